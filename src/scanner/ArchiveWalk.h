@@ -1,0 +1,74 @@
+#pragma once
+// The walk over the archive's local headers, and the recovery of XML root elements from
+// stretches whose headers are damaged. Internal to the scanner thread.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+class ArchiveSource;
+class BufferedArchiveReader;
+class QFolderInformationThread;
+
+namespace olm {
+
+constexpr quint32 kLocalHeaderSig = 0x04034B50;
+constexpr quint32 kCentralHeaderSig = 0x02014B50;
+// One XML text larger than this is damage, not an entry.
+constexpr qint64 kMaxEntryText = qint64(1) << 30;
+
+enum class EntryRole { Categories, Contacts, Calendar, Tasks, Notes, Message, Attachment };
+
+// Role of an entry from its name components; first match wins.
+EntryRole classifyEntry(const QStringList &parts);
+// Folder path of a list file or message: the account or "Local" prefix (and for messages one more
+// level) and the file name removed. Empty when the name has no such prefix.
+QString folderPathFor(const QStringList &parts, EntryRole role);
+
+struct LocalHeader {
+    qint64 pos = 0;
+    quint16 method = 0;
+    quint32 crc = 0;
+    quint16 nameLength = 0;
+    quint16 extraLength = 0;
+    qint64 usize = 0;
+    qint64 csize = 0;
+    qint64 dataOffset = 0;
+    QByteArray name;   // raw bytes up to the first NUL
+};
+
+class ArchiveWalker {
+public:
+    ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source);
+    ~ArchiveWalker();
+    void walk();
+
+private:
+    bool readLocalHeader(qint64 pos, LocalHeader *h);
+    // Handles an entry with a known CRC; returns where the walk goes on.
+    qint64 handleEntry(const LocalHeader &h);
+    qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, const QStringList &parts, qint64 end);
+    // Reads up to want bytes of entry text into pBuff, stopping at a ZIP signature inside it.
+    // Returns the length read; *cut is true when a signature ended it early.
+    qint64 readEntryText(qint64 offset, qint64 want, bool *cut);
+    void freeText();
+
+    // Block recovery: the end of the root element starting at p, or -1 when none starts there.
+    qint64 recoverBlock(qint64 p);
+    qint64 nextSignature(qint64 from);
+    qint64 findCloseTag(int tag, qint64 from, qint64 limit);
+    void dispatchBlock(int tag, qint64 p, qint64 end);
+
+    QFolderInformationThread &m_thread;
+    ArchiveSource &m_source;
+    BufferedArchiveReader *m_reader;
+    qint64 m_size;
+    // Caches that keep repeated searches over one damaged stretch linear.
+    qint64 m_sigFrom = -1, m_sigAt = -1;
+    qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};
+    qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
+    qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};
+};
+
+} // namespace olm

@@ -1,0 +1,113 @@
+// Recovery of XML root elements ("<emails ", "<contacts ", ...) from stretches of a damaged
+// archive that no usable local header describes. A block ends at its root close tag, or, when a
+// damaged element was cut short, at the next ZIP signature or the end of the file: the complete
+// items in it are kept and the walk goes on from there.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/QFolderInformationThread.h"
+#include "scanner/ScanGlobals.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace olm {
+
+namespace {
+
+enum BlockKind { MailBlock, NotesBlock, TasksBlock, ContactsBlock, CalendarBlock };
+
+struct RootTag {
+    char key;              // the byte after '<'
+    const char *open;      // start tag with its blank
+    const char *close;
+};
+
+const RootTag kRootTags[] = {
+    {'e', "<emails ", "</emails>"},
+    {'n', "<notes ", "</notes>"},
+    {'t', "<tasks ", "</tasks>"},
+    {'c', "<contacts ", "</contacts>"},
+    {'a', "<appointments ", "</appointments>"},
+};
+
+int tagLength(const char *s)
+{
+    return int(strlen(s));
+}
+
+} // namespace
+
+qint64 ArchiveWalker::recoverBlock(qint64 p)
+{
+    char head[2];
+    if (m_reader->read(p, head, 2) != 2 || head[0] != '<')
+        return -1;
+    int tag = -1;
+    for (int i = 0; i < 5; ++i) {
+        if (kRootTags[i].key == head[1])
+            tag = i;
+    }
+    if (tag < 0 || !m_reader->matchAt(p, kRootTags[tag].open, tagLength(kRootTags[tag].open)))
+        return -1;
+    const qint64 s = p + tagLength(kRootTags[tag].open);
+    const qint64 stop = nextSignature(s);
+    const qint64 close = findCloseTag(tag, s, stop);
+    const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
+    dispatchBlock(tag, p, end);
+    return end;
+}
+
+qint64 ArchiveWalker::nextSignature(qint64 from)
+{
+    if (m_sigFrom >= 0 && from >= m_sigFrom && from <= m_sigAt)
+        return m_sigAt;
+    m_sigFrom = from;
+    for (qint64 at = m_reader->find("PK", 2, from, m_size); at >= 0; at = m_reader->find("PK", 2, at + 1, m_size)) {
+        const quint32 word = m_reader->u32At(at);
+        if (word == kLocalHeaderSig || word == kCentralHeaderSig) {
+            m_sigAt = at;
+            return at;
+        }
+    }
+    m_sigAt = m_size;
+    return m_size;
+}
+
+qint64 ArchiveWalker::findCloseTag(int tag, qint64 from, qint64 limit)
+{
+    // A result stays valid for any later start before it within the same stretch.
+    if (m_closeFrom[tag] >= 0 && from >= m_closeFrom[tag] && limit == m_closeLimit[tag]) {
+        if (m_closeAt[tag] < 0 || m_closeAt[tag] >= from)
+            return m_closeAt[tag];
+    }
+    const char *close = kRootTags[tag].close;
+    m_closeFrom[tag] = from;
+    m_closeLimit[tag] = limit;
+    m_closeAt[tag] = m_reader->find(close, tagLength(close), from, limit);
+    return m_closeAt[tag];
+}
+
+void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
+{
+    const qint64 len = qMin(end - p, kMaxEntryText);
+    freeText();
+    pBuff = static_cast<char *>(malloc(size_t(len) + 1));
+    if (!pBuff)
+        return;
+    pBuffLength = m_reader->read(p, pBuff, len);
+    pBuff[pBuffLength] = '\0';
+    const qint64 blockEnd = p + pBuffLength;
+    const QString none;
+    switch (tag) {
+    case MailBlock: m_thread.InitializeMLRC(none, blockEnd, 0, 0, 0, 0, pBuffLength); break;
+    case NotesBlock: m_thread.InitializeNTRC(none, blockEnd, pBuffLength); break;
+    case TasksBlock: m_thread.InitializeTSRC(none, blockEnd, pBuffLength); break;
+    case ContactsBlock: m_thread.InitializeCTRC(none, blockEnd, pBuffLength); break;
+    case CalendarBlock: m_thread.InitializeCLRC(none, blockEnd, pBuffLength); break;
+    }
+    freeText();
+}
+
+} // namespace olm

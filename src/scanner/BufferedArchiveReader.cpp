@@ -1,0 +1,103 @@
+#include "scanner/BufferedArchiveReader.h"
+
+#include <cstring>
+
+BufferedArchiveReader::BufferedArchiveReader(ArchiveSource &source, qint64 window)
+    : m_source(source), m_size(source.size()), m_capacity(qMax<qint64>(window, 64))
+{
+    m_buf.resize(int(m_capacity));
+}
+
+const char *BufferedArchiveReader::window(qint64 pos, qint64 len)
+{
+    if (pos < 0 || len < 0 || len > m_capacity || pos > m_size - len)
+        return nullptr;
+    if (pos < m_start || pos + len > m_start + m_filled) {
+        m_start = pos;
+        m_filled = qMax<qint64>(0, readFully(m_source, pos, m_buf.data(), qMin(m_capacity, m_size - pos)));
+        if (len > m_filled)
+            return nullptr;
+    }
+    return m_buf.constData() + (pos - m_start);
+}
+
+quint32 BufferedArchiveReader::u32At(qint64 pos)
+{
+    const uchar *p = reinterpret_cast<const uchar *>(window(pos, 4));
+    if (!p)
+        return 0;
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+}
+
+quint16 BufferedArchiveReader::u16At(qint64 pos)
+{
+    const uchar *p = reinterpret_cast<const uchar *>(window(pos, 2));
+    return p ? quint16(p[0] | p[1] << 8) : 0;
+}
+
+qint64 BufferedArchiveReader::i64At(qint64 pos)
+{
+    const uchar *p = reinterpret_cast<const uchar *>(window(pos, 8));
+    if (!p)
+        return 0;
+    quint64 v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return qint64(v);
+}
+
+bool BufferedArchiveReader::matchAt(qint64 pos, const char *tag, int len)
+{
+    const char *p = window(pos, len);
+    return p && memcmp(p, tag, size_t(len)) == 0;
+}
+
+qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
+{
+    if (pos < 0 || len <= 0 || pos >= m_size)
+        return 0;
+    len = qMin(len, m_size - pos);
+    if (pos >= m_start && pos + len <= m_start + m_filled) {
+        memcpy(dst, m_buf.constData() + (pos - m_start), size_t(len));
+        return len;
+    }
+    return readFully(m_source, pos, dst, len);
+}
+
+qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, char b)
+{
+    limit = qMin(limit, m_size);
+    while (from < limit) {
+        const qint64 len = qMin(m_capacity, limit - from);
+        const char *p = window(from, len);
+        if (!p)
+            return limit;
+        for (qint64 i = 0; i < len; ++i) {
+            if (p[i] == a || p[i] == b)
+                return from + i;
+        }
+        from += len;
+    }
+    return limit;
+}
+
+qint64 BufferedArchiveReader::find(const char *needle, int len, qint64 from, qint64 limit)
+{
+    limit = qMin(limit, m_size);
+    if (len <= 0 || len >= m_capacity)
+        return -1;
+    while (from <= limit - len) {
+        // Overlap windows by len-1 so a needle across a window edge is still found.
+        const qint64 span = qMin(m_capacity, limit - from);
+        const char *p = window(from, span);
+        if (!p)
+            return -1;
+        const void *hit = memmem(p, size_t(span), needle, size_t(len));
+        if (hit)
+            return from + (static_cast<const char *>(hit) - p);
+        if (from + span >= limit)
+            break;
+        from += span - (len - 1);
+    }
+    return -1;
+}

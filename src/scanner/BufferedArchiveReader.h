@@ -1,0 +1,37 @@
+#pragma once
+// A small read window over an ArchiveSource for the walk's many small header reads and its
+// byte-by-byte crossing of damaged stretches. Past the end of the archive nothing matches.
+
+#include "platform/ArchiveSource.h"
+
+#include <QByteArray>
+
+class BufferedArchiveReader {
+public:
+    explicit BufferedArchiveReader(ArchiveSource &source, qint64 window = 64 * 1024);
+
+    qint64 size() const { return m_size; }
+    // Little-endian words; 0 when the bytes lie (partly) past the end.
+    quint32 u32At(qint64 pos);
+    quint16 u16At(qint64 pos);
+    qint64 i64At(qint64 pos);
+    // True when the bytes at pos equal tag (all inside the archive).
+    bool matchAt(qint64 pos, const char *tag, int len);
+    // Copies up to len bytes at pos; returns the count copied (short only at the end).
+    qint64 read(qint64 pos, void *dst, qint64 len);
+    // First position >= from and < limit where a byte is one of the two given; limit if none.
+    qint64 findEitherByte(qint64 from, qint64 limit, char a, char b);
+    // First position >= from where needle starts and ends before limit; -1 if none.
+    qint64 find(const char *needle, int len, qint64 from, qint64 limit);
+
+private:
+    // Makes [pos, pos+len) available in the window; returns a pointer or null past the end.
+    const char *window(qint64 pos, qint64 len);
+
+    ArchiveSource &m_source;
+    qint64 m_size;
+    qint64 m_capacity;
+    QByteArray m_buf;
+    qint64 m_start = 0;
+    qint64 m_filled = 0;
+};

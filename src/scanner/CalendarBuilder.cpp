@@ -1,0 +1,30 @@
+#include "scanner/BuilderCommon.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/ShellGlobals.h"
+
+void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, qint64 size)
+{
+    treeCreator(path, true, QStringLiteral("calender"));
+    const qint64 folderId = recordFolderId(path);
+    if (!bStopFlag) {
+        SplitItems(currentText(), "</appointment>", end - size, [&](const ItemPiece &item) {
+            CalenderInformation *rec = appendRecord(TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount);
+            if (!rec)
+                return false;
+            status(QStringLiteral("Scanning: Calender Events..."));
+            progressAt(item.start);
+            rec->llFolderId = folderId;
+            MakeRecordUuid(rec->szUuid);
+            rec->llItemOffset = item.start;
+            rec->dwItemLength = clamp32(item.length);
+            MakeLongText(item.bytes, "<OPFCalendarEventCopyDescriptionPlain", item.start,
+                         &rec->dwDescriptionLength, &rec->dwDescriptionOffset);
+            // Calendar texts have no length bound.
+            rec->pLocation = MakeShortText(item.bytes, "<OPFCalendarEventCopyLocation", 0);
+            rec->pSummary = MakeShortText(item.bytes, "<OPFCalendarEventCopySummary", 0);
+            return !bStopFlag;
+        });
+    }
+    llParentIdRunning = 0;
+}

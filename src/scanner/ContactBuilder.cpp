@@ -1,0 +1,31 @@
+#include "scanner/BuilderCommon.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/ShellGlobals.h"
+
+void QFolderInformationThread::InitializeCTRC(const QString &path, qint64 end, qint64 size)
+{
+    treeCreator(path, true, QStringLiteral("contact"));
+    const qint64 folderId = recordFolderId(path);
+    if (!bStopFlag) {
+        SplitItems(currentText(), "</contact>", end - size, [&](const ItemPiece &item) {
+            ContactInformation *rec = appendRecord(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount);
+            if (!rec)
+                return false;
+            status(QStringLiteral("Scanning: Contacts..."));
+            progressAt(item.start);
+            rec->llFolderId = folderId;
+            MakeRecordUuid(rec->szUuid);
+            rec->llItemOffset = item.start;
+            rec->dwItemLength = clamp32(item.length);
+            rec->pFirstName = MakeShortText(item.bytes, "<OPFContactCopyFirstName", 255);
+            rec->pLastName = MakeShortText(item.bytes, "<OPFContactCopyLastName", 255);
+            MakeLongText(item.bytes, "<OPFContactCopyNotesPlain", item.start, &rec->dwNotesLength,
+                         &rec->dwNotesOffset);
+            MakeLongText(item.bytes, "<OPFContactAddPicture", item.start, &rec->dwPictureLength,
+                         &rec->dwPictureOffset);
+            return !bStopFlag;
+        });
+    }
+    llParentIdRunning = 0;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// ISO 8601 date-time to seconds since 1970. "Z" is UTC, an offset is applied, no designator means
+// the machine's local zone. Invalid text, or a time outside what 32 bits hold, gives 0 ("no time").
+quint32 integertimeconverter(const QString &text);

@@ -1,0 +1,187 @@
+#include "scanner/ElementValue.h"
+
+#include <QUuid>
+
+#include <cstdlib>
+#include <cstring>
+
+size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from)
+{
+    if (from > haystack.size() || needle.empty())
+        return std::string_view::npos;
+    const void *hit = memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
+    return hit ? size_t(static_cast<const char *>(hit) - haystack.data()) : std::string_view::npos;
+}
+
+namespace {
+
+bool endsStartTagName(char c)
+{
+    return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Position of startTag ("<Name") followed by a start-tag delimiter, from 'from'; npos if none.
+size_t findStartTag(std::string_view item, std::string_view startTag, size_t from)
+{
+    while (true) {
+        const size_t at = FindBytes(item, startTag, from);
+        if (at == std::string_view::npos)
+            return at;
+        const size_t after = at + startTag.size();
+        if (after < item.size() && endsStartTagName(item[after]))
+            return at;
+        from = at + 1;
+    }
+}
+
+} // namespace
+
+ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
+{
+    ElementSpan span;
+    if (startTag.size() < 2 || startTag.size() > 200 || startTag[0] != '<')
+        return span;
+    const size_t s = findStartTag(item, startTag, 0);
+    if (s == std::string_view::npos)
+        return span;
+    const size_t gt = item.find('>', s + startTag.size());
+    if (gt == std::string_view::npos)
+        return span;
+    const size_t valueStart = gt + 1;
+    span.start = qint64(valueStart);
+    if (item[gt - 1] == '/') {
+        span.found = true;
+        return span;
+    }
+    char close[204];
+    close[0] = '<';
+    close[1] = '/';
+    memcpy(close + 2, startTag.data() + 1, startTag.size() - 1);
+    close[startTag.size() + 1] = '>';
+    const size_t c = FindBytes(item, std::string_view(close, startTag.size() + 2), valueStart);
+    if (c == std::string_view::npos)
+        return span;
+    span.found = true;
+    span.length = qint64(c - valueStart);
+    return span;
+}
+
+std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
+{
+    if (!span.found)
+        return {};
+    return item.substr(size_t(span.start), size_t(span.length));
+}
+
+QString DecodeTrimmed(std::string_view raw)
+{
+    const void *nul = memchr(raw.data(), 0, raw.size());
+    const size_t len = nul ? size_t(static_cast<const char *>(nul) - raw.data()) : raw.size();
+    return QString::fromUtf8(raw.data(), int(len)).trimmed();
+}
+
+bool IsBlankValue(std::string_view raw)
+{
+    for (size_t i = 0; i < raw.size(); ++i) {
+        const uchar b = uchar(raw[i]);
+        if (b == 0)
+            return true;
+        if (b >= 0x80)
+            return DecodeTrimmed(raw.substr(i)).isEmpty();
+        if (b != ' ' && (b < '\t' || b > '\r'))
+            return false;
+    }
+    return true;
+}
+
+namespace {
+
+// Decodes one entity at text[i] ('&'); returns its length in text and sets out, or 0 if unknown.
+int decodeEntity(const QString &text, int i, QString *out)
+{
+    static const struct {
+        const char *name;
+        const char *value;
+    } named[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""},
+                 {"&apos;", "'"}, {"&nbsp;", " "}};
+    for (const auto &e : named) {
+        const int n = int(strlen(e.name));
+        if (text.midRef(i, n) == QLatin1String(e.name)) {
+            *out = QString::fromLatin1(e.value);
+            return n;
+        }
+    }
+    if (text.midRef(i, 2) != QLatin1String("&#"))
+        return 0;
+    const int semi = text.indexOf(QLatin1Char(';'), i + 2);
+    if (semi < 0 || semi - i > 12)
+        return 0;
+    const bool hex = i + 2 < text.size() && (text[i + 2] == QLatin1Char('x') || text[i + 2] == QLatin1Char('X'));
+    bool ok = false;
+    const uint code = text.midRef(i + (hex ? 3 : 2), semi - i - (hex ? 3 : 2)).toUInt(&ok, hex ? 16 : 10);
+    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    const char32_t c = char32_t(code);
+    *out = QString::fromUcs4(&c, 1);
+    return semi - i + 1;
+}
+
+} // namespace
+
+QString UndoEntities(const QString &text)
+{
+    if (!text.contains(QLatin1Char('&')))
+        return text;
+    QString result;
+    result.reserve(text.size());
+    for (int i = 0; i < text.size();) {
+        if (text[i] == QLatin1Char('&')) {
+            QString decoded;
+            const int used = decodeEntity(text, i, &decoded);
+            if (used > 0) {
+                result += decoded;
+                i += used;
+                continue;
+            }
+        }
+        result += text[i++];
+    }
+    return result;
+}
+
+char *MakeCString(const QByteArray &bytes)
+{
+    char *s = static_cast<char *>(calloc(size_t(bytes.size()) + 1, 1));
+    if (s)
+        memcpy(s, bytes.constData(), size_t(bytes.size()));
+    return s;
+}
+
+char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
+{
+    const ElementSpan span = GetElementValue(item, name);
+    if (!span.found)
+        return nullptr;
+    const QString value = DecodeTrimmed(ElementBytes(item, span));
+    if (value.isEmpty() || (maxUnits > 0 && value.size() > maxUnits))
+        return nullptr;
+    return MakeCString(UndoEntities(value).toUtf8());
+}
+
+bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length,
+                  qint64 *offset)
+{
+    const ElementSpan span = GetElementValue(item, name);
+    if (!span.found || IsBlankValue(ElementBytes(item, span)))
+        return false;
+    *length = quint32(qMin<qint64>(span.length, 0xFFFFFFFFLL));
+    *offset = itemStart + span.start;
+    return true;
+}
+
+void MakeRecordUuid(char *dst)
+{
+    const QByteArray hex = QUuid::createUuid().toRfc4122().toHex().toUpper();
+    memcpy(dst, hex.constData(), 32);
+    dst[32] = '\0';
+}

@@ -1,0 +1,84 @@
+#pragma once
+// Locating items and element values inside entry XML by plain byte search. All positions are
+// byte positions in the raw entry text: nothing is decoded before it is kept, so invalid UTF-8 or
+// NUL bytes never shift an offset.
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+#include <string_view>
+
+// memmem-based search: far faster than a first-character scan on XML where every element name
+// starts alike. npos when absent.
+size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from = 0);
+
+// One item of a collection: its bytes up to (not including) the item close tag, and where they
+// start in the archive.
+struct ItemPiece {
+    std::string_view bytes;
+    qint64 start;      // absolute archive offset of bytes[0]
+    qint64 length;     // bytes.size() + close tag length: the item's whole span
+};
+
+// Calls f(piece) for every item before the last close tag, in order, with starts counted forward
+// from textStart. f returns false to stop. Returns the number of items visited.
+template <typename F>
+qint64 SplitItems(std::string_view text, std::string_view closeTag, qint64 textStart, F f)
+{
+    qint64 count = 0;
+    size_t from = 0;
+    qint64 start = textStart;
+    while (from <= text.size()) {
+        const size_t at = FindBytes(text, closeTag, from);
+        if (at == std::string_view::npos)
+            break;
+        const std::string_view piece = text.substr(from, at - from);
+        ItemPiece item{piece, start, qint64(piece.size() + closeTag.size())};
+        ++count;
+        if (!f(item))
+            break;
+        start += item.length;
+        from = at + closeTag.size();
+    }
+    return count;
+}
+
+// Where an element's text lies inside an item: value start and length in bytes; found false when
+// the start tag, its '>' or its close tag is missing.
+struct ElementSpan {
+    bool found = false;
+    qint64 start = 0;
+    qint64 length = 0;
+};
+
+// startTag is "<Name" without '>'. The start tag must be followed by a blank, '>' or '/';
+// the value begins after the '>' that ends the start tag (empty for "/>"); the close tag is
+// searched from the value start.
+ElementSpan GetElementValue(std::string_view item, std::string_view startTag);
+
+// The raw bytes of a found element (empty when not found).
+std::string_view ElementBytes(std::string_view item, const ElementSpan &span);
+
+// Raw value bytes decoded as UTF-8 up to the first NUL, then trimmed.
+QString DecodeTrimmed(std::string_view raw);
+// Whether DecodeTrimmed(raw) would be empty, without decoding long texts.
+bool IsBlankValue(std::string_view raw);
+
+// One left-to-right pass: &lt; &gt; &amp; &quot; &apos; &#N; &#xH; and &nbsp; (a space).
+QString UndoEntities(const QString &text);
+
+// A zeroed heap copy of the bytes with a terminating NUL; the caller owns it (free()).
+char *MakeCString(const QByteArray &bytes);
+
+// Kept short text: the trimmed value, when it has 1..maxUnits UTF-16 units (maxUnits <= 0: any
+// length), entities undone; null otherwise.
+char *MakeShortText(std::string_view item, std::string_view startTag, int maxUnits);
+
+// Long text: the raw value's (length, absolute offset) when its trimmed text is not empty.
+// Length is clamped to 32 bits. Returns false when nothing was recorded.
+bool MakeLongText(std::string_view item, std::string_view startTag, qint64 itemStart,
+                  quint32 *length, qint64 *offset);
+
+// 32 upper-case hex digits and a NUL into dst[33].
+void MakeRecordUuid(char *dst);

@@ -1,0 +1,113 @@
+#include "scanner/BuilderCommon.h"
+#include "scanner/DateTimeConvert.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/ShellGlobals.h"
+
+namespace {
+
+// "Name;" for every sender address that carries a name attribute, commas removed, as Latin-1.
+// The raw attribute text is kept (entities as stored); 1 to 99 characters or nothing.
+char *senderNames(std::string_view item)
+{
+    const std::string_view list = ElementBytes(item, GetElementValue(item, "<OPFMessageCopyFromAddresses"));
+    static const std::string_view nameAttr = "OPFContactEmailAddressName=\"";
+    QString joined;
+    SplitItems(list, "</emailAddress>", 0, [&](const ItemPiece &address) {
+        const size_t at = FindBytes(address.bytes, nameAttr);
+        if (at == std::string_view::npos)
+            return true;
+        const size_t from = at + nameAttr.size();
+        const size_t quote = address.bytes.find('"', from);
+        if (quote == std::string_view::npos)
+            return true;
+        QString name = QString::fromUtf8(address.bytes.data() + from, int(quote - from));
+        name.remove(QLatin1Char(','));
+        joined += name + QLatin1Char(';');
+        return joined.size() < 100;
+    });
+    if (joined.isEmpty() || joined.size() > 99)
+        return nullptr;
+    return MakeCString(joined.toLatin1());
+}
+
+char *subjectText(std::string_view item)
+{
+    const QString value = trimmedValue(item, "<OPFMessageCopySubject");
+    if (value.isEmpty())
+        return nullptr;
+    QString subject = UndoEntities(value);
+    subject.remove(QLatin1Char('\n'));
+    subject.remove(QLatin1Char('\r'));
+    return subject.size() > 1023 ? nullptr : MakeCString(subject.toUtf8());
+}
+
+// Converts a time element whose trimmed text has 1 to 31 characters; 0 otherwise.
+quint32 timeValue(std::string_view item, std::string_view startTag)
+{
+    const QString value = trimmedValue(item, startTag);
+    if (value.isEmpty() || value.size() > 31)
+        return 0;
+    return integertimeconverter(value);
+}
+
+quint8 outgoingFlag(const QString &value)
+{
+    if (value == QLatin1String("0"))
+        return 0;
+    if (value == QLatin1String("1"))
+        return 1;
+    return value.size() >= 3 ? 0x2D : 0;
+}
+
+void fillMessageFields(MailMLRC *rec, const ItemPiece &item)
+{
+    const std::string_view bytes = item.bytes;
+    const ElementSpan body = GetElementValue(bytes, "<OPFMessageCopyBody");
+    if (body.found) {
+        rec->dwBodyLength = clamp32(body.length);
+        rec->llBodyOffset = item.start + body.start;
+    }
+    const std::string_view attachments =
+        ElementBytes(bytes, GetElementValue(bytes, "<OPFMessageCopyAttachmentList"));
+    rec->bHasAttachment = FindBytes(attachments, "</messageAttachment>") != std::string_view::npos;
+    rec->pFromNames = senderNames(bytes);
+    rec->dwSentTime = rec->dwSentTimeCopy = timeValue(bytes, "<OPFMessageCopySentTime");
+    rec->pSubject = subjectText(bytes);
+    rec->dwReceivedTime = rec->dwReceivedTimeCopy = timeValue(bytes, "<OPFMessageCopyReceivedTime");
+    rec->bOutgoing = outgoingFlag(trimmedValue(bytes, "<OPFMessageIsOutgoing"));
+    rec->cPriority = priorityCode(trimmedValue(bytes, "<OPFMessageGetPriority"));
+}
+
+} // namespace
+
+void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset,
+                                              int nameLength, qint64 entrySize, unsigned int crc,
+                                              qint64 size)
+{
+    treeCreator(path, false, QStringLiteral("mail"));
+    // One folder id for every item of the entry.
+    const qint64 folderId = recordFolderId(path);
+    const qint64 textStart = end - size;
+    const bool recovered = nameLength == 0 && nameOffset == 0;
+    if (!bStopFlag) {
+        SplitItems(currentText(), "</email>", textStart, [&](const ItemPiece &item) {
+            MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
+            if (!rec)
+                return false;
+            rec->nNameLength = nameLength;
+            rec->llNameOffset = nameOffset;
+            status(QStringLiteral("Scanning: Mails..."));
+            progressAt(recovered ? item.start : nameOffset);
+            rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
+            rec->dwCrc32 = crc;
+            rec->llFolderId = folderId;
+            // Where readers find this message's XML: the entry's data, or a recovered item's own span.
+            rec->llDataOffset = recovered ? item.start : textStart;
+            rec->dwDataLength = clamp32(recovered ? item.length : size);
+            fillMessageFields(rec, item);
+            return !bStopFlag;
+        });
+    }
+    llParentIdRunning = 0;
+}

@@ -1,0 +1,38 @@
+#include "scanner/BuilderCommon.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/ShellGlobals.h"
+
+namespace {
+
+// Entities undone first, then at most 255 units; line breaks stay.
+char *noteTitle(std::string_view item)
+{
+    const QString value = trimmedValue(item, "<OPFNoteCopyTitle");
+    if (value.isEmpty())
+        return nullptr;
+    const QString title = UndoEntities(value);
+    return title.size() > 255 ? nullptr : MakeCString(title.toUtf8());
+}
+
+} // namespace
+
+void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, qint64 size)
+{
+    treeCreator(path, true, QStringLiteral("notes"));
+    const qint64 folderId = recordFolderId(path);
+    if (!bStopFlag) {
+        SplitItems(currentText(), "</note>", end - size, [&](const ItemPiece &item) {
+            NotesInformation *rec = appendRecord(TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount);
+            if (!rec)
+                return false;
+            rec->llFolderId = folderId;
+            status(QStringLiteral("Scanning: Notes..."));
+            MakeRecordUuid(rec->szUuid);
+            rec->pTitle = noteTitle(item.bytes);
+            MakeLongText(item.bytes, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);
+            return !bStopFlag;
+        });
+    }
+    llParentIdRunning = 0;
+}

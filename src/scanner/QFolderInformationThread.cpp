@@ -1,0 +1,95 @@
+#include "scanner/QFolderInformationThread.h"
+
+#include "platform/ArchiveSource.h"
+#include "scanner/ArchiveWalk.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/ShellGlobals.h"
+
+QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent) {}
+
+QFolderInformationThread::~QFolderInformationThread()
+{
+    // Never destroy a running thread: stop it and wait.
+    if (isRunning()) {
+        bStopFlag = true;
+        wait();
+    }
+}
+
+void QFolderInformationThread::setSource(std::shared_ptr<ArchiveSource> source)
+{
+    m_source = std::move(source);
+}
+
+void QFolderInformationThread::SetInitialSettings()
+{
+    if (isRunning())
+        return;
+    // A stop request belongs to its run: clear it before the next one starts.
+    bStopFlag = false;
+    start(QThread::LowPriority);
+}
+
+void QFolderInformationThread::run()
+{
+    CreateFile();
+    if (bStopFlag) {
+        bProcessRunning = false;
+        return;
+    }
+    if (TmpCLRCPtrEnd)
+        TmpCLRCPtrEnd->pNext = nullptr;
+    if (TmpNTRCPtrEnd)
+        TmpNTRCPtrEnd->pNext = nullptr;
+    if (TmpTSRCPtrEnd)
+        TmpTSRCPtrEnd->pNext = nullptr;
+    if (TmpCTRCPtrEnd)
+        TmpCTRCPtrEnd->pNext = nullptr;
+    if (TmpMlrcPtrEnd)
+        TmpMlrcPtrEnd->pNext = nullptr;
+    bProcessRunning = false;
+    Q_EMIT OnFinishScanning();
+    if (bStopFlag)
+        return;
+    if (TmpCLRCPtrStart || TmpCTRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart || TmpMlrcPtrStart)
+        Q_EMIT InformationDlgOpen();
+}
+
+void QFolderInformationThread::CreateFile()
+{
+    bProcessRunning = true;
+    PID = llRootId;
+    categorie = {0, 0, 0};
+    m_lastProgress = -1;
+    m_lastStatus.clear();
+    std::shared_ptr<ArchiveSource> source = m_source;
+    if (!source && fileDescriptor >= 0)
+        source = std::make_shared<FdArchiveSource>(fileDescriptor, lSize);
+    Q_EMIT OnInitialSettings((source ? source->size() : lSize) / 512);
+    if (!source) {
+        Q_EMIT ShowMessage(QStringLiteral("\nThe file doesn't exist."));
+        bStopFlag = true;
+        return;
+    }
+    olm::ArchiveWalker(*this, *source).walk();
+}
+
+void QFolderInformationThread::progressAt(qint64 archiveOffset)
+{
+    const long long value = archiveOffset / 512;
+    if (value == m_lastProgress)
+        return;
+    if (m_lastProgress >= 0 && m_progressClock.isValid() && m_progressClock.elapsed() < 50)
+        return;
+    m_lastProgress = value;
+    m_progressClock.start();
+    Q_EMIT OnProgressvalue(value);
+}
+
+void QFolderInformationThread::status(const QString &text)
+{
+    if (text == m_lastStatus)
+        return;
+    m_lastStatus = text;
+    Q_EMIT strInfo(text);
+}

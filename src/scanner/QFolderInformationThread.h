@@ -1,0 +1,63 @@
+#pragma once
+// The archive scanner: walks the open archive on a low-priority worker thread, records where list
+// files, attachments and the categories file lie, and hands each XML entry (or XML block found in
+// a damaged stretch) to its record builder.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QThread>
+
+#include <memory>
+
+class ArchiveSource;
+class BufferedArchiveReader;
+struct ItemPiece;
+
+class QFolderInformationThread : public QThread {
+    Q_OBJECT
+public:
+    explicit QFolderInformationThread(QObject *parent = nullptr);
+    ~QFolderInformationThread() override;
+
+    // Starts a scan unless one runs. Reads fileDescriptor and lSize unless a source was set.
+    void SetInitialSettings();
+    // Reads this source instead of the global descriptor (tests, benchmarks, fuzzing).
+    void setSource(std::shared_ptr<ArchiveSource> source);
+
+    // The walk; run() is its caller, tests may call it directly.
+    void CreateFile();
+
+    // Record builders. The entry text is pBuff (pBuffLength bytes); end is the archive offset just
+    // past the text and size its length, so end - size is where the text starts.
+    void InitializeCTRC(const QString &path, qint64 end, qint64 size);
+    void InitializeCLRC(const QString &path, qint64 end, qint64 size);
+    void InitializeTSRC(const QString &path, qint64 end, qint64 size);
+    void InitializeNTRC(const QString &path, qint64 end, qint64 size);
+    // nameOffset/nameLength/entrySize/crc are 0 for mail recovered from a damaged stretch.
+    void InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
+                        qint64 entrySize, unsigned int crc, qint64 size);
+
+Q_SIGNALS:
+    void OnFinishScanning();
+    void OnInitialSettings(long long maximum);
+    void OnProgressvalue(long long value);
+    void InformationDlgOpen();
+    void strInfo(QString text);
+    // Asks the GUI thread to show a message box; the scanner never creates widgets.
+    void ShowMessage(QString text);
+
+public:
+    // Throttled progress and status: only when the shown value changes, at most every ~50 ms.
+    void progressAt(qint64 archiveOffset);
+    void status(const QString &text);
+
+protected:
+    void run() override;
+
+private:
+
+    std::shared_ptr<ArchiveSource> m_source;
+    QElapsedTimer m_progressClock;
+    long long m_lastProgress = -1;
+    QString m_lastStatus;
+};

@@ -1,0 +1,44 @@
+#include "scanner/BuilderCommon.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/ShellGlobals.h"
+
+namespace {
+
+// 1..255 units counted before entities are undone; line breaks become blanks.
+char *taskName(std::string_view item)
+{
+    const QString value = trimmedValue(item, "<OPFTaskCopyName");
+    if (value.isEmpty() || value.size() > 255)
+        return nullptr;
+    QString name = UndoEntities(value);
+    name.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    name.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    return MakeCString(name.toUtf8());
+}
+
+} // namespace
+
+void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, qint64 size)
+{
+    treeCreator(path, true, QStringLiteral("task"));
+    const qint64 folderId = recordFolderId(path);
+    if (!bStopFlag) {
+        SplitItems(currentText(), "</task>", end - size, [&](const ItemPiece &item) {
+            TasksInformation *rec = appendRecord(TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount);
+            if (!rec)
+                return false;
+            rec->llFolderId = folderId;
+            status(QStringLiteral("Scanning: Tasks..."));
+            progressAt(item.start);
+            rec->llItemOffset = item.start;
+            rec->dwItemLength = clamp32(item.length);
+            MakeRecordUuid(rec->szUuid);
+            rec->pName = taskName(item.bytes);
+            MakeLongText(item.bytes, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);
+            rec->cPriority = priorityCode(trimmedValue(item.bytes, "<OPFTaskGetPriority"));
+            return !bStopFlag;
+        });
+    }
+    llParentIdRunning = 0;
+}

@@ -7,7 +7,7 @@
 
 size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from)
 {
-    if (from > haystack.size() || needle.empty())
+    if (from > haystack.size() || needle.empty() || haystack.size() - from < needle.size())
         return std::string_view::npos;
     const void *hit = memmem(haystack.data() + from, haystack.size() - from, needle.data(), needle.size());
     return hit ? size_t(static_cast<const char *>(hit) - haystack.data()) : std::string_view::npos;
@@ -75,6 +75,8 @@ std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
 
 QString DecodeTrimmed(std::string_view raw)
 {
+    if (raw.empty())
+        return QString();
     const void *nul = memchr(raw.data(), 0, raw.size());
     const size_t len = nul ? size_t(static_cast<const char *>(nul) - raw.data()) : raw.size();
     return QString::fromUtf8(raw.data(), int(len)).trimmed();

@@ -1,0 +1,301 @@
+// The record builders on realistic item XML: fields, bounds, and exact archive locations.
+
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "scanner/ElementValue.h"
+
+#include <QSignalSpy>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+constexpr qint64 kTextStart = 4096;
+
+// Places xml at kTextStart of a fake archive so recorded offsets can be read back.
+QByteArray archiveWith(const QByteArray &xml)
+{
+    return QByteArray(int(kTextStart), '\0') + xml;
+}
+
+void setText(const QByteArray &xml)
+{
+    free(pBuff);
+    pBuff = MakeCString(xml);
+    pBuffLength = xml.size();
+}
+
+enum Kind { Contacts, Calendar, Tasks, Notes, Mail };
+
+void build(QFolderInformationThread &t, Kind kind, const QByteArray &xml, const QString &path = QStringLiteral("F"))
+{
+    setText(xml);
+    const qint64 end = kTextStart + xml.size();
+    switch (kind) {
+    case Contacts: t.InitializeCTRC(path, end, xml.size()); break;
+    case Calendar: t.InitializeCLRC(path, end, xml.size()); break;
+    case Tasks: t.InitializeTSRC(path, end, xml.size()); break;
+    case Notes: t.InitializeNTRC(path, end, xml.size()); break;
+    case Mail: t.InitializeMLRC(path, end, 1000, 20, xml.size(), 0x1234, xml.size()); break;
+    }
+}
+
+QString str(const char *s)
+{
+    return s ? QString::fromUtf8(s) : QStringLiteral("<null>");
+}
+
+QByteArray mailXml(const QByteArray &children)
+{
+    return OlmXml::list(QStringLiteral("emails"), 1, OlmXml::item(QStringLiteral("email"), children));
+}
+
+} // namespace
+
+class BuildersTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        CleanScanResults();
+        bStopFlag = false;
+    }
+    void cleanupTestCase() { CleanScanResults(); }
+    void contacts_();
+    void stopDuringItems();
+    void calendar();
+    void tasks_();
+    void notes_();
+    void mailTwoItems();
+    void mailFields_data();
+    void mailFields();
+    void mailSenders();
+    void recoveredMail();
+};
+
+void BuildersTest::contacts_()
+{
+    QFolderInformationThread t;
+    const QByteArray xml = OlmXml::contacts({{"Ann", "Lee &amp; Co", "", "  abc  ", ""},
+                                             {QString(256, 'x'), "", "", " \r\n ", "UElD"},
+                                             {"\xc3\xa9mile", "", "", "", ""}});
+    build(t, Contacts, xml + "\n");   // a line break after the root must not shift anything
+    const QByteArray a = archiveWith(xml + "\n");
+    const QList<ContactInformation *> c = contacts();
+    QCOMPARE(c.size(), 3);
+    QCOMPARE(str(c[0]->pFirstName), QStringLiteral("Ann"));
+    QCOMPARE(str(c[0]->pLastName), QStringLiteral("Lee & Co"));
+    QCOMPARE(c[0]->dwNotesLength, 7u);
+    QCOMPARE(bytesAt(a, c[0]->dwNotesOffset, 7), QByteArray("  abc  "));
+    QCOMPARE(str(c[1]->pFirstName), QStringLiteral("<null>"));
+    QCOMPARE(c[1]->dwNotesLength, 0u);
+    QCOMPARE(bytesAt(a, c[1]->dwPictureOffset, c[1]->dwPictureLength), QByteArray("UElD"));
+    QCOMPARE(str(c[2]->pFirstName), QString::fromUtf8("\xc3\xa9mile"));
+    QCOMPARE(c[0]->llItemOffset, kTextStart);
+    QCOMPARE(c[1]->llItemOffset, c[0]->llItemOffset + c[0]->dwItemLength);
+    QCOMPARE(locationFault(a), QString());
+    QCOMPARE(folderKey(c[0]->llFolderId), QStringLiteral("Fnotmailcontact"));
+    QCOMPARE(llParentIdRunning, qint64(0));
+    QVERIFY(strcmp(c[0]->szUuid, c[1]->szUuid) != 0);
+
+    build(t, Contacts, xml, QString());
+    QCOMPARE(contacts().last()->llFolderId, llFolder1Id);
+}
+
+void BuildersTest::stopDuringItems()
+{
+    QFolderInformationThread t;
+    QVector<OlmXml::ContactItem> items(5, {"A", "B", "", "n", ""});
+    // A stop that is already set: folders are made, records are not.
+    bStopFlag = true;
+    build(t, Contacts, OlmXml::contacts(items), QStringLiteral("Stopped"));
+    QCOMPARE(ContactItemCount, qint64(0));
+    QVERIFY(objMapName_FID.contains(QStringLiteral("Stoppednotmailcontact")));
+    // A stop during the first item keeps that item, complete, and makes no more.
+    bStopFlag = false;
+    connect(&t, &QFolderInformationThread::strInfo, &t, [] { bStopFlag = true; }, Qt::DirectConnection);
+    build(t, Contacts, OlmXml::contacts(items));
+    QCOMPARE(ContactItemCount, qint64(1));
+    QCOMPARE(str(contacts().first()->pLastName), QStringLiteral("B"));
+    QVERIFY(contacts().first()->dwNotesLength > 0);
+    QCOMPARE(llParentIdRunning, qint64(0));
+}
+
+void BuildersTest::calendar()
+{
+    QFolderInformationThread t;
+    const QString longSummary(300, QLatin1Char('s'));
+    const QByteArray xml = OlmXml::appointments({{longSummary, "Tom &amp; Jerry", " desc \n", "", ""}});
+    build(t, Calendar, xml);
+    const QList<CalenderInformation *> e = events();
+    QCOMPARE(e.size(), 1);
+    QCOMPARE(str(e[0]->pSummary), longSummary);
+    QCOMPARE(str(e[0]->pLocation), QStringLiteral("Tom & Jerry"));
+    QCOMPARE(e[0]->dwDescriptionLength, 7u);
+    QCOMPARE(locationFault(archiveWith(xml)), QString());
+    QCOMPARE(folderKey(e[0]->llFolderId), QStringLiteral("Fnotmailcalender"));
+}
+
+void BuildersTest::tasks_()
+{
+    QFolderInformationThread t;
+    const QByteArray xml = OlmXml::tasks({{QString(255, 'n'), "note", " 4 "},
+                                          {QString(256, 'n'), " \t ", "02"},
+                                          {"a &amp;lt; b\r\nc", "", "2"},
+                                          {"", "", ""}});
+    // A break between the last item and the root's close tag, as other writers produce.
+    QByteArray spaced = xml;
+    spaced.insert(spaced.lastIndexOf("</tasks>"), "\r\n");
+    build(t, Tasks, spaced);
+    const QList<TasksInformation *> r = tasks();
+    QCOMPARE(r.size(), 4);
+    QCOMPARE(str(r[0]->pName), QString(255, 'n'));
+    QCOMPARE(r[0]->cPriority, '4');
+    QCOMPARE(str(r[1]->pName), QStringLiteral("<null>"));
+    QCOMPARE(r[1]->dwNoteLength, 0u);
+    QCOMPARE(r[1]->cPriority, '3');
+    QCOMPARE(str(r[2]->pName), QStringLiteral("a &lt; b  c"));
+    QCOMPARE(r[2]->cPriority, '2');
+    QCOMPARE(r[3]->cPriority, '\0');
+    QCOMPARE(locationFault(archiveWith(spaced)), QString());
+    QCOMPARE(bytesAt(archiveWith(spaced), r[0]->dwNoteOffset, r[0]->dwNoteLength), QByteArray("note"));
+
+    // No item close tag: no record, but the folder is entered.
+    build(t, Tasks, "<tasks a=\"1\"></tasks>", QStringLiteral("Empty"));
+    QCOMPARE(TaskItemCount, qint64(4));
+    QVERIFY(objMapName_FID.contains(QStringLiteral("Emptynotmailtask")));
+}
+
+void BuildersTest::notes_()
+{
+    QFolderInformationThread t;
+    const QString title258 = QString(253, 't') + QStringLiteral("&amp;");  // 254 after decoding
+    const QByteArray xml = OlmXml::notes({{title258, "  body  "}, {QString(256, 't'), ""}, {"line\nbreak", "x"}});
+    QSignalSpy progress(&t, &QFolderInformationThread::OnProgressvalue);
+    build(t, Notes, xml + "\n\n");
+    const QList<NotesInformation *> n = notes();
+    QCOMPARE(n.size(), 3);
+    QCOMPARE(str(n[0]->pTitle).size(), 254);
+    QCOMPARE(str(n[1]->pTitle), QStringLiteral("<null>"));
+    QCOMPARE(str(n[2]->pTitle), QStringLiteral("line\nbreak"));
+    QCOMPARE(bytesAt(archiveWith(xml), n[0]->dwTextOffset, n[0]->dwTextLength), QByteArray("  body  "));
+    QCOMPARE(locationFault(archiveWith(xml + "\n\n")), QString());
+    QCOMPARE(progress.count(), 0);
+}
+
+void BuildersTest::mailTwoItems()
+{
+    QFolderInformationThread t;
+    OlmXml::MailItem a, b;
+    a.subject = QStringLiteral("first");
+    a.body = QString::fromUtf8("caf\xc3\xa9 &lt;p&gt;");
+    b.subject = QString::fromUtf8("\xe3\x83\x91\xe3\x83\xbc\xe3\x83\x86\xe3\x82\xa3");
+    b.body = QString::fromUtf8("\xd7\x91\xd7\x90\xd7\x99\xd7\x96\xd7\x94");
+    const QByteArray xml = OlmXml::emails({a, b});
+    build(t, Mail, xml, QStringLiteral("Inbox/Sub"));
+    const QList<MailMLRC *> m = mails();
+    QCOMPARE(m.size(), 2);
+    // Both items belong to the entry's folder, with its location, size and CRC.
+    QCOMPARE(m[0]->llFolderId, m[1]->llFolderId);
+    QCOMPARE(folderKey(m[1]->llFolderId), QStringLiteral("Sub"));
+    for (MailMLRC *r : m) {
+        QCOMPARE(r->llNameOffset, qint64(1000));
+        QCOMPARE(r->nNameLength, 20);
+        QCOMPARE(r->dwCrc32, 0x1234u);
+        QCOMPARE(r->dwEntrySize, quint32(xml.size()));
+        QCOMPARE(r->llDataOffset, kTextStart);
+    }
+    const QByteArray arc = archiveWith(xml);
+    QCOMPARE(bytesAt(arc, m[0]->llBodyOffset, m[0]->dwBodyLength), a.body.toUtf8());
+    QCOMPARE(bytesAt(arc, m[1]->llBodyOffset, m[1]->dwBodyLength), b.body.toUtf8());
+    QCOMPARE(str(m[1]->pSubject), b.subject);
+    QCOMPARE(llParentIdRunning, qint64(0));
+}
+
+void BuildersTest::mailFields_data()
+{
+    QTest::addColumn<QByteArray>("children");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<int>("outgoing");
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<bool>("sentSet");
+    QTest::addColumn<bool>("attachment");
+    auto el = [](const char *n, const QString &v) { return OlmXml::element(QString::fromLatin1(n), v); };
+    QTest::newRow("entities once, line breaks removed")
+        << el("OPFMessageCopySubject", " a &amp;lt; b &gt; c\r\nd ") << "a &lt; b > cd" << 0 << 0 << false << false;
+    QTest::newRow("subject of 1023 kept") << el("OPFMessageCopySubject", QString(1023, 's')) << QString(1023, 's') << 0 << 0 << false << false;
+    QTest::newRow("subject of 1024 dropped") << el("OPFMessageCopySubject", QString(1024, 's')) << "<null>" << 0 << 0 << false << false;
+    QTest::newRow("outgoing 1, priority 2") << el("OPFMessageIsOutgoing", "1") + el("OPFMessageGetPriority", "2") << "<null>" << 1 << int('2') << false << false;
+    QTest::newRow("outgoing 0E0, priority 5") << el("OPFMessageIsOutgoing", "0E0") + el("OPFMessageGetPriority", "5") << "<null>" << 0x2D << int('3') << false << false;
+    QTest::newRow("outgoing x, empty priority") << el("OPFMessageIsOutgoing", "x") + el("OPFMessageGetPriority", " ") << "<null>" << 0 << 0 << false << false;
+    QTest::newRow("sent time of 31 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+0100") << "<null>" << 0 << 0 << true << false;
+    QTest::newRow("sent time of 32 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+01:00") << "<null>" << 0 << 0 << false << false;
+    QTest::newRow("attachment list") << QByteArray("<OPFMessageCopyAttachmentList xml:space=\"preserve\"><messageAttachment OPFAttachmentName=\"a\"></messageAttachment></OPFMessageCopyAttachmentList>") << "<null>" << 0 << 0 << false << true;
+    QTest::newRow("empty attachment list") << el("OPFMessageCopyAttachmentList", "") << "<null>" << 0 << 0 << false << false;
+}
+
+void BuildersTest::mailFields()
+{
+    QFETCH(QByteArray, children);
+    QFETCH(QString, subject);
+    QFETCH(int, outgoing);
+    QFETCH(int, priority);
+    QFETCH(bool, sentSet);
+    QFETCH(bool, attachment);
+    QFolderInformationThread t;
+    build(t, Mail, mailXml(children));
+    QCOMPARE(MailItemCount, qint64(1));
+    MailMLRC *m = TmpMlrcPtrStart;
+    QCOMPARE(str(m->pSubject), subject);
+    QCOMPARE(int(m->bOutgoing), outgoing);
+    QCOMPARE(int(m->cPriority), priority);
+    QCOMPARE(m->dwSentTime != 0, sentSet);
+    QCOMPARE(m->dwSentTimeCopy, m->dwSentTime);
+    QCOMPARE(bool(m->bHasAttachment), attachment);
+}
+
+void BuildersTest::mailSenders()
+{
+    auto senders = [](const QList<OlmXml::Address> &from) {
+        CleanScanResults();
+        QFolderInformationThread t;
+        OlmXml::MailItem m;
+        m.from = from;
+        build(t, Mail, OlmXml::emails({m}));
+        const char *s = TmpMlrcPtrStart->pFromNames;
+        return s ? QString::fromLatin1(s) : QStringLiteral("<null>");
+    };
+    QCOMPARE(senders({{"a@x", "Doe, John"}}), QStringLiteral("Doe John;"));
+    QCOMPARE(senders({{"a@x", "A"}, {"b@x", "B"}}), QStringLiteral("A;B;"));
+    QCOMPARE(senders({{"a@x", ""}}), QStringLiteral("<null>"));
+    QCOMPARE(senders({{"a@x", QString(98, 'n')}}), QString(98, 'n') + ';');
+    QCOMPARE(senders({{"a@x", QString(99, 'n')}}), QStringLiteral("<null>"));
+    QCOMPARE(senders({{"a@x", QString::fromUtf8("J\xc3\xbcrgen \xe6\x9d\x8e")}}), QString::fromUtf8("J\xc3\xbcrgen ?;"));
+}
+
+void BuildersTest::recoveredMail()
+{
+    QFolderInformationThread t;
+    OlmXml::MailItem a, b;
+    a.body = QStringLiteral("one");
+    b.body = QStringLiteral("two");
+    const QByteArray xml = OlmXml::emails({a, b});
+    setText(xml);
+    t.InitializeMLRC(QString(), kTextStart + xml.size(), 0, 0, 0, 0, xml.size());
+    const QList<MailMLRC *> m = mails();
+    QCOMPARE(m.size(), 2);
+    const QByteArray arc = archiveWith(xml);
+    for (MailMLRC *r : m) {
+        QCOMPARE(r->llFolderId, llFolder1Id);
+        QCOMPARE(r->llNameOffset, qint64(0));
+        QCOMPARE(r->dwEntrySize, 0u);
+        // Each recovered mail knows its own item.
+        QVERIFY(bytesAt(arc, r->llDataOffset, r->dwDataLength).endsWith("</email>"));
+    }
+    QVERIFY(bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(">two<"));
+    QVERIFY(!bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(">one<"));
+}
+
+QTEST_GUILESS_MAIN(BuildersTest)
+#include "tst_builders.moc"

@@ -1,0 +1,200 @@
+// Element location, entity decoding, item splitting, folder ids and date-times.
+
+#include "scanner/DateTimeConvert.h"
+#include "scanner/ElementValue.h"
+#include "scanner/FolderMaps.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QtTest>
+
+#include <cstdlib>
+
+class ElementValueTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void elementValue_data();
+    void elementValue();
+    void entities_data();
+    void entities();
+    void splitItemsCountsForward();
+    void longTextClampsAndWidens();
+    void shortTextBounds();
+    void recordUuid();
+    void folderMaps();
+    void dateTimes_data();
+    void dateTimes();
+};
+
+void ElementValueTest::elementValue_data()
+{
+    QTest::addColumn<QByteArray>("item");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<QByteArray>("value");
+    const QByteArray tag = "<Name";
+    QTest::newRow("usual attribute form") << QByteArray("<a><Name xml:space=\"preserve\">  v w </Name></a>") << true << QByteArray("  v w ");
+    QTest::newRow("no attributes") << QByteArray("<Name>abc</Name>") << true << QByteArray("abc");
+    QTest::newRow("other attributes") << QByteArray("<Name x=\"1\" y=\"2\">abc</Name>") << true << QByteArray("abc");
+    QTest::newRow("self-closing is empty") << QByteArray("<Name/><Other>x</Other>") << true << QByteArray();
+    QTest::newRow("longer sibling name first") << QByteArray("<NamePlain>no</NamePlain><Name>yes</Name>") << true << QByteArray("yes");
+    QTest::newRow("only the longer sibling") << QByteArray("<NamePlain>no</NamePlain>") << false << QByteArray();
+    QTest::newRow("close tag before start tag") << QByteArray("</Name><Name>") << false << QByteArray();
+    QTest::newRow("no close tag") << QByteArray("<Name>abc") << false << QByteArray();
+    QTest::newRow("missing") << QByteArray("<Other>abc</Other>") << false << QByteArray();
+    QTest::newRow("close tag of a longer name skipped") << QByteArray("<Name>a</NameX>b</Name>") << true << QByteArray("a</NameX>b");
+    QTest::newRow("NUL inside value") << QByteArray("<Name>a\0b</Name>", 16) << true << QByteArray("a\0b", 3);
+}
+
+void ElementValueTest::elementValue()
+{
+    QFETCH(QByteArray, item);
+    QFETCH(bool, found);
+    QFETCH(QByteArray, value);
+    const std::string_view view(item.constData(), size_t(item.size()));
+    const ElementSpan span = GetElementValue(view, "<Name");
+    QCOMPARE(span.found, found);
+    if (found) {
+        QVERIFY(span.length >= 0);
+        const std::string_view got = ElementBytes(view, span);
+        QCOMPARE(QByteArray(got.data(), int(got.size())), value);
+    }
+}
+
+void ElementValueTest::entities_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<QString>("decoded");
+    QTest::newRow("named") << "a &lt;b&gt; &amp; &quot;c&quot; &apos;d&apos;" << "a <b> & \"c\" 'd'";
+    QTest::newRow("one pass only") << "&amp;lt; &amp;nbsp;" << "&lt; &nbsp;";
+    QTest::newRow("nbsp is a space") << "a&nbsp;b" << "a b";
+    QTest::newRow("numeric") << "&#65;&#x42;&#x1F600;" << QString::fromUtf8("AB\xF0\x9F\x98\x80");
+    QTest::newRow("invalid references kept") << "&#0; &#xD800; &#xZZ; &bogus; & alone &" << "&#0; &#xD800; &#xZZ; &bogus; & alone &";
+}
+
+void ElementValueTest::entities()
+{
+    QFETCH(QString, raw);
+    QFETCH(QString, decoded);
+    QCOMPARE(UndoEntities(raw), decoded);
+}
+
+void ElementValueTest::splitItemsCountsForward()
+{
+    // Invalid UTF-8 and a NUL in the first item must not move the second item's start.
+    const QByteArray text("<r a=\"1\"><i>\xff\xfe\0x</i><i>\xc3\xa9</i>\n</r>\n", 36);
+    const std::string_view view(text.constData(), size_t(text.size()));
+    QList<ItemPiece> pieces;
+    const qint64 n = SplitItems(view, "</i>", 1000, [&](const ItemPiece &p) {
+        pieces.append(p);
+        return true;
+    });
+    QCOMPARE(n, qint64(2));
+    QCOMPARE(pieces[0].start, qint64(1000));
+    QCOMPARE(pieces[1].start, pieces[0].start + pieces[0].length);
+    QCOMPARE(text.mid(int(pieces[1].start - 1000), int(pieces[1].length)), QByteArray("<i>\xc3\xa9</i>"));
+    QCOMPARE(SplitItems("<r></r>", "</i>", 0, [](const ItemPiece &) { return true; }), qint64(0));
+}
+
+void ElementValueTest::longTextClampsAndWidens()
+{
+    const QByteArray item("<x><Note xml:space=\"preserve\">  abc  </Note><Empty xml:space=\"preserve\"> \r\n\t</Empty></x>");
+    const std::string_view view(item.constData(), size_t(item.size()));
+    quint32 len = 0;
+    qint64 off = 0;
+    // An item near 5 GiB keeps its full 64-bit offset.
+    const qint64 itemStart = qint64(5) << 30;
+    QVERIFY(MakeLongText(view, "<Note", itemStart, &len, &off));
+    QCOMPARE(len, quint32(7));
+    QCOMPARE(off - itemStart, qint64(item.indexOf("  abc")));
+    QVERIFY(off > qint64(0xFFFFFFFFLL));
+    QVERIFY(!MakeLongText(view, "<Empty", 0, &len, &off));
+    QVERIFY(!MakeLongText(view, "<Missing", 0, &len, &off));
+}
+
+void ElementValueTest::shortTextBounds()
+{
+    auto make = [](const QString &value, int max) {
+        const QByteArray item = "<T>" + value.toUtf8() + "</T>";
+        char *s = MakeShortText(std::string_view(item.constData(), size_t(item.size())), "<T", max);
+        const QString out = s ? QString::fromUtf8(s) : QStringLiteral("<null>");
+        free(s);
+        return out;
+    };
+    QCOMPARE(make(QString(255, QLatin1Char('a')), 255), QString(255, QLatin1Char('a')));
+    QCOMPARE(make(QString(256, QLatin1Char('a')), 255), QStringLiteral("<null>"));
+    QCOMPARE(make(QString(300, QLatin1Char('a')), 0), QString(300, QLatin1Char('a')));
+    QCOMPARE(make(QStringLiteral("  \t\n "), 255), QStringLiteral("<null>"));
+    QCOMPARE(make(QStringLiteral(" Tom &amp; Jerry "), 255), QStringLiteral("Tom & Jerry"));
+}
+
+void ElementValueTest::recordUuid()
+{
+    char a[33], b[33];
+    MakeRecordUuid(a);
+    MakeRecordUuid(b);
+    QCOMPARE(int(strlen(a)), 32);
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(QString::fromLatin1(a)).hasMatch());
+    QVERIFY(strcmp(a, b) != 0);
+}
+
+void ElementValueTest::folderMaps()
+{
+    CleanScanResults();
+    treeCreator(QStringLiteral("Inbox/Sub"), false, QStringLiteral("mail"));
+    QCOMPARE(llParentIdRunning, qint64(503));
+    QCOMPARE(objMapFID_PID.value(502), llRootId);
+    QCOMPARE(objMapFID_PID.value(503), qint64(502));
+    // The same path again reuses its folders.
+    treeCreator(QStringLiteral("Inbox/Sub"), false, QStringLiteral("mail"));
+    QCOMPARE(PID, qint64(503));
+    // A second "Inbox" under another parent gets its own id; a root lookup still finds 502.
+    treeCreator(QStringLiteral("A/Inbox"), false, QStringLiteral("mail"));
+    QCOMPARE(objMapName_FID.values(QStringLiteral("Inbox")).size(), 2);
+    qint64 id = 0;
+    QVERIFY(GetParentId(QStringLiteral("Inbox"), llRootId, &id));
+    QCOMPARE(id, qint64(502));
+    // Contacts are kept apart from mail by their marker.
+    treeCreator(QStringLiteral("Inbox"), true, QStringLiteral("contact"));
+    QCOMPARE(objMapFID_Name.value(llParentIdRunning), QStringLiteral("Inboxnotmailcontact"));
+    // Empty components are folders too; an empty path changes nothing.
+    treeCreator(QStringLiteral("/Inbox/"), false, QStringLiteral("mail"));
+    QVERIFY(objMapName_FID.contains(QString()));
+    const qint64 before = llParentIdRunning, pidBefore = PID;
+    treeCreator(QString(), true, QStringLiteral("task"));
+    QCOMPARE(llParentIdRunning, before);
+    QCOMPARE(PID, pidBefore);
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        QVERIFY2(it.value() < it.key(), "a parent's id is smaller than its child's");
+    CleanScanResults();
+    treeCreator(QStringLiteral("Inbox"), false, QStringLiteral("mail"));
+    QCOMPARE(llParentIdRunning, qint64(502));
+    CleanScanResults();
+}
+
+void ElementValueTest::dateTimes_data()
+{
+    QTest::addColumn<QByteArray>("tz");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<quint32>("seconds");
+    QTest::newRow("epoch") << QByteArray("UTC") << "1970-01-01T00:00:00Z" << quint32(0);
+    QTest::newRow("one second") << QByteArray("UTC") << "1970-01-01T00:00:01Z" << quint32(1);
+    QTest::newRow("offset") << QByteArray("UTC") << "2018-06-21T03:17:24+01:00" << quint32(1529547444);
+    QTest::newRow("zone-less, UTC machine") << QByteArray("UTC") << "2018-06-21T02:17:24" << quint32(1529547444);
+    QTest::newRow("zone-less, Kolkata machine") << QByteArray("Asia/Kolkata") << "2018-06-21T07:47:24" << quint32(1529547444);
+    QTest::newRow("before 1970") << QByteArray("UTC") << "1969-12-31T23:59:59Z" << quint32(0);
+    QTest::newRow("after 2106") << QByteArray("UTC") << "2107-01-01T00:00:00Z" << quint32(0);
+}
+
+void ElementValueTest::dateTimes()
+{
+    QFETCH(QByteArray, tz);
+    QFETCH(QString, text);
+    QFETCH(quint32, seconds);
+    qputenv("TZ", tz);
+    tzset();
+    QCOMPARE(integertimeconverter(text), seconds);
+    QTest::ignoreMessage(QtDebugMsg, "Invalid date-time string");
+    QCOMPARE(integertimeconverter(QStringLiteral("tomorrow")), quint32(0));
+}
+
+QTEST_GUILESS_MAIN(ElementValueTest)
+#include "tst_elementvalue.moc"

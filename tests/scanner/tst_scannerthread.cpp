@@ -1,0 +1,184 @@
+// The scanner thread's life: its signals, a stop, a second start, a missing file, destruction.
+
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+class ScannerThreadTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { CleanScanResults(); }
+    void cleanup();
+    void completeScan();
+    void scanWithoutRecords();
+    void stoppedScan();
+    void secondStartDuringScan();
+    void missingFile();
+    void destroyWhileRunning();
+
+private:
+    void openArchive(const QByteArray &bytes);
+    QTemporaryDir m_dir;
+};
+
+void ScannerThreadTest::openArchive(const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(QStringLiteral("a.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(bytes), qint64(bytes.size()));
+    f.close();
+    if (fileDescriptor >= 0)
+        ::close(fileDescriptor);
+    fileDescriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    QVERIFY(fileDescriptor >= 0);
+    lSize = bytes.size();
+}
+
+void ScannerThreadTest::cleanup()
+{
+    if (fileDescriptor >= 0)
+        ::close(fileDescriptor);
+    fileDescriptor = -1;
+    lSize = 0;
+    CleanScanResults();
+}
+
+namespace {
+
+QByteArray mailArchive(int messages, int bodyBytes = 100)
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < messages; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("s%1").arg(i);
+        m.body = QString(bodyBytes, QLatin1Char('b'));
+        b.addEntry(QStringLiteral("Local/M/Inbox/message_%1.xml").arg(i), OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
+struct Spies {
+    explicit Spies(QFolderInformationThread *t)
+        : initial(t, &QFolderInformationThread::OnInitialSettings),
+          finish(t, &QFolderInformationThread::OnFinishScanning),
+          info(t, &QFolderInformationThread::InformationDlgOpen),
+          message(t, &QFolderInformationThread::ShowMessage)
+    {
+    }
+    QSignalSpy initial, finish, info, message;
+};
+
+} // namespace
+
+void ScannerThreadTest::completeScan()
+{
+    openArchive(mailArchive(3));
+    QFolderInformationThread t;
+    Spies s(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(s.finish.count(), 1);
+    QCOMPARE(s.initial.count(), 1);
+    QCOMPARE(s.initial.first().first().toLongLong(), lSize / 512);
+    QCOMPARE(s.info.count(), 1);
+    QCOMPARE(s.message.count(), 0);
+    QCOMPARE(MailItemCount, qint64(3));
+    QVERIFY(!bProcessRunning);
+}
+
+void ScannerThreadTest::scanWithoutRecords()
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/M/Inbox/com.microsoft.__Attachments/a"), QByteArray(10, 'x'));
+    openArchive(b.finish());
+    QFolderInformationThread t;
+    Spies s(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(s.finish.count(), 1);
+    QCOMPARE(s.info.count(), 0);
+    QCOMPARE(AttachmentNodeCount, qint64(1));
+}
+
+void ScannerThreadTest::stoppedScan()
+{
+    openArchive(mailArchive(50));
+    QFolderInformationThread t;
+    Spies s(&t);
+    // The user answers the stop question while the first message is being read.
+    connect(&t, &QFolderInformationThread::strInfo, &t, [] { bStopFlag = true; }, Qt::DirectConnection);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTest::qWait(20);
+    QCOMPARE(s.finish.count(), 0);
+    QCOMPARE(s.info.count(), 0);
+    QCOMPARE(MailItemCount, qint64(1));
+    QVERIFY(!bProcessRunning);
+    // The stop belongs to that run: the next one starts clean.
+    Spies again(&t);
+    disconnect(&t, &QFolderInformationThread::strInfo, &t, nullptr);
+    CleanScanResults();
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(again.finish.count(), 1);
+    QCOMPARE(MailItemCount, qint64(50));
+}
+
+void ScannerThreadTest::secondStartDuringScan()
+{
+    openArchive(mailArchive(2));
+    QFolderInformationThread t;
+    Spies s(&t);
+    QSemaphore started, release;
+    connect(&t, &QFolderInformationThread::OnInitialSettings, &t,
+            [&] {
+                started.release();
+                release.acquire();
+            },
+            Qt::DirectConnection);
+    t.SetInitialSettings();
+    started.acquire();
+    t.SetInitialSettings();   // starts nothing while the scan runs
+    release.release();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(s.finish.count(), 1);
+    QTest::qWait(20);
+    QCOMPARE(s.initial.count(), 1);
+    QCOMPARE(MailItemCount, qint64(2));
+}
+
+void ScannerThreadTest::missingFile()
+{
+    fileDescriptor = -1;
+    QFolderInformationThread t;
+    Spies s(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(s.message.count(), 1);
+    QCOMPARE(s.message.first().first().toString(), QStringLiteral("\nThe file doesn't exist."));
+    QCOMPARE(s.initial.count(), 1);
+    QCOMPARE(s.finish.count(), 0);
+    QCOMPARE(s.info.count(), 0);
+}
+
+void ScannerThreadTest::destroyWhileRunning()
+{
+    openArchive(mailArchive(2000, 2000));
+    {
+        QFolderInformationThread t;
+        t.SetInitialSettings();
+    }   // the destructor stops the scan and waits for it
+    QVERIFY(MailItemCount <= 2000);
+}
+
+QTEST_GUILESS_MAIN(ScannerThreadTest)
+#include "tst_scannerthread.moc"

@@ -8,27 +8,39 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace olm {
 
-EntryRole classifyEntry(const QStringList &parts)
+EntryRole classifyEntry(const QByteArray &name)
 {
+    // Decided on the raw name bytes: every name tested is ASCII, so this equals testing the
+    // decoded name, without a string per entry (most entries are attachments).
     static const struct {
-        const char *name;
+        std::string_view name;
         EntryRole role;
     } lists[] = {{"Categories.xml", EntryRole::Categories}, {"Contacts.xml", EntryRole::Contacts},
                  {"Calendar.xml", EntryRole::Calendar},     {"Tasks.xml", EntryRole::Tasks},
                  {"Notes.xml", EntryRole::Notes}};
+    const std::string_view whole(name.constData(), size_t(name.size()));
     for (const auto &l : lists) {
-        if (parts.contains(QLatin1String(l.name)))
-            return l.role;
+        for (size_t from = 0;;) {
+            const size_t slash = whole.find('/', from);
+            const std::string_view part = whole.substr(from, slash == std::string_view::npos ? whole.npos : slash - from);
+            if (part == l.name)
+                return l.role;
+            if (slash == std::string_view::npos)
+                break;
+            from = slash + 1;
+        }
     }
-    const QString last = parts.isEmpty() ? QString() : parts.last();
+    const size_t lastSlash = whole.rfind('/');
+    const std::string_view last = lastSlash == std::string_view::npos ? whole : whole.substr(lastSlash + 1);
     // Attached files keep their own name inside "__message_attachment__"; an attached XML file
     // must not be taken for a message, or its bytes could never be found again.
-    if (last.contains(QLatin1String("__message_attachment__")))
+    if (last.find("__message_attachment__") != std::string_view::npos)
         return EntryRole::Attachment;
-    if (last.contains(QLatin1String("message_")) && last.contains(QLatin1String(".xml")))
+    if (last.find("message_") != std::string_view::npos && last.find(".xml") != std::string_view::npos)
         return EntryRole::Message;
     return EntryRole::Attachment;
 }
@@ -165,6 +177,30 @@ FileOffsetNode *appendNode(FileOffsetNode *&head, FileOffsetNode *&tail, const L
     return node;
 }
 
+// First "PK\3\4" or "PK\1\2" at or after from, or -1. Their third bytes are control
+// characters that XML text never holds, so memchr on them is both fast and rarely misled.
+qint64 findZipSignature(std::string_view text, size_t from)
+{
+    qint64 best = -1;
+    const char thirds[2] = {3, 1};
+    const char fourths[2] = {4, 2};
+    for (int k = 0; k < 2; ++k) {
+        for (size_t at = from + 2; at + 1 < text.size();) {
+            const void *hit = memchr(text.data() + at, thirds[k], text.size() - 1 - at);
+            if (!hit)
+                break;
+            at = size_t(static_cast<const char *>(hit) - text.data());
+            if (text[at - 2] == 'P' && text[at - 1] == 'K' && text[at + 1] == fourths[k]) {
+                if (best < 0 || qint64(at - 2) < best)
+                    best = qint64(at - 2);
+                break;
+            }
+            ++at;
+        }
+    }
+    return best;
+}
+
 void appendAttachmentNode(const LocalHeader &h)
 {
     if (appendNode(tmpAtFOStart, tmpAtFOEnd, h))
@@ -173,34 +209,50 @@ void appendAttachmentNode(const LocalHeader &h)
 
 } // namespace
 
+bool ArchiveWalker::endsAtRecord(qint64 end)
+{
+    if (end == m_size)
+        return true;
+    switch (m_reader->u32At(end)) {
+    case kLocalHeaderSig:
+    case kCentralHeaderSig:
+    case 0x08074B50:   // data descriptor
+    case 0x06064B50:   // ZIP64 end of central directory
+    case 0x07064B50:   // ZIP64 locator
+    case 0x06054B50:   // end of central directory
+        return true;
+    default:
+        return false;
+    }
+}
+
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
     const qint64 room = m_size - h.dataOffset;
     const bool fits = h.csize <= room;
     const qint64 end = h.dataOffset + (fits ? h.csize : room);
-    // A size past the end of the archive: step through the data so nothing after it is lost.
-    const qint64 next = fits ? end : h.dataOffset;
-    const QStringList parts = QString::fromUtf8(h.name).split(QLatin1Char('/'));
-    const EntryRole role = classifyEntry(parts);
+    // A size that does not end at the next record is damage: step through the data instead of
+    // jumping, so nothing behind a smashed header is lost.
+    const qint64 next = fits && endsAtRecord(end) ? end : h.dataOffset;
+    const EntryRole role = classifyEntry(h.name);
     if (h.method != 0) {
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
         appendAttachmentNode(h);
-        return qMax(next, h.pos + 1);
+        return next;
     }
     switch (role) {
     case EntryRole::Categories:
         categorie = {h.usize, h.crc, h.dataOffset};
-        return qMax(next, h.pos + 1);
+        return next;
     case EntryRole::Attachment:
         appendAttachmentNode(h);
-        return qMax(next, h.pos + 1);
+        return next;
     default:
-        return handleXmlEntry(h, role, parts, fits ? end : m_size);
+        return handleXmlEntry(h, role, fits && endsAtRecord(end) ? end : -1);
     }
 }
 
-qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, const QStringList &parts,
-                                     qint64 end)
+qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
     switch (role) {
     case EntryRole::Contacts: appendNode(tmpCoFOStart, tmpCoFOEnd, h); break;
@@ -211,10 +263,10 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, const
     }
     const qint64 want = qMin(h.usize, m_size - h.dataOffset);
     if (want > kMaxEntryText)
-        return qMax(end, h.pos + 1);
+        return end > h.pos ? end : h.dataOffset;
     bool cut = false;
     const qint64 len = readEntryText(h.dataOffset, want, &cut);
-    const QString path = folderPathFor(parts, role);
+    const QString path = folderPathFor(QString::fromUtf8(h.name).split(QLatin1Char('/')), role);
     const qint64 textEnd = h.dataOffset + len;
     switch (role) {
     case EntryRole::Contacts: m_thread.InitializeCTRC(path, textEnd, len); break;
@@ -228,10 +280,11 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, const
     }
     freeText();
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
-    // so the walk goes on at the signature.
-    if (cut)
+    // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
+    // parsed, never at the text's own root tag again.
+    if (cut || end < 0)
         return textEnd;
-    return qMax(end, h.pos + 1);
+    return end;
 }
 
 qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
@@ -247,19 +300,13 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
         const qint64 got = m_reader->read(offset + len, pBuff + len, qMin(chunk, want - len));
         if (got <= 0)
             break;
-        // Look for "PK\3\4" / "PK\1\2", overlapping the previous chunk by three bytes.
+        // A signature may straddle the previous chunk: look back three bytes.
         const qint64 from = qMax<qint64>(0, len - 3);
         len += got;
-        const std::string_view text(pBuff, size_t(len));
-        for (size_t at = FindBytes(text, "PK", size_t(from)); at != std::string_view::npos;
-             at = FindBytes(text, "PK", at + 1)) {
-            if (at + 4 > size_t(len))
-                break;
-            if ((text[at + 2] == 3 && text[at + 3] == 4) || (text[at + 2] == 1 && text[at + 3] == 2)) {
-                len = qint64(at);
-                *cut = true;
-                break;
-            }
+        const qint64 sig = findZipSignature(std::string_view(pBuff, size_t(len)), size_t(from));
+        if (sig >= 0) {
+            len = sig;
+            *cut = true;
         }
         if (*cut)
             break;

@@ -20,8 +20,8 @@ constexpr qint64 kMaxEntryText = qint64(1) << 30;
 
 enum class EntryRole { Categories, Contacts, Calendar, Tasks, Notes, Message, Attachment };
 
-// Role of an entry from its name components; first match wins.
-EntryRole classifyEntry(const QStringList &parts);
+// Role of an entry from its raw name; first match wins.
+EntryRole classifyEntry(const QByteArray &name);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
 // level) and the file name removed. Empty when the name has no such prefix.
 QString folderPathFor(const QStringList &parts, EntryRole role);
@@ -48,7 +48,10 @@ private:
     bool readLocalHeader(qint64 pos, LocalHeader *h);
     // Handles an entry with a known CRC; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
-    qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, const QStringList &parts, qint64 end);
+    // end is where the entry's data ends, or -1 when its size is damaged.
+    qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
+    // Whether a record (or the end of the archive) starts at end.
+    bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into pBuff, stopping at a ZIP signature inside it.
     // Returns the length read; *cut is true when a signature ended it early.
     qint64 readEntryText(qint64 offset, qint64 want, bool *cut);

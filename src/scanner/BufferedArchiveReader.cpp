@@ -8,13 +8,14 @@ BufferedArchiveReader::BufferedArchiveReader(ArchiveSource &source, qint64 windo
     m_buf.resize(int(m_capacity));
 }
 
-const char *BufferedArchiveReader::window(qint64 pos, qint64 len)
+const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill)
 {
     if (pos < 0 || len < 0 || len > m_capacity || pos > m_size - len)
         return nullptr;
     if (pos < m_start || pos + len > m_start + m_filled) {
         m_start = pos;
-        m_filled = qMax<qint64>(0, readFully(m_source, pos, m_buf.data(), qMin(m_capacity, m_size - pos)));
+        const qint64 want = qMin(qMin(m_capacity, qMax(len, fill)), m_size - pos);
+        m_filled = qMax<qint64>(0, readFully(m_source, pos, m_buf.data(), want));
         if (len > m_filled)
             return nullptr;
     }
@@ -64,13 +65,26 @@ qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
     return readFully(m_source, pos, dst, len);
 }
 
+const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len)
+{
+    // Use what the window already holds from 'from'; refill a whole window only when it is spent.
+    const qint64 held = m_start + m_filled - from;
+    if (from >= m_start && held >= minLen) {
+        *len = qMin(held, limit - from);
+        return m_buf.constData() + (from - m_start);
+    }
+    const char *p = window(from, qMin(qMax(minLen, qint64(1)), limit - from), m_capacity);
+    *len = p ? qMin(m_start + m_filled, limit) - from : 0;
+    return p;
+}
+
 qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, char b)
 {
     limit = qMin(limit, m_size);
     while (from < limit) {
-        const qint64 len = qMin(m_capacity, limit - from);
-        const char *p = window(from, len);
-        if (!p)
+        qint64 len = 0;
+        const char *p = scanWindow(from, limit, 1, &len);
+        if (!p || len <= 0)
             return limit;
         for (qint64 i = 0; i < len; ++i) {
             if (p[i] == a || p[i] == b)
@@ -87,16 +101,16 @@ qint64 BufferedArchiveReader::find(const char *needle, int len, qint64 from, qin
     if (len <= 0 || len >= m_capacity)
         return -1;
     while (from <= limit - len) {
-        // Overlap windows by len-1 so a needle across a window edge is still found.
-        const qint64 span = qMin(m_capacity, limit - from);
-        const char *p = window(from, span);
-        if (!p)
+        qint64 span = 0;
+        const char *p = scanWindow(from, limit, len, &span);
+        if (!p || span < len)
             return -1;
         const void *hit = memmem(p, size_t(span), needle, size_t(len));
         if (hit)
             return from + (static_cast<const char *>(hit) - p);
         if (from + span >= limit)
             break;
+        // Step back len-1 bytes so a needle across the window edge is still found.
         from += span - (len - 1);
     }
     return -1;

@@ -8,7 +8,7 @@
 
 class BufferedArchiveReader {
 public:
-    explicit BufferedArchiveReader(ArchiveSource &source, qint64 window = 64 * 1024);
+    explicit BufferedArchiveReader(ArchiveSource &source, qint64 window = 1024 * 1024);
 
     qint64 size() const { return m_size; }
     // Little-endian words; 0 when the bytes lie (partly) past the end.
@@ -25,8 +25,16 @@ public:
     qint64 find(const char *needle, int len, qint64 from, qint64 limit);
 
 private:
-    // Makes [pos, pos+len) available in the window; returns a pointer or null past the end.
-    const char *window(qint64 pos, qint64 len);
+    // Makes [pos, pos+len) available in the window, reading fill bytes when it must read;
+    // returns a pointer or null past the end. Header reads fill little, so the data of
+    // attachments the walk jumps over is never read; scans of damaged stretches fill it all.
+    const char *window(qint64 pos, qint64 len, qint64 fill = kHeaderFill);
+
+    // Bytes from 'from' (at least minLen, at most up to limit) already in the window, or a fresh
+    // full window there; sets *len to how many can be scanned.
+    const char *scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len);
+
+    static constexpr qint64 kHeaderFill = 8 * 1024;
 
     ArchiveSource &m_source;
     qint64 m_size;

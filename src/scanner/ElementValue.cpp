@@ -13,6 +13,24 @@ size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from
     return hit ? size_t(static_cast<const char *>(hit) - haystack.data()) : std::string_view::npos;
 }
 
+size_t FindTag(std::string_view item, std::string_view tag, size_t from)
+{
+    const char *base = item.data();
+    const size_t size = item.size();
+    while (from + tag.size() <= size) {
+        const void *lt = memchr(base + from, '<', size - from);
+        if (!lt)
+            return std::string_view::npos;
+        const size_t at = size_t(static_cast<const char *>(lt) - base);
+        if (at + tag.size() > size)
+            return std::string_view::npos;
+        if (base[at + 1] == tag[1] && memcmp(base + at, tag.data(), tag.size()) == 0)
+            return at;
+        from = at + 1;
+    }
+    return std::string_view::npos;
+}
+
 namespace {
 
 bool endsStartTagName(char c)
@@ -24,7 +42,7 @@ bool endsStartTagName(char c)
 size_t findStartTag(std::string_view item, std::string_view startTag, size_t from)
 {
     while (true) {
-        const size_t at = FindBytes(item, startTag, from);
+        const size_t at = FindTag(item, startTag, from);
         if (at == std::string_view::npos)
             return at;
         const size_t after = at + startTag.size();
@@ -58,7 +76,7 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     close[1] = '/';
     memcpy(close + 2, startTag.data() + 1, startTag.size() - 1);
     close[startTag.size() + 1] = '>';
-    const size_t c = FindBytes(item, std::string_view(close, startTag.size() + 2), valueStart);
+    const size_t c = FindTag(item, std::string_view(close, startTag.size() + 2), valueStart);
     if (c == std::string_view::npos)
         return span;
     span.found = true;

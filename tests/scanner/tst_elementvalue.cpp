@@ -23,6 +23,7 @@ private Q_SLOTS:
     void folderMaps();
     void dateTimes_data();
     void dateTimes();
+    void dateTimesAgreeWithQt();
 };
 
 void ElementValueTest::elementValue_data()
@@ -194,6 +195,27 @@ void ElementValueTest::dateTimes()
     QCOMPARE(integertimeconverter(text), seconds);
     QTest::ignoreMessage(QtDebugMsg, "Invalid date-time string");
     QCOMPARE(integertimeconverter(QStringLiteral("tomorrow")), quint32(0));
+}
+
+void ElementValueTest::dateTimesAgreeWithQt()
+{
+    // The converter's own parser must give what Qt's ISO parser gives, across offset changes.
+    const QStringList texts = {"2018-03-11T01:59:59", "2018-03-11T03:00:00", "2018-11-04T01:30:00",
+                               "2018-11-04T00:59:59", "2018-06-21T03:26:46.123", "2000-02-29T12:00:00",
+                               "2018-06-21T03:26:46-07:00", "2018-06-21T03:26:46+0530", "1999-12-31T23:59:59Z",
+                               "2038-01-19T03:14:08Z", "2106-02-07T06:28:15Z", "2018-02-30T00:00:00",
+                               "2018-06-21T25:00:00", "2018-06-21 03:26:46"};
+    for (const char *tz : {"UTC", "America/New_York", "Asia/Kolkata", "Australia/Lord_Howe"}) {
+        qputenv("TZ", tz);
+        tzset();
+        for (const QString &text : texts) {
+            const QDateTime qt = QDateTime::fromString(text, Qt::ISODate);
+            const qint64 want = qt.isValid() ? qt.toSecsSinceEpoch() : 0;
+            if (!qt.isValid())
+                QTest::ignoreMessage(QtDebugMsg, "Invalid date-time string");
+            QVERIFY2(integertimeconverter(text) == quint32(want), qPrintable(text + QLatin1Char(' ') + QLatin1String(tz)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(ElementValueTest)

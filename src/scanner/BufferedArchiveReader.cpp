@@ -3,7 +3,7 @@
 #include <cstring>
 
 BufferedArchiveReader::BufferedArchiveReader(ArchiveSource &source, qint64 window)
-    : m_source(source), m_size(source.size()), m_capacity(qMax<qint64>(window, 64))
+    : m_source(source), m_size(source.size()), m_capacity(qMax<qint64>(qMin(window, m_size), 64))
 {
     m_buf.resize(int(m_capacity));
 }

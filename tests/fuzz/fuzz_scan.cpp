@@ -1,0 +1,298 @@
+// libFuzzer target over the archive scanner: the walk, block recovery and the five record
+// builders run on the input as an in-memory archive, then every record, location node and folder
+// map entry is checked against the bytes it claims to describe. Anything out of place traps, so
+// the fuzzer keeps the input as a crash.
+
+#include "platform/ArchiveSource.h"
+#include "scanner/QFolderInformationThread.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/ShellGlobals.h"
+
+#include <QByteArray>
+#include <QCoreApplication>
+#include <QSet>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Builders log through qDebug (bad dates and the like); printing it would slow the fuzzer down.
+void quietMessages(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+[[noreturn]] void fail(const char *what, long long a, long long b)
+{
+    fprintf(stderr, "fuzz_scan: invariant violated: %s (%lld, %lld)\n", what, a, b);
+    fflush(stderr);
+    __builtin_trap();
+}
+
+#define CHECK(cond, what, a, b)                                                                    \
+    do {                                                                                           \
+        if (!(cond))                                                                               \
+            fail(what, (long long)(a), (long long)(b));                                            \
+    } while (0)
+
+struct Input {
+    const uint8_t *data;
+    qint64 size;
+
+    // [offset, offset + length) lies inside the input.
+    bool holds(qint64 offset, qint64 length) const
+    {
+        return offset >= 0 && length >= 0 && offset <= size && length <= size - offset;
+    }
+
+    bool bytesAt(qint64 offset, const char *text) const
+    {
+        const qint64 n = qint64(strlen(text));
+        return holds(offset, n) && memcmp(data + offset, text, size_t(n)) == 0;
+    }
+};
+
+// Folder ids records may carry: the dummy folder, or one the maps hold.
+QSet<qint64> knownFolders;
+
+void checkFolder(qint64 id, const char *what)
+{
+    CHECK(id == llFolder1Id || knownFolders.contains(id), what, id, 0);
+}
+
+// Touches a kept C string to its terminator, so an unterminated one shows up under ASan.
+void checkCString(const char *s)
+{
+    if (s)
+        (void)strlen(s);
+}
+
+void checkUuid(const char *uuid, const char *what)
+{
+    CHECK(uuid[32] == '\0' && strlen(uuid) == 32, what, qint64(strlen(uuid)), 0);
+    for (int i = 0; i < 32; ++i) {
+        const char c = uuid[i];
+        CHECK((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'), what, i, c);
+    }
+}
+
+// An item's span lies in the input and ends with the item's close tag.
+void checkItem(const Input &in, qint64 offset, quint32 length, const char *closeTag, const char *what)
+{
+    CHECK(in.holds(offset, length), what, offset, length);
+    const qint64 n = qint64(strlen(closeTag));
+    CHECK(length >= n && in.bytesAt(offset + length - n, closeTag), what, offset, length);
+}
+
+// A long text lies inside its item, right after the '>' of its start tag and right before its
+// close tag. Length 0 means nothing was recorded.
+void checkLongText(const Input &in, qint64 offset, quint32 length, qint64 itemOffset, qint64 itemLength,
+                   const char *element, const char *what)
+{
+    if (length == 0)
+        return;
+    CHECK(in.holds(offset, length), what, offset, length);
+    CHECK(offset > itemOffset && offset + length <= itemOffset + itemLength, what, offset, itemOffset);
+    CHECK(in.data[offset - 1] == '>', what, offset, in.data[offset - 1]);
+    char close[128];
+    snprintf(close, sizeof close, "</%s>", element);
+    CHECK(in.bytesAt(offset + length, close), what, offset, length);
+}
+
+// Counts a list, checking that its tail is its last node.
+template <typename T>
+qint64 listLength(T *head, T *tail, const char *what)
+{
+    qint64 n = 0;
+    T *last = nullptr;
+    for (T *p = head; p; p = p->pNext) {
+        last = p;
+        ++n;
+    }
+    CHECK(last == tail, what, n, 0);
+    return n;
+}
+
+void checkFolderMaps()
+{
+    knownFolders.clear();
+    qint64 highest = llRootId;
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it) {
+        const qint64 id = it.key();
+        const qint64 parent = it.value();
+        CHECK(id >= llRootId + 1, "folder id below 502", id, parent);
+        CHECK(parent == llRootId || (parent >= llRootId + 1 && parent < id), "parent id not below child id",
+              id, parent);
+        CHECK(parent == llRootId || objMapFID_PID.contains(parent), "parent id unknown", id, parent);
+        CHECK(objMapFID_Name.contains(id), "folder id without a name", id, 0);
+        CHECK(objMapName_FID.contains(objMapFID_Name.value(id), id), "folder name not mapped back", id, 0);
+        knownFolders.insert(id);
+        highest = qMax(highest, id);
+    }
+    CHECK(objMapFID_Name.size() == objMapFID_PID.size(), "name map size", objMapFID_Name.size(),
+          objMapFID_PID.size());
+    CHECK(objMapName_FID.size() == objMapFID_PID.size(), "key map size", objMapName_FID.size(),
+          objMapFID_PID.size());
+    // Ids are handed out one by one, so the last one handed out is the highest in the maps.
+    CHECK(PID == highest, "last id handed out", PID, highest);
+}
+
+void checkMail(const Input &in)
+{
+    const qint64 n = listLength(TmpMlrcPtrStart, TmpMlrcPtrEnd, "mail list tail");
+    CHECK(n == MailItemCount, "mail count", n, MailItemCount);
+    for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
+        checkFolder(r->llFolderId, "mail folder id");
+        CHECK(in.holds(r->llDataOffset, r->dwDataLength), "mail data span", r->llDataOffset, r->dwDataLength);
+        const bool recovered = r->nNameLength == 0 && r->llNameOffset == 0;
+        if (recovered) {
+            CHECK(r->dwEntrySize == 0 && r->dwCrc32 == 0, "recovered mail entry fields", r->dwEntrySize, r->dwCrc32);
+            checkItem(in, r->llDataOffset, r->dwDataLength, "</email>", "recovered mail item span");
+        } else {
+            CHECK(r->nNameLength >= 0 && in.holds(r->llNameOffset, r->nNameLength), "mail entry name span",
+                  r->llNameOffset, r->nNameLength);
+            CHECK(r->llNameOffset + r->nNameLength <= r->llDataOffset, "mail name after data", r->llNameOffset,
+                  r->llDataOffset);
+        }
+        CHECK(in.holds(r->llBodyOffset, r->dwBodyLength), "mail body span", r->llBodyOffset, r->dwBodyLength);
+        checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength,
+                      "OPFMessageCopyBody", "mail body");
+        CHECK(r->bOutgoing == 0 || r->bOutgoing == 1 || r->bOutgoing == 0x2D, "mail outgoing flag", r->bOutgoing, 0);
+        CHECK(r->cPriority == 0 || r->cPriority == '2' || r->cPriority == '3' || r->cPriority == '4',
+              "mail priority", r->cPriority, 0);
+        CHECK(r->dwSentTime == r->dwSentTimeCopy && r->dwReceivedTime == r->dwReceivedTimeCopy,
+              "mail time copies", r->dwSentTime, r->dwReceivedTime);
+        checkCString(r->pFromNames);
+        checkCString(r->pSubject);
+        if (r->pFromNames)
+            CHECK(strlen(r->pFromNames) <= 99, "mail sender names too long", strlen(r->pFromNames), 0);
+    }
+}
+
+void checkContacts(const Input &in)
+{
+    const qint64 n = listLength(TmpCTRCPtrStart, TmpCTRCPtrEnd, "contact list tail");
+    CHECK(n == ContactItemCount, "contact count", n, ContactItemCount);
+    for (const ContactInformation *r = TmpCTRCPtrStart; r; r = r->pNext) {
+        checkFolder(r->llFolderId, "contact folder id");
+        checkUuid(r->szUuid, "contact uuid");
+        checkItem(in, r->llItemOffset, r->dwItemLength, "</contact>", "contact item span");
+        checkLongText(in, r->dwNotesOffset, r->dwNotesLength, r->llItemOffset, r->dwItemLength,
+                      "OPFContactCopyNotesPlain", "contact notes");
+        checkLongText(in, r->dwPictureOffset, r->dwPictureLength, r->llItemOffset, r->dwItemLength,
+                      "OPFContactAddPicture", "contact picture");
+        checkCString(r->pFirstName);
+        checkCString(r->pLastName);
+    }
+}
+
+void checkCalendar(const Input &in)
+{
+    const qint64 n = listLength(TmpCLRCPtrStart, TmpCLRCPtrEnd, "calendar list tail");
+    CHECK(n == CalendarItemCount, "calendar count", n, CalendarItemCount);
+    for (const CalenderInformation *r = TmpCLRCPtrStart; r; r = r->pNext) {
+        checkFolder(r->llFolderId, "calendar folder id");
+        checkUuid(r->szUuid, "calendar uuid");
+        checkItem(in, r->llItemOffset, r->dwItemLength, "</appointment>", "calendar item span");
+        checkLongText(in, r->dwDescriptionOffset, r->dwDescriptionLength, r->llItemOffset, r->dwItemLength,
+                      "OPFCalendarEventCopyDescriptionPlain", "calendar description");
+        checkCString(r->pSummary);
+        checkCString(r->pLocation);
+    }
+}
+
+void checkTasks(const Input &in)
+{
+    const qint64 n = listLength(TmpTSRCPtrStart, TmpTSRCPtrEnd, "task list tail");
+    CHECK(n == TaskItemCount, "task count", n, TaskItemCount);
+    for (const TasksInformation *r = TmpTSRCPtrStart; r; r = r->pNext) {
+        checkFolder(r->llFolderId, "task folder id");
+        checkUuid(r->szUuid, "task uuid");
+        checkItem(in, r->llItemOffset, r->dwItemLength, "</task>", "task item span");
+        checkLongText(in, r->dwNoteOffset, r->dwNoteLength, r->llItemOffset, r->dwItemLength,
+                      "OPFTaskCopyNote", "task note");
+        CHECK(r->cPriority == 0 || r->cPriority == '2' || r->cPriority == '3' || r->cPriority == '4',
+              "task priority", r->cPriority, 0);
+        checkCString(r->pName);
+    }
+}
+
+void checkNotes(const Input &in)
+{
+    const qint64 n = listLength(TmpNTRCPtrStart, TmpNTRCPtrEnd, "note list tail");
+    CHECK(n == NotesItemCount, "note count", n, NotesItemCount);
+    for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
+        checkFolder(r->llFolderId, "note folder id");
+        checkUuid(r->szUuid, "note uuid");
+        // Notes keep no item span: the whole input bounds the text.
+        checkLongText(in, r->dwTextOffset, r->dwTextLength, 0, in.size, "OPFNoteCopyText", "note text");
+        checkCString(r->pTitle);
+    }
+}
+
+qint64 checkNodes(const Input &in, FileOffsetNode *head, FileOffsetNode *tail, const char *what)
+{
+    const qint64 n = listLength(head, tail, what);
+    for (const FileOffsetNode *node = head; node; node = node->pNext) {
+        CHECK(node->llDataOffset >= 30 && node->llDataOffset <= in.size, what, node->llDataOffset, in.size);
+        CHECK(node->llSize >= 0, what, node->llSize, 0);
+        CHECK(node->pEntryName != nullptr, what, 0, 0);
+        checkCString(node->pEntryName);
+    }
+    return n;
+}
+
+void checkLocations(const Input &in)
+{
+    checkNodes(in, tmpCoFOStart, tmpCoFOEnd, "contacts entry node");
+    checkNodes(in, tmpCaFOStart, tmpCaFOEnd, "calendar entry node");
+    checkNodes(in, tmpTaFOStart, tmpTaFOEnd, "tasks entry node");
+    checkNodes(in, tmpNoFOStart, tmpNoFOEnd, "notes entry node");
+    const qint64 n = checkNodes(in, tmpAtFOStart, tmpAtFOEnd, "attachment node");
+    CHECK(n == AttachmentNodeCount, "attachment count", n, AttachmentNodeCount);
+    CHECK(categorie.dataOffset >= 0 && categorie.dataOffset <= in.size, "categories offset", categorie.dataOffset,
+          in.size);
+    CHECK(categorie.size >= 0, "categories size", categorie.size, 0);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    // The scanner is a QObject; Qt wants an application object alive for the whole run.
+    static int argc = 1;
+    static char name[] = "fuzz_scan";
+    static char *argv[] = {name, nullptr};
+    static QCoreApplication *app = new QCoreApplication(argc, argv);
+    (void)app;
+    qInstallMessageHandler(quietMessages);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const Input in{data, qint64(size)};
+    auto source = std::make_shared<MemoryArchiveSource>(
+        QByteArray(reinterpret_cast<const char *>(data), int(size)));
+    {
+        QFolderInformationThread scanner;
+        scanner.setSource(source);
+        bStopFlag = false;
+        scanner.CreateFile();
+    }
+    // run() clears this after the walk; CreateFile() alone leaves it set.
+    bProcessRunning = false;
+    CHECK(pBuff == nullptr && pBuffLength == 0, "entry text left behind", pBuffLength, 0);
+    CHECK(llParentIdRunning == 0, "builder folder left set", llParentIdRunning, 0);
+    checkFolderMaps();
+    checkMail(in);
+    checkContacts(in);
+    checkCalendar(in);
+    checkTasks(in);
+    checkNotes(in);
+    checkLocations(in);
+    CleanScanResults();
+    knownFolders.clear();
+    return 0;
+}

@@ -1,0 +1,264 @@
+#!/usr/bin/env python3
+"""Writes a small seed corpus for fuzz_scan into the directory given as the only argument.
+
+The seeds are archives in the exporter's form (ZIP64, every entry STORED with a 20-byte ZIP64
+extra in its local header, items with xml:space="preserve"), and damaged copies of them: the
+shapes the scanner has to walk through. Each seed stays under ~8 KB so the fuzzer mutates fast.
+Standard library only.
+"""
+
+import io
+import os
+import struct
+import sys
+import zipfile
+
+MAX_SEED = 8 * 1024
+PRESERVE = ' xml:space="preserve"'
+
+
+def esc(text):
+    return (text.replace("&", "&amp;").replace("<", "&lt;")
+            .replace(">", "&gt;").replace('"', "&quot;"))
+
+
+def el(name, text):
+    return "<%s%s>%s</%s>" % (name, PRESERVE, text, name)
+
+
+def item(name, children):
+    return "<%s%s>%s</%s>" % (name, PRESERVE, "".join(children), name)
+
+
+def root(name, items):
+    return '<%s%s elementCount="%d">%s</%s>' % (name, PRESERVE, len(items), "".join(items), name)
+
+
+def address(addr, name):
+    return ('<emailAddress%s OPFContactEmailAddressAddress="%s" OPFContactEmailAddressName="%s"'
+            ' OPFContactEmailAddressType="0"></emailAddress>' % (PRESERVE, esc(addr), esc(name)))
+
+
+def attachment(name, url):
+    ext = name.rsplit(".", 1)[-1]
+    return ('<messageAttachment%s OPFAttachmentContentExtension="%s"'
+            ' OPFAttachmentContentType="application/octet-stream" OPFAttachmentName="%s"'
+            ' OPFAttachmentURL="%s"></messageAttachment>' % (PRESERVE, ext, esc(name), esc(url)))
+
+
+def email(subject, body, sent="2006-01-11T05:17:59", received="2006-01-11T05:18:02",
+          sender=("a@b.c", "Name"), outgoing="0E0", priority="3", attachments=()):
+    children = []
+    if attachments:
+        children.append(item("OPFMessageCopyAttachmentList",
+                             [attachment(n, u) for n, u in attachments]))
+    children.append(el("OPFMessageCopyBody", body))
+    if sender:
+        children.append(item("OPFMessageCopyFromAddresses", [address(*sender)]))
+    children.append(el("OPFMessageCopyReceivedTime", received))
+    children.append(el("OPFMessageCopySentTime", sent))
+    children.append(el("OPFMessageCopySubject", subject))
+    children.append(el("OPFMessageGetPriority", priority))
+    children.append(el("OPFMessageIsOutgoing", outgoing))
+    return item("email", children)
+
+
+def contact(first, last, notes="", picture=""):
+    children = [el("OPFContactCopyFirstName", first), el("OPFContactCopyLastName", last)]
+    if notes:
+        children.append(el("OPFContactCopyNotesPlain", notes))
+    if picture:
+        children.append(el("OPFContactAddPicture", picture))
+    return item("contact", sorted(children))
+
+
+def appointment(summary, location, description):
+    return item("appointment", [el("OPFCalendarEventCopyDescriptionPlain", description),
+                                el("OPFCalendarEventCopyLocation", location),
+                                el("OPFCalendarEventCopySummary", summary)])
+
+
+def task(name, note, priority="3"):
+    return item("task", [el("OPFTaskCopyName", name), el("OPFTaskCopyNote", note),
+                         el("OPFTaskGetPriority", priority)])
+
+
+def note(title, text):
+    return item("note", [el("OPFNoteCopyText", text), el("OPFNoteCopyTitle", title)])
+
+
+def categories(names):
+    cats = "".join('<category%s OPFCategoryCopyBackgroundColor="#FF0000" OPFCategoryCopyName="%s">'
+                   '</category>' % (PRESERVE, esc(n)) for n in names)
+    return '<categories elementCount="%d">%s</categories>' % (len(names), cats)
+
+
+MSG = "Local/com.microsoft.__Messages/"
+ATT = MSG + "Inbox/com.microsoft.__Attachments/"
+
+
+class Archive:
+    """Entries written the exporter's way; remembers where each local header lies."""
+
+    def __init__(self):
+        self.buf = io.BytesIO()
+        self.zf = zipfile.ZipFile(self.buf, "w", zipfile.ZIP_STORED, allowZip64=True)
+        self.offsets = {}
+
+    def add(self, name, data, method=zipfile.ZIP_STORED):
+        if isinstance(data, str):
+            data = data.encode("utf-8")
+        info = zipfile.ZipInfo(name, date_time=(2018, 6, 16, 18, 44, 58))
+        info.compress_type = method
+        with self.zf.open(info, "w", force_zip64=True) as out:
+            out.write(data)
+        self.offsets[name] = info.header_offset
+        return self
+
+    def directory(self, name):
+        # Folder entries: no data, CRC 0.
+        return self.add(name if name.endswith("/") else name + "/", b"")
+
+    def finish(self):
+        self.zf.close()
+        return bytearray(self.buf.getvalue())
+
+
+def header_at(data, name, archive):
+    """Offset of the ZIP64 extra of the named entry's local header."""
+    pos = archive.offsets[name]
+    name_len, extra_len = struct.unpack_from("<HH", data, pos + 26)
+    assert extra_len >= 20, "ZIP64 extra expected"
+    return pos, pos + 30 + name_len
+
+
+def small_archive():
+    a = Archive()
+    a.add("Categories.xml", categories(["Red", "Blue & Green"]))
+    a.directory("Local/Address Book")
+    a.add("Local/Address Book/Contacts.xml", root("contacts", [
+        contact("tom", "Smith", notes="Met at the fair.\r\nCall back.", picture="iVBORw0KGgo="),
+        contact("  ", "O&apos;Brien"),
+    ]))
+    a.directory("Local/Calendar")
+    a.add("Local/Calendar/Calendar.xml", root("appointments", [
+        appointment("Review", "Room 4", "Bring the &lt;draft&gt;."),
+    ]))
+    a.directory("Local/Tasks")
+    a.add("Local/Tasks/Tasks.xml", root("tasks", [task("Pay &amp; file", "Before Friday", "2")]))
+    a.directory("Local/Notes")
+    a.add("Local/Notes/Notes.xml", root("notes", [note("Shopping", "milk\neggs")]))
+    a.directory(MSG + "Inbox")
+    a.directory(ATT)
+    a.add(ATT + "2A09A102@example.com_0000", b"\x89PNG\r\n\x1a\n" + bytes(range(64)))
+    a.add(MSG + "Inbox/message_00000.xml", root("emails", [
+        email("Hello", "Body &lt;b&gt;text&lt;/b&gt;\r\nline two",
+              attachments=[("pic.png", "com.microsoft.__Attachments/2A09A102@example.com_0000")]),
+    ]))
+    a.directory(MSG + "Sent Items")
+    a.add(MSG + "Sent Items/message_00001.xml", root("emails", [
+        email("Re: Hello", "", outgoing="1E0", priority="4", sender=("x@y.z", "Ann, B")),
+    ]))
+    return a
+
+
+def mail_only():
+    a = Archive()
+    a.directory(MSG + "Inbox/Sub")
+    a.add(MSG + "Inbox/Sub/message_00000.xml", root("emails", [
+        email("One", "first body", received="2020-02-30T00:00:00"),
+        email("Two", "  \r\n ", sent="bad", sender=None),
+    ]))
+    a.add("Accounts/x@y.z/com.microsoft.__Messages/Inbox/message_00002.xml",
+          root("emails", [email("Account", "body", received="2038-01-19T03:14:08Z")]))
+    a.add(ATT + "ABC_0000", b"deflate me " * 20, method=zipfile.ZIP_DEFLATED)
+    return a
+
+
+def seeds():
+    out = {}
+
+    base = small_archive()
+    data = base.finish()
+    out["archive"] = bytes(data)
+    out["cut_tail"] = bytes(data[: len(data) * 2 // 3])
+    out["cut_in_header"] = bytes(data[: base.offsets[MSG + "Inbox/message_00000.xml"] + 40])
+
+    zeroed = bytearray(data)
+    mid = len(zeroed) // 2
+    zeroed[mid - 300: mid + 300] = bytes(600)
+    out["zeroed_middle"] = bytes(zeroed)
+
+    # No 'P', 'K' or '<' in the overwritten header, so only block recovery finds the mail.
+    smashed = bytearray(data)
+    pos = base.offsets[MSG + "Inbox/message_00000.xml"]
+    smashed[pos: pos + 30] = b"\x11" * 30
+    out["smashed_header"] = bytes(smashed)
+
+    smashed_contacts = bytearray(data)
+    pos = base.offsets["Local/Address Book/Contacts.xml"]
+    smashed_contacts[pos: pos + 4] = b"XXXX"
+    out["smashed_contacts_header"] = bytes(smashed_contacts)
+
+    # Bare XML lists between entries; the central directory offsets after it go stale, which the
+    # walk never reads anyway.
+    pos = base.offsets["Local/Tasks/Tasks.xml"]
+    bare = (root("contacts", [contact("Bare", "Block")]).replace(
+        '<contacts xml:space="preserve" elementCount="1">', '<contacts a="1">')
+            + root("notes", [note("Lost", "found again")])
+            + '<tasks xml:space="preserve" elementCount="1">'
+            + task("Cut short", "no close tag")[:-12]).encode()
+    out["bare_xml_between"] = bytes(data[:pos] + bare + data[pos:])
+    out["bare_xml_only"] = bare + root("appointments", [appointment("S", "L", "D")]).encode()
+    out["bare_emails"] = root("emails", [email("Lost mail", "recovered body"),
+                                         email("Second", "x")]).encode()
+
+    # ZIP64 sizes far past the end, and negative ones.
+    for label, usize, csize in (("huge_sizes", 0x7FFFFFFFFFFF0000, 0x7FFFFFFFFFFF0000),
+                                ("negative_sizes", 0xFFFFFFFFFFFFFFFF, 0xFFFFFFFFFFFFFFFF),
+                                ("usize_past_end", 0x10000, 0x40),
+                                ("zero_csize", 0x200, 0)):
+        damaged = bytearray(data)
+        _, extra = header_at(damaged, MSG + "Inbox/message_00000.xml", base)
+        struct.pack_into("<QQ", damaged, extra + 4, usize, csize)
+        _, extra = header_at(damaged, "Local/Notes/Notes.xml", base)
+        struct.pack_into("<QQ", damaged, extra + 4, usize, csize)
+        out[label] = bytes(damaged)
+
+    # A list file whose header CRC is 0: its data is looked at as a recovered block.
+    crc_zero = bytearray(data)
+    pos = base.offsets["Local/Calendar/Calendar.xml"]
+    struct.pack_into("<I", crc_zero, pos + 14, 0)
+    out["crc_zero_list"] = bytes(crc_zero)
+
+    # A ZIP signature inside entry text: the sizes lie, the text ends at the signature.
+    sig_inside = bytearray(data)
+    pos = base.offsets["Local/Address Book/Contacts.xml"]
+    _, extra = header_at(sig_inside, "Local/Address Book/Contacts.xml", base)
+    at = sig_inside.index(b"<contact ", extra) + 200
+    sig_inside[at: at + 4] = b"PK\x03\x04"
+    out["signature_in_text"] = bytes(sig_inside)
+
+    mail = mail_only()
+    mdata = mail.finish()
+    out["mail_folders"] = bytes(mdata)
+    out["mail_no_central"] = bytes(mdata[: mail.offsets[ATT + "ABC_0000"]])
+    return out
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR\n")
+        return 2
+    os.makedirs(argv[1], exist_ok=True)
+    for name, data in sorted(seeds().items()):
+        if len(data) > MAX_SEED:
+            sys.stderr.write("seed %s is %d bytes, over %d\n" % (name, len(data), MAX_SEED))
+            return 1
+        with open(os.path.join(argv[1], name + ".olm"), "wb") as f:
+            f.write(data)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

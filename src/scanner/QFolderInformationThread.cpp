@@ -79,6 +79,9 @@ void QFolderInformationThread::progressAt(qint64 archiveOffset)
     const long long value = archiveOffset / 512;
     if (value == m_lastProgress)
         return;
+    // Reading the clock on every change cost more than crossing a damaged stretch itself.
+    if (m_lastProgress >= 0 && (++m_progressChanges & 15) != 0)
+        return;
     if (m_lastProgress >= 0 && m_progressClock.isValid() && m_progressClock.elapsed() < 50)
         return;
     m_lastProgress = value;

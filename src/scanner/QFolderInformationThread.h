@@ -59,5 +59,6 @@ private:
     std::shared_ptr<ArchiveSource> m_source;
     QElapsedTimer m_progressClock;
     long long m_lastProgress = -1;
+    unsigned m_progressChanges = 0;
     QString m_lastStatus;
 };

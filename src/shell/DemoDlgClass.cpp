@@ -5,7 +5,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-DemoDlgClass::DemoDlgClass(QWidget *parent) : QDialog(parent), m_text(new QLabel(this))
+DemoDlgClass::DemoDlgClass(QWidget *parent) : QDialog(parent), m_text(new QLabel(this)), m_icon(new QLabel(this))
 {
     setObjectName(QStringLiteral("DemoDlgClass"));
     setModal(true);
@@ -19,6 +19,8 @@ DemoDlgClass::DemoDlgClass(QWidget *parent) : QDialog(parent), m_text(new QLabel
     buttons->addStretch();
     buttons->addWidget(ok);
     auto *layout = new QVBoxLayout(this);
+    m_icon->setFixedSize(48, 48);
+    layout->addWidget(m_icon);
     layout->addWidget(m_text);
     layout->addLayout(buttons);
 }
@@ -31,4 +33,9 @@ void DemoDlgClass::setText(const QString &text)
 QString DemoDlgClass::text() const
 {
     return m_text->text();
+}
+
+void DemoDlgClass::setIconStyle(const QString &style)
+{
+    m_icon->setStyleSheet(style);
 }

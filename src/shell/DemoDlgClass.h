@@ -10,8 +10,10 @@ class DemoDlgClass : public QDialog {
 public:
     explicit DemoDlgClass(QWidget *parent = nullptr);
     void setText(const QString &text);
+    void setIconStyle(const QString &style);
     QString text() const;
 
 private:
     QLabel *m_text;
+    QLabel *m_icon;
 };

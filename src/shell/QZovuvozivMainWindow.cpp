@@ -3,6 +3,7 @@
 #include "scanner/ScanGlobals.h"
 #include "shell/DemoDlgClass.h"
 #include "shell/QParseDatabase.h"
+#include "shell/ShellHooks.h"
 
 #include <QAction>
 #include <QFileDialog>
@@ -80,9 +81,7 @@ void QZovuvozivMainWindow::OnScanMessage(QString text)
 {
     // A scan that could not run ends its progress state here.
     m_progress->setVisible(false);
-    DemoDlgClass box(this);
-    box.setText(text);
-    box.exec();
+    ShowMessageBox(this, text);
 }
 
 void QZovuvozivMainWindow::OnOpen()

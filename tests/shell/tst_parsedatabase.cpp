@@ -5,6 +5,7 @@
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -19,6 +20,8 @@ private Q_SLOTS:
 
 void ParseDatabaseTest::refusesForeignFiles()
 {
+    QStringList shown;
+    ShellHooks::messageBox = [&](const QString &text, const QString &) { shown << text; };
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("plain.zip"));
     QFile f(path);

@@ -1,21 +1,34 @@
 #include "shell/QParseDatabase.h"
 
+#include "browse/BrowseGlobals.h"
+#include "browse/QPreviewOfItems.h"
 #include "platform/ArchiveSource.h"
-#include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
+#include "shell/Edition.h"
+#include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellWidgets.h"
+#include "shell/finder/QSearchPSTFile.h"
 
+#include <QCloseEvent>
 #include <QFile>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QTreeWidget>
 
 #include <cstring>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-QParseDatabase::QParseDatabase(QObject *parent)
-    : QObject(parent), m_scanner(new QFolderInformationThread(this))
+QParseDatabase::QParseDatabase(QWidget *parent) : QDialog(parent)
 {
+    setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::CustomizeWindowHint | Qt::WindowCloseButtonHint);
+    init();
+    setFocusPolicy(Qt::NoFocus);
+    bProcessRunning = false;
 }
 
 QParseDatabase::~QParseDatabase()
@@ -23,28 +36,53 @@ QParseDatabase::~QParseDatabase()
     StopAndWait();
 }
 
-void QParseDatabase::ConnectSignals(QObject *mainWindow)
+void QParseDatabase::init()
 {
-    connect(m_scanner, SIGNAL(OnInitialSettings(long long)), mainWindow, SLOT(SetInitialSettings(long long)));
-    connect(m_scanner, SIGNAL(OnProgressvalue(long long)), mainWindow, SLOT(SetProgressValue(long long)));
-    connect(m_scanner, SIGNAL(strInfo(QString)), mainWindow, SLOT(OnStrInfo(QString)));
-    connect(m_scanner, SIGNAL(OnFinishScanning()), mainWindow, SLOT(SetFinishSettingsForMail()));
-    connect(m_scanner, SIGNAL(InformationDlgOpen()), mainWindow, SLOT(OnInformationDlg()));
-    connect(m_scanner, SIGNAL(ShowMessage(QString)), mainWindow, SLOT(OnScanMessage(QString)));
-    connect(this, SIGNAL(ShowMessage(QString)), mainWindow, SLOT(OnScanMessage(QString)));
+    m_pPreview = new QPreviewOfItems(nullptr);
+    label_2->setTextFormat(Qt::PlainText);
+    label_2->setText(bforQRepairFO ? tr("Click 'Browse' to select the corrupted OLM file that needs to be repaired.")
+                                   : tr("Click 'Browse' to select the OLM file that needs to be converted."));
+    const QString style = QStringLiteral(
+        "QPushButton { min-height: 22px; color: black; border-image: url(:/images/OK- Normal.png) 2 8 2 8 stretch; "
+        "border-width: 2px 8px 2px 8px;}QPushButton:pressed {border-image: url(:/images/Preview-Normal.png) 2 8 2 8 "
+        "stretch; border-width: 2px 8px 2px 8px; color: white;}");
+    SearchButton->setStyleSheet(style);
+    browseZovuvozivButton->setStyleSheet(style);
+    ConnectSignals();
+}
+
+void QParseDatabase::ConnectSignals()
+{
+    StartButton->setStyleSheet(QStringLiteral("QPushButton:enabled {border-image: url(:/images/img_Start.png);}"));
+    pZovuvozivWin = pMainWindow;
+    connect(browseZovuvozivButton, SIGNAL(clicked()), this, SLOT(OpenFileDialog()));
+    if (pZovuvozivWin) {
+        // The newest dialog takes over the folder tree's clicks.
+        disconnect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), nullptr, nullptr);
+        connect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), this,
+                SLOT(ShowindivisualMailItemsInfo(QTreeWidgetItem *, int)));
+    }
+    connect(StartButton, SIGNAL(clicked()), this, SLOT(OnStartScan()));
+    connect(StartButton, SIGNAL(pressed()), this, SLOT(OnPressed()));
+    connect(StartButton, SIGNAL(released()), this, SLOT(OnReleased()));
+    connect(SearchButton, SIGNAL(clicked()), this, SLOT(SearchFile()));
+    connect(&m_MailClickedThread, SIGNAL(StartShowingMemoryResult()), this, SLOT(OnmailClicked()));
+    if (pZovuvozivWin) {
+        connect(&m_FolderInfoThread, SIGNAL(OnInitialSettings(long long)), pZovuvozivWin, SLOT(SetInitialSettings(long long)));
+        connect(&m_FolderInfoThread, SIGNAL(OnProgressvalue(long long)), pZovuvozivWin, SLOT(SetProgressValue(long long)));
+        connect(&m_FolderInfoThread, SIGNAL(OnFinishScanning()), pZovuvozivWin, SLOT(SetFinishSettingsForMail()));
+        connect(&m_FolderInfoThread, SIGNAL(InformationDlgOpen()), pZovuvozivWin, SLOT(OnInformationDlg()));
+        connect(&m_FolderInfoThread, SIGNAL(strInfo(QString)), pZovuvozivWin, SLOT(OnStrInfo(QString)));
+        connect(&m_FolderInfoThread, SIGNAL(ShowMessage(QString)), pZovuvozivWin, SLOT(OnScanMessage(QString)));
+    }
 }
 
 void QParseDatabase::StopAndWait()
 {
-    if (m_scanner->isRunning()) {
+    if (m_FolderInfoThread.isRunning()) {
         bStopFlag = true;
-        m_scanner->wait();
+        m_FolderInfoThread.wait();
     }
-}
-
-void QParseDatabase::CleanListAndHash()
-{
-    CleanScanResults();
 }
 
 bool QParseDatabase::HasArchiveHead(int fd)
@@ -54,23 +92,113 @@ bool QParseDatabase::HasArchiveHead(int fd)
     return readAt(fd, 0, got, 5) == 5 && memcmp(got, head, 5) == 0;
 }
 
-bool QParseDatabase::OnStartScan(const QString &path)
+int QParseDatabase::OpenDevice()
 {
+    fileDescriptor = ::open(m_selectedFile.toUtf8().constData(), O_RDONLY | O_CLOEXEC);
+    return fileDescriptor;
+}
+
+void QParseDatabase::OpenFileDialog()
+{
+    textEdit_FileSelected->clear();
+    StartButton->setEnabled(false);
+    m_selectedFile = GetOpenFileNameHooked(this, tr("All Files"), QString());
+    m_strDatabasePath = m_selectedFile;
+    if (!m_selectedFile.isEmpty()) {
+        StartButton->setEnabled(true);
+        textEdit_FileSelected->setText(m_selectedFile);
+    }
+}
+
+void QParseDatabase::SearchFile()
+{
+    m_strDatabasePath.clear();
+    m_selectedFile.clear();
+    textEdit_FileSelected->clear();
+    StartButton->setEnabled(false);
+    hide();
+    auto *finder = new QSearchPSTFile(this);
+    connect(finder, SIGNAL(SendPathOfSelectedFile(QString)), this, SLOT(OnRecievePathOfSelectedFile(QString)));
+    connect(finder, SIGNAL(HideFindWindow()), this, SLOT(OnHideFindWindow()));
+    finder->show();
+}
+
+void QParseDatabase::OnRecievePathOfSelectedFile(QString strPath)
+{
+    if (strPath.isEmpty())
+        return;
+    oldInputfilePath = m_selectedFile;
+    m_selectedFile = strPath;
+    textEdit_FileSelected->setText(strPath);
+    StartButton->setEnabled(true);
+    setFocus(Qt::OtherFocusReason);
+    show();
+}
+
+void QParseDatabase::OnHideFindWindow()
+{
+    if (bLastState) {
+        setFocus(Qt::OtherFocusReason);
+        show();
+    }
+}
+
+void QParseDatabase::OnPressed()
+{
+    StartButton->setIcon(QIcon(QStringLiteral(":/images/img_Start.png")));
+}
+
+void QParseDatabase::OnReleased()
+{
+    StartButton->setIcon(QIcon(QStringLiteral(":/images/img_Start.png")));
+}
+
+void QParseDatabase::closeEvent(QCloseEvent *event)
+{
+    if (!oldInputfilePath.isEmpty())
+        m_selectedFile = oldInputfilePath;
+    hide();
+    event->accept();
+}
+
+void QParseDatabase::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+void QParseDatabase::OnStartScan()
+{
+    if (pZovuvozivWin)
+        pZovuvozivWin->m_pFolderTree->clear();
+    if (m_selectedFile.isEmpty())
+        return;
+    // A stopped scan may still be finishing its entry: wait before freeing what it writes.
     StopAndWait();
     MailItemCount = ContactItemCount = TaskItemCount = NotesItemCount = CalendarItemCount = 0;
     CleanListAndHash();
     if (fileDescriptor >= 0)
         ::close(fileDescriptor);
-    fileDescriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    struct stat st;
-    if (fileDescriptor < 0 || fstat(fileDescriptor, &st) != 0 || !HasArchiveHead(fileDescriptor)) {
+    fileDescriptor = -1;
+    const bool opened = OpenDevice() >= 0;
+    if (!opened || !HasArchiveHead(fileDescriptor)) {
         if (fileDescriptor >= 0)
             ::close(fileDescriptor);
         fileDescriptor = -1;
-        Q_EMIT ShowMessage(QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged."));
-        return false;
+        hide();
+        ShowMessageBox(nullptr, tr("\nThe scanned file is either an invalid file or heavily damaged."));
+        return;
     }
-    lSize = st.st_size;
-    m_scanner->SetInitialSettings();
-    return true;
+    hide();
+    const QByteArray latin = textEdit_FileSelected->text().toLatin1().left(135);
+    memset(CurrentPath, 0, sizeof CurrentPath);
+    memcpy(CurrentPath, latin.constData(), size_t(latin.size()));
+    struct stat st;
+    lSize = fstat(fileDescriptor, &st) == 0 ? qint64(st.st_size) : 0;
+    if (pZovuvozivWin) {
+        pZovuvozivWin->m_pItemList->show();
+        pZovuvozivWin->m_pEmptyItemList->hide();
+    }
+    m_FolderInfoThread.SetInitialSettings();
 }

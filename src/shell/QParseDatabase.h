@@ -1,35 +1,60 @@
 #pragma once
-// Opens an archive and runs the scanner over it; owns the scanner thread.
+// The "Select OLM File" dialog: picks an archive (Browse or the file finder), checks its head and
+// runs the scanner over it. The same class is the browsing controller of the folder tree.
 
-#include <QObject>
-#include <QString>
+#include "browse/QThreadmailclicked.h"
+#include "scanner/QFolderInformationThread.h"
+#include "shell/BrowseWindowUi.h"
 
-class QFolderInformationThread;
+#include <QDialog>
+#include <QList>
+#include <QMetaObject>
 
-class QParseDatabase : public QObject {
+class QTreeWidgetItem;
+
+class QParseDatabase : public QDialog, public Ui::BrowseWindow {
     Q_OBJECT
 public:
-    explicit QParseDatabase(QObject *parent = nullptr);
+    explicit QParseDatabase(QWidget *parent = nullptr);
     ~QParseDatabase() override;
 
-    QFolderInformationThread *scanner() const { return m_scanner; }
-    // Connects the scanner's signals to the main window's slots of the same purpose.
-    void ConnectSignals(QObject *mainWindow);
+    QFolderInformationThread m_FolderInfoThread;
+    QThreadmailclicked m_MailClickedThread;
+
+    QFolderInformationThread *scanner() { return &m_FolderInfoThread; }
+    void init();
+    void ConnectSignals();
+    int OpenDevice();
     // Stops a running scan and waits for it, so nothing frees what it still writes.
     void StopAndWait();
-    // Frees every record, location list and folder map of the last scan.
-    static void CleanListAndHash();
     // Checks the first bytes of an archive: a local header of version 45.
     static bool HasArchiveHead(int fd);
 
-public Q_SLOTS:
-    // Opens path, checks its head, clears the last scan and starts a new one. Returns false
-    // (after asking for the message) when the file cannot be scanned.
-    bool OnStartScan(const QString &path);
+    // Browsing side.
+    static void CleanListAndHash();
+    void GenerateTree();
+    void LeftTreeWidgetItem(QTreeWidgetItem *item);
+    // Removes the handlers the item-list fill attached to the list's header.
+    void DisconnectItemListHeader();
 
-Q_SIGNALS:
-    void ShowMessage(QString text);
+public Q_SLOTS:
+    void ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int column);
+    void OnPressed();
+    void OnReleased();
+    void OnmailClicked();
+    void OnMessageSubjectChanged();
+    void SearchFile();
+
+private Q_SLOTS:
+    void OnStartScan();
+    void OpenFileDialog();
+    void OnHideFindWindow();
+    void OnRecievePathOfSelectedFile(QString strPath);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
 
 private:
-    QFolderInformationThread *m_scanner;
+    QList<QMetaObject::Connection> m_headerConnections;
 };

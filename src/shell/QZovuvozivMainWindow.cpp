@@ -1,92 +1,349 @@
 #include "shell/QZovuvozivMainWindow.h"
 
 #include "scanner/ScanGlobals.h"
-#include "shell/DemoDlgClass.h"
+#include "shell/AboutDlg.h"
+#include "shell/CloseApplicationDlg.h"
+#include "shell/Edition.h"
 #include "shell/QParseDatabase.h"
-#include "shell/ShellHooks.h"
+#include "shell/SaveAsWindow.h"
+#include "shell/ShellGlobals.h"
+#include "shell/ShellWidgets.h"
+#include "shell/StopDlg.h"
 
 #include <QAction>
-#include <QFileDialog>
+#include <QApplication>
+#include <QDesktopWidget>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QProgressBar>
-#include <QStatusBar>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
 
-QZovuvozivMainWindow::QZovuvozivMainWindow(QWidget *parent)
-    : QMainWindow(parent), m_parse(new QParseDatabase(this)), m_progress(new QProgressBar(this)),
-      m_status(new QLabel(this)), m_summary(new QLabel(this))
+QZovuvozivMainWindow *pMainWindow = nullptr;
+StopDlg *stopDlgObj = nullptr;
+CloseApplicationDlg *closeApp = nullptr;
+AboutDlg *m_pAboutDlg = nullptr;
+QAction *m_pOpenFile = nullptr;
+QAction *m_pActionUpdate = nullptr;
+MyButton *m_pMyMailButton = nullptr;
+MyButton *m_pMyMailButton1 = nullptr;
+
+MyButton::MyButton(QWidget *parent) : QToolButton(parent)
+{
+    setMouseTracking(true);
+    setCheckable(true);
+    setIconSize(QSize(32, 32));
+}
+
+void MyButton::mouseMoveEvent(QMouseEvent *event)
+{
+    event->accept();
+}
+
+void MyButton::enterEvent(QEvent *event)
+{
+    QToolButton::enterEvent(event);
+    Q_EMIT MusicScan(QStringLiteral("Hi"));
+    Q_EMIT ChangePixmap();
+}
+
+void MyButton::leaveEvent(QEvent *event)
+{
+    QToolButton::leaveEvent(event);
+    Q_EMIT OnUpdatePixmap();
+}
+
+bool SpaceKeyBlocker::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        if (static_cast<QKeyEvent *>(event)->key() == Qt::Key_Space)
+            return true;
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+QZovuvozivMainWindow::QZovuvozivMainWindow(QWidget *parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("QZovuvozivMainWindow"));
-    setMinimumSize(1050, 640);
-    m_summary->setObjectName(QStringLiteral("summaryLabel"));
-    m_summary->setAlignment(Qt::AlignCenter);
-    setCentralWidget(m_summary);
-    m_progress->setObjectName(QStringLiteral("scanProgress"));
-    m_progress->setVisible(false);
-    statusBar()->addWidget(m_status, 1);
-    statusBar()->addPermanentWidget(m_progress);
-    QAction *open = menuBar()->addMenu(tr("File"))->addAction(tr("Open"));
-    open->setObjectName(QStringLiteral("actionOpen"));
-    open->setShortcut(QKeySequence::Open);
-    connect(open, &QAction::triggered, this, &QZovuvozivMainWindow::OnOpen);
-    m_parse->ConnectSignals(this);
+    pMainWindow = this;
+    OnInit();
+    setContextMenuPolicy(Qt::NoContextMenu);
 }
 
 QZovuvozivMainWindow::~QZovuvozivMainWindow()
 {
-    m_parse->StopAndWait();
+    // Workers must not outlive the lists and widgets they use.
+    bStopFlag = true;
+    stopflag = true;
+    m_SavingThread.wait();
+    if (pMainWindow == this)
+        pMainWindow = nullptr;
 }
 
-QString QZovuvozivMainWindow::summaryText() const
+void QZovuvozivMainWindow::OnInit()
 {
-    return m_summary->text();
+    m_pAboutDlg = new AboutDlg(this);
+    stopDlgObj = new StopDlg(this);
+    closeApp = new CloseApplicationDlg(this);
+    setWindowTitle(EditionName());
+    TmpMlrcPtrStart = nullptr;
+    TmpCLRCPtrStart = nullptr;
+    TmpNTRCPtrStart = nullptr;
+    TmpTSRCPtrStart = nullptr;
+    TmpCTRCPtrStart = nullptr;
+    tmpCoFOStart = tmpNoFOStart = tmpTaFOStart = tmpCaFOStart = tmpAtFOStart = nullptr;
+    CreateActions();
+    CreateMyToolBar();
+    CreateMenuBar();
+    // Centred a little up and left, then kept on the screen.
+    const QRect desk = QApplication::desktop()->availableGeometry(this);
+    QPoint at((desk.width() - width()) / 2 - 130, (desk.height() - height()) / 2 - 100);
+    at.setX(qMax(desk.left(), qMin(at.x(), desk.right() - width())));
+    at.setY(qMax(desk.top(), qMin(at.y(), desk.bottom() - height())));
+    move(at);
+    CreateLeftDockWindows();
+    m_pParseDatabase = new QParseDatabase(this);
+    ConnectSignals();
+    setUnifiedTitleAndToolBarOnMac(true);
+    m_pActionUpdate->setEnabled(true);
+    m_pParseDatabase->StartButton->setEnabled(false);
 }
 
-void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
+namespace {
+
+QAction *makeAction(QMainWindow *w, const QString &text, const char *slot, const QString &shortcut = QString())
 {
-    m_progress->setRange(0, int(qBound<long long>(0, maximum, INT_MAX)));
-    m_progress->setValue(0);
-    m_progress->setVisible(true);
-    m_summary->clear();
+    auto *a = new QAction(text, w);
+    if (!shortcut.isEmpty())
+        a->setShortcut(QKeySequence(shortcut));
+    QObject::connect(a, SIGNAL(triggered()), w, slot);
+    return a;
 }
 
-void QZovuvozivMainWindow::SetProgressValue(long long value)
+} // namespace
+
+void QZovuvozivMainWindow::CreateActions()
 {
-    m_progress->setValue(int(qBound<long long>(0, value, m_progress->maximum())));
+    m_pActionUpdate = makeAction(this, tr("Update"), SLOT(onUpdateWizard()));
+    m_pActionAbout = makeAction(this, tr("&About  %1...").arg(EditionName()), SLOT(aboutQarvionMurtlak()));
+    m_pActionMail = makeAction(this, tr("Mail"), SLOT(OnMailView()), tr("Ctrl+1"));
+    m_pActionMail->setToolTip(tr("View Mail"));
+    m_pActionPeople = makeAction(this, tr("People"), SLOT(OnAddressView()), tr("Ctrl+2"));
+    m_pActionPeople->setToolTip(tr("View People"));
+    m_pActionCalendar = makeAction(this, tr("Calendar"), SLOT(OnCalenderView()), tr("Ctrl+3"));
+    m_pActionCalendar->setToolTip(tr("View Calendar"));
+    m_pActionNotes = makeAction(this, tr("Notes"), SLOT(OnNotesView()), tr("Ctrl+4"));
+    m_pActionNotes->setToolTip(tr("View  "));
+    m_pActionTasks = makeAction(this, tr("Tasks"), SLOT(OnTasksView()), tr("Ctrl+5"));
+    m_pActionTasks->setToolTip(tr("View Tasks"));
+    // One Ctrl+S for the two Save actions: the tool bar one owns it, so one press saves once.
+    m_pActionSaveRepaired = makeAction(this, tr("Save Repaired Mailbox"), SLOT(OnSaveAs()), tr("Ctrl+S"));
+    m_pActionSaveRepaired->setIcon(QIcon(QStringLiteral(":/images/img_savedisable.png")));
+    m_pOpenFile = makeAction(this, tr("Open Mailbox"), SLOT(OnOpenFile()));
+    m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
+    m_pActionOpen = makeAction(this, tr("Open"), SLOT(OnOpenFile()), tr("Ctrl+N"));
+    m_pActionSave = makeAction(this, tr("Save"), SLOT(OnSaveAs()));
+    m_pActionFindFile = makeAction(this, tr("Find File"), SLOT(OnFindFiles()), tr("Ctrl+F"));
+    m_pActionHelpTopics = makeAction(this, tr("&Help Topics..."), SLOT(OpenHelp()), tr("Ctrl+?"));
+    m_pActionEmailSupport = makeAction(this, tr("&Email to Qarvion Support"), SLOT(OnEmailSupport()));
+    m_pActionViewSupport = makeAction(this, tr("&View Support Section"), SLOT(OnViewSupport()));
+    m_pActionSubmitEnquiry = makeAction(this, tr("&Submit Enquiry"), SLOT(OnGenerateTicket()));
+    m_pActionKnowledgeBase = makeAction(this, tr("&View Knowledgebase Articles"), SLOT(OnKnowledgeBase()));
+    SetSaveEnabled(false);
+    const QList<QAction *> named = {m_pActionUpdate, m_pActionAbout, m_pActionMail, m_pActionPeople,
+                                    m_pActionCalendar, m_pActionNotes, m_pActionTasks, m_pActionSaveRepaired,
+                                    m_pOpenFile, m_pActionOpen, m_pActionSave, m_pActionFindFile};
+    const char *names[] = {"actionUpdate", "actionAbout", "actionMail", "actionPeople", "actionCalendar",
+                           "actionNotes", "actionTasks", "actionSaveRepaired", "actionOpenMailbox",
+                           "actionOpen", "actionSave", "actionFindFile"};
+    for (int i = 0; i < named.size(); ++i)
+        named[i]->setObjectName(QLatin1String(names[i]));
 }
 
-void QZovuvozivMainWindow::OnStrInfo(QString text)
+void QZovuvozivMainWindow::SetSaveEnabled(bool enabled)
 {
-    m_status->setText(text);
+    m_pActionSaveRepaired->setEnabled(enabled);
+    m_pActionSave->setEnabled(enabled);
+    m_pActionSaveRepaired->setIcon(QIcon(enabled ? QStringLiteral(":/images/img_saveenable.png")
+                                                 : QStringLiteral(":/images/img_savedisable.png")));
 }
 
-void QZovuvozivMainWindow::SetFinishSettingsForMail()
+namespace {
+
+MyButton *viewButton(QWidget *parent, const QString &picture, const QString &tip, const char *name)
 {
-    m_progress->setVisible(false);
-    m_status->clear();
-    m_summary->setText(tr("Mails: %1   Contacts: %2   Calendar: %3   Tasks: %4   Notes: %5")
-                           .arg(MailItemCount)
-                           .arg(ContactItemCount)
-                           .arg(CalendarItemCount)
-                           .arg(TaskItemCount)
-                           .arg(NotesItemCount));
+    auto *b = new MyButton(parent);
+    b->setObjectName(QLatin1String(name));
+    b->setCheckable(true);
+    b->setFixedSize(30, 28);
+    b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setIcon(QIcon(picture));
+    b->setToolTip(tip);
+    return b;
 }
 
-void QZovuvozivMainWindow::OnInformationDlg()
+MyButton *spacerButton(QWidget *parent, int width)
 {
-    m_status->setText(tr("Scan finished."));
+    auto *b = new MyButton(parent);
+    b->setCheckable(false);
+    b->setFixedSize(width, 28);
+    return b;
 }
 
-void QZovuvozivMainWindow::OnScanMessage(QString text)
+QLabel *caption(QWidget *toolBar, const QString &text, const QRect &rect, int points)
 {
-    // A scan that could not run ends its progress state here.
-    m_progress->setVisible(false);
-    ShowMessageBox(this, text);
+    auto *l = new QLabel(text, toolBar);
+    l->setGeometry(rect);
+    l->setFont(QFont(QStringLiteral("Lucida Grande"), points));
+    return l;
 }
 
-void QZovuvozivMainWindow::OnOpen()
+} // namespace
+
+void QZovuvozivMainWindow::CreateMyToolBar()
 {
-    const QString path = QFileDialog::getOpenFileName(this, tr("Open"), QString(), tr("OLM files (*.olm)"));
-    if (!path.isEmpty())
-        m_parse->OnStartScan(path);
+    m_pMyMailButton = viewButton(this, QStringLiteral(":/images/mailopen.png"), tr("Mail"), "mailButton");
+    m_pMyMailButton->setAutoRaise(true);
+    m_pMyPeopleButton = viewButton(this, QStringLiteral(":/images/contactclose.png"), tr("People"), "peopleButton");
+    m_pMyCalendarButton = viewButton(this, QStringLiteral(":/images/calenclose.png"), tr("Calendar"), "calendarButton");
+    m_pMyNotesButton = viewButton(this, QStringLiteral(":/images/notesclose.png"), tr("Notes"), "notesButton");
+    m_pMyTasksButton = viewButton(this, QStringLiteral(":/images/taskclose.png"), tr("Tasks"), "tasksButton");
+    m_pMyMailButton1 = spacerButton(this, 0);
+    MyButton *gaps[4];
+    for (MyButton *&g : gaps)
+        g = spacerButton(this, 9);
+
+    m_pToolBar = addToolBar(tr("ToolBar"));
+    m_pToolBar->setObjectName(QStringLiteral("mainToolBar"));
+    m_pToolBar->setStyleSheet(QStringLiteral("QToolBar { background-color: white; border: none;border-bottom: 2px solid grey; }"));
+    m_pToolBar->setOrientation(Qt::Horizontal);
+    m_pToolBar->setMovable(false);
+    m_pToolBar->setFloatable(false);
+    m_pToolBar->setIconSize(QSize(35, 35));
+
+    m_pMailCaption = caption(m_pToolBar, tr("Mail"), QRect(130, 36, 75, 25), 11);
+    m_pCalendarCaption = caption(m_pToolBar, tr("Calendar"), QRect(164, 36, 75, 25), 11);
+    m_pPeopleCaption = caption(m_pToolBar, tr("People"), QRect(218, 36, 75, 25), 11);
+    m_pTasksCaption = caption(m_pToolBar, tr("Tasks"), QRect(267, 36, 75, 25), 11);
+    m_pNotesCaption = caption(m_pToolBar, tr("Notes"), QRect(313, 36, 75, 25), 11);
+    m_pOpenCaption = caption(m_pToolBar, tr("Open"), QRect(22, 38, 50, 20), 10);
+    m_pSaveCaption = caption(m_pToolBar, tr("Save"), QRect(72, 38, 50, 20), 11);
+    m_pHoverLabel = new QLabel(m_pToolBar);
+    m_pHoverLabel->hide();
+
+    m_pHeadSpacer = new QLabel(this);
+    m_pHeadSpacer->setFixedSize(10, 15);
+    m_pTailSpacer = new QLabel(this);
+    m_pTailSpacer->setFixedHeight(58);
+    m_pToolBar->addWidget(m_pHeadSpacer);
+    m_pToolBar->addAction(m_pOpenFile);
+    m_pToolBar->addAction(m_pActionSaveRepaired);
+    m_pToolBar->addSeparator();
+    m_pToolBar->addWidget(m_pMyMailButton1);
+    m_pToolBar->addWidget(m_pMyMailButton);
+    m_pToolBar->addWidget(gaps[0]);
+    m_pToolBar->addWidget(m_pMyCalendarButton);
+    m_pToolBar->addWidget(gaps[1]);
+    m_pToolBar->addWidget(m_pMyPeopleButton);
+    m_pToolBar->addWidget(gaps[2]);
+    m_pToolBar->addWidget(m_pMyTasksButton);
+    m_pToolBar->addWidget(gaps[3]);
+    m_pToolBar->addWidget(m_pMyNotesButton);
+    m_pToolBar->addWidget(m_pTailSpacer);
+
+    const struct {
+        MyButton *button;
+        const char *enter, *leave, *view;
+    } wiring[] = {
+        {m_pMyMailButton, SLOT(OnMailEnter()), SLOT(OnMailLeave()), SLOT(OnMailView())},
+        {m_pMyPeopleButton, SLOT(OnContactEnter()), SLOT(OnContactLeave()), SLOT(OnAddressView())},
+        {m_pMyCalendarButton, SLOT(OnCalendarEnter()), SLOT(OnCalendarLeave()), SLOT(OnCalenderView())},
+        {m_pMyNotesButton, SLOT(OnNotesEnter()), SLOT(OnNotesLeave()), SLOT(OnNotesView())},
+        {m_pMyTasksButton, SLOT(OnTasksEnter()), SLOT(OnTasksLeave()), SLOT(OnTasksView())},
+    };
+    for (const auto &w : wiring) {
+        connect(w.button, SIGNAL(ChangePixmap()), this, w.enter);
+        connect(w.button, SIGNAL(OnUpdatePixmap()), this, w.leave);
+        connect(w.button, SIGNAL(clicked()), this, w.view);
+    }
+}
+
+void QZovuvozivMainWindow::CreateMenuBar()
+{
+    m_pActionQuit = new QAction(QIcon(), tr("Quit"), this);
+    m_pActionQuit->setObjectName(QStringLiteral("actionQuit"));
+    m_pActionQuit->setShortcuts(QKeySequence::Quit);
+    m_pActionQuit->setMenuRole(QAction::QuitRole);
+    m_pActionQuit->setShortcutContext(Qt::ApplicationShortcut);
+    connect(m_pActionQuit, &QAction::triggered, this, [this](bool) { close(); });
+
+    m_pAppMenu = menuBar()->addMenu(tr("&%1").arg(EditionName()));
+    m_pAppMenu->addAction(m_pActionAbout);
+    m_pAppMenu->addAction(m_pActionQuit);
+    m_pCurrentMenu = menuBar()->addMenu(tr("&File"));
+    m_pCurrentMenu->addActions({m_pActionOpen, m_pActionSave, m_pActionFindFile});
+    m_pCurrentMenu = menuBar()->addMenu(tr("&View"));
+    m_pCurrentMenu->addActions({m_pActionMail, m_pActionPeople, m_pActionCalendar, m_pActionNotes, m_pActionTasks});
+    if (!bForappstore) {
+        m_pCurrentMenu = menuBar()->addMenu(tr("&Tools"));
+        m_pCurrentMenu->addAction(m_pActionUpdate);
+    }
+    m_pCurrentMenu = menuBar()->addMenu(tr("&Help"));
+    m_pCurrentMenu->addAction(m_pActionHelpTopics);
+    m_pCurrentMenu->addSeparator();
+    m_pCurrentMenu->addActions({m_pActionEmailSupport, m_pActionViewSupport, m_pActionSubmitEnquiry,
+                                m_pActionKnowledgeBase});
+}
+
+void QZovuvozivMainWindow::ConnectSignals()
+{
+    bLastState = true;
+    m_pMailEnterTimer = new QTimer(this);
+    m_pMailLeaveTimer = new QTimer(this);
+    m_pTasksEnterTimer = new QTimer(this);
+    m_pTasksLeaveTimer = new QTimer(this);
+    m_pNotesEnterTimer = new QTimer(this);
+    m_pNotesLeaveTimer = new QTimer(this);
+    m_pPeopleEnterTimer = new QTimer(this);
+    m_pPeopleLeaveTimer = new QTimer(this);
+    m_pCalendarEnterTimer = new QTimer(this);
+    m_pCalendarLeaveTimer = new QTimer(this);
+    m_pSaveAsWindow = new SaveAsWindow(this);
+
+    connect(&m_SavingThread, SIGNAL(OnInitialSettingsMainWindow(unsigned int)), this, SLOT(SetInitialSettingsForMail(unsigned int)));
+    connect(&m_SavingThread, SIGNAL(OnProgressvalueMainWindow()), this, SLOT(SetProgressValueForMail()));
+    connect(&m_SavingThread, SIGNAL(OnFinishScanningMainWindow()), this, SLOT(SetFinishSettingsForMail()));
+    connect(m_pItemList, SIGNAL(itemSelectionChanged()), m_pParseDatabase, SLOT(OnMessageSubjectChanged()));
+    const struct {
+        QTimer *timer;
+        const char *slot;
+    } timers[] = {{m_pMailEnterTimer, SLOT(TimerStart())},          {m_pMailLeaveTimer, SLOT(TimerLeave())},
+                  {m_pTasksEnterTimer, SLOT(TimerStartTask())},     {m_pTasksLeaveTimer, SLOT(TimerLeaveTask())},
+                  {m_pNotesEnterTimer, SLOT(TimerStartNote())},     {m_pNotesLeaveTimer, SLOT(TimerLeaveNote())},
+                  {m_pPeopleEnterTimer, SLOT(TimerStartContact())}, {m_pPeopleLeaveTimer, SLOT(TimerLeaveContact())},
+                  {m_pCalendarEnterTimer, SLOT(TimerStartCalender())}, {m_pCalendarLeaveTimer, SLOT(TimerLeaveCalender())}};
+    for (const auto &t : timers) {
+        connect(t.timer, SIGNAL(timeout()), this, t.slot);
+        t.timer->setInterval(30);
+    }
+    connect(&m_SavingThread, SIGNAL(OnFinishScanning()), this, SLOT(SetFinishSettings()));
+    connect(&m_SavingThread, SIGNAL(strInfo(QString)), this, SLOT(OnStrInfo(QString)));
+    connect(m_pSaveAsWindow, SIGNAL(SaveOk()), this, SLOT(OnSavingFiles()));
+    connect(stopDlgObj->yesButton(), SIGNAL(clicked()), this, SLOT(OnStopProcess()));
+    connect(stopDlgObj->noButton(), SIGNAL(clicked()), this, SLOT(OnRunProcess()));
+    m_nMailStep = m_nNotesStep = m_nTasksStep = m_nPeopleStep = m_nCalendarStep = 0;
+}
+
+void QZovuvozivMainWindow::aboutQarvionMurtlak()
+{
+    m_pAboutDlg = new AboutDlg(this);
+    m_pAboutDlg->exec();
+}
+
+void QZovuvozivMainWindow::moveEvent(QMoveEvent *event)
+{
+    QMainWindow::moveEvent(event);
 }

@@ -1,0 +1,21 @@
+#pragma once
+// The folder attribute list: one node per folder-tree item, the root first, null before a tree
+// is built. Built and changed by the browsing side on the GUI thread; read by the save start and
+// by the saving thread while a save runs (nothing rebuilds it then).
+
+#include <QtGlobal>
+
+struct FldrAtribNode {
+    quint8 bState;         // 1 checked, 2 partly checked, 3 unchecked
+    qint64 llFolderId;     // the folder's id (501 for the root)
+    quint32 dwKind;        // 41 contacts, 42 calendar, 43 tasks, 44 notes, any other value mail
+    FldrAtribNode *pNext;
+};
+
+extern FldrAtribNode *StartFldrAtrib;
+extern FldrAtribNode *EndFldrAtrib;
+
+// Appends a node made with new (the only allocation FreeFolderAttributes knows how to free).
+FldrAtribNode *AppendFolderAttribute(quint8 bState, qint64 llFolderId, quint32 dwKind);
+// Frees every node and nulls both ends.
+void FreeFolderAttributes();

@@ -1,0 +1,18 @@
+// The Help menu and the Update action.
+
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/SupportLinks.h"
+#include "update/QCheckUpdate.h"
+
+void QZovuvozivMainWindow::onUpdateWizard()
+{
+    bCheckForUpdate = true;
+    auto *check = new QCheckUpdate(this);
+    check->hide();
+}
+
+void QZovuvozivMainWindow::OpenHelp() { ::OpenHelp(); }
+void QZovuvozivMainWindow::OnEmailSupport() { ::OnEmailSupport(); }
+void QZovuvozivMainWindow::OnViewSupport() { ::OnViewSupport(); }
+void QZovuvozivMainWindow::OnGenerateTicket() { ::OnGenerateTicket(); }
+void QZovuvozivMainWindow::OnKnowledgeBase() { ::OnKnowledgeBase(); }

@@ -1,0 +1,281 @@
+// The main window's side of a scan's and a save's progress: the progress sheet, the end of a
+// scan, the summary, the save start, and the end of a save.
+
+#include "browse/BrowseGlobals.h"
+#include "browse/FolderAttributes.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/Edition.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QProgressInfo.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/SaveAsWindow.h"
+#include "shell/SaveFlow.h"
+#include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellWidgets.h"
+#include "shell/StopDlg.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QDir>
+#include <QGridLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+namespace {
+
+void emptyPreview(QZovuvozivMainWindow *w)
+{
+    while (QLayoutItem *item = w->m_pAttachmentGrid->takeAt(0)) {
+        if (QWidget *widget = item->widget())
+            widget->deleteLater();
+        delete item;
+    }
+    for (QLabel *l : {w->m_pSubjectLabel, w->m_pRecipientsLabel, w->m_pSenderLabel, w->m_pDateLabel})
+        l->clear();
+    w->m_pItemList->clear();
+    w->m_pMailHeaderText->clear();
+    w->m_pTextPreview->clear();
+    w->m_pHtmlPreview->clear();
+}
+
+bool anyRecords()
+{
+    return TmpMlrcPtrStart || TmpCTRCPtrStart || TmpCLRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart;
+}
+
+} // namespace
+
+void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
+{
+    setViewsEnabled(true);
+    if (m_pProgressInfo)
+        m_pProgressInfo->hide();
+    if (enableSave)
+        SetSaveEnabled(true);
+    m_pOpenFile->setEnabled(true);
+    m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
+    m_pActionOpen->setEnabled(true);
+    m_pActionFindFile->setEnabled(true);
+    m_pActionUpdate->setEnabled(true);
+}
+
+void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
+{
+    emptyPreview(this);
+    setViewsEnabled(false);
+    SetSaveEnabled(false);
+    m_pOpenFile->setEnabled(false);
+    m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_opendisable.png")));
+    m_pActionOpen->setEnabled(false);
+    m_pActionFindFile->setEnabled(false);
+    m_pProgressInfo = new QProgressInfo(this, ProgressKind::Scan);
+    m_pProgressBar = m_pProgressInfo->progressBar();
+    // A stopped scan leaves only "Open Mailbox" and "Update" to start again.
+    connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
+        m_pOpenFile->setEnabled(true);
+        m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
+        m_pActionUpdate->setEnabled(true);
+    });
+    m_pProgressInfo->setStatusText(tr("Scanning OLM File..."));
+    m_pProgressBar->reset();
+    m_pProgressBar->setMaximum(int(qBound<long long>(0, maximum, INT_MAX)));
+    m_pProgressBar->setValue(0);
+    m_pProgressInfo->show();
+    m_pActionUpdate->setEnabled(false);
+}
+
+void QZovuvozivMainWindow::SetProgressValue(long long value)
+{
+    if (m_pProgressBar)
+        m_pProgressBar->setValue(int(qBound<long long>(0, value, m_pProgressBar->maximum())));
+}
+
+void QZovuvozivMainWindow::OnStrInfo(QString text)
+{
+    if (m_pProgressInfo)
+        m_pProgressInfo->setStatusText(text);
+}
+
+void QZovuvozivMainWindow::SetFinishSettingsForMail()
+{
+    OnMailButtonClicked();
+    restoreControlsAfterRun(true);
+    if (bStopFlag) {
+        for (QTreeWidget *t : {m_pFolderTree, m_pItemList})
+            t->clear();
+        m_pMailHeaderText->clear();
+        m_pTextPreview->clear();
+        m_pHtmlPreview->clear();
+        return;
+    }
+    if (!anyRecords())
+        ShowMessageBox(nullptr, tr("\nThe scanned file is either an invalid file or heavily damaged."));
+}
+
+void QZovuvozivMainWindow::OnInformationDlg()
+{
+    // Modal, but opened without a nested event loop: this runs from a queued signal.
+    m_pInformationDlg = new InformationDlg(nullptr);
+    m_pInformationDlg->setAttribute(Qt::WA_DeleteOnClose);
+    connect(m_pInformationDlg, &QObject::destroyed, this, [this](QObject *gone) {
+        if (m_pInformationDlg == gone)
+            m_pInformationDlg = nullptr;
+    });
+    m_pInformationDlg->setWindowModality(Qt::ApplicationModal);
+    m_pInformationDlg->show();
+}
+
+void QZovuvozivMainWindow::OnScanMessage(QString text)
+{
+    // The scan could not run: end its progress state before telling the user.
+    restoreControlsAfterRun(false);
+    ShowMessageBox(nullptr, text);
+}
+
+void QZovuvozivMainWindow::OnSaveAs()
+{
+    m_pSaveAsWindow->fillList();
+    m_pSaveAsWindow->show();
+}
+
+void QZovuvozivMainWindow::OnSavingFiles()
+{
+    if (bStopFlag)
+        return;
+    // One save at a time: a second one would change what the running writers read.
+    if (m_SavingThread.isRunning())
+        return;
+    stopflag = false;
+    strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
+    if (!SelectionHasCheckedFolder(StartFldrAtrib)) {
+        ShowMessageBox(nullptr, tr(kSelectFolderText));
+        return;
+    }
+    ulCount = 0;
+    SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));
+    saveDir = GetExistingDirectoryHooked(this, tr("Open Directory"), QDir::homePath());
+    const SaveStartPlan plan = PlanSaveStart(m_pSaveAsWindow->currentIndex(), saveDir, strTime, lSize, fileDescriptor);
+    switch (plan.step) {
+    case SaveStartStep::Cancelled:
+    case SaveStartStep::InvalidType:
+        return;
+    case SaveStartStep::InsufficientSpace:
+        ShowMessageBox(nullptr, tr(kInsufficientSpaceText));
+        // Closing the message starts over, after this slot has returned.
+        QMetaObject::invokeMethod(this, "OnSavingFiles", Qt::QueuedConnection);
+        return;
+    case SaveStartStep::OverwritesArchive:
+        ShowMessageBox(nullptr, tr(kSameAsArchiveText));
+        return;
+    case SaveStartStep::AskReplace:
+        IdentityExistsCheckG = plan.root;
+        senderObjName = QStringLiteral("OnSavingFiles");
+        stopDlgObj->setTitle(tr(kReplaceTitle));
+        stopDlgObj->setQuestion(tr(kReplaceQuestion));
+        stopDlgObj->setDetail(tr(kReplaceDetail));
+        stopDlgObj->show();
+        return;
+    case SaveStartStep::Create:
+        if (CreateMailFolder())
+            m_SavingThread.SetInitialSettings(m_strDatabasePath, m_pSaveAsWindow->currentIndex());
+        return;
+    }
+}
+
+bool QZovuvozivMainWindow::CreateMailFolder()
+{
+    QString error;
+    const SaveType type = SaveAsWindow::saveTypeForIndex(m_pSaveAsWindow->currentIndex());
+    if (::CreateMailFolder(type, saveDir, strTime, &error))
+        return true;
+    ShowMessageBox(nullptr, error);
+    return false;
+}
+
+bool QZovuvozivMainWindow::CreateFilesInMainIdentity(const QString &root)
+{
+    QString error;
+    if (::CreateFilesInMainIdentity(root, &error))
+        return true;
+    ShowMessageBox(nullptr, error);
+    return false;
+}
+
+void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
+{
+    Q_UNUSED(total);
+    emptyPreview(this);
+    stoploopFlag = true;
+    setViewsEnabled(false);
+    m_pOpenFile->setEnabled(false);
+    m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_opendisable.png")));
+    m_pActionOpen->setEnabled(false);
+    m_pActionFindFile->setEnabled(false);
+    // The save actions stay off while the save runs: a second save is refused anyway.
+    SetSaveEnabled(false);
+    m_pProgressInfo = new QProgressInfo(this, ProgressKind::Save);
+    m_pProgressBar = m_pProgressInfo->progressBar();
+    connect(m_pProgressInfo, SIGNAL(OnAbort()), this, SLOT(OnAbortSettings()));
+    connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
+        m_pOpenFile->setEnabled(true);
+        m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
+        m_pActionUpdate->setEnabled(true);
+    });
+    m_pProgressInfo->setStatusText(QString::fromLatin1(kSavingStatusText));
+    m_pProgressBar->reset();
+    m_pProgressBar->setMaximum(int(qMin<unsigned>(SizeOfAllMails, INT_MAX)));
+    m_pProgressBar->setValue(0);
+    m_pProgressInfo->setHeadingText(QString::fromLatin1(bforQRepairFO ? kSavingHeadingRepair : kSavingHeadingConverter));
+    m_pProgressInfo->show();
+    m_pActionUpdate->setEnabled(false);
+}
+
+void QZovuvozivMainWindow::SetProgressValueForMail()
+{
+    if (m_pProgressBar && m_pProgressBar->value() < m_pProgressBar->maximum())
+        m_pProgressBar->setValue(m_pProgressBar->value() + 1);
+}
+
+void QZovuvozivMainWindow::SetFinishSettings()
+{
+    if (!bProcessRunning)
+        restoreControlsAfterRun(!bStopFlag);
+    if (bStopFlag) {
+        bStopFlag = false;
+        return;
+    }
+    if (m_pProgressInfo)
+        m_pProgressInfo->hide();
+    if (stopDlgObj3)
+        stopDlgObj3->hide();
+    ShowMessageBox(nullptr, SaveSuccessText());
+    if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0)) {
+        root->setCheckState(0, Qt::Unchecked);
+        m_pParseDatabase->LeftTreeWidgetItem(root);
+    }
+    bStopFlag = false;
+}
+
+void QZovuvozivMainWindow::OnAbortSettings()
+{
+    if (!bProcessRunning) {
+        setViewsEnabled(true);
+        if (m_pProgressInfo)
+            m_pProgressInfo->hide();
+        if (stopflag)
+            SetSaveEnabled(true);
+        m_pActionOpen->setEnabled(true);
+        m_pActionFindFile->setEnabled(true);
+    }
+    if (stopflag) {
+        if (m_pProgressInfo)
+            m_pProgressInfo->hide();
+        ShowMessageBox(nullptr, tr(kSaveAbortedText));
+    }
+    stopflag = false;
+}

@@ -1,0 +1,246 @@
+// The five view buttons: hover tint, the view switch, and what each view does to the panes.
+
+#include "browse/BrowseGlobals.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellWidgets.h"
+
+#include <QHeaderView>
+#include <QLabel>
+#include <QPainter>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+namespace {
+
+enum View { Mail, People, Calendar, Notes, Tasks, ViewCount };
+
+struct ViewInfo {
+    const char *open;
+    const char *close;
+    const char *hoverName;
+    int hoverX;
+    unsigned kind;   // folder kind of the view's folders; 0 for mail
+};
+
+const ViewInfo kViews[ViewCount] = {
+    {":/images/mailopen.png", ":/images/mailclose.png", "Mail", 130, 0},
+    {":/images/contactopen.png", ":/images/contactclose.png", "Address Book", 140, 41},
+    {":/images/calenopen.png", ":/images/calenclose.png", "Calendar", 185, 42},
+    {":/images/notesopen.png", ":/images/notesclose.png", "Notes", 228, 44},
+    {":/images/taskopen.png", ":/images/taskclose.png", "Tasks", 262, 43},
+};
+
+constexpr int kTintSteps = 13;
+
+bool anyRecords()
+{
+    return TmpMlrcPtrStart || TmpCTRCPtrStart || TmpCLRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart;
+}
+
+bool viewHasRecords(int view)
+{
+    switch (view) {
+    case People: return TmpCTRCPtrStart;
+    case Calendar: return TmpCLRCPtrStart;
+    case Notes: return TmpNTRCPtrStart;
+    case Tasks: return TmpTSRCPtrStart;
+    default: return anyRecords();
+    }
+}
+
+QIcon tinted(const char *picture)
+{
+    QPixmap pix(QString::fromLatin1(picture));
+    QPainter p(&pix);
+    p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+    p.fillRect(pix.rect(), QColor(0, 0, 200, 150));
+    p.end();
+    return QIcon(pix);
+}
+
+} // namespace
+
+namespace {
+
+template <typename W>
+typename W::ViewButton viewParts(W *w, int view)
+{
+    switch (view) {
+    case People: return {w->m_pMyPeopleButton, w->m_pPeopleEnterTimer, w->m_pPeopleLeaveTimer, &w->m_nPeopleStep};
+    case Calendar: return {w->m_pMyCalendarButton, w->m_pCalendarEnterTimer, w->m_pCalendarLeaveTimer, &w->m_nCalendarStep};
+    case Notes: return {w->m_pMyNotesButton, w->m_pNotesEnterTimer, w->m_pNotesLeaveTimer, &w->m_nNotesStep};
+    case Tasks: return {w->m_pMyTasksButton, w->m_pTasksEnterTimer, w->m_pTasksLeaveTimer, &w->m_nTasksStep};
+    default: return {m_pMyMailButton, w->m_pMailEnterTimer, w->m_pMailLeaveTimer, &w->m_nMailStep};
+    }
+}
+
+} // namespace
+
+void QZovuvozivMainWindow::hoverEnter(int view)
+{
+    const ViewButton v = viewParts(this, view);
+    m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
+    m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
+    if (v.button->isChecked()) {
+        v.button->setIcon(QIcon(QLatin1String(kViews[view].open)));
+        return;
+    }
+    *v.step = 0;
+    v.tint->start();
+}
+
+void QZovuvozivMainWindow::hoverLeave(int view)
+{
+    const ViewButton v = viewParts(this, view);
+    if (v.button->isChecked()) {
+        v.button->setIcon(QIcon(QLatin1String(kViews[view].open)));
+        return;
+    }
+    *v.step = kTintSteps;
+    v.leave->start();
+    LeaveEventofAllButton();
+}
+
+void QZovuvozivMainWindow::tintTick(int view)
+{
+    const ViewButton v = viewParts(this, view);
+    v.button->setIcon(*v.step != 0 ? tinted(kViews[view].close) : QIcon(QLatin1String(kViews[view].close)));
+    if ((*v.step)++ >= kTintSteps) {
+        v.tint->stop();
+        *v.step = 0;
+    }
+}
+
+void QZovuvozivMainWindow::leaveTick(int view)
+{
+    const ViewButton v = viewParts(this, view);
+    if (*v.step == 0)
+        v.button->setIcon(QIcon(QLatin1String(kViews[view].close)));
+    if ((*v.step)-- < 2) {
+        v.leave->stop();
+        *v.step = 0;
+        v.button->setIcon(QIcon(QLatin1String(kViews[view].close)));
+    }
+}
+
+void QZovuvozivMainWindow::LeaveEventofAllButton()
+{
+    for (int view = 0; view < ViewCount; ++view) {
+        if (viewParts(this, view).button->isChecked()) {
+            m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
+            m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
+        }
+    }
+}
+
+void QZovuvozivMainWindow::switchView(int view, bool buildTree)
+{
+    for (int other = 0; other < ViewCount; ++other) {
+        MyButton *b = viewParts(this, other).button;
+        b->setChecked(other == view);
+        b->setIcon(QIcon(QLatin1String(other == view ? kViews[other].open : kViews[other].close)));
+    }
+    LeaveEventofAllButton();
+    if (buildTree && anyRecords())
+        m_pParseDatabase->GenerateTree();
+}
+
+void QZovuvozivMainWindow::clearListsAndPanes()
+{
+    stoploopFlag = true;
+    // Only the item-list fill connects to the header; the view's own connections stay.
+    m_pParseDatabase->DisconnectItemListHeader();
+    m_pItemList->clear();
+    m_pMailHeaderText->clear();
+    m_pTextPreview->clear();
+}
+
+void QZovuvozivMainWindow::OnMailView()
+{
+    OnClickedMailButton();
+    stoploopFlag = true;
+    m_pFolderTree->clear();
+    clearListsAndPanes();
+    m_pHtmlPreview->clear();
+    m_pSubjectLabel->clear();
+    m_pRecipientsLabel->clear();
+    m_pDateLabel->clear();
+    m_pSenderLabel->clear();
+    if (anyRecords())
+        m_pParseDatabase->GenerateTree();
+}
+
+void QZovuvozivMainWindow::showKindView(int view)
+{
+    switchView(view, false);
+    clearListsAndPanes();
+    m_pSubjectLabel->hide();
+    m_pMailHeaderArea->hide();
+    m_pTextPreview->show();
+    m_pHtmlPreview->close();
+    if (!viewHasRecords(view)) {
+        if (m_pFolderTree->currentItem()) {
+            m_pFolderTree->currentItem()->setSelected(false);
+            if (view == Notes)
+                m_pFolderTree->setFocusPolicy(Qt::NoFocus);
+            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+                root->setExpanded(true);
+        }
+        return;
+    }
+    // Only the shown check boxes change: what a save uses stays as the user left it.
+    for (QTreeWidgetItemIterator it(m_pFolderTree); *it; ++it) {
+        QTreeWidgetItem *item = *it;
+        item->setExpanded(false);
+        item->setSelected(false);
+        item->setCheckState(0, Qt::Unchecked);
+        if (item->text(6).toUInt() == kViews[view].kind) {
+            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+                root->setExpanded(true);
+            item->setCheckState(0, Qt::Checked);
+            item->setExpanded(true);
+            item->setSelected(true);
+        }
+    }
+}
+
+void QZovuvozivMainWindow::OnAddressView() { showKindView(People); }
+void QZovuvozivMainWindow::OnCalenderView() { showKindView(Calendar); }
+void QZovuvozivMainWindow::OnNotesView() { showKindView(Notes); }
+void QZovuvozivMainWindow::OnTasksView() { showKindView(Tasks); }
+
+void QZovuvozivMainWindow::OnMailButtonClicked() { switchView(Mail, true); }
+void QZovuvozivMainWindow::OnContactButtonClicked() { switchView(People, false); }
+void QZovuvozivMainWindow::OnCalendarButtonClicked() { switchView(Calendar, false); }
+void QZovuvozivMainWindow::OnNotesButtonClicked() { switchView(Notes, false); }
+void QZovuvozivMainWindow::OnTasksButtonClicked() { switchView(Tasks, false); }
+void QZovuvozivMainWindow::OnClickedMailButton() { switchView(Mail, false); }
+void QZovuvozivMainWindow::OnClickedContButton() { OnContactButtonClicked(); }
+void QZovuvozivMainWindow::OnClickedCalButton() { OnCalendarButtonClicked(); }
+void QZovuvozivMainWindow::OnClickedTaskButton() { OnTasksButtonClicked(); }
+void QZovuvozivMainWindow::OnClickedNoteButton() { OnNotesButtonClicked(); }
+
+void QZovuvozivMainWindow::OnMailEnter() { hoverEnter(Mail); }
+void QZovuvozivMainWindow::OnMailLeave() { hoverLeave(Mail); }
+void QZovuvozivMainWindow::OnContactEnter() { hoverEnter(People); }
+void QZovuvozivMainWindow::OnContactLeave() { hoverLeave(People); }
+void QZovuvozivMainWindow::OnCalendarEnter() { hoverEnter(Calendar); }
+void QZovuvozivMainWindow::OnCalendarLeave() { hoverLeave(Calendar); }
+void QZovuvozivMainWindow::OnNotesEnter() { hoverEnter(Notes); }
+void QZovuvozivMainWindow::OnNotesLeave() { hoverLeave(Notes); }
+void QZovuvozivMainWindow::OnTasksEnter() { hoverEnter(Tasks); }
+void QZovuvozivMainWindow::OnTasksLeave() { hoverLeave(Tasks); }
+void QZovuvozivMainWindow::TimerStart() { tintTick(Mail); }
+void QZovuvozivMainWindow::TimerLeave() { leaveTick(Mail); }
+void QZovuvozivMainWindow::TimerStartTask() { tintTick(Tasks); }
+void QZovuvozivMainWindow::TimerLeaveTask() { leaveTick(Tasks); }
+void QZovuvozivMainWindow::TimerStartNote() { tintTick(Notes); }
+void QZovuvozivMainWindow::TimerLeaveNote() { leaveTick(Notes); }
+void QZovuvozivMainWindow::TimerStartContact() { tintTick(People); }
+void QZovuvozivMainWindow::TimerLeaveContact() { leaveTick(People); }
+void QZovuvozivMainWindow::TimerStartCalender() { tintTick(Calendar); }
+void QZovuvozivMainWindow::TimerLeaveCalender() { leaveTick(Calendar); }

@@ -1,0 +1,313 @@
+#include "shell/SaveFlow.h"
+
+#include "browse/FolderAttributes.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/ShellHooks.h"
+
+#include <QDebug>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QLocale>
+
+#include <sys/stat.h>
+
+QString SaveSuccessText()
+{
+    return QString::fromUtf8(bforQRepairFO ? kFilesSavedText : kMailboxSavedText);
+}
+
+QString MakeSaveTimeStamp(const QDateTime &when)
+{
+    return QLatin1Char('(') + QLocale::c().toString(when, QStringLiteral("d MMM yyyy,hh-mm-ss")) +
+           QLatin1Char(')');
+}
+
+bool SelectionHasCheckedFolder(const FldrAtribNode *head)
+{
+    return head && (head->bState == 1 || head->bState == 2);
+}
+
+SaveItemLists CurrentSaveItemLists()
+{
+    SaveItemLists lists;
+    lists.mails = TmpMlrcPtrStart;
+    lists.contacts = TmpCTRCPtrStart;
+    lists.calendar = TmpCLRCPtrStart;
+    lists.tasks = TmpTSRCPtrStart;
+    lists.notes = TmpNTRCPtrStart;
+    return lists;
+}
+
+namespace {
+
+template <typename Record>
+QHash<qint64, qint64> CountPerFolder(const Record *record)
+{
+    QHash<qint64, qint64> counts;
+    for (; record; record = record->pNext)
+        ++counts[record->llFolderId];
+    return counts;
+}
+
+} // namespace
+
+qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
+{
+    const QHash<qint64, qint64> mails = CountPerFolder(lists.mails);
+    const QHash<qint64, qint64> contacts = CountPerFolder(lists.contacts);
+    const QHash<qint64, qint64> calendar = CountPerFolder(lists.calendar);
+    const QHash<qint64, qint64> tasks = CountPerFolder(lists.tasks);
+    const QHash<qint64, qint64> notes = CountPerFolder(lists.notes);
+    qint64 count = 0;
+    for (const FldrAtribNode *node = head; node; node = node->pNext) {
+        if (node->bState != 1)
+            continue;
+        switch (node->dwKind) {
+        case 41: count += contacts.value(node->llFolderId); break;
+        case 42: count += calendar.value(node->llFolderId); break;
+        case 43: count += tasks.value(node->llFolderId); break;
+        case 44: count += notes.value(node->llFolderId); break;
+        default: count += mails.value(node->llFolderId); break;
+        }
+    }
+    return count;
+}
+
+QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp)
+{
+    switch (type) {
+    case SaveTypeOLM: return saveDir;
+    case SaveTypeRGE: return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
+    case SaveTypeMBOX:
+    case SaveTypeEMLX:
+    case SaveTypeEML:
+    case SaveTypeHTML: return saveDir + QStringLiteral("/Converted Data") + stamp;
+    case SaveTypeInvalid: break;
+    }
+    return QString();
+}
+
+QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &stamp)
+{
+    if (type == SaveTypeOLM)
+        return saveDir + QLatin1Char('/') + QLatin1String(kRepairedOlmFileName);
+    if (type == SaveTypeHTML)
+        return saveDir + QStringLiteral("/Repaired Data") + stamp;
+    return OutputRootFor(type, saveDir, stamp);
+}
+
+QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp)
+{
+    return type == SaveTypeOLM ? QString() : OutputRootFor(type, saveDir, stamp);
+}
+
+bool HasEnoughFreeSpace(const QString &dir, qint64 archiveSize)
+{
+    const qint64 available = FreeSpaceHooked(dir);
+    qDebug() << "free space" << available << "archive size" << archiveSize;
+    return available > archiveSize;
+}
+
+bool IsSameFile(int fd, const QString &path)
+{
+    if (fd < 0 || path.isEmpty())
+        return false;
+    struct stat opened {};
+    struct stat named {};
+    if (::fstat(fd, &opened) != 0 || ::stat(QFile::encodeName(path).constData(), &named) != 0)
+        return false;
+    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+}
+
+bool OutputOverwritesArchive(SaveType type, const QString &saveDir, int archiveFd)
+{
+    return type == SaveTypeOLM && IsSameFile(archiveFd, WriterOutputFor(type, saveDir, QString()));
+}
+
+SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString &stamp,
+                            qint64 archiveSize, int archiveFd)
+{
+    SaveStartPlan plan;
+    if (saveDir.isEmpty())
+        return plan;
+    if (!HasEnoughFreeSpace(saveDir, archiveSize)) {
+        plan.step = SaveStartStep::InsufficientSpace;
+        return plan;
+    }
+    plan.type = SaveTypeForIndex(listIndex);
+    if (plan.type == SaveTypeInvalid) {
+        plan.step = SaveStartStep::InvalidType;
+        return plan;
+    }
+    if (OutputOverwritesArchive(plan.type, saveDir, archiveFd)) {
+        plan.step = SaveStartStep::OverwritesArchive;
+        return plan;
+    }
+    const QString test = ReplaceTestRootFor(plan.type, saveDir, stamp);
+    if (!test.isEmpty() && QFileInfo(test).isDir()) {
+        plan.step = SaveStartStep::AskReplace;
+        plan.root = test;
+        return plan;
+    }
+    plan.step = SaveStartStep::Create;
+    plan.root = OutputRootFor(plan.type, saveDir, stamp);
+    return plan;
+}
+
+namespace {
+
+bool Fail(QString *error, const char *text, const QString &path)
+{
+    qWarning() << "output folder:" << QString::fromUtf8(text).trimmed() << path;
+    if (error)
+        *error = QString::fromUtf8(text);
+    return false;
+}
+
+bool IsWritableFolder(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.isDir() && info.isWritable();
+}
+
+// The item folders the contact, calendar, task and note writers fill (and the package's
+// "Contents"); the message writers make their own.
+QStringList ItemFoldersFor(SaveType type)
+{
+    const QStringList items{QStringLiteral("Contacts"), QStringLiteral("Calendar"),
+                            QStringLiteral("Tasks"), QStringLiteral("Notes")};
+    if (type == SaveTypeRGE)
+        return items + QStringList{QStringLiteral("Contents")};
+    if (type == SaveTypeMBOX)
+        return items;
+    return QStringList();
+}
+
+} // namespace
+
+bool CreateMailFolder(SaveType type, const QString &saveDir, const QString &stamp, QString *error)
+{
+    const QString root = OutputRootFor(type, saveDir, stamp);
+    if (root.isEmpty() || saveDir.isEmpty())
+        return Fail(error, kOutputFolderFailedText, root);
+    if (type != SaveTypeOLM) {
+        // One level only: a destination that has gone missing is not made again.
+        const QFileInfo info(root);
+        QDir(info.absolutePath()).mkdir(info.fileName());
+    }
+    if (!IsWritableFolder(root))
+        return Fail(error, kOutputFolderFailedText, root);
+    const QDir dir(root);
+    for (const QString &name : ItemFoldersFor(type)) {
+        dir.mkdir(name);
+        if (!IsWritableFolder(dir.filePath(name)))
+            return Fail(error, kOutputFolderFailedText, dir.filePath(name));
+    }
+    if (type == SaveTypeRGE)
+        return CreateFilesInMainIdentity(root + QLatin1Char('/'), error);
+    return true;
+}
+
+namespace {
+
+const char kPlistHead[] = "<?xml version=\"1.1\" encoding=\"UTF-8\"?>\n"
+                          "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.1//EN\" "
+                          "\"http://www.apple.com/DTDs/PropertyList-1.1.dtd\">\n"
+                          "<plist version=\"1.1\">\n"
+                          "<dict>\n";
+
+} // namespace
+
+bool ReplaceFileContents(const QString &path, const QByteArray &bytes, QString *why)
+{
+    QFile file(path);
+    const QFileInfo existing(path);
+    const bool cleared = !(existing.exists() || existing.isSymLink()) || file.remove();
+    // Created with O_EXCL: whatever appears at the name meanwhile is not written through.
+    if (!cleared || !file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (why)
+            *why = file.errorString();
+        return false;
+    }
+    const bool written = file.write(bytes) == bytes.size() && file.flush();
+    file.close();
+    if (written && file.error() == QFileDevice::NoError)
+        return true;
+    if (why)
+        *why = file.errorString();
+    file.remove();
+    return false;
+}
+
+QByteArray PkgInfoBytes()
+{
+    return QByteArrayLiteral("rge OPIM");
+}
+
+QByteArray InfoPlistBytes()
+{
+    return QByteArray(kPlistHead) +
+           "\t<key>CFBundleDevelopmentRegion</key>\n"
+           "\t<string>English</string>\n"
+           "\t<key>CFBundleInfoDictionaryVersion</key>\n"
+           "\t<string>6.0</string>\n"
+           "\t<key>CFBundlePackageType</key>\n"
+           "\t<string>rge </string>\n"
+           "\t<key>CFBundleSignature</key>\n"
+           "\t<string>OPIM</string>\n"
+           "</dict>\n"
+           "</plist>\n";
+}
+
+QByteArray ArchiveXmlBytes()
+{
+    return QByteArray(kPlistHead) +
+           "\t<key>Type</key>\n"
+           "\t<string>All</string>\n"
+           "\t<key>Version</key>\n"
+           "\t<integer>1</integer>\n"
+           "</dict>\n"
+           "</plist>\n";
+}
+
+bool CreateFilesInMainIdentity(const QString &root, QString *error)
+{
+    const QDir dir(root);
+    const struct {
+        const char *name;
+        QByteArray bytes;
+    } files[] = {
+        {"Contents/PkgInfo", PkgInfoBytes()},
+        {"Contents/Info.plist", InfoPlistBytes()},
+        {"Archive.xml", ArchiveXmlBytes()},
+    };
+    for (const auto &file : files) {
+        const QString path = dir.filePath(QLatin1String(file.name));
+        QString why;
+        if (!ReplaceFileContents(path, file.bytes, &why))
+            return Fail(error, kPackageFilesFailedText, path + QStringLiteral(": ") + why);
+    }
+    return true;
+}
+
+bool RemoveOutputRoot(const QString &path, QString *error)
+{
+    if (path.isEmpty())
+        return true;
+    if (QDir::cleanPath(QFileInfo(path).absoluteFilePath()) == QLatin1String("/"))
+        return Fail(error, kOldRootNotRemovedText, path);
+    const QFileInfo info(path);
+    bool removed = true;
+    if (info.isSymLink())
+        removed = QFile::remove(path);   // the link only; QDir would empty its target
+    else if (info.isDir())
+        removed = QDir(path).removeRecursively();   // links inside are removed as links
+    else if (info.exists())
+        removed = QFile::remove(path);
+    const QFileInfo after(path);
+    if (!removed || after.exists() || after.isSymLink())
+        return Fail(error, kOldRootNotRemovedText, path);
+    return true;
+}

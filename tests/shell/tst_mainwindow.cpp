@@ -1,0 +1,311 @@
+// The main window driven as a user would: open an archive, scan, stop, re-open, switch views,
+// start a save, close.
+
+#include "OlmXml.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderAttributes.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QProgressInfo.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/SaveAsWindow.h"
+#include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+#include "shell/ShellWidgets.h"
+#include "shell/StopDlg.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+QByteArray largeArchive(int messages)
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"A", "B", "", "", ""}}));
+    for (int i = 0; i < messages; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(i);
+        m.body = QString(2000, QLatin1Char('x'));
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
+QStringList treeNames(QTreeWidget *tree)
+{
+    QStringList names;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        names << (*it)->text(0);
+    return names;
+}
+
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void initialState();
+    void spaceNeverTogglesAFolder();
+    void roadOfOneArchive();
+    void refusesForeignFile();
+    void stopScanThenScanAgain();
+    void reopenQuestion();
+    void viewsMarkTheirFolders();
+    void saveStartRefusals();
+    void closeWhileRunningIsRefused();
+
+private:
+    void scan(QZovuvozivMainWindow &w, const QString &path);
+    QStringList m_messages;
+    QTemporaryDir m_dir;
+};
+
+void MainWindowTest::initTestCase()
+{
+    InitShellResources();
+    ShellHooks::messageBox = [this](const QString &text, const QString &) { m_messages << text; };
+}
+
+void MainWindowTest::init()
+{
+    m_messages.clear();
+    bStopFlag = false;
+    stopflag = false;
+}
+
+void MainWindowTest::cleanup()
+{
+    ShellHooks::openFileName = nullptr;
+    ShellHooks::existingDirectory = nullptr;
+    ShellHooks::freeSpace = nullptr;
+}
+
+void MainWindowTest::scan(QZovuvozivMainWindow &w, const QString &path)
+{
+    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
+    QParseDatabase *dialog = w.m_pParseDatabase;
+    dialog->browseZovuvozivButton->click();
+    QVERIFY(dialog->StartButton->isEnabled());
+    dialog->StartButton->click();
+}
+
+void MainWindowTest::initialState()
+{
+    QZovuvozivMainWindow w;
+    QCOMPARE(w.windowTitle(), QStringLiteral("Corvask"));
+    QVERIFY(m_pOpenFile->isEnabled());
+    QVERIFY(w.m_pActionOpen->isEnabled());
+    QVERIFY(w.m_pActionFindFile->isEnabled());
+    QVERIFY(!w.m_pActionSaveRepaired->isEnabled());
+    QVERIFY(!w.m_pActionSave->isEnabled());
+    QVERIFY(m_pActionUpdate->isEnabled());
+    QVERIFY(!w.m_pParseDatabase->StartButton->isEnabled());
+    QVERIFY(w.m_pEmptyItemList->isHidden());
+    // Exactly one action owns Ctrl+S, so one key press starts one save.
+    int ctrlS = 0;
+    for (QAction *a : w.findChildren<QAction *>())
+        ctrlS += a->shortcut() == QKeySequence(QStringLiteral("Ctrl+S"));
+    QCOMPARE(ctrlS, 1);
+    // The view actions reach the view slots before any archive is open.
+    w.m_pActionPeople->trigger();
+    QVERIFY(w.m_pMyPeopleButton->isChecked());
+    QVERIFY(!m_pMyMailButton->isChecked());
+    w.m_pActionMail->trigger();
+    QVERIFY(m_pMyMailButton->isChecked());
+}
+
+void MainWindowTest::spaceNeverTogglesAFolder()
+{
+    QZovuvozivMainWindow w;
+    auto *item = new QTreeWidgetItem(w.m_pFolderTree, {QStringLiteral("Inbox")});
+    item->setCheckState(0, Qt::Checked);
+    w.m_pFolderTree->setCurrentItem(item);
+    QTest::keyClick(w.m_pFolderTree, Qt::Key_Space);
+    QCOMPARE(item->checkState(0), Qt::Checked);
+}
+
+void MainWindowTest::roadOfOneArchive()
+{
+    QZovuvozivMainWindow w;
+    w.show();
+    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QTRY_VERIFY(w.m_pProgressInfo);
+    QVERIFY(!w.m_pActionOpen->isEnabled() || w.m_pInformationDlg);
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    QCOMPARE(MailItemCount, qint64(7));
+    QCOMPARE(ContactItemCount, qint64(5));
+    QCOMPARE(CalendarItemCount, qint64(8));
+    QCOMPARE(TaskItemCount, qint64(5));
+    QCOMPARE(NotesItemCount, qint64(1));
+    // The summary shows the five counts.
+    QStringList shown;
+    for (QLabel *l : w.m_pInformationDlg->findChildren<QLabel *>())
+        shown << l->text();
+    for (const char *count : {"7", "5", "8", "1"})
+        QVERIFY2(shown.contains(QLatin1String(count)), count);
+    QVERIFY(m_messages.isEmpty());
+    // The tree holds the archive's folders, each kind marked, every folder checked.
+    const QStringList names = treeNames(w.m_pFolderTree);
+    for (const char *name : {"Address Book", "Calendar", "Tasks", "Notes", "Inbox", "Drafts", "Outlook PST"})
+        QVERIFY2(names.contains(QLatin1String(name)), name);
+    QVERIFY(w.m_pActionSaveRepaired->isEnabled());
+    QVERIFY(w.m_pActionOpen->isEnabled());
+    QVERIFY(!w.m_pProgressInfo->isVisible());
+    QVERIFY(StartFldrAtrib && StartFldrAtrib->bState == 1);
+    w.m_pInformationDlg->close();
+}
+
+void MainWindowTest::refusesForeignFile()
+{
+    const QString path = m_dir.filePath(QStringLiteral("plain.zip"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray("PK\x03\x04\x14\x00", 6) + QByteArray(100, 'x'));
+    f.close();
+    QZovuvozivMainWindow w;
+    scan(w, path);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
+    QCOMPARE(fileDescriptor, -1);
+    QVERIFY(!w.m_pProgressInfo);
+}
+
+void MainWindowTest::stopScanThenScanAgain()
+{
+    const QString path = m_dir.filePath(QStringLiteral("large.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(largeArchive(4000));
+    f.close();
+    QZovuvozivMainWindow w;
+    w.show();
+    // Hold the scan at its start until the user has answered the stop question.
+    QSemaphore release;
+    auto hold = connect(w.m_pParseDatabase->scanner(), &QFolderInformationThread::OnInitialSettings,
+                        w.m_pParseDatabase->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
+    scan(w, path);
+    QTRY_VERIFY(w.m_pProgressInfo);
+    w.m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    QTRY_VERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
+    stopDlgObj3->yesButton()->click();
+    QVERIFY(bStopFlag);
+    QVERIFY(m_pOpenFile->isEnabled());
+    release.release();
+    disconnect(hold);
+    QVERIFY(w.m_pParseDatabase->scanner()->wait(30000));
+    QTest::qWait(50);
+    QVERIFY(!w.m_pInformationDlg);
+    QVERIFY(MailItemCount < 4000);
+    // Open again: no question after a stop; the next scan runs to the end.
+    w.OnOpenFile();
+    QVERIFY(!stopDlgObj->isVisible());
+    scan(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 30000);
+    QCOMPARE(MailItemCount, qint64(4000));
+    w.m_pInformationDlg->close();
+}
+
+void MainWindowTest::reopenQuestion()
+{
+    QZovuvozivMainWindow w;
+    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    w.m_pInformationDlg->close();
+    QParseDatabase *first = w.m_pParseDatabase;
+    // No keeps everything.
+    w.OnOpenFile();
+    QVERIFY(stopDlgObj->isVisible());
+    QCOMPARE(stopDlgObj->title(), QStringLiteral("Choose OLM Mailbox"));
+    stopDlgObj->noButton()->click();
+    QVERIFY(!stopDlgObj->isVisible());
+    QCOMPARE(w.m_pParseDatabase, first);
+    QVERIFY(TmpMlrcPtrStart);
+    // Yes discards the scan and shows a new dialog.
+    w.OnOpenFile();
+    stopDlgObj->yesButton()->click();
+    QVERIFY(w.m_pParseDatabase != first);
+    QVERIFY(w.m_pParseDatabase->isVisible());
+    QVERIFY(!TmpMlrcPtrStart);
+    QVERIFY(!StartFldrAtrib);
+    QVERIFY(w.m_pEmptyItemList->isVisibleTo(&w));
+    QVERIFY(!w.m_pActionMail->isEnabled());
+    QVERIFY(!w.m_pActionSaveRepaired->isEnabled());
+}
+
+void MainWindowTest::viewsMarkTheirFolders()
+{
+    QZovuvozivMainWindow w;
+    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    w.m_pInformationDlg->close();
+    w.OnCalenderView();
+    QVERIFY(w.m_pMyCalendarButton->isChecked());
+    int checked = 0;
+    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it) {
+        if ((*it)->checkState(0) == Qt::Checked) {
+            ++checked;
+            QCOMPARE((*it)->text(6), QStringLiteral("42"));
+        }
+    }
+    QCOMPARE(checked, 1);
+    // What a save uses is not changed by a view switch.
+    for (FldrAtribNode *n = StartFldrAtrib; n; n = n->pNext)
+        QCOMPARE(int(n->bState), 1);
+    QVERIFY(w.m_pTextPreview->isVisibleTo(&w));
+    QVERIFY(!w.m_pMailHeaderArea->isVisibleTo(&w));
+}
+
+void MainWindowTest::saveStartRefusals()
+{
+    QZovuvozivMainWindow w;
+    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    w.m_pInformationDlg->close();
+    m_messages.clear();
+    // Too little space.
+    ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
+    int asked = 0;
+    ShellHooks::freeSpace = [&asked](const QString &) { return ++asked == 1 ? qint64(10) : qint64(1) << 40; };
+    w.OnSaveAs();
+    QVERIFY(w.m_pSaveAsWindow->isVisible());
+    w.m_pSaveAsWindow->OnSaveAsOk();
+    QCOMPARE(m_messages.value(0), QStringLiteral("\nInsufficient disk space. Select another location to save recovered data."));
+    // Closing the message starts over; with room the save starts and ends.
+    QTRY_VERIFY_WITH_TIMEOUT(m_messages.size() >= 2, 20000);
+    QTRY_VERIFY(!w.m_SavingThread.isRunning());
+    QCOMPARE(m_messages.last(), QStringLiteral("\nFiles Saved Successfully."));
+    // A finished save clears every check mark.
+    QCOMPARE(int(StartFldrAtrib->bState), 3);
+    QVERIFY(w.m_pActionSaveRepaired->isEnabled());
+    // Nothing checked: the select message.
+    m_messages.clear();
+    w.OnSavingFiles();
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nSelect a folder to save.")});
+}
+
+void MainWindowTest::closeWhileRunningIsRefused()
+{
+    QZovuvozivMainWindow w;
+    w.show();
+    bProcessRunning = true;
+    QVERIFY(!w.close());
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nApplication Running !!\nPlease halt the current process to Exit.")});
+    QVERIFY(w.isVisible());
+    bProcessRunning = false;
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"

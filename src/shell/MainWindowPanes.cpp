@@ -74,7 +74,10 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_pFolderTree->setColumnCount(8);
     for (int c = 1; c < 8; ++c)
         m_pFolderTree->setColumnHidden(c, true);
-    m_pFolderTree->installEventFilter(new SpaceKeyBlocker);
+    // Owned by the tree, so it goes with the window.
+    auto *spaceBlocker = new SpaceKeyBlocker;
+    spaceBlocker->setParent(m_pFolderTree);
+    m_pFolderTree->installEventFilter(spaceBlocker);
 
     m_pItemList->setHeaderLabels({QString()});
     m_pItemList->setColumnCount(8);

@@ -38,7 +38,8 @@ QParseDatabase::~QParseDatabase()
 
 void QParseDatabase::init()
 {
-    m_pPreview = new QPreviewOfItems(nullptr);
+    // A child of its dialog: dialogs live as long as the window, and so does the controller.
+    m_pPreview = new QPreviewOfItems(this);
     label_2->setTextFormat(Qt::PlainText);
     label_2->setText(bforQRepairFO ? tr("Click 'Browse' to select the corrupted OLM file that needs to be repaired.")
                                    : tr("Click 'Browse' to select the OLM file that needs to be converted."));

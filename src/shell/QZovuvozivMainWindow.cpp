@@ -88,12 +88,8 @@ void QZovuvozivMainWindow::OnInit()
     stopDlgObj = new StopDlg(this);
     closeApp = new CloseApplicationDlg(this);
     setWindowTitle(EditionName());
-    TmpMlrcPtrStart = nullptr;
-    TmpCLRCPtrStart = nullptr;
-    TmpNTRCPtrStart = nullptr;
-    TmpTSRCPtrStart = nullptr;
-    TmpCTRCPtrStart = nullptr;
-    tmpCoFOStart = tmpNoFOStart = tmpTaFOStart = tmpCaFOStart = tmpAtFOStart = nullptr;
+    // Start with empty lists; freeing (not just forgetting) anything an earlier window left.
+    QParseDatabase::CleanListAndHash();
     CreateActions();
     CreateMyToolBar();
     CreateMenuBar();

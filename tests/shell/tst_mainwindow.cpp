@@ -17,6 +17,7 @@
 #include "shell/StopDlg.h"
 
 #include <QAction>
+#include <QDir>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -66,6 +67,7 @@ private Q_SLOTS:
     void reopenQuestion();
     void viewsMarkTheirFolders();
     void saveStartRefusals();
+    void olmOutputNeverOverwritesTheArchive();
     void closeWhileRunningIsRefused();
 
 private:
@@ -166,7 +168,44 @@ void MainWindowTest::roadOfOneArchive()
     QVERIFY(w.m_pActionOpen->isEnabled());
     QVERIFY(!w.m_pProgressInfo->isVisible());
     QVERIFY(StartFldrAtrib && StartFldrAtrib->bState == 1);
+    // Save Log writes the report into the chosen folder.
+    QTemporaryDir logDir;
+    ShellHooks::existingDirectory = [&logDir](QWidget *, const QString &, const QString &) { return logDir.path(); };
+    w.m_pInformationDlg->findChild<QPushButton *>(QStringLiteral("savelog"))->click();
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nLog Report Saved Successfully.")});
+    const QStringList logs = QDir(logDir.path()).entryList({QStringLiteral("logfile(*).txt")}, QDir::Files);
+    QCOMPARE(logs.size(), 1);
+    QFile log(logDir.filePath(logs.first()));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString report = QString::fromUtf8(log.readAll());
+    QVERIFY(report.contains(QStringLiteral("outlook_example.olm")));
+    for (const char *count : {"7", "5", "8", "1"})
+        QVERIFY2(report.contains(QLatin1String(count)), count);
     w.m_pInformationDlg->close();
+}
+
+void MainWindowTest::olmOutputNeverOverwritesTheArchive()
+{
+    // The archive being read is itself named as the OLM save's output file.
+    const QString path = m_dir.filePath(QStringLiteral("RepairedOLMfile.olm"));
+    QFile::remove(path);
+    QVERIFY(QFile::copy(QStringLiteral(OLM_SAMPLE_ARCHIVE), path));
+    const QByteArray before = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+    QZovuvozivMainWindow w;
+    scan(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    w.m_pInformationDlg->close();
+    m_messages.clear();
+    ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
+    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
+    w.OnSaveAs();
+    w.m_pSaveAsWindow->OnSaveAsOk();   // the first entry of the repair edition's list: a new OLM archive
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().contains(QStringLiteral("overwritten")));
+    QVERIFY(!w.m_SavingThread.isRunning());
+    QFile after(path);
+    QVERIFY(after.open(QIODevice::ReadOnly));
+    QCOMPARE(after.readAll(), before);
 }
 
 void MainWindowTest::refusesForeignFile()

@@ -58,24 +58,22 @@ QTreeWidgetItem *newFolderItem(const QString &name, qint64 id, qint64 parent, qu
     return item;
 }
 
+template <typename T>
+bool anyInFolder(const T *head, qint64 folderId)
+{
+    for (const T *r = head; r; r = r->pNext) {
+        if (r->llFolderId == folderId)
+            return true;
+    }
+    return false;
+}
+
+// Items recovered without a folder live in the dummy "Folder1".
 bool folder1Used()
 {
-    for (MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext)
-        if (r->llFolderId == llFolder1Id)
-            return true;
-    for (ContactInformation *r = TmpCTRCPtrStart; r; r = r->pNext)
-        if (r->llFolderId == llFolder1Id)
-            return true;
-    for (CalenderInformation *r = TmpCLRCPtrStart; r; r = r->pNext)
-        if (r->llFolderId == llFolder1Id)
-            return true;
-    for (TasksInformation *r = TmpTSRCPtrStart; r; r = r->pNext)
-        if (r->llFolderId == llFolder1Id)
-            return true;
-    for (NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext)
-        if (r->llFolderId == llFolder1Id)
-            return true;
-    return false;
+    return anyInFolder(TmpMlrcPtrStart, llFolder1Id) || anyInFolder(TmpCTRCPtrStart, llFolder1Id)
+           || anyInFolder(TmpCLRCPtrStart, llFolder1Id) || anyInFolder(TmpTSRCPtrStart, llFolder1Id)
+           || anyInFolder(TmpNTRCPtrStart, llFolder1Id);
 }
 
 FldrAtribNode *nodeFor(qint64 id)

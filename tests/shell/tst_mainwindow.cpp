@@ -24,6 +24,7 @@
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -61,6 +62,7 @@ private Q_SLOTS:
     void cleanup();
     void initialState();
     void spaceNeverTogglesAFolder();
+    void hoverTintEndsAndResets();
     void roadOfOneArchive();
     void refusesForeignFile();
     void stopScanThenScanAgain();
@@ -138,6 +140,29 @@ void MainWindowTest::spaceNeverTogglesAFolder()
     w.m_pFolderTree->setCurrentItem(item);
     QTest::keyClick(w.m_pFolderTree, Qt::Key_Space);
     QCOMPARE(item->checkState(0), Qt::Checked);
+}
+
+void MainWindowTest::hoverTintEndsAndResets()
+{
+    QZovuvozivMainWindow w;
+    const QImage plain = w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage();
+    // Enter: the tint runs 14 ticks and stops with the picture tinted.
+    w.OnContactEnter();
+    QVERIFY(w.m_pPeopleEnterTimer->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_pPeopleEnterTimer->isActive(), 2000);
+    QCOMPARE(w.m_nPeopleStep, 0);
+    QVERIFY(w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage() != plain);
+    // Leave quickly after entering again: both timers end and the plain picture is back.
+    w.OnContactEnter();
+    QTest::qWait(60);
+    w.OnContactLeave();
+    QTRY_VERIFY_WITH_TIMEOUT(!w.m_pPeopleEnterTimer->isActive() && !w.m_pPeopleLeaveTimer->isActive(), 2000);
+    QCOMPARE(w.m_nPeopleStep, 0);
+    QCOMPARE(w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage(), plain);
+    // The checked view's button keeps its open picture.
+    w.OnAddressView();
+    w.OnContactEnter();
+    QVERIFY(!w.m_pPeopleEnterTimer->isActive());
 }
 
 void MainWindowTest::roadOfOneArchive()

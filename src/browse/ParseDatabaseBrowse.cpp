@@ -1,103 +1,149 @@
-// The folder-tree side of QParseDatabase: building the tree from the scan's folder maps, check
-// propagation, and what a click on a folder switches to.
+// The folder-tree side of QParseDatabase: building the tree and its attribute list from the
+// scan's folder maps, the three-state check propagation, and what a click on a folder does to the
+// panes and the view before the item list is filled.
 
 #include "browse/BrowseGlobals.h"
 #include "browse/FolderAttributes.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellGlobals.h"
 
+#include <QGridLayout>
 #include <QHash>
 #include <QHeaderView>
+#include <QLabel>
+#include <QSet>
+#include <QTextBrowser>
 #include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 
 namespace {
 
-struct FolderName {
-    QString name;
-    quint32 kind;
-};
-
-// A folder key is its name plus, for non-mail folders, a kind marker.
-FolderName splitFolderKey(const QString &key)
-{
-    static const struct {
-        const char *marker;
-        quint32 kind;
-    } markers[] = {{"notmailcontact", 41}, {"notmailcalender", 42}, {"notmailtask", 43}, {"notmailnotes", 44}};
-    for (const auto &m : markers) {
-        if (key.endsWith(QLatin1String(m.marker)))
-            return {key.left(key.size() - int(strlen(m.marker))), m.kind};
-    }
-    return {key, 0};
-}
-
-QString checkCode(Qt::CheckState s)
-{
-    return s == Qt::Checked ? QStringLiteral("1") : s == Qt::PartiallyChecked ? QStringLiteral("2") : QStringLiteral("3");
-}
-
+// The same check state lives in the box, in column 7 ("1", "2", "3") and in the node (1, 2, 3).
 quint8 stateCode(Qt::CheckState s)
 {
     return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 3;
 }
 
-QTreeWidgetItem *newFolderItem(const QString &name, qint64 id, qint64 parent, quint32 kind)
+QString checkCode(Qt::CheckState s)
 {
-    auto *item = new QTreeWidgetItem;
-    item->setText(0, name);
-    item->setText(1, QString::number(id));
-    item->setText(2, QString::number(parent));
-    item->setText(6, QString::number(kind));
-    item->setText(7, QStringLiteral("1"));
-    item->setCheckState(0, Qt::Checked);
-    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
-    AppendFolderAttribute(1, id, kind);
-    return item;
+    return QString::number(stateCode(s));
 }
 
-template <typename T>
-bool anyInFolder(const T *head, qint64 folderId)
+Qt::CheckState boxFor(quint8 state)
 {
-    for (const T *r = head; r; r = r->pNext) {
-        if (r->llFolderId == folderId)
-            return true;
+    return state == 1 ? Qt::Checked : state == 2 ? Qt::PartiallyChecked : Qt::Unchecked;
+}
+
+QTreeWidget *folderTree()
+{
+    return pZovuvozivWin ? pZovuvozivWin->m_pFolderTree : nullptr;
+}
+
+qint64 idOf(const QTreeWidgetItem *item)
+{
+    return qint64(item->text(FolderColumnId).toULongLong());
+}
+
+bool isRootItem(const QTreeWidgetItem *item)
+{
+    QTreeWidget *tree = item->treeWidget();
+    const QTreeWidgetItem *first = tree ? tree->topLevelItem(0) : nullptr;
+    const quint64 rootParent = first ? first->text(FolderColumnParent).toULongLong() : 0;
+    return item->text(FolderColumnParent).toULongLong() == rootParent;
+}
+
+// Font, size, icon and a checked box with its code. The code agrees with the box from the start:
+// a code of "3" under a checked box would make a first click that unchecks a folder look like no
+// change, leaving the folder unchecked on screen but saved.
+void decorate(QTreeWidgetItem *item, const QString &name, const QString &icon)
+{
+    item->setText(FolderColumnName, name);
+    item->setFont(FolderColumnName, QFont(QStringLiteral("Lucida Grande"), 11));
+    item->setSizeHint(FolderColumnName, QSize(20, 20));
+    item->setIcon(FolderColumnName, QIcon(icon));
+    item->setData(FolderColumnName, kFolderIconRole, icon);
+    item->setCheckState(FolderColumnName, Qt::Checked);
+    item->setText(FolderColumnCheck, QStringLiteral("1"));
+}
+
+// A "Folder1" child of the root: the mail one with the dummy id, or one per recovered kind.
+void addFolder1(QTreeWidgetItem *root, quint32 kind)
+{
+    const qint64 id = Folder1IdForKind(kind);
+    auto *item = new QTreeWidgetItem(root);
+    decorate(item, QStringLiteral("Folder1"), FolderIconForKind(kind));
+    item->setText(FolderColumnId, QString::number(id));
+    item->setText(FolderColumnParent, QString::number(llRootId));
+    if (kind == FolderKindMail)
+        item->setText(FolderColumnPath, QStringLiteral("/Main Identity.rge/Folder1"));
+    else
+        item->setText(FolderColumnKind, QString::number(kind));
+    item->setExpanded(true);
+    AppendFolderAttribute(1, llRootId, id, kind);
+}
+
+// Checked when every child is, unchecked when none is (partly or fully), else partly checked.
+Qt::CheckState stateFromChildren(const QTreeWidgetItem *parent)
+{
+    int checked = 0, unchecked = 0;
+    for (int i = 0; i < parent->childCount(); ++i) {
+        const Qt::CheckState c = parent->child(i)->checkState(FolderColumnName);
+        checked += c == Qt::Checked;
+        unchecked += c == Qt::Unchecked;
     }
-    return false;
+    return checked == parent->childCount() ? Qt::Checked
+           : unchecked == parent->childCount() ? Qt::Unchecked
+                                                : Qt::PartiallyChecked;
 }
 
-// Items recovered without a folder live in the dummy "Folder1".
-bool folder1Used()
+// The click made the box differ from its code: never for a partly checked box.
+bool clickChangedBox(const QTreeWidgetItem *item)
 {
-    return anyInFolder(TmpMlrcPtrStart, llFolder1Id) || anyInFolder(TmpCTRCPtrStart, llFolder1Id)
-           || anyInFolder(TmpCLRCPtrStart, llFolder1Id) || anyInFolder(TmpTSRCPtrStart, llFolder1Id)
-           || anyInFolder(TmpNTRCPtrStart, llFolder1Id);
+    const Qt::CheckState box = item->checkState(FolderColumnName);
+    const uint code = item->text(FolderColumnCheck).toUInt();
+    return (box == Qt::Checked && code != 1) || (box == Qt::Unchecked && code != 3);
 }
 
-FldrAtribNode *nodeFor(qint64 id)
+void emptyAttachmentGrid(QGridLayout *grid)
 {
-    for (FldrAtribNode *n = StartFldrAtrib; n; n = n->pNext)
-        if (n->llFolderId == id)
-            return n;
-    return nullptr;
+    while (QLayoutItem *entry = grid->takeAt(0)) {
+        // A tile may be the sender of the event being handled: delete it later.
+        if (QWidget *w = entry->widget())
+            w->deleteLater();
+        delete entry;
+    }
 }
 
-void storeState(QTreeWidgetItem *item)
+void clearPanesForClick(QParseDatabase *db, QZovuvozivMainWindow *w)
 {
-    const Qt::CheckState s = item->checkState(0);
-    item->setText(7, checkCode(s));
-    if (FldrAtribNode *n = nodeFor(item->text(1).toLongLong()))
-        n->bState = stateCode(s);
+    emptyAttachmentGrid(w->m_pAttachmentGrid);
+    stoploopFlag = true;
+    w->m_pMailHeaderText->clear();
+    w->m_pTextPreview->clear();
+    w->m_pTextPreview->show();
+    w->m_pHtmlPreview->close();
+    db->DisconnectItemListHeader();
+    w->m_pItemList->clear();
+    w->m_pSubjectLabel->close();
+    w->m_pMailHeaderArea->close();
+    for (QLabel *l : {w->m_pSubjectLabel, w->m_pRecipientsLabel, w->m_pDateLabel, w->m_pSenderLabel})
+        l->clear();
 }
 
-void setSubtree(QTreeWidgetItem *item, Qt::CheckState s)
+void showMailPanes(QParseDatabase *db, QZovuvozivMainWindow *w)
 {
-    item->setCheckState(0, s);
-    storeState(item);
-    for (int i = 0; i < item->childCount(); ++i)
-        setSubtree(item->child(i), s);
+    w->m_pTextPreview->close();
+    db->DisconnectItemListHeader();
+    w->m_pItemList->clear();
+    w->m_pSubjectLabel->show();
+    w->m_pMailHeaderArea->show();
+    w->m_pHtmlPreview->clear();
+    w->m_pHtmlPreview->show();
 }
 
 } // namespace
@@ -107,71 +153,195 @@ void QParseDatabase::CleanListAndHash()
     stoploopFlag = true;
     FreeFolderAttributes();
     CleanScanResults();
+    objMapFileIdTreeItem.clear();
 }
 
 void QParseDatabase::GenerateTree()
 {
-    if (!pZovuvozivWin)
+    QTreeWidget *tree = folderTree();
+    if (!tree)
         return;
-    QTreeWidget *tree = pZovuvozivWin->m_pFolderTree;
     FreeFolderAttributes();
-    QHash<qint64, QTreeWidgetItem *> items;
-    auto *root = newFolderItem(QString::fromLatin1(CurrentPath), llRootId, 500, 0);
-    tree->addTopLevelItem(root);
-    items.insert(llRootId, root);
-    // Ids grow with depth, so every parent exists before its children.
-    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it) {
-        QTreeWidgetItem *parent = items.value(it.value(), root);
-        const FolderName f = splitFolderKey(objMapFID_Name.value(it.key()));
-        QTreeWidgetItem *item = newFolderItem(f.name, it.key(), it.value(), f.kind);
-        parent->addChild(item);
-        items.insert(it.key(), item);
-    }
-    if (folder1Used()) {
-        QTreeWidgetItem *item = newFolderItem(QStringLiteral("Folder1"), llFolder1Id, llRootId, 0);
-        item->setText(3, QStringLiteral("Folder1"));
-        root->addChild(item);
-    }
+    objMapFileIdTreeItem.clear();
+    // Items left from an earlier build would have no node and shadow the new items' ids.
+    tree->clear();
+    tree->setIconSize(QSize(20, 20));
+
+    auto *root = new QTreeWidgetItem(tree);
+    decorate(root, m_selectedFile, FolderIconForKind(FolderKindMail));
+    root->setText(FolderColumnId, QString::number(llRootId));
+    root->setText(FolderColumnParent, QStringLiteral("500"));
     root->setExpanded(true);
+    objMapFileIdTreeItem.insert(llRootId, root);
+    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
+
+    // Parents get smaller ids than their children, so ascending order finds each parent made.
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        AddItemToTree(it.key());
+
+    addFolder1(root, FolderKindMail);
+    for (quint32 kind : KindsRecoveredWithoutFolder())
+        addFolder1(root, kind);
+}
+
+void QParseDatabase::AddItemToTree(qint64 llFolderId)
+{
+    // A folder whose ancestors up to id 0 have no item, or whose chain loops, is left out.
+    QTreeWidgetItem *parent = NearestPlacedAncestor(llFolderId, objMapFID_PID, objMapFileIdTreeItem);
+    if (!parent)
+        return;
+    const qint64 parentId = objMapFID_PID.value(llFolderId);
+    const FolderLook look = FolderLookFor(objMapFID_Name.value(llFolderId), parentId);
+
+    auto *item = new QTreeWidgetItem(parent);
+    decorate(item, look.shownName, look.icon);
+    if (look.kind != FolderKindMail)
+        item->setText(FolderColumnKind, QString::number(look.kind));
+    item->setText(FolderColumnId, QString::number(llFolderId));
+    item->setText(FolderColumnParent, QString::number(quint64(parentId)));
+    AppendFolderAttribute(1, parentId, llFolderId, look.kind);
+    objMapFileIdTreeItem.insert(llFolderId, item);
+    item->setExpanded(true);
 }
 
 void QParseDatabase::LeftTreeWidgetItem(QTreeWidgetItem *item)
 {
     if (!item)
         return;
-    const Qt::CheckState s = item->checkState(0) == Qt::PartiallyChecked ? Qt::Checked : item->checkState(0);
-    setSubtree(item, s);
-    // Parents show checked, unchecked or partly checked after their children.
-    for (QTreeWidgetItem *p = item->parent(); p; p = p->parent()) {
-        int checked = 0, unchecked = 0;
-        for (int i = 0; i < p->childCount(); ++i) {
-            const Qt::CheckState c = p->child(i)->checkState(0);
-            checked += c == Qt::Checked;
-            unchecked += c == Qt::Unchecked;
+    const Qt::CheckState box = item->checkState(FolderColumnName);
+    if (isRootItem(item)) {
+        if (box != Qt::PartiallyChecked)
+            MarkDirToRootCheckedOrUnchecked(stateCode(box), quint64(idOf(item)));
+    } else {
+        const quint8 code = stateCode(box);
+        if (FldrAtribNode *node = FindFolderAttribute(idOf(item)))
+            node->bState = code;
+        if (code != 2)
+            MarkChildAccordingToParent(item, code);
+        MarkParentAccordingToChild(item);
+    }
+    SetRecoverSelectedState();
+}
+
+void QParseDatabase::MarkDirToRootCheckedOrUnchecked(unsigned char state, unsigned long long id)
+{
+    Q_UNUSED(id);
+    const quint8 code = state == 1 ? 1 : 3;
+    for (FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext)
+        node->bState = code;
+    if (QTreeWidget *tree = folderTree()) {
+        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+            (*it)->setCheckState(FolderColumnName, boxFor(code));
+    }
+}
+
+void QParseDatabase::MarkChildAccordingToParent(QTreeWidgetItem *item, unsigned char state)
+{
+    QTreeWidget *tree = folderTree();
+    if (!item || !tree)
+        return;
+    // The first item per id in tree order, and the nodes per parent id in list order.
+    QHash<qint64, QTreeWidgetItem *> items;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        const qint64 id = idOf(*it);
+        if (!items.contains(id))
+            items.insert(id, *it);
+    }
+    QHash<qint64, QVector<FldrAtribNode *>> children;
+    for (FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext)
+        children[node->llParentId].append(node);
+
+    // Breadth first; an id is queued once, so a loop in the parent ids ends.
+    QVector<qint64> queue{idOf(item)};
+    QSet<qint64> seen{queue.first()};
+    for (int i = 0; i < queue.size(); ++i) {
+        for (FldrAtribNode *node : children.value(queue.at(i))) {
+            if (QTreeWidgetItem *child = items.value(node->llFolderId))
+                child->setCheckState(FolderColumnName, state == 1 ? Qt::Checked : Qt::Unchecked);
+            node->bState = state;
+            if (!seen.contains(node->llFolderId)) {
+                seen.insert(node->llFolderId);
+                queue.append(node->llFolderId);
+            }
         }
-        p->setCheckState(0, checked == p->childCount() ? Qt::Checked
-                            : unchecked == p->childCount() ? Qt::Unchecked
-                                                            : Qt::PartiallyChecked);
-        storeState(p);
+    }
+}
+
+void QParseDatabase::MarkParentAccordingToChild(QTreeWidgetItem *item)
+{
+    while (item && item->parent() && !isRootItem(item)) {
+        QTreeWidgetItem *parent = item->parent();
+        const Qt::CheckState s = stateFromChildren(parent);
+        parent->setCheckState(FolderColumnName, s);
+        parent->setText(FolderColumnCheck, checkCode(s));
+        if (FldrAtribNode *node = FindFolderAttribute(idOf(parent)))
+            node->bState = stateCode(s);
+        item = parent;
+    }
+}
+
+void QParseDatabase::SetRecoverSelectedState()
+{
+    QTreeWidget *tree = folderTree();
+    if (!tree)
+        return;
+    // Boxes may have been set without propagation (the kind views do that): children come
+    // before their parents in reverse tree order, so every parent follows its children, and the
+    // save then uses what the boxes show.
+    QVector<QTreeWidgetItem *> order;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        order.append(*it);
+    QHash<qint64, FldrAtribNode *> nodes;
+    for (FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext) {
+        if (!nodes.contains(node->llFolderId))
+            nodes.insert(node->llFolderId, node);
+    }
+    for (int i = order.size() - 1; i >= 0; --i) {
+        QTreeWidgetItem *item = order.at(i);
+        if (item->childCount() > 0) {
+            const Qt::CheckState s = stateFromChildren(item);
+            if (item->checkState(FolderColumnName) != s)
+                item->setCheckState(FolderColumnName, s);
+        }
+        const Qt::CheckState box = item->checkState(FolderColumnName);
+        item->setText(FolderColumnCheck, checkCode(box));
+        if (FldrAtribNode *node = nodes.value(idOf(item)))
+            node->bState = stateCode(box);
     }
 }
 
 void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int column)
 {
     Q_UNUSED(column);
-    stoploopFlag = true;
-    if (!item || !pZovuvozivWin)
+    QZovuvozivMainWindow *w = pZovuvozivWin;
+    if (!w)
         return;
-    // A check box the user changed differs from the stored code: apply it.
-    if (item->text(7) != checkCode(item->checkState(0)))
+    clearPanesForClick(this, w);
+    if (!item)
+        return;
+    if (bProcessRunning) {
+        // The saving thread reads the node states: a box changed now goes back to what it saves.
+        if (const FldrAtribNode *node = FindFolderAttribute(idOf(item)))
+            item->setCheckState(FolderColumnName, boxFor(node->bState));
+    } else if (clickChangedBox(item)) {
         LeftTreeWidgetItem(item);
-    switch (item->text(6).toUInt()) {
-    case 41: pZovuvozivWin->OnClickedContButton(); break;
-    case 42: pZovuvozivWin->OnClickedCalButton(); break;
-    case 43: pZovuvozivWin->OnClickedTaskButton(); break;
-    case 44: pZovuvozivWin->OnClickedNoteButton(); break;
-    default: pZovuvozivWin->OnClickedMailButton(); break;
+    } else {
+        // Nothing to propagate, but a kind view may have set boxes alone: what is shown is saved.
+        SetRecoverSelectedState();
     }
+    if (idOf(item) == 0)
+        return;
+    switch (item->text(FolderColumnKind).toUInt()) {
+    case FolderKindContacts: w->OnClickedContButton(); break;
+    case FolderKindCalendar: w->OnClickedCalButton(); break;
+    case FolderKindTasks: w->OnClickedTaskButton(); break;
+    case FolderKindNotes: w->OnClickedNoteButton(); break;
+    default:
+        showMailPanes(this, w);
+        w->OnClickedMailButton();
+        break;
+    }
+    FillItemListForFolder(item);
 }
 
 void QParseDatabase::OnmailClicked()
@@ -184,9 +354,10 @@ void QParseDatabase::OnMessageSubjectChanged()
 {
     if (!pZovuvozivWin || !m_pPreview)
         return;
-    const QList<QTreeWidgetItem *> selected = pZovuvozivWin->m_pItemList->selectedItems();
-    if (!selected.isEmpty())
-        m_pPreview->OnMessageSubjectClicked(selected.first());
+    // Only the first selected row in tree order is shown.
+    QTreeWidgetItemIterator it(pZovuvozivWin->m_pItemList, QTreeWidgetItemIterator::Selected);
+    if (*it)
+        m_pPreview->OnMessageSubjectClicked(*it);
 }
 
 void QParseDatabase::DisconnectItemListHeader()

@@ -192,7 +192,6 @@ void QZovuvozivMainWindow::showKindView(int view)
         }
         return;
     }
-    // Only the shown check boxes change: what a save uses stays as the user left it.
     for (QTreeWidgetItemIterator it(m_pFolderTree); *it; ++it) {
         QTreeWidgetItem *item = *it;
         item->setExpanded(false);
@@ -206,6 +205,8 @@ void QZovuvozivMainWindow::showKindView(int view)
             item->setSelected(true);
         }
     }
+    // What the tree shows checked is what a save uses.
+    m_pParseDatabase->SetRecoverSelectedState();
 }
 
 void QZovuvozivMainWindow::OnAddressView() { showKindView(People); }

@@ -33,7 +33,14 @@ public:
     // Browsing side.
     static void CleanListAndHash();
     void GenerateTree();
+    void AddItemToTree(qint64 llFolderId);
     void LeftTreeWidgetItem(QTreeWidgetItem *item);
+    void MarkDirToRootCheckedOrUnchecked(unsigned char state, unsigned long long id);
+    void MarkChildAccordingToParent(QTreeWidgetItem *item, unsigned char state);
+    void MarkParentAccordingToChild(QTreeWidgetItem *item);
+    // Brings every column-7 code and node state in line with the boxes, parents following their
+    // children; also after boxes were set without propagation.
+    void SetRecoverSelectedState();
     // Removes the handlers the item-list fill attached to the list's header.
     void DisconnectItemListHeader();
 

@@ -1,6 +1,7 @@
 #include "shell/SaveFlow.h"
 
 #include "browse/FolderAttributes.h"
+#include "browse/FolderTree.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/ShellHooks.h"
 
@@ -64,12 +65,14 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
     for (const FldrAtribNode *node = head; node; node = node->pNext) {
         if (node->bState != 1)
             continue;
+        // A kind's own "Folder1" counts the records that carry the dummy folder id.
+        const qint64 id = RecordFolderId(node->llFolderId);
         switch (node->dwKind) {
-        case 41: count += contacts.value(node->llFolderId); break;
-        case 42: count += calendar.value(node->llFolderId); break;
-        case 43: count += tasks.value(node->llFolderId); break;
-        case 44: count += notes.value(node->llFolderId); break;
-        default: count += mails.value(node->llFolderId); break;
+        case 41: count += contacts.value(id); break;
+        case 42: count += calendar.value(id); break;
+        case 43: count += tasks.value(id); break;
+        case 44: count += notes.value(id); break;
+        default: count += mails.value(id); break;
         }
     }
     return count;

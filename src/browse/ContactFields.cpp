@@ -1,0 +1,218 @@
+#include "browse/ContactFields.h"
+
+#include "browse/DateConverter.h"
+
+#include <QStringList>
+
+#include <cstring>
+#include <type_traits>
+
+static_assert(std::is_standard_layout<ContactPreviewFields>::value, "fields are addressed by offset");
+
+namespace {
+
+#define FIELD(name, rule, member)                                                                        \
+    ContactFieldRow{name, ContactRule::rule, offsetof(ContactPreviewFields, member),                   \
+                    int(sizeof(ContactPreviewFields::member)), 1}
+#define LIST(name, rule, member)                                                                         \
+    ContactFieldRow{name, ContactRule::rule, offsetof(ContactPreviewFields, member),                   \
+                    int(sizeof(ContactPreviewFields::member[0])),                                       \
+                    int(sizeof(ContactPreviewFields::member) / sizeof(ContactPreviewFields::member[0]))}
+#define NONE(name) ContactFieldRow{name, ContactRule::None, 0, 0, 0}
+
+QVector<ContactFieldRow> makeRows()
+{
+    return {
+        NONE("OPFContactCopyCategoryList"),
+        FIELD("OPFContactCopyHomeWebPage", Text, szHomeWebPage),
+        LIST("OPFContactCopyChildren", Children, szChildren),
+        LIST("OPFContactCopyEmailAddressList", AddressList, szEmailAddress),
+        LIST("OPFContactCopyIMAddressList", AddressList, szIMAddress),
+        NONE("OPFContactCopyFirstName"),
+        NONE("OPFContactCopyLastName"),
+        NONE("OPFContactCopyDefaultEmailAddress"),
+        NONE("OPFContactCopyDefaultIMAddress"),
+        NONE("OPFContactCopyDisplayName"),
+        FIELD("OPFContactCopySetNameSuffix", Text, szNameSuffix),
+        FIELD("OPFContactCopyTitle", Text, szTitle),
+        FIELD("OPFContactCopyNickName", Text, szNickName),
+        FIELD("OPFContactCopyBusinessTitle", Text, szBusinessTitle),
+        NONE("OPFContactCopyBusinessOffice"),
+        FIELD("OPFContactCopyBusinessCompany", Text, szBusinessCompany),
+        FIELD("OPFContactCopyBusinessDepartment", Department, szBusinessDepartment),
+        NONE("OPFContactCopyNotes"),
+        NONE("OPFContactCopyNotesPlain"),
+        FIELD("OPFContactCopyBusinessHomePage", Text, szBusinessHomePage),
+        FIELD("OPFContactCopyBirthday", Date, szBirthday),
+        NONE("OPFContactCopyBusinessCity"),
+        FIELD("OPFContactCopyBusinessCountry", Text, szBusinessCountry),
+        FIELD("OPFContactCopyBusinessState", Text, szBusinessState),
+        FIELD("OPFContactCopyBusinessStreetAddress", Street, szBusinessStreetAddress),
+        FIELD("OPFContactCopyBusinessZip", Text, szBusinessZip),
+        FIELD("OPFContactCopyHomeCity", Text, szHomeCity),
+        FIELD("OPFContactCopyHomeCountry", Text, szHomeCountry),
+        FIELD("OPFContactCopyHomeState", Text, szHomeState),
+        FIELD("OPFContactCopyHomeStreetAddress", Text, szHomeStreetAddress),
+        FIELD("OPFContactCopyHomeZip", Text, szHomeZip),
+        FIELD("OPFContactCopyHomePhone", Text, szHomePhone),
+        FIELD("OPFContactCopyHomePhone2", Text, szHomePhone2),
+        FIELD("OPFContactCopyHomeFax", Text, szHomeFax),
+        FIELD("OPFContactCopyBusinessPhone", Text, szBusinessPhone),
+        FIELD("OPFContactCopyBusinessPhone2", Text, szBusinessPhone2),
+        FIELD("OPFContactCopyBusinessFax", Text, szBusinessFax),
+        FIELD("OPFContactCopyPager", Text, szPager),
+        FIELD("OPFContactCopyCellPhone", Text, szCellPhone),
+        FIELD("OPFContactMainPhone", Text, szMainPhone),
+        FIELD("OPFContactCopyAssistantPhone", Text, szAssistantPhone),
+        FIELD("OPFContactCopyCustomPhone1", Text, szCustomPhone1),
+        NONE("OPFContactCopyCustomPhone2"),
+        FIELD("OPFContactCopyCustomPhone3", Text, szCustomPhone3),
+        NONE("OPFContactCopyCustomPhone4"),
+        FIELD("OPFContactCopyCustom1Data", Text, szCustom1Data),
+        FIELD("OPFContactCopyCustom2Data", Text, szCustom2Data),
+        FIELD("OPFContactCopyCustom3Data", Text, szCustom3Data),
+        FIELD("OPFContactCopyCustom4Data", Text, szCustom4Data),
+        FIELD("OPFContactCustomData5", Text, szCustomData5),
+        FIELD("OPFContactCustomData6", Text, szCustomData6),
+        FIELD("OPFContactCustomData7", Text, szCustomData7),
+        FIELD("OPFContactCustomData8", Text, szCustomData8),
+        FIELD("OPFContactCopyCustomDate1", Date, szCustomDate1),
+        FIELD("OPFContactCopyCustomDate2", Date, szCustomDate2),
+        FIELD("OPFContactCopyAnniversary", Date, szAnniversary),
+        FIELD("OPFContactCopySpousesName", Text, szSpousesName),
+        FIELD("OPFContactCopyInterests", Text, szInterests),
+        NONE("OPFContactAddPicture"),
+        NONE("OPFContactCopyMiddleName"),
+        ContactFieldRow{"OPFContactCopyAge", ContactRule::Number, offsetof(ContactPreviewFields, nAge),
+                        int(sizeof(qint32)), 1},
+        FIELD("OPFContactCopyBloodType", Text, szBloodType),
+    };
+}
+
+#undef FIELD
+#undef LIST
+#undef NONE
+
+char *fieldAt(ContactPreviewFields *fields, const ContactFieldRow &row, int slot = 0)
+{
+    return reinterpret_cast<char *>(fields) + row.offset + size_t(slot) * size_t(row.room);
+}
+
+// Stores the value whole when its UTF-8 form has 1..maxBytes bytes; never cuts it.
+void storeFitting(char *field, const QString &value, int maxBytes)
+{
+    const QByteArray utf8 = value.toUtf8();
+    if (utf8.isEmpty() || utf8.size() > maxBytes)
+        return;
+    memcpy(field, utf8.constData(), size_t(utf8.size()));
+    field[utf8.size()] = '\0';
+}
+
+// Each "</contactEmailAddress>" item is the 73-byte start of its element, the address, and
+// the 69-byte rest of that start tag (the exporter writes the attributes in this fixed form).
+QString addressItem(const QString &piece)
+{
+    const QByteArray bytes = piece.toUtf8();
+    if (bytes.size() <= 73)
+        return QString();
+    const int end = bytes.size() < 142 ? bytes.size() : bytes.size() - 69;
+    return QString::fromUtf8(bytes.mid(73, end - 73));
+}
+
+void storeList(ContactPreviewFields *fields, const ContactFieldRow &row, const QString &text)
+{
+    const bool children = row.rule == ContactRule::Children;
+    QStringList pieces = text.split(children ? QLatin1String("</string>") : QLatin1String("</contactEmailAddress>"));
+    pieces.removeLast();
+    // Items past the last slot have no line in the preview.
+    const int n = qMin(pieces.size(), row.slotCount);
+    for (int k = 0; k < n; ++k) {
+        // A child item starts with its 29-character <string xml:space="preserve"> tag.
+        const QString item = children ? pieces.at(k).mid(29) : addressItem(pieces.at(k));
+        storeFitting(fieldAt(fields, row, k), item, row.room - 1);
+    }
+}
+
+void storeDate(char *field, const QString &value)
+{
+    const QByteArray date = ConvertArchiveDate(value, DateForm::ContactDate);
+    const int n = qMin(date.size(), 10);
+    memcpy(field, date.constData(), size_t(n));
+    field[n] = '\0';
+}
+
+void storeValue(ContactPreviewFields *fields, const ContactFieldRow &row, const QString &value)
+{
+    char *field = fieldAt(fields, row);
+    switch (row.rule) {
+    case ContactRule::Text:
+        storeFitting(field, value, row.room - 1);
+        break;
+    case ContactRule::Department:
+        storeFitting(field, UndoTextEntities(value), row.room - 1);
+        break;
+    case ContactRule::Street: {
+        QString street = value;
+        street.replace(QLatin1Char('\n'), QLatin1String("\n "));
+        storeFitting(field, street, 510);
+        break;
+    }
+    case ContactRule::Date:
+        storeDate(field, value);
+        break;
+    case ContactRule::Number:
+        fields->nAge = value.toInt();
+        break;
+    default:
+        break;
+    }
+}
+
+} // namespace
+
+const QVector<ContactFieldRow> &ContactFieldRows()
+{
+    static const QVector<ContactFieldRow> rows = makeRows();
+    return rows;
+}
+
+const ElementTagTable &ContactElementTagTable()
+{
+    static const ElementTagTable table = [] {
+        ElementTagTable t;
+        for (const ContactFieldRow &row : ContactFieldRows())
+            t.append(QByteArray("<") + row.element);
+        return t;
+    }();
+    return table;
+}
+
+void ApplyContactRow(ContactPreviewFields *fields, int row, std::string_view raw)
+{
+    const QVector<ContactFieldRow> &rows = ContactFieldRows();
+    if (row < 0 || row >= rows.size() || rows.at(row).rule == ContactRule::None)
+        return;
+    const ContactFieldRow &r = rows.at(row);
+    if (r.rule == ContactRule::AddressList || r.rule == ContactRule::Children) {
+        storeList(fields, r, DecodeElementText(raw, false));
+        return;
+    }
+    const QString value = DecodeElementText(raw, true);
+    if (!value.isEmpty())
+        storeValue(fields, r, value);
+}
+
+ContactPreviewFields ExtractContactFields(std::string_view item)
+{
+    ContactPreviewFields fields;
+    memset(&fields, 0, sizeof fields);
+    ExtractItemElements(item, "</contact>", ContactElementTagTable(),
+                        [&](int row, std::string_view raw) { ApplyContactRow(&fields, row, raw); });
+    return fields;
+}
+
+ContactPreviewFields ReadContactPreviewFields(qint64 llItemOffset, qint64 dwItemLength)
+{
+    const QByteArray item = ReadItemXml(llItemOffset, dwItemLength);
+    return ExtractContactFields(std::string_view(item.constData(), size_t(item.size())));
+}

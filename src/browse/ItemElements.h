@@ -1,0 +1,41 @@
+#pragma once
+// Re-reading a task's or contact's XML element from the archive and cutting element texts out
+// of it, and reading long texts (descriptions, notes) for the previews.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+#include <functional>
+#include <string_view>
+
+// Open-tag texts ("<OPFTaskCopyName", no '>') in processing order; the close tag of a row is
+// "</" + name + ">".
+using ElementTagTable = QVector<QByteArray>;
+
+// The item's element bytes, clamped to the archive; empty when nothing could be read. NUL
+// bytes are kept: each value is cut at its own first NUL.
+QByteArray ReadItemXml(qint64 llItemOffset, qint64 dwItemLength);
+
+// Finds the row's element in one part of an item: false when it is absent. *raw is the
+// element's text exactly as the archive holds it.
+bool ExtractElementValue(std::string_view part, const QByteArray &openTag, std::string_view *raw);
+
+// Element text as UTF-8 up to its first NUL, with white space removed at both ends when trim.
+QString DecodeElementText(std::string_view raw, bool trim = true);
+
+// Called once per row found in each part, in part order, then table order.
+using ElementHandler = std::function<void(int row, std::string_view raw)>;
+
+// Splits the item at every closeTag ("</task>", "</contact>") and searches each piece before
+// one; the text after the last close tag is not searched.
+void ExtractItemElements(std::string_view item, std::string_view closeTag, const ElementTagTable &table,
+                         const ElementHandler &handler);
+
+// "&lt;" -> "<", then "&amp;" -> "&", then "&nbsp;" -> " " (so "&amp;lt;" ends as "&lt;").
+QString UndoTextEntities(QString text);
+
+// A long text: length bytes at offset, "&lt;", "&amp;", "&nbsp;", "&gt;" replaced in that
+// order (so "&amp;gt;" ends as ">"), then UTF-8 up to the first NUL.
+QString ReadLongText(qint64 length, qint64 offset);

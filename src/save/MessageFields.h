@@ -1,0 +1,79 @@
+#pragma once
+// The fields a message's XML adds to its record: sender and recipient lists, attachments and
+// (for the writers) the Message-ID. The preview and every mail writer parse with these same
+// functions, so what the preview shows is what a save writes.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+// One attachment as its messageAttachment element describes it.
+struct AttachmentInfo {
+    QString size;          // OPFAttachmentContentFileSize text, as written ("5.0614E4")
+    QString contentId;     // "no" when the attachment has none
+    QString contentType;
+    QString name;          // entities decoded
+    QString url;           // archive entry that holds the bytes; quotes removed, entities decoded
+};
+
+struct MailMessageFields {
+    // Address lists: every entry followed by ";", the last one too.
+    QString strFromList;
+    QString strToList;
+    QString strCcList;
+    QString strBccList;
+    // One entry per attachment, each followed by ";". Built from attachments, which is what
+    // code that pairs the values should use: a ";" inside a name cannot shift it.
+    QString strAttachmentSizes;
+    QString strAttachmentContentIds;
+    QString strAttachmentContentTypes;
+    QString strAttachmentNames;
+    QString strAttachmentUrls;
+    QVector<AttachmentInfo> attachments;
+    QString strMessageId;  // writers only; empty in the preview
+    QString strEntryName;  // set by ReadEntryName
+};
+
+// How the writers want the Message-ID; None leaves it out (the preview).
+enum class MessageIdForm {
+    None,
+    AngleBrackets,   // "<" + identifier without any "<" + ">"
+    ClosingBracket,  // identifier + ">", with a leading "<" supplied when missing
+};
+
+enum class EntityForm {
+    Three,  // &lt; &amp; &nbsp;
+    Six,    // the three, then &gt; &apos; &quot;
+    Body,   // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when an entity is present
+};
+
+// Ordered replacement of whole-text entities; each pass works on the result of the one before.
+QString UnescapeXmlEntities(const QString &text, EntityForm form);
+
+// Lists longer than these are dropped whole, never cut.
+constexpr int kMaxFromListChars = 99;
+constexpr int kMaxRecipientListChars = 2049;
+// One XML text is never read past this, whatever its record says.
+constexpr qint64 kMaxArchiveTextRead = qint64(1) << 30;
+
+// Bytes of the open archive at [offset, offset + length), clamped to the file (lSize) and to
+// maxLength before anything is allocated; the bytes actually read (empty on any failure).
+QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength = kMaxArchiveTextRead);
+// The bytes up to the first NUL.
+QByteArray UpToFirstNul(const QByteArray &bytes);
+
+// The message XML where the record says it lies (llDataOffset, dwDataLength). NUL bytes are
+// kept: each value is cut at its own first NUL, so a zeroed stretch in a damaged body does not
+// hide the lists after it.
+QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength);
+// The message's archive entry name, UTF-8 up to its first NUL; empty unless 0 < length <= 65535
+// and offset > 0.
+QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength);
+
+// Parses every <email> closed by "</email>"; a later email replaces what an earlier one set.
+// Element values are decoded as UTF-8 up to their first NUL. strEntryName is left empty.
+MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm = MessageIdForm::None);
+
+// The named To entry's address after "CN=RECIPIENTS_CN=", less every "+2E"; others unchanged.
+QString ShortenRecipientAddress(const QString &address);

@@ -1,9 +1,274 @@
+// Filling the item list for a clicked folder: contacts, calendar items, tasks and notes in one
+// go, mails in time slices on the GUI thread.
+
 #include "browse/ItemListFill.h"
 
-#include <QtGlobal>
+#include "browse/BrowseGlobals.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListMailRow.h"
+#include "browse/QPreviewOfItems.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellGlobals.h"
 
-// The item lists are not built yet: a click shows the folder and leaves the list empty.
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPointer>
+#include <QScrollBar>
+#include <QSignalBlocker>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <sys/stat.h>
+
+quint64 g_itemListFillSerial = 0;
+quint64 dwFolderIdSelected = 0;
+
+namespace {
+
+// Rows are built for this long, then the event loop gets its turn.
+constexpr qint64 kSliceMs = 8;
+
+qint64 archiveSize()
+{
+    struct stat st {};
+    if (fileDescriptor < 0 || fstat(fileDescriptor, &st) != 0)
+        return 0;
+    return qint64(st.st_size);
+}
+
+// The list of the previous fill goes first; its row widgets take their header handlers along.
+void clearItemList(QTreeWidget *list)
+{
+    if (pZovuvozivWin && pZovuvozivWin->m_pParseDatabase)
+        pZovuvozivWin->m_pParseDatabase->DisconnectItemListHeader();
+    list->clear();
+    list->setAlternatingRowColors(true);
+}
+
+// The first row is selected and previewed once: the selection's own signal is held back.
+void showFirstRow(QTreeWidget *list, QTreeWidgetItem *row)
+{
+    {
+        const QSignalBlocker block(list);
+        list->setCurrentItem(row);
+        row->setSelected(true);
+    }
+    if (m_pPreview)
+        m_pPreview->OnMessageSubjectClicked(row);
+}
+
+// ---- contacts, calendar items, tasks, notes ----
+
+struct KindRow {
+    QString text;
+    const char *uuid;
+    bool priority;
+};
+
+KindRow rowOf(const ContactInformation &r)
+{
+    return {QString::fromUtf8(r.pFirstName ? r.pFirstName : "") + QLatin1Char(' ')
+                + QString::fromUtf8(r.pLastName ? r.pLastName : ""),
+            r.szUuid, false};
+}
+KindRow rowOf(const CalenderInformation &r) { return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false}; }
+KindRow rowOf(const TasksInformation &r) { return {QString::fromUtf8(r.pName ? r.pName : ""), r.szUuid, r.cPriority == '2'}; }
+KindRow rowOf(const NotesInformation &r) { return {QString::fromUtf8(r.pTitle ? r.pTitle : ""), r.szUuid, false}; }
+
+bool listed(const ContactInformation &r) { return r.pFirstName || r.pLastName || r.dwItemLength != 0; }
+template <typename T>
+bool listed(const T &) { return true; }
+
+const char *kindIcon(int kind)
+{
+    switch (kind) {
+    case ItemKindContact: return ":/images/img_AddressBookIcon.png";
+    case ItemKindCalendar: return ":/images/img_CalendarIcon.png";
+    case ItemKindTask: return ":/images/img_TaskIcon.png";
+    default: return ":/images/img_NotesIcon.png";
+    }
+}
+
+template <typename Record>
+void fillKind(QTreeWidget *list, Record *head, qint64 folderId, int kind)
+{
+    clearItemList(list);
+    const QFont font(QStringLiteral("Lucida Grande"), 11);
+    const QIcon icon(QLatin1String(kindIcon(kind)));
+    const QString kindText = QString::number(kind);
+    QList<QTreeWidgetItem *> made;
+    qint64 position = 0;
+    for (Record *r = head; r; r = r->pNext, ++position) {
+        if (r->llFolderId != folderId || !listed(*r))
+            continue;
+        const KindRow k = rowOf(*r);
+        auto *row = new QTreeWidgetItem;
+        for (int c = 0; c <= 4; ++c) {
+            row->setSizeHint(c, QSize(20, 20));
+            row->setFont(c, font);
+        }
+        row->setText(4, k.text);
+        row->setText(5, QString::fromLatin1(k.uuid, int(qstrnlen(k.uuid, 32))));
+        row->setIcon(2, icon);
+        row->setData(2, kItemIconRole, QLatin1String(kindIcon(kind)));
+        row->setText(7, kindText);
+        row->setData(0, ItemKindRole, kind);
+        row->setData(0, ItemIndexRole, qlonglong(position));
+        row->setData(0, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
+        if (k.priority) {
+            row->setIcon(1, QIcon(QStringLiteral(":/images/img_Priority.png")));
+            row->setData(1, kItemIconRole, QStringLiteral(":/images/img_Priority.png"));
+        }
+        made.append(row);
+    }
+    // Rows are complete before they go in: a row changed inside a shown list costs a layout walk.
+    list->addTopLevelItems(made);
+    if (!made.isEmpty())
+        showFirstRow(list, made.first());
+}
+
+// ---- mails ----
+
+// Walks the mail list a slice at a time. Between slices the event loop runs, and anything may
+// happen there: a newer fill, a clean-up that frees the records, the list being cleared or
+// destroyed. The fill goes on only while the serial is its own and the stop flag is clear; the
+// record it stands on is touched only after that check.
+class MailListFiller : public QObject {
+public:
+    explicit MailListFiller(QTreeWidget *list) : QObject(list), m_list(list)
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(0);
+        connect(&m_timer, &QTimer::timeout, this, &MailListFiller::slice);
+        // Row widgets follow the rows into view, during the fill and after it.
+        connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &MailListFiller::makeVisibleRows);
+        list->viewport()->installEventFilter(this);
+        connect(list->header(), &QHeaderView::sectionResized, this, [list](int section, int, int size) {
+            if (section == 4)
+                list->setProperty(kMailRowWidthProperty, size);
+        });
+    }
+
+    void start(qint64 folderId)
+    {
+        m_serial = g_itemListFillSerial;
+        m_folderId = folderId;
+        m_next = TmpMlrcPtrStart;
+        m_position = 0;
+        m_shownFirst = false;
+        m_fileSize = archiveSize();
+        if (m_list)
+            m_list->setProperty(kMailRowWidthProperty, QVariant());
+        m_timer.start();
+    }
+
+    bool running() const { return m_timer.isActive() && current(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            QTimer::singleShot(0, this, &MailListFiller::makeVisibleRows);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void makeVisibleRows()
+    {
+        if (m_list)
+            MakeVisibleMailRowWidgets(m_list);
+    }
+
+    bool current() const { return m_serial == g_itemListFillSerial && !stoploopFlag; }
+
+    void slice()
+    {
+        if (!current() || !m_list)
+            return;
+        QElapsedTimer clock;
+        clock.start();
+        QList<QTreeWidgetItem *> made;
+        while (m_next) {
+            MailMLRC *mail = m_next;
+            m_next = mail->pNext;
+            const qint64 position = m_position++;
+            if (mail->llFolderId == m_folderId) {
+                QTreeWidgetItem *row = MakeMailRow(*mail, position, m_fileSize);
+                if (m_shownFirst) {
+                    made.append(row);
+                } else {
+                    m_shownFirst = true;
+                    m_list->addTopLevelItem(row);
+                    showFirstRow(m_list, row);
+                    // The preview may have let the event loop run.
+                    if (!current() || !m_list)
+                        return;
+                }
+            }
+            if (clock.elapsed() >= kSliceMs)
+                break;
+        }
+        // One insertion per slice: the list lays itself out once, not once per row.
+        m_list->addTopLevelItems(made);
+        MakeVisibleMailRowWidgets(m_list);
+        if (m_next)
+            m_timer.start();
+    }
+
+    QPointer<QTreeWidget> m_list;
+    QTimer m_timer;
+    quint64 m_serial = 0;
+    qint64 m_folderId = 0;
+    MailMLRC *m_next = nullptr;
+    qint64 m_position = 0;
+    qint64 m_fileSize = 0;
+    bool m_shownFirst = false;
+};
+
+QPointer<MailListFiller> g_mailFiller;
+
+void fillMails(QTreeWidget *list, qint64 folderId)
+{
+    clearItemList(list);
+    list->header()->setSectionResizeMode(4, QHeaderView::Interactive);
+    stoploopFlag = false;
+    if (!g_mailFiller || g_mailFiller->parent() != list) {
+        delete g_mailFiller.data();
+        g_mailFiller = new MailListFiller(list);
+    }
+    g_mailFiller->start(folderId);
+}
+
+} // namespace
+
+bool ItemListFillRunning()
+{
+    return g_mailFiller && g_mailFiller->running();
+}
+
 void FillItemListForFolder(QTreeWidgetItem *folder)
 {
-    Q_UNUSED(folder);
+    // Whatever was being listed stops here, before any record is looked at again.
+    ++g_itemListFillSerial;
+    QZovuvozivMainWindow *w = pZovuvozivWin;
+    if (!folder || !w || !w->m_pItemList)
+        return;
+    QTreeWidget *list = w->m_pItemList;
+    const quint64 id = folder->text(FolderColumnId).toULongLong();
+    if (id == 0)
+        return;
+    const qint64 recordFolder = RecordFolderId(qint64(id));
+    switch (folder->text(FolderColumnKind).toUInt()) {
+    case FolderKindContacts: fillKind(list, TmpCTRCPtrStart, recordFolder, ItemKindContact); break;
+    case FolderKindCalendar: fillKind(list, TmpCLRCPtrStart, recordFolder, ItemKindCalendar); break;
+    case FolderKindTasks: fillKind(list, TmpTSRCPtrStart, recordFolder, ItemKindTask); break;
+    case FolderKindNotes: fillKind(list, TmpNTRCPtrStart, recordFolder, ItemKindNote); break;
+    default:
+        dwFolderIdSelected = id;
+        fillMails(list, recordFolder);
+        break;
+    }
 }

@@ -151,6 +151,7 @@ void showMailPanes(QParseDatabase *db, QZovuvozivMainWindow *w)
 void QParseDatabase::CleanListAndHash()
 {
     stoploopFlag = true;
+    ++g_itemListFillSerial;
     FreeFolderAttributes();
     CleanScanResults();
     objMapFileIdTreeItem.clear();

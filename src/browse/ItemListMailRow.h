@@ -1,0 +1,38 @@
+#pragma once
+// Mail rows of the item list, for the mail fill (ItemListFill.cpp).
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+class QTreeWidget;
+class QTreeWidgetItem;
+class QWidget;
+struct MailMLRC;
+
+// Property of the item list: the width column 4 was last resized to during this fill.
+constexpr const char *kMailRowWidthProperty = "mailRowWidth";
+
+// What one mail row shows.
+struct MailRowTexts {
+    QString sender;
+    QString subject;      // "" shows "No Subject"
+    QString date;
+    QString snippet;
+    bool hasSnippet = false;
+};
+
+// At most length bytes at offset of the open archive, never past fileSize; only bytes read.
+QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 fileSize);
+// The message's entry name ("" when the record has none or it cannot be read).
+QString MailEntryName(const MailMLRC &mail, qint64 fileSize);
+MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize);
+// The row of mail (position = its place in the mail list), not yet in a list: a row filled
+// while in a shown list costs a layout walk per value. The row keeps its texts; its widget is
+// made when the row comes into view, so a folder of many mails costs widgets only for the rows
+// on screen.
+QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize);
+// The row widget of a mail row, made now if it was not yet (null for other rows).
+QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row);
+// Makes the widgets of the mail rows now in the list's viewport.
+void MakeVisibleMailRowWidgets(QTreeWidget *list);

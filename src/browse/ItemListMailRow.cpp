@@ -2,6 +2,8 @@
 
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
+
+#include "save/MessageFields.h"
 #include "platform/ArchiveSource.h"
 #include "scanner/ScanGlobals.h"
 
@@ -71,17 +73,6 @@ void setIconWithName(QTreeWidgetItem *row, int column, const char *path)
 }
 
 } // namespace
-
-QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 fileSize)
-{
-    if (offset < 0 || length <= 0 || offset >= fileSize)
-        return QByteArray();
-    length = qMin(length, fileSize - offset);
-    QByteArray bytes(int(length), Qt::Uninitialized);
-    const qint64 got = readAt(offset, bytes.data(), length);
-    bytes.resize(int(qMax<qint64>(got, 0)));
-    return bytes;
-}
 
 QString MailSenderText(const char *fromNames)
 {
@@ -159,7 +150,7 @@ QString MailEntryName(const MailMLRC &mail, qint64 fileSize)
 {
     if (mail.nNameLength <= 0 || mail.nNameLength > kMaxEntryName || mail.llNameOffset <= 0)
         return QString();
-    QByteArray name = ReadArchiveBytes(mail.llNameOffset, mail.nNameLength, fileSize);
+    QByteArray name = ReadArchiveBytes(mail.llNameOffset, qMin<qint64>(mail.nNameLength, fileSize - mail.llNameOffset));
     const int nul = name.indexOf('\0');
     if (nul >= 0)
         name.truncate(nul);
@@ -283,7 +274,7 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
     t.subject = QString::fromUtf8(mail.pSubject ? mail.pSubject : "");
     t.hasSnippet = mail.llBodyOffset > 0 && mail.dwBodyLength != 0;
     if (t.hasSnippet)
-        t.snippet = MailSnippet(ReadArchiveBytes(mail.llBodyOffset, qMin<qint64>(mail.dwBodyLength, kSnippetReadLimit), fileSize));
+        t.snippet = MailSnippet(ReadArchiveBytes(mail.llBodyOffset, qMin<qint64>(qMin<qint64>(mail.dwBodyLength, kSnippetReadLimit), fileSize - mail.llBodyOffset)));
     return t;
 }
 

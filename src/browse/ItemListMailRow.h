@@ -22,8 +22,6 @@ struct MailRowTexts {
     bool hasSnippet = false;
 };
 
-// At most length bytes at offset of the open archive, never past fileSize; only bytes read.
-QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 fileSize);
 // The message's entry name ("" when the record has none or it cannot be read).
 QString MailEntryName(const MailMLRC &mail, qint64 fileSize);
 MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize);

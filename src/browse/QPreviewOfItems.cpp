@@ -1,19 +1,192 @@
 #include "browse/QPreviewOfItems.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/DateConverter.h"
+#include "browse/ItemElements.h"
+#include "browse/ItemListFill.h"
+#include "browse/PreviewDispatch.h"
+#include "browse/SafePreviewDocument.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/QZovuvozivMainWindow.h"
+
+#include <QTextBrowser>
+#include <QTreeWidget>
+
+#include <string_view>
 
 bool stoploopFlag = false;
 QZovuvozivMainWindow *pZovuvozivWin = nullptr;
 QZovuvozivMainWindow *pZovuvozivWinTemp = nullptr;
 QPreviewOfItems *m_pPreview = nullptr;
 
+namespace {
+
+QTextBrowser *textPreview()
+{
+    return pZovuvozivWinTemp ? pZovuvozivWinTemp->m_pTextPreview : nullptr;
+}
+
+// The writers end with the keyboard on the folder tree, so arrow keys move between folders.
+void focusFolderTree()
+{
+    if (pZovuvozivWinTemp && pZovuvozivWinTemp->m_pFolderTree)
+        pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+}
+
+// A long text (task or note) as one paragraph of its own, after its heading.
+void appendLongText(const QString &heading, qint64 length, qint64 offset)
+{
+    AppendPreviewLine(heading, QString());
+    const QString text = ReadLongText(length, offset);
+    if (QTextBrowser *view = textPreview()) {
+        view->setTextColor(PreviewTextColour());
+        view->append(text);
+    }
+}
+
+QString priorityWord(char priority)
+{
+    switch (priority) {
+    case '2': return QStringLiteral("High");
+    case '3': return QStringLiteral("Normal");
+    case '4': return QStringLiteral("Low");
+    default: return QString();
+    }
+}
+
+std::string_view viewOf(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), size_t(bytes.size()));
+}
+
+} // namespace
+
+void ResetItemPreviewPane()
+{
+    pZovuvozivWinTemp = pZovuvozivWin;
+    QZovuvozivMainWindow *w = pZovuvozivWinTemp;
+    if (!w || !w->m_pTextPreview)
+        return;
+    w->m_pMailHeaderText->clear();
+    w->m_pMailHeaderText->hide();
+    w->m_pHtmlPreview->close();
+    QTextBrowser *view = w->m_pTextPreview;
+    UseSafePreviewDocument(view);
+    view->show();
+    view->clear();
+    view->setFont(QFont(QStringLiteral("Lucida Grande"), 12));
+    view->setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+void AppendPreviewLine(const QString &label, const QString &value)
+{
+    QTextBrowser *view = textPreview();
+    if (!view)
+        return;
+    view->setTextColor(PreviewTextColour());
+    view->append(label + value + QLatin1Char('\n'));
+}
+
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)
 {
     pZovuvozivWinTemp = pZovuvozivWin;
 }
 
-void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *item)
+QPreviewOfItems::~QPreviewOfItems()
 {
-    // The panes are filled by the preview; until it exists a selection shows nothing.
-    Q_UNUSED(item);
+    if (m_pPreview == this)
+        m_pPreview = nullptr;
+}
+
+void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, int nCol)
+{
+    pZovuvozivWinTemp = pZovuvozivWin;
+    // Rows of an earlier fill may point into freed lists: they show nothing at all.
+    const int kind = CurrentRowKind(pItemSelected);
+    if (kind < 0 || !pZovuvozivWinTemp)
+        return;
+    if (kind == ItemKindMail) {
+        if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
+            PreviewMailRecord(mail);
+        return;
+    }
+    pZovuvozivWinTemp->m_pHtmlPreview->close();
+    switch (kind) {
+    case ItemKindContact:
+        OnContactItemClicked(pItemSelected, nCol);
+        break;
+    case ItemKindCalendar:
+        if (CalenderInformation *event = CalendarRecordOfRow(pItemSelected))
+            PreviewCalendarRecord(event);
+        break;
+    case ItemKindTask:
+        OnTaskItemClicked(pItemSelected, nCol);
+        break;
+    case ItemKindNote:
+        OnNoteItemClicked(pItemSelected, nCol);
+        break;
+    default:
+        break;
+    }
+}
+
+void QPreviewOfItems::OnContactItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
+{
+    Q_UNUSED(nCol);
+    if (ContactInformation *record = ContactRecordOfRow(pItemSelected))
+        writePreviewItemsForContact(record);
+}
+
+void QPreviewOfItems::OnTaskItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
+{
+    Q_UNUSED(nCol);
+    if (TasksInformation *record = TaskRecordOfRow(pItemSelected))
+        writePreviewItemsForTask(record);
+}
+
+void QPreviewOfItems::OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
+{
+    Q_UNUSED(nCol);
+    if (NotesInformation *record = NoteRecordOfRow(pItemSelected))
+        writePreviewItemsForNotes(record);
+}
+
+void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
+{
+    // Dates come from the task's element; a later task part replaces an earlier value.
+    QByteArray dates[2];
+    static const ElementTagTable table{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime"};
+    const QByteArray item = ReadItemXml(record->llItemOffset, record->dwItemLength);
+    ExtractItemElements(viewOf(item), "</task>", table, [&dates](int row, std::string_view raw) {
+        const QString value = DecodeElementText(raw);
+        if (!value.isEmpty())
+            dates[row] = QByteArray(timeconverterpre1(value)).left(21);
+    });
+
+    ResetItemPreviewPane();
+    const QString name = QString::fromUtf8(record->pName ? record->pName : "");
+    if (!name.isEmpty())
+        AppendPreviewLine(QStringLiteral("Task : "), name);
+    if (!dates[0].isEmpty())
+        AppendPreviewLine(QStringLiteral("Start Date : "), QString::fromUtf8(dates[0]));
+    if (!dates[1].isEmpty())
+        AppendPreviewLine(QStringLiteral("Due Date : "), QString::fromUtf8(dates[1]));
+    // Only the scanner's three codes have a word; any other value shows no line.
+    const QString priority = priorityWord(record->cPriority);
+    if (!priority.isEmpty())
+        AppendPreviewLine(QStringLiteral("Priority : "), priority);
+    if (record->dwNoteLength != 0)
+        appendLongText(QStringLiteral("Description: "), record->dwNoteLength, record->dwNoteOffset);
+    focusFolderTree();
+}
+
+void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
+{
+    ResetItemPreviewPane();
+    const QString title = QString::fromUtf8(record->pTitle ? record->pTitle : "");
+    if (!title.isEmpty())
+        AppendPreviewLine(QStringLiteral("Summary : "), title);
+    if (record->dwTextLength != 0)
+        appendLongText(QStringLiteral("Description : "), record->dwTextLength, record->dwTextOffset);
+    focusFolderTree();
 }

@@ -1,0 +1,91 @@
+#include "browse/PreviewDispatch.h"
+
+#include "browse/ItemListFill.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QTreeWidgetItem>
+
+#include <cstring>
+
+namespace {
+
+qint64 positionOf(const QTreeWidgetItem *row)
+{
+    bool ok = false;
+    const qlonglong position = row->data(0, ItemIndexRole).toLongLong(&ok);
+    return ok ? qint64(position) : -1;
+}
+
+// Column 5 holds the 32 hexadecimal digits of the record's uuid, compared exactly.
+bool uuidMatches(const char *uuid, const QTreeWidgetItem *row)
+{
+    const QByteArray key = row->text(5).toLatin1();
+    return key.size() == int(qstrnlen(uuid, 32)) && std::memcmp(key.constData(), uuid, size_t(key.size())) == 0;
+}
+
+template <typename Record>
+Record *keyedRecord(const QTreeWidgetItem *row, int kind, Record *head)
+{
+    if (CurrentRowKind(row) != kind)
+        return nullptr;
+    Record *record = RecordAtPosition(head, positionOf(row));
+    return record && uuidMatches(record->szUuid, row) ? record : nullptr;
+}
+
+} // namespace
+
+int CurrentRowKind(const QTreeWidgetItem *row)
+{
+    if (!row)
+        return -1;
+    const QVariant kind = row->data(0, ItemKindRole);
+    const QVariant serial = row->data(0, ItemFillSerialRole);
+    if (!kind.isValid() || !serial.isValid() || serial.toULongLong() != g_itemListFillSerial)
+        return -1;
+    return kind.toInt();
+}
+
+MailMLRC *MailRecordOfRow(const QTreeWidgetItem *row)
+{
+    if (CurrentRowKind(row) != ItemKindMail)
+        return nullptr;
+    MailMLRC *mail = RecordAtPosition(TmpMlrcPtrStart, positionOf(row));
+    if (!mail)
+        return nullptr;
+    bool okOffset = false, okLength = false;
+    const qint64 offset = row->text(5).toLongLong(&okOffset);
+    const quint64 length = row->text(6).toULongLong(&okLength);
+    return okOffset && okLength && offset == qint64(mail->llBodyOffset) && length == quint64(mail->dwBodyLength)
+               ? mail
+               : nullptr;
+}
+
+ContactInformation *ContactRecordOfRow(const QTreeWidgetItem *row)
+{
+    return keyedRecord(row, ItemKindContact, TmpCTRCPtrStart);
+}
+
+CalenderInformation *CalendarRecordOfRow(const QTreeWidgetItem *row)
+{
+    return keyedRecord(row, ItemKindCalendar, TmpCLRCPtrStart);
+}
+
+TasksInformation *TaskRecordOfRow(const QTreeWidgetItem *row)
+{
+    return keyedRecord(row, ItemKindTask, TmpTSRCPtrStart);
+}
+
+NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row)
+{
+    return keyedRecord(row, ItemKindNote, TmpNTRCPtrStart);
+}
+
+void PreviewMailRecord(MailMLRC *record)
+{
+    Q_UNUSED(record);
+}
+
+void PreviewCalendarRecord(CalenderInformation *record)
+{
+    Q_UNUSED(record);
+}

@@ -1,0 +1,52 @@
+#pragma once
+// From an item-list row to the record it stands for, and the previews of the kinds that the
+// mail and calendar previews will fill in.
+//
+// A row carries its record's kind, its position in that kind's record list and the serial of
+// the fill that made it (browse/ItemListFill.h). A row made before the records were freed or
+// listed again carries an older serial and leads to no record: the list it points into may be
+// gone.
+
+#include <QtGlobal>
+
+class QTreeWidgetItem;
+struct MailMLRC;
+struct ContactInformation;
+struct CalenderInformation;
+struct TasksInformation;
+struct NotesInformation;
+
+// The record at a 0-based position of a list, or null past its end. The walk is bounded by the
+// list itself, so a position from a stale or damaged row can never run off it.
+template <typename Record>
+Record *RecordAtPosition(Record *head, qint64 position)
+{
+    if (position < 0)
+        return nullptr;
+    for (Record *r = head; r; r = r->pNext, --position) {
+        if (position == 0)
+            return r;
+    }
+    return nullptr;
+}
+
+// The row's kind code (0 mail, 41 contact, 42 calendar, 43 task, 44 note), or -1 for a row
+// without a key or of an earlier fill.
+int CurrentRowKind(const QTreeWidgetItem *row);
+
+// The record of a current row of that kind; null for any other row. The record's own key must
+// still agree with the row's texts (the uuid in column 5; for mails the body offset and length
+// in columns 5 and 6), so a row never shows another item's record.
+MailMLRC *MailRecordOfRow(const QTreeWidgetItem *row);
+ContactInformation *ContactRecordOfRow(const QTreeWidgetItem *row);
+CalenderInformation *CalendarRecordOfRow(const QTreeWidgetItem *row);
+TasksInformation *TaskRecordOfRow(const QTreeWidgetItem *row);
+NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row);
+
+// Called by the dispatcher with the record of a current row (never null). The mail preview
+// also closes or shows the HTML view itself: for mail rows the dispatcher touches no pane.
+// Shows a mail in the mail panes (header labels, body, attachment tiles). Not yet written: it
+// leaves the panes as they are.
+void PreviewMailRecord(MailMLRC *record);
+// Shows a calendar item in the text preview. Not yet written: it leaves the pane as it is.
+void PreviewCalendarRecord(CalenderInformation *record);

@@ -1,0 +1,400 @@
+// The task and note previews: every task and the note of the sample show their fields read back
+// from the archive; rows of an earlier fill, or whose key no longer fits their record, show
+// nothing; HTML in an archive text never makes the preview read a local file.
+
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "browse/SafePreviewDocument.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QImage>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+constexpr int kPictureSide = 300;
+
+QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(FolderColumnName) == name)
+            return *it;
+    }
+    return nullptr;
+}
+
+// Each labelled line is a paragraph followed by an empty one.
+QString lines(const QStringList &labelled)
+{
+    QString text;
+    for (const QString &line : labelled)
+        text += line + QLatin1String("\n\n");
+    return text;
+}
+
+QByteArray pngBytes()
+{
+    QImage image(kPictureSide, kPictureSide, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+qreal laidOutHeight(QTextDocument *document)
+{
+    document->setTextWidth(2000);
+    return document->documentLayout()->documentSize().height();
+}
+
+} // namespace
+
+class PreviewTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void sampleTasks_data();
+    void sampleTasks();
+    void sampleNote();
+    void sampleContacts_data();
+    void sampleContacts();
+    void contactWithoutNames_data();
+    void contactWithoutNames();
+    void rowWithoutItsRecordShowsNothing_data();
+    void rowWithoutItsRecordShowsNothing();
+    void allowedResources_data();
+    void allowedResources();
+    void archiveHtmlLoadsNoLocalFile_data();
+    void archiveHtmlLoadsNoLocalFile();
+
+private:
+    void open(QZovuvozivMainWindow &w, const QString &path);
+    QTreeWidget *openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder);
+    void select(QZovuvozivMainWindow &w, int row);
+    QTemporaryDir m_dir;
+    QString m_picturePath;
+};
+
+void PreviewTest::initTestCase()
+{
+    // Dates are shown in local time: pin the zone so the texts are known.
+    qputenv("TZ", "UTC0");
+    tzset();
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    QVERIFY(m_dir.isValid());
+    m_picturePath = m_dir.filePath(QStringLiteral("picture.png"));
+    QFile f(m_picturePath);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(pngBytes());
+}
+
+void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
+{
+    bStopFlag = false;
+    stopflag = false;
+    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
+    QParseDatabase *dialog = w.m_pParseDatabase;
+    dialog->browseZovuvozivButton->click();
+    QVERIFY(dialog->StartButton->isEnabled());
+    dialog->StartButton->click();
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
+    w.m_pInformationDlg->close();
+}
+
+QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
+{
+    open(w, path);
+    QTreeWidgetItem *item = folderNamed(w.m_pFolderTree, folder);
+    if (!item)
+        return nullptr;
+    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    return w.m_pItemList;
+}
+
+// The user's selection of one row, through the list's own signal.
+void PreviewTest::select(QZovuvozivMainWindow &w, int row)
+{
+    w.m_pItemList->clearSelection();
+    w.m_pTextPreview->clear();
+    w.m_pItemList->setCurrentItem(w.m_pItemList->topLevelItem(row));
+}
+
+void PreviewTest::sampleTasks_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QStringList>("labelled");
+    QTest::addColumn<QString>("note");
+    QTest::newRow("name, both dates, priority, note")
+        << 0
+        << QStringList{"Task : task1", "Start Date : 2018,Jun,12, 06:00:00", "Due Date : 2018,Jul,12, 06:00:00",
+                       "Priority : Normal"}
+        << "This is a task";
+    QTest::newRow("no dates, no note") << 1 << QStringList{"Task : task in category", "Priority : Normal"} << "";
+    QTest::newRow("due date only")
+        << 2 << QStringList{"Task : recurring task", "Due Date : 2018,Jun,20, 06:00:00", "Priority : Normal"} << "";
+    QTest::newRow("due date and note")
+        << 3 << QStringList{"Task : recurring task", "Due Date : 2018,Jun,20, 06:00:00", "Priority : Normal"}
+        << "This is the task";
+    QTest::newRow("follow-up")
+        << 4
+        << QStringList{"Task : task with followup", "Start Date : 2018,Jun,21, 06:00:00",
+                       "Due Date : 2018,Jun,21, 06:00:00", "Priority : Normal"}
+        << "";
+}
+
+void PreviewTest::sampleTasks()
+{
+    QFETCH(int, row);
+    QFETCH(QStringList, labelled);
+    QFETCH(QString, note);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), QStringLiteral("Tasks"));
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 5);
+    // Another row first, so the one under test is written over an earlier preview.
+    select(w, (row + 1) % 5);
+    QVERIFY(!w.m_pTextPreview->toPlainText().isEmpty());
+    select(w, row);
+    const QString shown = w.m_pTextPreview->toPlainText();
+    if (note.isEmpty()) {
+        QCOMPARE(shown, lines(labelled).chopped(1));
+    } else {
+        const QString head = lines(labelled) + QLatin1String("Description: \n\n");
+        QCOMPARE(shown.left(head.size()), head);
+        // The note is HTML: shown formatted, its markup gone.
+        const QString rest = shown.mid(head.size());
+        QVERIFY2(rest.contains(note), qPrintable(rest));
+        QVERIFY(!rest.contains(QLatin1String("<html")));
+    }
+    QVERIFY(!w.m_pTextPreview->isHidden());
+    QVERIFY(w.m_pHtmlPreview->isHidden());
+    QVERIFY(w.m_pMailHeaderText->isHidden());
+}
+
+void PreviewTest::sampleNote()
+{
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), QStringLiteral("Notes"));
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    // The fill previews its first row by itself.
+    const QString head = lines({"Summary : note 1"}) + QLatin1String("Description : \n\n");
+    const QString shown = w.m_pTextPreview->toPlainText();
+    QCOMPARE(shown.left(head.size()), head);
+    QVERIFY2(shown.mid(head.size()).contains(QLatin1String("This is my note")), qPrintable(shown));
+    QCOMPARE(w.m_pTextPreview->textColor(), QColor(68, 68, 68));
+    QCOMPARE(w.m_pTextPreview->font().family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(w.m_pTextPreview->textInteractionFlags(), Qt::NoTextInteraction);
+}
+
+void PreviewTest::sampleContacts_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("head");
+    QTest::addColumn<QStringList>("within");
+    // First name only: the shown name keeps its blank.
+    QTest::newRow("first name only") << 0 << "\n\ntom \n\n\nContact Name\n\nFirst Name : tom\n" << QStringList();
+    QTest::newRow("both names") << 2
+                                << "\n\nBart Simpson\n\n\nContact Name\n\nFirst Name : Bart\n\nLast Name : Simpson\n\n"
+                                   "Email Addresses\n\nEmail Address 1 : bart@simpsonggggg.com\n"
+                                << QStringList();
+    QTest::newRow("every section")
+        << 1 << "\n\nJane Doe\n\n\nContact Name\n"
+        << QStringList{"\nProfessional Properties\n\n", "\nCompany : Burns Nuclear Plant\n",
+                       "\nTelephone Numbers and Fax\n\n", "\nWork Phone 1 : 321-111-2222\n",
+                       "\nWork Phone 2 : 111\n", "\nWork Fax : 555\n", "\nMobile Phone : 123-123-1234\n",
+                       "\nAssistant Phone : 333-555-6666\n", "\nOthers\n\n", "\nJob Title : human bean\n",
+                       "\nDept : Nuclear\n", "\nWork Street Address : 777\n", "\nWork State : AB\n",
+                       "\nWork Zip : t3c3v2\n", "\nWork Country/Region : Canada\n",
+                       "\nWork URL : workweb.not.mail\n", "\nCustom 1 : dfdf\n", "\nCustom 4 : ggg\n",
+                       "\nCustom Date 1 : 2018-06-20\n", "\nBirthday : 2018-06-20\n",
+                       "\nAnniversary : 2018-06-20\n"};
+}
+
+void PreviewTest::sampleContacts()
+{
+    QFETCH(int, row);
+    QFETCH(QString, head);
+    QFETCH(QStringList, within);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), QStringLiteral("Address Book"));
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 5);
+    select(w, (row + 1) % 5);
+    select(w, row);
+    const QString shown = w.m_pTextPreview->toPlainText();
+    if (within.isEmpty())
+        QCOMPARE(shown, head);
+    QCOMPARE(shown.left(head.size()), head);
+    for (const QString &part : within)
+        QVERIFY2(shown.contains(part), qPrintable(part + QLatin1String(" in:\n") + shown));
+    // "0E0" is no age; the sample's blood type "G" is kept.
+    QVERIFY(!shown.contains(QLatin1String("Age : ")));
+    QCOMPARE(w.m_pTextPreview->textColor(), QColor(68, 68, 68));
+    QCOMPARE(w.m_pTextPreview->fontPointSize(), 11.0);
+}
+
+void PreviewTest::contactWithoutNames_data()
+{
+    QTest::addColumn<QString>("notes");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("no notes") << "" << "\n\nUnknown\n\n";
+    // Notes are read as HTML: references resolved, line ends and blank runs one blank.
+    QTest::newRow("notes") << "Fish & chips\nline   two" << "\n\nUnknown\n\n\nDescription :\n\n\nFish & chips line two";
+    // Markup is read and dropped; a picture is an object mark, its file never opened.
+    QTest::newRow("markup in notes") << "<b>bold</b> <img src='file:///etc/passwd'>x"
+                                     << "\n\nUnknown\n\n\nDescription :\n\n\nbold \uFFFCx";
+}
+
+void PreviewTest::contactWithoutNames()
+{
+    QFETCH(QString, notes);
+    QFETCH(QString, shown);
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"", "", "", notes, ""}}));
+    const QString path = m_dir.filePath(QStringLiteral("nameless.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(b.finish());
+    f.close();
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, path, QStringLiteral("Address Book"));
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(w.m_pTextPreview->toPlainText(), shown);
+}
+
+void PreviewTest::rowWithoutItsRecordShowsNothing_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("change");
+    for (const char *folder : {"Tasks", "Notes", "Address Book"}) {
+        // The records freed after the fill: the row must not reach them (ASan watches).
+        QTest::addRow("%s: records freed", folder) << folder << "clean";
+        // The records freed and scanned anew: the row's position may now be another record.
+        QTest::addRow("%s: archive scanned again", folder) << folder << "rescan";
+        // A key that differs only in letter case is another key.
+        QTest::addRow("%s: key in lower case", folder) << folder << "lower";
+        QTest::addRow("%s: position past the list", folder) << folder << "position";
+    }
+}
+
+void PreviewTest::rowWithoutItsRecordShowsNothing()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, change);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), folder);
+    QVERIFY(list);
+    QTreeWidgetItem *row = list->topLevelItem(0);
+    QVERIFY(!w.m_pTextPreview->toPlainText().isEmpty());
+    if (change == QLatin1String("clean")) {
+        QParseDatabase::CleanListAndHash();
+    } else if (change == QLatin1String("rescan")) {
+        QParseDatabase::CleanListAndHash();
+        QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        scanBytes(f.readAll());
+        QVERIFY(TmpTSRCPtrStart && TmpNTRCPtrStart && TmpCTRCPtrStart);
+    } else if (change == QLatin1String("lower")) {
+        row->setText(5, row->text(5).toLower());
+        QVERIFY(row->text(5) != row->text(5).toUpper());
+    } else {
+        row->setData(0, ItemIndexRole, qlonglong(1000));
+    }
+    list->clearSelection();
+    w.m_pTextPreview->clear();
+    w.m_pTextPreview->setPlainText(QStringLiteral("earlier"));
+    list->setCurrentItem(row);
+    QVERIFY(row->isSelected());
+    QCOMPARE(w.m_pTextPreview->toPlainText(), QStringLiteral("earlier"));
+}
+
+void PreviewTest::allowedResources_data()
+{
+    QTest::addColumn<QUrl>("url");
+    QTest::addColumn<bool>("allowed");
+    QTest::newRow("own resource") << QUrl(QStringLiteral(":/images/img_TaskIcon.png")) << true;
+    QTest::newRow("qrc") << QUrl(QStringLiteral("qrc:/images/img_TaskIcon.png")) << true;
+    QTest::newRow("inline data") << QUrl(QStringLiteral("data:image/png;base64,AAAA")) << true;
+    QTest::newRow("inline data, capitals") << QUrl(QStringLiteral("DATA:image/png;base64,AAAA")) << true;
+    QTest::newRow("file url") << QUrl(QStringLiteral("file:///etc/passwd")) << false;
+    QTest::newRow("absolute path") << QUrl(QStringLiteral("/etc/passwd")) << false;
+    QTest::newRow("relative path") << QUrl(QStringLiteral("picture.png")) << false;
+    QTest::newRow("web") << QUrl(QStringLiteral("http://example.org/a.png")) << false;
+    QTest::newRow("colon inside a relative path") << QUrl(QStringLiteral("a:/b")) << false;
+}
+
+void PreviewTest::allowedResources()
+{
+    QFETCH(QUrl, url);
+    QFETCH(bool, allowed);
+    QCOMPARE(SafePreviewDocument::IsAllowedResource(url), allowed);
+}
+
+void PreviewTest::archiveHtmlLoadsNoLocalFile_data()
+{
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("shown");
+    const QString file = QUrl::fromLocalFile(m_picturePath).toString();
+    QTest::newRow("file url") << file << false;
+    QTest::newRow("plain path") << m_picturePath << false;
+    QTest::newRow("system file") << QStringLiteral("file:///etc/passwd") << false;
+    QTest::newRow("inline picture") << QStringLiteral("data:image/png;base64,") + QString::fromLatin1(pngBytes().toBase64())
+                                    << true;
+}
+
+void PreviewTest::archiveHtmlLoadsNoLocalFile()
+{
+    QFETCH(QString, source);
+    QFETCH(bool, shown);
+    const QString html = QStringLiteral("<img src='%1'>").arg(source);
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Picture", html, "2"}}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Picture", html}}));
+    const QString path = m_dir.filePath(QStringLiteral("pictures.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(b.finish());
+    f.close();
+
+    // A view without the policy does read the file: what the preview must not do.
+    QTextBrowser plain;
+    plain.append(html);
+    const bool plainLoads = laidOutHeight(plain.document()) >= kPictureSide;
+    if (!source.startsWith(QLatin1String("data:")) && source.endsWith(QLatin1String(".png")))
+        QVERIFY(plainLoads);
+
+    for (const char *folder : {"Tasks", "Notes"}) {
+        QZovuvozivMainWindow w;
+        QTreeWidget *list = openFolder(w, path, QLatin1String(folder));
+        QVERIFY(list);
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("Picture")));
+        QTextDocument *doc = w.m_pTextPreview->document();
+        QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
+        QCOMPARE(laidOutHeight(doc) >= kPictureSide, shown);
+    }
+}
+
+QTEST_MAIN(PreviewTest)
+#include "tst_preview.moc"

@@ -68,8 +68,6 @@ bool writePlist(QIODevice &device, const QSettings::SettingsMap &map)
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(-1);   // one tab, as property-list editors write
     xml.writeStartDocument();
-    xml.writeDTD(QStringLiteral("<!DOCTYPE plist PUBLIC \"-//Apple//DTD PLIST 1.0//EN\" "
-                                "\"http://www.apple.com/DTDs/PropertyList-1.0.dtd\">"));
     xml.writeStartElement(QStringLiteral("plist"));
     xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.0"));
     xml.writeStartElement(QStringLiteral("dict"));

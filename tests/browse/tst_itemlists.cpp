@@ -24,6 +24,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include "WindowTestUtil.h"
+
 #include <QtTest>
 
 namespace {
@@ -132,13 +134,7 @@ void ItemListsTest::initTestCase()
 
 void ItemListsTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
-    bStopFlag = false;
-    stopflag = false;
-    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
-    QParseDatabase *dialog = w.m_pParseDatabase;
-    dialog->browseZovuvozivButton->click();
-    QVERIFY(dialog->StartButton->isEnabled());
-    dialog->StartButton->click();
+    startScanInWindow(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
     w.m_pInformationDlg->close();
 }

@@ -22,6 +22,8 @@
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
+#include "WindowTestUtil.h"
+
 #include <QtTest>
 
 #include <ctime>
@@ -109,13 +111,7 @@ void PreviewTest::initTestCase()
 
 void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
-    bStopFlag = false;
-    stopflag = false;
-    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
-    QParseDatabase *dialog = w.m_pParseDatabase;
-    dialog->browseZovuvozivButton->click();
-    QVERIFY(dialog->StartButton->isEnabled());
-    dialog->StartButton->click();
+    startScanInWindow(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
     w.m_pInformationDlg->close();
 }

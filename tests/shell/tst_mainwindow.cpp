@@ -3,6 +3,7 @@
 
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
+#include "WindowTestUtil.h"
 #include "browse/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
@@ -100,11 +101,7 @@ void MainWindowTest::cleanup()
 
 void MainWindowTest::scan(QZovuvozivMainWindow &w, const QString &path)
 {
-    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
-    QParseDatabase *dialog = w.m_pParseDatabase;
-    dialog->browseZovuvozivButton->click();
-    QVERIFY(dialog->StartButton->isEnabled());
-    dialog->StartButton->click();
+    startScanInWindow(w, path);
 }
 
 void MainWindowTest::initialState()

@@ -1,6 +1,7 @@
 #include "browse/PreviewDispatch.h"
 
 #include "browse/ItemListFill.h"
+#include "browse/QPreviewOfItems.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QTreeWidgetItem>
@@ -82,10 +83,10 @@ NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row)
 
 void PreviewMailRecord(MailMLRC *record)
 {
-    Q_UNUSED(record);
+    QPreviewOfItems::MessageFieldsForThePreview(record);
 }
 
 void PreviewCalendarRecord(CalenderInformation *record)
 {
-    Q_UNUSED(record);
+    QPreviewOfItems::writePreviewItemsForCalendar(record);
 }

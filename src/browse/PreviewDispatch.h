@@ -1,6 +1,6 @@
 #pragma once
-// From an item-list row to the record it stands for, and the previews of the kinds that the
-// mail and calendar previews will fill in.
+// From an item-list row to the record it stands for, and the mail and calendar previews it
+// hands the record to.
 //
 // A row carries its record's kind, its position in that kind's record list and the serial of
 // the fill that made it (browse/ItemListFill.h). A row made before the records were freed or
@@ -45,8 +45,7 @@ NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row);
 
 // Called by the dispatcher with the record of a current row (never null). The mail preview
 // also closes or shows the HTML view itself: for mail rows the dispatcher touches no pane.
-// Shows a mail in the mail panes (header labels, body, attachment tiles). Not yet written: it
-// leaves the panes as they are.
+// Shows a mail in the mail panes (header labels, body, attachment tiles).
 void PreviewMailRecord(MailMLRC *record);
-// Shows a calendar item in the text preview. Not yet written: it leaves the pane as it is.
+// Shows a calendar item in the text preview.
 void PreviewCalendarRecord(CalenderInformation *record);

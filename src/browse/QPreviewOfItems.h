@@ -7,11 +7,18 @@
 #include <QColor>
 #include <QObject>
 #include <QString>
+// --- attachment tiles ---
+#include "browse/ThreadOLMPreview.h"
+// --- end of attachment tiles ---
 
 class QTreeWidgetItem;
 struct ContactInformation;
 struct TasksInformation;
 struct NotesInformation;
+// --- mail and calendar previews ---
+struct CalenderInformation;
+struct MailMLRC;
+// --- end of mail and calendar previews ---
 
 // Colour of every line of the contact, task and note previews.
 inline QColor PreviewTextColour() { return QColor(68, 68, 68, 255); }
@@ -47,7 +54,35 @@ public:
     // Title and text of a note.
     void writePreviewItemsForNotes(NotesInformation *record);
 
+    // --- mail and calendar previews ---
+    // Same lookup as the contact, task and note rows.
+    void OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int nCol);
+    // Summary, location and the description read back from the archive. Static: it uses only
+    // the main window's panes and the archive, so the dispatch helpers call it without an object.
+    static void writePreviewItemsForCalendar(CalenderInformation *record);
+    // Header labels, attachment tiles and body of a mail, from its record, its message XML and
+    // its body text in the archive (read through the shared archive descriptor).
+    static void MessageFieldsForThePreview(MailMLRC *pRecord);
+    // --- end of mail and calendar previews ---
+
 public Q_SLOTS:
     // Shows one item-list row by its kind; the column is not read.
     void OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, int nCol = 0);
+
+    // --- attachment tiles ---
+    // Each acts on the tile that sent the signal (browse/AttachmentTiles.h); without one, nothing.
+    // The pointer entered or left: the hover or normal picture, the pressed one while it is down.
+    void OnShowHoverImageattwidget();
+    void OnShowNormalImageattwidget();
+    // Copies the attachment into a private file and hands it to the previewer, once the press
+    // has been handled (the tile may be gone by then; what it named is kept).
+    void OnShowPressImageattwidget();
+    void OnShowReleaseImageattwidget();
+
+public:
+    // Size text of an attachment from its byte count text: "1536" gives "1.5  KB".
+    static QString GetSize(QString size);
+    // Launches the previewer for the tiles' copies.
+    ThreadOLMPreview m_previewThread;
+    // --- end of attachment tiles ---
 };

@@ -98,7 +98,12 @@ QString addressUpTo(const QString &entry, int address, int next)
 
 enum class ListKind { To, Cc, Bcc };
 
-void parseRecipients(const QString &element, ListKind kind, QString *member)
+bool fitsLimit(const QString &list, int limit, AddressListLimit mode)
+{
+    return !list.isEmpty() && (mode == AddressListLimit::Unlimited || list.size() <= limit);
+}
+
+void parseRecipients(const QString &element, ListKind kind, AddressListLimit mode, QString *member)
 {
     QString list;
     for (const QString &entry : entriesBefore(element, "</emailAddress>")) {
@@ -118,14 +123,14 @@ void parseRecipients(const QString &element, ListKind kind, QString *member)
         }
         list += address + QLatin1Char(';');
     }
-    if (list.isEmpty() || list.size() > kMaxRecipientListChars)
+    if (!fitsLimit(list, kMaxRecipientListChars, mode))
         return;
     *member = kind == ListKind::Bcc ? UnescapeXmlEntities(list, EntityForm::Three) : list;
 }
 
 // With several senders every pass cuts the last entry (the one the header shows); only the
 // mode, named or not, comes from the pass's own entry.
-void parseSenders(const QString &element, QString *member)
+void parseSenders(const QString &element, AddressListLimit mode, QString *member)
 {
     const QStringList entries = entriesBefore(element, "</emailAddress>");
     QString list;
@@ -144,8 +149,31 @@ void parseSenders(const QString &element, QString *member)
         }
         list += address + QLatin1Char(';');
     }
-    if (!list.isEmpty() && list.size() <= kMaxFromListChars)
+    if (fitsLimit(list, kMaxFromListChars, mode))
         *member = list;
+}
+
+// The display names of the named senders, as the scanner cuts them for the record (up to the
+// closing quote, commas removed) but decoded once and in full Unicode: the record keeps them
+// one byte per character.
+void parseSenderNames(const QString &element, QStringList *member)
+{
+    static const QLatin1String nameAttr("OPFContactEmailAddressName=\"");
+    QStringList names;
+    for (const QString &entry : entriesBefore(element, "</emailAddress>")) {
+        const int at = entry.indexOf(nameAttr);
+        if (at < 0)
+            continue;
+        const int from = at + nameAttr.size();
+        const int quote = entry.indexOf(QLatin1Char('"'), from);
+        if (quote < 0)
+            continue;
+        QString name = entry.mid(from, quote - from);
+        name.remove(QLatin1Char(','));
+        names.append(UndoEntities(name));
+    }
+    if (!names.isEmpty())
+        *member = names;
 }
 
 AttachmentInfo parseAttachment(const QString &item)
@@ -221,21 +249,23 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
     }
 }
 
-void parseEmailPiece(std::string_view piece, MessageIdForm idForm, MailMessageFields *f)
+void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
 {
     QString text;
     if (elementText(piece, "<OPFMessageCopyAttachmentList", &text))
         parseAttachments(text, f);
-    if (elementText(piece, "<OPFMessageCopyFromAddresses", &text))
-        parseSenders(text, &f->strFromList);
+    if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
+        parseSenders(text, mode, &f->strFromList);
+        parseSenderNames(text, &f->fromNames);
+    }
     if (elementText(piece, "<OPFMessageCopyToAddresses", &text))
-        parseRecipients(text, ListKind::To, &f->strToList);
+        parseRecipients(text, ListKind::To, mode, &f->strToList);
     if (idForm != MessageIdForm::None && elementText(piece, "<OPFMessageCopyMessageID", &text))
         parseMessageId(text, idForm, &f->strMessageId);
     if (elementText(piece, "<OPFMessageCopyCCAddresses", &text))
-        parseRecipients(text, ListKind::Cc, &f->strCcList);
+        parseRecipients(text, ListKind::Cc, mode, &f->strCcList);
     if (elementText(piece, "<OPFMessageCopyBCCAddresses", &text))
-        parseRecipients(text, ListKind::Bcc, &f->strBccList);
+        parseRecipients(text, ListKind::Bcc, mode, &f->strBccList);
 }
 
 } // namespace
@@ -294,12 +324,12 @@ QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength)
     return QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(llNameOffset, nNameLength)));
 }
 
-MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm)
+MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm, AddressListLimit limit)
 {
     MailMessageFields fields;
     const std::string_view text(xml.constData(), size_t(xml.size()));
     SplitItems(text, "</email>", 0, [&](const ItemPiece &piece) {
-        parseEmailPiece(piece.bytes, idForm, &fields);
+        parseEmailPiece(piece.bytes, idForm, limit, &fields);
         return true;
     });
     return fields;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
@@ -23,6 +24,8 @@ struct MailMessageFields {
     QString strToList;
     QString strCcList;
     QString strBccList;
+    // Display names of the named senders in order, entities decoded (the writers' From line).
+    QStringList fromNames;
     // One entry per attachment, each followed by ";". Built from attachments, which is what
     // code that pairs the values should use: a ";" inside a name cannot shift it.
     QString strAttachmentSizes;
@@ -51,9 +54,11 @@ enum class EntityForm {
 // Ordered replacement of whole-text entities; each pass works on the result of the one before.
 QString UnescapeXmlEntities(const QString &text, EntityForm form);
 
-// Lists longer than these are dropped whole, never cut.
+// The preview drops lists longer than these whole, never cuts them. The writers keep every list
+// whole (AddressListLimit::Unlimited): a message with thousands of recipients keeps them all.
 constexpr int kMaxFromListChars = 99;
 constexpr int kMaxRecipientListChars = 2049;
+enum class AddressListLimit { Limited, Unlimited };
 // One XML text is never read past this, whatever its record says.
 constexpr qint64 kMaxArchiveTextRead = qint64(1) << 30;
 
@@ -73,7 +78,8 @@ QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength);
 
 // Parses every <email> closed by "</email>"; a later email replaces what an earlier one set.
 // Element values are decoded as UTF-8 up to their first NUL. strEntryName is left empty.
-MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm = MessageIdForm::None);
+MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm = MessageIdForm::None,
+                                  AddressListLimit limit = AddressListLimit::Limited);
 
 // The named To entry's address after "CN=RECIPIENTS_CN=", less every "+2E"; others unchanged.
 QString ShortenRecipientAddress(const QString &address);

@@ -1,0 +1,202 @@
+#include "browse/AttachmentTiles.h"
+
+#include "browse/AttachmentCopy.h"
+#include "browse/BrowseGlobals.h"
+#include "browse/ItemListFill.h"
+#include "browse/MyButton1.h"
+#include "browse/QPreviewOfItems.h"
+#include "platform/PreviewerLauncher.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/Edition.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellHooks.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QIcon>
+#include <QLabel>
+#include <QMimeDatabase>
+#include <QStyle>
+#include <QTextDocument>
+#include <QTimer>
+
+#include <limits>
+
+namespace {
+
+// The fill serial (browse/ItemListFill.h) a tile was made under: once it has changed, the
+// records the tile was made from may have been freed, and a press on it opens nothing.
+const char kTileSerialProperty[] = "fillserial";
+
+const QLatin1String kWhiteText("QPushButton {color : rgb(255,255,255);}");
+
+// One index per fill serial, so a press never looks up an entry of records freed since.
+struct CachedIndex {
+    bool built = false;
+    quint64 serial = 0;
+    AttachmentIndex index;
+};
+
+const FileOffsetNode *attachmentEntry(const QString &url)
+{
+    static CachedIndex cache;
+    if (!cache.built || cache.serial != g_itemListFillSerial) {
+        cache.index.build(tmpAtFOStart);
+        cache.serial = g_itemListFillSerial;
+        cache.built = true;
+    }
+    return cache.index.find(url);
+}
+
+// The type icon by the name's extension alone: the name is the archive's, never a local file.
+QPixmap fileTypePixmap(const QString &name, QStyle *style)
+{
+    static const QMimeDatabase mimes;
+    const QMimeType type = mimes.mimeTypeForFile(QFileInfo(name).fileName(), QMimeDatabase::MatchExtension);
+    const QIcon fallback = style->standardIcon(QStyle::SP_FileIcon);
+    const QIcon icon = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName(), fallback));
+    return icon.pixmap(25, 25, QIcon::Normal, QIcon::Off);
+}
+
+MyButton1 *makeTile(QZovuvozivMainWindow *window, const AttachmentInfo &attachment, QPreviewOfItems *preview)
+{
+    auto *tile = new MyButton1(window);
+    tile->setObjectName(QStringLiteral("attachmentTile"));
+    tile->setStyleSheet(QStringLiteral("QPushButton{border-image: url(:/images/Rectangle_605.png)}") + kWhiteText);
+    tile->setProperty("attachmentname", attachment.name);
+    tile->setProperty("attachmenturl", attachment.url);
+    tile->setProperty(kTileSerialProperty, qulonglong(g_itemListFillSerial));
+    tile->m_pIconLabel->setPixmap(fileTypePixmap(attachment.name, tile->style()));
+    tile->setElidedText(attachment.name, QPreviewOfItems::GetSize(attachment.size));
+    // Tool tips guess at markup: give the name as escaped text so it shows as written.
+    tile->setToolTip(Qt::convertFromPlainText(attachment.name, Qt::WhiteSpaceNoWrap));
+    if (preview) {
+        QObject::connect(tile, &MyButton1::ChangePixmap, preview, &QPreviewOfItems::OnShowHoverImageattwidget);
+        QObject::connect(tile, &MyButton1::OnUpdatePixmap, preview, &QPreviewOfItems::OnShowNormalImageattwidget);
+        QObject::connect(tile, &MyButton1::OnPressPixmap, preview, &QPreviewOfItems::OnShowPressImageattwidget);
+        QObject::connect(tile, &MyButton1::OnReleasePixmap, preview, &QPreviewOfItems::OnShowReleaseImageattwidget);
+    }
+    return tile;
+}
+
+// Copies the attachment the tile named and starts the previewer on the copy.
+void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QString &url, quint64 serial)
+{
+    if (serial != g_itemListFillSerial)
+        return;
+    const FileOffsetNode *entry = attachmentEntry(url);
+    // A compressed entry's bytes are not the attachment.
+    if (!entry || entry->bCompressed)
+        return;
+    if (quint64(entry->llSize) > quint64(kMaxPreviewCopySize)) {
+        ShowMessageBox(nullptr,
+                       QCoreApplication::translate("QPreviewOfItems",
+                                                   "\nFile size is greater than 10Mb.\n Preview is not available."),
+                       MarkIconStyle());
+        return;
+    }
+    const QString folder = AttachmentCopyFolder();
+    if (folder.isEmpty())
+        return;
+    const QString copy = folder + QLatin1Char('/') + CleanAttachmentFileName(name);
+    if (!CopyEntryToFile(*entry, copy))
+        return;
+    launcher.SetInitialSettings(PreviewerProgramPath(), copy);
+    launcher.start();
+}
+
+} // namespace
+
+void ClearAttachmentTiles()
+{
+    QZovuvozivMainWindow *window = pZovuvozivWin;
+    if (!window || !window->m_pAttachmentGrid)
+        return;
+    while (QLayoutItem *item = window->m_pAttachmentGrid->takeAt(0)) {
+        if (QWidget *widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        }
+        delete item;
+    }
+}
+
+void ShowAttachmentTiles(const MailMessageFields &fields)
+{
+    ClearAttachmentTiles();
+    QZovuvozivMainWindow *window = pZovuvozivWin;
+    if (!window || !window->m_pAttachmentGrid)
+        return;
+    for (int i = 0; i < fields.attachments.size(); ++i)
+        window->m_pAttachmentGrid->addWidget(makeTile(window, fields.attachments.at(i), m_pPreview), i / 2, i % 2);
+}
+
+void QPreviewOfItems::OnShowHoverImageattwidget()
+{
+    if (auto *tile = qobject_cast<QPushButton *>(sender())) {
+        tile->setStyleSheet((tile->isDown() ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png);}")
+                                            : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_606.png);}"))
+                            + kWhiteText);
+    }
+}
+
+void QPreviewOfItems::OnShowNormalImageattwidget()
+{
+    if (auto *tile = qobject_cast<QPushButton *>(sender())) {
+        tile->setStyleSheet((tile->isDown() ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png)}")
+                                            : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_605.png)}"))
+                            + kWhiteText);
+    }
+}
+
+void QPreviewOfItems::OnShowPressImageattwidget()
+{
+    if (bForappstore)
+        return;
+    QObject *tile = sender();
+    if (!tile)
+        return;
+    const QString name = tile->property("attachmentname").toString();
+    const QString url = tile->property("attachmenturl").toString();
+    const QVariant serial = tile->property(kTileSerialProperty);
+    if (!serial.isValid())
+        return;
+    // Run after the tile's press handler: the copy may show a modal message, and a nested event
+    // loop inside the handler could see the tile deleted under it.
+    const quint64 madeUnder = serial.toULongLong();
+    QTimer::singleShot(0, this, [this, name, url, madeUnder] { openAttachment(m_previewThread, name, url, madeUnder); });
+}
+
+void QPreviewOfItems::OnShowReleaseImageattwidget()
+{
+}
+
+QString QPreviewOfItems::GetSize(QString size)
+{
+    size.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double number = size.toDouble(&ok);
+    // Negative, huge and unreadable counts are not sizes: shown as 0 or the largest count.
+    qint64 bytes = 0;
+    if (ok && number >= 9.2e18)
+        bytes = std::numeric_limits<qint64>::max();
+    else if (ok && number > 0)
+        bytes = qint64(number);
+    QString unit = tr(" KB");
+    double value = double(bytes) / 1024.0;
+    if (bytes > 1073741823) {
+        unit = tr(" GB");
+        value = double(bytes) / 1073741824.0;
+    } else if (bytes > 1048575) {
+        unit = tr(" MB");
+        value = double(bytes) / 1048576.0;
+    }
+    QString text = QStringLiteral("%1 ").arg(value, 0, 'g', 8);
+    const int dot = text.indexOf(QLatin1Char('.'));
+    if (dot >= 0)
+        text.truncate(dot + 3);
+    return text + unit;
+}

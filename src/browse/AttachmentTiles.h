@@ -1,0 +1,18 @@
+#pragma once
+// The attachment strip of the mail preview: one tile per attachment in the main window's
+// attachment grid, two to a row. Pressing a tile copies the attachment out of the archive into a
+// private file and shows that in the previewer (QPreviewOfItems' tile slots, browse/ThreadOLMPreview.h).
+// GUI thread only.
+
+#include <QString>
+
+struct MailMessageFields;
+
+// Removes the tiles shown before, then lays out one tile per attachment of fields (icon, name,
+// size, tool tip) and connects it to the preview controller. A mail without attachments leaves
+// the grid empty.
+void ShowAttachmentTiles(const MailMessageFields &fields);
+// Removes every tile: hidden at once and deleted once the event loop runs again, so a tile whose
+// own event is being handled is never deleted under it.
+void ClearAttachmentTiles();
+

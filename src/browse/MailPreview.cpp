@@ -1,0 +1,259 @@
+// The mail preview: header labels, attachment tiles and body of one mail. The fields come from
+// the shared message parse, so the preview lists what a save writes for the same message.
+
+#include "browse/MailPreview.h"
+
+#include "browse/AttachmentTiles.h"
+#include "browse/BrowseGlobals.h"
+#include "browse/ItemListFill.h"
+#include "browse/QPreviewOfItems.h"
+#include "browse/SafePreviewDocument.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/QZovuvozivMainWindow.h"
+
+#include <QDateTime>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLocale>
+#include <QTextBrowser>
+#include <QTextCursor>
+#include <QTreeWidget>
+
+QString g_mailPreviewMarkerLine;
+
+namespace {
+
+// Opening and closing texts of the HTML test, each tested exactly as written.
+const char *const kHtmlPairs[][2] = {
+    {"<html", "</html>"},   {"<HTML", "</HTML>"},     {"<table", "</table>"},   {"<TABLE", "</TABLE>"},
+    {"<body", "</body>"},   {"<BODY", "</BODY>"},     {"<tbody", "</tbody>"},   {"<TBODY", "</TBODY>"},
+    {"<td", "</td>"},       {"<TD", "</TD>"},         {"<tr", "</tr>"},         {"<TR", "</TR>"},
+    {"<div", "</div>"},     {"<DIV", "</DIV>"},       {"<br", "</br>"},         {"<BR", "</BR>"},
+    {"<small", "</small>"}, {"<SMALL", "</SMALL>"},   {"<strong", "</strong>"}, {"<STRONG", "</STRONG>"},
+    {"<map", "</map>"},     {"<MAP", "</MAP>"},       {"<head", "</head>"},     {"<HEAD", "</HEAD>"},
+    {"<title", "</title>"}, {"<TITLE", "</TITLE>"},   {"<b", "</b>"},           {"<B", "</B>"},
+    {"<a", "</a>"},         {"<A", "</A>"},           {"<br><font size=", "</font>"},
+};
+
+// The list without one ';' at its very end.
+QString withoutFinalSemicolon(QString text)
+{
+    if (text.endsWith(QLatin1Char(';')))
+        text.chop(1);
+    return text;
+}
+
+// A content type goes into a data: URL inside an attribute: only the characters a MIME type
+// may hold, so a damaged or crafted value cannot end the attribute.
+QString safeContentType(const QString &type)
+{
+    QString out;
+    for (const QChar c : type) {
+        const ushort u = c.unicode();
+        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+            || QByteArray("!#$&^_.+-/").contains(char(u)))
+            out += c;
+    }
+    return out;
+}
+
+// The data: URL of an attachment's bytes, or "" when it has none that may be inlined.
+QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
+{
+    const FileOffsetNode *node = index.find(a.url);
+    if (!node || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
+        return QString();
+    const QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePictureBytes);
+    return QStringLiteral("data:%1;base64,%2")
+        .arg(safeContentType(a.contentType), QString::fromLatin1(bytes.toBase64()));
+}
+
+void showSender(QLabel *label, const QString &fromList)
+{
+    const QString sender = MailSenderLine(fromList);
+    if (sender.isEmpty()) {
+        label->clear();
+        return;
+    }
+    const QFontMetrics metrics(label->font());
+    label->setText(metrics.elidedText(sender, Qt::ElideRight, label->width() - 15));
+}
+
+// Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
+// Attachments lines.
+void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
+{
+    QTextBrowser *header = w->m_pMailHeaderText;
+    showSender(w->m_pSenderLabel, f.strFromList);
+    w->m_pSubjectLabel->setText(MailSubjectLine(mail.pSubject));
+    const auto line = [](const char *label, const QString &list) {
+        return QLatin1String(label) + MailListForm(list).toHtmlEscaped();
+    };
+    if (!f.strToList.isEmpty())
+        header->append(line("<b>To: </b>", f.strToList));
+    const QString date = MailPreviewDate(mail, f.strEntryName);
+    w->m_pDateLabel->setText(date);
+    if (!date.isEmpty())
+        header->append(date);
+    if (!f.strCcList.isEmpty())
+        header->append(line("<b>Cc: </b>", f.strCcList));
+    if (!f.strBccList.isEmpty())
+        header->append(line("<b>Bcc: </b>", f.strBccList));
+    if (!f.strAttachmentNames.isEmpty())
+        header->append(line("<b>Attachments: </b>", f.strAttachmentNames));
+    ShowAttachmentTiles(f);
+    w->m_pRecipientsLabel->setTextFormat(Qt::RichText);
+    w->m_pRecipientsLabel->setText(MailRecipientsHtml(f));
+    header->moveCursor(QTextCursor::Start);
+    header->ensureCursorVisible();
+    header->hide();
+}
+
+// The body in the HTML view, or in the text view when it holds the marker line.
+void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
+{
+    QTextBrowser *htmlView = w->m_pHtmlPreview;
+    UseSafePreviewDocument(htmlView);
+    if (mail.llBodyOffset < 1 || mail.dwBodyLength == 0) {
+        htmlView->clear();
+        htmlView->show();
+        return;
+    }
+    bool html = false;
+    QString body = MailPreviewBody(UpToFirstNul(ReadArchiveBytes(mail.llBodyOffset, mail.dwBodyLength)), &html);
+    if (!g_mailPreviewMarkerLine.isEmpty() && body.contains(g_mailPreviewMarkerLine)) {
+        htmlView->close();
+        QTextBrowser *textView = w->m_pTextPreview;
+        UseSafePreviewDocument(textView);
+        if (html)
+            textView->setText(body);
+        else
+            textView->setPlainText(body);
+        textView->show();
+        return;
+    }
+    body = InlineMailPictures(body, f);
+    if (html)
+        htmlView->setHtml(body);
+    else
+        htmlView->setPlainText(body);
+    htmlView->show();
+}
+
+} // namespace
+
+QString UndoPreviewEntities(QString text)
+{
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    text.replace(QLatin1String("&amp;lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    return text;
+}
+
+QString MailSenderLine(const QString &fromList)
+{
+    if (fromList.count(QLatin1Char(';')) < 2) {
+        QString one = fromList;
+        return one.remove(QLatin1Char(';'));
+    }
+    const QString list = fromList.chopped(1);
+    return list.mid(list.lastIndexOf(QLatin1Char(';')) + 1);
+}
+
+QString MailSubjectLine(const char *subject)
+{
+    if (!subject)
+        return QStringLiteral("<no subject>");
+    return withoutFinalSemicolon(QString::fromUtf8(subject));
+}
+
+QString MailListForm(const QString &list)
+{
+    return withoutFinalSemicolon(list).replace(QLatin1Char(';'), QLatin1String(";  "));
+}
+
+QString MailRecipientsHtml(const MailMessageFields &fields)
+{
+    QString text = QStringLiteral("<b>To: </b>") + MailListForm(fields.strToList).toHtmlEscaped();
+    if (!fields.strCcList.isEmpty())
+        text += QLatin1String("<br><b>Cc: </b>") + MailListForm(fields.strCcList).toHtmlEscaped();
+    if (!fields.strBccList.isEmpty())
+        text += QLatin1String("<br><b>Bcc: </b>") + MailListForm(fields.strBccList).toHtmlEscaped();
+    return text;
+}
+
+QString MailPreviewDate(const MailMLRC &mail, const QString &entryName)
+{
+    // A recovered mail has no entry name: its direction and its own times still pick the date.
+    const quint32 seconds = MailDateSeconds(mail, entryName);
+    if (seconds == 0)
+        return QString();
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime);
+    return QLocale::c().toString(local, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP"));
+}
+
+bool IsPreviewHtmlBody(const QString &body)
+{
+    for (const auto &pair : kHtmlPairs) {
+        if (body.contains(QLatin1String(pair[0])) && body.contains(QLatin1String(pair[1])))
+            return true;
+    }
+    return false;
+}
+
+QString MailPreviewBody(const QByteArray &stored, bool *html)
+{
+    QString body = UndoPreviewEntities(QString::fromUtf8(UpToFirstNul(stored)));
+    body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    *html = IsPreviewHtmlBody(body);
+    // The exporter ends a text body with a line end of its own; nothing else is cut.
+    if (!*html && body.endsWith(QLatin1Char('\n')))
+        body.chop(1);
+    return body;
+}
+
+QString InlineMailPictures(QString body, const MailMessageFields &fields)
+{
+    if (!body.contains(QLatin1String("cid:")) || fields.attachments.isEmpty())
+        return body;
+    const AttachmentIndex index(tmpAtFOStart);
+    for (const AttachmentInfo &a : fields.attachments) {
+        // "no" stands for an attachment without a content id; an empty one would match every
+        // reference of the body.
+        if (a.contentId.isEmpty() || a.contentId == QLatin1String("no"))
+            continue;
+        const QString reference = QLatin1String("cid:") + a.contentId;
+        if (!body.contains(reference))
+            continue;
+        const QString url = pictureDataUrl(a, index);
+        if (!url.isEmpty())
+            body.replace(reference, url);
+    }
+    return body;
+}
+
+void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
+{
+    pZovuvozivWinTemp = pZovuvozivWin;
+    QZovuvozivMainWindow *w = pZovuvozivWinTemp;
+    if (!w || !pRecord)
+        return;
+    w->m_pMailHeaderText->clear();
+    w->m_pMailHeaderText->show();
+    w->m_pTextPreview->clear();
+    w->m_pTextPreview->hide();
+    w->m_pHtmlPreview->clear();
+    w->m_pMailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
+    w->m_pMailHeaderText->setFontPointSize(11);
+
+    MailMessageFields fields = ParseMessageXml(ReadMessageXml(pRecord->llDataOffset, pRecord->dwDataLength));
+    fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
+    showHeader(w, *pRecord, fields);
+    showBody(w, *pRecord, fields);
+    if (w->m_pFolderTree)
+        w->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+}

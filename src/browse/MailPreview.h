@@ -1,0 +1,44 @@
+#pragma once
+// The text rules of the mail and calendar previews, apart from the panes they fill
+// (QPreviewOfItems::MessageFieldsForThePreview and writePreviewItemsForCalendar).
+
+#include <QString>
+#include <QtGlobal>
+
+struct MailMLRC;
+struct MailMessageFields;
+
+// Inline pictures larger than this stay "cid:" references: a picture is read whole and encoded
+// into the page, which must not stall the window or exhaust memory.
+constexpr qint64 kMaxInlinePictureBytes = qint64(10) * 1024 * 1024;
+
+// A body holding this line is shown in the text preview, with its pictures unresolved. Empty
+// (the default) turns the rule off.
+extern QString g_mailPreviewMarkerLine;
+
+// "&lt;", "&amp;", "&nbsp;", "&amp;lt;", "&gt;" replaced in that order, case-sensitive, so a
+// stored "&amp;gt;" ends as ">". Descriptions and mail bodies are shown this way.
+QString UndoPreviewEntities(QString text);
+
+// The sender line: of a list "a;" the address, of "a;b;" the last one; "" for an empty list.
+QString MailSenderLine(const QString &fromList);
+// "<no subject>" for a mail without one; otherwise the subject less one trailing ';'.
+QString MailSubjectLine(const char *subject);
+// A ';'-terminated list as shown: the last ';' dropped, the others followed by two blanks.
+QString MailListForm(const QString &list);
+// The recipients block as rich text: the To line always, Cc and Bcc lines when present. The
+// addresses are escaped, so an address that looks like markup is shown as written.
+QString MailRecipientsHtml(const MailMessageFields &fields);
+// The date line in local time, day and month names in English whatever the locale; "" when the
+// mail has no date, so the label never keeps another mail's date.
+QString MailPreviewDate(const MailMLRC &mail, const QString &entryName);
+
+// Whether the body counts as HTML: one of the tag pairs (lower or upper case) has both its
+// opening and its closing text somewhere in it.
+bool IsPreviewHtmlBody(const QString &body);
+// The body as stored (bytes up to the first NUL) made ready to show: entities replaced, every
+// CR turned into LF, and a body that is not HTML without its final line end.
+QString MailPreviewBody(const QByteArray &stored, bool *html);
+// Replaces every "cid:<id>" reference of the body by a data: URL of the attachment's bytes
+// (the entry the attachment's URL names), for attachments with a content id.
+QString InlineMailPictures(QString body, const MailMessageFields &fields);

@@ -1,0 +1,491 @@
+// The mail preview: each mail of the sample shows its subject, sender, recipients, date and body
+// read back from the archive; the header and body rules; inline pictures resolved from the
+// attachment entries within their size limit; archive text that looks like markup stays text and
+// archive HTML loads no local file.
+
+#include "OlmXml.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "browse/MailPreview.h"
+#include "browse/PreviewDispatch.h"
+#include "browse/SafePreviewDocument.h"
+#include "save/MessageFields.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QImage>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include "WindowTestUtil.h"
+
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+constexpr int kPictureSide = 300;
+const char kMessages[] = "Local/com.microsoft.__Messages/";
+
+// The folder of that name whose parent has parentName ("" for any parent).
+QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name, const QString &parentName)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        QTreeWidgetItem *item = *it;
+        if (item->text(FolderColumnName) == name
+            && (parentName.isEmpty() || (item->parent() && item->parent()->text(FolderColumnName) == parentName)))
+            return item;
+    }
+    return nullptr;
+}
+
+QByteArray pngBytes()
+{
+    QImage image(kPictureSide, kPictureSide, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+qreal laidOutHeight(QTextDocument *document)
+{
+    document->setTextWidth(2000);
+    return document->documentLayout()->documentSize().height();
+}
+
+// What a rich label shows, markup applied.
+QString shownText(const QLabel *label)
+{
+    if (label->textFormat() == Qt::PlainText)
+        return label->text();
+    QTextDocument doc;
+    doc.setHtml(label->text());
+    return doc.toPlainText();
+}
+
+// A messageAttachment element in the exporter's attribute order.
+QByteArray attachmentXml(const QString &name, const QString &url, const QString &cid, const QString &type)
+{
+    QByteArray a = "<messageAttachment xml:space=\"preserve\" OPFAttachmentContentFileSize=\"1.0E3\"";
+    if (!cid.isNull())
+        a += " OPFAttachmentContentID=\"" + cid.toUtf8() + '"';
+    a += " OPFAttachmentContentType=\"" + type.toUtf8() + "\" OPFAttachmentName=\"" + name.toUtf8()
+         + "\" OPFAttachmentURL=\"" + url.toUtf8() + "\"></messageAttachment>";
+    return a;
+}
+
+// One email whose children are given as written, in the exporter's order.
+QByteArray emailXml(const QByteArray &attachments, const QString &body, const QString &subject,
+                    const QByteArray &from = QByteArray(), const QByteArray &to = QByteArray(),
+                    const QString &sent = QString())
+{
+    QByteArray children;
+    if (!attachments.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopyAttachmentList", attachments);
+    if (!body.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopyBody", body.toUtf8());
+    if (!from.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopyFromAddresses", from);
+    if (!sent.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopySentTime", sent.toUtf8());
+    if (!subject.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopySubject", subject.toUtf8());
+    if (!to.isEmpty())
+        children += OlmXml::elementRaw("OPFMessageCopyToAddresses", to);
+    return OlmXml::list(QStringLiteral("emails"), 1, OlmXml::item(QStringLiteral("email"), children));
+}
+
+QByteArray addressXml(const QByteArray &address, const QByteArray &name = QByteArray())
+{
+    QByteArray a = "<emailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"" + address + '"';
+    if (!name.isEmpty())
+        a += " OPFContactEmailAddressName=\"" + name + '"';
+    return a + " OPFContactEmailAddressType=\"0\"></emailAddress>";
+}
+
+MailMLRC mailWith(quint8 outgoing, quint32 sent, quint32 received)
+{
+    MailMLRC m{};
+    m.bOutgoing = outgoing;
+    m.dwSentTime = m.dwSentTimeCopy = sent;
+    m.dwReceivedTime = m.dwReceivedTimeCopy = received;
+    return m;
+}
+
+} // namespace
+
+class MailPreviewTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanup();
+    void sampleMails_data();
+    void sampleMails();
+    void headerRules_data();
+    void headerRules();
+    void dateRules_data();
+    void dateRules();
+    void bodyRules_data();
+    void bodyRules();
+    void inlinePictures_data();
+    void inlinePictures();
+    void markerLineShowsTextPreview();
+    void hostileTextStaysInert();
+
+private:
+    QString writeArchive(const QString &name, const TestArchiveBuilder &b);
+    void openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder, const QString &parent);
+    void select(QZovuvozivMainWindow &w, int row);
+    QTemporaryDir m_dir;
+    QString m_picturePath;
+};
+
+void MailPreviewTest::initTestCase()
+{
+    // Dates are shown in local time: pin the zone so the texts are known.
+    qputenv("TZ", "UTC0");
+    tzset();
+    // Day and month names must not follow the user's language.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    QVERIFY(m_dir.isValid());
+    m_picturePath = m_dir.filePath(QStringLiteral("picture.png"));
+    QFile f(m_picturePath);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(pngBytes());
+}
+
+void MailPreviewTest::cleanup()
+{
+    g_mailPreviewMarkerLine.clear();
+}
+
+QString MailPreviewTest::writeArchive(const QString &name, const TestArchiveBuilder &b)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(b.finish());
+    return path;
+}
+
+void MailPreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder,
+                                 const QString &parent)
+{
+    startScanInWindow(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
+    w.m_pInformationDlg->close();
+    // "/" names the archive's root item as the parent.
+    QTreeWidgetItem *root = w.m_pFolderTree->topLevelItem(0);
+    QVERIFY(root);
+    const QString parentName = parent == QLatin1String("/") ? root->text(FolderColumnName) : parent;
+    QTreeWidgetItem *item = folderNamed(w.m_pFolderTree, folder, parentName);
+    QVERIFY2(item, qPrintable(folder));
+    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+}
+
+// The user's selection of one row, through the list's own signal.
+void MailPreviewTest::select(QZovuvozivMainWindow &w, int row)
+{
+    w.m_pItemList->clearSelection();
+    w.m_pItemList->setCurrentItem(w.m_pItemList->topLevelItem(row));
+}
+
+void MailPreviewTest::sampleMails_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<QString>("subject");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("recipients");
+    QTest::addColumn<QString>("date");
+    QTest::addColumn<QString>("body");
+    // The exporter's "0E0" direction counts as the outgoing mark, which picks the sent time
+    // whatever the folder. The body's "&amp;amp;" is shown as "&".
+    QTest::newRow("inbox, Korean subject")
+        << "Inbox" << "Outlook PST"
+        << QString::fromUtf8("[ubuntu-ko] 우분투 시작 안내서의 10. Tips & Trick 의 번역이 일단락되었습니다.")
+        << "dasomoli@gmail.com" << "To: ubuntu-ko@lists.ubuntu.com" << "Wed, 11 Jan 2006 05:17:59 AM"
+        << "10. Tips & Tricks";
+    // These three have no sent time: no date rather than 1970.
+    QTest::newRow("drafts, Japanese") << "Drafts" << "Outlook PST" << QString::fromUtf8("パーティーは何時ですか？")
+                                      << "" << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                      << QString::fromUtf8("パーティーにはどうすればいいですか？ワイン？スナック？");
+    QTest::newRow("drafts, Russian") << "Drafts" << "Outlook PST" << "What time is party?" << ""
+                                     << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                     << QString::fromUtf8("Что я должен принести на вечеринку? Вино? Закуски?");
+    QTest::newRow("drafts, Hebrew") << "Drafts" << "Outlook PST" << QString::fromUtf8("באיזה שעה המסיבה?") << ""
+                                    << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                    << QString::fromUtf8("מה עלי להביא למסיבה?");
+    QTest::newRow("archive, no recipients") << "Archive" << "Outlook PST" << "Email Test" << "" << "To: " << ""
+                                            << "1 2 3";
+    QTest::newRow("draft with a nameless recipient") << "Drafts" << "/" << "Draft with low priority" << ""
+                                                     << "To: tom@khubla.com" << "Thu, 21 Jun 2018 03:26:46 AM"
+                                                     << "dfdfdfdfdfdf";
+    QTest::newRow("draft, body of a blank") << "Drafts" << "/" << "Mail with followup" << "" << "To: tom@khubla.com"
+                                            << "Thu, 21 Jun 2018 04:26:21 AM" << "";
+}
+
+void MailPreviewTest::sampleMails()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, parent);
+    QFETCH(QString, subject);
+    QFETCH(QString, sender);
+    QFETCH(QString, recipients);
+    QFETCH(QString, date);
+    QFETCH(QString, body);
+    QZovuvozivMainWindow w;
+    openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), folder, parent);
+    QTreeWidget *list = w.m_pItemList;
+    QVERIFY(list->topLevelItemCount() > 0);
+    int row = -1;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        const MailMLRC *mail = MailRecordOfRow(list->topLevelItem(i));
+        QVERIFY(mail);
+        if (QString::fromUtf8(mail->pSubject) == subject)
+            row = i;
+    }
+    QVERIFY2(row >= 0, qPrintable(subject));
+    // Another row first, so the mail is shown over an earlier one; a mail without a date must
+    // not keep the earlier date.
+    select(w, (row + 1) % list->topLevelItemCount());
+    w.m_pDateLabel->setText(QStringLiteral("Mon, 01 Jan 2001 01:01:01 AM"));
+    select(w, row);
+
+    QCOMPARE(w.m_pSubjectLabel->text(), subject);
+    QCOMPARE(w.m_pSenderLabel->text(), sender);
+    QCOMPARE(shownText(w.m_pRecipientsLabel), recipients);
+    QCOMPARE(w.m_pDateLabel->text(), date);
+    QVERIFY(!w.m_pHtmlPreview->isHidden());
+    QVERIFY(w.m_pTextPreview->isHidden());
+    QVERIFY(w.m_pMailHeaderText->isHidden());
+    QVERIFY(qobject_cast<SafePreviewDocument *>(w.m_pHtmlPreview->document()));
+    const QString shown = w.m_pHtmlPreview->toPlainText();
+    QVERIFY2(shown.contains(body), qPrintable(shown.left(2000)));
+    // Every sample body is HTML: shown formatted, never as its markup.
+    QVERIFY(!shown.contains(QLatin1String("<html")) && !shown.contains(QLatin1String("&lt;")));
+}
+
+void MailPreviewTest::headerRules_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QString>("listForm");
+    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("one address") << "a@x;" << "a@x" << "a@x";
+    QTest::newRow("two: the last") << "a@x;b@y;" << "b@y" << "a@x;  b@y";
+    QTest::newRow("three alike") << "r@z;r@z;r@z;" << "r@z" << "r@z;  r@z;  r@z";
+    QTest::newRow("without final semicolon") << "a@x" << "a@x" << "a@x";
+}
+
+void MailPreviewTest::headerRules()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, sender);
+    QFETCH(QString, listForm);
+    QCOMPARE(MailSenderLine(list), sender);
+    QCOMPARE(MailListForm(list), listForm);
+    // The same list as the only To entry of the recipients block.
+    MailMessageFields f;
+    f.strToList = list;
+    QCOMPARE(MailRecipientsHtml(f), QStringLiteral("<b>To: </b>") + listForm);
+    f.strCcList = QStringLiteral("c@x;");
+    f.strBccList = QStringLiteral("d@x;e@x;");
+    QCOMPARE(MailRecipientsHtml(f), QStringLiteral("<b>To: </b>") + listForm
+                                        + QStringLiteral("<br><b>Cc: </b>c@x<br><b>Bcc: </b>d@x;  e@x"));
+    QCOMPARE(MailSubjectLine(nullptr), QStringLiteral("<no subject>"));
+    QCOMPARE(MailSubjectLine("Lunch;"), QStringLiteral("Lunch"));
+    QCOMPARE(MailSubjectLine("a;b;;"), QStringLiteral("a;b;"));
+}
+
+void MailPreviewTest::dateRules_data()
+{
+    QTest::addColumn<QString>("entryName");
+    QTest::addColumn<int>("outgoing");
+    QTest::addColumn<uint>("sent");
+    QTest::addColumn<uint>("received");
+    QTest::addColumn<QString>("date");
+    const uint s = 1529551606;  // Thu, 21 Jun 2018 03:26:46 UTC
+    const uint r = 1136956684;  // Wed, 11 Jan 2006 05:18:04 UTC
+    const QString sentText = QStringLiteral("Thu, 21 Jun 2018 03:26:46 AM");
+    const QString receivedText = QStringLiteral("Wed, 11 Jan 2006 05:18:04 AM");
+    QTest::newRow("inbox, outgoing mark wins") << "Local/Inbox/m.xml" << int('-') << s << r << sentText;
+    QTest::newRow("inbox") << "Local/Inbox/m.xml" << 0 << s << r << receivedText;
+    QTest::newRow("sent items") << "Local/Sent Items/m.xml" << 0 << s << r << sentText;
+    QTest::newRow("deleted, incoming") << "Local/Deleted Items/m.xml" << 0 << s << r << receivedText;
+    QTest::newRow("deleted, outgoing") << "Local/Deleted Items/m.xml" << 1 << s << r << sentText;
+    QTest::newRow("drafts") << "Local/Drafts/m.xml" << 0 << s << r << sentText;
+    QTest::newRow("other folder, sent time") << "Local/Work/m.xml" << 0 << s << r << sentText;
+    QTest::newRow("other folder, received only") << "Local/Work/m.xml" << 0 << 0u << r << receivedText;
+    QTest::newRow("afternoon") << "Local/Work/m.xml" << 0 << 1529598000u << 0u << "Thu, 21 Jun 2018 04:20:00 PM";
+    // No date at all: nothing is shown, not 1970.
+    QTest::newRow("other folder, no times") << "Local/Work/m.xml" << 0 << 0u << 0u << "";
+    QTest::newRow("drafts without sent time") << "Local/Drafts/m.xml" << 0 << 0u << r << "";
+    // Recovered mail has no entry name; its own times still give its date.
+    QTest::newRow("recovered, sent time") << "" << 0 << s << r << sentText;
+    QTest::newRow("recovered, received only") << "" << 0 << 0u << r << receivedText;
+}
+
+void MailPreviewTest::dateRules()
+{
+    QFETCH(QString, entryName);
+    QFETCH(int, outgoing);
+    QFETCH(uint, sent);
+    QFETCH(uint, received);
+    QFETCH(QString, date);
+    QCOMPARE(MailPreviewDate(mailWith(quint8(outgoing), sent, received), entryName), date);
+}
+
+void MailPreviewTest::bodyRules_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<bool>("html");
+    QTest::newRow("one entity level") << QByteArray("x &amp;lt; y\n") << "x &lt; y" << false;
+    QTest::newRow("two entity levels") << QByteArray("x &amp;amp;lt; y\n") << "x < y" << false;
+    QTest::newRow("escaped greater-than") << QByteArray("a &amp;gt; b\n") << "a > b" << false;
+    QTest::newRow("blank entity") << QByteArray("a&nbsp;b\n") << "a b" << false;
+    QTest::newRow("quote entity kept") << QByteArray("&quot;q&quot;") << "&quot;q&quot;" << false;
+    // A text body keeps its last character unless it is a line end.
+    QTest::newRow("full stop kept") << QByteArray("Ends here.") << "Ends here." << false;
+    QTest::newRow("CR LF: one LF left") << QByteArray("line\r\n") << "line\n" << false;
+    QTest::newRow("lone CR becomes LF, then dropped") << QByteArray("line\r") << "line" << false;
+    QTest::newRow("stops at NUL") << QByteArray("abc\0def\n", 8) << "abc" << false;
+    QTest::newRow("upper open, lower close: text") << QByteArray("&lt;HTML&gt;x&lt;/html&gt;.")
+                                                   << "<HTML>x</html>." << false;
+    QTest::newRow("<br> and </b>: HTML") << QByteArray("&lt;br&gt;x&lt;/b&gt;.") << "<br>x</b>." << true;
+    QTest::newRow("HTML keeps its line end") << QByteArray("&lt;div&gt;x&lt;/div&gt;\n") << "<div>x</div>\n" << true;
+    QTest::newRow("font pair") << QByteArray("&lt;br&gt;&lt;font size=2&gt;x&lt;/font&gt;")
+                               << "<br><font size=2>x</font>" << true;
+    QTest::newRow("empty") << QByteArray() << "" << false;
+}
+
+void MailPreviewTest::bodyRules()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, shown);
+    QFETCH(bool, html);
+    bool isHtml = !html;
+    QCOMPARE(MailPreviewBody(stored, &isHtml), shown);
+    QCOMPARE(isHtml, html);
+}
+
+void MailPreviewTest::inlinePictures_data()
+{
+    QTest::addColumn<QString>("cid");
+    QTest::addColumn<QString>("reference");
+    QTest::addColumn<int>("size");
+    QTest::addColumn<bool>("inlined");
+    QTest::newRow("picture with its content id") << "pic1@x" << "pic1@x" << 0 << true;
+    QTest::newRow("no content id") << QString() << "pic1@x" << 0 << false;
+    QTest::newRow("content id \"no\"") << "no" << "no" << 0 << false;
+    // An empty id would turn every reference into this picture.
+    QTest::newRow("empty content id") << "" << "other@x" << 0 << false;
+    QTest::newRow("reference to another id") << "pic1@x" << "pic2@x" << 0 << false;
+    QTest::newRow("picture at the limit") << "pic1@x" << "pic1@x" << int(kMaxInlinePictureBytes) << true;
+    QTest::newRow("picture above the limit") << "pic1@x" << "pic1@x" << int(kMaxInlinePictureBytes + 1) << false;
+}
+
+void MailPreviewTest::inlinePictures()
+{
+    QFETCH(QString, cid);
+    QFETCH(QString, reference);
+    QFETCH(int, size);
+    QFETCH(bool, inlined);
+    const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/pic_0000");
+    QByteArray picture = pngBytes();
+    // A PNG decoder ignores bytes after the image's end chunk: the picture still shows.
+    if (size > 0)
+        picture += QByteArray(size - picture.size(), '\0');
+    const QString body = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;img src=\"cid:%1\"&gt;&lt;p&gt;again "
+                                        "&lt;img src=\"cid:%1\"&gt;&lt;/body&gt;&lt;/html&gt;")
+                             .arg(reference);
+    TestArchiveBuilder b;
+    b.addEntry(url, picture);
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml(attachmentXml(QStringLiteral("pic.png"), url, cid, QStringLiteral("image/png")), body,
+                        QStringLiteral("Pictures")));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("pictures.olm"), b), QStringLiteral("Inbox"), QString());
+    QCOMPARE(w.m_pItemList->topLevelItemCount(), 1);
+    const QString html = w.m_pHtmlPreview->toHtml();
+    QCOMPARE(html.contains(QLatin1String("cid:") + reference), !inlined);
+    QCOMPARE(html.count(QLatin1String("data:image/png;base64,")), inlined ? 2 : 0);
+    QCOMPARE(laidOutHeight(w.m_pHtmlPreview->document()) >= 2 * kPictureSide, inlined);
+}
+
+void MailPreviewTest::markerLineShowsTextPreview()
+{
+    g_mailPreviewMarkerLine = QStringLiteral("On Behalf Of Test Sender [sender@example.invalid]");
+    const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/pic_0000");
+    TestArchiveBuilder b;
+    b.addEntry(url, pngBytes());
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml(attachmentXml(QStringLiteral("pic.png"), url, QStringLiteral("p@x"),
+                                      QStringLiteral("image/png")),
+                        QStringLiteral("&lt;div&gt;From: On Behalf Of Test Sender [sender@example.invalid]&lt;/div&gt;"
+                                       "&lt;img src=\"cid:p@x\"&gt;"),
+                        QStringLiteral("Marked")));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("marker.olm"), b), QStringLiteral("Inbox"), QString());
+    QVERIFY(w.m_pHtmlPreview->isHidden());
+    QVERIFY(!w.m_pTextPreview->isHidden());
+    QVERIFY(qobject_cast<SafePreviewDocument *>(w.m_pTextPreview->document()));
+    QVERIFY(w.m_pTextPreview->toPlainText().contains(g_mailPreviewMarkerLine));
+    // Its pictures are not resolved there.
+    QVERIFY(w.m_pTextPreview->toHtml().contains(QLatin1String("cid:p@x")));
+}
+
+void MailPreviewTest::hostileTextStaysInert()
+{
+    const QString file = QUrl::fromLocalFile(m_picturePath).toString();
+    const QString body = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;x&lt;/p&gt;&lt;img src=\"%1\"&gt;"
+                                        "&lt;img src=\"%2\"&gt;&lt;img src=\"file:///etc/passwd\"&gt;"
+                                        "&lt;/body&gt;&lt;/html&gt;")
+                             .arg(file, m_picturePath);
+    // A crafted sender address with markup; the To entry has no name, so its entities are decoded.
+    const QByteArray from = addressXml("<b>boss@x</b>", "Boss");
+    const QByteArray to = addressXml("&lt;img src='file:///etc/passwd'>to@x");
+    TestArchiveBuilder b;
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml({}, body, QStringLiteral("&lt;i&gt;Urgent&lt;/i&gt; &lt;img src='%1'&gt;").arg(file),
+                        from, to));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("hostile.olm"), b), QStringLiteral("Inbox"), QString());
+    QCOMPARE(w.m_pItemList->topLevelItemCount(), 1);
+    QCOMPARE(w.m_pSubjectLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(w.m_pSubjectLabel->text(), QStringLiteral("<i>Urgent</i> <img src='%1'>").arg(file));
+    QCOMPARE(w.m_pSenderLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(w.m_pSenderLabel->text(), QStringLiteral("<b>boss@x</b>"));
+    QCOMPARE(w.m_pDateLabel->textFormat(), Qt::PlainText);
+    // The recipients block is rich text, its address shown as written.
+    QCOMPARE(w.m_pRecipientsLabel->textFormat(), Qt::RichText);
+    QCOMPARE(shownText(w.m_pRecipientsLabel), QStringLiteral("To: <img src='file:///etc/passwd'>to@x"));
+    QVERIFY(w.m_pMailHeaderText->toPlainText().contains(QLatin1String("<img src='file:///etc/passwd'>to@x")));
+    // The body's pictures name local files: none is read.
+    QTextDocument *doc = w.m_pHtmlPreview->document();
+    QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
+    QCOMPARE(w.m_pHtmlPreview->toPlainText().left(1), QStringLiteral("x"));
+    QVERIFY(laidOutHeight(doc) < kPictureSide);
+}
+
+QTEST_MAIN(MailPreviewTest)
+#include "tst_mailpreview.moc"
+

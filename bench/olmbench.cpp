@@ -1,12 +1,19 @@
-// Benchmark driver: runs the real scanner thread over an archive and prints one JSON object.
+// Benchmark driver: runs the real scanner thread (and saving thread) over an archive and prints
+// one JSON object.
 //   olmbench scan ARCHIVE
+//   olmbench save ARCHIVE DEST --type T [--edition repair|converter]
 
+#include "browse/FolderAttributes.h"
+#include "browse/FolderTree.h"
 #include "platform/ArchiveSource.h"
+#include "save/QMailSavingThread.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
+#include "shell/SaveFlow.h"
 #include "shell/ShellGlobals.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 
@@ -25,30 +32,131 @@ long peakRssKb()
     return usage.ru_maxrss;
 }
 
-int scan(const QString &path)
+bool openArchive(const QString &path)
 {
     fileDescriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
     struct stat st;
     if (fileDescriptor < 0 || fstat(fileDescriptor, &st) != 0) {
         fprintf(stderr, "olmbench: cannot open %s\n", qPrintable(path));
-        return 2;
+        return false;
     }
     lSize = st.st_size;
-    QElapsedTimer clock;
-    clock.start();
+    return true;
+}
+
+void closeArchive()
+{
+    CleanScanResults();
+    ::close(fileDescriptor);
+    fileDescriptor = -1;
+}
+
+void runScan()
+{
     QFolderInformationThread scanner;
     scanner.SetInitialSettings();
     scanner.wait();
+}
+
+int scan(const QString &path)
+{
+    if (!openArchive(path))
+        return 2;
+    QElapsedTimer clock;
+    clock.start();
+    runScan();
     const double seconds = clock.nsecsElapsed() / 1e9;
     printf("{\"archive_bytes\":%lld,\"seconds\":%.3f,\"mails\":%lld,\"contacts\":%lld,\"calendar\":%lld,"
            "\"tasks\":%lld,\"notes\":%lld,\"attachments\":%lld,\"folders\":%d,\"peak_rss_kb\":%ld}\n",
            (long long)lSize, seconds, (long long)MailItemCount, (long long)ContactItemCount,
            (long long)CalendarItemCount, (long long)TaskItemCount, (long long)NotesItemCount,
            (long long)AttachmentNodeCount, objMapFID_PID.size(), peakRssKb());
-    CleanScanResults();
-    ::close(fileDescriptor);
-    fileDescriptor = -1;
+    closeArchive();
     return 0;
+}
+
+// Every folder checked, as the folder tree lists them: the root, the scanned folders by id, the
+// mail "Folder1", then one "Folder1" per kind recovered without a folder.
+void checkEveryFolder()
+{
+    FreeFolderAttributes();
+    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        AppendFolderAttribute(1, it.value(), it.key(), FolderLookFor(objMapFID_Name.value(it.key()), it.value()).kind);
+    AppendFolderAttribute(1, llRootId, Folder1IdForKind(FolderKindMail), FolderKindMail);
+    for (quint32 kind : KindsRecoveredWithoutFolder())
+        AppendFolderAttribute(1, llRootId, Folder1IdForKind(kind), kind);
+}
+
+// The Save As position of type in this build, -1 when the named edition or this build lacks it.
+int listIndexFor(SaveType type, bool converterEdition)
+{
+    int inEdition = -1;
+    int inBuild = -1;
+    for (int index = 0; index < 6; ++index) {
+        if (SaveTypeForIndex(index, converterEdition) == type)
+            inEdition = index;
+        if (SaveTypeForIndex(index) == type)
+            inBuild = index;
+    }
+    return inEdition < 0 ? -1 : inBuild;
+}
+
+QString jsonString(const QString &text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('\\'))
+            out += QLatin1Char('\\') + c;
+        else if (c.unicode() < 0x20)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out;
+}
+
+int save(const QString &archive, const QString &dest, SaveType type, bool converterEdition)
+{
+    const int index = listIndexFor(type, converterEdition);
+    if (index < 0) {
+        fprintf(stderr, "olmbench: save type %d is not offered by this edition\n", int(type));
+        return 2;
+    }
+    if (!openArchive(archive))
+        return 2;
+    runScan();
+    checkEveryFolder();
+    saveDir = QDir(dest).absolutePath();
+    strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
+    SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));
+    QString error;
+    if (!CreateMailFolder(type, saveDir, strTime, &error)) {
+        fprintf(stderr, "olmbench: %s\n", qPrintable(error.trimmed()));
+        closeArchive();
+        return 2;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QMailSavingThread thread;
+    thread.SetInitialSettings(archive, index);
+    thread.wait();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    const SaveOutcome outcome = thread.outcome();
+    printf("{\"type\":%d,\"seconds\":%.3f,\"items\":%lld,\"written\":%lld,\"failed\":%lld,\"output\":\"%s\","
+           "\"peak_rss_kb\":%ld}\n",
+           int(type), seconds, (long long)outcome.items, (long long)outcome.written, (long long)outcome.failed,
+           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(), peakRssKb());
+    FreeFolderAttributes();
+    closeArchive();
+    return outcome.failed ? 1 : 0;
+}
+
+int usage()
+{
+    fprintf(stderr, "usage: olmbench scan ARCHIVE\n"
+                    "       olmbench save ARCHIVE DEST --type T [--edition repair|converter]\n");
+    return 2;
 }
 
 } // namespace
@@ -59,6 +167,24 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() == 3 && args[1] == QLatin1String("scan"))
         return scan(args[2]);
-    fprintf(stderr, "usage: olmbench scan ARCHIVE\n");
-    return 2;
+    if (args.size() < 6 || args[1] != QLatin1String("save"))
+        return usage();
+    int type = -1;
+    bool converter = bforQConverterFO;
+    for (int i = 4; i + 1 < args.size(); i += 2) {
+        bool ok = true;
+        if (args[i] == QLatin1String("--type"))
+            type = args[i + 1].toInt(&ok);
+        else if (args[i] == QLatin1String("--edition") && args[i + 1] == QLatin1String("repair"))
+            converter = false;
+        else if (args[i] == QLatin1String("--edition") && args[i + 1] == QLatin1String("converter"))
+            converter = true;
+        else
+            return usage();
+        if (!ok)
+            return usage();
+    }
+    if (args.size() % 2 != 0 || type < SaveTypeOLM || type > SaveTypeHTML)
+        return usage();
+    return save(args[2], args[3], SaveType(type), converter);
 }

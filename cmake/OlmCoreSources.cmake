@@ -2,6 +2,7 @@
 # root; shared by the main build and the standalone fuzz build.
 set(OLM_CORE_SOURCES
   src/platform/ArchiveSource.cpp
+  src/platform/FinderInfo.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp
   src/scanner/ElementValue.cpp

@@ -1,7 +1,27 @@
 #include "save/QMailSavingThread.h"
 
 #include "browse/FolderAttributes.h"
+#include "browse/FolderTree.h"
+#include "save/SaveGlobals.h"
+#include "save/SaveRun.h"
 #include "shell/ShellGlobals.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+
+QString SaveFailedText(qint64 failed)
+{
+    return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
+}
+
+SaveRun::SaveRun() : attachments(tmpAtFOStart), messages(IndexMessagesByFolder(TmpMlrcPtrStart))
+{
+    // Copies: the window may pick the next save's destination while this one still writes.
+    mail.saveDir = saveDir;
+    mail.strTime = strTime;
+    mail.attachments = &attachments;
+    mail.messagesByFolder = &messages;
+}
 
 QMailSavingThread::QMailSavingThread(QObject *parent) : QThread(parent)
 {
@@ -25,30 +45,175 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
     if (type == SaveTypeInvalid)
         return false;
     bStopFlag = false;
-    m_strDatabasePath = path;
-    m_saveType = type;
+    strDatabasePath = path;
+    nSaveType = type;
     start(QThread::LowPriority);
+    return true;
+}
+
+SaveOutcome QMailSavingThread::outcome() const
+{
+    QMutexLocker lock(&m_outcomeLock);
+    return m_outcome;
+}
+
+bool QMailSavingThread::stopRequested()
+{
+    // The confirmed stop sets both; bStopFlag alone still holds after the window has cleared
+    // stopflag behind its abort message.
+    return stopflag || bStopFlag;
+}
+
+void QMailSavingThread::reportItem(const QString &text)
+{
+    if (!m_run)
+        return;
+    if (text != m_run->lastInfo) {
+        m_run->lastInfo = text;
+        Q_EMIT strInfo(text);
+    }
+    ++m_run->ticks;
+    Q_EMIT OnProgressvalueMainWindow();
+}
+
+bool QMailSavingThread::tickItems(qint64 count, const QString &text)
+{
+    for (qint64 i = 0; i < count; ++i) {
+        if (stopRequested())
+            return false;
+        reportItem(text);
+    }
     return true;
 }
 
 void QMailSavingThread::run()
 {
     bProcessRunning = true;
-    // A stop confirmed during this run sets both flags; bStopFlag stays set until the run ends,
-    // so the stop holds even after the window has cleared stopflag behind its abort message.
-    bool stopped = bStopFlag;
-    if (!stopped && StartFldrAtrib) {
-        const unsigned int total = SizeOfAllMails;
-        Q_EMIT OnInitialSettingsMainWindow(total);
-        for (unsigned int item = 0; item < total; ++item) {
-            if (stopflag || bStopFlag) {
-                stopped = true;
-                break;
-            }
-            Q_EMIT OnProgressvalueMainWindow();
-        }
+    cont = cal = task = note = mail = false;
+    {
+        QMutexLocker lock(&m_outcomeLock);
+        m_outcome = SaveOutcome();
     }
-    stopped = stopped || stopflag || bStopFlag;
+    const SaveType type = nSaveType;
+    bool stopped = bStopFlag;
+    if (!stopped) {
+        m_run.reset(new SaveRun);
+        m_run->mail.stopRequested = &QMailSavingThread::stopRequested;
+        m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
+        QString olmFolderIds;
+        if (StartFldrAtrib) {
+            Q_EMIT OnInitialSettingsMainWindow(SizeOfAllMails);
+            // A partly checked folder (2) is not saved itself: its checked subfolders have nodes
+            // of their own.
+            for (const FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext) {
+                if (node->bState == 1)
+                    saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+            }
+        }
+        if (type == SaveTypeOLM)
+            OLMSaving(olmFolderIds);
+    }
+    stopped = stopped || stopRequested();
+    if (!stopped)
+        moveContainer();
+    finishRun(stopped);
+}
+
+void QMailSavingThread::saveFolder(SaveType type, qint64 folderId, quint32 kind, QString *olmFolderIds)
+{
+    // A kind's own "Folder1" stands for the records that carry the dummy folder id.
+    const unsigned long long recordFolder = quint64(RecordFolderId(folderId));
+    switch (type) {
+    case SaveTypeOLM:
+        switch (kind) {
+        case FolderKindContacts: cont = true; break;
+        case FolderKindCalendar: cal = true; break;
+        case FolderKindTasks: task = true; break;
+        case FolderKindNotes: note = true; break;
+        default:
+            *olmFolderIds += QString::number(recordFolder) + QLatin1Char(';');
+            mail = true;
+            break;
+        }
+        return;
+    case SaveTypeRGE:
+    case SaveTypeMBOX:
+        appmaildata = type == SaveTypeMBOX;
+        switch (kind) {
+        case FolderKindContacts: OnContactSaving(recordFolder); break;
+        case FolderKindCalendar: OnCalenderSaving(recordFolder); break;
+        case FolderKindTasks: OnTaskSaving(recordFolder); break;
+        case FolderKindNotes: OnNotesSaving(recordFolder); break;
+        default:
+            if (type == SaveTypeRGE)
+                OnMailSaving(recordFolder);
+            else
+                SaveAsMBOX(recordFolder);
+            break;
+        }
+        return;
+    case SaveTypeEMLX:
+    case SaveTypeEML:
+    case SaveTypeHTML: {
+        // Every checked folder goes to the message-file writer, which writes the messages of the
+        // id it gets. A contacts, calendar, task or note folder keeps its own id, which no message
+        // carries: its "Folder1" must not write the mail "Folder1" a second time.
+        const bool mailKind = kind != FolderKindContacts && kind != FolderKindCalendar &&
+                              kind != FolderKindTasks && kind != FolderKindNotes;
+        const unsigned long long id = mailKind ? recordFolder : quint64(folderId);
+        if (type == SaveTypeEMLX)
+            SaveAsEMLX(id);
+        else if (type == SaveTypeEML)
+            SaveAsEML(id);
+        else
+            SaveAsHTML(id);
+        return;
+    }
+    case SaveTypeInvalid:
+        return;
+    }
+}
+
+void QMailSavingThread::OnMailSaving(unsigned long long folderId)
+{
+    if (m_run)
+        SaveMailFolder(folderId, RgePackageStyle(), m_run->mail);
+}
+
+void QMailSavingThread::SaveAsMBOX(unsigned long long folderId)
+{
+    if (m_run)
+        SaveMailFolder(folderId, AppleMailStyle(), m_run->mail);
+}
+
+void QMailSavingThread::moveContainer()
+{
+    // No part of the program names a container, so this copies and removes nothing. Were one
+    // named, it is removed only after a complete copy: a failed copy must not lose it.
+    const bool moved = copyDir(strContainerPath, saveDir) && RemoveDir(strContainerPath);
+    if (!strContainerPath.isEmpty() && !moved && m_run) {
+        ++m_run->mail.failed;
+        m_run->mail.failures << QStringLiteral("output folder %1 not moved to %2").arg(strContainerPath, saveDir);
+    }
+}
+
+void QMailSavingThread::finishRun(bool stopped)
+{
+    SaveOutcome result;
+    result.stopped = stopped;
+    if (m_run) {
+        result.items = m_run->ticks;
+        result.written = m_run->mail.written;
+        result.failed = m_run->mail.failed;
+        result.failures = m_run->mail.failures;
+    }
+    m_run.reset();
+    for (const QString &line : qAsConst(result.failures))
+        qWarning().noquote() << "Not saved:" << line;
+    {
+        QMutexLocker lock(&m_outcomeLock);
+        m_outcome = result;
+    }
     // Flags first: the window treats the finish signal as the end of the run.
     bStopFlag = false;
     bProcessRunning = false;

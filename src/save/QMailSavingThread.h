@@ -1,13 +1,34 @@
 #pragma once
-// The saving thread as the shell drives it: started with the archive path and the Save As list
-// position, it announces the item total, ticks once per item and reports the end. The writers
-// are not here yet: each item is a tick and a test of the stop flags.
+// The saving thread: started with the archive path and the Save As list position, it walks the
+// folder attribute list and hands every checked folder to the writer of the save type and the
+// folder's kind. The writers are members of this class; they report a status text and one tick
+// per item and stop at the next item once a stop is requested.
 
 #include "save/SaveType.h"
 
+#include <QMutex>
 #include <QString>
+#include <QStringList>
 #include <QThread>
-#include <QWaitCondition>
+
+#include <memory>
+
+struct SaveRun;
+
+// What the last save did. Complete once run() has ended: read it in the finish slot or after
+// wait().
+struct SaveOutcome {
+    qint64 items = 0;       // progress ticks sent
+    qint64 written = 0;     // items written
+    qint64 failed = 0;      // items that could not be written
+    QStringList failures;   // one line per failed item, naming it
+    bool stopped = false;   // the user stopped the save
+};
+
+// The end message of a save that was not stopped but could not write everything. Like every
+// message it starts with a line feed.
+inline const char kSaveItemsFailedText[] = "\n%1 item(s) could not be saved. Files Saved Partially.";
+QString SaveFailedText(qint64 failed);
 
 class QMailSavingThread : public QThread {
     Q_OBJECT
@@ -17,11 +38,20 @@ public:
     ~QMailSavingThread() override;
 
     // Starts a save of the given type (SaveTypeForIndex of index) at low priority. Refused
-    // (false, nothing changes) while a save runs or for a position without a save type.
+    // (false, nothing changes, the running save goes on untouched) while a save runs, or for a
+    // position without a save type.
     bool SetInitialSettings(QString path, int index);
 
-    SaveType saveType() const { return m_saveType; }
-    QString databasePath() const { return m_strDatabasePath; }
+    SaveType saveType() const { return nSaveType; }
+    QString databasePath() const { return strDatabasePath; }
+    SaveOutcome outcome() const;
+
+    // The output tree step, in-process: copyDir copies source (a folder, file or link) into the
+    // folder destination, or to destination when that does not exist; links are copied as links.
+    // RemoveDir removes path and everything below it without following links. An empty path does
+    // nothing. Both return false when something could not be copied or removed.
+    bool copyDir(const QString &source, const QString &destination);
+    bool RemoveDir(const QString &path);
 
 Q_SIGNALS:
     void OnInitialSettingsMainWindow(unsigned int count);
@@ -34,8 +64,36 @@ Q_SIGNALS:
 protected:
     void run() override;
 
+    // The writers, one call per checked folder with the id its records carry. Virtual so a test
+    // can see which writer gets which folder.
+    virtual void OnContactSaving(unsigned long long folderId);
+    virtual void OnCalenderSaving(unsigned long long folderId);
+    virtual void OnTaskSaving(unsigned long long folderId);
+    virtual void OnNotesSaving(unsigned long long folderId);
+    virtual void OnMailSaving(unsigned long long folderId);
+    virtual void SaveAsMBOX(unsigned long long folderId);
+    virtual void SaveAsEMLX(unsigned long long folderId);
+    virtual void SaveAsEML(unsigned long long folderId);
+    virtual void SaveAsHTML(unsigned long long folderId);
+    // Called once after the walk of an OLM save with the checked mail folders' ids ("a;b;").
+    virtual void OLMSaving(QString folderIds);
+
+    // For the writers: the stop test of every item, and the status text plus one tick.
+    static bool stopRequested();
+    void reportItem(const QString &text);
+    // count items, each a stop test and a report; false when the stop ended the walk.
+    bool tickItems(qint64 count, const QString &text);
+    // The state of the save that runs; null outside run().
+    SaveRun *currentRun() const { return m_run.get(); }
+
 private:
-    QString m_strDatabasePath;
-    QWaitCondition m_wait;   // nothing waits on it; kept for the writers that will
-    SaveType m_saveType = SaveTypeInvalid;
+    void saveFolder(SaveType type, qint64 folderId, quint32 kind, QString *olmFolderIds);
+    void moveContainer();
+    void finishRun(bool stopped);
+
+    SaveType nSaveType = SaveTypeInvalid;
+    QString strDatabasePath;   // kept for the shell; the writers take their paths from the globals
+    std::unique_ptr<SaveRun> m_run;
+    mutable QMutex m_outcomeLock;
+    SaveOutcome m_outcome;
 };

@@ -253,6 +253,13 @@ void QZovuvozivMainWindow::SetFinishSettings()
         m_pProgressInfo->hide();
     if (stopDlgObj3)
         stopDlgObj3->hide();
+    const SaveOutcome outcome = m_SavingThread.outcome();
+    if (outcome.failed > 0) {
+        // Never success when something was not written; the marks stay for another try.
+        ShowMessageBox(nullptr, SaveFailedText(outcome.failed));
+        bStopFlag = false;
+        return;
+    }
     ShowMessageBox(nullptr, SaveSuccessText());
     if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);

@@ -1,0 +1,204 @@
+// Attachment parts of a message: one base64 part per attachment, its bytes copied from the
+// archive entry its URL names, in chunks, and the close delimiter of the outer multipart.
+
+#include "save/mail/MailMimeParts.h"
+
+#include "platform/ArchiveSource.h"
+#include "save/AttachmentIndex.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/ShellGlobals.h"
+
+#include <cstring>
+
+namespace {
+
+bool isPrintableAscii(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+// RFC 2045 token characters: printable ASCII but space and tspecials.
+bool isTokenText(const QString &text)
+{
+    if (text.isEmpty() || !isPrintableAscii(text))
+        return false;
+    for (const QChar c : text) {
+        if (c == QLatin1Char(' ') || std::strchr("()<>@,;:\\\"/[]?=", char(c.unicode())))
+            return false;
+    }
+    return true;
+}
+
+// RFC 5987 attr-char; everything else is percent-encoded.
+bool isAttrChar(char c)
+{
+    if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))
+        return true;
+    return c != 0 && std::strchr("!#$&+-.^_`|~", c) != nullptr;
+}
+
+QByteArray percentEncoded(const QByteArray &utf8)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    QByteArray out;
+    out.reserve(utf8.size() * 3);
+    for (const char c : utf8) {
+        if (isAttrChar(c)) {
+            out.append(c);
+        } else {
+            const uchar u = uchar(c);
+            out.append('%').append(hex[u >> 4]).append(hex[u & 0x0F]);
+        }
+    }
+    return out;
+}
+
+QByteArray quotedString(const QString &ascii)
+{
+    QByteArray out = ascii.toLatin1();
+    out.replace('\\', "\\\\");
+    out.replace('"', "\\\"");
+    return '"' + out + '"';
+}
+
+// Writes the entry's data as one base64 line; the reason when it could not be written whole.
+QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *node)
+{
+    if (!node)
+        return QStringLiteral("not found in the archive");
+    // A deflated entry is not the attachment's bytes; writing it would corrupt the file.
+    if (node->bCompressed)
+        return QStringLiteral("stored compressed in the archive");
+    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize,
+                                             [&](const QByteArray &text) { return message.out.write(text); });
+    message.out.write(message.style.lineEnd + message.style.lineEnd);
+    switch (copy) {
+    case EntryCopy::Complete:
+        return QString();
+    case EntryCopy::Short:
+        return QStringLiteral("cut short in the archive");
+    case EntryCopy::WriteFailed:
+        break;
+    }
+    return QStringLiteral("could not be written");
+}
+
+// CR, LF, TAB and every other control become spaces: a header value stays one line.
+QString controlsAsSpaces(const QString &value)
+{
+    QString out = value;
+    for (QChar &c : out) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = QLatin1Char(' ');
+    }
+    return out;
+}
+
+} // namespace
+
+QByteArray AttachmentContentType(const QString &type)
+{
+    const QString t = controlsAsSpaces(type).trimmed();
+    const int slash = t.indexOf(QLatin1Char('/'));
+    if (slash > 0 && isTokenText(t.left(slash)) && isTokenText(t.mid(slash + 1)))
+        return t.toLatin1();
+    return QByteArrayLiteral("application/octet-stream");
+}
+
+QByteArray MimeParameter(const char *name, const QString &value)
+{
+    const QString v = controlsAsSpaces(value);
+    if (isPrintableAscii(v))
+        return QByteArray(name) + '=' + quotedString(v);
+    return QByteArray(name) + "*=UTF-8''" + percentEncoded(v.toUtf8());
+}
+
+QByteArray EncodedHeaderText(const QString &value)
+{
+    const QString v = controlsAsSpaces(value);
+    if (isPrintableAscii(v))
+        return v.toLatin1();
+    return "=?UTF-8?B?" + v.toUtf8().toBase64() + "?=";
+}
+
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,
+                                const QByteArray &lineEnd)
+{
+    const QByteArray &le = lineEnd;
+    QByteArray h = "--" + token + le;
+    h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; "
+         + MimeParameter("name", attachment.name) + le;
+    h += "Content-Description: " + EncodedHeaderText(attachment.name) + le;
+    h += "Content-Disposition: attachment; " + MimeParameter("filename", attachment.name) + ';' + le;
+    h += "Content-Transfer-Encoding: base64";
+    // The parse gives "no" for an attachment without a content ID.
+    if (attachment.contentId != QLatin1String("no"))
+        h += le + "Content-ID: <" + controlsAsSpaces(attachment.contentId).toLatin1() + '>';
+    return h + le + le;
+}
+
+EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
+                            qint64 chunkBytes)
+{
+    if (size == 0)
+        return EntryCopy::Complete;
+    if (size < 0 || offset < 0 || offset >= lSize)
+        return EntryCopy::Short;
+    // Every chunk but the last a multiple of 3: the texts then join without padding inside.
+    const qint64 chunk = qBound<qint64>(3, chunkBytes - chunkBytes % 3, qint64(64) << 20);
+    const qint64 available = qMin(size, lSize - offset);
+    QByteArray buffer(int(qMin(chunk, available)), Qt::Uninitialized);
+    qint64 done = 0;
+    while (done < available) {
+        const qint64 want = qMin(chunk, available - done);
+        const qint64 got = readAt(offset + done, buffer.data(), want);
+        if (got <= 0)
+            break;
+        if (!write(QByteArray::fromRawData(buffer.constData(), int(got)).toBase64()))
+            return EntryCopy::WriteFailed;
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done == size ? EntryCopy::Complete : EntryCopy::Short;
+}
+
+AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool frameWritten)
+{
+    AttachmentOutcome outcome;
+    const QByteArray &le = message.style.lineEnd;
+    const QVector<AttachmentInfo> &list = message.fields.attachments;
+    const QByteArray token = MessageBoundaryToken(message.record, message.fields);
+    bool open = frameWritten;
+    if (message.style.writesMimeFrame && !list.isEmpty()) {
+        if (!open) {
+            // No body part was written: the attachments open the frame themselves.
+            message.out.write("Content-type: multipart/mixed;\r\t" + MakeMimeBoundaries(token, 0).outerParam
+                              + le + le);
+            open = true;
+        }
+        for (const AttachmentInfo &a : list) {
+            message.out.write(AttachmentPartHeader(a, token, le));
+            const QString reason = writeAttachmentData(message, message.attachments.find(a.url));
+            if (!reason.isEmpty())
+                outcome.failures.append({a.name, reason});
+            ++outcome.parts;
+        }
+    }
+    // The outer multipart is closed also when no attachment follows the text part.
+    if (open)
+        message.out.write("--" + token + "--" + le);
+    // A blank line before the next From_ line, so the last line of this message stays its own.
+    if (message.style.writesFromLine)
+        message.out.write(le);
+    return outcome;
+}
+
+void WriteAttachmentParts(const MailMessage &message, bool frameWritten)
+{
+    WriteAttachmentPartsChecked(message, frameWritten);
+}

@@ -1,0 +1,344 @@
+#include "save/mail/MailHeaders.h"
+
+#include "save/mail/MailMimeParts.h"
+#include "save/mail/MailWriter.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace {
+
+const char kUserAgent[] = "User-Agent: Microsoft-MacOutlook/14.0.0.100825";
+
+QDateTime localTime(quint32 seconds)
+{
+    // Unsigned: times from 2038 on stay in the future, never before 1970.
+    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime);
+}
+
+// The zone as the system names it ("CET", "IST"), at most five characters.
+QString zoneText(const QDateTime &time)
+{
+    return QLocale::c().toString(time, QStringLiteral("t")).left(5);
+}
+
+QByteArray numericZone(const QDateTime &time)
+{
+    const int offset = time.offsetFromUtc();
+    const int minutes = qAbs(offset) / 60;
+    return QStringLiteral("%1%2%3")
+        .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'))
+        .toLatin1();
+}
+
+MailTime recordTime(quint32 first, quint32 other)
+{
+    return MailTime{MailTime::Record, first ? first : other};
+}
+
+// The time of an unfiled message (none of the folder words in its entry name).
+MailTime unfiledTime(const MailMLRC &rec, MailTimeRule rule)
+{
+    const quint32 sent = rec.dwSentTime;
+    const quint32 received = rec.dwReceivedTime;
+    if (rule == MailTimeRule::DateHeader)
+        return sent || received ? recordTime(sent, received) : MailTime{MailTime::None, 0};
+    if (rec.bOutgoing == 1)
+        return recordTime(sent, received);
+    if (rule == MailTimeRule::FromLineNow && !sent && !received)
+        return MailTime{MailTime::Now, 0};
+    return recordTime(received, sent);
+}
+
+bool isEntityName(const QStringRef &name)
+{
+    static const char *const names[] = {"lt", "gt", "amp", "apos", "quot", "nbsp"};
+    for (const char *n : names) {
+        if (name == QLatin1String(n))
+            return true;
+    }
+    if (name.size() < 2 || name.size() > 9 || name.at(0) != QLatin1Char('#'))
+        return false;
+    const bool hex = name.at(1) == QLatin1Char('x') || name.at(1) == QLatin1Char('X');
+    bool ok = false;
+    name.mid(hex ? 2 : 1).toUInt(&ok, hex ? 16 : 10);
+    return ok;
+}
+
+// Whether the ";" at position semicolon closes an entity that starts after position from.
+bool closesEntity(const QString &text, int from, int semicolon)
+{
+    const int amp = text.lastIndexOf(QLatin1Char('&'), semicolon);
+    return amp >= from && isEntityName(text.midRef(amp + 1, semicolon - amp - 1));
+}
+
+bool needsQuoting(const QString &name)
+{
+    static const QLatin1String specials("()<>[]:;@\\,.\"");
+    for (const QChar ch : name) {
+        if (specials.contains(ch))
+            return true;
+    }
+    return name.contains(QLatin1String("=?"));
+}
+
+// RFC 2047 words of at most 45 UTF-8 bytes each, never splitting a character.
+QByteArray encodedWords(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    int at = 0;
+    while (at < utf8.size()) {
+        int end = qMin(at + 45, utf8.size());
+        while (end < utf8.size() && end > at + 1 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
+            --end;
+        if (!out.isEmpty())
+            out += ' ';
+        out += "=?UTF-8?B?" + utf8.mid(at, end - at).toBase64() + "?=";
+        at = end;
+    }
+    return out;
+}
+
+QString withoutControls(QString text)
+{
+    for (QChar &ch : text) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char(' ');
+    }
+    return text;
+}
+
+bool isAscii(const QString &text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() > 0x7E)
+            return false;
+    }
+    return true;
+}
+
+QByteArray displayName(const QString &name)
+{
+    const QString clean = withoutControls(name);
+    if (!isAscii(clean))
+        return encodedWords(clean);
+    if (!needsQuoting(clean))
+        return clean.toLatin1();
+    QByteArray quoted = "\"";
+    for (const QChar ch : clean) {
+        if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
+            quoted += '\\';
+        quoted += char(ch.unicode());
+    }
+    return quoted + '"';
+}
+
+bool hasRecipientGate(const QString &list)
+{
+    for (const char *entity : {"&lt;", "&amp;", "&nbsp;"}) {
+        if (list.contains(QLatin1String(entity), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QString decodeRecipient(QString entry, int entityCount)
+{
+    entry.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    entry.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    entry.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    if (entityCount >= 4)
+        entry.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    return entry;
+}
+
+QByteArray priorityLine(const MailMLRC &rec, const MailFormatStyle &style)
+{
+    const int index = rec.cPriority - '2';
+    if (index < 0 || index > 2 || !style.priorityDigits[index])
+        return QByteArray();
+    return QByteArray("X-Priority: ") + style.priorityDigits[index] + style.priorityLineEnd;
+}
+
+QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+{
+    const MailTime t = ChooseMailTime(rec, ClassifyMailFolder(fields.strEntryName), style.dateHeaderTimeRule);
+    if (t.kind == MailTime::None)
+        return QByteArray();
+    const quint32 seconds = t.kind == MailTime::Now ? quint32(QDateTime::currentSecsSinceEpoch()) : t.seconds;
+    return "Date: " + FormatMailDate(seconds, style) + style.dateLineEnd;
+}
+
+QByteArray fromHeader(const MailMLRC &rec, const MailMessageFields &fields)
+{
+    const QString address = LastListEntry(fields.strFromList);
+    // The names from the XML first: the record keeps them one byte per character, so a name
+    // outside Latin-1 survives only there.
+    QString name = address;
+    if (!fields.fromNames.isEmpty())
+        name = fields.fromNames.last();
+    else if (rec.pFromNames)
+        name = LastListEntry(QString::fromLatin1(rec.pFromNames));
+    return "From: " + FormatMailbox(name, address);
+}
+
+} // namespace
+
+MailFolderClass ClassifyMailFolder(const QString &entryName)
+{
+    if (entryName.contains(QLatin1String("Sent Items")))
+        return MailFolderClass::SentItems;
+    if (entryName.contains(QLatin1String("Inbox")))
+        return MailFolderClass::Inbox;
+    if (entryName.contains(QLatin1String("Deleted Items")))
+        return MailFolderClass::DeletedItems;
+    if (entryName.contains(QLatin1String("Drafts")))
+        return MailFolderClass::Drafts;
+    return MailFolderClass::Other;
+}
+
+MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTimeRule rule)
+{
+    const quint32 sent = rec.dwSentTime;
+    const quint32 received = rec.dwReceivedTime;
+    if (rec.bOutgoing == '-')
+        return recordTime(sent, received);
+    switch (folderClass) {
+    case MailFolderClass::SentItems:
+    case MailFolderClass::Drafts:
+        return recordTime(sent, received);
+    case MailFolderClass::Inbox:
+        return recordTime(received, sent);
+    case MailFolderClass::DeletedItems:
+        return rec.bOutgoing == 1 ? recordTime(sent, received) : recordTime(received, sent);
+    case MailFolderClass::Other:
+        break;
+    }
+    return unfiledTime(rec, rule);
+}
+
+QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
+{
+    const QDateTime time = localTime(seconds);
+    QByteArray text = QLocale::c().toString(time, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")).toLatin1();
+    const QByteArray zone = style.numericDateZone ? numericZone(time) : HeaderSafe(zoneText(time).toLatin1());
+    if (!zone.isEmpty())
+        text += ' ' + zone;
+    return text;
+}
+
+QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
+{
+    const QLocale c = QLocale::c();
+    QByteArray line = "From ???@??? ";
+    if (time.kind != MailTime::Record) {
+        line += c.toString(QDateTime::currentDateTime(), QStringLiteral("ddd MMM d HH:mm:ss yyyy")).toLatin1();
+        return line + style.dateLineEnd;
+    }
+    const QDateTime local = localTime(time.seconds);
+    line += c.toString(local, QStringLiteral("ddd MMM dd HH:mm:ss yyyy")).toLatin1();
+    const QByteArray zone = HeaderSafe(zoneText(local).toLatin1());
+    if (style.fromLineZone && !zone.isEmpty())
+        line += ' ' + zone;
+    return line + style.dateLineEnd;
+}
+
+QByteArray EncodeSubjectWord(const char *subject)
+{
+    return "=?UTF-8?B?" + QByteArray(subject ? subject : "").toBase64() + "?=";
+}
+
+QStringList ListEntries(const QString &list)
+{
+    QStringList entries;
+    int start = 0;
+    for (int i = list.indexOf(QLatin1Char(';')); i >= 0; i = list.indexOf(QLatin1Char(';'), i + 1)) {
+        if (closesEntity(list, start, i))
+            continue;
+        entries.append(list.mid(start, i - start));
+        start = i + 1;
+    }
+    return entries;
+}
+
+QString LastListEntry(const QString &list)
+{
+    const QStringList entries = ListEntries(list);
+    return entries.isEmpty() ? list : entries.last();
+}
+
+QByteArray FormatMailbox(const QString &name, const QString &address)
+{
+    return displayName(name) + " <" + withoutControls(address).toUtf8() + '>';
+}
+
+QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
+{
+    const bool decode = hasRecipientGate(list);
+    QByteArray out;
+    bool first = true;
+    for (const QString &raw : ListEntries(list)) {
+        const QString entry = decode ? decodeRecipient(raw, entityCount) : raw;
+        if (!first)
+            out += style.addressSeparator;
+        out += FormatMailbox(entry, entry);
+        first = false;
+    }
+    return out;
+}
+
+QByteArray HeaderSafe(QByteArray value)
+{
+    for (char &c : value) {
+        if (quint8(c) < 0x20 || quint8(c) == 0x7F)
+            c = ' ';
+    }
+    return value;
+}
+
+void WriteFromLine(const MailMessage &message)
+{
+    const MailFormatStyle &style = message.style;
+    if (!style.writesFromLine)
+        return;
+    const MailFolderClass folderClass = ClassifyMailFolder(message.fields.strEntryName);
+    const MailTime time = ChooseMailTime(message.record, folderClass, style.fromLineTimeRule);
+    message.out.write(FromLineText(time, style));
+    if (time.kind == MailTime::Record)
+        message.out.write(kUserAgent + style.lineEnd);
+}
+
+void WriteMailHeaders(const MailMessage &message)
+{
+    const MailMLRC &rec = message.record;
+    const MailMessageFields &f = message.fields;
+    const MailFormatStyle &style = message.style;
+    const QByteArray &le = style.lineEnd;
+    QByteArray block;
+    if (rec.pSubject)
+        block += "Subject: " + EncodeSubjectWord(rec.pSubject) + le;
+    if (!f.strFromList.isEmpty())
+        block += fromHeader(rec, f) + le;
+    if (!f.strToList.isEmpty())
+        block += "To: " + FormatAddressList(f.strToList, 3, style) + le;
+    if (!f.strCcList.isEmpty())
+        block += "Cc: " + FormatAddressList(f.strCcList, 4, style) + le;
+    if (!f.strBccList.isEmpty())
+        block += "Bcc: " + FormatAddressList(f.strBccList, 4, style) + le;
+    block += dateLine(rec, f, style);
+    if (rec.pSubject)
+        block += "Thread-Topic: " + HeaderSafe(QByteArray(rec.pSubject)) + le;
+    if (style.writesPriorityAndHasAttach)
+        block += priorityLine(rec, style);
+    // The same test that decides whether the boundaries are made from the id.
+    if (HasUsableMessageId(f.strMessageId))
+        block += "Message-ID: " + HeaderSafe(f.strMessageId.toLatin1()) + le;
+    if (style.writesPriorityAndHasAttach)
+        block += "X-MS-Has-Attach: " + QByteArray(f.strAttachmentContentIds.isEmpty() ? "" : "yes") + le;
+    block += "Mime-version: 1.1" + le;
+    message.out.write(block);
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The pieces of a message's From_ line and header block, for the writer's header step and its
+// tests. Every value from the archive goes through here before it reaches a header line.
+
+#include "save/mail/MailFormatStyle.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+struct MailMLRC;
+
+// Folder words of the entry name that decide which record time a message shows.
+enum class MailFolderClass { SentItems, Inbox, DeletedItems, Drafts, Other };
+
+MailFolderClass ClassifyMailFolder(const QString &entryName);
+
+struct MailTime {
+    enum Kind { Record, Now, None };
+    Kind kind = None;
+    quint32 seconds = 0;  // for Record
+};
+
+MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule);
+
+// The Date header's value in the style's zone form, English names whatever the locale.
+QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style);
+// The From_ line, its line end included: "From ???@??? " + date (+ zone) for a record time,
+// or the current time in text date form.
+QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style);
+
+// "=?UTF-8?B?" + base64 of the stored subject bytes + "?=".
+QByteArray EncodeSubjectWord(const char *subject);
+
+// The entries of a ";"-terminated list. A ";" that ends an entity ("&apos;") belongs to it, so
+// an address holding one stays one entry.
+QStringList ListEntries(const QString &list);
+// The last entry of a list; the whole text when it holds no separator.
+QString LastListEntry(const QString &list);
+
+// One mailbox: display name (quoted when it holds specials, RFC 2047 words when it is not
+// ASCII), a space and the address in angle brackets.
+QByteArray FormatMailbox(const QString &name, const QString &address);
+// The value of a To (entityCount 3) or Cc/Bcc (4) line: each entry as its own display name
+// and address, the style's separator between entries.
+QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style);
+
+// Header text with CR, LF and every other control byte as a space.
+QByteArray HeaderSafe(QByteArray value);

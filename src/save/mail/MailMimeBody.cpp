@@ -1,0 +1,234 @@
+// The MIME frame of a message: boundaries from its Message-ID, the multipart/alternative part
+// and its one text part, whose kind and line ends follow from the body text.
+
+#include "save/mail/MailMimeParts.h"
+
+#include "save/MessageFields.h"
+#include "scanner/ScanGlobals.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// RFC 2046 bcharsnospace; the space that bchars also allows is left out, since a boundary
+// must not end with one and folding could eat it.
+bool isBoundaryChar(QChar c)
+{
+    const ushort u = c.unicode();
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
+        return true;
+    return u != 0 && u < 0x80 && std::strchr("'()+_,-./:=?", char(u)) != nullptr;
+}
+
+struct TagPair {
+    const char *open;
+    const char *close;
+};
+
+// The anchor row must stay last: the line-end test leaves it out.
+const TagPair kTagPairs[kHtmlRowsKind] = {
+    {"<html", "</html>"},   {"<table", "</table>"},   {"<body", "</body>"}, {"<tbody", "</tbody>"},
+    {"<td", "</td>"},       {"<tr", "</tr>"},         {"<div", "</div>"},   {"<br", "</br>"},
+    {"<small", "</small>"}, {"<strong", "</strong>"}, {"<map", "</map>"},   {"<head", "</head>"},
+    {"<title", "</title>"}, {"<a ", "</a>"},
+};
+
+// Any of these in the raw text means it came as escaped markup or text: its line ends are
+// then made plain LF whatever the kind test says.
+const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
+
+struct EntityRef {
+    const char *text;
+    char replacement;
+};
+
+const EntityRef kBodyEntityRefs[] = {{"&lt;", '<'},    {"&gt;", '>'},    {"&amp;", '&'},
+                                     {"&quot;", '"'},  {"&apos;", '\''}, {"&nbsp;", ' '}};
+
+bool hasGateEntity(const QString &text)
+{
+    for (const char *g : kEntityGate) {
+        if (text.contains(QLatin1String(g), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+// CR LF and a lone CR each become one LF.
+void makeLineEndsLf(QString &text)
+{
+    if (!text.contains(QLatin1Char('\r')))
+        return;
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+}
+
+bool frameWanted(const MailMessage &message)
+{
+    return message.style.writesMimeFrame
+           && (message.record.dwBodyLength != 0 || message.style.writeEmptyTextPart);
+}
+
+} // namespace
+
+QByteArray BoundaryTokenFromId(const QString &messageId)
+{
+    QByteArray token;
+    token.reserve(messageId.size());
+    for (const QChar c : messageId) {
+        if (c == QLatin1Char('<') || c == QLatin1Char('>'))
+            continue;
+        token.append(isBoundaryChar(c) ? char(c.unicode()) : '_');
+    }
+    return token;
+}
+
+bool HasUsableMessageId(const QString &messageId)
+{
+    return !BoundaryTokenFromId(messageId).isEmpty();
+}
+
+QByteArray FallbackBoundaryToken(const MailMLRC &record)
+{
+    return "olm-part-" + QByteArray::number(record.llDataOffset, 16) + '-'
+           + QByteArray::number(record.llBodyOffset, 16) + '-'
+           + QByteArray::number(record.dwBodyLength, 16);
+}
+
+QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields)
+{
+    const QByteArray token = BoundaryTokenFromId(fields.strMessageId);
+    return token.isEmpty() ? FallbackBoundaryToken(record) : token;
+}
+
+MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number)
+{
+    // The number stands after the identifier's eighth character, as in "boundary=" plus the
+    // bracketed id with the number at index 18; a shorter token gets it at its end.
+    const int at = qMin(8, token.size());
+    MimeBoundaries b;
+    b.outerToken = token;
+    b.outerParam = "boundary=\"" + token + '"';
+    b.innerToken = token.left(at) + QByteArray::number(number) + token.mid(at);
+    b.innerParam = "boundary=\"" + b.innerToken + '"';
+    return b;
+}
+
+bool IsHtmlBody(const QString &text, int rows)
+{
+    const int n = qBound(0, rows, kHtmlRowsKind);
+    for (int i = 0; i < n; ++i) {
+        if (text.contains(QLatin1String(kTagPairs[i].open), Qt::CaseInsensitive)
+            && text.contains(QLatin1String(kTagPairs[i].close), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+QString ReadMessageBody(const MailMLRC &record)
+{
+    if (record.dwBodyLength == 0)
+        return QString();
+    return QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(record.llBodyOffset, record.dwBodyLength)));
+}
+
+QString DecodeBodyEntities(const QString &raw)
+{
+    int amp = raw.indexOf(QLatin1Char('&'));
+    if (amp < 0)
+        return raw;
+    QString out;
+    out.reserve(raw.size());
+    int from = 0;
+    while (amp >= 0) {
+        out.append(raw.midRef(from, amp - from));
+        const EntityRef *hit = nullptr;
+        for (const EntityRef &e : kBodyEntityRefs) {
+            if (raw.midRef(amp).startsWith(QLatin1String(e.text))) {
+                hit = &e;
+                break;
+            }
+        }
+        if (hit) {
+            out.append(QLatin1Char(hit->replacement));
+            from = amp + int(std::strlen(hit->text));
+        } else {
+            out.append(QLatin1Char('&'));
+            from = amp + 1;
+        }
+        amp = raw.indexOf(QLatin1Char('&'), from);
+    }
+    out.append(raw.midRef(from));
+    return out;
+}
+
+QByteArray QuoteMboxFromLines(const QByteArray &text)
+{
+    if (!text.contains("From "))
+        return text;
+    QByteArray out;
+    out.reserve(text.size() + 64);
+    int start = 0;
+    while (start < text.size()) {
+        const int nl = text.indexOf('\n', start);
+        const int end = nl < 0 ? text.size() : nl + 1;
+        int p = start;
+        while (p < end && text.at(p) == '>')
+            ++p;
+        if (end - p >= 5 && std::memcmp(text.constData() + p, "From ", 5) == 0)
+            out.append('>');
+        out.append(text.constData() + start, end - start);
+        start = end;
+    }
+    return out;
+}
+
+BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
+{
+    const bool escaped = hasGateEntity(raw);
+    QString text = DecodeBodyEntities(raw);
+    BodyPart part;
+    part.html = IsHtmlBody(text, kHtmlRowsKind);
+    // Markup keeps its own line ends; text (and anything that came escaped) gets LF.
+    if (escaped || !IsHtmlBody(text, kHtmlRowsLineEnds))
+        makeLineEndsLf(text);
+    part.bytes = text.toUtf8();
+    if (mboxrdFromQuoting)
+        part.bytes = QuoteMboxFromLines(part.bytes);
+    return part;
+}
+
+bool WriteMimeFrame(const MailMessage &message, unsigned number)
+{
+    if (!frameWanted(message))
+        return false;
+    BodyPart body;
+    if (message.record.dwBodyLength != 0)
+        body = PrepareBodyPart(ReadMessageBody(message.record), message.style.mboxrdFromQuoting);
+    const MimeBoundaries b = MakeMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number);
+    const QByteArray &le = message.style.lineEnd;
+
+    // The two boundary lines fold with CR TAB in every format, whatever its line end.
+    QByteArray head = "Content-type: multipart/mixed;\r\t" + b.outerParam + le + le;
+    head += "--" + b.outerToken + le;
+    head += "Content-type: multipart/alternative;\r\t" + b.innerParam + le + le;
+    head += "--" + b.innerToken + le;
+    head += body.html ? "Content-type: text/html;" : "Content-type: text/plain;";
+    head += "charset=\"UTF-8\"" + le;
+    head += "Content-transfer-encoding: 8bit" + le + le;
+    message.out.write(head);
+    if (!body.bytes.isEmpty())
+        message.out.write(body.bytes);
+    message.out.write(le + le + "--" + b.innerToken + "--" + le + le);
+    return true;
+}
+
+bool WriteMimeBody(const MailMessage &message)
+{
+    if (!frameWanted(message))
+        return false;
+    // One draw per framed message from the process's unseeded generator: the same archive
+    // saved in the same order gives the same inner boundaries.
+    return WriteMimeFrame(message, unsigned(std::rand()));
+}

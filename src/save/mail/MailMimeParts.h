@@ -1,0 +1,104 @@
+#pragma once
+// The pieces behind WriteMimeBody and WriteAttachmentParts: boundaries made from the
+// Message-ID, the body text's kind test and conversions, the attachment part headers and the
+// chunked base64 copy of an archive entry.
+
+#include "save/mail/MailWriter.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+#include <functional>
+
+struct MailMLRC;
+
+// ---- Boundaries
+
+struct MimeBoundaries {
+    QByteArray outerParam;  // boundary="TOKEN"
+    QByteArray outerToken;  // TOKEN
+    QByteArray innerParam;  // boundary="TOKEN with the drawn number after its 8th character"
+    QByteArray innerToken;
+};
+
+// The Message-ID without its angle brackets, every character that RFC 2046 does not allow in
+// a boundary replaced by '_'; empty when nothing is left.
+QByteArray BoundaryTokenFromId(const QString &messageId);
+// A Message-ID that gives a boundary token; only such an id is written as a header.
+bool HasUsableMessageId(const QString &messageId);
+// For a message without a usable Message-ID: a token made from where its record lies, so the
+// same archive gives the same output.
+QByteArray FallbackBoundaryToken(const MailMLRC &record);
+// The outer token of the message: from its Message-ID, else the fallback.
+QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields);
+// Both boundaries from one token and the number drawn for the message.
+MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number);
+
+// ---- Body text
+
+constexpr int kHtmlRowsKind = 14;      // the part's type
+constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row left out
+
+// True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
+bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
+// The body's bytes where the record says, clamped to the archive, up to the first NUL, as UTF-8.
+QString ReadMessageBody(const MailMLRC &record);
+// Entity references of the body's XML text (&lt; &gt; &amp; &quot; &apos;, and &nbsp; as a
+// space) decoded in one pass, so "&amp;lt;" stays "&lt;".
+QString DecodeBodyEntities(const QString &raw);
+// A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
+QByteArray QuoteMboxFromLines(const QByteArray &text);
+
+struct BodyPart {
+    bool html = false;
+    QByteArray bytes;  // UTF-8, ready to write
+};
+// The text part from the body's XML text: entities decoded once; line ends made one LF each
+// unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
+BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
+
+// Writes the frame with the given number for the inner boundary; false when the style writes
+// none for this message. WriteMimeBody draws the number from the process's generator.
+bool WriteMimeFrame(const MailMessage &message, unsigned number);
+
+// ---- Attachment parts
+
+// Base64 copies are read and encoded this many bytes at a time; a multiple of 3 (57 per
+// 76-character group), so the chunks' texts join into the text of one pass.
+constexpr qint64 kBase64ChunkBytes = 57 * 18396;
+
+enum class EntryCopy {
+    Complete,
+    Short,        // the archive ends (or a read fails) before the entry's last byte
+    WriteFailed,  // the sink refused a chunk
+};
+
+// Encodes [offset, offset + size) of the open archive in base64 chunk by chunk and hands each
+// chunk's text to write. chunkBytes is rounded down to a multiple of 3.
+EntryCopy StreamEntryBase64(qint64 offset, qint64 size,
+                            const std::function<bool(const QByteArray &)> &write,
+                            qint64 chunkBytes = kBase64ChunkBytes);
+
+// The header block of one attachment part, from its delimiter line to its blank line.
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,
+                                const QByteArray &lineEnd);
+// RFC 2045 type/subtype, else application/octet-stream.
+QByteArray AttachmentContentType(const QString &type);
+// Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.
+// name="value" for printable ASCII (quotes and backslashes escaped), else RFC 2231 name*=.
+QByteArray MimeParameter(const char *name, const QString &value);
+// The text as is when printable ASCII, else one RFC 2047 encoded word.
+QByteArray EncodedHeaderText(const QString &value);
+
+struct AttachmentFailure {
+    QString name;
+    QString reason;
+};
+// What the attachment parts of one message wrote; failures name the attachments whose data
+// is missing or incomplete in the output.
+struct AttachmentOutcome {
+    int parts = 0;
+    QVector<AttachmentFailure> failures;
+};
+AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool frameWritten);

@@ -1,0 +1,93 @@
+#pragma once
+// The one message writer and its steps. SaveMailFolder walks a folder's records; for each it
+// reads and parses the message XML, reports progress, opens the folder's output file and runs
+// the writing steps in order on one output: From_ line, headers, MIME body, attachment parts.
+
+#include "save/MessageFields.h"
+#include "save/mail/MailFormatStyle.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+#include <cstdio>
+#include <functional>
+
+struct MailMLRC;
+class AttachmentIndex;
+
+// One message's output stream (a file opened for appending). Every write is checked: after the
+// first failure the output counts as failed and further writes do nothing.
+class MailOutput {
+public:
+    MailOutput() = default;
+    ~MailOutput();
+    MailOutput(const MailOutput &) = delete;
+    MailOutput &operator=(const MailOutput &) = delete;
+
+    bool openAppend(const QString &path);
+    bool isOpen() const { return m_file != nullptr; }
+    bool write(const QByteArray &bytes);
+    bool write(const char *text);
+    // Flushes and closes; false when anything written to it or the close failed.
+    bool close();
+    // Closes and cuts the file back to its size before this output opened it, so a message that
+    // failed half-way leaves no fragment for the next one to be appended to.
+    bool discard();
+    bool failed() const { return m_failed; }
+    qint64 bytesWritten() const { return m_written; }
+    // Why the open, a write or the close failed; empty when nothing did.
+    QString error() const { return m_error; }
+    // The file was made by openAppend (it did not exist before).
+    bool created() const { return m_created; }
+
+private:
+    void fail(int errorNumber);
+
+    std::FILE *m_file = nullptr;
+    QString m_path;
+    QString m_error;
+    qint64 m_startSize = 0;
+    bool m_failed = false;
+    bool m_created = false;
+    qint64 m_written = 0;
+};
+
+// Everything a writing step receives for one message.
+struct MailMessage {
+    const MailMLRC &record;
+    const MailMessageFields &fields;
+    const MailFormatStyle &style;
+    MailOutput &out;
+    const AttachmentIndex &attachments;
+};
+
+// What one save's writers share: the indexes built once per save, and the outcome counts.
+struct MailSaveContext {
+    QString saveDir;
+    QString strTime;
+    const AttachmentIndex *attachments = nullptr;
+    // folder id -> its records in list order; built once per save.
+    const QHash<qint64, QVector<const MailMLRC *>> *messagesByFolder = nullptr;
+    std::function<bool()> stopRequested;     // the stop test, per record
+    std::function<void()> reportProgress;    // status text and one tick
+    qint64 written = 0;
+    qint64 failed = 0;
+    QStringList failures;                    // one line per failed item, for the log
+};
+
+QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *head);
+
+// Writes every record of the folder; returns false when the stop ended it.
+bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context);
+
+// Steps.
+// The folder path below the mail folder that a message's entry name gives, made of safe
+// components; "Folder1" when the name gives none.
+QString MailFolderRelativePath(const QString &entryName);
+void WriteFromLine(const MailMessage &message);
+void WriteMailHeaders(const MailMessage &message);
+// Returns true when it opened the multipart/mixed frame.
+bool WriteMimeBody(const MailMessage &message);
+void WriteAttachmentParts(const MailMessage &message, bool frameWritten);

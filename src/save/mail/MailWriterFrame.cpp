@@ -1,0 +1,281 @@
+#include "save/mail/MailWriter.h"
+
+#include "platform/FinderInfo.h"
+#include "save/AttachmentIndex.h"
+#include "save/mail/MailMimeParts.h"
+#include "scanner/ScanGlobals.h"
+#include "shell/ShellGlobals.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QLatin1String kFolder1("Folder1");
+
+QByteArray nativePath(const QString &path) { return QFile::encodeName(path); }
+
+} // namespace
+
+// ---- MailOutput ----
+
+MailOutput::~MailOutput()
+{
+    if (m_file)
+        std::fclose(m_file);
+}
+
+void MailOutput::fail(int errorNumber)
+{
+    if (!m_failed)
+        m_error = qt_error_string(errorNumber ? errorNumber : EIO);
+    m_failed = true;
+}
+
+bool MailOutput::openAppend(const QString &path)
+{
+    m_path = path;
+    struct stat st;
+    const QByteArray native = nativePath(path);
+    m_created = ::stat(native.constData(), &st) != 0;
+    m_file = std::fopen(native.constData(), "a");
+    if (!m_file) {
+        fail(errno);
+        return false;
+    }
+    // Append mode writes at the end whatever the position; the end is where this message starts.
+    if (fseeko(m_file, 0, SEEK_END) == 0) {
+        const off_t end = ftello(m_file);
+        m_startSize = end > 0 ? qint64(end) : 0;
+    }
+    return true;
+}
+
+bool MailOutput::write(const QByteArray &bytes)
+{
+    if (!m_file || m_failed)
+        return false;
+    if (bytes.isEmpty())
+        return true;
+    errno = 0;
+    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file);
+    m_written += qint64(n);
+    if (n != size_t(bytes.size()))
+        fail(errno);
+    return !m_failed;
+}
+
+bool MailOutput::write(const char *text)
+{
+    return write(QByteArray::fromRawData(text, text ? int(std::strlen(text)) : 0));
+}
+
+bool MailOutput::close()
+{
+    if (!m_file)
+        return !m_failed;
+    errno = 0;
+    if (std::fflush(m_file) != 0)
+        fail(errno);
+    errno = 0;
+    if (std::fclose(m_file) != 0)
+        fail(errno);
+    m_file = nullptr;
+    return !m_failed;
+}
+
+bool MailOutput::discard()
+{
+    if (m_file) {
+        std::fclose(m_file);
+        m_file = nullptr;
+    }
+    if (m_path.isEmpty())
+        return false;
+    const QByteArray native = nativePath(m_path);
+    if (m_created && m_startSize == 0)
+        return ::unlink(native.constData()) == 0;
+    return ::truncate(native.constData(), off_t(m_startSize)) == 0;
+}
+
+// ---- the frame ----
+
+QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *head)
+{
+    QHash<qint64, QVector<const MailMLRC *>> byFolder;
+    for (const MailMLRC *rec = head; rec; rec = rec->pNext)
+        byFolder[rec->llFolderId].append(rec);
+    return byFolder;
+}
+
+namespace {
+
+// A folder name from the archive as one safe component: no control characters, never empty,
+// never "." or "..".
+QString safeComponent(QString name)
+{
+    for (QChar &ch : name) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            ch = QLatin1Char('_');
+    }
+    if (name.count(QLatin1Char('.')) == name.size())
+        name = QString(qMax(1, name.size()), QLatin1Char('_'));
+    return name;
+}
+
+} // namespace
+
+QString MailFolderRelativePath(const QString &entryName)
+{
+    // The exporter names messages Accounts/<account>/<store>/<folders...>/<file> and
+    // Local/<store>/<folders...>/<file>. A name without folder levels gives no folder; it would
+    // otherwise become a mailbox of its own named after the message file.
+    const QStringList parts = entryName.split(QLatin1Char('/'));
+    int first = -1;
+    if (parts.first() == QLatin1String("Accounts"))
+        first = 3;
+    else if (parts.first() == QLatin1String("Local"))
+        first = 2;
+    const int last = parts.size() - 1;
+    if (first < 0 || last <= first)
+        return kFolder1;
+    QStringList folders;
+    for (int i = first; i < last; ++i)
+        folders.append(safeComponent(parts.at(i)));
+    return folders.join(QLatin1Char('/'));
+}
+
+namespace {
+
+// The archive being read is never written to, whatever the output path turns out to be.
+bool isTheArchive(const QString &path)
+{
+    struct stat out, in;
+    if (fileDescriptor < 0 || ::fstat(fileDescriptor, &in) != 0)
+        return false;
+    return ::stat(nativePath(path).constData(), &out) == 0 && out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
+QString mailFolderPath(const MailFormatStyle &style, const MailSaveContext &context, const QString &relative)
+{
+    return context.saveDir + style.rootFolderName + context.strTime + style.rootFolderSuffix + style.mailFolderName
+           + relative + QLatin1Char('/');
+}
+
+// Opens the mailbox for the message's folder path; false with the reason in *error.
+bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveContext &context,
+                 const QString &relative, QString *path, QString *error)
+{
+    const QString folder = mailFolderPath(style, context, relative);
+    *path = folder + relative.section(QLatin1Char('/'), -1) + style.fileExtension;
+    if (!QDir().mkpath(folder)) {
+        *error = QStringLiteral("the folder could not be made");
+        return false;
+    }
+    if (isTheArchive(*path)) {
+        *error = QStringLiteral("it is the archive being read");
+        return false;
+    }
+    if (!out.openAppend(*path)) {
+        *error = out.error();
+        return false;
+    }
+    if (out.created())
+        SetFinderTypeCreator(*path, style.finderType, style.finderCreator);
+    return true;
+}
+
+QString describe(const MailMLRC &rec, const MailMessageFields &fields)
+{
+    const QString which = fields.strEntryName.isEmpty()
+                              ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset)
+                              : fields.strEntryName;
+    return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(rec.pSubject ? rec.pSubject : ""), which);
+}
+
+void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessageFields &fields,
+                 const QString &path, const QString &error, bool messageKept = false)
+{
+    ++context.failed;
+    const QString what = messageKept ? QStringLiteral("%1 written to %2 incomplete: %3")
+                                     : QStringLiteral("%1 not written to %2: %3");
+    context.failures.append(what.arg(describe(rec, fields), QDir::toNativeSeparators(path), error));
+}
+
+// The steps in order; the attachments whose data could not be copied, each as a log line.
+QStringList writeSteps(const MailMessage &message)
+{
+    WriteFromLine(message);
+    WriteMailHeaders(message);
+    const bool frameWritten = WriteMimeBody(message);
+    QStringList missing;
+    for (const AttachmentFailure &f : WriteAttachmentPartsChecked(message, frameWritten).failures)
+        missing.append(QStringLiteral("attachment \"%1\": %2").arg(f.name, f.reason));
+    return missing;
+}
+
+// One record: read, parse, stop test, progress, write. False when the stop ended the walk.
+bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                 MailSaveContext &context)
+{
+    MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec.llDataOffset, rec.dwDataLength),
+                                               style.messageIdForm, AddressListLimit::Unlimited);
+    fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
+    if (context.stopRequested && context.stopRequested())
+        return false;
+    if (context.reportProgress)
+        context.reportProgress();
+
+    const QString relative = MailFolderRelativePath(fields.strEntryName);
+    MailOutput out;
+    QString path, error;
+    if (!openMailbox(out, style, context, relative, &path, &error)) {
+        noteFailure(context, rec, fields, path, error);
+        return true;
+    }
+    const QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
+    if (out.failed() || !out.close()) {
+        error = out.error();
+        out.discard();
+        noteFailure(context, rec, fields, path, error);
+        return true;
+    }
+    // The message stays in its mailbox, but it is not what the archive holds.
+    if (!missing.isEmpty()) {
+        noteFailure(context, rec, fields, path, missing.join(QLatin1String("; ")), true);
+        return true;
+    }
+    ++context.written;
+    return true;
+}
+
+} // namespace
+
+bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context)
+{
+    QHash<qint64, QVector<const MailMLRC *>> ownIndex;
+    const auto *byFolder = context.messagesByFolder;
+    if (!byFolder) {
+        ownIndex = IndexMessagesByFolder(TmpMlrcPtrStart);
+        byFolder = &ownIndex;
+    }
+    AttachmentIndex ownAttachments;
+    const AttachmentIndex *attachments = context.attachments;
+    if (!attachments) {
+        ownAttachments.build(tmpAtFOStart);
+        attachments = &ownAttachments;
+    }
+    const auto records = byFolder->constFind(qint64(folderId));
+    if (records == byFolder->constEnd())
+        return true;
+    for (const MailMLRC *rec : *records) {
+        if (!saveMessage(*rec, style, *attachments, context))
+            return false;
+    }
+    return true;
+}

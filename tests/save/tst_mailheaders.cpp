@@ -1,0 +1,389 @@
+// The message writer's From_ line and header block: From_ and Date lines across zones and
+// missing times, address lists, subject words, sender names, and the header set of both
+// mailbox formats.
+
+#include "save/AttachmentIndex.h"
+#include "save/mail/MailHeaders.h"
+#include "save/mail/MailWriter.h"
+
+#include "OlmXml.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+const quint32 kTime = 1796563583;  // 2026-12-06 13:26:23 UTC, a Sunday
+const char kInbox[] = "Local/com.microsoft.__Messages/Inbox/message_00000.xml";
+
+void setZone(const QByteArray &tz)
+{
+    qputenv("TZ", tz);
+    tzset();
+}
+
+const MailFormatStyle &styleFor(const QString &name)
+{
+    return name == QLatin1String("rge") ? RgePackageStyle() : AppleMailStyle();
+}
+
+// The From_ line and header block the writer produces for one record, read back from disk.
+QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("m.mbox"));
+    MailOutput out;
+    if (!out.openAppend(path))
+        return "<open failed>";
+    const AttachmentIndex none;
+    const MailMessage message{rec, fields, style, out, none};
+    WriteFromLine(message);
+    WriteMailHeaders(message);
+    if (!out.close())
+        return "<close failed>";
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<read failed>");
+}
+
+// The line of head that starts with prefix, its line end included; empty when there is none.
+QByteArray lineStarting(const QByteArray &head, const QByteArray &prefix, const QByteArray &end)
+{
+    const int at = head.startsWith(prefix) ? 0 : head.indexOf(end + prefix);
+    if (at < 0)
+        return QByteArray();
+    const int from = at == 0 && head.startsWith(prefix) ? 0 : at + end.size();
+    const int stop = head.indexOf(end, from);
+    return head.mid(from, stop < 0 ? -1 : stop - from + end.size());
+}
+
+} // namespace
+
+class MailHeadersTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void timeLines_data();
+    void timeLines();
+    void addressList_data();
+    void addressList();
+    void thousandsOfRecipients();
+    void subjectWord_data();
+    void subjectWord();
+    void headerBlock_data();
+    void headerBlock();
+    void senderLine_data();
+    void senderLine();
+
+private:
+    QByteArray m_oldTz;
+};
+
+void MailHeadersTest::initTestCase()
+{
+    m_oldTz = qgetenv("TZ");
+    // Day and month names must stay English whatever the user's locale.
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    setZone("CET-1");
+}
+
+void MailHeadersTest::cleanupTestCase()
+{
+    setZone(m_oldTz);
+}
+
+void MailHeadersTest::timeLines_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<int>("outgoing");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<quint32>("sent");
+    QTest::addColumn<quint32>("received");
+    QTest::addColumn<QByteArray>("fromLine");  // "now": the current time, no User-Agent line
+    QTest::addColumn<QByteArray>("dateLine");  // empty: no Date line
+
+    const QString inbox = kInbox;
+    const QString unfiled = QStringLiteral("Local/S/Archive/m.xml");
+    const quint32 t = kTime, later = kTime + 3600;
+    QTest::newRow("inbox, received, CET") << "apple" << QByteArray("CET-1") << 0 << inbox << later << t
+        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0100\n");
+    QTest::newRow("inbox, India half-hour zone") << "apple" << QByteArray("IST-5:30") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\n");
+    QTest::newRow("inbox, zone west of UTC") << "apple" << QByteArray("EST5") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 08:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 08:26:23 -0500\n");
+    QTest::newRow("inbox without received time shows sent") << "apple" << QByteArray("UTC0") << 0 << inbox << t << 0u
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("outgoing '-' in the inbox shows sent") << "apple" << QByteArray("UTC0") << int('-') << inbox << t << later
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("sent items without sent time shows received") << "apple" << QByteArray("UTC0") << 1
+        << "Local/S/Sent Items/m.xml" << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("deleted incoming without received time shows sent") << "apple" << QByteArray("UTC0") << 0
+        << "Local/S/Deleted Items/m.xml" << t << 0u
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("unfiled incoming with both: From_ received, Date sent") << "apple" << QByteArray("UTC0") << 0 << unfiled
+        << later << t << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
+        << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
+    QTest::newRow("unfiled incoming without times: current time, no Date") << "apple" << QByteArray("UTC0") << 0 << unfiled
+        << 0u << 0u << QByteArray("now") << QByteArray();
+    QTest::newRow("unfiled outgoing without times: 1970, no Date") << "apple" << QByteArray("CET-1") << 1 << unfiled << 0u
+        << 0u << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray();
+    QTest::newRow("inbox without times: 1970 in local time") << "apple" << QByteArray("CET-1") << 0 << inbox << 0u << 0u
+        << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray("Date: Thu, 01 Jan 1970 01:00:00 +0100\n");
+    QTest::newRow("first second of 2038 is no negative time") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u
+        << 2147483648u << QByteArray("From ???@??? Tue Jan 19 03:14:08 2038\n")
+        << QByteArray("Date: Tue, 19 Jan 2038 03:14:08 +0000\n");
+    QTest::newRow("largest time") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u << 4294967295u
+        << QByteArray("From ???@??? Sun Feb 07 06:28:15 2106\n") << QByteArray("Date: Sun, 07 Feb 2106 06:28:15 +0000\n");
+    QTest::newRow("package: zone text, CR ends") << "rge" << QByteArray("CET-1") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026 CET\r") << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 CET\r");
+    QTest::newRow("package: India") << "rge" << QByteArray("IST-5:30") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026 IST\r") << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 IST\r");
+    QTest::newRow("package: unfiled without times is 1970, no Date") << "rge" << QByteArray("UTC0") << 0 << unfiled << 0u
+        << 0u << QByteArray("From ???@??? Thu Jan 01 00:00:00 1970 UTC\r") << QByteArray();
+    QTest::newRow("package: long zone name cut to five") << "rge" << QByteArray("ABCDEFG-2") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 15:26:23 2026 ABCDE\r") << QByteArray("Date: Sun, 06 Dec 2026 15:26:23 ABCDE\r");
+}
+
+void MailHeadersTest::timeLines()
+{
+    QFETCH(QString, style);
+    QFETCH(QByteArray, zone);
+    QFETCH(int, outgoing);
+    QFETCH(QString, entry);
+    QFETCH(quint32, sent);
+    QFETCH(quint32, received);
+    QFETCH(QByteArray, fromLine);
+    QFETCH(QByteArray, dateLine);
+    setZone(zone);
+    MailMLRC rec{};
+    rec.bOutgoing = quint8(outgoing);
+    rec.dwSentTime = sent;
+    rec.dwReceivedTime = received;
+    MailMessageFields fields;
+    fields.strEntryName = entry;
+    const MailFormatStyle &s = styleFor(style);
+    const QByteArray head = messageHead(rec, fields, s);
+    setZone("CET-1");
+
+    const QByteArray userAgent = "User-Agent: Microsoft-MacOutlook/14.0.0.100825" + s.lineEnd;
+    if (fromLine == "now") {
+        const QByteArray first = head.left(head.indexOf('\n') + 1);
+        QVERIFY2(QRegularExpression(QStringLiteral("^From \\?\\?\\?@\\?\\?\\? [A-Z][a-z]{2} [A-Z][a-z]{2} +\\d{1,2} "
+                                                   "\\d\\d:\\d\\d:\\d\\d \\d{4}\\n$"))
+                     .match(QString::fromLatin1(first)).hasMatch(), first.constData());
+        QVERIFY(!head.contains("User-Agent"));
+    } else {
+        QVERIFY2(head.startsWith(fromLine + userAgent), head.constData());
+    }
+    QCOMPARE(lineStarting(head, "Date: ", s.dateLineEnd), dateLine);
+}
+
+void MailHeadersTest::addressList_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<int>("entities");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("one entry") << "a@x.org;" << 3 << QByteArray("\"a@x.org\" <a@x.org>");
+    QTest::newRow("three entries, two separators") << "a@x;b@x;c@x;" << 3
+        << QByteArray("\"a@x\" <a@x>,\r\t\"b@x\" <b@x>,\r\t\"c@x\" <c@x>");
+    QTest::newRow("last address repeated: no separator after it") << "a@x;b@x;a@x;" << 3
+        << QByteArray("\"a@x\" <a@x>,\r\t\"b@x\" <b@x>,\r\t\"a@x\" <a@x>");
+    QTest::newRow("empty entry") << "a@x;;" << 4 << QByteArray("\"a@x\" <a@x>,\r\t <>");
+    QTest::newRow("no separator: no entries") << "a@x" << 3 << QByteArray();
+    QTest::newRow("non-ASCII as encoded word, address in UTF-8") << QStringLiteral("j\u00f6rg@x.de;") << 3
+        << QByteArray("=?UTF-8?B?asO2cmdAeC5kZQ==?= <j\xc3\xb6rg@x.de>");
+    QTest::newRow("quote and backslash escaped") << "a\"b\\c@x;" << 3
+        << QByteArray("\"a\\\"b\\\\c@x\" <a\"b\\c@x>");
+    QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("/O=EX/CN=JANE </O=EX/CN=JANE>");
+    QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("\"=?x?=\" <=?x?=>");
+    QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("\"a  b@x\" <a  b@x>");
+    QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
+        << QByteArray("\"a&b@x\" <a&b@x>,\r\tc d <c d>");
+    QTest::newRow("To leaves &gt; as text, in one entry") << "a&amp;x;b&gt;c@x;" << 3
+        << QByteArray("a&x <a&x>,\r\t\"b&gt;c@x\" <b&gt;c@x>");
+    QTest::newRow("Cc decodes &gt; when the gate opens") << "a&amp;x;b&gt;c@x;" << 4
+        << QByteArray("a&x <a&x>,\r\t\"b>c@x\" <b>c@x>");
+    QTest::newRow("gate closed: &gt; alone stays") << "b&gt;c@x;" << 4 << QByteArray("\"b&gt;c@x\" <b&gt;c@x>");
+    QTest::newRow("undecoded entity keeps its entry whole") << "o&apos;brien@x;z@x;" << 4
+        << QByteArray("\"o&apos;brien@x\" <o&apos;brien@x>,\r\t\"z@x\" <z@x>");
+    QTest::newRow("ampersand word is no entity") << "AT&T;z@x;" << 4 << QByteArray("AT&T <AT&T>,\r\t\"z@x\" <z@x>");
+}
+
+void MailHeadersTest::addressList()
+{
+    QFETCH(QString, list);
+    QFETCH(int, entities);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(FormatAddressList(list, entities, AppleMailStyle()), expected);
+}
+
+void MailHeadersTest::thousandsOfRecipients()
+{
+    QList<OlmXml::Address> to;
+    for (int i = 0; i < 3000; ++i)
+        to.append({QStringLiteral("person%1@example.org").arg(i), QStringLiteral("Person %1").arg(i)});
+    OlmXml::MailItem m;
+    m.to = to;
+    const QByteArray xml = OlmXml::emails({m});
+    // The preview keeps its limit; the writers keep the whole list.
+    QVERIFY(ParseMessageXml(xml).strToList.isEmpty());
+    const MailMessageFields f = ParseMessageXml(xml, MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+    const QByteArray line = FormatAddressList(f.strToList, 3, AppleMailStyle());
+    const QList<QByteArray> entries = line.split('\t');
+    QCOMPARE(entries.size(), 3000);
+    QCOMPARE(entries.first(), QByteArray("\"person0@example.org\" <person0@example.org>,\r"));
+    QCOMPARE(entries.last(), QByteArray("\"person2999@example.org\" <person2999@example.org>"));
+}
+
+void MailHeadersTest::subjectWord_data()
+{
+    QTest::addColumn<QByteArray>("subject");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("ASCII") << QByteArray("Hello") << QByteArray("=?UTF-8?B?SGVsbG8=?=");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("=?UTF-8?B?" "?=");
+    QTest::newRow("Korean, bytes as stored") << QByteArray("\xec\x9a\xb0") << QByteArray("=?UTF-8?B?7Jqw?=");
+    QTest::newRow("invalid UTF-8 encoded unchanged") << QByteArray("\xe9t\xe9") << QByteArray("=?UTF-8?B?6XTp?=");
+    const QByteArray longSubject(3000, 'x');
+    QTest::newRow("long subject is one unbroken word")
+        << longSubject << QByteArray("=?UTF-8?B?" + longSubject.toBase64() + "?=");
+}
+
+void MailHeadersTest::subjectWord()
+{
+    QFETCH(QByteArray, subject);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(EncodeSubjectWord(subject.constData()), expected);
+}
+
+void MailHeadersTest::headerBlock_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QByteArray>("subject");    // null: the record has none
+    QTest::addColumn<QByteArray>("fromNames");  // null: none
+    QTest::addColumn<QString>("fromList");
+    QTest::addColumn<QString>("messageId");
+    QTest::addColumn<QString>("contentIds");
+    QTest::addColumn<int>("priority");
+    QTest::addColumn<QByteArray>("expected");  // everything after the User-Agent line
+
+    const QByteArray date = "Date: Sun, 06 Dec 2026 14:26:23 +0100\n";
+    const QByteArray tail = "Mime-version: 1.1\n";
+    QTest::newRow("full set") << "apple" << QByteArray("Hi") << QByteArray("J\xf6rg M\xfcller;")
+        << "j@x.de;" << "<id@x>" << "no;" << int('2')
+        << QByteArray("Subject: =?UTF-8?B?SGk=?=\nFrom: =?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= <j@x.de>\nTo: \"a@x\" <a@x>\n")
+               + date + "Thread-Topic: Hi\nX-Priority: 1\nMessage-ID: <id@x>\nX-MS-Has-Attach: yes\n" + tail;
+    QTest::newRow("package: CR ends, priority CR LF") << "rge" << QByteArray("Hi") << QByteArray("Sender;")
+        << "s@x;" << "<id@x>" << "" << int('4')
+        << QByteArray("Subject: =?UTF-8?B?SGk=?=\rFrom: Sender <s@x>\rTo: \"a@x\" <a@x>\r"
+                      "Date: Sun, 06 Dec 2026 14:26:23 CET\rThread-Topic: Hi\rX-Priority: 4\r\n"
+                      "Message-ID: <id@x>\rX-MS-Has-Attach: \rMime-version: 1.1\r");
+    QTest::newRow("no subject, no sender names, last sender") << "apple" << QByteArray() << QByteArray()
+        << "p@x;q@x;" << "" << "" << 0
+        << QByteArray("From: \"q@x\" <q@x>\nTo: \"a@x\" <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+    QTest::newRow("last of several names, quoted for its dot") << "apple" << QByteArray("S") << QByteArray("A;J. Doe;")
+        << "a@x;j@x;" << "" << "" << 0
+        << QByteArray("Subject: =?UTF-8?B?Uw==?=\nFrom: \"J. Doe\" <j@x>\nTo: \"a@x\" <a@x>\n") + date
+               + "Thread-Topic: S\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("controls in the topic become spaces") << "apple" << QByteArray("a\tb\x01") << QByteArray()
+        << "" << "" << "" << 0
+        << QByteArray("Subject: =?UTF-8?B?YQliAQ==?=\nTo: \"a@x\" <a@x>\n") + date
+               + "Thread-Topic: a b \nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("priority 3") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
+        << QByteArray("To: \"a@x\" <a@x>\n") + date + "X-Priority: 3\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("priority 4") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('4')
+        << QByteArray("To: \"a@x\" <a@x>\n") + date + "X-Priority: 5\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("package: priority 3 has no digit") << "rge" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
+        << QByteArray("To: \"a@x\" <a@x>\rDate: Sun, 06 Dec 2026 14:26:23 CET\rX-Priority: \r\n"
+                      "X-MS-Has-Attach: \rMime-version: 1.1\r");
+    QTest::newRow("package: priority 2") << "rge" << QByteArray() << QByteArray() << "" << "" << "" << int('2')
+        << QByteArray("To: \"a@x\" <a@x>\rDate: Sun, 06 Dec 2026 14:26:23 CET\rX-Priority: 2\r\n"
+                      "X-MS-Has-Attach: \rMime-version: 1.1\r");
+    QTest::newRow("unknown priority code: no line") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('7')
+        << QByteArray("To: \"a@x\" <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+    QTest::newRow("id without identifier: no Message-ID line") << "apple" << QByteArray() << QByteArray() << ""
+        << "<>" << "" << 0 << QByteArray("To: \"a@x\" <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+}
+
+void MailHeadersTest::headerBlock()
+{
+    QFETCH(QString, style);
+    QFETCH(QByteArray, subject);
+    QFETCH(QByteArray, fromNames);
+    QFETCH(QString, fromList);
+    QFETCH(QString, messageId);
+    QFETCH(QString, contentIds);
+    QFETCH(int, priority);
+    QFETCH(QByteArray, expected);
+    MailMLRC rec{};
+    rec.pSubject = subject.isNull() ? nullptr : subject.data();
+    rec.pFromNames = fromNames.isNull() ? nullptr : fromNames.data();
+    rec.cPriority = char(priority);
+    rec.dwReceivedTime = kTime;
+    MailMessageFields f;
+    f.strEntryName = kInbox;
+    f.strFromList = fromList;
+    f.strToList = QStringLiteral("a@x;");
+    f.strMessageId = messageId;
+    f.strAttachmentContentIds = contentIds;
+    const MailFormatStyle &s = styleFor(style);
+    const QByteArray head = messageHead(rec, f, s);
+    const QByteArray userAgent = "User-Agent: Microsoft-MacOutlook/14.0.0.100825" + s.lineEnd;
+    const int at = head.indexOf(userAgent);
+    QVERIFY2(at > 0, head.constData());
+    QCOMPARE(head.mid(at + userAgent.size()), expected);
+}
+
+void MailHeadersTest::senderLine_data()
+{
+    QTest::addColumn<QByteArray>("fromElement");  // the emailAddress entries
+    QTest::addColumn<QByteArray>("recordNames");  // pFromNames as the scan keeps it; null: none
+    QTest::addColumn<QByteArray>("expected");
+    const auto entry = [](const char *address, const char *name) {
+        QByteArray e = QByteArray("<emailAddress OPFContactEmailAddressAddress=\"") + address + '"';
+        if (name)
+            e += QByteArray(" OPFContactEmailAddressName=\"") + name + '"';
+        return e + " OPFContactEmailAddressType=\"0\"></emailAddress>";
+    };
+    QTest::newRow("Korean name the record lost to question marks")
+        << entry("k@x.kr", "\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98") << QByteArray("???;")
+        << QByteArray("From: =?UTF-8?B?6rmA7LKg7IiY?= <k@x.kr>\n");
+    QTest::newRow("entity in the name decoded once") << entry("t@x", "Tom &amp;amp; Jerry")
+        << QByteArray("Tom &amp;amp; Jerry;") << QByteArray("From: \"Tom &amp; Jerry\" <t@x>\n");
+    QTest::newRow("commas dropped as the record drops them") << entry("d@x", "Doe, John")
+        << QByteArray("Doe John;") << QByteArray("From: Doe John <d@x>\n");
+    QTest::newRow("unnamed sender: address as name") << entry("a@x", nullptr) << QByteArray()
+        << QByteArray("From: \"a@x\" <a@x>\n");
+    QTest::newRow("last of two named senders") << entry("a@x", "A") + entry("b@x", "B") << QByteArray("A;B;")
+        << QByteArray("From: B <b@x>\n");
+    QTest::newRow("Latin-1 record name when the XML gives none") << QByteArray("") << QByteArray("J\xf6rg;")
+        << QByteArray();
+}
+
+void MailHeadersTest::senderLine()
+{
+    QFETCH(QByteArray, fromElement);
+    QFETCH(QByteArray, recordNames);
+    QFETCH(QByteArray, expected);
+    const QByteArray xml = "<emails><email><OPFMessageCopyFromAddresses xml:space=\"preserve\">" + fromElement
+                           + "</OPFMessageCopyFromAddresses></email></emails>";
+    MailMessageFields f = ParseMessageXml(xml, MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+    if (fromElement.isEmpty()) {
+        // No sender in the XML: the record's Latin-1 names still give the From line's name.
+        f.strFromList = QStringLiteral("j@x;");
+        expected = "From: =?UTF-8?B?SsO2cmc=?= <j@x>\n";
+    }
+    MailMLRC rec{};
+    rec.pFromNames = recordNames.isNull() ? nullptr : recordNames.data();
+    rec.dwReceivedTime = kTime;
+    f.strEntryName = kInbox;
+    QCOMPARE(lineStarting(messageHead(rec, f, AppleMailStyle()), "From: ", "\n"), expected);
+}
+
+QTEST_GUILESS_MAIN(MailHeadersTest)
+#include "tst_mailheaders.moc"

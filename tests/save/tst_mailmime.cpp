@@ -1,0 +1,574 @@
+// The message writer's MIME frame, body text and attachment parts: boundaries, kind test,
+// body conversions, chunked base64, part headers, and messages read back by Python's email.
+
+#include "save/AttachmentIndex.h"
+#include "save/mail/MailMimeParts.h"
+
+#include "ArchiveFile.h"
+#include "ScanTestUtil.h"
+
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(AttachmentInfo)
+
+namespace {
+
+const qint64 kBodyAt = 16;
+
+MailMLRC mailRecord(quint32 bodyLength, qint64 dataOffset = 0x100)
+{
+    MailMLRC r{};
+    r.llBodyOffset = kBodyAt;
+    r.dwBodyLength = bodyLength;
+    r.llDataOffset = dataOffset;
+    return r;
+}
+
+// An archive whose body lies at kBodyAt, followed by the given entries' data.
+QByteArray archiveWith(const QByteArray &body, const QByteArray &entries = QByteArray())
+{
+    return QByteArray(int(kBodyAt), 'x') + body + entries;
+}
+
+AttachmentInfo info(const QString &name, const QString &url, const QString &cid = QStringLiteral("no"),
+                    const QString &type = QStringLiteral("application/pdf"))
+{
+    AttachmentInfo a;
+    a.name = name;
+    a.url = url;
+    a.contentId = cid;
+    a.contentType = type;
+    return a;
+}
+
+// Archive entries for the attachment index; the names live as long as the list.
+struct EntryList {
+    std::vector<std::unique_ptr<FileOffsetNode>> nodes;
+    std::vector<QByteArray> names;
+    void add(const QByteArray &name, qint64 offset, qint64 size, bool compressed = false)
+    {
+        names.push_back(name);
+        auto node = std::make_unique<FileOffsetNode>();
+        *node = FileOffsetNode{};
+        node->llDataOffset = offset;
+        node->llSize = size;
+        node->bCompressed = compressed;
+        node->pEntryName = names.back().data();
+        if (!nodes.empty())
+            nodes.back()->pNext = node.get();
+        nodes.push_back(std::move(node));
+    }
+    const FileOffsetNode *head() const { return nodes.empty() ? nullptr : nodes.front().get(); }
+};
+
+// Runs the body and attachment steps of one message into a file and returns its bytes.
+QByteArray writeParts(const MailFormatStyle &style, const MailMLRC &record, const MailMessageFields &fields,
+                      const AttachmentIndex &index, unsigned number, AttachmentOutcome *outcome = nullptr)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("out"));
+    MailOutput out;
+    if (!out.openAppend(path))
+        return "<no output>";
+    const MailMessage message{record, fields, style, out, index};
+    const bool frame = WriteMimeFrame(message, number);
+    const AttachmentOutcome o = WriteAttachmentPartsChecked(message, frame);
+    if (outcome)
+        *outcome = o;
+    out.close();
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+const char kReader[] = R"(
+import sys, json, mailbox, email, zlib, hashlib
+from email.header import decode_header, make_header
+def text(v):
+    return None if v is None else str(make_header(decode_header(v)))
+def describe(msg):
+    m = {'parts': [], 'body': None, 'bodyType': None, 'defects': []}
+    for p in msg.walk():
+        m['defects'] += [type(d).__name__ for d in p.defects]
+        if p.is_multipart():
+            continue
+        data = p.get_payload(decode=True) or b''
+        if (p.get('Content-Disposition') or '').startswith('attachment'):
+            m['parts'].append({'name': p.get_filename(), 'description': text(p.get('Content-Description')),
+                               'crc': zlib.crc32(data), 'md5': hashlib.md5(data).hexdigest()})
+        else:
+            m['body'] = data.decode('utf-8', 'replace'); m['bodyType'] = p.get_content_type()
+    return m
+if sys.argv[1] == 'mbox':
+    out = [describe(m) for m in mailbox.mbox(sys.argv[2])]
+else:
+    out = [describe(email.message_from_bytes(open(sys.argv[2], 'rb').read()))]
+print(json.dumps(out))
+)";
+
+// Python's own reading of a mailbox ("mbox") or one message file ("message").
+QJsonArray readWithPython(const QString &mode, const QByteArray &bytes)
+{
+    const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+    if (python.isEmpty())
+        return QJsonArray();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("box"));
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        return QJsonArray();
+    f.close();
+    QProcess p;
+    p.start(python, {QStringLiteral("-c"), QString::fromLatin1(kReader), mode, path});
+    p.waitForFinished(60000);
+    return QJsonDocument::fromJson(p.readAllStandardOutput()).array();
+}
+
+bool havePython() { return !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty(); }
+
+} // namespace
+
+class MailMimeTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void boundaries_data();
+    void boundaries();
+    void missingIdFallback();
+    void bodyKind_data();
+    void bodyKind();
+    void bodyText_data();
+    void bodyText();
+    void bodyRead_data();
+    void bodyRead();
+    void frame_data();
+    void frame();
+    void streaming_data();
+    void streaming();
+    void partHeader_data();
+    void partHeader();
+    void attachmentData();
+    void readBack_data();
+    void readBack();
+    void sampleArchive();
+};
+
+void MailMimeTest::boundaries_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<unsigned>("number");
+    QTest::addColumn<QByteArray>("outer");
+    QTest::addColumn<QByteArray>("inner");
+
+    QTest::newRow("example id") << "<ABCDEFGHIJKL>" << 12345u << QByteArray("ABCDEFGHIJKL")
+                                << QByteArray("ABCDEFGH12345IJKL");
+    QTest::newRow("sixteen characters") << "<ABCDEFGH12345678>" << 931u << QByteArray("ABCDEFGH12345678")
+                                        << QByteArray("ABCDEFGH93112345678");
+    QTest::newRow("id without brackets") << "43C49507.8090702@gmail.com" << 7u
+                                         << QByteArray("43C49507.8090702_gmail.com")
+                                         << QByteArray("43C495077.8090702_gmail.com");
+    QTest::newRow("'>' inside the identifier") << "<ab>cdefghij>" << 1u << QByteArray("abcdefghij")
+                                               << QByteArray("abcdefgh1ij");
+    QTest::newRow("quote, semicolon, backslash, blank")
+        << "<a\"b;c\\d e\r\nf>" << 2u << QByteArray("a_b_c_d_e__f") << QByteArray("a_b_c_d_2e__f");
+    QTest::newRow("letters outside ASCII") << QString::fromUtf8("<\xc3\xa9t\xc3\xa9\xe4\xb8\xad@x>") << 3u
+                                           << QByteArray("_t___x") << QByteArray("_t___x3");
+    QTest::newRow("short id gets the number at its end") << "<a1>" << 77u << QByteArray("a1")
+                                                         << QByteArray("a177");
+}
+
+void MailMimeTest::boundaries()
+{
+    QFETCH(QString, id);
+    QFETCH(unsigned, number);
+    QFETCH(QByteArray, outer);
+    QFETCH(QByteArray, inner);
+    MailMessageFields fields;
+    fields.strMessageId = id;
+    const MimeBoundaries b = MakeMimeBoundaries(MessageBoundaryToken(mailRecord(0), fields), number);
+    QCOMPARE(b.outerToken, outer);
+    QCOMPARE(b.innerToken, inner);
+    QCOMPARE(b.outerParam, "boundary=\"" + outer + '"');
+    QCOMPARE(b.innerParam, "boundary=\"" + inner + '"');
+    QVERIFY(HasUsableMessageId(id));
+}
+
+void MailMimeTest::missingIdFallback()
+{
+    for (const QString &id : {QString(), QStringLiteral("<>"), QStringLiteral("<<>>")}) {
+        QVERIFY2(!HasUsableMessageId(id), qPrintable(id));
+        MailMessageFields fields;
+        fields.strMessageId = id;
+        const QByteArray a = MessageBoundaryToken(mailRecord(5, 0x1234), fields);
+        QCOMPARE(a, QByteArray("olm-part-1234-10-5"));
+        QVERIFY(MessageBoundaryToken(mailRecord(5, 0x1235), fields) != a);
+    }
+}
+
+void MailMimeTest::bodyKind_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("kind");       // 14 rows
+    QTest::addColumn<bool>("markup13");   // 13 rows
+
+    QTest::newRow("page") << "<HTML><body>x</BODY></html>" << true << true;
+    QTest::newRow("anchor only") << "see <a href=x>here</a>" << true << false;
+    QTest::newRow("anchor with a line break after its name") << "<a\nhref=x>y</a>" << false << false;
+    QTest::newRow("line breaks without </br>") << "a<br>b<br/>" << false << false;
+    QTest::newRow("close before open counts") << "</div> then <div>" << true << true;
+    QTest::newRow("longer tag name matches <td") << "<tdx></td>" << true << true;
+    QTest::newRow("plain text") << "a < b and c > d" << false << false;
+    QTest::newRow("empty") << "" << false << false;
+}
+
+void MailMimeTest::bodyKind()
+{
+    QFETCH(QString, text);
+    QFETCH(bool, kind);
+    QFETCH(bool, markup13);
+    QCOMPARE(IsHtmlBody(text, kHtmlRowsKind), kind);
+    QCOMPARE(IsHtmlBody(text, kHtmlRowsLineEnds), markup13);
+}
+
+void MailMimeTest::bodyText_data()
+{
+    QTest::addColumn<QString>("raw");
+    QTest::addColumn<bool>("mboxrd");
+    QTest::addColumn<bool>("html");
+    QTest::addColumn<QByteArray>("bytes");
+
+    QTest::newRow("escaped page becomes markup with LF line ends")
+        << "&lt;html&gt;\r\n&lt;b&gt;x&lt;/b&gt;\r\n&lt;/html&gt;" << false << true
+        << QByteArray("<html>\n<b>x</b>\n</html>");
+    QTest::newRow("doubly escaped markup is decoded once") << "&amp;lt;b&amp;gt; &amp;nbsp; &amp;amp;" << false
+                                                           << false << QByteArray("&lt;b&gt; &nbsp; &amp;");
+    QTest::newRow("quote, apostrophe, nbsp; numeric references stay")
+        << "&quot;a&apos;&nbsp;b&#39;" << false << false << QByteArray("\"a' b&#39;");
+    QTest::newRow("capital entity stays, CR LF becomes one LF") << "a &AMP; b\r\nc\rd" << false << false
+                                                                << QByteArray("a &AMP; b\nc\nd");
+    QTest::newRow("plain text CR LF becomes one LF") << "one\r\ntwo\r\n" << false << false
+                                                     << QByteArray("one\ntwo\n");
+    QTest::newRow("markup without entities keeps CR LF") << "<TABLE>\r\n</table>" << false << true
+                                                         << QByteArray("<TABLE>\r\n</table>");
+    QTest::newRow("anchor-only markup still gets LF") << "<a href=x>y</a>\r\nz" << false << true
+                                                      << QByteArray("<a href=x>y</a>\nz");
+    QTest::newRow("From lines quoted in the mboxrd form")
+        << "From me\r\n>From you\n>>From them\nxFrom no\n From no" << true << false
+        << QByteArray(">From me\n>>From you\n>>>From them\nxFrom no\n From no");
+    QTest::newRow("From lines unquoted in the package form") << "From me\nFrom you" << false << false
+                                                             << QByteArray("From me\nFrom you");
+    QTest::newRow("UTF-8 text") << QString::fromUtf8("\xc3\xa9t\xc3\xa9 &amp; \xe4\xb8\xad") << true << false
+                                << QByteArray("\xc3\xa9t\xc3\xa9 & \xe4\xb8\xad");
+}
+
+void MailMimeTest::bodyText()
+{
+    QFETCH(QString, raw);
+    QFETCH(bool, mboxrd);
+    QFETCH(bool, html);
+    QFETCH(QByteArray, bytes);
+    const BodyPart part = PrepareBodyPart(raw, mboxrd);
+    QCOMPARE(part.html, html);
+    QCOMPARE(part.bytes, bytes);
+}
+
+void MailMimeTest::bodyRead_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<quint32>("length");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("whole body") << QByteArray("hello") << 5u << "hello";
+    QTest::newRow("ends at its first NUL") << QByteArray("0123456789\0abc", 14) << 14u << "0123456789";
+    QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
+    QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff" "b") << 3u
+                                                  << QString::fromUtf8("a\xef\xbf\xbd" "b");
+}
+
+void MailMimeTest::bodyRead()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(quint32, length);
+    QFETCH(QString, expected);
+    ArchiveFile archive(archiveWith(stored));
+    QCOMPARE(ReadMessageBody(mailRecord(length)), expected);
+    MailMLRC beyond = mailRecord(length);
+    beyond.llBodyOffset = lSize + 10;
+    QCOMPARE(ReadMessageBody(beyond), QString());
+}
+
+void MailMimeTest::frame_data()
+{
+    QTest::addColumn<bool>("rge");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray frame = "Content-type: multipart/mixed;\r\tboundary=\"ABCDEFGHIJKL\"\n\n--ABCDEFGHIJKL\n"
+                             "Content-type: multipart/alternative;\r\tboundary=\"ABCDEFGH12345IJKL\"\n\n"
+                             "--ABCDEFGH12345IJKL\n";
+    QTest::newRow("plain body, no attachment: both multiparts closed, one blank line after")
+        << false << QByteArray("Hello\r\nworld") << "<ABCDEFGHIJKL>"
+        << frame + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
+                   "Hello\nworld\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
+    QTest::newRow("no body: empty text part") << false << QByteArray() << "<ABCDEFGHIJKL>"
+        << frame + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
+                   "\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
+    QTest::newRow("no Message-ID: body kept, boundary from the record")
+        << false << QByteArray("&lt;div&gt;x&lt;/div&gt;") << ""
+        << QByteArray("Content-type: multipart/mixed;\r\tboundary=\"olm-part-100-10-18\"\n\n--olm-part-100-10-18\n"
+                      "Content-type: multipart/alternative;\r\tboundary=\"olm-part12345-100-10-18\"\n\n"
+                      "--olm-part12345-100-10-18\nContent-type: text/html;charset=\"UTF-8\"\n"
+                      "Content-transfer-encoding: 8bit\n\n<div>x</div>\n\n--olm-part12345-100-10-18--\n\n"
+                      "--olm-part-100-10-18--\n\n");
+    QTest::newRow("package: CR line ends, markup keeps its CR LF")
+        << true << QByteArray("<p><br>\r\n</br>") << "<ABCDEFGHIJKL>"
+        << QByteArray(frame).replace('\n', '\r')
+               + "Content-type: text/html;charset=\"UTF-8\"\rContent-transfer-encoding: 8bit\r\r"
+                 "<p><br>\r\n</br>\r\r--ABCDEFGH12345IJKL--\r\r--ABCDEFGHIJKL--\r\r";
+    QTest::newRow("package without body or attachment: only the separating line end")
+        << true << QByteArray() << "<ABCDEFGHIJKL>" << QByteArray("\r");
+}
+
+void MailMimeTest::frame()
+{
+    QFETCH(bool, rge);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, id);
+    QFETCH(QByteArray, expected);
+    ArchiveFile archive(archiveWith(body));
+    MailMessageFields fields;
+    fields.strMessageId = id;
+    const MailFormatStyle &style = rge ? RgePackageStyle() : AppleMailStyle();
+    QCOMPARE(writeParts(style, mailRecord(quint32(body.size())), fields, AttachmentIndex(), 12345), expected);
+}
+
+void MailMimeTest::streaming_data()
+{
+    QTest::addColumn<int>("size");
+    QTest::addColumn<qint64>("chunk");
+    for (const int size : {0, 1, 2, 3, 56, 57, 58}) {
+        for (const qint64 chunk : {qint64(3), qint64(57), kBase64ChunkBytes})
+            QTest::addRow("%d bytes, chunks of %lld", size, chunk) << size << chunk;
+    }
+    QTest::newRow("several MiB, default chunks") << (5 << 20) + 7 << kBase64ChunkBytes;
+    QTest::newRow("several MiB, chunk size not a multiple of 3") << (3 << 20) + 1 << qint64(100000);
+}
+
+void MailMimeTest::streaming()
+{
+    QFETCH(int, size);
+    QFETCH(qint64, chunk);
+    QByteArray data(size, Qt::Uninitialized);
+    QRandomGenerator gen{quint32(size)};
+    for (char &c : data)
+        c = char(gen.generate());
+    ArchiveFile archive(archiveWith(QByteArray(), data));
+    QByteArray text;
+    int calls = 0;
+    const auto sink = [&](const QByteArray &t) { ++calls; text += t; return true; };
+    QCOMPARE(StreamEntryBase64(kBodyAt, size, sink, chunk), EntryCopy::Complete);
+    QCOMPARE(text, data.toBase64());
+    QVERIFY(size == 0 || calls == int((size + chunk - chunk % 3 - 1) / (chunk - chunk % 3)));
+
+    // An entry said to run past the archive's end: what is there, reported short.
+    text.clear();
+    QCOMPARE(StreamEntryBase64(kBodyAt, size + 10, sink, chunk), EntryCopy::Short);
+    QCOMPARE(text, data.toBase64());
+    QCOMPARE(StreamEntryBase64(-1, 3, sink, chunk), EntryCopy::Short);
+    QCOMPARE(StreamEntryBase64(kBodyAt, 3, [](const QByteArray &) { return false; }, chunk),
+             size ? EntryCopy::WriteFailed : EntryCopy::Short);
+}
+
+void MailMimeTest::partHeader_data()
+{
+    QTest::addColumn<AttachmentInfo>("attachment");
+    QTest::addColumn<QByteArray>("expected");
+
+    const QByteArray tail = "Content-Transfer-Encoding: base64\n\n";
+    QTest::newRow("plain name, no content ID")
+        << info("a.pdf", "u") << "--T\nContent-type: application/pdf; name=\"a.pdf\"\nContent-Description: a.pdf\n"
+                                 "Content-Disposition: attachment; filename=\"a.pdf\";\n" + tail;
+    QTest::newRow("content ID")
+        << info("a.pdf", "u", "c1@x")
+        << QByteArray("--T\nContent-type: application/pdf; name=\"a.pdf\"\nContent-Description: a.pdf\n"
+                      "Content-Disposition: attachment; filename=\"a.pdf\";\n"
+                      "Content-Transfer-Encoding: base64\nContent-ID: <c1@x>\n\n");
+    QTest::newRow("capital No is a content ID")
+        << info("a", "u", "No", "text/plain")
+        << QByteArray("--T\nContent-type: text/plain; name=\"a\"\nContent-Description: a\n"
+                      "Content-Disposition: attachment; filename=\"a\";\n"
+                      "Content-Transfer-Encoding: base64\nContent-ID: <No>\n\n");
+    QTest::newRow("semicolon, quote and backslash are escaped")
+        << info("a;b\"c\\d", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\\\\d\"\n"
+                                     "Content-Description: a;b\"c\\d\n"
+                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\\\\d\";\n" + tail;
+    QTest::newRow("non-ASCII name in RFC 2231 and RFC 2047 form")
+        << info(QString::fromUtf8("r\xc3\xa9sum\xc3\xa9 \xe4\xb8\xad.txt"), "u")
+        << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
+           "Content-Description: =?UTF-8?B?csOpc3Vtw6kg5LitLnR4dA==?=\n"
+           "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n" + tail;
+    QTest::newRow("controls in name, type and content ID become spaces; bad type replaced")
+        << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
+        << QByteArray("--T\nContent-type: application/octet-stream; name=\"a  From: x\"\n"
+                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"a  From: x\";\n"
+                      "Content-Transfer-Encoding: base64\nContent-ID: <c  X: y>\n\n");
+}
+
+void MailMimeTest::partHeader()
+{
+    QFETCH(AttachmentInfo, attachment);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(AttachmentPartHeader(attachment, "T", "\n"), expected);
+}
+
+void MailMimeTest::attachmentData()
+{
+    // Entries: "one" twice (the first serves), "zipped" deflated, "cut" running past the end.
+    ArchiveFile archive(archiveWith("B", "abcdefXYZ!"));
+    EntryList entries;
+    entries.add("one", kBodyAt + 1, 3);
+    entries.add("one", kBodyAt + 7, 3);
+    entries.add("zipped", kBodyAt + 4, 3, true);
+    entries.add("cut", kBodyAt + 8, 50);
+    const AttachmentIndex index(entries.head());
+    MailMessageFields fields;
+    fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
+    fields.attachments = {info("1", "one"), info("2", "missing"), info("3", "zipped"), info("4", "cut"),
+                          info("5", "")};
+    AttachmentOutcome outcome;
+    const QByteArray out = writeParts(RgePackageStyle(), mailRecord(0), fields, index, 1, &outcome);
+
+    const auto part = [](const char *name) {
+        return "--ABCDEFGHIJKL\rContent-type: application/pdf; name=\"" + QByteArray(name)
+               + "\"\rContent-Description: " + name + "\rContent-Disposition: attachment; filename=\"" + name
+               + "\";\rContent-Transfer-Encoding: base64\r\r";
+    };
+    QCOMPARE(out, "Content-type: multipart/mixed;\r\tboundary=\"ABCDEFGHIJKL\"\r\r" + part("1") + "YWJj\r\r"
+                      + part("2") + part("3") + part("4") + "WVoh\r\r" + part("5") + "--ABCDEFGHIJKL--\r\r");
+    QCOMPARE(outcome.parts, 5);
+    QStringList failed;
+    for (const AttachmentFailure &f : outcome.failures)
+        failed << f.name + ": " + f.reason;
+    QCOMPARE(failed, QStringList({"2: not found in the archive", "3: stored compressed in the archive",
+                                  "4: cut short in the archive", "5: not found in the archive"}));
+}
+
+void MailMimeTest::readBack_data()
+{
+    QTest::addColumn<bool>("rge");
+    QTest::newRow("Apple Mail mailbox") << false;
+    QTest::newRow("package mailbox, CR line ends") << true;
+}
+
+void MailMimeTest::readBack()
+{
+    QFETCH(bool, rge);
+    if (!havePython())
+        QSKIP("python3 is not installed");
+    const MailFormatStyle &style = rge ? RgePackageStyle() : AppleMailStyle();
+    const QByteArray body = "From the start\r\nline &amp;amp; more\r\n--boundary-like line";
+    QByteArray blob(int(2 << 20) + 5, Qt::Uninitialized);
+    QRandomGenerator gen(7);
+    for (char &c : blob)
+        c = char(gen.generate());
+    ArchiveFile archive(archiveWith(body, blob));
+    EntryList entries;
+    entries.add("big", kBodyAt + body.size(), blob.size());
+    entries.add("small", kBodyAt + body.size() + 10, 58);
+    const AttachmentIndex index(entries.head());
+
+    const QStringList names = {"plain.bin", "we;ird \"name\".txt",
+                               QString::fromUtf8("\xe4\xb8\xad\xe6\x96\x87 r\xc3\xa9sum\xc3\xa9.pdf")};
+    MailMessageFields withId, withoutId;
+    withId.strMessageId = QStringLiteral("<43C49507.8090702@gmail.com>");
+    withId.attachments = {info(names[0], "big", "cid1"), info(names[1], "small"), info(names[2], "big")};
+    withoutId.attachments = {info(names[1], "small")};
+    const QByteArray le = style.lineEnd;
+    QByteArray box;
+    for (const MailMessageFields *f : {&withId, &withoutId, &withId}) {
+        // Stand-in for the header step: enough for a reader to find the message.
+        const QByteArray head = rge ? QByteArray() : "From ???@??? Mon Jan  1 00:00:00 2024" + le;
+        box += head + "Subject: s" + le + "Mime-version: 1.1" + le
+               + writeParts(style, mailRecord(quint32(body.size())), *f, index, 99);
+        if (rge)
+            break;  // the package's mailbox is checked as one message with a CR-aware parse
+    }
+    const QJsonArray messages = readWithPython(rge ? "message" : "mbox", box);
+    QCOMPARE(messages.size(), rge ? 1 : 3);
+    const auto md5 = [](const QByteArray &d) {
+        return QString::fromLatin1(QCryptographicHash::hash(d, QCryptographicHash::Md5).toHex());
+    };
+    const QString bigMd5 = md5(blob), smallMd5 = md5(blob.mid(10, 58));
+    for (int i = 0; i < messages.size(); ++i) {
+        const QJsonObject m = messages.at(i).toObject();
+        QCOMPARE(m.value("defects").toArray().size(), 0);
+        QCOMPARE(m.value("bodyType").toString(), QStringLiteral("text/plain"));
+        // The line end before the inner delimiter is the delimiter's; the one before it stays.
+        QCOMPARE(m.value("body").toString(),
+                 QString(rge ? "From the start\nline &amp; more\n--boundary-like line\r"
+                             : ">From the start\nline &amp; more\n--boundary-like line\n"));
+        const QJsonArray parts = m.value("parts").toArray();
+        using Want = QVector<QPair<QString, QString>>;
+        const Want want = i == 1 ? Want{{names[1], smallMd5}}
+                                 : Want{{names[0], bigMd5}, {names[1], smallMd5}, {names[2], bigMd5}};
+        QCOMPARE(parts.size(), want.size());
+        for (int k = 0; k < parts.size(); ++k) {
+            const QJsonObject p = parts.at(k).toObject();
+            QCOMPARE(p.value("name").toString(), want[k].first);
+            QCOMPARE(p.value("description").toString(), want[k].first);
+            QCOMPARE(p.value("md5").toString(), want[k].second);
+        }
+    }
+}
+
+void MailMimeTest::sampleArchive()
+{
+    if (!havePython())
+        QSKIP("python3 is not installed");
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    scanBytes(bytes);
+    ArchiveFile archive(bytes);
+    const AttachmentIndex index(tmpAtFOStart);
+    QByteArray box;
+    QVector<QVector<quint32>> crcs;
+    for (const MailMLRC *m : mails()) {
+        const MailMessageFields fields =
+            ParseMessageXml(ReadMessageXml(m->llDataOffset, m->dwDataLength), MessageIdForm::AngleBrackets);
+        QVector<quint32> own;
+        for (const AttachmentInfo &a : fields.attachments)
+            own << (index.find(a.url) ? index.find(a.url)->dwCrc32 : 0u);
+        crcs << own;
+        AttachmentOutcome outcome;
+        box += "From ???@??? Mon Jan  1 00:00:00 2024\nSubject: s\nMime-version: 1.1\n"
+               + writeParts(AppleMailStyle(), *m, fields, index, 1, &outcome);
+        QCOMPARE(outcome.failures.size(), 0);
+    }
+    const QJsonArray messages = readWithPython("mbox", box);
+    QCOMPARE(messages.size(), crcs.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        const QJsonObject m = messages.at(i).toObject();
+        QCOMPARE(m.value("defects").toArray().size(), 0);
+        QCOMPARE(m.value("bodyType").toString(), QStringLiteral("text/html"));
+        QVERIFY(!m.value("body").toString().contains(QLatin1String("&lt;html")));
+        const QJsonArray parts = m.value("parts").toArray();
+        QCOMPARE(parts.size(), crcs[i].size());
+        for (int k = 0; k < parts.size(); ++k)
+            QCOMPARE(quint32(parts.at(k).toObject().value("crc").toDouble()), crcs[i][k]);
+    }
+    CleanScanResults();
+}
+
+QTEST_GUILESS_MAIN(MailMimeTest)
+#include "tst_mailmime.moc"

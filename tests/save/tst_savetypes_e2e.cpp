@@ -1,0 +1,470 @@
+// Whole saves through the real saving thread: the package (.rge) and Apple Mail mailboxes of the
+// real sample and of generated archives, read back by Python's mailbox and email modules; a
+// destination that cannot be written; a stop part-way through a large archive.
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderAttributes.h"
+#include "browse/FolderTree.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/mail/MailWriter.h"
+#include "shell/SaveFlow.h"
+
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// Reads every mailbox below argv[2] and checks it against the expected messages in argv[1].
+// argv[3]: "mbox" (Python's mailbox module) or "cr" (CR line ends: split at our From_ lines);
+// argv[4]: "all" (every expected message must be there) or "prefix" (a stopped save: whatever
+// is there must be complete). Prints one JSON object {"found": N, "problems": [...]}.
+const char kChecker[] = R"PY(
+import sys, json, os, re, zlib, html, mailbox, email, email.utils
+from email import policy
+
+expected = json.load(open(sys.argv[1], encoding='utf-8'))
+root, mode, scope = sys.argv[2], sys.argv[3], sys.argv[4]
+problems = []
+
+def norm(text):
+    text = (text or '').replace('\r\n', '\n').replace('\r', '\n')
+    text = html.unescape(html.unescape(text)).replace('\xa0', ' ')
+    return ' '.join(text.split())
+
+def read_box(path):
+    if mode == 'mbox':
+        box = mailbox.mbox(path, create=False)
+        return [box.get_bytes(key) for key in box.keys()]
+    data = open(path, 'rb').read().replace(b'\r\n', b'\n').replace(b'\r', b'\n')
+    starts = [m.start() for m in re.finditer(rb'(?m)^From \?\?\?@\?\?\?', data)]
+    if data and (not starts or starts[0] != 0):
+        problems.append('%s does not start with a From_ line' % path)
+    starts.append(len(data))
+    return [data[a:b].split(b'\n', 1)[1] if b'\n' in data[a:b] else b'' for a, b in zip(starts, starts[1:])]
+
+found = []
+for folder, _, files in os.walk(root):
+    for name in sorted(files):
+        if name.endswith('.mbox'):
+            for raw in read_box(os.path.join(folder, name)):
+                found.append((name[:-5], email.message_from_bytes(raw, policy=policy.default)))
+
+def addresses(msg, field):
+    try:
+        return [a for _, a in email.utils.getaddresses([str(h) for h in msg.get_all(field, [])]) if a]
+    except Exception as e:
+        return ['<unparsable %s: %s>' % (field, e)]
+
+def body_text(msg):
+    part = msg.get_body(preferencelist=('html', 'plain'))
+    if part is None:
+        return ''
+    text = part.get_content()
+    if mode == 'mbox':
+        text = re.sub(r'(?m)^>(>*From )', r'\1', text)
+    return text
+
+def check(exp, stem, msg):
+    out = []
+    label = exp['subject'] or '<no subject>'
+    if stem != exp['folder']:
+        out.append('%s: in mailbox %s, expected %s' % (label, stem, exp['folder']))
+    if exp['from'] and addresses(msg, 'From')[-1:] != [exp['from']]:
+        out.append('%s: From %s, expected %s' % (label, addresses(msg, 'From'), exp['from']))
+    if addresses(msg, 'To') != exp['to']:
+        got = addresses(msg, 'To')
+        out.append('%s: %d To addresses, expected %d (first difference %s)' % (label, len(got), len(exp['to']),
+                   next(((g, e) for g, e in zip(got, exp['to']) if g != e), None)))
+    if exp['times']:
+        try:
+            when = int(email.utils.parsedate_to_datetime(str(msg['Date'])).timestamp())
+        except Exception as e:
+            when = '<%s>' % e
+        if when not in exp['times']:
+            out.append('%s: Date %r is %s, expected one of %s' % (label, msg['Date'], when, exp['times']))
+    if exp['body'] and norm(body_text(msg)) != norm(exp['body']):
+        a, b = norm(body_text(msg)), norm(exp['body'])
+        at = next((i for i, (x, y) in enumerate(zip(a, b)) if x != y), min(len(a), len(b)))
+        out.append('%s: body differs at %d: %r vs expected %r' % (label, at, a[max(0, at - 30):at + 30],
+                   b[max(0, at - 30):at + 30]))
+    parts = [p for p in msg.walk() if p.get_content_disposition() == 'attachment']
+    if len(parts) != len(exp['attachments']):
+        out.append('%s: %d attachment parts, expected %d' % (label, len(parts), len(exp['attachments'])))
+    for att in exp['attachments']:
+        match = next((p for p in parts if p.get_filename() == att['name']), None)
+        if match is None:
+            out.append('%s: no attachment named %r (have %s)' % (label, att['name'], [p.get_filename() for p in parts]))
+            continue
+        parts.remove(match)
+        data = match.get_payload(decode=True) or b''
+        if att['crc'] is not None and zlib.crc32(data) != att['crc']:
+            out.append('%s: attachment %r: %d bytes, CRC-32 %d, expected %d' % (label, att['name'], len(data),
+                       zlib.crc32(data), att['crc']))
+    return out
+
+unused = list(expected)
+for stem, msg in found:
+    subject = norm(str(msg['Subject'] or ''))
+    exp = next((e for e in unused if norm(e['subject']) == subject and e['folder'] == stem), None)
+    exp = exp or next((e for e in unused if norm(e['subject']) == subject), None)
+    if exp is None:
+        problems.append('unexpected message %r in %s' % (subject, stem))
+        continue
+    unused.remove(exp)
+    problems += check(exp, stem, msg)
+if scope == 'all':
+    problems += ['missing: %r in %s' % (e['subject'], e['folder']) for e in unused]
+print(json.dumps({'found': len(found), 'problems': problems[:40]}))
+)PY";
+
+int IndexFor(SaveType type)
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    return -1;
+}
+
+// Every folder checked, in the order the folder tree makes its nodes: the root, the scanned
+// folders by id, the mail "Folder1", then a "Folder1" per kind recovered without a folder.
+void CheckEveryFolder()
+{
+    FreeFolderAttributes();
+    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        AppendFolderAttribute(1, it.value(), it.key(), FolderLookFor(objMapFID_Name.value(it.key()), it.value()).kind);
+    AppendFolderAttribute(1, llRootId, Folder1IdForKind(FolderKindMail), FolderKindMail);
+    for (quint32 kind : KindsRecoveredWithoutFolder())
+        AppendFolderAttribute(1, llRootId, Folder1IdForKind(kind), kind);
+}
+
+QString MailboxStem(const QString &entryName)
+{
+    const QString relative = MailFolderRelativePath(entryName);
+    return relative.mid(relative.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+// What every message of the scanned archive must look like when read back, in list order.
+QJsonArray ExpectedMessages()
+{
+    const AttachmentIndex index(tmpAtFOStart);
+    QJsonArray messages;
+    for (const MailMLRC *rec = TmpMlrcPtrStart; rec; rec = rec->pNext) {
+        const MailMessageFields fields =
+            ParseMessageXml(ReadMessageXml(rec->llDataOffset, rec->dwDataLength), MessageIdForm::AngleBrackets,
+                            AddressListLimit::Unlimited);
+        const QString entry = ReadEntryName(rec->llNameOffset, rec->nNameLength);
+        QJsonObject m;
+        m[QStringLiteral("folder")] = MailboxStem(entry);
+        m[QStringLiteral("subject")] = QString::fromUtf8(rec->pSubject ? rec->pSubject : "");
+        const QStringList from = fields.strFromList.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        m[QStringLiteral("from")] = from.isEmpty() ? QString() : from.last();
+        m[QStringLiteral("to")] = QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
+        QJsonArray times;
+        for (quint32 t : {rec->dwSentTime, rec->dwReceivedTime})
+            if (t)
+                times.append(qint64(t));
+        m[QStringLiteral("times")] = times;
+        m[QStringLiteral("body")] = QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(rec->llBodyOffset, rec->dwBodyLength)));
+        QJsonArray attachments;
+        for (const AttachmentInfo &a : fields.attachments) {
+            const FileOffsetNode *node = index.find(a.url);
+            QJsonObject att;
+            att[QStringLiteral("name")] = a.name;
+            att[QStringLiteral("crc")] = node ? QJsonValue(qint64(node->dwCrc32)) : QJsonValue();
+            attachments.append(att);
+        }
+        m[QStringLiteral("attachments")] = attachments;
+        messages.append(m);
+    }
+    return messages;
+}
+
+struct CheckResult {
+    int found = -1;
+    QStringList problems;
+};
+
+CheckResult ReadBack(const QJsonArray &expected, const QString &root, bool crLineEnds, bool all)
+{
+    CheckResult result;
+    QTemporaryDir work;
+    const QString expectedPath = work.filePath(QStringLiteral("expected.json"));
+    QFile f(expectedPath);
+    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(expected).toJson()) < 0) {
+        result.problems << QStringLiteral("cannot write %1").arg(expectedPath);
+        return result;
+    }
+    f.close();
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kChecker), expectedPath, root,
+                                             crLineEnds ? QStringLiteral("cr") : QStringLiteral("mbox"),
+                                             all ? QStringLiteral("all") : QStringLiteral("prefix")});
+    if (!python.waitForFinished(300000) || python.exitCode() != 0) {
+        result.problems << QStringLiteral("python3 failed: ") + QString::fromUtf8(python.readAllStandardError());
+        return result;
+    }
+    const QJsonObject report = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    result.found = report.value(QStringLiteral("found")).toInt(-1);
+    for (const QJsonValue &p : report.value(QStringLiteral("problems")).toArray())
+        result.problems << p.toString();
+    return result;
+}
+
+// Messages a mailbox writer finds hard: no Message-ID, ";" and quotes in attachment names,
+// non-ASCII names, body lines starting "From ", thousands of recipients.
+QByteArray HardCasesArchive()
+{
+    TestArchiveBuilder b;
+    const QString folder = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    QVector<OlmXml::MailItem> items(5);
+    for (int i = 0; i < items.size(); ++i) {
+        OlmXml::MailItem &m = items[i];
+        m.subject = QStringLiteral("Hard case %1").arg(i);
+        m.sent = QStringLiteral("2015-06-0%1T08:30:00").arg(i + 1);
+        m.from = {{QStringLiteral("sender%1@example.com").arg(i), QStringLiteral("Sender %1").arg(i)}};
+        m.to = {{QStringLiteral("to%1@example.com").arg(i), QStringLiteral("To %1").arg(i)}};
+        m.messageId = QStringLiteral("&lt;hard%1@example.com&gt;").arg(i);
+        m.body = QStringLiteral("Plain body %1\nsecond line").arg(i);
+    }
+    items[0].messageId.clear();
+    items[0].body = QStringLiteral("No id here\nFrom the start of a line\n>From quoted already\nend");
+    const QByteArray blob(70000, 'q');
+    const QString odd = QStringLiteral("semi;colon \"quoted\" name.txt");
+    b.addEntry(folder + QStringLiteral("com.microsoft.__Attachments/odd_0000"), blob);
+    items[1].attachmentNames = QStringList{OlmXml::escape(odd)};
+    items[1].attachmentUrls = QStringList{folder + QStringLiteral("com.microsoft.__Attachments/odd_0000")};
+    b.addEntry(folder + QStringLiteral("com.microsoft.__Attachments/uml_0000"), QByteArray("gr\xc3\xbc\xc3\x9f"));
+    items[2].attachmentNames = QStringList{QStringLiteral("Grüße – 東京.txt")};
+    items[2].attachmentUrls = QStringList{folder + QStringLiteral("com.microsoft.__Attachments/uml_0000")};
+    items[2].from = {{QStringLiteral("zoe@example.com"), QStringLiteral("Zoë Ångström")}};
+    items[3].to.clear();
+    for (int r = 0; r < 3000; ++r)
+        items[3].to.append({QStringLiteral("member%1@example.com").arg(r), QStringLiteral("Member %1").arg(r)});
+    items[4].htmlBody = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    for (int i = 0; i < items.size(); ++i)
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
+    return b.finish();
+}
+
+// count messages in two folders, each with a body and every tenth with an attachment.
+QByteArray LargeArchive(int count)
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < count; ++i) {
+        const QString folder = QStringLiteral("Local/com.microsoft.__Messages/%1/").arg(i % 2 ? "Inbox" : "Archive");
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(i);
+        m.sent = QStringLiteral("2016-01-01T00:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
+        m.from = {{QStringLiteral("a%1@example.com").arg(i), QStringLiteral("A %1").arg(i)}};
+        m.to = {{QStringLiteral("b%1@example.com").arg(i), QStringLiteral("B %1").arg(i)}};
+        m.messageId = QStringLiteral("&lt;m%1@example.com&gt;").arg(i);
+        m.body = QStringLiteral("Body of message %1\n").arg(i).repeated(20);
+        if (i % 10 == 0) {
+            const QString url = folder + QStringLiteral("com.microsoft.__Attachments/att_%1").arg(i);
+            b.addEntry(url, QByteArray(5000 + i, char('a' + i % 26)));
+            m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(i)};
+            m.attachmentUrls = QStringList{url};
+        }
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
+QByteArray SampleBytes()
+{
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class SaveTypesEndToEndTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void readBack_data();
+    void readBack();
+    void unwritableDestination();
+    void stopLeavesCompleteMessages();
+
+private:
+    // Scans bytes from a file the writers read, checks every folder, makes the output folders
+    // and runs the save to the end.
+    bool startSave(const QByteArray &archive, SaveType type, const QString &dest);
+    QString outputRoot(SaveType type) const;
+
+    std::unique_ptr<ArchiveFile> m_archive;
+    bool m_python = false;
+};
+
+void SaveTypesEndToEndTest::initTestCase()
+{
+    // Dates are checked as instants, but the writers render local time: pin it.
+    qputenv("TZ", "Asia/Kolkata");
+    tzset();
+    m_python = !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty();
+}
+
+void SaveTypesEndToEndTest::init()
+{
+    bStopFlag = false;
+    stopflag = false;
+    bProcessRunning = false;
+}
+
+void SaveTypesEndToEndTest::cleanup()
+{
+    FreeFolderAttributes();
+    CleanScanResults();
+    m_archive.reset();
+}
+
+bool SaveTypesEndToEndTest::startSave(const QByteArray &archive, SaveType type, const QString &dest)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    CheckEveryFolder();
+    saveDir = dest;
+    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
+    QString error;
+    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error)) {
+        qWarning() << "save start failed" << error;
+        return false;
+    }
+    return true;
+}
+
+QString SaveTypesEndToEndTest::outputRoot(SaveType type) const
+{
+    return OutputRootFor(type, saveDir, strTime);
+}
+
+void SaveTypesEndToEndTest::readBack_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("messages");
+    const QByteArray sample = SampleBytes();
+    const QByteArray hard = HardCasesArchive();
+    QTest::newRow("sample, package mailboxes") << sample << int(SaveTypeRGE) << 7;
+    QTest::newRow("sample, Apple Mail mailboxes") << sample << int(SaveTypeMBOX) << 7;
+    QTest::newRow("hard cases, package mailboxes") << hard << int(SaveTypeRGE) << 5;
+    QTest::newRow("hard cases, Apple Mail mailboxes") << hard << int(SaveTypeMBOX) << 5;
+}
+
+void SaveTypesEndToEndTest::readBack()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, type);
+    QFETCH(int, messages);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QVERIFY(!archive.isEmpty());
+    QTemporaryDir dest;
+    QVERIFY(startSave(archive, SaveType(type), dest.path()));
+    QCOMPARE(int(MailItemCount), messages);
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
+    QVERIFY(thread.wait(120000));
+    const SaveOutcome outcome = thread.outcome();
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.failed, qint64(0));
+    QCOMPARE(outcome.written, qint64(messages));
+    QCOMPARE(finish.count(), 1);
+    if (!m_python)
+        QSKIP("python3 is needed to read the mailboxes back");
+    const CheckResult check = ReadBack(ExpectedMessages(), outputRoot(SaveType(type)), type == SaveTypeRGE, true);
+    QVERIFY2(check.problems.isEmpty(), qPrintable(check.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(check.found, messages);
+}
+
+void SaveTypesEndToEndTest::unwritableDestination()
+{
+    if (IndexFor(SaveTypeMBOX) < 0)
+        QSKIP("no Apple Mail save in this edition");
+    QTemporaryDir dest;
+    QVERIFY(startSave(HardCasesArchive(), SaveTypeMBOX, dest.path()));
+    const QString mailDir = outputRoot(SaveTypeMBOX) + QStringLiteral("/Mail");
+    // The output folder turned read-only after the save start made it. Permissions do not stop
+    // the superuser: there a file takes the folder's place, which no one can write into.
+    if (geteuid() == 0) {
+        QVERIFY(QDir(mailDir).removeRecursively());
+        QFile blocker(mailDir);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(QDir().mkpath(mailDir));
+        QVERIFY(QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::ExeOwner));
+    }
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
+    QVERIFY(thread.wait(120000));
+    QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(finish.count(), 1);
+    QCOMPARE(ticks.count(), 5);   // every message is tried
+    QCOMPARE(outcome.written, qint64(0));
+    QCOMPARE(outcome.failed, qint64(5));
+    QCOMPARE(outcome.failures.size(), 5);
+    for (int i = 0; i < 5; ++i)   // each failed message is named
+        QVERIFY2(outcome.failures.filter(QStringLiteral("Hard case %1").arg(i)).size() == 1,
+                 qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(SaveFailedText(outcome.failed), QStringLiteral("\n5 item(s) could not be saved. Files Saved Partially."));
+}
+
+void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
+{
+    if (IndexFor(SaveTypeMBOX) < 0)
+        QSKIP("no Apple Mail save in this edition");
+    QTemporaryDir dest;
+    QVERIFY(startSave(LargeArchive(3000), SaveTypeMBOX, dest.path()));
+    QCOMPARE(int(MailItemCount), 3000);
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    int ticks = 0;   // touched by the saving thread only, until wait() returns
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 1234) {   // the confirmed stop, as the progress sheet sets it
+            bStopFlag = true;
+            stopflag = true;
+        }
+    }, Qt::DirectConnection);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
+    QVERIFY(thread.wait(300000));
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(finish.count(), 0);
+    QVERIFY(outcome.stopped);
+    QCOMPARE(ticks, 1234);
+    QCOMPARE(outcome.failed, qint64(0));
+    // The message whose tick carried the stop was already under way; none after it is begun.
+    QVERIFY2(outcome.written >= 1233 && outcome.written <= 1234, qPrintable(QString::number(outcome.written)));
+    if (!m_python)
+        QSKIP("python3 is needed to read the mailboxes back");
+    const CheckResult check = ReadBack(ExpectedMessages(), outputRoot(SaveTypeMBOX), false, false);
+    QVERIFY2(check.problems.isEmpty(), qPrintable(check.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(qint64(check.found), outcome.written);
+}
+
+QTEST_GUILESS_MAIN(SaveTypesEndToEndTest)
+#include "tst_savetypes_e2e.moc"

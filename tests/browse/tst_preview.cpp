@@ -32,6 +32,15 @@ namespace {
 
 constexpr int kPictureSide = 300;
 
+QTreeWidgetItem *folderOfKind(QTreeWidget *tree, const QString &name, const QString &kind)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(FolderColumnName) == name && (*it)->text(FolderColumnKind) == kind)
+            return *it;
+    }
+    return nullptr;
+}
+
 QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
 {
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
@@ -86,6 +95,8 @@ private Q_SLOTS:
     void allowedResources();
     void archiveHtmlLoadsNoLocalFile_data();
     void archiveHtmlLoadsNoLocalFile();
+    void recoveredItemsUnderTheirFolder1_data();
+    void recoveredItemsUnderTheirFolder1();
 
 private:
     void open(QZovuvozivMainWindow &w, const QString &path);
@@ -389,6 +400,62 @@ void PreviewTest::archiveHtmlLoadsNoLocalFile()
         QTextDocument *doc = w.m_pTextPreview->document();
         QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
         QCOMPARE(laidOutHeight(doc) >= kPictureSide, shown);
+    }
+}
+
+void PreviewTest::recoveredItemsUnderTheirFolder1_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QStringList>("expected");   // one text per row, in list order
+    QTest::newRow("contacts") << "41" << QStringList{"Ann Lee", "Bo Ek"};
+    QTest::newRow("tasks") << "43" << QStringList{"Task : Call back"};
+    QTest::newRow("notes") << "44" << QStringList{"Summary : Shopping"};
+}
+
+void PreviewTest::recoveredItemsUnderTheirFolder1()
+{
+    QFETCH(QString, kind);
+    QFETCH(QStringList, expected);
+    // Every PIM entry sits between mails with its local header smashed: its items come back from
+    // block recovery without a folder and are listed under their own kind's Folder1.
+    TestArchiveBuilder b;
+    QVector<qint64> smash;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Before");
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), OlmXml::emails({m}));
+    smash << b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
+                        OlmXml::contacts({{"Ann", "Lee", "", "Met at the fair", ""}, {"Bo", "Ek", "", "", ""}}));
+    smash << b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Call back", "before noon", "2"}}));
+    smash << b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Shopping", "milk and bread"}}));
+    m.subject = QStringLiteral("After");
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00001.xml"), OlmXml::emails({m}));
+    QByteArray bytes = b.finish();
+    for (qint64 header : smash)
+        Damage::smashHeader(bytes, header);
+    const QString path = m_dir.filePath(QStringLiteral("damaged-%1.olm").arg(kind));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+    f.close();
+
+    QZovuvozivMainWindow w;
+    open(w, path);
+    QTreeWidgetItem *folder = folderOfKind(w.m_pFolderTree, QStringLiteral("Folder1"), kind);
+    QVERIFY(folder);
+    w.m_pParseDatabase->ShowindivisualMailItemsInfo(folder, 0);
+    QCOMPARE(w.m_pItemList->topLevelItemCount(), expected.size());
+    for (int row = 0; row < expected.size(); ++row) {
+        select(w, row);
+        const QString shown = w.m_pTextPreview->toPlainText();
+        QVERIFY2(shown.contains(expected.at(row)), qPrintable(shown));
+    }
+    if (kind == QLatin1String("41")) {
+        select(w, 0);
+        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("Met at the fair")));
+    } else if (kind == QLatin1String("43")) {
+        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("before noon")));
+    } else {
+        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("milk and bread")));
     }
 }
 

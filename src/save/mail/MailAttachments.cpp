@@ -5,6 +5,7 @@
 
 #include "platform/ArchiveSource.h"
 #include "save/AttachmentIndex.h"
+#include "save/Base64.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/ShellGlobals.h"
 
@@ -152,13 +153,15 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
     const qint64 chunk = qBound<qint64>(3, chunkBytes - chunkBytes % 3, qint64(64) << 20);
     const qint64 available = qMin(size, lSize - offset);
     QByteArray buffer(int(qMin(chunk, available)), Qt::Uninitialized);
+    QByteArray encoded(int(Base64Length(buffer.size())), Qt::Uninitialized);
     qint64 done = 0;
     while (done < available) {
         const qint64 want = qMin(chunk, available - done);
         const qint64 got = readAt(offset + done, buffer.data(), want);
         if (got <= 0)
             break;
-        if (!write(QByteArray::fromRawData(buffer.constData(), int(got)).toBase64()))
+        const qint64 text = EncodeBase64(buffer.constData(), got, encoded.data());
+        if (!write(QByteArray::fromRawData(encoded.constData(), int(text))))
             return EntryCopy::WriteFailed;
         done += got;
         if (got < want)

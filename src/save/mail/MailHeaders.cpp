@@ -7,31 +7,40 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <cstdio>
+#include <ctime>
+
 namespace {
 
 const char kUserAgent[] = "User-Agent: Microsoft-MacOutlook/14.0.0.100825";
 
-QDateTime localTime(quint32 seconds)
+const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+// The machine's local time of a record time. localtime_r, not QDateTime: mktime re-reads the
+// zone file on every call, which cost a tenth of a whole save. Unsigned seconds: times from
+// 2038 on stay in the future, never before 1970.
+bool localTime(quint32 seconds, struct tm *local)
 {
-    // Unsigned: times from 2038 on stay in the future, never before 1970.
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime);
+    const time_t instant = time_t(seconds);
+    return localtime_r(&instant, local) && local->tm_wday >= 0 && local->tm_wday < 7 && local->tm_mon >= 0
+           && local->tm_mon < 12;
 }
 
 // The zone as the system names it ("CET", "IST"), at most five characters.
-QString zoneText(const QDateTime &time)
+QByteArray zoneText(const struct tm &local)
 {
-    return QLocale::c().toString(time, QStringLiteral("t")).left(5);
+    return QByteArray(local.tm_zone ? local.tm_zone : "").left(5);
 }
 
-QByteArray numericZone(const QDateTime &time)
+QByteArray numericZone(const struct tm &local)
 {
-    const int offset = time.offsetFromUtc();
-    const int minutes = qAbs(offset) / 60;
-    return QStringLiteral("%1%2%3")
-        .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
-        .arg(minutes % 60, 2, 10, QLatin1Char('0'))
-        .toLatin1();
+    const long offset = local.tm_gmtoff;
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    char text[16];
+    std::snprintf(text, sizeof text, "%c%02ld%02ld", offset < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
+    return QByteArray(text);
 }
 
 MailTime recordTime(quint32 first, quint32 other)
@@ -223,27 +232,38 @@ MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTi
 
 QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
 {
-    const QDateTime time = localTime(seconds);
-    QByteArray text = QLocale::c().toString(time, QStringLiteral("ddd, dd MMM yyyy HH:mm:ss")).toLatin1();
-    const QByteArray zone = style.numericDateZone ? numericZone(time) : HeaderSafe(zoneText(time).toLatin1());
+    struct tm local;
+    if (!localTime(seconds, &local))
+        return QByteArray();
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", kDayNames[local.tm_wday], local.tm_mday,
+                  kMonthNames[local.tm_mon], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
+    QByteArray line(text);
+    const QByteArray zone = style.numericDateZone ? numericZone(local) : HeaderSafe(zoneText(local));
     if (!zone.isEmpty())
-        text += ' ' + zone;
-    return text;
+        line += ' ' + zone;
+    return line;
 }
 
 QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
 {
-    const QLocale c = QLocale::c();
     QByteArray line = "From ???@??? ";
     if (time.kind != MailTime::Record) {
+        const QLocale c = QLocale::c();
         line += c.toString(QDateTime::currentDateTime(), QStringLiteral("ddd MMM d HH:mm:ss yyyy")).toLatin1();
         return line + style.dateLineEnd;
     }
-    const QDateTime local = localTime(time.seconds);
-    line += c.toString(local, QStringLiteral("ddd MMM dd HH:mm:ss yyyy")).toLatin1();
-    const QByteArray zone = HeaderSafe(zoneText(local).toLatin1());
-    if (style.fromLineZone && !zone.isEmpty())
-        line += ' ' + zone;
+    struct tm local;
+    if (localTime(time.seconds, &local)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDayNames[local.tm_wday],
+                      kMonthNames[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                      local.tm_year + 1900);
+        line += text;
+        const QByteArray zone = HeaderSafe(zoneText(local));
+        if (style.fromLineZone && !zone.isEmpty())
+            line += ' ' + zone;
+    }
     return line + style.dateLineEnd;
 }
 

@@ -32,7 +32,9 @@ public:
     bool write(const char *text);
     // Flushes and closes; false when anything written to it or the close failed.
     bool close();
-    // Closes and cuts the file back to its size before this output opened it, so a message that
+    // Ends a message: flushes it to the file (checked), so a later failure cannot take it along.
+    bool endMessage();
+    // Closes and cuts the file back to where the current message began, so a message that
     // failed half-way leaves no fragment for the next one to be appended to.
     bool discard();
     bool failed() const { return m_failed; }
@@ -48,7 +50,8 @@ private:
     std::FILE *m_file = nullptr;
     QString m_path;
     QString m_error;
-    qint64 m_startSize = 0;
+    qint64 m_startSize = 0;      // file size where the current message began
+    qint64 m_messageBytes = 0;   // written since then
     bool m_failed = false;
     bool m_created = false;
     qint64 m_written = 0;

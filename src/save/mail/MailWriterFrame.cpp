@@ -39,7 +39,14 @@ void MailOutput::fail(int errorNumber)
 
 bool MailOutput::openAppend(const QString &path)
 {
+    if (m_file)
+        close();
     m_path = path;
+    m_error.clear();
+    m_failed = false;
+    m_written = 0;
+    m_messageBytes = 0;
+    m_startSize = 0;
     struct stat st;
     const QByteArray native = nativePath(path);
     m_created = ::stat(native.constData(), &st) != 0;
@@ -65,6 +72,7 @@ bool MailOutput::write(const QByteArray &bytes)
     errno = 0;
     const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file);
     m_written += qint64(n);
+    m_messageBytes += qint64(n);
     if (n != size_t(bytes.size()))
         fail(errno);
     return !m_failed;
@@ -87,6 +95,21 @@ bool MailOutput::close()
         fail(errno);
     m_file = nullptr;
     return !m_failed;
+}
+
+bool MailOutput::endMessage()
+{
+    if (!m_file || m_failed)
+        return false;
+    errno = 0;
+    if (std::fflush(m_file) != 0) {
+        fail(errno);
+        return false;
+    }
+    m_startSize += m_messageBytes;
+    m_messageBytes = 0;
+    m_startSize = 0;
+    return true;
 }
 
 bool MailOutput::discard()
@@ -168,11 +191,16 @@ QString mailFolderPath(const MailFormatStyle &style, const MailSaveContext &cont
 }
 
 // Opens the mailbox for the message's folder path; false with the reason in *error.
+QString mailboxPath(const MailFormatStyle &style, const MailSaveContext &context, const QString &relative)
+{
+    return mailFolderPath(style, context, relative) + relative.section(QLatin1Char('/'), -1) + style.fileExtension;
+}
+
 bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveContext &context,
                  const QString &relative, QString *path, QString *error)
 {
     const QString folder = mailFolderPath(style, context, relative);
-    *path = folder + relative.section(QLatin1Char('/'), -1) + style.fileExtension;
+    *path = mailboxPath(style, context, relative);
     if (!QDir().mkpath(folder)) {
         *error = QStringLiteral("the folder could not be made");
         return false;
@@ -219,9 +247,26 @@ QStringList writeSteps(const MailMessage &message)
     return missing;
 }
 
+// The mailbox the last message went to, kept open for the next message of the same folder.
+struct OpenMailbox {
+    MailOutput out;
+    QString path;
+};
+
+// Every message in it has been flushed already; only a failing close is left to note.
+void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
+{
+    if (mailbox.out.isOpen() && !mailbox.out.close()) {
+        ++context.failed;
+        context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
+                                    .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
+    }
+    mailbox.path.clear();
+}
+
 // One record: read, parse, stop test, progress, write. False when the stop ended the walk.
 bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
-                 MailSaveContext &context)
+                 MailSaveContext &context, OpenMailbox &mailbox)
 {
     MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec.llDataOffset, rec.dwDataLength),
                                                style.messageIdForm, AddressListLimit::Unlimited);
@@ -232,14 +277,19 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         context.reportProgress();
 
     const QString relative = MailFolderRelativePath(fields.strEntryName);
-    MailOutput out;
-    QString path, error;
-    if (!openMailbox(out, style, context, relative, &path, &error)) {
-        noteFailure(context, rec, fields, path, error);
-        return true;
+    MailOutput &out = mailbox.out;
+    QString path = mailboxPath(style, context, relative), error;
+    // Messages of one folder follow each other: their mailbox stays open between them.
+    if (!out.isOpen() || mailbox.path != path) {
+        closeMailbox(mailbox, context);
+        if (!openMailbox(out, style, context, relative, &path, &error)) {
+            noteFailure(context, rec, fields, path, error);
+            return true;
+        }
+        mailbox.path = path;
     }
     const QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
-    if (out.failed() || !out.close()) {
+    if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();
         noteFailure(context, rec, fields, path, error);
@@ -273,9 +323,14 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
     const auto records = byFolder->constFind(qint64(folderId));
     if (records == byFolder->constEnd())
         return true;
+    OpenMailbox mailbox;
+    bool finished = true;
     for (const MailMLRC *rec : *records) {
-        if (!saveMessage(*rec, style, *attachments, context))
-            return false;
+        if (!saveMessage(*rec, style, *attachments, context, mailbox)) {
+            finished = false;
+            break;
+        }
     }
-    return true;
+    closeMailbox(mailbox, context);
+    return finished;
 }

@@ -1,0 +1,12 @@
+#pragma once
+// Standard base64 (RFC 4648 alphabet, "=" padding, no line breaks) for bulk data. Attachments
+// are most of what a save writes, and this table-driven form encodes several times faster than
+// a byte at a time; the output is byte for byte what QByteArray::toBase64 gives.
+
+#include <QtGlobal>
+
+// Characters needed for length input bytes.
+constexpr qint64 Base64Length(qint64 length) { return (length + 2) / 3 * 4; }
+
+// Encodes length bytes of in into out, which holds Base64Length(length) characters; returns them.
+qint64 EncodeBase64(const char *in, qint64 length, char *out);

@@ -25,12 +25,16 @@ const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", "
                                 {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
 const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
+// Case-blind entity test, visiting only the '&' positions (every value of every message passes
+// through here).
 template <size_t N>
 bool containsAny(const QString &text, const Entity (&table)[N])
 {
-    for (const Entity &e : table) {
-        if (text.contains(QLatin1String(e.text), Qt::CaseInsensitive))
-            return true;
+    for (int at = text.indexOf(QLatin1Char('&')); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
+        for (const Entity &e : table) {
+            if (HasCaselessLiteralAt(text, at, e.text))
+                return true;
+        }
     }
     return false;
 }
@@ -269,6 +273,22 @@ void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLi
 }
 
 } // namespace
+
+bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
+{
+    const int length = int(std::strlen(literal));
+    if (at < 0 || at + length > text.size())
+        return false;
+    const QChar *c = text.constData() + at;
+    for (int i = 0; i < length; ++i) {
+        ushort u = c[i].unicode();
+        if (u >= 'A' && u <= 'Z')
+            u = ushort(u + ('a' - 'A'));
+        if (u != ushort(literal[i]))
+            return false;
+    }
+    return true;
+}
 
 QString UnescapeXmlEntities(const QString &text, EntityForm form)
 {

@@ -51,6 +51,9 @@ enum class EntityForm {
     Body,   // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when an entity is present
 };
 
+// Whether text holds the lower-case ASCII literal at position at, letters compared without case.
+bool HasCaselessLiteralAt(const QString &text, int at, const char *literal);
+
 // Ordered replacement of whole-text entities; each pass works on the result of the one before.
 QString UnescapeXmlEntities(const QString &text, EntityForm form);
 

@@ -71,6 +71,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void relativePath_data();
     void relativePath();
+    void discardLeavesTheMailboxAsItWas_data();
     void discardLeavesTheMailboxAsItWas();
     void folderSaveStopsAfterSecondMessage();
     void folderSaveCountsFailures_data();
@@ -115,6 +116,10 @@ void MailFrameTest::relativePath_data()
     QTest::newRow("single dot folder") << "Local/S/./Inbox/m.xml" << "_/Inbox";
     QTest::newRow("empty folder component") << "Local/S/Inbox//m.xml" << "Inbox/_";
     QTest::newRow("control characters") << QStringLiteral("Local/S/In\nbox\x01/m.xml") << "In_box_";
+    QTest::newRow("long name cut to fit a file name") << "Local/S/" + QString(300, QLatin1Char('x')) + "/m.xml"
+                                                      << QString(250, QLatin1Char('x'));
+    QTest::newRow("long name cut between characters") << "Local/S/" + QString(130, QChar(0x65E5)) + "/m.xml"
+                                                      << QString(83, QChar(0x65E5));
     QTest::newRow("colon and accents kept") << QStringLiteral("Local/S/Reuters: N\u00e9ws/m.xml")
                                             << QStringLiteral("Reuters: N\u00e9ws");
 }
@@ -126,31 +131,46 @@ void MailFrameTest::relativePath()
     QCOMPARE(MailFolderRelativePath(entry), expected);
 }
 
+void MailFrameTest::discardLeavesTheMailboxAsItWas_data()
+{
+    QTest::addColumn<QByteArray>("before");     // the file's bytes before the open; null: no file
+    QTest::addColumn<QByteArray>("completed");  // messages ended before the failing one
+    QTest::newRow("existing mailbox") << QByteArray("earlier message\n") << QByteArray();
+    QTest::newRow("new mailbox") << QByteArray() << QByteArray();
+    QTest::newRow("new mailbox, one message ended") << QByteArray() << QByteArray("first\n");
+    QTest::newRow("existing mailbox, two messages ended") << QByteArray("earlier\n") << QByteArray("one\ntwo\n");
+}
+
 void MailFrameTest::discardLeavesTheMailboxAsItWas()
 {
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, completed);
     QTemporaryDir dir;
-    const QString existing = dir.filePath(QStringLiteral("old.mbox"));
-    {
-        QFile f(existing);
+    const QString path = dir.filePath(QStringLiteral("box.mbox"));
+    if (!before.isNull()) {
+        QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("earlier message\n");
+        f.write(before);
     }
     MailOutput out;
-    QVERIFY(out.openAppend(existing));
-    QVERIFY(!out.created());
+    QVERIFY(out.openAppend(path));
+    QCOMPARE(out.created(), before.isNull());
+    for (const QByteArray &message : completed.split('\n')) {
+        if (message.isEmpty())
+            continue;
+        QVERIFY(out.write(message + '\n'));
+        QVERIFY(out.endMessage());
+    }
     QVERIFY(out.write("half a message"));
     QVERIFY(out.discard());
-    QFile f(existing);
+    const QByteArray kept = before + completed;
+    if (kept.isEmpty()) {
+        QVERIFY(!QFile::exists(path));
+        return;
+    }
+    QFile f(path);
     QVERIFY(f.open(QIODevice::ReadOnly));
-    QCOMPARE(f.readAll(), QByteArray("earlier message\n"));
-
-    const QString fresh = dir.filePath(QStringLiteral("new.mbox"));
-    MailOutput second;
-    QVERIFY(second.openAppend(fresh));
-    QVERIFY(second.created());
-    QVERIFY(second.write("half"));
-    QVERIFY(second.discard());
-    QVERIFY(!QFile::exists(fresh));
+    QCOMPARE(f.readAll(), kept);
 }
 
 void MailFrameTest::folderSaveStopsAfterSecondMessage()

@@ -150,7 +150,8 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
     if (size < 0 || offset < 0 || offset >= lSize)
         return EntryCopy::Short;
     // Every chunk but the last a multiple of 3: the texts then join without padding inside.
-    const qint64 chunk = qBound<qint64>(3, chunkBytes - chunkBytes % 3, qint64(64) << 20);
+    qint64 chunk = qBound<qint64>(3, chunkBytes, qint64(64) << 20);
+    chunk -= chunk % 3;
     const qint64 available = qMin(size, lSize - offset);
     QByteArray buffer(int(qMin(chunk, available)), Qt::Uninitialized);
     QByteArray encoded(int(Base64Length(buffer.size())), Qt::Uninitialized);

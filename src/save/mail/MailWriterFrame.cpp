@@ -106,9 +106,9 @@ bool MailOutput::endMessage()
         fail(errno);
         return false;
     }
+    // The next message begins after this one: a discard of it must keep this one.
     m_startSize += m_messageBytes;
     m_messageBytes = 0;
-    m_startSize = 0;
     return true;
 }
 
@@ -138,13 +138,24 @@ QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *h
 
 namespace {
 
+// File names hold at most 255 bytes; the folder's mailbox adds its extension to the last one.
+constexpr int kMaxComponentBytes = 250;
+
 // A folder name from the archive as one safe component: no control characters, never empty,
-// never "." or "..".
+// never "." or "..", never longer than a file name may be (the folder's messages could not be
+// written at all).
 QString safeComponent(QString name)
 {
     for (QChar &ch : name) {
         if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
             ch = QLatin1Char('_');
+    }
+    const QByteArray utf8 = name.toUtf8();
+    if (utf8.size() > kMaxComponentBytes) {
+        int end = kMaxComponentBytes;
+        while (end > 0 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
+            --end;
+        name = QString::fromUtf8(utf8.constData(), end);
     }
     if (name.count(QLatin1Char('.')) == name.size())
         name = QString(qMax(1, name.size()), QLatin1Char('_'));

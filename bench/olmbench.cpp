@@ -75,19 +75,6 @@ int scan(const QString &path)
     return 0;
 }
 
-// Every folder checked, as the folder tree lists them: the root, the scanned folders by id, the
-// mail "Folder1", then one "Folder1" per kind recovered without a folder.
-void checkEveryFolder()
-{
-    FreeFolderAttributes();
-    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
-    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
-        AppendFolderAttribute(1, it.value(), it.key(), FolderLookFor(objMapFID_Name.value(it.key()), it.value()).kind);
-    AppendFolderAttribute(1, llRootId, Folder1IdForKind(FolderKindMail), FolderKindMail);
-    for (quint32 kind : KindsRecoveredWithoutFolder())
-        AppendFolderAttribute(1, llRootId, Folder1IdForKind(kind), kind);
-}
-
 // The Save As position of type in this build, -1 when the named edition or this build lacks it.
 int listIndexFor(SaveType type, bool converterEdition)
 {
@@ -126,7 +113,7 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     if (!openArchive(archive))
         return 2;
     runScan();
-    checkEveryFolder();
+    CheckEveryScannedFolder();
     saveDir = QDir(dest).absolutePath();
     strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
     SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));

@@ -1,5 +1,7 @@
 #include "browse/FolderTree.h"
 
+#include "browse/FolderAttributes.h"
+
 #include "scanner/ScanGlobals.h"
 
 QMap<qint64, QTreeWidgetItem *> objMapFileIdTreeItem;
@@ -134,4 +136,15 @@ QTreeWidgetItem *NearestPlacedAncestor(qint64 id, const QMap<qint64, qint64> &pa
             return nullptr;
     }
     return nullptr;
+}
+
+void CheckEveryScannedFolder()
+{
+    FreeFolderAttributes();
+    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        AppendFolderAttribute(1, it.value(), it.key(), FolderLookFor(objMapFID_Name.value(it.key()), it.value()).kind);
+    AppendFolderAttribute(1, llRootId, Folder1IdForKind(FolderKindMail), FolderKindMail);
+    for (quint32 kind : KindsRecoveredWithoutFolder())
+        AppendFolderAttribute(1, llRootId, Folder1IdForKind(kind), kind);
 }

@@ -58,6 +58,10 @@ bool IsKindFolder1Id(qint64 id);
 qint64 RecordFolderId(qint64 folderId);
 // The non-mail kinds that have records in the dummy folder, in kind order.
 QVector<quint32> KindsRecoveredWithoutFolder();
+// The folder attribute list of a whole-archive save without the window: every folder of the
+// scan checked, in the order the tree makes its nodes (the root, the scanned folders by id, the
+// mail "Folder1", then a "Folder1" per kind recovered without a folder).
+void CheckEveryScannedFolder();
 
 // The tree item of a folder's nearest ancestor: the walk goes up parents (value() of a missing
 // id is 0) until an id in placed, and ends without one at id 0 or after parents.size() + 1

@@ -2,7 +2,7 @@
 
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
-
+#include "browse/MailPreview.h"
 #include "save/MessageFields.h"
 #include "platform/ArchiveSource.h"
 #include "scanner/ScanGlobals.h"
@@ -123,12 +123,8 @@ QString MailSnippet(const QByteArray &body)
     if (nul >= 0)
         bytes.truncate(nul);
     QString text = QString::fromUtf8(bytes);
-    // The order is the one the list has always used; "&amp;lt;" is gone by its turn.
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    text.replace(QLatin1String("&amp;lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    // The preview's order, whose "&amp;lt;" is gone by its turn.
+    text = UndoPreviewEntities(text);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     // A bare document loads no images or style sheets named by the archive.
     QTextDocument doc;

@@ -141,19 +141,6 @@ int IndexFor(SaveType type)
     return -1;
 }
 
-// Every folder checked, in the order the folder tree makes its nodes: the root, the scanned
-// folders by id, the mail "Folder1", then a "Folder1" per kind recovered without a folder.
-void CheckEveryFolder()
-{
-    FreeFolderAttributes();
-    AppendFolderAttribute(1, 0, llRootId, FolderKindMail);
-    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
-        AppendFolderAttribute(1, it.value(), it.key(), FolderLookFor(objMapFID_Name.value(it.key()), it.value()).kind);
-    AppendFolderAttribute(1, llRootId, Folder1IdForKind(FolderKindMail), FolderKindMail);
-    for (quint32 kind : KindsRecoveredWithoutFolder())
-        AppendFolderAttribute(1, llRootId, Folder1IdForKind(kind), kind);
-}
-
 QString MailboxStem(const QString &entryName)
 {
     const QString relative = MailFolderRelativePath(entryName);
@@ -342,7 +329,7 @@ bool SaveTypesEndToEndTest::startSave(const QByteArray &archive, SaveType type, 
 {
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
-    CheckEveryFolder();
+    CheckEveryScannedFolder();
     saveDir = dest;
     strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
     SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));

@@ -63,7 +63,7 @@ QString safeContentType(const QString &type)
 QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
 {
     const FileOffsetNode *node = index.find(a.url);
-    if (!node || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
+    if (!node || node->bCompressed || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
         return QString();
     const QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePictureBytes);
     return QStringLiteral("data:%1;base64,%2")

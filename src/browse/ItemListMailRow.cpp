@@ -112,8 +112,11 @@ QString MailDateText(const MailMLRC &mail, const QString &entryName)
 {
     if (entryName.isEmpty())
         return QString();
-    return QDateTime::fromSecsSinceEpoch(qint64(MailDateSeconds(mail, entryName)), Qt::LocalTime)
-        .toString(QStringLiteral("dd/MM/yyyy"));
+    // A mail without the time its folder shows has no date, as in the preview: not 1970.
+    const quint32 seconds = MailDateSeconds(mail, entryName);
+    if (seconds == 0)
+        return QString();
+    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime).toString(QStringLiteral("dd/MM/yyyy"));
 }
 
 QString MailSnippet(const QByteArray &body)

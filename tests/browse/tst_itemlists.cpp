@@ -196,8 +196,9 @@ void ItemListsTest::dateSeconds()
     QFETCH(int, seconds);
     const MailMLRC m = mailWith(quint8(outgoing), quint32(sent), quint32(received));
     QCOMPARE(MailDateSeconds(m, entry), quint32(seconds));
-    QCOMPARE(MailDateText(m, entry),
-             QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime).toString(QStringLiteral("dd/MM/yyyy")));
+    QCOMPARE(MailDateText(m, entry), seconds ? QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime)
+                                                   .toString(QStringLiteral("dd/MM/yyyy"))
+                                             : QString());
     QCOMPARE(MailDateText(m, QString()), QString());
 }
 

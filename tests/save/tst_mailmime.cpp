@@ -417,6 +417,14 @@ void MailMimeTest::partHeader_data()
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
            "Content-Description: =?UTF-8?B?csOpc3Vtw6kg5LitLnR4dA==?=\n"
            "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n" + tail;
+    // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit.
+    QTest::newRow("long non-ASCII name in several encoded words")
+        << info(QString(30, QChar(0xE9)), "u")
+        << "--T\nContent-type: application/pdf; name*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
+               + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
+               + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
+               + "?=\nContent-Disposition: attachment; filename*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
+               + ";\n" + tail;
     QTest::newRow("controls in name, type and content ID become spaces; bad type replaced")
         << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
         << QByteArray("--T\nContent-type: application/octet-stream; name=\"a  From: x\"\n"

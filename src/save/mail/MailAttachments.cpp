@@ -6,6 +6,7 @@
 #include "platform/ArchiveSource.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
+#include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/ShellGlobals.h"
 
@@ -123,7 +124,7 @@ QByteArray EncodedHeaderText(const QString &value)
     const QString v = controlsAsSpaces(value);
     if (isPrintableAscii(v))
         return v.toLatin1();
-    return "=?UTF-8?B?" + v.toUtf8().toBase64() + "?=";
+    return EncodedWords(v);
 }
 
 QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,

@@ -94,23 +94,6 @@ bool needsQuoting(const QString &name)
     return name.contains(QLatin1String("=?"));
 }
 
-// RFC 2047 words of at most 45 UTF-8 bytes each, never splitting a character.
-QByteArray encodedWords(const QString &text)
-{
-    const QByteArray utf8 = text.toUtf8();
-    QByteArray out;
-    int at = 0;
-    while (at < utf8.size()) {
-        int end = qMin(at + 45, utf8.size());
-        while (end < utf8.size() && end > at + 1 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
-            --end;
-        if (!out.isEmpty())
-            out += ' ';
-        out += "=?UTF-8?B?" + utf8.mid(at, end - at).toBase64() + "?=";
-        at = end;
-    }
-    return out;
-}
 
 QString withoutControls(QString text)
 {
@@ -134,7 +117,7 @@ QByteArray displayName(const QString &name)
 {
     const QString clean = withoutControls(name);
     if (!isAscii(clean))
-        return encodedWords(clean);
+        return EncodedWords(clean);
     if (!needsQuoting(clean))
         return clean.toLatin1();
     QByteArray quoted = "\"";
@@ -361,4 +344,21 @@ void WriteMailHeaders(const MailMessage &message)
         block += "X-MS-Has-Attach: " + QByteArray(f.strAttachmentContentIds.isEmpty() ? "" : "yes") + le;
     block += "Mime-version: 1.1" + le;
     message.out.write(block);
+}
+
+QByteArray EncodedWords(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    int at = 0;
+    while (at < utf8.size()) {
+        int end = qMin(at + 45, utf8.size());
+        while (end < utf8.size() && end > at + 1 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
+            --end;
+        if (!out.isEmpty())
+            out += ' ';
+        out += "=?UTF-8?B?" + utf8.mid(at, end - at).toBase64() + "?=";
+        at = end;
+    }
+    return out;
 }

@@ -48,3 +48,7 @@ QByteArray FormatAddressList(const QString &list, int entityCount, const MailFor
 
 // Header text with CR, LF and every other control byte as a space.
 QByteArray HeaderSafe(QByteArray value);
+
+// RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
+// characters), never splitting a character; separated by blanks.
+QByteArray EncodedWords(const QString &text);

@@ -36,7 +36,7 @@ QLabel *paneLabel(const char *name, int points, bool bold, const char *style)
     return l;
 }
 
-const char *kListStyle = "QTreeView {    selection-background-color: rgba(56,117,215,20);    alternate-color: white;    "
+const char *kListStyle = "QTreeView {    selection-background-color: rgba(56,117,215,20);    "
                          "alternate-background-color: white;    show-decoration-selected: 1;}";
 
 } // namespace

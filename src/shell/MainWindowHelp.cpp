@@ -7,6 +7,8 @@
 void QZovuvozivMainWindow::onUpdateWizard()
 {
     bCheckForUpdate = true;
+    if (QCheckUpdate::IsRunning())
+        return;   // the pending check reports to the user now
     auto *check = new QCheckUpdate(this);
     check->hide();
 }

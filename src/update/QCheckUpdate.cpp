@@ -3,110 +3,167 @@
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
+#include "update/QMinorUpdate.h"
+#include "update/UpdateForms.h"
+#include "update/UpdateLogic.h"
+#include "update/UpdateNetwork.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QVersionNumber>
+#include <QSettings>
+#include <QTextStream>
+#include <QTimer>
 
-bool bCheckForUpdate = false;
+#include <fcntl.h>
 
 namespace {
 // A version text is a line or two; anything bigger is not one and is not kept.
 constexpr qint64 kMaxVersionTextBytes = 64 * 1024;
-// A server that accepts the connection but never answers must not keep the check open forever.
-constexpr int kTransferTimeoutMs = 30000;
+int g_running = 0;
+
+QString storedInstalledVersion()
+{
+    return QSettings(QStringLiteral("apple"), QStringLiteral("MEXO.db")).value(QStringLiteral("VNo")).toString();
+}
 } // namespace
 
-QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent)
+QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::CheckUpdate)
 {
-    setObjectName(QStringLiteral("CheckUpdate"));
+    ui->setupUi(this);
     setModal(true);
-    m_manager.setTransferTimeout(kTransferTimeoutMs);
     ConnectingServer();
 }
 
-QCheckUpdate::~QCheckUpdate() = default;
-
-QString QCheckUpdate::CurrentVersion()
+QCheckUpdate::~QCheckUpdate()
 {
-    return QStringLiteral("3.0.0.0");
+    if (m_pReply) {
+        --g_running;
+        m_pReply->disconnect(this);
+    }
 }
 
-bool QCheckUpdate::IsNewerVersion(const QString &text, const QString &current)
+bool QCheckUpdate::IsRunning()
 {
-    const QVersionNumber offered = QVersionNumber::fromString(text.trimmed()).normalized();
-    if (offered.isNull())
-        return false;
-    return QVersionNumber::compare(offered, QVersionNumber::fromString(current).normalized()) > 0;
+    return g_running > 0;
 }
 
 void QCheckUpdate::ConnectingServer()
 {
-    if (!m_workDir.isValid())
-        return;   // nowhere to keep the answer: no request, and nothing is shown
-    VersionTxtPath = m_workDir.filePath(QStringLiteral("Corvask.txt"));
-    m_versionFile = std::make_unique<QFile>(VersionTxtPath);
-    if (!m_versionFile->open(QIODevice::ReadWrite | QIODevice::Truncate))
+    setVisible(false);
+    m_bFileOpened = true;
+    const QString workDir = UpdateWorkDir();
+    if (workDir.isEmpty()) {
+        FailWithoutRequest();
         return;
+    }
+    if (QFileInfo::exists(VersionTxtPath) || QFileInfo(VersionTxtPath).isSymLink())
+        QFile::remove(VersionTxtPath);
     const QString base = ReadPlistString(strPlistPath, QStringLiteral("UpdateLink_EN"));
-    QNetworkRequest request(QUrl(base + QStringLiteral("Corvask.txt")));
-    m_reply = m_manager.get(request);
-    connect(m_reply, &QNetworkReply::readyRead, this, &QCheckUpdate::downloadReadyReadTxt);
-    connect(m_reply, &QNetworkReply::finished, this, &QCheckUpdate::downloadFinishedTxt);
+    const QUrl url(base + QStringLiteral("Corvask.txt"), QUrl::TolerantMode);
+    const QString name = QFileInfo(url.path(QUrl::FullyDecoded)).fileName();
+    m_strFilePath = workDir + name;
+    m_pFile = std::make_unique<QFile>(m_strFilePath);
+    // Truncated, so a short answer never leaves the tail of an older text behind.
+    if (name.isEmpty() || !OpenUnlinked(*m_pFile, m_strFilePath, O_WRONLY | O_CREAT | O_TRUNC)) {
+        FailWithoutRequest();
+        return;
+    }
+    m_pReply = GetUpdateFile(m_manager, url);
+    if (!m_pReply) {
+        m_pFile->close();
+        QFile::remove(m_strFilePath);
+        FailWithoutRequest();
+        return;
+    }
+    ++g_running;
+    connect(m_pReply, &QNetworkReply::finished, this, &QCheckUpdate::downloadFinishedTxt);
+    connect(m_pReply, &QNetworkReply::readyRead, this, &QCheckUpdate::downloadReadyReadTxt);
+}
+
+void QCheckUpdate::FailWithoutRequest()
+{
+    m_bFileOpened = false;
+    // After the constructor: the caller hides the dialog and the message needs an event loop.
+    QTimer::singleShot(0, this, [this] {
+        UpdateVersionAvailable = false;
+        EndWithoutOffer();
+    });
 }
 
 void QCheckUpdate::downloadReadyReadTxt()
 {
-    if (!m_reply)
+    if (!m_pReply)
         return;
-    const QByteArray data = m_reply->readAll();
-    if (m_writeFailed)
+    const QByteArray data = m_pReply->readAll();
+    if (m_bWriteFailed)
         return;
-    if (m_versionFile->size() + data.size() > kMaxVersionTextBytes
-        || m_versionFile->write(data) != data.size()) {
-        m_writeFailed = true;
-        m_reply->abort();   // finishes with an error, which reads as "no update"
+    if (m_pFile->size() + data.size() > kMaxVersionTextBytes || m_pFile->write(data) != data.size()) {
+        m_bWriteFailed = true;
+        m_pReply->abort();   // finishes with an error, which reads as "no update"
     }
 }
 
 void QCheckUpdate::downloadFinishedTxt()
 {
-    if (!m_reply)
+    if (!m_pReply)
         return;   // already handled: an abort may report its end more than once
-    if (m_reply->error() == QNetworkReply::NoError && m_reply->bytesAvailable() > 0) {
-        downloadReadyReadTxt();   // whatever arrived after the last readyRead
-        if (!m_reply)
-            return;
-    }
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
+    if (m_pReply->bytesAvailable() > 0)
+        downloadReadyReadTxt();
+    QNetworkReply *reply = m_pReply;
+    m_pReply = nullptr;
+    --g_running;
     reply->deleteLater();
-    if (reply->error() != QNetworkReply::NoError || m_writeFailed || !m_versionFile->flush()) {
-        m_versionFile->close();
-        QFile::remove(VersionTxtPath);
+    // A stale offer from an earlier check must not silence this one's answer.
+    UpdateVersionAvailable = false;
+    const bool written = !m_bWriteFailed && m_pFile->flush();
+    m_pFile->close();
+    if (!IsCompleteAnswer(reply) || !written) {
+        QFile::remove(m_strFilePath);
         hide();
-        UpdateVersionAvailable = false;
-        ReportNoUpdate();
+        EndWithoutOffer();
         return;
     }
-    m_versionFile->seek(0);
-    const QString offered = QString::fromUtf8(m_versionFile->readLine(kMaxVersionTextBytes));
-    m_versionFile->close();
-    if (IsNewerVersion(offered)) {
-        // The offer of the new version belongs to the full update dialog; the check only notes it.
-        UpdateVersionAvailable = true;
-        bCheckForUpdate = false;
+    const QString line = ReadVersionLine();
+    const UpdateOutcome outcome = DecideUpdate(line, storedInstalledVersion());
+    hide();
+    if (outcome != UpdateOutcome::OfferMajor && outcome != UpdateOutcome::OfferMinor) {
+        EndWithoutOffer();
         return;
     }
+    UpdateVersionAvailable = true;
+    FillUpdateRows(softwareUpdate, outcome == UpdateOutcome::OfferMajor, line);
+    bCheckForUpdate = false;
+    auto *offer = new QMinorUpdate(this, m_strFilePath);
+    offer->show();
+}
+
+QString QCheckUpdate::ReadVersionLine()
+{
+    // Reopened read-write as always: a missing file comes back empty, and reads as no version.
+    QFile file(m_strFilePath);
+    if (!OpenUnlinked(file, m_strFilePath, O_RDWR | O_CREAT))
+        return QString();
+    QTextStream stream(&file);
+    return stream.readLine(kMaxVersionTextBytes).trimmed();
+}
+
+void QCheckUpdate::EndWithoutOffer()
+{
     ReportNoUpdate();
+    deleteLater();
 }
 
 void QCheckUpdate::ReportNoUpdate()
 {
     if (!bCheckForUpdate)
         return;
-    ShowMessageBox(parentWidget(), tr("\nNo update available."),
-                   QStringLiteral("border-image:url(:/images/Info.png);"));
     bCheckForUpdate = false;
+    ShowMessageBox(nullptr, tr("\nNo update available."), QStringLiteral("border-image:url(:/images/Info.png);"));
+}
+
+bool QCheckUpdate::CheckIfCurrentVersionLatest(const QString &text) const
+{
+    return StoredVersionCovers(text, storedInstalledVersion());
 }

@@ -1,36 +1,38 @@
 #pragma once
-// The update check: fetches the version text from the address in the settings key "UpdateLink_EN"
-// and compares it with this program's version. A check the user asked for (bCheckForUpdate set)
-// also reports "No update available."; a background check stays silent then.
+// The update check: a hidden dialog that fetches the version text from the address in the
+// settings key "UpdateLink_EN", decides whether it names a newer version, and then offers it
+// (QMinorUpdate) or, for a check the user asked for (bCheckForUpdate), says "No update available.".
+
+#include "update/UpdateGlobals.h"
 
 #include <QDialog>
 #include <QNetworkAccessManager>
-#include <QTemporaryDir>
 
 #include <memory>
 
 class QFile;
 class QNetworkReply;
 
-// The user started the check from the Update action, so "no update" is reported too. GUI thread
-// only: set by the main window before it makes a QCheckUpdate, cleared when the check reports.
-extern bool bCheckForUpdate;
+namespace Ui {
+class CheckUpdate;
+}
 
 class QCheckUpdate : public QDialog {
     Q_OBJECT
 public:
-    // Starts the check at once; hiding the dialog does not stop it.
+    // Starts the check at once; hiding the dialog does not stop it. Without an offer the dialog
+    // removes itself once it has reported.
     explicit QCheckUpdate(QWidget *parent = nullptr);
     ~QCheckUpdate() override;
 
-    // The program's own version, the one the fetched text is compared with.
-    static QString CurrentVersion();
-    // True when text names a version above current (both dotted numbers; trailing zeros and
-    // anything after the leading number are ignored). Text that holds no version is not newer.
-    static bool IsNewerVersion(const QString &text, const QString &current = CurrentVersion());
+    // A check is waiting for its server; a second one would share its files and its message.
+    static bool IsRunning();
 
-    bool IsChecking() const { return m_reply != nullptr; }
-    bool IsUpdateVersionAvailable() const { return UpdateVersionAvailable; }
+    // The stored installed version ("apple"/"MEXO.db" "VNo") already names the one in text.
+    bool CheckIfCurrentVersionLatest(const QString &text) const;
+    // Where this check keeps the fetched version text.
+    QString VersionFilePath() const { return m_strFilePath; }
+    bool IsChecking() const { return m_pReply != nullptr; }
 
 private Q_SLOTS:
     void downloadReadyReadTxt();
@@ -38,13 +40,16 @@ private Q_SLOTS:
 
 private:
     void ConnectingServer();
+    void FailWithoutRequest();
+    void EndWithoutOffer();
     void ReportNoUpdate();
+    QString ReadVersionLine();
 
+    std::unique_ptr<Ui::CheckUpdate> ui;
     QNetworkAccessManager m_manager;   // owns the reply
-    QTemporaryDir m_workDir;   // private per-user folder of the fetched version text
-    QString VersionTxtPath;
-    std::unique_ptr<QFile> m_versionFile;
-    QNetworkReply *m_reply = nullptr;
-    bool m_writeFailed = false;
-    bool UpdateVersionAvailable = false;
+    QString m_strFilePath;
+    bool m_bFileOpened = false;
+    std::unique_ptr<QFile> m_pFile;
+    QNetworkReply *m_pReply = nullptr;
+    bool m_bWriteFailed = false;
 };

@@ -1,78 +1,33 @@
-// The update check against a small HTTP responder on 127.0.0.1 and against a closed port: it
-// reports "No update available." only for a check the user asked for, and only notes a newer one.
+// The update check and its offer against the update server on 127.0.0.1: "No update available."
+// only for a check the user asked for, an offer of a newer version with its details, and no file
+// written or followed outside the private work folder.
 
-#include "shell/ShellGlobals.h"
+#include "UpdateTestSupport.h"
+
+#include "platform/DesktopOpener.h"
 #include "shell/ShellHooks.h"
 #include "update/QCheckUpdate.h"
+#include "update/QMinorUpdate.h"
+#include "update/UpdateLogic.h"
 
-#include <QNetworkProxy>
-#include <QTcpServer>
-#include <QTcpSocket>
-#include <QTemporaryDir>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QtTest>
 
 namespace {
-
-// Answers every request with one fixed response and remembers the requested paths.
-class TinyHttpServer : public QObject {
-public:
-    TinyHttpServer(int status, QByteArray body) : m_status(status), m_body(std::move(body))
-    {
-        connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection())
-                serve(socket);
-        });
-    }
-    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
-    quint16 port() const { return m_server.serverPort(); }
-    QStringList paths;
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            m_request[socket] += socket->readAll();
-            const QByteArray request = m_request.value(socket);
-            if (!request.contains("\r\n\r\n"))
-                return;
-            paths << QString::fromLatin1(request.split(' ').value(1));
-            const QByteArray reason = m_status == 200 ? "OK" : "Not Found";
-            socket->write("HTTP/1.1 " + QByteArray::number(m_status) + ' ' + reason
-                          + "\r\nContent-Type: text/plain\r\nContent-Length: " + QByteArray::number(m_body.size())
-                          + "\r\nConnection: close\r\n\r\n" + m_body);
-            socket->disconnectFromHost();
-        });
-        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
-
-    QTcpServer m_server;
-    int m_status;
-    QByteArray m_body;
-    QHash<QTcpSocket *, QByteArray> m_request;
-};
-
-bool writePlist(const QString &path, const QString &updateLink)
-{
-    const QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-                           "\t<key>UpdateLink_EN</key>\n\t<string>"
-        + updateLink.toHtmlEscaped().toUtf8() + "</string>\n</dict>\n</plist>\n";
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(xml) == xml.size();
-}
-
-quint16 closedPort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost))
-        return 0;
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
-
 const QString kNoUpdate = QStringLiteral("\nNo update available.");
 const QString kInfoIcon = QStringLiteral("border-image:url(:/images/Info.png);");
 
+Answer text(const QByteArray &body, int status = 200)
+{
+    Answer answer;
+    answer.status = status;
+    answer.body = body;
+    answer.contentType = "text/plain";
+    return answer;
+}
 } // namespace
 
 class CheckUpdateTest : public QObject {
@@ -89,19 +44,29 @@ private Q_SLOTS:
     void windowClosedMidCheck();
     void newerVersion_data();
     void newerVersion();
+    void offer();
+    void offerDetails_data();
+    void offerDetails();
+    void baseWithoutSlash();
+    void staleOfferDoesNotSilence();
+    void nothingWrittenThroughLinks();
+    void blockedWorkFolder();
+    void whatsNew();
 
 private:
+    // Runs one check on a fresh main-window stand-in; returns the offer it made, if any.
+    QMinorUpdate *runCheck(QWidget &window, bool asked);
+
     QTemporaryDir m_dir;
+    UpdateServer *m_server = nullptr;
     QStringList m_messages;
     QStringList m_icons;
 };
 
 void CheckUpdateTest::initTestCase()
 {
-    // A proxy from the environment must not stand between the check and 127.0.0.1.
-    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
     QVERIFY(m_dir.isValid());
-    strPlistPath = m_dir.filePath(QStringLiteral("Corvask.plist"));
+    RedirectUpdatePaths(m_dir);
 }
 
 void CheckUpdateTest::init()
@@ -109,7 +74,10 @@ void CheckUpdateTest::init()
     m_messages.clear();
     m_icons.clear();
     bCheckForUpdate = false;
-    QFile::remove(strPlistPath);
+    UpdateVersionAvailable = false;
+    m_server = new UpdateServer;
+    QVERIFY(WriteSettingsFile(strPlistPath, m_server->base(), QStringLiteral("https://example.invalid/new")));
+    QSettings(QStringLiteral("apple"), QStringLiteral("MEXO.db")).clear();
     ShellHooks::messageBox = [this](const QString &text, const QString &icon) {
         m_messages << text;
         m_icons << icon;
@@ -119,6 +87,20 @@ void CheckUpdateTest::init()
 void CheckUpdateTest::cleanup()
 {
     ShellHooks::messageBox = nullptr;
+    DesktopOpener::hook = nullptr;
+    delete m_server;
+    m_server = nullptr;
+}
+
+QMinorUpdate *CheckUpdateTest::runCheck(QWidget &window, bool asked)
+{
+    bCheckForUpdate = asked;
+    auto *check = new QCheckUpdate(&window);
+    check->hide();
+    if (!QTest::qWaitFor([] { return !QCheckUpdate::IsRunning(); }, 20000))
+        return nullptr;
+    QTest::qWait(20);   // the deferred report of a check that sent nothing
+    return window.findChild<QMinorUpdate *>();
 }
 
 void CheckUpdateTest::reportsOnlyWhenAsked_data()
@@ -134,8 +116,8 @@ void CheckUpdateTest::reportsOnlyWhenAsked_data()
     QTest::newRow("older version, asked") << 200 << QByteArray("2.9.9.9") << true << true << false;
     QTest::newRow("trailing zeros are the same version") << 200 << QByteArray("3.0.0.0.0\r\n") << true << true << false;
     QTest::newRow("shorter same version") << 200 << QByteArray("3.0") << true << true << false;
-    QTest::newRow("newer version, asked: noted, not reported") << 200 << QByteArray("3.0.1.0\n") << true << false
-                                                               << true;
+    QTest::newRow("newer version, asked: offered, not reported") << 200 << QByteArray("3.0.1.0\n") << true << false
+                                                                 << true;
     QTest::newRow("newer version, in the background") << 200 << QByteArray("4") << false << false << true;
     QTest::newRow("text that is no version") << 200 << QByteArray("<html>maintenance</html>") << true << true
                                              << false;
@@ -145,6 +127,7 @@ void CheckUpdateTest::reportsOnlyWhenAsked_data()
                                                             << false;
     QTest::newRow("oversized answer is not a version text") << 200 << QByteArray("9.9\n" + QByteArray(200000, 'x'))
                                                             << true << true << false;
+    QTest::newRow("server error page with a version in it") << 500 << QByteArray("4.0.0.0") << true << true << false;
 }
 
 void CheckUpdateTest::reportsOnlyWhenAsked()
@@ -154,71 +137,78 @@ void CheckUpdateTest::reportsOnlyWhenAsked()
     QFETCH(bool, asked);
     QFETCH(bool, reported);
     QFETCH(bool, newer);
-    TinyHttpServer server(status, body);
-    QVERIFY(server.listen());
-    QVERIFY(writePlist(strPlistPath, QStringLiteral("http://127.0.0.1:%1/updates/").arg(server.port())));
-    bCheckForUpdate = asked;
+    m_server->answers["/u/Corvask.txt"] = text(body, status);
 
     QWidget window;
-    auto *check = new QCheckUpdate(&window);
-    check->hide();
-    QTRY_VERIFY_WITH_TIMEOUT(!check->IsChecking(), 20000);
-
-    QCOMPARE(server.paths, QStringList{QStringLiteral("/updates/Corvask.txt")});
+    QMinorUpdate *offer = runCheck(window, asked);
+    QCOMPARE(m_server->paths, QList<QByteArray>{"/u/Corvask.txt"});
     QCOMPARE(m_messages, reported ? QStringList{kNoUpdate} : QStringList());
     if (reported)
         QCOMPARE(m_icons, QStringList{kInfoIcon});
-    QCOMPARE(check->IsUpdateVersionAvailable(), newer);
+    QCOMPARE(UpdateVersionAvailable, newer);
+    QCOMPARE(offer != nullptr && offer->isVisible(), newer);
     QVERIFY(!bCheckForUpdate);
+    if (!newer)
+        QTRY_VERIFY(window.findChildren<QCheckUpdate *>().isEmpty());   // a check without offer goes away
 }
 
 void CheckUpdateTest::unreachableServer_data()
 {
     QTest::addColumn<bool>("asked");
-    QTest::newRow("asked") << true;
-    QTest::newRow("in the background") << false;
+    QTest::addColumn<QByteArray>("redirect");
+    QTest::newRow("asked") << true << QByteArray();
+    QTest::newRow("in the background") << false << QByteArray();
+    QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt");
+    QTest::newRow("redirect to plain http elsewhere") << true << QByteArray("http://updates.example.invalid/x");
 }
 
 void CheckUpdateTest::unreachableServer()
 {
     QFETCH(bool, asked);
-    const quint16 port = closedPort();
-    QVERIFY(port != 0);
-    QVERIFY(writePlist(strPlistPath, QStringLiteral("http://127.0.0.1:%1/").arg(port)));
-    bCheckForUpdate = asked;
+    QFETCH(QByteArray, redirect);
+    if (redirect.isEmpty()) {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        const quint16 port = probe.serverPort();
+        probe.close();
+        QVERIFY(WriteSettingsFile(strPlistPath, QStringLiteral("http://127.0.0.1:%1/").arg(port)));
+    } else {
+        Answer moved = text("moved", 301);
+        moved.location = redirect;
+        m_server->answers["/u/Corvask.txt"] = moved;
+    }
     QWidget window;
-    auto *check = new QCheckUpdate(&window);
-    check->hide();
-    QTRY_VERIFY_WITH_TIMEOUT(!check->IsChecking(), 20000);
+    QVERIFY(!runCheck(window, asked));
     QCOMPARE(m_messages, asked ? QStringList{kNoUpdate} : QStringList());
-    QVERIFY(!check->IsUpdateVersionAvailable());
+    QVERIFY(!UpdateVersionAvailable);
     QVERIFY(!bCheckForUpdate);
+    QVERIFY(!QFileInfo::exists(VersionTxtPath));
 }
 
 void CheckUpdateTest::missingUpdateAddress()
 {
-    // No settings file at all: the request goes nowhere and reads as "no update".
-    bCheckForUpdate = true;
+    // No address: nothing is requested, and the check reads as "no update".
+    QVERIFY(WriteSettingsFile(strPlistPath, QString()));
     QWidget window;
-    auto *check = new QCheckUpdate(&window);
-    QTRY_VERIFY_WITH_TIMEOUT(!check->IsChecking(), 20000);
+    QVERIFY(!runCheck(window, true));
     QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QVERIFY(m_server->paths.isEmpty());
     QVERIFY(!bCheckForUpdate);
 }
 
 void CheckUpdateTest::windowClosedMidCheck()
 {
     // The server takes the connection and never answers; the window goes away meanwhile.
-    QTcpServer silent;
-    QVERIFY(silent.listen(QHostAddress::LocalHost));
-    QVERIFY(writePlist(strPlistPath, QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())));
+    Answer silent = text("3.0.0.1\n");
+    silent.mode = Answer::Stall;
+    m_server->answers["/u/Corvask.txt"] = silent;
     bCheckForUpdate = true;
     auto window = std::make_unique<QWidget>();
-    auto *check = new QCheckUpdate(window.get());
-    QVERIFY(silent.waitForNewConnection(10000));
-    QTest::qWait(50);
-    QVERIFY(check->IsChecking());
+    new QCheckUpdate(window.get());
+    QTRY_COMPARE(m_server->paths.size(), 1);
+    QVERIFY(QCheckUpdate::IsRunning());
     window.reset();
+    QVERIFY(!QCheckUpdate::IsRunning());
     QTest::qWait(50);
     QVERIFY(m_messages.isEmpty());
 }
@@ -226,28 +216,163 @@ void CheckUpdateTest::windowClosedMidCheck()
 void CheckUpdateTest::newerVersion_data()
 {
     QTest::addColumn<QString>("offered");
-    QTest::addColumn<QString>("current");
     QTest::addColumn<bool>("newer");
-    QTest::newRow("last part higher") << "3.0.0.1" << "3.0.0.0" << true;
-    QTest::newRow("minor higher, shorter") << "3.1" << "3.0.0.0" << true;
-    QTest::newRow("equal") << "3.0.0.0" << "3.0.0.0" << false;
-    QTest::newRow("equal with trailing zero") << "3.0.0.0.0" << "3.0.0.0" << false;
-    QTest::newRow("equal, shorter") << "3.0.0" << "3.0.0.0" << false;
-    QTest::newRow("numeric, not textual, order") << "3.0.0.10" << "3.0.0.9" << true;
-    QTest::newRow("older") << "2.99" << "3.0.0.0" << false;
-    QTest::newRow("blank around") << "  3.2\n" << "3.0.0.0" << true;
-    QTest::newRow("suffix ignored") << "3.0.1 beta" << "3.0.0.0" << true;
-    QTest::newRow("not a number") << "v3.1" << "3.0.0.0" << false;
-    QTest::newRow("empty") << "" << "3.0.0.0" << false;
-    QTest::newRow("part beyond int range") << "99999999999.0" << "3.0.0.0" << false;
+    QTest::newRow("last part higher") << "3.0.0.1" << true;
+    QTest::newRow("minor higher, shorter") << "3.1" << true;
+    QTest::newRow("equal") << "3.0.0.0" << false;
+    QTest::newRow("equal with trailing zero") << "3.0.0.0.0" << false;
+    QTest::newRow("equal, shorter") << "3.0.0" << false;
+    QTest::newRow("two-digit build reads its first digit") << "3.0.0.10" << true;
+    QTest::newRow("older") << "2.99" << false;
+    QTest::newRow("blank around") << "  3.2\n" << true;
+    QTest::newRow("suffix ignored") << "3.0.1 beta" << true;
+    QTest::newRow("not a number") << "v3.1" << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("part beyond int range") << "99999999999.0" << false;
 }
 
 void CheckUpdateTest::newerVersion()
 {
     QFETCH(QString, offered);
-    QFETCH(QString, current);
     QFETCH(bool, newer);
-    QCOMPARE(QCheckUpdate::IsNewerVersion(offered, current), newer);
+    const UpdateOutcome outcome = DecideUpdate(offered.trimmed(), QString());
+    QCOMPARE(outcome == UpdateOutcome::OfferMajor || outcome == UpdateOutcome::OfferMinor, newer);
+}
+
+void CheckUpdateTest::offer()
+{
+    m_server->answers["/u/Corvask.txt"] = text("4.0.0.1 \r\nnotes\n");
+    QWidget window;
+    QPointer<QMinorUpdate> offer = runCheck(window, true);
+    QVERIFY(offer && offer->isVisible());
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(UpdateRowText(softwareUpdate[0]), QStringLiteral("Major"));
+    QCOMPARE(UpdateRowText(softwareUpdate[1]), QStringLiteral("4.0.0.1"));
+    QCOMPARE(UpdateRowText(softwareUpdate[2]), QStringLiteral("Major Update"));
+    QCOMPARE(offer->windowTitle(), QStringLiteral("Corvask"));
+    QVERIFY(offer->windowModality() == Qt::ApplicationModal);
+    QCOMPARE(offer->size(), QSize(488, 363));
+    QCOMPARE(offer->GetVersion(), QStringLiteral("4.0.0.1 "));   // as written, for the details
+    QVERIFY(QFileInfo::exists(VersionTxtPath));
+
+    offer->findChild<QPushButton *>(QStringLiteral("CancelButton"))->click();
+    QVERIFY(offer);   // hidden, not deleted
+    QVERIFY(!offer->isVisible());
+    QVERIFY(!QFileInfo::exists(VersionTxtPath));
+}
+
+void CheckUpdateTest::offerDetails_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("details");
+    QTest::newRow("plain") << QByteArray("3.0.0.1\n") << "New version details: \nUpdate: Corvask 3.0.0.1\n";
+    QTest::newRow("blank kept as written") << QByteArray(" 3.0.0.1\t\r\n")
+                                           << "New version details: \nUpdate: Corvask  3.0.0.1\t\n";
+    QTest::newRow("markup shown as text") << QByteArray("3.1 <b>&amp;</b>\n")
+                                          << "New version details: \nUpdate: Corvask 3.1 <b>&amp;</b>\n";
+}
+
+void CheckUpdateTest::offerDetails()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, details);
+    m_server->answers["/u/Corvask.txt"] = text(body);
+    QWidget window;
+    QMinorUpdate *offer = runCheck(window, true);
+    QVERIFY(offer);
+    QCOMPARE(offer->findChild<QTextEdit *>(QStringLiteral("textEdit"))->toPlainText(), details);
+    offer->hide();
+}
+
+void CheckUpdateTest::baseWithoutSlash()
+{
+    // The address is joined as written; the offer reads the file the check wrote.
+    QVERIFY(WriteSettingsFile(strPlistPath, m_server->base(QStringLiteral("/u"))));
+    m_server->answers["/uCorvask.txt"] = text("3.0.0.2\n");
+    QWidget window;
+    QMinorUpdate *offer = runCheck(window, true);
+    QCOMPARE(m_server->paths, QList<QByteArray>{"/uCorvask.txt"});
+    QVERIFY(offer);
+    QCOMPARE(offer->GetVersion(), QStringLiteral("3.0.0.2"));
+    offer->hide();
+}
+
+void CheckUpdateTest::staleOfferDoesNotSilence()
+{
+    UpdateVersionAvailable = true;   // an offer earlier in this run
+    m_server->answers["/u/Corvask.txt"] = text("3.0.0.0.1");
+    QWidget window;
+    QVERIFY(!runCheck(window, true));
+    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QVERIFY(!UpdateVersionAvailable);
+
+    // The installed version noted by the installer already names the offer.
+    m_messages.clear();
+    QSettings(QStringLiteral("apple"), QStringLiteral("MEXO.db")).setValue(QStringLiteral("VNo"), QStringLiteral("3.0.0.7"));
+    m_server->answers["/u/Corvask.txt"] = text("3.0.0.7");
+    QVERIFY(!runCheck(window, true));
+    QCOMPARE(m_messages, QStringList{kNoUpdate});
+}
+
+void CheckUpdateTest::nothingWrittenThroughLinks()
+{
+    QTemporaryDir elsewhere;
+    const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+    QFile file(victim);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("precious") == 8);
+    file.close();
+    const QString work = UpdateHooks::workDir + QStringLiteral("/uCorvask.txt");
+    QFile::remove(work);   // the version text of an earlier check
+    QVERIFY(QFile::link(victim, work));
+    QVERIFY(WriteSettingsFile(strPlistPath, m_server->base(QStringLiteral("/u"))));
+    m_server->answers["/uCorvask.txt"] = text("3.0.0.2\n");
+    QWidget window;
+    QVERIFY(!runCheck(window, true));
+    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QVERIFY(m_server->paths.isEmpty());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("precious"));
+    QFile::remove(work);
+}
+
+void CheckUpdateTest::blockedWorkFolder()
+{
+    const QString saved = UpdateHooks::workDir;
+    UpdateHooks::workDir = m_dir.filePath(QStringLiteral("a-file"));
+    QFile blocker(UpdateHooks::workDir);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_server->answers["/u/Corvask.txt"] = text("3.0.0.2\n");
+    QWidget window;
+    QVERIFY(!runCheck(window, true));
+    UpdateHooks::workDir = saved;
+    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QVERIFY(m_server->paths.isEmpty());
+    QVERIFY(!bCheckForUpdate);
+}
+
+void CheckUpdateTest::whatsNew()
+{
+    QList<QUrl> opened;
+    DesktopOpener::hook = [&opened](const QUrl &url) {
+        opened << url;
+        return true;
+    };
+    m_server->answers["/u/Corvask.txt"] = text("3.0.0.2\n");
+    QWidget window;
+    QMinorUpdate *offer = runCheck(window, true);
+    QVERIFY(offer);
+    auto *button = offer->findChild<QPushButton *>(QStringLiteral("WhatsNewBtn"));
+    button->click();
+    QCOMPARE(opened, QList<QUrl>{QUrl(QStringLiteral("https://example.invalid/new"))});
+    QVERIFY(offer->isVisible());
+    // Read at every press: a missing key opens nothing, nor does a scheme that is no web page.
+    for (const QString &link : {QString(), QStringLiteral("file:///etc/passwd")}) {
+        QVERIFY(WriteSettingsFile(strPlistPath, m_server->base(), link));
+        button->click();
+    }
+    QCOMPARE(opened.size(), 1);
+    offer->hide();
 }
 
 QTEST_MAIN(CheckUpdateTest)

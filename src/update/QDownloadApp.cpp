@@ -1,0 +1,299 @@
+#include "update/QDownloadApp.h"
+
+#include "platform/PlistSettings.h"
+#include "shell/Edition.h"
+#include "shell/ShellGlobals.h"
+#include "update/UpdateDrag.h"
+#include "update/UpdateForms.h"
+#include "update/UpdateGlobals.h"
+#include "update/UpdateInstaller.h"
+#include "update/UpdateLogic.h"
+#include "update/UpdateNetwork.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QNetworkReply>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+
+#include <fcntl.h>
+
+namespace {
+// No program package comes near this; a bigger answer is not one.
+constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
+
+bool isPackageType(const QString &contentType)
+{
+    const QString type = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
+    return type.isEmpty() || type == QLatin1String("application/zip") || type == QLatin1String("application/x-zip-compressed")
+        || type == QLatin1String("application/x-zip") || type == QLatin1String("application/octet-stream");
+}
+} // namespace
+
+QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DownloadUpdate)
+{
+    ui->setupUi(this);
+    SetFixedSizeWidget();
+    ui->RestartLabel->hide();
+    connect(ui->OkButton, &QPushButton::clicked, this, &QDownloadApp::OnOk);
+    downloadExe();
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::CustomizeWindowHint);
+    setWindowTitle(EditionName());
+    ui->label_2->setStyleSheet(QStringLiteral("QLabel#label_2{ \nimage: url(:/images/%1);\nborder: none;\n}")
+                                   .arg(bforQConverterFO ? QStringLiteral("img_SoftwareUpdateConverter.png")
+                                                         : QStringLiteral("img_SoftwareUpdate.png")));
+    ui->OkButton->setStyleSheet(QStringLiteral("QPushButton{border-image: url(:/images/img_ActiveSmall.png);}"
+                                               "QPushButton:hover{border-image: url(:/images/img_ActiveSmall.png);}"
+                                               "QPushButton:pressed{border-image: url(:/images/img_ActiveSmall.png);}"));
+    // A failure found before the window was built shows its OK already.
+    ui->OkButton->setVisible(m_state != State::Downloading);
+    ui->ExeDownLoadProgressBar->setTextVisible(false);
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        move(CentredAbove(screen->geometry().size(), QSize(491, 367)));
+}
+
+QDownloadApp::~QDownloadApp()
+{
+    if (m_pReply) {
+        m_pReply->disconnect(this);
+        m_pReply->abort();
+        m_pFile->close();
+        QFile::remove(m_strPackagePath);
+    }
+}
+
+void QDownloadApp::downloadExe()
+{
+    ui->InfoLabel->setText(tr("Please wait as this process will take several ") + tr("seconds to few minutes "));
+    m_strWorkDir = UpdateWorkDir();
+    if (m_strWorkDir.isEmpty()) {
+        Fail(tr("Update could not be downloaded."));
+        return;
+    }
+    QFile::remove(VersionTxtPath);
+    const QString base = ReadPlistString(strPlistPath, QStringLiteral("UpdateLink_EN"));
+    const QUrl url(base + QStringLiteral("Corvask.zip"), QUrl::TolerantMode);
+    const QString name = QFileInfo(url.path(QUrl::FullyDecoded)).fileName();
+    m_strPackagePath = m_strWorkDir + name;
+    m_pFile = std::make_unique<QFile>(m_strPackagePath);
+    if (name.isEmpty() || !OpenUnlinked(*m_pFile, m_strPackagePath, O_WRONLY | O_CREAT | O_TRUNC)) {
+        Fail(tr("Update could not be downloaded."));
+        return;
+    }
+    m_time.start();
+    m_pReply = GetUpdateFile(m_networkManager, url);
+    if (!m_pReply) {
+        m_pFile->close();
+        QFile::remove(m_strPackagePath);
+        Fail(tr("Update could not be downloaded."));
+        return;
+    }
+    connect(m_pReply, &QNetworkReply::finished, this, &QDownloadApp::downloadFinished);
+    connect(m_pReply, &QNetworkReply::readyRead, this, &QDownloadApp::downloadReadyRead);
+    connect(m_pReply, &QNetworkReply::downloadProgress, this, &QDownloadApp::OnDownloadProgress);
+    connect(m_pReply, &QNetworkReply::metaDataChanged, this, &QDownloadApp::OnMetaData);
+}
+
+void QDownloadApp::OnMetaData()
+{
+    if (!m_pReply || m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+        return;   // a redirect on the way, or an error the end reports
+    if (!isPackageType(m_pReply->header(QNetworkRequest::ContentTypeHeader).toString()))
+        StopDownload(QStringLiteral("not a program package"));
+    else if (m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxPackageBytes)
+        StopDownload(QStringLiteral("package too large"));
+}
+
+void QDownloadApp::StopDownload(const QString &reason)
+{
+    if (m_strFailure.isEmpty())
+        m_strFailure = reason;
+    m_pReply->abort();
+}
+
+void QDownloadApp::downloadReadyRead()
+{
+    if (!m_pReply || !m_strFailure.isEmpty())
+        return;
+    const QByteArray data = m_pReply->readAll();
+    m_nReceived += data.size();
+    if (m_nReceived > kMaxPackageBytes)
+        StopDownload(QStringLiteral("package too large"));
+    else if (m_pFile->write(data) != data.size())
+        StopDownload(QStringLiteral("cannot write the package: ") + m_pFile->errorString());
+}
+
+void QDownloadApp::OnDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
+{
+    if (m_state != State::Downloading)
+        return;
+    const ProgressBarState bar = ProgressBarFor(bytesReceived, bytesTotal);
+    ui->ExeDownLoadProgressBar->setRange(0, bar.maximum);
+    ui->ExeDownLoadProgressBar->setValue(bar.value);
+    const DownloadProgressTexts texts = ProgressTexts(bytesReceived, bytesTotal, m_time.elapsed());
+    ui->TimeElapsedLabel->setText(texts.elapsed);
+    if (!texts.rate.isEmpty())
+        ui->TransferRateLabel->setText(texts.rate);
+}
+
+void QDownloadApp::downloadFinished()
+{
+    if (!m_pReply)
+        return;
+    if (m_strFailure.isEmpty() && m_pReply->bytesAvailable() > 0)
+        downloadReadyRead();
+    QNetworkReply *reply = m_pReply;
+    m_pReply = nullptr;
+    reply->deleteLater();
+    const bool written = m_pFile->flush();
+    m_pFile->close();
+    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
+        ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() : -1;
+    if (m_strFailure.isEmpty() && !written)
+        m_strFailure = QStringLiteral("cannot write the package: ") + m_pFile->errorString();
+    if (m_strFailure.isEmpty() && !isPackageType(reply->header(QNetworkRequest::ContentTypeHeader).toString()))
+        m_strFailure = QStringLiteral("not a program package");
+    if (m_strFailure.isEmpty() && announced >= 0 && announced != m_nReceived)
+        m_strFailure = QStringLiteral("package cut short");
+    if (!IsCompleteAnswer(reply) || !m_strFailure.isEmpty()) {
+        QFile::remove(m_strPackagePath);
+        for (QLabel *label : {ui->InfoLabel, ui->DownLoadLabel, ui->TimeElapsedLabel, ui->TransferRateLabel})
+            label->setText(QStringLiteral(" "));
+        ui->ExeDownLoadProgressBar->hide();
+        if (m_strFailure.isEmpty())
+            m_strFailure = reply->errorString();
+        Fail(reply->error() == QNetworkReply::OperationCanceledError && m_strFailure == reply->errorString()
+                 ? tr("Update could not be downloaded: the update server stopped answering.")
+                 : tr("Update could not be downloaded."));
+        return;
+    }
+    Install();
+}
+
+void QDownloadApp::Install()
+{
+    for (QWidget *w : {static_cast<QWidget *>(ui->DownLoadLabel), static_cast<QWidget *>(ui->DownLoadProgressLabel),
+                       static_cast<QWidget *>(ui->ExeDownLoadProgressBar), static_cast<QWidget *>(ui->InfoLabel),
+                       static_cast<QWidget *>(ui->TimeElapsedLabel), static_cast<QWidget *>(ui->TransferRateLabel)})
+        w->hide();
+    const QString application = UpdateApplicationFile();
+    const InstalledBundle installed = InstalledBundlePaths(application);
+    m_strInstalledAppPath = installed.bundle;
+    m_strInstallFolder = installed.folder;
+    const InstallResult result = InstallPackage(m_strPackagePath, m_strWorkDir, application);
+    if (result.status == InstallStatus::Ok) {
+        m_state = State::Installed;
+        ui->OkButton->setVisible(true);
+        ui->RestartLabel->show();
+        return;
+    }
+    m_strFailure = result.detail;
+    if (result.status == InstallStatus::NotABundleLayout)
+        Fail(tr("This copy of Corvask cannot be updated in place. The new version was saved as %1")
+                 .arg(QDir::toNativeSeparators(m_strPackagePath)));
+    else
+        Fail(tr("Update could not be installed. Corvask was left unchanged."));
+}
+
+void QDownloadApp::Fail(const QString &message)
+{
+    m_state = State::Failed;
+    m_strMessage = message;
+    qWarning("Update: %s (%s)", qPrintable(message), qPrintable(m_strFailure));
+    ui->DownLoadProgressLabel->hide();
+    ui->InfoLabel->setText(message);
+    ui->InfoLabel->setGeometry(150, 96, 331, 120);   // room for a folder path
+    ui->InfoLabel->show();
+    ui->OkButton->show();
+}
+
+bool QDownloadApp::ApplicationSettings()
+{
+    QSettings record(QStringLiteral("apple"), QStringLiteral("DRUQ.db"));
+    record.setValue(QStringLiteral("VInfoType"), UpdateRowText(softwareUpdate[0]));
+    record.setValue(QStringLiteral("VNo"), UpdateRowText(softwareUpdate[1]));
+    record.setValue(QStringLiteral("VUpdate"), UpdateRowText(softwareUpdate[2]));
+    record.sync();
+    return record.status() == QSettings::NoError;
+}
+
+void QDownloadApp::OnOk()
+{
+    if (m_state == State::Installed) {
+        ApplicationSettings();
+        if (UpdateHooks::endProgram)
+            UpdateHooks::endProgram();
+        else
+            QCoreApplication::quit();
+        return;
+    }
+    close();
+}
+
+void QDownloadApp::closeEvent(QCloseEvent *event)
+{
+    if (m_pReply)
+        StopDownload(QStringLiteral("cancelled"));   // the partial package is removed at its end
+    QDialog::closeEvent(event);
+}
+
+void QDownloadApp::FillChildRects()
+{
+    m_nWidth = 491;
+    m_nHeight = 367;
+    m_childRects = {
+        {ui->DownLoadLabel, QRect(150, 40, 311, 25)},        {ui->DownLoadProgressLabel, QRect(150, 330, 211, 20)},
+        {ui->ExeDownLoadProgressBar, QRect(150, 144, 331, 23)}, {ui->InfoLabel, QRect(150, 96, 331, 37)},
+        {ui->OkButton, QRect(410, 310, 60, 26)},             {ui->RestartLabel, QRect(150, 10, 331, 261)},
+        {ui->ThirdPageImageLabel, QRect(10, 10, 161, 380)},  {ui->TimeElapsedLabel, QRect(150, 180, 361, 17)},
+        {ui->TransferRateLabel, QRect(150, 210, 361, 17)},   {ui->label, QRect(0, 0, 491, 371)},
+        {ui->label_2, QRect(0, 30, 481, 351)},
+    };
+}
+
+void QDownloadApp::RestoreTexts()
+{
+    ui->retranslateUi(this);
+    setWindowTitle(EditionName());
+}
+
+void QDownloadApp::mousePressEvent(QMouseEvent *event)
+{
+    UpdateDrag::Press(this, event, m_dragPosition);
+    QDialog::mousePressEvent(event);
+}
+
+void QDownloadApp::mouseMoveEvent(QMouseEvent *event)
+{
+    QDialog::mouseMoveEvent(event);
+    UpdateDrag::Move(this, event, m_dragPosition);
+}
+
+void QDownloadApp::mouseReleaseEvent(QMouseEvent *event)
+{
+    QDialog::mouseReleaseEvent(event);
+    UpdateDrag::Release();
+}
+
+void QDownloadApp::keyPressEvent(QKeyEvent *event)
+{
+    UpdateDrag::Key(event);
+}
+
+void QDownloadApp::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        RestoreTexts();
+        SetFixedSizeWidget();
+        if (m_state == State::Failed)
+            Fail(m_strMessage);   // the only explanation the window gives
+    }
+    QDialog::changeEvent(event);
+}

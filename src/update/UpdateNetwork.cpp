@@ -1,0 +1,39 @@
+#include "update/UpdateNetwork.h"
+
+#include "update/UpdateGlobals.h"
+#include "update/UpdateLogic.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+
+namespace {
+constexpr int kMaxRedirects = 5;
+} // namespace
+
+QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
+{
+    if (!IsAllowedUpdateUrl(url))
+        return nullptr;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    request.setTransferTimeout(UpdateHooks::stallTimeoutMs);
+    // A compressed transfer would change the sizes the download is checked against.
+    request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply *reply = manager.get(request);
+    const QString scheme = url.scheme().toLower();
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, scheme](const QUrl &target) {
+        if (target.scheme().toLower() == scheme && IsAllowedUpdateUrl(target))
+            Q_EMIT reply->redirectAllowed();
+        else
+            reply->abort();
+    });
+    return reply;
+}
+
+bool IsCompleteAnswer(const QNetworkReply *reply)
+{
+    return reply->error() == QNetworkReply::NoError
+        && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+}

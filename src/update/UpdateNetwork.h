@@ -1,0 +1,13 @@
+#pragma once
+// One GET of an update file: refused unless the address may serve updates, given up after a stall,
+// and following a redirect only to an address of the same scheme that may serve updates too.
+
+#include <QUrl>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// The reply of the GET, or nullptr when url may not serve updates.
+QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url);
+// The finished reply brought the file itself: no error and HTTP status 200.
+bool IsCompleteAnswer(const QNetworkReply *reply);

@@ -1,0 +1,223 @@
+#pragma once
+// Shared by the update tests: an HTTP server on 127.0.0.1 that answers each path from a table,
+// a stored-ZIP writer for program packages, a fake installed bundle, and the settings file.
+
+#include "platform/Crc32.h"
+#include "shell/ShellGlobals.h"
+#include "update/UpdateGlobals.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QNetworkProxy>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtEndian>
+
+#include <sys/stat.h>
+
+struct Answer {
+    enum Mode { Whole, CutShort, Stall, Slow };
+    int status = 200;
+    QByteArray body;
+    QByteArray contentType = "application/zip";
+    Mode mode = Whole;
+    QByteArray location;          // for a redirect
+    qint64 declaredLength = -1;   // Content-Length when it must differ from the body
+};
+
+// Answers GET requests from a table of path -> answer; unknown paths get 404. Remembers the paths.
+class UpdateServer : public QObject {
+public:
+    UpdateServer()
+    {
+        connect(&m_server, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection())
+                serve(socket);
+        });
+        m_server.listen(QHostAddress::LocalHost);
+    }
+    QString base(const QString &path = QStringLiteral("/u/")) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(m_server.serverPort()).arg(path);
+    }
+    QHash<QByteArray, Answer> answers;
+    QList<QByteArray> paths;
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            m_request[socket] += socket->readAll();
+            const QByteArray request = m_request.value(socket);
+            if (!request.contains("\r\n\r\n"))
+                return;
+            const QByteArray path = request.split(' ').value(1);
+            paths << path;
+            Answer missing;
+            missing.status = 404;
+            missing.body = "missing";
+            missing.contentType = "text/html";
+            const Answer answer = answers.value(path, missing);
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nContent-Type: "
+                + answer.contentType + "\r\nConnection: close\r\n";
+            if (!answer.location.isEmpty())
+                head += "Location: " + answer.location + "\r\n";
+            head += "Content-Length: "
+                + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size()) + "\r\n\r\n";
+            socket->write(head);
+            if (answer.mode == Answer::Stall)
+                return;   // headers only, then silence
+            if (answer.mode == Answer::Slow) {
+                // The body in three parts with pauses: the client sees progress on the way.
+                const int third = answer.body.size() / 3;
+                socket->write(answer.body.left(third));
+                QTimer::singleShot(60, socket, [socket, answer, third] {
+                    socket->write(answer.body.mid(third, third));
+                    QTimer::singleShot(60, socket, [socket, answer, third] {
+                        socket->write(answer.body.mid(2 * third));
+                        socket->disconnectFromHost();
+                    });
+                });
+                return;
+            }
+            socket->write(answer.mode == Answer::CutShort ? answer.body.left(answer.body.size() / 2) : answer.body);
+            socket->disconnectFromHost();
+        });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+
+    QTcpServer m_server;
+    QHash<QTcpSocket *, QByteArray> m_request;
+};
+
+// A stored (uncompressed) ZIP archive written in memory.
+class ZipWriter {
+public:
+    void add(const QByteArray &name, const QByteArray &data, quint32 mode = 0100644)
+    {
+        const quint32 crc = Crc32Update(0, data.constData(), data.size());
+        const quint32 offset = quint32(m_out.size());
+        QByteArray local = header(0x04034b50, 30);
+        put16(local, 4, 20);
+        put16(local, 12, 0x21);
+        put32(local, 14, crc);
+        put32(local, 18, quint32(data.size()));
+        put32(local, 22, quint32(data.size()));
+        put16(local, 26, quint16(name.size()));
+        m_out += local + name + data;
+        QByteArray central = header(0x02014b50, 46);
+        put16(central, 4, (3 << 8) | 20);   // made on Unix: the high attribute half is the mode
+        put16(central, 6, 20);
+        put16(central, 14, 0x21);
+        put32(central, 16, crc);
+        put32(central, 20, quint32(data.size()));
+        put32(central, 24, quint32(data.size()));
+        put16(central, 28, quint16(name.size()));
+        put32(central, 38, mode << 16);
+        put32(central, 42, offset);
+        m_directory += central + name;
+        ++m_count;
+    }
+    void addDir(const QByteArray &name) { add(name, QByteArray(), 040755); }
+    void addLink(const QByteArray &name, const QByteArray &target) { add(name, target, 0120777); }
+    QByteArray finish() const
+    {
+        QByteArray end = header(0x06054b50, 22);
+        put16(end, 8, quint16(m_count));
+        put16(end, 10, quint16(m_count));
+        put32(end, 12, quint32(m_directory.size()));
+        put32(end, 16, quint32(m_out.size()));
+        return m_out + m_directory + end;
+    }
+
+private:
+    static QByteArray header(quint32 signature, int size)
+    {
+        QByteArray h(size, '\0');
+        put32(h, 0, signature);
+        return h;
+    }
+    static void put16(QByteArray &b, int at, quint16 v) { qToLittleEndian(v, b.data() + at); }
+    static void put32(QByteArray &b, int at, quint32 v) { qToLittleEndian(v, b.data() + at); }
+    QByteArray m_out, m_directory;
+    int m_count = 0;
+};
+
+// The executable's place inside a bundle, as the build lays it out.
+inline QByteArray ExecutableInBundle() { return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask"; }
+
+// A program package of version marker: the bundle with its executable and one data file.
+inline QByteArray ProgramPackage(const QByteArray &marker)
+{
+    ZipWriter zip;
+    zip.addDir("Corvask.app/");
+    zip.add("Corvask.app/Contents/Info", marker);
+    zip.add("Corvask.app/" + ExecutableInBundle(), "#!/bin/sh\n# " + marker + "\n", 0100755);
+    return zip.finish();
+}
+
+// Makes <folder>/<name> as an installed bundle of version marker; returns its executable.
+inline QString MakeInstalledBundle(const QString &folder, const QString &name, const QByteArray &marker)
+{
+    const QString bundle = folder + QLatin1Char('/') + name;
+    const QString exe = bundle + QLatin1Char('/') + QString::fromLatin1(ExecutableInBundle());
+    QDir().mkpath(QFileInfo(exe).path());
+    QFile info(bundle + QStringLiteral("/Contents/Info"));
+    QFile program(exe);
+    if (!info.open(QIODevice::WriteOnly) || info.write(marker) != marker.size() || !program.open(QIODevice::WriteOnly)
+        || program.write("#!/bin/sh\n# " + marker + "\n") < 0)
+        return QString();
+    program.setPermissions(program.permissions() | QFileDevice::ExeOwner);
+    return exe;
+}
+
+// Every file, folder and link below root with its content, link target and mode, to compare trees.
+inline QMap<QString, QByteArray> TreeSnapshot(const QString &root)
+{
+    QMap<QString, QByteArray> tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo info = it.fileInfo();
+        QByteArray value = QByteArray::number(int(info.permissions()), 16) + ':';
+        if (info.isSymLink()) {
+            value += "link " + QFile::encodeName(info.symLinkTarget());
+        } else if (info.isFile()) {
+            QFile file(path);
+            value += file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("unreadable");
+        }
+        tree.insert(QDir(root).relativeFilePath(path), value);
+    }
+    return tree;
+}
+
+inline bool WriteSettingsFile(const QString &path, const QString &updateLink, const QString &whatsNew = QString())
+{
+    QByteArray xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n";
+    if (!updateLink.isNull())
+        xml += "\t<key>UpdateLink_EN</key>\n\t<string>" + updateLink.toHtmlEscaped().toUtf8() + "</string>\n";
+    if (!whatsNew.isNull())
+        xml += "\t<key>WhatsNewLink_EN</key>\n\t<string>" + whatsNew.toHtmlEscaped().toUtf8() + "</string>\n";
+    xml += "</dict>\n</plist>\n";
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(xml) == xml.size();
+}
+
+// Points settings, the work folder and the user's stores into dir, with no proxy in the way.
+inline void RedirectUpdatePaths(const QTemporaryDir &dir)
+{
+    QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+    QDir().mkpath(dir.filePath(QStringLiteral("config")));
+    QDir().mkpath(dir.filePath(QStringLiteral("work")));
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.filePath(QStringLiteral("config")));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.filePath(QStringLiteral("config")));
+    strPlistPath = dir.filePath(QStringLiteral("Corvask.plist"));
+    UpdateHooks::workDir = dir.filePath(QStringLiteral("work"));
+}

@@ -154,24 +154,23 @@ void QDownloadApp::downloadFinished()
     reply->deleteLater();
     const bool written = m_pFile->flush();
     m_pFile->close();
-    const qint64 announced = reply->header(QNetworkRequest::ContentLengthHeader).isValid()
-        ? reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() : -1;
+    const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+    const bool stalled = m_strFailure.isEmpty() && IsStalled(reply);
+    if (m_strFailure.isEmpty() && !IsCompleteAnswer(reply))
+        m_strFailure = reply->errorString();
     if (m_strFailure.isEmpty() && !written)
         m_strFailure = QStringLiteral("cannot write the package: ") + m_pFile->errorString();
     if (m_strFailure.isEmpty() && !isPackageType(reply->header(QNetworkRequest::ContentTypeHeader).toString()))
         m_strFailure = QStringLiteral("not a program package");
-    if (m_strFailure.isEmpty() && announced >= 0 && announced != m_nReceived)
+    if (m_strFailure.isEmpty() && length.isValid() && length.toLongLong() != m_nReceived)
         m_strFailure = QStringLiteral("package cut short");
-    if (!IsCompleteAnswer(reply) || !m_strFailure.isEmpty()) {
+    if (!m_strFailure.isEmpty()) {
         QFile::remove(m_strPackagePath);
         for (QLabel *label : {ui->InfoLabel, ui->DownLoadLabel, ui->TimeElapsedLabel, ui->TransferRateLabel})
             label->setText(QStringLiteral(" "));
         ui->ExeDownLoadProgressBar->hide();
-        if (m_strFailure.isEmpty())
-            m_strFailure = reply->errorString();
-        Fail(reply->error() == QNetworkReply::OperationCanceledError && m_strFailure == reply->errorString()
-                 ? tr("Update could not be downloaded: the update server stopped answering.")
-                 : tr("Update could not be downloaded."));
+        Fail(stalled ? tr("Update could not be downloaded: the update server stopped answering.")
+                     : tr("Update could not be downloaded."));
         return;
     }
     Install();

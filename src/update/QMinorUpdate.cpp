@@ -20,6 +20,24 @@
 
 #include <fcntl.h>
 
+namespace {
+
+// The designed font is not on every system and a wider stand-in would clip the link's text.
+void shrinkToFit(QPushButton *button)
+{
+    QFont font = button->font();
+    const int room = button->width() - 8;
+    while (font.pointSize() > 10 && QFontMetrics(font).horizontalAdvance(button->text()) > room)
+        font.setPointSize(font.pointSize() - 1);
+    button->setFont(font);
+    // Still too wide at a readable size: grow to the right, where the form leaves room.
+    const int needed = QFontMetrics(font).horizontalAdvance(button->text()) + 8;
+    if (needed > button->width())
+        button->resize(needed, button->height());
+}
+
+} // namespace
+
 QMinorUpdate::QMinorUpdate(QWidget *parent, const QString &versionFile)
     : FramelessDialog(parent), ui(new Ui::ShowUpdateAvail), m_versionFile(versionFile)
 {
@@ -34,6 +52,7 @@ QMinorUpdate::QMinorUpdate(QWidget *parent, const QString &versionFile)
     connect(ui->WhatsNewBtn, &QPushButton::clicked, this, &QMinorUpdate::WhatNewInUpdate);
     connect(ui->UpdateButton, &QPushButton::clicked, this, &QMinorUpdate::DownloadApp);
     connect(ui->CancelButton, &QPushButton::clicked, this, &QMinorUpdate::CancelDownload);
+    shrinkToFit(ui->WhatsNewBtn);
     ui->label_6->setFont(TitleFont());
     ui->label_6->setAlignment(Qt::AlignCenter);
     ui->label_6->setText(tr("Update"));
@@ -148,6 +167,7 @@ void QMinorUpdate::changeEvent(QEvent *event)
     if (event->type() == QEvent::LanguageChange) {
         RestoreTexts();
         SetFixedSizeWidget();
+        shrinkToFit(ui->WhatsNewBtn);
     }
     QDialog::changeEvent(event);
 }

@@ -114,7 +114,7 @@ void Ui_ShowUpdateAvail::retranslateUi(QDialog *dialog)
     label->setText(tr("<html><head/><body style=\" font-family:'.SF NS Text'; font-size:13pt;\">"
                       "<p style=\" margin:0px;\"><span style=\" font-family:'Lucida Grande'; font-size:12pt; "
                       "font-weight:600;\">Corvask</span></p>"
-                      "<p style=\" margin:0px;\"><span style=\" font-weight:600;\"><br/></span></p></body></html>"));
+                      "<p style=\" -qt-paragraph-type:empty; margin:0px;\"><span style=\" font-weight:600;\"><br/></span></p></body></html>"));
     UpdateButton->setText(tr("Update"));
     CancelButton->setText(tr("Cancel"));
     WhatsNewBtn->setText(tr("What's new in this version ?"));
@@ -171,10 +171,15 @@ void Ui_DownloadUpdate::retranslateUi(QDialog *dialog)
                               "<p><span style=\" font-weight:600;\">Downloading Files</span></p></body></html>"));
     RestartLabel->setText(tr(
         "<html><head/><body style=\" font-family:'.SF NS Text'; font-size:13pt;\">"
-        "<p><span style=\" font-size:12pt; font-weight:600;\">Update successfully installed</span></p>"
-        "<p><br/></p>"
-        "<p>Update of Corvask downloaded and installed successfully.</p>"
-        "<p><br/></p><p><br/></p><p><br/></p><p><br/></p>"
-        "<p>Click on OK and Restart to run updated Corvask.</p></body></html>"));
+        "<p style=\" margin-top:0px; margin-bottom:0px;\"><span style=\" font-size:12pt; font-weight:600;\">"
+        "Update successfully installed</span></p>"
+        "<p style=\" -qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px;\"><br/></p>"
+        "<p style=\" margin-top:0px; margin-bottom:0px;\">Update of Corvask downloaded and installed successfully.</p>"
+        "<p style=\" -qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px;\"><br/></p>"
+        "<p style=\" -qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px;\"><br/></p>"
+        "<p style=\" -qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px;\"><br/></p>"
+        "<p style=\" -qt-paragraph-type:empty; margin-top:0px; margin-bottom:0px;\"><br/></p>"
+        "<p style=\" margin-top:0px; margin-bottom:0px;\">Click on OK and Restart to run updated Corvask.</p>"
+        "</body></html>"));
     OkButton->setText(tr("OK"));
 }

@@ -9,6 +9,13 @@
 
 namespace {
 constexpr int kMaxRedirects = 5;
+constexpr char kRefused[] = "updateRedirectRefused";
+
+void RefuseRedirect(QNetworkReply *reply)
+{
+    reply->setProperty(kRefused, true);
+    reply->abort();
+}
 } // namespace
 
 QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
@@ -27,7 +34,7 @@ QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
         if (target.scheme().toLower() == scheme && IsAllowedUpdateUrl(target))
             Q_EMIT reply->redirectAllowed();
         else
-            reply->abort();
+            RefuseRedirect(reply);
     });
     return reply;
 }
@@ -36,4 +43,10 @@ bool IsCompleteAnswer(const QNetworkReply *reply)
 {
     return reply->error() == QNetworkReply::NoError
         && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200;
+}
+
+bool IsStalled(const QNetworkReply *reply)
+{
+    // The transfer timeout ends a reply as cancelled; so does a refused redirect, which is marked.
+    return reply->error() == QNetworkReply::OperationCanceledError && !reply->property(kRefused).toBool();
 }

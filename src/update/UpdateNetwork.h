@@ -11,3 +11,5 @@ class QNetworkReply;
 QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url);
 // The finished reply brought the file itself: no error and HTTP status 200.
 bool IsCompleteAnswer(const QNetworkReply *reply);
+// The reply ended because no data came for too long.
+bool IsStalled(const QNetworkReply *reply);

@@ -1,0 +1,349 @@
+// The download window against the update server on 127.0.0.1: the whole road from the check to
+// the installed bundle and the update record, every failure ending in a message with the installed
+// program untouched, and the behaviour both update windows share (drag strip, keys, language).
+
+#include "UpdateTestSupport.h"
+
+#include "shell/ShellHooks.h"
+#include "update/QCheckUpdate.h"
+#include "update/QDownloadApp.h"
+#include "update/QMinorUpdate.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextDocument>
+#include <QtTest>
+
+namespace {
+
+Answer package(const QByteArray &body, Answer::Mode mode = Answer::Whole)
+{
+    Answer answer;
+    answer.body = body;
+    answer.mode = mode;
+    return answer;
+}
+
+QString plain(const QLabel *label)
+{
+    QTextDocument doc;
+    doc.setHtml(label->text());
+    return doc.toPlainText();
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Answer)
+
+class DownloadAppTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void wholeRoad();
+    void failures_data();
+    void failures();
+    void closedWhileDownloading();
+    void texts();
+    void dragStrip_data();
+    void dragStrip();
+    void keysAndLanguage_data();
+    void keysAndLanguage();
+
+private:
+    QString makeInstall(const QString &name = QStringLiteral("Corvask.app"));
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<QTemporaryDir> m_install;
+    UpdateServer *m_server = nullptr;
+    int m_ends = 0;
+};
+
+void DownloadAppTest::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    RedirectUpdatePaths(m_dir);
+    UpdateHooks::endProgram = [this] { ++m_ends; };
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+}
+
+void DownloadAppTest::init()
+{
+    m_ends = 0;
+    UpdateHooks::stallTimeoutMs = 30000;
+    m_server = new UpdateServer;
+    QVERIFY(WriteSettingsFile(strPlistPath, m_server->base()));
+    m_install = std::make_unique<QTemporaryDir>();
+    UpdateHooks::applicationFile = makeInstall();
+    QVERIFY(!UpdateHooks::applicationFile.isEmpty());
+}
+
+void DownloadAppTest::cleanup()
+{
+    delete m_server;
+    m_server = nullptr;
+    m_install.reset();
+}
+
+QString DownloadAppTest::makeInstall(const QString &name)
+{
+    return MakeInstalledBundle(m_install->filePath(QStringLiteral("Apps")), name, "v1");
+}
+
+void DownloadAppTest::wholeRoad()
+{
+    Answer version;
+    version.body = "3.0.0.1\n";
+    version.contentType = "text/plain";
+    m_server->answers["/u/Corvask.txt"] = version;
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Slow);
+    QSettings(QStringLiteral("apple"), QStringLiteral("DRUQ.db")).setValue(QStringLiteral("Other"), 7);
+
+    QWidget window;
+    bCheckForUpdate = true;
+    new QCheckUpdate(&window);
+    QTRY_VERIFY(window.findChild<QMinorUpdate *>());
+    auto *offer = window.findChild<QMinorUpdate *>();
+    QTRY_VERIFY(offer->isVisible());
+    offer->findChild<QPushButton *>(QStringLiteral("UpdateButton"))->click();
+    auto *download = offer->findChild<QDownloadApp *>();
+    QVERIFY(download && download->isVisible());
+    QVERIFY(!offer->isVisible());
+    auto *ok = download->findChild<QPushButton *>(QStringLiteral("OkButton"));
+    QVERIFY(!ok->isVisible());
+    QVERIFY(!download->findChild<QLabel *>(QStringLiteral("RestartLabel"))->isVisible());
+    QVERIFY(!download->findChild<QProgressBar *>()->isTextVisible());
+
+    QTRY_VERIFY(download->state() != QDownloadApp::State::Downloading);
+    QCOMPARE(download->state(), QDownloadApp::State::Installed);
+    QVERIFY(ok->isVisible());
+    QVERIFY(download->findChild<QLabel *>(QStringLiteral("RestartLabel"))->isVisible());
+    QVERIFY(!download->findChild<QLabel *>(QStringLiteral("DownLoadLabel"))->isVisible());
+    QCOMPARE(m_server->paths, (QList<QByteArray>{"/u/Corvask.txt", "/u/Corvask.zip"}));
+    const QString bundle = m_install->filePath(QStringLiteral("Apps/Corvask.app"));
+    QCOMPARE(download->InstalledAppPath(), bundle);
+    QFile info(bundle + QStringLiteral("/Contents/Info"));
+    QVERIFY(info.open(QIODevice::ReadOnly));
+    QCOMPARE(info.readAll(), QByteArray("v2"));
+    QCOMPARE(QDir(UpdateHooks::workDir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList());   // package and staging gone, version text too
+
+    ok->click();
+    QCOMPARE(m_ends, 1);
+    QSettings record(QStringLiteral("apple"), QStringLiteral("DRUQ.db"));
+    QCOMPARE(record.value(QStringLiteral("VInfoType")).toString(), QStringLiteral("Minor"));
+    QCOMPARE(record.value(QStringLiteral("VNo")).toString(), QStringLiteral("3.0.0.1"));
+    QCOMPARE(record.value(QStringLiteral("VUpdate")).toString(), QStringLiteral("Minor Update"));
+    QCOMPARE(record.value(QStringLiteral("Other")).toInt(), 7);
+    download->hide();
+}
+
+void DownloadAppTest::failures_data()
+{
+    QTest::addColumn<Answer>("answer");
+    QTest::addColumn<QString>("install");   // how the program is installed
+    QTest::addColumn<QString>("message");   // start of the window's message
+    QTest::addColumn<bool>("packageKept");
+    const QString notDownloaded = QStringLiteral("Update could not be downloaded.");
+    const QString notInstalled = QStringLiteral("Update could not be installed. Corvask was left unchanged.");
+
+    Answer missing;
+    missing.status = 404;
+    missing.contentType = "text/html";
+    missing.body = "<html>not here</html>";
+    QTest::newRow("404") << missing << "bundle" << notDownloaded << false;
+    Answer loop;
+    loop.status = 302;
+    loop.location = "/u/Corvask.zip";
+    QTest::newRow("redirect loop") << loop << "bundle" << notDownloaded << false;
+    Answer away = loop;
+    away.location = "http://updates.example.invalid/Corvask.zip";
+    QTest::newRow("redirect off this machine over http") << away << "bundle" << notDownloaded << false;
+    Answer html = package(ProgramPackage("v2"));
+    html.contentType = "text/html; charset=utf-8";
+    QTest::newRow("wrong content type") << html << "bundle" << notDownloaded << false;
+    QTest::newRow("truncated") << package(ProgramPackage("v2"), Answer::CutShort) << "bundle" << notDownloaded << false;
+    Answer huge = package("PK", Answer::Stall);
+    huge.declaredLength = qint64(3) << 30;
+    QTest::newRow("oversized") << huge << "bundle" << notDownloaded << false;
+    QTest::newRow("stalled") << package(ProgramPackage("v2"), Answer::Stall) << "bundle"
+                             << "Update could not be downloaded: the update server stopped answering." << false;
+    QByteArray corrupt = ProgramPackage("v2");
+    corrupt[40] = corrupt[40] ^ 0x5a;
+    QTest::newRow("corrupt zip") << package(corrupt) << "bundle" << notInstalled << false;
+    QTest::newRow("not a zip") << package("just bytes") << "bundle" << notInstalled << false;
+    ZipWriter climb;
+    climb.add("Corvask.app/Contents/Info", "v2");
+    climb.add("Corvask.app/../../../evil", "x");
+    QTest::newRow("zip with ../ entries") << package(climb.finish()) << "bundle" << notInstalled << false;
+    ZipWriter foreign;
+    foreign.add("Other.app/Contents/Info", "v2");
+    QTest::newRow("package without our bundle") << package(foreign.finish()) << "bundle" << notInstalled << false;
+    QTest::newRow("program not in a bundle") << package(ProgramPackage("v2")) << "flat"
+                                             << "This copy of Corvask cannot be updated in place." << true;
+}
+
+void DownloadAppTest::failures()
+{
+    QFETCH(Answer, answer);
+    QFETCH(QString, install);
+    QFETCH(QString, message);
+    QFETCH(bool, packageKept);
+    m_server->answers["/u/Corvask.zip"] = answer;
+    if (answer.mode == Answer::Stall)
+        UpdateHooks::stallTimeoutMs = 300;
+    if (install == QLatin1String("flat")) {
+        const QString exe = m_install->filePath(QStringLiteral("bin/Corvask"));
+        QVERIFY(QDir().mkpath(QFileInfo(exe).path()) && QFile::copy(UpdateHooks::applicationFile, exe));
+        UpdateHooks::applicationFile = exe;
+    }
+    const auto before = TreeSnapshot(m_install->path());
+
+    QDownloadApp download;   // not shown: nothing waits on it
+    QTRY_VERIFY_WITH_TIMEOUT(download.state() != QDownloadApp::State::Downloading, 10000);
+    QCOMPARE(download.state(), QDownloadApp::State::Failed);
+    const QString shown = download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text();
+    QVERIFY2(shown.startsWith(message), qPrintable(shown));
+    if (packageKept)
+        QVERIFY(shown.contains(download.PackagePath()));
+    QCOMPARE(QFileInfo::exists(download.PackagePath()), packageKept);
+    QCOMPARE(TreeSnapshot(m_install->path()), before);   // byte for byte
+    QVERIFY(!download.findChild<QLabel *>(QStringLiteral("RestartLabel"))->isVisible());
+
+    // OK only closes the window: no record, no end of the program.
+    download.show();
+    auto *ok = download.findChild<QPushButton *>(QStringLiteral("OkButton"));
+    QVERIFY(ok->isVisible());
+    ok->click();
+    QVERIFY(!download.isVisible());
+    QCOMPARE(m_ends, 0);
+    QFile::remove(download.PackagePath());
+}
+
+void DownloadAppTest::closedWhileDownloading()
+{
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
+    QDownloadApp download;
+    download.show();
+    QTRY_COMPARE(m_server->paths.size(), 1);
+    QVERIFY(QFileInfo::exists(download.PackagePath()));
+    download.close();
+    QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
+    QVERIFY(!QFileInfo::exists(download.PackagePath()));
+}
+
+void DownloadAppTest::texts()
+{
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
+    QDownloadApp download;
+    QCOMPARE(download.windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(download.size(), QSize(491, 367));
+    QVERIFY(download.windowModality() == Qt::ApplicationModal);
+    QCOMPARE(plain(download.findChild<QLabel *>(QStringLiteral("DownLoadLabel"))), QStringLiteral("Downloading Files"));
+    QCOMPARE(download.findChild<QLabel *>(QStringLiteral("DownLoadProgressLabel"))->text(),
+             QStringLiteral("Downloading under progress..."));
+    QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
+             QStringLiteral("Please wait as this process will take several seconds to few minutes "));
+    const QStringList restart = plain(download.findChild<QLabel *>(QStringLiteral("RestartLabel"))).split(QLatin1Char('\n'));
+    QCOMPARE(restart, (QStringList{"Update successfully installed", "", "Update of Corvask downloaded and installed successfully.",
+                                   "", "", "", "", "Click on OK and Restart to run updated Corvask."}));
+    QCheckUpdate check;
+    QCOMPARE(check.windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(plain(check.findChild<QLabel *>(QStringLiteral("label"))), QStringLiteral("Checking For Update ..."));
+    QVERIFY(!check.isVisible());
+}
+
+void DownloadAppTest::dragStrip_data()
+{
+    QTest::addColumn<bool>("offer");
+    QTest::addColumn<int>("pressY");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("moves");
+    QTest::newRow("offer, left press in the strip") << true << 29 << int(Qt::LeftButton) << true;
+    QTest::newRow("offer, left press below it") << true << 30 << int(Qt::LeftButton) << false;
+    QTest::newRow("offer, right press") << true << 10 << int(Qt::RightButton) << false;
+    QTest::newRow("download, left press in the strip") << false << 0 << int(Qt::LeftButton) << true;
+    QTest::newRow("download, left press below it") << false << 30 << int(Qt::LeftButton) << false;
+    QTest::newRow("download, middle press") << false << 10 << int(Qt::MiddleButton) << false;
+}
+
+void DownloadAppTest::dragStrip()
+{
+    QFETCH(bool, offer);
+    QFETCH(int, pressY);
+    QFETCH(int, button);
+    QFETCH(bool, moves);
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
+    std::unique_ptr<QWidget> window;
+    if (offer)
+        window = std::make_unique<QMinorUpdate>(nullptr, QString());
+    else
+        window = std::make_unique<QDownloadApp>();
+    window->move(400, 280);
+    const QPoint start = window->frameGeometry().topLeft();
+    const QPoint press(100, pressY);
+    const QPoint global = start + QPoint(100, 20);
+    const auto pressed = Qt::MouseButton(button);
+    QMouseEvent down(QEvent::MouseButtonPress, press, global, pressed, pressed, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &down);
+    QMouseEvent drag(QEvent::MouseMove, press + QPoint(20, 10), global + QPoint(20, 10), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &drag);
+    QCOMPARE(window->frameGeometry().topLeft(), moves ? start + QPoint(20, 10) : start);
+    // Any release ends the drag, a right one too.
+    QMouseEvent up(QEvent::MouseButtonRelease, press, global, Qt::RightButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(window.get(), &up);
+    QVERIFY(!dragged);
+    const QPoint after = window->frameGeometry().topLeft();
+    QCoreApplication::sendEvent(window.get(), &drag);
+    QCOMPARE(window->frameGeometry().topLeft(), after);
+}
+
+void DownloadAppTest::keysAndLanguage_data()
+{
+    QTest::addColumn<bool>("offer");
+    QTest::newRow("offer") << true;
+    QTest::newRow("download") << false;
+}
+
+void DownloadAppTest::keysAndLanguage()
+{
+    QFETCH(bool, offer);
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
+    std::unique_ptr<QDialog> window;
+    if (offer)
+        window = std::make_unique<QMinorUpdate>(nullptr, QString());
+    else
+        window = std::make_unique<QDownloadApp>();
+    window->show();
+    const QString buttonName = offer ? QStringLiteral("UpdateButton") : QStringLiteral("OkButton");
+    auto *button = window->findChild<QPushButton *>(buttonName);
+    QSignalSpy clicks(button, &QPushButton::clicked);
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QTest::keyClick(window.get(), Qt::Key_Return);
+    QVERIFY(window->isVisible());
+    QCOMPARE(clicks.count(), 0);
+
+    const QRect placed = button->geometry();
+    button->setGeometry(1, 1, 5, 5);
+    QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(window.get(), &change);
+    QCOMPARE(button->geometry(), placed);
+    QCOMPARE(window->windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(window->size(), offer ? QSize(488, 363) : QSize(491, 367));
+    if (offer) {
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_6"))->text(), QStringLiteral("Update"));
+        QCOMPARE(button->text(), QStringLiteral("Update"));
+    } else {
+        QCOMPARE(window->findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(), QString());
+        QCOMPARE(button->text(), QStringLiteral("OK"));
+    }
+    window->hide();
+}
+
+QTEST_MAIN(DownloadAppTest)
+#include "tst_downloadapp.moc"

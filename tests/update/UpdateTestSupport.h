@@ -28,7 +28,7 @@ struct Answer {
     QByteArray contentType = "application/zip";
     Mode mode = Whole;
     QByteArray location;          // for a redirect
-    qint64 declaredLength = -1;   // Content-Length when it must differ from the body
+    qint64 declaredLength = -1;   // Content-Length when it must differ from the body; -2: none
 };
 
 // Answers GET requests from a table of path -> answer; unknown paths get 404. Remembers the paths.
@@ -68,8 +68,10 @@ private:
                 + answer.contentType + "\r\nConnection: close\r\n";
             if (!answer.location.isEmpty())
                 head += "Location: " + answer.location + "\r\n";
-            head += "Content-Length: "
-                + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size()) + "\r\n\r\n";
+            if (answer.declaredLength != -2)
+                head += "Content-Length: "
+                    + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size()) + "\r\n";
+            head += "\r\n";
             socket->write(head);
             if (answer.mode == Answer::Stall)
                 return;   // headers only, then silence

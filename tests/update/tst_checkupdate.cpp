@@ -160,6 +160,7 @@ void CheckUpdateTest::unreachableServer_data()
     QTest::newRow("in the background") << false << QByteArray();
     QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt");
     QTest::newRow("redirect to plain http elsewhere") << true << QByteArray("http://updates.example.invalid/x");
+    QTest::newRow("server stops answering") << true << QByteArray("stall");
 }
 
 void CheckUpdateTest::unreachableServer()
@@ -172,6 +173,11 @@ void CheckUpdateTest::unreachableServer()
         const quint16 port = probe.serverPort();
         probe.close();
         QVERIFY(WriteSettingsFile(strPlistPath, QStringLiteral("http://127.0.0.1:%1/").arg(port)));
+    } else if (redirect == "stall") {
+        Answer silent = text("3.0.0.1\n");
+        silent.mode = Answer::Stall;
+        m_server->answers["/u/Corvask.txt"] = silent;
+        UpdateHooks::stallTimeoutMs = 300;
     } else {
         Answer moved = text("moved", 301);
         moved.location = redirect;
@@ -179,6 +185,7 @@ void CheckUpdateTest::unreachableServer()
     }
     QWidget window;
     QVERIFY(!runCheck(window, asked));
+    UpdateHooks::stallTimeoutMs = 30000;
     QCOMPARE(m_messages, asked ? QStringList{kNoUpdate} : QStringList());
     QVERIFY(!UpdateVersionAvailable);
     QVERIFY(!bCheckForUpdate);

@@ -45,6 +45,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void wholeRoad();
+    void reachesThePackage_data();
+    void reachesThePackage();
     void failures_data();
     void failures();
     void closedWhileDownloading();
@@ -140,6 +142,43 @@ void DownloadAppTest::wholeRoad()
     QCOMPARE(record.value(QStringLiteral("VUpdate")).toString(), QStringLiteral("Minor Update"));
     QCOMPARE(record.value(QStringLiteral("Other")).toInt(), 7);
     download->hide();
+}
+
+void DownloadAppTest::reachesThePackage_data()
+{
+    QTest::addColumn<QString>("base");
+    QTest::addColumn<QByteArray>("path");   // where the server keeps the package
+    QTest::addColumn<Answer>("answer");     // what it answers for base + "Corvask.zip"
+    Answer moved;
+    moved.status = 301;
+    moved.location = "/u/moved/Corvask.zip";
+    QTest::newRow("redirect on this machine") << "/u/" << QByteArray("/u/moved/Corvask.zip") << moved;
+    Answer whole = package(ProgramPackage("v2"));
+    QTest::newRow("base without a slash") << "/u" << QByteArray("/uCorvask.zip") << whole;
+    Answer unknownLength = package(ProgramPackage("v2"));
+    unknownLength.declaredLength = -2;
+    QTest::newRow("no length announced") << "/u/" << QByteArray("/u/Corvask.zip") << unknownLength;
+}
+
+void DownloadAppTest::reachesThePackage()
+{
+    QFETCH(QString, base);
+    QFETCH(QByteArray, path);
+    QFETCH(Answer, answer);
+    QVERIFY(WriteSettingsFile(strPlistPath, m_server->base(base)));
+    const QByteArray asked = base.toLatin1() + "Corvask.zip";
+    m_server->answers[asked] = answer;
+    if (path != asked)
+        m_server->answers[path] = package(ProgramPackage("v2"));
+    QDownloadApp download;
+    QTRY_VERIFY(download.state() != QDownloadApp::State::Downloading);
+    QCOMPARE(download.state(), QDownloadApp::State::Installed);
+    QCOMPARE(m_server->paths.first(), asked);
+    QCOMPARE(m_server->paths.last(), path);
+    QVERIFY(!QFileInfo::exists(download.PackagePath()));
+    QFile info(m_install->filePath(QStringLiteral("Apps/Corvask.app/Contents/Info")));
+    QVERIFY(info.open(QIODevice::ReadOnly));
+    QCOMPARE(info.readAll(), QByteArray("v2"));
 }
 
 void DownloadAppTest::failures_data()
@@ -251,10 +290,11 @@ void DownloadAppTest::texts()
     const QStringList restart = plain(download.findChild<QLabel *>(QStringLiteral("RestartLabel"))).split(QLatin1Char('\n'));
     QCOMPARE(restart, (QStringList{"Update successfully installed", "", "Update of Corvask downloaded and installed successfully.",
                                    "", "", "", "", "Click on OK and Restart to run updated Corvask."}));
-    QCheckUpdate check;
-    QCOMPARE(check.windowTitle(), QStringLiteral("Corvask"));
-    QCOMPARE(plain(check.findChild<QLabel *>(QStringLiteral("label"))), QStringLiteral("Checking For Update ..."));
-    QVERIFY(!check.isVisible());
+    QWidget holder;   // a finished check removes itself
+    auto *check = new QCheckUpdate(&holder);
+    QCOMPARE(check->windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(plain(check->findChild<QLabel *>(QStringLiteral("label"))), QStringLiteral("Checking For Update ..."));
+    QVERIFY(!check->isVisible());
 }
 
 void DownloadAppTest::dragStrip_data()

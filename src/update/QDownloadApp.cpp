@@ -197,6 +197,9 @@ void QDownloadApp::Install()
     if (result.status == InstallStatus::NotABundleLayout)
         Fail(tr("This copy of Corvask cannot be updated in place. The new version was saved as %1")
                  .arg(QDir::toNativeSeparators(m_strPackagePath)));
+    else if (result.status == InstallStatus::CopyFailed)
+        Fail(tr("Update could not be installed. Corvask was left unchanged. The new version was saved as %1")
+                 .arg(QDir::toNativeSeparators(m_strPackagePath)));
     else
         Fail(tr("Update could not be installed. Corvask was left unchanged."));
 }

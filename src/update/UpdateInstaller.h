@@ -41,5 +41,5 @@ struct InstallResult {
 
 // Installs package for the program at applicationFile, unpacking below workDir. The package is
 // removed after a successful install and after a damaged one, and kept when the program cannot be
-// updated in place. Anything installed is untouched unless the result is Ok.
+// updated in place or its folder refuses the copy. Anything installed is untouched unless the result is Ok.
 InstallResult InstallPackage(const QString &package, const QString &workDir, const QString &applicationFile);

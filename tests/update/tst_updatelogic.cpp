@@ -7,6 +7,7 @@
 #include "update/UpdateInstaller.h"
 #include "update/UpdateLogic.h"
 
+#include <QProcess>
 #include <QtTest>
 
 #include <cstring>
@@ -371,8 +372,6 @@ void UpdateLogicTest::install()
 
 void UpdateLogicTest::readOnlyInstallFolder()
 {
-    if (::geteuid() == 0)
-        QSKIP("the superuser writes into read-only folders");
     QTemporaryDir root;
     const QString folder = root.filePath(QStringLiteral("Apps"));
     const QString work = root.filePath(QStringLiteral("work/"));
@@ -382,9 +381,17 @@ void UpdateLogicTest::readOnlyInstallFolder()
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(ProgramPackage("v2")) > 0);
     file.close();
     const auto before = TreeSnapshot(folder);
-    QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    // The superuser writes into read-only folders; an immutable one stops it too.
+    const bool super = ::geteuid() == 0;
+    if (super && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) != 0)
+        QSKIP("no read-only folder for the superuser on this file system");
+    if (!super)
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
     const InstallResult result = InstallPackage(file.fileName(), work, exe);
-    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    if (super)
+        QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+    else
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QCOMPARE(result.status, InstallStatus::CopyFailed);
     QCOMPARE(TreeSnapshot(folder), before);
 }

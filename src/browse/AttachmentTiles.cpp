@@ -5,11 +5,11 @@
 #include "browse/ItemListFill.h"
 #include "browse/MyButton1.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/Edition.h"
 #include "platform/PreviewerLauncher.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
 

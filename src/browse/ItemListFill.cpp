@@ -7,10 +7,10 @@
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 
 #include <QElapsedTimer>
 #include <QEvent>

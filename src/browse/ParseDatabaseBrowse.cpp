@@ -3,10 +3,10 @@
 // panes and the view before the item list is filled.
 
 #include "browse/BrowseGlobals.h"
-#include "browse/FolderAttributes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"

@@ -1,8 +1,8 @@
 #include "save/MessageFields.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ElementValue.h"
-#include "shell/ShellGlobals.h"
 
 #include <QStringList>
 

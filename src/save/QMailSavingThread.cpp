@@ -1,10 +1,10 @@
 #include "save/QMailSavingThread.h"
 
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
+#include "platform/WorkerGlobals.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "shell/ShellGlobals.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 
 #include <QDebug>
 #include <QMutexLocker>

@@ -1,8 +1,8 @@
+#include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
-#include "shell/ShellGlobals.h"
 
 namespace {
 

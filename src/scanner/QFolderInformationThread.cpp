@@ -1,9 +1,9 @@
 #include "scanner/QFolderInformationThread.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent) {}
 

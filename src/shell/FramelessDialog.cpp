@@ -1,6 +1,6 @@
 #include "shell/FramelessDialog.h"
 
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

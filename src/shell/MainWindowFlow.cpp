@@ -1,7 +1,7 @@
 // Starting over with another archive, the answers to the shared question, and closing.
 
 #include "browse/BrowseGlobals.h"
-#include "shell/SaveFlow.h"
+#include "save/SaveFlow.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/CloseApplicationDlg.h"
 #include "shell/QParseDatabase.h"

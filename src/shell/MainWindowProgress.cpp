@@ -2,15 +2,15 @@
 // scan, the summary, the save start, and the end of a save.
 
 #include "browse/BrowseGlobals.h"
-#include "browse/FolderAttributes.h"
+#include "platform/Edition.h"
+#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/SaveAsWindow.h"
-#include "shell/SaveFlow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellWidgets.h"

@@ -1,9 +1,9 @@
 #include "shell/QZovuvozivMainWindow.h"
 
+#include "platform/Edition.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/AboutDlg.h"
 #include "shell/CloseApplicationDlg.h"
-#include "shell/Edition.h"
 #include "shell/QParseDatabase.h"
 #include "shell/SaveAsWindow.h"
 #include "shell/ShellGlobals.h"

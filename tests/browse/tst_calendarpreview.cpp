@@ -8,11 +8,11 @@
 #include "browse/FolderTree.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 

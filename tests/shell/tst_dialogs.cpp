@@ -1,9 +1,9 @@
 // The general message box, the question and the exit question: their forms, the frameless
 // behaviour they share (drag, Escape, fixed size, language change) and the exit answer.
 
+#include "platform/Edition.h"
 #include "shell/CloseApplicationDlg.h"
 #include "shell/DemoDlgClass.h"
-#include "shell/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
 

@@ -4,11 +4,11 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
 #include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <cstring>
 

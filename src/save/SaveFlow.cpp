@@ -1,9 +1,9 @@
-#include "shell/SaveFlow.h"
+#include "save/SaveFlow.h"
 
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
+#include "platform/FreeSpace.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellHooks.h"
 
 #include <QDebug>
 #include <QDir>

@@ -2,11 +2,11 @@
 // The folder tree's columns and roles, the bounded walk up the folder maps, and the map from
 // folder id to tree item. GUI thread only. The widget-free folder data is in FolderKinds.h.
 
+#include "browse/ItemRoles.h"
 #include "scanner/FolderKinds.h"
 
 #include <QMap>
 #include <QtGlobal>
-#include <qnamespace.h>
 
 class QTreeWidgetItem;
 
@@ -16,12 +16,9 @@ enum FolderColumn {
     FolderColumnId = 1,        // folder id in decimal
     FolderColumnParent = 2,    // parent id in decimal ("500" on the root)
     FolderColumnPath = 3,      // "/Main Identity.rge/Folder1" on the mail "Folder1"
-    FolderColumnKind = 6,      // "41".."44" on contacts, calendar, tasks and notes folders
+    FolderColumnKind = 6,      // the FolderKind in decimal on contacts, calendar, tasks and notes folders
     FolderColumnCheck = 7,     // check code "1", "2" or "3"
 };
-
-// Data role of column 0 that holds the icon's resource path, so the picture can be named.
-constexpr int kFolderIconRole = Qt::UserRole + 1;
 
 // The tree item of a folder's nearest ancestor: the walk goes up parents (value() of a missing
 // id is 0) until an id in placed, and ends without one at id 0 or after parents.size() + 1

@@ -105,24 +105,24 @@ void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, in
     const int kind = CurrentRowKind(pItemSelected);
     if (kind < 0 || !pZovuvozivWinTemp)
         return;
-    if (kind == ItemKindMail) {
+    if (kind == FolderKindMail) {
         if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
             PreviewMailRecord(mail);
         return;
     }
     pZovuvozivWinTemp->m_pHtmlPreview->close();
     switch (kind) {
-    case ItemKindContact:
+    case FolderKindContacts:
         OnContactItemClicked(pItemSelected, nCol);
         break;
-    case ItemKindCalendar:
+    case FolderKindCalendar:
         if (CalenderInformation *event = CalendarRecordOfRow(pItemSelected))
             PreviewCalendarRecord(event);
         break;
-    case ItemKindTask:
+    case FolderKindTasks:
         OnTaskItemClicked(pItemSelected, nCol);
         break;
-    case ItemKindNote:
+    case FolderKindNotes:
         OnNoteItemClicked(pItemSelected, nCol);
         break;
     default:

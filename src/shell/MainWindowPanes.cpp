@@ -1,6 +1,7 @@
 // The working area of the main window: folder tree, item list, placeholder list and the preview
 // column, inside one splitter.
 
+#include "browse/ItemRoles.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QFrame>
@@ -80,19 +81,19 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_pFolderTree->installEventFilter(spaceBlocker);
 
     m_pItemList->setHeaderLabels({QString()});
-    m_pItemList->setColumnCount(8);
-    for (int c : {0, 1, 3, 5, 6, 7})
+    m_pItemList->setColumnCount(ItemColumnCount);
+    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength, ItemColumnKind})
         m_pItemList->setColumnHidden(c, true);
-    m_pItemList->header()->setSectionResizeMode(2, QHeaderView::Fixed);
+    m_pItemList->header()->setSectionResizeMode(ItemColumnKindIcon, QHeaderView::Fixed);
     m_pItemList->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});
-    m_pItemList->setColumnWidth(4, 100);
-    m_pItemList->header()->setSectionResizeMode(4, QHeaderView::Interactive);
+    m_pItemList->setColumnWidth(ItemColumnText, 100);
+    m_pItemList->header()->setSectionResizeMode(ItemColumnText, QHeaderView::Interactive);
     QTreeWidgetItem *head = m_pItemList->headerItem();
-    head->setData(1, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
-    head->setData(2, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
-    head->setData(3, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
-    head->setSizeHint(0, QSize(20, 20));
-    for (int c : {1, 2, 3})
+    head->setData(ItemColumnPriority, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
+    head->setData(ItemColumnKindIcon, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
+    head->setData(ItemColumnAttachment, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
+    head->setSizeHint(ItemColumnKey, QSize(20, 20));
+    for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
         m_pItemList->setColumnWidth(c, 24);
     m_pItemList->setAlternatingRowColors(false);
 

@@ -1,6 +1,7 @@
 // The five view buttons: hover tint, the view switch, and what each view does to the panes.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/FolderTree.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -23,15 +24,15 @@ struct ViewInfo {
     const char *close;
     const char *hoverName;
     int hoverX;
-    unsigned kind;   // folder kind of the view's folders; 0 for mail
+    quint32 kind;    // FolderKind of the view's folders
 };
 
 const ViewInfo kViews[ViewCount] = {
-    {":/images/mailopen.png", ":/images/mailclose.png", "Mail", 130, 0},
-    {":/images/contactopen.png", ":/images/contactclose.png", "Address Book", 140, 41},
-    {":/images/calenopen.png", ":/images/calenclose.png", "Calendar", 185, 42},
-    {":/images/notesopen.png", ":/images/notesclose.png", "Notes", 228, 44},
-    {":/images/taskopen.png", ":/images/taskclose.png", "Tasks", 262, 43},
+    {":/images/mailopen.png", ":/images/mailclose.png", "Mail", 130, FolderKindMail},
+    {":/images/contactopen.png", ":/images/contactclose.png", "Address Book", 140, FolderKindContacts},
+    {":/images/calenopen.png", ":/images/calenclose.png", "Calendar", 185, FolderKindCalendar},
+    {":/images/notesopen.png", ":/images/notesclose.png", "Notes", 228, FolderKindNotes},
+    {":/images/taskopen.png", ":/images/taskclose.png", "Tasks", 262, FolderKindTasks},
 };
 
 constexpr int kTintSteps = 13;
@@ -197,7 +198,7 @@ void QZovuvozivMainWindow::showKindView(int view)
         item->setExpanded(false);
         item->setSelected(false);
         item->setCheckState(0, Qt::Unchecked);
-        if (item->text(6).toUInt() == kViews[view].kind) {
+        if (item->text(FolderColumnKind).toUInt() == kViews[view].kind) {
             if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
                 root->setExpanded(true);
             item->setCheckState(0, Qt::Checked);

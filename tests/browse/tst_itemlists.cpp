@@ -318,7 +318,7 @@ void ItemListsTest::everyRecordListedOnce()
             QVERIFY2(!listed[kind].contains(at), qPrintable(folder->text(0)));
             listed[kind].insert(at);
             switch (kind) {
-            case ItemKindMail: {
+            case FolderKindMail: {
                 MailMLRC *m = recordAt(TmpMlrcPtrStart, at);
                 QVERIFY(m);
                 QCOMPARE(m->llFolderId, recordFolder);
@@ -332,7 +332,7 @@ void ItemListsTest::everyRecordListedOnce()
                          qPrintable(shown));
                 break;
             }
-            case ItemKindContact: {
+            case FolderKindContacts: {
                 ContactInformation *c = recordAt(TmpCTRCPtrStart, at);
                 QVERIFY(c);
                 QCOMPARE(c->llFolderId, recordFolder);
@@ -341,7 +341,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->text(5), QString::fromLatin1(c->szUuid));
                 break;
             }
-            case ItemKindCalendar: {
+            case FolderKindCalendar: {
                 CalenderInformation *e = recordAt(TmpCLRCPtrStart, at);
                 QVERIFY(e);
                 QCOMPARE(e->llFolderId, recordFolder);
@@ -349,7 +349,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->text(5), QString::fromLatin1(e->szUuid));
                 break;
             }
-            case ItemKindTask: {
+            case FolderKindTasks: {
                 TasksInformation *t = recordAt(TmpTSRCPtrStart, at);
                 QVERIFY(t);
                 QCOMPARE(t->llFolderId, recordFolder);
@@ -357,7 +357,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->data(1, kItemIconRole).toString().isEmpty(), t->cPriority != '2');
                 break;
             }
-            case ItemKindNote: {
+            case FolderKindNotes: {
                 NotesInformation *n = recordAt(TmpNTRCPtrStart, at);
                 QVERIFY(n);
                 QCOMPARE(n->llFolderId, recordFolder);
@@ -369,11 +369,11 @@ void ItemListsTest::everyRecordListedOnce()
             }
         }
     }
-    QCOMPARE(listed.value(ItemKindMail).size(), 7);
-    QCOMPARE(listed.value(ItemKindContact).size(), 5);
-    QCOMPARE(listed.value(ItemKindCalendar).size(), 8);
-    QCOMPARE(listed.value(ItemKindTask).size(), 5);
-    QCOMPARE(listed.value(ItemKindNote).size(), 1);
+    QCOMPARE(listed.value(FolderKindMail).size(), 7);
+    QCOMPARE(listed.value(FolderKindContacts).size(), 5);
+    QCOMPARE(listed.value(FolderKindCalendar).size(), 8);
+    QCOMPARE(listed.value(FolderKindTasks).size(), 5);
+    QCOMPARE(listed.value(FolderKindNotes).size(), 1);
 }
 
 void ItemListsTest::headerResizeFollowsRows()

@@ -12,6 +12,7 @@ set(OLM_CORE_SOURCES
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp
   src/scanner/ElementValue.cpp
+  src/scanner/XmlEntities.cpp
   src/scanner/FolderMaps.cpp
   src/scanner/FolderKinds.cpp
   src/scanner/FolderAttributes.cpp

@@ -6,6 +6,7 @@
 #include "browse/QPreviewOfItems.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QTextBrowser>
@@ -49,7 +50,7 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view, QStringLiteral("Description: \n"));
         // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
         const QByteArray stored = ReadArchiveBytes(record->dwDescriptionOffset, record->dwDescriptionLength);
-        appendCalendarParagraph(view, UndoPreviewEntities(QString::fromUtf8(UpToFirstNul(stored))));
+        appendCalendarParagraph(view, UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
     if (pZovuvozivWinTemp->m_pFolderTree)
         pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);

@@ -3,9 +3,10 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/MailPreview.h"
-#include "save/MessageFields.h"
 #include "platform/ArchiveSource.h"
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -127,7 +128,7 @@ QString MailSnippet(const QByteArray &body)
         bytes.truncate(nul);
     QString text = QString::fromUtf8(bytes);
     // The preview's order, whose "&amp;lt;" is gone by its turn.
-    text = UndoPreviewEntities(text);
+    text = UnescapeXmlEntities(text, EntityForm::Preview);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     // A bare document loads no images or style sheets named by the archive.
     QTextDocument doc;

@@ -11,6 +11,7 @@
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QDateTime>
@@ -144,16 +145,6 @@ void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFi
 
 } // namespace
 
-QString UndoPreviewEntities(QString text)
-{
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    text.replace(QLatin1String("&amp;lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    return text;
-}
-
 QString MailSenderLine(const QString &fromList)
 {
     if (fromList.count(QLatin1Char(';')) < 2) {
@@ -207,7 +198,7 @@ bool IsPreviewHtmlBody(const QString &body)
 
 QString MailPreviewBody(const QByteArray &stored, bool *html)
 {
-    QString body = UndoPreviewEntities(QString::fromUtf8(UpToFirstNul(stored)));
+    QString body = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview);
     body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     *html = IsPreviewHtmlBody(body);
     // The exporter ends a text body with a line end of its own; nothing else is cut.

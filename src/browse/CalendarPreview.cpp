@@ -50,7 +50,8 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view, QStringLiteral("Description: \n"));
         // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
         const QByteArray stored = ReadArchiveBytes(record->dwDescriptionOffset, record->dwDescriptionLength);
-        appendCalendarParagraph(view, UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
+        appendCalendarParagraph(view,
+                                UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
     if (pZovuvozivWinTemp->m_pFolderTree)
         pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);

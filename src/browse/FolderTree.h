@@ -12,12 +12,12 @@ class QTreeWidgetItem;
 
 // Columns of the folder tree's items.
 enum FolderColumn {
-    FolderColumnName = 0,      // shown name, icon, check box
-    FolderColumnId = 1,        // folder id in decimal
-    FolderColumnParent = 2,    // parent id in decimal ("500" on the root)
-    FolderColumnPath = 3,      // "/Main Identity.rge/Folder1" on the mail "Folder1"
-    FolderColumnKind = 6,      // the FolderKind in decimal on contacts, calendar, tasks and notes folders
-    FolderColumnCheck = 7,     // check code "1", "2" or "3"
+    FolderColumnName = 0,    // shown name, icon, check box
+    FolderColumnId = 1,      // folder id in decimal
+    FolderColumnParent = 2,  // parent id in decimal ("500" on the root)
+    FolderColumnPath = 3,    // "/Main Identity.rge/Folder1" on the mail "Folder1"
+    FolderColumnKind = 6,    // the FolderKind in decimal on contacts, calendar, tasks and notes folders
+    FolderColumnCheck = 7,   // check code "1", "2" or "3"
 };
 
 // The tree item of a folder's nearest ancestor: the walk goes up parents (value() of a missing

@@ -85,9 +85,12 @@ bool listed(const T &) { return true; }
 const char *kindIcon(int kind)
 {
     switch (kind) {
-    case FolderKindContacts: return ":/images/img_AddressBookIcon.png";
-    case FolderKindCalendar: return ":/images/img_CalendarIcon.png";
-    case FolderKindTasks: return ":/images/img_TaskIcon.png";
+    case FolderKindContacts:
+        return ":/images/img_AddressBookIcon.png";
+    case FolderKindCalendar:
+        return ":/images/img_CalendarIcon.png";
+    case FolderKindTasks:
+        return ":/images/img_TaskIcon.png";
     default: return ":/images/img_NotesIcon.png";
     }
 }
@@ -262,10 +265,18 @@ void FillItemListForFolder(QTreeWidgetItem *folder)
         return;
     const qint64 recordFolder = RecordFolderId(qint64(id));
     switch (folder->text(FolderColumnKind).toUInt()) {
-    case FolderKindContacts: fillKind(list, TmpCTRCPtrStart, recordFolder, FolderKindContacts); break;
-    case FolderKindCalendar: fillKind(list, TmpCLRCPtrStart, recordFolder, FolderKindCalendar); break;
-    case FolderKindTasks: fillKind(list, TmpTSRCPtrStart, recordFolder, FolderKindTasks); break;
-    case FolderKindNotes: fillKind(list, TmpNTRCPtrStart, recordFolder, FolderKindNotes); break;
+    case FolderKindContacts:
+        fillKind(list, TmpCTRCPtrStart, recordFolder, FolderKindContacts);
+        break;
+    case FolderKindCalendar:
+        fillKind(list, TmpCLRCPtrStart, recordFolder, FolderKindCalendar);
+        break;
+    case FolderKindTasks:
+        fillKind(list, TmpTSRCPtrStart, recordFolder, FolderKindTasks);
+        break;
+    case FolderKindNotes:
+        fillKind(list, TmpNTRCPtrStart, recordFolder, FolderKindNotes);
+        break;
     default:
         dwFolderIdSelected = id;
         fillMails(list, recordFolder);

@@ -1,7 +1,7 @@
 // One mail row of the item list: the texts it shows and the small widget that shows them.
 
-#include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
+#include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
 #include "platform/ArchiveSource.h"
 #include "save/MessageFields.h"
@@ -170,12 +170,15 @@ void followColumnWidth(QHeaderView *header, QWidget *row)
 
 void followSnippetWidth(QHeaderView *header, QLabel *label, const QString &snippet)
 {
-    QObject::connect(header, &QHeaderView::sectionResized, label, [label, snippet](int section, int, int size) {
-        if (section != ItemColumnText)
-            return;
-        label->setFixedWidth(qMax(0, size - 10));
-        label->setText(QFontMetrics(label->font()).elidedText(snippet, Qt::ElideRight, label->width()));
-    }, Qt::DirectConnection);
+    QObject::connect(
+        header, &QHeaderView::sectionResized, label,
+        [label, snippet](int section, int, int size) {
+            if (section != ItemColumnText)
+                return;
+            label->setFixedWidth(qMax(0, size - 10));
+            label->setText(QFontMetrics(label->font()).elidedText(snippet, Qt::ElideRight, label->width()));
+        },
+        Qt::DirectConnection);
 }
 
 QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
@@ -301,7 +304,8 @@ QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileS
 
 QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
 {
-    if (!row || row->data(ItemColumnKey, ItemKindRole) != QVariant(int(FolderKindMail)) || !row->data(ItemColumnText, SubjectRole).isValid())
+    if (!row || row->data(ItemColumnKey, ItemKindRole) != QVariant(int(FolderKindMail))
+        || !row->data(ItemColumnText, SubjectRole).isValid())
         return nullptr;
     if (QWidget *made = list->itemWidget(row, ItemColumnText))
         return made;

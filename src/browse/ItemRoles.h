@@ -30,9 +30,9 @@ enum MailRowRole : int {
     SenderRole = Qt::UserRole,
     SubjectRole,
     DateRole,
-    SnippetRole,       // invalid when the mail has no body
-    PriorityRole,      // bool
-    AttachmentRole,    // bool
+    SnippetRole,     // invalid when the mail has no body
+    PriorityRole,    // bool
+    AttachmentRole,  // bool
 };
 
 // Resource path of the picture on the icon columns, so the marks can be named without pixels.

@@ -4,7 +4,7 @@
 
 namespace ShellHooks {
 std::function<qint64(const QString &)> freeSpace;
-} // namespace ShellHooks
+}  // namespace ShellHooks
 
 qint64 FreeSpaceHooked(const QString &path)
 {

@@ -8,7 +8,7 @@
 
 namespace ShellHooks {
 extern std::function<qint64(const QString &path)> freeSpace;
-} // namespace ShellHooks
+}  // namespace ShellHooks
 
 // Bytes available to the user at path.
 qint64 FreeSpaceHooked(const QString &path);

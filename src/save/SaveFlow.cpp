@@ -68,10 +68,18 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
         // A kind's own "Folder1" counts the records that carry the dummy folder id.
         const qint64 id = RecordFolderId(node->llFolderId);
         switch (node->dwKind) {
-        case FolderKindContacts: count += contacts.value(id); break;
-        case FolderKindCalendar: count += calendar.value(id); break;
-        case FolderKindTasks: count += tasks.value(id); break;
-        case FolderKindNotes: count += notes.value(id); break;
+        case FolderKindContacts:
+            count += contacts.value(id);
+            break;
+        case FolderKindCalendar:
+            count += calendar.value(id);
+            break;
+        case FolderKindTasks:
+            count += tasks.value(id);
+            break;
+        case FolderKindNotes:
+            count += notes.value(id);
+            break;
         default: count += mails.value(id); break;
         }
     }

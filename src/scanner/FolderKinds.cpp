@@ -44,7 +44,7 @@ bool anyInDummyFolder(const T *head)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 QString FolderIconForKind(quint32 kind)
 {

@@ -11,15 +11,14 @@ struct Entity {
 
 const Entity kThreeEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}};
 const Entity kFourEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&gt;", ">"}};
-const Entity kSixEntities[] = {{"&lt;", "<"},  {"&amp;", "&"},  {"&nbsp;", " "},
-                               {"&gt;", ">"},  {"&apos;", "'"}, {"&quot;", "\""}};
-const Entity kPreviewEntities[] = {
-    {"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&amp;lt;", "<"}, {"&gt;", ">"}};
+const Entity kSixEntities[] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
+                               {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
+const Entity kPreviewEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&amp;lt;", "<"}, {"&gt;", ">"}};
 // Doubly escaped markup first, then the single entities.
 const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", ">"},
                                 {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
 const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
-const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},  {"&amp;", "&"},
+const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},   {"&amp;", "&"},
                                  {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", " "}};
 
 // Case-blind entity test, visiting only the '&' positions (every value of every message passes
@@ -104,7 +103,7 @@ QString onePass(const QString &text, bool numeric)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
 {
@@ -125,13 +124,20 @@ bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
 QString UnescapeXmlEntities(const QString &text, EntityForm form)
 {
     switch (form) {
-    case EntityForm::Three: return replaceInOrder(text, kThreeEntities);
-    case EntityForm::Four: return replaceInOrder(text, kFourEntities);
-    case EntityForm::Six: return replaceInOrder(text, kSixEntities);
-    case EntityForm::Preview: return replaceInOrder(text, kPreviewEntities);
-    case EntityForm::Scanned: return onePass(text, true);
-    case EntityForm::Named: return onePass(text, false);
-    case EntityForm::Body: break;
+    case EntityForm::Three:
+        return replaceInOrder(text, kThreeEntities);
+    case EntityForm::Four:
+        return replaceInOrder(text, kFourEntities);
+    case EntityForm::Six:
+        return replaceInOrder(text, kSixEntities);
+    case EntityForm::Preview:
+        return replaceInOrder(text, kPreviewEntities);
+    case EntityForm::Scanned:
+        return onePass(text, true);
+    case EntityForm::Named:
+        return onePass(text, false);
+    case EntityForm::Body:
+        break;
     }
     bool gated = false;
     for (const char *g : kBodyGate)

@@ -7,15 +7,15 @@
 
 enum class EntityForm {
     // Ordered passes, each working on the result of the one before; case-sensitive.
-    Three,       // &lt; &amp; &nbsp; (so "&amp;lt;" ends as "&lt;")
-    Four,        // the three, then &gt; (so "&amp;gt;" ends as ">"): long texts of the preview
-    Six,         // the three, then &gt; &apos; &quot;
-    Preview,     // &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
-    Body,        // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when one of
-                 // &gt; &lt; &amp; &nbsp; is present in any letter case
+    Three,    // &lt; &amp; &nbsp; (so "&amp;lt;" ends as "&lt;")
+    Four,     // the three, then &gt; (so "&amp;gt;" ends as ">"): long texts of the preview
+    Six,      // the three, then &gt; &apos; &quot;
+    Preview,  // &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
+    Body,     // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when one of
+              // &gt; &lt; &amp; &nbsp; is present in any letter case
     // One left-to-right pass, so "&amp;lt;" stays "&lt;"; unknown references are kept.
-    Scanned,     // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
-    Named,       // the same six named ones, no numeric references: the writers' body part
+    Scanned,  // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
+    Named,    // the same six named ones, no numeric references: the writers' body part
 };
 
 QString UnescapeXmlEntities(const QString &text, EntityForm form);

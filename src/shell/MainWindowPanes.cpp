@@ -82,7 +82,8 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
 
     m_pItemList->setHeaderLabels({QString()});
     m_pItemList->setColumnCount(ItemColumnCount);
-    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength, ItemColumnKind})
+    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength,
+                  ItemColumnKind})
         m_pItemList->setColumnHidden(c, true);
     m_pItemList->header()->setSectionResizeMode(ItemColumnKindIcon, QHeaderView::Fixed);
     m_pItemList->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});

@@ -24,7 +24,7 @@ struct ViewInfo {
     const char *close;
     const char *hoverName;
     int hoverX;
-    quint32 kind;    // FolderKind of the view's folders
+    quint32 kind;  // FolderKind of the view's folders
 };
 
 const ViewInfo kViews[ViewCount] = {

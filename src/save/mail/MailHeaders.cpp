@@ -289,8 +289,14 @@ QByteArray FormatAddressList(const QString &list, int entityCount, const MailFor
 
 namespace {
 
-uint codeOf(char c) { return quint8(c); }
-uint codeOf(QChar c) { return c.unicode(); }
+uint codeOf(char c)
+{
+    return quint8(c);
+}
+uint codeOf(QChar c)
+{
+    return c.unicode();
+}
 
 // UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike.
 template <typename Text>
@@ -303,7 +309,7 @@ Text controlsAsSpaces(Text text)
     return text;
 }
 
-} // namespace
+}  // namespace
 
 QByteArray HeaderSafe(QByteArray value)
 {

@@ -1,13 +1,13 @@
 // The calendar preview: summary, location and description of one calendar item, no dates.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/QPreviewOfItems.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
-#include "shell/QZovuvozivMainWindow.h"
 
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -39,7 +39,7 @@ void QPreviewOfItems::OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int 
 void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
 {
     ResetItemPreviewPane();
-    QTextBrowser *view = pZovuvozivWinTemp ? pZovuvozivWinTemp->m_pTextPreview : nullptr;
+    QTextBrowser *view = pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
     if (!view || !record)
         return;
     if (record->pSummary)
@@ -53,6 +53,6 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view,
                                 UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
-    if (pZovuvozivWinTemp->m_pFolderTree)
-        pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes(pZovuvozivWinTemp).folderTree)
+        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
 }

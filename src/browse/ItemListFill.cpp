@@ -1,6 +1,7 @@
 // Filling the item list for a clicked folder: contacts, calendar items, tasks and notes in one
 // go, mails in time slices on the GUI thread.
 
+#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 
 #include "browse/BrowseGlobals.h"
@@ -9,8 +10,6 @@
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QParseDatabase.h"
-#include "shell/QZovuvozivMainWindow.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -42,8 +41,6 @@ qint64 archiveSize()
 // The list of the previous fill goes first; its row widgets take their header handlers along.
 void clearItemList(QTreeWidget *list)
 {
-    if (pZovuvozivWin && pZovuvozivWin->m_pParseDatabase)
-        pZovuvozivWin->m_pParseDatabase->DisconnectItemListHeader();
     list->clear();
     list->setAlternatingRowColors(true);
 }
@@ -257,9 +254,9 @@ void FillItemListForFolder(QTreeWidgetItem *folder)
     // Whatever was being listed stops here, before any record is looked at again.
     ++g_itemListFillSerial;
     QZovuvozivMainWindow *w = pZovuvozivWin;
-    if (!folder || !w || !w->m_pItemList)
+    if (!folder || !w || !Panes(w).itemList)
         return;
-    QTreeWidget *list = w->m_pItemList;
+    QTreeWidget *list = Panes(w).itemList;
     const quint64 id = folder->text(FolderColumnId).toULongLong();
     if (id == 0)
         return;

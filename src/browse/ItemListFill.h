@@ -1,7 +1,7 @@
 #pragma once
 // Where a folder click hands over to the item list. The click slot has by then emptied the
 // list and the preview pane, applied any check change and switched the view (contacts,
-// calendar, tasks, notes, or mail for every other kind); this fills m_pItemList with the
+// calendar, tasks, notes, or mail for every other kind); this fills the item list pane with the
 // folder's items.
 //
 // The folder's id is column 1 of the item, its kind column 6. Records are matched through

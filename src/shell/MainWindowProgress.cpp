@@ -30,17 +30,17 @@ namespace {
 
 void emptyPreview(QZovuvozivMainWindow *w)
 {
-    while (QLayoutItem *item = w->m_pAttachmentGrid->takeAt(0)) {
+    while (QLayoutItem *item = w->panes().attachmentGrid->takeAt(0)) {
         if (QWidget *widget = item->widget())
             widget->deleteLater();
         delete item;
     }
-    for (QLabel *l : {w->m_pSubjectLabel, w->m_pRecipientsLabel, w->m_pSenderLabel, w->m_pDateLabel})
+    for (QLabel *l : {w->panes().subjectLabel, w->panes().recipientsLabel, w->panes().senderLabel, w->panes().dateLabel})
         l->clear();
-    w->m_pItemList->clear();
-    w->m_pMailHeaderText->clear();
-    w->m_pTextPreview->clear();
-    w->m_pHtmlPreview->clear();
+    w->panes().itemList->clear();
+    w->panes().mailHeaderText->clear();
+    w->panes().textPreview->clear();
+    w->panes().htmlPreview->clear();
 }
 
 bool anyRecords()
@@ -106,11 +106,11 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
     OnMailButtonClicked();
     restoreControlsAfterRun(true);
     if (bStopFlag) {
-        for (QTreeWidget *t : {m_pFolderTree, m_pItemList})
+        for (QTreeWidget *t : {m_panes.folderTree, m_panes.itemList})
             t->clear();
-        m_pMailHeaderText->clear();
-        m_pTextPreview->clear();
-        m_pHtmlPreview->clear();
+        m_panes.mailHeaderText->clear();
+        m_panes.textPreview->clear();
+        m_panes.htmlPreview->clear();
         return;
     }
     if (!anyRecords())
@@ -261,7 +261,7 @@ void QZovuvozivMainWindow::SetFinishSettings()
         return;
     }
     ShowMessageBox(nullptr, SaveSuccessText());
-    if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0)) {
+    if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);
     }

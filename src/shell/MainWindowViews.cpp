@@ -153,24 +153,22 @@ void QZovuvozivMainWindow::switchView(int view, bool buildTree)
 void QZovuvozivMainWindow::clearListsAndPanes()
 {
     stoploopFlag = true;
-    // Only the item-list fill connects to the header; the view's own connections stay.
-    m_pParseDatabase->DisconnectItemListHeader();
-    m_pItemList->clear();
-    m_pMailHeaderText->clear();
-    m_pTextPreview->clear();
+    m_panes.itemList->clear();
+    m_panes.mailHeaderText->clear();
+    m_panes.textPreview->clear();
 }
 
 void QZovuvozivMainWindow::OnMailView()
 {
     OnClickedMailButton();
     stoploopFlag = true;
-    m_pFolderTree->clear();
+    m_panes.folderTree->clear();
     clearListsAndPanes();
-    m_pHtmlPreview->clear();
-    m_pSubjectLabel->clear();
-    m_pRecipientsLabel->clear();
-    m_pDateLabel->clear();
-    m_pSenderLabel->clear();
+    m_panes.htmlPreview->clear();
+    m_panes.subjectLabel->clear();
+    m_panes.recipientsLabel->clear();
+    m_panes.dateLabel->clear();
+    m_panes.senderLabel->clear();
     if (anyRecords())
         m_pParseDatabase->GenerateTree();
 }
@@ -179,27 +177,27 @@ void QZovuvozivMainWindow::showKindView(int view)
 {
     switchView(view, false);
     clearListsAndPanes();
-    m_pSubjectLabel->hide();
-    m_pMailHeaderArea->hide();
-    m_pTextPreview->show();
-    m_pHtmlPreview->close();
+    m_panes.subjectLabel->hide();
+    m_panes.mailHeaderArea->hide();
+    m_panes.textPreview->show();
+    m_panes.htmlPreview->close();
     if (!viewHasRecords(view)) {
-        if (m_pFolderTree->currentItem()) {
-            m_pFolderTree->currentItem()->setSelected(false);
+        if (m_panes.folderTree->currentItem()) {
+            m_panes.folderTree->currentItem()->setSelected(false);
             if (view == Notes)
-                m_pFolderTree->setFocusPolicy(Qt::NoFocus);
-            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+                m_panes.folderTree->setFocusPolicy(Qt::NoFocus);
+            if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0))
                 root->setExpanded(true);
         }
         return;
     }
-    for (QTreeWidgetItemIterator it(m_pFolderTree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(m_panes.folderTree); *it; ++it) {
         QTreeWidgetItem *item = *it;
         item->setExpanded(false);
         item->setSelected(false);
         item->setCheckState(0, Qt::Unchecked);
         if (item->text(FolderColumnKind).toUInt() == kViews[view].kind) {
-            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+            if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0))
                 root->setExpanded(true);
             item->setCheckState(0, Qt::Checked);
             item->setExpanded(true);

@@ -59,8 +59,8 @@ void QParseDatabase::ConnectSignals()
     connect(browseZovuvozivButton, SIGNAL(clicked()), this, SLOT(OpenFileDialog()));
     if (pZovuvozivWin) {
         // The newest dialog takes over the folder tree's clicks.
-        disconnect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), nullptr, nullptr);
-        connect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), this,
+        disconnect(pZovuvozivWin->panes().folderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), nullptr, nullptr);
+        connect(pZovuvozivWin->panes().folderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), this,
                 SLOT(ShowindivisualMailItemsInfo(QTreeWidgetItem *, int)));
     }
     connect(StartButton, SIGNAL(clicked()), this, SLOT(OnStartScan()));
@@ -172,7 +172,7 @@ void QParseDatabase::keyPressEvent(QKeyEvent *event)
 void QParseDatabase::OnStartScan()
 {
     if (pZovuvozivWin)
-        pZovuvozivWin->m_pFolderTree->clear();
+        pZovuvozivWin->panes().folderTree->clear();
     if (m_selectedFile.isEmpty())
         return;
     // A stopped scan may still be finishing its entry: wait before freeing what it writes.
@@ -198,8 +198,8 @@ void QParseDatabase::OnStartScan()
     struct stat st;
     lSize = fstat(fileDescriptor, &st) == 0 ? qint64(st.st_size) : 0;
     if (pZovuvozivWin) {
-        pZovuvozivWin->m_pItemList->show();
-        pZovuvozivWin->m_pEmptyItemList->hide();
+        pZovuvozivWin->panes().itemList->show();
+        pZovuvozivWin->panes().emptyItemList->hide();
     }
     m_FolderInfoThread.SetInitialSettings();
 }

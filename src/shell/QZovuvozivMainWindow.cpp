@@ -312,7 +312,7 @@ void QZovuvozivMainWindow::ConnectSignals()
     connect(&m_SavingThread, SIGNAL(OnInitialSettingsMainWindow(unsigned int)), this, SLOT(SetInitialSettingsForMail(unsigned int)));
     connect(&m_SavingThread, SIGNAL(OnProgressvalueMainWindow()), this, SLOT(SetProgressValueForMail()));
     connect(&m_SavingThread, SIGNAL(OnFinishScanningMainWindow()), this, SLOT(SetFinishSettingsForMail()));
-    connect(m_pItemList, SIGNAL(itemSelectionChanged()), m_pParseDatabase, SLOT(OnMessageSubjectChanged()));
+    connect(m_panes.itemList, SIGNAL(itemSelectionChanged()), m_pParseDatabase, SLOT(OnMessageSubjectChanged()));
     const struct {
         QTimer *timer;
         const char *slot;

@@ -2,6 +2,7 @@
 // The program's only top-level window: actions, tool bar with the five view buttons, menus,
 // panes, and the flow from opening an archive to saving it.
 
+#include "browse/BrowsePanes.h"
 #include "save/QMailSavingThread.h"
 #include "scanner/QFolderInformationThread.h"
 
@@ -54,27 +55,12 @@ public:
     ~QZovuvozivMainWindow() override;
 
     QParseDatabase *parseDatabase() const { return m_pParseDatabase; }
+    const BrowsePanes &panes() const { return m_panes; }
 
     SaveAsWindow *m_pSaveAsWindow = nullptr;
     QMailSavingThread m_SavingThread;
     QFolderInformationThread m_FolderThread;
     QParseDatabase *m_pParseDatabase = nullptr;
-
-    // Panes.
-    QTreeWidget *m_pFolderTree = nullptr;
-    QTreeWidget *m_pEmptyItemList = nullptr;
-    QTreeWidget *m_pItemList = nullptr;
-    QTextBrowser *m_pMailHeaderText = nullptr;
-    QTextBrowser *m_pTextPreview = nullptr;
-    QFrame *m_pPreviewFrame = nullptr;
-    QTextBrowser *m_pHtmlPreview = nullptr;
-    QLabel *m_pSubjectLabel = nullptr;
-    QLabel *m_pRecipientsLabel = nullptr;
-    QLabel *m_pSenderLabel = nullptr;
-    QLabel *m_pDateLabel = nullptr;
-    QWidget *m_pMailHeaderArea = nullptr;
-    QGridLayout *m_pAttachmentGrid = nullptr;
-    QSplitter *m_pMainSplitter = nullptr;
 
     // Actions, menus, tool bar.
     QAction *m_pActionOpen = nullptr;
@@ -225,6 +211,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    BrowsePanes m_panes;
+
     // The five views share one algorithm; these run it for one of them.
     void hoverEnter(int view);
     void hoverLeave(int view);

@@ -175,7 +175,7 @@ private Q_SLOTS:
 
 private:
     QZovuvozivMainWindow *m_window = nullptr;
-    QTreeWidget *tree() const { return m_window->m_pFolderTree; }
+    QTreeWidget *tree() const { return m_window->panes().folderTree; }
     QParseDatabase *db() const { return m_window->m_pParseDatabase; }
     void build() { db()->GenerateTree(); }
     void click(const QString &path, Qt::CheckState box);
@@ -560,7 +560,7 @@ void FolderTreeTest::clickSwitchesView()
     m_window->OnClickedNoteButton();
     if (!mailPanes)
         m_window->OnClickedMailButton();
-    m_window->m_pSubjectLabel->setText(QStringLiteral("old subject"));
+    m_window->panes().subjectLabel->setText(QStringLiteral("old subject"));
     db()->ShowindivisualMailItemsInfo(findItem(tree(), path), 0);
     const QMap<QString, QAbstractButton *> buttons{{"people", m_window->m_pMyPeopleButton},
                                                    {"calendar", m_window->m_pMyCalendarButton},
@@ -569,11 +569,11 @@ void FolderTreeTest::clickSwitchesView()
                                                    {"mail", m_pMyMailButton}};
     for (auto it = buttons.cbegin(); it != buttons.cend(); ++it)
         QVERIFY2(it.value()->isChecked() == (it.key() == button), qPrintable(it.key()));
-    QCOMPARE(m_window->m_pSubjectLabel->text(), QString());
-    QCOMPARE(m_window->m_pSubjectLabel->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pMailHeaderArea->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pHtmlPreview->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pTextPreview->isVisible(), !mailPanes);
+    QCOMPARE(m_window->panes().subjectLabel->text(), QString());
+    QCOMPARE(m_window->panes().subjectLabel->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().mailHeaderArea->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().htmlPreview->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().textPreview->isVisible(), !mailPanes);
 }
 
 void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()

@@ -267,13 +267,13 @@ void ItemListsTest::sampleFoldersListTheirItems()
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QTreeWidgetItem *item = nullptr;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it && !item; ++it) {
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it && !item; ++it) {
         if ((*it)->text(FolderColumnName) == folder && nth-- == 0)
             item = *it;
     }
     QVERIFY(item);
     click(w, item);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     const QFontMetrics metrics(QFont(QStringLiteral("Lucida Grande"), 11));
     QStringList shown, expected, shownSnippets, expectedSnippets;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -306,12 +306,12 @@ void ItemListsTest::everyRecordListedOnce()
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QHash<int, QSet<qlonglong>> listed;
     QVector<QTreeWidgetItem *> folders;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it)
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it; ++it)
         folders << *it;
     for (QTreeWidgetItem *folder : folders) {
         click(w, folder);
         const qint64 recordFolder = RecordFolderId(folder->text(FolderColumnId).toLongLong());
-        QTreeWidget *list = w.m_pItemList;
+        QTreeWidget *list = w.panes().itemList;
         for (QTreeWidgetItem *row : rows(list)) {
             const int kind = row->data(0, ItemKindRole).toInt();
             const qlonglong at = row->data(0, ItemIndexRole).toLongLong();
@@ -380,10 +380,10 @@ void ItemListsTest::headerResizeFollowsRows()
 {
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
     click(w, inbox);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     QVERIFY(list->topLevelItemCount() > 0);
     list->header()->resizeSection(4, 400);
     for (QTreeWidgetItem *row : rows(list)) {
@@ -394,7 +394,7 @@ void ItemListsTest::headerResizeFollowsRows()
             QCOMPARE(snippet->minimumWidth(), 390);
     }
     // A click on a contacts folder drops the rows and their handlers; resizing stays harmless.
-    click(w, folderNamed(w.m_pFolderTree, QStringLiteral("Address Book")));
+    click(w, folderNamed(w.panes().folderTree, QStringLiteral("Address Book")));
     list->header()->resizeSection(4, 300);
     QVERIFY(list->topLevelItemCount() > 0);
 }
@@ -412,8 +412,8 @@ void ItemListsTest::contactsWithoutNames()
         c->pFirstName = c->pLastName = nullptr;
     }
     TmpCTRCPtrStart->pNext->dwItemLength = 0;
-    click(w, folderNamed(w.m_pFolderTree, QStringLiteral("Address Book")));
-    QTreeWidget *list = w.m_pItemList;
+    click(w, folderNamed(w.panes().folderTree, QStringLiteral("Address Book")));
+    QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), 4);
     QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral(" "));
     QCOMPARE(list->topLevelItem(0)->data(0, ItemIndexRole).toLongLong(), 0);
@@ -421,7 +421,7 @@ void ItemListsTest::contactsWithoutNames()
     QCOMPARE(list->topLevelItem(1)->text(4), QStringLiteral("Bart Simpson"));
 
     // A folder without items: nothing listed, nothing selected.
-    click(w, w.m_pFolderTree->topLevelItem(0));
+    click(w, w.panes().folderTree->topLevelItem(0));
     QCOMPARE(list->topLevelItemCount(), 0);
     QVERIFY(list->selectedItems().isEmpty());
 }
@@ -431,7 +431,7 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     QZovuvozivMainWindow w;
     w.show();
     open(w, m_bigPath);
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
 
     int ticks = 0;
@@ -453,7 +453,7 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     const qint64 took = clock.elapsed();
     ticker.stop();
 
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), kBigFolder);
     QVERIFY(ticks >= took / 50);
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
@@ -477,10 +477,10 @@ void ItemListsTest::newerClickOrCleanUpStopsFill()
 {
     QZovuvozivMainWindow w;
     open(w, m_bigPath);
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
-    QTreeWidgetItem *drafts = folderNamed(w.m_pFolderTree, QStringLiteral("Drafts"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *drafts = folderNamed(w.panes().folderTree, QStringLiteral("Drafts"));
     QVERIFY(inbox && drafts);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
 
     // A click on another folder queued while the big folder fills: only its row remains.
     w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);

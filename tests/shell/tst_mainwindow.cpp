@@ -115,7 +115,7 @@ void MainWindowTest::initialState()
     QVERIFY(!w.m_pActionSave->isEnabled());
     QVERIFY(m_pActionUpdate->isEnabled());
     QVERIFY(!w.m_pParseDatabase->StartButton->isEnabled());
-    QVERIFY(w.m_pEmptyItemList->isHidden());
+    QVERIFY(w.panes().emptyItemList->isHidden());
     // Exactly one action owns Ctrl+S, so one key press starts one save.
     int ctrlS = 0;
     for (QAction *a : w.findChildren<QAction *>())
@@ -132,10 +132,10 @@ void MainWindowTest::initialState()
 void MainWindowTest::spaceNeverTogglesAFolder()
 {
     QZovuvozivMainWindow w;
-    auto *item = new QTreeWidgetItem(w.m_pFolderTree, {QStringLiteral("Inbox")});
+    auto *item = new QTreeWidgetItem(w.panes().folderTree, {QStringLiteral("Inbox")});
     item->setCheckState(0, Qt::Checked);
-    w.m_pFolderTree->setCurrentItem(item);
-    QTest::keyClick(w.m_pFolderTree, Qt::Key_Space);
+    w.panes().folderTree->setCurrentItem(item);
+    QTest::keyClick(w.panes().folderTree, Qt::Key_Space);
     QCOMPARE(item->checkState(0), Qt::Checked);
 }
 
@@ -183,7 +183,7 @@ void MainWindowTest::roadOfOneArchive()
         QVERIFY2(shown.contains(QLatin1String(count)), count);
     QVERIFY(m_messages.isEmpty());
     // The tree holds the archive's folders, each kind marked, every folder checked.
-    const QStringList names = treeNames(w.m_pFolderTree);
+    const QStringList names = treeNames(w.panes().folderTree);
     for (const char *name : {"Address Book", "Calendar", "Tasks", "Notes", "Inbox", "Drafts", "Outlook PST"})
         QVERIFY2(names.contains(QLatin1String(name)), name);
     QVERIFY(w.m_pActionSaveRepaired->isEnabled());
@@ -301,7 +301,7 @@ void MainWindowTest::reopenQuestion()
     QVERIFY(w.m_pParseDatabase->isVisible());
     QVERIFY(!TmpMlrcPtrStart);
     QVERIFY(!StartFldrAtrib);
-    QVERIFY(w.m_pEmptyItemList->isVisibleTo(&w));
+    QVERIFY(w.panes().emptyItemList->isVisibleTo(&w));
     QVERIFY(!w.m_pActionMail->isEnabled());
     QVERIFY(!w.m_pActionSaveRepaired->isEnabled());
 }
@@ -315,7 +315,7 @@ void MainWindowTest::viewsMarkTheirFolders()
     w.OnCalenderView();
     QVERIFY(w.m_pMyCalendarButton->isChecked());
     int checked = 0;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it; ++it) {
         if ((*it)->checkState(0) == Qt::Checked) {
             ++checked;
             QCOMPARE((*it)->text(6), QStringLiteral("42"));
@@ -329,8 +329,8 @@ void MainWindowTest::viewsMarkTheirFolders()
         else if (n->llFolderId != llRootId)
             QVERIFY(n->bState != 1);
     }
-    QVERIFY(w.m_pTextPreview->isVisibleTo(&w));
-    QVERIFY(!w.m_pMailHeaderArea->isVisibleTo(&w));
+    QVERIFY(w.panes().textPreview->isVisibleTo(&w));
+    QVERIFY(!w.panes().mailHeaderArea->isVisibleTo(&w));
 }
 
 void MainWindowTest::saveStartRefusals()

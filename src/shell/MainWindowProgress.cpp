@@ -220,7 +220,7 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     SetSaveEnabled(false);
     m_pProgressInfo = new QProgressInfo(this, ProgressKind::Save);
     m_pProgressBar = m_pProgressInfo->progressBar();
-    connect(m_pProgressInfo, SIGNAL(OnAbort()), this, SLOT(OnAbortSettings()));
+    connect(m_pProgressInfo, &QProgressInfo::OnAbort, this, &QZovuvozivMainWindow::OnAbortSettings);
     connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
         m_pOpenFile->setEnabled(true);
         m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));

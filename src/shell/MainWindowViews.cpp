@@ -65,25 +65,25 @@ QIcon tinted(const char *picture)
 
 } // namespace
 
-namespace {
-
-template <typename W>
-typename W::ViewButton viewParts(W *w, int view)
+QZovuvozivMainWindow::ViewButton QZovuvozivMainWindow::viewParts(int view)
 {
     switch (view) {
-    case People: return {w->m_pMyPeopleButton, w->m_pPeopleEnterTimer, w->m_pPeopleLeaveTimer, &w->m_nPeopleStep};
-    case Calendar: return {w->m_pMyCalendarButton, w->m_pCalendarEnterTimer, w->m_pCalendarLeaveTimer, &w->m_nCalendarStep};
-    case Notes: return {w->m_pMyNotesButton, w->m_pNotesEnterTimer, w->m_pNotesLeaveTimer, &w->m_nNotesStep};
-    case Tasks: return {w->m_pMyTasksButton, w->m_pTasksEnterTimer, w->m_pTasksLeaveTimer, &w->m_nTasksStep};
-    default: return {m_pMyMailButton, w->m_pMailEnterTimer, w->m_pMailLeaveTimer, &w->m_nMailStep};
+    case People:
+        return {m_pMyPeopleButton, m_pPeopleEnterTimer, m_pPeopleLeaveTimer, &m_nPeopleStep};
+    case Calendar:
+        return {m_pMyCalendarButton, m_pCalendarEnterTimer, m_pCalendarLeaveTimer, &m_nCalendarStep};
+    case Notes:
+        return {m_pMyNotesButton, m_pNotesEnterTimer, m_pNotesLeaveTimer, &m_nNotesStep};
+    case Tasks:
+        return {m_pMyTasksButton, m_pTasksEnterTimer, m_pTasksLeaveTimer, &m_nTasksStep};
+    default:
+        return {m_pMyMailButton, m_pMailEnterTimer, m_pMailLeaveTimer, &m_nMailStep};
     }
 }
 
-} // namespace
-
 void QZovuvozivMainWindow::hoverEnter(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
     m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
     if (v.button->isChecked()) {
@@ -96,7 +96,7 @@ void QZovuvozivMainWindow::hoverEnter(int view)
 
 void QZovuvozivMainWindow::hoverLeave(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     if (v.button->isChecked()) {
         v.button->setIcon(QIcon(QLatin1String(kViews[view].open)));
         return;
@@ -108,7 +108,7 @@ void QZovuvozivMainWindow::hoverLeave(int view)
 
 void QZovuvozivMainWindow::tintTick(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     v.button->setIcon(*v.step != 0 ? tinted(kViews[view].close) : QIcon(QLatin1String(kViews[view].close)));
     if ((*v.step)++ >= kTintSteps) {
         v.tint->stop();
@@ -118,7 +118,7 @@ void QZovuvozivMainWindow::tintTick(int view)
 
 void QZovuvozivMainWindow::leaveTick(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     if (*v.step == 0)
         v.button->setIcon(QIcon(QLatin1String(kViews[view].close)));
     if ((*v.step)-- < 2) {
@@ -131,7 +131,7 @@ void QZovuvozivMainWindow::leaveTick(int view)
 void QZovuvozivMainWindow::LeaveEventofAllButton()
 {
     for (int view = 0; view < ViewCount; ++view) {
-        if (viewParts(this, view).button->isChecked()) {
+        if (viewParts(view).button->isChecked()) {
             m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
             m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
         }
@@ -141,7 +141,7 @@ void QZovuvozivMainWindow::LeaveEventofAllButton()
 void QZovuvozivMainWindow::switchView(int view, bool buildTree)
 {
     for (int other = 0; other < ViewCount; ++other) {
-        MyButton *b = viewParts(this, other).button;
+        MyButton *b = viewParts(other).button;
         b->setChecked(other == view);
         b->setIcon(QIcon(QLatin1String(other == view ? kViews[other].open : kViews[other].close)));
     }

@@ -4,6 +4,7 @@
 // a new mail replaces the tiles; the launcher ends only the previewer it started, by its id, and
 // never makes the GUI wait.
 
+#include "MainWindowTestPeer.h"
 #include "ArchiveFile.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
@@ -186,8 +187,8 @@ void AttachmentTilesTest::init()
 void AttachmentTilesTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 void AttachmentTilesTest::sampleAttachmentCopy_data()
@@ -398,7 +399,7 @@ void AttachmentTilesTest::staleTileOpensNothing()
             notes = *it;
     }
     QVERIFY(notes);
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(notes, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(notes, 0);
     QVERIFY(tile);
     QTest::mouseClick(tile, Qt::LeftButton);
     QTest::qWait(100);

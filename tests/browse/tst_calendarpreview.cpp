@@ -3,6 +3,7 @@
 // damaged archive are listed under their Folder1 and previewed the same; a description cut off
 // by the end of the archive shows what is there; archive HTML loads no local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
@@ -105,11 +106,11 @@ QString CalendarPreviewTest::writeArchive(const QString &name, const QByteArray 
 void CalendarPreviewTest::openCalendar(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
     QTreeWidgetItem *item = calendarFolder(w.panes().folderTree, folder);
     QVERIFY2(item, qPrintable(folder));
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
 }
 
 void CalendarPreviewTest::select(QZovuvozivMainWindow &w, int row)

@@ -2,6 +2,7 @@
 // check state lives (box, column 7, node) kept in step through clicks, damaged maps, and the
 // "Folder1" items of recovered contacts, calendar items, tasks and notes.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -176,7 +177,7 @@ private Q_SLOTS:
 private:
     QZovuvozivMainWindow *m_window = nullptr;
     QTreeWidget *tree() const { return m_window->panes().folderTree; }
-    QParseDatabase *db() const { return m_window->m_pParseDatabase; }
+    QParseDatabase *db() const { return m_window->parseDatabase(); }
     void build() { db()->GenerateTree(); }
     void click(const QString &path, Qt::CheckState box);
 };
@@ -562,10 +563,10 @@ void FolderTreeTest::clickSwitchesView()
         m_window->OnClickedMailButton();
     m_window->panes().subjectLabel->setText(QStringLiteral("old subject"));
     db()->ShowindivisualMailItemsInfo(findItem(tree(), path), 0);
-    const QMap<QString, QAbstractButton *> buttons{{"people", m_window->m_pMyPeopleButton},
-                                                   {"calendar", m_window->m_pMyCalendarButton},
-                                                   {"tasks", m_window->m_pMyTasksButton},
-                                                   {"notes", m_window->m_pMyNotesButton},
+    const QMap<QString, QAbstractButton *> buttons{{"people", peer(*m_window).m_pMyPeopleButton},
+                                                   {"calendar", peer(*m_window).m_pMyCalendarButton},
+                                                   {"tasks", peer(*m_window).m_pMyTasksButton},
+                                                   {"notes", peer(*m_window).m_pMyNotesButton},
                                                    {"mail", m_pMyMailButton}};
     for (auto it = buttons.cbegin(); it != buttons.cend(); ++it)
         QVERIFY2(it.value()->isChecked() == (it.key() == button), qPrintable(it.key()));
@@ -612,7 +613,7 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
     }
     contacts->setCheckState(0, Qt::Unchecked);
     db()->ShowindivisualMailItemsInfo(contacts, 0);
-    QVERIFY(m_window->m_pMyPeopleButton->isChecked());
+    QVERIFY(peer(*m_window).m_pMyPeopleButton->isChecked());
     QCOMPARE(stepFault(tree()), QString());
     QCOMPARE(itemsToSave(), all - d.recoveredContacts);
 }

@@ -2,6 +2,7 @@
 // their texts and keys; a folder of 20,000 mails fills while the window stays responsive, and a
 // newer click or a clean-up during that fill never touches a freed record.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
@@ -134,13 +135,13 @@ void ItemListsTest::initTestCase()
 void ItemListsTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 void ItemListsTest::click(QZovuvozivMainWindow &w, QTreeWidgetItem *folder)
 {
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(folder, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(folder, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
 }
 
@@ -448,7 +449,7 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     ticker.start();
     QElapsedTimer clock;
     clock.start();
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 60000);
     const qint64 took = clock.elapsed();
     ticker.stop();
@@ -483,17 +484,17 @@ void ItemListsTest::newerClickOrCleanUpStopsFill()
     QTreeWidget *list = w.panes().itemList;
 
     // A click on another folder queued while the big folder fills: only its row remains.
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY(list->topLevelItemCount() > 0);
     QVERIFY(ItemListFillRunning());
-    QTimer::singleShot(0, w.m_pParseDatabase, [&] { w.m_pParseDatabase->ShowindivisualMailItemsInfo(drafts, 0); });
+    QTimer::singleShot(0, w.parseDatabase(), [&] { w.parseDatabase()->ShowindivisualMailItemsInfo(drafts, 0); });
     QTRY_VERIFY(!ItemListFillRunning());
     QTest::qWait(100);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(labelText(list, list->topLevelItem(0), "mailSubject"), QStringLiteral("Draft"));
 
     // The clean-up of a new scan during the fill: the records go, the fill adds nothing more.
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY(list->topLevelItemCount() > 0);
     QVERIFY(ItemListFillRunning());
     QTimer::singleShot(0, [] { QParseDatabase::CleanListAndHash(); });

@@ -3,6 +3,7 @@
 // attachment entries within their size limit; archive text that looks like markup stays text and
 // archive HTML loads no local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
@@ -187,15 +188,15 @@ void MailPreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, c
                                  const QString &parent)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
     // "/" names the archive's root item as the parent.
     QTreeWidgetItem *root = w.panes().folderTree->topLevelItem(0);
     QVERIFY(root);
     const QString parentName = parent == QLatin1String("/") ? root->text(FolderColumnName) : parent;
     QTreeWidgetItem *item = folderNamed(w.panes().folderTree, folder, parentName);
     QVERIFY2(item, qPrintable(folder));
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
 }
 

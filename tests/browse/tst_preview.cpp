@@ -2,6 +2,7 @@
 // from the archive; rows of an earlier fill, or whose key no longer fits their record, show
 // nothing; HTML in an archive text never makes the preview read a local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -122,8 +123,8 @@ void PreviewTest::initTestCase()
 void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
@@ -132,7 +133,7 @@ QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &pat
     QTreeWidgetItem *item = folderNamed(w.panes().folderTree, folder);
     if (!item)
         return nullptr;
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
     return w.panes().itemList;
 }
 
@@ -441,7 +442,7 @@ void PreviewTest::recoveredItemsUnderTheirFolder1()
     open(w, path);
     QTreeWidgetItem *folder = folderOfKind(w.panes().folderTree, QStringLiteral("Folder1"), kind);
     QVERIFY(folder);
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(folder, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(folder, 0);
     QCOMPARE(w.panes().itemList->topLevelItemCount(), expected.size());
     for (int row = 0; row < expected.size(); ++row) {
         select(w, row);

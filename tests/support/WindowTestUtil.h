@@ -16,7 +16,7 @@ inline void startScanInWindow(QZovuvozivMainWindow &w, const QString &path)
     bStopFlag = false;
     stopflag = false;
     ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
-    QParseDatabase *dialog = w.m_pParseDatabase;
+    QParseDatabase *dialog = w.parseDatabase();
     dialog->browseZovuvozivButton->click();
     QVERIFY(dialog->StartButton->isEnabled());
     dialog->StartButton->click();

@@ -167,7 +167,7 @@ void QZovuvozivMainWindow::OnSavingFiles()
     case SaveStartStep::InsufficientSpace:
         ShowMessageBox(nullptr, tr(kInsufficientSpaceText));
         // Closing the message starts over, after this slot has returned.
-        QMetaObject::invokeMethod(this, "OnSavingFiles", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QZovuvozivMainWindow::OnSavingFiles, Qt::QueuedConnection);
         return;
     case SaveStartStep::OverwritesArchive:
         ShowMessageBox(nullptr, tr(kSameAsArchiveText));

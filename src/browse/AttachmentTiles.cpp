@@ -1,8 +1,8 @@
 #include "browse/AttachmentTiles.h"
 
 #include "browse/AttachmentCopy.h"
-#include "browse/BrowsePanes.h"
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 #include "browse/MyButton1.h"
 #include "browse/QPreviewOfItems.h"

@@ -1,10 +1,10 @@
 // Filling the item list for a clicked folder: contacts, calendar items, tasks and notes in one
 // go, mails in time slices on the GUI thread.
 
-#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/QPreviewOfItems.h"

@@ -1,11 +1,11 @@
 // The mail preview: header labels, attachment tiles and body of one mail. The fields come from
 // the shared message parse, so the preview lists what a save writes for the same message.
 
-#include "browse/BrowsePanes.h"
 #include "browse/MailPreview.h"
 
 #include "browse/AttachmentTiles.h"
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"

@@ -1,7 +1,7 @@
-#include "browse/BrowsePanes.h"
 #include "browse/QPreviewOfItems.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/DateConverter.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"

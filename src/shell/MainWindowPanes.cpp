@@ -99,18 +99,23 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
         m_panes.itemList->setColumnWidth(c, 24);
     m_panes.itemList->setAlternatingRowColors(false);
 
-    m_panes.subjectLabel = paneLabel("subjectLabel", 16, true,
-                                "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 3px; }");
+    m_panes.subjectLabel = paneLabel(
+        "subjectLabel", 16, true,
+        "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 3px; }");
     m_panes.subjectLabel->setMaximumHeight(86);
     m_panes.subjectLabel->setWordWrap(true);
-    m_panes.senderLabel = paneLabel("senderLabel", 12, true, "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
+    m_panes.senderLabel =
+        paneLabel("senderLabel", 12, true,
+                  "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
     m_panes.senderLabel->setMaximumHeight(30);
     m_panes.senderLabel->setFixedWidth(250);
-    m_panes.dateLabel = paneLabel("dateLabel", 10, false,
-                             "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
+    m_panes.dateLabel = paneLabel(
+        "dateLabel", 10, false,
+        "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
     m_panes.dateLabel->setMaximumHeight(25);
-    m_panes.recipientsLabel = paneLabel("recipientsLabel", 11, false,
-                                   "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }");
+    m_panes.recipientsLabel =
+        paneLabel("recipientsLabel", 11, false,
+                  "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }");
     m_panes.recipientsLabel->setWordWrap(true);
     m_panes.recipientsLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
@@ -153,7 +158,8 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.mailHeaderText->setFont(uiFont(11));
     m_panes.mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
     m_panes.mailHeaderText->setReadOnly(true);
-    m_panes.mailHeaderText->setStyleSheet(QStringLiteral("QTextBrowser {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }"));
+    m_panes.mailHeaderText->setStyleSheet(QStringLiteral(
+        "QTextBrowser {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }"));
     m_panes.mailHeaderText->setMinimumHeight(110);
     m_panes.mailHeaderText->setMaximumHeight(110);
     m_panes.mailHeaderText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -165,8 +171,9 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.emptyItemList->setMinimumWidth(330);
 
     auto *preview = new QVBoxLayout;
-    for (QWidget *w : {static_cast<QWidget *>(m_panes.subjectLabel), m_panes.mailHeaderArea, static_cast<QWidget *>(m_panes.mailHeaderText),
-                       static_cast<QWidget *>(m_panes.htmlPreview), static_cast<QWidget *>(m_panes.textPreview)})
+    for (QWidget *w : {static_cast<QWidget *>(m_panes.subjectLabel), m_panes.mailHeaderArea,
+                       static_cast<QWidget *>(m_panes.mailHeaderText), static_cast<QWidget *>(m_panes.htmlPreview),
+                       static_cast<QWidget *>(m_panes.textPreview)})
         preview->addWidget(w);
     preview->setSpacing(0);
     preview->setContentsMargins(0, 0, 0, 0);
@@ -181,9 +188,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.mainSplitter->addWidget(m_panes.emptyItemList);
     m_panes.mainSplitter->addWidget(m_panes.previewFrame);
     m_panes.mainSplitter->setChildrenCollapsible(false);
-    m_panes.mainSplitter->setStyleSheet(QStringLiteral(
-        "QSplitter::handle:vertical   {height: 1px; image: url(:images/img_Vsplitter.png);}QSplitter::handle:horizontal "
-        "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; background: #ABABAB;}"));
+    m_panes.mainSplitter->setStyleSheet(
+        QStringLiteral("QSplitter::handle:vertical   {height: 1px; image: "
+                       "url(:images/img_Vsplitter.png);}QSplitter::handle:horizontal "
+                       "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; "
+                       "background: #ABABAB;}"));
 
     m_panes.folderTree->setStyleSheet(QStringLiteral(
         "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked {image: "

@@ -35,7 +35,8 @@ void emptyPreview(QZovuvozivMainWindow *w)
             widget->deleteLater();
         delete item;
     }
-    for (QLabel *l : {w->panes().subjectLabel, w->panes().recipientsLabel, w->panes().senderLabel, w->panes().dateLabel})
+    for (QLabel *l :
+         {w->panes().subjectLabel, w->panes().recipientsLabel, w->panes().senderLabel, w->panes().dateLabel})
         l->clear();
     w->panes().itemList->clear();
     w->panes().mailHeaderText->clear();

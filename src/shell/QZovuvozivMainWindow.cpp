@@ -125,7 +125,8 @@ QAction *makeAction(QZovuvozivMainWindow *w, const QString &text, WindowSlot slo
 void QZovuvozivMainWindow::CreateActions()
 {
     m_pActionUpdate = makeAction(this, tr("Update"), &QZovuvozivMainWindow::onUpdateWizard);
-    m_pActionAbout = makeAction(this, tr("&About  %1...").arg(EditionName()), &QZovuvozivMainWindow::aboutQarvionMurtlak);
+    m_pActionAbout =
+        makeAction(this, tr("&About  %1...").arg(EditionName()), &QZovuvozivMainWindow::aboutQarvionMurtlak);
     m_pActionMail = makeAction(this, tr("Mail"), &QZovuvozivMainWindow::OnMailView, tr("Ctrl+1"));
     m_pActionMail->setToolTip(tr("View Mail"));
     m_pActionPeople = makeAction(this, tr("People"), &QZovuvozivMainWindow::OnAddressView, tr("Ctrl+2"));
@@ -137,7 +138,8 @@ void QZovuvozivMainWindow::CreateActions()
     m_pActionTasks = makeAction(this, tr("Tasks"), &QZovuvozivMainWindow::OnTasksView, tr("Ctrl+5"));
     m_pActionTasks->setToolTip(tr("View Tasks"));
     // One Ctrl+S for the two Save actions: the tool bar one owns it, so one press saves once.
-    m_pActionSaveRepaired = makeAction(this, tr("Save Repaired Mailbox"), &QZovuvozivMainWindow::OnSaveAs, tr("Ctrl+S"));
+    m_pActionSaveRepaired =
+        makeAction(this, tr("Save Repaired Mailbox"), &QZovuvozivMainWindow::OnSaveAs, tr("Ctrl+S"));
     m_pActionSaveRepaired->setIcon(QIcon(QStringLiteral(":/images/img_savedisable.png")));
     m_pOpenFile = makeAction(this, tr("Open Mailbox"), &QZovuvozivMainWindow::OnOpenFile);
     m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
@@ -148,7 +150,8 @@ void QZovuvozivMainWindow::CreateActions()
     m_pActionEmailSupport = makeAction(this, tr("&Email to Qarvion Support"), &QZovuvozivMainWindow::OnEmailSupport);
     m_pActionViewSupport = makeAction(this, tr("&View Support Section"), &QZovuvozivMainWindow::OnViewSupport);
     m_pActionSubmitEnquiry = makeAction(this, tr("&Submit Enquiry"), &QZovuvozivMainWindow::OnGenerateTicket);
-    m_pActionKnowledgeBase = makeAction(this, tr("&View Knowledgebase Articles"), &QZovuvozivMainWindow::OnKnowledgeBase);
+    m_pActionKnowledgeBase =
+        makeAction(this, tr("&View Knowledgebase Articles"), &QZovuvozivMainWindow::OnKnowledgeBase);
     SetSaveEnabled(false);
     const QList<QAction *> named = {m_pActionUpdate, m_pActionAbout, m_pActionMail, m_pActionPeople,
                                     m_pActionCalendar, m_pActionNotes, m_pActionTasks, m_pActionSaveRepaired,
@@ -256,11 +259,16 @@ void QZovuvozivMainWindow::CreateMyToolBar()
         MyButton *button;
         WindowSlot enter, leave, view;
     } wiring[] = {
-        {m_pMyMailButton, &QZovuvozivMainWindow::OnMailEnter, &QZovuvozivMainWindow::OnMailLeave, &QZovuvozivMainWindow::OnMailView},
-        {m_pMyPeopleButton, &QZovuvozivMainWindow::OnContactEnter, &QZovuvozivMainWindow::OnContactLeave, &QZovuvozivMainWindow::OnAddressView},
-        {m_pMyCalendarButton, &QZovuvozivMainWindow::OnCalendarEnter, &QZovuvozivMainWindow::OnCalendarLeave, &QZovuvozivMainWindow::OnCalenderView},
-        {m_pMyNotesButton, &QZovuvozivMainWindow::OnNotesEnter, &QZovuvozivMainWindow::OnNotesLeave, &QZovuvozivMainWindow::OnNotesView},
-        {m_pMyTasksButton, &QZovuvozivMainWindow::OnTasksEnter, &QZovuvozivMainWindow::OnTasksLeave, &QZovuvozivMainWindow::OnTasksView},
+        {m_pMyMailButton, &QZovuvozivMainWindow::OnMailEnter, &QZovuvozivMainWindow::OnMailLeave,
+         &QZovuvozivMainWindow::OnMailView},
+        {m_pMyPeopleButton, &QZovuvozivMainWindow::OnContactEnter, &QZovuvozivMainWindow::OnContactLeave,
+         &QZovuvozivMainWindow::OnAddressView},
+        {m_pMyCalendarButton, &QZovuvozivMainWindow::OnCalendarEnter, &QZovuvozivMainWindow::OnCalendarLeave,
+         &QZovuvozivMainWindow::OnCalenderView},
+        {m_pMyNotesButton, &QZovuvozivMainWindow::OnNotesEnter, &QZovuvozivMainWindow::OnNotesLeave,
+         &QZovuvozivMainWindow::OnNotesView},
+        {m_pMyTasksButton, &QZovuvozivMainWindow::OnTasksEnter, &QZovuvozivMainWindow::OnTasksLeave,
+         &QZovuvozivMainWindow::OnTasksView},
     };
     for (const auto &w : wiring) {
         connect(w.button, &MyButton::ChangePixmap, this, w.enter);
@@ -311,18 +319,27 @@ void QZovuvozivMainWindow::ConnectSignals()
     m_pCalendarLeaveTimer = new QTimer(this);
     m_pSaveAsWindow = new SaveAsWindow(this);
 
-    connect(&m_SavingThread, &QMailSavingThread::OnInitialSettingsMainWindow, this, &QZovuvozivMainWindow::SetInitialSettingsForMail);
-    connect(&m_SavingThread, &QMailSavingThread::OnProgressvalueMainWindow, this, &QZovuvozivMainWindow::SetProgressValueForMail);
-    connect(&m_SavingThread, &QMailSavingThread::OnFinishScanningMainWindow, this, &QZovuvozivMainWindow::SetFinishSettingsForMail);
-    connect(m_panes.itemList, &QTreeWidget::itemSelectionChanged, m_pParseDatabase, &QParseDatabase::OnMessageSubjectChanged);
+    connect(&m_SavingThread, &QMailSavingThread::OnInitialSettingsMainWindow, this,
+            &QZovuvozivMainWindow::SetInitialSettingsForMail);
+    connect(&m_SavingThread, &QMailSavingThread::OnProgressvalueMainWindow, this,
+            &QZovuvozivMainWindow::SetProgressValueForMail);
+    connect(&m_SavingThread, &QMailSavingThread::OnFinishScanningMainWindow, this,
+            &QZovuvozivMainWindow::SetFinishSettingsForMail);
+    connect(m_panes.itemList, &QTreeWidget::itemSelectionChanged, m_pParseDatabase,
+            &QParseDatabase::OnMessageSubjectChanged);
     const struct {
         QTimer *timer;
         WindowSlot slot;
-    } timers[] = {{m_pMailEnterTimer, &QZovuvozivMainWindow::TimerStart},          {m_pMailLeaveTimer, &QZovuvozivMainWindow::TimerLeave},
-                  {m_pTasksEnterTimer, &QZovuvozivMainWindow::TimerStartTask},     {m_pTasksLeaveTimer, &QZovuvozivMainWindow::TimerLeaveTask},
-                  {m_pNotesEnterTimer, &QZovuvozivMainWindow::TimerStartNote},     {m_pNotesLeaveTimer, &QZovuvozivMainWindow::TimerLeaveNote},
-                  {m_pPeopleEnterTimer, &QZovuvozivMainWindow::TimerStartContact}, {m_pPeopleLeaveTimer, &QZovuvozivMainWindow::TimerLeaveContact},
-                  {m_pCalendarEnterTimer, &QZovuvozivMainWindow::TimerStartCalender}, {m_pCalendarLeaveTimer, &QZovuvozivMainWindow::TimerLeaveCalender}};
+    } timers[] = {{m_pMailEnterTimer, &QZovuvozivMainWindow::TimerStart},
+                  {m_pMailLeaveTimer, &QZovuvozivMainWindow::TimerLeave},
+                  {m_pTasksEnterTimer, &QZovuvozivMainWindow::TimerStartTask},
+                  {m_pTasksLeaveTimer, &QZovuvozivMainWindow::TimerLeaveTask},
+                  {m_pNotesEnterTimer, &QZovuvozivMainWindow::TimerStartNote},
+                  {m_pNotesLeaveTimer, &QZovuvozivMainWindow::TimerLeaveNote},
+                  {m_pPeopleEnterTimer, &QZovuvozivMainWindow::TimerStartContact},
+                  {m_pPeopleLeaveTimer, &QZovuvozivMainWindow::TimerLeaveContact},
+                  {m_pCalendarEnterTimer, &QZovuvozivMainWindow::TimerStartCalender},
+                  {m_pCalendarLeaveTimer, &QZovuvozivMainWindow::TimerLeaveCalender}};
     for (const auto &t : timers) {
         connect(t.timer, &QTimer::timeout, this, t.slot);
         t.timer->setInterval(30);

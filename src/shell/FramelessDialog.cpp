@@ -20,6 +20,18 @@ void FramelessDialog::SetFixedSizeWidget()
         child.widget->setGeometry(child.rect);
 }
 
+void FramelessDialog::FillChildRects()
+{
+    if (!m_formSize.isValid()) {
+        m_formSize = size();
+        for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            m_formRects.append({child, child->geometry()});
+    }
+    m_nWidth = m_formSize.width();
+    m_nHeight = m_formSize.height();
+    m_childRects = m_formRects;
+}
+
 QString FramelessDialog::TranslatedEditionName(const char *context)
 {
     return bforQConverterFO ? QCoreApplication::translate(context, "Tillomar")

@@ -152,8 +152,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void lookOfAKey_data();
-    void lookOfAKey();
     void sampleTree_data();
     void sampleTree();
     void mapsToTree_data();
@@ -210,44 +208,6 @@ void FolderTreeTest::click(const QString &path, Qt::CheckState box)
     QVERIFY2(item, qPrintable(path));
     item->setCheckState(0, box);
     db()->ShowindivisualMailItemsInfo(item, 0);
-}
-
-void FolderTreeTest::lookOfAKey_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<qint64>("parent");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<uint>("kind");
-    QTest::addColumn<QString>("icon");
-
-    QTest::newRow("inbox under the root") << "Inbox" << qint64(501) << "Inbox" << 0u << "img_InboxFolderIcon";
-    QTest::newRow("inbox deeper") << "Inbox" << qint64(502) << "Inbox" << 0u << "img_Folder";
-    QTest::newRow("sent items") << "Sent Items" << qint64(501) << "Sent Items" << 0u << "img_SentFolderIcon";
-    QTest::newRow("deleted items") << "Deleted Items" << qint64(501) << "Deleted Items" << 0u << "img_DeletedFolderIcon";
-    QTest::newRow("drafts deeper") << "Drafts" << qint64(600) << "Drafts" << 0u << "img_Folder";
-    // A mail folder's words never make it another kind.
-    QTest::newRow("mail folder named notes") << "Project Notes" << qint64(501) << "Project Notes" << 0u << "img_Folder";
-    QTest::newRow("mail folder named tasks") << "Tasks from Bob" << qint64(501) << "Tasks from Bob" << 0u << "img_Folder";
-    QTest::newRow("mail folder named contacts") << "Contacts" << qint64(501) << "Contacts" << 0u << "img_Folder";
-    QTest::newRow("contacts marker") << "Address Booknotmailcontact" << qint64(501) << "Address Book" << 41u << "img_AddressBookIcon";
-    QTest::newRow("calendar marker") << "Calendarnotmailcalender" << qint64(501) << "Calendar" << 42u << "img_CalendarIcon";
-    QTest::newRow("task marker on any name") << "Projectnotmailtask" << qint64(503) << "Project" << 43u << "img_TaskIcon";
-    QTest::newRow("notes marker") << "Notesnotmailnotes" << qint64(501) << "Notes" << 44u << "img_NotesIcon";
-    QTest::newRow("marker removed wherever it occurs") << "anotmailtaskbnotmailtask" << qint64(501) << "ab" << 43u << "img_TaskIcon";
-    // Kind: contacts before tasks; shown name: the notes marker is removed first, and only it.
-    QTest::newRow("two markers") << "Xnotmailcontactnotmailnotes" << qint64(501) << "Xnotmailcontact" << 41u
-                                 << "img_AddressBookIcon";
-}
-
-void FolderTreeTest::lookOfAKey()
-{
-    QFETCH(QString, key);
-    QFETCH(qint64, parent);
-    const FolderLook look = FolderLookFor(key, parent);
-    QTEST(look.shownName, "shown");
-    QTEST(uint(look.kind), "kind");
-    QFETCH(QString, icon);
-    QCOMPARE(look.icon, QStringLiteral(":/images/") + icon + QStringLiteral(".png"));
 }
 
 void FolderTreeTest::sampleTree_data()

@@ -17,3 +17,10 @@ extern std::atomic<bool> bStopFlag;
 extern std::atomic<bool> bProcessRunning;
 // A save was aborted. Set by the GUI thread's stop answer, read by the saving thread.
 extern std::atomic<bool> stopflag;
+
+class QThread;
+
+// Starts a worker thread at low priority (the window stays responsive) unless it already runs,
+// clearing its stop request first: a stop belongs to the run it was made for. Every worker
+// thread of the program starts here. False when it was running.
+bool StartWorker(QThread &worker, std::atomic<bool> &stopRequest);

@@ -44,11 +44,9 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
     const SaveType type = SaveTypeForIndex(index);
     if (type == SaveTypeInvalid)
         return false;
-    bStopFlag = false;
     strDatabasePath = path;
     nSaveType = type;
-    start(QThread::LowPriority);
-    return true;
+    return StartWorker(*this, bStopFlag);
 }
 
 SaveOutcome QMailSavingThread::outcome() const

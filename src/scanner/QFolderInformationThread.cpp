@@ -23,11 +23,7 @@ void QFolderInformationThread::setSource(std::shared_ptr<ArchiveSource> source)
 
 void QFolderInformationThread::SetInitialSettings()
 {
-    if (isRunning())
-        return;
-    // A stop request belongs to its run: clear it before the next one starts.
-    bStopFlag = false;
-    start(QThread::LowPriority);
+    StartWorker(*this, bStopFlag);
 }
 
 void QFolderInformationThread::run()

@@ -6,6 +6,7 @@
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"

@@ -3,14 +3,15 @@
 //   olmbench scan ARCHIVE
 //   olmbench save ARCHIVE DEST --type T [--edition repair|converter]
 
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
+#include "save/SaveGlobals.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/SaveFlow.h"
-#include "shell/ShellGlobals.h"
 
 #include <QCoreApplication>
 #include <QDir>

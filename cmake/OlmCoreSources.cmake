@@ -1,13 +1,21 @@
-# Sources of the non-GUI core (platform layer and archive scanner), relative to the repository
-# root; shared by the main build and the standalone fuzz build.
+# Sources of the platform layer and the archive scanner, relative to the repository root; shared
+# by the main build and the standalone fuzz build. The main build adds every source under
+# src/save to the same core library (OLM_SAVE_SOURCE_GLOBS).
 set(OLM_CORE_SOURCES
   src/platform/ArchiveSource.cpp
   src/platform/FinderInfo.cpp
   src/platform/Crc32.cpp
+  src/platform/FreeSpace.cpp
+  src/platform/PlistSettings.cpp
+  src/platform/PreviewerLauncher.cpp
+  src/platform/WorkerGlobals.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp
   src/scanner/ElementValue.cpp
+  src/scanner/XmlEntities.cpp
   src/scanner/FolderMaps.cpp
+  src/scanner/FolderKinds.cpp
+  src/scanner/FolderAttributes.cpp
   src/scanner/DateTimeConvert.cpp
   src/scanner/QFolderInformationThread.cpp
   src/scanner/ArchiveWalk.cpp
@@ -17,5 +25,5 @@ set(OLM_CORE_SOURCES
   src/scanner/TaskBuilder.cpp
   src/scanner/NoteBuilder.cpp
   src/scanner/MailBuilder.cpp
-  src/shell/ShellGlobals.cpp
 )
+set(OLM_SAVE_SOURCE_GLOBS src/save/*.cpp src/save/*.h)

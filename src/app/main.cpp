@@ -1,4 +1,4 @@
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"

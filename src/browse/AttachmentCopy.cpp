@@ -2,8 +2,8 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/PreviewerLauncher.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -2,15 +2,15 @@
 
 #include "browse/AttachmentCopy.h"
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 #include "browse/MyButton1.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/Edition.h"
 #include "platform/PreviewerLauncher.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
-#include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
 
 #include <QCoreApplication>
@@ -61,9 +61,9 @@ QPixmap fileTypePixmap(const QString &name, QStyle *style)
     return icon.pixmap(25, 25, QIcon::Normal, QIcon::Off);
 }
 
-MyButton1 *makeTile(QZovuvozivMainWindow *window, const AttachmentInfo &attachment, QPreviewOfItems *preview)
+MyButton1 *makeTile(QWidget *parent, const AttachmentInfo &attachment, QPreviewOfItems *preview)
 {
-    auto *tile = new MyButton1(window);
+    auto *tile = new MyButton1(parent);
     tile->setObjectName(QStringLiteral("attachmentTile"));
     tile->setStyleSheet(QStringLiteral("QPushButton{border-image: url(:/images/Rectangle_605.png)}") + kWhiteText);
     tile->setProperty("attachmentname", attachment.name);
@@ -112,10 +112,10 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
 
 void ClearAttachmentTiles()
 {
-    QZovuvozivMainWindow *window = pZovuvozivWin;
-    if (!window || !window->m_pAttachmentGrid)
+    QGridLayout *grid = Panes(pZovuvozivWin).attachmentGrid;
+    if (!grid)
         return;
-    while (QLayoutItem *item = window->m_pAttachmentGrid->takeAt(0)) {
+    while (QLayoutItem *item = grid->takeAt(0)) {
         if (QWidget *widget = item->widget()) {
             widget->hide();
             widget->deleteLater();
@@ -127,11 +127,12 @@ void ClearAttachmentTiles()
 void ShowAttachmentTiles(const MailMessageFields &fields)
 {
     ClearAttachmentTiles();
-    QZovuvozivMainWindow *window = pZovuvozivWin;
-    if (!window || !window->m_pAttachmentGrid)
+    QGridLayout *grid = Panes(pZovuvozivWin).attachmentGrid;
+    if (!grid)
         return;
+    // The grid takes each tile over from the parent it is made with.
     for (int i = 0; i < fields.attachments.size(); ++i)
-        window->m_pAttachmentGrid->addWidget(makeTile(window, fields.attachments.at(i), m_pPreview), i / 2, i % 2);
+        grid->addWidget(makeTile(grid->parentWidget(), fields.attachments.at(i), m_pPreview), i / 2, i % 2);
 }
 
 void QPreviewOfItems::OnShowHoverImageattwidget()

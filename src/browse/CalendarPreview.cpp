@@ -1,12 +1,13 @@
 // The calendar preview: summary, location and description of one calendar item, no dates.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/QPreviewOfItems.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QZovuvozivMainWindow.h"
+#include "scanner/XmlEntities.h"
 
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -38,7 +39,7 @@ void QPreviewOfItems::OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int 
 void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
 {
     ResetItemPreviewPane();
-    QTextBrowser *view = pZovuvozivWinTemp ? pZovuvozivWinTemp->m_pTextPreview : nullptr;
+    QTextBrowser *view = pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
     if (!view || !record)
         return;
     if (record->pSummary)
@@ -49,8 +50,9 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view, QStringLiteral("Description: \n"));
         // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
         const QByteArray stored = ReadArchiveBytes(record->dwDescriptionOffset, record->dwDescriptionLength);
-        appendCalendarParagraph(view, UndoPreviewEntities(QString::fromUtf8(UpToFirstNul(stored))));
+        appendCalendarParagraph(view,
+                                UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
-    if (pZovuvozivWinTemp->m_pFolderTree)
-        pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes(pZovuvozivWinTemp).folderTree)
+        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
 }

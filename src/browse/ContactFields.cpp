@@ -1,6 +1,7 @@
 #include "browse/ContactFields.h"
 
 #include "browse/DateConverter.h"
+#include "scanner/XmlEntities.h"
 
 #include <QStringList>
 
@@ -149,7 +150,7 @@ void storeValue(ContactPreviewFields *fields, const ContactFieldRow &row, const 
         storeFitting(field, value, row.room - 1);
         break;
     case ContactRule::Department:
-        storeFitting(field, UndoTextEntities(value), row.room - 1);
+        storeFitting(field, UnescapeXmlEntities(value, EntityForm::Three), row.room - 1);
         break;
     case ContactRule::Street: {
         QString street = value;

@@ -65,7 +65,7 @@ struct ContactPreviewFields {
 enum class ContactRule {
     None,         // searched, nothing stored
     Text,         // trimmed value as written
-    Department,   // trimmed, then UndoTextEntities
+    Department,   // trimmed, then its entities undone (EntityForm::Three)
     Street,       // trimmed, "\n" -> "\n ", at most 510 bytes
     Date,         // local "YYYY-MM-DD" of the value
     Number,       // QString::toInt, 0 when it is not a number

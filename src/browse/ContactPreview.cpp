@@ -2,12 +2,12 @@
 // that holds anything, each a coloured heading and one line per field, and the contact's notes.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/ContactFields.h"
 #include "browse/ItemElements.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QZovuvozivMainWindow.h"
 
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -173,7 +173,7 @@ void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
 {
     const ContactPreviewFields fields = ReadContactPreviewFields(record->llItemOffset, record->dwItemLength);
     ResetItemPreviewPane();
-    QTextBrowser *view = pZovuvozivWinTemp ? pZovuvozivWinTemp->m_pTextPreview : nullptr;
+    QTextBrowser *view = pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
     if (!view)
         return;
     writeDisplayName(view, *record);
@@ -191,6 +191,6 @@ void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
         view->append(QString());
         view->append(notesText(*record));
     }
-    if (pZovuvozivWinTemp->m_pFolderTree)
-        pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes(pZovuvozivWinTemp).folderTree)
+        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
 }

@@ -2,6 +2,7 @@
 
 #include "save/MessageFields.h"
 #include "scanner/ElementValue.h"
+#include "scanner/XmlEntities.h"
 
 #include <cstring>
 
@@ -41,21 +42,8 @@ void ExtractItemElements(std::string_view item, std::string_view closeTag, const
     });
 }
 
-QString UndoTextEntities(QString text)
-{
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    return text;
-}
-
 QString ReadLongText(qint64 length, qint64 offset)
 {
-    QByteArray bytes = UpToFirstNul(ReadArchiveBytes(offset, length));
     // The literal double decoding of the display texts: "&amp;gt;" becomes ">".
-    bytes.replace("&lt;", "<");
-    bytes.replace("&amp;", "&");
-    bytes.replace("&nbsp;", " ");
-    bytes.replace("&gt;", ">");
-    return QString::fromUtf8(bytes);
+    return UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(offset, length))), EntityForm::Four);
 }

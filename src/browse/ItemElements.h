@@ -33,9 +33,6 @@ using ElementHandler = std::function<void(int row, std::string_view raw)>;
 void ExtractItemElements(std::string_view item, std::string_view closeTag, const ElementTagTable &table,
                          const ElementHandler &handler);
 
-// "&lt;" -> "<", then "&amp;" -> "&", then "&nbsp;" -> " " (so "&amp;lt;" ends as "&lt;").
-QString UndoTextEntities(QString text);
-
-// A long text: length bytes at offset, "&lt;", "&amp;", "&nbsp;", "&gt;" replaced in that
-// order (so "&amp;gt;" ends as ">"), then UTF-8 up to the first NUL.
+// A long text: length bytes at offset up to the first NUL, as UTF-8, its entities undone in
+// EntityForm::Four (so "&amp;gt;" ends as ">").
 QString ReadLongText(qint64 length, qint64 offset);

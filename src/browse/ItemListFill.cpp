@@ -4,13 +4,12 @@
 #include "browse/ItemListFill.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QParseDatabase.h"
-#include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 
 #include <QElapsedTimer>
 #include <QEvent>
@@ -42,8 +41,6 @@ qint64 archiveSize()
 // The list of the previous fill goes first; its row widgets take their header handlers along.
 void clearItemList(QTreeWidget *list)
 {
-    if (pZovuvozivWin && pZovuvozivWin->m_pParseDatabase)
-        pZovuvozivWin->m_pParseDatabase->DisconnectItemListHeader();
     list->clear();
     list->setAlternatingRowColors(true);
 }
@@ -85,9 +82,12 @@ bool listed(const T &) { return true; }
 const char *kindIcon(int kind)
 {
     switch (kind) {
-    case ItemKindContact: return ":/images/img_AddressBookIcon.png";
-    case ItemKindCalendar: return ":/images/img_CalendarIcon.png";
-    case ItemKindTask: return ":/images/img_TaskIcon.png";
+    case FolderKindContacts:
+        return ":/images/img_AddressBookIcon.png";
+    case FolderKindCalendar:
+        return ":/images/img_CalendarIcon.png";
+    case FolderKindTasks:
+        return ":/images/img_TaskIcon.png";
     default: return ":/images/img_NotesIcon.png";
     }
 }
@@ -106,21 +106,21 @@ void fillKind(QTreeWidget *list, Record *head, qint64 folderId, int kind)
             continue;
         const KindRow k = rowOf(*r);
         auto *row = new QTreeWidgetItem;
-        for (int c = 0; c <= 4; ++c) {
+        for (int c = ItemColumnKey; c <= ItemColumnText; ++c) {
             row->setSizeHint(c, QSize(20, 20));
             row->setFont(c, font);
         }
-        row->setText(4, k.text);
-        row->setText(5, QString::fromLatin1(k.uuid, int(qstrnlen(k.uuid, 32))));
-        row->setIcon(2, icon);
-        row->setData(2, kItemIconRole, QLatin1String(kindIcon(kind)));
-        row->setText(7, kindText);
-        row->setData(0, ItemKindRole, kind);
-        row->setData(0, ItemIndexRole, qlonglong(position));
-        row->setData(0, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
+        row->setText(ItemColumnText, k.text);
+        row->setText(ItemColumnUuid, QString::fromLatin1(k.uuid, int(qstrnlen(k.uuid, 32))));
+        row->setIcon(ItemColumnKindIcon, icon);
+        row->setData(ItemColumnKindIcon, kItemIconRole, QLatin1String(kindIcon(kind)));
+        row->setText(ItemColumnKind, kindText);
+        row->setData(ItemColumnKey, ItemKindRole, kind);
+        row->setData(ItemColumnKey, ItemIndexRole, qlonglong(position));
+        row->setData(ItemColumnKey, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
         if (k.priority) {
-            row->setIcon(1, QIcon(QStringLiteral(":/images/img_Priority.png")));
-            row->setData(1, kItemIconRole, QStringLiteral(":/images/img_Priority.png"));
+            row->setIcon(ItemColumnPriority, QIcon(QStringLiteral(":/images/img_Priority.png")));
+            row->setData(ItemColumnPriority, kItemIconRole, QStringLiteral(":/images/img_Priority.png"));
         }
         made.append(row);
     }
@@ -254,18 +254,26 @@ void FillItemListForFolder(QTreeWidgetItem *folder)
     // Whatever was being listed stops here, before any record is looked at again.
     ++g_itemListFillSerial;
     QZovuvozivMainWindow *w = pZovuvozivWin;
-    if (!folder || !w || !w->m_pItemList)
+    if (!folder || !w || !Panes(w).itemList)
         return;
-    QTreeWidget *list = w->m_pItemList;
+    QTreeWidget *list = Panes(w).itemList;
     const quint64 id = folder->text(FolderColumnId).toULongLong();
     if (id == 0)
         return;
     const qint64 recordFolder = RecordFolderId(qint64(id));
     switch (folder->text(FolderColumnKind).toUInt()) {
-    case FolderKindContacts: fillKind(list, TmpCTRCPtrStart, recordFolder, ItemKindContact); break;
-    case FolderKindCalendar: fillKind(list, TmpCLRCPtrStart, recordFolder, ItemKindCalendar); break;
-    case FolderKindTasks: fillKind(list, TmpTSRCPtrStart, recordFolder, ItemKindTask); break;
-    case FolderKindNotes: fillKind(list, TmpNTRCPtrStart, recordFolder, ItemKindNote); break;
+    case FolderKindContacts:
+        fillKind(list, TmpCTRCPtrStart, recordFolder, FolderKindContacts);
+        break;
+    case FolderKindCalendar:
+        fillKind(list, TmpCLRCPtrStart, recordFolder, FolderKindCalendar);
+        break;
+    case FolderKindTasks:
+        fillKind(list, TmpTSRCPtrStart, recordFolder, FolderKindTasks);
+        break;
+    case FolderKindNotes:
+        fillKind(list, TmpNTRCPtrStart, recordFolder, FolderKindNotes);
+        break;
     default:
         dwFolderIdSelected = id;
         fillMails(list, recordFolder);

@@ -1,21 +1,23 @@
 #pragma once
 // Where a folder click hands over to the item list. The click slot has by then emptied the
 // list and the preview pane, applied any check change and switched the view (contacts,
-// calendar, tasks, notes, or mail for every other kind); this fills m_pItemList with the
+// calendar, tasks, notes, or mail for every other kind); this fills the item list pane with the
 // folder's items.
 //
 // The folder's id is column 1 of the item, its kind column 6. Records are matched through
-// RecordFolderId (browse/FolderTree.h): a per-kind "Folder1" lists the records of its kind that
+// RecordFolderId (scanner/FolderKinds.h): a per-kind "Folder1" lists the records of its kind that
 // carry the dummy id 4294967294. A null item or id 0 never reaches here.
 //
 // Contacts, calendar items, tasks and notes are listed in one go. Mails are listed in time
 // slices from a zero timer on the GUI thread, so a folder of many mails never freezes the
 // window; the first slice runs after the click's slot has returned.
 
+#include "browse/ItemRoles.h"
+#include "scanner/FolderKinds.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
-#include <qnamespace.h>
 
 class QTreeWidgetItem;
 struct MailMLRC;
@@ -30,18 +32,6 @@ extern quint64 dwFolderIdSelected;
 
 // True while a mail fill has slices left to run.
 bool ItemListFillRunning();
-
-// What every row of the item list carries on column 0, so the preview finds exactly its record.
-enum ItemListRole : int {
-    ItemKindRole = Qt::UserRole,            // 0 mail, 41 contact, 42 calendar, 43 task, 44 note
-    ItemIndexRole = Qt::UserRole + 1,       // 0-based position in its kind's record list (qlonglong)
-    ItemFillSerialRole = Qt::UserRole + 2,  // g_itemListFillSerial of the fill that made the row
-};
-// Resource path of the picture on columns 1 to 3, so the marks can be named without pixels.
-constexpr int kItemIconRole = Qt::UserRole;
-
-// Record kinds as rows and folder column 6 name them.
-enum ItemKind : int { ItemKindMail = 0, ItemKindContact = 41, ItemKindCalendar = 42, ItemKindTask = 43, ItemKindNote = 44 };
 
 // What a mail row shows, apart from its widget.
 // The shown sender: the names are "name;" each; of several the last one is shown.

@@ -1,11 +1,12 @@
 // One mail row of the item list: the texts it shows and the small widget that shows them.
 
-#include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
+#include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
-#include "save/MessageFields.h"
 #include "platform/ArchiveSource.h"
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -127,7 +128,7 @@ QString MailSnippet(const QByteArray &body)
         bytes.truncate(nul);
     QString text = QString::fromUtf8(bytes);
     // The preview's order, whose "&amp;lt;" is gone by its turn.
-    text = UndoPreviewEntities(text);
+    text = UnescapeXmlEntities(text, EntityForm::Preview);
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     // A bare document loads no images or style sheets named by the archive.
     QTextDocument doc;
@@ -169,24 +170,16 @@ void followColumnWidth(QHeaderView *header, QWidget *row)
 
 void followSnippetWidth(QHeaderView *header, QLabel *label, const QString &snippet)
 {
-    QObject::connect(header, &QHeaderView::sectionResized, label, [label, snippet](int section, int, int size) {
-        if (section != 4)
-            return;
-        label->setFixedWidth(qMax(0, size - 10));
-        label->setText(QFontMetrics(label->font()).elidedText(snippet, Qt::ElideRight, label->width()));
-    }, Qt::DirectConnection);
+    QObject::connect(
+        header, &QHeaderView::sectionResized, label,
+        [label, snippet](int section, int, int size) {
+            if (section != ItemColumnText)
+                return;
+            label->setFixedWidth(qMax(0, size - 10));
+            label->setText(QFontMetrics(label->font()).elidedText(snippet, Qt::ElideRight, label->width()));
+        },
+        Qt::DirectConnection);
 }
-
-// Roles of column 4 that keep what the row widget shows, so the widget can be made when the row
-// first comes into view, from the row alone (the record may be gone by then).
-enum MailRowRole : int {
-    SenderRole = Qt::UserRole,
-    SubjectRole,
-    DateRole,
-    SnippetRole,       // invalid when the mail has no body
-    PriorityRole,      // bool
-    AttachmentRole,    // bool
-};
 
 QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
 {
@@ -194,21 +187,21 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     const QFont font11 = listFont(11);
     const QFontMetrics metrics(font11);
 
-    QLabel *sender = plainLabel(row->data(4, SenderRole).toString());
+    QLabel *sender = plainLabel(row->data(ItemColumnText, SenderRole).toString());
     sender->setObjectName(QStringLiteral("mailSender"));
     sender->setFixedHeight(12);
     sender->setFont(listFont(11, true));
     auto *line1 = new QHBoxLayout;
     line1->addWidget(sender);
     line1->addStretch();
-    if (row->data(4, PriorityRole).toBool()) {
+    if (row->data(ItemColumnText, PriorityRole).toBool()) {
         QLabel *priority = plainLabel();
         priority->setObjectName(QStringLiteral("mailPriority"));
         priority->setFixedSize(15, 12);
         priority->setPixmap(cachedPixmap(kPriorityIcon));
         line1->addWidget(priority);
     }
-    if (row->data(4, AttachmentRole).toBool()) {
+    if (row->data(ItemColumnText, AttachmentRole).toBool()) {
         QLabel *attachment = plainLabel();
         attachment->setObjectName(QStringLiteral("mailAttachment"));
         attachment->setFixedSize(30, 12);
@@ -216,14 +209,14 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
         line1->addWidget(attachment);
     }
 
-    const QString subjectText = row->data(4, SubjectRole).toString();
+    const QString subjectText = row->data(ItemColumnText, SubjectRole).toString();
     QLabel *subject = plainLabel();
     subject->setObjectName(QStringLiteral("mailSubject"));
     subject->setFixedSize(190, 12);
     subject->setFont(font11);
     subject->setText(subjectText.isEmpty() ? QStringLiteral("No Subject")
                                            : metrics.elidedText(subjectText, Qt::ElideRight, subject->width()));
-    QLabel *date = plainLabel(row->data(4, DateRole).toString());
+    QLabel *date = plainLabel(row->data(ItemColumnText, DateRole).toString());
     date->setObjectName(QStringLiteral("mailDate"));
     date->setFixedSize(60, 12);
     auto *line2 = new QHBoxLayout;
@@ -249,7 +242,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     lines->addLayout(line3);
     widget->setStyleSheet(QLatin1String(kRowSheet));
     followColumnWidth(header, widget);
-    const QVariant snippetText = row->data(4, SnippetRole);
+    const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
     if (snippetText.isValid())
         followSnippetWidth(header, snippet, snippetText.toString());
     // A row that comes into view after column 4 was resized starts as the others now are.
@@ -283,40 +276,41 @@ QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileS
     auto *row = new QTreeWidgetItem;
     const QFont font11 = listFont(11);
     const QFont font12 = listFont(12);
-    for (int c = 0; c <= 4; ++c) {
-        row->setSizeHint(c, c <= 2 ? QSize(20, 20) : QSize(60, 60));
-        row->setFont(c, c == 4 ? font12 : font11);
+    for (int c = ItemColumnKey; c <= ItemColumnText; ++c) {
+        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, 60));
+        row->setFont(c, c == ItemColumnText ? font12 : font11);
     }
-    row->setData(0, ItemKindRole, int(ItemKindMail));
-    row->setData(0, ItemIndexRole, qlonglong(position));
-    row->setData(0, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
-    row->setData(4, SenderRole, texts.sender);
-    row->setData(4, SubjectRole, texts.subject);
-    row->setData(4, DateRole, texts.date);
+    row->setData(ItemColumnKey, ItemKindRole, int(FolderKindMail));
+    row->setData(ItemColumnKey, ItemIndexRole, qlonglong(position));
+    row->setData(ItemColumnKey, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
+    row->setData(ItemColumnText, SenderRole, texts.sender);
+    row->setData(ItemColumnText, SubjectRole, texts.subject);
+    row->setData(ItemColumnText, DateRole, texts.date);
     if (texts.hasSnippet)
-        row->setData(4, SnippetRole, texts.snippet);
+        row->setData(ItemColumnText, SnippetRole, texts.snippet);
     if (mail.cPriority == '2') {
-        setIconWithName(row, 1, kPriorityIcon);
-        row->setData(4, PriorityRole, true);
+        setIconWithName(row, ItemColumnPriority, kPriorityIcon);
+        row->setData(ItemColumnText, PriorityRole, true);
     }
     if (mail.bHasAttachment != 0) {
-        setIconWithName(row, 3, kAttachmentIcon);
-        row->setData(4, AttachmentRole, true);
+        setIconWithName(row, ItemColumnAttachment, kAttachmentIcon);
+        row->setData(ItemColumnText, AttachmentRole, true);
     }
-    row->setText(5, QString::number(mail.llBodyOffset));
-    row->setText(6, QString::number(mail.dwBodyLength));
-    setIconWithName(row, 2, kInboxIcon);
+    row->setText(ItemColumnUuid, QString::number(mail.llBodyOffset));
+    row->setText(ItemColumnBodyLength, QString::number(mail.dwBodyLength));
+    setIconWithName(row, ItemColumnKindIcon, kInboxIcon);
     return row;
 }
 
 QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
 {
-    if (!row || row->data(0, ItemKindRole) != QVariant(int(ItemKindMail)) || !row->data(4, SubjectRole).isValid())
+    if (!row || row->data(ItemColumnKey, ItemKindRole) != QVariant(int(FolderKindMail))
+        || !row->data(ItemColumnText, SubjectRole).isValid())
         return nullptr;
-    if (QWidget *made = list->itemWidget(row, 4))
+    if (QWidget *made = list->itemWidget(row, ItemColumnText))
         return made;
     QWidget *widget = mailRowWidget(row, list);
-    list->setItemWidget(row, 4, widget);
+    list->setItemWidget(row, ItemColumnText, widget);
     return widget;
 }
 

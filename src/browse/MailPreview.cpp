@@ -5,13 +5,14 @@
 
 #include "browse/AttachmentTiles.h"
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QZovuvozivMainWindow.h"
+#include "scanner/XmlEntities.h"
 
 #include <QDateTime>
 #include <QFontMetrics>
@@ -85,16 +86,16 @@ void showSender(QLabel *label, const QString &fromList)
 // Attachments lines.
 void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
 {
-    QTextBrowser *header = w->m_pMailHeaderText;
-    showSender(w->m_pSenderLabel, f.strFromList);
-    w->m_pSubjectLabel->setText(MailSubjectLine(mail.pSubject));
+    QTextBrowser *header = Panes(w).mailHeaderText;
+    showSender(Panes(w).senderLabel, f.strFromList);
+    Panes(w).subjectLabel->setText(MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
         return QLatin1String(label) + MailListForm(list).toHtmlEscaped();
     };
     if (!f.strToList.isEmpty())
         header->append(line("<b>To: </b>", f.strToList));
     const QString date = MailPreviewDate(mail, f.strEntryName);
-    w->m_pDateLabel->setText(date);
+    Panes(w).dateLabel->setText(date);
     if (!date.isEmpty())
         header->append(date);
     if (!f.strCcList.isEmpty())
@@ -104,8 +105,8 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     if (!f.strAttachmentNames.isEmpty())
         header->append(line("<b>Attachments: </b>", f.strAttachmentNames));
     ShowAttachmentTiles(f);
-    w->m_pRecipientsLabel->setTextFormat(Qt::RichText);
-    w->m_pRecipientsLabel->setText(MailRecipientsHtml(f));
+    Panes(w).recipientsLabel->setTextFormat(Qt::RichText);
+    Panes(w).recipientsLabel->setText(MailRecipientsHtml(f));
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();
     header->hide();
@@ -114,7 +115,7 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
 // The body in the HTML view, or in the text view when it holds the marker line.
 void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
 {
-    QTextBrowser *htmlView = w->m_pHtmlPreview;
+    QTextBrowser *htmlView = Panes(w).htmlPreview;
     UseSafePreviewDocument(htmlView);
     if (mail.llBodyOffset < 1 || mail.dwBodyLength == 0) {
         htmlView->clear();
@@ -125,7 +126,7 @@ void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFi
     QString body = MailPreviewBody(UpToFirstNul(ReadArchiveBytes(mail.llBodyOffset, mail.dwBodyLength)), &html);
     if (!g_mailPreviewMarkerLine.isEmpty() && body.contains(g_mailPreviewMarkerLine)) {
         htmlView->close();
-        QTextBrowser *textView = w->m_pTextPreview;
+        QTextBrowser *textView = Panes(w).textPreview;
         UseSafePreviewDocument(textView);
         if (html)
             textView->setText(body);
@@ -143,16 +144,6 @@ void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFi
 }
 
 } // namespace
-
-QString UndoPreviewEntities(QString text)
-{
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    text.replace(QLatin1String("&amp;lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    return text;
-}
 
 QString MailSenderLine(const QString &fromList)
 {
@@ -207,7 +198,7 @@ bool IsPreviewHtmlBody(const QString &body)
 
 QString MailPreviewBody(const QByteArray &stored, bool *html)
 {
-    QString body = UndoPreviewEntities(QString::fromUtf8(UpToFirstNul(stored)));
+    QString body = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview);
     body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     *html = IsPreviewHtmlBody(body);
     // The exporter ends a text body with a line end of its own; nothing else is cut.
@@ -242,18 +233,18 @@ void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
     QZovuvozivMainWindow *w = pZovuvozivWinTemp;
     if (!w || !pRecord)
         return;
-    w->m_pMailHeaderText->clear();
-    w->m_pMailHeaderText->show();
-    w->m_pTextPreview->clear();
-    w->m_pTextPreview->hide();
-    w->m_pHtmlPreview->clear();
-    w->m_pMailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
-    w->m_pMailHeaderText->setFontPointSize(11);
+    Panes(w).mailHeaderText->clear();
+    Panes(w).mailHeaderText->show();
+    Panes(w).textPreview->clear();
+    Panes(w).textPreview->hide();
+    Panes(w).htmlPreview->clear();
+    Panes(w).mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
+    Panes(w).mailHeaderText->setFontPointSize(11);
 
     MailMessageFields fields = ParseMessageXml(ReadMessageXml(pRecord->llDataOffset, pRecord->dwDataLength));
     fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
     showHeader(w, *pRecord, fields);
     showBody(w, *pRecord, fields);
-    if (w->m_pFolderTree)
-        w->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes(w).folderTree)
+        Panes(w).folderTree->setFocus(Qt::OtherFocusReason);
 }

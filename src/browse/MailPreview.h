@@ -16,10 +16,6 @@ constexpr qint64 kMaxInlinePictureBytes = qint64(10) * 1024 * 1024;
 // (the default) turns the rule off.
 extern QString g_mailPreviewMarkerLine;
 
-// "&lt;", "&amp;", "&nbsp;", "&amp;lt;", "&gt;" replaced in that order, case-sensitive, so a
-// stored "&amp;gt;" ends as ">". Descriptions and mail bodies are shown this way.
-QString UndoPreviewEntities(QString text);
-
 // The sender line: of a list "a;" the address, of "a;b;" the last one; "" for an empty list.
 QString MailSenderLine(const QString &fromList);
 // "<no subject>" for a mail without one; otherwise the subject less one trailing ';'.

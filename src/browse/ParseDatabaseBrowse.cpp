@@ -3,10 +3,11 @@
 // panes and the view before the item list is filled.
 
 #include "browse/BrowseGlobals.h"
-#include "browse/FolderAttributes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/WorkerGlobals.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -41,7 +42,7 @@ Qt::CheckState boxFor(quint8 state)
 
 QTreeWidget *folderTree()
 {
-    return pZovuvozivWin ? pZovuvozivWin->m_pFolderTree : nullptr;
+    return pZovuvozivWin ? Panes(pZovuvozivWin).folderTree : nullptr;
 }
 
 qint64 idOf(const QTreeWidgetItem *item)
@@ -119,31 +120,29 @@ void emptyAttachmentGrid(QGridLayout *grid)
     }
 }
 
-void clearPanesForClick(QParseDatabase *db, QZovuvozivMainWindow *w)
+void clearPanesForClick(const BrowsePanes &p)
 {
-    emptyAttachmentGrid(w->m_pAttachmentGrid);
+    emptyAttachmentGrid(p.attachmentGrid);
     stoploopFlag = true;
-    w->m_pMailHeaderText->clear();
-    w->m_pTextPreview->clear();
-    w->m_pTextPreview->show();
-    w->m_pHtmlPreview->close();
-    db->DisconnectItemListHeader();
-    w->m_pItemList->clear();
-    w->m_pSubjectLabel->close();
-    w->m_pMailHeaderArea->close();
-    for (QLabel *l : {w->m_pSubjectLabel, w->m_pRecipientsLabel, w->m_pDateLabel, w->m_pSenderLabel})
+    p.mailHeaderText->clear();
+    p.textPreview->clear();
+    p.textPreview->show();
+    p.htmlPreview->close();
+    p.itemList->clear();
+    p.subjectLabel->close();
+    p.mailHeaderArea->close();
+    for (QLabel *l : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel})
         l->clear();
 }
 
-void showMailPanes(QParseDatabase *db, QZovuvozivMainWindow *w)
+void showMailPanes(const BrowsePanes &p)
 {
-    w->m_pTextPreview->close();
-    db->DisconnectItemListHeader();
-    w->m_pItemList->clear();
-    w->m_pSubjectLabel->show();
-    w->m_pMailHeaderArea->show();
-    w->m_pHtmlPreview->clear();
-    w->m_pHtmlPreview->show();
+    p.textPreview->close();
+    p.itemList->clear();
+    p.subjectLabel->show();
+    p.mailHeaderArea->show();
+    p.htmlPreview->clear();
+    p.htmlPreview->show();
 }
 
 } // namespace
@@ -317,7 +316,7 @@ void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int colu
     QZovuvozivMainWindow *w = pZovuvozivWin;
     if (!w)
         return;
-    clearPanesForClick(this, w);
+    clearPanesForClick(Panes(w));
     if (!item)
         return;
     if (bProcessRunning) {
@@ -338,7 +337,7 @@ void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int colu
     case FolderKindTasks: w->OnClickedTaskButton(); break;
     case FolderKindNotes: w->OnClickedNoteButton(); break;
     default:
-        showMailPanes(this, w);
+        showMailPanes(Panes(w));
         w->OnClickedMailButton();
         break;
     }
@@ -356,14 +355,7 @@ void QParseDatabase::OnMessageSubjectChanged()
     if (!pZovuvozivWin || !m_pPreview)
         return;
     // Only the first selected row in tree order is shown.
-    QTreeWidgetItemIterator it(pZovuvozivWin->m_pItemList, QTreeWidgetItemIterator::Selected);
+    QTreeWidgetItemIterator it(Panes(pZovuvozivWin).itemList, QTreeWidgetItemIterator::Selected);
     if (*it)
         m_pPreview->OnMessageSubjectClicked(*it);
-}
-
-void QParseDatabase::DisconnectItemListHeader()
-{
-    for (const QMetaObject::Connection &c : qAsConst(m_headerConnections))
-        disconnect(c);
-    m_headerConnections.clear();
 }

@@ -13,14 +13,14 @@ namespace {
 qint64 positionOf(const QTreeWidgetItem *row)
 {
     bool ok = false;
-    const qlonglong position = row->data(0, ItemIndexRole).toLongLong(&ok);
+    const qlonglong position = row->data(ItemColumnKey, ItemIndexRole).toLongLong(&ok);
     return ok ? qint64(position) : -1;
 }
 
-// Column 5 holds the 32 hexadecimal digits of the record's uuid, compared exactly.
+// The uuid column holds the 32 hexadecimal digits of the record's uuid, compared exactly.
 bool uuidMatches(const char *uuid, const QTreeWidgetItem *row)
 {
-    const QByteArray key = row->text(5).toLatin1();
+    const QByteArray key = row->text(ItemColumnUuid).toLatin1();
     return key.size() == int(qstrnlen(uuid, 32)) && std::memcmp(key.constData(), uuid, size_t(key.size())) == 0;
 }
 
@@ -39,8 +39,8 @@ int CurrentRowKind(const QTreeWidgetItem *row)
 {
     if (!row)
         return -1;
-    const QVariant kind = row->data(0, ItemKindRole);
-    const QVariant serial = row->data(0, ItemFillSerialRole);
+    const QVariant kind = row->data(ItemColumnKey, ItemKindRole);
+    const QVariant serial = row->data(ItemColumnKey, ItemFillSerialRole);
     if (!kind.isValid() || !serial.isValid() || serial.toULongLong() != g_itemListFillSerial)
         return -1;
     return kind.toInt();
@@ -48,14 +48,14 @@ int CurrentRowKind(const QTreeWidgetItem *row)
 
 MailMLRC *MailRecordOfRow(const QTreeWidgetItem *row)
 {
-    if (CurrentRowKind(row) != ItemKindMail)
+    if (CurrentRowKind(row) != FolderKindMail)
         return nullptr;
     MailMLRC *mail = RecordAtPosition(TmpMlrcPtrStart, positionOf(row));
     if (!mail)
         return nullptr;
     bool okOffset = false, okLength = false;
-    const qint64 offset = row->text(5).toLongLong(&okOffset);
-    const quint64 length = row->text(6).toULongLong(&okLength);
+    const qint64 offset = row->text(ItemColumnUuid).toLongLong(&okOffset);
+    const quint64 length = row->text(ItemColumnBodyLength).toULongLong(&okLength);
     return okOffset && okLength && offset == qint64(mail->llBodyOffset) && length == quint64(mail->dwBodyLength)
                ? mail
                : nullptr;
@@ -63,22 +63,22 @@ MailMLRC *MailRecordOfRow(const QTreeWidgetItem *row)
 
 ContactInformation *ContactRecordOfRow(const QTreeWidgetItem *row)
 {
-    return keyedRecord(row, ItemKindContact, TmpCTRCPtrStart);
+    return keyedRecord(row, FolderKindContacts, TmpCTRCPtrStart);
 }
 
 CalenderInformation *CalendarRecordOfRow(const QTreeWidgetItem *row)
 {
-    return keyedRecord(row, ItemKindCalendar, TmpCLRCPtrStart);
+    return keyedRecord(row, FolderKindCalendar, TmpCLRCPtrStart);
 }
 
 TasksInformation *TaskRecordOfRow(const QTreeWidgetItem *row)
 {
-    return keyedRecord(row, ItemKindTask, TmpTSRCPtrStart);
+    return keyedRecord(row, FolderKindTasks, TmpTSRCPtrStart);
 }
 
 NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row)
 {
-    return keyedRecord(row, ItemKindNote, TmpNTRCPtrStart);
+    return keyedRecord(row, FolderKindNotes, TmpNTRCPtrStart);
 }
 
 void PreviewMailRecord(MailMLRC *record)

@@ -30,7 +30,7 @@ Record *RecordAtPosition(Record *head, qint64 position)
     return nullptr;
 }
 
-// The row's kind code (0 mail, 41 contact, 42 calendar, 43 task, 44 note), or -1 for a row
+// The row's kind code (a FolderKind), or -1 for a row
 // without a key or of an earlier fill.
 int CurrentRowKind(const QTreeWidgetItem *row);
 

@@ -1,13 +1,13 @@
 #include "browse/QPreviewOfItems.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
 #include "browse/DateConverter.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/SafePreviewDocument.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/QZovuvozivMainWindow.h"
 
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -23,14 +23,14 @@ namespace {
 
 QTextBrowser *textPreview()
 {
-    return pZovuvozivWinTemp ? pZovuvozivWinTemp->m_pTextPreview : nullptr;
+    return pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
 }
 
 // The writers end with the keyboard on the folder tree, so arrow keys move between folders.
 void focusFolderTree()
 {
-    if (pZovuvozivWinTemp && pZovuvozivWinTemp->m_pFolderTree)
-        pZovuvozivWinTemp->m_pFolderTree->setFocus(Qt::OtherFocusReason);
+    if (pZovuvozivWinTemp && Panes(pZovuvozivWinTemp).folderTree)
+        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
 }
 
 // A long text (task or note) as one paragraph of its own, after its heading.
@@ -65,12 +65,12 @@ void ResetItemPreviewPane()
 {
     pZovuvozivWinTemp = pZovuvozivWin;
     QZovuvozivMainWindow *w = pZovuvozivWinTemp;
-    if (!w || !w->m_pTextPreview)
+    if (!w || !Panes(w).textPreview)
         return;
-    w->m_pMailHeaderText->clear();
-    w->m_pMailHeaderText->hide();
-    w->m_pHtmlPreview->close();
-    QTextBrowser *view = w->m_pTextPreview;
+    Panes(w).mailHeaderText->clear();
+    Panes(w).mailHeaderText->hide();
+    Panes(w).htmlPreview->close();
+    QTextBrowser *view = Panes(w).textPreview;
     UseSafePreviewDocument(view);
     view->show();
     view->clear();
@@ -105,24 +105,24 @@ void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, in
     const int kind = CurrentRowKind(pItemSelected);
     if (kind < 0 || !pZovuvozivWinTemp)
         return;
-    if (kind == ItemKindMail) {
+    if (kind == FolderKindMail) {
         if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
             PreviewMailRecord(mail);
         return;
     }
-    pZovuvozivWinTemp->m_pHtmlPreview->close();
+    Panes(pZovuvozivWinTemp).htmlPreview->close();
     switch (kind) {
-    case ItemKindContact:
+    case FolderKindContacts:
         OnContactItemClicked(pItemSelected, nCol);
         break;
-    case ItemKindCalendar:
+    case FolderKindCalendar:
         if (CalenderInformation *event = CalendarRecordOfRow(pItemSelected))
             PreviewCalendarRecord(event);
         break;
-    case ItemKindTask:
+    case FolderKindTasks:
         OnTaskItemClicked(pItemSelected, nCol);
         break;
-    case ItemKindNote:
+    case FolderKindNotes:
         OnNoteItemClicked(pItemSelected, nCol);
         break;
     default:

@@ -1,6 +1,6 @@
 #include "platform/ArchiveSource.h"
 
-#include "shell/ShellGlobals.h"
+#include "platform/WorkerGlobals.h"
 
 #include <cerrno>
 #include <cstring>

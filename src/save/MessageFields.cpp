@@ -1,8 +1,8 @@
 #include "save/MessageFields.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ElementValue.h"
-#include "shell/ShellGlobals.h"
 
 #include <QStringList>
 
@@ -11,41 +11,6 @@
 #include <string_view>
 
 namespace {
-
-struct Entity {
-    const char *text;
-    const char *replacement;
-};
-
-const Entity kThreeEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}};
-const Entity kSixEntities[] = {{"&lt;", "<"},  {"&amp;", "&"},  {"&nbsp;", " "},
-                               {"&gt;", ">"},  {"&apos;", "'"}, {"&quot;", "\""}};
-// Doubly escaped markup first, then the single entities.
-const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", ">"},
-                                {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
-const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
-
-// Case-blind entity test, visiting only the '&' positions (every value of every message passes
-// through here).
-template <size_t N>
-bool containsAny(const QString &text, const Entity (&table)[N])
-{
-    for (int at = text.indexOf(QLatin1Char('&')); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
-        for (const Entity &e : table) {
-            if (HasCaselessLiteralAt(text, at, e.text))
-                return true;
-        }
-    }
-    return false;
-}
-
-template <size_t N>
-QString replaceInOrder(QString text, const Entity (&table)[N])
-{
-    for (const Entity &e : table)
-        text.replace(QLatin1String(e.text), QLatin1String(e.replacement));
-    return text;
-}
 
 // Text from 'from' up to (not including) 'to'. A position built on a missing marker is
 // negative; it, or an end before the start, gives an empty value instead of a wild cut.
@@ -174,7 +139,7 @@ void parseSenderNames(const QString &element, QStringList *member)
             continue;
         QString name = entry.mid(from, quote - from);
         name.remove(QLatin1Char(','));
-        names.append(UndoEntities(name));
+        names.append(UnescapeXmlEntities(name, EntityForm::Scanned));
     }
     if (!names.isEmpty())
         *member = names;
@@ -273,42 +238,6 @@ void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLi
 }
 
 } // namespace
-
-bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
-{
-    const int length = int(std::strlen(literal));
-    if (at < 0 || at + length > text.size())
-        return false;
-    const QChar *c = text.constData() + at;
-    for (int i = 0; i < length; ++i) {
-        ushort u = c[i].unicode();
-        if (u >= 'A' && u <= 'Z')
-            u = ushort(u + ('a' - 'A'));
-        if (u != ushort(literal[i]))
-            return false;
-    }
-    return true;
-}
-
-QString UnescapeXmlEntities(const QString &text, EntityForm form)
-{
-    switch (form) {
-    case EntityForm::Three:
-        return containsAny(text, kThreeEntities) ? replaceInOrder(text, kThreeEntities) : text;
-    case EntityForm::Six:
-        return containsAny(text, kSixEntities) ? replaceInOrder(text, kSixEntities) : text;
-    case EntityForm::Body:
-        break;
-    }
-    bool gated = false;
-    for (const char *g : kBodyGate)
-        gated = gated || text.contains(QLatin1String(g), Qt::CaseInsensitive);
-    if (!gated)
-        return text;
-    QString out = replaceInOrder(text, kBodyEntities);
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return out;
-}
 
 QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength)
 {

@@ -3,6 +3,8 @@
 // (for the writers) the Message-ID. The preview and every mail writer parse with these same
 // functions, so what the preview shows is what a save writes.
 
+#include "scanner/XmlEntities.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -44,18 +46,6 @@ enum class MessageIdForm {
     AngleBrackets,   // "<" + identifier without any "<" + ">"
     ClosingBracket,  // identifier + ">", with a leading "<" supplied when missing
 };
-
-enum class EntityForm {
-    Three,  // &lt; &amp; &nbsp;
-    Six,    // the three, then &gt; &apos; &quot;
-    Body,   // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when an entity is present
-};
-
-// Whether text holds the lower-case ASCII literal at position at, letters compared without case.
-bool HasCaselessLiteralAt(const QString &text, int at, const char *literal);
-
-// Ordered replacement of whole-text entities; each pass works on the result of the one before.
-QString UnescapeXmlEntities(const QString &text, EntityForm form);
 
 // The preview drops lists longer than these whole, never cuts them. The writers keep every list
 // whole (AddressListLimit::Unlimited): a message with thousands of recipients keeps them all.

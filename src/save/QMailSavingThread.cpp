@@ -1,10 +1,10 @@
 #include "save/QMailSavingThread.h"
 
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
+#include "platform/WorkerGlobals.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "shell/ShellGlobals.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -44,11 +44,9 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
     const SaveType type = SaveTypeForIndex(index);
     if (type == SaveTypeInvalid)
         return false;
-    bStopFlag = false;
     strDatabasePath = path;
     nSaveType = type;
-    start(QThread::LowPriority);
-    return true;
+    return StartWorker(*this, bStopFlag);
 }
 
 SaveOutcome QMailSavingThread::outcome() const

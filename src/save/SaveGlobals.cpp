@@ -1,5 +1,10 @@
 #include "save/SaveGlobals.h"
 
+QString strTime;
+QString saveDir;
+unsigned int SizeOfAllMails = 0;
+unsigned int ulCount = 0;
+
 bool appmaildata = false;
 bool cont = false;
 bool cal = false;

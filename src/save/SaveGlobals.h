@@ -1,8 +1,16 @@
 #pragma once
-// State the saving thread owns. All of it is written and read on the saving thread only, while a
-// save runs; nothing else touches it.
+// State of the save run. Defined in SaveGlobals.cpp.
 
 #include <QString>
+
+// The save in progress: its stamp "(d MMM yyyy,hh-mm-ss)", destination, item total and running
+// count. Written by the GUI thread before the saving thread starts; read by it and the writers.
+extern QString strTime;
+extern QString saveDir;
+extern unsigned int SizeOfAllMails;
+extern unsigned int ulCount;
+
+// The rest is the saving thread's own: written and read on that thread only, while a save runs.
 
 // Target of the contact, calendar, task and note writers: false the .rge package, true the Apple
 // Mail output. Set by run() for every checked folder of save types 1 and 2, before its writer.

@@ -2,7 +2,7 @@
 // Save types and the one mapping from the Save As list position to a type. The save start, the
 // output folders and the saving thread all use this mapping, so they never disagree.
 
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 
 enum SaveType {
     SaveTypeInvalid = -1,   // no entry chosen, or a position the list never has

@@ -1,10 +1,10 @@
 #include "scanner/ArchiveWalk.h"
 
+#include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/ElementValue.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <cstdlib>
 #include <cstring>

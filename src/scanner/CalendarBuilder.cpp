@@ -1,7 +1,7 @@
+#include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
-#include "shell/ShellGlobals.h"
 
 void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, qint64 size)
 {

@@ -1,5 +1,7 @@
 #include "scanner/ElementValue.h"
 
+#include "scanner/XmlEntities.h"
+
 #include <QUuid>
 
 #include <cstdlib>
@@ -114,61 +116,6 @@ bool IsBlankValue(std::string_view raw)
     return true;
 }
 
-namespace {
-
-// Decodes one entity at text[i] ('&'); returns its length in text and sets out, or 0 if unknown.
-int decodeEntity(const QString &text, int i, QString *out)
-{
-    static const struct {
-        const char *name;
-        const char *value;
-    } named[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""},
-                 {"&apos;", "'"}, {"&nbsp;", " "}};
-    for (const auto &e : named) {
-        const int n = int(strlen(e.name));
-        if (text.midRef(i, n) == QLatin1String(e.name)) {
-            *out = QString::fromLatin1(e.value);
-            return n;
-        }
-    }
-    if (text.midRef(i, 2) != QLatin1String("&#"))
-        return 0;
-    const int semi = text.indexOf(QLatin1Char(';'), i + 2);
-    if (semi < 0 || semi - i > 12)
-        return 0;
-    const bool hex = i + 2 < text.size() && (text[i + 2] == QLatin1Char('x') || text[i + 2] == QLatin1Char('X'));
-    bool ok = false;
-    const uint code = text.midRef(i + (hex ? 3 : 2), semi - i - (hex ? 3 : 2)).toUInt(&ok, hex ? 16 : 10);
-    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        return 0;
-    const char32_t c = char32_t(code);
-    *out = QString::fromUcs4(&c, 1);
-    return semi - i + 1;
-}
-
-} // namespace
-
-QString UndoEntities(const QString &text)
-{
-    if (!text.contains(QLatin1Char('&')))
-        return text;
-    QString result;
-    result.reserve(text.size());
-    for (int i = 0; i < text.size();) {
-        if (text[i] == QLatin1Char('&')) {
-            QString decoded;
-            const int used = decodeEntity(text, i, &decoded);
-            if (used > 0) {
-                result += decoded;
-                i += used;
-                continue;
-            }
-        }
-        result += text[i++];
-    }
-    return result;
-}
-
 char *MakeCString(const QByteArray &bytes)
 {
     char *s = static_cast<char *>(calloc(size_t(bytes.size()) + 1, 1));
@@ -185,7 +132,7 @@ char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
     const QString value = DecodeTrimmed(ElementBytes(item, span));
     if (value.isEmpty() || (maxUnits > 0 && value.size() > maxUnits))
         return nullptr;
-    return MakeCString(UndoEntities(value).toUtf8());
+    return MakeCString(UnescapeXmlEntities(value, EntityForm::Scanned).toUtf8());
 }
 
 bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length,

@@ -69,9 +69,6 @@ QString DecodeTrimmed(std::string_view raw);
 // Whether DecodeTrimmed(raw) would be empty, without decoding long texts.
 bool IsBlankValue(std::string_view raw);
 
-// One left-to-right pass: &lt; &gt; &amp; &quot; &apos; &#N; &#xH; and &nbsp; (a space).
-QString UndoEntities(const QString &text);
-
 // A zeroed heap copy of the bytes with a terminating NUL; the caller owns it (free()).
 char *MakeCString(const QByteArray &bytes);
 

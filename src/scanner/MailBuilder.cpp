@@ -1,8 +1,9 @@
+#include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
-#include "shell/ShellGlobals.h"
+#include "scanner/XmlEntities.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ char *subjectText(std::string_view item)
     const QString value = trimmedValue(item, "<OPFMessageCopySubject");
     if (value.isEmpty())
         return nullptr;
-    QString subject = UndoEntities(value);
+    QString subject = UnescapeXmlEntities(value, EntityForm::Scanned);
     subject.remove(QLatin1Char('\n'));
     subject.remove(QLatin1Char('\r'));
     return subject.size() > 1023 ? nullptr : MakeCString(subject.toUtf8());

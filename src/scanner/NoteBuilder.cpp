@@ -1,7 +1,8 @@
+#include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
-#include "shell/ShellGlobals.h"
+#include "scanner/XmlEntities.h"
 
 namespace {
 
@@ -11,7 +12,7 @@ char *noteTitle(std::string_view item)
     const QString value = trimmedValue(item, "<OPFNoteCopyTitle");
     if (value.isEmpty())
         return nullptr;
-    const QString title = UndoEntities(value);
+    const QString title = UnescapeXmlEntities(value, EntityForm::Scanned);
     return title.size() > 255 ? nullptr : MakeCString(title.toUtf8());
 }
 

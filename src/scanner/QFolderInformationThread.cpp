@@ -1,9 +1,9 @@
 #include "scanner/QFolderInformationThread.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent) {}
 
@@ -23,11 +23,7 @@ void QFolderInformationThread::setSource(std::shared_ptr<ArchiveSource> source)
 
 void QFolderInformationThread::SetInitialSettings()
 {
-    if (isRunning())
-        return;
-    // A stop request belongs to its run: clear it before the next one starts.
-    bStopFlag = false;
-    start(QThread::LowPriority);
+    StartWorker(*this, bStopFlag);
 }
 
 void QFolderInformationThread::run()

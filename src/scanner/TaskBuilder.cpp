@@ -1,7 +1,8 @@
+#include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
-#include "shell/ShellGlobals.h"
+#include "scanner/XmlEntities.h"
 
 namespace {
 
@@ -11,7 +12,7 @@ char *taskName(std::string_view item)
     const QString value = trimmedValue(item, "<OPFTaskCopyName");
     if (value.isEmpty() || value.size() > 255)
         return nullptr;
-    QString name = UndoEntities(value);
+    QString name = UnescapeXmlEntities(value, EntityForm::Scanned);
     name.replace(QLatin1Char('\n'), QLatin1Char(' '));
     name.replace(QLatin1Char('\r'), QLatin1Char(' '));
     return MakeCString(name.toUtf8());

@@ -1,93 +1,17 @@
 #include "shell/AboutDlg.h"
 
 #include "platform/DesktopOpener.h"
+#include "platform/Edition.h"
 #include "platform/PlistSettings.h"
-#include "shell/Edition.h"
 #include "shell/ShellGlobals.h"
+
+#include "ui_AboutDialog.h"
 
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QSysInfo>
-
-namespace Ui {
-class AboutDialog {
-public:
-    QFrame *MainFrame;
-    QLabel *label;   // title strip
-    QLabel *LabelPixmap;
-    QFrame *frame;   // information panel
-    QLabel *label_18, *label_12, *label_20, *line1, *label_6, *label_17, *label_16, *line2;
-    QLabel *label_22, *OSLabel, *label_15, *VersionLabel, *SupportBtn;
-    QPushButton *LicenseButton, *CloseButton;
-
-    void setupUi(QDialog *dialog)
-    {
-        dialog->setObjectName(QStringLiteral("AboutDialog"));
-        MainFrame = new QFrame(dialog);
-        MainFrame->setObjectName(QStringLiteral("MainFrame"));
-        MainFrame->setFrameShape(QFrame::Box);
-        MainFrame->setFrameShadow(QFrame::Plain);
-        label = makeLabel(MainFrame, "label");
-        LabelPixmap = makeLabel(dialog, "LabelPixmap");
-        frame = new QFrame(dialog);
-        frame->setObjectName(QStringLiteral("frame"));
-        frame->setFrameShape(QFrame::NoFrame);
-        frame->setAutoFillBackground(true);
-        label_18 = makeLabel(frame, "label_18");
-        label_12 = makeLabel(frame, "label_12");
-        label_20 = makeLabel(frame, "label_20");
-        line1 = makeLabel(frame, "line1");
-        label_6 = makeLabel(frame, "label_6");
-        label_17 = makeLabel(frame, "label_17");
-        label_16 = makeLabel(frame, "label_16");
-        line2 = makeLabel(frame, "line2");
-        label_22 = makeLabel(frame, "label_22");
-        OSLabel = makeLabel(frame, "OSLabel");
-        label_15 = makeLabel(frame, "label_15");
-        VersionLabel = makeLabel(frame, "VersionLabel");
-        SupportBtn = makeLabel(frame, "SupportBtn");
-        LicenseButton = makeButton(frame, "LicenseButton");
-        CloseButton = makeButton(frame, "CloseButton");
-        QObject::connect(CloseButton, &QPushButton::clicked, dialog, &QDialog::close);
-        retranslateUi(dialog);
-    }
-
-    void retranslateUi(QDialog *dialog)
-    {
-        auto tr = [](const char *text) { return QCoreApplication::translate("AboutDialog", text); };
-        const QString heading = QStringLiteral("<span style=\"font-weight:600; color:#000000;\">%1</span>");
-        const QString caption = QStringLiteral("<b>%1 : </b>");
-        dialog->setWindowTitle(tr("About"));
-        label_20->setText(heading.arg(tr("Product Information")));
-        label_16->setText(heading.arg(tr("System Information")));
-        label_6->setText(caption.arg(tr("Version")));
-        label_22->setText(caption.arg(tr("OS")));
-        label_15->setText(caption.arg(tr("Version")));
-        label_17->setText(QStringLiteral("3.0.0.0"));
-        LicenseButton->setText(tr("View User License"));
-        CloseButton->setText(tr("Close"));
-        for (QLabel *text : {label, label_18, label_12, OSLabel, VersionLabel, SupportBtn})
-            text->setText(QString());
-    }
-
-private:
-    static QLabel *makeLabel(QWidget *parent, const char *name)
-    {
-        auto *label = new QLabel(parent);
-        label->setObjectName(QLatin1String(name));
-        return label;
-    }
-    static QPushButton *makeButton(QWidget *parent, const char *name)
-    {
-        auto *button = new QPushButton(parent);
-        button->setObjectName(QLatin1String(name));
-        button->setFocusPolicy(Qt::NoFocus);
-        return button;
-    }
-};
-} // namespace Ui
 
 namespace {
 
@@ -132,6 +56,7 @@ AboutDlg::AboutDlg(QWidget *parent) : FramelessDialog(parent), ui(new Ui::AboutD
     RestoreTexts();
     SetFixedSizeWidget();
     init();
+    connect(ui->CloseButton, &QPushButton::clicked, this, &QDialog::close);
     connect(ui->LicenseButton, &QPushButton::clicked, this, &AboutDlg::OpenLicense);
     connect(ui->SupportBtn, &QLabel::linkActivated, this, &AboutDlg::OnSupportLinkActivated);
     MakeFrameless();
@@ -235,23 +160,12 @@ void AboutDlg::FillChildRects()
 
 void AboutDlg::SetEnglishGeometry()
 {
-    m_nWidth = 602;
-    m_nHeight = 368;
-    m_nFrameWidth = 602;
-    m_nFrameHeight = 368;
-    const int closeX = bForappstore ? 23 : 200;
-    m_childRects = {
-        {ui->MainFrame, QRect(0, 0, 602, 368)},     {ui->label, QRect(0, 0, 601, 29)},
-        {ui->LabelPixmap, QRect(0, 30, 215, 335)},  {ui->frame, QRect(216, 30, 385, 335)},
-        {ui->label_18, QRect(24, 15, 310, 20)},     {ui->label_12, QRect(24, 40, 331, 20)},
-        {ui->label_20, QRect(24, 72, 141, 16)},     {ui->line1, QRect(162, 80, 200, 1)},
-        {ui->label_6, QRect(24, 116, 90, 16)},      {ui->label_17, QRect(115, 116, 250, 18)},
-        {ui->label_16, QRect(24, 158, 128, 16)},    {ui->line2, QRect(162, 165, 200, 1)},
-        {ui->label_22, QRect(24, 180, 90, 16)},     {ui->OSLabel, QRect(115, 180, 266, 16)},
-        {ui->label_15, QRect(24, 202, 90, 16)},     {ui->VersionLabel, QRect(115, 202, 180, 16)},
-        {ui->SupportBtn, QRect(26, 251, 181, 22)},  {ui->LicenseButton, QRect(19, 282, 160, 26)},
-        {ui->CloseButton, QRect(closeX, 282, 83, 26)},
-    };
+    FramelessDialog::FillChildRects();
+    m_nFrameWidth = ui->MainFrame->width();
+    m_nFrameHeight = ui->MainFrame->height();
+    // The store variant has no licence button: Close takes the place on the left.
+    if (bForappstore)
+        m_childRects.append({ui->CloseButton, QRect(23, 282, 83, 26)});
 }
 
 void AboutDlg::ApplyTextColours()

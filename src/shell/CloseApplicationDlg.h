@@ -21,7 +21,6 @@ public Q_SLOTS:
     void CloseApplication();
 
 protected:
-    void FillChildRects() override;
     void RestoreTexts() override;
 
 private:

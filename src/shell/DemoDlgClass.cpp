@@ -1,57 +1,11 @@
 #include "shell/DemoDlgClass.h"
 
+#include "ui_DemoDlg.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-namespace Ui {
-class DemoDlg {
-public:
-    QFrame *frame;
-    QLabel *label_3;   // title bar
-    QLabel *label_5;   // icon
-    QLabel *label_2;   // the message
-    QPushButton *OkBtn;
-    QLabel *label;     // spare labels, never given text
-    QLabel *label_4;
-    QLabel *label_6;
-
-    void setupUi(QDialog *dialog)
-    {
-        dialog->setObjectName(QStringLiteral("DemoDlg"));
-        frame = new QFrame(dialog);
-        frame->setObjectName(QStringLiteral("frame"));
-        frame->setFrameShape(QFrame::StyledPanel);
-        frame->setFrameShadow(QFrame::Plain);
-        label_3 = makeLabel(dialog, "label_3");
-        label_5 = makeLabel(dialog, "label_5");
-        label_2 = makeLabel(dialog, "label_2");
-        OkBtn = new QPushButton(dialog);
-        OkBtn->setObjectName(QStringLiteral("OkBtn"));
-        label = makeLabel(dialog, "label");
-        label_4 = makeLabel(dialog, "label_4");
-        label_6 = makeLabel(dialog, "label_6");
-        retranslateUi(dialog);
-    }
-
-    void retranslateUi(QDialog *dialog)
-    {
-        dialog->setWindowTitle(QCoreApplication::translate("DemoDlg", "Message"));
-        for (QLabel *text : {label_3, label_2, label, label_4, label_6})
-            text->setText(QString());
-        OkBtn->setText(QString());
-    }
-
-private:
-    static QLabel *makeLabel(QWidget *parent, const char *name)
-    {
-        auto *label = new QLabel(parent);
-        label->setObjectName(QLatin1String(name));
-        return label;
-    }
-};
-} // namespace Ui
 
 DemoDlgClass::DemoDlgClass(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DemoDlg)
 {
@@ -95,18 +49,6 @@ void DemoDlgClass::setIconStyle(const QString &style)
 void DemoDlgClass::OnOk()
 {
     close();
-}
-
-void DemoDlgClass::FillChildRects()
-{
-    m_nHeight = 174;
-    m_nWidth = 498;
-    m_childRects = {
-        {ui->frame, QRect(0, 0, 498, 174)},    {ui->label_3, QRect(1, 1, 496, 29)},
-        {ui->label_5, QRect(30, 60, 66, 66)},  {ui->label_2, QRect(120, 58, 321, 61)},
-        {ui->OkBtn, QRect(394, 140, 90, 26)},  {ui->label, QRect(90, 40, 351, 41)},
-        {ui->label_4, QRect(120, 75, 321, 61)}, {ui->label_6, QRect(120, 66, 321, 75)},
-    };
 }
 
 void DemoDlgClass::RestoreTexts()

@@ -26,7 +26,6 @@ public Q_SLOTS:
     void OnOk();
 
 protected:
-    void FillChildRects() override;
     void RestoreTexts() override;
 
 private:

@@ -1,6 +1,6 @@
 #include "shell/FramelessDialog.h"
 
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -18,6 +18,18 @@ void FramelessDialog::SetFixedSizeWidget()
     setFixedSize(m_nWidth, m_nHeight);
     for (const ChildRect &child : qAsConst(m_childRects))
         child.widget->setGeometry(child.rect);
+}
+
+void FramelessDialog::FillChildRects()
+{
+    if (!m_formSize.isValid()) {
+        m_formSize = size();
+        for (QWidget *child : findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly))
+            m_formRects.append({child, child->geometry()});
+    }
+    m_nWidth = m_formSize.width();
+    m_nHeight = m_formSize.height();
+    m_childRects = m_formRects;
 }
 
 QString FramelessDialog::TranslatedEditionName(const char *context)

@@ -1,12 +1,14 @@
 #pragma once
 // What the program's own dialogs share: no system title bar (they draw their own), dragging with
 // the left mouse button, the Escape key swallowed, and a fixed size with every child placed at a
-// fixed rectangle, re-applied with the texts when the language changes.
+// fixed rectangle, re-applied with the texts when the language changes. Size and rectangles come
+// from the dialog's form (its .ui file); a dialog built otherwise gives its own table.
 
 #include <QDialog>
 #include <QFont>
 #include <QPoint>
 #include <QRect>
+#include <QSize>
 #include <QVector>
 
 class FramelessDialog : public QDialog {
@@ -24,8 +26,9 @@ protected:
         QRect rect;
     };
 
-    // The class's own geometry table: m_nWidth, m_nHeight and one rectangle per placed child.
-    virtual void FillChildRects() = 0;
+    // m_nWidth, m_nHeight and one rectangle per placed child. By default the size and the places
+    // the form gave, taken once, right after setupUi.
+    virtual void FillChildRects();
     // The form's retranslateUi followed by the class's own texts (a language change loses the
     // texts a caller set, as the form's retranslation blanks every label).
     virtual void RestoreTexts() = 0;
@@ -52,4 +55,8 @@ protected:
     int m_nHeight = 0;
     int m_nWidth = 0;
     QVector<ChildRect> m_childRects;
+
+private:
+    QSize m_formSize;
+    QVector<ChildRect> m_formRects;
 };

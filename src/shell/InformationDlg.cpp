@@ -1,8 +1,8 @@
 #include "shell/InformationDlg.h"
 
+#include "platform/Edition.h"
+#include "save/SaveFlow.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
-#include "shell/SaveFlow.h"
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"

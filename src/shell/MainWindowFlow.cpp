@@ -1,7 +1,7 @@
 // Starting over with another archive, the answers to the shared question, and closing.
 
 #include "browse/BrowseGlobals.h"
-#include "shell/SaveFlow.h"
+#include "save/SaveFlow.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/CloseApplicationDlg.h"
 #include "shell/QParseDatabase.h"
@@ -40,11 +40,11 @@ void QZovuvozivMainWindow::setViewsEnabled(bool enabled)
 
 void QZovuvozivMainWindow::shortReset()
 {
-    m_pFolderTree->clear();
-    m_pItemList->clear();
-    m_pMailHeaderText->clear();
-    m_pHtmlPreview->clear();
-    m_pTextPreview->clear();
+    m_panes.folderTree->clear();
+    m_panes.itemList->clear();
+    m_panes.mailHeaderText->clear();
+    m_panes.htmlPreview->clear();
+    m_panes.textPreview->clear();
     m_pOpenFile->setEnabled(true);
     m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
     SetSaveEnabled(false);
@@ -55,19 +55,19 @@ void QZovuvozivMainWindow::shortReset()
 
 void QZovuvozivMainWindow::fullReset()
 {
-    while (QLayoutItem *item = m_pAttachmentGrid->takeAt(0)) {
+    while (QLayoutItem *item = m_panes.attachmentGrid->takeAt(0)) {
         if (QWidget *w = item->widget())
             w->deleteLater();
         delete item;
     }
-    for (QLabel *l : {m_pSubjectLabel, m_pRecipientsLabel, m_pDateLabel, m_pSenderLabel})
+    for (QLabel *l : {m_panes.subjectLabel, m_panes.recipientsLabel, m_panes.dateLabel, m_panes.senderLabel})
         l->clear();
-    m_pFolderTree->clear();
-    m_pItemList->hide();
-    m_pEmptyItemList->show();
-    m_pMailHeaderText->clear();
-    m_pHtmlPreview->clear();
-    m_pTextPreview->clear();
+    m_panes.folderTree->clear();
+    m_panes.itemList->hide();
+    m_panes.emptyItemList->show();
+    m_panes.mailHeaderText->clear();
+    m_panes.htmlPreview->clear();
+    m_panes.textPreview->clear();
     setViewsEnabled(false);
     SetSaveEnabled(false);
     m_pActionFindFile->setEnabled(true);

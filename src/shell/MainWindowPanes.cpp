@@ -1,6 +1,8 @@
 // The working area of the main window: folder tree, item list, placeholder list and the preview
 // column, inside one splitter.
 
+#include "browse/BrowsePanes.h"
+#include "browse/ItemRoles.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QFrame>
@@ -43,89 +45,95 @@ const char *kListStyle = "QTreeView {    selection-background-color: rgba(56,117
 
 void QZovuvozivMainWindow::CreateLeftDockWindows()
 {
-    m_pItemList = new QTreeWidget;
-    m_pItemList->setObjectName(QStringLiteral("itemList"));
-    m_pFolderTree = new QTreeWidget;
-    m_pFolderTree->setObjectName(QStringLiteral("folderTree"));
-    m_pEmptyItemList = new QTreeWidget;
-    m_pEmptyItemList->setObjectName(QStringLiteral("emptyItemList"));
-    m_pMailHeaderText = new QTextBrowser;
-    m_pMailHeaderText->setObjectName(QStringLiteral("mailHeaderText"));
-    m_pTextPreview = new QTextBrowser;
-    m_pTextPreview->setObjectName(QStringLiteral("textPreview"));
-    m_pPreviewFrame = new QFrame;
-    m_pPreviewFrame->setObjectName(QStringLiteral("previewFrame"));
-    m_pHtmlPreview = new QTextBrowser;
-    m_pHtmlPreview->setObjectName(QStringLiteral("htmlPreview"));
-    m_pEmptyItemList->hide();
+    m_panes.itemList = new QTreeWidget;
+    m_panes.itemList->setObjectName(QStringLiteral("itemList"));
+    m_panes.folderTree = new QTreeWidget;
+    m_panes.folderTree->setObjectName(QStringLiteral("folderTree"));
+    m_panes.emptyItemList = new QTreeWidget;
+    m_panes.emptyItemList->setObjectName(QStringLiteral("emptyItemList"));
+    m_panes.mailHeaderText = new QTextBrowser;
+    m_panes.mailHeaderText->setObjectName(QStringLiteral("mailHeaderText"));
+    m_panes.textPreview = new QTextBrowser;
+    m_panes.textPreview->setObjectName(QStringLiteral("textPreview"));
+    m_panes.previewFrame = new QFrame;
+    m_panes.previewFrame->setObjectName(QStringLiteral("previewFrame"));
+    m_panes.htmlPreview = new QTextBrowser;
+    m_panes.htmlPreview->setObjectName(QStringLiteral("htmlPreview"));
+    m_panes.emptyItemList->hide();
 
-    m_pHtmlPreview->setHtml(QString());
-    m_pHtmlPreview->setOpenExternalLinks(true);
-    m_pHtmlPreview->setContextMenuPolicy(Qt::NoContextMenu);
-    m_pHtmlPreview->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_panes.htmlPreview->setHtml(QString());
+    m_panes.htmlPreview->setOpenExternalLinks(true);
+    m_panes.htmlPreview->setContextMenuPolicy(Qt::NoContextMenu);
+    m_panes.htmlPreview->setTextInteractionFlags(Qt::NoTextInteraction);
 
-    m_pFolderTree->setFrameShape(QFrame::StyledPanel);
-    m_pFolderTree->setFrameShadow(QFrame::Plain);
-    m_pFolderTree->setHeaderLabels({QString()});
-    m_pFolderTree->header()->resizeSection(0, 200);
-    m_pFolderTree->header()->hide();
-    m_pFolderTree->setBackgroundRole(QPalette::Window);
-    m_pFolderTree->setAutoFillBackground(true);
-    m_pFolderTree->setColumnCount(8);
+    m_panes.folderTree->setFrameShape(QFrame::StyledPanel);
+    m_panes.folderTree->setFrameShadow(QFrame::Plain);
+    m_panes.folderTree->setHeaderLabels({QString()});
+    m_panes.folderTree->header()->resizeSection(0, 200);
+    m_panes.folderTree->header()->hide();
+    m_panes.folderTree->setBackgroundRole(QPalette::Window);
+    m_panes.folderTree->setAutoFillBackground(true);
+    m_panes.folderTree->setColumnCount(8);
     for (int c = 1; c < 8; ++c)
-        m_pFolderTree->setColumnHidden(c, true);
+        m_panes.folderTree->setColumnHidden(c, true);
     // Owned by the tree, so it goes with the window.
     auto *spaceBlocker = new SpaceKeyBlocker;
-    spaceBlocker->setParent(m_pFolderTree);
-    m_pFolderTree->installEventFilter(spaceBlocker);
+    spaceBlocker->setParent(m_panes.folderTree);
+    m_panes.folderTree->installEventFilter(spaceBlocker);
 
-    m_pItemList->setHeaderLabels({QString()});
-    m_pItemList->setColumnCount(8);
-    for (int c : {0, 1, 3, 5, 6, 7})
-        m_pItemList->setColumnHidden(c, true);
-    m_pItemList->header()->setSectionResizeMode(2, QHeaderView::Fixed);
-    m_pItemList->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});
-    m_pItemList->setColumnWidth(4, 100);
-    m_pItemList->header()->setSectionResizeMode(4, QHeaderView::Interactive);
-    QTreeWidgetItem *head = m_pItemList->headerItem();
-    head->setData(1, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
-    head->setData(2, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
-    head->setData(3, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
-    head->setSizeHint(0, QSize(20, 20));
-    for (int c : {1, 2, 3})
-        m_pItemList->setColumnWidth(c, 24);
-    m_pItemList->setAlternatingRowColors(false);
+    m_panes.itemList->setHeaderLabels({QString()});
+    m_panes.itemList->setColumnCount(ItemColumnCount);
+    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength,
+                  ItemColumnKind})
+        m_panes.itemList->setColumnHidden(c, true);
+    m_panes.itemList->header()->setSectionResizeMode(ItemColumnKindIcon, QHeaderView::Fixed);
+    m_panes.itemList->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});
+    m_panes.itemList->setColumnWidth(ItemColumnText, 100);
+    m_panes.itemList->header()->setSectionResizeMode(ItemColumnText, QHeaderView::Interactive);
+    QTreeWidgetItem *head = m_panes.itemList->headerItem();
+    head->setData(ItemColumnPriority, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
+    head->setData(ItemColumnKindIcon, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
+    head->setData(ItemColumnAttachment, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
+    head->setSizeHint(ItemColumnKey, QSize(20, 20));
+    for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
+        m_panes.itemList->setColumnWidth(c, 24);
+    m_panes.itemList->setAlternatingRowColors(false);
 
-    m_pSubjectLabel = paneLabel("subjectLabel", 16, true,
-                                "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 3px; }");
-    m_pSubjectLabel->setMaximumHeight(86);
-    m_pSubjectLabel->setWordWrap(true);
-    m_pSenderLabel = paneLabel("senderLabel", 12, true, "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
-    m_pSenderLabel->setMaximumHeight(30);
-    m_pSenderLabel->setFixedWidth(250);
-    m_pDateLabel = paneLabel("dateLabel", 10, false,
-                             "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
-    m_pDateLabel->setMaximumHeight(25);
-    m_pRecipientsLabel = paneLabel("recipientsLabel", 11, false,
-                                   "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }");
-    m_pRecipientsLabel->setWordWrap(true);
-    m_pRecipientsLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_panes.subjectLabel = paneLabel(
+        "subjectLabel", 16, true,
+        "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 3px; }");
+    m_panes.subjectLabel->setMaximumHeight(86);
+    m_panes.subjectLabel->setWordWrap(true);
+    m_panes.senderLabel =
+        paneLabel("senderLabel", 12, true,
+                  "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
+    m_panes.senderLabel->setMaximumHeight(30);
+    m_panes.senderLabel->setFixedWidth(250);
+    m_panes.dateLabel = paneLabel(
+        "dateLabel", 10, false,
+        "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
+    m_panes.dateLabel->setMaximumHeight(25);
+    m_panes.recipientsLabel =
+        paneLabel("recipientsLabel", 11, false,
+                  "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }");
+    m_panes.recipientsLabel->setWordWrap(true);
+    m_panes.recipientsLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     auto *senderRow = new QHBoxLayout;
-    senderRow->addWidget(m_pSenderLabel);
-    senderRow->addWidget(m_pDateLabel);
+    senderRow->addWidget(m_panes.senderLabel);
+    senderRow->addWidget(m_panes.dateLabel);
     senderRow->setSpacing(0);
     senderRow->setContentsMargins(0, 0, 0, 0);
-    m_pMailHeaderArea = new QWidget(this);
-    m_pMailHeaderArea->setObjectName(QStringLiteral("mailHeaderArea"));
-    m_pMailHeaderArea->setMinimumHeight(110);
-    m_pMailHeaderArea->setMaximumHeight(110);
-    m_pAttachmentGrid = new QGridLayout;
-    m_pAttachmentGrid->setContentsMargins(18, 3, 50, 5);
-    m_pAttachmentGrid->setVerticalSpacing(5);
-    m_pAttachmentGrid->setHorizontalSpacing(10);
-    m_pAttachmentGrid->setColumnStretch(1, 1);
-    m_pAttachmentGrid->setRowStretch(1, 1);
+    m_panes.mailHeaderArea = new QWidget(this);
+    m_panes.mailHeaderArea->setObjectName(QStringLiteral("mailHeaderArea"));
+    m_panes.mailHeaderArea->setMinimumHeight(110);
+    m_panes.mailHeaderArea->setMaximumHeight(110);
+    m_panes.attachmentGrid = new QGridLayout;
+    m_panes.attachmentGrid->setContentsMargins(18, 3, 50, 5);
+    m_panes.attachmentGrid->setVerticalSpacing(5);
+    m_panes.attachmentGrid->setHorizontalSpacing(10);
+    m_panes.attachmentGrid->setColumnStretch(1, 1);
+    m_panes.attachmentGrid->setRowStretch(1, 1);
     auto *inner = new QWidget(this);
     inner->setStyleSheet(QStringLiteral("QWidget {background-color: white; border: none; }"));
     auto *scroll = new QScrollArea(this);
@@ -136,58 +144,68 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     scroll->verticalScrollBar()->hide();
     auto *innerLayout = new QVBoxLayout(inner);
     innerLayout->addLayout(senderRow);
-    innerLayout->addWidget(m_pRecipientsLabel);
-    innerLayout->addLayout(m_pAttachmentGrid);
+    innerLayout->addWidget(m_panes.recipientsLabel);
+    innerLayout->addLayout(m_panes.attachmentGrid);
     innerLayout->setSpacing(0);
     innerLayout->setContentsMargins(0, 0, 0, 0);
-    auto *areaLayout = new QVBoxLayout(m_pMailHeaderArea);
+    auto *areaLayout = new QVBoxLayout(m_panes.mailHeaderArea);
     areaLayout->addWidget(scroll);
     areaLayout->setSpacing(0);
     areaLayout->setContentsMargins(0, 0, 0, 0);
 
-    m_pMailHeaderText->setAutoFormatting(QTextEdit::AutoAll);
-    m_pMailHeaderText->setAcceptRichText(false);
-    m_pMailHeaderText->setFont(uiFont(11));
-    m_pMailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
-    m_pMailHeaderText->setReadOnly(true);
-    m_pMailHeaderText->setStyleSheet(QStringLiteral("QTextBrowser {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }"));
-    m_pMailHeaderText->setMinimumHeight(110);
-    m_pMailHeaderText->setMaximumHeight(110);
-    m_pMailHeaderText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_panes.mailHeaderText->setAutoFormatting(QTextEdit::AutoAll);
+    m_panes.mailHeaderText->setAcceptRichText(false);
+    m_panes.mailHeaderText->setFont(uiFont(11));
+    m_panes.mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_panes.mailHeaderText->setReadOnly(true);
+    m_panes.mailHeaderText->setStyleSheet(QStringLiteral(
+        "QTextBrowser {background-color: white; padding-left: 15px; padding-right: 15px;border: none; }"));
+    m_panes.mailHeaderText->setMinimumHeight(110);
+    m_panes.mailHeaderText->setMaximumHeight(110);
+    m_panes.mailHeaderText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    m_pItemList->setMinimumWidth(330);
-    m_pMailHeaderText->setMinimumWidth(330);
-    m_pHtmlPreview->setMinimumWidth(370);
-    m_pFolderTree->setMinimumWidth(200);
-    m_pEmptyItemList->setMinimumWidth(330);
+    m_panes.itemList->setMinimumWidth(330);
+    m_panes.mailHeaderText->setMinimumWidth(330);
+    m_panes.htmlPreview->setMinimumWidth(370);
+    m_panes.folderTree->setMinimumWidth(200);
+    m_panes.emptyItemList->setMinimumWidth(330);
 
     auto *preview = new QVBoxLayout;
-    for (QWidget *w : {static_cast<QWidget *>(m_pSubjectLabel), m_pMailHeaderArea, static_cast<QWidget *>(m_pMailHeaderText),
-                       static_cast<QWidget *>(m_pHtmlPreview), static_cast<QWidget *>(m_pTextPreview)})
+    for (QWidget *w : {static_cast<QWidget *>(m_panes.subjectLabel), m_panes.mailHeaderArea,
+                       static_cast<QWidget *>(m_panes.mailHeaderText), static_cast<QWidget *>(m_panes.htmlPreview),
+                       static_cast<QWidget *>(m_panes.textPreview)})
         preview->addWidget(w);
     preview->setSpacing(0);
     preview->setContentsMargins(0, 0, 0, 0);
-    m_pMailHeaderText->hide();
-    m_pTextPreview->hide();
-    m_pPreviewFrame->setLayout(preview);
+    m_panes.mailHeaderText->hide();
+    m_panes.textPreview->hide();
+    m_panes.previewFrame->setLayout(preview);
 
-    m_pMainSplitter = new QSplitter(Qt::Horizontal, this);
-    m_pMainSplitter->setObjectName(QStringLiteral("mainSplitter"));
-    m_pMainSplitter->addWidget(m_pFolderTree);
-    m_pMainSplitter->addWidget(m_pItemList);
-    m_pMainSplitter->addWidget(m_pEmptyItemList);
-    m_pMainSplitter->addWidget(m_pPreviewFrame);
-    m_pMainSplitter->setChildrenCollapsible(false);
-    m_pMainSplitter->setStyleSheet(QStringLiteral(
-        "QSplitter::handle:vertical   {height: 1px; image: url(:images/img_Vsplitter.png);}QSplitter::handle:horizontal "
-        "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; background: #ABABAB;}"));
+    m_panes.mainSplitter = new QSplitter(Qt::Horizontal, this);
+    m_panes.mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
+    m_panes.mainSplitter->addWidget(m_panes.folderTree);
+    m_panes.mainSplitter->addWidget(m_panes.itemList);
+    m_panes.mainSplitter->addWidget(m_panes.emptyItemList);
+    m_panes.mainSplitter->addWidget(m_panes.previewFrame);
+    m_panes.mainSplitter->setChildrenCollapsible(false);
+    m_panes.mainSplitter->setStyleSheet(
+        QStringLiteral("QSplitter::handle:vertical   {height: 1px; image: "
+                       "url(:images/img_Vsplitter.png);}QSplitter::handle:horizontal "
+                       "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; "
+                       "background: #ABABAB;}"));
 
-    m_pFolderTree->setStyleSheet(QStringLiteral(
+    m_panes.folderTree->setStyleSheet(QStringLiteral(
         "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked {image: "
         "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"));
-    m_pItemList->setStyleSheet(QLatin1String(kListStyle));
-    m_pEmptyItemList->setStyleSheet(QLatin1String(kListStyle));
-    m_pItemList->setFocusPolicy(Qt::NoFocus);
-    m_pEmptyItemList->setHeaderLabels({QString(), QString()});
-    setCentralWidget(m_pMainSplitter);
+    m_panes.itemList->setStyleSheet(QLatin1String(kListStyle));
+    m_panes.emptyItemList->setStyleSheet(QLatin1String(kListStyle));
+    m_panes.itemList->setFocusPolicy(Qt::NoFocus);
+    m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
+    setCentralWidget(m_panes.mainSplitter);
+}
+
+const BrowsePanes &Panes(const QZovuvozivMainWindow *window)
+{
+    static const BrowsePanes none;
+    return window ? window->panes() : none;
 }

@@ -2,15 +2,15 @@
 // scan, the summary, the save start, and the end of a save.
 
 #include "browse/BrowseGlobals.h"
-#include "browse/FolderAttributes.h"
+#include "platform/Edition.h"
+#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/SaveAsWindow.h"
-#include "shell/SaveFlow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellWidgets.h"
@@ -30,17 +30,18 @@ namespace {
 
 void emptyPreview(QZovuvozivMainWindow *w)
 {
-    while (QLayoutItem *item = w->m_pAttachmentGrid->takeAt(0)) {
+    while (QLayoutItem *item = w->panes().attachmentGrid->takeAt(0)) {
         if (QWidget *widget = item->widget())
             widget->deleteLater();
         delete item;
     }
-    for (QLabel *l : {w->m_pSubjectLabel, w->m_pRecipientsLabel, w->m_pSenderLabel, w->m_pDateLabel})
+    for (QLabel *l :
+         {w->panes().subjectLabel, w->panes().recipientsLabel, w->panes().senderLabel, w->panes().dateLabel})
         l->clear();
-    w->m_pItemList->clear();
-    w->m_pMailHeaderText->clear();
-    w->m_pTextPreview->clear();
-    w->m_pHtmlPreview->clear();
+    w->panes().itemList->clear();
+    w->panes().mailHeaderText->clear();
+    w->panes().textPreview->clear();
+    w->panes().htmlPreview->clear();
 }
 
 bool anyRecords()
@@ -106,11 +107,11 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
     OnMailButtonClicked();
     restoreControlsAfterRun(true);
     if (bStopFlag) {
-        for (QTreeWidget *t : {m_pFolderTree, m_pItemList})
+        for (QTreeWidget *t : {m_panes.folderTree, m_panes.itemList})
             t->clear();
-        m_pMailHeaderText->clear();
-        m_pTextPreview->clear();
-        m_pHtmlPreview->clear();
+        m_panes.mailHeaderText->clear();
+        m_panes.textPreview->clear();
+        m_panes.htmlPreview->clear();
         return;
     }
     if (!anyRecords())
@@ -167,7 +168,7 @@ void QZovuvozivMainWindow::OnSavingFiles()
     case SaveStartStep::InsufficientSpace:
         ShowMessageBox(nullptr, tr(kInsufficientSpaceText));
         // Closing the message starts over, after this slot has returned.
-        QMetaObject::invokeMethod(this, "OnSavingFiles", Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &QZovuvozivMainWindow::OnSavingFiles, Qt::QueuedConnection);
         return;
     case SaveStartStep::OverwritesArchive:
         ShowMessageBox(nullptr, tr(kSameAsArchiveText));
@@ -220,7 +221,7 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     SetSaveEnabled(false);
     m_pProgressInfo = new QProgressInfo(this, ProgressKind::Save);
     m_pProgressBar = m_pProgressInfo->progressBar();
-    connect(m_pProgressInfo, SIGNAL(OnAbort()), this, SLOT(OnAbortSettings()));
+    connect(m_pProgressInfo, &QProgressInfo::OnAbort, this, &QZovuvozivMainWindow::OnAbortSettings);
     connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
         m_pOpenFile->setEnabled(true);
         m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
@@ -261,7 +262,7 @@ void QZovuvozivMainWindow::SetFinishSettings()
         return;
     }
     ShowMessageBox(nullptr, SaveSuccessText());
-    if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0)) {
+    if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);
     }

@@ -1,6 +1,7 @@
 // The five view buttons: hover tint, the view switch, and what each view does to the panes.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/FolderTree.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -23,15 +24,15 @@ struct ViewInfo {
     const char *close;
     const char *hoverName;
     int hoverX;
-    unsigned kind;   // folder kind of the view's folders; 0 for mail
+    quint32 kind;  // FolderKind of the view's folders
 };
 
 const ViewInfo kViews[ViewCount] = {
-    {":/images/mailopen.png", ":/images/mailclose.png", "Mail", 130, 0},
-    {":/images/contactopen.png", ":/images/contactclose.png", "Address Book", 140, 41},
-    {":/images/calenopen.png", ":/images/calenclose.png", "Calendar", 185, 42},
-    {":/images/notesopen.png", ":/images/notesclose.png", "Notes", 228, 44},
-    {":/images/taskopen.png", ":/images/taskclose.png", "Tasks", 262, 43},
+    {":/images/mailopen.png", ":/images/mailclose.png", "Mail", 130, FolderKindMail},
+    {":/images/contactopen.png", ":/images/contactclose.png", "Address Book", 140, FolderKindContacts},
+    {":/images/calenopen.png", ":/images/calenclose.png", "Calendar", 185, FolderKindCalendar},
+    {":/images/notesopen.png", ":/images/notesclose.png", "Notes", 228, FolderKindNotes},
+    {":/images/taskopen.png", ":/images/taskclose.png", "Tasks", 262, FolderKindTasks},
 };
 
 constexpr int kTintSteps = 13;
@@ -64,25 +65,25 @@ QIcon tinted(const char *picture)
 
 } // namespace
 
-namespace {
-
-template <typename W>
-typename W::ViewButton viewParts(W *w, int view)
+QZovuvozivMainWindow::ViewButton QZovuvozivMainWindow::viewParts(int view)
 {
     switch (view) {
-    case People: return {w->m_pMyPeopleButton, w->m_pPeopleEnterTimer, w->m_pPeopleLeaveTimer, &w->m_nPeopleStep};
-    case Calendar: return {w->m_pMyCalendarButton, w->m_pCalendarEnterTimer, w->m_pCalendarLeaveTimer, &w->m_nCalendarStep};
-    case Notes: return {w->m_pMyNotesButton, w->m_pNotesEnterTimer, w->m_pNotesLeaveTimer, &w->m_nNotesStep};
-    case Tasks: return {w->m_pMyTasksButton, w->m_pTasksEnterTimer, w->m_pTasksLeaveTimer, &w->m_nTasksStep};
-    default: return {m_pMyMailButton, w->m_pMailEnterTimer, w->m_pMailLeaveTimer, &w->m_nMailStep};
+    case People:
+        return {m_pMyPeopleButton, m_pPeopleEnterTimer, m_pPeopleLeaveTimer, &m_nPeopleStep};
+    case Calendar:
+        return {m_pMyCalendarButton, m_pCalendarEnterTimer, m_pCalendarLeaveTimer, &m_nCalendarStep};
+    case Notes:
+        return {m_pMyNotesButton, m_pNotesEnterTimer, m_pNotesLeaveTimer, &m_nNotesStep};
+    case Tasks:
+        return {m_pMyTasksButton, m_pTasksEnterTimer, m_pTasksLeaveTimer, &m_nTasksStep};
+    default:
+        return {m_pMyMailButton, m_pMailEnterTimer, m_pMailLeaveTimer, &m_nMailStep};
     }
 }
 
-} // namespace
-
 void QZovuvozivMainWindow::hoverEnter(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
     m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
     if (v.button->isChecked()) {
@@ -95,7 +96,7 @@ void QZovuvozivMainWindow::hoverEnter(int view)
 
 void QZovuvozivMainWindow::hoverLeave(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     if (v.button->isChecked()) {
         v.button->setIcon(QIcon(QLatin1String(kViews[view].open)));
         return;
@@ -107,7 +108,7 @@ void QZovuvozivMainWindow::hoverLeave(int view)
 
 void QZovuvozivMainWindow::tintTick(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     v.button->setIcon(*v.step != 0 ? tinted(kViews[view].close) : QIcon(QLatin1String(kViews[view].close)));
     if ((*v.step)++ >= kTintSteps) {
         v.tint->stop();
@@ -117,7 +118,7 @@ void QZovuvozivMainWindow::tintTick(int view)
 
 void QZovuvozivMainWindow::leaveTick(int view)
 {
-    const ViewButton v = viewParts(this, view);
+    const ViewButton v = viewParts(view);
     if (*v.step == 0)
         v.button->setIcon(QIcon(QLatin1String(kViews[view].close)));
     if ((*v.step)-- < 2) {
@@ -130,7 +131,7 @@ void QZovuvozivMainWindow::leaveTick(int view)
 void QZovuvozivMainWindow::LeaveEventofAllButton()
 {
     for (int view = 0; view < ViewCount; ++view) {
-        if (viewParts(this, view).button->isChecked()) {
+        if (viewParts(view).button->isChecked()) {
             m_pHoverLabel->setText(QLatin1String(kViews[view].hoverName));
             m_pHoverLabel->setGeometry(kViews[view].hoverX, 37, 75, 25);
         }
@@ -140,7 +141,7 @@ void QZovuvozivMainWindow::LeaveEventofAllButton()
 void QZovuvozivMainWindow::switchView(int view, bool buildTree)
 {
     for (int other = 0; other < ViewCount; ++other) {
-        MyButton *b = viewParts(this, other).button;
+        MyButton *b = viewParts(other).button;
         b->setChecked(other == view);
         b->setIcon(QIcon(QLatin1String(other == view ? kViews[other].open : kViews[other].close)));
     }
@@ -152,24 +153,22 @@ void QZovuvozivMainWindow::switchView(int view, bool buildTree)
 void QZovuvozivMainWindow::clearListsAndPanes()
 {
     stoploopFlag = true;
-    // Only the item-list fill connects to the header; the view's own connections stay.
-    m_pParseDatabase->DisconnectItemListHeader();
-    m_pItemList->clear();
-    m_pMailHeaderText->clear();
-    m_pTextPreview->clear();
+    m_panes.itemList->clear();
+    m_panes.mailHeaderText->clear();
+    m_panes.textPreview->clear();
 }
 
 void QZovuvozivMainWindow::OnMailView()
 {
     OnClickedMailButton();
     stoploopFlag = true;
-    m_pFolderTree->clear();
+    m_panes.folderTree->clear();
     clearListsAndPanes();
-    m_pHtmlPreview->clear();
-    m_pSubjectLabel->clear();
-    m_pRecipientsLabel->clear();
-    m_pDateLabel->clear();
-    m_pSenderLabel->clear();
+    m_panes.htmlPreview->clear();
+    m_panes.subjectLabel->clear();
+    m_panes.recipientsLabel->clear();
+    m_panes.dateLabel->clear();
+    m_panes.senderLabel->clear();
     if (anyRecords())
         m_pParseDatabase->GenerateTree();
 }
@@ -178,27 +177,27 @@ void QZovuvozivMainWindow::showKindView(int view)
 {
     switchView(view, false);
     clearListsAndPanes();
-    m_pSubjectLabel->hide();
-    m_pMailHeaderArea->hide();
-    m_pTextPreview->show();
-    m_pHtmlPreview->close();
+    m_panes.subjectLabel->hide();
+    m_panes.mailHeaderArea->hide();
+    m_panes.textPreview->show();
+    m_panes.htmlPreview->close();
     if (!viewHasRecords(view)) {
-        if (m_pFolderTree->currentItem()) {
-            m_pFolderTree->currentItem()->setSelected(false);
+        if (m_panes.folderTree->currentItem()) {
+            m_panes.folderTree->currentItem()->setSelected(false);
             if (view == Notes)
-                m_pFolderTree->setFocusPolicy(Qt::NoFocus);
-            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+                m_panes.folderTree->setFocusPolicy(Qt::NoFocus);
+            if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0))
                 root->setExpanded(true);
         }
         return;
     }
-    for (QTreeWidgetItemIterator it(m_pFolderTree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(m_panes.folderTree); *it; ++it) {
         QTreeWidgetItem *item = *it;
         item->setExpanded(false);
         item->setSelected(false);
         item->setCheckState(0, Qt::Unchecked);
-        if (item->text(6).toUInt() == kViews[view].kind) {
-            if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0))
+        if (item->text(FolderColumnKind).toUInt() == kViews[view].kind) {
+            if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0))
                 root->setExpanded(true);
             item->setCheckState(0, Qt::Checked);
             item->setExpanded(true);

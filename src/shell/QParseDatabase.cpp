@@ -3,8 +3,8 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/ArchiveSource.h"
+#include "platform/Edition.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/Edition.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
@@ -56,25 +56,27 @@ void QParseDatabase::ConnectSignals()
 {
     StartButton->setStyleSheet(QStringLiteral("QPushButton:enabled {border-image: url(:/images/img_Start.png);}"));
     pZovuvozivWin = pMainWindow;
-    connect(browseZovuvozivButton, SIGNAL(clicked()), this, SLOT(OpenFileDialog()));
+    connect(browseZovuvozivButton, &QPushButton::clicked, this, &QParseDatabase::OpenFileDialog);
     if (pZovuvozivWin) {
         // The newest dialog takes over the folder tree's clicks.
-        disconnect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), nullptr, nullptr);
-        connect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), this,
-                SLOT(ShowindivisualMailItemsInfo(QTreeWidgetItem *, int)));
+        QTreeWidget *tree = pZovuvozivWin->panes().folderTree;
+        disconnect(tree, &QTreeWidget::itemClicked, nullptr, nullptr);
+        connect(tree, &QTreeWidget::itemClicked, this, &QParseDatabase::ShowindivisualMailItemsInfo);
     }
-    connect(StartButton, SIGNAL(clicked()), this, SLOT(OnStartScan()));
-    connect(StartButton, SIGNAL(pressed()), this, SLOT(OnPressed()));
-    connect(StartButton, SIGNAL(released()), this, SLOT(OnReleased()));
-    connect(SearchButton, SIGNAL(clicked()), this, SLOT(SearchFile()));
-    connect(&m_MailClickedThread, SIGNAL(StartShowingMemoryResult()), this, SLOT(OnmailClicked()));
+    connect(StartButton, &QPushButton::clicked, this, &QParseDatabase::OnStartScan);
+    connect(StartButton, &QPushButton::pressed, this, &QParseDatabase::OnPressed);
+    connect(StartButton, &QPushButton::released, this, &QParseDatabase::OnReleased);
+    connect(SearchButton, &QPushButton::clicked, this, &QParseDatabase::SearchFile);
+    connect(&m_MailClickedThread, &QThreadmailclicked::StartShowingMemoryResult, this, &QParseDatabase::OnmailClicked);
     if (pZovuvozivWin) {
-        connect(&m_FolderInfoThread, SIGNAL(OnInitialSettings(long long)), pZovuvozivWin, SLOT(SetInitialSettings(long long)));
-        connect(&m_FolderInfoThread, SIGNAL(OnProgressvalue(long long)), pZovuvozivWin, SLOT(SetProgressValue(long long)));
-        connect(&m_FolderInfoThread, SIGNAL(OnFinishScanning()), pZovuvozivWin, SLOT(SetFinishSettingsForMail()));
-        connect(&m_FolderInfoThread, SIGNAL(InformationDlgOpen()), pZovuvozivWin, SLOT(OnInformationDlg()));
-        connect(&m_FolderInfoThread, SIGNAL(strInfo(QString)), pZovuvozivWin, SLOT(OnStrInfo(QString)));
-        connect(&m_FolderInfoThread, SIGNAL(ShowMessage(QString)), pZovuvozivWin, SLOT(OnScanMessage(QString)));
+        using Scan = QFolderInformationThread;
+        using Window = QZovuvozivMainWindow;
+        connect(&m_FolderInfoThread, &Scan::OnInitialSettings, pZovuvozivWin, &Window::SetInitialSettings);
+        connect(&m_FolderInfoThread, &Scan::OnProgressvalue, pZovuvozivWin, &Window::SetProgressValue);
+        connect(&m_FolderInfoThread, &Scan::OnFinishScanning, pZovuvozivWin, &Window::SetFinishSettingsForMail);
+        connect(&m_FolderInfoThread, &Scan::InformationDlgOpen, pZovuvozivWin, &Window::OnInformationDlg);
+        connect(&m_FolderInfoThread, &Scan::strInfo, pZovuvozivWin, &Window::OnStrInfo);
+        connect(&m_FolderInfoThread, &Scan::ShowMessage, pZovuvozivWin, &Window::OnScanMessage);
     }
 }
 
@@ -119,8 +121,8 @@ void QParseDatabase::SearchFile()
     StartButton->setEnabled(false);
     hide();
     auto *finder = new QSearchPSTFile(this);
-    connect(finder, SIGNAL(SendPathOfSelectedFile(QString)), this, SLOT(OnRecievePathOfSelectedFile(QString)));
-    connect(finder, SIGNAL(HideFindWindow()), this, SLOT(OnHideFindWindow()));
+    connect(finder, &QSearchPSTFile::SendPathOfSelectedFile, this, &QParseDatabase::OnRecievePathOfSelectedFile);
+    connect(finder, &QSearchPSTFile::HideFindWindow, this, &QParseDatabase::OnHideFindWindow);
     finder->show();
 }
 
@@ -172,7 +174,7 @@ void QParseDatabase::keyPressEvent(QKeyEvent *event)
 void QParseDatabase::OnStartScan()
 {
     if (pZovuvozivWin)
-        pZovuvozivWin->m_pFolderTree->clear();
+        pZovuvozivWin->panes().folderTree->clear();
     if (m_selectedFile.isEmpty())
         return;
     // A stopped scan may still be finishing its entry: wait before freeing what it writes.
@@ -198,8 +200,8 @@ void QParseDatabase::OnStartScan()
     struct stat st;
     lSize = fstat(fileDescriptor, &st) == 0 ? qint64(st.st_size) : 0;
     if (pZovuvozivWin) {
-        pZovuvozivWin->m_pItemList->show();
-        pZovuvozivWin->m_pEmptyItemList->hide();
+        pZovuvozivWin->panes().itemList->show();
+        pZovuvozivWin->panes().emptyItemList->hide();
     }
     m_FolderInfoThread.SetInitialSettings();
 }

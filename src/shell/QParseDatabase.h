@@ -41,8 +41,6 @@ public:
     // Brings every column-7 code and node state in line with the boxes, parents following their
     // children; also after boxes were set without propagation.
     void SetRecoverSelectedState();
-    // Removes the handlers the item-list fill attached to the list's header.
-    void DisconnectItemListHeader();
 
 public Q_SLOTS:
     void ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int column);
@@ -61,7 +59,4 @@ private Q_SLOTS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
-
-private:
-    QList<QMetaObject::Connection> m_headerConnections;
 };

@@ -1,7 +1,7 @@
 #include "shell/QProgressInfo.h"
 
-#include "shell/Edition.h"
-#include "shell/SaveFlow.h"
+#include "platform/Edition.h"
+#include "save/SaveFlow.h"
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"

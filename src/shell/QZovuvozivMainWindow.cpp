@@ -1,9 +1,9 @@
 #include "shell/QZovuvozivMainWindow.h"
 
+#include "platform/Edition.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/AboutDlg.h"
 #include "shell/CloseApplicationDlg.h"
-#include "shell/Edition.h"
 #include "shell/QParseDatabase.h"
 #include "shell/SaveAsWindow.h"
 #include "shell/ShellGlobals.h"
@@ -109,12 +109,14 @@ void QZovuvozivMainWindow::OnInit()
 
 namespace {
 
-QAction *makeAction(QMainWindow *w, const QString &text, const char *slot, const QString &shortcut = QString())
+using WindowSlot = void (QZovuvozivMainWindow::*)();
+
+QAction *makeAction(QZovuvozivMainWindow *w, const QString &text, WindowSlot slot, const QString &shortcut = QString())
 {
     auto *a = new QAction(text, w);
     if (!shortcut.isEmpty())
         a->setShortcut(QKeySequence(shortcut));
-    QObject::connect(a, SIGNAL(triggered()), w, slot);
+    QObject::connect(a, &QAction::triggered, w, slot);
     return a;
 }
 
@@ -122,31 +124,34 @@ QAction *makeAction(QMainWindow *w, const QString &text, const char *slot, const
 
 void QZovuvozivMainWindow::CreateActions()
 {
-    m_pActionUpdate = makeAction(this, tr("Update"), SLOT(onUpdateWizard()));
-    m_pActionAbout = makeAction(this, tr("&About  %1...").arg(EditionName()), SLOT(aboutQarvionMurtlak()));
-    m_pActionMail = makeAction(this, tr("Mail"), SLOT(OnMailView()), tr("Ctrl+1"));
+    m_pActionUpdate = makeAction(this, tr("Update"), &QZovuvozivMainWindow::onUpdateWizard);
+    m_pActionAbout =
+        makeAction(this, tr("&About  %1...").arg(EditionName()), &QZovuvozivMainWindow::aboutQarvionMurtlak);
+    m_pActionMail = makeAction(this, tr("Mail"), &QZovuvozivMainWindow::OnMailView, tr("Ctrl+1"));
     m_pActionMail->setToolTip(tr("View Mail"));
-    m_pActionPeople = makeAction(this, tr("People"), SLOT(OnAddressView()), tr("Ctrl+2"));
+    m_pActionPeople = makeAction(this, tr("People"), &QZovuvozivMainWindow::OnAddressView, tr("Ctrl+2"));
     m_pActionPeople->setToolTip(tr("View People"));
-    m_pActionCalendar = makeAction(this, tr("Calendar"), SLOT(OnCalenderView()), tr("Ctrl+3"));
+    m_pActionCalendar = makeAction(this, tr("Calendar"), &QZovuvozivMainWindow::OnCalenderView, tr("Ctrl+3"));
     m_pActionCalendar->setToolTip(tr("View Calendar"));
-    m_pActionNotes = makeAction(this, tr("Notes"), SLOT(OnNotesView()), tr("Ctrl+4"));
+    m_pActionNotes = makeAction(this, tr("Notes"), &QZovuvozivMainWindow::OnNotesView, tr("Ctrl+4"));
     m_pActionNotes->setToolTip(tr("View  "));
-    m_pActionTasks = makeAction(this, tr("Tasks"), SLOT(OnTasksView()), tr("Ctrl+5"));
+    m_pActionTasks = makeAction(this, tr("Tasks"), &QZovuvozivMainWindow::OnTasksView, tr("Ctrl+5"));
     m_pActionTasks->setToolTip(tr("View Tasks"));
     // One Ctrl+S for the two Save actions: the tool bar one owns it, so one press saves once.
-    m_pActionSaveRepaired = makeAction(this, tr("Save Repaired Mailbox"), SLOT(OnSaveAs()), tr("Ctrl+S"));
+    m_pActionSaveRepaired =
+        makeAction(this, tr("Save Repaired Mailbox"), &QZovuvozivMainWindow::OnSaveAs, tr("Ctrl+S"));
     m_pActionSaveRepaired->setIcon(QIcon(QStringLiteral(":/images/img_savedisable.png")));
-    m_pOpenFile = makeAction(this, tr("Open Mailbox"), SLOT(OnOpenFile()));
+    m_pOpenFile = makeAction(this, tr("Open Mailbox"), &QZovuvozivMainWindow::OnOpenFile);
     m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
-    m_pActionOpen = makeAction(this, tr("Open"), SLOT(OnOpenFile()), tr("Ctrl+N"));
-    m_pActionSave = makeAction(this, tr("Save"), SLOT(OnSaveAs()));
-    m_pActionFindFile = makeAction(this, tr("Find File"), SLOT(OnFindFiles()), tr("Ctrl+F"));
-    m_pActionHelpTopics = makeAction(this, tr("&Help Topics..."), SLOT(OpenHelp()), tr("Ctrl+?"));
-    m_pActionEmailSupport = makeAction(this, tr("&Email to Qarvion Support"), SLOT(OnEmailSupport()));
-    m_pActionViewSupport = makeAction(this, tr("&View Support Section"), SLOT(OnViewSupport()));
-    m_pActionSubmitEnquiry = makeAction(this, tr("&Submit Enquiry"), SLOT(OnGenerateTicket()));
-    m_pActionKnowledgeBase = makeAction(this, tr("&View Knowledgebase Articles"), SLOT(OnKnowledgeBase()));
+    m_pActionOpen = makeAction(this, tr("Open"), &QZovuvozivMainWindow::OnOpenFile, tr("Ctrl+N"));
+    m_pActionSave = makeAction(this, tr("Save"), &QZovuvozivMainWindow::OnSaveAs);
+    m_pActionFindFile = makeAction(this, tr("Find File"), &QZovuvozivMainWindow::OnFindFiles, tr("Ctrl+F"));
+    m_pActionHelpTopics = makeAction(this, tr("&Help Topics..."), &QZovuvozivMainWindow::OpenHelp, tr("Ctrl+?"));
+    m_pActionEmailSupport = makeAction(this, tr("&Email to Qarvion Support"), &QZovuvozivMainWindow::OnEmailSupport);
+    m_pActionViewSupport = makeAction(this, tr("&View Support Section"), &QZovuvozivMainWindow::OnViewSupport);
+    m_pActionSubmitEnquiry = makeAction(this, tr("&Submit Enquiry"), &QZovuvozivMainWindow::OnGenerateTicket);
+    m_pActionKnowledgeBase =
+        makeAction(this, tr("&View Knowledgebase Articles"), &QZovuvozivMainWindow::OnKnowledgeBase);
     SetSaveEnabled(false);
     const QList<QAction *> named = {m_pActionUpdate, m_pActionAbout, m_pActionMail, m_pActionPeople,
                                     m_pActionCalendar, m_pActionNotes, m_pActionTasks, m_pActionSaveRepaired,
@@ -252,18 +257,23 @@ void QZovuvozivMainWindow::CreateMyToolBar()
 
     const struct {
         MyButton *button;
-        const char *enter, *leave, *view;
+        WindowSlot enter, leave, view;
     } wiring[] = {
-        {m_pMyMailButton, SLOT(OnMailEnter()), SLOT(OnMailLeave()), SLOT(OnMailView())},
-        {m_pMyPeopleButton, SLOT(OnContactEnter()), SLOT(OnContactLeave()), SLOT(OnAddressView())},
-        {m_pMyCalendarButton, SLOT(OnCalendarEnter()), SLOT(OnCalendarLeave()), SLOT(OnCalenderView())},
-        {m_pMyNotesButton, SLOT(OnNotesEnter()), SLOT(OnNotesLeave()), SLOT(OnNotesView())},
-        {m_pMyTasksButton, SLOT(OnTasksEnter()), SLOT(OnTasksLeave()), SLOT(OnTasksView())},
+        {m_pMyMailButton, &QZovuvozivMainWindow::OnMailEnter, &QZovuvozivMainWindow::OnMailLeave,
+         &QZovuvozivMainWindow::OnMailView},
+        {m_pMyPeopleButton, &QZovuvozivMainWindow::OnContactEnter, &QZovuvozivMainWindow::OnContactLeave,
+         &QZovuvozivMainWindow::OnAddressView},
+        {m_pMyCalendarButton, &QZovuvozivMainWindow::OnCalendarEnter, &QZovuvozivMainWindow::OnCalendarLeave,
+         &QZovuvozivMainWindow::OnCalenderView},
+        {m_pMyNotesButton, &QZovuvozivMainWindow::OnNotesEnter, &QZovuvozivMainWindow::OnNotesLeave,
+         &QZovuvozivMainWindow::OnNotesView},
+        {m_pMyTasksButton, &QZovuvozivMainWindow::OnTasksEnter, &QZovuvozivMainWindow::OnTasksLeave,
+         &QZovuvozivMainWindow::OnTasksView},
     };
     for (const auto &w : wiring) {
-        connect(w.button, SIGNAL(ChangePixmap()), this, w.enter);
-        connect(w.button, SIGNAL(OnUpdatePixmap()), this, w.leave);
-        connect(w.button, SIGNAL(clicked()), this, w.view);
+        connect(w.button, &MyButton::ChangePixmap, this, w.enter);
+        connect(w.button, &MyButton::OnUpdatePixmap, this, w.leave);
+        connect(w.button, &MyButton::clicked, this, w.view);
     }
 }
 
@@ -309,27 +319,36 @@ void QZovuvozivMainWindow::ConnectSignals()
     m_pCalendarLeaveTimer = new QTimer(this);
     m_pSaveAsWindow = new SaveAsWindow(this);
 
-    connect(&m_SavingThread, SIGNAL(OnInitialSettingsMainWindow(unsigned int)), this, SLOT(SetInitialSettingsForMail(unsigned int)));
-    connect(&m_SavingThread, SIGNAL(OnProgressvalueMainWindow()), this, SLOT(SetProgressValueForMail()));
-    connect(&m_SavingThread, SIGNAL(OnFinishScanningMainWindow()), this, SLOT(SetFinishSettingsForMail()));
-    connect(m_pItemList, SIGNAL(itemSelectionChanged()), m_pParseDatabase, SLOT(OnMessageSubjectChanged()));
+    connect(&m_SavingThread, &QMailSavingThread::OnInitialSettingsMainWindow, this,
+            &QZovuvozivMainWindow::SetInitialSettingsForMail);
+    connect(&m_SavingThread, &QMailSavingThread::OnProgressvalueMainWindow, this,
+            &QZovuvozivMainWindow::SetProgressValueForMail);
+    connect(&m_SavingThread, &QMailSavingThread::OnFinishScanningMainWindow, this,
+            &QZovuvozivMainWindow::SetFinishSettingsForMail);
+    connect(m_panes.itemList, &QTreeWidget::itemSelectionChanged, m_pParseDatabase,
+            &QParseDatabase::OnMessageSubjectChanged);
     const struct {
         QTimer *timer;
-        const char *slot;
-    } timers[] = {{m_pMailEnterTimer, SLOT(TimerStart())},          {m_pMailLeaveTimer, SLOT(TimerLeave())},
-                  {m_pTasksEnterTimer, SLOT(TimerStartTask())},     {m_pTasksLeaveTimer, SLOT(TimerLeaveTask())},
-                  {m_pNotesEnterTimer, SLOT(TimerStartNote())},     {m_pNotesLeaveTimer, SLOT(TimerLeaveNote())},
-                  {m_pPeopleEnterTimer, SLOT(TimerStartContact())}, {m_pPeopleLeaveTimer, SLOT(TimerLeaveContact())},
-                  {m_pCalendarEnterTimer, SLOT(TimerStartCalender())}, {m_pCalendarLeaveTimer, SLOT(TimerLeaveCalender())}};
+        WindowSlot slot;
+    } timers[] = {{m_pMailEnterTimer, &QZovuvozivMainWindow::TimerStart},
+                  {m_pMailLeaveTimer, &QZovuvozivMainWindow::TimerLeave},
+                  {m_pTasksEnterTimer, &QZovuvozivMainWindow::TimerStartTask},
+                  {m_pTasksLeaveTimer, &QZovuvozivMainWindow::TimerLeaveTask},
+                  {m_pNotesEnterTimer, &QZovuvozivMainWindow::TimerStartNote},
+                  {m_pNotesLeaveTimer, &QZovuvozivMainWindow::TimerLeaveNote},
+                  {m_pPeopleEnterTimer, &QZovuvozivMainWindow::TimerStartContact},
+                  {m_pPeopleLeaveTimer, &QZovuvozivMainWindow::TimerLeaveContact},
+                  {m_pCalendarEnterTimer, &QZovuvozivMainWindow::TimerStartCalender},
+                  {m_pCalendarLeaveTimer, &QZovuvozivMainWindow::TimerLeaveCalender}};
     for (const auto &t : timers) {
-        connect(t.timer, SIGNAL(timeout()), this, t.slot);
+        connect(t.timer, &QTimer::timeout, this, t.slot);
         t.timer->setInterval(30);
     }
-    connect(&m_SavingThread, SIGNAL(OnFinishScanning()), this, SLOT(SetFinishSettings()));
-    connect(&m_SavingThread, SIGNAL(strInfo(QString)), this, SLOT(OnStrInfo(QString)));
-    connect(m_pSaveAsWindow, SIGNAL(SaveOk()), this, SLOT(OnSavingFiles()));
-    connect(stopDlgObj->yesButton(), SIGNAL(clicked()), this, SLOT(OnStopProcess()));
-    connect(stopDlgObj->noButton(), SIGNAL(clicked()), this, SLOT(OnRunProcess()));
+    connect(&m_SavingThread, &QMailSavingThread::OnFinishScanning, this, &QZovuvozivMainWindow::SetFinishSettings);
+    connect(&m_SavingThread, &QMailSavingThread::strInfo, this, &QZovuvozivMainWindow::OnStrInfo);
+    connect(m_pSaveAsWindow, &SaveAsWindow::SaveOk, this, &QZovuvozivMainWindow::OnSavingFiles);
+    connect(stopDlgObj->yesButton(), &QPushButton::clicked, this, &QZovuvozivMainWindow::OnStopProcess);
+    connect(stopDlgObj->noButton(), &QPushButton::clicked, this, &QZovuvozivMainWindow::OnRunProcess);
     m_nMailStep = m_nNotesStep = m_nTasksStep = m_nPeopleStep = m_nCalendarStep = 0;
 }
 

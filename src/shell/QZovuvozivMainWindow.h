@@ -2,6 +2,7 @@
 // The program's only top-level window: actions, tool bar with the five view buttons, menus,
 // panes, and the flow from opening an archive to saving it.
 
+#include "browse/BrowsePanes.h"
 #include "save/QMailSavingThread.h"
 #include "scanner/QFolderInformationThread.h"
 
@@ -54,100 +55,7 @@ public:
     ~QZovuvozivMainWindow() override;
 
     QParseDatabase *parseDatabase() const { return m_pParseDatabase; }
-
-    SaveAsWindow *m_pSaveAsWindow = nullptr;
-    QMailSavingThread m_SavingThread;
-    QFolderInformationThread m_FolderThread;
-    QParseDatabase *m_pParseDatabase = nullptr;
-
-    // Panes.
-    QTreeWidget *m_pFolderTree = nullptr;
-    QTreeWidget *m_pEmptyItemList = nullptr;
-    QTreeWidget *m_pItemList = nullptr;
-    QTextBrowser *m_pMailHeaderText = nullptr;
-    QTextBrowser *m_pTextPreview = nullptr;
-    QFrame *m_pPreviewFrame = nullptr;
-    QTextBrowser *m_pHtmlPreview = nullptr;
-    QLabel *m_pSubjectLabel = nullptr;
-    QLabel *m_pRecipientsLabel = nullptr;
-    QLabel *m_pSenderLabel = nullptr;
-    QLabel *m_pDateLabel = nullptr;
-    QWidget *m_pMailHeaderArea = nullptr;
-    QGridLayout *m_pAttachmentGrid = nullptr;
-    QSplitter *m_pMainSplitter = nullptr;
-
-    // Actions, menus, tool bar.
-    QAction *m_pActionOpen = nullptr;
-    QAction *m_pActionAbout = nullptr;
-    QAction *m_pActionMail = nullptr;
-    QAction *m_pActionPeople = nullptr;
-    QAction *m_pActionNotes = nullptr;
-    QAction *m_pActionTasks = nullptr;
-    QAction *m_pActionCalendar = nullptr;
-    QAction *m_pActionSaveRepaired = nullptr;
-    QAction *m_pActionFindFile = nullptr;
-    QAction *m_pActionSave = nullptr;
-    InformationDlg *m_pInformationDlg = nullptr;
-    QAction *m_pActionHelpTopics = nullptr;
-    QAction *m_pActionEmailSupport = nullptr;
-    QAction *m_pActionViewSupport = nullptr;
-    QAction *m_pActionSubmitEnquiry = nullptr;
-    QAction *m_pActionKnowledgeBase = nullptr;
-    QMenu *m_pAppMenu = nullptr;
-    QMenu *m_pCurrentMenu = nullptr;
-    QToolBar *m_pToolBar = nullptr;
-    QProgressInfo *m_pProgressInfo = nullptr;
-    QProgressBar *m_pProgressBar = nullptr;
-    MyButton *m_pMyPeopleButton = nullptr;
-    MyButton *m_pMyCalendarButton = nullptr;
-    MyButton *m_pMyNotesButton = nullptr;
-    MyButton *m_pMyTasksButton = nullptr;
-    QLabel *m_pSaveCaption = nullptr;
-    QLabel *m_pHoverLabel = nullptr;
-    QLabel *m_pMailCaption = nullptr;
-    QLabel *m_pTasksCaption = nullptr;
-    QLabel *m_pNotesCaption = nullptr;
-    QLabel *m_pPeopleCaption = nullptr;
-    QLabel *m_pCalendarCaption = nullptr;
-    QLabel *m_pOpenCaption = nullptr;
-    QLabel *m_pTailSpacer = nullptr;
-    QLabel *m_pHeadSpacer = nullptr;
-    QTimer *m_pMailEnterTimer = nullptr;
-    QTimer *m_pMailLeaveTimer = nullptr;
-    QTimer *m_pNotesEnterTimer = nullptr;
-    QTimer *m_pNotesLeaveTimer = nullptr;
-    QTimer *m_pTasksEnterTimer = nullptr;
-    QTimer *m_pTasksLeaveTimer = nullptr;
-    QTimer *m_pPeopleEnterTimer = nullptr;
-    QTimer *m_pPeopleLeaveTimer = nullptr;
-    QTimer *m_pCalendarEnterTimer = nullptr;
-    QTimer *m_pCalendarLeaveTimer = nullptr;
-    int m_nMailStep = 0;
-    int m_nNotesStep = 0;
-    int m_nTasksStep = 0;
-    int m_nPeopleStep = 0;
-    int m_nCalendarStep = 0;
-    QAction *m_pActionQuit = nullptr;
-
-    // One view's button, its two hover timers and its step counter.
-    struct ViewButton {
-        MyButton *button;
-        QTimer *tint;
-        QTimer *leave;
-        int *step;
-    };
-
-    void OnInit();
-    void CreateActions();
-    void CreateMyToolBar();
-    void CreateMenuBar();
-    void ConnectSignals();
-    void CreateLeftDockWindows();
-    // Output root and package files of the chosen save type; false (after a message) on failure.
-    bool CreateMailFolder();
-    bool CreateFilesInMainIdentity(const QString &root);
-    // Both Save actions change together.
-    void SetSaveEnabled(bool enabled);
+    const BrowsePanes &panes() const { return m_panes; }
 
 public Q_SLOTS:
     void aboutQarvionMurtlak();
@@ -156,7 +64,6 @@ public Q_SLOTS:
     void OnFindFiles();
     void OnStopProcess();
     void OnRunProcess();
-    void OnBack() {}
     // Save start.
     void OnSaveAs();
     void OnSavingFiles();
@@ -217,15 +124,95 @@ public Q_SLOTS:
     void OnGenerateTicket();
     void OnKnowledgeBase();
 
-Q_SIGNALS:
-    void OnHome();
-
 protected:
     void moveEvent(QMoveEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // One view's button, its two hover timers and its step counter.
+    struct ViewButton {
+        MyButton *button;
+        QTimer *tint;
+        QTimer *leave;
+        int *step;
+    };
+
+    void OnInit();
+    void CreateActions();
+    void CreateMyToolBar();
+    void CreateMenuBar();
+    void ConnectSignals();
+    void CreateLeftDockWindows();
+    // Output root and package files of the chosen save type; false (after a message) on failure.
+    bool CreateMailFolder();
+    bool CreateFilesInMainIdentity(const QString &root);
+    // Both Save actions change together.
+    void SetSaveEnabled(bool enabled);
+
+    // Tests look inside through this peer (tests/support/MainWindowTestPeer.h).
+    friend struct MainWindowTestPeer;
+
+    SaveAsWindow *m_pSaveAsWindow = nullptr;
+    QMailSavingThread m_SavingThread;
+    QFolderInformationThread m_FolderThread;
+    QParseDatabase *m_pParseDatabase = nullptr;
+
+    // Actions, menus, tool bar.
+    QAction *m_pActionOpen = nullptr;
+    QAction *m_pActionAbout = nullptr;
+    QAction *m_pActionMail = nullptr;
+    QAction *m_pActionPeople = nullptr;
+    QAction *m_pActionNotes = nullptr;
+    QAction *m_pActionTasks = nullptr;
+    QAction *m_pActionCalendar = nullptr;
+    QAction *m_pActionSaveRepaired = nullptr;
+    QAction *m_pActionFindFile = nullptr;
+    QAction *m_pActionSave = nullptr;
+    InformationDlg *m_pInformationDlg = nullptr;
+    QAction *m_pActionHelpTopics = nullptr;
+    QAction *m_pActionEmailSupport = nullptr;
+    QAction *m_pActionViewSupport = nullptr;
+    QAction *m_pActionSubmitEnquiry = nullptr;
+    QAction *m_pActionKnowledgeBase = nullptr;
+    QMenu *m_pAppMenu = nullptr;
+    QMenu *m_pCurrentMenu = nullptr;
+    QToolBar *m_pToolBar = nullptr;
+    QProgressInfo *m_pProgressInfo = nullptr;
+    QProgressBar *m_pProgressBar = nullptr;
+    MyButton *m_pMyPeopleButton = nullptr;
+    MyButton *m_pMyCalendarButton = nullptr;
+    MyButton *m_pMyNotesButton = nullptr;
+    MyButton *m_pMyTasksButton = nullptr;
+    QLabel *m_pSaveCaption = nullptr;
+    QLabel *m_pHoverLabel = nullptr;
+    QLabel *m_pMailCaption = nullptr;
+    QLabel *m_pTasksCaption = nullptr;
+    QLabel *m_pNotesCaption = nullptr;
+    QLabel *m_pPeopleCaption = nullptr;
+    QLabel *m_pCalendarCaption = nullptr;
+    QLabel *m_pOpenCaption = nullptr;
+    QLabel *m_pTailSpacer = nullptr;
+    QLabel *m_pHeadSpacer = nullptr;
+    QTimer *m_pMailEnterTimer = nullptr;
+    QTimer *m_pMailLeaveTimer = nullptr;
+    QTimer *m_pNotesEnterTimer = nullptr;
+    QTimer *m_pNotesLeaveTimer = nullptr;
+    QTimer *m_pTasksEnterTimer = nullptr;
+    QTimer *m_pTasksLeaveTimer = nullptr;
+    QTimer *m_pPeopleEnterTimer = nullptr;
+    QTimer *m_pPeopleLeaveTimer = nullptr;
+    QTimer *m_pCalendarEnterTimer = nullptr;
+    QTimer *m_pCalendarLeaveTimer = nullptr;
+    int m_nMailStep = 0;
+    int m_nNotesStep = 0;
+    int m_nTasksStep = 0;
+    int m_nPeopleStep = 0;
+    int m_nCalendarStep = 0;
+    QAction *m_pActionQuit = nullptr;
+    BrowsePanes m_panes;
+
     // The five views share one algorithm; these run it for one of them.
+    ViewButton viewParts(int view);
     void hoverEnter(int view);
     void hoverLeave(int view);
     void tintTick(int view);

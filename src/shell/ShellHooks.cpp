@@ -3,13 +3,11 @@
 #include "shell/DemoDlgClass.h"
 
 #include <QFileDialog>
-#include <QStorageInfo>
 
 namespace ShellHooks {
 std::function<QString(QWidget *, const QString &, const QString &)> openFileName;
 std::function<QString(QWidget *, const QString &, const QString &)> existingDirectory;
 std::function<void(const QString &, const QString &)> messageBox;
-std::function<qint64(const QString &)> freeSpace;
 } // namespace ShellHooks
 
 QString MarkIconStyle()
@@ -42,11 +40,4 @@ QString GetExistingDirectoryHooked(QWidget *parent, const QString &caption, cons
     if (ShellHooks::existingDirectory)
         return ShellHooks::existingDirectory(parent, caption, dir);
     return QFileDialog::getExistingDirectory(parent, caption, dir);
-}
-
-qint64 FreeSpaceHooked(const QString &path)
-{
-    if (ShellHooks::freeSpace)
-        return ShellHooks::freeSpace(path);
-    return QStorageInfo(path).bytesAvailable();
 }

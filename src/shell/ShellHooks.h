@@ -3,6 +3,8 @@
 // free space, the agreement marker's folder), each behind one function with an override that
 // tests set. Empty overrides mean the real behaviour.
 
+#include "platform/FreeSpace.h"
+
 #include <QString>
 #include <QtGlobal>
 
@@ -15,7 +17,6 @@ extern std::function<QString(QWidget *parent, const QString &caption, const QStr
 extern std::function<QString(QWidget *parent, const QString &caption, const QString &dir)> existingDirectory;
 // Receives every message box's text and icon style instead of showing it modally.
 extern std::function<void(const QString &text, const QString &iconStyle)> messageBox;
-extern std::function<qint64(const QString &path)> freeSpace;
 } // namespace ShellHooks
 
 // "border-image:url(:/images/Mark.png);", the icon of most messages.
@@ -25,5 +26,3 @@ QString MarkIconStyle();
 void ShowMessageBox(QWidget *parent, const QString &text, const QString &iconStyle = MarkIconStyle());
 QString GetOpenFileNameHooked(QWidget *parent, const QString &caption, const QString &dir);
 QString GetExistingDirectoryHooked(QWidget *parent, const QString &caption, const QString &dir);
-// Bytes available to the user at path.
-qint64 FreeSpaceHooked(const QString &path);

@@ -1,6 +1,6 @@
 #include "shell/Startup.h"
 
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/QLicenseAgreement.h"
 #include "shell/ShellGlobals.h"
 

@@ -1,63 +1,11 @@
 #include "shell/StopDlg.h"
 
+#include "ui_StopDialog.h"
+
 #include <QCoreApplication>
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
-
-namespace Ui {
-class StopDialog {
-public:
-    QFrame *frame;
-    QLabel *label_3;   // title bar
-    QLabel *label_5;   // icon
-    QLabel *label_2;   // question
-    QLabel *label_6;   // detail
-    QPushButton *OkBtn_2;   // Yes
-    QPushButton *OkBtn;     // No
-    QLabel *label;     // spare, never given text
-
-    void setupUi(QDialog *dialog)
-    {
-        dialog->setObjectName(QStringLiteral("StopDialog"));
-        frame = new QFrame(dialog);
-        frame->setObjectName(QStringLiteral("frame"));
-        frame->setFrameShape(QFrame::StyledPanel);
-        frame->setFrameShadow(QFrame::Plain);
-        label_3 = makeLabel(dialog, "label_3");
-        label_5 = makeLabel(dialog, "label_5");
-        label_2 = makeLabel(dialog, "label_2");
-        label_6 = makeLabel(dialog, "label_6");
-        OkBtn_2 = makeButton(dialog, "OkBtn_2");
-        OkBtn = makeButton(dialog, "OkBtn");
-        label = makeLabel(dialog, "label");
-        retranslateUi(dialog);
-    }
-
-    void retranslateUi(QDialog *dialog)
-    {
-        dialog->setWindowTitle(QCoreApplication::translate("StopDialog", "Question"));
-        for (QLabel *text : {label_3, label_2, label_6, label})
-            text->setText(QString());
-        OkBtn_2->setText(QString());
-        OkBtn->setText(QString());
-    }
-
-private:
-    static QLabel *makeLabel(QWidget *parent, const char *name)
-    {
-        auto *label = new QLabel(parent);
-        label->setObjectName(QLatin1String(name));
-        return label;
-    }
-    static QPushButton *makeButton(QWidget *parent, const char *name)
-    {
-        auto *button = new QPushButton(parent);
-        button->setObjectName(QLatin1String(name));
-        return button;
-    }
-};
-} // namespace Ui
 
 StopDlg::StopDlg(QWidget *parent) : FramelessDialog(parent), ui(new Ui::StopDialog)
 {
@@ -127,18 +75,6 @@ QPushButton *StopDlg::noButton() const
 void StopDlg::OnCancle()
 {
     close();
-}
-
-void StopDlg::FillChildRects()
-{
-    m_nHeight = 174;
-    m_nWidth = 498;
-    m_childRects = {
-        {ui->frame, QRect(0, 0, 498, 174)},     {ui->label_3, QRect(1, 1, 496, 29)},
-        {ui->label_5, QRect(30, 45, 66, 66)},   {ui->label_2, QRect(130, 46, 301, 41)},
-        {ui->label_6, QRect(130, 80, 341, 41)}, {ui->OkBtn_2, QRect(290, 135, 90, 26)},
-        {ui->OkBtn, QRect(390, 135, 90, 26)},   {ui->label, QRect(160, 40, 281, 41)},
-    };
 }
 
 void StopDlg::RestoreTexts()

@@ -34,7 +34,6 @@ public Q_SLOTS:
     void OnCancle();
 
 protected:
-    void FillChildRects() override;
     void RestoreTexts() override;
 
 private:

@@ -1,8 +1,8 @@
 #include "shell/SupportLinks.h"
 
 #include "platform/DesktopOpener.h"
+#include "platform/Edition.h"
 #include "platform/PlistSettings.h"
-#include "shell/Edition.h"
 #include "shell/ShellGlobals.h"
 
 #include <QUrl>

@@ -4,6 +4,7 @@
 // a new mail replaces the tiles; the launcher ends only the previewer it started, by its id, and
 // never makes the GUI wait.
 
+#include "MainWindowTestPeer.h"
 #include "ArchiveFile.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
@@ -109,7 +110,7 @@ const FileOffsetNode *entryNamed(const QString &url)
 
 MyButton1 *tileAt(const QZovuvozivMainWindow &w, int row, int column)
 {
-    QLayoutItem *item = w.m_pAttachmentGrid->itemAtPosition(row, column);
+    QLayoutItem *item = w.panes().attachmentGrid->itemAtPosition(row, column);
     return item ? qobject_cast<MyButton1 *>(item->widget()) : nullptr;
 }
 
@@ -186,8 +187,8 @@ void AttachmentTilesTest::init()
 void AttachmentTilesTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 void AttachmentTilesTest::sampleAttachmentCopy_data()
@@ -227,7 +228,7 @@ void AttachmentTilesTest::sampleAttachmentCopy()
     QCOMPARE(fields.attachments.size(), 3);
     ShowAttachmentTiles(fields);
 
-    QCOMPARE(w.m_pAttachmentGrid->count(), 3);
+    QCOMPARE(w.panes().attachmentGrid->count(), 3);
     MyButton1 *tile = tileAt(w, index / 2, index % 2);
     QVERIFY(tile);
     QCOMPARE(tile->m_pNameLabel->text(), name);
@@ -367,11 +368,11 @@ void AttachmentTilesTest::newMailReplacesTiles()
     QCOMPARE(old.size(), 3);
 
     ShowAttachmentTiles(fieldsOf(second));
-    QCOMPARE(w.m_pAttachmentGrid->count(), 3);
+    QCOMPARE(w.panes().attachmentGrid->count(), 3);
     QCOMPARE(tileAt(w, 0, 0)->property("attachmentname").toString(), QStringLiteral("017091.docx"));
     for (const QPointer<MyButton1> &tile : old) {
         QVERIFY(tile && tile->isHidden());
-        QVERIFY(w.m_pAttachmentGrid->indexOf(tile) < 0);
+        QVERIFY(w.panes().attachmentGrid->indexOf(tile) < 0);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     for (const QPointer<MyButton1> &tile : old)
@@ -379,7 +380,7 @@ void AttachmentTilesTest::newMailReplacesTiles()
 
     // A mail without attachments leaves the strip empty.
     ShowAttachmentTiles(MailMessageFields());
-    QCOMPARE(w.m_pAttachmentGrid->count(), 0);
+    QCOMPARE(w.panes().attachmentGrid->count(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(w.findChildren<MyButton1 *>().size(), 0);
 }
@@ -393,12 +394,12 @@ void AttachmentTilesTest::staleTileOpensNothing()
     QVERIFY(tile);
     // Another folder is listed: the tile's records may be gone by the time a press is handled.
     QTreeWidgetItem *notes = nullptr;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it; ++it) {
         if ((*it)->text(0) == QLatin1String("Notes"))
             notes = *it;
     }
     QVERIFY(notes);
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(notes, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(notes, 0);
     QVERIFY(tile);
     QTest::mouseClick(tile, Qt::LeftButton);
     QTest::qWait(100);

@@ -3,16 +3,17 @@
 // damaged archive are listed under their Folder1 and previewed the same; a description cut off
 // by the end of the archive shows what is there; archive HTML loads no local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
@@ -105,32 +106,32 @@ QString CalendarPreviewTest::writeArchive(const QString &name, const QByteArray 
 void CalendarPreviewTest::openCalendar(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
-    QTreeWidgetItem *item = calendarFolder(w.m_pFolderTree, folder);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *item = calendarFolder(w.panes().folderTree, folder);
     QVERIFY2(item, qPrintable(folder));
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
 }
 
 void CalendarPreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.m_pItemList->clearSelection();
-    w.m_pTextPreview->clear();
-    w.m_pItemList->setCurrentItem(w.m_pItemList->topLevelItem(row));
+    w.panes().itemList->clearSelection();
+    w.panes().textPreview->clear();
+    w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }
 
 // What every calendar preview leaves behind, whatever the item.
 void CalendarPreviewTest::checkPane(QZovuvozivMainWindow &w)
 {
-    QVERIFY(!w.m_pTextPreview->isHidden());
-    QVERIFY(w.m_pHtmlPreview->isHidden());
-    QVERIFY(w.m_pMailHeaderText->isHidden());
-    QVERIFY(w.m_pMailHeaderText->toPlainText().isEmpty());
-    QCOMPARE(w.m_pTextPreview->textInteractionFlags(), Qt::NoTextInteraction);
-    QCOMPARE(w.m_pTextPreview->font().family(), QStringLiteral("Lucida Grande"));
-    QCOMPARE(w.m_pTextPreview->font().pointSize(), 12);
-    QCOMPARE(w.m_pTextPreview->textColor(), QColor(68, 68, 68));
-    QCOMPARE(w.m_pTextPreview->fontPointSize(), 11.0);
+    QVERIFY(!w.panes().textPreview->isHidden());
+    QVERIFY(w.panes().htmlPreview->isHidden());
+    QVERIFY(w.panes().mailHeaderText->isHidden());
+    QVERIFY(w.panes().mailHeaderText->toPlainText().isEmpty());
+    QCOMPARE(w.panes().textPreview->textInteractionFlags(), Qt::NoTextInteraction);
+    QCOMPARE(w.panes().textPreview->font().family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(w.panes().textPreview->font().pointSize(), 12);
+    QCOMPARE(w.panes().textPreview->textColor(), QColor(68, 68, 68));
+    QCOMPARE(w.panes().textPreview->fontPointSize(), 11.0);
 }
 
 void CalendarPreviewTest::sampleItems_data()
@@ -155,12 +156,12 @@ void CalendarPreviewTest::sampleItems()
     QFETCH(QStringList, labelled);
     QZovuvozivMainWindow w;
     openCalendar(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), QStringLiteral("Calendar"));
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), 8);
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 8);
     // Another item first, so this one is written over an earlier preview.
     select(w, (row + 1) % 8);
-    QVERIFY(!w.m_pTextPreview->toPlainText().isEmpty());
+    QVERIFY(!w.panes().textPreview->toPlainText().isEmpty());
     select(w, row);
-    QCOMPARE(w.m_pTextPreview->toPlainText(), lines(labelled).chopped(1));
+    QCOMPARE(w.panes().textPreview->toPlainText(), lines(labelled).chopped(1));
     checkPane(w);
 }
 
@@ -200,12 +201,12 @@ void CalendarPreviewTest::builtItems()
                OlmXml::appointments({{summary, location, description, "", ""}, {"Other", "", "", "", ""}}));
     QZovuvozivMainWindow w;
     openCalendar(w, writeArchive(QStringLiteral("calendar.olm"), b.finish()), QStringLiteral("Calendar"));
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), 2);
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 2);
     select(w, 1);
-    w.m_pMailHeaderText->setPlainText(QStringLiteral("earlier"));
-    w.m_pHtmlPreview->show();
+    w.panes().mailHeaderText->setPlainText(QStringLiteral("earlier"));
+    w.panes().htmlPreview->show();
     select(w, 0);
-    QCOMPARE(w.m_pTextPreview->toPlainText(), shown);
+    QCOMPARE(w.panes().textPreview->toPlainText(), shown);
     checkPane(w);
 }
 
@@ -237,7 +238,7 @@ void CalendarPreviewTest::recoveredItems()
 
     QZovuvozivMainWindow w;
     openCalendar(w, writeArchive(QStringLiteral("damaged.olm"), bytes), QStringLiteral("Folder1"));
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), items.size());
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), items.size());
     for (int row = 0; row < items.size(); ++row) {
         select(w, (row + 1) % items.size());
         select(w, row);
@@ -256,7 +257,7 @@ void CalendarPreviewTest::recoveredItems()
         } else {
             expected.chop(1);
         }
-        QCOMPARE(w.m_pTextPreview->toPlainText(), expected);
+        QCOMPARE(w.panes().textPreview->toPlainText(), expected);
         checkPane(w);
     }
 }
@@ -281,11 +282,11 @@ void CalendarPreviewTest::descriptionCutByArchiveEnd()
     if (tail.contains('\0'))
         tail.truncate(tail.indexOf('\0'));
     QPreviewOfItems::writePreviewItemsForCalendar(&record);
-    QCOMPARE(w.m_pTextPreview->toPlainText(), QStringLiteral("Description: \n\n") + QString::fromUtf8(tail));
+    QCOMPARE(w.panes().textPreview->toPlainText(), QStringLiteral("Description: \n\n") + QString::fromUtf8(tail));
     // Past the end altogether: the label and nothing after it.
     record.dwDescriptionOffset = lSize + 100;
     QPreviewOfItems::writePreviewItemsForCalendar(&record);
-    QCOMPARE(w.m_pTextPreview->toPlainText(), QStringLiteral("Description: \n\n"));
+    QCOMPARE(w.panes().textPreview->toPlainText(), QStringLiteral("Description: \n\n"));
     checkPane(w);
 }
 
@@ -303,8 +304,8 @@ void CalendarPreviewTest::descriptionLoadsNoLocalFile()
                OlmXml::appointments({{"Pictures", "", description, "", ""}}));
     QZovuvozivMainWindow w;
     openCalendar(w, writeArchive(QStringLiteral("pictures.olm"), b.finish()), QStringLiteral("Calendar"));
-    QVERIFY(w.m_pTextPreview->toPlainText().startsWith(QLatin1String("Summary : Pictures")));
-    QTextDocument *doc = w.m_pTextPreview->document();
+    QVERIFY(w.panes().textPreview->toPlainText().startsWith(QLatin1String("Summary : Pictures")));
+    QTextDocument *doc = w.panes().textPreview->document();
     QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
     doc->setTextWidth(2000);
     QVERIFY(doc->documentLayout()->documentSize().height() < kPictureSide);

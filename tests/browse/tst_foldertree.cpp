@@ -2,15 +2,16 @@
 // check state lives (box, column 7, node) kept in step through clicks, damaged maps, and the
 // "Folder1" items of recovered contacts, calendar items, tasks and notes.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "browse/BrowseGlobals.h"
-#include "browse/FolderAttributes.h"
 #include "browse/FolderTree.h"
+#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/SaveFlow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
@@ -151,8 +152,6 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void lookOfAKey_data();
-    void lookOfAKey();
     void sampleTree_data();
     void sampleTree();
     void mapsToTree_data();
@@ -175,8 +174,8 @@ private Q_SLOTS:
 
 private:
     QZovuvozivMainWindow *m_window = nullptr;
-    QTreeWidget *tree() const { return m_window->m_pFolderTree; }
-    QParseDatabase *db() const { return m_window->m_pParseDatabase; }
+    QTreeWidget *tree() const { return m_window->panes().folderTree; }
+    QParseDatabase *db() const { return m_window->parseDatabase(); }
     void build() { db()->GenerateTree(); }
     void click(const QString &path, Qt::CheckState box);
 };
@@ -209,44 +208,6 @@ void FolderTreeTest::click(const QString &path, Qt::CheckState box)
     QVERIFY2(item, qPrintable(path));
     item->setCheckState(0, box);
     db()->ShowindivisualMailItemsInfo(item, 0);
-}
-
-void FolderTreeTest::lookOfAKey_data()
-{
-    QTest::addColumn<QString>("key");
-    QTest::addColumn<qint64>("parent");
-    QTest::addColumn<QString>("shown");
-    QTest::addColumn<uint>("kind");
-    QTest::addColumn<QString>("icon");
-
-    QTest::newRow("inbox under the root") << "Inbox" << qint64(501) << "Inbox" << 0u << "img_InboxFolderIcon";
-    QTest::newRow("inbox deeper") << "Inbox" << qint64(502) << "Inbox" << 0u << "img_Folder";
-    QTest::newRow("sent items") << "Sent Items" << qint64(501) << "Sent Items" << 0u << "img_SentFolderIcon";
-    QTest::newRow("deleted items") << "Deleted Items" << qint64(501) << "Deleted Items" << 0u << "img_DeletedFolderIcon";
-    QTest::newRow("drafts deeper") << "Drafts" << qint64(600) << "Drafts" << 0u << "img_Folder";
-    // A mail folder's words never make it another kind.
-    QTest::newRow("mail folder named notes") << "Project Notes" << qint64(501) << "Project Notes" << 0u << "img_Folder";
-    QTest::newRow("mail folder named tasks") << "Tasks from Bob" << qint64(501) << "Tasks from Bob" << 0u << "img_Folder";
-    QTest::newRow("mail folder named contacts") << "Contacts" << qint64(501) << "Contacts" << 0u << "img_Folder";
-    QTest::newRow("contacts marker") << "Address Booknotmailcontact" << qint64(501) << "Address Book" << 41u << "img_AddressBookIcon";
-    QTest::newRow("calendar marker") << "Calendarnotmailcalender" << qint64(501) << "Calendar" << 42u << "img_CalendarIcon";
-    QTest::newRow("task marker on any name") << "Projectnotmailtask" << qint64(503) << "Project" << 43u << "img_TaskIcon";
-    QTest::newRow("notes marker") << "Notesnotmailnotes" << qint64(501) << "Notes" << 44u << "img_NotesIcon";
-    QTest::newRow("marker removed wherever it occurs") << "anotmailtaskbnotmailtask" << qint64(501) << "ab" << 43u << "img_TaskIcon";
-    // Kind: contacts before tasks; shown name: the notes marker is removed first, and only it.
-    QTest::newRow("two markers") << "Xnotmailcontactnotmailnotes" << qint64(501) << "Xnotmailcontact" << 41u
-                                 << "img_AddressBookIcon";
-}
-
-void FolderTreeTest::lookOfAKey()
-{
-    QFETCH(QString, key);
-    QFETCH(qint64, parent);
-    const FolderLook look = FolderLookFor(key, parent);
-    QTEST(look.shownName, "shown");
-    QTEST(uint(look.kind), "kind");
-    QFETCH(QString, icon);
-    QCOMPARE(look.icon, QStringLiteral(":/images/") + icon + QStringLiteral(".png"));
 }
 
 void FolderTreeTest::sampleTree_data()
@@ -560,20 +521,20 @@ void FolderTreeTest::clickSwitchesView()
     m_window->OnClickedNoteButton();
     if (!mailPanes)
         m_window->OnClickedMailButton();
-    m_window->m_pSubjectLabel->setText(QStringLiteral("old subject"));
+    m_window->panes().subjectLabel->setText(QStringLiteral("old subject"));
     db()->ShowindivisualMailItemsInfo(findItem(tree(), path), 0);
-    const QMap<QString, QAbstractButton *> buttons{{"people", m_window->m_pMyPeopleButton},
-                                                   {"calendar", m_window->m_pMyCalendarButton},
-                                                   {"tasks", m_window->m_pMyTasksButton},
-                                                   {"notes", m_window->m_pMyNotesButton},
+    const QMap<QString, QAbstractButton *> buttons{{"people", peer(*m_window).m_pMyPeopleButton},
+                                                   {"calendar", peer(*m_window).m_pMyCalendarButton},
+                                                   {"tasks", peer(*m_window).m_pMyTasksButton},
+                                                   {"notes", peer(*m_window).m_pMyNotesButton},
                                                    {"mail", m_pMyMailButton}};
     for (auto it = buttons.cbegin(); it != buttons.cend(); ++it)
         QVERIFY2(it.value()->isChecked() == (it.key() == button), qPrintable(it.key()));
-    QCOMPARE(m_window->m_pSubjectLabel->text(), QString());
-    QCOMPARE(m_window->m_pSubjectLabel->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pMailHeaderArea->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pHtmlPreview->isVisible(), mailPanes);
-    QCOMPARE(m_window->m_pTextPreview->isVisible(), !mailPanes);
+    QCOMPARE(m_window->panes().subjectLabel->text(), QString());
+    QCOMPARE(m_window->panes().subjectLabel->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().mailHeaderArea->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().htmlPreview->isVisible(), mailPanes);
+    QCOMPARE(m_window->panes().textPreview->isVisible(), !mailPanes);
 }
 
 void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
@@ -612,7 +573,7 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
     }
     contacts->setCheckState(0, Qt::Unchecked);
     db()->ShowindivisualMailItemsInfo(contacts, 0);
-    QVERIFY(m_window->m_pMyPeopleButton->isChecked());
+    QVERIFY(peer(*m_window).m_pMyPeopleButton->isChecked());
     QCOMPARE(stepFault(tree()), QString());
     QCOMPARE(itemsToSave(), all - d.recoveredContacts);
 }

@@ -40,8 +40,6 @@ private Q_SLOTS:
     void extractElementValue();
     void walk_data();
     void walk();
-    void undoTextEntities_data();
-    void undoTextEntities();
     void reads_data();
     void reads();
     void closedArchiveReadsNothing();
@@ -127,25 +125,6 @@ void ItemElementsTest::walk()
     QFETCH(QByteArray, item);
     QFETCH(QString, log);
     QCOMPARE(walkLog(item, "</task>", kTaskTable), log);
-}
-
-void ItemElementsTest::undoTextEntities_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("ampersand between letters") << "R&amp;D" << "R&D";
-    QTest::newRow("escaped lt ends as an entity") << "&amp;lt;" << "&lt;";
-    QTest::newRow("escaped nbsp ends as a blank") << "&amp;nbsp;" << " ";
-    QTest::newRow("gt is not undone") << "&gt;" << "&gt;";
-    QTest::newRow("upper case is not undone") << "&LT;&AMP;" << "&LT;&AMP;";
-    QTest::newRow("nbsp alone") << "&nbsp;" << " ";
-}
-
-void ItemElementsTest::undoTextEntities()
-{
-    QFETCH(QString, text);
-    QFETCH(QString, expected);
-    QCOMPARE(UndoTextEntities(text), expected);
 }
 
 void ItemElementsTest::reads_data()

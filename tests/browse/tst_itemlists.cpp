@@ -2,6 +2,7 @@
 // their texts and keys; a folder of 20,000 mails fills while the window stays responsive, and a
 // newer click or a clean-up during that fill never touches a freed record.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
@@ -11,7 +12,6 @@
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
@@ -135,13 +135,13 @@ void ItemListsTest::initTestCase()
 void ItemListsTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 void ItemListsTest::click(QZovuvozivMainWindow &w, QTreeWidgetItem *folder)
 {
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(folder, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(folder, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
 }
 
@@ -268,13 +268,13 @@ void ItemListsTest::sampleFoldersListTheirItems()
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QTreeWidgetItem *item = nullptr;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it && !item; ++it) {
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it && !item; ++it) {
         if ((*it)->text(FolderColumnName) == folder && nth-- == 0)
             item = *it;
     }
     QVERIFY(item);
     click(w, item);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     const QFontMetrics metrics(QFont(QStringLiteral("Lucida Grande"), 11));
     QStringList shown, expected, shownSnippets, expectedSnippets;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -307,19 +307,19 @@ void ItemListsTest::everyRecordListedOnce()
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QHash<int, QSet<qlonglong>> listed;
     QVector<QTreeWidgetItem *> folders;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it)
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it; ++it)
         folders << *it;
     for (QTreeWidgetItem *folder : folders) {
         click(w, folder);
         const qint64 recordFolder = RecordFolderId(folder->text(FolderColumnId).toLongLong());
-        QTreeWidget *list = w.m_pItemList;
+        QTreeWidget *list = w.panes().itemList;
         for (QTreeWidgetItem *row : rows(list)) {
             const int kind = row->data(0, ItemKindRole).toInt();
             const qlonglong at = row->data(0, ItemIndexRole).toLongLong();
             QVERIFY2(!listed[kind].contains(at), qPrintable(folder->text(0)));
             listed[kind].insert(at);
             switch (kind) {
-            case ItemKindMail: {
+            case FolderKindMail: {
                 MailMLRC *m = recordAt(TmpMlrcPtrStart, at);
                 QVERIFY(m);
                 QCOMPARE(m->llFolderId, recordFolder);
@@ -333,7 +333,7 @@ void ItemListsTest::everyRecordListedOnce()
                          qPrintable(shown));
                 break;
             }
-            case ItemKindContact: {
+            case FolderKindContacts: {
                 ContactInformation *c = recordAt(TmpCTRCPtrStart, at);
                 QVERIFY(c);
                 QCOMPARE(c->llFolderId, recordFolder);
@@ -342,7 +342,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->text(5), QString::fromLatin1(c->szUuid));
                 break;
             }
-            case ItemKindCalendar: {
+            case FolderKindCalendar: {
                 CalenderInformation *e = recordAt(TmpCLRCPtrStart, at);
                 QVERIFY(e);
                 QCOMPARE(e->llFolderId, recordFolder);
@@ -350,7 +350,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->text(5), QString::fromLatin1(e->szUuid));
                 break;
             }
-            case ItemKindTask: {
+            case FolderKindTasks: {
                 TasksInformation *t = recordAt(TmpTSRCPtrStart, at);
                 QVERIFY(t);
                 QCOMPARE(t->llFolderId, recordFolder);
@@ -358,7 +358,7 @@ void ItemListsTest::everyRecordListedOnce()
                 QCOMPARE(row->data(1, kItemIconRole).toString().isEmpty(), t->cPriority != '2');
                 break;
             }
-            case ItemKindNote: {
+            case FolderKindNotes: {
                 NotesInformation *n = recordAt(TmpNTRCPtrStart, at);
                 QVERIFY(n);
                 QCOMPARE(n->llFolderId, recordFolder);
@@ -370,21 +370,21 @@ void ItemListsTest::everyRecordListedOnce()
             }
         }
     }
-    QCOMPARE(listed.value(ItemKindMail).size(), 7);
-    QCOMPARE(listed.value(ItemKindContact).size(), 5);
-    QCOMPARE(listed.value(ItemKindCalendar).size(), 8);
-    QCOMPARE(listed.value(ItemKindTask).size(), 5);
-    QCOMPARE(listed.value(ItemKindNote).size(), 1);
+    QCOMPARE(listed.value(FolderKindMail).size(), 7);
+    QCOMPARE(listed.value(FolderKindContacts).size(), 5);
+    QCOMPARE(listed.value(FolderKindCalendar).size(), 8);
+    QCOMPARE(listed.value(FolderKindTasks).size(), 5);
+    QCOMPARE(listed.value(FolderKindNotes).size(), 1);
 }
 
 void ItemListsTest::headerResizeFollowsRows()
 {
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
     click(w, inbox);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     QVERIFY(list->topLevelItemCount() > 0);
     list->header()->resizeSection(4, 400);
     for (QTreeWidgetItem *row : rows(list)) {
@@ -395,7 +395,7 @@ void ItemListsTest::headerResizeFollowsRows()
             QCOMPARE(snippet->minimumWidth(), 390);
     }
     // A click on a contacts folder drops the rows and their handlers; resizing stays harmless.
-    click(w, folderNamed(w.m_pFolderTree, QStringLiteral("Address Book")));
+    click(w, folderNamed(w.panes().folderTree, QStringLiteral("Address Book")));
     list->header()->resizeSection(4, 300);
     QVERIFY(list->topLevelItemCount() > 0);
 }
@@ -413,8 +413,8 @@ void ItemListsTest::contactsWithoutNames()
         c->pFirstName = c->pLastName = nullptr;
     }
     TmpCTRCPtrStart->pNext->dwItemLength = 0;
-    click(w, folderNamed(w.m_pFolderTree, QStringLiteral("Address Book")));
-    QTreeWidget *list = w.m_pItemList;
+    click(w, folderNamed(w.panes().folderTree, QStringLiteral("Address Book")));
+    QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), 4);
     QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral(" "));
     QCOMPARE(list->topLevelItem(0)->data(0, ItemIndexRole).toLongLong(), 0);
@@ -422,7 +422,7 @@ void ItemListsTest::contactsWithoutNames()
     QCOMPARE(list->topLevelItem(1)->text(4), QStringLiteral("Bart Simpson"));
 
     // A folder without items: nothing listed, nothing selected.
-    click(w, w.m_pFolderTree->topLevelItem(0));
+    click(w, w.panes().folderTree->topLevelItem(0));
     QCOMPARE(list->topLevelItemCount(), 0);
     QVERIFY(list->selectedItems().isEmpty());
 }
@@ -432,7 +432,7 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     QZovuvozivMainWindow w;
     w.show();
     open(w, m_bigPath);
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
 
     int ticks = 0;
@@ -449,12 +449,12 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     ticker.start();
     QElapsedTimer clock;
     clock.start();
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 60000);
     const qint64 took = clock.elapsed();
     ticker.stop();
 
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), kBigFolder);
     QVERIFY(ticks >= took / 50);
     QVERIFY2(longestGap < 1000, qPrintable(QString::number(longestGap)));
@@ -478,23 +478,23 @@ void ItemListsTest::newerClickOrCleanUpStopsFill()
 {
     QZovuvozivMainWindow w;
     open(w, m_bigPath);
-    QTreeWidgetItem *inbox = folderNamed(w.m_pFolderTree, QStringLiteral("Inbox"));
-    QTreeWidgetItem *drafts = folderNamed(w.m_pFolderTree, QStringLiteral("Drafts"));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QTreeWidgetItem *drafts = folderNamed(w.panes().folderTree, QStringLiteral("Drafts"));
     QVERIFY(inbox && drafts);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
 
     // A click on another folder queued while the big folder fills: only its row remains.
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY(list->topLevelItemCount() > 0);
     QVERIFY(ItemListFillRunning());
-    QTimer::singleShot(0, w.m_pParseDatabase, [&] { w.m_pParseDatabase->ShowindivisualMailItemsInfo(drafts, 0); });
+    QTimer::singleShot(0, w.parseDatabase(), [&] { w.parseDatabase()->ShowindivisualMailItemsInfo(drafts, 0); });
     QTRY_VERIFY(!ItemListFillRunning());
     QTest::qWait(100);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(labelText(list, list->topLevelItem(0), "mailSubject"), QStringLiteral("Draft"));
 
     // The clean-up of a new scan during the fill: the records go, the fill adds nothing more.
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(inbox, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY(list->topLevelItemCount() > 0);
     QVERIFY(ItemListFillRunning());
     QTimer::singleShot(0, [] { QParseDatabase::CleanListAndHash(); });

@@ -3,6 +3,7 @@
 // attachment entries within their size limit; archive text that looks like markup stays text and
 // archive HTML loads no local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
@@ -15,7 +16,6 @@
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
@@ -188,23 +188,23 @@ void MailPreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, c
                                  const QString &parent)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
     // "/" names the archive's root item as the parent.
-    QTreeWidgetItem *root = w.m_pFolderTree->topLevelItem(0);
+    QTreeWidgetItem *root = w.panes().folderTree->topLevelItem(0);
     QVERIFY(root);
     const QString parentName = parent == QLatin1String("/") ? root->text(FolderColumnName) : parent;
-    QTreeWidgetItem *item = folderNamed(w.m_pFolderTree, folder, parentName);
+    QTreeWidgetItem *item = folderNamed(w.panes().folderTree, folder, parentName);
     QVERIFY2(item, qPrintable(folder));
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
 }
 
 // The user's selection of one row, through the list's own signal.
 void MailPreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.m_pItemList->clearSelection();
-    w.m_pItemList->setCurrentItem(w.m_pItemList->topLevelItem(row));
+    w.panes().itemList->clearSelection();
+    w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }
 
 void MailPreviewTest::sampleMails_data()
@@ -253,7 +253,7 @@ void MailPreviewTest::sampleMails()
     QFETCH(QString, body);
     QZovuvozivMainWindow w;
     openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), folder, parent);
-    QTreeWidget *list = w.m_pItemList;
+    QTreeWidget *list = w.panes().itemList;
     QVERIFY(list->topLevelItemCount() > 0);
     int row = -1;
     for (int i = 0; i < list->topLevelItemCount(); ++i) {
@@ -266,18 +266,18 @@ void MailPreviewTest::sampleMails()
     // Another row first, so the mail is shown over an earlier one; a mail without a date must
     // not keep the earlier date.
     select(w, (row + 1) % list->topLevelItemCount());
-    w.m_pDateLabel->setText(QStringLiteral("Mon, 01 Jan 2001 01:01:01 AM"));
+    w.panes().dateLabel->setText(QStringLiteral("Mon, 01 Jan 2001 01:01:01 AM"));
     select(w, row);
 
-    QCOMPARE(w.m_pSubjectLabel->text(), subject);
-    QCOMPARE(w.m_pSenderLabel->text(), sender);
-    QCOMPARE(shownText(w.m_pRecipientsLabel), recipients);
-    QCOMPARE(w.m_pDateLabel->text(), date);
-    QVERIFY(!w.m_pHtmlPreview->isHidden());
-    QVERIFY(w.m_pTextPreview->isHidden());
-    QVERIFY(w.m_pMailHeaderText->isHidden());
-    QVERIFY(qobject_cast<SafePreviewDocument *>(w.m_pHtmlPreview->document()));
-    const QString shown = w.m_pHtmlPreview->toPlainText();
+    QCOMPARE(w.panes().subjectLabel->text(), subject);
+    QCOMPARE(w.panes().senderLabel->text(), sender);
+    QCOMPARE(shownText(w.panes().recipientsLabel), recipients);
+    QCOMPARE(w.panes().dateLabel->text(), date);
+    QVERIFY(!w.panes().htmlPreview->isHidden());
+    QVERIFY(w.panes().textPreview->isHidden());
+    QVERIFY(w.panes().mailHeaderText->isHidden());
+    QVERIFY(qobject_cast<SafePreviewDocument *>(w.panes().htmlPreview->document()));
+    const QString shown = w.panes().htmlPreview->toPlainText();
     QVERIFY2(shown.contains(body), qPrintable(shown.left(2000)));
     // Every sample body is HTML: shown formatted, never as its markup.
     QVERIFY(!shown.contains(QLatin1String("<html")) && !shown.contains(QLatin1String("&lt;")));
@@ -424,11 +424,11 @@ void MailPreviewTest::inlinePictures()
                         QStringLiteral("Pictures")));
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("pictures.olm"), b), QStringLiteral("Inbox"), QString());
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), 1);
-    const QString html = w.m_pHtmlPreview->toHtml();
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
+    const QString html = w.panes().htmlPreview->toHtml();
     QCOMPARE(html.contains(QLatin1String("cid:") + reference), !inlined);
     QCOMPARE(html.count(QLatin1String("data:image/png;base64,")), inlined ? 2 : 0);
-    QCOMPARE(laidOutHeight(w.m_pHtmlPreview->document()) >= 2 * kPictureSide, inlined);
+    QCOMPARE(laidOutHeight(w.panes().htmlPreview->document()) >= 2 * kPictureSide, inlined);
 }
 
 void MailPreviewTest::markerLineShowsTextPreview()
@@ -445,12 +445,12 @@ void MailPreviewTest::markerLineShowsTextPreview()
                         QStringLiteral("Marked")));
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("marker.olm"), b), QStringLiteral("Inbox"), QString());
-    QVERIFY(w.m_pHtmlPreview->isHidden());
-    QVERIFY(!w.m_pTextPreview->isHidden());
-    QVERIFY(qobject_cast<SafePreviewDocument *>(w.m_pTextPreview->document()));
-    QVERIFY(w.m_pTextPreview->toPlainText().contains(g_mailPreviewMarkerLine));
+    QVERIFY(w.panes().htmlPreview->isHidden());
+    QVERIFY(!w.panes().textPreview->isHidden());
+    QVERIFY(qobject_cast<SafePreviewDocument *>(w.panes().textPreview->document()));
+    QVERIFY(w.panes().textPreview->toPlainText().contains(g_mailPreviewMarkerLine));
     // Its pictures are not resolved there.
-    QVERIFY(w.m_pTextPreview->toHtml().contains(QLatin1String("cid:p@x")));
+    QVERIFY(w.panes().textPreview->toHtml().contains(QLatin1String("cid:p@x")));
 }
 
 void MailPreviewTest::hostileTextStaysInert()
@@ -469,20 +469,20 @@ void MailPreviewTest::hostileTextStaysInert()
                         from, to));
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("hostile.olm"), b), QStringLiteral("Inbox"), QString());
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), 1);
-    QCOMPARE(w.m_pSubjectLabel->textFormat(), Qt::PlainText);
-    QCOMPARE(w.m_pSubjectLabel->text(), QStringLiteral("<i>Urgent</i> <img src='%1'>").arg(file));
-    QCOMPARE(w.m_pSenderLabel->textFormat(), Qt::PlainText);
-    QCOMPARE(w.m_pSenderLabel->text(), QStringLiteral("<b>boss@x</b>"));
-    QCOMPARE(w.m_pDateLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
+    QCOMPARE(w.panes().subjectLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(w.panes().subjectLabel->text(), QStringLiteral("<i>Urgent</i> <img src='%1'>").arg(file));
+    QCOMPARE(w.panes().senderLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(w.panes().senderLabel->text(), QStringLiteral("<b>boss@x</b>"));
+    QCOMPARE(w.panes().dateLabel->textFormat(), Qt::PlainText);
     // The recipients block is rich text, its address shown as written.
-    QCOMPARE(w.m_pRecipientsLabel->textFormat(), Qt::RichText);
-    QCOMPARE(shownText(w.m_pRecipientsLabel), QStringLiteral("To: <img src='file:///etc/passwd'>to@x"));
-    QVERIFY(w.m_pMailHeaderText->toPlainText().contains(QLatin1String("<img src='file:///etc/passwd'>to@x")));
+    QCOMPARE(w.panes().recipientsLabel->textFormat(), Qt::RichText);
+    QCOMPARE(shownText(w.panes().recipientsLabel), QStringLiteral("To: <img src='file:///etc/passwd'>to@x"));
+    QVERIFY(w.panes().mailHeaderText->toPlainText().contains(QLatin1String("<img src='file:///etc/passwd'>to@x")));
     // The body's pictures name local files: none is read.
-    QTextDocument *doc = w.m_pHtmlPreview->document();
+    QTextDocument *doc = w.panes().htmlPreview->document();
     QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
-    QCOMPARE(w.m_pHtmlPreview->toPlainText().left(1), QStringLiteral("x"));
+    QCOMPARE(w.panes().htmlPreview->toPlainText().left(1), QStringLiteral("x"));
     QVERIFY(laidOutHeight(doc) < kPictureSide);
 }
 

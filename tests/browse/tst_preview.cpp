@@ -2,6 +2,7 @@
 // from the archive; rows of an earlier fill, or whose key no longer fits their record, show
 // nothing; HTML in an archive text never makes the preview read a local file.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -11,7 +12,6 @@
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
@@ -123,26 +123,26 @@ void PreviewTest::initTestCase()
 void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 60000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
 {
     open(w, path);
-    QTreeWidgetItem *item = folderNamed(w.m_pFolderTree, folder);
+    QTreeWidgetItem *item = folderNamed(w.panes().folderTree, folder);
     if (!item)
         return nullptr;
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(item, 0);
-    return w.m_pItemList;
+    w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
+    return w.panes().itemList;
 }
 
 // The user's selection of one row, through the list's own signal.
 void PreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.m_pItemList->clearSelection();
-    w.m_pTextPreview->clear();
-    w.m_pItemList->setCurrentItem(w.m_pItemList->topLevelItem(row));
+    w.panes().itemList->clearSelection();
+    w.panes().textPreview->clear();
+    w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }
 
 void PreviewTest::sampleTasks_data()
@@ -179,9 +179,9 @@ void PreviewTest::sampleTasks()
     QCOMPARE(list->topLevelItemCount(), 5);
     // Another row first, so the one under test is written over an earlier preview.
     select(w, (row + 1) % 5);
-    QVERIFY(!w.m_pTextPreview->toPlainText().isEmpty());
+    QVERIFY(!w.panes().textPreview->toPlainText().isEmpty());
     select(w, row);
-    const QString shown = w.m_pTextPreview->toPlainText();
+    const QString shown = w.panes().textPreview->toPlainText();
     if (note.isEmpty()) {
         QCOMPARE(shown, lines(labelled).chopped(1));
     } else {
@@ -192,9 +192,9 @@ void PreviewTest::sampleTasks()
         QVERIFY2(rest.contains(note), qPrintable(rest));
         QVERIFY(!rest.contains(QLatin1String("<html")));
     }
-    QVERIFY(!w.m_pTextPreview->isHidden());
-    QVERIFY(w.m_pHtmlPreview->isHidden());
-    QVERIFY(w.m_pMailHeaderText->isHidden());
+    QVERIFY(!w.panes().textPreview->isHidden());
+    QVERIFY(w.panes().htmlPreview->isHidden());
+    QVERIFY(w.panes().mailHeaderText->isHidden());
 }
 
 void PreviewTest::sampleNote()
@@ -205,12 +205,12 @@ void PreviewTest::sampleNote()
     QCOMPARE(list->topLevelItemCount(), 1);
     // The fill previews its first row by itself.
     const QString head = lines({"Summary : note 1"}) + QLatin1String("Description : \n\n");
-    const QString shown = w.m_pTextPreview->toPlainText();
+    const QString shown = w.panes().textPreview->toPlainText();
     QCOMPARE(shown.left(head.size()), head);
     QVERIFY2(shown.mid(head.size()).contains(QLatin1String("This is my note")), qPrintable(shown));
-    QCOMPARE(w.m_pTextPreview->textColor(), QColor(68, 68, 68));
-    QCOMPARE(w.m_pTextPreview->font().family(), QStringLiteral("Lucida Grande"));
-    QCOMPARE(w.m_pTextPreview->textInteractionFlags(), Qt::NoTextInteraction);
+    QCOMPARE(w.panes().textPreview->textColor(), QColor(68, 68, 68));
+    QCOMPARE(w.panes().textPreview->font().family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(w.panes().textPreview->textInteractionFlags(), Qt::NoTextInteraction);
 }
 
 void PreviewTest::sampleContacts_data()
@@ -248,7 +248,7 @@ void PreviewTest::sampleContacts()
     QCOMPARE(list->topLevelItemCount(), 5);
     select(w, (row + 1) % 5);
     select(w, row);
-    const QString shown = w.m_pTextPreview->toPlainText();
+    const QString shown = w.panes().textPreview->toPlainText();
     if (within.isEmpty())
         QCOMPARE(shown, head);
     QCOMPARE(shown.left(head.size()), head);
@@ -256,8 +256,8 @@ void PreviewTest::sampleContacts()
         QVERIFY2(shown.contains(part), qPrintable(part + QLatin1String(" in:\n") + shown));
     // "0E0" is no age; the sample's blood type "G" is kept.
     QVERIFY(!shown.contains(QLatin1String("Age : ")));
-    QCOMPARE(w.m_pTextPreview->textColor(), QColor(68, 68, 68));
-    QCOMPARE(w.m_pTextPreview->fontPointSize(), 11.0);
+    QCOMPARE(w.panes().textPreview->textColor(), QColor(68, 68, 68));
+    QCOMPARE(w.panes().textPreview->fontPointSize(), 11.0);
 }
 
 void PreviewTest::contactWithoutNames_data()
@@ -287,7 +287,7 @@ void PreviewTest::contactWithoutNames()
     QTreeWidget *list = openFolder(w, path, QStringLiteral("Address Book"));
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
-    QCOMPARE(w.m_pTextPreview->toPlainText(), shown);
+    QCOMPARE(w.panes().textPreview->toPlainText(), shown);
 }
 
 void PreviewTest::rowWithoutItsRecordShowsNothing_data()
@@ -313,7 +313,7 @@ void PreviewTest::rowWithoutItsRecordShowsNothing()
     QTreeWidget *list = openFolder(w, QStringLiteral(OLM_SAMPLE_ARCHIVE), folder);
     QVERIFY(list);
     QTreeWidgetItem *row = list->topLevelItem(0);
-    QVERIFY(!w.m_pTextPreview->toPlainText().isEmpty());
+    QVERIFY(!w.panes().textPreview->toPlainText().isEmpty());
     if (change == QLatin1String("clean")) {
         QParseDatabase::CleanListAndHash();
     } else if (change == QLatin1String("rescan")) {
@@ -329,11 +329,11 @@ void PreviewTest::rowWithoutItsRecordShowsNothing()
         row->setData(0, ItemIndexRole, qlonglong(1000));
     }
     list->clearSelection();
-    w.m_pTextPreview->clear();
-    w.m_pTextPreview->setPlainText(QStringLiteral("earlier"));
+    w.panes().textPreview->clear();
+    w.panes().textPreview->setPlainText(QStringLiteral("earlier"));
     list->setCurrentItem(row);
     QVERIFY(row->isSelected());
-    QCOMPARE(w.m_pTextPreview->toPlainText(), QStringLiteral("earlier"));
+    QCOMPARE(w.panes().textPreview->toPlainText(), QStringLiteral("earlier"));
 }
 
 void PreviewTest::allowedResources_data()
@@ -396,8 +396,8 @@ void PreviewTest::archiveHtmlLoadsNoLocalFile()
         QTreeWidget *list = openFolder(w, path, QLatin1String(folder));
         QVERIFY(list);
         QCOMPARE(list->topLevelItemCount(), 1);
-        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("Picture")));
-        QTextDocument *doc = w.m_pTextPreview->document();
+        QVERIFY(w.panes().textPreview->toPlainText().contains(QLatin1String("Picture")));
+        QTextDocument *doc = w.panes().textPreview->document();
         QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
         QCOMPARE(laidOutHeight(doc) >= kPictureSide, shown);
     }
@@ -440,22 +440,22 @@ void PreviewTest::recoveredItemsUnderTheirFolder1()
 
     QZovuvozivMainWindow w;
     open(w, path);
-    QTreeWidgetItem *folder = folderOfKind(w.m_pFolderTree, QStringLiteral("Folder1"), kind);
+    QTreeWidgetItem *folder = folderOfKind(w.panes().folderTree, QStringLiteral("Folder1"), kind);
     QVERIFY(folder);
-    w.m_pParseDatabase->ShowindivisualMailItemsInfo(folder, 0);
-    QCOMPARE(w.m_pItemList->topLevelItemCount(), expected.size());
+    w.parseDatabase()->ShowindivisualMailItemsInfo(folder, 0);
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), expected.size());
     for (int row = 0; row < expected.size(); ++row) {
         select(w, row);
-        const QString shown = w.m_pTextPreview->toPlainText();
+        const QString shown = w.panes().textPreview->toPlainText();
         QVERIFY2(shown.contains(expected.at(row)), qPrintable(shown));
     }
     if (kind == QLatin1String("41")) {
         select(w, 0);
-        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("Met at the fair")));
+        QVERIFY(w.panes().textPreview->toPlainText().contains(QLatin1String("Met at the fair")));
     } else if (kind == QLatin1String("43")) {
-        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("before noon")));
+        QVERIFY(w.panes().textPreview->toPlainText().contains(QLatin1String("before noon")));
     } else {
-        QVERIFY(w.m_pTextPreview->toPlainText().contains(QLatin1String("milk and bread")));
+        QVERIFY(w.panes().textPreview->toPlainText().contains(QLatin1String("milk and bread")));
     }
 }
 

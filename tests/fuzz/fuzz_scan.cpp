@@ -4,9 +4,9 @@
 // the fuzzer keeps the input as a crash.
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <QByteArray>
 #include <QCoreApplication>

@@ -78,6 +78,8 @@ private Q_SLOTS:
     void headerBlock();
     void senderLine_data();
     void senderLine();
+    void headerSafe_data();
+    void headerSafe();
 
 private:
     QByteArray m_oldTz;
@@ -383,6 +385,27 @@ void MailHeadersTest::senderLine()
     rec.dwReceivedTime = kTime;
     f.strEntryName = kInbox;
     QCOMPARE(lineStarting(messageHead(rec, f, AppleMailStyle()), "From: ", "\n"), expected);
+}
+
+// Bytes and text are scrubbed alike: every control character and DEL becomes one space, and
+// nothing else changes (UTF-8 continuation bytes included).
+void MailHeadersTest::headerSafe_data()
+{
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("safe");
+    QTest::newRow("CR LF injection") << "a\r\nBcc: x" << "a  Bcc: x";
+    QTest::newRow("TAB, NUL, DEL, unit separator") << QString::fromLatin1("a\tb\0c\x7f" "d\x1f", 8) << "a b c d ";
+    QTest::newRow("printable ASCII untouched") << "Re: [x] <y> ~" << "Re: [x] <y> ~";
+    QTest::newRow("non-ASCII untouched") << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC") << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC");
+    QTest::newRow("C1 controls are not ASCII controls") << QString(QChar(0x85)) << QString(QChar(0x85));
+}
+
+void MailHeadersTest::headerSafe()
+{
+    QFETCH(QString, value);
+    QFETCH(QString, safe);
+    QCOMPARE(HeaderSafe(value), safe);
+    QCOMPARE(HeaderSafe(value.toUtf8()), safe.toUtf8());
 }
 
 QTEST_GUILESS_MAIN(MailHeadersTest)

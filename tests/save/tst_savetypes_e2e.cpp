@@ -6,13 +6,15 @@
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
+#include "save/SaveGlobals.h"
 #include "save/mail/MailWriter.h"
-#include "shell/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 
 #include <QDirIterator>
 #include <QJsonArray>

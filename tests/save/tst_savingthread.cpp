@@ -2,11 +2,11 @@
 // ticks and status texts, stop before and during a save, one save at a time, and the in-process
 // copy and removal of an output tree.
 
-#include "browse/FolderAttributes.h"
+#include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>

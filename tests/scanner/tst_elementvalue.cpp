@@ -1,4 +1,4 @@
-// Element location, entity decoding, item splitting, folder ids and date-times.
+// Element location, item splitting, folder ids and date-times.
 
 #include "scanner/DateTimeConvert.h"
 #include "scanner/ElementValue.h"
@@ -14,8 +14,6 @@ class ElementValueTest : public QObject {
 private Q_SLOTS:
     void elementValue_data();
     void elementValue();
-    void entities_data();
-    void entities();
     void splitItemsCountsForward();
     void longTextClampsAndWidens();
     void shortTextBounds();
@@ -58,24 +56,6 @@ void ElementValueTest::elementValue()
         const std::string_view got = ElementBytes(view, span);
         QCOMPARE(QByteArray(got.data(), int(got.size())), value);
     }
-}
-
-void ElementValueTest::entities_data()
-{
-    QTest::addColumn<QString>("raw");
-    QTest::addColumn<QString>("decoded");
-    QTest::newRow("named") << "a &lt;b&gt; &amp; &quot;c&quot; &apos;d&apos;" << "a <b> & \"c\" 'd'";
-    QTest::newRow("one pass only") << "&amp;lt; &amp;nbsp;" << "&lt; &nbsp;";
-    QTest::newRow("nbsp is a space") << "a&nbsp;b" << "a b";
-    QTest::newRow("numeric") << "&#65;&#x42;&#x1F600;" << QString::fromUtf8("AB\xF0\x9F\x98\x80");
-    QTest::newRow("invalid references kept") << "&#0; &#xD800; &#xZZ; &bogus; & alone &" << "&#0; &#xD800; &#xZZ; &bogus; & alone &";
-}
-
-void ElementValueTest::entities()
-{
-    QFETCH(QString, raw);
-    QFETCH(QString, decoded);
-    QCOMPARE(UndoEntities(raw), decoded);
 }
 
 void ElementValueTest::splitItemsCountsForward()

@@ -2,8 +2,8 @@
 // built from settings values of any content, and the licence button.
 
 #include "platform/DesktopOpener.h"
+#include "platform/Edition.h"
 #include "shell/AboutDlg.h"
-#include "shell/Edition.h"
 #include "shell/ShellGlobals.h"
 
 #include <QLabel>

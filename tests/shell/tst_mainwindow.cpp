@@ -1,17 +1,18 @@
 // The main window driven as a user would: open an archive, scan, stop, re-open, switch views,
 // start a save, close.
 
+#include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "WindowTestUtil.h"
-#include "browse/FolderAttributes.h"
+#include "platform/WorkerGlobals.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/SaveAsWindow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 #include "shell/ShellWidgets.h"
@@ -109,57 +110,57 @@ void MainWindowTest::initialState()
     QZovuvozivMainWindow w;
     QCOMPARE(w.windowTitle(), QStringLiteral("Corvask"));
     QVERIFY(m_pOpenFile->isEnabled());
-    QVERIFY(w.m_pActionOpen->isEnabled());
-    QVERIFY(w.m_pActionFindFile->isEnabled());
-    QVERIFY(!w.m_pActionSaveRepaired->isEnabled());
-    QVERIFY(!w.m_pActionSave->isEnabled());
+    QVERIFY(peer(w).m_pActionOpen->isEnabled());
+    QVERIFY(peer(w).m_pActionFindFile->isEnabled());
+    QVERIFY(!peer(w).m_pActionSaveRepaired->isEnabled());
+    QVERIFY(!peer(w).m_pActionSave->isEnabled());
     QVERIFY(m_pActionUpdate->isEnabled());
-    QVERIFY(!w.m_pParseDatabase->StartButton->isEnabled());
-    QVERIFY(w.m_pEmptyItemList->isHidden());
+    QVERIFY(!w.parseDatabase()->StartButton->isEnabled());
+    QVERIFY(w.panes().emptyItemList->isHidden());
     // Exactly one action owns Ctrl+S, so one key press starts one save.
     int ctrlS = 0;
     for (QAction *a : w.findChildren<QAction *>())
         ctrlS += a->shortcut() == QKeySequence(QStringLiteral("Ctrl+S"));
     QCOMPARE(ctrlS, 1);
     // The view actions reach the view slots before any archive is open.
-    w.m_pActionPeople->trigger();
-    QVERIFY(w.m_pMyPeopleButton->isChecked());
+    peer(w).m_pActionPeople->trigger();
+    QVERIFY(peer(w).m_pMyPeopleButton->isChecked());
     QVERIFY(!m_pMyMailButton->isChecked());
-    w.m_pActionMail->trigger();
+    peer(w).m_pActionMail->trigger();
     QVERIFY(m_pMyMailButton->isChecked());
 }
 
 void MainWindowTest::spaceNeverTogglesAFolder()
 {
     QZovuvozivMainWindow w;
-    auto *item = new QTreeWidgetItem(w.m_pFolderTree, {QStringLiteral("Inbox")});
+    auto *item = new QTreeWidgetItem(w.panes().folderTree, {QStringLiteral("Inbox")});
     item->setCheckState(0, Qt::Checked);
-    w.m_pFolderTree->setCurrentItem(item);
-    QTest::keyClick(w.m_pFolderTree, Qt::Key_Space);
+    w.panes().folderTree->setCurrentItem(item);
+    QTest::keyClick(w.panes().folderTree, Qt::Key_Space);
     QCOMPARE(item->checkState(0), Qt::Checked);
 }
 
 void MainWindowTest::hoverTintEndsAndResets()
 {
     QZovuvozivMainWindow w;
-    const QImage plain = w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage();
+    const QImage plain = peer(w).m_pMyPeopleButton->icon().pixmap(32, 32).toImage();
     // Enter: the tint runs 14 ticks and stops with the picture tinted.
     w.OnContactEnter();
-    QVERIFY(w.m_pPeopleEnterTimer->isActive());
-    QTRY_VERIFY_WITH_TIMEOUT(!w.m_pPeopleEnterTimer->isActive(), 2000);
-    QCOMPARE(w.m_nPeopleStep, 0);
-    QVERIFY(w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage() != plain);
+    QVERIFY(peer(w).m_pPeopleEnterTimer->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(!peer(w).m_pPeopleEnterTimer->isActive(), 2000);
+    QCOMPARE(peer(w).m_nPeopleStep, 0);
+    QVERIFY(peer(w).m_pMyPeopleButton->icon().pixmap(32, 32).toImage() != plain);
     // Leave quickly after entering again: both timers end and the plain picture is back.
     w.OnContactEnter();
     QTest::qWait(60);
     w.OnContactLeave();
-    QTRY_VERIFY_WITH_TIMEOUT(!w.m_pPeopleEnterTimer->isActive() && !w.m_pPeopleLeaveTimer->isActive(), 2000);
-    QCOMPARE(w.m_nPeopleStep, 0);
-    QCOMPARE(w.m_pMyPeopleButton->icon().pixmap(32, 32).toImage(), plain);
+    QTRY_VERIFY_WITH_TIMEOUT(!peer(w).m_pPeopleEnterTimer->isActive() && !peer(w).m_pPeopleLeaveTimer->isActive(), 2000);
+    QCOMPARE(peer(w).m_nPeopleStep, 0);
+    QCOMPARE(peer(w).m_pMyPeopleButton->icon().pixmap(32, 32).toImage(), plain);
     // The checked view's button keeps its open picture.
     w.OnAddressView();
     w.OnContactEnter();
-    QVERIFY(!w.m_pPeopleEnterTimer->isActive());
+    QVERIFY(!peer(w).m_pPeopleEnterTimer->isActive());
 }
 
 void MainWindowTest::roadOfOneArchive()
@@ -167,9 +168,9 @@ void MainWindowTest::roadOfOneArchive()
     QZovuvozivMainWindow w;
     w.show();
     scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTRY_VERIFY(w.m_pProgressInfo);
-    QVERIFY(!w.m_pActionOpen->isEnabled() || w.m_pInformationDlg);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
+    QTRY_VERIFY(peer(w).m_pProgressInfo);
+    QVERIFY(!peer(w).m_pActionOpen->isEnabled() || peer(w).m_pInformationDlg);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
     QCOMPARE(MailItemCount, qint64(7));
     QCOMPARE(ContactItemCount, qint64(5));
     QCOMPARE(CalendarItemCount, qint64(8));
@@ -177,23 +178,23 @@ void MainWindowTest::roadOfOneArchive()
     QCOMPARE(NotesItemCount, qint64(1));
     // The summary shows the five counts.
     QStringList shown;
-    for (QLabel *l : w.m_pInformationDlg->findChildren<QLabel *>())
+    for (QLabel *l : peer(w).m_pInformationDlg->findChildren<QLabel *>())
         shown << l->text();
     for (const char *count : {"7", "5", "8", "1"})
         QVERIFY2(shown.contains(QLatin1String(count)), count);
     QVERIFY(m_messages.isEmpty());
     // The tree holds the archive's folders, each kind marked, every folder checked.
-    const QStringList names = treeNames(w.m_pFolderTree);
+    const QStringList names = treeNames(w.panes().folderTree);
     for (const char *name : {"Address Book", "Calendar", "Tasks", "Notes", "Inbox", "Drafts", "Outlook PST"})
         QVERIFY2(names.contains(QLatin1String(name)), name);
-    QVERIFY(w.m_pActionSaveRepaired->isEnabled());
-    QVERIFY(w.m_pActionOpen->isEnabled());
-    QVERIFY(!w.m_pProgressInfo->isVisible());
+    QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
+    QVERIFY(peer(w).m_pActionOpen->isEnabled());
+    QVERIFY(!peer(w).m_pProgressInfo->isVisible());
     QVERIFY(StartFldrAtrib && StartFldrAtrib->bState == 1);
     // Save Log writes the report into the chosen folder.
     QTemporaryDir logDir;
     ShellHooks::existingDirectory = [&logDir](QWidget *, const QString &, const QString &) { return logDir.path(); };
-    w.m_pInformationDlg->findChild<QPushButton *>(QStringLiteral("savelog"))->click();
+    peer(w).m_pInformationDlg->findChild<QPushButton *>(QStringLiteral("savelog"))->click();
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nLog Report Saved Successfully.")});
     const QStringList logs = QDir(logDir.path()).entryList({QStringLiteral("logfile(*).txt")}, QDir::Files);
     QCOMPARE(logs.size(), 1);
@@ -203,7 +204,7 @@ void MainWindowTest::roadOfOneArchive()
     QVERIFY(report.contains(QStringLiteral("outlook_example.olm")));
     for (const char *count : {"7", "5", "8", "1"})
         QVERIFY2(report.contains(QLatin1String(count)), count);
-    w.m_pInformationDlg->close();
+    peer(w).m_pInformationDlg->close();
 }
 
 void MainWindowTest::olmOutputNeverOverwritesTheArchive()
@@ -215,16 +216,16 @@ void MainWindowTest::olmOutputNeverOverwritesTheArchive()
     const QByteArray before = [&] { QFile f(path); f.open(QIODevice::ReadOnly); return f.readAll(); }();
     QZovuvozivMainWindow w;
     scan(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
+    peer(w).m_pInformationDlg->close();
     m_messages.clear();
     ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
     ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
     w.OnSaveAs();
-    w.m_pSaveAsWindow->OnSaveAsOk();   // the first entry of the repair edition's list: a new OLM archive
+    peer(w).m_pSaveAsWindow->OnSaveAsOk();   // the first entry of the repair edition's list: a new OLM archive
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_messages.first().contains(QStringLiteral("overwritten")));
-    QVERIFY(!w.m_SavingThread.isRunning());
+    QVERIFY(!peer(w).m_SavingThread.isRunning());
     QFile after(path);
     QVERIFY(after.open(QIODevice::ReadOnly));
     QCOMPARE(after.readAll(), before);
@@ -241,7 +242,7 @@ void MainWindowTest::refusesForeignFile()
     scan(w, path);
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
     QCOMPARE(fileDescriptor, -1);
-    QVERIFY(!w.m_pProgressInfo);
+    QVERIFY(!peer(w).m_pProgressInfo);
 }
 
 void MainWindowTest::stopScanThenScanAgain()
@@ -255,67 +256,67 @@ void MainWindowTest::stopScanThenScanAgain()
     w.show();
     // Hold the scan at its start until the user has answered the stop question.
     QSemaphore release;
-    auto hold = connect(w.m_pParseDatabase->scanner(), &QFolderInformationThread::OnInitialSettings,
-                        w.m_pParseDatabase->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
+    auto hold = connect(w.parseDatabase()->scanner(), &QFolderInformationThread::OnInitialSettings,
+                        w.parseDatabase()->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
     scan(w, path);
-    QTRY_VERIFY(w.m_pProgressInfo);
-    w.m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    QTRY_VERIFY(peer(w).m_pProgressInfo);
+    peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
     QTRY_VERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
     stopDlgObj3->yesButton()->click();
     QVERIFY(bStopFlag);
     QVERIFY(m_pOpenFile->isEnabled());
     release.release();
     disconnect(hold);
-    QVERIFY(w.m_pParseDatabase->scanner()->wait(30000));
+    QVERIFY(w.parseDatabase()->scanner()->wait(30000));
     QTest::qWait(50);
-    QVERIFY(!w.m_pInformationDlg);
+    QVERIFY(!peer(w).m_pInformationDlg);
     QVERIFY(MailItemCount < 4000);
     // Open again: no question after a stop; the next scan runs to the end.
     w.OnOpenFile();
     QVERIFY(!stopDlgObj->isVisible());
     scan(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 30000);
     QCOMPARE(MailItemCount, qint64(4000));
-    w.m_pInformationDlg->close();
+    peer(w).m_pInformationDlg->close();
 }
 
 void MainWindowTest::reopenQuestion()
 {
     QZovuvozivMainWindow w;
     scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
-    w.m_pInformationDlg->close();
-    QParseDatabase *first = w.m_pParseDatabase;
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
+    peer(w).m_pInformationDlg->close();
+    QParseDatabase *first = w.parseDatabase();
     // No keeps everything.
     w.OnOpenFile();
     QVERIFY(stopDlgObj->isVisible());
     QCOMPARE(stopDlgObj->title(), QStringLiteral("Choose OLM Mailbox"));
     stopDlgObj->noButton()->click();
     QVERIFY(!stopDlgObj->isVisible());
-    QCOMPARE(w.m_pParseDatabase, first);
+    QCOMPARE(w.parseDatabase(), first);
     QVERIFY(TmpMlrcPtrStart);
     // Yes discards the scan and shows a new dialog.
     w.OnOpenFile();
     stopDlgObj->yesButton()->click();
-    QVERIFY(w.m_pParseDatabase != first);
-    QVERIFY(w.m_pParseDatabase->isVisible());
+    QVERIFY(w.parseDatabase() != first);
+    QVERIFY(w.parseDatabase()->isVisible());
     QVERIFY(!TmpMlrcPtrStart);
     QVERIFY(!StartFldrAtrib);
-    QVERIFY(w.m_pEmptyItemList->isVisibleTo(&w));
-    QVERIFY(!w.m_pActionMail->isEnabled());
-    QVERIFY(!w.m_pActionSaveRepaired->isEnabled());
+    QVERIFY(w.panes().emptyItemList->isVisibleTo(&w));
+    QVERIFY(!peer(w).m_pActionMail->isEnabled());
+    QVERIFY(!peer(w).m_pActionSaveRepaired->isEnabled());
 }
 
 void MainWindowTest::viewsMarkTheirFolders()
 {
     QZovuvozivMainWindow w;
     scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
+    peer(w).m_pInformationDlg->close();
     w.OnCalenderView();
-    QVERIFY(w.m_pMyCalendarButton->isChecked());
+    QVERIFY(peer(w).m_pMyCalendarButton->isChecked());
     int checked = 0;
-    for (QTreeWidgetItemIterator it(w.m_pFolderTree); *it; ++it) {
+    for (QTreeWidgetItemIterator it(w.panes().folderTree); *it; ++it) {
         if ((*it)->checkState(0) == Qt::Checked) {
             ++checked;
             QCOMPARE((*it)->text(6), QStringLiteral("42"));
@@ -329,32 +330,32 @@ void MainWindowTest::viewsMarkTheirFolders()
         else if (n->llFolderId != llRootId)
             QVERIFY(n->bState != 1);
     }
-    QVERIFY(w.m_pTextPreview->isVisibleTo(&w));
-    QVERIFY(!w.m_pMailHeaderArea->isVisibleTo(&w));
+    QVERIFY(w.panes().textPreview->isVisibleTo(&w));
+    QVERIFY(!w.panes().mailHeaderArea->isVisibleTo(&w));
 }
 
 void MainWindowTest::saveStartRefusals()
 {
     QZovuvozivMainWindow w;
     scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
-    w.m_pInformationDlg->close();
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
+    peer(w).m_pInformationDlg->close();
     m_messages.clear();
     // Too little space.
     ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
     int asked = 0;
     ShellHooks::freeSpace = [&asked](const QString &) { return ++asked == 1 ? qint64(10) : qint64(1) << 40; };
     w.OnSaveAs();
-    QVERIFY(w.m_pSaveAsWindow->isVisible());
-    w.m_pSaveAsWindow->OnSaveAsOk();
+    QVERIFY(peer(w).m_pSaveAsWindow->isVisible());
+    peer(w).m_pSaveAsWindow->OnSaveAsOk();
     QCOMPARE(m_messages.value(0), QStringLiteral("\nInsufficient disk space. Select another location to save recovered data."));
     // Closing the message starts over; with room the save starts and ends.
     QTRY_VERIFY_WITH_TIMEOUT(m_messages.size() >= 2, 20000);
-    QTRY_VERIFY(!w.m_SavingThread.isRunning());
+    QTRY_VERIFY(!peer(w).m_SavingThread.isRunning());
     QCOMPARE(m_messages.last(), QStringLiteral("\nFiles Saved Successfully."));
     // A finished save clears every check mark.
     QCOMPARE(int(StartFldrAtrib->bState), 3);
-    QVERIFY(w.m_pActionSaveRepaired->isEnabled());
+    QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
     // Nothing checked: the select message.
     m_messages.clear();
     w.OnSavingFiles();

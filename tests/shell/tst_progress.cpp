@@ -1,13 +1,13 @@
 // The progress sheet and its abort question, the Save As sheet and its format lists, and the
 // scan summary with Save Log.
 
+#include "platform/WorkerGlobals.h"
+#include "save/SaveFlow.h"
 #include "save/SaveType.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/QProgressInfo.h"
 #include "shell/SaveAsWindow.h"
-#include "shell/SaveFlow.h"
-#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
 

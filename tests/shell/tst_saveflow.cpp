@@ -1,9 +1,9 @@
 // The save start's checks, the output folders and package files, and the log report.
 
-#include "browse/FolderAttributes.h"
+#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
-#include "shell/SaveFlow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 

@@ -1,7 +1,7 @@
 // Start-up: where the bundle's files are found, the install-image refusal, the agreement marker
 // in a shared folder, the agreement dialog, and the compiled-in pictures and bundle files.
 
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/QLicenseAgreement.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellResources.h"

@@ -2,7 +2,7 @@
 // to the desktop; a missing key or file opens nothing and says nothing.
 
 #include "platform/DesktopOpener.h"
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "shell/SupportLinks.h"
 

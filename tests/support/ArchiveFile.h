@@ -2,7 +2,7 @@
 // Points the archive globals (fileDescriptor, lSize) at a temporary file holding the given bytes,
 // so code that reads through readAt can be tested; puts the old values back when it ends.
 
-#include "shell/ShellGlobals.h"
+#include "platform/WorkerGlobals.h"
 
 #include <QByteArray>
 #include <QFile>

@@ -4,11 +4,11 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
 #include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <cstring>
 
@@ -89,22 +89,11 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     return QStringLiteral("could not be written");
 }
 
-// CR, LF, TAB and every other control become spaces: a header value stays one line.
-QString controlsAsSpaces(const QString &value)
-{
-    QString out = value;
-    for (QChar &c : out) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = QLatin1Char(' ');
-    }
-    return out;
-}
-
 } // namespace
 
 QByteArray AttachmentContentType(const QString &type)
 {
-    const QString t = controlsAsSpaces(type).trimmed();
+    const QString t = HeaderSafe(type).trimmed();
     const int slash = t.indexOf(QLatin1Char('/'));
     if (slash > 0 && isTokenText(t.left(slash)) && isTokenText(t.mid(slash + 1)))
         return t.toLatin1();
@@ -113,7 +102,7 @@ QByteArray AttachmentContentType(const QString &type)
 
 QByteArray MimeParameter(const char *name, const QString &value)
 {
-    const QString v = controlsAsSpaces(value);
+    const QString v = HeaderSafe(value);
     if (isPrintableAscii(v))
         return QByteArray(name) + '=' + quotedString(v);
     return QByteArray(name) + "*=UTF-8''" + percentEncoded(v.toUtf8());
@@ -121,7 +110,7 @@ QByteArray MimeParameter(const char *name, const QString &value)
 
 QByteArray EncodedHeaderText(const QString &value)
 {
-    const QString v = controlsAsSpaces(value);
+    const QString v = HeaderSafe(value);
     if (isPrintableAscii(v))
         return v.toLatin1();
     return EncodedWords(v);
@@ -139,7 +128,7 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
     h += "Content-Transfer-Encoding: base64";
     // The parse gives "no" for an attachment without a content ID.
     if (attachment.contentId != QLatin1String("no"))
-        h += le + "Content-ID: <" + controlsAsSpaces(attachment.contentId).toLatin1() + '>';
+        h += le + "Content-ID: <" + HeaderSafe(attachment.contentId).toLatin1() + '>';
     return h + le + le;
 }
 

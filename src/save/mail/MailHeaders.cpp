@@ -95,15 +95,6 @@ bool needsQuoting(const QString &name)
 }
 
 
-QString withoutControls(QString text)
-{
-    for (QChar &ch : text) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
-            ch = QLatin1Char(' ');
-    }
-    return text;
-}
-
 bool isAscii(const QString &text)
 {
     for (const QChar ch : text) {
@@ -115,7 +106,7 @@ bool isAscii(const QString &text)
 
 QByteArray displayName(const QString &name)
 {
-    const QString clean = withoutControls(name);
+    const QString clean = HeaderSafe(name);
     if (!isAscii(clean))
         return EncodedWords(clean);
     if (!needsQuoting(clean))
@@ -250,6 +241,8 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
     return line + style.dateLineEnd;
 }
 
+// Not through EncodedWords: the subject is one word over its stored bytes exactly as they are,
+// never decoded, split or folded, however long; readers of these files expect it that way.
 QByteArray EncodeSubjectWord(const char *subject)
 {
     return "=?UTF-8?B?" + QByteArray(subject ? subject : "").toBase64() + "?=";
@@ -276,7 +269,7 @@ QString LastListEntry(const QString &list)
 
 QByteArray FormatMailbox(const QString &name, const QString &address)
 {
-    return displayName(name) + " <" + withoutControls(address).toUtf8() + '>';
+    return displayName(name) + " <" + HeaderSafe(address).toUtf8() + '>';
 }
 
 QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
@@ -294,13 +287,38 @@ QByteArray FormatAddressList(const QString &list, int entityCount, const MailFor
     return out;
 }
 
-QByteArray HeaderSafe(QByteArray value)
+namespace {
+
+uint codeOf(char c)
 {
-    for (char &c : value) {
-        if (quint8(c) < 0x20 || quint8(c) == 0x7F)
+    return quint8(c);
+}
+uint codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+// UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike.
+template <typename Text>
+Text controlsAsSpaces(Text text)
+{
+    for (auto &c : text) {
+        if (codeOf(c) < 0x20 || codeOf(c) == 0x7F)
             c = ' ';
     }
-    return value;
+    return text;
+}
+
+}  // namespace
+
+QByteArray HeaderSafe(QByteArray value)
+{
+    return controlsAsSpaces(std::move(value));
+}
+
+QString HeaderSafe(QString value)
+{
+    return controlsAsSpaces(std::move(value));
 }
 
 void WriteFromLine(const MailMessage &message)

@@ -46,8 +46,10 @@ QByteArray FormatMailbox(const QString &name, const QString &address);
 // and address, the style's separator between entries.
 QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style);
 
-// Header text with CR, LF and every other control byte as a space.
+// Header text with CR, LF, TAB and every other control character (and DEL) as a space, so a
+// value from the archive stays on its one header line. The one scrubber of header values.
 QByteArray HeaderSafe(QByteArray value);
+QString HeaderSafe(QString value);
 
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by blanks.

@@ -5,6 +5,7 @@
 
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -37,14 +38,6 @@ const TagPair kTagPairs[kHtmlRowsKind] = {
 // Any of these in the raw text means it came as escaped markup or text: its line ends are
 // then made plain LF whatever the kind test says.
 const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
-
-struct EntityRef {
-    const char *text;
-    char replacement;
-};
-
-const EntityRef kBodyEntityRefs[] = {{"&lt;", '<'},    {"&gt;", '>'},    {"&amp;", '&'},
-                                     {"&quot;", '"'},  {"&apos;", '\''}, {"&nbsp;", ' '}};
 
 // The searches below visit only the '&' or '<' positions: a body is scanned once, not once per
 // entity or tag (the tag test alone was a tenth of a save).
@@ -144,36 +137,6 @@ QString ReadMessageBody(const MailMLRC &record)
     return QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(record.llBodyOffset, record.dwBodyLength)));
 }
 
-QString DecodeBodyEntities(const QString &raw)
-{
-    int amp = raw.indexOf(QLatin1Char('&'));
-    if (amp < 0)
-        return raw;
-    QString out;
-    out.reserve(raw.size());
-    int from = 0;
-    while (amp >= 0) {
-        out.append(raw.midRef(from, amp - from));
-        const EntityRef *hit = nullptr;
-        for (const EntityRef &e : kBodyEntityRefs) {
-            if (raw.midRef(amp).startsWith(QLatin1String(e.text))) {
-                hit = &e;
-                break;
-            }
-        }
-        if (hit) {
-            out.append(QLatin1Char(hit->replacement));
-            from = amp + int(std::strlen(hit->text));
-        } else {
-            out.append(QLatin1Char('&'));
-            from = amp + 1;
-        }
-        amp = raw.indexOf(QLatin1Char('&'), from);
-    }
-    out.append(raw.midRef(from));
-    return out;
-}
-
 QByteArray QuoteMboxFromLines(const QByteArray &text)
 {
     if (!text.contains("From "))
@@ -198,7 +161,7 @@ QByteArray QuoteMboxFromLines(const QByteArray &text)
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
 {
     const bool escaped = hasGateEntity(raw);
-    QString text = DecodeBodyEntities(raw);
+    QString text = UnescapeXmlEntities(raw, EntityForm::Named);
     BodyPart part;
     part.html = IsHtmlBody(text, kHtmlRowsKind);
     // Markup keeps its own line ends; text (and anything that came escaped) gets LF.

@@ -44,9 +44,6 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // The body's bytes where the record says, clamped to the archive, up to the first NUL, as UTF-8.
 QString ReadMessageBody(const MailMLRC &record);
-// Entity references of the body's XML text (&lt; &gt; &amp; &quot; &apos;, and &nbsp; as a
-// space) decoded in one pass, so "&amp;lt;" stays "&lt;".
-QString DecodeBodyEntities(const QString &raw);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
 QByteArray QuoteMboxFromLines(const QByteArray &text);
 

@@ -1,10 +1,11 @@
 #include "save/mail/MailWriter.h"
 
 #include "platform/FinderInfo.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
+#include "save/SaveGlobals.h"
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <QDir>
 #include <QFile>

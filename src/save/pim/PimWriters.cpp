@@ -1,9 +1,9 @@
 // The contact, calendar, task and note writers of save types 1 and 2. They walk their folder's
 // records, honour the stop and report each item; they write no files yet.
 
+#include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveRun.h"
-#include "shell/ShellGlobals.h"
 
 void QMailSavingThread::OnContactSaving(unsigned long long folderId)
 {

@@ -1,5 +1,7 @@
 #include "shell/finder/QPSTSearchingThread.h"
 
+#include "platform/WorkerGlobals.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
@@ -43,12 +45,11 @@ void QPSTSearchingThread::SetInitialSettings()
 {
     if (isRunning())
         return;
-    bStopFlagSearching = false;
     m_cancel = false;
     // Set here as well as in run(): a close between start() and the first instruction of run()
     // must still see a search in progress.
     bProcessRunningSearching = true;
-    start(QThread::LowPriority);
+    StartWorker(*this, bStopFlagSearching);
 }
 
 void QPSTSearchingThread::RequestStop()

@@ -1,6 +1,6 @@
 // The save's stamp names folders and log files: English month names whatever the locale.
 
-#include "shell/SaveFlow.h"
+#include "save/SaveFlow.h"
 
 #include <QtTest>
 

@@ -1,4 +1,4 @@
-#include "browse/FolderAttributes.h"
+#include "scanner/FolderAttributes.h"
 
 FldrAtribNode *StartFldrAtrib = nullptr;
 FldrAtribNode *EndFldrAtrib = nullptr;

@@ -1,9 +1,9 @@
-#include "shell/SaveFlow.h"
+#include "save/SaveFlow.h"
 
-#include "browse/FolderAttributes.h"
-#include "browse/FolderTree.h"
+#include "platform/FreeSpace.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellHooks.h"
 
 #include <QDebug>
 #include <QDir>
@@ -68,10 +68,18 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
         // A kind's own "Folder1" counts the records that carry the dummy folder id.
         const qint64 id = RecordFolderId(node->llFolderId);
         switch (node->dwKind) {
-        case 41: count += contacts.value(id); break;
-        case 42: count += calendar.value(id); break;
-        case 43: count += tasks.value(id); break;
-        case 44: count += notes.value(id); break;
+        case FolderKindContacts:
+            count += contacts.value(id);
+            break;
+        case FolderKindCalendar:
+            count += calendar.value(id);
+            break;
+        case FolderKindTasks:
+            count += tasks.value(id);
+            break;
+        case FolderKindNotes:
+            count += notes.value(id);
+            break;
         default: count += mails.value(id); break;
         }
     }

@@ -2,9 +2,9 @@
 // Runs the scanner's walk over bytes in memory and reads record locations back.
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellGlobals.h"
 
 #include <QByteArray>
 #include <QList>

@@ -65,7 +65,7 @@ struct SaveItemLists {
 SaveItemLists CurrentSaveItemLists();
 
 // Items in the checked folders (nodes in state 1): the records of each list whose folder id is
-// the node's, by the node's kind (41 contacts, 42 calendar, 43 tasks, 44 notes, other mail).
+// the node's, by the node's FolderKind (any other value is mail).
 // Nodes in state 2 or 3 add nothing themselves. One pass per list.
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists);
 

@@ -1,0 +1,32 @@
+#pragma once
+// The panes of the main window that the browsing code fills: the folder tree, the item lists and
+// the preview column. The window makes and owns them; browsing reaches them only through here.
+
+class QFrame;
+class QGridLayout;
+class QLabel;
+class QSplitter;
+class QTextBrowser;
+class QTreeWidget;
+class QWidget;
+class QZovuvozivMainWindow;
+
+struct BrowsePanes {
+    QTreeWidget *folderTree = nullptr;
+    QTreeWidget *emptyItemList = nullptr;  // the placeholder shown before a scan
+    QTreeWidget *itemList = nullptr;
+    QTextBrowser *mailHeaderText = nullptr;
+    QTextBrowser *textPreview = nullptr;
+    QFrame *previewFrame = nullptr;
+    QTextBrowser *htmlPreview = nullptr;
+    QLabel *subjectLabel = nullptr;
+    QLabel *recipientsLabel = nullptr;
+    QLabel *senderLabel = nullptr;
+    QLabel *dateLabel = nullptr;
+    QWidget *mailHeaderArea = nullptr;
+    QGridLayout *attachmentGrid = nullptr;
+    QSplitter *mainSplitter = nullptr;
+};
+
+// The window's panes; all null without a window, so a caller tests the pane it uses.
+const BrowsePanes &Panes(const QZovuvozivMainWindow *window);

@@ -1,0 +1,152 @@
+#include "scanner/XmlEntities.h"
+
+#include <cstring>
+
+namespace {
+
+struct Entity {
+    const char *text;
+    const char *replacement;
+};
+
+const Entity kThreeEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}};
+const Entity kFourEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&gt;", ">"}};
+const Entity kSixEntities[] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
+                               {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
+const Entity kPreviewEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&amp;lt;", "<"}, {"&gt;", ">"}};
+// Doubly escaped markup first, then the single entities.
+const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", ">"},
+                                {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
+const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
+const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},   {"&amp;", "&"},
+                                 {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", " "}};
+
+// Case-blind entity test, visiting only the '&' positions (every value of every message passes
+// through here).
+template <size_t N>
+bool containsAny(const QString &text, const Entity (&table)[N])
+{
+    for (int at = text.indexOf(QLatin1Char('&')); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
+        for (const Entity &e : table) {
+            if (HasCaselessLiteralAt(text, at, e.text))
+                return true;
+        }
+    }
+    return false;
+}
+
+template <size_t N>
+QString replaceInOrder(const QString &text, const Entity (&table)[N])
+{
+    // Without a case-blind hit no case-sensitive pass can change anything: no copy is made.
+    if (!containsAny(text, table))
+        return text;
+    QString out = text;
+    for (const Entity &e : table)
+        out.replace(QLatin1String(e.text), QLatin1String(e.replacement));
+    return out;
+}
+
+// The length of "&#N;" or "&#xH;" at text[i] with its character in out, or 0 when it is none
+// (too long, no digits, NUL, a surrogate or beyond Unicode).
+int numericReference(const QString &text, int i, QString *out)
+{
+    if (text.midRef(i, 2) != QLatin1String("&#"))
+        return 0;
+    const int semi = text.indexOf(QLatin1Char(';'), i + 2);
+    if (semi < 0 || semi - i > 12)
+        return 0;
+    const bool hex = i + 2 < text.size() && (text[i + 2] == QLatin1Char('x') || text[i + 2] == QLatin1Char('X'));
+    bool ok = false;
+    const uint code = text.midRef(i + (hex ? 3 : 2), semi - i - (hex ? 3 : 2)).toUInt(&ok, hex ? 16 : 10);
+    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        return 0;
+    const char32_t c = char32_t(code);
+    *out = QString::fromUcs4(&c, 1);
+    return semi - i + 1;
+}
+
+// The length of the reference at text[i] ('&') with its text in out, or 0 when unknown.
+int reference(const QString &text, int i, bool numeric, QString *out)
+{
+    for (const Entity &e : kNamedEntities) {
+        if (text.midRef(i).startsWith(QLatin1String(e.text))) {
+            *out = QLatin1String(e.replacement);
+            return int(std::strlen(e.text));
+        }
+    }
+    return numeric ? numericReference(text, i, out) : 0;
+}
+
+QString onePass(const QString &text, bool numeric)
+{
+    int amp = text.indexOf(QLatin1Char('&'));
+    if (amp < 0)
+        return text;
+    QString out;
+    out.reserve(text.size());
+    int from = 0;
+    while (amp >= 0) {
+        out.append(text.midRef(from, amp - from));
+        QString decoded;
+        const int used = reference(text, amp, numeric, &decoded);
+        if (used > 0) {
+            out.append(decoded);
+            from = amp + used;
+        } else {
+            out.append(QLatin1Char('&'));
+            from = amp + 1;
+        }
+        amp = text.indexOf(QLatin1Char('&'), from);
+    }
+    out.append(text.midRef(from));
+    return out;
+}
+
+}  // namespace
+
+bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
+{
+    const int length = int(std::strlen(literal));
+    if (at < 0 || at + length > text.size())
+        return false;
+    const QChar *c = text.constData() + at;
+    for (int i = 0; i < length; ++i) {
+        ushort u = c[i].unicode();
+        if (u >= 'A' && u <= 'Z')
+            u = ushort(u + ('a' - 'A'));
+        if (u != ushort(literal[i]))
+            return false;
+    }
+    return true;
+}
+
+QString UnescapeXmlEntities(const QString &text, EntityForm form)
+{
+    switch (form) {
+    case EntityForm::Three:
+        return replaceInOrder(text, kThreeEntities);
+    case EntityForm::Four:
+        return replaceInOrder(text, kFourEntities);
+    case EntityForm::Six:
+        return replaceInOrder(text, kSixEntities);
+    case EntityForm::Preview:
+        return replaceInOrder(text, kPreviewEntities);
+    case EntityForm::Scanned:
+        return onePass(text, true);
+    case EntityForm::Named:
+        return onePass(text, false);
+    case EntityForm::Body:
+        break;
+    }
+    bool gated = false;
+    for (const char *g : kBodyGate)
+        gated = gated || text.contains(QLatin1String(g), Qt::CaseInsensitive);
+    if (!gated)
+        return text;
+    QString out = text;
+    for (const Entity &e : kBodyEntities)
+        out.replace(QLatin1String(e.text), QLatin1String(e.replacement));
+    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return out;
+}

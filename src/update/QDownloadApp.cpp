@@ -1,7 +1,7 @@
 #include "update/QDownloadApp.h"
 
 #include "platform/PlistSettings.h"
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "update/UpdateDrag.h"
 #include "update/UpdateForms.h"

@@ -2,7 +2,7 @@
 
 #include "platform/DesktopOpener.h"
 #include "platform/PlistSettings.h"
-#include "shell/Edition.h"
+#include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "update/QDownloadApp.h"
 #include "update/UpdateDrag.h"

@@ -20,10 +20,6 @@ struct Entity {
 const Entity kThreeEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}};
 const Entity kSixEntities[] = {{"&lt;", "<"},  {"&amp;", "&"},  {"&nbsp;", " "},
                                {"&gt;", ">"},  {"&apos;", "'"}, {"&quot;", "\""}};
-// Doubly escaped markup first, then the single entities.
-const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", ">"},
-                                {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
-const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 // Case-blind entity test, visiting only the '&' positions (every value of every message passes
 // through here).
@@ -292,22 +288,9 @@ bool HasCaselessLiteralAt(const QString &text, int at, const char *literal)
 
 QString UnescapeXmlEntities(const QString &text, EntityForm form)
 {
-    switch (form) {
-    case EntityForm::Three:
+    if (form == EntityForm::Three)
         return containsAny(text, kThreeEntities) ? replaceInOrder(text, kThreeEntities) : text;
-    case EntityForm::Six:
-        return containsAny(text, kSixEntities) ? replaceInOrder(text, kSixEntities) : text;
-    case EntityForm::Body:
-        break;
-    }
-    bool gated = false;
-    for (const char *g : kBodyGate)
-        gated = gated || text.contains(QLatin1String(g), Qt::CaseInsensitive);
-    if (!gated)
-        return text;
-    QString out = replaceInOrder(text, kBodyEntities);
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return out;
+    return containsAny(text, kSixEntities) ? replaceInOrder(text, kSixEntities) : text;
 }
 
 QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength)

@@ -48,7 +48,6 @@ enum class MessageIdForm {
 enum class EntityForm {
     Three,  // &lt; &amp; &nbsp;
     Six,    // the three, then &gt; &apos; &quot;
-    Body,   // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when an entity is present
 };
 
 // Whether text holds the lower-case ASCII literal at position at, letters compared without case.

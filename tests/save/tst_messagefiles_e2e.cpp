@@ -277,21 +277,28 @@ CheckResult ReadBack(const QString &root, SaveType type, bool all)
 }
 
 // Messages these formats find hard: two accounts' Inbox folders that share a path; markup,
-// quotes, ";" and letters beyond Latin-1 in names and subjects; no Message-ID; no body.
-QByteArray MessageFileCases()
+// quotes, ";" and letters beyond Latin-1 in names and subjects; no Message-ID; no body. Past
+// the first seven, plain messages with every tenth an attachment.
+QByteArray MessageFileCases(int count = 7)
 {
     TestArchiveBuilder b;
-    QVector<OlmXml::MailItem> items(7);
+    QVector<OlmXml::MailItem> items(count);
     for (int i = 0; i < items.size(); ++i) {
         OlmXml::MailItem &m = items[i];
         m.subject = QStringLiteral("Case %1").arg(i);
-        m.sent = QStringLiteral("2019-03-0%1T21:45:00").arg(i + 1);
-        m.received = QStringLiteral("2019-03-0%1T21:46:00").arg(i + 1);
+        m.sent = QStringLiteral("2019-03-0%1T21:45:%2").arg(i % 7 + 1).arg(i % 60, 2, 10, QLatin1Char('0'));
+        m.received = QStringLiteral("2019-03-0%1T21:46:00").arg(i % 7 + 1);
         m.from = {{QStringLiteral("from%1@example.com").arg(i), QStringLiteral("From %1").arg(i)}};
         m.to = {{QStringLiteral("to%1@example.com").arg(i), QStringLiteral("To %1").arg(i)},
                 {QStringLiteral("other%1@example.com").arg(i), QString()}};
         m.messageId = QStringLiteral("&lt;case%1@example.com&gt;").arg(i);
         m.body = QStringLiteral("Line one of %1\r\nLine two &lt;addr@host&gt; &amp; more").arg(i);
+        if (i >= 7 && i % 10 == 0) {
+            const QString url = QStringLiteral("Local/s/Inbox/com.microsoft.__Attachments/att_%1").arg(i);
+            b.addEntry(url, QByteArray(5000 + i, char('a' + i % 26)));
+            m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(i)};
+            m.attachmentUrls = QStringList{url};
+        }
     }
     items[0].subject = QStringLiteral("&lt;script>alert(1)&lt;/script> &amp; \"quoted\"");
     items[0].from = {{QStringLiteral("evil@example.com"), OlmXml::escape(QStringLiteral("<img src=x onerror=alert(1)>"))}};
@@ -310,32 +317,9 @@ QByteArray MessageFileCases()
     items[5].received.clear();
     for (int i = 0; i < items.size(); ++i) {
         // Both accounts' Inbox give the folder path "Inbox".
-        const QString folder = i % 2 ? QStringLiteral("Accounts/B/store/Inbox/") : QStringLiteral("Accounts/A/store/Inbox/");
+        const QString folder = i >= 7 ? QStringLiteral("Local/s/Inbox/")
+                               : i % 2 ? QStringLiteral("Accounts/B/store/Inbox/") : QStringLiteral("Accounts/A/store/Inbox/");
         b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
-    }
-    return b.finish();
-}
-
-// count messages in two folders, each with a body and every tenth with an attachment.
-QByteArray LargeArchive(int count)
-{
-    TestArchiveBuilder b;
-    for (int i = 0; i < count; ++i) {
-        const QString folder = QStringLiteral("Local/com.microsoft.__Messages/%1/").arg(i % 2 ? "Inbox" : "Archive");
-        OlmXml::MailItem m;
-        m.subject = QStringLiteral("Message %1").arg(i);
-        m.sent = QStringLiteral("2016-01-01T00:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
-        m.from = {{QStringLiteral("a%1@example.com").arg(i), QStringLiteral("A %1").arg(i)}};
-        m.to = {{QStringLiteral("b%1@example.com").arg(i), QStringLiteral("B %1").arg(i)}};
-        m.messageId = QStringLiteral("&lt;m%1@example.com&gt;").arg(i);
-        m.body = QStringLiteral("Body of message %1\n").arg(i).repeated(20);
-        if (i % 10 == 0) {
-            const QString url = folder + QStringLiteral("com.microsoft.__Attachments/att_%1").arg(i);
-            b.addEntry(url, QByteArray(5000 + i, char('a' + i % 26)));
-            m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(i)};
-            m.attachmentUrls = QStringList{url};
-        }
-        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({m}));
     }
     return b.finish();
 }
@@ -532,7 +516,7 @@ void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
     if (IndexFor(SaveType(type)) < 0)
         QSKIP("this edition has no such save type");
     QTemporaryDir dest;
-    QVERIFY(startSave(LargeArchive(600), SaveType(type), dest.path()));
+    QVERIFY(startSave(MessageFileCases(600), SaveType(type), dest.path()));
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     int ticks = 0;   // touched by the saving thread only, until wait() returns

@@ -1,5 +1,5 @@
-// The message-file writers of save types 3 to 5 (one .emlx, .eml or .htm file per message). They
-// walk the folder's messages, honour the stop and report each one; they write no files yet.
+// The message-file writers of save types 3 to 5: one .emlx, .eml or .htm file per message, made
+// by the one mail writer with the format's row.
 
 #include "save/QMailSavingThread.h"
 #include "save/SaveRun.h"
@@ -7,17 +7,17 @@
 void QMailSavingThread::SaveAsEMLX(unsigned long long folderId)
 {
     if (currentRun())
-        tickItems(currentRun()->messagesOf(qint64(folderId)).size(), QStringLiteral("Saving Mail Folders..."));
+        SaveMailFolder(folderId, EmlxStyle(), currentRun()->mail);
 }
 
 void QMailSavingThread::SaveAsEML(unsigned long long folderId)
 {
     if (currentRun())
-        tickItems(currentRun()->messagesOf(qint64(folderId)).size(), QStringLiteral("Saving Mail Folders..."));
+        SaveMailFolder(folderId, EmlStyle(), currentRun()->mail);
 }
 
 void QMailSavingThread::SaveAsHTML(unsigned long long folderId)
 {
     if (currentRun())
-        tickItems(currentRun()->messagesOf(qint64(folderId)).size(), QStringLiteral("Saving Mail Folders..."));
+        SaveMailFolder(folderId, HtmlStyle(), currentRun()->mail);
 }

@@ -93,8 +93,8 @@ QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stam
     case SaveTypeRGE: return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
     case SaveTypeMBOX:
     case SaveTypeEMLX:
-    case SaveTypeEML:
-    case SaveTypeHTML: return saveDir + QStringLiteral("/Converted Data") + stamp;
+    case SaveTypeEML: return saveDir + QStringLiteral("/Converted Data") + stamp;
+    case SaveTypeHTML: return saveDir + QStringLiteral("/Repaired Data") + stamp;
     case SaveTypeInvalid: break;
     }
     return QString();
@@ -104,8 +104,6 @@ QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &st
 {
     if (type == SaveTypeOLM)
         return saveDir + QLatin1Char('/') + QLatin1String(kRepairedOlmFileName);
-    if (type == SaveTypeHTML)
-        return saveDir + QStringLiteral("/Repaired Data") + stamp;
     return OutputRootFor(type, saveDir, stamp);
 }
 

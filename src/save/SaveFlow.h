@@ -70,11 +70,12 @@ SaveItemLists CurrentSaveItemLists();
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists);
 
 // The output folder that the save start makes: the destination itself for the OLM
-// save, "Main Identity<stamp>.rge" for the package, "Converted Data<stamp>" for the others.
+// save, "Main Identity<stamp>.rge" for the package, "Repaired Data<stamp>" for the HTML pages,
+// "Converted Data<stamp>" for the others.
 // Empty for SaveTypeInvalid.
 QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp);
-// Where the writers put their output: the OLM file itself for the OLM save, "Repaired
-// Data<stamp>" for HTML, otherwise the output root.
+// Where the writers put their output: the OLM file itself for the OLM save, otherwise the
+// output root.
 QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &stamp);
 // The root whose existence asks the replace question; empty for the OLM save (no question).
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp);

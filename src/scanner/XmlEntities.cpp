@@ -14,10 +14,6 @@ const Entity kFourEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, 
 const Entity kSixEntities[] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
                                {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
 const Entity kPreviewEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&amp;lt;", "<"}, {"&gt;", ">"}};
-// Doubly escaped markup first, then the single entities.
-const Entity kBodyEntities[] = {{"&amp;gt;", ">"}, {"&amp;lt;", "<"}, {"&gt;", ">"},
-                                {"&lt;", "<"},     {"&amp;", "&"},    {"&nbsp;", " "}};
-const char *const kBodyGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},   {"&amp;", "&"},
                                  {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", " "}};
 
@@ -135,18 +131,7 @@ QString UnescapeXmlEntities(const QString &text, EntityForm form)
     case EntityForm::Scanned:
         return onePass(text, true);
     case EntityForm::Named:
-        return onePass(text, false);
-    case EntityForm::Body:
         break;
     }
-    bool gated = false;
-    for (const char *g : kBodyGate)
-        gated = gated || text.contains(QLatin1String(g), Qt::CaseInsensitive);
-    if (!gated)
-        return text;
-    QString out = text;
-    for (const Entity &e : kBodyEntities)
-        out.replace(QLatin1String(e.text), QLatin1String(e.replacement));
-    out.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return out;
+    return onePass(text, false);
 }

@@ -11,8 +11,6 @@ enum class EntityForm {
     Four,     // the three, then &gt; (so "&amp;gt;" ends as ">"): long texts of the preview
     Six,      // the three, then &gt; &apos; &quot;
     Preview,  // &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
-    Body,     // &amp;gt; &amp;lt; &gt; &lt; &amp; &nbsp; and CR -> LF, only when one of
-              // &gt; &lt; &amp; &nbsp; is present in any letter case
     // One left-to-right pass, so "&amp;lt;" stays "&lt;"; unknown references are kept.
     Scanned,  // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
     Named,    // the same six named ones, no numeric references: the writers' body part

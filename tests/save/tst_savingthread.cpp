@@ -153,6 +153,9 @@ private Q_SLOTS:
     void removeTree();
     void emptyPathsDoNothing_data();
     void emptyPathsDoNothing();
+
+private:
+    QScopedPointer<QTemporaryDir> m_out;
 };
 
 void SavingThreadTest::init()
@@ -161,6 +164,9 @@ void SavingThreadTest::init()
     stopflag = false;
     bProcessRunning = false;
     SizeOfAllMails = 0;
+    // The message writers write their files: into a folder of the test's own.
+    m_out.reset(new QTemporaryDir);
+    saveDir = m_out->path();
 }
 
 void SavingThreadTest::cleanup()

@@ -22,7 +22,7 @@ void XmlEntitiesTest::forms_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("expected");
     const EntityForm three = EntityForm::Three, four = EntityForm::Four, six = EntityForm::Six,
-                     preview = EntityForm::Preview, body = EntityForm::Body,
+                     preview = EntityForm::Preview,
                      scanned = EntityForm::Scanned, named = EntityForm::Named;
 
     QTest::newRow("three: ampersand between letters") << three << "R&amp;D" << "R&D";
@@ -42,10 +42,6 @@ void XmlEntitiesTest::forms_data()
     QTest::newRow("preview: triply escaped lt") << preview << "&amp;amp;lt;" << "<";
     QTest::newRow("preview: numeric untouched") << preview << "&#65;" << "&#65;";
 
-    QTest::newRow("body: doubly escaped markup") << body << "&amp;lt;b&amp;gt;" << "<b>";
-    QTest::newRow("body: CR becomes LF when an entity is present") << body << "a&gt;\rb" << "a>\nb";
-    QTest::newRow("body: CR kept without entities") << body << "a\rb" << "a\rb";
-    QTest::newRow("body: an entity in other letter case opens the pass") << body << "&AMP;\r" << "&AMP;\n";
 
     QTest::newRow("scanned: named") << scanned << "a &lt;b&gt; &amp; &quot;c&quot; &apos;d&apos;"
                                     << "a <b> & \"c\" 'd'";

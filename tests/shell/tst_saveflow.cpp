@@ -157,8 +157,8 @@ void SaveFlowTest::outputRoots_data()
     QTest::newRow("mbox") << int(SaveTypeMBOX) << converted << converted << converted;
     QTest::newRow("emlx") << int(SaveTypeEMLX) << converted << converted << converted;
     QTest::newRow("eml") << int(SaveTypeEML) << converted << converted << converted;
-    QTest::newRow("html") << int(SaveTypeHTML) << converted << d + QStringLiteral("/Repaired Data") + kStamp
-                          << converted;
+    const QString repaired = d + QStringLiteral("/Repaired Data") + kStamp;
+    QTest::newRow("html") << int(SaveTypeHTML) << repaired << repaired << repaired;
     QTest::newRow("no type") << int(SaveTypeInvalid) << QString() << QString() << QString();
 }
 
@@ -189,7 +189,9 @@ void SaveFlowTest::planSaveStart_data()
     QTest::newRow("existing output folder asks") << int(SaveTypeEMLX) << converted << qint64(1) << ask;
     QTest::newRow("existing package asks")
         << int(SaveTypeRGE) << QStringLiteral("Main Identity") + kStamp + QStringLiteral(".rge") << qint64(1) << ask;
-    QTest::newRow("html tests the Converted Data root") << int(SaveTypeHTML) << converted << qint64(1) << ask;
+    QTest::newRow("html tests the Repaired Data root")
+        << int(SaveTypeHTML) << QStringLiteral("Repaired Data") + kStamp << qint64(1) << ask;
+    QTest::newRow("html does not ask about Converted Data") << int(SaveTypeHTML) << converted << qint64(1) << create;
     QTest::newRow("OLM save never asks") << int(SaveTypeOLM) << converted << qint64(1) << create;
     QTest::newRow("OLM save onto the archive being read")
         << int(SaveTypeOLM) << QString() << qint64(1) << int(SaveStartStep::OverwritesArchive);
@@ -271,7 +273,8 @@ void SaveFlowTest::createMailFolder_data()
     QTest::newRow("mbox") << int(SaveTypeMBOX) << converted << items;
     QTest::newRow("emlx") << int(SaveTypeEMLX) << converted << QStringList();
     QTest::newRow("eml") << int(SaveTypeEML) << converted << QStringList();
-    QTest::newRow("html leaves Converted Data empty") << int(SaveTypeHTML) << converted << QStringList();
+    QTest::newRow("html makes only the Repaired Data root")
+        << int(SaveTypeHTML) << QStringLiteral("Repaired Data") + kStamp << QStringList();
 }
 
 void SaveFlowTest::createMailFolder()

@@ -171,8 +171,8 @@ AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool f
     if (message.style.writesMimeFrame && !list.isEmpty()) {
         if (!open) {
             // No body part was written: the attachments open the frame themselves.
-            message.out.write("Content-type: multipart/mixed;\r\t" + MakeMimeBoundaries(token, 0).outerParam
-                              + le + le);
+            message.out.write("Content-type: multipart/mixed;" + message.style.headerFold
+                              + MakeMimeBoundaries(token, 0).outerParam + le + le);
             open = true;
         }
         for (const AttachmentInfo &a : list) {
@@ -187,7 +187,7 @@ AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool f
     if (open)
         message.out.write("--" + token + "--" + le);
     // A blank line before the next From_ line, so the last line of this message stays its own.
-    if (message.style.writesFromLine)
+    if (message.style.writesFromLine && message.style.oneFilePerFolder)
         message.out.write(le);
     return outcome;
 }

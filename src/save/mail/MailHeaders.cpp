@@ -149,7 +149,10 @@ QByteArray priorityLine(const MailMLRC &rec, const MailFormatStyle &style)
 
 QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
 {
-    const MailTime t = ChooseMailTime(rec, ClassifyMailFolder(fields.strEntryName), style.dateHeaderTimeRule);
+    const QString &name = fields.strEntryName;
+    const MailFolderClass folderClass =
+        ClassifyMailFolder(style.classifyOnFolderPath ? MailFolderRelativePath(name) : name);
+    const MailTime t = ChooseMailTime(rec, folderClass, style.dateHeaderTimeRule);
     if (t.kind == MailTime::None)
         return QByteArray();
     const quint32 seconds = t.kind == MailTime::Now ? quint32(QDateTime::currentSecsSinceEpoch()) : t.seconds;
@@ -272,13 +275,21 @@ QByteArray FormatMailbox(const QString &name, const QString &address)
     return displayName(name) + " <" + HeaderSafe(address).toUtf8() + '>';
 }
 
+QStringList RecipientEntries(const QString &list, int entityCount)
+{
+    QStringList entries = ListEntries(list);
+    if (hasRecipientGate(list)) {
+        for (QString &entry : entries)
+            entry = decodeRecipient(entry, entityCount);
+    }
+    return entries;
+}
+
 QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
 {
-    const bool decode = hasRecipientGate(list);
     QByteArray out;
     bool first = true;
-    for (const QString &raw : ListEntries(list)) {
-        const QString entry = decode ? decodeRecipient(raw, entityCount) : raw;
+    for (const QString &entry : RecipientEntries(list, entityCount)) {
         if (!first)
             out += style.addressSeparator;
         out += FormatMailbox(entry, entry);

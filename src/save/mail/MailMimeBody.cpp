@@ -2,6 +2,7 @@
 // and its one text part, whose kind and line ends follow from the body text.
 
 #include "save/mail/MailMimeParts.h"
+#include "save/mail/MessageFiles.h"
 
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -180,13 +181,15 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number)
     BodyPart body;
     if (message.record.dwBodyLength != 0)
         body = PrepareBodyPart(ReadMessageBody(message.record), message.style.mboxrdFromQuoting);
+    else if (message.style.emptyBodyAsHtml)
+        body = BodyPart{true, EmptyBodyHtml()};
     const MimeBoundaries b = MakeMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number);
     const QByteArray &le = message.style.lineEnd;
 
-    // The two boundary lines fold with CR TAB in every format, whatever its line end.
-    QByteArray head = "Content-type: multipart/mixed;\r\t" + b.outerParam + le + le;
+    const QByteArray &fold = message.style.headerFold;
+    QByteArray head = "Content-type: multipart/mixed;" + fold + b.outerParam + le + le;
     head += "--" + b.outerToken + le;
-    head += "Content-type: multipart/alternative;\r\t" + b.innerParam + le + le;
+    head += "Content-type: multipart/alternative;" + fold + b.innerParam + le + le;
     head += "--" + b.innerToken + le;
     head += body.html ? "Content-type: text/html;" : "Content-type: text/plain;";
     head += "charset=\"UTF-8\"" + le;

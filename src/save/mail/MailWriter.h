@@ -27,6 +27,10 @@ public:
     MailOutput &operator=(const MailOutput &) = delete;
 
     bool openAppend(const QString &path);
+    // Makes a new file at path, never opening one that exists (*taken tells that case apart).
+    bool createNew(const QString &path, bool *taken);
+    // Writes bytes over the start of the file once all written so far is out; the end stays.
+    bool rewriteStart(const QByteArray &bytes);
     bool isOpen() const { return m_file != nullptr; }
     bool write(const QByteArray &bytes);
     bool write(const char *text);
@@ -78,6 +82,9 @@ struct MailSaveContext {
     qint64 written = 0;
     qint64 failed = 0;
     QStringList failures;                    // one line per failed item, for the log
+    // Message files: per folder, the last number a file was made with (folders of two accounts
+    // can share a path, and their files must not meet).
+    QHash<QString, quint32> lastFileNumber;
 };
 
 QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *head);
@@ -89,6 +96,9 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
 // The folder path below the mail folder that a message's entry name gives, made of safe
 // components; "Folder1" when the name gives none.
 QString MailFolderRelativePath(const QString &entryName);
+// From_ line, headers, MIME body and attachment parts; the attachments whose data could not be
+// copied, each as a log line.
+QStringList WriteMailSteps(const MailMessage &message);
 void WriteFromLine(const MailMessage &message);
 void WriteMailHeaders(const MailMessage &message);
 // Returns true when it opened the multipart/mixed frame.

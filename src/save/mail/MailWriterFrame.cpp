@@ -5,6 +5,7 @@
 #include "save/AttachmentIndex.h"
 #include "save/SaveGlobals.h"
 #include "save/mail/MailMimeParts.h"
+#include "save/mail/MessageFiles.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDir>
@@ -247,8 +248,9 @@ void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessag
     context.failures.append(what.arg(describe(rec, fields), QDir::toNativeSeparators(path), error));
 }
 
-// The steps in order; the attachments whose data could not be copied, each as a log line.
-QStringList writeSteps(const MailMessage &message)
+} // namespace
+
+QStringList WriteMailSteps(const MailMessage &message)
 {
     WriteFromLine(message);
     WriteMailHeaders(message);
@@ -258,6 +260,8 @@ QStringList writeSteps(const MailMessage &message)
         missing.append(QStringLiteral("attachment \"%1\": %2").arg(f.name, f.reason));
     return missing;
 }
+
+namespace {
 
 // The mailbox the last message went to, kept open for the next message of the same folder.
 struct OpenMailbox {
@@ -276,6 +280,30 @@ void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
     mailbox.path.clear();
 }
 
+// A message of its own file. A file that failed is removed: no reader gets half a message.
+void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style,
+                     const AttachmentIndex &attachments, MailSaveContext &context, const QString &relative)
+{
+    MailOutput out;
+    QString path, error;
+    if (!OpenMessageFile(out, style, context, mailFolderPath(style, context, relative), &path, &error)) {
+        noteFailure(context, rec, fields, path, error);
+        return;
+    }
+    const QStringList missing = WriteMessageFile(MailMessage{rec, fields, style, out, attachments});
+    if (out.failed() || !out.close()) {
+        error = out.error();
+        out.discard();
+        noteFailure(context, rec, fields, path, error);
+        return;
+    }
+    if (!missing.isEmpty()) {
+        noteFailure(context, rec, fields, path, missing.join(QLatin1String("; ")), true);
+        return;
+    }
+    ++context.written;
+}
+
 // One record: read, parse, stop test, progress, write. False when the stop ended the walk.
 bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
@@ -289,6 +317,10 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         context.reportProgress();
 
     const QString relative = MailFolderRelativePath(fields.strEntryName);
+    if (!style.oneFilePerFolder) {
+        saveMessageFile(rec, fields, style, attachments, context, relative);
+        return true;
+    }
     MailOutput &out = mailbox.out;
     QString path = mailboxPath(style, context, relative), error;
     // Messages of one folder follow each other: their mailbox stays open between them.
@@ -300,7 +332,7 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         }
         mailbox.path = path;
     }
-    const QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
+    const QStringList missing = WriteMailSteps(MailMessage{rec, fields, style, out, attachments});
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();

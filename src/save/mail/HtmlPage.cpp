@@ -1,0 +1,177 @@
+// The .htm page of a message: the fixed head, the sender, subject and date lines, the recipient
+// and attachment lines, then the body. Every text taken from the archive is escaped, so a name
+// or subject can never become markup; only a body that is markup stays markup.
+
+#include "save/mail/MessageFiles.h"
+
+#include "save/mail/MailHeaders.h"
+#include "save/mail/MailMimeParts.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QDateTime>
+#include <QLocale>
+
+namespace {
+
+const char kPageHead[] =
+    "\xEF\xBB\xBF"
+    "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n\n"
+    "<html><head><title></title>\n\n"
+    "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n\n"
+    "<meta http-equiv=\"Content-Style-Type\" content=\"text/css\">\n\n"
+    "<style type=\"text/css\"><!--\n\n"
+    "body {\n\n"
+    "  margin: 5px 5px 5px 5px;\n\n"
+    "  background-color: #ffffff;\n\n"
+    "}\n\n"
+    "/* ========== Text Styles ========== */\n\n"
+    "hr { color: #000000}\n\n"
+    "body, table, span.rvts0 /* Normal text */\n\n"
+    "{\n\n"
+    " font-size: 10pt;\n\n"
+    " font-family: 'Arial', 'Helvetica', sans-serif;\n\n"
+    " font-style: normal;\n\n"
+    " font-weight: normal;\n\n"
+    " color: #000000;\n\n"
+    " text-decoration: none;\n\n"
+    "}\n\n"
+    "span.rvts1 /* Heading */\n\n"
+    "{\n\n"
+    " font-weight: bold;\n\n"
+    " color: #0000ff;\n\n"
+    "}\n\n"
+    "span.rvts2 /* Subheading */\n\n"
+    "{\n\n"
+    " font-weight: bold;\n\n"
+    " color: #000080;\n\n"
+    "}\n\n"
+    "span.rvts3 /* Keywords */\n\n"
+    "{\n\n"
+    " font-style: italic;\n\n"
+    " color: #800000;\n\n"
+    "}\n\n"
+    "a.rvts4, span.rvts4 /* Jump 1 */\n\n"
+    "{\n\n"
+    " color: #008000;\n\n"
+    " text-decoration: underline;\n\n"
+    "}\n\n"
+    "a.rvts5, span.rvts5 /* Jump 2 */\n\n"
+    "{\n\n"
+    " color: #008000;\n\n"
+    " text-decoration: underline;\n\n"
+    "}\n\n"
+    "span.rvts6\n\n"
+    "{\n\n"
+    " font-size: 12pt;\n\n"
+    " font-family: 'Times New Roman', 'Times', serif;\n\n"
+    "}\n\n"
+    "span.rvts7\n\n"
+    "{\n\n"
+    "}\n\n"
+    "span.rvts8\n\n"
+    "{\n\n"
+    " font-size: 11pt;\n\n"
+    " font-family: 'calibri';\n\n"
+    "}\n\n"
+    "/* ========== Para Styles ========== */\n\n"
+    "p,ul,ol /* Paragraph Style */\n\n"
+    "{\n\n"
+    " text-align: left;\n\n"
+    " text-indent: 0px;\n\n"
+    " padding: 0px 0px 0px 0px;\n\n"
+    " margin: 0px 0px 0px 0px;\n\n"
+    "}\n\n"
+    ".rvps1 /* Centered */\n\n"
+    "{\n\n"
+    " text-align: center;\n\n"
+    "}\n\n"
+    ".rvps2\n\n"
+    "{\n\n"
+    "}\n\n"
+    "--></style>\n\n"
+    "</head>\n\n";
+
+const char kLineEnd[] = "\n\n";
+
+QByteArray senderText(const MailMLRC &rec, const MailMessageFields &fields)
+{
+    if (fields.strFromList.isEmpty())
+        return QByteArray();
+    const QString address = LastListEntry(fields.strFromList);
+    // The XML's names first: the record holds them one byte per character.
+    QString name = address;
+    if (!fields.fromNames.isEmpty())
+        name = fields.fromNames.last();
+    else if (rec.pFromNames)
+        name = LastListEntry(QString::fromLatin1(rec.pFromNames));
+    return HtmlText(name) + " &lt;" + HtmlText(address) + "&gt;";
+}
+
+QByteArray recipientText(const QString &list, int entityCount)
+{
+    QByteArray out;
+    for (const QString &entry : RecipientEntries(list, entityCount)) {
+        if (!out.isEmpty())
+            out += ",\r\t";
+        out += HtmlText(entry);
+    }
+    return out;
+}
+
+QByteArray attachmentText(const MailMessageFields &fields)
+{
+    QByteArray out;
+    for (const AttachmentInfo &a : fields.attachments)
+        out += HtmlText(a.name) + "; ";
+    return out;
+}
+
+} // namespace
+
+QByteArray HtmlPageHead()
+{
+    return QByteArray::fromRawData(kPageHead, int(sizeof kPageHead - 1));
+}
+
+QByteArray HtmlText(const QString &text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName)
+{
+    const MailTime t = ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader);
+    if (t.kind != MailTime::Record)
+        return QByteArray();
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(t.seconds), Qt::LocalTime);
+    return QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")).toUtf8();
+}
+
+QByteArray HtmlPageBody(const QString &raw)
+{
+    const BodyPart part = PrepareBodyPart(raw, false);
+    const QString text = QString::fromUtf8(part.bytes);
+    if (IsHtmlBody(text, kHtmlRowsLineEnds))
+        return part.bytes;
+    return "<div style=\"white-space: pre-wrap\">" + HtmlText(text) + "</div>";
+}
+
+void WriteHtmlPage(const MailMessage &message)
+{
+    const MailMLRC &rec = message.record;
+    const MailMessageFields &f = message.fields;
+    QByteArray page = HtmlPageHead();
+    page += "<body><B>From: </B>" + senderText(rec, f) + "<BR>" + kLineEnd;
+    page += "<body><B>Subject: </B>" + HtmlText(QString::fromUtf8(rec.pSubject ? rec.pSubject : "")) + "<BR>"
+            + kLineEnd;
+    page += "<body><B>Date: </B>" + HtmlPageDate(rec, f.strEntryName) + "<BR>" + kLineEnd;
+    page += "<B>To: </B>" + recipientText(f.strToList, 3) + "<BR>" + kLineEnd;
+    page += "<B>Cc: </B>" + recipientText(f.strCcList, 4) + "<BR>" + kLineEnd;
+    page += "<B>Bcc: </B>" + recipientText(f.strBccList, 4) + "<BR>" + kLineEnd;
+    page += "<B>Attachments: </B>" + attachmentText(f) + "<BR>" + kLineEnd;
+    page += "<BR>\n\n\n\n";
+    if (rec.dwBodyLength != 0)
+        page += HtmlPageBody(ReadMessageBody(rec));
+    page += "\n\n</body></html>\n\n";
+    message.out.write(page);
+}

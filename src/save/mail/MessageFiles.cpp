@@ -1,0 +1,131 @@
+// One numbered file per message: exclusive creation, and the .emlx length line.
+
+#include "save/mail/MessageFiles.h"
+
+#include "platform/FinderInfo.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <climits>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// The mail program pads the count to ten characters; the line is rewritten in place.
+constexpr int kLengthDigits = 10;
+
+const char kEmptyBodyHtml[] =
+    "<html><head></head><body style=3D\"word-wrap: break-word; -webkit-nbsp-mode: space; "
+    "-webkit-line-break: after-white-space; color: rgb(0, 0, 0); font-size: 14px; "
+    "font-family: Calibri, sans-serif;\"><div><br></div></body></html>";
+
+QStringList writeWithLengthLine(const MailMessage &message)
+{
+    const QByteArray placeholder = QByteArray(kLengthDigits, ' ') + '\n';
+    message.out.write(placeholder);
+    QStringList missing = WriteMailSteps(message);
+    const QByteArray count = QByteArray::number(message.out.bytesWritten() - placeholder.size());
+    if (count.size() > kLengthDigits) {
+        missing << QStringLiteral("the message is too large for its length line");
+        return missing;
+    }
+    message.out.rewriteStart(count.leftJustified(kLengthDigits, ' '));
+    return missing;
+}
+
+} // namespace
+
+QByteArray EmptyBodyHtml()
+{
+    return QByteArray::fromRawData(kEmptyBodyHtml, int(sizeof kEmptyBodyHtml - 1));
+}
+
+bool MailOutput::createNew(const QString &path, bool *taken)
+{
+    if (m_file)
+        close();
+    m_path = path;
+    m_error.clear();
+    m_failed = false;
+    m_created = false;
+    m_written = 0;
+    m_messageBytes = 0;
+    m_startSize = 0;
+    *taken = false;
+    const QByteArray native = QFile::encodeName(path);
+    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        *taken = errno == EEXIST;
+        fail(errno);
+        return false;
+    }
+    m_created = true;
+    m_file = ::fdopen(fd, "w");
+    if (!m_file) {
+        const int error = errno;
+        ::close(fd);
+        ::unlink(native.constData());
+        fail(error);
+        return false;
+    }
+    return true;
+}
+
+bool MailOutput::rewriteStart(const QByteArray &bytes)
+{
+    if (!m_file || m_failed)
+        return false;
+    errno = 0;
+    const bool ok = std::fflush(m_file) == 0 && fseeko(m_file, 0, SEEK_SET) == 0
+                    && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) == size_t(bytes.size())
+                    && std::fflush(m_file) == 0 && fseeko(m_file, 0, SEEK_END) == 0;
+    if (!ok)
+        fail(errno);
+    return ok;
+}
+
+bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context,
+                     const QString &folder, QString *path, QString *error)
+{
+    auto last = context.lastFileNumber.find(folder);
+    if (last == context.lastFileNumber.end()) {
+        if (!QDir().mkpath(folder)) {
+            *path = folder;
+            *error = QStringLiteral("the folder could not be made");
+            return false;
+        }
+        last = context.lastFileNumber.insert(folder, 0);
+    }
+    // A name that exists (another folder's message, an earlier save) is never written into.
+    for (;;) {
+        if (*last == UINT_MAX) {
+            *path = folder;
+            *error = QStringLiteral("no file number is left");
+            return false;
+        }
+        *path = folder + QString::number(++*last) + style.fileExtension;
+        bool taken = false;
+        if (out.createNew(*path, &taken))
+            break;
+        if (!taken) {
+            *error = out.error();
+            return false;
+        }
+    }
+    SetFinderTypeCreator(*path, style.finderType, style.finderCreator);
+    return true;
+}
+
+QStringList WriteMessageFile(const MailMessage &message)
+{
+    if (message.style.htmlPage) {
+        WriteHtmlPage(message);
+        return QStringList();
+    }
+    if (message.style.lengthFirstLine)
+        return writeWithLengthLine(message);
+    return WriteMailSteps(message);
+}

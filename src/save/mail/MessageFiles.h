@@ -1,0 +1,38 @@
+#pragma once
+// The formats that write one numbered file per message (.emlx, .eml, the .htm page): opening
+// the next free file of a folder, the per-format writing steps, and the pieces of the page.
+
+#include "save/mail/MailWriter.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QtGlobal>
+
+struct MailMLRC;
+
+// The text part of a message without a stored body, in the formats that write one.
+QByteArray EmptyBodyHtml();
+
+// Makes the folder (once per save) and creates its next file exclusively: the number after
+// the last one this save used there, skipping names that exist. A number whose file could not
+// be made stays used. *path names the file (or the folder when that could not be made).
+bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context,
+                     const QString &folder, QString *path, QString *error);
+
+// Writes the message in the style's format; the attachments whose data could not be copied,
+// each as a log line.
+QStringList WriteMessageFile(const MailMessage &message);
+
+// ---- the page
+
+// Byte-order mark and the fixed head, the same for every page.
+QByteArray HtmlPageHead();
+// Text from the archive as page text: markup characters escaped.
+QByteArray HtmlText(const QString &text);
+// The date line's text of a record time; empty when the message has none.
+QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName);
+// The body's XML text as page content: markup stays markup; plain text is escaped and keeps
+// its line breaks.
+QByteArray HtmlPageBody(const QString &raw);
+void WriteHtmlPage(const MailMessage &message);

@@ -1,0 +1,256 @@
+// The pieces of the one-file-per-message formats: file numbering that never reuses a name, the
+// header set and date choice of each format, and the .htm page's head, date and body.
+
+#include "save/AttachmentIndex.h"
+#include "save/mail/MailHeaders.h"
+#include "save/mail/MessageFiles.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+const quint32 kSent = 1796563583;      // 2026-12-06 13:26:23 UTC
+const quint32 kReceived = 1796570000;  // 2026-12-06 15:13:20 UTC
+
+const MailFormatStyle &styleFor(const QString &name)
+{
+    return name == QLatin1String("emlx") ? EmlxStyle() : name == QLatin1String("eml") ? EmlStyle() : HtmlStyle();
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The From_ line and header block of one record in the style, read back from disk.
+QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+{
+    QTemporaryDir dir;
+    MailOutput out;
+    bool taken = false;
+    if (!out.createNew(dir.filePath(QStringLiteral("m")), &taken))
+        return "<open failed>";
+    const AttachmentIndex none;
+    const MailMessage message{rec, fields, style, out, none};
+    WriteFromLine(message);
+    WriteMailHeaders(message);
+    return out.close() ? readFile(dir.filePath(QStringLiteral("m"))) : QByteArray("<close failed>");
+}
+
+} // namespace
+
+class MessageFilesTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void numbering_data();
+    void numbering();
+    void headerSet_data();
+    void headerSet();
+    void shownTime_data();
+    void shownTime();
+    void pageHead();
+    void pageBody_data();
+    void pageBody();
+};
+
+void MessageFilesTest::initTestCase()
+{
+    qputenv("TZ", "UTC");
+    tzset();
+}
+
+void MessageFilesTest::numbering_data()
+{
+    QTest::addColumn<QString>("format");
+    for (const char *format : {"emlx", "eml", "htm"})
+        QTest::newRow(format) << QString::fromLatin1(format);
+}
+
+void MessageFilesTest::numbering()
+{
+    QFETCH(QString, format);
+    const MailFormatStyle &style = styleFor(format);
+    QTemporaryDir dir;
+    const QString inbox = dir.filePath(QStringLiteral("Inbox/"));
+    const QString other = dir.filePath(QStringLiteral("Other/"));
+    // An earlier save left 1 and 3; a folder stands at 4.
+    QVERIFY(QDir().mkpath(inbox + QStringLiteral("4") + style.fileExtension));
+    QVERIFY(writeFile(inbox + QStringLiteral("1") + style.fileExtension, "earlier one"));
+    QVERIFY(writeFile(inbox + QStringLiteral("3") + style.fileExtension, "earlier three"));
+    MailSaveContext context;
+    QStringList made;
+    // Two folders of the save share the path Inbox; a third has its own.
+    for (const QString &folder : {inbox, inbox, other, inbox}) {
+        MailOutput out;
+        QString path, error;
+        QVERIFY2(OpenMessageFile(out, style, context, folder, &path, &error), qPrintable(error));
+        QVERIFY(out.write("new") && out.close());
+        made << path.mid(dir.path().size() + 1);
+    }
+    const QString ext = style.fileExtension;
+    QCOMPARE(made, (QStringList{"Inbox/2" + ext, "Inbox/5" + ext, "Other/1" + ext, "Inbox/6" + ext}));
+    QCOMPARE(readFile(inbox + QStringLiteral("1") + ext), QByteArray("earlier one"));
+    QCOMPARE(readFile(inbox + QStringLiteral("3") + ext), QByteArray("earlier three"));
+    // A folder that cannot be made: the reason, and the folder named.
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("File")), "x"));
+    MailOutput out;
+    QString path, error;
+    QVERIFY(!OpenMessageFile(out, style, context, dir.filePath(QStringLiteral("File/Sub/")), &path, &error));
+    QVERIFY(!error.isEmpty());
+    QVERIFY(path.endsWith(QLatin1String("File/Sub/")));
+}
+
+void MessageFilesTest::headerSet_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("start");        // the first bytes of the file
+    QTest::addColumn<QByteArrayList>("present");
+    QTest::addColumn<QByteArrayList>("absent");
+    QTest::newRow("emlx: headers only, LF") << "emlx" << QByteArray("Subject: =?UTF-8?B?")
+        << QByteArrayList{"\nThread-Topic: Plan\n", "\nMessage-ID: <k7q9@x>\n", "\nMime-version: 1.1\n",
+                          "To: \"a@x\" <a@x>,\n\t\"b@x\" <b@x>\n", "Date: Sun, 06 Dec 2026 13:26:23 +0000\n"}
+        << QByteArrayList{"\r", "X-Priority", "X-MS-Has-Attach", "User-Agent", "From ???"};
+    QTest::newRow("eml: separator, agent and flags, CR") << "eml" << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026 UTC\r")
+        << QByteArrayList{"\rUser-Agent: Microsoft-MacOutlook/14.0.0.100825\rSubject: ", "\rX-Priority: 4\r\n",
+                          "\rX-MS-Has-Attach: \r", "\rMime-version: 1.1\r", "To: \"a@x\" <a@x>,\r\t\"b@x\" <b@x>\r",
+                          "Date: Sun, 06 Dec 2026 13:26:23 +0000\r"}
+        << QByteArrayList{"\n\n", "\nSubject"};
+}
+
+void MessageFilesTest::headerSet()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArrayList, present);
+    QFETCH(QByteArrayList, absent);
+    MailMLRC rec{};
+    QByteArray subject("Plan");
+    rec.pSubject = subject.data();
+    rec.dwSentTime = kSent;
+    rec.bOutgoing = '-';
+    rec.cPriority = '4';
+    MailMessageFields fields;
+    fields.strToList = QStringLiteral("a@x;b@x;");
+    fields.strMessageId = QStringLiteral("<k7q9@x>");
+    fields.strEntryName = QStringLiteral("Local/s/Inbox/m.xml");
+    const QByteArray head = messageHead(rec, fields, styleFor(format));
+    QVERIFY2(head.startsWith(start), head.constData());
+    for (const QByteArray &p : present)
+        QVERIFY2(head.contains(p), p.constData());
+    for (const QByteArray &a : absent)
+        QVERIFY2(!head.contains(a), a.constData());
+}
+
+void MessageFilesTest::shownTime_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("outgoing");
+    QTest::addColumn<quint32>("sent");
+    QTest::addColumn<quint32>("received");
+    QTest::addColumn<quint32>("shown");   // 0: no date at all
+    const QString corp = QStringLiteral("Accounts/Inbox Corp/s/Archive/m.xml");
+    const QString archive = QStringLiteral("Local/s/Archive/m.xml");
+    const QString inbox = QStringLiteral("Local/s/Inbox/m.xml");
+    // The account name is no folder for .emlx: an outgoing message there shows its sent time.
+    QTest::newRow("emlx: Inbox only in the account name") << "emlx" << corp << 1 << kSent << kReceived << kSent;
+    QTest::newRow("eml: Inbox anywhere in the entry name") << "eml" << corp << 1 << kSent << kReceived << kReceived;
+    QTest::newRow("htm: Inbox anywhere in the entry name") << "htm" << corp << 1 << kSent << kReceived << kReceived;
+    QTest::newRow("emlx: unfiled incoming shows received") << "emlx" << archive << 0 << kSent << kReceived << kReceived;
+    QTest::newRow("eml: unfiled shows sent first") << "eml" << archive << 0 << kSent << kReceived << kSent;
+    QTest::newRow("htm: unfiled shows sent first") << "htm" << archive << 0 << kSent << kReceived << kSent;
+    for (const char *format : {"emlx", "eml", "htm"}) {
+        QTest::addRow("%s: a missing received time gives way", format)
+            << QString::fromLatin1(format) << inbox << 0 << kSent << quint32(0) << kSent;
+        QTest::addRow("%s: an outgoing '-' beats Inbox", format)
+            << QString::fromLatin1(format) << inbox << int('-') << kSent << kReceived << kSent;
+    }
+    QTest::newRow("eml: no time, no Date line") << "eml" << archive << 0 << quint32(0) << quint32(0) << quint32(0);
+    QTest::newRow("htm: no time, no date (never 1970)") << "htm" << QString() << 0 << quint32(0) << quint32(0)
+                                                        << quint32(0);
+    QTest::newRow("htm: no entry name still dated") << "htm" << QString() << 0 << quint32(0) << kReceived << kReceived;
+}
+
+void MessageFilesTest::shownTime()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, entry);
+    QFETCH(int, outgoing);
+    QFETCH(quint32, sent);
+    QFETCH(quint32, received);
+    QFETCH(quint32, shown);
+    MailMLRC rec{};
+    rec.bOutgoing = quint8(outgoing);
+    rec.dwSentTime = sent;
+    rec.dwReceivedTime = received;
+    if (format == QLatin1String("htm")) {
+        const QByteArray expected = shown ? QLocale::c().toString(QDateTime::fromSecsSinceEpoch(shown, Qt::UTC),
+                                                                  QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")).toUtf8()
+                                          : QByteArray();
+        QCOMPARE(HtmlPageDate(rec, entry), expected);
+        return;
+    }
+    const MailFormatStyle &style = styleFor(format);
+    MailMessageFields fields;
+    fields.strEntryName = entry;
+    const QByteArray head = messageHead(rec, fields, style);
+    const QByteArray expected = shown ? "Date: " + FormatMailDate(shown, style) + style.lineEnd : QByteArray("Date: ");
+    QCOMPARE(head.contains(expected), shown != 0);
+}
+
+void MessageFilesTest::pageHead()
+{
+    const QByteArray head = HtmlPageHead();
+    QCOMPARE(head.size(), 1413);
+    QVERIFY(head.startsWith("\xEF\xBB\xBF<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n\n"));
+    QVERIFY(head.endsWith("--></style>\n\n</head>\n\n"));
+    QVERIFY(!head.contains('\r'));
+    QCOMPARE(QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex(),
+             QByteArray("0343f70dd650865f6dba0ec7116ddff20faf1e53b373d6aa4836a72e823d4057"));
+    QCOMPARE(QCryptographicHash::hash(EmptyBodyHtml(), QCryptographicHash::Sha256).toHex(),
+             QByteArray("e09cae42d94ad7117c6ae0cb3191322fae14ead23b8497474f169e2955174da6"));
+}
+
+void MessageFilesTest::pageBody_data()
+{
+    QTest::addColumn<QString>("raw");         // the body's XML text
+    QTest::addColumn<QByteArray>("page");
+    const QByteArray pre = "<div style=\"white-space: pre-wrap\">";
+    QTest::newRow("plain text keeps its breaks, one per CR LF")
+        << "one\r\ntwo\rthree\nfour" << pre + "one\ntwo\nthree\nfour</div>";
+    QTest::newRow("an address in plain text stays text")
+        << "Ann &lt;ann@x&gt; &amp; co" << pre + "Ann &lt;ann@x&gt; &amp; co</div>";
+    QTest::newRow("a script typed in plain text stays text")
+        << "&lt;script&gt;alert(1)&lt;/script&gt;" << pre + "&lt;script&gt;alert(1)&lt;/script&gt;</div>";
+    QTest::newRow("line breaks without </br> are text") << "a<br>b" << pre + "a&lt;br&gt;b</div>";
+    QTest::newRow("anchors alone are text") << "<a href=\"h\">x</a>" << pre + "&lt;a href=&quot;h&quot;&gt;x&lt;/a&gt;</div>";
+    QTest::newRow("markup stays markup with its CR LF") << "<div>\r\nx</div>" << QByteArray("<div>\r\nx</div>");
+    QTest::newRow("escaped markup comes back as markup, LF ends")
+        << "&lt;html&gt;&lt;body&gt;a\r\nb&lt;/body&gt;&lt;/html&gt;" << QByteArray("<html><body>a\nb</body></html>");
+    QTest::newRow("escaped entities in markup stay entities")
+        << "&lt;td&gt;A &amp;lt;a@x&amp;gt;&lt;/td&gt;" << QByteArray("<td>A &lt;a@x&gt;</td>");
+}
+
+void MessageFilesTest::pageBody()
+{
+    QFETCH(QString, raw);
+    QFETCH(QByteArray, page);
+    QCOMPARE(HtmlPageBody(raw), page);
+}
+
+QTEST_GUILESS_MAIN(MessageFilesTest)
+#include "tst_messagefiles.moc"

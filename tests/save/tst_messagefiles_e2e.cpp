@@ -1,0 +1,592 @@
+// Whole saves as one file per message (.emlx, .eml, .htm) through the real saving thread: the
+// sample and generated archives read back by Python's email module and html.parser, a second
+// save into the same folder, a stop part-way, and destinations that cannot take the files.
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "scanner/XmlEntities.h"
+#include "save/mail/MailMimeParts.h"
+#include "save/mail/MailWriter.h"
+#include "save/SaveFlow.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace {
+
+// argv: expected.json, the output root, the extension (emlx, eml, htm), "all" or "prefix" (a
+// stopped save: whatever is there must be complete). Prints {"found": N, "problems": [...]}.
+const char kChecker[] = R"PY(
+import sys, json, os, re, zlib, html, email, email.utils, time, datetime
+from html.parser import HTMLParser
+from email import policy
+
+expected = json.load(open(sys.argv[1], encoding='utf-8'))
+root, ext, scope = sys.argv[2], sys.argv[3], sys.argv[4]
+problems = []
+EMPTY_HTML = b'<html><head></head><body style=3D"word-wrap'
+
+def norm(text):
+    text = (text or '').replace('\r\n', '\n').replace('\r', '\n')
+    text = html.unescape(html.unescape(text)).replace('\xa0', ' ')
+    return ' '.join(text.split())
+
+class Text(HTMLParser):
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.tags, self.text, self.hidden = [], [], 0
+    def handle_starttag(self, tag, attrs):
+        self.tags.append(tag)
+        self.hidden += tag in ('style', 'script', 'title')
+    def handle_endtag(self, tag):
+        self.hidden -= tag in ('style', 'script', 'title') and self.hidden > 0
+    def handle_data(self, data):
+        if not self.hidden:
+            self.text.append(data)
+
+def parse_html(text):
+    p = Text()
+    p.feed(text)
+    p.close()
+    return p.tags, ''.join(p.text)
+
+def addresses(msg, field):
+    try:
+        return [a for _, a in email.utils.getaddresses([str(h) for h in msg.get_all(field, [])]) if a]
+    except Exception as e:
+        return ['<unparsable %s: %s>' % (field, e)]
+
+def check_message(exp, data, label):
+    out = []
+    msg = email.message_from_bytes(data, policy=policy.default)
+    defects = list(msg.defects) + [d for part in msg.walk() for d in part.defects]
+    if defects:
+        out.append('%s: defects %s' % (label, defects))
+    if norm(str(msg['Subject'] or '')) != norm(exp['subject']):
+        out.append('%s: Subject %r' % (label, str(msg['Subject'])))
+    if exp['from'] and addresses(msg, 'From')[-1:] != [exp['from']]:
+        out.append('%s: From %s, expected %s' % (label, addresses(msg, 'From'), exp['from']))
+    if exp['fromName'] and msg['From'] is not None and msg['From'].addresses[-1].display_name != exp['fromName']:
+        out.append('%s: sender name %r, expected %r' % (label, msg['From'].addresses[-1].display_name, exp['fromName']))
+    if addresses(msg, 'To') != exp['to']:
+        out.append('%s: To %s, expected %s' % (label, addresses(msg, 'To')[:3], exp['to'][:3]))
+    if exp['times']:
+        try:
+            when = int(email.utils.parsedate_to_datetime(str(msg['Date'])).timestamp())
+        except Exception as e:
+            when = '<%s>' % e
+        if when not in exp['times']:
+            out.append('%s: Date %r is %s, expected one of %s' % (label, msg['Date'], when, exp['times']))
+    part = msg.get_body(preferencelist=('html', 'plain'))
+    text = part.get_content() if part is not None else ''
+    if exp['body'] and norm(text) != norm(exp['body']):
+        out.append('%s: body %r, expected %r' % (label, norm(text)[:80], norm(exp['body'])[:80]))
+    if not exp['body'] and ext == 'eml' and EMPTY_HTML not in data:
+        out.append('%s: no empty HTML text part' % label)
+    parts = [p for p in msg.walk() if p.get_content_disposition() == 'attachment']
+    if len(parts) != len(exp['attachments']):
+        out.append('%s: %d attachment parts, expected %d' % (label, len(parts), len(exp['attachments'])))
+    for att in exp['attachments']:
+        match = next((p for p in parts if p.get_filename() == att['name']), None)
+        if match is None:
+            out.append('%s: no attachment named %r (have %s)' % (label, att['name'], [p.get_filename() for p in parts]))
+            continue
+        parts.remove(match)
+        if zlib.crc32(match.get_payload(decode=True) or b'') != att['crc']:
+            out.append('%s: attachment %r differs from its archive entry' % (label, att['name']))
+    return out
+
+PAGE_TAGS = {'body', 'b', 'br'}
+
+def page_lines(page):
+    head, _, rest = page.partition('<BR>\n\n\n\n')
+    lines = {}
+    for line in head[head.find('<body><B>From: </B>'):].split('<BR>\n\n'):
+        tags, text = parse_html(line)
+        if set(tags) - PAGE_TAGS:
+            problems.append('markup from the message in a page line: %s in %r' % (tags, line[:80]))
+        label, _, value = text.partition(': ')
+        lines[label] = value
+    return lines, rest
+
+def check_page(exp, page, label):
+    out = []
+    if not page.startswith('\ufeff<!DOCTYPE html PUBLIC') or not page.endswith('\n\n</body></html>\n\n'):
+        out.append('%s: not a whole page' % label)
+    lines, rest = page_lines(page)
+    if norm(lines.get('Subject')) != norm(exp['subject']):
+        out.append('%s: Subject line %r' % (label, lines.get('Subject')))
+    if exp['from'] and not lines.get('From', '').endswith('<%s>' % exp['from']):
+        out.append('%s: From line %r, expected the address %s' % (label, lines.get('From'), exp['from']))
+    if exp['fromName'] and not lines.get('From', '').startswith(exp['fromName'] + ' <'):
+        out.append('%s: From line %r, expected the name %r' % (label, lines.get('From'), exp['fromName']))
+    if [a.strip() for a in lines.get('To', '').split(',') if a.strip()] != exp['to']:
+        out.append('%s: To line %r' % (label, lines.get('To', '')[:80]))
+    if lines.get('Attachments', '') != ''.join(a['name'] + '; ' for a in exp['attachments']):
+        out.append('%s: Attachments line %r' % (label, lines.get('Attachments')))
+    if exp['times']:
+        try:
+            shown = datetime.datetime.strptime(lines.get('Date', ''), '%a, %d %b %Y %I:%M:%S %p')
+            when = int(time.mktime(shown.timetuple()))
+        except Exception as e:
+            when = '<%s>' % e
+        if when not in exp['times']:
+            out.append('%s: Date %r is %s, expected one of %s' % (label, lines.get('Date'), when, exp['times']))
+    body = rest[:-len('\n\n</body></html>\n\n')]
+    tags, text = parse_html(body)
+    if exp['html']:
+        want = parse_html(html.unescape(exp['body']))[1]
+    else:
+        want = exp['body']
+        if body and (tags != ['div'] or not body.startswith('<div style="white-space: pre-wrap">')):
+            out.append('%s: plain body turned into markup %s' % (label, tags[:5]))
+    if norm(text) != norm(want):
+        out.append('%s: body %r, expected %r' % (label, norm(text)[:80], norm(want)[:80]))
+    return out
+
+found, unused = 0, list(expected)
+for folder, _, files in os.walk(root):
+    for name in sorted(files):
+        path = os.path.join(folder, name)
+        if not name.endswith('.' + ext):
+            problems.append('unexpected file %s' % path)
+            continue
+        found += 1
+        data = open(path, 'rb').read()
+        if ext == 'emlx':
+            first, _, data = data.partition(b'\n')
+            if not first.strip().isdigit() or int(first) != len(data):
+                problems.append('%s: length line %r for %d bytes' % (path, first, len(data)))
+        if ext == 'eml' and (not data.startswith(b'From ???@???') or data.count(b'From ???@???') != 1):
+            problems.append('%s: not one message with its separator line' % path)
+        if ext == 'htm':
+            page = data.decode('utf-8')
+            subject = page_lines(page)[0].get('Subject', '')
+        else:
+            subject = str(email.message_from_bytes(data, policy=policy.default)['Subject'] or '')
+        stem = os.path.basename(folder)
+        exp = next((e for e in unused if norm(e['subject']) == norm(subject) and e['folder'] == stem), None)
+        if exp is None:
+            problems.append('unexpected message %r in %s' % (subject, path))
+            continue
+        unused.remove(exp)
+        label = '%s (%s)' % (exp['subject'] or '<no subject>', name)
+        problems += check_page(exp, page, label) if ext == 'htm' else check_message(exp, data, label)
+if scope == 'all':
+    problems += ['missing: %r in %s' % (e['subject'], e['folder']) for e in unused]
+print(json.dumps({'found': found, 'problems': problems[:40]}))
+)PY";
+
+int IndexFor(SaveType type)
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    return -1;
+}
+
+const char *ExtensionOf(SaveType type)
+{
+    return type == SaveTypeEMLX ? "emlx" : type == SaveTypeEML ? "eml" : "htm";
+}
+
+// What every message of the scanned archive must look like when read back, in list order.
+QJsonArray ExpectedMessages()
+{
+    const AttachmentIndex index(tmpAtFOStart);
+    QJsonArray messages;
+    for (const MailMLRC *rec = TmpMlrcPtrStart; rec; rec = rec->pNext) {
+        const MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec->llDataOffset, rec->dwDataLength),
+                                                         MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+        const QString relative = MailFolderRelativePath(ReadEntryName(rec->llNameOffset, rec->nNameLength));
+        const QString body = QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(rec->llBodyOffset, rec->dwBodyLength)));
+        QJsonObject m;
+        m[QStringLiteral("folder")] = relative.mid(relative.lastIndexOf(QLatin1Char('/')) + 1);
+        m[QStringLiteral("subject")] = QString::fromUtf8(rec->pSubject ? rec->pSubject : "");
+        const QStringList from = fields.strFromList.split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        m[QStringLiteral("from")] = from.isEmpty() ? QString() : from.last();
+        m[QStringLiteral("fromName")] = fields.fromNames.isEmpty() ? QString() : fields.fromNames.last();
+        m[QStringLiteral("to")] = QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
+        QJsonArray times;
+        for (quint32 t : {rec->dwSentTime, rec->dwReceivedTime})
+            if (t)
+                times.append(qint64(t));
+        m[QStringLiteral("times")] = times;
+        m[QStringLiteral("body")] = body;
+        m[QStringLiteral("html")] = IsHtmlBody(UnescapeXmlEntities(body, EntityForm::Named), kHtmlRowsLineEnds);
+        QJsonArray attachments;
+        for (const AttachmentInfo &a : fields.attachments) {
+            const FileOffsetNode *node = index.find(a.url);
+            attachments.append(QJsonObject{{QStringLiteral("name"), a.name},
+                                           {QStringLiteral("crc"), node ? qint64(node->dwCrc32) : -1}});
+        }
+        m[QStringLiteral("attachments")] = attachments;
+        messages.append(m);
+    }
+    return messages;
+}
+
+struct CheckResult {
+    int found = -1;
+    QStringList problems;
+};
+
+CheckResult ReadBack(const QString &root, SaveType type, bool all)
+{
+    CheckResult result;
+    QTemporaryDir work;
+    QFile f(work.filePath(QStringLiteral("expected.json")));
+    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(ExpectedMessages()).toJson()) < 0) {
+        result.problems << QStringLiteral("cannot write %1").arg(f.fileName());
+        return result;
+    }
+    f.close();
+    QProcess python;
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kChecker), f.fileName(), root,
+                                             QLatin1String(ExtensionOf(type)),
+                                             all ? QStringLiteral("all") : QStringLiteral("prefix")});
+    if (!python.waitForFinished(300000) || python.exitCode() != 0) {
+        result.problems << QStringLiteral("python3 failed: ") + QString::fromUtf8(python.readAllStandardError());
+        return result;
+    }
+    const QJsonObject report = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+    result.found = report.value(QStringLiteral("found")).toInt(-1);
+    for (const QJsonValue &p : report.value(QStringLiteral("problems")).toArray())
+        result.problems << p.toString();
+    return result;
+}
+
+// Messages these formats find hard: two accounts' Inbox folders that share a path; markup,
+// quotes, ";" and letters beyond Latin-1 in names and subjects; no Message-ID; no body. Past
+// the first seven, plain messages with every tenth an attachment.
+QByteArray MessageFileCases(int count = 7)
+{
+    TestArchiveBuilder b;
+    QVector<OlmXml::MailItem> items(count);
+    for (int i = 0; i < items.size(); ++i) {
+        OlmXml::MailItem &m = items[i];
+        m.subject = QStringLiteral("Case %1").arg(i);
+        m.sent = QStringLiteral("2019-03-0%1T21:45:%2").arg(i % 7 + 1).arg(i % 60, 2, 10, QLatin1Char('0'));
+        m.received = QStringLiteral("2019-03-0%1T21:46:00").arg(i % 7 + 1);
+        m.from = {{QStringLiteral("from%1@example.com").arg(i), QStringLiteral("From %1").arg(i)}};
+        m.to = {{QStringLiteral("to%1@example.com").arg(i), QStringLiteral("To %1").arg(i)},
+                {QStringLiteral("other%1@example.com").arg(i), QString()}};
+        m.messageId = QStringLiteral("&lt;case%1@example.com&gt;").arg(i);
+        m.body = QStringLiteral("Line one of %1\r\nLine two &lt;addr@host&gt; &amp; more").arg(i);
+        if (i >= 7 && i % 10 == 0) {
+            const QString url = QStringLiteral("Local/s/Inbox/com.microsoft.__Attachments/att_%1").arg(i);
+            b.addEntry(url, QByteArray(5000 + i, char('a' + i % 26)));
+            m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(i)};
+            m.attachmentUrls = QStringList{url};
+        }
+    }
+    items[0].subject = QStringLiteral("&lt;script>alert(1)&lt;/script> &amp; \"quoted\"");
+    items[0].from = {{QStringLiteral("evil@example.com"), OlmXml::escape(QStringLiteral("<img src=x onerror=alert(1)>"))}};
+    items[1].messageId.clear();
+    items[1].from = {{QStringLiteral("zoe@example.com"), OlmXml::escape(QStringLiteral("Zoë \"Q\"; Ångström 東京"))}};
+    const QString attachments = QStringLiteral("Accounts/B/store/Inbox/com.microsoft.__Attachments/");
+    b.addEntry(attachments + QStringLiteral("a_0"), QByteArray(100000, 'x') + "end");
+    b.addEntry(attachments + QStringLiteral("a_1"), QByteArray("gr\xc3\xbc\xc3\x9f"));
+    items[2].body.clear();
+    items[2].attachmentNames = QStringList{OlmXml::escape(QStringLiteral("<script>x</script>; \"odd\".bin"))};
+    items[2].attachmentUrls = QStringList{attachments + QStringLiteral("a_0")};
+    items[3].attachmentNames = QStringList{QStringLiteral("Grüße – 東京.txt")};
+    items[3].attachmentUrls = QStringList{attachments + QStringLiteral("a_1")};
+    items[4].body = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    items[5].outgoing = QStringLiteral("1E0");
+    items[5].received.clear();
+    for (int i = 0; i < items.size(); ++i) {
+        // Both accounts' Inbox give the folder path "Inbox".
+        const QString folder = i >= 7 ? QStringLiteral("Local/s/Inbox/")
+                               : i % 2 ? QStringLiteral("Accounts/B/store/Inbox/") : QStringLiteral("Accounts/A/store/Inbox/");
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
+    }
+    return b.finish();
+}
+
+QByteArray SampleBytes()
+{
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Path below root -> SHA-1 of the file.
+QMap<QString, QByteArray> Files(const QString &root)
+{
+    QMap<QString, QByteArray> files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        f.open(QIODevice::ReadOnly);
+        files.insert(it.filePath().mid(root.size()), QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1));
+    }
+    return files;
+}
+
+// Writes past this many bytes of a file fail (EFBIG) while it lives, as on a full disk.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        m_oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &m_old);
+        struct rlimit limit = m_old;
+        limit.rlim_cur = bytes;
+        m_set = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &m_old);
+        std::signal(SIGXFSZ, m_oldHandler);
+    }
+    bool isSet() const { return m_set; }
+
+private:
+    struct rlimit m_old {};
+    void (*m_oldHandler)(int) = nullptr;
+    bool m_set = false;
+};
+
+} // namespace
+
+class MessageFilesEndToEndTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void readBack_data();
+    void readBack();
+    void secondSaveOverwritesNothing_data();
+    void secondSaveOverwritesNothing();
+    void stopLeavesCompleteFiles_data();
+    void stopLeavesCompleteFiles();
+    void destinationCannotTakeFiles_data();
+    void destinationCannotTakeFiles();
+
+private:
+    bool startSave(const QByteArray &archive, SaveType type, const QString &dest);
+    // Runs the save started by startSave to its end.
+    SaveOutcome runSave(SaveType type, int *finished = nullptr);
+    QString outputRoot(SaveType type) const { return OutputRootFor(type, saveDir, strTime); }
+
+    std::unique_ptr<ArchiveFile> m_archive;
+    bool m_python = false;
+};
+
+void MessageFilesEndToEndTest::initTestCase()
+{
+    // Dates are checked as instants, but the writers render local time: pin it.
+    qputenv("TZ", "Asia/Kolkata");
+    tzset();
+    m_python = !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty();
+}
+
+void MessageFilesEndToEndTest::init()
+{
+    bStopFlag = false;
+    stopflag = false;
+    bProcessRunning = false;
+}
+
+void MessageFilesEndToEndTest::cleanup()
+{
+    FreeFolderAttributes();
+    CleanScanResults();
+    m_archive.reset();
+}
+
+bool MessageFilesEndToEndTest::startSave(const QByteArray &archive, SaveType type, const QString &dest)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    CheckEveryScannedFolder();
+    saveDir = dest;
+    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
+    QString error;
+    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error)) {
+        qWarning() << "save start failed" << error;
+        return false;
+    }
+    return true;
+}
+
+SaveOutcome MessageFilesEndToEndTest::runSave(SaveType type, int *finished)
+{
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+        return SaveOutcome();
+    if (finished)
+        *finished = finish.count();
+    return thread.outcome();
+}
+
+void MessageFilesEndToEndTest::readBack_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("messages");
+    const QByteArray sample = SampleBytes();
+    const QByteArray cases = MessageFileCases();
+    for (SaveType type : {SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
+        QTest::addRow("sample, %s", ExtensionOf(type)) << sample << int(type) << 7;
+        QTest::addRow("hard cases, %s", ExtensionOf(type)) << cases << int(type) << 7;
+    }
+}
+
+void MessageFilesEndToEndTest::readBack()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(int, type);
+    QFETCH(int, messages);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(startSave(archive, SaveType(type), dest.path()));
+    QCOMPARE(int(MailItemCount), messages);
+    int finished = 0;
+    const SaveOutcome outcome = runSave(SaveType(type), &finished);
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.written, qint64(messages));
+    QCOMPARE(finished, 1);
+    if (!m_python)
+        QSKIP("python3 is needed to read the files back");
+    const CheckResult check = ReadBack(outputRoot(SaveType(type)), SaveType(type), true);
+    QVERIFY2(check.problems.isEmpty(), qPrintable(check.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(check.found, messages);
+}
+
+void MessageFilesEndToEndTest::secondSaveOverwritesNothing_data()
+{
+    QTest::addColumn<int>("type");
+    for (SaveType type : {SaveTypeEMLX, SaveTypeEML, SaveTypeHTML})
+        QTest::addRow("%s", ExtensionOf(type)) << int(type);
+}
+
+void MessageFilesEndToEndTest::secondSaveOverwritesNothing()
+{
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(startSave(MessageFileCases(), SaveType(type), dest.path()));
+    QCOMPARE(runSave(SaveType(type)).written, qint64(7));
+    const QMap<QString, QByteArray> first = Files(outputRoot(SaveType(type)));
+    QCOMPARE(first.size(), 7);   // one file each, the two accounts' Inbox messages apart
+    // The same destination and time stamp again: the output root exists already.
+    QCOMPARE(runSave(SaveType(type)).written, qint64(7));
+    const QMap<QString, QByteArray> both = Files(outputRoot(SaveType(type)));
+    QCOMPARE(both.size(), 14);
+    for (auto it = first.constBegin(); it != first.constEnd(); ++it)
+        QVERIFY2(both.value(it.key()) == it.value(), qPrintable(it.key()));
+}
+
+void MessageFilesEndToEndTest::stopLeavesCompleteFiles_data()
+{
+    QTest::addColumn<int>("type");
+    for (SaveType type : {SaveTypeEMLX, SaveTypeEML, SaveTypeHTML})
+        QTest::addRow("%s", ExtensionOf(type)) << int(type);
+}
+
+void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
+{
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(startSave(MessageFileCases(600), SaveType(type), dest.path()));
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    int ticks = 0;   // touched by the saving thread only, until wait() returns
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 234) {   // the confirmed stop, as the progress sheet sets it
+            bStopFlag = true;
+            stopflag = true;
+        }
+    }, Qt::DirectConnection);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
+    QVERIFY(thread.wait(120000));
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(finish.count(), 0);
+    QVERIFY(outcome.stopped);
+    QCOMPARE(outcome.failed, qint64(0));
+    QVERIFY2(outcome.written >= 233 && outcome.written <= 234, qPrintable(QString::number(outcome.written)));
+    QCOMPARE(qint64(Files(outputRoot(SaveType(type))).size()), outcome.written);
+    if (!m_python)
+        QSKIP("python3 is needed to read the files back");
+    const CheckResult check = ReadBack(outputRoot(SaveType(type)), SaveType(type), false);
+    QVERIFY2(check.problems.isEmpty(), qPrintable(check.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(qint64(check.found), outcome.written);
+}
+
+void MessageFilesEndToEndTest::destinationCannotTakeFiles_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("full");
+    for (SaveType type : {SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
+        QTest::addRow("%s, the mail folder is a file", ExtensionOf(type)) << int(type) << false;
+        QTest::addRow("%s, the disk is full", ExtensionOf(type)) << int(type) << true;
+    }
+}
+
+void MessageFilesEndToEndTest::destinationCannotTakeFiles()
+{
+    QFETCH(int, type);
+    QFETCH(bool, full);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(startSave(MessageFileCases(), SaveType(type), dest.path()));
+    const QString mailDir = outputRoot(SaveType(type)) + QStringLiteral("/Mail");
+    std::unique_ptr<FileSizeLimit> limit;
+    if (full) {
+        // Every message is larger than this; the superuser is held to it too.
+        limit.reset(new FileSizeLimit(200));
+        QVERIFY(limit->isSet());
+    } else {
+        // A file where the folder must be made: no permission bits, so it holds for root as well.
+        QFile blocker(mailDir);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    int finished = 0;
+    const SaveOutcome outcome = runSave(SaveType(type), &finished);
+    limit.reset();
+    QCOMPARE(finished, 1);
+    QCOMPARE(outcome.items, qint64(7));   // every message is tried
+    QCOMPARE(outcome.written, qint64(0));
+    QCOMPARE(outcome.failed, qint64(7));
+    for (int i = 1; i < 7; ++i)   // each failed message is named
+        QVERIFY2(outcome.failures.filter(QStringLiteral("\"Case %1\"").arg(i)).size() == 1,
+                 qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(SaveFailedText(outcome.failed), QStringLiteral("\n7 item(s) could not be saved. Files Saved Partially."));
+    // A file cut short is not left behind for a reader to take as a message.
+    if (full)
+        QCOMPARE(Files(mailDir).size(), 0);
+}
+
+QTEST_GUILESS_MAIN(MessageFilesEndToEndTest)
+#include "tst_messagefiles_e2e.moc"

@@ -9,6 +9,7 @@ set(OLM_CORE_SOURCES
   src/scanner/ElementValue.cpp
   src/scanner/FolderMaps.cpp
   src/scanner/DateTimeConvert.cpp
+  src/scanner/DateConverter.cpp
   src/scanner/QFolderInformationThread.cpp
   src/scanner/ArchiveWalk.cpp
   src/scanner/BlockRecovery.cpp

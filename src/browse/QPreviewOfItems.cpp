@@ -1,7 +1,7 @@
 #include "browse/QPreviewOfItems.h"
 
 #include "browse/BrowseGlobals.h"
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewDispatch.h"

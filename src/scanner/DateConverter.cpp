@@ -1,4 +1,4 @@
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 
 #include <QStringList>
 

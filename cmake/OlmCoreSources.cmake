@@ -3,6 +3,7 @@
 set(OLM_CORE_SOURCES
   src/platform/ArchiveSource.cpp
   src/platform/FinderInfo.cpp
+  src/platform/ReminderSink.cpp
   src/platform/Crc32.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp

@@ -1,5 +1,7 @@
 #include "save/pim/PimText.h"
 
+#include <QTextDocument>
+
 namespace {
 
 constexpr int kMaxLineOctets = 75;
@@ -95,4 +97,11 @@ void ContentLines::addText(const QByteArray &name, const QString &value)
 {
     if (!value.isEmpty())
         add(name, EscapeText(value));
+}
+
+QString PlainTextOfHtml(const QString &html)
+{
+    QTextDocument document;
+    document.setHtml(html);
+    return document.toPlainText();
 }

@@ -33,3 +33,7 @@ private:
 
 // One folded line with its CR LF, for tests.
 QByteArray FoldContentLine(const QByteArray &line);
+
+// HTML to the plain text a rich-text document shows (paragraph breaks as LF, no-break spaces as
+// spaces).
+QString PlainTextOfHtml(const QString &html);

@@ -99,6 +99,10 @@ private Q_SLOTS:
     void taskSaves_data();
     void taskSaves();
     void stopAtFirstFile();
+    void noteFiles_data();
+    void noteFiles();
+    void noteSaves_data();
+    void noteSaves();
 
 private:
     // Scans the archive, checks every folder, makes the output folders and runs the save.
@@ -347,6 +351,96 @@ void PimWritersTest::stopAtFirstFile()
     QCOMPARE(m_ticks, 1);
     QCOMPARE(m_outcome.written, qint64(1));
     QCOMPARE(FilesBelow(OutputRootFor(SaveTypeRGE, saveDir, strTime) + QStringLiteral("/Tasks")).size(), 1);
+}
+
+void PimWritersTest::noteFiles_data()
+{
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("body");   // package lines between UID and END:VJOURNAL
+    QTest::addColumn<QByteArray>("plain");  // the Apple Mail .txt file
+    QTest::newRow("neither title nor text") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("line breaks never glue words")
+        << QByteArray("Shop\nlist\r\nnow") << QByteArray("a\nb\r\n\r\nc \nd")
+        << Crlf({"SUMMARY:Shop list now", "DESCRIPTION:a b c d"}) << QByteArray("Shop list now\r\na b c d\r\n");
+    QTest::newRow("paragraph markup") << QByteArray("T") << QByteArray("&lt;p&gt;one&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;")
+                                      << Crlf({"SUMMARY:T", "DESCRIPTION:<p>one</p><p>two</p>"})
+                                      << QByteArray("T\r\none\ntwo\r\n");
+    QTest::newRow("an escaped entity is decoded once") << QByteArray() << QByteArray("1 &amp;lt; 2")
+                                                       << Crlf({"DESCRIPTION:1 &lt\\; 2"}) << QByteArray("1 < 2\r\n");
+    QTest::newRow("upper-case entities stay") << QByteArray() << QByteArray("x &LT; y")
+                                              << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
+    QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})
+                                        << QByteArray("kept\r\n");
+    QTest::newRow("separators escaped in the package only")
+        << QByteArray("a,b;c") << QByteArray("x\\y, z") << Crlf({"SUMMARY:a\\,b\\;c", "DESCRIPTION:x\\\\y\\, z"})
+        << QByteArray("a,b;c\r\nx\\y, z\r\n");
+}
+
+void PimWritersTest::noteFiles()
+{
+    QFETCH(QByteArray, title);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, plain);
+    NotesInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.pTitle = title.isEmpty() ? nullptr : title.data();
+    rec.dwTextLength = quint32(text.size());
+    QCOMPARE(NoteCalendarFile(rec, QStringLiteral("U-1"), text),
+             QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                        "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n"
+                        "BEGIN:VJOURNAL\r\nUID:U-1\r\n") +
+                 body + "END:VJOURNAL\r\nEND:VCALENDAR\r\n");
+    if (!plain.isNull() || text.isEmpty())
+        QCOMPARE(NoteTextFile(rec, text), plain);
+}
+
+void PimWritersTest::noteSaves_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<quint32>("finderType");
+    QTest::newRow("package") << int(SaveTypeRGE) << QString() << FourCharCode("Ics ");
+    QTest::newRow("Apple Mail") << int(SaveTypeMBOX) << QStringLiteral(".txt") << FourCharCode("Txt ");
+}
+
+void PimWritersTest::noteSaves()
+{
+    QFETCH(int, type);
+    QFETCH(QString, extension);
+    QFETCH(quint32, finderType);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    QVector<OlmXml::NoteItem> items;
+    for (int i = 0; i < 4; ++i)
+        items.append({QStringLiteral("Note %1").arg(i), QStringLiteral("Text %1").arg(i)});
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes(items));
+    QList<QPair<QString, quint32>> finder;
+    FinderInfoHooks::record = [&](const QString &path, quint32 t, quint32 creator) {
+        finder << qMakePair(QFileInfo(path).fileName(), t);
+        return creator == FourCharCode("OPIM");
+    };
+    QTemporaryDir dest;
+    QVERIFY(runSave(b.finish(), SaveType(type), dest.path()));
+    QCOMPARE(m_ticks, 4);
+    QCOMPARE(m_texts, QStringList{"Saving Notes Folders..."});
+    QCOMPARE(m_outcome.written, qint64(4));
+    const QString notesDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Notes");
+    QStringList expected;
+    for (const NotesInformation *rec : notes())
+        expected << ItemFileName(rec->szUuid) + extension;
+    QCOMPARE(finder.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(finder.at(i), qMakePair(expected.at(i), finderType));
+    const QByteArray second = ReadFile(notesDir + QLatin1Char('/') + expected.at(1));
+    if (type == SaveTypeRGE)
+        QVERIFY2(second.contains("\r\nSUMMARY:Note 1\r\nDESCRIPTION:Text 1\r\n"), second.constData());
+    else
+        QCOMPARE(second, QByteArray("Note 1\r\nText 1\r\n"));
+    expected.sort();
+    QCOMPARE(FilesBelow(notesDir), expected);
 }
 
 QTEST_MAIN(PimWritersTest)

@@ -1,4 +1,4 @@
-// The contact, calendar and note writers of save types 1 and 2. They walk their folder's
+// The contact and calendar writers of save types 1 and 2. They walk their folder's
 // records, honour the stop and report each item; they write no files yet.
 
 #include "save/QMailSavingThread.h"
@@ -17,11 +17,4 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
     if (!currentRun())
         return;
     tickItems(currentRun()->calendar.of(qint64(folderId)).size(), QStringLiteral("Saving Calender Folders..."));
-}
-
-void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
-{
-    if (bStopFlag || !currentRun())
-        return;
-    tickItems(currentRun()->notes.of(qint64(folderId)).size(), QStringLiteral("Saving Notes Folders..."));
 }

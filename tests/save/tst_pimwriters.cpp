@@ -103,6 +103,8 @@ private Q_SLOTS:
     void noteFiles();
     void noteSaves_data();
     void noteSaves();
+    void contactCard_data();
+    void contactCard();
 
 private:
     // Scans the archive, checks every folder, makes the output folders and runs the save.
@@ -441,6 +443,64 @@ void PimWritersTest::noteSaves()
         QCOMPARE(second, QByteArray("Note 1\r\nText 1\r\n"));
     expected.sort();
     QCOMPARE(FilesBelow(notesDir), expected);
+}
+
+void PimWritersTest::contactCard_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("notes");
+    QTest::addColumn<QByteArray>("body");   // the lines between VERSION and UID
+    const QByteArray addresses =
+        "<OPFContactCopyEmailAddressList xml:space=\"preserve\">"
+        "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"jane@not.mail\" "
+        "OPFContactEmailAddressIsDefault=\"1\" OPFContactEmailAddressType=\"0\"></contactEmailAddress>"
+        "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"a&amp;b@x.org\" "
+        "OPFContactEmailAddressIsDefault=\"0\" OPFContactEmailAddressType=\"1\"></contactEmailAddress>"
+        "</OPFContactCopyEmailAddressList>";
+    QByteArray full;
+    for (const auto &f : QList<QPair<QString, QString>>{
+             {"OPFContactCopyBirthday", "2018-06-20T06:00:00"},
+             {"OPFContactCopyBusinessCity", "Calgary"},
+             {"OPFContactCopyBusinessCompany", "Burns &amp; Sons, Ltd"},
+             {"OPFContactCopyBusinessDepartment", "Nuclear"},
+             {"OPFContactCopyBusinessPhone", "321-111-2222"},
+             {"OPFContactCopyBusinessStreetAddress", "777 Main St\nSuite 4"},
+             {"OPFContactCopyBusinessTitle", "Engineer"},
+             {"OPFContactCopyCellPhone", "123"},
+             {"OPFContactCopyDisplayName", "Jane Q. Doe"},
+             {"OPFContactCopyFirstName", "Jane"},
+             {"OPFContactCopyHomeWebPage", "http://x.example/a;b"},
+             {"OPFContactCopyLastName", "Doe"},
+             {"OPFContactCopyMiddleName", "Q."}})
+        full += OlmXml::element(f.first, f.second);
+    full = OlmXml::item(QStringLiteral("contact"), full.replace("<OPFContactCopyFirstName", addresses + "<OPFContactCopyFirstName"));
+    QTest::newRow("full contact")
+        << full << QByteArray("Met at &lt;the&gt; fair\r\nSecond line")
+        << Crlf({"N:Doe;Jane;Q.;;", "FN:Jane Q. Doe", "ORG:Burns & Sons\\, Ltd;Nuclear", "TITLE:Engineer",
+                 "EMAIL;TYPE=INTERNET,PREF:jane@not.mail", "EMAIL;TYPE=INTERNET:a&b@x.org",
+                 "TEL;TYPE=WORK,VOICE:321-111-2222", "TEL;TYPE=CELL,VOICE:123",
+                 "ADR;TYPE=WORK:;;777 Main St\\nSuite 4;Calgary;;;", "URL:http://x.example/a\\;b",
+                 "BDAY:2018-06-20", "NOTE:Met at <the> fair\\nSecond line"});
+    QTest::newRow("first name only") << OlmXml::item(QStringLiteral("contact"), OlmXml::element("OPFContactCopyFirstName", "tom"))
+                                     << QByteArray() << Crlf({"N:;tom;;;", "FN:tom"});
+    QTest::newRow("nothing but an address")
+        << OlmXml::item(QStringLiteral("contact"), addresses) << QByteArray()
+        << Crlf({"N:;;;;", "FN:jane@not.mail", "EMAIL;TYPE=INTERNET,PREF:jane@not.mail",
+                 "EMAIL;TYPE=INTERNET:a&b@x.org"});
+    QTest::newRow("cut-off element") << QByteArray("<contact><OPFContactCopyFirstName>tom") << QByteArray()
+                                     << Crlf({"N:;;;;", "FN:"});
+}
+
+void PimWritersTest::contactCard()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, notes);
+    QFETCH(QByteArray, body);
+    ContactInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.dwNotesLength = quint32(notes.size());
+    QCOMPARE(ContactCard(rec, QStringLiteral("U-2"), View(element), notes),
+             "BEGIN:VCARD\r\nVERSION:3.0\r\n" + body + "UID:U-2\r\nEND:VCARD\r\n");
 }
 
 QTEST_MAIN(PimWritersTest)

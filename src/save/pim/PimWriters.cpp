@@ -1,16 +1,9 @@
-// The contact and calendar writers of save types 1 and 2. They walk their folder's
+// The calendar writer of save types 1 and 2. They walk their folder's
 // records, honour the stop and report each item; they write no files yet.
 
 #include "save/QMailSavingThread.h"
 #include "save/SaveRun.h"
 #include "shell/ShellGlobals.h"
-
-void QMailSavingThread::OnContactSaving(unsigned long long folderId)
-{
-    if (bStopFlag || !currentRun())
-        return;
-    tickItems(currentRun()->contacts.of(qint64(folderId)).size(), QStringLiteral("Saving Contacts Folders..."));
-}
 
 void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
 {

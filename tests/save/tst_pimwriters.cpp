@@ -105,6 +105,8 @@ private Q_SLOTS:
     void noteSaves();
     void contactCard_data();
     void contactCard();
+    void calendarEvent_data();
+    void calendarEvent();
 
 private:
     // Scans the archive, checks every folder, makes the output folders and runs the save.
@@ -501,6 +503,56 @@ void PimWritersTest::contactCard()
     rec.dwNotesLength = quint32(notes.size());
     QCOMPARE(ContactCard(rec, QStringLiteral("U-2"), View(element), notes),
              "BEGIN:VCARD\r\nVERSION:3.0\r\n" + body + "UID:U-2\r\nEND:VCARD\r\n");
+}
+
+void PimWritersTest::calendarEvent_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("summary");
+    QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<QByteArray>("body");   // the lines between BEGIN:VEVENT and END:VEVENT
+    const auto event = [](const QList<QPair<QString, QString>> &fields) {
+        QByteArray children;
+        for (const auto &f : fields)
+            children += OlmXml::element(f.first, f.second);
+        return OlmXml::item(QStringLiteral("appointment"), children);
+    };
+    QTest::newRow("timed event in UTC")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-18T17:00:00"},
+                  {"OPFCalendarEventCopyLocation", "Over there"},
+                  {"OPFCalendarEventCopyModDate", "2018-06-21T01:43:27"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-18T16:30:00"},
+                  {"OPFCalendarEventCopyUUID", "FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "0"}})
+        << QByteArray("Lunch, then talk") << QByteArray("Bring &lt;notes&gt; &amp;amp; pens\r\nOK")
+        << Crlf({"UID:FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB", "DTSTAMP:20180621T014327Z",
+                 "SUMMARY:Lunch\\, then talk", "LOCATION:Over there", "DESCRIPTION:Bring <notes> &amp\\; pens\\nOK",
+                 "DTSTART:20180618T163000Z", "DTEND:20180618T170000Z"});
+    // All-day items run from local midnight to local midnight.
+    QTest::newRow("all-day event as dates")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-20T22:00:00"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-19T22:00:00"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "1"}})
+        << QByteArray("Holiday") << QByteArray()
+        << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:Holiday", "DTSTART;VALUE=DATE:20180620",
+                 "DTEND;VALUE=DATE:20180621"});
+    QTest::newRow("no times, garbage stamp")
+        << event({{"OPFCalendarEventCopyModDate", "yesterday"}, {"OPFCalendarEventCopySummary", "From XML"}})
+        << QByteArray() << QByteArray() << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:From XML"});
+}
+
+void PimWritersTest::calendarEvent()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, summary);
+    QFETCH(QByteArray, description);
+    QFETCH(QByteArray, body);
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.pSummary = summary.isEmpty() ? nullptr : summary.data();
+    rec.dwDescriptionLength = quint32(description.size());
+    QCOMPARE(CalendarEventFile(rec, QStringLiteral("U-3"), View(element), description, "20240305T101112Z"),
+             QByteArray(kHead) + "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\nEND:VCALENDAR\r\n");
 }
 
 QTEST_MAIN(PimWritersTest)

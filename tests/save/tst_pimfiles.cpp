@@ -273,7 +273,14 @@ void PimFilesTest::failedFilesAreNamed()
     QCOMPARE(context.failures.size(), 1);
     QVERIFY(context.failures.first().startsWith(QStringLiteral("Contact \"Ann Lee\" not written to ")));
     QVERIFY(context.failures.first().contains(QStringLiteral("ABC.vcf")));
-    QCOMPARE(FallbackItemName("Task", 3), QStringLiteral("Task 3"));
+    // A record whose UUID is unusable is still saved, under its position.
+    QString uid;
+    const PimFile target{dir.path(), QString(), QStringLiteral(".ics"), 0, 0};
+    QCOMPARE(ItemFile(target, "not a uuid", "Task", 3, &uid).name, QStringLiteral("Task 3"));
+    QCOMPARE(uid, QStringLiteral("Task 3"));
+    QCOMPARE(ItemFile(target, "A1B2C3D4E5F60718293A4B5C6D7E8F90", "Task", 3, &uid).name,
+             QStringLiteral("BVMHMKX2W5BQBJROWDOVN41EBJ"));
+    QCOMPARE(uid, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"));
     // No room for the whole file (a file size limit stands in for a full disk): the write
     // fails and no partial file is left behind.
     struct rlimit old;

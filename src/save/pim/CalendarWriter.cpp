@@ -5,7 +5,6 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -48,10 +47,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
 
     ContentLines lines;
-    lines.add("BEGIN", QByteArray("VCALENDAR"));
-    lines.add("VERSION", QByteArray("2.0"));
-    lines.add("PRODID", QByteArray(kCalendarProdId));
-    lines.add("METHOD", QByteArray("PUBLISH"));
+    AddCalendarHead(lines, kCalendarProdId);
     lines.add("BEGIN", QByteArray("VEVENT"));
     lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
     lines.add("DTSTAMP", stamp);
@@ -84,17 +80,11 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray description =
             rec.dwDescriptionLength ? ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength) : QByteArray();
-        PimFile file = target;
-        file.name = ItemFileName(rec.szUuid);
-        if (file.name.isEmpty())
-            file.name = FallbackItemName("Event", i + 1);
-        const QString uid = DashedUuid(rec.szUuid).isEmpty() ? file.name : DashedUuid(rec.szUuid);
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
         const QByteArray bytes = CalendarEventFile(
             rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now);
-        QString path, error;
-        const bool written = WritePimFile(file, bytes, &path, &error);
-        NotePimResult(run->mail, written,
-                      QStringLiteral("Calendar item \"%1\"").arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : "")),
-                      path, error);
+        SavePimItem(run->mail, file, bytes,
+                    QStringLiteral("Calendar item \"%1\"").arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : "")));
     }
 }

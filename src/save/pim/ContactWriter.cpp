@@ -4,7 +4,6 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -177,17 +176,12 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray notes = rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
-        PimFile file = target;
-        file.name = ItemFileName(rec.szUuid);
-        if (file.name.isEmpty())
-            file.name = FallbackItemName("Contact", i + 1);
-        const QString uid = DashedUuid(rec.szUuid).isEmpty() ? file.name : DashedUuid(rec.szUuid);
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
         const QByteArray card =
             ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes);
-        QString path, error;
-        const bool written = WritePimFile(file, card, &path, &error);
         const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                            QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
-        NotePimResult(run->mail, written, QStringLiteral("Contact \"%1\"").arg(name.trimmed()), path, error);
+        SavePimItem(run->mail, file, card, QStringLiteral("Contact \"%1\"").arg(name.trimmed()));
     }
 }

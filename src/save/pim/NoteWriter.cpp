@@ -6,7 +6,6 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "save/pim/ItemFileName.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
 #include "save/pim/PimText.h"
@@ -47,10 +46,7 @@ QString NoteTextOf(const QByteArray &stored)
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored)
 {
     ContentLines lines;
-    lines.add("BEGIN", QByteArray("VCALENDAR"));
-    lines.add("VERSION", QByteArray("2.0"));
-    lines.add("PRODID", QByteArray(kNoteProdId));
-    lines.add("METHOD", QByteArray("PUBLISH"));
+    AddCalendarHead(lines, kNoteProdId);
     lines.add("BEGIN", QByteArray("VJOURNAL"));
     lines.add("UID", EscapeText(uid));
     const QString title = titleOf(rec);
@@ -91,14 +87,9 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Notes Folders..."));
 
         const QByteArray stored = rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
-        PimFile file = target;
-        file.name = ItemFileName(rec.szUuid);
-        if (file.name.isEmpty())
-            file.name = FallbackItemName("Note", i + 1);
-        const QString uid = DashedUuid(rec.szUuid).isEmpty() ? file.name : DashedUuid(rec.szUuid);
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
         const QByteArray bytes = appleMail ? NoteTextFile(rec, stored) : NoteCalendarFile(rec, uid, stored);
-        QString path, error;
-        const bool written = WritePimFile(file, bytes, &path, &error);
-        NotePimResult(run->mail, written, QStringLiteral("Note \"%1\"").arg(titleOf(rec)), path, error);
+        SavePimItem(run->mail, file, bytes, QStringLiteral("Note \"%1\"").arg(titleOf(rec)));
     }
 }

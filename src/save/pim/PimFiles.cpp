@@ -2,6 +2,7 @@
 
 #include "platform/FinderInfo.h"
 #include "save/mail/MailWriter.h"
+#include "save/pim/ItemFileName.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,6 +99,25 @@ bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, Q
 QString FallbackItemName(const char *kind, qint64 position)
 {
     return QStringLiteral("%1 %2").arg(QLatin1String(kind)).arg(position);
+}
+
+PimFile ItemFile(const PimFile &target, const char *szUuid, const char *kind, qint64 position, QString *uid)
+{
+    PimFile file = target;
+    file.name = ItemFileName(szUuid);
+    *uid = DashedUuid(szUuid);
+    if (file.name.isEmpty()) {
+        file.name = FallbackItemName(kind, position);
+        *uid = file.name;
+    }
+    return file;
+}
+
+void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray &bytes, const QString &what)
+{
+    QString path, error;
+    const bool written = WritePimFile(file, bytes, &path, &error);
+    NotePimResult(context, written, what, path, error);
 }
 
 void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,

@@ -29,6 +29,13 @@ bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, Q
 // The fallback name of a record whose UUID is not 32 hexadecimal digits: its list position.
 QString FallbackItemName(const char *kind, qint64 position);
 
+// The target named for one record: ItemFileName of szUuid, else the fallback of kind and
+// position. *uid is the dashed UUID, or that same fallback.
+PimFile ItemFile(const PimFile &target, const char *szUuid, const char *kind, qint64 position, QString *uid);
+
+// WritePimFile, then NotePimResult with what naming the item.
+void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray &bytes, const QString &what);
+
 // Counts one item: written, or failed with "what" named in the log.
 void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,
                    const QString &error);

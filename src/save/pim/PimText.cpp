@@ -99,6 +99,14 @@ void ContentLines::addText(const QByteArray &name, const QString &value)
         add(name, EscapeText(value));
 }
 
+void AddCalendarHead(ContentLines &lines, const char *prodId)
+{
+    lines.add("BEGIN", QByteArray("VCALENDAR"));
+    lines.add("VERSION", QByteArray("2.0"));
+    lines.add("PRODID", QByteArray(prodId));
+    lines.add("METHOD", QByteArray("PUBLISH"));
+}
+
 QString PlainTextOfHtml(const QString &html)
 {
     QTextDocument document;

@@ -31,6 +31,9 @@ private:
     QByteArray m_bytes;
 };
 
+// The four lines that open every iCalendar file we write: BEGIN, VERSION, PRODID, METHOD.
+void AddCalendarHead(ContentLines &lines, const char *prodId);
+
 // One folded line with its CR LF, for tests.
 QByteArray FoldContentLine(const QByteArray &line);
 

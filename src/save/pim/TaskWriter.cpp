@@ -8,7 +8,6 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-#include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -144,10 +143,7 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
                             const QByteArray &note)
 {
     ContentLines lines;
-    lines.add("BEGIN", QByteArray("VCALENDAR"));
-    lines.add("VERSION", QByteArray("2.0"));
-    lines.add("PRODID", QByteArray(kTaskProdId));
-    lines.add("METHOD", QByteArray("PUBLISH"));
+    AddCalendarHead(lines, kTaskProdId);
     lines.add("BEGIN", QByteArray("VTODO"));
     lines.add("UID", EscapeText(uid));
     if (!dates.startUtc.isEmpty())
@@ -223,11 +219,8 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Tasks Folders..."));
 
         const QByteArray note = rec.dwNoteLength ? ReadArchiveBytes(rec.dwNoteOffset, rec.dwNoteLength) : QByteArray();
-        PimFile file = target;
-        file.name = ItemFileName(rec.szUuid);
-        if (file.name.isEmpty())
-            file.name = FallbackItemName("Task", i + 1);
-        const QString uid = DashedUuid(rec.szUuid).isEmpty() ? file.name : DashedUuid(rec.szUuid);
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\"").arg(QString::fromUtf8(rec.pName ? rec.pName : ""));
         QString path = file.folder, error;
         bool written = false;

@@ -15,6 +15,7 @@
 #include "save/pim/PimItems.h"
 #include "shell/SaveFlow.h"
 
+#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -283,6 +284,9 @@ void PimWritersTest::reminderScript()
     QCOMPARE(lines.last(), QStringLiteral("end tell"));
     // 2021 characters of template and the added line, placeholders filled.
     QCOMPARE(script.size(), 2021 + 28 - 8 + 8 + 15 + 1 + 4);
+    // Byte for byte: the digest of the same script built from the template's text elsewhere.
+    QCOMPARE(QCryptographicHash::hash(script.toUtf8(), QCryptographicHash::Sha256).toHex(),
+             QByteArray("21758834f1a4b3d016cf0b7f1e4d9d5f9977bab3ab54f20bd6c325f55a91efb0"));
 }
 
 void PimWritersTest::taskSaves_data()

@@ -4,6 +4,7 @@
 set(OLM_CORE_SOURCES
   src/platform/ArchiveSource.cpp
   src/platform/FinderInfo.cpp
+  src/platform/ReminderSink.cpp
   src/platform/Crc32.cpp
   src/platform/FreeSpace.cpp
   src/platform/PlistSettings.cpp
@@ -17,6 +18,7 @@ set(OLM_CORE_SOURCES
   src/scanner/FolderKinds.cpp
   src/scanner/FolderAttributes.cpp
   src/scanner/DateTimeConvert.cpp
+  src/scanner/DateConverter.cpp
   src/scanner/QFolderInformationThread.cpp
   src/scanner/ArchiveWalk.cpp
   src/scanner/BlockRecovery.cpp

@@ -1,6 +1,6 @@
 #include "browse/ContactFields.h"
 
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 #include "scanner/XmlEntities.h"
 
 #include <QStringList>

@@ -2,7 +2,7 @@
 
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewDispatch.h"

@@ -1,7 +1,7 @@
 // Archive date-times read as UTC and shown in local time, in the three output forms.
 // Expected values from python3's time.localtime under the same POSIX TZ strings.
 
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 
 #include <QtTest>
 

@@ -7,6 +7,7 @@
 #include "save/SaveGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
+#include "save/SaveFlow.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -298,6 +299,13 @@ void SavingThreadTest::ticksPerItem()
         QSKIP("this edition has no such save type");
     BuildFolders(folders);
     BuildRecords(records);
+    // The contact, calendar, task and note writers write into the output folders the save start
+    // makes.
+    QTemporaryDir dest;
+    saveDir = dest.path();
+    strTime = QStringLiteral("(5 Mar 2024,10-11-12)");
+    if (type == SaveTypeRGE || type == SaveTypeMBOX)
+        QVERIFY(CreateMailFolder(SaveType(type), saveDir, strTime, nullptr));
     QMailSavingThread thread;
     QSignalSpy tickSpy(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
     QSignalSpy textSpy(&thread, &QMailSavingThread::strInfo);

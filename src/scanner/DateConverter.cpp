@@ -1,4 +1,4 @@
-#include "browse/DateConverter.h"
+#include "scanner/DateConverter.h"
 
 #include <QStringList>
 
@@ -77,7 +77,8 @@ QByteArray ConvertArchiveDate(const QString &text, DateForm form)
 {
     const time_t instant = time_t(utcSeconds(text));
     struct tm local;
-    if (!localtime_r(&instant, &local))
+    const bool utc = form == DateForm::PackedUtc;
+    if (!(utc ? gmtime_r(&instant, &local) : localtime_r(&instant, &local)))
         return QByteArray();
     const long long year = 1900LL + local.tm_year;
     if (year < 0 || year > 9999 || local.tm_mon < 0 || local.tm_mon > 11)
@@ -86,8 +87,11 @@ QByteArray ConvertArchiveDate(const QString &text, DateForm form)
     int n = 0;
     switch (form) {
     case DateForm::Packed:
+    case DateForm::PackedUtc:
         n = snprintf(out, sizeof out, "%04lld%02d%02dT%02d%02d%02d", year, local.tm_mon + 1, local.tm_mday,
                      local.tm_hour, local.tm_min, local.tm_sec);
+        if (utc && n > 0 && size_t(n) + 1 < sizeof out)
+            out[n++] = 'Z';
         break;
     case DateForm::TaskText:
         n = snprintf(out, sizeof out, "%04lld,%s,%02d, %02d:%02d:%02d", year, kMonths[local.tm_mon],

@@ -8,6 +8,7 @@ enum class DateForm {
     Packed,       // 20100506T155030
     TaskText,     // 2010,May,06, 15:50:30 (English month names whatever the locale)
     ContactDate,  // 2010-05-06
+    PackedUtc,    // 20100506T102030Z: the instant itself, no local conversion
 };
 
 // Reentrant: any thread may call it. "" when the local year lies outside 0..9999 or the

@@ -1,0 +1,188 @@
+// Contacts: one vCard 3.0 file (.vcf) per contact, in the output's Contacts folder.
+
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "save/SaveRun.h"
+#include "save/pim/PimDates.h"
+#include "save/pim/PimFiles.h"
+#include "save/pim/PimItems.h"
+#include "save/pim/PimText.h"
+#include "scanner/ElementValue.h"
+#include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
+
+#include <QStringList>
+
+namespace {
+
+constexpr std::string_view kContactEnd = "</contact>";
+
+struct Phone {
+    const char *tag;
+    const char *types;
+};
+
+const Phone kPhones[] = {
+    {"<OPFContactCopyHomePhone", "HOME,VOICE"},       {"<OPFContactCopyHomePhone2", "HOME,VOICE"},
+    {"<OPFContactCopyHomeFax", "HOME,FAX"},           {"<OPFContactCopyBusinessPhone", "WORK,VOICE"},
+    {"<OPFContactCopyBusinessPhone2", "WORK,VOICE"},  {"<OPFContactCopyBusinessFax", "WORK,FAX"},
+    {"<OPFContactCopyCellPhone", "CELL,VOICE"},       {"<OPFContactMainPhone", "VOICE,PREF"},
+    {"<OPFContactCopyPager", "PAGER"},                {"<OPFContactCopyAssistantPhone", "VOICE"},
+    {"<OPFContactCopyOtherPhone", "VOICE"},           {"<OPFContactCopyOtherFax", "FAX"},
+    {"<OPFContactCopyRadioPhone", "VOICE"},           {"<OPFContactCopyCustomPhone1", "VOICE"},
+    {"<OPFContactCopyCustomPhone2", "VOICE"},         {"<OPFContactCopyCustomPhone3", "VOICE"},
+    {"<OPFContactCopyCustomPhone4", "VOICE"},
+};
+
+struct Address {
+    const char *type;
+    const char *prefix;   // element names are prefix + Street/City/State/Zip/Country
+};
+
+const Address kAddresses[] = {
+    {"WORK", "<OPFContactCopyBusiness"},
+    {"HOME", "<OPFContactCopyHome"},
+    {"POSTAL", "<OPFContactCopyOther"},
+};
+
+// Structured values: each component escaped on its own, joined by ';'.
+QString components(const QStringList &parts)
+{
+    QStringList escaped;
+    for (const QString &p : parts)
+        escaped << EscapeText(p);
+    return escaped.join(QLatin1Char(';'));
+}
+
+// Every address of the list element, in order, attribute entities undone.
+QStringList emailAddresses(std::string_view element)
+{
+    QStringList found;
+    SplitItems(element, kContactEnd, 0, [&](const ItemPiece &piece) {
+        const ElementSpan span = GetElementValue(piece.bytes, "<OPFContactCopyEmailAddressList");
+        if (!span.found)
+            return true;
+        found.clear();
+        const std::string_view list = ElementBytes(piece.bytes, span);
+        constexpr std::string_view attribute = "OPFContactEmailAddressAddress=\"";
+        for (size_t at = FindBytes(list, attribute); at != std::string_view::npos;
+             at = FindBytes(list, attribute, at)) {
+            at += attribute.size();
+            const size_t end = list.find('"', at);
+            if (end == std::string_view::npos)
+                break;
+            const QString address = UnescapeXmlEntities(DecodeTrimmed(list.substr(at, end - at)), EntityForm::Scanned);
+            if (!address.isEmpty())
+                found << address;
+            at = end;
+        }
+        return true;
+    });
+    return found;
+}
+
+QString fullName(const QString &display, const QStringList &nameParts, const QStringList &emails,
+                 const QString &company)
+{
+    if (!display.isEmpty())
+        return display;
+    QStringList words;
+    for (const QString &p : nameParts)
+        if (!p.isEmpty())
+            words << p;
+    if (!words.isEmpty())
+        return words.join(QLatin1Char(' '));
+    if (!company.isEmpty())
+        return company;
+    return emails.value(0);
+}
+
+} // namespace
+
+QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag)
+{
+    QString value;
+    SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
+        const ElementSpan span = GetElementValue(piece.bytes, startTag);
+        if (span.found)
+            value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(piece.bytes, span)), EntityForm::Scanned);
+        return true;
+    });
+    return value;
+}
+
+QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
+                       const QByteArray &notes)
+{
+    const auto text = [&](const char *tag) { return ItemElementText(element, kContactEnd, tag); };
+    // The record keeps names only up to 255 characters; the element has them whole.
+    QString first = text("<OPFContactCopyFirstName"), last = text("<OPFContactCopyLastName");
+    if (first.isEmpty() && rec.pFirstName)
+        first = QString::fromUtf8(rec.pFirstName);
+    if (last.isEmpty() && rec.pLastName)
+        last = QString::fromUtf8(rec.pLastName);
+    const QString middle = text("<OPFContactCopyMiddleName"), prefix = text("<OPFContactCopyTitle"),
+                  suffix = text("<OPFContactCopySetNameSuffix"), company = text("<OPFContactCopyBusinessCompany");
+    const QStringList emails = emailAddresses(element);
+
+    ContentLines lines;
+    lines.add("BEGIN", QByteArray("VCARD"));
+    lines.add("VERSION", QByteArray("3.0"));
+    lines.add("N", components({last, first, middle, prefix, suffix}));
+    lines.add("FN", EscapeText(fullName(text("<OPFContactCopyDisplayName"), {prefix, first, middle, last, suffix},
+                                        emails, company)));
+    lines.addText("NICKNAME", text("<OPFContactCopyNickName"));
+    const QString department = text("<OPFContactCopyBusinessDepartment");
+    if (!company.isEmpty() || !department.isEmpty())
+        lines.add("ORG", components({company, department}));
+    lines.addText("TITLE", text("<OPFContactCopyBusinessTitle"));
+    for (int i = 0; i < emails.size(); ++i)
+        lines.add(i == 0 ? QByteArray("EMAIL;TYPE=INTERNET,PREF") : QByteArray("EMAIL;TYPE=INTERNET"),
+                  EscapeText(emails.at(i)));
+    for (const Phone &phone : kPhones)
+        lines.addText(QByteArray("TEL;TYPE=") + phone.types, text(phone.tag));
+    for (const Address &a : kAddresses) {
+        const auto part = [&](const char *field) { return text((QByteArray(a.prefix) + field).constData()); };
+        const QStringList parts{QString(), QString(), part("StreetAddress"), part("City"), part("State"),
+                                part("Zip"), part("Country")};
+        if (!parts.join(QString()).isEmpty())
+            lines.add(QByteArray("ADR;TYPE=") + a.type, components(parts));
+    }
+    lines.addText("URL", text("<OPFContactCopyHomeWebPage"));
+    lines.addText("URL;TYPE=WORK", text("<OPFContactCopyBusinessHomePage"));
+    const QByteArray birthday = ArchiveDateLocalIsoDay(text("<OPFContactCopyBirthday"));
+    if (!birthday.isEmpty())
+        lines.add("BDAY", birthday);
+    if (rec.dwNotesLength != 0)
+        lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
+    lines.add("UID", EscapeText(uid));
+    lines.add("END", QByteArray("VCARD"));
+    return lines.bytes();
+}
+
+void QMailSavingThread::OnContactSaving(unsigned long long folderId)
+{
+    SaveRun *run = currentRun();
+    if (!run)
+        return;
+    const PimFile target{PimItemFolder(run->mail, appmaildata, QStringLiteral("Contacts")), QString(),
+                         QStringLiteral(".vcf"), 0, 0};
+    const QVector<const ContactInformation *> records = run->contacts.of(qint64(folderId));
+    for (int i = 0; i < records.size(); ++i) {
+        if (stopRequested())
+            return;
+        const ContactInformation &rec = *records.at(i);
+        reportItem(QStringLiteral("Saving Contacts Folders..."));
+
+        const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
+        const QByteArray notes = rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
+        const QByteArray card =
+            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes);
+        const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
+                                                           QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+        SavePimItem(run->mail, file, card, QStringLiteral("Contact \"%1\"").arg(name.trimmed()));
+    }
+}

@@ -1,0 +1,58 @@
+#include "save/pim/PimDates.h"
+
+#include "scanner/DateConverter.h"
+
+#include <QDate>
+#include <QStringList>
+
+namespace {
+
+int number(const QString &piece, bool *ok)
+{
+    bool good = false;
+    const int v = piece.toInt(&good, 10);
+    *ok = *ok && good;
+    return v;
+}
+
+bool hasRealDate(const QString &text)
+{
+    const QStringList date = text.section(QLatin1Char('T'), 0, 0).trimmed().split(QLatin1Char('-'));
+    if (date.size() != 3)
+        return false;
+    bool ok = true;
+    const int y = number(date.at(0), &ok), m = number(date.at(1), &ok), d = number(date.at(2), &ok);
+    return ok && QDate(y, m, d).isValid();
+}
+
+QByteArray converted(const QString &text, DateForm form)
+{
+    return hasRealDate(text) ? ConvertArchiveDate(text.trimmed(), form) : QByteArray();
+}
+
+} // namespace
+
+QByteArray timeconvertert2(const QString &text)
+{
+    return converted(text, DateForm::Packed);
+}
+
+QByteArray timeconverterDUetask2(const QString &text)
+{
+    return converted(text, DateForm::Packed);
+}
+
+QByteArray ArchiveDateUtc(const QString &text)
+{
+    return converted(text, DateForm::PackedUtc);
+}
+
+QByteArray ArchiveDateLocalDay(const QString &text)
+{
+    return converted(text, DateForm::Packed).left(8);
+}
+
+QByteArray ArchiveDateLocalIsoDay(const QString &text)
+{
+    return converted(text, DateForm::ContactDate);
+}

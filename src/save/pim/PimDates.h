@@ -1,0 +1,18 @@
+#pragma once
+// Archive date-times ("2010-05-01T14:30:00", UTC) in the forms the item files carry. Each gives
+// "" for a text whose date is not a real year-month-day: such a date leaves its line out rather
+// than turning into 1970. A missing or unreadable time of day counts as 00:00:00.
+
+#include <QByteArray>
+#include <QString>
+
+// Local "YYYYMMDDThhmmss": the due and reminder times of tasks.
+QByteArray timeconvertert2(const QString &text);
+// The same form for the start of a task.
+QByteArray timeconverterDUetask2(const QString &text);
+// The instant in UTC, "YYYYMMDDThhmmssZ".
+QByteArray ArchiveDateUtc(const QString &text);
+// The local calendar day, "YYYYMMDD" (all-day events).
+QByteArray ArchiveDateLocalDay(const QString &text);
+// The local calendar day, "YYYY-MM-DD" (birthdays).
+QByteArray ArchiveDateLocalIsoDay(const QString &text);

@@ -1,0 +1,132 @@
+#include "save/pim/PimFiles.h"
+
+#include "platform/FinderInfo.h"
+#include "save/mail/MailWriter.h"
+#include "save/pim/ItemFileName.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Enough for any real clash; a folder that refuses this many names has another problem.
+constexpr int kMaxNumberedNames = 1000;
+
+QString candidate(const PimFile &file, int number)
+{
+    QString stem = file.name;
+    if (stem.isEmpty() || stem == QLatin1String(".") || stem == QLatin1String(".."))
+        stem = QStringLiteral("Item");
+    if (number > 0)
+        stem += QLatin1Char('_') + QString::number(number);
+    return file.folder + QLatin1Char('/') + stem + file.extension;
+}
+
+bool writeAll(int fd, const QByteArray &bytes, int *error)
+{
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, data, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            *error = n < 0 ? errno : ENOSPC;
+            return false;
+        }
+        data += n;
+        left -= n;
+    }
+    return true;
+}
+
+// The name must not carry a path of its own: it comes from record data.
+bool plainName(const QString &name)
+{
+    return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+} // namespace
+
+QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind)
+{
+    const MailFormatStyle &style = appleMail ? AppleMailStyle() : RgePackageStyle();
+    return context.saveDir + style.rootFolderName + context.strTime + style.rootFolderSuffix + QLatin1Char('/') + kind;
+}
+
+bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, QString *error)
+{
+    *path = candidate(file, 0);
+    if (!plainName(file.name) || !plainName(file.extension)) {
+        *error = QStringLiteral("unsafe file name");
+        return false;
+    }
+    int fd = -1;
+    int number = 0;
+    for (; number <= kMaxNumberedNames; ++number) {
+        const QString tried = candidate(file, number);
+        fd = ::open(QFile::encodeName(tried).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            *path = tried;
+            break;
+        }
+        if (errno != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        *error = number > kMaxNumberedNames ? QStringLiteral("no free file name") : qt_error_string(errno);
+        return false;
+    }
+    if (file.finderType != 0)
+        SetFinderTypeCreator(*path, file.finderType, file.finderCreator);
+    int why = 0;
+    bool ok = writeAll(fd, bytes, &why);
+    if (::close(fd) != 0 && ok) {
+        why = errno;
+        ok = false;
+    }
+    if (!ok) {
+        *error = qt_error_string(why ? why : EIO);
+        ::unlink(QFile::encodeName(*path).constData());
+    }
+    return ok;
+}
+
+QString FallbackItemName(const char *kind, qint64 position)
+{
+    return QStringLiteral("%1 %2").arg(QLatin1String(kind)).arg(position);
+}
+
+PimFile ItemFile(const PimFile &target, const char *szUuid, const char *kind, qint64 position, QString *uid)
+{
+    PimFile file = target;
+    file.name = ItemFileName(szUuid);
+    *uid = DashedUuid(szUuid);
+    if (file.name.isEmpty()) {
+        file.name = FallbackItemName(kind, position);
+        *uid = file.name;
+    }
+    return file;
+}
+
+void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray &bytes, const QString &what)
+{
+    QString path, error;
+    const bool written = WritePimFile(file, bytes, &path, &error);
+    NotePimResult(context, written, what, path, error);
+}
+
+void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,
+                   const QString &error)
+{
+    if (written) {
+        ++context.written;
+        return;
+    }
+    ++context.failed;
+    context.failures.append(QStringLiteral("%1 not written to %2: %3").arg(what, QDir::toNativeSeparators(path), error));
+}

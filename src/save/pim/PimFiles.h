@@ -1,0 +1,41 @@
+#pragma once
+// Where the contact, calendar, task and note files go, and how each one is made: created new
+// (never over an existing file), given its Finder codes, written whole and checked. A file that
+// could not be written is removed again and counted, with the item named in the log.
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+struct MailSaveContext;
+
+// The item folder of the output: saveDir + "/Main Identity" + strTime + ".rge/" + kind for the
+// package, saveDir + "/Converted Data" + strTime + "/" + kind for Apple Mail.
+QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind);
+
+struct PimFile {
+    QString folder;        // existing item folder
+    QString name;          // ItemFileName, or a fallback when the record's UUID is unusable
+    QString extension;     // "", ".vcf", ".ics", ".txt"
+    quint32 finderType;    // 0: no Finder codes
+    quint32 finderCreator;
+};
+
+// Creates folder/name+extension exclusively; when that name is taken (or name is empty, "." or
+// ".."), the next free "name_N". Returns false with the reason in *error; *path is the file
+// made, or the first name tried.
+bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, QString *error);
+
+// The fallback name of a record whose UUID is not 32 hexadecimal digits: its list position.
+QString FallbackItemName(const char *kind, qint64 position);
+
+// The target named for one record: ItemFileName of szUuid, else the fallback of kind and
+// position. *uid is the dashed UUID, or that same fallback.
+PimFile ItemFile(const PimFile &target, const char *szUuid, const char *kind, qint64 position, QString *uid);
+
+// WritePimFile, then NotePimResult with what naming the item.
+void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray &bytes, const QString &what);
+
+// Counts one item: written, or failed with "what" named in the log.
+void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,
+                   const QString &error);

@@ -1,0 +1,61 @@
+#pragma once
+// What the contact, calendar, task and note writers put into their files, built from a record
+// and the bytes read for it. Pure functions, so the file contents can be checked byte for byte.
+
+#include <QByteArray>
+#include <QString>
+
+#include <string_view>
+
+struct TasksInformation;
+struct NotesInformation;
+struct ContactInformation;
+struct CalenderInformation;
+
+// ---- tasks ----
+
+struct TaskDates {
+    QByteArray start;      // local "YYYYMMDDThhmmss", or empty
+    QByteArray startUtc;   // the same instant as "YYYYMMDDThhmmssZ"
+    QByteArray due;
+    QByteArray reminder;
+};
+
+// The start, due and reminder times of the task element; a later task part overrides an
+// earlier one, an empty or unusable value leaves its time empty.
+TaskDates TaskDatesOf(std::string_view element);
+
+// The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
+QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
+                            const QByteArray &note);
+
+struct ReminderFields {
+    QString name;       // escaped for a script string
+    QString dateTime;   // reminder time, else due time, else empty
+    QString note;       // plain text of the note, escaped
+    QString priority;   // "HIGH", "LOW" or empty
+};
+ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
+QString ReminderScript(const ReminderFields &fields);
+// Backslash, double quote and line feed escaped for an AppleScript string; CR dropped.
+QString EscapeScriptString(QString text);
+
+// ---- notes ----
+
+// The note text as stored: cut at the first NUL, entities undone in the order lt, gt, amp, nbsp
+// when any is present, line breaks removed.
+QString NoteTextOf(const QByteArray &stored);
+QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored);
+QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored);
+
+// ---- contacts and calendar items ----
+
+QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
+                       const QByteArray &notes);
+// now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
+QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
+                             const QByteArray &description, const QByteArray &now);
+
+// The text of the item's element (entities undone, trimmed), from the last part of the item
+// that holds it; empty when no part does.
+QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag);

@@ -1,0 +1,202 @@
+#include "save/pim/PimText.h"
+
+#include "scanner/XmlEntities.h"
+
+#include <QSet>
+
+namespace {
+
+constexpr int kMaxLineOctets = 75;
+
+bool isBreak(QChar c)
+{
+    return c == QLatin1Char('\r') || c == QLatin1Char('\n');
+}
+
+QString escapeText(const QString &text, bool pairIsOneBreak)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 8);
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\') || c == QLatin1Char(';') || c == QLatin1Char(',')) {
+            out += QLatin1Char('\\');
+            out += c;
+        } else if (isBreak(c)) {
+            if (pairIsOneBreak && c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
+                ++i;
+            out += QLatin1String("\\n");
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+QString EscapeText(const QString &text)
+{
+    return escapeText(text, true);
+}
+
+QString EscapeTextEachBreak(const QString &text)
+{
+    return escapeText(text, false);
+}
+
+QString JoinLines(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (int i = 0; i < text.size();) {
+        if (!isBreak(text.at(i))) {
+            out += text.at(i++);
+            continue;
+        }
+        int end = i;
+        while (end < text.size() && isBreak(text.at(end)))
+            ++end;
+        if (i > 0 && end < text.size() && !text.at(i - 1).isSpace() && !text.at(end).isSpace())
+            out += QLatin1Char(' ');
+        i = end;
+    }
+    return out;
+}
+
+QByteArray FoldContentLine(const QByteArray &line)
+{
+    QByteArray out;
+    out.reserve(line.size() + line.size() / 70 * 3 + 2);
+    int start = 0;
+    int room = kMaxLineOctets;
+    while (line.size() - start > room) {
+        int cut = start + room;
+        // Back up to the first byte of a UTF-8 sequence.
+        while (cut > start + 1 && (quint8(line.at(cut)) & 0xC0) == 0x80)
+            --cut;
+        out += line.mid(start, cut - start);
+        out += "\r\n ";
+        start = cut;
+        room = kMaxLineOctets - 1;   // the leading space counts
+    }
+    out += line.mid(start);
+    out += "\r\n";
+    return out;
+}
+
+void ContentLines::add(const QByteArray &name, const QByteArray &value)
+{
+    m_bytes += FoldContentLine(name + ':' + value);
+}
+
+void ContentLines::add(const QByteArray &name, const QString &value)
+{
+    add(name, value.toUtf8());
+}
+
+void ContentLines::addText(const QByteArray &name, const QString &value)
+{
+    if (!value.isEmpty())
+        add(name, EscapeText(value));
+}
+
+void AddCalendarHead(ContentLines &lines, const char *prodId)
+{
+    lines.add("BEGIN", QByteArray("VCALENDAR"));
+    lines.add("VERSION", QByteArray("2.0"));
+    lines.add("PRODID", QByteArray(prodId));
+    lines.add("METHOD", QByteArray("PUBLISH"));
+}
+
+namespace {
+
+// Elements that start a new line of the plain text, as a rich-text view lays them out.
+bool isBlockElement(const QString &name)
+{
+    static const QSet<QString> blocks = {
+        QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("li"), QStringLiteral("tr"),
+        QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3"), QStringLiteral("h4"),
+        QStringLiteral("h5"), QStringLiteral("h6"),  QStringLiteral("ul"), QStringLiteral("ol"),
+        QStringLiteral("table"), QStringLiteral("blockquote"), QStringLiteral("pre")};
+    return blocks.contains(name);
+}
+
+// Elements whose content is never shown.
+bool isHiddenElement(const QString &name)
+{
+    return name == QLatin1String("head") || name == QLatin1String("style") || name == QLatin1String("script")
+           || name == QLatin1String("title");
+}
+
+QString tagName(const QString &html, int from, bool *closing)
+{
+    int at = from + 1;
+    *closing = at < html.size() && html.at(at) == QLatin1Char('/');
+    if (*closing)
+        ++at;
+    int end = at;
+    while (end < html.size() && html.at(end).isLetterOrNumber())
+        ++end;
+    return html.mid(at, end - at).toLower();
+}
+
+// Ends the current line once, however many block edges meet there.
+void breakLine(QString &out)
+{
+    while (out.endsWith(QLatin1Char(' ')))
+        out.chop(1);
+    if (!out.isEmpty() && !out.endsWith(QLatin1Char('\n')))
+        out += QLatin1Char('\n');
+}
+
+void appendText(QString &out, const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.isSpace() && c != QChar(0x00A0)) {
+            if (!out.isEmpty() && !out.endsWith(QLatin1Char(' ')) && !out.endsWith(QLatin1Char('\n')))
+                out += QLatin1Char(' ');
+        } else {
+            out += c;
+        }
+    }
+}
+
+} // namespace
+
+QString PlainTextOfHtml(const QString &html)
+{
+    // The text a rich-text view shows: white space collapsed, block elements and <br> as line
+    // breaks, hidden elements dropped, entities decoded, no-break spaces as spaces. Done here
+    // rather than with a text document so the writers need no GUI library or font database.
+    QString out;
+    QString hiddenIn;
+    int at = 0;
+    while (at < html.size()) {
+        const int tag = html.indexOf(QLatin1Char('<'), at);
+        const int textEnd = tag < 0 ? html.size() : tag;
+        if (hiddenIn.isEmpty())
+            appendText(out, UnescapeXmlEntities(html.mid(at, textEnd - at), EntityForm::Scanned));
+        if (tag < 0)
+            break;
+        const int close = html.indexOf(QLatin1Char('>'), tag);
+        bool closing = false;
+        const QString name = tagName(html, tag, &closing);
+        at = close < 0 ? html.size() : close + 1;
+        if (!hiddenIn.isEmpty()) {
+            if (closing && name == hiddenIn)
+                hiddenIn.clear();
+            continue;
+        }
+        if (!closing && isHiddenElement(name) && !html.midRef(tag, at - tag).endsWith(QLatin1String("/>")))
+            hiddenIn = name;
+        else if (name == QLatin1String("br"))
+            out += QLatin1Char('\n');
+        else if (isBlockElement(name))
+            breakLine(out);
+    }
+    out.replace(QChar(0x00A0), QLatin1Char(' '));
+    while (out.endsWith(QLatin1Char('\n')) || out.endsWith(QLatin1Char(' ')))
+        out.chop(1);
+    return out;
+}

@@ -1,0 +1,236 @@
+// Tasks: an iCalendar to-do per task in the package's Tasks folder; for Apple Mail a reminder
+// made by the reminders script, or where no reminders application exists, the same to-do as an
+// .ics file in the output's Tasks folder.
+
+#include "platform/FinderInfo.h"
+#include "platform/ReminderSink.h"
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "save/SaveRun.h"
+#include "save/pim/PimDates.h"
+#include "save/pim/PimFiles.h"
+#include "save/pim/PimItems.h"
+#include "save/pim/PimText.h"
+#include "scanner/ElementValue.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QLoggingCategory>
+
+Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
+
+namespace {
+
+// The day is set to 1 before year and month, so no intermediate date rolls into the next month.
+const char kReminderTemplate[] =
+    "set reminderName to \"%1\"\n"
+    "set reminderDateTime to \"%2\"\n"
+    "set reminderNote to \"%3\"\n"
+    "set reminderPriority to \"%4\"\n"
+    "\n"
+    "set myListName to \"ImportedTask\"\n"
+    "\n"
+    "-- Initialize base properties\n"
+    "set reminderProperties to {name:reminderName}\n"
+    "\n"
+    "-- Handle time (skip due date if empty)\n"
+    "if reminderDateTime is not \"\" then\n"
+    "    set yearStr to text 1 thru 4 of reminderDateTime\n"
+    "    set monthStr to text 5 thru 6 of reminderDateTime\n"
+    "    set dayStr to text 7 thru 8 of reminderDateTime\n"
+    "    set hourStr to text 10 thru 11 of reminderDateTime\n"
+    "    set minuteStr to text 12 thru 13 of reminderDateTime\n"
+    "    set secondStr to text 14 thru 15 of reminderDateTime\n"
+    "\n"
+    "    set yearNum to yearStr as integer\n"
+    "    set monthNum to monthStr as integer\n"
+    "    set dayNum to dayStr as integer\n"
+    "    set hourNum to hourStr as integer\n"
+    "    set minuteNum to minuteStr as integer\n"
+    "    set secondNum to secondStr as integer\n"
+    "\n"
+    "    set dateObj to current date\n"
+    "    set day of dateObj to 1\n"
+    "    set year of dateObj to yearNum\n"
+    "    set month of dateObj to monthNum\n"
+    "    set day of dateObj to dayNum\n"
+    "    set hours of dateObj to hourNum\n"
+    "    set minutes of dateObj to minuteNum\n"
+    "    set seconds of dateObj to secondNum\n"
+    "end if\n"
+    "\n"
+    "-- Create the reminder\n"
+    "tell application \"Reminders\"\n"
+    "    if not (exists list myListName) then\n"
+    "        make new list with properties {name:myListName}\n"
+    "    end if\n"
+    "\n"
+    "    tell list myListName\n"
+    "        set newReminder to make new reminder with properties {name:reminderName}\n"
+    "\n"
+    "        -- Set due date separately\n"
+    "        if reminderDateTime is not \"\" then\n"
+    "            set due date of newReminder to dateObj\n"
+    "        end if\n"
+    "\n"
+    "        -- Set note if available\n"
+    "        if reminderNote is not \"\" then\n"
+    "            set body of newReminder to reminderNote\n"
+    "        end if\n"
+    "\n"
+    "        -- Set priority separately\n"
+    "        if reminderPriority is \"high\" then\n"
+    "            set priority of newReminder to 1\n"
+    "        else if reminderPriority is \"medium\" then\n"
+    "            set priority of newReminder to 5\n"
+    "        else if reminderPriority is \"low\" then\n"
+    "            set priority of newReminder to 9\n"
+    "        end if\n"
+    "    end tell\n"
+    "end tell";
+
+const char kTaskProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN";
+
+QString undoTaskEntities(QString text)
+{
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
+    return text;
+}
+
+QByteArray priorityDigit(char priority)
+{
+    switch (priority) {
+    case '2': return "3";
+    case '3': return "5";
+    case '4': return "7";
+    default: return QByteArray();
+    }
+}
+
+void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(const QString &), QByteArray *out,
+              QByteArray *utc = nullptr)
+{
+    const ElementSpan span = GetElementValue(part, tag);
+    if (!span.found)
+        return;
+    const QString value = DecodeTrimmed(ElementBytes(part, span));
+    const QByteArray local = value.isEmpty() ? QByteArray() : convert(value);
+    if (local.isEmpty())
+        return;
+    *out = local;
+    if (utc)
+        *utc = ArchiveDateUtc(value);
+}
+
+} // namespace
+
+TaskDates TaskDatesOf(std::string_view element)
+{
+    TaskDates dates;
+    SplitItems(element, "</task>", 0, [&](const ItemPiece &piece) {
+        takeDate(piece.bytes, "<OPFTaskCopyStartDateTime", timeconverterDUetask2, &dates.start, &dates.startUtc);
+        takeDate(piece.bytes, "<OPFTaskCopyDueDateTime", timeconvertert2, &dates.due);
+        takeDate(piece.bytes, "<OPFTaskCopyReminderTime", timeconvertert2, &dates.reminder);
+        return true;
+    });
+    return dates;
+}
+
+QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
+                            const QByteArray &note)
+{
+    ContentLines lines;
+    AddCalendarHead(lines, kTaskProdId);
+    lines.add("BEGIN", QByteArray("VTODO"));
+    lines.add("UID", EscapeText(uid));
+    if (!dates.startUtc.isEmpty())
+        lines.add("DTSTAMP", dates.startUtc);
+    if (rec.pName)
+        lines.add("SUMMARY", EscapeText(QString::fromUtf8(rec.pName)));
+    if (rec.dwNoteLength != 0) {
+        QByteArray bytes = note;
+        bytes.replace('\0', QByteArray());
+        lines.add("DESCRIPTION", EscapeTextEachBreak(undoTaskEntities(QString::fromUtf8(bytes))));
+    }
+    if (!dates.start.isEmpty())
+        lines.add("DTSTART", dates.start);
+    if (!dates.due.isEmpty())
+        lines.add("DUE", dates.due);
+    const QByteArray priority = priorityDigit(rec.cPriority);
+    if (!priority.isEmpty())
+        lines.add("Priority", priority);
+    if (!dates.reminder.isEmpty()) {
+        lines.add("BEGIN", QByteArray("VALARM"));
+        lines.add("ACTION", QByteArray("DISPLAY"));
+        lines.add("DESCRIPTION", QByteArray("REMINDER"));
+        lines.add("TRIGGER;RELATED=DATE-TIME", dates.reminder);
+        lines.add("END", QByteArray("VALARM"));
+    }
+    lines.add("END", QByteArray("VTODO"));
+    lines.add("END", QByteArray("VCALENDAR"));
+    return lines.bytes();
+}
+
+QString EscapeScriptString(QString text)
+{
+    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
+    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
+    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    text.remove(QLatin1Char('\r'));
+    return text;
+}
+
+ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
+{
+    ReminderFields f;
+    f.name = EscapeScriptString(rec.pName ? QString::fromUtf8(rec.pName) : QString());
+    f.priority = rec.cPriority == '2' ? QStringLiteral("HIGH") : rec.cPriority == '4' ? QStringLiteral("LOW") : QString();
+    f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
+    if (rec.dwNoteLength != 0)
+        f.note = EscapeScriptString(PlainTextOfHtml(undoTaskEntities(QString::fromUtf8(UpToFirstNul(note)))));
+    // User data: only with the category switched on.
+    qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
+    return f;
+}
+
+QString ReminderScript(const ReminderFields &f)
+{
+    return QString::fromLatin1(kReminderTemplate).arg(f.name, f.dateTime, f.note, f.priority);
+}
+
+void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
+{
+    SaveRun *run = currentRun();
+    if (!run)
+        return;
+    const bool appleMail = appmaildata;
+    const PimFile target{PimItemFolder(run->mail, appleMail, QStringLiteral("Tasks")), QString(),
+                         appleMail ? QStringLiteral(".ics") : QString(), FourCharCode("Ics "), FourCharCode("OPIM")};
+    const QVector<const TasksInformation *> records = run->tasks.of(qint64(folderId));
+    for (int i = 0; i < records.size(); ++i) {
+        if (stopRequested())
+            return;
+        const TasksInformation &rec = *records.at(i);
+        const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
+        const TaskDates dates = TaskDatesOf(std::string_view(element.constData(), size_t(element.size())));
+        reportItem(QStringLiteral("Saving Tasks Folders..."));
+
+        const QByteArray note = rec.dwNoteLength ? ReadArchiveBytes(rec.dwNoteOffset, rec.dwNoteLength) : QByteArray();
+        QString uid;
+        const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
+        const QString what = QStringLiteral("Task \"%1\"").arg(QString::fromUtf8(rec.pName ? rec.pName : ""));
+        QString path = file.folder, error;
+        bool written = false;
+        const auto writeTodo = [&](QString *why) {
+            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note), &path, why);
+        };
+        if (appleMail)
+            written = AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
+        else
+            written = writeTodo(&error);
+        NotePimResult(run->mail, written, what, path, error);
+    }
+}

@@ -1,0 +1,565 @@
+// The contact, calendar, task and note writers: file contents byte for byte, the reminder
+// script, and whole saves through the saving thread (names, ticks, stop, failures).
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
+#include "platform/FinderInfo.h"
+#include "platform/ReminderSink.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "save/pim/ItemFileName.h"
+#include "save/pim/PimItems.h"
+#include "save/SaveFlow.h"
+
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <time.h>
+
+namespace {
+
+int IndexFor(SaveType type)
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    return -1;
+}
+
+QByteArray Crlf(const QStringList &lines)
+{
+    return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
+}
+
+std::string_view View(const QByteArray &bytes)
+{
+    return std::string_view(bytes.constData(), size_t(bytes.size()));
+}
+
+// <task> with the given (already escaped) element texts, children sorted as the exporter does.
+QByteArray TaskXml(const QList<QPair<QString, QString>> &fields)
+{
+    QByteArray children;
+    for (const auto &f : fields)
+        children += OlmXml::element(f.first, f.second);
+    return OlmXml::item(QStringLiteral("task"), children);
+}
+
+TasksInformation TaskRecord(const char *name, char priority, quint32 noteLength)
+{
+    TasksInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.pName = const_cast<char *>(name);
+    rec.cPriority = priority;
+    rec.dwNoteLength = noteLength;
+    return rec;
+}
+
+QStringList FilesBelow(const QString &dir)
+{
+    QStringList names;
+    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        names << it.fileName();
+    }
+    names.sort();
+    return names;
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+const char kHead[] = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                     "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n";
+
+} // namespace
+
+class PimWritersTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void taskFile_data();
+    void taskFile();
+    void reminderFields_data();
+    void reminderFields();
+    void reminderScript();
+    void taskSaves_data();
+    void taskSaves();
+    void stopAtFirstFile();
+    void noteFiles_data();
+    void noteFiles();
+    void noteSaves_data();
+    void noteSaves();
+    void contactCard_data();
+    void contactCard();
+    void calendarEvent_data();
+    void calendarEvent();
+
+private:
+    // Scans the archive, checks every folder, makes the output folders and runs the save.
+    bool runSave(const QByteArray &archive, SaveType type, const QString &dest);
+
+    std::unique_ptr<ArchiveFile> m_archive;
+    SaveOutcome m_outcome;
+    QStringList m_texts;
+    int m_ticks = 0;
+};
+
+void PimWritersTest::initTestCase()
+{
+    // Two hours ahead of UTC all year: a date written in UTC shows.
+    qputenv("TZ", "XXX-2");
+    tzset();
+}
+
+void PimWritersTest::init()
+{
+    bStopFlag = false;
+    stopflag = false;
+    bProcessRunning = false;
+    FinderInfoHooks::record = [](const QString &, quint32, quint32) { return true; };
+    ReminderHooks::record = nullptr;
+}
+
+void PimWritersTest::cleanup()
+{
+    FinderInfoHooks::record = nullptr;
+    ReminderHooks::record = nullptr;
+    FreeFolderAttributes();
+    CleanScanResults();
+    m_archive.reset();
+}
+
+bool PimWritersTest::runSave(const QByteArray &archive, SaveType type, const QString &dest)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    CheckEveryScannedFolder();
+    saveDir = dest;
+    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
+    QString error;
+    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error))
+        return false;
+    QMailSavingThread thread;
+    QSignalSpy texts(&thread, &QMailSavingThread::strInfo);
+    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+        return false;
+    m_outcome = thread.outcome();
+    m_ticks = ticks.count();
+    m_texts.clear();
+    for (const QList<QVariant> &args : qAsConst(texts))
+        m_texts << args.first().toString();
+    return true;
+}
+
+void PimWritersTest::taskFile_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<char>("priority");
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<QByteArray>("body");   // the lines between UID and END:VTODO
+
+    const QByteArray dated = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
+                                      {"OPFTaskCopyReminderTime", "2010-05-02T07:15:00"},
+                                      {"OPFTaskCopyStartDateTime", "2010-05-01T14:30:00"}});
+    QTest::newRow("all dates, high priority, a note")
+        << dated << QByteArray("Call Bob, then Ann; done") << '2'
+        << QByteArray("a\r\nb &amp;lt; c\\d &lt;p&gt;x&nbsp;y")
+        << Crlf({"DTSTAMP:20100501T143000Z", "SUMMARY:Call Bob\\, then Ann\\; done",
+                 "DESCRIPTION:a\\n\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T163000", "DUE:20100503T100000",
+                 "Priority:3", "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:REMINDER",
+                 "TRIGGER;RELATED=DATE-TIME:20100502T091500", "END:VALARM"});
+    QTest::newRow("no dates") << TaskXml({{"OPFTaskCopyName", "x"}}) << QByteArray("x") << '4' << QByteArray()
+                              << Crlf({"SUMMARY:x", "Priority:7"});
+    QTest::newRow("no name, normal priority") << TaskXml({}) << QByteArray() << '3' << QByteArray()
+                                              << Crlf({"Priority:5"});
+    QTest::newRow("later part wins")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-01-01T00:00:00"}}) +
+               TaskXml({{"OPFTaskCopyDueDateTime", "2011-02-03T04:05:06"}})
+        << QByteArray() << char(0) << QByteArray() << Crlf({"DUE:20110203T060506"});
+    QTest::newRow("unusable dates leave their lines out")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "garbage"}, {"OPFTaskCopyReminderTime", ""},
+                    {"OPFTaskCopyStartDateTime", "2010-13-45T10:00:00"}})
+        << QByteArray() << char(0) << QByteArray() << QByteArray();
+    QTest::newRow("a close tag before the value")
+        << QByteArray("<task><OPFTaskCopyDueDateTime</OPFTaskCopyDueDateTime></task>") << QByteArray() << char(0)
+        << QByteArray() << QByteArray();
+    QTest::newRow("a date without its time")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
+        << Crlf({"DUE:20100503T020000"});
+    QTest::newRow("no close tag: no dates") << QByteArray(dated).replace("</task>", "") << QByteArray() << char(0)
+                                            << QByteArray() << QByteArray();
+    QTest::newRow("NUL bytes in the note are dropped")
+        << TaskXml({}) << QByteArray() << char(0) << QByteArray("one\0two", 7) << Crlf({"DESCRIPTION:onetwo"});
+    QTest::newRow("a long summary is folded")
+        << TaskXml({}) << QByteArray(100, 'n') << char(0) << QByteArray()
+        << "SUMMARY:" + QByteArray(67, 'n') + "\r\n " + QByteArray(33, 'n') + "\r\n";
+}
+
+void PimWritersTest::taskFile()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, name);
+    QFETCH(char, priority);
+    QFETCH(QByteArray, note);
+    QFETCH(QByteArray, body);
+    const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
+    const QByteArray file = TaskCalendarFile(rec, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"),
+                                             TaskDatesOf(View(element)), note);
+    QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
+                       "END:VTODO\r\nEND:VCALENDAR\r\n");
+}
+
+void PimWritersTest::reminderFields_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<char>("priority");
+    QTest::addColumn<QByteArray>("note");
+    QTest::addColumn<QStringList>("fields");   // name, date-time, note, priority word
+    const QByteArray due = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"}});
+    const QByteArray both = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
+                                     {"OPFTaskCopyReminderTime", "2010-05-02T07:15:00"}});
+    QTest::newRow("reminder before due") << both << QByteArray("x") << '2' << QByteArray()
+                                         << QStringList{"x", "20100502T091500", "", "HIGH"};
+    QTest::newRow("due alone") << due << QByteArray("x") << '4' << QByteArray()
+                               << QStringList{"x", "20100503T100000", "", "LOW"};
+    QTest::newRow("no dates, normal priority") << TaskXml({}) << QByteArray() << '3' << QByteArray()
+                                               << QStringList{"", "", "", ""};
+    QTest::newRow("quotes, backslashes and breaks in the name")
+        << TaskXml({}) << QByteArray("say \"hi\" \\ %2\ndo shell script") << char(0) << QByteArray()
+        << QStringList{"say \\\"hi\\\" \\\\ %2\\ndo shell script", "", "", ""};
+    QTest::newRow("HTML note as plain text")
+        << TaskXml({}) << QByteArray() << char(0)
+        << QByteArray("&lt;p&gt;one \"q\"&lt;/p&gt;&lt;p&gt;two \\ &amp;lt;&lt;/p&gt;\r\n")
+        << QStringList{"", "", "one \\\"q\\\"\\ntwo \\\\ <", ""};
+    QTest::newRow("note cut at NUL") << TaskXml({}) << QByteArray() << char(0) << QByteArray("kept\0lost", 9)
+                                     << QStringList{"", "", "kept", ""};
+}
+
+void PimWritersTest::reminderFields()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, name);
+    QFETCH(char, priority);
+    QFETCH(QByteArray, note);
+    QFETCH(QStringList, fields);
+    const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
+    const ReminderFields f = ReminderFieldsOf(rec, TaskDatesOf(View(element)), note);
+    QCOMPARE((QStringList{f.name, f.dateTime, f.note, f.priority}), fields);
+}
+
+void PimWritersTest::reminderScript()
+{
+    const QString script = ReminderScript(ReminderFields{QStringLiteral("%2 \\\"x\\\""), QStringLiteral("20100502T091500"),
+                                                         QStringLiteral("n"), QStringLiteral("HIGH")});
+    const QStringList lines = script.split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 65);
+    QVERIFY(!script.endsWith(QLatin1Char('\n')));
+    QCOMPARE(lines.mid(0, 4), (QStringList{"set reminderName to \"%2 \\\"x\\\"\"",
+                                           "set reminderDateTime to \"20100502T091500\"",
+                                           "set reminderNote to \"n\"", "set reminderPriority to \"HIGH\""}));
+    // The day goes to 1 first, so setting the month never rolls the date over.
+    QCOMPARE(lines.mid(26, 4), (QStringList{"    set dateObj to current date", "    set day of dateObj to 1",
+                                            "    set year of dateObj to yearNum",
+                                            "    set month of dateObj to monthNum"}));
+    QCOMPARE(lines.at(37), QStringLiteral("tell application \"Reminders\""));
+    QCOMPARE(lines.last(), QStringLiteral("end tell"));
+    // 2021 characters of template and the added line, placeholders filled.
+    QCOMPARE(script.size(), 2021 + 28 - 8 + 8 + 15 + 1 + 4);
+    // Byte for byte: the digest of the same script built from the template's text elsewhere.
+    QCOMPARE(QCryptographicHash::hash(script.toUtf8(), QCryptographicHash::Sha256).toHex(),
+             QByteArray("21758834f1a4b3d016cf0b7f1e4d9d5f9977bab3ab54f20bd6c325f55a91efb0"));
+}
+
+void PimWritersTest::taskSaves_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("recordReminders");
+    QTest::newRow("package") << int(SaveTypeRGE) << false;
+    QTest::newRow("Apple Mail, reminders recorded") << int(SaveTypeMBOX) << true;
+    QTest::newRow("Apple Mail, no reminders application") << int(SaveTypeMBOX) << false;
+}
+
+void PimWritersTest::taskSaves()
+{
+    QFETCH(int, type);
+    QFETCH(bool, recordReminders);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    QVector<QByteArray> items;
+    for (int i = 0; i < 3; ++i)
+        items << TaskXml({{"OPFTaskCopyDueDateTime", QStringLiteral("2010-05-0%1T08:00:00").arg(i + 1)},
+                          {"OPFTaskCopyName", QStringLiteral("Task %1").arg(i)},
+                          {"OPFTaskCopyNote", QStringLiteral("note %1").arg(i)}});
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), 3, items.toList().join()));
+    QStringList scripts;
+    if (recordReminders) {
+        ReminderHooks::record = [&](const ReminderRequest &r, QString *) {
+            scripts << r.script;
+            return true;
+        };
+    }
+    QTemporaryDir dest;
+    QVERIFY(runSave(b.finish(), SaveType(type), dest.path()));
+    QCOMPARE(m_ticks, 3);
+    QCOMPARE(m_texts, QStringList{"Saving Tasks Folders..."});
+    QCOMPARE(m_outcome.written, qint64(3));
+    QCOMPARE(m_outcome.failed, qint64(0));
+    const QString tasksDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Tasks");
+    QStringList expected;
+    for (const TasksInformation *rec : tasks())
+        expected << ItemFileName(rec->szUuid) + (type == SaveTypeMBOX ? QStringLiteral(".ics") : QString());
+    expected.sort();
+    QCOMPARE(FilesBelow(tasksDir), recordReminders ? QStringList() : expected);
+    QCOMPARE(scripts.size(), recordReminders ? 3 : 0);
+    if (recordReminders)
+        QVERIFY(scripts.at(1).startsWith(QStringLiteral("set reminderName to \"Task 1\"\nset reminderDateTime to "
+                                                        "\"20100502T100000\"\nset reminderNote to \"note 1\"\n")));
+    else
+        QVERIFY(ReadFile(tasksDir + QLatin1Char('/') + expected.at(0)).contains("\r\nDUE:201005"));
+}
+
+void PimWritersTest::stopAtFirstFile()
+{
+    if (IndexFor(SaveTypeRGE) < 0)
+        QSKIP("no package save in this edition");
+    TestArchiveBuilder b;
+    QVector<QByteArray> items;
+    for (int i = 0; i < 5; ++i)
+        items << TaskXml({{"OPFTaskCopyName", QStringLiteral("Task %1").arg(i)}});
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), 5, items.toList().join()));
+    int files = 0;
+    // The confirmed stop arrives while the first file is being made.
+    FinderInfoHooks::record = [&](const QString &, quint32, quint32) {
+        if (++files == 1)
+            stopflag = bStopFlag = true;
+        return true;
+    };
+    QTemporaryDir dest;
+    QVERIFY(runSave(b.finish(), SaveTypeRGE, dest.path()));
+    QVERIFY(m_outcome.stopped);
+    QCOMPARE(files, 1);
+    QCOMPARE(m_ticks, 1);
+    QCOMPARE(m_outcome.written, qint64(1));
+    QCOMPARE(FilesBelow(OutputRootFor(SaveTypeRGE, saveDir, strTime) + QStringLiteral("/Tasks")).size(), 1);
+}
+
+void PimWritersTest::noteFiles_data()
+{
+    QTest::addColumn<QByteArray>("title");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("body");   // package lines between UID and END:VJOURNAL
+    QTest::addColumn<QByteArray>("plain");  // the Apple Mail .txt file
+    QTest::newRow("neither title nor text") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("line breaks never glue words")
+        << QByteArray("Shop\nlist\r\nnow") << QByteArray("a\nb\r\n\r\nc \nd")
+        << Crlf({"SUMMARY:Shop list now", "DESCRIPTION:a b c d"}) << QByteArray("Shop list now\r\na b c d\r\n");
+    QTest::newRow("paragraph markup") << QByteArray("T") << QByteArray("&lt;p&gt;one&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;")
+                                      << Crlf({"SUMMARY:T", "DESCRIPTION:<p>one</p><p>two</p>"})
+                                      << QByteArray("T\r\none\ntwo\r\n");
+    QTest::newRow("an escaped entity is decoded once") << QByteArray() << QByteArray("1 &amp;lt; 2")
+                                                       << Crlf({"DESCRIPTION:1 &lt\\; 2"}) << QByteArray("1 < 2\r\n");
+    QTest::newRow("upper-case entities stay") << QByteArray() << QByteArray("x &LT; y")
+                                              << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
+    QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})
+                                        << QByteArray("kept\r\n");
+    QTest::newRow("separators escaped in the package only")
+        << QByteArray("a,b;c") << QByteArray("x\\y, z") << Crlf({"SUMMARY:a\\,b\\;c", "DESCRIPTION:x\\\\y\\, z"})
+        << QByteArray("a,b;c\r\nx\\y, z\r\n");
+}
+
+void PimWritersTest::noteFiles()
+{
+    QFETCH(QByteArray, title);
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, plain);
+    NotesInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.pTitle = title.isEmpty() ? nullptr : title.data();
+    rec.dwTextLength = quint32(text.size());
+    QCOMPARE(NoteCalendarFile(rec, QStringLiteral("U-1"), text),
+             QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
+                        "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n"
+                        "BEGIN:VJOURNAL\r\nUID:U-1\r\n") +
+                 body + "END:VJOURNAL\r\nEND:VCALENDAR\r\n");
+    if (!plain.isNull() || text.isEmpty())
+        QCOMPARE(NoteTextFile(rec, text), plain);
+}
+
+void PimWritersTest::noteSaves_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("extension");
+    QTest::addColumn<quint32>("finderType");
+    QTest::newRow("package") << int(SaveTypeRGE) << QString() << FourCharCode("Ics ");
+    QTest::newRow("Apple Mail") << int(SaveTypeMBOX) << QStringLiteral(".txt") << FourCharCode("Txt ");
+}
+
+void PimWritersTest::noteSaves()
+{
+    QFETCH(int, type);
+    QFETCH(QString, extension);
+    QFETCH(quint32, finderType);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    QVector<OlmXml::NoteItem> items;
+    for (int i = 0; i < 4; ++i)
+        items.append({QStringLiteral("Note %1").arg(i), QStringLiteral("Text %1").arg(i)});
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes(items));
+    QList<QPair<QString, quint32>> finder;
+    FinderInfoHooks::record = [&](const QString &path, quint32 t, quint32 creator) {
+        finder << qMakePair(QFileInfo(path).fileName(), t);
+        return creator == FourCharCode("OPIM");
+    };
+    QTemporaryDir dest;
+    QVERIFY(runSave(b.finish(), SaveType(type), dest.path()));
+    QCOMPARE(m_ticks, 4);
+    QCOMPARE(m_texts, QStringList{"Saving Notes Folders..."});
+    QCOMPARE(m_outcome.written, qint64(4));
+    const QString notesDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Notes");
+    QStringList expected;
+    for (const NotesInformation *rec : notes())
+        expected << ItemFileName(rec->szUuid) + extension;
+    QCOMPARE(finder.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(finder.at(i), qMakePair(expected.at(i), finderType));
+    const QByteArray second = ReadFile(notesDir + QLatin1Char('/') + expected.at(1));
+    if (type == SaveTypeRGE)
+        QVERIFY2(second.contains("\r\nSUMMARY:Note 1\r\nDESCRIPTION:Text 1\r\n"), second.constData());
+    else
+        QCOMPARE(second, QByteArray("Note 1\r\nText 1\r\n"));
+    expected.sort();
+    QCOMPARE(FilesBelow(notesDir), expected);
+}
+
+void PimWritersTest::contactCard_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("notes");
+    QTest::addColumn<QByteArray>("body");   // the lines between VERSION and UID
+    const QByteArray addresses =
+        "<OPFContactCopyEmailAddressList xml:space=\"preserve\">"
+        "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"jane@not.mail\" "
+        "OPFContactEmailAddressIsDefault=\"1\" OPFContactEmailAddressType=\"0\"></contactEmailAddress>"
+        "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"a&amp;b@x.org\" "
+        "OPFContactEmailAddressIsDefault=\"0\" OPFContactEmailAddressType=\"1\"></contactEmailAddress>"
+        "</OPFContactCopyEmailAddressList>";
+    QByteArray full;
+    for (const auto &f : QList<QPair<QString, QString>>{
+             {"OPFContactCopyBirthday", "2018-06-20T06:00:00"},
+             {"OPFContactCopyBusinessCity", "Calgary"},
+             {"OPFContactCopyBusinessCompany", "Burns &amp; Sons, Ltd"},
+             {"OPFContactCopyBusinessDepartment", "Nuclear"},
+             {"OPFContactCopyBusinessPhone", "321-111-2222"},
+             {"OPFContactCopyBusinessStreetAddress", "777 Main St\nSuite 4"},
+             {"OPFContactCopyBusinessTitle", "Engineer"},
+             {"OPFContactCopyCellPhone", "123"},
+             {"OPFContactCopyDisplayName", "Jane Q. Doe"},
+             {"OPFContactCopyFirstName", "Jane"},
+             {"OPFContactCopyHomeWebPage", "http://x.example/a;b"},
+             {"OPFContactCopyLastName", "Doe"},
+             {"OPFContactCopyMiddleName", "Q."}})
+        full += OlmXml::element(f.first, f.second);
+    full = OlmXml::item(QStringLiteral("contact"), full.replace("<OPFContactCopyFirstName", addresses + "<OPFContactCopyFirstName"));
+    QTest::newRow("full contact")
+        << full << QByteArray("Met at &lt;the&gt; fair\r\nSecond line")
+        << Crlf({"N:Doe;Jane;Q.;;", "FN:Jane Q. Doe", "ORG:Burns & Sons\\, Ltd;Nuclear", "TITLE:Engineer",
+                 "EMAIL;TYPE=INTERNET,PREF:jane@not.mail", "EMAIL;TYPE=INTERNET:a&b@x.org",
+                 "TEL;TYPE=WORK,VOICE:321-111-2222", "TEL;TYPE=CELL,VOICE:123",
+                 "ADR;TYPE=WORK:;;777 Main St\\nSuite 4;Calgary;;;", "URL:http://x.example/a\\;b",
+                 "BDAY:2018-06-20", "NOTE:Met at <the> fair\\nSecond line"});
+    QTest::newRow("first name only") << OlmXml::item(QStringLiteral("contact"), OlmXml::element("OPFContactCopyFirstName", "tom"))
+                                     << QByteArray() << Crlf({"N:;tom;;;", "FN:tom"});
+    QTest::newRow("nothing but an address")
+        << OlmXml::item(QStringLiteral("contact"), addresses) << QByteArray()
+        << Crlf({"N:;;;;", "FN:jane@not.mail", "EMAIL;TYPE=INTERNET,PREF:jane@not.mail",
+                 "EMAIL;TYPE=INTERNET:a&b@x.org"});
+    QTest::newRow("cut-off element") << QByteArray("<contact><OPFContactCopyFirstName>tom") << QByteArray()
+                                     << Crlf({"N:;;;;", "FN:"});
+}
+
+void PimWritersTest::contactCard()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, notes);
+    QFETCH(QByteArray, body);
+    ContactInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.dwNotesLength = quint32(notes.size());
+    QCOMPARE(ContactCard(rec, QStringLiteral("U-2"), View(element), notes),
+             "BEGIN:VCARD\r\nVERSION:3.0\r\n" + body + "UID:U-2\r\nEND:VCARD\r\n");
+}
+
+void PimWritersTest::calendarEvent_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("summary");
+    QTest::addColumn<QByteArray>("description");
+    QTest::addColumn<QByteArray>("body");   // the lines between BEGIN:VEVENT and END:VEVENT
+    const auto event = [](const QList<QPair<QString, QString>> &fields) {
+        QByteArray children;
+        for (const auto &f : fields)
+            children += OlmXml::element(f.first, f.second);
+        return OlmXml::item(QStringLiteral("appointment"), children);
+    };
+    QTest::newRow("timed event in UTC")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-18T17:00:00"},
+                  {"OPFCalendarEventCopyLocation", "Over there"},
+                  {"OPFCalendarEventCopyModDate", "2018-06-21T01:43:27"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-18T16:30:00"},
+                  {"OPFCalendarEventCopyUUID", "FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "0"}})
+        << QByteArray("Lunch, then talk") << QByteArray("Bring &lt;notes&gt; &amp;amp; pens\r\nOK")
+        << Crlf({"UID:FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB", "DTSTAMP:20180621T014327Z",
+                 "SUMMARY:Lunch\\, then talk", "LOCATION:Over there", "DESCRIPTION:Bring <notes> &amp\\; pens\\nOK",
+                 "DTSTART:20180618T163000Z", "DTEND:20180618T170000Z"});
+    // All-day items run from local midnight to local midnight.
+    QTest::newRow("all-day event as dates")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-20T22:00:00"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-19T22:00:00"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "1"}})
+        << QByteArray("Holiday") << QByteArray()
+        << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:Holiday", "DTSTART;VALUE=DATE:20180620",
+                 "DTEND;VALUE=DATE:20180621"});
+    QTest::newRow("no times, garbage stamp")
+        << event({{"OPFCalendarEventCopyModDate", "yesterday"}, {"OPFCalendarEventCopySummary", "From XML"}})
+        << QByteArray() << QByteArray() << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:From XML"});
+}
+
+void PimWritersTest::calendarEvent()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, summary);
+    QFETCH(QByteArray, description);
+    QFETCH(QByteArray, body);
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    rec.pSummary = summary.isEmpty() ? nullptr : summary.data();
+    rec.dwDescriptionLength = quint32(description.size());
+    QCOMPARE(CalendarEventFile(rec, QStringLiteral("U-3"), View(element), description, "20240305T101112Z"),
+             QByteArray(kHead) + "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\nEND:VCALENDAR\r\n");
+}
+
+QTEST_MAIN(PimWritersTest)
+#include "tst_pimwriters.moc"

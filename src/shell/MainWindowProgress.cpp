@@ -254,13 +254,14 @@ void QZovuvozivMainWindow::SetFinishSettings()
     if (stopDlgObj3)
         stopDlgObj3->hide();
     const SaveOutcome outcome = m_SavingThread.outcome();
-    if (outcome.failed > 0) {
+    const QString problem = SaveProblemText(outcome);
+    if (!problem.isEmpty()) {
         // Never success when something was not written; the marks stay for another try.
-        ShowMessageBox(nullptr, SaveFailedText(outcome.failed));
+        ShowMessageBox(nullptr, problem);
         bStopFlag = false;
         return;
     }
-    ShowMessageBox(nullptr, SaveSuccessText());
+    ShowMessageBox(nullptr, SaveSuccessText(), SuccessIconStyle());
     if (QTreeWidgetItem *root = m_pFolderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);

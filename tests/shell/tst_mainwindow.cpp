@@ -27,6 +27,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QComboBox>
 #include <QtTest>
 
 namespace {
@@ -77,12 +78,17 @@ private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
     QStringList m_messages;
     QTemporaryDir m_dir;
+    QStringList m_icons;
 };
 
 void MainWindowTest::initTestCase()
 {
     InitShellResources();
-    ShellHooks::messageBox = [this](const QString &text, const QString &) { m_messages << text; };
+    m_icons.clear();
+    ShellHooks::messageBox = [this](const QString &text, const QString &icon) {
+        m_messages << text;
+        m_icons << icon;
+    };
 }
 
 void MainWindowTest::init()
@@ -335,27 +341,63 @@ void MainWindowTest::viewsMarkTheirFolders()
 
 void MainWindowTest::saveStartRefusals()
 {
+    // Mail only: every kind it holds has a writer that writes, so the save can succeed.
+    TestArchiveBuilder b;
+    for (int i = 0; i < 3; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(i);
+        m.body = QStringLiteral("body");
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    const QString path = m_dir.filePath(QStringLiteral("mail.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(b.finish());
+    f.close();
     QZovuvozivMainWindow w;
-    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 20000);
     w.m_pInformationDlg->close();
     m_messages.clear();
+    m_icons.clear();
     // Too little space.
     ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
     int asked = 0;
     ShellHooks::freeSpace = [&asked](const QString &) { return ++asked == 1 ? qint64(10) : qint64(1) << 40; };
     w.OnSaveAs();
     QVERIFY(w.m_pSaveAsWindow->isVisible());
+    // Apple Mail mailboxes: a format whose writer writes, so the end can be a success.
+    auto *format = w.m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"));
+    QVERIFY(format);
+    format->setCurrentIndex(bforQConverterFO ? 0 : 2);
     w.m_pSaveAsWindow->OnSaveAsOk();
     QCOMPARE(m_messages.value(0), QStringLiteral("\nInsufficient disk space. Select another location to save recovered data."));
     // Closing the message starts over; with room the save starts and ends.
     QTRY_VERIFY_WITH_TIMEOUT(m_messages.size() >= 2, 20000);
     QTRY_VERIFY(!w.m_SavingThread.isRunning());
     QCOMPARE(m_messages.last(), QStringLiteral("\nFiles Saved Successfully."));
+    QCOMPARE(m_icons.last(), SuccessIconStyle());
     // A finished save clears every check mark.
     QCOMPARE(int(StartFldrAtrib->bState), 3);
     QVERIFY(w.m_pActionSaveRepaired->isEnabled());
+    // A format whose writer does not write yet is never reported as saved; the marks stay.
+    QTreeWidgetItem *root = w.m_pFolderTree->topLevelItem(0);
+    root->setCheckState(0, Qt::Checked);
+    w.m_pParseDatabase->LeftTreeWidgetItem(root);
+    m_messages.clear();
+    m_icons.clear();
+    w.OnSaveAs();
+    format->setCurrentIndex(bforQConverterFO ? 1 : 0);
+    QDir(m_dir.path()).remove(QStringLiteral("RepairedOLMfile.olm"));
+    w.m_pSaveAsWindow->OnSaveAsOk();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !w.m_SavingThread.isRunning(), 20000);
+    QVERIFY2(m_messages.last().startsWith(QLatin1String("\nNot saved: ")), qPrintable(m_messages.join(QLatin1Char('|'))));
+    QCOMPARE(m_icons.last(), MarkIconStyle());
+    QCOMPARE(int(StartFldrAtrib->bState), 1);
     // Nothing checked: the select message.
+    root->setCheckState(0, Qt::Unchecked);
+    w.m_pParseDatabase->LeftTreeWidgetItem(root);
     m_messages.clear();
     w.OnSavingFiles();
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nSelect a folder to save.")});

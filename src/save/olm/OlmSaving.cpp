@@ -1,6 +1,6 @@
 // The OLM archive writer of save type 0, called once after the walk. It walks the messages of the
 // listed folders and the items of the selected kinds, honours the stop and reports each item; it
-// writes no archive yet.
+// writes no archive yet, and says so.
 
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
@@ -29,7 +29,9 @@ void QMailSavingThread::OLMSaving(QString folderIds)
         for (const QString &part : folderIds.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             bool ok = false;
             const qulonglong id = part.toULongLong(&ok, 10);
-            if (ok && !tickItems(run->messagesOf(qint64(id)).size(), text))
+            const qint64 count = ok ? run->messagesOf(qint64(id)).size() : 0;
+            reportNotWritten(QStringLiteral("OLM file"), count);
+            if (!tickItems(count, text))
                 return;
         }
     }
@@ -40,7 +42,10 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     } kinds[] = {{cont, CountRecords(TmpCTRCPtrStart)}, {cal, CountRecords(TmpCLRCPtrStart)},
                  {task, CountRecords(TmpTSRCPtrStart)}, {note, CountRecords(TmpNTRCPtrStart)}};
     for (const auto &kind : kinds) {
-        if (kind.selected && !tickItems(kind.count, text))
+        if (!kind.selected)
+            continue;
+        reportNotWritten(QStringLiteral("OLM file"), kind.count);
+        if (!tickItems(kind.count, text))
             return;
     }
 }

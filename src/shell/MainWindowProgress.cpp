@@ -52,6 +52,10 @@ bool anyRecords()
 
 void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
 {
+    // A stop question still open belongs to the run that just ended: an answer given later
+    // could not be honoured, and the summary must not open on top of it.
+    if (stopDlgObj3)
+        stopDlgObj3->hide();
     setViewsEnabled(true);
     if (m_pProgressInfo)
         m_pProgressInfo->hide();
@@ -119,6 +123,8 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
 
 void QZovuvozivMainWindow::OnInformationDlg()
 {
+    if (stopDlgObj3)
+        stopDlgObj3->hide();
     // Modal, but opened without a nested event loop: this runs from a queued signal.
     m_pInformationDlg = new InformationDlg(nullptr);
     m_pInformationDlg->setAttribute(Qt::WA_DeleteOnClose);

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTreeWidget>
 
@@ -62,6 +63,14 @@ void QParseDatabase::ConnectSignals()
         disconnect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), nullptr, nullptr);
         connect(pZovuvozivWin->m_pFolderTree, SIGNAL(itemClicked(QTreeWidgetItem *, int)), this,
                 SLOT(ShowindivisualMailItemsInfo(QTreeWidgetItem *, int)));
+        // Moving with the keys shows the folder as a click does. A mouse press also moves the
+        // current item, but its click follows and shows the folder then.
+        QTreeWidget *tree = pZovuvozivWin->m_pFolderTree;
+        disconnect(tree, SIGNAL(currentItemChanged(QTreeWidgetItem *, QTreeWidgetItem *)), nullptr, nullptr);
+        connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree](QTreeWidgetItem *current) {
+            if (current && tree->hasFocus() && QGuiApplication::mouseButtons() == Qt::NoButton)
+                ShowindivisualMailItemsInfo(current, 0);
+        });
     }
     connect(StartButton, SIGNAL(clicked()), this, SLOT(OnStartScan()));
     connect(StartButton, SIGNAL(pressed()), this, SLOT(OnPressed()));

@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSemaphore>
@@ -68,6 +69,7 @@ private Q_SLOTS:
     void roadOfOneArchive();
     void refusesForeignFile();
     void stopScanThenScanAgain();
+    void scanEndClosesStopQuestion();
     void reopenQuestion();
     void viewsMarkTheirFolders();
     void saveStartRefusals();
@@ -282,6 +284,35 @@ void MainWindowTest::stopScanThenScanAgain()
     scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 30000);
     QCOMPARE(MailItemCount, qint64(4000));
+    w.m_pInformationDlg->close();
+}
+
+void MainWindowTest::scanEndClosesStopQuestion()
+{
+    const QString path = m_dir.filePath(QStringLiteral("ends.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(largeArchive(50));
+    f.close();
+    QZovuvozivMainWindow w;
+    w.show();
+    // The question is open when the scan reaches its end.
+    QSemaphore release;
+    auto hold = connect(w.m_pParseDatabase->scanner(), &QFolderInformationThread::OnInitialSettings,
+                        w.m_pParseDatabase->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
+    scan(w, path);
+    QTRY_VERIFY(w.m_pProgressInfo);
+    w.m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    QTRY_VERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
+    QPointer<StopDlg> question = stopDlgObj3;
+    release.release();
+    disconnect(hold);
+    QVERIFY(w.m_pParseDatabase->scanner()->wait(30000));
+    // The question closes first; then the summary shows, never on top of an open question.
+    QTRY_VERIFY_WITH_TIMEOUT(w.m_pInformationDlg != nullptr, 30000);
+    QVERIFY(!question || !question->isVisible());
+    QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!bStopFlag);
     w.m_pInformationDlg->close();
 }
 

@@ -3,6 +3,7 @@
 
 #include "save/SaveType.h"
 #include "scanner/ScanGlobals.h"
+#include "shell/Edition.h"
 #include "shell/InformationDlg.h"
 #include "shell/QProgressInfo.h"
 #include "shell/SaveAsWindow.h"
@@ -35,6 +36,7 @@ private Q_SLOTS:
 
     void saveLog_data();
     void saveLog();
+    void windowTitles();
 
 private:
     QStringList m_messages;
@@ -232,6 +234,19 @@ void ProgressTest::saveLog()
     const QStringList logs = QDir(dir.path()).entryList({QStringLiteral("logfile(*).txt")}, QDir::Files);
     QCOMPARE(logs.size(), choice == QLatin1String("ok") ? 1 : 0);
     QVERIFY(summary.isVisible());   // the summary stays open
+}
+
+void ProgressTest::windowTitles()
+{
+    // No window shows the forms' placeholder title: each names the product.
+    QProgressInfo scan(nullptr, ProgressKind::Scan);
+    QProgressInfo save(nullptr, ProgressKind::Save);
+    SaveAsWindow saveAs;
+    InformationDlg summary;
+    for (QWidget *window : std::initializer_list<QWidget *>{&scan, &save, &saveAs, &summary}) {
+        QVERIFY2(window->windowTitle() != QLatin1String("Dialog"), window->metaObject()->className());
+        QCOMPARE(window->windowTitle(), EditionName());
+    }
 }
 
 QTEST_MAIN(ProgressTest)

@@ -31,7 +31,7 @@ struct SaveOutcome {
 inline const char kSaveItemsFailedText[] = "\n%1 item(s) could not be saved. Files Saved Partially.";
 QString SaveFailedText(qint64 failed);
 // Names what the save could not write yet, for the end message.
-inline const char kSaveNotWrittenText[] = "\nNot saved: %1. This version does not write them yet.";
+inline const char kSaveNotWrittenText[] = "\nThis version cannot save: %1.";
 // The end message of a save with failed or unwritten items; "" when everything was written.
 QString SaveProblemText(const SaveOutcome &outcome);
 

@@ -331,10 +331,10 @@ void SavingThreadTest::endTexts_data()
     QTest::newRow("all written") << 0 << QStringList{} << "";
     QTest::newRow("failures") << 3 << QStringList{} << "\n3 item(s) could not be saved. Files Saved Partially.";
     QTest::newRow("kinds not written") << 0 << QStringList{"contacts", "notes"}
-                                       << "\nNot saved: contacts, notes. This version does not write them yet.";
+                                       << "\nThis version cannot save: contacts, notes.";
     QTest::newRow("both") << 1 << QStringList{"EML files"}
                           << "\n1 item(s) could not be saved. Files Saved Partially."
-                             "\nNot saved: EML files. This version does not write them yet.";
+                             "\nThis version cannot save: EML files.";
 }
 
 void SavingThreadTest::endTexts()

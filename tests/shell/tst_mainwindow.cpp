@@ -423,7 +423,7 @@ void MainWindowTest::saveStartRefusals()
     QDir(m_dir.path()).remove(QStringLiteral("RepairedOLMfile.olm"));
     w.m_pSaveAsWindow->OnSaveAsOk();
     QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !w.m_SavingThread.isRunning(), 20000);
-    QVERIFY2(m_messages.last().startsWith(QLatin1String("\nNot saved: ")), qPrintable(m_messages.join(QLatin1Char('|'))));
+    QVERIFY2(m_messages.last().startsWith(QLatin1String("\nThis version cannot save: ")), qPrintable(m_messages.join(QLatin1Char('|'))));
     QCOMPARE(m_icons.last(), MarkIconStyle());
     QCOMPARE(int(StartFldrAtrib->bState), 1);
     // Nothing checked: the select message.

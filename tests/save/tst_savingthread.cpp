@@ -288,6 +288,8 @@ void SavingThreadTest::ticksPerItem_data()
     QTest::newRow("OLM: listed folders and the selected kinds") << int(SaveTypeOLM)
         << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44" << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 7
         << QStringList{"Saving Mail Folders..."} << QStringList{"OLM file"};
+    QTest::newRow("OLM: empty folders still make no file") << int(SaveTypeOLM) << "2:501:0 1:502:0"
+        << "mail:503:2" << 0 << QStringList{} << QStringList{"OLM file"};
     // A checked folder with nothing in it gives nothing to write.
     QTest::newRow("package: empty contacts folder") << int(SaveTypeRGE) << "2:501:0 1:502:41"
         << "contact:503:2" << 0 << QStringList{} << QStringList{};

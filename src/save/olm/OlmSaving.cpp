@@ -24,14 +24,14 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     SaveRun *run = currentRun();
     if (!run)
         return;
+    // The save's one output file is not made yet, whatever the selection holds.
+    reportNotWritten(QStringLiteral("OLM file"), 1);
     const QString text = QStringLiteral("Saving Mail Folders...");
     if (mail) {
         for (const QString &part : folderIds.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
             bool ok = false;
             const qulonglong id = part.toULongLong(&ok, 10);
-            const qint64 count = ok ? run->messagesOf(qint64(id)).size() : 0;
-            reportNotWritten(QStringLiteral("OLM file"), count);
-            if (!tickItems(count, text))
+            if (ok && !tickItems(run->messagesOf(qint64(id)).size(), text))
                 return;
         }
     }
@@ -42,10 +42,7 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     } kinds[] = {{cont, CountRecords(TmpCTRCPtrStart)}, {cal, CountRecords(TmpCLRCPtrStart)},
                  {task, CountRecords(TmpTSRCPtrStart)}, {note, CountRecords(TmpNTRCPtrStart)}};
     for (const auto &kind : kinds) {
-        if (!kind.selected)
-            continue;
-        reportNotWritten(QStringLiteral("OLM file"), kind.count);
-        if (!tickItems(kind.count, text))
+        if (kind.selected && !tickItems(kind.count, text))
             return;
     }
 }

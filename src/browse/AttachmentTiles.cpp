@@ -89,8 +89,10 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
         return;
     const FileOffsetNode *entry = attachmentEntry(url);
     // A compressed entry's bytes are not the attachment.
-    if (!entry || entry->bCompressed)
+    if (!entry || entry->bCompressed) {
+        TellAttachmentNotOpened(name);
         return;
+    }
     if (quint64(entry->llSize) > quint64(kMaxPreviewCopySize)) {
         ShowMessageBox(nullptr,
                        QCoreApplication::translate("QPreviewOfItems",
@@ -99,16 +101,22 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
         return;
     }
     const QString folder = AttachmentCopyFolder();
-    if (folder.isEmpty())
-        return;
     const QString copy = folder + QLatin1Char('/') + CleanAttachmentFileName(name);
-    if (!CopyEntryToFile(*entry, copy))
+    if (folder.isEmpty() || !CopyEntryToFile(*entry, copy)) {
+        TellAttachmentNotOpened(name);
         return;
+    }
     launcher.SetInitialSettings(PreviewerProgramPath(), copy);
     launcher.start();
 }
 
 } // namespace
+
+void TellAttachmentNotOpened(const QString &name)
+{
+    const QString shown = name.isEmpty() ? QStringLiteral("attachment") : name;
+    ShowMessageBox(nullptr, QString::fromLatin1(kAttachmentNotOpenedText).arg(shown), MarkIconStyle());
+}
 
 void ClearAttachmentTiles()
 {

@@ -8,6 +8,10 @@
 
 struct MailMessageFields;
 
+// Shown when an attachment cannot be copied out or shown; %1 names it.
+inline const char kAttachmentNotOpenedText[] = "\nThis attachment could not be opened:\n%1";
+void TellAttachmentNotOpened(const QString &name);
+
 // Removes the tiles shown before, then lays out one tile per attachment of fields (icon, name,
 // size, tool tip) and connects it to the preview controller. A mail without attachments leaves
 // the grid empty.

@@ -77,7 +77,7 @@ void setIconWithName(QTreeWidgetItem *row, int column, const char *path)
 
 QString MailSenderText(const char *fromNames)
 {
-    QString text = QString::fromLatin1(fromNames ? fromNames : "");
+    QString text = QString::fromUtf8(fromNames ? fromNames : "");
     if (text.count(QLatin1Char(';')) < 2) {
         text.remove(QLatin1Char(';'));
         return text;

@@ -71,9 +71,9 @@ QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
         .arg(safeContentType(a.contentType), QString::fromLatin1(bytes.toBase64()));
 }
 
-void showSender(QLabel *label, const QString &fromList)
+void showSender(QLabel *label, const MailMessageFields &fields)
 {
-    const QString sender = MailSenderLine(fromList);
+    const QString sender = MailSenderHeader(fields);
     if (sender.isEmpty()) {
         label->clear();
         return;
@@ -87,7 +87,7 @@ void showSender(QLabel *label, const QString &fromList)
 void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
 {
     QTextBrowser *header = Panes(w).mailHeaderText;
-    showSender(Panes(w).senderLabel, f.strFromList);
+    showSender(Panes(w).senderLabel, f);
     Panes(w).subjectLabel->setText(MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
         return QLatin1String(label) + MailListForm(list).toHtmlEscaped();
@@ -153,6 +153,12 @@ QString MailSenderLine(const QString &fromList)
     }
     const QString list = fromList.chopped(1);
     return list.mid(list.lastIndexOf(QLatin1Char(';')) + 1);
+}
+
+QString MailSenderHeader(const MailMessageFields &fields)
+{
+    const QString address = MailSenderLine(fields.strFromList);
+    return address.isEmpty() || fields.lastSenderName.isEmpty() ? address : fields.lastSenderName;
 }
 
 QString MailSubjectLine(const char *subject)

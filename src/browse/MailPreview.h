@@ -18,6 +18,9 @@ extern QString g_mailPreviewMarkerLine;
 
 // The sender line: of a list "a;" the address, of "a;b;" the last one; "" for an empty list.
 QString MailSenderLine(const QString &fromList);
+// The sender as the preview header shows it: the last sender's name as written, or its bare
+// address when it has no name; "" without an address.
+QString MailSenderHeader(const MailMessageFields &fields);
 // "<no subject>" for a mail without one; otherwise the subject less one trailing ';'.
 QString MailSubjectLine(const char *subject);
 // A ';'-terminated list as shown: the last ';' dropped, the others followed by two blanks.

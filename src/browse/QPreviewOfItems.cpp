@@ -1,5 +1,6 @@
 #include "browse/QPreviewOfItems.h"
 
+#include "browse/AttachmentTiles.h"
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
 #include "scanner/DateConverter.h"
@@ -90,6 +91,7 @@ void AppendPreviewLine(const QString &label, const QString &value)
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)
 {
     pZovuvozivWinTemp = pZovuvozivWin;
+    connect(&m_previewThread, &ThreadOLMPreview::openFailed, this, &TellAttachmentNotOpened, Qt::QueuedConnection);
 }
 
 QPreviewOfItems::~QPreviewOfItems()

@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMutexLocker>
+#include <QPointer>
 #include <QUrl>
 
 ThreadOLMPreview::ThreadOLMPreview(QObject *parent) : QThread(parent)
@@ -58,16 +59,23 @@ void ThreadOLMPreview::run()
 void ThreadOLMPreview::launchOne(const QString &app, const QString &file)
 {
     const QFileInfo info(file);
-    if (!info.isFile() || !info.exists())
+    if (!info.isFile() || !info.exists()) {
+        Q_EMIT openFailed(file);
         return;
+    }
     if (app.isEmpty()) {
         // The desktop's services belong to the GUI thread.
         const QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [url] { OpenUrl(url); }, Qt::QueuedConnection);
+        const QPointer<ThreadOLMPreview> self(this);
+        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, url, file] {
+            if (!OpenUrl(url) && self)
+                Q_EMIT self->openFailed(file);
+        }, Qt::QueuedConnection);
         return;
     }
     // A previewer that cannot be ended is left alone, and no second one is started beside it.
     if (m_process.isRunning() && !m_process.terminate())
         return;
-    m_process.launch(app, file);
+    if (!m_process.launch(app, file))
+        Q_EMIT openFailed(file);
 }

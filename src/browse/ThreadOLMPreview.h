@@ -22,6 +22,11 @@ public:
     // start(); the newest request replaces one not yet taken. Starts nothing.
     void SetInitialSettings(QString app, QString file);
 
+Q_SIGNALS:
+    // The file could not be shown: it is gone, the previewer did not start, or the desktop
+    // refused it. Sent from the launcher's thread or the GUI thread.
+    void openFailed(QString file);
+
 protected:
     void run() override;
 

@@ -122,24 +122,23 @@ void parseSenders(const QString &element, AddressListLimit mode, QString *member
         *member = list;
 }
 
-// The display names of the named senders, as the scanner cuts them for the record (up to the
-// closing quote, commas removed) but decoded once and in full Unicode: the record keeps them
-// one byte per character.
-void parseSenderNames(const QString &element, QStringList *member)
+// The display names of the named senders for the writers' From line (up to the closing quote,
+// decoded once, commas removed), and the last sender's name as written for the preview.
+void parseSenderNames(const QString &element, QStringList *member, QString *last)
 {
     static const QLatin1String nameAttr("OPFContactEmailAddressName=\"");
     QStringList names;
-    for (const QString &entry : entriesBefore(element, "</emailAddress>")) {
+    const QStringList entries = entriesBefore(element, "</emailAddress>");
+    for (const QString &entry : entries) {
         const int at = entry.indexOf(nameAttr);
-        if (at < 0)
-            continue;
         const int from = at + nameAttr.size();
-        const int quote = entry.indexOf(QLatin1Char('"'), from);
+        const int quote = at < 0 ? -1 : entry.indexOf(QLatin1Char('"'), from);
+        const QString raw = quote < 0 ? QString() : entry.mid(from, quote - from);
+        if (&entry == &entries.last())
+            *last = UnescapeXmlEntities(raw, EntityForm::Scanned);
         if (quote < 0)
             continue;
-        QString name = entry.mid(from, quote - from);
-        name.remove(QLatin1Char(','));
-        names.append(UnescapeXmlEntities(name, EntityForm::Scanned));
+        names.append(UnescapeXmlEntities(QString(raw).remove(QLatin1Char(',')), EntityForm::Scanned));
     }
     if (!names.isEmpty())
         *member = names;
@@ -225,7 +224,7 @@ void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLi
         parseAttachments(text, f);
     if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
         parseSenders(text, mode, &f->strFromList);
-        parseSenderNames(text, &f->fromNames);
+        parseSenderNames(text, &f->fromNames, &f->lastSenderName);
     }
     if (elementText(piece, "<OPFMessageCopyToAddresses", &text))
         parseRecipients(text, ListKind::To, mode, &f->strToList);
@@ -263,6 +262,13 @@ QByteArray UpToFirstNul(const QByteArray &bytes)
 QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength)
 {
     return ReadArchiveBytes(llDataOffset, dwDataLength);
+}
+
+bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml)
+{
+    const qint64 expected =
+        qMin(qMin(dwDataLength, lSize - llDataOffset), qMin(kMaxArchiveTextRead, qint64(INT_MAX - 1)));
+    return expected > 0 && xml.size() == expected && xml.contains("</email>");
 }
 
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength)

@@ -28,6 +28,9 @@ struct MailMessageFields {
     QString strBccList;
     // Display names of the named senders in order, entities decoded (the writers' From line).
     QStringList fromNames;
+    // The last sender's display name as written (entities decoded, commas kept); empty when that
+    // sender has none. It belongs to the address the header shows.
+    QString lastSenderName;
     // One entry per attachment, each followed by ";". Built from attachments, which is what
     // code that pairs the values should use: a ";" inside a name cannot shift it.
     QString strAttachmentSizes;
@@ -65,6 +68,10 @@ QByteArray UpToFirstNul(const QByteArray &bytes);
 // kept: each value is cut at its own first NUL, so a zeroed stretch in a damaged body does not
 // hide the lists after it.
 QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength);
+// Whether xml, read at save time for a record at llDataOffset, is still what the scan found:
+// every byte there (the archive was not cut since) and an item close tag among them (a scanned
+// item always has one; an emptied or overwritten stretch has none).
+bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml);
 // The message's archive entry name, UTF-8 up to its first NUL; empty unless 0 < length <= 65535
 // and offset > 0.
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength);

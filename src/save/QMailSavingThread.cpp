@@ -14,6 +14,16 @@ QString SaveFailedText(qint64 failed)
     return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
 }
 
+QString SaveProblemText(const SaveOutcome &outcome)
+{
+    QString text;
+    if (outcome.failed > 0)
+        text += SaveFailedText(outcome.failed);
+    if (!outcome.notWritten.isEmpty())
+        text += QString::fromLatin1(kSaveNotWrittenText).arg(outcome.notWritten.join(QStringLiteral(", ")));
+    return text;
+}
+
 SaveRun::SaveRun() : attachments(tmpAtFOStart), messages(IndexMessagesByFolder(TmpMlrcPtrStart))
 {
     // Copies: the window may pick the next save's destination while this one still writes.
@@ -82,6 +92,12 @@ bool QMailSavingThread::tickItems(qint64 count, const QString &text)
         reportItem(text);
     }
     return true;
+}
+
+void QMailSavingThread::reportNotWritten(const QString &what, qint64 count)
+{
+    if (m_run && count > 0 && !m_run->notWritten.contains(what))
+        m_run->notWritten.append(what);
 }
 
 void QMailSavingThread::run()
@@ -204,10 +220,13 @@ void QMailSavingThread::finishRun(bool stopped)
         result.written = m_run->mail.written;
         result.failed = m_run->mail.failed;
         result.failures = m_run->mail.failures;
+        result.notWritten = m_run->notWritten;
     }
     m_run.reset();
     for (const QString &line : qAsConst(result.failures))
         qWarning().noquote() << "Not saved:" << line;
+    for (const QString &what : qAsConst(result.notWritten))
+        qWarning().noquote() << "Not written by this version:" << what;
     {
         QMutexLocker lock(&m_outcomeLock);
         m_outcome = result;

@@ -23,12 +23,17 @@ struct SaveOutcome {
     qint64 failed = 0;      // items that could not be written
     QStringList failures;   // one line per failed item, naming it
     bool stopped = false;   // the user stopped the save
+    QStringList notWritten; // kinds or formats asked for whose writer wrote nothing, once each
 };
 
 // The end message of a save that was not stopped but could not write everything. Like every
 // message it starts with a line feed.
 inline const char kSaveItemsFailedText[] = "\n%1 item(s) could not be saved. Files Saved Partially.";
 QString SaveFailedText(qint64 failed);
+// Names what the save could not write yet, for the end message.
+inline const char kSaveNotWrittenText[] = "\nThis version cannot save: %1.";
+// The end message of a save with failed or unwritten items; "" when everything was written.
+QString SaveProblemText(const SaveOutcome &outcome);
 
 class QMailSavingThread : public QThread {
     Q_OBJECT
@@ -83,6 +88,9 @@ protected:
     void reportItem(const QString &text);
     // count items, each a stop test and a report; false when the stop ended the walk.
     bool tickItems(qint64 count, const QString &text);
+    // A writer that cannot write its kind or format yet names it here when it was given count
+    // items, so the end of the save never reports them as saved.
+    void reportNotWritten(const QString &what, qint64 count);
     // The state of the save that runs; null outside run().
     SaveRun *currentRun() const { return m_run.get(); }
 

@@ -2,11 +2,10 @@
 
 #include <QDateTime>
 #include <QDebug>
-#include <QTimeZone>
 
 namespace {
 
-// Text without "Z" or an offset after its time is local time.
+// Text without "Z" or an offset after its time is UTC.
 bool hasZoneDesignator(const QString &text)
 {
     const int t = text.indexOf(QLatin1Char('T'));
@@ -18,22 +17,6 @@ bool hasZoneDesignator(const QString &text)
             return true;
     }
     return false;
-}
-
-// The machine's zone, looked up again only when TZ changes: the C library's local-time
-// conversion re-reads the zone file on every call, which dominated scans of large archives.
-QTimeZone localZone()
-{
-    thread_local QByteArray cachedTz;
-    thread_local QTimeZone cachedZone;
-    thread_local bool cached = false;
-    const QByteArray tz = qgetenv("TZ");
-    if (!cached || tz != cachedTz) {
-        cachedTz = tz;
-        cachedZone = QTimeZone::systemTimeZone();
-        cached = true;
-    }
-    return cachedZone;
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
@@ -83,16 +66,9 @@ bool parseFast(const QString &t, qint64 *secs)
             return false;
     }
     const qint64 wall = daysFromCivil(y, mo, d) * 86400 + h * 3600 + mi * 60 + se;
+    // The exporter writes its times without a designator, in UTC.
     if (i == t.size()) {
-        const QTimeZone zone = localZone();
-        if (!zone.isValid())
-            return false;
-        // The zone's offset at the wall time, corrected once across a change of offset.
-        auto offsetAt = [&](qint64 utc) { return zone.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, Qt::UTC)); };
-        qint64 utc = wall - offsetAt(wall);
-        const int second = offsetAt(utc);
-        utc = wall - second;
-        *secs = utc;
+        *secs = wall;
         return true;
     }
     if (t[i] == QLatin1Char('Z') && i + 1 == t.size()) {
@@ -117,13 +93,10 @@ bool parseFast(const QString &t, qint64 *secs)
 
 QDateTime parseIso(const QString &text)
 {
-    if (hasZoneDesignator(text))
-        return QDateTime::fromString(text, Qt::ISODate);
-    const QDateTime wall = QDateTime::fromString(text + QLatin1Char('Z'), Qt::ISODate);
-    const QTimeZone zone = localZone();
-    if (!wall.isValid() || !zone.isValid())
-        return QDateTime::fromString(text, Qt::ISODate);
-    return QDateTime(wall.date(), wall.time(), zone);
+    QDateTime dt = QDateTime::fromString(text, Qt::ISODate);
+    if (dt.isValid() && !hasZoneDesignator(text))
+        dt = QDateTime(dt.date(), dt.time(), Qt::UTC);
+    return dt;
 }
 
 } // namespace

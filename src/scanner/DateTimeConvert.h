@@ -3,6 +3,7 @@
 #include <QString>
 #include <QtGlobal>
 
-// ISO 8601 date-time to seconds since 1970. "Z" is UTC, an offset is applied, no designator means
-// the machine's local zone. Invalid text, or a time outside what 32 bits hold, gives 0 ("no time").
+// ISO 8601 date-time to seconds since 1970. "Z" is UTC, an offset is applied, and no designator
+// also means UTC: the exporter writes its times that way, whatever the machine's zone. Invalid
+// text, or a time outside what 32 bits hold, gives 0 ("no time").
 quint32 integertimeconverter(const QString &text);

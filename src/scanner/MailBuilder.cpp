@@ -7,8 +7,9 @@
 
 namespace {
 
-// "Name;" for every sender address that carries a name attribute, commas removed, as Latin-1.
-// The raw attribute text is kept (entities as stored); 1 to 99 characters or nothing.
+// "Name;" for every sender address that carries a name attribute, as UTF-8 with its character
+// references decoded, so names in any script and with commas or quotes are kept as written.
+// 1 to 99 characters or nothing.
 char *senderNames(std::string_view item)
 {
     const std::string_view list = ElementBytes(item, GetElementValue(item, "<OPFMessageCopyFromAddresses"));
@@ -22,14 +23,12 @@ char *senderNames(std::string_view item)
         const size_t quote = address.bytes.find('"', from);
         if (quote == std::string_view::npos)
             return true;
-        QString name = QString::fromUtf8(address.bytes.data() + from, int(quote - from));
-        name.remove(QLatin1Char(','));
-        joined += name + QLatin1Char(';');
+        joined += UnescapeXmlEntities(QString::fromUtf8(address.bytes.data() + from, int(quote - from)), EntityForm::Scanned) + QLatin1Char(';');
         return joined.size() < 100;
     });
     if (joined.isEmpty() || joined.size() > 99)
         return nullptr;
-    return MakeCString(joined.toLatin1());
+    return MakeCString(joined.toUtf8());
 }
 
 char *subjectText(std::string_view item)

@@ -10,7 +10,7 @@
 #include <QtGlobal>
 
 struct MailMLRC {
-    char *pFromNames;          // sender display names, "name;" each, Latin-1, or null
+    char *pFromNames;          // sender display names, "name;" each, UTF-8, or null
     char *pSubject;            // UTF-8 subject, or null
     quint32 dwReceivedTime;    // seconds since 1970, 0 when absent
     quint32 dwSentTime;

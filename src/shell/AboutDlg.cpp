@@ -4,6 +4,7 @@
 #include "platform/Edition.h"
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
+#include "shell/SupportLinks.h"
 
 #include "ui_AboutDialog.h"
 
@@ -145,12 +146,12 @@ void AboutDlg::GetSUpport()
 
 void AboutDlg::OpenLicense()
 {
-    OpenUrl(QUrl::fromLocalFile(HelpFilePath + QStringLiteral("/Eula.pdf")));
+    OpenFileOrTell(HelpFilePath + QStringLiteral("/Eula.pdf"));
 }
 
 void AboutDlg::OnSupportLinkActivated(const QString &link)
 {
-    OpenUrl(QUrl(link, QUrl::TolerantMode));
+    OpenAddressOrTell(QUrl(link, QUrl::TolerantMode), link);
 }
 
 void AboutDlg::FillChildRects()

@@ -60,7 +60,7 @@ bool WriteLogReport(const QString &folder, const QDateTime &when, QString *writt
     if (!ReplaceFileContents(path, LogReportText(), &why)) {
         qWarning() << "Failed to write the log report" << path << why;
         if (error)
-            *error = QString::fromUtf8(kLogFailedText);
+            *error = QString::fromUtf8(kLogFailedText) + QLatin1Char('\n') + QDir::toNativeSeparators(path);
         return false;
     }
     qDebug() << "log report written" << path;
@@ -115,7 +115,7 @@ void InformationDlg::savedetails()
     QString path;
     QString error;
     if (WriteLogReport(folder, when, &path, &error))
-        ShowMessageBox(nullptr, tr(kLogSavedText));
+        ShowMessageBox(nullptr, tr(kLogSavedText), SuccessIconStyle());
     else
         ShowMessageBox(nullptr, error);
 }

@@ -16,8 +16,8 @@ inline const char kLogFailedText[] = "\nThe log report could not be saved.";
 
 // Writes folder/logfile(<stamp of when>).txt: the 17 report lines for the archive last scanned
 // (its full path) and the five counts, in UTF-8. A file of that name is replaced. Every write is
-// checked; on failure nothing is left behind and error gets kLogFailedText. writtenPath gets the
-// report's path either way.
+// checked; on failure nothing is left behind and error gets kLogFailedText, a line feed and the
+// report's path. writtenPath gets the report's path either way.
 bool WriteLogReport(const QString &folder, const QDateTime &when, QString *writtenPath, QString *error);
 
 class InformationDlg : public QDialog {

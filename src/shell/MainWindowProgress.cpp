@@ -53,6 +53,10 @@ bool anyRecords()
 
 void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
 {
+    // A stop question still open belongs to the run that just ended: an answer given later
+    // could not be honoured, and the summary must not open on top of it.
+    if (stopDlgObj3)
+        stopDlgObj3->hide();
     setViewsEnabled(true);
     if (m_pProgressInfo)
         m_pProgressInfo->hide();
@@ -120,6 +124,8 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
 
 void QZovuvozivMainWindow::OnInformationDlg()
 {
+    if (stopDlgObj3)
+        stopDlgObj3->hide();
     // Modal, but opened without a nested event loop: this runs from a queued signal.
     m_pInformationDlg = new InformationDlg(nullptr);
     m_pInformationDlg->setAttribute(Qt::WA_DeleteOnClose);
@@ -255,13 +261,14 @@ void QZovuvozivMainWindow::SetFinishSettings()
     if (stopDlgObj3)
         stopDlgObj3->hide();
     const SaveOutcome outcome = m_SavingThread.outcome();
-    if (outcome.failed > 0) {
+    const QString problem = SaveProblemText(outcome);
+    if (!problem.isEmpty()) {
         // Never success when something was not written; the marks stay for another try.
-        ShowMessageBox(nullptr, SaveFailedText(outcome.failed));
+        ShowMessageBox(nullptr, problem);
         bStopFlag = false;
         return;
     }
-    ShowMessageBox(nullptr, SaveSuccessText());
+    ShowMessageBox(nullptr, SaveSuccessText(), SuccessIconStyle());
     if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);

@@ -14,6 +14,7 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QTreeWidget>
 
@@ -62,6 +63,13 @@ void QParseDatabase::ConnectSignals()
         QTreeWidget *tree = pZovuvozivWin->panes().folderTree;
         disconnect(tree, &QTreeWidget::itemClicked, nullptr, nullptr);
         connect(tree, &QTreeWidget::itemClicked, this, &QParseDatabase::ShowindivisualMailItemsInfo);
+        // Moving with the keys shows the folder as a click does. A mouse press also moves the
+        // current item, but its click follows and shows the folder then.
+        disconnect(tree, &QTreeWidget::currentItemChanged, nullptr, nullptr);
+        connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree](QTreeWidgetItem *current) {
+            if (current && tree->hasFocus() && QGuiApplication::mouseButtons() == Qt::NoButton)
+                ShowindivisualMailItemsInfo(current, 0);
+        });
     }
     connect(StartButton, &QPushButton::clicked, this, &QParseDatabase::OnStartScan);
     connect(StartButton, &QPushButton::pressed, this, &QParseDatabase::OnPressed);

@@ -1,5 +1,6 @@
 #include "shell/SaveAsWindow.h"
 
+#include "platform/Edition.h"
 #include "shell/SheetButtonStyle.h"
 #include "ui_SaveWin.h"
 
@@ -8,6 +9,7 @@
 SaveAsWindow::SaveAsWindow(QWidget *parent) : QDialog(parent), ui(new Ui::SaveWin)
 {
     ui->setupUi(this);
+    setWindowTitle(EditionName());   // the form's own title is a placeholder
     connect(ui->OKButton, &QPushButton::clicked, this, &SaveAsWindow::OnSaveAsOk);
     setWindowFlags(Qt::Sheet);
     setWindowModality(Qt::WindowModal);

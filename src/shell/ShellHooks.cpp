@@ -15,6 +15,11 @@ QString MarkIconStyle()
     return QStringLiteral("border-image:url(:/images/Mark.png);");
 }
 
+QString SuccessIconStyle()
+{
+    return QStringLiteral("border-image:url(:/images/Check.png);");
+}
+
 void ShowMessageBox(QWidget *parent, const QString &text, const QString &iconStyle)
 {
     if (ShellHooks::messageBox) {

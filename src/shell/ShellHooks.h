@@ -21,6 +21,8 @@ extern std::function<void(const QString &text, const QString &iconStyle)> messag
 
 // "border-image:url(:/images/Mark.png);", the icon of most messages.
 QString MarkIconStyle();
+// "border-image:url(:/images/Check.png);", the icon of a message that reports success.
+QString SuccessIconStyle();
 
 // Shows the general message box modally (or hands the text to the test hook).
 void ShowMessageBox(QWidget *parent, const QString &text, const QString &iconStyle = MarkIconStyle());

@@ -4,7 +4,10 @@
 #include "platform/Edition.h"
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 namespace {
@@ -14,13 +17,31 @@ QString setting(const char *key)
     return ReadPlistString(strPlistPath, QLatin1String(key));
 }
 
-// Non-ASCII text is kept as it is; an address that does not parse opens nothing.
+// Non-ASCII text is kept as it is; an address that does not parse opens nothing and says so.
 void openAddress(const QString &address)
 {
-    OpenUrl(QUrl(address, QUrl::TolerantMode));
+    OpenAddressOrTell(QUrl(address, QUrl::TolerantMode), address);
 }
 
 } // namespace
+
+bool OpenAddressOrTell(const QUrl &url, const QString &shown)
+{
+    if (OpenUrl(url))
+        return true;
+    const QString name = shown.isEmpty() ? QString::fromLatin1(kNoAddressText) : shown;
+    ShowMessageBox(nullptr, QString::fromLatin1(kOpenAddressFailedText).arg(name));
+    return false;
+}
+
+bool OpenFileOrTell(const QString &path)
+{
+    // The desktop's opener reports success before its viewer finds the file missing.
+    if (QFileInfo(path).isFile() && OpenUrl(QUrl::fromLocalFile(path)))
+        return true;
+    ShowMessageBox(nullptr, QString::fromLatin1(kOpenFileFailedText).arg(QDir::toNativeSeparators(path)));
+    return false;
+}
 
 QString GetGenerateTicket()
 {

@@ -1,9 +1,20 @@
 #pragma once
 // The Help menu's links. Each getter reads its settings key from strPlistPath afresh, so an edited
 // settings file takes effect without a restart; a missing file or key gives an empty address.
-// Nothing here reports a failure: a link that cannot be opened simply opens nothing.
+// A link or file that cannot be opened is named to the user in a message.
 
 #include <QString>
+
+class QUrl;
+
+inline const char kOpenAddressFailedText[] = "\nThis address could not be opened:\n%1";
+inline const char kOpenFileFailedText[] = "\nThis file could not be opened:\n%1";
+inline const char kNoAddressText[] = "(no address is set)";
+
+// Hands url to the desktop; when that fails, a message names shown (the address as written).
+bool OpenAddressOrTell(const QUrl &url, const QString &shown);
+// Opens a local file with the desktop's viewer; a missing file or a refusal is named in a message.
+bool OpenFileOrTell(const QString &path);
 
 QString GetGenerateTicket();   // "SubmitEnquiryLink"
 QString GetEmailSupport();     // "EmailToSupport", the bare address

@@ -32,6 +32,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTreeWidget>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <csignal>
@@ -142,6 +143,8 @@ private Q_SLOTS:
     void previewerEndedByItsIdOnly();
     void launchNeverWaitsForAnEarlierOne();
     void withoutPreviewerTheDesktopOpens();
+    void launchFailuresAreReported_data();
+    void launchFailuresAreReported();
 
 private:
     void open(QZovuvozivMainWindow &w, const QString &path);
@@ -340,8 +343,11 @@ void AttachmentTilesTest::pressedEntries()
         QTest::qWait(100);
         QCOMPARE(g_recorder.count(), 0);
         QVERIFY(QDir(copyFolder()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden).isEmpty());
-        const QStringList expected = tooLarge ? QStringList{"\nFile size is greater than 10Mb.\n Preview is not available."}
-                                              : QStringList{};
+        // An attachment that cannot be shown is named to the user.
+        const QStringList expected =
+            tooLarge ? QStringList{"\nFile size is greater than 10Mb.\n Preview is not available."}
+                     : QStringList{QStringLiteral("\nThis attachment could not be opened:\n")
+                                   + (listed.isEmpty() ? QStringLiteral("attachment") : listed)};
         QCOMPARE(g_recorder.messages, expected);
         return;
     }
@@ -561,6 +567,31 @@ void AttachmentTilesTest::withoutPreviewerTheDesktopOpens()
     QTRY_COMPARE(g_recorder.opened.size(), 1);
     QCOMPARE(g_recorder.opened.constFirst(), QUrl::fromLocalFile(file));
     QCOMPARE(g_recorder.count(), 0);
+}
+
+void AttachmentTilesTest::launchFailuresAreReported_data()
+{
+    QTest::addColumn<QString>("how");   // what goes wrong
+    QTest::newRow("copy gone") << "gone";
+    QTest::newRow("previewer does not start") << "no start";
+    QTest::newRow("desktop refuses") << "desktop";
+}
+
+void AttachmentTilesTest::launchFailuresAreReported()
+{
+    QFETCH(QString, how);
+    const QString file = m_work.filePath(QStringLiteral("shown.txt"));
+    writeFile(file, "text");
+    if (how == QLatin1String("gone"))
+        QFile::remove(file);
+    PreviewerHooks::startProgram = [](const QString &, const QStringList &) { return qint64(0); };
+    DesktopOpener::hook = [](const QUrl &) { return false; };
+    ThreadOLMPreview launcher;
+    QSignalSpy failed(&launcher, &ThreadOLMPreview::openFailed);
+    launcher.SetInitialSettings(how == QLatin1String("desktop") ? QString() : m_previewer, file);
+    launcher.start();
+    QTRY_COMPARE(failed.count(), 1);
+    QCOMPARE(failed.constFirst().constFirst().toString(), file);
 }
 
 QTEST_MAIN(AttachmentTilesTest)

@@ -8,6 +8,7 @@
 #include "TestArchiveBuilder.h"
 #include "browse/BrowseGlobals.h"
 #include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "shell/QParseDatabase.h"
@@ -170,6 +171,7 @@ private Q_SLOTS:
     void clickSwitchesView_data();
     void clickSwitchesView();
     void recoveredItemsGetTheirOwnFolder1();
+    void keyboardShowsTheCurrentFolder();
     void cleanUp();
 
 private:
@@ -535,6 +537,47 @@ void FolderTreeTest::clickSwitchesView()
     QCOMPARE(m_window->panes().mailHeaderArea->isVisible(), mailPanes);
     QCOMPARE(m_window->panes().htmlPreview->isVisible(), mailPanes);
     QCOMPARE(m_window->panes().textPreview->isVisible(), !mailPanes);
+}
+
+// The rows the list shows: each row's record position.
+QStringList listedRows(QTreeWidget *list)
+{
+    QStringList rows;
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+        rows << list->topLevelItem(i)->data(0, ItemIndexRole).toString();
+    return rows;
+}
+
+void FolderTreeTest::keyboardShowsTheCurrentFolder()
+{
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    scanBytes(f.readAll());
+    build();
+    m_window->show();
+    QApplication::setActiveWindow(m_window);
+    tree()->setFocus();
+    QTRY_VERIFY(tree()->hasFocus());
+    QTreeWidgetItem *inbox = findItem(tree(), QStringLiteral("Outlook PST/Inbox"));
+    QVERIFY(inbox);
+    tree()->setCurrentItem(inbox);
+    QTRY_VERIFY(!ItemListFillRunning());
+    QStringList seen{listedRows(m_window->panes().itemList).join(QLatin1Char(','))};
+    // Every move with the keys shows what a click on the new current folder shows.
+    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Home}) {
+        QTreeWidgetItem *before = tree()->currentItem();
+        QTest::keyClick(tree(), key);
+        QTreeWidgetItem *current = tree()->currentItem();
+        QVERIFY(current && current != before);
+        QTRY_VERIFY(!ItemListFillRunning());
+        const QStringList byKey = listedRows(m_window->panes().itemList);
+        db()->ShowindivisualMailItemsInfo(current, 0);
+        QTRY_VERIFY(!ItemListFillRunning());
+        QCOMPARE(byKey, listedRows(m_window->panes().itemList));
+        seen << byKey.join(QLatin1Char(','));
+    }
+    // The folders differ: the list followed the keys rather than staying put.
+    QVERIFY2(QSet<QString>(seen.begin(), seen.end()).size() >= 2, qPrintable(seen.join(QLatin1Char('|'))));
 }
 
 void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()

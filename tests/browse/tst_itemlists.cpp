@@ -155,7 +155,9 @@ void ItemListsTest::senderText_data()
     QTest::newRow("two") << QByteArray("Ann;Bob;") << QStringLiteral("Bob");
     QTest::newRow("three") << QByteArray("Ann;Bob;Cy Ng;") << QStringLiteral("Cy Ng");
     // The scan keeps names as single bytes: they read back as Latin-1.
-    QTest::newRow("latin-1") << QByteArray("Ren\xe9;") << QStringLiteral("Ren\u00e9");
+    QTest::newRow("accented") << QByteArray("Ren\xc3\xa9;") << QStringLiteral("Ren\u00e9");
+    QTest::newRow("Korean") << QByteArray("\xec\x96\x91\xec\xa0\x95\xec\x84\x9d;") << QString::fromUtf8("양정석");
+    QTest::newRow("comma and quotes kept") << QByteArray("O'Brien, Pat;Team \"Core\";") << QStringLiteral("Team \"Core\"");
 }
 
 void ItemListsTest::senderText()

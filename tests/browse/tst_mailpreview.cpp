@@ -8,6 +8,7 @@
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/ItemListMailRow.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/SafePreviewDocument.h"
@@ -145,6 +146,7 @@ private Q_SLOTS:
     void inlinePictures();
     void markerLineShowsTextPreview();
     void hostileTextStaysInert();
+    void senderNamesShownAsWritten();
 
 private:
     QString writeArchive(const QString &name, const TestArchiveBuilder &b);
@@ -221,7 +223,8 @@ void MailPreviewTest::sampleMails_data()
     QTest::newRow("inbox, Korean subject")
         << "Inbox" << "Outlook PST"
         << QString::fromUtf8("[ubuntu-ko] 우분투 시작 안내서의 10. Tips & Trick 의 번역이 일단락되었습니다.")
-        << "dasomoli@gmail.com" << "To: ubuntu-ko@lists.ubuntu.com" << "Wed, 11 Jan 2006 05:17:59 AM"
+        << QString::fromUtf8("양정석") << "To: ubuntu-ko@lists.ubuntu.com"
+        << "Wed, 11 Jan 2006 05:17:59 AM"
         << "10. Tips & Tricks";
     // These three have no sent time: no date rather than 1970.
     QTest::newRow("drafts, Japanese") << "Drafts" << "Outlook PST" << QString::fromUtf8("パーティーは何時ですか？")
@@ -473,7 +476,7 @@ void MailPreviewTest::hostileTextStaysInert()
     QCOMPARE(w.panes().subjectLabel->textFormat(), Qt::PlainText);
     QCOMPARE(w.panes().subjectLabel->text(), QStringLiteral("<i>Urgent</i> <img src='%1'>").arg(file));
     QCOMPARE(w.panes().senderLabel->textFormat(), Qt::PlainText);
-    QCOMPARE(w.panes().senderLabel->text(), QStringLiteral("<b>boss@x</b>"));
+    QCOMPARE(w.panes().senderLabel->text(), QStringLiteral("Boss"));
     QCOMPARE(w.panes().dateLabel->textFormat(), Qt::PlainText);
     // The recipients block is rich text, its address shown as written.
     QCOMPARE(w.panes().recipientsLabel->textFormat(), Qt::RichText);
@@ -484,6 +487,52 @@ void MailPreviewTest::hostileTextStaysInert()
     QVERIFY(qobject_cast<SafePreviewDocument *>(doc));
     QCOMPARE(w.panes().htmlPreview->toPlainText().left(1), QStringLiteral("x"));
     QVERIFY(laidOutHeight(doc) < kPictureSide);
+}
+
+void MailPreviewTest::senderNamesShownAsWritten()
+{
+    // Attribute text as the exporter writes it, and the name the list and the header show.
+    struct Row {
+        const char *attribute;
+        const char *shown;
+    };
+    const Row rows[] = {
+        {"양정석", "양정석"},
+        {"李雷", "李雷"},
+        {"Γιώργος Δήμου", "Γιώργος Δήμου"},
+        {"דוד לוי", "דוד לוי"},
+        {"O&#x27;Brien, Pat", "O'Brien, Pat"},
+        {"Team &quot;Core&quot;", "Team \"Core\""},
+        {"&#26446;&#x96F7; &amp; Co", "李雷 & Co"},
+    };
+    const int count = int(sizeof rows / sizeof rows[0]);
+    TestArchiveBuilder b;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray from = addressXml(QStringLiteral("s%1@x").arg(i).toUtf8(), rows[i].attribute);
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   emailXml({}, QStringLiteral("body"), QStringLiteral("Mail %1").arg(i), from, QByteArray(),
+                            QStringLiteral("2018-06-21T03:26:4%1").arg(i)));
+    }
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("names.olm"), b), QStringLiteral("Inbox"), QString());
+    QTreeWidget *list = w.panes().itemList;
+    QCOMPARE(list->topLevelItemCount(), count);
+    QStringList faults;
+    for (int r = 0; r < count; ++r) {
+        const MailMLRC *mail = MailRecordOfRow(list->topLevelItem(r));
+        QVERIFY(mail && mail->pSubject);
+        const int i = QString::fromUtf8(mail->pSubject).mid(5).toInt();
+        const QString name = QString::fromUtf8(rows[i].shown);
+        QWidget *rowWidget = EnsureMailRowWidget(list, list->topLevelItem(r));
+        QLabel *sender = rowWidget ? rowWidget->findChild<QLabel *>(QStringLiteral("mailSender")) : nullptr;
+        QVERIFY(sender);
+        if (sender->text() != name)
+            faults << QStringLiteral("list: %1 for %2").arg(sender->text(), name);
+        select(w, r);
+        if (w.panes().senderLabel->text() != name)
+            faults << QStringLiteral("header: %1 for %2").arg(w.panes().senderLabel->text(), name);
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(MailPreviewTest)

@@ -166,7 +166,8 @@ void checkMail(const Input &in)
         checkCString(r->pFromNames);
         checkCString(r->pSubject);
         if (r->pFromNames)
-            CHECK(strlen(r->pFromNames) <= 99, "mail sender names too long", strlen(r->pFromNames), 0);
+            CHECK(QString::fromUtf8(r->pFromNames).size() <= 99, "mail sender names too long",
+                  strlen(r->pFromNames), 0);
     }
 }
 

@@ -24,6 +24,7 @@
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <memory>
@@ -294,6 +295,8 @@ private Q_SLOTS:
     void readBack();
     void unwritableDestination();
     void stopLeavesCompleteMessages();
+    void archiveChangedAfterScan_data();
+    void archiveChangedAfterScan();
 
 private:
     // Scans bytes from a file the writers read, checks every folder, makes the output folders
@@ -453,6 +456,74 @@ void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
     const CheckResult check = ReadBack(ExpectedMessages(), outputRoot(SaveTypeMBOX), false, false);
     QVERIFY2(check.problems.isEmpty(), qPrintable(check.problems.join(QLatin1Char('\n'))));
     QCOMPARE(qint64(check.found), outcome.written);
+}
+
+void SaveTypesEndToEndTest::archiveChangedAfterScan_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<int>("minFailed");
+    // The user cut, emptied or overwrote the archive while its scan was on screen.
+    // The sample holds 7 mails and 19 contacts, calendar items, tasks and notes.
+    QTest::newRow("emptied, Apple Mail") << int(SaveTypeMBOX) << "empty" << 26;
+    QTest::newRow("emptied, package") << int(SaveTypeRGE) << "empty" << 26;
+    QTest::newRow("cut to a third, Apple Mail") << int(SaveTypeMBOX) << "third" << 1;
+    QTest::newRow("overwritten with zeros, package") << int(SaveTypeRGE) << "zeros" << 26;
+}
+
+void SaveTypesEndToEndTest::archiveChangedAfterScan()
+{
+    QFETCH(int, type);
+    QFETCH(QString, change);
+    QFETCH(int, minFailed);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    const QByteArray sample = SampleBytes();
+    QTemporaryDir dest;
+    QVERIFY(startSave(sample, SaveType(type), dest.path()));
+    QCOMPARE(int(MailItemCount), 7);
+    QFile file(m_archive->path());
+    if (change == QLatin1String("zeros")) {
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QCOMPARE(file.write(QByteArray(sample.size(), '\0')), qint64(sample.size()));
+        file.close();
+    } else {
+        QVERIFY(file.resize(change == QLatin1String("empty") ? 0 : sample.size() / 3));
+    }
+    QMailSavingThread thread;
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
+    QVERIFY(thread.wait(120000));
+    const SaveOutcome outcome = thread.outcome();
+    QVERIFY2(outcome.failed >= minFailed, qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.written + outcome.failed, qint64(26));
+    QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
+    static const QRegularExpression named(QStringLiteral("^(Mail|Contact|Calendar item|Task|Note) \""));
+    for (const QString &line : outcome.failures)   // each one named, with the reason
+        QVERIFY2(named.match(line).hasMatch() && line.contains(QLatin1String("can no longer be read")),
+                 qPrintable(line));
+    QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
+    // Only the messages counted as written are in the mailboxes: no empty shells.
+    qint64 messages = 0;
+    QDirIterator it(outputRoot(SaveType(type)), {QStringLiteral("*.mbox")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile box(it.next());
+        QVERIFY(box.open(QIODevice::ReadOnly));
+        const QByteArray data = box.readAll();
+        messages += data.count("\nFrom ???@???") + (data.startsWith("From ???@???") ? 1 : 0);
+        messages += data.count("\rFrom ???@???");
+    }
+    const qint64 failedMails = std::count_if(outcome.failures.cbegin(), outcome.failures.cend(),
+                                             [](const QString &l) { return l.startsWith(QLatin1String("Mail \"")); });
+    QCOMPARE(messages, 7 - failedMails);
+    // Likewise no empty item files: every file in the kinds' folders stands for a written item.
+    qint64 itemFiles = 0;
+    for (const char *kind : {"Contacts", "Calendar", "Tasks", "Notes"}) {
+        QDirIterator files(outputRoot(SaveType(type)) + QLatin1Char('/') + QLatin1String(kind), QDir::Files,
+                           QDirIterator::Subdirectories);
+        for (; files.hasNext(); files.next())
+            ++itemFiles;
+    }
+    QCOMPARE(itemFiles, outcome.written - messages);
 }
 
 QTEST_GUILESS_MAIN(SaveTypesEndToEndTest)

@@ -145,6 +145,8 @@ private Q_SLOTS:
     void flagsBelongToTheirSave();
     void ticksPerItem_data();
     void ticksPerItem();
+    void endTexts_data();
+    void endTexts();
     void stopBeforeStart();
     void stops_data();
     void stops();
@@ -270,22 +272,34 @@ void SavingThreadTest::ticksPerItem_data()
     QTest::addColumn<QString>("records");
     QTest::addColumn<int>("ticks");
     QTest::addColumn<QStringList>("texts");
+    // Writers that do not write yet name what they were given: it is never reported as saved.
+    QTest::addColumn<QStringList>("notWritten");
     const QString pim = QStringLiteral("contact:502:2 event:503:3 task:504:4 note:505:5 contact:509:7");
     QTest::newRow("package: contacts, calendar, tasks, notes")
         << int(SaveTypeRGE) << "2:501:0 1:502:41 1:503:42 1:504:43 1:505:44 3:509:41" << pim << 14
         << QStringList{"Saving Contacts Folders...", "Saving Calender Folders...", "Saving Tasks Folders...",
-                       "Saving Notes Folders..."};
+                       "Saving Notes Folders..."}
+        << QStringList{};
     QTest::newRow("Apple Mail: a kind's Folder1") << int(SaveTypeMBOX) << "2:501:0 1:4294967290:41"
-        << "contact:4294967294:3 contact:502:2" << 3 << QStringList{"Saving Contacts Folders..."};
+        << "contact:4294967294:3 contact:502:2" << 3 << QStringList{"Saving Contacts Folders..."}
+        << QStringList{};
     QTest::newRow("eml: the checked folders' messages") << int(SaveTypeEML) << "2:501:0 1:502:0 3:503:0 1:504:41"
-        << "mail:502:3 mail:503:2 contact:504:4 mail:501:1" << 3 << QStringList{"Saving Mail Folders..."};
+        << "mail:502:3 mail:503:2 contact:504:4 mail:501:1" << 3 << QStringList{"Saving Mail Folders..."}
+        << QStringList{};
     QTest::newRow("emlx: Folder1") << int(SaveTypeEMLX) << "2:501:0 1:4294967294:0"
-                                   << "mail:4294967294:2 mail:502:5" << 2 << QStringList{"Saving Mail Folders..."};
+                                   << "mail:4294967294:2 mail:502:5" << 2 << QStringList{"Saving Mail Folders..."}
+                                   << QStringList{};
     QTest::newRow("html: root and subfolder") << int(SaveTypeHTML) << "1:501:0 1:502:0"
-                                              << "mail:501:1 mail:502:2" << 3 << QStringList{"Saving Mail Folders..."};
+                                              << "mail:501:1 mail:502:2" << 3 << QStringList{"Saving Mail Folders..."}
+                                              << QStringList{};
     QTest::newRow("OLM: listed folders and the selected kinds") << int(SaveTypeOLM)
         << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44" << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 7
-        << QStringList{"Saving Mail Folders..."};
+        << QStringList{"Saving Mail Folders..."} << QStringList{"OLM file"};
+    QTest::newRow("OLM: empty folders still make no file") << int(SaveTypeOLM) << "2:501:0 1:502:0"
+        << "mail:503:2" << 0 << QStringList{} << QStringList{"OLM file"};
+    // A checked folder with nothing in it gives nothing to write.
+    QTest::newRow("package: empty contacts folder") << int(SaveTypeRGE) << "2:501:0 1:502:41"
+        << "contact:503:2" << 0 << QStringList{} << QStringList{};
 }
 
 void SavingThreadTest::ticksPerItem()
@@ -295,6 +309,7 @@ void SavingThreadTest::ticksPerItem()
     QFETCH(QString, records);
     QFETCH(int, ticks);
     QFETCH(QStringList, texts);
+    QFETCH(QStringList, notWritten);
     if (IndexFor(SaveType(type)) < 0)
         QSKIP("this edition has no such save type");
     BuildFolders(folders);
@@ -319,7 +334,34 @@ void SavingThreadTest::ticksPerItem()
     QCOMPARE(shown, texts);   // each text once, when it changes
     QCOMPARE(thread.outcome().items, qint64(ticks));
     QCOMPARE(thread.outcome().failed, qint64(0));
+    QCOMPARE(thread.outcome().notWritten, notWritten);
+    QCOMPARE(SaveProblemText(thread.outcome()).isEmpty(), notWritten.isEmpty());
     QCOMPARE(finish.count(), 1);
+}
+
+void SavingThreadTest::endTexts_data()
+{
+    QTest::addColumn<int>("failed");
+    QTest::addColumn<QStringList>("notWritten");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("all written") << 0 << QStringList{} << "";
+    QTest::newRow("failures") << 3 << QStringList{} << "\n3 item(s) could not be saved. Files Saved Partially.";
+    QTest::newRow("kinds not written") << 0 << QStringList{"contacts", "notes"}
+                                       << "\nThis version cannot save: contacts, notes.";
+    QTest::newRow("both") << 1 << QStringList{"EML files"}
+                          << "\n1 item(s) could not be saved. Files Saved Partially."
+                             "\nThis version cannot save: EML files.";
+}
+
+void SavingThreadTest::endTexts()
+{
+    QFETCH(int, failed);
+    QFETCH(QStringList, notWritten);
+    QFETCH(QString, text);
+    SaveOutcome outcome;
+    outcome.failed = failed;
+    outcome.notWritten = notWritten;
+    QCOMPARE(SaveProblemText(outcome), text);
 }
 
 void SavingThreadTest::stopBeforeStart()

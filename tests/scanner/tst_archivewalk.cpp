@@ -119,7 +119,7 @@ void ArchiveWalkTest::sampleArchive()
                                                  "\xec\x9d\x98 \xeb\xb2\x88\xec\x97\xad\xec\x9d\xb4 \xec\x9d\xbc\xeb\x8b\xa8"
                                                  "\xeb\x9d\xbd\xeb\x90\x98\xec\x97\x88\xec\x8a\xb5\xeb\x8b\x88\xeb\x8b\xa4."));
     QVERIFY(subjects.contains(QStringLiteral("Draft with low priority")));
-    QCOMPARE(QString::fromLatin1(mails().first()->pFromNames), QStringLiteral("???;"));  // a Hangul name in Latin-1
+    QCOMPARE(QString::fromUtf8(mails().first()->pFromNames), QString::fromUtf8("양정석;"));  // the Hangul name kept
     QVERIFY(mails()[1]->bHasAttachment);
     QVERIFY(mails().first()->dwSentTime > 0);
 
@@ -191,7 +191,7 @@ void ArchiveWalkTest::builtArchive()
     QCOMPARE(folderKey(objMapFID_PID.value(m[1]->llFolderId)), QStringLiteral("Inbox"));
     QCOMPARE(m[2]->llFolderId, llFolder1Id);
     QCOMPARE(QString::fromUtf8(m[0]->pSubject), QStringLiteral("Subject 1 & more"));
-    QCOMPARE(QString::fromLatin1(m[0]->pFromNames), QStringLiteral("Sender 1;"));
+    QCOMPARE(QString::fromUtf8(m[0]->pFromNames), QStringLiteral("Sender, 1;"));   // its comma kept
     QCOMPARE(locationFault(a), QString());
 
     // The attached XML file keeps its location; the last categories file wins.

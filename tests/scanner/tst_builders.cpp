@@ -264,14 +264,20 @@ void BuildersTest::mailSenders()
         m.from = from;
         build(t, Mail, OlmXml::emails({m}));
         const char *s = TmpMlrcPtrStart->pFromNames;
-        return s ? QString::fromLatin1(s) : QStringLiteral("<null>");
+        return s ? QString::fromUtf8(s) : QStringLiteral("<null>");
     };
-    QCOMPARE(senders({{"a@x", "Doe, John"}}), QStringLiteral("Doe John;"));
+    // Names are kept as written: any script, commas, quotes and character references decoded.
+    QCOMPARE(senders({{"a@x", "Doe, John"}}), QStringLiteral("Doe, John;"));
+    QCOMPARE(senders({{"a@x", "O&#x27;Brien, Pat"}}), QStringLiteral("O'Brien, Pat;"));
+    QCOMPARE(senders({{"a@x", "Team &quot;Core&quot;"}}), QStringLiteral("Team \"Core\";"));
+    QCOMPARE(senders({{"a@x", "&#51312;&#xC815;"}}), QString::fromUtf8("조정;"));
+    QCOMPARE(senders({{"a@x", QString(97, 'n') + "&amp;"}}), QString(97, 'n') + "&;");
+    QCOMPARE(senders({{"a@x", QString::fromUtf8("李").repeated(98)}}), QString::fromUtf8("李").repeated(98) + ';');
     QCOMPARE(senders({{"a@x", "A"}, {"b@x", "B"}}), QStringLiteral("A;B;"));
     QCOMPARE(senders({{"a@x", ""}}), QStringLiteral("<null>"));
     QCOMPARE(senders({{"a@x", QString(98, 'n')}}), QString(98, 'n') + ';');
     QCOMPARE(senders({{"a@x", QString(99, 'n')}}), QStringLiteral("<null>"));
-    QCOMPARE(senders({{"a@x", QString::fromUtf8("J\xc3\xbcrgen \xe6\x9d\x8e")}}), QString::fromUtf8("J\xc3\xbcrgen ?;"));
+    QCOMPARE(senders({{"a@x", QString::fromUtf8("J\xc3\xbcrgen \xe6\x9d\x8e")}}), QString::fromUtf8("J\xc3\xbcrgen \xe6\x9d\x8e;"));
 }
 
 void BuildersTest::recoveredMail()

@@ -5,6 +5,7 @@
 #include "platform/Edition.h"
 #include "shell/AboutDlg.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -168,11 +169,25 @@ void AboutDlgTest::supportLinkIsEscaped()
 
 void AboutDlgTest::licenseOpensEulaPdf()
 {
+    QStringList messages;
+    ShellHooks::messageBox = [&messages](const QString &text, const QString &) { messages << text; };
     AboutDlg about;
+    const QString eula = HelpFilePath + QStringLiteral("/Eula.pdf");
+    // Missing: the user is told which file, and nothing is handed to the desktop.
     about.OpenLicense();
+    QVERIFY(m_opened.isEmpty());
+    QCOMPARE(messages, QStringList{QStringLiteral("\nThis file could not be opened:\n") + eula});
+    messages.clear();
+    QVERIFY(QDir().mkpath(HelpFilePath));
+    QFile file(eula);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    about.OpenLicense();
+    ShellHooks::messageBox = nullptr;
+    QVERIFY(messages.isEmpty());
     QCOMPARE(m_opened.size(), 1);
     QVERIFY(m_opened.first().isLocalFile());
-    QCOMPARE(m_opened.first().toLocalFile(), HelpFilePath + QStringLiteral("/Eula.pdf"));
+    QCOMPARE(m_opened.first().toLocalFile(), eula);
 }
 
 void AboutDlgTest::escapeAndLanguageChangeKeepIt()

@@ -21,6 +21,7 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSemaphore>
@@ -28,6 +29,7 @@
 #include <QTextBrowser>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QComboBox>
 #include <QtTest>
 
 namespace {
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void roadOfOneArchive();
     void refusesForeignFile();
     void stopScanThenScanAgain();
+    void scanEndClosesStopQuestion();
     void reopenQuestion();
     void viewsMarkTheirFolders();
     void saveStartRefusals();
@@ -78,12 +81,17 @@ private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
     QStringList m_messages;
     QTemporaryDir m_dir;
+    QStringList m_icons;
 };
 
 void MainWindowTest::initTestCase()
 {
     InitShellResources();
-    ShellHooks::messageBox = [this](const QString &text, const QString &) { m_messages << text; };
+    m_icons.clear();
+    ShellHooks::messageBox = [this](const QString &text, const QString &icon) {
+        m_messages << text;
+        m_icons << icon;
+    };
 }
 
 void MainWindowTest::init()
@@ -280,6 +288,35 @@ void MainWindowTest::stopScanThenScanAgain()
     peer(w).m_pInformationDlg->close();
 }
 
+void MainWindowTest::scanEndClosesStopQuestion()
+{
+    const QString path = m_dir.filePath(QStringLiteral("ends.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(largeArchive(50));
+    f.close();
+    QZovuvozivMainWindow w;
+    w.show();
+    // The question is open when the scan reaches its end.
+    QSemaphore release;
+    auto hold = connect(w.parseDatabase()->scanner(), &QFolderInformationThread::OnInitialSettings,
+                        w.parseDatabase()->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
+    scan(w, path);
+    QTRY_VERIFY(peer(w).m_pProgressInfo);
+    peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    QTRY_VERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
+    QPointer<StopDlg> question = stopDlgObj3;
+    release.release();
+    disconnect(hold);
+    QVERIFY(w.parseDatabase()->scanner()->wait(30000));
+    // The question closes first; then the summary shows, never on top of an open question.
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 30000);
+    QVERIFY(!question || !question->isVisible());
+    QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!bStopFlag);
+    peer(w).m_pInformationDlg->close();
+}
+
 void MainWindowTest::reopenQuestion()
 {
     QZovuvozivMainWindow w;
@@ -336,27 +373,63 @@ void MainWindowTest::viewsMarkTheirFolders()
 
 void MainWindowTest::saveStartRefusals()
 {
+    // Mail only: every kind it holds has a writer that writes, so the save can succeed.
+    TestArchiveBuilder b;
+    for (int i = 0; i < 3; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(i);
+        m.body = QStringLiteral("body");
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    const QString path = m_dir.filePath(QStringLiteral("mail.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(b.finish());
+    f.close();
     QZovuvozivMainWindow w;
-    scan(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
     peer(w).m_pInformationDlg->close();
     m_messages.clear();
+    m_icons.clear();
     // Too little space.
     ShellHooks::existingDirectory = [this](QWidget *, const QString &, const QString &) { return m_dir.path(); };
     int asked = 0;
     ShellHooks::freeSpace = [&asked](const QString &) { return ++asked == 1 ? qint64(10) : qint64(1) << 40; };
     w.OnSaveAs();
     QVERIFY(peer(w).m_pSaveAsWindow->isVisible());
+    // Apple Mail mailboxes: a format whose writer writes, so the end can be a success.
+    auto *format = peer(w).m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"));
+    QVERIFY(format);
+    format->setCurrentIndex(bforQConverterFO ? 0 : 2);
     peer(w).m_pSaveAsWindow->OnSaveAsOk();
     QCOMPARE(m_messages.value(0), QStringLiteral("\nInsufficient disk space. Select another location to save recovered data."));
     // Closing the message starts over; with room the save starts and ends.
     QTRY_VERIFY_WITH_TIMEOUT(m_messages.size() >= 2, 20000);
     QTRY_VERIFY(!peer(w).m_SavingThread.isRunning());
     QCOMPARE(m_messages.last(), QStringLiteral("\nFiles Saved Successfully."));
+    QCOMPARE(m_icons.last(), SuccessIconStyle());
     // A finished save clears every check mark.
     QCOMPARE(int(StartFldrAtrib->bState), 3);
     QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
+    // A format whose writer does not write yet is never reported as saved; the marks stay.
+    QTreeWidgetItem *root = w.panes().folderTree->topLevelItem(0);
+    root->setCheckState(0, Qt::Checked);
+    w.parseDatabase()->LeftTreeWidgetItem(root);
+    m_messages.clear();
+    m_icons.clear();
+    w.OnSaveAs();
+    format->setCurrentIndex(bforQConverterFO ? 1 : 0);
+    QDir(m_dir.path()).remove(QStringLiteral("RepairedOLMfile.olm"));
+    peer(w).m_pSaveAsWindow->OnSaveAsOk();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !peer(w).m_SavingThread.isRunning(), 20000);
+    QVERIFY2(m_messages.last().startsWith(QLatin1String("\nThis version cannot save: ")), qPrintable(m_messages.join(QLatin1Char('|'))));
+    QCOMPARE(m_icons.last(), MarkIconStyle());
+    QCOMPARE(int(StartFldrAtrib->bState), 1);
     // Nothing checked: the select message.
+    root->setCheckState(0, Qt::Unchecked);
+    w.parseDatabase()->LeftTreeWidgetItem(root);
     m_messages.clear();
     w.OnSavingFiles();
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nSelect a folder to save.")});

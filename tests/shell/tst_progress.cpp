@@ -5,6 +5,7 @@
 #include "save/SaveFlow.h"
 #include "save/SaveType.h"
 #include "scanner/ScanGlobals.h"
+#include "platform/Edition.h"
 #include "shell/InformationDlg.h"
 #include "shell/QProgressInfo.h"
 #include "shell/SaveAsWindow.h"
@@ -35,9 +36,11 @@ private Q_SLOTS:
 
     void saveLog_data();
     void saveLog();
+    void windowTitles();
 
 private:
     QStringList m_messages;
+    QStringList m_icons;
 };
 
 void ProgressTest::init()
@@ -46,7 +49,11 @@ void ProgressTest::init()
     stopflag = false;
     bProcessRunning = true;
     m_messages.clear();
-    ShellHooks::messageBox = [this](const QString &text, const QString &) { m_messages << text; };
+    m_icons.clear();
+    ShellHooks::messageBox = [this](const QString &text, const QString &icon) {
+        m_messages << text;
+        m_icons << icon;
+    };
 }
 
 void ProgressTest::cleanup()
@@ -187,16 +194,20 @@ void ProgressTest::saveAsSheet()
 void ProgressTest::saveLog_data()
 {
     QTest::addColumn<QString>("choice");   // "" cancel, "ok" the temp folder, "bad" a missing folder
-    QTest::addColumn<QStringList>("messages");
-    QTest::newRow("saved") << QStringLiteral("ok") << QStringList{QStringLiteral("\nLog Report Saved Successfully.")};
-    QTest::newRow("cancelled") << QString() << QStringList();
-    QTest::newRow("unwritable") << QStringLiteral("bad") << QStringList{QString::fromUtf8(kLogFailedText)};
+    QTest::addColumn<QStringList>("messages");   // a failure's message goes on to name the file
+    QTest::addColumn<QStringList>("icons");
+    QTest::newRow("saved") << QStringLiteral("ok") << QStringList{QStringLiteral("\nLog Report Saved Successfully.")}
+                           << QStringList{SuccessIconStyle()};
+    QTest::newRow("cancelled") << QString() << QStringList() << QStringList();
+    QTest::newRow("unwritable") << QStringLiteral("bad") << QStringList{QString::fromUtf8(kLogFailedText)}
+                                << QStringList{MarkIconStyle()};
 }
 
 void ProgressTest::saveLog()
 {
     QFETCH(QString, choice);
     QFETCH(QStringList, messages);
+    QFETCH(QStringList, icons);
     QTemporaryDir dir;
     QString chosen;
     if (choice == QLatin1String("ok"))
@@ -212,10 +223,30 @@ void ProgressTest::saveLog()
     summary.show();
     QTest::mouseClick(summary.findChild<QPushButton *>(QStringLiteral("savelog")), Qt::LeftButton);
     QCOMPARE(caption, QStringLiteral("Open Directory"));
-    QCOMPARE(m_messages, messages);
+    QCOMPARE(m_messages.size(), messages.size());
+    for (int i = 0; i < messages.size(); ++i) {
+        const QString named = QDir::toNativeSeparators(chosen) + QStringLiteral("/logfile(");
+        QVERIFY2(choice == QLatin1String("bad") ? m_messages.at(i).startsWith(messages.at(i) + QLatin1Char('\n') + named)
+                                                : m_messages.at(i) == messages.at(i),
+                 qPrintable(m_messages.at(i)));
+    }
+    QCOMPARE(m_icons, icons);
     const QStringList logs = QDir(dir.path()).entryList({QStringLiteral("logfile(*).txt")}, QDir::Files);
     QCOMPARE(logs.size(), choice == QLatin1String("ok") ? 1 : 0);
     QVERIFY(summary.isVisible());   // the summary stays open
+}
+
+void ProgressTest::windowTitles()
+{
+    // No window shows the forms' placeholder title: each names the product.
+    QProgressInfo scan(nullptr, ProgressKind::Scan);
+    QProgressInfo save(nullptr, ProgressKind::Save);
+    SaveAsWindow saveAs;
+    InformationDlg summary;
+    for (QWidget *window : std::initializer_list<QWidget *>{&scan, &save, &saveAs, &summary}) {
+        QVERIFY2(window->windowTitle() != QLatin1String("Dialog"), window->metaObject()->className());
+        QCOMPARE(window->windowTitle(), EditionName());
+    }
 }
 
 QTEST_MAIN(ProgressTest)

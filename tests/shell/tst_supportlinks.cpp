@@ -1,9 +1,10 @@
 // The Help menu's links: each reads its settings key afresh and hands the address, as it stands,
-// to the desktop; a missing key or file opens nothing and says nothing.
+// to the desktop; what cannot be opened is named in a message.
 
 #include "platform/DesktopOpener.h"
 #include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 #include "shell/SupportLinks.h"
 
 #include <QTemporaryDir>
@@ -48,11 +49,14 @@ private Q_SLOTS:
     void opensSettingsAddress();
     void rereadsAfterEdit();
     void missingSettingsFileOpensNothing();
+    void refusedOpenIsNamed();
     void helpPages();
 
 private:
     QTemporaryDir m_dir;
     QList<QUrl> m_opened;
+    QStringList m_messages;
+    bool m_openerWorks = true;
 };
 
 void SupportLinksTest::init()
@@ -61,15 +65,19 @@ void SupportLinksTest::init()
     strPlistPath = m_dir.filePath(QStringLiteral("Corvask.plist"));
     QFile::remove(strPlistPath);
     m_opened.clear();
+    m_messages.clear();
+    m_openerWorks = true;
     DesktopOpener::hook = [this](const QUrl &url) {
         m_opened << url;
-        return true;
+        return m_openerWorks;
     };
+    ShellHooks::messageBox = [this](const QString &text, const QString &) { m_messages << text; };
 }
 
 void SupportLinksTest::cleanup()
 {
     DesktopOpener::hook = nullptr;
+    ShellHooks::messageBox = nullptr;
 }
 
 void SupportLinksTest::opensSettingsAddress_data()
@@ -102,11 +110,35 @@ void SupportLinksTest::opensSettingsAddress()
     QCOMPARE(link.getter(), value);
     link.open();
     if (opened.isEmpty()) {
+        // Nothing opens, and the user is told which address failed.
         QVERIFY(m_opened.isEmpty());
+        QCOMPARE(m_messages, QStringList{QString::fromLatin1(kOpenAddressFailedText)
+                                             .arg(value.isEmpty() ? QString::fromLatin1(kNoAddressText) : value)});
         return;
     }
     QCOMPARE(m_opened.size(), 1);
     QCOMPARE(m_opened.first().toString(), opened);
+    QVERIFY(m_messages.isEmpty());
+}
+
+void SupportLinksTest::refusedOpenIsNamed()
+{
+    m_openerWorks = false;
+    QVERIFY(writePlist(strPlistPath, QStringLiteral("KBLink"), QStringLiteral("https://kb.corvask.invalid/a")));
+    OnKnowledgeBase();
+    QCOMPARE(m_messages, QStringList{"\nThis address could not be opened:\nhttps://kb.corvask.invalid/a"});
+    m_messages.clear();
+    OpenHelp();
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_messages.first().endsWith(HelpPageAddress(bforQConverterFO, bForappstore)));
+    // A file that is not there is never handed to the desktop, whose viewer would fail unseen.
+    m_openerWorks = true;
+    m_messages.clear();
+    m_opened.clear();
+    const QString missing = m_dir.filePath(QStringLiteral("none/Eula.pdf"));
+    QVERIFY(!OpenFileOrTell(missing));
+    QVERIFY(m_opened.isEmpty());
+    QCOMPARE(m_messages, QStringList{QString::fromLatin1(kOpenFileFailedText).arg(missing)});
 }
 
 void SupportLinksTest::rereadsAfterEdit()
@@ -126,6 +158,7 @@ void SupportLinksTest::missingSettingsFileOpensNothing()
     OnViewSupport();
     OnKnowledgeBase();
     QVERIFY(m_opened.isEmpty());
+    QCOMPARE(m_messages.size(), 3);   // each says it had no address
     OnEmailSupport();
     QCOMPARE(m_opened.size(), 1);
     QCOMPARE(m_opened.first().toString(), QStringLiteral("mailto:"));

@@ -15,7 +15,8 @@ class ArchiveFile {
 public:
     explicit ArchiveFile(const QByteArray &bytes) : m_oldFd(fileDescriptor), m_oldSize(lSize)
     {
-        const QString path = m_dir.filePath(QStringLiteral("archive.olm"));
+        m_path = m_dir.filePath(QStringLiteral("archive.olm"));
+        const QString &path = m_path;
         QFile f(path);
         if (f.open(QIODevice::WriteOnly))
             f.write(bytes);
@@ -34,9 +35,12 @@ public:
     ArchiveFile(const ArchiveFile &) = delete;
     ArchiveFile &operator=(const ArchiveFile &) = delete;
     bool isOpen() const { return m_fd >= 0; }
+    // The file behind the descriptor, for tests that change it after the scan.
+    QString path() const { return m_path; }
 
 private:
     QTemporaryDir m_dir;
+    QString m_path;
     int m_fd = -1;
     int m_oldFd;
     qint64 m_oldSize;

@@ -162,13 +162,12 @@ QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const 
 QByteArray fromHeader(const MailMLRC &rec, const MailMessageFields &fields)
 {
     const QString address = LastListEntry(fields.strFromList);
-    // The names from the XML first: the record keeps them one byte per character, so a name
-    // outside Latin-1 survives only there.
+    // The names from the XML first; the record's stand in when the XML gave none.
     QString name = address;
     if (!fields.fromNames.isEmpty())
         name = fields.fromNames.last();
     else if (rec.pFromNames)
-        name = LastListEntry(QString::fromLatin1(rec.pFromNames));
+        name = LastListEntry(QString::fromUtf8(rec.pFromNames));
     return "From: " + FormatMailbox(name, address);
 }
 

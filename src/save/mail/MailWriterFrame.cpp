@@ -308,8 +308,8 @@ void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const
 bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
-    MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec.llDataOffset, rec.dwDataLength),
-                                               style.messageIdForm, AddressListLimit::Unlimited);
+    const QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    MailMessageFields fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
     if (context.stopRequested && context.stopRequested())
         return false;
@@ -323,6 +323,11 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
     }
     MailOutput &out = mailbox.out;
     QString path = mailboxPath(style, context, relative), error;
+    // An archive cut or overwritten since the scan would give an empty shell of a message.
+    if (!MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml)) {
+        noteFailure(context, rec, fields, path, QStringLiteral("its text can no longer be read from the archive"));
+        return true;
+    }
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
         closeMailbox(mailbox, context);

@@ -1,6 +1,6 @@
 // The OLM archive writer of save type 0, called once after the walk. It walks the messages of the
 // listed folders and the items of the selected kinds, honours the stop and reports each item; it
-// writes no archive yet.
+// writes no archive yet, and says so.
 
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
@@ -24,6 +24,8 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     SaveRun *run = currentRun();
     if (!run)
         return;
+    // The save's one output file is not made yet, whatever the selection holds.
+    reportNotWritten(QStringLiteral("OLM file"), 1);
     const QString text = QStringLiteral("Saving Mail Folders...");
     if (mail) {
         for (const QString &part : folderIds.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {

@@ -83,9 +83,14 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
             rec.dwDescriptionLength ? ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
+        const QString what =
+            QStringLiteral("Calendar item \"%1\"").arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : ""));
+        if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(description, rec.dwDescriptionLength)) {
+            NoteUnreadable(run->mail, what, file);
+            continue;
+        }
         const QByteArray bytes = CalendarEventFile(
             rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now);
-        SavePimItem(run->mail, file, bytes,
-                    QStringLiteral("Calendar item \"%1\"").arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : "")));
+        SavePimItem(run->mail, file, bytes, what);
     }
 }

@@ -179,10 +179,15 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         const QByteArray notes = rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
-        const QByteArray card =
-            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes);
         const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                            QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
-        SavePimItem(run->mail, file, card, QStringLiteral("Contact \"%1\"").arg(name.trimmed()));
+        const QString what = QStringLiteral("Contact \"%1\"").arg(name.trimmed());
+        if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {
+            NoteUnreadable(run->mail, what, file);
+            continue;
+        }
+        const QByteArray card =
+            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes);
+        SavePimItem(run->mail, file, card, what);
     }
 }

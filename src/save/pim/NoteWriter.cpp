@@ -89,7 +89,12 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         const QByteArray stored = rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
+        const QString what = QStringLiteral("Note \"%1\"").arg(titleOf(rec));
+        if (!ReadBackIntact(stored, rec.dwTextLength)) {
+            NoteUnreadable(run->mail, what, file);
+            continue;
+        }
         const QByteArray bytes = appleMail ? NoteTextFile(rec, stored) : NoteCalendarFile(rec, uid, stored);
-        SavePimItem(run->mail, file, bytes, QStringLiteral("Note \"%1\"").arg(titleOf(rec)));
+        SavePimItem(run->mail, file, bytes, what);
     }
 }

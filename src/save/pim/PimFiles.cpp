@@ -130,3 +130,13 @@ void NotePimResult(MailSaveContext &context, bool written, const QString &what, 
     ++context.failed;
     context.failures.append(QStringLiteral("%1 not written to %2: %3").arg(what, QDir::toNativeSeparators(path), error));
 }
+
+bool ReadBackIntact(const QByteArray &bytes, qint64 length)
+{
+    return length <= 0 || (bytes.size() == length && bytes.at(0) != '\0');
+}
+
+void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file)
+{
+    NotePimResult(context, false, what, file.folder, QStringLiteral("its text can no longer be read from the archive"));
+}

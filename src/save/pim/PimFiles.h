@@ -39,3 +39,11 @@ void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray
 // Counts one item: written, or failed with "what" named in the log.
 void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,
                    const QString &error);
+
+// Whether a text read back for an item is still what the scan saw: all of its length, and not
+// zeroed. The archive may have been cut or overwritten since the scan; such an item must be
+// counted as failed, never written as an empty file.
+bool ReadBackIntact(const QByteArray &bytes, qint64 length);
+
+// Counts an item whose text could no longer be read, with "what" named in the log.
+void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file);

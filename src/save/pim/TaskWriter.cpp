@@ -222,6 +222,10 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\"").arg(QString::fromUtf8(rec.pName ? rec.pName : ""));
+        if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(note, rec.dwNoteLength)) {
+            NoteUnreadable(run->mail, what, file);
+            continue;
+        }
         QString path = file.folder, error;
         bool written = false;
         const auto writeTodo = [&](QString *why) {

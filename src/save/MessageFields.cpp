@@ -180,6 +180,13 @@ void parseSenderNames(const QString &element, QStringList *member)
         *member = names;
 }
 
+// A NUL in a name (from damage) becomes '_'; the writers deal with the other controls.
+QString withoutNul(QString name)
+{
+    name.replace(QChar(0), QLatin1Char('_'));
+    return name;
+}
+
 AttachmentInfo parseAttachment(const QString &item)
 {
     const int z = at(item, "OPFAttachmentContentFileSize=");
@@ -198,9 +205,13 @@ AttachmentInfo parseAttachment(const QString &item)
     if (y >= 0 && m >= 0)
         a.contentType = cut(item, y + 26, m - 2);
     if (m >= 0 && u >= 0)
-        a.name = UnescapeXmlEntities(cut(item, m + 19, u - 2), EntityForm::Six);
+        a.name = withoutNul(UnescapeXmlEntities(cut(item, m + 19, u - 2), EntityForm::Six));
     if (u >= 0) {
         QString url = cut(item, u + 18, item.size() - 2);
+        // Entry names end at their first NUL, as the scanner keeps them.
+        const int nul = url.indexOf(QChar(0));
+        if (nul >= 0)
+            url.truncate(nul);
         url.remove(QLatin1Char('"'));
         a.url = UnescapeXmlEntities(url, EntityForm::Six);
     }
@@ -256,8 +267,12 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
 void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
 {
     QString text;
-    if (elementText(piece, "<OPFMessageCopyAttachmentList", &text))
-        parseAttachments(text, f);
+    // The list is decoded whole: a NUL in one attachment's name must not hide the ones after it.
+    const ElementSpan list = GetElementValue(piece, "<OPFMessageCopyAttachmentList");
+    if (list.found) {
+        const std::string_view raw = ElementBytes(piece, list);
+        parseAttachments(QString::fromUtf8(raw.data(), int(raw.size())), f);
+    }
     if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
         parseSenders(text, mode, &f->strFromList);
         parseSenderNames(text, &f->fromNames);

@@ -87,6 +87,7 @@ struct FileOffsetNode {
     quint8 bLocalPending;
     quint8 bCentralPending;
     quint8 bCompressed;        // method other than stored: the data is not plain bytes
+    quint8 bSizeCut;           // the declared size ran into the next known entry: cut there
     FileOffsetNode *pNext;
 };
 

@@ -3,6 +3,7 @@
 
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
+#include "platform/Crc32.h"
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
@@ -55,7 +56,8 @@ AttachmentInfo info(const QString &name, const QString &url, const QString &cid 
 struct EntryList {
     std::vector<std::unique_ptr<FileOffsetNode>> nodes;
     std::vector<QByteArray> names;
-    void add(const QByteArray &name, qint64 offset, qint64 size, bool compressed = false)
+    void add(const QByteArray &name, qint64 offset, qint64 size, bool compressed = false, quint32 crc = 0,
+             bool sizeCut = false)
     {
         names.push_back(name);
         auto node = std::make_unique<FileOffsetNode>();
@@ -63,6 +65,8 @@ struct EntryList {
         node->llDataOffset = offset;
         node->llSize = size;
         node->bCompressed = compressed;
+        node->dwCrc32 = crc;
+        node->bSizeCut = sizeCut;
         node->pEntryName = names.back().data();
         if (!nodes.empty())
             nodes.back()->pNext = node.get();
@@ -157,6 +161,8 @@ private Q_SLOTS:
     void partHeader_data();
     void partHeader();
     void attachmentData();
+    void attachmentChecked_data();
+    void attachmentChecked();
     void readBack_data();
     void readBack();
     void sampleArchive();
@@ -444,7 +450,7 @@ void MailMimeTest::attachmentData()
     // Entries: "one" twice (the first serves), "zipped" deflated, "cut" running past the end.
     ArchiveFile archive(archiveWith("B", "abcdefXYZ!"));
     EntryList entries;
-    entries.add("one", kBodyAt + 1, 3);
+    entries.add("one", kBodyAt + 1, 3, false, Crc32Update(0, "abc", 3));
     entries.add("one", kBodyAt + 7, 3);
     entries.add("zipped", kBodyAt + 4, 3, true);
     entries.add("cut", kBodyAt + 8, 50);
@@ -469,6 +475,52 @@ void MailMimeTest::attachmentData()
         failed << f.name + ": " + f.reason;
     QCOMPARE(failed, QStringList({"2: not found in the archive", "3: stored compressed in the archive",
                                   "4: cut short in the archive", "5: not found in the archive"}));
+}
+
+void MailMimeTest::attachmentChecked_data()
+{
+    // The entry's bytes are "abcdef" at kBodyAt; each row says what its node claims.
+    QTest::addColumn<quint32>("crc");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("sizeCut");
+    QTest::addColumn<QString>("reason");
+
+    const quint32 good = Crc32Update(0, "abcdef", 6);
+    QTest::newRow("bytes match their CRC") << good << qint64(6) << false << QString();
+    QTest::newRow("one flipped bit") << (good ^ 1u) << qint64(6) << false
+                                     << QStringLiteral("damaged: CRC-32 %1, the archive says %2")
+                                            .arg(good, 8, 16, QLatin1Char('0'))
+                                            .arg(good ^ 1u, 8, 16, QLatin1Char('0'));
+    QTest::newRow("zeroed CRC") << 0u << qint64(6) << false
+                                << QStringLiteral("damaged: CRC-32 %1, the archive says 00000000")
+                                       .arg(good, 8, 16, QLatin1Char('0'));
+    QTest::newRow("size cut at the next entry") << good << qint64(6) << true
+                                                << QStringLiteral("damaged: its size ran into the next entry, cut there");
+    QTest::newRow("empty entry") << 0u << qint64(0) << false << QString();
+}
+
+void MailMimeTest::attachmentChecked()
+{
+    // A damaged attachment is still written whole, but named with the reason.
+    QFETCH(quint32, crc);
+    QFETCH(qint64, size);
+    QFETCH(bool, sizeCut);
+    QFETCH(QString, reason);
+    ArchiveFile archive(archiveWith("abcdef"));
+    EntryList entries;
+    entries.add("e", kBodyAt, size, false, crc, sizeCut);
+    const AttachmentIndex index(entries.head());
+    MailMessageFields fields;
+    fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
+    fields.attachments = {info("a.bin", "e")};
+    AttachmentOutcome outcome;
+    const QByteArray out = writeParts(RgePackageStyle(), mailRecord(0), fields, index, 1, &outcome);
+    QCOMPARE(out.contains(size ? "YWJjZGVm\r" : "base64\r\r\r"), true);
+    QCOMPARE(outcome.failures.size(), reason.isEmpty() ? 0 : 1);
+    if (!reason.isEmpty()) {
+        QCOMPARE(outcome.failures.first().name, QStringLiteral("a.bin"));
+        QCOMPARE(outcome.failures.first().reason, reason);
+    }
 }
 
 void MailMimeTest::readBack_data()

@@ -4,6 +4,7 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/Crc32.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
 #include "save/mail/MailHeaders.h"
@@ -75,11 +76,20 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     // A deflated entry is not the attachment's bytes; writing it would corrupt the file.
     if (node->bCompressed)
         return QStringLiteral("stored compressed in the archive");
+    quint32 crc = 0;
     const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize,
-                                             [&](const QByteArray &text) { return message.out.write(text); });
+                                             [&](const QByteArray &text) { return message.out.write(text); },
+                                             kBase64ChunkBytes, &crc);
     message.out.write(message.style.lineEnd + message.style.lineEnd);
     switch (copy) {
     case EntryCopy::Complete:
+        // The bytes are written either way; a mismatch says they are not what was stored.
+        if (node->bSizeCut)
+            return QStringLiteral("damaged: its size ran into the next entry, cut there");
+        if (crc != node->dwCrc32)
+            return QStringLiteral("damaged: CRC-32 %1, the archive says %2")
+                .arg(crc, 8, 16, QLatin1Char('0'))
+                .arg(node->dwCrc32, 8, 16, QLatin1Char('0'));
         return QString();
     case EntryCopy::Short:
         return QStringLiteral("cut short in the archive");
@@ -144,8 +154,10 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 }
 
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
-                            qint64 chunkBytes)
+                            qint64 chunkBytes, quint32 *crc)
 {
+    if (crc)
+        *crc = 0;
     if (size == 0)
         return EntryCopy::Complete;
     if (size < 0 || offset < 0 || offset >= lSize)
@@ -162,6 +174,8 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
         const qint64 got = readAt(offset + done, buffer.data(), want);
         if (got <= 0)
             break;
+        if (crc)
+            *crc = Crc32Update(*crc, buffer.constData(), got);
         const qint64 text = EncodeBase64(buffer.constData(), got, encoded.data());
         if (!write(QByteArray::fromRawData(encoded.constData(), int(text))))
             return EntryCopy::WriteFailed;

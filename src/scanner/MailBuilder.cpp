@@ -90,6 +90,7 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     const qint64 folderId = recordFolderId(path);
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
+    MailMLRC *last = nullptr;
     if (!bStopFlag) {
         SplitItems(currentText(), "</email>", textStart, [&](const ItemPiece &item) {
             MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
@@ -102,12 +103,17 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
             rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
             rec->dwCrc32 = crc;
             rec->llFolderId = folderId;
-            // Where readers find this message's XML: the entry's data, or a recovered item's own span.
-            rec->llDataOffset = recovered ? item.start : textStart;
-            rec->dwDataLength = clamp32(recovered ? item.length : size);
+            // Where readers find this message's XML: its own item span, so a reader parses one
+            // message, never the rest of its entry (that made saving quadratic in the items).
+            rec->llDataOffset = item.start;
+            rec->dwDataLength = clamp32(item.length);
             fillMessageFields(rec, item);
+            last = rec;
             return !bStopFlag;
         });
     }
+    // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
+    if (last && !recovered)
+        last->dwDataLength = clamp32(textStart + size - last->llDataOffset);
     llParentIdRunning = 0;
 }

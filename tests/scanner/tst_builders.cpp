@@ -204,9 +204,15 @@ void BuildersTest::mailTwoItems()
         QCOMPARE(r->nNameLength, 20);
         QCOMPARE(r->dwCrc32, 0x1234u);
         QCOMPARE(r->dwEntrySize, quint32(xml.size()));
-        QCOMPARE(r->llDataOffset, kTextStart);
     }
+    // Each record's XML is its own item span: together they tile the entry, one message each.
+    QCOMPARE(m[0]->llDataOffset, kTextStart);
+    QCOMPARE(m[1]->llDataOffset, m[0]->llDataOffset + m[0]->dwDataLength);
+    QCOMPARE(m[1]->llDataOffset + m[1]->dwDataLength, kTextStart + xml.size());
     const QByteArray arc = archiveWith(xml);
+    QCOMPARE(bytesAt(arc, m[0]->llDataOffset, m[0]->dwDataLength).count("</email>"), 1);
+    QVERIFY(bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(b.subject.toUtf8()));
+    QVERIFY(!bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains("first"));
     QCOMPARE(bytesAt(arc, m[0]->llBodyOffset, m[0]->dwBodyLength), a.body.toUtf8());
     QCOMPARE(bytesAt(arc, m[1]->llBodyOffset, m[1]->dwBodyLength), b.body.toUtf8());
     QCOMPARE(str(m[1]->pSubject), b.subject);

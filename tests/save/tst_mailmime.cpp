@@ -148,6 +148,8 @@ private Q_SLOTS:
     void boundaries_data();
     void boundaries();
     void missingIdFallback();
+    void boundaryChoice_data();
+    void boundaryChoice();
     void bodyKind_data();
     void bodyKind();
     void bodyText_data();
@@ -218,6 +220,41 @@ void MailMimeTest::missingIdFallback()
         QCOMPARE(a, QByteArray("olm-part-1234-10-5"));
         QVERIFY(MessageBoundaryToken(mailRecord(5, 0x1235), fields) != a);
     }
+}
+
+void MailMimeTest::boundaryChoice_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("attachmentName");
+    QTest::addColumn<QByteArray>("outer");
+
+    QTest::newRow("nothing in the way keeps the token") << QByteArray("hello") << "a.txt" << QByteArray("ABCDEFGHIJKL");
+    QTest::newRow("body holds the outer delimiter")
+        << QByteArray("text\n--ABCDEFGHIJKL\nmore") << "a.txt" << QByteArray("ABCDEFGHIJKL_1");
+    QTest::newRow("body holds the inner token")
+        << "x " + MakeMimeBoundaries("ABCDEFGHIJKL", BoundaryNumber("ABCDEFGHIJKL")).innerToken << "a.txt"
+        << QByteArray("ABCDEFGHIJKL_1");
+    QTest::newRow("body holds the first two choices")
+        << QByteArray("--ABCDEFGHIJKL --ABCDEFGHIJKL_1") << "a.txt" << QByteArray("ABCDEFGHIJKL_2");
+    QTest::newRow("attachment name holds the token") << QByteArray("hello") << "ABCDEFGHIJKL.txt"
+                                                     << QByteArray("ABCDEFGHIJKL_1");
+}
+
+void MailMimeTest::boundaryChoice()
+{
+    // Boundaries never occur in the message they delimit, and the same message always gets the same.
+    QFETCH(QByteArray, body);
+    QFETCH(QString, attachmentName);
+    QFETCH(QByteArray, outer);
+    const QVector<AttachmentInfo> list{info(attachmentName, "u")};
+    const unsigned number = BoundaryNumber("ABCDEFGHIJKL");
+    QCOMPARE(number, BoundaryNumber("ABCDEFGHIJKL"));
+    const MimeBoundaries b = ChooseMimeBoundaries("ABCDEFGHIJKL", number, body, list);
+    QCOMPARE(b.outerToken, outer);
+    QVERIFY(!body.contains(b.outerToken) && !body.contains(b.innerToken));
+    QVERIFY(!attachmentName.contains(QString::fromLatin1(b.outerToken)));
+    const MimeBoundaries again = ChooseMimeBoundaries("ABCDEFGHIJKL", number, body, list);
+    QCOMPARE(again.innerToken, b.innerToken);
 }
 
 void MailMimeTest::bodyKind_data()
@@ -423,18 +460,37 @@ void MailMimeTest::partHeader_data()
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
            "Content-Description: =?UTF-8?B?csOpc3Vtw6kg5LitLnR4dA==?=\n"
            "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n" + tail;
-    // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit.
+    // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit;
+    // the 180 percent-encoded characters of the file name go into RFC 2231 continuations.
+    const QByteArray e10 = QByteArray("%C3%A9").repeated(10);
+    const auto sections = [&](const char *name) {
+        return QByteArray(name) + "*0*=UTF-8''" + e10 + ";\n\t" + name + "*1*=" + e10 + ";\n\t" + name + "*2*=" + e10;
+    };
     QTest::newRow("long non-ASCII name in several encoded words")
         << info(QString(30, QChar(0xE9)), "u")
-        << "--T\nContent-type: application/pdf; name*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
+        << "--T\nContent-type: application/pdf; " + sections("name")
                + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
                + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
-               + "?=\nContent-Disposition: attachment; filename*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
-               + ";\n" + tail;
-    QTest::newRow("controls in name, type and content ID become spaces; bad type replaced")
+               + "?=\nContent-Disposition: attachment; " + sections("filename") + ";\n" + tail;
+    QTest::newRow("long ASCII name in continuations")
+        << info(QString(70, QLatin1Char('n')), "u")
+        << "--T\nContent-type: application/pdf; name*0=\"" + QByteArray(60, 'n') + "\";\n\tname*1=\""
+               + QByteArray(10, 'n') + "\"\nContent-Description: " + QByteArray(70, 'n')
+               + "\nContent-Disposition: attachment; filename*0=\"" + QByteArray(60, 'n') + "\";\n\tfilename*1=\""
+               + QByteArray(10, 'n') + "\";\n" + tail;
+    QTest::newRow("path in the name: only its last component")
+        << info("../../etc/x", "u") << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
+                                       "Content-Disposition: attachment; filename=\"x\";\n" + tail;
+    QTest::newRow("absolute path") << info("/etc/passwd", "u")
+                                   << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
+                                      "Content-Disposition: attachment; filename=\"passwd\";\n" + tail;
+    QTest::newRow("nothing left of a path") << info("a/..", "u")
+                                            << "--T\nContent-type: application/pdf; name=\"attachment\"\nContent-Description: a/..\n"
+                                               "Content-Disposition: attachment; filename=\"attachment\";\n" + tail;
+    QTest::newRow("controls removed from the file name, spaces elsewhere; bad type replaced")
         << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
-        << QByteArray("--T\nContent-type: application/octet-stream; name=\"a  From: x\"\n"
-                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"a  From: x\";\n"
+        << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
+                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
                       "Content-Transfer-Encoding: base64\nContent-ID: <c  X: y>\n\n");
 }
 
@@ -574,8 +630,9 @@ void MailMimeTest::readBack()
         QCOMPARE(m.value("defects").toArray().size(), 0);
         QCOMPARE(m.value("bodyType").toString(), QStringLiteral("text/plain"));
         // The line end before the inner delimiter is the delimiter's; the one before it stays.
+        // Both mailboxes quote "From " lines, so no reader splits the message there.
         QCOMPARE(m.value("body").toString(),
-                 QString(rge ? "From the start\nline &amp; more\n--boundary-like line\r"
+                 QString(rge ? ">From the start\nline &amp; more\n--boundary-like line\r"
                              : ">From the start\nline &amp; more\n--boundary-like line\n"));
         const QJsonArray parts = m.value("parts").toArray();
         using Want = QVector<QPair<QString, QString>>;

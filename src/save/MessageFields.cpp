@@ -238,7 +238,15 @@ void setAttachments(MailMessageFields *f, const QVector<AttachmentInfo> &list)
 void parseAttachments(const QString &element, MailMessageFields *f)
 {
     QVector<AttachmentInfo> list;
-    for (const QString &item : entriesBefore(element, "</messageAttachment>"))
+    QStringList items = element.split(QLatin1String("</messageAttachment>"));
+    // The text after the last close tag is no entry, unless a damaged close tag left one there:
+    // that attachment is kept up to the end of its start tag.
+    const QString tail = items.takeLast();
+    const int url = at(tail, "OPFAttachmentURL=");
+    const int end = url >= 0 ? tail.indexOf(QLatin1Char('>'), url) : -1;
+    if (end >= 0)
+        items.append(tail.left(end + 1));
+    for (const QString &item : items)
         list.append(parseAttachment(item));
     if (!list.isEmpty())
         setAttachments(f, list);

@@ -91,12 +91,15 @@ void ArchiveWalker::walk()
         while (k < known.size() && known[k].headerOffset < pos)
             ++k;
         if (k < known.size() && known[k].headerOffset == pos) {
+            recordStartsAt(pos);
             m_limit = k + 1 < known.size() ? known[k + 1].headerOffset : directory;
             pos = handleKnownEntry(known[k]);
             continue;
         }
-        if (pos >= directory)
+        if (pos >= directory) {
+            recordStartsAt(directory);
             break;
+        }
         m_limit = k < known.size() ? known[k].headerOffset : directory;
         // Never past the next known record: what lies there is not this stretch's to take.
         pos = qMin(stepUnknown(pos), m_limit);
@@ -115,6 +118,7 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     }
     LocalHeader h;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        recordStartsAt(pos);
         if (h.crc != 0)
             return handleEntry(h);
         // CRC 0: a folder entry, or data the header does not describe; look behind it.
@@ -236,16 +240,30 @@ qint64 findZipSignature(std::string_view text, size_t from)
 
 } // namespace
 
-void ArchiveWalker::appendAttachmentNode(const LocalHeader &h)
+void ArchiveWalker::appendAttachmentNode(const LocalHeader &h, bool sizeLanded)
 {
     FileOffsetNode *node = appendNode(tmpAtFOStart, tmpAtFOEnd, h);
     if (!node)
         return;
     ++AttachmentNodeCount;
+    if (h.method != 0)
+        return;
     // A size that runs into the next known record is cut there: the bytes behind belong to
-    // other entries and must never be written as this one's.
-    if (h.method == 0 && node->llSize > m_limit - h.dataOffset) {
+    // other entries and must never be written as this one's. Past the end of the file the
+    // copy itself comes up short.
+    if (m_limit < m_size && node->llSize > m_limit - h.dataOffset) {
         node->llSize = qMax<qint64>(0, m_limit - h.dataOffset);
+        node->bSizeCut = 1;
+    }
+    m_openNode = sizeLanded ? nullptr : node;
+}
+
+void ArchiveWalker::recordStartsAt(qint64 pos)
+{
+    FileOffsetNode *node = m_openNode;
+    m_openNode = nullptr;
+    if (node && pos >= node->llDataOffset && node->llSize > pos - node->llDataOffset) {
+        node->llSize = pos - node->llDataOffset;
         node->bSizeCut = 1;
     }
 }
@@ -283,7 +301,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
     const EntryRole role = classifyEntry(h.name);
     if (h.method != 0) {
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
-        appendAttachmentNode(h);
+        appendAttachmentNode(h, end >= 0);
         return next;
     }
     switch (role) {
@@ -291,7 +309,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         categorie = {h.usize, h.crc, h.dataOffset};
         return next;
     case EntryRole::Attachment:
-        appendAttachmentNode(h);
+        appendAttachmentNode(h, end >= 0);
         return next;
     default:
         return handleXmlEntry(h, role, end);

@@ -43,6 +43,9 @@ struct LocalHeader {
 
 struct CentralEntry;
 class CentralDirectory;
+}
+struct FileOffsetNode;
+namespace olm {
 
 class ArchiveWalker {
 public:
@@ -60,7 +63,9 @@ private:
     qint64 handleEntry(const LocalHeader &h);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 dispatchEntry(const LocalHeader &h, qint64 end);
-    void appendAttachmentNode(const LocalHeader &h);
+    void appendAttachmentNode(const LocalHeader &h, bool sizeLanded);
+    // A record starts at pos: an attachment whose damaged size ran past it is cut there.
+    void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
     // Whether a record (or the end of the archive) starts at end.
@@ -84,6 +89,8 @@ private:
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;
+    // The last attachment whose size did not end at a record; the next record found ends it.
+    FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.
     qint64 m_sigFrom = -1, m_sigAt = -1;
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};

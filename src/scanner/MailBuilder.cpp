@@ -1,3 +1,4 @@
+#include "platform/Crc32.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
 #include "scanner/FolderMaps.h"
@@ -90,9 +91,13 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     const qint64 folderId = recordFolderId(path);
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
+    const std::string_view text = currentText();
+    // An entry's text that is not what its CRC-32 says: its messages are kept, but marked.
+    const bool damaged = !recovered
+                         && (size != entrySize || Crc32Update(0, text.data(), qint64(text.size())) != crc);
     MailMLRC *last = nullptr;
-    if (!bStopFlag) {
-        SplitItems(currentText(), "</email>", textStart, [&](const ItemPiece &item) {
+    qint64 tailFrom = 0;
+    const auto makeRecord = [&](const ItemPiece &item) {
             MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
             if (!rec)
                 return false;
@@ -107,10 +112,18 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
             // message, never the rest of its entry (that made saving quadratic in the items).
             rec->llDataOffset = item.start;
             rec->dwDataLength = clamp32(item.length);
+            rec->bDamaged = damaged;
             fillMessageFields(rec, item);
             last = rec;
+            tailFrom = item.start + item.length - textStart;
             return !bStopFlag;
-        });
+    };
+    if (!bStopFlag && SplitItems(text, "</email>", textStart, makeRecord) >= 0 && damaged && !bStopFlag) {
+        // A damaged entry's last message may have lost its close tag: keep what is left of it
+        // rather than the message and its attachments.
+        const std::string_view tail = text.substr(size_t(tailFrom));
+        if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
+            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())});
     }
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)

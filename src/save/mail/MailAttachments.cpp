@@ -88,13 +88,13 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     switch (copy) {
     case EntryCopy::Complete:
         // The bytes are written either way; a mismatch says they are not what was stored.
+        if (crc == node->dwCrc32)
+            return QString();
         if (node->bSizeCut)
             return QStringLiteral("damaged: its size ran into the next entry, cut there");
-        if (crc != node->dwCrc32)
-            return QStringLiteral("damaged: CRC-32 %1, the archive says %2")
-                .arg(crc, 8, 16, QLatin1Char('0'))
-                .arg(node->dwCrc32, 8, 16, QLatin1Char('0'));
-        return QString();
+        return QStringLiteral("damaged: CRC-32 %1, the archive says %2")
+            .arg(crc, 8, 16, QLatin1Char('0'))
+            .arg(node->dwCrc32, 8, 16, QLatin1Char('0'));
     case EntryCopy::Short:
         return QStringLiteral("cut short in the archive");
     case EntryCopy::WriteFailed:

@@ -279,8 +279,12 @@ void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
 bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
-    MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec.llDataOffset, rec.dwDataLength),
-                                               style.messageIdForm, AddressListLimit::Unlimited);
+    QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    // A damaged message that lost its close tag is closed where its span ends: what is left of
+    // it (its attachment list above all) is still written.
+    if (rec.bDamaged && !xml.contains("</email>"))
+        xml += "</email>";
+    MailMessageFields fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
     if (context.stopRequested && context.stopRequested())
         return false;
@@ -299,7 +303,9 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         }
         mailbox.path = path;
     }
-    const QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
+    QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
+    if (rec.bDamaged)
+        missing.prepend(QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)"));
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();

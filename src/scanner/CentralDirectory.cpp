@@ -123,7 +123,9 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
         *cdOffset = o;
         *cdEnd = eocd;
     }
-    if (*cdOffset < 0 || *cdSize < 0 || *count < 0 || *cdOffset > *cdEnd || *cdSize > *cdEnd - *cdOffset)
+    // The directory ends where the end records begin. This also keeps the end record of an
+    // embedded archive (an attachment near a cut tail) from being taken for ours.
+    if (*cdOffset < 0 || *cdSize < 0 || *count < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
         return false;
     if (*count > *cdSize / kCentralRecordSize)
         return false;

@@ -88,19 +88,23 @@ void ArchiveWalker::walk()
     qint64 pos = 0;
     while (pos < m_size && !bStopFlag) {
         m_thread.progressAt(pos);
-        while (k < known.size() && known[k].headerOffset < pos)
+        while (k < known.size() && (known[k].headerOffset < pos || known[k].dropped))
             ++k;
         if (k < known.size() && known[k].headerOffset == pos) {
-            recordStartsAt(pos);
-            m_limit = k + 1 < known.size() ? known[k + 1].headerOffset : directory;
-            pos = handleKnownEntry(known[k]);
-            continue;
+            const bool placed = m_central->resolve(k, *m_reader);
+            m_limit = m_central->nextStart(k);
+            if (placed) {
+                recordStartsAt(pos);
+                pos = handleKnownEntry(known[k]);
+                continue;
+            }
+        } else {
+            if (pos >= directory) {
+                recordStartsAt(directory);
+                break;
+            }
+            m_limit = k < known.size() ? known[k].headerOffset : directory;
         }
-        if (pos >= directory) {
-            recordStartsAt(directory);
-            break;
-        }
-        m_limit = k < known.size() ? known[k].headerOffset : directory;
         // Never past the next known record: what lies there is not this stretch's to take.
         pos = qMin(stepUnknown(pos), m_limit);
     }

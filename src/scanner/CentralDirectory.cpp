@@ -85,7 +85,13 @@ bool CentralDirectory::read(ArchiveSource &source)
         m_start = count == 0 ? cdOffset : -1;
         return found();
     }
-    resolveData(source);
+    std::stable_sort(m_entries.begin(), m_entries.end(),
+                     [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; });
+    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
+                                [](const CentralEntry &a, const CentralEntry &b) {
+                                    return a.headerOffset == b.headerOffset;
+                                }),
+                    m_entries.end());
     return true;
 }
 
@@ -172,61 +178,67 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
     m_complete = i == count;
 }
 
-void CentralDirectory::resolveData(ArchiveSource &source)
+bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const
 {
-    std::stable_sort(m_entries.begin(), m_entries.end(),
-                     [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; });
-    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
-                                [](const CentralEntry &a, const CentralEntry &b) {
-                                    return a.headerOffset == b.headerOffset;
-                                }),
-                    m_entries.end());
-    BufferedArchiveReader r(source);
-    // Which local headers agree with the directory: their data offset is then the header's own.
-    QByteArray local;
-    for (CentralEntry &e : m_entries) {
-        const qint64 at = e.headerOffset;
-        local.resize(e.nameLength);
-        const bool nameMatches = r.read(at + 30, local.data(), e.nameLength) == e.nameLength && local == e.name;
-        if (nameMatches)
-            e.nameOffset = at + 30;
-        e.localIntact = nameMatches && r.u32At(at) == kLocalHeaderSig && r.u16At(at + 26) == e.nameLength;
-        if (e.localIntact)
-            e.dataOffset = at + 30 + e.nameLength + r.u16At(at + 28);
+    const qint64 at = e.headerOffset;
+    if (r.u32At(at) != kLocalHeaderSig || r.u16At(at + 26) != e.nameLength)
+        return false;
+    return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
+}
+
+qint64 CentralDirectory::nextStart(size_t i) const
+{
+    for (size_t j = i + 1; j < m_entries.size(); ++j) {
+        if (!m_entries[j].dropped)
+            return m_entries[j].headerOffset;
     }
-    // A damaged header that lies inside an intact entry's data is an embedded archive's, or a
-    // damaged directory record: not an entry of this archive.
-    std::vector<CentralEntry> kept;
-    kept.reserve(m_entries.size());
-    qint64 intactEnd = -1;
-    for (CentralEntry &e : m_entries) {
-        if (!e.localIntact && e.headerOffset < intactEnd)
-            continue;
-        if (e.localIntact)
-            intactEnd = qMax(intactEnd, e.dataOffset + e.csize);
-        kept.push_back(std::move(e));
-    }
-    m_entries.swap(kept);
-    kept.clear();
-    for (size_t i = 0; i < m_entries.size(); ++i) {
-        CentralEntry &e = m_entries[i];
-        const qint64 next = i + 1 < m_entries.size() ? m_entries[i + 1].headerOffset : m_start;
-        const qint64 nameEnd = e.headerOffset + 30 + e.nameLength;
-        if (!e.localIntact) {
-            // The exporter writes entries back to back: the data ends where the next record begins.
-            // Only trusted when no record of the directory is missing.
-            const qint64 d = next - e.csize;
-            if (m_complete && d >= nameEnd && d - nameEnd <= 0xFFFF)
-                e.dataOffset = d;
+    return m_start;
+}
+
+bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
+{
+    if (i >= m_entries.size() || m_entries[i].dropped)
+        return false;
+    CentralEntry &e = m_entries[i];
+    if (e.dataOffset >= 0)
+        return true;
+    const qint64 at = e.headerOffset;
+    const qint64 nameEnd = at + 30 + e.nameLength;
+    // The signature first: the read window then starts at the header and holds the rest.
+    const bool signature = r.u32At(at) == kLocalHeaderSig;
+    const bool nameLength = r.u16At(at + 26) == e.nameLength;
+    const quint16 extra = r.u16At(at + 28);
+    const bool nameMatches = e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
+    if (nameMatches)
+        e.nameOffset = at + 30;
+    e.localIntact = signature && nameLength && nameMatches;
+    qint64 data = -1;
+    if (e.localIntact) {
+        data = nameEnd + extra;
+        // A header inside this data is an embedded archive's, or a damaged record, unless it
+        // agrees with its own entry: then this entry's size is the damaged one.
+        for (size_t j = i + 1; j < m_entries.size() && m_entries[j].headerOffset < data + e.csize; ++j) {
+            if (localAgrees(m_entries[j], r)) {
+                data = -1;
+                break;
+            }
+            m_entries[j].dropped = true;
         }
-        if (e.dataOffset < 0 || e.dataOffset > next || e.csize > next - e.dataOffset)
-            continue;
-        const int nul = e.name.indexOf('\0');
-        if (nul >= 0)
-            e.name.truncate(nul);
-        kept.push_back(std::move(e));
+    } else if (m_complete) {
+        // The exporter writes entries back to back: the data ends where the next record begins.
+        // Only trusted when no record of the directory is missing.
+        const qint64 d = nextStart(i) - e.csize;
+        if (d >= nameEnd && d - nameEnd <= 0xFFFF)
+            data = d;
     }
-    m_entries.swap(kept);
+    const qint64 next = nextStart(i);
+    if (data < 0 || data > next || e.csize > next - data)
+        return false;
+    e.dataOffset = data;
+    const int nul = e.name.indexOf('\0');
+    if (nul >= 0)
+        e.name.truncate(nul);
+    return true;
 }
 
 } // namespace olm

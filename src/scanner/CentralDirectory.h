@@ -11,6 +11,7 @@
 #include <vector>
 
 class ArchiveSource;
+class BufferedArchiveReader;
 
 namespace olm {
 
@@ -23,15 +24,23 @@ struct CentralEntry {
     quint16 method = 0;
     qint64 nameOffset = 0;    // where the name bytes lie: the local header's when they match, else ours
     quint16 nameLength = 0;
-    QByteArray name;          // raw bytes up to the first NUL
+    QByteArray name;          // raw bytes up to the first NUL, once resolved
     bool localIntact = false; // the local header's signature and name agree with this entry
+    bool dropped = false;     // its header lies inside another entry's data: not ours
 };
 
 class CentralDirectory {
 public:
     // Reads the end records and the directory of source; false (and no entries) when none is
-    // found. Entries come sorted by local header offset, each with its data resolved.
+    // found. Entries come sorted by local header offset, their data not yet resolved.
     bool read(ArchiveSource &source);
+    // Places entry i's data, reading its local header through r: the header's own data offset
+    // when it agrees with the entry, else where the data must end (at the next record). Entries
+    // whose headers lie inside its data are dropped. False when the entry cannot be placed.
+    // The walk resolves entries in order as it reaches them, so the headers are read once.
+    bool resolve(size_t i, BufferedArchiveReader &r);
+    // Where the next entry after i that is not dropped begins, or the directory.
+    qint64 nextStart(size_t i) const;
 
     bool found() const { return m_start >= 0; }
     // Where the directory begins; the walk ends there. -1 when none was found.
@@ -43,7 +52,7 @@ public:
 private:
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
-    void resolveData(ArchiveSource &source);
+    bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
 
     std::vector<CentralEntry> m_entries;
     qint64 m_start = -1;

@@ -1,9 +1,10 @@
-#include "platform/Crc32.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/QFolderInformationThread.h"
 #include "shell/ShellGlobals.h"
+
+#include <cstring>
 
 namespace {
 
@@ -92,9 +93,10 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
     const std::string_view text = currentText();
-    // An entry's text that is not what its CRC-32 says: its messages are kept, but marked.
-    const bool damaged = !recovered
-                         && (size != entrySize || Crc32Update(0, text.data(), qint64(text.size())) != crc);
+    // An entry's text cut short or holding zeroed bytes (stored XML has no NUL): its messages are
+    // kept, but marked. The writers check the CRC-32 of what they read; doing it here for every
+    // entry would slow the scan of intact archives.
+    const bool damaged = !recovered && (size != entrySize || memchr(text.data(), 0, text.size()) != nullptr);
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     const auto makeRecord = [&](const ItemPiece &item) {

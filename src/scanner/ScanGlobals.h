@@ -28,7 +28,7 @@ struct MailMLRC {
     qint32 nNameLength;
     qint64 llDataOffset;       // where this record's message XML lies: the entry's data, or for
     quint32 dwDataLength;      // mail recovered from a damaged stretch, the item's own span
-    quint8 bDamaged;           // its entry's bytes fail their CRC-32 or were cut: saved, but not as stored
+    quint8 bDamaged;           // its entry's text was cut or holds zeroed bytes: saved, but not as stored
     MailMLRC *pNext;
 };
 

@@ -4,6 +4,7 @@
 // the fuzzer keeps the input as a crash.
 
 #include "platform/ArchiveSource.h"
+#include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
@@ -269,8 +270,13 @@ void checkCentralDirectory(const Input &in, const std::shared_ptr<MemoryArchiveS
     const bool found = cd.read(*source);
     CHECK(found == cd.found(), "directory found", found, cd.found());
     CHECK(!found || (cd.start() >= 0 && cd.start() <= in.size), "directory start", cd.start(), in.size);
+    BufferedArchiveReader reader(*source);
+    for (size_t i = 0; i < cd.entries().size(); ++i)
+        cd.resolve(i, reader);
     qint64 previousEnd = 0;
     for (const olm::CentralEntry &e : cd.entries()) {
+        if (e.dropped || e.dataOffset < 0)
+            continue;
         CHECK(e.headerOffset >= previousEnd, "central entries overlap", e.headerOffset, previousEnd);
         CHECK(e.dataOffset >= e.headerOffset + 30 + e.nameLength, "central data before its name", e.dataOffset,
               e.headerOffset);

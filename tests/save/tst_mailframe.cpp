@@ -315,6 +315,10 @@ void MailFrameTest::damagedBytesAreNamed_data()
                    a[int(h + 30 + n + 4 + k)] = k % 8 == 1 ? char(0x40) : char(0);
            })
         << 1 << QString();
+    QTest::newRow("flipped byte in the message XML") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+        const int at = a.indexOf("Message 0", int(b.entries()[0].dataOffset));
+        a[at] = 'm';
+    }) << 0 << QStringLiteral("its XML in the archive is damaged");
     QTest::newRow("message XML zeroed to its end") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
         const qint64 start = b.entries()[0].dataOffset;
         const int from = a.indexOf("<OPFMessageCopySubject", int(start));

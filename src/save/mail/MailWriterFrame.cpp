@@ -1,5 +1,6 @@
 #include "save/mail/MailWriter.h"
 
+#include "platform/Crc32.h"
 #include "platform/FinderInfo.h"
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
@@ -280,6 +281,9 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
     QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    // A message that is its entry's whole text is checked against the entry's CRC-32.
+    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwEntrySize == rec.dwDataLength
+                                          && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
     // A damaged message that lost its close tag is closed where its span ends: what is left of
     // it (its attachment list above all) is still written.
     if (rec.bDamaged && !xml.contains("</email>"))
@@ -304,7 +308,7 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         mailbox.path = path;
     }
     QStringList missing = writeSteps(MailMessage{rec, fields, style, out, attachments});
-    if (rec.bDamaged)
+    if (damaged)
         missing.prepend(QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)"));
     if (out.failed() || !out.endMessage()) {
         error = out.error();

@@ -96,7 +96,8 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // An entry's text cut short or holding zeroed bytes (stored XML has no NUL): its messages are
     // kept, but marked. The writers check the CRC-32 of what they read; doing it here for every
     // entry would slow the scan of intact archives.
-    const bool damaged = !recovered && (size != entrySize || memchr(text.data(), 0, text.size()) != nullptr);
+    const bool damaged = !recovered
+                         && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     const auto makeRecord = [&](const ItemPiece &item) {

@@ -117,8 +117,10 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     if (word == kCentralHeaderSig) {
         // A central record no end record led to: an embedded archive's directory, or this one's
         // with its end records lost. Step over it; what follows may still hold entries.
+        // Only a record whose lengths lead to the next record is stepped over whole: a stray
+        // signature with damaged lengths must not hide what follows it.
         const qint64 next = pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
-        return qMin(next, m_size);
+        return next <= m_limit && endsAtRecord(next) ? next : pos + 1;
     }
     LocalHeader h;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {

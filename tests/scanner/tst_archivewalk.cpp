@@ -358,6 +358,14 @@ void ArchiveWalkTest::damaged_data()
         t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
         return t.finish();
     }) << 1 << 3 << 0;
+    QTest::newRow("stray central signature with long lengths before a message") << std::function<QByteArray()>([] {
+        TestArchiveBuilder t;
+        QByteArray stray("PK\x01\x02", 4);
+        stray += QByteArray(24, '\x11') + QByteArray(6, '\xff') + QByteArray(12, '\x11');
+        t.addRaw(stray);
+        t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+        return t.finish(false);
+    }) << 1 << 0 << 0;
     QTest::newRow("start tag without a blank is no block") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addRaw("<contacts><contact xml:space=\"preserve\"></contact></contacts>");

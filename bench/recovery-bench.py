@@ -123,7 +123,9 @@ def no_central_directory(data, offsets, stored, rng):
 
 MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed signatures', smash_signatures),
          ('bad sizes', bad_sizes), ('zeroed runs', zeroed_runs), ('flips', flips), ('cut tail', cut_tail),
-         ('no central directory', no_central_directory)]
+         ('no central directory', no_central_directory),
+         ('zeroed CRCs, no dir.', lambda *a: (zero_crcs(*a), no_central_directory(*a))),
+         ('smashed sigs, no dir.', lambda *a: (smash_signatures(*a), no_central_directory(*a)))]
 
 
 # ---- counting

@@ -127,6 +127,10 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
         recordStartsAt(pos);
         if (h.crc != 0)
             return handleEntry(h);
+        // CRC 0 with a size that ends right at the next record: an entry whose CRC was lost.
+        // Its place is known; only its bytes cannot be checked.
+        if (h.csize > 0 && h.csize <= m_limit - h.dataOffset && endsAtRecord(h.dataOffset + h.csize))
+            return handleEntry(h);
         // CRC 0: a folder entry, or data the header does not describe; look behind it.
         const qint64 p = h.dataOffset;
         if (p < m_limit && m_reader->u32At(p) != kLocalHeaderSig) {

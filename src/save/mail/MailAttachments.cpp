@@ -92,6 +92,9 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
             return QString();
         if (node->bSizeCut)
             return QStringLiteral("damaged: its size ran into the next entry, cut there");
+        // No witness kept its CRC: there is nothing to check the bytes against.
+        if (node->dwCrc32 == 0)
+            return QString();
         return QStringLiteral("damaged: CRC-32 %1, the archive says %2")
             .arg(crc, 8, 16, QLatin1Char('0'))
             .arg(node->dwCrc32, 8, 16, QLatin1Char('0'));

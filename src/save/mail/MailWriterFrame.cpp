@@ -282,7 +282,7 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
 {
     QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
     // A message that is its entry's whole text is checked against the entry's CRC-32.
-    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwEntrySize == rec.dwDataLength
+    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
                                           && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
     // A damaged message that lost its close tag is closed where its span ends: what is left of
     // it (its attachment list above all) is still written.

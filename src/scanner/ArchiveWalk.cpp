@@ -116,9 +116,9 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     const quint32 word = m_reader->u32At(pos);
     if (word == kCentralHeaderSig) {
         // A central record no end record led to: an embedded archive's directory, or this one's
-        // with its end records lost. Step over it; what follows may still hold entries.
-        // Only a record whose lengths lead to the next record is stepped over whole: a stray
-        // signature with damaged lengths must not hide what follows it.
+        // with its end records lost. What follows may still hold entries, so the walk goes on:
+        // over the whole record when its lengths lead to the next record, else byte by byte, so a
+        // stray signature with damaged lengths hides nothing.
         const qint64 next = pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
         return next <= m_limit && endsAtRecord(next) ? next : pos + 1;
     }

@@ -100,30 +100,34 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
                          && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
+    bool stopped = false;
     const auto makeRecord = [&](const ItemPiece &item) {
-            MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
-            if (!rec)
-                return false;
-            rec->nNameLength = nameLength;
-            rec->llNameOffset = nameOffset;
-            status(QStringLiteral("Scanning: Mails..."));
-            progressAt(recovered ? item.start : nameOffset);
-            rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
-            rec->dwCrc32 = crc;
-            rec->llFolderId = folderId;
-            // Where readers find this message's XML: its own item span, so a reader parses one
-            // message, never the rest of its entry (that made saving quadratic in the items).
-            rec->llDataOffset = item.start;
-            rec->dwDataLength = clamp32(item.length);
-            rec->bDamaged = damaged;
-            fillMessageFields(rec, item);
-            last = rec;
-            tailFrom = item.start + item.length - textStart;
-            return !bStopFlag;
+        MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
+        if (!rec)
+            return !(stopped = true);
+        rec->nNameLength = nameLength;
+        rec->llNameOffset = nameOffset;
+        status(QStringLiteral("Scanning: Mails..."));
+        progressAt(recovered ? item.start : nameOffset);
+        rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
+        rec->dwCrc32 = crc;
+        rec->llFolderId = folderId;
+        // Where readers find this message's XML: its own item span, so a reader parses one
+        // message, never the rest of its entry (that made saving quadratic in the items).
+        rec->llDataOffset = item.start;
+        rec->dwDataLength = clamp32(item.length);
+        rec->bDamaged = damaged;
+        fillMessageFields(rec, item);
+        last = rec;
+        tailFrom = item.start + item.length - textStart;
+        stopped = bStopFlag;
+        return !stopped;
     };
-    if (!bStopFlag && SplitItems(text, "</email>", textStart, makeRecord) >= 0 && damaged && !bStopFlag) {
+    if (!bStopFlag)
+        SplitItems(text, "</email>", textStart, makeRecord);
+    if (damaged && !stopped && !bStopFlag) {
         // A damaged entry's last message may have lost its close tag: keep what is left of it
-        // rather than the message and its attachments.
+        // rather than lose the message and its attachments.
         const std::string_view tail = text.substr(size_t(tailFrom));
         if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
             makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())});

@@ -35,10 +35,12 @@ long peakRssKb()
 
 bool openArchive(const QString &path)
 {
-    fileDescriptor = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = OpenArchiveFile(QFile::encodeName(path));
+    fileDescriptor = fd < 0 ? -1 : fd;
     struct stat st;
     if (fileDescriptor < 0 || fstat(fileDescriptor, &st) != 0) {
-        fprintf(stderr, "olmbench: cannot open %s\n", qPrintable(path));
+        fprintf(stderr, "olmbench: cannot open %s%s\n", qPrintable(path),
+                fd == kNotRegularFile ? ": not a regular file" : "");
         return false;
     }
     lSize = st.st_size;

@@ -20,6 +20,7 @@ set(OLM_CORE_SOURCES
   src/scanner/DateTimeConvert.cpp
   src/scanner/DateConverter.cpp
   src/scanner/QFolderInformationThread.cpp
+  src/scanner/CentralDirectory.cpp
   src/scanner/ArchiveWalk.cpp
   src/scanner/BlockRecovery.cpp
   src/scanner/ContactBuilder.cpp

@@ -4,6 +4,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 qint64 readAt(int fd, qint64 offset, void *buffer, qint64 length)
@@ -62,4 +64,25 @@ qint64 readFully(ArchiveSource &source, qint64 offset, void *buffer, qint64 leng
         done += got;
     }
     return done;
+}
+
+int OpenArchiveFile(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kNotRegularFile;
+    }
+    // Reads of a regular file are unaffected, but the descriptor is left as a plain open gives it.
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return fd;
 }

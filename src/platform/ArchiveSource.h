@@ -10,6 +10,12 @@ qint64 readAt(int fd, qint64 offset, void *buffer, qint64 length);
 // The same on the global archive descriptor.
 qint64 readAt(qint64 offset, void *buffer, qint64 length);
 
+// Opens path read-only as an archive. Only a regular file is one: the open never blocks (a FIFO
+// would wait for a writer forever), and a FIFO, device or directory is refused.
+// Returns the descriptor, -1 when it cannot be opened, kNotRegularFile when it is no regular file.
+constexpr int kNotRegularFile = -2;
+int OpenArchiveFile(const QByteArray &path);
+
 class ArchiveSource {
 public:
     virtual ~ArchiveSource() = default;

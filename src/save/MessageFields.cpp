@@ -144,6 +144,13 @@ void parseSenderNames(const QString &element, QStringList *member, QString *last
         *member = names;
 }
 
+// A NUL in a name (from damage) becomes '_'; the writers deal with the other controls.
+QString withoutNul(QString name)
+{
+    name.replace(QChar(0), QLatin1Char('_'));
+    return name;
+}
+
 AttachmentInfo parseAttachment(const QString &item)
 {
     const int z = at(item, "OPFAttachmentContentFileSize=");
@@ -162,9 +169,13 @@ AttachmentInfo parseAttachment(const QString &item)
     if (y >= 0 && m >= 0)
         a.contentType = cut(item, y + 26, m - 2);
     if (m >= 0 && u >= 0)
-        a.name = UnescapeXmlEntities(cut(item, m + 19, u - 2), EntityForm::Six);
+        a.name = withoutNul(UnescapeXmlEntities(cut(item, m + 19, u - 2), EntityForm::Six));
     if (u >= 0) {
         QString url = cut(item, u + 18, item.size() - 2);
+        // Entry names end at their first NUL, as the scanner keeps them.
+        const int nul = url.indexOf(QChar(0));
+        if (nul >= 0)
+            url.truncate(nul);
         url.remove(QLatin1Char('"'));
         a.url = UnescapeXmlEntities(url, EntityForm::Six);
     }
@@ -191,7 +202,15 @@ void setAttachments(MailMessageFields *f, const QVector<AttachmentInfo> &list)
 void parseAttachments(const QString &element, MailMessageFields *f)
 {
     QVector<AttachmentInfo> list;
-    for (const QString &item : entriesBefore(element, "</messageAttachment>"))
+    QStringList items = element.split(QLatin1String("</messageAttachment>"));
+    // The text after the last close tag is no entry, unless a damaged close tag left one there:
+    // that attachment is kept up to the end of its start tag.
+    const QString tail = items.takeLast();
+    const int url = at(tail, "OPFAttachmentURL=");
+    const int end = url >= 0 ? tail.indexOf(QLatin1Char('>'), url) : -1;
+    if (end >= 0)
+        items.append(tail.left(end + 1));
+    for (const QString &item : items)
         list.append(parseAttachment(item));
     if (!list.isEmpty())
         setAttachments(f, list);
@@ -220,8 +239,12 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
 void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
 {
     QString text;
-    if (elementText(piece, "<OPFMessageCopyAttachmentList", &text))
-        parseAttachments(text, f);
+    // The list is decoded whole: a NUL in one attachment's name must not hide the ones after it.
+    const ElementSpan list = GetElementValue(piece, "<OPFMessageCopyAttachmentList");
+    if (list.found) {
+        const std::string_view raw = ElementBytes(piece, list);
+        parseAttachments(QString::fromUtf8(raw.data(), int(raw.size())), f);
+    }
     if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
         parseSenders(text, mode, &f->strFromList);
         parseSenderNames(text, &f->fromNames, &f->lastSenderName);
@@ -264,11 +287,13 @@ QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength)
     return ReadArchiveBytes(llDataOffset, dwDataLength);
 }
 
-bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml)
+bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml, bool closeTagExpected)
 {
     const qint64 expected =
         qMin(qMin(dwDataLength, lSize - llDataOffset), qMin(kMaxArchiveTextRead, qint64(INT_MAX - 1)));
-    return expected > 0 && xml.size() == expected && xml.contains("</email>");
+    if (expected <= 0 || xml.size() != expected)
+        return false;
+    return closeTagExpected ? xml.contains("</email>") : xml.contains("<email");
 }
 
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength)

@@ -70,8 +70,9 @@ QByteArray UpToFirstNul(const QByteArray &bytes);
 QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength);
 // Whether xml, read at save time for a record at llDataOffset, is still what the scan found:
 // every byte there (the archive was not cut since) and an item close tag among them (a scanned
-// item always has one; an emptied or overwritten stretch has none).
-bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml);
+// item always has one; an emptied or overwritten stretch has none). A message the scan found cut
+// short has no close tag to expect: its opening tag must still be there.
+bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray &xml, bool closeTagExpected = true);
 // The message's archive entry name, UTF-8 up to its first NUL; empty unless 0 < length <= 65535
 // and offset > 0.
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength);

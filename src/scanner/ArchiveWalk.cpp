@@ -2,6 +2,7 @@
 
 #include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
 #include "scanner/ElementValue.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
@@ -68,7 +69,7 @@ QString folderPathFor(const QStringList &parts, EntryRole role)
 
 ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source)
     : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)),
-      m_size(source.size())
+      m_size(source.size()), m_central(new CentralDirectory), m_limit(m_size)
 {
 }
 
@@ -80,45 +81,89 @@ ArchiveWalker::~ArchiveWalker()
 
 void ArchiveWalker::walk()
 {
+    m_central->read(m_source);
+    const std::vector<CentralEntry> &known = m_central->entries();
+    const qint64 directory = m_central->found() ? m_central->start() : m_size;
+    size_t k = 0;
     qint64 pos = 0;
-    int centralCount = 0;
     while (pos < m_size && !bStopFlag) {
         m_thread.progressAt(pos);
-        const quint32 word = m_reader->u32At(pos);
-        if (word == kCentralHeaderSig) {
-            // The third central-directory record in a row ends the walk.
-            if (++centralCount == 3)
+        while (k < known.size() && (known[k].headerOffset < pos || known[k].dropped))
+            ++k;
+        if (k < known.size() && known[k].headerOffset == pos) {
+            const bool placed = m_central->resolve(k, *m_reader);
+            m_limit = m_central->nextStart(k);
+            if (placed) {
+                recordStartsAt(pos);
+                pos = handleKnownEntry(known[k]);
+                continue;
+            }
+        } else {
+            if (pos >= directory) {
+                recordStartsAt(directory);
                 break;
-            ++pos;
-            continue;
-        }
-        LocalHeader h;
-        if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
-            centralCount = 0;
-            if (h.crc != 0) {
-                pos = handleEntry(h);
-                continue;
             }
-            // CRC 0: a folder entry, or data the header does not describe; look behind it.
-            const qint64 p = h.dataOffset;
-            if (m_reader->u32At(p) != kLocalHeaderSig) {
-                const qint64 end = recoverBlock(p);
-                pos = end > p ? end : p;
-                continue;
-            }
-            pos = p;
-            continue;
+            m_limit = k < known.size() ? known[k].headerOffset : directory;
         }
-        const qint64 end = recoverBlock(pos);
-        if (end > pos) {
-            pos = end;
-            centralCount = 0;
-            continue;
-        }
-        // Only a 'P' (a signature) or a '<' (a root tag) can change what happens next.
-        pos = m_reader->findEitherByte(pos + 1, m_size, 'P', '<');
+        // Never past the next known record: what lies there is not this stretch's to take.
+        pos = qMin(stepUnknown(pos), m_limit);
     }
     freeText();
+}
+
+qint64 ArchiveWalker::stepUnknown(qint64 pos)
+{
+    const quint32 word = m_reader->u32At(pos);
+    if (word == kCentralHeaderSig) {
+        // A central record no end record led to: an embedded archive's directory, or this one's
+        // with its end records lost. What follows may still hold entries, so the walk goes on:
+        // over the whole record when its lengths lead to the next record, else byte by byte, so a
+        // stray signature with damaged lengths hides nothing.
+        const qint64 next = pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
+        return next <= m_limit && endsAtRecord(next) ? next : pos + 1;
+    }
+    LocalHeader h;
+    if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        recordStartsAt(pos);
+        if (h.crc != 0)
+            return handleEntry(h);
+        // CRC 0 with a size that ends right at the next record: an entry whose CRC was lost.
+        // Its place is known; only its bytes cannot be checked.
+        if (h.csize > 0 && h.csize <= m_limit - h.dataOffset && endsAtRecord(h.dataOffset + h.csize))
+            return handleEntry(h);
+        // CRC 0: a folder entry, or data the header does not describe; look behind it.
+        const qint64 p = h.dataOffset;
+        if (p < m_limit && m_reader->u32At(p) != kLocalHeaderSig) {
+            const qint64 end = recoverBlock(p);
+            return end > p ? end : p;
+        }
+        return p;
+    }
+    const qint64 end = recoverBlock(pos);
+    if (end > pos)
+        return end;
+    // Only a 'P' (a signature) or a '<' (a root tag) can change what happens next.
+    return m_reader->findEitherByte(pos + 1, m_limit, 'P', '<');
+}
+
+qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
+{
+    LocalHeader h;
+    h.pos = e.headerOffset;
+    h.method = e.method;
+    h.crc = e.crc;
+    h.nameLength = e.nameLength;
+    h.usize = e.usize;
+    h.csize = e.csize;
+    h.dataOffset = e.dataOffset;
+    h.nameOffset = e.nameOffset;
+    h.name = e.name;
+    const qint64 end = e.dataOffset + e.csize;
+    // A folder entry holds nothing.
+    if (e.crc == 0 && e.csize == 0)
+        return qMax(end, e.headerOffset + 1);
+    dispatchEntry(h, end);
+    return qMax(end, e.headerOffset + 1);
 }
 
 bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
@@ -132,7 +177,9 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     h->extraLength = m_reader->u16At(pos + 28);
     const qint64 extraAt = pos + 30 + h->nameLength;
     h->dataOffset = extraAt + h->extraLength;
-    if (h->dataOffset > m_size)
+    h->nameOffset = pos + 30;
+    // A header whose name or extra reaches into a known record is not one.
+    if (h->dataOffset > m_limit)
         return false;
     // Sizes from the ZIP64 record among the extra records, else the 32-bit fields.
     h->csize = m_reader->u32At(pos + 18);
@@ -201,17 +248,39 @@ qint64 findZipSignature(std::string_view text, size_t from)
     return best;
 }
 
-void appendAttachmentNode(const LocalHeader &h)
+} // namespace
+
+void ArchiveWalker::appendAttachmentNode(const LocalHeader &h, bool sizeLanded)
 {
-    if (appendNode(tmpAtFOStart, tmpAtFOEnd, h))
-        ++AttachmentNodeCount;
+    FileOffsetNode *node = appendNode(tmpAtFOStart, tmpAtFOEnd, h);
+    if (!node)
+        return;
+    ++AttachmentNodeCount;
+    if (h.method != 0)
+        return;
+    // A size that runs into the next known record is cut there: the bytes behind belong to
+    // other entries and must never be written as this one's. Past the end of the file the
+    // copy itself comes up short.
+    if (m_limit < m_size && node->llSize > m_limit - h.dataOffset) {
+        node->llSize = qMax<qint64>(0, m_limit - h.dataOffset);
+        node->bSizeCut = 1;
+    }
+    m_openNode = sizeLanded ? nullptr : node;
 }
 
-} // namespace
+void ArchiveWalker::recordStartsAt(qint64 pos)
+{
+    FileOffsetNode *node = m_openNode;
+    m_openNode = nullptr;
+    if (node && pos >= node->llDataOffset && node->llSize > pos - node->llDataOffset) {
+        node->llSize = pos - node->llDataOffset;
+        node->bSizeCut = 1;
+    }
+}
 
 bool ArchiveWalker::endsAtRecord(qint64 end)
 {
-    if (end == m_size)
+    if (end == m_size || end == m_limit)
         return true;
     switch (m_reader->u32At(end)) {
     case kLocalHeaderSig:
@@ -228,16 +297,21 @@ bool ArchiveWalker::endsAtRecord(qint64 end)
 
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
-    const qint64 room = m_size - h.dataOffset;
+    const qint64 room = m_limit - h.dataOffset;
     const bool fits = h.csize <= room;
     const qint64 end = h.dataOffset + (fits ? h.csize : room);
     // A size that does not end at the next record is damage: step through the data instead of
     // jumping, so nothing behind a smashed header is lost.
-    const qint64 next = fits && endsAtRecord(end) ? end : h.dataOffset;
+    return dispatchEntry(h, fits && endsAtRecord(end) ? end : -1);
+}
+
+qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
+{
+    const qint64 next = end >= 0 ? end : h.dataOffset;
     const EntryRole role = classifyEntry(h.name);
     if (h.method != 0) {
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
-        appendAttachmentNode(h);
+        appendAttachmentNode(h, end >= 0);
         return next;
     }
     switch (role) {
@@ -245,10 +319,10 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
         categorie = {h.usize, h.crc, h.dataOffset};
         return next;
     case EntryRole::Attachment:
-        appendAttachmentNode(h);
+        appendAttachmentNode(h, end >= 0);
         return next;
     default:
-        return handleXmlEntry(h, role, fits && endsAtRecord(end) ? end : -1);
+        return handleXmlEntry(h, role, end);
     }
 }
 
@@ -261,7 +335,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     case EntryRole::Notes: appendNode(tmpNoFOStart, tmpNoFOEnd, h); break;
     default: break;
     }
-    const qint64 want = qMin(h.usize, m_size - h.dataOffset);
+    const qint64 want = qMin(h.usize, m_limit - h.dataOffset);
     if (want > kMaxEntryText)
         return end > h.pos ? end : h.dataOffset;
     bool cut = false;
@@ -274,7 +348,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     case EntryRole::Tasks: m_thread.InitializeTSRC(path, textEnd, len); break;
     case EntryRole::Notes: m_thread.InitializeNTRC(path, textEnd, len); break;
     case EntryRole::Message:
-        m_thread.InitializeMLRC(path, textEnd, h.pos + 30, h.nameLength, h.usize, h.crc, len);
+        m_thread.InitializeMLRC(path, textEnd, h.nameOffset, h.nameLength, h.usize, h.crc, len);
         break;
     default: break;
     }

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <memory>
+
 class ArchiveSource;
 class BufferedArchiveReader;
 class QFolderInformationThread;
@@ -35,8 +37,15 @@ struct LocalHeader {
     qint64 usize = 0;
     qint64 csize = 0;
     qint64 dataOffset = 0;
+    qint64 nameOffset = 0;   // where the name bytes lie in the archive
     QByteArray name;   // raw bytes up to the first NUL
 };
+
+struct CentralEntry;
+class CentralDirectory;
+}
+struct FileOffsetNode;
+namespace olm {
 
 class ArchiveWalker {
 public:
@@ -45,9 +54,18 @@ public:
     void walk();
 
 private:
+    // One step over bytes no central entry describes; returns where the walk goes on.
+    qint64 stepUnknown(qint64 pos);
     bool readLocalHeader(qint64 pos, LocalHeader *h);
-    // Handles an entry with a known CRC; returns where the walk goes on.
+    // An entry the central directory describes: its extent is known exactly.
+    qint64 handleKnownEntry(const CentralEntry &e);
+    // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
+    // end is where the entry's data ends, or -1 when its size is damaged.
+    qint64 dispatchEntry(const LocalHeader &h, qint64 end);
+    void appendAttachmentNode(const LocalHeader &h, bool sizeLanded);
+    // A record starts at pos: an attachment whose damaged size ran past it is cut there.
+    void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
     // Whether a record (or the end of the archive) starts at end.
@@ -67,6 +85,12 @@ private:
     ArchiveSource &m_source;
     BufferedArchiveReader *m_reader;
     qint64 m_size;
+    std::unique_ptr<CentralDirectory> m_central;
+    // The next offset the walk must not step past: the next entry the central directory
+    // knows, or the directory itself. Bytes there belong to a known record.
+    qint64 m_limit = 0;
+    // The last attachment whose size did not end at a record; the next record found ends it.
+    FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.
     qint64 m_sigFrom = -1, m_sigAt = -1;
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};

@@ -52,7 +52,10 @@ qint64 ArchiveWalker::recoverBlock(qint64 p)
     if (tag < 0 || !m_reader->matchAt(p, kRootTags[tag].open, tagLength(kRootTags[tag].open)))
         return -1;
     const qint64 s = p + tagLength(kRootTags[tag].open);
-    const qint64 stop = nextSignature(s);
+    // A block never runs into the next record the central directory knows.
+    const qint64 stop = qMin(nextSignature(s), m_limit);
+    if (stop <= s)
+        return -1;
     const qint64 close = findCloseTag(tag, s, stop);
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
     dispatchBlock(tag, p, end);

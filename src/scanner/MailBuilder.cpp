@@ -5,6 +5,8 @@
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/XmlEntities.h"
 
+#include <cstring>
+
 namespace {
 
 // "Name;" for every sender address that carries a name attribute, as UTF-8 with its character
@@ -90,24 +92,48 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     const qint64 folderId = recordFolderId(path);
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
-    if (!bStopFlag) {
-        SplitItems(currentText(), "</email>", textStart, [&](const ItemPiece &item) {
-            MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
-            if (!rec)
-                return false;
-            rec->nNameLength = nameLength;
-            rec->llNameOffset = nameOffset;
-            status(QStringLiteral("Scanning: Mails..."));
-            progressAt(recovered ? item.start : nameOffset);
-            rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
-            rec->dwCrc32 = crc;
-            rec->llFolderId = folderId;
-            // Where readers find this message's XML: the entry's data, or a recovered item's own span.
-            rec->llDataOffset = recovered ? item.start : textStart;
-            rec->dwDataLength = clamp32(recovered ? item.length : size);
-            fillMessageFields(rec, item);
-            return !bStopFlag;
-        });
+    const std::string_view text = currentText();
+    // An entry's text cut short or holding zeroed bytes (stored XML has no NUL): its messages are
+    // kept, but marked. The writers check the CRC-32 of what they read; doing it here for every
+    // entry would slow the scan of intact archives.
+    const bool damaged = !recovered
+                         && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
+    MailMLRC *last = nullptr;
+    qint64 tailFrom = 0;
+    bool stopped = false;
+    const auto makeRecord = [&](const ItemPiece &item) {
+        MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
+        if (!rec)
+            return !(stopped = true);
+        rec->nNameLength = nameLength;
+        rec->llNameOffset = nameOffset;
+        status(QStringLiteral("Scanning: Mails..."));
+        progressAt(recovered ? item.start : nameOffset);
+        rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
+        rec->dwCrc32 = crc;
+        rec->llFolderId = folderId;
+        // Where readers find this message's XML: its own item span, so a reader parses one
+        // message, never the rest of its entry (that made saving quadratic in the items).
+        rec->llDataOffset = item.start;
+        rec->dwDataLength = clamp32(item.length);
+        rec->bDamaged = damaged;
+        fillMessageFields(rec, item);
+        last = rec;
+        tailFrom = item.start + item.length - textStart;
+        stopped = bStopFlag;
+        return !stopped;
+    };
+    if (!bStopFlag)
+        SplitItems(text, "</email>", textStart, makeRecord);
+    if (damaged && !stopped && !bStopFlag) {
+        // A damaged entry's last message may have lost its close tag: keep what is left of it
+        // rather than lose the message and its attachments.
+        const std::string_view tail = text.substr(size_t(tailFrom));
+        if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
+            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())});
     }
+    // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
+    if (last && !recovered)
+        last->dwDataLength = clamp32(textStart + size - last->llDataOffset);
     llParentIdRunning = 0;
 }

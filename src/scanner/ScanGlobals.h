@@ -28,6 +28,7 @@ struct MailMLRC {
     qint32 nNameLength;
     qint64 llDataOffset;       // where this record's message XML lies: the entry's data, or for
     quint32 dwDataLength;      // mail recovered from a damaged stretch, the item's own span
+    quint8 bDamaged;           // its entry's text was cut or holds zeroed bytes: saved, but not as stored
     MailMLRC *pNext;
 };
 
@@ -87,6 +88,7 @@ struct FileOffsetNode {
     quint8 bLocalPending;
     quint8 bCentralPending;
     quint8 bCompressed;        // method other than stored: the data is not plain bytes
+    quint8 bSizeCut;           // the declared size ran into the next known entry: cut there
     FileOffsetNode *pNext;
 };
 

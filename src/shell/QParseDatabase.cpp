@@ -105,8 +105,9 @@ bool QParseDatabase::HasArchiveHead(int fd)
 
 int QParseDatabase::OpenDevice()
 {
-    fileDescriptor = ::open(m_selectedFile.toUtf8().constData(), O_RDONLY | O_CLOEXEC);
-    return fileDescriptor;
+    const int fd = OpenArchiveFile(m_selectedFile.toUtf8());
+    fileDescriptor = fd < 0 ? -1 : fd;
+    return fd;
 }
 
 void QParseDatabase::OpenFileDialog()
@@ -192,13 +193,15 @@ void QParseDatabase::OnStartScan()
     if (fileDescriptor >= 0)
         ::close(fileDescriptor);
     fileDescriptor = -1;
-    const bool opened = OpenDevice() >= 0;
-    if (!opened || !HasArchiveHead(fileDescriptor)) {
+    const int opened = OpenDevice();
+    if (opened < 0 || !HasArchiveHead(fileDescriptor)) {
         if (fileDescriptor >= 0)
             ::close(fileDescriptor);
         fileDescriptor = -1;
         hide();
-        ShowMessageBox(nullptr, tr("\nThe scanned file is either an invalid file or heavily damaged."));
+        ShowMessageBox(nullptr, opened == kNotRegularFile
+                                    ? tr("\nThe selected file is not a regular file (a pipe, device or folder).")
+                                    : tr("\nThe scanned file is either an invalid file or heavily damaged."));
         return;
     }
     hide();

@@ -136,7 +136,8 @@ Damaged damagedArchive()
             smash << at;
     }
     Damaged d;
-    d.bytes = b.finish();
+    // Without a central directory: with one, the entries would keep their folders.
+    d.bytes = b.finish(false);
     for (qint64 header : smash)
         Damage::smashHeader(d.bytes, header);
     d.recoveredContacts = 2;

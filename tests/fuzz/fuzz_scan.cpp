@@ -5,6 +5,8 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
@@ -152,8 +154,9 @@ void checkMail(const Input &in)
         } else {
             CHECK(r->nNameLength >= 0 && in.holds(r->llNameOffset, r->nNameLength), "mail entry name span",
                   r->llNameOffset, r->nNameLength);
-            CHECK(r->llNameOffset + r->nNameLength <= r->llDataOffset, "mail name after data", r->llNameOffset,
-                  r->llDataOffset);
+            // The name is the local header's, or the central directory's when the local one is damaged.
+            CHECK(r->llNameOffset + r->nNameLength <= r->llDataOffset || r->llNameOffset > r->llDataOffset,
+                  "mail name inside its data", r->llNameOffset, r->llDataOffset);
         }
         CHECK(in.holds(r->llBodyOffset, r->dwBodyLength), "mail body span", r->llBodyOffset, r->dwBodyLength);
         checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength,
@@ -239,6 +242,9 @@ qint64 checkNodes(const Input &in, FileOffsetNode *head, FileOffsetNode *tail, c
         CHECK(node->llDataOffset >= 30 && node->llDataOffset <= in.size, what, node->llDataOffset, in.size);
         CHECK(node->llSize >= 0, what, node->llSize, 0);
         CHECK(node->pEntryName != nullptr, what, 0, 0);
+        // A size cut at the next entry always lies inside the input.
+        if (node->bSizeCut)
+            CHECK(in.holds(node->llDataOffset, node->llSize), what, node->llDataOffset, node->llSize);
         checkCString(node->pEntryName);
     }
     return n;
@@ -255,6 +261,34 @@ void checkLocations(const Input &in)
     CHECK(categorie.dataOffset >= 0 && categorie.dataOffset <= in.size, "categories offset", categorie.dataOffset,
           in.size);
     CHECK(categorie.size >= 0, "categories size", categorie.size, 0);
+}
+
+// The central directory's entries: sorted, each extent inside the input and before the
+// directory, behind its own header and name, and no two overlapping.
+void checkCentralDirectory(const Input &in, const std::shared_ptr<MemoryArchiveSource> &source)
+{
+    olm::CentralDirectory cd;
+    const bool found = cd.read(*source);
+    CHECK(found == cd.found(), "directory found", found, cd.found());
+    CHECK(!found || (cd.start() >= 0 && cd.start() <= in.size), "directory start", cd.start(), in.size);
+    BufferedArchiveReader reader(*source);
+    for (size_t i = 0; i < cd.entries().size(); ++i)
+        cd.resolve(i, reader);
+    qint64 previousEnd = 0;
+    for (const olm::CentralEntry &e : cd.entries()) {
+        if (e.dropped || e.dataOffset < 0)
+            continue;
+        CHECK(e.headerOffset >= previousEnd, "central entries overlap", e.headerOffset, previousEnd);
+        CHECK(e.dataOffset >= e.headerOffset + 30 + e.nameLength, "central data before its name", e.dataOffset,
+              e.headerOffset);
+        CHECK(e.csize >= 0 && e.usize >= 0, "central sizes", e.csize, e.usize);
+        CHECK(in.holds(e.dataOffset, e.csize) && e.dataOffset + e.csize <= cd.start(), "central extent",
+              e.dataOffset, e.csize);
+        CHECK(in.holds(e.nameOffset, e.nameLength), "central name span", e.nameOffset, e.nameLength);
+        CHECK(e.name.size() <= e.nameLength && !e.name.contains('\0'), "central name", e.name.size(), e.nameLength);
+        previousEnd = e.dataOffset + e.csize;
+        CHECK(cd.firstAtOrAfter(e.headerOffset) < cd.entries().size(), "central lookup", e.headerOffset, 0);
+    }
 }
 
 } // namespace
@@ -293,6 +327,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkTasks(in);
     checkNotes(in);
     checkLocations(in);
+    checkCentralDirectory(in, source);
     CleanScanResults();
     knownFolders.clear();
     return 0;

@@ -19,6 +19,7 @@
 #include <QtTest>
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void folderSaveCountsFailures_data();
     void folderSaveCountsFailures();
     void missingAttachmentIsNamed();
+    void damagedBytesAreNamed_data();
+    void damagedBytesAreNamed();
     void mailboxReadsBackInPython();
 
 private:
@@ -286,6 +289,88 @@ void MailFrameTest::missingAttachmentIsNamed()
     QVERIFY2(line.contains(QLatin1String("incomplete")) && line.contains(QLatin1String("\"gone.txt\""))
                  && !line.contains(QLatin1String("here.txt")), qPrintable(line));
     QVERIFY(QFileInfo(mailFolder(out.path(), QStringLiteral("Inbox/Inbox.mbox"))).size() > 0);
+}
+
+using ArchiveDamage = std::function<void(QByteArray &, const TestArchiveBuilder &)>;
+Q_DECLARE_METATYPE(ArchiveDamage)
+
+void MailFrameTest::damagedBytesAreNamed_data()
+{
+    // One Inbox message with attachment "here.txt", then a Sent Items message behind it.
+    QTest::addColumn<bool>("central");
+    QTest::addColumn<ArchiveDamage>("damage");
+    QTest::addColumn<int>("written");
+    QTest::addColumn<QString>("reason");  // in the failure line; empty when nothing failed
+
+    const auto attachmentData = [](const TestArchiveBuilder &b) { return b.entries()[1].dataOffset; };
+    QTest::newRow("intact") << true << ArchiveDamage([](QByteArray &, const TestArchiveBuilder &) {}) << 1 << QString();
+    QTest::newRow("flipped attachment byte") << true << ArchiveDamage([=](QByteArray &a, const TestArchiveBuilder &b) {
+        a[int(attachmentData(b)) + 3] = char(a[int(attachmentData(b)) + 3] ^ 0x01);
+    }) << 0 << QStringLiteral("\"here.txt\": damaged: CRC-32");
+    QTest::newRow("attachment's local size too large, the directory knows better")
+        << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+               const qint64 h = b.entries()[1].headerOffset;
+               const int n = int(b.entries()[1].nameBytes.size());
+               for (int k = 0; k < 16; ++k)
+                   a[int(h + 30 + n + 4 + k)] = k % 8 == 1 ? char(0x40) : char(0);
+           })
+        << 1 << QString();
+    QTest::newRow("flipped byte in the message XML") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+        const int at = a.indexOf("Message 0", int(b.entries()[0].dataOffset));
+        a[at] = 'm';
+    }) << 0 << QStringLiteral("its XML in the archive is damaged");
+    QTest::newRow("message XML zeroed to its end") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+        const qint64 start = b.entries()[0].dataOffset;
+        const int from = a.indexOf("<OPFMessageCopySubject", int(start));
+        a.replace(from, int(start + b.entries()[0].size - from), QByteArray(int(start + b.entries()[0].size - from), '\0'));
+    }) << 0 << QStringLiteral("its XML in the archive is damaged");
+    // Without the directory, the next local header the walk finds ends the attachment.
+    QTest::newRow("attachment size into the next entry, no directory") << false
+        << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+               const qint64 h = b.entries()[1].headerOffset;
+               const int n = int(b.entries()[1].nameBytes.size());
+               for (int k = 0; k < 16; ++k)
+                   a[int(h + 30 + n + 4 + k)] = k % 8 == 3 ? char(0x40) : char(0);
+           })
+        << 1 << QString();
+    QTest::newRow("attachment size past the end of the file") << true
+        << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+               a.truncate(int(b.entries()[1].dataOffset + 5));
+           })
+        << 0 << QStringLiteral("\"here.txt\": cut short in the archive");
+}
+
+void MailFrameTest::damagedBytesAreNamed()
+{
+    // Damaged bytes are still written, but the message is counted as failed and the log says why.
+    QFETCH(bool, central);
+    QFETCH(ArchiveDamage, damage);
+    QFETCH(int, written);
+    QFETCH(QString, reason);
+    OlmXml::MailItem m = mail(0);
+    m.attachmentNames = QStringList{QStringLiteral("here.txt")};
+    m.attachmentUrls = QStringList{QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/here")};
+    TestArchiveBuilder b;
+    b.addEntry(QString::fromLatin1(kInbox), OlmXml::emails({m}));
+    b.addEntry(m.attachmentUrls.at(0), QByteArray("the attachment's own bytes"));
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00000.xml"), OlmXml::emails({mail(9)}));
+    QByteArray archive = b.finish(central);
+    damage(archive, b);
+    scanBytes(archive);
+    ArchiveFile file(archive);
+    QTemporaryDir out;
+    MailSaveContext context;
+    context.saveDir = out.path();
+    context.strTime = kStamp;
+    QVERIFY(SaveMailFolder(folderOf(QStringLiteral("/Inbox/")), AppleMailStyle(), context));
+    QCOMPARE(context.written, qint64(written));
+    QCOMPARE(context.failed, qint64(1 - written));
+    if (!reason.isEmpty())
+        QVERIFY2(context.failures.first().contains(reason), qPrintable(context.failures.first()));
+    // The attachment is in the mailbox whatever happened to it.
+    QFile box(mailFolder(out.path(), QStringLiteral("Inbox/Inbox.mbox")));
+    QVERIFY(box.open(QIODevice::ReadOnly));
+    QVERIFY(box.readAll().contains("filename=\"here.txt\""));
 }
 
 void MailFrameTest::mailboxReadsBackInPython()

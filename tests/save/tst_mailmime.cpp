@@ -3,6 +3,7 @@
 
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
+#include "platform/Crc32.h"
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
@@ -55,7 +56,8 @@ AttachmentInfo info(const QString &name, const QString &url, const QString &cid 
 struct EntryList {
     std::vector<std::unique_ptr<FileOffsetNode>> nodes;
     std::vector<QByteArray> names;
-    void add(const QByteArray &name, qint64 offset, qint64 size, bool compressed = false)
+    void add(const QByteArray &name, qint64 offset, qint64 size, bool compressed = false, quint32 crc = 0,
+             bool sizeCut = false)
     {
         names.push_back(name);
         auto node = std::make_unique<FileOffsetNode>();
@@ -63,6 +65,8 @@ struct EntryList {
         node->llDataOffset = offset;
         node->llSize = size;
         node->bCompressed = compressed;
+        node->dwCrc32 = crc;
+        node->bSizeCut = sizeCut;
         node->pEntryName = names.back().data();
         if (!nodes.empty())
             nodes.back()->pNext = node.get();
@@ -144,6 +148,8 @@ private Q_SLOTS:
     void boundaries_data();
     void boundaries();
     void missingIdFallback();
+    void boundaryChoice_data();
+    void boundaryChoice();
     void bodyKind_data();
     void bodyKind();
     void bodyText_data();
@@ -157,6 +163,8 @@ private Q_SLOTS:
     void partHeader_data();
     void partHeader();
     void attachmentData();
+    void attachmentChecked_data();
+    void attachmentChecked();
     void readBack_data();
     void readBack();
     void sampleArchive();
@@ -212,6 +220,41 @@ void MailMimeTest::missingIdFallback()
         QCOMPARE(a, QByteArray("olm-part-1234-10-5"));
         QVERIFY(MessageBoundaryToken(mailRecord(5, 0x1235), fields) != a);
     }
+}
+
+void MailMimeTest::boundaryChoice_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("attachmentName");
+    QTest::addColumn<QByteArray>("outer");
+
+    QTest::newRow("nothing in the way keeps the token") << QByteArray("hello") << "a.txt" << QByteArray("ABCDEFGHIJKL");
+    QTest::newRow("body holds the outer delimiter")
+        << QByteArray("text\n--ABCDEFGHIJKL\nmore") << "a.txt" << QByteArray("ABCDEFGHIJKL_1");
+    QTest::newRow("body holds the inner token")
+        << "x " + MakeMimeBoundaries("ABCDEFGHIJKL", BoundaryNumber("ABCDEFGHIJKL")).innerToken << "a.txt"
+        << QByteArray("ABCDEFGHIJKL_1");
+    QTest::newRow("body holds the first two choices")
+        << QByteArray("--ABCDEFGHIJKL --ABCDEFGHIJKL_1") << "a.txt" << QByteArray("ABCDEFGHIJKL_2");
+    QTest::newRow("attachment name holds the token") << QByteArray("hello") << "ABCDEFGHIJKL.txt"
+                                                     << QByteArray("ABCDEFGHIJKL_1");
+}
+
+void MailMimeTest::boundaryChoice()
+{
+    // Boundaries never occur in the message they delimit, and the same message always gets the same.
+    QFETCH(QByteArray, body);
+    QFETCH(QString, attachmentName);
+    QFETCH(QByteArray, outer);
+    const QVector<AttachmentInfo> list{info(attachmentName, "u")};
+    const unsigned number = BoundaryNumber("ABCDEFGHIJKL");
+    QCOMPARE(number, BoundaryNumber("ABCDEFGHIJKL"));
+    const MimeBoundaries b = ChooseMimeBoundaries("ABCDEFGHIJKL", number, body, list);
+    QCOMPARE(b.outerToken, outer);
+    QVERIFY(!body.contains(b.outerToken) && !body.contains(b.innerToken));
+    QVERIFY(!attachmentName.contains(QString::fromLatin1(b.outerToken)));
+    const MimeBoundaries again = ChooseMimeBoundaries("ABCDEFGHIJKL", number, body, list);
+    QCOMPARE(again.innerToken, b.innerToken);
 }
 
 void MailMimeTest::bodyKind_data()
@@ -417,18 +460,37 @@ void MailMimeTest::partHeader_data()
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
            "Content-Description: =?UTF-8?B?csOpc3Vtw6kg5LitLnR4dA==?=\n"
            "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n" + tail;
-    // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit.
+    // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit;
+    // the 180 percent-encoded characters of the file name go into RFC 2231 continuations.
+    const QByteArray e10 = QByteArray("%C3%A9").repeated(10);
+    const auto sections = [&](const char *name) {
+        return QByteArray(name) + "*0*=UTF-8''" + e10 + ";\n\t" + name + "*1*=" + e10 + ";\n\t" + name + "*2*=" + e10;
+    };
     QTest::newRow("long non-ASCII name in several encoded words")
         << info(QString(30, QChar(0xE9)), "u")
-        << "--T\nContent-type: application/pdf; name*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
+        << "--T\nContent-type: application/pdf; " + sections("name")
                + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
                + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
-               + "?=\nContent-Disposition: attachment; filename*=UTF-8''" + QByteArray("%C3%A9").repeated(30)
-               + ";\n" + tail;
-    QTest::newRow("controls in name, type and content ID become spaces; bad type replaced")
+               + "?=\nContent-Disposition: attachment; " + sections("filename") + ";\n" + tail;
+    QTest::newRow("long ASCII name in continuations")
+        << info(QString(70, QLatin1Char('n')), "u")
+        << "--T\nContent-type: application/pdf; name*0=\"" + QByteArray(60, 'n') + "\";\n\tname*1=\""
+               + QByteArray(10, 'n') + "\"\nContent-Description: " + QByteArray(70, 'n')
+               + "\nContent-Disposition: attachment; filename*0=\"" + QByteArray(60, 'n') + "\";\n\tfilename*1=\""
+               + QByteArray(10, 'n') + "\";\n" + tail;
+    QTest::newRow("path in the name: only its last component")
+        << info("../../etc/x", "u") << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
+                                       "Content-Disposition: attachment; filename=\"x\";\n" + tail;
+    QTest::newRow("absolute path") << info("/etc/passwd", "u")
+                                   << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
+                                      "Content-Disposition: attachment; filename=\"passwd\";\n" + tail;
+    QTest::newRow("nothing left of a path") << info("a/..", "u")
+                                            << "--T\nContent-type: application/pdf; name=\"attachment\"\nContent-Description: a/..\n"
+                                               "Content-Disposition: attachment; filename=\"attachment\";\n" + tail;
+    QTest::newRow("controls removed from the file name, spaces elsewhere; bad type replaced")
         << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
-        << QByteArray("--T\nContent-type: application/octet-stream; name=\"a  From: x\"\n"
-                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"a  From: x\";\n"
+        << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
+                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
                       "Content-Transfer-Encoding: base64\nContent-ID: <c  X: y>\n\n");
 }
 
@@ -444,7 +506,7 @@ void MailMimeTest::attachmentData()
     // Entries: "one" twice (the first serves), "zipped" deflated, "cut" running past the end.
     ArchiveFile archive(archiveWith("B", "abcdefXYZ!"));
     EntryList entries;
-    entries.add("one", kBodyAt + 1, 3);
+    entries.add("one", kBodyAt + 1, 3, false, Crc32Update(0, "abc", 3));
     entries.add("one", kBodyAt + 7, 3);
     entries.add("zipped", kBodyAt + 4, 3, true);
     entries.add("cut", kBodyAt + 8, 50);
@@ -469,6 +531,53 @@ void MailMimeTest::attachmentData()
         failed << f.name + ": " + f.reason;
     QCOMPARE(failed, QStringList({"2: not found in the archive", "3: stored compressed in the archive",
                                   "4: cut short in the archive", "5: not found in the archive"}));
+}
+
+void MailMimeTest::attachmentChecked_data()
+{
+    // The entry's bytes are "abcdef" at kBodyAt; each row says what its node claims.
+    QTest::addColumn<quint32>("crc");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<bool>("sizeCut");
+    QTest::addColumn<QString>("reason");
+
+    const quint32 good = Crc32Update(0, "abcdef", 6);
+    QTest::newRow("bytes match their CRC") << good << qint64(6) << false << QString();
+    QTest::newRow("one flipped bit") << (good ^ 1u) << qint64(6) << false
+                                     << QStringLiteral("damaged: CRC-32 %1, the archive says %2")
+                                            .arg(good, 8, 16, QLatin1Char('0'))
+                                            .arg(good ^ 1u, 8, 16, QLatin1Char('0'));
+    QTest::newRow("no CRC known: nothing to check against") << 0u << qint64(6) << false << QString();
+    QTest::newRow("no CRC known, size cut") << 0u << qint64(6) << true
+                                            << QStringLiteral("damaged: its size ran into the next entry, cut there");
+    QTest::newRow("size cut at the next entry") << (good ^ 1u) << qint64(6) << true
+                                                << QStringLiteral("damaged: its size ran into the next entry, cut there");
+    QTest::newRow("size cut, but the bytes match their CRC") << good << qint64(6) << true << QString();
+    QTest::newRow("empty entry") << 0u << qint64(0) << false << QString();
+}
+
+void MailMimeTest::attachmentChecked()
+{
+    // A damaged attachment is still written whole, but named with the reason.
+    QFETCH(quint32, crc);
+    QFETCH(qint64, size);
+    QFETCH(bool, sizeCut);
+    QFETCH(QString, reason);
+    ArchiveFile archive(archiveWith("abcdef"));
+    EntryList entries;
+    entries.add("e", kBodyAt, size, false, crc, sizeCut);
+    const AttachmentIndex index(entries.head());
+    MailMessageFields fields;
+    fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
+    fields.attachments = {info("a.bin", "e")};
+    AttachmentOutcome outcome;
+    const QByteArray out = writeParts(RgePackageStyle(), mailRecord(0), fields, index, 1, &outcome);
+    QCOMPARE(out.contains(size ? "YWJjZGVm\r" : "base64\r\r\r"), true);
+    QCOMPARE(outcome.failures.size(), reason.isEmpty() ? 0 : 1);
+    if (!reason.isEmpty()) {
+        QCOMPARE(outcome.failures.first().name, QStringLiteral("a.bin"));
+        QCOMPARE(outcome.failures.first().reason, reason);
+    }
 }
 
 void MailMimeTest::readBack_data()
@@ -522,8 +631,9 @@ void MailMimeTest::readBack()
         QCOMPARE(m.value("defects").toArray().size(), 0);
         QCOMPARE(m.value("bodyType").toString(), QStringLiteral("text/plain"));
         // The line end before the inner delimiter is the delimiter's; the one before it stays.
+        // Both mailboxes quote "From " lines, so no reader splits the message there.
         QCOMPARE(m.value("body").toString(),
-                 QString(rge ? "From the start\nline &amp; more\n--boundary-like line\r"
+                 QString(rge ? ">From the start\nline &amp; more\n--boundary-like line\r"
                              : ">From the start\nline &amp; more\n--boundary-like line\n"));
         const QJsonArray parts = m.value("parts").toArray();
         using Want = QVector<QPair<QString, QString>>;

@@ -215,6 +215,19 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kAtt, "<messageAttachment OPFAttachmentContentFileSize=\"1\" "
                                           "OPFAttachmentContentType=\"t\" OPFAttachmentName=\"n\"></messageAttachment>")))
         << "names" << ";";
+    // A NUL from damage costs only that name's character, never the other attachments.
+    const QByteArray nulName = attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
+    QTest::newRow("NUL in one attachment name: name kept with a placeholder")
+        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "names" << "a_b;c.txt;";
+    QTest::newRow("NUL in one attachment name: every URL kept")
+        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";
+    QByteArray brokenClose = attachment("a", "u/a");
+    brokenClose.replace("</messageAttachment>", "</#essageAttachment>");
+    QTest::newRow("damaged close tag of the last attachment: it is kept")
+        << emails(email(element(kAtt, attachment("c.txt", "u/c") + brokenClose))) << "urls" << "u/c;u/a;";
+    const QByteArray nulUrl = attachment("a", "u/a").replace("u/a", QByteArray("u/a\0zz", 6));
+    QTest::newRow("NUL in a URL: the entry name up to it")
+        << emails(email(element(kAtt, nulUrl + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";
 }
 
 void MessageFieldsTest::lists()

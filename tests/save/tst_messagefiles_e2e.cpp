@@ -109,7 +109,8 @@ def check_message(exp, data, label):
     if len(parts) != len(exp['attachments']):
         out.append('%s: %d attachment parts, expected %d' % (label, len(parts), len(exp['attachments'])))
     for att in exp['attachments']:
-        match = next((p for p in parts if p.get_filename() == att['name']), None)
+        # Header file names keep only the last path component of the stored name.
+        match = next((p for p in parts if p.get_filename() == att['name'].split('/')[-1]), None)
         if match is None:
             out.append('%s: no attachment named %r (have %s)' % (label, att['name'], [p.get_filename() for p in parts]))
             continue

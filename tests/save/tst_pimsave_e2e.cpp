@@ -164,7 +164,7 @@ QByteArray TaskWithDue(int i)
 }
 
 // count items of each kind, texts numbered so each file can be matched to its item.
-QByteArray ManyItemsArchive(int count, QVector<qint64> *headers = nullptr)
+QByteArray ManyItemsArchive(int count, QVector<qint64> *headers = nullptr, bool centralDirectory = true)
 {
     TestArchiveBuilder b;
     QVector<OlmXml::ContactItem> contacts;
@@ -187,7 +187,7 @@ QByteArray ManyItemsArchive(int count, QVector<qint64> *headers = nullptr)
     const qint64 h4 = b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes(notes));
     if (headers)
         *headers = {h1, h2, h3, h4};
-    return b.finish();
+    return b.finish(centralDirectory);
 }
 
 QByteArray SampleBytes()
@@ -439,7 +439,8 @@ void PimSaveEndToEndTest::recoveredFromSmashedHeaders()
     if (IndexFor(SaveTypeRGE) < 0)
         QSKIP("no package save in this edition");
     QVector<qint64> headers;
-    QByteArray archive = ManyItemsArchive(20, &headers);
+    // Without a central directory to name them, the items are found by their XML alone.
+    QByteArray archive = ManyItemsArchive(20, &headers, false);
     for (qint64 h : headers)
         Damage::smashHeader(archive, h);
     QTemporaryDir dest;

@@ -79,8 +79,8 @@ def body_text(msg):
     if part is None:
         return ''
     text = part.get_content()
-    if mode == 'mbox':
-        text = re.sub(r'(?m)^>(>*From )', r'\1', text)
+    # Both kinds of mailbox quote body lines that start "From " (mboxrd); undo it.
+    text = re.sub(r'(?m)^>(>*From )', r'\1', text)
     return text
 
 def check(exp, stem, msg):

@@ -333,9 +333,12 @@ void SavingThreadTest::ticksPerItem()
         shown << args.first().toString();
     QCOMPARE(shown, texts);   // each text once, when it changes
     QCOMPARE(thread.outcome().items, qint64(ticks));
-    QCOMPARE(thread.outcome().failed, qint64(0));
+    // The message-file rows name records with no text in the archive: each one is counted as
+    // failed, never written as an empty file.
+    const bool messageFiles = type == SaveTypeEMLX || type == SaveTypeEML || type == SaveTypeHTML;
+    QCOMPARE(thread.outcome().failed, messageFiles ? qint64(ticks) : qint64(0));
     QCOMPARE(thread.outcome().notWritten, notWritten);
-    QCOMPARE(SaveProblemText(thread.outcome()).isEmpty(), notWritten.isEmpty());
+    QCOMPARE(SaveProblemText(thread.outcome()).isEmpty(), notWritten.isEmpty() && !messageFiles);
     QCOMPARE(finish.count(), 1);
 }
 

@@ -36,7 +36,7 @@ struct BaseArchive {
     qint64 lastMessageData = 0;
 };
 
-BaseArchive baseArchive()
+BaseArchive baseArchive(bool centralDirectory = true)
 {
     TestArchiveBuilder b;
     BaseArchive base;
@@ -63,8 +63,49 @@ BaseArchive baseArchive()
                    QByteArray(300 + i, char('a' + i)));
     }
     base.lastMessageData = b.entries()[b.entries().size() - 2].dataOffset;
-    base.bytes = b.finish();
+    base.bytes = b.finish(centralDirectory);
     return base;
+}
+
+// An attachment that is itself a ZIP archive, as every Office document is: local headers, a
+// central directory and an end record of its own inside the outer entry's data.
+QByteArray officeDocument(int i)
+{
+    TestArchiveBuilder inner;
+    inner.addEntry(QStringLiteral("[Content_Types].xml"), QByteArray("<Types>") + QByteArray::number(i) + "</Types>");
+    inner.addEntry(QStringLiteral("word/document.xml"), QByteArray(500 + i, char('d' + i % 5)));
+    return inner.finish();
+}
+
+// Six messages, each followed by an Office-like attachment.
+struct OfficeArchive {
+    QByteArray bytes;
+    QVector<qint64> messageHeaders;
+    QVector<qint64> attachmentHeaders;
+    QVector<QByteArray> attachments;
+};
+
+OfficeArchive officeArchive(bool centralDirectory = true)
+{
+    TestArchiveBuilder b;
+    OfficeArchive o;
+    for (int i = 0; i < 6; ++i) {
+        o.messageHeaders.append(b.addEntry(messagePath(0, i), OlmXml::emails({mailItem(i)})));
+        o.attachments.append(officeDocument(i));
+        o.attachmentHeaders.append(b.addEntry(
+            QStringLiteral("Local/com.microsoft.__Messages/Folder 0/com.microsoft.__Attachments/doc%1.docx").arg(i),
+            o.attachments.last()));
+    }
+    o.bytes = b.finish(centralDirectory);
+    return o;
+}
+
+// Overwrites the local header's ZIP64 sizes (the ones the walk reads) with value.
+void setLocalSizes(QByteArray &a, qint64 header, quint64 value)
+{
+    const int n = int(quint8(a[int(header + 26)]) | quint8(a[int(header + 27)]) << 8);
+    for (int k = 0; k < 16; ++k)
+        a[int(header + 30 + n + 4 + k)] = char(value >> (8 * (k % 8)));
 }
 
 QByteArray binaryPayload()
@@ -90,6 +131,10 @@ private Q_SLOTS:
     void damaged();
     void oddEntries();
     void mutations();
+    void centralWitness_data();
+    void centralWitness();
+    void sampleDocumentHeader_data();
+    void sampleDocumentHeader();
 };
 
 void ArchiveWalkTest::sampleArchive()
@@ -243,8 +288,15 @@ void ArchiveWalkTest::damaged_data()
     QTest::addColumn<int>("folder1Mails");
 
     QTest::newRow("intact") << std::function<QByteArray()>([] { return baseArchive().bytes; }) << 7 << 3 << 0;
+    // With the central directory, a message behind a damaged header keeps its folder; without
+    // it, block recovery finds the message and lists it under Folder1.
     QTest::newRow("smashed local header before a message") << std::function<QByteArray()>([] {
         BaseArchive b = baseArchive();
+        Damage::smashHeader(b.bytes, b.messageHeaders[2]);
+        return b.bytes;
+    }) << 7 << 3 << 0;
+    QTest::newRow("smashed local header before a message, no central directory") << std::function<QByteArray()>([] {
+        BaseArchive b = baseArchive(false);
         Damage::smashHeader(b.bytes, b.messageHeaders[2]);
         return b.bytes;
     }) << 7 << 3 << 1;
@@ -255,6 +307,11 @@ void ArchiveWalkTest::damaged_data()
     }) << 7 << 3 << 0;
     QTest::newRow("zeroed header and name of a message") << std::function<QByteArray()>([] {
         BaseArchive b = baseArchive();
+        Damage::zeroStretch(b.bytes, b.messageHeaders[3], 30 + 60);
+        return b.bytes;
+    }) << 7 << 3 << 0;
+    QTest::newRow("zeroed header and name of a message, no central directory") << std::function<QByteArray()>([] {
+        BaseArchive b = baseArchive(false);
         Damage::zeroStretch(b.bytes, b.messageHeaders[3], 30 + 60);
         return b.bytes;
     }) << 7 << 3 << 1;
@@ -277,6 +334,19 @@ void ArchiveWalkTest::damaged_data()
         BaseArchive b = baseArchive();
         memset(b.bytes.data() + b.messageHeaders[0] + 14, 0, 4);
         return b.bytes;
+    }) << 7 << 3 << 0;
+    // A size that lands on the next record places the entry even without its CRC.
+    QTest::newRow("CRC 0 on a message header, no central directory") << std::function<QByteArray()>([] {
+        BaseArchive b = baseArchive(false);
+        memset(b.bytes.data() + b.messageHeaders[0] + 14, 0, 4);
+        return b.bytes;
+    }) << 7 << 3 << 0;
+    QTest::newRow("CRC and sizes 0 on a message header, no central directory") << std::function<QByteArray()>([] {
+        BaseArchive b = baseArchive(false);
+        memset(b.bytes.data() + b.messageHeaders[0] + 14, 0, 12);
+        const int n = int(quint8(b.bytes[int(b.messageHeaders[0] + 26)]));
+        memset(b.bytes.data() + b.messageHeaders[0] + 30 + n + 4, 0, 16);
+        return b.bytes;
     }) << 7 << 3 << 1;
     QTest::newRow("Contacts.xml cut mid-item before valid messages") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
@@ -296,6 +366,14 @@ void ArchiveWalkTest::damaged_data()
         t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
         return t.finish();
     }) << 1 << 3 << 0;
+    QTest::newRow("stray central signature with long lengths before a message") << std::function<QByteArray()>([] {
+        TestArchiveBuilder t;
+        QByteArray stray("PK\x01\x02", 4);
+        stray += QByteArray(24, '\x11') + QByteArray(6, '\xff') + QByteArray(12, '\x11');
+        t.addRaw(stray);
+        t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+        return t.finish(false);
+    }) << 1 << 0 << 0;
     QTest::newRow("start tag without a blank is no block") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addRaw("<contacts><contact xml:space=\"preserve\"></contact></contacts>");
@@ -403,6 +481,120 @@ void ArchiveWalkTest::mutations()
             QVERIFY(t->dwNoteOffset + t->dwNoteLength <= a.size());
     }
     qInstallMessageHandler(previous);
+}
+
+using OfficeDamage = std::function<void(OfficeArchive &)>;
+Q_DECLARE_METATYPE(OfficeDamage)
+
+void ArchiveWalkTest::centralWitness_data()
+{
+    QTest::addColumn<bool>("central");
+    QTest::addColumn<OfficeDamage>("damage");
+    QTest::addColumn<int>("mailCount");
+    QTest::addColumn<int>("exactAttachments");  // nodes whose bytes are exactly the document
+
+    const auto zeroCrc = [](int k) {
+        return OfficeDamage([k](OfficeArchive &o) { memset(o.bytes.data() + o.attachmentHeaders[k] + 14, 0, 4); });
+    };
+    QTest::newRow("intact") << true << OfficeDamage([](OfficeArchive &) {}) << 6 << 6;
+    QTest::newRow("zeroed CRC on the first document") << true << zeroCrc(0) << 6 << 6;
+    QTest::newRow("zeroed CRC on every document") << true << OfficeDamage([](OfficeArchive &o) {
+        for (qint64 h : o.attachmentHeaders)
+            memset(o.bytes.data() + h + 14, 0, 4);
+    }) << 6 << 6;
+    QTest::newRow("smashed header of a document") << true << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
+    }) << 6 << 6;
+    QTest::newRow("document sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
+        setLocalSizes(o.bytes, o.attachmentHeaders[2], o.attachments[2].size() + 4000);
+    }) << 6 << 6;
+    QTest::newRow("document sizes too small") << true << OfficeDamage([](OfficeArchive &o) {
+        setLocalSizes(o.bytes, o.attachmentHeaders[2], 10);
+    }) << 6 << 6;
+    QTest::newRow("message sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
+        setLocalSizes(o.bytes, o.messageHeaders[3], 1 << 20);
+    }) << 6 << 6;
+    QTest::newRow("smashed header of a message") << true << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.messageHeaders[4]);
+    }) << 6 << 6;
+    // Without the directory the walk steps into the document, but goes on past its inner
+    // directory to the messages behind it.
+    QTest::newRow("zeroed CRC on the first document, no central directory") << false << zeroCrc(0) << 6 << 6;
+    QTest::newRow("smashed header of a document, no central directory") << false << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
+    }) << 6 << 5;
+}
+
+void ArchiveWalkTest::centralWitness()
+{
+    QFETCH(bool, central);
+    QFETCH(OfficeDamage, damage);
+    QFETCH(int, mailCount);
+    QFETCH(int, exactAttachments);
+    OfficeArchive o = officeArchive(central);
+    damage(o);
+    scanBytes(o.bytes);
+    QCOMPARE(MailItemCount, qint64(mailCount));
+    QCOMPARE(locationFault(o.bytes), QString());
+    int exact = 0;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        // No node ever reaches into another entry's bytes.
+        QVERIFY(n->llDataOffset + n->llSize <= o.bytes.size());
+        const QByteArray bytes = bytesAt(o.bytes, n->llDataOffset, n->llSize);
+        if (o.attachments.contains(bytes)) {
+            ++exact;
+            // Without the directory a zeroed CRC stays unknown (0).
+            if (central || n->dwCrc32 != 0)
+                QCOMPARE(TestArchiveBuilder::crc32(bytes), n->dwCrc32);
+        } else if (central) {
+            QVERIFY2(n->bSizeCut || TestArchiveBuilder::crc32(bytes) != n->dwCrc32, n->pEntryName);
+        }
+    }
+    QCOMPARE(exact, exactAttachments);
+    if (central) {
+        for (MailMLRC *m : mails())
+            QVERIFY(m->llFolderId != llFolder1Id);
+    }
+}
+
+void ArchiveWalkTest::sampleDocumentHeader_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("zeroed CRC") << 0;
+    QTest::newRow("smashed signature") << 1;
+    QTest::newRow("smashed fixed fields") << 2;
+}
+
+void ArchiveWalkTest::sampleDocumentHeader()
+{
+    // One damaged local header in front of the sample's .docx attachment: every mail and every
+    // attachment comes back with its exact bytes.
+    QFETCH(int, mode);
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray a = f.readAll();
+    scanBytes(a);
+    const qint64 nodes = AttachmentNodeCount;
+    qint64 docx = -1;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        // The document is itself a ZIP archive.
+        if (docx < 0 && a.mid(int(n->llDataOffset), 4) == "PK\x03\x04")
+            docx = a.lastIndexOf("PK\x03\x04", int(n->llDataOffset) - 1);
+    }
+    QVERIFY(docx > 0);
+    if (mode == 0)
+        memset(a.data() + docx + 14, 0, 4);
+    else if (mode == 1)
+        a[int(docx)] = 'X';
+    else
+        Damage::smashHeader(a, docx);
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(7));
+    QCOMPARE(AttachmentNodeCount, nodes);
+    for (FileOffsetNode *n : attachmentNodes())
+        QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, n->llDataOffset, n->llSize)), n->dwCrc32);
+    for (MailMLRC *m : mails())
+        QVERIFY(m->llFolderId != llFolder1Id);
 }
 
 QTEST_GUILESS_MAIN(ArchiveWalkTest)

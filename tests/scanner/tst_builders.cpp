@@ -7,6 +7,8 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include "platform/Crc32.h"
+
 #include <cstdlib>
 
 namespace {
@@ -72,6 +74,8 @@ private Q_SLOTS:
     void mailFields();
     void mailSenders();
     void recoveredMail();
+    void mailDamagedEntry_data();
+    void mailDamagedEntry();
 };
 
 void BuildersTest::contacts_()
@@ -204,9 +208,15 @@ void BuildersTest::mailTwoItems()
         QCOMPARE(r->nNameLength, 20);
         QCOMPARE(r->dwCrc32, 0x1234u);
         QCOMPARE(r->dwEntrySize, quint32(xml.size()));
-        QCOMPARE(r->llDataOffset, kTextStart);
     }
+    // Each record's XML is its own item span: together they tile the entry, one message each.
+    QCOMPARE(m[0]->llDataOffset, kTextStart);
+    QCOMPARE(m[1]->llDataOffset, m[0]->llDataOffset + m[0]->dwDataLength);
+    QCOMPARE(m[1]->llDataOffset + m[1]->dwDataLength, kTextStart + xml.size());
     const QByteArray arc = archiveWith(xml);
+    QCOMPARE(bytesAt(arc, m[0]->llDataOffset, m[0]->dwDataLength).count("</email>"), 1);
+    QVERIFY(bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(b.subject.toUtf8()));
+    QVERIFY(!bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains("first"));
     QCOMPARE(bytesAt(arc, m[0]->llBodyOffset, m[0]->dwBodyLength), a.body.toUtf8());
     QCOMPARE(bytesAt(arc, m[1]->llBodyOffset, m[1]->dwBodyLength), b.body.toUtf8());
     QCOMPARE(str(m[1]->pSubject), b.subject);
@@ -301,6 +311,60 @@ void BuildersTest::recoveredMail()
     }
     QVERIFY(bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(">two<"));
     QVERIFY(!bytesAt(arc, m[1]->llDataOffset, m[1]->dwDataLength).contains(">one<"));
+}
+
+void BuildersTest::mailDamagedEntry_data()
+{
+    // stored: the entry as written (its size and CRC); text: what the walk read.
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QByteArray>("lastSubject");
+
+    OlmXml::MailItem one, two;
+    one.subject = QStringLiteral("one");
+    two.subject = QStringLiteral("two");
+    const QByteArray both = OlmXml::emails({one, two});
+    QByteArray zeroedTail = both;
+    const int second = zeroedTail.indexOf("<email ", zeroedTail.indexOf("</email>"));
+    const int cut = zeroedTail.indexOf("two</OPFMessageCopySubject>") + 27;
+    zeroedTail.replace(cut, zeroedTail.size() - cut, QByteArray(zeroedTail.size() - cut, '\0'));
+    QByteArray flipped = both;
+    const int rootClose = flipped.lastIndexOf("</emails>") + 3;
+    flipped[rootClose] = char(flipped[rootClose] ^ 0x20);
+
+    QTest::newRow("intact entry") << both << both << 2 << false << QByteArray("two");
+    // The scan leaves the CRC-32 of message text to the writers, which read it anyway.
+    QTest::newRow("a flipped byte is left to the writers") << both << flipped << 2 << false << QByteArray("two");
+    QTest::newRow("zeroed bytes mark every message of the entry")
+        << both << QByteArray(both).replace(rootClose - 3, 9, QByteArray(9, '\0')) << 2 << true << QByteArray("two");
+    QTest::newRow("zeroed tail keeps the message that lost its close tag") << both << zeroedTail << 2 << true
+                                                                           << QByteArray("two");
+    QTest::newRow("text cut short by the walk") << both << both.left(cut) << 2 << true << QByteArray("two");
+    QTest::newRow("nothing left of the second message") << both << both.left(second) + QByteArray(50, '\0') << 1
+                                                        << true << QByteArray("one");
+}
+
+void BuildersTest::mailDamagedEntry()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QByteArray, text);
+    QFETCH(int, records);
+    QFETCH(bool, damaged);
+    QFETCH(QByteArray, lastSubject);
+    QFolderInformationThread t;
+    setText(text);
+    t.InitializeMLRC(QStringLiteral("F"), kTextStart + text.size(), 1000, 20, stored.size(),
+                     Crc32Update(0, stored.constData(), stored.size()), text.size());
+    const QList<MailMLRC *> m = mails();
+    QCOMPARE(m.size(), records);
+    for (MailMLRC *r : m)
+        QCOMPARE(bool(r->bDamaged), damaged);
+    QCOMPARE(QByteArray(m.last()->pSubject), lastSubject);
+    // The last record's span runs to the end of what was read, and stays inside it.
+    QCOMPARE(m.last()->llDataOffset + m.last()->dwDataLength, kTextStart + text.size());
+    QCOMPARE(locationFault(archiveWith(text)), QString());
 }
 
 QTEST_GUILESS_MAIN(BuildersTest)

@@ -32,6 +32,8 @@
 #include <QComboBox>
 #include <QtTest>
 
+#include <sys/stat.h>
+
 namespace {
 
 QByteArray largeArchive(int messages)
@@ -69,6 +71,8 @@ private Q_SLOTS:
     void hoverTintEndsAndResets();
     void roadOfOneArchive();
     void refusesForeignFile();
+    void refusesNonRegularFile_data();
+    void refusesNonRegularFile();
     void stopScanThenScanAgain();
     void scanEndClosesStopQuestion();
     void reopenQuestion();
@@ -249,6 +253,29 @@ void MainWindowTest::refusesForeignFile()
     QZovuvozivMainWindow w;
     scan(w, path);
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
+    QCOMPARE(fileDescriptor, -1);
+    QVERIFY(!peer(w).m_pProgressInfo);
+}
+
+void MainWindowTest::refusesNonRegularFile_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("FIFO named like an archive") << "fifo";
+    QTest::newRow("folder named like an archive") << "dir";
+}
+
+void MainWindowTest::refusesNonRegularFile()
+{
+    // Opening a FIFO would wait for a writer forever; neither it nor a folder is an archive.
+    QFETCH(QString, kind);
+    const QString path = m_dir.filePath(QStringLiteral("not-a-file-%1.olm").arg(kind));
+    if (kind == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    else
+        QVERIFY(QDir().mkdir(path));
+    QZovuvozivMainWindow w;
+    scan(w, path);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe selected file is not a regular file (a pipe, device or folder).")});
     QCOMPARE(fileDescriptor, -1);
     QVERIFY(!peer(w).m_pProgressInfo);
 }

@@ -69,7 +69,8 @@ inline QString locationFault(const QByteArray &a)
         if (m->dwBodyLength && !isElementText(a, m->llBodyOffset, m->dwBodyLength, "OPFMessageCopyBody"))
             return QStringLiteral("mail body at %1").arg(m->llBodyOffset);
         const QByteArray xml = bytesAt(a, m->llDataOffset, m->dwDataLength);
-        if (!xml.contains("<email") || !xml.contains("</email>"))
+        // A damaged entry's last message may have lost its close tag.
+        if (!xml.contains("<email") || (!xml.contains("</email>") && !m->bDamaged))
             return QStringLiteral("mail XML at %1").arg(m->llDataOffset);
     }
     for (ContactInformation *c : contacts()) {

@@ -5,14 +5,19 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
+#include "platform/Crc32.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
 #include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
+
+// Longest encoded value of one parameter section before it is continued on a folded line.
+constexpr int kParameterSection = 60;
 
 bool isPrintableAscii(const QString &text)
 {
@@ -75,12 +80,24 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     // A deflated entry is not the attachment's bytes; writing it would corrupt the file.
     if (node->bCompressed)
         return QStringLiteral("stored compressed in the archive");
+    quint32 crc = 0;
     const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize,
-                                             [&](const QByteArray &text) { return message.out.write(text); });
+                                             [&](const QByteArray &text) { return message.out.write(text); },
+                                             kBase64ChunkBytes, &crc);
     message.out.write(message.style.lineEnd + message.style.lineEnd);
     switch (copy) {
     case EntryCopy::Complete:
-        return QString();
+        // The bytes are written either way; a mismatch says they are not what was stored.
+        if (crc == node->dwCrc32)
+            return QString();
+        if (node->bSizeCut)
+            return QStringLiteral("damaged: its size ran into the next entry, cut there");
+        // No witness kept its CRC: there is nothing to check the bytes against.
+        if (node->dwCrc32 == 0)
+            return QString();
+        return QStringLiteral("damaged: CRC-32 %1, the archive says %2")
+            .arg(crc, 8, 16, QLatin1Char('0'))
+            .arg(node->dwCrc32, 8, 16, QLatin1Char('0'));
     case EntryCopy::Short:
         return QStringLiteral("cut short in the archive");
     case EntryCopy::WriteFailed:
@@ -100,12 +117,47 @@ QByteArray AttachmentContentType(const QString &type)
     return QByteArrayLiteral("application/octet-stream");
 }
 
-QByteArray MimeParameter(const char *name, const QString &value)
+QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold)
 {
     const QString v = HeaderSafe(value);
-    if (isPrintableAscii(v))
-        return QByteArray(name) + '=' + quotedString(v);
-    return QByteArray(name) + "*=UTF-8''" + percentEncoded(v.toUtf8());
+    const bool ascii = isPrintableAscii(v);
+    const QByteArray encoded = ascii ? v.toLatin1() : percentEncoded(v.toUtf8());
+    if (fold.isEmpty() || encoded.size() <= kParameterSection)
+        return ascii ? QByteArray(name) + '=' + quotedString(v) : QByteArray(name) + "*=UTF-8''" + encoded;
+    // RFC 2231 continuations: name*0, name*1, ... each on its own folded line; an encoded
+    // section never splits a %XX triplet.
+    QByteArray out;
+    int from = 0;
+    for (int section = 0; from < encoded.size(); ++section) {
+        int end = qMin(from + kParameterSection, int(encoded.size()));
+        if (!ascii) {
+            while (end < encoded.size() && end - from > 2
+                   && (encoded.at(end - 1) == '%' || encoded.at(end - 2) == '%'))
+                --end;
+        }
+        const QByteArray piece = encoded.mid(from, end - from);
+        if (section > 0)
+            out += ';' + fold;
+        out += QByteArray(name) + '*' + QByteArray::number(section);
+        if (ascii)
+            out += '=' + quotedString(QString::fromLatin1(piece));
+        else
+            out += (section == 0 ? "*=UTF-8''" : "*=") + piece;
+        from = end;
+    }
+    return out;
+}
+
+QString AttachmentFileName(const QString &name)
+{
+    // A receiving program saves the part under this name: never a path, never a control.
+    QString last = name.section(QLatin1Char('/'), -1);
+    last.truncate(int(std::remove_if(last.begin(), last.end(),
+                                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
+                      - last.begin()));
+    if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
+        return name.isEmpty() ? QString() : QStringLiteral("attachment");
+    return last;
 }
 
 QByteArray EncodedHeaderText(const QString &value)
@@ -121,10 +173,12 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 {
     const QByteArray &le = lineEnd;
     QByteArray h = "--" + token + le;
+    const QString fileName = AttachmentFileName(attachment.name);
+    const QByteArray fold = le + '\t';
     h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; "
-         + MimeParameter("name", attachment.name) + le;
+         + MimeParameter("name", fileName, fold) + le;
     h += "Content-Description: " + EncodedHeaderText(attachment.name) + le;
-    h += "Content-Disposition: attachment; " + MimeParameter("filename", attachment.name) + ';' + le;
+    h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
     h += "Content-Transfer-Encoding: base64";
     // The parse gives "no" for an attachment without a content ID.
     if (attachment.contentId != QLatin1String("no"))
@@ -133,8 +187,10 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 }
 
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
-                            qint64 chunkBytes)
+                            qint64 chunkBytes, quint32 *crc)
 {
+    if (crc)
+        *crc = 0;
     if (size == 0)
         return EntryCopy::Complete;
     if (size < 0 || offset < 0 || offset >= lSize)
@@ -151,6 +207,8 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
         const qint64 got = readAt(offset + done, buffer.data(), want);
         if (got <= 0)
             break;
+        if (crc)
+            *crc = Crc32Update(*crc, buffer.constData(), got);
         const qint64 text = EncodeBase64(buffer.constData(), got, encoded.data());
         if (!write(QByteArray::fromRawData(encoded.constData(), int(text))))
             return EntryCopy::WriteFailed;
@@ -166,7 +224,12 @@ AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool f
     AttachmentOutcome outcome;
     const QByteArray &le = message.style.lineEnd;
     const QVector<AttachmentInfo> &list = message.fields.attachments;
-    const QByteArray token = MessageBoundaryToken(message.record, message.fields);
+    // The frame's own token when the body opened it; else one that no attachment name holds.
+    QByteArray token = message.outerToken;
+    if (!frameWritten || token.isEmpty()) {
+        const QByteArray base = MessageBoundaryToken(message.record, message.fields);
+        token = ChooseMimeBoundaries(base, BoundaryNumber(base), QByteArray(), list).outerToken;
+    }
     bool open = frameWritten;
     if (message.style.writesMimeFrame && !list.isEmpty()) {
         if (!open) {

@@ -63,7 +63,8 @@ MailFormatStyle rgePackage()
     s.messageIdForm = MessageIdForm::ClosingBracket;
     s.writesMimeFrame = true;
     s.writeEmptyTextPart = false;
-    s.mboxrdFromQuoting = false;
+    // Readers of these mailboxes split at any body line starting "From " too.
+    s.mboxrdFromQuoting = true;
     return s;
 }
 

@@ -4,11 +4,11 @@
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
 
+#include "platform/Crc32.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
-#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -113,6 +113,37 @@ MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number)
     return b;
 }
 
+unsigned BoundaryNumber(const QByteArray &token)
+{
+    return Crc32Update(0, token.constData(), token.size()) % 1000000u;
+}
+
+namespace {
+
+bool occursIn(const MimeBoundaries &b, const QByteArray &body, const QVector<AttachmentInfo> &attachments)
+{
+    if (body.contains(b.outerToken) || body.contains(b.innerToken))
+        return true;
+    for (const AttachmentInfo &a : attachments) {
+        if (a.name.contains(QLatin1String(b.outerToken)) || a.name.contains(QLatin1String(b.innerToken)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+MimeBoundaries ChooseMimeBoundaries(const QByteArray &token, unsigned number, const QByteArray &body,
+                                    const QVector<AttachmentInfo> &attachments)
+{
+    MimeBoundaries b = MakeMimeBoundaries(token, number);
+    // Each new suffix makes the token longer than any text that held the one before, so the
+    // search ends; the cap only guards against a pathological body.
+    for (int attempt = 1; attempt < 10000 && occursIn(b, body, attachments); ++attempt)
+        b = MakeMimeBoundaries(token + '_' + QByteArray::number(attempt), number);
+    return b;
+}
+
 bool IsHtmlBody(const QString &text, int rows)
 {
     const int n = qBound(0, rows, kHtmlRowsKind);
@@ -146,8 +177,12 @@ QByteArray QuoteMboxFromLines(const QByteArray &text)
     out.reserve(text.size() + 64);
     int start = 0;
     while (start < text.size()) {
-        const int nl = text.indexOf('\n', start);
-        const int end = nl < 0 ? text.size() : nl + 1;
+        // A lone CR ends a line too: the package's mailboxes are read CR-aware.
+        int end = start;
+        while (end < text.size() && text.at(end) != '\n' && text.at(end) != '\r')
+            ++end;
+        if (end < text.size())
+            ++end;
         int p = start;
         while (p < end && text.at(p) == '>')
             ++p;
@@ -183,7 +218,9 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number)
         body = PrepareBodyPart(ReadMessageBody(message.record), message.style.mboxrdFromQuoting);
     else if (message.style.emptyBodyAsHtml)
         body = BodyPart{true, EmptyBodyHtml()};
-    const MimeBoundaries b = MakeMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number);
+    const MimeBoundaries b = ChooseMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number,
+                                                  body.bytes, message.fields.attachments);
+    message.outerToken = b.outerToken;
     const QByteArray &le = message.style.lineEnd;
 
     const QByteArray &fold = message.style.headerFold;
@@ -205,7 +242,5 @@ bool WriteMimeBody(const MailMessage &message)
 {
     if (!frameWanted(message))
         return false;
-    // One draw per framed message from the process's unseeded generator: the same archive
-    // saved in the same order gives the same inner boundaries.
-    return WriteMimeFrame(message, unsigned(std::rand()));
+    return WriteMimeFrame(message, BoundaryNumber(MessageBoundaryToken(message.record, message.fields)));
 }

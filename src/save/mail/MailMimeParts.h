@@ -34,6 +34,13 @@ QByteArray FallbackBoundaryToken(const MailMLRC &record);
 QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields);
 // Both boundaries from one token and the number drawn for the message.
 MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number);
+// The number for the inner boundary, derived from the token: the same message gives the same
+// output on every run.
+unsigned BoundaryNumber(const QByteArray &token);
+// Boundaries from token and number that occur nowhere in the body or the attachment names:
+// while one does, the token is chosen again from the same token ("_1", "_2", ... appended).
+MimeBoundaries ChooseMimeBoundaries(const QByteArray &token, unsigned number, const QByteArray &body,
+                                    const QVector<AttachmentInfo> &attachments);
 
 // ---- Body text
 
@@ -56,7 +63,7 @@ struct BodyPart {
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
 
 // Writes the frame with the given number for the inner boundary; false when the style writes
-// none for this message. WriteMimeBody draws the number from the process's generator.
+// none for this message. WriteMimeBody derives the number from the token.
 bool WriteMimeFrame(const MailMessage &message, unsigned number);
 
 // ---- Attachment parts
@@ -72,10 +79,11 @@ enum class EntryCopy {
 };
 
 // Encodes [offset, offset + size) of the open archive in base64 chunk by chunk and hands each
-// chunk's text to write. chunkBytes is rounded down to a multiple of 3.
+// chunk's text to write. chunkBytes is rounded down to a multiple of 3. When crc is given it
+// receives the CRC-32 of the bytes read, computed as they stream.
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size,
                             const std::function<bool(const QByteArray &)> &write,
-                            qint64 chunkBytes = kBase64ChunkBytes);
+                            qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr);
 
 // The header block of one attachment part, from its delimiter line to its blank line.
 QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,
@@ -84,7 +92,12 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.
 // name="value" for printable ASCII (quotes and backslashes escaped), else RFC 2231 name*=.
-QByteArray MimeParameter(const char *name, const QString &value);
+// With a fold (line end and TAB), a long value is split into RFC 2231 continuations
+// (name*0=, name*1=, ...) joined by ";" and the fold.
+QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold = QByteArray());
+// The name an attachment is saved under: the last path component of its name, control
+// characters removed; "attachment" when nothing usable is left of a non-empty name.
+QString AttachmentFileName(const QString &name);
 // The text as is when printable ASCII, else one RFC 2047 encoded word.
 QByteArray EncodedHeaderText(const QString &value);
 

@@ -68,6 +68,8 @@ struct MailMessage {
     const MailFormatStyle &style;
     MailOutput &out;
     const AttachmentIndex &attachments;
+    // The outer boundary token the MIME body chose; the attachment parts use the same one.
+    mutable QByteArray outerToken = QByteArray();
 };
 
 // What one save's writers share: the indexes built once per save, and the outcome counts.

@@ -1,5 +1,6 @@
 #include "save/mail/MailWriter.h"
 
+#include "platform/Crc32.h"
 #include "platform/FinderInfo.h"
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
@@ -282,7 +283,8 @@ void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
 
 // A message of its own file. A file that failed is removed: no reader gets half a message.
 void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style,
-                     const AttachmentIndex &attachments, MailSaveContext &context, const QString &relative)
+                     const AttachmentIndex &attachments, MailSaveContext &context, const QString &relative,
+                     const QString &damage)
 {
     MailOutput out;
     QString path, error;
@@ -290,7 +292,9 @@ void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const
         noteFailure(context, rec, fields, path, error);
         return;
     }
-    const QStringList missing = WriteMessageFile(MailMessage{rec, fields, style, out, attachments});
+    QStringList missing = WriteMessageFile(MailMessage{rec, fields, style, out, attachments});
+    if (!damage.isEmpty())
+        missing.prepend(damage);
     if (out.failed() || !out.close()) {
         error = out.error();
         out.discard();
@@ -308,7 +312,20 @@ void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const
 bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
-    const QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    // An archive cut or overwritten since the scan would give an empty shell of a message. A
+    // message the scan already found cut short may lack its close tag, not its text.
+    const bool readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
+    // A message that is its entry's whole text is checked against the entry's CRC-32.
+    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
+                                          && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
+    const QString damage = damaged && readable
+                               ? QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)")
+                               : QString();
+    // A damaged message that lost its close tag is closed where its span ends: what is left of
+    // it (its attachment list above all) is still written.
+    if (rec.bDamaged && !xml.contains("</email>"))
+        xml += "</email>";
     MailMessageFields fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
     if (context.stopRequested && context.stopRequested())
@@ -317,17 +334,18 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         context.reportProgress();
 
     const QString relative = MailFolderRelativePath(fields.strEntryName);
+    if (!readable) {
+        const QString where = style.oneFilePerFolder ? mailboxPath(style, context, relative)
+                                                     : mailFolderPath(style, context, relative);
+        noteFailure(context, rec, fields, where, QStringLiteral("its text can no longer be read from the archive"));
+        return true;
+    }
     if (!style.oneFilePerFolder) {
-        saveMessageFile(rec, fields, style, attachments, context, relative);
+        saveMessageFile(rec, fields, style, attachments, context, relative, damage);
         return true;
     }
     MailOutput &out = mailbox.out;
     QString path = mailboxPath(style, context, relative), error;
-    // An archive cut or overwritten since the scan would give an empty shell of a message.
-    if (!MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml)) {
-        noteFailure(context, rec, fields, path, QStringLiteral("its text can no longer be read from the archive"));
-        return true;
-    }
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
         closeMailbox(mailbox, context);
@@ -337,7 +355,9 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
         }
         mailbox.path = path;
     }
-    const QStringList missing = WriteMailSteps(MailMessage{rec, fields, style, out, attachments});
+    QStringList missing = WriteMailSteps(MailMessage{rec, fields, style, out, attachments});
+    if (!damage.isEmpty())
+        missing.prepend(damage);
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();

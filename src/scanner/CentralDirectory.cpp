@@ -1,0 +1,244 @@
+#include "scanner/CentralDirectory.h"
+
+#include "platform/ArchiveSource.h"
+#include "scanner/ArchiveWalk.h"
+#include "scanner/BufferedArchiveReader.h"
+
+#include <algorithm>
+
+namespace olm {
+
+namespace {
+
+constexpr quint32 kEndSig = 0x06054B50;
+constexpr quint32 kZip64EndSig = 0x06064B50;
+constexpr quint32 kZip64LocatorSig = 0x07064B50;
+constexpr qint64 kEndRecordSize = 22;
+constexpr qint64 kZip64EndSize = 56;
+constexpr qint64 kLocatorSize = 20;
+constexpr qint64 kCentralRecordSize = 46;
+constexpr quint32 kAll32 = 0xFFFFFFFFu;
+
+// The last end record in the tail a comment may follow it in; -1 when none.
+qint64 findEndRecord(ArchiveSource &source, qint64 size)
+{
+    if (size < kEndRecordSize)
+        return -1;
+    const qint64 tail = qMin(size, kEndRecordSize + 0xFFFF);
+    QByteArray bytes(int(tail), Qt::Uninitialized);
+    if (readFully(source, size - tail, bytes.data(), tail) != tail)
+        return -1;
+    const int at = bytes.lastIndexOf("PK\x05\x06", int(tail - kEndRecordSize));
+    return at < 0 ? -1 : size - tail + at;
+}
+
+// The ZIP64 extra record's values, in their fixed order, for the fields the record marks.
+void applyZip64Extra(BufferedArchiveReader &r, qint64 at, qint64 end, CentralEntry *e, bool uWanted, bool cWanted,
+                     bool oWanted)
+{
+    while (at + 4 <= end) {
+        const quint16 id = r.u16At(at);
+        const quint16 len = r.u16At(at + 2);
+        if (at + 4 + len > end)
+            return;
+        if (id == 0x0001) {
+            qint64 p = at + 4;
+            const qint64 stop = p + len;
+            if (uWanted && p + 8 <= stop) {
+                e->usize = r.i64At(p);
+                p += 8;
+            }
+            if (cWanted && p + 8 <= stop) {
+                e->csize = r.i64At(p);
+                p += 8;
+            }
+            if (oWanted && p + 8 <= stop)
+                e->headerOffset = r.i64At(p);
+            return;
+        }
+        at += 4 + len;
+    }
+}
+
+} // namespace
+
+size_t CentralDirectory::firstAtOrAfter(qint64 pos) const
+{
+    const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), pos,
+                                     [](const CentralEntry &e, qint64 p) { return e.headerOffset < p; });
+    return size_t(it - m_entries.begin());
+}
+
+bool CentralDirectory::read(ArchiveSource &source)
+{
+    m_entries.clear();
+    m_start = -1;
+    m_complete = false;
+    m_size = source.size();
+    qint64 cdOffset = 0, cdSize = 0, count = 0, cdEnd = 0;
+    if (!locate(source, &cdOffset, &cdSize, &count, &cdEnd))
+        return false;
+    m_start = cdOffset;
+    parseRecords(source, cdOffset, cdSize, count);
+    if (m_entries.empty()) {
+        // Nothing read: the walk must not stop early at a directory that gave nothing.
+        m_start = count == 0 ? cdOffset : -1;
+        return found();
+    }
+    std::stable_sort(m_entries.begin(), m_entries.end(),
+                     [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; });
+    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
+                                [](const CentralEntry &a, const CentralEntry &b) {
+                                    return a.headerOffset == b.headerOffset;
+                                }),
+                    m_entries.end());
+    return true;
+}
+
+bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count,
+                              qint64 *cdEnd)
+{
+    const qint64 eocd = findEndRecord(source, m_size);
+    if (eocd < 0)
+        return false;
+    BufferedArchiveReader r(source, 64 * 1024);
+    // ZIP64: the locator right before the end record names the ZIP64 end record; when its offset
+    // is damaged, the record usually lies right before the locator.
+    qint64 z64 = -1;
+    if (eocd >= kLocatorSize && r.u32At(eocd - kLocatorSize) == kZip64LocatorSig) {
+        const qint64 named = r.i64At(eocd - kLocatorSize + 8);
+        const qint64 adjacent = eocd - kLocatorSize - kZip64EndSize;
+        if (named >= 0 && named <= eocd - kLocatorSize - kZip64EndSize && r.u32At(named) == kZip64EndSig)
+            z64 = named;
+        else if (adjacent >= 0 && r.u32At(adjacent) == kZip64EndSig)
+            z64 = adjacent;
+    }
+    if (z64 >= 0) {
+        *count = r.i64At(z64 + 32);
+        *cdSize = r.i64At(z64 + 40);
+        *cdOffset = r.i64At(z64 + 48);
+        *cdEnd = z64;
+    } else {
+        const quint16 n = r.u16At(eocd + 10);
+        const quint32 s = r.u32At(eocd + 12);
+        const quint32 o = r.u32At(eocd + 16);
+        if (n == 0xFFFF || s == kAll32 || o == kAll32)
+            return false;
+        *count = n;
+        *cdSize = s;
+        *cdOffset = o;
+        *cdEnd = eocd;
+    }
+    // The directory ends where the end records begin. This also keeps the end record of an
+    // embedded archive (an attachment near a cut tail) from being taken for ours.
+    if (*cdOffset < 0 || *cdSize < 0 || *count < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
+        return false;
+    if (*count > *cdSize / kCentralRecordSize)
+        return false;
+    return *count == 0 || r.u32At(*cdOffset) == kCentralHeaderSig;
+}
+
+void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count)
+{
+    BufferedArchiveReader r(source);
+    const qint64 limit = cdOffset + cdSize;
+    qint64 at = cdOffset;
+    qint64 i = 0;
+    for (; i < count; ++i) {
+        if (at + kCentralRecordSize > limit || r.u32At(at) != kCentralHeaderSig)
+            break;
+        const quint16 n = r.u16At(at + 28);
+        const quint16 m = r.u16At(at + 30);
+        const quint16 k = r.u16At(at + 32);
+        const qint64 next = at + kCentralRecordSize + n + m + k;
+        if (next > limit)
+            break;
+        CentralEntry e;
+        e.method = r.u16At(at + 10);
+        e.crc = r.u32At(at + 16);
+        const quint32 c32 = r.u32At(at + 20);
+        const quint32 u32 = r.u32At(at + 24);
+        const quint32 o32 = r.u32At(at + 42);
+        e.csize = c32;
+        e.usize = u32;
+        e.headerOffset = o32;
+        applyZip64Extra(r, at + kCentralRecordSize + n, at + kCentralRecordSize + n + m, &e, u32 == kAll32,
+                        c32 == kAll32, o32 == kAll32);
+        e.nameLength = n;
+        e.nameOffset = at + kCentralRecordSize;
+        e.name.resize(n);
+        if (r.read(e.nameOffset, e.name.data(), n) != n)
+            break;
+        at = next;
+        // Local headers lie before the directory; a record pointing elsewhere is damage.
+        if (e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0)
+            continue;
+        m_entries.push_back(std::move(e));
+    }
+    m_complete = i == count;
+}
+
+bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const
+{
+    const qint64 at = e.headerOffset;
+    if (r.u32At(at) != kLocalHeaderSig || r.u16At(at + 26) != e.nameLength)
+        return false;
+    return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
+}
+
+qint64 CentralDirectory::nextStart(size_t i) const
+{
+    for (size_t j = i + 1; j < m_entries.size(); ++j) {
+        if (!m_entries[j].dropped)
+            return m_entries[j].headerOffset;
+    }
+    return m_start;
+}
+
+bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
+{
+    if (i >= m_entries.size() || m_entries[i].dropped)
+        return false;
+    CentralEntry &e = m_entries[i];
+    if (e.dataOffset >= 0)
+        return true;
+    const qint64 at = e.headerOffset;
+    const qint64 nameEnd = at + 30 + e.nameLength;
+    // The signature first: the read window then starts at the header and holds the rest.
+    const bool signature = r.u32At(at) == kLocalHeaderSig;
+    const bool nameLength = r.u16At(at + 26) == e.nameLength;
+    const quint16 extra = r.u16At(at + 28);
+    const bool nameMatches = e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
+    if (nameMatches)
+        e.nameOffset = at + 30;
+    e.localIntact = signature && nameLength && nameMatches;
+    qint64 data = -1;
+    if (e.localIntact) {
+        data = nameEnd + extra;
+        // A header inside this data is an embedded archive's, or a damaged record, unless it
+        // agrees with its own entry: then this entry's size is the damaged one.
+        for (size_t j = i + 1; j < m_entries.size() && m_entries[j].headerOffset < data + e.csize; ++j) {
+            if (localAgrees(m_entries[j], r)) {
+                data = -1;
+                break;
+            }
+            m_entries[j].dropped = true;
+        }
+    } else if (m_complete) {
+        // The exporter writes entries back to back: the data ends where the next record begins.
+        // Only trusted when no record of the directory is missing.
+        const qint64 d = nextStart(i) - e.csize;
+        if (d >= nameEnd && d - nameEnd <= 0xFFFF)
+            data = d;
+    }
+    const qint64 next = nextStart(i);
+    if (data < 0 || data > next || e.csize > next - data)
+        return false;
+    e.dataOffset = data;
+    const int nul = e.name.indexOf('\0');
+    if (nul >= 0)
+        e.name.truncate(nul);
+    return true;
+}
+
+} // namespace olm

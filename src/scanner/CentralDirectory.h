@@ -1,0 +1,63 @@
+#pragma once
+// The archive's central directory, read from its end records: a second witness of where each
+// entry lies, how large it is and what its CRC-32 is. The walk uses it for entries whose local
+// headers are damaged, and to never take bytes inside a known entry's data for records.
+// Every value is validated against the file before use; a missing or damaged directory yields
+// no entries (or those read before the damage), and the walk then works from the local headers.
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <vector>
+
+class ArchiveSource;
+class BufferedArchiveReader;
+
+namespace olm {
+
+struct CentralEntry {
+    qint64 headerOffset = 0;  // the local header the directory points at
+    qint64 dataOffset = -1;   // first data byte; -1 while unresolved
+    qint64 csize = 0;
+    qint64 usize = 0;
+    quint32 crc = 0;
+    quint16 method = 0;
+    qint64 nameOffset = 0;    // where the name bytes lie: the local header's when they match, else ours
+    quint16 nameLength = 0;
+    QByteArray name;          // raw bytes up to the first NUL, once resolved
+    bool localIntact = false; // the local header's signature and name agree with this entry
+    bool dropped = false;     // its header lies inside another entry's data: not ours
+};
+
+class CentralDirectory {
+public:
+    // Reads the end records and the directory of source; false (and no entries) when none is
+    // found. Entries come sorted by local header offset, their data not yet resolved.
+    bool read(ArchiveSource &source);
+    // Places entry i's data, reading its local header through r: the header's own data offset
+    // when it agrees with the entry, else where the data must end (at the next record). Entries
+    // whose headers lie inside its data are dropped. False when the entry cannot be placed.
+    // The walk resolves entries in order as it reaches them, so the headers are read once.
+    bool resolve(size_t i, BufferedArchiveReader &r);
+    // Where the next entry after i that is not dropped begins, or the directory.
+    qint64 nextStart(size_t i) const;
+
+    bool found() const { return m_start >= 0; }
+    // Where the directory begins; the walk ends there. -1 when none was found.
+    qint64 start() const { return m_start; }
+    const std::vector<CentralEntry> &entries() const { return m_entries; }
+    // Index of the first entry whose local header lies at or after pos; size() when none.
+    size_t firstAtOrAfter(qint64 pos) const;
+
+private:
+    bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
+    void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
+    bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
+
+    std::vector<CentralEntry> m_entries;
+    qint64 m_start = -1;
+    qint64 m_size = 0;
+    bool m_complete = false;   // every record the end record announced was read
+};
+
+} // namespace olm

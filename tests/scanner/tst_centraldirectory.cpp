@@ -1,0 +1,143 @@
+// The central-directory reader: where it finds the directory, what it trusts of it, and what
+// it refuses, on built archives with their end records or entries damaged.
+
+#include "TestArchiveBuilder.h"
+#include "platform/ArchiveSource.h"
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+struct Built {
+    QByteArray bytes;
+    QVector<TestArchiveBuilder::Entry> entries;
+};
+
+// Five stored entries, the third an archive of its own, in the exporter's layout.
+Built built(bool centralDirectory = true)
+{
+    TestArchiveBuilder inner;
+    inner.addEntry(QStringLiteral("word/document.xml"), QByteArray(300, 'w'));
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/a/message_00000.xml"), QByteArray("<emails ></emails>"));
+    b.addEntry(QStringLiteral("Local/a/att0"), QByteArray(100, 'a'));
+    b.addEntry(QStringLiteral("Local/a/doc.docx"), inner.finish());
+    b.addEntry(QStringLiteral("Local/a/att1"), QByteArray(200, 'b'));
+    b.addEntry(QStringLiteral("Local/b/message_00001.xml"), QByteArray("<emails ></emails>"));
+    return {b.finish(centralDirectory), b.entries()};
+}
+
+void put64(QByteArray &a, qint64 at, quint64 v)
+{
+    for (int k = 0; k < 8; ++k)
+        a[int(at + k)] = char(v >> (8 * k));
+}
+
+// The directory's own offset, read back from the ZIP64 end record (98 bytes before the end).
+qint64 directoryOffset(const QByteArray &a)
+{
+    qint64 v = 0;
+    for (int k = 7; k >= 0; --k)
+        v = v << 8 | quint8(a[a.size() - 98 + 48 + k]);
+    return v;
+}
+
+} // namespace
+
+using DirectoryDamage = std::function<void(Built &)>;
+Q_DECLARE_METATYPE(DirectoryDamage)
+
+class CentralDirectoryTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void read_data();
+    void read();
+};
+
+void CentralDirectoryTest::read_data()
+{
+    QTest::addColumn<DirectoryDamage>("damage");
+    QTest::addColumn<bool>("found");
+    QTest::addColumn<int>("entries");
+    QTest::addColumn<int>("intact");   // entries whose local header agrees
+
+    QTest::newRow("intact") << DirectoryDamage([](Built &) {}) << true << 5 << 5;
+    QTest::newRow("no directory") << DirectoryDamage([](Built &b) { b = built(false); }) << false << 0 << 0;
+    QTest::newRow("end record cut off") << DirectoryDamage([](Built &b) { b.bytes.chop(10); }) << false << 0 << 0;
+    QTest::newRow("locator names a wrong offset: the adjacent end record serves")
+        << DirectoryDamage([](Built &b) { put64(b.bytes, b.bytes.size() - 42 + 8, 12345); }) << true << 5 << 5;
+    QTest::newRow("directory size off by one")
+        << DirectoryDamage([](Built &b) { put64(b.bytes, b.bytes.size() - 98 + 40, quint64(b.bytes.size() - 98 - directoryOffset(b.bytes) + 1)); })
+        << false << 0 << 0;
+    QTest::newRow("entry count beyond what the size holds")
+        << DirectoryDamage([](Built &b) { put64(b.bytes, b.bytes.size() - 98 + 32, quint64(1) << 40); }) << false << 0 << 0;
+    QTest::newRow("fourth record's signature smashed: the ones before it serve")
+        << DirectoryDamage([](Built &b) {
+               qint64 at = directoryOffset(b.bytes);
+               for (int i = 0; i < 3; ++i)
+                   at = b.bytes.indexOf("PK\x01\x02", int(at) + 4);
+               b.bytes[int(at)] = 'X';
+           })
+        << true << 3 << 3;
+    QTest::newRow("record pointing into the embedded archive is dropped")
+        << DirectoryDamage([](Built &b) {
+               const qint64 first = directoryOffset(b.bytes);
+               const int n = int(quint8(b.bytes[int(first + 28)]) | quint8(b.bytes[int(first + 29)]) << 8);
+               // The inner archive's own first local header, inside the third entry's data.
+               put64(b.bytes, first + 46 + n + 4 + 16, quint64(b.entries[2].dataOffset));
+           })
+        << true << 4 << 4;
+    QTest::newRow("smashed local header: the directory places its data")
+        << DirectoryDamage([](Built &b) { memset(b.bytes.data() + b.entries[3].headerOffset, 0x11, 30); }) << true << 5 << 4;
+    QTest::newRow("record pointing past the directory is dropped")
+        << DirectoryDamage([](Built &b) {
+               const qint64 first = directoryOffset(b.bytes);
+               // The first record's ZIP64 extra holds usize, csize, then the local header offset.
+               const int n = int(quint8(b.bytes[int(first + 28)]) | quint8(b.bytes[int(first + 29)]) << 8);
+               put64(b.bytes, first + 46 + n + 4 + 16, quint64(b.bytes.size()));
+           })
+        << true << 4 << 4;
+}
+
+void CentralDirectoryTest::read()
+{
+    QFETCH(DirectoryDamage, damage);
+    QFETCH(bool, found);
+    QFETCH(int, entries);
+    QFETCH(int, intact);
+    Built b = built();
+    damage(b);
+    MemoryArchiveSource source(b.bytes);
+    olm::CentralDirectory cd;
+    QCOMPARE(cd.read(source), found);
+    QCOMPARE(cd.found(), found);
+    // Resolved in order, as the walk does.
+    BufferedArchiveReader reader(source);
+    int placed = 0;
+    for (size_t i = 0; i < cd.entries().size(); ++i)
+        placed += cd.resolve(i, reader);
+    QCOMPARE(placed, entries);
+    int agreeing = 0;
+    for (const olm::CentralEntry &e : cd.entries()) {
+        if (e.dropped || e.dataOffset < 0)
+            continue;
+        agreeing += e.localIntact;
+        // Whatever the damage, every entry the reader gives has the bytes it had when built.
+        const auto it = std::find_if(b.entries.begin(), b.entries.end(),
+                                     [&](const TestArchiveBuilder::Entry &w) { return w.headerOffset == e.headerOffset; });
+        QVERIFY(it != b.entries.end());
+        QCOMPARE(e.dataOffset, it->dataOffset);
+        QCOMPARE(e.csize, it->size);
+        QCOMPARE(e.crc, it->crc);
+        QCOMPARE(e.name, it->nameBytes);
+        QCOMPARE(cd.firstAtOrAfter(e.headerOffset) < cd.entries().size(), true);
+    }
+    QCOMPARE(agreeing, intact);
+}
+
+QTEST_GUILESS_MAIN(CentralDirectoryTest)
+#include "tst_centraldirectory.moc"

@@ -331,4 +331,5 @@ void OlmArchiveWriter::writeLayout()
         WriteMailFolderEntries(OlmMailWalk::Standard, QByteArray(kMessagesDir) + folder + '/');
     WriteMailFolderEntries(OlmMailWalk::Accounts, "Accounts/");
     writeRecoveredMail();
+    writeStrayAttachments();
 }

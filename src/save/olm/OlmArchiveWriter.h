@@ -132,6 +132,8 @@ private:
     void WriteMailFolderEntries(OlmMailWalk walk, const QByteArray &folderDir);
     void writeMessage(const MailEntry &entry, bool ticks);
     void ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix);
+    void writeAttachment(FileOffsetNode *node);
+    void writeStrayAttachments();
     void writeRecoveredMail();
     QByteArray uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix);
 
@@ -167,4 +169,5 @@ private:
     QSet<qint64> m_messagesWritten;            // by source data offset: one entry's mails go once
     QVector<FileOffsetNode *> m_attachments;   // list order
     QHash<QByteArray, QVector<int>> m_attachmentsByName;
+    QVector<int> m_strayAttachments;           // named by a written message, outside its folder
 };

@@ -128,9 +128,10 @@ QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore 
         break;
     default:
         // A note record keeps where its text lies, not its element, so its element is rebuilt.
-        // A note without text cannot be told apart and stays out.
+        // Only items outside any store file get the dummy folder, which tells a note without
+        // text apart.
         for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
-            if (r->dwTextLength > 0 && !inStoreFile(r->dwTextOffset))
+            if (r->llFolderId == llFolder1Id && !(r->dwTextLength > 0 && inStoreFile(r->dwTextOffset)))
                 spans.append({r->dwTextOffset, r->dwTextLength, r});
         }
         break;
@@ -155,9 +156,12 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     appendData("<" + root + " xml:space=\"preserve\" elementCount=\"" + QByteArray::number(spans.size()) + "\">");
     for (const Span &span : spans) {
         if (const NotesInformation *note = span.note) {
-            appendData("<note xml:space=\"preserve\"><OPFNoteCopyText xml:space=\"preserve\">");
-            copySource(note->dwTextOffset, note->dwTextLength, false);
-            appendData("</OPFNoteCopyText>");
+            appendData("<note xml:space=\"preserve\">");
+            if (note->dwTextLength > 0) {
+                appendData("<OPFNoteCopyText xml:space=\"preserve\">");
+                copySource(note->dwTextOffset, note->dwTextLength, false);
+                appendData("</OPFNoteCopyText>");
+            }
             if (note->pTitle)
                 appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(note->pTitle) + "</OPFNoteCopyTitle>");
             appendData("</note>");

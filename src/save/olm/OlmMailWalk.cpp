@@ -4,6 +4,7 @@
 #include "save/olm/OlmMailWalk.h"
 
 #include "platform/ArchiveSource.h"
+#include "save/MessageFields.h"
 #include "save/olm/OlmArchiveWriter.h"
 #include "scanner/ScanGlobals.h"
 
@@ -256,7 +257,14 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks)
 
 void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix)
 {
-    const QStringList urls = MessageAttachmentUrls(readSource(record->llDataOffset, record->dwDataLength));
+    const QByteArray xml = readSource(record->llDataOffset, record->dwDataLength);
+    QStringList urls = MessageAttachmentUrls(xml);
+    if (urls.isEmpty()) {
+        // Damage inside the message broke the exporter's fixed offsets and tags; the message
+        // parse of the other writers still finds what it names.
+        for (const AttachmentInfo &a : ParseMessageXml(xml).attachments)
+            urls << a.url;
+    }
     QVector<int> hits;
     for (const QString &url : urls) {
         if (!url.isEmpty())
@@ -268,19 +276,42 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
     int written = 0;
     for (int index : qAsConst(hits)) {
         FileOffsetNode *node = m_attachments[index];
-        const QByteArray name(node->pEntryName);
-        if (!node->bLocalPending || !name.contains(prefix))
+        if (!node->bLocalPending)
             continue;
-        node->bLocalPending = node->bCentralPending = 0;
-        if (node->bCompressed) {
-            // Its bytes are no stored data: copied as they are, the entry would be garbage.
-            m_failures << QStringLiteral("attachment %1: compressed in the archive being read, not copied")
-                              .arg(QString::fromUtf8(name));
-        } else {
-            writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, false, false);
+        if (!QByteArray(node->pEntryName).contains(prefix)) {
+            // Outside the message's folder (a name damage changed): kept for the end.
+            m_strayAttachments.append(index);
+            continue;
         }
+        writeAttachment(node);
         if (++written == urls.size())
             break;
+    }
+}
+
+void OlmArchiveWriter::writeAttachment(FileOffsetNode *node)
+{
+    node->bLocalPending = node->bCentralPending = 0;
+    const QByteArray name(node->pEntryName);
+    if (node->bCompressed) {
+        // Its bytes are no stored data: copied as they are, the entry would be garbage.
+        m_failures << QStringLiteral("attachment %1: compressed in the archive being read, not copied")
+                          .arg(QString::fromUtf8(name));
+        return;
+    }
+    writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, false, false);
+}
+
+void OlmArchiveWriter::writeStrayAttachments()
+{
+    // Attachments that a written message names but that no walk took, because the message's
+    // folder and the attachment's disagree: without them the message would lose them.
+    std::sort(m_strayAttachments.begin(), m_strayAttachments.end());
+    for (int index : qAsConst(m_strayAttachments)) {
+        if (stopNow())
+            return;
+        if (m_attachments[index]->bLocalPending)
+            writeAttachment(m_attachments[index]);
     }
 }
 

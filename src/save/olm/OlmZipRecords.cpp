@@ -26,6 +26,13 @@ void put64(QByteArray &out, quint64 v)
 }
 
 const quint32 kAllOnes = 0xFFFFFFFFu;
+
+// Names are flagged UTF-8. A name that damage left invalid keeps its bytes (attachment URLs
+// match them) but loses the flag, which strict readers would refuse the whole archive for.
+quint16 nameFlags(const QByteArray &name)
+{
+    return QString::fromUtf8(name).toUtf8() == name ? 0x0800 : 0;
+}
 const quint32 kFirstDos = 0x00210000u;   // 1980-01-01 00:00:00
 const quint32 kLastDos = 0xFF9FBF7Du;    // 2107-12-31 23:59:58
 
@@ -57,7 +64,7 @@ QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, quint64 size,
     out.reserve(kLocalEntryFixed + name.size());
     put32(out, 0x04034B50);
     put16(out, 45);
-    put16(out, 0x0800);
+    put16(out, nameFlags(name));
     put16(out, 0);
     put32(out, dosTime);
     put32(out, crc32);
@@ -81,7 +88,7 @@ QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 siz
     put32(out, 0x02014B50);
     put16(out, 45);
     put16(out, 10);
-    put16(out, 0x0800);
+    put16(out, nameFlags(name));
     put16(out, 0);
     put32(out, dosTime);
     put32(out, crc32);

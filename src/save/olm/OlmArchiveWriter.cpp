@@ -92,6 +92,36 @@ bool OlmOutputFile::write(const char *data, qint64 length)
     return true;
 }
 
+bool OlmOutputFile::copyRange(int source, qint64 offset, const char *bytes, qint64 length)
+{
+    // The kernel copies the range without passing it through this process; the bytes were
+    // read already (for the checksum), so where it cannot, they are written as usual.
+    if (failed() || m_fd < 0)
+        return false;
+    if (length < kKernelCopyMin || !m_kernelCopy)
+        return write(bytes, length);
+    if (!flush())
+        return false;
+    qint64 done = 0;
+    while (done < length) {
+        loff_t from = loff_t(offset + done);
+        const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(length - done), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF) {
+            fail(errno);
+            return false;
+        }
+        if (n <= 0) {
+            m_kernelCopy = n == 0;
+            break;
+        }
+        done += n;
+        m_flushed += n;
+    }
+    return done == length || write(bytes + done, length - done);
+}
+
 bool OlmOutputFile::patch(qint64 offset, const QByteArray &bytes)
 {
     if (failed() || m_fd < 0)
@@ -201,8 +231,9 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
             appendData(QByteArray(chunk.constData(), usable - keep));
             memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
             held = keep;
-        } else {
-            appendData(QByteArray::fromRawData(chunk.constData(), usable));
+        } else if (m_out.copyRange(m_source, offset + done - got, chunk.constData(), got)) {
+            m_crc = Crc32Update(m_crc, chunk.constData(), got);
+            m_written += quint64(got);
         }
         if (got < want)
             break;

@@ -31,6 +31,8 @@ public:
     bool create(const QString &path);
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    // Writes length bytes that stand at offset of the descriptor source and are given in bytes.
+    bool copyRange(int source, qint64 offset, const char *bytes, qint64 length);
     // Overwrites bytes already written at offset (a header whose values are known only later).
     bool patch(qint64 offset, const QByteArray &bytes);
     bool close();
@@ -42,7 +44,9 @@ private:
     bool flush();
     void fail(int errorNumber);
 
+    static constexpr qint64 kKernelCopyMin = 16 * 1024;
     int m_fd = -1;
+    bool m_kernelCopy = true;
     QByteArray m_buffer;
     qint64 m_flushed = 0;
     QString m_error;

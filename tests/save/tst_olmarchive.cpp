@@ -108,6 +108,8 @@ QVector<LocalEntry> LocalEntries(const QByteArray &a)
     while (pos + 30 <= a.size() && qFromLittleEndian<quint32>(a.constData() + pos) == 0x04034B50) {
         const int n = qFromLittleEndian<quint16>(a.constData() + pos + 26);
         const int e = qFromLittleEndian<quint16>(a.constData() + pos + 28);
+        if (e < 20 || pos + 30 + n + e > a.size())
+            break;
         LocalEntry entry;
         entry.name = QString::fromUtf8(a.mid(int(pos + 30), n));
         entry.size = qint64(qFromLittleEndian<quint64>(a.constData() + pos + 34 + n));

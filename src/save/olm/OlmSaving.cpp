@@ -1,48 +1,33 @@
-// The OLM archive writer of save type 0, called once after the walk. It walks the messages of the
-// listed folders and the items of the selected kinds, honours the stop and reports each item; it
-// writes no archive yet, and says so.
+// Save type 0: the checked folders into a new OLM archive, "RepairedOLMfile.olm".
 
+#include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
-
-namespace {
-
-template <typename Record>
-qint64 CountRecords(const Record *head)
-{
-    qint64 count = 0;
-    for (; head; head = head->pNext)
-        ++count;
-    return count;
-}
-
-} // namespace
+#include "save/olm/OlmArchiveWriter.h"
 
 void QMailSavingThread::OLMSaving(QString folderIds)
 {
     SaveRun *run = currentRun();
     if (!run)
         return;
-    // The save's one output file is not made yet, whatever the selection holds.
-    reportNotWritten(QStringLiteral("OLM file"), 1);
-    const QString text = QStringLiteral("Saving Mail Folders...");
-    if (mail) {
-        for (const QString &part : folderIds.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
-            bool ok = false;
-            const qulonglong id = part.toULongLong(&ok, 10);
-            if (ok && !tickItems(run->messagesOf(qint64(id)).size(), text))
-                return;
-        }
-    }
-    // The kinds' entries go into the new archive whole, whichever of their folders is checked.
-    const struct {
-        bool selected;
-        qint64 count;
-    } kinds[] = {{cont, CountRecords(TmpCTRCPtrStart)}, {cal, CountRecords(TmpCLRCPtrStart)},
-                 {task, CountRecords(TmpTSRCPtrStart)}, {note, CountRecords(TmpNTRCPtrStart)}};
-    for (const auto &kind : kinds) {
-        if (kind.selected && !tickItems(kind.count, text))
-            return;
+    OlmSaveHooks hooks;
+    hooks.stopRequested = &QMailSavingThread::stopRequested;
+    hooks.reportItem = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
+    OlmSelection selection;
+    selection.cont = cont;
+    selection.cal = cal;
+    selection.task = task;
+    selection.note = note;
+    selection.mail = mail;
+    selection.folderIds = folderIds;
+    OlmArchiveWriter writer(fileDescriptor, hooks);
+    const bool ok = writer.write(run->mail.saveDir + QStringLiteral("/RepairedOLMfile.olm"), selection);
+    run->mail.written += writer.itemsWritten();
+    run->mail.failures += writer.failures();
+    run->mail.failed += writer.failures().size();
+    if (!ok) {
+        ++run->mail.failed;
+        run->mail.failures << writer.error();
     }
 }

@@ -1,0 +1,366 @@
+// The frame of the OLM archive writer: the output file, the entry records, the layout and the
+// end records.
+
+#include "save/olm/OlmArchiveWriter.h"
+
+#include "platform/ArchiveSource.h"
+#include "platform/Crc32.h"
+#include "save/olm/OlmZipRecords.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QFile>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr qint64 kChunk = qint64(1) << 20;
+
+const char kMessagesDir[] = "Local/com.microsoft.__Messages/";
+
+// Walk order of the standard folders.
+const char *const kStandardFolders[] = {"Sent Items", "Outbox", "Junk E-mail", "Inbox", "Drafts", "Deleted Items"};
+
+} // namespace
+
+// ---- OlmOutputFile ----
+
+OlmOutputFile::~OlmOutputFile()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+void OlmOutputFile::fail(int errorNumber)
+{
+    if (m_error.isEmpty())
+        m_error = qt_error_string(errorNumber ? errorNumber : EIO);
+}
+
+bool OlmOutputFile::create(const QString &path)
+{
+    // Exclusive: the old file was removed just before, and a file or link that appeared since
+    // is never written through.
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (m_fd < 0) {
+        fail(errno);
+        return false;
+    }
+    m_buffer.reserve(int(kChunk));
+    return true;
+}
+
+bool OlmOutputFile::flush()
+{
+    const char *p = m_buffer.constData();
+    qint64 left = m_buffer.size();
+    while (left > 0 && !failed()) {
+        const ssize_t n = ::write(m_fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            fail(n < 0 ? errno : ENOSPC);
+            break;
+        }
+        p += n;
+        left -= n;
+        m_flushed += n;
+    }
+    m_buffer.clear();
+    return !failed();
+}
+
+bool OlmOutputFile::write(const char *data, qint64 length)
+{
+    if (failed() || m_fd < 0)
+        return false;
+    if (m_buffer.size() + length > kChunk && !flush())
+        return false;
+    if (length >= kChunk) {
+        m_buffer = QByteArray::fromRawData(data, int(length));
+        const bool ok = flush();
+        m_buffer = QByteArray();
+        m_buffer.reserve(int(kChunk));
+        return ok;
+    }
+    m_buffer.append(data, int(length));
+    return true;
+}
+
+bool OlmOutputFile::copyRange(int source, qint64 offset, const char *bytes, qint64 length)
+{
+    // The kernel copies the range without passing it through this process; the bytes were
+    // read already (for the checksum), so where it cannot, they are written as usual.
+    if (failed() || m_fd < 0)
+        return false;
+    if (length < kKernelCopyMin || !m_kernelCopy)
+        return write(bytes, length);
+    if (!flush())
+        return false;
+    qint64 done = 0;
+    while (done < length) {
+        loff_t from = loff_t(offset + done);
+        const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(length - done), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF) {
+            fail(errno);
+            return false;
+        }
+        if (n <= 0) {
+            m_kernelCopy = n == 0;
+            break;
+        }
+        done += n;
+        m_flushed += n;
+    }
+    return done == length || write(bytes + done, length - done);
+}
+
+bool OlmOutputFile::patch(qint64 offset, const QByteArray &bytes)
+{
+    if (failed() || m_fd < 0)
+        return false;
+    if (offset >= m_flushed) {
+        memcpy(m_buffer.data() + (offset - m_flushed), bytes.constData(), size_t(bytes.size()));
+        return true;
+    }
+    if (!flush())
+        return false;
+    if (::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(offset)) != bytes.size())
+        fail(errno);
+    return !failed();
+}
+
+bool OlmOutputFile::close()
+{
+    if (m_fd < 0)
+        return !failed();
+    flush();
+    if (!failed() && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
+        fail(errno);
+    if (::close(m_fd) != 0)
+        fail(errno);
+    m_fd = -1;
+    return !failed();
+}
+
+// ---- entries ----
+
+OlmArchiveWriter::OlmArchiveWriter(int sourceFd, OlmSaveHooks hooks) : m_source(sourceFd), m_hooks(std::move(hooks))
+{
+}
+
+bool OlmArchiveWriter::stopNow()
+{
+    // Latched: once seen, no later walk starts, even when the window clears the flag behind
+    // its abort message.
+    if (!m_stopped && m_hooks.stopRequested && m_hooks.stopRequested())
+        m_stopped = true;
+    return m_stopped || m_out.failed();
+}
+
+bool OlmArchiveWriter::writeDirectory(const QByteArray &name)
+{
+    // A 16-bit length field cannot carry a longer name.
+    if (name.size() > 0xFFFF || m_out.failed())
+        return false;
+    const qint64 at = m_out.position();
+    m_out.write(LocalEntryHeader(name, 0, 0, dwEntryDosTime));
+    m_central += CentralEntryHeader(name, 0, 0, quint64(at), dwEntryDosTime);
+    ++nEntryCount;
+    return true;
+}
+
+bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 size)
+{
+    if (name.size() > 0xFFFF || m_out.failed())
+        return false;
+    m_fileHeader = m_out.position();
+    m_fileName = name;
+    m_fileCrc = crc32;
+    m_fileSize = size;
+    m_crc = 0;
+    m_written = 0;
+    m_out.write(LocalEntryHeader(name, crc32, size, dwEntryDosTime));
+    return true;
+}
+
+void OlmArchiveWriter::appendData(const QByteArray &bytes)
+{
+    if (bytes.isEmpty() || !m_out.write(bytes))
+        return;
+    m_crc = Crc32Update(m_crc, bytes.constData(), bytes.size());
+    m_written += quint64(bytes.size());
+}
+
+qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
+{
+    if (offset < 0 || offset >= m_sourceSize || length <= 0)
+        return 0;
+    length = qMin(length, m_sourceSize - offset);
+    QByteArray chunk(int(qMin(length, kChunk)) + 3, Qt::Uninitialized);
+    int held = 0;   // bytes kept back: a signature may straddle two chunks
+    qint64 done = 0;
+    const quint64 before = m_written;
+    while (done < length && !m_out.failed()) {
+        const qint64 want = qMin(kChunk, length - done);
+        const qint64 got = readAt(m_source, offset + done, chunk.data() + held, want);
+        if (got <= 0)
+            break;   // a read error: the entry ends with what was read
+        done += got;
+        int usable = held + int(got);
+        if (xml) {
+            const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
+            int cut = -1;
+            for (const char *sig : {"PK\x03\x04", "PK\x01\x02"}) {
+                const int at = view.indexOf(sig);
+                if (at >= 0 && (cut < 0 || at < cut))
+                    cut = at;
+            }
+            if (cut >= 0) {
+                appendData(QByteArray(chunk.constData(), cut));
+                return qint64(m_written - before);
+            }
+            const int keep = done < length ? qMin(3, usable) : 0;
+            appendData(QByteArray(chunk.constData(), usable - keep));
+            memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
+            held = keep;
+        } else if (m_out.copyRange(m_source, offset + done - got, chunk.constData(), got)) {
+            m_crc = Crc32Update(m_crc, chunk.constData(), got);
+            m_written += quint64(got);
+        }
+        if (got < want)
+            break;
+    }
+    if (held > 0)
+        appendData(QByteArray(chunk.constData(), held));
+    return qint64(m_written - before);
+}
+
+void OlmArchiveWriter::endFile(bool ticks)
+{
+    if (m_fileHeader < 0)
+        return;
+    // The checksum and size of what was written, so the archive's records match its bytes
+    // also where the source was damaged or cut short.
+    if (m_crc != m_fileCrc) {
+        char b[4];
+        qToLittleEndian(m_crc, b);
+        m_out.patch(m_fileHeader + kLocalCrcAt, QByteArray(b, 4));
+    }
+    if (m_written != m_fileSize) {
+        char b[16];
+        qToLittleEndian(quint64(m_written), b);
+        qToLittleEndian(quint64(m_written), b + 8);
+        m_out.patch(m_fileHeader + LocalSizesAt(m_fileName.size()), QByteArray(b, 16));
+    }
+    m_central += CentralEntryHeader(m_fileName, m_crc, m_written, quint64(m_fileHeader), dwEntryDosTime);
+    ++nEntryCount;
+    m_fileNames.insert(m_fileName);
+    m_fileHeader = -1;
+    if (ticks) {
+        ++m_ticks;
+        if (m_hooks.reportItem)
+            m_hooks.reportItem();
+    }
+}
+
+bool OlmArchiveWriter::writeCopiedFile(const QByteArray &name, quint32 crc32, qint64 size, qint64 offset, bool xml,
+                                       bool ticks, qint64 *copied)
+{
+    if (!beginFile(name, crc32, quint64(qMax<qint64>(0, size))))
+        return false;
+    const qint64 n = copySource(offset, size, xml);
+    if (copied)
+        *copied = n;
+    endFile(ticks);
+    return true;
+}
+
+QByteArray OlmArchiveWriter::readSource(qint64 offset, qint64 length) const
+{
+    if (offset < 0 || length <= 0 || offset >= m_sourceSize)
+        return QByteArray();
+    length = qMin(length, m_sourceSize - offset);
+    QByteArray bytes(int(length), Qt::Uninitialized);
+    const qint64 got = readAt(m_source, offset, bytes.data(), length);
+    bytes.resize(int(qMax<qint64>(0, got)));
+    return bytes;
+}
+
+// ---- the save ----
+
+bool OlmArchiveWriter::prepareOutput(const QString &path)
+{
+    struct stat source;
+    if (::fstat(m_source, &source) != 0) {
+        m_error = QStringLiteral("the archive being read cannot be examined: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    m_sourceSize = source.st_size;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat existing;
+    if (::lstat(native.constData(), &existing) == 0) {
+        if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
+            m_error = QStringLiteral("%1 is the archive being read; it is never overwritten").arg(path);
+            return false;
+        }
+        if (::unlink(native.constData()) != 0) {
+            m_error = QStringLiteral("%1 exists and cannot be removed: %2").arg(path, qt_error_string(errno));
+            return false;
+        }
+    }
+    if (!m_out.create(path)) {
+        m_error = QStringLiteral("%1 cannot be created: %2").arg(path, m_out.error());
+        return false;
+    }
+    return true;
+}
+
+bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
+{
+    m_selection = selection;
+    dwEntryDosTime = *timeconverter();
+    if (!prepareOutput(path))
+        return false;
+    writeLayout();
+    // The central directory the entries earned, and its reports, whatever the stop says now.
+    const qint64 centralOffset = m_out.position();
+    m_out.write(m_central);
+    for (qint64 i = 0; i < m_ticks && m_hooks.reportItem; ++i)
+        m_hooks.reportItem();
+    m_out.write(Zip64EndRecords(quint64(nEntryCount), quint64(m_central.size()), quint64(centralOffset)));
+    if (!m_out.close()) {
+        m_error = QStringLiteral("%1 could not be written: %2").arg(path, m_out.error());
+        // What stands there is no archive: never leave it to be taken for one.
+        ::unlink(QFile::encodeName(path).constData());
+        return false;
+    }
+    return true;
+}
+
+void OlmArchiveWriter::writeLayout()
+{
+    for (FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext)
+        node->bLocalPending = node->bCentralPending = 1;
+    writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
+    const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};
+    for (int i = 0; i < 4; ++i)
+        WriteItemStoreEntries(kOlmStores[i], gates[i]);
+    if (m_selection.mail) {
+        collectMail(m_selection.folderIds);
+        buildAttachmentIndex();
+    }
+    WriteMailFolderEntries(OlmMailWalk::OtherLocal, kMessagesDir);
+    for (const char *folder : kStandardFolders)
+        WriteMailFolderEntries(OlmMailWalk::Standard, QByteArray(kMessagesDir) + folder + '/');
+    WriteMailFolderEntries(OlmMailWalk::Accounts, "Accounts/");
+    writeRecoveredMail();
+    writeStrayAttachments();
+}

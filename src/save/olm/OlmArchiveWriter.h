@@ -1,0 +1,184 @@
+#pragma once
+// The OLM archive writer of save type 0: copies the categories, the selected item stores and the
+// messages and attachments of the checked mail folders from the scanned archive into a new
+// archive, entry by entry, in the exporter's layout. One pass: every local entry is streamed
+// from the source while its central record is kept, so the central directory always lists
+// exactly what was written, also after a stop or a short read.
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+#include <functional>
+
+struct FileOffsetNode;
+struct MailMLRC;
+struct NotesInformation;
+
+// The output file: buffered, every write checked; after the first failure nothing more is
+// written and error() says why.
+class OlmOutputFile {
+public:
+    OlmOutputFile() = default;
+    ~OlmOutputFile();
+    OlmOutputFile(const OlmOutputFile &) = delete;
+    OlmOutputFile &operator=(const OlmOutputFile &) = delete;
+
+    bool create(const QString &path);
+    bool write(const char *data, qint64 length);
+    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    // Writes length bytes that stand at offset of the descriptor source and are given in bytes.
+    bool copyRange(int source, qint64 offset, const char *bytes, qint64 length);
+    // Overwrites bytes already written at offset (a header whose values are known only later).
+    bool patch(qint64 offset, const QByteArray &bytes);
+    bool close();
+    qint64 position() const { return m_flushed + m_buffer.size(); }
+    bool failed() const { return !m_error.isEmpty(); }
+    QString error() const { return m_error; }
+
+private:
+    bool flush();
+    void fail(int errorNumber);
+
+    static constexpr qint64 kKernelCopyMin = 16 * 1024;
+    int m_fd = -1;
+    bool m_kernelCopy = true;
+    QByteArray m_buffer;
+    qint64 m_flushed = 0;
+    QString m_error;
+};
+
+struct OlmSelection {
+    bool cont = false;
+    bool cal = false;
+    bool task = false;
+    bool note = false;
+    bool mail = false;
+    QString folderIds;   // checked mail folders, "id;" each
+};
+
+struct OlmSaveHooks {
+    std::function<bool()> stopRequested;
+    std::function<void()> reportItem;   // the status text and one progress tick
+};
+
+// One row of the item stores: contacts, calendar, tasks, notes.
+struct OlmStore {
+    int index;
+    const char *fixedDirs[2];   // written whatever is selected; the second may be null
+    const char *localRoot;      // the store's folder under "Local/"
+    const char *mainFile;       // written alone, without a folder entry or a report
+    const char *fileWord;       // the store file's own name
+    const char *root;           // root element of the store file, for recovered items
+    bool accountAttachments;    // the calendar's account folders get an attachments entry
+};
+extern const OlmStore kOlmStores[4];
+
+// Which mail walk runs: the other local folders, one standard folder, or the accounts.
+enum class OlmMailWalk { OtherLocal, Standard, Accounts };
+
+// The attachment URLs of a message's XML, each decoded as the exporter's readers decode them.
+QStringList MessageAttachmentUrls(const QByteArray &xml);
+
+class OlmArchiveWriter {
+public:
+    OlmArchiveWriter(int sourceFd, OlmSaveHooks hooks);
+
+    // Writes the archive at path. False when it could not be written; then error() says why
+    // and no archive is left at path.
+    bool write(const QString &path, const OlmSelection &selection);
+    QString error() const { return m_error; }
+    // Messages and item store files written.
+    qint64 itemsWritten() const { return m_itemsWritten; }
+    // Entries left out, one line each (the archive itself is still sound).
+    QStringList failures() const { return m_failures; }
+    bool stopped() const { return m_stopped; }
+
+private:
+    struct MailEntry {
+        const MailMLRC *record;
+        QByteArray name;   // read once; empty when the record has none
+    };
+    struct Span {
+        qint64 offset;
+        qint64 length;
+        const NotesInformation *note = nullptr;   // a note, whose element is rebuilt
+    };
+
+    bool prepareOutput(const QString &path);
+    void writeLayout();
+    bool stopNow();
+
+    // Entries. Each returns false when it wrote nothing.
+    bool writeDirectory(const QByteArray &name);
+    bool beginFile(const QByteArray &name, quint32 crc32, quint64 size);
+    void endFile(bool ticks);
+    // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
+    // signature, which stored XML never holds. Returns the bytes copied.
+    qint64 copySource(qint64 offset, qint64 length, bool xml);
+    void appendData(const QByteArray &bytes);
+    bool writeCopiedFile(const QByteArray &name, quint32 crc32, qint64 size, qint64 offset, bool xml, bool ticks,
+                         qint64 *copied = nullptr);
+
+    // Item stores.
+    void WriteItemStoreEntries(const OlmStore &store, bool gate);
+    void writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks);
+    void writeRecoveredStoreItems(const OlmStore &store);
+    QVector<Span> recoveredSpans(const OlmStore &store) const;
+
+    // Mail.
+    void collectMail(const QString &folderIds);
+    void buildAttachmentIndex();
+    void WriteMailFolderEntries(OlmMailWalk walk, const QByteArray &folderDir);
+    void writeMessage(const MailEntry &entry, bool ticks);
+    // Where the text of a mail's entry lies: the spans of all the entry's mails together (each
+    // record keeps only its own message), or the record's own span when it has no entry.
+    Span entrySpanOf(const MailMLRC *record) const;
+    // The close tags a mail entry cut short lacks ("</email></emails>", "</emails>" or nothing),
+    // so its last message, kept by the scan, is still a message when the new archive is read.
+    QByteArray missingCloseTags(const Span &span);
+    void ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix);
+    void writeAttachment(FileOffsetNode *node);
+    void writeStrayAttachments();
+    void writeRecoveredMail();
+    QByteArray uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix);
+
+    QByteArray readSource(qint64 offset, qint64 length) const;
+    QByteArray readEntryName(const MailMLRC *record) const;
+
+    int m_source;
+    qint64 m_sourceSize = 0;
+    OlmSaveHooks m_hooks;
+    OlmOutputFile m_out;
+    OlmSelection m_selection;
+    quint32 dwEntryDosTime = 0;
+    qint64 nEntryCount = 0;
+    QByteArray m_central;        // the central records of the entries written, in order
+    qint64 m_ticks = 0;          // entries that reported, to report again with the directory
+    bool attachmentheader = false;
+    bool m_stopped = false;
+    QString m_error;
+    QStringList m_failures;
+    qint64 m_itemsWritten = 0;
+
+    // The file entry being written.
+    qint64 m_fileHeader = -1;
+    QByteArray m_fileName;
+    quint32 m_fileCrc = 0;       // as the header says
+    quint64 m_fileSize = 0;
+    quint32 m_crc = 0;           // of the bytes written
+    quint64 m_written = 0;
+
+    QSet<QByteArray> m_fileNames;              // names of the file entries written
+    QVector<Span> m_storeRanges[4];            // source data of the store files written, per store
+    QVector<MailEntry> m_mail;                 // the records of the checked folders, in list order
+    QSet<qint64> m_messagesWritten;            // by source data offset: one entry's mails go once
+    QHash<qint64, Span> m_entrySpans;          // by entry name offset: the entry's text
+    QVector<FileOffsetNode *> m_attachments;   // list order
+    QHash<QByteArray, QVector<int>> m_attachmentsByName;
+    QVector<int> m_strayAttachments;           // named by a written message, outside its folder
+};

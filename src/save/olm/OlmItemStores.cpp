@@ -1,0 +1,177 @@
+// The item stores of the new archive: each store's fixed folder entries, its local and account
+// store files copied whole, and one store file for the items the scan recovered from damaged
+// stretches, which have no store file of their own.
+
+#include "save/olm/OlmArchiveWriter.h"
+
+#include "save/olm/OlmMailWalk.h"
+#include "scanner/ScanGlobals.h"
+
+#include <algorithm>
+
+const OlmStore kOlmStores[4] = {
+    {0, {"Local/Address Book/", nullptr}, "Local/Address Book/", "Local/Address Book/Contacts.xml", "Contacts.xml",
+     "contacts", false},
+    {1, {"Local/Calendar/com.microsoft.__Attachments/", "Local/Calendar/"}, "Local/Calendar/",
+     "Local/Calendar/Calendars/Calendar.xml", "Calendar.xml", "appointments", true},
+    {2, {"Local/Tasks/", nullptr}, "Local/Tasks/", "Local/Tasks/Tasks.xml", "Tasks.xml", "tasks", false},
+    {3, {"Local/Notes/", nullptr}, "Local/Notes/", "Local/Notes/Notes.xml", "Notes.xml", "notes", false},
+};
+
+namespace {
+
+const FileOffsetNode *storeList(int index)
+{
+    switch (index) {
+    case 0: return tmpCoFOStart;
+    case 1: return tmpCaFOStart;
+    case 2: return tmpTaFOStart;
+    default: return tmpNoFOStart;
+    }
+}
+
+QByteArray nodeName(const FileOffsetNode *node)
+{
+    return node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
+}
+
+QByteArray escapeText(const QByteArray &text)
+{
+    QByteArray out = text;
+    out.replace('&', "&amp;").replace('<', "&lt;").replace('>', "&gt;");
+    return out;
+}
+
+} // namespace
+
+void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
+{
+    for (const char *dir : store.fixedDirs) {
+        if (dir)
+            writeDirectory(dir);
+    }
+    if (gate) {
+        for (const FileOffsetNode *node = storeList(store.index); node && !stopNow(); node = node->pNext) {
+            const QByteArray name = nodeName(node);
+            if (name == store.mainFile) {
+                writeStoreFile(store, node, false);
+            } else if (name.startsWith("Local/")) {
+                // The folder is the name up to its last "/": cutting the file word out wherever
+                // it stands would mangle folders whose own names hold it.
+                writeDirectory(name.left(name.lastIndexOf('/') + 1));
+                writeStoreFile(store, node, true);
+            }
+        }
+    }
+    writeDirectory("Accounts/");
+    if (!gate)
+        return;
+    QList<QByteArray> previous;
+    attachmentheader = false;
+    for (const FileOffsetNode *node = storeList(store.index); node && !stopNow(); node = node->pNext) {
+        const QByteArray name = nodeName(node);
+        const QList<QByteArray> parts = name.split('/');
+        if (name.startsWith("Accounts/")) {
+            QByteArray level;
+            for (int k = 1; k <= parts.size() - 2; ++k) {
+                level += parts[k] + '/';
+                if (OlmLevelIsNew(previous, parts, k)) {
+                    writeDirectory("Accounts/" + level);
+                    attachmentheader = false;
+                }
+            }
+            if (store.accountAttachments && !attachmentheader) {
+                writeDirectory("Accounts/" + level + "com.microsoft.__Attachments/");
+                attachmentheader = true;
+            }
+            writeStoreFile(store, node, true);
+        }
+        previous = parts;
+    }
+    attachmentheader = false;
+    writeRecoveredStoreItems(store);
+}
+
+void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks)
+{
+    qint64 copied = 0;
+    if (!writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied))
+        return;
+    m_storeRanges[store.index].append({node->llDataOffset, copied});
+    ++m_itemsWritten;
+}
+
+QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore &store) const
+{
+    const QVector<Span> &ranges = m_storeRanges[store.index];
+    auto inStoreFile = [&](qint64 offset) {
+        return std::any_of(ranges.begin(), ranges.end(),
+                           [&](const Span &r) { return offset >= r.offset && offset < r.offset + r.length; });
+    };
+    QVector<Span> spans;
+    auto take = [&](qint64 offset, qint64 length) {
+        if (length > 0 && !inStoreFile(offset))
+            spans.append({offset, length});
+    };
+    switch (store.index) {
+    case 0:
+        for (const ContactInformation *r = TmpCTRCPtrStart; r; r = r->pNext)
+            take(r->llItemOffset, r->dwItemLength);
+        break;
+    case 1:
+        for (const CalenderInformation *r = TmpCLRCPtrStart; r; r = r->pNext)
+            take(r->llItemOffset, r->dwItemLength);
+        break;
+    case 2:
+        for (const TasksInformation *r = TmpTSRCPtrStart; r; r = r->pNext)
+            take(r->llItemOffset, r->dwItemLength);
+        break;
+    default:
+        // A note record keeps where its text lies, not its element, so its element is rebuilt.
+        // Only items outside any store file get the dummy folder, which tells a note without
+        // text apart.
+        for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
+            if (r->llFolderId == llFolder1Id && !(r->dwTextLength > 0 && inStoreFile(r->dwTextOffset)))
+                spans.append({r->dwTextOffset, r->dwTextLength, r});
+        }
+        break;
+    }
+    return spans;
+}
+
+void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
+{
+    if (stopNow())
+        return;
+    const QVector<Span> spans = recoveredSpans(store);
+    if (spans.isEmpty())
+        return;
+    QByteArray dir = QByteArray(store.localRoot) + "Folder1/";
+    for (int n = 2; m_fileNames.contains(dir + store.fileWord); ++n)
+        dir = QByteArray(store.localRoot) + "Folder1 " + QByteArray::number(n) + '/';
+    writeDirectory(dir);
+    const QByteArray root = store.root;
+    if (!beginFile(dir + store.fileWord, 0, 0))
+        return;
+    appendData("<" + root + " xml:space=\"preserve\" elementCount=\"" + QByteArray::number(spans.size()) + "\">");
+    for (const Span &span : spans) {
+        if (const NotesInformation *note = span.note) {
+            appendData("<note xml:space=\"preserve\">");
+            if (note->dwTextLength > 0) {
+                appendData("<OPFNoteCopyText xml:space=\"preserve\">");
+                copySource(note->dwTextOffset, note->dwTextLength, false);
+                appendData("</OPFNoteCopyText>");
+            }
+            if (note->pTitle)
+                appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(note->pTitle) + "</OPFNoteCopyTitle>");
+            appendData("</note>");
+            continue;
+        }
+        // The first item of a recovered block still carries the block's root start tag.
+        const qint64 skip = OlmRootTagLength(readSource(span.offset, qMin<qint64>(span.length, 4096)), root);
+        copySource(span.offset + skip, span.length - skip, false);
+    }
+    appendData("</" + root + ">");
+    endFile(true);
+    ++m_itemsWritten;
+}

@@ -1,0 +1,396 @@
+// The mail walks of the OLM archive writer: one engine for the other local folders, each
+// standard folder and the accounts, their attachment entries, and the mail the scan recovered.
+
+#include "save/olm/OlmMailWalk.h"
+
+#include "platform/ArchiveSource.h"
+#include "save/MessageFields.h"
+#include "save/olm/OlmArchiveWriter.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QSet>
+
+#include <algorithm>
+
+namespace {
+
+const QByteArray kMessagesRoot("Local/com.microsoft.__Messages/");
+const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
+
+// The standard folders' directories, which the walk of the other local folders leaves out.
+const char *const kStandardDirs[] = {
+    "Local/com.microsoft.__Messages/Sent Items/", "Local/com.microsoft.__Messages/Outbox/",
+    "Local/com.microsoft.__Messages/Inbox/",      "Local/com.microsoft.__Messages/Junk E-mail/",
+    "Local/com.microsoft.__Messages/Drafts/",     "Local/com.microsoft.__Messages/Deleted Items/"};
+
+// Prefix tests, never substring ones: a name holding another walk's folder text further in
+// (an account folder ending in "Local", a subfolder named like a standard folder) must be
+// taken by exactly one walk.
+bool selects(OlmMailWalk walk, const QByteArray &folderDir, const QByteArray &name)
+{
+    switch (walk) {
+    case OlmMailWalk::OtherLocal:
+        return name.startsWith("Local/")
+               && std::none_of(std::begin(kStandardDirs), std::end(kStandardDirs),
+                               [&](const char *dir) { return name.startsWith(dir); });
+    case OlmMailWalk::Standard:
+    case OlmMailWalk::Accounts:
+        return name.startsWith(folderDir);
+    }
+    return false;
+}
+
+QList<QByteArray> splitAt(const QByteArray &text, const QByteArray &separator)
+{
+    QList<QByteArray> parts;
+    int from = 0;
+    for (int at = text.indexOf(separator); at >= 0; at = text.indexOf(separator, from)) {
+        parts.append(text.mid(from, at - from));
+        from = at + separator.size();
+    }
+    parts.append(text.mid(from));
+    return parts;
+}
+
+QString undoUrlEntities(QString url)
+{
+    static const char *const pairs[][2] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "},
+                                           {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
+    for (const auto &p : pairs)
+        url.replace(QLatin1String(p[0]), QLatin1String(p[1]));
+    return url;
+}
+
+// The URLs of one email element's attachment list, or none.
+QStringList partUrls(const QByteArray &part)
+{
+    static const QByteArray open("<OPFMessageCopyAttachmentList");
+    const int start = part.indexOf(open);
+    const int end = part.indexOf("</OPFMessageCopyAttachmentList>");
+    if (start < 0 || end < 0)
+        return {};
+    // The start tag's name and the 22 bytes of ' xml:space="preserve">' behind it.
+    const int from = start + open.size() + 22;
+    const QByteArray content = end >= from ? part.mid(from, end - from) : part.mid(from);
+    const int nul = content.indexOf('\0');
+    const QString text = QString::fromUtf8(nul < 0 ? content : content.left(nul));
+    const QStringList pieces = text.split(QStringLiteral("</messageAttachment>"));
+    QStringList urls;
+    for (int i = 0; i + 1 < pieces.size(); ++i) {
+        const QString &piece = pieces[i];
+        const int at = piece.indexOf(QLatin1String("OPFAttachmentURL="));
+        if (at < 0)
+            continue;
+        // From behind the opening quote up to the closing quote and the '>' of the start tag.
+        const int length = piece.size() - 2 - (at + 18);
+        QString url = length > 0 ? piece.mid(at + 18, length) : QString();
+        url.remove(QLatin1Char('"'));
+        urls.append(url);
+    }
+    // The exporter's readers decode the whole list again after each URL, so URL i of U sees
+    // U - i rounds; a list keeps a ";" in a name from splitting it.
+    for (int i = 0; i < urls.size(); ++i) {
+        for (int round = 0; round < urls.size() - i; ++round) {
+            const QString next = undoUrlEntities(urls[i]);
+            if (next == urls[i])
+                break;
+            urls[i] = next;
+        }
+    }
+    return urls;
+}
+
+} // namespace
+
+bool OlmLevelIsNew(const QList<QByteArray> &previous, const QList<QByteArray> &parts, int k)
+{
+    if (previous.size() < k + 1)
+        return true;
+    for (int j = 0; j <= k; ++j) {
+        if (previous[j] != parts[j])
+            return true;
+    }
+    return false;
+}
+
+int OlmRootTagLength(const QByteArray &head, const QByteArray &root)
+{
+    int at = 0;
+    while (at < head.size() && QChar::isSpace(uchar(head[at])))
+        ++at;
+    const QByteArray open = '<' + root;
+    if (!head.mid(at).startsWith(open))
+        return 0;
+    const char next = head.size() > at + open.size() ? head[at + open.size()] : '\0';
+    if (next != ' ' && next != '>')
+        return 0;
+    const int close = head.indexOf('>', at);
+    return close < 0 ? 0 : close + 1;
+}
+
+int OlmRootCloseLength(const QByteArray &tail, const QByteArray &root)
+{
+    int end = tail.size();
+    while (end > 0 && QChar::isSpace(uchar(tail[end - 1])))
+        --end;
+    const QByteArray close = "</" + root + '>';
+    return tail.left(end).endsWith(close) ? tail.size() - end + close.size() : 0;
+}
+
+QStringList MessageAttachmentUrls(const QByteArray &xml)
+{
+    const int nul = xml.indexOf('\0');
+    const QList<QByteArray> parts = splitAt(nul < 0 ? xml : xml.left(nul), "</email>");
+    QStringList urls;
+    // The text behind the last "</email>" is no email; the last list found wins.
+    for (int i = 0; i + 1 < parts.size(); ++i) {
+        const QStringList found = partUrls(parts[i]);
+        if (!found.isEmpty())
+            urls = found;
+    }
+    return urls;
+}
+
+QByteArray OlmArchiveWriter::readEntryName(const MailMLRC *record) const
+{
+    // A length or offset that cannot be a local header's name is damage: the name is empty.
+    if (record->nNameLength < 1 || record->nNameLength > 0xFFFF || record->llNameOffset <= 0)
+        return QByteArray();
+    QByteArray name = readSource(record->llNameOffset, record->nNameLength);
+    const int nul = name.indexOf('\0');
+    return nul < 0 ? name : name.left(nul);
+}
+
+void OlmArchiveWriter::collectMail(const QString &folderIds)
+{
+    QSet<qint64> ids;
+    for (const QString &id : folderIds.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const qint64 value = qint64(id.toULongLong(&ok, 10));
+        if (ok)
+            ids.insert(value);
+    }
+    for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
+        if (ids.contains(r->llFolderId))
+            m_mail.append({r, readEntryName(r)});
+        if (r->llNameOffset <= 0 || r->nNameLength <= 0)
+            continue;
+        // The mails of one entry follow each other and together cover its text.
+        const qint64 end = r->llDataOffset + r->dwDataLength;
+        auto span = m_entrySpans.find(r->llNameOffset);
+        if (span == m_entrySpans.end()) {
+            m_entrySpans.insert(r->llNameOffset, Span{r->llDataOffset, r->dwDataLength});
+            continue;
+        }
+        const qint64 start = qMin(span->offset, r->llDataOffset);
+        span->length = qMax(span->offset + span->length, end) - start;
+        span->offset = start;
+    }
+}
+
+QByteArray OlmArchiveWriter::missingCloseTags(const Span &span)
+{
+    const qint64 tailLength = qMin<qint64>(span.length, 64);
+    const QByteArray tail = readSource(span.offset + span.length - tailLength, tailLength);
+    if (tail.contains("</emails>"))
+        return QByteArray();
+    const int open = tail.lastIndexOf("<email");
+    const int close = tail.lastIndexOf("</email>");
+    // Without a close tag near the end, the last message is open (its start is further back).
+    return close >= 0 && close > open ? QByteArrayLiteral("</emails>") : QByteArrayLiteral("</email></emails>");
+}
+
+OlmArchiveWriter::Span OlmArchiveWriter::entrySpanOf(const MailMLRC *record) const
+{
+    if (record->llNameOffset > 0 && record->nNameLength > 0)
+        return m_entrySpans.value(record->llNameOffset, Span{record->llDataOffset, record->dwDataLength});
+    return Span{record->llDataOffset, record->dwDataLength};
+}
+
+void OlmArchiveWriter::buildAttachmentIndex()
+{
+    for (FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        if (node->pEntryName && *node->pEntryName)
+            m_attachmentsByName[QByteArray(node->pEntryName)].append(m_attachments.size());
+        m_attachments.append(node);
+    }
+}
+
+void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray &folderDir)
+{
+    writeDirectory(folderDir);
+    if (!m_selection.mail)
+        return;
+    const int firstLevel = walk == OlmMailWalk::OtherLocal ? 2 : walk == OlmMailWalk::Standard ? 3 : 1;
+    QList<QByteArray> previous;
+    attachmentheader = false;
+    for (const MailEntry &entry : qAsConst(m_mail)) {
+        if (stopNow())
+            break;
+        const MailMLRC *rec = entry.record;
+        if (!selects(walk, folderDir, entry.name)) {
+            // Another walk's record still interrupts a folder here; in a standard folder's walk
+            // only its own subfolder messages do.
+            if (walk != OlmMailWalk::Standard)
+                previous = entry.name.split('/');
+            continue;
+        }
+        const QList<QByteArray> parts = entry.name.split('/');
+        if (walk == OlmMailWalk::Standard && parts.size() <= 4) {
+            // Directly in the standard folder: no levels, no report, the previous path stays.
+            const QByteArray attachmentsDir = folderDir + kAttachmentsDir;
+            if (!attachmentheader) {
+                writeDirectory(attachmentsDir);
+                attachmentheader = true;
+            }
+            if (rec->bHasAttachment)
+                ScanMessageAttachments(rec, attachmentsDir);
+            writeMessage(entry, false);
+            continue;
+        }
+        QByteArray path;
+        for (int k = firstLevel; k <= parts.size() - 2; ++k) {
+            path += parts[k] + '/';
+            if (OlmLevelIsNew(previous, parts, k)) {
+                writeDirectory(folderDir + path);
+                attachmentheader = false;
+            }
+        }
+        if (!attachmentheader) {
+            writeDirectory(folderDir + path + kAttachmentsDir);
+            attachmentheader = true;
+        }
+        if (rec->bHasAttachment)
+            ScanMessageAttachments(rec, path + kAttachmentsDir);
+        writeMessage(entry, true);
+        previous = parts;
+    }
+    attachmentheader = false;
+}
+
+void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks)
+{
+    const MailMLRC *rec = entry.record;
+    const Span span = entrySpanOf(rec);
+    // The mails of one entry share its bytes: the entry goes into the archive once.
+    if (!m_messagesWritten.contains(span.offset) && beginFile(entry.name, rec->dwCrc32, rec->dwEntrySize)) {
+        // The scan knows where the entry's text really ends: at its size, or where damage cut it.
+        copySource(span.offset, span.length, false);
+        if (rec->bDamaged)
+            appendData(missingCloseTags(span));
+        endFile(false);
+        m_messagesWritten.insert(span.offset);
+        ++m_itemsWritten;
+    }
+    if (ticks) {
+        ++m_ticks;
+        if (m_hooks.reportItem)
+            m_hooks.reportItem();
+    }
+}
+
+void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix)
+{
+    const QByteArray xml = readSource(record->llDataOffset, record->dwDataLength);
+    QStringList urls = MessageAttachmentUrls(xml);
+    if (urls.isEmpty()) {
+        // Damage inside the message broke the exporter's fixed offsets and tags; the message
+        // parse of the other writers still finds what it names.
+        for (const AttachmentInfo &a : ParseMessageXml(xml).attachments)
+            urls << a.url;
+    }
+    QVector<int> hits;
+    for (const QString &url : urls) {
+        if (!url.isEmpty())
+            hits += m_attachmentsByName.value(url.toUtf8());
+    }
+    // In list order, as the scan met them, each at most once per save.
+    std::sort(hits.begin(), hits.end());
+    hits.erase(std::unique(hits.begin(), hits.end()), hits.end());
+    int written = 0;
+    for (int index : qAsConst(hits)) {
+        FileOffsetNode *node = m_attachments[index];
+        if (!node->bLocalPending)
+            continue;
+        if (!QByteArray(node->pEntryName).contains(prefix)) {
+            // Outside the message's folder (a name damage changed): kept for the end.
+            m_strayAttachments.append(index);
+            continue;
+        }
+        writeAttachment(node);
+        if (++written == urls.size())
+            break;
+    }
+}
+
+void OlmArchiveWriter::writeAttachment(FileOffsetNode *node)
+{
+    node->bLocalPending = node->bCentralPending = 0;
+    const QByteArray name(node->pEntryName);
+    if (node->bCompressed) {
+        // Its bytes are no stored data: copied as they are, the entry would be garbage.
+        m_failures << QStringLiteral("attachment %1: compressed in the archive being read, not copied")
+                          .arg(QString::fromUtf8(name));
+        return;
+    }
+    writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, false, false);
+}
+
+void OlmArchiveWriter::writeStrayAttachments()
+{
+    // Attachments that a written message names but that no walk took, because the message's
+    // folder and the attachment's disagree: without them the message would lose them.
+    std::sort(m_strayAttachments.begin(), m_strayAttachments.end());
+    for (int index : qAsConst(m_strayAttachments)) {
+        if (stopNow())
+            return;
+        if (m_attachments[index]->bLocalPending)
+            writeAttachment(m_attachments[index]);
+    }
+}
+
+QByteArray OlmArchiveWriter::uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix)
+{
+    for (int n = 0;; ++n) {
+        const QByteArray name = folder + stem + QByteArray::number(n).rightJustified(5, '0') + suffix;
+        if (!m_fileNames.contains(name))
+            return name;
+    }
+}
+
+void OlmArchiveWriter::writeRecoveredMail()
+{
+    if (!m_selection.mail)
+        return;
+    const QByteArray folder = kMessagesRoot + "Folder1/";
+    bool folderWritten = false;
+    for (const MailEntry &entry : qAsConst(m_mail)) {
+        if (stopNow())
+            break;
+        const MailMLRC *rec = entry.record;
+        // Every name under "Local/" or "Accounts/" belongs to a walk above; the rest, mail
+        // recovered from damaged stretches and entries named outside both, has no entry yet.
+        if (entry.name.startsWith("Local/") || entry.name.startsWith("Accounts/") || rec->dwDataLength == 0
+            || m_messagesWritten.contains(entrySpanOf(rec).offset) || m_messagesWritten.contains(rec->llDataOffset))
+            continue;
+        if (!folderWritten) {
+            writeDirectory(folder);
+            writeDirectory(folder + kAttachmentsDir);
+            folderWritten = true;
+        }
+        if (rec->bHasAttachment)
+            ScanMessageAttachments(rec, QByteArray());
+        if (!beginFile(uniqueName(folder, "message_", ".xml"), 0, 0))
+            break;
+        const qint64 length = rec->dwDataLength;
+        const int skip = OlmRootTagLength(readSource(rec->llDataOffset, qMin<qint64>(length, 4096)), "emails");
+        const qint64 tailAt = qMax<qint64>(skip, length - 64);
+        const int cut = OlmRootCloseLength(readSource(rec->llDataOffset + tailAt, length - tailAt), "emails");
+        appendData("<emails xml:space=\"preserve\">");
+        copySource(rec->llDataOffset + skip, length - skip - cut, false);
+        appendData("</emails>");
+        endFile(true);
+        m_messagesWritten.insert(rec->llDataOffset);
+        ++m_itemsWritten;
+    }
+}

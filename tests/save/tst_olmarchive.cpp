@@ -1,0 +1,861 @@
+// The new OLM archive of save type 0: its time stamps and records, the attachment URL rules,
+// the order of the entries each walk writes, and whole saves through the saving thread, read
+// back by unzip, zipinfo, Python's zipfile and our own scanner, from intact and damaged sources.
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "save/olm/OlmArchiveWriter.h"
+#include "save/olm/OlmZipRecords.h"
+#include "save/SaveFlow.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtEndian>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kMessages = QStringLiteral("Local/com.microsoft.__Messages/");
+
+// Checks an archive with Python's zipfile: CRCs, one time stamp in every local and central
+// header, and (with a source) every file entry's bytes equal to the source entry of its name.
+const char kZipCheck[] = R"PY(
+import sys, json, struct, zipfile
+problems = []
+out = zipfile.ZipFile(sys.argv[1])
+bad = out.testzip()
+if bad:
+    problems.append('bad CRC in %s' % bad)
+data = open(sys.argv[1], 'rb').read()
+stamps = set()
+for info in out.infolist():
+    local = struct.unpack_from('<I', data, info.header_offset + 10)[0]
+    stamps.add(local)
+    if struct.unpack_from('<HH', data, info.header_offset + 10) != (
+            (info.date_time[3] << 11) | (info.date_time[4] << 5) | (info.date_time[5] // 2),
+            ((info.date_time[0] - 1980) << 9) | (info.date_time[1] << 5) | info.date_time[2]):
+        problems.append('local and central time of %s differ' % info.filename)
+if len(stamps) > 1:
+    problems.append('%d different time stamps' % len(stamps))
+same = 0
+if len(sys.argv) > 2:
+    src = zipfile.ZipFile(sys.argv[2])
+    names = {}
+    for info in src.infolist():
+        names.setdefault(info.filename, info)
+    for info in out.infolist():
+        if info.is_dir() or info.filename not in names:
+            continue
+        if out.read(info) != src.read(names[info.filename]):
+            problems.append('%s differs from the source' % info.filename)
+        else:
+            same += 1
+print(json.dumps({'entries': len(out.infolist()), 'same': same, 'problems': problems[:20]}))
+)PY";
+
+struct Counts {
+    qint64 mails = 0, contacts = 0, events = 0, tasks = 0, notes = 0, attachments = 0;
+    QString text() const
+    {
+        return QStringLiteral("%1 mails, %2 contacts, %3 events, %4 tasks, %5 notes, %6 attachments")
+            .arg(mails).arg(contacts).arg(events).arg(tasks).arg(notes).arg(attachments);
+    }
+    bool atLeast(const Counts &o) const
+    {
+        return mails >= o.mails && contacts >= o.contacts && events >= o.events && tasks >= o.tasks
+               && notes >= o.notes && attachments >= o.attachments;
+    }
+};
+
+// Scans bytes with our own scanner; attachments are those the messages name and the archive holds.
+Counts ScanCounts(const QByteArray &archive)
+{
+    scanBytes(archive);
+    Counts c{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount, 0};
+    const AttachmentIndex index(tmpAtFOStart);
+    for (MailMLRC *m : mails()) {
+        for (const AttachmentInfo &a : ParseMessageXml(bytesAt(archive, m->llDataOffset, m->dwDataLength)).attachments)
+            c.attachments += index.find(a.url) != nullptr;
+    }
+    return c;
+}
+
+struct LocalEntry {
+    QString name;
+    qint64 size = 0;
+};
+
+// The local entries in file order, read by their headers alone.
+QVector<LocalEntry> LocalEntries(const QByteArray &a)
+{
+    QVector<LocalEntry> list;
+    qint64 pos = 0;
+    while (pos + 30 <= a.size() && qFromLittleEndian<quint32>(a.constData() + pos) == 0x04034B50) {
+        const int n = qFromLittleEndian<quint16>(a.constData() + pos + 26);
+        const int e = qFromLittleEndian<quint16>(a.constData() + pos + 28);
+        if (e < 20 || pos + 30 + n + e > a.size())
+            break;
+        LocalEntry entry;
+        entry.name = QString::fromUtf8(a.mid(int(pos + 30), n));
+        entry.size = qint64(qFromLittleEndian<quint64>(a.constData() + pos + 34 + n));
+        list.append(entry);
+        pos += 30 + n + e + entry.size;
+    }
+    return list;
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct ToolResult {
+    QStringList problems;
+    int entries = -1;
+    int same = -1;
+};
+
+// unzip -t, zipinfo and Python's zipfile on the output; a missing tool is not a fault.
+ToolResult CheckWithTools(const QString &output, const QString &source = QString())
+{
+    ToolResult r;
+    for (const QStringList &tool : {QStringList{"unzip", "-tq"}, QStringList{"zipinfo", "-v"}}) {
+        if (QStandardPaths::findExecutable(tool.first()).isEmpty())
+            continue;
+        QProcess p;
+        p.start(tool.first(), tool.mid(1) << output);
+        if (!p.waitForFinished(300000) || p.exitCode() != 0)
+            r.problems << QStringLiteral("%1 refuses it: %2").arg(tool.first(), QString::fromUtf8(p.readAll().right(300)));
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        return r;
+    QProcess py;
+    QStringList args{QStringLiteral("-c"), QString::fromLatin1(kZipCheck), output};
+    if (!source.isEmpty())
+        args << source;
+    py.start(QStringLiteral("python3"), args);
+    if (!py.waitForFinished(300000) || py.exitCode() != 0) {
+        r.problems << QStringLiteral("zipfile refuses it: ") + QString::fromUtf8(py.readAllStandardError().right(400));
+        return r;
+    }
+    const QJsonObject o = QJsonDocument::fromJson(py.readAllStandardOutput()).object();
+    for (const QJsonValue &v : o.value(QStringLiteral("problems")).toArray())
+        r.problems << v.toString();
+    r.entries = o.value(QStringLiteral("entries")).toInt(-1);
+    r.same = o.value(QStringLiteral("same")).toInt(-1);
+    return r;
+}
+
+OlmXml::MailItem Mail(int i, const QString &attachmentUrl = QString())
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Message %1").arg(i);
+    m.sent = QStringLiteral("2016-01-01T00:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
+    m.from = {{QStringLiteral("a%1@example.com").arg(i), QStringLiteral("A %1").arg(i)}};
+    m.body = QStringLiteral("Body of message %1\n").arg(i).repeated(10);
+    if (!attachmentUrl.isEmpty()) {
+        m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(i)};
+        m.attachmentUrls = QStringList{attachmentUrl};
+    }
+    return m;
+}
+
+// Entries by name: "Contacts.xml" and "Calendar.xml" files get one item, message names
+// ("message_..."), with a trailing "+", get an attachment entry of their own before them.
+QByteArray LayoutArchive(const QStringList &names)
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    int i = 0;
+    for (QString name : names) {
+        ++i;
+        if (name.endsWith(QLatin1String("Contacts.xml"))) {
+            b.addEntry(name, OlmXml::contacts({{QStringLiteral("F%1").arg(i), QStringLiteral("L"), {}, {}, {}}}));
+        } else if (name.endsWith(QLatin1String("Calendar.xml"))) {
+            b.addEntry(name, OlmXml::appointments({{QStringLiteral("E%1").arg(i), {}, {}, {}, {}}}));
+        } else {
+            QString url;
+            if (name.endsWith(QLatin1Char('+'))) {
+                name.chop(1);
+                url = name.left(name.lastIndexOf(QLatin1Char('/')) + 1)
+                      + QStringLiteral("com.microsoft.__Attachments/a%1").arg(i);
+                b.addEntry(url, QByteArray(100 + i, char('a' + i)));
+            }
+            b.addEntry(name, OlmXml::emails({Mail(i, url)}));
+        }
+    }
+    return b.finish();
+}
+
+QString Abbreviated(QString name)
+{
+    if (name.startsWith(kMessages))
+        name = QStringLiteral("M/") + name.mid(kMessages.size());
+    return name.replace(QLatin1String("com.microsoft.__Attachments/"), QLatin1String("@/"))
+        .replace(QLatin1String("message_0000"), QLatin1String("m"));
+}
+
+// Mail folders in list order, "id;" each, as the saving thread passes them.
+QString MailFolderIds()
+{
+    QString ids;
+    for (MailMLRC *m : mails()) {
+        const QString id = QString::number(quint64(m->llFolderId)) + QLatin1Char(';');
+        if (!ids.split(QLatin1Char(';')).contains(id.chopped(1)))
+            ids += id;
+    }
+    return ids;
+}
+
+QByteArray BuiltArchive(int messages)
+{
+    // Every store, local and account mail, and attachments.
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue"), QStringLiteral("Red")}));
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
+               OlmXml::contacts({{"Ann", "Lee", {}, "n", {}}, {"Bob", "Ray", {}, {}, {}}}));
+    b.addEntry(QStringLiteral("Accounts/Work/Address Book/Contacts.xml"), OlmXml::contacts({{"Cy", "Doe", {}, {}, {}}}));
+    b.addEntry(QStringLiteral("Local/Calendar/Calendars/Calendar.xml"),
+               OlmXml::appointments({{"Meet", "Room", "Agenda", {}, {}}}));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task A", "note", "2"}, {"Task B", {}, {}}}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Note", "Text"}}));
+    const QStringList folders{kMessages + QStringLiteral("Inbox/"), kMessages + QStringLiteral("Projects/2019/"),
+                              kMessages + QStringLiteral("Inbox/Sub/"), QStringLiteral("Accounts/Work/Inbox/")};
+    for (int i = 0; i < messages; ++i) {
+        const QString folder = folders[i % folders.size()];
+        QString url;
+        if (i % 3 == 0) {
+            url = folder + QStringLiteral("com.microsoft.__Attachments/att_%1;v2 &amp; more").arg(i);
+            b.addEntry(url, QByteArray(3000 + i, char('a' + i % 26)));
+            url.replace(QLatin1String("&amp;"), QLatin1String("&amp;amp;"));
+        }
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
+    }
+    return b.finish();
+}
+
+struct BaseArchive {
+    QByteArray bytes;
+    QVector<qint64> messageHeaders;
+    qint64 contactsHeader = 0;
+};
+
+BaseArchive DamageBase()
+{
+    TestArchiveBuilder b;
+    BaseArchive base;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
+                                     OlmXml::contacts({{"A", "B", {}, "n", {}}, {"C", "D", {}, {}, {}}}));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task", "note", "2"}}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Note", "Text"}, {"Other", "More text"}}));
+    for (int i = 0; i < 8; ++i) {
+        const QString folder = kMessages + (i % 2 ? QStringLiteral("Inbox/") : QStringLiteral("Folder %1/").arg(i % 3));
+        const QString url = folder + QStringLiteral("com.microsoft.__Attachments/att%1").arg(i);
+        b.addEntry(url, QByteArray(300 + i, char('a' + i)));
+        base.messageHeaders.append(b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                                              OlmXml::emails({Mail(i, url)})));
+    }
+    base.bytes = b.finish();
+    return base;
+}
+
+int IndexForOlm()
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == SaveTypeOLM)
+            return index;
+    return -1;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(std::function<QByteArray()>)
+
+class OlmArchiveTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void dosDateTime_data();
+    void dosDateTime();
+    void recordBytes();
+    void attachmentUrls_data();
+    void attachmentUrls();
+    void walkLayout_data();
+    void walkLayout();
+    void saveReadBack_data();
+    void saveReadBack();
+    void damagedSources_data();
+    void damagedSources();
+    void stopHalfWay();
+    void failures_data();
+    void failures();
+    void beyondFourGiB();
+
+private:
+    // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
+    SaveOutcome runSave(const QByteArray &archive, int *ticks = nullptr, const std::function<void(int)> &onTick = {});
+    QString outputPath() const { return m_dest->filePath(QStringLiteral("RepairedOLMfile.olm")); }
+
+    std::unique_ptr<ArchiveFile> m_archive;
+    std::unique_ptr<QTemporaryDir> m_dest;
+};
+
+void OlmArchiveTest::initTestCase()
+{
+    // Entry times are local time; a zone that is not UTC catches a writer that uses UTC.
+    qputenv("TZ", "Asia/Kolkata");
+    tzset();
+}
+
+void OlmArchiveTest::init()
+{
+    bStopFlag = false;
+    stopflag = false;
+    bProcessRunning = false;
+    m_dest.reset(new QTemporaryDir);
+}
+
+void OlmArchiveTest::cleanup()
+{
+    FreeFolderAttributes();
+    CleanScanResults();
+    m_archive.reset();
+}
+
+SaveOutcome OlmArchiveTest::runSave(const QByteArray &archive, int *ticks, const std::function<void(int)> &onTick)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    CheckEveryScannedFolder();
+    saveDir = m_dest->path();
+    strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
+    QMailSavingThread thread;
+    int count = 0;
+    QObject::connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        ++count;
+        if (onTick)
+            onTick(count);
+    }, Qt::DirectConnection);
+    if (!thread.SetInitialSettings(QString(), IndexForOlm()) || !thread.wait(300000))
+        return SaveOutcome();
+    if (ticks)
+        *ticks = count;
+    return thread.outcome();
+}
+
+void OlmArchiveTest::dosDateTime_data()
+{
+    QTest::addColumn<QDateTime>("when");
+    QTest::addColumn<quint32>("value");
+    QTest::newRow("first moment of the form") << QDateTime(QDate(1980, 1, 1), QTime(0, 0)) << 0x00210000u;
+    QTest::newRow("odd second stored as the even one below")
+        << QDateTime(QDate(2000, 1, 1), QTime(12, 34, 57)) << ((quint32(20) << 25 | 1 << 21 | 1 << 16) | 0x645Cu);
+    QTest::newRow("last moment of the form") << QDateTime(QDate(2107, 12, 31), QTime(23, 59, 59)) << 0xFF9FBF7Du;
+    QTest::newRow("leap day") << QDateTime(QDate(2000, 2, 29), QTime(13, 5, 9)) << 0x285D68A4u;
+    QTest::newRow("before 1980 clamps, never wraps") << QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59)) << 0x00210000u;
+    QTest::newRow("after 2107 clamps, never wraps") << QDateTime(QDate(2108, 1, 1), QTime(0, 0, 1)) << 0xFF9FBF7Du;
+}
+
+void OlmArchiveTest::dosDateTime()
+{
+    QFETCH(QDateTime, when);
+    QFETCH(quint32, value);
+    QCOMPARE(DosDateTime(when), value);
+}
+
+void OlmArchiveTest::recordBytes()
+{
+    // Sizes and offsets live only in the Zip64 extras; every field little-endian.
+    const QByteArray name("Categories.xml");
+    const QByteArray local = LocalEntryHeader(name, 0x11223344, 0x0102030405ull, 0x285D68A4);
+    QCOMPARE(local.size(), 50 + name.size());
+    QCOMPARE(local.left(14).toHex(), QByteArray("504b03042d0000080000a4685d28"));
+    QCOMPARE(local.mid(14, 16).toHex(), QByteArray("44332211ffffffffffffffff0e001400"));
+    QCOMPARE(local.mid(30 + name.size()).toHex(), QByteArray("010010000504030201000000") + "0504030201000000");
+    const QByteArray central = CentralEntryHeader(name, 0, 0, 0x1234, 0x285D68A4);
+    QCOMPARE(central.size(), 74 + name.size());
+    QCOMPARE(central.left(12).toHex(), QByteArray("504b01022d000a0000080000"));
+    QCOMPARE(central.mid(38, 8).toHex(), QByteArray("0000ed41ffffffff"));
+    QCOMPARE(central.right(8).toHex(), QByteArray("3412000000000000"));
+    const QByteArray end = Zip64EndRecords(18, 0x500, 0x1000);
+    QCOMPARE(end.size(), 98);
+    QCOMPARE(qFromLittleEndian<quint64>(end.constData() + 56 + 8), quint64(0x1500));   // locator -> end record
+    QCOMPARE(end.right(22).toHex(), QByteArray("504b0506ffffffffffffffffffffffffffffffff0000"));
+}
+
+void OlmArchiveTest::attachmentUrls_data()
+{
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QStringList>("urls");
+    auto list = [](const QByteArray &attachments) {
+        return "<OPFMessageCopyAttachmentList xml:space=\"preserve\">" + attachments + "</OPFMessageCopyAttachmentList>";
+    };
+    auto att = [](const QByteArray &url) {
+        return "<messageAttachment OPFAttachmentName=\"n\" OPFAttachmentURL=\"" + url + "\"></messageAttachment>";
+    };
+    QTest::newRow("two attachments, in XML order") << "<emails><email>" + list(att("a/x_0") + att("a/x_1")) + "</email></emails>"
+                                                   << QStringList{"a/x_0", "a/x_1"};
+    QTest::newRow("a ';' in a name stays one URL") << "<email>" + list(att("a/r;v2.pdf")) + "</email>"
+                                                   << QStringList{"a/r;v2.pdf"};
+    QTest::newRow("entities: the first of two URLs is decoded twice")
+        << "<email>" + list(att("a/x&amp;lt;1") + att("a/y&amp;lt;2")) + "</email>" << QStringList{"a/x<1", "a/y&lt;2"};
+    QTest::newRow("every entity the exporter writes") << "<email>" + list(att("&lt;&gt;&amp;&apos;&nbsp;")) + "</email>"
+                                                      << QStringList{"<>&' "};
+    QTest::newRow("no email close: nothing") << "<email>" + list(att("a/x")) << QStringList{};
+    QTest::newRow("the last email with a list wins")
+        << "<email>" + list(att("a/first")) + "</email><email></email><email>" + list(att("a/last")) + "</email>"
+        << QStringList{"a/last"};
+    QTest::newRow("a piece without a URL adds none") << "<email>" + list("<messageAttachment x=\"1\"></messageAttachment>" + att("b"))
+                                                            + "</email>"
+                                                     << QStringList{"b"};
+    QTest::newRow("an empty list") << QByteArray("<email><OPFMessageCopyAttachmentList xml:space=\"preserve\"/></email>")
+                                   << QStringList{};
+}
+
+void OlmArchiveTest::attachmentUrls()
+{
+    QFETCH(QByteArray, xml);
+    QFETCH(QStringList, urls);
+    QCOMPARE(MessageAttachmentUrls(xml), urls);
+}
+
+void OlmArchiveTest::walkLayout_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QString>("expected");   // the entries of the mail part, or of the stores
+    QTest::addColumn<int>("ticks");          // per pass
+    const QString m = kMessages;
+    const QString standard = QStringLiteral("M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Drafts/|M/Deleted Items/|Accounts/");
+    const QString storeTail = QStringLiteral("Local/Calendar/@/|Local/Calendar/|Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/");
+    auto msg = [&](const QString &folder, int i) { return m + folder + QStringLiteral("message_0000%1.xml").arg(i); };
+
+    QTest::newRow("two messages of one folder") << QStringList{msg("A/", 1), msg("A/", 2)}
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/m2.xml|" + standard << 2;
+    QTest::newRow("A, B, then A again: A's entries again") << QStringList{msg("A/", 1), msg("B/", 2), msg("A/", 3)}
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/B/|M/B/@/|M/B/m2.xml|M/A/|M/A/@/|M/A/m3.xml|" + standard << 3;
+    QTest::newRow("A/B then D/B renews every level") << QStringList{msg("A/B/", 1), msg("D/B/", 2)}
+        << "M/|M/A/|M/A/B/|M/A/B/@/|M/A/B/m1.xml|M/D/|M/D/B/|M/D/B/@/|M/D/B/m2.xml|" + standard << 2;
+    QTest::newRow("A, A/B, A: the return to A brings nothing") << QStringList{msg("A/", 1), msg("A/B/", 2), msg("A/", 3)}
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/B/|M/A/B/@/|M/A/B/m2.xml|M/A/m3.xml|" + standard << 3;
+    QTest::newRow("directly under the messages folder") << QStringList{msg("", 1)} << "M/|M/@/|M/m1.xml|" + standard << 1;
+    QTest::newRow("Inbox Old is an ordinary folder, an Inbox subfolder Inbox's")
+        << QStringList{msg("Inbox Old/", 1), msg("Inbox/Sub/", 2), msg("Inbox Old/", 3)}
+        << "M/|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m1.xml|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m3.xml|"
+           "M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|"
+           "M/Drafts/|M/Deleted Items/|Accounts/" << 3;
+    QTest::newRow("standard folder: direct messages report nothing, keep the previous path")
+        << QStringList{msg("Inbox/", 1), msg("Inbox/Sub/", 2), msg("Inbox/", 3), msg("Inbox/Sub/", 4)}
+        << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/@/|M/Inbox/m1.xml|M/Inbox/Sub/|"
+           "M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|M/Inbox/m3.xml|M/Inbox/Sub/m4.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 2;
+    QTest::newRow("standard folder: a subfolder first leaves the folder without attachments entry")
+        << QStringList{msg("Inbox/Sub/", 1), msg("Inbox/", 2)}
+        << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m1.xml|"
+           "M/Inbox/m2.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 1;
+    QTest::newRow("accounts: levels from the account, attachments before their message")
+        << QStringList{"Accounts/Work/Inbox/message_00001.xml", "Accounts/Work/Inbox/message_00002.xml+",
+                       "Accounts/Work/Sent/message_00003.xml", "Accounts/Home/Inbox/message_00004.xml"}
+        << "M/|" + standard
+               + "|Accounts/Work/|Accounts/Work/Inbox/|Accounts/Work/Inbox/@/|Accounts/Work/Inbox/m1.xml|"
+                 "Accounts/Work/Inbox/@/a2|Accounts/Work/Inbox/m2.xml|Accounts/Work/Sent/|Accounts/Work/Sent/@/|"
+                 "Accounts/Work/Sent/m3.xml|Accounts/Home/|Accounts/Home/Inbox/|Accounts/Home/Inbox/@/|"
+                 "Accounts/Home/Inbox/m4.xml" << 4;
+    QTest::newRow("an account folder ending in Local is written once, by the accounts walk")
+        << QStringList{"Accounts/Office.Local/com.microsoft.__Messages/Inbox/message_00001.xml"}
+        << "M/|" + standard
+               + "|Accounts/Office.Local/|Accounts/Office.Local/com.microsoft.__Messages/|"
+                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/|Accounts/Office.Local/com.microsoft.__Messages/Inbox/@/|"
+                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/m1.xml" << 1;
+    QTest::newRow("a local folder named Accounts") << QStringList{msg("Accounts/", 1)}
+        << "M/|M/Accounts/|M/Accounts/@/|M/Accounts/m1.xml|" + standard << 1;
+    QTest::newRow("each message's attachments right before it") << QStringList{msg("A/", 1) + "+", msg("A/", 2) + "+"}
+        << "M/|M/A/|M/A/@/|M/A/@/a1|M/A/m1.xml|M/A/@/a2|M/A/m2.xml|" + standard << 2;
+
+    QTest::newRow("stores: the main file alone, a sub-folder with its folder entry")
+        << QStringList{"Local/Address Book/Contacts.xml", "Local/Address Book/Family/Contacts.xml"}
+        << "Local/Address Book/|Local/Address Book/Contacts.xml|Local/Address Book/Family/|"
+           "Local/Address Book/Family/Contacts.xml|Accounts/|" + storeTail << 1;
+    QTest::newRow("stores: account levels compared with the previous node only")
+        << QStringList{"Accounts/Work/Address Book/Contacts.xml", "Accounts/Work/Address Book/Family/Contacts.xml",
+                       "Accounts/Home/Address Book/Contacts.xml"}
+        << "Local/Address Book/|Accounts/|Accounts/Work/|Accounts/Work/Address Book/|Accounts/Work/Address Book/Contacts.xml|"
+           "Accounts/Work/Address Book/Family/|Accounts/Work/Address Book/Family/Contacts.xml|Accounts/Home/|"
+           "Accounts/Home/Address Book/|Accounts/Home/Address Book/Contacts.xml|" + storeTail << 3;
+    QTest::newRow("stores: an attachments entry per calendar account folder")
+        << QStringList{"Accounts/Work/X/Sub/Calendar.xml", "Accounts/Work/Y/Sub/Calendar.xml"}
+        << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Accounts/|Accounts/Work/|Accounts/Work/X/|"
+           "Accounts/Work/X/Sub/|Accounts/Work/X/Sub/@/|Accounts/Work/X/Sub/Calendar.xml|Accounts/Work/Y/|"
+           "Accounts/Work/Y/Sub/|Accounts/Work/Y/Sub/@/|Accounts/Work/Y/Sub/Calendar.xml|Local/Tasks/|Accounts/|"
+           "Local/Notes/|Accounts/" << 2;
+    QTest::newRow("stores: a folder whose name holds the file word keeps it")
+        << QStringList{"Local/Address Book/Old Contacts.xml stuff/Contacts.xml"}
+        << "Local/Address Book/|Local/Address Book/Old Contacts.xml stuff/|"
+           "Local/Address Book/Old Contacts.xml stuff/Contacts.xml|Accounts/|" + storeTail << 1;
+    QTest::newRow("stores: Local/Calendar/Calendar.xml is a sub-folder node") << QStringList{"Local/Calendar/Calendar.xml"}
+        << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Local/Calendar/|Local/Calendar/Calendar.xml|"
+           "Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/" << 1;
+}
+
+void OlmArchiveTest::walkLayout()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QString, expected);
+    QFETCH(int, ticks);
+    const QByteArray source = LayoutArchive(names);
+    ArchiveFile file(source);
+    scanBytes(source);
+    OlmSelection selection;
+    selection.mail = MailItemCount > 0;
+    selection.cont = ContactItemCount > 0;
+    selection.cal = CalendarItemCount > 0;
+    selection.folderIds = MailFolderIds();
+    int reported = 0;
+    OlmArchiveWriter writer(fileDescriptor, {[] { return false; }, [&] { ++reported; }});
+    QVERIFY2(writer.write(outputPath(), selection), qPrintable(writer.error()));
+    QStringList entries;
+    for (const LocalEntry &e : LocalEntries(ReadFile(outputPath())))
+        entries << Abbreviated(e.name);
+    const int mailStart = entries.indexOf(QStringLiteral("M/"));
+    QVERIFY(mailStart > 0);
+    QCOMPARE(entries.first(), QStringLiteral("Categories.xml"));
+    const QStringList part = selection.mail ? entries.mid(mailStart) : entries.mid(1, mailStart - 1);
+    QCOMPARE(part.join(QLatin1Char('|')), expected);
+    QCOMPARE(reported, 2 * ticks);   // once as the entry is written, once with the directory
+    const ToolResult tools = CheckWithTools(outputPath());
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::saveReadBack_data()
+{
+    QTest::addColumn<std::function<QByteArray()>>("make");
+    QTest::newRow("the sample archive") << std::function<QByteArray()>([] { return ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE)); });
+    QTest::newRow("built: every store, accounts, attachments with ';' and entities")
+        << std::function<QByteArray()>([] { return BuiltArchive(40); });
+    // Each mail record keeps only its own message: the entry must still be copied whole, once.
+    QTest::newRow("built: entries holding several mails") << std::function<QByteArray()>([] {
+        TestArchiveBuilder b;
+        b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+        const QString inbox = kMessages + QStringLiteral("Projects/");
+        for (int i = 0; i < 4; ++i) {
+            const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/att%1").arg(i);
+            b.addEntry(url, QByteArray(200 + i, char('a' + i)));
+            b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                       OlmXml::emails({Mail(3 * i), Mail(3 * i + 1, url), Mail(3 * i + 2)}));
+        }
+        return b.finish();
+    });
+}
+
+void OlmArchiveTest::saveReadBack()
+{
+    QFETCH(std::function<QByteArray()>, make);
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QByteArray source = make();
+    QVERIFY(!source.isEmpty());
+    const Counts before = ScanCounts(source);
+    int ticks = 0;
+    const SaveOutcome outcome = runSave(source, &ticks);
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.failed, qint64(0));
+    QVERIFY(!outcome.stopped);
+    QVERIFY(ticks > 0);
+    const QByteArray output = ReadFile(outputPath());
+    QCOMPARE(output.left(5).toHex(), QByteArray("504b03042d"));
+    const Counts after = ScanCounts(output);
+    QCOMPARE(after.text(), before.text());
+    QVERIFY(after.mails > 0 && after.attachments > 0);
+    QTemporaryDir work;
+    const QString sourcePath = work.filePath(QStringLiteral("source.olm"));
+    QFile f(sourcePath);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(source) == source.size());
+    f.close();
+    const ToolResult tools = CheckWithTools(outputPath(), sourcePath);
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+    int files = 0;
+    for (const LocalEntry &e : LocalEntries(output))
+        files += !e.name.endsWith(QLatin1Char('/'));
+    if (tools.same >= 0)   // messages, attachments and stores: every byte as in the source
+        QCOMPARE(tools.same, files);
+}
+
+void OlmArchiveTest::damagedSources_data()
+{
+    QTest::addColumn<std::function<QByteArray()>>("make");
+    QTest::newRow("smashed local header before a message") << std::function<QByteArray()>([] {
+        BaseArchive b = DamageBase();
+        Damage::smashHeader(b.bytes, b.messageHeaders[2]);
+        return b.bytes;
+    });
+    QTest::newRow("smashed header of Contacts.xml") << std::function<QByteArray()>([] {
+        BaseArchive b = DamageBase();
+        Damage::smashHeader(b.bytes, b.contactsHeader);
+        return b.bytes;
+    });
+    QTest::newRow("zeroed header and name of a message") << std::function<QByteArray()>([] {
+        BaseArchive b = DamageBase();
+        Damage::zeroStretch(b.bytes, b.messageHeaders[3], 30 + 60);
+        return b.bytes;
+    });
+    QTest::newRow("zeroed run inside a message") << std::function<QByteArray()>([] {
+        BaseArchive b = DamageBase();
+        Damage::zeroStretch(b.bytes, b.messageHeaders[1] + 200, 400);
+        return b.bytes;
+    });
+    QTest::newRow("cut tail") << std::function<QByteArray()>([] {
+        BaseArchive b = DamageBase();
+        return Damage::cutTail(b.bytes, b.messageHeaders[6] + 500);
+    });
+    QTest::newRow("no central directory") << std::function<QByteArray()>([] {
+        TestArchiveBuilder t;
+        t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
+        t.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"N", "T"}}));
+        return t.finish(false);
+    });
+    QTest::newRow("bare blocks of every kind between garbage") << std::function<QByteArray()>([] {
+        TestArchiveBuilder t;
+        t.addRaw(QByteArray(100, '\x11'));
+        t.addRaw(OlmXml::emails({Mail(1), Mail(2)}));
+        t.addRaw(OlmXml::contacts({{"A", "B", {}, {}, {}}}));
+        t.addRaw(OlmXml::appointments({{"Meet", {}, {}, {}, {}}}));
+        t.addRaw(OlmXml::tasks({{"Task", {}, {}}}));
+        t.addRaw(OlmXml::notes({{"Note", "Text &amp; more"}}));
+        t.addEntry(kMessages + QStringLiteral("Inbox/message_00003.xml"), OlmXml::emails({Mail(3)}));
+        return t.finish();
+    });
+    QTest::newRow("a store file whose size runs into the next entry") << std::function<QByteArray()>([] {
+        TestArchiveBuilder t;
+        TestArchiveBuilder::EntryOptions o;
+        o.usizeOverride = o.csizeOverride = 5000;
+        t.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task", {}, {}}}), o);
+        t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
+        return t.finish();
+    });
+    for (quint32 seed : {3u, 17u, 27u, 41u, 80u, 97u}) {
+        QTest::newRow(qPrintable(QStringLiteral("flipped bytes, seed %1").arg(seed))) << std::function<QByteArray()>([seed] {
+            BaseArchive b = DamageBase();
+            Damage::flipBytes(b.bytes, seed, 0.003);
+            return b.bytes;
+        });
+    }
+}
+
+void OlmArchiveTest::damagedSources()
+{
+    QFETCH(std::function<QByteArray()>, make);
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QByteArray source = make();
+    const Counts before = ScanCounts(source);
+    const SaveOutcome outcome = runSave(source);
+    qInstallMessageHandler(previous);
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    const QByteArray output = ReadFile(outputPath());
+    const Counts after = ScanCounts(output);
+    QVERIFY2(after.atLeast(before), qPrintable(after.text() + QStringLiteral(" from ") + before.text()));
+    const ToolResult tools = CheckWithTools(outputPath());
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::stopHalfWay()
+{
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QByteArray source = BuiltArchive(600);
+    const Counts full = ScanCounts(source);
+    int ticks = 0;
+    // The confirmed stop, then the window clearing stopflag behind its message: still stopped.
+    const SaveOutcome outcome = runSave(source, &ticks, [](int tick) {
+        if (tick == 150) {
+            bStopFlag = true;
+            stopflag = true;
+        }
+        if (tick == 151)
+            stopflag = false;
+    });
+    QVERIFY(outcome.stopped);
+    const ToolResult tools = CheckWithTools(outputPath());
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+    const QByteArray output = ReadFile(outputPath());
+    const Counts after = ScanCounts(output);
+    QVERIFY2(after.mails >= 100 && after.mails < full.mails, qPrintable(after.text()));
+    // Every fixed folder entry is there, the last one included.
+    const QVector<LocalEntry> entries = LocalEntries(output);
+    QCOMPARE(entries.last().name, QStringLiteral("Accounts/"));
+    QCOMPARE(ticks, 2 * 150);
+}
+
+void OlmArchiveTest::failures_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("read-only destination: a folder stands at the output's name") << "folder" << "cannot be removed";
+    QTest::newRow("destination is no folder") << "nofolder" << "cannot be created";
+    QTest::newRow("full destination") << "full" << "could not be written";
+    QTest::newRow("the output would be the archive being read") << "source" << "archive being read";
+}
+
+void OlmArchiveTest::failures()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, message);
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QByteArray source = BuiltArchive(40);
+    ArchiveFile file(source);
+    scanBytes(source);
+    CheckEveryScannedFolder();
+    QTemporaryDir dir;
+    QString dest = dir.path();
+    std::unique_ptr<ArchiveFile> ownSource;
+    if (setup == QLatin1String("folder"))
+        QVERIFY(QDir(dest).mkdir(QStringLiteral("RepairedOLMfile.olm")) && QFile(dest + "/RepairedOLMfile.olm/x").open(QIODevice::WriteOnly));
+    if (setup == QLatin1String("nofolder")) {
+        dest += QStringLiteral("/plain");
+        QFile plain(dest);
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+    }
+    const int oldFd = fileDescriptor;
+    int sourceFd = -1;
+    if (setup == QLatin1String("source")) {
+        QFile copy(dest + QStringLiteral("/RepairedOLMfile.olm"));
+        QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(source) == source.size());
+        copy.close();
+        sourceFd = ::open(QFile::encodeName(copy.fileName()).constData(), O_RDONLY);
+        fileDescriptor = sourceFd;
+    }
+    struct rlimit oldLimit;
+    getrlimit(RLIMIT_FSIZE, &oldLimit);
+    if (setup == QLatin1String("full")) {
+        // A file-size limit fails writes past 16 KiB as a full disk does.
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = oldLimit;
+        small.rlim_cur = 16 * 1024;
+        setrlimit(RLIMIT_FSIZE, &small);
+    }
+    saveDir = dest;
+    QMailSavingThread thread;
+    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    const bool started = thread.SetInitialSettings(QString(), IndexForOlm());
+    const bool ended = started && thread.wait(120000);
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    fileDescriptor = oldFd;
+    if (sourceFd >= 0)
+        ::close(sourceFd);
+    QVERIFY(ended);
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(finish.count(), 1);
+    QVERIFY(outcome.failed >= 1);   // the window then says so, never "Saved Successfully"
+    QVERIFY2(outcome.failures.join(QLatin1Char('\n')).contains(message), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    const QFileInfo out(dest + QStringLiteral("/RepairedOLMfile.olm"));
+    if (setup == QLatin1String("source"))
+        QCOMPARE(ReadFile(out.filePath()), source);   // untouched
+    else if (setup == QLatin1String("full"))
+        QVERIFY(!out.exists());   // no broken archive left to be taken for a saved one
+}
+
+namespace {
+
+// Scans the file at path through a descriptor; the file is too large to hold in memory.
+bool ScanFile(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    CleanScanResults();
+    QFolderInformationThread scanner;
+    scanner.setSource(std::make_shared<FdArchiveSource>(fd, QFileInfo(path).size()));
+    scanner.CreateFile();
+    bProcessRunning = false;
+    ::close(fd);
+    return true;
+}
+
+} // namespace
+
+void OlmArchiveTest::beyondFourGiB()
+{
+    // Writes a sparse 4.5 GiB source and a real copy of it: only on request.
+    if (qEnvironmentVariableIsEmpty("OLM_BIG_TESTS"))
+        QSKIP("set OLM_BIG_TESTS=1 to save an archive over 4 GiB");
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QString folder = kMessages + QStringLiteral("Inbox/");
+    const QString url = folder + QStringLiteral("com.microsoft.__Attachments/big_0000");
+    const qint64 bigSize = (qint64(9) << 29) + 12345;   // 4.5 GiB of zeros, a hole in the source
+    const QString sourcePath = m_dest->filePath(QStringLiteral("big.olm"));
+    {
+        TestArchiveBuilder head;
+        head.addEntry(folder + QStringLiteral("message_00000.xml"), OlmXml::emails({Mail(0)}));
+        TestArchiveBuilder::EntryOptions sizes;
+        sizes.usizeOverride = sizes.csizeOverride = bigSize;
+        head.addEntry(url, QByteArray(), sizes);
+        QByteArray bytes = head.finish(false);
+        // The zeros' checksum, chunk by chunk.
+        const QByteArray zeros(1 << 20, '\0');
+        quint32 crc = 0;
+        for (qint64 done = 0; done < bigSize; done += zeros.size())
+            crc = TestArchiveBuilder::crc32(zeros.constData(), qMin<qint64>(zeros.size(), bigSize - done), crc);
+        const qint64 header = head.entries().last().headerOffset;
+        qToLittleEndian(crc, bytes.data() + header + 14);
+        QFile f(sourcePath);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+        QVERIFY(f.resize(bytes.size() + bigSize));
+        QVERIFY(f.seek(bytes.size() + bigSize));
+        TestArchiveBuilder tail;
+        tail.addEntry(folder + QStringLiteral("message_00001.xml"), OlmXml::emails({Mail(1, url)}));
+        const QByteArray tailBytes = tail.finish(false);
+        QVERIFY(f.write(tailBytes) == tailBytes.size());
+    }
+    QVERIFY(ScanFile(sourcePath));
+    QCOMPARE(MailItemCount, qint64(2));
+    const int fd = ::open(QFile::encodeName(sourcePath).constData(), O_RDONLY);
+    const int oldFd = fileDescriptor;
+    const qint64 oldSize = lSize;
+    fileDescriptor = fd;
+    lSize = QFileInfo(sourcePath).size();
+    CheckEveryScannedFolder();
+    const QString dest = m_dest->filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(dest));
+    saveDir = dest;
+    QMailSavingThread thread;
+    QVERIFY(thread.SetInitialSettings(QString(), IndexForOlm()));
+    QVERIFY(thread.wait(1800000));
+    fileDescriptor = oldFd;
+    lSize = oldSize;
+    ::close(fd);
+    QFile::remove(sourcePath);
+    const SaveOutcome outcome = thread.outcome();
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    const QString output = dest + QStringLiteral("/RepairedOLMfile.olm");
+    QVERIFY(QFileInfo(output).size() > bigSize);
+    const ToolResult tools = CheckWithTools(output);
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+    QVERIFY(ScanFile(output));
+    QCOMPARE(MailItemCount, qint64(2));
+    QCOMPARE(AttachmentNodeCount, qint64(1));
+    QCOMPARE(tmpAtFOStart->llSize, bigSize);
+}
+
+QTEST_GUILESS_MAIN(OlmArchiveTest)
+#include "tst_olmarchive.moc"

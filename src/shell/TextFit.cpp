@@ -1,0 +1,212 @@
+#include "shell/TextFit.h"
+
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QPointer>
+
+namespace {
+
+// Edges within this many pixels of the inserted band stretch with it, so columns stay aligned.
+constexpr int kAlignSlack = 2;
+// Room kept between a grown text and the next widget, and at most towards the container's edge.
+constexpr int kGap = 4;
+constexpr int kEdgeMargin = 10;
+// Each pass may change what wrapped labels need; a few passes always settle.
+constexpr int kMaxPasses = 6;
+
+bool IsPlaced(const QWidget *widget)
+{
+    const QWidget *parent = widget->parentWidget();
+    return parent && !widget->isWindow() && !parent->layout();
+}
+
+int Start(const QRect &rect, Qt::Orientation along)
+{
+    return along == Qt::Horizontal ? rect.x() : rect.y();
+}
+
+int Extent(const QSize &size, Qt::Orientation along)
+{
+    return along == Qt::Horizontal ? size.width() : size.height();
+}
+
+int End(const QRect &rect, Qt::Orientation along)
+{
+    return Start(rect, along) + Extent(rect.size(), along);
+}
+
+QSize Grown(const QSize &size, Qt::Orientation along, int by)
+{
+    return along == Qt::Horizontal ? QSize(size.width() + by, size.height())
+                                   : QSize(size.width(), size.height() + by);
+}
+
+// A fixed-size widget keeps being fixed, only larger; a maximum below the new size is raised.
+void ResizeAllowing(QWidget *widget, const QSize &size)
+{
+    if (widget->minimumSize() == widget->maximumSize()) {
+        widget->setFixedSize(size);
+        return;
+    }
+    widget->setMaximumSize(widget->maximumSize().expandedTo(size));
+    widget->resize(size);
+}
+
+// Opens a band `by` pixels wide at `line` (the container's coordinates): children starting at or
+// beyond it move, children crossing it stretch, and so do their own placed children.
+void InsertBand(QWidget *container, Qt::Orientation along, int line, int by)
+{
+    const auto children = container->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (QWidget *child : children) {
+        if (!IsPlaced(child))
+            continue;
+        const QRect rect = child->geometry();
+        if (Start(rect, along) >= line) {
+            child->move(along == Qt::Horizontal ? rect.topLeft() + QPoint(by, 0) : rect.topLeft() + QPoint(0, by));
+        } else if (End(rect, along) >= line - kAlignSlack) {
+            ResizeAllowing(child, Grown(rect.size(), along, by));
+            InsertBand(child, along, line - Start(rect, along), by);
+        }
+    }
+}
+
+// How far `widget` may grow along `along` without touching a visible sibling beyond it or
+// coming closer to its container's edge than it is allowed to.
+int FreeRoom(const QWidget *widget, Qt::Orientation along)
+{
+    const QWidget *container = widget->parentWidget();
+    const QRect rect = widget->geometry();
+    const Qt::Orientation across = along == Qt::Horizontal ? Qt::Vertical : Qt::Horizontal;
+    int limit = Extent(container->size(), along) - qMin(Start(rect, along), kEdgeMargin);
+    const auto siblings = container->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
+    for (const QWidget *sibling : siblings) {
+        const QRect other = sibling->geometry();
+        if (sibling == widget || !IsPlaced(sibling) || sibling->isHidden() || other.intersects(rect))
+            continue;
+        const bool alongside = Start(other, across) < End(rect, across) && Start(rect, across) < End(other, across);
+        if (alongside && Start(other, along) >= End(rect, along))
+            limit = qMin(limit, Start(other, along) - kGap);
+    }
+    return qMax(0, limit - End(rect, along));
+}
+
+// Gives `widget` `by` more pixels along `along`: free room first, then a band through `window`.
+// Returns whether anything changed.
+bool Grow(QWidget *window, QWidget *widget, Qt::Orientation along, int by)
+{
+    const int inPlace = qMin(by, FreeRoom(widget, along));
+    if (inPlace > 0)
+        ResizeAllowing(widget, Grown(widget->size(), along, inPlace));
+    const int band = by - inPlace;
+    if (band > 0) {
+        const QPoint farCorner = widget->mapTo(window, QPoint(widget->width(), widget->height()));
+        const int line = along == Qt::Horizontal ? farCorner.x() : farCorner.y();
+        const int windowExtent = Extent(window->size(), along);
+        InsertBand(window, along, line, band);
+        if (windowExtent >= line - kAlignSlack)
+            ResizeAllowing(window, Grown(window->size(), along, band));
+    }
+    return by > 0;
+}
+
+// A window too small for a text placed in it (a form that clips) grows to hold it.
+bool Contain(QWidget *window, const QWidget *widget)
+{
+    const QRect inWindow(widget->mapTo(window, QPoint(0, 0)), widget->size());
+    const QSize needed = window->size().expandedTo(QSize(inWindow.right() + 1, inWindow.bottom() + 1));
+    if (needed == window->size())
+        return false;
+    ResizeAllowing(window, needed);
+    return true;
+}
+
+QList<QWidget *> TextWidgets(QWidget *window)
+{
+    QList<QWidget *> texts;
+    const auto all = window->findChildren<QWidget *>();
+    for (QWidget *widget : all) {
+        if (IsPlaced(widget) && widget->isVisibleTo(window) && TextSizeNeeded(widget).isValid())
+            texts.append(widget);
+    }
+    return texts;
+}
+
+bool FitPass(QWidget *window)
+{
+    bool changed = false;
+    const QList<QWidget *> texts = TextWidgets(window);
+    for (QWidget *text : texts)
+        changed |= Grow(window, text, Qt::Horizontal, TextSizeNeeded(text).width() - text->width());
+    for (QWidget *text : texts)
+        changed |= Grow(window, text, Qt::Vertical, TextSizeNeeded(text).height() - text->height());
+    for (QWidget *text : texts)
+        changed |= Contain(window, text);
+    return changed;
+}
+
+constexpr char kKeeperName[] = "textFitKeeper";
+
+// Refits its window when the window or a descendant is shown, or when a child's size hint
+// changes while the window is visible (which Qt reports to the parent as a layout request).
+class TextFitKeeper : public QObject {
+public:
+    explicit TextFitKeeper(QWidget *window) : QObject(window), m_window(window)
+    {
+        setObjectName(QLatin1String(kKeeperName));
+    }
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        const bool relevant = event->type() == QEvent::Show
+            || (event->type() == QEvent::LayoutRequest && m_window && m_window->isVisible());
+        if (relevant && !m_fitting && m_window && watched->isWidgetType()) {
+            m_fitting = true;
+            FitTexts(m_window);
+            m_fitting = false;
+        }
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    bool m_fitting = false;
+};
+
+} // namespace
+
+QSize TextSizeNeeded(const QWidget *widget)
+{
+    if (const auto *label = qobject_cast<const QLabel *>(widget)) {
+        if (label->text().isEmpty())
+            return QSize();
+        if (label->wordWrap())
+            return QSize(label->width(), label->heightForWidth(label->width()));
+        return label->sizeHint();
+    }
+    if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
+        return button->text().isEmpty() ? QSize() : button->sizeHint();
+    if (const auto *combo = qobject_cast<const QComboBox *>(widget))
+        return combo->count() == 0 ? QSize() : combo->sizeHint();
+    return QSize();
+}
+
+void FitTexts(QWidget *window)
+{
+    for (int pass = 0; pass < kMaxPasses && FitPass(window); ++pass) {
+    }
+}
+
+void KeepTextsFitting(QWidget *window)
+{
+    QObject *keeper = window->findChild<QObject *>(QLatin1String(kKeeperName), Qt::FindDirectChildrenOnly);
+    if (!keeper)
+        keeper = new TextFitKeeper(window);
+    window->installEventFilter(keeper);
+    const auto all = window->findChildren<QWidget *>();
+    for (QWidget *widget : all)
+        widget->installEventFilter(keeper);
+    FitTexts(window);
+}

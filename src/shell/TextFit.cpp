@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPointer>
+#include <QTextDocument>
+#include <QtMath>
 
 namespace {
 
@@ -73,43 +75,92 @@ void InsertBand(QWidget *container, Qt::Orientation along, int line, int by)
     }
 }
 
-// How far `widget` may grow along `along` without touching a visible sibling beyond it or
-// coming closer to its container's edge than it is allowed to.
-int FreeRoom(const QWidget *widget, Qt::Orientation along)
+QRect InWindow(const QWidget *window, const QWidget *widget)
+{
+    return QRect(widget->mapTo(window, QPoint(0, 0)), widget->size());
+}
+
+// How far `widget` may grow along `along` without touching a visible widget beyond it (in any
+// container of the window: a sheet may lay a bar over its group box) or coming closer to its
+// container's edge than it is allowed to.
+int FreeRoom(QWidget *window, const QWidget *widget, Qt::Orientation along)
 {
     const QWidget *container = widget->parentWidget();
-    const QRect rect = widget->geometry();
+    const QRect own = widget->geometry();
+    const QRect rect = InWindow(window, widget);
     const Qt::Orientation across = along == Qt::Horizontal ? Qt::Vertical : Qt::Horizontal;
-    int limit = Extent(container->size(), along) - qMin(Start(rect, along), kEdgeMargin);
-    const auto siblings = container->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly);
-    for (const QWidget *sibling : siblings) {
-        const QRect other = sibling->geometry();
-        if (sibling == widget || !IsPlaced(sibling) || sibling->isHidden() || other.intersects(rect))
+    const int edge = Extent(container->size(), along) - qMin(Start(own, along), kEdgeMargin);
+    int limit = End(rect, along) + qMax(0, edge - End(own, along));
+    const auto all = window->findChildren<QWidget *>();
+    for (const QWidget *other : all) {
+        if (other == widget || !IsPlaced(other) || !other->isVisibleTo(window) || other->isAncestorOf(widget)
+            || widget->isAncestorOf(other))
             continue;
-        const bool alongside = Start(other, across) < End(rect, across) && Start(rect, across) < End(other, across);
-        if (alongside && Start(other, along) >= End(rect, along))
-            limit = qMin(limit, Start(other, along) - kGap);
+        const QRect theirs = InWindow(window, other);
+        if (theirs.intersects(rect))
+            continue;
+        const bool alongside = Start(theirs, across) < End(rect, across) && Start(rect, across) < End(theirs, across);
+        if (alongside && Start(theirs, along) >= End(rect, along))
+            limit = qMin(limit, Start(theirs, along) - kGap);
     }
     return qMax(0, limit - End(rect, along));
 }
 
-// Gives `widget` `by` more pixels along `along`: free room first, then a band through `window`.
-// Returns whether anything changed.
-bool Grow(QWidget *window, QWidget *widget, Qt::Orientation along, int by)
+// Opens a band through the whole window at `line` (window coordinates); the window grows by it
+// unless the line lies beyond the window.
+void InsertWindowBand(QWidget *window, Qt::Orientation along, int line, int by)
 {
-    const int inPlace = qMin(by, FreeRoom(widget, along));
+    const int windowExtent = Extent(window->size(), along);
+    InsertBand(window, along, line, by);
+    if (windowExtent >= line - kAlignSlack)
+        ResizeAllowing(window, Grown(window->size(), along, by));
+}
+
+// Gives `widget` `by` more pixels along `along`: free room first, then (if `band`) a band
+// through `window` at its far edge. Returns whether anything changed.
+bool Grow(QWidget *window, QWidget *widget, Qt::Orientation along, int by, bool band = true)
+{
+    if (by <= 0)
+        return false;
+    const int inPlace = qMin(by, FreeRoom(window, widget, along));
     if (inPlace > 0)
         ResizeAllowing(widget, Grown(widget->size(), along, inPlace));
-    const int band = by - inPlace;
-    if (band > 0) {
-        const QPoint farCorner = widget->mapTo(window, QPoint(widget->width(), widget->height()));
-        const int line = along == Qt::Horizontal ? farCorner.x() : farCorner.y();
-        const int windowExtent = Extent(window->size(), along);
-        InsertBand(window, along, line, band);
-        if (windowExtent >= line - kAlignSlack)
-            ResizeAllowing(window, Grown(window->size(), along, band));
+    const int missing = by - inPlace;
+    if (missing > 0 && band)
+        InsertWindowBand(window, along, End(InWindow(window, widget), along), missing);
+    return inPlace > 0 || (missing > 0 && band);
+}
+
+// A wrapped label's text on one line, as wide as the label would need to show it unwrapped.
+int UnwrappedWidth(const QLabel *label)
+{
+    QTextDocument document;
+    document.setDefaultFont(label->font());
+    document.setDocumentMargin(0);
+    if (label->textFormat() == Qt::RichText
+        || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text())))
+        document.setHtml(label->text());
+    else
+        document.setPlainText(label->text());
+    const int frame = 2 * (label->frameWidth() + label->margin()) + qMax(0, label->indent());
+    return qCeil(document.idealWidth()) + frame + 1;
+}
+
+// A text drawn over the start of a later one (forms that let wrapped lines overlap) pushes the
+// later one and all beyond it down, the earlier one keeping its height.
+bool SeparateFrom(QWidget *window, QWidget *text, const QList<QWidget *> &texts)
+{
+    const QRect rect = InWindow(window, text);
+    for (const QWidget *other : texts) {
+        const QRect theirs = InWindow(window, other);
+        if (other == text || !theirs.intersects(rect) || theirs.y() <= rect.y())
+            continue;
+        const QSize size = text->size();
+        InsertWindowBand(window, Qt::Vertical, theirs.y(), rect.bottom() + 1 + kGap - theirs.y());
+        ResizeAllowing(text, size);
+        return true;
     }
-    return by > 0;
+    return false;
 }
 
 // A window too small for a text placed in it (a form that clips) grows to hold it.
@@ -138,10 +189,18 @@ bool FitPass(QWidget *window)
 {
     bool changed = false;
     const QList<QWidget *> texts = TextWidgets(window);
-    for (QWidget *text : texts)
-        changed |= Grow(window, text, Qt::Horizontal, TextSizeNeeded(text).width() - text->width());
+    for (QWidget *text : texts) {
+        // A wrapped label takes free room beside it before it wraps; it never widens the window.
+        const auto *label = qobject_cast<const QLabel *>(text);
+        if (label && label->wordWrap())
+            changed |= Grow(window, text, Qt::Horizontal, UnwrappedWidth(label) - text->width(), false);
+        else
+            changed |= Grow(window, text, Qt::Horizontal, TextSizeNeeded(text).width() - text->width());
+    }
     for (QWidget *text : texts)
         changed |= Grow(window, text, Qt::Vertical, TextSizeNeeded(text).height() - text->height());
+    for (QWidget *text : texts)
+        changed |= SeparateFrom(window, text, texts);
     for (QWidget *text : texts)
         changed |= Contain(window, text);
     return changed;

@@ -132,6 +132,7 @@ QString Misfit(const QWidget *window, const QWidget *widget)
 QStringList Misfits(const QWidget *window)
 {
     QStringList found;
+    QList<const QWidget *> texts;
     const auto all = window->findChildren<QWidget *>();
     for (const QWidget *widget : all) {
         if (!widget->isVisibleTo(window) || !IsTextWidget(widget))
@@ -140,6 +141,16 @@ QStringList Misfits(const QWidget *window)
         if (!why.isEmpty())
             found << QStringLiteral("%1 \"%2\": %3")
                          .arg(widget->objectName(), widget->property("text").toString().left(40), why);
+        texts << widget;
+    }
+    // No text is drawn over another.
+    for (int i = 0; i < texts.size(); ++i) {
+        for (int j = i + 1; j < texts.size(); ++j) {
+            const QRect a(texts[i]->mapTo(window, QPoint(0, 0)), texts[i]->size());
+            const QRect b(texts[j]->mapTo(window, QPoint(0, 0)), texts[j]->size());
+            if (a.intersects(b))
+                found << QStringLiteral("%1 overlaps %2").arg(texts[i]->objectName(), texts[j]->objectName());
+        }
     }
     return found;
 }

@@ -3,6 +3,7 @@
 #include "browse/ItemListMailRow.h"
 #include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
+#include "browse/SelectionPalette.h"
 #include "platform/ArchiveSource.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -30,10 +31,15 @@ const char *const kInboxIcon = ":/images/img_InboxFolderIcon.png";
 const char *const kAttachmentIcon = ":/images/img_Attachment.png";
 // The labels' own sheets ("QLabel { border: none;}", the date's 10pt, the snippet's grey) are
 // rules of the row's one sheet: the same look, one style resolution per row instead of seven.
-const char *const kRowSheet = "QWidget { border: none;border-bottom: 1px solid grey;}"
-                              "QLabel { border: none;}"
-                              "QLabel#mailDate { border: none;font-size: 10pt;}"
-                              "QLabel#mailSnippet { border: none;color : rgb(105, 105, 105);}";
+const QString &RowSheet()
+{
+    static const QString sheet = QStringLiteral("QWidget { border: none;border-bottom: 1px solid grey;}"
+                                                "QLabel { border: none;}"
+                                                "QLabel#mailDate { border: none;font-size: 10pt;}"
+                                                "QLabel#mailSnippet { border: none;color : %1;}")
+                                     .arg(SnippetTextColour().name());
+    return sheet;
+}
 
 QFont listFont(int points, bool bold = false)
 {
@@ -240,7 +246,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     lines->addLayout(line1);
     lines->addLayout(line2);
     lines->addLayout(line3);
-    widget->setStyleSheet(QLatin1String(kRowSheet));
+    widget->setStyleSheet(RowSheet());
     followColumnWidth(header, widget);
     const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
     if (snippetText.isValid())

@@ -18,6 +18,8 @@
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLocale>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTreeWidget>
@@ -107,6 +109,9 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     ShowAttachmentTiles(f);
     Panes(w).recipientsLabel->setTextFormat(Qt::RichText);
     Panes(w).recipientsLabel->setText(MailRecipientsHtml(f));
+    // Each message starts at its first line, whatever the previous one was scrolled to.
+    if (QScrollArea *area = Panes(w).mailHeaderScroll)
+        area->verticalScrollBar()->setValue(0);
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();
     header->hide();

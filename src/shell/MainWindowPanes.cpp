@@ -3,6 +3,7 @@
 
 #include "browse/BrowsePanes.h"
 #include "browse/ItemRoles.h"
+#include "browse/SelectionPalette.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QFrame>
@@ -38,8 +39,11 @@ QLabel *paneLabel(const char *name, int points, bool bold, const char *style)
     return l;
 }
 
-const char *kListStyle = "QTreeView {    selection-background-color: rgba(56,117,215,20);    "
-                         "alternate-background-color: white;    show-decoration-selected: 1;}";
+QString ListStyle()
+{
+    return QStringLiteral("QTreeView { %1 alternate-background-color: white; show-decoration-selected: 1;}")
+        .arg(SelectionStyle());
+}
 
 } // namespace
 
@@ -137,11 +141,14 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     auto *inner = new QWidget(this);
     inner->setStyleSheet(QStringLiteral("QWidget {background-color: white; border: none; }"));
     auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("mailHeaderScroll"));
+    m_panes.mailHeaderScroll = scroll;
     scroll->setWidget(inner);
     scroll->setWidgetResizable(true);
     scroll->setStyleSheet(QStringLiteral("QScrollArea {background-color: white; border: none; border-bottom: 1px solid grey; }"));
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->verticalScrollBar()->hide();
+    // Recipients and attachment tiles can need more than the area's height: the bar shows then.
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto *innerLayout = new QVBoxLayout(inner);
     innerLayout->addLayout(senderRow);
     innerLayout->addWidget(m_panes.recipientsLabel);
@@ -194,11 +201,17 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
                        "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; "
                        "background: #ABABAB;}"));
 
-    m_panes.folderTree->setStyleSheet(QStringLiteral(
-        "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked {image: "
-        "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"));
-    m_panes.itemList->setStyleSheet(QLatin1String(kListStyle));
-    m_panes.emptyItemList->setStyleSheet(QLatin1String(kListStyle));
+    m_panes.folderTree->setStyleSheet(
+        QStringLiteral(
+            "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked "
+            "{image: "
+            "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"
+            "QTreeView { %1 }")
+            .arg(SelectionStyle()));
+    m_panes.itemList->setStyleSheet(ListStyle());
+    m_panes.emptyItemList->setStyleSheet(ListStyle());
+    for (QTreeWidget *view : {m_panes.folderTree, m_panes.itemList, m_panes.emptyItemList})
+        ApplySelectionPalette(view);
     m_panes.itemList->setFocusPolicy(Qt::NoFocus);
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);

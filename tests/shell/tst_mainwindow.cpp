@@ -5,6 +5,7 @@
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "WindowTestUtil.h"
+#include "browse/SelectionPalette.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -125,6 +126,12 @@ void MainWindowTest::initialState()
     QVERIFY(m_pActionUpdate->isEnabled());
     QVERIFY(!w.parseDatabase()->StartButton->isEnabled());
     QVERIFY(w.panes().emptyItemList->isHidden());
+    // The folder tree and the lists show their selection in the one readable palette.
+    for (QTreeWidget *view : {w.panes().folderTree, w.panes().itemList, w.panes().emptyItemList}) {
+        QCOMPARE(view->palette().color(QPalette::Inactive, QPalette::Highlight), SelectionBackground());
+        QCOMPARE(view->palette().color(QPalette::Active, QPalette::HighlightedText), SelectionText());
+        QVERIFY(view->styleSheet().contains(SelectionStyle()));
+    }
     // Exactly one action owns Ctrl+S, so one key press starts one save.
     int ctrlS = 0;
     for (QAction *a : w.findChildren<QAction *>())

@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QLabel>
+#include <QTimer>
 #include <QToolBar>
 
 namespace {
@@ -15,6 +16,10 @@ ToolBarCaptions::ToolBarCaptions(QToolBar *bar, const QVector<Caption> &captions
     : QObject(bar), m_bar(bar), m_captions(captions)
 {
     bar->installEventFilter(this);
+    // The bar's layout is applied by the window's, later than the bar's own events: a button that
+    // moves or changes size is what says the captions must follow.
+    for (const Caption &caption : captions)
+        caption.button->installEventFilter(this);
     Place();
 }
 
@@ -26,15 +31,18 @@ void ToolBarCaptions::Place()
     for (const Caption &caption : qAsConst(m_captions)) {
         QLabel *label = caption.label;
         const QSize hint = label->sizeHint();
-        label->resize(qMax(label->width(), hint.width()), qMax(label->height(), hint.height()));
+        // As wide as its text, so that centring the box centres the text.
+        label->resize(hint.width(), qMax(label->height(), hint.height()));
         const QPoint buttonTopLeft = caption.button->mapTo(m_bar, QPoint(0, 0));
         const int left = buttonTopLeft.x() + (caption.button->width() - label->width()) / 2;
         const int overlap = previousRight + kCaptionGap - left;
         // The bar lays the wider gap (or button: its centre moves by half) out later and places
-        // the captions again then.
-        if (overlap > 0 && caption.gap)
+        // the captions again then; until it has, the places seen here are stale.
+        QWidget *widen = caption.gap ? caption.gap : caption.button;
+        const bool laidOut = m_bar->isVisible() && widen->width() >= widen->minimumWidth();
+        if (overlap > 0 && laidOut && caption.gap)
             caption.gap->setFixedWidth(caption.gap->width() + overlap);
-        else if (overlap > 0)
+        else if (overlap > 0 && laidOut)
             caption.button->setMinimumWidth(caption.button->width() + 2 * overlap);
         label->move(left, label->y());
         label->raise();
@@ -50,8 +58,15 @@ void ToolBarCaptions::Place()
 bool ToolBarCaptions::eventFilter(QObject *watched, QEvent *event)
 {
     const QEvent::Type type = event->type();
-    if (watched == m_bar && !m_placing
-        && (type == QEvent::LayoutRequest || type == QEvent::Resize || type == QEvent::Show))
-        Place();
+    // The bar lays its widgets out after this filter has seen the event: place the captions
+    // once it has.
+    const bool barChanged = watched == m_bar && (type == QEvent::LayoutRequest || type == QEvent::Show);
+    if ((barChanged || type == QEvent::Move || type == QEvent::Resize) && !m_placing && !m_queued) {
+        m_queued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_queued = false;
+            Place();
+        });
+    }
     return QObject::eventFilter(watched, event);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // The captions under the tool bar's buttons. They are plain labels on the tool bar, so the bar's
-// layout does not place them: this keeps each one as large as its text, centred under its
+// layout does not place them: this keeps each one as wide as its text, centred under its
 // button and above the bar's own widgets, and widens the gap before a button (or the button)
 // when its caption would run into the previous one.
 
@@ -31,4 +31,5 @@ private:
     QToolBar *m_bar;
     QVector<Caption> m_captions;
     bool m_placing = false;
+    bool m_queued = false;
 };

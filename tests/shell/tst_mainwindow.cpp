@@ -169,7 +169,7 @@ void MainWindowTest::toolBarCaptionsReadable()
         {"Tasks", peer(w).m_pMyTasksButton},
         {"Notes", peer(w).m_pMyNotesButton},
     };
-    QCoreApplication::processEvents();
+    QTest::qWait(100);   // the bar lays out, the captions follow, a widened gap lays out again
     QRect previous;
     for (const auto &row : rows) {
         QLabel *caption = nullptr;

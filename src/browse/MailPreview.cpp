@@ -17,6 +17,7 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QLocale>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -89,6 +90,12 @@ void showSender(QLabel *label, const MailMessageFields &fields)
 void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
 {
     QTextBrowser *header = Panes(w).mailHeaderText;
+    const QString date = MailPreviewDate(mail, f.strEntryName);
+    Panes(w).dateLabel->setText(date);
+    // The sender gets what the date leaves of the shown row; its text is cut to that width.
+    QLayout *row = Panes(w).senderLabel->parentWidget()->layout();
+    if (row && Panes(w).senderLabel->isVisible())
+        row->activate();
     showSender(Panes(w).senderLabel, f);
     Panes(w).subjectLabel->setText(MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
@@ -96,8 +103,6 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     };
     if (!f.strToList.isEmpty())
         header->append(line("<b>To: </b>", f.strToList));
-    const QString date = MailPreviewDate(mail, f.strEntryName);
-    Panes(w).dateLabel->setText(date);
     if (!date.isEmpty())
         header->append(date);
     if (!f.strCcList.isEmpty())

@@ -3,6 +3,7 @@
 
 #include "browse/BrowsePanes.h"
 #include "browse/ItemRoles.h"
+#include "browse/MyButton1.h"
 #include "browse/SelectionPalette.h"
 #include "shell/QZovuvozivMainWindow.h"
 
@@ -112,7 +113,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
         paneLabel("senderLabel", 12, true,
                   "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
     m_panes.senderLabel->setMaximumHeight(30);
-    m_panes.senderLabel->setFixedWidth(250);
+    // At most 250 wide; in a narrow pane the sender gives way (its text is cut to fit when shown)
+    // so the date beside it is never cut.
+    m_panes.senderLabel->setMaximumWidth(250);
+    m_panes.senderLabel->resize(250, m_panes.senderLabel->height());
+    m_panes.senderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_panes.dateLabel = paneLabel(
         "dateLabel", 10, false,
         "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
@@ -155,6 +160,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     innerLayout->addLayout(m_panes.attachmentGrid);
     innerLayout->setSpacing(0);
     innerLayout->setContentsMargins(0, 0, 0, 0);
+    // The splitter never makes the pane narrower than the two columns of tiles and the bar.
+    const QMargins tileMargins = m_panes.attachmentGrid->contentsMargins();
+    m_panes.mailHeaderArea->setMinimumWidth(tileMargins.left() + 2 * kAttachmentTileWidth
+                                            + m_panes.attachmentGrid->horizontalSpacing() + tileMargins.right()
+                                            + scroll->verticalScrollBar()->sizeHint().width());
     auto *areaLayout = new QVBoxLayout(m_panes.mailHeaderArea);
     areaLayout->addWidget(scroll);
     areaLayout->setSpacing(0);

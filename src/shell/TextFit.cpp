@@ -1,6 +1,7 @@
 #include "shell/TextFit.h"
 
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QEvent>
 #include <QLabel>
@@ -19,10 +20,16 @@ constexpr int kEdgeMargin = 10;
 // Each pass may change what wrapped labels need; a few passes always settle.
 constexpr int kMaxPasses = 6;
 
+// Lists, text views and combo boxes place their inner parts themselves.
+bool PlacesOwnChildren(const QWidget *widget)
+{
+    return qobject_cast<const QAbstractScrollArea *>(widget) || qobject_cast<const QComboBox *>(widget);
+}
+
 bool IsPlaced(const QWidget *widget)
 {
     const QWidget *parent = widget->parentWidget();
-    return parent && !widget->isWindow() && !parent->layout();
+    return parent && !widget->isWindow() && !parent->layout() && !PlacesOwnChildren(parent);
 }
 
 int Start(const QRect &rect, Qt::Orientation along)
@@ -70,7 +77,8 @@ void InsertBand(QWidget *container, Qt::Orientation along, int line, int by)
             child->move(along == Qt::Horizontal ? rect.topLeft() + QPoint(by, 0) : rect.topLeft() + QPoint(0, by));
         } else if (End(rect, along) >= line - kAlignSlack) {
             ResizeAllowing(child, Grown(rect.size(), along, by));
-            InsertBand(child, along, line - Start(rect, along), by);
+            if (!PlacesOwnChildren(child))
+                InsertBand(child, along, line - Start(rect, along), by);
         }
     }
 }
@@ -179,7 +187,10 @@ QList<QWidget *> TextWidgets(QWidget *window)
     QList<QWidget *> texts;
     const auto all = window->findChildren<QWidget *>();
     for (QWidget *widget : all) {
-        if (IsPlaced(widget) && widget->isVisibleTo(window) && TextSizeNeeded(widget).isValid())
+        bool inView = false;
+        for (const QWidget *up = widget->parentWidget(); up && up != window && !inView; up = up->parentWidget())
+            inView = PlacesOwnChildren(up);
+        if (!inView && IsPlaced(widget) && widget->isVisibleTo(window) && TextSizeNeeded(widget).isValid())
             texts.append(widget);
     }
     return texts;

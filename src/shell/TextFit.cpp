@@ -8,6 +8,7 @@
 #include <QLayout>
 #include <QPointer>
 #include <QTextDocument>
+#include <QTextOption>
 #include <QtMath>
 
 namespace {
@@ -139,17 +140,22 @@ bool Grow(QWidget *window, QWidget *widget, Qt::Orientation along, int by, bool 
     return inPlace > 0 || (missing > 0 && band);
 }
 
-// A wrapped label's text on one line, as wide as the label would need to show it unwrapped.
-int UnwrappedWidth(const QLabel *label)
+// A wrapped label's text laid out at `wrapWidth` (-1: on one line); returns the width it needs.
+int LaidOutWidth(const QLabel *label, qreal wrapWidth)
 {
     QTextDocument document;
     document.setDefaultFont(label->font());
     document.setDocumentMargin(0);
+    // A label breaks lines between words only: a longer word runs past its side.
+    QTextOption option = document.defaultTextOption();
+    option.setWrapMode(QTextOption::WordWrap);
+    document.setDefaultTextOption(option);
     if (label->textFormat() == Qt::RichText
         || (label->textFormat() == Qt::AutoText && Qt::mightBeRichText(label->text())))
         document.setHtml(label->text());
     else
         document.setPlainText(label->text());
+    document.setTextWidth(wrapWidth);
     const int frame = 2 * (label->frameWidth() + label->margin()) + qMax(0, label->indent());
     return qCeil(document.idealWidth()) + frame + 1;
 }
@@ -201,11 +207,13 @@ bool FitPass(QWidget *window)
     bool changed = false;
     const QList<QWidget *> texts = TextWidgets(window);
     for (QWidget *text : texts) {
-        // A wrapped label takes free room beside it before it wraps; it never widens the window.
         const auto *label = qobject_cast<const QLabel *>(text);
-        if (label && label->wordWrap())
-            changed |= Grow(window, text, Qt::Horizontal, UnwrappedWidth(label) - text->width(), false);
-        else
+        // A wrapped label takes free room beside it before it wraps; only a word longer than its
+        // line (a path, an address) widens the window.
+        if (label && label->wordWrap()) {
+            changed |= Grow(window, text, Qt::Horizontal, LaidOutWidth(label, 0) - text->width());
+            changed |= Grow(window, text, Qt::Horizontal, LaidOutWidth(label, -1) - text->width(), false);
+        } else
             changed |= Grow(window, text, Qt::Horizontal, TextSizeNeeded(text).width() - text->width());
     }
     for (QWidget *text : texts)

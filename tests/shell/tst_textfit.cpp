@@ -13,6 +13,7 @@
 #include "shell/SaveAsWindow.h"
 #include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
+#include "shell/SupportLinks.h"
 #include "shell/TextFit.h"
 #include "shell/finder/QSearchPSTFile.h"
 #include "update/QDownloadApp.h"
@@ -24,6 +25,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QTextDocument>
+#include <QTextOption>
 #include <QtTest>
 
 #include <functional>
@@ -85,6 +88,11 @@ QList<QPair<const char *, Opener>> openers()
         {"abort question", abortQuestion},
         {"message, success", [](QWidget *o) { return message(o, kFilesSavedText); }},
         {"message, long", [](QWidget *o) { return message(o, kSameAsArchiveText); }},
+        {"message, long name",
+         [](QWidget *o) {
+             const QString name = QStringLiteral("Quarterly_report_").repeated(4) + QStringLiteral("final.pdf");
+             return message(o, qPrintable(QString::fromUtf8(kOpenFileFailedText).arg(name)));
+         }},
         {"scan summary", [](QWidget *o) { return new InformationDlg(o); }},
         {"scan progress", [](QWidget *o) { return new QProgressInfo(o, ProgressKind::Scan); }},
         {"save progress", [](QWidget *o) { return new QProgressInfo(o, ProgressKind::Save); }},
@@ -115,6 +123,17 @@ QString Misfit(const QWidget *window, const QWidget *widget)
         return QStringLiteral("lies outside the window");
     const auto *label = qobject_cast<const QLabel *>(widget);
     if (label && label->wordWrap()) {
+        // No word may run past the label's side either.
+        QTextDocument words;
+        words.setDefaultFont(label->font());
+        words.setDocumentMargin(0);
+        QTextOption wordsOnly;
+        wordsOnly.setWrapMode(QTextOption::WordWrap);
+        words.setDefaultTextOption(wordsOnly);
+        words.setPlainText(label->text());
+        words.setTextWidth(0);
+        if (words.idealWidth() > label->contentsRect().width())
+            return QStringLiteral("a word needs %1 px of %2").arg(words.idealWidth()).arg(label->contentsRect().width());
         const int needed = label->heightForWidth(label->width());
         return needed <= label->height() ? QString()
                                          : QStringLiteral("wraps to %1 px in %2").arg(needed).arg(label->height());

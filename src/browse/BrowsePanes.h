@@ -5,6 +5,7 @@
 class QFrame;
 class QGridLayout;
 class QLabel;
+class QScrollArea;
 class QSplitter;
 class QTextBrowser;
 class QTreeWidget;
@@ -24,6 +25,7 @@ struct BrowsePanes {
     QLabel *senderLabel = nullptr;
     QLabel *dateLabel = nullptr;
     QWidget *mailHeaderArea = nullptr;
+    QScrollArea *mailHeaderScroll = nullptr;  // inside mailHeaderArea: sender, recipients, tiles
     QGridLayout *attachmentGrid = nullptr;
     QSplitter *mainSplitter = nullptr;
 };

@@ -3,17 +3,19 @@
 #include "browse/ItemListMailRow.h"
 #include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
+#include "browse/SelectionPalette.h"
 #include "platform/ArchiveSource.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
+#include <QApplication>
 #include <QDateTime>
 #include <QFontMetrics>
-#include <QPixmapCache>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPixmapCache>
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -30,10 +32,15 @@ const char *const kInboxIcon = ":/images/img_InboxFolderIcon.png";
 const char *const kAttachmentIcon = ":/images/img_Attachment.png";
 // The labels' own sheets ("QLabel { border: none;}", the date's 10pt, the snippet's grey) are
 // rules of the row's one sheet: the same look, one style resolution per row instead of seven.
-const char *const kRowSheet = "QWidget { border: none;border-bottom: 1px solid grey;}"
-                              "QLabel { border: none;}"
-                              "QLabel#mailDate { border: none;font-size: 10pt;}"
-                              "QLabel#mailSnippet { border: none;color : rgb(105, 105, 105);}";
+const QString &RowSheet()
+{
+    static const QString sheet = QStringLiteral("QWidget { border: none;border-bottom: 1px solid grey;}"
+                                                "QLabel { border: none;}"
+                                                "QLabel#mailDate { border: none;font-size: 10pt;}"
+                                                "QLabel#mailSnippet { border: none;color : %1;}")
+                                     .arg(SnippetTextColour().name());
+    return sheet;
+}
 
 QFont listFont(int points, bool bold = false)
 {
@@ -41,6 +48,31 @@ QFont listFont(int points, bool bold = false)
     if (bold)
         f.setWeight(QFont::Bold);
     return f;
+}
+
+// The rows' three lines and their date, measured in the fonts they are drawn in, so that no
+// descender or digit is cut whatever fonts the system has. The widths and the 60-pixel row are
+// the least they get.
+constexpr int kRowMargin = 3;
+constexpr int kRowLineSpacing = 1;
+constexpr int kLeastRowHeight = 60;
+constexpr int kLeastDateWidth = 60;
+
+QFont dateFont()
+{
+    QFont f = QApplication::font();
+    f.setPointSize(10);  // the row sheet's size for the date
+    return f;
+}
+
+// Measured once: the row fonts are fixed, and a folder may hold hundreds of thousands of rows.
+int rowHeight()
+{
+    static const int height = [] {
+        const int lines = QFontMetrics(listFont(11, true)).height() + 2 * QFontMetrics(listFont(11)).height();
+        return qMax(kLeastRowHeight, lines + 2 * kRowMargin + 2 * kRowLineSpacing);
+    }();
+    return height;
 }
 
 // Archive text is never markup here.
@@ -189,7 +221,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
 
     QLabel *sender = plainLabel(row->data(ItemColumnText, SenderRole).toString());
     sender->setObjectName(QStringLiteral("mailSender"));
-    sender->setFixedHeight(12);
+    sender->setFixedHeight(QFontMetrics(listFont(11, true)).height());
     sender->setFont(listFont(11, true));
     auto *line1 = new QHBoxLayout;
     line1->addWidget(sender);
@@ -212,13 +244,13 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     const QString subjectText = row->data(ItemColumnText, SubjectRole).toString();
     QLabel *subject = plainLabel();
     subject->setObjectName(QStringLiteral("mailSubject"));
-    subject->setFixedSize(190, 12);
+    subject->setFixedSize(190, metrics.height());
     subject->setFont(font11);
     subject->setText(subjectText.isEmpty() ? QStringLiteral("No Subject")
                                            : metrics.elidedText(subjectText, Qt::ElideRight, subject->width()));
     QLabel *date = plainLabel(row->data(ItemColumnText, DateRole).toString());
     date->setObjectName(QStringLiteral("mailDate"));
-    date->setFixedSize(60, 12);
+    date->setFixedSize(kLeastDateWidth, QFontMetrics(dateFont()).height());
     auto *line2 = new QHBoxLayout;
     line2->addWidget(subject);
     line2->addStretch();
@@ -237,10 +269,16 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     widget->setObjectName(QStringLiteral("mailRow"));
     widget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     auto *lines = new QVBoxLayout(widget);
+    lines->setContentsMargins(kRowMargin, kRowMargin, kRowMargin, kRowMargin);
+    lines->setSpacing(kRowLineSpacing);
     lines->addLayout(line1);
     lines->addLayout(line2);
     lines->addLayout(line3);
-    widget->setStyleSheet(QLatin1String(kRowSheet));
+    widget->setStyleSheet(RowSheet());
+    // The sheet gives the date its size: measure it in that font.
+    date->ensurePolished();
+    date->setFixedSize(qMax(kLeastDateWidth, date->sizeHint().width()),
+                       qMax(date->height(), date->sizeHint().height()));
     followColumnWidth(header, widget);
     const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
     if (snippetText.isValid())
@@ -277,7 +315,7 @@ QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileS
     const QFont font11 = listFont(11);
     const QFont font12 = listFont(12);
     for (int c = ItemColumnKey; c <= ItemColumnText; ++c) {
-        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, 60));
+        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, rowHeight()));
         row->setFont(c, c == ItemColumnText ? font12 : font11);
     }
     row->setData(ItemColumnKey, ItemKindRole, int(FolderKindMail));

@@ -17,7 +17,10 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLayout>
 #include <QLocale>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTextCursor>
 #include <QTreeWidget>
@@ -87,6 +90,12 @@ void showSender(QLabel *label, const MailMessageFields &fields)
 void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
 {
     QTextBrowser *header = Panes(w).mailHeaderText;
+    const QString date = MailPreviewDate(mail, f.strEntryName);
+    Panes(w).dateLabel->setText(date);
+    // The sender gets what the date leaves of the shown row; its text is cut to that width.
+    QLayout *row = Panes(w).senderLabel->parentWidget()->layout();
+    if (row && Panes(w).senderLabel->isVisible())
+        row->activate();
     showSender(Panes(w).senderLabel, f);
     Panes(w).subjectLabel->setText(MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
@@ -94,8 +103,6 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     };
     if (!f.strToList.isEmpty())
         header->append(line("<b>To: </b>", f.strToList));
-    const QString date = MailPreviewDate(mail, f.strEntryName);
-    Panes(w).dateLabel->setText(date);
     if (!date.isEmpty())
         header->append(date);
     if (!f.strCcList.isEmpty())
@@ -107,6 +114,9 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     ShowAttachmentTiles(f);
     Panes(w).recipientsLabel->setTextFormat(Qt::RichText);
     Panes(w).recipientsLabel->setText(MailRecipientsHtml(f));
+    // Each message starts at its first line, whatever the previous one was scrolled to.
+    if (QScrollArea *area = Panes(w).mailHeaderScroll)
+        area->verticalScrollBar()->setValue(0);
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();
     header->hide();

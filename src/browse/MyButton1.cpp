@@ -29,7 +29,7 @@ MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
     setAttribute(Qt::WA_MouseTracking);
     setCheckable(true);
     setMinimumHeight(35);
-    setFixedWidth(180);
+    setFixedWidth(kAttachmentTileWidth);
 
     const QString iconStyle = QStringLiteral("QLabel { background: transparent;  border: none; }");
     m_pIconLabel = tileLabel(this, "attachmentIcon", 0, iconStyle);

@@ -8,6 +8,8 @@
 class QLabel;
 class QVBoxLayout;
 
+constexpr int kAttachmentTileWidth = 180;
+
 class MyButton1 : public QPushButton {
     Q_OBJECT
 public:

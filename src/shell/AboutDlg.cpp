@@ -113,8 +113,10 @@ void AboutDlg::SetLook()
 
 void AboutDlg::SetFixedSizeWidget()
 {
+    // The frame's form size first: the fitting that ends the base call may widen it.
+    if (m_nFrameWidth > 0)
+        ui->MainFrame->setFixedSize(m_nFrameWidth, m_nFrameHeight);
     FramelessDialog::SetFixedSizeWidget();
-    ui->MainFrame->setFixedSize(m_nFrameWidth, m_nFrameHeight);
     ApplyTextColours();
     GetInfo();
     GetSUpport();

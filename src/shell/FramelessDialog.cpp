@@ -1,6 +1,7 @@
 #include "shell/FramelessDialog.h"
 
 #include "platform/Edition.h"
+#include "shell/TextFit.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -18,6 +19,8 @@ void FramelessDialog::SetFixedSizeWidget()
     setFixedSize(m_nWidth, m_nHeight);
     for (const ChildRect &child : qAsConst(m_childRects))
         child.widget->setGeometry(child.rect);
+    // The rectangles are the least each child gets; texts set later are fitted when shown.
+    KeepTextsFitting(this);
 }
 
 void FramelessDialog::FillChildRects()

@@ -2,7 +2,8 @@
 // What the program's own dialogs share: no system title bar (they draw their own), dragging with
 // the left mouse button, the Escape key swallowed, and a fixed size with every child placed at a
 // fixed rectangle, re-applied with the texts when the language changes. Size and rectangles come
-// from the dialog's form (its .ui file); a dialog built otherwise gives its own table.
+// from the dialog's form (its .ui file); a dialog built otherwise gives its own table. They are
+// the minimum: the dialog and its children grow until every text fits at the fonts in use.
 
 #include <QDialog>
 #include <QFont>
@@ -17,7 +18,8 @@ public:
     explicit FramelessDialog(QWidget *parent = nullptr);
     ~FramelessDialog() override;
 
-    // Fills m_childRects, fixes the dialog's size and places every child at its rectangle.
+    // Fills m_childRects, fixes the dialog's size, places every child at its rectangle, then grows
+    // them where their texts need more room.
     virtual void SetFixedSizeWidget();
 
 protected:

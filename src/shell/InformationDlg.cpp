@@ -6,6 +6,7 @@
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
+#include "shell/TextFit.h"
 #include "ui_InformationDialog.h"
 
 #include <QDebug>
@@ -88,6 +89,7 @@ InformationDlg::InformationDlg(QWidget *parent) : QDialog(parent), ui(new Ui::In
         ui->label_14->setPixmap(QPixmap(QStringLiteral(":/images/OLM-Repair3.png")));
         ui->label->setText(tr("Repairing of selected OLM file complete. Items found in the OLM file listed below:"));
     }
+    KeepTextsFitting(this);
 }
 
 InformationDlg::~InformationDlg() = default;

@@ -3,6 +3,8 @@
 
 #include "browse/BrowsePanes.h"
 #include "browse/ItemRoles.h"
+#include "browse/MyButton1.h"
+#include "browse/SelectionPalette.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QFrame>
@@ -38,8 +40,11 @@ QLabel *paneLabel(const char *name, int points, bool bold, const char *style)
     return l;
 }
 
-const char *kListStyle = "QTreeView {    selection-background-color: rgba(56,117,215,20);    "
-                         "alternate-background-color: white;    show-decoration-selected: 1;}";
+QString ListStyle()
+{
+    return QStringLiteral("QTreeView { %1 alternate-background-color: white; show-decoration-selected: 1;}")
+        .arg(SelectionStyle());
+}
 
 } // namespace
 
@@ -108,7 +113,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
         paneLabel("senderLabel", 12, true,
                   "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
     m_panes.senderLabel->setMaximumHeight(30);
-    m_panes.senderLabel->setFixedWidth(250);
+    // At most 250 wide; in a narrow pane the sender gives way (its text is cut to fit when shown)
+    // so the date beside it is never cut.
+    m_panes.senderLabel->setMaximumWidth(250);
+    m_panes.senderLabel->resize(250, m_panes.senderLabel->height());
+    m_panes.senderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_panes.dateLabel = paneLabel(
         "dateLabel", 10, false,
         "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
@@ -137,17 +146,25 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     auto *inner = new QWidget(this);
     inner->setStyleSheet(QStringLiteral("QWidget {background-color: white; border: none; }"));
     auto *scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("mailHeaderScroll"));
+    m_panes.mailHeaderScroll = scroll;
     scroll->setWidget(inner);
     scroll->setWidgetResizable(true);
     scroll->setStyleSheet(QStringLiteral("QScrollArea {background-color: white; border: none; border-bottom: 1px solid grey; }"));
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->verticalScrollBar()->hide();
+    // Recipients and attachment tiles can need more than the area's height: the bar shows then.
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     auto *innerLayout = new QVBoxLayout(inner);
     innerLayout->addLayout(senderRow);
     innerLayout->addWidget(m_panes.recipientsLabel);
     innerLayout->addLayout(m_panes.attachmentGrid);
     innerLayout->setSpacing(0);
     innerLayout->setContentsMargins(0, 0, 0, 0);
+    // The splitter never makes the pane narrower than the two columns of tiles and the bar.
+    const QMargins tileMargins = m_panes.attachmentGrid->contentsMargins();
+    m_panes.mailHeaderArea->setMinimumWidth(tileMargins.left() + 2 * kAttachmentTileWidth
+                                            + m_panes.attachmentGrid->horizontalSpacing() + tileMargins.right()
+                                            + scroll->verticalScrollBar()->sizeHint().width());
     auto *areaLayout = new QVBoxLayout(m_panes.mailHeaderArea);
     areaLayout->addWidget(scroll);
     areaLayout->setSpacing(0);
@@ -194,11 +211,17 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
                        "{width:  1px; image: url(:images/img_Hsplitter.png);}QSplitter::handle {border: solid #ABABAB; "
                        "background: #ABABAB;}"));
 
-    m_panes.folderTree->setStyleSheet(QStringLiteral(
-        "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked {image: "
-        "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"));
-    m_panes.itemList->setStyleSheet(QLatin1String(kListStyle));
-    m_panes.emptyItemList->setStyleSheet(QLatin1String(kListStyle));
+    m_panes.folderTree->setStyleSheet(
+        QStringLiteral(
+            "QTreeView::indicator:checked {image: url(:/images/TreeCheck_blue.png);}QTreeView::indicator:unchecked "
+            "{image: "
+            "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"
+            "QTreeView { %1 }")
+            .arg(SelectionStyle()));
+    m_panes.itemList->setStyleSheet(ListStyle());
+    m_panes.emptyItemList->setStyleSheet(ListStyle());
+    for (QTreeWidget *view : {m_panes.folderTree, m_panes.itemList, m_panes.emptyItemList})
+        ApplySelectionPalette(view);
     m_panes.itemList->setFocusPolicy(Qt::NoFocus);
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);

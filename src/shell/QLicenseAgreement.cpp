@@ -1,6 +1,7 @@
 #include "shell/QLicenseAgreement.h"
 
 #include "shell/ShellGlobals.h"
+#include "shell/TextFit.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -95,6 +96,7 @@ QLicenseAgreement::QLicenseAgreement(QWidget *parent) : QDialog(parent)
     setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
     GetLicenseEntry();
+    KeepTextsFitting(this);
 }
 
 void QLicenseAgreement::GetLicenseEntry()

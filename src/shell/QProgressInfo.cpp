@@ -5,6 +5,7 @@
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
+#include "shell/TextFit.h"
 #include "ui_ProgressDialog.h"
 
 #include <QKeyEvent>
@@ -32,6 +33,7 @@ QProgressInfo::QProgressInfo(QWidget *parent, ProgressKind kind)
         setStatusText(tr(kSavingStatusText));
         setHeadingText(QString::fromUtf8(bforQRepairFO ? kSavingHeadingRepair : kSavingHeadingConverter));
     }
+    KeepTextsFitting(this);
 }
 
 QProgressInfo::~QProgressInfo()

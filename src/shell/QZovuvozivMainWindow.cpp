@@ -9,6 +9,7 @@
 #include "shell/ShellGlobals.h"
 #include "shell/ShellWidgets.h"
 #include "shell/StopDlg.h"
+#include "shell/ToolBarCaptions.h"
 
 #include <QAction>
 #include <QApplication>
@@ -254,6 +255,14 @@ void QZovuvozivMainWindow::CreateMyToolBar()
     m_pToolBar->addWidget(gaps[3]);
     m_pToolBar->addWidget(m_pMyNotesButton);
     m_pToolBar->addWidget(m_pTailSpacer);
+    new ToolBarCaptions(m_pToolBar,
+                        {{m_pOpenCaption, m_pToolBar->widgetForAction(m_pOpenFile), nullptr},
+                         {m_pSaveCaption, m_pToolBar->widgetForAction(m_pActionSaveRepaired), nullptr},
+                         {m_pMailCaption, m_pMyMailButton, m_pMyMailButton1},
+                         {m_pCalendarCaption, m_pMyCalendarButton, gaps[0]},
+                         {m_pPeopleCaption, m_pMyPeopleButton, gaps[1]},
+                         {m_pTasksCaption, m_pMyTasksButton, gaps[2]},
+                         {m_pNotesCaption, m_pMyNotesButton, gaps[3]}});
 
     const struct {
         MyButton *button;

@@ -2,8 +2,10 @@
 
 #include "platform/Edition.h"
 #include "shell/SheetButtonStyle.h"
+#include "shell/TextFit.h"
 #include "ui_SaveWin.h"
 
+#include <QComboBox>
 #include <QKeyEvent>
 
 SaveAsWindow::SaveAsWindow(QWidget *parent) : QDialog(parent), ui(new Ui::SaveWin)
@@ -22,6 +24,9 @@ SaveAsWindow::SaveAsWindow(QWidget *parent) : QDialog(parent), ui(new Ui::SaveWi
         ui->label_2->setPixmap(QPixmap(QStringLiteral(":/images/OLM-Repair3.png")));
         ui->label_3->setText(tr("Select the suitable format to save the repaired mailbox."));
     }
+    // The list is filled for each save; its width follows the longest format name each time.
+    ui->comboBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    KeepTextsFitting(this);
 }
 
 SaveAsWindow::~SaveAsWindow() = default;

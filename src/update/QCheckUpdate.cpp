@@ -3,6 +3,7 @@
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
+#include "shell/TextFit.h"
 #include "update/QMinorUpdate.h"
 #include "update/UpdateForms.h"
 #include "update/UpdateLogic.h"
@@ -33,6 +34,7 @@ QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::CheckU
 {
     ui->setupUi(this);
     setModal(true);
+    KeepTextsFitting(this);
     ConnectingServer();
 }
 

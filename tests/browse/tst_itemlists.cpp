@@ -109,6 +109,7 @@ private Q_SLOTS:
     void sampleFoldersListTheirItems_data();
     void sampleFoldersListTheirItems();
     void everyRecordListedOnce();
+    void mailRowTextsFit();
     void headerResizeFollowsRows();
     void contactsWithoutNames();
     void bigFolderKeepsWindowResponsive();
@@ -377,6 +378,32 @@ void ItemListsTest::everyRecordListedOnce()
     QCOMPARE(listed.value(FolderKindCalendar).size(), 8);
     QCOMPARE(listed.value(FolderKindTasks).size(), 5);
     QCOMPARE(listed.value(FolderKindNotes).size(), 1);
+}
+
+// Every line of every mail row shows whole at the system's fonts: no cut descender or date.
+void ItemListsTest::mailRowTextsFit()
+{
+    QZovuvozivMainWindow w;
+    open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    click(w, inbox);
+    QTreeWidget *list = w.panes().itemList;
+    QVERIFY(list->topLevelItemCount() > 0);
+    for (QTreeWidgetItem *row : rows(list)) {
+        QWidget *widget = EnsureMailRowWidget(list, row);
+        QVERIFY(widget);
+        widget->ensurePolished();
+        for (const char *name : {"mailSender", "mailSubject", "mailDate"}) {
+            auto *label = widget->findChild<QLabel *>(QLatin1String(name));
+            QVERIFY2(label, name);
+            label->ensurePolished();   // the row's sheet sets the date's size
+            QVERIFY2(label->sizeHint().height() <= label->height(), name);
+            if (qstrcmp(name, "mailSubject") != 0)   // the subject is cut with an ellipsis instead
+                QVERIFY2(label->sizeHint().width() <= label->width(), name);
+        }
+        QVERIFY(widget->minimumSizeHint().height() <= row->sizeHint(ItemColumnText).height());
+    }
 }
 
 void ItemListsTest::headerResizeFollowsRows()

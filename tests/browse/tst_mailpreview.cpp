@@ -24,6 +24,10 @@
 #include <QBuffer>
 #include <QImage>
 #include <QLabel>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSplitter>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTextDocument>
@@ -147,6 +151,7 @@ private Q_SLOTS:
     void markerLineShowsTextPreview();
     void hostileTextStaysInert();
     void senderNamesShownAsWritten();
+    void headerAreaStartsAtTopAndReachesEveryTile();
 
 private:
     QString writeArchive(const QString &name, const TestArchiveBuilder &b);
@@ -533,6 +538,64 @@ void MailPreviewTest::senderNamesShownAsWritten()
             faults << QStringLiteral("header: %1 for %2").arg(w.panes().senderLabel->text(), name);
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+// Two mails with many recipients and tiles: the header area can scroll to the last tile, and
+// the next mail opens at its first line ("To:" visible) whatever the last one was scrolled to.
+void MailPreviewTest::headerAreaStartsAtTopAndReachesEveryTile()
+{
+    TestArchiveBuilder b;
+    QByteArray to;
+    for (int r = 0; r < 6; ++r)
+        to += addressXml(QStringLiteral("recipient%1@example.invalid").arg(r).toUtf8());
+    for (int m = 0; m < 2; ++m) {
+        QByteArray attachments;
+        for (int a = 0; a < 12; ++a) {
+            const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/f%1_%2").arg(m).arg(a);
+            b.addEntry(url, QByteArray("x"));
+            attachments += attachmentXml(QStringLiteral("file%1.txt").arg(a), url, QString(), QStringLiteral("text/plain"));
+        }
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_0000%1.xml").arg(m),
+                   emailXml(attachments, QStringLiteral("body"), QStringLiteral("Mail %1").arg(m),
+                            addressXml("s@example.invalid"), to));
+    }
+    QZovuvozivMainWindow w;
+    w.resize(1050, 700);
+    w.show();
+    openFolder(w, writeArchive(QStringLiteral("tiles.olm"), b), QStringLiteral("Inbox"), QString());
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 2);
+    QScrollArea *area = w.panes().mailHeaderScroll;
+    QVERIFY(area);
+    QScrollBar *bar = area->verticalScrollBar();
+
+    // The splitter cannot squeeze the preview below its two columns of tiles.
+    w.panes().mainSplitter->setSizes({200, 2000, 0, 10});
+    select(w, 0);
+    QTRY_VERIFY(bar->maximum() > 0);
+    QTest::qWait(50);   // the tiles' own layouts settle
+    QVERIFY(bar->isVisible());
+    bar->setValue(bar->maximum());
+    const auto tiles = area->widget()->findChildren<QPushButton *>();
+    QVERIFY(!tiles.isEmpty());
+    for (const QPushButton *tile : tiles) {
+        if (tile->isHidden())
+            continue;
+        const QRect inView(tile->mapTo(area->viewport(), QPoint(0, 0)), tile->size());
+        const QRect reachable = area->viewport()->rect().adjusted(0, -bar->maximum(), 0, 0);
+        QVERIFY2(reachable.contains(inView), qPrintable(tile->objectName()));
+    }
+
+    select(w, 1);
+    QCOMPARE(bar->value(), 0);
+    // The date beside the sender shows whole, the sender giving way in this narrow pane.
+    const QLabel *date = w.panes().dateLabel;
+    QVERIFY(date->sizeHint().width() <= date->width());
+    QVERIFY(area->viewport()->rect().contains(QRect(date->mapTo(area->viewport(), QPoint(0, 0)), date->size())));
+    QCoreApplication::processEvents();
+    QCOMPARE(bar->value(), 0);
+    const QLabel *recipients = w.panes().recipientsLabel;
+    QVERIFY(recipients->text().contains(QLatin1String("To")));
+    QVERIFY(area->viewport()->rect().contains(QRect(recipients->mapTo(area->viewport(), QPoint(0, 0)), QSize(1, 1))));
 }
 
 QTEST_MAIN(MailPreviewTest)

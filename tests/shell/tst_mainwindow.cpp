@@ -5,6 +5,7 @@
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "WindowTestUtil.h"
+#include "browse/SelectionPalette.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -30,6 +31,7 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QComboBox>
+#include <QToolBar>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -68,6 +70,7 @@ private Q_SLOTS:
     void cleanup();
     void initialState();
     void spaceNeverTogglesAFolder();
+    void toolBarCaptionsReadable();
     void hoverTintEndsAndResets();
     void roadOfOneArchive();
     void refusesForeignFile();
@@ -129,6 +132,12 @@ void MainWindowTest::initialState()
     QVERIFY(m_pActionUpdate->isEnabled());
     QVERIFY(!w.parseDatabase()->StartButton->isEnabled());
     QVERIFY(w.panes().emptyItemList->isHidden());
+    // The folder tree and the lists show their selection in the one readable palette.
+    for (QTreeWidget *view : {w.panes().folderTree, w.panes().itemList, w.panes().emptyItemList}) {
+        QCOMPARE(view->palette().color(QPalette::Inactive, QPalette::Highlight), SelectionBackground());
+        QCOMPARE(view->palette().color(QPalette::Active, QPalette::HighlightedText), SelectionText());
+        QVERIFY(view->styleSheet().contains(SelectionStyle()));
+    }
     // Exactly one action owns Ctrl+S, so one key press starts one save.
     int ctrlS = 0;
     for (QAction *a : w.findChildren<QAction *>())
@@ -140,6 +149,48 @@ void MainWindowTest::initialState()
     QVERIFY(!m_pMyMailButton->isChecked());
     peer(w).m_pActionMail->trigger();
     QVERIFY(m_pMyMailButton->isChecked());
+}
+
+// Each caption shows its whole text, centred under its button, drawn over nothing and under
+// nothing, clear of its neighbours.
+void MainWindowTest::toolBarCaptionsReadable()
+{
+    QZovuvozivMainWindow w;
+    w.resize(1200, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *bar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+    QVERIFY(bar);
+    const struct {
+        const char *caption;
+        QWidget *button;
+    } rows[] = {
+        {"Open", bar->widgetForAction(m_pOpenFile)},
+        {"Save", bar->widgetForAction(peer(w).m_pActionSaveRepaired)},
+        {"Mail", m_pMyMailButton},
+        {"Calendar", peer(w).m_pMyCalendarButton},
+        {"People", peer(w).m_pMyPeopleButton},
+        {"Tasks", peer(w).m_pMyTasksButton},
+        {"Notes", peer(w).m_pMyNotesButton},
+    };
+    QTest::qWait(100);   // the bar lays out, the captions follow, a widened gap lays out again
+    QRect previous;
+    for (const auto &row : rows) {
+        QLabel *caption = nullptr;
+        for (QLabel *label : bar->findChildren<QLabel *>(QString(), Qt::FindDirectChildrenOnly))
+            if (label->text() == QLatin1String(row.caption) && label->isVisible())
+                caption = label;
+        QVERIFY2(caption && row.button, row.caption);
+        const QRect rect = caption->geometry();
+        QVERIFY2(caption->sizeHint().width() <= rect.width() && caption->sizeHint().height() <= rect.height(),
+                 row.caption);
+        QVERIFY2(bar->rect().contains(rect), row.caption);
+        QCOMPARE(bar->childAt(rect.center()), caption);
+        const int buttonCentre = row.button->mapTo(bar, row.button->rect().center()).x();
+        QVERIFY2(qAbs(rect.center().x() - buttonCentre) <= 1, row.caption);
+        QVERIFY2(previous.isNull() || previous.right() < rect.left(), row.caption);
+        previous = rect;
+    }
 }
 
 void MainWindowTest::spaceNeverTogglesAFolder()

@@ -258,7 +258,7 @@ void CheckUpdateTest::offer()
     QCOMPARE(UpdateRowText(softwareUpdate[2]), QStringLiteral("Major Update"));
     QCOMPARE(offer->windowTitle(), QStringLiteral("Corvask"));
     QVERIFY(offer->windowModality() == Qt::ApplicationModal);
-    QCOMPARE(offer->size(), QSize(488, 363));
+    QVERIFY(offer->width() >= 488 && offer->height() >= 363);   // the form's size is the least
     QCOMPARE(offer->GetVersion(), QStringLiteral("4.0.0.1 "));   // as written, for the details
     QVERIFY(QFileInfo::exists(VersionTxtPath));
 

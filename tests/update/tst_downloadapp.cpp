@@ -280,7 +280,7 @@ void DownloadAppTest::texts()
     m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
     QDownloadApp download;
     QCOMPARE(download.windowTitle(), QStringLiteral("Corvask"));
-    QCOMPARE(download.size(), QSize(491, 367));
+    QVERIFY(download.width() >= 491 && download.height() >= 367);   // the form's size is the least
     QVERIFY(download.windowModality() == Qt::ApplicationModal);
     QCOMPARE(plain(download.findChild<QLabel *>(QStringLiteral("DownLoadLabel"))), QStringLiteral("Downloading Files"));
     QCOMPARE(download.findChild<QLabel *>(QStringLiteral("DownLoadProgressLabel"))->text(),
@@ -368,13 +368,18 @@ void DownloadAppTest::keysAndLanguage()
     QVERIFY(window->isVisible());
     QCOMPARE(clicks.count(), 0);
 
-    const QRect placed = button->geometry();
-    button->setGeometry(1, 1, 5, 5);
+    // A change places the button again from the form, grown as the texts need; a second change
+    // after the button was moved gives the same place.
     QEvent change(QEvent::LanguageChange);
+    QCoreApplication::sendEvent(window.get(), &change);
+    const QRect placed = button->geometry();
+    const QSize fitted = window->size();
+    button->setGeometry(1, 1, 5, 5);
     QCoreApplication::sendEvent(window.get(), &change);
     QCOMPARE(button->geometry(), placed);
     QCOMPARE(window->windowTitle(), QStringLiteral("Corvask"));
-    QCOMPARE(window->size(), offer ? QSize(488, 363) : QSize(491, 367));
+    QCOMPARE(window->size(), fitted);
+    QVERIFY(fitted.width() >= (offer ? 488 : 491) && fitted.height() >= (offer ? 363 : 367));
     if (offer) {
         QCOMPARE(window->findChild<QLabel *>(QStringLiteral("label_6"))->text(), QStringLiteral("Update"));
         QCOMPARE(button->text(), QStringLiteral("Update"));

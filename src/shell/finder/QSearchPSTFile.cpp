@@ -2,6 +2,7 @@
 
 #include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
+#include "shell/TextFit.h"
 #include "ui_SearchDlg.h"
 
 #include <QCloseEvent>
@@ -39,6 +40,7 @@ QSearchPSTFile::QSearchPSTFile(QWidget *parent) : QDialog(parent), ui(new Ui::Se
     ui->SearchInFolderButton->hide();
     ui->SearchButton->setEnabled(true);
     ApplyStyleSheets();
+    KeepTextsFitting(this);
 }
 
 QSearchPSTFile::~QSearchPSTFile()

@@ -4,7 +4,7 @@
 #include "save/olm/OlmArchiveWriter.h"
 
 #include "platform/ArchiveSource.h"
-#include "platform/Crc32.h"
+#include "save/olm/OlmCrc32.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr qint64 kChunk = qint64(1) << 20;
+constexpr qint64 kChunk = OlmOutputFile::kBufferSize;
 
 const char kMessagesDir[] = "Local/com.microsoft.__Messages/";
 
@@ -51,75 +51,59 @@ bool OlmOutputFile::create(const QString &path)
         fail(errno);
         return false;
     }
-    m_buffer.reserve(int(kChunk));
+    m_buffer = QByteArray(int(kBufferSize), Qt::Uninitialized);
     return true;
 }
 
-bool OlmOutputFile::flush()
+bool OlmOutputFile::writeAll(const char *data, qint64 length)
 {
-    const char *p = m_buffer.constData();
-    qint64 left = m_buffer.size();
-    while (left > 0 && !failed()) {
-        const ssize_t n = ::write(m_fd, p, size_t(left));
+    while (length > 0 && !failed()) {
+        const ssize_t n = ::write(m_fd, data, size_t(length));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             fail(n < 0 ? errno : ENOSPC);
             break;
         }
-        p += n;
-        left -= n;
+        data += n;
+        length -= n;
         m_flushed += n;
     }
-    m_buffer.clear();
     return !failed();
+}
+
+bool OlmOutputFile::flush()
+{
+    const qint64 used = m_used;
+    m_used = 0;
+    return writeAll(m_buffer.constData(), used);
 }
 
 bool OlmOutputFile::write(const char *data, qint64 length)
 {
     if (failed() || m_fd < 0)
         return false;
-    if (m_buffer.size() + length > kChunk && !flush())
+    if (m_used + length > kBufferSize && !flush())
         return false;
-    if (length >= kChunk) {
-        m_buffer = QByteArray::fromRawData(data, int(length));
-        const bool ok = flush();
-        m_buffer = QByteArray();
-        m_buffer.reserve(int(kChunk));
-        return ok;
-    }
-    m_buffer.append(data, int(length));
+    if (length >= kBufferSize)
+        return writeAll(data, length);
+    memcpy(m_buffer.data() + m_used, data, size_t(length));
+    m_used += length;
     return true;
 }
 
-bool OlmOutputFile::copyRange(int source, qint64 offset, const char *bytes, qint64 length)
+char *OlmOutputFile::reserve(qint64 length)
 {
-    // The kernel copies the range without passing it through this process; the bytes were
-    // read already (for the checksum), so where it cannot, they are written as usual.
-    if (failed() || m_fd < 0)
-        return false;
-    if (length < kKernelCopyMin || !m_kernelCopy)
-        return write(bytes, length);
-    if (!flush())
-        return false;
-    qint64 done = 0;
-    while (done < length) {
-        loff_t from = loff_t(offset + done);
-        const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(length - done), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF) {
-            fail(errno);
-            return false;
-        }
-        if (n <= 0) {
-            m_kernelCopy = n == 0;
-            break;
-        }
-        done += n;
-        m_flushed += n;
-    }
-    return done == length || write(bytes + done, length - done);
+    if (failed() || m_fd < 0 || length > kBufferSize)
+        return nullptr;
+    if (m_used + length > kBufferSize && !flush())
+        return nullptr;
+    return m_buffer.data() + m_used;
+}
+
+void OlmOutputFile::commit(qint64 length)
+{
+    m_used += length;
 }
 
 bool OlmOutputFile::patch(qint64 offset, const QByteArray &bytes)
@@ -195,7 +179,7 @@ void OlmArchiveWriter::appendData(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !m_out.write(bytes))
         return;
-    m_crc = Crc32Update(m_crc, bytes.constData(), bytes.size());
+    m_crc = OlmCrc32Update(m_crc, bytes.constData(), bytes.size());
     m_written += quint64(bytes.size());
 }
 
@@ -204,6 +188,34 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
     if (offset < 0 || offset >= m_sourceSize || length <= 0)
         return 0;
     length = qMin(length, m_sourceSize - offset);
+    return xml ? copyXml(offset, length) : copyStored(offset, length);
+}
+
+qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
+{
+    // Read straight into the output buffer and checksummed there: every byte is read once,
+    // and small entries leave in large writes together.
+    qint64 done = 0;
+    while (done < length) {
+        const qint64 want = qMin(kChunk, length - done);
+        char *into = m_out.reserve(want);
+        if (!into)
+            break;
+        const qint64 got = readAt(m_source, offset + done, into, want);
+        if (got <= 0)
+            break;   // a read error: the entry ends with what was read
+        m_out.commit(got);
+        m_crc = OlmCrc32Update(m_crc, into, got);
+        m_written += quint64(got);
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+qint64 OlmArchiveWriter::copyXml(qint64 offset, qint64 length)
+{
     QByteArray chunk(int(qMin(length, kChunk)) + 3, Qt::Uninitialized);
     int held = 0;   // bytes kept back: a signature may straddle two chunks
     qint64 done = 0;
@@ -214,27 +226,22 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
         if (got <= 0)
             break;   // a read error: the entry ends with what was read
         done += got;
-        int usable = held + int(got);
-        if (xml) {
-            const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
-            int cut = -1;
-            for (const char *sig : {"PK\x03\x04", "PK\x01\x02"}) {
-                const int at = view.indexOf(sig);
-                if (at >= 0 && (cut < 0 || at < cut))
-                    cut = at;
-            }
-            if (cut >= 0) {
-                appendData(QByteArray(chunk.constData(), cut));
-                return qint64(m_written - before);
-            }
-            const int keep = done < length ? qMin(3, usable) : 0;
-            appendData(QByteArray(chunk.constData(), usable - keep));
-            memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
-            held = keep;
-        } else if (m_out.copyRange(m_source, offset + done - got, chunk.constData(), got)) {
-            m_crc = Crc32Update(m_crc, chunk.constData(), got);
-            m_written += quint64(got);
+        const int usable = held + int(got);
+        const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
+        int cut = -1;
+        for (const char *sig : {"PK\x03\x04", "PK\x01\x02"}) {
+            const int at = view.indexOf(sig);
+            if (at >= 0 && (cut < 0 || at < cut))
+                cut = at;
         }
+        if (cut >= 0) {
+            appendData(QByteArray(chunk.constData(), cut));
+            return qint64(m_written - before);
+        }
+        const int keep = done < length ? qMin(3, usable) : 0;
+        appendData(QByteArray(chunk.constData(), usable - keep));
+        memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
+        held = keep;
         if (got < want)
             break;
     }

@@ -23,6 +23,9 @@ struct NotesInformation;
 // written and error() says why.
 class OlmOutputFile {
 public:
+    // Entry data goes in pieces of at most this many bytes.
+    static constexpr qint64 kBufferSize = qint64(1) << 20;
+
     OlmOutputFile() = default;
     ~OlmOutputFile();
     OlmOutputFile(const OlmOutputFile &) = delete;
@@ -31,23 +34,25 @@ public:
     bool create(const QString &path);
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
-    // Writes length bytes that stand at offset of the descriptor source and are given in bytes.
-    bool copyRange(int source, qint64 offset, const char *bytes, qint64 length);
+    // Room for length bytes (at most kBufferSize) at the end of the buffer, for a read to fill
+    // in place; commit() then adds the bytes that arrived. Null after a failure.
+    char *reserve(qint64 length);
+    void commit(qint64 length);
     // Overwrites bytes already written at offset (a header whose values are known only later).
     bool patch(qint64 offset, const QByteArray &bytes);
     bool close();
-    qint64 position() const { return m_flushed + m_buffer.size(); }
+    qint64 position() const { return m_flushed + m_used; }
     bool failed() const { return !m_error.isEmpty(); }
     QString error() const { return m_error; }
 
 private:
     bool flush();
+    bool writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
 
-    static constexpr qint64 kKernelCopyMin = 16 * 1024;
     int m_fd = -1;
-    bool m_kernelCopy = true;
-    QByteArray m_buffer;
+    QByteArray m_buffer;   // kBufferSize bytes, the first m_used of them pending
+    qint64 m_used = 0;
     qint64 m_flushed = 0;
     QString m_error;
 };
@@ -120,6 +125,8 @@ private:
     // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
     // signature, which stored XML never holds. Returns the bytes copied.
     qint64 copySource(qint64 offset, qint64 length, bool xml);
+    qint64 copyStored(qint64 offset, qint64 length);
+    qint64 copyXml(qint64 offset, qint64 length);
     void appendData(const QByteArray &bytes);
     bool writeCopiedFile(const QByteArray &name, quint32 crc32, qint64 size, qint64 offset, bool xml, bool ticks,
                          qint64 *copied = nullptr);

@@ -1,0 +1,10 @@
+#pragma once
+// CRC-32 of streamed chunks, as Crc32Update, with the CPU's carry-less multiply where it has one:
+// the archive writer checksums every byte it copies, and the table method would cost as much
+// time as the copy itself.
+
+#include <QtGlobal>
+
+quint32 OlmCrc32Update(quint32 crc, const char *data, qint64 length);
+// The table method alone (what OlmCrc32Update falls back to), to check the fast one against.
+quint32 OlmCrc32Portable(quint32 crc, const char *data, qint64 length);

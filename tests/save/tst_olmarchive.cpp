@@ -300,6 +300,8 @@ private Q_SLOTS:
     void dosDateTime_data();
     void dosDateTime();
     void recordBytes();
+    void nameFlag_data();
+    void nameFlag();
     void attachmentUrls_data();
     void attachmentUrls();
     void walkLayout_data();
@@ -409,6 +411,29 @@ void OlmArchiveTest::recordBytes()
     QCOMPARE(end.right(22).toHex(), QByteArray("504b0506ffffffffffffffffffffffffffffffff0000"));
 }
 
+void OlmArchiveTest::nameFlag_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("utf8");   // flagged UTF-8 in both headers
+    QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
+    QTest::newRow("ASCII with DEL and controls") << QByteArray("a\x7F\x01" "b") << true;
+    QTest::newRow("valid UTF-8") << QByteArray("Local/\xC3\x9C" "bersicht/\xE2\x82\xAC.xml") << true;
+    QTest::newRow("four-byte UTF-8") << QByteArray("x\xF0\x9F\x98\x80") << true;
+    QTest::newRow("invalid bytes") << QByteArray("Local/\xFF\xFE.xml") << false;
+    QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF") << false;
+    QTest::newRow("cut sequence at the end") << QByteArray("abc\xE2\x82") << false;
+    QTest::newRow("embedded NUL") << QByteArray("ab\0cd", 5) << false;
+}
+
+void OlmArchiveTest::nameFlag()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, utf8);
+    const quint16 flag = utf8 ? 0x0800 : 0;
+    QCOMPARE(qFromLittleEndian<quint16>(LocalEntryHeader(name, 0, 0, 0).constData() + 6), flag);
+    QCOMPARE(qFromLittleEndian<quint16>(CentralEntryHeader(name, 0, 0, 0, 0).constData() + 8), flag);
+}
+
 void OlmArchiveTest::attachmentUrls_data()
 {
     QTest::addColumn<QByteArray>("xml");
@@ -436,6 +461,25 @@ void OlmArchiveTest::attachmentUrls_data()
                                                      << QStringList{"b"};
     QTest::newRow("an empty list") << QByteArray("<email><OPFMessageCopyAttachmentList xml:space=\"preserve\"/></email>")
                                    << QStringList{};
+    // Where the tags stand against each other and against the email ends.
+    QTest::newRow("a NUL ends the text") << "<email>" + list(att("a/x")) + "</email>" + QByteArray(1, '\0') + "<email>"
+                                                + list(att("a/y")) + "</email>"
+                                         << QStringList{"a/x"};
+    QTest::newRow("a list opened in one email and closed in the next: none")
+        << "<email><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
+               + "</email><email></OPFMessageCopyAttachmentList></email>"
+        << QStringList{};
+    QTest::newRow("two lists in one email: the first") << "<email>" + list(att("a/1")) + list(att("a/2")) + "</email>"
+                                                       << QStringList{"a/1"};
+    QTest::newRow("an end tag before the start tag: the rest of the email")
+        << "<email></OPFMessageCopyAttachmentList><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
+               + "</email>"
+        << QStringList{"a/x"};
+    QTest::newRow("a start tag cut short by the email's end")
+        << QByteArray("<email><OPFMessageCopyAttachmentList xml:s</OPFMessageCopyAttachmentList></email>") << QStringList{};
+    QTest::newRow("text with '<' and entities around the list")
+        << "<emails><email><a>x &lt; y</a><b/>" + list(att("a/&lt;z&gt;")) + "<c>1<2</c></email></emails>"
+        << QStringList{"a/<z>"};
 }
 
 void OlmArchiveTest::attachmentUrls()

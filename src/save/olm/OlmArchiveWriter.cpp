@@ -32,6 +32,7 @@ const char *const kStandardFolders[] = {"Sent Items", "Outbox", "Junk E-mail", "
 
 OlmOutputFile::~OlmOutputFile()
 {
+    stopWriter();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -40,6 +41,11 @@ void OlmOutputFile::fail(int errorNumber)
 {
     if (m_error.isEmpty())
         m_error = qt_error_string(errorNumber ? errorNumber : EIO);
+}
+
+QString OlmOutputFile::error() const
+{
+    return m_error.isEmpty() && m_writerError.load() ? qt_error_string(m_writerError.load()) : m_error;
 }
 
 bool OlmOutputFile::create(const QString &path)
@@ -51,45 +57,106 @@ bool OlmOutputFile::create(const QString &path)
         fail(errno);
         return false;
     }
-    m_buffer = QByteArray(int(kBufferSize), Qt::Uninitialized);
+    for (QByteArray &buffer : m_buffers)
+        buffer = QByteArray(int(kBufferSize), Qt::Uninitialized);
+    m_writer = std::thread([this] { writerLoop(); });
     return true;
 }
 
-bool OlmOutputFile::writeAll(const char *data, qint64 length)
+int OlmOutputFile::writeAll(const char *data, qint64 length)
 {
-    while (length > 0 && !failed()) {
+    while (length > 0) {
         const ssize_t n = ::write(m_fd, data, size_t(length));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            fail(n < 0 ? errno : ENOSPC);
-            break;
-        }
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
         data += n;
         length -= n;
-        m_flushed += n;
+        m_written += n;
     }
-    return !failed();
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Start the disk writes of every few buffers now; the sync at the end still waits for all.
+    constexpr qint64 kWritebackStep = 8 * kBufferSize;
+    if (m_written - m_writebackStarted >= kWritebackStep) {
+        ::sync_file_range(m_fd, m_writebackStarted, m_written - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
+        m_writebackStarted = m_written;
+    }
+#endif
+    return 0;
+}
+
+void OlmOutputFile::writerLoop()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return m_job || m_quit; });
+        if (!m_job)
+            return;
+        const char *data = m_job;
+        const qint64 size = m_jobSize;
+        lock.unlock();
+        // After a failure nothing more is written: the file is no archive any more.
+        const int error = m_writerError.load() ? 0 : writeAll(data, size);
+        lock.lock();
+        if (error)
+            m_writerError = error;
+        m_job = nullptr;
+        m_done.notify_all();
+    }
+}
+
+void OlmOutputFile::waitForWriter()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_done.wait(lock, [this] { return !m_job; });
+}
+
+void OlmOutputFile::stopWriter()
+{
+    if (!m_writer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
 }
 
 bool OlmOutputFile::flush()
 {
-    const qint64 used = m_used;
-    m_used = 0;
-    return writeAll(m_buffer.constData(), used);
+    // The other buffer is free once its write has ended.
+    waitForWriter();
+    if (failed())
+        return false;
+    if (m_used > 0) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_job = m_buffers[m_current].constData();
+            m_jobSize = m_used;
+        }
+        m_wake.notify_all();
+        m_handedOver += m_used;
+        m_used = 0;
+        m_current = 1 - m_current;
+    }
+    return true;
 }
 
 bool OlmOutputFile::write(const char *data, qint64 length)
 {
-    if (failed() || m_fd < 0)
-        return false;
-    if (m_used + length > kBufferSize && !flush())
-        return false;
-    if (length >= kBufferSize)
-        return writeAll(data, length);
-    memcpy(m_buffer.data() + m_used, data, size_t(length));
-    m_used += length;
-    return true;
+    while (length > 0) {
+        char *into = reserve(qMin(length, kBufferSize));
+        if (!into)
+            return false;
+        const qint64 n = qMin(length, kBufferSize - m_used);
+        memcpy(into, data, size_t(n));
+        m_used += n;
+        data += n;
+        length -= n;
+    }
+    return !failed();
 }
 
 char *OlmOutputFile::reserve(qint64 length)
@@ -98,7 +165,7 @@ char *OlmOutputFile::reserve(qint64 length)
         return nullptr;
     if (m_used + length > kBufferSize && !flush())
         return nullptr;
-    return m_buffer.data() + m_used;
+    return m_buffers[m_current].data() + m_used;
 }
 
 void OlmOutputFile::commit(qint64 length)
@@ -110,13 +177,15 @@ bool OlmOutputFile::patch(qint64 offset, const QByteArray &bytes)
 {
     if (failed() || m_fd < 0)
         return false;
-    if (offset >= m_flushed) {
-        memcpy(m_buffer.data() + (offset - m_flushed), bytes.constData(), size_t(bytes.size()));
+    if (offset >= m_handedOver) {
+        memcpy(m_buffers[m_current].data() + (offset - m_handedOver), bytes.constData(), size_t(bytes.size()));
         return true;
     }
+    // Behind the buffer: once everything before is in the file, overwrite it there.
     if (!flush())
         return false;
-    if (::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(offset)) != bytes.size())
+    waitForWriter();
+    if (!failed() && ::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(offset)) != bytes.size())
         fail(errno);
     return !failed();
 }
@@ -126,6 +195,8 @@ bool OlmOutputFile::close()
     if (m_fd < 0)
         return !failed();
     flush();
+    waitForWriter();
+    stopWriter();
     if (!failed() && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         fail(errno);
     if (::close(m_fd) != 0)

@@ -13,14 +13,19 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 struct FileOffsetNode;
 struct MailMLRC;
 struct NotesInformation;
 
 // The output file: buffered, every write checked; after the first failure nothing more is
-// written and error() says why.
+// written and error() says why. A full buffer is written by a thread of its own while the next
+// one fills, and its disk writes are started at once, so the final sync finds little to do.
 class OlmOutputFile {
 public:
     // Entry data goes in pieces of at most this many bytes.
@@ -40,21 +45,37 @@ public:
     void commit(qint64 length);
     // Overwrites bytes already written at offset (a header whose values are known only later).
     bool patch(qint64 offset, const QByteArray &bytes);
+    // Writes what is pending, syncs and closes; false when any write failed.
     bool close();
-    qint64 position() const { return m_flushed + m_used; }
-    bool failed() const { return !m_error.isEmpty(); }
-    QString error() const { return m_error; }
+    qint64 position() const { return m_handedOver + m_used; }
+    bool failed() const { return !m_error.isEmpty() || m_writerError.load() != 0; }
+    QString error() const;
 
 private:
     bool flush();
-    bool writeAll(const char *data, qint64 length);
+    void waitForWriter();
+    void stopWriter();
+    void writerLoop();
+    int writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
 
     int m_fd = -1;
-    QByteArray m_buffer;   // kBufferSize bytes, the first m_used of them pending
-    qint64 m_used = 0;
-    qint64 m_flushed = 0;
+    QByteArray m_buffers[2];   // kBufferSize bytes each: one fills while the other is written
+    int m_current = 0;
+    qint64 m_used = 0;         // bytes of the current buffer
+    qint64 m_handedOver = 0;   // bytes given to the writer thread so far
     QString m_error;
+
+    std::thread m_writer;
+    std::mutex m_lock;
+    std::condition_variable m_wake;   // work or the end for the writer
+    std::condition_variable m_done;   // the writer is idle again
+    const char *m_job = nullptr;      // the buffer being written, null when idle
+    qint64 m_jobSize = 0;
+    bool m_quit = false;
+    std::atomic<int> m_writerError{0};
+    qint64 m_written = 0;              // writer thread only
+    qint64 m_writebackStarted = 0;     // writer thread only
 };
 
 struct OlmSelection {

@@ -90,26 +90,25 @@ void OlmOutputFile::writerLoop()
 {
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_job || m_quit; });
-        if (!m_job)
+        m_wake.wait(lock, [this] { return !m_jobs.empty() || m_quit; });
+        if (m_jobs.empty())
             return;
-        const char *data = m_job;
-        const qint64 size = m_jobSize;
+        const auto job = m_jobs.front();
         lock.unlock();
         // After a failure nothing more is written: the file is no archive any more.
-        const int error = m_writerError.load() ? 0 : writeAll(data, size);
+        const int error = m_writerError.load() ? 0 : writeAll(job.first, job.second);
         lock.lock();
         if (error)
             m_writerError = error;
-        m_job = nullptr;
+        m_jobs.pop_front();
         m_done.notify_all();
     }
 }
 
-void OlmOutputFile::waitForWriter()
+void OlmOutputFile::waitForWriter(int jobs)
 {
     std::unique_lock<std::mutex> lock(m_lock);
-    m_done.wait(lock, [this] { return !m_job; });
+    m_done.wait(lock, [this, jobs] { return int(m_jobs.size()) <= jobs; });
 }
 
 void OlmOutputFile::stopWriter()
@@ -126,22 +125,21 @@ void OlmOutputFile::stopWriter()
 
 bool OlmOutputFile::flush()
 {
-    // The other buffer is free once its write has ended.
-    waitForWriter();
     if (failed())
         return false;
     if (m_used > 0) {
         {
             std::lock_guard<std::mutex> lock(m_lock);
-            m_job = m_buffers[m_current].constData();
-            m_jobSize = m_used;
+            m_jobs.emplace_back(m_buffers[m_current].constData(), m_used);
         }
         m_wake.notify_all();
         m_handedOver += m_used;
         m_used = 0;
-        m_current = 1 - m_current;
+        m_current = (m_current + 1) % kBuffers;
     }
-    return true;
+    // The next buffer is free once its write has ended.
+    waitForWriter(kBuffers - 1);
+    return !failed();
 }
 
 bool OlmOutputFile::write(const char *data, qint64 length)

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -24,8 +25,8 @@ struct MailMLRC;
 struct NotesInformation;
 
 // The output file: buffered, every write checked; after the first failure nothing more is
-// written and error() says why. A full buffer is written by a thread of its own while the next
-// one fills, and its disk writes are started at once, so the final sync finds little to do.
+// written and error() says why. Full buffers are written by a thread of its own while the next
+// one fills, and their disk writes are started at once, so the final sync finds little to do.
 class OlmOutputFile {
 public:
     // Entry data goes in pieces of at most this many bytes.
@@ -53,25 +54,27 @@ public:
 
 private:
     bool flush();
-    void waitForWriter();
+    // Waits until at most jobs buffers are still to be written.
+    void waitForWriter(int jobs = 0);
     void stopWriter();
     void writerLoop();
     int writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
 
+    static constexpr int kBuffers = 4;
+
     int m_fd = -1;
-    QByteArray m_buffers[2];   // kBufferSize bytes each: one fills while the other is written
+    QByteArray m_buffers[kBuffers];   // kBufferSize bytes each: one fills while the others are written
     int m_current = 0;
-    qint64 m_used = 0;         // bytes of the current buffer
-    qint64 m_handedOver = 0;   // bytes given to the writer thread so far
+    qint64 m_used = 0;                // bytes of the current buffer
+    qint64 m_handedOver = 0;          // bytes given to the writer thread so far
     QString m_error;
 
     std::thread m_writer;
     std::mutex m_lock;
     std::condition_variable m_wake;   // work or the end for the writer
-    std::condition_variable m_done;   // the writer is idle again
-    const char *m_job = nullptr;      // the buffer being written, null when idle
-    qint64 m_jobSize = 0;
+    std::condition_variable m_done;   // a buffer has been written
+    std::deque<std::pair<const char *, qint64>> m_jobs;   // in file order; the first is being written
     bool m_quit = false;
     std::atomic<int> m_writerError{0};
     qint64 m_written = 0;              // writer thread only

@@ -94,7 +94,11 @@ void OlmOutputFile::writerLoop()
         if (m_jobs.empty())
             return;
         const auto job = m_jobs.front();
+        planChecksums(job.second);
         lock.unlock();
+        // The checksums here, not in the thread that reads: that one has the walk to do as well.
+        for (const Piece &piece : m_pieces)
+            piece.range->crc = OlmCrc32Update(piece.range->crc, job.first + piece.offset, piece.length);
         // After a failure nothing more is written: the file is no archive any more.
         const int error = m_writerError.load() ? 0 : writeAll(job.first, job.second);
         lock.lock();
@@ -103,6 +107,51 @@ void OlmOutputFile::writerLoop()
         m_jobs.pop_front();
         m_done.notify_all();
     }
+}
+
+void OlmOutputFile::planChecksums(qint64 size)
+{
+    // With m_lock held: which ranges the job's bytes belong to. Ranges do not move in the
+    // deque, and only the writer thread touches their checksums until drain().
+    m_pieces.clear();
+    const qint64 from = m_writerAt;
+    const qint64 to = from + size;
+    for (int i = m_rangeCursor; i < int(m_ranges.size()) && m_ranges[size_t(i)].start < to; ++i) {
+        Range &r = m_ranges[size_t(i)];
+        const qint64 begin = qMax(r.start, from);
+        const qint64 end = r.end < 0 ? to : qMin(r.end, to);
+        if (end > begin)
+            m_pieces.push_back(Piece{&r, begin - from, end - begin});
+        if (r.end >= 0 && r.end <= to)
+            m_rangeCursor = i + 1;
+    }
+    m_writerAt = to;
+}
+
+void OlmOutputFile::beginChecksum()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_ranges.push_back(Range{position(), -1, 0});
+}
+
+int OlmOutputFile::endChecksum()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_ranges.back().end = position();
+    return int(m_ranges.size()) - 1;
+}
+
+quint32 OlmOutputFile::checksum(int range)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_ranges[size_t(range)].crc;
+}
+
+bool OlmOutputFile::drain()
+{
+    flush();
+    waitForWriter();
+    return !failed();
 }
 
 void OlmOutputFile::waitForWriter(int jobs)
@@ -238,9 +287,9 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 
     m_fileName = name;
     m_fileCrc = crc32;
     m_fileSize = size;
-    m_crc = 0;
     m_written = 0;
     m_out.write(LocalEntryHeader(name, crc32, size, dwEntryDosTime));
+    m_out.beginChecksum();
     return true;
 }
 
@@ -248,7 +297,6 @@ void OlmArchiveWriter::appendData(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !m_out.write(bytes))
         return;
-    m_crc = OlmCrc32Update(m_crc, bytes.constData(), bytes.size());
     m_written += quint64(bytes.size());
 }
 
@@ -262,8 +310,8 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
 
 qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
 {
-    // Read straight into the output buffer and checksummed there: every byte is read once,
-    // and small entries leave in large writes together.
+    // Read straight into the output buffer: every byte is read once, and small entries leave
+    // in large writes together.
     qint64 done = 0;
     while (done < length) {
         const qint64 want = qMin(kChunk, length - done);
@@ -274,7 +322,6 @@ qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
         if (got <= 0)
             break;   // a read error: the entry ends with what was read
         m_out.commit(got);
-        m_crc = OlmCrc32Update(m_crc, into, got);
         m_written += quint64(got);
         done += got;
         if (got < want)
@@ -323,20 +370,17 @@ void OlmArchiveWriter::endFile(bool ticks)
 {
     if (m_fileHeader < 0)
         return;
-    // The checksum and size of what was written, so the archive's records match its bytes
-    // also where the source was damaged or cut short.
-    if (m_crc != m_fileCrc) {
-        char b[4];
-        qToLittleEndian(m_crc, b);
-        m_out.patch(m_fileHeader + kLocalCrcAt, QByteArray(b, 4));
-    }
+    // The size of what was written, and (settled at the end) its checksum, so the archive's
+    // records match its bytes also where the source was damaged or cut short.
+    const int range = m_out.endChecksum();
     if (m_written != m_fileSize) {
         char b[16];
         qToLittleEndian(quint64(m_written), b);
         qToLittleEndian(quint64(m_written), b + 8);
         m_out.patch(m_fileHeader + LocalSizesAt(m_fileName.size()), QByteArray(b, 16));
     }
-    m_central += CentralEntryHeader(m_fileName, m_crc, m_written, quint64(m_fileHeader), dwEntryDosTime);
+    m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc});
+    m_central += CentralEntryHeader(m_fileName, m_fileCrc, m_written, quint64(m_fileHeader), dwEntryDosTime);
     ++nEntryCount;
     m_fileNames.insert(m_fileName);
     m_fileHeader = -1;
@@ -406,6 +450,7 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     if (!prepareOutput(path))
         return false;
     writeLayout();
+    settleChecksums();
     // The central directory the entries earned, and its reports, whatever the stop says now.
     const qint64 centralOffset = m_out.position();
     m_out.write(m_central);
@@ -419,6 +464,21 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         return false;
     }
     return true;
+}
+
+void OlmArchiveWriter::settleChecksums()
+{
+    if (!m_out.drain())
+        return;
+    for (const PendingCrc &p : qAsConst(m_pendingCrcs)) {
+        const quint32 crc = m_out.checksum(p.range);
+        qToLittleEndian(crc, m_central.data() + p.centralAt);
+        if (crc != p.stated) {
+            char b[4];
+            qToLittleEndian(crc, b);
+            m_out.patch(p.localAt, QByteArray(b, 4));
+        }
+    }
 }
 
 void OlmArchiveWriter::writeLayout()

@@ -19,14 +19,16 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 struct FileOffsetNode;
 struct MailMLRC;
 struct NotesInformation;
 
 // The output file: buffered, every write checked; after the first failure nothing more is
-// written and error() says why. Full buffers are written by a thread of its own while the next
-// one fills, and their disk writes are started at once, so the final sync finds little to do.
+// written and error() says why. Full buffers are checksummed and written by a thread of its own
+// while the next one fills, and their disk writes are started at once, so the final sync finds
+// little to do.
 class OlmOutputFile {
 public:
     // Entry data goes in pieces of at most this many bytes.
@@ -44,6 +46,14 @@ public:
     // in place; commit() then adds the bytes that arrived. Null after a failure.
     char *reserve(qint64 length);
     void commit(qint64 length);
+    // The CRC-32 of the bytes written from beginChecksum() up to endChecksum(), which returns
+    // the range's number: the writer thread takes it as it writes them. checksum() is final
+    // once drain() has returned.
+    void beginChecksum();
+    int endChecksum();
+    quint32 checksum(int range);
+    // Hands over what is pending and waits until the writer thread has written all of it.
+    bool drain();
     // Overwrites bytes already written at offset (a header whose values are known only later).
     bool patch(qint64 offset, const QByteArray &bytes);
     // Writes what is pending, syncs and closes; false when any write failed.
@@ -58,6 +68,7 @@ private:
     void waitForWriter(int jobs = 0);
     void stopWriter();
     void writerLoop();
+    void planChecksums(qint64 size);
     int writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
 
@@ -77,6 +88,20 @@ private:
     std::deque<std::pair<const char *, qint64>> m_jobs;   // in file order; the first is being written
     bool m_quit = false;
     std::atomic<int> m_writerError{0};
+    struct Range {
+        qint64 start;
+        qint64 end;     // -1 while open
+        quint32 crc;    // writer thread only until drained
+    };
+    std::deque<Range> m_ranges;   // in file order; they never overlap
+    int m_rangeCursor = 0;        // writer thread only: the first range not yet complete
+    qint64 m_writerAt = 0;        // writer thread only: file position of the next job
+    struct Piece {
+        Range *range;
+        qint64 offset;   // in the job
+        qint64 length;
+    };
+    std::vector<Piece> m_pieces;  // writer thread only: the current job's share of each range
     qint64 m_written = 0;              // writer thread only
     qint64 m_writebackStarted = 0;     // writer thread only
 };
@@ -141,6 +166,8 @@ private:
     bool prepareOutput(const QString &path);
     void writeLayout();
     bool stopNow();
+    // Once the entries are written: their checksums into the records.
+    void settleChecksums();
 
     // Entries. Each returns false when it wrote nothing.
     bool writeDirectory(const QByteArray &name);
@@ -201,8 +228,16 @@ private:
     QByteArray m_fileName;
     quint32 m_fileCrc = 0;       // as the header says
     quint64 m_fileSize = 0;
-    quint32 m_crc = 0;           // of the bytes written
     quint64 m_written = 0;
+
+    // The checksums the writer thread takes, filled into the records at the end.
+    struct PendingCrc {
+        int range;
+        int centralAt;      // the central record's CRC field in m_central
+        qint64 localAt;     // the local header's CRC field in the file
+        quint32 stated;     // what the local header says
+    };
+    QVector<PendingCrc> m_pendingCrcs;
 
     QSet<QByteArray> m_fileNames;              // names of the file entries written
     QVector<Span> m_storeRanges[4];            // source data of the store files written, per store

@@ -279,6 +279,28 @@ BaseArchive DamageBase()
     return base;
 }
 
+// One message per attachment of the given sizes, with random bytes (returned in datas).
+QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector<QByteArray> *datas)
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    const QString inbox = kMessages + QStringLiteral("Inbox/");
+    QRandomGenerator random(7);
+    TestArchiveBuilder::EntryOptions options;
+    options.crcZero = crcZero;
+    for (int i = 0; i < sizes.size(); ++i) {
+        QByteArray data(sizes[i], Qt::Uninitialized);
+        for (char &c : data)
+            c = char(random.generate());
+        const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/big%1").arg(i);
+        b.addEntry(url, data, options);
+        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
+        if (datas)
+            datas->append(data);
+    }
+    return b.finish();
+}
+
 int IndexForOlm()
 {
     for (int index = 0; index < 6; ++index)
@@ -762,6 +784,7 @@ void OlmArchiveTest::failures_data()
     QTest::newRow("read-only destination: a folder stands at the output's name") << "folder" << "cannot be removed";
     QTest::newRow("destination is no folder") << "nofolder" << "cannot be created";
     QTest::newRow("full destination") << "full" << "could not be written";
+    QTest::newRow("destination full after several buffers were written") << "fulllate" << "could not be written";
     QTest::newRow("the output would be the archive being read") << "source" << "archive being read";
 }
 
@@ -771,7 +794,9 @@ void OlmArchiveTest::failures()
     QFETCH(QString, message);
     if (IndexForOlm() < 0)
         QSKIP("this edition has no OLM save");
-    const QByteArray source = BuiltArchive(40);
+    const int buffer = int(OlmOutputFile::kBufferSize);
+    const bool late = setup == QLatin1String("fulllate");
+    const QByteArray source = late ? LargeAttachmentArchive({buffer, 2 * buffer, buffer + 5}, false, nullptr) : BuiltArchive(40);
     ArchiveFile file(source);
     scanBytes(source);
     CheckEveryScannedFolder();
@@ -796,11 +821,11 @@ void OlmArchiveTest::failures()
     }
     struct rlimit oldLimit;
     getrlimit(RLIMIT_FSIZE, &oldLimit);
-    if (setup == QLatin1String("full")) {
-        // A file-size limit fails writes past 16 KiB as a full disk does.
+    if (setup.startsWith(QLatin1String("full"))) {
+        // A file-size limit fails writes past it as a full disk does.
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = oldLimit;
-        small.rlim_cur = 16 * 1024;
+        small.rlim_cur = late ? rlim_t(2 * buffer + 4096) : 16 * 1024;
         setrlimit(RLIMIT_FSIZE, &small);
     }
     saveDir = dest;
@@ -820,7 +845,7 @@ void OlmArchiveTest::failures()
     const QFileInfo out(dest + QStringLiteral("/RepairedOLMfile.olm"));
     if (setup == QLatin1String("source"))
         QCOMPARE(ReadFile(out.filePath()), source);   // untouched
-    else if (setup == QLatin1String("full"))
+    else if (setup.startsWith(QLatin1String("full")))
         QVERIFY(!out.exists());   // no broken archive left to be taken for a saved one
 }
 
@@ -966,23 +991,8 @@ void OlmArchiveTest::entriesAcrossTheBuffer()
     QFETCH(bool, crcZero);
     if (IndexForOlm() < 0)
         QSKIP("this edition has no OLM save");
-    TestArchiveBuilder b;
-    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
-    const QString inbox = kMessages + QStringLiteral("Inbox/");
-    QRandomGenerator random(7);
     QVector<QByteArray> datas;
-    TestArchiveBuilder::EntryOptions options;
-    options.crcZero = crcZero;
-    for (int i = 0; i < sizes.size(); ++i) {
-        QByteArray data(sizes[i], Qt::Uninitialized);
-        for (char &c : data)
-            c = char(random.generate());
-        const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/big%1").arg(i);
-        b.addEntry(url, data, options);
-        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
-        datas.append(data);
-    }
-    const QByteArray source = b.finish();
+    const QByteArray source = LargeAttachmentArchive(sizes, crcZero, &datas);
     const SaveOutcome outcome = runSave(source);
     QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     const QByteArray output = ReadFile(outputPath());

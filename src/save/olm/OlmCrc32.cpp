@@ -75,11 +75,6 @@ bool haveClmul()
 
 } // namespace
 
-quint32 OlmCrc32Portable(quint32 crc, const char *data, qint64 length)
-{
-    return Crc32Update(crc, data, length);
-}
-
 quint32 OlmCrc32Update(quint32 crc, const char *data, qint64 length)
 {
 #ifdef OLM_CLMUL_CRC

@@ -6,5 +6,3 @@
 #include <QtGlobal>
 
 quint32 OlmCrc32Update(quint32 crc, const char *data, qint64 length);
-// The table method alone (what OlmCrc32Update falls back to), to check the fast one against.
-quint32 OlmCrc32Portable(quint32 crc, const char *data, qint64 length);

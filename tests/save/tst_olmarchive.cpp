@@ -1,11 +1,13 @@
 // The new OLM archive of save type 0: its time stamps and records, the attachment URL rules,
 // the order of the entries each walk writes, and whole saves through the saving thread, read
-// back by unzip, zipinfo, Python's zipfile and our own scanner, from intact and damaged sources.
+// back by unzip, zipinfo, Python's zipfile and our own scanner, from intact and damaged sources;
+// the fast checksum against zlib's, and entries that cross the output buffers.
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "platform/Crc32.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 #include "save/AttachmentIndex.h"
@@ -13,10 +15,12 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/olm/OlmArchiveWriter.h"
+#include "save/olm/OlmCrc32.h"
 #include "save/olm/OlmZipRecords.h"
 #include "save/SaveFlow.h"
 
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -277,6 +281,28 @@ BaseArchive DamageBase()
     return base;
 }
 
+// One message per attachment of the given sizes, with random bytes (returned in datas).
+QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector<QByteArray> *datas)
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    const QString inbox = kMessages + QStringLiteral("Inbox/");
+    QRandomGenerator random(7);
+    TestArchiveBuilder::EntryOptions options;
+    options.crcZero = crcZero;
+    for (int i = 0; i < sizes.size(); ++i) {
+        QByteArray data(sizes[i], Qt::Uninitialized);
+        for (char &c : data)
+            c = char(random.generate());
+        const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/big%1").arg(i);
+        b.addEntry(url, data, options);
+        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
+        if (datas)
+            datas->append(data);
+    }
+    return b.finish();
+}
+
 int IndexForOlm()
 {
     for (int index = 0; index < 6; ++index)
@@ -298,6 +324,8 @@ private Q_SLOTS:
     void dosDateTime_data();
     void dosDateTime();
     void recordBytes();
+    void nameFlag_data();
+    void nameFlag();
     void attachmentUrls_data();
     void attachmentUrls();
     void walkLayout_data();
@@ -310,6 +338,10 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void beyondFourGiB();
+    void fastCrc_data();
+    void fastCrc();
+    void entriesAcrossTheBuffer_data();
+    void entriesAcrossTheBuffer();
 
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
@@ -403,6 +435,29 @@ void OlmArchiveTest::recordBytes()
     QCOMPARE(end.right(22).toHex(), QByteArray("504b0506ffffffffffffffffffffffffffffffff0000"));
 }
 
+void OlmArchiveTest::nameFlag_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("utf8");   // flagged UTF-8 in both headers
+    QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
+    QTest::newRow("ASCII with DEL and controls") << QByteArray("a\x7F\x01" "b") << true;
+    QTest::newRow("valid UTF-8") << QByteArray("Local/\xC3\x9C" "bersicht/\xE2\x82\xAC.xml") << true;
+    QTest::newRow("four-byte UTF-8") << QByteArray("x\xF0\x9F\x98\x80") << true;
+    QTest::newRow("invalid bytes") << QByteArray("Local/\xFF\xFE.xml") << false;
+    QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF") << false;
+    QTest::newRow("cut sequence at the end") << QByteArray("abc\xE2\x82") << false;
+    QTest::newRow("embedded NUL") << QByteArray("ab\0cd", 5) << false;
+}
+
+void OlmArchiveTest::nameFlag()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, utf8);
+    const quint16 flag = utf8 ? 0x0800 : 0;
+    QCOMPARE(qFromLittleEndian<quint16>(LocalEntryHeader(name, 0, 0, 0).constData() + 6), flag);
+    QCOMPARE(qFromLittleEndian<quint16>(CentralEntryHeader(name, 0, 0, 0, 0).constData() + 8), flag);
+}
+
 void OlmArchiveTest::attachmentUrls_data()
 {
     QTest::addColumn<QByteArray>("xml");
@@ -430,6 +485,25 @@ void OlmArchiveTest::attachmentUrls_data()
                                                      << QStringList{"b"};
     QTest::newRow("an empty list") << QByteArray("<email><OPFMessageCopyAttachmentList xml:space=\"preserve\"/></email>")
                                    << QStringList{};
+    // Where the tags stand against each other and against the email ends.
+    QTest::newRow("a NUL ends the text") << "<email>" + list(att("a/x")) + "</email>" + QByteArray(1, '\0') + "<email>"
+                                                + list(att("a/y")) + "</email>"
+                                         << QStringList{"a/x"};
+    QTest::newRow("a list opened in one email and closed in the next: none")
+        << "<email><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
+               + "</email><email></OPFMessageCopyAttachmentList></email>"
+        << QStringList{};
+    QTest::newRow("two lists in one email: the first") << "<email>" + list(att("a/1")) + list(att("a/2")) + "</email>"
+                                                       << QStringList{"a/1"};
+    QTest::newRow("an end tag before the start tag: the rest of the email")
+        << "<email></OPFMessageCopyAttachmentList><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
+               + "</email>"
+        << QStringList{"a/x"};
+    QTest::newRow("a start tag cut short by the email's end")
+        << QByteArray("<email><OPFMessageCopyAttachmentList xml:s</OPFMessageCopyAttachmentList></email>") << QStringList{};
+    QTest::newRow("text with '<' and entities around the list")
+        << "<emails><email><a>x &lt; y</a><b/>" + list(att("a/&lt;z&gt;")) + "<c>1<2</c></email></emails>"
+        << QStringList{"a/<z>"};
 }
 
 void OlmArchiveTest::attachmentUrls()
@@ -712,6 +786,7 @@ void OlmArchiveTest::failures_data()
     QTest::newRow("read-only destination: a folder stands at the output's name") << "folder" << "cannot be removed";
     QTest::newRow("destination is no folder") << "nofolder" << "cannot be created";
     QTest::newRow("full destination") << "full" << "could not be written";
+    QTest::newRow("destination full after several buffers were written") << "fulllate" << "could not be written";
     QTest::newRow("the output would be the archive being read") << "source" << "archive being read";
 }
 
@@ -721,7 +796,9 @@ void OlmArchiveTest::failures()
     QFETCH(QString, message);
     if (IndexForOlm() < 0)
         QSKIP("this edition has no OLM save");
-    const QByteArray source = BuiltArchive(40);
+    const int buffer = int(OlmOutputFile::kBufferSize);
+    const bool late = setup == QLatin1String("fulllate");
+    const QByteArray source = late ? LargeAttachmentArchive({buffer, 2 * buffer, buffer + 5}, false, nullptr) : BuiltArchive(40);
     ArchiveFile file(source);
     scanBytes(source);
     CheckEveryScannedFolder();
@@ -746,11 +823,11 @@ void OlmArchiveTest::failures()
     }
     struct rlimit oldLimit;
     getrlimit(RLIMIT_FSIZE, &oldLimit);
-    if (setup == QLatin1String("full")) {
-        // A file-size limit fails writes past 16 KiB as a full disk does.
+    if (setup.startsWith(QLatin1String("full"))) {
+        // A file-size limit fails writes past it as a full disk does.
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = oldLimit;
-        small.rlim_cur = 16 * 1024;
+        small.rlim_cur = late ? rlim_t(2 * buffer + 4096) : 16 * 1024;
         setrlimit(RLIMIT_FSIZE, &small);
     }
     saveDir = dest;
@@ -770,7 +847,7 @@ void OlmArchiveTest::failures()
     const QFileInfo out(dest + QStringLiteral("/RepairedOLMfile.olm"));
     if (setup == QLatin1String("source"))
         QCOMPARE(ReadFile(out.filePath()), source);   // untouched
-    else if (setup == QLatin1String("full"))
+    else if (setup.startsWith(QLatin1String("full")))
         QVERIFY(!out.exists());   // no broken archive left to be taken for a saved one
 }
 
@@ -855,6 +932,87 @@ void OlmArchiveTest::beyondFourGiB()
     QCOMPARE(MailItemCount, qint64(2));
     QCOMPARE(AttachmentNodeCount, qint64(1));
     QCOMPARE(tmpAtFOStart->llSize, bigSize);
+}
+
+void OlmArchiveTest::fastCrc_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("misalign");
+    QTest::addColumn<int>("pieces");   // fed in this many uneven chunks
+    // Around the 16- and 64-byte blocks of the folding, at odd addresses, and chained.
+    const int rows[][3] = {{0, 0, 1},    {1, 0, 1},     {15, 3, 1},    {16, 0, 1},   {63, 1, 1},
+                           {64, 0, 1},   {65, 7, 1},    {79, 2, 1},    {80, 0, 1},   {127, 5, 1},
+                           {128, 0, 2},  {1000, 13, 1}, {4096, 0, 3},  {65537, 9, 5}, {(1 << 20) + 3, 1, 4}};
+    for (const auto &r : rows)
+        QTest::addRow("%d bytes at +%d in %d", r[0], r[1], r[2]) << r[0] << r[1] << r[2];
+}
+
+void OlmArchiveTest::fastCrc()
+{
+    QFETCH(int, length);
+    QFETCH(int, misalign);
+    QFETCH(int, pieces);
+    QRandomGenerator random(quint32(length * 31 + misalign));
+    QByteArray bytes(length + misalign, Qt::Uninitialized);
+    for (char &c : bytes)
+        c = char(random.generate());
+    const char *data = bytes.constData() + misalign;
+    for (quint32 start : {0u, 0x12345678u, 0xFFFFFFFFu}) {
+        const quint32 expected = Crc32Update(start, data, length);
+        quint32 crc = start;
+        int done = 0;
+        for (int i = 0; i < pieces; ++i) {
+            const int n = i + 1 == pieces ? length - done : (length - done) / (pieces - i) + i * 5;
+            crc = OlmCrc32Update(crc, data + done, qMin(n, length - done));
+            done += qMin(n, length - done);
+        }
+        QCOMPARE(crc, expected);
+    }
+    // Zeros and all-ones, where a lost carry or a wrong constant cancels out least.
+    for (char fill : {'\0', '\xFF'}) {
+        const QByteArray same(length, fill);
+        QCOMPARE(OlmCrc32Update(0, same.constData(), length), Crc32Update(0, same.constData(), length));
+    }
+}
+
+void OlmArchiveTest::entriesAcrossTheBuffer_data()
+{
+    QTest::addColumn<QList<int>>("sizes");   // attachment sizes, one message each
+    QTest::addColumn<bool>("crcZero");       // headers with a wrong checksum, set right behind them
+    const int buffer = int(OlmOutputFile::kBufferSize);
+    QTest::newRow("just under, at and over the buffer") << QList<int>{buffer - 1, buffer, buffer + 1} << false;
+    QTest::newRow("several buffers with small entries between")
+        << QList<int>{5, 3 * buffer + 7, 17, buffer / 2, buffer / 2 + 100, 0} << false;
+    QTest::newRow("wrong checksums: corrected in the buffer and behind it")
+        << QList<int>{100, 3 * buffer + 7, buffer - 60, 2 * buffer} << true;
+}
+
+void OlmArchiveTest::entriesAcrossTheBuffer()
+{
+    QFETCH(QList<int>, sizes);
+    QFETCH(bool, crcZero);
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    QVector<QByteArray> datas;
+    const QByteArray source = LargeAttachmentArchive(sizes, crcZero, &datas);
+    const SaveOutcome outcome = runSave(source);
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    const QByteArray output = ReadFile(outputPath());
+    QTemporaryDir work;
+    const QString sourcePath = work.filePath(QStringLiteral("source.olm"));
+    QFile f(sourcePath);
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(source) == source.size());
+    f.close();
+    // A source with wrong checksums cannot be read back by zipfile: its bytes are compared here.
+    const ToolResult tools = CheckWithTools(outputPath(), crcZero ? QString() : sourcePath);
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+    int files = 0;
+    for (const LocalEntry &e : LocalEntries(output))
+        files += !e.name.endsWith(QLatin1Char('/'));
+    if (!crcZero && tools.same >= 0)
+        QCOMPARE(tools.same, files);
+    for (int i = 0; i < datas.size(); ++i)
+        QVERIFY2(output.contains(datas[i]), qPrintable(QStringLiteral("attachment %1 not copied whole").arg(i)));
 }
 
 QTEST_GUILESS_MAIN(OlmArchiveTest)

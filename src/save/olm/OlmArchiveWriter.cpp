@@ -4,7 +4,7 @@
 #include "save/olm/OlmArchiveWriter.h"
 
 #include "platform/ArchiveSource.h"
-#include "platform/Crc32.h"
+#include "save/olm/OlmCrc32.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr qint64 kChunk = qint64(1) << 20;
+constexpr qint64 kChunk = OlmOutputFile::kBufferSize;
 
 const char kMessagesDir[] = "Local/com.microsoft.__Messages/";
 
@@ -32,6 +32,7 @@ const char *const kStandardFolders[] = {"Sent Items", "Outbox", "Junk E-mail", "
 
 OlmOutputFile::~OlmOutputFile()
 {
+    stopWriter();
     if (m_fd >= 0)
         ::close(m_fd);
 }
@@ -40,6 +41,11 @@ void OlmOutputFile::fail(int errorNumber)
 {
     if (m_error.isEmpty())
         m_error = qt_error_string(errorNumber ? errorNumber : EIO);
+}
+
+QString OlmOutputFile::error() const
+{
+    return m_error.isEmpty() && m_writerError.load() ? qt_error_string(m_writerError.load()) : m_error;
 }
 
 bool OlmOutputFile::create(const QString &path)
@@ -51,88 +57,182 @@ bool OlmOutputFile::create(const QString &path)
         fail(errno);
         return false;
     }
-    m_buffer.reserve(int(kChunk));
+    for (QByteArray &buffer : m_buffers)
+        buffer = QByteArray(int(kBufferSize), Qt::Uninitialized);
+    m_writer = std::thread([this] { writerLoop(); });
     return true;
+}
+
+int OlmOutputFile::writeAll(const char *data, qint64 length)
+{
+    while (length > 0) {
+        const ssize_t n = ::write(m_fd, data, size_t(length));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return n < 0 ? errno : ENOSPC;
+        data += n;
+        length -= n;
+        m_written += n;
+    }
+#ifdef SYNC_FILE_RANGE_WRITE
+    // Start the disk writes of every few buffers now; the sync at the end still waits for all.
+    constexpr qint64 kWritebackStep = 8 * kBufferSize;
+    if (m_written - m_writebackStarted >= kWritebackStep) {
+        ::sync_file_range(m_fd, m_writebackStarted, m_written - m_writebackStarted, SYNC_FILE_RANGE_WRITE);
+        m_writebackStarted = m_written;
+    }
+#endif
+    return 0;
+}
+
+void OlmOutputFile::writerLoop()
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    for (;;) {
+        m_wake.wait(lock, [this] { return !m_jobs.empty() || m_quit; });
+        if (m_jobs.empty())
+            return;
+        const auto job = m_jobs.front();
+        planChecksums(job.second);
+        lock.unlock();
+        // The checksums here, not in the thread that reads: that one has the walk to do as well.
+        for (const Piece &piece : m_pieces)
+            piece.range->crc = OlmCrc32Update(piece.range->crc, job.first + piece.offset, piece.length);
+        // After a failure nothing more is written: the file is no archive any more.
+        const int error = m_writerError.load() ? 0 : writeAll(job.first, job.second);
+        lock.lock();
+        if (error)
+            m_writerError = error;
+        m_jobs.pop_front();
+        m_done.notify_all();
+    }
+}
+
+void OlmOutputFile::planChecksums(qint64 size)
+{
+    // With m_lock held: which ranges the job's bytes belong to. Ranges do not move in the
+    // deque, and only the writer thread touches their checksums until drain().
+    m_pieces.clear();
+    const qint64 from = m_writerAt;
+    const qint64 to = from + size;
+    for (int i = m_rangeCursor; i < int(m_ranges.size()) && m_ranges[size_t(i)].start < to; ++i) {
+        Range &r = m_ranges[size_t(i)];
+        const qint64 begin = qMax(r.start, from);
+        const qint64 end = r.end < 0 ? to : qMin(r.end, to);
+        if (end > begin)
+            m_pieces.push_back(Piece{&r, begin - from, end - begin});
+        if (r.end >= 0 && r.end <= to)
+            m_rangeCursor = i + 1;
+    }
+    m_writerAt = to;
+}
+
+void OlmOutputFile::beginChecksum()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_ranges.push_back(Range{position(), -1, 0});
+}
+
+int OlmOutputFile::endChecksum()
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_ranges.back().end = position();
+    return int(m_ranges.size()) - 1;
+}
+
+quint32 OlmOutputFile::checksum(int range)
+{
+    std::lock_guard<std::mutex> lock(m_lock);
+    return m_ranges[size_t(range)].crc;
+}
+
+bool OlmOutputFile::drain()
+{
+    flush();
+    waitForWriter();
+    return !failed();
+}
+
+void OlmOutputFile::waitForWriter(int jobs)
+{
+    std::unique_lock<std::mutex> lock(m_lock);
+    m_done.wait(lock, [this, jobs] { return int(m_jobs.size()) <= jobs; });
+}
+
+void OlmOutputFile::stopWriter()
+{
+    if (!m_writer.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_quit = true;
+    }
+    m_wake.notify_all();
+    m_writer.join();
 }
 
 bool OlmOutputFile::flush()
 {
-    const char *p = m_buffer.constData();
-    qint64 left = m_buffer.size();
-    while (left > 0 && !failed()) {
-        const ssize_t n = ::write(m_fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            fail(n < 0 ? errno : ENOSPC);
-            break;
+    if (failed())
+        return false;
+    if (m_used > 0) {
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_jobs.emplace_back(m_buffers[m_current].constData(), m_used);
         }
-        p += n;
-        left -= n;
-        m_flushed += n;
+        m_wake.notify_all();
+        m_handedOver += m_used;
+        m_used = 0;
+        m_current = (m_current + 1) % kBuffers;
     }
-    m_buffer.clear();
+    // The next buffer is free once its write has ended.
+    waitForWriter(kBuffers - 1);
     return !failed();
 }
 
 bool OlmOutputFile::write(const char *data, qint64 length)
 {
-    if (failed() || m_fd < 0)
-        return false;
-    if (m_buffer.size() + length > kChunk && !flush())
-        return false;
-    if (length >= kChunk) {
-        m_buffer = QByteArray::fromRawData(data, int(length));
-        const bool ok = flush();
-        m_buffer = QByteArray();
-        m_buffer.reserve(int(kChunk));
-        return ok;
+    while (length > 0) {
+        char *into = reserve(qMin(length, kBufferSize));
+        if (!into)
+            return false;
+        const qint64 n = qMin(length, kBufferSize - m_used);
+        memcpy(into, data, size_t(n));
+        m_used += n;
+        data += n;
+        length -= n;
     }
-    m_buffer.append(data, int(length));
-    return true;
+    return !failed();
 }
 
-bool OlmOutputFile::copyRange(int source, qint64 offset, const char *bytes, qint64 length)
+char *OlmOutputFile::reserve(qint64 length)
 {
-    // The kernel copies the range without passing it through this process; the bytes were
-    // read already (for the checksum), so where it cannot, they are written as usual.
-    if (failed() || m_fd < 0)
-        return false;
-    if (length < kKernelCopyMin || !m_kernelCopy)
-        return write(bytes, length);
-    if (!flush())
-        return false;
-    qint64 done = 0;
-    while (done < length) {
-        loff_t from = loff_t(offset + done);
-        const ssize_t n = ::copy_file_range(source, &from, m_fd, nullptr, size_t(length - done), 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP && errno != EBADF) {
-            fail(errno);
-            return false;
-        }
-        if (n <= 0) {
-            m_kernelCopy = n == 0;
-            break;
-        }
-        done += n;
-        m_flushed += n;
-    }
-    return done == length || write(bytes + done, length - done);
+    if (failed() || m_fd < 0 || length > kBufferSize)
+        return nullptr;
+    if (m_used + length > kBufferSize && !flush())
+        return nullptr;
+    return m_buffers[m_current].data() + m_used;
+}
+
+void OlmOutputFile::commit(qint64 length)
+{
+    m_used += length;
 }
 
 bool OlmOutputFile::patch(qint64 offset, const QByteArray &bytes)
 {
     if (failed() || m_fd < 0)
         return false;
-    if (offset >= m_flushed) {
-        memcpy(m_buffer.data() + (offset - m_flushed), bytes.constData(), size_t(bytes.size()));
+    if (offset >= m_handedOver) {
+        memcpy(m_buffers[m_current].data() + (offset - m_handedOver), bytes.constData(), size_t(bytes.size()));
         return true;
     }
+    // Behind the buffer: once everything before is in the file, overwrite it there.
     if (!flush())
         return false;
-    if (::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(offset)) != bytes.size())
+    waitForWriter();
+    if (!failed() && ::pwrite(m_fd, bytes.constData(), size_t(bytes.size()), off_t(offset)) != bytes.size())
         fail(errno);
     return !failed();
 }
@@ -142,6 +242,8 @@ bool OlmOutputFile::close()
     if (m_fd < 0)
         return !failed();
     flush();
+    waitForWriter();
+    stopWriter();
     if (!failed() && ::fsync(m_fd) != 0 && errno != EINVAL && errno != EROFS)
         fail(errno);
     if (::close(m_fd) != 0)
@@ -185,9 +287,9 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 
     m_fileName = name;
     m_fileCrc = crc32;
     m_fileSize = size;
-    m_crc = 0;
     m_written = 0;
     m_out.write(LocalEntryHeader(name, crc32, size, dwEntryDosTime));
+    m_out.beginChecksum();
     return true;
 }
 
@@ -195,7 +297,6 @@ void OlmArchiveWriter::appendData(const QByteArray &bytes)
 {
     if (bytes.isEmpty() || !m_out.write(bytes))
         return;
-    m_crc = Crc32Update(m_crc, bytes.constData(), bytes.size());
     m_written += quint64(bytes.size());
 }
 
@@ -204,6 +305,33 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
     if (offset < 0 || offset >= m_sourceSize || length <= 0)
         return 0;
     length = qMin(length, m_sourceSize - offset);
+    return xml ? copyXml(offset, length) : copyStored(offset, length);
+}
+
+qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
+{
+    // Read straight into the output buffer: every byte is read once, and small entries leave
+    // in large writes together.
+    qint64 done = 0;
+    while (done < length) {
+        const qint64 want = qMin(kChunk, length - done);
+        char *into = m_out.reserve(want);
+        if (!into)
+            break;
+        const qint64 got = readAt(m_source, offset + done, into, want);
+        if (got <= 0)
+            break;   // a read error: the entry ends with what was read
+        m_out.commit(got);
+        m_written += quint64(got);
+        done += got;
+        if (got < want)
+            break;
+    }
+    return done;
+}
+
+qint64 OlmArchiveWriter::copyXml(qint64 offset, qint64 length)
+{
     QByteArray chunk(int(qMin(length, kChunk)) + 3, Qt::Uninitialized);
     int held = 0;   // bytes kept back: a signature may straddle two chunks
     qint64 done = 0;
@@ -214,27 +342,22 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
         if (got <= 0)
             break;   // a read error: the entry ends with what was read
         done += got;
-        int usable = held + int(got);
-        if (xml) {
-            const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
-            int cut = -1;
-            for (const char *sig : {"PK\x03\x04", "PK\x01\x02"}) {
-                const int at = view.indexOf(sig);
-                if (at >= 0 && (cut < 0 || at < cut))
-                    cut = at;
-            }
-            if (cut >= 0) {
-                appendData(QByteArray(chunk.constData(), cut));
-                return qint64(m_written - before);
-            }
-            const int keep = done < length ? qMin(3, usable) : 0;
-            appendData(QByteArray(chunk.constData(), usable - keep));
-            memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
-            held = keep;
-        } else if (m_out.copyRange(m_source, offset + done - got, chunk.constData(), got)) {
-            m_crc = Crc32Update(m_crc, chunk.constData(), got);
-            m_written += quint64(got);
+        const int usable = held + int(got);
+        const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
+        int cut = -1;
+        for (const char *sig : {"PK\x03\x04", "PK\x01\x02"}) {
+            const int at = view.indexOf(sig);
+            if (at >= 0 && (cut < 0 || at < cut))
+                cut = at;
         }
+        if (cut >= 0) {
+            appendData(QByteArray(chunk.constData(), cut));
+            return qint64(m_written - before);
+        }
+        const int keep = done < length ? qMin(3, usable) : 0;
+        appendData(QByteArray(chunk.constData(), usable - keep));
+        memmove(chunk.data(), chunk.constData() + usable - keep, size_t(keep));
+        held = keep;
         if (got < want)
             break;
     }
@@ -247,20 +370,17 @@ void OlmArchiveWriter::endFile(bool ticks)
 {
     if (m_fileHeader < 0)
         return;
-    // The checksum and size of what was written, so the archive's records match its bytes
-    // also where the source was damaged or cut short.
-    if (m_crc != m_fileCrc) {
-        char b[4];
-        qToLittleEndian(m_crc, b);
-        m_out.patch(m_fileHeader + kLocalCrcAt, QByteArray(b, 4));
-    }
+    // The size of what was written, and (settled at the end) its checksum, so the archive's
+    // records match its bytes also where the source was damaged or cut short.
+    const int range = m_out.endChecksum();
     if (m_written != m_fileSize) {
         char b[16];
         qToLittleEndian(quint64(m_written), b);
         qToLittleEndian(quint64(m_written), b + 8);
         m_out.patch(m_fileHeader + LocalSizesAt(m_fileName.size()), QByteArray(b, 16));
     }
-    m_central += CentralEntryHeader(m_fileName, m_crc, m_written, quint64(m_fileHeader), dwEntryDosTime);
+    m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc});
+    m_central += CentralEntryHeader(m_fileName, m_fileCrc, m_written, quint64(m_fileHeader), dwEntryDosTime);
     ++nEntryCount;
     m_fileNames.insert(m_fileName);
     m_fileHeader = -1;
@@ -330,6 +450,7 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     if (!prepareOutput(path))
         return false;
     writeLayout();
+    settleChecksums();
     // The central directory the entries earned, and its reports, whatever the stop says now.
     const qint64 centralOffset = m_out.position();
     m_out.write(m_central);
@@ -343,6 +464,21 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         return false;
     }
     return true;
+}
+
+void OlmArchiveWriter::settleChecksums()
+{
+    if (!m_out.drain())
+        return;
+    for (const PendingCrc &p : qAsConst(m_pendingCrcs)) {
+        const quint32 crc = m_out.checksum(p.range);
+        qToLittleEndian(crc, m_central.data() + p.centralAt);
+        if (crc != p.stated) {
+            char b[4];
+            qToLittleEndian(crc, b);
+            m_out.patch(p.localAt, QByteArray(b, 4));
+        }
+    }
 }
 
 void OlmArchiveWriter::writeLayout()

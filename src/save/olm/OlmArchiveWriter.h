@@ -13,16 +13,27 @@
 #include <QStringList>
 #include <QVector>
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 struct FileOffsetNode;
 struct MailMLRC;
 struct NotesInformation;
 
 // The output file: buffered, every write checked; after the first failure nothing more is
-// written and error() says why.
+// written and error() says why. Full buffers are checksummed and written by a thread of its own
+// while the next one fills, and their disk writes are started at once, so the final sync finds
+// little to do.
 class OlmOutputFile {
 public:
+    // Entry data goes in pieces of at most this many bytes.
+    static constexpr qint64 kBufferSize = qint64(1) << 20;
+
     OlmOutputFile() = default;
     ~OlmOutputFile();
     OlmOutputFile(const OlmOutputFile &) = delete;
@@ -31,25 +42,68 @@ public:
     bool create(const QString &path);
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
-    // Writes length bytes that stand at offset of the descriptor source and are given in bytes.
-    bool copyRange(int source, qint64 offset, const char *bytes, qint64 length);
+    // Room for length bytes (at most kBufferSize) at the end of the buffer, for a read to fill
+    // in place; commit() then adds the bytes that arrived. Null after a failure.
+    char *reserve(qint64 length);
+    void commit(qint64 length);
+    // The CRC-32 of the bytes written from beginChecksum() up to endChecksum(), which returns
+    // the range's number: the writer thread takes it as it writes them. checksum() is final
+    // once drain() has returned.
+    void beginChecksum();
+    int endChecksum();
+    quint32 checksum(int range);
+    // Hands over what is pending and waits until the writer thread has written all of it.
+    bool drain();
     // Overwrites bytes already written at offset (a header whose values are known only later).
     bool patch(qint64 offset, const QByteArray &bytes);
+    // Writes what is pending, syncs and closes; false when any write failed.
     bool close();
-    qint64 position() const { return m_flushed + m_buffer.size(); }
-    bool failed() const { return !m_error.isEmpty(); }
-    QString error() const { return m_error; }
+    qint64 position() const { return m_handedOver + m_used; }
+    bool failed() const { return !m_error.isEmpty() || m_writerError.load() != 0; }
+    QString error() const;
 
 private:
     bool flush();
+    // Waits until at most jobs buffers are still to be written.
+    void waitForWriter(int jobs = 0);
+    void stopWriter();
+    void writerLoop();
+    void planChecksums(qint64 size);
+    int writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
 
-    static constexpr qint64 kKernelCopyMin = 16 * 1024;
+    static constexpr int kBuffers = 4;
+
     int m_fd = -1;
-    bool m_kernelCopy = true;
-    QByteArray m_buffer;
-    qint64 m_flushed = 0;
+    QByteArray m_buffers[kBuffers];   // kBufferSize bytes each: one fills while the others are written
+    int m_current = 0;
+    qint64 m_used = 0;                // bytes of the current buffer
+    qint64 m_handedOver = 0;          // bytes given to the writer thread so far
     QString m_error;
+
+    std::thread m_writer;
+    std::mutex m_lock;
+    std::condition_variable m_wake;   // work or the end for the writer
+    std::condition_variable m_done;   // a buffer has been written
+    std::deque<std::pair<const char *, qint64>> m_jobs;   // in file order; the first is being written
+    bool m_quit = false;
+    std::atomic<int> m_writerError{0};
+    struct Range {
+        qint64 start;
+        qint64 end;     // -1 while open
+        quint32 crc;    // writer thread only until drained
+    };
+    std::deque<Range> m_ranges;   // in file order; they never overlap
+    int m_rangeCursor = 0;        // writer thread only: the first range not yet complete
+    qint64 m_writerAt = 0;        // writer thread only: file position of the next job
+    struct Piece {
+        Range *range;
+        qint64 offset;   // in the job
+        qint64 length;
+    };
+    std::vector<Piece> m_pieces;  // writer thread only: the current job's share of each range
+    qint64 m_written = 0;              // writer thread only
+    qint64 m_writebackStarted = 0;     // writer thread only
 };
 
 struct OlmSelection {
@@ -112,6 +166,8 @@ private:
     bool prepareOutput(const QString &path);
     void writeLayout();
     bool stopNow();
+    // Once the entries are written: their checksums into the records.
+    void settleChecksums();
 
     // Entries. Each returns false when it wrote nothing.
     bool writeDirectory(const QByteArray &name);
@@ -120,6 +176,8 @@ private:
     // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
     // signature, which stored XML never holds. Returns the bytes copied.
     qint64 copySource(qint64 offset, qint64 length, bool xml);
+    qint64 copyStored(qint64 offset, qint64 length);
+    qint64 copyXml(qint64 offset, qint64 length);
     void appendData(const QByteArray &bytes);
     bool writeCopiedFile(const QByteArray &name, quint32 crc32, qint64 size, qint64 offset, bool xml, bool ticks,
                          qint64 *copied = nullptr);
@@ -170,8 +228,16 @@ private:
     QByteArray m_fileName;
     quint32 m_fileCrc = 0;       // as the header says
     quint64 m_fileSize = 0;
-    quint32 m_crc = 0;           // of the bytes written
     quint64 m_written = 0;
+
+    // The checksums the writer thread takes, filled into the records at the end.
+    struct PendingCrc {
+        int range;
+        int centralAt;      // the central record's CRC field in m_central
+        qint64 localAt;     // the local header's CRC field in the file
+        quint32 stated;     // what the local header says
+    };
+    QVector<PendingCrc> m_pendingCrcs;
 
     QSet<QByteArray> m_fileNames;              // names of the file entries written
     QVector<Span> m_storeRanges[4];            // source data of the store files written, per store

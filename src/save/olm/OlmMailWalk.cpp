@@ -11,6 +11,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -40,18 +41,6 @@ bool selects(OlmMailWalk walk, const QByteArray &folderDir, const QByteArray &na
     return false;
 }
 
-QList<QByteArray> splitAt(const QByteArray &text, const QByteArray &separator)
-{
-    QList<QByteArray> parts;
-    int from = 0;
-    for (int at = text.indexOf(separator); at >= 0; at = text.indexOf(separator, from)) {
-        parts.append(text.mid(from, at - from));
-        from = at + separator.size();
-    }
-    parts.append(text.mid(from));
-    return parts;
-}
-
 QString undoUrlEntities(QString url)
 {
     static const char *const pairs[][2] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "},
@@ -61,19 +50,25 @@ QString undoUrlEntities(QString url)
     return url;
 }
 
-// The URLs of one email element's attachment list, or none.
-QStringList partUrls(const QByteArray &part)
+const QByteArray kEmailEnd("</email>");
+const QByteArray kListStart("<OPFMessageCopyAttachmentList");
+const QByteArray kListEnd("</OPFMessageCopyAttachmentList>");
+
+bool tagAt(const char *at, qint64 left, const QByteArray &tag)
 {
-    static const QByteArray open("<OPFMessageCopyAttachmentList");
-    const int start = part.indexOf(open);
-    const int end = part.indexOf("</OPFMessageCopyAttachmentList>");
+    return left >= tag.size() && memcmp(at, tag.constData(), size_t(tag.size())) == 0;
+}
+
+// The URLs of one email element's attachment list, or none: part is the element's text, start
+// and end where the list's first start tag and first end tag stand in it (-1: absent).
+QStringList partUrls(const char *part, int size, int start, int end)
+{
     if (start < 0 || end < 0)
         return {};
     // The start tag's name and the 22 bytes of ' xml:space="preserve">' behind it.
-    const int from = start + open.size() + 22;
-    const QByteArray content = end >= from ? part.mid(from, end - from) : part.mid(from);
-    const int nul = content.indexOf('\0');
-    const QString text = QString::fromUtf8(nul < 0 ? content : content.left(nul));
+    const int from = start + kListStart.size() + 22;
+    const int to = end >= from ? end : size;
+    const QString text = from < size ? QString::fromUtf8(part + from, to - from) : QString();
     const QStringList pieces = text.split(QStringLiteral("</messageAttachment>"));
     QStringList urls;
     for (int i = 0; i + 1 < pieces.size(); ++i) {
@@ -90,7 +85,7 @@ QStringList partUrls(const QByteArray &part)
     // The exporter's readers decode the whole list again after each URL, so URL i of U sees
     // U - i rounds; a list keeps a ";" in a name from splitting it.
     for (int i = 0; i < urls.size(); ++i) {
-        for (int round = 0; round < urls.size() - i; ++round) {
+        for (int round = 0; round < urls.size() - i && urls[i].contains(QLatin1Char('&')); ++round) {
             const QString next = undoUrlEntities(urls[i]);
             if (next == urls[i])
                 break;
@@ -139,14 +134,30 @@ int OlmRootCloseLength(const QByteArray &tail, const QByteArray &root)
 
 QStringList MessageAttachmentUrls(const QByteArray &xml)
 {
-    const int nul = xml.indexOf('\0');
-    const QList<QByteArray> parts = splitAt(nul < 0 ? xml : xml.left(nul), "</email>");
+    // One pass from '<' to '<': each of the three tags starts at one, and none can begin inside
+    // another, so this finds what searching each email's text for each tag would.
+    const char *text = xml.constData();
+    const void *nul = memchr(text, '\0', size_t(xml.size()));
+    const int size = nul ? int(static_cast<const char *>(nul) - text) : xml.size();
     QStringList urls;
-    // The text behind the last "</email>" is no email; the last list found wins.
-    for (int i = 0; i + 1 < parts.size(); ++i) {
-        const QStringList found = partUrls(parts[i]);
-        if (!found.isEmpty())
-            urls = found;
+    int part = 0;
+    int start = -1;
+    int end = -1;
+    for (const char *p = static_cast<const char *>(memchr(text, '<', size_t(size))); p;
+         p = static_cast<const char *>(memchr(p + 1, '<', size_t(text + size - p - 1)))) {
+        const int at = int(p - text);
+        if (tagAt(p, size - at, kEmailEnd)) {
+            // The text behind the last "</email>" is no email; the last list found wins.
+            const QStringList found = partUrls(text + part, at - part, start, end);
+            if (!found.isEmpty())
+                urls = found;
+            part = at + kEmailEnd.size();
+            start = end = -1;
+        } else if (start < 0 && tagAt(p, size - at, kListStart)) {
+            start = at - part;
+        } else if (end < 0 && tagAt(p, size - at, kListEnd)) {
+            end = at - part;
+        }
     }
     return urls;
 }

@@ -2,6 +2,8 @@
 
 #include <QtEndian>
 
+#include <algorithm>
+
 namespace {
 
 void put16(QByteArray &out, quint16 v)
@@ -31,6 +33,9 @@ const quint32 kAllOnes = 0xFFFFFFFFu;
 // match them) but loses the flag, which strict readers would refuse the whole archive for.
 quint16 nameFlags(const QByteArray &name)
 {
+    // Plain ASCII without a NUL is valid as it stands; only the rest needs the round trip.
+    if (std::all_of(name.begin(), name.end(), [](char c) { return uchar(c) >= 0x01 && uchar(c) <= 0x7F; }))
+        return 0x0800;
     return QString::fromUtf8(name).toUtf8() == name ? 0x0800 : 0;
 }
 const quint32 kFirstDos = 0x00210000u;   // 1980-01-01 00:00:00

@@ -13,6 +13,8 @@ constexpr int kLocalEntryFixed = 50;
 constexpr int kCentralEntryFixed = 74;
 // Where the CRC-32 and the two Zip64 sizes of a local entry stand, from its header's start.
 constexpr int kLocalCrcAt = 14;
+// Where the CRC-32 of a central entry stands, from its header's start.
+constexpr int kCentralCrcAt = 16;
 inline int LocalSizesAt(int nameLength) { return 34 + nameLength; }
 
 // The local time of dt in MS-DOS form: the time in the low 16 bits, the date in the high 16.

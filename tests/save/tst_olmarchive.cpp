@@ -15,7 +15,6 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/olm/OlmArchiveWriter.h"
-#include "save/olm/OlmCrc32.h"
 #include "save/olm/OlmZipRecords.h"
 #include "save/SaveFlow.h"
 
@@ -338,8 +337,6 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void beyondFourGiB();
-    void fastCrc_data();
-    void fastCrc();
     void entriesAcrossTheBuffer_data();
     void entriesAcrossTheBuffer();
 
@@ -932,47 +929,6 @@ void OlmArchiveTest::beyondFourGiB()
     QCOMPARE(MailItemCount, qint64(2));
     QCOMPARE(AttachmentNodeCount, qint64(1));
     QCOMPARE(tmpAtFOStart->llSize, bigSize);
-}
-
-void OlmArchiveTest::fastCrc_data()
-{
-    QTest::addColumn<int>("length");
-    QTest::addColumn<int>("misalign");
-    QTest::addColumn<int>("pieces");   // fed in this many uneven chunks
-    // Around the 16- and 64-byte blocks of the folding, at odd addresses, and chained.
-    const int rows[][3] = {{0, 0, 1},    {1, 0, 1},     {15, 3, 1},    {16, 0, 1},   {63, 1, 1},
-                           {64, 0, 1},   {65, 7, 1},    {79, 2, 1},    {80, 0, 1},   {127, 5, 1},
-                           {128, 0, 2},  {1000, 13, 1}, {4096, 0, 3},  {65537, 9, 5}, {(1 << 20) + 3, 1, 4}};
-    for (const auto &r : rows)
-        QTest::addRow("%d bytes at +%d in %d", r[0], r[1], r[2]) << r[0] << r[1] << r[2];
-}
-
-void OlmArchiveTest::fastCrc()
-{
-    QFETCH(int, length);
-    QFETCH(int, misalign);
-    QFETCH(int, pieces);
-    QRandomGenerator random(quint32(length * 31 + misalign));
-    QByteArray bytes(length + misalign, Qt::Uninitialized);
-    for (char &c : bytes)
-        c = char(random.generate());
-    const char *data = bytes.constData() + misalign;
-    for (quint32 start : {0u, 0x12345678u, 0xFFFFFFFFu}) {
-        const quint32 expected = Crc32Update(start, data, length);
-        quint32 crc = start;
-        int done = 0;
-        for (int i = 0; i < pieces; ++i) {
-            const int n = i + 1 == pieces ? length - done : (length - done) / (pieces - i) + i * 5;
-            crc = OlmCrc32Update(crc, data + done, qMin(n, length - done));
-            done += qMin(n, length - done);
-        }
-        QCOMPARE(crc, expected);
-    }
-    // Zeros and all-ones, where a lost carry or a wrong constant cancels out least.
-    for (char fill : {'\0', '\xFF'}) {
-        const QByteArray same(length, fill);
-        QCOMPARE(OlmCrc32Update(0, same.constData(), length), Crc32Update(0, same.constData(), length));
-    }
 }
 
 void OlmArchiveTest::entriesAcrossTheBuffer_data()

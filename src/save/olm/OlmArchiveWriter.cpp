@@ -4,7 +4,7 @@
 #include "save/olm/OlmArchiveWriter.h"
 
 #include "platform/ArchiveSource.h"
-#include "save/olm/OlmCrc32.h"
+#include "platform/Crc32.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
@@ -98,7 +98,7 @@ void OlmOutputFile::writerLoop()
         lock.unlock();
         // The checksums here, not in the thread that reads: that one has the walk to do as well.
         for (const Piece &piece : m_pieces)
-            piece.range->crc = OlmCrc32Update(piece.range->crc, job.first + piece.offset, piece.length);
+            piece.range->crc = Crc32Update(piece.range->crc, job.first + piece.offset, piece.length);
         // After a failure nothing more is written: the file is no archive any more.
         const int error = m_writerError.load() ? 0 : writeAll(job.first, job.second);
         lock.lock();

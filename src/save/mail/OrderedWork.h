@@ -24,19 +24,27 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
     window = std::max(window, 1);
     workers = std::max(1, std::min(workers, window));
     std::mutex lock;
-    std::condition_variable changed;
+    // Two conditions and single wake-ups: with small items, waking every thread for every item
+    // costs more than the items.
+    std::condition_variable slotFree, itemReady;
     std::vector<Result> results(size_t(std::min(window, std::max(count, 1))));
     std::vector<char> ready(results.size(), 0);
     const int ring = int(results.size());
     int next = 0;      // next item a worker takes
-    int consumed = 0;  // items handed to consume so far
+    int consumed = 0;  // items handed to consume so far; the consumer waits for this one
+    int idleWorkers = 0;
+    bool consumerWaits = false;
     bool ended = false;
 
     auto work = [&] {
         std::unique_lock<std::mutex> held(lock);
         for (;;) {
-            // A slot is free once the item window places before it has been consumed.
-            changed.wait(held, [&] { return ended || next >= count || next < consumed + ring; });
+            // A slot is free once the item `ring` places before it has been consumed.
+            while (!ended && next < count && next >= consumed + ring) {
+                ++idleWorkers;
+                slotFree.wait(held);
+                --idleWorkers;
+            }
             if (ended || next >= count)
                 return;
             const int i = next++;
@@ -45,7 +53,8 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
             held.lock();
             results[size_t(i % ring)] = std::move(result);
             ready[size_t(i % ring)] = 1;
-            changed.notify_all();
+            if (consumerWaits && i == consumed)
+                itemReady.notify_one();
         }
     };
     std::vector<std::thread> pool;
@@ -56,15 +65,23 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
     bool finished = true;
     for (int i = 0; i < count; ++i) {
         Result result;
+        bool wake = false;
         {
             std::unique_lock<std::mutex> held(lock);
-            changed.wait(held, [&] { return ready[size_t(i % ring)] != 0; });
+            while (!ready[size_t(i % ring)]) {
+                consumerWaits = true;
+                itemReady.wait(held);
+                consumerWaits = false;
+            }
             result = std::move(results[size_t(i % ring)]);
             results[size_t(i % ring)] = Result();
             ready[size_t(i % ring)] = 0;
             consumed = i + 1;
+            wake = idleWorkers > 0;
         }
-        changed.notify_all();
+        // One slot came free: one worker can use it.
+        if (wake)
+            slotFree.notify_one();
         if (!consume(i, result)) {
             finished = false;
             break;
@@ -74,7 +91,7 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
         std::lock_guard<std::mutex> held(lock);
         ended = true;
     }
-    changed.notify_all();
+    slotFree.notify_all();
     for (std::thread &t : pool)
         t.join();
     return finished;

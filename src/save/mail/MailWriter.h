@@ -58,11 +58,15 @@ private:
     void fail(int errorNumber);
     // Closes what is open and clears the state for a new output at path.
     void restart(const QString &path);
+    void useLargeBuffer();
+
+    static constexpr int kBufferBytes = 256 * 1024;
 
     std::FILE *m_file = nullptr;
     bool m_inMemory = false;
     qint64 m_memoryLimit = 0;
     QByteArray m_memory;
+    QByteArray m_buffer;   // the file's stdio buffer; outlives the file
     QString m_path;
     QString m_error;
     qint64 m_startSize = 0;      // file size where the current message began

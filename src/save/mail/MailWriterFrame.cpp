@@ -46,6 +46,14 @@ void MailOutput::fail(int errorNumber)
     m_failed = true;
 }
 
+void MailOutput::useLargeBuffer()
+{
+    // A message goes out in one write, never one per line or per stdio block.
+    if (m_buffer.size() != kBufferBytes)
+        m_buffer.resize(kBufferBytes);
+    setvbuf(m_file, m_buffer.data(), _IOFBF, size_t(m_buffer.size()));
+}
+
 void MailOutput::restart(const QString &path)
 {
     if (m_file || m_inMemory)
@@ -70,6 +78,7 @@ bool MailOutput::openAppend(const QString &path)
         fail(errno);
         return false;
     }
+    useLargeBuffer();
     // Append mode writes at the end whatever the position; the end is where this message starts.
     if (fseeko(m_file, 0, SEEK_END) == 0) {
         const off_t end = ftello(m_file);
@@ -333,10 +342,11 @@ struct PreparedMessage {
 };
 
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
-// is streamed to its file in chunks when its turn comes.
-constexpr qint64 kFormatAheadBytes = qint64(8) << 20;
-// Messages in flight beyond the one being written, per worker.
-constexpr int kMessagesAheadPerWorker = 4;
+// is streamed to its file in chunks when its turn comes. With the window below, formatted
+// messages never hold more than 64 MiB.
+constexpr qint64 kFormatAheadBytes = qint64(1) << 20;
+// Messages formatted ahead of the one being written.
+constexpr int kMessagesAhead = 64;
 
 // Read, checks and parse: everything before a message's output file is known.
 PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style)
@@ -475,7 +485,7 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
 {
     const int workers = context.workerThreads;
     return RunInOrder<PreparedMessage>(
-        records.size(), workers, workers * kMessagesAheadPerWorker,
+        records.size(), workers, kMessagesAhead,
         [&](int i) {
             PreparedMessage p = prepareMessage(*records.at(i), style);
             formatAhead(p, style, attachments);

@@ -63,6 +63,7 @@ bool MailOutput::createNew(const QString &path, bool *taken)
         fail(error);
         return false;
     }
+    useLargeBuffer();
     return true;
 }
 

@@ -77,11 +77,12 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
             results[size_t(i % ring)] = Result();
             ready[size_t(i % ring)] = 0;
             consumed = i + 1;
-            wake = idleWorkers > 0;
+            // Idle workers are woken once half the window is free, all together: one wake-up
+            // per consumed item made the consumer wait on the scheduler instead of the work.
+            wake = idleWorkers > 0 && 2 * (consumed + ring - next) >= ring;
         }
-        // One slot came free: one worker can use it.
         if (wake)
-            slotFree.notify_one();
+            slotFree.notify_all();
         if (!consume(i, result)) {
             finished = false;
             break;

@@ -10,6 +10,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
+#include "save/mail/MailWriter.h"
 #include "save/mail/OrderedWork.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
@@ -115,6 +116,8 @@ private Q_SLOTS:
     void cleanup();
     void runInOrder_data();
     void runInOrder();
+    void memoryOutput_data();
+    void memoryOutput();
     void sameBytesWithEightThreads_data();
     void sameBytesWithEightThreads();
 
@@ -194,6 +197,46 @@ void SaveThreadsTest::runInOrder()
     // Never more items under way than the window allows, and none begun past it after a stop.
     QVERIFY2(worstLead <= qMax(window, 1), qPrintable(QString::number(worstLead)));
     QVERIFY(prepared.load() <= qMin(count, consumed + qMax(window, 1)));
+}
+
+void SaveThreadsTest::memoryOutput_data()
+{
+    // Pieces written in turn, then an optional rewrite of the start (the .emlx length line).
+    QTest::addColumn<QByteArrayList>("pieces");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<qint64>("limit");
+    QTest::addColumn<bool>("failed");
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("written");   // what bytesWritten counts: a rewrite adds nothing
+    QTest::newRow("pieces joined") << QByteArrayList{"ab", "", "cd"} << QByteArray() << qint64(10) << false << QByteArray("abcd") << qint64(4);
+    QTest::newRow("exactly the limit") << QByteArrayList{"abcd", "ef"} << QByteArray() << qint64(6) << false << QByteArray("abcdef") << qint64(6);
+    QTest::newRow("past the limit: failed, later writes ignored")
+        << QByteArrayList{"abcd", "efg", "h"} << QByteArray() << qint64(6) << true << QByteArray("abcd") << qint64(4);
+    QTest::newRow("start rewritten in place") << QByteArrayList{"      \n", "body"} << QByteArray("12") << qint64(64) << false
+                                              << QByteArray("12    \nbody") << qint64(11);
+    QTest::newRow("a rewrite past the end extends it, as in a file")
+        << QByteArrayList{"ab"} << QByteArray("xyz") << qint64(64) << false << QByteArray("xyz") << qint64(2);
+}
+
+void SaveThreadsTest::memoryOutput()
+{
+    QFETCH(QByteArrayList, pieces);
+    QFETCH(QByteArray, start);
+    QFETCH(qint64, limit);
+    QFETCH(bool, failed);
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, written);
+    MailOutput out;
+    out.openMemory(limit);
+    QVERIFY(out.isOpen());
+    for (const QByteArray &piece : pieces)
+        out.write(piece);
+    if (!start.isEmpty())
+        QVERIFY(out.rewriteStart(start));
+    QCOMPARE(out.failed(), failed);
+    QCOMPARE(out.bytesWritten(), written);
+    QCOMPARE(out.takeMemory(), bytes);
+    QVERIFY(!out.isOpen());
 }
 
 void SaveThreadsTest::sameBytesWithEightThreads_data()

@@ -139,10 +139,11 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     thread.wait();
     const double seconds = clock.nsecsElapsed() / 1e9;
     const SaveOutcome outcome = thread.outcome();
-    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"items\":%lld,\"written\":%lld,\"failed\":%lld,\"output\":\"%s\","
-           "\"peak_rss_kb\":%ld}\n",
-           int(type), thread.saveThreads(), seconds, (long long)outcome.items, (long long)outcome.written, (long long)outcome.failed,
-           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(), peakRssKb());
+    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"items\":%lld,\"written\":%lld,\"failed\":%lld,"
+           "\"output\":\"%s\",\"peak_rss_kb\":%ld}\n",
+           int(type), thread.saveThreads(), seconds, (long long)outcome.items, (long long)outcome.written,
+           (long long)outcome.failed, jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
+           peakRssKb());
     FreeFolderAttributes();
     closeArchive();
     return outcome.failed ? 1 : 0;
@@ -150,8 +151,9 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
 
 int usage()
 {
-    fprintf(stderr, "usage: olmbench scan ARCHIVE [--threads N]\n"
-                    "       olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N]\n");
+    fprintf(stderr,
+            "usage: olmbench scan ARCHIVE [--threads N]\n"
+            "       olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N]\n");
     return 2;
 }
 

@@ -393,8 +393,8 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
 QString ArchiveWalker::entryFolderPath(const QByteArray &name, EntryRole role)
 {
     const int slash = name.lastIndexOf('/');
-    if (slash > 0 && role == m_lastFolderRole && name.size() > slash + 1
-        && m_lastFolderName.size() == slash + 1 && name.startsWith(m_lastFolderName))
+    if (slash > 0 && role == m_lastFolderRole && name.size() > slash + 1 && m_lastFolderName.size() == slash + 1
+        && name.startsWith(m_lastFolderName))
         return m_lastFolderPath;
     const QStringList parts = QString::fromUtf8(name).split(QLatin1Char('/'));
     const QString path = folderPathFor(parts, role);

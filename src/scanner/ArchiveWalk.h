@@ -99,7 +99,7 @@ private:
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};
-    QByteArray m_lastFolderName;   // the name up to its last '/', of the last path kept
+    QByteArray m_lastFolderName;  // the name up to its last '/', of the last path kept
     EntryRole m_lastFolderRole = EntryRole::Categories;
     QString m_lastFolderPath;
 };

@@ -93,7 +93,7 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s)
     return span;
 }
 
-} // namespace
+}  // namespace
 
 ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
 {
@@ -102,8 +102,7 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     return spanAt(item, startTag, findStartTag(item, startTag, 0));
 }
 
-ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags)
-    : m_item(item)
+ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags) : m_item(item)
 {
     for (const std::string_view tag : startTags) {
         if (m_count == kMaxTags)
@@ -209,7 +208,7 @@ bool longText(std::string_view item, const ElementSpan &span, qint64 itemStart, 
     return true;
 }
 
-} // namespace
+}  // namespace
 
 char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
 {
@@ -221,14 +220,12 @@ char *MakeShortText(const ItemElements &item, std::string_view name, int maxUnit
     return shortText(item.item(), item.value(name), maxUnits);
 }
 
-bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length,
-                  qint64 *offset)
+bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length, qint64 *offset)
 {
     return longText(item, GetElementValue(item, name), itemStart, length, offset);
 }
 
-bool MakeLongText(const ItemElements &item, std::string_view name, qint64 itemStart, quint32 *length,
-                  qint64 *offset)
+bool MakeLongText(const ItemElements &item, std::string_view name, qint64 itemStart, quint32 *length, qint64 *offset)
 {
     return longText(item.item(), item.value(name), itemStart, length, offset);
 }

@@ -64,17 +64,16 @@ quint8 outgoingFlag(const QString &value)
 
 void fillMessageFields(MailMLRC *rec, const ItemPiece &item)
 {
-    const ItemElements bytes(item.bytes, {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList",
-                                          "<OPFMessageCopyFromAddresses", "<OPFMessageCopySentTime",
-                                          "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
-                                          "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
+    const ItemElements bytes(item.bytes,
+                             {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
+                              "<OPFMessageCopySentTime", "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
+                              "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
     const ElementSpan body = bytes.value("<OPFMessageCopyBody");
     if (body.found) {
         rec->dwBodyLength = clamp32(body.length);
         rec->llBodyOffset = item.start + body.start;
     }
-    const std::string_view attachments =
-        ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
+    const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
     rec->bHasAttachment = FindBytes(attachments, "</messageAttachment>") != std::string_view::npos;
     rec->pFromNames = senderNames(bytes);
     rec->dwSentTime = rec->dwSentTimeCopy = timeValue(bytes, "<OPFMessageCopySentTime");

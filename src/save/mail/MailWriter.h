@@ -66,7 +66,7 @@ private:
     bool m_inMemory = false;
     qint64 m_memoryLimit = 0;
     QByteArray m_memory;
-    QByteArray m_buffer;   // the file's stdio buffer; outlives the file
+    QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
     QString m_error;
     qint64 m_startSize = 0;      // file size where the current message began

@@ -338,7 +338,7 @@ struct PreparedMessage {
     QString relative;
     bool formatted = false;
     QByteArray bytes;
-    QStringList missing;   // attachments whose data could not be copied, found while formatting
+    QStringList missing;  // attachments whose data could not be copied, found while formatting
 };
 
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
@@ -358,8 +358,9 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     // message the scan already found cut short may lack its close tag, not its text.
     p.readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
     // A message that is its entry's whole text is checked against the entry's CRC-32.
-    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
-                                          && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
+    const bool damaged = rec.bDamaged
+        || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
+            && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
     if (damaged && p.readable)
         p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
     // A damaged message that lost its close tag is closed where its span ends: what is left of

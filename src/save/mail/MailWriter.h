@@ -21,6 +21,9 @@ class AttachmentIndex;
 // first failure the output counts as failed and further writes do nothing.
 class MailOutput {
 public:
+    // The stdio buffer of a file output: a message, or several small ones, go out in one write.
+    static constexpr int kBufferBytes = 256 * 1024;
+
     MailOutput() = default;
     ~MailOutput();
     MailOutput(const MailOutput &) = delete;
@@ -59,8 +62,6 @@ private:
     // Closes what is open and clears the state for a new output at path.
     void restart(const QString &path);
     void useLargeBuffer();
-
-    static constexpr int kBufferBytes = 256 * 1024;
 
     std::FILE *m_file = nullptr;
     bool m_inMemory = false;

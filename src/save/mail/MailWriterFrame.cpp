@@ -313,14 +313,73 @@ QStringList WriteMailSteps(const MailMessage &message)
 namespace {
 
 // The mailbox the last message went to, kept open for the next message of the same folder.
+// A message appended to the open mailbox since its last flush: it counts once the flush succeeds.
+struct PendingMessage {
+    const MailMLRC *rec = nullptr;
+    MailMessageFields named;  // only its entry name, for the log
+    QByteArray bytes;
+    QStringList missing;
+};
+
 struct OpenMailbox {
     MailOutput out;
     QString path;
+    QString relative;
+    // Small messages formatted ahead go out together: one flush (one write) for many of them.
+    QVector<PendingMessage> pending;
+    qint64 pendingBytes = 0;
 };
 
-// Every message in it has been flushed already; only a failing close is left to note.
-void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
+// Flushed together once this much is waiting.
+constexpr qint64 kMailboxBatchBytes = MailOutput::kBufferBytes;
+
+void countMessage(MailSaveContext &context, const PendingMessage &m, const QString &path)
 {
+    // The message stays in its mailbox, but it is not what the archive holds.
+    if (!m.missing.isEmpty())
+        noteFailure(context, *m.rec, m.named, path, m.missing.join(QLatin1String("; ")), true);
+    else
+        ++context.written;
+}
+
+// The waiting messages are flushed and counted. When a write or the flush failed, the batch is
+// cut back and its messages are written again one at a time, each flushed on its own: the one
+// that fails is then cut back, counted and named as if no message had waited.
+void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
+{
+    if (mailbox.pending.isEmpty())
+        return;
+    QVector<PendingMessage> batch;
+    batch.swap(mailbox.pending);
+    mailbox.pendingBytes = 0;
+    MailOutput &out = mailbox.out;
+    if (!out.failed() && out.endMessage()) {
+        for (const PendingMessage &m : batch)
+            countMessage(context, m, mailbox.path);
+        return;
+    }
+    out.discard();
+    for (const PendingMessage &m : batch) {
+        QString path = mailbox.path, error;
+        if (!out.isOpen() && !openMailbox(out, style, context, mailbox.relative, &path, &error)) {
+            noteFailure(context, *m.rec, m.named, path, error);
+            continue;
+        }
+        out.write(m.bytes);
+        if (out.failed() || !out.endMessage()) {
+            error = out.error();
+            out.discard();
+            noteFailure(context, *m.rec, m.named, path, error);
+            continue;
+        }
+        countMessage(context, m, path);
+    }
+}
+
+// Every message in it is flushed and counted; a failing close is noted.
+void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
+{
+    commitPending(mailbox, style, context);
     if (mailbox.out.isOpen() && !mailbox.out.close()) {
         ++context.failed;
         context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
@@ -441,6 +500,9 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
         context.reportProgress();
 
     const QString &relative = p.relative;
+    // What waits in the mailbox is counted before anything later is.
+    if (!p.readable || !p.formatted)
+        commitPending(mailbox, style, context);
     if (!p.readable) {
         const QString where = style.oneFilePerFolder ? mailboxPath(style, context, relative)
                                                      : mailFolderPath(style, context, relative);
@@ -455,16 +517,26 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     QString path = mailboxPath(style, context, relative), error;
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
-        closeMailbox(mailbox, context);
+        closeMailbox(mailbox, style, context);
         if (!openMailbox(out, style, context, relative, &path, &error)) {
             noteFailure(context, rec, fields, path, error);
             return true;
         }
         mailbox.path = path;
+        mailbox.relative = relative;
     }
     QStringList missing = writeMessage(p, style, attachments, out);
     if (!p.damage.isEmpty())
         missing.prepend(p.damage);
+    if (p.formatted) {
+        PendingMessage waiting{&rec, MailMessageFields(), p.bytes, missing};
+        waiting.named.strEntryName = fields.strEntryName;
+        mailbox.pending.append(waiting);
+        mailbox.pendingBytes += p.bytes.size();
+        if (out.failed() || mailbox.pendingBytes >= kMailboxBatchBytes)
+            commitPending(mailbox, style, context);
+        return true;
+    }
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();
@@ -526,6 +598,6 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
             }
         }
     }
-    closeMailbox(mailbox, context);
+    closeMailbox(mailbox, style, context);
     return finished;
 }

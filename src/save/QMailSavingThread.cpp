@@ -113,6 +113,7 @@ void QMailSavingThread::run()
     if (!stopped) {
         m_run.reset(new SaveRun);
         m_run->mail.stopRequested = &QMailSavingThread::stopRequested;
+        m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
         QString olmFolderIds;
         if (StartFldrAtrib) {

@@ -5,6 +5,7 @@
 // per item and stop at the next item once a stop is requested.
 
 #include "save/SaveType.h"
+#include "save/mail/OrderedWork.h"
 
 #include <QMutex>
 #include <QString>
@@ -46,6 +47,10 @@ public:
     // (false, nothing changes, the running save goes on untouched) while a save runs, or for a
     // position without a save type.
     bool SetInitialSettings(QString path, int index);
+    // Threads that format messages while the saving thread writes them (1: none); the machine's
+    // cores, at most eight, unless set. Read when a save starts.
+    void SetSaveThreads(int threads) { m_saveThreads = qMax(1, threads); }
+    int saveThreads() const { return m_saveThreads; }
 
     SaveType saveType() const { return nSaveType; }
     QString databasePath() const { return strDatabasePath; }
@@ -104,4 +109,5 @@ private:
     std::unique_ptr<SaveRun> m_run;
     mutable QMutex m_outcomeLock;
     SaveOutcome m_outcome;
+    int m_saveThreads = DefaultSaveThreads();
 };

@@ -340,7 +340,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         return end > h.pos ? end : h.dataOffset;
     bool cut = false;
     const qint64 len = readEntryText(h.dataOffset, want, &cut);
-    const QString path = folderPathFor(QString::fromUtf8(h.name).split(QLatin1Char('/')), role);
+    const QString path = entryFolderPath(h.name, role);
     const qint64 textEnd = h.dataOffset + len;
     switch (role) {
     case EntryRole::Contacts: m_thread.InitializeCTRC(path, textEnd, len); break;
@@ -371,7 +371,7 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
     const qint64 chunk = qint64(1) << 20;
     qint64 len = 0;
     while (len < want) {
-        const qint64 got = m_reader->read(offset + len, pBuff + len, qMin(chunk, want - len));
+        const qint64 got = m_reader->readText(offset + len, pBuff + len, qMin(chunk, want - len));
         if (got <= 0)
             break;
         // A signature may straddle the previous chunk: look back three bytes.
@@ -388,6 +388,30 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
     pBuff[len] = '\0';
     pBuffLength = len;
     return len;
+}
+
+QString ArchiveWalker::entryFolderPath(const QByteArray &name, EntryRole role)
+{
+    const int slash = name.lastIndexOf('/');
+    if (slash > 0 && role == m_lastFolderRole && name.size() > slash + 1 && m_lastFolderName.size() == slash + 1
+        && name.startsWith(m_lastFolderName))
+        return m_lastFolderPath;
+    const QStringList parts = QString::fromUtf8(name).split(QLatin1Char('/'));
+    const QString path = folderPathFor(parts, role);
+    // Only a path made of the folder levels alone serves the next name of the same folder; one
+    // holding the file name does not. The cached file-name-free path is what folderPathFor
+    // gives for any file name there, so compare it with a stand-in name.
+    m_lastFolderName.clear();
+    if (slash > 0 && name.size() > slash + 1) {
+        QStringList other = parts;
+        other.last() = QStringLiteral("x") + parts.last();
+        if (folderPathFor(other, role) == path) {
+            m_lastFolderName = name.left(slash + 1);
+            m_lastFolderRole = role;
+            m_lastFolderPath = path;
+        }
+    }
+    return path;
 }
 
 void ArchiveWalker::freeText()

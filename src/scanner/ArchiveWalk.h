@@ -74,6 +74,9 @@ private:
     // Returns the length read; *cut is true when a signature ended it early.
     qint64 readEntryText(qint64 offset, qint64 want, bool *cut);
     void freeText();
+    // folderPathFor of an entry name; entries of one folder follow each other, so the last
+    // folder's path is kept rather than split and joined again for every message.
+    QString entryFolderPath(const QByteArray &name, EntryRole role);
 
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
     qint64 recoverBlock(qint64 p);
@@ -96,6 +99,9 @@ private:
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};
+    QByteArray m_lastFolderName;  // the name up to its last '/', of the last path kept
+    EntryRole m_lastFolderRole = EntryRole::Categories;
+    QString m_lastFolderPath;
 };
 
 } // namespace olm

@@ -66,7 +66,29 @@ qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
         memcpy(dst, m_buf.constData() + (pos - m_start), size_t(len));
         return len;
     }
+    // The window's header fill often holds the start of the entry's text: only the rest is read.
+    const qint64 held = pos >= m_start ? m_start + m_filled - pos : 0;
+    if (held > 0) {
+        memcpy(dst, m_buf.constData() + (pos - m_start), size_t(held));
+        const qint64 rest = readFully(m_source, pos + held, static_cast<char *>(dst) + held, len - held);
+        return held + qMax<qint64>(0, rest);
+    }
     return readFully(m_source, pos, dst, len);
+}
+
+qint64 BufferedArchiveReader::readText(qint64 pos, void *dst, qint64 len)
+{
+    if (pos < 0 || len <= 0 || pos >= m_size)
+        return 0;
+    len = qMin(len, m_size - pos);
+    if (len <= kTextFill / 2 && (pos < m_start || pos + len > m_start + m_filled)) {
+        const char *p = window(pos, len, kTextFill);
+        if (p) {
+            memcpy(dst, p, size_t(len));
+            return len;
+        }
+    }
+    return read(pos, dst, len);
 }
 
 const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len)

@@ -19,6 +19,9 @@ public:
     bool matchAt(qint64 pos, const char *tag, int len);
     // Copies up to len bytes at pos; returns the count copied (short only at the end).
     qint64 read(qint64 pos, void *dst, qint64 len);
+    // As read, for entry texts: a short text not in the window is read with what follows it,
+    // so the next entries' headers and texts come with the same read.
+    qint64 readText(qint64 pos, void *dst, qint64 len);
     // First position >= from and < limit where a byte is one of the two given; limit if none.
     qint64 findEitherByte(qint64 from, qint64 limit, char a, char b);
     // First position >= from where needle starts and ends before limit; -1 if none.
@@ -35,6 +38,8 @@ private:
     const char *scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len);
 
     static constexpr qint64 kHeaderFill = 8 * 1024;
+    // Archives of many small messages: one read serves a run of small entries.
+    static constexpr qint64 kTextFill = 64 * 1024;
 
     ArchiveSource &m_source;
     qint64 m_size;

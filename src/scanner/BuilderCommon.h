@@ -43,3 +43,8 @@ inline QString trimmedValue(std::string_view item, std::string_view startTag)
 {
     return DecodeTrimmed(ElementBytes(item, GetElementValue(item, startTag)));
 }
+
+inline QString trimmedValue(const ItemElements &item, std::string_view startTag)
+{
+    return DecodeTrimmed(ElementBytes(item.item(), item.value(startTag)));
+}

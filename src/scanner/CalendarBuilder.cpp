@@ -18,11 +18,14 @@ void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, q
             MakeRecordUuid(rec->szUuid);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            MakeLongText(item.bytes, "<OPFCalendarEventCopyDescriptionPlain", item.start,
-                         &rec->dwDescriptionLength, &rec->dwDescriptionOffset);
+            const ItemElements elements(item.bytes,
+                                        {"<OPFCalendarEventCopyDescriptionPlain", "<OPFCalendarEventCopyLocation",
+                                         "<OPFCalendarEventCopySummary"});
+            MakeLongText(elements, "<OPFCalendarEventCopyDescriptionPlain", item.start, &rec->dwDescriptionLength,
+                         &rec->dwDescriptionOffset);
             // Calendar texts have no length bound.
-            rec->pLocation = MakeShortText(item.bytes, "<OPFCalendarEventCopyLocation", 0);
-            rec->pSummary = MakeShortText(item.bytes, "<OPFCalendarEventCopySummary", 0);
+            rec->pLocation = MakeShortText(elements, "<OPFCalendarEventCopyLocation", 0);
+            rec->pSummary = MakeShortText(elements, "<OPFCalendarEventCopySummary", 0);
             return !bStopFlag;
         });
     }

@@ -18,12 +18,13 @@ void QFolderInformationThread::InitializeCTRC(const QString &path, qint64 end, q
             MakeRecordUuid(rec->szUuid);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            rec->pFirstName = MakeShortText(item.bytes, "<OPFContactCopyFirstName", 255);
-            rec->pLastName = MakeShortText(item.bytes, "<OPFContactCopyLastName", 255);
-            MakeLongText(item.bytes, "<OPFContactCopyNotesPlain", item.start, &rec->dwNotesLength,
-                         &rec->dwNotesOffset);
-            MakeLongText(item.bytes, "<OPFContactAddPicture", item.start, &rec->dwPictureLength,
-                         &rec->dwPictureOffset);
+            const ItemElements elements(item.bytes,
+                                        {"<OPFContactCopyFirstName", "<OPFContactCopyLastName",
+                                         "<OPFContactCopyNotesPlain", "<OPFContactAddPicture"});
+            rec->pFirstName = MakeShortText(elements, "<OPFContactCopyFirstName", 255);
+            rec->pLastName = MakeShortText(elements, "<OPFContactCopyLastName", 255);
+            MakeLongText(elements, "<OPFContactCopyNotesPlain", item.start, &rec->dwNotesLength, &rec->dwNotesOffset);
+            MakeLongText(elements, "<OPFContactAddPicture", item.start, &rec->dwPictureLength, &rec->dwPictureOffset);
             return !bStopFlag;
         });
     }

@@ -26,7 +26,9 @@ size_t FindTag(std::string_view item, std::string_view tag, size_t from)
         const size_t at = size_t(static_cast<const char *>(lt) - base);
         if (at + tag.size() > size)
             return std::string_view::npos;
-        if (base[at + 1] == tag[1] && memcmp(base + at, tag.data(), tag.size()) == 0)
+        // Tags of one document mostly share their first letters; their last ones tell them apart.
+        if (base[at + 1] == tag[1] && base[at + tag.size() - 1] == tag.back()
+            && memcmp(base + at, tag.data(), tag.size()) == 0)
             return at;
         from = at + 1;
     }
@@ -56,12 +58,17 @@ size_t findStartTag(std::string_view item, std::string_view startTag, size_t fro
 
 } // namespace
 
-ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
+namespace {
+
+bool isStartTag(std::string_view startTag)
+{
+    return startTag.size() >= 2 && startTag.size() <= 200 && startTag[0] == '<';
+}
+
+// The value of the element whose start tag begins at s.
+ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s)
 {
     ElementSpan span;
-    if (startTag.size() < 2 || startTag.size() > 200 || startTag[0] != '<')
-        return span;
-    const size_t s = findStartTag(item, startTag, 0);
     if (s == std::string_view::npos)
         return span;
     const size_t gt = item.find('>', s + startTag.size());
@@ -84,6 +91,62 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     span.found = true;
     span.length = qint64(c - valueStart);
     return span;
+}
+
+}  // namespace
+
+ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
+{
+    if (!isStartTag(startTag))
+        return ElementSpan();
+    return spanAt(item, startTag, findStartTag(item, startTag, 0));
+}
+
+ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags) : m_item(item)
+{
+    for (const std::string_view tag : startTags) {
+        if (m_count == kMaxTags)
+            break;
+        m_tags[m_count] = tag;
+        m_at[m_count] = std::string_view::npos;
+        ++m_count;
+    }
+    // Every '<' is visited once, as findStartTag would visit it, and each one is tried against
+    // the tags not found yet; the walk ends when all are found.
+    const char *base = item.data();
+    const size_t size = item.size();
+    int left = m_count;
+    size_t from = 0;
+    while (left > 0 && from < size) {
+        const void *lt = memchr(base + from, '<', size - from);
+        if (!lt)
+            break;
+        const size_t at = size_t(static_cast<const char *>(lt) - base);
+        from = at + 1;
+        // Half of all tags are close tags: none of them is a start tag.
+        if (from < size && base[from] == '/')
+            continue;
+        for (int i = 0; i < m_count; ++i) {
+            const std::string_view tag = m_tags[i];
+            if (m_at[i] != std::string_view::npos || !isStartTag(tag) || at + tag.size() >= size)
+                continue;
+            // The name's end is the cheapest test: names of other lengths fail it.
+            if (endsStartTagName(base[at + tag.size()]) && base[at + tag.size() - 1] == tag.back()
+                && memcmp(base + at, tag.data(), tag.size()) == 0) {
+                m_at[i] = at;
+                --left;
+            }
+        }
+    }
+}
+
+ElementSpan ItemElements::value(std::string_view startTag) const
+{
+    for (int i = 0; i < m_count; ++i) {
+        if (m_tags[i] == startTag)
+            return isStartTag(startTag) ? spanAt(m_item, startTag, m_at[i]) : ElementSpan();
+    }
+    return GetElementValue(m_item, startTag);
 }
 
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
@@ -124,9 +187,10 @@ char *MakeCString(const QByteArray &bytes)
     return s;
 }
 
-char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
+namespace {
+
+char *shortText(std::string_view item, const ElementSpan &span, int maxUnits)
 {
-    const ElementSpan span = GetElementValue(item, name);
     if (!span.found)
         return nullptr;
     const QString value = DecodeTrimmed(ElementBytes(item, span));
@@ -135,15 +199,35 @@ char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
     return MakeCString(UnescapeXmlEntities(value, EntityForm::Scanned).toUtf8());
 }
 
-bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length,
-                  qint64 *offset)
+bool longText(std::string_view item, const ElementSpan &span, qint64 itemStart, quint32 *length, qint64 *offset)
 {
-    const ElementSpan span = GetElementValue(item, name);
     if (!span.found || IsBlankValue(ElementBytes(item, span)))
         return false;
     *length = quint32(qMin<qint64>(span.length, 0xFFFFFFFFLL));
     *offset = itemStart + span.start;
     return true;
+}
+
+}  // namespace
+
+char *MakeShortText(std::string_view item, std::string_view name, int maxUnits)
+{
+    return shortText(item, GetElementValue(item, name), maxUnits);
+}
+
+char *MakeShortText(const ItemElements &item, std::string_view name, int maxUnits)
+{
+    return shortText(item.item(), item.value(name), maxUnits);
+}
+
+bool MakeLongText(std::string_view item, std::string_view name, qint64 itemStart, quint32 *length, qint64 *offset)
+{
+    return longText(item, GetElementValue(item, name), itemStart, length, offset);
+}
+
+bool MakeLongText(const ItemElements &item, std::string_view name, qint64 itemStart, quint32 *length, qint64 *offset)
+{
+    return longText(item.item(), item.value(name), itemStart, length, offset);
 }
 
 void MakeRecordUuid(char *dst)

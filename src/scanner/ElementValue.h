@@ -7,6 +7,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <initializer_list>
 #include <string_view>
 
 // memmem-based search: far faster than a first-character scan on XML where every element name
@@ -61,6 +62,24 @@ struct ElementSpan {
 // searched from the value start.
 ElementSpan GetElementValue(std::string_view item, std::string_view startTag);
 
+// The first start tag of each of a builder's elements in one item, all found in one walk over the
+// item's tags: searching every element from the item's start again made the scan's cost grow
+// with the elements times the text. value() gives exactly what GetElementValue gives.
+class ItemElements {
+public:
+    static constexpr int kMaxTags = 12;
+    // startTags as for GetElementValue; at most kMaxTags of them.
+    ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags);
+    std::string_view item() const { return m_item; }
+    ElementSpan value(std::string_view startTag) const;
+
+private:
+    std::string_view m_item;
+    std::string_view m_tags[kMaxTags];
+    size_t m_at[kMaxTags];
+    int m_count = 0;
+};
+
 // The raw bytes of a found element (empty when not found).
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span);
 
@@ -76,10 +95,14 @@ char *MakeCString(const QByteArray &bytes);
 // length), entities undone; null otherwise.
 char *MakeShortText(std::string_view item, std::string_view startTag, int maxUnits);
 
+char *MakeShortText(const ItemElements &item, std::string_view startTag, int maxUnits);
+
 // Long text: the raw value's (length, absolute offset) when its trimmed text is not empty.
 // Length is clamped to 32 bits. Returns false when nothing was recorded.
 bool MakeLongText(std::string_view item, std::string_view startTag, qint64 itemStart,
                   quint32 *length, qint64 *offset);
+bool MakeLongText(const ItemElements &item, std::string_view startTag, qint64 itemStart, quint32 *length,
+                  qint64 *offset);
 
 // 32 upper-case hex digits and a NUL into dst[33].
 void MakeRecordUuid(char *dst);

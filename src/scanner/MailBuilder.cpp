@@ -12,9 +12,9 @@ namespace {
 // "Name;" for every sender address that carries a name attribute, as UTF-8 with its character
 // references decoded, so names in any script and with commas or quotes are kept as written.
 // 1 to 99 characters or nothing.
-char *senderNames(std::string_view item)
+char *senderNames(const ItemElements &item)
 {
-    const std::string_view list = ElementBytes(item, GetElementValue(item, "<OPFMessageCopyFromAddresses"));
+    const std::string_view list = ElementBytes(item.item(), item.value("<OPFMessageCopyFromAddresses"));
     static const std::string_view nameAttr = "OPFContactEmailAddressName=\"";
     QString joined;
     SplitItems(list, "</emailAddress>", 0, [&](const ItemPiece &address) {
@@ -33,7 +33,7 @@ char *senderNames(std::string_view item)
     return MakeCString(joined.toUtf8());
 }
 
-char *subjectText(std::string_view item)
+char *subjectText(const ItemElements &item)
 {
     const QString value = trimmedValue(item, "<OPFMessageCopySubject");
     if (value.isEmpty())
@@ -45,7 +45,7 @@ char *subjectText(std::string_view item)
 }
 
 // Converts a time element whose trimmed text has 1 to 31 characters; 0 otherwise.
-quint32 timeValue(std::string_view item, std::string_view startTag)
+quint32 timeValue(const ItemElements &item, std::string_view startTag)
 {
     const QString value = trimmedValue(item, startTag);
     if (value.isEmpty() || value.size() > 31)
@@ -64,14 +64,16 @@ quint8 outgoingFlag(const QString &value)
 
 void fillMessageFields(MailMLRC *rec, const ItemPiece &item)
 {
-    const std::string_view bytes = item.bytes;
-    const ElementSpan body = GetElementValue(bytes, "<OPFMessageCopyBody");
+    const ItemElements bytes(item.bytes,
+                             {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
+                              "<OPFMessageCopySentTime", "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
+                              "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
+    const ElementSpan body = bytes.value("<OPFMessageCopyBody");
     if (body.found) {
         rec->dwBodyLength = clamp32(body.length);
         rec->llBodyOffset = item.start + body.start;
     }
-    const std::string_view attachments =
-        ElementBytes(bytes, GetElementValue(bytes, "<OPFMessageCopyAttachmentList"));
+    const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
     rec->bHasAttachment = FindBytes(attachments, "</messageAttachment>") != std::string_view::npos;
     rec->pFromNames = senderNames(bytes);
     rec->dwSentTime = rec->dwSentTimeCopy = timeValue(bytes, "<OPFMessageCopySentTime");

@@ -7,7 +7,7 @@
 namespace {
 
 // Entities undone first, then at most 255 units; line breaks stay.
-char *noteTitle(std::string_view item)
+char *noteTitle(const ItemElements &item)
 {
     const QString value = trimmedValue(item, "<OPFNoteCopyTitle");
     if (value.isEmpty())
@@ -30,8 +30,9 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
             rec->llFolderId = folderId;
             status(QStringLiteral("Scanning: Notes..."));
             MakeRecordUuid(rec->szUuid);
-            rec->pTitle = noteTitle(item.bytes);
-            MakeLongText(item.bytes, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);
+            const ItemElements elements(item.bytes, {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});
+            rec->pTitle = noteTitle(elements);
+            MakeLongText(elements, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);
             return !bStopFlag;
         });
     }

@@ -7,7 +7,7 @@
 namespace {
 
 // 1..255 units counted before entities are undone; line breaks become blanks.
-char *taskName(std::string_view item)
+char *taskName(const ItemElements &item)
 {
     const QString value = trimmedValue(item, "<OPFTaskCopyName");
     if (value.isEmpty() || value.size() > 255)
@@ -35,9 +35,10 @@ void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, q
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             MakeRecordUuid(rec->szUuid);
-            rec->pName = taskName(item.bytes);
-            MakeLongText(item.bytes, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);
-            rec->cPriority = priorityCode(trimmedValue(item.bytes, "<OPFTaskGetPriority"));
+            const ItemElements elements(item.bytes, {"<OPFTaskCopyName", "<OPFTaskCopyNote", "<OPFTaskGetPriority"});
+            rec->pName = taskName(elements);
+            MakeLongText(elements, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);
+            rec->cPriority = priorityCode(trimmedValue(elements, "<OPFTaskGetPriority"));
             return !bStopFlag;
         });
     }

@@ -62,16 +62,37 @@ int numericReference(const QString &text, int i, QString *out)
     return semi - i + 1;
 }
 
-// The length of the reference at text[i] ('&') with its text in out, or 0 when unknown.
-int reference(const QString &text, int i, bool numeric, QString *out)
+// Case-sensitive ASCII literal at text[at].
+bool hasLiteralAt(const QString &text, int at, const char *literal, int length)
+{
+    if (at + length > text.size())
+        return false;
+    const QChar *c = text.constData() + at;
+    for (int i = 0; i < length; ++i) {
+        if (c[i].unicode() != ushort(uchar(literal[i])))
+            return false;
+    }
+    return true;
+}
+
+// Appends the text of the reference at text[i] ('&') to out and returns its length, or 0 when
+// it is unknown. Bodies hold a reference every few characters: no string is made for one.
+int appendReference(const QString &text, int i, bool numeric, QString &out)
 {
     for (const Entity &e : kNamedEntities) {
-        if (text.midRef(i).startsWith(QLatin1String(e.text))) {
-            *out = QLatin1String(e.replacement);
-            return int(std::strlen(e.text));
+        const int length = int(std::strlen(e.text));
+        if (hasLiteralAt(text, i, e.text, length)) {
+            out.append(QLatin1Char(e.replacement[0]));
+            return length;
         }
     }
-    return numeric ? numericReference(text, i, out) : 0;
+    if (!numeric)
+        return 0;
+    QString decoded;
+    const int used = numericReference(text, i, &decoded);
+    if (used > 0)
+        out.append(decoded);
+    return used;
 }
 
 QString onePass(const QString &text, bool numeric)
@@ -83,11 +104,9 @@ QString onePass(const QString &text, bool numeric)
     out.reserve(text.size());
     int from = 0;
     while (amp >= 0) {
-        out.append(text.midRef(from, amp - from));
-        QString decoded;
-        const int used = reference(text, amp, numeric, &decoded);
+        out.append(text.constData() + from, amp - from);
+        const int used = appendReference(text, amp, numeric, out);
         if (used > 0) {
-            out.append(decoded);
             from = amp + used;
         } else {
             out.append(QLatin1Char('&'));
@@ -95,7 +114,7 @@ QString onePass(const QString &text, bool numeric)
         }
         amp = text.indexOf(QLatin1Char('&'), from);
     }
-    out.append(text.midRef(from));
+    out.append(text.constData() + from, text.size() - from);
     return out;
 }
 

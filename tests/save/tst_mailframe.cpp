@@ -67,6 +67,10 @@ QString mailFolder(const QString &saveDir, const QString &relative)
 
 class MailFrameTest : public QObject {
     Q_OBJECT
+public:
+    // Every folder save runs with this many formatting threads.
+    explicit MailFrameTest(int threads) : m_threads(threads) {}
+
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
@@ -84,10 +88,12 @@ private Q_SLOTS:
 
 private:
     QByteArray m_oldTz;
+    int m_threads;
 };
 
 void MailFrameTest::initTestCase()
 {
+    qInfo("folder saves with %d thread(s)", m_threads);
     m_oldTz = qgetenv("TZ");
     qputenv("TZ", "CET-1");
     tzset();
@@ -187,6 +193,7 @@ void MailFrameTest::folderSaveStopsAfterSecondMessage()
     const AttachmentIndex attachments(tmpAtFOStart);
     int ticks = 0;
     MailSaveContext context;
+    context.workerThreads = m_threads;
     context.saveDir = out.path();
     context.strTime = kStamp;
     context.messagesByFolder = &byFolder;
@@ -246,6 +253,7 @@ void MailFrameTest::folderSaveCountsFailures()
         QVERIFY(QFile::link(QStringLiteral("/dev/full"), inboxMbox));
     int ticks = 0;
     MailSaveContext context;
+    context.workerThreads = m_threads;
     context.saveDir = out.path();
     context.strTime = kStamp;
     context.reportProgress = [&] { ++ticks; };
@@ -278,6 +286,7 @@ void MailFrameTest::missingAttachmentIsNamed()
     ArchiveFile file(archive);
     QTemporaryDir out;
     MailSaveContext context;
+    context.workerThreads = m_threads;
     context.saveDir = out.path();
     context.strTime = kStamp;
     QVERIFY(SaveMailFolder(folderOf(QStringLiteral("/Inbox/")), AppleMailStyle(), context));
@@ -360,6 +369,7 @@ void MailFrameTest::damagedBytesAreNamed()
     ArchiveFile file(archive);
     QTemporaryDir out;
     MailSaveContext context;
+    context.workerThreads = m_threads;
     context.saveDir = out.path();
     context.strTime = kStamp;
     QVERIFY(SaveMailFolder(folderOf(QStringLiteral("/Inbox/")), AppleMailStyle(), context));
@@ -383,6 +393,7 @@ void MailFrameTest::mailboxReadsBackInPython()
     ArchiveFile file(archive);
     QTemporaryDir out;
     MailSaveContext context;
+    context.workerThreads = m_threads;
     context.saveDir = out.path();
     context.strTime = kStamp;
     QVERIFY(SaveMailFolder(folderOf(QStringLiteral("/Inbox/")), AppleMailStyle(), context));
@@ -406,5 +417,15 @@ void MailFrameTest::mailboxReadsBackInPython()
                                           "<m%1@example.org>").arg(n).toUtf8());
 }
 
-QTEST_GUILESS_MAIN(MailFrameTest)
+// The whole suite on the saving thread alone, then with messages formatted on eight threads.
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    int failed = 0;
+    for (const int threads : {1, 8}) {
+        MailFrameTest test(threads);
+        failed += QTest::qExec(&test, argc, argv);
+    }
+    return failed;
+}
 #include "tst_mailframe.moc"

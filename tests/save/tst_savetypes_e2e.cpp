@@ -411,6 +411,7 @@ void SaveTypesEndToEndTest::unwritableDestination()
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    thread.SetSaveThreads(8);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
     QVERIFY(thread.wait(120000));
     QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
@@ -442,6 +443,7 @@ void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
             stopflag = true;
         }
     }, Qt::DirectConnection);
+    thread.SetSaveThreads(8);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
     QVERIFY(thread.wait(300000));
     const SaveOutcome outcome = thread.outcome();

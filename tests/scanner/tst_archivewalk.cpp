@@ -127,6 +127,8 @@ private Q_SLOTS:
     void builtArchive();
     void folderPaths_data();
     void folderPaths();
+    void folderPathsInSequence_data();
+    void folderPathsInSequence();
     void damaged_data();
     void damaged();
     void oddEntries();
@@ -278,6 +280,44 @@ void ArchiveWalkTest::folderPaths()
     QFETCH(QString, path);
     const QStringList parts = name.split(QLatin1Char('/'));
     QCOMPARE(olm::folderPathFor(parts, olm::classifyEntry(name.toUtf8())), path);
+}
+
+void ArchiveWalkTest::folderPathsInSequence_data()
+{
+    // Entry names in archive order, and the folder each one's message is filed under. The walk
+    // keeps the last folder's path: a name whose path is its file name must never reuse it.
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("folders");
+    QTest::newRow("one folder") << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml"}
+                                << QStringList{"Inbox", "Inbox"};
+    QTest::newRow("file names as paths")
+        << QStringList{"Local/Mail/message_1.xml", "Local/Mail/message_2.xml", "Local/Mail/Inbox/message_3.xml"}
+        << QStringList{"message_1.xml", "message_2.xml", "Inbox"};
+    QTest::newRow("folder, then a longer one with the same start")
+        << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox2/message_2.xml", "Local/Mail/Inbox/Sub/message_3.xml"}
+        << QStringList{"Inbox", "Inbox2", "Sub"};
+    QTest::newRow("account and local folders of one name")
+        << QStringList{"Accounts/a/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml", "Accounts/a/Mail/Inbox/message_3.xml"}
+        << QStringList{"Inbox", "Inbox", "Inbox"};
+    QTest::newRow("a foreign root between") << QStringList{"Local/Mail/Inbox/message_1.xml", "Other/Mail/Inbox/message_2.xml",
+                                                           "Local/Mail/Inbox/message_3.xml"}
+                                            << QStringList{"Inbox", "Folder1", "Inbox"};
+}
+
+void ArchiveWalkTest::folderPathsInSequence()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QStringList, folders);
+    TestArchiveBuilder b;
+    for (int i = 0; i < names.size(); ++i)
+        b.addEntry(names.at(i), OlmXml::emails({mailItem(i)}));
+    scanBytes(b.finish());
+    const QList<MailMLRC *> m = mails();
+    QCOMPARE(m.size(), names.size());
+    for (int i = 0; i < m.size(); ++i) {
+        const QString got = m[i]->llFolderId == llFolder1Id ? QStringLiteral("Folder1") : folderKey(m[i]->llFolderId);
+        QCOMPARE(got, folders.at(i));
+    }
 }
 
 void ArchiveWalkTest::damaged_data()

@@ -243,6 +243,19 @@ void BuildersTest::mailFields_data()
     QTest::newRow("sent time of 32 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+01:00") << "<null>" << 0 << 0 << false << false;
     QTest::newRow("attachment list") << QByteArray("<OPFMessageCopyAttachmentList xml:space=\"preserve\"><messageAttachment OPFAttachmentName=\"a\"></messageAttachment></OPFMessageCopyAttachmentList>") << "<null>" << 0 << 0 << false << true;
     QTest::newRow("empty attachment list") << el("OPFMessageCopyAttachmentList", "") << "<null>" << 0 << 0 << false << false;
+    // Elements in the reverse of the exporter's order, and repeated ones: the first of each counts.
+    QTest::newRow("reordered elements")
+        << QByteArray("<OPFMessageCopyAttachmentList xml:space=\"preserve\"><messageAttachment OPFAttachmentName=\"a\"></messageAttachment></OPFMessageCopyAttachmentList>")
+               + el("OPFMessageGetPriority", "2") + el("OPFMessageIsOutgoing", "1")
+               + el("OPFMessageCopySentTime", "2018-06-21T03:26:46") + el("OPFMessageCopySubject", "late")
+        << "late" << 1 << int('2') << true << true;
+    QTest::newRow("repeated elements")
+        << el("OPFMessageCopySubject", "one") + el("OPFMessageGetPriority", "4") + el("OPFMessageCopySubject", "two")
+               + el("OPFMessageGetPriority", "2")
+        << "one" << 0 << int('4') << false << false;
+    QTest::newRow("element names inside a longer name")
+        << el("OPFMessageCopySubjectPrefix", "no") + el("OPFMessageIsOutgoingX", "1") + el("OPFMessageCopySubject", "yes")
+        << "yes" << 0 << 0 << false << false;
 }
 
 void BuildersTest::mailFields()

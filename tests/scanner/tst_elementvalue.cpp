@@ -41,6 +41,13 @@ void ElementValueTest::elementValue_data()
     QTest::newRow("missing") << QByteArray("<Other>abc</Other>") << false << QByteArray();
     QTest::newRow("close tag of a longer name skipped") << QByteArray("<Name>a</NameX>b</Name>") << true << QByteArray("a</NameX>b");
     QTest::newRow("NUL inside value") << QByteArray("<Name>a\0b</Name>", 16) << true << QByteArray("a\0b", 3);
+    QTest::newRow("twice: the first wins") << QByteArray("<Name>1</Name><Name>2</Name>") << true << QByteArray("1");
+    QTest::newRow("after the elements it usually precedes")
+        << QByteArray("<Late>x</Late><Other>y</Other><Name>v</Name><Early>z</Early>") << true << QByteArray("v");
+    QTest::newRow("inside another element") << QByteArray("<Other><Name>v</Name></Other>") << true << QByteArray("v");
+    QTest::newRow("start tag ends the text") << QByteArray("<Other>x</Other><Name") << false << QByteArray();
+    QTest::newRow("a raw '<' in a value before it") << QByteArray("<Early>a<b</Early><Name>v</Name>") << true << QByteArray("v");
+    QTest::newRow("tag name split by a close tag") << QByteArray("</Name<Name>v</Name>") << true << QByteArray("v");
 }
 
 void ElementValueTest::elementValue()
@@ -55,6 +62,24 @@ void ElementValueTest::elementValue()
         QVERIFY(span.length >= 0);
         const std::string_view got = ElementBytes(view, span);
         QCOMPARE(QByteArray(got.data(), int(got.size())), value);
+    }
+    // The one-walk lookup gives the same span wherever the tag stands in its list, and for a
+    // tag left out of the list.
+    const ItemElements first(view, {"<Name", "<Early", "<Other", "<Late"});
+    const ItemElements last(view, {"<Late", "<Other", "<Early", "<Name"});
+    const ItemElements without(view, {"<Other"});
+    for (const ItemElements *elements : {&first, &last, &without}) {
+        const ElementSpan s = elements->value("<Name");
+        QCOMPARE(s.found, span.found);
+        QCOMPARE(s.start, span.start);
+        QCOMPARE(s.length, span.length);
+    }
+    for (const char *other : {"<Other", "<Early", "<Late"}) {
+        const ElementSpan want = GetElementValue(view, other);
+        const ElementSpan got = last.value(other);
+        QCOMPARE(got.found, want.found);
+        QCOMPARE(got.start, want.start);
+        QCOMPARE(got.length, want.length);
     }
 }
 

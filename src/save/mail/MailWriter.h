@@ -21,17 +21,26 @@ class AttachmentIndex;
 // first failure the output counts as failed and further writes do nothing.
 class MailOutput {
 public:
+    // The stdio buffer of a file output: a message, or several small ones, go out in one write.
+    static constexpr int kBufferBytes = 256 * 1024;
+
     MailOutput() = default;
     ~MailOutput();
     MailOutput(const MailOutput &) = delete;
     MailOutput &operator=(const MailOutput &) = delete;
 
     bool openAppend(const QString &path);
+    // Collects what is written in memory instead of a file: a message formatted ahead of its
+    // turn. More than limit bytes make the output fail, so a message with large attachments is
+    // left to be streamed to its file in chunks.
+    void openMemory(qint64 limit);
+    // The bytes collected; the output is closed.
+    QByteArray takeMemory();
     // Makes a new file at path, never opening one that exists (*taken tells that case apart).
     bool createNew(const QString &path, bool *taken);
     // Writes bytes over the start of the file once all written so far is out; the end stays.
     bool rewriteStart(const QByteArray &bytes);
-    bool isOpen() const { return m_file != nullptr; }
+    bool isOpen() const { return m_file != nullptr || m_inMemory; }
     bool write(const QByteArray &bytes);
     bool write(const char *text);
     // Flushes and closes; false when anything written to it or the close failed.
@@ -50,8 +59,15 @@ public:
 
 private:
     void fail(int errorNumber);
+    // Closes what is open and clears the state for a new output at path.
+    void restart(const QString &path);
+    void useLargeBuffer();
 
     std::FILE *m_file = nullptr;
+    bool m_inMemory = false;
+    qint64 m_memoryLimit = 0;
+    QByteArray m_memory;
+    QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
     QString m_error;
     qint64 m_startSize = 0;      // file size where the current message began
@@ -87,6 +103,8 @@ struct MailSaveContext {
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
+    // Threads that format the next messages of a folder while this one writes; 1: none.
+    int workerThreads = 1;
 };
 
 QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *head);

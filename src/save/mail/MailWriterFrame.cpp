@@ -7,6 +7,7 @@
 #include "save/SaveGlobals.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
+#include "save/mail/OrderedWork.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDir>
@@ -25,6 +26,11 @@ QByteArray nativePath(const QString &path) { return QFile::encodeName(path); }
 
 } // namespace
 
+int DefaultSaveThreads()
+{
+    return int(qBound(1u, std::thread::hardware_concurrency(), 8u));
+}
+
 // ---- MailOutput ----
 
 MailOutput::~MailOutput()
@@ -40,16 +46,30 @@ void MailOutput::fail(int errorNumber)
     m_failed = true;
 }
 
-bool MailOutput::openAppend(const QString &path)
+void MailOutput::useLargeBuffer()
 {
-    if (m_file)
+    // A message goes out in one write, never one per line or per stdio block.
+    if (m_buffer.size() != kBufferBytes)
+        m_buffer.resize(kBufferBytes);
+    setvbuf(m_file, m_buffer.data(), _IOFBF, size_t(m_buffer.size()));
+}
+
+void MailOutput::restart(const QString &path)
+{
+    if (m_file || m_inMemory)
         close();
     m_path = path;
     m_error.clear();
     m_failed = false;
+    m_created = false;
     m_written = 0;
     m_messageBytes = 0;
     m_startSize = 0;
+}
+
+bool MailOutput::openAppend(const QString &path)
+{
+    restart(path);
     struct stat st;
     const QByteArray native = nativePath(path);
     m_created = ::stat(native.constData(), &st) != 0;
@@ -58,6 +78,7 @@ bool MailOutput::openAppend(const QString &path)
         fail(errno);
         return false;
     }
+    useLargeBuffer();
     // Append mode writes at the end whatever the position; the end is where this message starts.
     if (fseeko(m_file, 0, SEEK_END) == 0) {
         const off_t end = ftello(m_file);
@@ -66,8 +87,34 @@ bool MailOutput::openAppend(const QString &path)
     return true;
 }
 
+void MailOutput::openMemory(qint64 limit)
+{
+    restart(QString());
+    m_inMemory = true;
+    m_memoryLimit = limit;
+    m_memory.clear();
+}
+
+QByteArray MailOutput::takeMemory()
+{
+    m_inMemory = false;
+    QByteArray bytes;
+    bytes.swap(m_memory);
+    return bytes;
+}
+
 bool MailOutput::write(const QByteArray &bytes)
 {
+    if (m_inMemory && !m_failed) {
+        if (qint64(m_memory.size()) + bytes.size() > m_memoryLimit) {
+            fail(EFBIG);
+            return false;
+        }
+        m_memory += bytes;
+        m_written += bytes.size();
+        m_messageBytes += bytes.size();
+        return true;
+    }
     if (!m_file || m_failed)
         return false;
     if (bytes.isEmpty())
@@ -88,6 +135,7 @@ bool MailOutput::write(const char *text)
 
 bool MailOutput::close()
 {
+    m_inMemory = false;
     if (!m_file)
         return !m_failed;
     errno = 0;
@@ -265,14 +313,73 @@ QStringList WriteMailSteps(const MailMessage &message)
 namespace {
 
 // The mailbox the last message went to, kept open for the next message of the same folder.
+// A message appended to the open mailbox since its last flush: it counts once the flush succeeds.
+struct PendingMessage {
+    const MailMLRC *rec = nullptr;
+    MailMessageFields named;  // only its entry name, for the log
+    QByteArray bytes;
+    QStringList missing;
+};
+
 struct OpenMailbox {
     MailOutput out;
     QString path;
+    QString relative;
+    // Small messages formatted ahead go out together: one flush (one write) for many of them.
+    QVector<PendingMessage> pending;
+    qint64 pendingBytes = 0;
 };
 
-// Every message in it has been flushed already; only a failing close is left to note.
-void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
+// Flushed together once this much is waiting.
+constexpr qint64 kMailboxBatchBytes = MailOutput::kBufferBytes;
+
+void countMessage(MailSaveContext &context, const PendingMessage &m, const QString &path)
 {
+    // The message stays in its mailbox, but it is not what the archive holds.
+    if (!m.missing.isEmpty())
+        noteFailure(context, *m.rec, m.named, path, m.missing.join(QLatin1String("; ")), true);
+    else
+        ++context.written;
+}
+
+// The waiting messages are flushed and counted. When a write or the flush failed, the batch is
+// cut back and its messages are written again one at a time, each flushed on its own: the one
+// that fails is then cut back, counted and named as if no message had waited.
+void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
+{
+    if (mailbox.pending.isEmpty())
+        return;
+    QVector<PendingMessage> batch;
+    batch.swap(mailbox.pending);
+    mailbox.pendingBytes = 0;
+    MailOutput &out = mailbox.out;
+    if (!out.failed() && out.endMessage()) {
+        for (const PendingMessage &m : batch)
+            countMessage(context, m, mailbox.path);
+        return;
+    }
+    out.discard();
+    for (const PendingMessage &m : batch) {
+        QString path = mailbox.path, error;
+        if (!out.isOpen() && !openMailbox(out, style, context, mailbox.relative, &path, &error)) {
+            noteFailure(context, *m.rec, m.named, path, error);
+            continue;
+        }
+        out.write(m.bytes);
+        if (out.failed() || !out.endMessage()) {
+            error = out.error();
+            out.discard();
+            noteFailure(context, *m.rec, m.named, path, error);
+            continue;
+        }
+        countMessage(context, m, path);
+    }
+}
+
+// Every message in it is flushed and counted; a failing close is noted.
+void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
+{
+    commitPending(mailbox, style, context);
     if (mailbox.out.isOpen() && !mailbox.out.close()) {
         ++context.failed;
         context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
@@ -281,83 +388,155 @@ void closeMailbox(OpenMailbox &mailbox, MailSaveContext &context)
     mailbox.path.clear();
 }
 
-// A message of its own file. A file that failed is removed: no reader gets half a message.
-void saveMessageFile(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style,
-                     const AttachmentIndex &attachments, MailSaveContext &context, const QString &relative,
-                     const QString &damage)
+// One message read and parsed, and, when a worker formatted it ahead, its output bytes.
+struct PreparedMessage {
+    const MailMLRC *rec = nullptr;
+    MailMessageFields fields;
+    bool readable = true;
+    QString damage;
+    QString relative;
+    bool formatted = false;
+    QByteArray bytes;
+    QStringList missing;  // attachments whose data could not be copied, found while formatting
+};
+
+// A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
+// is streamed to its file in chunks when its turn comes. With the window below, formatted
+// messages never hold more than 64 MiB.
+constexpr qint64 kFormatAheadBytes = qint64(1) << 20;
+// Messages formatted ahead of the one being written.
+constexpr int kMessagesAhead = 64;
+
+// Read, checks and parse: everything before a message's output file is known.
+PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style)
 {
+    PreparedMessage p;
+    p.rec = &rec;
+    QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    // An archive cut or overwritten since the scan would give an empty shell of a message. A
+    // message the scan already found cut short may lack its close tag, not its text.
+    p.readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
+    // A message that is its entry's whole text is checked against the entry's CRC-32.
+    const bool damaged = rec.bDamaged
+        || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
+            && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
+    if (damaged && p.readable)
+        p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
+    // A damaged message that lost its close tag is closed where its span ends: what is left of
+    // it (its attachment list above all) is still written.
+    if (rec.bDamaged && !xml.contains("</email>"))
+        xml += "</email>";
+    p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
+    p.fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
+    p.relative = MailFolderRelativePath(p.fields.strEntryName);
+    return p;
+}
+
+// The message's bytes as its writer makes them, collected in memory; left unformatted when they
+// outgrow the limit.
+void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments)
+{
+    if (!p.readable)
+        return;
+    MailOutput memory;
+    memory.openMemory(kFormatAheadBytes);
+    const MailMessage message{*p.rec, p.fields, style, memory, attachments};
+    QStringList missing = style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+    if (memory.failed())
+        return;
+    p.formatted = true;
+    p.bytes = memory.takeMemory();
+    p.missing = missing;
+}
+
+// The writing steps of a message on out: its bytes formatted ahead, or formatted now.
+QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                         MailOutput &out)
+{
+    if (p.formatted) {
+        out.write(p.bytes);
+        return p.missing;
+    }
+    const MailMessage message{*p.rec, p.fields, style, out, attachments};
+    return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+}
+
+// A message of its own file. A file that failed is removed: no reader gets half a message.
+void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                     MailSaveContext &context)
+{
+    const MailMLRC &rec = *p.rec;
     MailOutput out;
     QString path, error;
-    if (!OpenMessageFile(out, style, context, mailFolderPath(style, context, relative), &path, &error)) {
-        noteFailure(context, rec, fields, path, error);
+    if (!OpenMessageFile(out, style, context, mailFolderPath(style, context, p.relative), &path, &error)) {
+        noteFailure(context, rec, p.fields, path, error);
         return;
     }
-    QStringList missing = WriteMessageFile(MailMessage{rec, fields, style, out, attachments});
-    if (!damage.isEmpty())
-        missing.prepend(damage);
+    QStringList missing = writeMessage(p, style, attachments, out);
+    if (!p.damage.isEmpty())
+        missing.prepend(p.damage);
     if (out.failed() || !out.close()) {
         error = out.error();
         out.discard();
-        noteFailure(context, rec, fields, path, error);
+        noteFailure(context, rec, p.fields, path, error);
         return;
     }
     if (!missing.isEmpty()) {
-        noteFailure(context, rec, fields, path, missing.join(QLatin1String("; ")), true);
+        noteFailure(context, rec, p.fields, path, missing.join(QLatin1String("; ")), true);
         return;
     }
     ++context.written;
 }
 
-// One record: read, parse, stop test, progress, write. False when the stop ended the walk.
-bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments,
+// One prepared message in its turn: stop test, progress, write. False when the stop ended the walk.
+bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
-    QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
-    // An archive cut or overwritten since the scan would give an empty shell of a message. A
-    // message the scan already found cut short may lack its close tag, not its text.
-    const bool readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
-    // A message that is its entry's whole text is checked against the entry's CRC-32.
-    const bool damaged = rec.bDamaged || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
-                                          && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
-    const QString damage = damaged && readable
-                               ? QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)")
-                               : QString();
-    // A damaged message that lost its close tag is closed where its span ends: what is left of
-    // it (its attachment list above all) is still written.
-    if (rec.bDamaged && !xml.contains("</email>"))
-        xml += "</email>";
-    MailMessageFields fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
-    fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
+    const MailMLRC &rec = *p.rec;
+    const MailMessageFields &fields = p.fields;
     if (context.stopRequested && context.stopRequested())
         return false;
     if (context.reportProgress)
         context.reportProgress();
 
-    const QString relative = MailFolderRelativePath(fields.strEntryName);
-    if (!readable) {
+    const QString &relative = p.relative;
+    // What waits in the mailbox is counted before anything later is.
+    if (!p.readable || !p.formatted)
+        commitPending(mailbox, style, context);
+    if (!p.readable) {
         const QString where = style.oneFilePerFolder ? mailboxPath(style, context, relative)
                                                      : mailFolderPath(style, context, relative);
         noteFailure(context, rec, fields, where, QStringLiteral("its text can no longer be read from the archive"));
         return true;
     }
     if (!style.oneFilePerFolder) {
-        saveMessageFile(rec, fields, style, attachments, context, relative, damage);
+        saveMessageFile(p, style, attachments, context);
         return true;
     }
     MailOutput &out = mailbox.out;
     QString path = mailboxPath(style, context, relative), error;
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
-        closeMailbox(mailbox, context);
+        closeMailbox(mailbox, style, context);
         if (!openMailbox(out, style, context, relative, &path, &error)) {
             noteFailure(context, rec, fields, path, error);
             return true;
         }
         mailbox.path = path;
+        mailbox.relative = relative;
     }
-    QStringList missing = WriteMailSteps(MailMessage{rec, fields, style, out, attachments});
-    if (!damage.isEmpty())
-        missing.prepend(damage);
+    QStringList missing = writeMessage(p, style, attachments, out);
+    if (!p.damage.isEmpty())
+        missing.prepend(p.damage);
+    if (p.formatted) {
+        PendingMessage waiting{&rec, MailMessageFields(), p.bytes, missing};
+        waiting.named.strEntryName = fields.strEntryName;
+        mailbox.pending.append(waiting);
+        mailbox.pendingBytes += p.bytes.size();
+        if (out.failed() || mailbox.pendingBytes >= kMailboxBatchBytes)
+            commitPending(mailbox, style, context);
+        return true;
+    }
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();
@@ -371,6 +550,21 @@ bool saveMessage(const MailMLRC &rec, const MailFormatStyle &style, const Attach
     }
     ++context.written;
     return true;
+}
+
+// Workers read, parse and format the next messages while this thread writes them in order.
+bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatStyle &style,
+                    const AttachmentIndex &attachments, MailSaveContext &context, OpenMailbox &mailbox)
+{
+    const int workers = context.workerThreads;
+    return RunInOrder<PreparedMessage>(
+        records.size(), workers, kMessagesAhead,
+        [&](int i) {
+            PreparedMessage p = prepareMessage(*records.at(i), style);
+            formatAhead(p, style, attachments);
+            return p;
+        },
+        [&](int, PreparedMessage &p) { return saveMessage(p, style, attachments, context, mailbox); });
 }
 
 } // namespace
@@ -394,12 +588,16 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         return true;
     OpenMailbox mailbox;
     bool finished = true;
-    for (const MailMLRC *rec : *records) {
-        if (!saveMessage(*rec, style, *attachments, context, mailbox)) {
-            finished = false;
-            break;
+    if (context.workerThreads > 1 && records->size() > 1) {
+        finished = saveInParallel(*records, style, *attachments, context, mailbox);
+    } else {
+        for (const MailMLRC *rec : *records) {
+            if (!saveMessage(prepareMessage(*rec, style), style, *attachments, context, mailbox)) {
+                finished = false;
+                break;
+            }
         }
     }
-    closeMailbox(mailbox, context);
+    closeMailbox(mailbox, style, context);
     return finished;
 }

@@ -45,15 +45,7 @@ QByteArray EmptyBodyHtml()
 
 bool MailOutput::createNew(const QString &path, bool *taken)
 {
-    if (m_file)
-        close();
-    m_path = path;
-    m_error.clear();
-    m_failed = false;
-    m_created = false;
-    m_written = 0;
-    m_messageBytes = 0;
-    m_startSize = 0;
+    restart(path);
     *taken = false;
     const QByteArray native = QFile::encodeName(path);
     const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
@@ -71,11 +63,17 @@ bool MailOutput::createNew(const QString &path, bool *taken)
         fail(error);
         return false;
     }
+    useLargeBuffer();
     return true;
 }
 
 bool MailOutput::rewriteStart(const QByteArray &bytes)
 {
+    if (m_inMemory && !m_failed) {
+        // As in a file: what reaches past the end extends it.
+        m_memory.replace(0, qMin(bytes.size(), m_memory.size()), bytes);
+        return true;
+    }
     if (!m_file || m_failed)
         return false;
     errno = 0;

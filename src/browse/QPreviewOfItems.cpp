@@ -3,11 +3,11 @@
 #include "browse/AttachmentTiles.h"
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
-#include "scanner/DateConverter.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/SafePreviewDocument.h"
+#include "scanner/DateConverter.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QTextBrowser>

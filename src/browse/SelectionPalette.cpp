@@ -15,7 +15,7 @@ double RelativeLuminance(const QColor &colour)
     return 0.2126 * Linear(colour.redF()) + 0.7152 * Linear(colour.greenF()) + 0.0722 * Linear(colour.blueF());
 }
 
-} // namespace
+}  // namespace
 
 QColor SelectionBackground()
 {

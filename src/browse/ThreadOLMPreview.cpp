@@ -67,10 +67,13 @@ void ThreadOLMPreview::launchOne(const QString &app, const QString &file)
         // The desktop's services belong to the GUI thread.
         const QUrl url = QUrl::fromLocalFile(info.absoluteFilePath());
         const QPointer<ThreadOLMPreview> self(this);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, url, file] {
-            if (!OpenUrl(url) && self)
-                Q_EMIT self->openFailed(file);
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, url, file] {
+                if (!OpenUrl(url) && self)
+                    Q_EMIT self->openFailed(file);
+            },
+            Qt::QueuedConnection);
         return;
     }
     // A previewer that cannot be ended is left alone, and no second one is started beside it.

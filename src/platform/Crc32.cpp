@@ -89,7 +89,7 @@ bool haveClmul()
 
 #endif
 
-} // namespace
+}  // namespace
 
 quint32 Crc32Update(quint32 crc, const char *data, qint64 length)
 {

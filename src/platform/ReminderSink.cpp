@@ -36,7 +36,7 @@ bool runScript(const QString &osascript, const QString &script, QString *error)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool AddReminder(const ReminderRequest &request, QString *error)
 {

@@ -9,8 +9,8 @@
 #include <functional>
 
 struct ReminderRequest {
-    QString script;                                   // the filled AppleScript, UTF-8
-    std::function<bool(QString *error)> standIn;      // used where no reminders application exists
+    QString script;                               // the filled AppleScript, UTF-8
+    std::function<bool(QString *error)> standIn;  // used where no reminders application exists
 };
 
 // False with the reason in *error when the reminder could not be made.
@@ -19,4 +19,4 @@ bool AddReminder(const ReminderRequest &request, QString *error);
 namespace ReminderHooks {
 // When set, receives every request instead of the system (tests record them here).
 extern std::function<bool(const ReminderRequest &request, QString *error)> record;
-}
+}  // namespace ReminderHooks

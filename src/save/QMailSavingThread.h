@@ -24,7 +24,7 @@ struct SaveOutcome {
     qint64 failed = 0;      // items that could not be written
     QStringList failures;   // one line per failed item, naming it
     bool stopped = false;   // the user stopped the save
-    QStringList notWritten; // kinds or formats asked for whose writer wrote nothing, once each
+    QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
 };
 
 // The end message of a save that was not stopped but could not write everything. Like every

@@ -93,8 +93,10 @@ QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stam
     case SaveTypeRGE: return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
     case SaveTypeMBOX:
     case SaveTypeEMLX:
-    case SaveTypeEML: return saveDir + QStringLiteral("/Converted Data") + stamp;
-    case SaveTypeHTML: return saveDir + QStringLiteral("/Repaired Data") + stamp;
+    case SaveTypeEML:
+        return saveDir + QStringLiteral("/Converted Data") + stamp;
+    case SaveTypeHTML:
+        return saveDir + QStringLiteral("/Repaired Data") + stamp;
     case SaveTypeInvalid: break;
     }
     return QString();

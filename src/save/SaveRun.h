@@ -47,7 +47,7 @@ struct SaveRun {
     RecordsByFolder<NotesInformation> notes{TmpNTRCPtrStart};
     qint64 ticks = 0;
     QString lastInfo;   // status texts go out only when they change
-    QStringList notWritten;   // what writers that do not write yet were asked for
+    QStringList notWritten;  // what writers that do not write yet were asked for
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }
 };

@@ -68,8 +68,8 @@ QString folderPathFor(const QStringList &parts, EntryRole role)
 }
 
 ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source)
-    : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)),
-      m_size(source.size()), m_central(new CentralDirectory), m_limit(m_size)
+    : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)), m_size(source.size()),
+      m_central(new CentralDirectory), m_limit(m_size)
 {
 }
 
@@ -119,7 +119,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
         // with its end records lost. What follows may still hold entries, so the walk goes on:
         // over the whole record when its lengths lead to the next record, else byte by byte, so a
         // stray signature with damaged lengths hides nothing.
-        const qint64 next = pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
+        const qint64 next =
+            pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
         return next <= m_limit && endsAtRecord(next) ? next : pos + 1;
     }
     LocalHeader h;
@@ -248,7 +249,7 @@ qint64 findZipSignature(std::string_view text, size_t from)
     return best;
 }
 
-} // namespace
+}  // namespace
 
 void ArchiveWalker::appendAttachmentNode(const LocalHeader &h, bool sizeLanded)
 {

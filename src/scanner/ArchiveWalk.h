@@ -37,13 +37,13 @@ struct LocalHeader {
     qint64 usize = 0;
     qint64 csize = 0;
     qint64 dataOffset = 0;
-    qint64 nameOffset = 0;   // where the name bytes lie in the archive
+    qint64 nameOffset = 0;  // where the name bytes lie in the archive
     QByteArray name;   // raw bytes up to the first NUL
 };
 
 struct CentralEntry;
 class CentralDirectory;
-}
+}  // namespace olm
 struct FileOffsetNode;
 namespace olm {
 
@@ -104,4 +104,4 @@ private:
     QString m_lastFolderPath;
 };
 
-} // namespace olm
+}  // namespace olm

@@ -60,7 +60,7 @@ void applyZip64Extra(BufferedArchiveReader &r, qint64 at, qint64 end, CentralEnt
     }
 }
 
-} // namespace
+}  // namespace
 
 size_t CentralDirectory::firstAtOrAfter(qint64 pos) const
 {
@@ -87,16 +87,14 @@ bool CentralDirectory::read(ArchiveSource &source)
     }
     std::stable_sort(m_entries.begin(), m_entries.end(),
                      [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; });
-    m_entries.erase(std::unique(m_entries.begin(), m_entries.end(),
-                                [](const CentralEntry &a, const CentralEntry &b) {
-                                    return a.headerOffset == b.headerOffset;
-                                }),
-                    m_entries.end());
+    m_entries.erase(
+        std::unique(m_entries.begin(), m_entries.end(),
+                    [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset == b.headerOffset; }),
+        m_entries.end());
     return true;
 }
 
-bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count,
-                              qint64 *cdEnd)
+bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
 {
     const qint64 eocd = findEndRecord(source, m_size);
     if (eocd < 0)
@@ -241,4 +239,4 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
     return true;
 }
 
-} // namespace olm
+}  // namespace olm

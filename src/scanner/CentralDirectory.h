@@ -22,11 +22,11 @@ struct CentralEntry {
     qint64 usize = 0;
     quint32 crc = 0;
     quint16 method = 0;
-    qint64 nameOffset = 0;    // where the name bytes lie: the local header's when they match, else ours
+    qint64 nameOffset = 0;  // where the name bytes lie: the local header's when they match, else ours
     quint16 nameLength = 0;
-    QByteArray name;          // raw bytes up to the first NUL, once resolved
-    bool localIntact = false; // the local header's signature and name agree with this entry
-    bool dropped = false;     // its header lies inside another entry's data: not ours
+    QByteArray name;           // raw bytes up to the first NUL, once resolved
+    bool localIntact = false;  // the local header's signature and name agree with this entry
+    bool dropped = false;      // its header lies inside another entry's data: not ours
 };
 
 class CentralDirectory {
@@ -57,7 +57,7 @@ private:
     std::vector<CentralEntry> m_entries;
     qint64 m_start = -1;
     qint64 m_size = 0;
-    bool m_complete = false;   // every record the end record announced was read
+    bool m_complete = false;  // every record the end record announced was read
 };
 
-} // namespace olm
+}  // namespace olm

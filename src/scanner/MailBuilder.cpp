@@ -25,7 +25,9 @@ char *senderNames(const ItemElements &item)
         const size_t quote = address.bytes.find('"', from);
         if (quote == std::string_view::npos)
             return true;
-        joined += UnescapeXmlEntities(QString::fromUtf8(address.bytes.data() + from, int(quote - from)), EntityForm::Scanned) + QLatin1Char(';');
+        joined +=
+            UnescapeXmlEntities(QString::fromUtf8(address.bytes.data() + from, int(quote - from)), EntityForm::Scanned)
+            + QLatin1Char(';');
         return joined.size() < 100;
     });
     if (joined.isEmpty() || joined.size() > 99)
@@ -98,8 +100,8 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // An entry's text cut short or holding zeroed bytes (stored XML has no NUL): its messages are
     // kept, but marked. The writers check the CRC-32 of what they read; doing it here for every
     // entry would slow the scan of intact archives.
-    const bool damaged = !recovered
-                         && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
+    const bool damaged =
+        !recovered && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     bool stopped = false;

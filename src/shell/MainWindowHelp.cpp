@@ -8,7 +8,7 @@ void QZovuvozivMainWindow::onUpdateWizard()
 {
     bCheckForUpdate = true;
     if (QCheckUpdate::IsRunning())
-        return;   // the pending check reports to the user now
+        return;  // the pending check reports to the user now
     auto *check = new QCheckUpdate(this);
     check->hide();
 }

@@ -199,9 +199,10 @@ void QParseDatabase::OnStartScan()
             ::close(fileDescriptor);
         fileDescriptor = -1;
         hide();
-        ShowMessageBox(nullptr, opened == kNotRegularFile
-                                    ? tr("\nThe selected file is not a regular file (a pipe, device or folder).")
-                                    : tr("\nThe scanned file is either an invalid file or heavily damaged."));
+        ShowMessageBox(nullptr,
+                       opened == kNotRegularFile
+                           ? tr("\nThe selected file is not a regular file (a pipe, device or folder).")
+                           : tr("\nThe scanned file is either an invalid file or heavily damaged."));
         return;
     }
     hide();

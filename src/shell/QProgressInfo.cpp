@@ -17,7 +17,7 @@ QProgressInfo::QProgressInfo(QWidget *parent, ProgressKind kind)
     : QDialog(parent), ui(new Ui::ProgressDialog), m_bar(nullptr)
 {
     ui->setupUi(this);
-    setWindowTitle(EditionName());   // the form's own title is a placeholder
+    setWindowTitle(EditionName());  // the form's own title is a placeholder
     init();
     ui->label->setPixmap(QPixmap(bforQConverterFO ? QStringLiteral(":/images/OLM_Converter.png")
                                                   : QStringLiteral(":/images/OLM-Repair3.png")));

@@ -11,7 +11,7 @@
 SaveAsWindow::SaveAsWindow(QWidget *parent) : QDialog(parent), ui(new Ui::SaveWin)
 {
     ui->setupUi(this);
-    setWindowTitle(EditionName());   // the form's own title is a placeholder
+    setWindowTitle(EditionName());  // the form's own title is a placeholder
     connect(ui->OKButton, &QPushButton::clicked, this, &SaveAsWindow::OnSaveAsOk);
     setWindowFlags(Qt::Sheet);
     setWindowModality(Qt::WindowModal);

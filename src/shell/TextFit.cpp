@@ -50,8 +50,7 @@ int End(const QRect &rect, Qt::Orientation along)
 
 QSize Grown(const QSize &size, Qt::Orientation along, int by)
 {
-    return along == Qt::Horizontal ? QSize(size.width() + by, size.height())
-                                   : QSize(size.width(), size.height() + by);
+    return along == Qt::Horizontal ? QSize(size.width() + by, size.height()) : QSize(size.width(), size.height() + by);
 }
 
 // A fixed-size widget keeps being fixed, only larger; a maximum below the new size is raised.
@@ -253,7 +252,7 @@ private:
     bool m_fitting = false;
 };
 
-} // namespace
+}  // namespace
 
 QSize TextSizeNeeded(const QWidget *widget)
 {

@@ -10,7 +10,7 @@ namespace {
 // Least room between two captions.
 constexpr int kCaptionGap = 6;
 
-} // namespace
+}  // namespace
 
 ToolBarCaptions::ToolBarCaptions(QToolBar *bar, const QVector<Caption> &captions)
     : QObject(bar), m_bar(bar), m_captions(captions)

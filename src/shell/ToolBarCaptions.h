@@ -15,8 +15,8 @@ class ToolBarCaptions : public QObject {
 public:
     struct Caption {
         QLabel *label;
-        QWidget *button;   // the caption is centred under it
-        QWidget *gap;      // the fixed-width spacer before the button; null: the button widens
+        QWidget *button;  // the caption is centred under it
+        QWidget *gap;     // the fixed-width spacer before the button; null: the button widens
     };
 
     // Captions in the bar's order, left to right.

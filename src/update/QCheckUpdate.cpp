@@ -103,7 +103,7 @@ void QCheckUpdate::downloadReadyReadTxt()
         return;
     if (m_pFile->size() + data.size() > kMaxVersionTextBytes || m_pFile->write(data) != data.size()) {
         m_bWriteFailed = true;
-        m_pReply->abort();   // finishes with an error, which reads as "no update"
+        m_pReply->abort();  // finishes with an error, which reads as "no update"
     }
 }
 

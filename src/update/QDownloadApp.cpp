@@ -1,7 +1,7 @@
 #include "update/QDownloadApp.h"
 
-#include "platform/PlistSettings.h"
 #include "platform/Edition.h"
+#include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "update/UpdateDrag.h"
 #include "update/UpdateForms.h"
@@ -11,8 +11,8 @@
 #include "update/UpdateNetwork.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -32,10 +32,11 @@ constexpr qint64 kMaxPackageBytes = qint64(1) << 30;
 bool isPackageType(const QString &contentType)
 {
     const QString type = contentType.section(QLatin1Char(';'), 0, 0).trimmed().toLower();
-    return type.isEmpty() || type == QLatin1String("application/zip") || type == QLatin1String("application/x-zip-compressed")
-        || type == QLatin1String("application/x-zip") || type == QLatin1String("application/octet-stream");
+    return type.isEmpty() || type == QLatin1String("application/zip")
+        || type == QLatin1String("application/x-zip-compressed") || type == QLatin1String("application/x-zip")
+        || type == QLatin1String("application/octet-stream");
 }
-} // namespace
+}  // namespace
 
 QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DownloadUpdate)
 {
@@ -49,9 +50,10 @@ QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui
     ui->label_2->setStyleSheet(QStringLiteral("QLabel#label_2{ \nimage: url(:/images/%1);\nborder: none;\n}")
                                    .arg(bforQConverterFO ? QStringLiteral("img_SoftwareUpdateConverter.png")
                                                          : QStringLiteral("img_SoftwareUpdate.png")));
-    ui->OkButton->setStyleSheet(QStringLiteral("QPushButton{border-image: url(:/images/img_ActiveSmall.png);}"
-                                               "QPushButton:hover{border-image: url(:/images/img_ActiveSmall.png);}"
-                                               "QPushButton:pressed{border-image: url(:/images/img_ActiveSmall.png);}"));
+    ui->OkButton->setStyleSheet(
+        QStringLiteral("QPushButton{border-image: url(:/images/img_ActiveSmall.png);}"
+                       "QPushButton:hover{border-image: url(:/images/img_ActiveSmall.png);}"
+                       "QPushButton:pressed{border-image: url(:/images/img_ActiveSmall.png);}"));
     // A failure found before the window was built shows its OK already.
     ui->OkButton->setVisible(m_state != State::Downloading);
     ui->ExeDownLoadProgressBar->setTextVisible(false);
@@ -104,7 +106,7 @@ void QDownloadApp::downloadExe()
 void QDownloadApp::OnMetaData()
 {
     if (!m_pReply || m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
-        return;   // a redirect on the way, or an error the end reports
+        return;  // a redirect on the way, or an error the end reports
     if (!isPackageType(m_pReply->header(QNetworkRequest::ContentTypeHeader).toString()))
         StopDownload(QStringLiteral("not a program package"));
     else if (m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxPackageBytes)
@@ -211,7 +213,7 @@ void QDownloadApp::Fail(const QString &message)
     qWarning("Update: %s (%s)", qPrintable(message), qPrintable(m_strFailure));
     ui->DownLoadProgressLabel->hide();
     ui->InfoLabel->setText(message);
-    ui->InfoLabel->setGeometry(150, 96, 331, 120);   // room for a folder path
+    ui->InfoLabel->setGeometry(150, 96, 331, 120);  // room for a folder path
     ui->InfoLabel->show();
     ui->OkButton->show();
 }
@@ -242,7 +244,7 @@ void QDownloadApp::OnOk()
 void QDownloadApp::closeEvent(QCloseEvent *event)
 {
     if (m_pReply)
-        StopDownload(QStringLiteral("cancelled"));   // the partial package is removed at its end
+        StopDownload(QStringLiteral("cancelled"));  // the partial package is removed at its end
     QDialog::closeEvent(event);
 }
 
@@ -251,11 +253,16 @@ void QDownloadApp::FillChildRects()
     m_nWidth = 491;
     m_nHeight = 367;
     m_childRects = {
-        {ui->DownLoadLabel, QRect(150, 40, 311, 25)},        {ui->DownLoadProgressLabel, QRect(150, 330, 211, 20)},
-        {ui->ExeDownLoadProgressBar, QRect(150, 144, 331, 23)}, {ui->InfoLabel, QRect(150, 96, 331, 37)},
-        {ui->OkButton, QRect(410, 310, 60, 26)},             {ui->RestartLabel, QRect(150, 10, 331, 261)},
-        {ui->ThirdPageImageLabel, QRect(10, 10, 161, 380)},  {ui->TimeElapsedLabel, QRect(150, 180, 361, 17)},
-        {ui->TransferRateLabel, QRect(150, 210, 361, 17)},   {ui->label, QRect(0, 0, 491, 371)},
+        {ui->DownLoadLabel, QRect(150, 40, 311, 25)},
+        {ui->DownLoadProgressLabel, QRect(150, 330, 211, 20)},
+        {ui->ExeDownLoadProgressBar, QRect(150, 144, 331, 23)},
+        {ui->InfoLabel, QRect(150, 96, 331, 37)},
+        {ui->OkButton, QRect(410, 310, 60, 26)},
+        {ui->RestartLabel, QRect(150, 10, 331, 261)},
+        {ui->ThirdPageImageLabel, QRect(10, 10, 161, 380)},
+        {ui->TimeElapsedLabel, QRect(150, 180, 361, 17)},
+        {ui->TransferRateLabel, QRect(150, 210, 361, 17)},
+        {ui->label, QRect(0, 0, 491, 371)},
         {ui->label_2, QRect(0, 30, 481, 351)},
     };
 }
@@ -295,7 +302,7 @@ void QDownloadApp::changeEvent(QEvent *event)
         RestoreTexts();
         SetFixedSizeWidget();
         if (m_state == State::Failed)
-            Fail(m_strMessage);   // the only explanation the window gives
+            Fail(m_strMessage);  // the only explanation the window gives
     }
     QDialog::changeEvent(event);
 }

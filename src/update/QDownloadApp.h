@@ -68,8 +68,8 @@ private:
     QString m_strInstallFolder;
     QString m_strPackagePath;
     QString m_strWorkDir;
-    QString m_strFailure;   // why the download was stopped, when it was
-    QString m_strMessage;   // the failure text shown
+    QString m_strFailure;  // why the download was stopped, when it was
+    QString m_strMessage;  // the failure text shown
     qint64 m_nReceived = 0;
     QPoint m_dragPosition;
     State m_state = State::Downloading;

@@ -1,8 +1,8 @@
 #include "update/QMinorUpdate.h"
 
 #include "platform/DesktopOpener.h"
-#include "platform/PlistSettings.h"
 #include "platform/Edition.h"
+#include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "update/QDownloadApp.h"
 #include "update/UpdateDrag.h"
@@ -36,7 +36,7 @@ void shrinkToFit(QPushButton *button)
         button->resize(needed, button->height());
 }
 
-} // namespace
+}  // namespace
 
 QMinorUpdate::QMinorUpdate(QWidget *parent, const QString &versionFile)
     : FramelessDialog(parent), ui(new Ui::ShowUpdateAvail), m_versionFile(versionFile)
@@ -74,10 +74,11 @@ QString QMinorUpdate::VersionTextFile()
 
 void QMinorUpdate::ApplyEdition()
 {
-    const QString picture = bforQConverterFO ? QStringLiteral("img_SoftwareUpdateConverter.png")
-                                             : QStringLiteral("img_SoftwareUpdate.png");
+    const QString picture =
+        bforQConverterFO ? QStringLiteral("img_SoftwareUpdateConverter.png") : QStringLiteral("img_SoftwareUpdate.png");
     setWindowTitle(EditionName());
-    ui->label_5->setStyleSheet(QStringLiteral("QLabel#label_5{ \nimage: url(:/images/%1);\nborder: none;\n}").arg(picture));
+    ui->label_5->setStyleSheet(
+        QStringLiteral("QLabel#label_5{ \nimage: url(:/images/%1);\nborder: none;\n}").arg(picture));
     ui->label_2->setPixmap(QPixmap(QStringLiteral(":/images/") + picture));
 }
 
@@ -97,7 +98,7 @@ void QMinorUpdate::RestoreTexts()
 {
     ui->retranslateUi(this);
     setWindowTitle(EditionName());
-    ui->label_6->setText(tr("Update"));   // the form leaves the strip empty
+    ui->label_6->setText(tr("Update"));  // the form leaves the strip empty
 }
 
 QString QMinorUpdate::GetVersion() const

@@ -38,4 +38,4 @@ void Key(QKeyEvent *event)
         event->accept();
 }
 
-} // namespace UpdateDrag
+}  // namespace UpdateDrag

@@ -13,11 +13,14 @@ class QWidget;
 
 namespace UpdateDrag {
 // The strip of the window's content where a press starts a drag.
-inline QRect Band() { return QRect(0, 0, 920, 30); }
+inline QRect Band()
+{
+    return QRect(0, 0, 920, 30);
+}
 // Call before the base handler; sets or clears dragged and remembers the grab point.
 void Press(QWidget *window, QMouseEvent *event, QPoint &dragPosition);
 // Call after the base handler.
 void Move(QWidget *window, QMouseEvent *event, const QPoint &dragPosition);
 void Release();
 void Key(QKeyEvent *event);
-} // namespace UpdateDrag
+}  // namespace UpdateDrag

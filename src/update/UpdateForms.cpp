@@ -35,7 +35,7 @@ QFont sizedFont(int pointSize, int weight = QFont::Normal)
     return font;
 }
 
-} // namespace
+}  // namespace
 
 // --- The hidden check ----------------------------------------------------------------------------
 
@@ -43,7 +43,7 @@ void Ui_CheckUpdate::setupUi(QDialog *dialog)
 {
     fixDialog(dialog, "CheckUpdate", 322, 100);
     progressBar = make<QProgressBar>(dialog, "progressBar", 50, 50, 261, 23);
-    progressBar->setRange(0, 0);   // busy: the check cannot know how long the server takes
+    progressBar->setRange(0, 0);  // busy: the check cannot know how long the server takes
     progressBar->setValue(-1);
     label = make<QLabel>(dialog, "label", 50, 20, 231, 17);
     retranslateUi(dialog);
@@ -53,9 +53,10 @@ void Ui_CheckUpdate::setupUi(QDialog *dialog)
 void Ui_CheckUpdate::retranslateUi(QDialog *dialog)
 {
     dialog->setWindowTitle(QCoreApplication::translate("CheckUpdate", "Corvask"));
-    label->setText(QCoreApplication::translate(
-        "CheckUpdate", "<html><head/><body><p><span style=\" font-family:'Lucida Grande'; font-size:13pt; "
-                       "font-weight:600;\">Checking For Update ...</span></p></body></html>"));
+    label->setText(
+        QCoreApplication::translate("CheckUpdate",
+                                    "<html><head/><body><p><span style=\" font-family:'Lucida Grande'; font-size:13pt; "
+                                    "font-weight:600;\">Checking For Update ...</span></p></body></html>"));
 }
 
 // --- The offer -----------------------------------------------------------------------------------
@@ -90,8 +91,8 @@ void Ui_ShowUpdateAvail::setupUi(QDialog *dialog)
     textEdit->setReadOnly(true);
     label_3 = make<QLabel>(dialog, "label_3", 30, 70, 62, 16);
     label_5 = make<QLabel>(dialog, "label_5", 10, 50, 128, 128);
-    label_5->setStyleSheet(QStringLiteral(
-        "QLabel#label_5{ \nimage: url(:/images/img_SoftwareUpdate.png);\nborder: none;\n}"));
+    label_5->setStyleSheet(
+        QStringLiteral("QLabel#label_5{ \nimage: url(:/images/img_SoftwareUpdate.png);\nborder: none;\n}"));
     label_6 = make<QLabel>(dialog, "label_6", 0, 0, 482, 29);
     WhatsNewBtn = make<QPushButton>(dialog, "WhatsNewBtn", 140, 240, 181, 32);
     QFont linkFont(QStringLiteral("Helvetica Neue"), 12);
@@ -114,7 +115,8 @@ void Ui_ShowUpdateAvail::retranslateUi(QDialog *dialog)
     label->setText(tr("<html><head/><body style=\" font-family:'.SF NS Text'; font-size:13pt;\">"
                       "<p style=\" margin:0px;\"><span style=\" font-family:'Lucida Grande'; font-size:12pt; "
                       "font-weight:600;\">Corvask</span></p>"
-                      "<p style=\" -qt-paragraph-type:empty; margin:0px;\"><span style=\" font-weight:600;\"><br/></span></p></body></html>"));
+                      "<p style=\" -qt-paragraph-type:empty; margin:0px;\"><span style=\" "
+                      "font-weight:600;\"><br/></span></p></body></html>"));
     UpdateButton->setText(tr("Update"));
     CancelButton->setText(tr("Cancel"));
     WhatsNewBtn->setText(tr("What's new in this version ?"));
@@ -147,14 +149,14 @@ void Ui_DownloadUpdate::setupUi(QDialog *dialog)
     OkButton->setFont(sizedFont(11, QFont::Bold));
     OkButton->setFocusPolicy(Qt::StrongFocus);
     label_2 = make<QLabel>(dialog, "label_2", 10, 70, 128, 128);
-    label_2->setStyleSheet(QStringLiteral(
-        "QLabel#label_2{ \nimage: url(:/images/img_SoftwareUpdate.png);\nborder: none;\n}"));
-    for (QWidget *w : {static_cast<QWidget *>(label), static_cast<QWidget *>(RestartLabel),
-                       static_cast<QWidget *>(ThirdPageImageLabel), static_cast<QWidget *>(ExeDownLoadProgressBar),
-                       static_cast<QWidget *>(InfoLabel), static_cast<QWidget *>(TransferRateLabel),
-                       static_cast<QWidget *>(TimeElapsedLabel), static_cast<QWidget *>(DownLoadProgressLabel),
-                       static_cast<QWidget *>(DownLoadLabel), static_cast<QWidget *>(label_2),
-                       static_cast<QWidget *>(OkButton)})
+    label_2->setStyleSheet(
+        QStringLiteral("QLabel#label_2{ \nimage: url(:/images/img_SoftwareUpdate.png);\nborder: none;\n}"));
+    for (QWidget *w :
+         {static_cast<QWidget *>(label), static_cast<QWidget *>(RestartLabel),
+          static_cast<QWidget *>(ThirdPageImageLabel), static_cast<QWidget *>(ExeDownLoadProgressBar),
+          static_cast<QWidget *>(InfoLabel), static_cast<QWidget *>(TransferRateLabel),
+          static_cast<QWidget *>(TimeElapsedLabel), static_cast<QWidget *>(DownLoadProgressLabel),
+          static_cast<QWidget *>(DownLoadLabel), static_cast<QWidget *>(label_2), static_cast<QWidget *>(OkButton)})
         w->raise();
     retranslateUi(dialog);
     QMetaObject::connectSlotsByName(dialog);

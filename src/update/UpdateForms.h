@@ -21,14 +21,14 @@ public:
 
 class Ui_ShowUpdateAvail {
 public:
-    QLabel *label_2;   // the edition's picture behind everything
-    QLabel *label;     // heading
+    QLabel *label_2;  // the edition's picture behind everything
+    QLabel *label;    // heading
     QPushButton *UpdateButton;
     QPushButton *CancelButton;
-    QTextEdit *textEdit;   // details of the offered version
+    QTextEdit *textEdit;  // details of the offered version
     QLabel *label_3;
-    QLabel *label_5;   // the edition's picture as a small icon
-    QLabel *label_6;   // title strip
+    QLabel *label_5;  // the edition's picture as a small icon
+    QLabel *label_6;  // title strip
     QPushButton *WhatsNewBtn;
 
     void setupUi(QDialog *dialog);
@@ -47,7 +47,7 @@ public:
     QLabel *label;
     QLabel *RestartLabel;
     QPushButton *OkButton;
-    QLabel *label_2;   // the edition's picture
+    QLabel *label_2;  // the edition's picture
 
     void setupUi(QDialog *dialog);
     void retranslateUi(QDialog *dialog);
@@ -57,4 +57,4 @@ namespace Ui {
 class CheckUpdate : public Ui_CheckUpdate {};
 class ShowUpdateAvail : public Ui_ShowUpdateAvail {};
 class DownloadUpdate : public Ui_DownloadUpdate {};
-} // namespace Ui
+}  // namespace Ui

@@ -21,7 +21,7 @@ QString workDir;
 QString applicationFile;
 std::function<void()> endProgram;
 int stallTimeoutMs = 30000;
-} // namespace UpdateHooks
+}  // namespace UpdateHooks
 
 QString UpdateWorkDir()
 {

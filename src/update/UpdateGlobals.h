@@ -34,7 +34,7 @@ extern QString applicationFile;
 extern std::function<void()> endProgram;
 // How long a transfer may go without data before it fails.
 extern int stallTimeoutMs;
-} // namespace UpdateHooks
+}  // namespace UpdateHooks
 
 // The private per-user work folder with a trailing "/", made with mode 0700 on first use. Empty
 // when it cannot be made, is not a folder of this user's, or cannot be made private.

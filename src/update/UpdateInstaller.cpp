@@ -28,8 +28,14 @@ constexpr int kCopyTimeoutMs = 10 * 60 * 1000;
 constexpr quint32 kEndOfDirectory = 0x06054b50;
 constexpr quint32 kDirectoryHeader = 0x02014b50;
 
-quint16 u16(const char *p) { return qFromLittleEndian<quint16>(p); }
-quint32 u32(const char *p) { return qFromLittleEndian<quint32>(p); }
+quint16 u16(const char *p)
+{
+    return qFromLittleEndian<quint16>(p);
+}
+quint32 u32(const char *p)
+{
+    return qFromLittleEndian<quint32>(p);
+}
 
 // Reads the end-of-central-directory record: the directory's offset, size and entry count.
 bool findDirectory(QFile &file, quint64 *offset, quint64 *size, int *count, QString *error)
@@ -94,7 +100,8 @@ bool linksStayInside(const QString &root, QString *error)
             *error = QStringLiteral("link leaves the bundle: ") + path;
             return false;
         }
-        const QString resolved = QDir::cleanPath(info.path() + QLatin1Char('/') + QFile::decodeName(QByteArray(target, int(n))));
+        const QString resolved =
+            QDir::cleanPath(info.path() + QLatin1Char('/') + QFile::decodeName(QByteArray(target, int(n))));
         if (!(resolved + QLatin1Char('/')).startsWith(prefix)) {
             *error = QStringLiteral("link leaves the bundle: ") + path;
             return false;
@@ -122,7 +129,8 @@ bool unpack(const QString &package, const QString &staging, QString *error)
 {
     QProcess unzip;
     unzip.setProcessChannelMode(QProcess::MergedChannels);
-    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-o"), QStringLiteral("-q"), package, QStringLiteral("-d"), staging});
+    unzip.start(QStringLiteral("unzip"),
+                {QStringLiteral("-o"), QStringLiteral("-q"), package, QStringLiteral("-d"), staging});
     unzip.closeWriteChannel();
     if (!unzip.waitForStarted() || !unzip.waitForFinished(kUnpackTimeoutMs)) {
         unzip.kill();
@@ -178,11 +186,11 @@ bool swapIn(const QString &fresh, const QString &target, QString *error)
         ::rename(backup.constData(), to.constData());
         return false;
     }
-    ::rename(backup.constData(), from.constData());   // so the caller's clean-up removes it
+    ::rename(backup.constData(), from.constData());  // so the caller's clean-up removes it
     return true;
 }
 
-} // namespace
+}  // namespace
 
 bool ListPackageEntries(const QString &path, QVector<PackageEntry> *entries, QString *error)
 {
@@ -265,7 +273,7 @@ InstalledBundle InstalledBundlePaths(const QString &applicationFile)
         const int slash = path.lastIndexOf(QLatin1Char('/'));
         return slash <= 0 ? QStringLiteral("/") : path.left(slash);
     };
-    QString bundle = up(file);   // the executable's folder
+    QString bundle = up(file);  // the executable's folder
     for (int i = 0; i < 5; ++i)
         bundle = up(bundle);
     InstalledBundle paths;
@@ -282,7 +290,8 @@ InstallResult InstallPackage(const QString &package, const QString &workDir, con
     if (installed.folder == QLatin1String("/") || !installed.bundle.endsWith(QLatin1String(".app"))
         || !bundleInfo.isDir() || bundleInfo.isSymLink()
         || !isPlainExecutable(installed.bundle + QLatin1Char('/') + installed.executable))
-        return failed(InstallStatus::NotABundleLayout, QStringLiteral("not an application bundle: ") + installed.bundle);
+        return failed(InstallStatus::NotABundleLayout,
+                      QStringLiteral("not an application bundle: ") + installed.bundle);
 
     const auto removePackage = [&package] { QFile::remove(package); };
     QVector<PackageEntry> entries;
@@ -303,9 +312,11 @@ InstallResult InstallPackage(const QString &package, const QString &workDir, con
     }
     ApplicationPath = staging.filePath(PackageBundleName());
     const QFileInfo staged(ApplicationPath);
-    if (!staged.isDir() || staged.isSymLink() || !isPlainExecutable(ApplicationPath + QLatin1Char('/') + installed.executable)) {
+    if (!staged.isDir() || staged.isSymLink()
+        || !isPlainExecutable(ApplicationPath + QLatin1Char('/') + installed.executable)) {
         removePackage();
-        return failed(InstallStatus::MissingBundleInPackage, QStringLiteral("the package holds no program at ") + installed.executable);
+        return failed(InstallStatus::MissingBundleInPackage,
+                      QStringLiteral("the package holds no program at ") + installed.executable);
     }
     if (!linksStayInside(ApplicationPath, &error)) {
         removePackage();

@@ -8,7 +8,10 @@
 #include <QVector>
 
 // The top folder every package holds: the bundle that replaces the installed one.
-inline QString PackageBundleName() { return QStringLiteral("Corvask.app"); }
+inline QString PackageBundleName()
+{
+    return QStringLiteral("Corvask.app");
+}
 
 struct PackageEntry {
     QByteArray name;   // as stored, '/'-separated
@@ -35,8 +38,8 @@ enum class InstallStatus { Ok, NotABundleLayout, UnpackFailed, MissingBundleInPa
 
 struct InstallResult {
     InstallStatus status = InstallStatus::Ok;
-    QString detail;          // why, for the log and the window
-    QString installedPath;   // where the new bundle now lies (Ok)
+    QString detail;         // why, for the log and the window
+    QString installedPath;  // where the new bundle now lies (Ok)
 };
 
 // Installs package for the program at applicationFile, unpacking below workDir. The package is

@@ -24,7 +24,7 @@ int numberAt(const QString &text, int from, int count)
     return ok ? value : 0;
 }
 
-} // namespace
+}  // namespace
 
 VersionParts VersionComponents(const QString &text)
 {
@@ -32,7 +32,7 @@ VersionParts VersionComponents(const QString &text)
     const int firstLength = pieces.isEmpty() ? 0 : pieces.first().size();
     VersionParts parts;
     if (firstLength == 1 || firstLength == 2) {
-        const int at = firstLength + 1;   // the first dot follows the major number
+        const int at = firstLength + 1;  // the first dot follows the major number
         parts.major = numberAt(text, 0, firstLength);
         parts.minor = numberAt(text, at, 1);
         parts.revision = numberAt(text, at + 2, 1);
@@ -77,7 +77,7 @@ void FillUpdateRows(char rows[3][32], bool major, const QString &version)
 {
     const QByteArray texts[3] = {
         major ? QByteArrayLiteral("Major") : QByteArrayLiteral("Minor"),
-        version.toLatin1(),   // characters outside Latin-1 become '?'
+        version.toLatin1(),  // characters outside Latin-1 become '?'
         major ? QByteArrayLiteral("Major Update") : QByteArrayLiteral("Minor Update"),
     };
     for (int i = 0; i < 3; ++i) {
@@ -115,11 +115,11 @@ DownloadProgressTexts ProgressTexts(qint64 received, qint64 total, qint64 elapse
     const qint64 seconds = elapsedMs / 1000;
     DownloadProgressTexts texts;
     texts.elapsed = tr("Time Elapsed: ") + QString::number(seconds) + tr(" sec ") + QLatin1Char('(')
-        + QString::number(received / 1048576.0, 'f', 2) + tr(" MB of  ")
-        + QString::number(total / 1048576.0, 'f', 2) + tr(" MB copied) ");
+        + QString::number(received / 1048576.0, 'f', 2) + tr(" MB of  ") + QString::number(total / 1048576.0, 'f', 2)
+        + tr(" MB copied) ");
     if (seconds <= 0)
         return texts;
-    const qint64 rate = (received / 1048576) * 1024 / seconds;   // whole megabytes, as always shown
+    const qint64 rate = (received / 1048576) * 1024 / seconds;  // whole megabytes, as always shown
     if (rate > 0)
         texts.rate = tr("Transfer Rate: ") + QString::number(rate) + tr(" KB/sec ");
     return texts;

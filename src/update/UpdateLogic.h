@@ -26,12 +26,12 @@ VersionParts VersionComponents(const QString &text);
 int VersionValue(const QString &text);
 
 enum class UpdateOutcome {
-    AlreadyCurrent,   // the stored installed version already names the offered one
-    Older,            // the offered value is below ours
-    Same,             // the offered text is our version
+    AlreadyCurrent,  // the stored installed version already names the offered one
+    Older,           // the offered value is below ours
+    Same,            // the offered text is our version
     OfferMajor,
     OfferMinor,
-    NoGreater,        // not older, yet no number above ours
+    NoGreater,  // not older, yet no number above ours
 };
 
 // True when storedVNo, trimmed, is not empty and occurs in line.
@@ -51,8 +51,8 @@ QPoint CentredAbove(QSize desktop, QSize window);
 bool IsAllowedUpdateUrl(const QUrl &url);
 
 struct DownloadProgressTexts {
-    QString elapsed;   // "Time Elapsed: ... copied) "
-    QString rate;      // "Transfer Rate: ... KB/sec ", empty when not shown
+    QString elapsed;  // "Time Elapsed: ... copied) "
+    QString rate;     // "Transfer Rate: ... KB/sec ", empty when not shown
 };
 DownloadProgressTexts ProgressTexts(qint64 received, qint64 total, qint64 elapsedMs);
 

@@ -16,7 +16,7 @@ void RefuseRedirect(QNetworkReply *reply)
     reply->setProperty(kRefused, true);
     reply->abort();
 }
-} // namespace
+}  // namespace
 
 QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
 {

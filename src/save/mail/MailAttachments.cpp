@@ -4,8 +4,8 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "platform/ArchiveSource.h"
-#include "platform/WorkerGlobals.h"
 #include "platform/Crc32.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
 #include "save/mail/MailHeaders.h"
@@ -81,9 +81,9 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     if (node->bCompressed)
         return QStringLiteral("stored compressed in the archive");
     quint32 crc = 0;
-    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize,
-                                             [&](const QByteArray &text) { return message.out.write(text); },
-                                             kBase64ChunkBytes, &crc);
+    const EntryCopy copy = StreamEntryBase64(
+        node->llDataOffset, node->llSize, [&](const QByteArray &text) { return message.out.write(text); },
+        kBase64ChunkBytes, &crc);
     message.out.write(message.style.lineEnd + message.style.lineEnd);
     switch (copy) {
     case EntryCopy::Complete:
@@ -131,8 +131,7 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
     for (int section = 0; from < encoded.size(); ++section) {
         int end = qMin(from + kParameterSection, int(encoded.size()));
         if (!ascii) {
-            while (end < encoded.size() && end - from > 2
-                   && (encoded.at(end - 1) == '%' || encoded.at(end - 2) == '%'))
+            while (end < encoded.size() && end - from > 2 && (encoded.at(end - 1) == '%' || encoded.at(end - 2) == '%'))
                 --end;
         }
         const QByteArray piece = encoded.mid(from, end - from);
@@ -152,9 +151,9 @@ QString AttachmentFileName(const QString &name)
 {
     // A receiving program saves the part under this name: never a path, never a control.
     QString last = name.section(QLatin1Char('/'), -1);
-    last.truncate(int(std::remove_if(last.begin(), last.end(),
-                                     [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
-                      - last.begin()));
+    last.truncate(
+        int(std::remove_if(last.begin(), last.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
+            - last.begin()));
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return name.isEmpty() ? QString() : QStringLiteral("attachment");
     return last;
@@ -175,8 +174,8 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
     QByteArray h = "--" + token + le;
     const QString fileName = AttachmentFileName(attachment.name);
     const QByteArray fold = le + '\t';
-    h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; "
-         + MimeParameter("name", fileName, fold) + le;
+    h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; " + MimeParameter("name", fileName, fold)
+        + le;
     h += "Content-Description: " + EncodedHeaderText(attachment.name) + le;
     h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
     h += "Content-Transfer-Encoding: base64";

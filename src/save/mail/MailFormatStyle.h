@@ -50,10 +50,10 @@ struct MailFormatStyle {
     bool writesMimeFrame;
     bool writeEmptyTextPart;    // frame with an empty text/plain part when there is no body or id
     bool mboxrdFromQuoting;     // body lines matching ^>*From get one more '>'
-    bool emptyBodyAsHtml = false;   // the empty text part is the fixed empty HTML page
+    bool emptyBodyAsHtml = false;  // the empty text part is the fixed empty HTML page
     // Message files.
-    bool lengthFirstLine = false;   // first line: the byte count of the message after it
-    bool htmlPage = false;          // a page to view rather than a message to import
+    bool lengthFirstLine = false;  // first line: the byte count of the message after it
+    bool htmlPage = false;         // a page to view rather than a message to import
 };
 
 const MailFormatStyle &AppleMailStyle();

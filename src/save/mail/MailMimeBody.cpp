@@ -131,7 +131,7 @@ bool occursIn(const MimeBoundaries &b, const QByteArray &body, const QVector<Att
     return false;
 }
 
-} // namespace
+}  // namespace
 
 MimeBoundaries ChooseMimeBoundaries(const QByteArray &token, unsigned number, const QByteArray &body,
                                     const QVector<AttachmentInfo> &attachments)

@@ -81,8 +81,7 @@ enum class EntryCopy {
 // Encodes [offset, offset + size) of the open archive in base64 chunk by chunk and hands each
 // chunk's text to write. chunkBytes is rounded down to a multiple of 3. When crc is given it
 // receives the CRC-32 of the bytes read, computed as they stream.
-EntryCopy StreamEntryBase64(qint64 offset, qint64 size,
-                            const std::function<bool(const QByteArray &)> &write,
+EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
                             qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr);
 
 // The header block of one attachment part, from its delimiter line to its blank line.

@@ -297,7 +297,7 @@ void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessag
     context.failures.append(what.arg(describe(rec, fields), QDir::toNativeSeparators(path), error));
 }
 
-} // namespace
+}  // namespace
 
 QStringList WriteMailSteps(const MailMessage &message)
 {
@@ -504,8 +504,8 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     if (!p.readable || !p.formatted)
         commitPending(mailbox, style, context);
     if (!p.readable) {
-        const QString where = style.oneFilePerFolder ? mailboxPath(style, context, relative)
-                                                     : mailFolderPath(style, context, relative);
+        const QString where =
+            style.oneFilePerFolder ? mailboxPath(style, context, relative) : mailFolderPath(style, context, relative);
         noteFailure(context, rec, fields, where, QStringLiteral("its text can no longer be read from the archive"));
         return true;
     }
@@ -567,7 +567,7 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
         [&](int, PreparedMessage &p) { return saveMessage(p, style, attachments, context, mailbox); });
 }
 
-} // namespace
+}  // namespace
 
 bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context)
 {

@@ -73,7 +73,7 @@ MailFormatStyle html()
     return s;
 }
 
-} // namespace
+}  // namespace
 
 const MailFormatStyle &EmlxStyle()
 {

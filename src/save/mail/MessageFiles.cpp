@@ -17,10 +17,9 @@ namespace {
 // The mail program pads the count to ten characters; the line is rewritten in place.
 constexpr int kLengthDigits = 10;
 
-const char kEmptyBodyHtml[] =
-    "<html><head></head><body style=3D\"word-wrap: break-word; -webkit-nbsp-mode: space; "
-    "-webkit-line-break: after-white-space; color: rgb(0, 0, 0); font-size: 14px; "
-    "font-family: Calibri, sans-serif;\"><div><br></div></body></html>";
+const char kEmptyBodyHtml[] = "<html><head></head><body style=3D\"word-wrap: break-word; -webkit-nbsp-mode: space; "
+                              "-webkit-line-break: after-white-space; color: rgb(0, 0, 0); font-size: 14px; "
+                              "font-family: Calibri, sans-serif;\"><div><br></div></body></html>";
 
 QStringList writeWithLengthLine(const MailMessage &message)
 {
@@ -36,7 +35,7 @@ QStringList writeWithLengthLine(const MailMessage &message)
     return missing;
 }
 
-} // namespace
+}  // namespace
 
 QByteArray EmptyBodyHtml()
 {
@@ -78,15 +77,15 @@ bool MailOutput::rewriteStart(const QByteArray &bytes)
         return false;
     errno = 0;
     const bool ok = std::fflush(m_file) == 0 && fseeko(m_file, 0, SEEK_SET) == 0
-                    && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) == size_t(bytes.size())
-                    && std::fflush(m_file) == 0 && fseeko(m_file, 0, SEEK_END) == 0;
+        && std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file) == size_t(bytes.size())
+        && std::fflush(m_file) == 0 && fseeko(m_file, 0, SEEK_END) == 0;
     if (!ok)
         fail(errno);
     return ok;
 }
 
-bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context,
-                     const QString &folder, QString *path, QString *error)
+bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context, const QString &folder,
+                     QString *path, QString *error)
 {
     auto last = context.lastFileNumber.find(folder);
     if (last == context.lastFileNumber.end()) {

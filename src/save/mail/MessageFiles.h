@@ -17,8 +17,8 @@ QByteArray EmptyBodyHtml();
 // Makes the folder (once per save) and creates its next file exclusively: the number after
 // the last one this save used there, skipping names that exist. A number whose file could not
 // be made stays used. *path names the file (or the folder when that could not be made).
-bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context,
-                     const QString &folder, QString *path, QString *error);
+bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context, const QString &folder,
+                     QString *path, QString *error);
 
 // Writes the message in the style's format; the attachments whose data could not be copied,
 // each as a log line.

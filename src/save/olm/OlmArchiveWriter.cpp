@@ -26,7 +26,7 @@ const char kMessagesDir[] = "Local/com.microsoft.__Messages/";
 // Walk order of the standard folders.
 const char *const kStandardFolders[] = {"Sent Items", "Outbox", "Junk E-mail", "Inbox", "Drafts", "Deleted Items"};
 
-} // namespace
+}  // namespace
 
 // ---- OlmOutputFile ----
 
@@ -320,7 +320,7 @@ qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
             break;
         const qint64 got = readAt(m_source, offset + done, into, want);
         if (got <= 0)
-            break;   // a read error: the entry ends with what was read
+            break;  // a read error: the entry ends with what was read
         m_out.commit(got);
         m_written += quint64(got);
         done += got;
@@ -333,14 +333,14 @@ qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
 qint64 OlmArchiveWriter::copyXml(qint64 offset, qint64 length)
 {
     QByteArray chunk(int(qMin(length, kChunk)) + 3, Qt::Uninitialized);
-    int held = 0;   // bytes kept back: a signature may straddle two chunks
+    int held = 0;  // bytes kept back: a signature may straddle two chunks
     qint64 done = 0;
     const quint64 before = m_written;
     while (done < length && !m_out.failed()) {
         const qint64 want = qMin(kChunk, length - done);
         const qint64 got = readAt(m_source, offset + done, chunk.data() + held, want);
         if (got <= 0)
-            break;   // a read error: the entry ends with what was read
+            break;  // a read error: the entry ends with what was read
         done += got;
         const int usable = held + int(got);
         const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);

@@ -75,35 +75,35 @@ private:
     static constexpr int kBuffers = 4;
 
     int m_fd = -1;
-    QByteArray m_buffers[kBuffers];   // kBufferSize bytes each: one fills while the others are written
+    QByteArray m_buffers[kBuffers];  // kBufferSize bytes each: one fills while the others are written
     int m_current = 0;
-    qint64 m_used = 0;                // bytes of the current buffer
-    qint64 m_handedOver = 0;          // bytes given to the writer thread so far
+    qint64 m_used = 0;        // bytes of the current buffer
+    qint64 m_handedOver = 0;  // bytes given to the writer thread so far
     QString m_error;
 
     std::thread m_writer;
     std::mutex m_lock;
-    std::condition_variable m_wake;   // work or the end for the writer
-    std::condition_variable m_done;   // a buffer has been written
-    std::deque<std::pair<const char *, qint64>> m_jobs;   // in file order; the first is being written
+    std::condition_variable m_wake;                      // work or the end for the writer
+    std::condition_variable m_done;                      // a buffer has been written
+    std::deque<std::pair<const char *, qint64>> m_jobs;  // in file order; the first is being written
     bool m_quit = false;
     std::atomic<int> m_writerError{0};
     struct Range {
         qint64 start;
-        qint64 end;     // -1 while open
-        quint32 crc;    // writer thread only until drained
+        qint64 end;   // -1 while open
+        quint32 crc;  // writer thread only until drained
     };
-    std::deque<Range> m_ranges;   // in file order; they never overlap
-    int m_rangeCursor = 0;        // writer thread only: the first range not yet complete
-    qint64 m_writerAt = 0;        // writer thread only: file position of the next job
+    std::deque<Range> m_ranges;  // in file order; they never overlap
+    int m_rangeCursor = 0;       // writer thread only: the first range not yet complete
+    qint64 m_writerAt = 0;       // writer thread only: file position of the next job
     struct Piece {
         Range *range;
-        qint64 offset;   // in the job
+        qint64 offset;  // in the job
         qint64 length;
     };
-    std::vector<Piece> m_pieces;  // writer thread only: the current job's share of each range
-    qint64 m_written = 0;              // writer thread only
-    qint64 m_writebackStarted = 0;     // writer thread only
+    std::vector<Piece> m_pieces;    // writer thread only: the current job's share of each range
+    qint64 m_written = 0;           // writer thread only
+    qint64 m_writebackStarted = 0;  // writer thread only
 };
 
 struct OlmSelection {
@@ -112,23 +112,23 @@ struct OlmSelection {
     bool task = false;
     bool note = false;
     bool mail = false;
-    QString folderIds;   // checked mail folders, "id;" each
+    QString folderIds;  // checked mail folders, "id;" each
 };
 
 struct OlmSaveHooks {
     std::function<bool()> stopRequested;
-    std::function<void()> reportItem;   // the status text and one progress tick
+    std::function<void()> reportItem;  // the status text and one progress tick
 };
 
 // One row of the item stores: contacts, calendar, tasks, notes.
 struct OlmStore {
     int index;
-    const char *fixedDirs[2];   // written whatever is selected; the second may be null
-    const char *localRoot;      // the store's folder under "Local/"
-    const char *mainFile;       // written alone, without a folder entry or a report
-    const char *fileWord;       // the store file's own name
-    const char *root;           // root element of the store file, for recovered items
-    bool accountAttachments;    // the calendar's account folders get an attachments entry
+    const char *fixedDirs[2];  // written whatever is selected; the second may be null
+    const char *localRoot;     // the store's folder under "Local/"
+    const char *mainFile;      // written alone, without a folder entry or a report
+    const char *fileWord;      // the store file's own name
+    const char *root;          // root element of the store file, for recovered items
+    bool accountAttachments;   // the calendar's account folders get an attachments entry
 };
 extern const OlmStore kOlmStores[4];
 
@@ -155,12 +155,12 @@ public:
 private:
     struct MailEntry {
         const MailMLRC *record;
-        QByteArray name;   // read once; empty when the record has none
+        QByteArray name;  // read once; empty when the record has none
     };
     struct Span {
         qint64 offset;
         qint64 length;
-        const NotesInformation *note = nullptr;   // a note, whose element is rebuilt
+        const NotesInformation *note = nullptr;  // a note, whose element is rebuilt
     };
 
     bool prepareOutput(const QString &path);
@@ -215,8 +215,8 @@ private:
     OlmSelection m_selection;
     quint32 dwEntryDosTime = 0;
     qint64 nEntryCount = 0;
-    QByteArray m_central;        // the central records of the entries written, in order
-    qint64 m_ticks = 0;          // entries that reported, to report again with the directory
+    QByteArray m_central;  // the central records of the entries written, in order
+    qint64 m_ticks = 0;    // entries that reported, to report again with the directory
     bool attachmentheader = false;
     bool m_stopped = false;
     QString m_error;
@@ -226,25 +226,25 @@ private:
     // The file entry being written.
     qint64 m_fileHeader = -1;
     QByteArray m_fileName;
-    quint32 m_fileCrc = 0;       // as the header says
+    quint32 m_fileCrc = 0;  // as the header says
     quint64 m_fileSize = 0;
     quint64 m_written = 0;
 
     // The checksums the writer thread takes, filled into the records at the end.
     struct PendingCrc {
         int range;
-        int centralAt;      // the central record's CRC field in m_central
-        qint64 localAt;     // the local header's CRC field in the file
-        quint32 stated;     // what the local header says
+        int centralAt;   // the central record's CRC field in m_central
+        qint64 localAt;  // the local header's CRC field in the file
+        quint32 stated;  // what the local header says
     };
     QVector<PendingCrc> m_pendingCrcs;
 
-    QSet<QByteArray> m_fileNames;              // names of the file entries written
-    QVector<Span> m_storeRanges[4];            // source data of the store files written, per store
-    QVector<MailEntry> m_mail;                 // the records of the checked folders, in list order
-    QSet<qint64> m_messagesWritten;            // by source data offset: one entry's mails go once
-    QHash<qint64, Span> m_entrySpans;          // by entry name offset: the entry's text
-    QVector<FileOffsetNode *> m_attachments;   // list order
+    QSet<QByteArray> m_fileNames;             // names of the file entries written
+    QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
+    QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
+    QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once
+    QHash<qint64, Span> m_entrySpans;         // by entry name offset: the entry's text
+    QVector<FileOffsetNode *> m_attachments;  // list order
     QHash<QByteArray, QVector<int>> m_attachmentsByName;
-    QVector<int> m_strayAttachments;           // named by a written message, outside its folder
+    QVector<int> m_strayAttachments;  // named by a written message, outside its folder
 };

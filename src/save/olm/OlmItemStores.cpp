@@ -10,10 +10,20 @@
 #include <algorithm>
 
 const OlmStore kOlmStores[4] = {
-    {0, {"Local/Address Book/", nullptr}, "Local/Address Book/", "Local/Address Book/Contacts.xml", "Contacts.xml",
-     "contacts", false},
-    {1, {"Local/Calendar/com.microsoft.__Attachments/", "Local/Calendar/"}, "Local/Calendar/",
-     "Local/Calendar/Calendars/Calendar.xml", "Calendar.xml", "appointments", true},
+    {0,
+     {"Local/Address Book/", nullptr},
+     "Local/Address Book/",
+     "Local/Address Book/Contacts.xml",
+     "Contacts.xml",
+     "contacts",
+     false},
+    {1,
+     {"Local/Calendar/com.microsoft.__Attachments/", "Local/Calendar/"},
+     "Local/Calendar/",
+     "Local/Calendar/Calendars/Calendar.xml",
+     "Calendar.xml",
+     "appointments",
+     true},
     {2, {"Local/Tasks/", nullptr}, "Local/Tasks/", "Local/Tasks/Tasks.xml", "Tasks.xml", "tasks", false},
     {3, {"Local/Notes/", nullptr}, "Local/Notes/", "Local/Notes/Notes.xml", "Notes.xml", "notes", false},
 };
@@ -23,10 +33,14 @@ namespace {
 const FileOffsetNode *storeList(int index)
 {
     switch (index) {
-    case 0: return tmpCoFOStart;
-    case 1: return tmpCaFOStart;
-    case 2: return tmpTaFOStart;
-    default: return tmpNoFOStart;
+    case 0:
+        return tmpCoFOStart;
+    case 1:
+        return tmpCaFOStart;
+    case 2:
+        return tmpTaFOStart;
+    default:
+        return tmpNoFOStart;
     }
 }
 
@@ -42,7 +56,7 @@ QByteArray escapeText(const QByteArray &text)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
 {
@@ -163,7 +177,8 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
                 appendData("</OPFNoteCopyText>");
             }
             if (note->pTitle)
-                appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(note->pTitle) + "</OPFNoteCopyTitle>");
+                appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(note->pTitle)
+                           + "</OPFNoteCopyTitle>");
             appendData("</note>");
             continue;
         }

@@ -32,8 +32,8 @@ bool selects(OlmMailWalk walk, const QByteArray &folderDir, const QByteArray &na
     switch (walk) {
     case OlmMailWalk::OtherLocal:
         return name.startsWith("Local/")
-               && std::none_of(std::begin(kStandardDirs), std::end(kStandardDirs),
-                               [&](const char *dir) { return name.startsWith(dir); });
+            && std::none_of(std::begin(kStandardDirs), std::end(kStandardDirs),
+                            [&](const char *dir) { return name.startsWith(dir); });
     case OlmMailWalk::Standard:
     case OlmMailWalk::Accounts:
         return name.startsWith(folderDir);
@@ -43,7 +43,7 @@ bool selects(OlmMailWalk walk, const QByteArray &folderDir, const QByteArray &na
 
 QString undoUrlEntities(QString url)
 {
-    static const char *const pairs[][2] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "},
+    static const char *const pairs[][2] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
                                            {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
     for (const auto &p : pairs)
         url.replace(QLatin1String(p[0]), QLatin1String(p[1]));
@@ -95,7 +95,7 @@ QStringList partUrls(const char *part, int size, int start, int end)
     return urls;
 }
 
-} // namespace
+}  // namespace
 
 bool OlmLevelIsNew(const QList<QByteArray> &previous, const QList<QByteArray> &parts, int k)
 {

@@ -38,10 +38,10 @@ quint16 nameFlags(const QByteArray &name)
         return 0x0800;
     return QString::fromUtf8(name).toUtf8() == name ? 0x0800 : 0;
 }
-const quint32 kFirstDos = 0x00210000u;   // 1980-01-01 00:00:00
-const quint32 kLastDos = 0xFF9FBF7Du;    // 2107-12-31 23:59:58
+const quint32 kFirstDos = 0x00210000u;  // 1980-01-01 00:00:00
+const quint32 kLastDos = 0xFF9FBF7Du;   // 2107-12-31 23:59:58
 
-} // namespace
+}  // namespace
 
 quint32 DosDateTime(const QDateTime &dt)
 {

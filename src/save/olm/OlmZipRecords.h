@@ -15,7 +15,10 @@ constexpr int kCentralEntryFixed = 74;
 constexpr int kLocalCrcAt = 14;
 // Where the CRC-32 of a central entry stands, from its header's start.
 constexpr int kCentralCrcAt = 16;
-inline int LocalSizesAt(int nameLength) { return 34 + nameLength; }
+inline int LocalSizesAt(int nameLength)
+{
+    return 34 + nameLength;
+}
 
 // The local time of dt in MS-DOS form: the time in the low 16 bits, the date in the high 16.
 // Times before 1980 or after 2107 do not fit the 7-bit year: they are clamped to the first and

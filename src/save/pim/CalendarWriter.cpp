@@ -33,7 +33,7 @@ QByteArray nowUtc()
     return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
-} // namespace
+}  // namespace
 
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
                              const QByteArray &description, const QByteArray &now)
@@ -55,7 +55,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.addText("SUMMARY", rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary"));
     lines.addText("LOCATION", rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation"));
     if (rec.dwDescriptionLength != 0)
-        lines.addText("DESCRIPTION", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
+        lines.addText("DESCRIPTION",
+                      UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
     addTime(lines, "DTSTART", start, allDay);
     addTime(lines, "DTEND", end, allDay);
     lines.add("END", QByteArray("VEVENT"));

@@ -24,20 +24,28 @@ struct Phone {
 };
 
 const Phone kPhones[] = {
-    {"<OPFContactCopyHomePhone", "HOME,VOICE"},       {"<OPFContactCopyHomePhone2", "HOME,VOICE"},
-    {"<OPFContactCopyHomeFax", "HOME,FAX"},           {"<OPFContactCopyBusinessPhone", "WORK,VOICE"},
-    {"<OPFContactCopyBusinessPhone2", "WORK,VOICE"},  {"<OPFContactCopyBusinessFax", "WORK,FAX"},
-    {"<OPFContactCopyCellPhone", "CELL,VOICE"},       {"<OPFContactMainPhone", "VOICE,PREF"},
-    {"<OPFContactCopyPager", "PAGER"},                {"<OPFContactCopyAssistantPhone", "VOICE"},
-    {"<OPFContactCopyOtherPhone", "VOICE"},           {"<OPFContactCopyOtherFax", "FAX"},
-    {"<OPFContactCopyRadioPhone", "VOICE"},           {"<OPFContactCopyCustomPhone1", "VOICE"},
-    {"<OPFContactCopyCustomPhone2", "VOICE"},         {"<OPFContactCopyCustomPhone3", "VOICE"},
+    {"<OPFContactCopyHomePhone", "HOME,VOICE"},
+    {"<OPFContactCopyHomePhone2", "HOME,VOICE"},
+    {"<OPFContactCopyHomeFax", "HOME,FAX"},
+    {"<OPFContactCopyBusinessPhone", "WORK,VOICE"},
+    {"<OPFContactCopyBusinessPhone2", "WORK,VOICE"},
+    {"<OPFContactCopyBusinessFax", "WORK,FAX"},
+    {"<OPFContactCopyCellPhone", "CELL,VOICE"},
+    {"<OPFContactMainPhone", "VOICE,PREF"},
+    {"<OPFContactCopyPager", "PAGER"},
+    {"<OPFContactCopyAssistantPhone", "VOICE"},
+    {"<OPFContactCopyOtherPhone", "VOICE"},
+    {"<OPFContactCopyOtherFax", "FAX"},
+    {"<OPFContactCopyRadioPhone", "VOICE"},
+    {"<OPFContactCopyCustomPhone1", "VOICE"},
+    {"<OPFContactCopyCustomPhone2", "VOICE"},
+    {"<OPFContactCopyCustomPhone3", "VOICE"},
     {"<OPFContactCopyCustomPhone4", "VOICE"},
 };
 
 struct Address {
     const char *type;
-    const char *prefix;   // element names are prefix + Street/City/State/Zip/Country
+    const char *prefix;  // element names are prefix + Street/City/State/Zip/Country
 };
 
 const Address kAddresses[] = {
@@ -98,7 +106,7 @@ QString fullName(const QString &display, const QStringList &nameParts, const QSt
     return emails.value(0);
 }
 
-} // namespace
+}  // namespace
 
 QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag)
 {
@@ -130,8 +138,9 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     lines.add("BEGIN", QByteArray("VCARD"));
     lines.add("VERSION", QByteArray("3.0"));
     lines.add("N", components({last, first, middle, prefix, suffix}));
-    lines.add("FN", EscapeText(fullName(text("<OPFContactCopyDisplayName"), {prefix, first, middle, last, suffix},
-                                        emails, company)));
+    lines.add("FN",
+              EscapeText(fullName(text("<OPFContactCopyDisplayName"), {prefix, first, middle, last, suffix}, emails,
+                                  company)));
     lines.addText("NICKNAME", text("<OPFContactCopyNickName"));
     const QString department = text("<OPFContactCopyBusinessDepartment");
     if (!company.isEmpty() || !department.isEmpty())
@@ -144,8 +153,8 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
         lines.addText(QByteArray("TEL;TYPE=") + phone.types, text(phone.tag));
     for (const Address &a : kAddresses) {
         const auto part = [&](const char *field) { return text((QByteArray(a.prefix) + field).constData()); };
-        const QStringList parts{QString(), QString(), part("StreetAddress"), part("City"), part("State"),
-                                part("Zip"), part("Country")};
+        const QStringList parts{QString(),     QString(),   part("StreetAddress"), part("City"),
+                                part("State"), part("Zip"), part("Country")};
         if (!parts.join(QString()).isEmpty())
             lines.add(QByteArray("ADR;TYPE=") + a.type, components(parts));
     }
@@ -176,11 +185,12 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Contacts Folders..."));
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const QByteArray notes = rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
+        const QByteArray notes =
+            rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
         const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
-                                                           QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+                                                         QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
         const QString what = QStringLiteral("Contact \"%1\"").arg(name.trimmed());
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {
             NoteUnreadable(run->mail, what, file);

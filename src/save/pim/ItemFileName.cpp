@@ -48,7 +48,7 @@ QString reversedDigits(unsigned long long value)
     return digits;
 }
 
-} // namespace
+}  // namespace
 
 void dtoh(unsigned long long value, QString *out)
 {

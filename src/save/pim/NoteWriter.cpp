@@ -29,7 +29,7 @@ QString titleOf(const NotesInformation &rec)
     return rec.pTitle ? JoinLines(QString::fromUtf8(rec.pTitle)) : QString();
 }
 
-} // namespace
+}  // namespace
 
 QString NoteTextOf(const QByteArray &stored)
 {
@@ -86,7 +86,8 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         const NotesInformation &rec = *records.at(i);
         reportItem(QStringLiteral("Saving Notes Folders..."));
 
-        const QByteArray stored = rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
+        const QByteArray stored =
+            rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\"").arg(titleOf(rec));

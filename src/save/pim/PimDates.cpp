@@ -30,7 +30,7 @@ QByteArray converted(const QString &text, DateForm form)
     return hasRealDate(text) ? ConvertArchiveDate(text.trimmed(), form) : QByteArray();
 }
 
-} // namespace
+}  // namespace
 
 QByteArray timeconvertert2(const QString &text)
 {

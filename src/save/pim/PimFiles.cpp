@@ -50,7 +50,7 @@ bool plainName(const QString &name)
     return !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-} // namespace
+}  // namespace
 
 QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind)
 {
@@ -128,7 +128,8 @@ void NotePimResult(MailSaveContext &context, bool written, const QString &what, 
         return;
     }
     ++context.failed;
-    context.failures.append(QStringLiteral("%1 not written to %2: %3").arg(what, QDir::toNativeSeparators(path), error));
+    context.failures.append(
+        QStringLiteral("%1 not written to %2: %3").arg(what, QDir::toNativeSeparators(path), error));
 }
 
 bool ReadBackIntact(const QByteArray &bytes, qint64 length)

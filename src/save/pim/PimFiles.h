@@ -14,10 +14,10 @@ struct MailSaveContext;
 QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind);
 
 struct PimFile {
-    QString folder;        // existing item folder
-    QString name;          // ItemFileName, or a fallback when the record's UUID is unusable
-    QString extension;     // "", ".vcf", ".ics", ".txt"
-    quint32 finderType;    // 0: no Finder codes
+    QString folder;      // existing item folder
+    QString name;        // ItemFileName, or a fallback when the record's UUID is unusable
+    QString extension;   // "", ".vcf", ".ics", ".txt"
+    quint32 finderType;  // 0: no Finder codes
     quint32 finderCreator;
 };
 

@@ -15,8 +15,8 @@ struct CalenderInformation;
 // ---- tasks ----
 
 struct TaskDates {
-    QByteArray start;      // local "YYYYMMDDThhmmss", or empty
-    QByteArray startUtc;   // the same instant as "YYYYMMDDThhmmssZ"
+    QByteArray start;     // local "YYYYMMDDThhmmss", or empty
+    QByteArray startUtc;  // the same instant as "YYYYMMDDThhmmssZ"
     QByteArray due;
     QByteArray reminder;
 };
@@ -30,10 +30,10 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
                             const QByteArray &note);
 
 struct ReminderFields {
-    QString name;       // escaped for a script string
-    QString dateTime;   // reminder time, else due time, else empty
-    QString note;       // plain text of the note, escaped
-    QString priority;   // "HIGH", "LOW" or empty
+    QString name;      // escaped for a script string
+    QString dateTime;  // reminder time, else due time, else empty
+    QString note;      // plain text of the note, escaped
+    QString priority;  // "HIGH", "LOW" or empty
 };
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
 QString ReminderScript(const ReminderFields &fields);

@@ -33,7 +33,7 @@ QString escapeText(const QString &text, bool pairIsOneBreak)
     return out;
 }
 
-} // namespace
+}  // namespace
 
 QString EscapeText(const QString &text)
 {
@@ -78,7 +78,7 @@ QByteArray FoldContentLine(const QByteArray &line)
         out += line.mid(start, cut - start);
         out += "\r\n ";
         start = cut;
-        room = kMaxLineOctets - 1;   // the leading space counts
+        room = kMaxLineOctets - 1;  // the leading space counts
     }
     out += line.mid(start);
     out += "\r\n";
@@ -114,11 +114,11 @@ namespace {
 // Elements that start a new line of the plain text, as a rich-text view lays them out.
 bool isBlockElement(const QString &name)
 {
-    static const QSet<QString> blocks = {
-        QStringLiteral("p"),  QStringLiteral("div"), QStringLiteral("li"), QStringLiteral("tr"),
-        QStringLiteral("h1"), QStringLiteral("h2"),  QStringLiteral("h3"), QStringLiteral("h4"),
-        QStringLiteral("h5"), QStringLiteral("h6"),  QStringLiteral("ul"), QStringLiteral("ol"),
-        QStringLiteral("table"), QStringLiteral("blockquote"), QStringLiteral("pre")};
+    static const QSet<QString> blocks = {QStringLiteral("p"),     QStringLiteral("div"),        QStringLiteral("li"),
+                                         QStringLiteral("tr"),    QStringLiteral("h1"),         QStringLiteral("h2"),
+                                         QStringLiteral("h3"),    QStringLiteral("h4"),         QStringLiteral("h5"),
+                                         QStringLiteral("h6"),    QStringLiteral("ul"),         QStringLiteral("ol"),
+                                         QStringLiteral("table"), QStringLiteral("blockquote"), QStringLiteral("pre")};
     return blocks.contains(name);
 }
 
@@ -126,7 +126,7 @@ bool isBlockElement(const QString &name)
 bool isHiddenElement(const QString &name)
 {
     return name == QLatin1String("head") || name == QLatin1String("style") || name == QLatin1String("script")
-           || name == QLatin1String("title");
+        || name == QLatin1String("title");
 }
 
 QString tagName(const QString &html, int from, bool *closing)
@@ -162,7 +162,7 @@ void appendText(QString &out, const QString &text)
     }
 }
 
-} // namespace
+}  // namespace
 
 QString PlainTextOfHtml(const QString &html)
 {

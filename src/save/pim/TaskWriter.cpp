@@ -22,72 +22,71 @@ Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
 namespace {
 
 // The day is set to 1 before year and month, so no intermediate date rolls into the next month.
-const char kReminderTemplate[] =
-    "set reminderName to \"%1\"\n"
-    "set reminderDateTime to \"%2\"\n"
-    "set reminderNote to \"%3\"\n"
-    "set reminderPriority to \"%4\"\n"
-    "\n"
-    "set myListName to \"ImportedTask\"\n"
-    "\n"
-    "-- Initialize base properties\n"
-    "set reminderProperties to {name:reminderName}\n"
-    "\n"
-    "-- Handle time (skip due date if empty)\n"
-    "if reminderDateTime is not \"\" then\n"
-    "    set yearStr to text 1 thru 4 of reminderDateTime\n"
-    "    set monthStr to text 5 thru 6 of reminderDateTime\n"
-    "    set dayStr to text 7 thru 8 of reminderDateTime\n"
-    "    set hourStr to text 10 thru 11 of reminderDateTime\n"
-    "    set minuteStr to text 12 thru 13 of reminderDateTime\n"
-    "    set secondStr to text 14 thru 15 of reminderDateTime\n"
-    "\n"
-    "    set yearNum to yearStr as integer\n"
-    "    set monthNum to monthStr as integer\n"
-    "    set dayNum to dayStr as integer\n"
-    "    set hourNum to hourStr as integer\n"
-    "    set minuteNum to minuteStr as integer\n"
-    "    set secondNum to secondStr as integer\n"
-    "\n"
-    "    set dateObj to current date\n"
-    "    set day of dateObj to 1\n"
-    "    set year of dateObj to yearNum\n"
-    "    set month of dateObj to monthNum\n"
-    "    set day of dateObj to dayNum\n"
-    "    set hours of dateObj to hourNum\n"
-    "    set minutes of dateObj to minuteNum\n"
-    "    set seconds of dateObj to secondNum\n"
-    "end if\n"
-    "\n"
-    "-- Create the reminder\n"
-    "tell application \"Reminders\"\n"
-    "    if not (exists list myListName) then\n"
-    "        make new list with properties {name:myListName}\n"
-    "    end if\n"
-    "\n"
-    "    tell list myListName\n"
-    "        set newReminder to make new reminder with properties {name:reminderName}\n"
-    "\n"
-    "        -- Set due date separately\n"
-    "        if reminderDateTime is not \"\" then\n"
-    "            set due date of newReminder to dateObj\n"
-    "        end if\n"
-    "\n"
-    "        -- Set note if available\n"
-    "        if reminderNote is not \"\" then\n"
-    "            set body of newReminder to reminderNote\n"
-    "        end if\n"
-    "\n"
-    "        -- Set priority separately\n"
-    "        if reminderPriority is \"high\" then\n"
-    "            set priority of newReminder to 1\n"
-    "        else if reminderPriority is \"medium\" then\n"
-    "            set priority of newReminder to 5\n"
-    "        else if reminderPriority is \"low\" then\n"
-    "            set priority of newReminder to 9\n"
-    "        end if\n"
-    "    end tell\n"
-    "end tell";
+const char kReminderTemplate[] = "set reminderName to \"%1\"\n"
+                                 "set reminderDateTime to \"%2\"\n"
+                                 "set reminderNote to \"%3\"\n"
+                                 "set reminderPriority to \"%4\"\n"
+                                 "\n"
+                                 "set myListName to \"ImportedTask\"\n"
+                                 "\n"
+                                 "-- Initialize base properties\n"
+                                 "set reminderProperties to {name:reminderName}\n"
+                                 "\n"
+                                 "-- Handle time (skip due date if empty)\n"
+                                 "if reminderDateTime is not \"\" then\n"
+                                 "    set yearStr to text 1 thru 4 of reminderDateTime\n"
+                                 "    set monthStr to text 5 thru 6 of reminderDateTime\n"
+                                 "    set dayStr to text 7 thru 8 of reminderDateTime\n"
+                                 "    set hourStr to text 10 thru 11 of reminderDateTime\n"
+                                 "    set minuteStr to text 12 thru 13 of reminderDateTime\n"
+                                 "    set secondStr to text 14 thru 15 of reminderDateTime\n"
+                                 "\n"
+                                 "    set yearNum to yearStr as integer\n"
+                                 "    set monthNum to monthStr as integer\n"
+                                 "    set dayNum to dayStr as integer\n"
+                                 "    set hourNum to hourStr as integer\n"
+                                 "    set minuteNum to minuteStr as integer\n"
+                                 "    set secondNum to secondStr as integer\n"
+                                 "\n"
+                                 "    set dateObj to current date\n"
+                                 "    set day of dateObj to 1\n"
+                                 "    set year of dateObj to yearNum\n"
+                                 "    set month of dateObj to monthNum\n"
+                                 "    set day of dateObj to dayNum\n"
+                                 "    set hours of dateObj to hourNum\n"
+                                 "    set minutes of dateObj to minuteNum\n"
+                                 "    set seconds of dateObj to secondNum\n"
+                                 "end if\n"
+                                 "\n"
+                                 "-- Create the reminder\n"
+                                 "tell application \"Reminders\"\n"
+                                 "    if not (exists list myListName) then\n"
+                                 "        make new list with properties {name:myListName}\n"
+                                 "    end if\n"
+                                 "\n"
+                                 "    tell list myListName\n"
+                                 "        set newReminder to make new reminder with properties {name:reminderName}\n"
+                                 "\n"
+                                 "        -- Set due date separately\n"
+                                 "        if reminderDateTime is not \"\" then\n"
+                                 "            set due date of newReminder to dateObj\n"
+                                 "        end if\n"
+                                 "\n"
+                                 "        -- Set note if available\n"
+                                 "        if reminderNote is not \"\" then\n"
+                                 "            set body of newReminder to reminderNote\n"
+                                 "        end if\n"
+                                 "\n"
+                                 "        -- Set priority separately\n"
+                                 "        if reminderPriority is \"high\" then\n"
+                                 "            set priority of newReminder to 1\n"
+                                 "        else if reminderPriority is \"medium\" then\n"
+                                 "            set priority of newReminder to 5\n"
+                                 "        else if reminderPriority is \"low\" then\n"
+                                 "            set priority of newReminder to 9\n"
+                                 "        end if\n"
+                                 "    end tell\n"
+                                 "end tell";
 
 const char kTaskProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN";
 
@@ -103,10 +102,14 @@ QString undoTaskEntities(QString text)
 QByteArray priorityDigit(char priority)
 {
     switch (priority) {
-    case '2': return "3";
-    case '3': return "5";
-    case '4': return "7";
-    default: return QByteArray();
+    case '2':
+        return "3";
+    case '3':
+        return "5";
+    case '4':
+        return "7";
+    default:
+        return QByteArray();
     }
 }
 
@@ -125,7 +128,7 @@ void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(cons
         *utc = ArchiveDateUtc(value);
 }
 
-} // namespace
+}  // namespace
 
 TaskDates TaskDatesOf(std::string_view element)
 {
@@ -187,7 +190,9 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
 {
     ReminderFields f;
     f.name = EscapeScriptString(rec.pName ? QString::fromUtf8(rec.pName) : QString());
-    f.priority = rec.cPriority == '2' ? QStringLiteral("HIGH") : rec.cPriority == '4' ? QStringLiteral("LOW") : QString();
+    f.priority = rec.cPriority == '2' ? QStringLiteral("HIGH")
+        : rec.cPriority == '4'        ? QStringLiteral("LOW")
+                                      : QString();
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
     if (rec.dwNoteLength != 0)
         f.note = EscapeScriptString(PlainTextOfHtml(undoTaskEntities(QString::fromUtf8(UpToFirstNul(note)))));
@@ -232,7 +237,8 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
             return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note), &path, why);
         };
         if (appleMail)
-            written = AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
+            written =
+                AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
         else
             written = writeTodo(&error);
         NotePimResult(run->mail, written, what, path, error);

@@ -2,6 +2,7 @@
 // preview dates and the written Date and From_ lines must name the same instants.
 
 #include "ArchiveFile.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
@@ -113,15 +114,12 @@ private:
 
 void ArchiveTimesTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
 }
 
 void ArchiveTimesTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
     UseZone("UTC");
 }
@@ -175,12 +173,8 @@ void ArchiveTimesTest::instantsAgreeWithUtc()
     if (IndexFor(SaveType(type)) < 0)
         QSKIP("this edition has no such save type");
     QTemporaryDir dest;
-    CheckEveryScannedFolder();
-    saveDir = dest.path();
-    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
     QString error;
-    QVERIFY2(CreateMailFolder(SaveType(type), saveDir, strTime, &error), qPrintable(error));
+    QVERIFY2(StartTestSave(SaveType(type), dest.path(), &error), qPrintable(error));
     QMailSavingThread thread;
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
     QVERIFY(thread.wait(120000));

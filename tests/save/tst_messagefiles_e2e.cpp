@@ -4,6 +4,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "scanner/FolderAttributes.h"
@@ -407,15 +408,12 @@ void MessageFilesEndToEndTest::initTestCase()
 
 void MessageFilesEndToEndTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
 }
 
 void MessageFilesEndToEndTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 
@@ -423,12 +421,8 @@ bool MessageFilesEndToEndTest::startSave(const QByteArray &archive, SaveType typ
 {
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
-    CheckEveryScannedFolder();
-    saveDir = dest;
-    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
     QString error;
-    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error)) {
+    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
         qWarning() << "save start failed" << error;
         return false;
     }

@@ -5,6 +5,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "platform/Crc32.h"
@@ -358,16 +359,13 @@ void OlmArchiveTest::initTestCase()
 
 void OlmArchiveTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
     m_dest.reset(new QTemporaryDir);
 }
 
 void OlmArchiveTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 

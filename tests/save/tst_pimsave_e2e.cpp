@@ -5,6 +5,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "scanner/FolderAttributes.h"
@@ -246,15 +247,12 @@ void PimSaveEndToEndTest::initTestCase()
 
 void PimSaveEndToEndTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
 }
 
 void PimSaveEndToEndTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 
@@ -262,10 +260,7 @@ bool PimSaveEndToEndTest::prepare(const QByteArray &archive, SaveType type, cons
 {
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
-    CheckEveryScannedFolder();
-    saveDir = dest;
-    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    return m_archive->isOpen() && CreateMailFolder(type, saveDir, strTime, nullptr);
+    return m_archive->isOpen() && StartTestSave(type, dest);
 }
 
 bool PimSaveEndToEndTest::save(SaveType type)

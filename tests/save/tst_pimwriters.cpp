@@ -3,6 +3,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "scanner/FolderAttributes.h"
@@ -128,9 +129,7 @@ void PimWritersTest::initTestCase()
 
 void PimWritersTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
     FinderInfoHooks::record = [](const QString &, quint32, quint32) { return true; };
     ReminderHooks::record = nullptr;
 }
@@ -139,8 +138,7 @@ void PimWritersTest::cleanup()
 {
     FinderInfoHooks::record = nullptr;
     ReminderHooks::record = nullptr;
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 
@@ -148,12 +146,7 @@ bool PimWritersTest::runSave(const QByteArray &archive, SaveType type, const QSt
 {
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
-    CheckEveryScannedFolder();
-    saveDir = dest;
-    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
-    QString error;
-    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error))
+    if (!m_archive->isOpen() || !StartTestSave(type, dest))
         return false;
     QMailSavingThread thread;
     QSignalSpy texts(&thread, &QMailSavingThread::strInfo);

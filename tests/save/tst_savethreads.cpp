@@ -4,6 +4,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "platform/WorkerGlobals.h"
@@ -139,15 +140,12 @@ void SaveThreadsTest::initTestCase()
 
 void SaveThreadsTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
 }
 
 void SaveThreadsTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 

@@ -4,6 +4,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "platform/WorkerGlobals.h"
@@ -318,15 +319,12 @@ void SaveTypesEndToEndTest::initTestCase()
 
 void SaveTypesEndToEndTest::init()
 {
-    bStopFlag = false;
-    stopflag = false;
-    bProcessRunning = false;
+    ResetRunFlags();
 }
 
 void SaveTypesEndToEndTest::cleanup()
 {
-    FreeFolderAttributes();
-    CleanScanResults();
+    FreeScanState();
     m_archive.reset();
 }
 
@@ -334,12 +332,8 @@ bool SaveTypesEndToEndTest::startSave(const QByteArray &archive, SaveType type, 
 {
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
-    CheckEveryScannedFolder();
-    saveDir = dest;
-    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
     QString error;
-    if (!m_archive->isOpen() || !CreateMailFolder(type, saveDir, strTime, &error)) {
+    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
         qWarning() << "save start failed" << error;
         return false;
     }

@@ -1,0 +1,36 @@
+#pragma once
+// What every save test does around a save: clear the run flags before it, free the scan's lists
+// after it, and start it as the window would (every scanned folder checked, the save globals set
+// with one fixed time stamp so outputs compare byte for byte, the output folders made).
+
+#include "platform/WorkerGlobals.h"
+#include "save/SaveFlow.h"
+#include "save/SaveGlobals.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QDateTime>
+
+inline void ResetRunFlags()
+{
+    bStopFlag = false;
+    stopflag = false;
+    bProcessRunning = false;
+}
+
+inline void FreeScanState()
+{
+    FreeFolderAttributes();
+    CleanScanResults();
+}
+
+// Call after the archive is scanned and open for the writers.
+inline bool StartTestSave(SaveType type, const QString &dest, QString *error = nullptr)
+{
+    CheckEveryScannedFolder();
+    saveDir = dest;
+    strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
+    SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
+    return CreateMailFolder(type, saveDir, strTime, error);
+}

@@ -24,7 +24,9 @@ QString SaveProblemText(const SaveOutcome &outcome)
     return text;
 }
 
-SaveRun::SaveRun() : attachments(tmpAtFOStart), messages(IndexMessagesByFolder(TmpMlrcPtrStart))
+SaveRun::SaveRun(bool mailLookups)
+    : attachments(mailLookups ? tmpAtFOStart : nullptr),
+      messages(mailLookups ? IndexMessagesByFolder(TmpMlrcPtrStart) : QHash<qint64, QVector<const MailMLRC *>>())
 {
     // Copies: the window may pick the next save's destination while this one still writes.
     mail.saveDir = saveDir;
@@ -111,7 +113,8 @@ void QMailSavingThread::run()
     const SaveType type = nSaveType;
     bool stopped = bStopFlag;
     if (!stopped) {
-        m_run.reset(new SaveRun);
+        // The archive writer keeps lookups of its own.
+        m_run.reset(new SaveRun(type != SaveTypeOLM));
         m_run->mail.stopRequested = &QMailSavingThread::stopRequested;
         m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };

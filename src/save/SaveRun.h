@@ -33,11 +33,12 @@ private:
 };
 
 struct SaveRun {
-    SaveRun();
+    explicit SaveRun(bool mailLookups = true);
     SaveRun(const SaveRun &) = delete;
     SaveRun &operator=(const SaveRun &) = delete;
 
-    // The mail lookups are built before the walk: every mail save type reads them.
+    // The mail lookups are built before the walk: every mail save type but the archive one reads
+    // them.
     AttachmentIndex attachments;
     QHash<qint64, QVector<const MailMLRC *>> messages;
     MailSaveContext mail;   // also holds the counts of every writer, not only the mail ones

@@ -22,6 +22,7 @@ set(OLM_CORE_SOURCES
   src/scanner/QFolderInformationThread.cpp
   src/scanner/CentralDirectory.cpp
   src/scanner/ArchiveWalk.cpp
+  src/scanner/BuildQueue.cpp
   src/scanner/BlockRecovery.cpp
   src/scanner/ContactBuilder.cpp
   src/scanner/CalendarBuilder.cpp

@@ -2,6 +2,7 @@
 
 #include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/BuildQueue.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ElementValue.h"
 #include "scanner/QFolderInformationThread.h"
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <thread>
 
 namespace olm {
 
@@ -67,9 +69,10 @@ QString folderPathFor(const QStringList &parts, EntryRole role)
     return QString();
 }
 
-ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source)
+ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source, bool builderThread)
     : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)), m_size(source.size()),
-      m_central(new CentralDirectory), m_limit(m_size)
+      m_central(new CentralDirectory), m_builders(new BuildQueue(thread, builderThread)), m_threaded(builderThread),
+      m_limit(m_size)
 {
 }
 
@@ -79,9 +82,41 @@ ArchiveWalker::~ArchiveWalker()
     delete m_reader;
 }
 
+void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint64 length, const LocalHeader *h)
+{
+    BuildJob job;
+    job.role = role;
+    job.path = path;
+    job.end = end;
+    job.size = length;
+    if (h) {
+        job.nameOffset = h->nameOffset;
+        job.nameLength = h->nameLength;
+        job.entrySize = h->usize;
+        job.crc = h->crc;
+    }
+    job.text = m_text;
+    m_text = nullptr;
+    m_builders->push(std::move(job));
+}
+
 void ArchiveWalker::walk()
 {
     m_central->read(m_source);
+    if (!m_threaded) {
+        walkEntries();
+        return;
+    }
+    std::thread walker([this] {
+        walkEntries();
+        m_builders->close();
+    });
+    m_builders->drain();
+    walker.join();
+}
+
+void ArchiveWalker::walkEntries()
+{
     const std::vector<CentralEntry> &known = m_central->entries();
     const qint64 directory = m_central->found() ? m_central->start() : m_size;
     size_t k = 0;
@@ -96,6 +131,7 @@ void ArchiveWalker::walk()
             if (placed) {
                 recordStartsAt(pos);
                 pos = handleKnownEntry(known[k]);
+                m_central->passed(k);
                 continue;
             }
         } else {
@@ -341,19 +377,8 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         return end > h.pos ? end : h.dataOffset;
     bool cut = false;
     const qint64 len = readEntryText(h.dataOffset, want, &cut);
-    const QString path = entryFolderPath(h.name, role);
     const qint64 textEnd = h.dataOffset + len;
-    switch (role) {
-    case EntryRole::Contacts: m_thread.InitializeCTRC(path, textEnd, len); break;
-    case EntryRole::Calendar: m_thread.InitializeCLRC(path, textEnd, len); break;
-    case EntryRole::Tasks: m_thread.InitializeTSRC(path, textEnd, len); break;
-    case EntryRole::Notes: m_thread.InitializeNTRC(path, textEnd, len); break;
-    case EntryRole::Message:
-        m_thread.InitializeMLRC(path, textEnd, h.nameOffset, h.nameLength, h.usize, h.crc, len);
-        break;
-    default: break;
-    }
-    freeText();
+    build(role, entryFolderPath(h.name, role), textEnd, len, &h);
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
     // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
     // parsed, never at the text's own root tag again.
@@ -366,19 +391,19 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
 {
     freeText();
     *cut = false;
-    pBuff = static_cast<char *>(malloc(size_t(want) + 1));
-    if (!pBuff)
+    char *text = m_text = m_builders->takeText(want);
+    if (!text)
         return 0;
     const qint64 chunk = qint64(1) << 20;
     qint64 len = 0;
     while (len < want) {
-        const qint64 got = m_reader->readText(offset + len, pBuff + len, qMin(chunk, want - len));
+        const qint64 got = m_reader->readText(offset + len, text + len, qMin(chunk, want - len));
         if (got <= 0)
             break;
         // A signature may straddle the previous chunk: look back three bytes.
         const qint64 from = qMax<qint64>(0, len - 3);
         len += got;
-        const qint64 sig = findZipSignature(std::string_view(pBuff, size_t(len)), size_t(from));
+        const qint64 sig = findZipSignature(std::string_view(text, size_t(len)), size_t(from));
         if (sig >= 0) {
             len = sig;
             *cut = true;
@@ -386,8 +411,7 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
         if (*cut)
             break;
     }
-    pBuff[len] = '\0';
-    pBuffLength = len;
+    text[len] = '\0';
     return len;
 }
 
@@ -417,9 +441,8 @@ QString ArchiveWalker::entryFolderPath(const QByteArray &name, EntryRole role)
 
 void ArchiveWalker::freeText()
 {
-    free(pBuff);
-    pBuff = nullptr;
-    pBuffLength = 0;
+    m_builders->giveBack(m_text);
+    m_text = nullptr;
 }
 
 } // namespace olm

@@ -43,17 +43,21 @@ struct LocalHeader {
 
 struct CentralEntry;
 class CentralDirectory;
+class BuildQueue;
 }  // namespace olm
 struct FileOffsetNode;
 namespace olm {
 
 class ArchiveWalker {
 public:
-    ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source);
+    // builderThread: the walk runs on a thread of its own, the record builders behind it on the
+    // calling thread.
+    ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source, bool builderThread = false);
     ~ArchiveWalker();
     void walk();
 
 private:
+    void walkEntries();
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
     bool readLocalHeader(qint64 pos, LocalHeader *h);
@@ -70,10 +74,12 @@ private:
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
     // Whether a record (or the end of the archive) starts at end.
     bool endsAtRecord(qint64 end);
-    // Reads up to want bytes of entry text into pBuff, stopping at a ZIP signature inside it.
+    // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.
     // Returns the length read; *cut is true when a signature ended it early.
     qint64 readEntryText(qint64 offset, qint64 want, bool *cut);
     void freeText();
+    // Hands m_text (length bytes, ending at end) to its builder.
+    void build(EntryRole role, const QString &path, qint64 end, qint64 length, const LocalHeader *h = nullptr);
     // folderPathFor of an entry name; entries of one folder follow each other, so the last
     // folder's path is kept rather than split and joined again for every message.
     QString entryFolderPath(const QByteArray &name, EntryRole role);
@@ -89,6 +95,9 @@ private:
     BufferedArchiveReader *m_reader;
     qint64 m_size;
     std::unique_ptr<CentralDirectory> m_central;
+    std::unique_ptr<BuildQueue> m_builders;
+    bool m_threaded;
+    char *m_text = nullptr;  // the entry text just read, until it goes to its builder
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;

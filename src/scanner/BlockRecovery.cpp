@@ -6,6 +6,7 @@
 #include "scanner/ArchiveWalk.h"
 
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/BuildQueue.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
@@ -94,23 +95,16 @@ qint64 ArchiveWalker::findCloseTag(int tag, qint64 from, qint64 limit)
 
 void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
 {
+    static const EntryRole roles[] = {EntryRole::Message, EntryRole::Notes, EntryRole::Tasks, EntryRole::Contacts,
+                                      EntryRole::Calendar};
     const qint64 len = qMin(end - p, kMaxEntryText);
     freeText();
-    pBuff = static_cast<char *>(malloc(size_t(len) + 1));
-    if (!pBuff)
+    m_text = m_builders->takeText(len);
+    if (!m_text)
         return;
-    pBuffLength = m_reader->read(p, pBuff, len);
-    pBuff[pBuffLength] = '\0';
-    const qint64 blockEnd = p + pBuffLength;
-    const QString none;
-    switch (tag) {
-    case MailBlock: m_thread.InitializeMLRC(none, blockEnd, 0, 0, 0, 0, pBuffLength); break;
-    case NotesBlock: m_thread.InitializeNTRC(none, blockEnd, pBuffLength); break;
-    case TasksBlock: m_thread.InitializeTSRC(none, blockEnd, pBuffLength); break;
-    case ContactsBlock: m_thread.InitializeCTRC(none, blockEnd, pBuffLength); break;
-    case CalendarBlock: m_thread.InitializeCLRC(none, blockEnd, pBuffLength); break;
-    }
-    freeText();
+    const qint64 got = qMax<qint64>(0, m_reader->read(p, m_text, len));
+    m_text[got] = '\0';
+    build(roles[tag], QString(), p + got, got);
 }
 
 } // namespace olm

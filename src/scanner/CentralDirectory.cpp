@@ -85,8 +85,10 @@ bool CentralDirectory::read(ArchiveSource &source)
         m_start = count == 0 ? cdOffset : -1;
         return found();
     }
-    std::stable_sort(m_entries.begin(), m_entries.end(),
-                     [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; });
+    // The exporter writes the directory in entry order: sorting is needed only when it is not.
+    const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; };
+    if (!std::is_sorted(m_entries.begin(), m_entries.end(), byOffset))
+        std::stable_sort(m_entries.begin(), m_entries.end(), byOffset);
     m_entries.erase(
         std::unique(m_entries.begin(), m_entries.end(),
                     [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset == b.headerOffset; }),
@@ -140,6 +142,8 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
 {
     BufferedArchiveReader r(source);
     const qint64 limit = cdOffset + cdSize;
+    // A damaged count must not reserve gigabytes; a real one seldom passes a million.
+    m_entries.reserve(size_t(qMin<qint64>(count, 1 << 20)));
     qint64 at = cdOffset;
     qint64 i = 0;
     for (; i < count; ++i) {
@@ -182,6 +186,12 @@ bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader 
     if (r.u32At(at) != kLocalHeaderSig || r.u16At(at + 26) != e.nameLength)
         return false;
     return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
+}
+
+void CentralDirectory::passed(size_t i)
+{
+    if (i < m_entries.size())
+        QByteArray().swap(m_entries[i].name);
 }
 
 qint64 CentralDirectory::nextStart(size_t i) const

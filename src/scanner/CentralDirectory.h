@@ -39,6 +39,9 @@ public:
     // whose headers lie inside its data are dropped. False when the entry cannot be placed.
     // The walk resolves entries in order as it reaches them, so the headers are read once.
     bool resolve(size_t i, BufferedArchiveReader &r);
+    // The walk is past entry i: its name is no longer needed (it was the largest part of the
+    // directory's memory on archives of many small entries).
+    void passed(size_t i);
     // Where the next entry after i that is not dropped begins, or the directory.
     qint64 nextStart(size_t i) const;
 

@@ -65,8 +65,11 @@ bool isStartTag(std::string_view startTag)
     return startTag.size() >= 2 && startTag.size() <= 200 && startTag[0] == '<';
 }
 
-// The value of the element whose start tag begins at s.
-ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s)
+// The value of the element whose start tag begins at s. closeSeen: closeAt is the first close
+// tag after s in item (npos: there is none), so the close tag is only searched for again when it
+// lies inside the start tag itself.
+ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, size_t closeAt = std::string_view::npos,
+                   bool closeSeen = false)
 {
     ElementSpan span;
     if (s == std::string_view::npos)
@@ -78,6 +81,13 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s)
     span.start = qint64(valueStart);
     if (item[gt - 1] == '/') {
         span.found = true;
+        return span;
+    }
+    if (closeSeen && (closeAt == std::string_view::npos || closeAt >= valueStart)) {
+        if (closeAt == std::string_view::npos)
+            return span;
+        span.found = true;
+        span.length = qint64(closeAt - valueStart);
         return span;
     }
     char close[204];
@@ -102,30 +112,74 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     return spanAt(item, startTag, findStartTag(item, startTag, 0));
 }
 
-ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags) : m_item(item)
+void ItemElements::setTags(std::initializer_list<std::string_view> startTags)
 {
     for (const std::string_view tag : startTags) {
         if (m_count == kMaxTags)
             break;
         m_tags[m_count] = tag;
         m_at[m_count] = std::string_view::npos;
+        m_closeAt[m_count] = std::string_view::npos;
         ++m_count;
     }
-    // Every '<' is visited once, as findStartTag would visit it, and each one is tried against
-    // the tags not found yet; the walk ends when all are found.
-    const char *base = item.data();
-    const size_t size = item.size();
+}
+
+ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags) : m_item(item)
+{
+    setTags(startTags);
+    walk(item, std::string_view());
+}
+
+ItemElements::ItemElements(std::string_view text, std::string_view itemClose,
+                           std::initializer_list<std::string_view> startTags)
+{
+    setTags(startTags);
+    walk(text, itemClose);
+    m_closesKnown = m_end != std::string_view::npos;
+    m_item = m_closesKnown ? text.substr(0, m_end) : text;
+}
+
+namespace {
+
+bool closes(const char *at, size_t room, std::string_view startTag)
+{
+    // "</" + name + ">" where startTag is "<" + name.
+    const size_t n = startTag.size() - 1;
+    return room >= n + 3 && at[n + 2] == '>' && memcmp(at + 2, startTag.data() + 1, n) == 0;
+}
+
+}  // namespace
+
+void ItemElements::walk(std::string_view text, std::string_view itemClose)
+{
+    // Every '<' is visited once, as FindTag would visit it, and each one is tried against
+    // the tags not found yet; without an item close tag the walk ends when all are found.
+    const char *base = text.data();
+    const size_t size = text.size();
+    const bool toClose = !itemClose.empty();
     int left = m_count;
     size_t from = 0;
-    while (left > 0 && from < size) {
+    while ((left > 0 || toClose) && from < size) {
         const void *lt = memchr(base + from, '<', size - from);
         if (!lt)
             break;
         const size_t at = size_t(static_cast<const char *>(lt) - base);
         from = at + 1;
-        // Half of all tags are close tags: none of them is a start tag.
-        if (from < size && base[from] == '/')
+        if (from < size && base[from] == '/') {
+            // Half of all tags are close tags: none of them is a start tag.
+            if (!toClose)
+                continue;
+            if (size - at >= itemClose.size() && memcmp(base + at, itemClose.data(), itemClose.size()) == 0) {
+                m_end = at;
+                return;
+            }
+            for (int i = 0; i < m_count; ++i) {
+                if (m_at[i] != std::string_view::npos && m_closeAt[i] == std::string_view::npos
+                    && closes(base + at, size - at, m_tags[i]))
+                    m_closeAt[i] = at;
+            }
             continue;
+        }
         for (int i = 0; i < m_count; ++i) {
             const std::string_view tag = m_tags[i];
             if (m_at[i] != std::string_view::npos || !isStartTag(tag) || at + tag.size() >= size)
@@ -143,8 +197,12 @@ ItemElements::ItemElements(std::string_view item, std::initializer_list<std::str
 ElementSpan ItemElements::value(std::string_view startTag) const
 {
     for (int i = 0; i < m_count; ++i) {
-        if (m_tags[i] == startTag)
-            return isStartTag(startTag) ? spanAt(m_item, startTag, m_at[i]) : ElementSpan();
+        if (m_tags[i] == startTag) {
+            if (!isStartTag(startTag))
+                return ElementSpan();
+            return spanAt(m_item, startTag, m_at[i], m_closesKnown ? m_closeAt[i] : std::string_view::npos,
+                          m_closesKnown);
+        }
     }
     return GetElementValue(m_item, startTag);
 }

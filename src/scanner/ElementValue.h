@@ -70,13 +70,26 @@ public:
     static constexpr int kMaxTags = 12;
     // startTags as for GetElementValue; at most kMaxTags of them.
     ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags);
+    // The item is text up to the first itemClose tag, found in the same walk as the elements and
+    // their close tags, so one item costs one walk over its tags (SplitItems plus the element
+    // searches made three). end() is where itemClose starts, npos when text holds none.
+    ItemElements(std::string_view text, std::string_view itemClose, std::initializer_list<std::string_view> startTags);
     std::string_view item() const { return m_item; }
+    size_t end() const { return m_end; }
     ElementSpan value(std::string_view startTag) const;
 
 private:
+    void setTags(std::initializer_list<std::string_view> startTags);
+    // Visits every '<' of the text in order, as FindTag does, until itemClose (when given).
+    void walk(std::string_view text, std::string_view itemClose);
+
     std::string_view m_item;
+    size_t m_end = std::string_view::npos;
     std::string_view m_tags[kMaxTags];
     size_t m_at[kMaxTags];
+    // The first close tag after each start tag, when the walk saw it; npos: search as before.
+    size_t m_closeAt[kMaxTags];
+    bool m_closesKnown = false;
     int m_count = 0;
 };
 

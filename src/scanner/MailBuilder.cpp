@@ -64,12 +64,18 @@ quint8 outgoingFlag(const QString &value)
     return value.size() >= 3 ? 0x2D : 0;
 }
 
-void fillMessageFields(MailMLRC *rec, const ItemPiece &item)
+// The fields of the message at the start of text, up to its close tag (or the whole text when
+// itemClose is empty).
+ItemElements messageElements(std::string_view text, std::string_view itemClose)
 {
-    const ItemElements bytes(item.bytes,
-                             {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
-                              "<OPFMessageCopySentTime", "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
-                              "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
+    return ItemElements(text, itemClose,
+                        {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
+                         "<OPFMessageCopySentTime", "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
+                         "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
+}
+
+void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements &bytes)
+{
     const ElementSpan body = bytes.value("<OPFMessageCopyBody");
     if (body.found) {
         rec->dwBodyLength = clamp32(body.length);
@@ -105,7 +111,7 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     bool stopped = false;
-    const auto makeRecord = [&](const ItemPiece &item) {
+    const auto makeRecord = [&](const ItemPiece &item, const ItemElements &fields) {
         MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
         if (!rec)
             return !(stopped = true);
@@ -121,20 +127,28 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
         rec->llDataOffset = item.start;
         rec->dwDataLength = clamp32(item.length);
         rec->bDamaged = damaged;
-        fillMessageFields(rec, item);
+        fillMessageFields(rec, item, fields);
         last = rec;
         tailFrom = item.start + item.length - textStart;
         stopped = bStopFlag;
         return !stopped;
     };
-    if (!bStopFlag)
-        SplitItems(text, "</email>", textStart, makeRecord);
+    static constexpr std::string_view close = "</email>";
+    for (size_t from = 0; !bStopFlag && from <= text.size();) {
+        const ItemElements fields = messageElements(text.substr(from), close);
+        if (fields.end() == std::string_view::npos)
+            break;
+        const ItemPiece item{fields.item(), textStart + qint64(from), qint64(fields.end() + close.size())};
+        if (!makeRecord(item, fields))
+            break;
+        from += fields.end() + close.size();
+    }
     if (damaged && !stopped && !bStopFlag) {
         // A damaged entry's last message may have lost its close tag: keep what is left of it
         // rather than lose the message and its attachments.
         const std::string_view tail = text.substr(size_t(tailFrom));
         if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
-            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())});
+            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())}, messageElements(tail, {}));
     }
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)

@@ -5,6 +5,8 @@
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
 
+#include <thread>
+
 QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent) {}
 
 QFolderInformationThread::~QFolderInformationThread()
@@ -19,6 +21,19 @@ QFolderInformationThread::~QFolderInformationThread()
 void QFolderInformationThread::setSource(std::shared_ptr<ArchiveSource> source)
 {
     m_source = std::move(source);
+}
+
+int QFolderInformationThread::DefaultScanThreads()
+{
+    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+int QFolderInformationThread::SetScanThreads(int threads)
+{
+    // The walk and its record builders: one thread each at most (the builders see the texts in
+    // order, one at a time).
+    m_scanThreads = qBound(1, threads, 2);
+    return m_scanThreads;
 }
 
 void QFolderInformationThread::SetInitialSettings()
@@ -67,13 +82,15 @@ void QFolderInformationThread::CreateFile()
         bStopFlag = true;
         return;
     }
-    olm::ArchiveWalker(*this, *source).walk();
+    olm::ArchiveWalker(*this, *source, m_scanThreads == 2).walk();
 }
 
 void QFolderInformationThread::progressAt(qint64 archiveOffset)
 {
     const long long value = archiveOffset / 512;
-    if (value == m_lastProgress)
+    // The walk and its builders both report; the builders lag behind, so only forward moves show.
+    std::lock_guard<std::mutex> lock(m_reportMutex);
+    if (value <= m_lastProgress)
         return;
     // Reading the clock on every change cost more than crossing a damaged stretch itself.
     if (m_lastProgress >= 0 && (++m_progressChanges & 15) != 0)
@@ -87,6 +104,7 @@ void QFolderInformationThread::progressAt(qint64 archiveOffset)
 
 void QFolderInformationThread::status(const QString &text)
 {
+    std::lock_guard<std::mutex> lock(m_reportMutex);
     if (text == m_lastStatus)
         return;
     m_lastStatus = text;

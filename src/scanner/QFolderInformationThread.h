@@ -8,6 +8,7 @@
 #include <QThread>
 
 #include <memory>
+#include <mutex>
 
 class ArchiveSource;
 class BufferedArchiveReader;
@@ -23,6 +24,10 @@ public:
     void SetInitialSettings();
     // Reads this source instead of the global descriptor (tests, benchmarks, fuzzing).
     void setSource(std::shared_ptr<ArchiveSource> source);
+    // 1: one thread does it all; 2 or more: the record builders run on a second thread behind
+    // the walk (the default where the machine has two cores). Returns the count the next scan uses.
+    int SetScanThreads(int threads);
+    static int DefaultScanThreads();
 
     // The walk; run() is its caller, tests may call it directly.
     void CreateFile();
@@ -57,6 +62,8 @@ protected:
 private:
 
     std::shared_ptr<ArchiveSource> m_source;
+    int m_scanThreads = DefaultScanThreads();
+    std::mutex m_reportMutex;  // progress and status come from the walk and its builders
     QElapsedTimer m_progressClock;
     long long m_lastProgress = -1;
     unsigned m_progressChanges = 0;

@@ -48,6 +48,8 @@ void ElementValueTest::elementValue_data()
     QTest::newRow("start tag ends the text") << QByteArray("<Other>x</Other><Name") << false << QByteArray();
     QTest::newRow("a raw '<' in a value before it") << QByteArray("<Early>a<b</Early><Name>v</Name>") << true << QByteArray("v");
     QTest::newRow("tag name split by a close tag") << QByteArray("</Name<Name>v</Name>") << true << QByteArray("v");
+    QTest::newRow("its close tag inside its start tag")
+        << QByteArray("<Name a=\"</Name>\">v</Name>") << true << QByteArray("\">v");
 }
 
 void ElementValueTest::elementValue()
@@ -74,13 +76,24 @@ void ElementValueTest::elementValue()
         QCOMPARE(s.start, span.start);
         QCOMPARE(s.length, span.length);
     }
-    for (const char *other : {"<Other", "<Early", "<Late"}) {
+    // Walking to the item's close tag finds the item, the elements and their close tags at once;
+    // the next item's elements are not this one's.
+    const QByteArray text = item + "</i><Name>next</Name><Other>n</Other></i>";
+    const ItemElements walked(std::string_view(text.constData(), size_t(text.size())), "</i>",
+                              {"<Late", "<Name", "<Other", "<Early"});
+    QCOMPARE(walked.end(), size_t(item.size()));
+    QCOMPARE(walked.item().size(), view.size());
+    for (const char *other : {"<Name", "<Other", "<Early", "<Late"}) {
         const ElementSpan want = GetElementValue(view, other);
-        const ElementSpan got = last.value(other);
-        QCOMPARE(got.found, want.found);
-        QCOMPARE(got.start, want.start);
-        QCOMPARE(got.length, want.length);
+        for (const ElementSpan &got : {last.value(other), walked.value(other)}) {
+            QCOMPARE(got.found, want.found);
+            QCOMPARE(got.start, want.start);
+            QCOMPARE(got.length, want.length);
+        }
     }
+    const ItemElements unclosed(view, "</i>", {"<Name"});
+    QCOMPARE(unclosed.end(), std::string_view::npos);
+    QCOMPARE(unclosed.value("<Name").length, span.length);
 }
 
 void ElementValueTest::splitItemsCountsForward()

@@ -11,12 +11,15 @@
 
 #include <memory>
 
-// Frees the last scan and walks archive (read maxChunk bytes at a time when > 0).
-inline void scanBytes(const QByteArray &archive, qint64 maxChunk = 0)
+// Frees the last scan and walks archive (read maxChunk bytes at a time when > 0), with the
+// scanner's default threads or the count given.
+inline void scanBytes(const QByteArray &archive, qint64 maxChunk = 0, int threads = 0)
 {
     CleanScanResults();
     bStopFlag = false;
     QFolderInformationThread scanner;
+    if (threads > 0)
+        scanner.SetScanThreads(threads);
     scanner.setSource(std::make_shared<MemoryArchiveSource>(archive, maxChunk));
     scanner.CreateFile();
     bProcessRunning = false;

@@ -1,0 +1,159 @@
+#include "scanner/BuildQueue.h"
+
+#include "platform/WorkerGlobals.h"
+#include "scanner/QFolderInformationThread.h"
+#include "scanner/ScanGlobals.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace olm {
+
+BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thread(thread), m_threaded(threaded)
+{
+}
+
+BuildQueue::~BuildQueue()
+{
+    for (char *text : m_spares)
+        free(text - kHeader);
+}
+
+void BuildQueue::run(BuildJob &job)
+{
+    // The builders read the text as pBuff; only this thread touches it while a scan runs.
+    pBuff = job.text;
+    pBuffLength = job.size;
+    job.text = nullptr;
+    if (!bStopFlag) {
+        switch (job.role) {
+        case EntryRole::Contacts:
+            m_thread.InitializeCTRC(job.path, job.end, job.size);
+            break;
+        case EntryRole::Calendar:
+            m_thread.InitializeCLRC(job.path, job.end, job.size);
+            break;
+        case EntryRole::Tasks:
+            m_thread.InitializeTSRC(job.path, job.end, job.size);
+            break;
+        case EntryRole::Notes:
+            m_thread.InitializeNTRC(job.path, job.end, job.size);
+            break;
+        case EntryRole::Message:
+            m_thread.InitializeMLRC(job.path, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc,
+                                    job.size);
+            break;
+        default:
+            break;
+        }
+    }
+    char *text = pBuff;
+    pBuff = nullptr;
+    pBuffLength = 0;
+    giveBack(text);
+}
+
+char *BuildQueue::takeText(qint64 size)
+{
+    if (size < 0)
+        return nullptr;
+    const qint64 capacity = size < kSmallText ? kSmallText : size + 1;
+    if (capacity == kSmallText) {
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        if (m_threaded)
+            lock.lock();
+        if (!m_spares.empty()) {
+            char *text = m_spares.back();
+            m_spares.pop_back();
+            return text;
+        }
+    }
+    char *block = static_cast<char *>(malloc(kHeader + size_t(capacity)));
+    if (!block)
+        return nullptr;
+    memcpy(block, &capacity, sizeof capacity);
+    return block + kHeader;
+}
+
+void BuildQueue::giveBack(char *text)
+{
+    if (!text)
+        return;
+    qint64 capacity = 0;
+    memcpy(&capacity, text - kHeader, sizeof capacity);
+    if (capacity == kSmallText) {
+        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+        if (m_threaded)
+            lock.lock();
+        if (m_spares.size() < kMaxSpares) {
+            m_spares.push_back(text);
+            return;
+        }
+    }
+    free(text - kHeader);
+}
+
+void BuildQueue::push(BuildJob job)
+{
+    if (!m_threaded) {
+        run(job);
+        return;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (m_bytes > 0 && (m_bytes + job.size > kMaxBytes || m_jobs.size() >= kMaxJobs)) {
+        if (m_builderIdle)
+            m_ready.notify_one();
+        m_walkWaits = true;
+        m_room.wait(lock);
+        m_walkWaits = false;
+    }
+    m_bytes += job.size;
+    m_jobs.push_back(std::move(job));
+    // A wake costs a system call: hand the builder runs of texts, not one at a time.
+    const bool wake = m_builderIdle && (m_jobs.size() >= 64 || m_bytes >= kMaxBytes / 4);
+    lock.unlock();
+    if (wake)
+        m_ready.notify_one();
+}
+
+void BuildQueue::drain()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (true) {
+        while (m_jobs.empty() && !m_done) {
+            m_builderIdle = true;
+            m_ready.wait(lock);
+            m_builderIdle = false;
+        }
+        if (m_jobs.empty())
+            return;
+        std::vector<BuildJob> batch;
+        batch.swap(m_jobs);
+        const bool walkWaits = m_walkWaits;
+        lock.unlock();
+        if (walkWaits)
+            m_room.notify_one();
+        qint64 built = 0;
+        for (BuildJob &job : batch) {
+            built += job.size;
+            run(job);
+        }
+        lock.lock();
+        m_bytes -= built;
+        if (m_walkWaits)
+            m_room.notify_one();
+    }
+}
+
+void BuildQueue::close()
+{
+    if (!m_threaded)
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_done = true;
+    }
+    m_ready.notify_one();
+}
+
+}  // namespace olm

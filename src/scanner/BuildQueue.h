@@ -1,0 +1,79 @@
+#pragma once
+// Hands entry texts from the walk to the record builders. Threaded, the walk runs on a thread of
+// its own and reads and places the next entries while the builders parse the previous ones on
+// the scanner thread; the builders still see every text in the walk's order, one at a time, so
+// the records come out exactly as from one thread.
+
+#include "scanner/ArchiveWalk.h"
+
+#include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <vector>
+
+class QFolderInformationThread;
+
+namespace olm {
+
+// One entry text (or XML block recovered from a damaged stretch) for its builder.
+struct BuildJob {
+    EntryRole role = EntryRole::Message;
+    QString path;
+    qint64 end = 0;         // archive offset just past the text
+    qint64 nameOffset = 0;  // message entries: where the entry name lies (0 when recovered)
+    int nameLength = 0;
+    qint64 entrySize = 0;
+    quint32 crc = 0;
+    qint64 size = 0;       // text length
+    char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back
+};
+
+class BuildQueue {
+public:
+    // threaded: push() queues the job for drain(); else it runs the builder at once.
+    BuildQueue(QFolderInformationThread &thread, bool threaded);
+    ~BuildQueue();
+    BuildQueue(const BuildQueue &) = delete;
+    BuildQueue &operator=(const BuildQueue &) = delete;
+
+    // Takes the job's text. Waits while the texts in flight exceed the bound. After a stop
+    // request the remaining jobs are dropped.
+    void push(BuildJob job);
+    // The walk has pushed its last job.
+    void close();
+    // Builds the jobs as they come, in order, until close() and the last job is built (or
+    // dropped after a stop). On the thread that read the central directory: the memory the walk
+    // frees behind it is then reused for the records.
+    void drain();
+    // A buffer for a text of size bytes and its NUL; null when memory is short. Small ones are
+    // reused, still warm in the caches, rather than freshly allocated for every entry.
+    char *takeText(qint64 size);
+    // Gives a buffer from takeText back (null allowed).
+    void giveBack(char *text);
+
+private:
+    void run(BuildJob &job);
+    // Buffers carry their capacity in a header in front of the text.
+    static constexpr size_t kHeader = 16;
+    static constexpr qint64 kSmallText = 64 * 1024;
+    static constexpr size_t kMaxSpares = 64;
+
+    // At most this much entry text is queued or being built (one larger text still goes alone).
+    static constexpr qint64 kMaxBytes = 1024 * 1024;
+    static constexpr size_t kMaxJobs = 1024;
+
+    QFolderInformationThread &m_thread;
+    const bool m_threaded;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;  // jobs for the builder, or the end
+    std::condition_variable m_room;   // the walk may push again
+    std::vector<BuildJob> m_jobs;
+    std::vector<char *> m_spares;  // free small buffers, last freed first
+    qint64 m_bytes = 0;            // text queued and being built
+    bool m_done = false;
+    bool m_builderIdle = false;
+    bool m_walkWaits = false;
+};
+
+}  // namespace olm

@@ -1,0 +1,166 @@
+// The scan with its record builders on a second thread gives exactly the records of the scan on
+// one thread: same order, fields, folders and locations, on intact and damaged archives, and a
+// stop still ends it cleanly.
+
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "OlmXml.h"
+
+#include <QtTest>
+
+namespace {
+
+QString cstr(const char *s) { return s ? QString::fromUtf8(s) : QStringLiteral("<null>"); }
+
+// Every record field but the random UUIDs, folders by name, one line per record.
+QStringList describeScan()
+{
+    QStringList out;
+    for (MailMLRC *m : mails())
+        out << QStringLiteral("mail %1|%2|%3 %4 %5 %6|%7@%8|%9|%10%11|%12 %13|%14|%15@%16 %17@%18 %19")
+                   .arg(cstr(m->pFromNames), cstr(m->pSubject))
+                   .arg(m->dwReceivedTime).arg(m->dwSentTime).arg(m->dwSentTimeCopy).arg(m->dwReceivedTimeCopy)
+                   .arg(m->dwBodyLength).arg(m->llBodyOffset)
+                   .arg(folderKey(m->llFolderId))
+                   .arg(m->bOutgoing).arg(QChar(m->cPriority ? m->cPriority : '-'))
+                   .arg(m->dwEntrySize).arg(m->dwCrc32)
+                   .arg(m->bHasAttachment)
+                   .arg(m->nNameLength).arg(m->llNameOffset).arg(m->dwDataLength).arg(m->llDataOffset)
+                   .arg(m->bDamaged);
+    for (ContactInformation *c : contacts())
+        out << QStringLiteral("contact %1|%2|%3@%4|%5@%6|%7|%8@%9")
+                   .arg(cstr(c->pFirstName), cstr(c->pLastName))
+                   .arg(c->dwNotesLength).arg(c->dwNotesOffset).arg(c->dwPictureLength).arg(c->dwPictureOffset)
+                   .arg(folderKey(c->llFolderId)).arg(c->dwItemLength).arg(c->llItemOffset);
+    for (CalenderInformation *e : events())
+        out << QStringLiteral("event %1|%2|%3@%4|%5|%6@%7")
+                   .arg(cstr(e->pSummary), cstr(e->pLocation))
+                   .arg(e->dwDescriptionLength).arg(e->dwDescriptionOffset)
+                   .arg(folderKey(e->llFolderId)).arg(e->dwItemLength).arg(e->llItemOffset);
+    for (TasksInformation *t : tasks())
+        out << QStringLiteral("task %1|%2|%3@%4|%5|%6@%7")
+                   .arg(cstr(t->pName)).arg(QChar(t->cPriority ? t->cPriority : '-'))
+                   .arg(t->dwNoteLength).arg(t->dwNoteOffset)
+                   .arg(folderKey(t->llFolderId)).arg(t->dwItemLength).arg(t->llItemOffset);
+    for (NotesInformation *n : notes())
+        out << QStringLiteral("note %1|%2@%3|%4")
+                   .arg(cstr(n->pTitle)).arg(n->dwTextLength).arg(n->dwTextOffset).arg(folderKey(n->llFolderId));
+    for (FileOffsetNode *a : attachmentNodes())
+        out << QStringLiteral("attachment %1|%2@%3|%4|%5 %6").arg(cstr(a->pEntryName)).arg(a->llSize)
+                   .arg(a->llDataOffset).arg(a->dwCrc32).arg(a->bCompressed).arg(a->bSizeCut);
+    for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
+        out << QStringLiteral("folder %1 in %2").arg(folderKey(it.key()), folderKey(it.value()));
+    out << QStringLiteral("counts %1 %2 %3 %4 %5 %6")
+               .arg(MailItemCount).arg(ContactItemCount).arg(CalendarItemCount).arg(TaskItemCount)
+               .arg(NotesItemCount).arg(AttachmentNodeCount);
+    return out;
+}
+
+OlmXml::MailItem message(int i, int bodyBytes)
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Subject %1 &amp; more").arg(i);
+    m.body = QString(bodyBytes, QLatin1Char('a' + i % 26));
+    m.sent = m.received = QStringLiteral("2019-03-0%1T10:00:00").arg(1 + i % 9);
+    m.from = {{QStringLiteral("s%1@example.com").arg(i), QStringLiteral("Sender %1").arg(i)}};
+    m.outgoing = i % 2 ? QStringLiteral("1E0") : QStringLiteral("0E0");
+    m.priority = QString::number(1 + i % 5);
+    if (i % 7 == 0)
+        m.attachmentNames = QStringList(QStringLiteral("a%1.bin").arg(i));
+    return m;
+}
+
+// Messages in several folders (runs of many small ones and a few larger than the builders'
+// queue holds), every other kind of item, attachments and a category list.
+TestArchiveBuilder mixedArchive()
+{
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Red")}));
+    for (int i = 0; i < 3000; ++i) {
+        const int bodyBytes = i % 1000 == 999 ? 3 * 1024 * 1024 : 200 + i % 50;
+        b.addEntry(QStringLiteral("Accounts/a@example.com/com.microsoft.__Messages/Folder%1/message_%2.xml")
+                       .arg(i / 700).arg(i),
+                   OlmXml::emails({message(i, bodyBytes)}));
+        if (i % 7 == 0)
+            b.addEntry(QStringLiteral("Accounts/a@example.com/com.microsoft.__Attachments/a%1.bin").arg(i),
+                       QByteArray(100 + i, 'x'));
+    }
+    b.addEntry(QStringLiteral("Local/M/Inbox/message_many.xml"),
+               OlmXml::emails({message(1, 10), message(2, 20), message(3, 30)}));
+    b.addEntry(QStringLiteral("Accounts/a@example.com/Contacts.xml"),
+               OlmXml::contacts({{"Ann", "Lee", "", "notes", ""}, {"Bo", "", "", "", ""}}));
+    b.addEntry(QStringLiteral("Accounts/a@example.com/Calendar.xml"),
+               OlmXml::appointments({{"Meet", "Room", "desc", "2019-01-01T10:00:00", "2019-01-01T11:00:00"}}));
+    b.addEntry(QStringLiteral("Accounts/a@example.com/Tasks.xml"), OlmXml::tasks({{"Do", "it", "2"}}));
+    b.addEntry(QStringLiteral("Accounts/a@example.com/Notes.xml"), OlmXml::notes({{"Title", "text"}}));
+    return b;
+}
+
+}  // namespace
+
+class ScanThreadsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { CleanScanResults(); }
+    void cleanupTestCase() { CleanScanResults(); }
+    void sameRecords_data();
+    void sameRecords();
+    void stopWithBuildersBehind();
+};
+
+void ScanThreadsTest::sameRecords_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QFile sample(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    QTest::newRow("sample") << sample.readAll();
+    const TestArchiveBuilder b = mixedArchive();
+    const QByteArray intact = b.finish();
+    QTest::newRow("mixed") << intact;
+    QTest::newRow("mixed, no central directory") << b.finish(false);
+    QTest::newRow("mixed, cut tail") << Damage::cutTail(intact, intact.size() * 2 / 3);
+    QByteArray smashed = intact;
+    for (int i = 5; i < b.entries().size(); i += 97)
+        Damage::smashHeader(smashed, b.entries()[i].headerOffset);
+    QTest::newRow("mixed, smashed headers (blocks recovered)") << smashed;
+    QByteArray zeroed = intact;
+    Damage::zeroStretch(zeroed, intact.size() / 2, 40000);
+    QTest::newRow("mixed, zeroed stretch") << zeroed;
+    QByteArray flipped = intact;
+    Damage::flipBytes(flipped, 17, 0.0005);
+    QTest::newRow("mixed, flipped bytes") << flipped;
+}
+
+void ScanThreadsTest::sameRecords()
+{
+    QFETCH(QByteArray, archive);
+    scanBytes(archive, 0, 1);
+    const QStringList one = describeScan();
+    QVERIFY(MailItemCount > 0);
+    scanBytes(archive, 0, 2);
+    const QStringList two = describeScan();
+    QCOMPARE(two.size(), one.size());
+    for (int i = 0; i < one.size(); ++i)
+        QCOMPARE(two[i], one[i]);
+}
+
+void ScanThreadsTest::stopWithBuildersBehind()
+{
+    // The stop comes from the builders' first status while the walk has queued more texts:
+    // the queued ones are dropped, the scan ends, and the next scan starts clean.
+    const QByteArray archive = mixedArchive().finish();
+    CleanScanResults();
+    bStopFlag = false;
+    QFolderInformationThread scanner;
+    QCOMPARE(scanner.SetScanThreads(8), 2);
+    scanner.setSource(std::make_shared<MemoryArchiveSource>(archive));
+    connect(&scanner, &QFolderInformationThread::strInfo, &scanner, [] { bStopFlag = true; }, Qt::DirectConnection);
+    scanner.CreateFile();
+    QCOMPARE(MailItemCount, qint64(1));
+    disconnect(&scanner, &QFolderInformationThread::strInfo, &scanner, nullptr);
+    scanBytes(archive, 0, 2);
+    QCOMPARE(MailItemCount, qint64(3003));
+}
+
+QTEST_GUILESS_MAIN(ScanThreadsTest)
+#include "tst_scanthreads.moc"

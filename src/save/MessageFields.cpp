@@ -278,8 +278,8 @@ QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength)
 
 QByteArray UpToFirstNul(const QByteArray &bytes)
 {
-    const int nul = bytes.indexOf('\0');
-    return nul < 0 ? bytes : bytes.left(nul);
+    const void *nul = memchr(bytes.constData(), 0, size_t(bytes.size()));
+    return nul ? bytes.left(int(static_cast<const char *>(nul) - bytes.constData())) : bytes;
 }
 
 QByteArray ReadMessageXml(qint64 llDataOffset, qint64 dwDataLength)
@@ -293,7 +293,10 @@ bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray
         qMin(qMin(dwDataLength, lSize - llDataOffset), qMin(kMaxArchiveTextRead, qint64(INT_MAX - 1)));
     if (expected <= 0 || xml.size() != expected)
         return false;
-    return closeTagExpected ? xml.contains("</email>") : xml.contains("<email");
+    // The close tag stands at the end and the start tag at the start: look there first.
+    const std::string_view text(xml.constData(), size_t(xml.size()));
+    return closeTagExpected ? text.rfind("</email>") != std::string_view::npos
+                            : FindBytes(text, "<email") != std::string_view::npos;
 }
 
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength)

@@ -307,6 +307,10 @@ void MailMimeTest::bodyText_data()
     QTest::newRow("From lines quoted in the mboxrd form")
         << "From me\r\n>From you\n>>From them\nxFrom no\n From no" << true << false
         << QByteArray(">From me\n>>From you\n>>>From them\nxFrom no\n From no");
+    QTest::newRow("From quoted once per line, at a line start only, also at the end")
+        << "From From a>From \nFrom " << true << false << QByteArray(">From From a>From \n>From ");
+    QTest::newRow("markup keeps lone CR line ends, which still start lines")
+        << "<table>\r>From x\rFrom y</table>" << true << true << QByteArray("<table>\r>>From x\r>From y</table>");
     QTest::newRow("From lines unquoted in the package form") << "From me\nFrom you" << false << false
                                                              << QByteArray("From me\nFrom you");
     QTest::newRow("UTF-8 text") << QString::fromUtf8("\xc3\xa9t\xc3\xa9 &amp; \xe4\xb8\xad") << true << false

@@ -6,6 +6,7 @@
 
 #include "platform/Crc32.h"
 #include "save/MessageFields.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
@@ -171,26 +172,31 @@ QString ReadMessageBody(const MailMLRC &record)
 
 QByteArray QuoteMboxFromLines(const QByteArray &text)
 {
-    if (!text.contains("From "))
+    // Only lines that start with "From " after any '>' get one more '>'; such lines are rare, so
+    // the text is searched for "From " and each hit is checked for standing at a line start.
+    const std::string_view view(text.constData(), size_t(text.size()));
+    static constexpr std::string_view from = "From ";
+    size_t at = FindBytes(view, from);
+    if (at == std::string_view::npos)
         return text;
     QByteArray out;
-    out.reserve(text.size() + 64);
-    int start = 0;
-    while (start < text.size()) {
+    size_t copied = 0;
+    for (; at != std::string_view::npos; at = FindBytes(view, from, at + from.size())) {
+        size_t lineStart = at;
+        while (lineStart > 0 && view[lineStart - 1] == '>')
+            --lineStart;
         // A lone CR ends a line too: the package's mailboxes are read CR-aware.
-        int end = start;
-        while (end < text.size() && text.at(end) != '\n' && text.at(end) != '\r')
-            ++end;
-        if (end < text.size())
-            ++end;
-        int p = start;
-        while (p < end && text.at(p) == '>')
-            ++p;
-        if (end - p >= 5 && std::memcmp(text.constData() + p, "From ", 5) == 0)
-            out.append('>');
-        out.append(text.constData() + start, end - start);
-        start = end;
+        if (lineStart > 0 && view[lineStart - 1] != '\n' && view[lineStart - 1] != '\r')
+            continue;
+        if (out.isEmpty())
+            out.reserve(text.size() + 64);
+        out.append(text.constData() + copied, int(lineStart - copied));
+        out.append('>');
+        copied = lineStart;
     }
+    if (out.isEmpty())
+        return text;
+    out.append(text.constData() + copied, int(view.size() - copied));
     return out;
 }
 

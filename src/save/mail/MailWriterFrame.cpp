@@ -447,6 +447,11 @@ void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const Attachm
     p.formatted = true;
     p.bytes = memory.takeMemory();
     p.missing = missing;
+    // Only the entry name is needed from here on (for the log): the parsed fields are freed on
+    // this worker, not on the thread that writes every message in turn.
+    MailMessageFields named;
+    named.strEntryName = p.fields.strEntryName;
+    p.fields = std::move(named);
 }
 
 // The writing steps of a message on out: its bytes formatted ahead, or formatted now.
@@ -514,7 +519,9 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
         return true;
     }
     MailOutput &out = mailbox.out;
-    QString path = mailboxPath(style, context, relative), error;
+    // The open mailbox's path is reused for its folder's next messages.
+    QString path = out.isOpen() && mailbox.relative == relative ? mailbox.path : mailboxPath(style, context, relative);
+    QString error;
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
         closeMailbox(mailbox, style, context);

@@ -2,7 +2,7 @@
 // one JSON object.
 //   olmbench scan ARCHIVE [--threads N]
 //   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N]
-// --threads: the save's message-formatting threads (default: the cores, at most 8); for the scan,
+// --threads: the save's threads, the writing one included (default: the cores, at most 8); for the scan,
 // 2 or more runs the record builders on a second thread (default: 2). Each prints the count it used.
 
 #include "platform/ArchiveSource.h"

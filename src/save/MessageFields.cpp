@@ -43,12 +43,12 @@ QString decodeUpToNul(std::string_view raw)
 }
 
 // The untrimmed text of an element of one email piece; false when it is absent.
-bool elementText(std::string_view piece, std::string_view startTag, QString *text)
+bool elementText(const ItemElements &piece, std::string_view startTag, QString *text)
 {
-    const ElementSpan span = GetElementValue(piece, startTag);
+    const ElementSpan span = piece.value(startTag);
     if (!span.found)
         return false;
-    *text = decodeUpToNul(ElementBytes(piece, span));
+    *text = decodeUpToNul(ElementBytes(piece.item(), span));
     return true;
 }
 
@@ -236,13 +236,13 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
     }
 }
 
-void parseEmailPiece(std::string_view piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
+void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
 {
     QString text;
     // The list is decoded whole: a NUL in one attachment's name must not hide the ones after it.
-    const ElementSpan list = GetElementValue(piece, "<OPFMessageCopyAttachmentList");
+    const ElementSpan list = piece.value("<OPFMessageCopyAttachmentList");
     if (list.found) {
-        const std::string_view raw = ElementBytes(piece, list);
+        const std::string_view raw = ElementBytes(piece.item(), list);
         parseAttachments(QString::fromUtf8(raw.data(), int(raw.size())), f);
     }
     if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
@@ -311,10 +311,18 @@ MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm, A
 {
     MailMessageFields fields;
     const std::string_view text(xml.constData(), size_t(xml.size()));
-    SplitItems(text, "</email>", 0, [&](const ItemPiece &piece) {
-        parseEmailPiece(piece.bytes, idForm, limit, &fields);
-        return true;
-    });
+    // Each email's elements are found in the walk that finds its close tag.
+    static constexpr std::string_view close = "</email>";
+    for (size_t from = 0; from <= text.size();) {
+        const ItemElements piece(text.substr(from), close,
+                                 {"<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
+                                  "<OPFMessageCopyToAddresses", "<OPFMessageCopyMessageID",
+                                  "<OPFMessageCopyCCAddresses", "<OPFMessageCopyBCCAddresses"});
+        if (piece.end() == std::string_view::npos)
+            break;
+        parseEmailPiece(piece, idForm, limit, &fields);
+        from += piece.end() + close.size();
+    }
     return fields;
 }
 

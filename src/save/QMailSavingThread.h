@@ -47,8 +47,9 @@ public:
     // (false, nothing changes, the running save goes on untouched) while a save runs, or for a
     // position without a save type.
     bool SetInitialSettings(QString path, int index);
-    // Threads that format messages while the saving thread writes them (1: none); the machine's
-    // cores, at most eight, unless set. Read when a save starts.
+    // Threads the save uses, the saving thread included: with two or more, all but one format
+    // messages while the saving thread writes them; 1: the saving thread does it all. The
+    // machine's cores, at most eight, unless set. Read when a save starts.
     void SetSaveThreads(int threads) { m_saveThreads = qMax(1, threads); }
     int saveThreads() const { return m_saveThreads; }
 

@@ -154,6 +154,8 @@ private Q_SLOTS:
     void bodyKind();
     void bodyText_data();
     void bodyText();
+    void bodyBytesAsText_data();
+    void bodyBytesAsText();
     void bodyRead_data();
     void bodyRead();
     void frame_data();
@@ -326,6 +328,43 @@ void MailMimeTest::bodyText()
     const BodyPart part = PrepareBodyPart(raw, mboxrd);
     QCOMPARE(part.html, html);
     QCOMPARE(part.bytes, bytes);
+    const BodyPart fromBytes = PrepareBodyBytes(raw.toUtf8(), mboxrd);
+    QCOMPARE(fromBytes.html, html);
+    QCOMPARE(fromBytes.bytes, bytes);
+}
+
+void MailMimeTest::bodyBytesAsText_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::newRow("escaped markup, mixed line ends") << QByteArray("&lt;TABLE&gt;\r\nx\ry&lt;/table&gt;\n");
+    QTest::newRow("markup with CR LF kept") << QByteArray("<Html><BODY>a\r\nb</body></html>");
+    QTest::newRow("entity cases and doubles") << QByteArray("&AMP; &Lt; &amp;lt; &nbsp;&NBSP; &quot;&apos;&#38; &");
+    QTest::newRow("anchor only") << QByteArray("<a href=x>y</a>\r\nz");
+    QTest::newRow("scripts, noncharacter, inner byte order mark")
+        << QByteArray("\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 \xef\xbf\xbe x\xef\xbb\xbfy");
+    QTest::newRow("leading byte order mark") << QByteArray("\xef\xbb\xbf<html>a</html>");
+    QTest::newRow("lone continuation byte") << QByteArray("a\x80" "b &amp;");
+    QTest::newRow("overlong NUL") << QByteArray("a\xc0\x80" "b");
+    QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80" "b");
+    QTest::newRow("past U+10FFFF") << QByteArray("a\xf4\x90\x80\x80" "b\xf5");
+    QTest::newRow("cut at the end") << QByteArray("abc\xe4\xb8");
+    QTest::newRow("From lines") << QByteArray("From a\r\n>From b\rxFrom c");
+    QTest::newRow("surrogate after a long ASCII run") << QByteArray(40, 'x') + "\xed\xa0\x80" + "y";
+    QTest::newRow("valid, then cut after long runs")
+        << QByteArray(20, 'x') + "\xc3\xa9" + QByteArray(20, 'y') + "\xe4\xb8";
+    QTest::newRow("valid after long runs") << QByteArray(17, 'x') + "\xf0\x9f\x98\x80" + QByteArray(30, 'z') + "&amp;";
+}
+
+void MailMimeTest::bodyBytesAsText()
+{
+    // The byte path gives what converting to text and back gives, for any bytes.
+    QFETCH(QByteArray, raw);
+    for (const bool mboxrd : {false, true}) {
+        const BodyPart want = PrepareBodyPart(QString::fromUtf8(raw), mboxrd);
+        const BodyPart got = PrepareBodyBytes(raw, mboxrd);
+        QCOMPARE(got.html, want.html);
+        QCOMPARE(got.bytes, want.bytes);
+    }
 }
 
 void MailMimeTest::bodyRead_data()

@@ -170,7 +170,7 @@ void WriteHtmlPage(const MailMessage &message)
     page += "<B>Attachments: </B>" + attachmentText(f) + "<BR>" + kLineEnd;
     page += "<BR>\n\n\n\n";
     if (rec.dwBodyLength != 0)
-        page += HtmlPageBody(ReadMessageBody(rec));
+        page += HtmlPageBody(ReadMessageBody(rec, message.xml));
     page += "\n\n</body></html>\n\n";
     message.out.write(page);
 }

@@ -12,6 +12,10 @@
 
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // RFC 2046 bcharsnospace; the space that bchars also allows is left out, since a boundary
@@ -165,23 +169,61 @@ bool IsHtmlBody(const QString &text, int rows)
 
 QString ReadMessageBody(const MailMLRC &record)
 {
-    if (record.dwBodyLength == 0)
-        return QString();
-    return QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(record.llBodyOffset, record.dwBodyLength)));
+    return ReadMessageBody(record, nullptr);
 }
+
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml)
+{
+    return QString::fromUtf8(ReadMessageBodyBytes(record, xml));
+}
+
+QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml)
+{
+    if (record.dwBodyLength == 0)
+        return QByteArray();
+    const qint64 from = record.llBodyOffset - record.llDataOffset;
+    if (xml && from >= 0 && qint64(record.dwBodyLength) <= kMaxArchiveTextRead
+        && from + qint64(record.dwBodyLength) <= xml->size()) {
+        const char *body = xml->constData() + from;
+        const void *nul = memchr(body, 0, record.dwBodyLength);
+        const qint64 length = nul ? static_cast<const char *>(nul) - body : qint64(record.dwBodyLength);
+        // Not copied: the caller's xml outlives what is made of the body.
+        return QByteArray::fromRawData(body, int(length));
+    }
+    return UpToFirstNul(ReadArchiveBytes(record.llBodyOffset, record.dwBodyLength));
+}
+
+namespace {
+
+// The next "From " at or after from, or npos. 'F' is rare in mail text, so finding it with
+// memchr and checking the rest beats a general substring search.
+size_t findFromWord(std::string_view text, size_t from)
+{
+    while (from + 5 <= text.size()) {
+        const void *f = memchr(text.data() + from, 'F', text.size() - from - 4);
+        if (!f)
+            return std::string_view::npos;
+        const size_t at = size_t(static_cast<const char *>(f) - text.data());
+        if (memcmp(text.data() + at, "From ", 5) == 0)
+            return at;
+        from = at + 1;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
 
 QByteArray QuoteMboxFromLines(const QByteArray &text)
 {
     // Only lines that start with "From " after any '>' get one more '>'; such lines are rare, so
     // the text is searched for "From " and each hit is checked for standing at a line start.
     const std::string_view view(text.constData(), size_t(text.size()));
-    static constexpr std::string_view from = "From ";
-    size_t at = FindBytes(view, from);
+    size_t at = findFromWord(view, 0);
     if (at == std::string_view::npos)
         return text;
     QByteArray out;
     size_t copied = 0;
-    for (; at != std::string_view::npos; at = FindBytes(view, from, at + from.size())) {
+    for (; at != std::string_view::npos; at = findFromWord(view, at + 5)) {
         size_t lineStart = at;
         while (lineStart > 0 && view[lineStart - 1] == '>')
             --lineStart;
@@ -215,13 +257,210 @@ BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
     return part;
 }
 
+namespace {
+
+// Whether bytes are UTF-8 that QString::fromUtf8 and toUtf8 give back unchanged: well formed
+// (no overlong forms, surrogates or code points past U+10FFFF) and not starting with a byte order
+// mark, which fromUtf8 drops.
+bool roundTripsUtf8(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const qint64 n = bytes.size();
+    if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return false;
+    for (qint64 i = 0; i < n;) {
+#ifdef __SSE2__
+        // Runs of ASCII are skipped sixteen bytes at a time, up to the next byte that is not.
+        while (i + 16 <= n) {
+            const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
+            if (high) {
+                i += __builtin_ctz(unsigned(high));
+                break;
+            }
+            i += 16;
+        }
+        if (i >= n)
+            break;
+#endif
+        const uchar b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        int extra = 0;
+        uchar lo = 0x80, hi = 0xBF;  // range of the byte after the lead
+        if (b >= 0xC2 && b <= 0xDF) {
+            extra = 1;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            extra = 2;
+            lo = b == 0xE0 ? 0xA0 : 0x80;
+            hi = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            extra = 3;
+            lo = b == 0xF0 ? 0x90 : 0x80;
+            hi = b == 0xF4 ? 0x8F : 0xBF;
+        } else {
+            return false;
+        }
+        if (i + extra >= n || p[i + 1] < lo || p[i + 1] > hi)
+            return false;
+        for (int k = 2; k <= extra; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+        }
+        i += extra + 1;
+    }
+    return true;
+}
+
+// ASCII literal of length bytes at text[at], case-blind as HasCaselessLiteralAt, from byte
+// `from` on (the ones before are known to match).
+bool hasCaselessBytesAt(std::string_view text, size_t at, const char *literal, size_t length, size_t from = 0)
+{
+    if (at + length > text.size())
+        return false;
+    for (size_t i = from; i < length; ++i) {
+        char c = text[at + i];
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + ('a' - 'A'));
+        if (c != literal[i])
+            return false;
+    }
+    return true;
+}
+
+bool hasGateEntityBytes(std::string_view text)
+{
+    for (size_t at = text.find('&'); at != std::string_view::npos; at = text.find('&', at + 1)) {
+        for (const char *g : kEntityGate) {
+            if (hasCaselessBytesAt(text, at, g, std::strlen(g)))
+                return true;
+        }
+    }
+    return false;
+}
+
+// IsHtmlBody on UTF-8 bytes. Decoded bodies hold a tag every few words, so each '<' is tried
+// only against the rows whose second byte matches.
+bool isHtmlBytes(std::string_view text, int rows)
+{
+    static const struct Lengths {
+        size_t open[kHtmlRowsKind], close[kHtmlRowsKind];
+        Lengths()
+        {
+            for (int i = 0; i < kHtmlRowsKind; ++i) {
+                open[i] = std::strlen(kTagPairs[i].open);
+                close[i] = std::strlen(kTagPairs[i].close);
+            }
+        }
+    } lengths;
+    const int n = qBound(0, rows, kHtmlRowsKind);
+    quint32 opened = 0, closed = 0;
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at + 1)) {
+        if (at + 1 >= text.size())
+            break;
+        char second = text[at + 1];
+        if (second >= 'A' && second <= 'Z')
+            second = char(second + ('a' - 'A'));
+        const bool closing = second == '/';
+        for (int i = 0; i < n; ++i) {
+            const quint32 bit = 1u << i;
+            if (closing) {
+                if (!(closed & bit) && hasCaselessBytesAt(text, at, kTagPairs[i].close, lengths.close[i], 1))
+                    closed |= bit;
+            } else if (!(opened & bit) && kTagPairs[i].open[1] == second
+                       && hasCaselessBytesAt(text, at, kTagPairs[i].open, lengths.open[i], 1)) {
+                opened |= bit;
+            }
+        }
+        if (opened & closed)
+            return true;
+    }
+    return false;
+}
+
+// The named references decoded as UnescapeXmlEntities(Named) decodes them: they are ASCII, and
+// no byte of a multi-byte UTF-8 character is '&'. Decoding only shortens the text.
+QByteArray decodeNamedBytes(const QByteArray &raw)
+{
+    static const struct {
+        std::string_view text;
+        char replacement;
+    } entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
+    const std::string_view text(raw.constData(), size_t(raw.size()));
+    size_t amp = text.find('&');
+    if (amp == std::string_view::npos)
+        return raw;
+    QByteArray out(raw.size(), Qt::Uninitialized);
+    char *to = out.data();
+    size_t from = 0;
+    while (amp != std::string_view::npos) {
+        memcpy(to, text.data() + from, amp - from);
+        to += amp - from;
+        from = amp + 1;
+        char replacement = '&';
+        for (const auto &e : entities) {
+            if (text.compare(amp, e.text.size(), e.text) == 0) {
+                replacement = e.replacement;
+                from = amp + e.text.size();
+                break;
+            }
+        }
+        *to++ = replacement;
+        amp = text.find('&', from);
+    }
+    memcpy(to, text.data() + from, text.size() - from);
+    to += text.size() - from;
+    out.truncate(int(to - out.constData()));
+    return out;
+}
+
+// CR LF and a lone CR each become one LF.
+void makeLineEndsLfBytes(QByteArray &text)
+{
+    const char *cr = static_cast<const char *>(memchr(text.constData(), '\r', size_t(text.size())));
+    if (!cr)
+        return;
+    const int first = int(cr - text.constData());
+    char *p = text.data();
+    int to = first;
+    for (int i = first; i < text.size(); ++i) {
+        if (p[i] != '\r') {
+            p[to++] = p[i];
+            continue;
+        }
+        p[to++] = '\n';
+        if (i + 1 < text.size() && p[i + 1] == '\n')
+            ++i;
+    }
+    text.truncate(to);
+}
+
+}  // namespace
+
+BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
+{
+    if (!roundTripsUtf8(raw))
+        return PrepareBodyPart(QString::fromUtf8(raw), mboxrdFromQuoting);
+    const bool escaped = hasGateEntityBytes(std::string_view(raw.constData(), size_t(raw.size())));
+    BodyPart part;
+    part.bytes = decodeNamedBytes(raw);
+    const std::string_view text(part.bytes.constData(), size_t(part.bytes.size()));
+    part.html = isHtmlBytes(text, kHtmlRowsKind);
+    if (escaped || !isHtmlBytes(text, kHtmlRowsLineEnds))
+        makeLineEndsLfBytes(part.bytes);
+    if (mboxrdFromQuoting)
+        part.bytes = QuoteMboxFromLines(part.bytes);
+    return part;
+}
+
 bool WriteMimeFrame(const MailMessage &message, unsigned number)
 {
     if (!frameWanted(message))
         return false;
     BodyPart body;
     if (message.record.dwBodyLength != 0)
-        body = PrepareBodyPart(ReadMessageBody(message.record), message.style.mboxrdFromQuoting);
+        body = PrepareBodyBytes(ReadMessageBodyBytes(message.record, message.xml), message.style.mboxrdFromQuoting);
     else if (message.style.emptyBodyAsHtml)
         body = BodyPart{true, EmptyBodyHtml()};
     const MimeBoundaries b = ChooseMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number,

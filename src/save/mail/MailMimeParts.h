@@ -51,6 +51,9 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // The body's bytes where the record says, clamped to the archive, up to the first NUL, as UTF-8.
 QString ReadMessageBody(const MailMLRC &record);
+// The same, taken from xml (the message's XML read at record.llDataOffset) when the body lies
+// inside it; read from the archive otherwise.
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
 QByteArray QuoteMboxFromLines(const QByteArray &text);
 
@@ -61,6 +64,12 @@ struct BodyPart {
 // The text part from the body's XML text: entities decoded once; line ends made one LF each
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
+// The same from the body's stored bytes (up to their first NUL). Valid UTF-8, which converting to
+// UTF-16 and back leaves as it is, is worked on as bytes; anything else goes the way above.
+BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting);
+// The body's stored bytes up to their first NUL: from xml as ReadMessageBody takes them (then
+// pointing into xml, so used while xml lives), else from the archive.
+QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml);
 
 // Writes the frame with the given number for the inner boundary; false when the style writes
 // none for this message. WriteMimeBody derives the number from the token.

@@ -33,7 +33,8 @@ public:
     // Collects what is written in memory instead of a file: a message formatted ahead of its
     // turn. More than limit bytes make the output fail, so a message with large attachments is
     // left to be streamed to its file in chunks.
-    void openMemory(qint64 limit);
+    // expected: room reserved up front (no more than limit).
+    void openMemory(qint64 limit, qint64 expected = 0);
     // The bytes collected; the output is closed.
     QByteArray takeMemory();
     // Makes a new file at path, never opening one that exists (*taken tells that case apart).
@@ -86,6 +87,9 @@ struct MailMessage {
     const AttachmentIndex &attachments;
     // The outer boundary token the MIME body chose; the attachment parts use the same one.
     mutable QByteArray outerToken = QByteArray();
+    // The message's XML as read from the archive at record.llDataOffset, when the caller has it:
+    // the body is then taken from it rather than read again.
+    const QByteArray *xml = nullptr;
 };
 
 // What one save's writers share: the indexes built once per save, and the outcome counts.
@@ -103,7 +107,8 @@ struct MailSaveContext {
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
-    // Threads that format the next messages of a folder while this one writes; 1: none.
+    // Threads of the save, the writing one included: all others format the next messages of a
+    // folder while it writes (a thread per core, none left waiting for one); 1: no others.
     int workerThreads = 1;
 };
 

@@ -87,12 +87,14 @@ bool MailOutput::openAppend(const QString &path)
     return true;
 }
 
-void MailOutput::openMemory(qint64 limit)
+void MailOutput::openMemory(qint64 limit, qint64 expected)
 {
     restart(QString());
     m_inMemory = true;
     m_memoryLimit = limit;
     m_memory.clear();
+    if (expected > 0)
+        m_memory.reserve(int(qMin(expected, limit)));
 }
 
 QByteArray MailOutput::takeMemory()
@@ -280,21 +282,26 @@ bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveCo
     return true;
 }
 
-QString describe(const MailMLRC &rec, const MailMessageFields &fields)
+QString describe(const MailMLRC &rec, const QString &entryName)
 {
-    const QString which = fields.strEntryName.isEmpty()
-                              ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset)
-                              : fields.strEntryName;
+    const QString which =
+        entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset) : entryName;
     return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(rec.pSubject ? rec.pSubject : ""), which);
 }
 
-void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessageFields &fields,
-                 const QString &path, const QString &error, bool messageKept = false)
+void noteFailure(MailSaveContext &context, const MailMLRC &rec, const QString &entryName, const QString &path,
+                 const QString &error, bool messageKept = false)
 {
     ++context.failed;
     const QString what = messageKept ? QStringLiteral("%1 written to %2 incomplete: %3")
                                      : QStringLiteral("%1 not written to %2: %3");
-    context.failures.append(what.arg(describe(rec, fields), QDir::toNativeSeparators(path), error));
+    context.failures.append(what.arg(describe(rec, entryName), QDir::toNativeSeparators(path), error));
+}
+
+void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessageFields &fields, const QString &path,
+                 const QString &error, bool messageKept = false)
+{
+    noteFailure(context, rec, fields.strEntryName, path, error, messageKept);
 }
 
 }  // namespace
@@ -316,7 +323,7 @@ namespace {
 // A message appended to the open mailbox since its last flush: it counts once the flush succeeds.
 struct PendingMessage {
     const MailMLRC *rec = nullptr;
-    MailMessageFields named;  // only its entry name, for the log
+    QString entryName;  // for the log
     QByteArray bytes;
     QStringList missing;
 };
@@ -337,7 +344,7 @@ void countMessage(MailSaveContext &context, const PendingMessage &m, const QStri
 {
     // The message stays in its mailbox, but it is not what the archive holds.
     if (!m.missing.isEmpty())
-        noteFailure(context, *m.rec, m.named, path, m.missing.join(QLatin1String("; ")), true);
+        noteFailure(context, *m.rec, m.entryName, path, m.missing.join(QLatin1String("; ")), true);
     else
         ++context.written;
 }
@@ -362,14 +369,14 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveC
     for (const PendingMessage &m : batch) {
         QString path = mailbox.path, error;
         if (!out.isOpen() && !openMailbox(out, style, context, mailbox.relative, &path, &error)) {
-            noteFailure(context, *m.rec, m.named, path, error);
+            noteFailure(context, *m.rec, m.entryName, path, error);
             continue;
         }
         out.write(m.bytes);
         if (out.failed() || !out.endMessage()) {
             error = out.error();
             out.discard();
-            noteFailure(context, *m.rec, m.named, path, error);
+            noteFailure(context, *m.rec, m.entryName, path, error);
             continue;
         }
         countMessage(context, m, path);
@@ -392,6 +399,7 @@ void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveCo
 struct PreparedMessage {
     const MailMLRC *rec = nullptr;
     MailMessageFields fields;
+    QByteArray xml;  // as read, until the message is formatted
     bool readable = true;
     QString damage;
     QString relative;
@@ -407,12 +415,35 @@ constexpr qint64 kFormatAheadBytes = qint64(1) << 20;
 // Messages formatted ahead of the one being written.
 constexpr int kMessagesAhead = 64;
 
+// The message's entry name and XML. The name lies just before the data (a local header's extra
+// field between them): one read brings both, one system call per message rather than two.
+void readNameAndXml(const MailMLRC &rec, QString *name, QByteArray *xml)
+{
+    constexpr qint64 kOneReadGap = 4096;
+    constexpr qint64 kOneReadXml = qint64(16) << 20;
+    const qint64 gap = rec.llDataOffset - (rec.llNameOffset + rec.nNameLength);
+    if (rec.llNameOffset > 0 && rec.nNameLength > 0 && rec.nNameLength <= 65535 && gap >= 0 && gap <= kOneReadGap
+        && rec.dwDataLength > 0 && rec.dwDataLength <= kOneReadXml) {
+        const qint64 span = rec.llDataOffset + rec.dwDataLength - rec.llNameOffset;
+        const QByteArray both = ReadArchiveBytes(rec.llNameOffset, span);
+        // Only a whole read is sliced: a short one is read apart, as the two reads would be.
+        if (both.size() == span) {
+            *name = QString::fromUtf8(UpToFirstNul(both.left(rec.nNameLength)));
+            *xml = both.mid(int(rec.llDataOffset - rec.llNameOffset));
+            return;
+        }
+    }
+    *xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    *name = ReadEntryName(rec.llNameOffset, rec.nNameLength);
+}
+
 // Read, checks and parse: everything before a message's output file is known.
 PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style)
 {
     PreparedMessage p;
     p.rec = &rec;
-    QByteArray xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
+    QByteArray xml;
+    readNameAndXml(rec, &p.fields.strEntryName, &xml);
     // An archive cut or overwritten since the scan would give an empty shell of a message. A
     // message the scan already found cut short may lack its close tag, not its text.
     p.readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
@@ -424,10 +455,12 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
         p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
     // A damaged message that lost its close tag is closed where its span ends: what is left of
     // it (its attachment list above all) is still written.
+    p.xml = xml;
     if (rec.bDamaged && !xml.contains("</email>"))
         xml += "</email>";
+    QString entryName = p.fields.strEntryName;
     p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
-    p.fields.strEntryName = ReadEntryName(rec.llNameOffset, rec.nNameLength);
+    p.fields.strEntryName = entryName;
     p.relative = MailFolderRelativePath(p.fields.strEntryName);
     return p;
 }
@@ -439,11 +472,14 @@ void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const Attachm
     if (!p.readable)
         return;
     MailOutput memory;
-    memory.openMemory(kFormatAheadBytes);
-    const MailMessage message{*p.rec, p.fields, style, memory, attachments};
+    // Room for the usual message at once: growing the buffer step by step cost more than filling it.
+    memory.openMemory(kFormatAheadBytes, qMin<qint64>(kFormatAheadBytes, 2 * qint64(p.xml.size()) + 4096));
+    MailMessage message{*p.rec, p.fields, style, memory, attachments};
+    message.xml = &p.xml;
     QStringList missing = style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
     if (memory.failed())
         return;
+    p.xml = QByteArray();
     p.formatted = true;
     p.bytes = memory.takeMemory();
     p.missing = missing;
@@ -462,7 +498,8 @@ QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style,
         out.write(p.bytes);
         return p.missing;
     }
-    const MailMessage message{*p.rec, p.fields, style, out, attachments};
+    MailMessage message{*p.rec, p.fields, style, out, attachments};
+    message.xml = &p.xml;
     return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
 }
 
@@ -536,10 +573,11 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     if (!p.damage.isEmpty())
         missing.prepend(p.damage);
     if (p.formatted) {
-        PendingMessage waiting{&rec, MailMessageFields(), p.bytes, missing};
-        waiting.named.strEntryName = fields.strEntryName;
-        mailbox.pending.append(waiting);
+        PendingMessage waiting{&rec, fields.strEntryName, p.bytes, missing};
+        if (mailbox.pending.capacity() == 0)
+            mailbox.pending.reserve(128);
         mailbox.pendingBytes += p.bytes.size();
+        mailbox.pending.append(std::move(waiting));
         if (out.failed() || mailbox.pendingBytes >= kMailboxBatchBytes)
             commitPending(mailbox, style, context);
         return true;
@@ -563,7 +601,7 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
 bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatStyle &style,
                     const AttachmentIndex &attachments, MailSaveContext &context, OpenMailbox &mailbox)
 {
-    const int workers = context.workerThreads;
+    const int workers = context.workerThreads - 1;
     return RunInOrder<PreparedMessage>(
         records.size(), workers, kMessagesAhead,
         [&](int i) {

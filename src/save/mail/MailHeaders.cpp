@@ -88,7 +88,9 @@ bool needsQuoting(const QString &name)
 {
     static const QLatin1String specials("()<>[]:;@\\,.\"");
     for (const QChar ch : name) {
-        if (specials.contains(ch))
+        // Every special is ASCII punctuation: letters, digits and the rest pass at once.
+        const ushort u = ch.unicode();
+        if (u < 0x80 && !((u | 0x20) >= 'a' && (u | 0x20) <= 'z') && !(u >= '0' && u <= '9') && specials.contains(ch))
             return true;
     }
     return name.contains(QLatin1String("=?"));
@@ -122,6 +124,10 @@ QByteArray displayName(const QString &name)
 
 bool hasRecipientGate(const QString &list)
 {
+    // Every entity starts with '&': most lists hold none, and the case-blind searches cost more
+    // than the rest of the header.
+    if (!list.contains(QLatin1Char('&')))
+        return false;
     for (const char *entity : {"&lt;", "&amp;", "&nbsp;"}) {
         if (list.contains(QLatin1String(entity), Qt::CaseInsensitive))
             return true;

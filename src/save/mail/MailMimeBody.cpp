@@ -379,14 +379,38 @@ bool isHtmlBytes(std::string_view text, int rows)
     return false;
 }
 
+// The length of the named reference at text[amp] ('&') and its character; 0 when it is none.
+// Bodies hold one every few words: the byte after '&' picks the one candidate.
+size_t namedReference(std::string_view text, size_t amp, char *replacement)
+{
+    const auto is = [&](std::string_view name, char c) {
+        if (text.compare(amp, name.size(), name) != 0)
+            return size_t(0);
+        *replacement = c;
+        return name.size();
+    };
+    switch (amp + 1 < text.size() ? text[amp + 1] : '\0') {
+    case 'l':
+        return is("&lt;", '<');
+    case 'g':
+        return is("&gt;", '>');
+    case 'q':
+        return is("&quot;", '"');
+    case 'n':
+        return is("&nbsp;", ' ');
+    case 'a': {
+        const size_t amp5 = is("&amp;", '&');
+        return amp5 ? amp5 : is("&apos;", '\'');
+    }
+    default:
+        return 0;
+    }
+}
+
 // The named references decoded as UnescapeXmlEntities(Named) decodes them: they are ASCII, and
 // no byte of a multi-byte UTF-8 character is '&'. Decoding only shortens the text.
 QByteArray decodeNamedBytes(const QByteArray &raw)
 {
-    static const struct {
-        std::string_view text;
-        char replacement;
-    } entities[] = {{"&lt;", '<'}, {"&gt;", '>'}, {"&amp;", '&'}, {"&quot;", '"'}, {"&apos;", '\''}, {"&nbsp;", ' '}};
     const std::string_view text(raw.constData(), size_t(raw.size()));
     size_t amp = text.find('&');
     if (amp == std::string_view::npos)
@@ -397,16 +421,10 @@ QByteArray decodeNamedBytes(const QByteArray &raw)
     while (amp != std::string_view::npos) {
         memcpy(to, text.data() + from, amp - from);
         to += amp - from;
-        from = amp + 1;
         char replacement = '&';
-        for (const auto &e : entities) {
-            if (text.compare(amp, e.text.size(), e.text) == 0) {
-                replacement = e.replacement;
-                from = amp + e.text.size();
-                break;
-            }
-        }
+        const size_t used = namedReference(text, amp, &replacement);
         *to++ = replacement;
+        from = amp + (used ? used : 1);
         amp = text.find('&', from);
     }
     memcpy(to, text.data() + from, text.size() - from);

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -602,14 +603,17 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
                     const AttachmentIndex &attachments, MailSaveContext &context, OpenMailbox &mailbox)
 {
     const int workers = context.workerThreads - 1;
-    return RunInOrder<PreparedMessage>(
+    // The messages pass from thread to thread by pointer: moving the whole message through the
+    // shared ring cost the writing thread more than writing it.
+    using Prepared = std::unique_ptr<PreparedMessage>;
+    return RunInOrder<Prepared>(
         records.size(), workers, kMessagesAhead,
         [&](int i) {
-            PreparedMessage p = prepareMessage(*records.at(i), style);
-            formatAhead(p, style, attachments);
+            Prepared p(new PreparedMessage(prepareMessage(*records.at(i), style)));
+            formatAhead(*p, style, attachments);
             return p;
         },
-        [&](int, PreparedMessage &p) { return saveMessage(p, style, attachments, context, mailbox); });
+        [&](int, Prepared &p) { return saveMessage(*p, style, attachments, context, mailbox); });
 }
 
 }  // namespace

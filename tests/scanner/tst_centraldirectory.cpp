@@ -91,6 +91,17 @@ void CentralDirectoryTest::read_data()
                put64(b.bytes, first + 46 + n + 4 + 16, quint64(b.entries[2].dataOffset));
            })
         << true << 4 << 4;
+    QTest::newRow("records out of entry order are sorted")
+        << DirectoryDamage([](Built &b) {
+               // The first two records swapped: the directory stays whole, its order does not.
+               const int first = int(directoryOffset(b.bytes));
+               const int second = b.bytes.indexOf("PK\x01\x02", first + 4);
+               const int third = b.bytes.indexOf("PK\x01\x02", second + 4);
+               const QByteArray a = b.bytes.mid(first, second - first);
+               const QByteArray c = b.bytes.mid(second, third - second);
+               b.bytes.replace(first, third - first, c + a);
+           })
+        << true << 5 << 5;
     QTest::newRow("smashed local header: the directory places its data")
         << DirectoryDamage([](Built &b) { memset(b.bytes.data() + b.entries[3].headerOffset, 0x11, 30); }) << true << 5 << 4;
     QTest::newRow("record pointing past the directory is dropped")
@@ -115,6 +126,8 @@ void CentralDirectoryTest::read()
     olm::CentralDirectory cd;
     QCOMPARE(cd.read(source), found);
     QCOMPARE(cd.found(), found);
+    QVERIFY(std::is_sorted(cd.entries().begin(), cd.entries().end(),
+                           [](const olm::CentralEntry &x, const olm::CentralEntry &y) { return x.headerOffset < y.headerOffset; }));
     // Resolved in order, as the walk does.
     BufferedArchiveReader reader(source);
     int placed = 0;

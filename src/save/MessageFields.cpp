@@ -21,17 +21,42 @@ QString cut(const QString &text, int from, int to)
     return text.mid(from, to - from);
 }
 
+// Where the ASCII needle first occurs in text at or after from; -1 when it does not. The same
+// as QString::indexOf with a Latin-1 needle, without converting the needle for every search:
+// each message's address lists are searched a dozen times.
+int indexOfAscii(const QString &text, std::string_view needle, int from = 0)
+{
+    const QChar *c = text.constData();
+    const int n = text.size(), m = int(needle.size());
+    const ushort first = uchar(needle[0]);
+    for (int i = qMax(from, 0); i <= n - m; ++i) {
+        if (c[i].unicode() != first)
+            continue;
+        int k = 1;
+        while (k < m && c[i + k].unicode() == uchar(needle[size_t(k)]))
+            ++k;
+        if (k == m)
+            return i;
+    }
+    return -1;
+}
+
 // Marker positions inside one piece; -1 when absent.
 int at(const QString &piece, const char *marker)
 {
-    return piece.indexOf(QLatin1String(marker));
+    return indexOfAscii(piece, marker);
 }
 
 // The pieces before each separator; the text after the last one is not an entry.
 QStringList entriesBefore(const QString &text, const char *separator)
 {
-    QStringList pieces = text.split(QLatin1String(separator));
-    pieces.removeLast();
+    const std::string_view sep(separator);
+    QStringList pieces;
+    int from = 0;
+    for (int end = indexOfAscii(text, sep); end >= 0; end = indexOfAscii(text, sep, from)) {
+        pieces.append(text.mid(from, end - from));
+        from = end + int(sep.size());
+    }
     return pieces;
 }
 

@@ -179,7 +179,9 @@ QByteArray fromHeader(const MailMLRC &rec, const MailMessageFields &fields)
 
 } // namespace
 
-MailFolderClass ClassifyMailFolder(const QString &entryName)
+namespace {
+
+MailFolderClass classifyMailFolderName(const QString &entryName)
 {
     if (entryName.contains(QLatin1String("Sent Items")))
         return MailFolderClass::SentItems;
@@ -190,6 +192,20 @@ MailFolderClass ClassifyMailFolder(const QString &entryName)
     if (entryName.contains(QLatin1String("Drafts")))
         return MailFolderClass::Drafts;
     return MailFolderClass::Other;
+}
+
+}  // namespace
+
+MailFolderClass ClassifyMailFolder(const QString &entryName)
+{
+    // Each message's writers ask for its folder several times: the last answer serves again.
+    thread_local QString lastName;
+    thread_local MailFolderClass lastClass = MailFolderClass::Other;
+    if (!lastName.isNull() && entryName == lastName)
+        return lastClass;
+    lastClass = classifyMailFolderName(entryName);
+    lastName = entryName;
+    return lastClass;
 }
 
 MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTimeRule rule)

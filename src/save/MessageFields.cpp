@@ -337,17 +337,13 @@ MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm, A
     MailMessageFields fields;
     const std::string_view text(xml.constData(), size_t(xml.size()));
     // Each email's elements are found in the walk that finds its close tag.
-    static constexpr std::string_view close = "</email>";
-    for (size_t from = 0; from <= text.size();) {
-        const ItemElements piece(text.substr(from), close,
-                                 {"<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
-                                  "<OPFMessageCopyToAddresses", "<OPFMessageCopyMessageID",
-                                  "<OPFMessageCopyCCAddresses", "<OPFMessageCopyBCCAddresses"});
-        if (piece.end() == std::string_view::npos)
-            break;
-        parseEmailPiece(piece, idForm, limit, &fields);
-        from += piece.end() + close.size();
-    }
+    SplitItemElements(text, "</email>",
+                      {"<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses", "<OPFMessageCopyToAddresses",
+                       "<OPFMessageCopyMessageID", "<OPFMessageCopyCCAddresses", "<OPFMessageCopyBCCAddresses"},
+                      [&](const ItemElements &piece, size_t) {
+                          parseEmailPiece(piece, idForm, limit, &fields);
+                          return true;
+                      });
     return fields;
 }
 

@@ -17,20 +17,19 @@ namespace olm {
 
 namespace {
 
-enum BlockKind { MailBlock, NotesBlock, TasksBlock, ContactsBlock, CalendarBlock };
-
 struct RootTag {
     char key;              // the byte after '<'
     const char *open;      // start tag with its blank
     const char *close;
+    EntryRole role;  // whose builder gets the block
 };
 
 const RootTag kRootTags[] = {
-    {'e', "<emails ", "</emails>"},
-    {'n', "<notes ", "</notes>"},
-    {'t', "<tasks ", "</tasks>"},
-    {'c', "<contacts ", "</contacts>"},
-    {'a', "<appointments ", "</appointments>"},
+    {'e', "<emails ", "</emails>", EntryRole::Message},
+    {'n', "<notes ", "</notes>", EntryRole::Notes},
+    {'t', "<tasks ", "</tasks>", EntryRole::Tasks},
+    {'c', "<contacts ", "</contacts>", EntryRole::Contacts},
+    {'a', "<appointments ", "</appointments>", EntryRole::Calendar},
 };
 
 int tagLength(const char *s)
@@ -95,8 +94,6 @@ qint64 ArchiveWalker::findCloseTag(int tag, qint64 from, qint64 limit)
 
 void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
 {
-    static const EntryRole roles[] = {EntryRole::Message, EntryRole::Notes, EntryRole::Tasks, EntryRole::Contacts,
-                                      EntryRole::Calendar};
     const qint64 len = qMin(end - p, kMaxEntryText);
     freeText();
     m_text = m_builders->takeText(len);
@@ -104,7 +101,7 @@ void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
         return;
     const qint64 got = qMax<qint64>(0, m_reader->read(p, m_text, len));
     m_text[got] = '\0';
-    build(roles[tag], QString(), p + got, got);
+    build(kRootTags[tag].role, QString(), p + got, got);
 }
 
 } // namespace olm

@@ -93,6 +93,21 @@ private:
     int m_count = 0;
 };
 
+// As SplitItems, with each item's elements found in the walk that finds its close tag: calls
+// f(elements, offset) for every item, offset being where it starts in text. f returns false to
+// stop.
+template <typename F>
+void SplitItemElements(std::string_view text, std::string_view closeTag,
+                       std::initializer_list<std::string_view> startTags, F f)
+{
+    for (size_t from = 0; from <= text.size();) {
+        const ItemElements item(text.substr(from), closeTag, startTags);
+        if (item.end() == std::string_view::npos || !f(item, from))
+            return;
+        from += item.end() + closeTag.size();
+    }
+}
+
 // The raw bytes of a found element (empty when not found).
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span);
 

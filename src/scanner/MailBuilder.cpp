@@ -64,15 +64,11 @@ quint8 outgoingFlag(const QString &value)
     return value.size() >= 3 ? 0x2D : 0;
 }
 
-// The fields of the message at the start of text, up to its close tag (or the whole text when
-// itemClose is empty).
-ItemElements messageElements(std::string_view text, std::string_view itemClose)
-{
-    return ItemElements(text, itemClose,
-                        {"<OPFMessageCopyBody", "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
-                         "<OPFMessageCopySentTime", "<OPFMessageCopySubject", "<OPFMessageCopyReceivedTime",
-                         "<OPFMessageIsOutgoing", "<OPFMessageGetPriority"});
-}
+// The elements the record takes from a message.
+const std::initializer_list<std::string_view> kMessageFieldTags = {
+    "<OPFMessageCopyBody",     "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
+    "<OPFMessageCopySentTime", "<OPFMessageCopySubject",        "<OPFMessageCopyReceivedTime",
+    "<OPFMessageIsOutgoing",   "<OPFMessageGetPriority"};
 
 void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements &bytes)
 {
@@ -134,21 +130,18 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
         return !stopped;
     };
     static constexpr std::string_view close = "</email>";
-    for (size_t from = 0; !bStopFlag && from <= text.size();) {
-        const ItemElements fields = messageElements(text.substr(from), close);
-        if (fields.end() == std::string_view::npos)
-            break;
-        const ItemPiece item{fields.item(), textStart + qint64(from), qint64(fields.end() + close.size())};
-        if (!makeRecord(item, fields))
-            break;
-        from += fields.end() + close.size();
-    }
+    if (!bStopFlag)
+        SplitItemElements(text, close, kMessageFieldTags, [&](const ItemElements &fields, size_t from) {
+            return makeRecord(ItemPiece{fields.item(), textStart + qint64(from), qint64(fields.end() + close.size())},
+                              fields);
+        });
     if (damaged && !stopped && !bStopFlag) {
         // A damaged entry's last message may have lost its close tag: keep what is left of it
         // rather than lose the message and its attachments.
         const std::string_view tail = text.substr(size_t(tailFrom));
         if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
-            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())}, messageElements(tail, {}));
+            makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())},
+                       ItemElements(tail, {}, kMessageFieldTags));
     }
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)

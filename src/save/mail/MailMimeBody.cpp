@@ -45,28 +45,6 @@ const TagPair kTagPairs[kHtmlRowsKind] = {
 // then made plain LF whatever the kind test says.
 const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
-// The searches below visit only the '&' or '<' positions: a body is scanned once, not once per
-// entity or tag (the tag test alone was a tenth of a save).
-bool hasGateEntity(const QString &text)
-{
-    for (int at = text.indexOf(QLatin1Char('&')); at >= 0; at = text.indexOf(QLatin1Char('&'), at + 1)) {
-        for (const char *g : kEntityGate) {
-            if (HasCaselessLiteralAt(text, at, g))
-                return true;
-        }
-    }
-    return false;
-}
-
-// CR LF and a lone CR each become one LF.
-void makeLineEndsLf(QString &text)
-{
-    if (!text.contains(QLatin1Char('\r')))
-        return;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-}
-
 bool frameWanted(const MailMessage &message)
 {
     return message.style.writesMimeFrame
@@ -149,29 +127,6 @@ MimeBoundaries ChooseMimeBoundaries(const QByteArray &token, unsigned number, co
     return b;
 }
 
-bool IsHtmlBody(const QString &text, int rows)
-{
-    const int n = qBound(0, rows, kHtmlRowsKind);
-    quint32 opened = 0, closed = 0;
-    for (int at = text.indexOf(QLatin1Char('<')); at >= 0; at = text.indexOf(QLatin1Char('<'), at + 1)) {
-        for (int i = 0; i < n; ++i) {
-            const quint32 bit = 1u << i;
-            if (!(opened & bit) && HasCaselessLiteralAt(text, at, kTagPairs[i].open))
-                opened |= bit;
-            if (!(closed & bit) && HasCaselessLiteralAt(text, at, kTagPairs[i].close))
-                closed |= bit;
-        }
-        if (opened & closed)
-            return true;
-    }
-    return false;
-}
-
-QString ReadMessageBody(const MailMLRC &record)
-{
-    return ReadMessageBody(record, nullptr);
-}
-
 QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml)
 {
     return QString::fromUtf8(ReadMessageBodyBytes(record, xml));
@@ -240,21 +195,6 @@ QByteArray QuoteMboxFromLines(const QByteArray &text)
         return text;
     out.append(text.constData() + copied, int(view.size() - copied));
     return out;
-}
-
-BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
-{
-    const bool escaped = hasGateEntity(raw);
-    QString text = UnescapeXmlEntities(raw, EntityForm::Named);
-    BodyPart part;
-    part.html = IsHtmlBody(text, kHtmlRowsKind);
-    // Markup keeps its own line ends; text (and anything that came escaped) gets LF.
-    if (escaped || !IsHtmlBody(text, kHtmlRowsLineEnds))
-        makeLineEndsLf(text);
-    part.bytes = text.toUtf8();
-    if (mboxrdFromQuoting)
-        part.bytes = QuoteMboxFromLines(part.bytes);
-    return part;
 }
 
 namespace {
@@ -454,22 +394,40 @@ void makeLineEndsLfBytes(QByteArray &text)
     text.truncate(to);
 }
 
-}  // namespace
-
-BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
+// The text part from UTF-8 that text conversions leave as it is. Every step works on ASCII bytes
+// ('&' references, '<' tags, CR, "From "), which no byte of a multi-byte character equals.
+BodyPart bodyFromUtf8(const QByteArray &utf8, bool mboxrdFromQuoting)
 {
-    if (!roundTripsUtf8(raw))
-        return PrepareBodyPart(QString::fromUtf8(raw), mboxrdFromQuoting);
-    const bool escaped = hasGateEntityBytes(std::string_view(raw.constData(), size_t(raw.size())));
+    const bool escaped = hasGateEntityBytes(std::string_view(utf8.constData(), size_t(utf8.size())));
     BodyPart part;
-    part.bytes = decodeNamedBytes(raw);
+    part.bytes = decodeNamedBytes(utf8);
     const std::string_view text(part.bytes.constData(), size_t(part.bytes.size()));
     part.html = isHtmlBytes(text, kHtmlRowsKind);
+    // Markup keeps its own line ends; text (and anything that came escaped) gets LF.
     if (escaped || !isHtmlBytes(text, kHtmlRowsLineEnds))
         makeLineEndsLfBytes(part.bytes);
     if (mboxrdFromQuoting)
         part.bytes = QuoteMboxFromLines(part.bytes);
     return part;
+}
+
+}  // namespace
+
+bool IsHtmlBody(const QString &text, int rows)
+{
+    const QByteArray utf8 = text.toUtf8();
+    return isHtmlBytes(std::string_view(utf8.constData(), size_t(utf8.size())), rows);
+}
+
+BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
+{
+    return bodyFromUtf8(raw.toUtf8(), mboxrdFromQuoting);
+}
+
+BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
+{
+    // Anything else is read as text first, as the stored body always was.
+    return bodyFromUtf8(roundTripsUtf8(raw) ? raw : QString::fromUtf8(raw).toUtf8(), mboxrdFromQuoting);
 }
 
 bool WriteMimeFrame(const MailMessage &message, unsigned number)

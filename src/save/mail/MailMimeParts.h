@@ -50,10 +50,8 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // The body's bytes where the record says, clamped to the archive, up to the first NUL, as UTF-8.
-QString ReadMessageBody(const MailMLRC &record);
-// The same, taken from xml (the message's XML read at record.llDataOffset) when the body lies
-// inside it; read from the archive otherwise.
-QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml);
+// Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
 QByteArray QuoteMboxFromLines(const QByteArray &text);
 

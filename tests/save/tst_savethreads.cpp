@@ -23,6 +23,7 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
+#include <thread>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -121,6 +122,7 @@ private Q_SLOTS:
     void cleanup();
     void runInOrder_data();
     void runInOrder();
+    void runInOrderFreesWhereMade();
     void memoryOutput_data();
     void memoryOutput();
     void sameBytesWithEightThreads_data();
@@ -201,6 +203,37 @@ void SaveThreadsTest::runInOrder()
     // Never more items under way than the window allows, and none begun past it after a stop.
     QVERIFY2(worstLead <= qMax(window, 1), qPrintable(QString::number(worstLead)));
     QVERIFY(prepared.load() <= qMin(count, consumed + qMax(window, 1)));
+}
+
+namespace {
+
+// Counts the results destroyed on another thread than the one that made them.
+struct Made {
+    explicit Made(std::atomic<int> *elsewhere) : elsewhere(elsewhere) {}
+    ~Made()
+    {
+        if (std::this_thread::get_id() != maker)
+            ++*elsewhere;
+    }
+    std::atomic<int> *elsewhere;
+    std::thread::id maker = std::this_thread::get_id();
+};
+
+}  // namespace
+
+void SaveThreadsTest::runInOrderFreesWhereMade()
+{
+    // Memory freed on the thread that allocated it takes no lock the workers hold: only the
+    // last results of a run, consumed after their makers took their last items (at most a
+    // window for each), go elsewhere.
+    const int count = 2000, workers = 4, window = 32;
+    std::atomic<int> elsewhere{0};
+    int consumed = 0;
+    QVERIFY(RunInOrder<std::unique_ptr<Made>>(
+        count, workers, window, [&](int) { return std::make_unique<Made>(&elsewhere); },
+        [&](int, std::unique_ptr<Made> &made) { return made && ++consumed > 0; }));
+    QCOMPARE(consumed, count);
+    QVERIFY2(elsewhere.load() <= workers * window, qPrintable(QString::number(elsewhere.load())));
 }
 
 void SaveThreadsTest::memoryOutput_data()

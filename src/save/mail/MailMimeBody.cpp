@@ -55,13 +55,14 @@ bool frameWanted(const MailMessage &message)
 
 QByteArray BoundaryTokenFromId(const QString &messageId)
 {
-    QByteArray token;
-    token.reserve(messageId.size());
+    QByteArray token(messageId.size(), Qt::Uninitialized);
+    char *to = token.data();
     for (const QChar c : messageId) {
         if (c == QLatin1Char('<') || c == QLatin1Char('>'))
             continue;
-        token.append(isBoundaryChar(c) ? char(c.unicode()) : '_');
+        *to++ = isBoundaryChar(c) ? char(c.unicode()) : '_';
     }
+    token.truncate(int(to - token.constData()));
     return token;
 }
 

@@ -42,7 +42,8 @@ public:
     // Writes bytes over the start of the file once all written so far is out; the end stays.
     bool rewriteStart(const QByteArray &bytes);
     bool isOpen() const { return m_file != nullptr || m_inMemory; }
-    bool write(const QByteArray &bytes);
+    bool write(const char *data, qint64 size);
+    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
     bool write(const char *text);
     // Flushes and closes; false when anything written to it or the close failed.
     bool close();

@@ -106,34 +106,34 @@ QByteArray MailOutput::takeMemory()
     return bytes;
 }
 
-bool MailOutput::write(const QByteArray &bytes)
+bool MailOutput::write(const char *data, qint64 size)
 {
     if (m_inMemory && !m_failed) {
-        if (qint64(m_memory.size()) + bytes.size() > m_memoryLimit) {
+        if (qint64(m_memory.size()) + size > m_memoryLimit) {
             fail(EFBIG);
             return false;
         }
-        m_memory += bytes;
-        m_written += bytes.size();
-        m_messageBytes += bytes.size();
+        m_memory.append(data, int(size));
+        m_written += size;
+        m_messageBytes += size;
         return true;
     }
     if (!m_file || m_failed)
         return false;
-    if (bytes.isEmpty())
+    if (size <= 0)
         return true;
     errno = 0;
-    const size_t n = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), m_file);
+    const size_t n = std::fwrite(data, 1, size_t(size), m_file);
     m_written += qint64(n);
     m_messageBytes += qint64(n);
-    if (n != size_t(bytes.size()))
+    if (n != size_t(size))
         fail(errno);
     return !m_failed;
 }
 
 bool MailOutput::write(const char *text)
 {
-    return write(QByteArray::fromRawData(text, text ? int(std::strlen(text)) : 0));
+    return write(text, text ? qint64(std::strlen(text)) : 0);
 }
 
 bool MailOutput::close()
@@ -320,15 +320,17 @@ QStringList WriteMailSteps(const MailMessage &message)
 
 namespace {
 
-// The mailbox the last message went to, kept open for the next message of the same folder.
 // A message appended to the open mailbox since its last flush: it counts once the flush succeeds.
+// Nothing of its bytes is kept (the worker that formatted them frees them): should the flush
+// fail, the message is read and formatted again.
 struct PendingMessage {
     const MailMLRC *rec = nullptr;
-    QString entryName;  // for the log
-    QByteArray bytes;
+    // Only for a message that is not wholly what the archive holds: its name and what it lacks.
+    QString entryName;
     QStringList missing;
 };
 
+// The mailbox the last message went to, kept open for the next message of the same folder.
 struct OpenMailbox {
     MailOutput out;
     QString path;
@@ -348,52 +350,6 @@ void countMessage(MailSaveContext &context, const PendingMessage &m, const QStri
         noteFailure(context, *m.rec, m.entryName, path, m.missing.join(QLatin1String("; ")), true);
     else
         ++context.written;
-}
-
-// The waiting messages are flushed and counted. When a write or the flush failed, the batch is
-// cut back and its messages are written again one at a time, each flushed on its own: the one
-// that fails is then cut back, counted and named as if no message had waited.
-void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
-{
-    if (mailbox.pending.isEmpty())
-        return;
-    QVector<PendingMessage> batch;
-    batch.swap(mailbox.pending);
-    mailbox.pendingBytes = 0;
-    MailOutput &out = mailbox.out;
-    if (!out.failed() && out.endMessage()) {
-        for (const PendingMessage &m : batch)
-            countMessage(context, m, mailbox.path);
-        return;
-    }
-    out.discard();
-    for (const PendingMessage &m : batch) {
-        QString path = mailbox.path, error;
-        if (!out.isOpen() && !openMailbox(out, style, context, mailbox.relative, &path, &error)) {
-            noteFailure(context, *m.rec, m.entryName, path, error);
-            continue;
-        }
-        out.write(m.bytes);
-        if (out.failed() || !out.endMessage()) {
-            error = out.error();
-            out.discard();
-            noteFailure(context, *m.rec, m.entryName, path, error);
-            continue;
-        }
-        countMessage(context, m, path);
-    }
-}
-
-// Every message in it is flushed and counted; a failing close is noted.
-void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, MailSaveContext &context)
-{
-    commitPending(mailbox, style, context);
-    if (mailbox.out.isOpen() && !mailbox.out.close()) {
-        ++context.failed;
-        context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
-                                    .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
-    }
-    mailbox.path.clear();
 }
 
 // One message read and parsed, and, when a worker formatted it ahead, its output bytes.
@@ -531,41 +487,29 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     ++context.written;
 }
 
-// One prepared message in its turn: stop test, progress, write. False when the stop ended the walk.
-bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
-                 MailSaveContext &context, OpenMailbox &mailbox)
+void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                   MailSaveContext &context);
+void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                  MailSaveContext &context);
+
+// A readable message appended to its folder's mailbox. One formatted ahead waits for the next
+// flush to be counted; one formatted now is flushed and counted at once.
+void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                     MailSaveContext &context, OpenMailbox &mailbox)
 {
     const MailMLRC &rec = *p.rec;
     const MailMessageFields &fields = p.fields;
-    if (context.stopRequested && context.stopRequested())
-        return false;
-    if (context.reportProgress)
-        context.reportProgress();
-
     const QString &relative = p.relative;
-    // What waits in the mailbox is counted before anything later is.
-    if (!p.readable || !p.formatted)
-        commitPending(mailbox, style, context);
-    if (!p.readable) {
-        const QString where =
-            style.oneFilePerFolder ? mailboxPath(style, context, relative) : mailFolderPath(style, context, relative);
-        noteFailure(context, rec, fields, where, QStringLiteral("its text can no longer be read from the archive"));
-        return true;
-    }
-    if (!style.oneFilePerFolder) {
-        saveMessageFile(p, style, attachments, context);
-        return true;
-    }
     MailOutput &out = mailbox.out;
     // The open mailbox's path is reused for its folder's next messages.
     QString path = out.isOpen() && mailbox.relative == relative ? mailbox.path : mailboxPath(style, context, relative);
     QString error;
     // Messages of one folder follow each other: their mailbox stays open between them.
     if (!out.isOpen() || mailbox.path != path) {
-        closeMailbox(mailbox, style, context);
+        closeMailbox(mailbox, style, attachments, context);
         if (!openMailbox(out, style, context, relative, &path, &error)) {
             noteFailure(context, rec, fields, path, error);
-            return true;
+            return;
         }
         mailbox.path = path;
         mailbox.relative = relative;
@@ -574,27 +518,96 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     if (!p.damage.isEmpty())
         missing.prepend(p.damage);
     if (p.formatted) {
-        PendingMessage waiting{&rec, fields.strEntryName, p.bytes, missing};
+        PendingMessage waiting{&rec, QString(), missing};
+        if (!missing.isEmpty())
+            waiting.entryName = fields.strEntryName;
         if (mailbox.pending.capacity() == 0)
             mailbox.pending.reserve(128);
         mailbox.pendingBytes += p.bytes.size();
         mailbox.pending.append(std::move(waiting));
         if (out.failed() || mailbox.pendingBytes >= kMailboxBatchBytes)
-            commitPending(mailbox, style, context);
-        return true;
+            commitPending(mailbox, style, attachments, context);
+        return;
     }
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();
         noteFailure(context, rec, fields, path, error);
-        return true;
+        return;
     }
     // The message stays in its mailbox, but it is not what the archive holds.
     if (!missing.isEmpty()) {
         noteFailure(context, rec, fields, path, missing.join(QLatin1String("; ")), true);
-        return true;
+        return;
     }
     ++context.written;
+}
+
+// A message that cannot be read is counted failed, named with where it would have gone.
+void noteUnreadable(const PreparedMessage &p, const MailFormatStyle &style, MailSaveContext &context)
+{
+    const QString where =
+        style.oneFilePerFolder ? mailboxPath(style, context, p.relative) : mailFolderPath(style, context, p.relative);
+    noteFailure(context, *p.rec, p.fields, where, QStringLiteral("its text can no longer be read from the archive"));
+}
+
+// The waiting messages are flushed and counted. When a write or the flush failed, the batch is
+// cut back and its messages are read, written and flushed again one at a time: the one that
+// fails is then cut back, counted and named as if no message had waited.
+void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                   MailSaveContext &context)
+{
+    if (mailbox.pending.isEmpty())
+        return;
+    QVector<PendingMessage> batch;
+    batch.swap(mailbox.pending);
+    mailbox.pendingBytes = 0;
+    MailOutput &out = mailbox.out;
+    if (!out.failed() && out.endMessage()) {
+        for (const PendingMessage &m : batch)
+            countMessage(context, m, mailbox.path);
+        return;
+    }
+    out.discard();
+    for (const PendingMessage &m : batch) {
+        const PreparedMessage again = prepareMessage(*m.rec, style);
+        if (again.readable)
+            appendToMailbox(again, style, attachments, context, mailbox);
+        else
+            noteUnreadable(again, style, context);
+    }
+}
+
+// Every message in it is flushed and counted; a failing close is noted.
+void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                  MailSaveContext &context)
+{
+    commitPending(mailbox, style, attachments, context);
+    if (mailbox.out.isOpen() && !mailbox.out.close()) {
+        ++context.failed;
+        context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
+                                    .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
+    }
+    mailbox.path.clear();
+}
+
+// One prepared message in its turn: stop test, progress, write. False when the stop ended the walk.
+bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+                 MailSaveContext &context, OpenMailbox &mailbox)
+{
+    if (context.stopRequested && context.stopRequested())
+        return false;
+    if (context.reportProgress)
+        context.reportProgress();
+    // What waits in the mailbox is counted before anything later is.
+    if (!p.readable || !p.formatted)
+        commitPending(mailbox, style, attachments, context);
+    if (!p.readable)
+        noteUnreadable(p, style, context);
+    else if (!style.oneFilePerFolder)
+        saveMessageFile(p, style, attachments, context);
+    else
+        appendToMailbox(p, style, attachments, context, mailbox);
     return true;
 }
 
@@ -647,6 +660,6 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
             }
         }
     }
-    closeMailbox(mailbox, style, context);
+    closeMailbox(mailbox, style, *attachments, context);
     return finished;
 }

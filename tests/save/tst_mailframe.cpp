@@ -112,6 +112,10 @@ void MailFrameTest::relativePath_data()
     QTest::addColumn<QString>("expected");
     QTest::newRow("local, one folder level") << "Local/com.microsoft.__Messages/Inbox/message_00000.xml" << "Inbox";
     QTest::newRow("local, two folder levels") << "Local/S/Inbox/Projects/m.xml" << "Inbox/Projects";
+    // Rows run in turn: each must be answered for its own folder, not the one before.
+    QTest::newRow("same folder, next message") << "Local/S/Inbox/Projects/n.xml" << "Inbox/Projects";
+    QTest::newRow("parent of the folder before") << "Local/S/Inbox/m.xml" << "Inbox";
+    QTest::newRow("message named like the folder before") << "Local/S/Inbox/Projects" << "Inbox";
     QTest::newRow("account form") << "Accounts/me@x.org/com.microsoft.__Messages/Inbox/Projects/m.xml"
                                   << "Inbox/Projects";
     QTest::newRow("empty entry name") << "" << "Folder1";

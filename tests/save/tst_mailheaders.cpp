@@ -13,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
+
 #include <ctime>
 
 namespace {
@@ -118,6 +120,9 @@ void MailHeadersTest::timeLines_data()
         << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\n");
     QTest::newRow("inbox, zone west of UTC") << "apple" << QByteArray("EST5") << 0 << inbox << 0u << t
         << QByteArray("From ???@??? Sun Dec 06 08:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 08:26:23 -0500\n");
+    QTest::newRow("single-digit day, hour, minute and second") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u
+        << 981173106u << QByteArray("From ???@??? Sat Feb 03 04:05:06 2001\n")
+        << QByteArray("Date: Sat, 03 Feb 2001 04:05:06 +0000\n");
     QTest::newRow("inbox without received time shows sent") << "apple" << QByteArray("UTC0") << 0 << inbox << t << 0u
         << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
     QTest::newRow("outgoing '-' in the inbox shows sent") << "apple" << QByteArray("UTC0") << int('-') << inbox << t << later
@@ -251,6 +256,14 @@ void MailHeadersTest::subjectWord_data()
     QTest::newRow("empty") << QByteArray("") << QByteArray("=?UTF-8?B?" "?=");
     QTest::newRow("Korean, bytes as stored") << QByteArray("\xec\x9a\xb0") << QByteArray("=?UTF-8?B?7Jqw?=");
     QTest::newRow("invalid UTF-8 encoded unchanged") << QByteArray("\xe9t\xe9") << QByteArray("=?UTF-8?B?6XTp?=");
+    // Every remainder of a length divided by three, and every value of a six-bit digit.
+    for (const char *bytes : {"a", "ab", "\xff\xfe\xfd\xfc", "\x80\x01\xfe\x7f\xbf"})
+        QTest::newRow(qPrintable(QStringLiteral("%1 bytes").arg(std::strlen(bytes))))
+            << QByteArray(bytes) << QByteArray("=?UTF-8?B?" + QByteArray(bytes).toBase64() + "?=");
+    QByteArray everyByte;
+    for (int b = 1; b < 256; ++b)
+        everyByte += char(b);
+    QTest::newRow("every byte value") << everyByte << QByteArray("=?UTF-8?B?" + everyByte.toBase64() + "?=");
     const QByteArray longSubject(3000, 'x');
     QTest::newRow("long subject is one unbroken word")
         << longSubject << QByteArray("=?UTF-8?B?" + longSubject.toBase64() + "?=");

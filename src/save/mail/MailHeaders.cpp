@@ -7,7 +7,9 @@
 #include <QDateTime>
 #include <QLocale>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 namespace {
@@ -28,6 +30,42 @@ bool localTime(quint32 seconds, struct tm *local)
            && local->tm_mon < 12;
 }
 
+// The decimal digits of value, at least `width` of them, zero-padded, as "%0*d" prints them.
+char *putNumber(char *to, int value, int width)
+{
+    char digits[12];
+    int n = 0;
+    unsigned u = value < 0 ? 0u - unsigned(value) : unsigned(value);
+    do {
+        digits[n++] = char('0' + u % 10);
+        u /= 10;
+    } while (u);
+    if (value < 0)
+        *to++ = '-';
+    for (int pad = n + (value < 0 ? 1 : 0); pad < width; ++pad)
+        *to++ = '0';
+    while (n)
+        *to++ = digits[--n];
+    return to;
+}
+
+char *putText(char *to, const char *text)
+{
+    while (*text)
+        *to++ = *text++;
+    return to;
+}
+
+// "hh:mm:ss"
+char *putClock(char *to, const struct tm &local)
+{
+    to = putNumber(to, local.tm_hour, 2);
+    *to++ = ':';
+    to = putNumber(to, local.tm_min, 2);
+    *to++ = ':';
+    return putNumber(to, local.tm_sec, 2);
+}
+
 // The zone as the system names it ("CET", "IST"), at most five characters.
 QByteArray zoneText(const struct tm &local)
 {
@@ -41,6 +79,34 @@ QByteArray numericZone(const struct tm &local)
     char text[16];
     std::snprintf(text, sizeof text, "%c%02ld%02ld", offset < 0 ? '-' : '+', minutes / 60 % 100, minutes % 60);
     return QByteArray(text);
+}
+
+// "=?UTF-8?B?<base64 of the bytes>?=", encoded straight into out.
+void appendEncodedWord(QByteArray &out, const char *bytes, int size)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const int at = out.size();
+    out.resize(at + 12 + (size + 2) / 3 * 4);
+    char *to = out.data() + at;
+    to = std::copy_n("=?UTF-8?B?", 10, to);
+    const auto *p = reinterpret_cast<const uchar *>(bytes);
+    int i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const uint v = uint(p[i]) << 16 | uint(p[i + 1]) << 8 | p[i + 2];
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = kDigits[(v >> 6) & 63];
+        *to++ = kDigits[v & 63];
+    }
+    if (i < size) {
+        const uint v = uint(p[i]) << 16 | (i + 1 < size ? uint(p[i + 1]) << 8 : 0u);
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = i + 1 < size ? kDigits[(v >> 6) & 63] : '=';
+        *to++ = '=';
+    }
+    *to++ = '?';
+    *to++ = '=';
 }
 
 MailTime recordTime(quint32 first, quint32 other)
@@ -106,20 +172,45 @@ bool isAscii(const QString &text)
     return true;
 }
 
-QByteArray displayName(const QString &name)
+// Text of characters below 0x80 appended as its bytes.
+void appendAscii(QByteArray &out, const QString &ascii)
+{
+    const int at = out.size();
+    out.resize(at + ascii.size());
+    char *to = out.data() + at;
+    for (const QChar ch : ascii)
+        *to++ = char(ch.unicode());
+}
+
+void appendUtf8(QByteArray &out, const QString &text)
+{
+    for (const QChar ch : text) {
+        if (ch.unicode() >= 0x80) {
+            out += text.toUtf8();
+            return;
+        }
+    }
+    appendAscii(out, text);
+}
+
+void appendDisplayName(QByteArray &out, const QString &name)
 {
     const QString clean = HeaderSafe(name);
-    if (!isAscii(clean))
-        return EncodedWords(clean);
-    if (!needsQuoting(clean))
-        return clean.toLatin1();
-    QByteArray quoted = "\"";
+    if (!isAscii(clean)) {
+        out += EncodedWords(clean);
+        return;
+    }
+    if (!needsQuoting(clean)) {
+        appendAscii(out, clean);
+        return;
+    }
+    out += '"';
     for (const QChar ch : clean) {
         if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
-            quoted += '\\';
-        quoted += char(ch.unicode());
+            out += '\\';
+        out += char(ch.unicode());
     }
-    return quoted + '"';
+    out += '"';
 }
 
 bool hasRecipientGate(const QString &list)
@@ -165,7 +256,7 @@ QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const 
     return "Date: " + FormatMailDate(seconds, style) + style.dateLineEnd;
 }
 
-QByteArray fromHeader(const MailMLRC &rec, const MailMessageFields &fields)
+void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields)
 {
     const QString address = LastListEntry(fields.strFromList);
     // The names from the XML first; the record's stand in when the XML gave none.
@@ -174,7 +265,8 @@ QByteArray fromHeader(const MailMLRC &rec, const MailMessageFields &fields)
         name = fields.fromNames.last();
     else if (rec.pFromNames)
         name = LastListEntry(QString::fromUtf8(rec.pFromNames));
-    return "From: " + FormatMailbox(name, address);
+    out += "From: ";
+    AppendMailbox(out, name, address);
 }
 
 } // namespace
@@ -233,10 +325,19 @@ QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
     struct tm local;
     if (!localTime(seconds, &local))
         return QByteArray();
+    // "Www, dd Mmm yyyy hh:mm:ss"
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d", kDayNames[local.tm_wday], local.tm_mday,
-                  kMonthNames[local.tm_mon], local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
-    QByteArray line(text);
+    char *to = putText(text, kDayNames[local.tm_wday]);
+    *to++ = ',';
+    *to++ = ' ';
+    to = putNumber(to, local.tm_mday, 2);
+    *to++ = ' ';
+    to = putText(to, kMonthNames[local.tm_mon]);
+    *to++ = ' ';
+    to = putNumber(to, local.tm_year + 1900, 4);
+    *to++ = ' ';
+    to = putClock(to, local);
+    QByteArray line(text, int(to - text));
     const QByteArray zone = style.numericDateZone ? numericZone(local) : HeaderSafe(zoneText(local));
     if (!zone.isEmpty())
         line += ' ' + zone;
@@ -253,11 +354,18 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
     }
     struct tm local;
     if (localTime(time.seconds, &local)) {
+        // "Www Mmm dd hh:mm:ss yyyy"
         char text[64];
-        std::snprintf(text, sizeof text, "%s %s %02d %02d:%02d:%02d %04d", kDayNames[local.tm_wday],
-                      kMonthNames[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                      local.tm_year + 1900);
-        line += text;
+        char *to = putText(text, kDayNames[local.tm_wday]);
+        *to++ = ' ';
+        to = putText(to, kMonthNames[local.tm_mon]);
+        *to++ = ' ';
+        to = putNumber(to, local.tm_mday, 2);
+        *to++ = ' ';
+        to = putClock(to, local);
+        *to++ = ' ';
+        to = putNumber(to, local.tm_year + 1900, 4);
+        line.append(text, int(to - text));
         const QByteArray zone = HeaderSafe(zoneText(local));
         if (style.fromLineZone && !zone.isEmpty())
             line += ' ' + zone;
@@ -269,7 +377,9 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
 // never decoded, split or folded, however long; readers of these files expect it that way.
 QByteArray EncodeSubjectWord(const char *subject)
 {
-    return "=?UTF-8?B?" + QByteArray(subject ? subject : "").toBase64() + "?=";
+    QByteArray word;
+    appendEncodedWord(word, subject ? subject : "", subject ? int(std::strlen(subject)) : 0);
+    return word;
 }
 
 QStringList ListEntries(const QString &list)
@@ -291,9 +401,19 @@ QString LastListEntry(const QString &list)
     return entries.isEmpty() ? list : entries.last();
 }
 
+void AppendMailbox(QByteArray &out, const QString &name, const QString &address)
+{
+    appendDisplayName(out, name);
+    out += " <";
+    appendUtf8(out, HeaderSafe(address));
+    out += '>';
+}
+
 QByteArray FormatMailbox(const QString &name, const QString &address)
 {
-    return displayName(name) + " <" + HeaderSafe(address).toUtf8() + '>';
+    QByteArray out;
+    AppendMailbox(out, name, address);
+    return out;
 }
 
 QStringList RecipientEntries(const QString &list, int entityCount)
@@ -306,16 +426,21 @@ QStringList RecipientEntries(const QString &list, int entityCount)
     return entries;
 }
 
-QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
+void AppendAddressList(QByteArray &out, const QString &list, int entityCount, const MailFormatStyle &style)
 {
-    QByteArray out;
     bool first = true;
     for (const QString &entry : RecipientEntries(list, entityCount)) {
         if (!first)
             out += style.addressSeparator;
-        out += FormatMailbox(entry, entry);
+        AppendMailbox(out, entry, entry);
         first = false;
     }
+}
+
+QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
+{
+    QByteArray out;
+    AppendAddressList(out, list, entityCount, style);
     return out;
 }
 
@@ -330,12 +455,22 @@ uint codeOf(QChar c)
     return c.unicode();
 }
 
-// UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike.
+template <typename Char>
+bool isControl(Char c)
+{
+    return codeOf(c) < 0x20 || codeOf(c) == 0x7F;
+}
+
+// UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike. A value
+// without controls, the usual one, is given back uncopied.
 template <typename Text>
 Text controlsAsSpaces(Text text)
 {
+    const Text &look = text;
+    if (std::none_of(look.begin(), look.end(), isControl<typename Text::value_type>))
+        return text;
     for (auto &c : text) {
-        if (codeOf(c) < 0x20 || codeOf(c) == 0x7F)
+        if (isControl(c))
             c = ' ';
     }
     return text;
@@ -371,28 +506,38 @@ void WriteMailHeaders(const MailMessage &message)
     const MailMessageFields &f = message.fields;
     const MailFormatStyle &style = message.style;
     const QByteArray &le = style.lineEnd;
+    // Every line goes into one buffer, sized for the usual headers at once.
     QByteArray block;
+    block.reserve(1024);
     if (rec.pSubject)
-        block += "Subject: " + EncodeSubjectWord(rec.pSubject) + le;
-    if (!f.strFromList.isEmpty())
-        block += fromHeader(rec, f) + le;
-    if (!f.strToList.isEmpty())
-        block += "To: " + FormatAddressList(f.strToList, 3, style) + le;
-    if (!f.strCcList.isEmpty())
-        block += "Cc: " + FormatAddressList(f.strCcList, 4, style) + le;
-    if (!f.strBccList.isEmpty())
-        block += "Bcc: " + FormatAddressList(f.strBccList, 4, style) + le;
+        AppendPieces(block, "Subject: ", EncodeSubjectWord(rec.pSubject), le);
+    if (!f.strFromList.isEmpty()) {
+        appendFromHeader(block, rec, f);
+        block += le;
+    }
+    const struct {
+        const char *name;
+        const QString &list;
+        int entityCount;
+    } lists[] = {{"To: ", f.strToList, 3}, {"Cc: ", f.strCcList, 4}, {"Bcc: ", f.strBccList, 4}};
+    for (const auto &l : lists) {
+        if (l.list.isEmpty())
+            continue;
+        block += l.name;
+        AppendAddressList(block, l.list, l.entityCount, style);
+        block += le;
+    }
     block += dateLine(rec, f, style);
     if (rec.pSubject)
-        block += "Thread-Topic: " + HeaderSafe(QByteArray(rec.pSubject)) + le;
+        AppendPieces(block, "Thread-Topic: ", HeaderSafe(QByteArray(rec.pSubject)), le);
     if (style.writesPriorityAndHasAttach)
         block += priorityLine(rec, style);
     // The same test that decides whether the boundaries are made from the id.
     if (HasUsableMessageId(f.strMessageId))
-        block += "Message-ID: " + HeaderSafe(f.strMessageId.toLatin1()) + le;
+        AppendPieces(block, "Message-ID: ", HeaderSafe(f.strMessageId.toLatin1()), le);
     if (style.writesPriorityAndHasAttach)
-        block += "X-MS-Has-Attach: " + QByteArray(f.strAttachmentContentIds.isEmpty() ? "" : "yes") + le;
-    block += "Mime-version: 1.1" + le;
+        AppendPieces(block, "X-MS-Has-Attach: ", f.strAttachmentContentIds.isEmpty() ? "" : "yes", le);
+    AppendPieces(block, "Mime-version: 1.1", le);
     message.out.write(block);
 }
 
@@ -407,7 +552,7 @@ QByteArray EncodedWords(const QString &text)
             --end;
         if (!out.isEmpty())
             out += ' ';
-        out += "=?UTF-8?B?" + utf8.mid(at, end - at).toBase64() + "?=";
+        appendEncodedWord(out, utf8.constData() + at, end - at);
         at = end;
     }
     return out;

@@ -40,13 +40,15 @@ QStringList ListEntries(const QString &list);
 QString LastListEntry(const QString &list);
 
 // One mailbox: display name (quoted when it holds specials, RFC 2047 words when it is not
-// ASCII), a space and the address in angle brackets.
+// ASCII), a space and the address in angle brackets. The Append forms add to out.
 QByteArray FormatMailbox(const QString &name, const QString &address);
+void AppendMailbox(QByteArray &out, const QString &name, const QString &address);
 // The entries of a To (entityCount 3) or Cc/Bcc (4) list with their entities decoded.
 QStringList RecipientEntries(const QString &list, int entityCount);
 // The value of a To (entityCount 3) or Cc/Bcc (4) line: each entry as its own display name
 // and address, the style's separator between entries.
 QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style);
+void AppendAddressList(QByteArray &out, const QString &list, int entityCount, const MailFormatStyle &style);
 
 // Header text with CR, LF, TAB and every other control character (and DEL) as a space, so a
 // value from the archive stays on its one header line. The one scrubber of header values.

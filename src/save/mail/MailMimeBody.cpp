@@ -89,11 +89,15 @@ MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number)
     // The number stands after the identifier's eighth character, as in "boundary=" plus the
     // bracketed id with the number at index 18; a shorter token gets it at its end.
     const int at = qMin(8, token.size());
+    const QByteArray digits = QByteArray::number(number);
     MimeBoundaries b;
     b.outerToken = token;
-    b.outerParam = "boundary=\"" + token + '"';
-    b.innerToken = token.left(at) + QByteArray::number(number) + token.mid(at);
-    b.innerParam = "boundary=\"" + b.innerToken + '"';
+    b.innerToken.reserve(token.size() + digits.size());
+    b.innerToken.append(token.constData(), at).append(digits).append(token.constData() + at, token.size() - at);
+    b.outerParam.reserve(b.outerToken.size() + 11);
+    AppendPieces(b.outerParam, "boundary=\"", b.outerToken, '"');
+    b.innerParam.reserve(b.innerToken.size() + 11);
+    AppendPieces(b.innerParam, "boundary=\"", b.innerToken, '"');
     return b;
 }
 
@@ -446,17 +450,18 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number)
     const QByteArray &le = message.style.lineEnd;
 
     const QByteArray &fold = message.style.headerFold;
-    QByteArray head = "Content-type: multipart/mixed;" + fold + b.outerParam + le + le;
-    head += "--" + b.outerToken + le;
-    head += "Content-type: multipart/alternative;" + fold + b.innerParam + le + le;
-    head += "--" + b.innerToken + le;
-    head += body.html ? "Content-type: text/html;" : "Content-type: text/plain;";
-    head += "charset=\"UTF-8\"" + le;
-    head += "Content-transfer-encoding: 8bit" + le + le;
+    QByteArray head;
+    head.reserve(512);
+    AppendPieces(head, "Content-type: multipart/mixed;", fold, b.outerParam, le, le, "--", b.outerToken, le,
+                 "Content-type: multipart/alternative;", fold, b.innerParam, le, le, "--", b.innerToken, le,
+                 body.html ? "Content-type: text/html;" : "Content-type: text/plain;", "charset=\"UTF-8\"", le,
+                 "Content-transfer-encoding: 8bit", le, le);
     message.out.write(head);
     if (!body.bytes.isEmpty())
         message.out.write(body.bytes);
-    message.out.write(le + le + "--" + b.innerToken + "--" + le + le);
+    head.truncate(0);
+    AppendPieces(head, le, le, "--", b.innerToken, "--", le, le);
+    message.out.write(head);
     return true;
 }
 

@@ -17,6 +17,13 @@
 struct MailMLRC;
 class AttachmentIndex;
 
+// Appends each piece in turn: one growing buffer instead of a temporary array per '+'.
+template <typename... Pieces>
+void AppendPieces(QByteArray &out, const Pieces &...pieces)
+{
+    (out.append(pieces), ...);
+}
+
 // One message's output stream (a file opened for appending). Every write is checked: after the
 // first failure the output counts as failed and further writes do nothing.
 class MailOutput {

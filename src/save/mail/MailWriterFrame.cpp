@@ -218,7 +218,9 @@ QString safeComponent(QString name)
 
 } // namespace
 
-QString MailFolderRelativePath(const QString &entryName)
+namespace {
+
+QString folderRelativePath(const QString &entryName)
 {
     // The exporter names messages Accounts/<account>/<store>/<folders...>/<file> and
     // Local/<store>/<folders...>/<file>. A name without folder levels gives no folder; it would
@@ -236,6 +238,22 @@ QString MailFolderRelativePath(const QString &entryName)
     for (int i = first; i < last; ++i)
         folders.append(safeComponent(parts.at(i)));
     return folders.join(QLatin1Char('/'));
+}
+
+}  // namespace
+
+QString MailFolderRelativePath(const QString &entryName)
+{
+    // The path depends only on what stands before the file name, and a folder's messages come
+    // one after another: the last answer serves again while that part stays the same.
+    thread_local QString lastDirectory;
+    thread_local QString lastPath;
+    const QStringRef directory = entryName.leftRef(qMax(0, entryName.lastIndexOf(QLatin1Char('/'))));
+    if (lastPath.isNull() || directory != lastDirectory) {
+        lastPath = folderRelativePath(entryName);
+        lastDirectory = directory.toString();
+    }
+    return lastPath;
 }
 
 namespace {

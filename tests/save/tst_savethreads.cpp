@@ -160,14 +160,19 @@ void SaveThreadsTest::runInOrder_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("workers");
     QTest::addColumn<int>("window");
+    QTest::addColumn<int>("chunk");    // items a worker takes at once
     QTest::addColumn<int>("stopAt");   // consume returns false for this item; -1: never
-    QTest::newRow("nothing to do") << 0 << 4 << 8 << -1;
-    QTest::newRow("one item, many workers") << 1 << 8 << 32 << -1;
-    QTest::newRow("many items") << 500 << 8 << 32 << -1;
-    QTest::newRow("window of one") << 50 << 4 << 1 << -1;
-    QTest::newRow("more workers than the window") << 100 << 16 << 3 << -1;
-    QTest::newRow("stop at the first") << 100 << 8 << 32 << 0;
-    QTest::newRow("stop part-way") << 300 << 8 << 16 << 137;
+    QTest::newRow("nothing to do") << 0 << 4 << 8 << 4 << -1;
+    QTest::newRow("one item, many workers") << 1 << 8 << 32 << 4 << -1;
+    QTest::newRow("many items") << 500 << 8 << 32 << 1 << -1;
+    QTest::newRow("many items, four at a time") << 500 << 8 << 32 << 4 << -1;
+    QTest::newRow("chunks not dividing the count") << 503 << 3 << 30 << 7 << -1;
+    QTest::newRow("chunk larger than the window") << 50 << 4 << 3 << 8 << -1;
+    QTest::newRow("window of one") << 50 << 4 << 1 << 1 << -1;
+    QTest::newRow("more workers than the window") << 100 << 16 << 3 << 1 << -1;
+    QTest::newRow("stop at the first") << 100 << 8 << 32 << 4 << 0;
+    QTest::newRow("stop part-way") << 300 << 8 << 16 << 1 << 137;
+    QTest::newRow("stop inside a chunk") << 300 << 8 << 16 << 4 << 137;
 }
 
 void SaveThreadsTest::runInOrder()
@@ -175,13 +180,14 @@ void SaveThreadsTest::runInOrder()
     QFETCH(int, count);
     QFETCH(int, workers);
     QFETCH(int, window);
+    QFETCH(int, chunk);
     QFETCH(int, stopAt);
     std::atomic<int> prepared{0};
     std::atomic<int> highest{-1};
     int consumed = 0;
     int worstLead = 0;
     const bool finished = RunInOrder<QByteArray>(
-        count, workers, window,
+        count, workers, window, chunk,
         [&](int i) {
             ++prepared;
             int seen = highest.load();
@@ -230,7 +236,7 @@ void SaveThreadsTest::runInOrderFreesWhereMade()
     std::atomic<int> elsewhere{0};
     int consumed = 0;
     QVERIFY(RunInOrder<std::unique_ptr<Made>>(
-        count, workers, window, [&](int) { return std::make_unique<Made>(&elsewhere); },
+        count, workers, window, 4, [&](int) { return std::make_unique<Made>(&elsewhere); },
         [&](int, std::unique_ptr<Made> &made) { return made && ++consumed > 0; }));
     QCOMPARE(consumed, count);
     QVERIFY2(elsewhere.load() <= workers * window, qPrintable(QString::number(elsewhere.load())));

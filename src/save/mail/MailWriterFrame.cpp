@@ -386,9 +386,11 @@ struct PreparedMessage {
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
 // is streamed to its file in chunks when its turn comes. With the window below, formatted
 // messages never hold more than 64 MiB.
-constexpr qint64 kFormatAheadBytes = qint64(1) << 20;
-// Messages formatted ahead of the one being written.
-constexpr int kMessagesAhead = 64;
+constexpr qint64 kFormatAheadBytes = qint64(512) << 10;
+// Messages formatted ahead of the one being written, and how many a worker takes at once: the
+// window holds two takes for every worker, so none waits for a free place.
+constexpr int kMessagesAhead = 128;
+constexpr int kMessagesPerTake = 8;
 
 // The message's entry name and XML. The name lies just before the data (a local header's extra
 // field between them): one read brings both, one system call per message rather than two.
@@ -638,7 +640,7 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
     // shared ring cost the writing thread more than writing it.
     using Prepared = std::unique_ptr<PreparedMessage>;
     return RunInOrder<Prepared>(
-        records.size(), workers, kMessagesAhead,
+        records.size(), workers, kMessagesAhead, kMessagesPerTake,
         [&](int i) {
             Prepared p(new PreparedMessage(prepareMessage(*records.at(i), style)));
             formatAhead(*p, style, attachments);

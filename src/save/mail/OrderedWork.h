@@ -17,56 +17,66 @@ int DefaultSaveThreads();
 // ahead of the consumer, and hands each result to consume(i, result) in the order of i on the
 // calling thread. consume returns false to end the run: no later item is consumed, and workers
 // finish only the items they already hold. Returns false when consume ended it.
+//
+// Workers take `chunk` consecutive items at a time and hand them over together: with small
+// items, taking the lock for every item kept the threads waiting on each other.
 template <typename Result>
-bool RunInOrder(int count, int workers, int window, const std::function<Result(int)> &prepare,
+bool RunInOrder(int count, int workers, int window, int chunk, const std::function<Result(int)> &prepare,
                 const std::function<bool(int, Result &)> &consume)
 {
     window = std::max(window, 1);
-    workers = std::max(1, std::min(workers, window));
+    chunk = std::max(1, std::min(chunk, window));
+    const int chunks = (std::max(count, 0) + chunk - 1) / chunk;
+    const int ring = std::max(1, std::min(window / chunk, chunks));
+    workers = std::max(1, std::min(workers, ring));
+    using Chunk = std::vector<Result>;
     std::mutex lock;
-    // Two conditions and single wake-ups: with small items, waking every thread for every item
-    // costs more than the items.
-    std::condition_variable slotFree, itemReady;
-    std::vector<Result> results(size_t(std::min(window, std::max(count, 1))));
-    std::vector<char> ready(results.size(), 0);
-    std::vector<int> maker(results.size(), 0);
-    // Consumed results wait here for the worker that made them, which destroys them: memory
-    // freed by the thread that allocated it takes no lock another thread is holding.
-    std::vector<std::vector<Result>> spent(static_cast<size_t>(workers));
-    const int ring = int(results.size());
-    int next = 0;      // next item a worker takes
-    int consumed = 0;  // items handed to consume so far; the consumer waits for this one
+    // Two conditions and single wake-ups: waking every thread for every chunk costs more than
+    // the chunks.
+    std::condition_variable slotFree, chunkReady;
+    std::vector<Chunk> places(static_cast<size_t>(ring));
+    std::vector<char> ready(places.size(), 0);
+    std::vector<int> maker(places.size(), 0);
+    // Consumed chunks wait here for the worker that made them, which destroys them: memory freed
+    // by the thread that allocated it takes no lock another thread is holding.
+    std::vector<std::vector<Chunk>> spent(static_cast<size_t>(workers));
+    int next = 0;      // next chunk a worker takes
+    int consumed = 0;  // chunks consumed so far; the consumer waits for this one
     int idleWorkers = 0;
     bool consumerWaits = false;
     bool ended = false;
 
     auto work = [&](int self) {
-        std::vector<Result> done;
+        std::vector<Chunk> done;
         std::unique_lock<std::mutex> held(lock);
         for (;;) {
-            // A slot is free once the item `ring` places before it has been consumed.
-            while (!ended && next < count && next >= consumed + ring) {
+            // A place is free once the chunk `ring` places before it has been consumed.
+            while (!ended && next < chunks && next >= consumed + ring) {
                 ++idleWorkers;
                 slotFree.wait(held);
                 --idleWorkers;
             }
-            if (ended || next >= count)
+            if (ended || next >= chunks)
                 return;
-            const int i = next++;
+            const int c = next++;
             done.swap(spent[size_t(self)]);
-            // Idle workers wake one another while slots are free, so the consumer wakes one.
-            const bool wakeNext = idleWorkers > 0 && next < count && next < consumed + ring;
+            // Idle workers wake one another while places are free, so the consumer wakes one.
+            const bool wakeNext = idleWorkers > 0 && next < chunks && next < consumed + ring;
             held.unlock();
             if (wakeNext)
                 slotFree.notify_one();
             done.clear();
-            Result result = prepare(i);
+            const int first = c * chunk, last = std::min(count, first + chunk);
+            Chunk made;
+            made.reserve(size_t(last - first));
+            for (int i = first; i < last; ++i)
+                made.push_back(prepare(i));
             held.lock();
-            results[size_t(i % ring)] = std::move(result);
-            maker[size_t(i % ring)] = self;
-            ready[size_t(i % ring)] = 1;
-            if (consumerWaits && i == consumed)
-                itemReady.notify_one();
+            places[size_t(c % ring)] = std::move(made);
+            maker[size_t(c % ring)] = self;
+            ready[size_t(c % ring)] = 1;
+            if (consumerWaits && c == consumed)
+                chunkReady.notify_one();
         }
     };
     std::vector<std::thread> pool;
@@ -75,40 +85,51 @@ bool RunInOrder(int count, int workers, int window, const std::function<Result(i
         pool.emplace_back(work, w);
 
     bool finished = true;
-    Result last;
-    int lastMaker = -1;
-    for (int i = 0; i < count; ++i) {
-        Result result;
-        bool wake = false;
+    Chunk taken;
+    int takenMaker = -1;
+    // Both under the lock.
+    const auto giveBack = [&] {
+        if (takenMaker >= 0)
+            spent[size_t(takenMaker)].push_back(std::move(taken));
+        takenMaker = -1;
+    };
+    const auto take = [&](size_t place) {
+        taken = std::move(places[place]);
+        takenMaker = maker[place];
+        ready[place] = 0;
+    };
+    for (int c = 0; c < chunks && finished; ++c) {
+        const size_t place = size_t(c % ring);
+        bool wake = false, have = false;
         {
-            std::unique_lock<std::mutex> held(lock);
-            if (lastMaker >= 0)
-                spent[size_t(lastMaker)].push_back(std::move(last));
-            while (!ready[size_t(i % ring)]) {
-                consumerWaits = true;
-                itemReady.wait(held);
-                consumerWaits = false;
-            }
-            result = std::move(results[size_t(i % ring)]);
-            results[size_t(i % ring)] = Result();
-            lastMaker = maker[size_t(i % ring)];
-            ready[size_t(i % ring)] = 0;
-            consumed = i + 1;
+            std::lock_guard<std::mutex> held(lock);
+            // The chunk before is done with: its place is free, its results go back.
+            giveBack();
+            consumed = c;
             // Idle workers are woken once half the window is free: one wake-up per consumed
-            // item made the consumer wait on the scheduler instead of the work.
+            // chunk made the consumer wait on the scheduler instead of the work.
             wake = idleWorkers > 0 && 2 * (consumed + ring - next) >= ring;
+            have = ready[place];
+            if (have)
+                take(place);
         }
         if (wake)
             slotFree.notify_one();
-        const bool goOn = consume(i, result);
-        last = std::move(result);
-        if (!goOn) {
-            finished = false;
-            break;
+        if (!have) {
+            std::unique_lock<std::mutex> held(lock);
+            while (!ready[place]) {
+                consumerWaits = true;
+                chunkReady.wait(held);
+                consumerWaits = false;
+            }
+            take(place);
         }
+        for (size_t k = 0; k < taken.size() && finished; ++k)
+            finished = consume(c * chunk + int(k), taken[k]);
     }
     {
         std::lock_guard<std::mutex> held(lock);
+        giveBack();
         ended = true;
     }
     slotFree.notify_all();

@@ -28,10 +28,9 @@ int indexOfAscii(const QString &text, std::string_view needle, int from = 0)
 {
     const QChar *c = text.constData();
     const int n = text.size(), m = int(needle.size());
-    const ushort first = uchar(needle[0]);
-    for (int i = qMax(from, 0); i <= n - m; ++i) {
-        if (c[i].unicode() != first)
-            continue;
+    const QChar first = QLatin1Char(needle[0]);
+    // The first character is looked for with Qt's vectorised search, the rest compared in place.
+    for (int i = text.indexOf(first, qMax(from, 0)); i >= 0 && i <= n - m; i = text.indexOf(first, i + 1)) {
         int k = 1;
         while (k < m && c[i + k].unicode() == uchar(needle[size_t(k)]))
             ++k;

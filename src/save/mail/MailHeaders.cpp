@@ -386,8 +386,10 @@ QStringList ListEntries(const QString &list)
 {
     QStringList entries;
     int start = 0;
+    // Only a list holding '&' can hold an entity.
+    const bool entities = list.contains(QLatin1Char('&'));
     for (int i = list.indexOf(QLatin1Char(';')); i >= 0; i = list.indexOf(QLatin1Char(';'), i + 1)) {
-        if (closesEntity(list, start, i))
+        if (entities && closesEntity(list, start, i))
             continue;
         entries.append(list.mid(start, i - start));
         start = i + 1;

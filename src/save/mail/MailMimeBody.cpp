@@ -22,10 +22,18 @@ namespace {
 // must not end with one and folding could eat it.
 bool isBoundaryChar(QChar c)
 {
+    // Looked up, not searched for: every character of the id is tested, three times a message.
+    static const struct Allowed {
+        bool ascii[128] = {};
+        Allowed()
+        {
+            for (int u = 1; u < 128; ++u)
+                ascii[u] = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
+                           || std::strchr("'()+_,-./:=?", u) != nullptr;
+        }
+    } allowed;
     const ushort u = c.unicode();
-    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
-        return true;
-    return u != 0 && u < 0x80 && std::strchr("'()+_,-./:=?", char(u)) != nullptr;
+    return u < 128 && allowed.ascii[u];
 }
 
 struct TagPair {

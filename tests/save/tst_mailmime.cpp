@@ -156,6 +156,7 @@ private Q_SLOTS:
     void bodyText();
     void bodyBytesAsText_data();
     void bodyBytesAsText();
+    void utf8RoundTrip();
     void bodyRead_data();
     void bodyRead();
     void frame_data();
@@ -365,6 +366,34 @@ void MailMimeTest::bodyBytesAsText()
         QCOMPARE(got.html, want.html);
         QCOMPARE(got.bytes, want.bytes);
     }
+}
+
+void MailMimeTest::utf8RoundTrip()
+{
+    // Random bytes around every rule of UTF-8, at every place in a sixteen-byte block and
+    // across two: the check agrees with converting to text and back, both ways.
+    static const uchar kBytes[] = {'a',  '<',  0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBB, 0xBF, 0xC0, 0xC1,
+                                   0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
+    static const char *const kValid[] = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xed\x9f\xbf",
+                                         "\xf4\x8f\xbf\xbf", "\xef\xbf\xbe"};
+    QRandomGenerator random(20261207);
+    int valid = 0, invalid = 0;
+    for (int round = 0; round < 40000; ++round) {
+        QByteArray bytes(int(random.bounded(40)), 'x');
+        const int pieces = int(random.bounded(6));
+        for (int k = 0; k < pieces; ++k) {
+            if (random.bounded(2))
+                bytes += kValid[random.bounded(int(sizeof kValid / sizeof *kValid))];
+            else
+                bytes += char(kBytes[random.bounded(int(sizeof kBytes))]);
+            bytes += QByteArray(int(random.bounded(4)), 'y');
+        }
+        const bool expected = QString::fromUtf8(bytes).toUtf8() == bytes;
+        QVERIFY2(RoundTripsUtf8(bytes) == expected, bytes.toHex().constData());
+        ++(expected ? valid : invalid);
+    }
+    QVERIFY(valid > 1000 && invalid > 1000);
+    QVERIFY(!RoundTripsUtf8("\xef\xbb\xbf" "text"));  // the byte order mark is dropped by the conversion
 }
 
 void MailMimeTest::bodyRead_data()

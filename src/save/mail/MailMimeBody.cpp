@@ -212,59 +212,81 @@ QByteArray QuoteMboxFromLines(const QByteArray &text)
 
 namespace {
 
-// Whether bytes are UTF-8 that QString::fromUtf8 and toUtf8 give back unchanged: well formed
-// (no overlong forms, surrogates or code points past U+10FFFF) and not starting with a byte order
-// mark, which fromUtf8 drops.
-bool roundTripsUtf8(const QByteArray &bytes)
+#ifdef __SSE2__
+// Lanes (0xFF) where the unsigned byte is at least / at most k, or equal to it.
+__m128i atLeast(__m128i v, int k)
+{
+    return _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(char(k))), v);
+}
+__m128i atMost(__m128i v, int k)
+{
+    return _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(char(k))), v);
+}
+__m128i equals(__m128i v, int k)
+{
+    return _mm_cmpeq_epi8(v, _mm_set1_epi8(char(k)));
+}
+
+// The sixteen bytes at q checked as UTF-8, q[-3..-1] being the bytes before them: lanes that
+// break a rule. Without a branch per character, so mixed scripts cost no mispredictions.
+__m128i utf8Errors(const uchar *q)
+{
+    const auto load = [](const uchar *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); };
+    const __m128i cur = load(q), p1 = load(q - 1), p2 = load(q - 2), p3 = load(q - 3);
+    // Never in UTF-8: C0, C1 (overlong leads) and F5 up.
+    __m128i bad = _mm_or_si128(atLeast(cur, 0xF5), _mm_or_si128(equals(cur, 0xC0), equals(cur, 0xC1)));
+    // A continuation byte exactly where a lead one, two or three bytes back asks for one.
+    const __m128i continuation = _mm_and_si128(atLeast(cur, 0x80), atMost(cur, 0xBF));
+    const __m128i wanted = _mm_or_si128(atLeast(p1, 0xC0), _mm_or_si128(atLeast(p2, 0xE0), atLeast(p3, 0xF0)));
+    bad = _mm_or_si128(bad, _mm_xor_si128(continuation, wanted));
+    // The second byte after E0 (no overlong), ED (no surrogate), F0 (no overlong), F4 (not past
+    // U+10FFFF).
+    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xE0), atMost(cur, 0x9F)));
+    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xED), atLeast(cur, 0xA0)));
+    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xF0), atMost(cur, 0x8F)));
+    return _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xF4), atLeast(cur, 0x90)));
+}
+#endif
+
+}  // namespace
+
+bool RoundTripsUtf8(const QByteArray &bytes)
 {
     const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
     const qint64 n = bytes.size();
     if (n >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
         return false;
-    for (qint64 i = 0; i < n;) {
 #ifdef __SSE2__
-        // Runs of ASCII are skipped sixteen bytes at a time, up to the next byte that is not.
-        while (i + 16 <= n) {
-            const int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i)));
-            if (high) {
-                i += __builtin_ctz(unsigned(high));
-                break;
-            }
-            i += 16;
+    // Sixteen bytes at a time over the text with three zero bytes before it and three after (a
+    // character cut at the end then lacks its continuation bytes). The first and the last
+    // blocks are checked in a padded copy, the ones between in place.
+    __m128i bad = _mm_setzero_si128();
+    const auto padded = [&](qint64 from) {
+        uchar block[3 + 16] = {};
+        for (qint64 k = -3; k < 16; ++k) {
+            if (from + k >= 0 && from + k < n)
+                block[3 + k] = p[from + k];
         }
-        if (i >= n)
-            break;
-#endif
-        const uchar b = p[i];
-        if (b < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        uchar lo = 0x80, hi = 0xBF;  // range of the byte after the lead
-        if (b >= 0xC2 && b <= 0xDF) {
-            extra = 1;
-        } else if (b >= 0xE0 && b <= 0xEF) {
-            extra = 2;
-            lo = b == 0xE0 ? 0xA0 : 0x80;
-            hi = b == 0xED ? 0x9F : 0xBF;
-        } else if (b >= 0xF0 && b <= 0xF4) {
-            extra = 3;
-            lo = b == 0xF0 ? 0x90 : 0x80;
-            hi = b == 0xF4 ? 0x8F : 0xBF;
-        } else {
-            return false;
-        }
-        if (i + extra >= n || p[i + 1] < lo || p[i + 1] > hi)
-            return false;
-        for (int k = 2; k <= extra; ++k) {
-            if ((p[i + k] & 0xC0) != 0x80)
-                return false;
-        }
-        i += extra + 1;
+        bad = _mm_or_si128(bad, utf8Errors(block + 3));
+    };
+    padded(0);
+    qint64 i = 16;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i - 3));
+        // A block of ASCII after ASCII needs no other test.
+        if (_mm_movemask_epi8(_mm_or_si128(cur, before)))
+            bad = _mm_or_si128(bad, utf8Errors(p + i));
     }
-    return true;
+    for (; i < n + 3; i += 16)
+        padded(i);
+    return _mm_movemask_epi8(bad) == 0;
+#else
+    return QString::fromUtf8(bytes).toUtf8() == bytes;
+#endif
 }
+
+namespace {
 
 // ASCII literal of length bytes at text[at], case-blind as HasCaselessLiteralAt, from byte
 // `from` on (the ones before are known to match).
@@ -440,7 +462,7 @@ BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
 {
     // Anything else is read as text first, as the stored body always was.
-    return bodyFromUtf8(roundTripsUtf8(raw) ? raw : QString::fromUtf8(raw).toUtf8(), mboxrdFromQuoting);
+    return bodyFromUtf8(RoundTripsUtf8(raw) ? raw : QString::fromUtf8(raw).toUtf8(), mboxrdFromQuoting);
 }
 
 bool WriteMimeFrame(const MailMessage &message, unsigned number)

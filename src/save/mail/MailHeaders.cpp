@@ -269,35 +269,42 @@ void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFie
     AppendMailbox(out, name, address);
 }
 
-} // namespace
-
-namespace {
-
-MailFolderClass classifyMailFolderName(const QString &entryName)
+// Which folder words a part of an entry name holds, one bit each in the order they decide.
+unsigned folderWords(const QStringRef &part)
 {
-    if (entryName.contains(QLatin1String("Sent Items")))
-        return MailFolderClass::SentItems;
-    if (entryName.contains(QLatin1String("Inbox")))
-        return MailFolderClass::Inbox;
-    if (entryName.contains(QLatin1String("Deleted Items")))
-        return MailFolderClass::DeletedItems;
-    if (entryName.contains(QLatin1String("Drafts")))
-        return MailFolderClass::Drafts;
-    return MailFolderClass::Other;
+    static const QLatin1String kWords[] = {QLatin1String("Sent Items"), QLatin1String("Inbox"),
+                                           QLatin1String("Deleted Items"), QLatin1String("Drafts")};
+    unsigned bits = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        if (part.contains(kWords[k]))
+            bits |= 1u << k;
+    }
+    return bits;
 }
 
 }  // namespace
 
 MailFolderClass ClassifyMailFolder(const QString &entryName)
 {
-    // Each message's writers ask for its folder several times: the last answer serves again.
-    thread_local QString lastName;
-    thread_local MailFolderClass lastClass = MailFolderClass::Other;
-    if (!lastName.isNull() && entryName == lastName)
-        return lastClass;
-    lastClass = classifyMailFolderName(entryName);
-    lastName = entryName;
-    return lastClass;
+    // No word holds '/', so the name holds a word where its folder part or its file name does.
+    // A folder's messages come one after another: its part's words are looked for once.
+    thread_local QString lastFolder;
+    thread_local unsigned lastWords = 0;
+    thread_local bool known = false;
+    const int slash = entryName.lastIndexOf(QLatin1Char('/'));
+    const QStringRef folder = entryName.leftRef(slash + 1), file = entryName.midRef(slash + 1);
+    if (!known || folder != lastFolder) {
+        lastWords = folderWords(folder);
+        lastFolder = folder.toString();
+        known = true;
+    }
+    unsigned words = lastWords;
+    // Every word starts with 'S', 'I' or 'D': a file name without them holds none.
+    if (file.contains(QLatin1Char('S')) || file.contains(QLatin1Char('I')) || file.contains(QLatin1Char('D')))
+        words |= folderWords(file);
+    static const MailFolderClass kClasses[] = {MailFolderClass::SentItems, MailFolderClass::Inbox,
+                                               MailFolderClass::DeletedItems, MailFolderClass::Drafts};
+    return words ? kClasses[__builtin_ctz(words)] : MailFolderClass::Other;
 }
 
 MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTimeRule rule)
@@ -346,11 +353,13 @@ QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
 
 QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
 {
-    QByteArray line = "From ???@??? ";
+    QByteArray line;
+    line.reserve(64);
+    line += "From ???@??? ";
     if (time.kind != MailTime::Record) {
         const QLocale c = QLocale::c();
         line += c.toString(QDateTime::currentDateTime(), QStringLiteral("ddd MMM d HH:mm:ss yyyy")).toLatin1();
-        return line + style.dateLineEnd;
+        return line += style.dateLineEnd;
     }
     struct tm local;
     if (localTime(time.seconds, &local)) {
@@ -368,9 +377,9 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
         line.append(text, int(to - text));
         const QByteArray zone = HeaderSafe(zoneText(local));
         if (style.fromLineZone && !zone.isEmpty())
-            line += ' ' + zone;
+            AppendPieces(line, ' ', zone);
     }
-    return line + style.dateLineEnd;
+    return line += style.dateLineEnd;
 }
 
 // Not through EncodedWords: the subject is one word over its stored bytes exactly as they are,

@@ -193,6 +193,8 @@ void MailMimeTest::boundaries_data()
         << "<a\"b;c\\d e\r\nf>" << 2u << QByteArray("a_b_c_d_e__f") << QByteArray("a_b_c_d_2e__f");
     QTest::newRow("letters outside ASCII") << QString::fromUtf8("<\xc3\xa9t\xc3\xa9\xe4\xb8\xad@x>") << 3u
                                            << QByteArray("_t___x") << QByteArray("_t___x3");
+    QTest::newRow("every allowed special kept, other ASCII replaced") << QStringLiteral("<A'()+_,-./:=?!#$%&*;[]^`{|}~\x7f" " z>") << 5u
+        << QByteArray("A'()+_,-./:=?_________________z") << QByteArray("A'()+_,-5./:=?_________________z");
     QTest::newRow("short id gets the number at its end") << "<a1>" << 77u << QByteArray("a1")
                                                          << QByteArray("a177");
 }

@@ -143,6 +143,9 @@ void MailHeadersTest::timeLines_data()
     QTest::newRow("unfiled folder, Drafts in the file name") << "apple" << QByteArray("UTC0") << 0
         << "Local/S/Archive/Drafts.xml" << later << t << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
         << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
+    QTest::newRow("name without a folder, Sent Items in it") << "apple" << QByteArray("UTC0") << 0
+        << "Sent Items.xml" << later << t << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
+        << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
     QTest::newRow("unfiled incoming without times: current time, no Date") << "apple" << QByteArray("UTC0") << 0 << unfiled
         << 0u << 0u << QByteArray("now") << QByteArray();
     QTest::newRow("unfiled outgoing without times: 1970, no Date") << "apple" << QByteArray("CET-1") << 1 << unfiled << 0u

@@ -465,7 +465,10 @@ BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
     return bodyFromUtf8(RoundTripsUtf8(raw) ? raw : QString::fromUtf8(raw).toUtf8(), mboxrdFromQuoting);
 }
 
-bool WriteMimeFrame(const MailMessage &message, unsigned number)
+namespace {
+
+// The frame from the message's boundary token, made once by the caller.
+bool writeMimeFrame(const MailMessage &message, const QByteArray &token, unsigned number)
 {
     if (!frameWanted(message))
         return false;
@@ -474,8 +477,7 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number)
         body = PrepareBodyBytes(ReadMessageBodyBytes(message.record, message.xml), message.style.mboxrdFromQuoting);
     else if (message.style.emptyBodyAsHtml)
         body = BodyPart{true, EmptyBodyHtml()};
-    const MimeBoundaries b = ChooseMimeBoundaries(MessageBoundaryToken(message.record, message.fields), number,
-                                                  body.bytes, message.fields.attachments);
+    const MimeBoundaries b = ChooseMimeBoundaries(token, number, body.bytes, message.fields.attachments);
     message.outerToken = b.outerToken;
     const QByteArray &le = message.style.lineEnd;
 
@@ -495,9 +497,17 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number)
     return true;
 }
 
+}  // namespace
+
+bool WriteMimeFrame(const MailMessage &message, unsigned number)
+{
+    return writeMimeFrame(message, MessageBoundaryToken(message.record, message.fields), number);
+}
+
 bool WriteMimeBody(const MailMessage &message)
 {
     if (!frameWanted(message))
         return false;
-    return WriteMimeFrame(message, BoundaryNumber(MessageBoundaryToken(message.record, message.fields)));
+    const QByteArray token = MessageBoundaryToken(message.record, message.fields);
+    return writeMimeFrame(message, token, BoundaryNumber(token));
 }

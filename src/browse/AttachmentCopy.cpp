@@ -55,7 +55,7 @@ bool copyBytes(const FileOffsetNode &node, int out)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 QString CleanAttachmentFileName(const QString &name)
 {

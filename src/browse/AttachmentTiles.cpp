@@ -110,7 +110,7 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
     launcher.start();
 }
 
-} // namespace
+}  // namespace
 
 void TellAttachmentNotOpened(const QString &name)
 {
@@ -146,8 +146,9 @@ void ShowAttachmentTiles(const MailMessageFields &fields)
 void QPreviewOfItems::OnShowHoverImageattwidget()
 {
     if (auto *tile = qobject_cast<QPushButton *>(sender())) {
-        tile->setStyleSheet((tile->isDown() ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png);}")
-                                            : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_606.png);}"))
+        tile->setStyleSheet((tile->isDown()
+                                 ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png);}")
+                                 : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_606.png);}"))
                             + kWhiteText);
     }
 }
@@ -155,8 +156,9 @@ void QPreviewOfItems::OnShowHoverImageattwidget()
 void QPreviewOfItems::OnShowNormalImageattwidget()
 {
     if (auto *tile = qobject_cast<QPushButton *>(sender())) {
-        tile->setStyleSheet((tile->isDown() ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png)}")
-                                            : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_605.png)}"))
+        tile->setStyleSheet((tile->isDown()
+                                 ? QLatin1String("QPushButton{border-image: url(:/images/Rectangle_607.png)}")
+                                 : QLatin1String("QPushButton{border-image: url(:/images/Rectangle_605.png)}"))
                             + kWhiteText);
     }
 }
@@ -176,7 +178,8 @@ void QPreviewOfItems::OnShowPressImageattwidget()
     // Run after the tile's press handler: the copy may show a modal message, and a nested event
     // loop inside the handler could see the tile deleted under it.
     const quint64 madeUnder = serial.toULongLong();
-    QTimer::singleShot(0, this, [this, name, url, madeUnder] { openAttachment(m_previewThread, name, url, madeUnder); });
+    QTimer::singleShot(0, this,
+                       [this, name, url, madeUnder] { openAttachment(m_previewThread, name, url, madeUnder); });
 }
 
 void QPreviewOfItems::OnShowReleaseImageattwidget()

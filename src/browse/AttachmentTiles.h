@@ -19,4 +19,3 @@ void ShowAttachmentTiles(const MailMessageFields &fields);
 // Removes every tile: hidden at once and deleted once the event loop runs again, so a tile whose
 // own event is being handled is never deleted under it.
 void ClearAttachmentTiles();
-

@@ -27,7 +27,7 @@ QString utf8Field(const char *text)
     return QString::fromUtf8(text);
 }
 
-} // namespace
+}  // namespace
 
 void QPreviewOfItems::OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
 {

@@ -12,14 +12,22 @@ static_assert(std::is_standard_layout<ContactPreviewFields>::value, "fields are 
 
 namespace {
 
-#define FIELD(name, rule, member)                                                                        \
-    ContactFieldRow{name, ContactRule::rule, offsetof(ContactPreviewFields, member),                   \
-                    int(sizeof(ContactPreviewFields::member)), 1}
-#define LIST(name, rule, member)                                                                         \
-    ContactFieldRow{name, ContactRule::rule, offsetof(ContactPreviewFields, member),                   \
-                    int(sizeof(ContactPreviewFields::member[0])),                                       \
-                    int(sizeof(ContactPreviewFields::member) / sizeof(ContactPreviewFields::member[0]))}
-#define NONE(name) ContactFieldRow{name, ContactRule::None, 0, 0, 0}
+#define FIELD(name, rule, member)                                                                                      \
+    ContactFieldRow                                                                                                    \
+    {                                                                                                                  \
+        name, ContactRule::rule, offsetof(ContactPreviewFields, member), int(sizeof(ContactPreviewFields::member)), 1  \
+    }
+#define LIST(name, rule, member)                                                                                       \
+    ContactFieldRow                                                                                                    \
+    {                                                                                                                  \
+        name, ContactRule::rule, offsetof(ContactPreviewFields, member), int(sizeof(ContactPreviewFields::member[0])), \
+            int(sizeof(ContactPreviewFields::member) / sizeof(ContactPreviewFields::member[0]))                        \
+    }
+#define NONE(name)                                                                                                     \
+    ContactFieldRow                                                                                                    \
+    {                                                                                                                  \
+        name, ContactRule::None, 0, 0, 0                                                                               \
+    }
 
 QVector<ContactFieldRow> makeRows()
 {
@@ -169,7 +177,7 @@ void storeValue(ContactPreviewFields *fields, const ContactFieldRow &row, const 
     }
 }
 
-} // namespace
+}  // namespace
 
 const QVector<ContactFieldRow> &ContactFieldRows()
 {

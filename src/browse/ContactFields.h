@@ -77,9 +77,9 @@ enum class ContactRule {
 struct ContactFieldRow {
     const char *element;  // element name, without '<'
     ContactRule rule;
-    size_t offset;        // of the field in ContactPreviewFields (unused for None)
-    int room;             // bytes of the field or of one slot, terminator included
-    int slotCount;        // 1, or the slot count of a list
+    size_t offset;  // of the field in ContactPreviewFields (unused for None)
+    int room;       // bytes of the field or of one slot, terminator included
+    int slotCount;  // 1, or the slot count of a list
 };
 
 // The 62 rows in processing order.

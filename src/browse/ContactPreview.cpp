@@ -167,7 +167,7 @@ QString notesText(const ContactInformation &r)
     return doc.toPlainText();
 }
 
-} // namespace
+}  // namespace
 
 void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
 {

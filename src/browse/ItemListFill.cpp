@@ -71,13 +71,28 @@ KindRow rowOf(const ContactInformation &r)
                 + QString::fromUtf8(r.pLastName ? r.pLastName : ""),
             r.szUuid, false};
 }
-KindRow rowOf(const CalenderInformation &r) { return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false}; }
-KindRow rowOf(const TasksInformation &r) { return {QString::fromUtf8(r.pName ? r.pName : ""), r.szUuid, r.cPriority == '2'}; }
-KindRow rowOf(const NotesInformation &r) { return {QString::fromUtf8(r.pTitle ? r.pTitle : ""), r.szUuid, false}; }
+KindRow rowOf(const CalenderInformation &r)
+{
+    return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false};
+}
+KindRow rowOf(const TasksInformation &r)
+{
+    return {QString::fromUtf8(r.pName ? r.pName : ""), r.szUuid, r.cPriority == '2'};
+}
+KindRow rowOf(const NotesInformation &r)
+{
+    return {QString::fromUtf8(r.pTitle ? r.pTitle : ""), r.szUuid, false};
+}
 
-bool listed(const ContactInformation &r) { return r.pFirstName || r.pLastName || r.dwItemLength != 0; }
+bool listed(const ContactInformation &r)
+{
+    return r.pFirstName || r.pLastName || r.dwItemLength != 0;
+}
 template <typename T>
-bool listed(const T &) { return true; }
+bool listed(const T &)
+{
+    return true;
+}
 
 const char *kindIcon(int kind)
 {
@@ -88,7 +103,8 @@ const char *kindIcon(int kind)
         return ":/images/img_CalendarIcon.png";
     case FolderKindTasks:
         return ":/images/img_TaskIcon.png";
-    default: return ":/images/img_NotesIcon.png";
+    default:
+        return ":/images/img_NotesIcon.png";
     }
 }
 
@@ -242,7 +258,7 @@ void fillMails(QTreeWidget *list, qint64 folderId)
     g_mailFiller->start(folderId);
 }
 
-} // namespace
+}  // namespace
 
 bool ItemListFillRunning()
 {

@@ -105,7 +105,7 @@ void setIconWithName(QTreeWidgetItem *row, int column, const char *path)
     row->setData(column, kItemIconRole, QLatin1String(path));
 }
 
-} // namespace
+}  // namespace
 
 QString MailSenderText(const char *fromNames)
 {
@@ -194,10 +194,13 @@ namespace {
 // Header handlers live as long as the widget they resize: the widget is their context object.
 void followColumnWidth(QHeaderView *header, QWidget *row)
 {
-    QObject::connect(header, &QHeaderView::sectionResized, row, [row](int section, int, int size) {
-        if (section == 4)
-            row->setFixedWidth(size);
-    }, Qt::DirectConnection);
+    QObject::connect(
+        header, &QHeaderView::sectionResized, row,
+        [row](int section, int, int size) {
+            if (section == 4)
+                row->setFixedWidth(size);
+        },
+        Qt::DirectConnection);
 }
 
 void followSnippetWidth(QHeaderView *header, QLabel *label, const QString &snippet)
@@ -294,7 +297,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     return widget;
 }
 
-} // namespace
+}  // namespace
 
 MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
 {
@@ -304,7 +307,9 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
     t.subject = QString::fromUtf8(mail.pSubject ? mail.pSubject : "");
     t.hasSnippet = mail.llBodyOffset > 0 && mail.dwBodyLength != 0;
     if (t.hasSnippet)
-        t.snippet = MailSnippet(ReadArchiveBytes(mail.llBodyOffset, qMin<qint64>(qMin<qint64>(mail.dwBodyLength, kSnippetReadLimit), fileSize - mail.llBodyOffset)));
+        t.snippet = MailSnippet(ReadArchiveBytes(
+            mail.llBodyOffset,
+            qMin<qint64>(qMin<qint64>(mail.dwBodyLength, kSnippetReadLimit), fileSize - mail.llBodyOffset)));
     return t;
 }
 

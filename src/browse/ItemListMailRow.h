@@ -16,7 +16,7 @@ constexpr const char *kMailRowWidthProperty = "mailRowWidth";
 // What one mail row shows.
 struct MailRowTexts {
     QString sender;
-    QString subject;      // "" shows "No Subject"
+    QString subject;  // "" shows "No Subject"
     QString date;
     QString snippet;
     bool hasSnippet = false;

@@ -31,14 +31,37 @@ namespace {
 
 // Opening and closing texts of the HTML test, each tested exactly as written.
 const char *const kHtmlPairs[][2] = {
-    {"<html", "</html>"},   {"<HTML", "</HTML>"},     {"<table", "</table>"},   {"<TABLE", "</TABLE>"},
-    {"<body", "</body>"},   {"<BODY", "</BODY>"},     {"<tbody", "</tbody>"},   {"<TBODY", "</TBODY>"},
-    {"<td", "</td>"},       {"<TD", "</TD>"},         {"<tr", "</tr>"},         {"<TR", "</TR>"},
-    {"<div", "</div>"},     {"<DIV", "</DIV>"},       {"<br", "</br>"},         {"<BR", "</BR>"},
-    {"<small", "</small>"}, {"<SMALL", "</SMALL>"},   {"<strong", "</strong>"}, {"<STRONG", "</STRONG>"},
-    {"<map", "</map>"},     {"<MAP", "</MAP>"},       {"<head", "</head>"},     {"<HEAD", "</HEAD>"},
-    {"<title", "</title>"}, {"<TITLE", "</TITLE>"},   {"<b", "</b>"},           {"<B", "</B>"},
-    {"<a", "</a>"},         {"<A", "</A>"},           {"<br><font size=", "</font>"},
+    {"<html", "</html>"},
+    {"<HTML", "</HTML>"},
+    {"<table", "</table>"},
+    {"<TABLE", "</TABLE>"},
+    {"<body", "</body>"},
+    {"<BODY", "</BODY>"},
+    {"<tbody", "</tbody>"},
+    {"<TBODY", "</TBODY>"},
+    {"<td", "</td>"},
+    {"<TD", "</TD>"},
+    {"<tr", "</tr>"},
+    {"<TR", "</TR>"},
+    {"<div", "</div>"},
+    {"<DIV", "</DIV>"},
+    {"<br", "</br>"},
+    {"<BR", "</BR>"},
+    {"<small", "</small>"},
+    {"<SMALL", "</SMALL>"},
+    {"<strong", "</strong>"},
+    {"<STRONG", "</STRONG>"},
+    {"<map", "</map>"},
+    {"<MAP", "</MAP>"},
+    {"<head", "</head>"},
+    {"<HEAD", "</HEAD>"},
+    {"<title", "</title>"},
+    {"<TITLE", "</TITLE>"},
+    {"<b", "</b>"},
+    {"<B", "</B>"},
+    {"<a", "</a>"},
+    {"<A", "</A>"},
+    {"<br><font size=", "</font>"},
 };
 
 // The list without one ';' at its very end.
@@ -153,7 +176,7 @@ void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFi
     htmlView->show();
 }
 
-} // namespace
+}  // namespace
 
 QString MailSenderLine(const QString &fromList)
 {

@@ -22,7 +22,7 @@ QLabel *tileLabel(QWidget *tile, const char *name, int pointSize, const QString 
     return label;
 }
 
-} // namespace
+}  // namespace
 
 MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
 {
@@ -36,7 +36,8 @@ MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
     m_pIconLabel->setFixedWidth(30);
     m_pNameLabel = tileLabel(this, "attachmentName", 11, iconStyle);
     m_pNameLabel->setFixedWidth(140);
-    m_pSizeLabel = tileLabel(this, "attachmentSize", 10, QStringLiteral("QLabel { background: transparent; border: none; }"));
+    m_pSizeLabel =
+        tileLabel(this, "attachmentSize", 10, QStringLiteral("QLabel { background: transparent; border: none; }"));
     m_pSizeLabel->setFixedWidth(140);
     m_pSizeLabel->setFixedHeight(12);
 

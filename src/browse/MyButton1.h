@@ -25,10 +25,10 @@ public:
     QLabel *m_pSizeLabel = nullptr;
 
 Q_SIGNALS:
-    void ChangePixmap();    // the pointer entered
-    void OnUpdatePixmap();  // the pointer left
-    void OnPressPixmap();   // the button went down
-    void OnReleasePixmap(); // the button came up
+    void ChangePixmap();     // the pointer entered
+    void OnUpdatePixmap();   // the pointer left
+    void OnPressPixmap();    // the button went down
+    void OnReleasePixmap();  // the button came up
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;

@@ -97,9 +97,9 @@ Qt::CheckState stateFromChildren(const QTreeWidgetItem *parent)
         checked += c == Qt::Checked;
         unchecked += c == Qt::Unchecked;
     }
-    return checked == parent->childCount() ? Qt::Checked
-           : unchecked == parent->childCount() ? Qt::Unchecked
-                                                : Qt::PartiallyChecked;
+    return checked == parent->childCount()  ? Qt::Checked
+        : unchecked == parent->childCount() ? Qt::Unchecked
+                                            : Qt::PartiallyChecked;
 }
 
 // The click made the box differ from its code: never for a partly checked box.
@@ -145,7 +145,7 @@ void showMailPanes(const BrowsePanes &p)
     p.htmlPreview->show();
 }
 
-} // namespace
+}  // namespace
 
 void QParseDatabase::CleanListAndHash()
 {
@@ -332,10 +332,18 @@ void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int colu
     if (idOf(item) == 0)
         return;
     switch (item->text(FolderColumnKind).toUInt()) {
-    case FolderKindContacts: w->OnClickedContButton(); break;
-    case FolderKindCalendar: w->OnClickedCalButton(); break;
-    case FolderKindTasks: w->OnClickedTaskButton(); break;
-    case FolderKindNotes: w->OnClickedNoteButton(); break;
+    case FolderKindContacts:
+        w->OnClickedContButton();
+        break;
+    case FolderKindCalendar:
+        w->OnClickedCalButton();
+        break;
+    case FolderKindTasks:
+        w->OnClickedTaskButton();
+        break;
+    case FolderKindNotes:
+        w->OnClickedNoteButton();
+        break;
     default:
         showMailPanes(Panes(w));
         w->OnClickedMailButton();

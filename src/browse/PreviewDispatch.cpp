@@ -33,7 +33,7 @@ Record *keyedRecord(const QTreeWidgetItem *row, int kind, Record *head)
     return record && uuidMatches(record->szUuid, row) ? record : nullptr;
 }
 
-} // namespace
+}  // namespace
 
 int CurrentRowKind(const QTreeWidgetItem *row)
 {
@@ -57,8 +57,8 @@ MailMLRC *MailRecordOfRow(const QTreeWidgetItem *row)
     const qint64 offset = row->text(ItemColumnUuid).toLongLong(&okOffset);
     const quint64 length = row->text(ItemColumnBodyLength).toULongLong(&okLength);
     return okOffset && okLength && offset == qint64(mail->llBodyOffset) && length == quint64(mail->dwBodyLength)
-               ? mail
-               : nullptr;
+        ? mail
+        : nullptr;
 }
 
 ContactInformation *ContactRecordOfRow(const QTreeWidgetItem *row)

@@ -48,10 +48,14 @@ void appendLongText(const QString &heading, qint64 length, qint64 offset)
 QString priorityWord(char priority)
 {
     switch (priority) {
-    case '2': return QStringLiteral("High");
-    case '3': return QStringLiteral("Normal");
-    case '4': return QStringLiteral("Low");
-    default: return QString();
+    case '2':
+        return QStringLiteral("High");
+    case '3':
+        return QStringLiteral("Normal");
+    case '4':
+        return QStringLiteral("Low");
+    default:
+        return QString();
     }
 }
 
@@ -60,7 +64,7 @@ std::string_view viewOf(const QByteArray &bytes)
     return std::string_view(bytes.constData(), size_t(bytes.size()));
 }
 
-} // namespace
+}  // namespace
 
 void ResetItemPreviewPane()
 {

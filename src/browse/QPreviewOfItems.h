@@ -21,9 +21,15 @@ struct MailMLRC;
 // --- end of mail and calendar previews ---
 
 // Colour of every line of the contact, task and note previews.
-inline QColor PreviewTextColour() { return QColor(68, 68, 68, 255); }
+inline QColor PreviewTextColour()
+{
+    return QColor(68, 68, 68, 255);
+}
 // Colour of the section headings of the contact preview.
-inline QColor PreviewHeadingColour() { return QColor(25, 104, 232, 255); }
+inline QColor PreviewHeadingColour()
+{
+    return QColor(25, 104, 232, 255);
+}
 
 // Prepares the text preview for a contact, task or note: the mail header view cleared and
 // hidden, the mail HTML view closed, the text preview shown, emptied, in "Lucida Grande" 12 and

@@ -53,15 +53,19 @@ private:
             name.prepend(QLatin1String("qrc"));
         const QVariant data = doc->resource(QTextDocument::ImageResource, QUrl(name));
         switch (data.userType()) {
-        case QMetaType::QImage: return qvariant_cast<QImage>(data);
-        case QMetaType::QPixmap: return qvariant_cast<QPixmap>(data).toImage();
-        case QMetaType::QByteArray: return QImage::fromData(data.toByteArray());
-        default: return QImage();
+        case QMetaType::QImage:
+            return qvariant_cast<QImage>(data);
+        case QMetaType::QPixmap:
+            return qvariant_cast<QPixmap>(data).toImage();
+        case QMetaType::QByteArray:
+            return QImage::fromData(data.toByteArray());
+        default:
+            return QImage();
         }
     }
 };
 
-} // namespace
+}  // namespace
 
 SafePreviewDocument::SafePreviewDocument(QObject *parent) : QTextDocument(parent)
 {

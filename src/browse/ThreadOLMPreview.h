@@ -34,9 +34,9 @@ private:
     void launchOne(const QString &app, const QString &file);
     void startIfPending();
 
-    QMutex m_mutex; // guards the three request fields, held only to copy them
+    QMutex m_mutex;  // guards the three request fields, held only to copy them
     QString m_strAppPath;
     QString m_strFilePath;
     bool m_bPending = false;
-    PreviewerProcess m_process; // the previewer started last; run() alone touches it
+    PreviewerProcess m_process;  // the previewer started last; run() alone touches it
 };

@@ -39,8 +39,9 @@ private:
 // An archive held in memory; maxChunk > 0 makes every read short, to test the callers' loops.
 class MemoryArchiveSource : public ArchiveSource {
 public:
-    explicit MemoryArchiveSource(QByteArray data, qint64 maxChunk = 0)
-        : m_data(std::move(data)), m_maxChunk(maxChunk) {}
+    explicit MemoryArchiveSource(QByteArray data, qint64 maxChunk = 0) : m_data(std::move(data)), m_maxChunk(maxChunk)
+    {
+    }
     qint64 size() const override { return m_data.size(); }
     qint64 readAt(qint64 offset, void *buffer, qint64 length) override;
     const QByteArray &data() const { return m_data; }

@@ -4,7 +4,7 @@
 
 namespace DesktopOpener {
 std::function<bool(const QUrl &)> hook;
-} // namespace DesktopOpener
+}  // namespace DesktopOpener
 
 bool OpenUrl(const QUrl &url)
 {

@@ -9,7 +9,7 @@
 namespace DesktopOpener {
 // When set, receives every link instead of the desktop; its result is OpenUrl's result.
 extern std::function<bool(const QUrl &url)> hook;
-} // namespace DesktopOpener
+}  // namespace DesktopOpener
 
 // Opens url with the desktop's default handler. An empty or invalid URL opens nothing and
 // returns false.

@@ -12,7 +12,7 @@
 constexpr quint32 FourCharCode(const char (&code)[5])
 {
     return quint32(quint8(code[0])) << 24 | quint32(quint8(code[1])) << 16 | quint32(quint8(code[2])) << 8
-           | quint32(quint8(code[3]));
+        | quint32(quint8(code[3]));
 }
 
 // Returns whether the information was stored.
@@ -21,4 +21,4 @@ bool SetFinderTypeCreator(const QString &path, quint32 type, quint32 creator);
 namespace FinderInfoHooks {
 // When set, receives every call instead of the file system (tests record them here).
 extern std::function<bool(const QString &path, quint32 type, quint32 creator)> record;
-}
+}  // namespace FinderInfoHooks

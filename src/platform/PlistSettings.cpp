@@ -17,7 +17,7 @@ bool readValue(QXmlStreamReader &xml, QVariant *value)
     }
     if (name == QLatin1String("string") || name == QLatin1String("integer") || name == QLatin1String("real")
         || name == QLatin1String("date")) {
-        *value = xml.readElementText();   // fails on nested elements, which a scalar may not hold
+        *value = xml.readElementText();  // fails on nested elements, which a scalar may not hold
         return !xml.hasError();
     }
     xml.skipCurrentElement();
@@ -54,7 +54,7 @@ bool readPlist(QIODevice &device, QSettings::SettingsMap &map)
         else
             xml.skipCurrentElement();
     }
-    while (!xml.atEnd() && !xml.hasError())   // the rest must still be well-formed
+    while (!xml.atEnd() && !xml.hasError())  // the rest must still be well-formed
         xml.readNext();
     if (xml.hasError())
         return false;
@@ -66,7 +66,7 @@ bool writePlist(QIODevice &device, const QSettings::SettingsMap &map)
 {
     QXmlStreamWriter xml(&device);
     xml.setAutoFormatting(true);
-    xml.setAutoFormattingIndent(-1);   // one tab, as property-list editors write
+    xml.setAutoFormattingIndent(-1);  // one tab, as property-list editors write
     xml.writeStartDocument();
     xml.writeStartElement(QStringLiteral("plist"));
     xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1.0"));
@@ -81,7 +81,7 @@ bool writePlist(QIODevice &device, const QSettings::SettingsMap &map)
     return !xml.hasError();
 }
 
-} // namespace
+}  // namespace
 
 QSettings::Format PlistFormat()
 {

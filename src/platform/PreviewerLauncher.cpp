@@ -16,7 +16,7 @@
 namespace PreviewerHooks {
 std::function<qint64(const QString &, const QStringList &)> startProgram;
 std::function<QString()> programPath;
-} // namespace PreviewerHooks
+}  // namespace PreviewerHooks
 
 namespace {
 
@@ -35,7 +35,7 @@ QList<QByteArray> commandLineOf(qint64 pid)
     return file.readAll().split('\0');
 }
 
-} // namespace
+}  // namespace
 
 QString PreviewerProgramPath()
 {

@@ -15,7 +15,7 @@ namespace PreviewerHooks {
 extern std::function<qint64(const QString &program, const QStringList &arguments)> startProgram;
 // When set, gives the previewer program's path instead of the one beside the executable.
 extern std::function<QString()> programPath;
-} // namespace PreviewerHooks
+}  // namespace PreviewerHooks
 
 // The previewer program beside the executable, or empty when none that can be run is there.
 QString PreviewerProgramPath();

@@ -25,7 +25,7 @@ const PairTable &pairs()
     return table;
 }
 
-} // namespace
+}  // namespace
 
 qint64 EncodeBase64(const char *in, qint64 length, char *out)
 {

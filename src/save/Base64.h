@@ -6,7 +6,10 @@
 #include <QtGlobal>
 
 // Characters needed for length input bytes.
-constexpr qint64 Base64Length(qint64 length) { return (length + 2) / 3 * 4; }
+constexpr qint64 Base64Length(qint64 length)
+{
+    return (length + 2) / 3 * 4;
+}
 
 // Encodes length bytes of in into out, which holds Base64Length(length) characters; returns them.
 qint64 EncodeBase64(const char *in, qint64 length, char *out);

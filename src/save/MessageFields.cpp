@@ -283,7 +283,7 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
         parseRecipients(text, ListKind::Bcc, mode, &f->strBccList);
 }
 
-} // namespace
+}  // namespace
 
 QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength)
 {

@@ -13,11 +13,11 @@
 
 // One attachment as its messageAttachment element describes it.
 struct AttachmentInfo {
-    QString size;          // OPFAttachmentContentFileSize text, as written ("5.0614E4")
-    QString contentId;     // "no" when the attachment has none
+    QString size;       // OPFAttachmentContentFileSize text, as written ("5.0614E4")
+    QString contentId;  // "no" when the attachment has none
     QString contentType;
-    QString name;          // entities decoded
-    QString url;           // archive entry that holds the bytes; quotes removed, entities decoded
+    QString name;  // entities decoded
+    QString url;   // archive entry that holds the bytes; quotes removed, entities decoded
 };
 
 struct MailMessageFields {

@@ -19,9 +19,8 @@ constexpr QDir::Filters kAllEntries = QDir::AllEntries | QDir::Hidden | QDir::Sy
 // setPermissions would turn them into owner bits.
 QFile::Permissions modeOf(const QFileInfo &info)
 {
-    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup |
-                                    QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther |
-                                    QFile::ExeOther;
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+        | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     return info.permissions() & mode;
 }
 
@@ -119,7 +118,7 @@ bool removeEntry(const QFileInfo &info)
     return QDir().rmdir(info.filePath()) && ok;
 }
 
-} // namespace
+}  // namespace
 
 bool QMailSavingThread::copyDir(const QString &source, const QString &destination)
 {
@@ -131,8 +130,8 @@ bool QMailSavingThread::copyDir(const QString &source, const QString &destinatio
     // Into an existing folder under the source's own name, else to destination itself.
     const QFileInfo dest(destination);
     const QString to = isRealDir(dest) || (dest.isSymLink() && dest.isDir())
-                           ? QDir(destination).filePath(from.fileName())
-                           : QDir::cleanPath(destination);
+        ? QDir(destination).filePath(from.fileName())
+        : QDir::cleanPath(destination);
     if (isRealDir(from)) {
         // A folder copied into itself would grow while it is walked.
         const QString src = from.canonicalFilePath();

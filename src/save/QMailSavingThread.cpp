@@ -144,10 +144,18 @@ void QMailSavingThread::saveFolder(SaveType type, qint64 folderId, quint32 kind,
     switch (type) {
     case SaveTypeOLM:
         switch (kind) {
-        case FolderKindContacts: cont = true; break;
-        case FolderKindCalendar: cal = true; break;
-        case FolderKindTasks: task = true; break;
-        case FolderKindNotes: note = true; break;
+        case FolderKindContacts:
+            cont = true;
+            break;
+        case FolderKindCalendar:
+            cal = true;
+            break;
+        case FolderKindTasks:
+            task = true;
+            break;
+        case FolderKindNotes:
+            note = true;
+            break;
         default:
             *olmFolderIds += QString::number(recordFolder) + QLatin1Char(';');
             mail = true;
@@ -158,10 +166,18 @@ void QMailSavingThread::saveFolder(SaveType type, qint64 folderId, quint32 kind,
     case SaveTypeMBOX:
         appmaildata = type == SaveTypeMBOX;
         switch (kind) {
-        case FolderKindContacts: OnContactSaving(recordFolder); break;
-        case FolderKindCalendar: OnCalenderSaving(recordFolder); break;
-        case FolderKindTasks: OnTaskSaving(recordFolder); break;
-        case FolderKindNotes: OnNotesSaving(recordFolder); break;
+        case FolderKindContacts:
+            OnContactSaving(recordFolder);
+            break;
+        case FolderKindCalendar:
+            OnCalenderSaving(recordFolder);
+            break;
+        case FolderKindTasks:
+            OnTaskSaving(recordFolder);
+            break;
+        case FolderKindNotes:
+            OnNotesSaving(recordFolder);
+            break;
         default:
             if (type == SaveTypeRGE)
                 OnMailSaving(recordFolder);
@@ -176,8 +192,8 @@ void QMailSavingThread::saveFolder(SaveType type, qint64 folderId, quint32 kind,
         // Every checked folder goes to the message-file writer, which writes the messages of the
         // id it gets. A contacts, calendar, task or note folder keeps its own id, which no message
         // carries: its "Folder1" must not write the mail "Folder1" a second time.
-        const bool mailKind = kind != FolderKindContacts && kind != FolderKindCalendar &&
-                              kind != FolderKindTasks && kind != FolderKindNotes;
+        const bool mailKind = kind != FolderKindContacts && kind != FolderKindCalendar && kind != FolderKindTasks
+            && kind != FolderKindNotes;
         const unsigned long long id = mailKind ? recordFolder : quint64(folderId);
         if (type == SaveTypeEMLX)
             SaveAsEMLX(id);

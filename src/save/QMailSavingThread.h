@@ -19,11 +19,11 @@ struct SaveRun;
 // What the last save did. Complete once run() has ended: read it in the finish slot or after
 // wait().
 struct SaveOutcome {
-    qint64 items = 0;       // progress ticks sent
-    qint64 written = 0;     // items written
-    qint64 failed = 0;      // items that could not be written
-    QStringList failures;   // one line per failed item, naming it
-    bool stopped = false;   // the user stopped the save
+    qint64 items = 0;        // progress ticks sent
+    qint64 written = 0;      // items written
+    qint64 failed = 0;       // items that could not be written
+    QStringList failures;    // one line per failed item, naming it
+    bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
 };
 
@@ -106,7 +106,7 @@ private:
     void finishRun(bool stopped);
 
     SaveType nSaveType = SaveTypeInvalid;
-    QString strDatabasePath;   // kept for the shell; the writers take their paths from the globals
+    QString strDatabasePath;  // kept for the shell; the writers take their paths from the globals
     std::unique_ptr<SaveRun> m_run;
     mutable QMutex m_outcomeLock;
     SaveOutcome m_outcome;

@@ -21,8 +21,7 @@ QString SaveSuccessText()
 
 QString MakeSaveTimeStamp(const QDateTime &when)
 {
-    return QLatin1Char('(') + QLocale::c().toString(when, QStringLiteral("d MMM yyyy,hh-mm-ss")) +
-           QLatin1Char(')');
+    return QLatin1Char('(') + QLocale::c().toString(when, QStringLiteral("d MMM yyyy,hh-mm-ss")) + QLatin1Char(')');
 }
 
 bool SelectionHasCheckedFolder(const FldrAtribNode *head)
@@ -52,7 +51,7 @@ QHash<qint64, qint64> CountPerFolder(const Record *record)
     return counts;
 }
 
-} // namespace
+}  // namespace
 
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
 {
@@ -80,7 +79,9 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
         case FolderKindNotes:
             count += notes.value(id);
             break;
-        default: count += mails.value(id); break;
+        default:
+            count += mails.value(id);
+            break;
         }
     }
     return count;
@@ -89,15 +90,18 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
 QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp)
 {
     switch (type) {
-    case SaveTypeOLM: return saveDir;
-    case SaveTypeRGE: return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
+    case SaveTypeOLM:
+        return saveDir;
+    case SaveTypeRGE:
+        return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
     case SaveTypeMBOX:
     case SaveTypeEMLX:
     case SaveTypeEML:
         return saveDir + QStringLiteral("/Converted Data") + stamp;
     case SaveTypeHTML:
         return saveDir + QStringLiteral("/Repaired Data") + stamp;
-    case SaveTypeInvalid: break;
+    case SaveTypeInvalid:
+        break;
     }
     return QString();
 }
@@ -137,8 +141,8 @@ bool OutputOverwritesArchive(SaveType type, const QString &saveDir, int archiveF
     return type == SaveTypeOLM && IsSameFile(archiveFd, WriterOutputFor(type, saveDir, QString()));
 }
 
-SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString &stamp,
-                            qint64 archiveSize, int archiveFd)
+SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString &stamp, qint64 archiveSize,
+                            int archiveFd)
 {
     SaveStartPlan plan;
     if (saveDir.isEmpty())
@@ -187,8 +191,8 @@ bool IsWritableFolder(const QString &path)
 // "Contents"); the message writers make their own.
 QStringList ItemFoldersFor(SaveType type)
 {
-    const QStringList items{QStringLiteral("Contacts"), QStringLiteral("Calendar"),
-                            QStringLiteral("Tasks"), QStringLiteral("Notes")};
+    const QStringList items{QStringLiteral("Contacts"), QStringLiteral("Calendar"), QStringLiteral("Tasks"),
+                            QStringLiteral("Notes")};
     if (type == SaveTypeRGE)
         return items + QStringList{QStringLiteral("Contents")};
     if (type == SaveTypeMBOX)
@@ -196,7 +200,7 @@ QStringList ItemFoldersFor(SaveType type)
     return QStringList();
 }
 
-} // namespace
+}  // namespace
 
 bool CreateMailFolder(SaveType type, const QString &saveDir, const QString &stamp, QString *error)
 {
@@ -229,7 +233,7 @@ const char kPlistHead[] = "<?xml version=\"1.1\" encoding=\"UTF-8\"?>\n"
                           "<plist version=\"1.1\">\n"
                           "<dict>\n";
 
-} // namespace
+}  // namespace
 
 bool ReplaceFileContents(const QString &path, const QByteArray &bytes, QString *why)
 {
@@ -259,28 +263,28 @@ QByteArray PkgInfoBytes()
 
 QByteArray InfoPlistBytes()
 {
-    return QByteArray(kPlistHead) +
-           "\t<key>CFBundleDevelopmentRegion</key>\n"
-           "\t<string>English</string>\n"
-           "\t<key>CFBundleInfoDictionaryVersion</key>\n"
-           "\t<string>6.0</string>\n"
-           "\t<key>CFBundlePackageType</key>\n"
-           "\t<string>rge </string>\n"
-           "\t<key>CFBundleSignature</key>\n"
-           "\t<string>OPIM</string>\n"
-           "</dict>\n"
-           "</plist>\n";
+    return QByteArray(kPlistHead)
+        + "\t<key>CFBundleDevelopmentRegion</key>\n"
+          "\t<string>English</string>\n"
+          "\t<key>CFBundleInfoDictionaryVersion</key>\n"
+          "\t<string>6.0</string>\n"
+          "\t<key>CFBundlePackageType</key>\n"
+          "\t<string>rge </string>\n"
+          "\t<key>CFBundleSignature</key>\n"
+          "\t<string>OPIM</string>\n"
+          "</dict>\n"
+          "</plist>\n";
 }
 
 QByteArray ArchiveXmlBytes()
 {
-    return QByteArray(kPlistHead) +
-           "\t<key>Type</key>\n"
-           "\t<string>All</string>\n"
-           "\t<key>Version</key>\n"
-           "\t<integer>1</integer>\n"
-           "</dict>\n"
-           "</plist>\n";
+    return QByteArray(kPlistHead)
+        + "\t<key>Type</key>\n"
+          "\t<string>All</string>\n"
+          "\t<key>Version</key>\n"
+          "\t<integer>1</integer>\n"
+          "</dict>\n"
+          "</plist>\n";
 }
 
 bool CreateFilesInMainIdentity(const QString &root, QString *error)
@@ -312,9 +316,9 @@ bool RemoveOutputRoot(const QString &path, QString *error)
     const QFileInfo info(path);
     bool removed = true;
     if (info.isSymLink())
-        removed = QFile::remove(path);   // the link only; QDir would empty its target
+        removed = QFile::remove(path);  // the link only; QDir would empty its target
     else if (info.isDir())
-        removed = QDir(path).removeRecursively();   // links inside are removed as links
+        removed = QDir(path).removeRecursively();  // links inside are removed as links
     else if (info.exists())
         removed = QFile::remove(path);
     const QFileInfo after(path);

@@ -91,20 +91,20 @@ bool OutputOverwritesArchive(SaveType type, const QString &saveDir, int archiveF
 
 // What the save start does once a destination is chosen (steps after the folder dialog).
 enum class SaveStartStep {
-    Cancelled,           // no destination: return without a message
-    InsufficientSpace,   // kInsufficientSpaceText, then run the save start again
-    OverwritesArchive,   // kSameAsArchiveText, then stop
-    InvalidType,         // no usable list entry: stop
-    AskReplace,          // the replace question for root
-    Create,              // CreateMailFolder, then start the saving thread
+    Cancelled,          // no destination: return without a message
+    InsufficientSpace,  // kInsufficientSpaceText, then run the save start again
+    OverwritesArchive,  // kSameAsArchiveText, then stop
+    InvalidType,        // no usable list entry: stop
+    AskReplace,         // the replace question for root
+    Create,             // CreateMailFolder, then start the saving thread
 };
 struct SaveStartPlan {
     SaveStartStep step = SaveStartStep::Cancelled;
     SaveType type = SaveTypeInvalid;
-    QString root;        // the existing root to replace (AskReplace), else the output root
+    QString root;  // the existing root to replace (AskReplace), else the output root
 };
-SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString &stamp,
-                            qint64 archiveSize, int archiveFd);
+SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString &stamp, qint64 archiveSize,
+                            int archiveFd);
 
 // Makes the output root and its item folders for the save type, and the package files for
 // SaveTypeRGE. The root is made one level deep inside saveDir. Fails (with a message in error)

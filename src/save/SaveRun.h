@@ -27,7 +27,7 @@ public:
     }
 
 private:
-    const Record *m_head;   // the lists do not change while a save runs
+    const Record *m_head;  // the lists do not change while a save runs
     bool m_built = false;
     QHash<qint64, QVector<const Record *>> m_byFolder;
 };
@@ -41,13 +41,13 @@ struct SaveRun {
     // them.
     AttachmentIndex attachments;
     QHash<qint64, QVector<const MailMLRC *>> messages;
-    MailSaveContext mail;   // also holds the counts of every writer, not only the mail ones
+    MailSaveContext mail;  // also holds the counts of every writer, not only the mail ones
     RecordsByFolder<ContactInformation> contacts{TmpCTRCPtrStart};
     RecordsByFolder<CalenderInformation> calendar{TmpCLRCPtrStart};
     RecordsByFolder<TasksInformation> tasks{TmpTSRCPtrStart};
     RecordsByFolder<NotesInformation> notes{TmpNTRCPtrStart};
     qint64 ticks = 0;
-    QString lastInfo;   // status texts go out only when they change
+    QString lastInfo;        // status texts go out only when they change
     QStringList notWritten;  // what writers that do not write yet were asked for
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }

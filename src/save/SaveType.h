@@ -5,7 +5,7 @@
 #include "platform/Edition.h"
 
 enum SaveType {
-    SaveTypeInvalid = -1,   // no entry chosen, or a position the list never has
+    SaveTypeInvalid = -1,  // no entry chosen, or a position the list never has
     SaveTypeOLM = 0,
     SaveTypeRGE = 1,
     SaveTypeMBOX = 2,

@@ -22,14 +22,17 @@ EntryRole classifyEntry(const QByteArray &name)
     static const struct {
         std::string_view name;
         EntryRole role;
-    } lists[] = {{"Categories.xml", EntryRole::Categories}, {"Contacts.xml", EntryRole::Contacts},
-                 {"Calendar.xml", EntryRole::Calendar},     {"Tasks.xml", EntryRole::Tasks},
+    } lists[] = {{"Categories.xml", EntryRole::Categories},
+                 {"Contacts.xml", EntryRole::Contacts},
+                 {"Calendar.xml", EntryRole::Calendar},
+                 {"Tasks.xml", EntryRole::Tasks},
                  {"Notes.xml", EntryRole::Notes}};
     const std::string_view whole(name.constData(), size_t(name.size()));
     for (const auto &l : lists) {
         for (size_t from = 0;;) {
             const size_t slash = whole.find('/', from);
-            const std::string_view part = whole.substr(from, slash == std::string_view::npos ? whole.npos : slash - from);
+            const std::string_view part =
+                whole.substr(from, slash == std::string_view::npos ? whole.npos : slash - from);
             if (part == l.name)
                 return l.role;
             if (slash == std::string_view::npos)
@@ -322,10 +325,10 @@ bool ArchiveWalker::endsAtRecord(qint64 end)
     switch (m_reader->u32At(end)) {
     case kLocalHeaderSig:
     case kCentralHeaderSig:
-    case 0x08074B50:   // data descriptor
-    case 0x06064B50:   // ZIP64 end of central directory
-    case 0x07064B50:   // ZIP64 locator
-    case 0x06054B50:   // end of central directory
+    case 0x08074B50:  // data descriptor
+    case 0x06064B50:  // ZIP64 end of central directory
+    case 0x07064B50:  // ZIP64 locator
+    case 0x06054B50:  // end of central directory
         return true;
     default:
         return false;
@@ -366,11 +369,20 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
 qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
     switch (role) {
-    case EntryRole::Contacts: appendNode(tmpCoFOStart, tmpCoFOEnd, h); break;
-    case EntryRole::Calendar: appendNode(tmpCaFOStart, tmpCaFOEnd, h); break;
-    case EntryRole::Tasks: appendNode(tmpTaFOStart, tmpTaFOEnd, h); break;
-    case EntryRole::Notes: appendNode(tmpNoFOStart, tmpNoFOEnd, h); break;
-    default: break;
+    case EntryRole::Contacts:
+        appendNode(tmpCoFOStart, tmpCoFOEnd, h);
+        break;
+    case EntryRole::Calendar:
+        appendNode(tmpCaFOStart, tmpCaFOEnd, h);
+        break;
+    case EntryRole::Tasks:
+        appendNode(tmpTaFOStart, tmpTaFOEnd, h);
+        break;
+    case EntryRole::Notes:
+        appendNode(tmpNoFOStart, tmpNoFOEnd, h);
+        break;
+    default:
+        break;
     }
     const qint64 want = qMin(h.usize, m_limit - h.dataOffset);
     if (want > kMaxEntryText)
@@ -445,4 +457,4 @@ void ArchiveWalker::freeText()
     m_text = nullptr;
 }
 
-} // namespace olm
+}  // namespace olm

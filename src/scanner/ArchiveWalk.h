@@ -38,7 +38,7 @@ struct LocalHeader {
     qint64 csize = 0;
     qint64 dataOffset = 0;
     qint64 nameOffset = 0;  // where the name bytes lie in the archive
-    QByteArray name;   // raw bytes up to the first NUL
+    QByteArray name;        // raw bytes up to the first NUL
 };
 
 struct CentralEntry;

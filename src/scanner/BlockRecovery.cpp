@@ -18,8 +18,8 @@ namespace olm {
 namespace {
 
 struct RootTag {
-    char key;              // the byte after '<'
-    const char *open;      // start tag with its blank
+    char key;          // the byte after '<'
+    const char *open;  // start tag with its blank
     const char *close;
     EntryRole role;  // whose builder gets the block
 };
@@ -37,7 +37,7 @@ int tagLength(const char *s)
     return int(strlen(s));
 }
 
-} // namespace
+}  // namespace
 
 qint64 ArchiveWalker::recoverBlock(qint64 p)
 {
@@ -104,4 +104,4 @@ void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
     build(kRootTags[tag].role, QString(), p + got, got);
 }
 
-} // namespace olm
+}  // namespace olm

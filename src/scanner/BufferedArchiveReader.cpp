@@ -128,7 +128,7 @@ qint64 scanForEither(const char *p, qint64 len, char a, char b)
     return len;
 }
 
-} // namespace
+}  // namespace
 
 qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, char b)
 {

@@ -60,8 +60,7 @@ qint64 utcSeconds(const QString &text)
 }
 
 // C-locale abbreviations, so the task form keeps its 21 characters under any user locale.
-const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 char *intoBuffer(char *buffer, size_t size, const QByteArray &text)
 {
@@ -71,7 +70,7 @@ char *intoBuffer(char *buffer, size_t size, const QByteArray &text)
     return buffer;
 }
 
-} // namespace
+}  // namespace
 
 QByteArray ConvertArchiveDate(const QString &text, DateForm form)
 {
@@ -94,8 +93,8 @@ QByteArray ConvertArchiveDate(const QString &text, DateForm form)
             out[n++] = 'Z';
         break;
     case DateForm::TaskText:
-        n = snprintf(out, sizeof out, "%04lld,%s,%02d, %02d:%02d:%02d", year, kMonths[local.tm_mon],
-                     local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        n = snprintf(out, sizeof out, "%04lld,%s,%02d, %02d:%02d:%02d", year, kMonths[local.tm_mon], local.tm_mday,
+                     local.tm_hour, local.tm_min, local.tm_sec);
         break;
     case DateForm::ContactDate:
         n = snprintf(out, sizeof out, "%04lld-%02d-%02d", year, local.tm_mon + 1, local.tm_mday);

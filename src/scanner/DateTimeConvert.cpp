@@ -50,9 +50,8 @@ bool parseFast(const QString &t, qint64 *secs)
 {
     int y, mo, d, h, mi, se;
     if (t.size() < 19 || t[4] != QLatin1Char('-') || t[7] != QLatin1Char('-') || t[10] != QLatin1Char('T')
-        || t[13] != QLatin1Char(':') || t[16] != QLatin1Char(':') || !digits(t, 0, 4, &y)
-        || !digits(t, 5, 2, &mo) || !digits(t, 8, 2, &d) || !digits(t, 11, 2, &h)
-        || !digits(t, 14, 2, &mi) || !digits(t, 17, 2, &se))
+        || t[13] != QLatin1Char(':') || t[16] != QLatin1Char(':') || !digits(t, 0, 4, &y) || !digits(t, 5, 2, &mo)
+        || !digits(t, 8, 2, &d) || !digits(t, 11, 2, &h) || !digits(t, 14, 2, &mi) || !digits(t, 17, 2, &se))
         return false;
     if (mo < 1 || mo > 12 || d < 1 || d > QDate(y, mo, 1).daysInMonth() || h > 23 || mi > 59 || se > 59)
         return false;
@@ -99,7 +98,7 @@ QDateTime parseIso(const QString &text)
     return dt;
 }
 
-} // namespace
+}  // namespace
 
 quint32 integertimeconverter(const QString &text)
 {

@@ -56,7 +56,7 @@ size_t findStartTag(std::string_view item, std::string_view startTag, size_t fro
     }
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 

@@ -22,8 +22,8 @@ size_t FindTag(std::string_view haystack, std::string_view tag, size_t from = 0)
 // start in the archive.
 struct ItemPiece {
     std::string_view bytes;
-    qint64 start;      // absolute archive offset of bytes[0]
-    qint64 length;     // bytes.size() + close tag length: the item's whole span
+    qint64 start;   // absolute archive offset of bytes[0]
+    qint64 length;  // bytes.size() + close tag length: the item's whole span
 };
 
 // Calls f(piece) for every item before the last close tag, in order, with starts counted forward
@@ -127,8 +127,7 @@ char *MakeShortText(const ItemElements &item, std::string_view startTag, int max
 
 // Long text: the raw value's (length, absolute offset) when its trimmed text is not empty.
 // Length is clamped to 32 bits. Returns false when nothing was recorded.
-bool MakeLongText(std::string_view item, std::string_view startTag, qint64 itemStart,
-                  quint32 *length, qint64 *offset);
+bool MakeLongText(std::string_view item, std::string_view startTag, qint64 itemStart, quint32 *length, qint64 *offset);
 bool MakeLongText(const ItemElements &item, std::string_view startTag, qint64 itemStart, quint32 *length,
                   qint64 *offset);
 

@@ -6,10 +6,10 @@
 #include <QtGlobal>
 
 struct FldrAtribNode {
-    quint8 bState;         // 1 checked, 2 partly checked, 3 unchecked
-    qint64 llParentId;     // the parent folder's id from the folder maps (0 for the root)
-    qint64 llFolderId;     // the folder's id (501 for the root)
-    quint32 dwKind;        // a FolderKind; any other value is mail
+    quint8 bState;      // 1 checked, 2 partly checked, 3 unchecked
+    qint64 llParentId;  // the parent folder's id from the folder maps (0 for the root)
+    qint64 llFolderId;  // the folder's id (501 for the root)
+    quint32 dwKind;     // a FolderKind; any other value is mail
     FldrAtribNode *pNext;
 };
 

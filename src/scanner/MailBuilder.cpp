@@ -87,11 +87,10 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
     rec->cPriority = priorityCode(trimmedValue(bytes, "<OPFMessageGetPriority"));
 }
 
-} // namespace
+}  // namespace
 
-void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset,
-                                              int nameLength, qint64 entrySize, unsigned int crc,
-                                              qint64 size)
+void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
+                                              qint64 entrySize, unsigned int crc, qint64 size)
 {
     treeCreator(path, false, QStringLiteral("mail"));
     // One folder id for every item of the entry.

@@ -16,7 +16,7 @@ char *noteTitle(const ItemElements &item)
     return title.size() > 255 ? nullptr : MakeCString(title.toUtf8());
 }
 
-} // namespace
+}  // namespace
 
 void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, qint64 size)
 {

@@ -7,7 +7,9 @@
 
 #include <thread>
 
-QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent) {}
+QFolderInformationThread::QFolderInformationThread(QObject *parent) : QThread(parent)
+{
+}
 
 QFolderInformationThread::~QFolderInformationThread()
 {

@@ -39,8 +39,8 @@ public:
     void InitializeTSRC(const QString &path, qint64 end, qint64 size);
     void InitializeNTRC(const QString &path, qint64 end, qint64 size);
     // nameOffset/nameLength/entrySize/crc are 0 for mail recovered from a damaged stretch.
-    void InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
-                        qint64 entrySize, unsigned int crc, qint64 size);
+    void InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength, qint64 entrySize,
+                        unsigned int crc, qint64 size);
 
 Q_SIGNALS:
     void OnFinishScanning();
@@ -60,7 +60,6 @@ protected:
     void run() override;
 
 private:
-
     std::shared_ptr<ArchiveSource> m_source;
     int m_scanThreads = DefaultScanThreads();
     std::mutex m_reportMutex;  // progress and status come from the walk and its builders

@@ -7,8 +7,7 @@ ContactInformation *TmpCTRCPtrStart = nullptr, *TmpCTRCPtrEnd = nullptr;
 CalenderInformation *TmpCLRCPtrStart = nullptr, *TmpCLRCPtrEnd = nullptr;
 TasksInformation *TmpTSRCPtrStart = nullptr, *TmpTSRCPtrEnd = nullptr;
 NotesInformation *TmpNTRCPtrStart = nullptr, *TmpNTRCPtrEnd = nullptr;
-qint64 MailItemCount = 0, ContactItemCount = 0, CalendarItemCount = 0, TaskItemCount = 0,
-       NotesItemCount = 0;
+qint64 MailItemCount = 0, ContactItemCount = 0, CalendarItemCount = 0, TaskItemCount = 0, NotesItemCount = 0;
 
 FileOffsetNode *tmpCoFOStart = nullptr, *tmpCoFOEnd = nullptr;
 FileOffsetNode *tmpCaFOStart = nullptr, *tmpCaFOEnd = nullptr;
@@ -72,7 +71,7 @@ void freeNodes(FileOffsetNode *&head, FileOffsetNode *&tail)
     freeList(head, tail, [](FileOffsetNode *n) { free(n->pEntryName); });
 }
 
-} // namespace
+}  // namespace
 
 void CleanScanResults()
 {

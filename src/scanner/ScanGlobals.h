@@ -10,25 +10,25 @@
 #include <QtGlobal>
 
 struct MailMLRC {
-    char *pFromNames;          // sender display names, "name;" each, UTF-8, or null
-    char *pSubject;            // UTF-8 subject, or null
-    quint32 dwReceivedTime;    // seconds since 1970, 0 when absent
+    char *pFromNames;        // sender display names, "name;" each, UTF-8, or null
+    char *pSubject;          // UTF-8 subject, or null
+    quint32 dwReceivedTime;  // seconds since 1970, 0 when absent
     quint32 dwSentTime;
     quint32 dwSentTimeCopy;
     quint32 dwReceivedTimeCopy;
-    quint32 dwBodyLength;      // raw body text in the archive
+    quint32 dwBodyLength;  // raw body text in the archive
     qint64 llBodyOffset;
     qint64 llFolderId;
     quint8 bOutgoing;
     char cPriority;
-    quint32 dwEntrySize;       // size of the message entry, 0 for recovered mail
+    quint32 dwEntrySize;  // size of the message entry, 0 for recovered mail
     quint32 dwCrc32;
     quint8 bHasAttachment;
-    qint64 llNameOffset;       // entry name in the archive, 0 for recovered mail
+    qint64 llNameOffset;  // entry name in the archive, 0 for recovered mail
     qint32 nNameLength;
-    qint64 llDataOffset;       // where this record's message XML lies: the entry's data, or for
-    quint32 dwDataLength;      // mail recovered from a damaged stretch, the item's own span
-    quint8 bDamaged;           // its entry's text was cut or holds zeroed bytes: saved, but not as stored
+    qint64 llDataOffset;   // where this record's message XML lies: the entry's data, or for
+    quint32 dwDataLength;  // mail recovered from a damaged stretch, the item's own span
+    quint8 bDamaged;       // its entry's text was cut or holds zeroed bytes: saved, but not as stored
     MailMLRC *pNext;
 };
 
@@ -37,7 +37,7 @@ struct ContactInformation {
     char *pLastName;
     char szUuid[33];
     quint32 dwNotesLength;
-    qint64 dwNotesOffset;      // 64-bit: contacts past 4 GiB stay exact
+    qint64 dwNotesOffset;  // 64-bit: contacts past 4 GiB stay exact
     quint32 dwPictureLength;
     qint64 dwPictureOffset;
     qint64 llFolderId;
@@ -81,14 +81,14 @@ struct NotesInformation {
 
 // Location of one archive entry's data.
 struct FileOffsetNode {
-    qint64 llSize;             // uncompressed size from the header
+    qint64 llSize;  // uncompressed size from the header
     quint32 dwCrc32;
-    qint64 llDataOffset;       // first data byte: header + 30 + name + extra
-    char *pEntryName;          // raw name bytes up to the first NUL
+    qint64 llDataOffset;  // first data byte: header + 30 + name + extra
+    char *pEntryName;     // raw name bytes up to the first NUL
     quint8 bLocalPending;
     quint8 bCentralPending;
-    quint8 bCompressed;        // method other than stored: the data is not plain bytes
-    quint8 bSizeCut;           // the declared size ran into the next known entry: cut there
+    quint8 bCompressed;  // method other than stored: the data is not plain bytes
+    quint8 bSizeCut;     // the declared size ran into the next known entry: cut there
     FileOffsetNode *pNext;
 };
 
@@ -113,17 +113,17 @@ extern FileOffsetNode *tmpTaFOStart, *tmpTaFOEnd;
 extern FileOffsetNode *tmpNoFOStart, *tmpNoFOEnd;
 extern FileOffsetNode *tmpAtFOStart, *tmpAtFOEnd;
 extern qint64 AttachmentNodeCount;
-extern CategorieInfo categorie;     // the last Categories.xml of the archive, zero without one
+extern CategorieInfo categorie;  // the last Categories.xml of the archive, zero without one
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.
 extern char *pBuff;
 extern qint64 pBuffLength;
 
 // Folder ids.
-extern const qint64 llRootId;        // 501
-extern const qint64 llFolder1Id;     // 4294967294, the dummy "Folder1" for items without a folder
-extern qint64 PID;                   // last id handed out; first folder of a scan is 502
-extern qint64 llParentIdRunning;     // id of the current builder's folder, 0 outside a builder
+extern const qint64 llRootId;                      // 501
+extern const qint64 llFolder1Id;                   // 4294967294, the dummy "Folder1" for items without a folder
+extern qint64 PID;                                 // last id handed out; first folder of a scan is 502
+extern qint64 llParentIdRunning;                   // id of the current builder's folder, 0 outside a builder
 extern QMultiMap<QString, qint64> objMapName_FID;  // folder key -> ids
 extern QMap<qint64, qint64> objMapFID_PID;         // id -> parent id
 extern QMap<qint64, QString> objMapFID_Name;       // id -> folder key

@@ -18,7 +18,7 @@ char *taskName(const ItemElements &item)
     return MakeCString(name.toUtf8());
 }
 
-} // namespace
+}  // namespace
 
 void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, qint64 size)
 {

@@ -42,7 +42,7 @@ QPalette captionPalette(QPalette palette)
     return palette;
 }
 
-} // namespace
+}  // namespace
 
 QString SupportAnchorHtml(const QString &name, const QString &link)
 {
@@ -97,7 +97,7 @@ void AboutDlg::SetLook()
     ui->SupportBtn->setFont(segoeFont(14));
     ui->SupportBtn->setTextFormat(Qt::RichText);
     ui->SupportBtn->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
-    ui->SupportBtn->setOpenExternalLinks(false);   // opened through OpenUrl, like every link
+    ui->SupportBtn->setOpenExternalLinks(false);  // opened through OpenUrl, like every link
     ui->LabelPixmap->setScaledContents(true);
     ui->line1->setScaledContents(true);
     ui->line2->setScaledContents(true);
@@ -125,7 +125,7 @@ void AboutDlg::SetFixedSizeWidget()
 void AboutDlg::init()
 {
     ui->LabelPixmap->setPixmap(QPixmap(bforQConverterFO ? QStringLiteral(":/images/img_AboutDlg.png")
-                                                         : QStringLiteral(":/images/img_About1.png")));
+                                                        : QStringLiteral(":/images/img_About1.png")));
 }
 
 void AboutDlg::GetInfo()
@@ -173,8 +173,8 @@ void AboutDlg::SetEnglishGeometry()
 
 void AboutDlg::ApplyTextColours()
 {
-    const QList<QLabel *> texts{ui->label_18, ui->label_12, ui->label_20, ui->label_6, ui->label_17,
-                                ui->label_16, ui->label_22, ui->OSLabel, ui->label_15, ui->VersionLabel};
+    const QList<QLabel *> texts{ui->label_18, ui->label_12, ui->label_20, ui->label_6,  ui->label_17,
+                                ui->label_16, ui->label_22, ui->OSLabel,  ui->label_15, ui->VersionLabel};
     for (QLabel *text : texts)
         text->setPalette(captionPalette(text->palette()));
 }

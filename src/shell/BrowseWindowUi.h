@@ -87,4 +87,4 @@ public:
 
 namespace Ui {
 class BrowseWindow : public Ui_BrowseWindow {};
-} // namespace Ui
+}  // namespace Ui

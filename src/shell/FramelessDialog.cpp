@@ -8,7 +8,9 @@
 #include <QMouseEvent>
 #include <QPushButton>
 
-FramelessDialog::FramelessDialog(QWidget *parent) : QDialog(parent) {}
+FramelessDialog::FramelessDialog(QWidget *parent) : QDialog(parent)
+{
+}
 
 FramelessDialog::~FramelessDialog() = default;
 

@@ -38,22 +38,20 @@ QByteArray LogReportText()
                             : QStringLiteral("--------Tillomar v3.0.0.0 Log Report----------"))
           << QString() << QStringLiteral("Selected OLM: ") + ScannedArchivePath() << QString()
           << QStringLiteral("Start date & time: ") + NowText() << QString() << rule
-          << QStringLiteral("Number of items found:")
-          << QStringLiteral("Mails: %1").arg(MailItemCount)
+          << QStringLiteral("Number of items found:") << QStringLiteral("Mails: %1").arg(MailItemCount)
           << QStringLiteral("Contacts: %1").arg(ContactItemCount)
-          << QStringLiteral("Calendar: %1").arg(CalendarItemCount)
-          << QStringLiteral("Notes: %1").arg(NotesItemCount)
+          << QStringLiteral("Calendar: %1").arg(CalendarItemCount) << QStringLiteral("Notes: %1").arg(NotesItemCount)
           << QStringLiteral("Tasks: %1").arg(TaskItemCount) << rule << QString();
     lines << QStringLiteral("End date & time: ") + NowText() << rule;
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
-} // namespace
+}  // namespace
 
 bool WriteLogReport(const QString &folder, const QDateTime &when, QString *writtenPath, QString *error)
 {
-    const QString path = QDir(folder).filePath(QStringLiteral("logfile") + MakeSaveTimeStamp(when) +
-                                               QStringLiteral(".txt"));
+    const QString path =
+        QDir(folder).filePath(QStringLiteral("logfile") + MakeSaveTimeStamp(when) + QStringLiteral(".txt"));
     if (writtenPath)
         *writtenPath = path;
     qDebug() << "log report folder" << folder;

@@ -80,7 +80,8 @@ void QZovuvozivMainWindow::askAboutLoadedScan()
 {
     stopDlgObj->setTitle(tr("Choose OLM Mailbox"));
     stopDlgObj->setQuestion(tr("Do you want to choose another file?"));
-    stopDlgObj->setDetail(tr("Choosing another file for scanning will discard the scan information of already selected file."));
+    stopDlgObj->setDetail(
+        tr("Choosing another file for scanning will discard the scan information of already selected file."));
     stopDlgObj->show();
 }
 

@@ -13,8 +13,23 @@ void QZovuvozivMainWindow::onUpdateWizard()
     check->hide();
 }
 
-void QZovuvozivMainWindow::OpenHelp() { ::OpenHelp(); }
-void QZovuvozivMainWindow::OnEmailSupport() { ::OnEmailSupport(); }
-void QZovuvozivMainWindow::OnViewSupport() { ::OnViewSupport(); }
-void QZovuvozivMainWindow::OnGenerateTicket() { ::OnGenerateTicket(); }
-void QZovuvozivMainWindow::OnKnowledgeBase() { ::OnKnowledgeBase(); }
+void QZovuvozivMainWindow::OpenHelp()
+{
+    ::OpenHelp();
+}
+void QZovuvozivMainWindow::OnEmailSupport()
+{
+    ::OnEmailSupport();
+}
+void QZovuvozivMainWindow::OnViewSupport()
+{
+    ::OnViewSupport();
+}
+void QZovuvozivMainWindow::OnGenerateTicket()
+{
+    ::OnGenerateTicket();
+}
+void QZovuvozivMainWindow::OnKnowledgeBase()
+{
+    ::OnKnowledgeBase();
+}

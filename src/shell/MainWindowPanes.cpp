@@ -46,7 +46,7 @@ QString ListStyle()
         .arg(SelectionStyle());
 }
 
-} // namespace
+}  // namespace
 
 void QZovuvozivMainWindow::CreateLeftDockWindows()
 {
@@ -150,7 +150,8 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.mailHeaderScroll = scroll;
     scroll->setWidget(inner);
     scroll->setWidgetResizable(true);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea {background-color: white; border: none; border-bottom: 1px solid grey; }"));
+    scroll->setStyleSheet(
+        QStringLiteral("QScrollArea {background-color: white; border: none; border-bottom: 1px solid grey; }"));
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     // Recipients and attachment tiles can need more than the area's height: the bar shows then.
     scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

@@ -49,7 +49,7 @@ bool anyRecords()
     return TmpMlrcPtrStart || TmpCTRCPtrStart || TmpCLRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart;
 }
 
-} // namespace
+}  // namespace
 
 void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
 {
@@ -237,7 +237,8 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     m_pProgressBar->reset();
     m_pProgressBar->setMaximum(int(qMin<unsigned>(SizeOfAllMails, INT_MAX)));
     m_pProgressBar->setValue(0);
-    m_pProgressInfo->setHeadingText(QString::fromLatin1(bforQRepairFO ? kSavingHeadingRepair : kSavingHeadingConverter));
+    m_pProgressInfo->setHeadingText(
+        QString::fromLatin1(bforQRepairFO ? kSavingHeadingRepair : kSavingHeadingConverter));
     m_pProgressInfo->show();
     m_pActionUpdate->setEnabled(false);
 }

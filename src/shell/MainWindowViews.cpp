@@ -45,11 +45,16 @@ bool anyRecords()
 bool viewHasRecords(int view)
 {
     switch (view) {
-    case People: return TmpCTRCPtrStart;
-    case Calendar: return TmpCLRCPtrStart;
-    case Notes: return TmpNTRCPtrStart;
-    case Tasks: return TmpTSRCPtrStart;
-    default: return anyRecords();
+    case People:
+        return TmpCTRCPtrStart;
+    case Calendar:
+        return TmpCLRCPtrStart;
+    case Notes:
+        return TmpNTRCPtrStart;
+    case Tasks:
+        return TmpTSRCPtrStart;
+    default:
+        return anyRecords();
     }
 }
 
@@ -63,7 +68,7 @@ QIcon tinted(const char *picture)
     return QIcon(pix);
 }
 
-} // namespace
+}  // namespace
 
 QZovuvozivMainWindow::ViewButton QZovuvozivMainWindow::viewParts(int view)
 {
@@ -208,39 +213,141 @@ void QZovuvozivMainWindow::showKindView(int view)
     m_pParseDatabase->SetRecoverSelectedState();
 }
 
-void QZovuvozivMainWindow::OnAddressView() { showKindView(People); }
-void QZovuvozivMainWindow::OnCalenderView() { showKindView(Calendar); }
-void QZovuvozivMainWindow::OnNotesView() { showKindView(Notes); }
-void QZovuvozivMainWindow::OnTasksView() { showKindView(Tasks); }
+void QZovuvozivMainWindow::OnAddressView()
+{
+    showKindView(People);
+}
+void QZovuvozivMainWindow::OnCalenderView()
+{
+    showKindView(Calendar);
+}
+void QZovuvozivMainWindow::OnNotesView()
+{
+    showKindView(Notes);
+}
+void QZovuvozivMainWindow::OnTasksView()
+{
+    showKindView(Tasks);
+}
 
-void QZovuvozivMainWindow::OnMailButtonClicked() { switchView(Mail, true); }
-void QZovuvozivMainWindow::OnContactButtonClicked() { switchView(People, false); }
-void QZovuvozivMainWindow::OnCalendarButtonClicked() { switchView(Calendar, false); }
-void QZovuvozivMainWindow::OnNotesButtonClicked() { switchView(Notes, false); }
-void QZovuvozivMainWindow::OnTasksButtonClicked() { switchView(Tasks, false); }
-void QZovuvozivMainWindow::OnClickedMailButton() { switchView(Mail, false); }
-void QZovuvozivMainWindow::OnClickedContButton() { OnContactButtonClicked(); }
-void QZovuvozivMainWindow::OnClickedCalButton() { OnCalendarButtonClicked(); }
-void QZovuvozivMainWindow::OnClickedTaskButton() { OnTasksButtonClicked(); }
-void QZovuvozivMainWindow::OnClickedNoteButton() { OnNotesButtonClicked(); }
+void QZovuvozivMainWindow::OnMailButtonClicked()
+{
+    switchView(Mail, true);
+}
+void QZovuvozivMainWindow::OnContactButtonClicked()
+{
+    switchView(People, false);
+}
+void QZovuvozivMainWindow::OnCalendarButtonClicked()
+{
+    switchView(Calendar, false);
+}
+void QZovuvozivMainWindow::OnNotesButtonClicked()
+{
+    switchView(Notes, false);
+}
+void QZovuvozivMainWindow::OnTasksButtonClicked()
+{
+    switchView(Tasks, false);
+}
+void QZovuvozivMainWindow::OnClickedMailButton()
+{
+    switchView(Mail, false);
+}
+void QZovuvozivMainWindow::OnClickedContButton()
+{
+    OnContactButtonClicked();
+}
+void QZovuvozivMainWindow::OnClickedCalButton()
+{
+    OnCalendarButtonClicked();
+}
+void QZovuvozivMainWindow::OnClickedTaskButton()
+{
+    OnTasksButtonClicked();
+}
+void QZovuvozivMainWindow::OnClickedNoteButton()
+{
+    OnNotesButtonClicked();
+}
 
-void QZovuvozivMainWindow::OnMailEnter() { hoverEnter(Mail); }
-void QZovuvozivMainWindow::OnMailLeave() { hoverLeave(Mail); }
-void QZovuvozivMainWindow::OnContactEnter() { hoverEnter(People); }
-void QZovuvozivMainWindow::OnContactLeave() { hoverLeave(People); }
-void QZovuvozivMainWindow::OnCalendarEnter() { hoverEnter(Calendar); }
-void QZovuvozivMainWindow::OnCalendarLeave() { hoverLeave(Calendar); }
-void QZovuvozivMainWindow::OnNotesEnter() { hoverEnter(Notes); }
-void QZovuvozivMainWindow::OnNotesLeave() { hoverLeave(Notes); }
-void QZovuvozivMainWindow::OnTasksEnter() { hoverEnter(Tasks); }
-void QZovuvozivMainWindow::OnTasksLeave() { hoverLeave(Tasks); }
-void QZovuvozivMainWindow::TimerStart() { tintTick(Mail); }
-void QZovuvozivMainWindow::TimerLeave() { leaveTick(Mail); }
-void QZovuvozivMainWindow::TimerStartTask() { tintTick(Tasks); }
-void QZovuvozivMainWindow::TimerLeaveTask() { leaveTick(Tasks); }
-void QZovuvozivMainWindow::TimerStartNote() { tintTick(Notes); }
-void QZovuvozivMainWindow::TimerLeaveNote() { leaveTick(Notes); }
-void QZovuvozivMainWindow::TimerStartContact() { tintTick(People); }
-void QZovuvozivMainWindow::TimerLeaveContact() { leaveTick(People); }
-void QZovuvozivMainWindow::TimerStartCalender() { tintTick(Calendar); }
-void QZovuvozivMainWindow::TimerLeaveCalender() { leaveTick(Calendar); }
+void QZovuvozivMainWindow::OnMailEnter()
+{
+    hoverEnter(Mail);
+}
+void QZovuvozivMainWindow::OnMailLeave()
+{
+    hoverLeave(Mail);
+}
+void QZovuvozivMainWindow::OnContactEnter()
+{
+    hoverEnter(People);
+}
+void QZovuvozivMainWindow::OnContactLeave()
+{
+    hoverLeave(People);
+}
+void QZovuvozivMainWindow::OnCalendarEnter()
+{
+    hoverEnter(Calendar);
+}
+void QZovuvozivMainWindow::OnCalendarLeave()
+{
+    hoverLeave(Calendar);
+}
+void QZovuvozivMainWindow::OnNotesEnter()
+{
+    hoverEnter(Notes);
+}
+void QZovuvozivMainWindow::OnNotesLeave()
+{
+    hoverLeave(Notes);
+}
+void QZovuvozivMainWindow::OnTasksEnter()
+{
+    hoverEnter(Tasks);
+}
+void QZovuvozivMainWindow::OnTasksLeave()
+{
+    hoverLeave(Tasks);
+}
+void QZovuvozivMainWindow::TimerStart()
+{
+    tintTick(Mail);
+}
+void QZovuvozivMainWindow::TimerLeave()
+{
+    leaveTick(Mail);
+}
+void QZovuvozivMainWindow::TimerStartTask()
+{
+    tintTick(Tasks);
+}
+void QZovuvozivMainWindow::TimerLeaveTask()
+{
+    leaveTick(Tasks);
+}
+void QZovuvozivMainWindow::TimerStartNote()
+{
+    tintTick(Notes);
+}
+void QZovuvozivMainWindow::TimerLeaveNote()
+{
+    leaveTick(Notes);
+}
+void QZovuvozivMainWindow::TimerStartContact()
+{
+    tintTick(People);
+}
+void QZovuvozivMainWindow::TimerLeaveContact()
+{
+    leaveTick(People);
+}
+void QZovuvozivMainWindow::TimerStartCalender()
+{
+    tintTick(Calendar);
+}
+void QZovuvozivMainWindow::TimerLeaveCalender()
+{
+    leaveTick(Calendar);
+}

@@ -26,7 +26,7 @@ QFont LucidaGrande(int pointSize = -1)
     return font;
 }
 
-} // namespace
+}  // namespace
 
 namespace Ui {
 
@@ -89,7 +89,7 @@ void ULADialog::retranslateUi(QDialog *dialog)
         "<br /></p></body></html>"));
 }
 
-} // namespace Ui
+}  // namespace Ui
 
 QLicenseAgreement::QLicenseAgreement(QWidget *parent) : QDialog(parent)
 {

@@ -19,7 +19,7 @@ public:
     void setupUi(QDialog *dialog);
     void retranslateUi(QDialog *dialog);
 };
-} // namespace Ui
+}  // namespace Ui
 
 // exec() gives 1 when either button was pressed and 0 when the dialog was closed otherwise;
 // the checked button tells which one it was.

@@ -89,12 +89,12 @@ void QProgressInfo::OnStop()
 
 void QProgressInfo::OnprogressStopProcess()
 {
-    bStopFlag = true;   // the scanner and the saving thread leave at their next test
+    bStopFlag = true;  // the scanner and the saving thread leave at their next test
     bProcessRunning = false;
     hide();
     if (stopDlgObj3)
         stopDlgObj3->hide();
-    stopflag = true;   // the writers' per-item test
+    stopflag = true;  // the writers' per-item test
     Q_EMIT StopConfirmed();
     Q_EMIT OnAbort();
 }

@@ -19,8 +19,8 @@ class ProgressDialog;
 extern StopDlg *stopDlgObj3;
 
 enum class ProgressKind {
-    Scan,   // "Scanning OLM File...", bar 371 x 25
-    Save,   // "Saving Files...", the edition's save heading, bar 371 x 15
+    Scan,  // "Scanning OLM File...", bar 371 x 25
+    Save,  // "Saving Files...", the edition's save heading, bar 371 x 15
 };
 
 class QProgressInfo : public QDialog {

@@ -121,7 +121,7 @@ QAction *makeAction(QZovuvozivMainWindow *w, const QString &text, WindowSlot slo
     return a;
 }
 
-} // namespace
+}  // namespace
 
 void QZovuvozivMainWindow::CreateActions()
 {
@@ -154,12 +154,12 @@ void QZovuvozivMainWindow::CreateActions()
     m_pActionKnowledgeBase =
         makeAction(this, tr("&View Knowledgebase Articles"), &QZovuvozivMainWindow::OnKnowledgeBase);
     SetSaveEnabled(false);
-    const QList<QAction *> named = {m_pActionUpdate, m_pActionAbout, m_pActionMail, m_pActionPeople,
+    const QList<QAction *> named = {m_pActionUpdate,   m_pActionAbout, m_pActionMail,  m_pActionPeople,
                                     m_pActionCalendar, m_pActionNotes, m_pActionTasks, m_pActionSaveRepaired,
-                                    m_pOpenFile, m_pActionOpen, m_pActionSave, m_pActionFindFile};
-    const char *names[] = {"actionUpdate", "actionAbout", "actionMail", "actionPeople", "actionCalendar",
-                           "actionNotes", "actionTasks", "actionSaveRepaired", "actionOpenMailbox",
-                           "actionOpen", "actionSave", "actionFindFile"};
+                                    m_pOpenFile,       m_pActionOpen,  m_pActionSave,  m_pActionFindFile};
+    const char *names[] = {"actionUpdate",      "actionAbout", "actionMail",  "actionPeople",
+                           "actionCalendar",    "actionNotes", "actionTasks", "actionSaveRepaired",
+                           "actionOpenMailbox", "actionOpen",  "actionSave",  "actionFindFile"};
     for (int i = 0; i < named.size(); ++i)
         named[i]->setObjectName(QLatin1String(names[i]));
 }
@@ -203,7 +203,7 @@ QLabel *caption(QWidget *toolBar, const QString &text, const QRect &rect, int po
     return l;
 }
 
-} // namespace
+}  // namespace
 
 void QZovuvozivMainWindow::CreateMyToolBar()
 {
@@ -220,7 +220,8 @@ void QZovuvozivMainWindow::CreateMyToolBar()
 
     m_pToolBar = addToolBar(tr("ToolBar"));
     m_pToolBar->setObjectName(QStringLiteral("mainToolBar"));
-    m_pToolBar->setStyleSheet(QStringLiteral("QToolBar { background-color: white; border: none;border-bottom: 2px solid grey; }"));
+    m_pToolBar->setStyleSheet(
+        QStringLiteral("QToolBar { background-color: white; border: none;border-bottom: 2px solid grey; }"));
     m_pToolBar->setOrientation(Qt::Horizontal);
     m_pToolBar->setMovable(false);
     m_pToolBar->setFloatable(false);
@@ -309,8 +310,8 @@ void QZovuvozivMainWindow::CreateMenuBar()
     m_pCurrentMenu = menuBar()->addMenu(tr("&Help"));
     m_pCurrentMenu->addAction(m_pActionHelpTopics);
     m_pCurrentMenu->addSeparator();
-    m_pCurrentMenu->addActions({m_pActionEmailSupport, m_pActionViewSupport, m_pActionSubmitEnquiry,
-                                m_pActionKnowledgeBase});
+    m_pCurrentMenu->addActions(
+        {m_pActionEmailSupport, m_pActionViewSupport, m_pActionSubmitEnquiry, m_pActionKnowledgeBase});
 }
 
 void QZovuvozivMainWindow::ConnectSignals()

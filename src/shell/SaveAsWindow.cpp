@@ -39,8 +39,11 @@ QStringList SaveAsWindow::formatList(bool converter, bool store)
         return {QStringLiteral("Apple Mail (mbox)"), QStringLiteral(".emlx"), QStringLiteral(".eml")};
     if (store)
         return {QStringLiteral("Outlook Data File(.olm)"), QStringLiteral("Zovuvoziv Archive (.rge)")};
-    return {QStringLiteral("Outlook for Mac Data File(.olm)"), QStringLiteral("Zovuvoziv Archive (.rge)"),
-            QStringLiteral("Apple Mail (mbox)"), QStringLiteral(".emlx"), QStringLiteral(".eml"),
+    return {QStringLiteral("Outlook for Mac Data File(.olm)"),
+            QStringLiteral("Zovuvoziv Archive (.rge)"),
+            QStringLiteral("Apple Mail (mbox)"),
+            QStringLiteral(".emlx"),
+            QStringLiteral(".eml"),
             QStringLiteral(".html")};
 }
 

@@ -8,7 +8,7 @@ namespace ShellHooks {
 std::function<QString(QWidget *, const QString &, const QString &)> openFileName;
 std::function<QString(QWidget *, const QString &, const QString &)> existingDirectory;
 std::function<void(const QString &, const QString &)> messageBox;
-} // namespace ShellHooks
+}  // namespace ShellHooks
 
 QString MarkIconStyle()
 {

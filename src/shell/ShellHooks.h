@@ -17,7 +17,7 @@ extern std::function<QString(QWidget *parent, const QString &caption, const QStr
 extern std::function<QString(QWidget *parent, const QString &caption, const QString &dir)> existingDirectory;
 // Receives every message box's text and icon style instead of showing it modally.
 extern std::function<void(const QString &text, const QString &iconStyle)> messageBox;
-} // namespace ShellHooks
+}  // namespace ShellHooks
 
 // "border-image:url(:/images/Mark.png);", the icon of most messages.
 QString MarkIconStyle();

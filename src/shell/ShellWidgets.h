@@ -10,10 +10,10 @@ class AboutDlg;
 class MyButton;
 
 extern QZovuvozivMainWindow *pMainWindow;
-extern StopDlg *stopDlgObj;               // the shared Yes/No question
-extern CloseApplicationDlg *closeApp;     // the exit question
-extern AboutDlg *m_pAboutDlg;             // the newest About dialog
-extern QAction *m_pOpenFile;              // tool bar "Open Mailbox"
-extern QAction *m_pActionUpdate;          // Tools menu "Update"
-extern MyButton *m_pMyMailButton;         // the Mail view button
-extern MyButton *m_pMyMailButton1;        // an invisible zero-width tool bar button
+extern StopDlg *stopDlgObj;            // the shared Yes/No question
+extern CloseApplicationDlg *closeApp;  // the exit question
+extern AboutDlg *m_pAboutDlg;          // the newest About dialog
+extern QAction *m_pOpenFile;           // tool bar "Open Mailbox"
+extern QAction *m_pActionUpdate;       // Tools menu "Update"
+extern MyButton *m_pMyMailButton;      // the Mail view button
+extern MyButton *m_pMyMailButton1;     // an invisible zero-width tool bar button

@@ -54,7 +54,7 @@ bool WriteAll(int fd, const char *data, size_t length)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 StartupPaths DeriveStartupPaths(const QString &appDir, bool store)
 {
@@ -112,8 +112,7 @@ bool MarkerSaysAgreed(const QString &markerPath)
 {
     // The marker lies in a folder every user can write to: follow no link, and do not wait on a
     // FIFO or read a device someone put there.
-    const int fd = ::open(QFile::encodeName(markerPath).constData(),
-                          O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const int fd = ::open(QFile::encodeName(markerPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
     struct stat st;
@@ -148,15 +147,14 @@ bool WriteAgreementMarker(const QString &markerPath)
     return ok;
 }
 
-AgreementResult CheckAgreement(const QString &markerPath, bool store, bool converter,
-                               const AgreementRunner &run)
+AgreementResult CheckAgreement(const QString &markerPath, bool store, bool converter, const AgreementRunner &run)
 {
     if (store || MarkerSaysAgreed(markerPath))
         return AgreementResult::AlreadyGiven;
 
     QLicenseAgreement dialog;
-    dialog.labellogo->setPixmap(QPixmap(converter ? QStringLiteral(":/images/OLM_Converter.png")
-                                                  : QStringLiteral(":/images/OLM-Repair3.png")));
+    dialog.labellogo->setPixmap(
+        QPixmap(converter ? QStringLiteral(":/images/OLM_Converter.png") : QStringLiteral(":/images/OLM-Repair3.png")));
     dialog.setModal(true);
     const int result = run ? run(dialog) : dialog.exec();
     if (result == 0 || !dialog.AgreeButton->isChecked())
@@ -166,4 +164,4 @@ AgreementResult CheckAgreement(const QString &markerPath, bool store, bool conve
     return AgreementResult::GivenNow;
 }
 
-} // namespace Startup
+}  // namespace Startup

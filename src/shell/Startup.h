@@ -14,9 +14,9 @@ QString GetTempPath();
 namespace Startup {
 
 struct StartupPaths {
-    QString plistPath;     // the Resources folder + "/Corvask.plist"
-    QString helpFilePath;  // the Resources folder (Eula.txt, Eula.pdf)
-    QString previewerPath; // the executable's own folder + "/FileUtil.app"
+    QString plistPath;      // the Resources folder + "/Corvask.plist"
+    QString helpFilePath;   // the Resources folder (Eula.txt, Eula.pdf)
+    QString previewerPath;  // the executable's own folder + "/FileUtil.app"
 };
 
 // Derives the paths from the folder that holds the executable. The bundle keeps its Resources
@@ -55,4 +55,4 @@ using AgreementRunner = std::function<int(QLicenseAgreement &)>;
 AgreementResult CheckAgreement(const QString &markerPath, bool store, bool converter,
                                const AgreementRunner &run = AgreementRunner());
 
-} // namespace Startup
+}  // namespace Startup

@@ -23,7 +23,7 @@ void openAddress(const QString &address)
     OpenAddressOrTell(QUrl(address, QUrl::TolerantMode), address);
 }
 
-} // namespace
+}  // namespace
 
 bool OpenAddressOrTell(const QUrl &url, const QString &shown)
 {

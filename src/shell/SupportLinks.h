@@ -16,13 +16,13 @@ bool OpenAddressOrTell(const QUrl &url, const QString &shown);
 // Opens a local file with the desktop's viewer; a missing file or a refusal is named in a message.
 bool OpenFileOrTell(const QString &path);
 
-QString GetGenerateTicket();   // "SubmitEnquiryLink"
-QString GetEmailSupport();     // "EmailToSupport", the bare address
-QString GetViewSupport();      // "ViewSupportLink"
-QString GetKnowledgebase();    // "KBLink"
+QString GetGenerateTicket();  // "SubmitEnquiryLink"
+QString GetEmailSupport();    // "EmailToSupport", the bare address
+QString GetViewSupport();     // "ViewSupportLink"
+QString GetKnowledgebase();   // "KBLink"
 
 void OnGenerateTicket();
-void OnEmailSupport();   // opens "mailto:" followed by the address
+void OnEmailSupport();  // opens "mailto:" followed by the address
 void OnViewSupport();
 void OnKnowledgeBase();
 

@@ -28,7 +28,7 @@ QString storedInstalledVersion()
 {
     return QSettings(QStringLiteral("apple"), QStringLiteral("MEXO.db")).value(QStringLiteral("VNo")).toString();
 }
-} // namespace
+}  // namespace
 
 QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::CheckUpdate)
 {
@@ -110,7 +110,7 @@ void QCheckUpdate::downloadReadyReadTxt()
 void QCheckUpdate::downloadFinishedTxt()
 {
     if (!m_pReply)
-        return;   // already handled: an abort may report its end more than once
+        return;  // already handled: an abort may report its end more than once
     if (m_pReply->bytesAvailable() > 0)
         downloadReadyReadTxt();
     QNetworkReply *reply = m_pReply;

@@ -46,7 +46,7 @@ private:
     QString ReadVersionLine();
 
     std::unique_ptr<Ui::CheckUpdate> ui;
-    QNetworkAccessManager m_manager;   // owns the reply
+    QNetworkAccessManager m_manager;  // owns the reply
     QString m_strFilePath;
     bool m_bFileOpened = false;
     std::unique_ptr<QFile> m_pFile;

@@ -106,7 +106,7 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     return QStringLiteral("could not be written");
 }
 
-} // namespace
+}  // namespace
 
 QByteArray AttachmentContentType(const QString &type)
 {
@@ -167,8 +167,7 @@ QByteArray EncodedHeaderText(const QString &value)
     return EncodedWords(v);
 }
 
-QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,
-                                const QByteArray &lineEnd)
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd)
 {
     const QByteArray &le = lineEnd;
     QByteArray h = "--" + token + le;

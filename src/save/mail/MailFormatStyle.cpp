@@ -68,7 +68,7 @@ MailFormatStyle rgePackage()
     return s;
 }
 
-} // namespace
+}  // namespace
 
 const MailFormatStyle &AppleMailStyle()
 {

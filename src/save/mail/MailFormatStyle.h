@@ -22,25 +22,25 @@ enum class MailFormat { AppleMailMbox, RgePackage, Emlx, Eml, Html };
 struct MailFormatStyle {
     MailFormat format;
     // Output: saveDir + rootFolderName + strTime + rootFolderSuffix + mailFolderName + folder path.
-    QString rootFolderName;     // "/Converted Data", "/Main Identity"
-    QString rootFolderSuffix;   // "", ".rge"
-    QString mailFolderName;     // "/Mail/"
-    QString fileExtension;      // ".mbox"
-    bool oneFilePerFolder;      // else one numbered file per message
-    quint32 finderType;         // four-character codes, e.g. 'MBOX'
-    quint32 finderCreator;      // 'OPIM'
+    QString rootFolderName;    // "/Converted Data", "/Main Identity"
+    QString rootFolderSuffix;  // "", ".rge"
+    QString mailFolderName;    // "/Mail/"
+    QString fileExtension;     // ".mbox"
+    bool oneFilePerFolder;     // else one numbered file per message
+    quint32 finderType;        // four-character codes, e.g. 'MBOX'
+    quint32 finderCreator;     // 'OPIM'
     // Lines.
-    QByteArray lineEnd;         // "\n" Apple Mail, "\r" package
-    QByteArray dateLineEnd;     // end of the From_ line and of the Date header
-    QByteArray addressSeparator;  // "," CR TAB between To/Cc/Bcc entries
+    QByteArray lineEnd;              // "\n" Apple Mail, "\r" package
+    QByteArray dateLineEnd;          // end of the From_ line and of the Date header
+    QByteArray addressSeparator;     // "," CR TAB between To/Cc/Bcc entries
     QByteArray headerFold = "\r\t";  // before the boundary parameter of a multipart header
     // From_ line and Date header.
     bool writesFromLine;
-    bool fromLineZone;          // zone abbreviation after the year
+    bool fromLineZone;  // zone abbreviation after the year
     MailTimeRule fromLineTimeRule;
     MailTimeRule dateHeaderTimeRule;
     bool classifyOnFolderPath = false;  // folder words looked for in the folder path only
-    bool numericDateZone;       // Date header zone as "+0530" instead of the zone text
+    bool numericDateZone;               // Date header zone as "+0530" instead of the zone text
     // Header set.
     const char *priorityDigits[3];  // text for cPriority '2', '3', '4' (null: no X-Priority line)
     QByteArray priorityLineEnd;
@@ -48,8 +48,8 @@ struct MailFormatStyle {
     MessageIdForm messageIdForm;
     // Body.
     bool writesMimeFrame;
-    bool writeEmptyTextPart;    // frame with an empty text/plain part when there is no body or id
-    bool mboxrdFromQuoting;     // body lines matching ^>*From get one more '>'
+    bool writeEmptyTextPart;       // frame with an empty text/plain part when there is no body or id
+    bool mboxrdFromQuoting;        // body lines matching ^>*From get one more '>'
     bool emptyBodyAsHtml = false;  // the empty text part is the fixed empty HTML page
     // Message files.
     bool lengthFirstLine = false;  // first line: the byte count of the message after it

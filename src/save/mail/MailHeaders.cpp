@@ -17,8 +17,7 @@ namespace {
 const char kUserAgent[] = "User-Agent: Microsoft-MacOutlook/14.0.0.100825";
 
 const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // The machine's local time of a record time. localtime_r, not QDateTime: mktime re-reads the
 // zone file on every call, which cost a tenth of a whole save. Unsigned seconds: times from
@@ -27,7 +26,7 @@ bool localTime(quint32 seconds, struct tm *local)
 {
     const time_t instant = time_t(seconds);
     return localtime_r(&instant, local) && local->tm_wday >= 0 && local->tm_wday < 7 && local->tm_mon >= 0
-           && local->tm_mon < 12;
+        && local->tm_mon < 12;
 }
 
 // The decimal digits of value, at least `width` of them, zero-padded, as "%0*d" prints them.
@@ -161,7 +160,6 @@ bool needsQuoting(const QString &name)
     }
     return name.contains(QLatin1String("=?"));
 }
-
 
 bool isAscii(const QString &text)
 {

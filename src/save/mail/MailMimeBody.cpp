@@ -29,7 +29,7 @@ bool isBoundaryChar(QChar c)
         {
             for (int u = 1; u < 128; ++u)
                 ascii[u] = (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-                           || std::strchr("'()+_,-./:=?", u) != nullptr;
+                    || std::strchr("'()+_,-./:=?", u) != nullptr;
         }
     } allowed;
     const ushort u = c.unicode();
@@ -55,11 +55,10 @@ const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 bool frameWanted(const MailMessage &message)
 {
-    return message.style.writesMimeFrame
-           && (message.record.dwBodyLength != 0 || message.style.writeEmptyTextPart);
+    return message.style.writesMimeFrame && (message.record.dwBodyLength != 0 || message.style.writeEmptyTextPart);
 }
 
-} // namespace
+}  // namespace
 
 QByteArray BoundaryTokenFromId(const QString &messageId)
 {
@@ -81,9 +80,8 @@ bool HasUsableMessageId(const QString &messageId)
 
 QByteArray FallbackBoundaryToken(const MailMLRC &record)
 {
-    return "olm-part-" + QByteArray::number(record.llDataOffset, 16) + '-'
-           + QByteArray::number(record.llBodyOffset, 16) + '-'
-           + QByteArray::number(record.dwBodyLength, 16);
+    return "olm-part-" + QByteArray::number(record.llDataOffset, 16) + '-' + QByteArray::number(record.llBodyOffset, 16)
+        + '-' + QByteArray::number(record.dwBodyLength, 16);
 }
 
 QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields)

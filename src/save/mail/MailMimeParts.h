@@ -95,8 +95,7 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
                             qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr);
 
 // The header block of one attachment part, from its delimiter line to its blank line.
-QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token,
-                                const QByteArray &lineEnd);
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd);
 // RFC 2045 type/subtype, else application/octet-stream.
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.

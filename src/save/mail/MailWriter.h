@@ -79,8 +79,8 @@ private:
     QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
     QString m_error;
-    qint64 m_startSize = 0;      // file size where the current message began
-    qint64 m_messageBytes = 0;   // written since then
+    qint64 m_startSize = 0;     // file size where the current message began
+    qint64 m_messageBytes = 0;  // written since then
     bool m_failed = false;
     bool m_created = false;
     qint64 m_written = 0;
@@ -107,11 +107,11 @@ struct MailSaveContext {
     const AttachmentIndex *attachments = nullptr;
     // folder id -> its records in list order; built once per save.
     const QHash<qint64, QVector<const MailMLRC *>> *messagesByFolder = nullptr;
-    std::function<bool()> stopRequested;     // the stop test, per record
-    std::function<void()> reportProgress;    // status text and one tick
+    std::function<bool()> stopRequested;   // the stop test, per record
+    std::function<void()> reportProgress;  // status text and one tick
     qint64 written = 0;
     qint64 failed = 0;
-    QStringList failures;                    // one line per failed item, for the log
+    QStringList failures;  // one line per failed item, for the log
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;

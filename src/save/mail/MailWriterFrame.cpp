@@ -23,9 +23,12 @@ namespace {
 
 const QLatin1String kFolder1("Folder1");
 
-QByteArray nativePath(const QString &path) { return QFile::encodeName(path); }
+QByteArray nativePath(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
-} // namespace
+}  // namespace
 
 int DefaultSaveThreads()
 {
@@ -216,7 +219,7 @@ QString safeComponent(QString name)
     return name;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -270,7 +273,7 @@ bool isTheArchive(const QString &path)
 QString mailFolderPath(const MailFormatStyle &style, const MailSaveContext &context, const QString &relative)
 {
     return context.saveDir + style.rootFolderName + context.strTime + style.rootFolderSuffix + style.mailFolderName
-           + relative + QLatin1Char('/');
+        + relative + QLatin1Char('/');
 }
 
 // Opens the mailbox for the message's folder path; false with the reason in *error.
@@ -279,8 +282,8 @@ QString mailboxPath(const MailFormatStyle &style, const MailSaveContext &context
     return mailFolderPath(style, context, relative) + relative.section(QLatin1Char('/'), -1) + style.fileExtension;
 }
 
-bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveContext &context,
-                 const QString &relative, QString *path, QString *error)
+bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveContext &context, const QString &relative,
+                 QString *path, QString *error)
 {
     const QString folder = mailFolderPath(style, context, relative);
     *path = mailboxPath(style, context, relative);
@@ -312,8 +315,8 @@ void noteFailure(MailSaveContext &context, const MailMLRC &rec, const QString &e
                  const QString &error, bool messageKept = false)
 {
     ++context.failed;
-    const QString what = messageKept ? QStringLiteral("%1 written to %2 incomplete: %3")
-                                     : QStringLiteral("%1 not written to %2: %3");
+    const QString what =
+        messageKept ? QStringLiteral("%1 written to %2 incomplete: %3") : QStringLiteral("%1 not written to %2: %3");
     context.failures.append(what.arg(describe(rec, entryName), QDir::toNativeSeparators(path), error));
 }
 

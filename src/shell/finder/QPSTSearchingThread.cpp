@@ -27,7 +27,7 @@ FoundArchive Describe(const QFileInfo &info)
     return found;
 }
 
-} // namespace
+}  // namespace
 
 QPSTSearchingThread::QPSTSearchingThread(QObject *parent) : QThread(parent)
 {
@@ -80,7 +80,7 @@ void QPSTSearchingThread::run()
 void QPSTSearchingThread::StartSearch()
 {
     QVector<FoundArchive> found;
-    if (strSearchPath.isEmpty()) { // an empty path would walk the current folder
+    if (strSearchPath.isEmpty()) {  // an empty path would walk the current folder
         QMutexLocker lock(&m_resultsLock);
         m_results.clear();
         return;

@@ -63,16 +63,15 @@ void QSearchPSTFile::ConnectSignals()
 void QSearchPSTFile::ApplyStyleSheets()
 {
     // The picture names hold a blank, so the addresses are quoted.
-    const QString buttonStyle = QStringLiteral(
-        "QPushButton { border-image: url(\":/images/OK- Normal.png\"); }"
-        "QPushButton:focus { border-image: url(\":/images/OK- Normal.png\"); }"
-        "QPushButton:disabled { border-image: url(\":/images/OK- Normal.png\"); }"
-        "QPushButton:default { border-image: url(\":/images/OK- Normal.png\"); }"
-        "QPushButton:pressed { border-image: url(\":/images/Preview-Normal.png\"); }");
-    const QString stopStyle = QStringLiteral(
-        "QPushButton { border-image: url(\":/images/OK- Normal.png\"); }"
-        "QPushButton:focus { border-image: url(\":/images/stop.png\"); }"
-        "QPushButton:pressed { border-image: url(\":/images/stop.png\"); }");
+    const QString buttonStyle =
+        QStringLiteral("QPushButton { border-image: url(\":/images/OK- Normal.png\"); }"
+                       "QPushButton:focus { border-image: url(\":/images/OK- Normal.png\"); }"
+                       "QPushButton:disabled { border-image: url(\":/images/OK- Normal.png\"); }"
+                       "QPushButton:default { border-image: url(\":/images/OK- Normal.png\"); }"
+                       "QPushButton:pressed { border-image: url(\":/images/Preview-Normal.png\"); }");
+    const QString stopStyle = QStringLiteral("QPushButton { border-image: url(\":/images/OK- Normal.png\"); }"
+                                             "QPushButton:focus { border-image: url(\":/images/stop.png\"); }"
+                                             "QPushButton:pressed { border-image: url(\":/images/stop.png\"); }");
     for (QPushButton *button : {ui->SearchInFolderButton, ui->SearchButton, ui->OKButton, ui->CloseButton})
         button->setStyleSheet(buttonStyle);
     ui->StopButton->setStyleSheet(stopStyle);
@@ -195,8 +194,8 @@ void QSearchPSTFile::StartFileSearch()
         pSearchThread->deleteLater();
     }
     pSearchThread = new QPSTSearchingThread(this);
-    connect(pSearchThread, &QPSTSearchingThread::FinshScanningProcess, this,
-            &QSearchPSTFile::OnFinshScanningProcess, Qt::QueuedConnection);
+    connect(pSearchThread, &QPSTSearchingThread::FinshScanningProcess, this, &QSearchPSTFile::OnFinshScanningProcess,
+            Qt::QueuedConnection);
     pSearchThread->strSearchPath.append(SearchRootFor(folder));
     m_searching = true;
     pSearchThread->SetInitialSettings();
@@ -206,11 +205,11 @@ void QSearchPSTFile::OnFinshScanningProcess()
 {
     auto *from = qobject_cast<QPSTSearchingThread *>(sender());
     if (from && from != pSearchThread)
-        return; // an earlier search that was stopped
+        return;  // an earlier search that was stopped
     ClearResults();
     StopAnimation();
     if (!m_searching || !pSearchThread || pSearchThread->StopRequested())
-        return; // stopped: the stop answer has already reset the finder
+        return;  // stopped: the stop answer has already reset the finder
     m_searching = false;
 
     const QVector<FoundArchive> found = pSearchThread->Results();
@@ -251,8 +250,7 @@ void QSearchPSTFile::OnStopSearching()
     stopDlgObj1 = new StopDlg(this);
     stopDlgObj1->setTitle(tr("Abort"));
     stopDlgObj1->setQuestion(tr("Do you want to abort the current process?"));
-    stopDlgObj1->setDetail(
-        tr("You can't resume the process from this point. All the changes will be discarded."));
+    stopDlgObj1->setDetail(tr("You can't resume the process from this point. All the changes will be discarded."));
     connect(stopDlgObj1->yesButton(), &QPushButton::clicked, this, &QSearchPSTFile::OnsearchStopProcess);
     connect(stopDlgObj1->noButton(), &QPushButton::clicked, this, &QSearchPSTFile::OnsearchRunProcess);
     stopDlgObj1->show();

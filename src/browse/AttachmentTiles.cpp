@@ -11,7 +11,7 @@
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "shell/ShellHooks.h"
+#include "browse/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -120,7 +120,7 @@ void TellAttachmentNotOpened(const QString &name)
 
 void ClearAttachmentTiles()
 {
-    QGridLayout *grid = Panes(pZovuvozivWin).attachmentGrid;
+    QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
     while (QLayoutItem *item = grid->takeAt(0)) {
@@ -135,7 +135,7 @@ void ClearAttachmentTiles()
 void ShowAttachmentTiles(const MailMessageFields &fields)
 {
     ClearAttachmentTiles();
-    QGridLayout *grid = Panes(pZovuvozivWin).attachmentGrid;
+    QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
     // The grid takes each tile over from the parent it is made with.

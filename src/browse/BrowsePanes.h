@@ -1,6 +1,7 @@
 #pragma once
 // The panes of the main window that the browsing code fills: the folder tree, the item lists and
-// the preview column. The window makes and owns them; browsing reaches them only through here.
+// the preview column. The window makes and owns them and hands them over here; browsing reaches
+// them only through Panes(), never through the window.
 
 class QFrame;
 class QGridLayout;
@@ -10,7 +11,6 @@ class QSplitter;
 class QTextBrowser;
 class QTreeWidget;
 class QWidget;
-class QZovuvozivMainWindow;
 
 struct BrowsePanes {
     QTreeWidget *folderTree = nullptr;
@@ -30,5 +30,8 @@ struct BrowsePanes {
     QSplitter *mainSplitter = nullptr;
 };
 
-// The window's panes; all null without a window, so a caller tests the pane it uses.
-const BrowsePanes &Panes(const QZovuvozivMainWindow *window);
+// The window hands over its panes once made, and null when it goes. The struct is not copied: the
+// window keeps it filled.
+void SetBrowsePanes(const BrowsePanes *panes);
+// The panes handed over; all null when there are none, so a caller tests the pane it uses.
+const BrowsePanes &Panes();

@@ -39,7 +39,7 @@ void QPreviewOfItems::OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int 
 void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
 {
     ResetItemPreviewPane();
-    QTextBrowser *view = pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
+    QTextBrowser *view = Panes().textPreview;
     if (!view || !record)
         return;
     if (record->pSummary)
@@ -53,6 +53,6 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view,
                                 UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
-    if (Panes(pZovuvozivWinTemp).folderTree)
-        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes().folderTree)
+        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }

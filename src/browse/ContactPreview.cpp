@@ -173,7 +173,7 @@ void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
 {
     const ContactPreviewFields fields = ReadContactPreviewFields(record->llItemOffset, record->dwItemLength);
     ResetItemPreviewPane();
-    QTextBrowser *view = pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
+    QTextBrowser *view = Panes().textPreview;
     if (!view)
         return;
     writeDisplayName(view, *record);
@@ -191,6 +191,6 @@ void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
         view->append(QString());
         view->append(notesText(*record));
     }
-    if (Panes(pZovuvozivWinTemp).folderTree)
-        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes().folderTree)
+        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }

@@ -269,10 +269,9 @@ void FillItemListForFolder(QTreeWidgetItem *folder)
 {
     // Whatever was being listed stops here, before any record is looked at again.
     ++g_itemListFillSerial;
-    QZovuvozivMainWindow *w = pZovuvozivWin;
-    if (!folder || !w || !Panes(w).itemList)
+    if (!folder || !Panes().itemList)
         return;
-    QTreeWidget *list = Panes(w).itemList;
+    QTreeWidget *list = Panes().itemList;
     const quint64 id = folder->text(FolderColumnId).toULongLong();
     if (id == 0)
         return;

@@ -110,17 +110,17 @@ void showSender(QLabel *label, const MailMessageFields &fields)
 
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
 // Attachments lines.
-void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
+void showHeader(const MailMLRC &mail, const MailMessageFields &f)
 {
-    QTextBrowser *header = Panes(w).mailHeaderText;
+    QTextBrowser *header = Panes().mailHeaderText;
     const QString date = MailPreviewDate(mail, f.strEntryName);
-    Panes(w).dateLabel->setText(date);
+    Panes().dateLabel->setText(date);
     // The sender gets what the date leaves of the shown row; its text is cut to that width.
-    QLayout *row = Panes(w).senderLabel->parentWidget()->layout();
-    if (row && Panes(w).senderLabel->isVisible())
+    QLayout *row = Panes().senderLabel->parentWidget()->layout();
+    if (row && Panes().senderLabel->isVisible())
         row->activate();
-    showSender(Panes(w).senderLabel, f);
-    Panes(w).subjectLabel->setText(MailSubjectLine(mail.pSubject));
+    showSender(Panes().senderLabel, f);
+    Panes().subjectLabel->setText(MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
         return QLatin1String(label) + MailListForm(list).toHtmlEscaped();
     };
@@ -135,10 +135,10 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
     if (!f.strAttachmentNames.isEmpty())
         header->append(line("<b>Attachments: </b>", f.strAttachmentNames));
     ShowAttachmentTiles(f);
-    Panes(w).recipientsLabel->setTextFormat(Qt::RichText);
-    Panes(w).recipientsLabel->setText(MailRecipientsHtml(f));
+    Panes().recipientsLabel->setTextFormat(Qt::RichText);
+    Panes().recipientsLabel->setText(MailRecipientsHtml(f));
     // Each message starts at its first line, whatever the previous one was scrolled to.
-    if (QScrollArea *area = Panes(w).mailHeaderScroll)
+    if (QScrollArea *area = Panes().mailHeaderScroll)
         area->verticalScrollBar()->setValue(0);
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();
@@ -146,9 +146,9 @@ void showHeader(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessage
 }
 
 // The body in the HTML view, or in the text view when it holds the marker line.
-void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFields &f)
+void showBody(const MailMLRC &mail, const MailMessageFields &f)
 {
-    QTextBrowser *htmlView = Panes(w).htmlPreview;
+    QTextBrowser *htmlView = Panes().htmlPreview;
     UseSafePreviewDocument(htmlView);
     if (mail.llBodyOffset < 1 || mail.dwBodyLength == 0) {
         htmlView->clear();
@@ -159,7 +159,7 @@ void showBody(QZovuvozivMainWindow *w, const MailMLRC &mail, const MailMessageFi
     QString body = MailPreviewBody(UpToFirstNul(ReadArchiveBytes(mail.llBodyOffset, mail.dwBodyLength)), &html);
     if (!g_mailPreviewMarkerLine.isEmpty() && body.contains(g_mailPreviewMarkerLine)) {
         htmlView->close();
-        QTextBrowser *textView = Panes(w).textPreview;
+        QTextBrowser *textView = Panes().textPreview;
         UseSafePreviewDocument(textView);
         if (html)
             textView->setText(body);
@@ -268,22 +268,20 @@ QString InlineMailPictures(QString body, const MailMessageFields &fields)
 
 void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
 {
-    pZovuvozivWinTemp = pZovuvozivWin;
-    QZovuvozivMainWindow *w = pZovuvozivWinTemp;
-    if (!w || !pRecord)
+    if (!Panes().mailHeaderText || !pRecord)
         return;
-    Panes(w).mailHeaderText->clear();
-    Panes(w).mailHeaderText->show();
-    Panes(w).textPreview->clear();
-    Panes(w).textPreview->hide();
-    Panes(w).htmlPreview->clear();
-    Panes(w).mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
-    Panes(w).mailHeaderText->setFontPointSize(11);
+    Panes().mailHeaderText->clear();
+    Panes().mailHeaderText->show();
+    Panes().textPreview->clear();
+    Panes().textPreview->hide();
+    Panes().htmlPreview->clear();
+    Panes().mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
+    Panes().mailHeaderText->setFontPointSize(11);
 
     MailMessageFields fields = ParseMessageXml(ReadMessageXml(pRecord->llDataOffset, pRecord->dwDataLength));
     fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
-    showHeader(w, *pRecord, fields);
-    showBody(w, *pRecord, fields);
-    if (Panes(w).folderTree)
-        Panes(w).folderTree->setFocus(Qt::OtherFocusReason);
+    showHeader(*pRecord, fields);
+    showBody(*pRecord, fields);
+    if (Panes().folderTree)
+        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }

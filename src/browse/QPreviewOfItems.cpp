@@ -16,22 +16,20 @@
 #include <string_view>
 
 bool stoploopFlag = false;
-QZovuvozivMainWindow *pZovuvozivWin = nullptr;
-QZovuvozivMainWindow *pZovuvozivWinTemp = nullptr;
 QPreviewOfItems *m_pPreview = nullptr;
 
 namespace {
 
 QTextBrowser *textPreview()
 {
-    return pZovuvozivWinTemp ? Panes(pZovuvozivWinTemp).textPreview : nullptr;
+    return Panes().textPreview;
 }
 
 // The writers end with the keyboard on the folder tree, so arrow keys move between folders.
 void focusFolderTree()
 {
-    if (pZovuvozivWinTemp && Panes(pZovuvozivWinTemp).folderTree)
-        Panes(pZovuvozivWinTemp).folderTree->setFocus(Qt::OtherFocusReason);
+    if (Panes().folderTree)
+        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }
 
 // A long text (task or note) as one paragraph of its own, after its heading.
@@ -68,14 +66,12 @@ std::string_view viewOf(const QByteArray &bytes)
 
 void ResetItemPreviewPane()
 {
-    pZovuvozivWinTemp = pZovuvozivWin;
-    QZovuvozivMainWindow *w = pZovuvozivWinTemp;
-    if (!w || !Panes(w).textPreview)
+    if (!Panes().textPreview)
         return;
-    Panes(w).mailHeaderText->clear();
-    Panes(w).mailHeaderText->hide();
-    Panes(w).htmlPreview->close();
-    QTextBrowser *view = Panes(w).textPreview;
+    Panes().mailHeaderText->clear();
+    Panes().mailHeaderText->hide();
+    Panes().htmlPreview->close();
+    QTextBrowser *view = Panes().textPreview;
     UseSafePreviewDocument(view);
     view->show();
     view->clear();
@@ -94,7 +90,6 @@ void AppendPreviewLine(const QString &label, const QString &value)
 
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)
 {
-    pZovuvozivWinTemp = pZovuvozivWin;
     connect(&m_previewThread, &ThreadOLMPreview::openFailed, this, &TellAttachmentNotOpened, Qt::QueuedConnection);
 }
 
@@ -106,17 +101,16 @@ QPreviewOfItems::~QPreviewOfItems()
 
 void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, int nCol)
 {
-    pZovuvozivWinTemp = pZovuvozivWin;
     // Rows of an earlier fill may point into freed lists: they show nothing at all.
     const int kind = CurrentRowKind(pItemSelected);
-    if (kind < 0 || !pZovuvozivWinTemp)
+    if (kind < 0 || !Panes().htmlPreview)
         return;
     if (kind == FolderKindMail) {
         if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
             PreviewMailRecord(mail);
         return;
     }
-    Panes(pZovuvozivWinTemp).htmlPreview->close();
+    Panes().htmlPreview->close();
     switch (kind) {
     case FolderKindContacts:
         OnContactItemClicked(pItemSelected, nCol);

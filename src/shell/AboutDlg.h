@@ -3,7 +3,7 @@
 // name and version, a link to the support site and a button that opens the licence agreement.
 // Modal and frameless; the main window makes a new one for each showing.
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 // The exit question "Are you sure you want to exit?". The caller runs it with exec() and then
 // reads the answer from senderObjName: "YesBtn" or "NoBtn".
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <memory>
 

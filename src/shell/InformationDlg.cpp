@@ -6,7 +6,7 @@
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 #include "ui_InformationDialog.h"
 
 #include <QDebug>

@@ -227,9 +227,3 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);
 }
-
-const BrowsePanes &Panes(const QZovuvozivMainWindow *window)
-{
-    static const BrowsePanes none;
-    return window ? window->panes() : none;
-}

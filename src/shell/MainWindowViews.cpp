@@ -270,6 +270,26 @@ void QZovuvozivMainWindow::OnClickedNoteButton()
 {
     OnNotesButtonClicked();
 }
+void QZovuvozivMainWindow::ShowKindView(quint32 kind)
+{
+    switch (kind) {
+    case FolderKindContacts:
+        OnClickedContButton();
+        break;
+    case FolderKindCalendar:
+        OnClickedCalButton();
+        break;
+    case FolderKindTasks:
+        OnClickedTaskButton();
+        break;
+    case FolderKindNotes:
+        OnClickedNoteButton();
+        break;
+    default:
+        OnClickedMailButton();
+        break;
+    }
+}
 
 void QZovuvozivMainWindow::OnMailEnter()
 {

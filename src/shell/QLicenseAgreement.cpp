@@ -1,7 +1,7 @@
 #include "shell/QLicenseAgreement.h"
 
 #include "shell/ShellGlobals.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 
 #include <QCoreApplication>
 #include <QFile>

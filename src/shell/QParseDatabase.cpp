@@ -1,6 +1,8 @@
 #include "shell/QParseDatabase.h"
 
 #include "browse/BrowseGlobals.h"
+#include "browse/FolderClick.h"
+#include "browse/FolderTree.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/ArchiveSource.h"
 #include "platform/Edition.h"
@@ -56,11 +58,11 @@ void QParseDatabase::init()
 void QParseDatabase::ConnectSignals()
 {
     StartButton->setStyleSheet(QStringLiteral("QPushButton:enabled {border-image: url(:/images/img_Start.png);}"));
-    pZovuvozivWin = pMainWindow;
+    m_window = pMainWindow;
     connect(browseZovuvozivButton, &QPushButton::clicked, this, &QParseDatabase::OpenFileDialog);
-    if (pZovuvozivWin) {
+    if (m_window) {
         // The newest dialog takes over the folder tree's clicks.
-        QTreeWidget *tree = pZovuvozivWin->panes().folderTree;
+        QTreeWidget *tree = m_window->panes().folderTree;
         disconnect(tree, &QTreeWidget::itemClicked, nullptr, nullptr);
         connect(tree, &QTreeWidget::itemClicked, this, &QParseDatabase::ShowindivisualMailItemsInfo);
         // Moving with the keys shows the folder as a click does. A mouse press also moves the
@@ -75,16 +77,15 @@ void QParseDatabase::ConnectSignals()
     connect(StartButton, &QPushButton::pressed, this, &QParseDatabase::OnPressed);
     connect(StartButton, &QPushButton::released, this, &QParseDatabase::OnReleased);
     connect(SearchButton, &QPushButton::clicked, this, &QParseDatabase::SearchFile);
-    connect(&m_MailClickedThread, &QThreadmailclicked::StartShowingMemoryResult, this, &QParseDatabase::OnmailClicked);
-    if (pZovuvozivWin) {
+    if (m_window) {
         using Scan = QFolderInformationThread;
         using Window = QZovuvozivMainWindow;
-        connect(&m_FolderInfoThread, &Scan::OnInitialSettings, pZovuvozivWin, &Window::SetInitialSettings);
-        connect(&m_FolderInfoThread, &Scan::OnProgressvalue, pZovuvozivWin, &Window::SetProgressValue);
-        connect(&m_FolderInfoThread, &Scan::OnFinishScanning, pZovuvozivWin, &Window::SetFinishSettingsForMail);
-        connect(&m_FolderInfoThread, &Scan::InformationDlgOpen, pZovuvozivWin, &Window::OnInformationDlg);
-        connect(&m_FolderInfoThread, &Scan::strInfo, pZovuvozivWin, &Window::OnStrInfo);
-        connect(&m_FolderInfoThread, &Scan::ShowMessage, pZovuvozivWin, &Window::OnScanMessage);
+        connect(&m_FolderInfoThread, &Scan::OnInitialSettings, m_window, &Window::SetInitialSettings);
+        connect(&m_FolderInfoThread, &Scan::OnProgressvalue, m_window, &Window::SetProgressValue);
+        connect(&m_FolderInfoThread, &Scan::OnFinishScanning, m_window, &Window::SetFinishSettingsForMail);
+        connect(&m_FolderInfoThread, &Scan::InformationDlgOpen, m_window, &Window::OnInformationDlg);
+        connect(&m_FolderInfoThread, &Scan::strInfo, m_window, &Window::OnStrInfo);
+        connect(&m_FolderInfoThread, &Scan::ShowMessage, m_window, &Window::OnScanMessage);
     }
 }
 
@@ -182,8 +183,8 @@ void QParseDatabase::keyPressEvent(QKeyEvent *event)
 
 void QParseDatabase::OnStartScan()
 {
-    if (pZovuvozivWin)
-        pZovuvozivWin->panes().folderTree->clear();
+    if (m_window)
+        m_window->panes().folderTree->clear();
     if (m_selectedFile.isEmpty())
         return;
     // A stopped scan may still be finishing its entry: wait before freeing what it writes.
@@ -211,9 +212,67 @@ void QParseDatabase::OnStartScan()
     memcpy(CurrentPath, latin.constData(), size_t(latin.size()));
     struct stat st;
     lSize = fstat(fileDescriptor, &st) == 0 ? qint64(st.st_size) : 0;
-    if (pZovuvozivWin) {
-        pZovuvozivWin->panes().itemList->show();
-        pZovuvozivWin->panes().emptyItemList->hide();
+    if (m_window) {
+        m_window->panes().itemList->show();
+        m_window->panes().emptyItemList->hide();
     }
     m_FolderInfoThread.SetInitialSettings();
+}
+
+QTreeWidget *QParseDatabase::folderTree() const
+{
+    return m_window ? m_window->panes().folderTree : nullptr;
+}
+
+void QParseDatabase::CleanListAndHash()
+{
+    CleanBrowseResults();
+}
+
+void QParseDatabase::GenerateTree()
+{
+    GenerateFolderTree(folderTree(), m_selectedFile, FolderMaps{objMapFID_PID, objMapFID_Name});
+}
+
+void QParseDatabase::AddItemToTree(qint64 llFolderId)
+{
+    AddFolderToTree(llFolderId, FolderMaps{objMapFID_PID, objMapFID_Name});
+}
+
+void QParseDatabase::LeftTreeWidgetItem(QTreeWidgetItem *item)
+{
+    ApplyFolderBoxChange(item);
+}
+
+void QParseDatabase::MarkDirToRootCheckedOrUnchecked(unsigned char state, unsigned long long)
+{
+    MarkAllFolders(folderTree(), state);
+}
+
+void QParseDatabase::MarkChildAccordingToParent(QTreeWidgetItem *item, unsigned char state)
+{
+    MarkChildrenLikeParent(item, state);
+}
+
+void QParseDatabase::MarkParentAccordingToChild(QTreeWidgetItem *item)
+{
+    MarkParentsFromChildren(item);
+}
+
+void QParseDatabase::SetRecoverSelectedState()
+{
+    ::SetRecoverSelectedState(folderTree());
+}
+
+void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int)
+{
+    ShowClickedFolder(item, [this](quint32 kind) {
+        if (m_window)
+            m_window->ShowKindView(kind);
+    });
+}
+
+void QParseDatabase::OnMessageSubjectChanged()
+{
+    PreviewFirstSelectedItem();
 }

@@ -1,8 +1,7 @@
 #pragma once
 // The "Select OLM File" dialog: picks an archive (Browse or the file finder), checks its head and
-// runs the scanner over it. The same class is the browsing controller of the folder tree.
+// runs the scanner over it. The folder tree's clicks come here too, and go on to browsing.
 
-#include "browse/QThreadmailclicked.h"
 #include "scanner/QFolderInformationThread.h"
 #include "shell/BrowseWindowUi.h"
 
@@ -10,7 +9,9 @@
 #include <QList>
 #include <QMetaObject>
 
+class QTreeWidget;
 class QTreeWidgetItem;
+class QZovuvozivMainWindow;
 
 class QParseDatabase : public QDialog, public Ui::BrowseWindow {
     Q_OBJECT
@@ -19,7 +20,6 @@ public:
     ~QParseDatabase() override;
 
     QFolderInformationThread m_FolderInfoThread;
-    QThreadmailclicked m_MailClickedThread;
 
     QFolderInformationThread *scanner() { return &m_FolderInfoThread; }
     void init();
@@ -30,7 +30,7 @@ public:
     // Checks the first bytes of an archive: a local header of version 45.
     static bool HasArchiveHead(int fd);
 
-    // Browsing side.
+    // The folder tree, done by browsing (FolderTree.h, FolderClick.h).
     static void CleanListAndHash();
     void GenerateTree();
     void AddItemToTree(qint64 llFolderId);
@@ -38,15 +38,12 @@ public:
     void MarkDirToRootCheckedOrUnchecked(unsigned char state, unsigned long long id);
     void MarkChildAccordingToParent(QTreeWidgetItem *item, unsigned char state);
     void MarkParentAccordingToChild(QTreeWidgetItem *item);
-    // Brings every column-7 code and node state in line with the boxes, parents following their
-    // children; also after boxes were set without propagation.
     void SetRecoverSelectedState();
 
 public Q_SLOTS:
     void ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int column);
     void OnPressed();
     void OnReleased();
-    void OnmailClicked();
     void OnMessageSubjectChanged();
     void SearchFile();
 
@@ -59,4 +56,9 @@ private Q_SLOTS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+
+private:
+    // The window whose panes and views this dialog serves.
+    QZovuvozivMainWindow *m_window = nullptr;
+    QTreeWidget *folderTree() const;
 };

@@ -5,7 +5,7 @@
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 #include "ui_ProgressDialog.h"
 
 #include <QKeyEvent>

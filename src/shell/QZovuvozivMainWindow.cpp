@@ -79,6 +79,8 @@ QZovuvozivMainWindow::~QZovuvozivMainWindow()
     bStopFlag = true;
     stopflag = true;
     m_SavingThread.wait();
+    if (&Panes() == &m_panes)
+        SetBrowsePanes(nullptr);
     if (pMainWindow == this)
         pMainWindow = nullptr;
 }
@@ -101,6 +103,7 @@ void QZovuvozivMainWindow::OnInit()
     at.setY(qMax(desk.top(), qMin(at.y(), desk.bottom() - height())));
     move(at);
     CreateLeftDockWindows();
+    SetBrowsePanes(&m_panes);
     m_pParseDatabase = new QParseDatabase(this);
     ConnectSignals();
     setUnifiedTitleAndToolBarOnMac(true);

@@ -104,6 +104,8 @@ public Q_SLOTS:
     void OnClickedCalButton();
     void OnClickedTaskButton();
     void OnClickedNoteButton();
+    // The view of a folder of the given FolderKind, as a click on that folder shows it.
+    void ShowKindView(quint32 kind);
     // Scan progress and summary.
     void SetInitialSettings(long long maximum);
     void SetProgressValue(long long value);

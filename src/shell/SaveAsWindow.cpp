@@ -2,7 +2,7 @@
 
 #include "platform/Edition.h"
 #include "shell/SheetButtonStyle.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 #include "ui_SaveWin.h"
 
 #include <QComboBox>

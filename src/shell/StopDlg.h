@@ -4,7 +4,7 @@
 // and calls show(): the question is application-modal but does not block the caller. The
 // caller's slots hide it; it never closes itself.
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <memory>
 

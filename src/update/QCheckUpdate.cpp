@@ -3,7 +3,7 @@
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 #include "update/QMinorUpdate.h"
 #include "update/UpdateForms.h"
 #include "update/UpdateLogic.h"

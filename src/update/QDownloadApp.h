@@ -4,7 +4,7 @@
 // ends the program so that the user starts the new version. Every failure ends in a message and
 // an OK that only closes the window.
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <QElapsedTimer>
 #include <QNetworkAccessManager>

@@ -2,7 +2,7 @@
 // The offer of a newer version: the version details, a link to what is new, and Update (the
 // download window) or Cancel. A frameless, application-modal window dragged by its top strip.
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <memory>
 

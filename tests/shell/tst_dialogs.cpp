@@ -3,7 +3,7 @@
 
 #include "platform/Edition.h"
 #include "shell/CloseApplicationDlg.h"
-#include "shell/DemoDlgClass.h"
+#include "browse/DemoDlgClass.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
 

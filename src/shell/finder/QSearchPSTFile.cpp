@@ -2,7 +2,7 @@
 
 #include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 #include "ui_SearchDlg.h"
 
 #include <QCloseEvent>

@@ -1,4 +1,4 @@
-#include "shell/DemoDlgClass.h"
+#include "browse/DemoDlgClass.h"
 
 #include "ui_DemoDlg.h"
 

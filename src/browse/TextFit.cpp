@@ -1,4 +1,4 @@
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 
 #include <QAbstractButton>
 #include <QAbstractScrollArea>

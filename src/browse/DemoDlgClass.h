@@ -3,7 +3,7 @@
 // Callers follow one protocol: construct it without parent, set the icon style and the message
 // (which begins with a line feed), setModal(true), exec(). ShowMessageBox does exactly that.
 
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include <memory>
 

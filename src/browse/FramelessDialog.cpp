@@ -1,7 +1,7 @@
-#include "shell/FramelessDialog.h"
+#include "browse/FramelessDialog.h"
 
 #include "platform/Edition.h"
-#include "shell/TextFit.h"
+#include "browse/TextFit.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

@@ -1,0 +1,111 @@
+#include "browse/FolderClick.h"
+
+#include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "browse/QPreviewOfItems.h"
+#include "platform/WorkerGlobals.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+namespace {
+
+// The click made the box differ from its code: never for a partly checked box.
+bool clickChangedBox(const QTreeWidgetItem *item)
+{
+    const Qt::CheckState box = item->checkState(FolderColumnName);
+    const uint code = item->text(FolderColumnCheck).toUInt();
+    return (box == Qt::Checked && code != 1) || (box == Qt::Unchecked && code != 3);
+}
+
+void emptyAttachmentGrid(QGridLayout *grid)
+{
+    while (QLayoutItem *entry = grid->takeAt(0)) {
+        // A tile may be the sender of the event being handled: delete it later.
+        if (QWidget *w = entry->widget())
+            w->deleteLater();
+        delete entry;
+    }
+}
+
+void clearPanesForClick(const BrowsePanes &p)
+{
+    emptyAttachmentGrid(p.attachmentGrid);
+    stoploopFlag = true;
+    p.mailHeaderText->clear();
+    p.textPreview->clear();
+    p.textPreview->show();
+    p.htmlPreview->close();
+    p.itemList->clear();
+    p.subjectLabel->close();
+    p.mailHeaderArea->close();
+    for (QLabel *l : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel})
+        l->clear();
+}
+
+void showMailPanes(const BrowsePanes &p)
+{
+    p.textPreview->close();
+    p.itemList->clear();
+    p.subjectLabel->show();
+    p.mailHeaderArea->show();
+    p.htmlPreview->clear();
+    p.htmlPreview->show();
+}
+
+}  // namespace
+
+void ShowClickedFolder(QTreeWidgetItem *item, const ShowKindView &showView)
+{
+    const BrowsePanes &panes = Panes();
+    if (!panes.itemList)
+        return;
+    clearPanesForClick(panes);
+    if (!item)
+        return;
+    if (bProcessRunning) {
+        // The saving thread reads the node states: a box changed now goes back to what it saves.
+        if (const FldrAtribNode *node = FindFolderAttribute(FolderIdOf(item)))
+            item->setCheckState(FolderColumnName, FolderBoxFor(node->bState));
+    } else if (clickChangedBox(item)) {
+        ApplyFolderBoxChange(item);
+    } else {
+        // Nothing to propagate, but a kind view may have set boxes alone: what is shown is saved.
+        SetRecoverSelectedState(item->treeWidget());
+    }
+    if (FolderIdOf(item) == 0)
+        return;
+    const quint32 kind = item->text(FolderColumnKind).toUInt();
+    const bool mail = kind != FolderKindContacts && kind != FolderKindCalendar && kind != FolderKindTasks
+        && kind != FolderKindNotes;
+    if (mail)
+        showMailPanes(panes);
+    if (showView)
+        showView(mail ? quint32(FolderKindMail) : kind);
+    FillItemListForFolder(item);
+}
+
+void CleanBrowseResults()
+{
+    stoploopFlag = true;
+    ++g_itemListFillSerial;
+    FreeFolderAttributes();
+    CleanScanResults();
+    objMapFileIdTreeItem.clear();
+}
+
+void PreviewFirstSelectedItem()
+{
+    if (!Panes().itemList || !m_pPreview)
+        return;
+    QTreeWidgetItemIterator it(Panes().itemList, QTreeWidgetItemIterator::Selected);
+    if (*it)
+        m_pPreview->OnMessageSubjectClicked(*it);
+}

@@ -12,8 +12,6 @@
 #include <QHash>
 #include <QLocale>
 
-#include <sys/stat.h>
-
 QString SaveSuccessText()
 {
     return QString::fromUtf8(bforQRepairFO ? kFilesSavedText : kMailboxSavedText);
@@ -87,32 +85,6 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
     return count;
 }
 
-QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp)
-{
-    switch (type) {
-    case SaveTypeOLM:
-        return saveDir;
-    case SaveTypeRGE:
-        return saveDir + QStringLiteral("/Main Identity") + stamp + QStringLiteral(".rge");
-    case SaveTypeMBOX:
-    case SaveTypeEMLX:
-    case SaveTypeEML:
-        return saveDir + QStringLiteral("/Converted Data") + stamp;
-    case SaveTypeHTML:
-        return saveDir + QStringLiteral("/Repaired Data") + stamp;
-    case SaveTypeInvalid:
-        break;
-    }
-    return QString();
-}
-
-QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &stamp)
-{
-    if (type == SaveTypeOLM)
-        return saveDir + QLatin1Char('/') + QLatin1String(kRepairedOlmFileName);
-    return OutputRootFor(type, saveDir, stamp);
-}
-
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp)
 {
     return type == SaveTypeOLM ? QString() : OutputRootFor(type, saveDir, stamp);
@@ -123,17 +95,6 @@ bool HasEnoughFreeSpace(const QString &dir, qint64 archiveSize)
     const qint64 available = FreeSpaceHooked(dir);
     qDebug() << "free space" << available << "archive size" << archiveSize;
     return available > archiveSize;
-}
-
-bool IsSameFile(int fd, const QString &path)
-{
-    if (fd < 0 || path.isEmpty())
-        return false;
-    struct stat opened {};
-    struct stat named {};
-    if (::fstat(fd, &opened) != 0 || ::stat(QFile::encodeName(path).constData(), &named) != 0)
-        return false;
-    return opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
 }
 
 bool OutputOverwritesArchive(SaveType type, const QString &saveDir, int archiveFd)

@@ -1,9 +1,10 @@
 #pragma once
 // The save start's checks and the output folders it prepares: the run's stamp, the number of
 // items to save, the free-space and same-file tests, the output roots and the .rge package
-// files. All run on the GUI thread before the saving thread starts; none shows a dialog, so the
+// files (the paths themselves come from OutputLayout.h). All run on the GUI thread before the saving thread starts; none shows a dialog, so the
 // main window decides what to show from their results.
 
+#include "save/OutputLayout.h"
 #include "save/SaveType.h"
 
 #include <QDateTime>
@@ -44,9 +45,6 @@ inline const char kSavingHeadingConverter[] = "Please wait while the selected ma
 // "\nFiles Saved Successfully." or "\nMailbox Saved Successfully." for this build.
 QString SaveSuccessText();
 
-// The OLM save's output file inside the destination folder.
-inline const char kRepairedOlmFileName[] = "RepairedOLMfile.olm";
-
 // "(" + "d MMM yyyy,hh-mm-ss" + ")", with English month names whatever the user's locale, so
 // the names of the output folders and of the log report do not change with the locale.
 QString MakeSaveTimeStamp(const QDateTime &when);
@@ -69,23 +67,12 @@ SaveItemLists CurrentSaveItemLists();
 // Nodes in state 2 or 3 add nothing themselves. One pass per list.
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists);
 
-// The output folder that the save start makes: the destination itself for the OLM
-// save, "Main Identity<stamp>.rge" for the package, "Repaired Data<stamp>" for the HTML pages,
-// "Converted Data<stamp>" for the others.
-// Empty for SaveTypeInvalid.
-QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp);
-// Where the writers put their output: the OLM file itself for the OLM save, otherwise the
-// output root.
-QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &stamp);
 // The root whose existence asks the replace question; empty for the OLM save (no question).
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp);
 
 // More bytes available at dir than the archive's size (equal is too little).
 bool HasEnoughFreeSpace(const QString &dir, qint64 archiveSize);
 
-// True when path names the file open as fd (same device and inode; symbolic links followed).
-// False when either cannot be examined.
-bool IsSameFile(int fd, const QString &path);
 // The OLM save would write onto the archive being read.
 bool OutputOverwritesArchive(SaveType type, const QString &saveDir, int archiveFd);
 

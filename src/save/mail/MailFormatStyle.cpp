@@ -8,7 +8,7 @@ MailFormatStyle appleMail()
 {
     MailFormatStyle s{};
     s.format = MailFormat::AppleMailMbox;
-    s.rootFolderName = QStringLiteral("/Converted Data");
+    s.saveType = SaveTypeMBOX;
     s.mailFolderName = QStringLiteral("/Mail/");
     s.fileExtension = QStringLiteral(".mbox");
     s.oneFilePerFolder = true;
@@ -40,8 +40,7 @@ MailFormatStyle rgePackage()
 {
     MailFormatStyle s{};
     s.format = MailFormat::RgePackage;
-    s.rootFolderName = QStringLiteral("/Main Identity");
-    s.rootFolderSuffix = QStringLiteral(".rge");
+    s.saveType = SaveTypeRGE;
     s.mailFolderName = QStringLiteral("/Mail/");
     s.fileExtension = QStringLiteral(".mbox");
     s.oneFilePerFolder = true;

@@ -3,6 +3,7 @@
 // per format; the writing steps read it and never change it.
 
 #include "save/MessageFields.h"
+#include "save/SaveType.h"
 
 #include <QByteArray>
 #include <QString>
@@ -21,10 +22,9 @@ enum class MailFormat { AppleMailMbox, RgePackage, Emlx, Eml, Html };
 
 struct MailFormatStyle {
     MailFormat format;
-    // Output: saveDir + rootFolderName + strTime + rootFolderSuffix + mailFolderName + folder path.
-    QString rootFolderName;    // "/Converted Data", "/Main Identity"
-    QString rootFolderSuffix;  // "", ".rge"
-    QString mailFolderName;    // "/Mail/"
+    // Output: the save type's output root (OutputRootFor) + mailFolderName + folder path.
+    SaveType saveType;
+    QString mailFolderName;  // "/Mail/"
     QString fileExtension;     // ".mbox"
     bool oneFilePerFolder;     // else one numbered file per message
     quint32 finderType;        // four-character codes, e.g. 'MBOX'

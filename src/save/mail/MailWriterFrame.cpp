@@ -4,6 +4,7 @@
 #include "platform/FinderInfo.h"
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
+#include "save/OutputLayout.h"
 #include "save/SaveGlobals.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
@@ -261,19 +262,10 @@ QString MailFolderRelativePath(const QString &entryName)
 
 namespace {
 
-// The archive being read is never written to, whatever the output path turns out to be.
-bool isTheArchive(const QString &path)
-{
-    struct stat out, in;
-    if (fileDescriptor < 0 || ::fstat(fileDescriptor, &in) != 0)
-        return false;
-    return ::stat(nativePath(path).constData(), &out) == 0 && out.st_dev == in.st_dev && out.st_ino == in.st_ino;
-}
-
 QString mailFolderPath(const MailFormatStyle &style, const MailSaveContext &context, const QString &relative)
 {
-    return context.saveDir + style.rootFolderName + context.strTime + style.rootFolderSuffix + style.mailFolderName
-        + relative + QLatin1Char('/');
+    return OutputRootFor(style.saveType, context.saveDir, context.strTime) + style.mailFolderName + relative
+        + QLatin1Char('/');
 }
 
 // Opens the mailbox for the message's folder path; false with the reason in *error.
@@ -291,7 +283,8 @@ bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveCo
         *error = QStringLiteral("the folder could not be made");
         return false;
     }
-    if (isTheArchive(*path)) {
+    // The archive being read is never written to, whatever the output path turns out to be.
+    if (IsSameFile(fileDescriptor, *path)) {
         *error = QStringLiteral("it is the archive being read");
         return false;
     }

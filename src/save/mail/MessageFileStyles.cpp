@@ -6,11 +6,11 @@
 
 namespace {
 
-MailFormatStyle messageFile(MailFormat format, const char *root, const char *extension)
+MailFormatStyle messageFile(MailFormat format, SaveType type, const char *extension)
 {
     MailFormatStyle s{};
     s.format = format;
-    s.rootFolderName = QString::fromLatin1(root);
+    s.saveType = type;
     s.mailFolderName = QStringLiteral("/Mail/");
     s.fileExtension = QString::fromLatin1(extension);
     s.oneFilePerFolder = false;
@@ -24,7 +24,7 @@ MailFormatStyle messageFile(MailFormat format, const char *root, const char *ext
 
 MailFormatStyle emlx()
 {
-    MailFormatStyle s = messageFile(MailFormat::Emlx, "/Converted Data", ".emlx");
+    MailFormatStyle s = messageFile(MailFormat::Emlx, SaveTypeEMLX, ".emlx");
     s.lineEnd = QByteArrayLiteral("\n");
     s.dateLineEnd = s.lineEnd;
     s.addressSeparator = QByteArrayLiteral(",\n\t");
@@ -43,7 +43,7 @@ MailFormatStyle emlx()
 // Line ends stay the bare CR that readers of these files have always been given.
 MailFormatStyle eml()
 {
-    MailFormatStyle s = messageFile(MailFormat::Eml, "/Converted Data", ".eml");
+    MailFormatStyle s = messageFile(MailFormat::Eml, SaveTypeEML, ".eml");
     s.lineEnd = QByteArrayLiteral("\r");
     s.dateLineEnd = s.lineEnd;
     s.addressSeparator = QByteArrayLiteral(",\r\t");
@@ -64,7 +64,7 @@ MailFormatStyle eml()
 
 MailFormatStyle html()
 {
-    MailFormatStyle s = messageFile(MailFormat::Html, "/Repaired Data", ".htm");
+    MailFormatStyle s = messageFile(MailFormat::Html, SaveTypeHTML, ".htm");
     s.lineEnd = QByteArrayLiteral("\n\n");
     s.dateLineEnd = s.lineEnd;
     s.addressSeparator = QByteArrayLiteral(",\r\t");

@@ -5,6 +5,7 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "save/OutputLayout.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
@@ -424,17 +425,16 @@ bool OlmArchiveWriter::prepareOutput(const QString &path)
         return false;
     }
     m_sourceSize = source.st_size;
+    if (IsSameFile(m_source, path)) {
+        m_error = QStringLiteral("%1 is the archive being read; it is never overwritten").arg(path);
+        return false;
+    }
+    // An earlier output (or a link in its place) goes; the new file is made afresh.
     const QByteArray native = QFile::encodeName(path);
     struct stat existing;
-    if (::lstat(native.constData(), &existing) == 0) {
-        if (existing.st_dev == source.st_dev && existing.st_ino == source.st_ino) {
-            m_error = QStringLiteral("%1 is the archive being read; it is never overwritten").arg(path);
-            return false;
-        }
-        if (::unlink(native.constData()) != 0) {
-            m_error = QStringLiteral("%1 exists and cannot be removed: %2").arg(path, qt_error_string(errno));
-            return false;
-        }
+    if (::lstat(native.constData(), &existing) == 0 && ::unlink(native.constData()) != 0) {
+        m_error = QStringLiteral("%1 exists and cannot be removed: %2").arg(path, qt_error_string(errno));
+        return false;
     }
     if (!m_out.create(path)) {
         m_error = QStringLiteral("%1 cannot be created: %2").arg(path, m_out.error());

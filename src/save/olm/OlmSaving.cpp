@@ -1,7 +1,9 @@
-// Save type 0: the checked folders into a new OLM archive, "RepairedOLMfile.olm".
+// Save type 0: the checked folders into a new OLM archive, "RepairedOLMfile.olm" in the
+// destination.
 
 #include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
+#include "save/OutputLayout.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
 #include "save/olm/OlmArchiveWriter.h"
@@ -22,7 +24,7 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     selection.mail = mail;
     selection.folderIds = folderIds;
     OlmArchiveWriter writer(fileDescriptor, hooks);
-    const bool ok = writer.write(run->mail.saveDir + QStringLiteral("/RepairedOLMfile.olm"), selection);
+    const bool ok = writer.write(WriterOutputFor(SaveTypeOLM, run->mail.saveDir, QString()), selection);
     run->mail.written += writer.itemsWritten();
     run->mail.failures += writer.failures();
     run->mail.failed += writer.failures().size();

@@ -1,6 +1,7 @@
 #include "save/pim/PimFiles.h"
 
 #include "platform/FinderInfo.h"
+#include "save/OutputLayout.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/ItemFileName.h"
 
@@ -54,8 +55,8 @@ bool plainName(const QString &name)
 
 QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind)
 {
-    const MailFormatStyle &style = appleMail ? AppleMailStyle() : RgePackageStyle();
-    return context.saveDir + style.rootFolderName + context.strTime + style.rootFolderSuffix + QLatin1Char('/') + kind;
+    return OutputRootFor(appleMail ? SaveTypeMBOX : SaveTypeRGE, context.saveDir, context.strTime) + QLatin1Char('/')
+        + kind;
 }
 
 bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, QString *error)

@@ -9,8 +9,7 @@
 
 struct MailSaveContext;
 
-// The item folder of the output: saveDir + "/Main Identity" + strTime + ".rge/" + kind for the
-// package, saveDir + "/Converted Data" + strTime + "/" + kind for Apple Mail.
+// The item folder of the output: the output root of the package or of Apple Mail + "/" + kind.
 QString PimItemFolder(const MailSaveContext &context, bool appleMail, const QString &kind);
 
 struct PimFile {

@@ -4,6 +4,7 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
 #include "browse/ItemListFill.h"
+#include "browse/MessageBox.h"
 #include "browse/MyButton1.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/Edition.h"
@@ -11,7 +12,6 @@
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
-#include "browse/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -83,8 +83,8 @@ void ShowClickedFolder(QTreeWidgetItem *item, const ShowKindView &showView)
     if (FolderIdOf(item) == 0)
         return;
     const quint32 kind = item->text(FolderColumnKind).toUInt();
-    const bool mail = kind != FolderKindContacts && kind != FolderKindCalendar && kind != FolderKindTasks
-        && kind != FolderKindNotes;
+    const bool mail =
+        kind != FolderKindContacts && kind != FolderKindCalendar && kind != FolderKindTasks && kind != FolderKindNotes;
     if (mail)
         showMailPanes(panes);
     if (showView)

@@ -1,7 +1,7 @@
 #include "browse/FramelessDialog.h"
 
-#include "platform/Edition.h"
 #include "browse/TextFit.h"
+#include "platform/Edition.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

@@ -1,12 +1,12 @@
 #include "shell/InformationDlg.h"
 
+#include "browse/TextFit.h"
 #include "platform/Edition.h"
 #include "save/SaveFlow.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
-#include "browse/TextFit.h"
 #include "ui_InformationDialog.h"
 
 #include <QDebug>

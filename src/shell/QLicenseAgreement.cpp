@@ -1,7 +1,7 @@
 #include "shell/QLicenseAgreement.h"
 
-#include "shell/ShellGlobals.h"
 #include "browse/TextFit.h"
+#include "shell/ShellGlobals.h"
 
 #include <QCoreApplication>
 #include <QFile>

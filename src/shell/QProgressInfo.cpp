@@ -1,11 +1,11 @@
 #include "shell/QProgressInfo.h"
 
+#include "browse/TextFit.h"
 #include "platform/Edition.h"
 #include "save/SaveFlow.h"
 #include "shell/SheetButtonStyle.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
-#include "browse/TextFit.h"
 #include "ui_ProgressDialog.h"
 
 #include <QKeyEvent>

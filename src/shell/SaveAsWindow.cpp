@@ -1,8 +1,8 @@
 #include "shell/SaveAsWindow.h"
 
+#include "browse/TextFit.h"
 #include "platform/Edition.h"
 #include "shell/SheetButtonStyle.h"
-#include "browse/TextFit.h"
 #include "ui_SaveWin.h"
 
 #include <QComboBox>

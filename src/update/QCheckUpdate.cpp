@@ -1,9 +1,9 @@
 #include "update/QCheckUpdate.h"
 
+#include "browse/TextFit.h"
 #include "platform/PlistSettings.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
-#include "browse/TextFit.h"
 #include "update/QMinorUpdate.h"
 #include "update/UpdateForms.h"
 #include "update/UpdateLogic.h"

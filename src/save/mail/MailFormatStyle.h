@@ -25,10 +25,10 @@ struct MailFormatStyle {
     // Output: the save type's output root (OutputRootFor) + mailFolderName + folder path.
     SaveType saveType;
     QString mailFolderName;  // "/Mail/"
-    QString fileExtension;     // ".mbox"
-    bool oneFilePerFolder;     // else one numbered file per message
-    quint32 finderType;        // four-character codes, e.g. 'MBOX'
-    quint32 finderCreator;     // 'OPIM'
+    QString fileExtension;   // ".mbox"
+    bool oneFilePerFolder;   // else one numbered file per message
+    quint32 finderType;      // four-character codes, e.g. 'MBOX'
+    quint32 finderCreator;   // 'OPIM'
     // Lines.
     QByteArray lineEnd;              // "\n" Apple Mail, "\r" package
     QByteArray dateLineEnd;          // end of the From_ line and of the Date header

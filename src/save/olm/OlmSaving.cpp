@@ -2,8 +2,8 @@
 // destination.
 
 #include "platform/WorkerGlobals.h"
-#include "save/QMailSavingThread.h"
 #include "save/OutputLayout.h"
+#include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
 #include "save/olm/OlmArchiveWriter.h"

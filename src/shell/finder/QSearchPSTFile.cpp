@@ -1,8 +1,8 @@
 #include "shell/finder/QSearchPSTFile.h"
 
+#include "browse/TextFit.h"
 #include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
-#include "browse/TextFit.h"
 #include "ui_SearchDlg.h"
 
 #include <QCloseEvent>

@@ -1,114 +1,33 @@
-// The folder tree on a real main window: what a scan's folder maps become, the three places a
-// check state lives (box, column 7, node) kept in step through clicks, damaged maps, and the
-// "Folder1" items of recovered contacts, calendar items, tasks and notes.
+// The folder tree on panes of its own, as browsing builds and clicks it: what a scan's folder
+// maps become, the three places a check state lives (box, column 7, node) kept in step through
+// clicks, damaged maps, the kind a click hands to the window, and the "Folder1" items of
+// recovered contacts, calendar items, tasks and notes. What the window adds (its view buttons,
+// the mouse and the keys) is tested in tests/shell.
 
-#include "MainWindowTestPeer.h"
+#include "FolderTreeTestUtil.h"
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "browse/BrowseGlobals.h"
+#include "browse/BrowsePanes.h"
+#include "browse/FolderClick.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
-#include "save/SaveFlow.h"
-#include "scanner/FolderAttributes.h"
-#include "shell/QParseDatabase.h"
-#include "shell/QZovuvozivMainWindow.h"
-#include "shell/ShellGlobals.h"
-#include "shell/ShellHooks.h"
-#include "shell/ShellResources.h"
-#include "shell/ShellWidgets.h"
+#include "browse/MessageBox.h"
 
+#include <QGridLayout>
 #include <QLabel>
 #include <QRandomGenerator>
-#include <QStyleOptionViewItem>
+#include <QScrollArea>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QtTest>
 
-#include <tuple>
+#include <memory>
 
 namespace {
 
-using Folder = std::tuple<qint64, qint64, QString>;   // id, parent id, key
-using Folders = QList<Folder>;
-
-// Replaces the scan's folder maps with hand-made ones.
-void setMaps(const Folders &folders)
-{
-    CleanScanResults();
-    for (const Folder &f : folders) {
-        objMapFID_PID.insert(std::get<0>(f), std::get<1>(f));
-        objMapFID_Name.insert(std::get<0>(f), std::get<2>(f));
-    }
-}
-
-QTreeWidgetItem *findItem(QTreeWidget *tree, const QString &path)
-{
-    QTreeWidgetItem *item = tree->topLevelItem(0);
-    if (path == QLatin1String("root"))
-        return item;
-    for (const QString &name : path.split(QLatin1Char('/'))) {
-        QTreeWidgetItem *next = nullptr;
-        for (int i = 0; item && i < item->childCount() && !next; ++i) {
-            if (item->child(i)->text(0) == name)
-                next = item->child(i);
-        }
-        item = next;
-    }
-    return item;
-}
-
-int code(Qt::CheckState s)
-{
-    return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 3;
-}
-
-// The box of every item in tree order, as check codes.
-QString boxes(QTreeWidget *tree)
-{
-    QString out;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it)
-        out += QString::number(code((*it)->checkState(0)));
-    return out;
-}
-
-// Empty when box, column 7 and node agree on every item and every parent follows its children.
-QString stepFault(QTreeWidget *tree)
-{
-    int nodes = 0;
-    for (FldrAtribNode *n = StartFldrAtrib; n; n = n->pNext)
-        ++nodes;
-    int items = 0;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it, ++items) {
-        QTreeWidgetItem *item = *it;
-        const int box = code(item->checkState(0));
-        const FldrAtribNode *node = FindFolderAttribute(item->text(1).toLongLong());
-        if (!node || node->bState != box || item->text(7).toInt() != box)
-            return QStringLiteral("%1: box %2, column 7 %3, node %4")
-                .arg(item->text(0)).arg(box).arg(item->text(7)).arg(node ? node->bState : -1);
-        if (item->childCount()) {
-            QSet<int> kids;
-            for (int i = 0; i < item->childCount(); ++i)
-                kids.insert(code(item->child(i)->checkState(0)));
-            const int expected = kids.size() == 1 && !kids.contains(2) ? *kids.begin() : 2;
-            if (box != expected)
-                return QStringLiteral("%1: %2 over children %3").arg(item->text(0)).arg(box).arg(expected);
-        }
-    }
-    return items == nodes ? QString() : QStringLiteral("%1 items, %2 nodes").arg(items).arg(nodes);
-}
-
-qint64 itemsToSave()
-{
-    return CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists());
-}
-
-// root: A(A1, A2(A2x)), B, Folder1 - tree order root A A1 A2 A2x B Folder1.
-const Folders kSmallTree{{502, 501, QStringLiteral("A")},
-                               {503, 502, QStringLiteral("A1")},
-                               {504, 502, QStringLiteral("A2")},
-                               {505, 504, QStringLiteral("A2x")},
-                               {506, 501, QStringLiteral("B")}};
+using namespace FolderTreeTestUtil;
 
 struct Damaged {
     QByteArray bytes;
@@ -144,6 +63,31 @@ Damaged damagedArchive()
     return d;
 }
 
+// The panes a window would hand over, made here and handed over the same way.
+struct OwnPanes {
+    QWidget host;
+    BrowsePanes panes;
+
+    OwnPanes()
+    {
+        panes.folderTree = new QTreeWidget(&host);
+        panes.folderTree->setColumnCount(8);
+        panes.itemList = new QTreeWidget(&host);
+        panes.itemList->setColumnCount(ItemColumnCount);
+        panes.emptyItemList = new QTreeWidget(&host);
+        panes.mailHeaderText = new QTextBrowser(&host);
+        panes.textPreview = new QTextBrowser(&host);
+        panes.htmlPreview = new QTextBrowser(&host);
+        for (QLabel **l : {&panes.subjectLabel, &panes.recipientsLabel, &panes.senderLabel, &panes.dateLabel})
+            *l = new QLabel(&host);
+        panes.mailHeaderArea = new QWidget(&host);
+        panes.mailHeaderScroll = new QScrollArea(panes.mailHeaderArea);
+        panes.attachmentGrid = new QGridLayout(panes.mailHeaderScroll);
+        SetBrowsePanes(&panes);
+    }
+    ~OwnPanes() { SetBrowsePanes(nullptr); }
+};
+
 } // namespace
 
 Q_DECLARE_METATYPE(Folders)
@@ -165,44 +109,48 @@ private Q_SLOTS:
     void propagation_data();
     void propagation();
     void clickWithoutToggleChangesNothing();
-    void mouseOnCheckIndicator();
     void randomTogglesKeepEverythingInStep();
-    void kindViewThenClickSavesWhatIsShown();
     void clickDuringSaveKeepsTheSelection();
-    void clickSwitchesView_data();
-    void clickSwitchesView();
+    void clickTellsTheKind_data();
+    void clickTellsTheKind();
     void recoveredItemsGetTheirOwnFolder1();
-    void keyboardShowsTheCurrentFolder();
     void cleanUp();
 
 private:
-    QZovuvozivMainWindow *m_window = nullptr;
-    QTreeWidget *tree() const { return m_window->panes().folderTree; }
-    QParseDatabase *db() const { return m_window->parseDatabase(); }
-    void build() { db()->GenerateTree(); }
+    std::unique_ptr<OwnPanes> m_panes;
+    QVector<quint32> m_kindsShown;  // what each click asked the window to show
+    QTreeWidget *tree() const { return m_panes->panes.folderTree; }
+    void build() { GenerateFolderTree(tree(), kRootName, FolderMaps{objMapFID_PID, objMapFID_Name}); }
+    void clickOn(QTreeWidgetItem *item);
     void click(const QString &path, Qt::CheckState box);
+    static const QString kRootName;
 };
+
+const QString FolderTreeTest::kRootName = QStringLiteral("/tmp/archive.olm");
 
 void FolderTreeTest::initTestCase()
 {
-    InitShellResources();
     ShellHooks::messageBox = [](const QString &, const QString &) {};
 }
 
 void FolderTreeTest::init()
 {
-    // The window frees any earlier scan, so the maps are set after it exists.
-    m_window = new QZovuvozivMainWindow;
-    m_selectedFile = QStringLiteral("/tmp/archive.olm");
+    CleanBrowseResults();
+    m_panes = std::make_unique<OwnPanes>();
+    m_kindsShown.clear();
     bProcessRunning = false;
 }
 
 void FolderTreeTest::cleanup()
 {
-    delete m_window;
-    m_window = nullptr;
-    QParseDatabase::CleanListAndHash();
+    m_panes.reset();
+    CleanBrowseResults();
     bProcessRunning = false;
+}
+
+void FolderTreeTest::clickOn(QTreeWidgetItem *item)
+{
+    ShowClickedFolder(item, [this](quint32 kind) { m_kindsShown << kind; });
 }
 
 void FolderTreeTest::click(const QString &path, Qt::CheckState box)
@@ -210,7 +158,7 @@ void FolderTreeTest::click(const QString &path, Qt::CheckState box)
     QTreeWidgetItem *item = findItem(tree(), path);
     QVERIFY2(item, qPrintable(path));
     item->setCheckState(0, box);
-    db()->ShowindivisualMailItemsInfo(item, 0);
+    clickOn(item);
 }
 
 void FolderTreeTest::sampleTree_data()
@@ -243,13 +191,12 @@ void FolderTreeTest::sampleTree()
     for (QTreeWidgetItemIterator it(tree()); *it; ++it)
         ++count;
     QCOMPARE(count, 11);
-    QCOMPARE(tree()->topLevelItem(0)->text(0), m_selectedFile);
+    QCOMPARE(tree()->topLevelItem(0)->text(0), kRootName);
     QTreeWidgetItem *item = findItem(tree(), path);
     QVERIFY(item);
     QTEST(item->text(6), "kind");
     QFETCH(QString, icon);
     QCOMPARE(item->data(0, kFolderIconRole).toString(), QStringLiteral(":/images/") + icon + QStringLiteral(".png"));
-    QVERIFY(!item->icon(0).isNull());
     QCOMPARE(item->checkState(0), Qt::Checked);
     QCOMPARE(item->text(7), QStringLiteral("1"));
     const FldrAtribNode *node = FindFolderAttribute(item->text(1).toLongLong());
@@ -366,7 +313,7 @@ void FolderTreeTest::downwardWalkEndsOnLoopedParents()
     build();
     FindFolderAttribute(503)->llParentId = 505;
     FindFolderAttribute(505)->llParentId = 503;
-    db()->MarkChildAccordingToParent(findItem(tree(), QStringLiteral("A/A1")), 3);
+    MarkChildrenLikeParent(findItem(tree(), QStringLiteral("A/A1")), 3);
     // A2x is A1's child in the list, and A1 A2x's: each is reached once, then the walk ends.
     QCOMPARE(boxes(tree()), QStringLiteral("1131311"));
     QCOMPARE(FindFolderAttribute(503)->bState, quint8(3));
@@ -414,29 +361,12 @@ void FolderTreeTest::clickWithoutToggleChangesNothing()
     // parent that leaves the parent's box alone; the parent follows it instead.
     QTreeWidgetItem *a2x = findItem(tree(), QStringLiteral("A/A2/A2x"));
     a2x->setCheckState(0, Qt::Unchecked);
-    db()->ShowindivisualMailItemsInfo(findItem(tree(), QStringLiteral("A/A2")), 0);
+    clickOn(findItem(tree(), QStringLiteral("A/A2")));
     QCOMPARE(a2x->checkState(0), Qt::Unchecked);
     QCOMPARE(boxes(tree()), QStringLiteral("2333311"));
     QCOMPARE(stepFault(tree()), QString());
 }
 
-void FolderTreeTest::mouseOnCheckIndicator()
-{
-    setMaps(kSmallTree);
-    build();
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    QTreeWidgetItem *b = findItem(tree(), QStringLiteral("B"));
-    QStyleOptionViewItem opt;
-    opt.initFrom(tree());
-    opt.rect = tree()->visualItemRect(b);
-    opt.features |= QStyleOptionViewItem::HasCheckIndicator;
-    const QRect box = tree()->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, tree());
-    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
-    QCOMPARE(b->checkState(0), Qt::Unchecked);
-    QCOMPARE(boxes(tree()), QStringLiteral("2111131"));
-    QCOMPARE(stepFault(tree()), QString());
-}
 
 void FolderTreeTest::randomTogglesKeepEverythingInStep()
 {
@@ -456,33 +386,16 @@ void FolderTreeTest::randomTogglesKeepEverythingInStep()
         QTreeWidgetItem *item = items.at(int(rng.bounded(quint32(items.size()))));
         const Qt::CheckState now = item->checkState(0);
         item->setCheckState(0, now == Qt::Checked ? Qt::Unchecked : Qt::Checked);
-        db()->ShowindivisualMailItemsInfo(item, 0);
+        clickOn(item);
         const QString fault = stepFault(tree());
         QVERIFY2(fault.isEmpty(), qPrintable(QStringLiteral("step %1: %2").arg(step).arg(fault)));
     }
     items.first()->setCheckState(0, Qt::Unchecked);
-    db()->LeftTreeWidgetItem(items.first());
+    ApplyFolderBoxChange(items.first());
     QCOMPARE(boxes(tree()), QString(52, QLatin1Char('3')));
     QCOMPARE(stepFault(tree()), QString());
 }
 
-void FolderTreeTest::kindViewThenClickSavesWhatIsShown()
-{
-    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    scanBytes(f.readAll());
-    build();
-    // A click first, so every code agrees with its box before the view changes the boxes.
-    db()->ShowindivisualMailItemsInfo(findItem(tree(), QStringLiteral("Outlook PST")), 0);
-    m_window->OnCalenderView();
-    QTreeWidgetItem *calendar = findItem(tree(), QStringLiteral("Calendar"));
-    QCOMPARE(calendar->checkState(0), Qt::Checked);
-    db()->ShowindivisualMailItemsInfo(calendar, 0);
-    QCOMPARE(stepFault(tree()), QString());
-    QCOMPARE(itemsToSave(), qint64(8));
-    QCOMPARE(tree()->topLevelItem(0)->checkState(0), Qt::PartiallyChecked);
-    QVERIFY(SelectionHasCheckedFolder(StartFldrAtrib));
-}
 
 void FolderTreeTest::clickDuringSaveKeepsTheSelection()
 {
@@ -495,90 +408,48 @@ void FolderTreeTest::clickDuringSaveKeepsTheSelection()
     QCOMPARE(stepFault(tree()), QString());
 }
 
-void FolderTreeTest::clickSwitchesView_data()
+
+
+
+
+void FolderTreeTest::clickTellsTheKind_data()
 {
     QTest::addColumn<QString>("path");
-    QTest::addColumn<QString>("button");   // the view button left checked
+    QTest::addColumn<uint>("kind");  // what the window is asked to show
     QTest::addColumn<bool>("mailPanes");
 
-    QTest::newRow("contacts") << "Address Book" << "people" << false;
-    QTest::newRow("calendar") << "Calendar" << "calendar" << false;
-    QTest::newRow("tasks") << "Tasks" << "tasks" << false;
-    QTest::newRow("notes") << "Notes" << "notes" << false;
-    QTest::newRow("mail") << "Outlook PST/Inbox" << "mail" << true;
-    QTest::newRow("root") << "root" << "mail" << true;
-    QTest::newRow("dummy folder") << "Folder1" << "mail" << true;
+    QTest::newRow("contacts") << "Address Book" << uint(FolderKindContacts) << false;
+    QTest::newRow("calendar") << "Calendar" << uint(FolderKindCalendar) << false;
+    QTest::newRow("tasks") << "Tasks" << uint(FolderKindTasks) << false;
+    QTest::newRow("notes") << "Notes" << uint(FolderKindNotes) << false;
+    QTest::newRow("mail") << "Outlook PST/Inbox" << uint(FolderKindMail) << true;
+    QTest::newRow("root") << "root" << uint(FolderKindMail) << true;
+    QTest::newRow("dummy folder") << "Folder1" << uint(FolderKindMail) << true;
 }
 
-void FolderTreeTest::clickSwitchesView()
+void FolderTreeTest::clickTellsTheKind()
 {
     QFETCH(QString, path);
-    QFETCH(QString, button);
     QFETCH(bool, mailPanes);
     QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QVERIFY(f.open(QIODevice::ReadOnly));
     scanBytes(f.readAll());
     build();
-    m_window->show();
-    // Start from the other side: a mail folder after a notes view and the other way round.
-    m_window->OnClickedNoteButton();
-    if (!mailPanes)
-        m_window->OnClickedMailButton();
-    m_window->panes().subjectLabel->setText(QStringLiteral("old subject"));
-    db()->ShowindivisualMailItemsInfo(findItem(tree(), path), 0);
-    const QMap<QString, QAbstractButton *> buttons{{"people", peer(*m_window).m_pMyPeopleButton},
-                                                   {"calendar", peer(*m_window).m_pMyCalendarButton},
-                                                   {"tasks", peer(*m_window).m_pMyTasksButton},
-                                                   {"notes", peer(*m_window).m_pMyNotesButton},
-                                                   {"mail", m_pMyMailButton}};
-    for (auto it = buttons.cbegin(); it != buttons.cend(); ++it)
-        QVERIFY2(it.value()->isChecked() == (it.key() == button), qPrintable(it.key()));
-    QCOMPARE(m_window->panes().subjectLabel->text(), QString());
-    QCOMPARE(m_window->panes().subjectLabel->isVisible(), mailPanes);
-    QCOMPARE(m_window->panes().mailHeaderArea->isVisible(), mailPanes);
-    QCOMPARE(m_window->panes().htmlPreview->isVisible(), mailPanes);
-    QCOMPARE(m_window->panes().textPreview->isVisible(), !mailPanes);
-}
-
-// The rows the list shows: each row's record position.
-QStringList listedRows(QTreeWidget *list)
-{
-    QStringList rows;
-    for (int i = 0; i < list->topLevelItemCount(); ++i)
-        rows << list->topLevelItem(i)->data(0, ItemIndexRole).toString();
-    return rows;
-}
-
-void FolderTreeTest::keyboardShowsTheCurrentFolder()
-{
-    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    scanBytes(f.readAll());
-    build();
-    m_window->show();
-    QApplication::setActiveWindow(m_window);
-    tree()->setFocus();
-    QTRY_VERIFY(tree()->hasFocus());
-    QTreeWidgetItem *inbox = findItem(tree(), QStringLiteral("Outlook PST/Inbox"));
-    QVERIFY(inbox);
-    tree()->setCurrentItem(inbox);
-    QTRY_VERIFY(!ItemListFillRunning());
-    QStringList seen{listedRows(m_window->panes().itemList).join(QLatin1Char(','))};
-    // Every move with the keys shows what a click on the new current folder shows.
-    for (const Qt::Key key : {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up, Qt::Key_Home}) {
-        QTreeWidgetItem *before = tree()->currentItem();
-        QTest::keyClick(tree(), key);
-        QTreeWidgetItem *current = tree()->currentItem();
-        QVERIFY(current && current != before);
-        QTRY_VERIFY(!ItemListFillRunning());
-        const QStringList byKey = listedRows(m_window->panes().itemList);
-        db()->ShowindivisualMailItemsInfo(current, 0);
-        QTRY_VERIFY(!ItemListFillRunning());
-        QCOMPARE(byKey, listedRows(m_window->panes().itemList));
-        seen << byKey.join(QLatin1Char(','));
-    }
-    // The folders differ: the list followed the keys rather than staying put.
-    QVERIFY2(QSet<QString>(seen.begin(), seen.end()).size() >= 2, qPrintable(seen.join(QLatin1Char('|'))));
+    m_panes->host.show();
+    const BrowsePanes &p = m_panes->panes;
+    p.subjectLabel->setText(QStringLiteral("old subject"));
+    clickOn(findItem(tree(), path));
+    QCOMPARE(m_kindsShown.size(), 1);
+    QTEST(uint(m_kindsShown.first()), "kind");
+    QCOMPARE(p.subjectLabel->text(), QString());
+    QCOMPARE(p.subjectLabel->isVisible(), mailPanes);
+    QCOMPARE(p.mailHeaderArea->isVisible(), mailPanes);
+    QCOMPARE(p.htmlPreview->isVisible(), mailPanes);
+    QCOMPARE(p.textPreview->isVisible(), !mailPanes);
+    // A folder without an id clears the panes and asks for no view.
+    QTreeWidgetItem none;
+    clickOn(&none);
+    QCOMPARE(m_kindsShown.size(), 1);
 }
 
 void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
@@ -616,8 +487,8 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
             contacts = root->child(i);
     }
     contacts->setCheckState(0, Qt::Unchecked);
-    db()->ShowindivisualMailItemsInfo(contacts, 0);
-    QVERIFY(peer(*m_window).m_pMyPeopleButton->isChecked());
+    clickOn(contacts);
+    QCOMPARE(m_kindsShown.last(), quint32(FolderKindContacts));
     QCOMPARE(stepFault(tree()), QString());
     QCOMPARE(itemsToSave(), all - d.recoveredContacts);
 }
@@ -626,14 +497,14 @@ void FolderTreeTest::cleanUp()
 {
     // Nothing built: only the stop flag.
     stoploopFlag = false;
-    QParseDatabase::CleanListAndHash();
+    CleanBrowseResults();
     QVERIFY(stoploopFlag);
     QVERIFY(!StartFldrAtrib && !EndFldrAtrib && objMapFileIdTreeItem.isEmpty());
     // After a build: list, maps and records go.
     setMaps(kSmallTree);
     build();
     QVERIFY(StartFldrAtrib && !objMapFileIdTreeItem.isEmpty());
-    QParseDatabase::CleanListAndHash();
+    CleanBrowseResults();
     QVERIFY(!StartFldrAtrib && !EndFldrAtrib);
     QVERIFY(objMapFileIdTreeItem.isEmpty() && objMapFID_PID.isEmpty() && objMapFID_Name.isEmpty());
 }

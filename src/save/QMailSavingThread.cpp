@@ -2,12 +2,23 @@
 
 #include "platform/WorkerGlobals.h"
 #include "save/SaveGlobals.h"
+#include "save/SavePause.h"
 #include "save/SaveRun.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 
 #include <QDebug>
 #include <QMutexLocker>
+
+#include <atomic>
+
+namespace {
+
+// A stop test of the running save answered "stop": some item was left unwritten. A stop asked
+// after the last test (the save had already ended) leaves the save whole.
+std::atomic<bool> stopSeen{false};
+
+}  // namespace
 
 QString SaveFailedText(qint64 failed)
 {
@@ -58,6 +69,7 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
         return false;
     strDatabasePath = path;
     nSaveType = type;
+    ResumeSave();
     return StartWorker(*this, bStopFlag);
 }
 
@@ -69,9 +81,15 @@ SaveOutcome QMailSavingThread::outcome() const
 
 bool QMailSavingThread::stopRequested()
 {
+    // Every item passes here before it is written: the place to wait while the stop question is
+    // open.
+    WaitWhileSavePaused(SavePauseRole::Writer);
     // The confirmed stop sets both; bStopFlag alone still holds after the window has cleared
     // stopflag behind its abort message.
-    return stopflag || bStopFlag;
+    const bool stop = stopflag || bStopFlag;
+    if (stop)
+        stopSeen = true;
+    return stop;
 }
 
 void QMailSavingThread::reportItem(const QString &text)
@@ -111,6 +129,7 @@ void QMailSavingThread::run()
         m_outcome = SaveOutcome();
     }
     const SaveType type = nSaveType;
+    stopSeen = false;
     bool stopped = bStopFlag;
     if (!stopped) {
         // The archive writer keeps lookups of its own.
@@ -131,7 +150,7 @@ void QMailSavingThread::run()
         if (type == SaveTypeOLM)
             OLMSaving(olmFolderIds);
     }
-    stopped = stopped || stopRequested();
+    stopped = stopped || stopSeen;
     if (!stopped)
         moveContainer();
     finishRun(stopped);

@@ -87,8 +87,25 @@ qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
 
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp)
 {
-    return type == SaveTypeOLM ? QString() : OutputRootFor(type, saveDir, stamp);
+    return WriterOutputFor(type, saveDir, stamp);
 }
+
+QString ReplaceDetailText(const QString &root)
+{
+    return QString::fromLatin1(kReplaceDetail).arg(QFileInfo(root).fileName());
+}
+
+namespace {
+
+// The OLM save replaces whatever has its file's name, even a dangling link; the other saves ask
+// only about a folder (anything else there makes their folder creation fail with a message).
+bool ReplaceTestHolds(SaveType type, const QString &test)
+{
+    const QFileInfo info(test);
+    return type == SaveTypeOLM ? info.exists() || info.isSymLink() : info.isDir();
+}
+
+}  // namespace
 
 bool HasEnoughFreeSpace(const QString &dir, qint64 archiveSize)
 {
@@ -122,7 +139,7 @@ SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString
         return plan;
     }
     const QString test = ReplaceTestRootFor(plan.type, saveDir, stamp);
-    if (!test.isEmpty() && QFileInfo(test).isDir()) {
+    if (!test.isEmpty() && ReplaceTestHolds(plan.type, test)) {
         plan.step = SaveStartStep::AskReplace;
         plan.root = test;
         return plan;

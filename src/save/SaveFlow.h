@@ -32,10 +32,12 @@ inline const char kMailboxSavedText[] = "\nMailbox Saved Successfully.";  // con
 inline const char kSaveAbortedText[] = "\nSaving Process Aborted. Files Saved Partially.";
 
 // The replace question on the shared question dialog (label_3, label_2, label_6). The same
-// words for every save type.
+// words for every save type; the detail names what is already there.
 inline const char kReplaceTitle[] = "Corvask";
 inline const char kReplaceQuestion[] = "Do you want to replace it?";
-inline const char kReplaceDetail[] = "Main Identity.rge already exists at this location.";
+inline const char kReplaceDetail[] = "%1 already exists at this location.";
+// kReplaceDetail naming the file or folder name of root.
+QString ReplaceDetailText(const QString &root);
 
 // The progress sheet of a save: status line and heading per edition.
 inline const char kSavingStatusText[] = "Saving Files...";
@@ -67,7 +69,8 @@ SaveItemLists CurrentSaveItemLists();
 // Nodes in state 2 or 3 add nothing themselves. One pass per list.
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists);
 
-// The root whose existence asks the replace question; empty for the OLM save (no question).
+// What the replace question is asked about when it exists: the output root, or the OLM save's
+// own file.
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp);
 
 // More bytes available at dir than the archive's size (equal is too little).

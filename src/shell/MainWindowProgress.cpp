@@ -4,6 +4,7 @@
 #include "browse/BrowseGlobals.h"
 #include "platform/Edition.h"
 #include "save/SaveFlow.h"
+#include "save/SavePause.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
@@ -184,7 +185,7 @@ void QZovuvozivMainWindow::OnSavingFiles()
         senderObjName = QStringLiteral("OnSavingFiles");
         stopDlgObj->setTitle(tr(kReplaceTitle));
         stopDlgObj->setQuestion(tr(kReplaceQuestion));
-        stopDlgObj->setDetail(tr(kReplaceDetail));
+        stopDlgObj->setDetail(ReplaceDetailText(plan.root));
         stopDlgObj->show();
         return;
     case SaveStartStep::Create:
@@ -228,6 +229,9 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     m_pProgressInfo = new QProgressInfo(this, ProgressKind::Save);
     m_pProgressBar = m_pProgressInfo->progressBar();
     connect(m_pProgressInfo, &QProgressInfo::OnAbort, this, &QZovuvozivMainWindow::OnAbortSettings);
+    // While the question is open the save waits at its next item; No lets it go on.
+    connect(m_pProgressInfo, &QProgressInfo::StopAsked, this, [] { PauseSave(); });
+    connect(m_pProgressInfo, &QProgressInfo::StopDeclined, this, [] { ResumeSave(); });
     connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
         m_pOpenFile->setEnabled(true);
         m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
@@ -251,22 +255,24 @@ void QZovuvozivMainWindow::SetProgressValueForMail()
 
 void QZovuvozivMainWindow::SetFinishSettings()
 {
-    if (!bProcessRunning)
-        restoreControlsAfterRun(!bStopFlag);
-    if (bStopFlag) {
-        bStopFlag = false;
+    // run() has returned; the thread itself ends at once.
+    m_SavingThread.wait();
+    // A stop question still open belongs to the save that ended: it closes, and the next save
+    // starts unpaused.
+    ResumeSave();
+    restoreControlsAfterRun(true);
+    // A stop confirmed after the last item belongs to no run.
+    bStopFlag = false;
+    stopflag = false;
+    const SaveOutcome outcome = m_SavingThread.outcome();
+    if (outcome.stopped) {
+        ShowMessageBox(nullptr, tr(kSaveAbortedText));
         return;
     }
-    if (m_pProgressInfo)
-        m_pProgressInfo->hide();
-    if (stopDlgObj3)
-        stopDlgObj3->hide();
-    const SaveOutcome outcome = m_SavingThread.outcome();
     const QString problem = SaveProblemText(outcome);
     if (!problem.isEmpty()) {
         // Never success when something was not written; the marks stay for another try.
         ShowMessageBox(nullptr, problem);
-        bStopFlag = false;
         return;
     }
     ShowMessageBox(nullptr, SaveSuccessText(), SuccessIconStyle());
@@ -274,24 +280,12 @@ void QZovuvozivMainWindow::SetFinishSettings()
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);
     }
-    bStopFlag = false;
 }
 
 void QZovuvozivMainWindow::OnAbortSettings()
 {
-    if (!bProcessRunning) {
-        setViewsEnabled(true);
-        if (m_pProgressInfo)
-            m_pProgressInfo->hide();
-        if (stopflag)
-            SetSaveEnabled(true);
-        m_pActionOpen->setEnabled(true);
-        m_pActionFindFile->setEnabled(true);
-    }
-    if (stopflag) {
-        if (m_pProgressInfo)
-            m_pProgressInfo->hide();
-        ShowMessageBox(nullptr, tr(kSaveAbortedText));
-    }
-    stopflag = false;
+    // Yes: the stop flags are set; the paused save goes on to its stop test and ends there. The
+    // end of the thread shows what was saved.
+    ResumeSave();
+    m_SavingThread.wait();
 }

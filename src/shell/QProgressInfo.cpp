@@ -85,6 +85,7 @@ void QProgressInfo::OnStop()
     connect(stopDlgObj3->yesButton(), &QPushButton::clicked, this, &QProgressInfo::OnprogressStopProcess);
     connect(stopDlgObj3->noButton(), &QPushButton::clicked, this, &QProgressInfo::OnprogressRunProcess);
     stopDlgObj3->show();
+    Q_EMIT StopAsked();
 }
 
 void QProgressInfo::OnprogressStopProcess()
@@ -103,6 +104,7 @@ void QProgressInfo::OnprogressRunProcess()
 {
     if (stopDlgObj3)
         stopDlgObj3->hide();
+    Q_EMIT StopDeclined();
 }
 
 void QProgressInfo::keyPressEvent(QKeyEvent *event)

@@ -1,7 +1,8 @@
 #pragma once
 // The progress sheet of a scan or a save: a heading, the status line, a progress bar and Stop.
-// Stop asks "Do you want to abort the current process?"; Yes stops the run (flags below), hides
-// the sheet and tells the window through StopConfirmed() and then OnAbort().
+// Stop asks "Do you want to abort the current process?" and tells the window (StopAsked(), so a
+// save can wait meanwhile); Yes stops the run (flags below), hides the sheet and tells the window
+// through StopConfirmed() and then OnAbort(); No tells it through StopDeclined().
 
 #include <QDialog>
 
@@ -43,6 +44,9 @@ Q_SIGNALS:
     // OnAbort() reaches the save's abort handling.
     void StopConfirmed();
     void OnAbort();
+    // The abort question has opened; No has closed it and the run goes on.
+    void StopAsked();
+    void StopDeclined();
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -357,7 +357,8 @@ void QZovuvozivMainWindow::ConnectSignals()
         connect(t.timer, &QTimer::timeout, this, t.slot);
         t.timer->setInterval(30);
     }
-    connect(&m_SavingThread, &QMailSavingThread::OnFinishScanning, this, &QZovuvozivMainWindow::SetFinishSettings);
+    // The thread's own end, stopped or not: the one place that tells how the save went.
+    connect(&m_SavingThread, &QThread::finished, this, &QZovuvozivMainWindow::SetFinishSettings);
     connect(&m_SavingThread, &QMailSavingThread::strInfo, this, &QZovuvozivMainWindow::OnStrInfo);
     connect(m_pSaveAsWindow, &SaveAsWindow::SaveOk, this, &QZovuvozivMainWindow::OnSavingFiles);
     connect(stopDlgObj->yesButton(), &QPushButton::clicked, this, &QZovuvozivMainWindow::OnStopProcess);

@@ -7,6 +7,8 @@
 #include "WindowTestUtil.h"
 #include "browse/SelectionPalette.h"
 #include "platform/WorkerGlobals.h"
+#include "save/SaveFlow.h"
+#include "save/SavePause.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
@@ -21,6 +23,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -33,6 +36,8 @@
 #include <QComboBox>
 #include <QToolBar>
 #include <QtTest>
+
+#include <atomic>
 
 #include <sys/stat.h>
 
@@ -50,6 +55,22 @@ QByteArray largeArchive(int messages)
                    OlmXml::emails({m}));
     }
     return b.finish();
+}
+
+qint64 bytesBelow(const QString &dir)
+{
+    qint64 bytes = 0;
+    for (QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        it.next();
+        bytes += it.fileInfo().size();
+    }
+    return bytes;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QStringList treeNames(QTreeWidget *tree)
@@ -82,10 +103,15 @@ private Q_SLOTS:
     void viewsMarkTheirFolders();
     void saveStartRefusals();
     void olmOutputNeverOverwritesTheArchive();
+    void olmSaveAsksBeforeReplacing();
+    void stopQuestionHoldsTheSave_data();
+    void stopQuestionHoldsTheSave();
     void closeWhileRunningIsRefused();
 
 private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
+    void scanToSummary(QZovuvozivMainWindow &w, const QString &path);
+    QString writtenArchive(const QString &name, int messages);
     QStringList m_messages;
     QTemporaryDir m_dir;
     QStringList m_icons;
@@ -118,6 +144,27 @@ void MainWindowTest::cleanup()
 void MainWindowTest::scan(QZovuvozivMainWindow &w, const QString &path)
 {
     startScanInWindow(w, path);
+}
+
+void MainWindowTest::scanToSummary(QZovuvozivMainWindow &w, const QString &path)
+{
+    scan(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    m_messages.clear();
+    m_icons.clear();
+}
+
+// An archive of one contact and `messages` messages in the Inbox, written once per run.
+QString MainWindowTest::writtenArchive(const QString &name, int messages)
+{
+    const QString path = m_dir.filePath(name);
+    if (!QFileInfo::exists(path)) {
+        QFile f(path);
+        if (f.open(QIODevice::WriteOnly))
+            f.write(largeArchive(messages));
+    }
+    return path;
 }
 
 void MainWindowTest::initialState()
@@ -513,6 +560,131 @@ void MainWindowTest::saveStartRefusals()
     m_messages.clear();
     w.OnSavingFiles();
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nSelect a folder to save.")});
+}
+
+void MainWindowTest::olmSaveAsksBeforeReplacing()
+{
+    if (bforQConverterFO)
+        QSKIP("this edition has no OLM save");
+    QZovuvozivMainWindow w;
+    scanToSummary(w, writtenArchive(QStringLiteral("small.olm"), 20));
+    QTemporaryDir dest;
+    QString chosen = dest.path();
+    ShellHooks::existingDirectory = [&chosen](QWidget *, const QString &, const QString &) { return chosen; };
+    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
+    const auto saveOlm = [&] {
+        QTreeWidgetItem *root = w.panes().folderTree->topLevelItem(0);
+        root->setCheckState(0, Qt::Checked);
+        w.parseDatabase()->LeftTreeWidgetItem(root);
+        w.OnSaveAs();
+        peer(w).m_pSaveAsWindow->OnSaveAsOk();  // the first entry: a new OLM archive
+    };
+    saveOlm();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !peer(w).m_SavingThread.isRunning(), 20000);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nFiles Saved Successfully.")});
+    const QString output = dest.filePath(QStringLiteral("RepairedOLMfile.olm"));
+    const QByteArray first = fileBytes(output);
+    QVERIFY(!first.isEmpty());
+    // The second save into the same folder asks, naming the file; No keeps it byte for byte
+    // (and asks for another folder, here cancelled).
+    m_messages.clear();
+    saveOlm();
+    QVERIFY(stopDlgObj->isVisible());
+    QCOMPARE(stopDlgObj->title(), QStringLiteral("Corvask"));
+    QCOMPARE(stopDlgObj->question(), QStringLiteral("Do you want to replace it?"));
+    QCOMPARE(stopDlgObj->detail(), QStringLiteral("RepairedOLMfile.olm already exists at this location."));
+    QVERIFY(!peer(w).m_SavingThread.isRunning());
+    chosen.clear();
+    stopDlgObj->noButton()->click();
+    QVERIFY(!stopDlgObj->isVisible());
+    QVERIFY(!peer(w).m_SavingThread.isRunning());
+    QVERIFY(m_messages.isEmpty());
+    QCOMPARE(fileBytes(output), first);
+    // Yes replaces it with a new archive of the same folders.
+    chosen = dest.path();
+    QVERIFY(QFile::remove(output) && QFile(output).open(QIODevice::WriteOnly));
+    saveOlm();
+    QVERIFY(stopDlgObj->isVisible());
+    stopDlgObj->yesButton()->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !peer(w).m_SavingThread.isRunning(), 20000);
+    QCOMPARE(m_messages, QStringList{QStringLiteral("\nFiles Saved Successfully.")});
+    QCOMPARE(fileBytes(output).size(), first.size());
+}
+
+void MainWindowTest::stopQuestionHoldsTheSave_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::newRow("Yes ends the save partly") << "yes";
+    QTest::newRow("No lets it save everything") << "no";
+    QTest::newRow("a save that ends behind the question") << "none";
+}
+
+// A save of 20,001 items, the question opened at its first progress tick (or, when the save
+// ends behind it, at its last).
+void MainWindowTest::stopQuestionHoldsTheSave()
+{
+    QFETCH(QString, answer);
+    QZovuvozivMainWindow w;
+    w.show();
+    scanToSummary(w, writtenArchive(QStringLiteral("many.olm"), 20000));
+    QTemporaryDir dest;
+    ShellHooks::existingDirectory = [&dest](QWidget *, const QString &, const QString &) { return dest.path(); };
+    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
+    QMailSavingThread &thread = peer(w).m_SavingThread;
+    const qint64 total = 20001;
+    const qint64 holdAt = answer == QLatin1String("none") ? total : 1;
+    QSemaphore release;
+    std::atomic<qint64> ticks{0};
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == holdAt)
+            release.acquire();
+    }, Qt::DirectConnection);
+    w.OnSaveAs();
+    // Apple Mail mailboxes, written by the saving thread while workers format the messages.
+    peer(w).m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(bforQConverterFO ? 0 : 2);
+    peer(w).m_pSaveAsWindow->OnSaveAsOk();
+    QTRY_VERIFY_WITH_TIMEOUT(ticks == holdAt && peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible(), 60000);
+    QCOMPARE(peer(w).m_pProgressInfo->progressBar()->maximum(), int(total));
+    peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    QPointer<StopDlg> question = stopDlgObj3;
+    QVERIFY(question && question->isVisible());
+    release.release();
+    if (answer == QLatin1String("none")) {
+        // Nothing was left to stop: the question closes and the real outcome shows, once.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !thread.isRunning(), 60000);
+        QVERIFY(!question || !question->isVisible());
+        QTest::qWait(50);
+        QCOMPARE(m_messages, QStringList{QStringLiteral("\nFiles Saved Successfully.")});
+        QCOMPARE(thread.outcome().written, total);
+        QVERIFY(!SavePaused());
+        return;
+    }
+    // The writer waits at its next item, and nothing more is written while the question is open.
+    QTRY_COMPARE(ThreadsWaitingAtPause(SavePauseRole::Writer), 1);
+    const qint64 bytes = bytesBelow(dest.path());
+    QTest::qWait(200);
+    QCOMPARE(bytesBelow(dest.path()), bytes);
+    QCOMPARE(qint64(ticks), holdAt);
+    QVERIFY(thread.isRunning());
+    QVERIFY(m_messages.isEmpty());
+    (answer == QLatin1String("yes") ? question->yesButton() : question->noButton())->click();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !thread.isRunning(), 60000);
+    QTest::qWait(50);
+    const SaveOutcome outcome = thread.outcome();
+    if (answer == QLatin1String("yes")) {
+        QCOMPARE(m_messages, QStringList{QStringLiteral("\nSaving Process Aborted. Files Saved Partially.")});
+        QVERIFY(outcome.stopped);
+        QVERIFY2(outcome.written < total, qPrintable(QString::number(outcome.written)));
+        QVERIFY(ticks < total);
+    } else {
+        QCOMPARE(m_messages, QStringList{QStringLiteral("\nFiles Saved Successfully.")});
+        QVERIFY(!outcome.stopped);
+        QCOMPARE(outcome.written, total);
+        QVERIFY(bytesBelow(dest.path()) > bytes);
+    }
+    QVERIFY(!question->isVisible());
+    QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
+    QVERIFY(!SavePaused());
 }
 
 void MainWindowTest::closeWhileRunningIsRefused()

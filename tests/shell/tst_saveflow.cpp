@@ -152,7 +152,8 @@ void SaveFlowTest::outputRoots_data()
     const QString d = QStringLiteral("/out dir");
     const QString converted = d + QStringLiteral("/Converted Data") + kStamp;
     const QString rge = d + QStringLiteral("/Main Identity") + kStamp + QStringLiteral(".rge");
-    QTest::newRow("OLM") << int(SaveTypeOLM) << d << d + QStringLiteral("/RepairedOLMfile.olm") << QString();
+    const QString olm = d + QStringLiteral("/RepairedOLMfile.olm");
+    QTest::newRow("OLM") << int(SaveTypeOLM) << d << olm << olm;
     QTest::newRow("rge") << int(SaveTypeRGE) << rge << rge << rge;
     QTest::newRow("mbox") << int(SaveTypeMBOX) << converted << converted << converted;
     QTest::newRow("emlx") << int(SaveTypeEMLX) << converted << converted << converted;
@@ -177,7 +178,8 @@ void SaveFlowTest::outputRoots()
 void SaveFlowTest::planSaveStart_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("existing");   // a folder made in the destination first
+    QTest::addColumn<QString>("existing");   // made in the destination first: a folder, a file
+                                             // for a name ending in ".olm", "name -> target" a link
     QTest::addColumn<qint64>("spare");       // free bytes beyond the archive's size
     QTest::addColumn<int>("step");
     const QString converted = QStringLiteral("Converted Data") + kStamp;
@@ -192,7 +194,12 @@ void SaveFlowTest::planSaveStart_data()
     QTest::newRow("html tests the Repaired Data root")
         << int(SaveTypeHTML) << QStringLiteral("Repaired Data") + kStamp << qint64(1) << ask;
     QTest::newRow("html does not ask about Converted Data") << int(SaveTypeHTML) << converted << qint64(1) << create;
-    QTest::newRow("OLM save never asks") << int(SaveTypeOLM) << converted << qint64(1) << create;
+    QTest::newRow("OLM save does not ask about Converted Data") << int(SaveTypeOLM) << converted << qint64(1) << create;
+    // A name ending in ".olm" is made as a file, or as a link to nowhere.
+    QTest::newRow("OLM save asks about an earlier archive")
+        << int(SaveTypeOLM) << QStringLiteral("RepairedOLMfile.olm") << qint64(1) << ask;
+    QTest::newRow("OLM save asks about a dangling link of its name")
+        << int(SaveTypeOLM) << QStringLiteral("RepairedOLMfile.olm -> gone") << qint64(1) << ask;
     QTest::newRow("OLM save onto the archive being read")
         << int(SaveTypeOLM) << QString() << qint64(1) << int(SaveStartStep::OverwritesArchive);
 }
@@ -214,7 +221,13 @@ void SaveFlowTest::planSaveStart()
     };
     const QString dest = m_dir.filePath(QStringLiteral("dest, with (odd) 'name'"));
     QVERIFY(QDir().mkpath(dest));
-    if (!existing.isEmpty())
+    const QStringList link = existing.split(QStringLiteral(" -> "));
+    existing = link.first();
+    if (link.size() == 2)
+        QVERIFY(QFile::link(QDir(dest).filePath(link.last()), QDir(dest).filePath(existing)));
+    else if (existing.endsWith(QLatin1String(".olm")))
+        WriteFile(QDir(dest).filePath(existing), "PK\x03\x04");
+    else if (!existing.isEmpty())
         QVERIFY(QDir(dest).mkdir(existing));
     int fd = -1;
     if (step == int(SaveStartStep::OverwritesArchive)) {

@@ -83,7 +83,8 @@ QList<QPair<const char *, Opener>> openers()
         {"replace question",
          [](QWidget *o) {
              return question(o, QString::fromUtf8(kReplaceTitle), QString::fromUtf8(kReplaceQuestion),
-                             QString::fromUtf8(kReplaceDetail));
+                             ReplaceDetailText(OutputRootFor(SaveTypeRGE, QStringLiteral("/home"),
+                                                             MakeSaveTimeStamp(QDateTime::currentDateTime()))));
          }},
         {"abort question", abortQuestion},
         {"message, success", [](QWidget *o) { return message(o, kFilesSavedText); }},

@@ -6,6 +6,7 @@
 #include "save/AttachmentIndex.h"
 #include "save/OutputLayout.h"
 #include "save/SaveGlobals.h"
+#include "save/SavePause.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
 #include "save/mail/OrderedWork.h"
@@ -642,7 +643,9 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
             formatAhead(*p, style, attachments);
             return p;
         },
-        [&](int, Prepared &p) { return saveMessage(*p, style, attachments, context, mailbox); });
+        [&](int, Prepared &p) { return saveMessage(*p, style, attachments, context, mailbox); },
+        // Workers wait too while the stop question is open, not only the writing thread.
+        [](bool consumer) { WaitWhileSavePaused(consumer ? SavePauseRole::Writer : SavePauseRole::Worker); });
 }
 
 }  // namespace

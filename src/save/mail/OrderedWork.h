@@ -3,6 +3,7 @@
 // writers format the next messages of a folder while one thread appends them to the output.
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -20,9 +21,14 @@ int DefaultSaveThreads();
 //
 // Workers take `chunk` consecutive items at a time and hand them over together: with small
 // items, taking the lock for every item kept the threads waiting on each other.
+//
+// pausePoint, when set, is where a pause holds the run: a worker calls it (false) before it takes
+// the next chunk, the consumer (true) whenever the chunk it needs is not ready, again every
+// 50 ms while it waits. It returns when the run may go on.
 template <typename Result>
 bool RunInOrder(int count, int workers, int window, int chunk, const std::function<Result(int)> &prepare,
-                const std::function<bool(int, Result &)> &consume)
+                const std::function<bool(int, Result &)> &consume,
+                const std::function<void(bool consumer)> &pausePoint = {})
 {
     window = std::max(window, 1);
     chunk = std::max(1, std::min(chunk, window));
@@ -50,6 +56,12 @@ bool RunInOrder(int count, int workers, int window, int chunk, const std::functi
         std::vector<Chunk> done;
         std::unique_lock<std::mutex> held(lock);
         for (;;) {
+            // Only a worker with work left waits: the run's end must not wait on a pause.
+            if (pausePoint && !ended && next < chunks) {
+                held.unlock();
+                pausePoint(false);
+                held.lock();
+            }
             // A place is free once the chunk `ring` places before it has been consumed.
             while (!ended && next < chunks && next >= consumed + ring) {
                 ++idleWorkers;
@@ -119,8 +131,20 @@ bool RunInOrder(int count, int workers, int window, int chunk, const std::functi
             std::unique_lock<std::mutex> held(lock);
             while (!ready[place]) {
                 consumerWaits = true;
-                chunkReady.wait(held);
+                if (!pausePoint) {
+                    chunkReady.wait(held);
+                    consumerWaits = false;
+                    continue;
+                }
+                // The workers may be held before taking the chunk waited for: wait where the
+                // pause holds the run rather than on them.
+                chunkReady.wait_for(held, std::chrono::milliseconds(50));
                 consumerWaits = false;
+                if (!ready[place]) {
+                    held.unlock();
+                    pausePoint(true);
+                    held.lock();
+                }
             }
             take(place);
         }

@@ -12,6 +12,7 @@
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
+#include "save/SavePause.h"
 #include "save/SaveGlobals.h"
 #include "save/mail/MailWriter.h"
 #include "scanner/FolderAttributes.h"
@@ -28,6 +29,7 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
 #include <time.h>
 #include <unistd.h>
@@ -296,6 +298,8 @@ private Q_SLOTS:
     void readBack();
     void unwritableDestination();
     void stopLeavesCompleteMessages();
+    void pauseHoldsEverySaveType_data();
+    void pauseHoldsEverySaveType();
     void archiveChangedAfterScan_data();
     void archiveChangedAfterScan();
 
@@ -419,6 +423,57 @@ void SaveTypesEndToEndTest::unwritableDestination()
         QVERIFY2(outcome.failures.filter(QStringLiteral("Hard case %1").arg(i)).size() == 1,
                  qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(SaveFailedText(outcome.failed), QStringLiteral("\n5 item(s) could not be saved. Files Saved Partially."));
+}
+
+void SaveTypesEndToEndTest::pauseHoldsEverySaveType_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("stop");
+    for (SaveType type : {SaveTypeOLM, SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
+        QTest::addRow("type %d, resumed", int(type)) << int(type) << false;
+        QTest::addRow("type %d, stopped while held", int(type)) << int(type) << true;
+    }
+}
+
+// The sample holds every kind, so each writer of a save type is reached; held at the first tick.
+void SaveTypesEndToEndTest::pauseHoldsEverySaveType()
+{
+    QFETCH(int, type);
+    QFETCH(bool, stop);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(startSave(SampleBytes(), SaveType(type), dest.path()));
+    QMailSavingThread thread;
+    std::atomic<int> ticks{0};
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 1)
+            PauseSave();
+    }, Qt::DirectConnection);
+    thread.SetSaveThreads(4);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
+    QTRY_COMPARE(ThreadsWaitingAtPause(SavePauseRole::Writer), 1);
+    QTest::qWait(100);
+    QCOMPARE(int(ticks), 1);
+    QVERIFY(thread.isRunning());
+    if (stop) {
+        // The confirmed stop alone gives way, as on exit, where nobody resumes.
+        bStopFlag = true;
+        stopflag = true;
+    } else {
+        ResumeSave();
+    }
+    QVERIFY(thread.wait(60000));
+    ResumeSave();
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(outcome.stopped, stop);
+    QCOMPARE(outcome.failed, qint64(0));
+    // Stopped: only the item ticked before the hold was written (the archive writer also copies
+    // its store's list file, which has no tick of its own).
+    if (stop)
+        QVERIFY2(outcome.written <= (type == SaveTypeOLM ? 2 : 1), qPrintable(QString::number(outcome.written)));
+    else
+        QVERIFY(outcome.written > 1);
 }
 
 void SaveTypesEndToEndTest::stopLeavesCompleteMessages()

@@ -101,9 +101,15 @@ void ProgressTest::stopNo()
     QProgressInfo sheet;
     sheet.show();
     QSignalSpy abort(&sheet, &QProgressInfo::OnAbort);
+    QSignalSpy asked(&sheet, &QProgressInfo::StopAsked);
+    QSignalSpy declined(&sheet, &QProgressInfo::StopDeclined);
     QTest::mouseClick(sheet.findChild<QPushButton *>(QStringLiteral("stopButton")), Qt::LeftButton);
     QVERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
+    // The window holds a save while the question is open, and lets it go on after No.
+    QCOMPARE(asked.count(), 1);
+    QCOMPARE(declined.count(), 0);
     QTest::mouseClick(stopDlgObj3->noButton(), Qt::LeftButton);
+    QCOMPARE(declined.count(), 1);
     QVERIFY(!stopDlgObj3->isVisible());
     QVERIFY(sheet.isVisible());
     QVERIFY(!bStopFlag && !stopflag && bProcessRunning);

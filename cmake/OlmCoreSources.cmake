@@ -6,9 +6,11 @@ set(OLM_CORE_SOURCES
   src/platform/FinderInfo.cpp
   src/platform/ReminderSink.cpp
   src/platform/Crc32.cpp
+  src/platform/DesktopOpener.cpp
   src/platform/FreeSpace.cpp
   src/platform/PlistSettings.cpp
   src/platform/PreviewerLauncher.cpp
+  src/platform/WatchedProcess.cpp
   src/platform/WorkerGlobals.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp

@@ -70,8 +70,12 @@ void ThreadOLMPreview::launchOne(const QString &app, const QString &file)
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [self, url, file] {
-                if (!OpenUrl(url) && self)
-                    Q_EMIT self->openFailed(file);
+                const auto notOpened = [self, file] {
+                    if (self)
+                        Q_EMIT self->openFailed(file);
+                };
+                if (!OpenUrl(url, notOpened))
+                    notOpened();
             },
             Qt::QueuedConnection);
         return;
@@ -79,6 +83,7 @@ void ThreadOLMPreview::launchOne(const QString &app, const QString &file)
     // A previewer that cannot be ended is left alone, and no second one is started beside it.
     if (m_process.isRunning() && !m_process.terminate())
         return;
-    if (!m_process.launch(app, file))
+    // This object lives on the GUI thread, which sees the previewer's end.
+    if (!m_process.launch(app, file, this, [this, file] { Q_EMIT openFailed(file); }))
         Q_EMIT openFailed(file);
 }

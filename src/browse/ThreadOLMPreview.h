@@ -23,8 +23,8 @@ public:
     void SetInitialSettings(QString app, QString file);
 
 Q_SIGNALS:
-    // The file could not be shown: it is gone, the previewer did not start, or the desktop
-    // refused it. Sent from the launcher's thread or the GUI thread.
+    // The file could not be shown: it is gone, the previewer or the desktop's opener did not
+    // start, or it ended with a non-zero status. Sent from the launcher's thread or the GUI thread.
     void openFailed(QString file);
 
 protected:

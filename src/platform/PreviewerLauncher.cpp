@@ -1,10 +1,11 @@
 #include "platform/PreviewerLauncher.h"
 
+#include "platform/WatchedProcess.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include <cerrno>
@@ -78,14 +79,16 @@ int CreatePrivateFile(const QString &path)
     return fd;
 }
 
-bool PreviewerProcess::launch(const QString &program, const QString &file)
+bool PreviewerProcess::launch(const QString &program, const QString &file, QObject *context,
+                              std::function<void()> failed)
 {
     const QStringList arguments{file};
     qint64 pid = 0;
     if (PreviewerHooks::startProgram)
         pid = PreviewerHooks::startProgram(program, arguments);
-    else if (!QProcess::startDetached(program, arguments, QString(), &pid))
-        pid = 0;
+    else
+        pid = StartWatchedProgram(program, arguments, context ? context : QCoreApplication::instance(),
+                                  std::move(failed));
     m_pid = pid > 0 ? pid : 0;
     m_program = program;
     return m_pid > 0;

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+class QObject;
+
 namespace PreviewerHooks {
 // When set, receives every start of the previewer program instead of the system and returns the
 // started process's id (0 or less: it did not start). Called on the launcher's thread.
@@ -31,8 +33,11 @@ int CreatePrivateFile(const QString &path);
 // One previewer process, known by the id it was started with. Used from one thread at a time.
 class PreviewerProcess {
 public:
-    // Starts program with file as its one argument, without a shell. True when it started.
-    bool launch(const QString &program, const QString &file);
+    // Starts program with file as its one argument, without a shell. True when it started. When
+    // it later ends with a non-zero status (it could not show the file), failed runs on the GUI
+    // thread, unless context (an object of the GUI thread) is gone by then.
+    bool launch(const QString &program, const QString &file, QObject *context = nullptr,
+                std::function<void()> failed = {});
     // The process started last still runs that program (an id the system gave to another process
     // since does not count).
     bool isRunning() const;

@@ -27,19 +27,22 @@ void openAddress(const QString &address)
 
 bool OpenAddressOrTell(const QUrl &url, const QString &shown)
 {
-    if (OpenUrl(url))
-        return true;
     const QString name = shown.isEmpty() ? QString::fromLatin1(kNoAddressText) : shown;
-    ShowMessageBox(nullptr, QString::fromLatin1(kOpenAddressFailedText).arg(name));
+    const auto tell = [name] { ShowMessageBox(nullptr, QString::fromLatin1(kOpenAddressFailedText).arg(name)); };
+    if (OpenUrl(url, tell))
+        return true;
+    tell();
     return false;
 }
 
 bool OpenFileOrTell(const QString &path)
 {
-    // The desktop's opener reports success before its viewer finds the file missing.
-    if (QFileInfo(path).isFile() && OpenUrl(QUrl::fromLocalFile(path)))
+    const QString name = QDir::toNativeSeparators(path);
+    const auto tell = [name] { ShowMessageBox(nullptr, QString::fromLatin1(kOpenFileFailedText).arg(name)); };
+    // The opener would start before its viewer finds the file missing.
+    if (QFileInfo(path).isFile() && OpenUrl(QUrl::fromLocalFile(path), tell))
         return true;
-    ShowMessageBox(nullptr, QString::fromLatin1(kOpenFileFailedText).arg(QDir::toNativeSeparators(path)));
+    tell();
     return false;
 }
 

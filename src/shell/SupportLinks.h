@@ -11,9 +11,11 @@ inline const char kOpenAddressFailedText[] = "\nThis address could not be opened
 inline const char kOpenFileFailedText[] = "\nThis file could not be opened:\n%1";
 inline const char kNoAddressText[] = "(no address is set)";
 
-// Hands url to the desktop; when that fails, a message names shown (the address as written).
+// Hands url to the desktop's opener; when it cannot be opened, a message names shown (the address
+// as written): at once, or when the opener ends with an error. False when that is known at once.
 bool OpenAddressOrTell(const QUrl &url, const QString &shown);
-// Opens a local file with the desktop's viewer; a missing file or a refusal is named in a message.
+// Opens a local file with the desktop's viewer; a missing file or one that nothing could open is
+// named in a message, as above.
 bool OpenFileOrTell(const QString &path);
 
 QString GetGenerateTicket();  // "SubmitEnquiryLink"

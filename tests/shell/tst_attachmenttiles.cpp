@@ -181,6 +181,7 @@ void AttachmentTilesTest::init()
         g_recorder.opened << url;
         return true;
     };
+    DesktopOpener::program.clear();
     g_recorder.take();
     g_recorder.messages.clear();
     g_recorder.opened.clear();
@@ -575,6 +576,10 @@ void AttachmentTilesTest::launchFailuresAreReported_data()
     QTest::newRow("copy gone") << "gone";
     QTest::newRow("previewer does not start") << "no start";
     QTest::newRow("desktop refuses") << "desktop";
+    // Real programs started: the desktop's opener finds no viewer (xdg-open's status 3), the
+    // previewer cannot show the file.
+    QTest::newRow("desktop has no viewer") << "desktop ends 3";
+    QTest::newRow("previewer ends with an error") << "previewer ends 1";
 }
 
 void AttachmentTilesTest::launchFailuresAreReported()
@@ -586,9 +591,18 @@ void AttachmentTilesTest::launchFailuresAreReported()
         QFile::remove(file);
     PreviewerHooks::startProgram = [](const QString &, const QStringList &) { return qint64(0); };
     DesktopOpener::hook = [](const QUrl &) { return false; };
+    QString previewer = m_previewer;
+    if (how.contains(QLatin1String(" ends "))) {
+        previewer = m_work.filePath(QStringLiteral("ends-with-error"));
+        writeFile(previewer, "#!/bin/sh\nexit " + how.section(QLatin1Char(' '), -1).toLatin1() + "\n");
+        QVERIFY(QFile::setPermissions(previewer, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        PreviewerHooks::startProgram = nullptr;
+        DesktopOpener::hook = nullptr;
+        DesktopOpener::program = previewer;
+    }
     ThreadOLMPreview launcher;
     QSignalSpy failed(&launcher, &ThreadOLMPreview::openFailed);
-    launcher.SetInitialSettings(how == QLatin1String("desktop") ? QString() : m_previewer, file);
+    launcher.SetInitialSettings(how.startsWith(QLatin1String("desktop")) ? QString() : previewer, file);
     launcher.start();
     QTRY_COMPARE(failed.count(), 1);
     QCOMPARE(failed.constFirst().constFirst().toString(), file);

@@ -50,6 +50,7 @@ private Q_SLOTS:
     void rereadsAfterEdit();
     void missingSettingsFileOpensNothing();
     void refusedOpenIsNamed();
+    void openerFailureIsNamed();
     void helpPages();
 
 private:
@@ -77,6 +78,7 @@ void SupportLinksTest::init()
 void SupportLinksTest::cleanup()
 {
     DesktopOpener::hook = nullptr;
+    DesktopOpener::program.clear();
     ShellHooks::messageBox = nullptr;
 }
 
@@ -139,6 +141,31 @@ void SupportLinksTest::refusedOpenIsNamed()
     QVERIFY(!OpenFileOrTell(missing));
     QVERIFY(m_opened.isEmpty());
     QCOMPARE(m_messages, QStringList{QString::fromLatin1(kOpenFileFailedText).arg(missing)});
+}
+
+// The opener starts but finds nothing to open with (xdg-open's status 3): the help page and the
+// licence file are named once it has ended.
+void SupportLinksTest::openerFailureIsNamed()
+{
+    if (!QFileInfo(QStringLiteral("/bin/sh")).isExecutable())
+        QSKIP("needs /bin/sh for the stand-in opener");
+    const QString opener = m_dir.filePath(QStringLiteral("opener"));
+    QFile script(opener);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nexit 3\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    DesktopOpener::hook = nullptr;
+    DesktopOpener::program = opener;
+    QVERIFY(OpenAddressOrTell(QUrl(HelpPageAddress(false, false)), HelpPageAddress(false, false)));
+    QTRY_COMPARE(m_messages, QStringList{QString::fromLatin1(kOpenAddressFailedText).arg(HelpPageAddress(false, false))});
+    m_messages.clear();
+    const QString licence = m_dir.filePath(QStringLiteral("Eula.pdf"));
+    QFile file(licence);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+    QVERIFY(OpenFileOrTell(licence));
+    QTRY_COMPARE(m_messages, QStringList{QString::fromLatin1(kOpenFileFailedText).arg(licence)});
 }
 
 void SupportLinksTest::rereadsAfterEdit()

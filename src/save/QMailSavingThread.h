@@ -2,7 +2,8 @@
 // The saving thread: started with the archive path and the Save As list position, it walks the
 // folder attribute list and hands every checked folder to the writer of the save type and the
 // folder's kind. The writers are members of this class; they report a status text and one tick
-// per item and stop at the next item once a stop is requested.
+// per item and stop at the next item once a stop is requested; while the stop question holds
+// the save (save/SavePause.h) they wait at that item.
 
 #include "save/SaveType.h"
 #include "save/mail/OrderedWork.h"
@@ -89,7 +90,8 @@ protected:
     // Called once after the walk of an OLM save with the checked mail folders' ids ("a;b;").
     virtual void OLMSaving(QString folderIds);
 
-    // For the writers: the stop test of every item, and the status text plus one tick.
+    // For the writers: the stop test of every item (where a held save waits), and the status
+    // text plus one tick.
     static bool stopRequested();
     void reportItem(const QString &text);
     // count items, each a stop test and a report; false when the stop ended the walk.

@@ -428,14 +428,14 @@ void SaveTypesEndToEndTest::unwritableDestination()
 void SaveTypesEndToEndTest::pauseHoldsEverySaveType_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("stop");
-    for (SaveType type : {SaveTypeOLM, SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
-        QTest::addRow("type %d, resumed", int(type)) << int(type) << false;
-        QTest::addRow("type %d, stopped while held", int(type)) << int(type) << true;
-    }
+    QTest::addColumn<bool>("stop");  // stopped while held, as on exit, where nobody resumes
+    for (SaveType type : {SaveTypeOLM, SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML})
+        QTest::addRow("type %d", int(type)) << int(type) << false;
+    QTest::newRow("archive, stopped while held") << int(SaveTypeOLM) << true;
+    QTest::newRow("mailboxes, stopped while held") << int(SaveTypeMBOX) << true;
 }
 
-// The sample holds every kind, so each writer of a save type is reached; held at the first tick.
+// The sample holds every kind, so every writer of a save type is reached; held at the first tick.
 void SaveTypesEndToEndTest::pauseHoldsEverySaveType()
 {
     QFETCH(int, type);
@@ -455,25 +455,19 @@ void SaveTypesEndToEndTest::pauseHoldsEverySaveType()
     QTRY_COMPARE(ThreadsWaitingAtPause(SavePauseRole::Writer), 1);
     QTest::qWait(100);
     QCOMPARE(int(ticks), 1);
-    QVERIFY(thread.isRunning());
-    if (stop) {
-        // The confirmed stop alone gives way, as on exit, where nobody resumes.
-        bStopFlag = true;
-        stopflag = true;
-    } else {
+    if (stop)
+        bStopFlag = stopflag = true;
+    else
         ResumeSave();
-    }
     QVERIFY(thread.wait(60000));
     ResumeSave();
+    // Stopped: only the item ticked before the hold was written (the archive writer also copies
+    // its store's list file, which has no tick of its own).
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(outcome.stopped, stop);
     QCOMPARE(outcome.failed, qint64(0));
-    // Stopped: only the item ticked before the hold was written (the archive writer also copies
-    // its store's list file, which has no tick of its own).
-    if (stop)
-        QVERIFY2(outcome.written <= (type == SaveTypeOLM ? 2 : 1), qPrintable(QString::number(outcome.written)));
-    else
-        QVERIFY(outcome.written > 1);
+    QVERIFY2(stop ? outcome.written <= (type == SaveTypeOLM ? 2 : 1) : outcome.written > 2,
+             qPrintable(QString::number(outcome.written)));
 }
 
 void SaveTypesEndToEndTest::stopLeavesCompleteMessages()

@@ -96,9 +96,21 @@ bool fitsLimit(const QString &list, int limit, AddressListLimit mode)
     return !list.isEmpty() && (mode == AddressListLimit::Unlimited || list.size() <= limit);
 }
 
-void parseRecipients(const QString &element, ListKind kind, AddressListLimit mode, QString *member)
+// The entry's display name up to its closing quote, decoded once; empty when it has none.
+QString recipientName(const QString &entry, int nameMarker)
+{
+    if (nameMarker < 0)
+        return QString();
+    const int from = nameMarker + int(sizeof kNameMarker);
+    const int quote = entry.indexOf(QLatin1Char('"'), from);
+    return quote < 0 ? QString() : UnescapeXmlEntities(entry.mid(from, quote - from), EntityForm::Scanned);
+}
+
+void parseRecipients(const QString &element, ListKind kind, AddressListLimit mode, QString *member,
+                     QVector<MailRecipient> *recipients)
 {
     QString list;
+    QVector<MailRecipient> named;
     for (const QString &entry : entriesBefore(element, "</emailAddress>")) {
         const int a = at(entry, kAddressMarker);
         if (a < 0)
@@ -115,10 +127,14 @@ void parseRecipients(const QString &element, ListKind kind, AddressListLimit mod
                 address = UnescapeXmlEntities(address, EntityForm::Three);
         }
         list += address + QLatin1Char(';');
+        const QString clean = CleanRecipientAddress(address);
+        if (!clean.isEmpty())
+            named.append({recipientName(entry, n), clean});
     }
     if (!fitsLimit(list, kMaxRecipientListChars, mode))
         return;
     *member = kind == ListKind::Bcc ? UnescapeXmlEntities(list, EntityForm::Three) : list;
+    *recipients = named;
 }
 
 // With several senders every pass cuts the last entry (the one the header shows); only the
@@ -274,13 +290,13 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
         parseSenderNames(text, &f->fromNames, &f->lastSenderName);
     }
     if (elementText(piece, "<OPFMessageCopyToAddresses", &text))
-        parseRecipients(text, ListKind::To, mode, &f->strToList);
+        parseRecipients(text, ListKind::To, mode, &f->strToList, &f->toRecipients);
     if (idForm != MessageIdForm::None && elementText(piece, "<OPFMessageCopyMessageID", &text))
         parseMessageId(text, idForm, &f->strMessageId);
     if (elementText(piece, "<OPFMessageCopyCCAddresses", &text))
-        parseRecipients(text, ListKind::Cc, mode, &f->strCcList);
+        parseRecipients(text, ListKind::Cc, mode, &f->strCcList, &f->ccRecipients);
     if (elementText(piece, "<OPFMessageCopyBCCAddresses", &text))
-        parseRecipients(text, ListKind::Bcc, mode, &f->strBccList);
+        parseRecipients(text, ListKind::Bcc, mode, &f->strBccList, &f->bccRecipients);
 }
 
 }  // namespace
@@ -344,6 +360,21 @@ MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm, A
                           return true;
                       });
     return fields;
+}
+
+QString CleanRecipientAddress(QString address)
+{
+    // Each pass undoes one level of escaping; a text without references stays as it is.
+    for (int pass = 0; pass < 3 && address.contains(QLatin1Char('&')); ++pass) {
+        const QString decoded = UnescapeXmlEntities(address, EntityForm::Scanned);
+        if (decoded == address)
+            break;
+        address = decoded;
+    }
+    address = address.trimmed();
+    if (address.startsWith(QLatin1Char('<')) && address.endsWith(QLatin1Char('>')))
+        address = address.mid(1, address.size() - 2).trimmed();
+    return address;
 }
 
 QString ShortenRecipientAddress(const QString &address)

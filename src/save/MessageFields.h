@@ -20,12 +20,22 @@ struct AttachmentInfo {
     QString url;   // archive entry that holds the bytes; quotes removed, entities decoded
 };
 
+// One recipient as its emailAddress entry gives it, for the writers' header lines.
+struct MailRecipient {
+    QString name;     // entities decoded once; empty when the entry has none
+    QString address;  // fully decoded, without enclosing angle brackets; never empty
+};
+
 struct MailMessageFields {
     // Address lists: every entry followed by ";", the last one too.
     QString strFromList;
     QString strToList;
     QString strCcList;
     QString strBccList;
+    // The same entries with their names; an entry without an address is left out.
+    QVector<MailRecipient> toRecipients;
+    QVector<MailRecipient> ccRecipients;
+    QVector<MailRecipient> bccRecipients;
     // Display names of the named senders in order, entities decoded (the writers' From line).
     QStringList fromNames;
     // The last sender's display name as written (entities decoded, commas kept); empty when that
@@ -81,6 +91,10 @@ QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength);
 // Element values are decoded as UTF-8 up to their first NUL. strEntryName is left empty.
 MailMessageFields ParseMessageXml(const QByteArray &xml, MessageIdForm idForm = MessageIdForm::None,
                                   AddressListLimit limit = AddressListLimit::Limited);
+
+// An address as a header writes it: references left over from a doubly escaped attribute
+// decoded, blanks and one pair of enclosing angle brackets removed.
+QString CleanRecipientAddress(QString address);
 
 // The named To entry's address after "CN=RECIPIENTS_CN=", less every "+2E"; others unchanged.
 QString ShortenRecipientAddress(const QString &address);

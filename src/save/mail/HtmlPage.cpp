@@ -17,6 +17,11 @@ const char kPageHead[] = "\xEF\xBB\xBF"
                          "<!DOCTYPE html PUBLIC \"-//W3C//DTD HTML 4.01 Transitional//EN\">\n\n"
                          "<html><head><title></title>\n\n"
                          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n\n"
+                         // The message's markup only shows: no script, frame, plugin, form post or
+                         // connection runs; pictures, styles and fonts load.
+                         "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
+                         "img-src * data: cid:; style-src * 'unsafe-inline'; font-src * data:; media-src * data:; "
+                         "form-action 'none'; base-uri 'none'\">\n\n"
                          "<meta http-equiv=\"Content-Style-Type\" content=\"text/css\">\n\n"
                          "<style type=\"text/css\"><!--\n\n"
                          "body {\n\n"
@@ -92,27 +97,29 @@ const char kPageHead[] = "\xEF\xBB\xBF"
 
 const char kLineEnd[] = "\n\n";
 
+// "Name <address>", or the address alone, as page text.
+QByteArray mailboxText(const QString &name, const QString &address)
+{
+    const QString shown = name.trimmed();
+    if (shown.isEmpty())
+        return HtmlText(address);
+    return HtmlText(shown) + " &lt;" + HtmlText(address) + "&gt;";
+}
+
 QByteArray senderText(const MailMLRC &rec, const MailMessageFields &fields)
 {
     if (fields.strFromList.isEmpty())
         return QByteArray();
-    const QString address = LastListEntry(fields.strFromList);
-    // The XML's names first: the record holds them one byte per character.
-    QString name = address;
-    if (!fields.fromNames.isEmpty())
-        name = fields.fromNames.last();
-    else if (rec.pFromNames)
-        name = LastListEntry(QString::fromLatin1(rec.pFromNames));
-    return HtmlText(name) + " &lt;" + HtmlText(address) + "&gt;";
+    return mailboxText(SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)));
 }
 
-QByteArray recipientText(const QString &list, int entityCount)
+QByteArray recipientText(const QString &list, const QVector<MailRecipient> &parsed, int entityCount)
 {
     QByteArray out;
-    for (const QString &entry : RecipientEntries(list, entityCount)) {
+    for (const MailRecipient &r : HeaderRecipients(list, parsed, entityCount)) {
         if (!out.isEmpty())
             out += ",\r\t";
-        out += HtmlText(entry);
+        out += mailboxText(r.name, r.address);
     }
     return out;
 }
@@ -143,7 +150,13 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName)
     if (t.kind != MailTime::Record)
         return QByteArray();
     const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(t.seconds), Qt::LocalTime);
-    return QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")).toUtf8();
+    // The numeric zone makes the shown local time one instant wherever the page is read.
+    const int offset = when.offsetFromUtc();
+    const QString zone = QStringLiteral(" %1%2%3")
+                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(qAbs(offset) / 3600, 2, 10, QLatin1Char('0'))
+                             .arg(qAbs(offset) / 60 % 60, 2, 10, QLatin1Char('0'));
+    return (QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")) + zone).toUtf8();
 }
 
 QByteArray HtmlPageBody(const QString &raw)
@@ -151,7 +164,7 @@ QByteArray HtmlPageBody(const QString &raw)
     const BodyPart part = PrepareBodyPart(raw, false);
     const QString text = QString::fromUtf8(part.bytes);
     if (IsHtmlBody(text, kHtmlRowsLineEnds))
-        return part.bytes;
+        return InertMarkup(part.bytes);
     return "<div style=\"white-space: pre-wrap\">" + HtmlText(text) + "</div>";
 }
 
@@ -164,9 +177,9 @@ void WriteHtmlPage(const MailMessage &message)
     page +=
         "<body><B>Subject: </B>" + HtmlText(QString::fromUtf8(rec.pSubject ? rec.pSubject : "")) + "<BR>" + kLineEnd;
     page += "<body><B>Date: </B>" + HtmlPageDate(rec, f.strEntryName) + "<BR>" + kLineEnd;
-    page += "<B>To: </B>" + recipientText(f.strToList, 3) + "<BR>" + kLineEnd;
-    page += "<B>Cc: </B>" + recipientText(f.strCcList, 4) + "<BR>" + kLineEnd;
-    page += "<B>Bcc: </B>" + recipientText(f.strBccList, 4) + "<BR>" + kLineEnd;
+    page += "<B>To: </B>" + recipientText(f.strToList, f.toRecipients, 3) + "<BR>" + kLineEnd;
+    page += "<B>Cc: </B>" + recipientText(f.strCcList, f.ccRecipients, 4) + "<BR>" + kLineEnd;
+    page += "<B>Bcc: </B>" + recipientText(f.strBccList, f.bccRecipients, 4) + "<BR>" + kLineEnd;
     page += "<B>Attachments: </B>" + attachmentText(f) + "<BR>" + kLineEnd;
     page += "<BR>\n\n\n\n";
     if (rec.dwBodyLength != 0)

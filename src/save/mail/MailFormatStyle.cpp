@@ -53,7 +53,8 @@ MailFormatStyle rgePackage()
     s.fromLineZone = true;
     s.fromLineTimeRule = MailTimeRule::FromLine;
     s.dateHeaderTimeRule = MailTimeRule::DateHeader;
-    s.numericDateZone = false;
+    // A zone name is read as +0000 by RFC 5322 readers: the numeric zone keeps the instant.
+    s.numericDateZone = true;
     s.priorityDigits[0] = "2";
     s.priorityDigits[1] = "";
     s.priorityDigits[2] = "4";

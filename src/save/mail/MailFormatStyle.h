@@ -51,6 +51,7 @@ struct MailFormatStyle {
     bool writeEmptyTextPart;       // frame with an empty text/plain part when there is no body or id
     bool mboxrdFromQuoting;        // body lines matching ^>*From get one more '>'
     bool emptyBodyAsHtml = false;  // the empty text part is the fixed empty HTML page
+    bool crlfBodyLines = false;    // every line break of the text part made CR LF (RFC 5322)
     // Message files.
     bool lengthFirstLine = false;  // first line: the byte count of the message after it
     bool htmlPage = false;         // a page to view rather than a message to import

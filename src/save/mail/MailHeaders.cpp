@@ -256,15 +256,8 @@ QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const 
 
 void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields)
 {
-    const QString address = LastListEntry(fields.strFromList);
-    // The names from the XML first; the record's stand in when the XML gave none.
-    QString name = address;
-    if (!fields.fromNames.isEmpty())
-        name = fields.fromNames.last();
-    else if (rec.pFromNames)
-        name = LastListEntry(QString::fromUtf8(rec.pFromNames));
     out += "From: ";
-    AppendMailbox(out, name, address);
+    AppendMailbox(out, SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)));
 }
 
 // Which folder words a part of an entry name holds, one bit each in the order they decide.
@@ -412,8 +405,12 @@ QString LastListEntry(const QString &list)
 
 void AppendMailbox(QByteArray &out, const QString &name, const QString &address)
 {
-    appendDisplayName(out, name);
-    out += " <";
+    const QString shown = HeaderSafe(name).trimmed();
+    if (!shown.isEmpty()) {
+        appendDisplayName(out, shown);
+        out += ' ';
+    }
+    out += '<';
     appendUtf8(out, HeaderSafe(address));
     out += '>';
 }
@@ -435,22 +432,44 @@ QStringList RecipientEntries(const QString &list, int entityCount)
     return entries;
 }
 
-void AppendAddressList(QByteArray &out, const QString &list, int entityCount, const MailFormatStyle &style)
+QVector<MailRecipient> HeaderRecipients(const QString &list, const QVector<MailRecipient> &parsed, int entityCount)
+{
+    if (!parsed.isEmpty())
+        return parsed;
+    QVector<MailRecipient> recipients;
+    for (const QString &entry : RecipientEntries(list, entityCount)) {
+        const QString address = CleanRecipientAddress(entry);
+        if (!address.isEmpty())
+            recipients.append({QString(), address});
+    }
+    return recipients;
+}
+
+void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style)
 {
     bool first = true;
-    for (const QString &entry : RecipientEntries(list, entityCount)) {
+    for (const MailRecipient &r : recipients) {
         if (!first)
             out += style.addressSeparator;
-        AppendMailbox(out, entry, entry);
+        AppendMailbox(out, r.name, r.address);
         first = false;
     }
 }
 
-QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style)
+QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style,
+                             const QVector<MailRecipient> &parsed)
 {
     QByteArray out;
-    AppendAddressList(out, list, entityCount, style);
+    AppendAddressList(out, HeaderRecipients(list, parsed, entityCount), style);
     return out;
+}
+
+QString SenderDisplayName(const MailMLRC &record, const MailMessageFields &fields)
+{
+    if (!fields.lastSenderName.isEmpty() || !fields.fromNames.isEmpty())
+        return fields.lastSenderName;
+    // The record's names stand in only when the XML named no sender at all.
+    return record.pFromNames ? LastListEntry(QString::fromUtf8(record.pFromNames)) : QString();
 }
 
 namespace {
@@ -527,13 +546,17 @@ void WriteMailHeaders(const MailMessage &message)
     const struct {
         const char *name;
         const QString &list;
+        const QVector<MailRecipient> &parsed;
         int entityCount;
-    } lists[] = {{"To: ", f.strToList, 3}, {"Cc: ", f.strCcList, 4}, {"Bcc: ", f.strBccList, 4}};
+    } lists[] = {{"To: ", f.strToList, f.toRecipients, 3},
+                 {"Cc: ", f.strCcList, f.ccRecipients, 4},
+                 {"Bcc: ", f.strBccList, f.bccRecipients, 4}};
     for (const auto &l : lists) {
-        if (l.list.isEmpty())
+        const QVector<MailRecipient> recipients = HeaderRecipients(l.list, l.parsed, l.entityCount);
+        if (recipients.isEmpty())
             continue;
         block += l.name;
-        AppendAddressList(block, l.list, l.entityCount, style);
+        AppendAddressList(block, recipients, style);
         block += le;
     }
     block += dateLine(rec, f, style);

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 struct MailMLRC;
@@ -40,15 +41,23 @@ QStringList ListEntries(const QString &list);
 QString LastListEntry(const QString &list);
 
 // One mailbox: display name (quoted when it holds specials, RFC 2047 words when it is not
-// ASCII), a space and the address in angle brackets. The Append forms add to out.
+// ASCII), a space and the address in angle brackets; the address in angle brackets alone when
+// the name is empty. The Append forms add to out.
 QByteArray FormatMailbox(const QString &name, const QString &address);
 void AppendMailbox(QByteArray &out, const QString &name, const QString &address);
 // The entries of a To (entityCount 3) or Cc/Bcc (4) list with their entities decoded.
 QStringList RecipientEntries(const QString &list, int entityCount);
-// The value of a To (entityCount 3) or Cc/Bcc (4) line: each entry as its own display name
-// and address, the style's separator between entries.
-QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style);
-void AppendAddressList(QByteArray &out, const QString &list, int entityCount, const MailFormatStyle &style);
+// The recipients a header line names: those parsed with their names, else the list's entries
+// as addresses alone. Entries without an address are left out.
+QVector<MailRecipient> HeaderRecipients(const QString &list, const QVector<MailRecipient> &parsed, int entityCount);
+// The value of a To (entityCount 3) or Cc/Bcc (4) line: each recipient as its name and
+// address, the style's separator between entries.
+QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style,
+                             const QVector<MailRecipient> &parsed = {});
+void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style);
+// The display name of the sender the From line shows: as the archive writes it (commas kept);
+// the record's name when the XML names no sender; empty when that sender has none.
+QString SenderDisplayName(const MailMLRC &record, const MailMessageFields &fields);
 
 // Header text with CR, LF, TAB and every other control character (and DEL) as a space, so a
 // value from the archive stays on its one header line. The one scrubber of header values.

@@ -452,6 +452,36 @@ bool IsHtmlBody(const QString &text, int rows)
     return isHtmlBytes(std::string_view(utf8.constData(), size_t(utf8.size())), rows);
 }
 
+QByteArray CrlfLineEnds(const QByteArray &text)
+{
+    const char *p = text.constData();
+    const int n = text.size();
+    // Text already in CR LF form, the usual case for markup, is given back uncopied.
+    int lone = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n')
+            ++i;
+        else if (p[i] == '\r' || p[i] == '\n')
+            ++lone;
+    }
+    if (lone == 0)
+        return text;
+    QByteArray out;
+    out.reserve(n + lone);
+    int run = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] != '\r' && p[i] != '\n')
+            continue;
+        out.append(p + run, i - run);
+        if (p[i] == '\r' && i + 1 < n && p[i + 1] == '\n')
+            ++i;
+        out += "\r\n";
+        run = i + 1;
+    }
+    out.append(p + run, n - run);
+    return out;
+}
+
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
 {
     return bodyFromUtf8(raw.toUtf8(), mboxrdFromQuoting);
@@ -475,6 +505,8 @@ bool writeMimeFrame(const MailMessage &message, const QByteArray &token, unsigne
         body = PrepareBodyBytes(ReadMessageBodyBytes(message.record, message.xml), message.style.mboxrdFromQuoting);
     else if (message.style.emptyBodyAsHtml)
         body = BodyPart{true, EmptyBodyHtml()};
+    if (message.style.crlfBodyLines)
+        body.bytes = CrlfLineEnds(body.bytes);
     const MimeBoundaries b = ChooseMimeBoundaries(token, number, body.bytes, message.fields.attachments);
     message.outerToken = b.outerToken;
     const QByteArray &le = message.style.lineEnd;

@@ -65,6 +65,8 @@ BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
 // The same from the body's stored bytes (up to their first NUL). Valid UTF-8, which converting to
 // UTF-16 and back leaves as it is, is worked on as bytes; anything else goes the way above.
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting);
+// Every line break (CR LF, a lone CR or a lone LF) made one CR LF.
+QByteArray CrlfLineEnds(const QByteArray &text);
 // Whether converting the bytes to UTF-16 and back gives them unchanged: well-formed UTF-8 (no
 // overlong form, surrogate or code point past U+10FFFF), not starting with a byte order mark.
 bool RoundTripsUtf8(const QByteArray &bytes);

@@ -40,13 +40,14 @@ MailFormatStyle emlx()
     return s;
 }
 
-// Line ends stay the bare CR that readers of these files have always been given.
+// Every line ends in CR LF (RFC 5322): mail readers find no parts in a file of bare CRs.
 MailFormatStyle eml()
 {
     MailFormatStyle s = messageFile(MailFormat::Eml, SaveTypeEML, ".eml");
-    s.lineEnd = QByteArrayLiteral("\r");
+    s.lineEnd = QByteArrayLiteral("\r\n");
     s.dateLineEnd = s.lineEnd;
-    s.addressSeparator = QByteArrayLiteral(",\r\t");
+    s.addressSeparator = QByteArrayLiteral(",\r\n\t");
+    s.headerFold = QByteArrayLiteral("\r\n\t");
     s.writesFromLine = true;
     s.fromLineZone = true;
     s.fromLineTimeRule = MailTimeRule::FromLine;
@@ -54,11 +55,12 @@ MailFormatStyle eml()
     s.priorityDigits[0] = "2";
     s.priorityDigits[1] = "";
     s.priorityDigits[2] = "4";
-    s.priorityLineEnd = QByteArrayLiteral("\r\n");
+    s.priorityLineEnd = s.lineEnd;
     s.writesPriorityAndHasAttach = true;
     s.writesMimeFrame = true;
     s.writeEmptyTextPart = true;
     s.emptyBodyAsHtml = true;
+    s.crlfBodyLines = true;
     return s;
 }
 

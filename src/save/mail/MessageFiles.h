@@ -36,3 +36,6 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName);
 // its line breaks.
 QByteArray HtmlPageBody(const QString &raw);
 void WriteHtmlPage(const MailMessage &message);
+// Markup that shows as before but runs nothing: script, frame, plugin and base elements removed
+// with their content, event handlers, form actions, script URLs and the meta refresh dropped.
+QByteArray InertMarkup(const QByteArray &markup);

@@ -5,6 +5,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
+#include "save/pim/CalendarRules.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -20,12 +21,38 @@ namespace {
 constexpr std::string_view kEventEnd = "</appointment>";
 const char kCalendarProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN";
 
-void addTime(ContentLines &lines, const char *name, const QString &text, bool allDay)
+QByteArray utcText(qint64 seconds)
 {
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+}
+
+// A start or end time: in the event's own zone when the archive gives one readers can use (so
+// a repeating meeting keeps its local time across clock changes), else as a UTC instant; an
+// all-day event's as the date it has in its zone.
+void addTime(ContentLines &lines, const char *name, const QString &text, bool allDay, const ZoneRules &zone)
+{
+    qint64 seconds = 0;
+    if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
+        if (allDay)
+            lines.add(QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds));
+        else
+            lines.add(QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds));
+        return;
+    }
     const QByteArray value = allDay ? ArchiveDateLocalDay(text) : ArchiveDateUtc(text);
     if (value.isEmpty())
         return;
     lines.add(allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value);
+}
+
+// RRULE's UNTIL in the form DTSTART has: a date for an all-day event, else a UTC instant.
+QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
+{
+    if (!allDay)
+        return utcText(seconds);
+    if (zone.isValid())
+        return zone.localDate(seconds);
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }
 
 QByteArray nowUtc()
@@ -35,8 +62,17 @@ QByteArray nowUtc()
 
 }  // namespace
 
+void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QByteArray &trigger)
+{
+    lines.add("BEGIN", QByteArray("VALARM"));
+    lines.add("ACTION", QByteArray("DISPLAY"));
+    lines.add("DESCRIPTION", QByteArray("Reminder"));
+    lines.add(property, trigger);
+    lines.add("END", QByteArray("VALARM"));
+}
+
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
-                             const QByteArray &description, const QByteArray &now)
+                             const QByteArray &description, const QByteArray &now, QString *unwritten)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kEventEnd, tag); };
     const QString start = text("<OPFCalendarEventCopyStartTime");
@@ -46,9 +82,20 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
+    const ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    const RepeatRule repeat = RepeatRuleOf(text("<OPFCalendarEventCopyRecurrence"),
+                                           [&](qint64 until) { return untilValue(until, allDay, zone); });
+    if (repeat.kind == RepeatRule::Unsupported && unwritten)
+        *unwritten = repeat.reason;
 
     ContentLines lines;
     AddCalendarHead(lines, kCalendarProdId);
+    if (zone.isValid() && !allDay) {
+        for (const QByteArray &line : zone.lines()) {
+            const int colon = line.indexOf(':');
+            lines.add(line.left(colon), line.mid(colon + 1));
+        }
+    }
     lines.add("BEGIN", QByteArray("VEVENT"));
     lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
     lines.add("DTSTAMP", stamp);
@@ -57,8 +104,18 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (rec.dwDescriptionLength != 0)
         lines.addText("DESCRIPTION",
                       UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
-    addTime(lines, "DTSTART", start, allDay);
-    addTime(lines, "DTEND", end, allDay);
+    addTime(lines, "DTSTART", start, allDay, zone);
+    addTime(lines, "DTEND", end, allDay, zone);
+    if (repeat.kind == RepeatRule::Rule)
+        lines.add("RRULE", repeat.rrule);
+    const QByteArray categories =
+        CategoriesValue(text("<OPFCalendarEventCopyCategoryList"), text("<OPFCategoryCopyName"));
+    if (!categories.isEmpty())
+        lines.add("CATEGORIES", categories);
+    bool ok = false;
+    const qint64 delta = text("<OPFCalendarEventCopyReminderDelta").toLongLong(&ok);
+    if (text("<OPFCalendarEventGetHasReminder") == QLatin1String("1") && ok && delta >= 0 && delta < 366LL * 86400)
+        AddReminderAlarm(lines, "TRIGGER", ReminderTrigger(delta));
     lines.add("END", QByteArray("VEVENT"));
     lines.add("END", QByteArray("VCALENDAR"));
     return lines.bytes();
@@ -90,8 +147,14 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        QString unwritten;
         const QByteArray bytes = CalendarEventFile(
-            rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now);
-        SavePimItem(run->mail, file, bytes, what);
+            rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now, &unwritten);
+        QString path, error;
+        const bool written = WritePimFile(file, bytes, &path, &error);
+        if (written && !unwritten.isEmpty())
+            NotePimIncomplete(run->mail, what, path, QStringLiteral("written as a single item, ") + unwritten);
+        else
+            NotePimResult(run->mail, written, what, path, error);
     }
 }

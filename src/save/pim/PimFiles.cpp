@@ -133,6 +133,13 @@ void NotePimResult(MailSaveContext &context, bool written, const QString &what, 
         QStringLiteral("%1 not written to %2: %3").arg(what, QDir::toNativeSeparators(path), error));
 }
 
+void NotePimIncomplete(MailSaveContext &context, const QString &what, const QString &path, const QString &reason)
+{
+    ++context.failed;
+    context.failures.append(
+        QStringLiteral("%1 written to %2 incomplete: %3").arg(what, QDir::toNativeSeparators(path), reason));
+}
+
 bool ReadBackIntact(const QByteArray &bytes, qint64 length)
 {
     return length <= 0 || (bytes.size() == length && bytes.at(0) != '\0');

@@ -14,20 +14,30 @@ struct CalenderInformation;
 
 // ---- tasks ----
 
+// The times of a task (and what else its element gives the to-do).
 struct TaskDates {
     QByteArray start;     // local "YYYYMMDDThhmmss", or empty
     QByteArray startUtc;  // the same instant as "YYYYMMDDThhmmssZ"
     QByteArray due;
+    QByteArray dueUtc;
     QByteArray reminder;
+    QByteArray reminderUtc;
+    // The archive gives the day alone (no time of day): written as a DATE value.
+    bool startIsDate = false;
+    bool dueIsDate = false;
+    QString recurrence;  // the OPFTaskCopyRecurrence text, empty when the task does not repeat
+    QByteArray categories;  // the CATEGORIES value, or empty
 };
 
 // The start, due and reminder times of the task element; a later task part overrides an
-// earlier one, an empty or unusable value leaves its time empty.
+// earlier one, an empty or unusable value leaves its time empty. The same for its recurrence
+// and categories.
 TaskDates TaskDatesOf(std::string_view element);
 
 // The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
+// Its times are UTC instants. *unwritten as for CalendarEventFile.
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note);
+                            const QByteArray &note, QString *unwritten = nullptr);
 
 struct ReminderFields {
     QString name;      // escaped for a script string
@@ -53,8 +63,15 @@ QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored);
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
+// *unwritten (when given) receives why the item's repeat pattern could not be written; the item
+// is then a single one.
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
-                             const QByteArray &description, const QByteArray &now);
+                             const QByteArray &description, const QByteArray &now, QString *unwritten = nullptr);
+
+class ContentLines;
+// A VALARM that shows a reminder at the trigger: property "TRIGGER" with a duration before the
+// start ("-PT15M"), or "TRIGGER;VALUE=DATE-TIME" with a UTC instant.
+void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QByteArray &trigger);
 
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.

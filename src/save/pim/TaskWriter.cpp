@@ -8,6 +8,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
+#include "save/pim/CalendarRules.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -15,6 +16,7 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QDateTime>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
@@ -114,7 +116,7 @@ QByteArray priorityDigit(char priority)
 }
 
 void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(const QString &), QByteArray *out,
-              QByteArray *utc = nullptr)
+              QByteArray *utc, bool *dateOnly = nullptr)
 {
     const ElementSpan span = GetElementValue(part, tag);
     if (!span.found)
@@ -124,8 +126,19 @@ void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(cons
     if (local.isEmpty())
         return;
     *out = local;
-    if (utc)
-        *utc = ArchiveDateUtc(value);
+    *utc = ArchiveDateUtc(value);
+    if (dateOnly) {
+        *dateOnly = !value.contains(QLatin1Char('T'));
+        if (*dateOnly)
+            *utc = utc->left(8);
+    }
+}
+
+// DTSTART or DUE: a UTC instant, or the date alone.
+void addTaskTime(ContentLines &lines, const char *name, const QByteArray &value, bool dateOnly)
+{
+    if (!value.isEmpty())
+        lines.add(dateOnly ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value);
 }
 
 }  // namespace
@@ -134,17 +147,38 @@ TaskDates TaskDatesOf(std::string_view element)
 {
     TaskDates dates;
     SplitItems(element, "</task>", 0, [&](const ItemPiece &piece) {
-        takeDate(piece.bytes, "<OPFTaskCopyStartDateTime", timeconverterDUetask2, &dates.start, &dates.startUtc);
-        takeDate(piece.bytes, "<OPFTaskCopyDueDateTime", timeconvertert2, &dates.due);
-        takeDate(piece.bytes, "<OPFTaskCopyReminderTime", timeconvertert2, &dates.reminder);
+        takeDate(piece.bytes, "<OPFTaskCopyStartDateTime", timeconverterDUetask2, &dates.start, &dates.startUtc,
+                 &dates.startIsDate);
+        takeDate(piece.bytes, "<OPFTaskCopyDueDateTime", timeconvertert2, &dates.due, &dates.dueUtc, &dates.dueIsDate);
+        takeDate(piece.bytes, "<OPFTaskCopyReminderTime", timeconvertert2, &dates.reminder, &dates.reminderUtc);
         return true;
     });
+    dates.recurrence = ItemElementText(element, "</task>", "<OPFTaskCopyRecurrence");
+    dates.categories =
+        CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
+                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
 }
 
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note)
+                            const QByteArray &note, QString *unwritten)
 {
+    // UNTIL takes the form of the time the rule counts from.
+    const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
+    const RepeatRule repeat = RepeatRuleOf(dates.recurrence, [&](qint64 until) {
+        const QDateTime when = QDateTime::fromSecsSinceEpoch(until, Qt::UTC);
+        return when.toString(countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+            .toLatin1();
+    });
+    if (repeat.kind == RepeatRule::Unsupported && unwritten)
+        *unwritten = repeat.reason;
+    // A repeating to-do needs a start for its rule to count from: without one, its first due time.
+    QByteArray start = dates.startUtc;
+    bool startIsDate = dates.startIsDate;
+    if (start.isEmpty() && repeat.kind == RepeatRule::Rule) {
+        start = dates.dueUtc;
+        startIsDate = dates.dueIsDate;
+    }
     ContentLines lines;
     AddCalendarHead(lines, kTaskProdId);
     lines.add("BEGIN", QByteArray("VTODO"));
@@ -158,20 +192,17 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         bytes.replace('\0', QByteArray());
         lines.add("DESCRIPTION", EscapeTextEachBreak(undoTaskEntities(QString::fromUtf8(bytes))));
     }
-    if (!dates.start.isEmpty())
-        lines.add("DTSTART", dates.start);
-    if (!dates.due.isEmpty())
-        lines.add("DUE", dates.due);
+    addTaskTime(lines, "DTSTART", start, startIsDate);
+    addTaskTime(lines, "DUE", dates.dueUtc, dates.dueIsDate);
+    if (repeat.kind == RepeatRule::Rule && !start.isEmpty())
+        lines.add("RRULE", repeat.rrule);
+    if (!dates.categories.isEmpty())
+        lines.add("CATEGORIES", dates.categories);
     const QByteArray priority = priorityDigit(rec.cPriority);
     if (!priority.isEmpty())
         lines.add("Priority", priority);
-    if (!dates.reminder.isEmpty()) {
-        lines.add("BEGIN", QByteArray("VALARM"));
-        lines.add("ACTION", QByteArray("DISPLAY"));
-        lines.add("DESCRIPTION", QByteArray("REMINDER"));
-        lines.add("TRIGGER;RELATED=DATE-TIME", dates.reminder);
-        lines.add("END", QByteArray("VALARM"));
-    }
+    if (!dates.reminderUtc.isEmpty())
+        AddReminderAlarm(lines, "TRIGGER;VALUE=DATE-TIME", dates.reminderUtc);
     lines.add("END", QByteArray("VTODO"));
     lines.add("END", QByteArray("VCALENDAR"));
     return lines.bytes();
@@ -233,14 +264,18 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         }
         QString path = file.folder, error;
         bool written = false;
+        QString unwritten;
         const auto writeTodo = [&](QString *why) {
-            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note), &path, why);
+            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note, &unwritten), &path, why);
         };
         if (appleMail)
             written =
                 AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
         else
             written = writeTodo(&error);
-        NotePimResult(run->mail, written, what, path, error);
+        if (written && !unwritten.isEmpty())
+            NotePimIncomplete(run->mail, what, path, QStringLiteral("written as a single item, ") + unwritten);
+        else
+            NotePimResult(run->mail, written, what, path, error);
     }
 }

@@ -1,0 +1,375 @@
+#include "save/pim/CalendarRules.h"
+
+#include "save/pim/PimText.h"
+#include "scanner/ElementValue.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+const char *const kDayCodes[] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
+
+qint64 secondsOf(const QDate &date, const QTime &time)
+{
+    return QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+}
+
+QDateTime utcOf(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+}
+
+// "YYYYMMDDThhmmss", optionally with a trailing "Z", as seconds of that wall time.
+bool packedSeconds(const QByteArray &text, qint64 *seconds)
+{
+    const QByteArray t = text.endsWith('Z') ? text.left(text.size() - 1) : text;
+    const QDateTime dt = QDateTime::fromString(QString::fromLatin1(t), QStringLiteral("yyyyMMdd'T'HHmmss"));
+    if (t.size() != 15 || !dt.isValid())
+        return false;
+    *seconds = secondsOf(dt.date(), dt.time());
+    return true;
+}
+
+// "+hhmm" or "+hhmmss" as seconds.
+bool offsetSeconds(const QByteArray &text, int *seconds)
+{
+    static const QRegularExpression form(QStringLiteral("^([+-])(\\d\\d)(\\d\\d)(\\d\\d)?$"));
+    const QRegularExpressionMatch m = form.match(QString::fromLatin1(text));
+    if (!m.hasMatch())
+        return false;
+    const int value = m.captured(2).toInt() * 3600 + m.captured(3).toInt() * 60 + m.captured(4).toInt();
+    *seconds = m.captured(1) == QLatin1String("-") ? -value : value;
+    return value < 24 * 3600;
+}
+
+int dayIndex(const QByteArray &code)
+{
+    for (int i = 0; i < 7; ++i) {
+        if (code == kDayCodes[i])
+            return i + 1;
+    }
+    return 0;
+}
+
+// The yearly rule of an observance: FREQ=YEARLY, BYMONTH and BYDAY with an ordinal; the time of
+// day parts may repeat DTSTART's. Anything else is not taken.
+bool parseYearlyRule(const QByteArray &rule, ZoneRules::Observance *o)
+{
+    bool yearly = false;
+    for (const QByteArray &part : rule.split(';')) {
+        const int eq = part.indexOf('=');
+        const QByteArray key = part.left(eq), value = part.mid(eq + 1);
+        if (key == "FREQ") {
+            yearly = value == "YEARLY";
+        } else if (key == "INTERVAL") {
+            if (value != "1")
+                return false;
+        } else if (key == "BYMONTH") {
+            o->month = value.toInt();
+        } else if (key == "BYDAY") {
+            static const QRegularExpression form(QStringLiteral("^([+-]?)([1-5])([A-Z]{2})$"));
+            const QRegularExpressionMatch m = form.match(QString::fromLatin1(value));
+            if (!m.hasMatch())
+                return false;
+            o->week = m.captured(2).toInt() * (m.captured(1) == QLatin1String("-") ? -1 : 1);
+            o->weekday = dayIndex(m.captured(3).toLatin1());
+        } else if (key == "UNTIL") {
+            if (!packedSeconds(value, &o->untilUtc))
+                return false;
+        } else if (key != "BYHOUR" && key != "BYMINUTE" && key != "BYSECOND") {
+            return false;
+        }
+    }
+    return yearly && o->month >= 1 && o->month <= 12 && o->week != 0 && o->weekday != 0;
+}
+
+// The day of the month of the week-th weekday (negative: from the month's end); 0 when none.
+int ruleDay(int year, int month, int week, int weekday)
+{
+    const QDate first(year, month, 1);
+    const int days = first.daysInMonth();
+    int day = 0;
+    if (week > 0) {
+        day = 1 + (weekday - first.dayOfWeek() + 7) % 7 + (week - 1) * 7;
+    } else {
+        day = days - (QDate(year, month, days).dayOfWeek() - weekday + 7) % 7 + (week + 1) * 7;
+    }
+    return day >= 1 && day <= days ? day : 0;
+}
+
+// Content lines with their folds undone.
+QVector<QByteArray> unfolded(const QString &text)
+{
+    QVector<QByteArray> lines;
+    for (QString line : text.split(QLatin1Char('\n'))) {
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        if (!lines.isEmpty() && (line.startsWith(QLatin1Char(' ')) || line.startsWith(QLatin1Char('\t'))))
+            lines.last() += line.mid(1).toUtf8();
+        else
+            lines.append(line.toUtf8());
+    }
+    return lines;
+}
+
+QByteArray withoutControls(QByteArray line)
+{
+    for (char &c : line) {
+        if (uchar(c) < 0x20 || c == 0x7F)
+            c = ' ';
+    }
+    return line;
+}
+
+}  // namespace
+
+bool ArchiveSeconds(const QString &text, qint64 *seconds)
+{
+    const QString t = text.trimmed();
+    QDateTime dt = QDateTime::fromString(t.left(19), QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+    if (!dt.isValid())
+        dt = QDateTime(QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
+    if (!dt.isValid())
+        return false;
+    *seconds = secondsOf(dt.date(), dt.time());
+    return true;
+}
+
+ZoneRules::ZoneRules(const QString &icsData)
+{
+    const QVector<QByteArray> all = unfolded(icsData);
+    const int begin = all.indexOf("BEGIN:VTIMEZONE");
+    const int end = all.indexOf("END:VTIMEZONE");
+    if (begin < 0 || end <= begin)
+        return;
+    const QVector<QByteArray> block = all.mid(begin, end - begin + 1);
+    m_valid = parseBlock(block);
+    if (!m_valid)
+        return;
+    for (const QByteArray &line : block)
+        m_lines.append(withoutControls(line));
+}
+
+bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
+{
+    Observance current;
+    bool inside = false, started = false, from = false, to = false;
+    for (const QByteArray &line : block) {
+        const int colon = line.indexOf(':');
+        const QByteArray name = line.left(colon).split(';').first(), value = line.mid(colon + 1);
+        if (line == "BEGIN:STANDARD" || line == "BEGIN:DAYLIGHT") {
+            if (inside)
+                return false;
+            current = Observance();
+            inside = true;
+            started = from = to = false;
+        } else if (line == "END:STANDARD" || line == "END:DAYLIGHT") {
+            if (!inside || !started || !from || !to)
+                return false;
+            m_observances.append(current);
+            inside = false;
+        } else if (!inside) {
+            if (name == "TZID")
+                m_tzid = QString::fromUtf8(value).trimmed();
+        } else if (name == "DTSTART") {
+            started = packedSeconds(value, &current.startLocal);
+        } else if (name == "TZOFFSETFROM") {
+            from = offsetSeconds(value, &current.fromOffset);
+        } else if (name == "TZOFFSETTO") {
+            to = offsetSeconds(value, &current.toOffset);
+        } else if (name == "RRULE") {
+            if (!parseYearlyRule(value, &current))
+                return false;
+        } else if (name == "RDATE") {
+            return false;
+        }
+    }
+    return !inside && !m_tzid.isEmpty() && !m_observances.isEmpty();
+}
+
+qint64 ZoneRules::latestOnsetBefore(const Observance &o, qint64 utcSeconds) const
+{
+    const qint64 none = std::numeric_limits<qint64>::min();
+    if (o.month == 0) {
+        const qint64 onset = o.startLocal - o.fromOffset;
+        return onset <= utcSeconds ? onset : none;
+    }
+    const int year = utcOf(utcSeconds).date().year();
+    const QTime clock = utcOf(o.startLocal).time();
+    qint64 best = none;
+    for (int y = year - 1; y <= year + 1; ++y) {
+        const int day = ruleDay(y, o.month, o.week, o.weekday);
+        if (day == 0)
+            continue;
+        const qint64 local = secondsOf(QDate(y, o.month, day), clock);
+        const qint64 onset = local - o.fromOffset;
+        if (local < o.startLocal || (o.untilUtc && onset > o.untilUtc) || onset > utcSeconds)
+            continue;
+        best = qMax(best, onset);
+    }
+    return best;
+}
+
+int ZoneRules::offsetAt(qint64 utcSeconds) const
+{
+    const qint64 none = std::numeric_limits<qint64>::min();
+    qint64 best = none;
+    int offset = 0;
+    const Observance *earliest = nullptr;
+    for (const Observance &o : m_observances) {
+        const qint64 onset = latestOnsetBefore(o, utcSeconds);
+        if (onset != none && onset > best) {
+            best = onset;
+            offset = o.toOffset;
+        }
+        if (!earliest || o.startLocal < earliest->startLocal)
+            earliest = &o;
+    }
+    // Before the first onset the zone keeps the offset that onset changes from.
+    if (best == none && earliest)
+        offset = earliest->fromOffset;
+    return offset;
+}
+
+QByteArray ZoneRules::localTime(qint64 utcSeconds) const
+{
+    return utcOf(utcSeconds + offsetAt(utcSeconds)).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
+}
+
+QByteArray ZoneRules::localDate(qint64 utcSeconds) const
+{
+    return localTime(utcSeconds).left(8);
+}
+
+QByteArray ZoneRules::tzidParameter() const
+{
+    QString id = m_tzid;
+    id.remove(QLatin1Char('"'));
+    const bool quote = id.contains(QLatin1Char(';')) || id.contains(QLatin1Char(':')) || id.contains(QLatin1Char(','));
+    return "TZID=" + (quote ? '"' + id.toUtf8() + '"' : id.toUtf8());
+}
+
+namespace {
+
+// The text of a child element of the recurrence, trimmed; empty when absent.
+QString childText(const QByteArray &xml, const char *tag)
+{
+    const std::string_view text(xml.constData(), size_t(xml.size()));
+    const ElementSpan span = GetElementValue(text, tag);
+    if (!span.found)
+        return QString();
+    return QString::fromUtf8(xml.constData() + span.start, int(span.length)).trimmed();
+}
+
+bool isSet(const QByteArray &xml, const char *tag)
+{
+    return childText(xml, tag) == QLatin1String("1");
+}
+
+// A whole number written as the archive writes numbers ("27", "2.7E1"); -1 when it is none.
+qint64 wholeNumber(const QString &text, qint64 max)
+{
+    bool ok = false;
+    const double v = text.toDouble(&ok);
+    if (!ok || !std::isfinite(v) || v < 0 || v > double(max) || v != std::floor(v))
+        return -1;
+    return qint64(v);
+}
+
+// BYDAY of the days-of-week flags; empty when none is set.
+QByteArray byDay(const QByteArray &days)
+{
+    static const char *const kNames[] = {"<monday", "<tuesday", "<wednesday", "<thursday",
+                                         "<friday", "<saturday", "<sunday"};
+    const bool all = isSet(days, "<allDays");
+    const bool weekdays = isSet(days, "<weekdays");
+    const bool weekend = isSet(days, "<weekenddays");
+    QByteArrayList codes;
+    for (int i = 0; i < 7; ++i) {
+        if (all || (weekdays && i < 5) || (weekend && i >= 5) || isSet(days, kNames[i]))
+            codes.append(kDayCodes[i]);
+    }
+    return codes.join(',');
+}
+
+RepeatRule unsupported(const QString &reason)
+{
+    return RepeatRule{RepeatRule::Unsupported, QByteArray(), reason};
+}
+
+}  // namespace
+
+RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until)
+{
+    if (recurrence.trimmed().isEmpty())
+        return RepeatRule();
+    const QByteArray xml = recurrence.toUtf8();
+    const QByteArray pattern = childText(xml, "<OPFRecurrencePattern").toUtf8();
+    const QString type = childText(pattern, "<OPFRecurrencePatternType");
+    const qint64 interval = wholeNumber(childText(pattern, "<OPFRecurrencePatternInterval"), 999);
+    if (interval < 1)
+        return unsupported(QStringLiteral("its repeat interval is not a whole number"));
+    const QByteArray days = byDay(childText(pattern, "<OPFRecurrencePatternDaysOfWeek").toUtf8());
+    const qint64 monthDay = wholeNumber(childText(pattern, "<OPFRecurrencePatternDayOfMonth"), 31);
+    const qint64 month = wholeNumber(childText(pattern, "<OPFRecurrencePatternMonth"), 12);
+    QByteArray rule;
+    if (type == QLatin1String("OPFRecurrencePatternDaily")) {
+        rule = "FREQ=DAILY;INTERVAL=" + QByteArray::number(interval);
+        if (!days.isEmpty())
+            rule += ";BYDAY=" + days;
+    } else if (type == QLatin1String("OPFRecurrencePatternWeekly")) {
+        rule = "FREQ=WEEKLY;INTERVAL=" + QByteArray::number(interval);
+        if (!days.isEmpty())
+            rule += ";BYDAY=" + days;
+    } else if (type == QLatin1String("OPFRecurrencePatternAbsoluteMonthly") && monthDay >= 1) {
+        rule = "FREQ=MONTHLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTHDAY=" + QByteArray::number(monthDay);
+    } else if (type == QLatin1String("OPFRecurrencePatternAbsoluteYearly") && monthDay >= 1 && month >= 1) {
+        rule = "FREQ=YEARLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTH=" + QByteArray::number(month)
+            + ";BYMONTHDAY=" + QByteArray::number(monthDay);
+    } else {
+        return unsupported(QStringLiteral("its repeat pattern \"%1\" has no rule here").arg(type));
+    }
+    if (isSet(xml, "<OPFRecurrenceIsNoEnd"))
+        return RepeatRule{RepeatRule::Rule, rule, QString()};
+    const qint64 count = wholeNumber(childText(xml, "<OPFRecurrenceGetOccurenceCount"), 100000);
+    if (isSet(xml, "<OPFRecurrenceIsNumbered") && count >= 1)
+        return RepeatRule{RepeatRule::Rule, rule + ";COUNT=" + QByteArray::number(count), QString()};
+    qint64 end = 0;
+    if (isSet(xml, "<OPFRecurrenceHasEndDate") && ArchiveSeconds(childText(xml, "<OPFRecurrenceCopyEndDate"), &end)) {
+        const QByteArray value = until(end);
+        if (!value.isEmpty())
+            return RepeatRule{RepeatRule::Rule, rule + ";UNTIL=" + value, QString()};
+    }
+    return unsupported(QStringLiteral("its repeat pattern has no usable end"));
+}
+
+QByteArray ReminderTrigger(qint64 secondsBefore)
+{
+    const qint64 s = qAbs(secondsBefore);
+    const QByteArray sign = secondsBefore < 0 ? "" : "-";
+    if (s % 60 == 0)
+        return sign + "PT" + QByteArray::number(s / 60) + 'M';
+    return sign + "PT" + QByteArray::number(s) + 'S';
+}
+
+QByteArray CategoriesValue(const QString &categoryList, const QString &primaryName)
+{
+    static const QRegularExpression name(QStringLiteral("OPFCategoryCopyName=\"([^\"]*)\""));
+    QStringList names;
+    auto it = name.globalMatch(categoryList);
+    while (it.hasNext()) {
+        const QString n = it.next().captured(1).trimmed();
+        if (!n.isEmpty() && !names.contains(n))
+            names.append(n);
+    }
+    if (names.isEmpty() && !primaryName.trimmed().isEmpty())
+        names.append(primaryName.trimmed());
+    QByteArrayList escaped;
+    for (const QString &n : names)
+        escaped.append(EscapeText(n).toUtf8());
+    return escaped.join(',');
+}

@@ -1,0 +1,73 @@
+#pragma once
+// What makes a saved calendar item behave as the archive's does in a calendar program: its time
+// zone (the archive's own VTIMEZONE block), its repeat pattern as an RRULE, its reminder and its
+// categories.
+
+#include <QByteArray>
+#include <QString>
+#include <QVector>
+#include <QtGlobal>
+
+#include <functional>
+
+// Archive time text ("2018-06-18T17:30:00", UTC) as seconds since the epoch; false when it
+// names no real date and time.
+bool ArchiveSeconds(const QString &text, qint64 *seconds);
+
+// One VTIMEZONE block as the archive gives it, and the offset it sets at any instant. Only the
+// rules readers agree on are taken (yearly onsets on the n-th or last weekday of a month);
+// a block with any other is not used.
+class ZoneRules {
+public:
+    // icsData: the item's zone text, a VCALENDAR holding one VTIMEZONE.
+    explicit ZoneRules(const QString &icsData);
+    bool isValid() const { return m_valid; }
+    QString tzid() const { return m_tzid; }
+    // The block's content lines, unfolded, ready to be written.
+    const QVector<QByteArray> &lines() const { return m_lines; }
+    // Seconds east of UTC at the instant.
+    int offsetAt(qint64 utcSeconds) const;
+    // "YYYYMMDDThhmmss" of the instant in this zone, and its date "YYYYMMDD".
+    QByteArray localTime(qint64 utcSeconds) const;
+    QByteArray localDate(qint64 utcSeconds) const;
+    // The TZID parameter for a property: quoted when the name holds a separator.
+    QByteArray tzidParameter() const;
+
+    struct Observance {
+        qint64 startLocal = 0;  // DTSTART, local seconds
+        int fromOffset = 0;
+        int toOffset = 0;
+        int month = 0;    // 0: no yearly rule
+        int week = 0;     // 1..5, or -1..-5 from the month's end
+        int weekday = 0;  // 1 Monday .. 7 Sunday
+        qint64 untilUtc = 0;  // 0: no end
+    };
+
+private:
+    bool parseBlock(const QVector<QByteArray> &block);
+    qint64 latestOnsetBefore(const Observance &o, qint64 utcSeconds) const;
+
+    bool m_valid = false;
+    QString m_tzid;
+    QVector<QByteArray> m_lines;
+    QVector<Observance> m_observances;
+};
+
+// How an item repeats, as the archive's recurrence element gives it.
+struct RepeatRule {
+    enum Kind { None, Rule, Unsupported };
+    Kind kind = None;
+    QByteArray rrule;  // the RRULE value, for Rule
+    QString reason;    // why the pattern cannot be written, for Unsupported
+};
+
+// recurrence: the text of the item's OPF...CopyRecurrence element. until gives the UNTIL value
+// of the archive's end time in the form DTSTART has (empty when it cannot).
+RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until);
+
+// The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
+QByteArray ReminderTrigger(qint64 secondsBefore);
+
+// The CATEGORIES value: each category name of the list's category entries (or, without a list,
+// the primary category's name), escaped and joined by commas; empty when there is none.
+QByteArray CategoriesValue(const QString &categoryList, const QString &primaryName);

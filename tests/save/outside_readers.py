@@ -1,0 +1,253 @@
+"""Reads a save's output with the mail and calendar readers people use and checks it against the
+archive it came from. argv: archive, output root per save type (1-5, "-" when not saved).
+Prints one problem per line; no output means every check held."""
+import datetime, email, email.policy, email.utils, glob, html, os, re, subprocess, sys, tempfile, zipfile, zlib
+
+import icalendar
+import recurring_ical_events
+
+archive_path, roots = sys.argv[1], dict(zip(range(1, 6), sys.argv[2:7]))
+archive = zipfile.ZipFile(archive_path)
+problems = []
+
+
+def problem(text):
+    problems.append(text)
+
+
+def unescape(text):
+    return html.unescape(text or '')
+
+
+def element(xml, name):
+    m = re.search(r'<%s\b[^>]*>(.*?)</%s>' % (name, name), xml, re.S)
+    return m.group(1) if m else None
+
+
+def addresses(xml, name):
+    block = element(xml, name) or ''
+    out = []
+    for entry in re.findall(r'<emailAddress\b([^>]*)>', block):
+        attrs = dict(re.findall(r'(\w+)="([^"]*)"', entry))
+        address = unescape(unescape(attrs.get('OPFContactEmailAddressAddress', ''))).strip().strip('<>')
+        out.append((unescape(attrs.get('OPFContactEmailAddressName', '')), address))
+    return out
+
+
+def archive_time(text):
+    return datetime.datetime.strptime(text.strip()[:19], '%Y-%m-%dT%H:%M:%S').replace(tzinfo=datetime.timezone.utc)
+
+
+# ---- what the archive holds
+messages = {}
+crc_of = {info.filename: info.CRC for info in archive.infolist()}
+for name in archive.namelist():
+    if not re.search(r'message_\d+\.xml$', name):
+        continue
+    xml = archive.read(name).decode('utf-8', 'replace')
+    subject = unescape(element(xml, 'OPFMessageCopySubject') or '').strip()
+    times = {archive_time(t) for t in (element(xml, 'OPFMessageCopySentTime'), element(xml, 'OPFMessageCopyReceivedTime')) if t}
+    atts = [unescape(u) for u in re.findall(r'OPFAttachmentURL="([^"]*)"', xml)]
+    messages[subject] = dict(sender=addresses(xml, 'OPFMessageCopyFromAddresses'),
+                             to=addresses(xml, 'OPFMessageCopyToAddresses'),
+                             cc=addresses(xml, 'OPFMessageCopyCCAddresses'), times=times,
+                             crcs=sorted(crc_of[u] for u in atts if u in crc_of))
+all_times = set().union(*(m['times'] for m in messages.values())) if messages else set()
+
+
+def named(pairs):
+    return sorted((n, a) for n, a in pairs if a)
+
+
+def check_message(msg, where, attachments=True):
+    """Headers of a message parsed by Python's email package (the default policy)."""
+    subject = str(msg['subject'] or '')
+    expected = messages.get(subject)
+    if expected is None:
+        problem('%s: subject %r is not in the archive' % (where, subject))
+        return
+    for part in msg.walk():
+        if part.defects:
+            problem('%s: defects %r' % (where, part.defects))
+    if msg['date'] is not None:
+        when = email.utils.parsedate_to_datetime(str(msg['date']))
+        if when.astimezone(datetime.timezone.utc) not in expected['times']:
+            problem('%s: Date %s is none of the archive\'s times' % (where, msg['date']))
+    for header, key in (('to', 'to'), ('cc', 'cc')):
+        got = sorted((a.display_name, a.addr_spec) for a in (msg[header].addresses if msg[header] else ()))
+        want = named(expected[key])
+        if got != want:
+            problem('%s: %s %r, archive %r' % (where, header, got, want))
+    if expected['sender']:
+        sender = msg['from'].addresses[0]
+        if (sender.display_name, sender.addr_spec) != expected['sender'][-1]:
+            problem('%s: From %r, archive %r' % (where, str(msg['from']), expected['sender'][-1]))
+    if attachments:
+        crcs = sorted(zlib.crc32(p.get_payload(decode=True)) for p in msg.walk() if p.get_filename())
+        if crcs != expected['crcs']:
+            problem('%s: attachment CRCs %r, archive %r' % (where, crcs, expected['crcs']))
+
+
+def run(args, cwd=None):
+    env = dict(os.environ, MAILDIR=cwd or '/nonexistent')
+    p = subprocess.run(args, cwd=cwd, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    if p.returncode != 0:
+        problem('%s failed: %s' % (' '.join(args[:2]), p.stderr.decode('utf-8', 'replace')[:300]))
+    return p.stdout.decode('utf-8', 'replace')
+
+
+def check_eml_readers(path, msg):
+    """mblaze and mu (GMime) see the same message Python does."""
+    expected = messages.get(str(msg['subject'] or ''))
+    if expected is None:
+        return
+    with tempfile.TemporaryDirectory() as work:
+        tree = run(['mshow', '-t', path], work)
+        if 'multipart/mixed' not in tree and expected['crcs']:
+            problem('%s: mshow -t finds no parts:\n%s' % (path, tree))
+        numbers = re.findall(r'^\s*(\d+):.*name="', tree, re.M)
+        if numbers:
+            run(['mshow', '-x', path] + numbers, work)
+        got = sorted(zlib.crc32(open(os.path.join(work, f), 'rb').read()) for f in os.listdir(work))
+        if got != expected['crcs']:
+            problem('%s: mshow -x gives CRCs %r, archive %r' % (path, got, expected['crcs']))
+    with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as target:
+        shown = run(['mu', 'view', '--muhome=' + home, path], home)
+        plain = msg.get_body(preferencelist=('plain',))
+        if '[No text body found]' in shown and plain is not None and plain.get_content().strip():
+            problem('%s: mu view finds no text body' % path)
+        for name, address in expected['to'] + expected['cc'] + expected['sender'][-1:]:
+            if name and name not in shown:
+                problem('%s: mu view does not show the name %r' % (path, name))
+        # mu saves the inline text part with -a too: the parts it lists as attachments are taken.
+        listing = run(['mu', 'extract', '--muhome=' + home, path], home)
+        parts = re.findall(r'^\s*(\d+) .*\[attachment\]', listing, re.M)
+        if len(parts) != len(expected['crcs']):
+            problem('%s: mu lists %d attachments, archive %d:\n%s' % (path, len(parts), len(expected['crcs']), listing))
+        if parts:
+            run(['mu', 'extract', '--muhome=' + home, '--parts=' + ','.join(parts), '--target-dir=' + target, path], home)
+        got = sorted(zlib.crc32(open(os.path.join(target, f), 'rb').read()) for f in os.listdir(target))
+        if got != expected['crcs']:
+            problem('%s: mu extract gives CRCs %r, archive %r' % (path, got, expected['crcs']))
+
+
+def split_mbox(path):
+    data = open(path, 'rb').read().replace(b'\r\n', b'\n').replace(b'\r', b'\n')
+    return [p for p in re.split(rb'(?m)^(?=From \?\?\?@\?\?\? )', data) if p.strip()]
+
+
+def check_mail():
+    for kind in (1, 2):
+        if roots[kind] == '-':
+            continue
+        for path in glob.glob(os.path.join(roots[kind], '**', '*.mbox'), recursive=True):
+            for i, raw in enumerate(split_mbox(path)):
+                body = raw.split(b'\n', 1)[1]
+                check_message(email.message_from_bytes(body, policy=email.policy.default), '%s #%d' % (path, i))
+    if roots[3] != '-':
+        for path in glob.glob(os.path.join(roots[3], '**', '*.emlx'), recursive=True):
+            raw = open(path, 'rb').read()
+            length, rest = raw.split(b'\n', 1)
+            check_message(email.message_from_bytes(rest[:int(length)], policy=email.policy.default), path)
+    if roots[4] != '-':
+        for path in glob.glob(os.path.join(roots[4], '**', '*.eml'), recursive=True):
+            raw = open(path, 'rb').read()
+            if re.search(rb'\r(?!\n)|(?<!\r)\n', raw):
+                problem('%s: a line does not end in CR LF' % path)
+            msg = email.message_from_bytes(raw.split(b'\r\n', 1)[1], policy=email.policy.default)
+            check_message(msg, path)
+            check_eml_readers(path, msg)
+    if roots[5] != '-':
+        for path in glob.glob(os.path.join(roots[5], '**', '*.htm'), recursive=True):
+            page = open(path, encoding='utf-8-sig').read()
+            subject = html.unescape(re.search(r'<B>Subject: </B>(.*?)<BR>', page).group(1))
+            expected = messages.get(subject)
+            if expected is None:
+                problem('%s: subject %r is not in the archive' % (path, subject))
+                continue
+            shown = html.unescape(re.search(r'<B>To: </B>(.*?)<BR>', page, re.S).group(1))
+            for name, address in expected['to']:
+                if (name + ' <' + address + '>' if name else address) not in shown:
+                    problem('%s: To %r lacks %r <%r>' % (path, shown, name, address))
+            date = re.search(r'<B>Date: </B>(.*?)<BR>', page).group(1)
+            if date:
+                when = datetime.datetime.strptime(date, '%a, %d %b %Y %I:%M:%S %p %z')
+                if when.astimezone(datetime.timezone.utc) not in expected['times']:
+                    problem('%s: Date %s is none of the archive\'s times' % (path, date))
+
+
+# ---- calendars
+def recurrences(xml, tag):
+    out = {}
+    for item in re.findall(r'<%s\b.*?</%s>' % (tag, tag), xml, re.S):
+        title = unescape(element(item, 'OPFCalendarEventCopySummary') or element(item, 'OPFTaskCopyName') or '')
+        rec = element(item, 'OPFCalendarEventCopyRecurrence') or element(item, 'OPFTaskCopyRecurrence')
+        count = element(rec, 'OPFRecurrenceGetOccurenceCount') if rec else None
+        numbered = rec and element(rec, 'OPFRecurrenceIsNumbered') == '1'
+        delta = element(item, 'OPFCalendarEventCopyReminderDelta')
+        has_alarm = element(item, 'OPFCalendarEventGetHasReminder') == '1' or bool(element(item, 'OPFTaskCopyReminderTime'))
+        out.setdefault(title, []).append(dict(count=int(float(count)) if numbered else (1 if not rec else None),
+                                              alarm=has_alarm, delta=int(delta) if delta and has_alarm else None,
+                                              categories=sorted(set(map(unescape, re.findall(r'OPFCategoryCopyName="([^"]*)"', item))))))
+    return out
+
+
+def check_calendar(root):
+    expected = {}
+    for name in archive.namelist():
+        if name.endswith('Calendar.xml') or name.endswith('Tasks.xml'):
+            xml = archive.read(name).decode('utf-8', 'replace')
+            for title, items in list(recurrences(xml, 'appointment').items()) + list(recurrences(xml, 'task').items()):
+                expected.setdefault(title, []).extend(items)
+    seen = {}
+    for path in glob.glob(os.path.join(root, '**', '*.ics'), recursive=True) + glob.glob(os.path.join(root, 'Tasks', '*'), recursive=False):
+        if os.path.isdir(path) or path in seen:
+            continue
+        cal = icalendar.Calendar.from_ical(open(path, 'rb').read())
+        for comp in cal.walk():
+            if comp.name not in ('VEVENT', 'VTODO'):
+                continue
+            title = str(comp.get('SUMMARY', ''))
+            seen[path] = title
+            if title not in expected:
+                continue
+            want = None
+            for key in ('DTSTART', 'DUE', 'DTEND'):
+                value = comp.get(key)
+                if value is not None and isinstance(value.dt, datetime.datetime) and value.dt.tzinfo is None:
+                    problem('%s: %s %s is a floating time' % (path, key, value.to_ical()))
+            one = icalendar.Calendar()
+            one.add_component(comp)
+            for tz in cal.walk('VTIMEZONE'):
+                one.add_component(tz)
+            found = recurring_ical_events.of(one, components=[comp.name]).between((1990, 1, 1), (2100, 1, 1))
+            # Items may share a title: the one whose pattern gives this many occurrences.
+            candidates = expected[title]
+            want = next((c for c in candidates if c['count'] == len(found)), candidates[0])
+            if want['count'] is not None and len(found) != want['count']:
+                problem('%s: %r occurs %d times, the archive\'s pattern %d' % (path, title, len(found), want['count']))
+            starts = [o.get('DTSTART').dt for o in found if o.get('DTSTART') is not None]
+            clocks = {(s.hour, s.minute) for s in starts if isinstance(s, datetime.datetime)}
+            if len(clocks) > 1:
+                problem('%s: %r moves in local time: %r' % (path, title, sorted(clocks)))
+            alarms = [a for a in comp.walk('VALARM')]
+            if want['alarm'] != bool(alarms):
+                problem('%s: %r reminder %r, archive %r' % (path, title, bool(alarms), want['alarm']))
+            if want['delta'] is not None and alarms and alarms[0]['TRIGGER'].dt != -datetime.timedelta(seconds=want['delta']):
+                problem('%s: %r reminder %r before the start, archive %ds' % (path, title, alarms[0]['TRIGGER'].dt, want['delta']))
+            cats = comp.get('CATEGORIES')
+            got = sorted(str(c) for c in (cats.cats if cats is not None else []))
+            if got != want['categories']:
+                problem('%s: %r categories %r, archive %r' % (path, title, got, want['categories']))
+            print('%s|%d|%s' % (title, len(found), ','.join(s.isoformat() for s in starts[:1] + starts[-1:])))
+    missing = set(expected) - set(seen.values())
+    if missing:
+        problem('%s: no calendar item for %r' % (root, sorted(missing)))
+
+
+check_mail()
+for kind in (1, 2):
+    if roots[kind] != '-':
+        check_calendar(roots[kind])
+for p in problems:
+    print('PROBLEM ' + p)

@@ -1,0 +1,272 @@
+// Saved files as the mail and calendar readers people use read them: every save type of the
+// sample and of a generated archive, under UTC and a zone with clock changes, read by mblaze,
+// mu (GMime), Python's email package and python3-icalendar with recurring-ical-events; and a
+// saved page opened in headless Chromium, where nothing of the message may run.
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "SaveTestUtil.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
+#include "save/SaveGlobals.h"
+
+#include <QDirIterator>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <time.h>
+
+namespace {
+
+int IndexFor(SaveType type)
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    return -1;
+}
+
+// The Debian interpreter first: it has the calendar modules that .ci/install-deps installs.
+QString pythonWithCalendars()
+{
+    for (const QString &python : {QStringLiteral("/usr/bin/python3"), QStandardPaths::findExecutable("python3")}) {
+        if (python.isEmpty())
+            continue;
+        QProcess p;
+        p.start(python, {QStringLiteral("-c"), QStringLiteral("import icalendar, recurring_ical_events")});
+        if (p.waitForFinished(30000) && p.exitCode() == 0)
+            return python;
+    }
+    return QString();
+}
+
+QByteArray recurringAppointment(const QByteArray &pattern, const QByteArray &summary)
+{
+    return "<appointment xml:space=\"preserve\">"
+           "<OPFCalendarEventCopyEndTime xml:space=\"preserve\">2020-03-02T09:00:00</OPFCalendarEventCopyEndTime>"
+           "<OPFCalendarEventCopyRecurrence xml:space=\"preserve\">"
+           "<OPFRecurrenceCopyEndDate xml:space=\"preserve\">2020-06-01T08:00:00</OPFRecurrenceCopyEndDate>"
+           "<OPFRecurrenceGetOccurenceCount xml:space=\"preserve\">1.4E1</OPFRecurrenceGetOccurenceCount>"
+           "<OPFRecurrenceHasEndDate xml:space=\"preserve\">1</OPFRecurrenceHasEndDate>"
+           "<OPFRecurrenceIsNoEnd xml:space=\"preserve\">0</OPFRecurrenceIsNoEnd>"
+           "<OPFRecurrenceIsNumbered xml:space=\"preserve\">1</OPFRecurrenceIsNumbered>"
+           "<OPFRecurrencePattern xml:space=\"preserve\">"
+        + pattern
+        + "</OPFRecurrencePattern></OPFCalendarEventCopyRecurrence>"
+          "<OPFCalendarEventCopyReminderDelta xml:space=\"preserve\">600</OPFCalendarEventCopyReminderDelta>"
+          "<OPFCalendarEventCopyStartTime xml:space=\"preserve\">2020-03-02T08:00:00</OPFCalendarEventCopyStartTime>"
+          "<OPFCalendarEventCopySummary xml:space=\"preserve\">"
+        + summary
+        + "</OPFCalendarEventCopySummary>"
+          "<OPFCalendarEventGetHasReminder xml:space=\"preserve\">1</OPFCalendarEventGetHasReminder>"
+          "<OPFCalendarEventGetStartTimeZoneICSData xml:space=\"preserve\">BEGIN:VCALENDAR\n"
+          "BEGIN:VTIMEZONE\nTZID:W. Europe Standard Time\nBEGIN:STANDARD\n"
+          "RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=-1SU;BYMONTH=10\nTZOFFSETFROM:+0200\nTZOFFSETTO:+0100\n"
+          "DTSTART:16010101T030000\nEND:STANDARD\nBEGIN:DAYLIGHT\n"
+          "RRULE:FREQ=YEARLY;INTERVAL=1;BYDAY=-1SU;BYMONTH=3\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+          "DTSTART:16010101T020000\nEND:DAYLIGHT\nEND:VTIMEZONE\nEND:VCALENDAR\n"
+          "</OPFCalendarEventGetStartTimeZoneICSData></appointment>";
+}
+
+// Messages with attachments, non-ASCII and comma names, a doubly escaped Cc address, and weekly
+// and monthly events across a clock change.
+QByteArray generatedArchive()
+{
+    TestArchiveBuilder b;
+    const QString folder = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    QVector<OlmXml::MailItem> items(3);
+    for (int i = 0; i < items.size(); ++i) {
+        OlmXml::MailItem &m = items[i];
+        m.subject = QStringLiteral("Generated %1").arg(i);
+        m.received = QStringLiteral("2020-03-2%1T07:15:00").arg(i + 5);
+        m.sent = QStringLiteral("2020-03-2%1T07:10:00").arg(i + 5);
+        m.from = {{QStringLiteral("pat@example.com"), QStringLiteral("O&apos;Brien, Pat")}};
+        m.to = {{QStringLiteral("kim@example.kr"), QStringLiteral("김철수")},
+                {QStringLiteral("zoe@example.com"), QStringLiteral("Zoë Ångström")}};
+        m.messageId = QStringLiteral("&lt;gen%1@example.com&gt;").arg(i);
+        m.body = QStringLiteral("Line one\nLine two\r\nLine three");
+    }
+    items[1].cc = {{QStringLiteral("&amp;lt;cc@d.com&amp;gt;"), QString()}, {QStringLiteral("plain@d.com"), QString()}};
+    for (int a = 0; a < 3; ++a) {
+        const QString url = folder + QStringLiteral("com.microsoft.__Attachments/gen_%1").arg(a);
+        b.addEntry(url, QByteArray(3000 + 997 * a, char('a' + a)) + QByteArray("\r\n\x00\xff", 4));
+        items[2].attachmentNames << (a ? QStringLiteral("report %1.bin").arg(a) : QStringLiteral("東京 – Grüße.txt"));
+        items[2].attachmentUrls << url;
+    }
+    for (int i = 0; i < items.size(); ++i)
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
+    const QByteArray weekly = "<OPFRecurrencePatternDaysOfWeek xml:space=\"preserve\"><monday xml:space=\"preserve\">1"
+                              "</monday><thursday xml:space=\"preserve\">1</thursday></OPFRecurrencePatternDaysOfWeek>"
+                              "<OPFRecurrencePatternInterval xml:space=\"preserve\">1</OPFRecurrencePatternInterval>"
+                              "<OPFRecurrencePatternType xml:space=\"preserve\">OPFRecurrencePatternWeekly"
+                              "</OPFRecurrencePatternType>";
+    const QByteArray monthly = "<OPFRecurrencePatternDayOfMonth xml:space=\"preserve\">2</OPFRecurrencePatternDayOfMonth>"
+                               "<OPFRecurrencePatternInterval xml:space=\"preserve\">2</OPFRecurrencePatternInterval>"
+                               "<OPFRecurrencePatternType xml:space=\"preserve\">OPFRecurrencePatternAbsoluteMonthly"
+                               "</OPFRecurrencePatternType>";
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               "<appointments xml:space=\"preserve\" elementCount=\"2\">" + recurringAppointment(weekly, "Twice a week")
+                   + recurringAppointment(monthly, "Every other month") + "</appointments>");
+    return b.finish();
+}
+
+}  // namespace
+
+class OutsideReadersTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init() { ResetRunFlags(); }
+    void cleanup();
+    void everyTypeReadBack_data();
+    void everyTypeReadBack();
+    void pageRunsNothing();
+
+private:
+    // Saves the archive in the given type below dest; the output root.
+    QString save(const QByteArray &archive, SaveType type, const QString &dest);
+
+    std::unique_ptr<ArchiveFile> m_archive;
+    QString m_python;
+};
+
+void OutsideReadersTest::initTestCase()
+{
+    m_python = pythonWithCalendars();
+    QVERIFY2(!m_python.isEmpty(), "python3 with icalendar and recurring_ical_events is missing: run .ci/install-deps");
+    for (const char *reader : {"mshow", "mu", "chromium"})
+        QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(reader)).isEmpty(),
+                 qPrintable(QStringLiteral("%1 is missing: run .ci/install-deps").arg(reader)));
+}
+
+void OutsideReadersTest::cleanup()
+{
+    FreeScanState();
+    m_archive.reset();
+}
+
+QString OutsideReadersTest::save(const QByteArray &archive, SaveType type, const QString &dest)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    QString error;
+    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
+        qWarning() << "save start failed" << error;
+        return QString();
+    }
+    QMailSavingThread thread;
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+        return QString();
+    const SaveOutcome outcome = thread.outcome();
+    if (!outcome.failures.isEmpty()) {
+        qWarning().noquote() << outcome.failures.join(QLatin1Char('\n'));
+        return QString();
+    }
+    const QString root = OutputRootFor(type, saveDir, strTime);
+    FreeScanState();
+    m_archive.reset();
+    return root;
+}
+
+void OutsideReadersTest::everyTypeReadBack_data()
+{
+    QTest::addColumn<QByteArray>("archive");
+    QTest::addColumn<QByteArray>("zone");
+    QFile sample(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    const QByteArray sampleBytes = sample.readAll();
+    const QByteArray generated = generatedArchive();
+    for (const char *zone : {"UTC", "Europe/Berlin"}) {
+        QTest::newRow(qPrintable(QStringLiteral("sample, %1").arg(zone))) << sampleBytes << QByteArray(zone);
+        QTest::newRow(qPrintable(QStringLiteral("generated, %1").arg(zone))) << generated << QByteArray(zone);
+    }
+}
+
+void OutsideReadersTest::everyTypeReadBack()
+{
+    QFETCH(QByteArray, archive);
+    QFETCH(QByteArray, zone);
+    qputenv("TZ", zone);
+    tzset();
+    QTemporaryDir dest;
+    QFile copy(dest.filePath(QStringLiteral("archive.olm")));
+    QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(archive) == archive.size());
+    copy.close();
+    QStringList args{QStringLiteral(OLM_SOURCE_DIR "/tests/save/outside_readers.py"), copy.fileName()};
+    for (const SaveType type : {SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
+        if (IndexFor(type) < 0) {
+            args << QStringLiteral("-");
+            continue;
+        }
+        const QString out = dest.filePath(QString::number(int(type)));
+        QVERIFY(QDir().mkpath(out));
+        const QString root = save(archive, type, out);
+        QVERIFY2(!root.isEmpty(), "the save did not finish cleanly");
+        args << root;
+    }
+    QProcess check;
+    check.start(m_python, args);
+    QVERIFY(check.waitForFinished(300000));
+    const QString output = QString::fromUtf8(check.readAllStandardOutput());
+    QVERIFY2(check.exitCode() == 0, check.readAllStandardError().constData());
+    const QStringList problems = output.split(QLatin1Char('\n')).filter(QLatin1String("PROBLEM"));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+    if (archive.size() > 100000) {
+        // The sample's weekly meeting: 27 Mondays at 11:30 Mountain time, across the November
+        // clock change; its two repeating tasks 27 and 53 times.
+        QVERIFY2(output.contains(QLatin1String("Weekly Recurring meeting|27|2018-06-18T11:30:00-06:00,"
+                                               "2018-12-17T11:30:00-07:00")),
+                 qPrintable(output));
+        QVERIFY2(output.contains(QLatin1String("recurring task|27|")) && output.contains(QLatin1String("recurring task|53|")),
+                 qPrintable(output));
+    }
+}
+
+void OutsideReadersTest::pageRunsNothing()
+{
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Scripted");
+    m.sent = QStringLiteral("2020-01-01T10:00:00");
+    m.from = {{QStringLiteral("x@example.com"), QStringLiteral("X")}};
+    const QString picture = QStringLiteral("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+    m.body = OlmXml::escape(
+        QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0;url=https://example.invalid/\"></head>"
+                       "<body><p>Visible text</p>"
+                       "<script>document.body.setAttribute('data-ran', 'script')</script>"
+                       "<img id=\"pic\" src=\"%1\" alt=\"pic\">"
+                       "<img src=\"missing.png\" onerror=\"document.body.setAttribute('data-ran', 'onerror')\">"
+                       "<iframe srcdoc=\"<script>parent.document.body.setAttribute('data-ran','frame')</script>\"></iframe>"
+                       "<form action=\"https://example.invalid/post\"><input name=\"q\"></form>"
+                       "<a href=\"javascript:document.body.setAttribute('data-ran','link')\">link</a>"
+                       "</body></html>")
+            .arg(picture));
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), OlmXml::emails({m}));
+    QTemporaryDir dest;
+    const QString root = save(b.finish(), SaveTypeHTML, dest.path());
+    QVERIFY(!root.isEmpty());
+    QDirIterator pages(root, {QStringLiteral("*.htm")}, QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY(pages.hasNext());
+    const QString page = pages.next();
+    QTemporaryDir profile;
+    QProcess chromium;
+    chromium.start(QStringLiteral("chromium"),
+                   {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                    QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--virtual-time-budget=2000"),
+                    QStringLiteral("--dump-dom"), QUrl::fromLocalFile(page).toString()});
+    QVERIFY(chromium.waitForFinished(120000));
+    const QByteArray dom = chromium.readAllStandardOutput();
+    QVERIFY2(dom.contains("Visible text"), dom.constData());
+    QVERIFY2(!dom.contains("data-ran"), dom.constData());
+    QVERIFY2(dom.contains("id=\"pic\"") && dom.contains("data:image/png"), dom.constData());
+    QVERIFY2(!dom.contains("<script") && !dom.contains("onerror") && !dom.contains("<iframe"), dom.constData());
+}
+
+QTEST_GUILESS_MAIN(OutsideReadersTest)
+#include "tst_outsidereaders.moc"

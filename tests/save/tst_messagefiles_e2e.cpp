@@ -144,14 +144,14 @@ def check_page(exp, page, label):
         out.append('%s: From line %r, expected the address %s' % (label, lines.get('From'), exp['from']))
     if exp['fromName'] and not lines.get('From', '').startswith(exp['fromName'] + ' <'):
         out.append('%s: From line %r, expected the name %r' % (label, lines.get('From'), exp['fromName']))
-    if [a.strip() for a in lines.get('To', '').split(',') if a.strip()] != exp['to']:
+    if [re.sub(r'^.*<(.*)>$', r'\1', a.strip()) for a in lines.get('To', '').split(',\r\t') if a.strip()] != exp['to']:
         out.append('%s: To line %r' % (label, lines.get('To', '')[:80]))
     if lines.get('Attachments', '') != ''.join(a['name'] + '; ' for a in exp['attachments']):
         out.append('%s: Attachments line %r' % (label, lines.get('Attachments')))
     if exp['times']:
         try:
-            shown = datetime.datetime.strptime(lines.get('Date', ''), '%a, %d %b %Y %I:%M:%S %p')
-            when = int(time.mktime(shown.timetuple()))
+            shown = datetime.datetime.strptime(lines.get('Date', ''), '%a, %d %b %Y %I:%M:%S %p %z')
+            when = int(shown.timestamp())
         except Exception as e:
             when = '<%s>' % e
         if when not in exp['times']:

@@ -176,9 +176,9 @@ void PimWritersTest::taskFile_data()
         << dated << QByteArray("Call Bob, then Ann; done") << '2'
         << QByteArray("a\r\nb &amp;lt; c\\d &lt;p&gt;x&nbsp;y")
         << Crlf({"DTSTAMP:20100501T143000Z", "SUMMARY:Call Bob\\, then Ann\\; done",
-                 "DESCRIPTION:a\\n\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T163000", "DUE:20100503T100000",
-                 "Priority:3", "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:REMINDER",
-                 "TRIGGER;RELATED=DATE-TIME:20100502T091500", "END:VALARM"});
+                 "DESCRIPTION:a\\n\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T143000Z", "DUE:20100503T080000Z",
+                 "Priority:3", "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:Reminder",
+                 "TRIGGER;VALUE=DATE-TIME:20100502T071500Z", "END:VALARM"});
     QTest::newRow("no dates") << TaskXml({{"OPFTaskCopyName", "x"}}) << QByteArray("x") << '4' << QByteArray()
                               << Crlf({"SUMMARY:x", "Priority:7"});
     QTest::newRow("no name, normal priority") << TaskXml({}) << QByteArray() << '3' << QByteArray()
@@ -186,7 +186,7 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("later part wins")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-01-01T00:00:00"}}) +
                TaskXml({{"OPFTaskCopyDueDateTime", "2011-02-03T04:05:06"}})
-        << QByteArray() << char(0) << QByteArray() << Crlf({"DUE:20110203T060506"});
+        << QByteArray() << char(0) << QByteArray() << Crlf({"DUE:20110203T040506Z"});
     QTest::newRow("unusable dates leave their lines out")
         << TaskXml({{"OPFTaskCopyDueDateTime", "garbage"}, {"OPFTaskCopyReminderTime", ""},
                     {"OPFTaskCopyStartDateTime", "2010-13-45T10:00:00"}})
@@ -194,9 +194,9 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("a close tag before the value")
         << QByteArray("<task><OPFTaskCopyDueDateTime</OPFTaskCopyDueDateTime></task>") << QByteArray() << char(0)
         << QByteArray() << QByteArray();
-    QTest::newRow("a date without its time")
+    QTest::newRow("a date without its time: a DATE value")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
-        << Crlf({"DUE:20100503T020000"});
+        << Crlf({"DUE;VALUE=DATE:20100503"});
     QTest::newRow("no close tag: no dates") << QByteArray(dated).replace("</task>", "") << QByteArray() << char(0)
                                             << QByteArray() << QByteArray();
     QTest::newRow("NUL bytes in the note are dropped")

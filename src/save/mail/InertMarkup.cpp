@@ -77,7 +77,7 @@ size_t endOfEndTag(std::string_view text, size_t from, const QByteArray &name)
 }
 
 struct Attribute {
-    QByteArray name;  // lower case
+    QByteArray name;        // lower case
     std::string_view text;  // as written, value included
     std::string_view value;
 };
@@ -112,7 +112,8 @@ Tag readTag(std::string_view text, size_t at)
         }
         tag.selfClosing = false;
         const size_t start = i;
-        while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '=' && (text[i] != '/' || i == start))
+        while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '='
+               && (text[i] != '/' || i == start))
             ++i;
         Attribute a;
         a.name = lowered(text.substr(start, i - start));

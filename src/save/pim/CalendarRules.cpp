@@ -283,7 +283,7 @@ qint64 wholeNumber(const QString &text, qint64 max)
 // BYDAY of the days-of-week flags; empty when none is set.
 QByteArray byDay(const QByteArray &days)
 {
-    static const char *const kNames[] = {"<monday", "<tuesday", "<wednesday", "<thursday",
+    static const char *const kNames[] = {"<monday", "<tuesday",  "<wednesday", "<thursday",
                                          "<friday", "<saturday", "<sunday"};
     const bool all = isSet(days, "<allDays");
     const bool weekdays = isSet(days, "<weekdays");

@@ -37,9 +37,9 @@ public:
         qint64 startLocal = 0;  // DTSTART, local seconds
         int fromOffset = 0;
         int toOffset = 0;
-        int month = 0;    // 0: no yearly rule
-        int week = 0;     // 1..5, or -1..-5 from the month's end
-        int weekday = 0;  // 1 Monday .. 7 Sunday
+        int month = 0;        // 0: no yearly rule
+        int week = 0;         // 1..5, or -1..-5 from the month's end
+        int weekday = 0;      // 1 Monday .. 7 Sunday
         qint64 untilUtc = 0;  // 0: no end
     };
 

@@ -25,7 +25,7 @@ struct TaskDates {
     // The archive gives the day alone (no time of day): written as a DATE value.
     bool startIsDate = false;
     bool dueIsDate = false;
-    QString recurrence;  // the OPFTaskCopyRecurrence text, empty when the task does not repeat
+    QString recurrence;     // the OPFTaskCopyRecurrence text, empty when the task does not repeat
     QByteArray categories;  // the CATEGORIES value, or empty
 };
 

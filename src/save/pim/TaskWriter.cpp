@@ -154,9 +154,8 @@ TaskDates TaskDatesOf(std::string_view element)
         return true;
     });
     dates.recurrence = ItemElementText(element, "</task>", "<OPFTaskCopyRecurrence");
-    dates.categories =
-        CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
-                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
+    dates.categories = CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
+                                       ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
 }
 

@@ -247,6 +247,36 @@ void MessageFilesTest::pageBody_data()
         << "&lt;html&gt;&lt;body&gt;a\r\nb&lt;/body&gt;&lt;/html&gt;" << QByteArray("<html><body>a\nb</body></html>");
     QTest::newRow("escaped entities in markup stay entities")
         << "&lt;td&gt;A &amp;lt;a@x&amp;gt;&lt;/td&gt;" << QByteArray("<td>A &lt;a@x&gt;</td>");
+    // Markup runs nothing: what would run goes, what shows stays.
+    const QString d = QStringLiteral("<div>%1</div>");
+    const auto div = [](const char *inner) { return "<div>" + QByteArray(inner) + "</div>"; };
+    QTest::newRow("script removed with its text") << d.arg("a<SCRIPT type=x>if (1 < 2) go()</script >b") << div("ab");
+    QTest::newRow("unclosed script takes the rest") << d.arg("a<script>x") << QByteArray("<div>a");
+    QTest::newRow("event handlers dropped, other attributes kept")
+        << d.arg("<img src=\"p.png\" ONERROR=\"x()\" alt='a > b' onload=y>")
+        << div("<img src=\"p.png\" alt='a > b'>");
+    QTest::newRow("frames, plugins and base removed")
+        << d.arg("<iframe src=x>f</iframe><object data=o>p</object><embed src=e><base href=h>t")
+        << div("t");
+    QTest::newRow("form posts nowhere") << d.arg("<form action=\"h\" method=post><button formaction=h>b</button></form>")
+                                        << div("<form method=post><button>b</button></form>");
+    QTest::newRow("refresh and other http-equiv dropped")
+        << d.arg("<meta http-equiv=\"refresh\" content=\"0;url=h\"><meta charset=utf-8>")
+        << div("<meta><meta charset=utf-8>");
+    QTest::newRow("script URLs dropped, links kept")
+        << d.arg("<a href=\" JavaScript:x()\">a</a><a href=\"https://e/\">b</a>")
+        << div("<a>a</a><a href=\"https://e/\">b</a>");
+    QTest::newRow("styles and comments stay as they are")
+        << d.arg("<style>p > b { color: red }</style><!-- <script>x</script> -->")
+        << div("<style>p > b { color: red }</style><!-- <script>x</script> -->");
+    QTest::newRow("a comment ends where a browser ends it")
+        << d.arg("<!--><script>x</script><!--->y<!-- a --!><script>z</script>")
+        << div("<!--><!--->y<!-- a --!>");
+    QTest::newRow("text of a textarea ends at its end tag")
+        << d.arg("<textarea><!--</textarea><img src=x onerror=y>-->") << div("<textarea><!--</textarea><img src=x>-->");
+    QTest::newRow("style inside svg is markup") << d.arg("<svg><style><img src=x onerror=y></style></svg>")
+                                                << div("<svg><style><img src=x></style></svg>");
+    QTest::newRow("a lone less-than is text") << d.arg("1 < 2 <3") << div("1 < 2 <3");
 }
 
 void MessageFilesTest::pageBody()

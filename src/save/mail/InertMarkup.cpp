@@ -194,6 +194,20 @@ bool startsTag(std::string_view text, size_t at)
     return isAsciiLetter(c) || (c == '/' && at + 2 < text.size() && isAsciiLetter(text[at + 2]));
 }
 
+// Past the end of the comment starting at text[at] ("<!--"): "<!-->", "<!--->", "-->" or "--!>".
+size_t commentEnd(std::string_view text, size_t at)
+{
+    const size_t from = at + 4;
+    if (text.compare(from, 1, ">") == 0)
+        return from + 1;
+    if (text.compare(from, 2, "->") == 0)
+        return from + 2;
+    const size_t plain = text.find("-->", from), bang = text.find("--!>", from);
+    if (plain == std::string_view::npos && bang == std::string_view::npos)
+        return text.size();
+    return plain < bang ? plain + 3 : bang + 4;
+}
+
 }  // namespace
 
 QByteArray InertMarkup(const QByteArray &markup)
@@ -202,14 +216,16 @@ QByteArray InertMarkup(const QByteArray &markup)
     QByteArray out;
     out.reserve(markup.size());
     size_t copied = 0;
+    // Inside svg and math, style and title are markup, not text: their handlers go too.
+    int foreign = 0;
     size_t at = text.find('<');
     while (at != std::string_view::npos) {
         out.append(text.data() + copied, int(at - copied));
         copied = at;
         if (text.compare(at, 4, "<!--") == 0) {
-            // A comment is copied whole: nothing inside it is markup.
-            const size_t end = text.find("-->", at + 4);
-            copied = end == std::string_view::npos ? text.size() : end + 3;
+            // A comment is copied whole: nothing inside it is markup. It ends where a browser
+            // ends it, so no markup can hide behind a comment end the browser does not see.
+            copied = commentEnd(text, at);
             out.append(text.data() + at, int(copied - at));
         } else if (!startsTag(text, at)) {
             out += '<';
@@ -217,6 +233,8 @@ QByteArray InertMarkup(const QByteArray &markup)
         } else {
             const Tag tag = readTag(text, at);
             copied = tag.end;
+            if (oneOf(tag.name, {"svg", "math"}) && !tag.selfClosing)
+                foreign = qMax(0, foreign + (tag.closing ? -1 : 1));
             if (tag.closing) {
                 if (!isDroppedWithContent(tag.name) && !isDroppedTag(tag.name))
                     appendTag(out, text, at, tag);
@@ -227,7 +245,7 @@ QByteArray InertMarkup(const QByteArray &markup)
                 // Nothing of it stays.
             } else {
                 appendTag(out, text, at, tag);
-                if (isRawText(tag.name) && !tag.selfClosing) {
+                if (foreign == 0 && isRawText(tag.name) && !tag.selfClosing) {
                     const size_t end = endOfEndTag(text, tag.end, tag.name);
                     const size_t stop = end == std::string_view::npos ? text.size() : end;
                     out.append(text.data() + tag.end, int(stop - tag.end));

@@ -2,6 +2,8 @@
 // header set and date choice of each format, and the .htm page's head, date and body.
 
 #include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "save/mail/MailFormatStyle.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MessageFiles.h"
 #include "scanner/ScanGlobals.h"
@@ -20,6 +22,10 @@ const quint32 kReceived = 1796570000;  // 2026-12-06 15:13:20 UTC
 
 const MailFormatStyle &styleFor(const QString &name)
 {
+    if (name == QLatin1String("rge"))
+        return RgePackageStyle();
+    if (name == QLatin1String("mbox"))
+        return AppleMailStyle();
     return name == QLatin1String("emlx") ? EmlxStyle() : name == QLatin1String("eml") ? EmlStyle() : HtmlStyle();
 }
 
@@ -65,6 +71,8 @@ private Q_SLOTS:
     void pageHead();
     void pageBody_data();
     void pageBody();
+    void recipientLines_data();
+    void recipientLines();
 };
 
 void MessageFilesTest::initTestCase()
@@ -284,6 +292,82 @@ void MessageFilesTest::pageBody()
     QFETCH(QString, raw);
     QFETCH(QByteArray, page);
     QCOMPARE(HtmlPageBody(raw), page);
+}
+
+// One address entry of a message's XML: the address attribute, then the name attribute if any.
+QByteArray addressEntry(const char *address, const char *name)
+{
+    QByteArray e = QByteArray("<emailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"") + address + '"';
+    if (name)
+        e += QByteArray(" OPFContactEmailAddressName=\"") + name + '"';
+    return e + " OPFContactEmailAddressType=\"0\"></emailAddress>";
+}
+
+void MessageFilesTest::recipientLines_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("from");  // the sender's entry
+    QTest::addColumn<QByteArray>("to");    // the To entries
+    QTest::addColumn<QByteArray>("cc");    // the Cc entries
+    QTest::addColumn<QByteArrayList>("lines");  // as they stand in the written message
+    const QByteArray comma = addressEntry("pat@x", "O&apos;Brien, Pat");
+    const QByteArray list = addressEntry("list@x", "Korean Ubuntu Users Mailing List");
+    const QByteArray korean = addressEntry("k@x", "\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98");
+    const QByteArray bare = addressEntry("b@x", nullptr);
+    const QByteArray doubled = addressEntry("&amp;lt;cc@d.com&amp;gt;", nullptr);
+    const QByteArray quoted = addressEntry("q@x", "Ann &quot;Jo&quot; &amp; co");
+    const QByteArray koreanWord = "=?UTF-8?B?6rmA7LKg7IiY?= <k@x>";
+    const struct {
+        const char *format;
+        const char *le;
+        const char *separator;
+    } mail[] = {{"mbox", "\n", ",\r\t"}, {"rge", "\r", ",\r\t"}, {"emlx", "\n", ",\n\t"}, {"eml", "\r\n", ",\r\n\t"}};
+    for (const auto &m : mail) {
+        const QByteArray le = m.le, sep = m.separator;
+        QTest::addRow("%s: names as the archive gives them", m.format)
+            << m.format << comma << list + korean << bare
+            << QByteArrayList{"From: \"O'Brien, Pat\" <pat@x>" + le,
+                              "To: Korean Ubuntu Users Mailing List <list@x>" + sep + koreanWord + le, "Cc: <b@x>" + le};
+        QTest::addRow("%s: a doubly escaped address is one address", m.format)
+            << m.format << bare << quoted << doubled + bare
+            << QByteArrayList{"From: <b@x>" + le, "To: \"Ann \\\"Jo\\\" & co\" <q@x>" + le,
+                              "Cc: <cc@d.com>" + sep + "<b@x>" + le};
+    }
+    QTest::newRow("htm: names and addresses escaped once")
+        << "htm" << comma << quoted + korean << doubled
+        << QByteArrayList{"<B>From: </B>O'Brien, Pat &lt;pat@x&gt;<BR>",
+                          "<B>To: </B>Ann &quot;Jo&quot; &amp; co &lt;q@x&gt;,\r\t\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98 &lt;k@x&gt;<BR>",
+                          "<B>Cc: </B>cc@d.com<BR>"};
+}
+
+void MessageFilesTest::recipientLines()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(QByteArray, cc);
+    QFETCH(QByteArrayList, lines);
+    const QByteArray xml = "<emails><email><OPFMessageCopyCCAddresses xml:space=\"preserve\">" + cc
+        + "</OPFMessageCopyCCAddresses><OPFMessageCopyFromAddresses xml:space=\"preserve\">" + from
+        + "</OPFMessageCopyFromAddresses><OPFMessageCopyToAddresses xml:space=\"preserve\">" + to
+        + "</OPFMessageCopyToAddresses></email></emails>";
+    const MailFormatStyle &style = styleFor(format);
+    MailMessageFields fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
+    fields.strEntryName = QStringLiteral("Local/s/Inbox/m.xml");
+    MailMLRC rec{};
+    rec.dwReceivedTime = kReceived;
+    QByteArray written;
+    if (style.htmlPage) {
+        MailOutput out;
+        out.openMemory(1 << 20);
+        const AttachmentIndex none;
+        WriteHtmlPage(MailMessage{rec, fields, style, out, none});
+        written = out.takeMemory();
+    } else {
+        written = messageHead(rec, fields, style);
+    }
+    for (const QByteArray &line : lines)
+        QVERIFY2(written.contains(line), qPrintable(QString::fromUtf8(line + "\n--- in ---\n" + written)));
 }
 
 QTEST_GUILESS_MAIN(MessageFilesTest)

@@ -157,6 +157,8 @@ private Q_SLOTS:
     void bodyBytesAsText_data();
     void bodyBytesAsText();
     void utf8RoundTrip();
+    void crlfLines_data();
+    void crlfLines();
     void bodyRead_data();
     void bodyRead();
     void frame_data();
@@ -368,6 +370,26 @@ void MailMimeTest::bodyBytesAsText()
         QCOMPARE(got.html, want.html);
         QCOMPARE(got.bytes, want.bytes);
     }
+}
+
+void MailMimeTest::crlfLines_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("crlf");
+    QTest::newRow("lone LF, lone CR and CR LF each one CR LF") << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd");
+    QTest::newRow("CR CR LF is two line ends") << QByteArray("a\r\r\nb") << QByteArray("a\r\n\r\nb");
+    QTest::newRow("LF CR is two line ends") << QByteArray("a\n\rb") << QByteArray("a\r\n\r\nb");
+    QTest::newRow("ends at the edges") << QByteArray("\rx\n") << QByteArray("\r\nx\r\n");
+    QTest::newRow("already CR LF, unchanged") << QByteArray("a\r\nb\r\n") << QByteArray("a\r\nb\r\n");
+    QTest::newRow("no line end, UTF-8 kept") << QByteArray("\xea\xb9\x80") << QByteArray("\xea\xb9\x80");
+    QTest::newRow("empty") << QByteArray() << QByteArray();
+}
+
+void MailMimeTest::crlfLines()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, crlf);
+    QCOMPARE(CrlfLineEnds(text), crlf);
 }
 
 void MailMimeTest::utf8RoundTrip()

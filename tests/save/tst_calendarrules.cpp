@@ -1,0 +1,217 @@
+// What makes a saved calendar item repeat and ring as the archive's does: the RRULE of each
+// repeat pattern (or the reason none can be written), the offsets of the archive's own zone
+// blocks, and an event written in its zone with its reminder and categories.
+
+#include "save/pim/CalendarRules.h"
+#include "save/pim/PimItems.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+#include <cstring>
+
+namespace {
+
+QByteArray el(const char *name, const QByteArray &value)
+{
+    return QByteArray("<") + name + " xml:space=\"preserve\">" + value + "</" + name + '>';
+}
+
+QString recurrence(const QByteArray &pattern, const QByteArray &ends)
+{
+    return QString::fromUtf8(ends + el("OPFRecurrencePattern", pattern));
+}
+
+QByteArray days(std::initializer_list<const char *> set)
+{
+    QByteArray out;
+    for (const char *d : set)
+        out += el(d, "1");
+    return el("OPFRecurrencePatternDaysOfWeek", out);
+}
+
+QByteArray type(const char *name)
+{
+    return el("OPFRecurrencePatternType", QByteArray("OPFRecurrencePattern") + name);
+}
+
+const QByteArray kCount27 = el("OPFRecurrenceGetOccurenceCount", "2.7E1") + el("OPFRecurrenceIsNumbered", "1");
+
+// The archive's Mountain Time block, as the sample holds it (folded, entities escaped once).
+const char kMountain[] = "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VTIMEZONE\nTZID:Mountain Time (US &amp; Canada)\n"
+                         "BEGIN:STANDARD\nRRULE:FREQ=YEARLY;INTERVAL=1;BYSECOND=0;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMO\n"
+                         " NTH=11\nTZOFFSETFROM:-0600\nTZOFFSETTO:-0700\nDTSTART:20071104T020000\nEND:STANDARD\n"
+                         "BEGIN:DAYLIGHT\nRRULE:FREQ=YEARLY;INTERVAL=1;BYSECOND=0;BYMINUTE=0;BYHOUR=2;BYDAY=2SU;BYMO\n"
+                         " NTH=3\nTZOFFSETFROM:-0700\nTZOFFSETTO:-0600\nDTSTART:20070311T020000\nEND:DAYLIGHT\n"
+                         "END:VTIMEZONE\nEND:VCALENDAR\n";
+
+qint64 utc(const char *text)
+{
+    qint64 s = 0;
+    ArchiveSeconds(QString::fromLatin1(text), &s);
+    return s;
+}
+
+}  // namespace
+
+class CalendarRulesTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void repeatRule_data();
+    void repeatRule();
+    void zoneOffsets_data();
+    void zoneOffsets();
+    void eventInItsZone();
+};
+
+void CalendarRulesTest::repeatRule_data()
+{
+    QTest::addColumn<QString>("recurrence");
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("rule");  // for a rule; else a word of the reason
+    const QByteArray once = el("OPFRecurrencePatternInterval", "1");
+    QTest::newRow("weekly on Monday, counted") << recurrence(days({"monday"}) + once + type("Weekly"), kCount27)
+                                               << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27");
+    QTest::newRow("every other week on weekdays")
+        << recurrence(days({"weekdays"}) + el("OPFRecurrencePatternInterval", "2") + type("Weekly"), kCount27)
+        << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;COUNT=27");
+    QTest::newRow("daily without an end")
+        << recurrence(once + type("Daily"), el("OPFRecurrenceIsNoEnd", "1")) << int(RepeatRule::Rule)
+        << QByteArray("FREQ=DAILY;INTERVAL=1");
+    QTest::newRow("monthly on the 19th, until a date")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "19") + once + type("AbsoluteMonthly"),
+                      el("OPFRecurrenceCopyEndDate", "2018-12-19T18:30:00") + el("OPFRecurrenceHasEndDate", "1"))
+        << int(RepeatRule::Rule) << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=19;UNTIL=20181219T183000Z");
+    QTest::newRow("yearly on 17 July")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "17") + once + el("OPFRecurrencePatternMonth", "7")
+                          + type("AbsoluteYearly"),
+                      el("OPFRecurrenceGetOccurenceCount", "1E0") + el("OPFRecurrenceIsNumbered", "1"))
+        << int(RepeatRule::Rule) << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=7;BYMONTHDAY=17;COUNT=1");
+    QTest::newRow("no recurrence") << QString() << int(RepeatRule::None) << QByteArray();
+    QTest::newRow("a pattern without a rule here is named")
+        << recurrence(once + type("RelativeMonthly"), kCount27) << int(RepeatRule::Unsupported)
+        << QByteArray("OPFRecurrencePatternRelativeMonthly");
+    QTest::newRow("no interval") << recurrence(type("Daily"), kCount27) << int(RepeatRule::Unsupported)
+                                 << QByteArray("interval");
+    QTest::newRow("a broken day of the month") << recurrence(el("OPFRecurrencePatternDayOfMonth", "40") + once
+                                                                 + type("AbsoluteMonthly"), kCount27)
+                                               << int(RepeatRule::Unsupported) << QByteArray("pattern");
+    QTest::newRow("no end at all") << recurrence(once + type("Daily"), QByteArray()) << int(RepeatRule::Unsupported)
+                                   << QByteArray("end");
+    QTest::newRow("a count that is no whole number")
+        << recurrence(once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "2.5") + el("OPFRecurrenceIsNumbered", "1"))
+        << int(RepeatRule::Unsupported) << QByteArray("end");
+}
+
+void CalendarRulesTest::repeatRule()
+{
+    QFETCH(QString, recurrence);
+    QFETCH(int, kind);
+    QFETCH(QByteArray, rule);
+    const RepeatRule r = RepeatRuleOf(recurrence, [](qint64 s) {
+        return QDateTime::fromSecsSinceEpoch(s, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    });
+    QCOMPARE(int(r.kind), kind);
+    if (kind == RepeatRule::Unsupported)
+        QVERIFY2(r.reason.contains(QString::fromLatin1(rule)), qPrintable(r.reason));
+    else
+        QCOMPARE(r.rrule, rule);
+}
+
+void CalendarRulesTest::zoneOffsets_data()
+{
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<QString>("instant");
+    QTest::addColumn<QByteArray>("local");  // empty: the block is not used
+    const QString mountain = QString::fromLatin1(kMountain).replace(QLatin1String("&amp;"), QLatin1String("&"));
+    QTest::newRow("summer") << mountain << "2018-06-18T17:30:00" << QByteArray("20180618T113000");
+    QTest::newRow("winter") << mountain << "2018-12-17T18:30:00" << QByteArray("20181217T113000");
+    QTest::newRow("a second before the November change") << mountain << "2018-11-04T07:59:59"
+                                                         << QByteArray("20181104T015959");
+    QTest::newRow("at the November change") << mountain << "2018-11-04T08:00:00" << QByteArray("20181104T010000");
+    QTest::newRow("at the March change") << mountain << "2019-03-10T09:00:00" << QByteArray("20190310T030000");
+    QTest::newRow("new year keeps winter time") << mountain << "2019-01-01T07:00:00" << QByteArray("20190101T000000");
+    QTest::newRow("last Sunday rules, Europe")
+        << QStringLiteral("BEGIN:VTIMEZONE\nTZID:W. Europe\nBEGIN:STANDARD\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\n"
+                          "TZOFFSETFROM:+0200\nTZOFFSETTO:+0100\nDTSTART:16010101T030000\nEND:STANDARD\nBEGIN:DAYLIGHT\n"
+                          "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+                          "DTSTART:16010101T020000\nEND:DAYLIGHT\nEND:VTIMEZONE")
+        << "2020-03-29T01:00:00" << QByteArray("20200329T030000");
+    QTest::newRow("a zone without changes")
+        << QStringLiteral("BEGIN:VTIMEZONE\nTZID:India\nBEGIN:STANDARD\nTZOFFSETFROM:+0530\nTZOFFSETTO:+0530\n"
+                          "DTSTART:16010101T000000\nEND:STANDARD\nEND:VTIMEZONE")
+        << "2020-01-01T00:00:00" << QByteArray("20200101T053000");
+    QTest::newRow("a rule readers may read otherwise is not used")
+        << QString(mountain).replace(QLatin1String("BYDAY=1SU"), QLatin1String("BYMONTHDAY=4"))
+        << "2018-06-18T17:30:00" << QByteArray();
+    QTest::newRow("no TZID") << QString(mountain).remove(QStringLiteral("TZID:Mountain Time (US & Canada)\n"))
+                             << "2018-06-18T17:30:00" << QByteArray();
+    QTest::newRow("an observance without its offsets")
+        << QString(mountain).remove(QStringLiteral("TZOFFSETTO:-0700\n")) << "2018-06-18T17:30:00" << QByteArray();
+    QTest::newRow("no block") << QStringLiteral("BEGIN:VCALENDAR\nEND:VCALENDAR") << "2018-06-18T17:30:00"
+                              << QByteArray();
+}
+
+void CalendarRulesTest::zoneOffsets()
+{
+    QFETCH(QString, block);
+    QFETCH(QString, instant);
+    QFETCH(QByteArray, local);
+    const ZoneRules zone(block);
+    QCOMPARE(zone.isValid(), !local.isEmpty());
+    if (zone.isValid())
+        QCOMPARE(zone.localTime(utc(instant.toLatin1().constData())), local);
+}
+
+// The sample's weekly meeting: its zone's block before the event, its start and end in that
+// zone, its rule, reminder and category; an all-day event's dates are its zone's days, whatever
+// the saving machine's zone.
+void CalendarRulesTest::eventInItsZone()
+{
+    qputenv("TZ", "Asia/Tokyo");
+    tzset();
+    const QByteArray weekly = el("OPFRecurrencePattern", days({"monday"}) + el("OPFRecurrencePatternInterval", "1")
+                                                             + type("Weekly"));
+    const QByteArray element = "<appointment>"
+        + el("OPFCalendarEventCopyCategoryList",
+             "<category xml:space=\"preserve\" OPFCategoryCopyName=\"Friends &amp; co\"></category>"
+             "<category xml:space=\"preserve\" OPFCategoryCopyName=\"Work\"></category>")
+        + el("OPFCalendarEventCopyEndTime", "2018-06-18T18:00:00")
+        + el("OPFCalendarEventCopyRecurrence", kCount27 + weekly)
+        + el("OPFCalendarEventCopyReminderDelta", "900") + el("OPFCalendarEventCopyStartTime", "2018-06-18T17:30:00")
+        + el("OPFCalendarEventGetHasReminder", "1") + el("OPFCalendarEventGetStartTimeZoneICSData", kMountain)
+        + "</appointment>";
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QString unwritten;
+    const QByteArray file = CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
+                                              QByteArray(), "20240305T101112Z", &unwritten);
+    QVERIFY(unwritten.isEmpty());
+    const QByteArray unfolded = QByteArray(file).replace("\r\n ", "");
+    const int zoneAt = file.indexOf("BEGIN:VTIMEZONE\r\nTZID:Mountain Time (US & Canada)\r\n");
+    QVERIFY2(zoneAt > 0 && zoneAt < file.indexOf("BEGIN:VEVENT"), file.constData());
+    QVERIFY(unfolded.contains("RRULE:FREQ=YEARLY;INTERVAL=1;BYSECOND=0;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMONTH=11\r\n"));
+    for (const char *line : {"DTSTART;TZID=Mountain Time (US & Canada):20180618T113000\r\n",
+                             "DTEND;TZID=Mountain Time (US & Canada):20180618T120000\r\n",
+                             "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27\r\n", "CATEGORIES:Friends & co,Work\r\n",
+                             "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"})
+        QVERIFY2(file.contains(line), line);
+
+    // All day in Mountain time: the 19th there, though Tokyo has the 19th's afternoon.
+    QByteArray allDay = element;
+    allDay.replace("2018-06-18T17:30:00", "2018-06-19T06:00:00").replace("2018-06-18T18:00:00", "2018-06-20T06:00:00");
+    allDay.replace("</appointment>", el("OPFCalendarEventGetIsAllDayEvent", "1") + "</appointment>");
+    allDay.replace(el("OPFRecurrencePatternType", "OPFRecurrencePatternWeekly"),
+                   el("OPFRecurrencePatternType", "OPFRecurrencePatternRelativeYearly"));
+    const QByteArray day = CalendarEventFile(rec, QStringLiteral("U"), std::string_view(allDay.constData(), size_t(allDay.size())),
+                                             QByteArray(), "20240305T101112Z", &unwritten);
+    QVERIFY2(day.contains("DTSTART;VALUE=DATE:20180619\r\nDTEND;VALUE=DATE:20180620\r\n"), day.constData());
+    // A pattern without a rule here: a single item, and the reason for the log.
+    QVERIFY(!day.contains("RRULE:FREQ=WEEKLY") && !day.contains("BEGIN:VTIMEZONE"));
+    QVERIFY2(unwritten.contains(QLatin1String("RelativeYearly")), qPrintable(unwritten));
+}
+
+QTEST_GUILESS_MAIN(CalendarRulesTest)
+#include "tst_calendarrules.moc"

@@ -102,6 +102,12 @@ def check_eml_readers(path, msg):
     if expected is None:
         return
     with tempfile.TemporaryDirectory() as work:
+        head = run(['mshow', '-q', path], work)
+        for name, address in expected['to'] + expected['cc'] + expected['sender'][-1:]:
+            if (name or address) not in head:
+                problem('%s: mshow -q does not show %r:\n%s' % (path, name or address, head))
+        if str(msg['subject'] or '') not in head:
+            problem('%s: mshow -q does not show the subject:\n%s' % (path, head))
         tree = run(['mshow', '-t', path], work)
         if 'multipart/mixed' not in tree and expected['crcs']:
             problem('%s: mshow -t finds no parts:\n%s' % (path, tree))

@@ -5,7 +5,7 @@
 
 #include "save/mail/MessageFiles.h"
 
-#include <cstring>
+#include <initializer_list>
 #include <string_view>
 
 namespace {

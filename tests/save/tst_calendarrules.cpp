@@ -61,6 +61,8 @@ class CalendarRulesTest : public QObject {
 private slots:
     void repeatRule_data();
     void repeatRule();
+    void fittedToStart_data();
+    void fittedToStart();
     void zoneOffsets_data();
     void zoneOffsets();
     void eventInItsZone();
@@ -118,6 +120,33 @@ void CalendarRulesTest::repeatRule()
         QVERIFY2(r.reason.contains(QString::fromLatin1(rule)), qPrintable(r.reason));
     else
         QCOMPARE(r.rrule, rule);
+}
+
+// A rule whose days the start is not on would move every occurrence: a Tokyo task due at local
+// midnight on a Wednesday starts on Tuesday in UTC.
+void CalendarRulesTest::fittedToStart_data()
+{
+    QTest::addColumn<QByteArray>("rule");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("Wednesday start, Wednesdays") << QByteArray("FREQ=WEEKLY;BYDAY=WE;COUNT=3") << QByteArray("20180620T060000Z") << true;
+    QTest::newRow("one of the named days") << QByteArray("FREQ=WEEKLY;BYDAY=MO,WE,FR") << QByteArray("20180622") << true;
+    QTest::newRow("Tuesday in UTC, Wednesdays") << QByteArray("FREQ=WEEKLY;BYDAY=WE") << QByteArray("20180619T150000Z") << false;
+    QTest::newRow("the 19th, monthly on the 19th") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180719T113000") << true;
+    QTest::newRow("the 18th, monthly on the 19th") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180718T233000Z") << false;
+    QTest::newRow("another month, yearly") << QByteArray("FREQ=YEARLY;BYMONTH=7;BYMONTHDAY=17") << QByteArray("20180617") << false;
+    QTest::newRow("daily needs no day") << QByteArray("FREQ=DAILY;INTERVAL=2") << QByteArray("20180617T000000Z") << true;
+    QTest::newRow("no start") << QByteArray("FREQ=DAILY") << QByteArray() << false;
+}
+
+void CalendarRulesTest::fittedToStart()
+{
+    QFETCH(QByteArray, rule);
+    QFETCH(QByteArray, start);
+    QFETCH(bool, kept);
+    const RepeatRule fitted = FittedToStart(RepeatRule{RepeatRule::Rule, rule, QString()}, start);
+    QCOMPARE(fitted.kind == RepeatRule::Rule, kept);
+    QVERIFY(kept ? fitted.rrule == rule : !fitted.reason.isEmpty());
 }
 
 void CalendarRulesTest::zoneOffsets_data()

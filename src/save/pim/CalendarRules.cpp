@@ -348,6 +348,30 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
     return unsupported(QStringLiteral("its repeat pattern has no usable end"));
 }
 
+RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
+{
+    if (rule.kind != RepeatRule::Rule)
+        return rule;
+    const QDate day = QDate::fromString(QString::fromLatin1(startValue.left(8)), QStringLiteral("yyyyMMdd"));
+    if (!day.isValid())
+        return unsupported(QStringLiteral("its repeat pattern has no start"));
+    bool fits = true;
+    for (const QByteArray &part : rule.rrule.split(';')) {
+        const int eq = part.indexOf('=');
+        const QByteArray key = part.left(eq), value = part.mid(eq + 1);
+        if (key == "BYDAY")
+            fits = fits && value.split(',').contains(kDayCodes[day.dayOfWeek() - 1]);
+        else if (key == "BYMONTHDAY")
+            fits = fits && value.toInt() == day.day();
+        else if (key == "BYMONTH")
+            fits = fits && value.toInt() == day.month();
+    }
+    if (fits)
+        return rule;
+    return unsupported(
+        QStringLiteral("its start (%1) is not on a day its repeat pattern names").arg(day.toString(Qt::ISODate)));
+}
+
 QByteArray ReminderTrigger(qint64 secondsBefore)
 {
     const qint64 s = qAbs(secondsBefore);

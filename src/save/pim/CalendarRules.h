@@ -65,6 +65,11 @@ struct RepeatRule {
 // of the archive's end time in the form DTSTART has (empty when it cannot).
 RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until);
 
+// The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
+// "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence
+// (a start in UTC whose zone is unknown can fall on another day). Else Unsupported, with why.
+RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
+
 // The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
 QByteArray ReminderTrigger(qint64 secondsBefore);
 

@@ -15,6 +15,7 @@
 #include "scanner/XmlEntities.h"
 
 #include <QDateTime>
+#include <QPair>
 
 namespace {
 
@@ -26,23 +27,26 @@ QByteArray utcText(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
-// A start or end time: in the event's own zone when the archive gives one readers can use (so
-// a repeating meeting keeps its local time across clock changes), else as a UTC instant; an
-// all-day event's as the date it has in its zone.
-void addTime(ContentLines &lines, const char *name, const QString &text, bool allDay, const ZoneRules &zone)
+// A start or end time as property name and value: in the event's own zone when the archive
+// gives one readers can use (so a repeating meeting keeps its local time across clock changes),
+// else as a UTC instant; an all-day event's as the date it has in its zone. Empty when the
+// archive gives no usable time.
+QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
         if (allDay)
-            lines.add(QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds));
-        else
-            lines.add(QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds));
-        return;
+            return {QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds)};
+        return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
     }
     const QByteArray value = allDay ? ArchiveDateLocalDay(text) : ArchiveDateUtc(text);
-    if (value.isEmpty())
-        return;
-    lines.add(allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value);
+    return {allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value};
+}
+
+void addTime(ContentLines &lines, const QPair<QByteArray, QByteArray> &property)
+{
+    if (!property.second.isEmpty())
+        lines.add(property.first, property.second);
 }
 
 // RRULE's UNTIL in the form DTSTART has: a date for an all-day event, else a UTC instant.
@@ -83,8 +87,10 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
     const ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
-    const RepeatRule repeat = RepeatRuleOf(text("<OPFCalendarEventCopyRecurrence"),
-                                           [&](qint64 until) { return untilValue(until, allDay, zone); });
+    const auto dtStart = timeProperty("DTSTART", start, allDay, zone);
+    const RepeatRule repeat = FittedToStart(RepeatRuleOf(text("<OPFCalendarEventCopyRecurrence"),
+                                                         [&](qint64 until) { return untilValue(until, allDay, zone); }),
+                                            dtStart.second);
     if (repeat.kind == RepeatRule::Unsupported && unwritten)
         *unwritten = repeat.reason;
 
@@ -104,8 +110,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (rec.dwDescriptionLength != 0)
         lines.addText("DESCRIPTION",
                       UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
-    addTime(lines, "DTSTART", start, allDay, zone);
-    addTime(lines, "DTEND", end, allDay, zone);
+    addTime(lines, dtStart);
+    addTime(lines, timeProperty("DTEND", end, allDay, zone));
     if (repeat.kind == RepeatRule::Rule)
         lines.add("RRULE", repeat.rrule);
     const QByteArray categories =

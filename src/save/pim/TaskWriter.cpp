@@ -164,11 +164,12 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
 {
     // UNTIL takes the form of the time the rule counts from.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
-    const RepeatRule repeat = RepeatRuleOf(dates.recurrence, [&](qint64 until) {
-        const QDateTime when = QDateTime::fromSecsSinceEpoch(until, Qt::UTC);
-        return when.toString(countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
-            .toLatin1();
-    });
+    const QString untilForm = countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
+    const auto until = [&](qint64 seconds) {
+        return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(untilForm).toLatin1();
+    };
+    const RepeatRule repeat =
+        FittedToStart(RepeatRuleOf(dates.recurrence, until), dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc);
     if (repeat.kind == RepeatRule::Unsupported && unwritten)
         *unwritten = repeat.reason;
     // A repeating to-do needs a start for its rule to count from: without one, its first due time.

@@ -179,6 +179,12 @@ void CalendarRulesTest::zoneOffsets_data()
                              << "2018-06-18T17:30:00" << QByteArray();
     QTest::newRow("an observance without its offsets")
         << QString(mountain).remove(QStringLiteral("TZOFFSETTO:-0700\n")) << "2018-06-18T17:30:00" << QByteArray();
+    QTest::newRow("a line that is no content line")
+        << QString(mountain).replace(QLatin1String("END:DAYLIGHT"), QLatin1String("garbage\nEND:DAYLIGHT"))
+        << "2018-06-18T17:30:00" << QByteArray();
+    QTest::newRow("a component the block may not hold")
+        << QString(mountain).replace(QLatin1String("END:DAYLIGHT"), QLatin1String("BEGIN:VALARM\nEND:DAYLIGHT"))
+        << "2018-06-18T17:30:00" << QByteArray();
     QTest::newRow("no block") << QStringLiteral("BEGIN:VCALENDAR\nEND:VCALENDAR") << "2018-06-18T17:30:00"
                               << QByteArray();
 }

@@ -161,7 +161,13 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
     bool inside = false, started = false, from = false, to = false;
     for (const QByteArray &line : block) {
         const int colon = line.indexOf(':');
+        // Every line is written again as it is: one that is no content line, or a component
+        // the block may not hold, would break the file for its readers.
+        if (colon <= 0)
+            return false;
         const QByteArray name = line.left(colon).split(';').first(), value = line.mid(colon + 1);
+        if ((name == "BEGIN" || name == "END") && value != "VTIMEZONE" && value != "STANDARD" && value != "DAYLIGHT")
+            return false;
         if (line == "BEGIN:STANDARD" || line == "BEGIN:DAYLIGHT") {
             if (inside)
                 return false;

@@ -180,8 +180,9 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
             m_observances.append(current);
             inside = false;
         } else if (!inside) {
+            // As the block's line is written, so the parameter names it exactly.
             if (name == "TZID")
-                m_tzid = QString::fromUtf8(value).trimmed();
+                m_tzid = QString::fromUtf8(withoutControls(value));
         } else if (name == "DTSTART") {
             started = packedSeconds(value, &current.startLocal);
         } else if (name == "TZOFFSETFROM") {
@@ -195,7 +196,7 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
             return false;
         }
     }
-    return !inside && !m_tzid.isEmpty() && !m_observances.isEmpty();
+    return !inside && !m_tzid.trimmed().isEmpty() && !m_tzid.contains(QLatin1Char('"')) && !m_observances.isEmpty();
 }
 
 qint64 ZoneRules::latestOnsetBefore(const Observance &o, qint64 utcSeconds) const
@@ -254,8 +255,7 @@ QByteArray ZoneRules::localDate(qint64 utcSeconds) const
 
 QByteArray ZoneRules::tzidParameter() const
 {
-    QString id = m_tzid;
-    id.remove(QLatin1Char('"'));
+    const QString &id = m_tzid;
     const bool quote = id.contains(QLatin1Char(';')) || id.contains(QLatin1Char(':')) || id.contains(QLatin1Char(','));
     return "TZID=" + (quote ? '"' + id.toUtf8() + '"' : id.toUtf8());
 }

@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "save/OutputLayout.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"

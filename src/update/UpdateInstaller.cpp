@@ -1,6 +1,7 @@
 #include "update/UpdateInstaller.h"
 
 #include "platform/ArchiveSource.h"
+#include "update/PackageUnpack.h"
 #include "update/UpdateGlobals.h"
 
 #include <QDir>
@@ -8,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtEndian>
 
@@ -20,10 +22,8 @@
 
 namespace {
 
-constexpr quint64 kMaxUnpackedBytes = quint64(4) << 30;
 constexpr int kMaxEntries = 200000;
 constexpr quint32 kMaxDirectoryBytes = 64u << 20;
-constexpr int kUnpackTimeoutMs = 10 * 60 * 1000;
 constexpr int kCopyTimeoutMs = 10 * 60 * 1000;
 constexpr quint32 kEndOfDirectory = 0x06054b50;
 constexpr quint32 kDirectoryHeader = 0x02014b50;
@@ -78,36 +78,32 @@ bool hasDotDot(const QByteArray &name)
     return std::any_of(parts.begin(), parts.end(), [](const QByteArray &part) { return part == ".."; });
 }
 
+PackageEntry directoryEntry(const char *record)
+{
+    PackageEntry entry;
+    entry.name = QByteArray(record + 46, u16(record + 28));
+    entry.size = u32(record + 24);
+    entry.host = quint8(record[5]);
+    entry.type = (u32(record + 38) >> 16) & S_IFMT;
+    entry.isLink = entry.host == 3 && entry.type == S_IFLNK;
+    return entry;
+}
+
+// Empty for a file, a folder, or a link made on Unix. Other systems keep other things in the high
+// half of the attributes, yet some unpackers read it as a Unix mode there too (and make links from
+// entries made on VMS, Atari, BeOS or AtheOS); a link must say it is one the Unix way.
+QString entryKindProblem(const PackageEntry &entry)
+{
+    if (entry.type == 0 || entry.type == S_IFREG || entry.type == S_IFDIR || entry.isLink)
+        return QString();
+    if (entry.type == S_IFLNK)
+        return QStringLiteral("link entry not made on Unix (system %1): ").arg(entry.host);
+    return QStringLiteral("neither file, folder nor link: ");
+}
+
 QString lastError(const char *what)
 {
     return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
-}
-
-// True when every link below root points to a place inside root.
-bool linksStayInside(const QString &root, QString *error)
-{
-    QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    const QString prefix = QDir::cleanPath(root) + QLatin1Char('/');
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QFileInfo info = it.fileInfo();
-        if (!info.isSymLink())
-            continue;
-        char target[4096];
-        const ssize_t n = ::readlink(QFile::encodeName(path).constData(), target, sizeof target - 1);
-        if (n <= 0 || target[0] == '/') {
-            *error = QStringLiteral("link leaves the bundle: ") + path;
-            return false;
-        }
-        const QString resolved =
-            QDir::cleanPath(info.path() + QLatin1Char('/') + QFile::decodeName(QByteArray(target, int(n))));
-        if (!(resolved + QLatin1Char('/')).startsWith(prefix)) {
-            *error = QStringLiteral("link leaves the bundle: ") + path;
-            return false;
-        }
-    }
-    return true;
 }
 
 bool isPlainExecutable(const QString &path)
@@ -122,27 +118,6 @@ InstallResult failed(InstallStatus status, const QString &detail)
     result.status = status;
     result.detail = detail;
     return result;
-}
-
-// Unpacks package into staging with the system's unzip, no shell and nothing to answer.
-bool unpack(const QString &package, const QString &staging, QString *error)
-{
-    QProcess unzip;
-    unzip.setProcessChannelMode(QProcess::MergedChannels);
-    unzip.start(QStringLiteral("unzip"),
-                {QStringLiteral("-o"), QStringLiteral("-q"), package, QStringLiteral("-d"), staging});
-    unzip.closeWriteChannel();
-    if (!unzip.waitForStarted() || !unzip.waitForFinished(kUnpackTimeoutMs)) {
-        unzip.kill();
-        unzip.waitForFinished();
-        *error = QStringLiteral("unzip did not run: ") + unzip.errorString();
-        return false;
-    }
-    if (unzip.exitStatus() != QProcess::NormalExit || unzip.exitCode() != 0) {
-        *error = QStringLiteral("unzip failed: ") + QString::fromLocal8Bit(unzip.readAll()).trimmed();
-        return false;
-    }
-    return true;
 }
 
 // Copies the folder source, with modes and links, to the new folder target.
@@ -209,8 +184,14 @@ bool ListPackageEntries(const QString &path, QVector<PackageEntry> *entries, QSt
         *error = QStringLiteral("cannot read the central directory");
         return false;
     }
+    // Every record the directory holds, whatever its 16-bit count says: readers that unpack walk
+    // them all, so a count that wrapped must not hide one from the check.
     int at = 0;
-    for (int i = 0; i < count; ++i) {
+    while (at < dir.size()) {
+        if (entries->size() >= kMaxEntries) {
+            *error = QStringLiteral("too many entries");
+            return false;
+        }
         if (at + 46 > dir.size() || u32(dir.constData() + at) != kDirectoryHeader) {
             *error = QStringLiteral("damaged central directory");
             return false;
@@ -222,13 +203,12 @@ bool ListPackageEntries(const QString &path, QVector<PackageEntry> *entries, QSt
             *error = QStringLiteral("damaged central directory");
             return false;
         }
-        PackageEntry entry;
-        entry.name = QByteArray(p + 46, nameLength);
-        entry.size = u32(p + 24);
-        const quint32 unixMode = u32(p + 38) >> 16;
-        entry.isLink = (u16(p + 4) >> 8) == 3 && (unixMode & S_IFMT) == S_IFLNK;
-        entries->append(entry);
+        entries->append(directoryEntry(p));
         at = next;
+    }
+    if (quint16(entries->size()) != count) {
+        *error = QStringLiteral("central directory count does not match its records");
+        return false;
     }
     return true;
 }
@@ -239,15 +219,23 @@ QString CheckPackageEntries(const QVector<PackageEntry> &entries)
         return QStringLiteral("too many entries");
     const QByteArray bundle = PackageBundleName().toLatin1() + '/';
     QVector<QByteArray> links;
+    QSet<QByteArray> names;
     quint64 total = 0;
     bool hasBundle = false;
     for (const PackageEntry &entry : entries) {
         const QByteArray &name = entry.name;
         if (name.isEmpty() || name.startsWith('/') || name.contains('\\') || name.contains('\0') || hasDotDot(name))
             return QStringLiteral("unsafe entry name: ") + QString::fromUtf8(name);
+        const QByteArray key = name.endsWith('/') ? name.left(name.size() - 1) : name;
+        if (names.contains(key))
+            return QStringLiteral("entry stored twice: ") + QString::fromUtf8(name);
+        names.insert(key);
         const bool inBundle = name.startsWith(bundle);
         if (!inBundle && !name.startsWith("__MACOSX/"))
             return QStringLiteral("entry outside the bundle: ") + QString::fromUtf8(name);
+        const QString kind = entryKindProblem(entry);
+        if (!kind.isEmpty())
+            return kind + QString::fromUtf8(name);
         if (entry.isLink) {
             if (!inBundle)
                 return QStringLiteral("link outside the bundle: ") + QString::fromUtf8(name);
@@ -306,7 +294,7 @@ InstallResult InstallPackage(const QString &package, const QString &workDir, con
         return failed(InstallStatus::MissingBundleInPackage, error);
     }
     QTemporaryDir staging(workDir + QStringLiteral("stage-XXXXXX"));
-    if (!staging.isValid() || !unpack(package, staging.path(), &error)) {
+    if (!staging.isValid() || !UnpackPackage(package, staging.path(), entries, &error)) {
         removePackage();
         return failed(InstallStatus::UnpackFailed, error.isEmpty() ? staging.errorString() : error);
     }
@@ -318,7 +306,7 @@ InstallResult InstallPackage(const QString &package, const QString &workDir, con
         return failed(InstallStatus::MissingBundleInPackage,
                       QStringLiteral("the package holds no program at ") + installed.executable);
     }
-    if (!linksStayInside(ApplicationPath, &error)) {
+    if (!LinksResolveInside(ApplicationPath, &error)) {
         removePackage();
         return failed(InstallStatus::MissingBundleInPackage, error);
     }

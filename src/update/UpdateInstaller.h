@@ -1,8 +1,9 @@
 #pragma once
 // Puts a downloaded program package in place of the installed bundle without ever leaving the
-// user without a working program: the package is listed and checked, unpacked into a fresh
-// private staging folder, the unpacked bundle is checked, copied beside the installed one and
-// swapped in with one rename; the old bundle is removed only once the new one is in place.
+// user without a working program: the package is listed and checked, unpacked entry by entry into
+// a fresh private staging folder (PackageUnpack), the unpacked bundle is checked, copied beside the
+// installed one and swapped in with one rename; the old bundle is removed only once the new one is
+// in place.
 
 #include <QString>
 #include <QVector>
@@ -16,14 +17,18 @@ inline QString PackageBundleName()
 struct PackageEntry {
     QByteArray name;   // as stored, '/'-separated
     quint64 size = 0;  // unpacked size the archive declares
+    int host = 0;      // the system the entry was made on (3: Unix)
+    quint32 type = 0;  // the file type bits of the Unix mode in its attributes, 0 when none
     bool isLink = false;
 };
 
-// The entries of the ZIP archive at path, from its central directory. False with a reason for a
-// file that is no readable ZIP archive (ZIP64 archives included: no program package needs one).
+// The entries of the ZIP archive at path, from every record of its central directory. False with
+// a reason for a file that is no readable ZIP archive (ZIP64 archives included: no program package
+// needs one).
 bool ListPackageEntries(const QString &path, QVector<PackageEntry> *entries, QString *error);
-// Empty when the entries may be unpacked: every name relative, without "..", below the bundle
-// folder (or a "__MACOSX" folder of resource forks), nothing below a link, and a bounded total.
+// Empty when the entries may be unpacked: every name relative, without "..", unique, below the
+// bundle folder (or a "__MACOSX" folder of resource forks), only files, folders and links made on
+// Unix, nothing below a link, and a bounded total.
 QString CheckPackageEntries(const QVector<PackageEntry> &entries);
 
 struct InstalledBundle {

@@ -1,0 +1,220 @@
+#include "update/PackageUnpack.h"
+
+#include "update/UpdateGlobals.h"
+
+#include <QDirIterator>
+#include <QFile>
+#include <QHash>
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <climits>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <unistd.h>
+
+namespace {
+
+// No "..", no absolute name, nothing written through a link on the way; rights are set, but only
+// the normalised ones each entry is given below (no owner, no set-id bits, no attributes).
+constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
+    | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_PERM;
+
+struct ReadFree {
+    void operator()(archive *a) const { archive_read_free(a); }
+};
+struct WriteFree {
+    void operator()(archive *a) const { archive_write_free(a); }
+};
+using ArchiveReader = std::unique_ptr<archive, ReadFree>;
+using DiskWriter = std::unique_ptr<archive, WriteFree>;
+
+// libarchive writes names relative to the working folder, and its refusal of absolute names and
+// of writing through links holds for relative names only: the package is unpacked with the
+// staging folder as the working folder, and the one before is put back at the end. Nothing else
+// in the program resolves a relative path.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const QString &path) : m_saved(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC))
+    {
+        m_entered = m_saved >= 0 && ::chdir(QFile::encodeName(path).constData()) == 0;
+    }
+    ~WorkingFolder()
+    {
+        if (m_entered && ::fchdir(m_saved) != 0)
+            qWarning("Update: the working folder could not be put back");
+        if (m_saved >= 0)
+            ::close(m_saved);
+    }
+    WorkingFolder(const WorkingFolder &) = delete;
+    WorkingFolder &operator=(const WorkingFolder &) = delete;
+    bool entered() const { return m_entered; }
+
+private:
+    int m_saved;
+    bool m_entered = false;
+};
+
+QString archiveError(archive *a)
+{
+    const char *text = archive_error_string(a);
+    return text ? QString::fromLocal8Bit(text) : QStringLiteral("unpacking failed");
+}
+
+mode_t normalisedPerm(mode_t type, mode_t perm)
+{
+    if (type == AE_IFDIR)
+        return 0755;
+    if (type == AE_IFLNK)
+        return 0777;  // a link has no rights of its own
+    return (perm & 0111) ? 0755 : 0644;
+}
+
+// Empty when entry is one the directory listed, of the kind its record says; then its rights are
+// normalised.
+QString admitEntry(archive_entry *entry, const QHash<QByteArray, PackageEntry> &listed)
+{
+    const char *path = archive_entry_pathname(entry);
+    const QByteArray name = path ? QByteArray(path) : QByteArray();
+    const auto known = listed.constFind(name);
+    if (known == listed.cend())
+        return QStringLiteral("entry not in the package's directory: ") + QString::fromUtf8(name);
+    const mode_t type = archive_entry_filetype(entry);
+    if ((type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) || archive_entry_hardlink(entry))
+        return QStringLiteral("neither file, folder nor link: ") + QString::fromUtf8(name);
+    // A link is made only from a record that says it is one the Unix way, and such a record only
+    // makes a link: other fields may claim otherwise to one reader and not to another.
+    if ((type == AE_IFLNK) != known->isLink)
+        return QStringLiteral("entry is not the kind its directory record says: ") + QString::fromUtf8(name);
+    archive_entry_set_perm(entry, normalisedPerm(type, archive_entry_perm(entry)));
+    return QString();
+}
+
+// Copies the data of the current entry, which declares declared bytes, counting what is written.
+QString copyData(archive *in, archive *out, quint64 declared, quint64 *total)
+{
+    quint64 written = 0;
+    for (;;) {
+        const void *block = nullptr;
+        size_t size = 0;
+        la_int64_t offset = 0;
+        const int r = archive_read_data_block(in, &block, &size, &offset);
+        if (r == ARCHIVE_EOF)
+            break;
+        if (r != ARCHIVE_OK)
+            return archiveError(in);
+        if (offset < 0 || quint64(offset) != written)
+            return QStringLiteral("entry data out of order");
+        if (size > declared - written)
+            return QStringLiteral("entry holds more than it declares");
+        if (size > kMaxUnpackedBytes - *total)
+            return QStringLiteral("unpacked size too large");
+        if (archive_write_data_block(out, block, size, offset) != ARCHIVE_OK)
+            return archiveError(out);
+        written += size;
+        *total += size;
+    }
+    return written == declared ? QString() : QStringLiteral("entry holds less than it declares");
+}
+
+QString unpackEntries(archive *in, archive *out, const QHash<QByteArray, PackageEntry> &listed)
+{
+    quint64 total = 0;
+    archive_entry *entry = nullptr;
+    int r;
+    while ((r = archive_read_next_header(in, &entry)) == ARCHIVE_OK) {
+        QString problem = admitEntry(entry, listed);
+        if (!problem.isEmpty())
+            return problem;
+        const PackageEntry &known = listed[QByteArray(archive_entry_pathname(entry))];
+        const bool hasData = archive_entry_filetype(entry) == AE_IFREG;
+        // The size is left to the bytes themselves: a declared one would cut or pad the file.
+        archive_entry_unset_size(entry);
+        if (archive_write_header(out, entry) != ARCHIVE_OK)
+            return archiveError(out);
+        if (hasData) {
+            problem = copyData(in, out, known.size, &total);
+            if (!problem.isEmpty())
+                return QString::fromUtf8(known.name) + QStringLiteral(": ") + problem;
+        }
+        if (archive_write_finish_entry(out) != ARCHIVE_OK)
+            return archiveError(out);
+    }
+    return r == ARCHIVE_EOF ? QString() : archiveError(in);
+}
+
+QByteArray canonicalPath(const QByteArray &path)
+{
+    char *resolved = ::realpath(path.constData(), nullptr);
+    const QByteArray result = resolved ? QByteArray(resolved) : QByteArray();
+    std::free(resolved);
+    return result;
+}
+
+}  // namespace
+
+bool UnpackPackage(const QString &path, const QString &staging, const QVector<PackageEntry> &listed, QString *error)
+{
+    QHash<QByteArray, PackageEntry> byName;
+    for (const PackageEntry &entry : listed)
+        byName.insert(entry.name, entry);
+    QFile file(path);
+    ArchiveReader in(archive_read_new());
+    DiskWriter out(archive_write_disk_new());
+    if (!OpenUnlinked(file, path, O_RDONLY) || !in || !out) {
+        *error = QStringLiteral("cannot open the package");
+        return false;
+    }
+    // The seekable reader takes every entry from the central directory, as the check did.
+    archive_read_support_format_zip_seekable(in.get());
+    archive_write_disk_set_options(out.get(), kExtractFlags);
+    if (archive_read_open_fd(in.get(), file.handle(), 64 * 1024) != ARCHIVE_OK) {
+        *error = archiveError(in.get());
+        return false;
+    }
+    const WorkingFolder folder(staging);
+    if (!folder.entered()) {
+        *error = QStringLiteral("cannot enter the staging folder");
+        return false;
+    }
+    *error = unpackEntries(in.get(), out.get(), byName);
+    // Closing sets the folders' rights, which were kept open for writing until now.
+    if (archive_write_close(out.get()) != ARCHIVE_OK && error->isEmpty())
+        *error = archiveError(out.get());
+    return error->isEmpty();
+}
+
+bool LinksResolveInside(const QString &bundle, QString *error)
+{
+    const QByteArray root = canonicalPath(QFile::encodeName(bundle));
+    if (root.isEmpty()) {
+        *error = QStringLiteral("cannot resolve the bundle: ") + bundle;
+        return false;
+    }
+    QDirIterator it(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (!it.fileInfo().isSymLink())
+            continue;
+        const QByteArray native = QFile::encodeName(path);
+        char target[PATH_MAX];
+        const ssize_t n = ::readlink(native.constData(), target, sizeof target);
+        if (n <= 0 || target[0] == '/') {
+            *error = (n <= 0 ? QStringLiteral("unreadable link: ") : QStringLiteral("link with an absolute target: ")) + path;
+            return false;
+        }
+        const QByteArray resolved = canonicalPath(native);
+        if (resolved.isEmpty()) {
+            *error = QStringLiteral("link leads nowhere: ") + path;
+            return false;
+        }
+        if (resolved != root && !resolved.startsWith(root + '/')) {
+            *error = QStringLiteral("link leaves the bundle: ") + path;
+            return false;
+        }
+    }
+    return true;
+}

@@ -57,7 +57,7 @@ void QCheckUpdate::ConnectingServer()
     m_bFileOpened = true;
     const QString workDir = UpdateWorkDir();
     if (workDir.isEmpty()) {
-        FailWithoutRequest();
+        FailWithoutRequest(tr("the private work folder cannot be used"));
         return;
     }
     if (QFileInfo::exists(VersionTxtPath) || QFileInfo(VersionTxtPath).isSymLink())
@@ -69,14 +69,16 @@ void QCheckUpdate::ConnectingServer()
     m_pFile = std::make_unique<QFile>(m_strFilePath);
     // Truncated, so a short answer never leaves the tail of an older text behind.
     if (name.isEmpty() || !OpenUnlinked(*m_pFile, m_strFilePath, O_WRONLY | O_CREAT | O_TRUNC)) {
-        FailWithoutRequest();
+        FailWithoutRequest(base.isEmpty() ? tr("no update address is set")
+                                          : tr("the version text cannot be kept in the private work folder"));
         return;
     }
     m_pReply = GetUpdateFile(m_manager, url);
     if (!m_pReply) {
         m_pFile->close();
         QFile::remove(m_strFilePath);
-        FailWithoutRequest();
+        FailWithoutRequest(base.isEmpty() ? tr("no update address is set")
+                                          : tr("the update address may not serve updates"));
         return;
     }
     ++g_running;
@@ -84,13 +86,13 @@ void QCheckUpdate::ConnectingServer()
     connect(m_pReply, &QNetworkReply::readyRead, this, &QCheckUpdate::downloadReadyReadTxt);
 }
 
-void QCheckUpdate::FailWithoutRequest()
+void QCheckUpdate::FailWithoutRequest(const QString &reason)
 {
     m_bFileOpened = false;
     // After the constructor: the caller hides the dialog and the message needs an event loop.
-    QTimer::singleShot(0, this, [this] {
+    QTimer::singleShot(0, this, [this, reason] {
         UpdateVersionAvailable = false;
-        EndWithoutOffer();
+        EndWithFailure(tr("\nThe update check could not be made: %1.").arg(reason));
     });
 }
 
@@ -103,7 +105,8 @@ void QCheckUpdate::downloadReadyReadTxt()
         return;
     if (m_pFile->size() + data.size() > kMaxVersionTextBytes || m_pFile->write(data) != data.size()) {
         m_bWriteFailed = true;
-        m_pReply->abort();  // finishes with an error, which reads as "no update"
+        m_bTooLarge = m_pFile->size() + data.size() > kMaxVersionTextBytes;
+        m_pReply->abort();  // finishes with an error, reported as this failure
     }
 }
 
@@ -124,7 +127,7 @@ void QCheckUpdate::downloadFinishedTxt()
     if (!IsCompleteAnswer(reply) || !written) {
         QFile::remove(m_strFilePath);
         hide();
-        EndWithoutOffer();
+        EndWithFailure(FailureText(reply));
         return;
     }
     const QString line = ReadVersionLine();
@@ -154,6 +157,28 @@ QString QCheckUpdate::ReadVersionLine()
 void QCheckUpdate::EndWithoutOffer()
 {
     ReportNoUpdate();
+    deleteLater();
+}
+
+QString QCheckUpdate::FailureText(const QNetworkReply *reply) const
+{
+    if (m_bTooLarge)
+        return tr("\nThe update server answered wrongly: %1.").arg(tr("the answer is too large for a version text"));
+    if (m_bWriteFailed)
+        return tr("\nThe update check could not be made: %1.").arg(tr("the version text could not be written"));
+    const ReplyFailure failure = DescribeFailure(reply);
+    return (failure.reached ? tr("\nThe update server answered wrongly: %1.")
+                            : tr("\nThe update server could not be reached: %1."))
+        .arg(failure.reason);
+}
+
+void QCheckUpdate::EndWithFailure(const QString &message)
+{
+    // Only a check the user asked for says so; the automatic one stays silent.
+    if (bCheckForUpdate) {
+        bCheckForUpdate = false;
+        ShowMessageBox(nullptr, message);  // with the mark of a failure, not the information sign
+    }
     deleteLater();
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 // The update check: a hidden dialog that fetches the version text from the address in the
 // settings key "UpdateLink_EN", decides whether it names a newer version, and then offers it
-// (QMinorUpdate) or, for a check the user asked for (bCheckForUpdate), says "No update available.".
+// (QMinorUpdate) or, for a check the user asked for (bCheckForUpdate), says "No update available."
+// when the server has nothing newer, or why the check could not be made.
 
 #include "update/UpdateGlobals.h"
 
@@ -40,8 +41,11 @@ private Q_SLOTS:
 
 private:
     void ConnectingServer();
-    void FailWithoutRequest();
+    void FailWithoutRequest(const QString &reason);
     void EndWithoutOffer();
+    // Says why the check failed, when the user asked for it, and removes the dialog.
+    void EndWithFailure(const QString &message);
+    QString FailureText(const QNetworkReply *reply) const;
     void ReportNoUpdate();
     QString ReadVersionLine();
 
@@ -52,4 +56,5 @@ private:
     std::unique_ptr<QFile> m_pFile;
     QNetworkReply *m_pReply = nullptr;
     bool m_bWriteFailed = false;
+    bool m_bTooLarge = false;  // the answer outgrew a version text
 };

@@ -50,3 +50,19 @@ bool IsStalled(const QNetworkReply *reply)
     // The transfer timeout ends a reply as cancelled; so does a refused redirect, which is marked.
     return reply->error() == QNetworkReply::OperationCanceledError && !reply->property(kRefused).toBool();
 }
+
+ReplyFailure DescribeFailure(const QNetworkReply *reply)
+{
+    if (reply->property(kRefused).toBool())
+        return {true, QStringLiteral("it sent the request to an address that may not serve updates")};
+    if (IsStalled(reply))
+        return {false, QStringLiteral("it stopped answering")};
+    // The status, not the server's own words: those are not ours to show.
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 400)
+        return {true, QStringLiteral("HTTP status %1").arg(status)};
+    if (reply->error() != QNetworkReply::NoError)
+        return {false, reply->errorString()};
+    // A chain of redirections given up on ends without an error, and without the file.
+    return {true, QStringLiteral("it sent no version text")};
+}

@@ -2,6 +2,7 @@
 // One GET of an update file: refused unless the address may serve updates, given up after a stall,
 // and following a redirect only to an address of the same scheme that may serve updates too.
 
+#include <QString>
 #include <QUrl>
 
 class QNetworkAccessManager;
@@ -13,3 +14,10 @@ QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url);
 bool IsCompleteAnswer(const QNetworkReply *reply);
 // The reply ended because no data came for too long.
 bool IsStalled(const QNetworkReply *reply);
+
+struct ReplyFailure {
+    bool reached = false;  // the server answered, but not with the file
+    QString reason;        // in words, for the user
+};
+// Why a finished reply that is no complete answer brought no file.
+ReplyFailure DescribeFailure(const QNetworkReply *reply);

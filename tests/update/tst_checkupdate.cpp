@@ -1,5 +1,6 @@
 // The update check and its offer against the update server on 127.0.0.1: "No update available."
-// only for a check the user asked for, an offer of a newer version with its details, and no file
+// only for a check the user asked for that reached a server with nothing newer, the failure named
+// for one that could not be made, an offer of a newer version with its details, and no file
 // written or followed outside the private work folder.
 
 #include "UpdateTestSupport.h"
@@ -19,6 +20,10 @@
 namespace {
 const QString kNoUpdate = QStringLiteral("\nNo update available.");
 const QString kInfoIcon = QStringLiteral("border-image:url(:/images/Info.png);");
+const QString kMarkIcon = QStringLiteral("border-image:url(:/images/Mark.png);");
+const QString kUnreachable = QStringLiteral("\nThe update server could not be reached: ");
+const QString kWrongAnswer = QStringLiteral("\nThe update server answered wrongly: ");
+const QString kNotMade = QStringLiteral("\nThe update check could not be made: ");
 
 Answer text(const QByteArray &body, int status = 200)
 {
@@ -108,26 +113,32 @@ void CheckUpdateTest::reportsOnlyWhenAsked_data()
     QTest::addColumn<int>("status");
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<bool>("asked");
-    QTest::addColumn<bool>("reported");
+    QTest::addColumn<QString>("reported");   // the message shown, empty for none
     QTest::addColumn<bool>("newer");
 
-    QTest::newRow("same version, asked") << 200 << QByteArray("3.0.0.0\n") << true << true << false;
-    QTest::newRow("same version, in the background") << 200 << QByteArray("3.0.0.0\n") << false << false << false;
-    QTest::newRow("older version, asked") << 200 << QByteArray("2.9.9.9") << true << true << false;
-    QTest::newRow("trailing zeros are the same version") << 200 << QByteArray("3.0.0.0.0\r\n") << true << true << false;
-    QTest::newRow("shorter same version") << 200 << QByteArray("3.0") << true << true << false;
-    QTest::newRow("newer version, asked: offered, not reported") << 200 << QByteArray("3.0.1.0\n") << true << false
+    QTest::newRow("same version, asked") << 200 << QByteArray("3.0.0.0\n") << true << kNoUpdate << false;
+    QTest::newRow("same version, in the background") << 200 << QByteArray("3.0.0.0\n") << false << "" << false;
+    QTest::newRow("older version, asked") << 200 << QByteArray("2.9.9.9") << true << kNoUpdate << false;
+    QTest::newRow("trailing zeros are the same version") << 200 << QByteArray("3.0.0.0.0\r\n") << true << kNoUpdate
+                                                         << false;
+    QTest::newRow("shorter same version") << 200 << QByteArray("3.0") << true << kNoUpdate << false;
+    QTest::newRow("newer version, asked: offered, not reported") << 200 << QByteArray("3.0.1.0\n") << true << ""
                                                                  << true;
-    QTest::newRow("newer version, in the background") << 200 << QByteArray("4") << false << false << true;
-    QTest::newRow("text that is no version") << 200 << QByteArray("<html>maintenance</html>") << true << true
+    QTest::newRow("newer version, in the background") << 200 << QByteArray("4") << false << "" << true;
+    QTest::newRow("text that is no version") << 200 << QByteArray("<html>maintenance</html>") << true << kNoUpdate
                                              << false;
-    QTest::newRow("empty answer") << 200 << QByteArray() << true << true << false;
-    QTest::newRow("server has no version text") << 404 << QByteArray("missing") << true << true << false;
-    QTest::newRow("server has no version text, background") << 404 << QByteArray("missing") << false << false
+    QTest::newRow("empty answer") << 200 << QByteArray() << true << kNoUpdate << false;
+    QTest::newRow("server has no version text") << 404 << QByteArray("missing") << true
+                                                << kWrongAnswer + "HTTP status 404." << false;
+    QTest::newRow("server has no version text, background") << 404 << QByteArray("missing") << false << ""
                                                             << false;
     QTest::newRow("oversized answer is not a version text") << 200 << QByteArray("9.9\n" + QByteArray(200000, 'x'))
-                                                            << true << true << false;
-    QTest::newRow("server error page with a version in it") << 500 << QByteArray("4.0.0.0") << true << true << false;
+                                                            << true
+                                                            << kWrongAnswer + "the answer is too large for a version text."
+                                                            << false;
+    QTest::newRow("server error page with a version in it") << 500 << QByteArray("4.0.0.0") << true
+                                                            << kWrongAnswer + "HTTP status 500." << false;
+    QTest::newRow("server error, in the background") << 500 << QByteArray("4.0.0.0") << false << "" << false;
 }
 
 void CheckUpdateTest::reportsOnlyWhenAsked()
@@ -135,16 +146,16 @@ void CheckUpdateTest::reportsOnlyWhenAsked()
     QFETCH(int, status);
     QFETCH(QByteArray, body);
     QFETCH(bool, asked);
-    QFETCH(bool, reported);
+    QFETCH(QString, reported);
     QFETCH(bool, newer);
     m_server->answers["/u/Corvask.txt"] = text(body, status);
 
     QWidget window;
     QMinorUpdate *offer = runCheck(window, asked);
     QCOMPARE(m_server->paths, QList<QByteArray>{"/u/Corvask.txt"});
-    QCOMPARE(m_messages, reported ? QStringList{kNoUpdate} : QStringList());
-    if (reported)
-        QCOMPARE(m_icons, QStringList{kInfoIcon});
+    QCOMPARE(m_messages, reported.isEmpty() ? QStringList() : QStringList{reported});
+    if (!reported.isEmpty())
+        QCOMPARE(m_icons, QStringList{reported == kNoUpdate ? kInfoIcon : kMarkIcon});
     QCOMPARE(UpdateVersionAvailable, newer);
     QCOMPARE(offer != nullptr && offer->isVisible(), newer);
     QVERIFY(!bCheckForUpdate);
@@ -156,17 +167,21 @@ void CheckUpdateTest::unreachableServer_data()
 {
     QTest::addColumn<bool>("asked");
     QTest::addColumn<QByteArray>("redirect");
-    QTest::newRow("asked") << true << QByteArray();
-    QTest::newRow("in the background") << false << QByteArray();
-    QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt");
-    QTest::newRow("redirect to plain http elsewhere") << true << QByteArray("http://updates.example.invalid/x");
-    QTest::newRow("server stops answering") << true << QByteArray("stall");
+    QTest::addColumn<QString>("reported");   // the message shown, empty for none
+    QTest::newRow("asked") << true << QByteArray() << kUnreachable + "Connection refused.";
+    QTest::newRow("in the background") << false << QByteArray() << "";
+    QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt") << kWrongAnswer + "it sent no version text.";
+    QTest::newRow("redirect to plain http elsewhere")
+        << true << QByteArray("http://updates.example.invalid/x")
+        << kWrongAnswer + "it sent the request to an address that may not serve updates.";
+    QTest::newRow("server stops answering") << true << QByteArray("stall") << kUnreachable + "it stopped answering.";
 }
 
 void CheckUpdateTest::unreachableServer()
 {
     QFETCH(bool, asked);
     QFETCH(QByteArray, redirect);
+    QFETCH(QString, reported);
     if (redirect.isEmpty()) {
         QTcpServer probe;
         QVERIFY(probe.listen(QHostAddress::LocalHost));
@@ -186,7 +201,7 @@ void CheckUpdateTest::unreachableServer()
     QWidget window;
     QVERIFY(!runCheck(window, asked));
     UpdateHooks::stallTimeoutMs = 30000;
-    QCOMPARE(m_messages, asked ? QStringList{kNoUpdate} : QStringList());
+    QCOMPARE(m_messages, reported.isEmpty() ? QStringList() : QStringList{reported});
     QVERIFY(!UpdateVersionAvailable);
     QVERIFY(!bCheckForUpdate);
     QVERIFY(!QFileInfo::exists(VersionTxtPath));
@@ -194,11 +209,11 @@ void CheckUpdateTest::unreachableServer()
 
 void CheckUpdateTest::missingUpdateAddress()
 {
-    // No address: nothing is requested, and the check reads as "no update".
+    // No address: nothing is requested, and the check says why.
     QVERIFY(WriteSettingsFile(strPlistPath, QString()));
     QWidget window;
     QVERIFY(!runCheck(window, true));
-    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QCOMPARE(m_messages, QStringList{kNotMade + "no update address is set."});
     QVERIFY(m_server->paths.isEmpty());
     QVERIFY(!bCheckForUpdate);
 }
@@ -335,7 +350,7 @@ void CheckUpdateTest::nothingWrittenThroughLinks()
     m_server->answers["/uCorvask.txt"] = text("3.0.0.2\n");
     QWidget window;
     QVERIFY(!runCheck(window, true));
-    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QCOMPARE(m_messages, QStringList{kNotMade + "the version text cannot be kept in the private work folder."});
     QVERIFY(m_server->paths.isEmpty());
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("precious"));
@@ -353,7 +368,7 @@ void CheckUpdateTest::blockedWorkFolder()
     QWidget window;
     QVERIFY(!runCheck(window, true));
     UpdateHooks::workDir = saved;
-    QCOMPARE(m_messages, QStringList{kNoUpdate});
+    QCOMPARE(m_messages, QStringList{kNotMade + "the private work folder cannot be used."});
     QVERIFY(m_server->paths.isEmpty());
     QVERIFY(!bCheckForUpdate);
 }

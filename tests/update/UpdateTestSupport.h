@@ -98,33 +98,21 @@ private:
     QHash<QTcpSocket *, QByteArray> m_request;
 };
 
-// A stored (uncompressed) ZIP archive written in memory.
+// A ZIP archive written in memory, its entries stored unless deflated on request. The entry count
+// is written in 16 bits as it comes, so more than 65,535 entries wrap it.
 class ZipWriter {
 public:
-    void add(const QByteArray &name, const QByteArray &data, quint32 mode = 0100644)
+    // host: the system the entry says it was made on (3: Unix, whose mode is the attributes' high half).
+    void add(const QByteArray &name, const QByteArray &data, quint32 mode = 0100644, int host = 3)
     {
-        const quint32 crc = Crc32Update(0, data.constData(), data.size());
-        const quint32 offset = quint32(m_out.size());
-        QByteArray local = header(0x04034b50, 30);
-        put16(local, 4, 20);
-        put16(local, 12, 0x21);
-        put32(local, 14, crc);
-        put32(local, 18, quint32(data.size()));
-        put32(local, 22, quint32(data.size()));
-        put16(local, 26, quint16(name.size()));
-        m_out += local + name + data;
-        QByteArray central = header(0x02014b50, 46);
-        put16(central, 4, (3 << 8) | 20);   // made on Unix: the high attribute half is the mode
-        put16(central, 6, 20);
-        put16(central, 14, 0x21);
-        put32(central, 16, crc);
-        put32(central, 20, quint32(data.size()));
-        put32(central, 24, quint32(data.size()));
-        put16(central, 28, quint16(name.size()));
-        put32(central, 38, mode << 16);
-        put32(central, 42, offset);
-        m_directory += central + name;
-        ++m_count;
+        append(name, data, 0, Crc32Update(0, data.constData(), data.size()), quint32(data.size()), mode, host);
+    }
+    // A deflated entry that declares declaredSize unpacked bytes, whatever data holds.
+    void addDeflated(const QByteArray &name, const QByteArray &data, quint32 declaredSize)
+    {
+        const QByteArray zlib = qCompress(data, 9);   // 4-byte length, 2-byte head, deflate, 4-byte sum
+        append(name, zlib.mid(6, zlib.size() - 10), 8, Crc32Update(0, data.constData(), data.size()), declaredSize,
+               0100644, 3);
     }
     void addDir(const QByteArray &name) { add(name, QByteArray(), 040755); }
     void addLink(const QByteArray &name, const QByteArray &target) { add(name, target, 0120777); }
@@ -139,6 +127,33 @@ public:
     }
 
 private:
+    void append(const QByteArray &name, const QByteArray &payload, quint16 method, quint32 crc, quint32 size,
+                quint32 mode, int host)
+    {
+        const quint32 offset = quint32(m_out.size());
+        QByteArray local = header(0x04034b50, 30);
+        put16(local, 4, 20);
+        put16(local, 8, method);
+        put16(local, 12, 0x21);
+        put32(local, 14, crc);
+        put32(local, 18, quint32(payload.size()));
+        put32(local, 22, size);
+        put16(local, 26, quint16(name.size()));
+        m_out += local + name + payload;
+        QByteArray central = header(0x02014b50, 46);
+        put16(central, 4, quint16((host << 8) | 20));
+        put16(central, 6, 20);
+        put16(central, 10, method);
+        put16(central, 14, 0x21);
+        put32(central, 16, crc);
+        put32(central, 20, quint32(payload.size()));
+        put32(central, 24, size);
+        put16(central, 28, quint16(name.size()));
+        put32(central, 38, mode << 16);
+        put32(central, 42, offset);
+        m_directory += central + name;
+        ++m_count;
+    }
     static QByteArray header(quint32 signature, int size)
     {
         QByteArray h(size, '\0');

@@ -4,14 +4,71 @@
 
 #include "UpdateTestSupport.h"
 
+#include "update/PackageUnpack.h"
 #include "update/UpdateInstaller.h"
 #include "update/UpdateLogic.h"
 
 #include <QProcess>
 #include <QtTest>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <unistd.h>
+
+namespace {
+
+// A package whose program is whole, with the entries of extra after it.
+QByteArray programWith(const std::function<void(ZipWriter &)> &extra)
+{
+    ZipWriter zip;
+    zip.add("Corvask.app/Contents/Info", "v2");
+    zip.add("Corvask.app/" + ExecutableInBundle(), "#!/bin/sh\n", 0100755);
+    extra(zip);
+    return zip.finish();
+}
+
+QByteArray resolved(const QString &path)
+{
+    char *real = ::realpath(QFile::encodeName(path).constData(), nullptr);
+    const QByteArray result(real ? real : "");
+    std::free(real);
+    return result;
+}
+
+// Why the tree below root breaks what an install must keep, empty when it does not: only the
+// installed bundle changed, its links resolve inside it, nothing in it is writable by group or
+// others or set-id, and its bytes on disk are within the cap.
+QString installBreach(const QString &root, const QMap<QString, QByteArray> &before, const QString &bundle)
+{
+    const QString prefix = QDir(root).relativeFilePath(bundle) + QLatin1Char('/');
+    const auto outside = [&prefix](QMap<QString, QByteArray> tree) {
+        for (auto it = tree.begin(); it != tree.end();)
+            it = it.key().startsWith(prefix) || it.key() == prefix.chopped(1) ? tree.erase(it) : it + 1;
+        tree.remove(QStringLiteral("work/Corvask.zip"));
+        return tree.keys();
+    };
+    if (outside(TreeSnapshot(root)) != outside(before))
+        return QStringLiteral("something changed outside the bundle");
+    const QByteArray inside = resolved(bundle) + '/';
+    quint64 bytes = 0;
+    QDirIterator it(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
+            return QStringLiteral("cannot read ") + path;
+        if (S_ISLNK(st.st_mode) && !resolved(path).startsWith(inside))
+            return QStringLiteral("link leads out: ") + path;
+        if (!S_ISLNK(st.st_mode) && (st.st_mode & (S_ISUID | S_ISGID | S_IWGRP | S_IWOTH)))
+            return QStringLiteral("mode %1: ").arg(st.st_mode & 07777, 0, 8) + path;
+        bytes += quint64(st.st_blocks) * 512;
+    }
+    return bytes <= kMaxUnpackedBytes ? QString() : QStringLiteral("beyond the cap");
+}
+
+}  // namespace
 
 Q_DECLARE_METATYPE(UpdateOutcome)
 Q_DECLARE_METATYPE(InstallStatus)
@@ -307,6 +364,45 @@ void UpdateLogicTest::install_data()
     outLink.add("Corvask.app/" + ExecutableInBundle(), "#!/bin/sh\n", 0100755);
     outLink.addLink("Corvask.app/Contents/home", "../../../../..");
     QTest::newRow("link leading out") << outLink.finish() << "Corvask.app" << "Apps" << InstallStatus::MissingBundleInPackage;
+
+    const auto refused = InstallStatus::MissingBundleInPackage;
+    QTest::newRow("link out, then a file through it") << programWith([](ZipWriter &zip) {
+        zip.addLink("Corvask.app/Contents/out", "../../..");
+        zip.add("Corvask.app/Contents/out/escaped", "x");
+    }) << "Corvask.app" << "Apps" << refused;
+    for (const int host : {2, 5, 16, 30})   // VMS, Atari, BeOS, AtheOS: unzip reads their modes as Unix ones
+        QTest::addRow("link made on host %d", host) << programWith([host](ZipWriter &zip) {
+            zip.add("Corvask.app/Contents/lib", "../../..", 0120777, host);
+        }) << "Corvask.app" << "Apps" << refused;
+    // L leads to the bundle's top; A goes up from there, which reads as inside when links are not followed.
+    QTest::newRow("relative chain of links leaving the bundle") << programWith([](ZipWriter &zip) {
+        zip.addLink("Corvask.app/Contents/Resources/Corvask.app/Contents/MacOS/L", "../../../../..");
+        zip.addLink("Corvask.app/Contents/Resources/Corvask.app/Contents/MacOS/A", "L/../../../Apps");
+    }) << "Corvask.app" << "Apps" << refused;
+    QTest::newRow("65,537 entries, a climbing name last") << programWith([](ZipWriter &zip) {
+        for (int i = 2; i < 65536; ++i)
+            zip.add("Corvask.app/Contents/many/" + QByteArray::number(i), QByteArray());
+        zip.add("Corvask.app/../../../climbed", "x");   // the count now reads 1
+    }) << "Corvask.app" << "Apps" << refused;
+    QTest::newRow("deflated entry declaring 10 B, holding 64 MiB") << programWith([](ZipWriter &zip) {
+        zip.addDeflated("Corvask.app/Contents/bomb", QByteArray(64 << 20, 'A'), 10);
+    }) << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
+    QTest::newRow("deflated entry declaring more than it holds") << programWith([](ZipWriter &zip) {
+        zip.addDeflated("Corvask.app/Contents/short", QByteArray(1000, 'A'), 5000);
+    }) << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
+    QByteArray twoNames = programWith([](ZipWriter &zip) { zip.add("Corvask.app/Contents/escaped", "x"); });
+    twoNames.replace(twoNames.indexOf("Corvask.app/Contents/escaped"), 28, "Corvask.app/../../../escaped");
+    QTest::newRow("local header naming another place than the directory")
+        << twoNames << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
+    QTest::newRow("world-writable and setuid modes are normalised") << programWith([](ZipWriter &zip) {
+        zip.add("Corvask.app/Contents/tool", "#!/bin/sh\n", 0104777);
+        zip.add("Corvask.app/Contents/shared", "x", 0100666);
+        zip.add("Corvask.app/Contents/Group/", QByteArray(), 042777);
+    }) << "Corvask.app" << "Apps" << InstallStatus::Ok;
+    for (const quint32 type : {0010000u, 0020000u, 0060000u, 0140000u})   // FIFO, devices, socket
+        QTest::addRow("special file of type 0%o", type) << programWith([type](ZipWriter &zip) {
+            zip.add("Corvask.app/Contents/special", QByteArray(), type | 0644);
+        }) << "Corvask.app" << "Apps" << refused;
 }
 
 void UpdateLogicTest::install()
@@ -359,6 +455,8 @@ void UpdateLogicTest::install()
     }
     const QString installed = folder + QStringLiteral("/Corvask.app");
     QCOMPARE(result.installedPath, installed);
+    const QString breach = installBreach(root.path(), before, installed);
+    QVERIFY2(breach.isEmpty(), qPrintable(breach));
     QFile info(installed + QStringLiteral("/Contents/Info"));
     QVERIFY(info.open(QIODevice::ReadOnly));
     QCOMPARE(info.readAll(), QByteArray("v2"));

@@ -2,8 +2,10 @@
 
 #include "update/UpdateGlobals.h"
 
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 
 #include <archive.h>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -145,6 +148,22 @@ QString unpackEntries(archive *in, archive *out, const QHash<QByteArray, Package
     return r == ARCHIVE_EOF ? QString() : archiveError(in);
 }
 
+// Folders made for the entries below them, or named again by a later entry, keep the rights they
+// were made with (the process's umask decides those): every folder below root gets 0755.
+bool normaliseFolders(const QString &root, QString *error)
+{
+    QDirIterator it(root, QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (::chmod(QFile::encodeName(path).constData(), 0755) != 0) {
+            *error = QStringLiteral("cannot set the rights of ") + QDir(root).relativeFilePath(path);
+            return false;
+        }
+    }
+    return true;
+}
+
 QByteArray canonicalPath(const QByteArray &path)
 {
     char *resolved = ::realpath(path.constData(), nullptr);
@@ -180,10 +199,10 @@ bool UnpackPackage(const QString &path, const QString &staging, const QVector<Pa
         return false;
     }
     *error = unpackEntries(in.get(), out.get(), byName);
-    // Closing sets the folders' rights, which were kept open for writing until now.
+    // Closing sets the rights of the folders the entries named, kept writable until now.
     if (archive_write_close(out.get()) != ARCHIVE_OK && error->isEmpty())
         *error = archiveError(out.get());
-    return error->isEmpty();
+    return error->isEmpty() && normaliseFolders(staging, error);
 }
 
 bool LinksResolveInside(const QString &bundle, QString *error)
@@ -193,26 +212,29 @@ bool LinksResolveInside(const QString &bundle, QString *error)
         *error = QStringLiteral("cannot resolve the bundle: ") + bundle;
         return false;
     }
+    const QDir above = QFileInfo(bundle).dir();
     QDirIterator it(bundle, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         if (!it.fileInfo().isSymLink())
             continue;
+        const QString shown = above.relativeFilePath(path);
         const QByteArray native = QFile::encodeName(path);
         char target[PATH_MAX];
         const ssize_t n = ::readlink(native.constData(), target, sizeof target);
         if (n <= 0 || target[0] == '/') {
-            *error = (n <= 0 ? QStringLiteral("unreadable link: ") : QStringLiteral("link with an absolute target: ")) + path;
+            *error = (n <= 0 ? QStringLiteral("unreadable link: ") : QStringLiteral("link with an absolute target: "))
+                + shown;
             return false;
         }
         const QByteArray resolved = canonicalPath(native);
         if (resolved.isEmpty()) {
-            *error = QStringLiteral("link leads nowhere: ") + path;
+            *error = QStringLiteral("link leads nowhere: ") + shown;
             return false;
         }
         if (resolved != root && !resolved.startsWith(root + '/')) {
-            *error = QStringLiteral("link leaves the bundle: ") + path;
+            *error = QStringLiteral("link leaves the bundle: ") + shown;
             return false;
         }
     }

@@ -203,7 +203,8 @@ void QDownloadApp::Install()
         Fail(tr("Update could not be installed. Corvask was left unchanged. The new version was saved as %1")
                  .arg(QDir::toNativeSeparators(m_strPackagePath)));
     else
-        Fail(tr("Update could not be installed. Corvask was left unchanged."));
+        Fail(tr("Update could not be installed. Corvask was left unchanged.") + QLatin1Char(' ')
+             + tr("The package was refused: %1.").arg(result.detail));
 }
 
 void QDownloadApp::Fail(const QString &message)
@@ -212,6 +213,7 @@ void QDownloadApp::Fail(const QString &message)
     m_strMessage = message;
     qWarning("Update: %s (%s)", qPrintable(message), qPrintable(m_strFailure));
     ui->DownLoadProgressLabel->hide();
+    ui->InfoLabel->setTextFormat(Qt::PlainText);  // it may name entries of the package
     ui->InfoLabel->setText(message);
     ui->InfoLabel->setGeometry(150, 96, 331, 120);  // room for a folder path
     ui->InfoLabel->show();

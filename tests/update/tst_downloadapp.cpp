@@ -247,6 +247,8 @@ void DownloadAppTest::failures()
     QCOMPARE(download.state(), QDownloadApp::State::Failed);
     const QString shown = download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text();
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
+    if (message == QLatin1String("Update could not be installed. Corvask was left unchanged."))   // and says why
+        QVERIFY2(shown.contains(QStringLiteral(" The package was refused: ")), qPrintable(shown));
     if (packageKept)
         QVERIFY(shown.contains(download.PackagePath()));
     QCOMPARE(QFileInfo::exists(download.PackagePath()), packageKept);

@@ -437,7 +437,9 @@ void UpdateLogicTest::install()
     const QString cwd = QDir::currentPath();
     QDir::setCurrent(root.path());   // a shell would have run "touch PWNED" here
 
+    const mode_t mask = ::umask(0);   // a permissive umask must not widen what is installed
     const InstallResult result = InstallPackage(packagePath, work, exe);
+    ::umask(mask);
     QDir::setCurrent(cwd);
     QVERIFY2(result.status == status, qPrintable(result.detail));
     QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("PWNED"))));

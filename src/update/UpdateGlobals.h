@@ -17,8 +17,9 @@ extern bool dragged;
 extern char softwareUpdate[3][32];
 // The last check found a newer version; cleared when a check starts deciding.
 extern bool UpdateVersionAvailable;
-// The user started the check from the Update action, so "no update" is reported too. Set by the
-// main window before it makes a QCheckUpdate, cleared when the check reports.
+// The user started the check from the Update action, so "no update", and a check that could not be
+// made, are reported too. Set by the main window before it makes a QCheckUpdate, cleared when the
+// check reports.
 extern bool bCheckForUpdate;
 // The version text ("Corvask.txt") and the unpacked bundle of the running install, both inside
 // the private work folder. Set by UpdateWorkDir and by the installer.

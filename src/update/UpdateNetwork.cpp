@@ -64,5 +64,5 @@ ReplyFailure DescribeFailure(const QNetworkReply *reply)
     if (reply->error() != QNetworkReply::NoError)
         return {false, reply->errorString()};
     // A chain of redirections given up on ends without an error, and without the file.
-    return {true, QStringLiteral("it sent no version text")};
+    return {true, QStringLiteral("it did not send the file")};
 }

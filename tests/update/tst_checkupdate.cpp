@@ -170,7 +170,7 @@ void CheckUpdateTest::unreachableServer_data()
     QTest::addColumn<QString>("reported");   // the message shown, empty for none
     QTest::newRow("asked") << true << QByteArray() << kUnreachable + "Connection refused.";
     QTest::newRow("in the background") << false << QByteArray() << "";
-    QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt") << kWrongAnswer + "it sent no version text.";
+    QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt") << kWrongAnswer + "it did not send the file.";
     QTest::newRow("redirect to plain http elsewhere")
         << true << QByteArray("http://updates.example.invalid/x")
         << kWrongAnswer + "it sent the request to an address that may not serve updates.";

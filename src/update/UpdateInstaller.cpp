@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -246,11 +247,15 @@ QString CheckPackageEntries(const QVector<PackageEntry> &entries)
         if (total > kMaxUnpackedBytes)
             return QStringLiteral("unpacked size too large");
     }
-    // Nothing may be written through a link the same package makes.
-    for (const PackageEntry &entry : entries)
-        for (const QByteArray &link : qAsConst(links))
-            if (entry.name.startsWith(link))
-                return QStringLiteral("entry below a link: ") + QString::fromUtf8(entry.name);
+    // Nothing may be written through a link the same package makes. In name order the entries
+    // below a link follow "link/" at once; a search per link keeps many links and entries fast.
+    QVector<QByteArray> sorted = names.values().toVector();
+    std::sort(sorted.begin(), sorted.end());
+    for (const QByteArray &link : qAsConst(links)) {
+        const auto below = std::lower_bound(sorted.cbegin(), sorted.cend(), link);
+        if (below != sorted.cend() && below->startsWith(link))
+            return QStringLiteral("entry below a link: ") + QString::fromUtf8(*below);
+    }
     return hasBundle ? QString() : QStringLiteral("no ") + PackageBundleName() + QStringLiteral(" folder");
 }
 

@@ -302,6 +302,12 @@ void UpdateLogicTest::packageChecks_data()
     forkLink.add("Corvask.app/Contents/Info", "v2");
     forkLink.addLink("__MACOSX/x", "/etc");
     QTest::newRow("link outside the bundle") << forkLink.finish() << true << "link outside the bundle";
+    ZipWriter manyLinks;   // each link compared with each entry would take hours
+    for (int i = 0; i < 60000; ++i) {
+        manyLinks.addLink("Corvask.app/l" + QByteArray::number(i), "Contents");
+        manyLinks.add("Corvask.app/f" + QByteArray::number(i), QByteArray());
+    }
+    QTest::newRow("many links and many files") << manyLinks.finish() << true << "";
     QTest::newRow("html page") << QByteArray("<html><body>Not here</body></html>") << false << "";
     QTest::newRow("cut package") << ProgramPackage("v2").left(120) << false << "";
     QByteArray lying = ProgramPackage("v2");

@@ -75,15 +75,15 @@ mode_t normalisedPerm(mode_t type, mode_t perm)
     return (perm & 0111) ? 0755 : 0644;
 }
 
-// Empty when entry is one the directory listed, of the kind its record says; then its rights are
-// normalised.
-QString admitEntry(archive_entry *entry, const QHash<QByteArray, PackageEntry> &listed)
+// Empty when entry is one the directory listed and not yet unpacked, of the kind its record says;
+// then its rights are normalised.
+QString admitEntry(archive_entry *entry, const QHash<QByteArray, PackageEntry> &waiting)
 {
     const char *path = archive_entry_pathname(entry);
     const QByteArray name = path ? QByteArray(path) : QByteArray();
-    const auto known = listed.constFind(name);
-    if (known == listed.cend())
-        return QStringLiteral("entry not in the package's directory: ") + QString::fromUtf8(name);
+    const auto known = waiting.constFind(name);
+    if (known == waiting.cend())
+        return QStringLiteral("entry not in the package's directory, or unpacked twice: ") + QString::fromUtf8(name);
     const mode_t type = archive_entry_filetype(entry);
     if ((type != AE_IFREG && type != AE_IFDIR && type != AE_IFLNK) || archive_entry_hardlink(entry))
         return QStringLiteral("neither file, folder nor link: ") + QString::fromUtf8(name);
@@ -122,16 +122,16 @@ QString copyData(archive *in, archive *out, quint64 declared, quint64 *total)
     return written == declared ? QString() : QStringLiteral("entry holds less than it declares");
 }
 
-QString unpackEntries(archive *in, archive *out, const QHash<QByteArray, PackageEntry> &listed)
+QString unpackEntries(archive *in, archive *out, QHash<QByteArray, PackageEntry> waiting)
 {
     quint64 total = 0;
     archive_entry *entry = nullptr;
     int r;
     while ((r = archive_read_next_header(in, &entry)) == ARCHIVE_OK) {
-        QString problem = admitEntry(entry, listed);
+        QString problem = admitEntry(entry, waiting);
         if (!problem.isEmpty())
             return problem;
-        const PackageEntry &known = listed[QByteArray(archive_entry_pathname(entry))];
+        const PackageEntry known = waiting.take(QByteArray(archive_entry_pathname(entry)));
         const bool hasData = archive_entry_filetype(entry) == AE_IFREG;
         // The size is left to the bytes themselves: a declared one would cut or pad the file.
         archive_entry_unset_size(entry);
@@ -145,7 +145,14 @@ QString unpackEntries(archive *in, archive *out, const QHash<QByteArray, Package
         if (archive_write_finish_entry(out) != ARCHIVE_OK)
             return archiveError(out);
     }
-    return r == ARCHIVE_EOF ? QString() : archiveError(in);
+    if (r != ARCHIVE_EOF)
+        return archiveError(in);
+    // A record the reader passed over (two records sharing one entry's data, say) would leave the
+    // bundle without a file the package names. Resource forks may be folded into their files.
+    for (const PackageEntry &left : qAsConst(waiting))
+        if (!left.name.startsWith("__MACOSX/"))
+            return QStringLiteral("entry not unpacked: ") + QString::fromUtf8(left.name);
+    return QString();
 }
 
 // Folders made for the entries below them, or named again by a later entry, keep the rights they

@@ -371,6 +371,10 @@ void UpdateLogicTest::install_data()
     outLink.addLink("Corvask.app/Contents/home", "../../../../..");
     QTest::newRow("link leading out") << outLink.finish() << "Corvask.app" << "Apps" << InstallStatus::MissingBundleInPackage;
 
+    QTest::newRow("resource forks beside the bundle") << programWith([](ZipWriter &zip) {
+        zip.addDir("__MACOSX/");
+        zip.add("__MACOSX/Corvask.app/Contents/._Info", "fork");
+    }) << "Corvask.app" << "Apps" << InstallStatus::Ok;
     const auto refused = InstallStatus::MissingBundleInPackage;
     QTest::newRow("link out, then a file through it") << programWith([](ZipWriter &zip) {
         zip.addLink("Corvask.app/Contents/out", "../../..");
@@ -400,6 +404,15 @@ void UpdateLogicTest::install_data()
     twoNames.replace(twoNames.indexOf("Corvask.app/Contents/escaped"), 28, "Corvask.app/../../../escaped");
     QTest::newRow("local header naming another place than the directory")
         << twoNames << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
+    // Two directory records, one local header: the entry would be written twice.
+    QByteArray shared = programWith([](ZipWriter &zip) {
+        zip.add("Corvask.app/Contents/a", "x");
+        zip.add("Corvask.app/Contents/b", "x");
+    });
+    qToLittleEndian<quint32>(quint32(shared.indexOf("Corvask.app/Contents/a") - 30),
+                             shared.data() + shared.lastIndexOf("Corvask.app/Contents/b") - 46 + 42);
+    QTest::newRow("two directory records sharing one local header")
+        << shared << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
     QTest::newRow("world-writable and setuid modes are normalised") << programWith([](ZipWriter &zip) {
         zip.add("Corvask.app/Contents/tool", "#!/bin/sh\n", 0104777);
         zip.add("Corvask.app/Contents/shared", "x", 0100666);

@@ -11,6 +11,7 @@
 #include <QMutexLocker>
 
 #include <atomic>
+#include <csignal>
 
 namespace {
 
@@ -70,6 +71,9 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
     strDatabasePath = path;
     nSaveType = type;
     ResumeSave();
+    // A file-size limit must fail the write (EFBIG, reported like a full disk), not kill the
+    // program with a cut file left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
     return StartWorker(*this, bStopFlag);
 }
 

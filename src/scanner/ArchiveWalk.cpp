@@ -199,8 +199,8 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
     h.nameOffset = e.nameOffset;
     h.name = e.name;
     const qint64 end = e.dataOffset + e.csize;
-    // A folder entry holds nothing.
-    if (e.crc == 0 && e.csize == 0)
+    // A folder entry holds nothing. An empty file is still listed: a message may name it.
+    if (e.crc == 0 && e.csize == 0 && (e.name.isEmpty() || e.name.endsWith('/')))
         return qMax(end, e.headerOffset + 1);
     dispatchEntry(h, end);
     return qMax(end, e.headerOffset + 1);

@@ -224,8 +224,9 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
     if (e.localIntact) {
         data = nameEnd + extra;
         // A header inside this data is an embedded archive's, or a damaged record, unless it
-        // agrees with its own entry: then this entry's size is the damaged one.
-        for (size_t j = i + 1; j < m_entries.size() && m_entries[j].headerOffset < data + e.csize; ++j) {
+        // agrees with its own entry: then this entry's size is the damaged one. Compared as a
+        // distance: a 64-bit size may be near the largest value, and the sum would overflow.
+        for (size_t j = i + 1; j < m_entries.size() && m_entries[j].headerOffset - data < e.csize; ++j) {
             if (localAgrees(m_entries[j], r)) {
                 data = -1;
                 break;

@@ -140,7 +140,7 @@ struct ToolResult {
 ToolResult CheckWithTools(const QString &output, const QString &source = QString())
 {
     ToolResult r;
-    for (const QStringList &tool : {QStringList{"unzip", "-tq"}, QStringList{"zipinfo", "-v"}}) {
+    for (const QStringList &tool : {QStringList{"unzip", "-tq"}, QStringList{"zipinfo", "-v"}, QStringList{"7z", "t"}}) {
         if (QStandardPaths::findExecutable(tool.first()).isEmpty())
             continue;
         QProcess p;
@@ -303,12 +303,52 @@ QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector
     return b.finish();
 }
 
-int IndexForOlm()
+// The sample damaged where the users damaged it: bytes of two messages and two
+// attachments changed, runs zeroed, the tail cut inside the last attachment of a message, and
+// the local header of a message smashed. Offsets are the sample's local headers.
+QByteArray DamagedSample(const QString &how)
+{
+    QByteArray a = ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    const qint64 draftsMessage = 276175, archiveMessage = 1148105, firstAttachment = 71345, fifthAttachment = 439531;
+    if (how == QLatin1String("flip")) {
+        for (qint64 at : {draftsMessage + 900, archiveMessage + 2000, firstAttachment + 5000, fifthAttachment + 9000})
+            for (int k = 0; k < 3; ++k)
+                a[int(at + 7 * k)] = char(a[int(at + 7 * k)] ^ 0x20);
+    } else if (how == QLatin1String("zero")) {
+        Damage::zeroStretch(a, archiveMessage + 3000, 300);
+        Damage::zeroStretch(a, fifthAttachment + 10000, 500);
+    } else if (how == QLatin1String("cut")) {
+        a = Damage::cutTail(a, 1000000);
+    } else if (how == QLatin1String("smash")) {
+        Damage::smashHeader(a, draftsMessage);
+    }
+    return a;
+}
+
+// The mails a save's log names, each as "Mail "subject" (entry name)".
+QSet<QString> FailedMails(const SaveOutcome &outcome)
+{
+    static const QRegularExpression mail(QStringLiteral("^(Mail \".*\" \\(.*\\)) (not )?written to "));
+    QSet<QString> names;
+    for (const QString &line : outcome.failures) {
+        const QRegularExpressionMatch m = mail.match(line);
+        if (m.hasMatch())
+            names.insert(m.captured(1));
+    }
+    return names;
+}
+
+int IndexForType(SaveType type)
 {
     for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == SaveTypeOLM)
+        if (SaveTypeForIndex(index) == type)
             return index;
     return -1;
+}
+
+int IndexForOlm()
+{
+    return IndexForType(SaveTypeOLM);
 }
 
 } // namespace
@@ -344,6 +384,8 @@ private Q_SLOTS:
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
     SaveOutcome runSave(const QByteArray &archive, int *ticks = nullptr, const std::function<void(int)> &onTick = {});
+    // The same with another save type, into a folder of its own.
+    SaveOutcome runOtherSave(const QByteArray &archive, SaveType type);
     QString outputPath() const { return m_dest->filePath(QStringLiteral("RepairedOLMfile.olm")); }
 
     std::unique_ptr<ArchiveFile> m_archive;
@@ -371,6 +413,7 @@ void OlmArchiveTest::cleanup()
 
 SaveOutcome OlmArchiveTest::runSave(const QByteArray &archive, int *ticks, const std::function<void(int)> &onTick)
 {
+    m_archive.reset();   // its descriptor closes before the next one opens
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
     CheckEveryScannedFolder();
@@ -661,45 +704,71 @@ void OlmArchiveTest::saveReadBack()
     const ToolResult tools = CheckWithTools(outputPath(), sourcePath);
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
     int files = 0;
-    for (const LocalEntry &e : LocalEntries(output))
+    QStringList names;
+    for (const LocalEntry &e : LocalEntries(output)) {
         files += !e.name.endsWith(QLatin1Char('/'));
+        names << e.name;
+    }
+    // Contact groups go with the other address-book stores.
+    if (source.contains("Local/Address Book/Groups.xml"))
+        QVERIFY(names.contains(QStringLiteral("Local/Address Book/Groups.xml")));
     if (tools.same >= 0)   // messages, attachments and stores: every byte as in the source
         QCOMPARE(tools.same, files);
+}
+
+SaveOutcome OlmArchiveTest::runOtherSave(const QByteArray &archive, SaveType type)
+{
+    m_archive.reset();
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    QTemporaryDir dest;
+    if (!StartTestSave(type, dest.path()))
+        return SaveOutcome();
+    QMailSavingThread thread;
+    if (!thread.SetInitialSettings(QString(), IndexForType(type)) || !thread.wait(300000))
+        return SaveOutcome();
+    return thread.outcome();
 }
 
 void OlmArchiveTest::damagedSources_data()
 {
     QTest::addColumn<std::function<QByteArray()>>("make");
+    QTest::addColumn<int>("attachmentFiles");   // at least this many attachment entries are kept
+    for (const char *how : {"flip", "zero", "cut", "smash"}) {
+        QTest::newRow(qPrintable(QStringLiteral("the sample, %1").arg(QLatin1String(how))))
+            << std::function<QByteArray()>([how] { return DamagedSample(QLatin1String(how)); })
+            << (qstrcmp(how, "cut") == 0 ? 8 : 9);
+    }
     QTest::newRow("smashed local header before a message") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         Damage::smashHeader(b.bytes, b.messageHeaders[2]);
         return b.bytes;
-    });
+    }) << 0;
     QTest::newRow("smashed header of Contacts.xml") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         Damage::smashHeader(b.bytes, b.contactsHeader);
         return b.bytes;
-    });
+    }) << 0;
     QTest::newRow("zeroed header and name of a message") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         Damage::zeroStretch(b.bytes, b.messageHeaders[3], 30 + 60);
         return b.bytes;
-    });
+    }) << 0;
     QTest::newRow("zeroed run inside a message") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         Damage::zeroStretch(b.bytes, b.messageHeaders[1] + 200, 400);
         return b.bytes;
-    });
+    }) << 0;
     QTest::newRow("cut tail") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         return Damage::cutTail(b.bytes, b.messageHeaders[6] + 500);
-    });
+    }) << 7;
     QTest::newRow("no central directory") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
         t.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"N", "T"}}));
         return t.finish(false);
-    });
+    }) << 0;
     QTest::newRow("bare blocks of every kind between garbage") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addRaw(QByteArray(100, '\x11'));
@@ -710,7 +779,7 @@ void OlmArchiveTest::damagedSources_data()
         t.addRaw(OlmXml::notes({{"Note", "Text &amp; more"}}));
         t.addEntry(kMessages + QStringLiteral("Inbox/message_00003.xml"), OlmXml::emails({Mail(3)}));
         return t.finish();
-    });
+    }) << 0;
     QTest::newRow("a store file whose size runs into the next entry") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         TestArchiveBuilder::EntryOptions o;
@@ -718,30 +787,43 @@ void OlmArchiveTest::damagedSources_data()
         t.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task", {}, {}}}), o);
         t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
         return t.finish();
-    });
+    }) << 0;
     for (quint32 seed : {3u, 17u, 27u, 41u, 80u, 97u}) {
         QTest::newRow(qPrintable(QStringLiteral("flipped bytes, seed %1").arg(seed))) << std::function<QByteArray()>([seed] {
             BaseArchive b = DamageBase();
             Damage::flipBytes(b.bytes, seed, 0.003);
             return b.bytes;
-        });
+        }) << 0;
     }
 }
 
 void OlmArchiveTest::damagedSources()
 {
     QFETCH(std::function<QByteArray()>, make);
-    if (IndexForOlm() < 0)
+    QFETCH(int, attachmentFiles);
+    if (IndexForOlm() < 0 || IndexForType(SaveTypeEML) < 0)
         QSKIP("this edition has no OLM save");
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const QByteArray source = make();
     const Counts before = ScanCounts(source);
+    const SaveOutcome files = runOtherSave(source, SaveTypeEML);
     const SaveOutcome outcome = runSave(source);
     qInstallMessageHandler(previous);
-    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    // Damaged mail is kept, but named as the message files name it, never passed off as good.
+    const QString log = outcome.failures.join(QLatin1Char('\n'));
+    QVERIFY2(FailedMails(outcome) == FailedMails(files),
+             qPrintable(log + QStringLiteral("\n-- the message files:\n") + files.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
+    for (const QString &line : outcome.failures)
+        QVERIFY2(line.contains(QLatin1String("damaged")) || line.contains(QLatin1String("cut short"))
+                     || line.contains(QLatin1String("not found")), qPrintable(log));
     const QByteArray output = ReadFile(outputPath());
     const Counts after = ScanCounts(output);
     QVERIFY2(after.atLeast(before), qPrintable(after.text() + QStringLiteral(" from ") + before.text()));
+    int kept = 0;
+    for (const LocalEntry &e : LocalEntries(output))
+        kept += e.name.contains(QLatin1String("__Attachments/")) && !e.name.endsWith(QLatin1Char('/'));
+    QVERIFY2(kept >= attachmentFiles, qPrintable(QString::number(kept)));
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
 }

@@ -17,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,6 +29,26 @@ const QLatin1String kFolder1("Folder1");
 QByteArray nativePath(const QString &path)
 {
     return QFile::encodeName(path);
+}
+
+// A mailbox is appended to only when it is a regular file of its own: a link planted at its
+// path is never written through, nor a device or a pipe opened. Returns the descriptor, or
+// minus the error.
+int openMailboxFile(const QByteArray &native, bool *created)
+{
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(native.constData(), kFlags | O_CREAT | O_EXCL, 0644);
+    *created = fd >= 0;
+    if (fd < 0 && errno == EEXIST)
+        fd = ::open(native.constData(), kFlags);
+    if (fd < 0)
+        return -errno;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -EINVAL;
+    }
+    return fd;
 }
 
 }  // namespace
@@ -76,12 +97,17 @@ void MailOutput::restart(const QString &path)
 bool MailOutput::openAppend(const QString &path)
 {
     restart(path);
-    struct stat st;
-    const QByteArray native = nativePath(path);
-    m_created = ::stat(native.constData(), &st) != 0;
-    m_file = std::fopen(native.constData(), "a");
+    const int fd = openMailboxFile(nativePath(path), &m_created);
+    if (fd < 0) {
+        fail(-fd);
+        if (fd == -ELOOP || fd == -EINVAL)
+            m_error = QStringLiteral("a link or no regular file stands there; it is never written through");
+        return false;
+    }
+    m_file = ::fdopen(fd, "a");
     if (!m_file) {
         fail(errno);
+        ::close(fd);
         return false;
     }
     useLargeBuffer();

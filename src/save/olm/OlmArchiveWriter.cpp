@@ -5,10 +5,12 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "platform/WorkerGlobals.h"
 #include "save/OutputLayout.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QDir>
 #include <QFile>
 #include <QtEndian>
 
@@ -289,6 +291,7 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 
     m_fileCrc = crc32;
     m_fileSize = size;
     m_written = 0;
+    m_readShort = false;
     m_out.write(LocalEntryHeader(name, crc32, size, dwEntryDosTime));
     m_out.beginChecksum();
     return true;
@@ -303,10 +306,19 @@ void OlmArchiveWriter::appendData(const QByteArray &bytes)
 
 qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
 {
-    if (offset < 0 || offset >= m_sourceSize || length <= 0)
+    if (length <= 0)
         return 0;
+    if (offset < 0 || offset >= m_sourceSize) {
+        m_readShort = true;
+        return 0;
+    }
+    const bool clamped = length > m_sourceSize - offset;
     length = qMin(length, m_sourceSize - offset);
-    return xml ? copyXml(offset, length) : copyStored(offset, length);
+    const qint64 copied = xml ? copyXml(offset, length) : copyStored(offset, length);
+    // XML that ended at a signature before the archive's end lost nothing.
+    if (clamped && copied == length)
+        m_readShort = true;
+    return copied;
 }
 
 qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
@@ -320,13 +332,17 @@ qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
         if (!into)
             break;
         const qint64 got = readAt(m_source, offset + done, into, want);
-        if (got <= 0)
-            break;  // a read error: the entry ends with what was read
+        if (got <= 0) {
+            m_readShort = true;  // a read error: the entry ends with what was read
+            break;
+        }
         m_out.commit(got);
         m_written += quint64(got);
         done += got;
-        if (got < want)
+        if (got < want) {
+            m_readShort = true;
             break;
+        }
     }
     return done;
 }
@@ -340,8 +356,10 @@ qint64 OlmArchiveWriter::copyXml(qint64 offset, qint64 length)
     while (done < length && !m_out.failed()) {
         const qint64 want = qMin(kChunk, length - done);
         const qint64 got = readAt(m_source, offset + done, chunk.data() + held, want);
-        if (got <= 0)
-            break;  // a read error: the entry ends with what was read
+        if (got <= 0) {
+            m_readShort = true;  // a read error: the entry ends with what was read
+            break;
+        }
         done += got;
         const int usable = held + int(got);
         const QByteArray view = QByteArray::fromRawData(chunk.constData(), usable);
@@ -380,7 +398,16 @@ void OlmArchiveWriter::endFile(bool ticks)
         qToLittleEndian(quint64(m_written), b + 8);
         m_out.patch(m_fileHeader + LocalSizesAt(m_fileName.size()), QByteArray(b, 16));
     }
-    m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc});
+    // Bytes the archive being read no longer holds make the item damaged at once; else its
+    // checksum decides, where the archive kept one to compare with.
+    if (m_readShort && m_item >= 0)
+        addProblem(m_fileLabel.isEmpty() ? QString::fromLatin1(kOlmDamagedText)
+                                         : m_fileLabel + QStringLiteral(": cut short in the archive"));
+    const int item = m_readShort || m_fileCrc == 0 ? -1 : m_item;
+    m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc,
+                                    item, m_fileLabel, m_fileSizeCut});
+    m_fileLabel.clear();
+    m_fileSizeCut = false;
     m_central += CentralEntryHeader(m_fileName, m_fileCrc, m_written, quint64(m_fileHeader), dwEntryDosTime);
     ++nEntryCount;
     m_fileNames.insert(m_fileName);
@@ -446,11 +473,13 @@ bool OlmArchiveWriter::prepareOutput(const QString &path)
 bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
 {
     m_selection = selection;
+    m_path = QDir::toNativeSeparators(path);
     dwEntryDosTime = *timeconverter();
     if (!prepareOutput(path))
         return false;
     writeLayout();
     settleChecksums();
+    reportDamagedItems();
     // The central directory the entries earned, and its reports, whatever the stop says now.
     const qint64 centralOffset = m_out.position();
     m_out.write(m_central);
@@ -466,6 +495,66 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     return true;
 }
 
+QString OlmArchiveWriter::checksumProblem(const PendingCrc &p, quint32 crc)
+{
+    if (p.label.isEmpty())
+        return QString::fromLatin1(kOlmDamagedText);
+    if (p.sizeCut)
+        return p.label + QStringLiteral(": damaged: its size ran into the next entry, cut there");
+    return p.label
+        + QStringLiteral(": damaged: CRC-32 %1, the archive says %2")
+              .arg(crc, 8, 16, QLatin1Char('0'))
+              .arg(p.stated, 8, 16, QLatin1Char('0'));
+}
+
+// ---- what the log says ----
+
+void OlmArchiveWriter::beginItem(const QString &what)
+{
+    m_item = m_items.size();
+    m_items.append(Item{what, {}, false});
+}
+
+void OlmArchiveWriter::addProblem(const QString &problem)
+{
+    if (m_item >= 0 && !m_items[m_item].problems.contains(problem))
+        m_items[m_item].problems.append(problem);
+}
+
+bool OlmArchiveWriter::textReadable(qint64 offset, qint64 length, const char *startTag, const char *endTag) const
+{
+    // Clamped to the archive as the scan saw it: what lay beyond its end then was never text.
+    const qint64 scanned = lSize > 0 ? lSize : m_sourceSize;
+    const qint64 expected = qMin(length, scanned - offset);
+    if (offset < 0 || expected <= 0 || expected > m_sourceSize - offset)
+        return false;
+    const QByteArray head = readSource(offset, qMin<qint64>(expected, 4096));
+    if (head.isEmpty() || head.at(0) == '\0' || (startTag && !head.contains(startTag)))
+        return false;
+    if (!endTag)
+        return true;
+    const qint64 tailLength = qMin<qint64>(expected, 256);
+    return readSource(offset + expected - tailLength, tailLength).contains(endTag);
+}
+
+void OlmArchiveWriter::noteUnreadable(const QString &what)
+{
+    m_failures
+        << QStringLiteral("%1 not written to %2: its text can no longer be read from the archive").arg(what, m_path);
+}
+
+void OlmArchiveWriter::reportDamagedItems()
+{
+    for (const Item &item : qAsConst(m_items)) {
+        if (item.problems.isEmpty())
+            continue;
+        m_failures << QStringLiteral("%1 written to %2 incomplete: %3")
+                          .arg(item.what, m_path, item.problems.join(QLatin1String("; ")));
+        if (item.counted)
+            --m_itemsWritten;
+    }
+}
+
 void OlmArchiveWriter::settleChecksums()
 {
     if (!m_out.drain())
@@ -473,6 +562,8 @@ void OlmArchiveWriter::settleChecksums()
     for (const PendingCrc &p : qAsConst(m_pendingCrcs)) {
         const quint32 crc = m_out.checksum(p.range);
         qToLittleEndian(crc, m_central.data() + p.centralAt);
+        if (p.item >= 0 && crc != p.stated && !m_items[p.item].problems.contains(checksumProblem(p, crc)))
+            m_items[p.item].problems.append(checksumProblem(p, crc));
         if (crc != p.stated) {
             char b[4];
             qToLittleEndian(crc, b);
@@ -485,7 +576,12 @@ void OlmArchiveWriter::writeLayout()
 {
     for (FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext)
         node->bLocalPending = node->bCentralPending = 1;
-    writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
+    beginItem(QStringLiteral("Categories \"Categories.xml\""));
+    if (categorie.size <= 0 || textReadable(categorie.dataOffset, categorie.size, nullptr, nullptr))
+        writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
+    else
+        noteUnreadable(m_items.last().what);
+    m_item = -1;
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};
     for (int i = 0; i < 4; ++i)
         WriteItemStoreEntries(kOlmStores[i], gates[i]);
@@ -499,4 +595,5 @@ void OlmArchiveWriter::writeLayout()
     WriteMailFolderEntries(OlmMailWalk::Accounts, "Accounts/");
     writeRecoveredMail();
     writeStrayAttachments();
+    writeUnnamedAttachments();
 }

@@ -106,6 +106,9 @@ private:
     qint64 m_writebackStarted = 0;  // writer thread only
 };
 
+// What every save type says of an item whose text does not match its checksum or was cut short.
+inline constexpr char kOlmDamagedText[] = "its XML in the archive is damaged (CRC-32 mismatch or cut short)";
+
 struct OlmSelection {
     bool cont = false;
     bool cal = false;
@@ -146,9 +149,10 @@ public:
     // and no archive is left at path.
     bool write(const QString &path, const OlmSelection &selection);
     QString error() const { return m_error; }
-    // Messages and item store files written.
+    // Messages and item store files written whole, as the archive being read holds them.
     qint64 itemsWritten() const { return m_itemsWritten; }
-    // Entries left out, one line each (the archive itself is still sound).
+    // Items left out or written damaged, one line each naming the item and why (the archive
+    // itself is still sound: a damaged item keeps its bytes, under a checksum that matches them).
     QStringList failures() const { return m_failures; }
     bool stopped() const { return m_stopped; }
 
@@ -162,6 +166,13 @@ private:
         qint64 length;
         const NotesInformation *note = nullptr;  // a note, whose element is rebuilt
     };
+    // A message with its attachments, or a store file: what the log names when one of its
+    // entries is not what the archive being read holds.
+    struct Item {
+        QString what;
+        QStringList problems;
+        bool counted = false;  // in m_itemsWritten
+    };
 
     bool prepareOutput(const QString &path);
     void writeLayout();
@@ -173,6 +184,16 @@ private:
     bool writeDirectory(const QByteArray &name);
     bool beginFile(const QByteArray &name, quint32 crc32, quint64 size);
     void endFile(bool ticks);
+    // The file entries from here on belong to a new item, named what (the log's words).
+    void beginItem(const QString &what);
+    void addProblem(const QString &problem);
+    // Whether [offset, offset+length) still holds text as the scan found it: in the file as it
+    // is now, not zeroed, and (when given) with its start tag near the start and its end tag
+    // near the end.
+    bool textReadable(qint64 offset, qint64 length, const char *startTag, const char *endTag) const;
+    void noteUnreadable(const QString &what);
+    // The items whose entries are not what the archive being read holds, into the log.
+    void reportDamagedItems();
     // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
     // signature, which stored XML never holds. Returns the bytes copied.
     qint64 copySource(qint64 offset, qint64 length, bool xml);
@@ -192,7 +213,10 @@ private:
     void collectMail(const QString &folderIds);
     void buildAttachmentIndex();
     void WriteMailFolderEntries(OlmMailWalk walk, const QByteArray &folderDir);
-    void writeMessage(const MailEntry &entry, bool ticks);
+    // Starts the message's item; false, with the message named in the log, when its text can
+    // no longer be read.
+    bool startMessage(const MailEntry &entry);
+    void writeMessage(const MailEntry &entry, bool ticks, bool readable);
     // Where the text of a mail's entry lies: the spans of all the entry's mails together (each
     // record keeps only its own message), or the record's own span when it has no entry.
     Span entrySpanOf(const MailMLRC *record) const;
@@ -202,6 +226,17 @@ private:
     void ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix);
     void writeAttachment(FileOffsetNode *node);
     void writeStrayAttachments();
+    // Attachment entries still whole in the archive that no written message named (their
+    // message was cut or lost its name): copied as they are, so no file is lost.
+    void writeUnnamedAttachments();
+    // Contact groups and other address-book files that are not contact stores.
+    void writeAddressBookFiles();
+    bool unnamedAttachmentWanted(const QByteArray &name) const;
+    QString mailName(const MailMLRC *record, const QByteArray &entryName) const;
+    bool messageReadable(const MailMLRC *record) const;
+    // False when the message's text differs from its entry's checksum (read again: written
+    // out of its entry, its own checksum is not taken).
+    bool sourceCrcMatches(const MailMLRC *record) const;
     void writeRecoveredMail();
     QByteArray uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix);
 
@@ -220,7 +255,13 @@ private:
     bool attachmentheader = false;
     bool m_stopped = false;
     QString m_error;
+    QString m_path;
     QStringList m_failures;
+    QVector<Item> m_items;
+    int m_item = -1;           // the item the entries being written belong to, -1: none
+    bool m_readShort = false;  // the entry's copy ended where the archive being read ended
+    QString m_fileLabel;       // the entry's words in its item's problems; empty: the item's text
+    bool m_fileSizeCut = false;
     qint64 m_itemsWritten = 0;
 
     // The file entry being written.
@@ -236,8 +277,12 @@ private:
         int centralAt;   // the central record's CRC field in m_central
         qint64 localAt;  // the local header's CRC field in the file
         quint32 stated;  // what the local header says
+        int item;        // -1: nothing to check
+        QString label;   // the entry's words in its item's problem; empty: the item's own text
+        bool sizeCut;    // its size ran into the next entry
     };
     QVector<PendingCrc> m_pendingCrcs;
+    static QString checksumProblem(const PendingCrc &p, quint32 crc);
 
     QSet<QByteArray> m_fileNames;             // names of the file entries written
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
@@ -247,4 +292,6 @@ private:
     QVector<FileOffsetNode *> m_attachments;  // list order
     QHash<QByteArray, QVector<int>> m_attachmentsByName;
     QVector<int> m_strayAttachments;  // named by a written message, outside its folder
+    QHash<int, int> m_strayOwners;    // attachment index: the item of the message naming it
+    QSet<QByteArray> m_uncheckedDirs;  // folders of the mail records the user left unchecked
 };

@@ -49,6 +49,9 @@ QByteArray nodeName(const FileOffsetNode *node)
     return node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
 }
 
+// The log's word for one item of each store.
+const char *const kItemWords[4] = {"Contact", "Calendar item", "Task", "Note"};
+
 QByteArray escapeText(const QByteArray &text)
 {
     QByteArray out = text;
@@ -69,6 +72,8 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
             const QByteArray name = nodeName(node);
             if (name == store.mainFile) {
                 writeStoreFile(store, node, false);
+                if (store.index == 0)
+                    writeAddressBookFiles();
             } else if (name.startsWith("Local/")) {
                 // The folder is the name up to its last "/": cutting the file word out wherever
                 // it stands would mangle folders whose own names hold it.
@@ -108,11 +113,35 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
 
 void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks)
 {
+    beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(nodeName(node))));
     qint64 copied = 0;
-    if (!writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied))
-        return;
-    m_storeRanges[store.index].append({node->llDataOffset, copied});
-    ++m_itemsWritten;
+    if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
+        noteUnreadable(m_items.last().what);
+    } else if (writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
+        m_storeRanges[store.index].append({node->llDataOffset, copied});
+        ++m_itemsWritten;
+        m_items.last().counted = true;
+    }
+    m_item = -1;
+}
+
+void OlmArchiveWriter::writeAddressBookFiles()
+{
+    // The exporter keeps contact groups beside the contacts; the scan lists them with the
+    // attachments, as no contact is built from them.
+    for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
+        const QByteArray name = nodeName(node);
+        if (!node->bLocalPending || node->bCompressed || !name.startsWith("Local/Address Book/")
+            || !name.endsWith(".xml") || name.indexOf('/', 19) >= 0 || m_fileNames.contains(name))
+            continue;
+        node->bLocalPending = node->bCentralPending = 0;
+        beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(name)));
+        if (textReadable(node->llDataOffset, node->llSize, nullptr, nullptr))
+            writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, true, false);
+        else
+            noteUnreadable(m_items.last().what);
+        m_item = -1;
+    }
 }
 
 QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore &store) const
@@ -157,7 +186,14 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
 {
     if (stopNow())
         return;
-    const QVector<Span> spans = recoveredSpans(store);
+    QVector<Span> spans;
+    for (const Span &span : recoveredSpans(store)) {
+        if (span.length <= 0 || textReadable(span.offset, span.length, nullptr, nullptr))
+            spans.append(span);
+        else
+            noteUnreadable(
+                QStringLiteral("%1 at archive offset %2").arg(QLatin1String(kItemWords[store.index])).arg(span.offset));
+    }
     if (spans.isEmpty())
         return;
     QByteArray dir = QByteArray(store.localRoot) + "Folder1/";

@@ -4,6 +4,7 @@
 #include "save/olm/OlmMailWalk.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/Crc32.h"
 #include "save/MessageFields.h"
 #include "save/olm/OlmArchiveWriter.h"
 #include "scanner/ScanGlobals.h"
@@ -182,8 +183,12 @@ void OlmArchiveWriter::collectMail(const QString &folderIds)
             ids.insert(value);
     }
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
-        if (ids.contains(r->llFolderId))
+        if (ids.contains(r->llFolderId)) {
             m_mail.append({r, readEntryName(r)});
+        } else {
+            const QByteArray name = readEntryName(r);
+            m_uncheckedDirs.insert(name.left(name.lastIndexOf('/') + 1));
+        }
         if (r->llNameOffset <= 0 || r->nNameLength <= 0)
             continue;
         // The mails of one entry follow each other and together cover its text.
@@ -254,9 +259,10 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
                 writeDirectory(attachmentsDir);
                 attachmentheader = true;
             }
-            if (rec->bHasAttachment)
+            const bool readable = startMessage(entry);
+            if (rec->bHasAttachment && readable)
                 ScanMessageAttachments(rec, attachmentsDir);
-            writeMessage(entry, false);
+            writeMessage(entry, false, readable);
             continue;
         }
         QByteArray path;
@@ -271,28 +277,72 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
             writeDirectory(folderDir + path + kAttachmentsDir);
             attachmentheader = true;
         }
-        if (rec->bHasAttachment)
+        const bool readable = startMessage(entry);
+        if (rec->bHasAttachment && readable)
             ScanMessageAttachments(rec, path + kAttachmentsDir);
-        writeMessage(entry, true);
+        writeMessage(entry, true, readable);
         previous = parts;
     }
     attachmentheader = false;
 }
 
-void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks)
+QString OlmArchiveWriter::mailName(const MailMLRC *record, const QByteArray &entryName) const
+{
+    const QString which = entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(record->llDataOffset)
+                                              : QString::fromUtf8(entryName);
+    return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(record->pSubject ? record->pSubject : ""), which);
+}
+
+bool OlmArchiveWriter::messageReadable(const MailMLRC *record) const
+{
+    // As the other save types judge it: a message the scan found cut short may lack its close
+    // tag, not its start.
+    return textReadable(record->llDataOffset, record->dwDataLength, record->bDamaged ? "<email" : nullptr,
+                        record->bDamaged ? nullptr : "</email>");
+}
+
+bool OlmArchiveWriter::sourceCrcMatches(const MailMLRC *record) const
+{
+    // Only a message that is its entry's whole text has a checksum of its own.
+    if (record->nNameLength <= 0 || record->dwCrc32 == 0 || record->dwEntrySize != record->dwDataLength)
+        return true;
+    quint32 crc = 0;
+    const qint64 chunk = OlmOutputFile::kBufferSize;
+    for (qint64 done = 0; done < record->dwDataLength; done += chunk) {
+        const QByteArray bytes = readSource(record->llDataOffset + done, qMin(chunk, record->dwDataLength - done));
+        crc = Crc32Update(crc, bytes.constData(), bytes.size());
+    }
+    return crc == record->dwCrc32;
+}
+
+bool OlmArchiveWriter::startMessage(const MailEntry &entry)
+{
+    beginItem(mailName(entry.record, entry.name));
+    if (messageReadable(entry.record))
+        return true;
+    noteUnreadable(m_items.last().what);
+    m_item = -1;
+    return false;
+}
+
+void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool readable)
 {
     const MailMLRC *rec = entry.record;
     const Span span = entrySpanOf(rec);
     // The mails of one entry share its bytes: the entry goes into the archive once.
-    if (!m_messagesWritten.contains(span.offset) && beginFile(entry.name, rec->dwCrc32, rec->dwEntrySize)) {
+    if (readable && !m_messagesWritten.contains(span.offset) && beginFile(entry.name, rec->dwCrc32, rec->dwEntrySize)) {
         // The scan knows where the entry's text really ends: at its size, or where damage cut it.
         copySource(span.offset, span.length, false);
-        if (rec->bDamaged)
+        if (rec->bDamaged) {
             appendData(missingCloseTags(span));
+            addProblem(QString::fromLatin1(kOlmDamagedText));
+        }
         endFile(false);
         m_messagesWritten.insert(span.offset);
         ++m_itemsWritten;
+        m_items[m_item].counted = true;
     }
+    m_item = -1;
     if (ticks) {
         ++m_ticks;
         if (m_hooks.reportItem)
@@ -312,8 +362,10 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
     }
     QVector<int> hits;
     for (const QString &url : urls) {
-        if (!url.isEmpty())
-            hits += m_attachmentsByName.value(url.toUtf8());
+        const QVector<int> found = url.isEmpty() ? QVector<int>() : m_attachmentsByName.value(url.toUtf8());
+        if (found.isEmpty())
+            addProblem(QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
+        hits += found;
     }
     // In list order, as the scan met them, each at most once per save.
     std::sort(hits.begin(), hits.end());
@@ -326,6 +378,8 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
         if (!QByteArray(node->pEntryName).contains(prefix)) {
             // Outside the message's folder (a name damage changed): kept for the end.
             m_strayAttachments.append(index);
+            if (!m_strayOwners.contains(index))
+                m_strayOwners.insert(index, m_item);
             continue;
         }
         writeAttachment(node);
@@ -338,12 +392,17 @@ void OlmArchiveWriter::writeAttachment(FileOffsetNode *node)
 {
     node->bLocalPending = node->bCentralPending = 0;
     const QByteArray name(node->pEntryName);
+    const QString label = QStringLiteral("attachment \"%1\"").arg(QString::fromUtf8(name));
     if (node->bCompressed) {
         // Its bytes are no stored data: copied as they are, the entry would be garbage.
-        m_failures << QStringLiteral("attachment %1: compressed in the archive being read, not copied")
-                          .arg(QString::fromUtf8(name));
+        if (m_item >= 0)
+            addProblem(label + QStringLiteral(": stored compressed in the archive, not copied"));
+        else
+            m_failures << label + QStringLiteral(": stored compressed in the archive, not copied");
         return;
     }
+    m_fileLabel = label;
+    m_fileSizeCut = node->bSizeCut;
     writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, false, false);
 }
 
@@ -355,9 +414,12 @@ void OlmArchiveWriter::writeStrayAttachments()
     for (int index : qAsConst(m_strayAttachments)) {
         if (stopNow())
             return;
-        if (m_attachments[index]->bLocalPending)
+        if (m_attachments[index]->bLocalPending) {
+            m_item = m_strayOwners.value(index, -1);
             writeAttachment(m_attachments[index]);
+        }
     }
+    m_item = -1;
 }
 
 QByteArray OlmArchiveWriter::uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix)
@@ -389,10 +451,14 @@ void OlmArchiveWriter::writeRecoveredMail()
             writeDirectory(folder + kAttachmentsDir);
             folderWritten = true;
         }
+        if (!startMessage(entry))
+            continue;
         if (rec->bHasAttachment)
             ScanMessageAttachments(rec, QByteArray());
         if (!beginFile(uniqueName(folder, "message_", ".xml"), 0, 0))
             break;
+        if (rec->bDamaged || !sourceCrcMatches(rec))
+            addProblem(QString::fromLatin1(kOlmDamagedText));
         const qint64 length = rec->dwDataLength;
         const int skip = OlmRootTagLength(readSource(rec->llDataOffset, qMin<qint64>(length, 4096)), "emails");
         const qint64 tailAt = qMax<qint64>(skip, length - 64);
@@ -403,5 +469,34 @@ void OlmArchiveWriter::writeRecoveredMail()
         endFile(true);
         m_messagesWritten.insert(rec->llDataOffset);
         ++m_itemsWritten;
+        m_items[m_item].counted = true;
+        m_item = -1;
+    }
+}
+
+bool OlmArchiveWriter::unnamedAttachmentWanted(const QByteArray &name) const
+{
+    const int attachments = name.indexOf(kAttachmentsDir);
+    if (name.startsWith("Local/Calendar/") || (name.startsWith("Accounts/") && name.contains("/Calendar/")))
+        return m_selection.cal;
+    if (name.startsWith("Local/Address Book/"))
+        return m_selection.cont;
+    // A folder the user left unchecked keeps its attachments out, as it keeps its messages.
+    return m_selection.mail && (attachments < 0 || !m_uncheckedDirs.contains(name.left(attachments)));
+}
+
+void OlmArchiveWriter::writeUnnamedAttachments()
+{
+    for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
+        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
+        if (!node->bLocalPending || node->bCompressed || node->bSizeCut || name.isEmpty() || name.endsWith('/')
+            || m_fileNames.contains(name) || !unnamedAttachmentWanted(name))
+            continue;
+        // Only whole entries: one cut short by the archive's end holds no file any more.
+        if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset)
+            continue;
+        beginItem(QStringLiteral("Attachment \"%1\", whose message is lost").arg(QString::fromUtf8(name)));
+        writeAttachment(node);
+        m_item = -1;
     }
 }

@@ -175,8 +175,42 @@ def mail_only():
     return a
 
 
+def exporter_archive(entries, central_csize=None):
+    """Entries (name, bytes) in the exporter's own form: every local header with a 20-byte ZIP64
+    extra, every central record with 0xFFFFFFFF sizes and offset and a 28-byte ZIP64 extra.
+    central_csize, when given, replaces the first file's compressed size in its central record."""
+    import zlib
+    local, central = bytearray(), bytearray()
+    stamp = (0x8ED8, 0x4CD0)
+    for i, (name, data) in enumerate(entries):
+        raw = name.encode("utf-8")
+        crc = zlib.crc32(data) & 0xFFFFFFFF
+        offset = len(local)
+        local += struct.pack("<IHHHHHIIIHH", 0x04034B50, 45, 0, 0, stamp[0], stamp[1], crc,
+                             0xFFFFFFFF, 0xFFFFFFFF, len(raw), 20)
+        local += raw + struct.pack("<HHQQ", 1, 16, len(data), len(data)) + data
+        csize = central_csize if central_csize is not None and i == 0 else len(data)
+        central += struct.pack("<IHHHHHHIIIHHHHHII", 0x02014B50, 45, 45, 0, 0, stamp[0], stamp[1], crc,
+                               0xFFFFFFFF, 0xFFFFFFFF, len(raw), 28, 0, 0, 0, 0, 0xFFFFFFFF)
+        central += raw + struct.pack("<HHQQQ", 1, 24, len(data), csize, offset)
+    count, at = len(entries), len(local)
+    tail = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, len(central), at)
+    tail += struct.pack("<IIQI", 0x07064B50, 0, at + len(central), 1)
+    tail += struct.pack("<IHHHHIIH", 0x06054B50, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0)
+    return bytes(local + central + tail)
+
+
+def int64_max_csize():
+    """A message whose central record claims INT64_MAX compressed bytes, before its attachment."""
+    message = root("emails", [email("Huge size", "body",
+                                    attachments=[("a.bin", ATT + "big_0000")])])
+    return exporter_archive([(MSG + "Inbox/message_00000.xml", message.encode()),
+                             (ATT + "big_0000", b"attachment bytes\n" * 8)], central_csize=0x7FFFFFFFFFFFFFFF)
+
+
 def seeds():
     out = {}
+    out["central_int64_max_csize"] = int64_max_csize()
 
     base = small_archive()
     data = base.finish()
@@ -247,8 +281,13 @@ def seeds():
 
 
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--int64-max":
+        # The archive the tests keep (tests/data/zip64-int64max.olm).
+        with open(argv[2], "wb") as f:
+            f.write(int64_max_csize())
+        return 0
     if len(argv) != 2:
-        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR\n")
+        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR | --int64-max FILE\n")
         return 2
     os.makedirs(argv[1], exist_ok=True)
     for name, data in sorted(seeds().items()):

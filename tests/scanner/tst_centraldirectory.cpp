@@ -112,6 +112,13 @@ void CentralDirectoryTest::read_data()
                put64(b.bytes, first + 46 + n + 4 + 16, quint64(b.bytes.size()));
            })
         << true << 4 << 4;
+    QTest::newRow("a record's 64-bit size is the largest value: the entry is not placed")
+        << DirectoryDamage([](Built &b) {
+               const qint64 first = directoryOffset(b.bytes);
+               const int n = int(quint8(b.bytes[int(first + 28)]) | quint8(b.bytes[int(first + 29)]) << 8);
+               put64(b.bytes, first + 46 + n + 4 + 8, quint64(INT64_MAX));
+           })
+        << true << 4 << 4;
 }
 
 void CentralDirectoryTest::read()

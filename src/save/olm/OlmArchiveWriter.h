@@ -237,6 +237,7 @@ private:
     // False when the message's text differs from its entry's checksum (read again: written
     // out of its entry, its own checksum is not taken).
     bool sourceCrcMatches(const MailMLRC *record) const;
+    quint32 sourceCrc(qint64 offset, qint64 length) const;
     void writeRecoveredMail();
     QByteArray uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix);
 

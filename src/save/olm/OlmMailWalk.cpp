@@ -306,13 +306,20 @@ bool OlmArchiveWriter::sourceCrcMatches(const MailMLRC *record) const
     // Only a message that is its entry's whole text has a checksum of its own.
     if (record->nNameLength <= 0 || record->dwCrc32 == 0 || record->dwEntrySize != record->dwDataLength)
         return true;
+    return sourceCrc(record->llDataOffset, record->dwDataLength) == record->dwCrc32;
+}
+
+quint32 OlmArchiveWriter::sourceCrc(qint64 offset, qint64 length) const
+{
     quint32 crc = 0;
     const qint64 chunk = OlmOutputFile::kBufferSize;
-    for (qint64 done = 0; done < record->dwDataLength; done += chunk) {
-        const QByteArray bytes = readSource(record->llDataOffset + done, qMin(chunk, record->dwDataLength - done));
+    for (qint64 done = 0; done < length; done += chunk) {
+        const QByteArray bytes = readSource(offset + done, qMin(chunk, length - done));
         crc = Crc32Update(crc, bytes.constData(), bytes.size());
+        if (bytes.size() < qMin(chunk, length - done))
+            break;
     }
-    return crc == record->dwCrc32;
+    return crc;
 }
 
 bool OlmArchiveWriter::startMessage(const MailEntry &entry)
@@ -492,8 +499,10 @@ void OlmArchiveWriter::writeUnnamedAttachments()
         if (!node->bLocalPending || node->bCompressed || node->bSizeCut || name.isEmpty() || name.endsWith('/')
             || m_fileNames.contains(name) || !unnamedAttachmentWanted(name))
             continue;
-        // Only whole entries: one cut short by the archive's end holds no file any more.
-        if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset)
+        // Only whole entries: one cut short by the archive's end, or whose bytes changed, is
+        // no file any more (its message, if the scan found one, is named as lost).
+        if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset
+            || (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32))
             continue;
         beginItem(QStringLiteral("Attachment \"%1\", whose message is lost").arg(QString::fromUtf8(name)));
         writeAttachment(node);

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes a small seed corpus for fuzz_scan into the directory given as the only argument.
+"""Writes a small seed corpus for fuzz_scan into the directory given as the only argument
+(with --messages: message XML for fuzz_save; with --int64-max: the archive the tests keep).
 
 The seeds are archives in the exporter's form (ZIP64, every entry STORED with a 20-byte ZIP64
 extra in its local header, items with xml:space="preserve"), and damaged copies of them: the
@@ -280,14 +281,50 @@ def seeds():
     return out
 
 
+# fuzz_save puts its input in an archive beside these two attachment entries.
+SAVE_ATT = [ATT + "a_0000", ATT + "b;v2 & c_0001"]
+
+
+def message_seeds():
+    """Message XML for fuzz_save: address lists with names, both attachments, bodies that need
+    quoting or encoding, the fields a header encoder must fold or clean."""
+    def addresses(tag, pairs):
+        return item(tag, [address(a, n) for a, n in pairs])
+
+    plain = email("Hello", "Body &lt;b&gt;text&lt;/b&gt;\r\nFrom here on\n>From there\r.\r\n",
+                  attachments=[("pic.png", SAVE_ATT[0]), ("notes; v2 &amp; c.txt", SAVE_ATT[1])])
+    rich = ("<email%s>" % PRESERVE
+            + addresses("OPFMessageCopyToAddresses", [("x@y.z", "Doe, John"), ("q@r.s", "\"Q\" &lt;q&gt;")])
+            + addresses("OPFMessageCopyCCAddresses", [("c@d.e", "\u00c9milie M\u00fcller \u65e5\u672c")])
+            + addresses("OPFMessageCopyBCCAddresses", [("", ""), ("no-at-sign", "=?UTF-8?B?QQ==?=")])
+            + el("OPFMessageCopyMessageID", "&lt;id@host&gt;")
+            + el("OPFMessageCopySubject", "\u30d1\u30fc\u30c6\u30a3\u30fc " + "long words " * 12 + "\r\nBcc: x@y.z")
+            + el("OPFMessageCopyHTMLBody", "&lt;p&gt;caf\u00e9 &amp;amp; &lt;script&gt;x&lt;/script&gt;&lt;/p&gt;")
+            + el("OPFMessageCopySentTime", "2038-01-19T03:14:08")
+            + "</email>")
+    return {
+        "plain": root("emails", [plain]),
+        "rich": root("emails", [rich]),
+        "two_mails": root("emails", [email("One", "1"), email("Two", "2", sender=None)]),
+        "no_close": root("emails", [plain])[:-20],
+        "bare": plain,
+    }
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--messages":
+        os.makedirs(argv[2], exist_ok=True)
+        for name, text in sorted(message_seeds().items()):
+            with open(os.path.join(argv[2], name + ".xml"), "wb") as f:
+                f.write(text.encode("utf-8"))
+        return 0
     if len(argv) == 3 and argv[1] == "--int64-max":
         # The archive the tests keep (tests/data/zip64-int64max.olm).
         with open(argv[2], "wb") as f:
             f.write(int64_max_csize())
         return 0
     if len(argv) != 2:
-        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR | --int64-max FILE\n")
+        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR | --messages OUTPUT_DIR | --int64-max FILE\n")
         return 2
     os.makedirs(argv[1], exist_ok=True)
     for name, data in sorted(seeds().items()):

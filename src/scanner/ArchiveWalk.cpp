@@ -51,6 +51,16 @@ EntryRole classifyEntry(const QByteArray &name)
     return EntryRole::Attachment;
 }
 
+bool NameHeldMessage(QByteArray raw)
+{
+    // The NUL may stand in the middle of the name's own words.
+    raw.replace('\0', QByteArray());
+    if (classifyEntry(raw) == EntryRole::Message)
+        return true;
+    return raw.endsWith(".xml") && raw.contains("com.microsoft.__Messages/")
+        && !raw.contains("com.microsoft.__Attachments/") && !raw.contains("__message_attachment__");
+}
+
 QString folderPathFor(const QStringList &parts, EntryRole role)
 {
     if (parts.isEmpty())
@@ -198,6 +208,7 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
     h.dataOffset = e.dataOffset;
     h.nameOffset = e.nameOffset;
     h.name = e.name;
+    h.messageName = e.messageName;
     const qint64 end = e.dataOffset + e.csize;
     // A folder entry holds nothing. An empty file is still listed: a message may name it.
     if (e.crc == 0 && e.csize == 0 && (e.name.isEmpty() || e.name.endsWith('/')))
@@ -243,6 +254,7 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
         return false;
     const int nul = h->name.indexOf('\0');
+    h->messageName = nul >= 0 && NameHeldMessage(h->name);
     if (nul >= 0)
         h->name.truncate(nul);
     return true;
@@ -348,7 +360,11 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
 {
     const qint64 next = end >= 0 ? end : h.dataOffset;
-    const EntryRole role = classifyEntry(h.name);
+    // A message whose name holds a NUL is still a message, in the folder its name gives up to
+    // the NUL; taken for an attachment, no save would ever write it.
+    EntryRole role = classifyEntry(h.name);
+    if (role == EntryRole::Attachment && h.messageName)
+        role = EntryRole::Message;
     if (h.method != 0) {
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
         appendAttachmentNode(h, end >= 0);

@@ -24,6 +24,9 @@ enum class EntryRole { Categories, Contacts, Calendar, Tasks, Notes, Message, At
 
 // Role of an entry from its raw name; first match wins.
 EntryRole classifyEntry(const QByteArray &name);
+// Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
+// it is an XML file in a mail folder outside the attachments.
+bool NameHeldMessage(QByteArray raw);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
 // level) and the file name removed. Empty when the name has no such prefix.
 QString folderPathFor(const QStringList &parts, EntryRole role);
@@ -39,6 +42,7 @@ struct LocalHeader {
     qint64 dataOffset = 0;
     qint64 nameOffset = 0;  // where the name bytes lie in the archive
     QByteArray name;        // raw bytes up to the first NUL
+    bool messageName = false;  // the name held a NUL, and its whole text names a message
 };
 
 struct CentralEntry;

@@ -245,8 +245,10 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
         return false;
     e.dataOffset = data;
     const int nul = e.name.indexOf('\0');
-    if (nul >= 0)
+    if (nul >= 0) {
+        e.messageName = NameHeldMessage(e.name);
         e.name.truncate(nul);
+    }
     return true;
 }
 

@@ -27,6 +27,7 @@ struct CentralEntry {
     QByteArray name;           // raw bytes up to the first NUL, once resolved
     bool localIntact = false;  // the local header's signature and name agree with this entry
     bool dropped = false;      // its header lies inside another entry's data: not ours
+    bool messageName = false;  // the name held a NUL, and its whole text names a message
 };
 
 class CentralDirectory {

@@ -759,6 +759,20 @@ void OlmArchiveTest::damagedSources_data()
         Damage::zeroStretch(b.bytes, b.messageHeaders[1] + 200, 400);
         return b.bytes;
     }) << 0;
+    QTest::newRow("message entry names holding a NUL, in the file name and in the folder")
+        << std::function<QByteArray()>([] {
+               TestArchiveBuilder t;
+               const QString inbox = kMessages + QStringLiteral("Inbox/");
+               for (int i = 0; i < 2; ++i) {
+                   const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/n%1").arg(i);
+                   t.addEntry(url, QByteArray(500, char('n' + i)));
+                   const QByteArray name = i == 0 ? (inbox + QStringLiteral("message_0")).toUtf8() + '\0' + "0001.xml"
+                                                  : (kMessages + QStringLiteral("In")).toUtf8() + '\0' + "box/message_00002.xml";
+                   t.addRawName(name, OlmXml::emails({Mail(i, url)}));
+               }
+               return t.finish();
+           })
+        << 2;
     QTest::newRow("cut tail") << std::function<QByteArray()>([] {
         BaseArchive b = DamageBase();
         return Damage::cutTail(b.bytes, b.messageHeaders[6] + 500);

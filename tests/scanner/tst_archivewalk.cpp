@@ -479,6 +479,8 @@ void ArchiveWalkTest::oddEntries()
     b.addEntry(QStringLiteral("Local/") + QString(2000, QLatin1Char('n')), binaryPayload());
     b.addRawName(QByteArray("Local/a/with\0nul", 16), binaryPayload());
     b.addEntry(messagePath(0, 5), OlmXml::emails({mailItem(5)}));
+    // A message whose name holds a NUL stays a message, in the folder its name gives up to the NUL.
+    b.addRawName(messagePath(0, 6).toUtf8().replace("message_", QByteArray("mess\0age_", 10)), OlmXml::emails({mailItem(6)}));
     const QByteArray a = b.finish();
     scanBytes(a);
 
@@ -486,7 +488,8 @@ void ArchiveWalkTest::oddEntries()
     for (MailMLRC *m : mails())
         subjects << QString::fromUtf8(m->pSubject);
     QCOMPARE(subjects, QStringList({"Subject 0 & more", "Subject 1 & more", "Subject 2 & more",
-                                    "Subject 3 & more", "Subject 5 & more"}));
+                                    "Subject 3 & more", "Subject 5 & more", "Subject 6 & more"}));
+    QCOMPARE(mails()[5]->llFolderId, mails()[4]->llFolderId);
     QCOMPARE(locationFault(a), QString());
     QCOMPARE(mails()[3]->llDataOffset, m28 + 30 + mails()[3]->nNameLength + 28);
 

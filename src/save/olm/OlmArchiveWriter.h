@@ -243,6 +243,8 @@ private:
 
     QByteArray readSource(qint64 offset, qint64 length) const;
     QByteArray readEntryName(const MailMLRC *record) const;
+    // The name the message's entry gets in the new archive.
+    QByteArray messageEntryName(const MailMLRC *record) const;
 
     int m_source;
     qint64 m_sourceSize = 0;

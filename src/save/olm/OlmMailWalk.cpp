@@ -173,6 +173,18 @@ QByteArray OlmArchiveWriter::readEntryName(const MailMLRC *record) const
     return nul < 0 ? name : name.left(nul);
 }
 
+QByteArray OlmArchiveWriter::messageEntryName(const MailMLRC *record) const
+{
+    const QByteArray name = readEntryName(record);
+    const int slash = name.lastIndexOf('/');
+    const QByteArray last = name.mid(slash + 1);
+    if (name.isEmpty() || (last.contains("message_") && last.contains(".xml")))
+        return name;
+    // The name was cut at a NUL: the folder up to it, and a message's name of its own, so the
+    // new archive's readers take it for a message again.
+    return name.left(slash + 1) + "message_at_" + QByteArray::number(record->llDataOffset) + ".xml";
+}
+
 void OlmArchiveWriter::collectMail(const QString &folderIds)
 {
     QSet<qint64> ids;
@@ -184,7 +196,7 @@ void OlmArchiveWriter::collectMail(const QString &folderIds)
     }
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
         if (ids.contains(r->llFolderId)) {
-            m_mail.append({r, readEntryName(r)});
+            m_mail.append({r, messageEntryName(r)});
         } else {
             const QByteArray name = readEntryName(r);
             m_uncheckedDirs.insert(name.left(name.lastIndexOf('/') + 1));

@@ -9,6 +9,7 @@
 
 #include <QDebug>
 #include <QMutexLocker>
+#include <QSet>
 
 #include <atomic>
 #include <csignal>
@@ -18,6 +19,39 @@ namespace {
 // A stop test of the running save answered "stop": some item was left unwritten. A stop asked
 // after the last test (the save had already ended) leaves the save whole.
 std::atomic<bool> stopSeen{false};
+
+bool isMailKind(quint32 kind)
+{
+    return kind != FolderKindContacts && kind != FolderKindCalendar && kind != FolderKindTasks
+        && kind != FolderKindNotes;
+}
+
+// Attachments whose message is lost, each in a recovered message of its own: the archive type
+// copies their entries instead.
+void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, MailSaveContext &context)
+{
+    const MailFormatStyle *style = nullptr;
+    switch (type) {
+    case SaveTypeRGE:
+        style = &RgePackageStyle();
+        break;
+    case SaveTypeMBOX:
+        style = &AppleMailStyle();
+        break;
+    case SaveTypeEMLX:
+        style = &EmlxStyle();
+        break;
+    case SaveTypeEML:
+        style = &EmlStyle();
+        break;
+    case SaveTypeHTML:
+        style = &HtmlStyle();
+        break;
+    default:
+        return;
+    }
+    SaveRecoveredAttachments(UnnamedAttachmentEntries(mailFolders), *style, context);
+}
 
 }  // namespace
 
@@ -142,17 +176,23 @@ void QMailSavingThread::run()
         m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
         QString olmFolderIds;
+        QSet<qint64> mailFolders;
         if (StartFldrAtrib) {
             Q_EMIT OnInitialSettingsMainWindow(SizeOfAllMails);
             // A partly checked folder (2) is not saved itself: its checked subfolders have nodes
             // of their own.
             for (const FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext) {
-                if (node->bState == 1)
-                    saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+                if (node->bState != 1)
+                    continue;
+                saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+                if (isMailKind(node->dwKind))
+                    mailFolders.insert(RecordFolderId(node->llFolderId));
             }
         }
         if (type == SaveTypeOLM)
             OLMSaving(olmFolderIds);
+        else if (!stopRequested())
+            saveRecoveredAttachments(type, mailFolders, m_run->mail);
     }
     stopped = stopped || stopSeen;
     if (!stopped)

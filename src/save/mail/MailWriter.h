@@ -8,6 +8,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
@@ -15,6 +16,7 @@
 #include <functional>
 
 struct MailMLRC;
+struct FileOffsetNode;
 class AttachmentIndex;
 
 // Appends each piece in turn: one growing buffer instead of a temporary array per '+'.
@@ -124,6 +126,13 @@ QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *h
 
 // Writes every record of the folder; returns false when the stop ended it.
 bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context);
+// Attachment entries still whole in the archive that no message names (their message was cut or
+// lost), outside the mail folders not in checkedMailFolders (record folder ids).
+QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders);
+// Saves each of those attachments in a recovered message of its own in "Folder1", counted as
+// written like any message.
+void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, const MailFormatStyle &style,
+                              MailSaveContext &context);
 
 // Steps.
 // The folder path below the mail folder that a message's entry name gives, made of safe

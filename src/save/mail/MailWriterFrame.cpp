@@ -708,3 +708,45 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
     closeMailbox(mailbox, style, *attachments, context);
     return finished;
 }
+
+void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, const MailFormatStyle &style,
+                              MailSaveContext &context)
+{
+    AttachmentIndex ownAttachments;
+    const AttachmentIndex *attachments = context.attachments;
+    if (!attachments) {
+        ownAttachments.build(tmpAtFOStart);
+        attachments = &ownAttachments;
+    }
+    OpenMailbox mailbox;
+    for (const FileOffsetNode *node : entries) {
+        if (context.stopRequested && context.stopRequested())
+            break;
+        // A message of its own that holds only the attachment, in the recovered-items folder;
+        // its subject names the file.
+        const QByteArray url(node->pEntryName);
+        const QByteArray file = url.mid(url.lastIndexOf('/') + 1);
+        const QByteArray subject = "Recovered attachment " + file;
+        MailMLRC rec{};
+        rec.pSubject = const_cast<char *>(subject.constData());
+        rec.llFolderId = llFolder1Id;
+        rec.bHasAttachment = 1;
+        PreparedMessage p;
+        p.rec = &rec;
+        p.relative = kFolder1;
+        AttachmentInfo a;
+        a.name = QString::fromUtf8(file);
+        a.url = QString::fromUtf8(url);
+        a.contentType = QStringLiteral("application/octet-stream");
+        a.contentId = QStringLiteral("no");
+        a.size = QString::number(node->llSize);
+        p.fields.attachments.append(a);
+        if (style.oneFilePerFolder)
+            appendToMailbox(p, style, *attachments, context, mailbox);
+        else
+            saveMessageFile(p, style, *attachments, context);
+        if (context.reportProgress)
+            context.reportProgress();
+    }
+    closeMailbox(mailbox, style, *attachments, context);
+}

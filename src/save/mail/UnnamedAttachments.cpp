@@ -1,0 +1,84 @@
+// Attachment entries that no message names any more: the message was cut off with the archive's
+// tail, or lost its name, while its attachments are still whole. Found once per save, after the
+// checked folders, so the mail writers can save each in a recovered message of its own.
+
+#include "platform/Crc32.h"
+#include "platform/WorkerGlobals.h"
+#include "save/MessageFields.h"
+#include "save/mail/MailWriter.h"
+#include "scanner/ScanGlobals.h"
+
+namespace {
+
+const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
+
+// The URLs every message of the archive names, checked or not: an attachment of an unchecked
+// message is not lost.
+QSet<QByteArray> namedUrls()
+{
+    QSet<QByteArray> urls;
+    for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
+        if (!r->bHasAttachment)
+            continue;
+        QByteArray xml = ReadMessageXml(r->llDataOffset, r->dwDataLength);
+        // As the writers read a damaged message: closed where its span ends.
+        if (r->bDamaged && !xml.contains("</email>"))
+            xml += "</email>";
+        for (const AttachmentInfo &a : ParseMessageXml(xml).attachments)
+            urls.insert(a.url.toUtf8());
+    }
+    return urls;
+}
+
+QSet<QByteArray> uncheckedDirs(const QSet<qint64> &checked)
+{
+    QSet<QByteArray> dirs;
+    for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
+        if (checked.contains(r->llFolderId))
+            continue;
+        const QByteArray name = ReadEntryName(r->llNameOffset, r->nNameLength).toUtf8();
+        dirs.insert(name.left(name.lastIndexOf('/') + 1));
+    }
+    return dirs;
+}
+
+// Whole in the archive, with the bytes its checksum names: anything else holds no file any more.
+bool entryWhole(const FileOffsetNode *node)
+{
+    if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > lSize - node->llDataOffset)
+        return false;
+    if (node->dwCrc32 == 0)
+        return true;
+    constexpr qint64 kChunk = qint64(1) << 20;
+    quint32 crc = 0;
+    for (qint64 done = 0; done < node->llSize; done += kChunk) {
+        const qint64 want = qMin(kChunk, node->llSize - done);
+        const QByteArray bytes = ReadArchiveBytes(node->llDataOffset + done, want);
+        if (bytes.size() != want)
+            return false;
+        crc = Crc32Update(crc, bytes.constData(), bytes.size());
+    }
+    return crc == node->dwCrc32;
+}
+
+}  // namespace
+
+QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders)
+{
+    QVector<const FileOffsetNode *> entries;
+    if (!tmpAtFOStart || checkedMailFolders.isEmpty())
+        return entries;
+    const QSet<QByteArray> named = namedUrls();
+    const QSet<QByteArray> unchecked = uncheckedDirs(checkedMailFolders);
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
+        const int at = name.indexOf(kAttachmentsDir);
+        // Only mail attachments: calendar files and address-book stores belong to their kinds.
+        if (at < 0 || name.endsWith('/') || node->bCompressed || node->bSizeCut || named.contains(name)
+            || name.startsWith("Local/Calendar/") || name.contains("/Calendar/") || unchecked.contains(name.left(at))
+            || !entryWhole(node))
+            continue;
+        entries.append(node);
+    }
+    return entries;
+}

@@ -4,6 +4,7 @@
 
 #include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
+#include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailWriter.h"
 #include "scanner/ScanGlobals.h"
@@ -70,13 +71,16 @@ QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &che
         return entries;
     const QSet<QByteArray> named = namedUrls();
     const QSet<QByteArray> unchecked = uncheckedDirs(checkedMailFolders);
+    // The writers find an attachment by its URL: a name that is no UTF-8, or that another entry
+    // shares, cannot be named by one.
+    const AttachmentIndex index(tmpAtFOStart);
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
         const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
         const int at = name.indexOf(kAttachmentsDir);
         // Only mail attachments: calendar files and address-book stores belong to their kinds.
         if (at < 0 || name.endsWith('/') || node->bCompressed || node->bSizeCut || named.contains(name)
             || name.startsWith("Local/Calendar/") || name.contains("/Calendar/") || unchecked.contains(name.left(at))
-            || !entryWhole(node))
+            || index.find(QString::fromUtf8(name)) != node || !entryWhole(node))
             continue;
         entries.append(node);
     }

@@ -27,9 +27,12 @@ bool isMailKind(quint32 kind)
 }
 
 // Attachments whose message is lost, each in a recovered message of its own: the archive type
-// copies their entries instead.
+// copies their entries instead. Only an item to write asks the stop test, so a save whose last
+// item is written ends behind an open stop question.
 void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, MailSaveContext &context)
 {
+    if (stopSeen)
+        return;
     const MailFormatStyle *style = nullptr;
     switch (type) {
     case SaveTypeRGE:
@@ -191,7 +194,7 @@ void QMailSavingThread::run()
         }
         if (type == SaveTypeOLM)
             OLMSaving(olmFolderIds);
-        else if (!stopRequested())
+        else
             saveRecoveredAttachments(type, mailFolders, m_run->mail);
     }
     stopped = stopped || stopSeen;

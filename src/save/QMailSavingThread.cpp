@@ -306,11 +306,14 @@ void QMailSavingThread::finishRun(bool stopped)
         result.written = m_run->mail.written;
         result.failed = m_run->mail.failed;
         result.failures = m_run->mail.failures;
+        result.recovered = m_run->mail.recovered;
         result.notWritten = m_run->notWritten;
     }
     m_run.reset();
     for (const QString &line : qAsConst(result.failures))
         qWarning().noquote() << "Not saved:" << line;
+    for (const QString &line : qAsConst(result.recovered))
+        qWarning().noquote() << "Recovered:" << line;
     for (const QString &what : qAsConst(result.notWritten))
         qWarning().noquote() << "Not written by this version:" << what;
     {

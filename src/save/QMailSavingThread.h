@@ -24,6 +24,7 @@ struct SaveOutcome {
     qint64 written = 0;      // items written
     qint64 failed = 0;       // items that could not be written
     QStringList failures;    // one line per failed item, naming it
+    QStringList recovered;   // one line per attachment saved in a recovered message, naming it
     bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
 };

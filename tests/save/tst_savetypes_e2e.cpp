@@ -591,6 +591,7 @@ void SaveTypesEndToEndTest::archiveChangedAfterScan()
             ++files;
         }
         QCOMPARE(files - recovered, 7 - failedMails);
+        QCOMPARE(outcome.recovered.size(), recovered);  // each one named in the log
         return;
     }
     // Only the messages counted as written are in the mailboxes: no empty shells.
@@ -606,6 +607,7 @@ void SaveTypesEndToEndTest::archiveChangedAfterScan()
     }
     QCOMPARE(outcome.written + outcome.failed, 26 + recovered);
     QCOMPARE(messages - recovered, 7 - failedMails);
+    QCOMPARE(outcome.recovered.size(), recovered);
     // Likewise no empty item files: every file in the kinds' folders stands for a written item.
     qint64 itemFiles = 0;
     for (const char *kind : {"Contacts", "Calendar", "Tasks", "Notes"}) {

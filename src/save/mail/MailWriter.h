@@ -113,7 +113,8 @@ struct MailSaveContext {
     std::function<void()> reportProgress;  // status text and one tick
     qint64 written = 0;
     qint64 failed = 0;
-    QStringList failures;  // one line per failed item, for the log
+    QStringList failures;   // one line per failed item, for the log
+    QStringList recovered;  // one line per attachment saved in a recovered message, for the log
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
@@ -130,7 +131,7 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
 // lost), outside the mail folders not in checkedMailFolders (record folder ids).
 QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders);
 // Saves each of those attachments in a recovered message of its own in "Folder1", counted as
-// written like any message.
+// written like any message and named in context.recovered.
 void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, const MailFormatStyle &style,
                               MailSaveContext &context);
 

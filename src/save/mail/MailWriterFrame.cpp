@@ -741,10 +741,16 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         a.contentId = QStringLiteral("no");
         a.size = QString::number(node->llSize);
         p.fields.attachments.append(a);
+        const qint64 writtenBefore = context.written;
         if (style.oneFilePerFolder)
             appendToMailbox(p, style, *attachments, context, mailbox);
         else
             saveMessageFile(p, style, *attachments, context);
+        if (context.written > writtenBefore)
+            context.recovered << QStringLiteral(
+                                     "attachment \"%1\" (%2) whose message is lost, in the message \"%3\" of %4")
+                                     .arg(QString::fromUtf8(file), QString::fromUtf8(url), QString::fromUtf8(subject),
+                                          kFolder1);
         if (context.reportProgress)
             context.reportProgress();
     }

@@ -36,9 +36,8 @@ bool ItemListFillRunning();
 // What a mail row shows, apart from its widget.
 // The shown sender: the names are "name;" each; of several the last one is shown.
 QString MailSenderText(const char *fromNames);
-// Seconds of the row's date, picked by the entry name's folder words and the direction.
-quint32 MailDateSeconds(const MailMLRC &mail, const QString &entryName);
-// "dd/MM/yyyy" in local time; "" without an entry name.
+// "dd/MM/yyyy" in local time of the date the writers give the message (MailDateSeconds,
+// save/mail/MailHeaders.h); "" without an entry name.
 QString MailDateText(const MailMLRC &mail, const QString &entryName);
 // The grey line: body HTML as plain text on one line, at most 160 characters.
 QString MailSnippet(const QByteArray &body);

@@ -6,6 +6,7 @@
 #include "browse/SelectionPalette.h"
 #include "platform/ArchiveSource.h"
 #include "save/MessageFields.h"
+#include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
@@ -116,29 +117,6 @@ QString MailSenderText(const char *fromNames)
     }
     text.chop(1);
     return text.mid(text.lastIndexOf(QLatin1Char(';')) + 1);
-}
-
-quint32 MailDateSeconds(const MailMLRC &mail, const QString &entryName)
-{
-    const bool sent = entryName.contains(QLatin1String("Sent Items"));
-    const bool inbox = entryName.contains(QLatin1String("Inbox"));
-    const bool deleted = entryName.contains(QLatin1String("Deleted Items"));
-    const bool drafts = entryName.contains(QLatin1String("Drafts"));
-    if (mail.bOutgoing == '-' || sent)
-        return mail.dwSentTimeCopy;
-    if (inbox)
-        return mail.dwReceivedTimeCopy;
-    if (deleted && mail.bOutgoing == 1)
-        return mail.dwSentTimeCopy;
-    if (deleted && mail.bOutgoing == 0)
-        return mail.dwReceivedTimeCopy;
-    if (drafts)
-        return mail.dwSentTimeCopy;
-    if (!deleted && mail.dwSentTime != 0)
-        return mail.dwSentTimeCopy;
-    if (!deleted && mail.dwReceivedTime != 0)
-        return mail.dwReceivedTimeCopy;
-    return 0;
 }
 
 QString MailDateText(const MailMLRC &mail, const QString &entryName)

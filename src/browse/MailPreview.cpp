@@ -11,6 +11,7 @@
 #include "browse/SafePreviewDocument.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
+#include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 

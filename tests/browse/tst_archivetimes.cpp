@@ -12,6 +12,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveFlow.h"
+#include "save/mail/MailHeaders.h"
 
 #include <QDirIterator>
 #include <QRegularExpression>
@@ -96,6 +97,39 @@ void WrittenInstants(const QString &root, QSet<qint64> *dates, QSet<qint64> *fro
             }
         }
     }
+}
+
+// The Date header of each message of the mailboxes below root, by its Subject line; a
+// subject written twice maps to -1.
+QHash<QByteArray, qint64> DatesBySubject(const QString &root)
+{
+    QHash<QByteArray, qint64> dates;
+    QDirIterator it(root, {QStringLiteral("*.mbox")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile f(it.next());
+        if (!f.open(QIODevice::ReadOnly))
+            continue;
+        QByteArray data = f.readAll();
+        data.replace("\r\n", "\n").replace('\r', '\n');
+        QByteArray subject;
+        qint64 date = 0;
+        const auto keep = [&] {
+            if (!subject.isEmpty())
+                dates.insert(subject, dates.contains(subject) ? -1 : date);
+            subject.clear();
+            date = 0;
+        };
+        for (const QByteArray &line : data.split('\n')) {
+            if (line.startsWith("From ???@??? "))
+                keep();
+            else if (line.startsWith("Subject: ") && subject.isEmpty())
+                subject = line.mid(9);
+            else if (line.startsWith("Date: ") && date == 0)
+                date = QDateTime::fromString(QString::fromLatin1(line.mid(6)), Qt::RFC2822Date).toSecsSinceEpoch();
+        }
+        keep();
+    }
+    return dates;
 }
 
 } // namespace
@@ -187,6 +221,22 @@ void ArchiveTimesTest::instantsAgreeWithUtc()
     // received five seconds later) is there.
     QVERIFY(!dates.isEmpty() && !fromLines.isEmpty());
     QVERIFY(dates.contains(0x43C49507) || dates.contains(0x43C49507 + 5));
+    // Each mail's list and preview date is its written Date header ("Email Test" has only a
+    // received time, which its folder words do not pick first).
+    if (type == SaveTypeMBOX) {
+        const QHash<QByteArray, qint64> bySubject = DatesBySubject(OutputRootFor(SaveType(type), saveDir, strTime));
+        int compared = 0;
+        for (const MailMLRC *rec = TmpMlrcPtrStart; rec; rec = rec->pNext) {
+            const qint64 written = bySubject.value(EncodeSubjectWord(rec->pSubject), -1);
+            if (written < 0)
+                continue;
+            const QString entry = ReadEntryName(rec->llNameOffset, rec->nNameLength);
+            QCOMPARE(qint64(MailDateSeconds(*rec, entry)), written);
+            ++compared;
+        }
+        QVERIFY(bySubject.contains(EncodeSubjectWord("Email Test")));
+        QCOMPARE(compared, int(MailItemCount));
+    }
     for (const QSet<qint64> *set : {&dates, &fromLines}) {
         for (qint64 t : *set) {
             bool known = expected.contains(t);

@@ -8,6 +8,7 @@
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
+#include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
@@ -87,10 +88,8 @@ MailMLRC mailWith(quint8 outgoing, quint32 sent, quint32 received)
 {
     MailMLRC m{};
     m.bOutgoing = outgoing;
-    m.dwSentTime = sent;
-    m.dwReceivedTime = received;
-    m.dwSentTimeCopy = 1000;
-    m.dwReceivedTimeCopy = 2000;
+    m.dwSentTime = m.dwSentTimeCopy = sent;
+    m.dwReceivedTime = m.dwReceivedTimeCopy = received;
     return m;
 }
 
@@ -189,18 +188,22 @@ void ItemListsTest::dateSeconds_data()
     QTest::addColumn<int>("received");
     QTest::addColumn<int>("seconds");
     const QString p = QStringLiteral("Local/com.microsoft.__Messages/");
-    QTest::newRow("outgoing mark") << p + "Inbox/m.xml" << int('-') << 0 << 0 << 1000;
-    QTest::newRow("sent items") << p + "Sent Items/m.xml" << 0 << 0 << 5 << 1000;
-    QTest::newRow("sent before inbox") << p + "Sent Items/Inbox/m.xml" << 0 << 0 << 5 << 1000;
-    QTest::newRow("inbox") << p + "Inbox/m.xml" << 1 << 5 << 0 << 2000;
-    QTest::newRow("deleted outgoing") << p + "Deleted Items/m.xml" << 1 << 0 << 5 << 1000;
-    QTest::newRow("deleted incoming") << p + "Deleted Items/m.xml" << 0 << 5 << 0 << 2000;
-    QTest::newRow("deleted other direction") << p + "Deleted Items/m.xml" << 2 << 5 << 5 << 0;
-    QTest::newRow("drafts") << p + "Drafts/m.xml" << 0 << 0 << 5 << 1000;
-    QTest::newRow("other with sent") << p + "Work/m.xml" << 0 << 5 << 5 << 1000;
-    QTest::newRow("other with received") << p + "Work/m.xml" << 0 << 0 << 5 << 2000;
+    // The time the folder words pick, else the other one, as the writers' Date header has it.
+    QTest::newRow("outgoing mark") << p + "Inbox/m.xml" << int('-') << 5 << 7 << 5;
+    QTest::newRow("outgoing mark without sent time") << p + "Archive/m.xml" << int('-') << 0 << 7 << 7;
+    QTest::newRow("sent items") << p + "Sent Items/m.xml" << 0 << 5 << 7 << 5;
+    QTest::newRow("sent before inbox") << p + "Sent Items/Inbox/m.xml" << 0 << 5 << 7 << 5;
+    QTest::newRow("inbox") << p + "Inbox/m.xml" << 1 << 5 << 7 << 7;
+    QTest::newRow("inbox without received time") << p + "Inbox/m.xml" << 1 << 5 << 0 << 5;
+    QTest::newRow("deleted outgoing") << p + "Deleted Items/m.xml" << 1 << 5 << 7 << 5;
+    QTest::newRow("deleted incoming") << p + "Deleted Items/m.xml" << 0 << 5 << 7 << 7;
+    QTest::newRow("deleted other direction") << p + "Deleted Items/m.xml" << 2 << 5 << 7 << 7;
+    QTest::newRow("drafts") << p + "Drafts/m.xml" << 0 << 5 << 7 << 5;
+    QTest::newRow("drafts without sent time") << p + "Drafts/m.xml" << 0 << 0 << 7 << 7;
+    QTest::newRow("other with sent") << p + "Work/m.xml" << 0 << 5 << 7 << 5;
+    QTest::newRow("other with received") << p + "Work/m.xml" << 0 << 0 << 7 << 7;
     QTest::newRow("other without times") << p + "Work/m.xml" << 0 << 0 << 0 << 0;
-    QTest::newRow("lower case inbox") << p + "inbox/m.xml" << 0 << 0 << 0 << 0;
+    QTest::newRow("lower case inbox") << p + "inbox/m.xml" << 0 << 5 << 7 << 5;
 }
 
 void ItemListsTest::dateSeconds()

@@ -231,17 +231,21 @@ void MailPreviewTest::sampleMails_data()
         << QString::fromUtf8("양정석") << "To: ubuntu-ko@lists.ubuntu.com"
         << "Wed, 11 Jan 2006 05:17:59 AM"
         << "10. Tips & Tricks";
-    // These three have no sent time: no date rather than 1970.
+    // These four have no sent time: their received time, as in the written Date header.
     QTest::newRow("drafts, Japanese") << "Drafts" << "Outlook PST" << QString::fromUtf8("パーティーは何時ですか？")
-                                      << "" << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                      << "" << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
+                                      << "Wed, 20 Jun 2018 06:49:36 PM"
                                       << QString::fromUtf8("パーティーにはどうすればいいですか？ワイン？スナック？");
     QTest::newRow("drafts, Russian") << "Drafts" << "Outlook PST" << "What time is party?" << ""
-                                     << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                     << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
+                                     << "Wed, 20 Jun 2018 06:52:07 PM"
                                      << QString::fromUtf8("Что я должен принести на вечеринку? Вино? Закуски?");
     QTest::newRow("drafts, Hebrew") << "Drafts" << "Outlook PST" << QString::fromUtf8("באיזה שעה המסיבה?") << ""
-                                    << "To: john.doe@acme.com\nCc: jane.doe@acme.com" << ""
+                                    << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
+                                    << "Wed, 20 Jun 2018 06:54:19 PM"
                                     << QString::fromUtf8("מה עלי להביא למסיבה?");
-    QTest::newRow("archive, no recipients") << "Archive" << "Outlook PST" << "Email Test" << "" << "To: " << ""
+    QTest::newRow("archive, no recipients") << "Archive" << "Outlook PST" << "Email Test" << "" << "To: "
+                                            << "Mon, 18 Jun 2018 03:34:54 AM"
                                             << "1 2 3";
     QTest::newRow("draft with a nameless recipient") << "Drafts" << "/" << "Draft with low priority" << ""
                                                      << "To: tom@khubla.com" << "Thu, 21 Jun 2018 03:26:46 AM"
@@ -345,7 +349,11 @@ void MailPreviewTest::dateRules_data()
     QTest::newRow("afternoon") << "Local/Work/m.xml" << 0 << 1529598000u << 0u << "Thu, 21 Jun 2018 04:20:00 PM";
     // No date at all: nothing is shown, not 1970.
     QTest::newRow("other folder, no times") << "Local/Work/m.xml" << 0 << 0u << 0u << "";
-    QTest::newRow("drafts without sent time") << "Local/Drafts/m.xml" << 0 << 0u << r << "";
+    // A time the folder words pick but the mail lacks gives way to its other time, as in the
+    // written Date header.
+    QTest::newRow("drafts without sent time") << "Local/Drafts/m.xml" << 0 << 0u << r << receivedText;
+    QTest::newRow("outgoing mark without sent time") << "Local/Archive/m.xml" << int('-') << 0u << r << receivedText;
+    QTest::newRow("inbox without received time") << "Local/Inbox/m.xml" << 0 << s << 0u << sentText;
     // Recovered mail has no entry name; its own times still give its date.
     QTest::newRow("recovered, sent time") << "" << 0 << s << r << sentText;
     QTest::newRow("recovered, received only") << "" << 0 << 0u << r << receivedText;

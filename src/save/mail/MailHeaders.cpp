@@ -318,6 +318,12 @@ MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTi
     return unfiledTime(rec, rule);
 }
 
+quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName)
+{
+    const MailTime t = ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader);
+    return t.kind == MailTime::Record ? t.seconds : 0;
+}
+
 QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
 {
     struct tm local;

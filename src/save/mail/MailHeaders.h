@@ -24,6 +24,10 @@ struct MailTime {
 };
 
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule);
+// The one date a message shows where it has one date line (the Date header, the page, the item
+// list, the preview): the time its entry name's folder words pick, else its other time; 0 when it
+// has neither.
+quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName);
 
 // The Date header's value in the style's zone form, English names whatever the locale.
 QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style);

@@ -14,11 +14,14 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QIcon>
 #include <QLabel>
 #include <QMimeDatabase>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTextDocument>
 #include <QTimer>
@@ -110,6 +113,60 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
     launcher.start();
 }
 
+// Two tiles to a row where the header has room for two beside its scroll bar, else one, so no
+// tile is placed where a narrow pane would cut it off.
+const char kTileColumnsProperty[] = "tileColumns";
+
+int tileColumns()
+{
+    const QScrollArea *area = Panes().mailHeaderScroll;
+    const QGridLayout *grid = Panes().attachmentGrid;
+    if (!area || !grid)
+        return 2;
+    const QMargins margins = grid->contentsMargins();
+    const int room = area->width() - area->verticalScrollBar()->sizeHint().width() - margins.left() - margins.right();
+    return room >= 2 * kAttachmentTileWidth + grid->horizontalSpacing() ? 2 : 1;
+}
+
+// Lays the shown tiles out again, in their order, when the header's width changes their count
+// to a row.
+void placeTilesAgain()
+{
+    QGridLayout *grid = Panes().attachmentGrid;
+    const int columns = tileColumns();
+    if (!grid || grid->property(kTileColumnsProperty).toInt() == columns)
+        return;
+    grid->setProperty(kTileColumnsProperty, columns);
+    QList<QWidget *> tiles;
+    while (QLayoutItem *item = grid->takeAt(0)) {
+        if (item->widget())
+            tiles.append(item->widget());
+        delete item;
+    }
+    for (int i = 0; i < tiles.size(); ++i)
+        grid->addWidget(tiles.at(i), i / columns, i % columns);
+}
+
+class PaneWidthFollower : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            placeTilesAgain();
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void followPaneWidth(QScrollArea *area)
+{
+    if (!area || area->findChild<PaneWidthFollower *>(QString(), Qt::FindDirectChildrenOnly))
+        return;
+    area->installEventFilter(new PaneWidthFollower(area));
+}
+
 }  // namespace
 
 void TellAttachmentNotOpened(const QString &name)
@@ -138,9 +195,12 @@ void ShowAttachmentTiles(const MailMessageFields &fields)
     QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
+    followPaneWidth(Panes().mailHeaderScroll);
+    const int columns = tileColumns();
+    grid->setProperty(kTileColumnsProperty, columns);
     // The grid takes each tile over from the parent it is made with.
     for (int i = 0; i < fields.attachments.size(); ++i)
-        grid->addWidget(makeTile(grid->parentWidget(), fields.attachments.at(i), m_pPreview), i / 2, i % 2);
+        grid->addWidget(makeTile(grid->parentWidget(), fields.attachments.at(i), m_pPreview), i / columns, i % columns);
 }
 
 void QPreviewOfItems::OnShowHoverImageattwidget()

@@ -212,7 +212,7 @@ private:
             m_next = mail->pNext;
             const qint64 position = m_position++;
             if (mail->llFolderId == m_folderId) {
-                QTreeWidgetItem *row = MakeMailRow(*mail, position, m_fileSize);
+                QTreeWidgetItem *row = MakeMailRow(*mail, position, m_fileSize, m_list);
                 if (m_shownFirst) {
                     made.append(row);
                 } else {

@@ -1,6 +1,7 @@
 // One mail row of the item list: the texts it shows and the small widget that shows them.
 
 #include "browse/ItemListMailRow.h"
+#include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
 #include "browse/SelectionPalette.h"
@@ -51,13 +52,14 @@ QFont listFont(int points, bool bold = false)
     return f;
 }
 
-// The rows' three lines and their date, measured in the fonts they are drawn in, so that no
-// descender or digit is cut whatever fonts the system has. The widths and the 60-pixel row are
-// the least they get.
+// The rows' three lines and their date, measured as they are drawn (fallback fonts included), so
+// that no descender, digit or taller script is cut whatever fonts the system has. The widths and
+// the 60-pixel row are the least they get.
 constexpr int kRowMargin = 3;
 constexpr int kRowLineSpacing = 1;
 constexpr int kLeastRowHeight = 60;
 constexpr int kLeastDateWidth = 60;
+constexpr int kSubjectWidth = 190;
 
 QFont dateFont()
 {
@@ -66,14 +68,30 @@ QFont dateFont()
     return f;
 }
 
-// Measured once: the row fonts are fixed, and a folder may hold hundreds of thousands of rows.
-int rowHeight()
+QString shownSubject(const QString &subject)
 {
-    static const int height = [] {
-        const int lines = QFontMetrics(listFont(11, true)).height() + 2 * QFontMetrics(listFont(11)).height();
-        return qMax(kLeastRowHeight, lines + 2 * kRowMargin + 2 * kRowLineSpacing);
-    }();
-    return height;
+    return subject.isEmpty() ? QStringLiteral("No Subject") : subject;
+}
+
+struct LineHeights {
+    int sender;
+    int subject;
+    int date;
+    int snippet;
+};
+
+// The lines of a row as drawn on list.
+LineHeights lineHeights(const MailRowTexts &t, const QWidget *list)
+{
+    const QFont font11 = listFont(11);
+    return {DrawnTextHeight(listFont(11, true), t.sender, list), DrawnTextHeight(font11, shownSubject(t.subject), list),
+            DrawnTextHeight(dateFont(), t.date, list), DrawnTextHeight(font11, t.snippet, list)};
+}
+
+int rowHeight(const LineHeights &h)
+{
+    const int lines = h.sender + qMax(h.subject, h.date) + h.snippet;
+    return qMax(kLeastRowHeight, lines + 2 * kRowMargin + 2 * kRowLineSpacing);
 }
 
 // Archive text is never markup here.
@@ -189,7 +207,7 @@ void followSnippetWidth(QHeaderView *header, QLabel *label, const QString &snipp
             if (section != ItemColumnText)
                 return;
             label->setFixedWidth(qMax(0, size - 10));
-            label->setText(QFontMetrics(label->font()).elidedText(snippet, Qt::ElideRight, label->width()));
+            label->setText(label->fontMetrics().elidedText(snippet, Qt::ElideRight, label->width()));
         },
         Qt::DirectConnection);
 }
@@ -198,11 +216,19 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
 {
     QHeaderView *header = list->header();
     const QFont font11 = listFont(11);
-    const QFontMetrics metrics(font11);
+    const QFontMetrics metrics(font11, list);
+    const QString subjectText = row->data(ItemColumnText, SubjectRole).toString();
+    const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
+    MailRowTexts texts;
+    texts.sender = row->data(ItemColumnText, SenderRole).toString();
+    texts.subject = subjectText;
+    texts.date = row->data(ItemColumnText, DateRole).toString();
+    texts.snippet = snippetText.toString();
+    const LineHeights heights = lineHeights(texts, list);
 
     QLabel *sender = plainLabel(row->data(ItemColumnText, SenderRole).toString());
     sender->setObjectName(QStringLiteral("mailSender"));
-    sender->setFixedHeight(QFontMetrics(listFont(11, true)).height());
+    sender->setFixedHeight(heights.sender);
     sender->setFont(listFont(11, true));
     auto *line1 = new QHBoxLayout;
     line1->addWidget(sender);
@@ -222,16 +248,14 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
         line1->addWidget(attachment);
     }
 
-    const QString subjectText = row->data(ItemColumnText, SubjectRole).toString();
     QLabel *subject = plainLabel();
     subject->setObjectName(QStringLiteral("mailSubject"));
-    subject->setFixedSize(190, metrics.height());
+    subject->setFixedSize(kSubjectWidth, heights.subject);
     subject->setFont(font11);
-    subject->setText(subjectText.isEmpty() ? QStringLiteral("No Subject")
-                                           : metrics.elidedText(subjectText, Qt::ElideRight, subject->width()));
+    subject->setText(metrics.elidedText(shownSubject(subjectText), Qt::ElideRight, kSubjectWidth));
     QLabel *date = plainLabel(row->data(ItemColumnText, DateRole).toString());
     date->setObjectName(QStringLiteral("mailDate"));
-    date->setFixedSize(kLeastDateWidth, QFontMetrics(dateFont()).height());
+    date->setFixedSize(kLeastDateWidth, heights.date);
     auto *line2 = new QHBoxLayout;
     line2->addWidget(subject);
     line2->addStretch();
@@ -240,8 +264,8 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
 
     QLabel *snippet = plainLabel();
     snippet->setObjectName(QStringLiteral("mailSnippet"));
-    snippet->setFixedWidth(255);
-    snippet->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    snippet->setFixedSize(255, heights.snippet);
+    snippet->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     snippet->setFont(font11);
     auto *line3 = new QHBoxLayout;
     line3->addWidget(snippet);
@@ -261,7 +285,6 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     date->setFixedSize(qMax(kLeastDateWidth, date->sizeHint().width()),
                        qMax(date->height(), date->sizeHint().height()));
     followColumnWidth(header, widget);
-    const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
     if (snippetText.isValid())
         followSnippetWidth(header, snippet, snippetText.toString());
     // A row that comes into view after column 4 was resized starts as the others now are.
@@ -291,14 +314,15 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
     return t;
 }
 
-QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize)
+QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize, const QWidget *list)
 {
     const MailRowTexts texts = MailRowTextsFor(mail, fileSize);
     auto *row = new QTreeWidgetItem;
     const QFont font11 = listFont(11);
     const QFont font12 = listFont(12);
+    const int height = rowHeight(lineHeights(texts, list));
     for (int c = ItemColumnKey; c <= ItemColumnText; ++c) {
-        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, rowHeight()));
+        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, height));
         row->setFont(c, c == ItemColumnText ? font12 : font11);
     }
     row->setData(ItemColumnKey, ItemKindRole, int(FolderKindMail));

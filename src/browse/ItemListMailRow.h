@@ -28,8 +28,8 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize);
 // The row of mail (position = its place in the mail list), not yet in a list: a row filled
 // while in a shown list costs a layout walk per value. The row keeps its texts; its widget is
 // made when the row comes into view, so a folder of many mails costs widgets only for the rows
-// on screen.
-QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize);
+// on screen. Its height is that of its texts as drawn on list.
+QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize, const QWidget *list);
 // The row widget of a mail row, made now if it was not yet (null for other rows).
 QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row);
 // Makes the widgets of the mail rows now in the list's viewport.

@@ -6,6 +6,7 @@
 #include "browse/AttachmentTiles.h"
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
+#include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
@@ -105,8 +106,27 @@ void showSender(QLabel *label, const MailMessageFields &fields)
         label->clear();
         return;
     }
-    const QFontMetrics metrics(label->font());
-    label->setText(metrics.elidedText(sender, Qt::ElideRight, label->width() - 15));
+    label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, label->width() - 15));
+}
+
+// A one-line label as tall as its text as drawn, fallback fonts included.
+void fitHeight(QLabel *label)
+{
+    label->setFixedHeight(label->sizeHint().height());
+}
+
+// The subject wraps onto at most three lines as they are drawn: taller scripts get taller lines.
+// A longer subject shows its first three lines whole.
+constexpr int kSubjectLines = 3;
+
+void showSubject(QLabel *label, const QString &subject)
+{
+    label->setText(subject);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->ensurePolished();
+    const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);
+    const int lineHeight = DrawnTextHeight(label->font(), subject, label);
+    label->setMaximumHeight(oneLine + (kSubjectLines - 1) * lineHeight);
 }
 
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
@@ -116,12 +136,14 @@ void showHeader(const MailMLRC &mail, const MailMessageFields &f)
     QTextBrowser *header = Panes().mailHeaderText;
     const QString date = MailPreviewDate(mail, f.strEntryName);
     Panes().dateLabel->setText(date);
+    fitHeight(Panes().dateLabel);
     // The sender gets what the date leaves of the shown row; its text is cut to that width.
     QLayout *row = Panes().senderLabel->parentWidget()->layout();
     if (row && Panes().senderLabel->isVisible())
         row->activate();
     showSender(Panes().senderLabel, f);
-    Panes().subjectLabel->setText(MailSubjectLine(mail.pSubject));
+    fitHeight(Panes().senderLabel);
+    showSubject(Panes().subjectLabel, MailSubjectLine(mail.pSubject));
     const auto line = [](const char *label, const QString &list) {
         return QLatin1String(label) + MailListForm(list).toHtmlEscaped();
     };

@@ -28,7 +28,7 @@ MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
 {
     setAttribute(Qt::WA_MouseTracking);
     setCheckable(true);
-    setMinimumHeight(35);
+    setMinimumHeight(kLeastTileHeight);
     setFixedWidth(kAttachmentTileWidth);
 
     const QString iconStyle = QStringLiteral("QLabel { background: transparent;  border: none; }");
@@ -39,7 +39,6 @@ MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
     m_pSizeLabel =
         tileLabel(this, "attachmentSize", 10, QStringLiteral("QLabel { background: transparent; border: none; }"));
     m_pSizeLabel->setFixedWidth(140);
-    m_pSizeLabel->setFixedHeight(12);
 
     auto *row = new QHBoxLayout(this);
     row->setContentsMargins(1, 2, 0, 2);
@@ -54,8 +53,15 @@ MyButton1::MyButton1(QWidget *parent) : QPushButton(parent)
 void MyButton1::setElidedText(const QString &name, const QString &size)
 {
     const int room = width() - m_pIconLabel->width() - 10;
-    m_pNameLabel->setText(QFontMetrics(m_pNameLabel->font()).elidedText(name, Qt::ElideRight, room));
+    m_pNameLabel->setText(m_pNameLabel->fontMetrics().elidedText(name, Qt::ElideRight, room));
     m_pSizeLabel->setText(size);
+    // Both lines as tall as their texts as drawn (a name in a taller script gets a taller line),
+    // and the tile as tall as they need.
+    for (QLabel *label : {m_pNameLabel, m_pSizeLabel}) {
+        label->ensurePolished();
+        label->setFixedHeight(label->sizeHint().height());
+    }
+    setMinimumHeight(qMax(kLeastTileHeight, layout()->totalMinimumSize().height()));
 }
 
 void MyButton1::mousePressEvent(QMouseEvent *event)

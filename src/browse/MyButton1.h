@@ -9,6 +9,7 @@ class QLabel;
 class QVBoxLayout;
 
 constexpr int kAttachmentTileWidth = 180;
+constexpr int kLeastTileHeight = 35;
 
 class MyButton1 : public QPushButton {
     Q_OBJECT
@@ -16,7 +17,7 @@ public:
     explicit MyButton1(QWidget *parent = nullptr);
 
     // Shows name cut at the right to the room beside the icon, and size as it is. Both are shown
-    // as plain text, whatever markup they hold.
+    // as plain text, whatever markup they hold; the tile grows to their height as drawn.
     void setElidedText(const QString &name, const QString &size);
 
     QLabel *m_pIconLabel = nullptr;

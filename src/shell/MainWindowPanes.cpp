@@ -161,10 +161,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     innerLayout->addLayout(m_panes.attachmentGrid);
     innerLayout->setSpacing(0);
     innerLayout->setContentsMargins(0, 0, 0, 0);
-    // The splitter never makes the pane narrower than the two columns of tiles and the bar.
+    // The splitter never makes the pane narrower than one column of tiles and the bar; a pane too
+    // narrow for two columns gets one (browse/AttachmentTiles), so the window's default width
+    // shows the whole pane, its bar and the date.
     const QMargins tileMargins = m_panes.attachmentGrid->contentsMargins();
-    m_panes.mailHeaderArea->setMinimumWidth(tileMargins.left() + 2 * kAttachmentTileWidth
-                                            + m_panes.attachmentGrid->horizontalSpacing() + tileMargins.right()
+    m_panes.mailHeaderArea->setMinimumWidth(tileMargins.left() + kAttachmentTileWidth + tileMargins.right()
                                             + scroll->verticalScrollBar()->sizeHint().width());
     auto *areaLayout = new QVBoxLayout(m_panes.mailHeaderArea);
     areaLayout->addWidget(scroll);

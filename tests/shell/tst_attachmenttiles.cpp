@@ -109,9 +109,11 @@ const FileOffsetNode *entryNamed(const QString &url)
     return nullptr;
 }
 
-MyButton1 *tileAt(const QZovuvozivMainWindow &w, int row, int column)
+// The tile of the index-th attachment: tiles are laid out in the attachments' order, two or one
+// to a row as the pane's width allows.
+MyButton1 *tileAt(const QZovuvozivMainWindow &w, int index)
 {
-    QLayoutItem *item = w.panes().attachmentGrid->itemAtPosition(row, column);
+    QLayoutItem *item = w.panes().attachmentGrid->itemAt(index);
     return item ? qobject_cast<MyButton1 *>(item->widget()) : nullptr;
 }
 
@@ -233,7 +235,7 @@ void AttachmentTilesTest::sampleAttachmentCopy()
     ShowAttachmentTiles(fields);
 
     QCOMPARE(w.panes().attachmentGrid->count(), 3);
-    MyButton1 *tile = tileAt(w, index / 2, index % 2);
+    MyButton1 *tile = tileAt(w, index);
     QVERIFY(tile);
     QCOMPARE(tile->m_pNameLabel->text(), name);
     QCOMPARE(tile->m_pSizeLabel->text(), QPreviewOfItems::GetSize(fields.attachments.at(index).size));
@@ -327,7 +329,7 @@ void AttachmentTilesTest::pressedEntries()
     const MailMessageFields fields = fieldsOf(mail);
     QCOMPARE(fields.attachments.size(), 1);
     ShowAttachmentTiles(fields);
-    MyButton1 *tile = tileAt(w, 0, 0);
+    MyButton1 *tile = tileAt(w, 0);
     QVERIFY(tile);
     // The name is shown as written, never as markup, cut to the room beside the icon. (Without
     // its URL attribute the message lists no name either.)
@@ -376,7 +378,7 @@ void AttachmentTilesTest::newMailReplacesTiles()
 
     ShowAttachmentTiles(fieldsOf(second));
     QCOMPARE(w.panes().attachmentGrid->count(), 3);
-    QCOMPARE(tileAt(w, 0, 0)->property("attachmentname").toString(), QStringLiteral("017091.docx"));
+    QCOMPARE(tileAt(w, 0)->property("attachmentname").toString(), QStringLiteral("017091.docx"));
     for (const QPointer<MyButton1> &tile : old) {
         QVERIFY(tile && tile->isHidden());
         QVERIFY(w.panes().attachmentGrid->indexOf(tile) < 0);
@@ -397,7 +399,7 @@ void AttachmentTilesTest::staleTileOpensNothing()
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     ShowAttachmentTiles(fieldsOf(mailWithSubject(QStringLiteral("What time is party?"))));
-    QPointer<MyButton1> tile = tileAt(w, 0, 1);
+    QPointer<MyButton1> tile = tileAt(w, 1);
     QVERIFY(tile);
     // Another folder is listed: the tile's records may be gone by the time a press is handled.
     QTreeWidgetItem *notes = nullptr;

@@ -1,0 +1,14 @@
+#pragma once
+// Text measured as it is drawn. A font's own metrics describe that font only; a Korean,
+// Chinese or Japanese name in a Latin font is drawn in a fallback font whose lines are taller,
+// so heights that must hold such text are taken from the text itself, at the resolution of the
+// widget it is drawn on.
+
+#include <QString>
+
+class QFont;
+class QPaintDevice;
+
+// The height of text laid out as a label lays it out (one line per line of text) on device,
+// with every fallback font it needs; never less than the font's own line height.
+int DrawnTextHeight(const QFont &font, const QString &text, const QPaintDevice *device);

@@ -60,6 +60,7 @@ constexpr int kRowLineSpacing = 1;
 constexpr int kLeastRowHeight = 60;
 constexpr int kLeastDateWidth = 60;
 constexpr int kSubjectWidth = 190;
+constexpr int kIconSpacing = 5;
 
 QFont dateFont()
 {
@@ -199,15 +200,24 @@ void followColumnWidth(QHeaderView *header, QWidget *row)
         Qt::DirectConnection);
 }
 
-void followSnippetWidth(QHeaderView *header, QLabel *label, const QString &snippet)
+// The snippet and the sender take their line's width less `less` (the row's margins, and beside
+// the sender its icons) and are cut to it with an ellipsis.
+constexpr int kSnippetWidth = 255;
+constexpr int kRowTextLess = 10;
+
+void elideTo(QLabel *label, const QString &text, int width)
+{
+    label->setFixedWidth(qMax(0, width));
+    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
+}
+
+void followTextWidth(QHeaderView *header, QLabel *label, const QString &text, int less)
 {
     QObject::connect(
         header, &QHeaderView::sectionResized, label,
-        [label, snippet](int section, int, int size) {
-            if (section != ItemColumnText)
-                return;
-            label->setFixedWidth(qMax(0, size - 10));
-            label->setText(label->fontMetrics().elidedText(snippet, Qt::ElideRight, label->width()));
+        [label, text, less](int section, int, int size) {
+            if (section == ItemColumnText)
+                elideTo(label, text, size - less);
         },
         Qt::DirectConnection);
 }
@@ -226,11 +236,13 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     texts.snippet = snippetText.toString();
     const LineHeights heights = lineHeights(texts, list);
 
-    QLabel *sender = plainLabel(row->data(ItemColumnText, SenderRole).toString());
+    QLabel *sender = plainLabel();
     sender->setObjectName(QStringLiteral("mailSender"));
     sender->setFixedHeight(heights.sender);
     sender->setFont(listFont(11, true));
     auto *line1 = new QHBoxLayout;
+    line1->setSpacing(kIconSpacing);
+    int senderLess = kRowTextLess;
     line1->addWidget(sender);
     line1->addStretch();
     if (row->data(ItemColumnText, PriorityRole).toBool()) {
@@ -239,6 +251,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
         priority->setFixedSize(15, 12);
         priority->setPixmap(cachedPixmap(kPriorityIcon));
         line1->addWidget(priority);
+        senderLess += priority->width() + kIconSpacing;
     }
     if (row->data(ItemColumnText, AttachmentRole).toBool()) {
         QLabel *attachment = plainLabel();
@@ -246,6 +259,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
         attachment->setFixedSize(30, 12);
         attachment->setPixmap(cachedPixmap(kAttachmentIcon, QSize(30, 12)));
         line1->addWidget(attachment);
+        senderLess += attachment->width() + kIconSpacing;
     }
 
     QLabel *subject = plainLabel();
@@ -264,7 +278,7 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
 
     QLabel *snippet = plainLabel();
     snippet->setObjectName(QStringLiteral("mailSnippet"));
-    snippet->setFixedSize(255, heights.snippet);
+    snippet->setFixedSize(kSnippetWidth, heights.snippet);
     snippet->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     snippet->setFont(font11);
     auto *line3 = new QHBoxLayout;
@@ -285,16 +299,17 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     date->setFixedSize(qMax(kLeastDateWidth, date->sizeHint().width()),
                        qMax(date->height(), date->sizeHint().height()));
     followColumnWidth(header, widget);
+    followTextWidth(header, sender, texts.sender, senderLess);
     if (snippetText.isValid())
-        followSnippetWidth(header, snippet, snippetText.toString());
+        followTextWidth(header, snippet, texts.snippet, kRowTextLess);
     // A row that comes into view after column 4 was resized starts as the others now are.
     const QVariant resized = list->property(kMailRowWidthProperty);
-    if (resized.isValid()) {
-        widget->setFixedWidth(resized.toInt());
-        snippet->setFixedWidth(qMax(0, resized.toInt() - 10));
-    }
+    const int width = resized.isValid() ? resized.toInt() : kSnippetWidth + kRowTextLess;
+    if (resized.isValid())
+        widget->setFixedWidth(width);
+    elideTo(sender, texts.sender, width - senderLess);
     if (snippetText.isValid())
-        snippet->setText(metrics.elidedText(snippetText.toString(), Qt::ElideRight, snippet->width()));
+        elideTo(snippet, texts.snippet, width - kRowTextLess);
     return widget;
 }
 

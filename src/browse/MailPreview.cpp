@@ -17,6 +17,7 @@
 #include "scanner/XmlEntities.h"
 
 #include <QDateTime>
+#include <QEvent>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QLayout>
@@ -99,14 +100,40 @@ QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
         .arg(safeContentType(a.contentType), QString::fromLatin1(bytes.toBase64()));
 }
 
+// The sender is cut to its label's width whenever that changes (the header's scroll bar comes
+// and goes with the tiles, the pane is resized), until the text as drawn fits beside the label's
+// padding: a fallback font's glyphs may reach past their advance.
+const char kWholeSenderProperty[] = "wholeSender";
+
+void elideSender(QLabel *label)
+{
+    const QString sender = label->property(kWholeSenderProperty).toString();
+    int room = label->width() - 15;
+    do {
+        label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, room));
+        room -= 4;
+    } while (!sender.isEmpty() && label->sizeHint().width() > label->width() && room > 0);
+}
+
+class SenderElider : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            elideSender(static_cast<QLabel *>(watched));
+        return QObject::eventFilter(watched, event);
+    }
+};
+
 void showSender(QLabel *label, const MailMessageFields &fields)
 {
-    const QString sender = MailSenderHeader(fields);
-    if (sender.isEmpty()) {
-        label->clear();
-        return;
-    }
-    label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, label->width() - 15));
+    if (!label->findChild<SenderElider *>(QString(), Qt::FindDirectChildrenOnly))
+        label->installEventFilter(new SenderElider(label));
+    label->setProperty(kWholeSenderProperty, MailSenderHeader(fields));
+    elideSender(label);
 }
 
 // A one-line label as tall as its text as drawn, fallback fonts included.

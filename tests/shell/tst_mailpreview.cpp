@@ -576,7 +576,7 @@ void MailPreviewTest::headerAreaStartsAtTopAndReachesEveryTile()
     QVERIFY(area);
     QScrollBar *bar = area->verticalScrollBar();
 
-    // The splitter cannot squeeze the preview below its two columns of tiles.
+    // The splitter cannot squeeze the preview below one column of tiles and its bar.
     w.panes().mainSplitter->setSizes({200, 2000, 0, 10});
     select(w, 0);
     QTRY_VERIFY(bar->maximum() > 0);

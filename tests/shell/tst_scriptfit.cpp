@@ -1,0 +1,294 @@
+// Names in every script fit where the window shows them: the mail rows, the preview header and
+// the attachment tiles take their heights from the text as drawn, fallback fonts included (CI
+// installs a CJK font, as on any desktop that reads such mail). CTest runs this program twice:
+// at the system's font resolution and, through QT_FONT_DPI, at fonts 25% larger. At the window's
+// default sizes the preview shows its date whole and reaches its third tile through a visible
+// scroll bar.
+
+#include "MainWindowTestPeer.h"
+#include "OlmXml.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "browse/ItemListMailRow.h"
+#include "browse/MyButton1.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include "WindowTestUtil.h"
+
+#include <QtTest>
+
+namespace {
+
+struct ScriptMail {
+    const char *script;
+    const char *sender;
+    const char *subject;
+    const char *attachment;  // three attachments: this name with 1, 2 and 3 before the extension
+};
+
+const ScriptMail kMails[] = {
+    {"Korean", "양정석 (홍길동)", "우분투 시작 안내서의 번역", "번역 안내서"},
+    {"Chinese", "王小明", "會議記錄與預算審查", "會議記錄"},
+    {"Japanese", "佐藤陽菜", "パーティーは何時ですか？", "見積書ファイル"},
+    {"Hebrew", "דוד כהן", "באיזה שעה המסיבה?", "חשבונית"},
+    {"Greek", "Γιώργος Παπαδόπουλος", "Ελληνικά: προϋπολογισμός", "έκθεση"},
+};
+
+const char kMessages[] = "Local/com.microsoft.__Messages/";
+
+QString text(const char *utf8)
+{
+    return QString::fromUtf8(utf8);
+}
+
+QString attachmentName(const ScriptMail &m, int n)
+{
+    return text(m.attachment) + QString::number(n) + QStringLiteral(".pdf");
+}
+
+QByteArray scriptArchive()
+{
+    TestArchiveBuilder b;
+    int index = 0;
+    for (const ScriptMail &m : kMails) {
+        OlmXml::MailItem mail;
+        mail.subject = text(m.subject);
+        mail.body = text(m.subject) + QStringLiteral(" ") + text(m.sender);
+        mail.sent = QStringLiteral("2006-01-11T17:17:59");
+        mail.from = {{QStringLiteral("sender%1@example.org").arg(index), text(m.sender)}};
+        mail.to = {{QStringLiteral("to@example.org"), text(m.sender)}};
+        for (int n = 1; n <= 3; ++n) {
+            const QString url = QLatin1String(kMessages)
+                                + QStringLiteral("Inbox/com.microsoft.__Attachments/a%1_%2").arg(index).arg(n);
+            b.addEntry(url, QByteArray(1000 * n, 'x'));
+            mail.attachmentNames << attachmentName(m, n);
+            mail.attachmentUrls << url;
+        }
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_%1.xml").arg(index++, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({mail}));
+    }
+    return b.finish();
+}
+
+QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(FolderColumnName) == name)
+            return *it;
+    }
+    return nullptr;
+}
+
+// A label shows its text whole: as tall as the text as drawn, and as wide unless it elides.
+QString labelFault(const QLabel *label, bool checkWidth = true)
+{
+    const QSize need = label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width()))
+                                         : label->sizeHint();
+    if (need.height() > label->height() || (checkWidth && need.width() > label->width()))
+        return QStringLiteral("%1 \"%2\" needs %3x%4, has %5x%6")
+            .arg(label->objectName(), label->text())
+            .arg(need.width())
+            .arg(need.height())
+            .arg(label->width())
+            .arg(label->height());
+    return QString();
+}
+
+// The text whole, or its start with an ellipsis where the label cuts it to its width.
+bool shownAs(const QString &shown, const QString &whole)
+{
+    return shown == whole || (shown.endsWith(QChar(0x2026)) && whole.startsWith(shown.chopped(1)));
+}
+
+// rect of widget inside ancestor's own rectangle.
+QRect rectIn(const QWidget *widget, const QWidget *ancestor)
+{
+    return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
+}
+
+} // namespace
+
+class ScriptFitTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void scriptsFit_data();
+    void scriptsFit();
+    void defaultWindowShowsDateAndEveryTile_data();
+    void defaultWindowShowsDateAndEveryTile();
+
+private:
+    void openInbox(QZovuvozivMainWindow &w);
+    QTreeWidgetItem *rowOf(QZovuvozivMainWindow &w, const ScriptMail &m);
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+void ScriptFitTest::initTestCase()
+{
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    // Without a font for these scripts every name would be drawn as boxes in the Latin font,
+    // and the fit would prove nothing.
+    const QFontDatabase fonts;
+    for (auto system : {QFontDatabase::Korean, QFontDatabase::Japanese, QFontDatabase::SimplifiedChinese})
+        QVERIFY2(!fonts.families(system).isEmpty(), "no CJK font: install fonts-noto-cjk (.ci/install-deps)");
+    QVERIFY(m_dir.isValid());
+    m_path = m_dir.filePath(QStringLiteral("scripts.olm"));
+    QFile f(m_path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(scriptArchive());
+    f.close();
+    // The larger run must really draw larger.
+    const int forced = qEnvironmentVariableIntValue("QT_FONT_DPI");
+    if (forced > 0) {
+        QWidget probe;
+        QCOMPARE(probe.logicalDpiY(), forced);
+    }
+}
+
+void ScriptFitTest::openInbox(QZovuvozivMainWindow &w)
+{
+    startScanInWindow(w, m_path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), int(std::size(kMails)));
+}
+
+QTreeWidgetItem *ScriptFitTest::rowOf(QZovuvozivMainWindow &w, const ScriptMail &m)
+{
+    QTreeWidget *list = w.panes().itemList;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = list->topLevelItem(i);
+        if (row->data(ItemColumnText, SubjectRole).toString() == text(m.subject))
+            return row;
+    }
+    return nullptr;
+}
+
+void ScriptFitTest::scriptsFit_data()
+{
+    QTest::addColumn<int>("mail");
+    for (int i = 0; i < int(std::size(kMails)); ++i)
+        QTest::newRow(kMails[i].script) << i;
+}
+
+void ScriptFitTest::scriptsFit()
+{
+    QFETCH(int, mail);
+    const ScriptMail &m = kMails[mail];
+    QZovuvozivMainWindow w;
+    w.resize(1050, 640);
+    w.show();
+    openInbox(w);
+    QTreeWidget *list = w.panes().itemList;
+    QTreeWidgetItem *row = rowOf(w, m);
+    QVERIFY(row);
+    QStringList faults;
+
+    // The mail row: each line whole (the subject and snippet elide at their width), the row as
+    // tall as its lines.
+    QWidget *rowWidget = EnsureMailRowWidget(list, row);
+    QVERIFY(rowWidget);
+    rowWidget->ensurePolished();
+    for (const char *name : {"mailSender", "mailSubject", "mailDate", "mailSnippet"}) {
+        auto *label = rowWidget->findChild<QLabel *>(QLatin1String(name));
+        QVERIFY2(label, name);
+        label->ensurePolished();
+        const bool elides = qstrcmp(name, "mailSubject") == 0 || qstrcmp(name, "mailSnippet") == 0;
+        faults << labelFault(label, !elides);
+    }
+    QVERIFY(shownAs(rowWidget->findChild<QLabel *>(QStringLiteral("mailSender"))->text(), text(m.sender)));
+    if (rowWidget->minimumSizeHint().height() > row->sizeHint(ItemColumnText).height())
+        faults << QStringLiteral("row %1 high for lines of %2")
+                      .arg(row->sizeHint(ItemColumnText).height())
+                      .arg(rowWidget->minimumSizeHint().height());
+
+    // The preview header: sender, date, subject and recipients whole.
+    list->setCurrentItem(row);
+    QTRY_COMPARE(w.panes().subjectLabel->text(), text(m.subject));
+    QCoreApplication::processEvents();
+    QVERIFY(shownAs(w.panes().senderLabel->text(), text(m.sender)));
+    faults << labelFault(w.panes().senderLabel) << labelFault(w.panes().dateLabel)
+           << labelFault(w.panes().subjectLabel) << labelFault(w.panes().recipientsLabel);
+
+    // The tiles: name and size lines whole, the tile as tall as they are.
+    QGridLayout *grid = w.panes().attachmentGrid;
+    QCOMPARE(grid->count(), 3);
+    for (int n = 0; n < 3; ++n) {
+        auto *tile = qobject_cast<MyButton1 *>(grid->itemAt(n)->widget());
+        QVERIFY(tile);
+        QVERIFY(shownAs(tile->m_pNameLabel->text(), attachmentName(m, n + 1)));
+        faults << labelFault(tile->m_pNameLabel) << labelFault(tile->m_pSizeLabel);
+        if (tile->height() < tile->layout()->totalMinimumSize().height())
+            faults << QStringLiteral("tile %1 high for lines of %2")
+                          .arg(tile->height())
+                          .arg(tile->layout()->totalMinimumSize().height());
+    }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+void ScriptFitTest::defaultWindowShowsDateAndEveryTile_data()
+{
+    // The window's sizes as the program opens it: just after the licence was agreed, and later.
+    QTest::addColumn<int>("least");
+    QTest::newRow("after the agreement") << 900;
+    QTest::newRow("later starts") << 1050;
+}
+
+void ScriptFitTest::defaultWindowShowsDateAndEveryTile()
+{
+    QFETCH(int, least);
+    QZovuvozivMainWindow w;
+    w.setMinimumSize(least, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openInbox(w);
+    QTreeWidget *list = w.panes().itemList;
+    list->setCurrentItem(rowOf(w, kMails[0]));
+    QTRY_COMPARE(w.panes().subjectLabel->text(), text(kMails[0].subject));
+    QTest::qWait(50);  // the header's layouts settle
+
+    // The date whole, inside the header's view and inside the window.
+    const QLabel *date = w.panes().dateLabel;
+    QScrollArea *area = w.panes().mailHeaderScroll;
+    const QDateTime sent = QDateTime::fromSecsSinceEpoch(1136999879, Qt::LocalTime);  // 2006-01-11T17:17:59Z
+    QCOMPARE(date->text(), QLocale::c().toString(sent, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")));
+    QVERIFY2(labelFault(date).isEmpty(), qPrintable(labelFault(date)));
+    QVERIFY(area->viewport()->rect().contains(rectIn(date, area->viewport())));
+    QVERIFY(w.rect().contains(rectIn(date, &w)));
+
+    // The third tile, below the first row or two, through a bar the window shows.
+    QScrollBar *bar = area->verticalScrollBar();
+    QVERIFY(bar->isVisible());
+    QVERIFY(w.rect().contains(rectIn(bar, &w)));
+    QVERIFY(bar->maximum() > 0);
+    QWidget *third = w.panes().attachmentGrid->itemAt(2)->widget();
+    QVERIFY(third);
+    QVERIFY(!area->viewport()->rect().contains(rectIn(third, area->viewport())));
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    QVERIFY(area->viewport()->rect().contains(rectIn(third, area->viewport())));
+    QVERIFY(w.rect().contains(rectIn(third, &w)));
+}
+
+QTEST_MAIN(ScriptFitTest)
+#include "tst_scriptfit.moc"

@@ -362,27 +362,69 @@ QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileS
     return row;
 }
 
-QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
+namespace {
+
+// The row a widget was made for, as its place in the list: rows are only appended until the list
+// is cleared, and a place is looked up again before its row is touched.
+const char kRowPlaceProperty[] = "mailRowPlace";
+
+bool isMailRow(const QTreeWidgetItem *row)
 {
-    if (!row || row->data(ItemColumnKey, ItemKindRole) != QVariant(int(FolderKindMail))
-        || !row->data(ItemColumnText, SubjectRole).isValid())
-        return nullptr;
+    return row && row->data(ItemColumnKey, ItemKindRole) == QVariant(int(FolderKindMail))
+        && row->data(ItemColumnText, SubjectRole).isValid();
+}
+
+QWidget *ensureRowWidget(QTreeWidget *list, QTreeWidgetItem *row, int place)
+{
     if (QWidget *made = list->itemWidget(row, ItemColumnText))
         return made;
     QWidget *widget = mailRowWidget(row, list);
+    widget->setProperty(kRowPlaceProperty, place);
     list->setItemWidget(row, ItemColumnText, widget);
     return widget;
+}
+
+// Releases the widgets of rows further than margin rows from [first, last]; the view deletes them
+// once the event loop runs. A folder of many mails keeps widgets for about three screens of
+// rows however far it is scrolled.
+void releaseFarRowWidgets(QTreeWidget *list, int first, int last, int margin)
+{
+    const auto widgets =
+        list->viewport()->findChildren<QWidget *>(QStringLiteral("mailRow"), Qt::FindDirectChildrenOnly);
+    for (QWidget *widget : widgets) {
+        const QVariant place = widget->property(kRowPlaceProperty);
+        if (!place.isValid() || (place.toInt() >= first - margin && place.toInt() <= last + margin))
+            continue;
+        QTreeWidgetItem *row = list->topLevelItem(place.toInt());
+        if (row && list->itemWidget(row, ItemColumnText) == widget)
+            list->removeItemWidget(row, ItemColumnText);
+    }
+}
+
+}  // namespace
+
+QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
+{
+    if (!isMailRow(row))
+        return nullptr;
+    return ensureRowWidget(list, row, list->indexOfTopLevelItem(row));
 }
 
 void MakeVisibleMailRowWidgets(QTreeWidget *list)
 {
     const QRect area = list->viewport()->rect();
     QTreeWidgetItem *row = list->itemAt(QPoint(0, area.top()));
+    if (!row)
+        return;
+    const int first = list->indexOfTopLevelItem(row);
+    int last = first;
     // Rows are at least 20 pixels high: a bound that a strange geometry cannot stretch.
-    for (int left = area.height() / 20 + 2; row && left > 0; --left) {
+    for (int left = area.height() / 20 + 2; row && left > 0; --left, ++last) {
         if (!list->visualItemRect(row).intersects(area))
             break;
-        EnsureMailRowWidget(list, row);
+        if (isMailRow(row))
+            ensureRowWidget(list, row, last);
         row = list->itemBelow(row);
     }
+    releaseFarRowWidgets(list, first, last, qMax(10, last - first));
 }

@@ -32,5 +32,6 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize);
 QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize, const QWidget *list);
 // The row widget of a mail row, made now if it was not yet (null for other rows).
 QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row);
-// Makes the widgets of the mail rows now in the list's viewport.
+// Makes the widgets of the mail rows now in the list's viewport and releases those of rows more
+// than a screen of rows away from it.
 void MakeVisibleMailRowWidgets(QTreeWidget *list);

@@ -21,6 +21,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -509,6 +510,19 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     QCOMPARE(labelText(list, last, "mailSender"), QStringLiteral("Sender"));
     QCOMPARE(labelText(list, last, "mailSnippet"), QStringLiteral("Body %1").arg(kBigFolder - 1));
     QCOMPARE(list->findChildren<QWidget *>(QStringLiteral("mailRow")).size() < 200, true);
+
+    // Scrolled through end to end, the list keeps widgets for the rows in view and a margin only.
+    QScrollBar *bar = list->verticalScrollBar();
+    const int inView = list->viewport()->height() / list->visualItemRect(list->topLevelItem(0)).height() + 1;
+    int most = 0;
+    for (int value = 0; value <= bar->maximum(); value += bar->pageStep()) {
+        bar->setValue(value);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        most = qMax(most, list->viewport()->findChildren<QWidget *>(QStringLiteral("mailRow")).size());
+    }
+    QVERIFY2(most <= 3 * inView + 12, qPrintable(QStringLiteral("%1 row widgets for %2 rows in view").arg(most).arg(inView)));
+    bar->setValue(0);
+    QTRY_VERIFY(list->itemWidget(list->topLevelItem(0), 4));
 }
 
 void ItemListsTest::newerClickOrCleanUpStopsFill()

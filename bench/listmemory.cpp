@@ -1,0 +1,125 @@
+// Memory benchmark of the item list: opens ARCHIVE in the main window (headless), shows one mail
+// folder, scrolls its list end to end a page at a time and prints the resident memory after the
+// scan, after the folder was opened and after the scroll, as one JSON object.
+//   olmlistbench ARCHIVE [FOLDER]      FOLDER: the folder's name as the tree shows it (default Inbox)
+// Run it with QT_QPA_PLATFORM=offscreen where there is no display.
+
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "platform/WorkerGlobals.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+long residentKb()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// Runs the event loop until done() holds or the time is up.
+template <typename Done>
+bool waitFor(Done done, int seconds)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > seconds * 1000LL)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    return true;
+}
+
+void closeDialogs()
+{
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        if (qobject_cast<QDialog *>(top) && top->isVisible())
+            top->close();
+    }
+}
+
+QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(FolderColumnName) == name)
+            return *it;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 2 || !QFile::exists(args.at(1))) {
+        fprintf(stderr, "usage: olmlistbench ARCHIVE [FOLDER]\n");
+        return 2;
+    }
+    const QString folderName = args.value(2, QStringLiteral("Inbox"));
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    const QString path = args.at(1);
+    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
+
+    QZovuvozivMainWindow window;
+    window.resize(1050, 640);
+    window.show();
+    QParseDatabase *open = window.parseDatabase();
+    open->browseZovuvozivButton->click();
+    open->StartButton->click();
+    QTreeWidget *tree = window.panes().folderTree;
+    if (!waitFor([&] { return !bProcessRunning && folderNamed(tree, folderName); }, 600)) {
+        fprintf(stderr, "olmlistbench: no folder %s after the scan\n", qPrintable(folderName));
+        return 1;
+    }
+    waitFor([] { return false; }, 1);
+    closeDialogs();
+    const long afterScan = residentKb();
+
+    window.parseDatabase()->ShowindivisualMailItemsInfo(folderNamed(tree, folderName), 0);
+    waitFor([] { return !ItemListFillRunning(); }, 600);
+    waitFor([] { return false; }, 1);
+    QTreeWidget *list = window.panes().itemList;
+    const long afterOpen = residentKb();
+
+    QElapsedTimer clock;
+    clock.start();
+    QScrollBar *bar = list->verticalScrollBar();
+    int pages = 0;
+    for (int value = 0; value <= bar->maximum(); value += bar->pageStep(), ++pages) {
+        bar->setValue(value);
+        QCoreApplication::processEvents();
+    }
+    bar->setValue(bar->maximum());
+    waitFor([] { return false; }, 1);
+    const long afterScroll = residentKb();
+    const int widgets = list->viewport()->findChildren<QWidget *>(QStringLiteral("mailRow")).size();
+    printf("{\"archive\": \"%s\", \"folder\": \"%s\", \"rows\": %d, \"pages\": %d, \"scroll_seconds\": %.2f, "
+           "\"row_widgets_after_scroll\": %d, \"rss_kb_after_scan\": %ld, \"rss_kb_after_open\": %ld, "
+           "\"rss_kb_after_scroll\": %ld, \"scroll_growth_percent\": %.1f}\n",
+           qPrintable(path), qPrintable(folderName), list->topLevelItemCount(), pages, clock.elapsed() / 1000.0,
+           widgets, afterScan, afterOpen, afterScroll, 100.0 * double(afterScroll - afterOpen) / double(afterOpen));
+    return 0;
+}

@@ -21,6 +21,7 @@
 #include <QTextDocument>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QVector>
 
 namespace {
 
@@ -416,15 +417,21 @@ void MakeVisibleMailRowWidgets(QTreeWidget *list)
     QTreeWidgetItem *row = list->itemAt(QPoint(0, area.top()));
     if (!row)
         return;
-    const int first = list->indexOfTopLevelItem(row);
-    int last = first;
+    // The rows in view are found before any widget is made: a widget set asks the view for a
+    // new layout, which the next step down would otherwise run over the whole list.
+    QVector<QTreeWidgetItem *> inView;
     // Rows are at least 20 pixels high: a bound that a strange geometry cannot stretch.
-    for (int left = area.height() / 20 + 2; row && left > 0; --left, ++last) {
+    for (int left = area.height() / 20 + 2; row && left > 0; --left) {
         if (!list->visualItemRect(row).intersects(area))
             break;
-        if (isMailRow(row))
-            ensureRowWidget(list, row, last);
+        inView.append(row);
         row = list->itemBelow(row);
     }
-    releaseFarRowWidgets(list, first, last, qMax(10, last - first));
+    const int first = list->indexOfTopLevelItem(inView.constFirst());
+    for (int i = 0; i < inView.size(); ++i) {
+        if (isMailRow(inView.at(i)))
+            ensureRowWidget(list, inView.at(i), first + i);
+    }
+    const int last = first + inView.size() - 1;
+    releaseFarRowWidgets(list, first, last, qMax(10, int(inView.size())));
 }

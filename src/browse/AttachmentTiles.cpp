@@ -114,18 +114,27 @@ void openAttachment(ThreadOLMPreview &launcher, const QString &name, const QStri
 }
 
 // Two tiles to a row where the header has room for two beside its scroll bar, else one, so no
-// tile is placed where a narrow pane would cut it off.
+// tile is placed where a narrow pane would cut it off. The grid's right margin gives way before
+// the second column does.
 const char kTileColumnsProperty[] = "tileColumns";
+const char kDesignedRightMargin[] = "designedRightMargin";
 
 int tileColumns()
 {
     const QScrollArea *area = Panes().mailHeaderScroll;
-    const QGridLayout *grid = Panes().attachmentGrid;
+    QGridLayout *grid = Panes().attachmentGrid;
     if (!area || !grid)
         return 2;
-    const QMargins margins = grid->contentsMargins();
-    const int room = area->width() - area->verticalScrollBar()->sizeHint().width() - margins.left() - margins.right();
-    return room >= 2 * kAttachmentTileWidth + grid->horizontalSpacing() ? 2 : 1;
+    QMargins margins = grid->contentsMargins();
+    if (!grid->property(kDesignedRightMargin).isValid())
+        grid->setProperty(kDesignedRightMargin, margins.right());
+    const int designed = grid->property(kDesignedRightMargin).toInt();
+    const int spare = area->width() - area->verticalScrollBar()->sizeHint().width() - margins.left()
+                      - 2 * kAttachmentTileWidth - grid->horizontalSpacing();
+    margins.setRight(spare >= 0 ? qMin(designed, spare) : designed);
+    if (margins != grid->contentsMargins())
+        grid->setContentsMargins(margins);
+    return spare >= 0 ? 2 : 1;
 }
 
 // Lays the shown tiles out again, in their order, when the header's width changes their count

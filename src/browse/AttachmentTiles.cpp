@@ -130,7 +130,7 @@ int tileColumns()
         grid->setProperty(kDesignedRightMargin, margins.right());
     const int designed = grid->property(kDesignedRightMargin).toInt();
     const int spare = area->width() - area->verticalScrollBar()->sizeHint().width() - margins.left()
-                      - 2 * kAttachmentTileWidth - grid->horizontalSpacing();
+        - 2 * kAttachmentTileWidth - grid->horizontalSpacing();
     margins.setRight(spare >= 0 ? qMin(designed, spare) : designed);
     if (margins != grid->contentsMargins())
         grid->setContentsMargins(margins);
@@ -171,9 +171,12 @@ protected:
 
 void followPaneWidth(QScrollArea *area)
 {
-    if (!area || area->findChild<PaneWidthFollower *>(QString(), Qt::FindDirectChildrenOnly))
+    const QString name = QStringLiteral("paneWidthFollower");
+    if (!area || area->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
         return;
-    area->installEventFilter(new PaneWidthFollower(area));
+    auto *follower = new PaneWidthFollower(area);
+    follower->setObjectName(name);
+    area->installEventFilter(follower);
 }
 
 }  // namespace

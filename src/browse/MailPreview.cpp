@@ -130,8 +130,12 @@ protected:
 
 void showSender(QLabel *label, const MailMessageFields &fields)
 {
-    if (!label->findChild<SenderElider *>(QString(), Qt::FindDirectChildrenOnly))
-        label->installEventFilter(new SenderElider(label));
+    const QString name = QStringLiteral("senderElider");
+    if (!label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly)) {
+        auto *elider = new SenderElider(label);
+        elider->setObjectName(name);
+        label->installEventFilter(elider);
+    }
     label->setProperty(kWholeSenderProperty, MailSenderHeader(fields));
     elideSender(label);
 }

@@ -40,8 +40,8 @@ struct LocalHeader {
     qint64 usize = 0;
     qint64 csize = 0;
     qint64 dataOffset = 0;
-    qint64 nameOffset = 0;  // where the name bytes lie in the archive
-    QByteArray name;        // raw bytes up to the first NUL
+    qint64 nameOffset = 0;     // where the name bytes lie in the archive
+    QByteArray name;           // raw bytes up to the first NUL
     bool messageName = false;  // the name held a NUL, and its whole text names a message
 };
 

@@ -294,7 +294,7 @@ private:
     QHash<qint64, Span> m_entrySpans;         // by entry name offset: the entry's text
     QVector<FileOffsetNode *> m_attachments;  // list order
     QHash<QByteArray, QVector<int>> m_attachmentsByName;
-    QVector<int> m_strayAttachments;  // named by a written message, outside its folder
-    QHash<int, int> m_strayOwners;    // attachment index: the item of the message naming it
+    QVector<int> m_strayAttachments;   // named by a written message, outside its folder
+    QHash<int, int> m_strayOwners;     // attachment index: the item of the message naming it
     QSet<QByteArray> m_uncheckedDirs;  // folders of the mail records the user left unchecked
 };

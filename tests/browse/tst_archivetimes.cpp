@@ -54,14 +54,6 @@ qint64 LocalInstant(const QString &text, const QString &format)
     return dt.isValid() ? dt.toSecsSinceEpoch() : -1;
 }
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 // Every "Date:" header and From_ line of the mailboxes below root, as instants.
 void WrittenInstants(const QString &root, QSet<qint64> *dates, QSet<qint64> *fromLines, QStringList *bad)
 {

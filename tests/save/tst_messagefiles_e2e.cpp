@@ -201,14 +201,6 @@ if scope == 'all':
 print(json.dumps({'found': found, 'problems': problems[:40]}))
 )PY";
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 const char *ExtensionOf(SaveType type)
 {
     return type == SaveTypeEMLX ? "emlx" : type == SaveTypeEML ? "eml" : "htm";

@@ -24,14 +24,6 @@
 
 namespace {
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 // The Debian interpreter first: it has the calendar modules that .ci/install-deps installs.
 QString pythonWithCalendars()
 {

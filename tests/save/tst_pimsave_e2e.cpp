@@ -115,14 +115,6 @@ QString PythonWithReaders()
     return QString();
 }
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 QString Utf8(const char *text)
 {
     return QString::fromUtf8(text ? text : "");

@@ -27,14 +27,6 @@
 
 namespace {
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 QByteArray Crlf(const QStringList &lines)
 {
     return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();

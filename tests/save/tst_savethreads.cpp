@@ -29,14 +29,6 @@
 
 namespace {
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 QByteArray SampleBytes()
 {
     QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));

@@ -141,14 +141,6 @@ if scope == 'all':
 print(json.dumps({'found': len(found), 'problems': problems[:40]}))
 )PY";
 
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
-
 QString MailboxStem(const QString &entryName)
 {
     const QString relative = MailFolderRelativePath(entryName);

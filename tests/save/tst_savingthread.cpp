@@ -7,6 +7,7 @@
 #include "save/SaveGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
+#include "SaveTestUtil.h"
 #include "save/SaveFlow.h"
 
 #include <QSemaphore>
@@ -19,14 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
-}
 
 // "state:id:kind" per node, blank-separated, in list order.
 void BuildFolders(const QString &spec)

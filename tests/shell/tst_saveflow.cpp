@@ -6,6 +6,7 @@
 #include "shell/InformationDlg.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
+#include "SaveTestUtil.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -40,15 +41,6 @@ void WriteFile(const QString &path, const QByteArray &bytes)
 QStringList Entries(const QString &dir)
 {
     return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-// The first list position that gives type in this build's edition, or -1.
-int IndexFor(SaveType type)
-{
-    for (int index = 0; index < 6; ++index)
-        if (SaveTypeForIndex(index) == type)
-            return index;
-    return -1;
 }
 
 // Links records into a list, one per folder id.

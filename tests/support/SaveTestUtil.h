@@ -12,6 +12,15 @@
 
 #include <QDateTime>
 
+// The Save As list position of a save type in this edition; -1 when the list has none.
+inline int IndexFor(SaveType type)
+{
+    for (int index = 0; index < 6; ++index)
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    return -1;
+}
+
 inline void ResetRunFlags()
 {
     bStopFlag = false;

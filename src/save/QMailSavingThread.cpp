@@ -53,7 +53,7 @@ void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, Ma
     default:
         return;
     }
-    SaveRecoveredAttachments(UnnamedAttachmentEntries(mailFolders), *style, context);
+    SaveRecoveredAttachments(UnnamedAttachmentEntries(mailFolders, context), *style, context);
 }
 
 }  // namespace

@@ -115,6 +115,11 @@ struct MailSaveContext {
     qint64 failed = 0;
     QStringList failures;   // one line per failed item, for the log
     QStringList recovered;  // one line per attachment saved in a recovered message, for the log
+    // The attachment URLs the messages that went through the writers name (written or not), and
+    // those messages' folders: attachments whose message is lost are then found without reading
+    // those messages a second time.
+    QSet<QByteArray> namedAttachmentUrls;
+    QSet<qint64> namedFolders;
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
@@ -128,8 +133,10 @@ QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *h
 // Writes every record of the folder; returns false when the stop ended it.
 bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context);
 // Attachment entries still whole in the archive that no message names (their message was cut or
-// lost), outside the mail folders not in checkedMailFolders (record folder ids).
-QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders);
+// lost), outside the mail folders not in checkedMailFolders (record folder ids). The names the
+// writers saw in context are taken as they are; only messages of other folders are read.
+QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders,
+                                                         const MailSaveContext &context);
 // Saves each of those attachments in a recovered message of its own in "Folder1", counted as
 // written like any message and named in context.recovered.
 void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, const MailFormatStyle &style,

@@ -485,8 +485,10 @@ void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const Attachm
     p.missing = missing;
     // Only the entry name is needed from here on (for the log): the parsed fields are freed on
     // this worker, not on the thread that writes every message in turn.
+    // The attachment list stays for the names the save has seen.
     MailMessageFields named;
     named.strEntryName = p.fields.strEntryName;
+    named.attachments = std::move(p.fields.attachments);
     p.fields = std::move(named);
 }
 
@@ -642,6 +644,9 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
         return false;
     if (context.reportProgress)
         context.reportProgress();
+    context.namedFolders.insert(p.rec->llFolderId);
+    for (const AttachmentInfo &a : p.fields.attachments)
+        context.namedAttachmentUrls.insert(a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.
     if (!p.readable || !p.formatted)
         commitPending(mailbox, style, attachments, context);

@@ -14,12 +14,12 @@ namespace {
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
 
 // The URLs every message of the archive names, checked or not: an attachment of an unchecked
-// message is not lost.
-QSet<QByteArray> namedUrls()
+// message is not lost. Messages the writers already parsed are not read again.
+QSet<QByteArray> namedUrls(const MailSaveContext &context)
 {
-    QSet<QByteArray> urls;
+    QSet<QByteArray> urls = context.namedAttachmentUrls;
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
-        if (!r->bHasAttachment)
+        if (!r->bHasAttachment || context.namedFolders.contains(r->llFolderId))
             continue;
         QByteArray xml = ReadMessageXml(r->llDataOffset, r->dwDataLength);
         // As the writers read a damaged message: closed where its span ends.
@@ -64,12 +64,13 @@ bool entryWhole(const FileOffsetNode *node)
 
 }  // namespace
 
-QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders)
+QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders,
+                                                         const MailSaveContext &context)
 {
     QVector<const FileOffsetNode *> entries;
     if (!tmpAtFOStart || checkedMailFolders.isEmpty())
         return entries;
-    const QSet<QByteArray> named = namedUrls();
+    const QSet<QByteArray> named = namedUrls(context);
     const QSet<QByteArray> unchecked = uncheckedDirs(checkedMailFolders);
     // The writers find an attachment by its URL: a name that is no UTF-8, or that another entry
     // shares, cannot be named by one.

@@ -30,6 +30,14 @@ QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &st
     return OutputRootFor(type, saveDir, stamp);
 }
 
+QString SaveReportPathFor(SaveType type, const QString &saveDir, const QString &stamp)
+{
+    const QString root = OutputRootFor(type, saveDir, stamp);
+    if (root.isEmpty())
+        return root;
+    return root + QLatin1Char('/') + QString::fromLatin1(kSaveReportFileName).arg(stamp);
+}
+
 bool IsSameFile(int fd, const QString &path)
 {
     if (fd < 0 || path.isEmpty())

@@ -14,6 +14,10 @@ inline const char kRepairedOlmFileName[] = "RepairedOLMfile.olm";
 // for the package, "Repaired Data<stamp>" for the HTML pages, "Converted Data<stamp>" for the
 // others. Empty for SaveTypeInvalid.
 QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp);
+// The report a save writes when it has anything to name (items not saved or saved incomplete,
+// recovered attachments, entries not read): "Save Report<stamp>.txt" in the output root.
+inline const char kSaveReportFileName[] = "Save Report%1.txt";
+QString SaveReportPathFor(SaveType type, const QString &saveDir, const QString &stamp);
 // Where the writers put their output: the OLM file itself for the OLM save, otherwise the
 // output root.
 QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &stamp);

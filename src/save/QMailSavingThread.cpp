@@ -1,6 +1,7 @@
 #include "save/QMailSavingThread.h"
 
 #include "platform/WorkerGlobals.h"
+#include "save/CompressedEntries.h"
 #include "save/SaveGlobals.h"
 #include "save/SavePause.h"
 #include "save/SaveRun.h"
@@ -178,6 +179,7 @@ void QMailSavingThread::run()
         m_run->mail.stopRequested = &QMailSavingThread::stopRequested;
         m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
+        NoteCompressedEntries(m_run->mail);
         QString olmFolderIds;
         QSet<qint64> mailFolders;
         if (StartFldrAtrib) {
@@ -305,7 +307,11 @@ void QMailSavingThread::finishRun(bool stopped)
         result.items = m_run->ticks;
         result.written = m_run->mail.written;
         result.failed = m_run->mail.failed;
+        result.incomplete = m_run->mail.incomplete;
+        result.unreadEntries = m_run->mail.unreadEntries;
         result.failures = m_run->mail.failures;
+        result.incompletes = m_run->mail.incompletes;
+        result.unread = m_run->mail.unread;
         result.recovered = m_run->mail.recovered;
         result.notWritten = m_run->notWritten;
     }

@@ -9,6 +9,7 @@
 #include "save/mail/OrderedWork.h"
 
 #include <QMutex>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -20,11 +21,19 @@ struct SaveRun;
 // What the last save did. Complete once run() has ended: read it in the finish slot or after
 // wait().
 struct SaveOutcome {
-    qint64 items = 0;        // progress ticks sent
-    qint64 written = 0;      // items written
-    qint64 failed = 0;       // items that could not be written
-    QStringList failures;    // one line per failed item, naming it
-    QStringList recovered;   // one line per attachment saved in a recovered message, naming it
+    qint64 items = 0;          // progress ticks sent
+    qint64 written = 0;        // items on disk at the end, whole or incomplete
+    qint64 failed = 0;         // items not saved: nothing usable of them on disk
+    qint64 incomplete = 0;     // written items that lost something
+    qint64 unreadEntries = 0;  // compressed entries the scan could not read
+    QStringList failures;      // one line per item not saved: what, where in the archive, why
+    QStringList incompletes;   // one line per item saved incomplete
+    QStringList recovered;     // one line per attachment saved in a recovered message, naming it
+    QStringList unread;        // one line per compressed entry not read
+    // Folder-list ids of the checked folders that hold an item not saved: their check marks stay
+    // for another try. Items not saved that belong to no such folder keep every mark.
+    QSet<qint64> foldersNotSaved;
+    QString reportPath;      // the save's report in its output root; empty when none was written
     bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
 };
@@ -33,6 +42,12 @@ struct SaveOutcome {
 // message it starts with a line feed.
 inline const char kSaveItemsFailedText[] = "\n%1 item(s) could not be saved. Files Saved Partially.";
 QString SaveFailedText(qint64 failed);
+// Items written with something lost: they count as saved, yet the save is not a full success.
+inline const char kSaveItemsIncompleteText[] = "\n%1 item(s) were saved incomplete.";
+// Compressed entries the scan could not read: named, never taken for saved.
+inline const char kSaveUnreadEntriesText[] = "\n%1 entries are compressed and were not read.";
+// Names the save's report, which lists every item of the lines above.
+inline const char kSaveReportNamedText[] = "\nEach item is listed in \"%1\".";
 // Names what the save could not write yet, for the end message.
 inline const char kSaveNotWrittenText[] = "\nThis version cannot save: %1.";
 // The end message of a save with failed or unwritten items; "" when everything was written.

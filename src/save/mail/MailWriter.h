@@ -111,10 +111,19 @@ struct MailSaveContext {
     const QHash<qint64, QVector<const MailMLRC *>> *messagesByFolder = nullptr;
     std::function<bool()> stopRequested;   // the stop test, per record
     std::function<void()> reportProgress;  // status text and one tick
+    // Counts of what is on disk at the end. written: items whose file or entry stands, whole or
+    // incomplete; failed: items not saved (nothing usable of them stands); incomplete: the written
+    // items that lost something on the way (a repeat rule, damaged bytes, an attachment).
     qint64 written = 0;
     qint64 failed = 0;
-    QStringList failures;   // one line per failed item, for the log
-    QStringList recovered;  // one line per attachment saved in a recovered message, for the log
+    qint64 incomplete = 0;
+    // One line per item for the save's report: what it is, where in the archive, why.
+    QStringList failures;     // items not saved
+    QStringList incompletes;  // items saved incomplete
+    QStringList recovered;    // attachments saved in a recovered message
+    // Entries the scan listed but could not read (compressed): named, never counted as saved.
+    qint64 unreadEntries = 0;
+    QStringList unread;
     // The attachment URLs the messages that went through the writers name (written or not), and
     // those messages' folders: attachments whose message is lost are then found without reading
     // those messages a second time.

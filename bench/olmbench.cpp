@@ -141,13 +141,14 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     const double seconds = clock.nsecsElapsed() / 1e9;
     const SaveOutcome outcome = thread.outcome();
     printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"items\":%lld,\"written\":%lld,\"failed\":%lld,"
-           "\"output\":\"%s\",\"peak_rss_kb\":%ld}\n",
+           "\"incomplete\":%lld,\"unread\":%lld,\"output\":\"%s\",\"peak_rss_kb\":%ld}\n",
            int(type), thread.saveThreads(), seconds, (long long)outcome.items, (long long)outcome.written,
-           (long long)outcome.failed, jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
-           peakRssKb());
+           (long long)outcome.failed, (long long)outcome.incomplete, (long long)outcome.unreadEntries,
+           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(), peakRssKb());
     FreeFolderAttributes();
     closeArchive();
-    return outcome.failed ? 1 : 0;
+    // Items saved incomplete stand on disk: only items not saved or entries not read fail the run.
+    return outcome.failed || outcome.unreadEntries ? 1 : 0;
 }
 
 int usage()

@@ -2,13 +2,16 @@
 
 #include "platform/WorkerGlobals.h"
 #include "save/CompressedEntries.h"
+#include "save/OutputLayout.h"
 #include "save/SaveGlobals.h"
 #include "save/SavePause.h"
+#include "save/SaveReport.h"
 #include "save/SaveRun.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QMutexLocker>
 #include <QSet>
 
@@ -64,13 +67,28 @@ QString SaveFailedText(qint64 failed)
     return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
 }
 
+QString SaveReportNamedText(const SaveOutcome &outcome)
+{
+    if (outcome.reportPath.isEmpty())
+        return QString();
+    return QString::fromLatin1(kSaveReportNamedText).arg(QDir::toNativeSeparators(outcome.reportPath));
+}
+
 QString SaveProblemText(const SaveOutcome &outcome)
 {
     QString text;
     if (outcome.failed > 0)
         text += SaveFailedText(outcome.failed);
+    if (outcome.incomplete > 0)
+        text += QString::fromLatin1(kSaveItemsIncompleteText).arg(outcome.incomplete);
+    if (outcome.unreadEntries > 0)
+        text += QString::fromLatin1(kSaveUnreadEntriesText).arg(outcome.unreadEntries);
     if (!outcome.notWritten.isEmpty())
         text += QString::fromLatin1(kSaveNotWrittenText).arg(outcome.notWritten.join(QStringLiteral(", ")));
+    if (!outcome.reportError.isEmpty())
+        text += QString::fromLatin1(kSaveReportFailedText).arg(outcome.reportError);
+    else if (!text.isEmpty())
+        text += SaveReportNamedText(outcome);
     return text;
 }
 
@@ -182,6 +200,7 @@ void QMailSavingThread::run()
         NoteCompressedEntries(m_run->mail);
         QString olmFolderIds;
         QSet<qint64> mailFolders;
+        QSet<qint64> &foldersNotSaved = m_run->foldersNotSaved;
         if (StartFldrAtrib) {
             Q_EMIT OnInitialSettingsMainWindow(SizeOfAllMails);
             // A partly checked folder (2) is not saved itself: its checked subfolders have nodes
@@ -189,7 +208,10 @@ void QMailSavingThread::run()
             for (const FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext) {
                 if (node->bState != 1)
                     continue;
+                const qint64 failedBefore = m_run->mail.failed;
                 saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+                if (m_run->mail.failed > failedBefore)
+                    foldersNotSaved.insert(node->llFolderId);
                 if (isMailKind(node->dwKind))
                     mailFolders.insert(RecordFolderId(node->llFolderId));
             }
@@ -299,6 +321,23 @@ void QMailSavingThread::moveContainer()
     }
 }
 
+void QMailSavingThread::writeReport(SaveOutcome &result, SaveType type, const QString &saveDir, const QString &stamp)
+{
+    const QByteArray text = SaveReportText(result);
+    if (text.isEmpty())
+        return;
+    const QString path = SaveReportPathFor(type, saveDir, stamp);
+    QString written, error;
+    if (!path.isEmpty() && WriteSaveReport(path, text, &written, &error)) {
+        result.reportPath = written;
+        return;
+    }
+    result.reportError = QStringLiteral("\"%1\": %2")
+                             .arg(QDir::toNativeSeparators(written.isEmpty() ? path : written),
+                                  error.isEmpty() ? QStringLiteral("no output folder") : error);
+    qWarning().noquote() << "Report not written:" << result.reportError;
+}
+
 void QMailSavingThread::finishRun(bool stopped)
 {
     SaveOutcome result;
@@ -314,10 +353,16 @@ void QMailSavingThread::finishRun(bool stopped)
         result.unread = m_run->mail.unread;
         result.recovered = m_run->mail.recovered;
         result.notWritten = m_run->notWritten;
+        result.foldersNotSaved = m_run->foldersNotSaved;
+        writeReport(result, nSaveType, m_run->mail.saveDir, m_run->mail.strTime);
     }
     m_run.reset();
     for (const QString &line : qAsConst(result.failures))
         qWarning().noquote() << "Not saved:" << line;
+    for (const QString &line : qAsConst(result.incompletes))
+        qWarning().noquote() << "Saved incomplete:" << line;
+    for (const QString &line : qAsConst(result.unread))
+        qWarning().noquote() << "Not read:" << line;
     for (const QString &line : qAsConst(result.recovered))
         qWarning().noquote() << "Recovered:" << line;
     for (const QString &what : qAsConst(result.notWritten))

@@ -34,6 +34,7 @@ struct SaveOutcome {
     // for another try. Items not saved that belong to no such folder keep every mark.
     QSet<qint64> foldersNotSaved;
     QString reportPath;      // the save's report in its output root; empty when none was written
+    QString reportError;     // the report due that could not be written: its path and why; else empty
     bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
 };
@@ -48,9 +49,15 @@ inline const char kSaveItemsIncompleteText[] = "\n%1 item(s) were saved incomple
 inline const char kSaveUnreadEntriesText[] = "\n%1 entries are compressed and were not read.";
 // Names the save's report, which lists every item of the lines above.
 inline const char kSaveReportNamedText[] = "\nEach item is listed in \"%1\".";
+// A report was due but could not be written: the message says so, never success.
+inline const char kSaveReportFailedText[] = "\nThe list of these items could not be written to %1.";
+// kSaveReportNamedText for the report the save wrote (a save whose only lines are recovered
+// attachments is a success that still has a report); "" when none was written.
+QString SaveReportNamedText(const SaveOutcome &outcome);
 // Names what the save could not write yet, for the end message.
 inline const char kSaveNotWrittenText[] = "\nThis version cannot save: %1.";
-// The end message of a save with failed or unwritten items; "" when everything was written.
+// The end message of a save with items not saved, saved incomplete or not read, or unwritten
+// kinds, naming the report; "" when everything was written whole.
 QString SaveProblemText(const SaveOutcome &outcome);
 
 class QMailSavingThread : public QThread {
@@ -122,6 +129,8 @@ private:
     void saveFolder(SaveType type, qint64 folderId, quint32 kind, QString *olmFolderIds);
     void moveContainer();
     void finishRun(bool stopped);
+    // Writes the report of result when it has anything to name, and notes where or why not.
+    void writeReport(SaveOutcome &result, SaveType type, const QString &saveDir, const QString &stamp);
 
     SaveType nSaveType = SaveTypeInvalid;
     QString strDatabasePath;  // kept for the shell; the writers take their paths from the globals

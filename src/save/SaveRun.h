@@ -8,6 +8,7 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QHash>
+#include <QSet>
 #include <QVector>
 
 // A list's records grouped by folder id, in list order; built on first use, so a save that never
@@ -49,6 +50,8 @@ struct SaveRun {
     qint64 ticks = 0;
     QString lastInfo;        // status texts go out only when they change
     QStringList notWritten;  // what writers that do not write yet were asked for
+    // Folder-list ids of the checked folders in which an item was counted not saved.
+    QSet<qint64> foldersNotSaved;
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }
 };

@@ -303,7 +303,7 @@ QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector
     return b.finish();
 }
 
-// The sample damaged where the users damaged it: bytes of two messages and two
+// The sample damaged in the ways seen on real archives: bytes of two messages and two
 // attachments changed, runs zeroed, the tail cut inside the last attachment of a message, and
 // the local header of a message smashed. Offsets are the sample's local headers.
 QByteArray DamagedSample(const QString &how)
@@ -330,7 +330,7 @@ QSet<QString> FailedMails(const SaveOutcome &outcome)
 {
     static const QRegularExpression mail(QStringLiteral("^(Mail \".*\" \\(.*\\)) (not )?written to "));
     QSet<QString> names;
-    for (const QString &line : outcome.failures) {
+    for (const QString &line : outcome.failures + outcome.incompletes) {
         const QRegularExpressionMatch m = mail.match(line);
         if (m.hasMatch())
             names.insert(m.captured(1));

@@ -308,8 +308,13 @@ SaveResult SaveThreadsTest::save(SaveType type, int threads)
         return result;
     result.outcome = thread.outcome();
     // Failure lines name output paths: the same save elsewhere must compare equal.
-    result.outcome.failures.replaceInStrings(QDir::toNativeSeparators(dest.path()), QStringLiteral("<dest>"));
+    const QString native = QDir::toNativeSeparators(dest.path());
+    result.outcome.failures.replaceInStrings(native, QStringLiteral("<dest>"));
+    result.outcome.incompletes.replaceInStrings(native, QStringLiteral("<dest>"));
     result.tree = Tree(dest.path());
+    // So do the lines of the report.
+    for (QByteArray &bytes : result.tree)
+        bytes.replace(native.toUtf8(), "<dest>");
     return result;
 }
 
@@ -340,7 +345,7 @@ void SaveThreadsTest::sameBytesWithEightThreads()
     const SaveResult eight = save(SaveType(type), 8);
     QVERIFY(setrlimit(RLIMIT_FSIZE, &old) == 0);
     if (fileLimit > 0)
-        QVERIFY2(one.outcome.failed > 3 && one.outcome.written > 0, qPrintable(one.outcome.failures.join(QLatin1Char('\n'))));
+        QVERIFY2(one.outcome.failed > 0 && one.outcome.written > 0, qPrintable(one.outcome.failures.join(QLatin1Char('\n'))));
     QVERIFY(!one.tree.isEmpty());
     QCOMPARE(eight.tree.keys(), one.tree.keys());
     for (auto it = one.tree.constBegin(); it != one.tree.constEnd(); ++it)
@@ -349,11 +354,16 @@ void SaveThreadsTest::sameBytesWithEightThreads()
     QCOMPARE(eight.outcome.failed, one.outcome.failed);
     QCOMPARE(eight.outcome.items, one.outcome.items);
     QCOMPARE(eight.outcome.failures, one.outcome.failures);
+    QCOMPARE(eight.outcome.incompletes, one.outcome.incompletes);
     QVERIFY(one.outcome.written > 0);
     // The mixed archive's damaged message, and where attachments are written, the missing and
     // the flipped one.
-    if (fileLimit == 0 && QTest::currentDataTag() == QStringLiteral("mixed, type %1").arg(type))
-        QVERIFY2(one.outcome.failed == (type == SaveTypeHTML ? 1 : 3), qPrintable(one.outcome.failures.join(QLatin1Char('\n'))));
+    // They stand in their files: saved incomplete, not "not saved".
+    if (fileLimit == 0 && QTest::currentDataTag() == QStringLiteral("mixed, type %1").arg(type)) {
+        QCOMPARE(one.outcome.failed, qint64(0));
+        QVERIFY2(one.outcome.incomplete == (type == SaveTypeHTML ? 1 : 3),
+                 qPrintable(one.outcome.incompletes.join(QLatin1Char('\n'))));
+    }
 }
 
 void SaveThreadsTest::sameBytesWhateverTheExtraFields_data()
@@ -394,7 +404,8 @@ void SaveThreadsTest::sameBytesWhateverTheExtraFields()
         QVERIFY2(results[1].tree.value(it.key()) == it.value(), qPrintable(it.key() + QStringLiteral(" differs")));
     QCOMPARE(results[1].outcome.written, results[0].outcome.written);
     QCOMPARE(results[1].outcome.failures, results[0].outcome.failures);
-    QVERIFY(results[0].outcome.failures.join(QLatin1Char('\n')).contains(QLatin1String("message_00021.xml")));
+    QCOMPARE(results[1].outcome.incompletes, results[0].outcome.incompletes);
+    QVERIFY(results[0].outcome.incompletes.join(QLatin1Char('\n')).contains(QLatin1String("message_00021.xml")));
 }
 
 QTEST_GUILESS_MAIN(SaveThreadsTest)

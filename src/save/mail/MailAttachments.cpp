@@ -81,9 +81,14 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
     if (node->bCompressed)
         return QStringLiteral("stored compressed in the archive");
     quint32 crc = 0;
-    const EntryCopy copy = StreamEntryBase64(
-        node->llDataOffset, node->llSize, [&](const QByteArray &text) { return message.out.write(text); },
-        kBase64ChunkBytes, &crc);
+    const auto writeChunk = [&](const QByteArray &text) {
+        if (message.stopRequested && *message.stopRequested && (*message.stopRequested)()) {
+            message.out.cancel(QStringLiteral("the save was stopped while it was written"));
+            return false;
+        }
+        return message.out.write(text);
+    };
+    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc);
     message.out.write(message.style.lineEnd + message.style.lineEnd);
     switch (copy) {
     case EntryCopy::Complete:

@@ -46,7 +46,9 @@ public:
     void openMemory(qint64 limit, qint64 expected = 0);
     // The bytes collected; the output is closed.
     QByteArray takeMemory();
-    // Makes a new file at path, never opening one that exists (*taken tells that case apart).
+    // Makes a new file at path, never opening one that exists (*taken tells that case apart). The
+    // bytes go to a hidden part file beside it that close() renames to path once all of them are
+    // out; until then path stays empty, and a discard (or the end of the output) removes both.
     bool createNew(const QString &path, bool *taken);
     // Writes bytes over the start of the file once all written so far is out; the end stays.
     bool rewriteStart(const QByteArray &bytes);
@@ -54,13 +56,16 @@ public:
     bool write(const char *data, qint64 size);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
     bool write(const char *text);
-    // Flushes and closes; false when anything written to it or the close failed.
+    // Flushes and closes; false when anything written to it or the close failed. A file made by
+    // createNew then takes its final name.
     bool close();
     // Ends a message: flushes it to the file (checked), so a later failure cannot take it along.
     bool endMessage();
     // Closes and cuts the file back to where the current message began, so a message that
     // failed half-way leaves no fragment for the next one to be appended to.
     bool discard();
+    // Ends the output as failed with the given reason: a long copy that the stop ended.
+    void cancel(const QString &reason);
     bool failed() const { return m_failed; }
     qint64 bytesWritten() const { return m_written; }
     // Why the open, a write or the close failed; empty when nothing did.
@@ -73,6 +78,8 @@ private:
     // Closes what is open and clears the state for a new output at path.
     void restart(const QString &path);
     void useLargeBuffer();
+    // The part file of createNew renamed to its final name.
+    bool commitFinal();
 
     std::FILE *m_file = nullptr;
     bool m_inMemory = false;
@@ -80,6 +87,7 @@ private:
     QByteArray m_memory;
     QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
+    QString m_finalPath;  // createNew's name while its bytes are in the part file at m_path
     QString m_error;
     qint64 m_startSize = 0;     // file size where the current message began
     qint64 m_messageBytes = 0;  // written since then
@@ -100,6 +108,8 @@ struct MailMessage {
     // The message's XML as read from the archive at record.llDataOffset, when the caller has it:
     // the body is then taken from it rather than read again.
     const QByteArray *xml = nullptr;
+    // When given, a long attachment copy asks it between chunks; a stop cancels the output.
+    const std::function<bool()> *stopRequested = nullptr;
 };
 
 // What one save's writers share: the indexes built once per save, and the outcome counts.
@@ -143,11 +153,13 @@ QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *h
 bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveContext &context);
 // Attachment entries still whole in the archive that no message names (their message was cut or
 // lost), outside the mail folders not in checkedMailFolders (record folder ids). The names the
-// writers saw in context are taken as they are; only messages of other folders are read.
+// writers saw in context are taken as they are; only messages of other folders are read. Empty
+// when context's stop test ended the search.
 QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &checkedMailFolders,
                                                          const MailSaveContext &context);
 // Saves each of those attachments in a recovered message of its own in "Folder1", counted as
-// written like any message and named in context.recovered.
+// written like any message and named in context.recovered. The stop is asked at every entry and
+// every chunk of its copy; the message a stop cuts is not kept.
 void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, const MailFormatStyle &style,
                               MailSaveContext &context);
 

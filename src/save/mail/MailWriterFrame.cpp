@@ -62,7 +62,10 @@ int DefaultSaveThreads()
 
 MailOutput::~MailOutput()
 {
-    if (m_file)
+    // A message file never closed is not whole: it does not stay.
+    if (!m_finalPath.isEmpty())
+        discard();
+    else if (m_file)
         std::fclose(m_file);
 }
 
@@ -83,7 +86,9 @@ void MailOutput::useLargeBuffer()
 
 void MailOutput::restart(const QString &path)
 {
-    if (m_file || m_inMemory)
+    if (!m_finalPath.isEmpty())
+        discard();
+    else if (m_file || m_inMemory)
         close();
     m_path = path;
     m_error.clear();
@@ -179,7 +184,13 @@ bool MailOutput::close()
     if (std::fclose(m_file) != 0)
         fail(errno);
     m_file = nullptr;
-    return !m_failed;
+    return commitFinal();
+}
+
+void MailOutput::cancel(const QString &reason)
+{
+    fail(ECANCELED);
+    m_error = reason;
 }
 
 bool MailOutput::endMessage()
@@ -206,6 +217,13 @@ bool MailOutput::discard()
     if (m_path.isEmpty())
         return false;
     const QByteArray native = nativePath(m_path);
+    if (!m_finalPath.isEmpty()) {
+        // The part file and the empty claim of its name.
+        const bool removed = ::unlink(native.constData()) == 0 || errno == ENOENT;
+        const bool unclaimed = ::unlink(nativePath(m_finalPath).constData()) == 0;
+        m_finalPath.clear();
+        return removed && unclaimed;
+    }
     if (m_created && m_startSize == 0)
         return ::unlink(native.constData()) == 0;
     return ::truncate(native.constData(), off_t(m_startSize)) == 0;
@@ -332,18 +350,29 @@ QString describe(const MailMLRC &rec, const QString &entryName)
 }
 
 void noteFailure(MailSaveContext &context, const MailMLRC &rec, const QString &entryName, const QString &path,
-                 const QString &error, bool messageKept = false)
+                 const QString &error)
 {
     ++context.failed;
-    const QString what =
-        messageKept ? QStringLiteral("%1 written to %2 incomplete: %3") : QStringLiteral("%1 not written to %2: %3");
-    context.failures.append(what.arg(describe(rec, entryName), QDir::toNativeSeparators(path), error));
+    context.failures.append(QStringLiteral("%1 not written to %2: %3")
+                                .arg(describe(rec, entryName), QDir::toNativeSeparators(path), error));
 }
 
 void noteFailure(MailSaveContext &context, const MailMLRC &rec, const MailMessageFields &fields, const QString &path,
-                 const QString &error, bool messageKept = false)
+                 const QString &error)
 {
-    noteFailure(context, rec, fields.strEntryName, path, error, messageKept);
+    noteFailure(context, rec, fields.strEntryName, path, error);
+}
+
+// The message stands in its file, but it is not what the archive holds: written, and named
+// apart as incomplete.
+void noteIncomplete(MailSaveContext &context, const MailMLRC &rec, const QString &entryName, const QString &path,
+                    const QStringList &missing)
+{
+    ++context.written;
+    ++context.incomplete;
+    context.incompletes.append(
+        QStringLiteral("%1 written to %2 incomplete: %3")
+            .arg(describe(rec, entryName), QDir::toNativeSeparators(path), missing.join(QLatin1String("; "))));
 }
 
 }  // namespace
@@ -386,9 +415,8 @@ constexpr qint64 kMailboxBatchBytes = MailOutput::kBufferBytes;
 
 void countMessage(MailSaveContext &context, const PendingMessage &m, const QString &path)
 {
-    // The message stays in its mailbox, but it is not what the archive holds.
     if (!m.missing.isEmpty())
-        noteFailure(context, *m.rec, m.entryName, path, m.missing.join(QLatin1String("; ")), true);
+        noteIncomplete(context, *m.rec, m.entryName, path, m.missing);
     else
         ++context.written;
 }
@@ -404,6 +432,8 @@ struct PreparedMessage {
     bool formatted = false;
     QByteArray bytes;
     QStringList missing;  // attachments whose data could not be copied, found while formatting
+    // Asked between the chunks of a long attachment copy; null: the copy runs to its end.
+    const std::function<bool()> *stopRequested = nullptr;
 };
 
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
@@ -502,6 +532,7 @@ QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style,
     }
     MailMessage message{*p.rec, p.fields, style, out, attachments};
     message.xml = &p.xml;
+    message.stopRequested = p.stopRequested;
     return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
 }
 
@@ -525,8 +556,9 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
         noteFailure(context, rec, p.fields, path, error);
         return;
     }
+    SetFinderTypeCreator(path, style.finderType, style.finderCreator);
     if (!missing.isEmpty()) {
-        noteFailure(context, rec, p.fields, path, missing.join(QLatin1String("; ")), true);
+        noteIncomplete(context, rec, p.fields.strEntryName, path, missing);
         return;
     }
     ++context.written;
@@ -580,9 +612,8 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
         noteFailure(context, rec, fields, path, error);
         return;
     }
-    // The message stays in its mailbox, but it is not what the archive holds.
     if (!missing.isEmpty()) {
-        noteFailure(context, rec, fields, path, missing.join(QLatin1String("; ")), true);
+        noteIncomplete(context, rec, fields.strEntryName, path, missing);
         return;
     }
     ++context.written;
@@ -739,6 +770,9 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         PreparedMessage p;
         p.rec = &rec;
         p.relative = kFolder1;
+        // An attachment may be large: a stop ends it within a chunk, and the message is not kept.
+        if (context.stopRequested)
+            p.stopRequested = &context.stopRequested;
         AttachmentInfo a;
         a.name = QString::fromUtf8(file);
         a.url = QString::fromUtf8(url);
@@ -751,9 +785,10 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
             appendToMailbox(p, style, *attachments, context, mailbox);
         else
             saveMessageFile(p, style, *attachments, context);
+        // Its message may stand, having lost its reference to it: only that none names it is known.
         if (context.written > writtenBefore)
-            context.recovered << QStringLiteral(
-                                     "attachment \"%1\" (%2) whose message is lost, in the message \"%3\" of %4")
+            context.recovered << QStringLiteral("attachment \"%1\" (%2) in the message \"%3\" of %4: no saved "
+                                                "message names it")
                                      .arg(QString::fromUtf8(file), QString::fromUtf8(url), QString::fromUtf8(subject),
                                           kFolder1);
         if (context.reportProgress)

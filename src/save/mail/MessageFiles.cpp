@@ -2,8 +2,6 @@
 
 #include "save/mail/MessageFiles.h"
 
-#include "platform/FinderInfo.h"
-
 #include <QDir>
 #include <QFile>
 
@@ -42,27 +40,82 @@ QByteArray EmptyBodyHtml()
     return QByteArray::fromRawData(kEmptyBodyHtml, int(sizeof kEmptyBodyHtml - 1));
 }
 
+namespace {
+
+// Where a message file is written until it is whole: hidden, and not named like a message, so no
+// mail program takes a file cut short for one.
+QString partPath(const QString &path, int attempt)
+{
+    const int slash = path.lastIndexOf(QLatin1Char('/'));
+    QString part = path.left(slash + 1) + QLatin1Char('.') + path.mid(slash + 1) + QStringLiteral(".part");
+    if (attempt > 0)
+        part += QString::number(attempt);
+    return part;
+}
+
+int createExclusive(const QString &path)
+{
+    return ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+// Leftovers of an earlier save that stopped hard may hold the first part names.
+constexpr int kPartNameAttempts = 100;
+
+}  // namespace
+
 bool MailOutput::createNew(const QString &path, bool *taken)
 {
     restart(path);
     *taken = false;
-    const QByteArray native = QFile::encodeName(path);
-    const int fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    // The final name is claimed at once: numbering never hands it out twice, and no file that
+    // stands there is ever written over. It stays empty until the whole message replaces it.
+    const int claim = createExclusive(path);
+    if (claim < 0) {
         *taken = errno == EEXIST;
         fail(errno);
         return false;
     }
+    ::close(claim);
+    int fd = -1;
+    int why = 0;
+    for (int attempt = 0; fd < 0 && attempt < kPartNameAttempts; ++attempt) {
+        const QString part = partPath(path, attempt);
+        fd = createExclusive(part);
+        why = errno;
+        if (fd >= 0)
+            m_path = part;
+        else if (why != EEXIST)
+            break;
+    }
+    if (fd < 0) {
+        ::unlink(QFile::encodeName(path).constData());
+        fail(why);
+        return false;
+    }
+    m_finalPath = path;
     m_created = true;
     m_file = ::fdopen(fd, "w");
     if (!m_file) {
         const int error = errno;
         ::close(fd);
-        ::unlink(native.constData());
         fail(error);
+        discard();
         return false;
     }
     useLargeBuffer();
+    return true;
+}
+
+bool MailOutput::commitFinal()
+{
+    if (m_finalPath.isEmpty())
+        return !m_failed;
+    if (!m_failed && ::rename(QFile::encodeName(m_path).constData(), QFile::encodeName(m_finalPath).constData()) != 0)
+        fail(errno);
+    if (m_failed)
+        return false;
+    m_path = m_finalPath;
+    m_finalPath.clear();
     return true;
 }
 
@@ -112,7 +165,6 @@ bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveCont
             return false;
         }
     }
-    SetFinderTypeCreator(*path, style.finderType, style.finderCreator);
     return true;
 }
 

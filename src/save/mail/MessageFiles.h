@@ -16,7 +16,8 @@ QByteArray EmptyBodyHtml();
 
 // Makes the folder (once per save) and creates its next file exclusively: the number after
 // the last one this save used there, skipping names that exist. A number whose file could not
-// be made stays used. *path names the file (or the folder when that could not be made).
+// be made stays used. *path names the file (or the folder when that could not be made); it
+// stands whole once out.close() succeeds, and takes no Finder codes before then.
 bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context, const QString &folder,
                      QString *path, QString *error);
 

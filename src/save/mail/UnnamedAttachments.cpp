@@ -13,14 +13,25 @@ namespace {
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
 
+// The pass reads whole archives' worth of bytes: a stop is asked at every message and entry, and
+// every chunk of a large one.
+bool stopped(const MailSaveContext &context)
+{
+    return context.stopRequested && context.stopRequested();
+}
+
 // The URLs every message of the archive names, checked or not: an attachment of an unchecked
 // message is not lost. Messages the writers already parsed are not read again.
-QSet<QByteArray> namedUrls(const MailSaveContext &context)
+QSet<QByteArray> namedUrls(const MailSaveContext &context, bool *stop)
 {
     QSet<QByteArray> urls = context.namedAttachmentUrls;
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
         if (!r->bHasAttachment || context.namedFolders.contains(r->llFolderId))
             continue;
+        if (stopped(context)) {
+            *stop = true;
+            return urls;
+        }
         QByteArray xml = ReadMessageXml(r->llDataOffset, r->dwDataLength);
         // As the writers read a damaged message: closed where its span ends.
         if (r->bDamaged && !xml.contains("</email>"))
@@ -44,7 +55,7 @@ QSet<QByteArray> uncheckedDirs(const QSet<qint64> &checked)
 }
 
 // Whole in the archive, with the bytes its checksum names: anything else holds no file any more.
-bool entryWhole(const FileOffsetNode *node)
+bool entryWhole(const FileOffsetNode *node, const MailSaveContext &context, bool *stop)
 {
     if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > lSize - node->llDataOffset)
         return false;
@@ -53,6 +64,10 @@ bool entryWhole(const FileOffsetNode *node)
     constexpr qint64 kChunk = qint64(1) << 20;
     quint32 crc = 0;
     for (qint64 done = 0; done < node->llSize; done += kChunk) {
+        if (stopped(context)) {
+            *stop = true;
+            return false;
+        }
         const qint64 want = qMin(kChunk, node->llSize - done);
         const QByteArray bytes = ReadArchiveBytes(node->llDataOffset + done, want);
         if (bytes.size() != want)
@@ -70,7 +85,10 @@ QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &che
     QVector<const FileOffsetNode *> entries;
     if (!tmpAtFOStart || checkedMailFolders.isEmpty())
         return entries;
-    const QSet<QByteArray> named = namedUrls(context);
+    bool stop = false;
+    const QSet<QByteArray> named = namedUrls(context, &stop);
+    if (stop)
+        return entries;
     const QSet<QByteArray> unchecked = uncheckedDirs(checkedMailFolders);
     // The writers find an attachment by its URL: a name that is no UTF-8, or that another entry
     // shares, cannot be named by one.
@@ -81,8 +99,14 @@ QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &che
         // Only mail attachments: calendar files and address-book stores belong to their kinds.
         if (at < 0 || name.endsWith('/') || node->bCompressed || node->bSizeCut || named.contains(name)
             || name.startsWith("Local/Calendar/") || name.contains("/Calendar/") || unchecked.contains(name.left(at))
-            || index.find(QString::fromUtf8(name)) != node || !entryWhole(node))
+            || index.find(QString::fromUtf8(name)) != node)
             continue;
+        // A stop leaves nothing for the writers to start on.
+        if (!entryWhole(node, context, &stop)) {
+            if (stop)
+                return {};
+            continue;
+        }
         entries.append(node);
     }
     return entries;

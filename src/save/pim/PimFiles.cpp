@@ -135,8 +135,10 @@ void NotePimResult(MailSaveContext &context, bool written, const QString &what, 
 
 void NotePimIncomplete(MailSaveContext &context, const QString &what, const QString &path, const QString &reason)
 {
-    ++context.failed;
-    context.failures.append(
+    // The file stands: it counts as written, and apart as incomplete.
+    ++context.written;
+    ++context.incomplete;
+    context.incompletes.append(
         QStringLiteral("%1 written to %2 incomplete: %3").arg(what, QDir::toNativeSeparators(path), reason));
 }
 

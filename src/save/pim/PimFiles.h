@@ -39,8 +39,8 @@ void SavePimItem(MailSaveContext &context, const PimFile &file, const QByteArray
 void NotePimResult(MailSaveContext &context, bool written, const QString &what, const QString &path,
                    const QString &error);
 
-// Counts an item that was written but holds less than the archive does, with "what" and the
-// reason named in the log.
+// Counts an item that was written but holds less than the archive does: written and
+// incomplete, with "what" and the reason named for the report.
 void NotePimIncomplete(MailSaveContext &context, const QString &what, const QString &path, const QString &reason);
 
 // Whether a text read back for an item is still what the scan saw: all of its length, and not

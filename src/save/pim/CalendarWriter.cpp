@@ -148,7 +148,8 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
         const QString what =
-            QStringLiteral("Calendar item \"%1\"").arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : ""));
+            QStringLiteral("Calendar item \"%1\" (at archive offset %2)")
+                .arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : ""), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(description, rec.dwDescriptionLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;

@@ -191,7 +191,8 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
         const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                          QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
-        const QString what = QStringLiteral("Contact \"%1\"").arg(name.trimmed());
+        const QString what = QStringLiteral("Contact \"%1\" (at archive offset %2)")
+                                 .arg(name.trimmed(), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;

@@ -90,7 +90,8 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
             rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
-        const QString what = QStringLiteral("Note \"%1\"").arg(titleOf(rec));
+        const QString what =
+            QStringLiteral("Note \"%1\" (at archive offset %2)").arg(titleOf(rec), QString::number(rec.dwTextOffset));
         if (!ReadBackIntact(stored, rec.dwTextLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;

@@ -257,7 +257,8 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         const QByteArray note = rec.dwNoteLength ? ReadArchiveBytes(rec.dwNoteOffset, rec.dwNoteLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
-        const QString what = QStringLiteral("Task \"%1\"").arg(QString::fromUtf8(rec.pName ? rec.pName : ""));
+        const QString what = QStringLiteral("Task \"%1\" (at archive offset %2)")
+                                 .arg(QString::fromUtf8(rec.pName ? rec.pName : ""), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(note, rec.dwNoteLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;

@@ -1,0 +1,426 @@
+// What a save says against what it did: items saved incomplete kept apart from items not saved,
+// the report file that names them, counts that match the files on disk when files hit a size
+// limit or the archive is cut during the save, message files that stand only when whole, and a
+// recovered-attachment pass that a stop ends within one chunk.
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "SaveTestUtil.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "save/OutputLayout.h"
+#include "save/QMailSavingThread.h"
+#include "save/mail/MailFormatStyle.h"
+#include "save/mail/MailWriter.h"
+
+#include <QDirIterator>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <memory>
+#include <sys/resource.h>
+
+namespace {
+
+const QString kMessages = QStringLiteral("Local/com.microsoft.__Messages/");
+
+QByteArray el(const char *name, const QByteArray &value)
+{
+    return OlmXml::elementRaw(name, value);
+}
+
+// "The second Tuesday of every month, ten times": no rule of the written calendar says it.
+QByteArray secondTuesday()
+{
+    const QByteArray pattern = el("OPFRecurrencePatternDaysOfWeek", el("tuesday", "1"))
+        + el("OPFRecurrencePatternInterval", "1")
+        + el("OPFRecurrencePatternType", "OPFRecurrencePatternRelativeMonthly") + el("OPFRecurrencePatternWeek", "2");
+    return el("OPFRecurrenceGetOccurenceCount", "1E1") + el("OPFRecurrenceIsNumbered", "1")
+        + el("OPFRecurrencePattern", pattern);
+}
+
+QByteArray appointment(const QString &summary, const QByteArray &recurrence)
+{
+    QByteArray children;
+    if (!recurrence.isEmpty())
+        children += el("OPFCalendarEventCopyRecurrence", recurrence);
+    children += el("OPFCalendarEventCopyStartTime", "2026-12-08T09:00:00") + el("OPFCalendarEventCopySummary", summary.toUtf8());
+    return OlmXml::item(QStringLiteral("appointment"), children);
+}
+
+OlmXml::MailItem mailItem(int n, int bodyBytes = 0, const QString &attachmentUrl = QString())
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Message %1").arg(n);
+    m.body = bodyBytes > 0 ? QString(bodyBytes, QLatin1Char('b')) : QStringLiteral("Body %1").arg(n);
+    m.received = QStringLiteral("2026-12-06T13:26:23Z");
+    m.from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
+    m.to = {{QStringLiteral("to%1@example.org").arg(n), QString()}};
+    m.messageId = QStringLiteral("m%1@example.org").arg(n);
+    if (!attachmentUrl.isEmpty()) {
+        m.attachmentNames = QStringList{QStringLiteral("file%1.bin").arg(n)};
+        m.attachmentUrls = QStringList{attachmentUrl};
+    }
+    return m;
+}
+
+// Messages in the Inbox, every third with a large body, every other one with an attachment
+// stored behind it; and two calendar items.
+QByteArray mixedArchive(int messages, int largeBody)
+{
+    TestArchiveBuilder b;
+    for (int n = 0; n < messages; ++n) {
+        const QString url = n % 2 ? kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/file%1").arg(n) : QString();
+        b.addEntry(kMessages + QStringLiteral("Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({mailItem(n, n % 3 == 0 ? largeBody : 0, url)}));
+        if (!url.isEmpty())
+            b.addEntry(url, QByteArray(3000 + n, char('a' + n % 26)));
+    }
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               OlmXml::list(QStringLiteral("appointments"), 2,
+                            appointment(QStringLiteral("Dentist"), QByteArray())
+                                + appointment(QStringLiteral("Review"), QByteArray())));
+    return b.finish();
+}
+
+QStringList filesBelow(const QString &root, const QStringList &patterns)
+{
+    QStringList found;
+    QDirIterator it(root, patterns, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        found << it.next();
+    return found;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Messages and item files that stand in the output, as a mail program or a calendar would find
+// them: the From_ lines of every mailbox, or the message files, plus the kinds' item files.
+qint64 itemsOnDisk(SaveType type, const QString &root)
+{
+    qint64 items = 0;
+    if (type == SaveTypeRGE || type == SaveTypeMBOX) {
+        for (const QString &box : filesBelow(root, {QStringLiteral("*.mbox")})) {
+            const QByteArray data = readAll(box).replace('\r', '\n');
+            items += data.count("\nFrom ???@???") + (data.startsWith("From ???@???") ? 1 : 0);
+        }
+        for (const char *kind : {"Contacts", "Calendar", "Tasks", "Notes"})
+            items += filesBelow(root + QLatin1Char('/') + QLatin1String(kind), {QStringLiteral("*")}).size();
+        return items;
+    }
+    return filesBelow(root, {QStringLiteral("*.emlx"), QStringLiteral("*.eml"), QStringLiteral("*.htm")}).size();
+}
+
+struct SaveRunResult {
+    SaveOutcome outcome;
+    QString root;
+};
+
+}  // namespace
+
+class SaveOutcomeTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { ResetRunFlags(); }
+    void cleanup()
+    {
+        FreeScanState();
+        m_archive.reset();
+    }
+    void repeatWithoutRule_data();
+    void repeatWithoutRule();
+    void countsMatchDiskUnderSizeLimit_data();
+    void countsMatchDiskUnderSizeLimit();
+    void archiveCutDuringSave_data();
+    void archiveCutDuringSave();
+    void messageFileStandsOnlyWhole_data();
+    void messageFileStandsOnlyWhole();
+    void stopEndsRecoveredPass_data();
+    void stopEndsRecoveredPass();
+
+private:
+    bool prepare(const QByteArray &archive, SaveType type, const QString &dest);
+    SaveOutcome save(SaveType type, int threads, const std::function<void(int)> &onTick = {});
+
+    std::unique_ptr<ArchiveFile> m_archive;
+};
+
+bool SaveOutcomeTest::prepare(const QByteArray &archive, SaveType type, const QString &dest)
+{
+    m_archive.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    QString error;
+    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
+        qWarning() << "save start failed" << error;
+        return false;
+    }
+    return true;
+}
+
+SaveOutcome SaveOutcomeTest::save(SaveType type, int threads, const std::function<void(int)> &onTick)
+{
+    QMailSavingThread thread;
+    int ticks = 0;  // the saving thread's alone until wait() returns
+    if (onTick)
+        connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] { onTick(++ticks); },
+                Qt::DirectConnection);
+    thread.SetSaveThreads(threads);
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+        return SaveOutcome();
+    return thread.outcome();
+}
+
+void SaveOutcomeTest::repeatWithoutRule_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("secondTuesday");
+    for (SaveType type : {SaveTypeRGE, SaveTypeMBOX})
+        QTest::addRow("type %d, second Tuesday", int(type)) << int(type) << true;
+    for (int type = SaveTypeRGE; type <= SaveTypeHTML; ++type)
+        QTest::addRow("type %d, nothing to report", type) << type << false;
+}
+
+void SaveOutcomeTest::repeatWithoutRule()
+{
+    // Written as a single item: saved incomplete, never "not saved"; the report names it and
+    // why. A save with nothing to report writes no report and says nothing but success.
+    QFETCH(int, type);
+    QFETCH(bool, secondTuesday);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               OlmXml::list(QStringLiteral("appointments"), 2,
+                            appointment(QStringLiteral("Team meeting"), secondTuesday ? ::secondTuesday() : QByteArray())
+                                + appointment(QStringLiteral("Dentist"), QByteArray())));
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(), SaveType(type), dest.path()));
+    const SaveOutcome outcome = save(SaveType(type), 2);
+    const bool writesCalendar = type == SaveTypeRGE || type == SaveTypeMBOX;
+    QCOMPARE(outcome.failed, qint64(0));
+    QCOMPARE(outcome.incomplete, qint64(secondTuesday ? 1 : 0));
+    QCOMPARE(outcome.written, qint64(writesCalendar ? 3 : 1));
+    QVERIFY(outcome.foldersNotSaved.isEmpty());
+    const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
+    const QStringList reports = QDir(root).entryList({QStringLiteral("Save Report*")}, QDir::Files);
+    if (!secondTuesday) {
+        QVERIFY2(reports.isEmpty(), qPrintable(reports.join(QLatin1Char(' '))));
+        QVERIFY(outcome.reportPath.isEmpty());
+        QCOMPARE(SaveProblemText(outcome), QString());
+        return;
+    }
+    QCOMPARE(outcome.reportPath, SaveReportPathFor(SaveType(type), saveDir, strTime));
+    QCOMPARE(SaveProblemText(outcome), QStringLiteral("\n1 item(s) were saved incomplete.\nEach item is listed in \"%1\".")
+                                           .arg(outcome.reportPath));
+    const QList<QByteArray> lines = readAll(outcome.reportPath).split('\n');
+    QCOMPARE(lines.size(), 2);  // one line, and its line feed
+    const QString line = QString::fromUtf8(lines.first());
+    QVERIFY2(line.startsWith(QLatin1String("Saved incomplete: Calendar item \"Team meeting\" (at archive offset "))
+                 && line.contains(QLatin1String("written as a single item"))
+                 && line.contains(QLatin1String("OPFRecurrencePatternRelativeMonthly")),
+             qPrintable(line));
+}
+
+void SaveOutcomeTest::countsMatchDiskUnderSizeLimit_data()
+{
+    QTest::addColumn<int>("type");
+    for (int type = SaveTypeRGE; type <= SaveTypeHTML; ++type)
+        QTest::addRow("type %d", type) << type;
+}
+
+void SaveOutcomeTest::countsMatchDiskUnderSizeLimit()
+{
+    // Files end at 24 KB, as on a full disk: what is counted written stands, whole; nothing of an
+    // item counted not saved is left; the report names every one of them.
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir dest;
+    QVERIFY(prepare(mixedArchive(24, 40000), SaveType(type), dest.path()));
+    const qint64 items = MailItemCount + ((type == SaveTypeRGE || type == SaveTypeMBOX) ? CalendarItemCount : 0);
+    struct rlimit old;
+    QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+    const sighandler_t before = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 24 * 1024;
+    QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    const SaveOutcome outcome = save(SaveType(type), 4);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, before);
+    const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
+    QVERIFY2(outcome.failed > 0 && outcome.written > 0, qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QCOMPARE(outcome.written + outcome.failed, items);
+    QCOMPARE(itemsOnDisk(SaveType(type), root), outcome.written);
+    QCOMPARE(filesBelow(root, {QStringLiteral("*.part*")}), QStringList());
+    QVERIFY(!outcome.foldersNotSaved.isEmpty());
+    QVERIFY2(!outcome.reportPath.isEmpty(), qPrintable(outcome.reportError));
+    QCOMPARE(qint64(readAll(outcome.reportPath).count("Not saved: ")), outcome.failed);
+    QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
+}
+
+void SaveOutcomeTest::archiveCutDuringSave_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("threads");
+    QTest::addColumn<int>("messages");
+    // Formatted ahead, the workers read up to 128 messages before their turn.
+    for (int type = SaveTypeRGE; type <= SaveTypeHTML; ++type) {
+        QTest::addRow("type %d", type) << type << 1 << 40;
+        QTest::addRow("type %d, formatted ahead", type) << type << 4 << 400;
+    }
+}
+
+void SaveOutcomeTest::archiveCutDuringSave()
+{
+    // The archive loses its second half while the save runs: every message counted written stands
+    // whole on disk, and none counted not saved leaves a file or a mailbox entry behind.
+    QFETCH(int, type);
+    QFETCH(int, threads);
+    QFETCH(int, messages);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    const QByteArray archive = mixedArchive(messages, 0);
+    QTemporaryDir dest;
+    QVERIFY(prepare(archive, SaveType(type), dest.path()));
+    const QString path = m_archive->path();
+    const SaveOutcome outcome = save(SaveType(type), threads, [&](int tick) {
+        if (tick == 5)
+            QFile::resize(path, archive.size() / 2);
+    });
+    QVERIFY(QFileInfo(path).size() < archive.size());
+    const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
+    QVERIFY2(outcome.failed > 0, qPrintable(QString::number(outcome.written)));
+    QCOMPARE(itemsOnDisk(SaveType(type), root), outcome.written);
+    QCOMPARE(filesBelow(root, {QStringLiteral("*.part*")}), QStringList());
+    for (const QString &file : filesBelow(root, {QStringLiteral("*.eml"), QStringLiteral("*.emlx")})) {
+        const QByteArray data = readAll(file);
+        QVERIFY2(data.contains("Subject: ") && data.contains("Message-ID: <m"), qPrintable(file));
+    }
+    for (const QString &file : filesBelow(root, {QStringLiteral("*.htm")}))
+        QVERIFY2(readAll(file).trimmed().endsWith("</html>"), qPrintable(file));
+}
+
+void SaveOutcomeTest::messageFileStandsOnlyWhole_data()
+{
+    QTest::addColumn<QString>("end");
+    QTest::newRow("closed") << "close";
+    QTest::newRow("discarded after a failure") << "discard";
+    QTest::newRow("left without a close") << "drop";
+    QTest::newRow("name taken") << "taken";
+}
+
+void SaveOutcomeTest::messageFileStandsOnlyWhole()
+{
+    // While it is written a message file's name holds nothing; it takes the bytes only when all
+    // are out, and a file that stood there before is never touched.
+    QFETCH(QString, end);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("7.eml"));
+    if (end == QLatin1String("taken")) {
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+    }
+    {
+        MailOutput out;
+        bool taken = false;
+        const bool made = out.createNew(path, &taken);
+        if (end == QLatin1String("taken")) {
+            QVERIFY(!made && taken);
+            QCOMPARE(readAll(path), QByteArray("earlier"));
+            QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("7.eml")});
+            return;
+        }
+        QVERIFY(made);
+        QVERIFY(out.write(QByteArray(100000, 'x')));
+        QCOMPARE(QFileInfo(path).size(), qint64(0));
+        if (end == QLatin1String("close")) {
+            QVERIFY(out.close());
+        } else if (end == QLatin1String("discard")) {
+            out.discard();
+        }
+    }
+    const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+    if (end == QLatin1String("close")) {
+        QCOMPARE(left, QStringList{QStringLiteral("7.eml")});
+        QCOMPARE(readAll(path), QByteArray(100000, 'x'));
+    } else {
+        QCOMPARE(left, QStringList());
+    }
+}
+
+void SaveOutcomeTest::stopEndsRecoveredPass_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("stopAtCall");  // the stop test that first says stop; 0: none does
+    for (SaveType type : {SaveTypeMBOX, SaveTypeEML}) {
+        QTest::addRow("type %d, not stopped", int(type)) << int(type) << 0;
+        QTest::addRow("type %d, stopped at the entry", int(type)) << int(type) << 1;
+        QTest::addRow("type %d, stopped inside the copy", int(type)) << int(type) << 3;
+    }
+}
+
+void SaveOutcomeTest::stopEndsRecoveredPass()
+{
+    // An attachment of 6 MiB that no message names: its search and its copy ask the stop at every
+    // MiB, and the message a stop cuts is not kept. Not stopped, it is saved with the reason known.
+    QFETCH(int, type);
+    QFETCH(int, stopAtCall);
+    const QString url = kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/big");
+    TestArchiveBuilder b;
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    b.addEntry(url, QByteArray(6 << 20, 'q'));
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(), SaveType(type), dest.path()));
+    MailSaveContext context;
+    context.saveDir = saveDir;
+    context.strTime = strTime;
+    int calls = 0;
+    context.stopRequested = [&] {
+        ++calls;
+        return false;
+    };
+    const QSet<qint64> inbox{mails().first()->llFolderId};
+    const QVector<const FileOffsetNode *> entries = UnnamedAttachmentEntries(inbox, context);
+    QCOMPARE(entries.size(), 1);
+    QVERIFY2(calls >= 6, qPrintable(QString::number(calls)));  // one per MiB of its checksum
+    // A stop during the search leaves nothing to write.
+    calls = 0;
+    context.stopRequested = [&] { return ++calls >= 2; };
+    QVERIFY(UnnamedAttachmentEntries(inbox, context).isEmpty());
+    QCOMPARE(calls, 2);
+
+    calls = 0;
+    context.stopRequested = [&] { return ++calls >= stopAtCall && stopAtCall > 0; };
+    const MailFormatStyle &style = type == SaveTypeMBOX ? AppleMailStyle() : EmlStyle();
+    SaveRecoveredAttachments(entries, style, context);
+    const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
+    QCOMPARE(filesBelow(root, {QStringLiteral("*.part*")}), QStringList());
+    if (stopAtCall == 0) {
+        QCOMPARE(context.written, qint64(1));
+        QCOMPARE(itemsOnDisk(SaveType(type), root), qint64(1));
+        QCOMPARE(context.recovered.size(), 1);
+        QVERIFY2(context.recovered.first().endsWith(QLatin1String(": no saved message names it")),
+                 qPrintable(context.recovered.first()));
+        return;
+    }
+    QCOMPARE(calls, stopAtCall);  // nothing asked, nothing copied past the stop
+    QCOMPARE(context.written, qint64(0));
+    QVERIFY(context.recovered.isEmpty());
+    QCOMPARE(itemsOnDisk(SaveType(type), root), qint64(0));
+    for (const QString &box : filesBelow(root, {QStringLiteral("*.mbox")}))
+        QCOMPARE(QFileInfo(box).size(), qint64(0));
+    // Cut inside its copy: named as not saved, with why.
+    QCOMPARE(context.failed, qint64(stopAtCall > 1 ? 1 : 0));
+    if (stopAtCall > 1)
+        QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
+}
+
+QTEST_GUILESS_MAIN(SaveOutcomeTest)
+#include "tst_saveoutcome.moc"

@@ -416,10 +416,12 @@ void SaveOutcomeTest::stopEndsRecoveredPass()
     QCOMPARE(itemsOnDisk(SaveType(type), root), qint64(0));
     for (const QString &box : filesBelow(root, {QStringLiteral("*.mbox")}))
         QCOMPARE(QFileInfo(box).size(), qint64(0));
-    // Cut inside its copy: named as not saved, with why.
+    // Cut inside its copy: named as not saved, with its entry and why.
     QCOMPARE(context.failed, qint64(stopAtCall > 1 ? 1 : 0));
     if (stopAtCall > 1)
-        QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
+        QVERIFY2(context.failures.first().contains(QLatin1String("stopped"))
+                     && context.failures.first().contains(QStringLiteral("(%1)").arg(url)),
+                 qPrintable(context.failures.first()));
 }
 
 QTEST_GUILESS_MAIN(SaveOutcomeTest)

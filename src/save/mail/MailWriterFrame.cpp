@@ -434,7 +434,15 @@ struct PreparedMessage {
     QStringList missing;  // attachments whose data could not be copied, found while formatting
     // Asked between the chunks of a long attachment copy; null: the copy runs to its end.
     const std::function<bool()> *stopRequested = nullptr;
+    // Where the log says the message lies when it has no entry of its own (a recovered one).
+    QString source;
 };
+
+// The archive entry a message's log lines name.
+const QString &sourceOf(const PreparedMessage &p)
+{
+    return p.source.isEmpty() ? p.fields.strEntryName : p.source;
+}
 
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
 // is streamed to its file in chunks when its turn comes. With the window below, formatted
@@ -544,7 +552,7 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     MailOutput out;
     QString path, error;
     if (!OpenMessageFile(out, style, context, mailFolderPath(style, context, p.relative), &path, &error)) {
-        noteFailure(context, rec, p.fields, path, error);
+        noteFailure(context, rec, sourceOf(p), path, error);
         return;
     }
     QStringList missing = writeMessage(p, style, attachments, out);
@@ -553,12 +561,12 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     if (out.failed() || !out.close()) {
         error = out.error();
         out.discard();
-        noteFailure(context, rec, p.fields, path, error);
+        noteFailure(context, rec, sourceOf(p), path, error);
         return;
     }
     SetFinderTypeCreator(path, style.finderType, style.finderCreator);
     if (!missing.isEmpty()) {
-        noteIncomplete(context, rec, p.fields.strEntryName, path, missing);
+        noteIncomplete(context, rec, sourceOf(p), path, missing);
         return;
     }
     ++context.written;
@@ -585,7 +593,7 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
     if (!out.isOpen() || mailbox.path != path) {
         closeMailbox(mailbox, style, attachments, context);
         if (!openMailbox(out, style, context, relative, &path, &error)) {
-            noteFailure(context, rec, fields, path, error);
+            noteFailure(context, rec, sourceOf(p), path, error);
             return;
         }
         mailbox.path = path;
@@ -609,11 +617,11 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
     if (out.failed() || !out.endMessage()) {
         error = out.error();
         out.discard();
-        noteFailure(context, rec, fields, path, error);
+        noteFailure(context, rec, sourceOf(p), path, error);
         return;
     }
     if (!missing.isEmpty()) {
-        noteIncomplete(context, rec, fields.strEntryName, path, missing);
+        noteIncomplete(context, rec, sourceOf(p), path, missing);
         return;
     }
     ++context.written;
@@ -770,6 +778,7 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         PreparedMessage p;
         p.rec = &rec;
         p.relative = kFolder1;
+        p.source = QString::fromUtf8(url);
         // An attachment may be large: a stop ends it within a chunk, and the message is not kept.
         if (context.stopRequested)
             p.stopRequested = &context.stopRequested;

@@ -45,9 +45,13 @@
 
 namespace {
 
-QByteArray largeArchive(int messages)
+QByteArray largeArchive(int messages, int lostAttachments = 0)
 {
     TestArchiveBuilder b;
+    // Attachment entries no message names: the save writes each in a recovered message of its own.
+    for (int i = 0; i < lostAttachments; ++i)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/lost_%1.bin").arg(i),
+                   QByteArray(64 * 1024, char('a' + i % 26)));
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"A", "B", "", "", ""}}));
     for (int i = 0; i < messages; ++i) {
         OlmXml::MailItem m;
@@ -130,6 +134,7 @@ private Q_SLOTS:
     void olmSaveAsksBeforeReplacing();
     void stopQuestionHoldsTheSave_data();
     void stopQuestionHoldsTheSave();
+    void stopYesLeavesTheWindowAnswering_data();
     void stopYesLeavesTheWindowAnswering();
     void marksAfterAnUnfinishedSave_data();
     void marksAfterAnUnfinishedSave();
@@ -138,7 +143,7 @@ private Q_SLOTS:
 private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
     void scanToSummary(QZovuvozivMainWindow &w, const QString &path);
-    QString writtenArchive(const QString &name, int messages);
+    QString writtenArchive(const QString &name, int messages, int lostAttachments = 0);
     // The folder dialog answers path, with room enough; then a mailbox save of the window starts.
     void chooseDestination(const QString &path);
     void startMailboxSave(QZovuvozivMainWindow &w);
@@ -185,14 +190,15 @@ void MainWindowTest::scanToSummary(QZovuvozivMainWindow &w, const QString &path)
     m_icons.clear();
 }
 
-// An archive of one contact and `messages` messages in the Inbox, written once per run.
-QString MainWindowTest::writtenArchive(const QString &name, int messages)
+// An archive of one contact, `messages` messages in the Inbox and `lostAttachments` attachments
+// no message names, written once per run.
+QString MainWindowTest::writtenArchive(const QString &name, int messages, int lostAttachments)
 {
     const QString path = m_dir.filePath(name);
     if (!QFileInfo::exists(path)) {
         QFile f(path);
         if (f.open(QIODevice::WriteOnly))
-            f.write(largeArchive(messages));
+            f.write(largeArchive(messages, lostAttachments));
     }
     return path;
 }
@@ -749,24 +755,36 @@ void MainWindowTest::stopQuestionHoldsTheSave()
     QVERIFY(!SavePaused());
 }
 
+void MainWindowTest::stopYesLeavesTheWindowAnswering_data()
+{
+    QTest::addColumn<int>("lostAttachments");
+    QTest::addColumn<qint64>("holdAt");  // the progress tick the saving thread is held at
+    QTest::newRow("held writing a message") << 0 << qint64(5);
+    // 20 messages and a contact come first: tick 30 is the recovered-attachment pass.
+    QTest::newRow("held in the recovered-attachment pass") << 200 << qint64(30);
+}
+
 // Yes while the saving thread is held inside an item (a long copy): the window keeps answering,
 // and "Update", "Open Mailbox" and the save come back only when the thread has ended, with the
 // aborted message.
 void MainWindowTest::stopYesLeavesTheWindowAnswering()
 {
+    QFETCH(int, lostAttachments);
+    QFETCH(qint64, holdAt);
     QZovuvozivMainWindow w;
-    scanToSummary(w, writtenArchive(QStringLiteral("many.olm"), 20000));
+    const int messages = lostAttachments ? 20 : 20000;
+    scanToSummary(w, writtenArchive(lostAttachments ? QStringLiteral("lost.olm") : QStringLiteral("many.olm"), messages, lostAttachments));
     QTemporaryDir dest;
     chooseDestination(dest.path());
     QMailSavingThread &thread = peer(w).m_SavingThread;
     QSemaphore release;
     std::atomic<qint64> ticks{0};
     connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
-        if (++ticks == 5)
+        if (++ticks == holdAt)
             release.tryAcquire(1, 10000);
     }, Qt::DirectConnection);
     startMailboxSave(w);
-    QTRY_VERIFY_WITH_TIMEOUT(ticks == 5 && peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks == holdAt && peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible(), 60000);
     LoopGapMeter meter;
     peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
     stopDlgObj3->yesButton()->click();
@@ -778,7 +796,11 @@ void MainWindowTest::stopYesLeavesTheWindowAnswering()
     release.release();
     QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && thread.isFinished(), 30000);
     QVERIFY2(meter.largestGap() < 1000, qPrintable(QString::number(meter.largestGap())));
-    QVERIFY(thread.outcome().stopped);
+    const SaveOutcome outcome = thread.outcome();
+    QVERIFY(outcome.stopped);
+    if (lostAttachments)  // the stop ended the pass, not its end
+        QVERIFY2(outcome.recovered.size() > 0 && outcome.recovered.size() < lostAttachments,
+                 qPrintable(QString::number(outcome.recovered.size())));
     QVERIFY2(m_messages.constFirst().startsWith(QLatin1String(kSaveAbortedText)), qPrintable(m_messages.join('|')));
     QCOMPARE(m_messages.size(), 1);
     QVERIFY(m_pActionUpdate->isEnabled() && m_pOpenFile->isEnabled() && peer(w).m_pActionSaveRepaired->isEnabled());

@@ -2,6 +2,7 @@
 // scan, the summary, the save start, and the end of a save.
 
 #include "browse/BrowseGlobals.h"
+#include "browse/FolderTree.h"
 #include "platform/Edition.h"
 #include "save/SaveFlow.h"
 #include "save/SavePause.h"
@@ -45,12 +46,39 @@ void emptyPreview(QZovuvozivMainWindow *w)
     w->panes().htmlPreview->clear();
 }
 
+// Names the save's report after the end message, when one was written.
+QString reportNamedText(const SaveOutcome &outcome)
+{
+    if (outcome.reportPath.isEmpty())
+        return QString();
+    return QString::fromLatin1(kSaveReportNamedText).arg(QDir::toNativeSeparators(outcome.reportPath));
+}
+
 bool anyRecords()
 {
     return TmpMlrcPtrStart || TmpCTRCPtrStart || TmpCLRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart;
 }
 
 }  // namespace
+
+void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
+{
+    if (!tree)
+        return;
+    // A folder with subfolders is saved only when all of them are checked, so a folder that
+    // keeps its mark keeps its whole subtree; folders above follow their children afterwards.
+    const auto kept = [&keep](const QTreeWidgetItem *item) {
+        for (; item; item = item->parent())
+            if (keep.contains(FolderIdOf(item)))
+                return true;
+        return false;
+    };
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        QTreeWidgetItem *item = *it;
+        if (item->childCount() == 0 && item->checkState(FolderColumnName) == Qt::Checked && !kept(item))
+            item->setCheckState(FolderColumnName, Qt::Unchecked);
+    }
+}
 
 void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
 {
@@ -79,14 +107,9 @@ void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
     m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_opendisable.png")));
     m_pActionOpen->setEnabled(false);
     m_pActionFindFile->setEnabled(false);
+    m_scanFinishSeen = false;
     m_pProgressInfo = new QProgressInfo(this, ProgressKind::Scan);
     m_pProgressBar = m_pProgressInfo->progressBar();
-    // A stopped scan leaves only "Open Mailbox" and "Update" to start again.
-    connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
-        m_pOpenFile->setEnabled(true);
-        m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
-        m_pActionUpdate->setEnabled(true);
-    });
     m_pProgressInfo->setStatusText(tr("Scanning OLM File..."));
     m_pProgressBar->reset();
     m_pProgressBar->setMaximum(int(qBound<long long>(0, maximum, INT_MAX)));
@@ -109,9 +132,12 @@ void QZovuvozivMainWindow::OnStrInfo(QString text)
 
 void QZovuvozivMainWindow::SetFinishSettingsForMail()
 {
+    m_scanFinishSeen = true;
     OnMailButtonClicked();
     restoreControlsAfterRun(true);
-    if (bStopFlag) {
+    // A stop confirmed after the walk's last test came too late: the scan is whole and stays
+    // (OnScanEnded says so). Any other stop (a re-open) drops it.
+    if (bStopFlag && !scanStopConfirmed()) {
         for (QTreeWidget *t : {m_panes.folderTree, m_panes.itemList})
             t->clear();
         m_panes.mailHeaderText->clear();
@@ -121,6 +147,32 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
     }
     if (!anyRecords())
         ShowMessageBox(nullptr, tr("\nThe scanned file is either an invalid file or heavily damaged."));
+}
+
+bool QZovuvozivMainWindow::scanStopConfirmed() const
+{
+    return m_pProgressInfo && m_pProgressInfo->stopConfirmed();
+}
+
+void QZovuvozivMainWindow::OnScanEnded()
+{
+    // The scan's thread has ended: only now may another run start, so a confirmed stop is
+    // answered here, never at the Yes itself.
+    if (!scanStopConfirmed())
+        return;
+    if (!m_scanFinishSeen) {
+        m_pOpenFile->setEnabled(true);
+        m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
+        m_pActionUpdate->setEnabled(true);
+        ShowMessageBox(nullptr, tr(kScanAbortedText));
+        return;
+    }
+    // The walk ended before it saw the stop: the stop belongs to no run, and the whole scan is
+    // shown with its summary, which the scanner leaves out when it sees the stop at its end.
+    bStopFlag = false;
+    ShowMessageBox(nullptr, tr(kScanAlreadyFinishedText));
+    if (!m_pInformationDlg && anyRecords())
+        OnInformationDlg();
 }
 
 void QZovuvozivMainWindow::OnInformationDlg()
@@ -232,11 +284,6 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     // While the question is open the save waits at its next item; No lets it go on.
     connect(m_pProgressInfo, &QProgressInfo::StopAsked, this, [] { PauseSave(); });
     connect(m_pProgressInfo, &QProgressInfo::StopDeclined, this, [] { ResumeSave(); });
-    connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, [this] {
-        m_pOpenFile->setEnabled(true);
-        m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_openenable.png")));
-        m_pActionUpdate->setEnabled(true);
-    });
     m_pProgressInfo->setStatusText(QString::fromLatin1(kSavingStatusText));
     m_pProgressBar->reset();
     m_pProgressBar->setMaximum(int(qMin<unsigned>(SizeOfAllMails, INT_MAX)));
@@ -255,7 +302,7 @@ void QZovuvozivMainWindow::SetProgressValueForMail()
 
 void QZovuvozivMainWindow::SetFinishSettings()
 {
-    // run() has returned; the thread itself ends at once.
+    // Reached through QThread::finished: run() has returned, so this wait ends at once.
     m_SavingThread.wait();
     // A stop question still open belongs to the save that ended: it closes, and the next save
     // starts unpaused.
@@ -266,13 +313,14 @@ void QZovuvozivMainWindow::SetFinishSettings()
     stopflag = false;
     const SaveOutcome outcome = m_SavingThread.outcome();
     if (outcome.stopped) {
-        ShowMessageBox(nullptr, tr(kSaveAbortedText));
+        ShowMessageBox(nullptr, tr(kSaveAbortedText) + reportNamedText(outcome));
         return;
     }
     const QString problem = SaveProblemText(outcome);
     if (!problem.isEmpty()) {
-        // Never success when something was not written; the marks stay for another try.
+        // Never success when something was not saved; its folders keep their marks for another try.
         ShowMessageBox(nullptr, problem);
+        keepMarksOfFoldersNotSaved(outcome);
         return;
     }
     ShowMessageBox(nullptr, SaveSuccessText(), SuccessIconStyle());
@@ -282,10 +330,21 @@ void QZovuvozivMainWindow::SetFinishSettings()
     }
 }
 
+void QZovuvozivMainWindow::keepMarksOfFoldersNotSaved(const SaveOutcome &outcome)
+{
+    // Items not saved that no folder is named for: every mark stays.
+    const bool unplaced = outcome.unreadEntries > 0 || !outcome.notWritten.isEmpty()
+        || (outcome.failed > 0 && outcome.foldersNotSaved.isEmpty());
+    if (unplaced)
+        return;
+    ClearMarksOfSavedFolders(m_panes.folderTree, outcome.foldersNotSaved);
+    m_pParseDatabase->SetRecoverSelectedState();
+}
+
 void QZovuvozivMainWindow::OnAbortSettings()
 {
-    // Yes: the stop flags are set; the paused save goes on to its stop test and ends there. The
-    // end of the thread shows what was saved.
+    // Yes: the stop flags are set; the paused save goes on to its stop test and ends there. Its
+    // thread's end (SetFinishSettings) shows what was saved and gives the actions back: the
+    // window never waits for it here.
     ResumeSave();
-    m_SavingThread.wait();
 }

@@ -86,6 +86,8 @@ void QParseDatabase::ConnectSignals()
         connect(&m_FolderInfoThread, &Scan::InformationDlgOpen, m_window, &Window::OnInformationDlg);
         connect(&m_FolderInfoThread, &Scan::strInfo, m_window, &Window::OnStrInfo);
         connect(&m_FolderInfoThread, &Scan::ShowMessage, m_window, &Window::OnScanMessage);
+        // The thread's own end, also of a stopped scan, which sends no finish signal.
+        connect(&m_FolderInfoThread, &QThread::finished, m_window, &Window::OnScanEnded);
     }
 }
 

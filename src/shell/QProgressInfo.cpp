@@ -14,7 +14,7 @@
 StopDlg *stopDlgObj3 = nullptr;
 
 QProgressInfo::QProgressInfo(QWidget *parent, ProgressKind kind)
-    : QDialog(parent), ui(new Ui::ProgressDialog), m_bar(nullptr)
+    : QDialog(parent), ui(new Ui::ProgressDialog), m_bar(nullptr), m_kind(kind)
 {
     ui->setupUi(this);
     setWindowTitle(EditionName());  // the form's own title is a placeholder
@@ -81,11 +81,24 @@ void QProgressInfo::OnStop()
     stopDlgObj3 = new StopDlg(this);
     stopDlgObj3->setTitle(tr("Abort"));
     stopDlgObj3->setQuestion(tr("Do you want to abort the current process?"));
-    stopDlgObj3->setDetail(tr("You can't resume the process from this point. All the changes will be discarded."));
+    stopDlgObj3->setDetail(stopDetail());
     connect(stopDlgObj3->yesButton(), &QPushButton::clicked, this, &QProgressInfo::OnprogressStopProcess);
     connect(stopDlgObj3->noButton(), &QPushButton::clicked, this, &QProgressInfo::OnprogressRunProcess);
     stopDlgObj3->show();
     Q_EMIT StopAsked();
+}
+
+QString QProgressInfo::stopDetail() const
+{
+    // Says what a stop leaves: a save's files stay on disk, a stopped scan shows nothing.
+    if (m_kind == ProgressKind::Save)
+        return tr(kStopSaveDetailText);
+    return tr(kStopScanDetailText);
+}
+
+bool QProgressInfo::stopConfirmed() const
+{
+    return m_stopConfirmed;
 }
 
 void QProgressInfo::OnprogressStopProcess()
@@ -96,6 +109,7 @@ void QProgressInfo::OnprogressStopProcess()
     if (stopDlgObj3)
         stopDlgObj3->hide();
     stopflag = true;  // the writers' per-item test
+    m_stopConfirmed = true;
     Q_EMIT StopConfirmed();
     Q_EMIT OnAbort();
 }

@@ -19,6 +19,17 @@ class ProgressDialog;
 // Stop. GUI thread only.
 extern StopDlg *stopDlgObj3;
 
+// The detail of the stop question: what a stop leaves behind.
+inline const char kStopSaveDetailText[] =
+    "You can't resume the process from this point. The items saved so far stay in the destination.";
+inline const char kStopScanDetailText[] =
+    "You can't resume the process from this point. Nothing scanned so far is kept: open the file again to scan it.";
+
+// The end of a scan stopped with Yes: it ended at the stop, or the stop came after its end.
+inline const char kScanAbortedText[] = "\nScanning Process Aborted. Nothing scanned was kept.";
+inline const char kScanAlreadyFinishedText[] =
+    "\nThe scan had already finished when it was stopped: all its items are shown.";
+
 enum class ProgressKind {
     Scan,  // "Scanning OLM File...", bar 371 x 25
     Save,  // "Saving Files...", the edition's save heading, bar 371 x 15
@@ -38,10 +49,12 @@ public:
     // SearchLabel_2, the heading above the bar.
     void setHeadingText(const QString &text);
     QString headingText() const;
+    // Yes was given to this sheet's stop question: its run was asked to stop.
+    bool stopConfirmed() const;
 
 Q_SIGNALS:
-    // Yes to the abort question: the window enables "Open Mailbox" and "Update" here, before
-    // OnAbort() reaches the save's abort handling.
+    // Yes to the abort question, then OnAbort() for the save's abort handling. The window gives
+    // its actions back only when the run's thread has ended.
     void StopConfirmed();
     void OnAbort();
     // The abort question has opened; No has closed it and the run goes on.
@@ -58,7 +71,10 @@ private Q_SLOTS:
 
 private:
     void init();
+    QString stopDetail() const;
 
     std::unique_ptr<Ui::ProgressDialog> ui;
     QProgressBar *m_bar;
+    ProgressKind m_kind;
+    bool m_stopConfirmed = false;
 };

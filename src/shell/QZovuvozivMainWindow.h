@@ -48,6 +48,11 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
 
+// Unchecks every checked folder of tree except those in keep (folder-list ids), their subfolders
+// and, through their children, the folders above them; boxes only, the caller brings the nodes
+// in line (SetRecoverSelectedState).
+void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep);
+
 class QZovuvozivMainWindow : public QMainWindow {
     Q_OBJECT
 public:
@@ -113,6 +118,8 @@ public Q_SLOTS:
     void SetFinishSettingsForMail();
     void OnInformationDlg();
     void OnScanMessage(QString text);
+    // The scan's thread has ended: the answer to a stop confirmed during the scan.
+    void OnScanEnded();
     // Save progress and finish.
     void SetInitialSettingsForMail(unsigned int total);
     void SetProgressValueForMail();
@@ -150,6 +157,10 @@ private:
     bool CreateFilesInMainIdentity(const QString &root);
     // Both Save actions change together.
     void SetSaveEnabled(bool enabled);
+    // Yes was given to the stop question of the running (or last) scan.
+    bool scanStopConfirmed() const;
+    // After a save that is not a full success: only folders with items not saved stay checked.
+    void keepMarksOfFoldersNotSaved(const SaveOutcome &outcome);
 
     // Tests look inside through this peer (tests/support/MainWindowTestPeer.h).
     friend struct MainWindowTestPeer;
@@ -158,6 +169,7 @@ private:
     QMailSavingThread m_SavingThread;
     QFolderInformationThread m_FolderThread;
     QParseDatabase *m_pParseDatabase = nullptr;
+    bool m_scanFinishSeen = false;  // the running (or last) scan sent its finish signal
 
     // Actions, menus, tool bar.
     QAction *m_pActionOpen = nullptr;

@@ -20,10 +20,12 @@
 
 namespace {
 
-// No "..", no absolute name, nothing written through a link on the way; rights are set, but only
-// the normalised ones each entry is given below (no owner, no set-id bits, no attributes).
+// No "..", nothing written through a link on the way; rights are set, but only the normalised ones
+// each entry is given below (no owner, no set-id bits, no attributes). Every entry is written
+// under an absolute name built here from its own relative one (see stagedName), so libarchive's
+// refusal of absolute names cannot be asked for; the entry's own name is checked instead.
 constexpr int kExtractFlags = ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_SYMLINKS
-    | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS | ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_PERM;
+    | ARCHIVE_EXTRACT_NO_OVERWRITE | ARCHIVE_EXTRACT_PERM;
 
 struct ReadFree {
     void operator()(archive *a) const { archive_read_free(a); }
@@ -33,32 +35,6 @@ struct WriteFree {
 };
 using ArchiveReader = std::unique_ptr<archive, ReadFree>;
 using DiskWriter = std::unique_ptr<archive, WriteFree>;
-
-// libarchive writes names relative to the working folder, and its refusal of absolute names and
-// of writing through links holds for relative names only: the package is unpacked with the
-// staging folder as the working folder, and the one before is put back at the end. Nothing else
-// in the program resolves a relative path.
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const QString &path) : m_saved(::open(".", O_PATH | O_DIRECTORY | O_CLOEXEC))
-    {
-        m_entered = m_saved >= 0 && ::chdir(QFile::encodeName(path).constData()) == 0;
-    }
-    ~WorkingFolder()
-    {
-        if (m_entered && ::fchdir(m_saved) != 0)
-            qWarning("Update: the working folder could not be put back");
-        if (m_saved >= 0)
-            ::close(m_saved);
-    }
-    WorkingFolder(const WorkingFolder &) = delete;
-    WorkingFolder &operator=(const WorkingFolder &) = delete;
-    bool entered() const { return m_entered; }
-
-private:
-    int m_saved;
-    bool m_entered = false;
-};
 
 QString archiveError(archive *a)
 {
@@ -95,6 +71,34 @@ QString admitEntry(archive_entry *entry, const QHash<QByteArray, PackageEntry> &
     return QString();
 }
 
+// True when name is relative and never climbs: not empty, no leading "/", no ".." component.
+bool isSafeRelativeName(const QByteArray &name)
+{
+    if (name.isEmpty() || name.startsWith('/'))
+        return false;
+    for (const QByteArray &part : name.split('/'))
+        if (part == "..")
+            return false;
+    return true;
+}
+
+// The absolute name entry is written under: root (the staging folder with every link on the way
+// resolved, so the link check below it sees real folders only) joined with the entry's own name.
+// The working folder is never changed for this: other threads resolve relative names meanwhile.
+QString stagedName(archive_entry *entry, const QByteArray &root)
+{
+    const char *path = archive_entry_pathname(entry);
+    const QByteArray name = path ? QByteArray(path) : QByteArray();
+    if (!isSafeRelativeName(name))
+        return QStringLiteral("unsafe entry name: ") + QString::fromUtf8(name);
+    const QByteArray joined = root + '/' + name;
+    // Longer names would make libarchive walk into the folders one by one with chdir.
+    if (joined.size() >= PATH_MAX)
+        return QStringLiteral("entry name too long: ") + QString::fromUtf8(name);
+    archive_entry_copy_pathname(entry, joined.constData());
+    return QString();
+}
+
 // Copies the data of the current entry, which declares declared bytes, counting what is written.
 QString copyData(archive *in, archive *out, quint64 declared, quint64 *total)
 {
@@ -122,7 +126,7 @@ QString copyData(archive *in, archive *out, quint64 declared, quint64 *total)
     return written == declared ? QString() : QStringLiteral("entry holds less than it declares");
 }
 
-QString unpackEntries(archive *in, archive *out, QHash<QByteArray, PackageEntry> waiting)
+QString unpackEntries(archive *in, archive *out, const QByteArray &root, QHash<QByteArray, PackageEntry> waiting)
 {
     quint64 total = 0;
     archive_entry *entry = nullptr;
@@ -132,6 +136,9 @@ QString unpackEntries(archive *in, archive *out, QHash<QByteArray, PackageEntry>
         if (!problem.isEmpty())
             return problem;
         const PackageEntry known = waiting.take(QByteArray(archive_entry_pathname(entry)));
+        problem = stagedName(entry, root);
+        if (!problem.isEmpty())
+            return problem;
         const bool hasData = archive_entry_filetype(entry) == AE_IFREG;
         // The size is left to the bytes themselves: a declared one would cut or pad the file.
         archive_entry_unset_size(entry);
@@ -200,12 +207,12 @@ bool UnpackPackage(const QString &path, const QString &staging, const QVector<Pa
         *error = archiveError(in.get());
         return false;
     }
-    const WorkingFolder folder(staging);
-    if (!folder.entered()) {
-        *error = QStringLiteral("cannot enter the staging folder");
+    const QByteArray root = canonicalPath(QFile::encodeName(staging));
+    if (root.isEmpty()) {
+        *error = QStringLiteral("cannot resolve the staging folder");
         return false;
     }
-    *error = unpackEntries(in.get(), out.get(), byName);
+    *error = unpackEntries(in.get(), out.get(), root, byName);
     // Closing sets the rights of the folders the entries named, kept writable until now.
     if (archive_write_close(out.get()) != ARCHIVE_OK && error->isEmpty())
         *error = archiveError(out.get());

@@ -1,6 +1,7 @@
 // The main window driven as a user would: open an archive, scan, stop, re-open, switch views,
 // start a save, close.
 
+#include "FolderTreeTestUtil.h"
 #include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
@@ -24,6 +25,7 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -43,9 +45,13 @@
 
 namespace {
 
-QByteArray largeArchive(int messages)
+QByteArray largeArchive(int messages, int lostAttachments = 0)
 {
     TestArchiveBuilder b;
+    // Attachment entries no message names: the save writes each in a recovered message of its own.
+    for (int i = 0; i < lostAttachments; ++i)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/lost_%1.bin").arg(i),
+                   QByteArray(64 * 1024, char('a' + i % 26)));
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"A", "B", "", "", ""}}));
     for (int i = 0; i < messages; ++i) {
         OlmXml::MailItem m;
@@ -81,6 +87,27 @@ QStringList treeNames(QTreeWidget *tree)
     return names;
 }
 
+// The largest gap between the ticks of a 10 ms timer on the GUI thread: how long the window's
+// event loop went unanswered while it ran.
+class LoopGapMeter {
+public:
+    LoopGapMeter()
+    {
+        m_timer.setInterval(10);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            m_largest = qMax(m_largest, m_clock.restart());
+        });
+        m_clock.start();
+        m_timer.start();
+    }
+    qint64 largestGap() const { return qMax(m_largest, m_clock.elapsed()); }
+
+private:
+    QTimer m_timer;
+    QElapsedTimer m_clock;
+    qint64 m_largest = 0;
+};
+
 } // namespace
 
 class MainWindowTest : public QObject {
@@ -97,6 +124,7 @@ private Q_SLOTS:
     void refusesForeignFile();
     void refusesNonRegularFile_data();
     void refusesNonRegularFile();
+    void stopScanThenScanAgain_data();
     void stopScanThenScanAgain();
     void scanEndClosesStopQuestion();
     void reopenQuestion();
@@ -106,12 +134,19 @@ private Q_SLOTS:
     void olmSaveAsksBeforeReplacing();
     void stopQuestionHoldsTheSave_data();
     void stopQuestionHoldsTheSave();
+    void stopYesLeavesTheWindowAnswering_data();
+    void stopYesLeavesTheWindowAnswering();
+    void marksAfterAnUnfinishedSave_data();
+    void marksAfterAnUnfinishedSave();
     void closeWhileRunningIsRefused();
 
 private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
     void scanToSummary(QZovuvozivMainWindow &w, const QString &path);
-    QString writtenArchive(const QString &name, int messages);
+    QString writtenArchive(const QString &name, int messages, int lostAttachments = 0);
+    // The folder dialog answers path, with room enough; then a mailbox save of the window starts.
+    void chooseDestination(const QString &path);
+    void startMailboxSave(QZovuvozivMainWindow &w);
     QStringList m_messages;
     QTemporaryDir m_dir;
     QStringList m_icons;
@@ -155,16 +190,30 @@ void MainWindowTest::scanToSummary(QZovuvozivMainWindow &w, const QString &path)
     m_icons.clear();
 }
 
-// An archive of one contact and `messages` messages in the Inbox, written once per run.
-QString MainWindowTest::writtenArchive(const QString &name, int messages)
+// An archive of one contact, `messages` messages in the Inbox and `lostAttachments` attachments
+// no message names, written once per run.
+QString MainWindowTest::writtenArchive(const QString &name, int messages, int lostAttachments)
 {
     const QString path = m_dir.filePath(name);
     if (!QFileInfo::exists(path)) {
         QFile f(path);
         if (f.open(QIODevice::WriteOnly))
-            f.write(largeArchive(messages));
+            f.write(largeArchive(messages, lostAttachments));
     }
     return path;
+}
+
+void MainWindowTest::chooseDestination(const QString &path)
+{
+    ShellHooks::existingDirectory = [path](QWidget *, const QString &, const QString &) { return path; };
+    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
+}
+
+void MainWindowTest::startMailboxSave(QZovuvozivMainWindow &w)
+{
+    w.OnSaveAs();
+    peer(w).m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(bforQConverterFO ? 0 : 2);
+    peer(w).m_pSaveAsWindow->OnSaveAsOk();
 }
 
 void MainWindowTest::initialState()
@@ -378,38 +427,84 @@ void MainWindowTest::refusesNonRegularFile()
     QVERIFY(!peer(w).m_pProgressInfo);
 }
 
+void MainWindowTest::stopScanThenScanAgain_data()
+{
+    QTest::addColumn<bool>("afterWalk");  // the stop comes after the walk's last test
+    QTest::addColumn<QString>("message");
+    QTest::newRow("stopped in the walk: says so, keeps nothing") << false << kScanAbortedText;
+    QTest::newRow("stopped after the walk: the whole scan stays") << true << kScanAlreadyFinishedText;
+}
+
+// Yes to the scan's stop question while the scanner is held: the window answers at once, gives
+// "Open Mailbox" and "Update" back only when the thread has ended, and then says how it ended.
 void MainWindowTest::stopScanThenScanAgain()
 {
-    const QString path = m_dir.filePath(QStringLiteral("large.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(largeArchive(4000));
-    f.close();
+    QFETCH(bool, afterWalk);
+    QFETCH(QString, message);
+    const QString path = writtenArchive(QStringLiteral("large.olm"), 4000);
     QZovuvozivMainWindow w;
     w.show();
-    // Hold the scan at its start until the user has answered the stop question.
-    QSemaphore release;
-    auto hold = connect(w.parseDatabase()->scanner(), &QFolderInformationThread::OnInitialSettings,
-                        w.parseDatabase()->scanner(), [&release] { release.acquire(); }, Qt::DirectConnection);
+    QFolderInformationThread *scanner = w.parseDatabase()->scanner();
+    // Held at its start until the sheet is shown; after the walk, held at its finish signal.
+    QSemaphore started, release;
+    std::atomic<bool> held{false};
+    auto holdStart = connect(scanner, &QFolderInformationThread::OnInitialSettings, scanner, [&] {
+        started.tryAcquire(1, 10000);
+    }, Qt::DirectConnection);
+    auto holdEnd = connect(scanner, &QFolderInformationThread::OnFinishScanning, scanner, [&] {
+        held = true;
+        release.tryAcquire(1, 10000);
+    }, Qt::DirectConnection);
     scan(w, path);
-    QTRY_VERIFY(peer(w).m_pProgressInfo);
+    QTRY_VERIFY(peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible());
+    if (afterWalk) {
+        // The finish signal is then queued, not yet seen: the answer comes before the window
+        // sees it, as when the user answers while it is on its way.
+        started.release();
+        while (!held)
+            QThread::yieldCurrentThread();
+    }
+    LoopGapMeter meter;
     peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
-    QTRY_VERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
+    QVERIFY(stopDlgObj3 && stopDlgObj3->isVisible());
     stopDlgObj3->yesButton()->click();
     QVERIFY(bStopFlag);
-    QVERIFY(m_pOpenFile->isEnabled());
+    if (!afterWalk) {
+        QTest::qWait(200);
+        QVERIFY(scanner->isRunning());
+        QVERIFY(!m_pOpenFile->isEnabled() && !m_pActionUpdate->isEnabled());
+        QVERIFY(m_messages.isEmpty());
+    }
+    if (!afterWalk)
+        started.release();
     release.release();
-    disconnect(hold);
-    QVERIFY(w.parseDatabase()->scanner()->wait(30000));
-    QTest::qWait(50);
+    disconnect(holdStart);
+    disconnect(holdEnd);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && scanner->isFinished(), 30000);
+    QVERIFY2(meter.largestGap() < 1000, qPrintable(QString::number(meter.largestGap())));
+    QCOMPARE(m_messages, QStringList{message});
+    QVERIFY(m_pOpenFile->isEnabled() && m_pActionUpdate->isEnabled());
+    if (afterWalk) {
+        // The stop belonged to no run: the summary, the tree and the save are there.
+        QTRY_VERIFY(peer(w).m_pInformationDlg != nullptr);
+        QCOMPARE(MailItemCount, qint64(4000));
+        QVERIFY(!bStopFlag);
+        QVERIFY(w.panes().folderTree->topLevelItemCount() > 0);
+        QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
+        peer(w).m_pInformationDlg->close();
+        return;
+    }
     QVERIFY(!peer(w).m_pInformationDlg);
     QVERIFY(MailItemCount < 4000);
+    QVERIFY(!peer(w).m_pActionSaveRepaired->isEnabled());
     // Open again: no question after a stop; the next scan runs to the end.
+    m_messages.clear();
     w.OnOpenFile();
     QVERIFY(!stopDlgObj->isVisible());
     scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 30000);
     QCOMPARE(MailItemCount, qint64(4000));
+    QVERIFY(m_messages.isEmpty());
     peer(w).m_pInformationDlg->close();
 }
 
@@ -625,8 +720,7 @@ void MainWindowTest::stopQuestionHoldsTheSave()
     QZovuvozivMainWindow w;
     scanToSummary(w, writtenArchive(QStringLiteral("many.olm"), 20000));
     QTemporaryDir dest;
-    ShellHooks::existingDirectory = [&dest](QWidget *, const QString &, const QString &) { return dest.path(); };
-    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
+    chooseDestination(dest.path());
     QMailSavingThread &thread = peer(w).m_SavingThread;
     const qint64 total = 20001;
     const qint64 holdAt = answer.isEmpty() ? total : 1;
@@ -636,9 +730,7 @@ void MainWindowTest::stopQuestionHoldsTheSave()
         if (++ticks == holdAt)
             release.acquire();
     }, Qt::DirectConnection);
-    w.OnSaveAs();
-    peer(w).m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(bforQConverterFO ? 0 : 2);
-    peer(w).m_pSaveAsWindow->OnSaveAsOk();
+    startMailboxSave(w);
     // The save's own sheet, not the scan's hidden one.
     QTRY_VERIFY_WITH_TIMEOUT(ticks == holdAt && peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible(), 60000);
     peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
@@ -661,6 +753,101 @@ void MainWindowTest::stopQuestionHoldsTheSave()
     QVERIFY(!question || !question->isVisible());
     QCOMPARE(thread.outcome().written == total, answer != QLatin1String("yes"));
     QVERIFY(!SavePaused());
+}
+
+void MainWindowTest::stopYesLeavesTheWindowAnswering_data()
+{
+    QTest::addColumn<int>("lostAttachments");
+    QTest::addColumn<qint64>("holdAt");  // the progress tick the saving thread is held at
+    QTest::newRow("held writing a message") << 0 << qint64(5);
+    // 20 messages and a contact come first: tick 30 is the recovered-attachment pass.
+    QTest::newRow("held in the recovered-attachment pass") << 200 << qint64(30);
+}
+
+// Yes while the saving thread is held inside an item (a long copy): the window keeps answering,
+// and "Update", "Open Mailbox" and the save come back only when the thread has ended, with the
+// aborted message.
+void MainWindowTest::stopYesLeavesTheWindowAnswering()
+{
+    QFETCH(int, lostAttachments);
+    QFETCH(qint64, holdAt);
+    QZovuvozivMainWindow w;
+    const int messages = lostAttachments ? 20 : 20000;
+    scanToSummary(w, writtenArchive(lostAttachments ? QStringLiteral("lost.olm") : QStringLiteral("many.olm"), messages, lostAttachments));
+    QTemporaryDir dest;
+    chooseDestination(dest.path());
+    QMailSavingThread &thread = peer(w).m_SavingThread;
+    QSemaphore release;
+    std::atomic<qint64> ticks{0};
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == holdAt)
+            release.tryAcquire(1, 10000);
+    }, Qt::DirectConnection);
+    startMailboxSave(w);
+    QTRY_VERIFY_WITH_TIMEOUT(ticks == holdAt && peer(w).m_pProgressInfo && peer(w).m_pProgressInfo->isVisible(), 60000);
+    LoopGapMeter meter;
+    peer(w).m_pProgressInfo->findChild<QPushButton *>(QStringLiteral("stopButton"))->click();
+    stopDlgObj3->yesButton()->click();
+    QTest::qWait(300);
+    QVERIFY(thread.isRunning());
+    QVERIFY(!m_pActionUpdate->isEnabled() && !m_pOpenFile->isEnabled());
+    QVERIFY(!peer(w).m_pActionSaveRepaired->isEnabled() && !peer(w).m_pActionFindFile->isEnabled());
+    QVERIFY(m_messages.isEmpty());
+    release.release();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && thread.isFinished(), 30000);
+    QVERIFY2(meter.largestGap() < 1000, qPrintable(QString::number(meter.largestGap())));
+    const SaveOutcome outcome = thread.outcome();
+    QVERIFY(outcome.stopped);
+    if (lostAttachments)  // the stop ended the pass, not its end
+        QVERIFY2(outcome.recovered.size() > 0 && outcome.recovered.size() < lostAttachments,
+                 qPrintable(QString::number(outcome.recovered.size())));
+    QVERIFY2(m_messages.constFirst().startsWith(QLatin1String(kSaveAbortedText)), qPrintable(m_messages.join('|')));
+    QCOMPARE(m_messages.size(), 1);
+    QVERIFY(m_pActionUpdate->isEnabled() && m_pOpenFile->isEnabled() && peer(w).m_pActionSaveRepaired->isEnabled());
+    // The marks of a stopped save stay for another try.
+    QVERIFY(StartFldrAtrib && StartFldrAtrib->bState == 1);
+}
+
+void MainWindowTest::marksAfterAnUnfinishedSave_data()
+{
+    QTest::addColumn<qint64>("failed");
+    QTest::addColumn<qint64>("incomplete");
+    QTest::addColumn<qint64>("unread");
+    QTest::addColumn<QList<qint64>>("foldersNotSaved");
+    QTest::addColumn<QString>("boxes");  // root A A1 A2 A2x B Folder1, 1 checked, 2 partly, 3 not
+    QTest::newRow("saved incomplete only: every mark goes") << 0ll << 2ll << 0ll << QList<qint64>() << "3333333";
+    QTest::newRow("not saved in A1: A1 alone keeps its mark") << 1ll << 0ll << 0ll << QList<qint64>{503} << "2213333";
+    QTest::newRow("not saved in A: its subfolders keep theirs")
+        << 2ll << 1ll << 0ll << QList<qint64>{502} << "2111133";
+    QTest::newRow("not saved in A2x and B") << 2ll << 0ll << 0ll << QList<qint64>{505, 506} << "2231113";
+    QTest::newRow("not saved, no folder named: every mark stays") << 1ll << 0ll << 0ll << QList<qint64>() << "1111111";
+    QTest::newRow("entries not read: every mark stays") << 1ll << 0ll << 3ll << QList<qint64>{503} << "1111111";
+}
+
+// A save that is not a full success: only the folders holding items not saved stay checked, and
+// the selection the next save reads agrees with the boxes.
+void MainWindowTest::marksAfterAnUnfinishedSave()
+{
+    QFETCH(qint64, failed);
+    QFETCH(qint64, incomplete);
+    QFETCH(qint64, unread);
+    QFETCH(QList<qint64>, foldersNotSaved);
+    QFETCH(QString, boxes);
+    QZovuvozivMainWindow w;
+    FolderTreeTestUtil::setMaps(FolderTreeTestUtil::kSmallTree);
+    w.parseDatabase()->GenerateTree();
+    QTreeWidget *tree = w.panes().folderTree;
+    QCOMPARE(FolderTreeTestUtil::boxes(tree), QStringLiteral("1111111"));
+    SaveOutcome outcome;
+    outcome.failed = failed;
+    outcome.incomplete = incomplete;
+    outcome.unreadEntries = unread;
+    for (const qint64 id : foldersNotSaved)
+        outcome.foldersNotSaved.insert(id);
+    peer(w).keepMarksOfFoldersNotSaved(outcome);
+    QCOMPARE(FolderTreeTestUtil::boxes(tree), boxes);
+    QCOMPARE(FolderTreeTestUtil::stepFault(tree), QString());
+    QParseDatabase::CleanListAndHash();
 }
 
 void MainWindowTest::closeWhileRunningIsRefused()

@@ -20,12 +20,15 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+Q_DECLARE_METATYPE(ProgressKind)
+
 class ProgressTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
     void cleanup();
 
+    void stopYes_data();
     void stopYes();
     void stopNo();
     void escapeIsSwallowed();
@@ -63,10 +66,24 @@ void ProgressTest::cleanup()
     bProcessRunning = false;
 }
 
+void ProgressTest::stopYes_data()
+{
+    QTest::addColumn<ProgressKind>("kind");
+    QTest::addColumn<QString>("detail");  // what the stop leaves, as it is
+    QTest::newRow("save: what was saved stays")
+        << ProgressKind::Save
+        << "You can't resume the process from this point. The items saved so far stay in the destination.";
+    QTest::newRow("scan: nothing is kept") << ProgressKind::Scan
+                                          << "You can't resume the process from this point. Nothing scanned so far is "
+                                             "kept: open the file again to scan it.";
+}
+
 void ProgressTest::stopYes()
 {
+    QFETCH(ProgressKind, kind);
+    QFETCH(QString, detail);
     QWidget window;
-    auto *sheet = new QProgressInfo(&window, ProgressKind::Save);
+    auto *sheet = new QProgressInfo(&window, kind);
     sheet->show();
     QStringList order;
     connect(sheet, &QProgressInfo::StopConfirmed, this, [&] { order << QStringLiteral("confirmed"); });
@@ -83,9 +100,8 @@ void ProgressTest::stopYes()
     QVERIFY(stopDlgObj3->isVisible());
     QCOMPARE(stopDlgObj3->title(), QStringLiteral("Abort"));
     QCOMPARE(stopDlgObj3->question(), QStringLiteral("Do you want to abort the current process?"));
-    QCOMPARE(stopDlgObj3->detail(),
-             QStringLiteral("You can't resume the process from this point. All the changes will be discarded."));
-    QVERIFY(!bStopFlag && !stopflag && bProcessRunning);
+    QCOMPARE(stopDlgObj3->detail(), detail);
+    QVERIFY(!bStopFlag && !stopflag && bProcessRunning && !sheet->stopConfirmed());
 
     QTest::mouseClick(stopDlgObj3->yesButton(), Qt::LeftButton);
     QVERIFY(bStopFlag);
@@ -93,6 +109,7 @@ void ProgressTest::stopYes()
     QVERIFY(!bProcessRunning);
     QVERIFY(!sheet->isVisible());
     QVERIFY(!stopDlgObj3->isVisible());
+    QVERIFY(sheet->stopConfirmed());
     QCOMPARE(order, (QStringList{QStringLiteral("confirmed"), QStringLiteral("abort")}));
 }
 

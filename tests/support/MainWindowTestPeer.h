@@ -25,6 +25,7 @@ struct MainWindowTestPeer {
     QProgressInfo *&m_pProgressInfo = window.m_pProgressInfo;
     SaveAsWindow *&m_pSaveAsWindow = window.m_pSaveAsWindow;
     QMailSavingThread &m_SavingThread = window.m_SavingThread;
+    void keepMarksOfFoldersNotSaved(const SaveOutcome &outcome) { window.keepMarksOfFoldersNotSaved(outcome); }
 };
 
 inline MainWindowTestPeer peer(QZovuvozivMainWindow &w)

@@ -11,9 +11,11 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <atomic>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -67,6 +69,42 @@ QString installBreach(const QString &root, const QMap<QString, QByteArray> &befo
     }
     return bytes <= kMaxUnpackedBytes ? QString() : QStringLiteral("beyond the cap");
 }
+
+// Samples the process's working folder on a thread of its own until stopped: other threads
+// resolve relative names while an install runs, so it must never move.
+class WorkingFolderProbe {
+public:
+    WorkingFolderProbe() : m_expected(current()), m_thread([this] { sample(); }) {}
+    ~WorkingFolderProbe() { stop(); }
+    // The folders seen other than the one at the start; empty when it never moved.
+    QStringList stop()
+    {
+        m_running = false;
+        if (m_thread.joinable())
+            m_thread.join();
+        return m_moved;
+    }
+
+private:
+    static QString current()
+    {
+        char buffer[PATH_MAX];
+        return QString::fromLocal8Bit(::getcwd(buffer, sizeof buffer) ? buffer : "(none)");
+    }
+    void sample()
+    {
+        while (m_running) {
+            const QString now = current();
+            if (now != m_expected && !m_moved.contains(now))
+                m_moved << now;
+        }
+    }
+
+    const QString m_expected;
+    std::atomic<bool> m_running{true};
+    QStringList m_moved;
+    std::thread m_thread;
+};
 
 }  // namespace
 
@@ -418,6 +456,13 @@ void UpdateLogicTest::install_data()
         zip.add("Corvask.app/Contents/shared", "x", 0100666);
         zip.add("Corvask.app/Contents/Group/", QByteArray(), 042777);
     }) << "Corvask.app" << "Apps" << InstallStatus::Ok;
+    // libarchive would walk into the folders of a name this long one by one, moving the working folder.
+    QTest::newRow("name longer than a path may be") << programWith([](ZipWriter &zip) {
+        QByteArray deep = "Corvask.app/Contents/";
+        while (deep.size() < PATH_MAX)
+            deep += QByteArray(200, 'd') + '/';
+        zip.add(deep + "file", "x");
+    }) << "Corvask.app" << "Apps" << InstallStatus::UnpackFailed;
     for (const quint32 type : {0010000u, 0020000u, 0060000u, 0140000u})   // FIFO, devices, socket
         QTest::addRow("special file of type 0%o", type) << programWith([type](ZipWriter &zip) {
             zip.add("Corvask.app/Contents/special", QByteArray(), type | 0644);
@@ -457,9 +502,12 @@ void UpdateLogicTest::install()
     QDir::setCurrent(root.path());   // a shell would have run "touch PWNED" here
 
     const mode_t mask = ::umask(0);   // a permissive umask must not widen what is installed
+    WorkingFolderProbe probe;
     const InstallResult result = InstallPackage(packagePath, work, exe);
+    const QStringList moved = probe.stop();
     ::umask(mask);
     QDir::setCurrent(cwd);
+    QVERIFY2(moved.isEmpty(), qPrintable(QStringLiteral("working folder moved to ") + moved.join(QLatin1Char(' '))));
     QVERIFY2(result.status == status, qPrintable(result.detail));
     QVERIFY(!QFileInfo::exists(root.filePath(QStringLiteral("PWNED"))));
     QCOMPARE(QDir(work).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),

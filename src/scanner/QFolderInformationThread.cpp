@@ -64,7 +64,9 @@ void QFolderInformationThread::run()
     Q_EMIT OnFinishScanning();
     if (bStopFlag)
         return;
-    if (TmpCLRCPtrStart || TmpCTRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart || TmpMlrcPtrStart)
+    // Compressed entries alone still get the summary: it is where the user learns of them.
+    if (TmpCLRCPtrStart || TmpCTRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart || TmpMlrcPtrStart
+        || CompressedEntryCount > 0)
         Q_EMIT InformationDlgOpen();
 }
 

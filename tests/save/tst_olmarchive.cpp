@@ -325,12 +325,12 @@ QByteArray DamagedSample(const QString &how)
     return a;
 }
 
-// The mails a save's log names, each as "Mail "subject" (entry name)".
+// The mails a save's report names, not saved or saved incomplete, each as "Mail "subject" (entry name)".
 QSet<QString> FailedMails(const SaveOutcome &outcome)
 {
     static const QRegularExpression mail(QStringLiteral("^(Mail \".*\" \\(.*\\)) (not )?written to "));
     QSet<QString> names;
-    for (const QString &line : outcome.failures) {
+    for (const QString &line : outcome.failures + outcome.incompletes) {
         const QRegularExpressionMatch m = mail.match(line);
         if (m.hasMatch())
             names.insert(m.captured(1));
@@ -824,11 +824,17 @@ void OlmArchiveTest::damagedSources()
     const SaveOutcome outcome = runSave(source);
     qInstallMessageHandler(previous);
     // Damaged mail is kept, but named as the message files name it, never passed off as good.
-    const QString log = outcome.failures.join(QLatin1Char('\n'));
+    const QString log = (outcome.failures + outcome.incompletes).join(QLatin1Char('\n'));
     QVERIFY2(FailedMails(outcome) == FailedMails(files),
-             qPrintable(log + QStringLiteral("\n-- the message files:\n") + files.failures.join(QLatin1Char('\n'))));
+             qPrintable(log + QStringLiteral("\n-- the message files:\n")
+                        + (files.failures + files.incompletes).join(QLatin1Char('\n'))));
     QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
-    for (const QString &line : outcome.failures)
+    // A damaged item kept with its bytes stands in the archive: saved incomplete, not failed.
+    QCOMPARE(qint64(outcome.incompletes.size()), outcome.incomplete);
+    QVERIFY(outcome.incomplete <= outcome.written);
+    for (const QString &line : outcome.incompletes)
+        QVERIFY2(line.contains(QLatin1String(" written to ")) && line.contains(QLatin1String(" incomplete: ")), qPrintable(log));
+    for (const QString &line : outcome.failures + outcome.incompletes)
         QVERIFY2(line.contains(QLatin1String("damaged")) || line.contains(QLatin1String("cut short"))
                      || line.contains(QLatin1String("not found")), qPrintable(log));
     const QByteArray output = ReadFile(outputPath());

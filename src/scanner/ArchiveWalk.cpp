@@ -375,6 +375,9 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
     if (role == EntryRole::Attachment && h.messageName)
         role = EntryRole::Message;
     if (h.method != 0) {
+        // A folder entry that a zip tool deflated all the same holds nothing to read.
+        if (h.usize == 0 && h.name.endsWith('/'))
+            return next;
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
         appendAttachmentNode(h, end >= 0);
         return next;

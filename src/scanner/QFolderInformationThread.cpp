@@ -45,8 +45,11 @@ void QFolderInformationThread::SetInitialSettings()
 
 void QFolderInformationThread::run()
 {
+    m_stopped = false;
     CreateFile();
+    // The last stop test: a stop confirmed after it finds a complete scan.
     if (bStopFlag) {
+        m_stopped = true;
         bProcessRunning = false;
         return;
     }

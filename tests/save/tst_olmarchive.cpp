@@ -303,7 +303,7 @@ QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector
     return b.finish();
 }
 
-// The sample damaged where the users damaged it: bytes of two messages and two
+// The sample damaged as users found it damaged: bytes of two messages and two
 // attachments changed, runs zeroed, the tail cut inside the last attachment of a message, and
 // the local header of a message smashed. Offsets are the sample's local headers.
 QByteArray DamagedSample(const QString &how)

@@ -93,6 +93,7 @@ void ScannerThreadTest::completeScan()
     QCOMPARE(s.message.count(), 0);
     QCOMPARE(MailItemCount, qint64(3));
     QVERIFY(!bProcessRunning);
+    QVERIFY(!t.stopped());
 }
 
 void ScannerThreadTest::scanWithoutRecords()
@@ -107,6 +108,23 @@ void ScannerThreadTest::scanWithoutRecords()
     QTRY_COMPARE(s.finish.count(), 1);
     QCOMPARE(s.info.count(), 0);
     QCOMPARE(AttachmentNodeCount, qint64(1));
+    QCOMPARE(CompressedEntryCount, qint64(0));
+
+    // Compressed entries alone still open the summary, which names them.
+    TestArchiveBuilder packed;
+    TestArchiveBuilder::EntryOptions deflated;
+    deflated.method = 8;
+    packed.addEntry(QStringLiteral("Local/M/Inbox/message_1.xml"), QByteArray(40, 'x'), deflated);
+    packed.addEntry(QStringLiteral("Categories.xml"), QByteArray(30, 'y'), deflated);
+    openArchive(packed.finish());
+    CleanScanResults();
+    Spies again(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(again.finish.count(), 1);
+    QCOMPARE(again.info.count(), 1);
+    QCOMPARE(CompressedEntryCount, qint64(2));
+    QCOMPARE(MailItemCount, qint64(0));
 }
 
 void ScannerThreadTest::stoppedScan()
@@ -123,6 +141,7 @@ void ScannerThreadTest::stoppedScan()
     QCOMPARE(s.info.count(), 0);
     QCOMPARE(MailItemCount, qint64(1));
     QVERIFY(!bProcessRunning);
+    QVERIFY(t.stopped());
     // The stop belongs to that run: the next one starts clean.
     Spies again(&t);
     disconnect(&t, &QFolderInformationThread::strInfo, &t, nullptr);
@@ -131,6 +150,18 @@ void ScannerThreadTest::stoppedScan()
     QVERIFY(t.wait(30000));
     QTRY_COMPARE(again.finish.count(), 1);
     QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!t.stopped());
+
+    // A stop confirmed after the scan's last test finds it complete: it says so.
+    connect(&t, &QFolderInformationThread::OnFinishScanning, &t, [] { bStopFlag = true; }, Qt::DirectConnection);
+    CleanScanResults();
+    Spies late(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(late.finish.count(), 1);
+    QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!t.stopped());
+    bStopFlag = false;
 }
 
 void ScannerThreadTest::secondStartDuringScan()

@@ -310,26 +310,37 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
 {
     if (OlmNameIsSafe(name))
         return name;
-    QByteArray safe = OlmSafeName(name);
-    if (safe.isEmpty())
-        safe = "Local/Folder1/entry";
+    QByteArray stem = OlmSafeName(name);
+    if (stem.isEmpty())
+        stem = "Local/Folder1/entry";
     // Another entry may already stand under the safe name: a number keeps them apart.
-    const int dot = safe.lastIndexOf('.');
-    const bool suffix = dot > safe.lastIndexOf('/') + 1;
+    const int dot = stem.lastIndexOf('.');
+    const bool suffix = dot > stem.lastIndexOf('/') + 1;
+    QByteArray safe = stem;
     for (int n = 2; m_fileNames.contains(safe); ++n) {
-        const QByteArray stem = OlmSafeName(name).isEmpty() ? QByteArray("Local/Folder1/entry") : OlmSafeName(name);
-        safe =
-            suffix ? stem.left(dot) + '_' + QByteArray::number(n) + stem.mid(dot) : stem + '_' + QByteArray::number(n);
+        const QByteArray number = '_' + QByteArray::number(n);
+        safe = suffix ? stem.left(dot) + number + stem.mid(dot) : stem + number;
     }
-    const QString problem = QStringLiteral("its name in the archive \"%1\" could lead outside the folder it is "
-                                           "extracted into: written as \"%2\"")
-                                .arg(QString::fromUtf8(name), QString::fromUtf8(safe));
-    if (m_item >= 0)
-        addProblem(problem);
-    else
-        m_incompletes << QStringLiteral("Entry \"%1\" written to %2 incomplete: %3")
-                             .arg(QString::fromUtf8(name), m_path, problem);
+    noteFileProblem(name,
+                    QStringLiteral("its name in the archive \"%1\" could lead outside the folder it is extracted "
+                                   "into: written as \"%2\"")
+                        .arg(QString::fromUtf8(name), QString::fromUtf8(safe)),
+                    true);
     return safe;
+}
+
+void OlmArchiveWriter::noteFileProblem(const QByteArray &entryName, const QString &why, bool stands)
+{
+    if (m_item >= 0) {
+        addProblem(m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
+        return;
+    }
+    const QString what =
+        m_fileLabel.isEmpty() ? QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(entryName)) : m_fileLabel;
+    if (stands)
+        m_incompletes << QStringLiteral("%1 written to %2 incomplete: %3").arg(what, m_path, why);
+    else
+        m_failures << QStringLiteral("%1 not saved in %2: %3").arg(what, m_path, why);
 }
 
 void OlmArchiveWriter::appendData(const QByteArray &bytes)
@@ -440,12 +451,8 @@ void OlmArchiveWriter::endFile(bool ticks)
         m_out.patch(m_fileHeader + kLocalMethodAt, QByteArray(2, '\0'));
         m_fileForm = OlmEntryForm();
         m_fileCrc = 0;
-        const QString problem = (m_fileLabel.isEmpty() ? QString::fromUtf8(m_fileName) : m_fileLabel)
-            + QStringLiteral(": compressed, cut short: kept as the compressed bytes copied");
-        if (m_item >= 0)
-            addProblem(problem);
-        else
-            m_failures << QStringLiteral("Entry not written whole to %1: %2").arg(m_path, problem);
+        noteFileProblem(m_fileName, QStringLiteral("compressed, cut short: kept as the compressed bytes copied"),
+                        false);
     }
     if (m_written != m_fileSize) {
         char b[16];
@@ -459,7 +466,7 @@ void OlmArchiveWriter::endFile(bool ticks)
         addProblem(m_fileLabel.isEmpty() ? QString::fromLatin1(kOlmDamagedText)
                                          : m_fileLabel + QStringLiteral(": cut short in the archive"));
     if (m_cutByStop)
-        noteCutByStop();
+        noteFileProblem(m_fileName, QStringLiteral("the save was stopped before it was copied whole"), true);
     const int item = m_readShort || m_fileCrc == 0 ? -1 : m_item;
     m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc,
                                     item, m_fileLabel, m_fileSizeCut});
@@ -483,16 +490,6 @@ void OlmArchiveWriter::closeEntry(bool ticks)
         if (m_hooks.reportItem)
             m_hooks.reportItem();
     }
-}
-
-void OlmArchiveWriter::noteCutByStop()
-{
-    const QString problem = (m_fileLabel.isEmpty() ? QString::fromUtf8(m_fileName) : m_fileLabel)
-        + QStringLiteral(": the save was stopped before it was copied whole");
-    if (m_item >= 0)
-        addProblem(problem);
-    else
-        m_incompletes << QStringLiteral("Entry written to %1 incomplete: %2").arg(m_path, problem);
 }
 
 bool OlmArchiveWriter::endCompressedFile(bool ticks)

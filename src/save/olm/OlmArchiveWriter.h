@@ -198,7 +198,9 @@ private:
     // when it came up short.
     bool endCompressedFile(bool ticks);
     void closeEntry(bool ticks);
-    void noteCutByStop();
+    // What went wrong with the file entry being written: a problem of its item, or for an entry
+    // of no item a line of its own, among the incomplete when its bytes stand, else the failed.
+    void noteFileProblem(const QByteArray &entryName, const QString &why, bool stands);
     // The name a file entry gets: name itself when it is safe, else a safe one in its folder,
     // named in the report.
     QByteArray safeFileName(const QByteArray &name);

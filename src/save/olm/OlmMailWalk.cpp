@@ -526,13 +526,14 @@ void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString 
     const bool known = OlmKnownMethod(node->wMethod);
     if (!known || node->bSizeCut || node->llDataOffset <= 0 || node->llStoredSize < 0 || node->llSize < 0
         || node->llStoredSize > m_sourceSize - node->llDataOffset) {
-        const QString why = known
-            ? QStringLiteral("compressed, and its size in the archive is damaged")
-            : QStringLiteral("compressed by a method no reader knows (%1): damaged").arg(node->wMethod);
-        if (m_item >= 0)
-            addProblem(label + QStringLiteral(": ") + why + QStringLiteral(", not copied"));
-        else
-            m_failures << QStringLiteral("%1 not written to %2: %3").arg(label, m_path, why);
+        m_fileLabel = label;
+        noteFileProblem(
+            QByteArray(),
+            known
+                ? QStringLiteral("compressed, and its size in the archive is damaged: not copied")
+                : QStringLiteral("compressed by a method no reader knows (%1), damaged: not copied").arg(node->wMethod),
+            false);
+        m_fileLabel.clear();
         return;
     }
     m_fileLabel = label;

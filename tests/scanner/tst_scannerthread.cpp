@@ -5,6 +5,8 @@
 #include "TestArchiveBuilder.h"
 
 #include <QSemaphore>
+
+#include <atomic>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -20,6 +22,8 @@ private Q_SLOTS:
     void completeScan();
     void scanWithoutRecords();
     void stoppedScan();
+    void stopInLongStretch_data();
+    void stopInLongStretch();
     void secondStartDuringScan();
     void missingFile();
     void destroyWhileRunning();
@@ -162,6 +166,59 @@ void ScannerThreadTest::stoppedScan()
     QCOMPARE(MailItemCount, qint64(50));
     QVERIFY(!t.stopped());
     bStopFlag = false;
+}
+
+namespace {
+
+// Confirms the stop once the scan has read stopAfter bytes, and counts what it reads.
+class StoppingSource : public MemoryArchiveSource {
+public:
+    StoppingSource(QByteArray data, qint64 stopAfter) : MemoryArchiveSource(std::move(data)), m_stopAfter(stopAfter) {}
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        m_read += length;
+        if (m_read >= m_stopAfter)
+            bStopFlag = true;
+        return MemoryArchiveSource::readAt(offset, buffer, length);
+    }
+    qint64 read() const { return m_read; }
+
+private:
+    qint64 m_stopAfter;
+    std::atomic<qint64> m_read{0};
+};
+
+}  // namespace
+
+void ScannerThreadTest::stopInLongStretch_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<char>("fill");
+    // A root element whose close tag and next signature are never found: its searches run to
+    // the end of the file.
+    QTest::newRow("an open block") << QByteArray("<emails xml:space=\"preserve\"><email>") << 'x';
+    // Damage without a signature or a tag: the search for the next one runs to the end.
+    QTest::newRow("bytes no record starts in") << QByteArray("damaged") << '\x11';
+}
+
+void ScannerThreadTest::stopInLongStretch()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(char, fill);
+    const qint64 size = qint64(256) << 20;
+    QByteArray bytes = start + QByteArray(int(size), fill);
+    auto source = std::make_shared<StoppingSource>(bytes, qint64(4) << 20);
+    QFolderInformationThread t;
+    Spies s(&t);
+    t.setSource(source);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QVERIFY(t.stopped());
+    QCOMPARE(s.finish.count(), 0);
+    // The stop ended the searches within a few windows, not at the end of the stretch.
+    QVERIFY2(source->read() < size / 8, qPrintable(QString::number(source->read())));
+    QCOMPARE(MailItemCount, qint64(0));
+    t.setSource(nullptr);
 }
 
 void ScannerThreadTest::secondStartDuringScan()

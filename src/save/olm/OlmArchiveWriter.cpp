@@ -451,8 +451,11 @@ void OlmArchiveWriter::endFile(bool ticks)
         m_out.patch(m_fileHeader + kLocalMethodAt, QByteArray(2, '\0'));
         m_fileForm = OlmEntryForm();
         m_fileCrc = 0;
-        noteFileProblem(m_fileName, QStringLiteral("compressed, cut short: kept as the compressed bytes copied"),
+        const QString why = m_cutByStop ? QStringLiteral("the save was stopped before it was copied whole")
+                                        : QStringLiteral("cut short");
+        noteFileProblem(m_fileName, QStringLiteral("compressed, %1: kept as the compressed bytes copied").arg(why),
                         false);
+        m_cutByStop = false;
     }
     if (m_written != m_fileSize) {
         char b[16];

@@ -1,8 +1,20 @@
 #include "save/CompressedEntries.h"
 
 #include "save/mail/MailWriter.h"
+#include "scanner/ScanGlobals.h"
 
 void NoteCompressedEntries(MailSaveContext &context)
 {
-    Q_UNUSED(context);
+    // Set, not added to: the count stays right however often a run asks.
+    context.unreadEntries = 0;
+    context.unread.clear();
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        if (!node->bCompressed)
+            continue;
+        ++context.unreadEntries;
+        context.unread << QStringLiteral("Entry \"%1\" at archive offset %2: compressed (method %3), not read")
+                              .arg(QString::fromUtf8(node->pEntryName ? node->pEntryName : ""))
+                              .arg(node->llDataOffset)
+                              .arg(node->wMethod);
+    }
 }

@@ -273,6 +273,8 @@ FileOffsetNode *appendNode(FileOffsetNode *&head, FileOffsetNode *&tail, const L
     node->llDataOffset = h.dataOffset;
     node->pEntryName = MakeCString(h.name);
     node->bCompressed = h.method != 0;
+    node->wMethod = h.method;
+    node->llStoredSize = h.csize;
     return node;
 }
 
@@ -308,8 +310,15 @@ void ArchiveWalker::appendAttachmentNode(const LocalHeader &h, bool sizeLanded)
     if (!node)
         return;
     ++AttachmentNodeCount;
-    if (h.method != 0)
+    if (h.method != 0) {
+        ++CompressedEntryCount;
+        // Only data whose size ends at the next record can be copied whole as it is.
+        if (!sizeLanded || node->llStoredSize > m_limit - h.dataOffset) {
+            node->llStoredSize = qBound<qint64>(0, node->llStoredSize, m_limit - h.dataOffset);
+            node->bSizeCut = 1;
+        }
         return;
+    }
     // A size that runs into the next known record is cut there: the bytes behind belong to
     // other entries and must never be written as this one's. Past the end of the file the
     // copy itself comes up short.
@@ -366,6 +375,9 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
     if (role == EntryRole::Attachment && h.messageName)
         role = EntryRole::Message;
     if (h.method != 0) {
+        // A folder entry that a zip tool deflated all the same holds nothing to read.
+        if (h.usize == 0 && h.name.endsWith('/'))
+            return next;
         // Compressed data is never handed to a builder; writers must not copy it as plain bytes.
         appendAttachmentNode(h, end >= 0);
         return next;

@@ -5,6 +5,8 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include "platform/WorkerGlobals.h"
+
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/BuildQueue.h"
 #include "scanner/QFolderInformationThread.h"
@@ -57,6 +59,9 @@ qint64 ArchiveWalker::recoverBlock(qint64 p)
     if (stop <= s)
         return -1;
     const qint64 close = findCloseTag(tag, s, stop);
+    // A stop ended the searches: what they found says nothing, and no block is read.
+    if (bStopFlag)
+        return -1;
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
     dispatchBlock(tag, p, end);
     return end;
@@ -75,6 +80,8 @@ qint64 ArchiveWalker::nextSignature(qint64 from)
         }
     }
     m_sigAt = m_size;
+    if (bStopFlag)
+        m_sigFrom = -1;  // the search was cut short: nothing to keep
     return m_size;
 }
 

@@ -1,5 +1,7 @@
 #include "scanner/BufferedArchiveReader.h"
 
+#include "platform/WorkerGlobals.h"
+
 #include <cstring>
 
 #ifdef __SSE2__
@@ -133,7 +135,8 @@ qint64 scanForEither(const char *p, qint64 len, char a, char b)
 qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, char b)
 {
     limit = qMin(limit, m_size);
-    while (from < limit) {
+    // A damaged stretch may run for gigabytes: a confirmed stop ends the search, found nothing.
+    while (from < limit && !bStopFlag) {
         qint64 len = 0;
         const char *p = scanWindow(from, limit, 1, &len);
         if (!p || len <= 0)
@@ -151,7 +154,7 @@ qint64 BufferedArchiveReader::find(const char *needle, int len, qint64 from, qin
     limit = qMin(limit, m_size);
     if (len <= 0 || len >= m_capacity)
         return -1;
-    while (from <= limit - len) {
+    while (from <= limit - len && !bStopFlag) {
         qint64 span = 0;
         const char *p = scanWindow(from, limit, len, &span);
         if (!p || span < len)

@@ -1,6 +1,7 @@
 #include "scanner/CentralDirectory.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/BufferedArchiveReader.h"
 
@@ -146,7 +147,7 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
     m_entries.reserve(size_t(qMin<qint64>(count, 1 << 20)));
     qint64 at = cdOffset;
     qint64 i = 0;
-    for (; i < count; ++i) {
+    for (; i < count && !bStopFlag; ++i) {
         if (at + kCentralRecordSize > limit || r.u32At(at) != kCentralHeaderSig)
             break;
         const quint16 n = r.u16At(at + 28);

@@ -45,8 +45,11 @@ void QFolderInformationThread::SetInitialSettings()
 
 void QFolderInformationThread::run()
 {
+    m_stopped = false;
     CreateFile();
+    // The last stop test: a stop confirmed after it finds a complete scan.
     if (bStopFlag) {
+        m_stopped = true;
         bProcessRunning = false;
         return;
     }
@@ -64,7 +67,9 @@ void QFolderInformationThread::run()
     Q_EMIT OnFinishScanning();
     if (bStopFlag)
         return;
-    if (TmpCLRCPtrStart || TmpCTRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart || TmpMlrcPtrStart)
+    // Compressed entries alone still get the summary: it is where the user learns of them.
+    if (TmpCLRCPtrStart || TmpCTRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart || TmpMlrcPtrStart
+        || CompressedEntryCount > 0)
         Q_EMIT InformationDlgOpen();
 }
 

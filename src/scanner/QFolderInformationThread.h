@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -31,6 +32,11 @@ public:
 
     // The walk; run() is its caller, tests may call it directly.
     void CreateFile();
+    // How the last scan ended, once the thread has finished: true when it did not run to its end
+    // (a confirmed stop cut it short, or ShowMessage said there was nothing to read; its results
+    // are partial and OnFinishScanning was not sent), false when it ran to the end, also when a
+    // stop was confirmed after its last stop test.
+    bool stopped() const { return m_stopped.load(); }
 
     // Record builders. The entry text is pBuff (pBuffLength bytes); end is the archive offset just
     // past the text and size its length, so end - size is where the text starts.
@@ -61,6 +67,7 @@ protected:
 
 private:
     std::shared_ptr<ArchiveSource> m_source;
+    std::atomic<bool> m_stopped{false};
     int m_scanThreads = DefaultScanThreads();
     std::mutex m_reportMutex;  // progress and status come from the walk and its builders
     QElapsedTimer m_progressClock;

@@ -15,6 +15,7 @@ FileOffsetNode *tmpTaFOStart = nullptr, *tmpTaFOEnd = nullptr;
 FileOffsetNode *tmpNoFOStart = nullptr, *tmpNoFOEnd = nullptr;
 FileOffsetNode *tmpAtFOStart = nullptr, *tmpAtFOEnd = nullptr;
 qint64 AttachmentNodeCount = 0;
+qint64 CompressedEntryCount = 0;
 CategorieInfo categorie = {0, 0, 0};
 
 char *pBuff = nullptr;
@@ -96,6 +97,7 @@ void CleanScanResults()
     freeNodes(tmpAtFOStart, tmpAtFOEnd);
     MailItemCount = ContactItemCount = CalendarItemCount = TaskItemCount = NotesItemCount = 0;
     AttachmentNodeCount = 0;
+    CompressedEntryCount = 0;
     categorie = {0, 0, 0};
     objMapName_FID.clear();
     objMapFID_PID.clear();

@@ -87,8 +87,10 @@ struct FileOffsetNode {
     char *pEntryName;     // raw name bytes up to the first NUL
     quint8 bLocalPending;
     quint8 bCentralPending;
-    quint8 bCompressed;  // method other than stored: the data is not plain bytes
-    quint8 bSizeCut;     // the declared size ran into the next known entry: cut there
+    quint8 bCompressed;   // method other than stored: the data is not plain bytes
+    quint16 wMethod;      // the entry's compression method as its header gives it
+    qint64 llStoredSize;  // compressed entries: the bytes their data takes in the archive
+    quint8 bSizeCut;      // the declared size ran into the next known entry: cut there
     FileOffsetNode *pNext;
 };
 
@@ -113,6 +115,9 @@ extern FileOffsetNode *tmpTaFOStart, *tmpTaFOEnd;
 extern FileOffsetNode *tmpNoFOStart, *tmpNoFOEnd;
 extern FileOffsetNode *tmpAtFOStart, *tmpAtFOEnd;
 extern qint64 AttachmentNodeCount;
+// Entries whose data is compressed: listed with the attachments (their names and places kept) but
+// never read, so none of their items is found. The scan's summary and every save name them.
+extern qint64 CompressedEntryCount;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive, zero without one
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.

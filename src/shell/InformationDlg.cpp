@@ -41,12 +41,20 @@ QByteArray LogReportText()
           << QStringLiteral("Number of items found:") << QStringLiteral("Mails: %1").arg(MailItemCount)
           << QStringLiteral("Contacts: %1").arg(ContactItemCount)
           << QStringLiteral("Calendar: %1").arg(CalendarItemCount) << QStringLiteral("Notes: %1").arg(NotesItemCount)
-          << QStringLiteral("Tasks: %1").arg(TaskItemCount) << rule << QString();
+          << QStringLiteral("Tasks: %1").arg(TaskItemCount);
+    if (CompressedEntryCount > 0)
+        lines << CompressedEntriesLine();
+    lines << rule << QString();
     lines << QStringLiteral("End date & time: ") + NowText() << rule;
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 
 }  // namespace
+
+QString CompressedEntriesLine()
+{
+    return CompressedEntryCount > 0 ? QString::fromLatin1(kCompressedEntriesText).arg(CompressedEntryCount) : QString();
+}
 
 bool WriteLogReport(const QString &folder, const QDateTime &when, QString *writtenPath, QString *error)
 {
@@ -99,6 +107,23 @@ void InformationDlg::init()
     ui->Calendar_label->setText(QString::number(CalendarItemCount));
     ui->Note_label->setText(QString::number(NotesItemCount));
     ui->Task_label->setText(QString::number(TaskItemCount));
+    showCompressedEntries();
+}
+
+void InformationDlg::showCompressedEntries()
+{
+    if (CompressedEntryCount <= 0)
+        return;
+    // The hidden note under the buttons carries the line; the sheet grows to show it.
+    const int extra = ui->label_2->height();
+    ui->label_2->setTextFormat(Qt::PlainText);
+    ui->label_2->setText(CompressedEntriesLine());
+    ui->label_2->move(ui->label_2->x(), ui->frame->geometry().bottom() + 6);
+    ui->label_2->show();
+    for (QWidget *button : {static_cast<QWidget *>(ui->closebutton), static_cast<QWidget *>(ui->savelog)})
+        button->move(button->x(), button->y() + extra);
+    setFixedSize(width(), height() + extra);
+    ui->groupBox->resize(ui->groupBox->width(), height());
 }
 
 void InformationDlg::OnClose()

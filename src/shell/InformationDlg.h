@@ -13,6 +13,9 @@ class InformationDialog;
 
 inline const char kLogSavedText[] = "\nLog Report Saved Successfully.";
 inline const char kLogFailedText[] = "\nThe log report could not be saved.";
+// The summary's and the log report's line for the scan's compressed entries, when there are any.
+inline const char kCompressedEntriesText[] = "%1 entries are compressed and were not read";
+QString CompressedEntriesLine();
 
 // Writes folder/logfile(<stamp of when>).txt: the 17 report lines for the archive last scanned
 // (its full path) and the five counts, in UTF-8. A file of that name is replaced. Every write is
@@ -35,6 +38,7 @@ private Q_SLOTS:
 
 private:
     void init();
+    void showCompressedEntries();
 
     std::unique_ptr<Ui::InformationDialog> ui;
 };

@@ -242,9 +242,11 @@ qint64 checkNodes(const Input &in, FileOffsetNode *head, FileOffsetNode *tail, c
         CHECK(node->llDataOffset >= 30 && node->llDataOffset <= in.size, what, node->llDataOffset, in.size);
         CHECK(node->llSize >= 0, what, node->llSize, 0);
         CHECK(node->pEntryName != nullptr, what, 0, 0);
-        // A size cut at the next entry always lies inside the input.
+        // A size cut at the next entry always lies inside the input: a compressed entry's data,
+        // another entry's content.
+        const qint64 cut = node->bCompressed ? node->llStoredSize : node->llSize;
         if (node->bSizeCut)
-            CHECK(in.holds(node->llDataOffset, node->llSize), what, node->llDataOffset, node->llSize);
+            CHECK(in.holds(node->llDataOffset, cut), what, node->llDataOffset, cut);
         checkCString(node->pEntryName);
     }
     return n;
@@ -258,6 +260,10 @@ void checkLocations(const Input &in)
     checkNodes(in, tmpNoFOStart, tmpNoFOEnd, "notes entry node");
     const qint64 n = checkNodes(in, tmpAtFOStart, tmpAtFOEnd, "attachment node");
     CHECK(n == AttachmentNodeCount, "attachment count", n, AttachmentNodeCount);
+    qint64 compressed = 0;
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext)
+        compressed += node->bCompressed;
+    CHECK(compressed == CompressedEntryCount, "compressed entry count", compressed, CompressedEntryCount);
     CHECK(categorie.dataOffset >= 0 && categorie.dataOffset <= in.size, "categories offset", categorie.dataOffset,
           in.size);
     CHECK(categorie.size >= 0, "categories size", categorie.size, 0);

@@ -19,6 +19,7 @@
 #include "save/olm/OlmZipRecords.h"
 #include "save/SaveFlow.h"
 
+#include <QDirIterator>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
@@ -325,7 +326,7 @@ QByteArray DamagedSample(const QString &how)
     return a;
 }
 
-// The mails a save's log names, each as "Mail "subject" (entry name)".
+// The mails a save's report names, not saved or saved incomplete, each as "Mail "subject" (entry name)".
 QSet<QString> FailedMails(const SaveOutcome &outcome)
 {
     static const QRegularExpression mail(QStringLiteral("^(Mail \".*\" \\(.*\\)) (not )?written to "));
@@ -380,6 +381,10 @@ private Q_SLOTS:
     void beyondFourGiB();
     void entriesAcrossTheBuffer_data();
     void entriesAcrossTheBuffer();
+    void repackedSample_data();
+    void repackedSample();
+    void hostileNames();
+    void stopInsideLargeEntry();
 
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
@@ -824,11 +829,17 @@ void OlmArchiveTest::damagedSources()
     const SaveOutcome outcome = runSave(source);
     qInstallMessageHandler(previous);
     // Damaged mail is kept, but named as the message files name it, never passed off as good.
-    const QString log = outcome.failures.join(QLatin1Char('\n'));
+    const QString log = (outcome.failures + outcome.incompletes).join(QLatin1Char('\n'));
     QVERIFY2(FailedMails(outcome) == FailedMails(files),
-             qPrintable(log + QStringLiteral("\n-- the message files:\n") + files.failures.join(QLatin1Char('\n'))));
+             qPrintable(log + QStringLiteral("\n-- the message files:\n")
+                        + (files.failures + files.incompletes).join(QLatin1Char('\n'))));
     QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
-    for (const QString &line : outcome.failures)
+    // A damaged item kept with its bytes stands in the archive: saved incomplete, not failed.
+    QCOMPARE(qint64(outcome.incompletes.size()), outcome.incomplete);
+    QVERIFY(outcome.incomplete <= outcome.written);
+    for (const QString &line : outcome.incompletes)
+        QVERIFY2(line.contains(QLatin1String(" written to ")) && line.contains(QLatin1String(" incomplete: ")), qPrintable(log));
+    for (const QString &line : outcome.failures + outcome.incompletes)
         QVERIFY2(line.contains(QLatin1String("damaged")) || line.contains(QLatin1String("cut short"))
                      || line.contains(QLatin1String("not found")), qPrintable(log));
     const QByteArray output = ReadFile(outputPath());
@@ -878,6 +889,7 @@ void OlmArchiveTest::failures_data()
     QTest::newRow("destination is no folder") << "nofolder" << "cannot be created";
     QTest::newRow("full destination") << "full" << "could not be written";
     QTest::newRow("destination full after several buffers were written") << "fulllate" << "could not be written";
+    QTest::newRow("small tmpfs") << "fulltmpfs" << "No space left on device";
     QTest::newRow("the output would be the archive being read") << "source" << "archive being read";
 }
 
@@ -914,7 +926,11 @@ void OlmArchiveTest::failures()
     }
     struct rlimit oldLimit;
     getrlimit(RLIMIT_FSIZE, &oldLimit);
-    if (setup.startsWith(QLatin1String("full"))) {
+    const bool tmpfs = setup == QLatin1String("fulltmpfs");
+    if (tmpfs
+        && QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", dest}) != 0)
+        QSKIP("no tmpfs can be mounted here");
+    if (setup.startsWith(QLatin1String("full")) && !tmpfs) {
         // A file-size limit fails writes past it as a full disk does.
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit small = oldLimit;
@@ -922,11 +938,17 @@ void OlmArchiveTest::failures()
         setrlimit(RLIMIT_FSIZE, &small);
     }
     saveDir = dest;
+    // Each item not saved is logged: quiet here, the lines are checked below.
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     const bool started = thread.SetInitialSettings(QString(), IndexForOlm());
     const bool ended = started && thread.wait(120000);
     setrlimit(RLIMIT_FSIZE, &oldLimit);
+    qInstallMessageHandler(previous);
+    const bool left = QFileInfo::exists(dest + QStringLiteral("/RepairedOLMfile.olm"));
+    if (tmpfs)
+        QProcess::execute(QStringLiteral("umount"), {dest});
     fileDescriptor = oldFd;
     if (sourceFd >= 0)
         ::close(sourceFd);
@@ -939,7 +961,14 @@ void OlmArchiveTest::failures()
     if (setup == QLatin1String("source"))
         QCOMPARE(ReadFile(out.filePath()), source);   // untouched
     else if (setup.startsWith(QLatin1String("full")))
-        QVERIFY(!out.exists());   // no broken archive left to be taken for a saved one
+        QVERIFY(!left);   // no broken archive left to be taken for a saved one
+    // The counts say what is on disk: nothing. Each message the removed archive held is named.
+    QCOMPARE(outcome.written, qint64(0));
+    QCOMPARE(outcome.incomplete, qint64(0));
+    QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
+    if (setup.startsWith(QLatin1String("full")) && !late)
+        QVERIFY2(outcome.failures.filter(QRegularExpression(QStringLiteral("^Mail .* not saved: the archive"))).size() >= 1,
+                 qPrintable(outcome.failures.join(QLatin1Char('\n'))));
 }
 
 namespace {
@@ -1063,6 +1092,127 @@ void OlmArchiveTest::entriesAcrossTheBuffer()
         QCOMPARE(tools.same, files);
     for (int i = 0; i < datas.size(); ++i)
         QVERIFY2(output.contains(datas[i]), qPrintable(QStringLiteral("attachment %1 not copied whole").arg(i)));
+}
+
+
+void OlmArchiveTest::repackedSample_data()
+{
+    QTest::addColumn<int>("type");
+    for (SaveType type : {SaveTypeOLM, SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML})
+        QTest::newRow(qPrintable(QStringLiteral("save type %1").arg(int(type)))) << int(type);
+}
+
+void OlmArchiveTest::repackedSample()
+{
+    QFETCH(int, type);
+    if (IndexForType(SaveType(type)) < 0 || QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        QSKIP("needs the save type and python3");
+    // The sample as a common zip tool packs it again: every entry deflated.
+    QTemporaryDir dir;
+    const QString repacked = dir.filePath(QStringLiteral("repacked.olm"));
+    QCOMPARE(QProcess::execute(QStringLiteral("python3"),
+                               {"-c",
+                                "import sys, zipfile\n"
+                                "src = zipfile.ZipFile(sys.argv[1])\n"
+                                "with zipfile.ZipFile(sys.argv[2], 'w', zipfile.ZIP_DEFLATED) as out:\n"
+                                "    for i in src.infolist(): out.writestr(i.filename, src.read(i))\n",
+                                QStringLiteral(OLM_SAMPLE_ARCHIVE), repacked}),
+             0);
+    const QByteArray source = ReadFile(repacked);
+    const SaveOutcome outcome = type == SaveTypeOLM ? runSave(source) : runOtherSave(source, SaveType(type));
+    // None of its 22 file entries is read; the scan counts them, every save names each, none as saved.
+    QCOMPARE(MailItemCount + ContactItemCount + CalendarItemCount, qint64(0));
+    QCOMPARE(CompressedEntryCount, qint64(22));
+    QCOMPARE(outcome.unreadEntries, qint64(22));
+    QCOMPARE(outcome.unread.filter(QStringLiteral(": compressed (method 8), not read")).size(), 22);
+    QCOMPARE(outcome.written, qint64(0));
+    if (type != SaveTypeOLM)
+        return;
+    // The new archive keeps each whole: the same content under the same name, for every reader.
+    const ToolResult tools = CheckWithTools(outputPath(), repacked);
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+    QCOMPARE(tools.same, 22);
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::hostileNames()
+{
+    if (IndexForOlm() < 0 || QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        QSKIP("needs the OLM save and python3");
+    // Messages with an attachment each in climbing, empty, backslash and "." folders, an attachment
+    // of an absolute name and one that climbs by backslashes, and a climbing store file.
+    const QStringList folders{kMessages + "../../../../x/", "Accounts/../../evil/com.microsoft.__Messages/Inbox/",
+                              kMessages + "Inbox//", kMessages + "In\\..\\..\\box/", kMessages + "Inbox/./"};
+    TestArchiveBuilder b;
+    for (int i = 0; i < folders.size(); ++i) {
+        const QString url = folders[i] + QStringLiteral("com.microsoft.__Attachments/a%1").arg(i);
+        b.addEntry(url, QByteArray(300 + i, char('a' + i)));
+        b.addEntry(folders[i] + QStringLiteral("message_0000%1.xml").arg(i), OlmXml::emails({Mail(i, url)}));
+    }
+    b.addEntry(QStringLiteral("/etc/cron.d/a"), QByteArray(100, 'z'));
+    b.addEntry(kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/..\\..\\..\\b"), QByteArray(90, 'y'));
+    b.addEntry(QStringLiteral("Local/Tasks/../../../t/Tasks.xml"), OlmXml::tasks({{"Task", {}, {}}}));
+    const SaveOutcome outcome = runSave(b.finish());
+    QCOMPARE(MailItemCount, qint64(5));
+    // Python's zipfile finds no name that climbs, starts at the root or holds a backslash.
+    QProcess py;
+    py.start(QStringLiteral("python3"),
+             {"-c",
+              "import sys, zipfile\n"
+              "for n in zipfile.ZipFile(sys.argv[1]).namelist():\n"
+              "    if '\\\\' in n or set(n.rstrip('/').split('/')) & {'', '.', '..'}: print(n)\n",
+              outputPath()});
+    QVERIFY(py.waitForFinished(60000) && py.exitCode() == 0);
+    QCOMPARE(py.readAllStandardOutput(), QByteArray());
+    // Each renamed item is named with its old name, saved incomplete; nothing is lost.
+    const QString report = outcome.incompletes.join(QLatin1Char('\n'));
+    for (const char *name : {"../../../../x/message_00000.xml", "Accounts/../../evil/", "Inbox//message_00002.xml",
+                             "In\\..\\..\\box/message_00003.xml", "Inbox/./message_00004.xml", "/etc/cron.d/a",
+                             "..\\..\\..\\b", "Local/Tasks/../../../t/Tasks.xml"})
+        QVERIFY2(report.contains(QLatin1String(name)), qPrintable(name + QStringLiteral(" in:\n") + report));
+    QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    m_archive.reset();
+    scanBytes(ReadFile(outputPath()));
+    QCOMPARE(MailItemCount + TaskItemCount + AttachmentNodeCount, qint64(5 + 1 + 7));
+    if (QStandardPaths::findExecutable(QStringLiteral("bsdtar")).isEmpty())
+        QSKIP("bsdtar is not installed");
+    // bsdtar writes only inside the folder it extracts into.
+    QTemporaryDir parent;
+    QVERIFY(QDir(parent.path()).mkpath(QStringLiteral("a/b/inside")));
+    QCOMPARE(QProcess::execute(QStringLiteral("bsdtar"),
+                               {"-xf", outputPath(), "-C", parent.filePath(QStringLiteral("a/b/inside"))}),
+             0);
+    QDirIterator it(parent.path(), QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        QVERIFY2(it.next().startsWith(parent.filePath(QStringLiteral("a/b/inside/"))), qPrintable(it.filePath()));
+}
+
+void OlmArchiveTest::stopInsideLargeEntry()
+{
+    const qint64 piece = OlmOutputFile::kBufferSize;
+    const QByteArray source = LargeAttachmentArchive({int(24 * piece)}, false, nullptr);
+    ArchiveFile file(source);
+    scanBytes(source);
+    OlmSelection selection;
+    selection.mail = true;
+    selection.folderIds = QString::number(mails().first()->llFolderId) + QLatin1Char(';');
+    int asked = 0;
+    int stopAt = 0;
+    OlmSaveHooks hooks;
+    hooks.stopRequested = [&] { return ++asked >= stopAt && stopAt > 0; };
+    // Unstopped, the copy of the one large entry asks between every two of its pieces.
+    QVERIFY(OlmArchiveWriter(fileDescriptor, hooks).write(outputPath(), selection));
+    QVERIFY2(asked >= 23, qPrintable(QString::number(asked)));
+    // Stopped twenty asks before the end: inside the copy, which ends at once, its message named.
+    stopAt = asked - 20;
+    asked = 0;
+    OlmArchiveWriter writer(fileDescriptor, hooks);
+    QVERIFY(writer.write(outputPath(), selection) && writer.stopped());
+    QVERIFY(QFileInfo(outputPath()).size() < 12 * piece);
+    QCOMPARE(writer.itemsWritten(), qint64(1));
+    QCOMPARE(writer.incompletes().filter(QStringLiteral("stopped before it was copied whole")).size(), 1);
+    const ToolResult tools = CheckWithTools(outputPath());
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(OlmArchiveTest)

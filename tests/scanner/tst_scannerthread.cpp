@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -20,6 +22,7 @@ private Q_SLOTS:
     void completeScan();
     void scanWithoutRecords();
     void stoppedScan();
+    void stopInLongStretch();
     void secondStartDuringScan();
     void missingFile();
     void destroyWhileRunning();
@@ -93,6 +96,7 @@ void ScannerThreadTest::completeScan()
     QCOMPARE(s.message.count(), 0);
     QCOMPARE(MailItemCount, qint64(3));
     QVERIFY(!bProcessRunning);
+    QVERIFY(!t.stopped());
 }
 
 void ScannerThreadTest::scanWithoutRecords()
@@ -107,6 +111,16 @@ void ScannerThreadTest::scanWithoutRecords()
     QTRY_COMPARE(s.finish.count(), 1);
     QCOMPARE(s.info.count(), 0);
     QCOMPARE(AttachmentNodeCount, qint64(1));
+    // Compressed entries alone still open the summary, which names them.
+    TestArchiveBuilder::EntryOptions deflated;
+    deflated.method = 8;
+    b.addEntry(QStringLiteral("Local/M/Inbox/message_1.xml"), QByteArray(40, 'x'), deflated);
+    openArchive(b.finish());
+    CleanScanResults();
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(s.info.count(), 1);
+    QCOMPARE(CompressedEntryCount + MailItemCount, qint64(1));
 }
 
 void ScannerThreadTest::stoppedScan()
@@ -123,6 +137,7 @@ void ScannerThreadTest::stoppedScan()
     QCOMPARE(s.info.count(), 0);
     QCOMPARE(MailItemCount, qint64(1));
     QVERIFY(!bProcessRunning);
+    QVERIFY(t.stopped());
     // The stop belongs to that run: the next one starts clean.
     Spies again(&t);
     disconnect(&t, &QFolderInformationThread::strInfo, &t, nullptr);
@@ -131,6 +146,51 @@ void ScannerThreadTest::stoppedScan()
     QVERIFY(t.wait(30000));
     QTRY_COMPARE(again.finish.count(), 1);
     QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!t.stopped());
+
+    // A stop confirmed after the scan's last test finds it complete: it says so.
+    connect(&t, &QFolderInformationThread::OnFinishScanning, &t, [] { bStopFlag = true; }, Qt::DirectConnection);
+    CleanScanResults();
+    Spies late(&t);
+    t.SetInitialSettings();
+    QVERIFY(t.wait(30000));
+    QTRY_COMPARE(late.finish.count(), 1);
+    QCOMPARE(MailItemCount, qint64(50));
+    QVERIFY(!t.stopped());
+    bStopFlag = false;
+}
+
+namespace {
+
+// Counts what the scan reads, and confirms the stop once 4 MiB are read.
+struct StoppingSource : MemoryArchiveSource {
+    using MemoryArchiveSource::MemoryArchiveSource;
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        if ((read += length) >= qint64(4) << 20)
+            bStopFlag = true;
+        return MemoryArchiveSource::readAt(offset, buffer, length);
+    }
+    std::atomic<qint64> read{0};
+};
+
+}  // namespace
+
+void ScannerThreadTest::stopInLongStretch()
+{
+    // A root element whose close tag and next signature are never found, and damage without a
+    // signature or a tag: each search runs to the end of the file.
+    const qint64 size = qint64(256) << 20;
+    for (const QByteArray &start : {QByteArray("<emails xml:space=\"preserve\"><email>"), QByteArray("\x11")}) {
+        auto source = std::make_shared<StoppingSource>(start + QByteArray(int(size), start.at(0) == '<' ? 'x' : '\x11'));
+        QFolderInformationThread t;
+        t.setSource(source);
+        t.SetInitialSettings();
+        QVERIFY(t.wait(30000));
+        // The stop ended the searches within a few windows, not at the end of the stretch.
+        QVERIFY(t.stopped());
+        QVERIFY2(source->read < size / 8, qPrintable(QString::number(source->read)));
+    }
 }
 
 void ScannerThreadTest::secondStartDuringScan()

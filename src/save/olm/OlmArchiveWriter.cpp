@@ -272,8 +272,9 @@ bool OlmArchiveWriter::stopNow()
 
 bool OlmArchiveWriter::writeDirectory(const QByteArray &name)
 {
-    // A 16-bit length field cannot carry a longer name.
-    if (name.size() > 0xFFFF || m_out.failed())
+    // A 16-bit length field cannot carry a longer name. A folder whose name is unsafe to extract
+    // is left out: the files in it get safe names of their own.
+    if (name.size() > 0xFFFF || m_out.failed() || !OlmNameIsSafe(name))
         return false;
     const qint64 at = m_out.position();
     m_out.write(LocalEntryHeader(name, 0, 0, dwEntryDosTime));
@@ -284,17 +285,62 @@ bool OlmArchiveWriter::writeDirectory(const QByteArray &name)
 
 bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 size)
 {
-    if (name.size() > 0xFFFF || m_out.failed())
+    return beginFile(name, crc32, OlmEntryForm{0, size, size});
+}
+
+bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, const OlmEntryForm &form)
+{
+    const QByteArray safe = safeFileName(name);
+    if (safe.size() > 0xFFFF || m_out.failed())
         return false;
     m_fileHeader = m_out.position();
-    m_fileName = name;
+    m_fileName = safe;
     m_fileCrc = crc32;
-    m_fileSize = size;
+    m_fileForm = form;
+    m_fileSize = form.method == 0 ? form.size : form.storedSize;
     m_written = 0;
     m_readShort = false;
-    m_out.write(LocalEntryHeader(name, crc32, size, dwEntryDosTime));
+    m_cutByStop = false;
+    m_out.write(LocalEntryHeader(safe, crc32, form, dwEntryDosTime));
     m_out.beginChecksum();
     return true;
+}
+
+QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
+{
+    if (OlmNameIsSafe(name))
+        return name;
+    QByteArray stem = OlmSafeName(name);
+    if (stem.isEmpty())
+        stem = "Local/Folder1/entry";
+    // Another entry may already stand under the safe name: a number keeps them apart.
+    const int dot = stem.lastIndexOf('.');
+    const bool suffix = dot > stem.lastIndexOf('/') + 1;
+    QByteArray safe = stem;
+    for (int n = 2; m_fileNames.contains(safe); ++n) {
+        const QByteArray number = '_' + QByteArray::number(n);
+        safe = suffix ? stem.left(dot) + number + stem.mid(dot) : stem + number;
+    }
+    noteFileProblem(name,
+                    QStringLiteral("its name in the archive \"%1\" could lead outside the folder it is extracted "
+                                   "into: written as \"%2\"")
+                        .arg(QString::fromUtf8(name), QString::fromUtf8(safe)),
+                    true);
+    return safe;
+}
+
+void OlmArchiveWriter::noteFileProblem(const QByteArray &entryName, const QString &why, bool stands)
+{
+    if (m_item >= 0) {
+        addProblem(m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
+        return;
+    }
+    const QString what =
+        m_fileLabel.isEmpty() ? QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(entryName)) : m_fileLabel;
+    if (stands)
+        m_incompletes << QStringLiteral("%1 written to %2 incomplete: %3").arg(what, m_path, why);
+    else
+        m_failures << QStringLiteral("%1 not saved in %2: %3").arg(what, m_path, why);
 }
 
 void OlmArchiveWriter::appendData(const QByteArray &bytes)
@@ -341,6 +387,11 @@ qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
         done += got;
         if (got < want) {
             m_readShort = true;
+            break;
+        }
+        // A large entry asks between its pieces: a confirmed stop ends the save within one.
+        if (done < length && stopNow()) {
+            m_cutByStop = !m_out.failed();
             break;
         }
     }
@@ -392,6 +443,20 @@ void OlmArchiveWriter::endFile(bool ticks)
     // The size of what was written, and (settled at the end) its checksum, so the archive's
     // records match its bytes also where the source was damaged or cut short.
     const int range = m_out.endChecksum();
+    if (m_fileForm.method != 0 && endCompressedFile(ticks))
+        return;
+    if (m_fileForm.method != 0) {
+        // Cut short, its data can no longer be inflated: kept as the bytes copied, stored, so
+        // the archive's records still match its bytes.
+        m_out.patch(m_fileHeader + kLocalMethodAt, QByteArray(2, '\0'));
+        m_fileForm = OlmEntryForm();
+        m_fileCrc = 0;
+        const QString why = m_cutByStop ? QStringLiteral("the save was stopped before it was copied whole")
+                                        : QStringLiteral("cut short");
+        noteFileProblem(m_fileName, QStringLiteral("compressed, %1: kept as the compressed bytes copied").arg(why),
+                        false);
+        m_cutByStop = false;
+    }
     if (m_written != m_fileSize) {
         char b[16];
         qToLittleEndian(quint64(m_written), b);
@@ -403,20 +468,41 @@ void OlmArchiveWriter::endFile(bool ticks)
     if (m_readShort && m_item >= 0)
         addProblem(m_fileLabel.isEmpty() ? QString::fromLatin1(kOlmDamagedText)
                                          : m_fileLabel + QStringLiteral(": cut short in the archive"));
+    if (m_cutByStop)
+        noteFileProblem(m_fileName, QStringLiteral("the save was stopped before it was copied whole"), true);
     const int item = m_readShort || m_fileCrc == 0 ? -1 : m_item;
     m_pendingCrcs.append(PendingCrc{range, m_central.size() + kCentralCrcAt, m_fileHeader + kLocalCrcAt, m_fileCrc,
                                     item, m_fileLabel, m_fileSizeCut});
     m_fileLabel.clear();
     m_fileSizeCut = false;
     m_central += CentralEntryHeader(m_fileName, m_fileCrc, m_written, quint64(m_fileHeader), dwEntryDosTime);
+    closeEntry(ticks);
+}
+
+void OlmArchiveWriter::closeEntry(bool ticks)
+{
+    if (m_item >= 0)
+        m_items[m_item].wrote = true;
     ++nEntryCount;
     m_fileNames.insert(m_fileName);
     m_fileHeader = -1;
+    m_fileLabel.clear();
+    m_fileSizeCut = false;
     if (ticks) {
         ++m_ticks;
         if (m_hooks.reportItem)
             m_hooks.reportItem();
     }
+}
+
+bool OlmArchiveWriter::endCompressedFile(bool ticks)
+{
+    if (m_written != m_fileForm.storedSize)
+        return false;
+    // Whole: its records say what the archive being read said, checksum and method included.
+    m_central += CentralEntryHeader(m_fileName, m_fileCrc, m_fileForm, quint64(m_fileHeader), dwEntryDosTime);
+    closeEntry(ticks);
+    return true;
 }
 
 bool OlmArchiveWriter::writeCopiedFile(const QByteArray &name, quint32 crc32, qint64 size, qint64 offset, bool xml,
@@ -490,6 +576,7 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         m_error = QStringLiteral("%1 could not be written: %2").arg(path, m_out.error());
         // What stands there is no archive: never leave it to be taken for one.
         ::unlink(QFile::encodeName(path).constData());
+        loseWrittenItems();
         return false;
     }
     return true;
@@ -512,7 +599,7 @@ QString OlmArchiveWriter::checksumProblem(const PendingCrc &p, quint32 crc)
 void OlmArchiveWriter::beginItem(const QString &what)
 {
     m_item = m_items.size();
-    m_items.append(Item{what, {}, false});
+    m_items.append(Item{what, {}, false, false});
 }
 
 void OlmArchiveWriter::addProblem(const QString &problem)
@@ -545,14 +632,36 @@ void OlmArchiveWriter::noteUnreadable(const QString &what)
 
 void OlmArchiveWriter::reportDamagedItems()
 {
-    for (const Item &item : qAsConst(m_items)) {
+    for (Item &item : m_items) {
         if (item.problems.isEmpty())
             continue;
-        m_failures << QStringLiteral("%1 written to %2 incomplete: %3")
-                          .arg(item.what, m_path, item.problems.join(QLatin1String("; ")));
-        if (item.counted)
-            --m_itemsWritten;
+        const QString line = QStringLiteral("%1 written to %2 incomplete: %3")
+                                 .arg(item.what, m_path, item.problems.join(QLatin1String("; ")));
+        // An item that left nothing in the archive is not saved; one whose entries stand is
+        // saved, incomplete, and counts as written like the items the walks counted.
+        if (!item.counted && !item.wrote) {
+            m_failures << line;
+            continue;
+        }
+        m_incompletes << line;
+        if (!item.counted) {
+            item.counted = true;
+            ++m_itemsWritten;
+        }
     }
+}
+
+void OlmArchiveWriter::loseWrittenItems()
+{
+    // No archive is left: every item it held is not saved, whatever was said of it before.
+    const QString why = QStringLiteral("the archive %1 could not be written: %2").arg(m_path, m_out.error());
+    for (const Item &item : qAsConst(m_items)) {
+        if (item.counted)
+            m_failures << QStringLiteral("%1 not saved: %2").arg(item.what, why);
+    }
+    m_itemsLost = m_itemsWritten;
+    m_itemsWritten = 0;
+    m_incompletes.clear();
 }
 
 void OlmArchiveWriter::settleChecksums()
@@ -577,9 +686,11 @@ void OlmArchiveWriter::writeLayout()
     for (FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext)
         node->bLocalPending = node->bCentralPending = 1;
     beginItem(QStringLiteral("Categories \"Categories.xml\""));
-    if (categorie.size <= 0 || textReadable(categorie.dataOffset, categorie.size, nullptr, nullptr))
+    // A compressed one is copied as it is with the other compressed entries.
+    const bool compressed = categorie.size <= 0 && compressedEntryNamed("Categories.xml");
+    if (!compressed && (categorie.size <= 0 || textReadable(categorie.dataOffset, categorie.size, nullptr, nullptr)))
         writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
-    else
+    else if (!compressed)
         noteUnreadable(m_items.last().what);
     m_item = -1;
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};
@@ -596,4 +707,5 @@ void OlmArchiveWriter::writeLayout()
     writeRecoveredMail();
     writeStrayAttachments();
     writeUnnamedAttachments();
+    writeCompressedEntries();
 }

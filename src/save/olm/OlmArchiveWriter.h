@@ -5,6 +5,8 @@
 // from the source while its central record is kept, so the central directory always lists
 // exactly what was written, also after a stop or a short read.
 
+#include "save/olm/OlmZipRecords.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -149,11 +151,17 @@ public:
     // and no archive is left at path.
     bool write(const QString &path, const OlmSelection &selection);
     QString error() const { return m_error; }
-    // Messages and item store files written whole, as the archive being read holds them.
+    // Messages and item store files in the archive at the end, whole or incomplete; 0 when no
+    // archive was left.
     qint64 itemsWritten() const { return m_itemsWritten; }
-    // Items left out or written damaged, one line each naming the item and why (the archive
-    // itself is still sound: a damaged item keeps its bytes, under a checksum that matches them).
+    // Items not saved, one line each naming the item and why.
     QStringList failures() const { return m_failures; }
+    // Items written with something lost (damaged bytes kept under a checksum that matches them,
+    // an attachment missing, an unsafe name replaced), one line each naming the item and why.
+    QStringList incompletes() const { return m_incompletes; }
+    // Items that were written but went with the archive when it could not be finished; each
+    // has its line among failures().
+    qint64 itemsLost() const { return m_itemsLost; }
     bool stopped() const { return m_stopped; }
 
 private:
@@ -172,6 +180,7 @@ private:
         QString what;
         QStringList problems;
         bool counted = false;  // in m_itemsWritten
+        bool wrote = false;    // one of its entries stands in the archive
     };
 
     bool prepareOutput(const QString &path);
@@ -183,7 +192,18 @@ private:
     // Entries. Each returns false when it wrote nothing.
     bool writeDirectory(const QByteArray &name);
     bool beginFile(const QByteArray &name, quint32 crc32, quint64 size);
+    bool beginFile(const QByteArray &name, quint32 crc32, const OlmEntryForm &form);
     void endFile(bool ticks);
+    // A compressed entry copied whole gets the records the archive being read gave it; false
+    // when it came up short.
+    bool endCompressedFile(bool ticks);
+    void closeEntry(bool ticks);
+    // What went wrong with the file entry being written: a problem of its item, or for an entry
+    // of no item a line of its own, among the incomplete when its bytes stand, else the failed.
+    void noteFileProblem(const QByteArray &entryName, const QString &why, bool stands);
+    // The name a file entry gets: name itself when it is safe, else a safe one in its folder,
+    // named in the report.
+    QByteArray safeFileName(const QByteArray &name);
     // The file entries from here on belong to a new item, named what (the log's words).
     void beginItem(const QString &what);
     void addProblem(const QString &problem);
@@ -194,6 +214,8 @@ private:
     void noteUnreadable(const QString &what);
     // The items whose entries are not what the archive being read holds, into the log.
     void reportDamagedItems();
+    // The archive could not be finished and was removed: its items count as not saved.
+    void loseWrittenItems();
     // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
     // signature, which stored XML never holds. Returns the bytes copied.
     qint64 copySource(qint64 offset, qint64 length, bool xml);
@@ -225,6 +247,13 @@ private:
     QByteArray missingCloseTags(const Span &span);
     void ScanMessageAttachments(const MailMLRC *record, const QByteArray &prefix);
     void writeAttachment(FileOffsetNode *node);
+    // A compressed entry copied as it is: its data, method and checksum unchanged.
+    void writeCompressedEntry(FileOffsetNode *node, const QString &label);
+    // The compressed entries no walk took, which the scan could not read and so could not sort:
+    // copied whole unless they belong to a store or mail folder the user left out.
+    void writeCompressedEntries();
+    bool compressedEntryWanted(const QByteArray &name) const;
+    static bool compressedEntryNamed(const QByteArray &name);
     void writeStrayAttachments();
     // Attachment entries still whole in the archive that no written message named (their
     // message was cut or lost its name): copied as they are, so no file is lost.
@@ -260,17 +289,21 @@ private:
     QString m_error;
     QString m_path;
     QStringList m_failures;
+    QStringList m_incompletes;
     QVector<Item> m_items;
     int m_item = -1;           // the item the entries being written belong to, -1: none
     bool m_readShort = false;  // the entry's copy ended where the archive being read ended
     QString m_fileLabel;       // the entry's words in its item's problems; empty: the item's text
     bool m_fileSizeCut = false;
     qint64 m_itemsWritten = 0;
+    qint64 m_itemsLost = 0;  // written, then removed with the archive
 
     // The file entry being written.
     qint64 m_fileHeader = -1;
     QByteArray m_fileName;
     quint32 m_fileCrc = 0;  // as the header says
+    OlmEntryForm m_fileForm;
+    bool m_cutByStop = false;  // the stop ended its copy
     quint64 m_fileSize = 0;
     quint64 m_written = 0;
 

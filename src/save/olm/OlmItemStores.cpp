@@ -201,8 +201,13 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
         dir = QByteArray(store.localRoot) + "Folder1 " + QByteArray::number(n) + '/';
     writeDirectory(dir);
     const QByteArray root = store.root;
-    if (!beginFile(dir + store.fileWord, 0, 0))
+    beginItem(
+        QStringLiteral("Item store \"%1\" of the recovered %2s")
+            .arg(QString::fromUtf8(dir + store.fileWord), QString::fromLatin1(kItemWords[store.index]).toLower()));
+    if (!beginFile(dir + store.fileWord, 0, 0)) {
+        m_item = -1;
         return;
+    }
     appendData("<" + root + " xml:space=\"preserve\" elementCount=\"" + QByteArray::number(spans.size()) + "\">");
     for (const Span &span : spans) {
         if (const NotesInformation *note = span.note) {
@@ -225,4 +230,6 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     appendData("</" + root + ">");
     endFile(true);
     ++m_itemsWritten;
+    m_items[m_item].counted = true;
+    m_item = -1;
 }

@@ -7,6 +7,7 @@
 #include "platform/Crc32.h"
 #include "save/MessageFields.h"
 #include "save/olm/OlmArchiveWriter.h"
+#include "save/olm/OlmZipRecords.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QSet>
@@ -413,11 +414,7 @@ void OlmArchiveWriter::writeAttachment(FileOffsetNode *node)
     const QByteArray name(node->pEntryName);
     const QString label = QStringLiteral("attachment \"%1\"").arg(QString::fromUtf8(name));
     if (node->bCompressed) {
-        // Its bytes are no stored data: copied as they are, the entry would be garbage.
-        if (m_item >= 0)
-            addProblem(label + QStringLiteral(": stored compressed in the archive, not copied"));
-        else
-            m_failures << label + QStringLiteral(": stored compressed in the archive, not copied");
+        writeCompressedEntry(node, label);
         return;
     }
     m_fileLabel = label;
@@ -519,5 +516,73 @@ void OlmArchiveWriter::writeUnnamedAttachments()
         beginItem(QStringLiteral("Attachment \"%1\", whose message is lost").arg(QString::fromUtf8(name)));
         writeAttachment(node);
         m_item = -1;
+    }
+}
+
+void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString &label)
+{
+    node->bLocalPending = node->bCentralPending = 0;
+    // Only data whose extent and method are known can keep its method and checksum.
+    const bool known = OlmKnownMethod(node->wMethod);
+    if (!known || node->bSizeCut || node->llDataOffset <= 0 || node->llStoredSize < 0 || node->llSize < 0
+        || node->llStoredSize > m_sourceSize - node->llDataOffset) {
+        m_fileLabel = label;
+        noteFileProblem(
+            QByteArray(),
+            known
+                ? QStringLiteral("compressed, and its size in the archive is damaged: not copied")
+                : QStringLiteral("compressed by a method no reader knows (%1), damaged: not copied").arg(node->wMethod),
+            false);
+        m_fileLabel.clear();
+        return;
+    }
+    m_fileLabel = label;
+    const OlmEntryForm form{node->wMethod, quint64(node->llSize), quint64(node->llStoredSize)};
+    if (beginFile(QByteArray(node->pEntryName ? node->pEntryName : ""), node->dwCrc32, form)) {
+        copySource(node->llDataOffset, node->llStoredSize, false);
+        endFile(false);
+    }
+    m_fileLabel.clear();
+}
+
+bool OlmArchiveWriter::compressedEntryNamed(const QByteArray &name)
+{
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        if (node->bCompressed && node->pEntryName && name == node->pEntryName)
+            return true;
+    }
+    return false;
+}
+
+bool OlmArchiveWriter::compressedEntryWanted(const QByteArray &name) const
+{
+    // A kind the scan found nothing of could not be checked: its compressed entries go along.
+    const bool calendar =
+        name.startsWith("Local/Calendar/") || (name.startsWith("Accounts/") && name.contains("/Calendar/"));
+    if (calendar)
+        return m_selection.cal || !(TmpCLRCPtrStart || tmpCaFOStart);
+    if (name.startsWith("Local/Address Book/"))
+        return m_selection.cont || !(TmpCTRCPtrStart || tmpCoFOStart);
+    if (name.startsWith("Local/Tasks/"))
+        return m_selection.task || !(TmpTSRCPtrStart || tmpTaFOStart);
+    if (name.startsWith("Local/Notes/"))
+        return m_selection.note || !(TmpNTRCPtrStart || tmpNoFOStart);
+    if (name == "Categories.xml")
+        return true;
+    if (!m_selection.mail && TmpMlrcPtrStart)
+        return false;
+    const int attachments = name.indexOf(kAttachmentsDir);
+    const QByteArray dir = attachments >= 0 ? name.left(attachments) : name.left(name.lastIndexOf('/') + 1);
+    return !m_uncheckedDirs.contains(dir);
+}
+
+void OlmArchiveWriter::writeCompressedEntries()
+{
+    for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
+        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
+        if (!node->bCompressed || !node->bLocalPending || (name.endsWith('/') && node->llSize == 0)
+            || !compressedEntryWanted(name))
+            continue;
+        writeCompressedEntry(node, QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(name)));
     }
 }

@@ -25,10 +25,14 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     selection.folderIds = folderIds;
     OlmArchiveWriter writer(fileDescriptor, hooks);
     const bool ok = writer.write(WriterOutputFor(SaveTypeOLM, run->mail.saveDir, QString()), selection);
+    // What the archive holds at the end: after a failed write none of it.
     run->mail.written += writer.itemsWritten();
+    run->mail.incomplete += writer.incompletes().size();
+    run->mail.incompletes += writer.incompletes();
     run->mail.failures += writer.failures();
     run->mail.failed += writer.failures().size();
-    if (!ok) {
+    // The archive itself is named when no item line already says why it is missing.
+    if (!ok && writer.itemsLost() == 0) {
         ++run->mail.failed;
         run->mail.failures << writer.error();
     }

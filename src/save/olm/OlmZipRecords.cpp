@@ -1,5 +1,6 @@
 #include "save/olm/OlmZipRecords.h"
 
+#include <QByteArrayList>
 #include <QtEndian>
 
 #include <algorithm>
@@ -65,12 +66,23 @@ const quint32 *timeconverter()
 
 QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, quint64 size, quint32 dosTime)
 {
+    return LocalEntryHeader(name, crc32, OlmEntryForm{0, size, size}, dosTime);
+}
+
+QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 size, quint64 localHeaderOffset,
+                              quint32 dosTime)
+{
+    return CentralEntryHeader(name, crc32, OlmEntryForm{0, size, size}, localHeaderOffset, dosTime);
+}
+
+QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, const OlmEntryForm &form, quint32 dosTime)
+{
     QByteArray out;
     out.reserve(kLocalEntryFixed + name.size());
     put32(out, 0x04034B50);
     put16(out, 45);
     put16(out, nameFlags(name));
-    put16(out, 0);
+    put16(out, form.method);
     put32(out, dosTime);
     put32(out, crc32);
     put32(out, kAllOnes);
@@ -80,13 +92,13 @@ QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, quint64 size,
     out += name;
     put16(out, 0x0001);
     put16(out, 16);
-    put64(out, size);
-    put64(out, size);
+    put64(out, form.size);
+    put64(out, form.storedSize);
     return out;
 }
 
-QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 size, quint64 localHeaderOffset,
-                              quint32 dosTime)
+QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, const OlmEntryForm &form,
+                              quint64 localHeaderOffset, quint32 dosTime)
 {
     QByteArray out;
     out.reserve(kCentralEntryFixed + name.size());
@@ -94,7 +106,7 @@ QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 siz
     put16(out, 45);
     put16(out, 10);
     put16(out, nameFlags(name));
-    put16(out, 0);
+    put16(out, form.method);
     put32(out, dosTime);
     put32(out, crc32);
     put32(out, kAllOnes);
@@ -109,8 +121,8 @@ QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 siz
     out += name;
     put16(out, 0x0001);
     put16(out, 24);
-    put64(out, size);
-    put64(out, size);
+    put64(out, form.size);
+    put64(out, form.storedSize);
     put64(out, localHeaderOffset);
     return out;
 }
@@ -140,4 +152,44 @@ QByteArray Zip64EndRecords(quint64 entryCount, quint64 centralDirSize, quint64 c
     put32(out, kAllOnes);
     put16(out, 0);
     return out;
+}
+
+namespace {
+
+// The components of name, without the '/' a folder's name ends in.
+QList<QByteArray> NameParts(const QByteArray &name)
+{
+    return (name.endsWith('/') ? name.left(name.size() - 1) : name).split('/');
+}
+
+bool PartIsSafe(const QByteArray &part)
+{
+    return !part.isEmpty() && part != "." && part != ".." && !part.contains('\\');
+}
+
+}  // namespace
+
+bool OlmNameIsSafe(const QByteArray &name)
+{
+    const QList<QByteArray> parts = NameParts(name);
+    return std::all_of(parts.begin(), parts.end(), PartIsSafe);
+}
+
+QByteArray OlmSafeName(const QByteArray &name)
+{
+    QList<QByteArray> kept;
+    for (QByteArray part : NameParts(name)) {
+        part.replace('\\', '_');
+        if (PartIsSafe(part))
+            kept.append(part);
+    }
+    if (kept.isEmpty())
+        return QByteArray();
+    return kept.join('/') + (name.endsWith('/') ? "/" : "");
+}
+
+bool OlmKnownMethod(quint16 method)
+{
+    static const quint16 known[] = {8, 9, 12, 14, 93, 95, 98};
+    return std::find(std::begin(known), std::end(known), method) != std::end(known);
 }

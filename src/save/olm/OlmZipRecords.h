@@ -27,8 +27,30 @@ quint32 DosDateTime(const QDateTime &dt);
 // The save's entry time stamp: the current local time, in a slot the next call overwrites.
 const quint32 *timeconverter();
 
+// A stored entry's records: one size for its data and its content.
 QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, quint64 size, quint32 dosTime);
 QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, quint64 size, quint64 localHeaderOffset,
                               quint32 dosTime);
+// An entry copied whole from the archive being read, compressed as it was there: its method,
+// its content's size and the size of its data as they were.
+struct OlmEntryForm {
+    quint16 method = 0;
+    quint64 size = 0;        // the content, uncompressed
+    quint64 storedSize = 0;  // the data in the archive
+};
+QByteArray LocalEntryHeader(const QByteArray &name, quint32 crc32, const OlmEntryForm &form, quint32 dosTime);
+QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, const OlmEntryForm &form,
+                              quint64 localHeaderOffset, quint32 dosTime);
+// Whether readers know method: deflate, deflate64, bzip2, LZMA, Zstandard, xz or PPMd. Any other
+// value is more likely damage than a method, and its data cannot be copied as what it says.
+bool OlmKnownMethod(quint16 method);
+// Where the method of a local entry stands, from its header's start.
+constexpr int kLocalMethodAt = 8;
+// Whether name may stand in a new archive: no empty, "." or ".." component (so no leading '/'
+// and no climbing out of the folder it is extracted into) and no backslash, which some readers
+// take for a folder separator. A folder's name ends in its one '/'.
+bool OlmNameIsSafe(const QByteArray &name);
+// name with those components left out and each backslash made '_'; "" when nothing is left.
+QByteArray OlmSafeName(const QByteArray &name);
 // The ZIP64 end record, its locator and the end record: 98 bytes.
 QByteArray Zip64EndRecords(quint64 entryCount, quint64 centralDirSize, quint64 centralDirOffset);

@@ -57,6 +57,9 @@ private:
             const QByteArray request = m_request.value(socket);
             if (!request.contains("\r\n\r\n"))
                 return;
+            // A later connection can get this socket's address once it is deleted: it must not
+            // find this request waiting under it.
+            m_request.remove(socket);
             const QByteArray path = request.split(' ').value(1);
             paths << path;
             Answer missing;

@@ -30,7 +30,7 @@ bool isMailKind(quint32 kind)
         && kind != FolderKindNotes;
 }
 
-// Attachments whose message is lost, each in a recovered message of its own: the archive type
+// Attachments no saved message names, each in a recovered message of its own: the archive type
 // copies their entries instead. Only an item to write asks the stop test, so a save whose last
 // item is written ends behind an open stop question.
 void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, MailSaveContext &context)

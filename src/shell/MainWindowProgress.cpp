@@ -46,14 +46,6 @@ void emptyPreview(QZovuvozivMainWindow *w)
     w->panes().htmlPreview->clear();
 }
 
-// Names the save's report after the end message, when one was written.
-QString reportNamedText(const SaveOutcome &outcome)
-{
-    if (outcome.reportPath.isEmpty())
-        return QString();
-    return QString::fromLatin1(kSaveReportNamedText).arg(QDir::toNativeSeparators(outcome.reportPath));
-}
-
 bool anyRecords()
 {
     return TmpMlrcPtrStart || TmpCTRCPtrStart || TmpCLRCPtrStart || TmpTSRCPtrStart || TmpNTRCPtrStart;
@@ -313,7 +305,7 @@ void QZovuvozivMainWindow::SetFinishSettings()
     stopflag = false;
     const SaveOutcome outcome = m_SavingThread.outcome();
     if (outcome.stopped) {
-        ShowMessageBox(nullptr, tr(kSaveAbortedText) + reportNamedText(outcome));
+        ShowMessageBox(nullptr, tr(kSaveAbortedText) + SaveReportNamedText(outcome));
         return;
     }
     const QString problem = SaveProblemText(outcome);
@@ -323,7 +315,8 @@ void QZovuvozivMainWindow::SetFinishSettings()
         keepMarksOfFoldersNotSaved(outcome);
         return;
     }
-    ShowMessageBox(nullptr, SaveSuccessText(), SuccessIconStyle());
+    // A full success can still have a report: the attachments saved in recovered messages.
+    ShowMessageBox(nullptr, SaveSuccessText() + SaveReportNamedText(outcome), SuccessIconStyle());
     if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);

@@ -513,7 +513,7 @@ void OlmArchiveWriter::writeUnnamedAttachments()
         if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset
             || (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32))
             continue;
-        beginItem(QStringLiteral("Attachment \"%1\", whose message is lost").arg(QString::fromUtf8(name)));
+        beginItem(QStringLiteral("Attachment \"%1\", which no saved message names").arg(QString::fromUtf8(name)));
         writeAttachment(node);
         m_item = -1;
     }

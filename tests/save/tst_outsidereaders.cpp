@@ -66,8 +66,8 @@ QByteArray recurringAppointment(const QByteArray &pattern, const QByteArray &sum
           "</OPFCalendarEventGetStartTimeZoneICSData></appointment>";
 }
 
-// Messages with attachments, non-ASCII and comma names, a doubly escaped Cc address, and weekly
-// and monthly events across a clock change.
+// Messages with attachments, non-ASCII and comma names, a doubly escaped Cc address, weekly and
+// monthly events across a clock change, and a task without dates.
 QByteArray generatedArchive()
 {
     TestArchiveBuilder b;
@@ -105,6 +105,7 @@ QByteArray generatedArchive()
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
                "<appointments xml:space=\"preserve\" elementCount=\"2\">" + recurringAppointment(weekly, "Twice a week")
                    + recurringAppointment(monthly, "Every other month") + "</appointments>");
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{QStringLiteral("Undated task"), {}, {}}}));
     return b.finish();
 }
 

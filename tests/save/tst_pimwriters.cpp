@@ -87,6 +87,8 @@ private Q_SLOTS:
     void cleanup();
     void taskFile_data();
     void taskFile();
+    void taskStamp_data();
+    void taskStamp();
     void reminderFields_data();
     void reminderFields();
     void reminderScript();
@@ -207,9 +209,40 @@ void PimWritersTest::taskFile()
     QFETCH(QByteArray, body);
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
     const QByteArray file = TaskCalendarFile(rec, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"),
-                                             TaskDatesOf(View(element)), note);
+                                             TaskDatesOf(View(element)), note, QByteArray());
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
+}
+
+// Calendar readers refuse a to-do without DTSTAMP: one without a start takes the save's time
+// when a stamp is asked for (the mail type), and stays as it was in the package.
+void PimWritersTest::taskStamp_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<QByteArray>("stamp");  // the DTSTAMP line, empty for none
+    const QByteArray now = "20260101T120000Z";
+    const QByteArray started = TaskXml({{"OPFTaskCopyStartDateTime", "2010-05-01T14:30:00"}});
+    const QByteArray dueOnly = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"}});
+    const QByteArray badStart = TaskXml({{"OPFTaskCopyStartDateTime", "2010-13-45T10:00:00"}});
+    QTest::newRow("start: its time, asked or not") << started << now << QByteArray("DTSTAMP:20100501T143000Z\r\n");
+    QTest::newRow("start, package") << started << QByteArray() << QByteArray("DTSTAMP:20100501T143000Z\r\n");
+    QTest::newRow("due only: the save's time") << dueOnly << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("unusable start: the save's time") << badStart << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("no dates: the save's time") << TaskXml({}) << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("due only, package: none") << dueOnly << QByteArray() << QByteArray();
+}
+
+void PimWritersTest::taskStamp()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, now);
+    QFETCH(QByteArray, stamp);
+    const TasksInformation rec = TaskRecord("x", char(0), 0);
+    const QByteArray file = TaskCalendarFile(rec, QStringLiteral("U"), TaskDatesOf(View(element)), QByteArray(), now);
+    QCOMPARE(file.count("DTSTAMP"), stamp.isEmpty() ? 0 : 1);
+    if (!stamp.isEmpty())
+        QVERIFY2(file.contains("\r\nUID:U\r\n" + stamp), file.constData());
 }
 
 void PimWritersTest::reminderFields_data()

@@ -3,6 +3,7 @@
 #include "scanner/DateConverter.h"
 
 #include <QDate>
+#include <QDateTime>
 #include <QStringList>
 
 namespace {
@@ -45,6 +46,11 @@ QByteArray timeconverterDUetask2(const QString &text)
 QByteArray ArchiveDateUtc(const QString &text)
 {
     return converted(text, DateForm::PackedUtc);
+}
+
+QByteArray NowUtcStamp()
+{
+    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
 QByteArray ArchiveDateLocalDay(const QString &text)

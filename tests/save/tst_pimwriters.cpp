@@ -13,6 +13,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/pim/ItemFileName.h"
+#include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
 #include "save/SaveFlow.h"
 
@@ -243,6 +244,10 @@ void PimWritersTest::taskStamp()
     QCOMPARE(file.count("DTSTAMP"), stamp.isEmpty() ? 0 : 1);
     if (!stamp.isEmpty())
         QVERIFY2(file.contains("\r\nUID:U\r\n" + stamp), file.constData());
+    // The save's time is the one its folder names, the same in every file of the save.
+    const QDateTime when(QDate(2024, 3, 5), QTime(10, 11, 12));
+    QCOMPARE(SaveTimeUtc(MakeSaveTimeStamp(when)),
+             when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1());
 }
 
 void PimWritersTest::reminderFields_data()

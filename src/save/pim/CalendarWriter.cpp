@@ -130,7 +130,7 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
     const PimFile target{PimItemFolder(run->mail, appmaildata, QStringLiteral("Calendar")), QString(),
                          QStringLiteral(".ics"), 0, 0};
     const QVector<const CalenderInformation *> records = run->calendar.of(qint64(folderId));
-    const QByteArray now = NowUtcStamp();
+    const QByteArray now = SaveTimeUtc(run->mail.strTime);
     for (int i = 0; i < records.size(); ++i) {
         if (stopRequested())
             return;

@@ -4,6 +4,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QLocale>
 #include <QStringList>
 
 namespace {
@@ -48,9 +49,13 @@ QByteArray ArchiveDateUtc(const QString &text)
     return converted(text, DateForm::PackedUtc);
 }
 
-QByteArray NowUtcStamp()
+QByteArray SaveTimeUtc(const QString &saveStamp)
 {
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    QDateTime when =
+        QLocale::c().toDateTime(saveStamp.mid(1, saveStamp.size() - 2), QStringLiteral("d MMM yyyy,hh-mm-ss"));
+    if (!when.isValid())
+        when = QDateTime::currentDateTime();
+    return when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
 QByteArray ArchiveDateLocalDay(const QString &text)

@@ -247,7 +247,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
     const PimFile target{PimItemFolder(run->mail, appleMail, QStringLiteral("Tasks")), QString(),
                          appleMail ? QStringLiteral(".ics") : QString(), FourCharCode("Ics "), FourCharCode("OPIM")};
     const QVector<const TasksInformation *> records = run->tasks.of(qint64(folderId));
-    const QByteArray now = appleMail ? NowUtcStamp() : QByteArray();
+    const QByteArray now = appleMail ? SaveTimeUtc(run->mail.strTime) : QByteArray();
     for (int i = 0; i < records.size(); ++i) {
         if (stopRequested())
             return;

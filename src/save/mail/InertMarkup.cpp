@@ -8,13 +8,19 @@
 
 #include <gumbo.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 namespace {
+
+// About a second of the parser's time: far above any real message's markup.
+const qint64 kMaxNestingWork = 200 * 1000 * 1000;
 
 enum class Keep {
     Element,   // written with its allowed attributes
@@ -44,14 +50,14 @@ const GumboTag kKeptTags[] = {
     GUMBO_TAG_TEXTAREA, GUMBO_TAG_TFOOT,      GUMBO_TAG_TH,      GUMBO_TAG_THEAD,   GUMBO_TAG_TIME,
     GUMBO_TAG_TR,       GUMBO_TAG_TT,         GUMBO_TAG_U,       GUMBO_TAG_UL,      GUMBO_TAG_VAR,
     GUMBO_TAG_WBR};
-// Elements that go with their content: what runs or loads, and what shows only where scripts or
-// frames do not run.
+// Elements that go with their content: what runs or loads, and what shows only where plugins or
+// frames do not run. A noscript's content shows, as in mail programs, which run no script.
 const GumboTag kDroppedTags[] = {
-    GUMBO_TAG_APPLET, GUMBO_TAG_AUDIO,    GUMBO_TAG_BASE,     GUMBO_TAG_BGSOUND, GUMBO_TAG_CANVAS,   GUMBO_TAG_DATALIST,
-    GUMBO_TAG_EMBED,  GUMBO_TAG_FRAME,    GUMBO_TAG_FRAMESET, GUMBO_TAG_HEAD,    GUMBO_TAG_IFRAME,   GUMBO_TAG_KEYGEN,
-    GUMBO_TAG_LINK,   GUMBO_TAG_MENUITEM, GUMBO_TAG_META,     GUMBO_TAG_NOEMBED, GUMBO_TAG_NOFRAMES, GUMBO_TAG_NOSCRIPT,
-    GUMBO_TAG_OBJECT, GUMBO_TAG_PARAM,    GUMBO_TAG_SCRIPT,   GUMBO_TAG_SOURCE,  GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE,
-    GUMBO_TAG_TRACK,  GUMBO_TAG_VIDEO};
+    GUMBO_TAG_APPLET,   GUMBO_TAG_AUDIO,    GUMBO_TAG_BASE,   GUMBO_TAG_BGSOUND,  GUMBO_TAG_CANVAS,
+    GUMBO_TAG_DATALIST, GUMBO_TAG_EMBED,    GUMBO_TAG_FRAME,  GUMBO_TAG_FRAMESET, GUMBO_TAG_HEAD,
+    GUMBO_TAG_IFRAME,   GUMBO_TAG_KEYGEN,   GUMBO_TAG_LINK,   GUMBO_TAG_MENUITEM, GUMBO_TAG_META,
+    GUMBO_TAG_NOEMBED,  GUMBO_TAG_NOFRAMES, GUMBO_TAG_OBJECT, GUMBO_TAG_PARAM,    GUMBO_TAG_SCRIPT,
+    GUMBO_TAG_SOURCE,   GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE,  GUMBO_TAG_TRACK,    GUMBO_TAG_VIDEO};
 
 Keep keepOf(const GumboElement &e)
 {
@@ -459,20 +465,120 @@ void appendKept(QByteArray &out, const GumboNode *root)
     }
 }
 
+// ---- reading
+
+bool isTagStart(std::string_view text, size_t at)
+{
+    const auto letter = [&](size_t i) {
+        return i < text.size() && ((text[i] >= 'a' && text[i] <= 'z') || (text[i] >= 'A' && text[i] <= 'Z'));
+    };
+    return letter(at + 1) || (at + 1 < text.size() && text[at + 1] == '/' && letter(at + 2));
+}
+
+// Past the '>' of the tag at text[at]; quoted values may hold '>'.
+size_t tagEnd(std::string_view text, size_t at, QByteArray *name)
+{
+    size_t i = at + (text[at + 1] == '/' ? 2 : 1);
+    while (i < text.size() && text[i] != '>' && text[i] != '/' && uchar(text[i]) > ' ')
+        *name += text[i++];
+    for (char quote = 0; i < text.size() && (quote || text[i] != '>'); ++i) {
+        if (quote ? text[i] == quote : (text[i] == '"' || text[i] == '\''))
+            quote = quote ? 0 : text[i];
+    }
+    return qMin(i + 1, text.size());
+}
+
+// The parser's work grows with how deep elements nest at each start tag: a guess of its sum, from
+// a quick reading of the markup in lower case that opens elements at start tags and closes them
+// at their end tags.
+qint64 nestingWork(std::string_view text)
+{
+    std::vector<QByteArray> open;
+    qint64 work = 0;
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at)) {
+        if (text.compare(at, 4, "<!--") == 0) {
+            at = qMin(text.find("-->", at + 4), text.size());
+            continue;
+        }
+        if (!isTagStart(text, at)) {
+            ++at;
+            continue;
+        }
+        const bool closing = text[at + 1] == '/';
+        QByteArray name;
+        at = tagEnd(text, at, &name);
+        // An end tag closes its element when open near the top; these start tags close the one of
+        // their name just opened, unless a table lies between. Looked for near the top only, so
+        // the reading stays quick: a miss leaves the guess high.
+        const bool closesSame = oneOf(name.constData(), {"p", "li", "td", "th", "tr", "option", "dt", "dd"});
+        const auto top = open.rbegin() + qMin(ptrdiff_t(open.size()), ptrdiff_t(closing ? 64 : 3));
+        const auto same = std::find(open.rbegin(), top, name);
+        if ((closing || closesSame) && same != top && (closing || std::find(open.rbegin(), same, "table") == same))
+            open.erase(same.base() - 1, open.end());
+        if (closing
+            || oneOf(name.constData(),
+                     {"br", "img", "hr", "input", "meta", "link", "wbr", "col", "area", "base", "embed", "param",
+                      "source", "track"}))
+            continue;
+        open.push_back(name);
+        work += qint64(open.size());
+        if (work > kMaxNestingWork)
+            break;
+        if (oneOf(name.constData(),
+                  {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript",
+                   "plaintext"})) {
+            at = qMin(text.find(std::string_view(("</" + name).constData()), at), text.size());
+        }
+    }
+    return work;
+}
+
+// Every block the parser holds, freed at once: gumbo's own release of the tree recurses once per
+// level, and a deeply nested message would overflow the stack.
+struct ParserBlocks {
+    std::unordered_set<void *> live;
+    ~ParserBlocks()
+    {
+        for (void *block : live)
+            std::free(block);
+    }
+};
+
+void *allocateBlock(void *blocks, size_t size)
+{
+    void *block = std::malloc(size);
+    if (block)
+        static_cast<ParserBlocks *>(blocks)->live.insert(block);
+    return block;
+}
+
+void freeBlock(void *blocks, void *block)
+{
+    if (block && static_cast<ParserBlocks *>(blocks)->live.erase(block))
+        std::free(block);
+}
+
 }  // namespace
 
 QByteArray InertMarkup(const QByteArray &markup)
 {
+    // Nesting thousands deep is no mail: rather than keep the parser busy for minutes, its
+    // source shows as text.
+    const QByteArray lower = markup.toLower();
+    if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
+        return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
     // Read as the content of the page's body, where it stands.
+    ParserBlocks blocks;
     GumboOptions options = kGumboDefaultOptions;
+    options.allocator = allocateBlock;
+    options.deallocator = freeBlock;
+    options.userdata = &blocks;
     options.fragment_context = GUMBO_TAG_BODY;
     options.max_errors = 0;
-    GumboOutput *parsed = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+    const GumboOutput *parsed = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
     QByteArray out;
     out.reserve(markup.size());
     if (parsed && parsed->root && parsed->root->type == GUMBO_NODE_ELEMENT)
         appendKept(out, parsed->root);
-    if (parsed)
-        gumbo_destroy_output(&options, parsed);
     return out;
 }

@@ -9,6 +9,8 @@
 #include <gumbo.h>
 
 #include <algorithm>
+#include <csetjmp>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -533,6 +535,27 @@ qint64 nestingWork(std::string_view text)
     return work;
 }
 
+// gumbo checks its own state with assert(), and some malformed markup fails a check: the program
+// would end. While it parses on this thread, a failed check ends the parse instead.
+thread_local std::jmp_buf *tParseEscape = nullptr;
+
+// The parsed markup, or null when the parser gave up.
+const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup)
+{
+    std::jmp_buf escape;
+    const GumboOutput *volatile out = nullptr;
+    tParseEscape = &escape;
+    if (setjmp(escape) == 0)
+        out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+    tParseEscape = nullptr;
+    return out;
+}
+
+QByteArray shownAsText(const QByteArray &markup)
+{
+    return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
+}
+
 // Every block the parser holds, freed at once: gumbo's own release of the tree recurses once per
 // level, and a deeply nested message would overflow the stack.
 struct ParserBlocks {
@@ -560,13 +583,22 @@ void freeBlock(void *blocks, void *block)
 
 }  // namespace
 
+// Replaces the C library's: see tParseEscape. Outside a parse it reports and aborts as that one does.
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+{
+    if (tParseEscape)
+        std::longjmp(*tParseEscape, 1);
+    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, assertion);
+    std::abort();
+}
+
 QByteArray InertMarkup(const QByteArray &markup)
 {
     // Nesting thousands deep is no mail: rather than keep the parser busy for minutes, its
     // source shows as text.
     const QByteArray lower = markup.toLower();
     if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
-        return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
+        return shownAsText(markup);
     // Read as the content of the page's body, where it stands.
     ParserBlocks blocks;
     GumboOptions options = kGumboDefaultOptions;
@@ -575,10 +607,12 @@ QByteArray InertMarkup(const QByteArray &markup)
     options.userdata = &blocks;
     options.fragment_context = GUMBO_TAG_BODY;
     options.max_errors = 0;
-    const GumboOutput *parsed = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+    const GumboOutput *tree = parsed(options, markup);
+    if (!tree)
+        return shownAsText(markup);
     QByteArray out;
     out.reserve(markup.size());
-    if (parsed && parsed->root && parsed->root->type == GUMBO_NODE_ELEMENT)
-        appendKept(out, parsed->root);
+    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT)
+        appendKept(out, tree->root);
     return out;
 }

@@ -156,6 +156,9 @@ void InertMarkupTest::nothingActive_data()
                       "<p style=\"background:url(&quot;http://e.example/q.png&quot;);color:blue\">styled</p>"
                       "<div style=\"background-image: url('data:image/png;base64,AA==')\">own</div>")
         << QByteArrayList{"color: red", "color:blue\">styled</p>", "url('data:image/png;base64,AA==')"};
+    QTest::newRow("a word processor's style sheet in comment markers")
+        << QByteArray("<style><!--\np.MsoNormal { margin: 0in }\n--></style><p class=MsoNormal>w</p>")
+        << QByteArrayList{"<style> \np.MsoNormal { margin: 0in }\n--></style>", "<p class=\"MsoNormal\">w</p>"};
     QTest::newRow("a style text cannot become markup")
         << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>")
         << QByteArrayList{};

@@ -307,6 +307,11 @@ QByteArray inertCss(std::string_view css)
             next = cssStringEnd(css, i);
         } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
             next = cssCommentEnd(css, i);
+        } else if (css.compare(i, 4, "<!--") == 0) {
+            // Style sheets of word processors sit in a comment's markers; CSS passes over them.
+            out += ' ';
+            i += 4;
+            continue;
         } else if (c == '@') {
             const QByteArray rule = cssName(css, i + 1, &next);
             if (rule == "import") {

@@ -31,7 +31,7 @@ QStringList activeIn(const GumboElement &e)
     const QByteArray tag = gumbo_normalized_tagname(e.tag);
     if (e.tag_namespace != GUMBO_NAMESPACE_HTML || e.tag == GUMBO_TAG_UNKNOWN)
         found << QStringLiteral("foreign or unknown element %1").arg(QString::fromLatin1(tag));
-    for (const char *t : {"script", "iframe", "object", "embed", "noscript", "template", "link", "meta", "base",
+    for (const char *t : {"script", "frameset", "iframe", "object", "embed", "noscript", "template", "link", "meta", "base",
                           "frame", "frameset", "video", "audio", "source", "applet", "svg", "math"}) {
         if (tag == t)
             found << QStringLiteral("element %1").arg(QString::fromLatin1(t));
@@ -57,11 +57,10 @@ QStringList activeIn(const GumboElement &e)
     return found;
 }
 
-// Everything active in the DOM a browser builds from the markup inside a page's body.
+// Everything active in the DOM a browser builds from the markup.
 QStringList activeParts(const QByteArray &markup)
 {
     GumboOptions options = kGumboDefaultOptions;
-    options.fragment_context = GUMBO_TAG_BODY;
     GumboOutput *parsed = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
     QStringList found;
     QVector<const GumboNode *> todo{parsed->root};
@@ -156,6 +155,12 @@ void InertMarkupTest::nothingActive_data()
                       "<p style=\"background:url(&quot;http://e.example/q.png&quot;);color:blue\">styled</p>"
                       "<div style=\"background-image: url('data:image/png;base64,AA==')\">own</div>")
         << QByteArrayList{"color: red", "color:blue\">styled</p>", "url('data:image/png;base64,AA==')"};
+    QTest::newRow("the body's look stays, its remote background goes")
+        << QByteArray("<html><head><title>t</title><style>p { color: red }</style></head>"
+                      "<body bgcolor=\"#eeeeee\" text=navy background=\"http://e.example/b.png\" "
+                      "style=\"margin: 0; background: url(http://e.example/s.png)\" onload=x()><p>b</p></body></html>")
+        << QByteArrayList{"<style>p { color: red }</style><body bgcolor=\"#eeeeee\" text=\"navy\" "
+                          "style=\"margin: 0; background: none\"><p>b</p>"};
     QTest::newRow("a word processor's style sheet in comment markers")
         << QByteArray("<style><!--\np.MsoNormal { margin: 0in }\n--></style><p class=MsoNormal>w</p>")
         << QByteArrayList{"<style> \np.MsoNormal { margin: 0in }\n--></style>", "<p class=\"MsoNormal\">w</p>"};

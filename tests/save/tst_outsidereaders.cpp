@@ -295,7 +295,7 @@ void OutsideReadersTest::pageLoadsNothing()
     const QString body =
         QStringLiteral("<html><head><link rel=stylesheet href=\"%1link.css\"><link rel=prefetch href=\"%1prefetch\">"
                        "<style>@import url(%1import.css); body { background: url(%1css-url.png) }</style></head>"
-                       "<body><p>Visible text</p><img src=\"%1img.png\"><img srcset=\"%1srcset.png 2x\">"
+                       "<body background=\"%1body.png\"><p>Visible text</p><img src=\"%1img.png\"><img srcset=\"%1srcset.png 2x\">"
                        "<video poster=\"%1poster.png\"></video><audio src=\"%1audio.mp3\" autoplay></audio>"
                        "<table background=\"%1background.png\"><tr><td style=\"background:url(%1style.png)\">c</td>"
                        "</tr></table><noscript><p title=\"</noscript><img src=x onerror=%2noscript'>\"></noscript>"

@@ -90,15 +90,16 @@ bool oneOf(const char *name, std::initializer_list<const char *> names)
 // Attributes that only shape how the content shows.
 bool isLayoutAttribute(const char *name)
 {
-    return oneOf(name,
-                 {"abbr",    "align",   "alt",      "axis",  "bgcolor",     "border",    "cellpadding", "cellspacing",
-                  "char",    "charoff", "checked",  "class", "clear",       "color",     "cols",        "colspan",
-                  "compact", "coords",  "datetime", "dir",   "disabled",    "face",      "frame",       "headers",
-                  "height",  "hspace",  "id",       "label", "lang",        "maxlength", "method",      "multiple",
-                  "name",    "noshade", "nowrap",   "open",  "placeholder", "readonly",  "rel",         "reversed",
-                  "rows",    "rowspan", "rules",    "scope", "selected",    "shape",     "size",        "span",
-                  "start",   "summary", "target",   "title", "type",        "usemap",    "valign",      "value",
-                  "vspace",  "width"});
+    return oneOf(name, {"abbr",        "align",       "alt",         "axis",     "bgcolor",  "border",  "cellpadding",
+                        "cellspacing", "char",        "charoff",     "checked",  "class",    "clear",   "color",
+                        "cols",        "colspan",     "compact",     "coords",   "datetime", "dir",     "disabled",
+                        "face",        "frame",       "headers",     "height",   "hspace",   "id",      "label",
+                        "lang",        "maxlength",   "method",      "multiple", "name",     "noshade", "nowrap",
+                        "open",        "placeholder", "readonly",    "rel",      "reversed", "rows",    "rowspan",
+                        "rules",       "scope",       "selected",    "shape",    "size",     "span",    "start",
+                        "summary",     "target",      "title",       "type",     "usemap",   "valign",  "value",
+                        "vspace",      "width",       "text",        "link",     "vlink",    "alink",   "leftmargin",
+                        "topmargin",   "marginwidth", "marginheight"});
 }
 
 bool isUrlBlank(char c)
@@ -472,6 +473,26 @@ void appendKept(QByteArray &out, const GumboNode *root)
     }
 }
 
+// The head's style sheets, then the body's content. The body's own look (colours, background,
+// style) goes on a body tag before it, which a browser gives to the page's body, as it did when
+// the message's markup was copied whole.
+void appendDocument(QByteArray &out, const GumboElement &html)
+{
+    for (unsigned i = 0; i < html.children.length; ++i) {
+        const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
+        if (part->type != GUMBO_NODE_ELEMENT)
+            continue;
+        if (part->v.element.tag == GUMBO_TAG_BODY) {
+            QByteArray tag;
+            appendStartTag(tag, part->v.element);
+            if (tag != "<body>")
+                out += tag;
+        }
+        if (part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY)
+            appendKept(out, part);
+    }
+}
+
 // ---- reading
 
 bool isTagStart(std::string_view text, size_t at)
@@ -604,13 +625,11 @@ QByteArray InertMarkup(const QByteArray &markup)
     const QByteArray lower = markup.toLower();
     if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
         return shownAsText(markup);
-    // Read as the content of the page's body, where it stands.
     ParserBlocks blocks;
     GumboOptions options = kGumboDefaultOptions;
     options.allocator = allocateBlock;
     options.deallocator = freeBlock;
     options.userdata = &blocks;
-    options.fragment_context = GUMBO_TAG_BODY;
     options.max_errors = 0;
     const GumboOutput *tree = parsed(options, markup);
     if (!tree)
@@ -618,6 +637,6 @@ QByteArray InertMarkup(const QByteArray &markup)
     QByteArray out;
     out.reserve(markup.size());
     if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT)
-        appendKept(out, tree->root);
+        appendDocument(out, tree->root->v.element);
     return out;
 }

@@ -198,7 +198,8 @@ def recurrences(xml, tag):
     return out
 
 
-def check_calendar(root):
+def check_calendar(root, stamped):
+    """stamped: every VEVENT and VTODO must carry DTSTAMP, as RFC 5545 asks (the mail type)."""
     expected = {}
     for name in archive.namelist():
         if name.endswith('Calendar.xml') or name.endswith('Tasks.xml'):
@@ -215,6 +216,8 @@ def check_calendar(root):
                 continue
             title = str(comp.get('SUMMARY', ''))
             seen[path] = title
+            if stamped and comp.get('DTSTAMP') is None:
+                problem('%s: %s %r has no DTSTAMP' % (path, comp.name, title))
             if title not in expected:
                 continue
             want = None
@@ -254,6 +257,6 @@ def check_calendar(root):
 check_mail()
 for kind in (1, 2):
     if roots[kind] != '-':
-        check_calendar(roots[kind])
+        check_calendar(roots[kind], kind == 2)
 for p in problems:
     print('PROBLEM ' + p)

@@ -1,7 +1,7 @@
 // Saved files as the mail and calendar readers people use read them: every save type of the
 // sample and of a generated archive, under UTC and a zone with clock changes, read by mblaze,
 // mu (GMime), Python's email package and python3-icalendar with recurring-ical-events; and a
-// saved page opened in headless Chromium, where nothing of the message may run.
+// saved page opened in headless Chromium, where nothing of the message may run or load.
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
@@ -66,8 +66,8 @@ QByteArray recurringAppointment(const QByteArray &pattern, const QByteArray &sum
           "</OPFCalendarEventGetStartTimeZoneICSData></appointment>";
 }
 
-// Messages with attachments, non-ASCII and comma names, a doubly escaped Cc address, and weekly
-// and monthly events across a clock change.
+// Messages with attachments, non-ASCII and comma names, a doubly escaped Cc address, weekly and
+// monthly events across a clock change, and a task without dates.
 QByteArray generatedArchive()
 {
     TestArchiveBuilder b;
@@ -105,7 +105,22 @@ QByteArray generatedArchive()
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
                "<appointments xml:space=\"preserve\" elementCount=\"2\">" + recurringAppointment(weekly, "Twice a week")
                    + recurringAppointment(monthly, "Every other month") + "</appointments>");
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{QStringLiteral("Undated task"), {}, {}}}));
     return b.finish();
+}
+
+// The DOM headless Chromium makes of a page once it has loaded what it loads.
+QByteArray chromiumDom(const QString &page)
+{
+    QTemporaryDir profile;
+    QProcess chromium;
+    chromium.start(QStringLiteral("chromium"),
+                   {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
+                    QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--virtual-time-budget=3000"),
+                    QStringLiteral("--dump-dom"), QUrl::fromLocalFile(page).toString()});
+    if (!chromium.waitForFinished(120000))
+        return QByteArray();
+    return chromium.readAllStandardOutput();
 }
 
 }  // namespace
@@ -120,10 +135,13 @@ private slots:
     void everyTypeReadBack_data();
     void everyTypeReadBack();
     void pageRunsNothing();
+    void pageLoadsNothing();
 
 private:
     // Saves the archive in the given type below dest; the output root.
     QString save(const QByteArray &archive, SaveType type, const QString &dest);
+    // The saved page of a one-message archive with this body.
+    QString savedPage(const QString &body, const QString &dest);
 
     std::unique_ptr<ArchiveFile> m_archive;
     QString m_python;
@@ -165,6 +183,22 @@ QString OutsideReadersTest::save(const QByteArray &archive, SaveType type, const
     FreeScanState();
     m_archive.reset();
     return root;
+}
+
+QString OutsideReadersTest::savedPage(const QString &body, const QString &dest)
+{
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Page");
+    m.sent = QStringLiteral("2020-01-01T10:00:00");
+    m.from = {{QStringLiteral("x@example.com"), QStringLiteral("X")}};
+    m.body = body;
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), OlmXml::emails({m}));
+    const QString root = save(b.finish(), SaveTypeHTML, dest);
+    if (root.isEmpty())
+        return QString();
+    QDirIterator pages(root, {QStringLiteral("*.htm")}, QDir::Files, QDirIterator::Subdirectories);
+    return pages.hasNext() ? pages.next() : QString();
 }
 
 void OutsideReadersTest::everyTypeReadBack_data()
@@ -223,11 +257,7 @@ void OutsideReadersTest::everyTypeReadBack()
 
 void OutsideReadersTest::pageRunsNothing()
 {
-    TestArchiveBuilder b;
     OlmXml::MailItem m;
-    m.subject = QStringLiteral("Scripted");
-    m.sent = QStringLiteral("2020-01-01T10:00:00");
-    m.from = {{QStringLiteral("x@example.com"), QStringLiteral("X")}};
     const QString picture = QStringLiteral("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
     m.body = OlmXml::escape(
         QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0;url=https://example.invalid/\"></head>"
@@ -240,25 +270,65 @@ void OutsideReadersTest::pageRunsNothing()
                        "<a href=\"javascript:document.body.setAttribute('data-ran','link')\">link</a>"
                        "</body></html>")
             .arg(picture));
-    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), OlmXml::emails({m}));
     QTemporaryDir dest;
-    const QString root = save(b.finish(), SaveTypeHTML, dest.path());
-    QVERIFY(!root.isEmpty());
-    QDirIterator pages(root, {QStringLiteral("*.htm")}, QDir::Files, QDirIterator::Subdirectories);
-    QVERIFY(pages.hasNext());
-    const QString page = pages.next();
-    QTemporaryDir profile;
-    QProcess chromium;
-    chromium.start(QStringLiteral("chromium"),
-                   {QStringLiteral("--headless"), QStringLiteral("--no-sandbox"), QStringLiteral("--disable-gpu"),
-                    QStringLiteral("--user-data-dir=") + profile.path(), QStringLiteral("--virtual-time-budget=2000"),
-                    QStringLiteral("--dump-dom"), QUrl::fromLocalFile(page).toString()});
-    QVERIFY(chromium.waitForFinished(120000));
-    const QByteArray dom = chromium.readAllStandardOutput();
+    const QString page = savedPage(m.body, dest.path());
+    QVERIFY(!page.isEmpty());
+    const QByteArray dom = chromiumDom(page);
     QVERIFY2(dom.contains("Visible text"), dom.constData());
     QVERIFY2(!dom.contains("data-ran"), dom.constData());
     QVERIFY2(dom.contains("id=\"pic\"") && dom.contains("data:image/png"), dom.constData());
     QVERIFY2(!dom.contains("<script") && !dom.contains("onerror") && !dom.contains("<iframe"), dom.constData());
+}
+
+// A message holding every kind of remote reference, and scripts that would call home when run,
+// opens without one request to a local web server: with the page's policy line, and without it,
+// where the filter alone holds. A control page shows that the server would see a request.
+void OutsideReadersTest::pageLoadsNothing()
+{
+    QProcess server;
+    server.start(m_python, {QStringLiteral(OLM_SOURCE_DIR "/tests/save/request_log.py")});
+    QVERIFY(server.waitForStarted(30000) && server.waitForReadyRead(30000));
+    const int port = server.readLine().trimmed().toInt();
+    QVERIFY(port > 0);
+    const QString at = QStringLiteral("http://127.0.0.1:%1/").arg(port);
+    const QString call = QStringLiteral("new Image().src='%1ran-").arg(at);
+    const QString body =
+        QStringLiteral("<html><head><link rel=stylesheet href=\"%1link.css\"><link rel=prefetch href=\"%1prefetch\">"
+                       "<style>@import url(%1import.css); body { background: url(%1css-url.png) }</style></head>"
+                       "<body background=\"%1body.png\"><p>Visible text</p><img src=\"%1img.png\"><img srcset=\"%1srcset.png 2x\">"
+                       "<video poster=\"%1poster.png\"></video><audio src=\"%1audio.mp3\" autoplay></audio>"
+                       "<table background=\"%1background.png\"><tr><td style=\"background:url(%1style.png)\">c</td>"
+                       "</tr></table><noscript><p title=\"</noscript><img src=x onerror=%2noscript'>\"></noscript>"
+                       "<img src=x onerror=\"%2onerror'\"><a id=link href=\"&#106;avascript:%2link'\">l</a>"
+                       "<a id=web href=\"https://example.com/\">web</a></body></html>")
+            .arg(at, call);
+    QTemporaryDir dest;
+    const QString page = savedPage(OlmXml::escape(body), dest.path());
+    QVERIFY(!page.isEmpty());
+    QFile saved(page);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QByteArray bare = saved.readAll();
+    const int policy = bare.indexOf("<meta http-equiv=\"Content-Security-Policy\"");
+    QVERIFY(policy > 0);
+    bare.remove(policy, bare.indexOf('\n', policy) - policy);
+    const QString barePage = dest.filePath(QStringLiteral("without-policy.htm"));
+    const QString controlPage = dest.filePath(QStringLiteral("control.htm"));
+    QFile bareFile(barePage), control(controlPage);
+    QVERIFY(bareFile.open(QIODevice::WriteOnly) && bareFile.write(bare) == bare.size());
+    QVERIFY(control.open(QIODevice::WriteOnly) && control.write("<img src=\"" + at.toUtf8() + "control.png\">") > 0);
+    bareFile.close();
+    control.close();
+
+    for (const QString &opened : {page, barePage, controlPage}) {
+        const QByteArray dom = chromiumDom(opened);
+        if (opened == controlPage)
+            continue;
+        QVERIFY2(dom.contains("Visible text") && dom.contains("href=\"https://example.com/\""), dom.constData());
+    }
+    server.closeWriteChannel();
+    QVERIFY(server.waitForFinished(30000));
+    const QStringList requests = QString::fromUtf8(server.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY2(requests == QStringList{QStringLiteral("GET /control.png")}, qPrintable(requests.join(QLatin1Char('\n'))));
 }
 
 QTEST_GUILESS_MAIN(OutsideReadersTest)

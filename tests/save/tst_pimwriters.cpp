@@ -13,6 +13,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/pim/ItemFileName.h"
+#include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
 #include "save/SaveFlow.h"
 
@@ -87,6 +88,8 @@ private Q_SLOTS:
     void cleanup();
     void taskFile_data();
     void taskFile();
+    void taskStamp_data();
+    void taskStamp();
     void reminderFields_data();
     void reminderFields();
     void reminderScript();
@@ -207,9 +210,44 @@ void PimWritersTest::taskFile()
     QFETCH(QByteArray, body);
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
     const QByteArray file = TaskCalendarFile(rec, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"),
-                                             TaskDatesOf(View(element)), note);
+                                             TaskDatesOf(View(element)), note, QByteArray());
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
+}
+
+// Calendar readers refuse a to-do without DTSTAMP: one without a start takes the save's time
+// when a stamp is asked for (the mail type), and stays as it was in the package.
+void PimWritersTest::taskStamp_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("now");
+    QTest::addColumn<QByteArray>("stamp");  // the DTSTAMP line, empty for none
+    const QByteArray now = "20260101T120000Z";
+    const QByteArray started = TaskXml({{"OPFTaskCopyStartDateTime", "2010-05-01T14:30:00"}});
+    const QByteArray dueOnly = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"}});
+    const QByteArray badStart = TaskXml({{"OPFTaskCopyStartDateTime", "2010-13-45T10:00:00"}});
+    QTest::newRow("start: its time, asked or not") << started << now << QByteArray("DTSTAMP:20100501T143000Z\r\n");
+    QTest::newRow("start, package") << started << QByteArray() << QByteArray("DTSTAMP:20100501T143000Z\r\n");
+    QTest::newRow("due only: the save's time") << dueOnly << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("unusable start: the save's time") << badStart << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("no dates: the save's time") << TaskXml({}) << now << "DTSTAMP:" + now + "\r\n";
+    QTest::newRow("due only, package: none") << dueOnly << QByteArray() << QByteArray();
+}
+
+void PimWritersTest::taskStamp()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, now);
+    QFETCH(QByteArray, stamp);
+    const TasksInformation rec = TaskRecord("x", char(0), 0);
+    const QByteArray file = TaskCalendarFile(rec, QStringLiteral("U"), TaskDatesOf(View(element)), QByteArray(), now);
+    QCOMPARE(file.count("DTSTAMP"), stamp.isEmpty() ? 0 : 1);
+    if (!stamp.isEmpty())
+        QVERIFY2(file.contains("\r\nUID:U\r\n" + stamp), file.constData());
+    // The save's time is the one its folder names, the same in every file of the save.
+    const QDateTime when(QDate(2024, 3, 5), QTime(10, 11, 12));
+    QCOMPARE(SaveTimeUtc(MakeSaveTimeStamp(when)),
+             when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1());
 }
 
 void PimWritersTest::reminderFields_data()

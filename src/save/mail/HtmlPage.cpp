@@ -18,9 +18,11 @@ const char kPageHead[] = "\xEF\xBB\xBF"
                          "<html><head><title></title>\n\n"
                          "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=UTF-8\">\n\n"
                          // The message's markup only shows: no script, frame, plugin, form post or
-                         // connection runs; pictures, styles and fonts load.
+                         // connection runs, and nothing loads from outside the page (a remote
+                         // picture tells the sender the archive was opened). Its own pictures,
+                         // inline styles and fonts show.
                          "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-                         "img-src * data: cid:; style-src * 'unsafe-inline'; font-src * data:; media-src * data:; "
+                         "img-src data: cid:; style-src 'unsafe-inline'; font-src data:; "
                          "form-action 'none'; base-uri 'none'\">\n\n"
                          "<meta http-equiv=\"Content-Style-Type\" content=\"text/css\">\n\n"
                          "<style type=\"text/css\"><!--\n\n"

@@ -1,261 +1,642 @@
-// A message's markup made inert for the saved page: mail programs never run a message's script,
-// and a page opened in a browser must not either. The page's policy stops scripts, handlers,
-// frames, plugins and form posts; this filter also removes the elements and attributes that do
-// those things, and the refresh and base elements no policy stops. Text, styles and pictures stay.
+// A message's markup made inert for the saved page: mail programs never run a message's script nor
+// load its remote pictures, and a page opened in a browser must not either, whatever it makes of
+// the page's policy line. The markup is read as an HTML5 browser reads it (gumbo), and only the
+// elements and attributes that show are written back: text, tables, styles, plain links and the
+// pictures the message carries itself (data: and cid:). Nothing that runs or loads stays.
 
 #include "save/mail/MessageFiles.h"
 
+#include <gumbo.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 namespace {
 
-bool isAsciiLetter(char c)
+// About a second of the parser's time: far above any real message's markup.
+const qint64 kMaxNestingWork = 200 * 1000 * 1000;
+
+enum class Keep {
+    Element,   // written with its allowed attributes
+    Children,  // the element goes, its content stays
+    Nothing,   // the element goes with its content
+};
+
+// Elements written back: text, layout, tables, lists, pictures, links, form controls, styles.
+const GumboTag kKeptTags[] = {
+    GUMBO_TAG_A,        GUMBO_TAG_ABBR,       GUMBO_TAG_ACRONYM, GUMBO_TAG_ADDRESS, GUMBO_TAG_AREA,
+    GUMBO_TAG_ARTICLE,  GUMBO_TAG_ASIDE,      GUMBO_TAG_B,       GUMBO_TAG_BDI,     GUMBO_TAG_BDO,
+    GUMBO_TAG_BIG,      GUMBO_TAG_BLOCKQUOTE, GUMBO_TAG_BR,      GUMBO_TAG_BUTTON,  GUMBO_TAG_CAPTION,
+    GUMBO_TAG_CENTER,   GUMBO_TAG_CITE,       GUMBO_TAG_CODE,    GUMBO_TAG_COL,     GUMBO_TAG_COLGROUP,
+    GUMBO_TAG_DATA,     GUMBO_TAG_DD,         GUMBO_TAG_DEL,     GUMBO_TAG_DETAILS, GUMBO_TAG_DFN,
+    GUMBO_TAG_DIR,      GUMBO_TAG_DIV,        GUMBO_TAG_DL,      GUMBO_TAG_DT,      GUMBO_TAG_EM,
+    GUMBO_TAG_FIELDSET, GUMBO_TAG_FIGCAPTION, GUMBO_TAG_FIGURE,  GUMBO_TAG_FONT,    GUMBO_TAG_FOOTER,
+    GUMBO_TAG_FORM,     GUMBO_TAG_H1,         GUMBO_TAG_H2,      GUMBO_TAG_H3,      GUMBO_TAG_H4,
+    GUMBO_TAG_H5,       GUMBO_TAG_H6,         GUMBO_TAG_HEADER,  GUMBO_TAG_HGROUP,  GUMBO_TAG_HR,
+    GUMBO_TAG_I,        GUMBO_TAG_IMG,        GUMBO_TAG_INPUT,   GUMBO_TAG_INS,     GUMBO_TAG_KBD,
+    GUMBO_TAG_LABEL,    GUMBO_TAG_LEGEND,     GUMBO_TAG_LI,      GUMBO_TAG_MAIN,    GUMBO_TAG_MAP,
+    GUMBO_TAG_MARK,     GUMBO_TAG_MENU,       GUMBO_TAG_NAV,     GUMBO_TAG_NOBR,    GUMBO_TAG_OL,
+    GUMBO_TAG_OPTGROUP, GUMBO_TAG_OPTION,     GUMBO_TAG_P,       GUMBO_TAG_PRE,     GUMBO_TAG_Q,
+    GUMBO_TAG_RB,       GUMBO_TAG_RP,         GUMBO_TAG_RT,      GUMBO_TAG_RTC,     GUMBO_TAG_RUBY,
+    GUMBO_TAG_S,        GUMBO_TAG_SAMP,       GUMBO_TAG_SECTION, GUMBO_TAG_SELECT,  GUMBO_TAG_SMALL,
+    GUMBO_TAG_SPAN,     GUMBO_TAG_STRIKE,     GUMBO_TAG_STRONG,  GUMBO_TAG_STYLE,   GUMBO_TAG_SUB,
+    GUMBO_TAG_SUMMARY,  GUMBO_TAG_SUP,        GUMBO_TAG_TABLE,   GUMBO_TAG_TBODY,   GUMBO_TAG_TD,
+    GUMBO_TAG_TEXTAREA, GUMBO_TAG_TFOOT,      GUMBO_TAG_TH,      GUMBO_TAG_THEAD,   GUMBO_TAG_TIME,
+    GUMBO_TAG_TR,       GUMBO_TAG_TT,         GUMBO_TAG_U,       GUMBO_TAG_UL,      GUMBO_TAG_VAR,
+    GUMBO_TAG_WBR};
+// Elements that go with their content: what runs or loads, and what shows only where plugins or
+// frames do not run. A noscript's content shows, as in mail programs, which run no script.
+const GumboTag kDroppedTags[] = {
+    GUMBO_TAG_APPLET,   GUMBO_TAG_AUDIO,    GUMBO_TAG_BASE,   GUMBO_TAG_BGSOUND,  GUMBO_TAG_CANVAS,
+    GUMBO_TAG_DATALIST, GUMBO_TAG_EMBED,    GUMBO_TAG_FRAME,  GUMBO_TAG_FRAMESET, GUMBO_TAG_HEAD,
+    GUMBO_TAG_IFRAME,   GUMBO_TAG_KEYGEN,   GUMBO_TAG_LINK,   GUMBO_TAG_MENUITEM, GUMBO_TAG_META,
+    GUMBO_TAG_NOEMBED,  GUMBO_TAG_NOFRAMES, GUMBO_TAG_OBJECT, GUMBO_TAG_PARAM,    GUMBO_TAG_SCRIPT,
+    GUMBO_TAG_SOURCE,   GUMBO_TAG_TEMPLATE, GUMBO_TAG_TITLE,  GUMBO_TAG_TRACK,    GUMBO_TAG_VIDEO};
+
+Keep keepOf(const GumboElement &e)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    // Markup in svg and math is read by other rules, where text can turn back into markup.
+    if (e.tag_namespace != GUMBO_NAMESPACE_HTML)
+        return Keep::Nothing;
+    static const std::vector<Keep> keep = [] {
+        // Unknown and word-processor elements (o:p and the like) go, their text shows.
+        std::vector<Keep> k(GUMBO_TAG_LAST + 1, Keep::Children);
+        for (const GumboTag tag : kKeptTags)
+            k[tag] = Keep::Element;
+        for (const GumboTag tag : kDroppedTags)
+            k[tag] = Keep::Nothing;
+        return k;
+    }();
+    return e.tag <= GUMBO_TAG_LAST ? keep[e.tag] : Keep::Children;
 }
 
-bool isSpace(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-char lower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? char(c + ('a' - 'A')) : c;
-}
-
-QByteArray lowered(std::string_view text)
-{
-    QByteArray out(int(text.size()), Qt::Uninitialized);
-    for (size_t i = 0; i < text.size(); ++i)
-        out[int(i)] = lower(text[i]);
-    return out;
-}
-
-bool oneOf(const QByteArray &name, std::initializer_list<const char *> names)
+bool oneOf(const char *name, std::initializer_list<const char *> names)
 {
     for (const char *n : names) {
-        if (name == n)
+        if (std::strcmp(name, n) == 0)
             return true;
     }
     return false;
 }
 
-// Elements removed with everything up to their end tag.
-bool isDroppedWithContent(const QByteArray &name)
+// Attributes that only shape how the content shows.
+bool isLayoutAttribute(const char *name)
 {
-    return oneOf(name, {"script", "iframe", "object", "applet", "frameset", "noembed", "noframes"});
+    return oneOf(name, {"abbr",        "align",       "alt",         "axis",     "bgcolor",  "border",  "cellpadding",
+                        "cellspacing", "char",        "charoff",     "checked",  "class",    "clear",   "color",
+                        "cols",        "colspan",     "compact",     "coords",   "datetime", "dir",     "disabled",
+                        "face",        "frame",       "headers",     "height",   "hspace",   "id",      "label",
+                        "lang",        "maxlength",   "method",      "multiple", "name",     "noshade", "nowrap",
+                        "open",        "placeholder", "readonly",    "rel",      "reversed", "rows",    "rowspan",
+                        "rules",       "scope",       "selected",    "shape",    "size",     "span",    "start",
+                        "summary",     "target",      "title",       "type",     "usemap",   "valign",  "value",
+                        "vspace",      "width",       "text",        "link",     "vlink",    "alink",   "leftmargin",
+                        "topmargin",   "marginwidth", "marginheight"});
 }
 
-// Elements removed alone (they have no content, or their content may stay).
-bool isDroppedTag(const QByteArray &name)
+bool isUrlBlank(char c)
 {
-    return oneOf(name, {"embed", "frame", "base", "portal"});
+    return uchar(c) <= ' ' || c == '\x7f';
 }
 
-// Elements whose content is text up to their end tag, never markup.
-bool isRawText(const QByteArray &name)
+// The URL a browser takes from an attribute value (entities already undone): blanks and controls
+// at both ends, and tabs and line breaks anywhere, removed.
+QByteArray urlOf(const char *value)
 {
-    return oneOf(name, {"style", "textarea", "title", "xmp"});
+    QByteArray url(value);
+    url.replace('\t', QByteArray()).replace('\n', QByteArray()).replace('\r', QByteArray());
+    int from = 0, to = url.size();
+    while (from < to && isUrlBlank(url[from]))
+        ++from;
+    while (to > from && isUrlBlank(url[to - 1]))
+        --to;
+    return url.mid(from, to - from);
 }
 
-// Where the end tag </name ...> at or after from ends (past its '>'), case-blind; npos if none.
-size_t endOfEndTag(std::string_view text, size_t from, const QByteArray &name)
+// The scheme of a URL in lower case; empty for a relative one.
+QByteArray schemeOf(const QByteArray &url)
 {
-    for (size_t at = text.find("</", from); at != std::string_view::npos; at = text.find("</", at + 2)) {
-        const size_t n = size_t(name.size());
-        if (at + 2 + n > text.size() || lowered(text.substr(at + 2, n)) != name)
-            continue;
-        const size_t after = at + 2 + n;
-        if (after < text.size() && !isSpace(text[after]) && text[after] != '>' && text[after] != '/')
-            continue;
-        const size_t close = text.find('>', after);
-        return close == std::string_view::npos ? text.size() : close + 1;
+    for (int i = 0; i < url.size(); ++i) {
+        const char c = url[i];
+        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (c == ':' && i > 0)
+            return url.left(i).toLower();
+        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
+            return QByteArray();
     }
-    return std::string_view::npos;
+    return QByteArray();
 }
 
-struct Attribute {
-    QByteArray name;        // lower case
-    std::string_view text;  // as written, value included
-    std::string_view value;
-};
-
-struct Tag {
-    QByteArray name;  // lower case
-    bool closing = false;
-    QVector<Attribute> attributes;
-    bool selfClosing = false;
-    size_t end = 0;  // past its '>'
-};
-
-// The tag starting at text[at] ('<' then a letter, or "</" then a letter), read as browsers read
-// it: quoted values may hold '>'.
-Tag readTag(std::string_view text, size_t at)
+// A picture or other resource the message carries itself: nothing is fetched for it.
+bool isInsideUrl(const QByteArray &url)
 {
-    Tag tag;
+    const QByteArray scheme = schemeOf(url);
+    return scheme == "data" || scheme == "cid";
+}
+
+// A link the reader may follow by hand: to the web, to mail, or within the page.
+bool isLinkUrl(const QByteArray &url)
+{
+    if (url.startsWith('#'))
+        return true;
+    return oneOf(schemeOf(url).constData(), {"http", "https", "mailto", "ftp", "tel", "news"});
+}
+
+// ---- styles
+
+bool isCssIdentChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+        || uchar(c) >= 0x80;
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// Past the CSS escape starting at css[at] ('\'), its character appended to *out (UTF-8).
+size_t cssEscape(std::string_view css, size_t at, QByteArray *out)
+{
     size_t i = at + 1;
-    if (text[i] == '/') {
-        tag.closing = true;
-        ++i;
+    if (i >= css.size())
+        return i;
+    if (!isHexDigit(css[i])) {
+        *out += css[i];
+        return i + 1;
     }
-    const size_t nameStart = i;
-    while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '/')
+    uint code = 0;
+    for (int digits = 0; digits < 6 && i < css.size() && isHexDigit(css[i]); ++digits, ++i)
+        code = code * 16 + uint(css[i] <= '9' ? css[i] - '0' : (css[i] | 0x20) - 'a' + 10);
+    if (i < css.size() && (css[i] == ' ' || css[i] == '\t' || css[i] == '\n' || css[i] == '\r' || css[i] == '\f'))
         ++i;
-    tag.name = lowered(text.substr(nameStart, i - nameStart));
-    while (i < text.size() && text[i] != '>') {
-        if (isSpace(text[i]) || text[i] == '/') {
-            tag.selfClosing = text[i] == '/';
-            ++i;
-            continue;
-        }
-        tag.selfClosing = false;
-        const size_t start = i;
-        while (i < text.size() && !isSpace(text[i]) && text[i] != '>' && text[i] != '='
-               && (text[i] != '/' || i == start))
-            ++i;
-        Attribute a;
-        a.name = lowered(text.substr(start, i - start));
-        size_t j = i;
-        while (j < text.size() && isSpace(text[j]))
-            ++j;
-        if (j < text.size() && text[j] == '=') {
-            ++j;
-            while (j < text.size() && isSpace(text[j]))
-                ++j;
-            if (j < text.size() && (text[j] == '"' || text[j] == '\'')) {
-                const size_t close = text.find(text[j], j + 1);
-                const size_t valueEnd = close == std::string_view::npos ? text.size() : close;
-                a.value = text.substr(j + 1, valueEnd - j - 1);
-                i = close == std::string_view::npos ? text.size() : close + 1;
-            } else {
-                const size_t valueStart = j;
-                while (j < text.size() && !isSpace(text[j]) && text[j] != '>')
-                    ++j;
-                a.value = text.substr(valueStart, j - valueStart);
-                i = j;
-            }
-        }
-        a.text = text.substr(start, i - start);
-        tag.attributes.append(a);
-    }
-    tag.end = i < text.size() ? i + 1 : text.size();
-    return tag;
+    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+        code = 0xFFFD;
+    const char32_t c = code;
+    *out += QString::fromUcs4(&c, 1).toUtf8();
+    return i;
 }
 
-// A URL that runs script when followed or loaded; blanks and controls before the scheme are
-// ignored by browsers, and so here.
-bool isScriptUrl(std::string_view value)
+// Past the character at css[at], escape or not, appended to *out.
+size_t cssChar(std::string_view css, size_t at, QByteArray *out)
 {
-    QByteArray compact;
-    for (const char c : value) {
-        if (uchar(c) > ' ')
-            compact += lower(c);
-        if (compact.size() >= 11)
+    if (css[at] == '\\')
+        return cssEscape(css, at, out);
+    *out += css[at];
+    return at + 1;
+}
+
+// The name starting at css[at], escapes undone and ASCII in lower case; *end past it.
+QByteArray cssName(std::string_view css, size_t at, size_t *end)
+{
+    QByteArray name;
+    size_t i = at;
+    while (i < css.size()) {
+        if (css[i] == '\\' && i + 1 < css.size() && css[i + 1] != '\n')
+            i = cssEscape(css, i, &name);
+        else if (isCssIdentChar(css[i]))
+            name += css[i++];
+        else
             break;
     }
-    return compact.startsWith("javascript:") || compact.startsWith("vbscript:");
+    *end = i;
+    return name.toLower();
 }
 
-bool keepsAttribute(const Tag &tag, const Attribute &a)
+// Past the string whose quote is at css[at]: at its closing quote, or before a bare line break.
+size_t cssStringEnd(std::string_view css, size_t at)
 {
-    if (a.name.startsWith("on"))
-        return false;
-    if (oneOf(a.name, {"action", "formaction", "srcdoc"}))
-        return false;
-    if (tag.name == "meta" && oneOf(a.name, {"http-equiv", "content"}))
-        return false;
-    return !isScriptUrl(a.value);
+    size_t i = at + 1;
+    while (i < css.size() && css[i] != css[at] && css[i] != '\n')
+        i += css[i] == '\\' ? 2 : 1;
+    return i < css.size() && css[i] == css[at] ? i + 1 : qMin(i, css.size());
 }
 
-void appendTag(QByteArray &out, std::string_view text, size_t at, const Tag &tag)
+// Past the comment at css[at] ("/*").
+size_t cssCommentEnd(std::string_view css, size_t at)
+{
+    const size_t close = css.find("*/", at + 2);
+    return close == std::string_view::npos ? css.size() : close + 2;
+}
+
+// Past the ')' closing the bracket opened just before css[from], strings and comments skipped.
+size_t cssBracketEnd(std::string_view css, size_t from)
+{
+    int depth = 1;
+    size_t i = from;
+    while (i < css.size()) {
+        const char c = css[i];
+        if (c == '"' || c == '\'') {
+            i = cssStringEnd(css, i);
+        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
+            i = cssCommentEnd(css, i);
+        } else {
+            i += c == '\\' ? 2 : 1;
+            if (c == '(' || c == '[' || c == '{')
+                ++depth;
+            else if ((c == ')' || c == ']' || c == '}') && --depth == 0)
+                break;
+        }
+    }
+    return qMin(i, css.size());
+}
+
+// The URL of url(...) whose argument starts at css[from]; *end past its ')'. An unquoted
+// argument ends at the first ')', as browsers read it: no comments or strings inside.
+QByteArray cssUrlArgument(std::string_view css, size_t from, size_t *end)
+{
+    size_t i = from;
+    while (i < css.size() && isUrlBlank(css[i]))
+        ++i;
+    QByteArray url;
+    if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
+        const size_t close = cssStringEnd(css, i);
+        for (size_t j = i + 1; j < close && css[j] != css[i];)
+            j = cssChar(css, j, &url);
+        *end = cssBracketEnd(css, close);
+        return urlOf(url.constData());
+    }
+    while (i < css.size() && css[i] != ')')
+        i = cssChar(css, i, &url);
+    *end = qMin(i + 1, css.size());
+    return urlOf(url.constData());
+}
+
+// Functions whose arguments name something to load.
+bool isLoadingFunction(const QByteArray &name)
+{
+    return oneOf(name.constData(),
+                 {"url", "src", "image", "image-set", "-webkit-image-set", "cross-fade", "-webkit-cross-fade",
+                  "element", "-moz-element", "expression"});
+}
+
+// Past the at-rule @import whose body starts at css[from]: up to its ';', strings and brackets
+// skipped.
+size_t cssStatementEnd(std::string_view css, size_t from)
+{
+    size_t i = from;
+    while (i < css.size() && css[i] != ';') {
+        const char c = css[i];
+        if (c == '"' || c == '\'')
+            i = cssStringEnd(css, i);
+        else if (c == '(' || c == '[' || c == '{')
+            i = cssBracketEnd(css, i + 1);
+        else
+            i += c == '\\' ? 2 : 1;
+    }
+    return qMin(i + 1, css.size());
+}
+
+// A style sheet or style attribute that loads nothing: a url() naming anything but a picture of
+// the message, and every other function that loads, become "none"; @import rules go.
+QByteArray inertCss(std::string_view css)
+{
+    QByteArray out;
+    size_t i = 0;
+    while (i < css.size()) {
+        const char c = css[i];
+        size_t next = i + 1;
+        if (c == '"' || c == '\'') {
+            next = cssStringEnd(css, i);
+        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
+            next = cssCommentEnd(css, i);
+        } else if (css.compare(i, 4, "<!--") == 0) {
+            // Style sheets of word processors sit in a comment's markers; CSS passes over them.
+            out += ' ';
+            i += 4;
+            continue;
+        } else if (c == '@') {
+            const QByteArray rule = cssName(css, i + 1, &next);
+            if (rule == "import") {
+                i = cssStatementEnd(css, next);
+                continue;
+            }
+        } else if (c == '\\' || isCssIdentChar(c)) {
+            const QByteArray name = cssName(css, i, &next);
+            next = qMax(next, i + 1);
+            if (next < css.size() && css[next] == '(' && isLoadingFunction(name)) {
+                size_t end = 0;
+                const bool kept = name == "url" && isInsideUrl(cssUrlArgument(css, next + 1, &end));
+                if (name != "url")
+                    end = cssBracketEnd(css, next + 1);
+                out += kept ? QByteArray(css.data() + i, int(end - i)) : QByteArrayLiteral("none");
+                i = end;
+                continue;
+            }
+        }
+        out.append(css.data() + i, int(next - i));
+        i = next;
+    }
+    // No markup in a style text, wherever a browser reads it: '<' is written as its CSS escape.
+    return out.replace("<", "\\3C ");
+}
+
+// ---- writing the kept tree
+
+void appendEscaped(QByteArray &out, const char *text, bool attribute)
+{
+    for (const char *p = text; *p; ++p) {
+        switch (*p) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += attribute ? "&quot;" : "\"";
+            break;
+        default:
+            out += *p;
+        }
+    }
+}
+
+// The value an attribute keeps on the element, or null when it goes.
+QByteArray keptValue(const GumboElement &e, const GumboAttribute &a)
+{
+    const char *name = a.name;
+    if (isLayoutAttribute(name))
+        return QByteArray(a.value);
+    if (std::strcmp(name, "style") == 0)
+        return inertCss(a.value);
+    if (std::strcmp(name, "href") == 0 && (e.tag == GUMBO_TAG_A || e.tag == GUMBO_TAG_AREA)) {
+        const QByteArray url = urlOf(a.value);
+        return isLinkUrl(url) ? url : QByteArray();
+    }
+    const bool picture = (std::strcmp(name, "src") == 0 && (e.tag == GUMBO_TAG_IMG || e.tag == GUMBO_TAG_INPUT))
+        || std::strcmp(name, "background") == 0;
+    if (picture) {
+        const QByteArray url = urlOf(a.value);
+        return isInsideUrl(url) ? url : QByteArray();
+    }
+    return QByteArray();
+}
+
+void appendStartTag(QByteArray &out, const GumboElement &e)
 {
     out += '<';
-    if (tag.closing)
-        out += '/';
-    out.append(text.data() + at + 1 + (tag.closing ? 1 : 0), tag.name.size());
-    for (const Attribute &a : tag.attributes) {
-        if (!keepsAttribute(tag, a))
+    out += gumbo_normalized_tagname(e.tag);
+    for (unsigned i = 0; i < e.attributes.length; ++i) {
+        const auto *a = static_cast<const GumboAttribute *>(e.attributes.data[i]);
+        const QByteArray value = keptValue(e, *a);
+        if (value.isNull())
             continue;
         out += ' ';
-        out.append(a.text.data(), int(a.text.size()));
+        out += a->name;
+        out += "=\"";
+        appendEscaped(out, value.constData(), true);
+        out += '"';
     }
-    if (tag.selfClosing)
-        out += " /";
     out += '>';
 }
 
-bool startsTag(std::string_view text, size_t at)
+bool isVoid(GumboTag tag)
 {
-    if (at + 1 >= text.size())
-        return false;
-    const char c = text[at + 1];
-    return isAsciiLetter(c) || (c == '/' && at + 2 < text.size() && isAsciiLetter(text[at + 2]));
+    return tag == GUMBO_TAG_AREA || tag == GUMBO_TAG_BR || tag == GUMBO_TAG_COL || tag == GUMBO_TAG_HR
+        || tag == GUMBO_TAG_IMG || tag == GUMBO_TAG_INPUT || tag == GUMBO_TAG_WBR;
 }
 
-// Past the end of the comment starting at text[at] ("<!--"): "<!-->", "<!--->", "-->" or "--!>".
-size_t commentEnd(std::string_view text, size_t at)
+QByteArray styleText(const GumboElement &e)
 {
-    const size_t from = at + 4;
-    if (text.compare(from, 1, ">") == 0)
-        return from + 1;
-    if (text.compare(from, 2, "->") == 0)
-        return from + 2;
-    const size_t plain = text.find("-->", from), bang = text.find("--!>", from);
-    if (plain == std::string_view::npos && bang == std::string_view::npos)
-        return text.size();
-    return plain < bang ? plain + 3 : bang + 4;
+    QByteArray css;
+    for (unsigned i = 0; i < e.children.length; ++i) {
+        const auto *child = static_cast<const GumboNode *>(e.children.data[i]);
+        if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
+            css += child->v.text.text;
+    }
+    return inertCss(std::string_view(css.constData(), size_t(css.size())));
+}
+
+// The parser drops a line break right after these start tags: one in the content is doubled.
+bool firstTextStartsLine(const GumboElement &e)
+{
+    if (e.tag != GUMBO_TAG_PRE && e.tag != GUMBO_TAG_TEXTAREA)
+        return false;
+    if (e.children.length == 0)
+        return false;
+    const auto *first = static_cast<const GumboNode *>(e.children.data[0]);
+    return (first->type == GUMBO_NODE_TEXT || first->type == GUMBO_NODE_WHITESPACE) && first->v.text.text[0] == '\n';
+}
+
+// Writes the kept part of the tree below root. A loop, not recursion: a message may nest its
+// elements deeper than any stack.
+void appendKept(QByteArray &out, const GumboNode *root)
+{
+    std::vector<std::pair<const GumboNode *, unsigned>> open{{root, 0}};
+    while (!open.empty()) {
+        const GumboNode *node = open.back().first;
+        const GumboElement &parent = node->v.element;
+        if (open.back().second == parent.children.length) {
+            if (node != root && keepOf(parent) == Keep::Element && !isVoid(parent.tag))
+                out += QByteArray("</") + gumbo_normalized_tagname(parent.tag) + '>';
+            open.pop_back();
+            continue;
+        }
+        const auto *child = static_cast<const GumboNode *>(parent.children.data[open.back().second++]);
+        switch (child->type) {
+        case GUMBO_NODE_TEXT:
+        case GUMBO_NODE_WHITESPACE:
+            appendEscaped(out, child->v.text.text, false);
+            break;
+        case GUMBO_NODE_ELEMENT: {
+            const GumboElement &e = child->v.element;
+            const Keep keep = keepOf(e);
+            if (keep == Keep::Element) {
+                appendStartTag(out, e);
+                if (e.tag == GUMBO_TAG_STYLE) {
+                    out += styleText(e) + "</style>";
+                    break;
+                }
+                if (firstTextStartsLine(e))
+                    out += '\n';
+            }
+            if (keep != Keep::Nothing)
+                open.emplace_back(child, 0u);
+            break;
+        }
+        default:
+            // Comments, CDATA and template contents show nothing.
+            break;
+        }
+    }
+}
+
+// The head's style sheets, then the body's content. The body's own look (colours, background,
+// style) goes on a body tag before it, which a browser gives to the page's body, as it did when
+// the message's markup was copied whole.
+void appendDocument(QByteArray &out, const GumboElement &html)
+{
+    for (unsigned i = 0; i < html.children.length; ++i) {
+        const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
+        if (part->type != GUMBO_NODE_ELEMENT)
+            continue;
+        if (part->v.element.tag == GUMBO_TAG_BODY) {
+            QByteArray tag;
+            appendStartTag(tag, part->v.element);
+            if (tag != "<body>")
+                out += tag;
+        }
+        if (part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY)
+            appendKept(out, part);
+    }
+}
+
+// ---- reading
+
+bool isTagStart(std::string_view text, size_t at)
+{
+    const auto letter = [&](size_t i) {
+        return i < text.size() && ((text[i] >= 'a' && text[i] <= 'z') || (text[i] >= 'A' && text[i] <= 'Z'));
+    };
+    return letter(at + 1) || (at + 1 < text.size() && text[at + 1] == '/' && letter(at + 2));
+}
+
+// Past the '>' of the tag at text[at]; quoted values may hold '>'.
+size_t tagEnd(std::string_view text, size_t at, QByteArray *name)
+{
+    size_t i = at + (text[at + 1] == '/' ? 2 : 1);
+    while (i < text.size() && text[i] != '>' && text[i] != '/' && uchar(text[i]) > ' ')
+        *name += text[i++];
+    for (char quote = 0; i < text.size() && (quote || text[i] != '>'); ++i) {
+        if (quote ? text[i] == quote : (text[i] == '"' || text[i] == '\''))
+            quote = quote ? 0 : text[i];
+    }
+    return qMin(i + 1, text.size());
+}
+
+// The parser's work grows with how deep elements nest at each start tag: a guess of its sum, from
+// a quick reading of the markup in lower case that opens elements at start tags and closes them
+// at their end tags.
+qint64 nestingWork(std::string_view text)
+{
+    std::vector<QByteArray> open;
+    qint64 work = 0;
+    for (size_t at = text.find('<'); at != std::string_view::npos; at = text.find('<', at)) {
+        if (text.compare(at, 4, "<!--") == 0) {
+            at = qMin(text.find("-->", at + 4), text.size());
+            continue;
+        }
+        if (!isTagStart(text, at)) {
+            ++at;
+            continue;
+        }
+        const bool closing = text[at + 1] == '/';
+        QByteArray name;
+        at = tagEnd(text, at, &name);
+        // An end tag closes its element when open near the top; these start tags close the one of
+        // their name just opened, unless a table lies between. Looked for near the top only, so
+        // the reading stays quick: a miss leaves the guess high.
+        const bool closesSame = oneOf(name.constData(), {"p", "li", "td", "th", "tr", "option", "dt", "dd"});
+        const auto top = open.rbegin() + qMin(ptrdiff_t(open.size()), ptrdiff_t(closing ? 64 : 3));
+        const auto same = std::find(open.rbegin(), top, name);
+        if ((closing || closesSame) && same != top && (closing || std::find(open.rbegin(), same, "table") == same))
+            open.erase(same.base() - 1, open.end());
+        if (closing
+            || oneOf(name.constData(),
+                     {"br", "img", "hr", "input", "meta", "link", "wbr", "col", "area", "base", "embed", "param",
+                      "source", "track"}))
+            continue;
+        open.push_back(name);
+        work += qint64(open.size());
+        if (work > kMaxNestingWork)
+            break;
+        if (oneOf(name.constData(),
+                  {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript",
+                   "plaintext"})) {
+            at = qMin(text.find(std::string_view(("</" + name).constData()), at), text.size());
+        }
+    }
+    return work;
+}
+
+// gumbo checks its own state with assert(), and some malformed markup fails a check: the program
+// would end. While it parses on this thread, a failed check ends the parse instead.
+thread_local std::jmp_buf *tParseEscape = nullptr;
+
+// The parsed markup, or null when the parser gave up.
+const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup)
+{
+    std::jmp_buf escape;
+    const GumboOutput *volatile out = nullptr;
+    tParseEscape = &escape;
+    if (setjmp(escape) == 0)
+        out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+    tParseEscape = nullptr;
+    return out;
+}
+
+QByteArray shownAsText(const QByteArray &markup)
+{
+    return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
+}
+
+// Every block the parser holds, freed at once: gumbo's own release of the tree recurses once per
+// level, and a deeply nested message would overflow the stack.
+struct ParserBlocks {
+    std::unordered_set<void *> live;
+    ~ParserBlocks()
+    {
+        for (void *block : live)
+            std::free(block);
+    }
+};
+
+void *allocateBlock(void *blocks, size_t size)
+{
+    void *block = std::malloc(size);
+    if (block)
+        static_cast<ParserBlocks *>(blocks)->live.insert(block);
+    return block;
+}
+
+void freeBlock(void *blocks, void *block)
+{
+    if (block && static_cast<ParserBlocks *>(blocks)->live.erase(block))
+        std::free(block);
 }
 
 }  // namespace
 
+// Replaces the C library's: see tParseEscape. Outside a parse it reports and aborts as that one does.
+extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+{
+    if (tParseEscape)
+        std::longjmp(*tParseEscape, 1);
+    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, assertion);
+    std::abort();
+}
+
 QByteArray InertMarkup(const QByteArray &markup)
 {
-    const std::string_view text(markup.constData(), size_t(markup.size()));
+    // Nesting thousands deep is no mail: rather than keep the parser busy for minutes, its
+    // source shows as text.
+    const QByteArray lower = markup.toLower();
+    if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
+        return shownAsText(markup);
+    ParserBlocks blocks;
+    GumboOptions options = kGumboDefaultOptions;
+    options.allocator = allocateBlock;
+    options.deallocator = freeBlock;
+    options.userdata = &blocks;
+    options.max_errors = 0;
+    const GumboOutput *tree = parsed(options, markup);
+    if (!tree)
+        return shownAsText(markup);
     QByteArray out;
     out.reserve(markup.size());
-    size_t copied = 0;
-    // Inside svg and math, style and title are markup, not text: their handlers go too.
-    int foreign = 0;
-    size_t at = text.find('<');
-    while (at != std::string_view::npos) {
-        out.append(text.data() + copied, int(at - copied));
-        copied = at;
-        if (text.compare(at, 4, "<!--") == 0) {
-            // A comment is copied whole: nothing inside it is markup. It ends where a browser
-            // ends it, so no markup can hide behind a comment end the browser does not see.
-            copied = commentEnd(text, at);
-            out.append(text.data() + at, int(copied - at));
-        } else if (!startsTag(text, at)) {
-            out += '<';
-            copied = at + 1;
-        } else {
-            const Tag tag = readTag(text, at);
-            copied = tag.end;
-            if (oneOf(tag.name, {"svg", "math"}) && !tag.selfClosing)
-                foreign = qMax(0, foreign + (tag.closing ? -1 : 1));
-            if (tag.closing) {
-                if (!isDroppedWithContent(tag.name) && !isDroppedTag(tag.name))
-                    appendTag(out, text, at, tag);
-            } else if (isDroppedWithContent(tag.name)) {
-                const size_t end = endOfEndTag(text, tag.end, tag.name);
-                copied = end == std::string_view::npos ? text.size() : end;
-            } else if (isDroppedTag(tag.name)) {
-                // Nothing of it stays.
-            } else {
-                appendTag(out, text, at, tag);
-                if (foreign == 0 && isRawText(tag.name) && !tag.selfClosing) {
-                    const size_t end = endOfEndTag(text, tag.end, tag.name);
-                    const size_t stop = end == std::string_view::npos ? text.size() : end;
-                    out.append(text.data() + tag.end, int(stop - tag.end));
-                    copied = stop;
-                }
-            }
-        }
-        at = copied < text.size() ? text.find('<', copied) : std::string_view::npos;
-    }
-    if (copied < text.size())
-        out.append(text.data() + copied, int(text.size() - copied));
+    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT)
+        appendDocument(out, tree->root->v.element);
     return out;
 }

@@ -37,6 +37,8 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName);
 // its line breaks.
 QByteArray HtmlPageBody(const QString &raw);
 void WriteHtmlPage(const MailMessage &message);
-// Markup that shows as before but runs nothing: script, frame, plugin and base elements removed
-// with their content, event handlers, form actions, script URLs and the meta refresh dropped.
+// Markup that shows as before but runs and loads nothing, read as a browser reads it: only the
+// elements and attributes that show are written back; links stay only to the web, mail or the
+// page itself, pictures only when the message carries them (data:, cid:), styles without
+// anything they would fetch. Comments go; markup nested thousands deep shows as text.
 QByteArray InertMarkup(const QByteArray &markup);

@@ -59,11 +59,6 @@ QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }
 
-QByteArray nowUtc()
-{
-    return QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-}
-
 }  // namespace
 
 void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QByteArray &trigger)
@@ -135,7 +130,7 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
     const PimFile target{PimItemFolder(run->mail, appmaildata, QStringLiteral("Calendar")), QString(),
                          QStringLiteral(".ics"), 0, 0};
     const QVector<const CalenderInformation *> records = run->calendar.of(qint64(folderId));
-    const QByteArray now = nowUtc();
+    const QByteArray now = SaveTimeUtc(run->mail.strTime);
     for (int i = 0; i < records.size(); ++i) {
         if (stopRequested())
             return;

@@ -3,6 +3,8 @@
 #include "scanner/DateConverter.h"
 
 #include <QDate>
+#include <QDateTime>
+#include <QLocale>
 #include <QStringList>
 
 namespace {
@@ -45,6 +47,15 @@ QByteArray timeconverterDUetask2(const QString &text)
 QByteArray ArchiveDateUtc(const QString &text)
 {
     return converted(text, DateForm::PackedUtc);
+}
+
+QByteArray SaveTimeUtc(const QString &saveStamp)
+{
+    QDateTime when =
+        QLocale::c().toDateTime(saveStamp.mid(1, saveStamp.size() - 2), QStringLiteral("d MMM yyyy,hh-mm-ss"));
+    if (!when.isValid())
+        when = QDateTime::currentDateTime();
+    return when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
 QByteArray ArchiveDateLocalDay(const QString &text)

@@ -12,6 +12,9 @@ QByteArray timeconvertert2(const QString &text);
 QByteArray timeconverterDUetask2(const QString &text);
 // The instant in UTC, "YYYYMMDDThhmmssZ".
 QByteArray ArchiveDateUtc(const QString &text);
+// The time of the save in that form, from its folder stamp ("(5 Mar 2024,10-11-12)", local time;
+// now when unreadable): the DTSTAMP of an item that carries no time of its own.
+QByteArray SaveTimeUtc(const QString &saveStamp);
 // The local calendar day, "YYYYMMDD" (all-day events).
 QByteArray ArchiveDateLocalDay(const QString &text);
 // The local calendar day, "YYYY-MM-DD" (birthdays).

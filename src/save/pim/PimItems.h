@@ -35,9 +35,10 @@ struct TaskDates {
 TaskDates TaskDatesOf(std::string_view element);
 
 // The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
-// Its times are UTC instants. *unwritten as for CalendarEventFile.
+// Its times are UTC instants. now: the DTSTAMP of a to-do without a start, which calendar readers
+// require; empty leaves it out, as the package's to-dos have it. *unwritten as for CalendarEventFile.
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note, QString *unwritten = nullptr);
+                            const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr);
 
 struct ReminderFields {
     QString name;      // escaped for a script string

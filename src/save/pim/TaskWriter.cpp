@@ -160,7 +160,7 @@ TaskDates TaskDatesOf(std::string_view element)
 }
 
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note, QString *unwritten)
+                            const QByteArray &note, const QByteArray &now, QString *unwritten)
 {
     // UNTIL takes the form of the time the rule counts from.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
@@ -183,8 +183,9 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     AddCalendarHead(lines, kTaskProdId);
     lines.add("BEGIN", QByteArray("VTODO"));
     lines.add("UID", EscapeText(uid));
-    if (!dates.startUtc.isEmpty())
-        lines.add("DTSTAMP", dates.startUtc);
+    const QByteArray stamp = dates.startUtc.isEmpty() ? now : dates.startUtc;
+    if (!stamp.isEmpty())
+        lines.add("DTSTAMP", stamp);
     if (rec.pName)
         lines.add("SUMMARY", EscapeText(QString::fromUtf8(rec.pName)));
     if (rec.dwNoteLength != 0) {
@@ -246,6 +247,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
     const PimFile target{PimItemFolder(run->mail, appleMail, QStringLiteral("Tasks")), QString(),
                          appleMail ? QStringLiteral(".ics") : QString(), FourCharCode("Ics "), FourCharCode("OPIM")};
     const QVector<const TasksInformation *> records = run->tasks.of(qint64(folderId));
+    const QByteArray now = appleMail ? SaveTimeUtc(run->mail.strTime) : QByteArray();
     for (int i = 0; i < records.size(); ++i) {
         if (stopRequested())
             return;
@@ -267,7 +269,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         bool written = false;
         QString unwritten;
         const auto writeTodo = [&](QString *why) {
-            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note, &unwritten), &path, why);
+            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note, now, &unwritten), &path, why);
         };
         if (appleMail)
             written =

@@ -162,10 +162,6 @@ public:
         // Row widgets follow the rows into view, during the fill and after it.
         connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &MailListFiller::makeVisibleRows);
         list->viewport()->installEventFilter(this);
-        connect(list->header(), &QHeaderView::sectionResized, this, [list](int section, int, int size) {
-            if (section == 4)
-                list->setProperty(kMailRowWidthProperty, size);
-        });
     }
 
     void start(qint64 folderId)
@@ -176,8 +172,6 @@ public:
         m_position = 0;
         m_shownFirst = false;
         m_fileSize = archiveSize();
-        if (m_list)
-            m_list->setProperty(kMailRowWidthProperty, QVariant());
         m_timer.start();
     }
 

@@ -4,6 +4,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/MailPreview.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
@@ -46,8 +47,7 @@ void clearPanesForClick(const BrowsePanes &p)
     p.itemList->clear();
     p.subjectLabel->close();
     p.mailHeaderArea->close();
-    for (QLabel *l : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel})
-        l->clear();
+    ClearItemPreview();
 }
 
 void showMailPanes(const BrowsePanes &p)

@@ -320,6 +320,22 @@ QString InlineMailPictures(QString body, const MailMessageFields &fields)
     return body;
 }
 
+void ClearItemPreview()
+{
+    const BrowsePanes &p = Panes();
+    if (!p.htmlPreview)
+        return;
+    ClearAttachmentTiles();
+    // The sender is cut again from its whole text whenever its label resizes: that text goes too.
+    p.senderLabel->setProperty(kWholeSenderProperty, QVariant());
+    for (QLabel *label : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel}) {
+        label->clear();
+        label->setToolTip(QString());
+    }
+    for (QTextBrowser *view : {p.mailHeaderText, p.textPreview, p.htmlPreview})
+        view->clear();
+}
+
 void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
 {
     if (!Panes().mailHeaderText || !pRecord)
@@ -336,6 +352,5 @@ void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
     fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
     showHeader(*pRecord, fields);
     showBody(*pRecord, fields);
-    if (Panes().folderTree)
-        Panes().folderTree->setFocus(Qt::OtherFocusReason);
+    FinishItemPreview();
 }

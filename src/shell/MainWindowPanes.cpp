@@ -3,6 +3,7 @@
 
 #include "browse/BrowsePanes.h"
 #include "browse/ItemRoles.h"
+#include "browse/MailPreview.h"
 #include "browse/MyButton1.h"
 #include "browse/SelectionPalette.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -103,6 +104,9 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
         m_panes.itemList->setColumnWidth(c, 24);
     m_panes.itemList->setAlternatingRowColors(false);
+    // Every row of a fill is one height (browse/ItemListMailRow): paging costs one row's layout,
+    // not the whole folder's.
+    m_panes.itemList->setUniformRowHeights(true);
 
     m_panes.subjectLabel = paneLabel(
         "subjectLabel", 16, true,
@@ -224,7 +228,16 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.emptyItemList->setStyleSheet(ListStyle());
     for (QTreeWidget *view : {m_panes.folderTree, m_panes.itemList, m_panes.emptyItemList})
         ApplySelectionPalette(view);
-    m_panes.itemList->setFocusPolicy(Qt::NoFocus);
+    // A click on a row puts the keyboard on the list; Tab goes tree, list, preview.
+    m_panes.itemList->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(m_panes.folderTree, m_panes.itemList);
+    setTabOrder(m_panes.itemList, m_panes.htmlPreview);
+    setTabOrder(m_panes.htmlPreview, m_panes.textPreview);
+    // Whatever empties the list (another folder, a save, a failed open) leaves no stale preview.
+    connect(m_panes.itemList, &QTreeWidget::currentItemChanged, this, [](QTreeWidgetItem *current) {
+        if (!current)
+            ClearItemPreview();
+    });
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);
 }

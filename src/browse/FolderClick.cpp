@@ -96,6 +96,9 @@ void CleanBrowseResults()
 {
     stoploopFlag = true;
     ++g_itemListFillSerial;
+    // Its rows name the records freed here; emptied, it empties the preview too.
+    if (Panes().itemList)
+        Panes().itemList->clear();
     FreeFolderAttributes();
     CleanScanResults();
     objMapFileIdTreeItem.clear();
@@ -105,7 +108,8 @@ void PreviewFirstSelectedItem()
 {
     if (!Panes().itemList || !m_pPreview)
         return;
-    QTreeWidgetItemIterator it(Panes().itemList, QTreeWidgetItemIterator::Selected);
-    if (*it)
-        m_pPreview->OnMessageSubjectClicked(*it);
+    if (QTreeWidgetItem *current = Panes().itemList->currentItem())
+        m_pPreview->OnMessageSubjectClicked(current);
+    else
+        ClearItemPreview();
 }

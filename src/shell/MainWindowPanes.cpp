@@ -3,7 +3,6 @@
 
 #include "browse/BrowsePanes.h"
 #include "browse/ItemRoles.h"
-#include "browse/MailPreview.h"
 #include "browse/MyButton1.h"
 #include "browse/SelectionPalette.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -233,11 +232,6 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     setTabOrder(m_panes.folderTree, m_panes.itemList);
     setTabOrder(m_panes.itemList, m_panes.htmlPreview);
     setTabOrder(m_panes.htmlPreview, m_panes.textPreview);
-    // Whatever empties the list (another folder, a save, a failed open) leaves no stale preview.
-    connect(m_panes.itemList, &QTreeWidget::currentItemChanged, this, [](QTreeWidgetItem *current) {
-        if (!current)
-            ClearItemPreview();
-    });
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);
 }

@@ -93,31 +93,33 @@ void BrowseKeysTest::initTestCase()
     f.write(browseArchive());
 }
 
-// The window shown and active, the archive scanned and its Inbox clicked in the tree.
+// The window shown and active, the archive scanned and its Inbox clicked in the tree; null with
+// a warning saying which step failed.
 QTreeWidget *BrowseKeysTest::openInbox(QZovuvozivMainWindow &w)
 {
+    const auto failed = [](const char *step) -> QTreeWidget * {
+        qWarning("openInbox: %s", step);
+        return nullptr;
+    };
     w.resize(1050, 640);
     w.show();
-    QApplication::setActiveWindow(&w);
-    if (!QTest::qWaitForWindowActive(&w))
-        return nullptr;
     startScanInWindow(w, m_path);
     if (!QTest::qWaitFor([&] { return peer(w).m_pInformationDlg != nullptr; }, 60000))
-        return nullptr;
+        return failed("no scan summary");
     peer(w).m_pInformationDlg->close();
-    QApplication::setActiveWindow(&w);
+    w.activateWindow();
     if (!QTest::qWaitForWindowActive(&w))
-        return nullptr;
+        return failed("window not active");
     QTreeWidget *tree = w.panes().folderTree;
     QTreeWidgetItem *inbox = folderNamed(tree, QStringLiteral("Inbox"));
     if (!inbox)
-        return nullptr;
+        return failed("no Inbox");
     const QRect folder = tree->visualItemRect(inbox);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, folder.center() + QPoint(folder.width() / 4, 0));
-    if (!QTest::qWaitFor([] { return !ItemListFillRunning(); }, 20000))
-        return nullptr;
-    QTreeWidget *list = w.panes().itemList;
-    return list->topLevelItemCount() == kMails && tree->currentItem() == inbox ? list : nullptr;
+    if (!QTest::qWaitFor([&] { return !ItemListFillRunning() && w.panes().itemList->topLevelItemCount() == kMails; },
+                         20000))
+        return failed("Inbox not listed");
+    return tree->currentItem() == inbox ? w.panes().itemList : failed("Inbox not current");
 }
 
 void BrowseKeysTest::keysWalkTheListAfterAClick_data()

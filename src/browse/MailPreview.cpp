@@ -19,6 +19,7 @@
 #include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
@@ -105,10 +106,42 @@ QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
 // padding: a fallback font's glyphs may reach past their advance.
 const char kWholeSenderProperty[] = "wholeSender";
 
+// The sender's row of the header: the sender and the date beside it.
+QBoxLayout *senderRowOf(QLabel *sender)
+{
+    QLayout *area = sender->parentWidget() ? sender->parentWidget()->layout() : nullptr;
+    if (!area)
+        return nullptr;
+    for (QBoxLayout *row : area->findChildren<QBoxLayout *>()) {
+        if (row->indexOf(sender) >= 0)
+            return row;
+    }
+    return nullptr;
+}
+
+// The date stays beside the sender while the sender keeps the room its first word needs (cut
+// after it at the latest); otherwise it goes on its own line below the sender. Decided on the
+// width of the area both share, which the choice does not change.
+constexpr int kSenderPadding = 15;  // the label sheet's padding-left
+
+void placeDate(QLabel *sender, const QString &whole)
+{
+    QBoxLayout *row = senderRowOf(sender);
+    if (!row || !Panes().dateLabel)
+        return;
+    const QString firstWord = whole.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    const int need = kSenderPadding + sender->fontMetrics().horizontalAdvance(firstWord + QChar(0x2026)) + 4;
+    const int room = sender->parentWidget()->width() - Panes().dateLabel->sizeHint().width();
+    const auto direction = firstWord.isEmpty() || room >= need ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (row->direction() != direction)
+        row->setDirection(direction);
+}
+
 void elideSender(QLabel *label)
 {
     const QString sender = label->property(kWholeSenderProperty).toString();
-    int room = label->width() - 15;
+    placeDate(label, sender);
+    int room = label->width() - kSenderPadding;
     do {
         label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, room));
         room -= 4;
@@ -147,17 +180,62 @@ void fitHeight(QLabel *label)
 }
 
 // The subject wraps onto at most three lines as they are drawn: taller scripts get taller lines.
-// A longer subject shows its first three lines whole.
+// A longer subject shows the lines that fit whole, the last one ending in "…", and is whole in the
+// tooltip; no line is cut through.
 constexpr int kSubjectLines = 3;
+const char kWholeSubjectProperty[] = "wholeSubject";
+
+void fitSubject(QLabel *label)
+{
+    const QString subject = label->property(kWholeSubjectProperty).toString();
+    label->setText(subject);
+    label->setToolTip(QString());
+    const int room = label->maximumHeight();
+    if (subject.isEmpty() || label->width() <= 0 || label->heightForWidth(label->width()) <= room)
+        return;
+    // The longest start that fits with its ellipsis, found by halving.
+    int fits = 0;
+    int tooLong = subject.size();
+    while (tooLong - fits > 1) {
+        const int middle = (fits + tooLong) / 2;
+        label->setText(subject.left(middle) + QChar(0x2026));
+        (label->heightForWidth(label->width()) <= room ? fits : tooLong) = middle;
+    }
+    if (fits > 0 && subject.at(fits - 1).isHighSurrogate())
+        --fits;
+    label->setText(subject.left(fits).trimmed() + QChar(0x2026));
+    label->setToolTip(subject);
+}
+
+class SubjectFitter : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize)
+            fitSubject(static_cast<QLabel *>(watched));
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 void showSubject(QLabel *label, const QString &subject)
 {
+    const QString name = QStringLiteral("subjectFitter");
+    if (!label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly)) {
+        auto *fitter = new SubjectFitter(label);
+        fitter->setObjectName(name);
+        label->installEventFilter(fitter);
+    }
     label->setText(subject);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->ensurePolished();
     const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);
     const int lineHeight = DrawnTextHeight(label->font(), subject, label);
     label->setMaximumHeight(oneLine + (kSubjectLines - 1) * lineHeight);
+    label->setProperty(kWholeSubjectProperty, subject);
+    fitSubject(label);
 }
 
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
@@ -328,6 +406,7 @@ void ClearItemPreview()
     ClearAttachmentTiles();
     // The sender is cut again from its whole text whenever its label resizes: that text goes too.
     p.senderLabel->setProperty(kWholeSenderProperty, QVariant());
+    p.subjectLabel->setProperty(kWholeSubjectProperty, QVariant());
     for (QLabel *label : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel}) {
         label->clear();
         label->setToolTip(QString());

@@ -16,10 +16,10 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
-#include <QBoxLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
@@ -146,6 +146,9 @@ void elideSender(QLabel *label)
         label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, room));
         room -= 4;
     } while (!sender.isEmpty() && label->sizeHint().width() > label->width() && room > 0);
+    // A cut made in another script (a lone "…" or the whole name) may need another height.
+    if (label->height() != label->sizeHint().height())
+        label->setFixedHeight(label->sizeHint().height());
 }
 
 class SenderElider : public QObject {

@@ -151,27 +151,37 @@ void elideSender(QLabel *label)
         label->setFixedHeight(label->sizeHint().height());
 }
 
-class SenderElider : public QObject {
+// Fits a header label's text again whenever the label is resized; installed once per label.
+class RefitOnResize : public QObject {
 public:
-    using QObject::QObject;
+    using Fit = void (*)(QLabel *);
+
+    static void install(QLabel *label, Fit fit)
+    {
+        const QString name = QStringLiteral("refitOnResize");
+        if (label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
+            return;
+        auto *refit = new RefitOnResize(label, fit);
+        refit->setObjectName(name);
+        label->installEventFilter(refit);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize)
-            elideSender(static_cast<QLabel *>(watched));
+            m_fit(static_cast<QLabel *>(watched));
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    RefitOnResize(QLabel *label, Fit fit) : QObject(label), m_fit(fit) {}
+    Fit m_fit;
 };
 
 void showSender(QLabel *label, const MailMessageFields &fields)
 {
-    const QString name = QStringLiteral("senderElider");
-    if (!label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly)) {
-        auto *elider = new SenderElider(label);
-        elider->setObjectName(name);
-        label->installEventFilter(elider);
-    }
+    RefitOnResize::install(label, elideSender);
     label->setProperty(kWholeSenderProperty, MailSenderHeader(fields));
     elideSender(label);
 }
@@ -210,27 +220,9 @@ void fitSubject(QLabel *label)
     label->setToolTip(subject);
 }
 
-class SubjectFitter : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize)
-            fitSubject(static_cast<QLabel *>(watched));
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 void showSubject(QLabel *label, const QString &subject)
 {
-    const QString name = QStringLiteral("subjectFitter");
-    if (!label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly)) {
-        auto *fitter = new SubjectFitter(label);
-        fitter->setObjectName(name);
-        label->installEventFilter(fitter);
-    }
+    RefitOnResize::install(label, fitSubject);
     label->setText(subject);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->ensurePolished();

@@ -54,15 +54,6 @@ QByteArray browseArchive()
     return b.finish();
 }
 
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class BrowseKeysTest : public QObject {

@@ -44,15 +44,6 @@ T *recordAt(T *head, qint64 position)
     return nullptr;
 }
 
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
-}
-
 QList<QTreeWidgetItem *> rows(QTreeWidget *list)
 {
     QList<QTreeWidgetItem *> all;

@@ -41,15 +41,6 @@ QTreeWidgetItem *folderOfKind(QTreeWidget *tree, const QString &name, const QStr
     return nullptr;
 }
 
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
-}
-
 // Each labelled line is a paragraph followed by an empty one.
 QString lines(const QStringList &labelled)
 {

@@ -90,15 +90,6 @@ QByteArray scriptArchive()
     return b.finish();
 }
 
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
-}
-
 // A label shows its text whole: as tall as the text as drawn, and as wide unless it elides.
 QString labelFault(const QLabel *label, bool checkWidth = true)
 {

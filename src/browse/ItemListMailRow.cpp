@@ -142,21 +142,6 @@ QPixmap cachedPixmap(const char *path, const QSize &scaledTo = QSize())
     return pixmap;
 }
 
-// One icon and one name per picture, shared by every row: a row holds references only.
-struct SharedIcon {
-    QIcon icon;
-    QString name;
-};
-
-const SharedIcon &sharedIcon(const char *path)
-{
-    static QHash<const char *, SharedIcon> icons;
-    auto it = icons.find(path);
-    if (it == icons.end())
-        it = icons.insert(path, {QIcon(cachedPixmap(path)), QLatin1String(path)});
-    return *it;
-}
-
 // A mail row keeps its values in members and answers the roles a row filled with setData() would
 // hold: a folder of 10^5 mails cannot afford a row's generic per-column role tables, which cost
 // more than its texts. A value set afterwards is kept as usual and takes precedence.
@@ -177,11 +162,12 @@ public:
     }
 
 private:
+    // The picture from the application's cache, looked up when drawn: no row holds an icon.
     static QVariant icon(int role, const char *path)
     {
         if (role == Qt::DecorationRole)
-            return sharedIcon(path).icon;
-        return role == kItemIconRole ? QVariant(sharedIcon(path).name) : QVariant();
+            return cachedPixmap(path);
+        return role == kItemIconRole ? QVariant(QString::fromLatin1(path)) : QVariant();
     }
 
     static QVariant flag(bool on) { return on ? QVariant(true) : QVariant(); }

@@ -67,6 +67,7 @@ constexpr int kLeastDateWidth = 60;
 constexpr int kSubjectWidth = 190;
 constexpr int kIconSpacing = 5;
 constexpr int kDateSpacing = 5;
+constexpr int kListIconSize = 16;  // the small icons a list draws
 
 QFont dateFont()
 {
@@ -162,11 +163,12 @@ public:
     }
 
 private:
-    // The picture from the application's cache, looked up when drawn: no row holds an icon.
+    // The picture from the application's cache at the list's icon size, looked up when drawn: no
+    // row holds an icon.
     static QVariant icon(int role, const char *path)
     {
         if (role == Qt::DecorationRole)
-            return cachedPixmap(path);
+            return cachedPixmap(path, QSize(kListIconSize, kListIconSize));
         return role == kItemIconRole ? QVariant(QString::fromLatin1(path)) : QVariant();
     }
 

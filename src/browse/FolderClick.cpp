@@ -14,7 +14,6 @@
 #include <QLabel>
 #include <QTextBrowser>
 #include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 
 namespace {
 

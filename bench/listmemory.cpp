@@ -1,6 +1,7 @@
 // Memory benchmark of the item list: opens ARCHIVE in the main window (headless), shows one mail
 // folder, scrolls its list end to end a page at a time and prints the resident memory after the
-// scan, after the folder was opened and after the scroll, as one JSON object.
+// scan, after the folder was opened and after the scroll, with the average page step and the bytes
+// the open list holds a row (resident, and allocated on the heap), as one JSON object.
 //   olmlistbench ARCHIVE [FOLDER]      FOLDER: the folder's name as the tree shows it (default Inbox)
 // Run it with QT_QPA_PLATFORM=offscreen where there is no display.
 
@@ -22,6 +23,7 @@
 #include <QTreeWidget>
 
 #include <cstdio>
+#include <malloc.h>
 
 namespace {
 
@@ -106,12 +108,17 @@ int main(int argc, char *argv[])
     waitFor([] { return false; }, 1);
     closeDialogs();
     const long afterScan = residentKb();
+    const size_t heapScan = mallinfo2().uordblks;
 
+    QElapsedTimer fillClock;
+    fillClock.start();
     window.parseDatabase()->ShowindivisualMailItemsInfo(folderNamed(tree, folderName), 0);
     waitFor([] { return !ItemListFillRunning(); }, 600);
+    const double fillMs = fillClock.nsecsElapsed() / 1e6;
     waitFor([] { return false; }, 1);
     QTreeWidget *list = window.panes().itemList;
     const long afterOpen = residentKb();
+    const size_t heapOpen = mallinfo2().uordblks;
 
     QElapsedTimer clock;
     clock.start();
@@ -121,14 +128,19 @@ int main(int argc, char *argv[])
         bar->setValue(value);
         turn();
     }
+    const double scrollMs = clock.nsecsElapsed() / 1e6;
     bar->setValue(bar->maximum());
     waitFor([] { return false; }, 1);
     const long afterScroll = residentKb();
     const int widgets = list->viewport()->findChildren<QWidget *>(QStringLiteral("mailRow")).size();
+    const int rows = list->topLevelItemCount();
     printf("{\"archive\": \"%s\", \"folder\": \"%s\", \"rows\": %d, \"pages\": %d, \"scroll_seconds\": %.2f, "
+           "\"page_step_ms\": %.2f, \"fill_seconds\": %.2f, \"row_bytes\": %.0f, \"row_heap_bytes\": %.0f, "
            "\"row_widgets_after_scroll\": %d, \"rss_kb_after_scan\": %ld, \"rss_kb_after_open\": %ld, "
            "\"rss_kb_after_scroll\": %ld, \"scroll_growth_percent\": %.1f}\n",
-           qPrintable(path), qPrintable(folderName), list->topLevelItemCount(), pages, clock.elapsed() / 1000.0,
-           widgets, afterScan, afterOpen, afterScroll, 100.0 * double(afterScroll - afterOpen) / double(afterOpen));
+           qPrintable(path), qPrintable(folderName), rows, pages, scrollMs / 1000.0, pages ? scrollMs / pages : 0.0,
+           fillMs / 1000.0, rows ? 1024.0 * double(afterOpen - afterScan) / rows : 0.0,
+           rows ? double(heapOpen - heapScan) / rows : 0.0, widgets, afterScan, afterOpen, afterScroll,
+           100.0 * double(afterScroll - afterOpen) / double(afterOpen));
     return 0;
 }

@@ -53,6 +53,5 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view,
                                 UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
     }
-    if (Panes().folderTree)
-        Panes().folderTree->setFocus(Qt::OtherFocusReason);
+    FinishItemPreview();
 }

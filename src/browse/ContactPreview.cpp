@@ -191,6 +191,5 @@ void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
         view->append(QString());
         view->append(notesText(*record));
     }
-    if (Panes().folderTree)
-        Panes().folderTree->setFocus(Qt::OtherFocusReason);
+    FinishItemPreview();
 }

@@ -4,6 +4,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/MailPreview.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
@@ -13,7 +14,6 @@
 #include <QLabel>
 #include <QTextBrowser>
 #include <QTreeWidget>
-#include <QTreeWidgetItemIterator>
 
 namespace {
 
@@ -46,8 +46,7 @@ void clearPanesForClick(const BrowsePanes &p)
     p.itemList->clear();
     p.subjectLabel->close();
     p.mailHeaderArea->close();
-    for (QLabel *l : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel})
-        l->clear();
+    ClearItemPreview();
 }
 
 void showMailPanes(const BrowsePanes &p)
@@ -96,6 +95,9 @@ void CleanBrowseResults()
 {
     stoploopFlag = true;
     ++g_itemListFillSerial;
+    // Its rows name the records freed here; emptied, it empties the preview too.
+    if (Panes().itemList)
+        Panes().itemList->clear();
     FreeFolderAttributes();
     CleanScanResults();
     objMapFileIdTreeItem.clear();
@@ -105,7 +107,8 @@ void PreviewFirstSelectedItem()
 {
     if (!Panes().itemList || !m_pPreview)
         return;
-    QTreeWidgetItemIterator it(Panes().itemList, QTreeWidgetItemIterator::Selected);
-    if (*it)
-        m_pPreview->OnMessageSubjectClicked(*it);
+    if (QTreeWidgetItem *current = Panes().itemList->currentItem())
+        m_pPreview->OnMessageSubjectClicked(current);
+    else
+        ClearItemPreview();
 }

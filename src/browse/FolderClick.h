@@ -16,8 +16,10 @@ using ShowKindView = std::function<void(quint32 kind)>;
 // the folder's kind and fills the item list.
 void ShowClickedFolder(QTreeWidgetItem *item, const ShowKindView &showView);
 
-// Stops any item-list fill and frees the scan's results, the folder attributes and the tree map.
+// Stops any item-list fill, empties the item list and frees the scan's results, the folder
+// attributes and the tree map.
 void CleanBrowseResults();
 
-// Previews the first selected row of the item list, in tree order.
+// Previews the item list's current row, the row a click or a key moved to (the selection need
+// not follow a key); without a current row the preview is emptied.
 void PreviewFirstSelectedItem();

@@ -29,6 +29,10 @@ namespace {
 
 // Rows are built for this long, then the event loop gets its turn.
 constexpr qint64 kSliceMs = 8;
+// Built rows go into the list in batches of at least this many rows and a quarter of those
+// listed: each insertion lays out the whole list, so a folder of many mails is laid out a few
+// dozen times, not once per slice.
+constexpr int kLeastBatch = 200;
 
 qint64 archiveSize()
 {
@@ -162,22 +166,19 @@ public:
         // Row widgets follow the rows into view, during the fill and after it.
         connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &MailListFiller::makeVisibleRows);
         list->viewport()->installEventFilter(this);
-        connect(list->header(), &QHeaderView::sectionResized, this, [list](int section, int, int size) {
-            if (section == 4)
-                list->setProperty(kMailRowWidthProperty, size);
-        });
     }
+
+    ~MailListFiller() override { qDeleteAll(m_pending); }
 
     void start(qint64 folderId)
     {
+        dropPending();
         m_serial = g_itemListFillSerial;
         m_folderId = folderId;
         m_next = TmpMlrcPtrStart;
         m_position = 0;
         m_shownFirst = false;
         m_fileSize = archiveSize();
-        if (m_list)
-            m_list->setProperty(kMailRowWidthProperty, QVariant());
         m_timer.start();
     }
 
@@ -200,13 +201,27 @@ private:
 
     bool current() const { return m_serial == g_itemListFillSerial && !stoploopFlag; }
 
+    void dropPending()
+    {
+        qDeleteAll(m_pending);
+        m_pending.clear();
+    }
+
+    void insertPending()
+    {
+        m_list->addTopLevelItems(m_pending);
+        m_pending.clear();
+        MakeVisibleMailRowWidgets(m_list);
+    }
+
     void slice()
     {
-        if (!current() || !m_list)
+        if (!current() || !m_list) {
+            dropPending();
             return;
+        }
         QElapsedTimer clock;
         clock.start();
-        QList<QTreeWidgetItem *> made;
         while (m_next) {
             MailMLRC *mail = m_next;
             m_next = mail->pNext;
@@ -214,22 +229,23 @@ private:
             if (mail->llFolderId == m_folderId) {
                 QTreeWidgetItem *row = MakeMailRow(*mail, position, m_fileSize, m_list);
                 if (m_shownFirst) {
-                    made.append(row);
+                    m_pending.append(row);
                 } else {
                     m_shownFirst = true;
                     m_list->addTopLevelItem(row);
                     showFirstRow(m_list, row);
                     // The preview may have let the event loop run.
-                    if (!current() || !m_list)
+                    if (!current() || !m_list) {
+                        dropPending();
                         return;
+                    }
                 }
             }
             if (clock.elapsed() >= kSliceMs)
                 break;
         }
-        // One insertion per slice: the list lays itself out once, not once per row.
-        m_list->addTopLevelItems(made);
-        MakeVisibleMailRowWidgets(m_list);
+        if (!m_next || m_pending.size() >= qMax(kLeastBatch, m_list->topLevelItemCount() / 4))
+            insertPending();
         if (m_next)
             m_timer.start();
     }
@@ -242,6 +258,7 @@ private:
     qint64 m_position = 0;
     qint64 m_fileSize = 0;
     bool m_shownFirst = false;
+    QList<QTreeWidgetItem *> m_pending;  // built, not yet in the list
 };
 
 QPointer<MailListFiller> g_mailFiller;

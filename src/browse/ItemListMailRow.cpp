@@ -15,6 +15,7 @@
 #include <QDateTime>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPixmapCache>
@@ -30,6 +31,7 @@ constexpr int kSnippetChars = 160;
 constexpr qint64 kSnippetReadLimit = 1 << 20;
 constexpr qint32 kMaxEntryName = 65535;
 
+const char kRowWidgetName[] = "mailRow";
 const char *const kPriorityIcon = ":/images/img_Priority.png";
 const char *const kInboxIcon = ":/images/img_InboxFolderIcon.png";
 const char *const kAttachmentIcon = ":/images/img_Attachment.png";
@@ -53,15 +55,19 @@ QFont listFont(int points, bool bold = false)
     return f;
 }
 
-// The rows' three lines and their date, measured as they are drawn (fallback fonts included), so
-// that no descender, digit or taller script is cut whatever fonts the system has. The widths and
-// the 60-pixel row are the least they get.
+// The rows' three lines and their date, measured once per font resolution as they are drawn
+// with the scripts mail is written in (fallback fonts included), so that no descender, digit or
+// taller script is cut whatever fonts the system has. Every mail row has that one height: the
+// list can then lay out and page a folder of any size at the cost of one row. The widths and the
+// 60-pixel row are the least they get.
 constexpr int kRowMargin = 3;
 constexpr int kRowLineSpacing = 1;
 constexpr int kLeastRowHeight = 60;
 constexpr int kLeastDateWidth = 60;
 constexpr int kSubjectWidth = 190;
 constexpr int kIconSpacing = 5;
+constexpr int kDateSpacing = 5;
+constexpr int kListIconSize = 16;  // the small icons a list draws
 
 QFont dateFont()
 {
@@ -82,12 +88,29 @@ struct LineHeights {
     int snippet;
 };
 
-// The lines of a row as drawn on list.
-LineHeights lineHeights(const MailRowTexts &t, const QWidget *list)
+// Latin with accents and descenders, Korean, Chinese, Japanese, Greek, Hebrew, Arabic, Thai and
+// Devanagari: the tallest line any of them draws is the line every row gets.
+const QString &scriptsLine()
 {
-    const QFont font11 = listFont(11);
-    return {DrawnTextHeight(listFont(11, true), t.sender, list), DrawnTextHeight(font11, shownSubject(t.subject), list),
-            DrawnTextHeight(dateFont(), t.date, list), DrawnTextHeight(font11, t.snippet, list)};
+    static const QString line =
+        QString::fromUtf8("ÅÉgjpqy|0123456789 김민준 李雷 日本語 Ωμέγα עברית العربية ไทย हिन्दी");
+    return line;
+}
+
+// The lines of every row as drawn on list, measured once per resolution.
+LineHeights lineHeights(const QWidget *list)
+{
+    static QHash<int, LineHeights> measured;
+    const int dpi = list ? list->logicalDpiY() : 0;
+    auto it = measured.constFind(dpi);
+    if (it == measured.constEnd()) {
+        const QFont font11 = listFont(11);
+        const QString &line = scriptsLine();
+        it = measured.insert(dpi,
+                             {DrawnTextHeight(listFont(11, true), line, list), DrawnTextHeight(font11, line, list),
+                              DrawnTextHeight(dateFont(), line, list), DrawnTextHeight(font11, line, list)});
+    }
+    return it.value();
 }
 
 int rowHeight(const LineHeights &h)
@@ -120,11 +143,109 @@ QPixmap cachedPixmap(const char *path, const QSize &scaledTo = QSize())
     return pixmap;
 }
 
-void setIconWithName(QTreeWidgetItem *row, int column, const char *path)
-{
-    row->setIcon(column, QIcon(cachedPixmap(path)));
-    row->setData(column, kItemIconRole, QLatin1String(path));
-}
+// A mail row keeps its values in members and answers the roles a row filled with setData() would
+// hold: a folder of 10^5 mails cannot afford a row's generic per-column role tables, which cost
+// more than its texts. A value set afterwards is kept as usual and takes precedence.
+class MailRowItem : public QTreeWidgetItem {
+public:
+    MailRowItem(const MailMLRC &mail, const MailRowTexts &texts, qint64 position, int height)
+        : m_sender(texts.sender), m_subject(texts.subject), m_date(texts.date), m_snippet(texts.snippet),
+          m_position(position), m_bodyOffset(mail.llBodyOffset), m_serial(g_itemListFillSerial),
+          m_bodyLength(mail.dwBodyLength), m_height(height), m_hasSnippet(texts.hasSnippet),
+          m_priority(mail.cPriority == '2'), m_attachment(mail.bHasAttachment != 0)
+    {
+    }
+
+    QVariant data(int column, int role) const override
+    {
+        const QVariant set = QTreeWidgetItem::data(column, role);
+        return set.isValid() ? set : own(column, role);
+    }
+
+private:
+    // The picture from the application's cache at the list's icon size, looked up when drawn: no
+    // row holds an icon.
+    static QVariant icon(int role, const char *path)
+    {
+        if (role == Qt::DecorationRole)
+            return cachedPixmap(path, QSize(kListIconSize, kListIconSize));
+        return role == kItemIconRole ? QVariant(QString::fromLatin1(path)) : QVariant();
+    }
+
+    static QVariant flag(bool on) { return on ? QVariant(true) : QVariant(); }
+
+    QVariant keyRole(int role) const
+    {
+        switch (role) {
+        case ItemKindRole:
+            return int(FolderKindMail);
+        case ItemIndexRole:
+            return qlonglong(m_position);
+        case ItemFillSerialRole:
+            return qulonglong(m_serial);
+        default:
+            return QVariant();
+        }
+    }
+
+    QVariant textRole(int role) const
+    {
+        switch (role) {
+        case SenderRole:
+            return m_sender;
+        case SubjectRole:
+            return m_subject;
+        case DateRole:
+            return m_date;
+        case SnippetRole:
+            return m_hasSnippet ? QVariant(m_snippet) : QVariant();
+        case PriorityRole:
+            return flag(m_priority);
+        case AttachmentRole:
+            return flag(m_attachment);
+        case Qt::SizeHintRole:
+            return QSize(60, m_height);
+        default:
+            return QVariant();
+        }
+    }
+
+    QVariant own(int column, int role) const
+    {
+        const bool shown = role == Qt::DisplayRole || role == Qt::EditRole;
+        switch (column) {
+        case ItemColumnKey:
+            return keyRole(role);
+        case ItemColumnPriority:
+            return m_priority ? icon(role, kPriorityIcon) : QVariant();
+        case ItemColumnKindIcon:
+            return icon(role, kInboxIcon);
+        case ItemColumnAttachment:
+            return m_attachment ? icon(role, kAttachmentIcon) : QVariant();
+        case ItemColumnText:
+            return textRole(role);
+        case ItemColumnUuid:
+            return shown ? QVariant(QString::number(m_bodyOffset)) : QVariant();
+        case ItemColumnBodyLength:
+            return shown ? QVariant(QString::number(m_bodyLength)) : QVariant();
+        default:
+            return QVariant();
+        }
+    }
+
+    QString m_sender;
+    QString m_subject;
+    QString m_date;
+    QString m_snippet;
+    qint64 m_position;
+    qint64 m_bodyOffset;
+    quint64 m_serial;
+    quint32 m_bodyLength;
+    int m_height;
+    bool m_hasSnippet;
+    bool m_priority;
+    bool m_attachment;
+};
 
 }  // namespace
 
@@ -171,8 +292,10 @@ QString MailSnippet(const QByteArray &body)
         int keep = kSnippetChars;
         if (text.at(keep - 1).isHighSurrogate())
             --keep;
-        text.truncate(keep);
+        // A copy, not a truncation: the row would otherwise keep the whole body's capacity.
+        text = text.left(keep);
     }
+    text.squeeze();
     return text;
 }
 
@@ -189,104 +312,102 @@ QString MailEntryName(const MailMLRC &mail, qint64 fileSize)
 
 namespace {
 
-// Header handlers live as long as the widget they resize: the widget is their context object.
-void followColumnWidth(QHeaderView *header, QWidget *row)
-{
-    QObject::connect(
-        header, &QHeaderView::sectionResized, row,
-        [row](int section, int, int size) {
-            if (section == 4)
-                row->setFixedWidth(size);
-        },
-        Qt::DirectConnection);
-}
-
-// The snippet and the sender take their line's width less `less` (the row's margins, and beside
-// the sender its icons) and are cut to it with an ellipsis.
+// The snippet and the sender take their line's width less kRowTextLess (the row's margins, and
+// beside the sender its icons) and are cut to it with an ellipsis; the subject takes what the
+// date leaves, at most kSubjectWidth.
 constexpr int kSnippetWidth = 255;
 constexpr int kRowTextLess = 10;
+// The whole text of a label that shows it cut to its width.
+const char kWholeTextProperty[] = "wholeText";
 
-void elideTo(QLabel *label, const QString &text, int width)
+// Cut until the text as drawn fits: a fallback font's glyphs may reach past their advance.
+void elideTo(QLabel *label, int width)
 {
+    const QString text = label->property(kWholeTextProperty).toString();
     label->setFixedWidth(qMax(0, width));
-    label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, label->width()));
+    int room = label->width();
+    do {
+        label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+        room -= 4;
+    } while (room > 0 && label->sizeHint().width() > label->width());
 }
 
-void followTextWidth(QHeaderView *header, QLabel *label, const QString &text, int less)
+struct RowLabels {
+    QLabel *sender;
+    QLabel *priority;
+    QLabel *attachment;
+    QLabel *subject;
+    QLabel *date;
+    QLabel *snippet;
+};
+
+RowLabels rowLabels(const QWidget *widget)
 {
-    QObject::connect(
-        header, &QHeaderView::sectionResized, label,
-        [label, text, less](int section, int, int size) {
-            if (section == ItemColumnText)
-                elideTo(label, text, size - less);
-        },
-        Qt::DirectConnection);
+    const auto child = [widget](const char *name) { return widget->findChild<QLabel *>(QLatin1String(name)); };
+    return {child("mailSender"),  child("mailPriority"), child("mailAttachment"),
+            child("mailSubject"), child("mailDate"),     child("mailSnippet")};
 }
 
-QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
+// Cuts the row's texts to a row width.
+void fitRowTexts(QWidget *widget, int width)
 {
-    QHeaderView *header = list->header();
+    widget->setFixedWidth(width);
+    const RowLabels l = rowLabels(widget);
+    int senderLess = kRowTextLess;
+    for (const QLabel *icon : {l.priority, l.attachment}) {
+        if (!icon->isHidden())
+            senderLess += icon->width() + kIconSpacing;
+    }
+    elideTo(l.sender, width - senderLess);
+    // The date keeps its room; the subject is cut before it.
+    elideTo(l.subject, qMin(kSubjectWidth, width - kRowTextLess - kDateSpacing - l.date->width()));
+    if (l.snippet->property(kWholeTextProperty).isValid())
+        elideTo(l.snippet, width - kRowTextLess);
+    else
+        l.snippet->clear();
+}
+
+QLabel *rowLabel(const char *name, const QSize &size, const QFont &font = QFont())
+{
+    QLabel *label = plainLabel();
+    label->setObjectName(QLatin1String(name));
+    label->setFixedSize(size);
+    if (font != QFont())
+        label->setFont(font);
+    return label;
+}
+
+// The widget of a mail row without its texts. It follows the text column's width for as long
+// as it lives, whichever row it shows then.
+QWidget *newRowWidget(QTreeWidget *list)
+{
+    const LineHeights heights = lineHeights(list);
     const QFont font11 = listFont(11);
-    const QFontMetrics metrics(font11, list);
-    const QString subjectText = row->data(ItemColumnText, SubjectRole).toString();
-    const QVariant snippetText = row->data(ItemColumnText, SnippetRole);
-    MailRowTexts texts;
-    texts.sender = row->data(ItemColumnText, SenderRole).toString();
-    texts.subject = subjectText;
-    texts.date = row->data(ItemColumnText, DateRole).toString();
-    texts.snippet = snippetText.toString();
-    const LineHeights heights = lineHeights(texts, list);
-
-    QLabel *sender = plainLabel();
-    sender->setObjectName(QStringLiteral("mailSender"));
-    sender->setFixedHeight(heights.sender);
-    sender->setFont(listFont(11, true));
     auto *line1 = new QHBoxLayout;
     line1->setSpacing(kIconSpacing);
-    int senderLess = kRowTextLess;
-    line1->addWidget(sender);
+    line1->addWidget(rowLabel("mailSender", QSize(kSnippetWidth, heights.sender), listFont(11, true)));
     line1->addStretch();
-    if (row->data(ItemColumnText, PriorityRole).toBool()) {
-        QLabel *priority = plainLabel();
-        priority->setObjectName(QStringLiteral("mailPriority"));
-        priority->setFixedSize(15, 12);
-        priority->setPixmap(cachedPixmap(kPriorityIcon));
-        line1->addWidget(priority);
-        senderLess += priority->width() + kIconSpacing;
-    }
-    if (row->data(ItemColumnText, AttachmentRole).toBool()) {
-        QLabel *attachment = plainLabel();
-        attachment->setObjectName(QStringLiteral("mailAttachment"));
-        attachment->setFixedSize(30, 12);
-        attachment->setPixmap(cachedPixmap(kAttachmentIcon, QSize(30, 12)));
-        line1->addWidget(attachment);
-        senderLess += attachment->width() + kIconSpacing;
-    }
+    QLabel *priority = rowLabel("mailPriority", QSize(15, 12));
+    priority->setPixmap(cachedPixmap(kPriorityIcon));
+    line1->addWidget(priority);
+    QLabel *attachment = rowLabel("mailAttachment", QSize(30, 12));
+    attachment->setPixmap(cachedPixmap(kAttachmentIcon, QSize(30, 12)));
+    line1->addWidget(attachment);
 
-    QLabel *subject = plainLabel();
-    subject->setObjectName(QStringLiteral("mailSubject"));
-    subject->setFixedSize(kSubjectWidth, heights.subject);
-    subject->setFont(font11);
-    subject->setText(metrics.elidedText(shownSubject(subjectText), Qt::ElideRight, kSubjectWidth));
-    QLabel *date = plainLabel(row->data(ItemColumnText, DateRole).toString());
-    date->setObjectName(QStringLiteral("mailDate"));
-    date->setFixedSize(kLeastDateWidth, heights.date);
     auto *line2 = new QHBoxLayout;
-    line2->addWidget(subject);
+    line2->addWidget(rowLabel("mailSubject", QSize(kSubjectWidth, heights.subject), font11));
     line2->addStretch();
+    QLabel *date = rowLabel("mailDate", QSize(kLeastDateWidth, heights.date));
     line2->addWidget(date);
-    line2->setSpacing(5);
+    line2->setSpacing(kDateSpacing);
 
-    QLabel *snippet = plainLabel();
-    snippet->setObjectName(QStringLiteral("mailSnippet"));
-    snippet->setFixedSize(kSnippetWidth, heights.snippet);
+    QLabel *snippet = rowLabel("mailSnippet", QSize(kSnippetWidth, heights.snippet), font11);
     snippet->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-    snippet->setFont(font11);
     auto *line3 = new QHBoxLayout;
     line3->addWidget(snippet);
 
     auto *widget = new QWidget;
-    widget->setObjectName(QStringLiteral("mailRow"));
+    widget->setObjectName(QLatin1String(kRowWidgetName));
     widget->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     auto *lines = new QVBoxLayout(widget);
     lines->setContentsMargins(kRowMargin, kRowMargin, kRowMargin, kRowMargin);
@@ -295,23 +416,33 @@ QWidget *mailRowWidget(const QTreeWidgetItem *row, QTreeWidget *list)
     lines->addLayout(line2);
     lines->addLayout(line3);
     widget->setStyleSheet(RowSheet());
-    // The sheet gives the date its size: measure it in that font.
+    // The sheet gives the date its font: measured in it from here on.
     date->ensurePolished();
-    date->setFixedSize(qMax(kLeastDateWidth, date->sizeHint().width()),
-                       qMax(date->height(), date->sizeHint().height()));
-    followColumnWidth(header, widget);
-    followTextWidth(header, sender, texts.sender, senderLess);
-    if (snippetText.isValid())
-        followTextWidth(header, snippet, texts.snippet, kRowTextLess);
-    // A row that comes into view after column 4 was resized starts as the others now are.
-    const QVariant resized = list->property(kMailRowWidthProperty);
-    const int width = resized.isValid() ? resized.toInt() : kSnippetWidth + kRowTextLess;
-    if (resized.isValid())
-        widget->setFixedWidth(width);
-    elideTo(sender, texts.sender, width - senderLess);
-    if (snippetText.isValid())
-        elideTo(snippet, texts.snippet, width - kRowTextLess);
+    // Header handlers live as long as the widget they resize: the widget is their context object.
+    QObject::connect(
+        list->header(), &QHeaderView::sectionResized, widget,
+        [widget](int section, int, int size) {
+            if (section == ItemColumnText)
+                fitRowTexts(widget, size);
+        },
+        Qt::DirectConnection);
     return widget;
+}
+
+// Shows row's texts on a row widget, new or one a row further away gave up.
+void showRowTexts(QWidget *widget, const QTreeWidgetItem *row, const QTreeWidget *list)
+{
+    const RowLabels l = rowLabels(widget);
+    l.sender->setProperty(kWholeTextProperty, row->data(ItemColumnText, SenderRole).toString());
+    l.subject->setProperty(kWholeTextProperty, shownSubject(row->data(ItemColumnText, SubjectRole).toString()));
+    l.snippet->setProperty(kWholeTextProperty, row->data(ItemColumnText, SnippetRole));
+    l.priority->setVisible(row->data(ItemColumnText, PriorityRole).toBool());
+    l.attachment->setVisible(row->data(ItemColumnText, AttachmentRole).toBool());
+    l.date->setText(row->data(ItemColumnText, DateRole).toString());
+    l.date->setFixedWidth(qMax(kLeastDateWidth, l.date->sizeHint().width()));
+    l.date->setFixedHeight(qMax(lineHeights(list).date, l.date->sizeHint().height()));
+    // As wide as the text column now is; the header handler keeps it so.
+    fitRowTexts(widget, list->header()->sectionSize(ItemColumnText));
 }
 
 }  // namespace
@@ -330,44 +461,27 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
     return t;
 }
 
+int MailRowHeight(const QWidget *list)
+{
+    return rowHeight(lineHeights(list));
+}
+
 QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize, const QWidget *list)
 {
-    const MailRowTexts texts = MailRowTextsFor(mail, fileSize);
-    auto *row = new QTreeWidgetItem;
-    const QFont font11 = listFont(11);
-    const QFont font12 = listFont(12);
-    const int height = rowHeight(lineHeights(texts, list));
-    for (int c = ItemColumnKey; c <= ItemColumnText; ++c) {
-        row->setSizeHint(c, c <= ItemColumnKindIcon ? QSize(20, 20) : QSize(60, height));
-        row->setFont(c, c == ItemColumnText ? font12 : font11);
-    }
-    row->setData(ItemColumnKey, ItemKindRole, int(FolderKindMail));
-    row->setData(ItemColumnKey, ItemIndexRole, qlonglong(position));
-    row->setData(ItemColumnKey, ItemFillSerialRole, qulonglong(g_itemListFillSerial));
-    row->setData(ItemColumnText, SenderRole, texts.sender);
-    row->setData(ItemColumnText, SubjectRole, texts.subject);
-    row->setData(ItemColumnText, DateRole, texts.date);
-    if (texts.hasSnippet)
-        row->setData(ItemColumnText, SnippetRole, texts.snippet);
-    if (mail.cPriority == '2') {
-        setIconWithName(row, ItemColumnPriority, kPriorityIcon);
-        row->setData(ItemColumnText, PriorityRole, true);
-    }
-    if (mail.bHasAttachment != 0) {
-        setIconWithName(row, ItemColumnAttachment, kAttachmentIcon);
-        row->setData(ItemColumnText, AttachmentRole, true);
-    }
-    row->setText(ItemColumnUuid, QString::number(mail.llBodyOffset));
-    row->setText(ItemColumnBodyLength, QString::number(mail.dwBodyLength));
-    setIconWithName(row, ItemColumnKindIcon, kInboxIcon);
-    return row;
+    return new MailRowItem(mail, MailRowTextsFor(mail, fileSize), position, MailRowHeight(list));
 }
 
 namespace {
 
 // The row a widget was made for, as its place in the list: rows are only appended until the list
 // is cleared, and a place is looked up again before its row is touched.
+//
+// The widgets lie on the list's viewport over their rows' text column rather than being the view's
+// index widgets: the view lays out every row again for each index widget set, which a page step
+// through a folder of many mails cannot afford. The viewport's scrolling moves them along; they are
+// placed again whenever rows come into view.
 const char kRowPlaceProperty[] = "mailRowPlace";
+const char kWatchedProperty[] = "mailRowWidgetsWatched";
 
 bool isMailRow(const QTreeWidgetItem *row)
 {
@@ -375,30 +489,99 @@ bool isMailRow(const QTreeWidgetItem *row)
         && row->data(ItemColumnText, SubjectRole).isValid();
 }
 
+QList<QWidget *> rowWidgets(const QWidget *viewport)
+{
+    return viewport->findChildren<QWidget *>(QLatin1String(kRowWidgetName), Qt::FindDirectChildrenOnly);
+}
+
+QList<QWidget *> rowWidgets(const QTreeWidget *list)
+{
+    return rowWidgets(list->viewport());
+}
+
+QWidget *rowWidgetAt(const QTreeWidget *list, int place)
+{
+    for (QWidget *widget : rowWidgets(list)) {
+        if (widget->property(kRowPlaceProperty) == QVariant(place))
+            return widget;
+    }
+    return nullptr;
+}
+
+// Row widgets out of use wait, hidden, to show the next rows that come into view: making a
+// widget costs far more than showing other texts on it.
+const char kSpareRowWidgetName[] = "mailRowSpare";
+
+// Gone from the lookups at once; kept for another row.
+void releaseRowWidget(QWidget *widget)
+{
+    widget->hide();
+    widget->setObjectName(QLatin1String(kSpareRowWidgetName));
+    widget->setProperty(kRowPlaceProperty, QVariant());
+}
+
+QWidget *spareRowWidget(const QTreeWidget *list)
+{
+    return list->viewport()->findChild<QWidget *>(QLatin1String(kSpareRowWidgetName), Qt::FindDirectChildrenOnly);
+}
+
+// Rows that go take their widgets along. The viewport is the handlers' context: it goes before
+// the model when the list is destroyed, and the model's last signals find nothing to do.
+void watchRowRemoval(QTreeWidget *list)
+{
+    QWidget *viewport = list->viewport();
+    if (viewport->property(kWatchedProperty).toBool())
+        return;
+    viewport->setProperty(kWatchedProperty, true);
+    const auto releaseAll = [viewport] {
+        for (QWidget *widget : rowWidgets(viewport))
+            releaseRowWidget(widget);
+    };
+    QAbstractItemModel *model = list->model();
+    QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, viewport, releaseAll);
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, viewport, releaseAll);
+    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, viewport,
+                     [model, releaseAll](const QModelIndex &, int first) {
+                         // Places after an insertion point no longer name their rows.
+                         if (first < model->rowCount())
+                             releaseAll();
+                     });
+}
+
+void placeRowWidget(QTreeWidget *list, QWidget *widget, int place)
+{
+    const QRect cell = list->visualRect(list->model()->index(place, ItemColumnText));
+    widget->move(cell.topLeft());
+    widget->setFixedHeight(cell.height());
+}
+
 QWidget *ensureRowWidget(QTreeWidget *list, QTreeWidgetItem *row, int place)
 {
-    if (QWidget *made = list->itemWidget(row, ItemColumnText))
-        return made;
-    QWidget *widget = mailRowWidget(row, list);
-    widget->setProperty(kRowPlaceProperty, place);
-    list->setItemWidget(row, ItemColumnText, widget);
+    QWidget *widget = rowWidgetAt(list, place);
+    if (!widget) {
+        widget = spareRowWidget(list);
+        if (!widget) {
+            widget = newRowWidget(list);
+            widget->setParent(list->viewport());
+            watchRowRemoval(list);
+        }
+        widget->setObjectName(QLatin1String(kRowWidgetName));
+        widget->setProperty(kRowPlaceProperty, place);
+        showRowTexts(widget, row, list);
+        widget->show();
+    }
+    placeRowWidget(list, widget, place);
     return widget;
 }
 
-// Releases the widgets of rows further than margin rows from [first, last]; the view deletes them
-// once the event loop runs. A folder of many mails keeps widgets for about three screens of
-// rows however far it is scrolled.
+// Releases the widgets of rows further than margin rows from [first, last]. A folder of many
+// mails keeps widgets for about three screens of rows however far it is scrolled.
 void releaseFarRowWidgets(QTreeWidget *list, int first, int last, int margin)
 {
-    const auto widgets =
-        list->viewport()->findChildren<QWidget *>(QStringLiteral("mailRow"), Qt::FindDirectChildrenOnly);
-    for (QWidget *widget : widgets) {
+    for (QWidget *widget : rowWidgets(list)) {
         const QVariant place = widget->property(kRowPlaceProperty);
-        if (!place.isValid() || (place.toInt() >= first - margin && place.toInt() <= last + margin))
-            continue;
-        QTreeWidgetItem *row = list->topLevelItem(place.toInt());
-        if (row && list->itemWidget(row, ItemColumnText) == widget)
-            list->removeItemWidget(row, ItemColumnText);
+        if (place.isValid() && (place.toInt() < first - margin || place.toInt() > last + margin))
+            releaseRowWidget(widget);
     }
 }
 
@@ -411,23 +594,31 @@ QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
     return ensureRowWidget(list, row, list->indexOfTopLevelItem(row));
 }
 
+QWidget *MailRowWidget(const QTreeWidget *list, QTreeWidgetItem *row)
+{
+    if (!isMailRow(row) || rowWidgets(list).isEmpty())
+        return nullptr;
+    return rowWidgetAt(list, list->indexOfTopLevelItem(row));
+}
+
 void MakeVisibleMailRowWidgets(QTreeWidget *list)
 {
     const QRect area = list->viewport()->rect();
-    QTreeWidgetItem *row = list->itemAt(QPoint(0, area.top()));
-    if (!row)
+    // Found by place, not by walking the rows: a folder of many mails costs what one screen does.
+    const int first = list->indexAt(QPoint(0, area.top())).row();
+    if (first < 0)
         return;
     // The rows in view are found before any widget is made: a widget set asks the view for a
     // new layout, which the next step down would otherwise run over the whole list.
     QVector<QTreeWidgetItem *> inView;
     // Rows are at least 20 pixels high: a bound that a strange geometry cannot stretch.
-    for (int left = area.height() / 20 + 2; row && left > 0; --left) {
+    const int count = list->topLevelItemCount();
+    for (int i = first; i < count && i < first + area.height() / 20 + 2; ++i) {
+        QTreeWidgetItem *row = list->topLevelItem(i);
         if (!list->visualItemRect(row).intersects(area))
             break;
         inView.append(row);
-        row = list->itemBelow(row);
     }
-    const int first = list->indexOfTopLevelItem(inView.constFirst());
     for (int i = 0; i < inView.size(); ++i) {
         if (isMailRow(inView.at(i)))
             ensureRowWidget(list, inView.at(i), first + i);

@@ -16,6 +16,7 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
+#include <QBoxLayout>
 #include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
@@ -105,37 +106,82 @@ QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
 // padding: a fallback font's glyphs may reach past their advance.
 const char kWholeSenderProperty[] = "wholeSender";
 
+// The sender's row of the header: the sender and the date beside it.
+QBoxLayout *senderRowOf(QLabel *sender)
+{
+    QLayout *area = sender->parentWidget() ? sender->parentWidget()->layout() : nullptr;
+    if (!area)
+        return nullptr;
+    for (QBoxLayout *row : area->findChildren<QBoxLayout *>()) {
+        if (row->indexOf(sender) >= 0)
+            return row;
+    }
+    return nullptr;
+}
+
+// The date stays beside the sender while the sender keeps the room its first word needs (cut
+// after it at the latest); otherwise it goes on its own line below the sender. Decided on the
+// width of the area both share, which the choice does not change.
+constexpr int kSenderPadding = 15;  // the label sheet's padding-left
+
+void placeDate(QLabel *sender, const QString &whole)
+{
+    QBoxLayout *row = senderRowOf(sender);
+    if (!row || !Panes().dateLabel)
+        return;
+    const QString firstWord = whole.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
+    const int need = kSenderPadding + sender->fontMetrics().horizontalAdvance(firstWord + QChar(0x2026)) + 4;
+    const int room = sender->parentWidget()->width() - Panes().dateLabel->sizeHint().width();
+    const auto direction = firstWord.isEmpty() || room >= need ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (row->direction() != direction)
+        row->setDirection(direction);
+}
+
 void elideSender(QLabel *label)
 {
     const QString sender = label->property(kWholeSenderProperty).toString();
-    int room = label->width() - 15;
+    placeDate(label, sender);
+    int room = label->width() - kSenderPadding;
     do {
         label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, room));
         room -= 4;
     } while (!sender.isEmpty() && label->sizeHint().width() > label->width() && room > 0);
+    // A cut made in another script (a lone "…" or the whole name) may need another height.
+    if (label->height() != label->sizeHint().height())
+        label->setFixedHeight(label->sizeHint().height());
 }
 
-class SenderElider : public QObject {
+// Fits a header label's text again whenever the label is resized; installed once per label.
+class RefitOnResize : public QObject {
 public:
-    using QObject::QObject;
+    using Fit = void (*)(QLabel *);
+
+    static void install(QLabel *label, Fit fit)
+    {
+        const QString name = QStringLiteral("refitOnResize");
+        if (label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
+            return;
+        auto *refit = new RefitOnResize(label, fit);
+        refit->setObjectName(name);
+        label->installEventFilter(refit);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize)
-            elideSender(static_cast<QLabel *>(watched));
+            m_fit(static_cast<QLabel *>(watched));
         return QObject::eventFilter(watched, event);
     }
+
+private:
+    RefitOnResize(QLabel *label, Fit fit) : QObject(label), m_fit(fit) {}
+    Fit m_fit;
 };
 
 void showSender(QLabel *label, const MailMessageFields &fields)
 {
-    const QString name = QStringLiteral("senderElider");
-    if (!label->findChild<QObject *>(name, Qt::FindDirectChildrenOnly)) {
-        auto *elider = new SenderElider(label);
-        elider->setObjectName(name);
-        label->installEventFilter(elider);
-    }
+    RefitOnResize::install(label, elideSender);
     label->setProperty(kWholeSenderProperty, MailSenderHeader(fields));
     elideSender(label);
 }
@@ -147,17 +193,44 @@ void fitHeight(QLabel *label)
 }
 
 // The subject wraps onto at most three lines as they are drawn: taller scripts get taller lines.
-// A longer subject shows its first three lines whole.
+// A longer subject shows the lines that fit whole, the last one ending in "…", and is whole in the
+// tooltip; no line is cut through.
 constexpr int kSubjectLines = 3;
+const char kWholeSubjectProperty[] = "wholeSubject";
+
+void fitSubject(QLabel *label)
+{
+    const QString subject = label->property(kWholeSubjectProperty).toString();
+    label->setText(subject);
+    label->setToolTip(QString());
+    const int room = label->maximumHeight();
+    if (subject.isEmpty() || label->width() <= 0 || label->heightForWidth(label->width()) <= room)
+        return;
+    // The longest start that fits with its ellipsis, found by halving.
+    int fits = 0;
+    int tooLong = subject.size();
+    while (tooLong - fits > 1) {
+        const int middle = (fits + tooLong) / 2;
+        label->setText(subject.left(middle) + QChar(0x2026));
+        (label->heightForWidth(label->width()) <= room ? fits : tooLong) = middle;
+    }
+    if (fits > 0 && subject.at(fits - 1).isHighSurrogate())
+        --fits;
+    label->setText(subject.left(fits).trimmed() + QChar(0x2026));
+    label->setToolTip(subject);
+}
 
 void showSubject(QLabel *label, const QString &subject)
 {
+    RefitOnResize::install(label, fitSubject);
     label->setText(subject);
     label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     label->ensurePolished();
     const int oneLine = label->heightForWidth(QWIDGETSIZE_MAX);
     const int lineHeight = DrawnTextHeight(label->font(), subject, label);
     label->setMaximumHeight(oneLine + (kSubjectLines - 1) * lineHeight);
+    label->setProperty(kWholeSubjectProperty, subject);
+    fitSubject(label);
 }
 
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
@@ -320,6 +393,23 @@ QString InlineMailPictures(QString body, const MailMessageFields &fields)
     return body;
 }
 
+void ClearItemPreview()
+{
+    const BrowsePanes &p = Panes();
+    if (!p.htmlPreview)
+        return;
+    ClearAttachmentTiles();
+    // The sender is cut again from its whole text whenever its label resizes: that text goes too.
+    p.senderLabel->setProperty(kWholeSenderProperty, QVariant());
+    p.subjectLabel->setProperty(kWholeSubjectProperty, QVariant());
+    for (QLabel *label : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel}) {
+        label->clear();
+        label->setToolTip(QString());
+    }
+    for (QTextBrowser *view : {p.mailHeaderText, p.textPreview, p.htmlPreview})
+        view->clear();
+}
+
 void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
 {
     if (!Panes().mailHeaderText || !pRecord)
@@ -336,6 +426,5 @@ void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
     fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
     showHeader(*pRecord, fields);
     showBody(*pRecord, fields);
-    if (Panes().folderTree)
-        Panes().folderTree->setFocus(Qt::OtherFocusReason);
+    FinishItemPreview();
 }

@@ -32,6 +32,10 @@ QString MailRecipientsHtml(const MailMessageFields &fields);
 // mail has no date, so the label never keeps another mail's date.
 QString MailPreviewDate(const MailMLRC &mail, const QString &entryName);
 
+// Empties every preview pane (header labels, tiles, bodies, texts) and shows nothing in their
+// place: the preview shows no item when the item list has no current row.
+void ClearItemPreview();
+
 // Whether the body counts as HTML: one of the tag pairs (lower or upper case) has both its
 // opening and its closing text somewhere in it.
 bool IsPreviewHtmlBody(const QString &body);

@@ -10,6 +10,7 @@
 #include "scanner/DateConverter.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QScrollBar>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
@@ -23,13 +24,6 @@ namespace {
 QTextBrowser *textPreview()
 {
     return Panes().textPreview;
-}
-
-// The writers end with the keyboard on the folder tree, so arrow keys move between folders.
-void focusFolderTree()
-{
-    if (Panes().folderTree)
-        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }
 
 // A long text (task or note) as one paragraph of its own, after its heading.
@@ -77,6 +71,16 @@ void ResetItemPreviewPane()
     view->clear();
     view->setFont(QFont(QStringLiteral("Lucida Grande"), 12));
     view->setTextInteractionFlags(Qt::NoTextInteraction);
+}
+
+void FinishItemPreview()
+{
+    for (QTextBrowser *view : {Panes().textPreview, Panes().htmlPreview}) {
+        if (view)
+            view->verticalScrollBar()->setValue(0);
+    }
+    if (Panes().folderTree && !(Panes().itemList && Panes().itemList->hasFocus()))
+        Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }
 
 void AppendPreviewLine(const QString &label, const QString &value)
@@ -177,7 +181,7 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
         AppendPreviewLine(QStringLiteral("Priority : "), priority);
     if (record->dwNoteLength != 0)
         appendLongText(QStringLiteral("Description: "), record->dwNoteLength, record->dwNoteOffset);
-    focusFolderTree();
+    FinishItemPreview();
 }
 
 void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
@@ -188,5 +192,5 @@ void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
         AppendPreviewLine(QStringLiteral("Summary : "), title);
     if (record->dwTextLength != 0)
         appendLongText(QStringLiteral("Description : "), record->dwTextLength, record->dwTextOffset);
-    focusFolderTree();
+    FinishItemPreview();
 }

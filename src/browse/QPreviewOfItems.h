@@ -40,6 +40,11 @@ void ResetItemPreviewPane();
 // one). The view's rich-text detection applies: a value that looks like HTML is shown as HTML.
 void AppendPreviewLine(const QString &label, const QString &value);
 
+// Ends every preview: the item shown from its first line, and the keyboard on the folder tree so
+// that arrow keys move between folders, unless it is on the item list, whose rows are then being
+// walked by keys.
+void FinishItemPreview();
+
 class QPreviewOfItems : public QObject {
     Q_OBJECT
 public:

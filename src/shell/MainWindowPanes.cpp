@@ -103,6 +103,9 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
         m_panes.itemList->setColumnWidth(c, 24);
     m_panes.itemList->setAlternatingRowColors(false);
+    // Every row of a fill is one height (browse/ItemListMailRow): paging costs one row's layout,
+    // not the whole folder's.
+    m_panes.itemList->setUniformRowHeights(true);
 
     m_panes.subjectLabel = paneLabel(
         "subjectLabel", 16, true,
@@ -224,7 +227,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.emptyItemList->setStyleSheet(ListStyle());
     for (QTreeWidget *view : {m_panes.folderTree, m_panes.itemList, m_panes.emptyItemList})
         ApplySelectionPalette(view);
-    m_panes.itemList->setFocusPolicy(Qt::NoFocus);
+    // A click on a row puts the keyboard on the list; Tab goes tree, list, preview.
+    m_panes.itemList->setFocusPolicy(Qt::StrongFocus);
+    setTabOrder(m_panes.folderTree, m_panes.itemList);
+    setTabOrder(m_panes.itemList, m_panes.htmlPreview);
+    setTabOrder(m_panes.htmlPreview, m_panes.textPreview);
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);
 }

@@ -44,13 +44,14 @@ void ULADialog::setupUi(QDialog *dialog)
 
     DisagreeButton = new QPushButton(dialog);
     DisagreeButton->setObjectName(QStringLiteral("DisagreeButton"));
-    DisagreeButton->setGeometry(313, 377, 160, 32);
+    // The buttons end where the text above them does, clear of the dialog's edge.
+    DisagreeButton->setGeometry(306, 377, 160, 32);
     DisagreeButton->setFocusPolicy(Qt::NoFocus);
     DisagreeButton->setCheckable(true);
 
     AgreeButton = new QPushButton(dialog);
     AgreeButton->setObjectName(QStringLiteral("AgreeButton"));
-    AgreeButton->setGeometry(481, 377, 140, 32);
+    AgreeButton->setGeometry(474, 377, 140, 32);
     AgreeButton->setFocusPolicy(Qt::StrongFocus);
     AgreeButton->setCheckable(true);
 

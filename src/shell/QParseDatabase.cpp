@@ -4,6 +4,7 @@
 #include "browse/FolderClick.h"
 #include "browse/FolderTree.h"
 #include "browse/QPreviewOfItems.h"
+#include "browse/TextFit.h"
 #include "platform/ArchiveSource.h"
 #include "platform/Edition.h"
 #include "scanner/ScanGlobals.h"
@@ -18,12 +19,38 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QTreeWidget>
 
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+// A click on the play sign clicks the Start button, when that can be clicked.
+class PlaySignClick : public QObject {
+public:
+    explicit PlaySignClick(QPushButton *start) : m_start(start) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::MouseButtonRelease && m_start && m_start->isEnabled()
+            && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+            m_start->click();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QPointer<QPushButton> m_start;
+};
+
+}  // namespace
 
 QParseDatabase::QParseDatabase(QWidget *parent) : QDialog(parent)
 {
@@ -52,6 +79,13 @@ void QParseDatabase::init()
         "stretch; border-width: 2px 8px 2px 8px; color: white;}");
     SearchButton->setStyleSheet(style);
     browseZovuvozivButton->setStyleSheet(style);
+    // The play sign starts the scan as the Start button does.
+    label_3->setCursor(Qt::PointingHandCursor);
+    auto *playSign = new PlaySignClick(StartButton);
+    playSign->setParent(label_3);
+    label_3->installEventFilter(playSign);
+    // The prompt wraps at larger fonts: its label grows to hold every line.
+    KeepTextsFitting(this);
     ConnectSignals();
 }
 

@@ -9,6 +9,7 @@
 #include "update/UpdateLogic.h"
 #include "update/UpdateNetwork.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -40,6 +41,7 @@ QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::CheckU
 
 QCheckUpdate::~QCheckUpdate()
 {
+    ShowWaiting(false);
     if (m_pReply) {
         --g_running;
         m_pReply->disconnect(this);
@@ -82,8 +84,21 @@ void QCheckUpdate::ConnectingServer()
         return;
     }
     ++g_running;
+    if (bCheckForUpdate)
+        ShowWaiting(true);
     connect(m_pReply, &QNetworkReply::finished, this, &QCheckUpdate::downloadFinishedTxt);
     connect(m_pReply, &QNetworkReply::readyRead, this, &QCheckUpdate::downloadReadyReadTxt);
+}
+
+void QCheckUpdate::ShowWaiting(bool waiting)
+{
+    if (waiting == m_bWaitingShown)
+        return;
+    m_bWaitingShown = waiting;
+    if (waiting)
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    else
+        QApplication::restoreOverrideCursor();
 }
 
 void QCheckUpdate::FailWithoutRequest(const QString &reason)
@@ -114,6 +129,7 @@ void QCheckUpdate::downloadFinishedTxt()
 {
     if (!m_pReply)
         return;  // already handled: an abort may report its end more than once
+    ShowWaiting(false);
     if (m_pReply->bytesAvailable() > 0)
         downloadReadyReadTxt();
     QNetworkReply *reply = m_pReply;

@@ -48,6 +48,8 @@ private:
     QString FailureText(const QNetworkReply *reply) const;
     void ReportNoUpdate();
     QString ReadVersionLine();
+    // A check the user asked for shows a busy cursor while its server has not answered.
+    void ShowWaiting(bool waiting);
 
     std::unique_ptr<Ui::CheckUpdate> ui;
     QNetworkAccessManager m_manager;  // owns the reply
@@ -57,4 +59,5 @@ private:
     QNetworkReply *m_pReply = nullptr;
     bool m_bWriteFailed = false;
     bool m_bTooLarge = false;  // the answer outgrew a version text
+    bool m_bWaitingShown = false;
 };

@@ -115,7 +115,8 @@ void CalendarPreviewTest::openCalendar(QZovuvozivMainWindow &w, const QString &p
 
 void CalendarPreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.panes().itemList->clearSelection();
+    // The preview follows the current row: from none to this one, even when it was current.
+    w.panes().itemList->setCurrentItem(nullptr);
     w.panes().textPreview->clear();
     w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }

@@ -3,12 +3,15 @@
 
 #include "platform/Edition.h"
 #include "shell/CloseApplicationDlg.h"
+#include "shell/QLicenseAgreement.h"
+#include "shell/QParseDatabase.h"
 #include "browse/DemoDlgClass.h"
 #include "shell/ShellGlobals.h"
 #include "shell/StopDlg.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <memory>
@@ -58,6 +61,10 @@ private Q_SLOTS:
     void messageIsPlainText();
     void exitAnswerIsRecorded_data();
     void exitAnswerIsRecorded();
+    void buttonsClearOfEdge_data();
+    void buttonsClearOfEdge();
+    void playSignStartsLikeStart_data();
+    void playSignStartsLikeStart();
 };
 
 void DialogsTest::init()
@@ -253,6 +260,51 @@ void DialogsTest::exitAnswerIsRecorded()
     QTest::mouseClick(pushButton, Qt::LeftButton);
     QCOMPARE(senderObjName, button);
     QVERIFY(!exitQuestion.isVisible());
+}
+
+// The licence's buttons keep a margin to the dialog's edges, at the default font and a larger one.
+void DialogsTest::buttonsClearOfEdge_data()
+{
+    QTest::addColumn<qreal>("scale");
+    QTest::newRow("default font") << 1.0;
+    QTest::newRow("font +25%") << 1.25;
+}
+
+void DialogsTest::buttonsClearOfEdge()
+{
+    QFETCH(qreal, scale);
+    const QFont before = QApplication::font();
+    QFont larger = before;
+    larger.setPointSizeF(before.pointSizeF() * scale);
+    QApplication::setFont(larger);
+    QLicenseAgreement dialog;
+    dialog.setWindowModality(Qt::NonModal);
+    dialog.show();
+    QCoreApplication::processEvents();
+    QApplication::setFont(before);
+    for (const QPushButton *button : {dialog.AgreeButton, dialog.DisagreeButton}) {
+        const QRect inDialog(button->mapTo(&dialog, QPoint(0, 0)), button->size());
+        const QRect inner = dialog.rect().adjusted(4, 4, -4, -4);
+        QVERIFY2(inner.contains(inDialog), qPrintable(button->text()));
+    }
+}
+
+// The open sheet's play sign starts the scan as Start does, and only when Start can.
+void DialogsTest::playSignStartsLikeStart_data()
+{
+    QTest::addColumn<bool>("startEnabled");
+    QTest::newRow("a file chosen") << true;
+    QTest::newRow("no file chosen") << false;
+}
+
+void DialogsTest::playSignStartsLikeStart()
+{
+    QFETCH(bool, startEnabled);
+    QParseDatabase sheet;
+    sheet.StartButton->setEnabled(startEnabled);
+    QSignalSpy started(sheet.StartButton, &QPushButton::clicked);
+    QTest::mouseClick(sheet.label_3, Qt::LeftButton);
+    QCOMPARE(started.count(), startEnabled ? 1 : 0);
 }
 
 QTEST_MAIN(DialogsTest)

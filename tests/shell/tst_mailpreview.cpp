@@ -210,7 +210,8 @@ void MailPreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, c
 // The user's selection of one row, through the list's own signal.
 void MailPreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.panes().itemList->clearSelection();
+    // The preview follows the current row: from none to this one, even when it was current.
+    w.panes().itemList->setCurrentItem(nullptr);
     w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }
 

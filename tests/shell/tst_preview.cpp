@@ -41,15 +41,6 @@ QTreeWidgetItem *folderOfKind(QTreeWidget *tree, const QString &name, const QStr
     return nullptr;
 }
 
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
-}
-
 // Each labelled line is a paragraph followed by an empty one.
 QString lines(const QStringList &labelled)
 {
@@ -140,7 +131,8 @@ QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &pat
 // The user's selection of one row, through the list's own signal.
 void PreviewTest::select(QZovuvozivMainWindow &w, int row)
 {
-    w.panes().itemList->clearSelection();
+    // The preview follows the current row: from none to this one, even when it was current.
+    w.panes().itemList->setCurrentItem(nullptr);
     w.panes().textPreview->clear();
     w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
 }
@@ -314,14 +306,18 @@ void PreviewTest::rowWithoutItsRecordShowsNothing()
     QVERIFY(list);
     QTreeWidgetItem *row = list->topLevelItem(0);
     QVERIFY(!w.panes().textPreview->toPlainText().isEmpty());
-    if (change == QLatin1String("clean")) {
+    if (change == QLatin1String("clean") || change == QLatin1String("rescan")) {
+        // The clean-up empties the list; a row kept over it still names the freed records.
+        list->takeTopLevelItem(0);
         QParseDatabase::CleanListAndHash();
-    } else if (change == QLatin1String("rescan")) {
-        QParseDatabase::CleanListAndHash();
-        QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        scanBytes(f.readAll());
-        QVERIFY(TmpTSRCPtrStart && TmpNTRCPtrStart && TmpCTRCPtrStart);
+        QCOMPARE(list->topLevelItemCount(), 0);
+        if (change == QLatin1String("rescan")) {
+            QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            scanBytes(f.readAll());
+            QVERIFY(TmpTSRCPtrStart && TmpNTRCPtrStart && TmpCTRCPtrStart);
+        }
+        list->addTopLevelItem(row);
     } else if (change == QLatin1String("lower")) {
         row->setText(5, row->text(5).toLower());
         QVERIFY(row->text(5) != row->text(5).toUpper());

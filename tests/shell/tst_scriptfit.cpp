@@ -45,7 +45,14 @@ const ScriptMail kMails[] = {
     {"Japanese", "佐藤陽菜", "パーティーは何時ですか？", "見積書ファイル"},
     {"Hebrew", "דוד כהן", "באיזה שעה המסיבה?", "חשבונית"},
     {"Greek", "Γιώργος Παπαδόπουλος", "Ελληνικά: προϋπολογισμός", "έκθεση"},
+    {"Greek, five lines", "Αικατερίνη Παπαδοπούλου-Καραγιάννη",
+     "Ελληνικά: προϋπολογισμός του επόμενου έτους, συνάντηση της επιτροπής, έγκριση των δαπανών και των "
+     "νέων έργων της περιφέρειας Αττικής, ενημέρωση των μελών και των συνεργατών για το πρόγραμμα",
+     "πρόγραμμα"},
 };
+
+// The header shows a subject this long on more lines than it has.
+const char kLongSubjectScript[] = "Greek, five lines";
 
 const char kMessages[] = "Local/com.microsoft.__Messages/";
 
@@ -81,15 +88,6 @@ QByteArray scriptArchive()
                    OlmXml::emails({mail}));
     }
     return b.finish();
-}
-
-QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
-{
-    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
-        if ((*it)->text(FolderColumnName) == name)
-            return *it;
-    }
-    return nullptr;
 }
 
 // A label shows its text whole: as tall as the text as drawn, and as wide unless it elides.
@@ -129,6 +127,8 @@ private Q_SLOTS:
     void scriptsFit();
     void defaultWindowShowsDateAndEveryTile_data();
     void defaultWindowShowsDateAndEveryTile();
+    void rowAndHeaderTextsApart_data();
+    void rowAndHeaderTextsApart();
 
 private:
     void openInbox(QZovuvozivMainWindow &w);
@@ -223,7 +223,7 @@ void ScriptFitTest::scriptsFit()
 
     // The preview header: sender, date, subject and recipients whole.
     list->setCurrentItem(row);
-    QTRY_COMPARE(w.panes().subjectLabel->text(), text(m.subject));
+    QTRY_VERIFY(shownAs(w.panes().subjectLabel->text(), text(m.subject)));
     QCoreApplication::processEvents();
     QVERIFY(shownAs(w.panes().senderLabel->text(), text(m.sender)));
     faults << labelFault(w.panes().senderLabel) << labelFault(w.panes().dateLabel)
@@ -288,6 +288,72 @@ void ScriptFitTest::defaultWindowShowsDateAndEveryTile()
     QCoreApplication::processEvents();
     QVERIFY(area->viewport()->rect().contains(rectIn(third, area->viewport())));
     QVERIFY(w.rect().contains(rectIn(third, &w)));
+}
+
+void ScriptFitTest::rowAndHeaderTextsApart_data()
+{
+    QTest::addColumn<int>("mail");
+    QTest::addColumn<int>("width");
+    for (int width : {902, 1050}) {
+        for (int i = 0; i < int(std::size(kMails)); ++i)
+            QTest::addRow("%s, %d px", kMails[i].script, width) << i << width;
+    }
+}
+
+// At the first start's width and a wider one: in the list row the subject ends before the date;
+// in the header the sender keeps at least its first word beside the date or above it, and a
+// subject longer than the header's lines ends in an ellipsis, whole in its tooltip. No text is
+// cut through a line.
+void ScriptFitTest::rowAndHeaderTextsApart()
+{
+    QFETCH(int, mail);
+    QFETCH(int, width);
+    const ScriptMail &m = kMails[mail];
+    QZovuvozivMainWindow w;
+    w.resize(width, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openInbox(w);
+    QTreeWidget *list = w.panes().itemList;
+    QTreeWidgetItem *row = rowOf(w, m);
+    QVERIFY(row);
+    list->scrollToItem(row);
+    QWidget *rowWidget = EnsureMailRowWidget(list, row);
+    QVERIFY(rowWidget);
+    QCoreApplication::processEvents();
+    const auto *subject = rowWidget->findChild<QLabel *>(QStringLiteral("mailSubject"));
+    const auto *date = rowWidget->findChild<QLabel *>(QStringLiteral("mailDate"));
+    QStringList faults;
+    if (rectIn(subject, rowWidget).right() >= rectIn(date, rowWidget).left())
+        faults << QStringLiteral("row subject ends at %1, date starts at %2")
+                      .arg(rectIn(subject, rowWidget).right())
+                      .arg(rectIn(date, rowWidget).left());
+    faults << labelFault(subject) << labelFault(date);
+    if (!rowWidget->rect().contains(rectIn(date, rowWidget)))
+        faults << QStringLiteral("row date outside its row");
+
+    list->setCurrentItem(row);
+    QTRY_VERIFY(shownAs(w.panes().subjectLabel->text(), text(m.subject)));
+    QTest::qWait(50);  // the header's layouts settle
+    const QLabel *sender = w.panes().senderLabel;
+    const QLabel *headerDate = w.panes().dateLabel;
+    const QString firstWord = text(m.sender).section(QLatin1Char(' '), 0, 0);
+    if (!sender->text().startsWith(firstWord))
+        faults << QStringLiteral("header sender \"%1\" lacks its first word").arg(sender->text());
+    const QRect senderRect = rectIn(sender, sender->parentWidget());
+    const QRect dateRect = rectIn(headerDate, sender->parentWidget());
+    if (senderRect.intersects(dateRect))
+        faults << QStringLiteral("header sender and date overlap");
+    faults << labelFault(sender) << labelFault(headerDate) << labelFault(w.panes().subjectLabel);
+    const QLabel *headerSubject = w.panes().subjectLabel;
+    if (qstrcmp(m.script, kLongSubjectScript) == 0) {
+        QVERIFY2(headerSubject->text().endsWith(QChar(0x2026)), qPrintable(headerSubject->text()));
+        QCOMPARE(headerSubject->toolTip(), text(m.subject));
+    } else {
+        QCOMPARE(headerSubject->text(), text(m.subject));
+    }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(ScriptFitTest)

@@ -9,6 +9,7 @@
 #include "browse/DemoDlgClass.h"
 #include "shell/InformationDlg.h"
 #include "shell/QLicenseAgreement.h"
+#include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
 #include "shell/SaveAsWindow.h"
 #include "shell/ShellHooks.h"
@@ -99,6 +100,7 @@ QList<QPair<const char *, Opener>> openers()
         {"save progress", [](QWidget *o) { return new QProgressInfo(o, ProgressKind::Save); }},
         {"Save As", saveAsSheet},
         {"licence agreement", [](QWidget *o) { return new QLicenseAgreement(o); }},
+        {"open sheet", [](QWidget *o) { return new QParseDatabase(o); }},
         {"search", [](QWidget *o) { return new QSearchPSTFile(o); }},
         {"update offer", [](QWidget *o) { return new QMinorUpdate(o, QString()); }},
         {"update download", [](QWidget *o) { return new QDownloadApp(o); }},

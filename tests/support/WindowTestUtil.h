@@ -2,12 +2,15 @@
 // Opens an archive through the main window's "Select OLM File" dialog, as a user would with
 // Browse and Start. GUI tests only (needs the shell library).
 
+#include "browse/FolderTree.h"
 #include "platform/WorkerGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
 
 #include <QPushButton>
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
 #include <QtTest>
 
 // Chooses path with Browse and presses Start; the scan then runs on its thread.
@@ -20,4 +23,14 @@ inline void startScanInWindow(QZovuvozivMainWindow &w, const QString &path)
     dialog->browseZovuvozivButton->click();
     QVERIFY(dialog->StartButton->isEnabled());
     dialog->StartButton->click();
+}
+
+// The first folder of the tree shown with this name, or null.
+inline QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
+{
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if ((*it)->text(FolderColumnName) == name)
+            return *it;
+    }
+    return nullptr;
 }

@@ -47,6 +47,8 @@ private Q_SLOTS:
     void unreachableServer();
     void missingUpdateAddress();
     void windowClosedMidCheck();
+    void busyWhileServerSilent_data();
+    void busyWhileServerSilent();
     void newerVersion_data();
     void newerVersion();
     void offer();
@@ -233,6 +235,39 @@ void CheckUpdateTest::windowClosedMidCheck()
     QVERIFY(!QCheckUpdate::IsRunning());
     QTest::qWait(50);
     QVERIFY(m_messages.isEmpty());
+}
+
+// A check the user asked for shows that it waits while the server is silent, and stops showing
+// it when the check ends, answered or not.
+void CheckUpdateTest::busyWhileServerSilent_data()
+{
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<bool>("answered");
+    QTest::newRow("asked, the window closes meanwhile") << true << false;
+    QTest::newRow("asked, then answered") << true << true;
+    QTest::newRow("automatic: no sign") << false << true;
+}
+
+void CheckUpdateTest::busyWhileServerSilent()
+{
+    QFETCH(bool, asked);
+    QFETCH(bool, answered);
+    Answer silent = text("3.0.0.0\n");
+    silent.mode = Answer::Stall;
+    m_server->answers["/u/Corvask.txt"] = silent;
+    bCheckForUpdate = asked;
+    auto window = std::make_unique<QWidget>();
+    QPointer<QCheckUpdate> check = new QCheckUpdate(window.get());
+    QTRY_COMPARE(m_server->paths.size(), 1);
+    const QCursor *shown = QApplication::overrideCursor();
+    QCOMPARE(shown ? int(shown->shape()) : -1, asked ? int(Qt::BusyCursor) : -1);
+    if (answered)
+        delete m_server;  // the connection closes: the check ends with a failure
+    else
+        window.reset();
+    m_server = answered ? new UpdateServer : m_server;
+    QTRY_VERIFY(!check);
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 void CheckUpdateTest::newerVersion_data()

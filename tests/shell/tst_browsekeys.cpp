@@ -1,0 +1,226 @@
+// Browsing as a user does it: after a click on a mail row the keys walk the rows and preview
+// each, never the folder tree; Tab goes tree, list, preview. The preview never shows an item the
+// list no longer has as its current row, and every preview opens at its first line.
+
+#include "MainWindowTestPeer.h"
+#include "OlmXml.h"
+#include "TestArchiveBuilder.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "shell/InformationDlg.h"
+#include "shell/QParseDatabase.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+#include "shell/ShellWidgets.h"
+#include "shell/StopDlg.h"
+
+#include <QLabel>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include "WindowTestUtil.h"
+
+#include <QtTest>
+
+namespace {
+
+constexpr int kMails = 40;
+const char kMessages[] = "Local/com.microsoft.__Messages/";
+
+QString subjectOf(int i)
+{
+    return QStringLiteral("Subject %1").arg(i, 2, 10, QLatin1Char('0'));
+}
+
+QByteArray browseArchive()
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < kMails; ++i) {
+        OlmXml::MailItem m;
+        m.subject = subjectOf(i);
+        m.body = QStringLiteral("Body %1").arg(i);
+        m.sent = QStringLiteral("2006-01-11T17:17:59");
+        m.from = {{QStringLiteral("lei%1@example.org").arg(i), QString::fromUtf8("李雷")}};
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    QString notes;
+    for (int line = 0; line < 200; ++line)
+        notes += QStringLiteral("Note line %1\n").arg(line);
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
+               OlmXml::contacts({{QStringLiteral("Long"), QStringLiteral("Contact"), QString(), notes, QString()}}));
+    return b.finish();
+}
+
+} // namespace
+
+class BrowseKeysTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void keysWalkTheListAfterAClick_data();
+    void keysWalkTheListAfterAClick();
+    void tabGoesTreeListPreview();
+    void previewEmptyWithoutCurrentRow_data();
+    void previewEmptyWithoutCurrentRow();
+    void longContactOpensAtItsTop();
+
+private:
+    QTreeWidget *openInbox(QZovuvozivMainWindow &w);
+    QTemporaryDir m_dir;
+    QString m_path;
+};
+
+void BrowseKeysTest::initTestCase()
+{
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    QVERIFY(m_dir.isValid());
+    m_path = m_dir.filePath(QStringLiteral("browse.olm"));
+    QFile f(m_path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(browseArchive());
+}
+
+// The window shown and active, the archive scanned and its Inbox clicked in the tree; null with
+// a warning saying which step failed.
+QTreeWidget *BrowseKeysTest::openInbox(QZovuvozivMainWindow &w)
+{
+    const auto failed = [](const char *step) -> QTreeWidget * {
+        qWarning("openInbox: %s", step);
+        return nullptr;
+    };
+    w.resize(1050, 640);
+    w.show();
+    startScanInWindow(w, m_path);
+    if (!QTest::qWaitFor([&] { return peer(w).m_pInformationDlg != nullptr; }, 60000))
+        return failed("no scan summary");
+    peer(w).m_pInformationDlg->close();
+    w.activateWindow();
+    if (!QTest::qWaitForWindowActive(&w))
+        return failed("window not active");
+    QTreeWidget *tree = w.panes().folderTree;
+    QTreeWidgetItem *inbox = folderNamed(tree, QStringLiteral("Inbox"));
+    if (!inbox)
+        return failed("no Inbox");
+    const QRect folder = tree->visualItemRect(inbox);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, folder.center() + QPoint(folder.width() / 4, 0));
+    if (!QTest::qWaitFor([&] { return !ItemListFillRunning() && w.panes().itemList->topLevelItemCount() == kMails; },
+                         20000))
+        return failed("Inbox not listed");
+    return tree->currentItem() == inbox ? w.panes().itemList : failed("Inbox not current");
+}
+
+void BrowseKeysTest::keysWalkTheListAfterAClick_data()
+{
+    QTest::addColumn<QVector<int>>("keys");
+    QTest::addColumn<int>("row");  // -1: a page or more below the clicked row
+    QTest::newRow("Down") << QVector<int>{Qt::Key_Down} << 3;
+    QTest::newRow("Down twice") << QVector<int>{Qt::Key_Down, Qt::Key_Down} << 4;
+    QTest::newRow("Up") << QVector<int>{Qt::Key_Up} << 1;
+    QTest::newRow("Page Down") << QVector<int>{Qt::Key_PageDown} << -1;
+    QTest::newRow("End") << QVector<int>{Qt::Key_End} << kMails - 1;
+    QTest::newRow("End then Home") << QVector<int>{Qt::Key_End, Qt::Key_Home} << 0;
+    QTest::newRow("Page Up") << QVector<int>{Qt::Key_PageUp} << 0;
+}
+
+void BrowseKeysTest::keysWalkTheListAfterAClick()
+{
+    QFETCH(QVector<int>, keys);
+    QFETCH(int, row);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openInbox(w);
+    QVERIFY(list);
+    QTreeWidgetItem *folder = w.panes().folderTree->currentItem();
+
+    const QRect clicked = list->visualItemRect(list->topLevelItem(2));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, clicked.center());
+    QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(2));
+    QVERIFY(list->hasFocus());
+    for (int key : keys)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+
+    const int current = list->indexOfTopLevelItem(list->currentItem());
+    if (row < 0)
+        QVERIFY2(current > 3, qPrintable(QString::number(current)));
+    else
+        QCOMPARE(current, row);
+    QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(current));
+    QVERIFY(list->hasFocus());
+    QCOMPARE(w.panes().folderTree->currentItem(), folder);
+    QCOMPARE(list->topLevelItemCount(), kMails);
+}
+
+void BrowseKeysTest::tabGoesTreeListPreview()
+{
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openInbox(w);
+    QVERIFY(list);
+    QVERIFY(w.panes().folderTree->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QVERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(list->indexOfTopLevelItem(list->currentItem()), 1);
+    QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(1));
+    QTest::keyClick(list, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), w.panes().htmlPreview);
+}
+
+void BrowseKeysTest::previewEmptyWithoutCurrentRow_data()
+{
+    QTest::addColumn<QString>("then");
+    QTest::newRow("a folder without items") << QStringLiteral("empty folder");
+    QTest::newRow("a failed open of another file") << QStringLiteral("failed open");
+}
+
+void BrowseKeysTest::previewEmptyWithoutCurrentRow()
+{
+    QFETCH(QString, then);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openInbox(w);
+    QVERIFY(list);
+    QTRY_VERIFY(w.panes().senderLabel->text().startsWith(QString::fromUtf8("李")));
+
+    if (then == QLatin1String("empty folder")) {
+        w.parseDatabase()->ShowindivisualMailItemsInfo(w.panes().folderTree->topLevelItem(0), 0);
+    } else {
+        const QString bad = m_dir.filePath(QStringLiteral("not-an-archive.olm"));
+        QFile f(bad);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("not a zip at all");
+        f.close();
+        // "Do you want to choose another file?" Yes.
+        w.OnOpenFile();
+        QVERIFY(stopDlgObj->isVisible());
+        stopDlgObj->yesButton()->click();
+        startScanInWindow(w, bad);
+    }
+    QTRY_COMPARE(list->topLevelItemCount(), 0);
+    // The header's sender is cut again from its whole text on every resize: nothing comes back.
+    w.resize(902, 640);
+    QCoreApplication::processEvents();
+    for (QLabel *label : {w.panes().senderLabel, w.panes().subjectLabel, w.panes().dateLabel,
+                          w.panes().recipientsLabel})
+        QVERIFY2(label->text().isEmpty(), qPrintable(label->objectName() + QLatin1String(": ") + label->text()));
+    QVERIFY(w.panes().htmlPreview->toPlainText().isEmpty());
+    QVERIFY(w.panes().textPreview->toPlainText().isEmpty());
+}
+
+void BrowseKeysTest::longContactOpensAtItsTop()
+{
+    QZovuvozivMainWindow w;
+    QVERIFY(openInbox(w));
+    QTreeWidgetItem *book = folderNamed(w.panes().folderTree, QStringLiteral("Address Book"));
+    QVERIFY(book);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(book, 0);
+    QTextBrowser *view = w.panes().textPreview;
+    QTRY_VERIFY(view->toPlainText().contains(QStringLiteral("Note line 199")));
+    QCoreApplication::processEvents();
+    QVERIFY(view->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(view->verticalScrollBar()->value(), 0);
+}
+
+QTEST_MAIN(BrowseKeysTest)
+#include "tst_browsekeys.moc"

@@ -139,14 +139,7 @@ private:
 
 bool SaveOutcomeTest::prepare(const QByteArray &archive, SaveType type, const QString &dest)
 {
-    m_archive.reset(new ArchiveFile(archive));
-    scanBytes(archive);
-    QString error;
-    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
-        qWarning() << "save start failed" << error;
-        return false;
-    }
-    return true;
+    return ScanAndStartTestSave(m_archive, archive, type, dest);
 }
 
 SaveOutcome SaveOutcomeTest::save(SaveType type, int threads, const std::function<void(int)> &onTick)

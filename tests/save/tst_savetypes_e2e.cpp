@@ -335,14 +335,7 @@ void SaveTypesEndToEndTest::cleanup()
 
 bool SaveTypesEndToEndTest::startSave(const QByteArray &archive, SaveType type, const QString &dest)
 {
-    m_archive.reset(new ArchiveFile(archive));
-    scanBytes(archive);
-    QString error;
-    if (!m_archive->isOpen() || !StartTestSave(type, dest, &error)) {
-        qWarning() << "save start failed" << error;
-        return false;
-    }
-    return true;
+    return ScanAndStartTestSave(m_archive, archive, type, dest);
 }
 
 QString SaveTypesEndToEndTest::outputRoot(SaveType type) const

@@ -10,7 +10,13 @@
 #include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
 
+#include "ArchiveFile.h"
+#include "ScanTestUtil.h"
+
 #include <QDateTime>
+#include <QDebug>
+
+#include <memory>
 
 // The Save As list position of a save type in this edition; -1 when the list has none.
 inline int IndexFor(SaveType type)
@@ -42,4 +48,19 @@ inline bool StartTestSave(SaveType type, const QString &dest, QString *error = n
     strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
     SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
     return CreateMailFolder(type, saveDir, strTime, error);
+}
+
+// Opens archive for the writers, scans it and starts a save of type into dest as the window
+// would; false (with a warning) when either step fails.
+inline bool ScanAndStartTestSave(std::unique_ptr<ArchiveFile> &opened, const QByteArray &archive, SaveType type,
+                                 const QString &dest)
+{
+    opened.reset(new ArchiveFile(archive));
+    scanBytes(archive);
+    QString error;
+    if (!opened->isOpen() || !StartTestSave(type, dest, &error)) {
+        qWarning() << "save start failed" << error;
+        return false;
+    }
+    return true;
 }

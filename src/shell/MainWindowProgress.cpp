@@ -137,7 +137,9 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
         m_panes.htmlPreview->clear();
         return;
     }
-    if (!anyRecords())
+    // An archive packed again by a zip tool holds only compressed entries: its summary says so,
+    // and calling it invalid or damaged would be untrue.
+    if (!anyRecords() && CompressedEntryCount == 0)
         ShowMessageBox(nullptr, tr("\nThe scanned file is either an invalid file or heavily damaged."));
 }
 

@@ -122,6 +122,7 @@ private Q_SLOTS:
     void hoverTintEndsAndResets();
     void roadOfOneArchive();
     void refusesForeignFile();
+    void onlyCompressedEntriesAreNamedNotRefused();
     void refusesNonRegularFile_data();
     void refusesNonRegularFile();
     void stopScanThenScanAgain_data();
@@ -402,6 +403,27 @@ void MainWindowTest::refusesForeignFile()
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
     QCOMPARE(fileDescriptor, -1);
     QVERIFY(!peer(w).m_pProgressInfo);
+}
+
+void MainWindowTest::onlyCompressedEntriesAreNamedNotRefused()
+{
+    // As a zip tool packs an archive again: every entry deflated, none of them read.
+    TestArchiveBuilder b;
+    TestArchiveBuilder::EntryOptions deflated;
+    deflated.method = 8;
+    b.addEntry(QStringLiteral("Categories.xml"), QByteArray(40, 'z'), deflated);
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), QByteArray(90, 'z'), deflated);
+    const QString path = m_dir.filePath(QStringLiteral("repacked.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(b.finish());
+    f.close();
+    QZovuvozivMainWindow w;
+    scan(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
+    QCOMPARE(CompressedEntryCount, qint64(2));
+    QVERIFY2(m_messages.isEmpty(), qPrintable(m_messages.join('|')));
+    peer(w).m_pInformationDlg->close();
 }
 
 void MainWindowTest::refusesNonRegularFile_data()

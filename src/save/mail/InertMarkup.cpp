@@ -4,6 +4,7 @@
 // elements and attributes that show are written back: text, tables, styles, plain links and the
 // pictures the message carries itself (data: and cid:). Nothing that runs or loads stays.
 
+#include "save/mail/InertStyles.h"
 #include "save/mail/MessageFiles.h"
 
 #include <gumbo.h>
@@ -78,68 +79,19 @@ Keep keepOf(const GumboElement &e)
     return e.tag <= GUMBO_TAG_LAST ? keep[e.tag] : Keep::Children;
 }
 
-bool oneOf(const char *name, std::initializer_list<const char *> names)
-{
-    for (const char *n : names) {
-        if (std::strcmp(name, n) == 0)
-            return true;
-    }
-    return false;
-}
-
 // Attributes that only shape how the content shows.
 bool isLayoutAttribute(const char *name)
 {
-    return oneOf(name, {"abbr",        "align",       "alt",         "axis",     "bgcolor",  "border",  "cellpadding",
-                        "cellspacing", "char",        "charoff",     "checked",  "class",    "clear",   "color",
-                        "cols",        "colspan",     "compact",     "coords",   "datetime", "dir",     "disabled",
-                        "face",        "frame",       "headers",     "height",   "hspace",   "id",      "label",
-                        "lang",        "maxlength",   "method",      "multiple", "name",     "noshade", "nowrap",
-                        "open",        "placeholder", "readonly",    "rel",      "reversed", "rows",    "rowspan",
-                        "rules",       "scope",       "selected",    "shape",    "size",     "span",    "start",
-                        "summary",     "target",      "title",       "type",     "usemap",   "valign",  "value",
-                        "vspace",      "width",       "text",        "link",     "vlink",    "alink",   "leftmargin",
-                        "topmargin",   "marginwidth", "marginheight"});
-}
-
-bool isUrlBlank(char c)
-{
-    return uchar(c) <= ' ' || c == '\x7f';
-}
-
-// The URL a browser takes from an attribute value (entities already undone): blanks and controls
-// at both ends, and tabs and line breaks anywhere, removed.
-QByteArray urlOf(const char *value)
-{
-    QByteArray url(value);
-    url.replace('\t', QByteArray()).replace('\n', QByteArray()).replace('\r', QByteArray());
-    int from = 0, to = url.size();
-    while (from < to && isUrlBlank(url[from]))
-        ++from;
-    while (to > from && isUrlBlank(url[to - 1]))
-        --to;
-    return url.mid(from, to - from);
-}
-
-// The scheme of a URL in lower case; empty for a relative one.
-QByteArray schemeOf(const QByteArray &url)
-{
-    for (int i = 0; i < url.size(); ++i) {
-        const char c = url[i];
-        const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-        if (c == ':' && i > 0)
-            return url.left(i).toLower();
-        if (!letter && (i == 0 || !((c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.')))
-            return QByteArray();
-    }
-    return QByteArray();
-}
-
-// A picture or other resource the message carries itself: nothing is fetched for it.
-bool isInsideUrl(const QByteArray &url)
-{
-    const QByteArray scheme = schemeOf(url);
-    return scheme == "data" || scheme == "cid";
+    return IsOneOf(name, {"abbr",        "align",       "alt",         "axis",     "bgcolor",  "border",  "cellpadding",
+                          "cellspacing", "char",        "charoff",     "checked",  "class",    "clear",   "color",
+                          "cols",        "colspan",     "compact",     "coords",   "datetime", "dir",     "disabled",
+                          "face",        "frame",       "headers",     "height",   "hspace",   "id",      "label",
+                          "lang",        "maxlength",   "method",      "multiple", "name",     "noshade", "nowrap",
+                          "open",        "placeholder", "readonly",    "rel",      "reversed", "rows",    "rowspan",
+                          "rules",       "scope",       "selected",    "shape",    "size",     "span",    "start",
+                          "summary",     "target",      "title",       "type",     "usemap",   "valign",  "value",
+                          "vspace",      "width",       "text",        "link",     "vlink",    "alink",   "leftmargin",
+                          "topmargin",   "marginwidth", "marginheight"});
 }
 
 // A link the reader may follow by hand: to the web, to mail, or within the page.
@@ -147,196 +99,7 @@ bool isLinkUrl(const QByteArray &url)
 {
     if (url.startsWith('#'))
         return true;
-    return oneOf(schemeOf(url).constData(), {"http", "https", "mailto", "ftp", "tel", "news"});
-}
-
-// ---- styles
-
-bool isCssIdentChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
-        || uchar(c) >= 0x80;
-}
-
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// Past the CSS escape starting at css[at] ('\'), its character appended to *out (UTF-8).
-size_t cssEscape(std::string_view css, size_t at, QByteArray *out)
-{
-    size_t i = at + 1;
-    if (i >= css.size())
-        return i;
-    if (!isHexDigit(css[i])) {
-        *out += css[i];
-        return i + 1;
-    }
-    uint code = 0;
-    for (int digits = 0; digits < 6 && i < css.size() && isHexDigit(css[i]); ++digits, ++i)
-        code = code * 16 + uint(css[i] <= '9' ? css[i] - '0' : (css[i] | 0x20) - 'a' + 10);
-    if (i < css.size() && (css[i] == ' ' || css[i] == '\t' || css[i] == '\n' || css[i] == '\r' || css[i] == '\f'))
-        ++i;
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        code = 0xFFFD;
-    const char32_t c = code;
-    *out += QString::fromUcs4(&c, 1).toUtf8();
-    return i;
-}
-
-// Past the character at css[at], escape or not, appended to *out.
-size_t cssChar(std::string_view css, size_t at, QByteArray *out)
-{
-    if (css[at] == '\\')
-        return cssEscape(css, at, out);
-    *out += css[at];
-    return at + 1;
-}
-
-// The name starting at css[at], escapes undone and ASCII in lower case; *end past it.
-QByteArray cssName(std::string_view css, size_t at, size_t *end)
-{
-    QByteArray name;
-    size_t i = at;
-    while (i < css.size()) {
-        if (css[i] == '\\' && i + 1 < css.size() && css[i + 1] != '\n')
-            i = cssEscape(css, i, &name);
-        else if (isCssIdentChar(css[i]))
-            name += css[i++];
-        else
-            break;
-    }
-    *end = i;
-    return name.toLower();
-}
-
-// Past the string whose quote is at css[at]: at its closing quote, or before a bare line break.
-size_t cssStringEnd(std::string_view css, size_t at)
-{
-    size_t i = at + 1;
-    while (i < css.size() && css[i] != css[at] && css[i] != '\n')
-        i += css[i] == '\\' ? 2 : 1;
-    return i < css.size() && css[i] == css[at] ? i + 1 : qMin(i, css.size());
-}
-
-// Past the comment at css[at] ("/*").
-size_t cssCommentEnd(std::string_view css, size_t at)
-{
-    const size_t close = css.find("*/", at + 2);
-    return close == std::string_view::npos ? css.size() : close + 2;
-}
-
-// Past the ')' closing the bracket opened just before css[from], strings and comments skipped.
-size_t cssBracketEnd(std::string_view css, size_t from)
-{
-    int depth = 1;
-    size_t i = from;
-    while (i < css.size()) {
-        const char c = css[i];
-        if (c == '"' || c == '\'') {
-            i = cssStringEnd(css, i);
-        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
-            i = cssCommentEnd(css, i);
-        } else {
-            i += c == '\\' ? 2 : 1;
-            if (c == '(' || c == '[' || c == '{')
-                ++depth;
-            else if ((c == ')' || c == ']' || c == '}') && --depth == 0)
-                break;
-        }
-    }
-    return qMin(i, css.size());
-}
-
-// The URL of url(...) whose argument starts at css[from]; *end past its ')'. An unquoted
-// argument ends at the first ')', as browsers read it: no comments or strings inside.
-QByteArray cssUrlArgument(std::string_view css, size_t from, size_t *end)
-{
-    size_t i = from;
-    while (i < css.size() && isUrlBlank(css[i]))
-        ++i;
-    QByteArray url;
-    if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
-        const size_t close = cssStringEnd(css, i);
-        for (size_t j = i + 1; j < close && css[j] != css[i];)
-            j = cssChar(css, j, &url);
-        *end = cssBracketEnd(css, close);
-        return urlOf(url.constData());
-    }
-    while (i < css.size() && css[i] != ')')
-        i = cssChar(css, i, &url);
-    *end = qMin(i + 1, css.size());
-    return urlOf(url.constData());
-}
-
-// Functions whose arguments name something to load.
-bool isLoadingFunction(const QByteArray &name)
-{
-    return oneOf(name.constData(),
-                 {"url", "src", "image", "image-set", "-webkit-image-set", "cross-fade", "-webkit-cross-fade",
-                  "element", "-moz-element", "expression"});
-}
-
-// Past the at-rule @import whose body starts at css[from]: up to its ';', strings and brackets
-// skipped.
-size_t cssStatementEnd(std::string_view css, size_t from)
-{
-    size_t i = from;
-    while (i < css.size() && css[i] != ';') {
-        const char c = css[i];
-        if (c == '"' || c == '\'')
-            i = cssStringEnd(css, i);
-        else if (c == '(' || c == '[' || c == '{')
-            i = cssBracketEnd(css, i + 1);
-        else
-            i += c == '\\' ? 2 : 1;
-    }
-    return qMin(i + 1, css.size());
-}
-
-// A style sheet or style attribute that loads nothing: a url() naming anything but a picture of
-// the message, and every other function that loads, become "none"; @import rules go.
-QByteArray inertCss(std::string_view css)
-{
-    QByteArray out;
-    size_t i = 0;
-    while (i < css.size()) {
-        const char c = css[i];
-        size_t next = i + 1;
-        if (c == '"' || c == '\'') {
-            next = cssStringEnd(css, i);
-        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
-            next = cssCommentEnd(css, i);
-        } else if (css.compare(i, 4, "<!--") == 0) {
-            // Style sheets of word processors sit in a comment's markers; CSS passes over them.
-            out += ' ';
-            i += 4;
-            continue;
-        } else if (c == '@') {
-            const QByteArray rule = cssName(css, i + 1, &next);
-            if (rule == "import") {
-                i = cssStatementEnd(css, next);
-                continue;
-            }
-        } else if (c == '\\' || isCssIdentChar(c)) {
-            const QByteArray name = cssName(css, i, &next);
-            next = qMax(next, i + 1);
-            if (next < css.size() && css[next] == '(' && isLoadingFunction(name)) {
-                size_t end = 0;
-                const bool kept = name == "url" && isInsideUrl(cssUrlArgument(css, next + 1, &end));
-                if (name != "url")
-                    end = cssBracketEnd(css, next + 1);
-                out += kept ? QByteArray(css.data() + i, int(end - i)) : QByteArrayLiteral("none");
-                i = end;
-                continue;
-            }
-        }
-        out.append(css.data() + i, int(next - i));
-        i = next;
-    }
-    // No markup in a style text, wherever a browser reads it: '<' is written as its CSS escape.
-    return out.replace("<", "\\3C ");
+    return IsOneOf(SchemeOf(url).constData(), {"http", "https", "mailto", "ftp", "tel", "news"});
 }
 
 // ---- writing the kept tree
@@ -370,16 +133,16 @@ QByteArray keptValue(const GumboElement &e, const GumboAttribute &a)
     if (isLayoutAttribute(name))
         return QByteArray(a.value);
     if (std::strcmp(name, "style") == 0)
-        return inertCss(a.value);
+        return InertCss(a.value);
     if (std::strcmp(name, "href") == 0 && (e.tag == GUMBO_TAG_A || e.tag == GUMBO_TAG_AREA)) {
-        const QByteArray url = urlOf(a.value);
+        const QByteArray url = UrlOfValue(a.value);
         return isLinkUrl(url) ? url : QByteArray();
     }
     const bool picture = (std::strcmp(name, "src") == 0 && (e.tag == GUMBO_TAG_IMG || e.tag == GUMBO_TAG_INPUT))
         || std::strcmp(name, "background") == 0;
     if (picture) {
-        const QByteArray url = urlOf(a.value);
-        return isInsideUrl(url) ? url : QByteArray();
+        const QByteArray url = UrlOfValue(a.value);
+        return IsInsideUrl(url) ? url : QByteArray();
     }
     return QByteArray();
 }
@@ -416,7 +179,7 @@ QByteArray styleText(const GumboElement &e)
         if (child->type == GUMBO_NODE_TEXT || child->type == GUMBO_NODE_WHITESPACE)
             css += child->v.text.text;
     }
-    return inertCss(std::string_view(css.constData(), size_t(css.size())));
+    return InertCss(std::string_view(css.constData(), size_t(css.size())));
 }
 
 // The parser drops a line break right after these start tags: one in the content is doubled.
@@ -538,23 +301,23 @@ qint64 nestingWork(std::string_view text)
         // An end tag closes its element when open near the top; these start tags close the one of
         // their name just opened, unless a table lies between. Looked for near the top only, so
         // the reading stays quick: a miss leaves the guess high.
-        const bool closesSame = oneOf(name.constData(), {"p", "li", "td", "th", "tr", "option", "dt", "dd"});
+        const bool closesSame = IsOneOf(name.constData(), {"p", "li", "td", "th", "tr", "option", "dt", "dd"});
         const auto top = open.rbegin() + qMin(ptrdiff_t(open.size()), ptrdiff_t(closing ? 64 : 3));
         const auto same = std::find(open.rbegin(), top, name);
         if ((closing || closesSame) && same != top && (closing || std::find(open.rbegin(), same, "table") == same))
             open.erase(same.base() - 1, open.end());
         if (closing
-            || oneOf(name.constData(),
-                     {"br", "img", "hr", "input", "meta", "link", "wbr", "col", "area", "base", "embed", "param",
-                      "source", "track"}))
+            || IsOneOf(name.constData(),
+                       {"br", "img", "hr", "input", "meta", "link", "wbr", "col", "area", "base", "embed", "param",
+                        "source", "track"}))
             continue;
         open.push_back(name);
         work += qint64(open.size());
         if (work > kMaxNestingWork)
             break;
-        if (oneOf(name.constData(),
-                  {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript",
-                   "plaintext"})) {
+        if (IsOneOf(name.constData(),
+                    {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes", "noscript",
+                     "plaintext"})) {
             at = qMin(text.find(std::string_view(("</" + name).constData()), at), text.size());
         }
     }

@@ -134,8 +134,8 @@ QByteArray cssUrlArgument(std::string_view css, size_t from, size_t *end)
 bool isLoadingFunction(const QByteArray &name)
 {
     return IsOneOf(name.constData(),
-                 {"url", "src", "image", "image-set", "-webkit-image-set", "cross-fade", "-webkit-cross-fade",
-                  "element", "-moz-element", "expression"});
+                   {"url", "src", "image", "image-set", "-webkit-image-set", "cross-fade", "-webkit-cross-fade",
+                    "element", "-moz-element", "expression"});
 }
 
 // Past the at-rule @import whose body starts at css[from]: up to its ';', strings and brackets

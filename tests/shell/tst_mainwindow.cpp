@@ -144,6 +144,8 @@ private Q_SLOTS:
 private:
     void scan(QZovuvozivMainWindow &w, const QString &path);
     void scanToSummary(QZovuvozivMainWindow &w, const QString &path);
+    // bytes written to name in the test folder: its path, or empty when the write failed.
+    QString archiveFile(const QString &name, const QByteArray &bytes);
     QString writtenArchive(const QString &name, int messages, int lostAttachments = 0);
     // The folder dialog answers path, with room enough; then a mailbox save of the window starts.
     void chooseDestination(const QString &path);
@@ -193,6 +195,13 @@ void MainWindowTest::scanToSummary(QZovuvozivMainWindow &w, const QString &path)
 
 // An archive of one contact, `messages` messages in the Inbox and `lostAttachments` attachments
 // no message names, written once per run.
+QString MainWindowTest::archiveFile(const QString &name, const QByteArray &bytes)
+{
+    const QString path = m_dir.filePath(name);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.flush() ? path : QString();
+}
+
 QString MainWindowTest::writtenArchive(const QString &name, int messages, int lostAttachments)
 {
     const QString path = m_dir.filePath(name);
@@ -393,11 +402,8 @@ void MainWindowTest::olmOutputNeverOverwritesTheArchive()
 
 void MainWindowTest::refusesForeignFile()
 {
-    const QString path = m_dir.filePath(QStringLiteral("plain.zip"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(QByteArray("PK\x03\x04\x14\x00", 6) + QByteArray(100, 'x'));
-    f.close();
+    const QString path = archiveFile(QStringLiteral("plain.zip"), QByteArray("PK\x03\x04\x14\x00", 6) + QByteArray(100, 'x'));
+    QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
     scan(w, path);
     QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
@@ -413,11 +419,8 @@ void MainWindowTest::onlyCompressedEntriesAreNamedNotRefused()
     deflated.method = 8;
     b.addEntry(QStringLiteral("Categories.xml"), QByteArray(40, 'z'), deflated);
     b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), QByteArray(90, 'z'), deflated);
-    const QString path = m_dir.filePath(QStringLiteral("repacked.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(b.finish());
-    f.close();
+    const QString path = archiveFile(QStringLiteral("repacked.olm"), b.finish());
+    QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
     scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);
@@ -532,11 +535,8 @@ void MainWindowTest::stopScanThenScanAgain()
 
 void MainWindowTest::scanEndClosesStopQuestion()
 {
-    const QString path = m_dir.filePath(QStringLiteral("ends.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(largeArchive(50));
-    f.close();
+    const QString path = archiveFile(QStringLiteral("ends.olm"), largeArchive(50));
+    QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
     w.show();
     // The question is open when the scan reaches its end.
@@ -624,11 +624,8 @@ void MainWindowTest::saveStartRefusals()
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
                    OlmXml::emails({m}));
     }
-    const QString path = m_dir.filePath(QStringLiteral("mail.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(b.finish());
-    f.close();
+    const QString path = archiveFile(QStringLiteral("mail.olm"), b.finish());
+    QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
     scan(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 20000);

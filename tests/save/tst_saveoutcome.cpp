@@ -196,7 +196,10 @@ void SaveOutcomeTest::repeatWithoutRule()
     QCOMPARE(outcome.written, qint64(writesCalendar ? 3 : 1));
     QVERIFY(outcome.foldersNotSaved.isEmpty());
     const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
-    const QStringList reports = QDir(root).entryList({QStringLiteral("Save Report*")}, QDir::Files);
+    // The package's folder holds what the package format defines; its report stands beside it.
+    const QString reportFolder = type == SaveTypeRGE ? saveDir : root;
+    const QStringList reports = QDir(reportFolder).entryList({QStringLiteral("Save Report*")}, QDir::Files);
+    QVERIFY(filesBelow(root, {QStringLiteral("Save Report*")}).size() == (reportFolder == root ? reports.size() : 0));
     if (!secondTuesday) {
         QVERIFY2(reports.isEmpty(), qPrintable(reports.join(QLatin1Char(' '))));
         QVERIFY(outcome.reportPath.isEmpty());
@@ -204,6 +207,7 @@ void SaveOutcomeTest::repeatWithoutRule()
         return;
     }
     QCOMPARE(outcome.reportPath, SaveReportPathFor(SaveType(type), saveDir, strTime));
+    QCOMPARE(reports, QStringList{QFileInfo(outcome.reportPath).fileName()});
     QCOMPARE(SaveProblemText(outcome), QStringLiteral("\n1 item(s) were saved incomplete.\nEach item is listed in \"%1\".")
                                            .arg(outcome.reportPath));
     const QList<QByteArray> lines = readAll(outcome.reportPath).split('\n');

@@ -73,7 +73,7 @@ private:
     QByteArray m_memory;
     QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
-    WholeFile m_whole;                   // createNew's file
+    WholeFile m_whole;                    // createNew's file
     std::function<QString()> m_nextName;  // set while createNew's file awaits its name
     QString m_error;
     qint64 m_startSize = 0;     // file size where the current message began

@@ -316,6 +316,7 @@ void InertMarkupTest::unreadableMarkup()
     QCOMPARE(out.startsWith(kAsText), !asMarkup);
 }
 
+// The parse itself looks at the save's stop flag as it goes: nothing else tells it.
 void InertMarkupTest::stopEndsTheParse()
 {
     bool stopped = true;
@@ -329,8 +330,8 @@ void InertMarkupTest::stopEndsTheParse()
     QVERIFY(stopped);
 }
 
-// Stop pressed while a message's page is made: the parse ends there, and the page, which would
-// not show the message as it is, is not kept; the save goes no further.
+// Stop pressed once a message has passed the writer's own test, while its page is made: the page,
+// which would not show the message as it is, is not kept, and the save goes no further.
 void InertMarkupTest::stopInsideMessageKeepsNoPage()
 {
     QVector<OlmXml::MailItem> items(2);

@@ -4,6 +4,7 @@
 
 #include "save/mail/MessageFiles.h"
 
+#include "save/SavePause.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
@@ -185,8 +186,10 @@ void WriteHtmlPage(const MailMessage &message)
     page += "<B>Attachments: </B>" + attachmentText(f) + "<BR>" + kLineEnd;
     page += "<BR>\n\n\n\n";
     if (rec.dwBodyLength != 0) {
-        bool stopped = false;
-        page += HtmlPageBody(ReadMessageBody(rec, message.xml), &stopped);
+        // A large body takes a while to read: a stop asked by now is not kept waiting.
+        bool stopped = SaveStopAsked();
+        if (!stopped)
+            page += HtmlPageBody(ReadMessageBody(rec, message.xml), &stopped);
         // The page of a message the stop interrupted would not show it as it is: none is kept.
         if (stopped) {
             message.out.cancel(QStringLiteral("the save was stopped while it was written"));

@@ -396,10 +396,12 @@ struct ParserBlocks {
     explicit ParserBlocks(size_t markupBytes)
     {
         // The parser's tree of dense markup (a table of one-letter cells) takes about 40 times
-        // its size; mail's usual markup far less.
+        // its size; mail's usual markup far less. Past a GiB a message shows as text rather than
+        // take the machine's memory.
         constexpr size_t kFloorBytes = size_t(64) << 20;
+        constexpr size_t kCeilingBytes = size_t(1) << 30;
         constexpr size_t kBytesPerMarkupByte = 64;
-        maxBytes = qMax(kFloorBytes, markupBytes * kBytesPerMarkupByte);
+        maxBytes = qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, kCeilingBytes);
         // A second, and a quarter of one per MiB: many times what the parser needs for mail.
         const auto budget = std::chrono::milliseconds(1000 + qint64(markupBytes >> 20) * 250);
         deadline = std::chrono::steady_clock::now() + budget;
@@ -467,11 +469,19 @@ const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup,
     std::jmp_buf escape;
     const GumboOutput *volatile out = nullptr;
     tParseEscape = &escape;
-    const int escaped = setjmp(escape);
-    if (escaped == 0)
+    // setjmp's value is only looked at where the language allows it: as a switch's.
+    switch (setjmp(escape)) {
+    case 0:
         out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+        break;
+    case kStopped:
+        *why = kStopped;
+        break;
+    default:
+        *why = kGaveUp;
+        break;
+    }
     tParseEscape = nullptr;
-    *why = ParseEscape(escaped);
     return out;
 }
 

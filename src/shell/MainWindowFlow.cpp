@@ -95,9 +95,7 @@ void QZovuvozivMainWindow::OnOpenFile()
     }
     shortReset();
     m_pParseDatabase->StopAndWait();
-    m_pParseDatabase = new QParseDatabase(this);
-    m_pParseDatabase->StartButton->setEnabled(false);
-    m_pParseDatabase->show();
+    m_pParseDatabase->ShowForNewFile();
 }
 
 void QZovuvozivMainWindow::OnFindFiles()
@@ -117,11 +115,7 @@ void QZovuvozivMainWindow::OnStopProcess()
     if (senderObjName == QLatin1String("OnOpenFile")) {
         fullReset();
         m_pParseDatabase->StopAndWait();
-        m_pParseDatabase = new QParseDatabase(this);
-        m_pParseDatabase->StartButton->setEnabled(false);
-        m_pParseDatabase->show();
-        m_pParseDatabase->raise();
-        m_pParseDatabase->setFocus(Qt::OtherFocusReason);
+        m_pParseDatabase->ShowForNewFile();
         QParseDatabase::CleanListAndHash();
     } else if (senderObjName == QLatin1String("OnSavingFiles")) {
         SetSaveEnabled(false);

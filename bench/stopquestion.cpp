@@ -109,7 +109,8 @@ int main(int argc, char *argv[])
     printf("{\"archive\": \"%s\", \"stop_ms\": %d, \"stop_pressed\": %s, \"yes_ms\": %d, \"scan_ended_ms\": %lld, "
            "\"question_open_at_yes\": %s, \"mails\": %lld, \"summary_shown_ms\": %lld, \"longest_gap_ms\": %lld, "
            "\"messages\": [%s]}\n",
-           qPrintable(jsonText(path)), stopMs, stopPressed ? "true" : "false", yesMs, scanEndedMs, questionOpenAtYes ? "true" : "false",
-           MailItemCount, summaryMs, longestGap, qPrintable(messages.join(QStringLiteral(", "))));
+           qPrintable(jsonText(path)), stopMs, stopPressed ? "true" : "false", yesMs, scanEndedMs,
+           questionOpenAtYes ? "true" : "false", MailItemCount, summaryMs, longestGap,
+           qPrintable(messages.join(QStringLiteral(", "))));
     return 0;
 }

@@ -38,8 +38,17 @@ void QZovuvozivMainWindow::setViewsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
+void QZovuvozivMainWindow::closeScanQuestion()
+{
+    // A scan's stop question left open belongs to the results that go now.
+    if (scanQuestionOpen())
+        stopDlgObj3->hide();
+    m_summaryHeld = false;
+}
+
 void QZovuvozivMainWindow::shortReset()
 {
+    closeScanQuestion();
     m_panes.folderTree->clear();
     m_panes.itemList->clear();
     m_panes.mailHeaderText->clear();
@@ -55,6 +64,7 @@ void QZovuvozivMainWindow::shortReset()
 
 void QZovuvozivMainWindow::fullReset()
 {
+    closeScanQuestion();
     while (QLayoutItem *item = m_panes.attachmentGrid->takeAt(0)) {
         if (QWidget *w = item->widget())
             w->deleteLater();

@@ -248,4 +248,5 @@ private:
     // The answers to a scan's stop question that come after the scan has ended.
     void onScanStopAnsweredYes();
     void showHeldSummary();
+    void closeScanQuestion();
 };

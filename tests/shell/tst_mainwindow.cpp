@@ -612,17 +612,18 @@ void MainWindowTest::stopScanThenScanAgain()
 
 void MainWindowTest::scanEndsUnderTheStopQuestion_data()
 {
-    QTest::addColumn<bool>("yes");
+    QTest::addColumn<QString>("answer");
     QTest::addColumn<QStringList>("messages");
-    QTest::newRow("No: the summary") << false << QStringList();
-    QTest::newRow("Yes: already finished, with the summary") << true << QStringList{kScanAlreadyFinishedText};
+    QTest::newRow("No: the summary") << "no" << QStringList();
+    QTest::newRow("Yes: already finished, with the summary") << "yes" << QStringList{kScanAlreadyFinishedText};
+    QTest::newRow("another file opened first: the question goes") << "open" << QStringList();
 }
 
 // The scan ends while its stop question is open: the question stays for its answer and the
 // summary waits for it, whichever it is; the whole scan stays.
 void MainWindowTest::scanEndsUnderTheStopQuestion()
 {
-    QFETCH(bool, yes);
+    QFETCH(QString, answer);
     QFETCH(QStringList, messages);
     const QString path = archiveFile(QStringLiteral("ends.olm"), largeArchive(50));
     QVERIFY(!path.isEmpty());
@@ -646,7 +647,15 @@ void MainWindowTest::scanEndsUnderTheStopQuestion()
     QVERIFY(!peer(w).m_pInformationDlg);
     QVERIFY(m_messages.isEmpty());
 
-    (yes ? question->yesButton() : question->noButton())->click();
+    if (answer == QLatin1String("open")) {
+        w.OnOpenFile();
+        stopDlgObj->yesButton()->click();
+        QVERIFY(!question->isVisible());
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!peer(w).m_pInformationDlg);
+        return;
+    }
+    (answer == QLatin1String("yes") ? question->yesButton() : question->noButton())->click();
     QVERIFY(!question->isVisible());
     QCOMPARE(m_messages, messages);
     QVERIFY(peer(w).m_pInformationDlg != nullptr);

@@ -197,7 +197,8 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (watched == m_list && event->type() == QEvent::KeyPress) {
+        // The type first: a list being destroyed still sends events, and is no list by then.
+        if (event->type() == QEvent::KeyPress && watched == m_list) {
             // End means the folder's last mail, also before all its rows are in the list.
             m_endPressed = static_cast<QKeyEvent *>(event)->key() == Qt::Key_End && running();
             return false;

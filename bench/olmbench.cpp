@@ -1,9 +1,11 @@
 // Benchmark driver: runs the real scanner thread (and saving thread) over an archive and prints
 // one JSON object.
 //   olmbench scan ARCHIVE [--threads N]
-//   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N]
+//   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] [--stop-after S]
 // --threads: the save's threads, the writing one included (default: the cores, at most 8); for the scan,
 // 2 or more runs the record builders on a second thread (default: 2). Each prints the count it used.
+// --stop-after: asks the save to stop S seconds after it started, as the Stop button does, and
+// prints how long it took to end from then.
 
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
@@ -112,7 +114,23 @@ QString jsonString(const QString &text)
     return out;
 }
 
-int save(const QString &archive, const QString &dest, SaveType type, bool converterEdition, int threads)
+// Waits for the save, asking it to stop after stopAfter seconds (never when negative); the seconds
+// from that request to its end, -1 when it ended before.
+double waitForSave(QMailSavingThread &thread, double stopAfter)
+{
+    if (stopAfter < 0 || thread.wait(ulong(stopAfter * 1000))) {
+        thread.wait();
+        return -1;
+    }
+    QElapsedTimer lag;
+    lag.start();
+    bStopFlag = true;
+    thread.wait();
+    return lag.nsecsElapsed() / 1e9;
+}
+
+int save(const QString &archive, const QString &dest, SaveType type, bool converterEdition, int threads,
+         double stopAfter)
 {
     const int index = listIndexFor(type, converterEdition);
     if (index < 0) {
@@ -137,12 +155,13 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     QMailSavingThread thread;
     thread.SetSaveThreads(threads);
     thread.SetInitialSettings(archive, index);
-    thread.wait();
+    const double stopLag = waitForSave(thread, stopAfter);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const SaveOutcome outcome = thread.outcome();
-    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"items\":%lld,\"written\":%lld,\"failed\":%lld,"
-           "\"incomplete\":%lld,\"unread\":%lld,\"output\":\"%s\",\"peak_rss_kb\":%ld}\n",
-           int(type), thread.saveThreads(), seconds, (long long)outcome.items, (long long)outcome.written,
+    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"stop_lag_seconds\":%.3f,\"items\":%lld,"
+           "\"written\":%lld,\"failed\":%lld,\"incomplete\":%lld,\"unread\":%lld,\"output\":\"%s\","
+           "\"peak_rss_kb\":%ld}\n",
+           int(type), thread.saveThreads(), seconds, stopLag, (long long)outcome.items, (long long)outcome.written,
            (long long)outcome.failed, (long long)outcome.incomplete, (long long)outcome.unreadEntries,
            jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(), peakRssKb());
     FreeFolderAttributes();
@@ -155,7 +174,8 @@ int usage()
 {
     fprintf(stderr,
             "usage: olmbench scan ARCHIVE [--threads N]\n"
-            "       olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N]\n");
+            "       olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] "
+            "[--stop-after S]\n");
     return 2;
 }
 
@@ -177,10 +197,13 @@ int main(int argc, char *argv[])
     int type = -1;
     int threads = DefaultSaveThreads();
     bool converter = bforQConverterFO;
+    double stopAfter = -1;
     for (int i = 4; i + 1 < args.size(); i += 2) {
         bool ok = true;
         if (args[i] == QLatin1String("--threads"))
             ok = (threads = args[i + 1].toInt(&ok)) >= 1 && ok;
+        else if (args[i] == QLatin1String("--stop-after"))
+            ok = (stopAfter = args[i + 1].toDouble(&ok)) >= 0 && ok;
         else if (args[i] == QLatin1String("--type"))
             type = args[i + 1].toInt(&ok);
         else if (args[i] == QLatin1String("--edition") && args[i + 1] == QLatin1String("repair"))
@@ -194,5 +217,5 @@ int main(int argc, char *argv[])
     }
     if (args.size() % 2 != 0 || type < SaveTypeOLM || type > SaveTypeHTML)
         return usage();
-    return save(args[2], args[3], SaveType(type), converter, threads);
+    return save(args[2], args[3], SaveType(type), converter, threads, stopAfter);
 }

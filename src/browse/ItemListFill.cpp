@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QScrollBar>
 #include <QSignalBlocker>
@@ -49,12 +50,19 @@ void clearItemList(QTreeWidget *list)
     list->setAlternatingRowColors(true);
 }
 
+// The current cell is put in the shown text column: in a hidden column the view moves the
+// current row with the keys but leaves the highlight behind.
+void makeCurrentRow(QTreeWidget *list, QTreeWidgetItem *row)
+{
+    list->setCurrentItem(row, ItemColumnText);
+}
+
 // The first row is selected and previewed once: the selection's own signal is held back.
 void showFirstRow(QTreeWidget *list, QTreeWidgetItem *row)
 {
     {
         const QSignalBlocker block(list);
-        list->setCurrentItem(row);
+        makeCurrentRow(list, row);
         row->setSelected(true);
     }
     if (m_pPreview)
@@ -166,6 +174,7 @@ public:
         // Row widgets follow the rows into view, during the fill and after it.
         connect(list->verticalScrollBar(), &QScrollBar::valueChanged, this, &MailListFiller::makeVisibleRows);
         list->viewport()->installEventFilter(this);
+        list->installEventFilter(this);
     }
 
     ~MailListFiller() override { qDeleteAll(m_pending); }
@@ -178,6 +187,7 @@ public:
         m_next = TmpMlrcPtrStart;
         m_position = 0;
         m_shownFirst = false;
+        m_endPressed = false;
         m_fileSize = archiveSize();
         m_timer.start();
     }
@@ -187,6 +197,12 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
+        // The type first: a list being destroyed still sends events, and is no list by then.
+        if (event->type() == QEvent::KeyPress && watched == m_list) {
+            // End means the folder's last mail, also before all its rows are in the list.
+            m_endPressed = static_cast<QKeyEvent *>(event)->key() == Qt::Key_End && running();
+            return false;
+        }
         if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
             QTimer::singleShot(0, this, &MailListFiller::makeVisibleRows);
         return QObject::eventFilter(watched, event);
@@ -209,8 +225,16 @@ private:
 
     void insertPending()
     {
+        // After End the last row stays current as rows come in, until the user moves away.
+        const int count = m_list->topLevelItemCount();
+        m_endPressed = m_endPressed && count > 0 && m_list->currentItem() == m_list->topLevelItem(count - 1);
         m_list->addTopLevelItems(m_pending);
         m_pending.clear();
+        if (m_endPressed && m_list->topLevelItemCount() > count) {
+            QTreeWidgetItem *last = m_list->topLevelItem(m_list->topLevelItemCount() - 1);
+            makeCurrentRow(m_list, last);
+            m_list->scrollToItem(last);
+        }
         MakeVisibleMailRowWidgets(m_list);
     }
 
@@ -258,6 +282,7 @@ private:
     qint64 m_position = 0;
     qint64 m_fileSize = 0;
     bool m_shownFirst = false;
+    bool m_endPressed = false;           // End was the last key, during this fill
     QList<QTreeWidgetItem *> m_pending;  // built, not yet in the list
 };
 

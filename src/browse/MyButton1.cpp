@@ -76,6 +76,11 @@ void MyButton1::mouseReleaseEvent(QMouseEvent *event)
     Q_EMIT OnReleasePixmap();
 }
 
+void MyButton1::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QPushButton::mousePressEvent(event);
+}
+
 void MyButton1::mouseMoveEvent(QMouseEvent *event)
 {
     event->accept();

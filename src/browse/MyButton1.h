@@ -34,6 +34,8 @@ Q_SIGNALS:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    // The second press of a double-click: the tile goes down again without another open.
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     // Moves stop at the tile, so a tile dragged off while down stays down until the release.
     void mouseMoveEvent(QMouseEvent *event) override;
     void enterEvent(QEvent *event) override;

@@ -21,12 +21,12 @@ PauseGate &gate()
     return g;
 }
 
-bool stopAsked()
+}  // namespace
+
+bool SaveStopAsked()
 {
     return stopflag || bStopFlag;
 }
-
-}  // namespace
 
 void PauseSave()
 {
@@ -59,7 +59,7 @@ void WaitWhileSavePaused(SavePauseRole role)
     ++count;
     // The stop flags are set without this lock (the window's exit, a thread's destructor): look
     // at them now and then rather than rely on a wake-up.
-    while (g.paused && !stopAsked())
+    while (g.paused && !SaveStopAsked())
         g.resumed.wait_for(held, std::chrono::milliseconds(50));
     --count;
 }

@@ -9,6 +9,8 @@ void PauseSave();
 // set). GUI thread; also called when a save ends, so the next one starts unpaused.
 void ResumeSave();
 bool SavePaused();
+// The user asked the running save to stop: long work inside one item looks here too.
+bool SaveStopAsked();
 
 // Who waits at the gate: the thread that writes the output, or a worker that prepares items.
 enum class SavePauseRole { Writer, Worker };

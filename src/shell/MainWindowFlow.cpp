@@ -38,8 +38,17 @@ void QZovuvozivMainWindow::setViewsEnabled(bool enabled)
         b->setEnabled(enabled);
 }
 
+void QZovuvozivMainWindow::closeScanQuestion()
+{
+    // A scan's stop question left open belongs to the results that go now.
+    if (scanQuestionOpen())
+        stopDlgObj3->hide();
+    m_summaryHeld = false;
+}
+
 void QZovuvozivMainWindow::shortReset()
 {
+    closeScanQuestion();
     m_panes.folderTree->clear();
     m_panes.itemList->clear();
     m_panes.mailHeaderText->clear();
@@ -55,6 +64,7 @@ void QZovuvozivMainWindow::shortReset()
 
 void QZovuvozivMainWindow::fullReset()
 {
+    closeScanQuestion();
     while (QLayoutItem *item = m_panes.attachmentGrid->takeAt(0)) {
         if (QWidget *w = item->widget())
             w->deleteLater();
@@ -95,9 +105,7 @@ void QZovuvozivMainWindow::OnOpenFile()
     }
     shortReset();
     m_pParseDatabase->StopAndWait();
-    m_pParseDatabase = new QParseDatabase(this);
-    m_pParseDatabase->StartButton->setEnabled(false);
-    m_pParseDatabase->show();
+    m_pParseDatabase->ShowForNewFile();
 }
 
 void QZovuvozivMainWindow::OnFindFiles()
@@ -117,11 +125,7 @@ void QZovuvozivMainWindow::OnStopProcess()
     if (senderObjName == QLatin1String("OnOpenFile")) {
         fullReset();
         m_pParseDatabase->StopAndWait();
-        m_pParseDatabase = new QParseDatabase(this);
-        m_pParseDatabase->StartButton->setEnabled(false);
-        m_pParseDatabase->show();
-        m_pParseDatabase->raise();
-        m_pParseDatabase->setFocus(Qt::OtherFocusReason);
+        m_pParseDatabase->ShowForNewFile();
         QParseDatabase::CleanListAndHash();
     } else if (senderObjName == QLatin1String("OnSavingFiles")) {
         SetSaveEnabled(false);

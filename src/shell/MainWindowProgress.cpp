@@ -72,11 +72,11 @@ void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
     }
 }
 
-void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave)
+void QZovuvozivMainWindow::restoreControlsAfterRun(bool enableSave, bool keepScanQuestion)
 {
-    // A stop question still open belongs to the run that just ended: an answer given later
-    // could not be honoured, and the summary must not open on top of it.
-    if (stopDlgObj3)
+    // A save's stop question still open belongs to the run that just ended: an answer given
+    // later could not be honoured. A scan's is answered (onScanStopAnsweredYes, showHeldSummary).
+    if (stopDlgObj3 && !(keepScanQuestion && scanQuestionOpen()))
         stopDlgObj3->hide();
     setViewsEnabled(true);
     if (m_pProgressInfo)
@@ -100,7 +100,11 @@ void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
     m_pActionOpen->setEnabled(false);
     m_pActionFindFile->setEnabled(false);
     m_scanFinishSeen = false;
+    m_scanEndSeen = false;
+    m_summaryHeld = false;
     m_pProgressInfo = new QProgressInfo(this, ProgressKind::Scan);
+    connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, &QZovuvozivMainWindow::onScanStopAnsweredYes);
+    connect(m_pProgressInfo, &QProgressInfo::StopDeclined, this, &QZovuvozivMainWindow::showHeldSummary);
     m_pProgressBar = m_pProgressInfo->progressBar();
     m_pProgressInfo->setStatusText(tr("Scanning OLM File..."));
     m_pProgressBar->reset();
@@ -126,7 +130,7 @@ void QZovuvozivMainWindow::SetFinishSettingsForMail()
 {
     m_scanFinishSeen = true;
     OnMailButtonClicked();
-    restoreControlsAfterRun(true);
+    restoreControlsAfterRun(true, true);
     // A stop confirmed after the walk's last test came too late: the scan is whole and stays
     // (OnScanEnded says so). Any other stop (a re-open) drops it.
     if (bStopFlag && !scanStopConfirmed()) {
@@ -148,8 +152,33 @@ bool QZovuvozivMainWindow::scanStopConfirmed() const
     return m_pProgressInfo && m_pProgressInfo->stopConfirmed();
 }
 
+bool QZovuvozivMainWindow::scanQuestionOpen() const
+{
+    return m_pProgressInfo && stopDlgObj3 && stopDlgObj3->parent() == m_pProgressInfo && stopDlgObj3->isVisible();
+}
+
+void QZovuvozivMainWindow::onScanStopAnsweredYes()
+{
+    // While the thread runs, its end answers the stop (OnScanEnded).
+    if (!m_scanEndSeen)
+        return;
+    // The scan had ended under the question: nothing was stopped and everything it found stays.
+    bStopFlag = false;
+    ShowMessageBox(nullptr, tr(kScanAlreadyFinishedText));
+    showHeldSummary();
+}
+
+void QZovuvozivMainWindow::showHeldSummary()
+{
+    if (!m_summaryHeld)
+        return;
+    m_summaryHeld = false;
+    OnInformationDlg();
+}
+
 void QZovuvozivMainWindow::OnScanEnded()
 {
+    m_scanEndSeen = true;
     // The scan's thread has ended: only now may another run start, so a confirmed stop is
     // answered here, never at the Yes itself.
     if (!scanStopConfirmed())
@@ -165,12 +194,17 @@ void QZovuvozivMainWindow::OnScanEnded()
     // shown with its summary, which the scanner leaves out when it sees the stop at its end.
     bStopFlag = false;
     ShowMessageBox(nullptr, tr(kScanAlreadyFinishedText));
-    if (!m_pInformationDlg && anyRecords())
-        OnInformationDlg();
+    m_summaryHeld = !m_pInformationDlg && (m_summaryHeld || anyRecords());
+    showHeldSummary();
 }
 
 void QZovuvozivMainWindow::OnInformationDlg()
 {
+    // Never on top of the scan's stop question: the summary waits for its answer.
+    if (scanQuestionOpen()) {
+        m_summaryHeld = true;
+        return;
+    }
     if (stopDlgObj3)
         stopDlgObj3->hide();
     // Modal, but opened without a nested event loop: this runs from a queued signal.

@@ -133,11 +133,20 @@ void QParseDatabase::StopAndWait()
     }
 }
 
-bool QParseDatabase::HasArchiveHead(int fd)
+bool QParseDatabase::CanHoldAnEntry(int fd)
 {
-    static const unsigned char head[5] = {0x50, 0x4B, 0x03, 0x04, 0x2D};
-    unsigned char got[5] = {0, 0, 0, 0, 0};
-    return readAt(fd, 0, got, 5) == 5 && memcmp(got, head, 5) == 0;
+    const qint64 localHeaderSize = 30;
+    struct stat st;
+    return fstat(fd, &st) == 0 && qint64(st.st_size) >= localHeaderSize;
+}
+
+void QParseDatabase::ShowForNewFile()
+{
+    textEdit_FileSelected->clear();
+    StartButton->setEnabled(false);
+    show();
+    raise();
+    setFocus(Qt::OtherFocusReason);
 }
 
 int QParseDatabase::OpenDevice()
@@ -231,7 +240,7 @@ void QParseDatabase::OnStartScan()
         ::close(fileDescriptor);
     fileDescriptor = -1;
     const int opened = OpenDevice();
-    if (opened < 0 || !HasArchiveHead(fileDescriptor)) {
+    if (opened < 0 || !CanHoldAnEntry(fileDescriptor)) {
         if (fileDescriptor >= 0)
             ::close(fileDescriptor);
         fileDescriptor = -1;

@@ -1,6 +1,6 @@
 #pragma once
-// The "Select OLM File" dialog: picks an archive (Browse or the file finder), checks its head and
-// runs the scanner over it. The folder tree's clicks come here too, and go on to browsing.
+// The "Select OLM File" dialog: picks an archive (Browse or the file finder) and runs the
+// scanner over it. The folder tree's clicks come here too, and go on to browsing.
 
 #include "scanner/QFolderInformationThread.h"
 #include "shell/BrowseWindowUi.h"
@@ -27,8 +27,11 @@ public:
     int OpenDevice();
     // Stops a running scan and waits for it, so nothing frees what it still writes.
     void StopAndWait();
-    // Checks the first bytes of an archive: a local header of version 45.
-    static bool HasArchiveHead(int fd);
+    // Shows the sheet again with no file chosen: the window keeps one sheet for every open.
+    void ShowForNewFile();
+    // Whether the file is long enough to hold one entry's local header. Its first bytes are not
+    // judged: a damaged head or a re-packed archive may still hold items the scan finds.
+    static bool CanHoldAnEntry(int fd);
 
     // The folder tree, done by browsing (FolderTree.h, FolderClick.h).
     static void CleanListAndHash();

@@ -23,7 +23,7 @@ extern StopDlg *stopDlgObj3;
 inline const char kStopSaveDetailText[] =
     "You can't resume the process from this point. The items saved so far stay in the destination.";
 inline const char kStopScanDetailText[] =
-    "You can't resume the process from this point. Nothing scanned so far is kept: open the file again to scan it.";
+    "You can't resume the process from this point. All the changes will be discarded.";
 
 // The end of a scan stopped with Yes: it ended at the stop, or the stop came after its end.
 inline const char kScanAbortedText[] = "\nScanning Process Aborted. Nothing scanned was kept.";

@@ -170,6 +170,8 @@ private:
     QFolderInformationThread m_FolderThread;
     QParseDatabase *m_pParseDatabase = nullptr;
     bool m_scanFinishSeen = false;  // the running (or last) scan sent its finish signal
+    bool m_scanEndSeen = false;     // its thread's end has been answered (OnScanEnded)
+    bool m_summaryHeld = false;     // its summary waits for the answer to its stop question
 
     // Actions, menus, tool bar.
     QAction *m_pActionOpen = nullptr;
@@ -239,5 +241,12 @@ private:
     void askAboutLoadedScan();
     bool scanResultsInMemory() const;
     void setViewsEnabled(bool enabled);
-    void restoreControlsAfterRun(bool enableSave);
+    // keepScanQuestion: a scan's stop question still open stays for its answer.
+    void restoreControlsAfterRun(bool enableSave, bool keepScanQuestion = false);
+    // The scan's stop question is open on its sheet.
+    bool scanQuestionOpen() const;
+    // The answers to a scan's stop question that come after the scan has ended.
+    void onScanStopAnsweredYes();
+    void showHeldSummary();
+    void closeScanQuestion();
 };

@@ -82,8 +82,7 @@ void StopDlg::RestoreTexts()
     ui->retranslateUi(this);
     ui->label_3->setText(TranslatedEditionName("StopDlg"));
     ui->label_2->setText(tr("Do you want to stop the current process?"));
-    // Each question sets a detail of its own; this default promises nothing about what is kept.
-    ui->label_6->setText(tr("You can't resume the process from this point."));
+    ui->label_6->setText(tr("You can't resume the process from this point. All the changes will be discarded. "));
     ui->OkBtn_2->setText(tr("Yes"));
     ui->OkBtn->setText(tr("No"));
 }

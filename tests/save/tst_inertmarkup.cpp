@@ -1,12 +1,33 @@
 // The saved page's markup filter, judged by the DOM a browser builds from its output: no trick a
 // message may play leaves anything that runs or loads, its text and own pictures still show, and
-// the output reads back to itself, so a second reading cannot turn it into something else.
+// the output reads back to itself, so a second reading cannot turn it into something else. Markup
+// built to make the parser work far beyond its size costs a bounded time and memory, a save's
+// stop ends it, and the parser's escape leaves every other failed assert ending the program.
 
+// The escape's test needs assert() whatever the build type.
+#undef NDEBUG
+#include <cassert>
+
+#include "platform/WorkerGlobals.h"
+#include "save/AttachmentIndex.h"
+#include "save/mail/MailFormatStyle.h"
 #include "save/mail/MessageFiles.h"
+
+#include "ArchiveFile.h"
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
 
 #include <gumbo.h>
 
+#include <QDirIterator>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,7 +63,7 @@ QStringList activeIn(const GumboElement &e)
         const bool link = name == "href" && hasScheme(value, {"http:", "https:", "mailto:", "#"});
         const bool inside = (name == "src" || name == "background") && hasScheme(value, {"data:", "cid:"});
         const bool css = name == "style"
-            && !QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?(data|cid):)"),
+            && !QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?((data|cid):|#))"),
                                    QRegularExpression::CaseInsensitiveOption)
                     .match(QString::fromUtf8(value))
                     .hasMatch();
@@ -75,7 +96,7 @@ QStringList activeParts(const QByteArray &markup)
             todo << static_cast<const GumboNode *>(children.data[i]);
         if (node->v.element.tag == GUMBO_TAG_STYLE && children.length > 0) {
             const QString css = QString::fromUtf8(static_cast<const GumboNode *>(children.data[0])->v.text.text);
-            if (css.contains(QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?(data|cid):)"),
+            if (css.contains(QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?((data|cid):|#))"),
                                                 QRegularExpression::CaseInsensitiveOption)))
                 found << QStringLiteral("style sheet %1").arg(css);
         }
@@ -83,6 +104,32 @@ QStringList activeParts(const QByteArray &markup)
     gumbo_destroy_output(&options, parsed);
     return found;
 }
+
+// One element re-opened in every paragraph: `bolds` formatting elements, then `paragraphs`
+// paragraphs, each of which the parser gives a copy of all of them.
+QByteArray reopenedFormatting(int bolds, int paragraphs)
+{
+    QByteArray markup = "<p>";
+    for (int i = 0; i < bolds; ++i)
+        markup += "<b id=" + QByteArray::number(i) + '>';
+    return markup + "</p>" + QByteArray("<p>x</p>").repeated(paragraphs);
+}
+
+QByteArray manyAttributes(int count)
+{
+    QByteArray markup = "<p";
+    for (int i = 0; i < count; ++i)
+        markup += " a" + QByteArray::number(i) + "=1";
+    return markup + ">x</p>";
+}
+
+// An svg element's stack walked by every end tag.
+QByteArray foreignStack(int depth)
+{
+    return "<svg>" + QByteArray("<link>").repeated(depth) + QByteArray("</x>").repeated(depth);
+}
+
+const char kAsText[] = "<div style=\"white-space: pre-wrap\">&lt;";
 
 const char kPicture[] = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQ"
                         "GAhKmMIQAAAABJRU5ErkJggg==";
@@ -93,11 +140,39 @@ class InertMarkupTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void assertOutsideParseEndsTheProgram();
     void nothingActive_data();
     void nothingActive();
     void unreadableMarkup_data();
     void unreadableMarkup();
+    void stopEndsTheParse();
+    void stopInsideMessageKeepsNoPage();
+    void cleanup();
 };
+
+void InertMarkupTest::cleanup()
+{
+    bStopFlag = false;
+}
+
+// The parser's escape replaces the C library's assert failure for the whole process: outside a
+// parse, and after one that escaped, a failed assert still ends the program.
+void InertMarkupTest::assertOutsideParseEndsTheProgram()
+{
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        dup2(null, STDERR_FILENO);
+        const QByteArray escaped = InertMarkup("<table><svg><select><title><select><td>");
+        assert(escaped.isEmpty());
+        _exit(0);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY2(WIFSIGNALED(status), qPrintable(QStringLiteral("exit status %1").arg(status)));
+    QCOMPARE(WTERMSIG(status), SIGABRT);
+}
 
 void InertMarkupTest::nothingActive_data()
 {
@@ -167,6 +242,21 @@ void InertMarkupTest::nothingActive_data()
     QTest::newRow("a style text cannot become markup")
         << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>")
         << QByteArrayList{};
+    QTest::newRow("the direction and language of the message's html element go on its body")
+        << QByteArray("<html dir=\"rtl\" lang=\"he\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
+        << QByteArrayList{"<body dir=\"rtl\" lang=\"he\"><p>\u05e9\u05dc\u05d5\u05dd</p>"};
+    QTest::newRow("the body's own direction wins over the html element's")
+        << QByteArray("<html dir=rtl lang=ar><body dir=ltr bgcolor=white><p dir=auto>a</p></body></html>")
+        << QByteArrayList{"<body dir=\"ltr\" bgcolor=\"white\" lang=\"ar\"><p dir=\"auto\">a</p>"};
+    QTest::newRow("hidden text stays hidden")
+        << QByteArray("<p hidden>secret</p><div hidden=hidden>also</div>")
+        << QByteArrayList{"<p hidden=\"\">secret</p>", "<div hidden=\"hidden\">also</div>"};
+    QTest::newRow("old preformatted elements show as pre")
+        << QByteArray("<xmp>\n<b>a</b>  b</xmp><listing>\n\nc  d</listing>")
+        << QByteArrayList{"<pre>\n\n&lt;b&gt;a&lt;/b&gt;  b</pre>", "<pre>\n\nc  d</pre>"};
+    QTest::newRow("a style's reference to a place in the page stays")
+        << QByteArray("<p style=\"filter: url(#blur); mask: url( '#m' ); background: url(http://e.example/#x)\">f</p>")
+        << QByteArrayList{"filter: url(#blur); mask: url( '#m' ); background: none"};
     QTest::newRow("text, tables, styles, links and the message's pictures stay")
         << QByteArray("<table border=1 cellpadding=\"2\" style=\"border-collapse: collapse\"><tr>"
                       "<td style=\"color: #123456; font-weight: bold\">A &amp; B &lt;x&gt;</td>"
@@ -193,8 +283,9 @@ void InertMarkupTest::nothingActive()
 }
 
 // Markup nested thousands deep neither overflows the stack nor keeps the parser busy for minutes,
-// and markup the parser gives up on does not end the program: their source shows as text. A large
-// but flat message is still read as markup.
+// markup that makes the parser work or build far beyond its size is cut off by the parse's
+// budget, and markup the parser gives up on does not end the program: their source shows as text.
+// A large but flat message is still read as markup.
 void InertMarkupTest::unreadableMarkup_data()
 {
     QTest::addColumn<QByteArray>("markup");
@@ -208,6 +299,13 @@ void InertMarkupTest::unreadableMarkup_data()
                                                   + "</table>"
                                        << true;
     QTest::newRow("30,000 unclosed paragraphs") << QByteArray("<p>x").repeated(30000) << true;
+    QTest::newRow("formatting re-opened in every paragraph: memory") << reopenedFormatting(1000, 2000) << false;
+    QTest::newRow("formatting re-opened: a page many times the markup") << reopenedFormatting(20, 4000) << false;
+    QTest::newRow("formatting re-opened: a page within bounds") << reopenedFormatting(20, 2000) << true;
+    QTest::newRow("40,000 attributes on one tag: time") << manyAttributes(40000) << false;
+    QTest::newRow("an svg stack of 40,000 walked by 40,000 end tags: time") << foreignStack(40000) << false;
+    QTest::newRow("15,000 nested spans, then 200,000 end tags: time")
+        << QByteArray("<span>").repeated(15000) + QByteArray("</x>").repeated(200000) << false;
 }
 
 void InertMarkupTest::unreadableMarkup()
@@ -215,7 +313,60 @@ void InertMarkupTest::unreadableMarkup()
     QFETCH(QByteArray, markup);
     QFETCH(bool, asMarkup);
     const QByteArray out = InertMarkup(markup);
-    QCOMPARE(out.startsWith("<div style=\"white-space: pre-wrap\">&lt;"), !asMarkup);
+    QCOMPARE(out.startsWith(kAsText), !asMarkup);
+}
+
+// The parse itself looks at the save's stop flag as it goes: nothing else tells it.
+void InertMarkupTest::stopEndsTheParse()
+{
+    bool stopped = true;
+    QVERIFY(InertMarkup("<p>a</p>", &stopped) == "<p>a</p>");
+    QVERIFY(!stopped);
+    // Over its budget, not stopped.
+    InertMarkup(foreignStack(40000), &stopped);
+    QVERIFY(!stopped);
+    bStopFlag = true;
+    QVERIFY(InertMarkup(foreignStack(40000), &stopped).startsWith(kAsText));
+    QVERIFY(stopped);
+}
+
+// Stop pressed once a message has passed the writer's own test, while its page is made: the page,
+// which would not show the message as it is, is not kept, and the save goes no further.
+void InertMarkupTest::stopInsideMessageKeepsNoPage()
+{
+    QVector<OlmXml::MailItem> items(2);
+    for (int n = 0; n < 2; ++n) {
+        items[n].subject = QStringLiteral("Message %1").arg(n);
+        items[n].received = QStringLiteral("2026-12-06T13:26:23Z");
+        items[n].from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
+    }
+    items[0].body = QString::fromLatin1("<html><body>" + foreignStack(40000) + "</body></html>");
+    items[1].body = QStringLiteral("<html><body><p>after</p></body></html>");
+    TestArchiveBuilder b;
+    for (int n = 0; n < 2; ++n)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({items[n]}));
+    const QByteArray archive = b.finish();
+    scanBytes(archive);
+    ArchiveFile file(archive);
+    QVERIFY(file.isOpen());
+    QTemporaryDir out;
+    MailSaveContext context;
+    context.saveDir = out.path();
+    context.strTime = QStringLiteral("(7 Dec 2026,10-00-00)");
+    // The stop arrives once the first message has passed the writer's own test.
+    context.stopRequested = [] {
+        const bool before = bStopFlag;
+        bStopFlag = true;
+        return before;
+    };
+    QVERIFY(!SaveMailFolder(quint64(mails().first()->llFolderId), HtmlStyle(), context));
+    QCOMPARE(context.written, qint64(0));
+    QCOMPARE(context.failed, qint64(1));
+    QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
+    QDirIterator pages(out.path(), QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY2(!pages.hasNext(), qPrintable(pages.hasNext() ? pages.next() : QString()));
+    CleanScanResults();
 }
 
 QTEST_GUILESS_MAIN(InertMarkupTest)

@@ -233,7 +233,9 @@ void MessageFilesTest::pageHead()
 {
     const QByteArray head = HtmlPageHead();
     // The fixed head and the policy that keeps the message's markup from running anything.
-    QCOMPARE(head.size(), 1587);
+    QCOMPARE(head.size(), 1588);
+    // Paragraphs align to their own direction: a right-to-left message is not pushed left.
+    QVERIFY(head.contains("p,ul,ol /* Paragraph Style */\n\n{\n\n text-align: start;"));
     const QByteArray policyStart = "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none';";
     const int policyAt = head.indexOf(policyStart);
     QVERIFY(policyAt > 0);
@@ -250,7 +252,7 @@ void MessageFilesTest::pageHead()
     QVERIFY(head.endsWith("--></style>\n\n</head>\n\n"));
     QVERIFY(!head.contains('\r'));
     QCOMPARE(QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex(),
-             QByteArray("c3a39431c396730ca08cc3676ae01dff1b95da8c86e4d93796fc6f57fd6a6e9a"));
+             QByteArray("7087b028a36c2dbe3e761802eff885700d9ca65412df9faebf775d646cd34526"));
     QCOMPARE(QCryptographicHash::hash(EmptyBodyHtml(), QCryptographicHash::Sha256).toHex(),
              QByteArray("e09cae42d94ad7117c6ae0cb3191322fae14ead23b8497474f169e2955174da6"));
 }

@@ -134,6 +134,8 @@ private Q_SLOTS:
     void init();
     void sampleAttachmentCopy_data();
     void sampleAttachmentCopy();
+    void doubleClickOpensOnce_data();
+    void doubleClickOpensOnce();
     void pressedEntries_data();
     void pressedEntries();
     void newMailReplacesTiles();
@@ -255,6 +257,36 @@ void AttachmentTilesTest::sampleAttachmentCopy()
     QCOMPARE(modeOf(copy), mode_t(0600));
     QCOMPARE(modeOf(copyFolder()), mode_t(0700));
     QVERIFY(g_recorder.messages.isEmpty());
+}
+
+void AttachmentTilesTest::doubleClickOpensOnce_data()
+{
+    QTest::addColumn<bool>("starts");  // whether the previewer starts
+    QTest::newRow("one copy to the previewer") << true;
+    QTest::newRow("nothing opens it: one message") << false;
+}
+
+void AttachmentTilesTest::doubleClickOpensOnce()
+{
+    QFETCH(bool, starts);
+    if (!starts)
+        PreviewerHooks::startProgram = [](const QString &, const QStringList &) { return qint64(0); };
+    QZovuvozivMainWindow w;
+    open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    ShowAttachmentTiles(fieldsOf(mailWithSubject(QStringLiteral("What time is party?"))));
+    MyButton1 *tile = tileAt(w, 0);
+    QVERIFY(tile);
+    // A double-click as the desktop delivers it: press, release, double-click, release, with
+    // time for the first open to be handled in between.
+    QTest::mousePress(tile, Qt::LeftButton);
+    QTest::mouseRelease(tile, Qt::LeftButton);
+    QTest::qWait(150);
+    QTest::mouseDClick(tile, Qt::LeftButton);
+    QTest::mouseRelease(tile, Qt::LeftButton);
+    QTest::qWait(150);
+    QCOMPARE(g_recorder.count(), starts ? 1 : 0);
+    QCOMPARE(g_recorder.messages.size(), starts ? 0 : 1);
+    QVERIFY(!tile->isDown());
 }
 
 void AttachmentTilesTest::pressedEntries_data()

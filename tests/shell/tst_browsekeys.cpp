@@ -27,6 +27,8 @@
 namespace {
 
 constexpr int kMails = 40;
+// Enough mails that listing them takes many slices of the event loop.
+constexpr int kBigFolderMails = 60000;
 const char kMessages[] = "Local/com.microsoft.__Messages/";
 
 QString subjectOf(int i)
@@ -54,6 +56,19 @@ QByteArray browseArchive()
     return b.finish();
 }
 
+// One folder, "Big", of many short mails.
+QByteArray bigFolderArchive()
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < kBigFolderMails; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Big %1").arg(i);
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Big/message_%1.xml").arg(i, 6, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
 } // namespace
 
 class BrowseKeysTest : public QObject {
@@ -63,6 +78,10 @@ private Q_SLOTS:
     void keysWalkTheListAfterAClick_data();
     void keysWalkTheListAfterAClick();
     void tabGoesTreeListPreview();
+    void highlightIsTheCurrentRow_data();
+    void highlightIsTheCurrentRow();
+    void endDuringAFill_data();
+    void endDuringAFill();
     void previewEmptyWithoutCurrentRow_data();
     void previewEmptyWithoutCurrentRow();
     void longContactOpensAtItsTop();
@@ -166,6 +185,95 @@ void BrowseKeysTest::tabGoesTreeListPreview()
     QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(1));
     QTest::keyClick(list, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), w.panes().htmlPreview);
+}
+
+void BrowseKeysTest::highlightIsTheCurrentRow_data()
+{
+    QTest::addColumn<QString>("focus");  // how the keyboard came to the list
+    QTest::addColumn<QVector<int>>("keys");
+    QTest::addColumn<int>("row");
+    const QVector<int> down3{Qt::Key_Down, Qt::Key_Down, Qt::Key_Down};
+    QTest::newRow("Tab from the tree, Down x3") << "tab" << down3 << 3;
+    QTest::newRow("Tab from the tree, End, Up") << "tab" << QVector<int>{Qt::Key_End, Qt::Key_Up} << kMails - 2;
+    QTest::newRow("a click on a row, Down x3") << "click" << down3 << 3;
+    QTest::newRow("Tab, then Tab back from the preview, Down x3") << "tab round" << down3 << 3;
+}
+
+// However the keyboard came to the list, the row the preview shows is the one highlighted.
+void BrowseKeysTest::highlightIsTheCurrentRow()
+{
+    QFETCH(QString, focus);
+    QFETCH(QVector<int>, keys);
+    QFETCH(int, row);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openInbox(w);
+    QVERIFY(list);
+    if (focus == QLatin1String("click")) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(0)).center());
+    } else {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        if (focus == QLatin1String("tab round")) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        }
+    }
+    QVERIFY(list->hasFocus());
+    for (int key : keys)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    QCOMPARE(list->indexOfTopLevelItem(list->currentItem()), row);
+    QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem *>{list->currentItem()});
+    QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(row));
+}
+
+void BrowseKeysTest::endDuringAFill_data()
+{
+    QTest::addColumn<bool>("thenUp");
+    QTest::newRow("End: the folder's last mail") << false;
+    QTest::newRow("End, then Up: stays where Up went") << true;
+}
+
+void BrowseKeysTest::endDuringAFill()
+{
+    QFETCH(bool, thenUp);
+    const QString path = m_dir.filePath(QStringLiteral("big.olm"));
+    if (!QFileInfo::exists(path)) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bigFolderArchive()) > 0);
+    }
+    QZovuvozivMainWindow w;
+    w.resize(1050, 640);
+    w.show();
+    startScanInWindow(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidget *list = w.panes().itemList;
+    QTreeWidget *tree = w.panes().folderTree;
+    QTreeWidgetItem *big = folderNamed(tree, QStringLiteral("Big"));
+    QVERIFY(big);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(big).center());
+    // A slice of the fill at a time, so the keys come while it runs.
+    while (list->topLevelItemCount() == 0)
+        QCoreApplication::processEvents();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(0)).center());
+    QVERIFY(ItemListFillRunning());
+    QTest::keyClick(list, Qt::Key_End);
+    QTreeWidgetItem *upTo = nullptr;
+    if (thenUp) {
+        QTest::keyClick(list, Qt::Key_Up);
+        upTo = list->currentItem();
+    }
+    QVERIFY(ItemListFillRunning());
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 60000);
+    QCOMPARE(list->topLevelItemCount(), kBigFolderMails);
+    QTreeWidgetItem *current = list->currentItem();
+    QCOMPARE(list->selectedItems(), QList<QTreeWidgetItem *>{current});
+    if (thenUp) {
+        QCOMPARE(current, upTo);
+        return;
+    }
+    QCOMPARE(list->indexOfTopLevelItem(current), kBigFolderMails - 1);
+    QTRY_COMPARE(w.panes().subjectLabel->text(), QStringLiteral("Big %1").arg(kBigFolderMails - 1));
+    QVERIFY(list->visualItemRect(current).intersects(list->viewport()->rect()));
 }
 
 void BrowseKeysTest::previewEmptyWithoutCurrentRow_data()

@@ -84,7 +84,8 @@ void DialogsTest::formTexts_data()
     QTest::newRow("message OK") << "message" << "OkBtn" << "OK";
     QTest::newRow("question title") << "question" << "label_3" << edition;
     QTest::newRow("question line") << "question" << "label_2" << "Do you want to stop the current process?";
-    QTest::newRow("question detail promises nothing") << "question" << "label_6" << "You can't resume the process from this point.";
+    QTest::newRow("question detail ends in a blank")
+        << "question" << "label_6" << "You can't resume the process from this point. All the changes will be discarded. ";
     QTest::newRow("question Yes") << "question" << "OkBtn_2" << "Yes";
     QTest::newRow("question No") << "question" << "OkBtn" << "No";
     QTest::newRow("exit title") << "exit" << "label" << "Exit";

@@ -63,6 +63,30 @@ QByteArray largeArchive(int messages, int lostAttachments = 0)
     return b.finish();
 }
 
+const QString kInvalidFileText = QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.");
+
+QString mailEntryName(int i)
+{
+    return QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0'));
+}
+
+QByteArray mailXml(int i)
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Message %1").arg(i);
+    m.body = QStringLiteral("Body of message %1").arg(i);
+    return OlmXml::emails({m});
+}
+
+// As the exporter writes it: one message per entry, all stored.
+QByteArray mailArchive(int messages)
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < messages; ++i)
+        b.addEntry(mailEntryName(i), mailXml(i));
+    return b.finish();
+}
+
 qint64 bytesBelow(const QString &dir)
 {
     qint64 bytes = 0;
@@ -121,14 +145,17 @@ private Q_SLOTS:
     void toolBarCaptionsReadable();
     void hoverTintEndsAndResets();
     void roadOfOneArchive();
-    void refusesForeignFile();
+    void scansWhatTheHeadTestWouldRefuse_data();
+    void scansWhatTheHeadTestWouldRefuse();
     void onlyCompressedEntriesAreNamedNotRefused();
     void refusesNonRegularFile_data();
     void refusesNonRegularFile();
     void stopScanThenScanAgain_data();
     void stopScanThenScanAgain();
-    void scanEndClosesStopQuestion();
+    void scanEndsUnderTheStopQuestion_data();
+    void scanEndsUnderTheStopQuestion();
     void reopenQuestion();
+    void oneOpenSheetForManyOpens();
     void viewsMarkTheirFolders();
     void saveStartRefusals();
     void olmOutputNeverOverwritesTheArchive();
@@ -400,15 +427,65 @@ void MainWindowTest::olmOutputNeverOverwritesTheArchive()
     QCOMPARE(after.readAll(), before);
 }
 
-void MainWindowTest::refusesForeignFile()
+// Archives whose first bytes fail a strict head test are scanned all the same; only what the
+// scan finds decides whether the file is called invalid.
+void MainWindowTest::scansWhatTheHeadTestWouldRefuse_data()
 {
-    const QString path = archiveFile(QStringLiteral("plain.zip"), QByteArray("PK\x03\x04\x14\x00", 6) + QByteArray(100, 'x'));
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("mails");
+    QTest::addColumn<qint64>("compressed");
+    QTest::addColumn<bool>("scanned");  // false: refused at once, before any scan
+    QTest::addColumn<bool>("invalid");  // "invalid file or heavily damaged" said
+
+    QByteArray smashed = mailArchive(30);
+    smashed.replace(0, 4, QByteArray(4, '\0'));
+    QTest::newRow("export with its first four bytes zeroed") << smashed << qint64(30) << qint64(0) << true << false;
+
+    // A zip tool writes version 10 for stored entries and 20 for deflated ones, without ZIP64.
+    TestArchiveBuilder repack;
+    TestArchiveBuilder::EntryOptions stored, deflated;
+    stored.zip64Extra = deflated.zip64Extra = false;
+    deflated.method = 8;
+    for (int i = 0; i < 12; ++i)
+        repack.addEntry(mailEntryName(i), mailXml(i), i % 3 == 0 ? deflated : stored);
+    QByteArray repacked = repack.finish();
+    for (const TestArchiveBuilder::Entry &e : repack.entries())
+        repacked[int(e.headerOffset + 4)] = char(e.method == 8 ? 0x14 : 0x0A);
+    QTest::newRow("re-packed: versions 0x0A and 0x14, some entries deflated")
+        << repacked << qint64(8) << qint64(4) << true << false;
+
+    QTest::newRow("zip of no item: said after the scan")
+        << (QByteArray("PK\x03\x04\x14\x00", 6) + QByteArray(100, 'x')) << qint64(0) << qint64(0) << true << true;
+    QTest::newRow("too short for an entry: said at once")
+        << QByteArray("PK\x03\x04-", 5) << qint64(0) << qint64(0) << false << true;
+}
+
+void MainWindowTest::scansWhatTheHeadTestWouldRefuse()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, mails);
+    QFETCH(qint64, compressed);
+    QFETCH(bool, scanned);
+    QFETCH(bool, invalid);
+    const QString path = archiveFile(QStringLiteral("%1.olm").arg(QTest::currentDataTag()), bytes);
     QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
     scan(w, path);
-    QCOMPARE(m_messages, QStringList{QStringLiteral("\nThe scanned file is either an invalid file or heavily damaged.")});
-    QCOMPARE(fileDescriptor, -1);
-    QVERIFY(!peer(w).m_pProgressInfo);
+    if (!scanned) {
+        QCOMPARE(m_messages, QStringList{kInvalidFileText});
+        QCOMPARE(fileDescriptor, -1);
+        QVERIFY(!peer(w).m_pProgressInfo);
+        return;
+    }
+    QTRY_VERIFY(peer(w).m_pProgressInfo);
+    QTRY_VERIFY_WITH_TIMEOUT(w.parseDatabase()->scanner()->isFinished() && peer(w).m_pActionOpen->isEnabled(), 20000);
+    QCoreApplication::processEvents();
+    QCOMPARE(MailItemCount, mails);
+    QCOMPARE(CompressedEntryCount, compressed);
+    QCOMPARE(m_messages, invalid ? QStringList{kInvalidFileText} : QStringList());
+    QCOMPARE(peer(w).m_pInformationDlg != nullptr, !invalid);
+    if (peer(w).m_pInformationDlg)
+        peer(w).m_pInformationDlg->close();
 }
 
 void MainWindowTest::onlyCompressedEntriesAreNamedNotRefused()
@@ -533,8 +610,21 @@ void MainWindowTest::stopScanThenScanAgain()
     peer(w).m_pInformationDlg->close();
 }
 
-void MainWindowTest::scanEndClosesStopQuestion()
+void MainWindowTest::scanEndsUnderTheStopQuestion_data()
 {
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QStringList>("messages");
+    QTest::newRow("No: the summary") << "no" << QStringList();
+    QTest::newRow("Yes: already finished, with the summary") << "yes" << QStringList{kScanAlreadyFinishedText};
+    QTest::newRow("another file opened first: the question goes") << "open" << QStringList();
+}
+
+// The scan ends while its stop question is open: the question stays for its answer and the
+// summary waits for it, whichever it is; the whole scan stays.
+void MainWindowTest::scanEndsUnderTheStopQuestion()
+{
+    QFETCH(QString, answer);
+    QFETCH(QStringList, messages);
     const QString path = archiveFile(QStringLiteral("ends.olm"), largeArchive(50));
     QVERIFY(!path.isEmpty());
     QZovuvozivMainWindow w;
@@ -551,11 +641,28 @@ void MainWindowTest::scanEndClosesStopQuestion()
     release.release();
     disconnect(hold);
     QVERIFY(w.parseDatabase()->scanner()->wait(30000));
-    // The question closes first; then the summary shows, never on top of an open question.
-    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 30000);
-    QVERIFY(!question || !question->isVisible());
+    QTRY_VERIFY(m_pOpenFile->isEnabled());
+    QTest::qWait(100);
+    QVERIFY(question && question->isVisible());
+    QVERIFY(!peer(w).m_pInformationDlg);
+    QVERIFY(m_messages.isEmpty());
+
+    if (answer == QLatin1String("open")) {
+        w.OnOpenFile();
+        stopDlgObj->yesButton()->click();
+        QVERIFY(!question->isVisible());
+        QVERIFY(m_messages.isEmpty());
+        QVERIFY(!peer(w).m_pInformationDlg);
+        return;
+    }
+    (answer == QLatin1String("yes") ? question->yesButton() : question->noButton())->click();
+    QVERIFY(!question->isVisible());
+    QCOMPARE(m_messages, messages);
+    QVERIFY(peer(w).m_pInformationDlg != nullptr);
     QCOMPARE(MailItemCount, qint64(50));
     QVERIFY(!bStopFlag);
+    QVERIFY(peer(w).m_pActionSaveRepaired->isEnabled());
+    QVERIFY(w.panes().folderTree->topLevelItemCount() > 0);
     peer(w).m_pInformationDlg->close();
 }
 
@@ -574,16 +681,40 @@ void MainWindowTest::reopenQuestion()
     QVERIFY(!stopDlgObj->isVisible());
     QCOMPARE(w.parseDatabase(), first);
     QVERIFY(TmpMlrcPtrStart);
-    // Yes discards the scan and shows a new dialog.
+    // Yes discards the scan and shows the dialog again, with no file chosen.
     w.OnOpenFile();
     stopDlgObj->yesButton()->click();
-    QVERIFY(w.parseDatabase() != first);
+    QCOMPARE(w.parseDatabase(), first);
     QVERIFY(w.parseDatabase()->isVisible());
+    QVERIFY(w.parseDatabase()->textEdit_FileSelected->text().isEmpty());
+    QVERIFY(!w.parseDatabase()->StartButton->isEnabled());
     QVERIFY(!TmpMlrcPtrStart);
     QVERIFY(!StartFldrAtrib);
     QVERIFY(w.panes().emptyItemList->isVisibleTo(&w));
     QVERIFY(!peer(w).m_pActionMail->isEnabled());
     QVERIFY(!peer(w).m_pActionSaveRepaired->isEnabled());
+}
+
+void MainWindowTest::oneOpenSheetForManyOpens()
+{
+    QZovuvozivMainWindow w;
+    for (int open = 0; open < 5; ++open) {
+        // The third open finds a scan loaded and asks first.
+        if (open == 2) {
+            scanToSummary(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+            QVERIFY(!w.parseDatabase()->isVisible());
+        }
+        w.OnOpenFile();
+        if (stopDlgObj->isVisible())
+            stopDlgObj->yesButton()->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(w.findChildren<QParseDatabase *>().size(), 1);
+        QVERIFY(w.parseDatabase()->isVisible());
+        QVERIFY(w.parseDatabase()->textEdit_FileSelected->text().isEmpty());
+    }
+    // The kept sheet still scans.
+    scanToSummary(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QCOMPARE(MailItemCount, qint64(7));
 }
 
 void MainWindowTest::viewsMarkTheirFolders()

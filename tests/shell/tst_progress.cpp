@@ -73,9 +73,8 @@ void ProgressTest::stopYes_data()
     QTest::newRow("save: what was saved stays")
         << ProgressKind::Save
         << "You can't resume the process from this point. The items saved so far stay in the destination.";
-    QTest::newRow("scan: nothing is kept") << ProgressKind::Scan
-                                          << "You can't resume the process from this point. Nothing scanned so far is "
-                                             "kept: open the file again to scan it.";
+    QTest::newRow("scan: nothing is kept")
+        << ProgressKind::Scan << "You can't resume the process from this point. All the changes will be discarded.";
 }
 
 void ProgressTest::stopYes()

@@ -4,6 +4,7 @@
 
 #include "save/mail/MessageFiles.h"
 
+#include "save/SavePause.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
@@ -82,7 +83,7 @@ const char kPageHead[] = "\xEF\xBB\xBF"
                          "/* ========== Para Styles ========== */\n\n"
                          "p,ul,ol /* Paragraph Style */\n\n"
                          "{\n\n"
-                         " text-align: left;\n\n"
+                         " text-align: start;\n\n"
                          " text-indent: 0px;\n\n"
                          " padding: 0px 0px 0px 0px;\n\n"
                          " margin: 0px 0px 0px 0px;\n\n"
@@ -161,12 +162,12 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName)
     return (QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")) + zone).toUtf8();
 }
 
-QByteArray HtmlPageBody(const QString &raw)
+QByteArray HtmlPageBody(const QString &raw, bool *stopped)
 {
     const BodyPart part = PrepareBodyPart(raw, false);
     const QString text = QString::fromUtf8(part.bytes);
     if (IsHtmlBody(text, kHtmlRowsLineEnds))
-        return InertMarkup(part.bytes);
+        return InertMarkup(part.bytes, stopped);
     return "<div style=\"white-space: pre-wrap\">" + HtmlText(text) + "</div>";
 }
 
@@ -184,8 +185,17 @@ void WriteHtmlPage(const MailMessage &message)
     page += "<B>Bcc: </B>" + recipientText(f.strBccList, f.bccRecipients, 4) + "<BR>" + kLineEnd;
     page += "<B>Attachments: </B>" + attachmentText(f) + "<BR>" + kLineEnd;
     page += "<BR>\n\n\n\n";
-    if (rec.dwBodyLength != 0)
-        page += HtmlPageBody(ReadMessageBody(rec, message.xml));
+    if (rec.dwBodyLength != 0) {
+        // A large body takes a while to read: a stop asked by now is not kept waiting.
+        bool stopped = SaveStopAsked();
+        if (!stopped)
+            page += HtmlPageBody(ReadMessageBody(rec, message.xml), &stopped);
+        // The page of a message the stop interrupted would not show it as it is: none is kept.
+        if (stopped) {
+            message.out.cancel(QStringLiteral("the save was stopped while it was written"));
+            return;
+        }
+    }
     page += "\n\n</body></html>\n\n";
     message.out.write(page);
 }

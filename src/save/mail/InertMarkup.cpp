@@ -4,19 +4,21 @@
 // elements and attributes that show are written back: text, tables, styles, plain links and the
 // pictures the message carries itself (data: and cid:). Nothing that runs or loads stays.
 
+#include "save/SavePause.h"
 #include "save/mail/InertStyles.h"
 #include "save/mail/MessageFiles.h"
 
 #include <gumbo.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
 #include <string_view>
-#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -24,6 +26,10 @@ namespace {
 
 // About a second of the parser's time: far above any real message's markup.
 const qint64 kMaxNestingWork = 200 * 1000 * 1000;
+// The page written from a message's markup: a few times the markup's size, at least enough for
+// any short message, and never near the 2 GiB a byte array holds.
+const qint64 kMinPageLimit = qint64(1) << 20;
+const qint64 kMaxPageBytes = qint64(1) << 30;
 
 enum class Keep {
     Element,   // written with its allowed attributes
@@ -52,7 +58,7 @@ const GumboTag kKeptTags[] = {
     GUMBO_TAG_SUMMARY,  GUMBO_TAG_SUP,        GUMBO_TAG_TABLE,   GUMBO_TAG_TBODY,   GUMBO_TAG_TD,
     GUMBO_TAG_TEXTAREA, GUMBO_TAG_TFOOT,      GUMBO_TAG_TH,      GUMBO_TAG_THEAD,   GUMBO_TAG_TIME,
     GUMBO_TAG_TR,       GUMBO_TAG_TT,         GUMBO_TAG_U,       GUMBO_TAG_UL,      GUMBO_TAG_VAR,
-    GUMBO_TAG_WBR};
+    GUMBO_TAG_WBR,      GUMBO_TAG_XMP,        GUMBO_TAG_LISTING};
 // Elements that go with their content: what runs or loads, and what shows only where plugins or
 // frames do not run. A noscript's content shows, as in mail programs, which run no script.
 const GumboTag kDroppedTags[] = {
@@ -82,16 +88,17 @@ Keep keepOf(const GumboElement &e)
 // Attributes that only shape how the content shows.
 bool isLayoutAttribute(const char *name)
 {
-    return IsOneOf(name, {"abbr",        "align",       "alt",         "axis",     "bgcolor",  "border",  "cellpadding",
-                          "cellspacing", "char",        "charoff",     "checked",  "class",    "clear",   "color",
-                          "cols",        "colspan",     "compact",     "coords",   "datetime", "dir",     "disabled",
-                          "face",        "frame",       "headers",     "height",   "hspace",   "id",      "label",
-                          "lang",        "maxlength",   "method",      "multiple", "name",     "noshade", "nowrap",
-                          "open",        "placeholder", "readonly",    "rel",      "reversed", "rows",    "rowspan",
-                          "rules",       "scope",       "selected",    "shape",    "size",     "span",    "start",
-                          "summary",     "target",      "title",       "type",     "usemap",   "valign",  "value",
-                          "vspace",      "width",       "text",        "link",     "vlink",    "alink",   "leftmargin",
-                          "topmargin",   "marginwidth", "marginheight"});
+    return IsOneOf(name,
+                   {"abbr",        "align",     "alt",         "axis",        "bgcolor",  "border",   "cellpadding",
+                    "cellspacing", "char",      "charoff",     "checked",     "class",    "clear",    "color",
+                    "cols",        "colspan",   "compact",     "coords",      "datetime", "dir",      "disabled",
+                    "face",        "frame",     "headers",     "height",      "hidden",   "hspace",   "id",
+                    "label",       "lang",      "maxlength",   "method",      "multiple", "name",     "noshade",
+                    "nowrap",      "open",      "placeholder", "readonly",    "rel",      "reversed", "rows",
+                    "rowspan",     "rules",     "scope",       "selected",    "shape",    "size",     "span",
+                    "start",       "summary",   "target",      "title",       "type",     "usemap",   "valign",
+                    "value",       "vspace",    "width",       "text",        "link",     "vlink",    "alink",
+                    "leftmargin",  "topmargin", "marginwidth", "marginheight"});
 }
 
 // A link the reader may follow by hand: to the web, to mail, or within the page.
@@ -147,10 +154,17 @@ QByteArray keptValue(const GumboElement &e, const GumboAttribute &a)
     return QByteArray();
 }
 
+// The name an element is written with. Old preformatted elements are written as pre, which
+// browsers show the same and whose content reads back as it was.
+const char *writtenName(GumboTag tag)
+{
+    return tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_LISTING ? "pre" : gumbo_normalized_tagname(tag);
+}
+
 void appendStartTag(QByteArray &out, const GumboElement &e)
 {
     out += '<';
-    out += gumbo_normalized_tagname(e.tag);
+    out += writtenName(e.tag);
     for (unsigned i = 0; i < e.attributes.length; ++i) {
         const auto *a = static_cast<const GumboAttribute *>(e.attributes.data[i]);
         const QByteArray value = keptValue(e, *a);
@@ -185,7 +199,7 @@ QByteArray styleText(const GumboElement &e)
 // The parser drops a line break right after these start tags: one in the content is doubled.
 bool firstTextStartsLine(const GumboElement &e)
 {
-    if (e.tag != GUMBO_TAG_PRE && e.tag != GUMBO_TAG_TEXTAREA)
+    if (std::strcmp(writtenName(e.tag), "pre") != 0 && e.tag != GUMBO_TAG_TEXTAREA)
         return false;
     if (e.children.length == 0)
         return false;
@@ -193,17 +207,19 @@ bool firstTextStartsLine(const GumboElement &e)
     return (first->type == GUMBO_NODE_TEXT || first->type == GUMBO_NODE_WHITESPACE) && first->v.text.text[0] == '\n';
 }
 
-// Writes the kept part of the tree below root. A loop, not recursion: a message may nest its
-// elements deeper than any stack.
-void appendKept(QByteArray &out, const GumboNode *root)
+// Writes the kept part of the tree below root; false once out holds more than limit bytes. A
+// loop, not recursion: a message may nest its elements deeper than any stack.
+bool appendKept(QByteArray &out, const GumboNode *root, int limit)
 {
     std::vector<std::pair<const GumboNode *, unsigned>> open{{root, 0}};
     while (!open.empty()) {
+        if (out.size() > limit)
+            return false;
         const GumboNode *node = open.back().first;
         const GumboElement &parent = node->v.element;
         if (open.back().second == parent.children.length) {
             if (node != root && keepOf(parent) == Keep::Element && !isVoid(parent.tag))
-                out += QByteArray("</") + gumbo_normalized_tagname(parent.tag) + '>';
+                out += QByteArray("</") + writtenName(parent.tag) + '>';
             open.pop_back();
             continue;
         }
@@ -234,12 +250,29 @@ void appendKept(QByteArray &out, const GumboNode *root)
             break;
         }
     }
+    return out.size() <= limit;
+}
+
+// The direction and language the html element sets and the body does not, as attributes: they
+// hold for the whole message, and the page has an html element of its own.
+QByteArray directionOfPage(const GumboElement &html, const GumboElement &body)
+{
+    QByteArray out;
+    for (const char *name : {"dir", "lang"}) {
+        const GumboAttribute *set = gumbo_get_attribute(&html.attributes, name);
+        if (!set || gumbo_get_attribute(&body.attributes, name))
+            continue;
+        out += QByteArray(" ") + name + "=\"";
+        appendEscaped(out, set->value, true);
+        out += '"';
+    }
+    return out;
 }
 
 // The head's style sheets, then the body's content. The body's own look (colours, background,
-// style) goes on a body tag before it, which a browser gives to the page's body, as it did when
-// the message's markup was copied whole.
-void appendDocument(QByteArray &out, const GumboElement &html)
+// style, direction) goes on a body tag before it, which a browser gives to the page's body, as it
+// did when the message's markup was copied whole.
+bool appendDocument(QByteArray &out, const GumboElement &html, int limit)
 {
     for (unsigned i = 0; i < html.children.length; ++i) {
         const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
@@ -248,12 +281,15 @@ void appendDocument(QByteArray &out, const GumboElement &html)
         if (part->v.element.tag == GUMBO_TAG_BODY) {
             QByteArray tag;
             appendStartTag(tag, part->v.element);
+            tag.insert(tag.size() - 1, directionOfPage(html, part->v.element));
             if (tag != "<body>")
                 out += tag;
         }
-        if (part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY)
-            appendKept(out, part);
+        const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY;
+        if (shown && !appendKept(out, part, limit))
+            return false;
     }
+    return true;
 }
 
 // ---- reading
@@ -324,18 +360,127 @@ qint64 nestingWork(std::string_view text)
     return work;
 }
 
-// gumbo checks its own state with assert(), and some malformed markup fails a check: the program
-// would end. While it parses on this thread, a failed check ends the parse instead.
+// Why a parse ended early: the parser failed a check of its own or ran out of its budget, or the
+// save was stopped.
+enum ParseEscape { kGaveUp = 1, kStopped = 2 };
+
+// Where the parser on this thread escapes to; null outside a parse.
 thread_local std::jmp_buf *tParseEscape = nullptr;
 
-// The parsed markup, or null when the parser gave up.
-const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup)
+[[noreturn]] void escapeParse(ParseEscape why)
+{
+    std::longjmp(*tParseEscape, why);
+}
+
+// What the allocator puts before each block it hands the parser: the list of live blocks, so that
+// all are freed at once, and the block's size for the budget.
+struct alignas(std::max_align_t) BlockHeader {
+    BlockHeader *prev;
+    BlockHeader *next;
+    size_t size;
+};
+
+// Every block the parser holds, and what the parse may spend. Freed at once at the end: gumbo's
+// own release of the tree recurses once per level, and a deeply nested message would overflow
+// the stack. Some markup makes the parser build far more than it reads (formatting elements
+// re-opened in every paragraph) or search its stack at every tag: bytes held and time are
+// bounded by the markup's size, so one message never holds a save for long nor takes the
+// machine's memory.
+struct ParserBlocks {
+    BlockHeader live{nullptr, nullptr, 0};  // the list's anchor
+    size_t liveBytes = 0;
+    size_t maxBytes = 0;
+    std::chrono::steady_clock::time_point deadline;
+    unsigned allocations = 0;
+
+    explicit ParserBlocks(size_t markupBytes)
+    {
+        // The parser's tree of dense markup (a table of one-letter cells) takes about 40 times
+        // its size; mail's usual markup far less. Past a GiB a message shows as text rather than
+        // take the machine's memory.
+        constexpr size_t kFloorBytes = size_t(64) << 20;
+        constexpr size_t kCeilingBytes = size_t(1) << 30;
+        constexpr size_t kBytesPerMarkupByte = 64;
+        maxBytes = qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, kCeilingBytes);
+        // A second, and a quarter of one per MiB: many times what the parser needs for mail.
+        const auto budget = std::chrono::milliseconds(1000 + qint64(markupBytes >> 20) * 250);
+        deadline = std::chrono::steady_clock::now() + budget;
+        live.prev = live.next = &live;
+    }
+    ~ParserBlocks()
+    {
+        for (BlockHeader *block = live.next; block != &live;) {
+            BlockHeader *next = block->next;
+            std::free(block);
+            block = next;
+        }
+    }
+    ParserBlocks(const ParserBlocks &) = delete;
+    ParserBlocks &operator=(const ParserBlocks &) = delete;
+};
+
+// Every few blocks: the time budget and the save's stop. A clock read per block would cost more
+// than the block.
+void checkProgress(ParserBlocks &blocks)
+{
+    if (++blocks.allocations % 4 != 0)
+        return;
+    if (SaveStopAsked())
+        escapeParse(kStopped);
+    if (std::chrono::steady_clock::now() > blocks.deadline)
+        escapeParse(kGaveUp);
+}
+
+// Never returns null: gumbo does not check, so a refused block ends the parse instead.
+void *allocateBlock(void *userdata, size_t size)
+{
+    auto &blocks = *static_cast<ParserBlocks *>(userdata);
+    checkProgress(blocks);
+    const size_t cost = size + sizeof(BlockHeader);
+    if (size > blocks.maxBytes || cost > blocks.maxBytes - blocks.liveBytes)
+        escapeParse(kGaveUp);
+    auto *block = static_cast<BlockHeader *>(std::malloc(cost));
+    if (!block)
+        escapeParse(kGaveUp);
+    block->size = cost;
+    block->prev = &blocks.live;
+    block->next = blocks.live.next;
+    blocks.live.next->prev = block;
+    blocks.live.next = block;
+    blocks.liveBytes += cost;
+    return block + 1;
+}
+
+void freeBlock(void *userdata, void *pointer)
+{
+    if (!pointer)
+        return;
+    auto &blocks = *static_cast<ParserBlocks *>(userdata);
+    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
+    block->prev->next = block->next;
+    block->next->prev = block->prev;
+    blocks.liveBytes -= block->size;
+    std::free(block);
+}
+
+// The parsed markup, or null when the parse ended early (*why tells how).
+const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup, ParseEscape *why)
 {
     std::jmp_buf escape;
     const GumboOutput *volatile out = nullptr;
     tParseEscape = &escape;
-    if (setjmp(escape) == 0)
+    // setjmp's value is only looked at where the language allows it: as a switch's.
+    switch (setjmp(escape)) {
+    case 0:
         out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
+        break;
+    case kStopped:
+        *why = kStopped;
+        break;
+    default:
+        *why = kGaveUp;
+        break;
+    }
     tParseEscape = nullptr;
     return out;
 }
@@ -345,61 +490,49 @@ QByteArray shownAsText(const QByteArray &markup)
     return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
 }
 
-// Every block the parser holds, freed at once: gumbo's own release of the tree recurses once per
-// level, and a deeply nested message would overflow the stack.
-struct ParserBlocks {
-    std::unordered_set<void *> live;
-    ~ParserBlocks()
-    {
-        for (void *block : live)
-            std::free(block);
-    }
-};
-
-void *allocateBlock(void *blocks, size_t size)
-{
-    void *block = std::malloc(size);
-    if (block)
-        static_cast<ParserBlocks *>(blocks)->live.insert(block);
-    return block;
-}
-
-void freeBlock(void *blocks, void *block)
-{
-    if (block && static_cast<ParserBlocks *>(blocks)->live.erase(block))
-        std::free(block);
-}
-
 }  // namespace
 
-// Replaces the C library's: see tParseEscape. Outside a parse it reports and aborts as that one does.
+// Replaces the C library's for the whole process. gumbo checks its own state with assert(), and
+// some malformed markup fails a check: a message must not end the program, so during a parse on
+// this thread a failed check ends the parse instead (the parser's blocks are freed by their
+// owner). Everywhere else a failed check reports and aborts as the C library's does, which a test
+// holds to. This relies on gumbo being built with its checks on; without them such markup would
+// read the parser's state wrongly rather than stop.
 extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
 {
     if (tParseEscape)
-        std::longjmp(*tParseEscape, 1);
+        escapeParse(kGaveUp);
     std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, assertion);
     std::abort();
 }
 
-QByteArray InertMarkup(const QByteArray &markup)
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped)
 {
-    // Nesting thousands deep is no mail: rather than keep the parser busy for minutes, its
-    // source shows as text.
+    if (stopped)
+        *stopped = false;
+    // Nesting thousands deep is no mail: rather than keep the parser busy until its budget ends,
+    // its source shows as text at once.
     const QByteArray lower = markup.toLower();
     if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
         return shownAsText(markup);
-    ParserBlocks blocks;
+    ParserBlocks blocks(size_t(markup.size()));
     GumboOptions options = kGumboDefaultOptions;
     options.allocator = allocateBlock;
     options.deallocator = freeBlock;
     options.userdata = &blocks;
     options.max_errors = 0;
-    const GumboOutput *tree = parsed(options, markup);
-    if (!tree)
+    ParseEscape why = kGaveUp;
+    const GumboOutput *tree = parsed(options, markup, &why);
+    if (!tree) {
+        if (stopped)
+            *stopped = why == kStopped;
         return shownAsText(markup);
+    }
+    // The page grows with the message, whatever its tree came to.
+    const int limit = int(qMin<qint64>(kMaxPageBytes, qMax<qint64>(kMinPageLimit, qint64(markup.size()) * 16)));
     QByteArray out;
     out.reserve(markup.size());
-    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT)
-        appendDocument(out, tree->root->v.element);
+    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT && !appendDocument(out, tree->root->v.element, limit))
+        return shownAsText(markup);
     return out;
 }

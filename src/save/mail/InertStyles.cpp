@@ -138,6 +138,13 @@ bool isLoadingFunction(const QByteArray &name)
                     "element", "-moz-element", "expression"});
 }
 
+// A url() that stays: a picture of the message, or a place in the page itself (an svg filter or
+// mask by its id), which loads nothing.
+bool isKeptCssUrl(const QByteArray &url)
+{
+    return IsInsideUrl(url) || url.startsWith('#');
+}
+
 // Past the at-rule @import whose body starts at css[from]: up to its ';', strings and brackets
 // skipped.
 size_t cssStatementEnd(std::string_view css, size_t from)
@@ -224,7 +231,7 @@ QByteArray InertCss(std::string_view css)
             next = qMax(next, i + 1);
             if (next < css.size() && css[next] == '(' && isLoadingFunction(name)) {
                 size_t end = 0;
-                const bool kept = name == "url" && IsInsideUrl(cssUrlArgument(css, next + 1, &end));
+                const bool kept = name == "url" && isKeptCssUrl(cssUrlArgument(css, next + 1, &end));
                 if (name != "url")
                     end = cssBracketEnd(css, next + 1);
                 out += kept ? QByteArray(css.data() + i, int(end - i)) : QByteArrayLiteral("none");

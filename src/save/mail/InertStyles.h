@@ -17,5 +17,6 @@ QByteArray SchemeOf(const QByteArray &url);
 // A picture or other resource the message carries itself (data:, cid:): nothing is fetched.
 bool IsInsideUrl(const QByteArray &url);
 // A style sheet or style attribute that loads nothing: a url() naming anything but a picture of
-// the message, and every other function that loads, become "none"; @import rules go.
+// the message or a place in the page (#id), and every other function that loads, become "none";
+// @import rules go.
 QByteArray InertCss(std::string_view css);

@@ -34,11 +34,13 @@ QByteArray HtmlText(const QString &text);
 // The date line's text of a record time; empty when the message has none.
 QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName);
 // The body's XML text as page content: markup stays markup; plain text is escaped and keeps
-// its line breaks.
-QByteArray HtmlPageBody(const QString &raw);
+// its line breaks. *stopped: the save's stop interrupted it.
+QByteArray HtmlPageBody(const QString &raw, bool *stopped = nullptr);
 void WriteHtmlPage(const MailMessage &message);
 // Markup that shows as before but runs and loads nothing, read as a browser reads it: only the
 // elements and attributes that show are written back; links stay only to the web, mail or the
 // page itself, pictures only when the message carries them (data:, cid:), styles without
-// anything they would fetch. Comments go; markup nested thousands deep shows as text.
-QByteArray InertMarkup(const QByteArray &markup);
+// anything they would fetch. Comments go. Markup that would cost the parser far more time or
+// memory than its size warrants (nested thousands deep, or built to make the tree explode) shows
+// as text; so does the markup a save's stop interrupted, and *stopped then tells.
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr);

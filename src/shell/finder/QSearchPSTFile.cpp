@@ -250,9 +250,8 @@ void QSearchPSTFile::OnStopSearching()
     stopDlgObj1 = new StopDlg(this);
     stopDlgObj1->setTitle(tr("Abort"));
     stopDlgObj1->setQuestion(tr("Do you want to abort the current process?"));
-    // A stopped search lists nothing of what it found so far.
-    stopDlgObj1->setDetail(tr("You can't resume the process from this point. The files found so far are not listed: "
-                              "search again to find them."));
+    // True here: a stopped search clears its list.
+    stopDlgObj1->setDetail(tr("You can't resume the process from this point. All the changes will be discarded."));
     connect(stopDlgObj1->yesButton(), &QPushButton::clicked, this, &QSearchPSTFile::OnsearchStopProcess);
     connect(stopDlgObj1->noButton(), &QPushButton::clicked, this, &QSearchPSTFile::OnsearchRunProcess);
     stopDlgObj1->show();

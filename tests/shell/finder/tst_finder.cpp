@@ -368,8 +368,8 @@ void FinderTest::stopEndsOnlyOurSearch()
     QVERIFY(stopDlgObj1->isVisible());
     QCOMPARE(stopDlgObj1->title(), QStringLiteral("Abort"));
     QCOMPARE(stopDlgObj1->question(), QStringLiteral("Do you want to abort the current process?"));
-    QCOMPARE(stopDlgObj1->detail(), QStringLiteral("You can't resume the process from this point. The files found so "
-                                                    "far are not listed: search again to find them."));
+    QCOMPARE(stopDlgObj1->detail(),
+             QStringLiteral("You can't resume the process from this point. All the changes will be discarded."));
     stopDlgObj1->yesButton()->click();
 
     QVERIFY(!stopDlgObj1->isVisible());

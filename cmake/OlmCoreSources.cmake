@@ -11,6 +11,7 @@ set(OLM_CORE_SOURCES
   src/platform/PlistSettings.cpp
   src/platform/PreviewerLauncher.cpp
   src/platform/WatchedProcess.cpp
+  src/platform/WholeFile.cpp
   src/platform/WorkerGlobals.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp

@@ -32,7 +32,8 @@ QString WriterOutputFor(SaveType type, const QString &saveDir, const QString &st
 
 QString SaveReportPathFor(SaveType type, const QString &saveDir, const QString &stamp)
 {
-    const QString root = OutputRootFor(type, saveDir, stamp);
+    // The package format defines what its folder holds: the report stands beside it.
+    const QString root = type == SaveTypeRGE ? saveDir : OutputRootFor(type, saveDir, stamp);
     if (root.isEmpty())
         return root;
     return root + QLatin1Char('/') + QString::fromLatin1(kSaveReportFileName).arg(stamp);

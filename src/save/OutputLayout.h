@@ -15,7 +15,8 @@ inline const char kRepairedOlmFileName[] = "RepairedOLMfile.olm";
 // others. Empty for SaveTypeInvalid.
 QString OutputRootFor(SaveType type, const QString &saveDir, const QString &stamp);
 // The report a save writes when it has anything to name (items not saved or saved incomplete,
-// recovered attachments, entries not read): "Save Report<stamp>.txt" in the output root.
+// recovered attachments, entries not read): "Save Report<stamp>.txt" in the output root, or
+// beside the package for the package save.
 inline const char kSaveReportFileName[] = "Save Report%1.txt";
 QString SaveReportPathFor(SaveType type, const QString &saveDir, const QString &stamp);
 // Where the writers put their output: the OLM file itself for the OLM save, otherwise the

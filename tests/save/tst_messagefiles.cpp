@@ -1,6 +1,7 @@
 // The pieces of the one-file-per-message formats: file numbering that never reuses a name, the
 // header set and date choice of each format, and the .htm page's head, date and body.
 
+#include "platform/WholeFile.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailFormatStyle.h"
@@ -46,8 +47,7 @@ QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, con
 {
     QTemporaryDir dir;
     MailOutput out;
-    bool taken = false;
-    if (!out.createNew(dir.filePath(QStringLiteral("m")), &taken))
+    if (!out.createNew(dir.path(), [&dir] { return dir.filePath(QStringLiteral("m")); }))
         return "<open failed>";
     const AttachmentIndex none;
     const MailMessage message{rec, fields, style, out, none};
@@ -62,6 +62,7 @@ class MessageFilesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
+    void cleanup() { WholeFile::setUnnamedFilesAllowed(true); }
     void numbering_data();
     void numbering();
     void headerSet_data();
@@ -84,13 +85,18 @@ void MessageFilesTest::initTestCase()
 void MessageFilesTest::numbering_data()
 {
     QTest::addColumn<QString>("format");
-    for (const char *format : {"emlx", "eml", "htm"})
-        QTest::newRow(format) << QString::fromLatin1(format);
+    QTest::addColumn<bool>("unnamed");  // files made unnamed; else under a hidden part name
+    for (const char *format : {"emlx", "eml", "htm"}) {
+        QTest::addRow("%s", format) << QString::fromLatin1(format) << true;
+        QTest::addRow("%s, part names", format) << QString::fromLatin1(format) << false;
+    }
 }
 
 void MessageFilesTest::numbering()
 {
     QFETCH(QString, format);
+    QFETCH(bool, unnamed);
+    WholeFile::setUnnamedFilesAllowed(unnamed);
     const MailFormatStyle &style = styleFor(format);
     QTemporaryDir dir;
     const QString inbox = dir.filePath(QStringLiteral("Inbox/"));
@@ -107,10 +113,11 @@ void MessageFilesTest::numbering()
         QString path, error;
         QVERIFY2(OpenMessageFile(out, style, context, folder, &path, &error), qPrintable(error));
         QVERIFY(out.write("new") && out.close());
-        made << path.mid(dir.path().size() + 1);
+        made << out.path().mid(dir.path().size() + 1);
     }
     const QString ext = style.fileExtension;
     QCOMPARE(made, (QStringList{"Inbox/2" + ext, "Inbox/5" + ext, "Other/1" + ext, "Inbox/6" + ext}));
+    QCOMPARE(QDir(inbox).entryList(QDir::Files | QDir::Hidden).size(), 5);
     QCOMPARE(readFile(inbox + QStringLiteral("1") + ext), QByteArray("earlier one"));
     QCOMPARE(readFile(inbox + QStringLiteral("3") + ext), QByteArray("earlier three"));
     // A folder that cannot be made: the reason, and the folder named.

@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "platform/WholeFile.h"
 #include "save/OutputLayout.h"
 #include "save/QMailSavingThread.h"
 #include "save/mail/MailFormatStyle.h"
@@ -93,6 +94,12 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
 // Messages and item files that stand in the output, as a mail program or a calendar would find
 // them: the From_ lines of every mailbox, or the message files, plus the kinds' item files.
 qint64 itemsOnDisk(SaveType type, const QString &root)
@@ -118,6 +125,7 @@ private Q_SLOTS:
     void init() { ResetRunFlags(); }
     void cleanup()
     {
+        WholeFile::setUnnamedFilesAllowed(true);
         FreeScanState();
         m_archive.reset();
     }
@@ -188,7 +196,10 @@ void SaveOutcomeTest::repeatWithoutRule()
     QCOMPARE(outcome.written, qint64(writesCalendar ? 3 : 1));
     QVERIFY(outcome.foldersNotSaved.isEmpty());
     const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
-    const QStringList reports = QDir(root).entryList({QStringLiteral("Save Report*")}, QDir::Files);
+    // The package's folder holds what the package format defines; its report stands beside it.
+    const QString reportFolder = type == SaveTypeRGE ? saveDir : root;
+    const QStringList reports = QDir(reportFolder).entryList({QStringLiteral("Save Report*")}, QDir::Files);
+    QVERIFY(filesBelow(root, {QStringLiteral("Save Report*")}).size() == (reportFolder == root ? reports.size() : 0));
     if (!secondTuesday) {
         QVERIFY2(reports.isEmpty(), qPrintable(reports.join(QLatin1Char(' '))));
         QVERIFY(outcome.reportPath.isEmpty());
@@ -196,6 +207,7 @@ void SaveOutcomeTest::repeatWithoutRule()
         return;
     }
     QCOMPARE(outcome.reportPath, SaveReportPathFor(SaveType(type), saveDir, strTime));
+    QCOMPARE(reports, QStringList{QFileInfo(outcome.reportPath).fileName()});
     QCOMPARE(SaveProblemText(outcome), QStringLiteral("\n1 item(s) were saved incomplete.\nEach item is listed in \"%1\".")
                                            .arg(outcome.reportPath));
     const QList<QByteArray> lines = readAll(outcome.reportPath).split('\n');
@@ -263,37 +275,77 @@ void SaveOutcomeTest::countsMatchDisk()
 
 void SaveOutcomeTest::messageFileStandsOnlyWhole_data()
 {
+    QTest::addColumn<bool>("unnamed");  // made without a name; else under a hidden part name
     QTest::addColumn<QString>("end");
-    QTest::newRow("closed") << "close";
-    QTest::newRow("discarded after a failure") << "discard";
-    QTest::newRow("left without a close") << "drop";
+    for (bool unnamed : {true, false}) {
+        const char *how = unnamed ? "unnamed" : "part name";
+        for (const char *end : {"closed", "name taken", "discarded", "left without a close", "write fails",
+                                "no name left"})
+            QTest::addRow("%s, %s", how, end) << unnamed << QString::fromLatin1(end);
+    }
 }
 
 void SaveOutcomeTest::messageFileStandsOnlyWhole()
 {
-    // While it is written a message file's name holds nothing; it takes the bytes only when all
-    // are out.
+    // While it is written a message file has no name a reader would take; it takes one that does
+    // not exist yet only when all its bytes are out. Otherwise nothing of it stays.
+    QFETCH(bool, unnamed);
     QFETCH(QString, end);
+    WholeFile::setUnnamedFilesAllowed(unnamed);
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("7.eml"));
+    const QByteArray earlier("an earlier save's message");
+    if (end == QLatin1String("name taken"))
+        QVERIFY(writeFile(dir.filePath(QStringLiteral("7.eml")), earlier));
+    QStringList names{QStringLiteral("7.eml"), QStringLiteral("8.eml")};
+    if (end == QLatin1String("no name left"))
+        names.clear();
+    const QStringList before = QDir(dir.path()).entryList(QDir::Files);
+    const QByteArray bytes(100000, 'x');
+    QString error;
     {
         MailOutput out;
-        bool taken = false;
-        QVERIFY(out.createNew(path, &taken));
-        QVERIFY(out.write(QByteArray(100000, 'x')));
-        QCOMPARE(QFileInfo(path).size(), qint64(0));
-        if (end == QLatin1String("close"))
-            QVERIFY(out.close());
-        else if (end == QLatin1String("discard"))
+        QVERIFY(out.createNew(dir.path(), [&] { return names.isEmpty() ? QString() : dir.filePath(names.takeFirst()); }));
+        QVERIFY(out.write(bytes));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), before);
+        const QStringList parts = QDir(dir.path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(parts.size(), unnamed ? 0 : 1);
+        if (end == QLatin1String("discarded")) {
             out.discard();
+        } else if (end == QLatin1String("write fails")) {
+            struct rlimit old;
+            QVERIFY(getrlimit(RLIMIT_FSIZE, &old) == 0);
+            const sighandler_t was = std::signal(SIGXFSZ, SIG_IGN);
+            struct rlimit small = old;
+            small.rlim_cur = 64 * 1024;
+            QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+            const bool closed = out.close();
+            setrlimit(RLIMIT_FSIZE, &old);
+            std::signal(SIGXFSZ, was);
+            QVERIFY(!closed);
+            error = out.error();
+        } else if (end != QLatin1String("left without a close")) {
+            const bool closed = out.close();
+            QCOMPARE(closed, end != QLatin1String("no name left"));
+            error = out.error();
+        }
+        if (!error.isEmpty())
+            QVERIFY(out.path().isEmpty());
     }
     const QStringList left = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
-    if (end == QLatin1String("close")) {
+    if (end == QLatin1String("closed")) {
         QCOMPARE(left, QStringList{QStringLiteral("7.eml")});
-        QCOMPARE(readAll(path), QByteArray(100000, 'x'));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("7.eml"))), bytes);
+    } else if (end == QLatin1String("name taken")) {
+        QCOMPARE(left, (QStringList{QStringLiteral("7.eml"), QStringLiteral("8.eml")}));
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("7.eml"))), earlier);
+        QCOMPARE(readAll(dir.filePath(QStringLiteral("8.eml"))), bytes);
     } else {
         QCOMPARE(left, QStringList());
     }
+    if (end == QLatin1String("write fails"))
+        QCOMPARE(error, qt_error_string(EFBIG));
+    if (end == QLatin1String("no name left"))
+        QCOMPARE(error, QStringLiteral("no file number is left"));
 }
 
 void SaveOutcomeTest::stopEndsRecoveredPass_data()

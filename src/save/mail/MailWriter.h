@@ -5,6 +5,7 @@
 
 #include "save/MessageFields.h"
 #include "save/mail/MailFormatStyle.h"
+#include "save/mail/MailOutput.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -12,7 +13,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVector>
-#include <cstdio>
 #include <functional>
 
 struct MailMLRC;
@@ -25,76 +25,6 @@ void AppendPieces(QByteArray &out, const Pieces &...pieces)
 {
     (out.append(pieces), ...);
 }
-
-// One message's output stream (a file opened for appending). Every write is checked: after the
-// first failure the output counts as failed and further writes do nothing.
-class MailOutput {
-public:
-    // The stdio buffer of a file output: a message, or several small ones, go out in one write.
-    static constexpr int kBufferBytes = 256 * 1024;
-
-    MailOutput() = default;
-    ~MailOutput();
-    MailOutput(const MailOutput &) = delete;
-    MailOutput &operator=(const MailOutput &) = delete;
-
-    bool openAppend(const QString &path);
-    // Collects what is written in memory instead of a file: a message formatted ahead of its
-    // turn. More than limit bytes make the output fail, so a message with large attachments is
-    // left to be streamed to its file in chunks.
-    // expected: room reserved up front (no more than limit).
-    void openMemory(qint64 limit, qint64 expected = 0);
-    // The bytes collected; the output is closed.
-    QByteArray takeMemory();
-    // Makes a new file at path, never opening one that exists (*taken tells that case apart). The
-    // bytes go to a hidden part file beside it that close() renames to path once all of them are
-    // out; until then path stays empty, and a discard (or the end of the output) removes both.
-    bool createNew(const QString &path, bool *taken);
-    // Writes bytes over the start of the file once all written so far is out; the end stays.
-    bool rewriteStart(const QByteArray &bytes);
-    bool isOpen() const { return m_file != nullptr || m_inMemory; }
-    bool write(const char *data, qint64 size);
-    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
-    bool write(const char *text);
-    // Flushes and closes; false when anything written to it or the close failed. A file made by
-    // createNew then takes its final name.
-    bool close();
-    // Ends a message: flushes it to the file (checked), so a later failure cannot take it along.
-    bool endMessage();
-    // Closes and cuts the file back to where the current message began, so a message that
-    // failed half-way leaves no fragment for the next one to be appended to.
-    bool discard();
-    // Ends the output as failed with the given reason: a long copy that the stop ended.
-    void cancel(const QString &reason);
-    bool failed() const { return m_failed; }
-    qint64 bytesWritten() const { return m_written; }
-    // Why the open, a write or the close failed; empty when nothing did.
-    QString error() const { return m_error; }
-    // The file was made by openAppend (it did not exist before).
-    bool created() const { return m_created; }
-
-private:
-    void fail(int errorNumber);
-    // Closes what is open and clears the state for a new output at path.
-    void restart(const QString &path);
-    void useLargeBuffer();
-    // The part file of createNew renamed to its final name.
-    bool commitFinal();
-
-    std::FILE *m_file = nullptr;
-    bool m_inMemory = false;
-    qint64 m_memoryLimit = 0;
-    QByteArray m_memory;
-    QByteArray m_buffer;  // the file's stdio buffer; outlives the file
-    QString m_path;
-    QString m_finalPath;  // createNew's name while its bytes are in the part file at m_path
-    QString m_error;
-    qint64 m_startSize = 0;     // file size where the current message began
-    qint64 m_messageBytes = 0;  // written since then
-    bool m_failed = false;
-    bool m_created = false;
-    qint64 m_written = 0;
-};
 
 // Everything a writing step receives for one message.
 struct MailMessage {

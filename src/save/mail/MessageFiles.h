@@ -14,10 +14,10 @@ struct MailMLRC;
 // The text part of a message without a stored body, in the formats that write one.
 QByteArray EmptyBodyHtml();
 
-// Makes the folder (once per save) and creates its next file exclusively: the number after
-// the last one this save used there, skipping names that exist. A number whose file could not
-// be made stays used. *path names the file (or the folder when that could not be made); it
-// stands whole once out.close() succeeds, and takes no Finder codes before then.
+// Makes the folder (once per save) and a file in it that out.close() names with the next free
+// number: the one after the last this save used there, skipping names that exist. *path names
+// the folder; out.path() names the file once it stands whole, and only then may it take Finder
+// codes.
 bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveContext &context, const QString &folder,
                      QString *path, QString *error);
 

@@ -1,0 +1,84 @@
+#pragma once
+// One message's output: a mailbox appended to, a message file that takes its name only when
+// whole, or memory for a message formatted ahead of its turn.
+
+#include "platform/WholeFile.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+#include <cstdio>
+#include <functional>
+
+// A message's output stream. Every write is checked: after the
+// first failure the output counts as failed and further writes do nothing.
+class MailOutput {
+public:
+    // The stdio buffer of a file output: a message, or several small ones, go out in one write.
+    static constexpr int kBufferBytes = 256 * 1024;
+
+    MailOutput() = default;
+    ~MailOutput();
+    MailOutput(const MailOutput &) = delete;
+    MailOutput &operator=(const MailOutput &) = delete;
+
+    bool openAppend(const QString &path);
+    // Collects what is written in memory instead of a file: a message formatted ahead of its
+    // turn. More than limit bytes make the output fail, so a message with large attachments is
+    // left to be streamed to its file in chunks.
+    // expected: room reserved up front (no more than limit).
+    void openMemory(qint64 limit, qint64 expected = 0);
+    // The bytes collected; the output is closed.
+    QByteArray takeMemory();
+    // Makes a new file in folder that has no name until close(), which gives it the first name of
+    // nextName() that does not exist yet (an empty name: none is left). A failure, a discard or the
+    // end of the output before then leaves nothing under any name.
+    bool createNew(const QString &folder, std::function<QString()> nextName);
+    // Writes bytes over the start of the file once all written so far is out; the end stays.
+    bool rewriteStart(const QByteArray &bytes);
+    bool isOpen() const { return m_file != nullptr || m_inMemory; }
+    bool write(const char *data, qint64 size);
+    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
+    bool write(const char *text);
+    // Flushes and closes; false when anything written to it or the close failed. A file made by
+    // createNew then takes its name.
+    bool close();
+    // Ends a message: flushes it to the file (checked), so a later failure cannot take it along.
+    bool endMessage();
+    // Closes and cuts the file back to where the current message began, so a message that
+    // failed half-way leaves no fragment for the next one to be appended to.
+    bool discard();
+    // Ends the output as failed with the given reason: a long copy that the stop ended.
+    void cancel(const QString &reason);
+    bool failed() const { return m_failed; }
+    qint64 bytesWritten() const { return m_written; }
+    // Why the open, a write or the close failed; empty when nothing did.
+    QString error() const { return m_error; }
+    // The file was made by openAppend (it did not exist before).
+    bool created() const { return m_created; }
+    // The file's name: for createNew, set once close() has named it.
+    QString path() const { return m_path; }
+
+private:
+    void fail(int errorNumber);
+    // Closes what is open and clears the state for a new output at path.
+    void restart(const QString &path);
+    void useLargeBuffer();
+    // Gives createNew's file its name once all of it is out.
+    bool nameWholeFile();
+
+    std::FILE *m_file = nullptr;
+    bool m_inMemory = false;
+    qint64 m_memoryLimit = 0;
+    QByteArray m_memory;
+    QByteArray m_buffer;  // the file's stdio buffer; outlives the file
+    QString m_path;
+    WholeFile m_whole;                    // createNew's file
+    std::function<QString()> m_nextName;  // set while createNew's file awaits its name
+    QString m_error;
+    qint64 m_startSize = 0;     // file size where the current message began
+    qint64 m_messageBytes = 0;  // written since then
+    bool m_failed = false;
+    bool m_created = false;
+    qint64 m_written = 0;
+};

@@ -340,7 +340,7 @@ bool OlmArchiveWriter::startMessage(const MailEntry &entry)
     beginItem(mailName(entry.record, entry.name));
     if (messageReadable(entry.record))
         return true;
-    noteUnreadable(m_items.last().what);
+    noteUnreadable(m_book.what(m_item));
     m_item = -1;
     return false;
 }
@@ -359,8 +359,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         }
         endFile(false);
         m_messagesWritten.insert(span.offset);
-        ++m_itemsWritten;
-        m_items[m_item].counted = true;
+        m_book.counted(m_item);
     }
     m_item = -1;
     if (ticks) {
@@ -442,7 +441,7 @@ QByteArray OlmArchiveWriter::uniqueName(const QByteArray &folder, const QByteArr
 {
     for (int n = 0;; ++n) {
         const QByteArray name = folder + stem + QByteArray::number(n).rightJustified(5, '0') + suffix;
-        if (!m_fileNames.contains(name))
+        if (m_names.free(name))
             return name;
     }
 }
@@ -484,8 +483,7 @@ void OlmArchiveWriter::writeRecoveredMail()
         appendData("</emails>");
         endFile(true);
         m_messagesWritten.insert(rec->llDataOffset);
-        ++m_itemsWritten;
-        m_items[m_item].counted = true;
+        m_book.counted(m_item);
         m_item = -1;
     }
 }
@@ -493,10 +491,11 @@ void OlmArchiveWriter::writeRecoveredMail()
 bool OlmArchiveWriter::unnamedAttachmentWanted(const QByteArray &name) const
 {
     const int attachments = name.indexOf(kAttachmentsDir);
+    // As for compressed entries, a kind the scan found nothing of keeps its files.
     if (name.startsWith("Local/Calendar/") || (name.startsWith("Accounts/") && name.contains("/Calendar/")))
-        return m_selection.cal;
+        return m_selection.cal || !(TmpCLRCPtrStart || tmpCaFOStart);
     if (name.startsWith("Local/Address Book/"))
-        return m_selection.cont;
+        return m_selection.cont || !(TmpCTRCPtrStart || tmpCoFOStart);
     // A folder the user left unchecked keeps its attachments out, as it keeps its messages.
     return m_selection.mail && (attachments < 0 || !m_uncheckedDirs.contains(name.left(attachments)));
 }
@@ -505,18 +504,34 @@ void OlmArchiveWriter::writeUnnamedAttachments()
 {
     for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
         const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
-        if (!node->bLocalPending || node->bCompressed || node->bSizeCut || name.isEmpty() || name.endsWith('/')
-            || m_fileNames.contains(name) || !unnamedAttachmentWanted(name))
+        if (!node->bLocalPending || node->bCompressed || name.endsWith('/') || !unnamedAttachmentWanted(name))
             continue;
+        node->bLocalPending = node->bCentralPending = 0;
+        beginItem(name.isEmpty()
+                      ? QStringLiteral("Attachment at archive offset %1, which no saved message names")
+                            .arg(node->llDataOffset)
+                      : QStringLiteral("Attachment \"%1\", which no saved message names").arg(QString::fromUtf8(name)));
         // Only whole entries: one cut short by the archive's end, or whose bytes changed, is
-        // no file any more (its message, if the scan found one, is named as lost).
-        if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset
-            || (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32))
-            continue;
-        beginItem(QStringLiteral("Attachment \"%1\", which no saved message names").arg(QString::fromUtf8(name)));
-        writeAttachment(node);
+        // no file any more.
+        const QString damage = unnamedAttachmentDamage(node);
+        if (damage.isEmpty())
+            writeAttachment(node);
+        else
+            m_book.leftOut(m_item, damage);
         m_item = -1;
     }
+}
+
+QString OlmArchiveWriter::unnamedAttachmentDamage(const FileOffsetNode *node) const
+{
+    if (!node->pEntryName || !*node->pEntryName)
+        return QStringLiteral("its name in the archive is lost");
+    if (node->bSizeCut || node->llDataOffset <= 0 || node->llSize < 0
+        || node->llSize > m_sourceSize - node->llDataOffset)
+        return QStringLiteral("cut short in the archive");
+    if (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32)
+        return QStringLiteral("its bytes in the archive are damaged (CRC-32 mismatch)");
+    return QString();
 }
 
 void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString &label)
@@ -528,7 +543,6 @@ void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString 
         || node->llStoredSize > m_sourceSize - node->llDataOffset) {
         m_fileLabel = label;
         noteFileProblem(
-            QByteArray(),
             known
                 ? QStringLiteral("compressed, and its size in the archive is damaged: not copied")
                 : QStringLiteral("compressed by a method no reader knows (%1), damaged: not copied").arg(node->wMethod),
@@ -537,6 +551,7 @@ void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString 
         return;
     }
     m_fileLabel = label;
+    m_fileSource = node->llDataOffset;
     const OlmEntryForm form{node->wMethod, quint64(node->llSize), quint64(node->llStoredSize)};
     if (beginFile(QByteArray(node->pEntryName ? node->pEntryName : ""), node->dwCrc32, form)) {
         copySource(node->llDataOffset, node->llStoredSize, false);
@@ -583,6 +598,8 @@ void OlmArchiveWriter::writeCompressedEntries()
         if (!node->bCompressed || !node->bLocalPending || (name.endsWith('/') && node->llSize == 0)
             || !compressedEntryWanted(name))
             continue;
-        writeCompressedEntry(node, QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(name)));
+        beginItem(QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(name)));
+        writeCompressedEntry(node, QString());
+        m_item = -1;
     }
 }

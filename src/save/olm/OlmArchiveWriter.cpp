@@ -25,6 +25,7 @@ namespace {
 constexpr qint64 kChunk = OlmOutputFile::kBufferSize;
 
 const char kMessagesDir[] = "Local/com.microsoft.__Messages/";
+const char kAttachmentsDir[] = "com.microsoft.__Attachments/";
 
 // Walk order of the standard folders.
 const char *const kStandardFolders[] = {"Sent Items", "Outbox", "Junk E-mail", "Inbox", "Drafts", "Deleted Items"};
@@ -53,6 +54,7 @@ bool OlmArchiveWriter::writeDirectory(const QByteArray &name)
     // is left out: the files in it get safe names of their own.
     if (name.size() > 0xFFFF || m_out.failed() || !OlmNameIsSafe(name))
         return false;
+    m_names.reserve(name);
     const qint64 at = m_out.position();
     m_out.write(LocalEntryHeader(name, 0, 0, dwEntryDosTime));
     m_central += CentralEntryHeader(name, 0, 0, quint64(at), dwEntryDosTime);
@@ -472,10 +474,22 @@ void OlmArchiveWriter::reserveNames()
         m_names.reserve(QByteArray(kMessagesDir) + folder + '/');
     for (const FileOffsetNode *list : {tmpAtFOStart, tmpCoFOStart, tmpCaFOStart, tmpTaFOStart, tmpNoFOStart}) {
         for (const FileOffsetNode *node = list; node; node = node->pNext) {
-            if (node->pEntryName)
-                m_names.reserve(node->pEntryName);
+            if (!node->pEntryName)
+                continue;
+            const QByteArray name(node->pEntryName);
+            m_names.reserve(name);
+            // Account calendars get an attachments folder beside their store files.
+            if (list == tmpCaFOStart && name.startsWith("Accounts/"))
+                m_names.reserve(name.left(name.lastIndexOf('/') + 1) + kAttachmentsDir);
         }
     }
-    for (const MailEntry &entry : qAsConst(m_mail))
+    // The walks add an attachments folder beside each folder of messages, and a folder of
+    // recovered items to the messages and each store.
+    for (const MailEntry &entry : qAsConst(m_mail)) {
         m_names.reserve(entry.name);
+        m_names.reserve(entry.name.left(entry.name.lastIndexOf('/') + 1) + kAttachmentsDir);
+    }
+    m_names.reserve(QByteArray(kMessagesDir) + "Folder1/" + kAttachmentsDir);
+    for (const OlmStore &store : kOlmStores)
+        m_names.reserve(QByteArray(store.localRoot) + "Folder1/");
 }

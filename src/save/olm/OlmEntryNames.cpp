@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace {
 
 QList<QByteArray> parts(const QByteArray &name)
@@ -18,7 +20,7 @@ QString OlmUnsafeNameReason(const QByteArray &name)
     const QList<QByteArray> list = parts(name);
     QStringList reasons;
     if (list.contains(".."))
-        reasons << QStringLiteral("has a \"..\" part, which leads outside the folder it is extracted into");
+        reasons << QStringLiteral("has a \"..\" part, which climbs a folder up when extracted");
     if (name.startsWith('/'))
         reasons << QStringLiteral("starts at the root of the file system");
     else if (list.contains(QByteArray()))
@@ -38,12 +40,14 @@ void OlmEntryNames::addFolders(const QByteArray &name)
 
 void OlmEntryNames::reserve(const QByteArray &name)
 {
-    const QByteArray safe = OlmNameIsSafe(name) ? name : OlmSafeName(name);
-    if (safe.isEmpty())
+    // An unsafe name keeps no name of its own: only the folders it will stand in count.
+    if (!OlmNameIsSafe(name)) {
+        addFolders(OlmSafeName(name));
         return;
-    addFolders(safe);
-    if (!safe.endsWith('/'))
-        m_reserved.insert(safe);
+    }
+    addFolders(name);
+    if (!name.endsWith('/'))
+        m_reserved.insert(name);
 }
 
 bool OlmEntryNames::free(const QByteArray &name) const
@@ -53,9 +57,11 @@ bool OlmEntryNames::free(const QByteArray &name) const
 
 QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
 {
-    // The number goes before a suffix, so the file keeps its type.
+    // The number goes before a suffix ("message.xml"), so the file keeps its type.
     const int dot = stem.lastIndexOf('.');
-    const bool suffix = dot > stem.lastIndexOf('/') + 1;
+    const QByteArray tail = stem.mid(dot + 1);
+    const bool suffix = dot > stem.lastIndexOf('/') + 1 && tail.size() <= 5
+        && std::all_of(tail.begin(), tail.end(), [](char ch) { return QChar::isLetterOrNumber(uchar(ch)); });
     for (int n = 2;; ++n) {
         const QByteArray number = '_' + QByteArray::number(n);
         const QByteArray name = suffix ? stem.left(dot) + number + stem.mid(dot) : stem + number;

@@ -38,8 +38,8 @@ void OlmItemBook::counted(int item)
 
 void OlmItemBook::unreadable(const QString &what)
 {
-    m_unreadable << QStringLiteral("%1 not written to %2: its text can no longer be read from the archive")
-                        .arg(what, m_archive);
+    m_unreadable
+        << QStringLiteral("%1 not written to %2: its text can no longer be read from the archive").arg(what, m_archive);
 }
 
 void OlmItemBook::leftOut(int item, const QString &why)

@@ -289,4 +289,3 @@ bool OlmOutputFile::close()
     m_fd = -1;
     return !failed();
 }
-

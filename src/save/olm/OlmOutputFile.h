@@ -69,7 +69,7 @@ private:
     static constexpr int kBuffers = 4;
 
     int m_fd = -1;
-    QString m_hidden;  // the file's name until it takes its own; removed unless it did
+    QString m_hidden;                // the file's name until it takes its own; removed unless it did
     QByteArray m_buffers[kBuffers];  // kBufferSize bytes each: one fills while the others are written
     int m_current = 0;
     qint64 m_used = 0;        // bytes of the current buffer
@@ -100,4 +100,3 @@ private:
     qint64 m_written = 0;           // writer thread only
     qint64 m_writebackStarted = 0;  // writer thread only
 };
-

@@ -69,8 +69,6 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 
 
 bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, const OlmEntryForm &form)
 {
-    if (m_item < 0)
-        beginItem(QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(name)));
     const QByteArray safe = safeFileName(name);
     if (safe.size() > 0xFFFF)
         return false;

@@ -395,6 +395,7 @@ private Q_SLOTS:
     void compressedEntryCut();
     void hardStop_data();
     void hardStop();
+    void nameTakenDuringSave();
 
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
@@ -1534,6 +1535,33 @@ void OlmArchiveTest::hardStop()
     QCOMPARE(QDir(dest).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("RepairedOLMfile.olm")});
     const ToolResult tools = CheckWithTools(output);
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::nameTakenDuringSave()
+{
+    // A file that appears under the archive's name while it is written is never replaced.
+    const QByteArray source = BuiltArchive(30);
+    ArchiveFile file(source);
+    scanBytes(source);
+    OlmSelection selection;
+    selection.mail = true;
+    selection.folderIds = MailFolderIds();
+    const QByteArray other("someone else's file");
+    OlmSaveHooks hooks;
+    hooks.stopRequested = [&] {
+        QFile taken(outputPath());
+        if (!taken.exists() && taken.open(QIODevice::WriteOnly))
+            taken.write(other);
+        return false;
+    };
+    OlmArchiveWriter writer(fileDescriptor, hooks);
+    QVERIFY(!writer.write(outputPath(), selection));
+    QVERIFY2(writer.error().contains(QLatin1String("could not be given its name")), qPrintable(writer.error()));
+    QCOMPARE(ReadFile(outputPath()), other);
+    QCOMPARE(writer.itemsWritten(), qint64(0));
+    // Its 30 messages and the category list, each named.
+    QCOMPARE(writer.itemsLost(), qint64(31));
+    QCOMPARE(writer.failures().filter(QStringLiteral("could not be written")).size(), 31);
 }
 
 int main(int argc, char **argv)

@@ -357,12 +357,17 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     for (qint64 i = 0; i < m_ticks && m_hooks.reportItem; ++i)
         m_hooks.reportItem();
     m_out.write(Zip64EndRecords(quint64(nEntryCount), quint64(m_central.size()), quint64(centralOffset)));
-    if (!m_out.close())
-        m_error = QStringLiteral("%1 could not be written: %2").arg(path, m_out.error());
-    else if (placeOutput(path))
+    QString why;
+    if (!m_out.close()) {
+        why = m_out.error();
+        m_error = QStringLiteral("%1 could not be written: %2").arg(path, why);
+    } else if (placeOutput(path)) {
         return true;
+    } else {
+        why = m_error;
+    }
     // The hidden file goes with the writer: nothing is left to be taken for an archive.
-    m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, m_error));
+    m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, why));
     return false;
 }
 

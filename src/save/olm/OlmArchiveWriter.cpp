@@ -1,5 +1,5 @@
-// The frame of the OLM archive writer: the output file, the entry records, the layout and the
-// end records.
+// The frame of the OLM archive writer: the entry records, the layout, the end records and the
+// name the finished archive takes.
 
 #include "save/olm/OlmArchiveWriter.h"
 
@@ -70,8 +70,11 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, quint64 
 bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, const OlmEntryForm &form)
 {
     const QByteArray safe = safeFileName(name);
-    if (safe.size() > 0xFFFF)
+    if (safe.size() > 0xFFFF) {
+        m_book.leftOut(m_item,
+                       QStringLiteral("its name is longer than the 65,535 bytes an archive entry's name holds"));
         return false;
+    }
     m_fileHeader = m_out.position();
     m_fileName = safe;
     m_fileCrc = crc32;

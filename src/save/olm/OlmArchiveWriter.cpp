@@ -393,11 +393,6 @@ void OlmArchiveWriter::beginItem(const QString &what)
     m_item = m_book.begin(what);
 }
 
-void OlmArchiveWriter::addProblem(const QString &problem)
-{
-    m_book.lost(m_item, problem);
-}
-
 bool OlmArchiveWriter::textReadable(qint64 offset, qint64 length, const char *startTag, const char *endTag) const
 {
     // Clamped to the archive as the scan saw it: what lay beyond its end then was never text.

@@ -124,7 +124,6 @@ private:
     QByteArray safeFileName(const QByteArray &name);
     // The file entries from here on belong to a new item, named what (the log's words).
     void beginItem(const QString &what);
-    void addProblem(const QString &problem);
     // Whether [offset, offset+length) still holds text as the scan found it: in the file as it
     // is now, not zeroed, and (when given) with its start tag near the start and its end tag
     // near the end.

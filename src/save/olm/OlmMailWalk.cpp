@@ -355,7 +355,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         copySource(span.offset, span.length, false);
         if (rec->bDamaged) {
             appendData(missingCloseTags(span));
-            addProblem(QString::fromLatin1(kOlmDamagedText));
+            m_book.lost(m_item, QString::fromLatin1(kOlmDamagedText));
         }
         endFile(false);
         m_messagesWritten.insert(span.offset);
@@ -383,7 +383,7 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
     for (const QString &url : urls) {
         const QVector<int> found = url.isEmpty() ? QVector<int>() : m_attachmentsByName.value(url.toUtf8());
         if (found.isEmpty())
-            addProblem(QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
+            m_book.lost(m_item, QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
         hits += found;
     }
     // In list order, as the scan met them, each at most once per save.
@@ -473,7 +473,7 @@ void OlmArchiveWriter::writeRecoveredMail()
         if (!beginFile(uniqueName(folder, "message_", ".xml"), 0, 0))
             break;
         if (rec->bDamaged || !sourceCrcMatches(rec))
-            addProblem(QString::fromLatin1(kOlmDamagedText));
+            m_book.lost(m_item, QString::fromLatin1(kOlmDamagedText));
         const qint64 length = rec->dwDataLength;
         const int skip = OlmRootTagLength(readSource(rec->llDataOffset, qMin<qint64>(length, 4096)), "emails");
         const qint64 tailAt = qMax<qint64>(skip, length - 64);

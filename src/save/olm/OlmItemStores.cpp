@@ -119,7 +119,10 @@ void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNod
 {
     beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(nodeName(node))));
     qint64 copied = 0;
-    if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
+    if (node->llSize == 0) {
+        // Nothing to save, and no name taken from a store file of the same name that holds items.
+        m_book.leftOut(m_item, QStringLiteral("it is empty in the archive"));
+    } else if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
         noteUnreadable(m_book.what(m_item));
     } else if (writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
         m_storeRanges[store.index].append({node->llDataOffset, copied});

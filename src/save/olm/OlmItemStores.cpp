@@ -82,8 +82,8 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
             }
         }
     }
-    // Contact groups go with the contacts, also when the contacts store is compressed and so
-    // is no store the scan found: then it is copied with the compressed entries.
+    // Contact groups go with the contacts, also when the scan found no contacts store because
+    // it is compressed (that one is copied later, with the other compressed entries).
     if (store.index == 0 && (gate || !(TmpCTRCPtrStart || tmpCoFOStart)))
         writeAddressBookFiles();
     writeDirectory("Accounts/");

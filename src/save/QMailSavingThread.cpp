@@ -83,6 +83,8 @@ QString SaveProblemText(const SaveOutcome &outcome)
         text += QString::fromLatin1(kSaveItemsIncompleteText).arg(outcome.incomplete);
     if (outcome.unreadEntries > 0)
         text += QString::fromLatin1(kSaveUnreadEntriesText).arg(outcome.unreadEntries);
+    if (outcome.copiedEntries > 0)
+        text += QString::fromLatin1(kSaveCopiedEntriesText).arg(outcome.copiedEntries);
     if (!outcome.notWritten.isEmpty())
         text += QString::fromLatin1(kSaveNotWrittenText).arg(outcome.notWritten.join(QStringLiteral(", ")));
     if (!outcome.reportError.isEmpty())
@@ -348,6 +350,7 @@ void QMailSavingThread::finishRun(bool stopped)
         result.failed = m_run->mail.failed;
         result.incomplete = m_run->mail.incomplete;
         result.unreadEntries = m_run->mail.unreadEntries;
+        result.copiedEntries = m_run->copiedEntries;
         result.failures = m_run->mail.failures;
         result.incompletes = m_run->mail.incompletes;
         result.unread = m_run->mail.unread;

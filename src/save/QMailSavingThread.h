@@ -26,6 +26,7 @@ struct SaveOutcome {
     qint64 failed = 0;         // items not saved: nothing usable of them on disk
     qint64 incomplete = 0;     // written items that lost something
     qint64 unreadEntries = 0;  // compressed entries the scan could not read
+    qint64 copiedEntries = 0;  // of those, copied whole into a new archive
     QStringList failures;      // one line per item not saved: what, where in the archive, why
     QStringList incompletes;   // one line per item saved incomplete
     QStringList recovered;     // one line per attachment saved in a recovered message, naming it
@@ -47,6 +48,8 @@ QString SaveFailedText(qint64 failed);
 inline const char kSaveItemsIncompleteText[] = "\n%1 item(s) were saved incomplete.";
 // Compressed entries the scan could not read: named, never taken for saved.
 inline const char kSaveUnreadEntriesText[] = "\n%1 entries are compressed and were not read.";
+// Compressed entries a new archive holds as they were, without their bytes having been read.
+inline const char kSaveCopiedEntriesText[] = "\n%1 entries are compressed and were copied as they are, unread.";
 // Names the save's report, which lists every item of the lines above.
 inline const char kSaveReportNamedText[] = "\nEach item is listed in \"%1\".";
 // A report was due but could not be written: the message says so, never success.

@@ -48,6 +48,8 @@ struct SaveRun {
     RecordsByFolder<TasksInformation> tasks{TmpTSRCPtrStart};
     RecordsByFolder<NotesInformation> notes{TmpNTRCPtrStart};
     qint64 ticks = 0;
+    // Compressed entries the new archive copied whole, unread.
+    qint64 copiedEntries = 0;
     QString lastInfo;        // status texts go out only when they change
     QStringList notWritten;  // what writers that do not write yet were asked for
     // Folder-list ids of the checked folders in which an item was counted not saved.

@@ -384,7 +384,10 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
     }
     switch (role) {
     case EntryRole::Categories:
-        categorie = {h.usize, h.crc, h.dataOffset};
+        // A later list replaces an earlier one only when it holds something and ends where its
+        // size says: an empty or cut duplicate never hides the real list.
+        if (categorie.size <= 0 || (h.usize > 0 && end >= 0))
+            categorie = {h.usize, h.crc, h.dataOffset};
         return next;
     case EntryRole::Attachment:
         appendAttachmentNode(h, end >= 0);

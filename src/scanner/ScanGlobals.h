@@ -118,7 +118,7 @@ extern qint64 AttachmentNodeCount;
 // Entries whose data is compressed: listed with the attachments (their names and places kept) but
 // never read, so none of their items is found. The scan's summary and every save name them.
 extern qint64 CompressedEntryCount;
-extern CategorieInfo categorie;  // the last Categories.xml of the archive, zero without one
+extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.
 extern char *pBuff;

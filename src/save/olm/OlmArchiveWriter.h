@@ -5,6 +5,9 @@
 // from the source while its central record is kept, so the central directory always lists
 // exactly what was written, also after a stop or a short read.
 
+#include "save/olm/OlmEntryNames.h"
+#include "save/olm/OlmItemBook.h"
+#include "save/olm/OlmOutputFile.h"
 #include "save/olm/OlmZipRecords.h"
 
 #include <QByteArray>
@@ -15,98 +18,11 @@
 #include <QStringList>
 #include <QVector>
 
-#include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
 
 struct FileOffsetNode;
 struct MailMLRC;
 struct NotesInformation;
-
-// The output file: buffered, every write checked; after the first failure nothing more is
-// written and error() says why. Full buffers are checksummed and written by a thread of its own
-// while the next one fills, and their disk writes are started at once, so the final sync finds
-// little to do.
-class OlmOutputFile {
-public:
-    // Entry data goes in pieces of at most this many bytes.
-    static constexpr qint64 kBufferSize = qint64(1) << 20;
-
-    OlmOutputFile() = default;
-    ~OlmOutputFile();
-    OlmOutputFile(const OlmOutputFile &) = delete;
-    OlmOutputFile &operator=(const OlmOutputFile &) = delete;
-
-    bool create(const QString &path);
-    bool write(const char *data, qint64 length);
-    bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
-    // Room for length bytes (at most kBufferSize) at the end of the buffer, for a read to fill
-    // in place; commit() then adds the bytes that arrived. Null after a failure.
-    char *reserve(qint64 length);
-    void commit(qint64 length);
-    // The CRC-32 of the bytes written from beginChecksum() up to endChecksum(), which returns
-    // the range's number: the writer thread takes it as it writes them. checksum() is final
-    // once drain() has returned.
-    void beginChecksum();
-    int endChecksum();
-    quint32 checksum(int range);
-    // Hands over what is pending and waits until the writer thread has written all of it.
-    bool drain();
-    // Overwrites bytes already written at offset (a header whose values are known only later).
-    bool patch(qint64 offset, const QByteArray &bytes);
-    // Writes what is pending, syncs and closes; false when any write failed.
-    bool close();
-    qint64 position() const { return m_handedOver + m_used; }
-    bool failed() const { return !m_error.isEmpty() || m_writerError.load() != 0; }
-    QString error() const;
-
-private:
-    bool flush();
-    // Waits until at most jobs buffers are still to be written.
-    void waitForWriter(int jobs = 0);
-    void stopWriter();
-    void writerLoop();
-    void planChecksums(qint64 size);
-    int writeAll(const char *data, qint64 length);
-    void fail(int errorNumber);
-
-    static constexpr int kBuffers = 4;
-
-    int m_fd = -1;
-    QByteArray m_buffers[kBuffers];  // kBufferSize bytes each: one fills while the others are written
-    int m_current = 0;
-    qint64 m_used = 0;        // bytes of the current buffer
-    qint64 m_handedOver = 0;  // bytes given to the writer thread so far
-    QString m_error;
-
-    std::thread m_writer;
-    std::mutex m_lock;
-    std::condition_variable m_wake;                      // work or the end for the writer
-    std::condition_variable m_done;                      // a buffer has been written
-    std::deque<std::pair<const char *, qint64>> m_jobs;  // in file order; the first is being written
-    bool m_quit = false;
-    std::atomic<int> m_writerError{0};
-    struct Range {
-        qint64 start;
-        qint64 end;   // -1 while open
-        quint32 crc;  // writer thread only until drained
-    };
-    std::deque<Range> m_ranges;  // in file order; they never overlap
-    int m_rangeCursor = 0;       // writer thread only: the first range not yet complete
-    qint64 m_writerAt = 0;       // writer thread only: file position of the next job
-    struct Piece {
-        Range *range;
-        qint64 offset;  // in the job
-        qint64 length;
-    };
-    std::vector<Piece> m_pieces;    // writer thread only: the current job's share of each range
-    qint64 m_written = 0;           // writer thread only
-    qint64 m_writebackStarted = 0;  // writer thread only
-};
 
 // What every save type says of an item whose text does not match its checksum or was cut short.
 inline constexpr char kOlmDamagedText[] = "its XML in the archive is damaged (CRC-32 mismatch or cut short)";
@@ -147,21 +63,26 @@ class OlmArchiveWriter {
 public:
     OlmArchiveWriter(int sourceFd, OlmSaveHooks hooks);
 
-    // Writes the archive at path. False when it could not be written; then error() says why
-    // and no archive is left at path.
+    // Writes the archive under a hidden name beside path, which it takes once whole; a file
+    // at path when the save began (which the user agreed to replace) goes only then. False
+    // when it could not be written; then error() says why and no archive is left at path.
     bool write(const QString &path, const OlmSelection &selection);
     QString error() const { return m_error; }
     // Messages and item store files in the archive at the end, whole or incomplete; 0 when no
     // archive was left.
-    qint64 itemsWritten() const { return m_itemsWritten; }
+    qint64 itemsWritten() const { return m_book.written(); }
     // Items not saved, one line each naming the item and why.
-    QStringList failures() const { return m_failures; }
+    QStringList failures() const { return m_book.failures(); }
     // Items written with something lost (damaged bytes kept under a checksum that matches them,
-    // an attachment missing, an unsafe name replaced), one line each naming the item and why.
-    QStringList incompletes() const { return m_incompletes; }
-    // Items that were written but went with the archive when it could not be finished; each
-    // has its line among failures().
-    qint64 itemsLost() const { return m_itemsLost; }
+    // an attachment missing), one line each naming the item and why.
+    QStringList incompletes() const { return m_book.incompletes(); }
+    // Items written whole under a safe name, one line each naming both names.
+    QStringList renames() const { return m_book.renames(); }
+    // Items the archive held or was to hold when it could not be finished; each has its line
+    // among failures().
+    qint64 itemsLost() const { return m_book.itemsLost(); }
+    // The compressed entries copied whole, by their data offset in the archive being read.
+    const QSet<qint64> &compressedCopied() const { return m_compressedCopied; }
     bool stopped() const { return m_stopped; }
 
 private:
@@ -174,16 +95,11 @@ private:
         qint64 length;
         const NotesInformation *note = nullptr;  // a note, whose element is rebuilt
     };
-    // A message with its attachments, or a store file: what the log names when one of its
-    // entries is not what the archive being read holds.
-    struct Item {
-        QString what;
-        QStringList problems;
-        bool counted = false;  // in m_itemsWritten
-        bool wrote = false;    // one of its entries stands in the archive
-    };
-
     bool prepareOutput(const QString &path);
+    // Gives the finished file its name; false with m_error set when it cannot take it.
+    bool placeOutput(const QString &path);
+    // Every name the archive will hold, before the first entry is written.
+    void reserveNames();
     void writeLayout();
     bool stopNow();
     // Once the entries are written: their checksums into the records.
@@ -194,28 +110,25 @@ private:
     bool beginFile(const QByteArray &name, quint32 crc32, quint64 size);
     bool beginFile(const QByteArray &name, quint32 crc32, const OlmEntryForm &form);
     void endFile(bool ticks);
-    // A compressed entry copied whole gets the records the archive being read gave it; false
-    // when it came up short.
-    bool endCompressedFile(bool ticks);
+    // A compressed entry copied whole gets the records the archive being read gave it; one
+    // that came up short is taken out again, as its data can only be read whole.
+    void endCompressedFile(bool ticks);
     void closeEntry(bool ticks);
-    // What went wrong with the file entry being written: a problem of its item, or for an entry
-    // of no item a line of its own, among the incomplete when its bytes stand, else the failed.
-    void noteFileProblem(const QByteArray &entryName, const QString &why, bool stands);
-    // The name a file entry gets: name itself when it is safe, else a safe one in its folder,
+    // The entry is done with, written or not: its state cleared, its progress reported.
+    void clearEntry(bool ticks);
+    // What went wrong with the file entry being written: something its item lost when the
+    // entry stands or is one of the item's attachments, else the reason the item is left out.
+    void noteFileProblem(const QString &why, bool stands);
+    // The name a file entry gets: name itself when it is safe and free, else one that is,
     // named in the report.
     QByteArray safeFileName(const QByteArray &name);
     // The file entries from here on belong to a new item, named what (the log's words).
     void beginItem(const QString &what);
-    void addProblem(const QString &problem);
     // Whether [offset, offset+length) still holds text as the scan found it: in the file as it
     // is now, not zeroed, and (when given) with its start tag near the start and its end tag
     // near the end.
     bool textReadable(qint64 offset, qint64 length, const char *startTag, const char *endTag) const;
     void noteUnreadable(const QString &what);
-    // The items whose entries are not what the archive being read holds, into the log.
-    void reportDamagedItems();
-    // The archive could not be finished and was removed: its items count as not saved.
-    void loseWrittenItems();
     // Streams [offset, offset+length) of the source, clamped to it; xml stops at a ZIP
     // signature, which stored XML never holds. Returns the bytes copied.
     qint64 copySource(qint64 offset, qint64 length, bool xml);
@@ -258,6 +171,8 @@ private:
     // Attachment entries still whole in the archive that no written message named (their
     // message was cut or lost its name): copied as they are, so no file is lost.
     void writeUnnamedAttachments();
+    // Why an attachment entry no message names cannot be copied as a file; empty when it can.
+    QString unnamedAttachmentDamage(const FileOffsetNode *node) const;
     // Contact groups and other address-book files that are not contact stores.
     void writeAddressBookFiles();
     bool unnamedAttachmentWanted(const QByteArray &name) const;
@@ -288,15 +203,15 @@ private:
     bool m_stopped = false;
     QString m_error;
     QString m_path;
-    QStringList m_failures;
-    QStringList m_incompletes;
-    QVector<Item> m_items;
+    bool m_replaces = false;  // a file stood at the path when the save began: it goes at the end
+    quint64 m_replacedDevice = 0;
+    quint64 m_replacedInode = 0;
+    OlmItemBook m_book{QString()};
+    OlmEntryNames m_names;
     int m_item = -1;           // the item the entries being written belong to, -1: none
     bool m_readShort = false;  // the entry's copy ended where the archive being read ended
     QString m_fileLabel;       // the entry's words in its item's problems; empty: the item's text
     bool m_fileSizeCut = false;
-    qint64 m_itemsWritten = 0;
-    qint64 m_itemsLost = 0;  // written, then removed with the archive
 
     // The file entry being written.
     qint64 m_fileHeader = -1;
@@ -305,6 +220,7 @@ private:
     OlmEntryForm m_fileForm;
     bool m_cutByStop = false;  // the stop ended its copy
     quint64 m_fileSize = 0;
+    qint64 m_fileSource = -1;  // a compressed entry's data offset in the archive being read
     quint64 m_written = 0;
 
     // The checksums the writer thread takes, filled into the records at the end.
@@ -320,7 +236,7 @@ private:
     QVector<PendingCrc> m_pendingCrcs;
     static QString checksumProblem(const PendingCrc &p, quint32 crc);
 
-    QSet<QByteArray> m_fileNames;             // names of the file entries written
+    QSet<qint64> m_compressedCopied;          // by source data offset
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
     QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
     QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once

@@ -82,6 +82,10 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
             }
         }
     }
+    // Contact groups go with the contacts, also when the scan found no contacts store because
+    // it is compressed (that one is copied later, with the other compressed entries).
+    if (store.index == 0 && (gate || !(TmpCTRCPtrStart || tmpCoFOStart)))
+        writeAddressBookFiles();
     writeDirectory("Accounts/");
     if (!gate)
         return;
@@ -115,12 +119,14 @@ void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNod
 {
     beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(nodeName(node))));
     qint64 copied = 0;
-    if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
-        noteUnreadable(m_items.last().what);
+    if (node->llSize == 0) {
+        // Nothing to save, and no name taken from a store file of the same name that holds items.
+        m_book.leftOut(m_item, QStringLiteral("it is empty in the archive"));
+    } else if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
+        noteUnreadable(m_book.what(m_item));
     } else if (writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
         m_storeRanges[store.index].append({node->llDataOffset, copied});
-        ++m_itemsWritten;
-        m_items.last().counted = true;
+        m_book.counted(m_item);
     }
     m_item = -1;
 }
@@ -132,14 +138,14 @@ void OlmArchiveWriter::writeAddressBookFiles()
     for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
         const QByteArray name = nodeName(node);
         if (!node->bLocalPending || node->bCompressed || !name.startsWith("Local/Address Book/")
-            || !name.endsWith(".xml") || name.indexOf('/', 19) >= 0 || m_fileNames.contains(name))
+            || !name.endsWith(".xml") || name.indexOf('/', 19) >= 0 || m_names.written(name))
             continue;
         node->bLocalPending = node->bCentralPending = 0;
         beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(name)));
         if (textReadable(node->llDataOffset, node->llSize, nullptr, nullptr))
             writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, true, false);
         else
-            noteUnreadable(m_items.last().what);
+            noteUnreadable(m_book.what(m_item));
         m_item = -1;
     }
 }
@@ -197,7 +203,7 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     if (spans.isEmpty())
         return;
     QByteArray dir = QByteArray(store.localRoot) + "Folder1/";
-    for (int n = 2; m_fileNames.contains(dir + store.fileWord); ++n)
+    for (int n = 2; !m_names.free(dir + store.fileWord); ++n)
         dir = QByteArray(store.localRoot) + "Folder1 " + QByteArray::number(n) + '/';
     writeDirectory(dir);
     const QByteArray root = store.root;
@@ -229,7 +235,6 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     }
     appendData("</" + root + ">");
     endFile(true);
-    ++m_itemsWritten;
-    m_items[m_item].counted = true;
+    m_book.counted(m_item);
     m_item = -1;
 }

@@ -340,7 +340,7 @@ bool OlmArchiveWriter::startMessage(const MailEntry &entry)
     beginItem(mailName(entry.record, entry.name));
     if (messageReadable(entry.record))
         return true;
-    noteUnreadable(m_items.last().what);
+    noteUnreadable(m_book.what(m_item));
     m_item = -1;
     return false;
 }
@@ -355,12 +355,11 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         copySource(span.offset, span.length, false);
         if (rec->bDamaged) {
             appendData(missingCloseTags(span));
-            addProblem(QString::fromLatin1(kOlmDamagedText));
+            m_book.lost(m_item, QString::fromLatin1(kOlmDamagedText));
         }
         endFile(false);
         m_messagesWritten.insert(span.offset);
-        ++m_itemsWritten;
-        m_items[m_item].counted = true;
+        m_book.counted(m_item);
     }
     m_item = -1;
     if (ticks) {
@@ -384,7 +383,7 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
     for (const QString &url : urls) {
         const QVector<int> found = url.isEmpty() ? QVector<int>() : m_attachmentsByName.value(url.toUtf8());
         if (found.isEmpty())
-            addProblem(QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
+            m_book.lost(m_item, QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
         hits += found;
     }
     // In list order, as the scan met them, each at most once per save.
@@ -442,7 +441,7 @@ QByteArray OlmArchiveWriter::uniqueName(const QByteArray &folder, const QByteArr
 {
     for (int n = 0;; ++n) {
         const QByteArray name = folder + stem + QByteArray::number(n).rightJustified(5, '0') + suffix;
-        if (!m_fileNames.contains(name))
+        if (m_names.free(name))
             return name;
     }
 }
@@ -474,7 +473,7 @@ void OlmArchiveWriter::writeRecoveredMail()
         if (!beginFile(uniqueName(folder, "message_", ".xml"), 0, 0))
             break;
         if (rec->bDamaged || !sourceCrcMatches(rec))
-            addProblem(QString::fromLatin1(kOlmDamagedText));
+            m_book.lost(m_item, QString::fromLatin1(kOlmDamagedText));
         const qint64 length = rec->dwDataLength;
         const int skip = OlmRootTagLength(readSource(rec->llDataOffset, qMin<qint64>(length, 4096)), "emails");
         const qint64 tailAt = qMax<qint64>(skip, length - 64);
@@ -484,105 +483,7 @@ void OlmArchiveWriter::writeRecoveredMail()
         appendData("</emails>");
         endFile(true);
         m_messagesWritten.insert(rec->llDataOffset);
-        ++m_itemsWritten;
-        m_items[m_item].counted = true;
+        m_book.counted(m_item);
         m_item = -1;
-    }
-}
-
-bool OlmArchiveWriter::unnamedAttachmentWanted(const QByteArray &name) const
-{
-    const int attachments = name.indexOf(kAttachmentsDir);
-    if (name.startsWith("Local/Calendar/") || (name.startsWith("Accounts/") && name.contains("/Calendar/")))
-        return m_selection.cal;
-    if (name.startsWith("Local/Address Book/"))
-        return m_selection.cont;
-    // A folder the user left unchecked keeps its attachments out, as it keeps its messages.
-    return m_selection.mail && (attachments < 0 || !m_uncheckedDirs.contains(name.left(attachments)));
-}
-
-void OlmArchiveWriter::writeUnnamedAttachments()
-{
-    for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
-        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
-        if (!node->bLocalPending || node->bCompressed || node->bSizeCut || name.isEmpty() || name.endsWith('/')
-            || m_fileNames.contains(name) || !unnamedAttachmentWanted(name))
-            continue;
-        // Only whole entries: one cut short by the archive's end, or whose bytes changed, is
-        // no file any more (its message, if the scan found one, is named as lost).
-        if (node->llDataOffset <= 0 || node->llSize < 0 || node->llSize > m_sourceSize - node->llDataOffset
-            || (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32))
-            continue;
-        beginItem(QStringLiteral("Attachment \"%1\", which no saved message names").arg(QString::fromUtf8(name)));
-        writeAttachment(node);
-        m_item = -1;
-    }
-}
-
-void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString &label)
-{
-    node->bLocalPending = node->bCentralPending = 0;
-    // Only data whose extent and method are known can keep its method and checksum.
-    const bool known = OlmKnownMethod(node->wMethod);
-    if (!known || node->bSizeCut || node->llDataOffset <= 0 || node->llStoredSize < 0 || node->llSize < 0
-        || node->llStoredSize > m_sourceSize - node->llDataOffset) {
-        m_fileLabel = label;
-        noteFileProblem(
-            QByteArray(),
-            known
-                ? QStringLiteral("compressed, and its size in the archive is damaged: not copied")
-                : QStringLiteral("compressed by a method no reader knows (%1), damaged: not copied").arg(node->wMethod),
-            false);
-        m_fileLabel.clear();
-        return;
-    }
-    m_fileLabel = label;
-    const OlmEntryForm form{node->wMethod, quint64(node->llSize), quint64(node->llStoredSize)};
-    if (beginFile(QByteArray(node->pEntryName ? node->pEntryName : ""), node->dwCrc32, form)) {
-        copySource(node->llDataOffset, node->llStoredSize, false);
-        endFile(false);
-    }
-    m_fileLabel.clear();
-}
-
-bool OlmArchiveWriter::compressedEntryNamed(const QByteArray &name)
-{
-    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
-        if (node->bCompressed && node->pEntryName && name == node->pEntryName)
-            return true;
-    }
-    return false;
-}
-
-bool OlmArchiveWriter::compressedEntryWanted(const QByteArray &name) const
-{
-    // A kind the scan found nothing of could not be checked: its compressed entries go along.
-    const bool calendar =
-        name.startsWith("Local/Calendar/") || (name.startsWith("Accounts/") && name.contains("/Calendar/"));
-    if (calendar)
-        return m_selection.cal || !(TmpCLRCPtrStart || tmpCaFOStart);
-    if (name.startsWith("Local/Address Book/"))
-        return m_selection.cont || !(TmpCTRCPtrStart || tmpCoFOStart);
-    if (name.startsWith("Local/Tasks/"))
-        return m_selection.task || !(TmpTSRCPtrStart || tmpTaFOStart);
-    if (name.startsWith("Local/Notes/"))
-        return m_selection.note || !(TmpNTRCPtrStart || tmpNoFOStart);
-    if (name == "Categories.xml")
-        return true;
-    if (!m_selection.mail && TmpMlrcPtrStart)
-        return false;
-    const int attachments = name.indexOf(kAttachmentsDir);
-    const QByteArray dir = attachments >= 0 ? name.left(attachments) : name.left(name.lastIndexOf('/') + 1);
-    return !m_uncheckedDirs.contains(dir);
-}
-
-void OlmArchiveWriter::writeCompressedEntries()
-{
-    for (FileOffsetNode *node = tmpAtFOStart; node && !stopNow(); node = node->pNext) {
-        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
-        if (!node->bCompressed || !node->bLocalPending || (name.endsWith('/') && node->llSize == 0)
-            || !compressedEntryWanted(name))
-            continue;
-        writeCompressedEntry(node, QStringLiteral("Entry \"%1\"").arg(QString::fromUtf8(name)));
     }
 }

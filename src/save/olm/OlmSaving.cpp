@@ -7,6 +7,30 @@
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
 #include "save/olm/OlmArchiveWriter.h"
+#include "scanner/ScanGlobals.h"
+
+namespace {
+
+// The compressed entries the new archive holds are copied, not left unread: their lines and
+// counts say so. The lines stand in the order of the compressed entries in the list.
+void NoteCompressedEntriesCopied(SaveRun &run, const QSet<qint64> &copied)
+{
+    const QLatin1String notRead(", not read");
+    int line = 0;
+    for (const FileOffsetNode *node = tmpAtFOStart; node && line < run.mail.unread.size(); node = node->pNext) {
+        if (!node->bCompressed)
+            continue;
+        QString &text = run.mail.unread[line++];
+        if (!copied.contains(node->llDataOffset) || !text.endsWith(notRead))
+            continue;
+        text.chop(notRead.size());
+        text += QStringLiteral(", copied as it is, unread");
+        ++run.copiedEntries;
+        --run.mail.unreadEntries;
+    }
+}
+
+}  // namespace
 
 void QMailSavingThread::OLMSaving(QString folderIds)
 {
@@ -31,6 +55,10 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     run->mail.incompletes += writer.incompletes();
     run->mail.failures += writer.failures();
     run->mail.failed += writer.failures().size();
+    // Renamed items lose nothing: saved, with a line of their own.
+    run->mail.recovered += writer.renames();
+    if (ok)
+        NoteCompressedEntriesCopied(*run, writer.compressedCopied());
     // The archive itself is named when no item line already says why it is missing.
     if (!ok && writer.itemsLost() == 0) {
         ++run->mail.failed;

@@ -308,6 +308,21 @@ RepeatRule unsupported(const QString &reason)
     return RepeatRule{RepeatRule::Unsupported, QByteArray(), reason};
 }
 
+// The log's words for a repeat pattern without a rule: what it does, never its element's name.
+QString unsupportedPattern(const QString &type)
+{
+    if (type == QLatin1String("OPFRecurrencePatternRelativeMonthly"))
+        return QStringLiteral("it repeats on a weekday of the month, such as the second Tuesday, which this file "
+                              "type cannot hold");
+    if (type == QLatin1String("OPFRecurrencePatternRelativeYearly"))
+        return QStringLiteral("it repeats on a weekday of a month each year, such as the last Monday of May, which "
+                              "this file type cannot hold");
+    if (type == QLatin1String("OPFRecurrencePatternAbsoluteMonthly")
+        || type == QLatin1String("OPFRecurrencePatternAbsoluteYearly"))
+        return QStringLiteral("the day of the month it repeats on is missing or no day of a month");
+    return QStringLiteral("it repeats in a way this file type cannot hold");
+}
+
 }  // namespace
 
 RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until)
@@ -338,7 +353,7 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
         rule = "FREQ=YEARLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTH=" + QByteArray::number(month)
             + ";BYMONTHDAY=" + QByteArray::number(monthDay);
     } else {
-        return unsupported(QStringLiteral("its repeat pattern \"%1\" has no rule here").arg(type));
+        return unsupported(unsupportedPattern(type));
     }
     if (isSet(xml, "<OPFRecurrenceIsNoEnd"))
         return RepeatRule{RepeatRule::Rule, rule, QString()};

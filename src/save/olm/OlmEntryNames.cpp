@@ -1,0 +1,101 @@
+#include "save/olm/OlmEntryNames.h"
+
+#include "save/olm/OlmZipRecords.h"
+
+#include <QList>
+
+#include <algorithm>
+
+namespace {
+
+QList<QByteArray> parts(const QByteArray &name)
+{
+    return (name.endsWith('/') ? name.left(name.size() - 1) : name).split('/');
+}
+
+}  // namespace
+
+QString OlmUnsafeNameReason(const QByteArray &name)
+{
+    const QList<QByteArray> list = parts(name);
+    QStringList reasons;
+    if (list.contains(".."))
+        reasons << QStringLiteral("has a \"..\" part, which climbs a folder up when extracted");
+    if (name.startsWith('/'))
+        reasons << QStringLiteral("starts at the root of the file system");
+    else if (list.contains(QByteArray()))
+        reasons << QStringLiteral("has an empty part");
+    if (list.contains("."))
+        reasons << QStringLiteral("has a \".\" part, which extracts as the folder it stands in");
+    if (name.contains('\\'))
+        reasons << QStringLiteral("holds a backslash, which some readers take for a folder separator");
+    return reasons.join(QStringLiteral(" and "));
+}
+
+void OlmEntryNames::addFolders(const QByteArray &name)
+{
+    for (int slash = name.indexOf('/'); slash > 0; slash = name.indexOf('/', slash + 1))
+        m_folders.insert(name.left(slash));
+}
+
+void OlmEntryNames::reserve(const QByteArray &name)
+{
+    // An unsafe name keeps no name of its own: only the folders it will stand in count.
+    if (!OlmNameIsSafe(name)) {
+        addFolders(OlmSafeName(name));
+        return;
+    }
+    addFolders(name);
+    if (!name.endsWith('/'))
+        m_reserved.insert(name);
+}
+
+bool OlmEntryNames::free(const QByteArray &name) const
+{
+    return !m_written.contains(name) && !m_reserved.contains(name) && !m_folders.contains(name);
+}
+
+QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
+{
+    // The number goes before a suffix ("message.xml"), so the file keeps its type.
+    const int dot = stem.lastIndexOf('.');
+    const QByteArray tail = stem.mid(dot + 1);
+    const bool suffix = dot > stem.lastIndexOf('/') + 1 && tail.size() <= 5
+        && std::all_of(tail.begin(), tail.end(), [](char ch) { return QChar::isLetterOrNumber(uchar(ch)); });
+    for (int n = 2;; ++n) {
+        const QByteArray number = '_' + QByteArray::number(n);
+        const QByteArray name = suffix ? stem.left(dot) + number + stem.mid(dot) : stem + number;
+        if (free(name))
+            return name;
+    }
+}
+
+QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
+{
+    QStringList reasons;
+    QByteArray chosen = name;
+    if (!OlmNameIsSafe(name)) {
+        reasons << OlmUnsafeNameReason(name);
+        chosen = OlmSafeName(name);
+        if (chosen.isEmpty())
+            chosen = "Local/Folder1/entry";
+    }
+    // A renamed entry must not take the name another entry keeps, nor any a file stands under.
+    const bool renamed = chosen != name;
+    if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
+        reasons << QStringLiteral("another entry has the name \"%1\"").arg(QString::fromUtf8(chosen));
+        chosen = numbered(chosen);
+    } else if (m_folders.contains(chosen)) {
+        reasons << QStringLiteral("\"%1\" is a folder of this archive").arg(QString::fromUtf8(chosen));
+        chosen = numbered(chosen);
+    }
+    addFolders(chosen);
+    m_written.insert(chosen);
+    if (why) {
+        why->clear();
+        if (chosen != name)
+            *why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
+                       .arg(QString::fromUtf8(name), reasons.join(QStringLiteral("; ")), QString::fromUtf8(chosen));
+    }
+    return chosen;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// The file names of a new archive: each unique, none the name of one of its folders, none that
+// leads outside the folder it is extracted into. Every name the archive will hold is known
+// before the first entry is written, so a renamed entry never takes a name a later one keeps.
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+
+class OlmEntryNames {
+public:
+    // A name the archive will hold (a folder's ends in '/'); its folders come with it.
+    void reserve(const QByteArray &name);
+    // The name the file entry name gets. When that differs from name, why says what was wrong
+    // with it and what it became; else why is cleared.
+    QByteArray fileName(const QByteArray &name, QString *why);
+    // Whether a file entry already stands under name.
+    bool written(const QByteArray &name) const { return m_written.contains(name); }
+    // Whether name is free for a file of the writer's own (a recovered item).
+    bool free(const QByteArray &name) const;
+
+private:
+    void addFolders(const QByteArray &name);
+    QByteArray numbered(const QByteArray &stem) const;
+
+    QSet<QByteArray> m_reserved;  // file names as the source holds them, made safe
+    QSet<QByteArray> m_folders;   // every folder, without its '/'
+    QSet<QByteArray> m_written;
+};
+
+// What is wrong with name as a file name in an archive, in words; empty when nothing is.
+QString OlmUnsafeNameReason(const QByteArray &name);

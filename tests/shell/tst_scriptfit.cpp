@@ -273,7 +273,7 @@ void ScriptFitTest::defaultWindowShowsDateAndEveryTile()
     const QDateTime sent = QDateTime::fromSecsSinceEpoch(1136999879, Qt::LocalTime);  // 2006-01-11T17:17:59Z
     QCOMPARE(date->text(), QLocale::c().toString(sent, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")));
     QVERIFY2(labelFault(date).isEmpty(), qPrintable(labelFault(date)));
-    QVERIFY(area->viewport()->rect().contains(rectIn(date, area->viewport())));
+    QVERIFY2(area->viewport()->rect().contains(rectIn(date, area->viewport())), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6").arg(rectIn(date, area->viewport()).x()).arg(rectIn(date, area->viewport()).y()).arg(date->width()).arg(date->height()).arg(area->viewport()->width()).arg(area->viewport()->height())));
     QVERIFY(w.rect().contains(rectIn(date, &w)));
 
     // The third tile, below the first row or two, through a bar the window shows.

@@ -13,6 +13,8 @@
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
+#include "WindowBenchUtil.h"
+
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
@@ -26,48 +28,6 @@
 #include <malloc.h>
 
 namespace {
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-// One turn of the event loop as the program's own loop takes it: objects given up with
-// deleteLater() go too (processEvents() alone leaves them for a loop that is not running here).
-void turn()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-// Runs the event loop until done() holds or the time is up.
-template <typename Done>
-bool waitFor(Done done, int seconds)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > seconds * 1000LL)
-            return false;
-        turn();
-    }
-    return true;
-}
-
-void closeDialogs()
-{
-    for (QWidget *top : QApplication::topLevelWidgets()) {
-        if (qobject_cast<QDialog *>(top) && top->isVisible())
-            top->close();
-    }
-}
 
 QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
 {

@@ -3,6 +3,7 @@
 #include <QFont>
 #include <QFontMetrics>
 #include <QHash>
+#include <QLabel>
 #include <QPaintDevice>
 
 namespace {
@@ -52,4 +53,11 @@ int DrawnTextHeight(const QFont &font, const QString &text, const QPaintDevice *
         return it.value();
     }
     return measured(font, text, device);
+}
+
+int LabelLineWidth(const QLabel *label, const QString &text)
+{
+    const int frame = label->width() - label->contentsRect().width() + 2 * label->margin();
+    const QRect room(0, 0, 1 << 20, 1 << 20);
+    return label->fontMetrics().boundingRect(room, Qt::AlignLeft | Qt::TextSingleLine, text).width() + frame;
 }

@@ -325,11 +325,16 @@ void elideTo(QLabel *label, int width)
 {
     const QString text = label->property(kWholeTextProperty).toString();
     label->setFixedWidth(qMax(0, width));
-    int room = label->width();
-    do {
-        label->setText(label->fontMetrics().elidedText(text, Qt::ElideRight, room));
+    int room = label->contentsRect().width();
+    QString shown = text;
+    while (room > 0 && LabelLineWidth(label, shown) > label->width()) {
+        shown = label->fontMetrics().elidedText(text, Qt::ElideRight, room);
         room -= 4;
-    } while (room > 0 && label->sizeHint().width() > label->width());
+    }
+    // The size hint is measured again only for a new text, and holds a fixed width it had then.
+    if (label->text() == shown)
+        label->clear();
+    label->setText(shown);
 }
 
 struct RowLabels {

@@ -16,18 +16,27 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QBoxLayout>
 #include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
+#include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
+#include <QTimer>
 #include <QTreeWidget>
+#include <QVector>
+#include <QtMath>
 
 QString g_mailPreviewMarkerLine;
 
@@ -124,6 +133,15 @@ QBoxLayout *senderRowOf(QLabel *sender)
 // width of the area both share, which the choice does not change.
 constexpr int kSenderPadding = 15;  // the label sheet's padding-left
 
+// The width the sender's row may take: the header's view, not the area inside it, which a row
+// too wide for the view widens.
+int senderRowRoom(const QLabel *sender)
+{
+    if (const QScrollArea *area = Panes().mailHeaderScroll)
+        return area->viewport()->width();
+    return sender->parentWidget() ? sender->parentWidget()->width() : sender->width();
+}
+
 void placeDate(QLabel *sender, const QString &whole)
 {
     QBoxLayout *row = senderRowOf(sender);
@@ -131,21 +149,42 @@ void placeDate(QLabel *sender, const QString &whole)
         return;
     const QString firstWord = whole.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
     const int need = kSenderPadding + sender->fontMetrics().horizontalAdvance(firstWord + QChar(0x2026)) + 4;
-    const int room = sender->parentWidget()->width() - Panes().dateLabel->sizeHint().width();
+    const int room = senderRowRoom(sender) - Panes().dateLabel->sizeHint().width();
     const auto direction = firstWord.isEmpty() || room >= need ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
     if (row->direction() != direction)
         row->setDirection(direction);
+}
+
+// The width label needs to show text whole, its sheet's padding included, as its own size hint
+// says: measured without a minimum width, below which the hint never goes.
+int neededWidth(QLabel *label, const QString &text)
+{
+    label->setMinimumWidth(0);
+    label->setText(text);
+    return label->sizeHint().width();
 }
 
 void elideSender(QLabel *label)
 {
     const QString sender = label->property(kWholeSenderProperty).toString();
     placeDate(label, sender);
-    int room = label->width() - kSenderPadding;
-    do {
-        label->setText(label->fontMetrics().elidedText(sender, Qt::ElideRight, room));
-        room -= 4;
-    } while (!sender.isEmpty() && label->sizeHint().width() > label->width() && room > 0);
+    // As wide as the whole name, so the date follows it, or as the room the row leaves it.
+    const QBoxLayout *row = senderRowOf(label);
+    int room = senderRowRoom(label);
+    if (row && row->direction() == QBoxLayout::LeftToRight && Panes().dateLabel)
+        room -= Panes().dateLabel->sizeHint().width();
+    const int whole = neededWidth(label, sender);
+    // A window not yet shown has no room yet: it is fitted again when it is laid out.
+    const int width = label->window()->isVisible() ? qMax(0, qMin(whole, room)) : whole;
+    int textRoom = width - kSenderPadding;
+    QString shown = sender;
+    while (textRoom > 0 && neededWidth(label, shown) > width) {
+        shown = label->fontMetrics().elidedText(sender, Qt::ElideRight, textRoom);
+        textRoom -= 4;
+    }
+    label->setText(shown);
+    if (label->width() != width || label->minimumWidth() != width || label->maximumWidth() != width)
+        label->setFixedWidth(width);
     // A cut made in another script (a lone "…" or the whole name) may need another height.
     if (label->height() != label->sizeHint().height())
         label->setFixedHeight(label->sizeHint().height());
@@ -164,13 +203,19 @@ public:
         auto *refit = new RefitOnResize(label, fit);
         refit->setObjectName(name);
         label->installEventFilter(refit);
+        // A label of fixed width is not resized with the area it lies in, nor that area with a
+        // view it is too wide for.
+        if (label->parentWidget())
+            label->parentWidget()->installEventFilter(refit);
+        if (Panes().mailHeaderScroll && Panes().mailHeaderScroll->isAncestorOf(label))
+            Panes().mailHeaderScroll->viewport()->installEventFilter(refit);
     }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() == QEvent::Resize)
-            m_fit(static_cast<QLabel *>(watched));
+            m_fit(static_cast<QLabel *>(parent()));
         return QObject::eventFilter(watched, event);
     }
 
@@ -233,6 +278,102 @@ void showSubject(QLabel *label, const QString &subject)
     fitSubject(label);
 }
 
+// The header holds its sender row, its recipients and the first row of tiles whole: its height
+// follows them, up to half the preview, where its bar then shows. The bar steps a row of tiles at
+// a time, so from the top or the bottom a step never stops inside a tile.
+constexpr int kLeastHeaderHeight = 110;
+
+int firstTileRowHeight(const QGridLayout *grid)
+{
+    QLayoutItem *first = grid->itemAtPosition(0, 0);
+    if (!first || !first->widget())
+        return 0;
+    const QWidget *tile = first->widget();
+    const int tileHeight = qBound(tile->minimumHeight(), tile->sizeHint().height(), tile->maximumHeight());
+    return grid->contentsMargins().top() + tileHeight + grid->verticalSpacing();
+}
+
+// Where the recipients' lines end, from the label's top, as the label lays them out at width.
+QVector<int> recipientLineEnds(const QLabel *label, int width)
+{
+    const QRect inner = label->contentsRect();
+    QTextDocument document;
+    document.setDefaultFont(label->font());
+    // Laid out at the label's resolution, as the label lays it out.
+    document.documentLayout()->setPaintDevice(const_cast<QLabel *>(label));
+    document.setHtml(label->text());
+    document.setTextWidth(width - (label->width() - inner.width()));
+    QVector<int> ends;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const qreal top = document.documentLayout()->blockBoundingRect(block).top();
+        const QTextLayout *layout = block.layout();
+        for (int i = 0; layout && i < layout->lineCount(); ++i)
+            ends << inner.top() + qCeil(top + layout->lineAt(i).y() + layout->lineAt(i).height());
+    }
+    return ends;
+}
+
+void fitHeaderHeight()
+{
+    const BrowsePanes &p = Panes();
+    QScrollArea *area = p.mailHeaderScroll;
+    if (!area || !p.mailHeaderArea || !p.attachmentGrid || !p.senderLabel || !p.recipientsLabel)
+        return;
+    QBoxLayout *senderRow = senderRowOf(p.senderLabel);
+    if (senderRow)
+        senderRow->invalidate();  // its labels' heights and its direction may be new
+    const int width = area->viewport()->width();
+    const int senderHeight = senderRow ? senderRow->sizeHint().height() : 0;
+    const int lines = senderHeight + p.recipientsLabel->heightForWidth(width);
+    const int tiles = firstTileRowHeight(p.attachmentGrid);
+    const int frame = area->height() - area->viewport()->height();
+    const int most = qMax(kLeastHeaderHeight, p.previewFrame ? p.previewFrame->height() / 2 : 0);
+    int height = qMax(kLeastHeaderHeight, lines + tiles + frame);
+    int step = tiles - p.attachmentGrid->contentsMargins().top();
+    if (height > most) {
+        // Too many recipients: the view ends after the last of their lines that fits, and steps
+        // by lines.
+        const QVector<int> ends = recipientLineEnds(p.recipientsLabel, width);
+        height = senderHeight + frame + (ends.isEmpty() ? 0 : ends.first());
+        for (int end : ends) {
+            if (senderHeight + frame + end <= most)
+                height = senderHeight + frame + end;
+        }
+        step = ends.isEmpty() ? step : ends.first();
+    }
+    if (p.mailHeaderArea->height() != height || p.mailHeaderArea->minimumHeight() != height)
+        p.mailHeaderArea->setFixedHeight(height);
+    if (step > 0)
+        area->verticalScrollBar()->setSingleStep(step);
+}
+
+// Fits the header's height again when its width changes: recipients wrap and tiles move to
+// other rows. Run after the tiles have been placed for the new width.
+class HeaderHeightFollower : public QObject {
+public:
+    static void install(QScrollArea *area)
+    {
+        const QString name = QStringLiteral("headerHeightFollower");
+        if (!area || area->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
+            return;
+        auto *follower = new HeaderHeightFollower(area);
+        follower->setObjectName(name);
+        area->installEventFilter(follower);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Resize
+            && static_cast<QResizeEvent *>(event)->oldSize().width() != static_cast<QWidget *>(watched)->width())
+            QTimer::singleShot(0, this, [] { fitHeaderHeight(); });
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    using QObject::QObject;
+};
+
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
 // Attachments lines.
 void showHeader(const MailMLRC &mail, const MailMessageFields &f)
@@ -264,6 +405,8 @@ void showHeader(const MailMLRC &mail, const MailMessageFields &f)
     ShowAttachmentTiles(f);
     Panes().recipientsLabel->setTextFormat(Qt::RichText);
     Panes().recipientsLabel->setText(MailRecipientsHtml(f));
+    HeaderHeightFollower::install(Panes().mailHeaderScroll);
+    fitHeaderHeight();
     // Each message starts at its first line, whatever the previous one was scrolled to.
     if (QScrollArea *area = Panes().mailHeaderScroll)
         area->verticalScrollBar()->setValue(0);

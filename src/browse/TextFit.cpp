@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QPointer>
+#include <QProgressBar>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QtMath>
@@ -99,6 +100,11 @@ int FreeRoom(QWidget *window, const QWidget *widget, Qt::Orientation along)
     const Qt::Orientation across = along == Qt::Horizontal ? Qt::Vertical : Qt::Horizontal;
     const int edge = Extent(container->size(), along) - qMin(Start(own, along), kEdgeMargin);
     int limit = End(rect, along) + qMax(0, edge - End(own, along));
+    // A container may reach past the window (a form's frame drawn wider than its sheet): the
+    // window's own edge keeps its margin too.
+    const int windowEdge = Extent(window->size(), along) - qMin(Start(rect, along), kEdgeMargin);
+    if (End(rect, along) <= windowEdge)
+        limit = qMin(limit, windowEdge);
     const auto all = window->findChildren<QWidget *>();
     for (const QWidget *other : all) {
         if (other == widget || !IsPlaced(other) || !other->isVisibleTo(window) || other->isAncestorOf(widget)
@@ -134,8 +140,14 @@ bool Grow(QWidget *window, QWidget *widget, Qt::Orientation along, int by, bool 
     if (inPlace > 0)
         ResizeAllowing(widget, Grown(widget->size(), along, inPlace));
     const int missing = by - inPlace;
-    if (missing > 0 && band)
+    if (missing > 0 && band) {
         InsertWindowBand(window, along, End(InWindow(window, widget), along), missing);
+        // A text grown up to the window's edge keeps the margin a sheet keeps elsewhere.
+        const int end = End(InWindow(window, widget), along);
+        const int margin = Extent(window->size(), along) - end;
+        if (margin >= 0 && margin < kEdgeMargin)
+            InsertWindowBand(window, along, end + kAlignSlack + 1, kEdgeMargin - margin);
+    }
     return inPlace > 0 || (missing > 0 && band);
 }
 
@@ -265,6 +277,9 @@ QSize TextSizeNeeded(const QWidget *widget)
     }
     if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
         return button->text().isEmpty() ? QSize() : button->sizeHint();
+    // A bar that shows its percentage needs the height of that text.
+    if (const auto *bar = qobject_cast<const QProgressBar *>(widget))
+        return bar->isTextVisible() ? QSize(bar->width(), bar->sizeHint().height()) : QSize();
     if (const auto *combo = qobject_cast<const QComboBox *>(widget))
         return combo->count() == 0 ? QSize() : combo->sizeHint();
     return QSize();

@@ -116,11 +116,11 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
         paneLabel("senderLabel", 12, true,
                   "QLabel {background-color: white; padding-left: 15px;border: none;padding-top: 10px; }");
     m_panes.senderLabel->setMaximumHeight(30);
-    // At most 250 wide; in a narrow pane the sender gives way (its text is cut to fit when shown)
-    // so the date beside it is never cut.
-    m_panes.senderLabel->setMaximumWidth(250);
+    // As wide as its name or the room the date leaves it (browse/MailPreview): the sender gives way
+    // (its text is cut to fit when shown) so the date beside it is never cut. Until the pane is laid
+    // out it has the room of a usual name.
     m_panes.senderLabel->resize(250, m_panes.senderLabel->height());
-    m_panes.senderLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_panes.senderLabel->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
     m_panes.dateLabel = paneLabel(
         "dateLabel", 10, false,
         "QLabel {background-color: white; padding-left: 15px; padding-right: 15px;border: none;padding-top: 10px; }");
@@ -138,8 +138,8 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     senderRow->setContentsMargins(0, 0, 0, 0);
     m_panes.mailHeaderArea = new QWidget(this);
     m_panes.mailHeaderArea->setObjectName(QStringLiteral("mailHeaderArea"));
-    m_panes.mailHeaderArea->setMinimumHeight(110);
-    m_panes.mailHeaderArea->setMaximumHeight(110);
+    // The shown mail's header lines and first row of tiles set its height (browse/MailPreview).
+    m_panes.mailHeaderArea->setFixedHeight(110);
     m_panes.attachmentGrid = new QGridLayout;
     m_panes.attachmentGrid->setContentsMargins(18, 3, 50, 5);
     m_panes.attachmentGrid->setVerticalSpacing(5);

@@ -30,6 +30,16 @@
 
 namespace {
 
+// One progress sheet at a time: the last run's goes when the next run's is made, so the sheets of
+// many scans and saves do not pile up in memory.
+QProgressInfo *replaceProgressSheet(QProgressInfo *&sheet, QWidget *parent, ProgressKind kind)
+{
+    if (sheet)
+        sheet->deleteLater();
+    sheet = new QProgressInfo(parent, kind);
+    return sheet;
+}
+
 void emptyPreview(QZovuvozivMainWindow *w)
 {
     while (QLayoutItem *item = w->panes().attachmentGrid->takeAt(0)) {
@@ -102,7 +112,7 @@ void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
     m_scanFinishSeen = false;
     m_scanEndSeen = false;
     m_summaryHeld = false;
-    m_pProgressInfo = new QProgressInfo(this, ProgressKind::Scan);
+    replaceProgressSheet(m_pProgressInfo, this, ProgressKind::Scan);
     connect(m_pProgressInfo, &QProgressInfo::StopConfirmed, this, &QZovuvozivMainWindow::onScanStopAnsweredYes);
     connect(m_pProgressInfo, &QProgressInfo::StopDeclined, this, &QZovuvozivMainWindow::showHeldSummary);
     m_pProgressBar = m_pProgressInfo->progressBar();
@@ -306,7 +316,7 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     m_pActionFindFile->setEnabled(false);
     // The save actions stay off while the save runs: a second save is refused anyway.
     SetSaveEnabled(false);
-    m_pProgressInfo = new QProgressInfo(this, ProgressKind::Save);
+    replaceProgressSheet(m_pProgressInfo, this, ProgressKind::Save);
     m_pProgressBar = m_pProgressInfo->progressBar();
     connect(m_pProgressInfo, &QProgressInfo::OnAbort, this, &QZovuvozivMainWindow::OnAbortSettings);
     // While the question is open the save waits at its next item; No lets it go on.

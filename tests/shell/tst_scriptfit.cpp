@@ -10,10 +10,13 @@
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/DrawnText.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/MyButton1.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
+#include "shell/QProgressInfo.h"
+#include "shell/SaveAsWindow.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
@@ -22,9 +25,12 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLayout>
+#include <QProgressBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include "WindowTestUtil.h"
 
@@ -37,6 +43,7 @@ struct ScriptMail {
     const char *sender;
     const char *subject;
     const char *attachment;  // three attachments: this name with 1, 2 and 3 before the extension
+    int ccCount = 0;         // recipients copied, each on its own address
 };
 
 const ScriptMail kMails[] = {
@@ -49,6 +56,7 @@ const ScriptMail kMails[] = {
      "Ελληνικά: προϋπολογισμός του επόμενου έτους, συνάντηση της επιτροπής, έγκριση των δαπανών και των "
      "νέων έργων της περιφέρειας Αττικής, ενημέρωση των μελών και των συνεργατών για το πρόγραμμα",
      "πρόγραμμα"},
+    {"Latin, long name", "Maximiliane-Wilhelmine von Hohenzollern", "Quarterly budget review", "budget", 3},
 };
 
 // The header shows a subject this long on more lines than it has.
@@ -77,6 +85,8 @@ QByteArray scriptArchive()
         mail.sent = QStringLiteral("2006-01-11T17:17:59");
         mail.from = {{QStringLiteral("sender%1@example.org").arg(index), text(m.sender)}};
         mail.to = {{QStringLiteral("to@example.org"), text(m.sender)}};
+        for (int c = 0; c < m.ccCount; ++c)
+            mail.cc << OlmXml::Address{QStringLiteral("copy%1.recipient@example.org").arg(c), QString()};
         for (int n = 1; n <= 3; ++n) {
             const QString url = QLatin1String(kMessages)
                                 + QStringLiteral("Inbox/com.microsoft.__Attachments/a%1_%2").arg(index).arg(n);
@@ -129,6 +139,10 @@ private Q_SLOTS:
     void defaultWindowShowsDateAndEveryTile();
     void rowAndHeaderTextsApart_data();
     void rowAndHeaderTextsApart();
+    void namesWholeWhereTheyFit_data();
+    void namesWholeWhereTheyFit();
+    void toolBarCaptionsClearOfIcons();
+    void saveSheetsHoldTheirTexts();
 
 private:
     void openInbox(QZovuvozivMainWindow &w);
@@ -224,7 +238,7 @@ void ScriptFitTest::scriptsFit()
     // The preview header: sender, date, subject and recipients whole.
     list->setCurrentItem(row);
     QTRY_VERIFY(shownAs(w.panes().subjectLabel->text(), text(m.subject)));
-    QCoreApplication::processEvents();
+    QTest::qWait(50);  // the header's layouts settle
     QVERIFY(shownAs(w.panes().senderLabel->text(), text(m.sender)));
     faults << labelFault(w.panes().senderLabel) << labelFault(w.panes().dateLabel)
            << labelFault(w.panes().subjectLabel) << labelFault(w.panes().recipientsLabel);
@@ -273,7 +287,7 @@ void ScriptFitTest::defaultWindowShowsDateAndEveryTile()
     const QDateTime sent = QDateTime::fromSecsSinceEpoch(1136999879, Qt::LocalTime);  // 2006-01-11T17:17:59Z
     QCOMPARE(date->text(), QLocale::c().toString(sent, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")));
     QVERIFY2(labelFault(date).isEmpty(), qPrintable(labelFault(date)));
-    QVERIFY(area->viewport()->rect().contains(rectIn(date, area->viewport())));
+    QVERIFY2(area->viewport()->rect().contains(rectIn(date, area->viewport())), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6").arg(rectIn(date, area->viewport()).x()).arg(rectIn(date, area->viewport()).y()).arg(date->width()).arg(date->height()).arg(area->viewport()->width()).arg(area->viewport()->height())));
     QVERIFY(w.rect().contains(rectIn(date, &w)));
 
     // The third tile, below the first row or two, through a bar the window shows.
@@ -352,6 +366,203 @@ void ScriptFitTest::rowAndHeaderTextsApart()
     } else {
         QCOMPARE(headerSubject->text(), text(m.subject));
     }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+void ScriptFitTest::namesWholeWhereTheyFit_data()
+{
+    QTest::addColumn<int>("width");
+    QTest::newRow("902 px") << 902;
+    QTest::newRow("1050 px") << 1050;
+}
+
+namespace {
+
+// The width a header label needs to show text on one line, its sheet's padding included.
+int headerWidthNeeded(const QLabel *like, const QString &text)
+{
+    QLabel probe;
+    probe.setFont(like->font());
+    probe.setStyleSheet(like->styleSheet());
+    probe.setTextFormat(Qt::PlainText);
+    probe.setText(text);
+    probe.ensurePolished();
+    return probe.sizeHint().width();
+}
+
+// Whether widget lies within view from its top to its bottom.
+bool wholeInHeight(const QWidget *widget, const QWidget *view)
+{
+    const QRect r = rectIn(widget, view);
+    return r.top() >= 0 && r.bottom() < view->height();
+}
+
+}  // namespace
+
+// A name that fits is shown whole: in every list row from the list's first paint (no row
+// scrolled away and back), and in the header, where the sender has what the date leaves it, or
+// the whole width once the date has a line of its own. The header shows its lines and its first
+// row of tiles whole at its top.
+void ScriptFitTest::namesWholeWhereTheyFit()
+{
+    QFETCH(int, width);
+    QZovuvozivMainWindow w;
+    w.resize(width, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    openInbox(w);
+    QTest::qWait(50);
+    QTreeWidget *list = w.panes().itemList;
+    QStringList faults;
+    int rowsSeen = 0;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = list->topLevelItem(i);
+        QWidget *rowWidget = MailRowWidget(list, row);
+        if (!rowWidget || !rowWidget->isVisible())
+            continue;
+        ++rowsSeen;
+        const auto *sender = rowWidget->findChild<QLabel *>(QStringLiteral("mailSender"));
+        const QString whole = row->data(ItemColumnText, SenderRole).toString();
+        // The icons and margins beside it take less than 70 pixels.
+        if (sender->width() < rowWidget->width() - 70)
+            faults << QStringLiteral("row sender %1 wide in a row of %2").arg(sender->width()).arg(rowWidget->width());
+        if (LabelLineWidth(sender, whole) <= sender->width() && sender->text() != whole)
+            faults << QStringLiteral("row sender \"%1\" for \"%2\"").arg(sender->text(), whole);
+    }
+    QVERIFY(rowsSeen >= 3);
+
+    QScrollArea *area = w.panes().mailHeaderScroll;
+    for (const ScriptMail &m : kMails) {
+        list->setCurrentItem(rowOf(w, m));
+        QTRY_VERIFY(shownAs(w.panes().subjectLabel->text(), text(m.subject)));
+        QTest::qWait(50);  // the header's layouts settle
+        const QLabel *sender = w.panes().senderLabel;
+        const QLabel *date = w.panes().dateLabel;
+        const bool dateBelow = date->y() >= sender->y() + sender->height();
+        const int room = area->viewport()->width() - (dateBelow ? 0 : date->width());
+        if (headerWidthNeeded(sender, text(m.sender)) <= room && sender->text() != text(m.sender))
+            faults << QStringLiteral("header sender \"%1\" with %2 px free").arg(sender->text()).arg(room);
+        if (sender->text() != text(m.sender) && sender->width() < room - 2)
+            faults << QStringLiteral("header sender cut at %1 px of %2").arg(sender->width()).arg(room);
+        const QWidget *firstTile = w.panes().attachmentGrid->itemAtPosition(0, 0)->widget();
+        for (const QWidget *part : {static_cast<const QWidget *>(sender), static_cast<const QWidget *>(date),
+                                    static_cast<const QWidget *>(w.panes().recipientsLabel), firstTile}) {
+            if (!wholeInHeight(part, area->viewport()))
+                faults << QStringLiteral("%1: %2 cut by the header's bottom at %3")
+                              .arg(text(m.script), part->objectName())
+                              .arg(area->viewport()->height());
+        }
+    }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+namespace {
+
+// The lowest row of the icon's picture that is not transparent, as the button draws it (centred).
+int iconInkBottom(const QToolButton *button)
+{
+    const QSize size = button->iconSize();
+    const QImage image = button->icon().pixmap(size).toImage();
+    int last = -1;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAlpha(image.pixel(x, y)) > 0)
+                last = y;
+        }
+    }
+    return button->y() + (button->height() - image.height()) / 2 + last;
+}
+
+// The top of the caption's letters, as a label centres its line.
+int captionInkTop(const QLabel *label)
+{
+    const QFontMetrics metrics = label->fontMetrics();
+    const int lineTop = label->y() + (label->height() - metrics.height()) / 2;
+    return lineTop + metrics.ascent() + metrics.tightBoundingRect(label->text()).top();
+}
+
+}  // namespace
+
+// The tool bar's Open and Save captions are written below their icons, and every caption is
+// whole inside the bar.
+void ScriptFitTest::toolBarCaptionsClearOfIcons()
+{
+    QZovuvozivMainWindow w;
+    w.resize(902, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(50);  // the captions are placed after the bar's layout
+    auto *bar = w.findChild<QToolBar *>(QStringLiteral("mainToolBar"));
+    QVERIFY(bar);
+    QStringList faults;
+    const struct {
+        const char *caption;
+        const char *action;
+    } pairs[] = {{"Open", "actionOpenMailbox"}, {"Save", "actionSaveRepaired"}};
+    for (const auto &pair : pairs) {
+        const QLabel *caption = nullptr;
+        for (const QLabel *label : bar->findChildren<QLabel *>()) {
+            if (label->text() == QLatin1String(pair.caption))
+                caption = label;
+        }
+        auto *button =
+            qobject_cast<QToolButton *>(bar->widgetForAction(w.findChild<QAction *>(QLatin1String(pair.action))));
+        QVERIFY2(caption && button, pair.caption);
+        if (captionInkTop(caption) <= iconInkBottom(button))
+            faults << QStringLiteral("\"%1\" starts at %2, its icon ends at %3")
+                          .arg(caption->text())
+                          .arg(captionInkTop(caption))
+                          .arg(iconInkBottom(button));
+    }
+    for (const QLabel *label : bar->findChildren<QLabel *>()) {
+        if (label->text().isEmpty() || !label->isVisible())
+            continue;
+        faults << labelFault(label);
+        if (label->y() + label->height() > bar->height())
+            faults << QStringLiteral("caption \"%1\" below the bar").arg(label->text());
+    }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
+// The save progress sheet (its title, its bar's percentage, its status) and the save sheet hold
+// their texts whole, clear of their right edges.
+void ScriptFitTest::saveSheetsHoldTheirTexts()
+{
+    QZovuvozivMainWindow w;
+    w.resize(902, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto *progress = new QProgressInfo(&w, ProgressKind::Save);
+    progress->progressBar()->setValue(0);
+    auto *save = new SaveAsWindow(&w);
+    save->fillList();
+    QStringList faults;
+    for (QDialog *sheet : {static_cast<QDialog *>(progress), static_cast<QDialog *>(save)}) {
+        sheet->show();
+        QVERIFY(QTest::qWaitForWindowExposed(sheet));
+        for (const QLabel *label : sheet->findChildren<QLabel *>()) {
+            if (label->text().isEmpty() || !label->isVisible())
+                continue;
+            faults << labelFault(label);
+            const QRect r = rectIn(label, sheet);
+            if (r.right() >= sheet->width() - 4 || r.bottom() >= sheet->height())
+                faults << QStringLiteral("\"%1\" at %2..%3 in a sheet %4 wide")
+                              .arg(label->text())
+                              .arg(r.left())
+                              .arg(r.right())
+                              .arg(sheet->width());
+        }
+        sheet->hide();
+    }
+    const QProgressBar *bar = progress->progressBar();
+    if (bar->height() < bar->sizeHint().height())
+        faults << QStringLiteral("bar %1 high for its \"%2\" of %3")
+                      .arg(bar->height())
+                      .arg(bar->text())
+                      .arg(bar->sizeHint().height());
     faults.removeAll(QString());
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }

@@ -131,7 +131,8 @@ int main(int argc, char *argv[])
     for (int i = 0; i < steps.size(); ++i) {
         const Step &s = steps.at(i);
         printf("%s{\"step\": \"%s\", \"heap_bytes\": %zu, \"rss_kb\": %ld, \"heap_vs_first_open_percent\": %.1f}",
-               i ? ", " : "", qPrintable(s.name), s.heap, s.rss, 100.0 * (double(s.heap) - double(first)) / double(first));
+               i ? ", " : "", qPrintable(s.name), s.heap, s.rss,
+               100.0 * (double(s.heap) - double(first)) / double(first));
     }
     printf("]}\n");
     return 0;

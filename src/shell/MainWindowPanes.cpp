@@ -253,13 +253,15 @@ void QZovuvozivMainWindow::installItemList()
         ++g_itemListFillSerial;
         disconnect(old, nullptr, this, nullptr);
         const bool focused = old->hasFocus();
-        // The new list takes the old one's place, size and visibility; the old one is parentless.
+        // The new list takes the old one's place, size and visibility.
         m_panes.mainSplitter->replaceWidget(m_panes.mainSplitter->indexOf(old), list);
         // Column widths the user set stay.
         list->header()->restoreState(old->header()->saveState());
         if (focused)
             list->setFocus(Qt::OtherFocusReason);
-        // Later: the old list may be the sender of the event being handled.
+        // Hidden, and the window's until it goes, so it goes with the window at the latest. Later:
+        // the old list may be the sender of the event being handled.
+        old->setParent(this);
         old->deleteLater();
     } else {
         m_panes.mainSplitter->insertWidget(m_panes.mainSplitter->indexOf(m_panes.folderTree) + 1, list);

@@ -35,6 +35,8 @@ constexpr qint64 kSliceMs = 8;
 // dozen times, not once per slice.
 constexpr int kLeastBatch = 200;
 
+const char kPeakRowsProperty[] = "olmPeakRows";
+
 qint64 archiveSize()
 {
     struct stat st {};
@@ -48,6 +50,12 @@ void clearItemList(QTreeWidget *list)
 {
     list->clear();
     list->setAlternatingRowColors(true);
+}
+
+void notePeakRows(QTreeWidget *list)
+{
+    if (list->topLevelItemCount() > ItemListPeakRows(list))
+        list->setProperty(kPeakRowsProperty, list->topLevelItemCount());
 }
 
 // The current cell is put in the shown text column: in a hidden column the view moves the
@@ -154,6 +162,7 @@ void fillKind(QTreeWidget *list, Record *head, qint64 folderId, int kind)
     }
     // Rows are complete before they go in: a row changed inside a shown list costs a layout walk.
     list->addTopLevelItems(made);
+    notePeakRows(list);
     if (!made.isEmpty())
         showFirstRow(list, made.first());
 }
@@ -230,6 +239,7 @@ private:
         m_endPressed = m_endPressed && count > 0 && m_list->currentItem() == m_list->topLevelItem(count - 1);
         m_list->addTopLevelItems(m_pending);
         m_pending.clear();
+        notePeakRows(m_list);
         if (m_endPressed && m_list->topLevelItemCount() > count) {
             QTreeWidgetItem *last = m_list->topLevelItem(m_list->topLevelItemCount() - 1);
             makeCurrentRow(m_list, last);
@@ -305,6 +315,11 @@ void fillMails(QTreeWidget *list, qint64 folderId)
 bool ItemListFillRunning()
 {
     return g_mailFiller && g_mailFiller->running();
+}
+
+int ItemListPeakRows(const QTreeWidget *list)
+{
+    return list ? list->property(kPeakRowsProperty).toInt() : 0;
 }
 
 void FillItemListForFolder(QTreeWidgetItem *folder)

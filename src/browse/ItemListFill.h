@@ -19,6 +19,7 @@
 #include <QString>
 #include <QtGlobal>
 
+class QTreeWidget;
 class QTreeWidgetItem;
 struct MailMLRC;
 
@@ -32,6 +33,9 @@ extern quint64 dwFolderIdSelected;
 
 // True while a mail fill has slices left to run.
 bool ItemListFillRunning();
+
+// The most rows the list has held since it was made (0 for null).
+int ItemListPeakRows(const QTreeWidget *list);
 
 // What a mail row shows, apart from its widget.
 // The shown sender: the names are "name;" each; of several the last one is shown.

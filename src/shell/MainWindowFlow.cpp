@@ -51,6 +51,7 @@ void QZovuvozivMainWindow::shortReset()
     closeScanQuestion();
     m_panes.folderTree->clear();
     m_panes.itemList->clear();
+    RenewLargeItemList();
     m_panes.mailHeaderText->clear();
     m_panes.htmlPreview->clear();
     m_panes.textPreview->clear();

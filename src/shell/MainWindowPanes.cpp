@@ -2,9 +2,11 @@
 // column, inside one splitter.
 
 #include "browse/BrowsePanes.h"
+#include "browse/ItemListFill.h"
 #include "browse/ItemRoles.h"
 #include "browse/MyButton1.h"
 #include "browse/SelectionPalette.h"
+#include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 
 #include <QFrame>
@@ -46,12 +48,44 @@ QString ListStyle()
         .arg(SelectionStyle());
 }
 
+// The item list as every instance of it is set up; placing and wiring it is the window's.
+QTreeWidget *makeItemList()
+{
+    auto *list = new QTreeWidget;
+    list->setObjectName(QStringLiteral("itemList"));
+    list->setHeaderLabels({QString()});
+    list->setColumnCount(ItemColumnCount);
+    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength,
+                  ItemColumnKind})
+        list->setColumnHidden(c, true);
+    list->header()->setSectionResizeMode(ItemColumnKindIcon, QHeaderView::Fixed);
+    list->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});
+    list->setColumnWidth(ItemColumnText, 100);
+    list->header()->setSectionResizeMode(ItemColumnText, QHeaderView::Interactive);
+    QTreeWidgetItem *head = list->headerItem();
+    head->setData(ItemColumnPriority, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
+    head->setData(ItemColumnKindIcon, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
+    head->setData(ItemColumnAttachment, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
+    head->setSizeHint(ItemColumnKey, QSize(20, 20));
+    for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
+        list->setColumnWidth(c, 24);
+    list->setAlternatingRowColors(false);
+    // Every row of a fill is one height (browse/ItemListMailRow): paging costs one row's layout,
+    // not the whole folder's.
+    list->setUniformRowHeights(true);
+
+    list->setMinimumWidth(330);
+    list->setStyleSheet(ListStyle());
+    ApplySelectionPalette(list);
+    // A click on a row puts the keyboard on the list.
+    list->setFocusPolicy(Qt::StrongFocus);
+    return list;
+}
+
 }  // namespace
 
 void QZovuvozivMainWindow::CreateLeftDockWindows()
 {
-    m_panes.itemList = new QTreeWidget;
-    m_panes.itemList->setObjectName(QStringLiteral("itemList"));
     m_panes.folderTree = new QTreeWidget;
     m_panes.folderTree->setObjectName(QStringLiteral("folderTree"));
     m_panes.emptyItemList = new QTreeWidget;
@@ -85,27 +119,6 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     auto *spaceBlocker = new SpaceKeyBlocker;
     spaceBlocker->setParent(m_panes.folderTree);
     m_panes.folderTree->installEventFilter(spaceBlocker);
-
-    m_panes.itemList->setHeaderLabels({QString()});
-    m_panes.itemList->setColumnCount(ItemColumnCount);
-    for (int c : {ItemColumnKey, ItemColumnPriority, ItemColumnAttachment, ItemColumnUuid, ItemColumnBodyLength,
-                  ItemColumnKind})
-        m_panes.itemList->setColumnHidden(c, true);
-    m_panes.itemList->header()->setSectionResizeMode(ItemColumnKindIcon, QHeaderView::Fixed);
-    m_panes.itemList->setHeaderLabels({QString(), QString(), QString(), QString(), QString()});
-    m_panes.itemList->setColumnWidth(ItemColumnText, 100);
-    m_panes.itemList->header()->setSectionResizeMode(ItemColumnText, QHeaderView::Interactive);
-    QTreeWidgetItem *head = m_panes.itemList->headerItem();
-    head->setData(ItemColumnPriority, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Priority.png")));
-    head->setData(ItemColumnKindIcon, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_FileType.png")));
-    head->setData(ItemColumnAttachment, Qt::DecorationRole, QIcon(QStringLiteral(":/images/img_Attachment.png")));
-    head->setSizeHint(ItemColumnKey, QSize(20, 20));
-    for (int c : {ItemColumnPriority, ItemColumnKindIcon, ItemColumnAttachment})
-        m_panes.itemList->setColumnWidth(c, 24);
-    m_panes.itemList->setAlternatingRowColors(false);
-    // Every row of a fill is one height (browse/ItemListMailRow): paging costs one row's layout,
-    // not the whole folder's.
-    m_panes.itemList->setUniformRowHeights(true);
 
     m_panes.subjectLabel = paneLabel(
         "subjectLabel", 16, true,
@@ -186,7 +199,6 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.mailHeaderText->setMaximumHeight(110);
     m_panes.mailHeaderText->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
-    m_panes.itemList->setMinimumWidth(330);
     m_panes.mailHeaderText->setMinimumWidth(330);
     m_panes.htmlPreview->setMinimumWidth(370);
     m_panes.folderTree->setMinimumWidth(200);
@@ -206,7 +218,6 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.mainSplitter = new QSplitter(Qt::Horizontal, this);
     m_panes.mainSplitter->setObjectName(QStringLiteral("mainSplitter"));
     m_panes.mainSplitter->addWidget(m_panes.folderTree);
-    m_panes.mainSplitter->addWidget(m_panes.itemList);
     m_panes.mainSplitter->addWidget(m_panes.emptyItemList);
     m_panes.mainSplitter->addWidget(m_panes.previewFrame);
     m_panes.mainSplitter->setChildrenCollapsible(false);
@@ -223,15 +234,51 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
             "url(:/images/TreeCheck_N.png);}QTreeView::indicator:indeterminate {image: url(:/images/TreeCheck_p.png);}"
             "QTreeView { %1 }")
             .arg(SelectionStyle()));
-    m_panes.itemList->setStyleSheet(ListStyle());
     m_panes.emptyItemList->setStyleSheet(ListStyle());
-    for (QTreeWidget *view : {m_panes.folderTree, m_panes.itemList, m_panes.emptyItemList})
+    for (QTreeWidget *view : {m_panes.folderTree, m_panes.emptyItemList})
         ApplySelectionPalette(view);
-    // A click on a row puts the keyboard on the list; Tab goes tree, list, preview.
-    m_panes.itemList->setFocusPolicy(Qt::StrongFocus);
-    setTabOrder(m_panes.folderTree, m_panes.itemList);
-    setTabOrder(m_panes.itemList, m_panes.htmlPreview);
-    setTabOrder(m_panes.htmlPreview, m_panes.textPreview);
+    installItemList();
     m_panes.emptyItemList->setHeaderLabels({QString(), QString()});
     setCentralWidget(m_panes.mainSplitter);
+}
+
+int QZovuvozivMainWindow::s_itemListRenewRows = 20000;
+
+void QZovuvozivMainWindow::installItemList()
+{
+    QTreeWidget *list = makeItemList();
+    QTreeWidget *old = m_panes.itemList;
+    if (old) {
+        // A fill under way stops before it touches the old list again.
+        ++g_itemListFillSerial;
+        disconnect(old, nullptr, this, nullptr);
+        const bool focused = old->hasFocus();
+        // The new list takes the old one's place, size and visibility.
+        m_panes.mainSplitter->replaceWidget(m_panes.mainSplitter->indexOf(old), list);
+        // Column widths the user set stay.
+        list->header()->restoreState(old->header()->saveState());
+        if (focused)
+            list->setFocus(Qt::OtherFocusReason);
+        // Hidden, and the window's until it goes, so it goes with the window at the latest. Later:
+        // the old list may be the sender of the event being handled.
+        old->setParent(this);
+        old->deleteLater();
+    } else {
+        m_panes.mainSplitter->insertWidget(m_panes.mainSplitter->indexOf(m_panes.folderTree) + 1, list);
+    }
+    m_panes.itemList = list;
+    // Tab goes tree, list, preview.
+    setTabOrder(m_panes.folderTree, list);
+    setTabOrder(list, m_panes.htmlPreview);
+    setTabOrder(m_panes.htmlPreview, m_panes.textPreview);
+    connect(list, &QTreeWidget::currentItemChanged, this, [this] {
+        if (m_pParseDatabase)
+            m_pParseDatabase->OnMessageSubjectChanged();
+    });
+}
+
+void QZovuvozivMainWindow::RenewLargeItemList()
+{
+    if (ItemListPeakRows(m_panes.itemList) >= s_itemListRenewRows)
+        installItemList();
 }

@@ -236,6 +236,8 @@ void QParseDatabase::OnStartScan()
     StopAndWait();
     MailItemCount = ContactItemCount = TaskItemCount = NotesItemCount = CalendarItemCount = 0;
     CleanListAndHash();
+    if (m_window)
+        m_window->RenewLargeItemList();
     if (fileDescriptor >= 0)
         ::close(fileDescriptor);
     fileDescriptor = -1;
@@ -311,6 +313,8 @@ void QParseDatabase::SetRecoverSelectedState()
 
 void QParseDatabase::ShowindivisualMailItemsInfo(QTreeWidgetItem *item, int)
 {
+    if (m_window)
+        m_window->RenewLargeItemList();
     ShowClickedFolder(item, [this](quint32 kind) {
         if (m_window)
             m_window->ShowKindView(kind);

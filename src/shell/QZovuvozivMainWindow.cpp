@@ -339,8 +339,6 @@ void QZovuvozivMainWindow::ConnectSignals()
             &QZovuvozivMainWindow::SetProgressValueForMail);
     connect(&m_SavingThread, &QMailSavingThread::OnFinishScanningMainWindow, this,
             &QZovuvozivMainWindow::SetFinishSettingsForMail);
-    connect(m_panes.itemList, &QTreeWidget::currentItemChanged, m_pParseDatabase,
-            &QParseDatabase::OnMessageSubjectChanged);
     const struct {
         QTimer *timer;
         WindowSlot slot;

@@ -61,6 +61,11 @@ public:
 
     QParseDatabase *parseDatabase() const { return m_pParseDatabase; }
     const BrowsePanes &panes() const { return m_panes; }
+    // A view keeps the layout table of the most rows it ever held until it is destroyed: a list
+    // that has held this many is replaced by a fresh one when it is emptied for another folder or
+    // archive. Tests lower it.
+    static int s_itemListRenewRows;
+    void RenewLargeItemList();
 
 public Q_SLOTS:
     void aboutQarvionMurtlak();
@@ -152,6 +157,8 @@ private:
     void CreateMenuBar();
     void ConnectSignals();
     void CreateLeftDockWindows();
+    // Makes, places and wires the item list; an existing one is replaced and deleted.
+    void installItemList();
     // Output root and package files of the chosen save type; false (after a message) on failure.
     bool CreateMailFolder();
     bool CreateFilesInMainIdentity(const QString &root);

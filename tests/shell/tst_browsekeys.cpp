@@ -16,6 +16,7 @@
 #include "shell/StopDlg.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -87,7 +88,7 @@ private Q_SLOTS:
     void longContactOpensAtItsTop();
 
 private:
-    QTreeWidget *openInbox(QZovuvozivMainWindow &w);
+    QTreeWidget *openInbox(QZovuvozivMainWindow &w, bool renewed = false);
     QTemporaryDir m_dir;
     QString m_path;
 };
@@ -104,8 +105,9 @@ void BrowseKeysTest::initTestCase()
 }
 
 // The window shown and active, the archive scanned and its Inbox clicked in the tree; null with
-// a warning saying which step failed.
-QTreeWidget *BrowseKeysTest::openInbox(QZovuvozivMainWindow &w)
+// a warning saying which step failed. renewed: Inbox is clicked twice, the second time past the
+// row count that replaces the list, and the replacement is returned.
+QTreeWidget *BrowseKeysTest::openInbox(QZovuvozivMainWindow &w, bool renewed)
 {
     const auto failed = [](const char *step) -> QTreeWidget * {
         qWarning("openInbox: %s", step);
@@ -125,10 +127,19 @@ QTreeWidget *BrowseKeysTest::openInbox(QZovuvozivMainWindow &w)
     if (!inbox)
         return failed("no Inbox");
     const QRect folder = tree->visualItemRect(inbox);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, folder.center() + QPoint(folder.width() / 4, 0));
-    if (!QTest::qWaitFor([&] { return !ItemListFillRunning() && w.panes().itemList->topLevelItemCount() == kMails; },
-                         20000))
-        return failed("Inbox not listed");
+    const QPointer<QTreeWidget> first = w.panes().itemList;
+    for (int click = 0; click < (renewed ? 2 : 1); ++click) {
+        const ItemListRenewRows renewPast(click == 0 ? kMails + 1 : kMails);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, folder.center() + QPoint(folder.width() / 4, 0));
+        if (!QTest::qWaitFor(
+                [&] { return !ItemListFillRunning() && w.panes().itemList->topLevelItemCount() == kMails; }, 20000))
+            return failed("Inbox not listed");
+    }
+    if ((w.panes().itemList != first) != renewed)
+        return failed(renewed ? "list not renewed" : "list renewed");
+    // The old list goes once the event loop has run.
+    if (renewed && !QTest::qWaitFor([&] { return first.isNull(); }, 5000))
+        return failed("old list kept");
     return tree->currentItem() == inbox ? w.panes().itemList : failed("Inbox not current");
 }
 
@@ -192,11 +203,17 @@ void BrowseKeysTest::highlightIsTheCurrentRow_data()
     QTest::addColumn<QString>("focus");  // how the keyboard came to the list
     QTest::addColumn<QVector<int>>("keys");
     QTest::addColumn<int>("row");
+    QTest::addColumn<bool>("renewed");  // the list was replaced on leaving a folder of many rows
     const QVector<int> down3{Qt::Key_Down, Qt::Key_Down, Qt::Key_Down};
-    QTest::newRow("Tab from the tree, Down x3") << "tab" << down3 << 3;
-    QTest::newRow("Tab from the tree, End, Up") << "tab" << QVector<int>{Qt::Key_End, Qt::Key_Up} << kMails - 2;
-    QTest::newRow("a click on a row, Down x3") << "click" << down3 << 3;
-    QTest::newRow("Tab, then Tab back from the preview, Down x3") << "tab round" << down3 << 3;
+    for (bool renewed : {false, true}) {
+        const auto row = [renewed](const char *name) -> QTestData & {
+            return QTest::newRow(qPrintable(QLatin1String(name) + (renewed ? " (renewed list)" : "")));
+        };
+        row("Tab from the tree, Down x3") << "tab" << down3 << 3 << renewed;
+        row("Tab from the tree, End, Up") << "tab" << QVector<int>{Qt::Key_End, Qt::Key_Up} << kMails - 2 << renewed;
+        row("a click on a row, Down x3") << "click" << down3 << 3 << renewed;
+        row("Tab, then Tab back from the preview, Down x3") << "tab round" << down3 << 3 << renewed;
+    }
 }
 
 // However the keyboard came to the list, the row the preview shows is the one highlighted.
@@ -205,11 +222,15 @@ void BrowseKeysTest::highlightIsTheCurrentRow()
     QFETCH(QString, focus);
     QFETCH(QVector<int>, keys);
     QFETCH(int, row);
+    QFETCH(bool, renewed);
     QZovuvozivMainWindow w;
-    QTreeWidget *list = openInbox(w);
+    QTreeWidget *list = openInbox(w, renewed);
     QVERIFY(list);
     if (focus == QLatin1String("click")) {
-        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(0)).center());
+        // Row 1: the click itself previews, away from the row the fill showed first.
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(1)).center());
+        QTRY_COMPARE(w.panes().subjectLabel->text(), subjectOf(1));
+        QTest::keyClick(list, Qt::Key_Up);
     } else {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         if (focus == QLatin1String("tab round")) {
@@ -228,13 +249,16 @@ void BrowseKeysTest::highlightIsTheCurrentRow()
 void BrowseKeysTest::endDuringAFill_data()
 {
     QTest::addColumn<bool>("thenUp");
-    QTest::newRow("End: the folder's last mail") << false;
-    QTest::newRow("End, then Up: stays where Up went") << true;
+    QTest::addColumn<bool>("renewed");  // the folder listed once before, and the list replaced
+    QTest::newRow("End: the folder's last mail") << false << false;
+    QTest::newRow("End, then Up: stays where Up went") << true << false;
+    QTest::newRow("End in a renewed list: the folder's last mail") << false << true;
 }
 
 void BrowseKeysTest::endDuringAFill()
 {
     QFETCH(bool, thenUp);
+    QFETCH(bool, renewed);
     const QString path = m_dir.filePath(QStringLiteral("big.olm"));
     if (!QFileInfo::exists(path)) {
         QFile f(path);
@@ -246,11 +270,18 @@ void BrowseKeysTest::endDuringAFill()
     startScanInWindow(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
     peer(w).m_pInformationDlg->close();
-    QTreeWidget *list = w.panes().itemList;
     QTreeWidget *tree = w.panes().folderTree;
     QTreeWidgetItem *big = folderNamed(tree, QStringLiteral("Big"));
     QVERIFY(big);
+    QTreeWidget *first = w.panes().itemList;
+    const ItemListRenewRows renewPast(kBigFolderMails);
+    if (renewed) {
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(big).center());
+        QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning() && first->topLevelItemCount() == kBigFolderMails, 60000);
+    }
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(big).center());
+    QTreeWidget *list = w.panes().itemList;
+    QCOMPARE(list != first, renewed);
     // A slice of the fill at a time, so the keys come while it runs.
     while (list->topLevelItemCount() == 0)
         QCoreApplication::processEvents();

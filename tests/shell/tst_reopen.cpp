@@ -15,6 +15,7 @@
 
 #include <QGridLayout>
 #include <QLabel>
+#include <QPointer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -64,16 +65,20 @@ void ReopenTest::initTestCase()
 }
 
 // Each archive's Inbox lists its own mails, previews its own tiles, and leaves one progress sheet
-// and one summary behind it at most, however many archives were opened before.
+// and one summary behind it at most, however many archives were opened before. A list that held
+// many rows is replaced by a fresh one in its place when the next archive opens, and goes.
 void ReopenTest::threeArchivesInTurn()
 {
+    const ItemListRenewRows renewPast(10);
     const struct {
         const char *tag;
         int mails;
-    } archives[] = {{"First", 40}, {"Second", 7}, {"Third", 25}};
+        bool renewed;  // the list the archive before it filled had 10 rows or more
+    } archives[] = {{"First", 40, false}, {"Second", 7, true}, {"Third", 25, false}};
     QZovuvozivMainWindow w;
     w.resize(1050, 640);
     w.show();
+    QPointer<QTreeWidget> before = w.panes().itemList;
     for (const auto &a : archives) {
         const QString tag = QLatin1String(a.tag);
         const QString path = m_dir.filePath(tag + QStringLiteral(".olm"));
@@ -92,6 +97,9 @@ void ReopenTest::threeArchivesInTurn()
         w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
         QTRY_VERIFY(!ItemListFillRunning());
         QTreeWidget *list = w.panes().itemList;
+        QCOMPARE(list != before, a.renewed);
+        QCOMPARE(list->parentWidget(), w.panes().folderTree->parentWidget());
+        QVERIFY(list->isVisible());
         QCOMPARE(list->topLevelItemCount(), a.mails);
         list->setCurrentItem(list->topLevelItem(a.mails - 1));
         QTRY_VERIFY(w.panes().subjectLabel->text().startsWith(tag));
@@ -104,6 +112,10 @@ void ReopenTest::threeArchivesInTurn()
         QTest::qWait(20);
         QCOMPARE(w.findChildren<QProgressInfo *>().size(), 1);
         QVERIFY(w.findChildren<InformationDlg *>().size() <= 1);
+        QCOMPARE(w.findChildren<QTreeWidget *>(QStringLiteral("itemList")).size(), 1);
+        if (a.renewed)
+            QVERIFY(!before);
+        before = list;
     }
 }
 

@@ -34,3 +34,18 @@ inline QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name)
     }
     return nullptr;
 }
+
+// Sets the row count past which the window replaces its item list, for the guard's life.
+class ItemListRenewRows {
+public:
+    explicit ItemListRenewRows(int rows) : m_saved(QZovuvozivMainWindow::s_itemListRenewRows)
+    {
+        QZovuvozivMainWindow::s_itemListRenewRows = rows;
+    }
+    ~ItemListRenewRows() { QZovuvozivMainWindow::s_itemListRenewRows = m_saved; }
+    ItemListRenewRows(const ItemListRenewRows &) = delete;
+    ItemListRenewRows &operator=(const ItemListRenewRows &) = delete;
+
+private:
+    int m_saved;
+};

@@ -1,6 +1,9 @@
 #pragma once
-// What the window benchmarks share: the resident memory, and the event loop run as the program's
-// own loop runs it.
+// What the window benchmarks share: the archive they open, the resident memory, and the event
+// loop run as the program's own loop runs it.
+
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
 
 #include <QApplication>
 #include <QByteArray>
@@ -8,6 +11,28 @@
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QFile>
+#include <QStringList>
+
+#include <cstdio>
+
+// The window's open sheet answers with path, as a user choosing that file would.
+inline void answerOpenWith(const QString &path)
+{
+    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
+}
+
+// The archive named first on the command line, with the window's resources ready and its open
+// sheet answering with it; empty, after the usage line, when there is no such file.
+inline QString benchArchive(const QStringList &args, const char *usage)
+{
+    if (args.size() < 2 || !QFile::exists(args.at(1))) {
+        fprintf(stderr, "usage: %s\n", usage);
+        return QString();
+    }
+    InitShellResources();
+    answerOpenWith(args.at(1));
+    return args.at(1);
+}
 
 inline long residentKb()
 {

@@ -44,15 +44,11 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 2 || !QFile::exists(args.at(1))) {
-        fprintf(stderr, "usage: olmlistbench ARCHIVE [FOLDER]\n");
+    const QString path = benchArchive(args, "olmlistbench ARCHIVE [FOLDER]");
+    if (path.isEmpty())
         return 2;
-    }
     const QString folderName = args.value(2, QStringLiteral("Inbox"));
-    InitShellResources();
     ShellHooks::messageBox = [](const QString &, const QString &) {};
-    const QString path = args.at(1);
-    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
 
     QZovuvozivMainWindow window;
     window.resize(1050, 640);

@@ -14,6 +14,8 @@
 #include "shell/ShellResources.h"
 #include "shell/StopDlg.h"
 
+#include "WindowBenchUtil.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -42,20 +44,16 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const QStringList args = app.arguments();
-    if (args.size() < 2 || !QFile::exists(args.at(1))) {
-        fprintf(stderr, "usage: olmstopbench ARCHIVE [STOP_MS] [YES_MS]\n");
+    const QString path = benchArchive(args, "olmstopbench ARCHIVE [STOP_MS] [YES_MS]");
+    if (path.isEmpty())
         return 2;
-    }
     const int stopMs = args.value(2, QStringLiteral("3000")).toInt();
     const int yesMs = args.value(3, QStringLiteral("0")).toInt();
-    InitShellResources();
     QElapsedTimer clock;
     QStringList messages;
     ShellHooks::messageBox = [&](const QString &text, const QString &) {
         messages << QStringLiteral("{\"at_ms\": %1, \"text\": \"%2\"}").arg(clock.elapsed()).arg(jsonText(text));
     };
-    const QString path = args.at(1);
-    ShellHooks::openFileName = [path](QWidget *, const QString &, const QString &) { return path; };
 
     QZovuvozivMainWindow window;
     window.resize(1050, 640);

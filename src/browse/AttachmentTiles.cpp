@@ -7,6 +7,7 @@
 #include "browse/MessageBox.h"
 #include "browse/MyButton1.h"
 #include "browse/QPreviewOfItems.h"
+#include "browse/ResizeFollower.h"
 #include "platform/Edition.h"
 #include "platform/PreviewerLauncher.h"
 #include "save/AttachmentIndex.h"
@@ -156,29 +157,6 @@ void placeTilesAgain()
         grid->addWidget(tiles.at(i), i / columns, i % columns);
 }
 
-class PaneWidthFollower : public QObject {
-public:
-    using QObject::QObject;
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize)
-            placeTilesAgain();
-        return QObject::eventFilter(watched, event);
-    }
-};
-
-void followPaneWidth(QScrollArea *area)
-{
-    const QString name = QStringLiteral("paneWidthFollower");
-    if (!area || area->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
-        return;
-    auto *follower = new PaneWidthFollower(area);
-    follower->setObjectName(name);
-    area->installEventFilter(follower);
-}
-
 }  // namespace
 
 void TellAttachmentNotOpened(const QString &name)
@@ -207,7 +185,8 @@ void ShowAttachmentTiles(const MailMessageFields &fields)
     QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
-    followPaneWidth(Panes().mailHeaderScroll);
+    FollowResize(Panes().mailHeaderScroll, QStringLiteral("paneWidthFollower"),
+                 [](const QResizeEvent &) { placeTilesAgain(); });
     const int columns = tileColumns();
     grid->setProperty(kTileColumnsProperty, columns);
     // The grid takes each tile over from the parent it is made with.

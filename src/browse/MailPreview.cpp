@@ -9,6 +9,7 @@
 #include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
+#include "browse/ResizeFollower.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
@@ -347,33 +348,6 @@ void fitHeaderHeight()
         area->verticalScrollBar()->setSingleStep(step);
 }
 
-// Fits the header's height again when its width changes: recipients wrap and tiles move to
-// other rows. Run after the tiles have been placed for the new width.
-class HeaderHeightFollower : public QObject {
-public:
-    static void install(QScrollArea *area)
-    {
-        const QString name = QStringLiteral("headerHeightFollower");
-        if (!area || area->findChild<QObject *>(name, Qt::FindDirectChildrenOnly))
-            return;
-        auto *follower = new HeaderHeightFollower(area);
-        follower->setObjectName(name);
-        area->installEventFilter(follower);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (event->type() == QEvent::Resize
-            && static_cast<QResizeEvent *>(event)->oldSize().width() != static_cast<QWidget *>(watched)->width())
-            QTimer::singleShot(0, this, [] { fitHeaderHeight(); });
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    using QObject::QObject;
-};
-
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
 // Attachments lines.
 void showHeader(const MailMLRC &mail, const MailMessageFields &f)
@@ -405,10 +379,16 @@ void showHeader(const MailMLRC &mail, const MailMessageFields &f)
     ShowAttachmentTiles(f);
     Panes().recipientsLabel->setTextFormat(Qt::RichText);
     Panes().recipientsLabel->setText(MailRecipientsHtml(f));
-    HeaderHeightFollower::install(Panes().mailHeaderScroll);
+    // Recipients wrap and tiles move to other rows when the width changes: fitted again once the
+    // tiles have been placed for the new width.
+    QScrollArea *area = Panes().mailHeaderScroll;
+    FollowResize(area, QStringLiteral("headerHeightFollower"), [area](const QResizeEvent &event) {
+        if (event.oldSize().width() != event.size().width())
+            QTimer::singleShot(0, area, [] { fitHeaderHeight(); });
+    });
     fitHeaderHeight();
     // Each message starts at its first line, whatever the previous one was scrolled to.
-    if (QScrollArea *area = Panes().mailHeaderScroll)
+    if (area)
         area->verticalScrollBar()->setValue(0);
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();

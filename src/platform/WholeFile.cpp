@@ -41,23 +41,21 @@ int linkUnnamed(int fd, const QByteArray &target)
     return ::linkat(AT_FDCWD, link, AT_FDCWD, target.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
 }
 
-// Moves the part file to target unless target exists: an atomic move where the file system has
-// one, else a second link and the part name's removal.
-int movePart(const QByteArray &part, const QByteArray &target)
+}  // namespace
+
+int MoveWithoutReplacing(const QByteArray &from, const QByteArray &to)
 {
 #ifdef SYS_renameat2
-    if (::syscall(SYS_renameat2, AT_FDCWD, part.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
         return errno;
 #endif
-    if (::link(part.constData(), target.constData()) != 0)
+    if (::link(from.constData(), to.constData()) != 0)
         return errno;
-    ::unlink(part.constData());
+    ::unlink(from.constData());
     return 0;
 }
-
-}  // namespace
 
 WholeFile::~WholeFile()
 {
@@ -102,7 +100,7 @@ int WholeFile::publish(const QString &path)
     if (m_fd < 0 || m_published)
         return EBADF;
     const QByteArray target = QFile::encodeName(path);
-    const int error = m_partPath.isEmpty() ? linkUnnamed(m_fd, target) : movePart(m_partPath, target);
+    const int error = m_partPath.isEmpty() ? linkUnnamed(m_fd, target) : MoveWithoutReplacing(m_partPath, target);
     if (error == 0) {
         m_published = true;
         m_partPath.clear();

@@ -7,6 +7,10 @@
 #include <QByteArray>
 #include <QString>
 
+// Moves the file at from to to unless something stands at to: 0, EEXIST, or another error number.
+// Atomic where the file system has a no-replace move, else a second link and the old name's removal.
+int MoveWithoutReplacing(const QByteArray &from, const QByteArray &to);
+
 class WholeFile {
 public:
     WholeFile() = default;

@@ -1,6 +1,7 @@
 #include "save/olm/OlmOutputFile.h"
 
 #include "platform/Crc32.h"
+#include "platform/WholeFile.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -59,15 +60,8 @@ bool OlmOutputFile::takeName(const QString &path)
         return false;
     const QByteArray from = QFile::encodeName(m_hidden);
     const QByteArray to = QFile::encodeName(path);
-    int result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
-    if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-        // A file system without the no-replace move: a link refuses a taken name just the same.
-        result = ::link(from.constData(), to.constData());
-        if (result == 0)
-            ::unlink(from.constData());
-    }
-    if (result != 0) {
-        fail(errno);
+    if (const int error = MoveWithoutReplacing(from, to)) {
+        fail(error);
         return false;
     }
     m_hidden.clear();

@@ -44,7 +44,7 @@ QCheckUpdate::~QCheckUpdate()
     ShowWaiting(false);
     if (m_pReply) {
         --g_running;
-        m_pReply->disconnect(this);
+        DropUpdateReply(m_pReply, this);
     }
 }
 
@@ -75,7 +75,7 @@ void QCheckUpdate::ConnectingServer()
                                           : tr("the version text cannot be kept in the private work folder"));
         return;
     }
-    m_pReply = GetUpdateFile(m_manager, url);
+    m_pReply = GetUpdateFile(url);
     if (!m_pReply) {
         m_pFile->close();
         QFile::remove(m_strFilePath);

@@ -7,7 +7,6 @@
 #include "update/UpdateGlobals.h"
 
 #include <QDialog>
-#include <QNetworkAccessManager>
 
 #include <memory>
 
@@ -52,7 +51,6 @@ private:
     void ShowWaiting(bool waiting);
 
     std::unique_ptr<Ui::CheckUpdate> ui;
-    QNetworkAccessManager m_manager;  // owns the reply
     QString m_strFilePath;
     bool m_bFileOpened = false;
     std::unique_ptr<QFile> m_pFile;

@@ -64,8 +64,7 @@ QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui
 QDownloadApp::~QDownloadApp()
 {
     if (m_pReply) {
-        m_pReply->disconnect(this);
-        m_pReply->abort();
+        DropUpdateReply(m_pReply, this);
         m_pFile->close();
         QFile::remove(m_strPackagePath);
     }
@@ -90,7 +89,7 @@ void QDownloadApp::downloadExe()
         return;
     }
     m_time.start();
-    m_pReply = GetUpdateFile(m_networkManager, url);
+    m_pReply = GetUpdateFile(url);
     if (!m_pReply) {
         m_pFile->close();
         QFile::remove(m_strPackagePath);

@@ -7,7 +7,6 @@
 #include "browse/FramelessDialog.h"
 
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 
 #include <memory>
 
@@ -61,7 +60,6 @@ private:
 
     std::unique_ptr<Ui::DownloadUpdate> ui;
     QElapsedTimer m_time;
-    QNetworkAccessManager m_networkManager;
     QNetworkReply *m_pReply = nullptr;
     std::unique_ptr<QFile> m_pFile;
     QString m_strInstalledAppPath;

@@ -3,6 +3,7 @@
 #include "update/UpdateGlobals.h"
 #include "update/UpdateLogic.h"
 
+#include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -11,6 +12,24 @@ namespace {
 constexpr int kMaxRedirects = 5;
 constexpr char kRefused[] = "updateRedirectRefused";
 
+QNetworkAccessManager *g_manager = nullptr;
+
+// Deleted as the application object ends, while Qt can still take the network thread down.
+void DeleteManager()
+{
+    delete g_manager;
+    g_manager = nullptr;
+}
+
+QNetworkAccessManager &SharedManager()
+{
+    if (!g_manager) {
+        g_manager = new QNetworkAccessManager;
+        qAddPostRoutine(DeleteManager);
+    }
+    return *g_manager;
+}
+
 void RefuseRedirect(QNetworkReply *reply)
 {
     reply->setProperty(kRefused, true);
@@ -18,7 +37,7 @@ void RefuseRedirect(QNetworkReply *reply)
 }
 }  // namespace
 
-QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
+QNetworkReply *GetUpdateFile(const QUrl &url)
 {
     if (!IsAllowedUpdateUrl(url))
         return nullptr;
@@ -28,7 +47,7 @@ QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
     request.setTransferTimeout(UpdateHooks::stallTimeoutMs);
     // A compressed transfer would change the sizes the download is checked against.
     request.setRawHeader("Accept-Encoding", "identity");
-    QNetworkReply *reply = manager.get(request);
+    QNetworkReply *reply = SharedManager().get(request);
     const QString scheme = url.scheme().toLower();
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, scheme](const QUrl &target) {
         if (target.scheme().toLower() == scheme && IsAllowedUpdateUrl(target))
@@ -37,6 +56,13 @@ QNetworkReply *GetUpdateFile(QNetworkAccessManager &manager, const QUrl &url)
             RefuseRedirect(reply);
     });
     return reply;
+}
+
+void DropUpdateReply(QNetworkReply *reply, const QObject *owner)
+{
+    reply->disconnect(owner);  // only the owner's: the reply's own carry the abort to the network
+    reply->abort();
+    reply->deleteLater();
 }
 
 bool IsCompleteAnswer(const QNetworkReply *reply)

@@ -233,7 +233,7 @@ void CheckUpdateTest::windowClosedMidCheck()
     QVERIFY(QCheckUpdate::IsRunning());
     window.reset();
     QVERIFY(!QCheckUpdate::IsRunning());
-    QTest::qWait(50);
+    QTRY_COMPARE(m_server->ended, 1);   // the dropped check hangs up, though the manager lives on
     QVERIFY(m_messages.isEmpty());
 }
 

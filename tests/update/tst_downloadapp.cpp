@@ -50,6 +50,7 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void closedWhileDownloading();
+    void deletedWhileDownloading();
     void texts();
     void dragStrip_data();
     void dragStrip();
@@ -275,6 +276,19 @@ void DownloadAppTest::closedWhileDownloading()
     download.close();
     QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
     QVERIFY(!QFileInfo::exists(download.PackagePath()));
+    QTRY_COMPARE(m_server->ended, 1);
+}
+
+void DownloadAppTest::deletedWhileDownloading()
+{
+    m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
+    auto download = std::make_unique<QDownloadApp>();
+    download->show();
+    QTRY_COMPARE(m_server->paths.size(), 1);
+    const QString path = download->PackagePath();
+    download.reset();
+    QVERIFY(!QFileInfo::exists(path));
+    QTRY_COMPARE(m_server->ended, 1);   // the request stops with its window
 }
 
 void DownloadAppTest::texts()

@@ -11,7 +11,6 @@ namespace olm {
 
 namespace {
 
-constexpr quint32 kEndSig = 0x06054B50;
 constexpr quint32 kZip64EndSig = 0x06064B50;
 constexpr quint32 kZip64LocatorSig = 0x07064B50;
 constexpr qint64 kEndRecordSize = 22;

@@ -42,8 +42,7 @@ Damaged damagedArchive()
     QVector<qint64> smash;
     smash << b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
                         OlmXml::contacts({{"Ann", "Lee", "", "", ""}, {"Bo", "Ek", "", "", ""}}));
-    smash << b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
-                        OlmXml::appointments({{"Meet", "Room", "", "", ""}}));
+    smash << b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"), OlmXml::appointments({{"Meet", "Room", "", "", ""}}));
     smash << b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task", "note", "2"}}));
     smash << b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Note", "Text"}}));
     for (int i = 0; i < 3; ++i) {
@@ -89,7 +88,7 @@ struct OwnPanes {
     ~OwnPanes() { SetBrowsePanes(nullptr); }
 };
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(Folders)
 
@@ -168,39 +167,17 @@ void FolderTreeTest::sampleTree_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("icon");
 
-    QTest::newRow("contacts") << "Address Book"
-                              << "41"
-                              << "img_AddressBookIcon";
-    QTest::newRow("calendar") << "Calendar"
-                              << "42"
-                              << "img_CalendarIcon";
-    QTest::newRow("tasks") << "Tasks"
-                           << "43"
-                           << "img_TaskIcon";
-    QTest::newRow("notes") << "Notes"
-                           << "44"
-                           << "img_NotesIcon";
-    QTest::newRow("plain folder") << "Outlook PST"
-                                  << ""
-                                  << "img_Folder";
-    QTest::newRow("standard name deeper") << "Outlook PST/Inbox"
-                                          << ""
-                                          << "img_Folder";
-    QTest::newRow("drafts deeper") << "Outlook PST/Drafts"
-                                   << ""
-                                   << "img_Folder";
-    QTest::newRow("archive") << "Outlook PST/Archive"
-                             << ""
-                             << "img_Folder";
-    QTest::newRow("drafts under the root") << "Drafts"
-                                           << ""
-                                           << "img_DraftsFolderIcon";
-    QTest::newRow("dummy folder") << "Folder1"
-                                  << ""
-                                  << "img_Folder";
-    QTest::newRow("root") << "root"
-                          << ""
-                          << "img_Folder";
+    QTest::newRow("contacts") << "Address Book" << "41" << "img_AddressBookIcon";
+    QTest::newRow("calendar") << "Calendar" << "42" << "img_CalendarIcon";
+    QTest::newRow("tasks") << "Tasks" << "43" << "img_TaskIcon";
+    QTest::newRow("notes") << "Notes" << "44" << "img_NotesIcon";
+    QTest::newRow("plain folder") << "Outlook PST" << "" << "img_Folder";
+    QTest::newRow("standard name deeper") << "Outlook PST/Inbox" << "" << "img_Folder";
+    QTest::newRow("drafts deeper") << "Outlook PST/Drafts" << "" << "img_Folder";
+    QTest::newRow("archive") << "Outlook PST/Archive" << "" << "img_Folder";
+    QTest::newRow("drafts under the root") << "Drafts" << "" << "img_DraftsFolderIcon";
+    QTest::newRow("dummy folder") << "Folder1" << "" << "img_Folder";
+    QTest::newRow("root") << "root" << "" << "img_Folder";
 }
 
 void FolderTreeTest::sampleTree()
@@ -233,31 +210,28 @@ void FolderTreeTest::sampleTree()
 void FolderTreeTest::mapsToTree_data()
 {
     QTest::addColumn<Folders>("folders");
-    QTest::addColumn<QStringList>("shape");  // "name<parent column 2" in tree order, indented per level
-    QTest::addColumn<QStringList>("nodes");  // "id/parent/kind" in list order
+    QTest::addColumn<QStringList>("shape");   // "name<parent column 2" in tree order, indented per level
+    QTest::addColumn<QStringList>("nodes");   // "id/parent/kind" in list order
 
     QTest::newRow("no folders") << Folders{} << QStringList{"/tmp/archive.olm<500", " Folder1<501"}
                                 << QStringList{"501/0/0", "4294967294/501/0"};
-    QTest::newRow("nested kinds")
-        << Folders{{502, 501, "Tasksnotmailtask"}, {503, 502, "Subnotmailtask"}, {504, 501, "Inbox"}}
-        << QStringList{"/tmp/archive.olm<500", " Tasks<501", "  Sub<502", " Inbox<501", " Folder1<501"}
-        << QStringList{"501/0/0", "502/501/43", "503/502/43", "504/501/0", "4294967294/501/0"};
+    QTest::newRow("nested kinds") << Folders{{502, 501, "Tasksnotmailtask"}, {503, 502, "Subnotmailtask"}, {504, 501, "Inbox"}}
+                                  << QStringList{"/tmp/archive.olm<500", " Tasks<501", "  Sub<502", " Inbox<501", " Folder1<501"}
+                                  << QStringList{"501/0/0", "502/501/43", "503/502/43", "504/501/0", "4294967294/501/0"};
     // The parent's id comes after the child's: the child hangs under its grandparent but keeps
     // its parent id.
-    QTest::newRow("grandparent takes the child")
-        << Folders{{502, 501, "A"}, {503, 504, "C"}, {504, 502, "B"}}
-        << QStringList{"/tmp/archive.olm<500", " A<501", "  C<504", "  B<502", " Folder1<501"}
-        << QStringList{"501/0/0", "502/501/0", "503/504/0", "504/502/0", "4294967294/501/0"};
-    QTest::newRow("chain ending without an item")
-        << Folders{{502, 700, "Lost"}, {503, 502, "Below lost"}, {504, 501, "Kept"}}
-        << QStringList{"/tmp/archive.olm<500", " Kept<501", " Folder1<501"}
-        << QStringList{"501/0/0", "504/501/0", "4294967294/501/0"};
+    QTest::newRow("grandparent takes the child") << Folders{{502, 501, "A"}, {503, 504, "C"}, {504, 502, "B"}}
+                                                 << QStringList{"/tmp/archive.olm<500", " A<501", "  C<504", "  B<502", " Folder1<501"}
+                                                 << QStringList{"501/0/0", "502/501/0", "503/504/0", "504/502/0", "4294967294/501/0"};
+    QTest::newRow("chain ending without an item") << Folders{{502, 700, "Lost"}, {503, 502, "Below lost"}, {504, 501, "Kept"}}
+                                                  << QStringList{"/tmp/archive.olm<500", " Kept<501", " Folder1<501"}
+                                                  << QStringList{"501/0/0", "504/501/0", "4294967294/501/0"};
     QTest::newRow("self parent") << Folders{{502, 502, "Self"}, {503, 501, "Kept"}}
                                  << QStringList{"/tmp/archive.olm<500", " Kept<501", " Folder1<501"}
                                  << QStringList{"501/0/0", "503/501/0", "4294967294/501/0"};
-    QTest::newRow("two folders parent of each other")
-        << Folders{{502, 503, "X"}, {503, 502, "Y"}, {504, 503, "Z"}}
-        << QStringList{"/tmp/archive.olm<500", " Folder1<501"} << QStringList{"501/0/0", "4294967294/501/0"};
+    QTest::newRow("two folders parent of each other") << Folders{{502, 503, "X"}, {503, 502, "Y"}, {504, 503, "Z"}}
+                                                      << QStringList{"/tmp/archive.olm<500", " Folder1<501"}
+                                                      << QStringList{"501/0/0", "4294967294/501/0"};
 }
 
 void FolderTreeTest::mapsToTree()
@@ -312,7 +286,7 @@ void FolderTreeTest::ancestorWalkEnds_data()
 {
     QTest::addColumn<Folders>("folders");
     QTest::addColumn<qint64>("from");
-    QTest::addColumn<qint64>("found");  // 0: no ancestor with an item
+    QTest::addColumn<qint64>("found");   // 0: no ancestor with an item
 
     QTest::newRow("parent placed") << Folders{{502, 501, ""}} << qint64(502) << qint64(501);
     QTest::newRow("grandparent placed") << Folders{{502, 501, ""}, {503, 502, ""}, {504, 503, ""}} << qint64(504)
@@ -320,8 +294,8 @@ void FolderTreeTest::ancestorWalkEnds_data()
     QTest::newRow("self parent") << Folders{{502, 502, ""}} << qint64(502) << qint64(0);
     QTest::newRow("long cycle") << Folders{{502, 503, ""}, {503, 504, ""}, {504, 505, ""}, {505, 502, ""}}
                                 << qint64(502) << qint64(0);
-    QTest::newRow("cycle above the start")
-        << Folders{{502, 503, ""}, {503, 504, ""}, {504, 503, ""}} << qint64(502) << qint64(0);
+    QTest::newRow("cycle above the start") << Folders{{502, 503, ""}, {503, 504, ""}, {504, 503, ""}} << qint64(502)
+                                           << qint64(0);
     QTest::newRow("missing parent") << Folders{{502, 900, ""}} << qint64(502) << qint64(0);
 }
 
@@ -354,8 +328,8 @@ void FolderTreeTest::downwardWalkEndsOnLoopedParents()
 
 void FolderTreeTest::propagation_data()
 {
-    QTest::addColumn<QStringList>("clicks");  // "path=code": the box set before the click
-    QTest::addColumn<QString>("after");       // codes in tree order: root A A1 A2 A2x B Folder1
+    QTest::addColumn<QStringList>("clicks");   // "path=code": the box set before the click
+    QTest::addColumn<QString>("after");        // codes in tree order: root A A1 A2 A2x B Folder1
 
     QTest::newRow("root unchecked") << QStringList{"root=3"} << "3333333";
     QTest::newRow("root unchecked then checked") << QStringList{"root=3", "root=1"} << "1111111";
@@ -399,6 +373,7 @@ void FolderTreeTest::clickWithoutToggleChangesNothing()
     QCOMPARE(stepFault(tree()), QString());
 }
 
+
 void FolderTreeTest::randomTogglesKeepEverythingInStep()
 {
     QRandomGenerator rng(20240611);
@@ -427,6 +402,7 @@ void FolderTreeTest::randomTogglesKeepEverythingInStep()
     QCOMPARE(stepFault(tree()), QString());
 }
 
+
 void FolderTreeTest::clickDuringSaveKeepsTheSelection()
 {
     setMaps(kSmallTree);
@@ -437,6 +413,10 @@ void FolderTreeTest::clickDuringSaveKeepsTheSelection()
     QCOMPARE(boxes(tree()), QStringLiteral("2111131"));
     QCOMPARE(stepFault(tree()), QString());
 }
+
+
+
+
 
 void FolderTreeTest::clickTellsTheKind_data()
 {
@@ -484,8 +464,7 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
     scanBytes(d.bytes);
     QCOMPARE(ContactItemCount, qint64(d.recoveredContacts));
     build();
-    const QMap<uint, QString> icons{
-        {41, "img_AddressBookIcon"}, {42, "img_CalendarIcon"}, {43, "img_TaskIcon"}, {44, "img_NotesIcon"}};
+    const QMap<uint, QString> icons{{41, "img_AddressBookIcon"}, {42, "img_CalendarIcon"}, {43, "img_TaskIcon"}, {44, "img_NotesIcon"}};
     QTreeWidgetItem *root = tree()->topLevelItem(0);
     QStringList folder1;
     for (int i = 0; i < root->childCount(); ++i) {
@@ -497,8 +476,7 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
         QCOMPARE(RecordFolderId(id), llFolder1Id);
         if (!c->text(6).isEmpty()) {
             QVERIFY(id != llFolder1Id);
-            QCOMPARE(c->data(0, kFolderIconRole).toString(),
-                     QStringLiteral(":/images/%1.png").arg(icons.value(c->text(6).toUInt())));
+            QCOMPARE(c->data(0, kFolderIconRole).toString(), QStringLiteral(":/images/%1.png").arg(icons.value(c->text(6).toUInt())));
             QCOMPARE(FindFolderAttribute(id)->dwKind, c->text(6).toUInt());
         }
     }
@@ -508,7 +486,7 @@ void FolderTreeTest::recoveredItemsGetTheirOwnFolder1()
     QCOMPARE(all, qint64(3 + 2 + 1 + 1 + 1));
     QCOMPARE(itemsToSave(), all);
     // A kind's Folder1 opens its view and leaves the save without its records when unchecked.
-    click(QStringLiteral("Folder1"), Qt::Checked);  // the mail one: first in tree order
+    click(QStringLiteral("Folder1"), Qt::Checked);   // the mail one: first in tree order
     QTreeWidgetItem *contacts = nullptr;
     for (int i = 0; i < root->childCount(); ++i) {
         if (root->child(i)->text(6) == QLatin1String("41"))

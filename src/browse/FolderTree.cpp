@@ -56,15 +56,28 @@ bool isRootItem(const QTreeWidgetItem *item)
     return item->text(FolderColumnParent).toULongLong() == rootParent;
 }
 
+// One icon per picture, shared by every folder that shows it: an icon made per folder holds its
+// own copy of the picture, which made a tree of many folders cost kilobytes a folder.
+QIcon sharedFolderIcon(const QString &path)
+{
+    // Kept for the program's life: icons must not outlive the application object at exit.
+    static auto *icons = new QHash<QString, QIcon>;
+    auto it = icons->find(path);
+    if (it == icons->end())
+        it = icons->insert(path, QIcon(path));
+    return it.value();
+}
+
 // Font, size, icon and a checked box with its code. The code agrees with the box from the start:
 // a code of "3" under a checked box would make a first click that unchecks a folder look like no
 // change, leaving the folder unchecked on screen but saved.
 void decorate(QTreeWidgetItem *item, const QString &name, const QString &icon)
 {
+    static const auto *font = new QFont(QStringLiteral("Lucida Grande"), 11);
     item->setText(FolderColumnName, name);
-    item->setFont(FolderColumnName, QFont(QStringLiteral("Lucida Grande"), 11));
+    item->setFont(FolderColumnName, *font);
     item->setSizeHint(FolderColumnName, QSize(20, 20));
-    item->setIcon(FolderColumnName, QIcon(icon));
+    item->setIcon(FolderColumnName, sharedFolderIcon(icon));
     item->setData(FolderColumnName, kFolderIconRole, icon);
     item->setCheckState(FolderColumnName, Qt::Checked);
     item->setText(FolderColumnCheck, QStringLiteral("1"));

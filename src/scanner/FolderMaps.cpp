@@ -19,15 +19,13 @@ QString FolderKindMarker(const QString &kind)
 
 bool GetParentId(const QString &name, qint64 parentId, qint64 *id)
 {
-    // equal_range lists the values of one key newest first, as values(key) does, without a copy.
-    auto range = objMapName_FID.equal_range(name);
-    for (auto it = range.first; it != range.second; ++it) {
-        if (objMapFID_PID.value(it.value(), -1) == parentId) {
-            *id = it.value();
-            return true;
-        }
-    }
-    return false;
+    // treeCreator enters each (key, parent) once, so the pair names at most one id: the one the
+    // newest-first walk of the key's ids would find.
+    const auto it = objMapKeyParent_FID.constFind(qMakePair(name, parentId));
+    if (it == objMapKeyParent_FID.cend())
+        return false;
+    *id = it.value();
+    return true;
 }
 
 void treeCreator(const QString &path, bool nonMail, const QString &kind)
@@ -47,6 +45,7 @@ void treeCreator(const QString &path, bool nonMail, const QString &kind)
             objMapName_FID.insert(key, id);
             objMapFID_PID.insert(id, parent);
             objMapFID_Name.insert(id, key);
+            objMapKeyParent_FID.insert(qMakePair(key, parent), id);
         }
         llParentIdRunning = id;
     }

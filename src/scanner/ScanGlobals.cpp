@@ -26,6 +26,7 @@ const qint64 llFolder1Id = 4294967294LL;
 qint64 PID = llRootId;
 qint64 llParentIdRunning = 0;
 QMultiMap<QString, qint64> objMapName_FID;
+QHash<QPair<QString, qint64>, qint64> objMapKeyParent_FID;
 QMap<qint64, qint64> objMapFID_PID;
 QMap<qint64, QString> objMapFID_Name;
 
@@ -100,6 +101,7 @@ void CleanScanResults()
     CompressedEntryCount = 0;
     categorie = {0, 0, 0};
     objMapName_FID.clear();
+    objMapKeyParent_FID.clear();
     objMapFID_PID.clear();
     objMapFID_Name.clear();
     PID = llRootId;

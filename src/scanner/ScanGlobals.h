@@ -5,7 +5,9 @@
 // Records are zeroed heap blocks (calloc) with C strings from the builders; offsets are 64-bit
 // so archives over 4 GiB are located exactly.
 
+#include <QHash>
 #include <QMap>
+#include <QPair>
 #include <QString>
 #include <QtGlobal>
 
@@ -132,6 +134,9 @@ extern qint64 llParentIdRunning;                   // id of the current builder'
 extern QMultiMap<QString, qint64> objMapName_FID;  // folder key -> ids
 extern QMap<qint64, qint64> objMapFID_PID;         // id -> parent id
 extern QMap<qint64, QString> objMapFID_Name;       // id -> folder key
+// (folder key, parent id) -> id: the same pairs as the maps above, so that finding a folder under
+// its parent costs the same however many folders share its name. Written with them.
+extern QHash<QPair<QString, qint64>, qint64> objMapKeyParent_FID;
 
 // Zeroes counts and frees every record, node and map entry. Never while the scanner runs.
 void CleanScanResults();

@@ -274,6 +274,12 @@ void FolderTreeTest::rebuildKeepsOneNodePerItem()
         QCOMPARE(n->bState, quint8(1));
     QCOMPARE(nodes, 7);
     QCOMPARE(objMapFileIdTreeItem.value(503), findItem(tree(), QStringLiteral("A/A1")));
+    // Folders of one look share one picture, across builds too: a copy per folder made a tree of
+    // many folders cost kilobytes a folder.
+    const qint64 picture = findItem(tree(), QStringLiteral("A/A1"))->icon(0).cacheKey();
+    build();
+    for (const char *path : {"A", "A/A1", "A/A2/A2x", "B"})
+        QCOMPARE(findItem(tree(), QLatin1String(path))->icon(0).cacheKey(), picture);
 }
 
 void FolderTreeTest::ancestorWalkEnds_data()

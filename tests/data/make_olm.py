@@ -2,7 +2,7 @@
 """Write a large archive in the exporter's layout, for benchmarks and smoke tests.
 
     python3 make_olm.py OUT.olm --messages N --contacts N --events N --tasks N \
-        --notes N --attachment-bytes B --folders F --seed S
+        --notes N --attachment-bytes B --folders F [--subfolder NAME] --seed S
 
 Entries are STORED with a ZIP64 local header (version 45, 20-byte ZIP64 extra),
 UTF-8 flagged names and the exporter's item XML. The same seed gives the same file.
@@ -255,6 +255,9 @@ def generate(args):
         g.put('Local/Notes/Notes.xml', root('notes', [g.note() for _ in range(args.notes)]))
         g.directory(MESSAGES_ROOT)
         folders = folder_names(max(1, args.folders))
+        if args.subfolder:
+            # Every folder gets a child of one shared name, as yearly or per-client subfolders do.
+            folders = [f for top in folders for f in (top, top + '/' + args.subfolder)]
         for k, folder in enumerate(folders):
             g.directory(MESSAGES_ROOT + folder + '/')
             if args.attachment_bytes > 0:
@@ -284,6 +287,8 @@ def main(argv=None):
     p.add_argument('--attachment-bytes', type=int, default=20000,
                    help='approximate size of the one attachment per message; 0 for none')
     p.add_argument('--folders', type=int, default=5)
+    p.add_argument('--subfolder', default='',
+                   help='give every folder a subfolder of this name, the messages spread over both')
     p.add_argument('--seed', type=int, default=1)
     args = p.parse_args(argv)
     for k in ('messages', 'contacts', 'events', 'tasks', 'notes', 'attachment_bytes', 'folders'):

@@ -19,6 +19,8 @@ private Q_SLOTS:
     void shortTextBounds();
     void recordUuid();
     void folderMaps();
+    void folderIdsAsTheNameWalkGave_data();
+    void folderIdsAsTheNameWalkGave();
     void dateTimes_data();
     void dateTimes();
     void dateTimesAgreeWithQt();
@@ -186,6 +188,88 @@ void ElementValueTest::folderMaps()
     CleanScanResults();
     treeCreator(QStringLiteral("Inbox"), false, QStringLiteral("mail"));
     QCOMPARE(llParentIdRunning, qint64(502));
+    CleanScanResults();
+}
+
+namespace {
+
+// The lookup the folder maps were first built with: the key's ids newest first, the first whose
+// parent matches. The maps must come out the same whatever index finds the folder.
+struct NameWalkMaps {
+    QMultiMap<QString, qint64> byName;
+    QMap<qint64, qint64> parents;
+    QMap<qint64, QString> names;
+    qint64 last = 501;
+
+    // Returns the last part's id.
+    qint64 enter(const QString &path, const QString &marker)
+    {
+        qint64 parent = 501;
+        for (const QString &part : path.split(QLatin1Char('/'))) {
+            const QString key = part + marker;
+            qint64 found = 0;
+            for (qint64 id : byName.values(key)) {
+                if (parents.value(id, -1) == parent) {
+                    found = id;
+                    break;
+                }
+            }
+            if (!found) {
+                found = ++last;
+                byName.insert(key, found);
+                parents.insert(found, parent);
+                names.insert(found, key);
+            }
+            parent = found;
+        }
+        return parent;
+    }
+};
+
+QStringList deepPath(int depth, const QString &name)
+{
+    QStringList paths;
+    QString path = name;
+    for (int i = 1; i < depth; ++i)
+        path += QLatin1Char('/') + name;
+    paths << path << path.section(QLatin1Char('/'), 0, depth / 2) << path;
+    return paths;
+}
+
+}  // namespace
+
+void ElementValueTest::folderIdsAsTheNameWalkGave_data()
+{
+    QTest::addColumn<QStringList>("paths");
+    QStringList manyParents;
+    for (int i = 0; i < 300; ++i)
+        manyParents << QStringLiteral("Project %1/Sub").arg(i % 100) << QStringLiteral("Sub/Project %1").arg(i % 7);
+    QTest::newRow("one name under many parents") << manyParents;
+    QTest::newRow("ten deep of one name") << deepPath(10, QStringLiteral("Inbox"));
+    QStringList repeated;
+    for (int i = 0; i < 50; ++i)
+        repeated << QStringLiteral("A/B/C") << QStringLiteral("A/B") << QStringLiteral("B/A/B")
+                 << QStringLiteral("A//B") << QStringLiteral("/A/");
+    QTest::newRow("repeated and empty parts") << repeated;
+}
+
+void ElementValueTest::folderIdsAsTheNameWalkGave()
+{
+    QFETCH(QStringList, paths);
+    CleanScanResults();
+    NameWalkMaps expected;
+    const QString kinds[] = {QStringLiteral("mail"), QStringLiteral("contact")};
+    for (const QString &kind : kinds) {
+        const bool nonMail = kind != QLatin1String("mail");
+        for (const QString &path : paths) {
+            treeCreator(path, nonMail, kind);
+            QCOMPARE(llParentIdRunning, expected.enter(path, nonMail ? FolderKindMarker(kind) : QString()));
+        }
+    }
+    QCOMPARE(PID, expected.last);
+    QCOMPARE(objMapFID_PID, expected.parents);
+    QCOMPARE(objMapFID_Name, expected.names);
+    QCOMPARE(objMapName_FID, expected.byName);
     CleanScanResults();
 }
 

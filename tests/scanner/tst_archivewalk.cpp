@@ -14,7 +14,9 @@ namespace {
 
 QString messagePath(int folder, int i)
 {
-    return QStringLiteral("Local/com.microsoft.__Messages/Folder %1/message_%2.xml").arg(folder).arg(i, 5, 10, QLatin1Char('0'));
+    return QStringLiteral("Local/com.microsoft.__Messages/Folder %1/message_%2.xml")
+        .arg(folder)
+        .arg(i, 5, 10, QLatin1Char('0'));
 }
 
 OlmXml::MailItem mailItem(int i)
@@ -48,18 +50,22 @@ BaseArchive baseArchive(bool centralDirectory = true)
                    QStringLiteral("Notes %1").arg(i), i == 1 ? QStringLiteral("cGljdHVyZQ==") : QString()});
     base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts(cs));
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
-               OlmXml::appointments({{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
-                                     {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
+               OlmXml::appointments(
+                   {{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
+                    {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
     b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"),
                OlmXml::tasks({{QStringLiteral("Task A"), QStringLiteral("note A"), QStringLiteral("2")},
                               {QStringLiteral("Task B"), QString(), QString()}}));
-    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{QStringLiteral("Note"), QStringLiteral("Text")}}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
+               OlmXml::notes({{QStringLiteral("Note"), QStringLiteral("Text")}}));
     for (int i = 0; i < 6; ++i) {
         QVector<OlmXml::MailItem> items{mailItem(i)};
         if (i == 5)
             items.append(mailItem(6));
         base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), OlmXml::emails(items)));
-        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2").arg(i % 2).arg(i),
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2")
+                       .arg(i % 2)
+                       .arg(i),
                    QByteArray(300 + i, char('a' + i)));
     }
     base.lastMessageData = b.entries()[b.entries().size() - 2].dataOffset;
@@ -108,13 +114,50 @@ void setLocalSizes(QByteArray &a, qint64 header, quint64 value)
         a[int(header + 30 + n + 4 + k)] = char(value >> (8 * (k % 8)));
 }
 
+quint64 get64(const QByteArray &a, qint64 at)
+{
+    quint64 v = 0;
+    for (int k = 7; k >= 0; --k)
+        v = v << 8 | quint8(a[int(at + k)]);
+    return v;
+}
+
+void put64(QByteArray &a, qint64 at, quint64 v)
+{
+    for (int k = 0; k < 8; ++k)
+        a[int(at + k)] = char(v >> (8 * k));
+}
+
+// Where the ZIP64 extra values (usize, csize, header offset) of every central record lie, in
+// directory order; the ZIP64 end record, 98 bytes before the end, gives the directory's place.
+QVector<qint64> centralValues(const QByteArray &a)
+{
+    QVector<qint64> at;
+    for (qint64 p = qint64(get64(a, a.size() - 98 + 48)); a.mid(int(p), 4) == "PK\x01\x02";) {
+        const int n = int(quint8(a[int(p + 28)]) | quint8(a[int(p + 29)]) << 8);
+        at.append(p + 46 + n + 4);
+        p += 46 + n + 28;
+    }
+    return at;
+}
+
+// The central record of the entry whose local header lies at header.
+qint64 centralValuesOf(const QByteArray &a, qint64 header)
+{
+    for (qint64 v : centralValues(a)) {
+        if (qint64(get64(a, v + 16)) == header)
+            return v;
+    }
+    return -1;
+}
+
 QByteArray binaryPayload()
 {
     // No 'P' and no '<': nothing in it can look like a header or a root tag.
     return QByteArray(200, '\x11');
 }
 
-} // namespace
+}  // namespace
 
 Q_DECLARE_METATYPE(std::function<QByteArray()>)
 
@@ -135,6 +178,9 @@ private Q_SLOTS:
     void mutations();
     void centralWitness_data();
     void centralWitness();
+    void centralDisagrees_data();
+    void centralDisagrees();
+    void repeatedNames();
     void sampleDocumentHeader_data();
     void sampleDocumentHeader();
 };
@@ -161,10 +207,11 @@ void ArchiveWalkTest::sampleArchive()
         QVERIFY(bytesAt(a, m->llDataOffset, m->dwDataLength).startsWith("<emails "));
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, m->llDataOffset, m->dwDataLength)), m->dwCrc32);
     }
-    QCOMPARE(subjects.first(), QString::fromUtf8("[ubuntu-ko] \xec\x9a\xb0\xeb\xb6\x84\xed\x88\xac \xec\x8b\x9c\xec\x9e\x91 "
-                                                 "\xec\x95\x88\xeb\x82\xb4\xec\x84\x9c\xec\x9d\x98 10. Tips & Trick "
-                                                 "\xec\x9d\x98 \xeb\xb2\x88\xec\x97\xad\xec\x9d\xb4 \xec\x9d\xbc\xeb\x8b\xa8"
-                                                 "\xeb\x9d\xbd\xeb\x90\x98\xec\x97\x88\xec\x8a\xb5\xeb\x8b\x88\xeb\x8b\xa4."));
+    QCOMPARE(subjects.first(),
+             QString::fromUtf8("[ubuntu-ko] \xec\x9a\xb0\xeb\xb6\x84\xed\x88\xac \xec\x8b\x9c\xec\x9e\x91 "
+                               "\xec\x95\x88\xeb\x82\xb4\xec\x84\x9c\xec\x9d\x98 10. Tips & Trick "
+                               "\xec\x9d\x98 \xeb\xb2\x88\xec\x97\xad\xec\x9d\xb4 \xec\x9d\xbc\xeb\x8b\xa8"
+                               "\xeb\x9d\xbd\xeb\x90\x98\xec\x97\x88\xec\x8a\xb5\xeb\x8b\x88\xeb\x8b\xa4."));
     QVERIFY(subjects.contains(QStringLiteral("Draft with low priority")));
     QCOMPARE(QString::fromUtf8(mails().first()->pFromNames), QString::fromUtf8("양정석;"));  // the Hangul name kept
     QVERIFY(mails()[1]->bHasAttachment);
@@ -219,13 +266,15 @@ void ArchiveWalkTest::builtArchive()
 {
     TestArchiveBuilder b;
     b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("A")}));
-    const qint64 inboxMsg = b.addEntry(QStringLiteral("Accounts/me@x/Mail/Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
+    const qint64 inboxMsg =
+        b.addEntry(QStringLiteral("Accounts/me@x/Mail/Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
     b.addEntry(QStringLiteral("Local/Mail/Inbox/Old/message_7.xml"), OlmXml::emails({mailItem(2)}));
     b.addEntry(QStringLiteral("Other/Inbox/message_1.xml"), OlmXml::emails({mailItem(3)}));
     b.addDirectory(QStringLiteral("Local/Calendar/"));
     const qint64 att = b.addEntry(QStringLiteral("Local/x__message_attachment__report.xml"), QByteArray("<report/>"));
     b.addEntry(QStringLiteral("Accounts/me@x/Contacts/Contacts.xml"), OlmXml::contacts({{"A", "B", "", "", ""}}));
-    const qint64 cats2 = b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("B"), QStringLiteral("C")}));
+    const qint64 cats2 =
+        b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("B"), QStringLiteral("C")}));
     const QByteArray a = b.finish();
     scanBytes(a);
 
@@ -238,7 +287,7 @@ void ArchiveWalkTest::builtArchive()
     QCOMPARE(folderKey(objMapFID_PID.value(m[1]->llFolderId)), QStringLiteral("Inbox"));
     QCOMPARE(m[2]->llFolderId, llFolder1Id);
     QCOMPARE(QString::fromUtf8(m[0]->pSubject), QStringLiteral("Subject 1 & more"));
-    QCOMPARE(QString::fromUtf8(m[0]->pFromNames), QStringLiteral("Sender, 1;"));   // its comma kept
+    QCOMPARE(QString::fromUtf8(m[0]->pFromNames), QStringLiteral("Sender, 1;"));  // its comma kept
     QCOMPARE(locationFault(a), QString());
 
     // The attached XML file keeps its location; the last categories file wins.
@@ -265,13 +314,20 @@ void ArchiveWalkTest::folderPaths_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("path");
-    QTest::newRow("account contacts") << "Accounts/acct/Contacts/Contacts.xml" << "Contacts";
-    QTest::newRow("local calendar") << "Local/Calendar/Sub/Calendar.xml" << "Calendar/Sub";
-    QTest::newRow("account message") << "Accounts/acct/Mail/Inbox/message_00001.xml" << "Inbox";
-    QTest::newRow("local message") << "Local/Mail/Inbox/Old/message_7.xml" << "Inbox/Old";
-    QTest::newRow("file name itself") << "Local/Notes.xml" << "Notes.xml";
-    QTest::newRow("foreign root") << "Other/Inbox/message_1.xml" << "";
-    QTest::newRow("too short") << "Local/message_1.xml" << "";
+    QTest::newRow("account contacts") << "Accounts/acct/Contacts/Contacts.xml"
+                                      << "Contacts";
+    QTest::newRow("local calendar") << "Local/Calendar/Sub/Calendar.xml"
+                                    << "Calendar/Sub";
+    QTest::newRow("account message") << "Accounts/acct/Mail/Inbox/message_00001.xml"
+                                     << "Inbox";
+    QTest::newRow("local message") << "Local/Mail/Inbox/Old/message_7.xml"
+                                   << "Inbox/Old";
+    QTest::newRow("file name itself") << "Local/Notes.xml"
+                                      << "Notes.xml";
+    QTest::newRow("foreign root") << "Other/Inbox/message_1.xml"
+                                  << "";
+    QTest::newRow("too short") << "Local/message_1.xml"
+                               << "";
 }
 
 void ArchiveWalkTest::folderPaths()
@@ -290,18 +346,21 @@ void ArchiveWalkTest::folderPathsInSequence_data()
     QTest::addColumn<QStringList>("folders");
     QTest::newRow("one folder") << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml"}
                                 << QStringList{"Inbox", "Inbox"};
-    QTest::newRow("file names as paths")
-        << QStringList{"Local/Mail/message_1.xml", "Local/Mail/message_2.xml", "Local/Mail/Inbox/message_3.xml"}
-        << QStringList{"message_1.xml", "message_2.xml", "Inbox"};
+    QTest::newRow("file names as paths") << QStringList{"Local/Mail/message_1.xml", "Local/Mail/message_2.xml",
+                                                        "Local/Mail/Inbox/message_3.xml"}
+                                         << QStringList{"message_1.xml", "message_2.xml", "Inbox"};
     QTest::newRow("folder, then a longer one with the same start")
-        << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox2/message_2.xml", "Local/Mail/Inbox/Sub/message_3.xml"}
+        << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox2/message_2.xml",
+                       "Local/Mail/Inbox/Sub/message_3.xml"}
         << QStringList{"Inbox", "Inbox2", "Sub"};
     QTest::newRow("account and local folders of one name")
-        << QStringList{"Accounts/a/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml", "Accounts/a/Mail/Inbox/message_3.xml"}
+        << QStringList{"Accounts/a/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml",
+                       "Accounts/a/Mail/Inbox/message_3.xml"}
         << QStringList{"Inbox", "Inbox", "Inbox"};
-    QTest::newRow("a foreign root between") << QStringList{"Local/Mail/Inbox/message_1.xml", "Other/Mail/Inbox/message_2.xml",
-                                                           "Local/Mail/Inbox/message_3.xml"}
-                                            << QStringList{"Inbox", "Folder1", "Inbox"};
+    QTest::newRow("a foreign root between")
+        << QStringList{"Local/Mail/Inbox/message_1.xml", "Other/Mail/Inbox/message_2.xml",
+                       "Local/Mail/Inbox/message_3.xml"}
+        << QStringList{"Inbox", "Folder1", "Inbox"};
 }
 
 void ArchiveWalkTest::folderPathsInSequence()
@@ -480,15 +539,17 @@ void ArchiveWalkTest::oddEntries()
     b.addRawName(QByteArray("Local/a/with\0nul", 16), binaryPayload());
     b.addEntry(messagePath(0, 5), OlmXml::emails({mailItem(5)}));
     // A message whose name holds a NUL stays a message, in the folder its name gives up to the NUL.
-    b.addRawName(messagePath(0, 6).toUtf8().replace("message_", QByteArray("mess\0age_", 10)), OlmXml::emails({mailItem(6)}));
+    b.addRawName(messagePath(0, 6).toUtf8().replace("message_", QByteArray("mess\0age_", 10)),
+                 OlmXml::emails({mailItem(6)}));
     const QByteArray a = b.finish();
     scanBytes(a);
 
     QStringList subjects;
     for (MailMLRC *m : mails())
         subjects << QString::fromUtf8(m->pSubject);
-    QCOMPARE(subjects, QStringList({"Subject 0 & more", "Subject 1 & more", "Subject 2 & more",
-                                    "Subject 3 & more", "Subject 5 & more", "Subject 6 & more"}));
+    QCOMPARE(subjects,
+             QStringList({"Subject 0 & more", "Subject 1 & more", "Subject 2 & more", "Subject 3 & more",
+                          "Subject 5 & more", "Subject 6 & more"}));
     QCOMPARE(mails()[5]->llFolderId, mails()[4]->llFolderId);
     QCOMPARE(locationFault(a), QString());
     QCOMPARE(mails()[3]->llDataOffset, m28 + 30 + mails()[3]->nNameLength + 28);
@@ -509,7 +570,8 @@ void ArchiveWalkTest::mutations()
     // Random byte flips must never crash, hang or yield a location outside the archive.
     const QByteArray base = baseArchive().bytes;
     // Flipped dates are expected to be unreadable; keep the log quiet.
-    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     for (quint32 seed = 1; seed <= 150; ++seed) {
         QByteArray a = base;
         Damage::flipBytes(a, seed, 0.01);
@@ -545,27 +607,25 @@ void ArchiveWalkTest::centralWitness_data()
         for (qint64 h : o.attachmentHeaders)
             memset(o.bytes.data() + h + 14, 0, 4);
     }) << 6 << 6;
-    QTest::newRow("smashed header of a document") << true << OfficeDamage([](OfficeArchive &o) {
-        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
-    }) << 6 << 6;
+    QTest::newRow("smashed header of a document")
+        << true << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.attachmentHeaders[1]); }) << 6
+        << 6;
     QTest::newRow("document sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
         setLocalSizes(o.bytes, o.attachmentHeaders[2], o.attachments[2].size() + 4000);
     }) << 6 << 6;
-    QTest::newRow("document sizes too small") << true << OfficeDamage([](OfficeArchive &o) {
-        setLocalSizes(o.bytes, o.attachmentHeaders[2], 10);
-    }) << 6 << 6;
-    QTest::newRow("message sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
-        setLocalSizes(o.bytes, o.messageHeaders[3], 1 << 20);
-    }) << 6 << 6;
-    QTest::newRow("smashed header of a message") << true << OfficeDamage([](OfficeArchive &o) {
-        Damage::smashHeader(o.bytes, o.messageHeaders[4]);
-    }) << 6 << 6;
+    QTest::newRow("document sizes too small")
+        << true << OfficeDamage([](OfficeArchive &o) { setLocalSizes(o.bytes, o.attachmentHeaders[2], 10); }) << 6 << 6;
+    QTest::newRow("message sizes too large")
+        << true << OfficeDamage([](OfficeArchive &o) { setLocalSizes(o.bytes, o.messageHeaders[3], 1 << 20); }) << 6
+        << 6;
+    QTest::newRow("smashed header of a message")
+        << true << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.messageHeaders[4]); }) << 6 << 6;
     // Without the directory the walk steps into the document, but goes on past its inner
     // directory to the messages behind it.
     QTest::newRow("zeroed CRC on the first document, no central directory") << false << zeroCrc(0) << 6 << 6;
-    QTest::newRow("smashed header of a document, no central directory") << false << OfficeDamage([](OfficeArchive &o) {
-        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
-    }) << 6 << 5;
+    QTest::newRow("smashed header of a document, no central directory")
+        << false << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.attachmentHeaders[1]); }) << 6
+        << 5;
 }
 
 void ArchiveWalkTest::centralWitness()
@@ -598,6 +658,104 @@ void ArchiveWalkTest::centralWitness()
         for (MailMLRC *m : mails())
             QVERIFY(m->llFolderId != llFolder1Id);
     }
+}
+
+using BaseDamage = std::function<void(BaseArchive &)>;
+Q_DECLARE_METATYPE(BaseDamage)
+
+void ArchiveWalkTest::centralDisagrees_data()
+{
+    QTest::addColumn<BaseDamage>("damage");
+    QTest::addColumn<int>("mailCount");
+    QTest::addColumn<int>("folder1Mails");
+    QTest::addColumn<int>("readElsewhere");  // report lines: read from the other source or extent
+    QTest::addColumn<int>("notRead");        // report lines: entries not read at all
+
+    const auto centralSizes = [](int message, qint64 delta) {
+        return BaseDamage([=](BaseArchive &b) {
+            const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[message]);
+            put64(b.bytes, v, get64(b.bytes, v) + quint64(delta));
+            put64(b.bytes, v + 8, get64(b.bytes, v + 8) + quint64(delta));
+        });
+    };
+    QTest::newRow("central sizes a little too small: the local ones verify")
+        << centralSizes(2, -40) << 7 << 0 << 1 << 0;
+    QTest::newRow("central sizes one too large") << centralSizes(2, 1) << 7 << 0 << 1 << 0;
+    QTest::newRow("central sizes far too large") << centralSizes(5, 100000) << 7 << 0 << 1 << 0;
+    QTest::newRow("invalid UTF-8 in a message's file name") << BaseDamage([](BaseArchive &b) {
+        for (const qint64 at : {b.messageHeaders[1] + 30, centralValuesOf(b.bytes, b.messageHeaders[1]) - 4 - 70}) {
+            const int name = b.bytes.indexOf("/message_", int(at)) + 1;
+            b.bytes.replace(name, 4, QByteArray("\x6d\xff\xfe\xc0", 4));
+        }
+    }) << 7 << 0 << 0 << 0;
+    // Every record is named: all but the folder entry are found at their local headers.
+    QTest::newRow("every central offset shifted into the data") << BaseDamage([](BaseArchive &b) {
+        for (const qint64 v : centralValues(b.bytes))
+            put64(b.bytes, v + 16, get64(b.bytes, v + 16) + 37);
+    }) << 7 << 0 << 17 << 0;
+    QTest::newRow("two message records point at each other's headers") << BaseDamage([](BaseArchive &b) {
+        const qint64 one = centralValuesOf(b.bytes, b.messageHeaders[1]);
+        const qint64 three = centralValuesOf(b.bytes, b.messageHeaders[3]);
+        put64(b.bytes, one + 16, quint64(b.messageHeaders[3]));
+        put64(b.bytes, three + 16, quint64(b.messageHeaders[1]));
+    }) << 7 << 0 << 2 << 0;
+    // Neither source leads to the message: the recovery finds its block, and the record is named.
+    QTest::newRow("smashed local header and its record shifted") << BaseDamage([](BaseArchive &b) {
+        const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[2]);
+        put64(b.bytes, v + 16, quint64(b.messageHeaders[3] + 40));
+        Damage::smashHeader(b.bytes, b.messageHeaders[2]);
+    }) << 7 << 1 << 0 << 1;
+}
+
+void ArchiveWalkTest::centralDisagrees()
+{
+    // Where the directory and an intact local header disagree, every message is read from the
+    // bytes that verify, in its own folder, and every record not followed is named.
+    QFETCH(BaseDamage, damage);
+    QFETCH(int, mailCount);
+    QFETCH(int, folder1Mails);
+    QFETCH(int, readElsewhere);
+    QFETCH(int, notRead);
+    BaseArchive b = baseArchive();
+    scanBytes(b.bytes);
+    QMap<QString, QString> intact;  // subject -> folder
+    for (MailMLRC *m : mails())
+        intact.insert(QString::fromUtf8(m->pSubject), folderKey(m->llFolderId));
+    damage(b);
+    scanBytes(b.bytes);
+    QCOMPARE(MailItemCount, qint64(mailCount));
+    QCOMPARE(ContactItemCount, qint64(3));
+    QCOMPARE(CalendarItemCount + TaskItemCount + NotesItemCount, qint64(5));
+    QCOMPARE(locationFault(b.bytes), QString());
+    int inFolder1 = 0;
+    for (MailMLRC *m : mails()) {
+        QVERIFY(!m->bDamaged);
+        if (m->llFolderId == llFolder1Id)
+            ++inFolder1;
+        else
+            QCOMPARE(folderKey(m->llFolderId), intact.value(QString::fromUtf8(m->pSubject)));
+    }
+    QCOMPARE(inFolder1, folder1Mails);
+    QCOMPARE(AttachmentNodeCount, qint64(6));
+    for (FileOffsetNode *n : attachmentNodes())
+        QCOMPARE(TestArchiveBuilder::crc32(bytesAt(b.bytes, n->llDataOffset, n->llSize)), n->dwCrc32);
+    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+}
+
+void ArchiveWalkTest::repeatedNames()
+{
+    // Two entries of one name: both read; a line says so only when their contents differ.
+    TestArchiveBuilder t;
+    t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+    t.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
+    t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(2)}));
+    t.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
+    scanBytes(t.finish());
+    QCOMPARE(MailItemCount, qint64(4));
+    QCOMPARE(EntriesReadElsewhere.size(), 1);
+    QVERIFY(EntriesReadElsewhere.first().contains(QLatin1String("message_00000.xml")));
+    QVERIFY(EntriesNotRead.isEmpty());
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

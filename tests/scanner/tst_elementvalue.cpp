@@ -30,27 +30,23 @@ void ElementValueTest::elementValue_data()
     QTest::addColumn<bool>("found");
     QTest::addColumn<QByteArray>("value");
     const QByteArray tag = "<Name";
-    QTest::newRow("usual attribute form")
-        << QByteArray("<a><Name xml:space=\"preserve\">  v w </Name></a>") << true << QByteArray("  v w ");
+    QTest::newRow("usual attribute form") << QByteArray("<a><Name xml:space=\"preserve\">  v w </Name></a>") << true << QByteArray("  v w ");
     QTest::newRow("no attributes") << QByteArray("<Name>abc</Name>") << true << QByteArray("abc");
     QTest::newRow("other attributes") << QByteArray("<Name x=\"1\" y=\"2\">abc</Name>") << true << QByteArray("abc");
     QTest::newRow("self-closing is empty") << QByteArray("<Name/><Other>x</Other>") << true << QByteArray();
-    QTest::newRow("longer sibling name first")
-        << QByteArray("<NamePlain>no</NamePlain><Name>yes</Name>") << true << QByteArray("yes");
+    QTest::newRow("longer sibling name first") << QByteArray("<NamePlain>no</NamePlain><Name>yes</Name>") << true << QByteArray("yes");
     QTest::newRow("only the longer sibling") << QByteArray("<NamePlain>no</NamePlain>") << false << QByteArray();
     QTest::newRow("close tag before start tag") << QByteArray("</Name><Name>") << false << QByteArray();
     QTest::newRow("no close tag") << QByteArray("<Name>abc") << false << QByteArray();
     QTest::newRow("missing") << QByteArray("<Other>abc</Other>") << false << QByteArray();
-    QTest::newRow("close tag of a longer name skipped")
-        << QByteArray("<Name>a</NameX>b</Name>") << true << QByteArray("a</NameX>b");
+    QTest::newRow("close tag of a longer name skipped") << QByteArray("<Name>a</NameX>b</Name>") << true << QByteArray("a</NameX>b");
     QTest::newRow("NUL inside value") << QByteArray("<Name>a\0b</Name>", 16) << true << QByteArray("a\0b", 3);
     QTest::newRow("twice: the first wins") << QByteArray("<Name>1</Name><Name>2</Name>") << true << QByteArray("1");
     QTest::newRow("after the elements it usually precedes")
         << QByteArray("<Late>x</Late><Other>y</Other><Name>v</Name><Early>z</Early>") << true << QByteArray("v");
     QTest::newRow("inside another element") << QByteArray("<Other><Name>v</Name></Other>") << true << QByteArray("v");
     QTest::newRow("start tag ends the text") << QByteArray("<Other>x</Other><Name") << false << QByteArray();
-    QTest::newRow("a raw '<' in a value before it")
-        << QByteArray("<Early>a<b</Early><Name>v</Name>") << true << QByteArray("v");
+    QTest::newRow("a raw '<' in a value before it") << QByteArray("<Early>a<b</Early><Name>v</Name>") << true << QByteArray("v");
     QTest::newRow("tag name split by a close tag") << QByteArray("</Name<Name>v</Name>") << true << QByteArray("v");
     QTest::newRow("its close tag inside its start tag")
         << QByteArray("<Name a=\"</Name>\">v</Name>") << true << QByteArray("\">v");
@@ -119,8 +115,7 @@ void ElementValueTest::splitItemsCountsForward()
 
 void ElementValueTest::longTextClampsAndWidens()
 {
-    const QByteArray item(
-        "<x><Note xml:space=\"preserve\">  abc  </Note><Empty xml:space=\"preserve\"> \r\n\t</Empty></x>");
+    const QByteArray item("<x><Note xml:space=\"preserve\">  abc  </Note><Empty xml:space=\"preserve\"> \r\n\t</Empty></x>");
     const std::string_view view(item.constData(), size_t(item.size()));
     quint32 len = 0;
     qint64 off = 0;
@@ -204,14 +199,10 @@ void ElementValueTest::dateTimes_data()
     QTest::newRow("offset") << QByteArray("UTC") << "2018-06-21T03:17:24+01:00" << quint32(1529547444);
     QTest::newRow("zone-less, UTC machine") << QByteArray("UTC") << "2018-06-21T02:17:24" << quint32(1529547444);
     // The exporter's zone-less times are UTC on every machine, never its local time.
-    QTest::newRow("zone-less, Kolkata machine")
-        << QByteArray("Asia/Kolkata") << "2018-06-21T02:17:24" << quint32(1529547444);
-    QTest::newRow("zone-less, Berlin machine")
-        << QByteArray("Europe/Berlin") << "2018-06-21T02:17:24" << quint32(1529547444);
-    QTest::newRow("zone-less, St John's machine")
-        << QByteArray("America/St_Johns") << "2006-01-11T05:17:59" << quint32(0x43C49507);
-    QTest::newRow("zone-less, fraction") << QByteArray("Asia/Kolkata") << "2018-06-21T02:17:24.500"
-                                         << quint32(1529547444);
+    QTest::newRow("zone-less, Kolkata machine") << QByteArray("Asia/Kolkata") << "2018-06-21T02:17:24" << quint32(1529547444);
+    QTest::newRow("zone-less, Berlin machine") << QByteArray("Europe/Berlin") << "2018-06-21T02:17:24" << quint32(1529547444);
+    QTest::newRow("zone-less, St John's machine") << QByteArray("America/St_Johns") << "2006-01-11T05:17:59" << quint32(0x43C49507);
+    QTest::newRow("zone-less, fraction") << QByteArray("Asia/Kolkata") << "2018-06-21T02:17:24.500" << quint32(1529547444);
     QTest::newRow("before 1970") << QByteArray("UTC") << "1969-12-31T23:59:59Z" << quint32(0);
     QTest::newRow("after 2106") << QByteArray("UTC") << "2107-01-01T00:00:00Z" << quint32(0);
 }
@@ -241,11 +232,11 @@ void ElementValueTest::dateTimesAgreeWithQt()
 {
     // The converter's own parser must give what Qt's ISO parser gives, across offset changes,
     // with zone-less text read as UTC.
-    const QStringList texts = {"2018-03-11T01:59:59",       "2018-03-11T03:00:00",      "2018-11-04T01:30:00",
-                               "2018-11-04T00:59:59",       "2018-06-21T03:26:46.123",  "2000-02-29T12:00:00",
+    const QStringList texts = {"2018-03-11T01:59:59", "2018-03-11T03:00:00", "2018-11-04T01:30:00",
+                               "2018-11-04T00:59:59", "2018-06-21T03:26:46.123", "2000-02-29T12:00:00",
                                "2018-06-21T03:26:46-07:00", "2018-06-21T03:26:46+0530", "1999-12-31T23:59:59Z",
-                               "2038-01-19T03:14:08Z",      "2106-02-07T06:28:15Z",     "2018-02-30T00:00:00",
-                               "2018-06-21T25:00:00",       "2018-06-21 03:26:46"};
+                               "2038-01-19T03:14:08Z", "2106-02-07T06:28:15Z", "2018-02-30T00:00:00",
+                               "2018-06-21T25:00:00", "2018-06-21 03:26:46"};
     for (const char *tz : {"UTC", "America/New_York", "Asia/Kolkata", "Australia/Lord_Howe"}) {
         qputenv("TZ", tz);
         tzset();
@@ -254,8 +245,7 @@ void ElementValueTest::dateTimesAgreeWithQt()
             if (qt.timeSpec() == Qt::LocalTime)
                 qt = QDateTime(qt.date(), qt.time(), Qt::UTC);
             const qint64 want = qt.isValid() ? qt.toSecsSinceEpoch() : 0;
-            QVERIFY2(integertimeconverter(text) == quint32(want),
-                     qPrintable(text + QLatin1Char(' ') + QLatin1String(tz)));
+            QVERIFY2(integertimeconverter(text) == quint32(want), qPrintable(text + QLatin1Char(' ') + QLatin1String(tz)));
         }
     }
 }

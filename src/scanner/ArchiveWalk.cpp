@@ -64,9 +64,34 @@ bool NameHeldMessage(QByteArray raw)
 
 bool validUtf8(const QByteArray &raw)
 {
-    for (const char c : raw) {
-        if (uchar(c) >= 0x80)
-            return QString::fromUtf8(raw).toUtf8() == raw;
+    const auto *p = reinterpret_cast<const uchar *>(raw.constData());
+    const auto *end = p + raw.size();
+    while (p < end) {
+        const uchar c = *p++;
+        if (c < 0x80)
+            continue;
+        // Lead byte: its count of continuation bytes, and the smallest value it may encode
+        // (overlong forms, surrogates and values past U+10FFFF are not UTF-8).
+        int more;
+        quint32 v, least;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1, v = c & 0x1F, least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2, v = c & 0x0F, least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3, v = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p < more)
+            return false;
+        for (; more > 0; --more, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+            v = v << 6 | (*p & 0x3F);
+        }
+        if (v < least || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
     }
     return true;
 }
@@ -94,8 +119,8 @@ QString folderPathFor(const QStringList &parts, EntryRole role)
 
 ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source, bool builderThread)
     : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)), m_size(source.size()),
-      m_ahead(new BufferedArchiveReader(source, 64 * 1024)), m_central(new CentralDirectory),
-      m_builders(new BuildQueue(thread, builderThread)), m_threaded(builderThread), m_limit(m_size), m_stepLimit(m_size)
+      m_central(new CentralDirectory), m_builders(new BuildQueue(thread, builderThread)), m_threaded(builderThread),
+      m_limit(m_size), m_stepLimit(m_size)
 {
 }
 
@@ -154,15 +179,15 @@ void ArchiveWalker::walkEntries()
             recordStartsAt(directory);
             break;
         }
-        // Only a record whose header agrees bounds what lies before it.
-        m_limit = qMin(m_central->nextConfirmed(pos, *m_ahead), directory);
         if (k < known.size() && known[k].headerOffset == pos) {
-            const qint64 next = readWithRecord(k, pos);
+            const qint64 next = readWithRecord(k, pos, directory);
             if (next >= 0) {
                 pos = next;
                 continue;
             }
         }
+        // Only a record whose header agrees bounds what lies before it.
+        m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
         size_t s = k;
         while (s < known.size() && (known[s].headerOffset <= pos || known[s].dropped))
             ++s;
@@ -175,10 +200,13 @@ void ArchiveWalker::walkEntries()
         noteUnusedRecords();
 }
 
-qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos)
+qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
 {
     const std::vector<CentralEntry> &known = m_central->entries();
     LocalHeader h;
+    // The header is read before the next record is checked: the walk's window then serves both
+    // and moves on with the walk, never back.
+    m_limit = directory;
     if (m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         // The header is the first source: a record pointing at a header of another name is
         // damage (named after the walk), and the header's entry is read as it says.
@@ -192,6 +220,10 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos)
                 m_central->entry(j).used = true;  // the same record twice
         }
         if (match == known.size())
+            return -1;
+        // Only a record whose header agrees bounds what lies before it.
+        m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
+        if (h.dataOffset > m_limit)
             return -1;
         recordStartsAt(pos);
         const qint64 next = handleWitnessed(h, match);

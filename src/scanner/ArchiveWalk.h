@@ -71,7 +71,7 @@ private:
     // At pos, where record k points: the entry its local header and a record of its name agree
     // on, or the record alone where no header stands. Returns where the walk goes on, or -1
     // when no record there is used and the bytes are walked as if none pointed there.
-    qint64 readWithRecord(size_t k, qint64 pos);
+    qint64 readWithRecord(size_t k, qint64 pos, qint64 directory);
     // The local header h and the agreeing record i describe one entry.
     qint64 handleWitnessed(const LocalHeader &h, size_t i);
     // Where the header and the record differ on the entry's extent: the one whose bytes verify
@@ -116,9 +116,6 @@ private:
     ArchiveSource &m_source;
     BufferedArchiveReader *m_reader;
     qint64 m_size;
-    // Reads the headers the directory's records point at ahead of the walk, without moving the
-    // walk's own window.
-    std::unique_ptr<BufferedArchiveReader> m_ahead;
     std::unique_ptr<CentralDirectory> m_central;
     std::unique_ptr<BuildQueue> m_builders;
     bool m_threaded;

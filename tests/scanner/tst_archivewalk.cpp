@@ -172,6 +172,8 @@ private Q_SLOTS:
     void mutations();
     void centralWitness_data();
     void centralWitness();
+    void validUtf8_data();
+    void validUtf8();
     void centralDisagrees_data();
     void centralDisagrees();
     void repeatedNames();
@@ -638,6 +640,28 @@ void ArchiveWalkTest::centralWitness()
         for (MailMLRC *m : mails())
             QVERIFY(m->llFolderId != llFolder1Id);
     }
+}
+
+void ArchiveWalkTest::validUtf8_data()
+{
+    // A name that is not UTF-8 still names its message; one that is must not be taken for damage.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
+    QTest::newRow("two, three and four bytes") << QByteArray("Entw\xc3\xbc" "rfe/\xe6\x97\xa5/\xf0\x9f\x98\x80") << true;
+    QTest::newRow("bytes of no UTF-8") << QByteArray("m\xff\xfe\xc0" "age_00001.xml") << false;
+    QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf") << false;
+    QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80") << false;
+    QTest::newRow("past the last code point") << QByteArray("a\xf4\x90\x80\x80") << false;
+    QTest::newRow("cut at the end") << QByteArray("a\xe6\x97") << false;
+    QTest::newRow("continuation byte alone") << QByteArray("a\x80" "b") << false;
+}
+
+void ArchiveWalkTest::validUtf8()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, valid);
+    QCOMPARE(olm::validUtf8(name), valid);
 }
 
 using BaseDamage = std::function<void(BaseArchive &)>;

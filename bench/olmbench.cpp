@@ -160,10 +160,11 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     const SaveOutcome outcome = thread.outcome();
     printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"stop_lag_seconds\":%.3f,\"items\":%lld,"
            "\"written\":%lld,\"failed\":%lld,\"incomplete\":%lld,\"unread\":%lld,\"output\":\"%s\","
-           "\"peak_rss_kb\":%ld}\n",
+           "\"report\":\"%s\",\"peak_rss_kb\":%ld}\n",
            int(type), thread.saveThreads(), seconds, stopLag, (long long)outcome.items, (long long)outcome.written,
            (long long)outcome.failed, (long long)outcome.incomplete, (long long)outcome.unreadEntries,
-           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(), peakRssKb());
+           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
+           jsonString(outcome.reportPath).toUtf8().constData(), peakRssKb());
     FreeFolderAttributes();
     closeArchive();
     // Items saved incomplete stand on disk: only items not saved or entries not read fail the run.

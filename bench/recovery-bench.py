@@ -1,18 +1,23 @@
 #!/usr/bin/env python3
 """Recovery from damaged archives, compared with general archive tools.
 
-    python3 bench/recovery-bench.py BUILD_DIR [--messages N] [--seed S] [--work DIR]
+    python3 bench/recovery-bench.py BUILD_DIR [--messages N] [--seed S] [--work DIR] [--sample-only]
 
-Builds an archive in the exporter's layout whose attachments are themselves ZIP archives (as
-every Office document is), damages copies of it in several ways, and counts on each copy the
-messages and attachments that come back intact: from our save (Apple Mail mailboxes, read back
-with Python's mailbox module) and from "7z x" (p7zip-full) and "bsdtar -x" (libarchive-tools)
-when they are installed. A message is intact when its XML (for the tools) or its Message-ID,
-subject and body (for us) are what was stored; an attachment when its bytes are.
-Prints one table.
+Builds an archive in the exporter's layout (messages in several folders, each with an attachment
+that is itself a ZIP archive, as every Office document is, and the contacts, calendar, tasks and
+notes lists), damages copies of it and of the sample archive in several ways, and counts on each
+copy the messages, attachments, contacts, calendar items, tasks and notes that come back intact:
+from our save (Apple Mail mailboxes, read back with Python's mailbox module; the other items from
+the scan) and from "7z x" (p7zip-full), "bsdtar -x" (libarchive-tools) and "unzip" when they are
+installed. A message is intact when its XML (for the tools) or its Message-ID, subject and body
+(for us) are what was stored; an attachment when its bytes are; a list item when its XML is.
+The last column compares each message of the intact archive's save with the damaged one's
+(folder, subject, text, attachments, matched by Message-ID): same / changed but named in the
+save's report / changed and not named. Prints one table per archive.
 """
 
 import argparse
+import collections
 import email
 import email.policy
 import hashlib
@@ -30,6 +35,10 @@ import tempfile
 import zipfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SAMPLE = os.path.join(ROOT, 'tests', 'data', 'outlook_example.olm')
+LISTS = (('Contacts.xml', '</contact>'), ('Calendar.xml', '</appointment>'), ('Tasks.xml', '</task>'),
+         ('Notes.xml', '</note>'))
+FOLDERS = ('Inbox', 'Drafts', 'Deleted Items', 'Sent Items')
 
 
 def load_maker():
@@ -67,83 +76,200 @@ def build(path, messages, seed):
 
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_STORED, allowZip64=True) as zf:
         g = Generator(zf, rng)
-        folder = 'Inbox'
-        g.directory(maker.MESSAGES_ROOT + folder + '/' + maker.ATTACHMENTS_DIR)
-        for i in range(messages):
-            g.message(folder, i, 3000)
+        g.directory('Local/Address Book/')
+        g.put('Local/Address Book/Contacts.xml', maker.root('contacts', [g.contact() for _ in range(50)]))
+        g.directory('Local/Calendar/')
+        g.put('Local/Calendar/Calendar.xml', maker.root('appointments', [g.event() for _ in range(30)]))
+        g.directory('Local/Tasks/')
+        g.put('Local/Tasks/Tasks.xml', maker.root('tasks', [g.task() for _ in range(20)]))
+        g.directory('Local/Notes/')
+        g.put('Local/Notes/Notes.xml', maker.root('notes', [g.note() for _ in range(10)]))
+        for k, folder in enumerate(FOLDERS):
+            g.directory(maker.MESSAGES_ROOT + folder + '/' + maker.ATTACHMENTS_DIR)
+            for i in range(messages // len(FOLDERS) + (k < messages % len(FOLDERS))):
+                g.message(folder, i, 3000)
+    return stored
+
+
+def read_archive(path):
     with zipfile.ZipFile(path) as zf:
-        offsets = {i.filename: i.header_offset for i in zf.infolist()}
-    return stored, offsets
+        return {i.filename: zf.read(i) for i in zf.infolist() if not i.filename.endswith('/')}
 
 
-# ---- damage modes: each takes the bytes, the local header offsets and a seeded generator
+# ---- where things are: local headers by walking them, central records by the end records
 
-def local_headers(data, offsets, names):
-    return [offsets[n] for n in names if n in offsets]
+def u16(data, at):
+    return int.from_bytes(data[at:at + 2], 'little')
 
 
-def zero_crcs(data, offsets, stored, rng):
-    for off in local_headers(data, offsets, [n for n in stored if rng.random() < 0.3]):
+def u32(data, at):
+    return int.from_bytes(data[at:at + 4], 'little')
+
+
+def u64(data, at):
+    return int.from_bytes(data[at:at + 8], 'little')
+
+
+def central_records(data):
+    """[(name, {'usize'|'csize'|'offset': (position, width)}, record offset)] in directory order."""
+    eocd = data.rfind(b'PK\x05\x06')
+    if data[eocd - 20:eocd - 16] == b'PK\x06\x07':
+        z64 = u64(data, eocd - 12)
+        count, at = u64(data, z64 + 32), u64(data, z64 + 48)
+    else:
+        count, at = u16(data, eocd + 10), u32(data, eocd + 16)
+    records = []
+    for _ in range(count):
+        n, m, k = u16(data, at + 28), u16(data, at + 30), u16(data, at + 32)
+        z, p = None, at + 46 + n
+        while p + 4 <= at + 46 + n + m:
+            if u16(data, p) == 1:
+                z = p + 4
+                break
+            p += 4 + u16(data, p + 2)
+        fields = {}
+        for key, fixed in (('usize', 24), ('csize', 20), ('offset', 42)):
+            if u32(data, at + fixed) == 0xFFFFFFFF and z is not None:
+                fields[key], z = (z, 8), z + 8
+            else:
+                fields[key] = (at + fixed, 4)
+        records.append((bytes(data[at + 46:at + 46 + n]), fields, at))
+        at += 46 + n + m + k
+    return records
+
+
+def get(data, field):
+    return int.from_bytes(data[field[0]:field[0] + field[1]], 'little')
+
+
+def put(data, field, value):
+    data[field[0]:field[0] + field[1]] = (value % (1 << (8 * field[1]))).to_bytes(field[1], 'little')
+
+
+def local_offsets(data):
+    return {name.decode('utf-8', 'replace'): get(data, f['offset']) for name, f, _ in central_records(data)}
+
+
+def is_message(name):
+    return '/message_' in name and name.endswith('.xml')
+
+
+# ---- damage modes: each takes the bytes, the stored entries and a seeded generator
+
+def picked(data, stored, rng, share):
+    offsets = local_offsets(data)
+    return [offsets[n] for n in stored if n in offsets and rng.random() < share]
+
+
+def zero_crcs(data, stored, rng):
+    for off in picked(data, stored, rng, 0.3):
         data[off + 14:off + 18] = b'\0\0\0\0'
 
 
-def smash_signatures(data, offsets, stored, rng):
-    for off in local_headers(data, offsets, [n for n in stored if rng.random() < 0.3]):
+def smash_signatures(data, stored, rng):
+    for off in picked(data, stored, rng, 0.3):
         data[off:off + 4] = b'\x11\x11\x11\x11'
 
 
-def bad_sizes(data, offsets, stored, rng):
-    for off in local_headers(data, offsets, [n for n in stored if rng.random() < 0.3]):
-        n = int.from_bytes(data[off + 26:off + 28], 'little')
-        at = off + 30 + n + 4   # the ZIP64 extra's sizes
+def bad_sizes(data, stored, rng):
+    for off in picked(data, stored, rng, 0.3):
+        at = off + 30 + u16(data, off + 26) + 4   # the ZIP64 extra's sizes
         value = rng.randrange(1, 1 << 20).to_bytes(8, 'little')
         data[at:at + 16] = value + value
 
 
-def zeroed_runs(data, offsets, stored, rng):
+def zeroed_runs(data, stored, rng):
     for _ in range(5):
         at = rng.randrange(len(data) * 9 // 10)
         data[at:at + 4096] = bytes(min(4096, len(data) - at))
 
 
-def flips(data, offsets, stored, rng):
+def flips(data, stored, rng):
     for _ in range(max(1, len(data) // 20000)):
         at = rng.randrange(len(data))
         data[at] ^= rng.randrange(1, 256)
 
 
-def cut_tail(data, offsets, stored, rng):
+def cut_tail(data, stored, rng):
     del data[len(data) * 3 // 4:]
 
 
-def no_central_directory(data, offsets, stored, rng):
-    first_central = data.find(b'PK\x01\x02', max(offsets.values()))
+def no_central_directory(data, stored, rng):
+    first_central = data.find(b'PK\x01\x02', max(local_offsets(data).values()))
     del data[first_central:]
+
+
+def message_records(data, rng, count):
+    records = [r for r in central_records(data) if is_message(r[0].decode('utf-8', 'replace'))]
+    return rng.sample(records, min(count, len(records)))
+
+
+def central_size_short(data, stored, rng):
+    """Four messages' central sizes 300 bytes short; their local headers intact."""
+    for _, fields, _ in message_records(data, rng, 4):
+        for key in ('usize', 'csize'):
+            put(data, fields[key], max(0, get(data, fields[key]) - 300))
+
+
+def invalid_utf8_names(data, stored, rng):
+    """'mess' of eight message names replaced by bytes that are no UTF-8, in both headers."""
+    for name, fields, at in message_records(data, rng, 8):
+        i = name.rfind(b'/mess') + 1
+        data[at + 46 + i:at + 50 + i] = b'\x6d\xff\xfe\xc0'
+        local = get(data, fields['offset'])
+        data[local + 30 + i:local + 34 + i] = b'\x6d\xff\xfe\xc0'
+
+
+def central_offsets_shifted(data, stored, rng):
+    """Every central offset 4,096 bytes on; local headers untouched."""
+    for _, fields, _ in central_records(data):
+        put(data, fields['offset'], get(data, fields['offset']) + 4096)
+
+
+def central_offsets_swapped(data, stored, rng):
+    """Eight messages' central offsets point at each other's local headers."""
+    chosen = message_records(data, rng, 8)
+    targets = [get(data, f['offset']) for _, f, _ in chosen]
+    for (_, fields, _), target in zip(chosen, targets[1:] + targets[:1]):
+        put(data, fields['offset'], target)
 
 
 MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed signatures', smash_signatures),
          ('bad sizes', bad_sizes), ('zeroed runs', zeroed_runs), ('flips', flips), ('cut tail', cut_tail),
          ('no central directory', no_central_directory),
          ('zeroed CRCs, no dir.', lambda *a: (zero_crcs(*a), no_central_directory(*a))),
-         ('smashed sigs, no dir.', lambda *a: (smash_signatures(*a), no_central_directory(*a)))]
+         ('smashed sigs, no dir.', lambda *a: (smash_signatures(*a), no_central_directory(*a))),
+         ('central size -300', central_size_short), ('invalid UTF-8 names', invalid_utf8_names),
+         ('central offsets +4096', central_offsets_shifted), ('central offsets swapped', central_offsets_swapped)]
 
 
 # ---- counting
 
+def list_items(data, close):
+    return [p + close for p in data.decode('utf-8', 'replace').split(close)[:-1]]
+
+
 def count_tool_output(folder, stored):
+    """Messages, attachments and list items whose bytes came back, under whatever name."""
+    found = collections.Counter()
+    texts = []
+    for top, _, files in os.walk(folder):
+        for f in files:
+            with open(os.path.join(top, f), 'rb') as fh:
+                data = fh.read()
+            found[hashlib.md5(data).digest()] += 1
+            if f.endswith('.xml'):
+                texts.append(data.decode('utf-8', 'replace'))
     mails = attachments = 0
     for name, data in stored.items():
-        path = os.path.join(folder, name)
-        try:
-            with open(path, 'rb') as f:
-                ok = f.read() == data
-        except OSError:
-            continue
-        if ok and name.endswith('.xml') and '/message_' in name:
-            mails += 1
-        elif ok and maker_attachment(name):
-            attachments += 1
-    return mails, attachments
+        if found[hashlib.md5(data).digest()]:
+            mails += is_message(name)
+            attachments += maker_attachment(name)
+    items = []
+    for list_name, close in LISTS:
+        want = [i for n, d in stored.items() if n.endswith('/' + list_name) for i in list_items(d, close)]
+        items.append(sum(any(i in t for t in texts) for i in want))
+    return [mails, attachments] + items
 
 
 def maker_attachment(name):
@@ -156,7 +282,26 @@ def run_tool(argv, folder):
     subprocess.run(argv, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=600)
 
 
-def count_ours(bench, archive, dest, stored):
+def saved_messages(dest):
+    """Message-ID -> [(folder, subject words, body words, attachment digests)] of one save."""
+    saved = collections.defaultdict(list)
+    for folder, _, files in os.walk(dest):
+        for f in files:
+            if not f.endswith('.mbox'):
+                continue
+            where = os.path.relpath(os.path.join(folder, f), dest).split(os.sep, 1)[-1]
+            for msg in mailbox.mbox(os.path.join(folder, f), create=False):
+                msg = email.message_from_bytes(msg.as_bytes(), policy=email.policy.default)
+                found = sorted(hashlib.md5(p.get_payload(decode=True) or b'').hexdigest()
+                               for p in msg.iter_attachments())
+                body = msg.get_body(preferencelist=('html', 'plain'))
+                saved[(msg.get('Message-ID') or '').strip('<> ')].append(
+                    (where, words(str(msg.get('Subject') or '')), words(body.get_content() if body else ''),
+                     tuple(found)))
+    return saved
+
+
+def run_ours(bench, archive, dest):
     shutil.rmtree(dest, ignore_errors=True)
     os.makedirs(dest)
     done = subprocess.run([bench, 'save', archive, dest, '--type', '2'], capture_output=True, text=True,
@@ -164,33 +309,104 @@ def count_ours(bench, archive, dest, stored):
     try:
         summary = json.loads(done.stdout)
     except ValueError:
-        return 0, 0, {}
-    digests = {hashlib.md5(d).hexdigest() for n, d in stored.items() if maker_attachment(n)}
-    # Message-ID -> (subject, body words, attachment digests) as stored.
+        summary = {}
+    scan = subprocess.run([bench, 'scan', archive], capture_output=True, text=True, timeout=600)
+    try:
+        summary['scan'] = json.loads(scan.stdout)
+    except ValueError:
+        summary['scan'] = {}
+    report = ''
+    if summary.get('report'):
+        with open(summary['report'], encoding='utf-8', errors='replace') as f:
+            report = f.read()
+    return saved_messages(dest), summary, report
+
+
+def expected_messages(stored):
+    """Message-ID -> (entry name, subject words, body words) as stored."""
     expected = {}
     for name, data in stored.items():
-        if '/message_' in name:
-            text = data.decode('utf-8')
-            mid = element(text, 'OPFMessageCopyMessageID')
-            urls = [u.split('"', 1)[0] for u in text.split('OPFAttachmentURL="')[1:]]
-            expected[mid] = (words(html.unescape(element(text, 'OPFMessageCopySubject'))),
-                             words(html.unescape(html.unescape(element(text, 'OPFMessageCopyBody')))),
-                             sorted(hashlib.md5(stored[html.unescape(u)]).hexdigest() for u in urls))
+        if is_message(name):
+            text = data.decode('utf-8', 'replace')
+            expected[element(text, 'OPFMessageCopyMessageID')] = (
+                name, words(html.unescape(element(text, 'OPFMessageCopySubject'))),
+                words(html.unescape(html.unescape(element(text, 'OPFMessageCopyBody')))))
+    return expected
+
+
+def count_ours(saved, summary, stored, intact):
+    """A message counts when its subject and text are as stored, or (where the stored HTML does
+    not compare as text) as in the intact archive's save."""
+    digests = {hashlib.md5(d).hexdigest() for n, d in stored.items() if maker_attachment(n)}
     mails = attachments = 0
-    for folder, _, files in os.walk(dest):
-        for f in files:
-            if not f.endswith('.mbox'):
-                continue
-            for msg in mailbox.mbox(os.path.join(folder, f), create=False):
-                msg = email.message_from_bytes(msg.as_bytes(), policy=email.policy.default)
-                found = sorted(hashlib.md5(p.get_payload(decode=True) or b'').hexdigest()
-                               for p in msg.iter_attachments())
-                attachments += sum(d in digests for d in found)
-                want = expected.get((msg.get('Message-ID') or '').strip('<> '))
-                body = msg.get_body(preferencelist=('html', 'plain'))
-                got = (words(str(msg.get('Subject') or '')), words(body.get_content() if body else ''))
-                mails += want is not None and got == want[:2]
-    return mails, attachments, summary
+    for mid, copies in saved.items():
+        want = EXPECTED.get(mid)
+        reference = {c[1:3] for c in intact.get(mid, [])}
+        for _, subject, body, found in copies:
+            attachments += sum(d in digests for d in found)
+            mails += want is not None and ((subject, body) == want[1:] or (subject, body) in reference)
+    scan = summary.get('scan', {})
+    return [mails, attachments] + [scan.get(k, 0) for k in ('contacts', 'calendar', 'tasks', 'notes')]
+
+
+EXPECTED = {}
+
+
+def compare_with_intact(intact, damaged, report, expected):
+    """Messages of the intact save: same in the damaged one, changed but named, changed unnamed."""
+    same = named = unnamed = 0
+    for mid, copies in intact.items():
+        if damaged.get(mid) == copies:
+            same += 1
+            continue
+        name = expected.get(mid, ('', '', ''))[0]
+        subject = copies[0][1]
+        tail = name.rsplit('/', 1)[-1][-9:]   # "00012.xml": what survives a damaged name
+        if (tail and tail in report and name.rsplit('/', 2)[-2] in report) or (subject and subject in report):
+            named += 1
+        else:
+            unnamed += 1
+    return '%d/%d/%d' % (same, named, unnamed)
+
+
+def cells(values):
+    return '/'.join(str(v) for v in values)
+
+
+def bench_archive(label, base, stored, bench, work, seed, tools):
+    global EXPECTED
+    EXPECTED = expected_messages(stored)
+    total = [sum(is_message(n) for n in stored), sum(maker_attachment(n) for n in stored)]
+    for list_name, close in LISTS:
+        total.append(sum(len(list_items(d, close)) for n, d in stored.items() if n.endswith('/' + list_name)))
+    print('%s: %s messages/attachments/contacts/calendar items/tasks/notes stored; intact ones recovered'
+          % (label, cells(total)))
+    header = '%-24s %22s' % ('damage', 'ours') + ''.join(' %22s' % t for t in tools) + '  same/named/unnamed'
+    print(header)
+    print('-' * len(header))
+    intact = None
+    for k, (mode, damage) in enumerate(MODES):
+        data = bytearray(open(base, 'rb').read())
+        damage(data, stored, random.Random(seed * 100 + k))
+        archive = os.path.join(work, '%s-damaged-%d.olm' % (label, k))
+        with open(archive, 'wb') as f:
+            f.write(data)
+        saved, summary, report = run_ours(bench, archive, os.path.join(work, '%s-ours-%d' % (label, k)))
+        if intact is None:
+            intact = saved
+        row = '%-24s %22s' % (mode, cells(count_ours(saved, summary, stored, intact)))
+        for tool in tools:
+            out = os.path.join(work, '%s-%s-%d' % (label, tool, k))
+            if tool == '7z':
+                run_tool(['7z', 'x', '-y', '-o' + out, archive], out)
+            elif tool == 'unzip':
+                run_tool(['unzip', '-o', '-qq', archive, '-d', out], out)
+            else:
+                run_tool(['bsdtar', '-xf', archive, '-C', out], out)
+            row += ' %22s' % cells(count_tool_output(out, stored))
+        row += '  %s' % compare_with_intact(intact, saved, report, EXPECTED)
+        print(row, flush=True)
+    print()
 
 
 def element(text, name):
@@ -208,41 +424,20 @@ def words(text):
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument('build')
-    p.add_argument('--messages', type=int, default=50)
+    p.add_argument('--messages', type=int, default=300)
     p.add_argument('--seed', type=int, default=3)
     p.add_argument('--work')
+    p.add_argument('--sample-only', action='store_true')
     args = p.parse_args()
     bench = os.path.join(args.build, 'bench', 'olmbench')
     work = args.work or tempfile.mkdtemp(prefix='recovery-bench-')
     os.makedirs(work, exist_ok=True)
-    base = os.path.join(work, 'base.olm')
-    stored, offsets = build(base, args.messages, args.seed)
-    total_mails = sum('/message_' in n for n in stored)
-    total_atts = sum(maker_attachment(n) for n in stored)
-    tools = [t for t in ('7z', 'bsdtar') if shutil.which(t)]
-    print('%d messages, %d Office-like attachments; intact messages / attachments recovered'
-          % (total_mails, total_atts))
-    header = '%-22s %12s' % ('damage', 'ours') + ''.join(' %12s' % t for t in tools) + '  our failed'
-    print(header)
-    print('-' * len(header))
-    for k, (label, damage) in enumerate(MODES):
-        data = bytearray(open(base, 'rb').read())
-        damage(data, offsets, stored, random.Random(args.seed * 100 + k))
-        archive = os.path.join(work, 'damaged-%d.olm' % k)
-        with open(archive, 'wb') as f:
-            f.write(data)
-        ours_m, ours_a, summary = count_ours(bench, archive, os.path.join(work, 'ours-%d' % k), stored)
-        row = '%-22s %12s' % (label, '%d / %d' % (ours_m, ours_a))
-        for tool in tools:
-            out = os.path.join(work, '%s-%d' % (tool, k))
-            if tool == '7z':
-                run_tool(['7z', 'x', '-y', '-o' + out, archive], out)
-            else:
-                run_tool(['bsdtar', '-xf', archive, '-C', out], out)
-            m, a = count_tool_output(out, stored)
-            row += ' %12s' % ('%d / %d' % (m, a))
-        row += '  %s' % summary.get('failed', '?')
-        print(row, flush=True)
+    tools = [t for t in ('7z', 'bsdtar', 'unzip') if shutil.which(t)]
+    if not args.sample_only:
+        base = os.path.join(work, 'base.olm')
+        stored = build(base, args.messages, args.seed)
+        bench_archive('generated', base, stored, bench, work, args.seed, tools)
+    bench_archive('sample', SAMPLE, read_archive(SAMPLE), bench, work, args.seed, tools)
     if not args.work:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -17,4 +17,9 @@ void NoteCompressedEntries(MailSaveContext &context)
                               .arg(node->llDataOffset)
                               .arg(node->wMethod);
     }
+    // The entries the walk could not read as either of the archive's sources gives them, after
+    // the compressed ones (whose lines the archive writer finds by their order).
+    context.unreadEntries += EntriesNotRead.size();
+    context.unread += EntriesNotRead;
+    context.recovered += EntriesReadElsewhere;
 }

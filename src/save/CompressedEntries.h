@@ -5,5 +5,6 @@
 
 struct MailSaveContext;
 
-// Adds the scan's compressed entries to context: their count and one report line each.
+// Adds the scan's compressed entries to context: their count and one report line each; then the
+// entries the scan found in one source and not the other, or read at another extent.
 void NoteCompressedEntries(MailSaveContext &context);

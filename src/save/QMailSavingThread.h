@@ -25,7 +25,7 @@ struct SaveOutcome {
     qint64 written = 0;        // items on disk at the end, whole or incomplete
     qint64 failed = 0;         // items not saved: nothing usable of them on disk
     qint64 incomplete = 0;     // written items that lost something
-    qint64 unreadEntries = 0;  // compressed entries the scan could not read
+    qint64 unreadEntries = 0;  // entries the scan could not read: compressed, or not found
     qint64 copiedEntries = 0;  // of those, copied whole into a new archive
     QStringList failures;      // one line per item not saved: what, where in the archive, why
     QStringList incompletes;   // one line per item saved incomplete
@@ -46,8 +46,9 @@ inline const char kSaveItemsFailedText[] = "\n%1 item(s) could not be saved. Fil
 QString SaveFailedText(qint64 failed);
 // Items written with something lost: they count as saved, yet the save is not a full success.
 inline const char kSaveItemsIncompleteText[] = "\n%1 item(s) were saved incomplete.";
-// Compressed entries the scan could not read: named, never taken for saved.
-inline const char kSaveUnreadEntriesText[] = "\n%1 entries are compressed and were not read.";
+// Entries the scan could not read (compressed, or not where the archive says): named, never taken for saved.
+inline const char kSaveUnreadEntriesText[] =
+    "\n%1 entries of the archive were not read (compressed, or not found where the archive says).";
 // Compressed entries a new archive holds as they were, without their bytes having been read.
 inline const char kSaveCopiedEntriesText[] = "\n%1 entries are compressed and were copied as they are, unread.";
 // Names the save's report, which lists every item of the lines above.

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string_view>
 #include <thread>
 
@@ -61,6 +62,40 @@ bool NameHeldMessage(QByteArray raw)
         && !raw.contains("com.microsoft.__Attachments/") && !raw.contains("__message_attachment__");
 }
 
+bool validUtf8(const QByteArray &raw)
+{
+    const auto *p = reinterpret_cast<const uchar *>(raw.constData());
+    const auto *end = p + raw.size();
+    while (p < end) {
+        const uchar c = *p++;
+        if (c < 0x80)
+            continue;
+        // Lead byte: its count of continuation bytes, and the smallest value it may encode
+        // (overlong forms, surrogates and values past U+10FFFF are not UTF-8).
+        int more;
+        quint32 v, least;
+        if (c >= 0xC2 && c <= 0xDF) {
+            more = 1, v = c & 0x1F, least = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            more = 2, v = c & 0x0F, least = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            more = 3, v = c & 0x07, least = 0x10000;
+        } else {
+            return false;
+        }
+        if (end - p < more)
+            return false;
+        for (; more > 0; --more, ++p) {
+            if ((*p & 0xC0) != 0x80)
+                return false;
+            v = v << 6 | (*p & 0x3F);
+        }
+        if (v < least || v > 0x10FFFF || (v >= 0xD800 && v <= 0xDFFF))
+            return false;
+    }
+    return true;
+}
+
 QString folderPathFor(const QStringList &parts, EntryRole role)
 {
     if (parts.isEmpty())
@@ -85,7 +120,7 @@ QString folderPathFor(const QStringList &parts, EntryRole role)
 ArchiveWalker::ArchiveWalker(QFolderInformationThread &thread, ArchiveSource &source, bool builderThread)
     : m_thread(thread), m_source(source), m_reader(new BufferedArchiveReader(source)), m_size(source.size()),
       m_central(new CentralDirectory), m_builders(new BuildQueue(thread, builderThread)), m_threaded(builderThread),
-      m_limit(m_size)
+      m_limit(m_size), m_stepLimit(m_size)
 {
 }
 
@@ -136,28 +171,224 @@ void ArchiveWalker::walkEntries()
     qint64 pos = 0;
     while (pos < m_size && !bStopFlag) {
         m_thread.progressAt(pos);
+        // Records the walk went past point into bytes read from other headers: they are named
+        // after the walk unless their entries turn up.
         while (k < known.size() && (known[k].headerOffset < pos || known[k].dropped))
             ++k;
+        if (pos >= directory) {
+            recordStartsAt(directory);
+            break;
+        }
         if (k < known.size() && known[k].headerOffset == pos) {
-            const bool placed = m_central->resolve(k, *m_reader);
-            m_limit = m_central->nextStart(k);
-            if (placed) {
-                recordStartsAt(pos);
-                pos = handleKnownEntry(known[k]);
-                m_central->passed(k);
+            const qint64 next = readWithRecord(k, pos, directory);
+            if (next >= 0) {
+                pos = next;
                 continue;
             }
-        } else {
-            if (pos >= directory) {
-                recordStartsAt(directory);
-                break;
-            }
-            m_limit = k < known.size() ? known[k].headerOffset : directory;
         }
+        // Only a record whose header agrees bounds what lies before it.
+        m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
+        size_t s = k;
+        while (s < known.size() && (known[s].headerOffset <= pos || known[s].dropped))
+            ++s;
+        m_stepLimit = qMin(m_limit, s < known.size() ? known[s].headerOffset : directory);
         // Never past the next known record: what lies there is not this stretch's to take.
         pos = qMin(stepUnknown(pos), m_limit);
     }
     freeText();
+    if (!bStopFlag)
+        noteUnusedRecords();
+}
+
+qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
+{
+    const std::vector<CentralEntry> &known = m_central->entries();
+    LocalHeader h;
+    // The header is read before the next record is checked: the walk's window then serves both
+    // and moves on with the walk, never back.
+    m_limit = directory;
+    if (m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        // The header is the first source: a record pointing at a header of another name is
+        // damage (named after the walk), and the header's entry is read as it says.
+        size_t match = known.size();
+        for (size_t j = k; j < known.size() && known[j].headerOffset == pos; ++j) {
+            if (known[j].dropped || !m_central->agrees(j, *m_reader))
+                continue;
+            if (match == known.size())
+                match = j;
+            else
+                m_central->entry(j).used = true;  // the same record twice
+        }
+        if (match == known.size())
+            return -1;
+        // Only a record whose header agrees bounds what lies before it.
+        m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
+        if (h.dataOffset > m_limit)
+            return -1;
+        recordStartsAt(pos);
+        const qint64 next = handleWitnessed(h, match);
+        m_central->passed(match);
+        return next;
+    }
+    // No header: the record places the entry where the next record confirms it, or its bytes
+    // verify.
+    if (known[k].dropped || !m_central->resolve(k, *m_reader))
+        return -1;
+    m_limit = m_central->nextStart(k);
+    recordStartsAt(pos);
+    m_central->entry(k).used = true;
+    const qint64 next = handleKnownEntry(known[k]);
+    m_central->passed(k);
+    return next;
+}
+
+qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
+{
+    CentralEntry &e = m_central->entry(i);
+    e.used = true;
+    e.localIntact = true;
+    e.dataOffset = h.dataOffset;
+    const bool agreed = e.csize == h.csize && e.usize == h.usize && e.method == h.method;
+    bool verified = false;
+    const LocalHeader chosen = chooseExtent(h, e, &verified);
+    const qint64 end = chosen.dataOffset + chosen.csize;
+    const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
+    // Sizes both sources give are trusted as far as the next agreeing record; a size only one
+    // of them gives, only where its bytes verify or it ends at a record.
+    const bool trusted = fits && (agreed || verified || endsAtRecord(end));
+    // A folder entry holds nothing. An empty file is still listed: a message may name it.
+    if (chosen.crc == 0 && chosen.csize == 0 && (chosen.name.isEmpty() || chosen.name.endsWith('/')))
+        return qMax(end, h.pos + 1);
+    const qint64 next = dispatchEntry(chosen, trusted ? end : -1);
+    return trusted ? qMax(end, h.pos + 1) : qMax(next, h.pos + 1);
+}
+
+namespace {
+
+const char *const kRootCloses[] = {"</emails>", "</contacts>", "</appointments>",
+                                   "</tasks>",  "</notes>",    "</categories>"};
+
+}  // namespace
+
+bool ArchiveWalker::extentVerifies(const LocalHeader &h, quint32 crc, int test)
+{
+    if (h.csize > m_limit - h.dataOffset)
+        return false;
+    const qint64 end = h.dataOffset + h.csize;
+    switch (test) {
+    case 0:
+        // Compressed data has the CRC-32 of what it unpacks to: nothing to check here.
+        return h.method == 0 && crc != 0 && m_reader->crcMatches(h.dataOffset, h.csize, crc);
+    case 1: {
+        char tail[32];
+        const qint64 n = qMin<qint64>(h.csize, sizeof tail);
+        if (h.method != 0 || m_reader->read(end - n, tail, n) != n)
+            return false;
+        QByteArray text(tail, int(n));
+        text = text.trimmed();
+        for (const char *close : kRootCloses) {
+            if (text.endsWith(close))
+                return true;
+        }
+        return false;
+    }
+    default:
+        return endsAtRecord(end);
+    }
+}
+
+LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry &e, bool *verified)
+{
+    LocalHeader local = h;
+    LocalHeader central = h;
+    central.csize = e.csize;
+    central.usize = e.usize;
+    central.method = e.method;
+    // A zeroed CRC-32 says nothing: the other source's stands for it.
+    local.crc = h.crc ? h.crc : e.crc;
+    central.crc = e.crc ? e.crc : h.crc;
+    *verified = false;
+    if (local.csize == central.csize && local.usize == central.usize && local.method == central.method) {
+        if (local.crc == central.crc)
+            return central;
+        // One extent, two CRC-32s: the one its bytes have.
+        *verified = extentVerifies(local, local.crc, 0);
+        return *verified ? local : central;
+    }
+    static const char *const how[] = {"its CRC-32 matches", "its root element is closed", "it ends at a record"};
+    for (int test = 0; test < 3; ++test) {
+        const bool localOk = extentVerifies(local, local.crc, test);
+        const bool centralOk = !localOk && extentVerifies(central, central.crc, test);
+        if (!localOk && !centralOk)
+            continue;
+        *verified = test < 2;
+        EntriesReadElsewhere << QStringLiteral(
+                                    "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
+                                    "directory %4; read with the %5's size (%6)")
+                                    .arg(QString::fromUtf8(h.name))
+                                    .arg(h.pos)
+                                    .arg(h.csize)
+                                    .arg(e.csize)
+                                    .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
+                                    .arg(QLatin1String(how[test]));
+        return localOk ? local : central;
+    }
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
+                                "directory %4, and neither verifies; read with the central directory's size, cut "
+                                "at the next record")
+                                .arg(QString::fromUtf8(h.name))
+                                .arg(h.pos)
+                                .arg(h.csize)
+                                .arg(e.csize);
+    return central;
+}
+
+void ArchiveWalker::noteUnusedRecords()
+{
+    if (!m_central->found())
+        return;
+    for (const CentralEntry &e : m_central->entries()) {
+        if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
+            continue;
+        QByteArray name = e.name;
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        const auto found = m_localOnly.constFind(name);
+        if (found != m_localOnly.constEnd()) {
+            EntriesReadElsewhere << QStringLiteral(
+                                        "Entry \"%1\": the central directory places its header at archive offset "
+                                        "%2, where none of that name stands; read from its local header at %3")
+                                        .arg(QString::fromUtf8(name))
+                                        .arg(e.headerOffset)
+                                        .arg(found.value());
+        } else {
+            EntriesNotRead << QStringLiteral(
+                                  "Entry \"%1\" at archive offset %2 (central directory): no local header of that "
+                                  "name was found, and the bytes there do not verify as its data")
+                                  .arg(QString::fromUtf8(name))
+                                  .arg(e.headerOffset);
+        }
+    }
+}
+
+void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
+{
+    const quint64 key = std::hash<std::string_view>()(std::string_view(h.name.constData(), size_t(h.name.size())));
+    const auto it = m_itemNames.constFind(key);
+    if (it == m_itemNames.constEnd()) {
+        m_itemNames.insert(key, {h.pos, h.usize, h.crc});
+        return;
+    }
+    if (it->size == h.usize && it->crc == h.crc)
+        return;
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name with "
+                                "different contents; both read")
+                                .arg(QString::fromUtf8(h.name))
+                                .arg(it->pos)
+                                .arg(h.pos);
 }
 
 qint64 ArchiveWalker::stepUnknown(qint64 pos)
@@ -175,6 +406,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     LocalHeader h;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         recordStartsAt(pos);
+        if (!m_central->entries().empty() && !h.name.isEmpty())
+            m_localOnly.insert(h.name, pos);
         if (h.crc != 0)
             return handleEntry(h);
         // CRC 0 with a size that ends right at the next record: an entry whose CRC was lost.
@@ -193,7 +426,7 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     if (end > pos)
         return end;
     // Only a 'P' (a signature) or a '<' (a root tag) can change what happens next.
-    return m_reader->findEitherByte(pos + 1, m_limit, 'P', '<');
+    return m_reader->findEitherByte(pos + 1, qMax(m_stepLimit, pos + 1), 'P', '<');
 }
 
 qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
@@ -254,7 +487,8 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
         return false;
     const int nul = h->name.indexOf('\0');
-    h->messageName = nul >= 0 && NameHeldMessage(h->name);
+    // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.
+    h->messageName = (nul >= 0 || !validUtf8(h->name)) && NameHeldMessage(h->name);
     if (nul >= 0)
         h->name.truncate(nul);
     return true;
@@ -352,7 +586,8 @@ bool ArchiveWalker::endsAtRecord(qint64 end)
     case 0x06054B50:  // end of central directory
         return true;
     default:
-        return false;
+        // A record points here: its header may be smashed, but its place is known.
+        return m_central->startsAt(end);
     }
 }
 
@@ -393,6 +628,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         appendAttachmentNode(h, end >= 0);
         return next;
     default:
+        noteRepeatedName(h);
         return handleXmlEntry(h, role, end);
     }
 }

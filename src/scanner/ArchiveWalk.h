@@ -3,6 +3,7 @@
 // stretches whose headers are damaged. Internal to the scanner thread.
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QtGlobal>
@@ -27,6 +28,8 @@ EntryRole classifyEntry(const QByteArray &name);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
+// Whether raw holds nothing but well-formed UTF-8.
+bool validUtf8(const QByteArray &raw);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
 // level) and the file name removed. Empty when the name has no such prefix.
 QString folderPathFor(const QStringList &parts, EntryRole role);
@@ -42,7 +45,7 @@ struct LocalHeader {
     qint64 dataOffset = 0;
     qint64 nameOffset = 0;     // where the name bytes lie in the archive
     QByteArray name;           // raw bytes up to the first NUL
-    bool messageName = false;  // the name held a NUL, and its whole text names a message
+    bool messageName = false;  // the name held a NUL or invalid UTF-8, and its whole text names a message
 };
 
 struct CentralEntry;
@@ -65,8 +68,23 @@ private:
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
     bool readLocalHeader(qint64 pos, LocalHeader *h);
+    // At pos, where record k points: the entry its local header and a record of its name agree
+    // on, or the record alone where no header stands. Returns where the walk goes on, or -1
+    // when no record there is used and the bytes are walked as if none pointed there.
+    qint64 readWithRecord(size_t k, qint64 pos, qint64 directory);
+    // The local header h and the agreeing record i describe one entry.
+    qint64 handleWitnessed(const LocalHeader &h, size_t i);
+    // Where the header and the record differ on the entry's extent: the one whose bytes verify
+    // (CRC-32, then a closed root element, then ending at a record), else the record's.
+    LocalHeader chooseExtent(const LocalHeader &h, const CentralEntry &e, bool *verified);
+    bool extentVerifies(const LocalHeader &h, quint32 crc, int test);
     // An entry the central directory describes: its extent is known exactly.
     qint64 handleKnownEntry(const CentralEntry &e);
+    // A second entry of one name with other contents is read too, and named.
+    void noteRepeatedName(const LocalHeader &h);
+    // After the walk: every record not used is named, as read from its local header elsewhere
+    // or as not read.
+    void noteUnusedRecords();
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
     // end is where the entry's data ends, or -1 when its size is damaged.
@@ -105,6 +123,19 @@ private:
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;
+    // Byte-by-byte searches stop at every place a record points at, agreeing or not: a record
+    // whose header is smashed still places its entry there.
+    qint64 m_stepLimit = 0;
+    // Entries read from local headers no record agreed with: name -> header offset. Filled only
+    // when a directory was found; it names where the records that missed them point.
+    QHash<QByteArray, qint64> m_localOnly;
+    struct NamedEntry {
+        qint64 pos;
+        qint64 size;
+        quint32 crc;
+    };
+    // Item entries by a 64-bit hash of their names, to name a second entry of one name.
+    QHash<quint64, NamedEntry> m_itemNames;
     // The last attachment whose size did not end at a record; the next record found ends it.
     FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.

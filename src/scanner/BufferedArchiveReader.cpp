@@ -1,5 +1,6 @@
 #include "scanner/BufferedArchiveReader.h"
 
+#include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
 
 #include <cstring>
@@ -57,6 +58,23 @@ bool BufferedArchiveReader::matchAt(qint64 pos, const char *tag, int len)
 {
     const char *p = window(pos, len);
     return p && memcmp(p, tag, size_t(len)) == 0;
+}
+
+bool BufferedArchiveReader::crcMatches(qint64 pos, qint64 len, quint32 crc)
+{
+    if (pos < 0 || len < 0 || len > m_size - pos)
+        return false;
+    const qint64 chunk = 256 * 1024;
+    QByteArray buf(int(qMin(len, chunk)), Qt::Uninitialized);
+    quint32 got = 0;
+    for (qint64 done = 0; done < len && !bStopFlag;) {
+        const qint64 n = readFully(m_source, pos + done, buf.data(), qMin(chunk, len - done));
+        if (n <= 0)
+            return false;
+        got = Crc32Update(got, buf.constData(), n);
+        done += n;
+    }
+    return !bStopFlag && got == crc;
 }
 
 qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)

@@ -22,6 +22,9 @@ public:
     // As read, for entry texts: a short text not in the window is read with what follows it,
     // so the next entries' headers and texts come with the same read.
     qint64 readText(qint64 pos, void *dst, qint64 len);
+    // Whether the len bytes at pos are all in the archive and have the CRC-32 crc. Read in
+    // chunks past the window, so a large entry costs no more memory than a small one.
+    bool crcMatches(qint64 pos, qint64 len, quint32 crc);
     // First position >= from and < limit where a byte is one of the two given; limit if none.
     qint64 findEitherByte(qint64 from, qint64 limit, char a, char b);
     // First position >= from where needle starts and ends before limit; -1 if none.

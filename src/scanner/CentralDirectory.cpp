@@ -89,10 +89,9 @@ bool CentralDirectory::read(ArchiveSource &source)
     const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; };
     if (!std::is_sorted(m_entries.begin(), m_entries.end(), byOffset))
         std::stable_sort(m_entries.begin(), m_entries.end(), byOffset);
-    m_entries.erase(
-        std::unique(m_entries.begin(), m_entries.end(),
-                    [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset == b.headerOffset; }),
-        m_entries.end());
+    // Two records may name one offset: only one of them can agree with the header there, and the
+    // other is named in the report, so both stay.
+    m_confirmedFrom = m_confirmedAt = 0;
     return true;
 }
 
@@ -172,9 +171,9 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
         if (r.read(e.nameOffset, e.name.data(), n) != n)
             break;
         at = next;
-        // Local headers lie before the directory; a record pointing elsewhere is damage.
-        if (e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0)
-            continue;
+        // Local headers lie before the directory; a record pointing elsewhere is damage, kept
+        // only to be named when no local header of its name is found.
+        e.dropped = e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0;
         m_entries.push_back(std::move(e));
     }
     m_complete = i == count;
@@ -188,10 +187,46 @@ bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader 
     return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
 }
 
+bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
+{
+    CentralEntry &e = m_entries[i];
+    if (e.agreeing < 0)
+        e.agreeing = !e.dropped && localAgrees(e, r);
+    return e.agreeing > 0;
+}
+
+qint64 CentralDirectory::nextConfirmed(qint64 pos, BufferedArchiveReader &r)
+{
+    size_t j = firstAtOrAfter(pos + 1);
+    // Every entry from the last question's start up to its answer was found not to agree.
+    if (j >= m_confirmedFrom && j <= m_confirmedAt)
+        j = m_confirmedAt;
+    m_confirmedFrom = j;
+    while (j < m_entries.size() && !agrees(j, r))
+        ++j;
+    m_confirmedAt = j;
+    return j < m_entries.size() ? m_entries[j].headerOffset : (m_start >= 0 ? m_start : m_size);
+}
+
+bool CentralDirectory::startsAt(qint64 pos) const
+{
+    const size_t i = firstAtOrAfter(pos);
+    return i < m_entries.size() && m_entries[i].headerOffset == pos && !m_entries[i].dropped;
+}
+
 void CentralDirectory::passed(size_t i)
 {
     if (i < m_entries.size())
         QByteArray().swap(m_entries[i].name);
+}
+
+bool CentralDirectory::nextVerified(size_t i, BufferedArchiveReader &r)
+{
+    for (size_t j = i + 1; j < m_entries.size(); ++j) {
+        if (!m_entries[j].dropped)
+            return agrees(j, r);
+    }
+    return true;  // the directory itself, whose place the end records confirmed
 }
 
 qint64 CentralDirectory::nextStart(size_t i) const
@@ -235,9 +270,11 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
         }
     } else if (m_complete) {
         // The exporter writes entries back to back: the data ends where the next record begins.
-        // Only trusted when no record of the directory is missing.
+        // Only trusted when no record of the directory is missing, and when that next record is
+        // where its own record says or the bytes have this entry's CRC-32: a directory whose
+        // offsets are all shifted would otherwise place every entry on other entries' bytes.
         const qint64 d = nextStart(i) - e.csize;
-        if (d >= nameEnd && d - nameEnd <= 0xFFFF)
+        if (d >= nameEnd && d - nameEnd <= 0xFFFF && (nextVerified(i, r) || r.crcMatches(d, e.csize, e.crc)))
             data = d;
     }
     const qint64 next = nextStart(i);
@@ -245,10 +282,9 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
         return false;
     e.dataOffset = data;
     const int nul = e.name.indexOf('\0');
-    if (nul >= 0) {
-        e.messageName = NameHeldMessage(e.name);
+    e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
+    if (nul >= 0)
         e.name.truncate(nul);
-    }
     return true;
 }
 

@@ -26,7 +26,9 @@ struct CentralEntry {
     quint16 nameLength = 0;
     QByteArray name;           // raw bytes up to the first NUL, once resolved
     bool localIntact = false;  // the local header's signature and name agree with this entry
-    bool dropped = false;      // its header lies inside another entry's data: not ours
+    bool dropped = false;      // its header lies inside another entry's data, or outside the file: not ours
+    bool used = false;         // the walk read the entry as this record describes it
+    qint8 agreeing = -1;       // cached: a local header of this name stands at headerOffset (-1 unknown)
     bool messageName = false;  // the name held a NUL, and its whole text names a message
 };
 
@@ -45,11 +47,20 @@ public:
     void passed(size_t i);
     // Where the next entry after i that is not dropped begins, or the directory.
     qint64 nextStart(size_t i) const;
+    // Whether a local header of entry i's name stands where the record says (read once).
+    bool agrees(size_t i, BufferedArchiveReader &r);
+    // Where the first entry whose header lies after pos and agrees with its record begins, or the
+    // directory. Only such a record marks a place no entry's data may run into: a record that
+    // points anywhere else is damage. Asked with growing pos, the answers cost linear time.
+    qint64 nextConfirmed(qint64 pos, BufferedArchiveReader &r);
+    // Whether some record points at pos.
+    bool startsAt(qint64 pos) const;
 
     bool found() const { return m_start >= 0; }
     // Where the directory begins; the walk ends there. -1 when none was found.
     qint64 start() const { return m_start; }
     const std::vector<CentralEntry> &entries() const { return m_entries; }
+    CentralEntry &entry(size_t i) { return m_entries[i]; }
     // Index of the first entry whose local header lies at or after pos; size() when none.
     size_t firstAtOrAfter(qint64 pos) const;
 
@@ -57,11 +68,14 @@ private:
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
     bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
+    // Whether the next record after i that is not dropped agrees with its local header.
+    bool nextVerified(size_t i, BufferedArchiveReader &r);
 
     std::vector<CentralEntry> m_entries;
     qint64 m_start = -1;
     qint64 m_size = 0;
-    bool m_complete = false;  // every record the end record announced was read
+    bool m_complete = false;                        // every record the end record announced was read
+    size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
 };
 
 }  // namespace olm

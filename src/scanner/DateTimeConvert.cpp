@@ -1,7 +1,6 @@
 #include "scanner/DateTimeConvert.h"
 
 #include <QDateTime>
-#include <QDebug>
 
 namespace {
 
@@ -106,10 +105,9 @@ quint32 integertimeconverter(const QString &text)
     if (parseFast(text, &fast))
         return fast < 0 || fast > qint64(0xFFFFFFFFLL) ? 0 : quint32(fast);
     const QDateTime dt = parseIso(text);
-    if (!dt.isValid()) {
-        qDebug() << "Invalid date-time string";
+    // Damaged archives hold many such texts: the item keeps no time, and nothing is logged.
+    if (!dt.isValid())
         return 0;
-    }
     const qint64 secs = dt.toSecsSinceEpoch();
     if (secs < 0 || secs > qint64(0xFFFFFFFFLL))
         return 0;

@@ -16,6 +16,8 @@ FileOffsetNode *tmpNoFOStart = nullptr, *tmpNoFOEnd = nullptr;
 FileOffsetNode *tmpAtFOStart = nullptr, *tmpAtFOEnd = nullptr;
 qint64 AttachmentNodeCount = 0;
 qint64 CompressedEntryCount = 0;
+QStringList EntriesNotRead;
+QStringList EntriesReadElsewhere;
 CategorieInfo categorie = {0, 0, 0};
 
 char *pBuff = nullptr;
@@ -99,6 +101,8 @@ void CleanScanResults()
     MailItemCount = ContactItemCount = CalendarItemCount = TaskItemCount = NotesItemCount = 0;
     AttachmentNodeCount = 0;
     CompressedEntryCount = 0;
+    EntriesNotRead.clear();
+    EntriesReadElsewhere.clear();
     categorie = {0, 0, 0};
     objMapName_FID.clear();
     objMapKeyParent_FID.clear();

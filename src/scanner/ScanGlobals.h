@@ -9,6 +9,7 @@
 #include <QMap>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 struct MailMLRC {
@@ -120,6 +121,12 @@ extern qint64 AttachmentNodeCount;
 // Entries whose data is compressed: listed with the attachments (their names and places kept) but
 // never read, so none of their items is found. The scan's summary and every save name them.
 extern qint64 CompressedEntryCount;
+// Entries the walk met in one of the archive's two sources (local headers, central directory)
+// and did not read as that source says: one line each for the save's report. Not read: no
+// bytes of the entry were found. Read elsewhere: read, but from the other source or at another
+// extent than one source gives, or a second entry of one name.
+extern QStringList EntriesNotRead;
+extern QStringList EntriesReadElsewhere;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.

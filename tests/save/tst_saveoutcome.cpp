@@ -131,6 +131,7 @@ private Q_SLOTS:
     }
     void repeatWithoutRule_data();
     void repeatWithoutRule();
+    void entriesNotFollowed();
     void countsMatchDisk_data();
     void countsMatchDisk();
     void messageFileStandsOnlyWhole_data();
@@ -218,6 +219,37 @@ void SaveOutcomeTest::repeatWithoutRule()
                  && line.contains(QLatin1String("repeats on a weekday of the month, such as the second Tuesday"))
                  && !line.contains(QLatin1String("OPF")),
              qPrintable(line));
+}
+
+void SaveOutcomeTest::entriesNotFollowed()
+{
+    // Central records the scan could not follow are named in the report: one whose entry was
+    // found at its own local header, and one whose entry was found nowhere (counted as not read).
+    if (IndexFor(SaveTypeMBOX) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    const qint64 first = b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    const qint64 att = b.addEntry(kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/lost"), QByteArray(300, '\x11'));
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
+    QByteArray a = b.finish();
+    const auto setOffset = [&a](const QByteArray &name, qint64 to) {
+        const int at = a.lastIndexOf(name) + name.size() + 4 + 16;  // the central record's ZIP64 offset
+        for (int k = 0; k < 8; ++k)
+            a[at + k] = char(to >> (8 * k));
+    };
+    setOffset("message_00001.xml", first);
+    setOffset("Attachments/lost", first + 100);
+    Damage::smashHeader(a, att);
+    QTemporaryDir dest;
+    QVERIFY(prepare(a, SaveTypeMBOX, dest.path()));
+    const SaveOutcome outcome = save(SaveTypeMBOX, 2);
+    QCOMPARE(outcome.written, qint64(2));
+    QCOMPARE(outcome.unreadEntries, qint64(1));
+    QVERIFY(SaveProblemText(outcome).contains(QLatin1String("1 entries of the archive were not read")));
+    const QByteArray report = readAll(outcome.reportPath);
+    QVERIFY2(report.contains("Not read: Entry \"Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/lost\"")
+                 && report.contains("Recovered: Entry \"Local/com.microsoft.__Messages/Inbox/message_00001.xml\""),
+             report.constData());
 }
 
 void SaveOutcomeTest::countsMatchDisk_data()

@@ -108,6 +108,43 @@ void setLocalSizes(QByteArray &a, qint64 header, quint64 value)
         a[int(header + 30 + n + 4 + k)] = char(value >> (8 * (k % 8)));
 }
 
+quint64 get64(const QByteArray &a, qint64 at)
+{
+    quint64 v = 0;
+    for (int k = 7; k >= 0; --k)
+        v = v << 8 | quint8(a[int(at + k)]);
+    return v;
+}
+
+void put64(QByteArray &a, qint64 at, quint64 v)
+{
+    for (int k = 0; k < 8; ++k)
+        a[int(at + k)] = char(v >> (8 * k));
+}
+
+// Where the ZIP64 extra values (usize, csize, header offset) of every central record lie, in
+// directory order; the ZIP64 end record, 98 bytes before the end, gives the directory's place.
+QVector<qint64> centralValues(const QByteArray &a)
+{
+    QVector<qint64> at;
+    for (qint64 p = qint64(get64(a, a.size() - 98 + 48)); a.mid(int(p), 4) == "PK\x01\x02";) {
+        const int n = int(quint8(a[int(p + 28)]) | quint8(a[int(p + 29)]) << 8);
+        at.append(p + 46 + n + 4);
+        p += 46 + n + 28;
+    }
+    return at;
+}
+
+// The central record of the entry whose local header lies at header.
+qint64 centralValuesOf(const QByteArray &a, qint64 header)
+{
+    for (qint64 v : centralValues(a)) {
+        if (qint64(get64(a, v + 16)) == header)
+            return v;
+    }
+    return -1;
+}
+
 QByteArray binaryPayload()
 {
     // No 'P' and no '<': nothing in it can look like a header or a root tag.
@@ -135,6 +172,11 @@ private Q_SLOTS:
     void mutations();
     void centralWitness_data();
     void centralWitness();
+    void validUtf8_data();
+    void validUtf8();
+    void centralDisagrees_data();
+    void centralDisagrees();
+    void repeatedNames();
     void sampleDocumentHeader_data();
     void sampleDocumentHeader();
 };
@@ -598,6 +640,126 @@ void ArchiveWalkTest::centralWitness()
         for (MailMLRC *m : mails())
             QVERIFY(m->llFolderId != llFolder1Id);
     }
+}
+
+void ArchiveWalkTest::validUtf8_data()
+{
+    // A name that is not UTF-8 still names its message; one that is must not be taken for damage.
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("valid");
+    QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
+    QTest::newRow("two, three and four bytes") << QByteArray("Entw\xc3\xbc" "rfe/\xe6\x97\xa5/\xf0\x9f\x98\x80") << true;
+    QTest::newRow("bytes of no UTF-8") << QByteArray("m\xff\xfe\xc0" "age_00001.xml") << false;
+    QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf") << false;
+    QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80") << false;
+    QTest::newRow("past the last code point") << QByteArray("a\xf4\x90\x80\x80") << false;
+    QTest::newRow("cut at the end") << QByteArray("a\xe6\x97") << false;
+    QTest::newRow("continuation byte alone") << QByteArray("a\x80" "b") << false;
+}
+
+void ArchiveWalkTest::validUtf8()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, valid);
+    QCOMPARE(olm::validUtf8(name), valid);
+}
+
+using BaseDamage = std::function<void(BaseArchive &)>;
+Q_DECLARE_METATYPE(BaseDamage)
+
+void ArchiveWalkTest::centralDisagrees_data()
+{
+    QTest::addColumn<BaseDamage>("damage");
+    QTest::addColumn<int>("mailCount");
+    QTest::addColumn<int>("folder1Mails");
+    QTest::addColumn<int>("readElsewhere");  // report lines: read from the other source or extent
+    QTest::addColumn<int>("notRead");        // report lines: entries not read at all
+
+    const auto centralSizes = [](int message, qint64 delta) {
+        return BaseDamage([=](BaseArchive &b) {
+            const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[message]);
+            put64(b.bytes, v, get64(b.bytes, v) + quint64(delta));
+            put64(b.bytes, v + 8, get64(b.bytes, v + 8) + quint64(delta));
+        });
+    };
+    QTest::newRow("central sizes a little too small: the local ones verify")
+        << centralSizes(2, -40) << 7 << 0 << 1 << 0;
+    QTest::newRow("central sizes one too large") << centralSizes(2, 1) << 7 << 0 << 1 << 0;
+    QTest::newRow("central sizes far too large") << centralSizes(5, 100000) << 7 << 0 << 1 << 0;
+    QTest::newRow("invalid UTF-8 in a message's file name") << BaseDamage([](BaseArchive &b) {
+        for (const qint64 at : {b.messageHeaders[1] + 30, centralValuesOf(b.bytes, b.messageHeaders[1]) - 4 - 70}) {
+            const int name = b.bytes.indexOf("/message_", int(at)) + 1;
+            b.bytes.replace(name, 4, QByteArray("\x6d\xff\xfe\xc0", 4));
+        }
+    }) << 7 << 0 << 0 << 0;
+    // Every record is named: all but the folder entry are found at their local headers.
+    QTest::newRow("every central offset shifted into the data") << BaseDamage([](BaseArchive &b) {
+        for (const qint64 v : centralValues(b.bytes))
+            put64(b.bytes, v + 16, get64(b.bytes, v + 16) + 37);
+    }) << 7 << 0 << 17 << 0;
+    QTest::newRow("two message records point at each other's headers") << BaseDamage([](BaseArchive &b) {
+        const qint64 one = centralValuesOf(b.bytes, b.messageHeaders[1]);
+        const qint64 three = centralValuesOf(b.bytes, b.messageHeaders[3]);
+        put64(b.bytes, one + 16, quint64(b.messageHeaders[3]));
+        put64(b.bytes, three + 16, quint64(b.messageHeaders[1]));
+    }) << 7 << 0 << 2 << 0;
+    // Neither source leads to the message: the recovery finds its block, and the record is named.
+    QTest::newRow("smashed local header and its record shifted") << BaseDamage([](BaseArchive &b) {
+        const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[2]);
+        put64(b.bytes, v + 16, quint64(b.messageHeaders[3] + 40));
+        Damage::smashHeader(b.bytes, b.messageHeaders[2]);
+    }) << 7 << 1 << 0 << 1;
+}
+
+void ArchiveWalkTest::centralDisagrees()
+{
+    // Where the directory and an intact local header disagree, every message is read from the
+    // bytes that verify, in its own folder, and every record not followed is named.
+    QFETCH(BaseDamage, damage);
+    QFETCH(int, mailCount);
+    QFETCH(int, folder1Mails);
+    QFETCH(int, readElsewhere);
+    QFETCH(int, notRead);
+    BaseArchive b = baseArchive();
+    scanBytes(b.bytes);
+    QMap<QString, QString> intact;  // subject -> folder
+    for (MailMLRC *m : mails())
+        intact.insert(QString::fromUtf8(m->pSubject), folderKey(m->llFolderId));
+    damage(b);
+    scanBytes(b.bytes);
+    QCOMPARE(MailItemCount, qint64(mailCount));
+    QCOMPARE(ContactItemCount, qint64(3));
+    QCOMPARE(CalendarItemCount + TaskItemCount + NotesItemCount, qint64(5));
+    QCOMPARE(locationFault(b.bytes), QString());
+    int inFolder1 = 0;
+    for (MailMLRC *m : mails()) {
+        QVERIFY(!m->bDamaged);
+        if (m->llFolderId == llFolder1Id)
+            ++inFolder1;
+        else
+            QCOMPARE(folderKey(m->llFolderId), intact.value(QString::fromUtf8(m->pSubject)));
+    }
+    QCOMPARE(inFolder1, folder1Mails);
+    QCOMPARE(AttachmentNodeCount, qint64(6));
+    for (FileOffsetNode *n : attachmentNodes())
+        QCOMPARE(TestArchiveBuilder::crc32(bytesAt(b.bytes, n->llDataOffset, n->llSize)), n->dwCrc32);
+    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+}
+
+void ArchiveWalkTest::repeatedNames()
+{
+    // Two entries of one name: both read; a line says so only when their contents differ.
+    TestArchiveBuilder t;
+    t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+    t.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
+    t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(2)}));
+    t.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
+    scanBytes(t.finish());
+    QCOMPARE(MailItemCount, qint64(4));
+    QCOMPARE(EntriesReadElsewhere.size(), 1);
+    QVERIFY(EntriesReadElsewhere.first().contains(QLatin1String("message_00000.xml")));
+    QVERIFY(EntriesNotRead.isEmpty());
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

@@ -299,8 +299,17 @@ void ElementValueTest::dateTimes()
     qputenv("TZ", tz);
     tzset();
     QCOMPARE(integertimeconverter(text), seconds);
-    QTest::ignoreMessage(QtDebugMsg, "Invalid date-time string");
-    QCOMPARE(integertimeconverter(QStringLiteral("tomorrow")), quint32(0));
+    // Unreadable times (bit-flipped dates of a damaged archive) give 0 and write nothing to the log.
+    static int logged;
+    logged = 0;
+    const QtMessageHandler previous =
+        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) { ++logged; });
+    const quint32 unreadable = integertimeconverter(QStringLiteral("tomorrow"));
+    const quint32 flipped = integertimeconverter(QStringLiteral("2018-0\x16-21T03:26:46"));
+    qInstallMessageHandler(previous);
+    QCOMPARE(unreadable, quint32(0));
+    QCOMPARE(flipped, quint32(0));
+    QCOMPARE(logged, 0);
 }
 
 void ElementValueTest::dateTimesAgreeWithQt()
@@ -320,8 +329,6 @@ void ElementValueTest::dateTimesAgreeWithQt()
             if (qt.timeSpec() == Qt::LocalTime)
                 qt = QDateTime(qt.date(), qt.time(), Qt::UTC);
             const qint64 want = qt.isValid() ? qt.toSecsSinceEpoch() : 0;
-            if (!qt.isValid())
-                QTest::ignoreMessage(QtDebugMsg, "Invalid date-time string");
             QVERIFY2(integertimeconverter(text) == quint32(want), qPrintable(text + QLatin1Char(' ') + QLatin1String(tz)));
         }
     }

@@ -1,5 +1,6 @@
 // Calendar items: one iCalendar file (.ics) holding one event per item, in the output's
-// Calendar folder. Times are written as UTC instants; all-day events as local dates.
+// Calendar folder. Times are written in the item's zone or as UTC instants; all-day events as
+// the dates they have in their zone.
 
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"

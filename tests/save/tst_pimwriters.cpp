@@ -99,7 +99,6 @@ private Q_SLOTS:
     void stopAtFirstFile();
     void noteFiles_data();
     void noteFiles();
-    void noteTitleFromElement();
     void noteSaves_data();
     void noteSaves();
     void contactCard_data();
@@ -452,19 +451,6 @@ void PimWritersTest::noteFiles()
                  body + "END:VJOURNAL\r\nEND:VCALENDAR\r\n");
     if (!plain.isNull() || text.isEmpty())
         QCOMPARE(NoteTextFile(rec, text), plain);
-}
-
-// The record keeps no title over 255 characters: both files take it from the note's element.
-void PimWritersTest::noteTitleFromElement()
-{
-    const QString title = QStringLiteral("Plan &amp; ") + QString(300, QChar(0x6771));
-    const QByteArray element = OlmXml::item(QStringLiteral("note"), OlmXml::element("OPFNoteCopyTitle", title));
-    NotesInformation rec;
-    memset(&rec, 0, sizeof rec);
-    const QByteArray whole = "Plan & " + QString(300, QChar(0x6771)).toUtf8();
-    QCOMPARE(NoteTextFile(rec, QByteArray(), View(element)), whole + "\r\n");
-    QVERIFY(NoteCalendarFile(rec, QStringLiteral("U"), QByteArray(), View(element))
-                .contains(FoldContentLine("SUMMARY:" + whole)));
 }
 
 void PimWritersTest::noteSaves_data()

@@ -28,6 +28,8 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
             if (!rec)
                 return false;
             rec->llFolderId = folderId;
+            rec->llItemOffset = item.start;
+            rec->dwItemLength = clamp32(item.length);
             status(QStringLiteral("Scanning: Notes..."));
             MakeRecordUuid(rec->szUuid);
             const ItemElements elements(item.bytes, {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});

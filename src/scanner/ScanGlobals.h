@@ -79,6 +79,8 @@ struct NotesInformation {
     quint32 dwTextLength;
     qint64 dwTextOffset;
     qint64 llFolderId;
+    qint64 llItemOffset;  // the whole note element: its title may be longer than pTitle keeps
+    quint32 dwItemLength;
     NotesInformation *pNext;
 };
 

@@ -61,11 +61,15 @@ class CalendarRulesTest : public QObject {
 private slots:
     void repeatRule_data();
     void repeatRule();
+    void weekdayOfMonthAndEnds_data();
+    void weekdayOfMonthAndEnds();
     void fittedToStart_data();
     void fittedToStart();
     void zoneOffsets_data();
     void zoneOffsets();
     void eventInItsZone();
+    void timesReadersCannotMistake_data();
+    void timesReadersCannotMistake();
 };
 
 void CalendarRulesTest::repeatRule_data()
@@ -92,9 +96,11 @@ void CalendarRulesTest::repeatRule_data()
                       el("OPFRecurrenceGetOccurenceCount", "1E0") + el("OPFRecurrenceIsNumbered", "1"))
         << int(RepeatRule::Rule) << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=7;BYMONTHDAY=17;COUNT=1");
     QTest::newRow("no recurrence") << QString() << int(RepeatRule::None) << QByteArray();
-    QTest::newRow("a pattern without a rule is said in words")
+    QTest::newRow("a weekday of the month without day or start is said in words")
         << recurrence(once + type("RelativeMonthly"), kCount27) << int(RepeatRule::Unsupported)
-        << QByteArray("a weekday of the month, such as the second Tuesday");
+        << QByteArray("the weekday, week or month it repeats on is missing");
+    QTest::newRow("an unknown kind") << recurrence(once + type("Hourly"), kCount27) << int(RepeatRule::Unsupported)
+                                     << QByteArray("of a kind");
     QTest::newRow("no interval") << recurrence(type("Daily"), kCount27) << int(RepeatRule::Unsupported)
                                  << QByteArray("interval");
     QTest::newRow("a broken day of the month") << recurrence(el("OPFRecurrencePatternDayOfMonth", "40") + once
@@ -122,6 +128,62 @@ void CalendarRulesTest::repeatRule()
         QCOMPARE(r.rrule, rule);
 }
 
+// Weekday-of-the-month patterns take what they leave out from the start's day; a count beyond
+// any calendar's use means no end, unless an end date bounds it.
+void CalendarRulesTest::weekdayOfMonthAndEnds_data()
+{
+    QTest::addColumn<QString>("recurrence");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("rule");  // empty: no rule
+    const QByteArray once = el("OPFRecurrencePatternInterval", "1");
+    const QByteArray six = el("OPFRecurrenceGetOccurenceCount", "6E0") + el("OPFRecurrenceIsNumbered", "1");
+    const QByteArray monthly = type("RelativeMonthly");
+    QTest::newRow("second Tuesday, from the start")
+        << recurrence(days({"tuesday"}) + once + monthly, six) << QByteArray("20180612T160000Z")
+        << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYDAY=2TU;COUNT=6");
+    QTest::newRow("second Tuesday, as the pattern says")
+        << recurrence(days({"tuesday"}) + once + monthly + el("OPFRecurrencePatternWeek", "2"), six) << QByteArray()
+        << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYDAY=2TU;COUNT=6");
+    QTest::newRow("week 5 is the last") << recurrence(
+        days({"monday"}) + once + el("OPFRecurrencePatternMonth", "5") + type("RelativeYearly")
+            + el("OPFRecurrencePatternWeek", "5"),
+        six) << QByteArray("20180528") << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=5;BYDAY=-1MO;COUNT=6");
+    QTest::newRow("last Monday of May, from the start")
+        << recurrence(days({"monday"}) + once + type("RelativeYearly"), six) << QByteArray("20180528")
+        << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=5;BYDAY=-1MO;COUNT=6");
+    QTest::newRow("first weekday of every other month")
+        << recurrence(days({"weekdays"}) + el("OPFRecurrencePatternInterval", "2") + monthly, six)
+        << QByteArray("20180601") << QByteArray("FREQ=MONTHLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1;COUNT=6");
+    QTest::newRow("a week no month has") << recurrence(
+        days({"monday"}) + once + monthly + el("OPFRecurrencePatternWeek", "7"), six)
+                                         << QByteArray("20180604") << QByteArray();
+    QTest::newRow("a billion times is no end") << recurrence(
+        once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1"))
+                                               << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1");
+    QTest::newRow("a billion times until a date")
+        << recurrence(once + type("Daily"),
+                      el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1")
+                          + el("OPFRecurrenceCopyEndDate", "2018-07-01T10:00:00") + el("OPFRecurrenceHasEndDate", "1"))
+        << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;UNTIL=20180701T100000Z");
+}
+
+void CalendarRulesTest::weekdayOfMonthAndEnds()
+{
+    QFETCH(QString, recurrence);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, rule);
+    const RepeatRule r = RepeatRuleOf(
+        recurrence,
+        [](qint64 s) {
+            return QDateTime::fromSecsSinceEpoch(s, Qt::UTC)
+                .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
+                .toLatin1();
+        },
+        start);
+    QCOMPARE(r.rrule, rule);
+    QCOMPARE(r.kind, rule.isEmpty() ? RepeatRule::Unsupported : RepeatRule::Rule);
+}
+
 // A rule whose days the start is not on would move every occurrence: a Tokyo task due at local
 // midnight on a Wednesday starts on Tuesday in UTC.
 void CalendarRulesTest::fittedToStart_data()
@@ -137,6 +199,12 @@ void CalendarRulesTest::fittedToStart_data()
     QTest::newRow("another month, yearly") << QByteArray("FREQ=YEARLY;BYMONTH=7;BYMONTHDAY=17") << QByteArray("20180617") << false;
     QTest::newRow("daily needs no day") << QByteArray("FREQ=DAILY;INTERVAL=2") << QByteArray("20180617T000000Z") << true;
     QTest::newRow("no start") << QByteArray("FREQ=DAILY") << QByteArray() << false;
+    QTest::newRow("the second Tuesday") << QByteArray("FREQ=MONTHLY;BYDAY=2TU") << QByteArray("20180612") << true;
+    QTest::newRow("the third Tuesday") << QByteArray("FREQ=MONTHLY;BYDAY=2TU") << QByteArray("20180619") << false;
+    QTest::newRow("the last Monday of May") << QByteArray("FREQ=YEARLY;BYMONTH=5;BYDAY=-1MO") << QByteArray("20180528") << true;
+    QTest::newRow("a Monday of May, not the last") << QByteArray("FREQ=YEARLY;BYMONTH=5;BYDAY=-1MO") << QByteArray("20180521") << false;
+    QTest::newRow("the first weekday") << QByteArray("FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1") << QByteArray("20180701T") << false;
+    QTest::newRow("the first weekday of July") << QByteArray("FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1") << QByteArray("20180702") << true;
 }
 
 void CalendarRulesTest::fittedToStart()
@@ -243,10 +311,56 @@ void CalendarRulesTest::eventInItsZone()
     const QByteArray day = CalendarEventFile(rec, QStringLiteral("U"), std::string_view(allDay.constData(), size_t(allDay.size())),
                                              QByteArray(), "20240305T101112Z", &unwritten);
     QVERIFY2(day.contains("DTSTART;VALUE=DATE:20180619\r\nDTEND;VALUE=DATE:20180620\r\n"), day.constData());
-    // A pattern without a rule here: a single item, and the reason for the log.
-    QVERIFY(!day.contains("RRULE:FREQ=WEEKLY") && !day.contains("BEGIN:VTIMEZONE"));
-    QVERIFY2(unwritten.contains(QLatin1String("a weekday of a month each year")) && !unwritten.contains(QLatin1String("OPF")),
+    // Mondays yearly from a Tuesday: a single item, and the true reason for the log.
+    QVERIFY(!day.contains("RRULE:") && !day.contains("BEGIN:VTIMEZONE"));
+    QVERIFY2(unwritten.contains(QLatin1String("is not on a day its repeat pattern names"))
+                 && !unwritten.contains(QLatin1String("OPF")),
              qPrintable(unwritten));
+}
+
+// A local time in the hour that repeats when clocks go back names two instants: such a start or
+// end is written in UTC. An end before the start is left out, and said.
+void CalendarRulesTest::timesReadersCannotMistake_data()
+{
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("end");
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<QString>("lost");
+    const QByteArray zone = "DTSTART;TZID=Mountain Time (US & Canada):";
+    QTest::newRow("first 01:30 of the night clocks go back")
+        << QByteArray("2018-11-04T07:30:00") << QByteArray("2018-11-04T07:45:00")
+        << QByteArray("DTSTART:20181104T073000Z\r\nDTEND:20181104T074500Z\r\n") << QString();
+    QTest::newRow("second 01:30, ending after the hour")
+        << QByteArray("2018-11-04T08:30:00") << QByteArray("2018-11-04T09:30:00")
+        << QByteArray("DTSTART:20181104T083000Z\r\nDTEND;TZID=Mountain Time (US & Canada):20181104T023000\r\n")
+        << QString();
+    QTest::newRow("the hour before") << QByteArray("2018-11-04T06:30:00") << QByteArray()
+                                     << zone + "20181104T003000\r\n"
+                                     << QString();
+    QTest::newRow("an end before the start") << QByteArray("2018-06-18T17:30:00") << QByteArray("2018-06-18T16:00:00")
+                                             << zone + "20180618T113000\r\nEND:VEVENT"
+                                             << QStringLiteral("its end (2018-06-18T16:00:00) is before its start");
+}
+
+void CalendarRulesTest::timesReadersCannotMistake()
+{
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, end);
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, lost);
+    QByteArray element = "<appointment>";
+    if (!end.isEmpty())
+        element += el("OPFCalendarEventCopyEndTime", end);
+    element += el("OPFCalendarEventCopyStartTime", start) + el("OPFCalendarEventGetStartTimeZoneICSData", kMountain)
+        + "</appointment>";
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QString unwritten;
+    const QByteArray file =
+        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
+                          QByteArray(), "20240305T101112Z", &unwritten);
+    QVERIFY2(file.contains(lines), file.constData());
+    QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
 }
 
 QTEST_GUILESS_MAIN(CalendarRulesTest)

@@ -124,16 +124,17 @@ void PimFilesTest::dates_data()
     QTest::addColumn<QByteArray>("utc");
     QTest::addColumn<QByteArray>("day");
     const QByteArray plus2 = "XXX-2", newYork = "EST5EDT,M3.2.0,M11.1.0";
+    // The day of a date-only value is that of the stored time plus 12 hours, whatever the zone.
     QTest::newRow("two hours ahead") << plus2 << "2010-05-01T14:30:00" << QByteArray("20100501T163000")
-                                     << QByteArray("20100501T143000Z") << QByteArray("20100501");
-    QTest::newRow("west: day before") << newYork << "2018-06-20T02:00:00" << QByteArray("20180619T220000")
-                                      << QByteArray("20180620T020000Z") << QByteArray("20180619");
+                                     << QByteArray("20100501T143000Z") << QByteArray("20100502");
+    QTest::newRow("west: not the machine's day") << newYork << "2018-06-20T02:00:00" << QByteArray("20180619T220000")
+                                                 << QByteArray("20180620T020000Z") << QByteArray("20180620");
     QTest::newRow("seconds with a suffix") << plus2 << "2010-05-01T10:20:45Z" << QByteArray("20100501T122000")
                                            << QByteArray("20100501T102000Z") << QByteArray("20100501");
     QTest::newRow("date without time") << plus2 << "2010-05-01" << QByteArray("20100501T020000")
                                        << QByteArray("20100501T000000Z") << QByteArray("20100501");
     QTest::newRow("blanks around") << plus2 << " 2010-05-01T14:30:00\n" << QByteArray("20100501T163000")
-                                   << QByteArray("20100501T143000Z") << QByteArray("20100501");
+                                   << QByteArray("20100501T143000Z") << QByteArray("20100502");
     QTest::newRow("no such month") << plus2 << "2010-13-40T10:00:00" << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("29 February of a common year") << plus2 << "2011-02-29T10:00:00" << QByteArray() << QByteArray()
                                                    << QByteArray();

@@ -15,6 +15,7 @@
 #include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
+#include "save/pim/PimText.h"
 #include "save/SaveFlow.h"
 
 #include <QCryptographicHash>
@@ -102,6 +103,9 @@ private Q_SLOTS:
     void noteSaves();
     void contactCard_data();
     void contactCard();
+    void contactFieldsBeyondTheCard();
+    void dateOnlyDays_data();
+    void dateOnlyDays();
     void calendarEvent_data();
     void calendarEvent();
 
@@ -196,6 +200,13 @@ void PimWritersTest::taskFile_data()
                                             << QByteArray() << QByteArray();
     QTest::newRow("NUL bytes in the note are dropped")
         << TaskXml({}) << QByteArray() << char(0) << QByteArray("one\0two", 7) << Crlf({"DESCRIPTION:onetwo"});
+    QTest::newRow("done: its state and time")
+        << TaskXml({{"OPFTaskCopyCompletedDateTime", "2018-06-21T03:17:02"}}) << QByteArray("x") << char(0)
+        << QByteArray() << Crlf({"SUMMARY:x", "STATUS:COMPLETED", "COMPLETED:20180621T031702Z"});
+    const QString longName = QStringLiteral("Q&amp;A ") + QString(300, QLatin1Char('n'));
+    QTest::newRow("a name the record cannot keep, from the element")
+        << TaskXml({{"OPFTaskCopyName", longName}}) << QByteArray() << char(0) << QByteArray()
+        << FoldContentLine("SUMMARY:Q&A " + QByteArray(300, 'n'));
     QTest::newRow("a long summary is folded")
         << TaskXml({}) << QByteArray(100, 'n') << char(0) << QByteArray()
         << "SUMMARY:" + QByteArray(67, 'n') + "\r\n " + QByteArray(33, 'n') + "\r\n";
@@ -209,8 +220,15 @@ void PimWritersTest::taskFile()
     QFETCH(QByteArray, note);
     QFETCH(QByteArray, body);
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
+    QString unwritten;
     const QByteArray file = TaskCalendarFile(rec, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"),
-                                             TaskDatesOf(View(element)), note, QByteArray());
+                                             TaskDatesOf(View(element)), note, QByteArray(), &unwritten);
+    if (body.isNull()) {
+        // Nothing of the task could be read: no file, and why.
+        QVERIFY(file.isEmpty());
+        QVERIFY(unwritten.contains(QLatin1String("holds no name")));
+        return;
+    }
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
 }
@@ -395,7 +413,7 @@ void PimWritersTest::noteFiles_data()
     QTest::newRow("neither title nor text") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("line breaks never glue words")
         << QByteArray("Shop\nlist\r\nnow") << QByteArray("a\nb\r\n\r\nc \nd")
-        << Crlf({"SUMMARY:Shop list now", "DESCRIPTION:a b c d"}) << QByteArray("Shop list now\r\na b c d\r\n");
+        << Crlf({"SUMMARY:Shop list now", "DESCRIPTION:a b c d"}) << QByteArray("Shop list now\r\na\nb\n\nc \nd\r\n");
     QTest::newRow("paragraph markup") << QByteArray("T") << QByteArray("&lt;p&gt;one&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;")
                                       << Crlf({"SUMMARY:T", "DESCRIPTION:<p>one</p><p>two</p>"})
                                       << QByteArray("T\r\none\ntwo\r\n");
@@ -405,6 +423,12 @@ void PimWritersTest::noteFiles_data()
                                               << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
     QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})
                                         << QByteArray("kept\r\n");
+    QTest::newRow("typed plain text keeps its lines in the text file")
+        << QByteArray("T") << QByteArray("one\r\ntwo\n\nthree &amp; four\n")
+        << Crlf({"SUMMARY:T", "DESCRIPTION:one two three & four"}) << QByteArray("T\r\none\ntwo\n\nthree & four\r\n");
+    QTest::newRow("no control characters in calendar text")
+        << QByteArray("bell\x07") << QByteArray("a\x1b[1mb\x7f\tc") << Crlf({"SUMMARY:bell", "DESCRIPTION:a[1mb\tc"})
+        << QByteArray("bell\x07\r\na\x1b[1mb\x7f c\r\n");
     QTest::newRow("separators escaped in the package only")
         << QByteArray("a,b;c") << QByteArray("x\\y, z") << Crlf({"SUMMARY:a\\,b\\;c", "DESCRIPTION:x\\\\y\\, z"})
         << QByteArray("a,b;c\r\nx\\y, z\r\n");
@@ -534,6 +558,76 @@ void PimWritersTest::contactCard()
              "BEGIN:VCARD\r\nVERSION:3.0\r\n" + body + "UID:U-2\r\nEND:VCARD\r\n");
 }
 
+// The sample's Jane Doe holds more than the basic card: what vCard readers know is written, the
+// rest is named for the log.
+void PimWritersTest::contactFieldsBeyondTheCard()
+{
+    QByteArray children;
+    for (const char *f : {"Bart", "Lisa, Jr."})
+        children += OlmXml::element(QStringLiteral("string"), QString::fromLatin1(f));
+    QByteArray fields =
+        OlmXml::elementRaw("OPFContactCopyChildren", children)
+        + OlmXml::elementRaw(
+            "OPFContactCopyIMAddressList",
+            "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"jane@nosuch.mail\" "
+            "OPFContactEmailAddressIsDefault=\"1\"></contactEmailAddress>"
+            "<contactEmailAddress OPFContactEmailAddressAddress=\"xmpp:j@x.org\"></contactEmailAddress>");
+    for (const auto &f : QList<QPair<QString, QString>>{{"OPFContactCopyAnniversary", "2018-06-20T06:00:00"},
+                                                        {"OPFContactCopyBusinessOffice", "B-12"},
+                                                        {"OPFContactCopyCustom1Data", "dfdf"},
+                                                        {"OPFContactCopyCustomDate2", "2018-06-20T06:00:00"},
+                                                        {"OPFContactCopyInterests", "TV"},
+                                                        {"OPFContactCopySpousesName", "Marge"},
+                                                        {"OPFContactCustomData8", "8889"}})
+        fields += OlmXml::element(f.first, f.second);
+    const QByteArray element = OlmXml::item(QStringLiteral("contact"), fields);
+    ContactInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QStringList leftOut;
+    const QByteArray card = ContactCard(rec, QStringLiteral("U"), View(element), QByteArray(), &leftOut);
+    QVERIFY2(card.contains(Crlf({"IMPP:im:jane@nosuch.mail", "IMPP:xmpp:j@x.org", "X-ANNIVERSARY:2018-06-20",
+                                 "X-SPOUSE:Marge", "X-CHILD:Bart", "X-CHILD:Lisa\\, Jr.", "UID:U"})),
+             card.constData());
+    QCOMPARE(leftOut, QStringList({"Custom 1", "Custom 8", "Custom date 2", "business office", "interests"}));
+}
+
+// A day without a time of its own (birthday, all-day event without zone data) is the day of a
+// midnight anywhere from UTC-12 to UTC+12, whatever zone the saving machine is in.
+void PimWritersTest::dateOnlyDays_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QByteArray>("day");
+    const QList<QPair<QString, QByteArray>> cases = {
+        {"1980-05-17T06:00:00", "1980-05-17"},                                         // midnight at UTC-6
+        {"1960-02-29T07:00:00", "1960-02-29"},                                         // a leap day at UTC-7
+        {"1985-03-09T23:00:00", "1985-03-10"},                                         // Berlin's midnight
+        {"2018-06-20T10:00:00", "2018-06-20"},                                         // Honolulu's
+        {"1601-01-01T00:00:00", "1601-01-01"}, {"9999-12-31T15:00:00", "9999-12-31"},  // no year 10000
+    };
+    for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo"}) {
+        for (const auto &c : cases)
+            QTest::newRow(qPrintable(QStringLiteral("%1 in %2").arg(c.first, QLatin1String(zone))))
+                << QByteArray(zone) << c.first << c.second;
+    }
+}
+
+void PimWritersTest::dateOnlyDays()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, day);
+    qputenv("TZ", zone);
+    tzset();
+    QCOMPARE(ArchiveDateLocalIsoDay(stored), day);
+    QCOMPARE(ArchiveDateLocalDay(stored), QByteArray(day).replace("-", ""));
+    const QByteArray element =
+        OlmXml::item(QStringLiteral("contact"), OlmXml::element(QStringLiteral("OPFContactCopyBirthday"), stored));
+    ContactInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QVERIFY(ContactCard(rec, QStringLiteral("U"), View(element), QByteArray()).contains("\r\nBDAY:" + day + "\r\n"));
+}
+
 void PimWritersTest::calendarEvent_data()
 {
     QTest::addColumn<QByteArray>("element");
@@ -565,9 +659,11 @@ void PimWritersTest::calendarEvent_data()
         << QByteArray("Holiday") << QByteArray()
         << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:Holiday", "DTSTART;VALUE=DATE:20180620",
                  "DTEND;VALUE=DATE:20180621"});
-    QTest::newRow("no times, garbage stamp")
+    QTest::newRow("no start: no event")
         << event({{"OPFCalendarEventCopyModDate", "yesterday"}, {"OPFCalendarEventCopySummary", "From XML"}})
-        << QByteArray() << QByteArray() << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:From XML"});
+        << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("no such day: no event") << event({{"OPFCalendarEventCopyStartTime", "2018-02-30T10:00:00"}})
+                                           << QByteArray("x") << QByteArray() << QByteArray();
 }
 
 void PimWritersTest::calendarEvent()
@@ -580,8 +676,16 @@ void PimWritersTest::calendarEvent()
     memset(&rec, 0, sizeof rec);
     rec.pSummary = summary.isEmpty() ? nullptr : summary.data();
     rec.dwDescriptionLength = quint32(description.size());
-    QCOMPARE(CalendarEventFile(rec, QStringLiteral("U-3"), View(element), description, "20240305T101112Z"),
-             QByteArray(kHead) + "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\nEND:VCALENDAR\r\n");
+    QString unwritten;
+    const QByteArray file =
+        CalendarEventFile(rec, QStringLiteral("U-3"), View(element), description, "20240305T101112Z", &unwritten);
+    if (body.isNull()) {
+        // An event needs a start: none is written, and the log says why.
+        QVERIFY(file.isEmpty());
+        QVERIFY2(unwritten.contains(QLatin1String("start")), qPrintable(unwritten));
+        return;
+    }
+    QCOMPARE(file, QByteArray(kHead) + "BEGIN:VEVENT\r\n" + body + "END:VEVENT\r\nEND:VCALENDAR\r\n");
 }
 
 QTEST_MAIN(PimWritersTest)

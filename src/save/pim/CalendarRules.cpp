@@ -243,6 +243,24 @@ int ZoneRules::offsetAt(qint64 utcSeconds) const
     return offset;
 }
 
+bool ZoneRules::localTimeIsUnique(qint64 utcSeconds) const
+{
+    const qint64 local = utcSeconds + offsetAt(utcSeconds);
+    QVector<int> offsets;
+    for (const Observance &o : m_observances) {
+        for (const int offset : {o.fromOffset, o.toOffset}) {
+            if (!offsets.contains(offset))
+                offsets.append(offset);
+        }
+    }
+    int readings = 0;
+    for (const int offset : offsets) {
+        if (offsetAt(local - offset) == offset)
+            ++readings;
+    }
+    return readings == 1;
+}
+
 QByteArray ZoneRules::localTime(qint64 utcSeconds) const
 {
     return utcOf(utcSeconds + offsetAt(utcSeconds)).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
@@ -287,8 +305,8 @@ qint64 wholeNumber(const QString &text, qint64 max)
     return qint64(v);
 }
 
-// BYDAY of the days-of-week flags; empty when none is set.
-QByteArray byDay(const QByteArray &days)
+// The day codes of the days-of-week flags, Monday first; empty when none is set.
+QByteArrayList dayCodes(const QByteArray &days)
 {
     static const char *const kNames[] = {"<monday", "<tuesday",  "<wednesday", "<thursday",
                                          "<friday", "<saturday", "<sunday"};
@@ -300,7 +318,7 @@ QByteArray byDay(const QByteArray &days)
         if (all || (weekdays && i < 5) || (weekend && i >= 5) || isSet(days, kNames[i]))
             codes.append(kDayCodes[i]);
     }
-    return codes.join(',');
+    return codes;
 }
 
 RepeatRule unsupported(const QString &reason)
@@ -308,24 +326,76 @@ RepeatRule unsupported(const QString &reason)
     return RepeatRule{RepeatRule::Unsupported, QByteArray(), reason};
 }
 
-// The log's words for a repeat pattern without a rule: what it does, never its element's name.
+// Which of the month's matching weekdays a relative pattern means: 1..4, or -1 for the last. The
+// pattern's own week number when it gives one (5 is the last), else the place of the start's day.
+int weekOfMonth(const QByteArray &pattern, const QDate &start)
+{
+    const QString given = childText(pattern, "<OPFRecurrencePatternWeek");
+    if (!given.isEmpty()) {
+        bool ok = false;
+        const int week = given.toInt(&ok);
+        if (ok && week >= 1 && week <= 4)
+            return week;
+        return ok && (week == 5 || week == -1) ? -1 : 0;
+    }
+    if (!start.isValid())
+        return 0;
+    // A start in the month's last seven days is read as "the last", as the pattern was most
+    // likely set; a fourth that is also the last gives the same day in such a month.
+    if (start.day() + 7 > start.daysInMonth())
+        return -1;
+    return (start.day() - 1) / 7 + 1;
+}
+
+// BYDAY (and BYSETPOS) of "the week-th of these weekdays in the month": one day takes the
+// ordinal itself, several ("the first weekday") pick their week-th match.
+QByteArray relativeDays(const QByteArrayList &codes, int week)
+{
+    const QByteArray ordinal = QByteArray::number(week);
+    if (codes.size() == 1)
+        return "BYDAY=" + ordinal + codes.first();
+    return "BYDAY=" + codes.join(',') + ";BYSETPOS=" + ordinal;
+}
+
+// The rule part of a relative (weekday of the month) pattern, or why it has none. Days, week and
+// month the pattern leaves out are those of the start.
+bool relativeRule(const QByteArray &pattern, bool yearly, qint64 interval, const QDate &start, QByteArray *rule,
+                  QString *why)
+{
+    QByteArrayList codes = dayCodes(childText(pattern, "<OPFRecurrencePatternDaysOfWeek").toUtf8());
+    if (codes.isEmpty() && start.isValid())
+        codes.append(kDayCodes[start.dayOfWeek() - 1]);
+    const int week = weekOfMonth(pattern, start);
+    qint64 month = wholeNumber(childText(pattern, "<OPFRecurrencePatternMonth"), 12);
+    if (month < 1 && start.isValid())
+        month = start.month();
+    if (codes.isEmpty() || week == 0 || (yearly && month < 1)) {
+        *why = QStringLiteral("the weekday, week or month it repeats on is missing or not one of a calendar");
+        return false;
+    }
+    *rule = (yearly ? "FREQ=YEARLY;INTERVAL=" : "FREQ=MONTHLY;INTERVAL=") + QByteArray::number(interval);
+    if (yearly)
+        *rule += ";BYMONTH=" + QByteArray::number(month);
+    *rule += ';' + relativeDays(codes, week);
+    return true;
+}
+
+// The log's words for a repeat pattern without a rule: what it lacks, never its element's name.
 QString unsupportedPattern(const QString &type)
 {
-    if (type == QLatin1String("OPFRecurrencePatternRelativeMonthly"))
-        return QStringLiteral("it repeats on a weekday of the month, such as the second Tuesday, which this file "
-                              "type cannot hold");
-    if (type == QLatin1String("OPFRecurrencePatternRelativeYearly"))
-        return QStringLiteral("it repeats on a weekday of a month each year, such as the last Monday of May, which "
-                              "this file type cannot hold");
     if (type == QLatin1String("OPFRecurrencePatternAbsoluteMonthly")
         || type == QLatin1String("OPFRecurrencePatternAbsoluteYearly"))
         return QStringLiteral("the day of the month it repeats on is missing or no day of a month");
-    return QStringLiteral("it repeats in a way this file type cannot hold");
+    return QStringLiteral("its repeat pattern is of a kind this program does not know");
 }
+
+// Beyond this many occurrences a count means "no end" to every calendar that reads the file.
+constexpr double kLargestCount = 100000;
 
 }  // namespace
 
-RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until)
+RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
+                        const QByteArray &startValue)
 {
     if (recurrence.trimmed().isEmpty())
         return RepeatRule();
@@ -335,9 +405,10 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
     const qint64 interval = wholeNumber(childText(pattern, "<OPFRecurrencePatternInterval"), 999);
     if (interval < 1)
         return unsupported(QStringLiteral("its repeat interval is not a whole number"));
-    const QByteArray days = byDay(childText(pattern, "<OPFRecurrencePatternDaysOfWeek").toUtf8());
+    const QByteArray days = dayCodes(childText(pattern, "<OPFRecurrencePatternDaysOfWeek").toUtf8()).join(',');
     const qint64 monthDay = wholeNumber(childText(pattern, "<OPFRecurrencePatternDayOfMonth"), 31);
     const qint64 month = wholeNumber(childText(pattern, "<OPFRecurrencePatternMonth"), 12);
+    const QDate start = QDate::fromString(QString::fromLatin1(startValue.left(8)), QStringLiteral("yyyyMMdd"));
     QByteArray rule;
     if (type == QLatin1String("OPFRecurrencePatternDaily")) {
         rule = "FREQ=DAILY;INTERVAL=" + QByteArray::number(interval);
@@ -352,22 +423,65 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
     } else if (type == QLatin1String("OPFRecurrencePatternAbsoluteYearly") && monthDay >= 1 && month >= 1) {
         rule = "FREQ=YEARLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTH=" + QByteArray::number(month)
             + ";BYMONTHDAY=" + QByteArray::number(monthDay);
+    } else if (type == QLatin1String("OPFRecurrencePatternRelativeMonthly")
+               || type == QLatin1String("OPFRecurrencePatternRelativeYearly")) {
+        QString why;
+        if (!relativeRule(pattern, type.endsWith(QLatin1String("Yearly")), interval, start, &rule, &why))
+            return unsupported(why);
     } else {
         return unsupported(unsupportedPattern(type));
     }
     if (isSet(xml, "<OPFRecurrenceIsNoEnd"))
         return RepeatRule{RepeatRule::Rule, rule, QString()};
-    const qint64 count = wholeNumber(childText(xml, "<OPFRecurrenceGetOccurenceCount"), 100000);
-    if (isSet(xml, "<OPFRecurrenceIsNumbered") && count >= 1)
-        return RepeatRule{RepeatRule::Rule, rule + ";COUNT=" + QByteArray::number(count), QString()};
+    bool counted = false;
+    const double count = childText(xml, "<OPFRecurrenceGetOccurenceCount").toDouble(&counted);
+    counted = counted && isSet(xml, "<OPFRecurrenceIsNumbered") && std::isfinite(count) && count >= 1
+        && count == std::floor(count);
+    if (counted && count <= kLargestCount)
+        return RepeatRule{RepeatRule::Rule, rule + ";COUNT=" + QByteArray::number(qint64(count)), QString()};
     qint64 end = 0;
     if (isSet(xml, "<OPFRecurrenceHasEndDate") && ArchiveSeconds(childText(xml, "<OPFRecurrenceCopyEndDate"), &end)) {
         const QByteArray value = until(end);
         if (!value.isEmpty())
             return RepeatRule{RepeatRule::Rule, rule + ";UNTIL=" + value, QString()};
     }
+    if (counted)
+        return RepeatRule{RepeatRule::Rule, rule, QString()};
     return unsupported(QStringLiteral("its repeat pattern has no usable end"));
 }
+
+namespace {
+
+// Whether day is the setPos-th (negative: from the end) day of its month among those on the
+// weekdays of codes.
+bool isNthOfMonth(const QDate &day, const QByteArrayList &codes, int setPos)
+{
+    QVector<int> matching;
+    for (int d = 1; d <= day.daysInMonth(); ++d) {
+        if (codes.contains(kDayCodes[QDate(day.year(), day.month(), d).dayOfWeek() - 1]))
+            matching.append(d);
+    }
+    const int index = setPos > 0 ? setPos - 1 : matching.size() + setPos;
+    return index >= 0 && index < matching.size() && matching.at(index) == day.day();
+}
+
+// BYDAY's entries fit the day: its weekday is named, and where an entry carries an ordinal
+// ("2TU", "-1MO"), the day is that one of its month.
+bool daysFit(const QByteArray &byDay, const QDate &day)
+{
+    static const QRegularExpression entry(QStringLiteral("^([+-]?\\d{1,2})?([A-Z]{2})$"));
+    const QByteArray code = kDayCodes[day.dayOfWeek() - 1];
+    for (const QByteArray &item : byDay.split(',')) {
+        const QRegularExpressionMatch m = entry.match(QString::fromLatin1(item));
+        if (!m.hasMatch() || m.captured(2).toLatin1() != code)
+            continue;
+        if (m.captured(1).isEmpty() || isNthOfMonth(day, {code}, m.captured(1).toInt()))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
 {
@@ -377,16 +491,22 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
     if (!day.isValid())
         return unsupported(QStringLiteral("its repeat pattern has no start"));
     bool fits = true;
+    QByteArray byDay;
+    int setPos = 0;
     for (const QByteArray &part : rule.rrule.split(';')) {
         const int eq = part.indexOf('=');
         const QByteArray key = part.left(eq), value = part.mid(eq + 1);
         if (key == "BYDAY")
-            fits = fits && value.split(',').contains(kDayCodes[day.dayOfWeek() - 1]);
+            byDay = value;
+        else if (key == "BYSETPOS")
+            setPos = value.toInt();
         else if (key == "BYMONTHDAY")
             fits = fits && value.toInt() == day.day();
         else if (key == "BYMONTH")
             fits = fits && value.toInt() == day.month();
     }
+    if (!byDay.isEmpty())
+        fits = fits && (setPos != 0 ? isNthOfMonth(day, byDay.split(','), setPos) : daysFit(byDay, day));
     if (fits)
         return rule;
     return unsupported(

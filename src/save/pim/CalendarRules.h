@@ -27,6 +27,9 @@ public:
     const QVector<QByteArray> &lines() const { return m_lines; }
     // Seconds east of UTC at the instant.
     int offsetAt(qint64 utcSeconds) const;
+    // Whether the instant's local time names it alone: false in the hour that repeats when the
+    // clocks go back, which readers may take for the other instant.
+    bool localTimeIsUnique(qint64 utcSeconds) const;
     // "YYYYMMDDThhmmss" of the instant in this zone, and its date "YYYYMMDD".
     QByteArray localTime(qint64 utcSeconds) const;
     QByteArray localDate(qint64 utcSeconds) const;
@@ -62,8 +65,11 @@ struct RepeatRule {
 };
 
 // recurrence: the text of the item's OPF...CopyRecurrence element. until gives the UNTIL value
-// of the archive's end time in the form DTSTART has (empty when it cannot).
-RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until);
+// of the archive's end time in the form DTSTART has (empty when it cannot). startValue: the
+// item's DTSTART value ("YYYYMMDD..."), whose day gives a weekday-of-the-month pattern the
+// weekday, week or month it leaves out.
+RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
+                        const QByteArray &startValue = QByteArray());
 
 // The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence

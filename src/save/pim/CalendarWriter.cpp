@@ -1,5 +1,6 @@
 // Calendar items: one iCalendar file (.ics) holding one event per item, in the output's
-// Calendar folder. Times are written as UTC instants; all-day events as local dates.
+// Calendar folder. Times are written in the item's zone or as UTC instants; all-day events as
+// the dates they have in their zone.
 
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
@@ -16,6 +17,7 @@
 
 #include <QDateTime>
 #include <QPair>
+#include <QStringList>
 
 namespace {
 
@@ -29,15 +31,18 @@ QByteArray utcText(qint64 seconds)
 
 // A start or end time as property name and value: in the event's own zone when the archive
 // gives one readers can use (so a repeating meeting keeps its local time across clock changes),
-// else as a UTC instant; an all-day event's as the date it has in its zone. Empty when the
-// archive gives no usable time.
+// else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
+// could name two instants (the hour repeated when clocks go back) is written in UTC. Empty when
+// the archive gives no usable time.
 QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
         if (allDay)
             return {QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds)};
-        return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
+        if (zone.localTimeIsUnique(seconds))
+            return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
+        return {QByteArray(name), utcText(seconds)};
     }
     const QByteArray value = allDay ? ArchiveDateLocalDay(text) : ArchiveDateUtc(text);
     return {allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value};
@@ -56,7 +61,26 @@ QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
         return utcText(seconds);
     if (zone.isValid())
         return zone.localDate(seconds);
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    // As the event's own days: never the converting machine's zone.
+    return QDateTime::fromSecsSinceEpoch(seconds + 12 * 3600, Qt::UTC).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+}
+
+// The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
+// why an end before the start is left out; one equal to the start loses nothing.
+QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &end, bool allDay, const ZoneRules &zone,
+                                          QString *lost)
+{
+    const auto property = timeProperty("DTEND", end, allDay, zone);
+    qint64 from = 0, to = 0;
+    if (property.second.isEmpty() || !ArchiveSeconds(start, &from) || !ArchiveSeconds(end, &to))
+        return property;
+    const QByteArray startValue = timeProperty("DTSTART", start, allDay, zone).second;
+    const bool after = allDay ? property.second > startValue : to > from;
+    if (after)
+        return property;
+    if (to < from)
+        *lost = QStringLiteral("its end (%1) is before its start, so it is written without one").arg(end.trimmed());
+    return {};
 }
 
 }  // namespace
@@ -83,11 +107,27 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
     const ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
     const auto dtStart = timeProperty("DTSTART", start, allDay, zone);
-    const RepeatRule repeat = FittedToStart(RepeatRuleOf(text("<OPFCalendarEventCopyRecurrence"),
-                                                         [&](qint64 until) { return untilValue(until, allDay, zone); }),
-                                            dtStart.second);
-    if (repeat.kind == RepeatRule::Unsupported && unwritten)
-        *unwritten = repeat.reason;
+    if (dtStart.second.isEmpty()) {
+        // Every event needs a start: without one there is no valid file to write.
+        if (unwritten)
+            *unwritten = start.isEmpty() ? QStringLiteral("it has no start time")
+                                         : QStringLiteral("its start time (%1) is no real date and time").arg(start);
+        return QByteArray();
+    }
+    const RepeatRule repeat =
+        FittedToStart(RepeatRuleOf(
+                          text("<OPFCalendarEventCopyRecurrence"),
+                          [&](qint64 until) { return untilValue(until, allDay, zone); }, dtStart.second),
+                      dtStart.second);
+    QStringList lost;
+    if (repeat.kind == RepeatRule::Unsupported)
+        lost << QStringLiteral("written as a single item, ") + repeat.reason;
+    QString endLost;
+    const auto dtEnd = endProperty(start, end, allDay, zone, &endLost);
+    if (!endLost.isEmpty())
+        lost << endLost;
+    if (unwritten)
+        *unwritten = lost.join(QStringLiteral("; "));
 
     ContentLines lines;
     AddCalendarHead(lines, kCalendarProdId);
@@ -106,7 +146,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
         lines.addText("DESCRIPTION",
                       UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
     addTime(lines, dtStart);
-    addTime(lines, timeProperty("DTEND", end, allDay, zone));
+    addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)
         lines.add("RRULE", repeat.rrule);
     const QByteArray categories =
@@ -152,10 +192,14 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         QString unwritten;
         const QByteArray bytes = CalendarEventFile(
             rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now, &unwritten);
+        if (bytes.isEmpty()) {
+            NotePimResult(run->mail, false, what, file.folder, unwritten);
+            continue;
+        }
         QString path, error;
         const bool written = WritePimFile(file, bytes, &path, &error);
         if (written && !unwritten.isEmpty())
-            NotePimIncomplete(run->mail, what, path, QStringLiteral("written as a single item, ") + unwritten);
+            NotePimIncomplete(run->mail, what, path, unwritten);
         else
             NotePimResult(run->mail, written, what, path, error);
     }

@@ -12,6 +12,7 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace {
@@ -63,12 +64,33 @@ QString components(const QStringList &parts)
     return escaped.join(QLatin1Char(';'));
 }
 
+// Fields no vCard 3.0 property or common extension holds, with their names for the log.
+struct LeftOutField {
+    const char *tag;
+    const char *name;
+};
+
+const LeftOutField kLeftOut[] = {
+    {"<OPFContactCopyCustom1Data", "Custom 1"},
+    {"<OPFContactCopyCustom2Data", "Custom 2"},
+    {"<OPFContactCopyCustom3Data", "Custom 3"},
+    {"<OPFContactCopyCustom4Data", "Custom 4"},
+    {"<OPFContactCustomData5", "Custom 5"},
+    {"<OPFContactCustomData6", "Custom 6"},
+    {"<OPFContactCustomData7", "Custom 7"},
+    {"<OPFContactCustomData8", "Custom 8"},
+    {"<OPFContactCopyCustomDate1", "Custom date 1"},
+    {"<OPFContactCopyCustomDate2", "Custom date 2"},
+    {"<OPFContactCopyBusinessOffice", "business office"},
+    {"<OPFContactCopyInterests", "interests"},
+};
+
 // Every address of the list element, in order, attribute entities undone.
-QStringList emailAddresses(std::string_view element)
+QStringList emailAddresses(std::string_view element, const char *listTag = "<OPFContactCopyEmailAddressList")
 {
     QStringList found;
     SplitItems(element, kContactEnd, 0, [&](const ItemPiece &piece) {
-        const ElementSpan span = GetElementValue(piece.bytes, "<OPFContactCopyEmailAddressList");
+        const ElementSpan span = GetElementValue(piece.bytes, listTag);
         if (!span.found)
             return true;
         found.clear();
@@ -88,6 +110,35 @@ QStringList emailAddresses(std::string_view element)
         return true;
     });
     return found;
+}
+
+// The texts of the <string> entries of a list element (the children's names), in order.
+QStringList stringEntries(std::string_view element, const char *listTag)
+{
+    QStringList found;
+    SplitItems(element, kContactEnd, 0, [&](const ItemPiece &piece) {
+        const ElementSpan span = GetElementValue(piece.bytes, listTag);
+        if (!span.found)
+            return true;
+        found.clear();
+        std::string_view list = ElementBytes(piece.bytes, span);
+        for (ElementSpan entry = GetElementValue(list, "<string"); entry.found;
+             entry = GetElementValue(list, "<string")) {
+            const QString value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(list, entry)), EntityForm::Scanned);
+            if (!value.isEmpty())
+                found << value;
+            list.remove_prefix(size_t(entry.start + entry.length));
+        }
+        return true;
+    });
+    return found;
+}
+
+// An IM address as IMPP wants it, a URI: one without a scheme gets the generic "im:".
+QString imUri(const QString &address)
+{
+    static const QRegularExpression scheme(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    return scheme.match(address).hasMatch() ? address : QStringLiteral("im:") + address;
 }
 
 QString fullName(const QString &display, const QStringList &nameParts, const QStringList &emails,
@@ -121,7 +172,7 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
 }
 
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
-                       const QByteArray &notes)
+                       const QByteArray &notes, QStringList *leftOut)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kContactEnd, tag); };
     // The record keeps names only up to 255 characters; the element has them whole.
@@ -163,10 +214,26 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     const QByteArray birthday = ArchiveDateLocalIsoDay(text("<OPFContactCopyBirthday"));
     if (!birthday.isEmpty())
         lines.add("BDAY", birthday);
+    for (const QString &address : emailAddresses(element, "<OPFContactCopyIMAddressList"))
+        lines.add("IMPP", EscapeText(imUri(address)));
+    const QByteArray anniversary = ArchiveDateLocalIsoDay(text("<OPFContactCopyAnniversary"));
+    if (!anniversary.isEmpty())
+        lines.add("X-ANNIVERSARY", anniversary);
+    lines.addText("X-SPOUSE", text("<OPFContactCopySpousesName"));
+    // One line per child: readers take a comma list of an unknown property as its first name.
+    for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
+        lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
         lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
     lines.add("UID", EscapeText(uid));
     lines.add("END", QByteArray("VCARD"));
+    if (leftOut) {
+        leftOut->clear();
+        for (const LeftOutField &field : kLeftOut) {
+            if (!text(field.tag).isEmpty())
+                leftOut->append(QLatin1String(field.name));
+        }
+    }
     return lines.bytes();
 }
 
@@ -197,8 +264,15 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        QStringList leftOut;
         const QByteArray card =
-            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes);
-        SavePimItem(run->mail, file, card, what);
+            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes, &leftOut);
+        QString path, error;
+        const bool written = WritePimFile(file, card, &path, &error);
+        if (written && !leftOut.isEmpty())
+            NotePimIncomplete(run->mail, what, path,
+                              QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", ")));
+        else
+            NotePimResult(run->mail, written, what, path, error);
     }
 }

@@ -11,6 +11,8 @@
 #include "save/pim/PimText.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QRegularExpression>
+
 namespace {
 
 const char kNoteProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN";
@@ -24,14 +26,15 @@ bool hasNoteEntity(const QString &text)
     return false;
 }
 
-QString titleOf(const NotesInformation &rec)
+// The record keeps no title over 255 characters; the note's element has it whole.
+QString titleOf(const NotesInformation &rec, std::string_view element)
 {
-    return rec.pTitle ? JoinLines(QString::fromUtf8(rec.pTitle)) : QString();
+    if (rec.pTitle)
+        return JoinLines(QString::fromUtf8(rec.pTitle));
+    return JoinLines(ItemElementText(element, "</note>", "<OPFNoteCopyTitle"));
 }
 
-}  // namespace
-
-QString NoteTextOf(const QByteArray &stored)
+QString decodedNoteText(const QByteArray &stored)
 {
     QString text = QString::fromUtf8(UpToFirstNul(stored));
     if (hasNoteEntity(text)) {
@@ -40,16 +43,43 @@ QString NoteTextOf(const QByteArray &stored)
         text.replace(QLatin1String("&amp;"), QLatin1String("&"));
         text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
     }
-    return JoinLines(text);
+    return text;
 }
 
-QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored)
+// Whether a note's text is HTML rather than typed plain text, whose line breaks are its own.
+bool isMarkup(const QString &text)
+{
+    static const QRegularExpression tag(
+        QStringLiteral("<\\s*/?\\s*(html|head|body|p|div|br|span|font|b|i|u|em|strong|table|tr|td|ul|ol|li|h[1-6]|pre|"
+                       "blockquote|a|img|meta|style)\\b[^>]*>"),
+        QRegularExpression::CaseInsensitiveOption);
+    return tag.match(text).hasMatch();
+}
+
+// Typed plain text renders as HTML does, but each of its line breaks stays a line break.
+QString plainNoteText(QString text)
+{
+    text.replace(QLatin1String("\r\n"), QLatin1String("<br>"));
+    text.replace(QLatin1Char('\r'), QLatin1String("<br>"));
+    text.replace(QLatin1Char('\n'), QLatin1String("<br>"));
+    return PlainTextOfHtml(text);
+}
+
+}  // namespace
+
+QString NoteTextOf(const QByteArray &stored)
+{
+    return JoinLines(decodedNoteText(stored));
+}
+
+QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
+                            std::string_view element)
 {
     ContentLines lines;
     AddCalendarHead(lines, kNoteProdId);
     lines.add("BEGIN", QByteArray("VJOURNAL"));
     lines.add("UID", EscapeText(uid));
-    const QString title = titleOf(rec);
+    const QString title = titleOf(rec, element);
     if (!title.isEmpty())
         lines.add("SUMMARY", EscapeText(title));
     if (rec.dwTextLength != 0)
@@ -59,14 +89,16 @@ QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, con
     return lines.bytes();
 }
 
-QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored)
+QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
 {
     QByteArray out;
-    const QString title = titleOf(rec);
+    const QString title = titleOf(rec, element);
     if (!title.isEmpty())
         out += title.toUtf8() + "\r\n";
-    if (rec.dwTextLength != 0)
-        out += PlainTextOfHtml(NoteTextOf(stored)).toUtf8() + "\r\n";
+    if (rec.dwTextLength != 0) {
+        const QString text = decodedNoteText(stored);
+        out += (isMarkup(text) ? PlainTextOfHtml(JoinLines(text)) : plainNoteText(text)).toUtf8() + "\r\n";
+    }
     return out;
 }
 
@@ -88,15 +120,21 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
 
         const QByteArray stored =
             rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
+        // Only a title the record could not keep needs the element read again.
+        const quint32 elementLength = rec.pTitle ? 0 : rec.dwItemLength;
+        const QByteArray elementBytes =
+            elementLength ? ReadArchiveBytes(rec.llItemOffset, elementLength) : QByteArray();
+        const std::string_view element(elementBytes.constData(), size_t(elementBytes.size()));
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
-        const QString what =
-            QStringLiteral("Note \"%1\" (at archive offset %2)").arg(titleOf(rec), QString::number(rec.dwTextOffset));
-        if (!ReadBackIntact(stored, rec.dwTextLength)) {
+        const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
+                                 .arg(titleOf(rec, element), QString::number(rec.dwTextOffset));
+        if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }
-        const QByteArray bytes = appleMail ? NoteTextFile(rec, stored) : NoteCalendarFile(rec, uid, stored);
+        const QByteArray bytes =
+            appleMail ? NoteTextFile(rec, stored, element) : NoteCalendarFile(rec, uid, stored, element);
         SavePimItem(run->mail, file, bytes, what);
     }
 }

@@ -32,6 +32,20 @@ QByteArray converted(const QString &text, DateForm form)
     return hasRealDate(text) ? ConvertArchiveDate(text.trimmed(), form) : QByteArray();
 }
 
+// The day a stored midnight of an unknown zone stands for; empty for no real date.
+QDate dateOnlyDay(const QString &text)
+{
+    if (!hasRealDate(text))
+        return QDate();
+    const QString t = text.trimmed();
+    QDateTime at(QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")), QTime(0, 0), Qt::UTC);
+    const QTime clock = QTime::fromString(t.mid(11, 8), QStringLiteral("HH:mm:ss"));
+    if (t.size() >= 19 && clock.isValid())
+        at.setTime(clock);
+    const QDate day = at.addSecs(12 * 3600).date();
+    return day.year() <= 9999 ? day : at.date();
+}
+
 }  // namespace
 
 QByteArray timeconvertert2(const QString &text)
@@ -60,10 +74,10 @@ QByteArray SaveTimeUtc(const QString &saveStamp)
 
 QByteArray ArchiveDateLocalDay(const QString &text)
 {
-    return converted(text, DateForm::Packed).left(8);
+    return dateOnlyDay(text).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }
 
 QByteArray ArchiveDateLocalIsoDay(const QString &text)
 {
-    return converted(text, DateForm::ContactDate);
+    return dateOnlyDay(text).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
 }

@@ -15,7 +15,9 @@ QByteArray ArchiveDateUtc(const QString &text);
 // The time of the save in that form, from its folder stamp ("(5 Mar 2024,10-11-12)", local time;
 // now when unreadable): the DTSTAMP of an item that carries no time of its own.
 QByteArray SaveTimeUtc(const QString &saveStamp);
-// The local calendar day, "YYYYMMDD" (all-day events).
+// The calendar day of a date-only value whose zone the item does not carry, "YYYYMMDD" (all-day
+// events): the UTC day of the stored time plus 12 hours, which is the local day of a midnight
+// anywhere from UTC-12 to UTC+12. The converting machine's zone never moves it.
 QByteArray ArchiveDateLocalDay(const QString &text);
-// The local calendar day, "YYYY-MM-DD" (birthdays).
+// The same day as "YYYY-MM-DD" (birthdays, anniversaries).
 QByteArray ArchiveDateLocalIsoDay(const QString &text);

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <string_view>
 
@@ -25,8 +26,10 @@ struct TaskDates {
     // The archive gives the day alone (no time of day): written as a DATE value.
     bool startIsDate = false;
     bool dueIsDate = false;
-    QString recurrence;     // the OPFTaskCopyRecurrence text, empty when the task does not repeat
-    QByteArray categories;  // the CATEGORIES value, or empty
+    QString recurrence;       // the OPFTaskCopyRecurrence text, empty when the task does not repeat
+    QByteArray categories;    // the CATEGORIES value, or empty
+    QByteArray completedUtc;  // when the task was done, "YYYYMMDDThhmmssZ"; empty while it is open
+    QString name;             // the whole name as the element holds it, line breaks as blanks
 };
 
 // The start, due and reminder times of the task element; a later task part overrides an
@@ -36,7 +39,8 @@ TaskDates TaskDatesOf(std::string_view element);
 
 // The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
 // Its times are UTC instants. now: the DTSTAMP of a to-do without a start, which calendar readers
-// require; empty leaves it out, as the package's to-dos have it. *unwritten as for CalendarEventFile.
+// require; empty leaves it out, as the package's to-dos have it. *unwritten as for CalendarEventFile:
+// a task that holds no name, note, time or state at all gives no bytes.
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr);
 
@@ -54,18 +58,23 @@ QString EscapeScriptString(QString text);
 // ---- notes ----
 
 // The note text as stored: cut at the first NUL, entities undone in the order lt, gt, amp, nbsp
-// when any is present, line breaks removed.
+// when any is present, line breaks removed (the calendar form).
 QString NoteTextOf(const QByteArray &stored);
-QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored);
-QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored);
+// element: the note's element, read for a title the record does not keep (empty when it does).
+// The text file keeps a plain-text note's own line breaks; HTML is rendered.
+QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
+                            std::string_view element = {});
+QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element = {});
 
 // ---- contacts and calendar items ----
 
+// *leftOut (when given) receives the names of the contact's fields that no vCard field holds.
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
-                       const QByteArray &notes);
+                       const QByteArray &notes, QStringList *leftOut = nullptr);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
-// *unwritten (when given) receives why the item's repeat pattern could not be written; the item
-// is then a single one.
+// *unwritten (when given) receives what the file lacks of the item (a repeat pattern written as a
+// single item, an end before the start), empty when nothing. An item that can give no valid
+// event (no real start) gives no bytes, and *unwritten says why.
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
                              const QByteArray &description, const QByteArray &now, QString *unwritten = nullptr);
 

@@ -13,6 +13,13 @@ bool isBreak(QChar c)
     return c == QLatin1Char('\r') || c == QLatin1Char('\n');
 }
 
+// Text values may hold no control character but the tab (and breaks, which are escaped):
+// a BEL or ESC makes the whole file invalid to strict readers.
+bool isForbiddenControl(QChar c)
+{
+    return (c.unicode() < 0x20 && c != QLatin1Char('\t') && !isBreak(c)) || c.unicode() == 0x7F;
+}
+
 QString escapeText(const QString &text, bool pairIsOneBreak)
 {
     QString out;
@@ -26,7 +33,7 @@ QString escapeText(const QString &text, bool pairIsOneBreak)
             if (pairIsOneBreak && c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n'))
                 ++i;
             out += QLatin1String("\\n");
-        } else {
+        } else if (!isForbiddenControl(c)) {
             out += c;
         }
     }

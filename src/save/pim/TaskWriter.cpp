@@ -154,24 +154,47 @@ TaskDates TaskDatesOf(std::string_view element)
         return true;
     });
     dates.recurrence = ItemElementText(element, "</task>", "<OPFTaskCopyRecurrence");
+    dates.completedUtc = ArchiveDateUtc(ItemElementText(element, "</task>", "<OPFTaskCopyCompletedDateTime"));
+    // The record keeps no name over 255 characters; the element has it whole.
+    dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
+    dates.name.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    dates.name.replace(QLatin1Char('\r'), QLatin1Char(' '));
     dates.categories = CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
                                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
 }
 
+namespace {
+
+QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates)
+{
+    return rec.pName ? QString::fromUtf8(rec.pName) : dates.name;
+}
+
+}  // namespace
+
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten)
 {
+    const QString name = TaskNameOf(rec, dates);
+    if (name.isEmpty() && rec.dwNoteLength == 0 && priorityDigit(rec.cPriority).isEmpty() && dates.startUtc.isEmpty()
+        && dates.dueUtc.isEmpty() && dates.reminderUtc.isEmpty() && dates.completedUtc.isEmpty()) {
+        if (unwritten)
+            *unwritten = QStringLiteral("it holds no name, note, priority, time or state to save");
+        return QByteArray();
+    }
     // UNTIL takes the form of the time the rule counts from.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
     const QString untilForm = countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
     const auto until = [&](qint64 seconds) {
         return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(untilForm).toLatin1();
     };
-    const RepeatRule repeat =
-        FittedToStart(RepeatRuleOf(dates.recurrence, until), dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc);
-    if (repeat.kind == RepeatRule::Unsupported && unwritten)
-        *unwritten = repeat.reason;
+    const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
+    const RepeatRule repeat = FittedToStart(RepeatRuleOf(dates.recurrence, until, firstTime), firstTime);
+    if (unwritten)
+        *unwritten = repeat.kind == RepeatRule::Unsupported
+            ? QStringLiteral("written as a single item, ") + repeat.reason
+            : QString();
     // A repeating to-do needs a start for its rule to count from: without one, its first due time.
     QByteArray start = dates.startUtc;
     bool startIsDate = dates.startIsDate;
@@ -186,8 +209,8 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     const QByteArray stamp = dates.startUtc.isEmpty() ? now : dates.startUtc;
     if (!stamp.isEmpty())
         lines.add("DTSTAMP", stamp);
-    if (rec.pName)
-        lines.add("SUMMARY", EscapeText(QString::fromUtf8(rec.pName)));
+    if (!name.isEmpty())
+        lines.add("SUMMARY", EscapeText(name));
     if (rec.dwNoteLength != 0) {
         QByteArray bytes = note;
         bytes.replace('\0', QByteArray());
@@ -197,6 +220,10 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     addTaskTime(lines, "DUE", dates.dueUtc, dates.dueIsDate);
     if (repeat.kind == RepeatRule::Rule && !start.isEmpty())
         lines.add("RRULE", repeat.rrule);
+    if (!dates.completedUtc.isEmpty()) {
+        lines.add("STATUS", QByteArray("COMPLETED"));
+        lines.add("COMPLETED", dates.completedUtc);
+    }
     if (!dates.categories.isEmpty())
         lines.add("CATEGORIES", dates.categories);
     const QByteArray priority = priorityDigit(rec.cPriority);
@@ -221,7 +248,7 @@ QString EscapeScriptString(QString text)
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
 {
     ReminderFields f;
-    f.name = EscapeScriptString(rec.pName ? QString::fromUtf8(rec.pName) : QString());
+    f.name = EscapeScriptString(TaskNameOf(rec, dates));
     f.priority = rec.cPriority == '2' ? QStringLiteral("HIGH")
         : rec.cPriority == '4'        ? QStringLiteral("LOW")
                                       : QString();
@@ -260,7 +287,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\" (at archive offset %2)")
-                                 .arg(QString::fromUtf8(rec.pName ? rec.pName : ""), QString::number(rec.llItemOffset));
+                                 .arg(TaskNameOf(rec, dates), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(note, rec.dwNoteLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
@@ -268,16 +295,19 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         QString path = file.folder, error;
         bool written = false;
         QString unwritten;
-        const auto writeTodo = [&](QString *why) {
-            return WritePimFile(file, TaskCalendarFile(rec, uid, dates, note, now, &unwritten), &path, why);
-        };
+        const QByteArray todo = TaskCalendarFile(rec, uid, dates, note, now, &unwritten);
+        if (todo.isEmpty()) {
+            NotePimResult(run->mail, false, what, path, unwritten);
+            continue;
+        }
+        const auto writeTodo = [&, todo](QString *why) { return WritePimFile(file, todo, &path, why); };
         if (appleMail)
             written =
                 AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
         else
             written = writeTodo(&error);
         if (written && !unwritten.isEmpty())
-            NotePimIncomplete(run->mail, what, path, QStringLiteral("written as a single item, ") + unwritten);
+            NotePimIncomplete(run->mail, what, path, unwritten);
         else
             NotePimResult(run->mail, written, what, path, error);
     }

@@ -1,5 +1,6 @@
 #include "scanner/XmlEntities.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,15 +32,47 @@ bool containsAny(const QString &text, const Entity (&table)[N])
     return false;
 }
 
+// The first entity of table[from..N) whose text follows lead at text[at], lead being its first
+// character as a pass before it left it there; its index, or N.
+template <size_t N>
+size_t firstEntityAt(const QString &text, int at, size_t from, const Entity (&table)[N])
+{
+    for (size_t k = from; k < N; ++k) {
+        const char *rest = table[k].text + 1;
+        const int length = int(std::strlen(rest));
+        if (at + length <= text.size() && std::equal(rest, rest + length, text.constData() + at, [](char a, QChar b) {
+                return b.unicode() == uchar(a);
+            }))
+            return k;
+    }
+    return N;
+}
+
+// The same text as one QString::replace pass per entity, in table order, made in one walk. Each
+// entity spans '&' to ';' with no other '&', so passes meet only where a replacement yields '&':
+// that '&' and the text after it may still form an entity of a later pass.
 template <size_t N>
 QString replaceInOrder(const QString &text, const Entity (&table)[N])
 {
     // Without a case-blind hit no case-sensitive pass can change anything: no copy is made.
     if (!containsAny(text, table))
         return text;
-    QString out = text;
-    for (const Entity &e : table)
-        out.replace(QLatin1String(e.text), QLatin1String(e.replacement));
+    QString out;
+    out.reserve(text.size());
+    int from = 0;
+    for (int amp = text.indexOf(QLatin1Char('&')); amp >= 0; amp = text.indexOf(QLatin1Char('&'), from)) {
+        out.append(text.constData() + from, amp - from);
+        from = amp + 1;
+        char lead = '&';
+        for (size_t k = firstEntityAt(text, from, 0, table); k < N; k = firstEntityAt(text, from, k + 1, table)) {
+            from += int(std::strlen(table[k].text)) - 1;
+            lead = table[k].replacement[0];
+            if (lead != '&')
+                break;
+        }
+        out.append(QLatin1Char(lead));
+    }
+    out.append(text.constData() + from, text.size() - from);
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -33,6 +34,12 @@ QString DecodeElementText(std::string_view raw, bool trim)
 
 namespace {
 
+bool isNameChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-'
+        || c == '.' || c == ':';
+}
+
 bool endsTagName(char c)
 {
     return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n';
@@ -47,9 +54,10 @@ public:
     {
         for (int row = 0; row < table.size(); ++row) {
             const QByteArray &tag = table.at(row);
-            if (tag.size() < 2 || tag.size() > 200 || tag.at(0) != '<')
+            const std::string_view name(tag.constData() + 1, size_t(qMax(0, tag.size() - 1)));
+            if (tag.size() < 2 || tag.size() > 200 || tag.at(0) != '<'
+                || !std::all_of(name.begin(), name.end(), isNameChar))
                 continue;  // never a start tag: the row is never found
-            const std::string_view name(tag.constData() + 1, size_t(tag.size() - 1));
             const auto known = m_names.emplace(name, int(m_names.size()));
             if (known.second)
                 m_nameLength.push_back(name.size());
@@ -82,17 +90,19 @@ private:
         size_t end = std::string_view::npos;         // the value's end once its close tag is seen
     };
 
-    // The name between from and the first character of delimiters, when it is short enough to
-    // be one of the table's; -1 otherwise.
+    // The table's name that starts at from and ends at a start tag's delimiter (closing: at '>');
+    // -1 when there is none. Only name characters are looked at, so a run of '<' costs one each.
     int nameAt(std::string_view part, size_t from, bool closing) const
     {
         const size_t room = qMin(part.size() - from, m_longest + 1);
         for (size_t n = 0; n < room; ++n) {
             const char c = part[from + n];
-            if (closing ? c == '>' : endsTagName(c)) {
-                const auto hit = m_names.find(part.substr(from, n));
-                return hit == m_names.end() ? -1 : hit->second;
-            }
+            if (isNameChar(c))
+                continue;
+            if (closing ? c != '>' : !endsTagName(c))
+                return -1;
+            const auto hit = m_names.find(part.substr(from, n));
+            return hit == m_names.end() ? -1 : hit->second;
         }
         return -1;
     }

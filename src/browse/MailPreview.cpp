@@ -43,6 +43,8 @@
 #include <QVector>
 #include <QtMath>
 
+#include <iterator>
+
 QString g_mailPreviewMarkerLine;
 
 namespace {
@@ -493,9 +495,30 @@ QString MailPreviewDate(const MailMLRC &mail, const QString &entryName)
 
 bool IsPreviewHtmlBody(const QString &body)
 {
-    for (const auto &pair : kHtmlPairs) {
-        if (body.contains(QLatin1String(pair[0])) && body.contains(QLatin1String(pair[1])))
-            return true;
+    // Every text of the test starts with '<': one walk over the body's '<' finds them all, each
+    // '<' tried only against the texts whose second character follows it.
+    static const QVector<QVector<int>> bySecond = [] {
+        QVector<QVector<int>> texts(128);
+        for (int k = 0; k < int(std::size(kHtmlPairs)) * 2; ++k)
+            texts[uchar(kHtmlPairs[k / 2][k % 2][1])].append(k);
+        return texts;
+    }();
+    QVector<bool> seen(int(std::size(kHtmlPairs)) * 2, false);
+    const QChar *c = body.constData();
+    const int size = body.size();
+    for (int at = body.indexOf(QLatin1Char('<')); at >= 0 && at + 1 < size;
+         at = body.indexOf(QLatin1Char('<'), at + 1)) {
+        const ushort next = c[at + 1].unicode();
+        if (next >= 128)
+            continue;
+        for (const int k : bySecond.at(next)) {
+            const QLatin1String text(kHtmlPairs[k / 2][k % 2]);
+            if (seen[k] || size - at < text.size() || QStringView(c + at, text.size()) != text)
+                continue;
+            seen[k] = true;
+            if (seen[k ^ 1])
+                return true;
+        }
     }
     return false;
 }

@@ -32,17 +32,17 @@ bool containsAny(const QString &text, const Entity (&table)[N])
     return false;
 }
 
-// The first entity of table[from..N) whose text follows lead at text[at], lead being its first
-// character as a pass before it left it there; its index, or N.
+// The first entity of table[from..N) whose text follows lead at c[0], lead being its first
+// character as a pass before it left it there; its index, or N. room: characters from c on.
 template <size_t N>
-size_t firstEntityAt(const QString &text, int at, size_t from, const Entity (&table)[N])
+size_t firstEntityAt(const QChar *c, int room, size_t from, const Entity (&table)[N])
 {
     for (size_t k = from; k < N; ++k) {
         const char *rest = table[k].text + 1;
-        const int length = int(std::strlen(rest));
-        if (at + length <= text.size() && std::equal(rest, rest + length, text.constData() + at, [](char a, QChar b) {
-                return b.unicode() == uchar(a);
-            }))
+        int i = 0;
+        while (rest[i] && i < room && c[i].unicode() == uchar(rest[i]))
+            ++i;
+        if (!rest[i])
             return k;
     }
     return N;
@@ -57,22 +57,27 @@ QString replaceInOrder(const QString &text, const Entity (&table)[N])
     // Without a case-blind hit no case-sensitive pass can change anything: no copy is made.
     if (!containsAny(text, table))
         return text;
-    QString out;
-    out.reserve(text.size());
+    QString out(text.size(), Qt::Uninitialized);
+    QChar *to = out.data();
+    const QChar *c = text.constData();
+    const int size = text.size();
     int from = 0;
     for (int amp = text.indexOf(QLatin1Char('&')); amp >= 0; amp = text.indexOf(QLatin1Char('&'), from)) {
-        out.append(text.constData() + from, amp - from);
+        std::copy(c + from, c + amp, to);
+        to += amp - from;
         from = amp + 1;
         char lead = '&';
-        for (size_t k = firstEntityAt(text, from, 0, table); k < N; k = firstEntityAt(text, from, k + 1, table)) {
+        for (size_t k = firstEntityAt(c + from, size - from, 0, table); k < N;
+             k = firstEntityAt(c + from, size - from, k + 1, table)) {
             from += int(std::strlen(table[k].text)) - 1;
             lead = table[k].replacement[0];
             if (lead != '&')
                 break;
         }
-        out.append(QLatin1Char(lead));
+        *to++ = QLatin1Char(lead);
     }
-    out.append(text.constData() + from, text.size() - from);
+    std::copy(c + from, c + size, to);
+    out.truncate(int(to - out.constData()) + size - from);
     return out;
 }
 

@@ -25,6 +25,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -165,6 +166,7 @@ private Q_SLOTS:
     void dateRules();
     void bodyRules_data();
     void bodyRules();
+    void htmlTestFindsEachPair();
     void inlinePictures_data();
     void inlinePictures();
     void manyReferencesToOnePicture();
@@ -422,6 +424,28 @@ void MailPreviewTest::bodyRules()
     bool isHtml = !html;
     QCOMPARE(MailPreviewBody(stored, &isHtml), shown);
     QCOMPARE(isHtml, html);
+}
+
+// Bodies dense in pieces of the test's texts count as HTML exactly when both texts of one pair
+// occur somewhere in them, as the test is defined.
+void MailPreviewTest::htmlTestFindsEachPair()
+{
+    const char *const pairs[][2] = {{"<html", "</html>"}, {"<table", "</table>"}, {"<b", "</b>"},
+                                    {"<br", "</br>"},     {"<a", "</a>"},         {"<br><font size=", "</font>"}};
+    const char *const pieces[] = {"<", "</", "b", "r", "a", ">", "html", "HTML", "<br><font size=", "font", "table", "x"};
+    QRandomGenerator random(44);
+    for (int round = 0; round < 3000; ++round) {
+        QString body;
+        for (int n = int(random.bounded(10)); n >= 0; --n)
+            body += QLatin1String(pieces[random.bounded(int(std::size(pieces)))]);
+        bool expected = false;
+        for (const auto &pair : pairs)
+            expected = expected || (body.contains(QLatin1String(pair[0])) && body.contains(QLatin1String(pair[1])));
+        // Upper-case tags count alike; the pairs above are the lower-case half of the list.
+        if (body.contains(QLatin1String("<HTML")) && body.contains(QLatin1String("</HTML>")))
+            expected = true;
+        QVERIFY2(IsPreviewHtmlBody(body) == expected, qPrintable(body));
+    }
 }
 
 void MailPreviewTest::inlinePictures_data()

@@ -93,17 +93,19 @@ QString withoutFinalSemicolon(QString text)
 }
 
 // The addresses the body names after "cid:", each up to the first character that ends a URL
-// in markup or a style sheet.
+// in markup or a style sheet. The next one is looked for after it, so each character is seen once.
 QSet<QString> referencedContentIds(const QString &body)
 {
     static const QString kEnds = QStringLiteral("\"'<>()\\");
     QSet<QString> ids;
     const QLatin1String scheme("cid:");
-    for (int at = body.indexOf(scheme); at >= 0; at = body.indexOf(scheme, at + 1)) {
-        int end = at + scheme.size();
+    for (int at = body.indexOf(scheme); at >= 0;) {
+        const int start = at + scheme.size();
+        int end = start;
         while (end < body.size() && !body.at(end).isSpace() && !kEnds.contains(body.at(end)))
             ++end;
-        ids.insert(body.mid(at + scheme.size(), end - at - scheme.size()));
+        ids.insert(body.mid(start, end - start));
+        at = body.indexOf(scheme, end);
     }
     return ids;
 }

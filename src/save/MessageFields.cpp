@@ -169,8 +169,11 @@ void parseSenders(const QString &element, AddressListLimit mode, QString *member
     QString list;
     list.reserve(int(qMin(size, limit)));
     const QString &closing = forms[named.last()];
-    for (int k = 0; k < named.size() - 1 && list.size() + forms[named[k]].size() + closing.size() <= limit; ++k)
+    for (int k = 0; k < named.size() - 1; ++k) {
+        if (qint64(list.size()) + forms[named[k]].size() + closing.size() > limit)
+            break;
         list += forms[named[k]];
+    }
     list += closing;
     *member = list;
 }

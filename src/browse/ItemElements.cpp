@@ -74,12 +74,11 @@ public:
         m_gtKnown = false;
         walk(part);
         for (int row = 0; row < m_rowName.size(); ++row) {
-            const int k = m_rowName[row];
-            if (k >= 0 && m_spans[size_t(k)].valueStart != std::string_view::npos
-                && m_spans[size_t(k)].end != std::string_view::npos)
-                handler(
-                    row,
-                    part.substr(m_spans[size_t(k)].valueStart, m_spans[size_t(k)].end - m_spans[size_t(k)].valueStart));
+            if (m_rowName[row] < 0)
+                continue;
+            const Span &span = m_spans[size_t(m_rowName[row])];
+            if (span.valueStart != std::string_view::npos && span.end != std::string_view::npos)
+                handler(row, part.substr(span.valueStart, span.end - span.valueStart));
         }
     }
 

@@ -11,7 +11,7 @@
 #include <string_view>
 
 // Open-tag texts ("<OPFTaskCopyName", no '>') in processing order; the close tag of a row is
-// "</" + name + ">".
+// "</" + name + ">". Names hold only letters, digits, '_', '-', '.' and ':'.
 using ElementTagTable = QVector<QByteArray>;
 
 // The item's element bytes, clamped to the archive; empty when nothing could be read. NUL

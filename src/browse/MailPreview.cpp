@@ -19,16 +19,20 @@
 
 #include <QAbstractTextDocumentLayout>
 #include <QBoxLayout>
+#include <QBuffer>
 #include <QDateTime>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGridLayout>
+#include <QImage>
+#include <QImageReader>
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSet>
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextCursor>
@@ -38,6 +42,8 @@
 #include <QTreeWidget>
 #include <QVector>
 #include <QtMath>
+
+#include <iterator>
 
 QString g_mailPreviewMarkerLine;
 
@@ -86,29 +92,41 @@ QString withoutFinalSemicolon(QString text)
     return text;
 }
 
-// A content type goes into a data: URL inside an attribute: only the characters a MIME type
-// may hold, so a damaged or crafted value cannot end the attribute.
-QString safeContentType(const QString &type)
+// The addresses the body names after "cid:", each up to the first character that ends a URL
+// in markup or a style sheet. The next one is looked for after it, so each character is seen once.
+QSet<QString> referencedContentIds(const QString &body)
 {
-    QString out;
-    for (const QChar c : type) {
-        const ushort u = c.unicode();
-        if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9')
-            || QByteArray("!#$&^_.+-/").contains(char(u)))
-            out += c;
+    static const QString kEnds = QStringLiteral("\"'<>()\\");
+    QSet<QString> ids;
+    const QLatin1String scheme("cid:");
+    for (int at = body.indexOf(scheme); at >= 0;) {
+        const int start = at + scheme.size();
+        int end = start;
+        while (end < body.size() && !body.at(end).isSpace() && !kEnds.contains(body.at(end)))
+            ++end;
+        ids.insert(body.mid(start, end - start));
+        at = body.indexOf(scheme, end);
     }
-    return out;
+    return ids;
 }
 
-// The data: URL of an attachment's bytes, or "" when it has none that may be inlined.
-QString pictureDataUrl(const AttachmentInfo &a, const AttachmentIndex &index)
+// The picture of an attachment's entry, decoded once, when its stored bytes are within the
+// limit and its decoded form within what the mail's pictures may still take; null otherwise.
+QImage inlinePicture(const AttachmentInfo &a, const AttachmentIndex &index, qint64 room)
 {
     const FileOffsetNode *node = index.find(a.url);
     if (!node || node->bCompressed || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
-        return QString();
-    const QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePictureBytes);
-    return QStringLiteral("data:%1;base64,%2")
-        .arg(safeContentType(a.contentType), QString::fromLatin1(bytes.toBase64()));
+        return QImage();
+    QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePictureBytes);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // The header tells the decoded size: a small file may claim a huge picture.
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() * 4 > room)
+        return QImage();
+    const QImage picture = reader.read();
+    return picture.sizeInBytes() > room ? QImage() : picture;
 }
 
 // The sender is cut to its label's width whenever that changes (the header's scroll bar comes
@@ -418,11 +436,12 @@ void showBody(const MailMLRC &mail, const MailMessageFields &f)
         textView->show();
         return;
     }
-    body = InlineMailPictures(body, f);
-    if (html)
+    if (html) {
+        InlineMailPictures(htmlView->document(), body, f);
         htmlView->setHtml(body);
-    else
+    } else {
         htmlView->setPlainText(body);
+    }
     htmlView->show();
 }
 
@@ -478,9 +497,30 @@ QString MailPreviewDate(const MailMLRC &mail, const QString &entryName)
 
 bool IsPreviewHtmlBody(const QString &body)
 {
-    for (const auto &pair : kHtmlPairs) {
-        if (body.contains(QLatin1String(pair[0])) && body.contains(QLatin1String(pair[1])))
-            return true;
+    // Every text of the test starts with '<': one walk over the body's '<' finds them all, each
+    // '<' tried only against the texts whose second character follows it.
+    static const QVector<QVector<int>> bySecond = [] {
+        QVector<QVector<int>> texts(128);
+        for (int k = 0; k < int(std::size(kHtmlPairs)) * 2; ++k)
+            texts[uchar(kHtmlPairs[k / 2][k % 2][1])].append(k);
+        return texts;
+    }();
+    QVector<bool> seen(int(std::size(kHtmlPairs)) * 2, false);
+    const QChar *c = body.constData();
+    const int size = body.size();
+    for (int at = body.indexOf(QLatin1Char('<')); at >= 0 && at + 1 < size;
+         at = body.indexOf(QLatin1Char('<'), at + 1)) {
+        const ushort next = c[at + 1].unicode();
+        if (next >= 128)
+            continue;
+        for (const int k : bySecond.at(next)) {
+            const QLatin1String text(kHtmlPairs[k / 2][k % 2]);
+            if (seen[k] || size - at < text.size() || QStringView(c + at, text.size()) != text)
+                continue;
+            seen[k] = true;
+            if (seen[k ^ 1])
+                return true;
+        }
     }
     return false;
 }
@@ -496,24 +536,30 @@ QString MailPreviewBody(const QByteArray &stored, bool *html)
     return body;
 }
 
-QString InlineMailPictures(QString body, const MailMessageFields &fields)
+int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields)
 {
     if (!body.contains(QLatin1String("cid:")) || fields.attachments.isEmpty())
-        return body;
+        return 0;
+    QSet<QString> wanted = referencedContentIds(body);
+    // "no" stands for an attachment without a content id; an empty one names no picture.
+    wanted.remove(QString());
+    wanted.remove(QStringLiteral("no"));
     const AttachmentIndex index(tmpAtFOStart);
+    qint64 room = kMaxInlinePicturesBytes;
+    int added = 0;
     for (const AttachmentInfo &a : fields.attachments) {
-        // "no" stands for an attachment without a content id; an empty one would match every
-        // reference of the body.
-        if (a.contentId.isEmpty() || a.contentId == QLatin1String("no"))
+        // The first attachment of a content id gives its picture.
+        if (!wanted.contains(a.contentId))
             continue;
-        const QString reference = QLatin1String("cid:") + a.contentId;
-        if (!body.contains(reference))
+        const QImage picture = inlinePicture(a, index, room);
+        if (picture.isNull())
             continue;
-        const QString url = pictureDataUrl(a, index);
-        if (!url.isEmpty())
-            body.replace(reference, url);
+        wanted.remove(a.contentId);
+        room -= picture.sizeInBytes();
+        document->addResource(QTextDocument::ImageResource, QUrl(QLatin1String("cid:") + a.contentId), picture);
+        ++added;
     }
-    return body;
+    return added;
 }
 
 void ClearItemPreview()

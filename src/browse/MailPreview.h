@@ -7,10 +7,13 @@
 
 struct MailMLRC;
 struct MailMessageFields;
+class QTextDocument;
 
-// Inline pictures larger than this stay "cid:" references: a picture is read whole and encoded
-// into the page, which must not stall the window or exhaust memory.
+// Inline pictures larger than this stay "cid:" references: a picture is read whole and decoded
+// for the page, which must not stall the window or exhaust memory.
 constexpr qint64 kMaxInlinePictureBytes = qint64(10) * 1024 * 1024;
+// What one mail's decoded pictures may take in all; pictures past it stay unresolved.
+constexpr qint64 kMaxInlinePicturesBytes = qint64(256) * 1024 * 1024;
 
 // A body holding this line is shown in the text preview, with its pictures unresolved. Empty
 // (the default) turns the rule off.
@@ -42,6 +45,7 @@ bool IsPreviewHtmlBody(const QString &body);
 // The body as stored (bytes up to the first NUL) made ready to show: entities replaced, every
 // CR turned into LF, and a body that is not HTML without its final line end.
 QString MailPreviewBody(const QByteArray &stored, bool *html);
-// Replaces every "cid:<id>" reference of the body by a data: URL of the attachment's bytes
-// (the entry the attachment's URL names), for attachments with a content id.
-QString InlineMailPictures(QString body, const MailMessageFields &fields);
+// Gives the document each picture the body names as "cid:<id>" as an image resource under that
+// address, from the entry of the first attachment with that content id: read and decoded once
+// however often the body names it, and the body is left as it is. Returns how many were added.
+int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields);

@@ -137,29 +137,45 @@ void parseRecipients(const QString &element, ListKind kind, AddressListLimit mod
     *recipients = named;
 }
 
-// With several senders every pass cuts the last entry (the one the header shows); only the
-// mode, named or not, comes from the pass's own entry.
+// A written From list repeats one address per sender: past this many characters it keeps its
+// first entries and its last one, so crafted lists of many senders cannot grow it without end.
+constexpr qint64 kMaxWrittenFromListChars = qint64(1) << 20;
+
+// With several senders every entry repeats the last entry's address (the one the header shows);
+// only the form, named or not, comes from each entry itself. Both forms are cut once.
 void parseSenders(const QString &element, AddressListLimit mode, QString *member)
 {
     const QStringList entries = entriesBefore(element, "</emailAddress>");
-    QString list;
+    if (entries.isEmpty())
+        return;
+    const QString &last = entries.last();
+    const int a = at(last, kAddressMarker);
+    if (a < 0)
+        return;
+    QString unnamed = addressUpTo(last, a, at(last, kTypeMarker));
+    unnamed.remove(QLatin1Char(','));
+    const QString forms[2] = {unnamed + QLatin1Char(';'),
+                              addressUpTo(last, a, at(last, kNameMarker)) + QLatin1Char(';')};
+    QVector<bool> named;
+    named.reserve(entries.size());
+    qint64 size = 0;
     for (const QString &own : entries) {
-        const bool named = own.contains(QLatin1String(kNameMarker));
-        const QString &entry = entries.size() == 1 ? own : entries.last();
-        const int a = at(entry, kAddressMarker);
-        if (a < 0)
-            continue;
-        QString address;
-        if (named) {
-            address = addressUpTo(entry, a, at(entry, kNameMarker));
-        } else {
-            address = addressUpTo(entry, a, at(entry, kTypeMarker));
-            address.remove(QLatin1Char(','));
-        }
-        list += address + QLatin1Char(';');
+        named.append(indexOfAscii(own, kNameMarker) >= 0);
+        size += forms[named.last()].size();
     }
-    if (fitsLimit(list, kMaxFromListChars, mode))
-        *member = list;
+    const qint64 limit = mode == AddressListLimit::Limited ? kMaxFromListChars : kMaxWrittenFromListChars;
+    if (mode == AddressListLimit::Limited && size > limit)
+        return;
+    QString list;
+    list.reserve(int(qMin(size, limit)));
+    const QString &closing = forms[named.last()];
+    for (int k = 0; k < named.size() - 1; ++k) {
+        if (qint64(list.size()) + forms[named[k]].size() + closing.size() > limit)
+            break;
+        list += forms[named[k]];
+    }
+    list += closing;
+    *member = list;
 }
 
 // The display names of the named senders for the writers' From line (up to the closing quote,

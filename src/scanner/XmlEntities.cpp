@@ -1,5 +1,6 @@
 #include "scanner/XmlEntities.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -31,15 +32,52 @@ bool containsAny(const QString &text, const Entity (&table)[N])
     return false;
 }
 
+// The first entity of table[from..N) whose text follows lead at c[0], lead being its first
+// character as a pass before it left it there; its index, or N. room: characters from c on.
+template <size_t N>
+size_t firstEntityAt(const QChar *c, int room, size_t from, const Entity (&table)[N])
+{
+    for (size_t k = from; k < N; ++k) {
+        const char *rest = table[k].text + 1;
+        int i = 0;
+        while (rest[i] && i < room && c[i].unicode() == uchar(rest[i]))
+            ++i;
+        if (!rest[i])
+            return k;
+    }
+    return N;
+}
+
+// The same text as one QString::replace pass per entity, in table order, made in one walk. Each
+// entity spans '&' to ';' with no other '&', so passes meet only where a replacement yields '&':
+// that '&' and the text after it may still form an entity of a later pass.
 template <size_t N>
 QString replaceInOrder(const QString &text, const Entity (&table)[N])
 {
     // Without a case-blind hit no case-sensitive pass can change anything: no copy is made.
     if (!containsAny(text, table))
         return text;
-    QString out = text;
-    for (const Entity &e : table)
-        out.replace(QLatin1String(e.text), QLatin1String(e.replacement));
+    QString out(text.size(), Qt::Uninitialized);
+    QChar *to = out.data();
+    const QChar *c = text.constData();
+    const int size = text.size();
+    int from = 0;
+    for (int amp = text.indexOf(QLatin1Char('&')); amp >= 0; amp = text.indexOf(QLatin1Char('&'), from)) {
+        std::copy(c + from, c + amp, to);
+        to += amp - from;
+        from = amp + 1;
+        char lead = '&';
+        for (size_t k = firstEntityAt(c + from, size - from, 0, table); k < N;
+             k = firstEntityAt(c + from, size - from, k + 1, table)) {
+            from += int(std::strlen(table[k].text)) - 1;
+            lead = table[k].replacement[0];
+            if (lead != '&')
+                break;
+        }
+        *to++ = QLatin1Char(lead);
+    }
+    std::copy(c + from, c + size, to);
+    out.truncate(int(to - out.constData()) + size - from);
     return out;
 }
 

@@ -6,11 +6,14 @@
 #include "ScanTestUtil.h"
 
 #include <QCryptographicHash>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <unistd.h>
+
+#include <iterator>
 
 namespace {
 
@@ -40,6 +43,7 @@ private Q_SLOTS:
     void extractElementValue();
     void walk_data();
     void walk();
+    void walkMatchesOneSearchPerRow();
     void reads_data();
     void reads();
     void closedArchiveReadsNothing();
@@ -125,6 +129,35 @@ void ItemElementsTest::walk()
     QFETCH(QByteArray, item);
     QFETCH(QString, log);
     QCOMPARE(walkLog(item, "</task>", kTaskTable), log);
+}
+
+// Parts dense in tag pieces (siblings whose names share a start, tags without '>', close tags
+// inside start tags, self-closing and repeated elements, blanks after names) give every row
+// what searching the part for that row alone gives.
+void ItemElementsTest::walkMatchesOneSearchPerRow()
+{
+    const ElementTagTable table{"<Phone", "<Phone2", "<Name", "<Phone", "<N", "<"};
+    const char *const pieces[] = {"<Phone", "<Phone2", "<Name", "<N", "</Phone>", "</Phone2>", "</Name>", "</N>",
+                                  ">",      "/>",      " ",     "\t",  "x",        "<",         "/",       "</"};
+    QRandomGenerator random(44);
+    for (int round = 0; round < 5000; ++round) {
+        QByteArray part;
+        for (int n = int(random.bounded(16)); n >= 0; --n)
+            part += pieces[random.bounded(int(std::size(pieces)))];
+        QString expected;
+        for (int row = 0; row < table.size(); ++row) {
+            std::string_view raw;
+            if (ExtractElementValue(view(part), table.at(row), &raw))
+                expected += QString::number(row) + QLatin1Char('=') + QString::fromLatin1(raw.data(), int(raw.size()))
+                            + QLatin1Char('|');
+        }
+        QString log;
+        ExtractItemElements(view(part + "</task>"), "</task>", table, [&](int row, std::string_view raw) {
+            log += QString::number(row) + QLatin1Char('=') + QString::fromLatin1(raw.data(), int(raw.size()))
+                   + QLatin1Char('|');
+        });
+        QVERIFY2(log == expected, part.constData());
+    }
 }
 
 void ItemElementsTest::reads_data()

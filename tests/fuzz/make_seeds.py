@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """Writes a small seed corpus for fuzz_scan into the directory given as the only argument
-(with --messages: message XML for fuzz_save; with --int64-max: the archive the tests keep).
+(with --messages: message XML for fuzz_save; with --items: item entries for fuzz_preview; with
+--int64-max: the archive the tests keep).
 
 The seeds are archives in the exporter's form (ZIP64, every entry STORED with a 20-byte ZIP64
 extra in its local header, items with xml:space="preserve"), and damaged copies of them: the
@@ -311,7 +312,73 @@ def message_seeds():
     }
 
 
+# fuzz_preview puts its input in an archive beside these two attachment entries, of content ids
+# "a" (a picture) and "b".
+PREVIEW_ATT = [ATT + "a_0000", ATT + "b_0001"]
+SAMPLE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "data", "outlook_example.olm")
+
+
+def inline_attachment(name, url, cid, ctype):
+    return ('<messageAttachment%s OPFAttachmentContentFileSize="1.0E3" OPFAttachmentContentID="%s"'
+            ' OPFAttachmentContentType="%s" OPFAttachmentName="%s" OPFAttachmentURL="%s">'
+            '</messageAttachment>' % (PRESERVE, cid, ctype, esc(name), esc(url)))
+
+
+def item_seeds():
+    """Whole entries of each kind for fuzz_preview: the sample archive's own, and items whose
+    fields the preview's readers treat one by one (pictures named by content id, sender lists of
+    both forms, contact lists and dates, entities escaped more than once)."""
+    out = {}
+    with zipfile.ZipFile(SAMPLE) as sample:
+        for info in sample.infolist():
+            if info.filename.endswith(".xml"):
+                name = info.filename.replace("/", "_").replace(" ", "_")
+                out["sample_" + name] = sample.read(info)[:128 * 1024]
+    senders = (address("p@x", "P") + '<emailAddress%s OPFContactEmailAddressAddress="a,b@x"'
+               ' OPFContactEmailAddressType="0"></emailAddress>' % PRESERVE + address("r@x", "R, S"))
+    body = ("&lt;html&gt;&lt;body&gt;&lt;img src=\"cid:a\"&gt;&lt;p style=\"background: url(cid:b)\"&gt;"
+            "&amp;amp;lt;b&amp;amp;gt; &amp;nbsp;&lt;img src='cid:a'&gt;&lt;/body&gt;&lt;/html&gt;")
+    pictures = ("<email%s>" % PRESERVE
+                + item("OPFMessageCopyAttachmentList",
+                       [inline_attachment("a.png", PREVIEW_ATT[0], "a", "image/png"),
+                        inline_attachment("b.txt", PREVIEW_ATT[1], "b", "text/plain"),
+                        inline_attachment("c.png", PREVIEW_ATT[0], "no", "image/png")])
+                + el("OPFMessageCopyBody", body)
+                + "<OPFMessageCopyFromAddresses%s>%s</OPFMessageCopyFromAddresses>" % (PRESERVE, senders)
+                + item("OPFMessageCopyToAddresses", [address("t@x", "T"), address("u@x", "")])
+                + item("OPFMessageCopyCCAddresses", [address("c@x", "C")])
+                + el("OPFMessageCopySentTime", "2018-06-21T03:26:46")
+                + el("OPFMessageCopySubject", "Pictures;")
+                + "</email>")
+    out["mail_pictures"] = root("emails", [pictures]).encode()
+    person = item("contact", [
+        el("OPFContactCopyBirthday", "1980-02-29T00:00:00"),
+        el("OPFContactCopyBusinessDepartment", "R&amp;amp;D"),
+        el("OPFContactCopyBusinessStreetAddress", "1 Main St\nSuite 2"),
+        item("OPFContactCopyChildren", ['<string%s>Ann</string>' % PRESERVE, '<string%s>Bo</string>' % PRESERVE]),
+        item("OPFContactCopyEmailAddressList", [
+            '<contactEmailAddress%s OPFContactEmailAddressAddress="a@x" OPFContactEmailAddressType="0">'
+            'a@x</contactEmailAddress>' % PRESERVE]),
+        el("OPFContactCopyAge", "42"),
+        el("OPFContactCopyFirstName", "Tom"),
+        "<OPFContactCopyTitle/>",
+    ])
+    out["contact_fields"] = root("contacts", [person]).encode()
+    out["task_dates"] = root("tasks", [item("task", [
+        el("OPFTaskCopyDueDateTime", "2018-06-22T10:00:00"), el("OPFTaskCopyName", "Due"),
+        el("OPFTaskCopyNotePlain", "&amp;amp;gt; &lt;&lt;&amp;"),
+        el("OPFTaskCopyStartDateTime", "2018-06-21T10:00:00")])]).encode()
+    out["note_entities"] = root("notes", [note("Escaped", "&amp;amp;amp;lt; &amp;nbsp;&#65;")]).encode()
+    return out
+
+
 def main(argv):
+    if len(argv) == 3 and argv[1] == "--items":
+        os.makedirs(argv[2], exist_ok=True)
+        for name, data in sorted(item_seeds().items()):
+            with open(os.path.join(argv[2], name), "wb") as f:
+                f.write(data)
+        return 0
     if len(argv) == 3 and argv[1] == "--messages":
         os.makedirs(argv[2], exist_ok=True)
         for name, text in sorted(message_seeds().items()):
@@ -324,7 +391,8 @@ def main(argv):
             f.write(int64_max_csize())
         return 0
     if len(argv) != 2:
-        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR | --messages OUTPUT_DIR | --int64-max FILE\n")
+        sys.stderr.write("usage: make_seeds.py OUTPUT_DIR | --messages OUTPUT_DIR | --items OUTPUT_DIR"
+                         " | --int64-max FILE\n")
         return 2
     os.makedirs(argv[1], exist_ok=True)
     for name, data in sorted(seeds().items()):

@@ -82,6 +82,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void lists_data();
     void lists();
+    void writtenSenderListIsBounded();
     void attachmentsStayParallel();
     void messageId_data();
     void messageId();
@@ -127,6 +128,15 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kFrom, address("a,b@x")))) << "from" << "ab@x;";
     QTest::newRow("named sender keeps its commas")
         << emails(email(element(kFrom, address("a,b@x", "A")))) << "from" << "a,b@x;";
+    QTest::newRow("each sender takes the last one's address in its own form")
+        << emails(email(element(kFrom, address("p@x") + address("c,d@x", "C") + address("q@x", "Q"))))
+        << "from" << "q@x\" OPFContactEmailAddressName=\"Q;q@x;q@x;";
+    QTest::newRow("named sender before a nameless last one")
+        << emails(email(element(kFrom, address("p@x", "P") + address("c,d@x")))) << "from" << ";cd@x;";
+    QTest::newRow("last sender without an address: no list")
+        << emails(email(element(kFrom, address("p@x", "P") + "<emailAddress OPFContactEmailAddressType=\"0\">"
+                                                               "</emailAddress>")))
+        << "from" << "";
     const QString a98(98, QLatin1Char('a'));
     QTest::newRow("sender list of 99 characters is kept")
         << emails(email(element(kFrom, address(a98, "A")))) << "from" << a98 + ";";
@@ -239,6 +249,26 @@ void MessageFieldsTest::lists()
     QCOMPARE(::member(f, member), expected);
     QVERIFY(f.strMessageId.isEmpty());
     QVERIFY(f.strEntryName.isEmpty());
+}
+
+// The writers keep sender lists whole, but a list that repeats one long address for many empty
+// entries would not fit in memory: it keeps its first entries and always its last.
+void MessageFieldsTest::writtenSenderListIsBounded()
+{
+    const QString last = QString(1000, QLatin1Char('z')) + QStringLiteral("@x");
+    const QByteArray few = emails(email(element(kFrom, address("p@x", "P") + address(last, "Z"))));
+    QCOMPARE(ParseMessageXml(few, MessageIdForm::None, AddressListLimit::Unlimited).strFromList,
+             QStringLiteral("%1;%1;").arg(last));
+    QByteArray many;
+    for (int i = 0; i < 20000; ++i)
+        many += "</emailAddress>";
+    const QString list = ParseMessageXml(emails(email(element(kFrom, many + address(last)))), MessageIdForm::None,
+                                         AddressListLimit::Unlimited)
+                             .strFromList;
+    QVERIFY2(list.size() > 1000 * last.size() && list.size() <= (2 << 20), qPrintable(QString::number(list.size())));
+    QVERIFY(list.startsWith(last + QLatin1Char(';')));
+    QVERIFY(list.endsWith(QLatin1Char(';') + last + QLatin1Char(';')));
+    QCOMPARE(list.count(last + QLatin1Char(';')) * (last.size() + 1), list.size());
 }
 
 void MessageFieldsTest::attachmentsStayParallel()

@@ -3,7 +3,10 @@
 
 #include "scanner/XmlEntities.h"
 
+#include <QRandomGenerator>
 #include <QtTest>
+
+#include <iterator>
 
 Q_DECLARE_METATYPE(EntityForm)
 
@@ -12,6 +15,7 @@ class XmlEntitiesTest : public QObject {
 private Q_SLOTS:
     void forms_data();
     void forms();
+    void orderedFormsMatchPassByPass();
     void caselessLiteral_data();
     void caselessLiteral();
 };
@@ -41,6 +45,10 @@ void XmlEntitiesTest::forms_data()
     QTest::newRow("preview: escaped lt stays, escaped gt undone twice") << preview << "&amp;lt;b&amp;gt;" << "&lt;b>";
     QTest::newRow("preview: triply escaped lt") << preview << "&amp;amp;lt;" << "<";
     QTest::newRow("preview: numeric untouched") << preview << "&#65;" << "&#65;";
+    QTest::newRow("preview: escaped ampersands one level each") << preview << "&amp;amp;amp;&&amp;&amp;lt"
+                                                                << "&amp;amp;&&&lt";
+    QTest::newRow("preview: escaped nbsp then gt") << preview << "&amp;nbsp;&amp;gt;&lt;gt;" << " ><gt;";
+    QTest::newRow("four: cut entities at the end") << four << "&amp;g&amp;gt" << "&g&gt";
 
 
     QTest::newRow("scanned: named") << scanned << "a &lt;b&gt; &amp; &quot;c&quot; &apos;d&apos;"
@@ -65,6 +73,36 @@ void XmlEntitiesTest::forms()
     QFETCH(QString, text);
     QFETCH(QString, expected);
     QCOMPARE(UnescapeXmlEntities(text, form), expected);
+}
+
+// Texts dense in entity pieces give the same as one replace per entity over the whole text, in
+// the form's order: the way these forms were always defined.
+void XmlEntitiesTest::orderedFormsMatchPassByPass()
+{
+    const QStringList three{"&lt;", "<", "&amp;", "&", "&nbsp;", " "};
+    const QStringList four = three + QStringList{"&gt;", ">"};
+    const QStringList six = four + QStringList{"&apos;", "'", "&quot;", "\""};
+    const QStringList preview = three + QStringList{"&amp;lt;", "<", "&gt;", ">"};
+    const struct {
+        EntityForm form;
+        QStringList passes;
+    } forms[] = {{EntityForm::Three, three},
+                 {EntityForm::Four, four},
+                 {EntityForm::Six, six},
+                 {EntityForm::Preview, preview}};
+    const char *const pieces[] = {"&", "amp;", "lt;", "gt;", "nbsp;", "quot;", "apos;", "l", "t", ";", "x", "&AMP;"};
+    QRandomGenerator random(44);
+    for (int round = 0; round < 4000; ++round) {
+        QString text;
+        for (int n = int(random.bounded(12)); n >= 0; --n)
+            text += QLatin1String(pieces[random.bounded(int(std::size(pieces)))]);
+        for (const auto &f : forms) {
+            QString expected = text;
+            for (int k = 0; k < f.passes.size(); k += 2)
+                expected.replace(f.passes[k], f.passes[k + 1]);
+            QCOMPARE(UnescapeXmlEntities(text, f.form), expected);
+        }
+    }
 }
 
 void XmlEntitiesTest::caselessLiteral_data()

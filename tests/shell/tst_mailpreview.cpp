@@ -25,6 +25,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
+#include <QRandomGenerator>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSplitter>
@@ -122,6 +123,25 @@ QByteArray addressXml(const QByteArray &address, const QByteArray &name = QByteA
     return a + " OPFContactEmailAddressType=\"0\"></emailAddress>";
 }
 
+// A "VmRSS:" or "VmHWM:" figure of this process in KiB; -1 when it cannot be read.
+qint64 residentKiB(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+bool resetPeakResidentMemory()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
+}
+
 MailMLRC mailWith(quint8 outgoing, quint32 sent, quint32 received)
 {
     MailMLRC m{};
@@ -146,8 +166,10 @@ private Q_SLOTS:
     void dateRules();
     void bodyRules_data();
     void bodyRules();
+    void htmlTestFindsEachPair();
     void inlinePictures_data();
     void inlinePictures();
+    void manyReferencesToOnePicture();
     void markerLineShowsTextPreview();
     void hostileTextStaysInert();
     void senderNamesShownAsWritten();
@@ -404,6 +426,28 @@ void MailPreviewTest::bodyRules()
     QCOMPARE(isHtml, html);
 }
 
+// Bodies dense in pieces of the test's texts count as HTML exactly when both texts of one pair
+// occur somewhere in them, as the test is defined.
+void MailPreviewTest::htmlTestFindsEachPair()
+{
+    const char *const pairs[][2] = {{"<html", "</html>"}, {"<table", "</table>"}, {"<b", "</b>"},
+                                    {"<br", "</br>"},     {"<a", "</a>"},         {"<br><font size=", "</font>"}};
+    const char *const pieces[] = {"<", "</", "b", "r", "a", ">", "html", "HTML", "<br><font size=", "font", "table", "x"};
+    QRandomGenerator random(44);
+    for (int round = 0; round < 3000; ++round) {
+        QString body;
+        for (int n = int(random.bounded(10)); n >= 0; --n)
+            body += QLatin1String(pieces[random.bounded(int(std::size(pieces)))]);
+        bool expected = false;
+        for (const auto &pair : pairs)
+            expected = expected || (body.contains(QLatin1String(pair[0])) && body.contains(QLatin1String(pair[1])));
+        // Upper-case tags count alike; the pairs above are the lower-case half of the list.
+        if (body.contains(QLatin1String("<HTML")) && body.contains(QLatin1String("</HTML>")))
+            expected = true;
+        QVERIFY2(IsPreviewHtmlBody(body) == expected, qPrintable(body));
+    }
+}
+
 void MailPreviewTest::inlinePictures_data()
 {
     QTest::addColumn<QString>("cid");
@@ -442,10 +486,48 @@ void MailPreviewTest::inlinePictures()
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("pictures.olm"), b), QStringLiteral("Inbox"), QString());
     QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
-    const QString html = w.panes().htmlPreview->toHtml();
-    QCOMPARE(html.contains(QLatin1String("cid:") + reference), !inlined);
-    QCOMPARE(html.count(QLatin1String("data:image/png;base64,")), inlined ? 2 : 0);
-    QCOMPARE(laidOutHeight(w.panes().htmlPreview->document()) >= 2 * kPictureSide, inlined);
+    // The body keeps its references; the picture is the document's, under the reference's name.
+    QTextDocument *doc = w.panes().htmlPreview->document();
+    QCOMPARE(doc->toHtml().count(QLatin1String("cid:") + reference), 2);
+    const QVariant resource = doc->resource(QTextDocument::ImageResource, QUrl(QLatin1String("cid:") + reference));
+    QCOMPARE(!qvariant_cast<QImage>(resource).isNull(), inlined);
+    QCOMPARE(laidOutHeight(doc) >= 2 * kPictureSide, inlined);
+}
+
+// Many references to one picture at the size limit: the picture is read and decoded once, the
+// body is not copied per reference, and the preview's memory grows by little more than the
+// picture's bytes.
+void MailPreviewTest::manyReferencesToOnePicture()
+{
+    const int references = 200;
+    const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/pic_0000");
+    QByteArray picture = pngBytes();
+    picture += QByteArray(int(kMaxInlinePictureBytes) - picture.size(), '\0');
+    QString body = QStringLiteral("&lt;html&gt;&lt;body&gt;");
+    for (int i = 0; i < references; ++i)
+        body += QStringLiteral("&lt;img src=\"cid:a\" width=\"2\"&gt;");
+    body += QStringLiteral("&lt;/body&gt;&lt;/html&gt;");
+    TestArchiveBuilder b;
+    b.addEntry(url, picture);
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml(attachmentXml(QStringLiteral("a.png"), url, QStringLiteral("a"), QStringLiteral("image/png")),
+                        body, QStringLiteral("Many")));
+    const QString path = writeArchive(QStringLiteral("many.olm"), b);
+    picture.clear();
+    QZovuvozivMainWindow w;
+    openFolder(w, path, QStringLiteral("Inbox"), QString());
+    QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
+    // Shown again with the peak of resident memory set back to what is in use now.
+    const qint64 before = residentKiB("VmRSS:");
+    QVERIFY(before > 0);
+    QVERIFY(resetPeakResidentMemory());
+    select(w, 0);
+    const qint64 growth = residentKiB("VmHWM:") - before;
+    QVERIFY2(growth < 3 * kMaxInlinePictureBytes / 1024, qPrintable(QString::number(growth)));
+    QTextDocument *doc = w.panes().htmlPreview->document();
+    QVERIFY(doc->characterCount() < 2 * references);
+    QVERIFY(!qvariant_cast<QImage>(doc->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("cid:a")))).isNull());
+    QCOMPARE(doc->toHtml().count(QLatin1String("cid:a")), references);
 }
 
 void MailPreviewTest::markerLineShowsTextPreview()

@@ -49,3 +49,14 @@ qint64 EncodeBase64(const char *in, qint64 length, char *out)
     }
     return dst - out;
 }
+
+qint64 EncodeBase64Lines(const char *in, qint64 length, char *out, const char *lineEnd, int lineEndSize)
+{
+    char *dst = out;
+    for (qint64 i = 0; i < length; i += 57) {
+        dst += EncodeBase64(in + i, qMin<qint64>(57, length - i), dst);
+        std::memcpy(dst, lineEnd, size_t(lineEndSize));
+        dst += lineEndSize;
+    }
+    return dst - out;
+}

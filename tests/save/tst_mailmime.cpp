@@ -427,7 +427,7 @@ void MailMimeTest::bodyRead_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("whole body") << QByteArray("hello") << 5u << "hello";
-    QTest::newRow("ends at its first NUL") << QByteArray("0123456789\0abc", 14) << 14u << "0123456789";
+    QTest::newRow("NULs dropped, the text after them kept") << QByteArray("0123456789\0abc\0", 15) << 15u << "0123456789abc";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
     QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff" "b") << 3u
                                                   << QString::fromUtf8("a\xef\xbf\xbd" "b");
@@ -547,10 +547,14 @@ void MailMimeTest::partHeader_data()
         << QByteArray("--T\nContent-type: text/plain; name=\"a\"\nContent-Description: a\n"
                       "Content-Disposition: attachment; filename=\"a\";\n"
                       "Content-Transfer-Encoding: base64\nContent-ID: <No>\n\n");
-    QTest::newRow("semicolon, quote and backslash are escaped")
-        << info("a;b\"c\\d", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\\\\d\"\n"
-                                     "Content-Description: a;b\"c\\d\n"
-                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\\\\d\";\n" + tail;
+    QTest::newRow("semicolon and quote are escaped")
+        << info("a;b\"c", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\"\n"
+                                     "Content-Description: a;b\"c\n"
+                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\";\n" + tail;
+    QTest::newRow("backslash separates folders as a slash does")
+        << info("a/b\\c.txt", "u") << "--T\nContent-type: application/pdf; name=\"c.txt\"\n"
+                                     "Content-Description: a/b\\c.txt\n"
+                                     "Content-Disposition: attachment; filename=\"c.txt\";\n" + tail;
     QTest::newRow("non-ASCII name in RFC 2231 and RFC 2047 form")
         << info(QString::fromUtf8("r\xc3\xa9sum\xc3\xa9 \xe4\xb8\xad.txt"), "u")
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
@@ -566,7 +570,7 @@ void MailMimeTest::partHeader_data()
         << info(QString(30, QChar(0xE9)), "u")
         << "--T\nContent-type: application/pdf; " + sections("name")
                + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
-               + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
+               + "?=\n =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
                + "?=\nContent-Disposition: attachment; " + sections("filename") + ";\n" + tail;
     QTest::newRow("long ASCII name in continuations")
         << info(QString(70, QLatin1Char('n')), "u")

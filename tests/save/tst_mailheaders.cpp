@@ -34,7 +34,8 @@ const MailFormatStyle &styleFor(const QString &name)
 }
 
 // The From_ line and header block the writer produces for one record, read back from disk.
-QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style,
+                       const QByteArray *xml = nullptr)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("m.mbox"));
@@ -42,7 +43,8 @@ QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, con
     if (!out.openAppend(path))
         return "<open failed>";
     const AttachmentIndex none;
-    const MailMessage message{rec, fields, style, out, none};
+    MailMessage message{rec, fields, style, out, none};
+    message.xml = xml;
     WriteFromLine(message);
     WriteMailHeaders(message);
     if (!out.close())
@@ -71,6 +73,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void timeLines_data();
     void timeLines();
+    void datesOutsideRecord_data();
+    void datesOutsideRecord();
     void addressList_data();
     void addressList();
     void thousandsOfRecipients();
@@ -199,6 +203,46 @@ void MailHeadersTest::timeLines()
         QVERIFY2(head.startsWith(fromLine + userAgent), head.constData());
     }
     QCOMPARE(lineStarting(head, "Date: ", s.dateLineEnd), dateLine);
+}
+
+// Times the record cannot hold (it keeps 0 for them) are read from the message's XML and written
+// as they are; a text that is no date gives no Date line.
+void MailHeadersTest::datesOutsideRecord_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QByteArray>("timeText");
+    QTest::addColumn<QByteArray>("fromLine");
+    QTest::addColumn<QByteArray>("dateLine");
+    QTest::newRow("1960") << "apple" << QByteArray("1960-05-01T10:00:00")
+                          << QByteArray("From ???@??? Sun May 01 11:00:00 1960\n")
+                          << QByteArray("Date: Sun, 01 May 1960 11:00:00 +0100\n");
+    QTest::newRow("2107, package") << "rge" << QByteArray(" 2107-03-04T05:06:07 ")
+                                   << QByteArray("From ???@??? Fri Mar 04 06:06:07 2107 CET\r")
+                                   << QByteArray("Date: Fri, 04 Mar 2107 06:06:07 +0100\r");
+    QTest::newRow("no date: 1970 on the separator only") << "apple" << QByteArray("2018-13-45T99:99:99")
+                                                         << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
+                                                         << QByteArray();
+}
+
+void MailHeadersTest::datesOutsideRecord()
+{
+    QFETCH(QString, style);
+    QFETCH(QByteArray, timeText);
+    QFETCH(QByteArray, fromLine);
+    QFETCH(QByteArray, dateLine);
+    setZone("CET-1");
+    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + timeText
+                           + "</OPFMessageCopyReceivedTime></email>";
+    MailMLRC rec{};
+    MailMessageFields fields;
+    fields.strEntryName = kInbox;
+    const MailFormatStyle &s = styleFor(style);
+    const QByteArray head = messageHead(rec, fields, s, &xml);
+    QVERIFY2(head.startsWith(fromLine), head.constData());
+    QCOMPARE(lineStarting(head, "Date: ", s.dateLineEnd), dateLine);
+    // The Date line of a message file is left out alike.
+    QCOMPARE(lineStarting(messageHead(rec, fields, EmlxStyle(), &xml), "Date: ", "\n"),
+             QByteArray(dateLine).replace('\r', '\n'));
 }
 
 void MailHeadersTest::addressList_data()

@@ -261,6 +261,47 @@ void appendUtf8(QByteArray &out, const QString &text)
     appendAscii(out, text);
 }
 
+bool isAsciiText(const QStringRef &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+void appendAddress(QByteArray &out, const QString &address)
+{
+    const QString a = HeaderSafe(address);
+    const int at = a.lastIndexOf(QLatin1Char('@'));
+    // Without a local part and a domain it is no address a reader could parse either way.
+    if (at <= 0 || at == a.size() - 1) {
+        appendUtf8(out, a);
+        return;
+    }
+    const QStringRef local = a.leftRef(at), domain = a.midRef(at + 1);
+    const bool asciiDomain = isAsciiText(domain);
+    // The usual address goes as it is.
+    if (asciiDomain && (isDotAtom(local) || isQuotedLocalPart(local))) {
+        appendUtf8(out, a);
+        return;
+    }
+    if (isDotAtom(local) || isQuotedLocalPart(local)) {
+        appendUtf8(out, local.toString());
+    } else {
+        // "a,b" or "x<y" would otherwise be read as two addresses or a broken one.
+        QString quoted = QStringLiteral("\"");
+        for (const QChar ch : local) {
+            if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
+                quoted += QLatin1Char('\\');
+            quoted += ch;
+        }
+        appendUtf8(out, quoted + QLatin1Char('"'));
+    }
+    out += '@';
+    const QByteArray ace = asciiDomain ? QByteArray() : QUrl::toAce(domain.toString());
+    if (ace.isEmpty())
+        appendUtf8(out, domain.toString());
+    else
+        out += ace;
+}
+
 void appendDisplayName(QByteArray &out, const QString &name, const QByteArray &fold)
 {
     const QString clean = HeaderSafe(name);
@@ -522,40 +563,14 @@ void AppendMailbox(QByteArray &out, const QString &name, const QString &address,
         out += ' ';
     }
     out += '<';
-    out += HeaderAddress(address);
+    appendAddress(out, address);
     out += '>';
 }
 
 QByteArray HeaderAddress(const QString &address)
 {
-    const QString a = HeaderSafe(address);
     QByteArray out;
-    const int at = a.lastIndexOf(QLatin1Char('@'));
-    // Without a local part and a domain it is no address a reader could parse either way.
-    if (at <= 0 || at == a.size() - 1) {
-        appendUtf8(out, a);
-        return out;
-    }
-    const QStringRef local = a.leftRef(at), domain = a.midRef(at + 1);
-    if (isDotAtom(local) || isQuotedLocalPart(local)) {
-        appendUtf8(out, local.toString());
-    } else {
-        // "a,b" or "x<y" would otherwise be read as two addresses or a broken one.
-        out += '"';
-        for (const QChar ch : local) {
-            if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
-                out += '\\';
-            appendUtf8(out, QString(ch));
-        }
-        out += '"';
-    }
-    out += '@';
-    const QString domainText = domain.toString();
-    const QByteArray ace = isAscii(domainText) ? QByteArray() : QUrl::toAce(domainText);
-    if (ace.isEmpty())
-        appendUtf8(out, domainText);
-    else
-        out += ace;
+    appendAddress(out, address);
     return out;
 }
 

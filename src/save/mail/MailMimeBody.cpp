@@ -506,11 +506,22 @@ bool HasOverlongLine(const QByteArray &text)
 {
     if (text.size() <= kMaxHeaderLine)
         return false;
-    int run = 0;
-    for (const char c : text) {
-        run = c == '\n' || c == '\r' ? 0 : run + 1;
-        if (run > kMaxHeaderLine)
-            return true;
+    // Lines end in LF but in markup that keeps lone CRs: only a long stretch without LF is
+    // looked at for CRs.
+    const char *p = text.constData();
+    const char *const end = p + text.size();
+    while (p < end) {
+        const char *lf = static_cast<const char *>(memchr(p, '\n', size_t(end - p)));
+        const char *stop = lf ? lf : end;
+        if (stop - p > kMaxHeaderLine) {
+            int run = 0;
+            for (const char *c = p; c < stop; ++c) {
+                run = *c == '\r' ? 0 : run + 1;
+                if (run > kMaxHeaderLine)
+                    return true;
+            }
+        }
+        p = stop + 1;
     }
     return false;
 }

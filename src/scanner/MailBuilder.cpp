@@ -76,8 +76,11 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
 {
     ElementSpan body = bytes.value("<OPFMessageCopyBody");
     // A message that has only its HTML form keeps that as its body.
-    if (!body.found || body.length <= 0)
-        body = bytes.value("<OPFMessageCopyHTMLBody");
+    if (!body.found || body.length <= 0) {
+        const ElementSpan html = bytes.value("<OPFMessageCopyHTMLBody");
+        if (html.found && html.length > 0)
+            body = html;
+    }
     if (body.found) {
         rec->dwBodyLength = clamp32(body.length);
         rec->llBodyOffset = item.start + body.start;

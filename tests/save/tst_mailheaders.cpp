@@ -390,6 +390,14 @@ void MailHeadersTest::headerBlock_data()
         << "" << "" << "" << 0
         << QByteArray("Subject: =?UTF-8?B?YQliAQ==?=\nTo: <a@x>\n") + date
                + "Thread-Topic: a b \nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("encoded-word look-alike in the topic is encoded") << "apple" << QByteArray("=?x?=") << QByteArray()
+        << "" << "" << "" << 0
+        << QByteArray("Subject: =?UTF-8?B?PT94Pz0=?=\nTo: <a@x>\n") + date
+               + "Thread-Topic: =?UTF-8?B?PT94Pz0=?=\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("long subject folded, topic encoded") << "apple" << QByteArray(1000, 's') << QByteArray() << ""
+        << "" << "" << 0
+        << "Subject: " + EncodeSubjectWord(QByteArray(1000, 's').constData()) + "\nTo: <a@x>\n" + date + "Thread-Topic: "
+               + EncodeSubjectWord(QByteArray(1000, 's').constData()) + "\nX-MS-Has-Attach: \n" + tail;
     QTest::newRow("priority 3") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
         << QByteArray("To: <a@x>\n") + date + "X-Priority: 3\nX-MS-Has-Attach: \n" + tail;
     QTest::newRow("priority 4") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('4')

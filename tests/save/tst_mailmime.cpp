@@ -630,6 +630,10 @@ void MailMimeTest::partHeader_data()
         << info("a;b\"c", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\"\n"
                                      "Content-Description: a;b\"c\n"
                                      "Content-Disposition: attachment; filename=\"a;b\\\"c\";\n" + tail;
+    QTest::newRow("encoded-word look-alike in the name is encoded")
+        << info("=?x?=", "u") << "--T\nContent-type: application/pdf; name*=UTF-8''%3D%3Fx%3F%3D\n"
+                                  "Content-Description: =?UTF-8?B?PT94Pz0=?=\n"
+                                  "Content-Disposition: attachment; filename*=UTF-8''%3D%3Fx%3F%3D;\n" + tail;
     QTest::newRow("backslash separates folders as a slash does")
         << info("a/b\\c.txt", "u") << "--T\nContent-type: application/pdf; name=\"c.txt\"\n"
                                      "Content-Description: a/b\\c.txt\n"

@@ -149,7 +149,8 @@ QByteArray oddArchive()
     items << names;
     OlmXml::MailItem lines = mail(QStringLiteral("Long line"), QString(5001, QLatin1Char('w')) + QStringLiteral("\nFrom here\n=end ")
                                                                   + QString(1200, QChar(0x00E9)));
-    const QStringList attachmentNames{QStringLiteral("a/b\\c.txt"), QStringLiteral("x") + QString(40, QChar(0x0439)) + QStringLiteral(".txt")};
+    const QStringList attachmentNames{QStringLiteral("a/b\\c.txt"), QStringLiteral("x") + QString(40, QChar(0x0439)) + QStringLiteral(".txt"),
+                                      QStringLiteral("=?UTF-8?B?RXZpbA==?=.txt")};
     for (int a = 0; a < attachmentNames.size(); ++a) {
         const QString url = folder + QStringLiteral("com.microsoft.__Attachments/odd_%1").arg(a);
         QByteArray bytes(10240 + a, Qt::Uninitialized);

@@ -140,7 +140,8 @@ QByteArray AttachmentContentType(const QString &type)
 QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold)
 {
     const QString v = HeaderSafe(value);
-    const bool ascii = isPrintableAscii(v);
+    // Readers decode "=?" words even inside quotes: such a value goes percent-encoded.
+    const bool ascii = isPrintableAscii(v) && !v.contains(QLatin1String("=?"));
     const QByteArray encoded = ascii ? v.toLatin1() : percentEncoded(v.toUtf8());
     if (fold.isEmpty() || encoded.size() <= kParameterSection)
         return ascii ? QByteArray(name) + '=' + quotedString(v) : QByteArray(name) + "*=UTF-8''" + encoded;
@@ -186,8 +187,9 @@ QString AttachmentFileName(const QString &name)
 QByteArray EncodedHeaderText(const QString &value, const QByteArray &fold)
 {
     const QString v = HeaderSafe(value);
-    // A long text goes as words, which can be folded between them.
-    if (isPrintableAscii(v) && v.size() <= kLongHeaderText)
+    // A long text goes as words, which can be folded between them; so does one a reader would
+    // decode as words of its own.
+    if (isPrintableAscii(v) && v.size() <= kLongHeaderText && !v.contains(QLatin1String("=?")))
         return v.toLatin1();
     return EncodedWords(v, fold);
 }

@@ -678,11 +678,12 @@ QString HeaderSafe(QString value)
 
 namespace {
 
-// The subject as it is where its line fits the limit; else as folded encoded words.
+// The subject as it is where its line fits the limit and nothing in it reads as an encoded word;
+// else as folded encoded words.
 QByteArray threadTopic(const char *subject, const QByteArray &fold)
 {
     const QByteArray raw = HeaderSafe(QByteArray(subject));
-    if (raw.size() + int(sizeof "Thread-Topic: ") <= kMaxHeaderLine)
+    if (raw.size() + int(sizeof "Thread-Topic: ") <= kMaxHeaderLine && !raw.contains("=?"))
         return raw;
     return EncodeSubjectWord(subject, fold);
 }

@@ -111,15 +111,16 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 // RFC 2045 type/subtype, else application/octet-stream.
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.
-// name="value" for printable ASCII (quotes and backslashes escaped), else RFC 2231 name*=.
+// name="value" for printable ASCII without "=?" (quotes and backslashes escaped), else RFC 2231
+// name*=.
 // With a fold (line end and TAB), a long value is split into RFC 2231 continuations
 // (name*0=, name*1=, ...) joined by ";" and the fold.
 QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold = QByteArray());
 // The name an attachment is saved under: the last path component of its name, control
 // characters removed; "attachment" when nothing usable is left of a non-empty name.
 QString AttachmentFileName(const QString &name);
-// The text as is when printable ASCII and not long, else RFC 2047 encoded words with the fold
-// between them.
+// The text as is when printable ASCII, not long and without "=?", else RFC 2047 encoded words
+// with the fold between them.
 QByteArray EncodedHeaderText(const QString &value, const QByteArray &fold = QByteArrayLiteral(" "));
 
 struct AttachmentFailure {

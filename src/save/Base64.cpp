@@ -27,17 +27,28 @@ const PairTable &pairs()
 
 }  // namespace
 
-qint64 EncodeBase64(const char *in, qint64 length, char *out)
+namespace {
+
+// Whole 3-byte groups of src[0, length) into dst; returns where the groups end in src.
+inline qint64 encodeGroups(const unsigned char *src, qint64 length, char *&dst, const char *table)
 {
-    const char *table = pairs().chars.data();
-    const unsigned char *src = reinterpret_cast<const unsigned char *>(in);
-    char *dst = out;
     qint64 i = 0;
     for (; i + 3 <= length; i += 3, dst += 4) {
         const quint32 group = quint32(src[i]) << 16 | quint32(src[i + 1]) << 8 | src[i + 2];
         std::memcpy(dst, table + 2 * (group >> 12), 2);
         std::memcpy(dst + 2, table + 2 * (group & 0xFFF), 2);
     }
+    return i;
+}
+
+}  // namespace
+
+qint64 EncodeBase64(const char *in, qint64 length, char *out)
+{
+    const char *table = pairs().chars.data();
+    const unsigned char *src = reinterpret_cast<const unsigned char *>(in);
+    char *dst = out;
+    const qint64 i = encodeGroups(src, length, dst, table);
     const qint64 rest = length - i;
     if (rest > 0) {
         const quint32 group = quint32(src[i]) << 16 | (rest == 2 ? quint32(src[i + 1]) << 8 : 0);
@@ -46,6 +57,25 @@ qint64 EncodeBase64(const char *in, qint64 length, char *out)
         dst[2] = rest == 2 ? kAlphabet[(group >> 6) & 63] : '=';
         dst[3] = '=';
         dst += 4;
+    }
+    return dst - out;
+}
+
+qint64 EncodeBase64Lines(const char *in, qint64 length, char *out, const char *lineEnd, int lineEndSize)
+{
+    const char *table = pairs().chars.data();
+    const unsigned char *src = reinterpret_cast<const unsigned char *>(in);
+    char *dst = out;
+    qint64 i = 0;
+    for (; i + 57 <= length; i += 57) {
+        encodeGroups(src + i, 57, dst, table);
+        std::memcpy(dst, lineEnd, size_t(lineEndSize));
+        dst += lineEndSize;
+    }
+    if (i < length) {
+        dst += EncodeBase64(in + i, length - i, dst);
+        std::memcpy(dst, lineEnd, size_t(lineEndSize));
+        dst += lineEndSize;
     }
     return dst - out;
 }

@@ -99,16 +99,23 @@ QDateTime parseIso(const QString &text)
 
 }  // namespace
 
+bool ArchiveTimeSeconds(const QString &text, qint64 *seconds)
+{
+    if (parseFast(text, seconds))
+        return true;
+    const QDateTime dt = parseIso(text);
+    if (!dt.isValid())
+        return false;
+    *seconds = dt.toSecsSinceEpoch();
+    return true;
+}
+
 quint32 integertimeconverter(const QString &text)
 {
-    qint64 fast = 0;
-    if (parseFast(text, &fast))
-        return fast < 0 || fast > qint64(0xFFFFFFFFLL) ? 0 : quint32(fast);
-    const QDateTime dt = parseIso(text);
+    qint64 secs = 0;
     // Damaged archives hold many such texts: the item keeps no time, and nothing is logged.
-    if (!dt.isValid())
+    if (!ArchiveTimeSeconds(text, &secs))
         return 0;
-    const qint64 secs = dt.toSecsSinceEpoch();
     if (secs < 0 || secs > qint64(0xFFFFFFFFLL))
         return 0;
     return quint32(secs);

@@ -7,3 +7,5 @@
 // also means UTC: the exporter writes its times that way, whatever the machine's zone. Invalid
 // text, or a time outside what 32 bits hold, gives 0 ("no time").
 quint32 integertimeconverter(const QString &text);
+// The same reading without the 32-bit range: false when the text is no date-time.
+bool ArchiveTimeSeconds(const QString &text, qint64 *seconds);

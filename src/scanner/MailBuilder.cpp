@@ -1,3 +1,4 @@
+#include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
@@ -43,7 +44,8 @@ char *subjectText(const ItemElements &item)
     QString subject = UnescapeXmlEntities(value, EntityForm::Scanned);
     subject.remove(QLatin1Char('\n'));
     subject.remove(QLatin1Char('\r'));
-    return subject.size() > 1023 ? nullptr : MakeCString(subject.toUtf8());
+    // Kept whatever its length: the writers fold it, and the text is bounded by the entry's.
+    return MakeCString(subject.toUtf8());
 }
 
 // Converts a time element whose trimmed text has 1 to 31 characters; 0 otherwise.
@@ -68,11 +70,17 @@ quint8 outgoingFlag(const QString &value)
 const std::initializer_list<std::string_view> kMessageFieldTags = {
     "<OPFMessageCopyBody",     "<OPFMessageCopyAttachmentList", "<OPFMessageCopyFromAddresses",
     "<OPFMessageCopySentTime", "<OPFMessageCopySubject",        "<OPFMessageCopyReceivedTime",
-    "<OPFMessageIsOutgoing",   "<OPFMessageGetPriority"};
+    "<OPFMessageIsOutgoing",   "<OPFMessageGetPriority",        "<OPFMessageCopyHTMLBody"};
 
 void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements &bytes)
 {
-    const ElementSpan body = bytes.value("<OPFMessageCopyBody");
+    ElementSpan body = bytes.value("<OPFMessageCopyBody");
+    // A message that has only its HTML form keeps that as its body.
+    if (!body.found || body.length <= 0) {
+        const ElementSpan html = bytes.value("<OPFMessageCopyHTMLBody");
+        if (html.found && html.length > 0)
+            body = html;
+    }
     if (body.found) {
         rec->dwBodyLength = clamp32(body.length);
         rec->llBodyOffset = item.start + body.start;
@@ -98,11 +106,14 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
     const std::string_view text = currentText();
-    // An entry's text cut short or holding zeroed bytes (stored XML has no NUL): its messages are
-    // kept, but marked. The writers check the CRC-32 of what they read; doing it here for every
-    // entry would slow the scan of intact archives.
-    const bool damaged =
-        !recovered && (size != entrySize || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr));
+    // An entry's text cut short or holding zeroed bytes: its messages are kept, but marked. The
+    // writers check the CRC-32 of what they read; doing it here for every entry would slow the
+    // scan of intact archives, so only a text holding a NUL is checked (one the exporter wrote
+    // is no damage).
+    const bool damaged = !recovered
+        && (size != entrySize
+            || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr
+                && Crc32Update(0, text.data(), qint64(text.size())) != crc));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     bool stopped = false;

@@ -111,10 +111,17 @@ QHash<QByteArray, qint64> DatesBySubject(const QString &root)
             subject.clear();
             date = 0;
         };
+        bool inSubject = false;
         for (const QByteArray &line : data.split('\n')) {
+            // A long subject goes on in folded lines.
+            if (inSubject && line.startsWith(' ')) {
+                subject += '\n' + line;
+                continue;
+            }
+            inSubject = false;
             if (line.startsWith("From ???@??? "))
                 keep();
-            else if (line.startsWith("Subject: ") && subject.isEmpty())
+            else if ((inSubject = line.startsWith("Subject: ") && subject.isEmpty()))
                 subject = line.mid(9);
             else if (line.startsWith("Date: ") && date == 0)
                 date = QDateTime::fromString(QString::fromLatin1(line.mid(6)), Qt::RFC2822Date).toSecsSinceEpoch();

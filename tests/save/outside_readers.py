@@ -35,7 +35,35 @@ def addresses(xml, name):
 
 
 def archive_time(text):
-    return datetime.datetime.strptime(text.strip()[:19], '%Y-%m-%dT%H:%M:%S').replace(tzinfo=datetime.timezone.utc)
+    """The instant of a time text; None when it is no date."""
+    try:
+        return datetime.datetime.strptime(text.strip()[:19], '%Y-%m-%dT%H:%M:%S').replace(tzinfo=datetime.timezone.utc)
+    except ValueError:
+        return None
+
+
+def body_text(xml):
+    """The text a message's body part must hold: its body, else its HTML form, entities decoded
+    once, NULs left out, line ends as LF."""
+    raw = element(xml, 'OPFMessageCopyBody') or element(xml, 'OPFMessageCopyHTMLBody') or ''
+    return unescape(raw).replace('\0', '').replace('\r\n', '\n').replace('\r', '\n').strip()
+
+
+def saved_name(name):
+    """The name a part is saved under: the last component of a path, '\\' separating too."""
+    return name.replace('\\', '/').rsplit('/', 1)[-1]
+
+
+def header_address(address):
+    """An address as a reader gives it back: the domain in its ASCII form."""
+    local, at, domain = address.rpartition('@')
+    if not at:
+        return address
+    try:
+        domain = domain.encode('idna').decode('ascii')
+    except UnicodeError:
+        pass
+    return local + '@' + domain
 
 
 # ---- what the archive holds
@@ -47,16 +75,63 @@ for name in archive.namelist():
     xml = archive.read(name).decode('utf-8', 'replace')
     subject = unescape(element(xml, 'OPFMessageCopySubject') or '').strip()
     times = {archive_time(t) for t in (element(xml, 'OPFMessageCopySentTime'), element(xml, 'OPFMessageCopyReceivedTime')) if t}
+    times.discard(None)
     atts = [unescape(u) for u in re.findall(r'OPFAttachmentURL="([^"]*)"', xml)]
+    names = sorted(saved_name(unescape(n)) for n in re.findall(r'OPFAttachmentName="([^"]*)"', xml))
     messages[subject] = dict(sender=addresses(xml, 'OPFMessageCopyFromAddresses'),
                              to=addresses(xml, 'OPFMessageCopyToAddresses'),
                              cc=addresses(xml, 'OPFMessageCopyCCAddresses'), times=times,
+                             body=body_text(xml), names=names,
+                             html_only=not element(xml, 'OPFMessageCopyBody') and bool(element(xml, 'OPFMessageCopyHTMLBody')),
                              crcs=sorted(crc_of[u] for u in atts if u in crc_of))
 all_times = set().union(*(m['times'] for m in messages.values())) if messages else set()
 
 
 def named(pairs):
-    return sorted((n, a) for n, a in pairs if a)
+    return sorted((n, header_address(a)) for n, a in pairs if a)
+
+
+def address_of(a):
+    """The address of a parsed mailbox without the quotes its local part needed."""
+    return a.username + '@' + a.domain if a.domain else a.username
+
+
+def check_strict(raw, where):
+    """Python's strict policy raises on every defect; each header and part is read."""
+    try:
+        msg = email.message_from_bytes(raw, policy=email.policy.strict)
+        for part in msg.walk():
+            for _, value in part.items():
+                str(value)
+            if not part.is_multipart():
+                part.get_content()
+    except Exception as e:
+        problem('%s: strict policy: %s: %s' % (where, type(e).__name__, str(e)[:200]))
+
+
+def check_lines(path):
+    """No line over 998 octets (RFC 5322) and no base64 line over 76 characters (RFC 2045)."""
+    data = open(path, 'rb').read().replace(b'\r\n', b'\n').replace(b'\r', b'\n')
+    longest = max((len(line) for line in data.split(b'\n')), default=0)
+    if longest > 998:
+        problem('%s: a line of %d octets' % (path, longest))
+
+
+def check_base64_lines(msg, where):
+    for part in msg.walk():
+        if str(part.get('content-transfer-encoding', '')).lower() == 'base64':
+            longest = max((len(line) for line in part.get_payload().splitlines()), default=0)
+            if longest > 76:
+                problem('%s: a base64 line of %d characters' % (where, longest))
+
+
+def check_body(msg, expected, where):
+    if not expected['body']:
+        return
+    part = msg.get_body(preferencelist=('plain', 'html'))
+    text = part.get_content().replace('\r\n', '\n').replace('\r', '\n') if part is not None else ''
+    if expected['body'] not in text:
+        problem('%s: body %r lacks the archive\'s %r' % (where, text[:80], expected['body'][:80]))
 
 
 def check_message(msg, where, attachments=True):
@@ -69,23 +144,30 @@ def check_message(msg, where, attachments=True):
     for part in msg.walk():
         if part.defects:
             problem('%s: defects %r' % (where, part.defects))
+    check_body(msg, expected, where)
+    check_base64_lines(msg, where)
+    if (msg['date'] is None) != (not expected['times']):
+        problem('%s: Date %r, archive times %r' % (where, msg['date'], expected['times']))
     if msg['date'] is not None:
         when = email.utils.parsedate_to_datetime(str(msg['date']))
         if when.astimezone(datetime.timezone.utc) not in expected['times']:
             problem('%s: Date %s is none of the archive\'s times' % (where, msg['date']))
     for header, key in (('to', 'to'), ('cc', 'cc')):
-        got = sorted((a.display_name, a.addr_spec) for a in (msg[header].addresses if msg[header] else ()))
+        got = sorted((a.display_name, address_of(a)) for a in (msg[header].addresses if msg[header] else ()))
         want = named(expected[key])
         if got != want:
             problem('%s: %s %r, archive %r' % (where, header, got, want))
     if expected['sender']:
         sender = msg['from'].addresses[0]
-        if (sender.display_name, sender.addr_spec) != expected['sender'][-1]:
+        if (sender.display_name, address_of(sender)) != expected['sender'][-1]:
             problem('%s: From %r, archive %r' % (where, str(msg['from']), expected['sender'][-1]))
     if attachments:
         crcs = sorted(zlib.crc32(p.get_payload(decode=True)) for p in msg.walk() if p.get_filename())
         if crcs != expected['crcs']:
             problem('%s: attachment CRCs %r, archive %r' % (where, crcs, expected['crcs']))
+        names = sorted(p.get_filename() for p in msg.walk() if p.get_filename())
+        if names != expected['names']:
+            problem('%s: attachment names %r, archive %r' % (where, names, expected['names']))
 
 
 def run(args, cwd=None):
@@ -137,9 +219,24 @@ def check_eml_readers(path, msg):
             problem('%s: mu extract gives CRCs %r, archive %r' % (path, got, expected['crcs']))
 
 
+def check_separator_date(line, where, expected):
+    """The separator line's date is one of the message's instants in local time, when it has one."""
+    if expected is None or not expected['times']:
+        return
+    m = re.match(rb'From \?\?\?@\?\?\? (\w{3} \w{3} +\d+ \d\d:\d\d:\d\d -?\d+)', line)
+    if not m:
+        problem('%s: separator line %r has no date' % (where, line))
+        return
+    local = datetime.datetime.strptime(m.group(1).decode(), '%a %b %d %H:%M:%S %Y').astimezone()
+    if local.astimezone(datetime.timezone.utc) not in expected['times']:
+        problem('%s: separator date %r is none of the archive\'s times' % (where, line))
+
+
 def split_mbox(path):
+    """The messages of a mailbox as an mboxrd reader gives them: one '>' less before a 'From '."""
     data = open(path, 'rb').read().replace(b'\r\n', b'\n').replace(b'\r', b'\n')
-    return [p for p in re.split(rb'(?m)^(?=From \?\?\?@\?\?\? )', data) if p.strip()]
+    parts = [p for p in re.split(rb'(?m)^(?=From \?\?\?@\?\?\? )', data) if p.strip()]
+    return [re.sub(rb'(?m)^>(>*From )', rb'\1', p) for p in parts]
 
 
 def check_mail():
@@ -147,21 +244,31 @@ def check_mail():
         if roots[kind] == '-':
             continue
         for path in glob.glob(os.path.join(roots[kind], '**', '*.mbox'), recursive=True):
+            check_lines(path)
             for i, raw in enumerate(split_mbox(path)):
-                body = raw.split(b'\n', 1)[1]
-                check_message(email.message_from_bytes(body, policy=email.policy.default), '%s #%d' % (path, i))
+                separator, body = raw.split(b'\n', 1)
+                where = '%s #%d' % (path, i)
+                msg = email.message_from_bytes(body, policy=email.policy.default)
+                check_message(msg, where)
+                check_strict(body, where)
+                check_separator_date(separator, where, messages.get(str(msg['subject'] or '')))
     if roots[3] != '-':
         for path in glob.glob(os.path.join(roots[3], '**', '*.emlx'), recursive=True):
             raw = open(path, 'rb').read()
             length, rest = raw.split(b'\n', 1)
+            check_lines(path)
             check_message(email.message_from_bytes(rest[:int(length)], policy=email.policy.default), path)
+            check_strict(rest[:int(length)], path)
     if roots[4] != '-':
         for path in glob.glob(os.path.join(roots[4], '**', '*.eml'), recursive=True):
             raw = open(path, 'rb').read()
             if re.search(rb'\r(?!\n)|(?<!\r)\n', raw):
                 problem('%s: a line does not end in CR LF' % path)
             msg = email.message_from_bytes(raw.split(b'\r\n', 1)[1], policy=email.policy.default)
+            check_lines(path)
             check_message(msg, path)
+            check_strict(raw.split(b'\r\n', 1)[1], path)
+            check_separator_date(raw.split(b'\r\n', 1)[0], path, messages.get(str(msg['subject'] or '')))
             check_eml_readers(path, msg)
     if roots[5] != '-':
         for path in glob.glob(os.path.join(roots[5], '**', '*.htm'), recursive=True):
@@ -171,6 +278,10 @@ def check_mail():
             if expected is None:
                 problem('%s: subject %r is not in the archive' % (path, subject))
                 continue
+            # A message with only its HTML form shows that form's text.
+            words = re.sub(r'<[^>]*>', ' ', expected['body']).split()
+            if expected['html_only'] and words and ' '.join(words) not in ' '.join(re.sub(r'<[^>]*>', ' ', html.unescape(page)).split()):
+                problem('%s: the page lacks the body %r' % (path, ' '.join(words)[:80]))
             shown = html.unescape(re.search(r'<B>To: </B>(.*?)<BR>', page, re.S).group(1))
             for name, address in expected['to']:
                 if (name + ' <' + address + '>' if name else address) not in shown:

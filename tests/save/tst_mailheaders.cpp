@@ -34,7 +34,8 @@ const MailFormatStyle &styleFor(const QString &name)
 }
 
 // The From_ line and header block the writer produces for one record, read back from disk.
-QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style,
+                       const QByteArray *xml = nullptr)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("m.mbox"));
@@ -42,7 +43,8 @@ QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, con
     if (!out.openAppend(path))
         return "<open failed>";
     const AttachmentIndex none;
-    const MailMessage message{rec, fields, style, out, none};
+    MailMessage message{rec, fields, style, out, none};
+    message.xml = xml;
     WriteFromLine(message);
     WriteMailHeaders(message);
     if (!out.close())
@@ -71,6 +73,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void timeLines_data();
     void timeLines();
+    void datesOutsideRecord_data();
+    void datesOutsideRecord();
     void addressList_data();
     void addressList();
     void thousandsOfRecipients();
@@ -150,8 +154,8 @@ void MailHeadersTest::timeLines_data()
         << 0u << 0u << QByteArray("now") << QByteArray();
     QTest::newRow("unfiled outgoing without times: 1970, no Date") << "apple" << QByteArray("CET-1") << 1 << unfiled << 0u
         << 0u << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray();
-    QTest::newRow("inbox without times: 1970 in local time") << "apple" << QByteArray("CET-1") << 0 << inbox << 0u << 0u
-        << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray("Date: Thu, 01 Jan 1970 01:00:00 +0100\n");
+    QTest::newRow("inbox without times: 1970 on the separator, no Date") << "apple" << QByteArray("CET-1") << 0 << inbox
+        << 0u << 0u << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray();
     QTest::newRow("first second of 2038 is no negative time") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u
         << 2147483648u << QByteArray("From ???@??? Tue Jan 19 03:14:08 2038\n")
         << QByteArray("Date: Tue, 19 Jan 2038 03:14:08 +0000\n");
@@ -201,6 +205,46 @@ void MailHeadersTest::timeLines()
     QCOMPARE(lineStarting(head, "Date: ", s.dateLineEnd), dateLine);
 }
 
+// Times the record cannot hold (it keeps 0 for them) are read from the message's XML and written
+// as they are; a text that is no date gives no Date line.
+void MailHeadersTest::datesOutsideRecord_data()
+{
+    QTest::addColumn<QString>("style");
+    QTest::addColumn<QByteArray>("timeText");
+    QTest::addColumn<QByteArray>("fromLine");
+    QTest::addColumn<QByteArray>("dateLine");
+    QTest::newRow("1960") << "apple" << QByteArray("1960-05-01T10:00:00")
+                          << QByteArray("From ???@??? Sun May 01 11:00:00 1960\n")
+                          << QByteArray("Date: Sun, 01 May 1960 11:00:00 +0100\n");
+    QTest::newRow("2107, package") << "rge" << QByteArray(" 2107-03-04T05:06:07 ")
+                                   << QByteArray("From ???@??? Fri Mar 04 06:06:07 2107 CET\r")
+                                   << QByteArray("Date: Fri, 04 Mar 2107 06:06:07 +0100\r");
+    QTest::newRow("no date: 1970 on the separator only") << "apple" << QByteArray("2018-13-45T99:99:99")
+                                                         << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
+                                                         << QByteArray();
+}
+
+void MailHeadersTest::datesOutsideRecord()
+{
+    QFETCH(QString, style);
+    QFETCH(QByteArray, timeText);
+    QFETCH(QByteArray, fromLine);
+    QFETCH(QByteArray, dateLine);
+    setZone("CET-1");
+    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + timeText
+                           + "</OPFMessageCopyReceivedTime></email>";
+    MailMLRC rec{};
+    MailMessageFields fields;
+    fields.strEntryName = kInbox;
+    const MailFormatStyle &s = styleFor(style);
+    const QByteArray head = messageHead(rec, fields, s, &xml);
+    QVERIFY2(head.startsWith(fromLine), head.constData());
+    QCOMPARE(lineStarting(head, "Date: ", s.dateLineEnd), dateLine);
+    // The Date line of a message file is left out alike.
+    QCOMPARE(lineStarting(messageHead(rec, fields, EmlxStyle(), &xml), "Date: ", "\n"),
+             QByteArray(dateLine).replace('\r', '\n'));
+}
+
 void MailHeadersTest::addressList_data()
 {
     QTest::addColumn<QString>("list");
@@ -215,18 +259,26 @@ void MailHeadersTest::addressList_data()
     QTest::newRow("no separator: no entries") << "a@x" << 3 << QByteArray();
     QTest::newRow("non-ASCII as encoded word, address in UTF-8") << QStringLiteral("j\u00f6rg@x.de;") << 3
         << QByteArray("<j\xc3\xb6rg@x.de>");
-    QTest::newRow("quote and backslash escaped") << "a\"b\\c@x;" << 3
-        << QByteArray("<a\"b\\c@x>");
+    QTest::newRow("quote and backslash escaped in a quoted local part") << "a\"b\\c@x;" << 3
+        << QByteArray("<\"a\\\"b\\\\c\"@x>");
+    QTest::newRow("comma in the local part: quoted, one recipient") << "a,b@example.com;" << 3
+        << QByteArray("<\"a,b\"@example.com>");
+    QTest::newRow("angle bracket in the local part") << "x<y@example.com;" << 3 << QByteArray("<\"x<y\"@example.com>");
+    QTest::newRow("dots out of place") << ".a..b@x;" << 3 << QByteArray("<\".a..b\"@x>");
+    QTest::newRow("quoted local part kept") << "\"a b\"@x;" << 3 << QByteArray("<\"a b\"@x>");
+    QTest::newRow("last @ splits local part and domain") << "a@b@x;" << 3 << QByteArray("<\"a@b\"@x>");
+    QTest::newRow("domain outside ASCII in its ASCII form") << QStringLiteral("a@b\u00fccher.de;") << 3
+        << QByteArray("<a@xn--bcher-kva.de>");
     QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("</O=EX/CN=JANE>");
     QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("<=?x?=>");
-    QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<a  b@x>");
+    QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<\"a  b\"@x>");
     QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
         << QByteArray("<a&b@x>,\r\t<c d>");
     QTest::newRow("To: references left in an address decoded") << "a&amp;x;b&gt;c@x;" << 3
-        << QByteArray("<a&x>,\r\t<b>c@x>");
+        << QByteArray("<a&x>,\r\t<\"b>c\"@x>");
     QTest::newRow("Cc decodes &gt; when the gate opens") << "a&amp;x;b&gt;c@x;" << 4
-        << QByteArray("<a&x>,\r\t<b>c@x>");
-    QTest::newRow("&gt; alone decoded") << "b&gt;c@x;" << 4 << QByteArray("<b>c@x>");
+        << QByteArray("<a&x>,\r\t<\"b>c\"@x>");
+    QTest::newRow("&gt; alone decoded") << "b&gt;c@x;" << 4 << QByteArray("<\"b>c\"@x>");
     QTest::newRow("undecoded entity keeps its entry whole") << "o&apos;brien@x;z@x;" << 4
         << QByteArray("<o'brien@x>,\r\t<z@x>");
     QTest::newRow("ampersand word is no entity") << "AT&T;z@x;" << 4 << QByteArray("<AT&T>,\r\t<z@x>");
@@ -273,17 +325,36 @@ void MailHeadersTest::subjectWord_data()
     QByteArray everyByte;
     for (int b = 1; b < 256; ++b)
         everyByte += char(b);
-    QTest::newRow("every byte value") << everyByte << QByteArray("=?UTF-8?B?" + everyByte.toBase64() + "?=");
-    const QByteArray longSubject(3000, 'x');
-    QTest::newRow("long subject is one unbroken word")
-        << longSubject << QByteArray("=?UTF-8?B?" + longSubject.toBase64() + "?=");
+    // Longer ones: words folded apart (checked below by decoding them).
+    QTest::newRow("every byte value") << everyByte << QByteArray();
+    QTest::newRow("long subject") << QByteArray(3000, 'x') << QByteArray();
+    QTest::newRow("long subject in a three-byte script") << QString(700, QChar(0x4E2D)).toUtf8() << QByteArray();
+    QTest::newRow("four-byte characters at every offset") << QByteArray("ab") + QByteArray("\xf0\x9f\x98\x80").repeated(40)
+                                                           << QByteArray();
 }
 
 void MailHeadersTest::subjectWord()
 {
     QFETCH(QByteArray, subject);
     QFETCH(QByteArray, expected);
-    QCOMPARE(EncodeSubjectWord(subject.constData()), expected);
+    const QByteArray words = EncodeSubjectWord(subject.constData(), "\r\n ");
+    if (!expected.isEmpty()) {
+        QCOMPARE(words, expected);
+        return;
+    }
+    // Each word on its own folded line, within RFC 2047's 75 characters, whole characters in
+    // each (valid UTF-8 stays valid word by word), and all of them together the subject.
+    const bool utf8 = QString::fromUtf8(subject).toUtf8() == subject;
+    QByteArray joined;
+    for (const QByteArray &line : words.split('\n')) {
+        const QByteArray word = line.trimmed();
+        QVERIFY2(word.startsWith("=?UTF-8?B?") && word.endsWith("?=") && word.size() <= 75, word.constData());
+        const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12));
+        if (utf8)
+            QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);
+        joined += bytes;
+    }
+    QCOMPARE(joined, subject);
 }
 
 void MailHeadersTest::headerBlock_data()
@@ -319,6 +390,14 @@ void MailHeadersTest::headerBlock_data()
         << "" << "" << "" << 0
         << QByteArray("Subject: =?UTF-8?B?YQliAQ==?=\nTo: <a@x>\n") + date
                + "Thread-Topic: a b \nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("encoded-word look-alike in the topic is encoded") << "apple" << QByteArray("=?x?=") << QByteArray()
+        << "" << "" << "" << 0
+        << QByteArray("Subject: =?UTF-8?B?PT94Pz0=?=\nTo: <a@x>\n") + date
+               + "Thread-Topic: =?UTF-8?B?PT94Pz0=?=\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("long subject folded, topic encoded") << "apple" << QByteArray(1000, 's') << QByteArray() << ""
+        << "" << "" << 0
+        << "Subject: " + EncodeSubjectWord(QByteArray(1000, 's').constData()) + "\nTo: <a@x>\n" + date + "Thread-Topic: "
+               + EncodeSubjectWord(QByteArray(1000, 's').constData()) + "\nX-MS-Has-Attach: \n" + tail;
     QTest::newRow("priority 3") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
         << QByteArray("To: <a@x>\n") + date + "X-Priority: 3\nX-MS-Has-Attach: \n" + tail;
     QTest::newRow("priority 4") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('4')
@@ -386,6 +465,10 @@ void MailHeadersTest::senderLine_data()
         << QByteArray("From: <a@x>\n");
     QTest::newRow("last of two named senders") << entry("a@x", "A") + entry("b@x", "B") << QByteArray("A;B;")
         << QByteArray("From: B <b@x>\n");
+    QTest::newRow("encoded-word look-alike is encoded, so it reads as written")
+        << entry("e@x", "=?UTF-8?B?RXZpbA==?=") << QByteArray() << QByteArray("From: =?UTF-8?B?PT9VVEYtOD9CP1JYWnBiQT09Pz0=?= <e@x>\n");
+    QTest::newRow("long name folded between its words") << entry("l@x", QByteArray(100, 'n').repeated(3).constData())
+        << QByteArray() << QByteArray("From: =?UTF-8?B?" + QByteArray(45, 'n').toBase64() + "?=\n");
     QTest::newRow("record name when the XML gives none") << QByteArray("") << QByteArray("J\xc3\xb6rg;")
         << QByteArray();
 }

@@ -165,6 +165,9 @@ private Q_SLOTS:
     void frame();
     void streaming_data();
     void streaming();
+    void quotedPrintable_data();
+    void quotedPrintable();
+    void parameterSections();
     void partHeader_data();
     void partHeader();
     void attachmentData();
@@ -427,7 +430,7 @@ void MailMimeTest::bodyRead_data()
     QTest::addColumn<QString>("expected");
 
     QTest::newRow("whole body") << QByteArray("hello") << 5u << "hello";
-    QTest::newRow("ends at its first NUL") << QByteArray("0123456789\0abc", 14) << 14u << "0123456789";
+    QTest::newRow("NULs dropped, the text after them kept") << QByteArray("0123456789\0abc\0", 15) << 15u << "0123456789abc";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
     QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff" "b") << 3u
                                                   << QString::fromUtf8("a\xef\xbf\xbd" "b");
@@ -524,8 +527,84 @@ void MailMimeTest::streaming()
     QCOMPARE(StreamEntryBase64(kBodyAt, size + 10, sink, chunk), EntryCopy::Short);
     QCOMPARE(text, data.toBase64());
     QCOMPARE(StreamEntryBase64(-1, 3, sink, chunk), EntryCopy::Short);
+
+    // In lines: every 76 characters and the last line ended, whatever the chunk size asked.
+    text.clear();
+    QCOMPARE(StreamEntryBase64(kBodyAt, size, sink, chunk, nullptr, "\r\n"), EntryCopy::Complete);
+    QByteArray lines;
+    const QByteArray oneLine = data.toBase64();
+    for (int at = 0; at < oneLine.size(); at += 76)
+        lines += oneLine.mid(at, 76) + "\r\n";
+    QCOMPARE(text, lines);
     QCOMPARE(StreamEntryBase64(kBodyAt, 3, [](const QByteArray &) { return false; }, chunk),
              size ? EntryCopy::WriteFailed : EntryCopy::Short);
+}
+
+void MailMimeTest::quotedPrintable_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("lineEnd");
+    QTest::newRow("5,001-character line") << QByteArray(5001, 'w') << QByteArray("\n");
+    QTest::newRow("equals signs, tabs and blanks before line ends")
+        << QByteArray("a=b\t \nc \r\nd\t").repeated(200) + QByteArray(1000, 'x') << QByteArray("\r\n");
+    QTest::newRow("\"From \" where a soft break falls and at line starts")
+        << QByteArray(75, 'a') + "From here\nFrom there " + QByteArray(999, 'b') << QByteArray("\n");
+    QTest::newRow("multi-byte characters, lone CR line ends")
+        << QString(1500, QChar(0x4E2D)).toUtf8() + "\rz" << QByteArray("\r");
+}
+
+// Decoded as RFC 2045 says: soft breaks removed, each =XX one byte.
+QByteArray decodeQuotedPrintable(QByteArray text, const QByteArray &lineEnd)
+{
+    text.replace("=" + lineEnd, QByteArray());
+    QByteArray out;
+    for (int i = 0; i < text.size(); ++i) {
+        if (text.at(i) == '=' && i + 2 < text.size()) {
+            out += char(text.mid(i + 1, 2).toInt(nullptr, 16));
+            i += 2;
+        } else {
+            out += text.at(i);
+        }
+    }
+    return out;
+}
+
+void MailMimeTest::quotedPrintable()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, lineEnd);
+    QVERIFY(HasOverlongLine(text));
+    const QByteArray encoded = QuotedPrintable(text, lineEnd);
+    QCOMPARE(decodeQuotedPrintable(encoded, lineEnd), text);
+    QVERIFY(!HasOverlongLine(encoded));
+    for (const QByteArray &line : QByteArray(encoded).replace('\r', '\n').split('\n')) {
+        QVERIFY2(line.size() <= 76, line.constData());
+        QVERIFY2(!line.startsWith("From "), line.constData());
+        QVERIFY2(!line.endsWith(' ') && !line.endsWith('\t'), line.constData());
+        for (const char c : line)
+            QVERIFY(c == '\t' || (uchar(c) >= 0x20 && uchar(c) < 0x7F));
+    }
+    QVERIFY(!HasOverlongLine(QByteArray(998, 'x') + "\n" + QByteArray(998, 'y')));
+}
+
+// Continuations of a long name each hold whole characters: readers that decode each section on
+// its own see no broken one.
+void MailMimeTest::parameterSections()
+{
+    for (int lead = 0; lead < 6; ++lead) {
+        const QString name = QString(lead, QLatin1Char('x')) + QString(30, QChar(0x0439)) + QString(12, QChar(0x4E2D))
+                             + QString::fromUtf8("\xf0\x9f\x98\x80").repeated(10);
+        const QByteArray value = MimeParameter("name", name, "\n\t");
+        QByteArray joined;
+        for (const QByteArray &section : value.split('\n')) {
+            const QByteArray encoded = section.mid(section.indexOf('=') + 1).replace("UTF-8''", "").replace(";", "").trimmed();
+            const QByteArray bytes = QByteArray::fromPercentEncoding(encoded);
+            QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);
+            QVERIFY(!QString::fromUtf8(bytes).contains(QChar::ReplacementCharacter));
+            joined += bytes;
+        }
+        QCOMPARE(QString::fromUtf8(joined), name);
+    }
 }
 
 void MailMimeTest::partHeader_data()
@@ -547,10 +626,18 @@ void MailMimeTest::partHeader_data()
         << QByteArray("--T\nContent-type: text/plain; name=\"a\"\nContent-Description: a\n"
                       "Content-Disposition: attachment; filename=\"a\";\n"
                       "Content-Transfer-Encoding: base64\nContent-ID: <No>\n\n");
-    QTest::newRow("semicolon, quote and backslash are escaped")
-        << info("a;b\"c\\d", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\\\\d\"\n"
-                                     "Content-Description: a;b\"c\\d\n"
-                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\\\\d\";\n" + tail;
+    QTest::newRow("semicolon and quote are escaped")
+        << info("a;b\"c", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\"\n"
+                                     "Content-Description: a;b\"c\n"
+                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\";\n" + tail;
+    QTest::newRow("encoded-word look-alike in the name is encoded")
+        << info("=?x?=", "u") << "--T\nContent-type: application/pdf; name*=UTF-8''%3D%3Fx%3F%3D\n"
+                                  "Content-Description: =?UTF-8?B?PT94Pz0=?=\n"
+                                  "Content-Disposition: attachment; filename*=UTF-8''%3D%3Fx%3F%3D;\n" + tail;
+    QTest::newRow("backslash separates folders as a slash does")
+        << info("a/b\\c.txt", "u") << "--T\nContent-type: application/pdf; name=\"c.txt\"\n"
+                                     "Content-Description: a/b\\c.txt\n"
+                                     "Content-Disposition: attachment; filename=\"c.txt\";\n" + tail;
     QTest::newRow("non-ASCII name in RFC 2231 and RFC 2047 form")
         << info(QString::fromUtf8("r\xc3\xa9sum\xc3\xa9 \xe4\xb8\xad.txt"), "u")
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
@@ -566,7 +653,7 @@ void MailMimeTest::partHeader_data()
         << info(QString(30, QChar(0xE9)), "u")
         << "--T\nContent-type: application/pdf; " + sections("name")
                + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
-               + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
+               + "?=\n =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
                + "?=\nContent-Disposition: attachment; " + sections("filename") + ";\n" + tail;
     QTest::newRow("long ASCII name in continuations")
         << info(QString(70, QLatin1Char('n')), "u")

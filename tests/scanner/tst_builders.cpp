@@ -72,6 +72,7 @@ private Q_SLOTS:
     void mailTwoItems();
     void mailFields_data();
     void mailFields();
+    void mailBody();
     void mailSenders();
     void recoveredMail();
     void mailDamagedEntry_data();
@@ -235,7 +236,7 @@ void BuildersTest::mailFields_data()
     QTest::newRow("entities once, line breaks removed")
         << el("OPFMessageCopySubject", " a &amp;lt; b &gt; c\r\nd ") << "a &lt; b > cd" << 0 << 0 << false << false;
     QTest::newRow("subject of 1023 kept") << el("OPFMessageCopySubject", QString(1023, 's')) << QString(1023, 's') << 0 << 0 << false << false;
-    QTest::newRow("subject of 1024 dropped") << el("OPFMessageCopySubject", QString(1024, 's')) << "<null>" << 0 << 0 << false << false;
+    QTest::newRow("subject of 2000 kept") << el("OPFMessageCopySubject", QString(2000, 's')) << QString(2000, 's') << 0 << 0 << false << false;
     QTest::newRow("outgoing 1, priority 2") << el("OPFMessageIsOutgoing", "1") + el("OPFMessageGetPriority", "2") << "<null>" << 1 << int('2') << false << false;
     QTest::newRow("outgoing 0E0, priority 5") << el("OPFMessageIsOutgoing", "0E0") + el("OPFMessageGetPriority", "5") << "<null>" << 0x2D << int('3') << false << false;
     QTest::newRow("outgoing x, empty priority") << el("OPFMessageIsOutgoing", "x") + el("OPFMessageGetPriority", " ") << "<null>" << 0 << 0 << false << false;
@@ -276,6 +277,25 @@ void BuildersTest::mailFields()
     QCOMPARE(m->dwSentTime != 0, sentSet);
     QCOMPARE(m->dwSentTimeCopy, m->dwSentTime);
     QCOMPARE(bool(m->bHasAttachment), attachment);
+}
+
+void BuildersTest::mailBody()
+{
+    // The body element's text where the message has one; else its HTML form's.
+    const auto bodyOf = [](const QString &body, const QString &html) {
+        CleanScanResults();
+        QFolderInformationThread t;
+        OlmXml::MailItem m;
+        m.body = body;
+        m.htmlBody = html;
+        const QByteArray xml = OlmXml::emails({m});
+        build(t, Mail, xml);
+        const MailMLRC *r = TmpMlrcPtrStart;
+        return bytesAt(archiveWith(xml), r->llBodyOffset, r->dwBodyLength);
+    };
+    QCOMPARE(bodyOf(QStringLiteral("plain"), QStringLiteral("<p>html</p>")), QByteArray("plain"));
+    QCOMPARE(bodyOf(QString(), QStringLiteral("<p>html</p>")), QByteArray("<p>html</p>"));
+    QCOMPARE(bodyOf(QString(), QString()), QByteArray());
 }
 
 void BuildersTest::mailSenders()
@@ -354,6 +374,10 @@ void BuildersTest::mailDamagedEntry_data()
         << both << QByteArray(both).replace(rootClose - 3, 9, QByteArray(9, '\0')) << 2 << true << QByteArray("two");
     QTest::newRow("zeroed tail keeps the message that lost its close tag") << both << zeroedTail << 2 << true
                                                                            << QByteArray("two");
+    // A NUL the exporter wrote (the checksum agrees) is no damage.
+    QByteArray withNul = both;
+    withNul.replace("two</OPFMessageCopySubject>", QByteArray("t\0wo</OPFMessageCopySubject>", 28));
+    QTest::newRow("NUL in an intact entry") << withNul << withNul << 2 << false << QByteArray("t");
     QTest::newRow("text cut short by the walk") << both << both.left(cut) << 2 << true << QByteArray("two");
     QTest::newRow("nothing left of the second message") << both << both.left(second) + QByteArray(50, '\0') << 1
                                                         << true << QByteArray("one");

@@ -147,12 +147,13 @@ QByteArray HtmlText(const QString &text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName)
+QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const QByteArray *xml)
 {
-    const MailTime t = ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader);
+    const MailTime t =
+        ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader, ReadMessageTimes(record, xml));
     if (t.kind != MailTime::Record)
         return QByteArray();
-    const QDateTime when = QDateTime::fromSecsSinceEpoch(qint64(t.seconds), Qt::LocalTime);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(t.seconds, Qt::LocalTime);
     // The numeric zone makes the shown local time one instant wherever the page is read.
     const int offset = when.offsetFromUtc();
     const QString zone = QStringLiteral(" %1%2%3")
@@ -179,7 +180,7 @@ void WriteHtmlPage(const MailMessage &message)
     page += "<body><B>From: </B>" + senderText(rec, f) + "<BR>" + kLineEnd;
     page +=
         "<body><B>Subject: </B>" + HtmlText(QString::fromUtf8(rec.pSubject ? rec.pSubject : "")) + "<BR>" + kLineEnd;
-    page += "<body><B>Date: </B>" + HtmlPageDate(rec, f.strEntryName) + "<BR>" + kLineEnd;
+    page += "<body><B>Date: </B>" + HtmlPageDate(rec, f.strEntryName, message.xml) + "<BR>" + kLineEnd;
     page += "<B>To: </B>" + recipientText(f.strToList, f.toRecipients, 3) + "<BR>" + kLineEnd;
     page += "<B>Cc: </B>" + recipientText(f.strCcList, f.ccRecipients, 4) + "<BR>" + kLineEnd;
     page += "<B>Bcc: </B>" + recipientText(f.strBccList, f.bccRecipients, 4) + "<BR>" + kLineEnd;

@@ -18,6 +18,8 @@ namespace {
 
 // Longest encoded value of one parameter section before it is continued on a folded line.
 constexpr int kParameterSection = 60;
+// Longer header texts are folded (a description) or not taken (a type).
+constexpr int kLongHeaderText = 200;
 
 bool isPrintableAscii(const QString &text)
 {
@@ -64,6 +66,15 @@ QByteArray percentEncoded(const QByteArray &utf8)
     return out;
 }
 
+// Whether the %XX at encoded[at] is a UTF-8 continuation byte (0x80 to 0xBF).
+bool startsContinuationByte(const QByteArray &encoded, int at)
+{
+    if (at + 2 >= encoded.size() || encoded.at(at) != '%')
+        return false;
+    const char high = encoded.at(at + 1);
+    return high == '8' || high == '9' || high == 'A' || high == 'B';
+}
+
 QByteArray quotedString(const QString &ascii)
 {
     QByteArray out = ascii.toLatin1();
@@ -72,7 +83,7 @@ QByteArray quotedString(const QString &ascii)
     return '"' + out + '"';
 }
 
-// Writes the entry's data as one base64 line; the reason when it could not be written whole.
+// Writes the entry's data in base64 lines; the reason when it could not be written whole.
 QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *node)
 {
     if (!node)
@@ -88,8 +99,11 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
         }
         return message.out.write(text);
     };
-    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc);
-    message.out.write(message.style.lineEnd + message.style.lineEnd);
+    const QByteArray &le = message.style.lineEnd;
+    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc, le);
+    // Every line of the text has its end already: one more makes the blank line before the
+    // next delimiter.
+    message.out.write(le);
     switch (copy) {
     case EntryCopy::Complete:
         // The bytes are written either way; a mismatch says they are not what was stored.
@@ -117,7 +131,8 @@ QByteArray AttachmentContentType(const QString &type)
 {
     const QString t = HeaderSafe(type).trimmed();
     const int slash = t.indexOf(QLatin1Char('/'));
-    if (slash > 0 && isTokenText(t.left(slash)) && isTokenText(t.mid(slash + 1)))
+    // No real type is anywhere near this long; one that is would break the line limit.
+    if (slash > 0 && t.size() <= kLongHeaderText && isTokenText(t.left(slash)) && isTokenText(t.mid(slash + 1)))
         return t.toLatin1();
     return QByteArrayLiteral("application/octet-stream");
 }
@@ -125,7 +140,8 @@ QByteArray AttachmentContentType(const QString &type)
 QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold)
 {
     const QString v = HeaderSafe(value);
-    const bool ascii = isPrintableAscii(v);
+    // Readers decode "=?" words even inside quotes: such a value goes percent-encoded.
+    const bool ascii = isPrintableAscii(v) && !v.contains(QLatin1String("=?"));
     const QByteArray encoded = ascii ? v.toLatin1() : percentEncoded(v.toUtf8());
     if (fold.isEmpty() || encoded.size() <= kParameterSection)
         return ascii ? QByteArray(name) + '=' + quotedString(v) : QByteArray(name) + "*=UTF-8''" + encoded;
@@ -138,6 +154,9 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
         if (!ascii) {
             while (end < encoded.size() && end - from > 2 && (encoded.at(end - 1) == '%' || encoded.at(end - 2) == '%'))
                 --end;
+            // Nor a character: each section decodes on its own in some readers.
+            while (end < encoded.size() && end - from > 3 && startsContinuationByte(encoded, end))
+                end -= 3;
         }
         const QByteArray piece = encoded.mid(from, end - from);
         if (section > 0)
@@ -154,8 +173,9 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
 
 QString AttachmentFileName(const QString &name)
 {
-    // A receiving program saves the part under this name: never a path, never a control.
-    QString last = name.section(QLatin1Char('/'), -1);
+    // A receiving program saves the part under this name: never a path, never a control. A
+    // backslash separates folders on some systems, so it ends a folder name as '/' does.
+    QString last = QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).section(QLatin1Char('/'), -1);
     last.truncate(
         int(std::remove_if(last.begin(), last.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
             - last.begin()));
@@ -164,12 +184,14 @@ QString AttachmentFileName(const QString &name)
     return last;
 }
 
-QByteArray EncodedHeaderText(const QString &value)
+QByteArray EncodedHeaderText(const QString &value, const QByteArray &fold)
 {
     const QString v = HeaderSafe(value);
-    if (isPrintableAscii(v))
+    // A long text goes as words, which can be folded between them; so does one a reader would
+    // decode as words of its own.
+    if (isPrintableAscii(v) && v.size() <= kLongHeaderText && !v.contains(QLatin1String("=?")))
         return v.toLatin1();
-    return EncodedWords(v);
+    return EncodedWords(v, fold);
 }
 
 QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd)
@@ -180,7 +202,7 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
     const QByteArray fold = le + '\t';
     h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; " + MimeParameter("name", fileName, fold)
         + le;
-    h += "Content-Description: " + EncodedHeaderText(attachment.name) + le;
+    h += "Content-Description: " + EncodedHeaderText(attachment.name, le + ' ') + le;
     h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
     h += "Content-Transfer-Encoding: base64";
     // The parse gives "no" for an attachment without a content ID.
@@ -190,7 +212,7 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
 }
 
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
-                            qint64 chunkBytes, quint32 *crc)
+                            qint64 chunkBytes, quint32 *crc, const QByteArray &lineEnd)
 {
     if (crc)
         *crc = 0;
@@ -198,12 +220,14 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
         return EntryCopy::Complete;
     if (size < 0 || offset < 0 || offset >= lSize)
         return EntryCopy::Short;
-    // Every chunk but the last a multiple of 3: the texts then join without padding inside.
-    qint64 chunk = qBound<qint64>(3, chunkBytes, qint64(64) << 20);
-    chunk -= chunk % 3;
+    // Every chunk but the last a multiple of 3 (of a line's 57 with line ends): the texts then
+    // join without padding or a short line inside.
+    const qint64 unit = lineEnd.isEmpty() ? 3 : 57;
+    qint64 chunk = qBound<qint64>(unit, chunkBytes, qint64(64) << 20);
+    chunk -= chunk % unit;
     const qint64 available = qMin(size, lSize - offset);
     QByteArray buffer(int(qMin(chunk, available)), Qt::Uninitialized);
-    QByteArray encoded(int(Base64Length(buffer.size())), Qt::Uninitialized);
+    QByteArray encoded(int(Base64LinesLength(buffer.size(), lineEnd.size())), Qt::Uninitialized);
     qint64 done = 0;
     while (done < available) {
         const qint64 want = qMin(chunk, available - done);
@@ -212,7 +236,9 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
             break;
         if (crc)
             *crc = Crc32Update(*crc, buffer.constData(), got);
-        const qint64 text = EncodeBase64(buffer.constData(), got, encoded.data());
+        const qint64 text = lineEnd.isEmpty()
+            ? EncodeBase64(buffer.constData(), got, encoded.data())
+            : EncodeBase64Lines(buffer.constData(), got, encoded.data(), lineEnd.constData(), lineEnd.size());
         if (!write(QByteArray::fromRawData(encoded.constData(), int(text))))
             return EntryCopy::WriteFailed;
         done += got;

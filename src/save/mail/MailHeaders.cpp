@@ -2,10 +2,13 @@
 
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MailWriter.h"
+#include "scanner/DateTimeConvert.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDateTime>
 #include <QLocale>
+#include <QUrl>
 
 #include <algorithm>
 #include <cstdio>
@@ -20,9 +23,9 @@ const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"
 const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 
 // The machine's local time of a record time. localtime_r, not QDateTime: mktime re-reads the
-// zone file on every call, which cost a tenth of a whole save. Unsigned seconds: times from
-// 2038 on stay in the future, never before 1970.
-bool localTime(quint32 seconds, struct tm *local)
+// zone file on every call, which cost a tenth of a whole save. 64-bit seconds: times before
+// 1970 and after 2106 are shown as they are.
+bool localTime(qint64 seconds, struct tm *local)
 {
     const time_t instant = time_t(seconds);
     return localtime_r(&instant, local) && local->tm_wday >= 0 && local->tm_wday < 7 && local->tm_mon >= 0
@@ -80,6 +83,9 @@ QByteArray numericZone(const struct tm &local)
     return QByteArray(text);
 }
 
+// Longest UTF-8 text of one encoded word: 60 base64 characters, 72 with the word's frame.
+constexpr int kWordBytes = 45;
+
 // "=?UTF-8?B?<base64 of the bytes>?=", encoded straight into out.
 void appendEncodedWord(QByteArray &out, const char *bytes, int size)
 {
@@ -108,23 +114,55 @@ void appendEncodedWord(QByteArray &out, const char *bytes, int size)
     *to++ = '=';
 }
 
-MailTime recordTime(quint32 first, quint32 other)
+// Words of at most kWordBytes bytes, never splitting a UTF-8 character, the separator between.
+void appendEncodedWords(QByteArray &out, const char *utf8, int size, const QByteArray &separator)
 {
-    return MailTime{MailTime::Record, first ? first : other};
+    int at = 0;
+    while (at < size) {
+        int end = qMin(at + kWordBytes, size);
+        while (end < size && end > at + 1 && (quint8(utf8[end]) & 0xC0) == 0x80)
+            --end;
+        if (at > 0)
+            out += separator;
+        appendEncodedWord(out, utf8 + at, end - at);
+        at = end;
+    }
+}
+
+MailTime sentFirst(const MessageTimes &t)
+{
+    if (t.hasSent)
+        return MailTime{MailTime::Record, t.sent};
+    return t.hasReceived ? MailTime{MailTime::Record, t.received} : MailTime{MailTime::Undated, 0};
+}
+
+MailTime receivedFirst(const MessageTimes &t)
+{
+    if (t.hasReceived)
+        return MailTime{MailTime::Record, t.received};
+    return sentFirst(t);
 }
 
 // The time of an unfiled message (none of the folder words in its entry name).
-MailTime unfiledTime(const MailMLRC &rec, MailTimeRule rule)
+MailTime unfiledTime(const MailMLRC &rec, MailTimeRule rule, const MessageTimes &t)
 {
-    const quint32 sent = rec.dwSentTime;
-    const quint32 received = rec.dwReceivedTime;
     if (rule == MailTimeRule::DateHeader)
-        return sent || received ? recordTime(sent, received) : MailTime{MailTime::None, 0};
+        return t.hasSent || t.hasReceived ? sentFirst(t) : MailTime{MailTime::None, 0};
     if (rec.bOutgoing == 1)
-        return recordTime(sent, received);
-    if (rule == MailTimeRule::FromLineNow && !sent && !received)
+        return sentFirst(t);
+    if (rule == MailTimeRule::FromLineNow && !t.hasSent && !t.hasReceived)
         return MailTime{MailTime::Now, 0};
-    return recordTime(received, sent);
+    return receivedFirst(t);
+}
+
+// The time text of the element, when it is a readable date-time of any year.
+bool xmlTime(std::string_view xml, std::string_view startTag, qint64 *seconds)
+{
+    const ElementSpan span = GetElementValue(xml, startTag);
+    if (!span.found || span.length <= 0 || span.length > 256)
+        return false;
+    const QString text = QString::fromUtf8(xml.data() + span.start, int(span.length)).trimmed();
+    return !text.isEmpty() && ArchiveTimeSeconds(text, seconds);
 }
 
 bool isEntityName(const QStringRef &name)
@@ -158,7 +196,39 @@ bool needsQuoting(const QString &name)
         if (u < 0x80 && !((u | 0x20) >= 'a' && (u | 0x20) <= 'z') && !(u >= '0' && u <= '9') && specials.contains(ch))
             return true;
     }
-    return name.contains(QLatin1String("=?"));
+    return false;
+}
+
+// Names longer than this are written as encoded words, which fold between them.
+constexpr int kLongName = 200;
+
+// RFC 5322 atext; characters past ASCII count as such (RFC 6532).
+bool isAtext(ushort u)
+{
+    if (u >= 0x80)
+        return true;
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
+        return true;
+    return u > 0x20 && u < 0x7F && std::strchr("!#$%&'*+-/=?^_`{|}~", char(u)) != nullptr;
+}
+
+bool isDotAtom(const QStringRef &text)
+{
+    if (text.isEmpty() || text.startsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('.')))
+        return false;
+    ushort previous = 0;
+    for (const QChar ch : text) {
+        const ushort u = ch.unicode();
+        if (u == '.' ? previous == '.' : !isAtext(u))
+            return false;
+        previous = u;
+    }
+    return true;
+}
+
+bool isQuotedLocalPart(const QStringRef &text)
+{
+    return text.size() >= 2 && text.startsWith(QLatin1Char('"')) && text.endsWith(QLatin1Char('"'));
 }
 
 bool isAscii(const QString &text)
@@ -191,11 +261,54 @@ void appendUtf8(QByteArray &out, const QString &text)
     appendAscii(out, text);
 }
 
-void appendDisplayName(QByteArray &out, const QString &name)
+bool isAsciiText(const QStringRef &text)
+{
+    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+void appendAddress(QByteArray &out, const QString &address)
+{
+    const QString a = HeaderSafe(address);
+    const int at = a.lastIndexOf(QLatin1Char('@'));
+    // Without a local part and a domain it is no address a reader could parse either way.
+    if (at <= 0 || at == a.size() - 1) {
+        appendUtf8(out, a);
+        return;
+    }
+    const QStringRef local = a.leftRef(at), domain = a.midRef(at + 1);
+    const bool asciiDomain = isAsciiText(domain);
+    // The usual address goes as it is.
+    if (asciiDomain && (isDotAtom(local) || isQuotedLocalPart(local))) {
+        appendUtf8(out, a);
+        return;
+    }
+    if (isDotAtom(local) || isQuotedLocalPart(local)) {
+        appendUtf8(out, local.toString());
+    } else {
+        // "a,b" or "x<y" would otherwise be read as two addresses or a broken one.
+        QString quoted = QStringLiteral("\"");
+        for (const QChar ch : local) {
+            if (ch == QLatin1Char('"') || ch == QLatin1Char('\\'))
+                quoted += QLatin1Char('\\');
+            quoted += ch;
+        }
+        appendUtf8(out, quoted + QLatin1Char('"'));
+    }
+    out += '@';
+    const QByteArray ace = asciiDomain ? QByteArray() : QUrl::toAce(domain.toString());
+    if (ace.isEmpty())
+        appendUtf8(out, domain.toString());
+    else
+        out += ace;
+}
+
+void appendDisplayName(QByteArray &out, const QString &name, const QByteArray &fold)
 {
     const QString clean = HeaderSafe(name);
-    if (!isAscii(clean)) {
-        out += EncodedWords(clean);
+    // "=?" inside quotes is still decoded by many readers: the name is then written as words
+    // whose decoding is the name itself.
+    if (!isAscii(clean) || clean.size() > kLongName || clean.contains(QLatin1String("=?"))) {
+        out += EncodedWords(clean, fold);
         return;
     }
     if (!needsQuoting(clean)) {
@@ -242,22 +355,25 @@ QByteArray priorityLine(const MailMLRC &rec, const MailFormatStyle &style)
     return QByteArray("X-Priority: ") + style.priorityDigits[index] + style.priorityLineEnd;
 }
 
-QByteArray dateLine(const MailMLRC &rec, const MailMessageFields &fields, const MailFormatStyle &style)
+QByteArray dateLine(const MailMessage &message)
 {
-    const QString &name = fields.strEntryName;
+    const MailFormatStyle &style = message.style;
+    const QString &name = message.fields.strEntryName;
     const MailFolderClass folderClass =
         ClassifyMailFolder(style.classifyOnFolderPath ? MailFolderRelativePath(name) : name);
-    const MailTime t = ChooseMailTime(rec, folderClass, style.dateHeaderTimeRule);
-    if (t.kind == MailTime::None)
+    const MailTime t = ChooseMailTime(message.record, folderClass, style.dateHeaderTimeRule,
+                                      ReadMessageTimes(message.record, message.xml));
+    // A message without a readable date has no Date line rather than a made-up one.
+    if (t.kind == MailTime::None || t.kind == MailTime::Undated)
         return QByteArray();
-    const quint32 seconds = t.kind == MailTime::Now ? quint32(QDateTime::currentSecsSinceEpoch()) : t.seconds;
+    const qint64 seconds = t.kind == MailTime::Now ? QDateTime::currentSecsSinceEpoch() : t.seconds;
     return "Date: " + FormatMailDate(seconds, style) + style.dateLineEnd;
 }
 
-void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields)
+void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields, const QByteArray &fold)
 {
     out += "From: ";
-    AppendMailbox(out, SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)));
+    AppendMailbox(out, SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)), fold);
 }
 
 // Which folder words a part of an entry name holds, one bit each in the order they decide.
@@ -298,33 +414,60 @@ MailFolderClass ClassifyMailFolder(const QString &entryName)
     return words ? kClasses[__builtin_ctz(words)] : MailFolderClass::Other;
 }
 
+MessageTimes RecordTimes(const MailMLRC &rec)
+{
+    MessageTimes t;
+    t.sent = rec.dwSentTime;
+    t.received = rec.dwReceivedTime;
+    t.hasSent = rec.dwSentTime != 0;
+    t.hasReceived = rec.dwReceivedTime != 0;
+    return t;
+}
+
+MessageTimes ReadMessageTimes(const MailMLRC &rec, const QByteArray *xml)
+{
+    MessageTimes t = RecordTimes(rec);
+    // The record holds 0 for a time outside its 32 bits: only then is the text read again.
+    if (xml && !(t.hasSent && t.hasReceived)) {
+        const std::string_view text(xml->constData(), size_t(xml->size()));
+        if (!t.hasSent)
+            t.hasSent = xmlTime(text, "<OPFMessageCopySentTime", &t.sent);
+        if (!t.hasReceived)
+            t.hasReceived = xmlTime(text, "<OPFMessageCopyReceivedTime", &t.received);
+    }
+    return t;
+}
+
 MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTimeRule rule)
 {
-    const quint32 sent = rec.dwSentTime;
-    const quint32 received = rec.dwReceivedTime;
+    return ChooseMailTime(rec, folderClass, rule, RecordTimes(rec));
+}
+
+MailTime ChooseMailTime(const MailMLRC &rec, MailFolderClass folderClass, MailTimeRule rule, const MessageTimes &times)
+{
     if (rec.bOutgoing == '-')
-        return recordTime(sent, received);
+        return sentFirst(times);
     switch (folderClass) {
     case MailFolderClass::SentItems:
     case MailFolderClass::Drafts:
-        return recordTime(sent, received);
+        return sentFirst(times);
     case MailFolderClass::Inbox:
-        return recordTime(received, sent);
+        return receivedFirst(times);
     case MailFolderClass::DeletedItems:
-        return rec.bOutgoing == 1 ? recordTime(sent, received) : recordTime(received, sent);
+        return rec.bOutgoing == 1 ? sentFirst(times) : receivedFirst(times);
     case MailFolderClass::Other:
         break;
     }
-    return unfiledTime(rec, rule);
+    return unfiledTime(rec, rule, times);
 }
 
 quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName)
 {
     const MailTime t = ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader);
-    return t.kind == MailTime::Record ? t.seconds : 0;
+    return t.kind == MailTime::Record ? quint32(t.seconds) : 0;
 }
 
-QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style)
+QByteArray FormatMailDate(qint64 seconds, const MailFormatStyle &style)
 {
     struct tm local;
     if (!localTime(seconds, &local))
@@ -353,7 +496,7 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
     QByteArray line;
     line.reserve(64);
     line += "From ???@??? ";
-    if (time.kind != MailTime::Record) {
+    if (time.kind != MailTime::Record && time.kind != MailTime::Undated) {
         const QLocale c = QLocale::c();
         line += c.toString(QDateTime::currentDateTime(), QStringLiteral("ddd MMM d HH:mm:ss yyyy")).toLatin1();
         return line += style.dateLineEnd;
@@ -379,13 +522,16 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
     return line += style.dateLineEnd;
 }
 
-// Not through EncodedWords: the subject is one word over its stored bytes exactly as they are,
-// never decoded, split or folded, however long; readers of these files expect it that way.
-QByteArray EncodeSubjectWord(const char *subject)
+// Not through EncodedWords: the subject's stored bytes are encoded as they are, never decoded.
+QByteArray EncodeSubjectWord(const char *subject, const QByteArray &fold)
 {
-    QByteArray word;
-    appendEncodedWord(word, subject ? subject : "", subject ? int(std::strlen(subject)) : 0);
-    return word;
+    QByteArray words;
+    const int size = subject ? int(std::strlen(subject)) : 0;
+    if (size == 0)
+        appendEncodedWord(words, "", 0);
+    else
+        appendEncodedWords(words, subject, size, fold);
+    return words;
 }
 
 QStringList ListEntries(const QString &list)
@@ -409,16 +555,23 @@ QString LastListEntry(const QString &list)
     return entries.isEmpty() ? list : entries.last();
 }
 
-void AppendMailbox(QByteArray &out, const QString &name, const QString &address)
+void AppendMailbox(QByteArray &out, const QString &name, const QString &address, const QByteArray &fold)
 {
     const QString shown = HeaderSafe(name).trimmed();
     if (!shown.isEmpty()) {
-        appendDisplayName(out, shown);
+        appendDisplayName(out, shown, fold);
         out += ' ';
     }
     out += '<';
-    appendUtf8(out, HeaderSafe(address));
+    appendAddress(out, address);
     out += '>';
+}
+
+QByteArray HeaderAddress(const QString &address)
+{
+    QByteArray out;
+    appendAddress(out, address);
+    return out;
 }
 
 QByteArray FormatMailbox(const QString &name, const QString &address)
@@ -454,10 +607,11 @@ QVector<MailRecipient> HeaderRecipients(const QString &list, const QVector<MailR
 void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style)
 {
     bool first = true;
+    const QByteArray fold = style.lineEnd + ' ';
     for (const MailRecipient &r : recipients) {
         if (!first)
             out += style.addressSeparator;
-        AppendMailbox(out, r.name, r.address);
+        AppendMailbox(out, r.name, r.address, fold);
         first = false;
     }
 }
@@ -522,15 +676,30 @@ QString HeaderSafe(QString value)
     return controlsAsSpaces(std::move(value));
 }
 
+namespace {
+
+// The subject as it is where its line fits the limit and nothing in it reads as an encoded word;
+// else as folded encoded words.
+QByteArray threadTopic(const char *subject, const QByteArray &fold)
+{
+    const QByteArray raw = HeaderSafe(QByteArray(subject));
+    if (raw.size() + int(sizeof "Thread-Topic: ") <= kMaxHeaderLine && !raw.contains("=?"))
+        return raw;
+    return EncodeSubjectWord(subject, fold);
+}
+
+}  // namespace
+
 void WriteFromLine(const MailMessage &message)
 {
     const MailFormatStyle &style = message.style;
     if (!style.writesFromLine)
         return;
     const MailFolderClass folderClass = ClassifyMailFolder(message.fields.strEntryName);
-    const MailTime time = ChooseMailTime(message.record, folderClass, style.fromLineTimeRule);
+    const MailTime time = ChooseMailTime(message.record, folderClass, style.fromLineTimeRule,
+                                         ReadMessageTimes(message.record, message.xml));
     message.out.write(FromLineText(time, style));
-    if (time.kind == MailTime::Record)
+    if (time.kind == MailTime::Record || time.kind == MailTime::Undated)
         message.out.write(kUserAgent + style.lineEnd);
 }
 
@@ -543,10 +712,11 @@ void WriteMailHeaders(const MailMessage &message)
     // Every line goes into one buffer, sized for the usual headers at once.
     QByteArray block;
     block.reserve(1024);
+    const QByteArray fold = le + ' ';
     if (rec.pSubject)
-        AppendPieces(block, "Subject: ", EncodeSubjectWord(rec.pSubject), le);
+        AppendPieces(block, "Subject: ", EncodeSubjectWord(rec.pSubject, fold), le);
     if (!f.strFromList.isEmpty()) {
-        appendFromHeader(block, rec, f);
+        appendFromHeader(block, rec, f, fold);
         block += le;
     }
     const struct {
@@ -565,9 +735,9 @@ void WriteMailHeaders(const MailMessage &message)
         AppendAddressList(block, recipients, style);
         block += le;
     }
-    block += dateLine(rec, f, style);
+    block += dateLine(message);
     if (rec.pSubject)
-        AppendPieces(block, "Thread-Topic: ", HeaderSafe(QByteArray(rec.pSubject)), le);
+        AppendPieces(block, "Thread-Topic: ", threadTopic(rec.pSubject, fold), le);
     if (style.writesPriorityAndHasAttach)
         block += priorityLine(rec, style);
     // The same test that decides whether the boundaries are made from the id.
@@ -579,19 +749,10 @@ void WriteMailHeaders(const MailMessage &message)
     message.out.write(block);
 }
 
-QByteArray EncodedWords(const QString &text)
+QByteArray EncodedWords(const QString &text, const QByteArray &separator)
 {
     const QByteArray utf8 = text.toUtf8();
     QByteArray out;
-    int at = 0;
-    while (at < utf8.size()) {
-        int end = qMin(at + 45, utf8.size());
-        while (end < utf8.size() && end > at + 1 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
-            --end;
-        if (!out.isEmpty())
-            out += ' ';
-        appendEncodedWord(out, utf8.constData() + at, end - at);
-        at = end;
-    }
+    appendEncodedWords(out, utf8.constData(), utf8.size(), separator);
     return out;
 }

@@ -18,25 +18,43 @@ enum class MailFolderClass { SentItems, Inbox, DeletedItems, Drafts, Other };
 MailFolderClass ClassifyMailFolder(const QString &entryName);
 
 struct MailTime {
-    enum Kind { Record, Now, None };
+    // Undated: the rule picks a record time but the message has none; a From_ line still needs
+    // a date, a Date header is left out.
+    enum Kind { Record, Now, None, Undated };
     Kind kind = None;
-    quint32 seconds = 0;  // for Record
+    qint64 seconds = 0;  // for Record
 };
 
+// A message's sent and received times; has* false where it gives no readable one.
+struct MessageTimes {
+    qint64 sent = 0;
+    qint64 received = 0;
+    bool hasSent = false;
+    bool hasReceived = false;
+};
+// The record's times (0 there means none).
+MessageTimes RecordTimes(const MailMLRC &record);
+// The same, with a time the record could not hold (before 1970, after 2106) read from the
+// message's XML when given.
+MessageTimes ReadMessageTimes(const MailMLRC &record, const QByteArray *xml);
+
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule);
+MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule,
+                        const MessageTimes &times);
 // The one date a message shows where it has one date line (the Date header, the page, the item
 // list, the preview): the time its entry name's folder words pick, else its other time; 0 when it
 // has neither.
 quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName);
 
 // The Date header's value in the style's zone form, English names whatever the locale.
-QByteArray FormatMailDate(quint32 seconds, const MailFormatStyle &style);
+QByteArray FormatMailDate(qint64 seconds, const MailFormatStyle &style);
 // The From_ line, its line end included: "From ???@??? " + date (+ zone) for a record time,
 // or the current time in text date form.
 QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style);
 
-// "=?UTF-8?B?" + base64 of the stored subject bytes + "?=".
-QByteArray EncodeSubjectWord(const char *subject);
+// "=?UTF-8?B?" + base64 of the stored subject bytes + "?=": one word of at most 45 bytes each,
+// never splitting a character, the fold between words (a long subject stays within the line limit).
+QByteArray EncodeSubjectWord(const char *subject, const QByteArray &fold = QByteArrayLiteral("\n "));
 
 // The entries of a ";"-terminated list. A ";" that ends an entity ("&apos;") belongs to it, so
 // an address holding one stays one entry.
@@ -47,8 +65,14 @@ QString LastListEntry(const QString &list);
 // One mailbox: display name (quoted when it holds specials, RFC 2047 words when it is not
 // ASCII), a space and the address in angle brackets; the address in angle brackets alone when
 // the name is empty. The Append forms add to out.
+// A name holding "=?" is encoded too (a reader would decode it as a word of its own), and so
+// is a long one, so it can be folded between its words. The address's local part is quoted
+// when it is no dot-atom, a domain outside ASCII written in its ASCII (IDNA) form.
 QByteArray FormatMailbox(const QString &name, const QString &address);
-void AppendMailbox(QByteArray &out, const QString &name, const QString &address);
+void AppendMailbox(QByteArray &out, const QString &name, const QString &address,
+                   const QByteArray &fold = QByteArrayLiteral(" "));
+// The address as a header writes it.
+QByteArray HeaderAddress(const QString &address);
 // The entries of a To (entityCount 3) or Cc/Bcc (4) list with their entities decoded.
 QStringList RecipientEntries(const QString &list, int entityCount);
 // The recipients a header line names: those parsed with their names, else the list's entries
@@ -69,5 +93,7 @@ QByteArray HeaderSafe(QByteArray value);
 QString HeaderSafe(QString value);
 
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
-// characters), never splitting a character; separated by blanks.
-QByteArray EncodedWords(const QString &text);
+// characters), never splitting a character; separated by the separator (a blank, or a fold).
+QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
+// Lines of a header field are kept within this many octets (RFC 5322 allows 998).
+constexpr int kMaxHeaderLine = 998;

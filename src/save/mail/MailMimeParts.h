@@ -49,7 +49,7 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// The body's bytes where the record says, clamped to the archive, up to the first NUL, as UTF-8.
+// The body's bytes where the record says, clamped to the archive, without its NULs, as UTF-8.
 // Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
 QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
@@ -62,7 +62,7 @@ struct BodyPart {
 // The text part from the body's XML text: entities decoded once; line ends made one LF each
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
-// The same from the body's stored bytes (up to their first NUL). Valid UTF-8, which converting to
+// The same from the body's stored bytes (without their NULs). Valid UTF-8, which converting to
 // UTF-16 and back leaves as it is, is worked on as bytes; anything else goes the way above.
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting);
 // Every line break (CR LF, a lone CR or a lone LF) made one CR LF.
@@ -70,9 +70,17 @@ QByteArray CrlfLineEnds(const QByteArray &text);
 // Whether converting the bytes to UTF-16 and back gives them unchanged: well-formed UTF-8 (no
 // overlong form, surrogate or code point past U+10FFFF), not starting with a byte order mark.
 bool RoundTripsUtf8(const QByteArray &bytes);
-// The body's stored bytes up to their first NUL: from xml as ReadMessageBody takes them (then
+// The body's stored bytes without their NULs: from xml as ReadMessageBody takes them (then
 // pointing into xml, so used while xml lives), else from the archive.
 QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml);
+// The bytes with every NUL left out.
+QByteArray WithoutNuls(QByteArray bytes);
+
+// The text part's bytes in quoted-printable (RFC 2045): lines of at most 76 characters, its line
+// breaks kept as they are; a line never starts with "From " (an mbox reader would split there).
+QByteArray QuotedPrintable(const QByteArray &text, const QByteArray &lineEnd);
+// Whether a line of the text (between CR or LF) is longer than mail allows (998 octets).
+bool HasOverlongLine(const QByteArray &text);
 
 // Writes the frame with the given number for the inner boundary; false when the style writes
 // none for this message. WriteMimeBody derives the number from the token.
@@ -80,8 +88,8 @@ bool WriteMimeFrame(const MailMessage &message, unsigned number);
 
 // ---- Attachment parts
 
-// Base64 copies are read and encoded this many bytes at a time; a multiple of 3 (57 per
-// 76-character group), so the chunks' texts join into the text of one pass.
+// Base64 copies are read and encoded this many bytes at a time; a multiple of 57 (one
+// 76-character line), so the chunks' texts join into the text of one pass.
 constexpr qint64 kBase64ChunkBytes = 57 * 18396;
 
 enum class EntryCopy {
@@ -92,24 +100,28 @@ enum class EntryCopy {
 
 // Encodes [offset, offset + size) of the open archive in base64 chunk by chunk and hands each
 // chunk's text to write. chunkBytes is rounded down to a multiple of 3. When crc is given it
-// receives the CRC-32 of the bytes read, computed as they stream.
+// receives the CRC-32 of the bytes read, computed as they stream. With a lineEnd the text comes
+// in lines of 76 characters, each ended by it (chunkBytes then a multiple of 57).
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
-                            qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr);
+                            qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr,
+                            const QByteArray &lineEnd = QByteArray());
 
 // The header block of one attachment part, from its delimiter line to its blank line.
 QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd);
 // RFC 2045 type/subtype, else application/octet-stream.
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.
-// name="value" for printable ASCII (quotes and backslashes escaped), else RFC 2231 name*=.
+// name="value" for printable ASCII without "=?" (quotes and backslashes escaped), else RFC 2231
+// name*=.
 // With a fold (line end and TAB), a long value is split into RFC 2231 continuations
 // (name*0=, name*1=, ...) joined by ";" and the fold.
 QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold = QByteArray());
 // The name an attachment is saved under: the last path component of its name, control
 // characters removed; "attachment" when nothing usable is left of a non-empty name.
 QString AttachmentFileName(const QString &name);
-// The text as is when printable ASCII, else one RFC 2047 encoded word.
-QByteArray EncodedHeaderText(const QString &value);
+// The text as is when printable ASCII, not long and without "=?", else RFC 2047 encoded words
+// with the fold between them.
+QByteArray EncodedHeaderText(const QString &value, const QByteArray &fold = QByteArrayLiteral(" "));
 
 struct AttachmentFailure {
     QString name;

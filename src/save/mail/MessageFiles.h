@@ -32,7 +32,7 @@ QByteArray HtmlPageHead();
 // Text from the archive as page text: markup characters escaped.
 QByteArray HtmlText(const QString &text);
 // The date line's text of a record time; empty when the message has none.
-QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName);
+QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const QByteArray *xml = nullptr);
 // The body's XML text as page content: markup stays markup; plain text is escaped and keeps
 // its line breaks. *stopped: the save's stop interrupted it.
 QByteArray HtmlPageBody(const QString &raw, bool *stopped = nullptr);

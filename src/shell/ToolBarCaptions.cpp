@@ -15,14 +15,17 @@ constexpr int kCaptionGap = 6;
 // Blank pixel rows between an icon's lowest drawn row and the top of its caption's letters.
 constexpr int kIconGap = 2;
 
-// The lowest drawn (not transparent) row of the button's icon in bar coordinates, as the button
-// draws it (centred in its height); -1 for a button without an icon. The pictures end in
-// transparent rows of different heights, so the button's own edge says little.
+// The lowest row the button draws in bar coordinates; -1 for a button without an icon. A
+// checkable button draws its frame when checked; otherwise it is the lowest drawn (not
+// transparent) row of its icon as the button centres it: the pictures end in transparent rows of
+// different heights, so the button's own edge says little.
 int iconInkBottom(const QWidget *widget, const QToolBar *bar)
 {
     const auto *button = qobject_cast<const QAbstractButton *>(widget);
     if (!button || button->icon().isNull())
         return -1;
+    if (button->isCheckable())
+        return button->mapTo(bar, QPoint(0, button->height() - 1)).y();
     const QImage image = button->icon().pixmap(button->iconSize()).toImage();
     int last = -1;
     for (int y = 0; y < image.height(); ++y) {

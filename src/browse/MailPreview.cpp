@@ -503,8 +503,9 @@ const char kRecipientListsProperty[] = "recipientLists";
 
 void fitRecipients(QLabel *label)
 {
+    // An emptied label (a new scan, a reset) stays empty.
     const QStringList lists = label->property(kRecipientListsProperty).toStringList();
-    if (lists.size() != 3)
+    if (lists.size() != 3 || label->text().isEmpty())
         return;
     const int padding = label->width() - label->contentsRect().width();
     const QScrollArea *area = Panes().mailHeaderScroll;

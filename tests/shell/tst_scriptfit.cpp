@@ -621,38 +621,49 @@ void ScriptFitTest::manyRecipientsInsideTheView()
         list->setCurrentItem(list->topLevelItem(i));
         QTRY_COMPARE(p.subjectLabel->text(), QStringLiteral("Budget review %1").arg(i));
         QTest::qWait(50);  // the header's layouts settle
-        const int view = area->viewport()->width();
         const QString sender = p.senderLabel->property("wholeSender").toString();
-        const QString mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(width);
-
-        if (area->widget()->width() > view)
-            faults << mail + QStringLiteral("header %1 wide in a view of %2").arg(area->widget()->width()).arg(view);
-        qreal room = 0;
-        for (const DrawnLine &line : drawnLines(p.recipientsLabel, &room)) {
-            if (line.width > room + 0.5)
-                faults << mail + QStringLiteral("recipients line %1 wide for %2").arg(line.width).arg(room);
-        }
-        if (rectIn(p.recipientsLabel, area->viewport()).right() >= view)
-            faults << mail + QStringLiteral("recipients past the view's right edge");
-        for (int t = 0; t < p.attachmentGrid->count(); ++t) {
-            const QRect tile = rectIn(p.attachmentGrid->itemAt(t)->widget(), area->widget());
-            if (tile.left() < 0 || tile.right() >= view || tile.bottom() >= area->widget()->height())
+        QString mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(width);
+        const auto checkLayout = [&] {
+            const int view = area->viewport()->width();
+            if (area->widget()->width() > view)
                 faults << mail
-                        + QStringLiteral("tile %1 at %2..%3 in a view of %4")
-                              .arg(t)
-                              .arg(tile.left())
-                              .arg(tile.right())
-                              .arg(view);
-        }
+                        + QStringLiteral("header %1 wide in a view of %2").arg(area->widget()->width()).arg(view);
+            qreal room = 0;
+            for (const DrawnLine &line : drawnLines(p.recipientsLabel, &room)) {
+                if (line.width > room + 0.5)
+                    faults << mail + QStringLiteral("recipients line %1 wide for %2").arg(line.width).arg(room);
+            }
+            if (rectIn(p.recipientsLabel, area->viewport()).right() >= view)
+                faults << mail + QStringLiteral("recipients past the view's right edge");
+            for (int t = 0; t < p.attachmentGrid->count(); ++t) {
+                const QRect tile = rectIn(p.attachmentGrid->itemAt(t)->widget(), area->widget());
+                if (tile.left() < 0 || tile.right() >= view || tile.bottom() >= area->widget()->height())
+                    faults << mail
+                            + QStringLiteral("tile %1 at %2..%3 in a view of %4")
+                                  .arg(t)
+                                  .arg(tile.left())
+                                  .arg(tile.right())
+                                  .arg(view);
+            }
 
-        const bool besideFits = headerWidthNeeded(p.senderLabel, sender) + p.dateLabel->sizeHint().width() <= view;
-        const bool dateBelow = p.dateLabel->y() >= p.senderLabel->y() + p.senderLabel->height();
-        if (dateBelow == besideFits)
-            faults << mail
-                    + (dateBelow ? QStringLiteral("date below a sender that fits beside it")
-                                 : QStringLiteral("sender \"%1\" cut beside the date").arg(p.senderLabel->text()));
-        if (headerWidthNeeded(p.senderLabel, sender) <= view && p.senderLabel->text() != sender)
-            faults << mail + QStringLiteral("sender \"%1\" cut with %2 px").arg(p.senderLabel->text()).arg(view);
+            const bool besideFits = headerWidthNeeded(p.senderLabel, sender) + p.dateLabel->sizeHint().width() <= view;
+            const bool dateBelow = p.dateLabel->y() >= p.senderLabel->y() + p.senderLabel->height();
+            if (dateBelow == besideFits)
+                faults << mail
+                        + (dateBelow ? QStringLiteral("date below a sender that fits beside it")
+                                     : QStringLiteral("sender \"%1\" cut beside the date").arg(p.senderLabel->text()));
+            if (headerWidthNeeded(p.senderLabel, sender) <= view && p.senderLabel->text() != sender)
+                faults << mail + QStringLiteral("sender \"%1\" cut with %2 px").arg(p.senderLabel->text()).arg(view);
+        };
+        checkLayout();
+        // And again after the window is made narrower or wider, and back.
+        const int other = width == 1400 ? 902 : 1400;
+        for (int size : {other, width}) {
+            w.resize(size, 700);
+            QTest::qWait(100);
+            mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(size);
+            checkLayout();
+        }
 
         // Down by wheel to the end and back, then by keys and the bar.
         const QWidget *firstTile = p.attachmentGrid->itemAtPosition(0, 0)->widget();

@@ -9,20 +9,19 @@
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
 #include "browse/BrowsePanes.h"
-#include "browse/DrawnText.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/DrawnText.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/MyButton1.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
-#include "shell/QZovuvozivMainWindow.h"
 #include "shell/SaveAsWindow.h"
+#include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
-#include "WindowTestUtil.h"
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -38,6 +37,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+#include "WindowTestUtil.h"
 
 #include <QtTest>
 
@@ -93,14 +93,13 @@ QByteArray scriptArchive()
         for (int c = 0; c < m.ccCount; ++c)
             mail.cc << OlmXml::Address{QStringLiteral("copy%1.recipient@example.org").arg(c), QString()};
         for (int n = 1; n <= 3; ++n) {
-            const QString url =
-                QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/a%1_%2").arg(index).arg(n);
+            const QString url = QLatin1String(kMessages)
+                                + QStringLiteral("Inbox/com.microsoft.__Attachments/a%1_%2").arg(index).arg(n);
             b.addEntry(url, QByteArray(1000 * n, 'x'));
             mail.attachmentNames << attachmentName(m, n);
             mail.attachmentUrls << url;
         }
-        b.addEntry(QLatin1String(kMessages)
-                       + QStringLiteral("Inbox/message_%1.xml").arg(index++, 5, 10, QLatin1Char('0')),
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_%1.xml").arg(index++, 5, 10, QLatin1Char('0')),
                    OlmXml::emails({mail}));
     }
     return b.finish();
@@ -148,8 +147,8 @@ QByteArray manyRecipientsArchive()
 // A label shows its text whole: as tall as the text as drawn, and as wide unless it elides.
 QString labelFault(const QLabel *label, bool checkWidth = true)
 {
-    const QSize need =
-        label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width())) : label->sizeHint();
+    const QSize need = label->wordWrap() ? QSize(label->width(), label->heightForWidth(label->width()))
+                                         : label->sizeHint();
     if (need.height() > label->height() || (checkWidth && need.width() > label->width()))
         return QStringLiteral("%1 \"%2\" needs %3x%4, has %5x%6")
             .arg(label->objectName(), label->text())
@@ -172,7 +171,7 @@ QRect rectIn(const QWidget *widget, const QWidget *ancestor)
     return QRect(widget->mapTo(ancestor, QPoint(0, 0)), widget->size());
 }
 
-}  // namespace
+} // namespace
 
 class ScriptFitTest : public QObject {
     Q_OBJECT
@@ -293,8 +292,8 @@ void ScriptFitTest::scriptsFit()
     QTRY_VERIFY(shownAs(w.panes().subjectLabel->text(), text(m.subject)));
     QTest::qWait(50);  // the header's layouts settle
     QVERIFY(shownAs(w.panes().senderLabel->text(), text(m.sender)));
-    faults << labelFault(w.panes().senderLabel) << labelFault(w.panes().dateLabel) << labelFault(w.panes().subjectLabel)
-           << labelFault(w.panes().recipientsLabel);
+    faults << labelFault(w.panes().senderLabel) << labelFault(w.panes().dateLabel)
+           << labelFault(w.panes().subjectLabel) << labelFault(w.panes().recipientsLabel);
 
     // The tiles: name and size lines whole, the tile as tall as they are.
     QGridLayout *grid = w.panes().attachmentGrid;
@@ -340,14 +339,7 @@ void ScriptFitTest::defaultWindowShowsDateAndEveryTile()
     const QDateTime sent = QDateTime::fromSecsSinceEpoch(1136999879, Qt::LocalTime);  // 2006-01-11T17:17:59Z
     QCOMPARE(date->text(), QLocale::c().toString(sent, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")));
     QVERIFY2(labelFault(date).isEmpty(), qPrintable(labelFault(date)));
-    QVERIFY2(area->viewport()->rect().contains(rectIn(date, area->viewport())),
-             qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6")
-                            .arg(rectIn(date, area->viewport()).x())
-                            .arg(rectIn(date, area->viewport()).y())
-                            .arg(date->width())
-                            .arg(date->height())
-                            .arg(area->viewport()->width())
-                            .arg(area->viewport()->height())));
+    QVERIFY2(area->viewport()->rect().contains(rectIn(date, area->viewport())), qPrintable(QStringLiteral("%1,%2 %3x%4 in %5x%6").arg(rectIn(date, area->viewport()).x()).arg(rectIn(date, area->viewport()).y()).arg(date->width()).arg(date->height()).arg(area->viewport()->width()).arg(area->viewport()->height())));
     QVERIFY(w.rect().contains(rectIn(date, &w)));
 
     // The third tile, below the first row or two, through a bar the window shows.

@@ -1,8 +1,8 @@
 // The "Find OLM" dialog: what it lists from awkward folder trees, stopping and closing mid-search,
 // and handing the picked path back.
 
-#include "shell/ShellHooks.h"
 #include "shell/StopDlg.h"
+#include "shell/ShellHooks.h"
 #include "shell/finder/QSearchPSTFile.h"
 
 #include <QComboBox>
@@ -42,14 +42,14 @@ bool makeFile(const QString &path, qint64 size)
 
 QMap<QString, QString> listedRows(const QSearchPSTFile &dlg)
 {
-    QMap<QString, QString> rows;  // path -> size text
+    QMap<QString, QString> rows; // path -> size text
     const QTreeWidget *list = resultList(dlg);
     for (int i = 0; i < list->topLevelItemCount(); ++i)
         rows.insert(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1));
     return rows;
 }
 
-}  // namespace
+} // namespace
 
 class FinderTest : public QObject {
     Q_OBJECT
@@ -168,7 +168,7 @@ bool FinderTest::runSearch(QSearchPSTFile &dlg, const QString &folder)
     if (!dlg.searchThread() || button(dlg, "StopButton")->isHidden())
         return false;
     return QTest::qWaitFor([&] { return button(dlg, "StopButton")->isHidden(); }, 30000)
-        && dlg.searchThread()->wait(30000);
+           && dlg.searchThread()->wait(30000);
 }
 
 void FinderTest::constructionState()
@@ -228,14 +228,10 @@ void FinderTest::searchRoot_data()
 {
     QTest::addColumn<QString>("chosen");
     QTest::addColumn<QString>("root");
-    QTest::newRow("home folder") << "/Users/me"
-                                 << "/Users/me";
-    QTest::newRow("admin home") << "/private/var/root/Mail"
-                                << "/private/var/root/Mail";
-    QTest::newRow("other volume") << "/Volumes/Disk"
-                                  << "/Volumes/Disk/";
-    QTest::newRow("lower-case users is not the home rule") << "/users/me"
-                                                           << "/users/me/";
+    QTest::newRow("home folder") << "/Users/me" << "/Users/me";
+    QTest::newRow("admin home") << "/private/var/root/Mail" << "/private/var/root/Mail";
+    QTest::newRow("other volume") << "/Volumes/Disk" << "/Volumes/Disk/";
+    QTest::newRow("lower-case users is not the home rule") << "/users/me" << "/users/me/";
 }
 
 void FinderTest::searchRoot()
@@ -255,7 +251,7 @@ void FinderTest::findsEveryArchiveInAwkwardTree()
     const QMap<QString, QString> rows = listedRows(dlg);
     QCOMPARE(rows.keys(), m_expected.keys());
     QCOMPARE(rows, m_expected);
-    QCOMPARE(resultList(dlg)->topLevelItemCount(), m_expected.size());  // each archive once
+    QCOMPARE(resultList(dlg)->topLevelItemCount(), m_expected.size()); // each archive once
     QVERIFY(m_messages.isEmpty());
 
     const QTreeWidget *list = resultList(dlg);
@@ -272,7 +268,7 @@ void FinderTest::findsEveryArchiveInAwkwardTree()
     // Back to idle with the results kept.
     QVERIFY(!button(dlg, "SearchButton")->isHidden());
     QVERIFY(button(dlg, "ClearListButton")->isEnabled());
-    QVERIFY(!button(dlg, "OKButton")->isEnabled());  // until a row is picked
+    QVERIFY(!button(dlg, "OKButton")->isEnabled()); // until a row is picked
     QVERIFY(!bProcessRunningSearching);
 }
 
@@ -313,7 +309,7 @@ void FinderTest::pickAndHandBack()
     QCOMPARE(rows.size(), 1);
     list->scrollToItem(rows.first());
     const QRect rect = list->visualItemRect(rows.first());
-    const int x = list->header()->sectionViewportPosition(2) + 5;  // a click on "Created" picks the row too
+    const int x = list->header()->sectionViewportPosition(2) + 5; // a click on "Created" picks the row too
     QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier, QPoint(x, rect.center().y()));
     QVERIFY(button(dlg, "OKButton")->isEnabled());
 
@@ -341,12 +337,12 @@ void FinderTest::cancelledChooserChangesNothing()
     const QString chosen = location->text();
     QVERIFY(!chosen.isEmpty());
 
-    m_chosenFolder.clear();  // the user cancels the folder dialog
+    m_chosenFolder.clear(); // the user cancels the folder dialog
     button(dlg, "SearchButton")->click();
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(location->text(), chosen);
     QVERIFY(button(dlg, "OKButton")->isEnabled());
-    QCOMPARE(dlg.searchThread(), before);  // no search started
+    QCOMPARE(dlg.searchThread(), before);            // no search started
     QVERIFY(button(dlg, "StopButton")->isHidden());
     QVERIFY(m_messages.isEmpty());
 }
@@ -407,7 +403,7 @@ void FinderTest::stopEndsOnlyOurSearch()
     QTRY_VERIFY_WITH_TIMEOUT(thread->isFinished(), 5000);
     // The walk over 20,000 folders was cut short, not run to its end.
     QVERIFY2(thread->Results().size() < 100, qPrintable(QString::number(thread->Results().size())));
-    QTest::qWait(50);  // let the stopped search's finish signal arrive
+    QTest::qWait(50); // let the stopped search's finish signal arrive
     QCOMPARE(resultList(dlg)->topLevelItemCount(), 0);
     QVERIFY(m_messages.isEmpty());
 
@@ -437,7 +433,7 @@ void FinderTest::stopThenNoLetsSearchFinish()
     QVERIFY(stopDlgObj1 && stopDlgObj1->isVisible());
     stopDlgObj1->noButton()->click();
     QVERIFY(!stopDlgObj1->isVisible());
-    QVERIFY(button(dlg, "SearchButton")->isHidden());  // still searching
+    QVERIFY(button(dlg, "SearchButton")->isHidden()); // still searching
 
     QTRY_VERIFY_WITH_TIMEOUT(button(dlg, "StopButton")->isHidden(), 60000);
     QCOMPARE(resultList(dlg)->topLevelItemCount(), 100);
@@ -457,7 +453,7 @@ void FinderTest::yesAfterSearchEndedKeepsResults()
 
     stopDlgObj1->yesButton()->click();
     QVERIFY(!stopDlgObj1->isVisible());
-    QCOMPARE(listedRows(dlg), m_expected);  // nothing was running, so nothing is discarded
+    QCOMPARE(listedRows(dlg), m_expected); // nothing was running, so nothing is discarded
     QVERIFY(button(dlg, "ClearListButton")->isEnabled());
     QVERIFY(m_messages.isEmpty());
 }
@@ -494,7 +490,7 @@ void FinderTest::closeRefusedWhileSearching()
     tryClose(dlg);
     QCOMPARE(hidden.count(), 1);
     QVERIFY(dlg.isHidden());
-    QVERIFY(dlg.searchThread()->isFinished());  // the stopped walk does not outlive the finder's use
+    QVERIFY(dlg.searchThread()->isFinished()); // the stopped walk does not outlive the finder's use
     QCOMPARE(m_messages.size(), 1);
 }
 

@@ -4,7 +4,8 @@
 // one JSON object. Heap in use after the later archives and after leaving a large folder should
 // come back to about its level after the first: what an archive or a folder no longer shown held
 // is given back.
-//   olmreopenbench ARCHIVE...      e.g. three small archives, then one with a 200,000-mail folder
+//   olmreopenbench ARCHIVE...      e.g. three small archives, one with a 200,000-mail folder, then
+//                                  the first again (an archive may be named more than once)
 // Run it with QT_QPA_PLATFORM=offscreen where there is no display.
 
 #include "browse/FolderTree.h"
@@ -127,6 +128,7 @@ int main(int argc, char *argv[])
         steps << measure(QStringLiteral("left ") + path);
     }
     const size_t first = steps.at(1).heap;
+    const long firstRss = steps.at(1).rss;
     printf("{\"steps\": [");
     for (int i = 0; i < steps.size(); ++i) {
         const Step &s = steps.at(i);
@@ -134,6 +136,8 @@ int main(int argc, char *argv[])
                i ? ", " : "", qPrintable(s.name), s.heap, s.rss,
                100.0 * (double(s.heap) - double(first)) / double(first));
     }
-    printf("]}\n");
+    // Resident memory at the end against its level with the first archive shown: near 1 when
+    // what the later archives and folders took went back to the system.
+    printf("], \"rss_end_vs_first_open\": %.2f}\n", firstRss > 0 ? double(steps.last().rss) / double(firstRss) : 0.0);
     return 0;
 }

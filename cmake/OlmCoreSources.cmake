@@ -8,6 +8,7 @@ set(OLM_CORE_SOURCES
   src/platform/Crc32.cpp
   src/platform/DesktopOpener.cpp
   src/platform/FreeSpace.cpp
+  src/platform/FreedMemory.cpp
   src/platform/PlistSettings.cpp
   src/platform/PreviewerLauncher.cpp
   src/platform/WatchedProcess.cpp

@@ -6,6 +6,7 @@
 #include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
 #include "browse/QPreviewOfItems.h"
+#include "platform/FreedMemory.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -101,6 +102,8 @@ void CleanBrowseResults()
     FreeFolderAttributes();
     CleanScanResults();
     objMapFileIdTreeItem.clear();
+    // An archive's records are many small blocks: what they took goes back to the system.
+    ReturnFreedMemory();
 }
 
 void PreviewFirstSelectedItem()

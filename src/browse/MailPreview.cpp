@@ -43,7 +43,9 @@
 #include <QVector>
 #include <QtMath>
 
+#include <algorithm>
 #include <iterator>
+#include <memory>
 
 QString g_mailPreviewMarkerLine;
 
@@ -129,6 +131,52 @@ QImage inlinePicture(const AttachmentInfo &a, const AttachmentIndex &index, qint
     return picture.sizeInBytes() > room ? QImage() : picture;
 }
 
+// A word wider than room pixels gets zero-width breaks, so the line breaker may cut it rather
+// than let it run past the label's edge: after its '@' when that makes it fit, else after each
+// '@', '.', '-' and '_' too.
+QString withBreaksAfter(const QString &word, const QString &marks)
+{
+    QString out;
+    for (const QChar c : word) {
+        out += c;
+        if (marks.contains(c))
+            out += QChar(0x200B);
+    }
+    return out;
+}
+
+QString breakableWord(const QString &word, int room, const QFontMetrics &metrics)
+{
+    if (room <= 0 || metrics.horizontalAdvance(word) <= room)
+        return word;
+    const QString atSign = withBreaksAfter(word, QStringLiteral("@"));
+    for (const QString &part : atSign.split(QChar(0x200B))) {
+        if (metrics.horizontalAdvance(part) > room)
+            return withBreaksAfter(word, QStringLiteral("@.-_"));
+    }
+    return atSign;
+}
+
+// One recipients line: its words made breakable where wider than room (0: as written), escaped.
+QString recipientLine(const QString &list, int room, const QFontMetrics &metrics)
+{
+    QStringList words = MailListForm(list).split(QLatin1Char(' '));
+    for (QString &word : words)
+        word = breakableWord(word, room, metrics);
+    return words.join(QLatin1Char(' ')).toHtmlEscaped();
+}
+
+// The To line always, the Cc and Bcc lines when their lists (To, Cc, Bcc) hold any.
+QString recipientsHtml(const QStringList &lists, int room, const QFontMetrics &metrics)
+{
+    QString text = QStringLiteral("<b>To: </b>") + recipientLine(lists.value(0), room, metrics);
+    if (!lists.value(1).isEmpty())
+        text += QLatin1String("<br><b>Cc: </b>") + recipientLine(lists.value(1), room, metrics);
+    if (!lists.value(2).isEmpty())
+        text += QLatin1String("<br><b>Bcc: </b>") + recipientLine(lists.value(2), room, metrics);
+    return text;
+}
+
 // The sender is cut to its label's width whenever that changes (the header's scroll bar comes
 // and goes with the tiles, the pane is resized), until the text as drawn fits beside the label's
 // padding: a fallback font's glyphs may reach past their advance.
@@ -147,9 +195,9 @@ QBoxLayout *senderRowOf(QLabel *sender)
     return nullptr;
 }
 
-// The date stays beside the sender while the sender keeps the room its first word needs (cut
-// after it at the latest); otherwise it goes on its own line below the sender. Decided on the
-// width of the area both share, which the choice does not change.
+// The date stays beside the sender while the whole sender fits beside it; otherwise it goes on
+// its own line below the sender, which then has the whole width. Decided on the width of the
+// area both share, which the choice does not change.
 constexpr int kSenderPadding = 15;  // the label sheet's padding-left
 
 // The width the sender's row may take: the header's view, not the area inside it, which a row
@@ -161,19 +209,6 @@ int senderRowRoom(const QLabel *sender)
     return sender->parentWidget() ? sender->parentWidget()->width() : sender->width();
 }
 
-void placeDate(QLabel *sender, const QString &whole)
-{
-    QBoxLayout *row = senderRowOf(sender);
-    if (!row || !Panes().dateLabel)
-        return;
-    const QString firstWord = whole.section(QLatin1Char(' '), 0, 0, QString::SectionSkipEmpty);
-    const int need = kSenderPadding + sender->fontMetrics().horizontalAdvance(firstWord + QChar(0x2026)) + 4;
-    const int room = senderRowRoom(sender) - Panes().dateLabel->sizeHint().width();
-    const auto direction = firstWord.isEmpty() || room >= need ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
-    if (row->direction() != direction)
-        row->setDirection(direction);
-}
-
 // The width label needs to show text whole, its sheet's padding included, as its own size hint
 // says: measured without a minimum width, below which the hint never goes.
 int neededWidth(QLabel *label, const QString &text)
@@ -181,6 +216,18 @@ int neededWidth(QLabel *label, const QString &text)
     label->setMinimumWidth(0);
     label->setText(text);
     return label->sizeHint().width();
+}
+
+void placeDate(QLabel *sender, const QString &whole)
+{
+    QBoxLayout *row = senderRowOf(sender);
+    if (!row || !Panes().dateLabel)
+        return;
+    const int room = senderRowRoom(sender) - Panes().dateLabel->sizeHint().width();
+    const auto direction =
+        whole.isEmpty() || neededWidth(sender, whole) <= room ? QBoxLayout::LeftToRight : QBoxLayout::TopToBottom;
+    if (row->direction() != direction)
+        row->setDirection(direction);
 }
 
 void elideSender(QLabel *label)
@@ -312,8 +359,13 @@ int firstTileRowHeight(const QGridLayout *grid)
     return grid->contentsMargins().top() + tileHeight + grid->verticalSpacing();
 }
 
-// Where the recipients' lines end, from the label's top, as the label lays them out at width.
-QVector<int> recipientLineEnds(const QLabel *label, int width)
+// The recipients' lines, from the label's top, as the label lays them out at width.
+struct LineSpan {
+    int top;
+    int bottom;
+};
+
+QVector<LineSpan> recipientLines(const QLabel *label, int width)
 {
     const QRect inner = label->contentsRect();
     QTextDocument document;
@@ -322,14 +374,110 @@ QVector<int> recipientLineEnds(const QLabel *label, int width)
     document.documentLayout()->setPaintDevice(const_cast<QLabel *>(label));
     document.setHtml(label->text());
     document.setTextWidth(width - (label->width() - inner.width()));
-    QVector<int> ends;
+    QVector<LineSpan> lines;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         const qreal top = document.documentLayout()->blockBoundingRect(block).top();
         const QTextLayout *layout = block.layout();
-        for (int i = 0; layout && i < layout->lineCount(); ++i)
-            ends << inner.top() + qCeil(top + layout->lineAt(i).y() + layout->lineAt(i).height());
+        for (int i = 0; layout && i < layout->lineCount(); ++i) {
+            const QTextLine line = layout->lineAt(i);
+            lines.append({inner.top() + qFloor(top + line.y()), inner.top() + qCeil(top + line.y() + line.height())});
+        }
     }
-    return ends;
+    return lines;
+}
+
+// Where each line of the header starts inside its view's area: the sender, the date when it has
+// a line of its own, every recipients line and every row of tiles. Scrolling stops only there,
+// so the top line shows whole at every font resolution.
+QVector<int> headerLineTops()
+{
+    const BrowsePanes &p = Panes();
+    QVector<int> tops{0};
+    if (!p.senderLabel || !p.dateLabel || !p.recipientsLabel || !p.attachmentGrid)
+        return tops;
+    if (p.dateLabel->y() >= p.senderLabel->y() + p.senderLabel->height())
+        tops << p.dateLabel->y();
+    for (const LineSpan &line : recipientLines(p.recipientsLabel, p.recipientsLabel->width()))
+        tops << p.recipientsLabel->y() + line.top;
+    const QGridLayout *grid = p.attachmentGrid;
+    for (int i = 0; i < grid->count(); ++i) {
+        const QWidget *tile = grid->itemAt(i)->widget();
+        if (tile && !tile->isHidden())
+            tops << qMax(0, tile->y() - grid->verticalSpacing());
+    }
+    std::sort(tops.begin(), tops.end());
+    tops.erase(std::unique(tops.begin(), tops.end()), tops.end());
+    return tops;
+}
+
+// A scroll (wheel, keys, bar) ends on the nearest line start in its direction: as far as it
+// went when it passed one, else the next one.
+void snapToLine(QScrollBar *bar)
+{
+    const int from = bar->value();
+    const int to = bar->sliderPosition();
+    if (to == from)
+        return;
+    const QVector<int> tops = headerLineTops();
+    int target = to;
+    if (to > from) {
+        auto passed = std::upper_bound(tops.begin(), tops.end(), to);
+        const auto next = std::upper_bound(tops.begin(), tops.end(), from);
+        target = passed != tops.begin() && *(passed - 1) > from ? *(passed - 1) : (next != tops.end() ? *next : to);
+    } else {
+        const auto passed = std::lower_bound(tops.begin(), tops.end(), to);
+        const auto previous = std::lower_bound(tops.begin(), tops.end(), from);
+        target = passed != tops.end() && *passed < from ? *passed : (previous != tops.begin() ? *(previous - 1) : to);
+    }
+    bar->setSliderPosition(qBound(bar->minimum(), target, bar->maximum()));
+}
+
+// Room below the last line, so that scrolled to the end the view's top is a line start too.
+void padHeaderBottom()
+{
+    QScrollArea *area = Panes().mailHeaderScroll;
+    QLayout *layout = area && area->widget() ? area->widget()->layout() : nullptr;
+    if (!layout)
+        return;
+    const int width = area->widget()->width();
+    QMargins margins = layout->contentsMargins();
+    const int total =
+        layout->hasHeightForWidth() ? layout->totalHeightForWidth(width) : layout->totalSizeHint().height();
+    const int end = total - margins.bottom() - area->viewport()->height();
+    int pad = 0;
+    if (end > 0) {
+        const QVector<int> tops = headerLineTops();
+        const auto top = std::lower_bound(tops.begin(), tops.end(), end);
+        pad = top != tops.end() ? *top - end : 0;
+    }
+    if (margins.bottom() != pad) {
+        margins.setBottom(pad);
+        layout->setContentsMargins(margins);
+    }
+}
+
+// Installed once: the view's bar snaps to lines, and the room below the last line follows
+// every change of the view's or its area's size.
+void keepHeaderScrollOnLines(QScrollArea *area)
+{
+    const char installed[] = "scrollsByLines";
+    if (!area || area->property(installed).toBool())
+        return;
+    area->setProperty(installed, true);
+    QScrollBar *bar = area->verticalScrollBar();
+    QObject::connect(bar, &QAbstractSlider::actionTriggered, bar, [bar](int) { snapToLine(bar); });
+    auto pending = std::make_shared<bool>(false);
+    const auto settle = [area, pending](const QResizeEvent &) {
+        if (*pending)
+            return;
+        *pending = true;
+        QTimer::singleShot(0, area, [pending] {
+            *pending = false;
+            padHeaderBottom();
+        });
+    };
+    FollowResize(area->viewport(), QStringLiteral("linePadViewport"), settle);
+    FollowResize(area->widget(), QStringLiteral("linePadArea"), settle);
 }
 
 void fitHeaderHeight()
@@ -343,27 +491,59 @@ void fitHeaderHeight()
         senderRow->invalidate();  // its labels' heights and its direction may be new
     const int width = area->viewport()->width();
     const int senderHeight = senderRow ? senderRow->sizeHint().height() : 0;
-    const int lines = senderHeight + p.recipientsLabel->heightForWidth(width);
+    const int linesHeight = senderHeight + p.recipientsLabel->heightForWidth(width);
     const int tiles = firstTileRowHeight(p.attachmentGrid);
     const int frame = area->height() - area->viewport()->height();
     const int most = qMax(kLeastHeaderHeight, p.previewFrame ? p.previewFrame->height() / 2 : 0);
-    int height = qMax(kLeastHeaderHeight, lines + tiles + frame);
+    int height = qMax(kLeastHeaderHeight, linesHeight + tiles + frame);
     int step = tiles - p.attachmentGrid->contentsMargins().top();
     if (height > most) {
         // Too many recipients: the view ends after the last of their lines that fits, and steps
         // by lines.
-        const QVector<int> ends = recipientLineEnds(p.recipientsLabel, width);
-        height = senderHeight + frame + (ends.isEmpty() ? 0 : ends.first());
-        for (int end : ends) {
-            if (senderHeight + frame + end <= most)
-                height = senderHeight + frame + end;
+        const QVector<LineSpan> lines = recipientLines(p.recipientsLabel, width);
+        height = senderHeight + frame + (lines.isEmpty() ? 0 : lines.first().bottom);
+        for (const LineSpan &line : lines) {
+            if (senderHeight + frame + line.bottom <= most)
+                height = senderHeight + frame + line.bottom;
         }
-        step = ends.isEmpty() ? step : ends.first();
+        step = lines.isEmpty() ? step : lines.first().bottom - lines.first().top;
     }
     if (p.mailHeaderArea->height() != height || p.mailHeaderArea->minimumHeight() != height)
         p.mailHeaderArea->setFixedHeight(height);
     if (step > 0)
         area->verticalScrollBar()->setSingleStep(step);
+}
+
+// The recipients wrap at the width of the header's view: the label never widens the view's
+// area, and an address wider than a line gets places to break after its dots and at-sign.
+const char kRecipientListsProperty[] = "recipientLists";
+
+void fitRecipients(QLabel *label)
+{
+    // An emptied label (a new scan, a reset) stays empty.
+    const QStringList lists = label->property(kRecipientListsProperty).toStringList();
+    if (lists.size() != 3 || label->text().isEmpty())
+        return;
+    const int padding = label->width() - label->contentsRect().width();
+    const QScrollArea *area = Panes().mailHeaderScroll;
+    const int width = area && area->isAncestorOf(label) ? area->viewport()->width() : label->width();
+    // The label lays its rich text out inside a text document's own margin.
+    const int margins = 2 * qCeil(QTextDocument().documentMargin());
+    // A window not yet shown has no width yet: it is fitted again when it is laid out.
+    const int room = label->window()->isVisible() ? width - padding - margins : 0;
+    const QString html = recipientsHtml(lists, room, label->fontMetrics());
+    if (label->text() != html)
+        label->setText(html);
+}
+
+void showRecipients(QLabel *label, const MailMessageFields &f)
+{
+    label->setMinimumWidth(1);
+    RefitOnResize::install(label, fitRecipients);
+    label->setTextFormat(Qt::RichText);
+    label->setProperty(kRecipientListsProperty, QStringList{f.strToList, f.strCcList, f.strBccList});
+    label->setText(MailRecipientsHtml(f));
+    fitRecipients(label);
 }
 
 // Labels, recipients block and the (hidden) header view with its To, date, Cc, Bcc and
@@ -395,19 +575,21 @@ void showHeader(const MailMLRC &mail, const MailMessageFields &f)
     if (!f.strAttachmentNames.isEmpty())
         header->append(line("<b>Attachments: </b>", f.strAttachmentNames));
     ShowAttachmentTiles(f);
-    Panes().recipientsLabel->setTextFormat(Qt::RichText);
-    Panes().recipientsLabel->setText(MailRecipientsHtml(f));
+    showRecipients(Panes().recipientsLabel, f);
     // Recipients wrap and tiles move to other rows when the width changes: fitted again once the
     // tiles have been placed for the new width.
-    QScrollArea *area = Panes().mailHeaderScroll;
-    FollowResize(area, QStringLiteral("headerHeightFollower"), [area](const QResizeEvent &event) {
-        if (event.oldSize().width() != event.size().width())
-            QTimer::singleShot(0, area, [] { fitHeaderHeight(); });
-    });
-    fitHeaderHeight();
-    // Each message starts at its first line, whatever the previous one was scrolled to.
-    if (area)
+    if (QScrollArea *area = Panes().mailHeaderScroll) {
+        // The view's own width changes as its bar comes and goes.
+        FollowResize(area->viewport(), QStringLiteral("headerHeightFollower"), [area](const QResizeEvent &event) {
+            if (event.oldSize().width() != event.size().width())
+                QTimer::singleShot(0, area, [] { fitHeaderHeight(); });
+        });
+        keepHeaderScrollOnLines(area);
+        fitHeaderHeight();
+        QTimer::singleShot(0, area, [] { padHeaderBottom(); });
+        // Each message starts at its first line, whatever the previous one was scrolled to.
         area->verticalScrollBar()->setValue(0);
+    }
     header->moveCursor(QTextCursor::Start);
     header->ensureCursorVisible();
     header->hide();
@@ -477,12 +659,7 @@ QString MailListForm(const QString &list)
 
 QString MailRecipientsHtml(const MailMessageFields &fields)
 {
-    QString text = QStringLiteral("<b>To: </b>") + MailListForm(fields.strToList).toHtmlEscaped();
-    if (!fields.strCcList.isEmpty())
-        text += QLatin1String("<br><b>Cc: </b>") + MailListForm(fields.strCcList).toHtmlEscaped();
-    if (!fields.strBccList.isEmpty())
-        text += QLatin1String("<br><b>Bcc: </b>") + MailListForm(fields.strBccList).toHtmlEscaped();
-    return text;
+    return recipientsHtml({fields.strToList, fields.strCcList, fields.strBccList}, 0, QFontMetrics(QFont()));
 }
 
 QString MailPreviewDate(const MailMLRC &mail, const QString &entryName)
@@ -571,6 +748,7 @@ void ClearItemPreview()
     // The sender is cut again from its whole text whenever its label resizes: that text goes too.
     p.senderLabel->setProperty(kWholeSenderProperty, QVariant());
     p.subjectLabel->setProperty(kWholeSubjectProperty, QVariant());
+    p.recipientsLabel->setProperty(kRecipientListsProperty, QVariant());
     for (QLabel *label : {p.subjectLabel, p.recipientsLabel, p.dateLabel, p.senderLabel}) {
         label->clear();
         label->setToolTip(QString());

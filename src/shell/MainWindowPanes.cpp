@@ -6,6 +6,7 @@
 #include "browse/ItemRoles.h"
 #include "browse/MyButton1.h"
 #include "browse/SelectionPalette.h"
+#include "platform/FreedMemory.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 
@@ -18,6 +19,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTextBrowser>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -263,6 +265,9 @@ void QZovuvozivMainWindow::installItemList()
         // the old list may be the sender of the event being handled.
         old->setParent(this);
         old->deleteLater();
+        // Its rows were many small blocks: once they are gone, what they took goes back to the
+        // system (queued, after the list's own deletion has finished).
+        connect(old, &QObject::destroyed, this, [this] { QTimer::singleShot(0, this, ReturnFreedMemory); });
     } else {
         m_panes.mainSplitter->insertWidget(m_panes.mainSplitter->indexOf(m_panes.folderTree) + 1, list);
     }
@@ -279,6 +284,10 @@ void QZovuvozivMainWindow::installItemList()
 
 void QZovuvozivMainWindow::RenewLargeItemList()
 {
+    // What the rows of the folder left took goes back to the system: a replaced list's once it
+    // is deleted, a kept list's after it has been emptied for the next folder (queued).
     if (ItemListPeakRows(m_panes.itemList) >= s_itemListRenewRows)
         installItemList();
+    else
+        QTimer::singleShot(0, this, ReturnFreedMemory);
 }

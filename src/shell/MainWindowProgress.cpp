@@ -4,6 +4,7 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/FolderTree.h"
 #include "platform/Edition.h"
+#include "platform/FreedMemory.h"
 #include "save/SaveFlow.h"
 #include "save/SavePause.h"
 #include "scanner/FolderAttributes.h"
@@ -189,6 +190,9 @@ void QZovuvozivMainWindow::showHeldSummary()
 void QZovuvozivMainWindow::OnScanEnded()
 {
     m_scanEndSeen = true;
+    // The walk's working buffers went with its thread, and the archive shown before was freed
+    // when it started: what both took goes back to the system.
+    ReturnFreedMemory();
     // The scan's thread has ended: only now may another run start, so a confirmed stop is
     // answered here, never at the Yes itself.
     if (!scanStopConfirmed())

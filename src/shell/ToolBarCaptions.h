@@ -30,6 +30,7 @@ public:
 private:
     QToolBar *m_bar;
     QVector<Caption> m_captions;
+    QVector<int> m_designedTops;  // each caption's place in the form, the highest it may go
     bool m_placing = false;
     bool m_queued = false;
 };

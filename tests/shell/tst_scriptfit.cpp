@@ -8,6 +8,7 @@
 #include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
+#include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/DrawnText.h"
@@ -21,6 +22,7 @@
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QLabel>
@@ -29,6 +31,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -100,6 +105,45 @@ QByteArray scriptArchive()
     return b.finish();
 }
 
+// Mails of twelve recipients and two attachments, from senders that fit beside the date or not.
+const char *const kManySenders[] = {"王小明 张伟 李娜 刘洋 陈静 杨帆",
+                                    "Maximiliane-Wilhelmine von Hohenzollern-Sigmaringen", "Kari Nordmann"};
+const char *const kManyTo[] = {
+    "avraham.bendavid@example.co.il", "giorgos.papadopoulos@example.gr",
+    "kari.nordmann@example.no",       "wang.xiaoming@example.cn",
+    "sato.hina@example.jp",           "maximiliane-wilhelmine.hohenzollern-sigmaringen@example.de"};
+const char *const kManyCc[] = {"ingrid.bjornstad@example.no", "eleni.georgiou@example.gr",
+                               "david.cohen@example.co.il",   "li.na@example.cn",
+                               "tanaka.yuki@example.jp",      "jeongseok.yang@example.kr"};
+
+QByteArray manyRecipientsArchive()
+{
+    TestArchiveBuilder b;
+    int index = 0;
+    for (const char *sender : kManySenders) {
+        OlmXml::MailItem mail;
+        mail.subject = QStringLiteral("Budget review %1").arg(index);
+        mail.body = mail.subject;
+        mail.sent = QStringLiteral("2006-01-11T17:17:59");
+        mail.from = {{QStringLiteral("sender@example.org"), text(sender)}};
+        for (const char *to : kManyTo)
+            mail.to << OlmXml::Address{QLatin1String(to), QString()};
+        for (const char *cc : kManyCc)
+            mail.cc << OlmXml::Address{QLatin1String(cc), QString()};
+        for (int n = 1; n <= 2; ++n) {
+            const QString url =
+                QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/m%1_%2").arg(index).arg(n);
+            b.addEntry(url, QByteArray(2000 * n, 'x'));
+            mail.attachmentNames << QStringLiteral("Budget review %1.pdf").arg(n);
+            mail.attachmentUrls << url;
+        }
+        b.addEntry(QLatin1String(kMessages)
+                       + QStringLiteral("Inbox/message_%1.xml").arg(index++, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({mail}));
+    }
+    return b.finish();
+}
+
 // A label shows its text whole: as tall as the text as drawn, and as wide unless it elides.
 QString labelFault(const QLabel *label, bool checkWidth = true)
 {
@@ -141,6 +185,8 @@ private Q_SLOTS:
     void rowAndHeaderTextsApart();
     void namesWholeWhereTheyFit_data();
     void namesWholeWhereTheyFit();
+    void manyRecipientsInsideTheView_data();
+    void manyRecipientsInsideTheView();
     void toolBarCaptionsClearOfIcons();
     void saveSheetsHoldTheirTexts();
 
@@ -149,6 +195,7 @@ private:
     QTreeWidgetItem *rowOf(QZovuvozivMainWindow &w, const ScriptMail &m);
     QTemporaryDir m_dir;
     QString m_path;
+    QString m_manyPath;
 };
 
 void ScriptFitTest::initTestCase()
@@ -166,6 +213,11 @@ void ScriptFitTest::initTestCase()
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(scriptArchive());
     f.close();
+    m_manyPath = m_dir.filePath(QStringLiteral("many.olm"));
+    QFile many(m_manyPath);
+    QVERIFY(many.open(QIODevice::WriteOnly));
+    many.write(manyRecipientsArchive());
+    many.close();
     // The larger run must really draw larger.
     const int forced = qEnvironmentVariableIntValue("QT_FONT_DPI");
     if (forced > 0) {
@@ -458,6 +510,186 @@ void ScriptFitTest::namesWholeWhereTheyFit()
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
 }
 
+void ScriptFitTest::manyRecipientsInsideTheView_data()
+{
+    QTest::addColumn<int>("width");
+    for (int width : {902, 1050, 1400})
+        QTest::addRow("%d px", width) << width;
+}
+
+namespace {
+
+// Where the label draws each of its lines (from the label's top) and how wide, and the width its
+// text has: laid out as the label lays out its rich text.
+struct DrawnLine {
+    int top;
+    int bottom;
+    qreal width;
+};
+
+QVector<DrawnLine> drawnLines(const QLabel *label, qreal *room)
+{
+    QTextDocument document;
+    document.setDefaultFont(label->font());
+    document.documentLayout()->setPaintDevice(const_cast<QLabel *>(label));
+    document.setHtml(label->text());
+    const QRect inner = label->contentsRect();
+    document.setTextWidth(inner.width());
+    *room = inner.width() - 2 * document.documentMargin();
+    QVector<DrawnLine> lines;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        const qreal top = document.documentLayout()->blockBoundingRect(block).top();
+        for (int i = 0; i < block.layout()->lineCount(); ++i) {
+            const QTextLine line = block.layout()->lineAt(i);
+            lines.append({inner.top() + int(top + line.y()), inner.top() + int(top + line.y() + line.height()),
+                          line.naturalTextWidth()});
+        }
+    }
+    return lines;
+}
+
+// What the header's view cuts through at its top when scrolled to value: a line of the sender,
+// date or recipients, or a tile, that starts above the view and ends inside it.
+QString cutAtTop(const BrowsePanes &p, int value)
+{
+    QVector<QPair<QString, QPair<int, int>>> parts;
+    for (const QLabel *label : {p.senderLabel, p.dateLabel})
+        parts.append({label->objectName(), {label->y(), label->y() + label->height()}});
+    qreal room = 0;
+    const QLabel *recipients = p.recipientsLabel;
+    for (const DrawnLine &line : drawnLines(recipients, &room))
+        parts.append({QStringLiteral("recipients line"), {recipients->y() + line.top, recipients->y() + line.bottom}});
+    for (int i = 0; i < p.attachmentGrid->count(); ++i) {
+        const QWidget *tile = p.attachmentGrid->itemAt(i)->widget();
+        parts.append({QStringLiteral("tile %1").arg(i), {tile->y(), tile->y() + tile->height()}});
+    }
+    for (const auto &part : parts) {
+        // A pixel either way is rounding of the line's height.
+        if (part.second.first + 1 < value && value < part.second.second - 1)
+            return QStringLiteral("%1 (%2..%3) cut at %4")
+                .arg(part.first)
+                .arg(part.second.first)
+                .arg(part.second.second)
+                .arg(value);
+    }
+    return QString();
+}
+
+void wheel(QScrollArea *area, int steps)
+{
+    const QPoint at(20, 20);
+    QWheelEvent event(at, area->viewport()->mapToGlobal(at), QPoint(), QPoint(0, -120 * steps), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(area->viewport(), &event);
+}
+
+}  // namespace
+
+// A mail of twelve recipients and two attachments: every recipients line wraps inside the
+// header's view, beside its bar when one shows; tiles lie inside the view, the first row whole
+// where it is scrolled to; a sender that does not fit beside the date has a line above it; and
+// the wheel, the keys and the bar stop only where the view's top line shows whole.
+void ScriptFitTest::manyRecipientsInsideTheView()
+{
+    QFETCH(int, width);
+    QZovuvozivMainWindow w;
+    w.resize(width, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    startScanInWindow(w, m_manyPath);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+    QTreeWidget *list = w.panes().itemList;
+    QCOMPARE(list->topLevelItemCount(), int(std::size(kManySenders)));
+    const BrowsePanes &p = w.panes();
+    QScrollArea *area = p.mailHeaderScroll;
+    QScrollBar *bar = area->verticalScrollBar();
+    QStringList faults;
+    for (int i = 0; i < list->topLevelItemCount(); ++i) {
+        list->setCurrentItem(list->topLevelItem(i));
+        QTRY_COMPARE(p.subjectLabel->text(), QStringLiteral("Budget review %1").arg(i));
+        QTest::qWait(50);  // the header's layouts settle
+        const QString sender = p.senderLabel->property("wholeSender").toString();
+        QString mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(width);
+        const auto checkLayout = [&] {
+            const int view = area->viewport()->width();
+            if (area->widget()->width() > view)
+                faults << mail
+                        + QStringLiteral("header %1 wide in a view of %2").arg(area->widget()->width()).arg(view);
+            qreal room = 0;
+            for (const DrawnLine &line : drawnLines(p.recipientsLabel, &room)) {
+                if (line.width > room + 0.5)
+                    faults << mail + QStringLiteral("recipients line %1 wide for %2").arg(line.width).arg(room);
+            }
+            if (rectIn(p.recipientsLabel, area->viewport()).right() >= view)
+                faults << mail + QStringLiteral("recipients past the view's right edge");
+            for (int t = 0; t < p.attachmentGrid->count(); ++t) {
+                const QRect tile = rectIn(p.attachmentGrid->itemAt(t)->widget(), area->widget());
+                if (tile.left() < 0 || tile.right() >= view || tile.bottom() >= area->widget()->height())
+                    faults << mail
+                            + QStringLiteral("tile %1 at %2..%3 in a view of %4")
+                                  .arg(t)
+                                  .arg(tile.left())
+                                  .arg(tile.right())
+                                  .arg(view);
+            }
+
+            const bool besideFits = headerWidthNeeded(p.senderLabel, sender) + p.dateLabel->sizeHint().width() <= view;
+            const bool dateBelow = p.dateLabel->y() >= p.senderLabel->y() + p.senderLabel->height();
+            if (dateBelow == besideFits)
+                faults << mail
+                        + (dateBelow ? QStringLiteral("date below a sender that fits beside it")
+                                     : QStringLiteral("sender \"%1\" cut beside the date").arg(p.senderLabel->text()));
+            if (headerWidthNeeded(p.senderLabel, sender) <= view && p.senderLabel->text() != sender)
+                faults << mail + QStringLiteral("sender \"%1\" cut with %2 px").arg(p.senderLabel->text()).arg(view);
+        };
+        checkLayout();
+        // And again after the window is made narrower or wider, and back.
+        const int other = width == 1400 ? 902 : 1400;
+        for (int size : {other, width}) {
+            w.resize(size, 700);
+            QTest::qWait(100);
+            mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(size);
+            checkLayout();
+        }
+
+        // Down by wheel to the end and back, then by keys and the bar.
+        const QWidget *firstTile = p.attachmentGrid->itemAtPosition(0, 0)->widget();
+        bool firstTileSeen = wholeInHeight(firstTile, area->viewport());
+        const auto step = [&](const std::function<void()> &scroll, const QString &how) {
+            const int before = bar->value();
+            scroll();
+            QCoreApplication::processEvents();
+            const QString cut = cutAtTop(p, bar->value());
+            if (!cut.isEmpty())
+                faults << mail + how + QStringLiteral(": ") + cut;
+            firstTileSeen = firstTileSeen || wholeInHeight(firstTile, area->viewport());
+            return bar->value() != before;
+        };
+        for (int n = 0; n < 40 && step([&] { wheel(area, 1); }, QStringLiteral("wheel down")); ++n) {
+        }
+        if (bar->value() != bar->maximum())
+            faults << mail + QStringLiteral("wheel stopped at %1 of %2").arg(bar->value()).arg(bar->maximum());
+        for (int n = 0; n < 40 && step([&] { wheel(area, -1); }, QStringLiteral("wheel up")); ++n) {
+        }
+        QCOMPARE(bar->value(), 0);
+        for (int n = 0; n < 3; ++n) {
+            step([&] { QTest::keyClick(area, Qt::Key_Down); }, QStringLiteral("key down"));
+            step([&] { bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); }, QStringLiteral("bar arrow"));
+        }
+        step([&] { bar->triggerAction(QAbstractSlider::SliderPageStepSub); }, QStringLiteral("bar page up"));
+        step([&] { bar->triggerAction(QAbstractSlider::SliderPageStepAdd); }, QStringLiteral("bar page down"));
+        if (!firstTileSeen)
+            faults << mail + QStringLiteral("first tile never whole in the view");
+    }
+    faults.removeAll(QString());
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+}
+
 namespace {
 
 // The lowest row of the icon's picture that is not transparent, as the button draws it (centred).
@@ -485,8 +717,8 @@ int captionInkTop(const QLabel *label)
 
 }  // namespace
 
-// The tool bar's Open and Save captions are written below their icons, and every caption is
-// whole inside the bar.
+// Every caption of the tool bar is written below its icon, a blank row at least between them,
+// and whole inside the bar.
 void ScriptFitTest::toolBarCaptionsClearOfIcons()
 {
     QZovuvozivMainWindow w;
@@ -499,18 +731,21 @@ void ScriptFitTest::toolBarCaptionsClearOfIcons()
     QStringList faults;
     const struct {
         const char *caption;
-        const char *action;
-    } pairs[] = {{"Open", "actionOpenMailbox"}, {"Save", "actionSaveRepaired"}};
+        const char *action;  // or the button's name
+    } pairs[] = {{"Open", "actionOpenMailbox"},  {"Save", "actionSaveRepaired"}, {"Mail", "mailButton"},
+                 {"Calendar", "calendarButton"}, {"People", "peopleButton"},     {"Tasks", "tasksButton"},
+                 {"Notes", "notesButton"}};
     for (const auto &pair : pairs) {
         const QLabel *caption = nullptr;
         for (const QLabel *label : bar->findChildren<QLabel *>()) {
             if (label->text() == QLatin1String(pair.caption))
                 caption = label;
         }
-        auto *button =
-            qobject_cast<QToolButton *>(bar->widgetForAction(w.findChild<QAction *>(QLatin1String(pair.action))));
+        auto *action = w.findChild<QAction *>(QLatin1String(pair.action));
+        auto *button = action ? qobject_cast<QToolButton *>(bar->widgetForAction(action))
+                              : w.findChild<QToolButton *>(QLatin1String(pair.action));
         QVERIFY2(caption && button, pair.caption);
-        if (captionInkTop(caption) <= iconInkBottom(button))
+        if (captionInkTop(caption) <= iconInkBottom(button) + 1)
             faults << QStringLiteral("\"%1\" starts at %2, its icon ends at %3")
                           .arg(caption->text())
                           .arg(captionInkTop(caption))

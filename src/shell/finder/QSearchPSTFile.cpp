@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QMovie>
 #include <QPushButton>
+#include <QScreen>
 #include <QTreeWidgetItem>
 
 QString strSelectedPath;
@@ -20,6 +21,7 @@ QPointer<StopDlg> stopDlgObj1;
 QSearchPSTFile::QSearchPSTFile(QWidget *parent) : QDialog(parent), ui(new Ui::SearchDlg)
 {
     ui->setupUi(this);
+    m_formWidth = width();
     ConnectSignals();
 
     QTreeWidget *list = ui->FileTreeWidget;
@@ -147,12 +149,17 @@ void QSearchPSTFile::FinishThread()
 
 void QSearchPSTFile::OnSearchInFolder()
 {
-    if (HoldsResults())
-        ClearResults();
-    ui->lineEdit_folderselect->clear();
+    ChooseFolder();
+}
+
+bool QSearchPSTFile::ChooseFolder()
+{
+    // Asked first: a cancelled choice keeps the location and the results already listed.
     const QString folder = GetExistingDirectoryHooked(this, tr("Open Directory"), QStringLiteral("/"));
     if (folder.isEmpty())
-        return;
+        return false;
+    if (HoldsResults())
+        ClearResults();
     ui->lineEdit_folderselect->setText(folder);
     ui->SearchButton->setEnabled(true);
     QComboBox *chosen = ui->SourceComboBox;
@@ -161,14 +168,14 @@ void QSearchPSTFile::OnSearchInFolder()
         chosen->removeItem(earlier);
     chosen->addItem(QFileIconProvider().icon(QFileInfo(folder)), folder);
     chosen->setCurrentIndex(chosen->count() - 1);
+    return true;
 }
 
 void QSearchPSTFile::StartFileSearch()
 {
-    OnSearchInFolder();
-    const QString folder = ui->lineEdit_folderselect->text();
-    if (folder.isEmpty())
+    if (!ChooseFolder())
         return;
+    const QString folder = ui->lineEdit_folderselect->text();
 
     if (HoldsResults())
         ClearResults();
@@ -305,6 +312,35 @@ void QSearchPSTFile::closeEvent(QCloseEvent *event)
         event->accept();
     else
         event->ignore();
+}
+
+void QSearchPSTFile::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    KeepInsideWindow();
+}
+
+void QSearchPSTFile::resizeEvent(QResizeEvent *event)
+{
+    QDialog::resizeEvent(event);
+    KeepInsideWindow();
+}
+
+void QSearchPSTFile::KeepInsideWindow()
+{
+    // The window of the dialog that opened the finder, or the finder's own parent window.
+    const QWidget *owner = parentWidget() ? parentWidget()->window() : nullptr;
+    while (owner && owner->parentWidget())
+        owner = owner->parentWidget()->window();
+    int most = screen() ? screen()->availableGeometry().width() : QWIDGETSIZE_MAX;
+    if (owner && owner != this && owner->isVisible())
+        most = qMin(most, owner->width());
+    const int limit = qMax(m_formWidth, most);
+    if (width() <= limit)
+        return;
+    setMinimumWidth(qMin(minimumWidth(), limit));
+    setMaximumWidth(limit);
+    resize(limit, height());
 }
 
 void QSearchPSTFile::keyPressEvent(QKeyEvent *event)

@@ -54,9 +54,15 @@ public Q_SLOTS:
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void ConnectSignals();
+    // Asks for the folder to search; true when one was chosen. A cancelled choice changes nothing.
+    bool ChooseFolder();
+    // No wider than the window it belongs to (nor the screen), and never narrower than its form.
+    void KeepInsideWindow();
     void ApplyStyleSheets();
     // True when the list shows the rows of a finished search.
     bool HoldsResults() const;
@@ -77,4 +83,5 @@ private:
     QTreeWidgetItem *pLastItem = nullptr;
     // A search was started and neither finished nor stopped yet, as the GUI sees it.
     bool m_searching = false;
+    int m_formWidth = 0;
 };

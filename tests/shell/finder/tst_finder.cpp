@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFile>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
@@ -65,7 +66,8 @@ private Q_SLOTS:
     void findsEveryArchiveInAwkwardTree();
     void noArchiveFound();
     void pickAndHandBack();
-    void cancelledChooserClearsList();
+    void cancelledChooserChangesNothing();
+    void sheetStaysInsideItsWindow();
     void stopEndsOnlyOurSearch();
     void stopThenNoLetsSearchFinish();
     void yesAfterSearchEndedKeepsResults();
@@ -319,7 +321,8 @@ void FinderTest::pickAndHandBack()
     QCOMPARE(hidden.count(), 0);
 }
 
-void FinderTest::cancelledChooserClearsList()
+// Cancelling the folder chooser of a second search leaves the location and the results listed.
+void FinderTest::cancelledChooserChangesNothing()
 {
     QTemporaryDir dir;
     QVERIFY(makeFile(dir.filePath(QStringLiteral("one.olm")), 1));
@@ -330,15 +333,37 @@ void FinderTest::cancelledChooserClearsList()
     Q_EMIT list->itemClicked(list->topLevelItem(0), 0);
     QVERIFY(button(dlg, "OKButton")->isEnabled());
     QPSTSearchingThread *before = dlg.searchThread();
+    const auto *location = dlg.findChild<QLineEdit *>(QStringLiteral("lineEdit_folderselect"));
+    const QString chosen = location->text();
+    QVERIFY(!chosen.isEmpty());
 
     m_chosenFolder.clear(); // the user cancels the folder dialog
     button(dlg, "SearchButton")->click();
-    QCOMPARE(list->topLevelItemCount(), 0);
-    QVERIFY(dlg.findChild<QLineEdit *>(QStringLiteral("lineEdit_folderselect"))->text().isEmpty());
-    QVERIFY(!button(dlg, "OKButton")->isEnabled()); // no row left to hand back
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(location->text(), chosen);
+    QVERIFY(button(dlg, "OKButton")->isEnabled());
     QCOMPARE(dlg.searchThread(), before);            // no search started
     QVERIFY(button(dlg, "StopButton")->isHidden());
     QVERIFY(m_messages.isEmpty());
+}
+
+// However wide its texts grow, the sheet keeps inside the window it belongs to, never narrower
+// than its form.
+void FinderTest::sheetStaysInsideItsWindow()
+{
+    QWidget window;
+    window.resize(700, 500);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *dlg = new QSearchPSTFile(&window);
+    const int formWidth = dlg->width();
+    dlg->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dlg));
+    dlg->findChild<QLabel *>(QStringLiteral("label"))->setText(QString(150, QLatin1Char('W')));
+    QCoreApplication::processEvents();
+    QVERIFY2(dlg->width() <= window.width(), qPrintable(QString::number(dlg->width())));
+    QVERIFY(dlg->width() >= formWidth);
+    delete dlg;
 }
 
 void FinderTest::stopEndsOnlyOurSearch()

@@ -12,10 +12,12 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QNetworkProxy>
+#include <QSemaphore>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
@@ -27,8 +29,8 @@ struct Answer {
     QByteArray body;
     QByteArray contentType = "application/zip";
     Mode mode = Whole;
-    QByteArray location;          // for a redirect
-    qint64 declaredLength = -1;   // Content-Length when it must differ from the body; -2: none
+    QByteArray location;         // for a redirect
+    qint64 declaredLength = -1;  // Content-Length when it must differ from the body; -2: none
 };
 
 // Answers GET requests from a table of path -> answer; unknown paths get 404. Remembers the paths.
@@ -48,7 +50,7 @@ public:
     }
     QHash<QByteArray, Answer> answers;
     QList<QByteArray> paths;
-    int ended = 0;   // connections closed, by either side
+    int ended = 0;  // connections closed, by either side
 
 private:
     void serve(QTcpSocket *socket)
@@ -68,17 +70,18 @@ private:
             missing.body = "missing";
             missing.contentType = "text/html";
             const Answer answer = answers.value(path, missing);
-            QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nContent-Type: "
-                + answer.contentType + "\r\nConnection: close\r\n";
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status)
+                + " X\r\nContent-Type: " + answer.contentType + "\r\nConnection: close\r\n";
             if (!answer.location.isEmpty())
                 head += "Location: " + answer.location + "\r\n";
             if (answer.declaredLength != -2)
                 head += "Content-Length: "
-                    + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size()) + "\r\n";
+                    + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size())
+                    + "\r\n";
             head += "\r\n";
             socket->write(head);
             if (answer.mode == Answer::Stall)
-                return;   // headers only, then silence
+                return;  // headers only, then silence
             if (answer.mode == Answer::Slow) {
                 // The body in three parts with pauses: the client sees progress on the way.
                 const int third = answer.body.size() / 3;
@@ -103,6 +106,90 @@ private:
     QHash<QTcpSocket *, QByteArray> m_request;
 };
 
+// Streams `total` zero bytes with no length, from a thread of its own as a server elsewhere would,
+// as fast as the client takes them and never holding more than a few chunks. Serves one request.
+class StreamingServer : public QThread {
+public:
+    explicit StreamingServer(qint64 total) : m_total(total)
+    {
+        start();
+        m_ready.acquire();
+    }
+    ~StreamingServer() override
+    {
+        quit();
+        wait();
+    }
+    QString base() const { return QStringLiteral("http://127.0.0.1:%1/u/").arg(m_port); }
+    qint64 sent() const { return m_sent.loadAcquire(); }
+
+protected:
+    void run() override
+    {
+        QTcpServer server;
+        server.listen(QHostAddress::LocalHost);
+        m_port = server.serverPort();
+        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
+            if (QTcpSocket *socket = server.nextPendingConnection())
+                serve(socket);
+        });
+        m_ready.release();
+        exec();
+    }
+
+private:
+    void serve(QTcpSocket *socket)
+    {
+        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+            const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
+            socket->setProperty("request", request);
+            if (!request.endsWith("\r\n\r\n") || socket->property("answered").toBool())
+                return;
+            socket->setProperty("answered", true);
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\n\r\n");
+            topUp(socket);
+        });
+        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] { topUp(socket); });
+        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    }
+    void topUp(QTcpSocket *socket)
+    {
+        static const QByteArray chunk(256 * 1024, '\0');
+        qint64 sent = m_sent.loadRelaxed();
+        while (sent < m_total && socket->bytesToWrite() < 4 * chunk.size()
+               && socket->state() == QAbstractSocket::ConnectedState) {
+            const qint64 part = qMin<qint64>(chunk.size(), m_total - sent);
+            socket->write(chunk.constData(), part);
+            sent += part;
+        }
+        m_sent.storeRelease(sent);
+        if (sent >= m_total && socket->bytesToWrite() == 0)
+            socket->disconnectFromHost();
+    }
+
+    const qint64 m_total;
+    QAtomicInteger<qint64> m_sent{0};
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+};
+
+// Resident memory of this process in kB, now and at its peak since the last ResetPeakMemory.
+inline long MemoryKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+inline bool ResetPeakMemory()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
+}
+
 // A ZIP archive written in memory, its entries stored unless deflated on request. The entry count
 // is written in 16 bits as it comes, so more than 65,535 entries wrap it.
 class ZipWriter {
@@ -115,7 +202,7 @@ public:
     // A deflated entry that declares declaredSize unpacked bytes, whatever data holds.
     void addDeflated(const QByteArray &name, const QByteArray &data, quint32 declaredSize)
     {
-        const QByteArray zlib = qCompress(data, 9);   // 4-byte length, 2-byte head, deflate, 4-byte sum
+        const QByteArray zlib = qCompress(data, 9);  // 4-byte length, 2-byte head, deflate, 4-byte sum
         append(name, zlib.mid(6, zlib.size() - 10), 8, Crc32Update(0, data.constData(), data.size()), declaredSize,
                0100644, 3);
     }
@@ -178,7 +265,10 @@ private:
 };
 
 // The executable's place inside a bundle, as the build lays it out.
-inline QByteArray ExecutableInBundle() { return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask"; }
+inline QByteArray ExecutableInBundle()
+{
+    return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask";
+}
 
 // A program package of version marker: the bundle with its executable and one data file.
 inline QByteArray ProgramPackage(const QByteArray &marker)

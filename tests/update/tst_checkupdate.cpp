@@ -175,7 +175,7 @@ void CheckUpdateTest::unreachableServer_data()
     QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt") << kWrongAnswer + "it did not send the file.";
     QTest::newRow("redirect to plain http elsewhere")
         << true << QByteArray("http://updates.example.invalid/x")
-        << kWrongAnswer + "it sent the request to an address that may not serve updates.";
+        << kWrongAnswer + "it redirected the request to an address that is refused.";
     QTest::newRow("server stops answering") << true << QByteArray("stall") << kUnreachable + "it stopped answering.";
 }
 

@@ -52,6 +52,10 @@ QNetworkReply *GetUpdateFile(const QUrl &url)
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = SharedManager().get(request);
     reply->setReadBufferSize(kReadBufferBytes);
+    // Given again once the request runs: only then does the network thread stop reading the socket
+    // while the buffer is full, instead of only handing over less at a time.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
+                     [reply] { reply->setReadBufferSize(kReadBufferBytes); });
     const QString scheme = url.scheme().toLower();
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, scheme](const QUrl &target) {
         if (target.scheme().toLower() == scheme && IsAllowedUpdateUrl(target))

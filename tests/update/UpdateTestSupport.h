@@ -12,12 +12,10 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QNetworkProxy>
-#include <QSemaphore>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QTimer>
 #include <QtEndian>
 
@@ -105,90 +103,6 @@ private:
     QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_request;
 };
-
-// Streams `total` zero bytes with no length, from a thread of its own as a server elsewhere would,
-// as fast as the client takes them and never holding more than a few chunks. Serves one request.
-class StreamingServer : public QThread {
-public:
-    explicit StreamingServer(qint64 total) : m_total(total)
-    {
-        start();
-        m_ready.acquire();
-    }
-    ~StreamingServer() override
-    {
-        quit();
-        wait();
-    }
-    QString base() const { return QStringLiteral("http://127.0.0.1:%1/u/").arg(m_port); }
-    qint64 sent() const { return m_sent.loadAcquire(); }
-
-protected:
-    void run() override
-    {
-        QTcpServer server;
-        server.listen(QHostAddress::LocalHost);
-        m_port = server.serverPort();
-        QObject::connect(&server, &QTcpServer::newConnection, &server, [this, &server] {
-            if (QTcpSocket *socket = server.nextPendingConnection())
-                serve(socket);
-        });
-        m_ready.release();
-        exec();
-    }
-
-private:
-    void serve(QTcpSocket *socket)
-    {
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
-            socket->setProperty("request", request);
-            if (!request.endsWith("\r\n\r\n") || socket->property("answered").toBool())
-                return;
-            socket->setProperty("answered", true);
-            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/zip\r\nConnection: close\r\n\r\n");
-            topUp(socket);
-        });
-        QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [this, socket] { topUp(socket); });
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-    }
-    void topUp(QTcpSocket *socket)
-    {
-        static const QByteArray chunk(256 * 1024, '\0');
-        qint64 sent = m_sent.loadRelaxed();
-        while (sent < m_total && socket->bytesToWrite() < 4 * chunk.size()
-               && socket->state() == QAbstractSocket::ConnectedState) {
-            const qint64 part = qMin<qint64>(chunk.size(), m_total - sent);
-            socket->write(chunk.constData(), part);
-            sent += part;
-        }
-        m_sent.storeRelease(sent);
-        if (sent >= m_total && socket->bytesToWrite() == 0)
-            socket->disconnectFromHost();
-    }
-
-    const qint64 m_total;
-    QAtomicInteger<qint64> m_sent{0};
-    QSemaphore m_ready;
-    quint16 m_port = 0;
-};
-
-// Resident memory of this process in kB, now and at its peak since the last ResetPeakMemory.
-inline long MemoryKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-inline bool ResetPeakMemory()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
-}
 
 // A ZIP archive written in memory, its entries stored unless deflated on request. The entry count
 // is written in 16 bits as it comes, so more than 65,535 entries wrap it.

@@ -2,6 +2,7 @@
 // the installed bundle and the update record, every failure ending in a message with the installed
 // program untouched, and the behaviour both update windows share (drag strip, keys, language).
 
+#include "StreamingServer.h"
 #include "UpdateTestSupport.h"
 
 #include "shell/ShellHooks.h"
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void failures_data();
     void failures();
     void closedWhileDownloading();
+    void endlessStreamInBoundedMemory();
     void deletedWhileDownloading();
     void texts();
     void dragStrip_data();
@@ -285,6 +287,51 @@ void DownloadAppTest::closedWhileDownloading()
     QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
     QVERIFY(!QFileInfo::exists(download.PackagePath()));
     QTRY_COMPARE(m_server->ended, 1);
+}
+
+// A server that streams more than any package, with no length announced, as fast as the download
+// takes it: the download holds a small buffer, fails naming why, and gives its memory back.
+void DownloadAppTest::endlessStreamInBoundedMemory()
+{
+    // The first download answered 404 pays what any first one costs once (the network thread,
+    // the window's pictures); the second gets the stream.
+    StreamingServer server((qint64(1) << 30) + (qint64(64) << 20), 1);
+    QVERIFY(server.isRunning());
+    QVERIFY(WriteSettingsFile(strPlistPath, server.base()));
+    {
+        QDownloadApp first;
+        QTRY_VERIFY(first.state() == QDownloadApp::State::Failed);
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    const long before = MemoryKb("VmRSS:");
+    QVERIFY(ResetPeakMemory());
+    {
+        QDownloadApp download;
+        // The event loop as the program runs it: the test's own waits sleep between turns.
+        QEventLoop loop;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (download.state() != QDownloadApp::State::Downloading)
+                loop.quit();
+        });
+        poll.start(20);
+        QTimer::singleShot(60000, &loop, &QEventLoop::quit);
+        loop.exec();
+        QCOMPARE(download.state(), QDownloadApp::State::Failed);
+        QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
+                 QStringLiteral("Update could not be downloaded. The update server sent more than 1024 MB, too much "
+                                "for a program package."));
+        QVERIFY(!QFileInfo::exists(download.PackagePath()));
+    }
+    const long peak = MemoryKb("VmHWM:");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QTest::qWait(50);
+    const long after = MemoryKb("VmRSS:");
+    qInfo("resident: %ld kB before, %ld kB at the peak, %ld kB after", before, peak, after);
+    // Bounds well above the system's socket buffers (the toolkit reads what the socket holds at
+    // once) and far below the gigabyte streamed.
+    QVERIFY2(peak - before < 96 * 1024, "the download held more than a small buffer");
+    QVERIFY2(after - before < 64 * 1024, "the download kept memory after its end");
 }
 
 void DownloadAppTest::deletedWhileDownloading()

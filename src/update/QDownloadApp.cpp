@@ -41,9 +41,10 @@ bool isPackageType(const QString &contentType)
 QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DownloadUpdate)
 {
     ui->setupUi(this);
-    // Hidden before the texts are fitted: the success text shares its place with the download's
-    // texts and would push them down.
+    // Hidden before the texts are fitted: the success text and the OK button share their places
+    // with the download's texts and would push them aside.
     ui->RestartLabel->hide();
+    ui->OkButton->hide();
     SetFixedSizeWidget();
     connect(ui->OkButton, &QPushButton::clicked, this, &QDownloadApp::OnOk);
     downloadExe();

@@ -105,8 +105,8 @@ QPoint KeptOnScreen(const QRect &available, QPoint at, QSize window)
 
 QString ShownMessage(const QString &message)
 {
-    constexpr int kMaxChars = 400;
-    constexpr int kMaxWord = 30;
+    constexpr int kMaxChars = 300;
+    constexpr int kMaxWord = 20;
     QString text = message;
     if (text.size() > kMaxChars)
         text = text.left(kMaxChars / 2) + QChar(0x2026) + text.right(kMaxChars / 2);

@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTextDocument>
 #include <QtTest>
@@ -54,6 +55,8 @@ private Q_SLOTS:
     void endlessStreamInBoundedMemory();
     void deletedWhileDownloading();
     void texts();
+    void windowsFit_data();
+    void windowsFit();
     void dragStrip_data();
     void dragStrip();
     void keysAndLanguage_data();
@@ -369,6 +372,80 @@ void DownloadAppTest::texts()
     QCOMPARE(check->windowTitle(), QStringLiteral("Corvask"));
     QCOMPARE(plain(check->findChild<QLabel *>(QStringLiteral("label"))), QStringLiteral("Checking For Update ..."));
     QVERIFY(!check->isVisible());
+}
+
+// Each update window in each of its states, at the fonts of the run (CTest runs this at 96 and
+// 120 dpi too, and CI in both editions): the form's size, grown only by what the texts need and
+// never past a 1366x768 screen, the heading where the form puts it, every text whole and apart,
+// and every button inside the window.
+void DownloadAppTest::windowsFit_data()
+{
+    QTest::addColumn<Answer>("answer");   // for the package; none: the offer
+    QTest::addColumn<QString>("heading");
+    QTest::addColumn<QPoint>("headingAt");
+    QTest::addColumn<bool>("longText");   // may grow the window beyond a fifth
+    QTest::newRow("offer") << Answer() << "label" << QPoint(150, 55) << false;
+    QTest::newRow("downloading") << package(ProgramPackage("v2"), Answer::Stall) << "DownLoadLabel" << QPoint(150, 40)
+                                 << false;
+    Answer missing;
+    missing.status = 404;
+    QTest::newRow("download failed") << missing << "InfoLabel" << QPoint(150, 96) << false;
+    ZipWriter longName;
+    longName.add("Corvask.app/Contents/" + QByteArray(3000, 'n'), "x");
+    QTest::newRow("package refused, naming a long entry")
+        << package(longName.finish()) << "InfoLabel" << QPoint(150, 96) << true;
+    QTest::newRow("installed") << package(ProgramPackage("v2")) << "RestartLabel" << QPoint(150, 10) << false;
+}
+
+void DownloadAppTest::windowsFit()
+{
+    QFETCH(Answer, answer);
+    QFETCH(QString, heading);
+    QFETCH(QPoint, headingAt);
+    QFETCH(bool, longText);
+    const bool offer = answer.body.isEmpty() && answer.status == 200;
+    m_server->answers["/u/Corvask.zip"] = answer;
+    std::unique_ptr<QDialog> window;
+    if (offer)
+        window = std::make_unique<QMinorUpdate>(nullptr, QString());
+    else
+        window = std::make_unique<QDownloadApp>();
+    if (!offer && answer.mode != Answer::Stall) {
+        auto *download = static_cast<QDownloadApp *>(window.get());
+        QTRY_VERIFY(download->state() != QDownloadApp::State::Downloading);
+    }
+    window->setWindowModality(Qt::NonModal);
+    window->show();
+    QCoreApplication::processEvents();
+
+    const QSize form = offer ? QSize(488, 363) : QSize(491, 367);
+    const QSize size = window->size();
+    const QString shown = QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+    QVERIFY2(size.width() >= form.width() && size.height() >= form.height(), qPrintable(shown));
+    QVERIFY2(size.width() <= form.width() * 6 / 5, qPrintable(shown));
+    QVERIFY2(longText || size.height() <= form.height() * 6 / 5, qPrintable(shown));
+    QVERIFY(QRect(0, 0, 1366, 768).contains(QRect(QPoint(), window->frameGeometry().size())));
+    QVERIFY(window->screen()->availableGeometry().contains(window->frameGeometry()));
+    QCOMPARE(window->findChild<QWidget *>(heading)->pos(), headingAt);
+
+    QList<const QWidget *> texts;
+    for (const QWidget *child : window->findChildren<QWidget *>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!child->isVisible())
+            continue;
+        if (qobject_cast<const QPushButton *>(child))
+            QVERIFY2(window->rect().contains(child->geometry()), qPrintable(child->objectName()));
+        const auto *label = qobject_cast<const QLabel *>(child);
+        if (!label || label->text().trimmed().isEmpty())
+            continue;
+        const int needed = label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        QVERIFY2(needed <= label->height() && window->rect().contains(label->geometry()),
+                 qPrintable(label->objectName()));
+        for (const QWidget *other : qAsConst(texts))
+            QVERIFY2(!other->geometry().intersects(label->geometry()),
+                     qPrintable(other->objectName() + QStringLiteral(" overlaps ") + label->objectName()));
+        texts << label;
+    }
+    window->hide();
 }
 
 void DownloadAppTest::dragStrip_data()

@@ -3,6 +3,7 @@
 // a stored-ZIP writer for program packages, a fake installed bundle, and the settings file.
 
 #include "platform/Crc32.h"
+#include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "update/UpdateGlobals.h"
 

@@ -195,7 +195,7 @@ void DownloadAppTest::failures_data()
     QTest::addColumn<bool>("packageKept");
     const QString notDownloaded = QStringLiteral("Update could not be downloaded. ");
     const QString wrongAnswer = notDownloaded + QStringLiteral("The update server answered wrongly: ");
-    const QString notInstalled = QStringLiteral("Update could not be installed. Corvask was left unchanged.");
+    const QString notInstalled = QStringLiteral("Update could not be installed. %1 was left unchanged.").arg(EditionName());
 
     Answer missing;
     missing.status = 404;
@@ -236,7 +236,7 @@ void DownloadAppTest::failures_data()
     foreign.add("Other.app/Contents/Info", "v2");
     QTest::newRow("package without our bundle") << package(foreign.finish()) << "bundle" << notInstalled << false;
     QTest::newRow("program not in a bundle") << package(ProgramPackage("v2")) << "flat"
-                                             << "This copy of Corvask cannot be updated in place." << true;
+                                             << QStringLiteral("This copy of %1 cannot be updated in place.").arg(EditionName()) << true;
 }
 
 void DownloadAppTest::failures()
@@ -261,7 +261,7 @@ void DownloadAppTest::failures()
     QString shown = download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text();
     shown.remove(QChar(0x200B));  // where long words may break
     QVERIFY2(shown.startsWith(message), qPrintable(shown));
-    if (message == QLatin1String("Update could not be installed. Corvask was left unchanged."))  // and says why
+    if (message.startsWith(QLatin1String("Update could not be installed.")))  // and says why
         QVERIFY2(shown.contains(QStringLiteral(" The package was refused: ")), qPrintable(shown));
     if (packageKept)
         QVERIFY(shown.contains(download.PackagePath()));
@@ -353,7 +353,7 @@ void DownloadAppTest::texts()
 {
     m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
     QDownloadApp download;
-    QCOMPARE(download.windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(download.windowTitle(), EditionName());
     QVERIFY(download.width() >= 491 && download.height() >= 367);  // the form's size is the least
     QVERIFY(download.windowModality() == Qt::ApplicationModal);
     QCOMPARE(plain(download.findChild<QLabel *>(QStringLiteral("DownLoadLabel"))), QStringLiteral("Downloading Files"));
@@ -528,7 +528,7 @@ void DownloadAppTest::keysAndLanguage()
     button->setGeometry(1, 1, 5, 5);
     QCoreApplication::sendEvent(window.get(), &change);
     QCOMPARE(button->geometry(), placed);
-    QCOMPARE(window->windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(window->windowTitle(), EditionName());
     QCOMPARE(window->size(), fitted);
     QVERIFY(fitted.width() >= (offer ? 488 : 491) && fitted.height() >= (offer ? 363 : 367));
     if (offer) {

@@ -53,6 +53,8 @@ private Q_SLOTS:
     void failures();
     void closedWhileDownloading();
     void endlessStreamInBoundedMemory();
+    void failuresBeforeRequest_data();
+    void failuresBeforeRequest();
     void deletedWhileDownloading();
     void texts();
     void windowsFit_data();
@@ -288,8 +290,45 @@ void DownloadAppTest::closedWhileDownloading()
     QVERIFY(QFileInfo::exists(download.PackagePath()));
     download.close();
     QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
+    QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
+             QStringLiteral("Update could not be downloaded. The download was cancelled."));
     QVERIFY(!QFileInfo::exists(download.PackagePath()));
     QTRY_COMPARE(m_server->ended, 1);
+}
+
+// Failures found before any request is sent say why as well, and send nothing.
+void DownloadAppTest::failuresBeforeRequest_data()
+{
+    QTest::addColumn<QString>("link");      // the settings' update address; null: none
+    QTest::addColumn<bool>("workDirFile");  // the work folder's place is taken by a file
+    QTest::addColumn<QString>("cause");
+    QTest::newRow("no address") << QString() << false << "No update address is set.";
+    QTest::newRow("address off this machine over http")
+        << "http://updates.example.invalid/u/" << false << "The update address may not serve updates.";
+    QTest::newRow("work folder unusable") << "server" << true << "The private work folder cannot be used.";
+}
+
+void DownloadAppTest::failuresBeforeRequest()
+{
+    QFETCH(QString, link);
+    QFETCH(bool, workDirFile);
+    QFETCH(QString, cause);
+    QVERIFY(WriteSettingsFile(strPlistPath, link == QLatin1String("server") ? m_server->base() : link));
+    const QString workDir = UpdateHooks::workDir;
+    const QString blocked = m_dir.filePath(QStringLiteral("blocked"));
+    if (workDirFile) {
+        QFile file(blocked);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        UpdateHooks::workDir = blocked;
+    }
+    QDownloadApp download;
+    UpdateHooks::workDir = workDir;
+    QFile::remove(blocked);
+    QCOMPARE(download.state(), QDownloadApp::State::Failed);
+    QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
+             QStringLiteral("Update could not be downloaded. ") + cause);
+    QTest::qWait(50);
+    QVERIFY(m_server->paths.isEmpty());
 }
 
 // A server that streams more than any package, with no length announced, as fast as the download

@@ -233,7 +233,7 @@ QString QDownloadApp::ReplyFailureText(const QNetworkReply *reply)
 {
     if (IsStalled(reply))
         return tr("The update server stopped answering.");
-    // Begun with the whole file on its way: the transfer broke off, whatever the server meant.
+    // The server began sending the file: an error now means the transfer broke off.
     if (reply->error() != QNetworkReply::NoError
         && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
         return tr("The transfer broke off: %1.").arg(reply->errorString());

@@ -8,6 +8,9 @@
 #include <QLayout>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QtMath>
@@ -236,6 +239,22 @@ bool FitPass(QWidget *window)
     return changed;
 }
 
+// The room a push button's caption and icon need inside the style's margins. Not its size hint:
+// styles give every captioned button a least width of their own, which would widen a form whose
+// small button holds a short caption.
+QSize CaptionSize(const QPushButton *button)
+{
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.features = button->isFlat() ? QStyleOptionButton::Flat : QStyleOptionButton::None;
+    QSize contents = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+    if (!button->icon().isNull())
+        contents = QSize(contents.width() + button->iconSize().width() + 4,
+                         qMax(contents.height(), button->iconSize().height()));
+    // No caption in the option: the style then adds its margins only.
+    return button->style()->sizeFromContents(QStyle::CT_PushButton, &option, contents, button);
+}
+
 constexpr char kKeeperName[] = "textFitKeeper";
 
 // Refits its window when the window or a descendant is shown, or when a child's size hint
@@ -269,12 +288,15 @@ private:
 QSize TextSizeNeeded(const QWidget *widget)
 {
     if (const auto *label = qobject_cast<const QLabel *>(widget)) {
-        if (label->text().isEmpty())
+        // A label blanked with a space shows nothing and must not push its neighbours.
+        if (label->text().trimmed().isEmpty())
             return QSize();
         if (label->wordWrap())
             return QSize(label->width(), label->heightForWidth(label->width()));
         return label->sizeHint();
     }
+    if (const auto *button = qobject_cast<const QPushButton *>(widget))
+        return button->text().isEmpty() ? QSize() : CaptionSize(button);
     if (const auto *button = qobject_cast<const QAbstractButton *>(widget))
         return button->text().isEmpty() ? QSize() : button->sizeHint();
     // A bar that shows its percentage needs the height of that text.

@@ -5,6 +5,7 @@
 namespace ShellHooks {
 std::function<QString(QWidget *, const QString &, const QString &)> openFileName;
 std::function<QString(QWidget *, const QString &, const QString &)> existingDirectory;
+QString markerFolder;
 }  // namespace ShellHooks
 
 QString GetOpenFileNameHooked(QWidget *parent, const QString &caption, const QString &dir)

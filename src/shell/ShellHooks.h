@@ -17,6 +17,8 @@ class QWidget;
 namespace ShellHooks {
 extern std::function<QString(QWidget *parent, const QString &caption, const QString &dir)> openFileName;
 extern std::function<QString(QWidget *parent, const QString &caption, const QString &dir)> existingDirectory;
+// Replaces the agreement marker's folder when not empty, so tests never touch the real marker.
+extern QString markerFolder;
 }  // namespace ShellHooks
 
 QString GetOpenFileNameHooked(QWidget *parent, const QString &caption, const QString &dir);

@@ -3,6 +3,7 @@
 #include "platform/Edition.h"
 #include "shell/QLicenseAgreement.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 
 #include <QDir>
 #include <QLabel>
@@ -90,9 +91,8 @@ QString InstallImageMessage(bool converter)
 
 QString MarkerFolder(bool store)
 {
-    const QString overridden = qEnvironmentVariable("CORVASK_MARKER_DIR");
-    if (!overridden.isEmpty())
-        return overridden;
+    if (!ShellHooks::markerFolder.isEmpty())
+        return ShellHooks::markerFolder;
     return store ? GetTempPath() : QStringLiteral("/var/tmp");
 }
 

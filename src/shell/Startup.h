@@ -33,7 +33,7 @@ bool IsRunningFromInstallImage(const QString &appDir);
 QString InstallImageMessage(bool converter);
 
 // The folder of the agreement marker: "/var/tmp", or the temporary folder in the store variant.
-// The environment variable CORVASK_MARKER_DIR replaces it; only the tests set it.
+// ShellHooks::markerFolder replaces it in the tests.
 QString MarkerFolder(bool store);
 // The marker file for an edition and variant, and for this build.
 QString AgreementMarkerPath(bool converter, bool store);

@@ -41,8 +41,11 @@ bool isPackageType(const QString &contentType)
 QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DownloadUpdate)
 {
     ui->setupUi(this);
-    SetFixedSizeWidget();
+    // Hidden before the texts are fitted: the success text and the OK button share their places
+    // with the download's texts and would push them aside.
     ui->RestartLabel->hide();
+    ui->OkButton->hide();
+    SetFixedSizeWidget();
     connect(ui->OkButton, &QPushButton::clicked, this, &QDownloadApp::OnOk);
     downloadExe();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::CustomizeWindowHint);
@@ -58,7 +61,7 @@ QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui
     ui->OkButton->setVisible(m_state != State::Downloading);
     ui->ExeDownLoadProgressBar->setTextVisible(false);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(CentredAbove(screen->geometry().size(), QSize(491, 367)));
+        move(KeptOnScreen(screen->availableGeometry(), CentredAbove(screen->geometry().size(), size()), size()));
 }
 
 QDownloadApp::~QDownloadApp()
@@ -75,7 +78,7 @@ void QDownloadApp::downloadExe()
     ui->InfoLabel->setText(tr("Please wait as this process will take several ") + tr("seconds to few minutes "));
     m_strWorkDir = UpdateWorkDir();
     if (m_strWorkDir.isEmpty()) {
-        Fail(tr("Update could not be downloaded."));
+        FailDownload(tr("The private work folder cannot be used."));
         return;
     }
     QFile::remove(VersionTxtPath);
@@ -84,8 +87,13 @@ void QDownloadApp::downloadExe()
     const QString name = QFileInfo(url.path(QUrl::FullyDecoded)).fileName();
     m_strPackagePath = m_strWorkDir + name;
     m_pFile = std::make_unique<QFile>(m_strPackagePath);
-    if (name.isEmpty() || !OpenUnlinked(*m_pFile, m_strPackagePath, O_WRONLY | O_CREAT | O_TRUNC)) {
-        Fail(tr("Update could not be downloaded."));
+    if (base.isEmpty() || name.isEmpty()) {
+        FailDownload(base.isEmpty() ? tr("No update address is set.")
+                                    : tr("The update address may not serve updates."));
+        return;
+    }
+    if (!OpenUnlinked(*m_pFile, m_strPackagePath, O_WRONLY | O_CREAT | O_TRUNC)) {
+        FailDownload(tr("The package cannot be kept in the private work folder."));
         return;
     }
     m_time.start();
@@ -93,7 +101,7 @@ void QDownloadApp::downloadExe()
     if (!m_pReply) {
         m_pFile->close();
         QFile::remove(m_strPackagePath);
-        Fail(tr("Update could not be downloaded."));
+        FailDownload(tr("The update address may not serve updates."));
         return;
     }
     connect(m_pReply, &QNetworkReply::finished, this, &QDownloadApp::downloadFinished);
@@ -107,9 +115,9 @@ void QDownloadApp::OnMetaData()
     if (!m_pReply || m_pReply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
         return;  // a redirect on the way, or an error the end reports
     if (!isPackageType(m_pReply->header(QNetworkRequest::ContentTypeHeader).toString()))
-        StopDownload(QStringLiteral("not a program package"));
+        StopDownload(NotAPackageText());
     else if (m_pReply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > kMaxPackageBytes)
-        StopDownload(QStringLiteral("package too large"));
+        StopDownload(TooLargeText());
 }
 
 void QDownloadApp::StopDownload(const QString &reason)
@@ -126,9 +134,9 @@ void QDownloadApp::downloadReadyRead()
     const QByteArray data = m_pReply->readAll();
     m_nReceived += data.size();
     if (m_nReceived > kMaxPackageBytes)
-        StopDownload(QStringLiteral("package too large"));
+        StopDownload(TooLargeText());
     else if (m_pFile->write(data) != data.size())
-        StopDownload(QStringLiteral("cannot write the package: ") + m_pFile->errorString());
+        StopDownload(tr("The package could not be written: %1.").arg(m_pFile->errorString()));
 }
 
 void QDownloadApp::OnDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -156,22 +164,20 @@ void QDownloadApp::downloadFinished()
     const bool written = m_pFile->flush();
     m_pFile->close();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-    const bool stalled = m_strFailure.isEmpty() && IsStalled(reply);
     if (m_strFailure.isEmpty() && !IsCompleteAnswer(reply))
-        m_strFailure = reply->errorString();
+        m_strFailure = ReplyFailureText(reply);
     if (m_strFailure.isEmpty() && !written)
-        m_strFailure = QStringLiteral("cannot write the package: ") + m_pFile->errorString();
+        m_strFailure = tr("The package could not be written: %1.").arg(m_pFile->errorString());
     if (m_strFailure.isEmpty() && !isPackageType(reply->header(QNetworkRequest::ContentTypeHeader).toString()))
-        m_strFailure = QStringLiteral("not a program package");
+        m_strFailure = NotAPackageText();
     if (m_strFailure.isEmpty() && length.isValid() && length.toLongLong() != m_nReceived)
-        m_strFailure = QStringLiteral("package cut short");
+        m_strFailure = tr("The package arrived incomplete.");
     if (!m_strFailure.isEmpty()) {
         QFile::remove(m_strPackagePath);
         for (QLabel *label : {ui->InfoLabel, ui->DownLoadLabel, ui->TimeElapsedLabel, ui->TransferRateLabel})
             label->setText(QStringLiteral(" "));
         ui->ExeDownLoadProgressBar->hide();
-        Fail(stalled ? tr("Update could not be downloaded: the update server stopped answering.")
-                     : tr("Update could not be downloaded."));
+        FailDownload(m_strFailure);
         return;
     }
     Install();
@@ -195,25 +201,57 @@ void QDownloadApp::Install()
         return;
     }
     m_strFailure = result.detail;
+    const QString saved = QDir::toNativeSeparators(m_strPackagePath);
     if (result.status == InstallStatus::NotABundleLayout)
-        Fail(tr("This copy of Corvask cannot be updated in place. The new version was saved as %1")
-                 .arg(QDir::toNativeSeparators(m_strPackagePath)));
+        Fail(tr("This copy of %1 cannot be updated in place. The new version was saved as %2")
+                 .arg(EditionName(), saved));
     else if (result.status == InstallStatus::CopyFailed)
-        Fail(tr("Update could not be installed. Corvask was left unchanged. The new version was saved as %1")
-                 .arg(QDir::toNativeSeparators(m_strPackagePath)));
+        Fail(tr("Update could not be installed. %1 was left unchanged. The new version was saved as %2")
+                 .arg(EditionName(), saved));
     else
-        Fail(tr("Update could not be installed. Corvask was left unchanged.") + QLatin1Char(' ')
+        Fail(tr("Update could not be installed. %1 was left unchanged.").arg(EditionName()) + QLatin1Char(' ')
              + tr("The package was refused: %1.").arg(result.detail));
+}
+
+void QDownloadApp::FailDownload(const QString &cause)
+{
+    Fail(tr("Update could not be downloaded.") + QLatin1Char(' ') + cause);
+}
+
+QString QDownloadApp::TooLargeText()
+{
+    return tr("The update server sent more than %1 MB, too much for a program package.")
+        .arg(kMaxPackageBytes / (1024 * 1024));
+}
+
+QString QDownloadApp::NotAPackageText()
+{
+    return tr("The update server did not send a program package.");
+}
+
+QString QDownloadApp::ReplyFailureText(const QNetworkReply *reply)
+{
+    if (IsStalled(reply))
+        return tr("The update server stopped answering.");
+    // The server began sending the file: an error now means the transfer broke off.
+    if (reply->error() != QNetworkReply::NoError
+        && reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() == 200)
+        return tr("The transfer broke off: %1.").arg(reply->errorString());
+    const ReplyFailure failure = DescribeFailure(reply);
+    return (failure.reached ? tr("The update server answered wrongly: %1.")
+                            : tr("The update server could not be reached: %1."))
+        .arg(failure.reason);
 }
 
 void QDownloadApp::Fail(const QString &message)
 {
     m_state = State::Failed;
     m_strMessage = message;
-    qWarning("Update: %s (%s)", qPrintable(message), qPrintable(m_strFailure));
+    qWarning("Update: %s", qPrintable(message));
     ui->DownLoadProgressLabel->hide();
+    ui->ExeDownLoadProgressBar->hide();
     ui->InfoLabel->setTextFormat(Qt::PlainText);  // it may name entries of the package
-    ui->InfoLabel->setText(message);
+    ui->InfoLabel->setText(ShownMessage(message));
     ui->InfoLabel->setGeometry(150, 96, 331, 120);  // room for a folder path
     ui->InfoLabel->show();
     ui->OkButton->show();
@@ -245,7 +283,7 @@ void QDownloadApp::OnOk()
 void QDownloadApp::closeEvent(QCloseEvent *event)
 {
     if (m_pReply)
-        StopDownload(QStringLiteral("cancelled"));  // the partial package is removed at its end
+        StopDownload(tr("The download was cancelled."));  // the partial package is removed at its end
     QDialog::closeEvent(event);
 }
 

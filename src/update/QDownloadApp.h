@@ -56,7 +56,11 @@ private:
     void StopDownload(const QString &reason);
     void Install();
     void Fail(const QString &message);
-    QString DownloadFailureText() const;
+    // "Update could not be downloaded." and why, in a sentence of its own.
+    void FailDownload(const QString &cause);
+    static QString TooLargeText();
+    static QString NotAPackageText();
+    static QString ReplyFailureText(const QNetworkReply *reply);
 
     std::unique_ptr<Ui::DownloadUpdate> ui;
     QElapsedTimer m_time;
@@ -66,7 +70,7 @@ private:
     QString m_strInstallFolder;
     QString m_strPackagePath;
     QString m_strWorkDir;
-    QString m_strFailure;  // why the download was stopped, when it was
+    QString m_strFailure;  // why the download or install failed, in words
     QString m_strMessage;  // the failure text shown
     qint64 m_nReceived = 0;
     QPoint m_dragPosition;

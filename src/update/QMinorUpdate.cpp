@@ -62,7 +62,7 @@ QMinorUpdate::QMinorUpdate(QWidget *parent, const QString &versionFile)
     ui->UpdateButton->setPalette(palette);
     ui->UpdateButton->setText(tr("Update"));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
-        move(CentredAbove(screen->geometry().size(), size()));
+        move(KeptOnScreen(screen->availableGeometry(), CentredAbove(screen->geometry().size(), size()), size()));
 }
 
 QMinorUpdate::~QMinorUpdate() = default;

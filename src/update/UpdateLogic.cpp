@@ -96,6 +96,33 @@ QPoint CentredAbove(QSize desktop, QSize window)
     return QPoint((desktop.width() - window.width()) / 2, (desktop.height() - window.height()) / 2 - 50);
 }
 
+QPoint KeptOnScreen(const QRect &available, QPoint at, QSize window)
+{
+    const int x = qMax(available.left(), qMin(at.x(), available.right() + 1 - window.width()));
+    const int y = qMax(available.top(), qMin(at.y(), available.bottom() + 1 - window.height()));
+    return QPoint(x, y);
+}
+
+QString ShownMessage(const QString &message)
+{
+    constexpr int kMaxChars = 300;
+    constexpr int kMaxWord = 20;
+    QString text = message;
+    if (text.size() > kMaxChars)
+        text = text.left(kMaxChars / 2) + QChar(0x2026) + text.right(kMaxChars / 2);
+    QString shown;
+    int word = 0;
+    for (const QChar c : qAsConst(text)) {
+        word = c.isSpace() ? 0 : word + 1;
+        if (word > kMaxWord) {
+            shown += QChar(0x200B);  // zero-width space: a line may break here
+            word = 1;
+        }
+        shown += c;
+    }
+    return shown;
+}
+
 bool IsAllowedUpdateUrl(const QUrl &url)
 {
     if (!url.isValid() || url.host().isEmpty())

@@ -4,6 +4,7 @@
 // window placement and the download's progress texts.
 
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 #include <QString>
 #include <QUrl>
@@ -46,6 +47,12 @@ QString UpdateRowText(const char row[32]);
 
 // Where a window of size window sits on a desktop of size desktop: centred, 50 pixels higher.
 QPoint CentredAbove(QSize desktop, QSize window);
+// The place nearest `at` where a window of size window lies whole inside available (its top left
+// corner inside when the window is larger), so its buttons can be reached.
+QPoint KeptOnScreen(const QRect &available, QPoint at, QSize window);
+// A message for a window: words longer than a line get places to break, and a message longer
+// than a window holds keeps its start and end. Messages may name what a server sent.
+QString ShownMessage(const QString &message);
 
 // Only https, or plain http to this machine, may serve the version text and the program.
 bool IsAllowedUpdateUrl(const QUrl &url);

@@ -10,6 +10,9 @@
 
 namespace {
 constexpr int kMaxRedirects = 5;
+// What a reply may hold before its reader takes it: the network thread stops reading the socket
+// until then, so a server faster than the disk costs no memory.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
 constexpr char kRefused[] = "updateRedirectRefused";
 
 QNetworkAccessManager *g_manager = nullptr;
@@ -48,6 +51,11 @@ QNetworkReply *GetUpdateFile(const QUrl &url)
     // A compressed transfer would change the sizes the download is checked against.
     request.setRawHeader("Accept-Encoding", "identity");
     QNetworkReply *reply = SharedManager().get(request);
+    reply->setReadBufferSize(kReadBufferBytes);
+    // Given again once the request runs: only then does the network thread stop reading the socket
+    // while the buffer is full, instead of only handing over less at a time.
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
+                     [reply] { reply->setReadBufferSize(kReadBufferBytes); });
     const QString scheme = url.scheme().toLower();
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, scheme](const QUrl &target) {
         if (target.scheme().toLower() == scheme && IsAllowedUpdateUrl(target))
@@ -80,7 +88,7 @@ bool IsStalled(const QNetworkReply *reply)
 ReplyFailure DescribeFailure(const QNetworkReply *reply)
 {
     if (reply->property(kRefused).toBool())
-        return {true, QStringLiteral("it sent the request to an address that may not serve updates")};
+        return {true, QStringLiteral("it redirected the request to an address that is refused")};
     if (IsStalled(reply))
         return {false, QStringLiteral("it stopped answering")};
     // The status, not the server's own words: those are not ours to show.

@@ -1,6 +1,7 @@
 #pragma once
 // One GET of an update file: refused unless the address may serve updates, given up after a stall,
-// and following a redirect only to an address of the same scheme that may serve updates too.
+// and following a redirect only to an address of the same scheme that may serve updates too. A
+// reply holds at most a small read buffer, however fast the server sends.
 // Every GET goes through one manager that lives until the application ends: a manager ended
 // just after its reply finished can stop its network thread before that thread has released the
 // reply, and what the thread still held is then never freed.

@@ -4,6 +4,7 @@
 #include "platform/Edition.h"
 #include "shell/QLicenseAgreement.h"
 #include "shell/ShellGlobals.h"
+#include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 #include "shell/Startup.h"
 
@@ -86,13 +87,13 @@ void StartupTest::initTestCase()
 {
     QVERIFY(m_markerDir.isValid());
     // Nothing here may read or write the real marker in /var/tmp.
-    qputenv("CORVASK_MARKER_DIR", QFile::encodeName(m_markerDir.path()));
+    ShellHooks::markerFolder = m_markerDir.path();
     InitShellResources();
 }
 
 void StartupTest::cleanup()
 {
-    qputenv("CORVASK_MARKER_DIR", QFile::encodeName(m_markerDir.path()));
+    ShellHooks::markerFolder = m_markerDir.path();
     QFile::remove(AgreementMarkerPath());
 }
 
@@ -199,9 +200,9 @@ void StartupTest::markerPath()
     QFETCH(bool, converter);
     QFETCH(bool, store);
     QFETCH(QString, expected);
-    qunsetenv("CORVASK_MARKER_DIR");
+    ShellHooks::markerFolder.clear();
     QCOMPARE(AgreementMarkerPath(converter, store), expected);
-    qputenv("CORVASK_MARKER_DIR", "/elsewhere");
+    ShellHooks::markerFolder = QStringLiteral("/elsewhere");
     QCOMPARE(AgreementMarkerPath(converter, store),
              QStringLiteral("/elsewhere/") + QFileInfo(expected).fileName());
 }

@@ -26,6 +26,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QtTest>
@@ -140,6 +141,19 @@ QString Misfit(const QWidget *window, const QWidget *widget)
         const int needed = label->heightForWidth(label->width());
         return needed <= label->height() ? QString()
                                          : QStringLiteral("wraps to %1 px in %2").arg(needed).arg(label->height());
+    }
+    // A push button needs room for its caption inside the style's margins, not the least width
+    // the style gives every button.
+    if (const auto *button = qobject_cast<const QPushButton *>(widget)) {
+        const int margin = button->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button);
+        const QSize caption = button->fontMetrics().size(Qt::TextShowMnemonic, button->text());
+        if (caption.width() + margin <= button->width() && caption.height() <= button->height())
+            return QString();
+        return QStringLiteral("caption needs %1x%2, has %3x%4")
+            .arg(caption.width() + margin)
+            .arg(caption.height())
+            .arg(button->width())
+            .arg(button->height());
     }
     const QSize hint = widget->sizeHint();
     if (hint.width() <= widget->width() && hint.height() <= widget->height())

@@ -3,6 +3,7 @@
 // a stored-ZIP writer for program packages, a fake installed bundle, and the settings file.
 
 #include "platform/Crc32.h"
+#include "platform/Edition.h"
 #include "shell/ShellGlobals.h"
 #include "update/UpdateGlobals.h"
 
@@ -27,8 +28,8 @@ struct Answer {
     QByteArray body;
     QByteArray contentType = "application/zip";
     Mode mode = Whole;
-    QByteArray location;          // for a redirect
-    qint64 declaredLength = -1;   // Content-Length when it must differ from the body; -2: none
+    QByteArray location;         // for a redirect
+    qint64 declaredLength = -1;  // Content-Length when it must differ from the body; -2: none
 };
 
 // Answers GET requests from a table of path -> answer; unknown paths get 404. Remembers the paths.
@@ -48,7 +49,7 @@ public:
     }
     QHash<QByteArray, Answer> answers;
     QList<QByteArray> paths;
-    int ended = 0;   // connections closed, by either side
+    int ended = 0;  // connections closed, by either side
 
 private:
     void serve(QTcpSocket *socket)
@@ -68,17 +69,18 @@ private:
             missing.body = "missing";
             missing.contentType = "text/html";
             const Answer answer = answers.value(path, missing);
-            QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status) + " X\r\nContent-Type: "
-                + answer.contentType + "\r\nConnection: close\r\n";
+            QByteArray head = "HTTP/1.1 " + QByteArray::number(answer.status)
+                + " X\r\nContent-Type: " + answer.contentType + "\r\nConnection: close\r\n";
             if (!answer.location.isEmpty())
                 head += "Location: " + answer.location + "\r\n";
             if (answer.declaredLength != -2)
                 head += "Content-Length: "
-                    + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size()) + "\r\n";
+                    + QByteArray::number(answer.declaredLength >= 0 ? answer.declaredLength : answer.body.size())
+                    + "\r\n";
             head += "\r\n";
             socket->write(head);
             if (answer.mode == Answer::Stall)
-                return;   // headers only, then silence
+                return;  // headers only, then silence
             if (answer.mode == Answer::Slow) {
                 // The body in three parts with pauses: the client sees progress on the way.
                 const int third = answer.body.size() / 3;
@@ -115,7 +117,7 @@ public:
     // A deflated entry that declares declaredSize unpacked bytes, whatever data holds.
     void addDeflated(const QByteArray &name, const QByteArray &data, quint32 declaredSize)
     {
-        const QByteArray zlib = qCompress(data, 9);   // 4-byte length, 2-byte head, deflate, 4-byte sum
+        const QByteArray zlib = qCompress(data, 9);  // 4-byte length, 2-byte head, deflate, 4-byte sum
         append(name, zlib.mid(6, zlib.size() - 10), 8, Crc32Update(0, data.constData(), data.size()), declaredSize,
                0100644, 3);
     }
@@ -178,7 +180,10 @@ private:
 };
 
 // The executable's place inside a bundle, as the build lays it out.
-inline QByteArray ExecutableInBundle() { return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask"; }
+inline QByteArray ExecutableInBundle()
+{
+    return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask";
+}
 
 // A program package of version marker: the bundle with its executable and one data file.
 inline QByteArray ProgramPackage(const QByteArray &marker)

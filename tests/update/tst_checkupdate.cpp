@@ -175,7 +175,7 @@ void CheckUpdateTest::unreachableServer_data()
     QTest::newRow("redirect loop") << true << QByteArray("/u/Corvask.txt") << kWrongAnswer + "it did not send the file.";
     QTest::newRow("redirect to plain http elsewhere")
         << true << QByteArray("http://updates.example.invalid/x")
-        << kWrongAnswer + "it sent the request to an address that may not serve updates.";
+        << kWrongAnswer + "it redirected the request to an address that is refused.";
     QTest::newRow("server stops answering") << true << QByteArray("stall") << kUnreachable + "it stopped answering.";
 }
 
@@ -306,7 +306,7 @@ void CheckUpdateTest::offer()
     QCOMPARE(UpdateRowText(softwareUpdate[0]), QStringLiteral("Major"));
     QCOMPARE(UpdateRowText(softwareUpdate[1]), QStringLiteral("4.0.0.1"));
     QCOMPARE(UpdateRowText(softwareUpdate[2]), QStringLiteral("Major Update"));
-    QCOMPARE(offer->windowTitle(), QStringLiteral("Corvask"));
+    QCOMPARE(offer->windowTitle(), EditionName());
     QVERIFY(offer->windowModality() == Qt::ApplicationModal);
     QVERIFY(offer->width() >= 488 && offer->height() >= 363);   // the form's size is the least
     QCOMPARE(offer->GetVersion(), QStringLiteral("4.0.0.1 "));   // as written, for the details
@@ -322,11 +322,11 @@ void CheckUpdateTest::offerDetails_data()
 {
     QTest::addColumn<QByteArray>("body");
     QTest::addColumn<QString>("details");
-    QTest::newRow("plain") << QByteArray("3.0.0.1\n") << "New version details: \nUpdate: Corvask 3.0.0.1\n";
+    QTest::newRow("plain") << QByteArray("3.0.0.1\n") << "New version details: \nUpdate: " + EditionName() + " 3.0.0.1\n";
     QTest::newRow("blank kept as written") << QByteArray(" 3.0.0.1\t\r\n")
-                                           << "New version details: \nUpdate: Corvask  3.0.0.1\t\n";
+                                           << "New version details: \nUpdate: " + EditionName() + "  3.0.0.1\t\n";
     QTest::newRow("markup shown as text") << QByteArray("3.1 <b>&amp;</b>\n")
-                                          << "New version details: \nUpdate: Corvask 3.1 <b>&amp;</b>\n";
+                                          << "New version details: \nUpdate: " + EditionName() + " 3.1 <b>&amp;</b>\n";
 }
 
 void CheckUpdateTest::offerDetails()

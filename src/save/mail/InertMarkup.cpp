@@ -4,20 +4,17 @@
 // elements and attributes that show are written back: text, tables, styles, plain links and the
 // pictures the message carries itself (data: and cid:). Nothing that runs or loads stays.
 
-#include "save/SavePause.h"
+#include "save/mail/BoundedParse.h"
 #include "save/mail/InertStyles.h"
 #include "save/mail/MessageFiles.h"
 
 #include <gumbo.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csetjmp>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -360,172 +357,32 @@ qint64 nestingWork(std::string_view text)
     return work;
 }
 
-// Why a parse ended early: the parser failed a check of its own or ran out of its budget, or the
-// save was stopped.
-enum ParseEscape { kGaveUp = 1, kStopped = 2 };
-
-// Where the parser on this thread escapes to; null outside a parse.
-thread_local std::jmp_buf *tParseEscape = nullptr;
-
-[[noreturn]] void escapeParse(ParseEscape why)
-{
-    std::longjmp(*tParseEscape, why);
-}
-
-// What the allocator puts before each block it hands the parser: the list of live blocks, so that
-// all are freed at once, and the block's size for the budget.
-struct alignas(std::max_align_t) BlockHeader {
-    BlockHeader *prev;
-    BlockHeader *next;
-    size_t size;
-};
-
-// Every block the parser holds, and what the parse may spend. Freed at once at the end: gumbo's
-// own release of the tree recurses once per level, and a deeply nested message would overflow
-// the stack. Some markup makes the parser build far more than it reads (formatting elements
-// re-opened in every paragraph) or search its stack at every tag: bytes held and time are
-// bounded by the markup's size, so one message never holds a save for long nor takes the
-// machine's memory.
-struct ParserBlocks {
-    BlockHeader live{nullptr, nullptr, 0};  // the list's anchor
-    size_t liveBytes = 0;
-    size_t maxBytes = 0;
-    std::chrono::steady_clock::time_point deadline;
-    unsigned allocations = 0;
-
-    explicit ParserBlocks(size_t markupBytes)
-    {
-        // The parser's tree of dense markup (a table of one-letter cells) takes about 40 times
-        // its size; mail's usual markup far less. Past a GiB a message shows as text rather than
-        // take the machine's memory.
-        constexpr size_t kFloorBytes = size_t(64) << 20;
-        constexpr size_t kCeilingBytes = size_t(1) << 30;
-        constexpr size_t kBytesPerMarkupByte = 64;
-        maxBytes = qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, kCeilingBytes);
-        // A second, and a quarter of one per MiB: many times what the parser needs for mail.
-        const auto budget = std::chrono::milliseconds(1000 + qint64(markupBytes >> 20) * 250);
-        deadline = std::chrono::steady_clock::now() + budget;
-        live.prev = live.next = &live;
-    }
-    ~ParserBlocks()
-    {
-        for (BlockHeader *block = live.next; block != &live;) {
-            BlockHeader *next = block->next;
-            std::free(block);
-            block = next;
-        }
-    }
-    ParserBlocks(const ParserBlocks &) = delete;
-    ParserBlocks &operator=(const ParserBlocks &) = delete;
-};
-
-// Every few blocks: the time budget and the save's stop. A clock read per block would cost more
-// than the block.
-void checkProgress(ParserBlocks &blocks)
-{
-    if (++blocks.allocations % 4 != 0)
-        return;
-    if (SaveStopAsked())
-        escapeParse(kStopped);
-    if (std::chrono::steady_clock::now() > blocks.deadline)
-        escapeParse(kGaveUp);
-}
-
-// Never returns null: gumbo does not check, so a refused block ends the parse instead.
-void *allocateBlock(void *userdata, size_t size)
-{
-    auto &blocks = *static_cast<ParserBlocks *>(userdata);
-    checkProgress(blocks);
-    const size_t cost = size + sizeof(BlockHeader);
-    if (size > blocks.maxBytes || cost > blocks.maxBytes - blocks.liveBytes)
-        escapeParse(kGaveUp);
-    auto *block = static_cast<BlockHeader *>(std::malloc(cost));
-    if (!block)
-        escapeParse(kGaveUp);
-    block->size = cost;
-    block->prev = &blocks.live;
-    block->next = blocks.live.next;
-    blocks.live.next->prev = block;
-    blocks.live.next = block;
-    blocks.liveBytes += cost;
-    return block + 1;
-}
-
-void freeBlock(void *userdata, void *pointer)
-{
-    if (!pointer)
-        return;
-    auto &blocks = *static_cast<ParserBlocks *>(userdata);
-    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
-    block->prev->next = block->next;
-    block->next->prev = block->prev;
-    blocks.liveBytes -= block->size;
-    std::free(block);
-}
-
-// The parsed markup, or null when the parse ended early (*why tells how).
-const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup, ParseEscape *why)
-{
-    std::jmp_buf escape;
-    const GumboOutput *volatile out = nullptr;
-    tParseEscape = &escape;
-    // setjmp's value is only looked at where the language allows it: as a switch's.
-    switch (setjmp(escape)) {
-    case 0:
-        out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
-        break;
-    case kStopped:
-        *why = kStopped;
-        break;
-    default:
-        *why = kGaveUp;
-        break;
-    }
-    tParseEscape = nullptr;
-    return out;
-}
-
+// The markup's source as page text; its bytes are escaped as they are, with no copy of the
+// whole message in another form.
 QByteArray shownAsText(const QByteArray &markup)
 {
-    return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
+    QByteArray out;
+    out.reserve(markup.size() + markup.size() / 8 + 64);
+    out += "<div style=\"white-space: pre-wrap\">";
+    appendEscaped(out, markup.constData(), false);
+    return out + "</div>";
 }
 
-}  // namespace
-
-// Replaces the C library's for the whole process. gumbo checks its own state with assert(), and
-// some malformed markup fails a check: a message must not end the program, so during a parse on
-// this thread a failed check ends the parse instead (the parser's blocks are freed by their
-// owner). Everywhere else a failed check reports and aborts as the C library's does, which a test
-// holds to. This relies on gumbo being built with its checks on; without them such markup would
-// read the parser's state wrongly rather than stop.
-extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+// The kept markup, or its source as text where it cannot be read within bounds.
+QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop)
 {
-    if (tParseEscape)
-        escapeParse(kGaveUp);
-    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, assertion);
-    std::abort();
-}
-
-QByteArray InertMarkup(const QByteArray &markup, bool *stopped)
-{
-    if (stopped)
-        *stopped = false;
     // Nesting thousands deep is no mail: rather than keep the parser busy until its budget ends,
     // its source shows as text at once.
-    const QByteArray lower = markup.toLower();
-    if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
-        return shownAsText(markup);
-    ParserBlocks blocks(size_t(markup.size()));
-    GumboOptions options = kGumboDefaultOptions;
-    options.allocator = allocateBlock;
-    options.deallocator = freeBlock;
-    options.userdata = &blocks;
-    options.max_errors = 0;
-    ParseEscape why = kGaveUp;
-    const GumboOutput *tree = parsed(options, markup, &why);
+    {
+        const QByteArray lower = markup.toLower();
+        if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
+            return shownAsText(markup);
+    }
+    const BoundedParse parse(markup, stop);
+    const GumboOutput *tree = parse.tree();
     if (!tree) {
         if (stopped)
-            *stopped = why == kStopped;
+            *stopped = parse.stopped();
         return shownAsText(markup);
     }
     // The page grows with the message, whatever its tree came to.
@@ -535,4 +392,19 @@ QByteArray InertMarkup(const QByteArray &markup, bool *stopped)
     if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT && !appendDocument(out, tree->root->v.element, limit))
         return shownAsText(markup);
     return out;
+}
+
+}  // namespace
+
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop)
+{
+    if (stopped)
+        *stopped = false;
+    try {
+        return inertOrText(markup, stopped, stop);
+    } catch (const std::bad_alloc &) {
+        // The tree and the page so far are freed by now: the text may fit where they did not.
+        // When it does not either, the caller counts the message as not saved.
+        return shownAsText(markup);
+    }
 }

@@ -24,9 +24,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -130,6 +134,14 @@ QByteArray foreignStack(int depth)
     return "<svg>" + QByteArray("<link>").repeated(depth) + QByteArray("</x>").repeated(depth);
 }
 
+QByteArray tableWithoutEndTags(int size)
+{
+    QByteArray row = "<tr>";
+    for (int i = 0; i < 10; ++i)
+        row += "<td>" + QByteArray::number(i * 7 % 1000);
+    return "<table>" + row.repeated(size / row.size()) + "</table>";
+}
+
 const char kAsText[] = "<div style=\"white-space: pre-wrap\">&lt;";
 
 const char kPicture[] = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQ"
@@ -148,6 +160,8 @@ private slots:
     void unreadableMarkup();
     void stopEndsTheParse();
     void stopInsideMessageKeepsNoPage();
+    void stopReachesParseBetweenAllocations();
+    void noMemoryEndsNoSave();
     void cleanup();
 };
 
@@ -308,6 +322,13 @@ void InertMarkupTest::unreadableMarkup_data()
     QTest::newRow("an svg stack of 40,000 walked by 40,000 end tags: time") << foreignStack(40000) << false;
     QTest::newRow("15,000 nested spans, then 200,000 end tags: time")
         << QByteArray("<span>").repeated(15000) + QByteArray("</x>").repeated(200000) << false;
+    // The parser walks its open elements at every character, allocating nothing.
+    QTest::newRow("text under 19,000 nested divs: time")
+        << QByteArray("<div>").repeated(19000) + "<b>" + QByteArray(1500000, 'x') << false;
+    QTest::newRow("text under 35,000 options and spans: time")
+        << QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x') << false;
+    // Cells need no end tags: a 2 MB data table written so is ordinary markup.
+    QTest::newRow("a 2 MB table without the cells' end tags") << tableWithoutEndTags(2000000) << true;
 }
 
 void InertMarkupTest::unreadableMarkup()
@@ -330,6 +351,71 @@ void InertMarkupTest::stopEndsTheParse()
     bStopFlag = true;
     QVERIFY(InertMarkup(foreignStack(40000), &stopped).startsWith(kAsText));
     QVERIFY(stopped);
+}
+
+// A stop reaches a parse that allocates nothing for long, and a stop of its own (the preview's)
+// ends it as the save's does.
+void InertMarkupTest::stopReachesParseBetweenAllocations()
+{
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    bool stopped = false;
+    const QByteArray out =
+        InertMarkup(QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(4000000, 'x'), &stopped, &stop);
+    stopper.join();
+    QVERIFY(out.startsWith(kAsText));
+    QVERIFY(stopped);
+}
+
+// With the address space nearly used up, a message too large to format is counted not saved or
+// shown as text; the save neither aborts nor stops.
+void InertMarkupTest::noMemoryEndsNoSave()
+{
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("the sanitizer's shadow memory takes the address space a limit would leave");
+#endif
+    QVector<OlmXml::MailItem> items(2);
+    for (int n = 0; n < 2; ++n) {
+        items[n].subject = QStringLiteral("Message %1").arg(n);
+        items[n].received = QStringLiteral("2026-12-06T13:26:23Z");
+        items[n].from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
+    }
+    items[0].body = QString::fromLatin1("<html><body>" + tableWithoutEndTags(24000000) + "</body></html>");
+    items[1].body = QStringLiteral("<html><body><p>after</p></body></html>");
+    TestArchiveBuilder b;
+    for (int n = 0; n < 2; ++n)
+        b.addEntry(
+            QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+            OlmXml::emails({items[n]}));
+    const QByteArray archive = b.finish();
+    items.clear();
+    scanBytes(archive);
+    ArchiveFile file(archive);
+    QVERIFY(file.isOpen());
+    QTemporaryDir out;
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        // What the process holds now, and 150 MiB more: too little for the large message, even as text.
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        statm.open(QIODevice::ReadOnly);
+        const rlim_t pages = statm.readAll().split(' ').first().toULongLong();
+        const rlimit limit{pages * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(150) << 20), RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &limit);
+        MailSaveContext context;
+        context.saveDir = out.path();
+        context.strTime = QStringLiteral("(7 Dec 2026,10-00-00)");
+        const bool finished = SaveMailFolder(quint64(mails().first()->llFolderId), HtmlStyle(), context);
+        _exit(finished && context.written + context.failed == 2 && context.written >= 1 ? 0 : 3);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), qPrintable(QStringLiteral("signal %1").arg(WTERMSIG(status))));
+    QCOMPARE(WEXITSTATUS(status), 0);
+    CleanScanResults();
 }
 
 // Stop pressed once a message has passed the writer's own test, while its page is made: the page,

@@ -312,6 +312,20 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     return p;
 }
 
+// A message prepared, or marked unreadable when there was no memory to read it.
+PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style)
+{
+    try {
+        return prepareMessage(rec, style);
+    } catch (const std::bad_alloc &) {
+        PreparedMessage p;
+        p.rec = &rec;
+        p.readable = false;
+        p.failure = kNoMemory;
+        return p;
+    }
+}
+
 // The message's bytes as its writer makes them, collected in memory; left unformatted when they
 // outgrow the limit.
 void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments)
@@ -477,7 +491,7 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
     out.discard();
     for (const PendingMessage &m : batch) {
-        const PreparedMessage again = prepareMessage(*m.rec, style);
+        const PreparedMessage again = preparedOrFailed(*m.rec, style);
         if (again.readable)
             appendToMailbox(again, style, attachments, context, mailbox);
         else
@@ -532,15 +546,7 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
     return RunInOrder<Prepared>(
         records.size(), workers, kMessagesAhead, kMessagesPerTake,
         [&](int i) {
-            Prepared p(new PreparedMessage);
-            try {
-                *p = prepareMessage(*records.at(i), style);
-            } catch (const std::bad_alloc &) {
-                p->rec = records.at(i);
-                p->readable = false;
-                p->failure = kNoMemory;
-                return p;
-            }
+            Prepared p(new PreparedMessage(preparedOrFailed(*records.at(i), style)));
             formatAhead(*p, style, attachments);
             return p;
         },
@@ -574,7 +580,7 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         finished = saveInParallel(*records, style, *attachments, context, mailbox);
     } else {
         for (const MailMLRC *rec : *records) {
-            if (!saveMessage(prepareMessage(*rec, style), style, *attachments, context, mailbox)) {
+            if (!saveMessage(preparedOrFailed(*rec, style), style, *attachments, context, mailbox)) {
                 finished = false;
                 break;
             }

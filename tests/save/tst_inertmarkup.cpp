@@ -258,12 +258,22 @@ void InertMarkupTest::nothingActive_data()
         << QByteArrayList{"<style> \np.MsoNormal { margin: 0in }\n--></style>", "<p class=\"MsoNormal\">w</p>"};
     QTest::newRow("a style text cannot become markup")
         << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>") << QByteArrayList{};
-    QTest::newRow("the direction and language of the message's html element go on its body")
+    // The message's direction holds for its text, never for the page's own header lines.
+    QTest::newRow("the html element's direction goes around the message, its language on the body")
         << QByteArray("<html dir=\"rtl\" lang=\"he\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
-        << QByteArrayList{"<body dir=\"rtl\" lang=\"he\"><p>\u05e9\u05dc\u05d5\u05dd</p>"};
+        << QByteArrayList{"<body lang=\"he\"><div dir=\"rtl\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
     QTest::newRow("the body's own direction wins over the html element's")
         << QByteArray("<html dir=rtl lang=ar><body dir=ltr bgcolor=white><p dir=auto>a</p></body></html>")
-        << QByteArrayList{"<body dir=\"ltr\" bgcolor=\"white\" lang=\"ar\"><p dir=\"auto\">a</p>"};
+        << QByteArrayList{"<body bgcolor=\"white\" lang=\"ar\"><div dir=\"ltr\"><p dir=\"auto\">a</p></div>"};
+    QTest::newRow("a direction in the html element's style")
+        << QByteArray("<html style=\"direction: RTL; color: red\"><body><p>x</p></body></html>")
+        << QByteArrayList{"<div dir=\"rtl\"><p>x</p></div>"};
+    QTest::newRow("a style's direction wins over the dir attribute, and leaves the body's style")
+        << QByteArray("<body dir=ltr style=\"margin:0;direction:rtl\"><p>x</p></body>")
+        << QByteArrayList{"<body style=\"margin:0;\"><div dir=\"rtl\"><p>x</p></div>"};
+    QTest::newRow("auto is resolved from the message's text alone")
+        << QByteArray("<html dir=\"auto\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
+        << QByteArrayList{"<div dir=\"auto\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
     QTest::newRow("hidden text stays hidden")
         << QByteArray("<p hidden>secret</p><div hidden=hidden>also</div>")
         << QByteArrayList{"<p hidden=\"\">secret</p>", "<div hidden=\"hidden\">also</div>"};

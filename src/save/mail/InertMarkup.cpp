@@ -250,41 +250,100 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
     return out.size() <= limit;
 }
 
-// The direction and language the html element sets and the body does not, as attributes: they
-// hold for the whole message, and the page has an html element of its own.
-QByteArray directionOfPage(const GumboElement &html, const GumboElement &body)
+// A dir attribute's value a browser reads, in lower case; empty for none or another.
+QByteArray dirValue(const GumboElement &e)
 {
-    QByteArray out;
-    for (const char *name : {"dir", "lang"}) {
-        const GumboAttribute *set = gumbo_get_attribute(&html.attributes, name);
-        if (!set || gumbo_get_attribute(&body.attributes, name))
-            continue;
-        out += QByteArray(" ") + name + "=\"";
-        appendEscaped(out, set->value, true);
-        out += '"';
-    }
-    return out;
+    const GumboAttribute *dir = gumbo_get_attribute(&e.attributes, "dir");
+    const QByteArray value = dir ? QByteArray(dir->value).trimmed().toLower() : QByteArray();
+    return value == "rtl" || value == "ltr" || value == "auto" ? value : QByteArray();
 }
 
-// The head's style sheets, then the body's content. The body's own look (colours, background,
-// style, direction) goes on a body tag before it, which a browser gives to the page's body, as it
-// did when the message's markup was copied whole.
+// The direction a style attribute sets; *rest: the kept style without it.
+QByteArray styleDirection(const GumboElement &e, QByteArray *rest)
+{
+    const GumboAttribute *style = gumbo_get_attribute(&e.attributes, "style");
+    rest->clear();
+    return style ? TakeCssDirection(InertCss(style->value), rest) : QByteArray();
+}
+
+// The message's direction, as the html and body elements set it by their styles and dir
+// attributes, the body's before the html element's and a style before a dir attribute.
+QByteArray messageDirection(const GumboElement &html, const GumboElement &body)
+{
+    QByteArray rest;
+    for (const GumboElement *e : {&body, &html}) {
+        QByteArray direction = styleDirection(*e, &rest);
+        if (direction.isEmpty())
+            direction = dirValue(*e);
+        if (!direction.isEmpty())
+            return direction;
+    }
+    return QByteArray();
+}
+
+// The message's body tag, which a browser merges into the page's: its colours, background and
+// style show on the whole page, with the html element's language when the body has none. Its
+// direction does not: it would turn the page's own header lines too.
+QByteArray pageBodyTag(const GumboElement &html, const GumboElement &body)
+{
+    QByteArray tag = "<body";
+    for (unsigned i = 0; i < body.attributes.length; ++i) {
+        const auto *a = static_cast<const GumboAttribute *>(body.attributes.data[i]);
+        if (std::strcmp(a->name, "dir") == 0)
+            continue;
+        QByteArray value = keptValue(body, *a);
+        if (std::strcmp(a->name, "style") == 0)
+            styleDirection(body, &value);
+        if (value.isNull() || (std::strcmp(a->name, "style") == 0 && value.trimmed().isEmpty()))
+            continue;
+        tag += QByteArray(" ") + a->name + "=\"";
+        appendEscaped(tag, value.constData(), true);
+        tag += '"';
+    }
+    const GumboAttribute *lang = gumbo_get_attribute(&html.attributes, "lang");
+    if (lang && !gumbo_get_attribute(&body.attributes, "lang")) {
+        tag += " lang=\"";
+        appendEscaped(tag, lang->value, true);
+        tag += '"';
+    }
+    return tag + '>';
+}
+
+const GumboElement *bodyOf(const GumboElement &html)
+{
+    for (unsigned i = 0; i < html.children.length; ++i) {
+        const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
+        if (part->type == GUMBO_NODE_ELEMENT && part->v.element.tag == GUMBO_TAG_BODY)
+            return &part->v.element;
+    }
+    return nullptr;
+}
+
+// The head's style sheets, then the body's content. The body's own look goes on a body tag before
+// it, which a browser gives to the page's body, as it did when the message's markup was copied
+// whole; the message's direction goes on an element around its content, where "auto" is
+// resolved from the message's text.
 bool appendDocument(QByteArray &out, const GumboElement &html, int limit)
 {
+    const GumboElement *body = bodyOf(html);
+    const QByteArray direction = body ? messageDirection(html, *body) : QByteArray();
     for (unsigned i = 0; i < html.children.length; ++i) {
         const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
         if (part->type != GUMBO_NODE_ELEMENT)
             continue;
-        if (part->v.element.tag == GUMBO_TAG_BODY) {
-            QByteArray tag;
-            appendStartTag(tag, part->v.element);
-            tag.insert(tag.size() - 1, directionOfPage(html, part->v.element));
+        const bool isBody = &part->v.element == body;
+        if (isBody) {
+            const QByteArray tag = pageBodyTag(html, *body);
             if (tag != "<body>")
                 out += tag;
+            if (!direction.isEmpty())
+                out += "<div dir=\"" + direction + "\">";
         }
-        const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY;
+        const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || isBody;
         if (shown && !appendKept(out, part, limit))
             return false;
+        if (isBody && !direction.isEmpty())
+            out += "</div>";
     }
     return true;
 }

@@ -255,3 +255,48 @@ QByteArray InertCss(std::string_view css)
     }
     return out;
 }
+
+QByteArray TakeCssDirection(const QByteArray &style, QByteArray *rest)
+{
+    const std::string_view in(style.constData(), size_t(style.size()));
+    CssTokenizer tokens(in);
+    QByteArray direction;
+    rest->clear();
+    // One declaration at a time, up to its ';' outside brackets: its name and first value word.
+    size_t from = 0;
+    QByteArray name, value;
+    bool colon = false;
+    int depth = 0;
+    for (CssToken t = tokens.next();; t = tokens.next()) {
+        if (t.kind == CssKind::End || (t.kind == CssKind::Semicolon && depth == 0)) {
+            if (name == "direction") {
+                if (value == "rtl" || value == "ltr")
+                    direction = value;
+            } else {
+                rest->append(style.constData() + from, int(t.to - from));
+            }
+            if (t.kind == CssKind::End)
+                break;
+            from = t.to;
+            name.clear();
+            value.clear();
+            colon = false;
+            continue;
+        }
+        if (closerOf(t.kind) != CssKind::End)
+            ++depth;
+        else if (t.kind == CssKind::CloseParen || t.kind == CssKind::CloseSquare || t.kind == CssKind::CloseCurly)
+            depth = qMax(0, depth - 1);
+        if (t.kind == CssKind::Whitespace || t.kind == CssKind::Comment)
+            continue;
+        if (!colon && t.kind == CssKind::Colon)
+            colon = true;
+        else if (!colon && name.isEmpty() && t.kind == CssKind::Ident)
+            name = t.value;
+        else if (!colon)
+            name = "-";  // no declaration a browser reads
+        else if (value.isEmpty())
+            value = t.kind == CssKind::Ident ? t.value : QByteArray("-");
+    }
+    return direction;
+}

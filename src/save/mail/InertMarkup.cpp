@@ -205,22 +205,28 @@ bool firstTextStartsLine(const GumboElement &e)
 }
 
 // Writes the kept part of the tree below root; false once out holds more than limit bytes. A
-// loop, not recursion: a message may nest its elements deeper than any stack.
-bool appendKept(QByteArray &out, const GumboNode *root, int limit)
+// loop, not recursion: a message may nest its elements deeper than any stack. Elements more than
+// maxDepth deep (0: no limit) are written as their content only.
+bool appendKept(QByteArray &out, const GumboNode *root, int limit, int maxDepth)
 {
-    std::vector<std::pair<const GumboNode *, unsigned>> open{{root, 0}};
+    struct Open {
+        const GumboNode *node;
+        unsigned next;  // the next child to write
+        bool written;   // its tags are written
+    };
+    std::vector<Open> open{{root, 0, false}};
     while (!open.empty()) {
         if (out.size() > limit)
             return false;
-        const GumboNode *node = open.back().first;
-        const GumboElement &parent = node->v.element;
-        if (open.back().second == parent.children.length) {
-            if (node != root && keepOf(parent) == Keep::Element && !isVoid(parent.tag))
+        Open &top = open.back();
+        const GumboElement &parent = top.node->v.element;
+        if (top.next == parent.children.length) {
+            if (top.written && !isVoid(parent.tag))
                 out += QByteArray("</") + writtenName(parent.tag) + '>';
             open.pop_back();
             continue;
         }
-        const auto *child = static_cast<const GumboNode *>(parent.children.data[open.back().second++]);
+        const auto *child = static_cast<const GumboNode *>(parent.children.data[top.next++]);
         switch (child->type) {
         case GUMBO_NODE_TEXT:
         case GUMBO_NODE_WHITESPACE:
@@ -228,7 +234,11 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
             break;
         case GUMBO_NODE_ELEMENT: {
             const GumboElement &e = child->v.element;
-            const Keep keep = keepOf(e);
+            Keep keep = keepOf(e);
+            // Void elements and style sheets nest nothing: they stay at any depth.
+            const bool nests = !isVoid(e.tag) && e.tag != GUMBO_TAG_STYLE;
+            if (keep == Keep::Element && nests && maxDepth > 0 && int(open.size()) > maxDepth)
+                keep = Keep::Children;
             if (keep == Keep::Element) {
                 appendStartTag(out, e);
                 if (e.tag == GUMBO_TAG_STYLE) {
@@ -239,7 +249,7 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
                     out += '\n';
             }
             if (keep != Keep::Nothing)
-                open.emplace_back(child, 0u);
+                open.push_back({child, 0u, keep == Keep::Element});
             break;
         }
         default:
@@ -323,7 +333,7 @@ const GumboElement *bodyOf(const GumboElement &html)
 // it, which a browser gives to the page's body, as it did when the message's markup was copied
 // whole; the message's direction goes on an element around its content, where "auto" is
 // resolved from the message's text.
-bool appendDocument(QByteArray &out, const GumboElement &html, int limit)
+bool appendDocument(QByteArray &out, const GumboElement &html, int limit, int maxDepth)
 {
     const GumboElement *body = bodyOf(html);
     const QByteArray direction = body ? messageDirection(html, *body) : QByteArray();
@@ -340,7 +350,7 @@ bool appendDocument(QByteArray &out, const GumboElement &html, int limit)
                 out += "<div dir=\"" + direction + "\">";
         }
         const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || isBody;
-        if (shown && !appendKept(out, part, limit))
+        if (shown && !appendKept(out, part, limit, maxDepth))
             return false;
         if (isBody && !direction.isEmpty())
             out += "</div>";
@@ -428,7 +438,7 @@ QByteArray shownAsText(const QByteArray &markup)
 }
 
 // The kept markup, or its source as text where it cannot be read within bounds.
-QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop)
+QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop, int maxDepth)
 {
     // Nesting thousands deep is no mail: rather than keep the parser busy until its budget ends,
     // its source shows as text at once.
@@ -448,19 +458,20 @@ QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomi
     const int limit = int(qMin<qint64>(kMaxPageBytes, qMax<qint64>(kMinPageLimit, qint64(markup.size()) * 16)));
     QByteArray out;
     out.reserve(markup.size());
-    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT && !appendDocument(out, tree->root->v.element, limit))
+    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT
+        && !appendDocument(out, tree->root->v.element, limit, maxDepth))
         return shownAsText(markup);
     return out;
 }
 
 }  // namespace
 
-QByteArray InertMarkup(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop)
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop, int maxDepth)
 {
     if (stopped)
         *stopped = false;
     try {
-        return inertOrText(markup, stopped, stop);
+        return inertOrText(markup, stopped, stop, maxDepth);
     } catch (const std::bad_alloc &) {
         // The tree and the page so far are freed by now: the text may fit where they did not.
         // When it does not either, the caller counts the message as not saved.

@@ -46,4 +46,6 @@ void WriteHtmlPage(const MailMessage &message);
 // memory than its size warrants (nested thousands deep, or built to make the tree explode) shows
 // as text; so does the markup a save's stop (or stop, when set) interrupted, and *stopped then
 // tells. A message whose text does not fit in memory either throws std::bad_alloc.
-QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr, const std::atomic<bool> *stop = nullptr);
+// Elements nested more than maxDepth deep (0: no limit) are written as their content only.
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr, const std::atomic<bool> *stop = nullptr,
+                       int maxDepth = 0);

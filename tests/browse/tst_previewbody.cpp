@@ -4,6 +4,7 @@
 
 #include "browse/PreviewBody.h"
 #include "browse/SafePreviewDocument.h"
+#include "platform/WorkerGlobals.h"
 
 #include <QTextBrowser>
 #include <QtTest>
@@ -67,6 +68,13 @@ void PreviewBodyTest::stopDropsTheBody()
     bool html = true;
     QVERIFY(PreparePreviewBody(QStringLiteral("<p>a</p>"), 800, stop, &html).isEmpty());
     QVERIFY(!html);
+    // A save's stop, which stays asked until the next save, is not the preview's.
+    stop = false;
+    bStopFlag = true;
+    const QString out = PreparePreviewBody(QStringLiteral("<p>a</p>"), 800, stop, &html);
+    bStopFlag = false;
+    QVERIFY(html);
+    QVERIFY(out.contains(QLatin1String("<p>a</p>")));
 }
 
 // A body still prepared when the next is asked never replaces it.

@@ -65,7 +65,7 @@ qint64 threadCpuNanoseconds()
 int reasonToEnd()
 {
     const ParseState &s = tParse;
-    if (SaveStopAsked() || (s.stop && s.stop->load()))
+    if (s.stop ? s.stop->load() : SaveStopAsked())
         return kStopped;
     return threadCpuNanoseconds() > s.cpuDeadline ? kGaveUp : 0;
 }

@@ -12,8 +12,8 @@ struct GumboInternalOutput;
 
 class BoundedParse {
 public:
-    // Parses markup on the calling thread; stop, when set, ends the parse as soon as it is true
-    // (the save's stop always does).
+    // Parses markup on the calling thread; stop, when set, ends the parse as soon as it is true,
+    // else the save's stop does.
     explicit BoundedParse(const QByteArray &markup, const std::atomic<bool> *stop = nullptr);
     ~BoundedParse();
     BoundedParse(const BoundedParse &) = delete;

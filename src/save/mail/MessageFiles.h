@@ -44,7 +44,7 @@ void WriteHtmlPage(const MailMessage &message);
 // page itself, pictures only when the message carries them (data:, cid:), styles without
 // anything they would fetch. Comments go. Markup that would cost the parser far more time or
 // memory than its size warrants (nested thousands deep, or built to make the tree explode) shows
-// as text; so does the markup a save's stop (or stop, when set) interrupted, and *stopped then
+// as text; so does the markup a save's stop (stop instead, when set) interrupted, and *stopped then
 // tells. A message whose text does not fit in memory either throws std::bad_alloc.
 // Elements nested more than maxDepth deep (0: no limit) are written as their content only.
 QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr, const std::atomic<bool> *stop = nullptr,

@@ -23,9 +23,9 @@ constexpr int kPreviewDepth = 24;
 // Markup larger than this (its pictures not counted) is not tried as markup: laying it out would
 // hold the window for seconds.
 constexpr int kMaxTrialMarkup = 512 * 1024;
-// The trial may take this much CPU time: the window, which reads and lays the markup out again,
-// then takes about half as long again, under a fifth of a second.
-constexpr qint64 kMaxTrialNanoseconds = 100LL * 1000 * 1000;
+// The trial may take this much CPU time: the window, which reads and lays the markup out again
+// and paints it, then takes up to about three times as long, under a fifth of a second.
+constexpr qint64 kMaxTrialNanoseconds = 50LL * 1000 * 1000;
 // Text lines longer than this are broken: one very long line takes the toolkit seconds to lay
 // out, whatever its length on screen.
 constexpr int kMaxLineChars = 4096;

@@ -74,38 +74,37 @@ void CalendarRulesTest::repeatRule_data()
     QTest::addColumn<int>("kind");
     QTest::addColumn<QByteArray>("rule");  // for a rule; else a word of the reason
     const QByteArray once = el("OPFRecurrencePatternInterval", "1");
-    QTest::newRow("weekly on Monday, counted")
-        << recurrence(days({"monday"}) + once + type("Weekly"), kCount27) << int(RepeatRule::Rule)
-        << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27");
+    QTest::newRow("weekly on Monday, counted") << recurrence(days({"monday"}) + once + type("Weekly"), kCount27)
+                                               << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27");
     QTest::newRow("every other week on weekdays")
         << recurrence(days({"weekdays"}) + el("OPFRecurrencePatternInterval", "2") + type("Weekly"), kCount27)
         << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;COUNT=27");
-    QTest::newRow("daily without an end") << recurrence(once + type("Daily"), el("OPFRecurrenceIsNoEnd", "1"))
-                                          << int(RepeatRule::Rule) << QByteArray("FREQ=DAILY;INTERVAL=1");
+    QTest::newRow("daily without an end")
+        << recurrence(once + type("Daily"), el("OPFRecurrenceIsNoEnd", "1")) << int(RepeatRule::Rule)
+        << QByteArray("FREQ=DAILY;INTERVAL=1");
     QTest::newRow("monthly on the 19th, until a date")
         << recurrence(el("OPFRecurrencePatternDayOfMonth", "19") + once + type("AbsoluteMonthly"),
                       el("OPFRecurrenceCopyEndDate", "2018-12-19T18:30:00") + el("OPFRecurrenceHasEndDate", "1"))
         << int(RepeatRule::Rule) << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=19;UNTIL=20181219T183000Z");
-    QTest::newRow("yearly on 17 July") << recurrence(
-        el("OPFRecurrencePatternDayOfMonth", "17") + once + el("OPFRecurrencePatternMonth", "7")
-            + type("AbsoluteYearly"),
-        el("OPFRecurrenceGetOccurenceCount", "1E0") + el("OPFRecurrenceIsNumbered", "1"))
-                                       << int(RepeatRule::Rule)
-                                       << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=7;BYMONTHDAY=17;COUNT=1");
+    QTest::newRow("yearly on 17 July")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "17") + once + el("OPFRecurrencePatternMonth", "7")
+                          + type("AbsoluteYearly"),
+                      el("OPFRecurrenceGetOccurenceCount", "1E0") + el("OPFRecurrenceIsNumbered", "1"))
+        << int(RepeatRule::Rule) << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=7;BYMONTHDAY=17;COUNT=1");
     QTest::newRow("no recurrence") << QString() << int(RepeatRule::None) << QByteArray();
     QTest::newRow("a pattern without a rule is said in words")
         << recurrence(once + type("RelativeMonthly"), kCount27) << int(RepeatRule::Unsupported)
         << QByteArray("a weekday of the month, such as the second Tuesday");
     QTest::newRow("no interval") << recurrence(type("Daily"), kCount27) << int(RepeatRule::Unsupported)
                                  << QByteArray("interval");
-    QTest::newRow("a broken day of the month")
-        << recurrence(el("OPFRecurrencePatternDayOfMonth", "40") + once + type("AbsoluteMonthly"), kCount27)
-        << int(RepeatRule::Unsupported) << QByteArray("day of the month");
+    QTest::newRow("a broken day of the month") << recurrence(el("OPFRecurrencePatternDayOfMonth", "40") + once
+                                                                 + type("AbsoluteMonthly"), kCount27)
+                                               << int(RepeatRule::Unsupported) << QByteArray("day of the month");
     QTest::newRow("no end at all") << recurrence(once + type("Daily"), QByteArray()) << int(RepeatRule::Unsupported)
                                    << QByteArray("end");
-    QTest::newRow("a count that is no whole number") << recurrence(
-        once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "2.5") + el("OPFRecurrenceIsNumbered", "1"))
-                                                     << int(RepeatRule::Unsupported) << QByteArray("end");
+    QTest::newRow("a count that is no whole number")
+        << recurrence(once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "2.5") + el("OPFRecurrenceIsNumbered", "1"))
+        << int(RepeatRule::Unsupported) << QByteArray("end");
 }
 
 void CalendarRulesTest::repeatRule()
@@ -130,20 +129,13 @@ void CalendarRulesTest::fittedToStart_data()
     QTest::addColumn<QByteArray>("rule");
     QTest::addColumn<QByteArray>("start");
     QTest::addColumn<bool>("kept");
-    QTest::newRow("Wednesday start, Wednesdays")
-        << QByteArray("FREQ=WEEKLY;BYDAY=WE;COUNT=3") << QByteArray("20180620T060000Z") << true;
-    QTest::newRow("one of the named days")
-        << QByteArray("FREQ=WEEKLY;BYDAY=MO,WE,FR") << QByteArray("20180622") << true;
-    QTest::newRow("Tuesday in UTC, Wednesdays")
-        << QByteArray("FREQ=WEEKLY;BYDAY=WE") << QByteArray("20180619T150000Z") << false;
-    QTest::newRow("the 19th, monthly on the 19th")
-        << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180719T113000") << true;
-    QTest::newRow("the 18th, monthly on the 19th")
-        << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180718T233000Z") << false;
-    QTest::newRow("another month, yearly")
-        << QByteArray("FREQ=YEARLY;BYMONTH=7;BYMONTHDAY=17") << QByteArray("20180617") << false;
-    QTest::newRow("daily needs no day") << QByteArray("FREQ=DAILY;INTERVAL=2") << QByteArray("20180617T000000Z")
-                                        << true;
+    QTest::newRow("Wednesday start, Wednesdays") << QByteArray("FREQ=WEEKLY;BYDAY=WE;COUNT=3") << QByteArray("20180620T060000Z") << true;
+    QTest::newRow("one of the named days") << QByteArray("FREQ=WEEKLY;BYDAY=MO,WE,FR") << QByteArray("20180622") << true;
+    QTest::newRow("Tuesday in UTC, Wednesdays") << QByteArray("FREQ=WEEKLY;BYDAY=WE") << QByteArray("20180619T150000Z") << false;
+    QTest::newRow("the 19th, monthly on the 19th") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180719T113000") << true;
+    QTest::newRow("the 18th, monthly on the 19th") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=19") << QByteArray("20180718T233000Z") << false;
+    QTest::newRow("another month, yearly") << QByteArray("FREQ=YEARLY;BYMONTH=7;BYMONTHDAY=17") << QByteArray("20180617") << false;
+    QTest::newRow("daily needs no day") << QByteArray("FREQ=DAILY;INTERVAL=2") << QByteArray("20180617T000000Z") << true;
     QTest::newRow("no start") << QByteArray("FREQ=DAILY") << QByteArray() << false;
 }
 
@@ -165,24 +157,24 @@ void CalendarRulesTest::zoneOffsets_data()
     const QString mountain = QString::fromLatin1(kMountain).replace(QLatin1String("&amp;"), QLatin1String("&"));
     QTest::newRow("summer") << mountain << "2018-06-18T17:30:00" << QByteArray("20180618T113000");
     QTest::newRow("winter") << mountain << "2018-12-17T18:30:00" << QByteArray("20181217T113000");
-    QTest::newRow("a second before the November change")
-        << mountain << "2018-11-04T07:59:59" << QByteArray("20181104T015959");
+    QTest::newRow("a second before the November change") << mountain << "2018-11-04T07:59:59"
+                                                         << QByteArray("20181104T015959");
     QTest::newRow("at the November change") << mountain << "2018-11-04T08:00:00" << QByteArray("20181104T010000");
     QTest::newRow("at the March change") << mountain << "2019-03-10T09:00:00" << QByteArray("20190310T030000");
     QTest::newRow("new year keeps winter time") << mountain << "2019-01-01T07:00:00" << QByteArray("20190101T000000");
-    QTest::newRow("last Sunday rules, Europe") << QStringLiteral(
-        "BEGIN:VTIMEZONE\nTZID:W. Europe\nBEGIN:STANDARD\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\n"
-        "TZOFFSETFROM:+0200\nTZOFFSETTO:+0100\nDTSTART:16010101T030000\nEND:STANDARD\nBEGIN:DAYLIGHT\n"
-        "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
-        "DTSTART:16010101T020000\nEND:DAYLIGHT\nEND:VTIMEZONE")
-                                               << "2020-03-29T01:00:00" << QByteArray("20200329T030000");
+    QTest::newRow("last Sunday rules, Europe")
+        << QStringLiteral("BEGIN:VTIMEZONE\nTZID:W. Europe\nBEGIN:STANDARD\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\n"
+                          "TZOFFSETFROM:+0200\nTZOFFSETTO:+0100\nDTSTART:16010101T030000\nEND:STANDARD\nBEGIN:DAYLIGHT\n"
+                          "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\n"
+                          "DTSTART:16010101T020000\nEND:DAYLIGHT\nEND:VTIMEZONE")
+        << "2020-03-29T01:00:00" << QByteArray("20200329T030000");
     QTest::newRow("a zone without changes")
         << QStringLiteral("BEGIN:VTIMEZONE\nTZID:India\nBEGIN:STANDARD\nTZOFFSETFROM:+0530\nTZOFFSETTO:+0530\n"
                           "DTSTART:16010101T000000\nEND:STANDARD\nEND:VTIMEZONE")
         << "2020-01-01T00:00:00" << QByteArray("20200101T053000");
     QTest::newRow("a rule readers may read otherwise is not used")
-        << QString(mountain).replace(QLatin1String("BYDAY=1SU"), QLatin1String("BYMONTHDAY=4")) << "2018-06-18T17:30:00"
-        << QByteArray();
+        << QString(mountain).replace(QLatin1String("BYDAY=1SU"), QLatin1String("BYMONTHDAY=4"))
+        << "2018-06-18T17:30:00" << QByteArray();
     QTest::newRow("no TZID") << QString(mountain).remove(QStringLiteral("TZID:Mountain Time (US & Canada)\n"))
                              << "2018-06-18T17:30:00" << QByteArray();
     QTest::newRow("an observance without its offsets")
@@ -215,32 +207,31 @@ void CalendarRulesTest::eventInItsZone()
 {
     qputenv("TZ", "Asia/Tokyo");
     tzset();
-    const QByteArray weekly =
-        el("OPFRecurrencePattern", days({"monday"}) + el("OPFRecurrencePatternInterval", "1") + type("Weekly"));
+    const QByteArray weekly = el("OPFRecurrencePattern", days({"monday"}) + el("OPFRecurrencePatternInterval", "1")
+                                                             + type("Weekly"));
     const QByteArray element = "<appointment>"
         + el("OPFCalendarEventCopyCategoryList",
              "<category xml:space=\"preserve\" OPFCategoryCopyName=\"Friends &amp; co\"></category>"
              "<category xml:space=\"preserve\" OPFCategoryCopyName=\"Work\"></category>")
         + el("OPFCalendarEventCopyEndTime", "2018-06-18T18:00:00")
-        + el("OPFCalendarEventCopyRecurrence", kCount27 + weekly) + el("OPFCalendarEventCopyReminderDelta", "900")
-        + el("OPFCalendarEventCopyStartTime", "2018-06-18T17:30:00") + el("OPFCalendarEventGetHasReminder", "1")
-        + el("OPFCalendarEventGetStartTimeZoneICSData", kMountain) + "</appointment>";
+        + el("OPFCalendarEventCopyRecurrence", kCount27 + weekly)
+        + el("OPFCalendarEventCopyReminderDelta", "900") + el("OPFCalendarEventCopyStartTime", "2018-06-18T17:30:00")
+        + el("OPFCalendarEventGetHasReminder", "1") + el("OPFCalendarEventGetStartTimeZoneICSData", kMountain)
+        + "</appointment>";
     CalenderInformation rec;
     memset(&rec, 0, sizeof rec);
     QString unwritten;
-    const QByteArray file =
-        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
-                          QByteArray(), "20240305T101112Z", &unwritten);
+    const QByteArray file = CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
+                                              QByteArray(), "20240305T101112Z", &unwritten);
     QVERIFY(unwritten.isEmpty());
     const QByteArray unfolded = QByteArray(file).replace("\r\n ", "");
     const int zoneAt = file.indexOf("BEGIN:VTIMEZONE\r\nTZID:Mountain Time (US & Canada)\r\n");
     QVERIFY2(zoneAt > 0 && zoneAt < file.indexOf("BEGIN:VEVENT"), file.constData());
     QVERIFY(unfolded.contains("RRULE:FREQ=YEARLY;INTERVAL=1;BYSECOND=0;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMONTH=11\r\n"));
-    for (const char *line :
-         {"DTSTART;TZID=Mountain Time (US & Canada):20180618T113000\r\n",
-          "DTEND;TZID=Mountain Time (US & Canada):20180618T120000\r\n",
-          "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27\r\n", "CATEGORIES:Friends & co,Work\r\n",
-          "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"})
+    for (const char *line : {"DTSTART;TZID=Mountain Time (US & Canada):20180618T113000\r\n",
+                             "DTEND;TZID=Mountain Time (US & Canada):20180618T120000\r\n",
+                             "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27\r\n", "CATEGORIES:Friends & co,Work\r\n",
+                             "BEGIN:VALARM\r\nACTION:DISPLAY\r\nDESCRIPTION:Reminder\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n"})
         QVERIFY2(file.contains(line), line);
 
     // All day in Mountain time: the 19th there, though Tokyo has the 19th's afternoon.
@@ -249,14 +240,12 @@ void CalendarRulesTest::eventInItsZone()
     allDay.replace("</appointment>", el("OPFCalendarEventGetIsAllDayEvent", "1") + "</appointment>");
     allDay.replace(el("OPFRecurrencePatternType", "OPFRecurrencePatternWeekly"),
                    el("OPFRecurrencePatternType", "OPFRecurrencePatternRelativeYearly"));
-    const QByteArray day =
-        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(allDay.constData(), size_t(allDay.size())),
-                          QByteArray(), "20240305T101112Z", &unwritten);
+    const QByteArray day = CalendarEventFile(rec, QStringLiteral("U"), std::string_view(allDay.constData(), size_t(allDay.size())),
+                                             QByteArray(), "20240305T101112Z", &unwritten);
     QVERIFY2(day.contains("DTSTART;VALUE=DATE:20180619\r\nDTEND;VALUE=DATE:20180620\r\n"), day.constData());
     // A pattern without a rule here: a single item, and the reason for the log.
     QVERIFY(!day.contains("RRULE:FREQ=WEEKLY") && !day.contains("BEGIN:VTIMEZONE"));
-    QVERIFY2(unwritten.contains(QLatin1String("a weekday of a month each year"))
-                 && !unwritten.contains(QLatin1String("OPF")),
+    QVERIFY2(unwritten.contains(QLatin1String("a weekday of a month each year")) && !unwritten.contains(QLatin1String("OPF")),
              qPrintable(unwritten));
 }
 

@@ -56,8 +56,8 @@ QStringList activeIn(const GumboElement &e)
     const QByteArray tag = gumbo_normalized_tagname(e.tag);
     if (e.tag_namespace != GUMBO_NAMESPACE_HTML || e.tag == GUMBO_TAG_UNKNOWN)
         found << QStringLiteral("foreign or unknown element %1").arg(QString::fromLatin1(tag));
-    for (const char *t : {"script", "frameset", "iframe", "object", "embed", "noscript", "template", "link", "meta",
-                          "base", "frame", "frameset", "video", "audio", "source", "applet", "svg", "math"}) {
+    for (const char *t : {"script", "frameset", "iframe", "object", "embed", "noscript", "template", "link", "meta", "base",
+                          "frame", "frameset", "video", "audio", "source", "applet", "svg", "math"}) {
         if (tag == t)
             found << QStringLiteral("element %1").arg(QString::fromLatin1(t));
     }
@@ -71,10 +71,10 @@ QStringList activeIn(const GumboElement &e)
                                    QRegularExpression::CaseInsensitiveOption)
                     .match(QString::fromUtf8(value))
                     .hasMatch();
-        const bool shape = !name.startsWith("on")
-            && !QByteArrayList({"href", "src", "background", "style", "srcset", "poster", "action", "formaction",
-                                "srcdoc", "http-equiv", "xlink:href", "data"})
-                    .contains(name);
+        const bool shape = !name.startsWith("on") && !QByteArrayList({"href", "src", "background", "style", "srcset",
+                                                                      "poster", "action", "formaction", "srcdoc",
+                                                                      "http-equiv", "xlink:href", "data"})
+                                                         .contains(name);
         if (!(link || inside || css || shape))
             found << QStringLiteral("%1=\"%2\" on %3")
                          .arg(QString::fromLatin1(name), QString::fromUtf8(value), QString::fromLatin1(tag));
@@ -100,9 +100,8 @@ QStringList activeParts(const QByteArray &markup)
             todo << static_cast<const GumboNode *>(children.data[i]);
         if (node->v.element.tag == GUMBO_TAG_STYLE && children.length > 0) {
             const QString css = QString::fromUtf8(static_cast<const GumboNode *>(children.data[0])->v.text.text);
-            if (css.contains(
-                    QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?((data|cid):|#))"),
-                                       QRegularExpression::CaseInsensitiveOption)))
+            if (css.contains(QRegularExpression(QStringLiteral("http|//|@import|image-set|url\\(\\s*+(?!['\"]?((data|cid):|#))"),
+                                                QRegularExpression::CaseInsensitiveOption)))
                 found << QStringLiteral("style sheet %1").arg(css);
         }
     }
@@ -209,16 +208,16 @@ void InertMarkupTest::nothingActive_data()
         << QByteArray("<scr<script>x</script>ipt>alert(1)</script><script><script>y</script>z</script>"
                       "<SCRIPT SRC=//e.example/x.js></SCRIPT>t")
         << QByteArrayList{"xipt&gt;alert(1)zt"};
-    QTest::newRow("svg and math") << QByteArray(
-        "<svg><script>alert(1)</script><a xlink:href=\"javascript:x\"><text>s</text></a></svg>"
-        "<svg><foreignObject><img src=x onerror=y></foreignObject></svg>"
-        "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>"
-        "<svg><style><img src=x onerror=y></style></svg><math href=\"javascript:x\">m</math>")
-                                  << QByteArrayList{};
-    QTest::newRow("comments") << QByteArray(
-        "<!--><img src=x onerror=a>--><!-- --!><img src=x onerror=b> --><!--[if gte mso 9]>"
-        "<img src=x onerror=c><![endif]--><? <img src=x onerror=d> ?>k<!-- <img src=x onerror=e>")
-                              << QByteArrayList{"k"};
+    QTest::newRow("svg and math")
+        << QByteArray("<svg><script>alert(1)</script><a xlink:href=\"javascript:x\"><text>s</text></a></svg>"
+                      "<svg><foreignObject><img src=x onerror=y></foreignObject></svg>"
+                      "<math><mtext><table><mglyph><style><img src=x onerror=alert(1)>"
+                      "<svg><style><img src=x onerror=y></style></svg><math href=\"javascript:x\">m</math>")
+        << QByteArrayList{};
+    QTest::newRow("comments")
+        << QByteArray("<!--><img src=x onerror=a>--><!-- --!><img src=x onerror=b> --><!--[if gte mso 9]>"
+                      "<img src=x onerror=c><![endif]--><? <img src=x onerror=d> ?>k<!-- <img src=x onerror=e>")
+        << QByteArrayList{"k"};
     QTest::newRow("handlers, frames, plugins, forms, refresh and base")
         << QByteArray("<img src=\"" + pic
                       + "\" onerror=x() onload=y><iframe srcdoc=\"<script>x</script>\"></iframe><object data=o>"
@@ -233,20 +232,18 @@ void InertMarkupTest::nothingActive_data()
                       "<audio src=http://e.example/a.mp3></audio><link rel=prefetch href=http://e.example/f>"
                       "<link rel=stylesheet href=http://e.example/s.css><input type=image src=http://e.example/b>"
                       "<table background=\"http://e.example/t.png\"><tr><td background=x.png>cell</td></tr></table>"
-                      "<picture><source srcset=http://e.example/s.png><img src=\""
-                      + pic + "\"></picture>")
+                      "<picture><source srcset=http://e.example/s.png><img src=\"" + pic + "\"></picture>")
         << QByteArrayList{"<img alt=\"p\">", "<td>cell</td>", "<img src=\"" + pic + "\">"};
-    QTest::newRow("remote styles") << QByteArray(
-        "<style>@import url(http://e.example/a.css); @import 'http://e.example/b.css';"
-        "@\\69mport 'http://e.example/c.css';"
-        "p { background: url( \"http://e.example/p.png\" ) no-repeat; color: red }"
-        "b { background: u\\72l(http://e.example/b.png) } i { background: URL(//e.example/i) }"
-        "u { background: image-set(\"http://e.example/u.png\" 1x) }"
-        "@font-face { font-family: f; src: url(http://e.example/f.woff) }</style>"
-        "<p style=\"background:url(&quot;http://e.example/q.png&quot;);color:blue\">styled</p>"
-        "<div style=\"background-image: url('data:image/png;base64,AA==')\">own</div>")
-                                   << QByteArrayList{"color: red", "color:blue\">styled</p>",
-                                                     "url(&quot;data:image/png;base64,AA==&quot;)"};
+    QTest::newRow("remote styles")
+        << QByteArray("<style>@import url(http://e.example/a.css); @import 'http://e.example/b.css';"
+                      "@\\69mport 'http://e.example/c.css';"
+                      "p { background: url( \"http://e.example/p.png\" ) no-repeat; color: red }"
+                      "b { background: u\\72l(http://e.example/b.png) } i { background: URL(//e.example/i) }"
+                      "u { background: image-set(\"http://e.example/u.png\" 1x) }"
+                      "@font-face { font-family: f; src: url(http://e.example/f.woff) }</style>"
+                      "<p style=\"background:url(&quot;http://e.example/q.png&quot;);color:blue\">styled</p>"
+                      "<div style=\"background-image: url('data:image/png;base64,AA==')\">own</div>")
+        << QByteArrayList{"color: red", "color:blue\">styled</p>", "url(&quot;data:image/png;base64,AA==&quot;)"};
     QTest::newRow("the body's look stays, its remote background goes")
         << QByteArray("<html><head><title>t</title><style>p { color: red }</style></head>"
                       "<body bgcolor=\"#eeeeee\" text=navy background=\"http://e.example/b.png\" "
@@ -257,7 +254,8 @@ void InertMarkupTest::nothingActive_data()
         << QByteArray("<style><!--\np.MsoNormal { margin: 0in }\n--></style><p class=MsoNormal>w</p>")
         << QByteArrayList{"<style> \np.MsoNormal { margin: 0in }\n--></style>", "<p class=\"MsoNormal\">w</p>"};
     QTest::newRow("a style text cannot become markup")
-        << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>") << QByteArrayList{};
+        << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>")
+        << QByteArrayList{};
     // The message's direction holds for its text, never for the page's own header lines.
     QTest::newRow("the html element's direction goes around the message, its language on the body")
         << QByteArray("<html dir=\"rtl\" lang=\"he\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
@@ -292,8 +290,7 @@ void InertMarkupTest::nothingActive_data()
         << QByteArrayList{"<table border=\"1\" cellpadding=\"2\" style=\"border-collapse: collapse\"><tbody><tr>",
                           "<td style=\"color: #123456; font-weight: bold\">A &amp; B &lt;x&gt;</td>",
                           "<a href=\"https://example.com/a?b=1&amp;c=2\" target=\"_blank\">link</a>",
-                          "<a href=\"mailto:ann@example.com\">mail</a>",
-                          "<img src=\"cid:part1@x\" width=\"10\">",
+                          "<a href=\"mailto:ann@example.com\">mail</a>", "<img src=\"cid:part1@x\" width=\"10\">",
                           "<font face=\"Arial\" color=\"red\">Grüße</font>word<br>end"};
 }
 
@@ -323,7 +320,8 @@ void InertMarkupTest::unreadableMarkup_data()
     QTest::newRow("nesting hidden behind end tags in comments")
         << QByteArray("<b><!--</b>-->").repeated(100000) << false;
     QTest::newRow("40,000 table rows") << "<table>" + QByteArray("<tr><td>a</td><td>b</td></tr>").repeated(40000)
-            + "</table>" << true;
+                                                  + "</table>"
+                                       << true;
     QTest::newRow("30,000 unclosed paragraphs") << QByteArray("<p>x").repeated(30000) << true;
     QTest::newRow("formatting re-opened in every paragraph: memory") << reopenedFormatting(1000, 2000) << false;
     QTest::newRow("formatting re-opened: a page many times the markup") << reopenedFormatting(20, 4000) << false;
@@ -361,6 +359,45 @@ void InertMarkupTest::stopEndsTheParse()
     bStopFlag = true;
     QVERIFY(InertMarkup(foreignStack(40000), &stopped).startsWith(kAsText));
     QVERIFY(stopped);
+}
+
+// Stop pressed once a message has passed the writer's own test, while its page is made: the page,
+// which would not show the message as it is, is not kept, and the save goes no further.
+void InertMarkupTest::stopInsideMessageKeepsNoPage()
+{
+    QVector<OlmXml::MailItem> items(2);
+    for (int n = 0; n < 2; ++n) {
+        items[n].subject = QStringLiteral("Message %1").arg(n);
+        items[n].received = QStringLiteral("2026-12-06T13:26:23Z");
+        items[n].from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
+    }
+    items[0].body = QString::fromLatin1("<html><body>" + foreignStack(40000) + "</body></html>");
+    items[1].body = QStringLiteral("<html><body><p>after</p></body></html>");
+    TestArchiveBuilder b;
+    for (int n = 0; n < 2; ++n)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({items[n]}));
+    const QByteArray archive = b.finish();
+    scanBytes(archive);
+    ArchiveFile file(archive);
+    QVERIFY(file.isOpen());
+    QTemporaryDir out;
+    MailSaveContext context;
+    context.saveDir = out.path();
+    context.strTime = QStringLiteral("(7 Dec 2026,10-00-00)");
+    // The stop arrives once the first message has passed the writer's own test.
+    context.stopRequested = [] {
+        const bool before = bStopFlag;
+        bStopFlag = true;
+        return before;
+    };
+    QVERIFY(!SaveMailFolder(quint64(mails().first()->llFolderId), HtmlStyle(), context));
+    QCOMPARE(context.written, qint64(0));
+    QCOMPARE(context.failed, qint64(1));
+    QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
+    QDirIterator pages(out.path(), QDir::Files, QDirIterator::Subdirectories);
+    QVERIFY2(!pages.hasNext(), qPrintable(pages.hasNext() ? pages.next() : QString()));
+    CleanScanResults();
 }
 
 // A stop reaches a parse that allocates nothing for long, and a stop of its own (the preview's)
@@ -425,46 +462,6 @@ void InertMarkupTest::noMemoryEndsNoSave()
     QCOMPARE(waitpid(child, &status, 0), child);
     QVERIFY2(WIFEXITED(status), qPrintable(QStringLiteral("signal %1").arg(WTERMSIG(status))));
     QCOMPARE(WEXITSTATUS(status), 0);
-    CleanScanResults();
-}
-
-// Stop pressed once a message has passed the writer's own test, while its page is made: the page,
-// which would not show the message as it is, is not kept, and the save goes no further.
-void InertMarkupTest::stopInsideMessageKeepsNoPage()
-{
-    QVector<OlmXml::MailItem> items(2);
-    for (int n = 0; n < 2; ++n) {
-        items[n].subject = QStringLiteral("Message %1").arg(n);
-        items[n].received = QStringLiteral("2026-12-06T13:26:23Z");
-        items[n].from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
-    }
-    items[0].body = QString::fromLatin1("<html><body>" + foreignStack(40000) + "</body></html>");
-    items[1].body = QStringLiteral("<html><body><p>after</p></body></html>");
-    TestArchiveBuilder b;
-    for (int n = 0; n < 2; ++n)
-        b.addEntry(
-            QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
-            OlmXml::emails({items[n]}));
-    const QByteArray archive = b.finish();
-    scanBytes(archive);
-    ArchiveFile file(archive);
-    QVERIFY(file.isOpen());
-    QTemporaryDir out;
-    MailSaveContext context;
-    context.saveDir = out.path();
-    context.strTime = QStringLiteral("(7 Dec 2026,10-00-00)");
-    // The stop arrives once the first message has passed the writer's own test.
-    context.stopRequested = [] {
-        const bool before = bStopFlag;
-        bStopFlag = true;
-        return before;
-    };
-    QVERIFY(!SaveMailFolder(quint64(mails().first()->llFolderId), HtmlStyle(), context));
-    QCOMPARE(context.written, qint64(0));
-    QCOMPARE(context.failed, qint64(1));
-    QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
-    QDirIterator pages(out.path(), QDir::Files, QDirIterator::Subdirectories);
-    QVERIFY2(!pages.hasNext(), qPrintable(pages.hasNext() ? pages.next() : QString()));
     CleanScanResults();
 }
 

@@ -43,11 +43,9 @@ QByteArray folderArchive()
 {
     TestArchiveBuilder b;
     for (int n = 0; n < 3; ++n)
-        b.addEntry(
-            QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
-            OlmXml::emails({mail(n)}));
-    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00000.xml"),
-               OlmXml::emails({mail(9)}));
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({mail(n)}));
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00000.xml"), OlmXml::emails({mail(9)}));
     return b.finish();
 }
 
@@ -65,7 +63,7 @@ QString mailFolder(const QString &saveDir, const QString &relative)
     return saveDir + "/Converted Data" + kStamp + "/Mail/" + relative;
 }
 
-}  // namespace
+} // namespace
 
 class MailFrameTest : public QObject {
     Q_OBJECT
@@ -112,46 +110,31 @@ void MailFrameTest::relativePath_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("local, one folder level") << "Local/com.microsoft.__Messages/Inbox/message_00000.xml"
-                                             << "Inbox";
-    QTest::newRow("local, two folder levels") << "Local/S/Inbox/Projects/m.xml"
-                                              << "Inbox/Projects";
+    QTest::newRow("local, one folder level") << "Local/com.microsoft.__Messages/Inbox/message_00000.xml" << "Inbox";
+    QTest::newRow("local, two folder levels") << "Local/S/Inbox/Projects/m.xml" << "Inbox/Projects";
     // Rows run in turn: each must be answered for its own folder, not the one before.
-    QTest::newRow("same folder, next message") << "Local/S/Inbox/Projects/n.xml"
-                                               << "Inbox/Projects";
-    QTest::newRow("parent of the folder before") << "Local/S/Inbox/m.xml"
-                                                 << "Inbox";
-    QTest::newRow("message named like the folder before") << "Local/S/Inbox/Projects"
-                                                          << "Inbox";
+    QTest::newRow("same folder, next message") << "Local/S/Inbox/Projects/n.xml" << "Inbox/Projects";
+    QTest::newRow("parent of the folder before") << "Local/S/Inbox/m.xml" << "Inbox";
+    QTest::newRow("message named like the folder before") << "Local/S/Inbox/Projects" << "Inbox";
     QTest::newRow("account form") << "Accounts/me@x.org/com.microsoft.__Messages/Inbox/Projects/m.xml"
                                   << "Inbox/Projects";
-    QTest::newRow("empty entry name") << ""
-                                      << "Folder1";
-    QTest::newRow("unknown first component") << "Other/S/Inbox/m.xml"
-                                             << "Folder1";
-    QTest::newRow("case matters for the prefix") << "local/S/Inbox/m.xml"
-                                                 << "Folder1";
-    QTest::newRow("local without a folder level") << "Local/S/m.xml"
-                                                  << "Folder1";
-    QTest::newRow("account with three components") << "Accounts/A/m.xml"
-                                                   << "Folder1";
-    QTest::newRow("account without a folder level") << "Accounts/A/S/m.xml"
-                                                    << "Folder1";
-    QTest::newRow("bare prefix") << "Local"
-                                 << "Folder1";
-    QTest::newRow("dot-dot folder stays inside") << "Local/S/../../etc/m.xml"
-                                                 << "__/__/etc";
-    QTest::newRow("single dot folder") << "Local/S/./Inbox/m.xml"
-                                       << "_/Inbox";
-    QTest::newRow("empty folder component") << "Local/S/Inbox//m.xml"
-                                            << "Inbox/_";
+    QTest::newRow("empty entry name") << "" << "Folder1";
+    QTest::newRow("unknown first component") << "Other/S/Inbox/m.xml" << "Folder1";
+    QTest::newRow("case matters for the prefix") << "local/S/Inbox/m.xml" << "Folder1";
+    QTest::newRow("local without a folder level") << "Local/S/m.xml" << "Folder1";
+    QTest::newRow("account with three components") << "Accounts/A/m.xml" << "Folder1";
+    QTest::newRow("account without a folder level") << "Accounts/A/S/m.xml" << "Folder1";
+    QTest::newRow("bare prefix") << "Local" << "Folder1";
+    QTest::newRow("dot-dot folder stays inside") << "Local/S/../../etc/m.xml" << "__/__/etc";
+    QTest::newRow("single dot folder") << "Local/S/./Inbox/m.xml" << "_/Inbox";
+    QTest::newRow("empty folder component") << "Local/S/Inbox//m.xml" << "Inbox/_";
     QTest::newRow("control characters") << QStringLiteral("Local/S/In\nbox\x01/m.xml") << "In_box_";
-    QTest::newRow("long name cut to fit a file name")
-        << "Local/S/" + QString(300, QLatin1Char('x')) + "/m.xml" << QString(250, QLatin1Char('x'));
-    QTest::newRow("long name cut between characters")
-        << "Local/S/" + QString(130, QChar(0x65E5)) + "/m.xml" << QString(83, QChar(0x65E5));
-    QTest::newRow("colon and accents kept")
-        << QStringLiteral("Local/S/Reuters: N\u00e9ws/m.xml") << QStringLiteral("Reuters: N\u00e9ws");
+    QTest::newRow("long name cut to fit a file name") << "Local/S/" + QString(300, QLatin1Char('x')) + "/m.xml"
+                                                      << QString(250, QLatin1Char('x'));
+    QTest::newRow("long name cut between characters") << "Local/S/" + QString(130, QChar(0x65E5)) + "/m.xml"
+                                                      << QString(83, QChar(0x65E5));
+    QTest::newRow("colon and accents kept") << QStringLiteral("Local/S/Reuters: N\u00e9ws/m.xml")
+                                            << QStringLiteral("Reuters: N\u00e9ws");
 }
 
 void MailFrameTest::relativePath()
@@ -284,8 +267,7 @@ void MailFrameTest::folderSaveCountsFailures()
     QCOMPARE(context.failed, qint64(3));
     QCOMPARE(context.written, qint64(0));
     QCOMPARE(context.failures.size(), 3);
-    QVERIFY2(context.failures.first().contains(QLatin1String("Inbox/message_00000.xml")),
-             qPrintable(context.failures.first()));
+    QVERIFY2(context.failures.first().contains(QLatin1String("Inbox/message_00000.xml")), qPrintable(context.failures.first()));
     QVERIFY(context.failures.first().contains(QLatin1String("\"Message 0\"")));
 
     // The next folder is written normally.
@@ -298,9 +280,8 @@ void MailFrameTest::missingAttachmentIsNamed()
 {
     OlmXml::MailItem m = mail(0);
     m.attachmentNames = QStringList{QStringLiteral("gone.txt"), QStringLiteral("here.txt")};
-    m.attachmentUrls =
-        QStringList{QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/gone"),
-                    QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/here")};
+    m.attachmentUrls = QStringList{QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/gone"),
+                                   QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/here")};
     TestArchiveBuilder b;
     b.addEntry(QString::fromLatin1(kInbox), OlmXml::emails({m}));
     b.addEntry(m.attachmentUrls.at(1), QByteArray("present"));
@@ -320,8 +301,7 @@ void MailFrameTest::missingAttachmentIsNamed()
     QCOMPARE(context.incompletes.size(), 1);
     const QString line = context.incompletes.first();
     QVERIFY2(line.contains(QLatin1String("incomplete")) && line.contains(QLatin1String("\"gone.txt\""))
-                 && !line.contains(QLatin1String("here.txt")),
-             qPrintable(line));
+                 && !line.contains(QLatin1String("here.txt")), qPrintable(line));
     QVERIFY(QFileInfo(mailFolder(out.path(), QStringLiteral("Inbox/Inbox.mbox"))).size() > 0);
 }
 
@@ -348,31 +328,26 @@ void MailFrameTest::damagedBytesAreNamed_data()
                    a[int(h + 30 + n + 4 + k)] = k % 8 == 1 ? char(0x40) : char(0);
            })
         << QString();
-    QTest::newRow("flipped byte in the message XML")
-        << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
-               const int at = a.indexOf("Message 0", int(b.entries()[0].dataOffset));
-               a[at] = 'm';
-           })
-        << QStringLiteral("its XML in the archive is damaged");
-    QTest::newRow("message XML zeroed to its end")
-        << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
-               const qint64 start = b.entries()[0].dataOffset;
-               const int from = a.indexOf("<OPFMessageCopySubject", int(start));
-               a.replace(from, int(start + b.entries()[0].size - from),
-                         QByteArray(int(start + b.entries()[0].size - from), '\0'));
-           })
-        << QStringLiteral("its XML in the archive is damaged");
+    QTest::newRow("flipped byte in the message XML") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+        const int at = a.indexOf("Message 0", int(b.entries()[0].dataOffset));
+        a[at] = 'm';
+    }) << QStringLiteral("its XML in the archive is damaged");
+    QTest::newRow("message XML zeroed to its end") << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+        const qint64 start = b.entries()[0].dataOffset;
+        const int from = a.indexOf("<OPFMessageCopySubject", int(start));
+        a.replace(from, int(start + b.entries()[0].size - from), QByteArray(int(start + b.entries()[0].size - from), '\0'));
+    }) << QStringLiteral("its XML in the archive is damaged");
     // Without the directory, the next local header the walk finds ends the attachment.
-    QTest::newRow("attachment size into the next entry, no directory")
-        << false << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+    QTest::newRow("attachment size into the next entry, no directory") << false
+        << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
                const qint64 h = b.entries()[1].headerOffset;
                const int n = int(b.entries()[1].nameBytes.size());
                for (int k = 0; k < 16; ++k)
                    a[int(h + 30 + n + 4 + k)] = k % 8 == 3 ? char(0x40) : char(0);
            })
         << QString();
-    QTest::newRow("attachment size past the end of the file")
-        << true << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
+    QTest::newRow("attachment size past the end of the file") << true
+        << ArchiveDamage([](QByteArray &a, const TestArchiveBuilder &b) {
                a.truncate(int(b.entries()[1].dataOffset + 5));
            })
         << QStringLiteral("\"here.txt\": cut short in the archive");
@@ -387,13 +362,11 @@ void MailFrameTest::damagedBytesAreNamed()
     QFETCH(QString, reason);
     OlmXml::MailItem m = mail(0);
     m.attachmentNames = QStringList{QStringLiteral("here.txt")};
-    m.attachmentUrls =
-        QStringList{QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/here")};
+    m.attachmentUrls = QStringList{QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/here")};
     TestArchiveBuilder b;
     b.addEntry(QString::fromLatin1(kInbox), OlmXml::emails({m}));
     b.addEntry(m.attachmentUrls.at(0), QByteArray("the attachment's own bytes"));
-    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00000.xml"),
-               OlmXml::emails({mail(9)}));
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00000.xml"), OlmXml::emails({mail(9)}));
     QByteArray archive = b.finish(central);
     damage(archive, b);
     scanBytes(archive);
@@ -433,25 +406,20 @@ void MailFrameTest::mailboxReadsBackInPython()
 
     const char *script =
         "import mailbox, email.policy, sys\n"
-        "box = mailbox.mbox(sys.argv[1], factory=lambda f: email.message_from_binary_file(f, "
-        "policy=email.policy.default))\n"
+        "box = mailbox.mbox(sys.argv[1], factory=lambda f: email.message_from_binary_file(f, policy=email.policy.default))\n"
         "for m in box:\n"
         "    print('|'.join([str(m['subject']), m['from'].addresses[0].addr_spec, m['to'].addresses[0].addr_spec,\n"
         "                    m['date'].datetime.isoformat(), str(m['message-id'])]))\n";
     QProcess p;
-    p.start(python,
-            {QStringLiteral("-c"), QString::fromLatin1(script),
-             mailFolder(out.path(), QStringLiteral("Inbox/Inbox.mbox"))});
+    p.start(python, {QStringLiteral("-c"), QString::fromLatin1(script),
+                     mailFolder(out.path(), QStringLiteral("Inbox/Inbox.mbox"))});
     QVERIFY(p.waitForFinished(60000));
     QVERIFY2(p.exitCode() == 0, p.readAllStandardError().constData());
     const QList<QByteArray> lines = p.readAllStandardOutput().trimmed().split('\n');
     QCOMPARE(lines.size(), 3);
     for (int n = 0; n < 3; ++n)
-        QCOMPARE(lines[n],
-                 QStringLiteral("Message %1|sender@example.org|to%1@example.org|2026-12-06T14:26:23+01:00|"
-                                "<m%1@example.org>")
-                     .arg(n)
-                     .toUtf8());
+        QCOMPARE(lines[n], QStringLiteral("Message %1|sender@example.org|to%1@example.org|2026-12-06T14:26:23+01:00|"
+                                          "<m%1@example.org>").arg(n).toUtf8());
 }
 
 // The whole suite on the saving thread alone, then with messages formatted on eight threads.

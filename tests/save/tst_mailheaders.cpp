@@ -62,7 +62,7 @@ QByteArray lineStarting(const QByteArray &head, const QByteArray &prefix, const 
     return head.mid(from, stop < 0 ? -1 : stop - from + end.size());
 }
 
-}  // namespace
+} // namespace
 
 class MailHeadersTest : public QObject {
     Q_OBJECT
@@ -115,78 +115,56 @@ void MailHeadersTest::timeLines_data()
     const QString unfiled = QStringLiteral("Local/S/Archive/m.xml");
     const quint32 t = kTime, later = kTime + 3600;
     QTest::newRow("inbox, received, CET") << "apple" << QByteArray("CET-1") << 0 << inbox << later << t
-                                          << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
-                                          << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0100\n");
+        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0100\n");
     QTest::newRow("inbox, India half-hour zone") << "apple" << QByteArray("IST-5:30") << 0 << inbox << 0u << t
-                                                 << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026\n")
-                                                 << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\n");
+        << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\n");
     QTest::newRow("inbox, zone west of UTC") << "apple" << QByteArray("EST5") << 0 << inbox << 0u << t
-                                             << QByteArray("From ???@??? Sun Dec 06 08:26:23 2026\n")
-                                             << QByteArray("Date: Sun, 06 Dec 2026 08:26:23 -0500\n");
-    QTest::newRow("single-digit day, hour, minute and second")
-        << "apple" << QByteArray("UTC0") << 0 << inbox << 0u << 981173106u
-        << QByteArray("From ???@??? Sat Feb 03 04:05:06 2001\n")
+        << QByteArray("From ???@??? Sun Dec 06 08:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 08:26:23 -0500\n");
+    QTest::newRow("single-digit day, hour, minute and second") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u
+        << 981173106u << QByteArray("From ???@??? Sat Feb 03 04:05:06 2001\n")
         << QByteArray("Date: Sat, 03 Feb 2001 04:05:06 +0000\n");
     QTest::newRow("inbox without received time shows sent") << "apple" << QByteArray("UTC0") << 0 << inbox << t << 0u
-                                                            << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
-                                                            << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
-    QTest::newRow("outgoing '-' in the inbox shows sent")
-        << "apple" << QByteArray("UTC0") << int('-') << inbox << t << later
-        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
-        << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
-    QTest::newRow("sent items without sent time shows received")
-        << "apple" << QByteArray("UTC0") << 1 << "Local/S/Sent Items/m.xml" << 0u << t
-        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
-        << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
-    QTest::newRow("deleted incoming without received time shows sent")
-        << "apple" << QByteArray("UTC0") << 0 << "Local/S/Deleted Items/m.xml" << t << 0u
-        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
-        << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
-    QTest::newRow("unfiled incoming with both: From_ received, Date sent")
-        << "apple" << QByteArray("UTC0") << 0 << unfiled << later << t
-        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("outgoing '-' in the inbox shows sent") << "apple" << QByteArray("UTC0") << int('-') << inbox << t << later
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("sent items without sent time shows received") << "apple" << QByteArray("UTC0") << 1
+        << "Local/S/Sent Items/m.xml" << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("deleted incoming without received time shows sent") << "apple" << QByteArray("UTC0") << 0
+        << "Local/S/Deleted Items/m.xml" << t << 0u
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n") << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
+    QTest::newRow("unfiled incoming with both: From_ received, Date sent") << "apple" << QByteArray("UTC0") << 0 << unfiled
+        << later << t << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
         << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
     // The folder words count in the file name too, for messages of the same folder in turn.
-    QTest::newRow("unfiled folder, Inbox in the file name")
-        << "apple" << QByteArray("UTC0") << 0 << "Local/S/Archive/Inbox copy.xml" << later << t
-        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
+    QTest::newRow("unfiled folder, Inbox in the file name") << "apple" << QByteArray("UTC0") << 0
+        << "Local/S/Archive/Inbox copy.xml" << later << t << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026\n")
         << QByteArray("Date: Sun, 06 Dec 2026 13:26:23 +0000\n");
-    QTest::newRow("unfiled folder, Drafts in the file name")
-        << "apple" << QByteArray("UTC0") << 0 << "Local/S/Archive/Drafts.xml" << later << t
-        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
+    QTest::newRow("unfiled folder, Drafts in the file name") << "apple" << QByteArray("UTC0") << 0
+        << "Local/S/Archive/Drafts.xml" << later << t << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
         << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
-    QTest::newRow("name without a folder, Sent Items in it")
-        << "apple" << QByteArray("UTC0") << 0 << "Sent Items.xml" << later << t
-        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
+    QTest::newRow("name without a folder, Sent Items in it") << "apple" << QByteArray("UTC0") << 0
+        << "Sent Items.xml" << later << t << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026\n")
         << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0000\n");
-    QTest::newRow("unfiled incoming without times: current time, no Date")
-        << "apple" << QByteArray("UTC0") << 0 << unfiled << 0u << 0u << QByteArray("now") << QByteArray();
-    QTest::newRow("unfiled outgoing without times: 1970, no Date")
-        << "apple" << QByteArray("CET-1") << 1 << unfiled << 0u << 0u
-        << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray();
+    QTest::newRow("unfiled incoming without times: current time, no Date") << "apple" << QByteArray("UTC0") << 0 << unfiled
+        << 0u << 0u << QByteArray("now") << QByteArray();
+    QTest::newRow("unfiled outgoing without times: 1970, no Date") << "apple" << QByteArray("CET-1") << 1 << unfiled << 0u
+        << 0u << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray();
     QTest::newRow("inbox without times: 1970 in local time") << "apple" << QByteArray("CET-1") << 0 << inbox << 0u << 0u
-                                                             << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
-                                                             << QByteArray("Date: Thu, 01 Jan 1970 01:00:00 +0100\n");
-    QTest::newRow("first second of 2038 is no negative time")
-        << "apple" << QByteArray("UTC0") << 0 << inbox << 0u << 2147483648u
-        << QByteArray("From ???@??? Tue Jan 19 03:14:08 2038\n")
+        << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n") << QByteArray("Date: Thu, 01 Jan 1970 01:00:00 +0100\n");
+    QTest::newRow("first second of 2038 is no negative time") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u
+        << 2147483648u << QByteArray("From ???@??? Tue Jan 19 03:14:08 2038\n")
         << QByteArray("Date: Tue, 19 Jan 2038 03:14:08 +0000\n");
     QTest::newRow("largest time") << "apple" << QByteArray("UTC0") << 0 << inbox << 0u << 4294967295u
-                                  << QByteArray("From ???@??? Sun Feb 07 06:28:15 2106\n")
-                                  << QByteArray("Date: Sun, 07 Feb 2106 06:28:15 +0000\n");
-    QTest::newRow("package: zone text on the separator, numeric zone in Date")
-        << "rge" << QByteArray("CET-1") << 0 << inbox << 0u << t
-        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026 CET\r")
-        << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0100\r");
+        << QByteArray("From ???@??? Sun Feb 07 06:28:15 2106\n") << QByteArray("Date: Sun, 07 Feb 2106 06:28:15 +0000\n");
+    QTest::newRow("package: zone text on the separator, numeric zone in Date") << "rge" << QByteArray("CET-1") << 0 << inbox << 0u << t
+        << QByteArray("From ???@??? Sun Dec 06 14:26:23 2026 CET\r") << QByteArray("Date: Sun, 06 Dec 2026 14:26:23 +0100\r");
     QTest::newRow("package: India") << "rge" << QByteArray("IST-5:30") << 0 << inbox << 0u << t
-                                    << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026 IST\r")
-                                    << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\r");
-    QTest::newRow("package: unfiled without times is 1970, no Date")
-        << "rge" << QByteArray("UTC0") << 0 << unfiled << 0u << 0u
-        << QByteArray("From ???@??? Thu Jan 01 00:00:00 1970 UTC\r") << QByteArray();
+        << QByteArray("From ???@??? Sun Dec 06 18:56:23 2026 IST\r") << QByteArray("Date: Sun, 06 Dec 2026 18:56:23 +0530\r");
+    QTest::newRow("package: unfiled without times is 1970, no Date") << "rge" << QByteArray("UTC0") << 0 << unfiled << 0u
+        << 0u << QByteArray("From ???@??? Thu Jan 01 00:00:00 1970 UTC\r") << QByteArray();
     QTest::newRow("package: long zone name cut to five") << "rge" << QByteArray("ABCDEFG-2") << 0 << inbox << 0u << t
-                                                         << QByteArray("From ???@??? Sun Dec 06 15:26:23 2026 ABCDE\r")
-                                                         << QByteArray("Date: Sun, 06 Dec 2026 15:26:23 +0200\r");
+        << QByteArray("From ???@??? Sun Dec 06 15:26:23 2026 ABCDE\r") << QByteArray("Date: Sun, 06 Dec 2026 15:26:23 +0200\r");
 }
 
 void MailHeadersTest::timeLines()
@@ -215,9 +193,7 @@ void MailHeadersTest::timeLines()
         const QByteArray first = head.left(head.indexOf('\n') + 1);
         QVERIFY2(QRegularExpression(QStringLiteral("^From \\?\\?\\?@\\?\\?\\? [A-Z][a-z]{2} [A-Z][a-z]{2} +\\d{1,2} "
                                                    "\\d\\d:\\d\\d:\\d\\d \\d{4}\\n$"))
-                     .match(QString::fromLatin1(first))
-                     .hasMatch(),
-                 first.constData());
+                     .match(QString::fromLatin1(first)).hasMatch(), first.constData());
         QVERIFY(!head.contains("User-Agent"));
     } else {
         QVERIFY2(head.startsWith(fromLine + userAgent), head.constData());
@@ -231,24 +207,28 @@ void MailHeadersTest::addressList_data()
     QTest::addColumn<int>("entities");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("one entry") << "a@x.org;" << 3 << QByteArray("<a@x.org>");
-    QTest::newRow("three entries, two separators") << "a@x;b@x;c@x;" << 3 << QByteArray("<a@x>,\r\t<b@x>,\r\t<c@x>");
-    QTest::newRow("last address repeated: no separator after it")
-        << "a@x;b@x;a@x;" << 3 << QByteArray("<a@x>,\r\t<b@x>,\r\t<a@x>");
+    QTest::newRow("three entries, two separators") << "a@x;b@x;c@x;" << 3
+        << QByteArray("<a@x>,\r\t<b@x>,\r\t<c@x>");
+    QTest::newRow("last address repeated: no separator after it") << "a@x;b@x;a@x;" << 3
+        << QByteArray("<a@x>,\r\t<b@x>,\r\t<a@x>");
     QTest::newRow("empty entry left out") << "a@x;;" << 4 << QByteArray("<a@x>");
     QTest::newRow("no separator: no entries") << "a@x" << 3 << QByteArray();
-    QTest::newRow("non-ASCII as encoded word, address in UTF-8")
-        << QStringLiteral("j\u00f6rg@x.de;") << 3 << QByteArray("<j\xc3\xb6rg@x.de>");
-    QTest::newRow("quote and backslash escaped") << "a\"b\\c@x;" << 3 << QByteArray("<a\"b\\c@x>");
+    QTest::newRow("non-ASCII as encoded word, address in UTF-8") << QStringLiteral("j\u00f6rg@x.de;") << 3
+        << QByteArray("<j\xc3\xb6rg@x.de>");
+    QTest::newRow("quote and backslash escaped") << "a\"b\\c@x;" << 3
+        << QByteArray("<a\"b\\c@x>");
     QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("</O=EX/CN=JANE>");
     QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("<=?x?=>");
     QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<a  b@x>");
-    QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3 << QByteArray("<a&b@x>,\r\t<c d>");
-    QTest::newRow("To: references left in an address decoded")
-        << "a&amp;x;b&gt;c@x;" << 3 << QByteArray("<a&x>,\r\t<b>c@x>");
-    QTest::newRow("Cc decodes &gt; when the gate opens") << "a&amp;x;b&gt;c@x;" << 4 << QByteArray("<a&x>,\r\t<b>c@x>");
+    QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
+        << QByteArray("<a&b@x>,\r\t<c d>");
+    QTest::newRow("To: references left in an address decoded") << "a&amp;x;b&gt;c@x;" << 3
+        << QByteArray("<a&x>,\r\t<b>c@x>");
+    QTest::newRow("Cc decodes &gt; when the gate opens") << "a&amp;x;b&gt;c@x;" << 4
+        << QByteArray("<a&x>,\r\t<b>c@x>");
     QTest::newRow("&gt; alone decoded") << "b&gt;c@x;" << 4 << QByteArray("<b>c@x>");
-    QTest::newRow("undecoded entity keeps its entry whole")
-        << "o&apos;brien@x;z@x;" << 4 << QByteArray("<o'brien@x>,\r\t<z@x>");
+    QTest::newRow("undecoded entity keeps its entry whole") << "o&apos;brien@x;z@x;" << 4
+        << QByteArray("<o'brien@x>,\r\t<z@x>");
     QTest::newRow("ampersand word is no entity") << "AT&T;z@x;" << 4 << QByteArray("<AT&T>,\r\t<z@x>");
 }
 
@@ -283,9 +263,7 @@ void MailHeadersTest::subjectWord_data()
     QTest::addColumn<QByteArray>("subject");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("ASCII") << QByteArray("Hello") << QByteArray("=?UTF-8?B?SGVsbG8=?=");
-    QTest::newRow("empty") << QByteArray("")
-                           << QByteArray("=?UTF-8?B?"
-                                         "?=");
+    QTest::newRow("empty") << QByteArray("") << QByteArray("=?UTF-8?B?" "?=");
     QTest::newRow("Korean, bytes as stored") << QByteArray("\xec\x9a\xb0") << QByteArray("=?UTF-8?B?7Jqw?=");
     QTest::newRow("invalid UTF-8 encoded unchanged") << QByteArray("\xe9t\xe9") << QByteArray("=?UTF-8?B?6XTp?=");
     // Every remainder of a length divided by three, and every value of a six-bit digit.
@@ -321,62 +299,40 @@ void MailHeadersTest::headerBlock_data()
 
     const QByteArray date = "Date: Sun, 06 Dec 2026 14:26:23 +0100\n";
     const QByteArray tail = "Mime-version: 1.1\n";
-    QTest::newRow("full set")
-        << "apple" << QByteArray("Hi") << QByteArray("J\xc3\xb6rg M\xc3\xbcller;") << "j@x.de;"
-        << "<id@x>"
-        << "no;" << int('2')
-        << QByteArray("Subject: =?UTF-8?B?SGk=?=\nFrom: =?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= <j@x.de>\nTo: <a@x>\n") + date
-            + "Thread-Topic: Hi\nX-Priority: 1\nMessage-ID: <id@x>\nX-MS-Has-Attach: yes\n" + tail;
-    QTest::newRow("package: CR ends, priority CR LF, numeric zone")
-        << "rge" << QByteArray("Hi") << QByteArray("Sender;") << "s@x;"
-        << "<id@x>"
-        << "" << int('4')
+    QTest::newRow("full set") << "apple" << QByteArray("Hi") << QByteArray("J\xc3\xb6rg M\xc3\xbcller;")
+        << "j@x.de;" << "<id@x>" << "no;" << int('2')
+        << QByteArray("Subject: =?UTF-8?B?SGk=?=\nFrom: =?UTF-8?B?SsO2cmcgTcO8bGxlcg==?= <j@x.de>\nTo: <a@x>\n")
+               + date + "Thread-Topic: Hi\nX-Priority: 1\nMessage-ID: <id@x>\nX-MS-Has-Attach: yes\n" + tail;
+    QTest::newRow("package: CR ends, priority CR LF, numeric zone") << "rge" << QByteArray("Hi") << QByteArray("Sender;")
+        << "s@x;" << "<id@x>" << "" << int('4')
         << QByteArray("Subject: =?UTF-8?B?SGk=?=\rFrom: Sender <s@x>\rTo: <a@x>\r"
                       "Date: Sun, 06 Dec 2026 14:26:23 +0100\rThread-Topic: Hi\rX-Priority: 4\r\n"
                       "Message-ID: <id@x>\rX-MS-Has-Attach: \rMime-version: 1.1\r");
-    QTest::newRow("no subject, no sender names, last sender")
-        << "apple" << QByteArray() << QByteArray() << "p@x;q@x;"
-        << ""
-        << "" << 0 << QByteArray("From: <q@x>\nTo: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
-    QTest::newRow("last of several names, quoted for its dot")
-        << "apple" << QByteArray("S") << QByteArray("A;J. Doe;") << "a@x;j@x;"
-        << ""
-        << "" << 0
+    QTest::newRow("no subject, no sender names, last sender") << "apple" << QByteArray() << QByteArray()
+        << "p@x;q@x;" << "" << "" << 0
+        << QByteArray("From: <q@x>\nTo: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+    QTest::newRow("last of several names, quoted for its dot") << "apple" << QByteArray("S") << QByteArray("A;J. Doe;")
+        << "a@x;j@x;" << "" << "" << 0
         << QByteArray("Subject: =?UTF-8?B?Uw==?=\nFrom: \"J. Doe\" <j@x>\nTo: <a@x>\n") + date
-            + "Thread-Topic: S\nX-MS-Has-Attach: \n" + tail;
-    QTest::newRow("controls in the topic become spaces") << "apple" << QByteArray("a\tb\x01") << QByteArray() << ""
-                                                         << ""
-                                                         << "" << 0
-                                                         << QByteArray("Subject: =?UTF-8?B?YQliAQ==?=\nTo: <a@x>\n")
-            + date + "Thread-Topic: a b \nX-MS-Has-Attach: \n" + tail;
-    QTest::newRow("priority 3") << "apple" << QByteArray() << QByteArray() << ""
-                                << ""
-                                << "" << int('3')
-                                << QByteArray("To: <a@x>\n") + date + "X-Priority: 3\nX-MS-Has-Attach: \n" + tail;
-    QTest::newRow("priority 4") << "apple" << QByteArray() << QByteArray() << ""
-                                << ""
-                                << "" << int('4')
-                                << QByteArray("To: <a@x>\n") + date + "X-Priority: 5\nX-MS-Has-Attach: \n" + tail;
-    QTest::newRow("package: priority 3 has no digit")
-        << "rge" << QByteArray() << QByteArray() << ""
-        << ""
-        << "" << int('3')
+               + "Thread-Topic: S\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("controls in the topic become spaces") << "apple" << QByteArray("a\tb\x01") << QByteArray()
+        << "" << "" << "" << 0
+        << QByteArray("Subject: =?UTF-8?B?YQliAQ==?=\nTo: <a@x>\n") + date
+               + "Thread-Topic: a b \nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("priority 3") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
+        << QByteArray("To: <a@x>\n") + date + "X-Priority: 3\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("priority 4") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('4')
+        << QByteArray("To: <a@x>\n") + date + "X-Priority: 5\nX-MS-Has-Attach: \n" + tail;
+    QTest::newRow("package: priority 3 has no digit") << "rge" << QByteArray() << QByteArray() << "" << "" << "" << int('3')
         << QByteArray("To: <a@x>\rDate: Sun, 06 Dec 2026 14:26:23 +0100\rX-Priority: \r\n"
                       "X-MS-Has-Attach: \rMime-version: 1.1\r");
-    QTest::newRow("package: priority 2") << "rge" << QByteArray() << QByteArray() << ""
-                                         << ""
-                                         << "" << int('2')
-                                         << QByteArray(
-                                                "To: <a@x>\rDate: Sun, 06 Dec 2026 14:26:23 +0100\rX-Priority: 2\r\n"
-                                                "X-MS-Has-Attach: \rMime-version: 1.1\r");
-    QTest::newRow("unknown priority code: no line")
-        << "apple" << QByteArray() << QByteArray() << ""
-        << ""
-        << "" << int('7') << QByteArray("To: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
-    QTest::newRow("id without identifier: no Message-ID line")
-        << "apple" << QByteArray() << QByteArray() << ""
-        << "<>"
-        << "" << 0 << QByteArray("To: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+    QTest::newRow("package: priority 2") << "rge" << QByteArray() << QByteArray() << "" << "" << "" << int('2')
+        << QByteArray("To: <a@x>\rDate: Sun, 06 Dec 2026 14:26:23 +0100\rX-Priority: 2\r\n"
+                      "X-MS-Has-Attach: \rMime-version: 1.1\r");
+    QTest::newRow("unknown priority code: no line") << "apple" << QByteArray() << QByteArray() << "" << "" << "" << int('7')
+        << QByteArray("To: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
+    QTest::newRow("id without identifier: no Message-ID line") << "apple" << QByteArray() << QByteArray() << ""
+        << "<>" << "" << 0 << QByteArray("To: <a@x>\n") + date + "X-MS-Has-Attach: \n" + tail;
 }
 
 void MailHeadersTest::headerBlock()
@@ -419,20 +375,19 @@ void MailHeadersTest::senderLine_data()
             e += QByteArray(" OPFContactEmailAddressName=\"") + name + '"';
         return e + " OPFContactEmailAddressType=\"0\"></emailAddress>";
     };
-    QTest::newRow("Korean name") << entry("k@x.kr", "\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98")
-                                 << QByteArray("\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98;")
-                                 << QByteArray("From: =?UTF-8?B?6rmA7LKg7IiY?= <k@x.kr>\n");
-    QTest::newRow("entity in the name decoded once")
-        << entry("t@x", "Tom &amp;amp; Jerry") << QByteArray("Tom &amp; Jerry;")
-        << QByteArray("From: \"Tom &amp; Jerry\" <t@x>\n");
-    QTest::newRow("commas kept in the written name") << entry("d@x", "O&apos;Brien, Pat") << QByteArray("O'Brien, Pat;")
-                                                     << QByteArray("From: \"O'Brien, Pat\" <d@x>\n");
-    QTest::newRow("unnamed sender: the address alone")
-        << entry("a@x", nullptr) << QByteArray() << QByteArray("From: <a@x>\n");
-    QTest::newRow("last of two named senders")
-        << entry("a@x", "A") + entry("b@x", "B") << QByteArray("A;B;") << QByteArray("From: B <b@x>\n");
-    QTest::newRow("record name when the XML gives none")
-        << QByteArray("") << QByteArray("J\xc3\xb6rg;") << QByteArray();
+    QTest::newRow("Korean name")
+        << entry("k@x.kr", "\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98") << QByteArray("\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98;")
+        << QByteArray("From: =?UTF-8?B?6rmA7LKg7IiY?= <k@x.kr>\n");
+    QTest::newRow("entity in the name decoded once") << entry("t@x", "Tom &amp;amp; Jerry")
+        << QByteArray("Tom &amp; Jerry;") << QByteArray("From: \"Tom &amp; Jerry\" <t@x>\n");
+    QTest::newRow("commas kept in the written name") << entry("d@x", "O&apos;Brien, Pat")
+        << QByteArray("O'Brien, Pat;") << QByteArray("From: \"O'Brien, Pat\" <d@x>\n");
+    QTest::newRow("unnamed sender: the address alone") << entry("a@x", nullptr) << QByteArray()
+        << QByteArray("From: <a@x>\n");
+    QTest::newRow("last of two named senders") << entry("a@x", "A") + entry("b@x", "B") << QByteArray("A;B;")
+        << QByteArray("From: B <b@x>\n");
+    QTest::newRow("record name when the XML gives none") << QByteArray("") << QByteArray("J\xc3\xb6rg;")
+        << QByteArray();
 }
 
 void MailHeadersTest::senderLine()
@@ -441,7 +396,7 @@ void MailHeadersTest::senderLine()
     QFETCH(QByteArray, recordNames);
     QFETCH(QByteArray, expected);
     const QByteArray xml = "<emails><email><OPFMessageCopyFromAddresses xml:space=\"preserve\">" + fromElement
-        + "</OPFMessageCopyFromAddresses></email></emails>";
+                           + "</OPFMessageCopyFromAddresses></email></emails>";
     MailMessageFields f = ParseMessageXml(xml, MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
     if (fromElement.isEmpty()) {
         // No sender in the XML: the record's names still give the From line's name.
@@ -461,16 +416,10 @@ void MailHeadersTest::headerSafe_data()
 {
     QTest::addColumn<QString>("value");
     QTest::addColumn<QString>("safe");
-    QTest::newRow("CR LF injection") << "a\r\nBcc: x"
-                                     << "a  Bcc: x";
-    QTest::newRow("TAB, NUL, DEL, unit separator") << QString::fromLatin1("a\tb\0c\x7f"
-                                                                          "d\x1f",
-                                                                          8)
-                                                   << "a b c d ";
-    QTest::newRow("printable ASCII untouched") << "Re: [x] <y> ~"
-                                               << "Re: [x] <y> ~";
-    QTest::newRow("non-ASCII untouched") << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC")
-                                         << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC");
+    QTest::newRow("CR LF injection") << "a\r\nBcc: x" << "a  Bcc: x";
+    QTest::newRow("TAB, NUL, DEL, unit separator") << QString::fromLatin1("a\tb\0c\x7f" "d\x1f", 8) << "a b c d ";
+    QTest::newRow("printable ASCII untouched") << "Re: [x] <y> ~" << "Re: [x] <y> ~";
+    QTest::newRow("non-ASCII untouched") << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC") << QString::fromUtf8("Gr\xC3\xBC\xC3\x9F \xE2\x82\xAC");
     QTest::newRow("C1 controls are not ASCII controls") << QString(QChar(0x85)) << QString(QChar(0x85));
 }
 

@@ -1,9 +1,9 @@
 // The message writer's MIME frame, body text and attachment parts: boundaries, kind test,
 // body conversions, chunked base64, part headers, and messages read back by Python's email.
 
-#include "platform/Crc32.h"
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
+#include "platform/Crc32.h"
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
@@ -138,12 +138,9 @@ QJsonArray readWithPython(const QString &mode, const QByteArray &bytes)
     return QJsonDocument::fromJson(p.readAllStandardOutput()).array();
 }
 
-bool havePython()
-{
-    return !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty();
-}
+bool havePython() { return !QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty(); }
 
-}  // namespace
+} // namespace
 
 class MailMimeTest : public QObject {
     Q_OBJECT
@@ -192,17 +189,16 @@ void MailMimeTest::boundaries_data()
     QTest::newRow("id without brackets") << "43C49507.8090702@gmail.com" << 7u
                                          << QByteArray("43C49507.8090702_gmail.com")
                                          << QByteArray("43C495077.8090702_gmail.com");
-    QTest::newRow("'>' inside the identifier")
-        << "<ab>cdefghij>" << 1u << QByteArray("abcdefghij") << QByteArray("abcdefgh1ij");
+    QTest::newRow("'>' inside the identifier") << "<ab>cdefghij>" << 1u << QByteArray("abcdefghij")
+                                               << QByteArray("abcdefgh1ij");
     QTest::newRow("quote, semicolon, backslash, blank")
         << "<a\"b;c\\d e\r\nf>" << 2u << QByteArray("a_b_c_d_e__f") << QByteArray("a_b_c_d_2e__f");
     QTest::newRow("letters outside ASCII") << QString::fromUtf8("<\xc3\xa9t\xc3\xa9\xe4\xb8\xad@x>") << 3u
                                            << QByteArray("_t___x") << QByteArray("_t___x3");
-    QTest::newRow("every allowed special kept, other ASCII replaced")
-        << QStringLiteral("<A'()+_,-./:=?!#$%&*;[]^`{|}~\x7f"
-                          " z>")
-        << 5u << QByteArray("A'()+_,-./:=?_________________z") << QByteArray("A'()+_,-5./:=?_________________z");
-    QTest::newRow("short id gets the number at its end") << "<a1>" << 77u << QByteArray("a1") << QByteArray("a177");
+    QTest::newRow("every allowed special kept, other ASCII replaced") << QStringLiteral("<A'()+_,-./:=?!#$%&*;[]^`{|}~\x7f" " z>") << 5u
+        << QByteArray("A'()+_,-./:=?_________________z") << QByteArray("A'()+_,-5./:=?_________________z");
+    QTest::newRow("short id gets the number at its end") << "<a1>" << 77u << QByteArray("a1")
+                                                         << QByteArray("a177");
 }
 
 void MailMimeTest::boundaries()
@@ -247,8 +243,8 @@ void MailMimeTest::boundaryChoice_data()
         << QByteArray("ABCDEFGHIJKL_1");
     QTest::newRow("body holds the first two choices")
         << QByteArray("--ABCDEFGHIJKL --ABCDEFGHIJKL_1") << "a.txt" << QByteArray("ABCDEFGHIJKL_2");
-    QTest::newRow("attachment name holds the token")
-        << QByteArray("hello") << "ABCDEFGHIJKL.txt" << QByteArray("ABCDEFGHIJKL_1");
+    QTest::newRow("attachment name holds the token") << QByteArray("hello") << "ABCDEFGHIJKL.txt"
+                                                     << QByteArray("ABCDEFGHIJKL_1");
 }
 
 void MailMimeTest::boundaryChoice()
@@ -271,8 +267,8 @@ void MailMimeTest::boundaryChoice()
 void MailMimeTest::bodyKind_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("kind");      // 14 rows
-    QTest::addColumn<bool>("markup13");  // 13 rows
+    QTest::addColumn<bool>("kind");       // 14 rows
+    QTest::addColumn<bool>("markup13");   // 13 rows
 
     QTest::newRow("page") << "<HTML><body>x</BODY></html>" << true << true;
     QTest::newRow("anchor only") << "see <a href=x>here</a>" << true << false;
@@ -303,17 +299,18 @@ void MailMimeTest::bodyText_data()
     QTest::newRow("escaped page becomes markup with LF line ends")
         << "&lt;html&gt;\r\n&lt;b&gt;x&lt;/b&gt;\r\n&lt;/html&gt;" << false << true
         << QByteArray("<html>\n<b>x</b>\n</html>");
-    QTest::newRow("doubly escaped markup is decoded once")
-        << "&amp;lt;b&amp;gt; &amp;nbsp; &amp;amp;" << false << false << QByteArray("&lt;b&gt; &nbsp; &amp;");
+    QTest::newRow("doubly escaped markup is decoded once") << "&amp;lt;b&amp;gt; &amp;nbsp; &amp;amp;" << false
+                                                           << false << QByteArray("&lt;b&gt; &nbsp; &amp;");
     QTest::newRow("quote, apostrophe, nbsp; numeric references stay")
         << "&quot;a&apos;&nbsp;b&#39;" << false << false << QByteArray("\"a' b&#39;");
-    QTest::newRow("capital entity stays, CR LF becomes one LF")
-        << "a &AMP; b\r\nc\rd" << false << false << QByteArray("a &AMP; b\nc\nd");
-    QTest::newRow("plain text CR LF becomes one LF") << "one\r\ntwo\r\n" << false << false << QByteArray("one\ntwo\n");
-    QTest::newRow("markup without entities keeps CR LF")
-        << "<TABLE>\r\n</table>" << false << true << QByteArray("<TABLE>\r\n</table>");
-    QTest::newRow("anchor-only markup still gets LF")
-        << "<a href=x>y</a>\r\nz" << false << true << QByteArray("<a href=x>y</a>\nz");
+    QTest::newRow("capital entity stays, CR LF becomes one LF") << "a &AMP; b\r\nc\rd" << false << false
+                                                                << QByteArray("a &AMP; b\nc\nd");
+    QTest::newRow("plain text CR LF becomes one LF") << "one\r\ntwo\r\n" << false << false
+                                                     << QByteArray("one\ntwo\n");
+    QTest::newRow("markup without entities keeps CR LF") << "<TABLE>\r\n</table>" << false << true
+                                                         << QByteArray("<TABLE>\r\n</table>");
+    QTest::newRow("anchor-only markup still gets LF") << "<a href=x>y</a>\r\nz" << false << true
+                                                      << QByteArray("<a href=x>y</a>\nz");
     QTest::newRow("From lines quoted in the mboxrd form")
         << "From me\r\n>From you\n>>From them\nxFrom no\n From no" << true << false
         << QByteArray(">From me\n>>From you\n>>>From them\nxFrom no\n From no");
@@ -321,8 +318,8 @@ void MailMimeTest::bodyText_data()
         << "From From a>From \nFrom " << true << false << QByteArray(">From From a>From \n>From ");
     QTest::newRow("markup keeps lone CR line ends, which still start lines")
         << "<table>\r>From x\rFrom y</table>" << true << true << QByteArray("<table>\r>>From x\r>From y</table>");
-    QTest::newRow("From lines unquoted in the package form")
-        << "From me\nFrom you" << false << false << QByteArray("From me\nFrom you");
+    QTest::newRow("From lines unquoted in the package form") << "From me\nFrom you" << false << false
+                                                             << QByteArray("From me\nFrom you");
     QTest::newRow("UTF-8 text") << QString::fromUtf8("\xc3\xa9t\xc3\xa9 &amp; \xe4\xb8\xad") << true << false
                                 << QByteArray("\xc3\xa9t\xc3\xa9 & \xe4\xb8\xad");
 }
@@ -351,14 +348,10 @@ void MailMimeTest::bodyBytesAsText_data()
     QTest::newRow("scripts, noncharacter, inner byte order mark")
         << QByteArray("\xc3\xa9 \xe4\xb8\xad \xf0\x9f\x98\x80 \xef\xbf\xbe x\xef\xbb\xbfy");
     QTest::newRow("leading byte order mark") << QByteArray("\xef\xbb\xbf<html>a</html>");
-    QTest::newRow("lone continuation byte") << QByteArray("a\x80"
-                                                          "b &amp;");
-    QTest::newRow("overlong NUL") << QByteArray("a\xc0\x80"
-                                                "b");
-    QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80"
-                                             "b");
-    QTest::newRow("past U+10FFFF") << QByteArray("a\xf4\x90\x80\x80"
-                                                 "b\xf5");
+    QTest::newRow("lone continuation byte") << QByteArray("a\x80" "b &amp;");
+    QTest::newRow("overlong NUL") << QByteArray("a\xc0\x80" "b");
+    QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80" "b");
+    QTest::newRow("past U+10FFFF") << QByteArray("a\xf4\x90\x80\x80" "b\xf5");
     QTest::newRow("cut at the end") << QByteArray("abc\xe4\xb8");
     QTest::newRow("From lines") << QByteArray("From a\r\n>From b\rxFrom c");
     QTest::newRow("surrogate after a long ASCII run") << QByteArray(40, 'x') + "\xed\xa0\x80" + "y";
@@ -383,8 +376,7 @@ void MailMimeTest::crlfLines_data()
 {
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("crlf");
-    QTest::newRow("lone LF, lone CR and CR LF each one CR LF")
-        << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd");
+    QTest::newRow("lone LF, lone CR and CR LF each one CR LF") << QByteArray("a\nb\rc\r\nd") << QByteArray("a\r\nb\r\nc\r\nd");
     QTest::newRow("CR CR LF is two line ends") << QByteArray("a\r\r\nb") << QByteArray("a\r\n\r\nb");
     QTest::newRow("LF CR is two line ends") << QByteArray("a\n\rb") << QByteArray("a\r\n\r\nb");
     QTest::newRow("ends at the edges") << QByteArray("\rx\n") << QByteArray("\r\nx\r\n");
@@ -406,8 +398,8 @@ void MailMimeTest::utf8RoundTrip()
     // across two: the check agrees with converting to text and back, both ways.
     static const uchar kBytes[] = {'a',  '<',  0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBB, 0xBF, 0xC0, 0xC1,
                                    0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEE, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF};
-    static const char *const kValid[] = {"\xc3\xa9",     "\xe2\x82\xac",     "\xf0\x9f\x98\x80",
-                                         "\xed\x9f\xbf", "\xf4\x8f\xbf\xbf", "\xef\xbf\xbe"};
+    static const char *const kValid[] = {"\xc3\xa9", "\xe2\x82\xac", "\xf0\x9f\x98\x80", "\xed\x9f\xbf",
+                                         "\xf4\x8f\xbf\xbf", "\xef\xbf\xbe"};
     QRandomGenerator random(20261207);
     int valid = 0, invalid = 0;
     for (int round = 0; round < 40000; ++round) {
@@ -425,8 +417,7 @@ void MailMimeTest::utf8RoundTrip()
         ++(expected ? valid : invalid);
     }
     QVERIFY(valid > 1000 && invalid > 1000);
-    QVERIFY(!RoundTripsUtf8("\xef\xbb\xbf"
-                            "text"));  // the byte order mark is dropped by the conversion
+    QVERIFY(!RoundTripsUtf8("\xef\xbb\xbf" "text"));  // the byte order mark is dropped by the conversion
 }
 
 void MailMimeTest::bodyRead_data()
@@ -438,11 +429,8 @@ void MailMimeTest::bodyRead_data()
     QTest::newRow("whole body") << QByteArray("hello") << 5u << "hello";
     QTest::newRow("ends at its first NUL") << QByteArray("0123456789\0abc", 14) << 14u << "0123456789";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
-    QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff"
-                                                                "b")
-                                                  << 3u
-                                                  << QString::fromUtf8("a\xef\xbf\xbd"
-                                                                       "b");
+    QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff" "b") << 3u
+                                                  << QString::fromUtf8("a\xef\xbf\xbd" "b");
 }
 
 void MailMimeTest::bodyRead()
@@ -469,13 +457,11 @@ void MailMimeTest::frame_data()
                              "--ABCDEFGH12345IJKL\n";
     QTest::newRow("plain body, no attachment: both multiparts closed, one blank line after")
         << false << QByteArray("Hello\r\nworld") << "<ABCDEFGHIJKL>"
-        << frame
-            + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
-              "Hello\nworld\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
+        << frame + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
+                   "Hello\nworld\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
     QTest::newRow("no body: empty text part") << false << QByteArray() << "<ABCDEFGHIJKL>"
-                                              << frame
-            + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
-              "\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
+        << frame + "Content-type: text/plain;charset=\"UTF-8\"\nContent-transfer-encoding: 8bit\n\n"
+                   "\n\n--ABCDEFGH12345IJKL--\n\n--ABCDEFGHIJKL--\n\n";
     QTest::newRow("no Message-ID: body kept, boundary from the record")
         << false << QByteArray("&lt;div&gt;x&lt;/div&gt;") << ""
         << QByteArray("Content-type: multipart/mixed;\r\tboundary=\"olm-part-100-10-18\"\n\n--olm-part-100-10-18\n"
@@ -486,8 +472,8 @@ void MailMimeTest::frame_data()
     QTest::newRow("package: CR line ends, markup keeps its CR LF")
         << true << QByteArray("<p><br>\r\n</br>") << "<ABCDEFGHIJKL>"
         << QByteArray(frame).replace('\n', '\r')
-            + "Content-type: text/html;charset=\"UTF-8\"\rContent-transfer-encoding: 8bit\r\r"
-              "<p><br>\r\n</br>\r\r--ABCDEFGH12345IJKL--\r\r--ABCDEFGHIJKL--\r\r";
+               + "Content-type: text/html;charset=\"UTF-8\"\rContent-transfer-encoding: 8bit\r\r"
+                 "<p><br>\r\n</br>\r\r--ABCDEFGH12345IJKL--\r\r--ABCDEFGHIJKL--\r\r";
     QTest::newRow("package without body or attachment: only the separating line end")
         << true << QByteArray() << "<ABCDEFGHIJKL>" << QByteArray("\r");
 }
@@ -528,11 +514,7 @@ void MailMimeTest::streaming()
     ArchiveFile archive(archiveWith(QByteArray(), data));
     QByteArray text;
     int calls = 0;
-    const auto sink = [&](const QByteArray &t) {
-        ++calls;
-        text += t;
-        return true;
-    };
+    const auto sink = [&](const QByteArray &t) { ++calls; text += t; return true; };
     QCOMPARE(StreamEntryBase64(kBodyAt, size, sink, chunk), EntryCopy::Complete);
     QCOMPARE(text, data.toBase64());
     QVERIFY(size == 0 || calls == int((size + chunk - chunk % 3 - 1) / (chunk - chunk % 3)));
@@ -542,8 +524,7 @@ void MailMimeTest::streaming()
     QCOMPARE(StreamEntryBase64(kBodyAt, size + 10, sink, chunk), EntryCopy::Short);
     QCOMPARE(text, data.toBase64());
     QCOMPARE(StreamEntryBase64(-1, 3, sink, chunk), EntryCopy::Short);
-    QCOMPARE(StreamEntryBase64(
-                 kBodyAt, 3, [](const QByteArray &) { return false; }, chunk),
+    QCOMPARE(StreamEntryBase64(kBodyAt, 3, [](const QByteArray &) { return false; }, chunk),
              size ? EntryCopy::WriteFailed : EntryCopy::Short);
 }
 
@@ -554,10 +535,8 @@ void MailMimeTest::partHeader_data()
 
     const QByteArray tail = "Content-Transfer-Encoding: base64\n\n";
     QTest::newRow("plain name, no content ID")
-        << info("a.pdf", "u")
-        << "--T\nContent-type: application/pdf; name=\"a.pdf\"\nContent-Description: a.pdf\n"
-           "Content-Disposition: attachment; filename=\"a.pdf\";\n"
-            + tail;
+        << info("a.pdf", "u") << "--T\nContent-type: application/pdf; name=\"a.pdf\"\nContent-Description: a.pdf\n"
+                                 "Content-Disposition: attachment; filename=\"a.pdf\";\n" + tail;
     QTest::newRow("content ID")
         << info("a.pdf", "u", "c1@x")
         << QByteArray("--T\nContent-type: application/pdf; name=\"a.pdf\"\nContent-Description: a.pdf\n"
@@ -569,48 +548,41 @@ void MailMimeTest::partHeader_data()
                       "Content-Disposition: attachment; filename=\"a\";\n"
                       "Content-Transfer-Encoding: base64\nContent-ID: <No>\n\n");
     QTest::newRow("semicolon, quote and backslash are escaped")
-        << info("a;b\"c\\d", "u")
-        << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\\\\d\"\n"
-           "Content-Description: a;b\"c\\d\n"
-           "Content-Disposition: attachment; filename=\"a;b\\\"c\\\\d\";\n"
-            + tail;
+        << info("a;b\"c\\d", "u") << "--T\nContent-type: application/pdf; name=\"a;b\\\"c\\\\d\"\n"
+                                     "Content-Description: a;b\"c\\d\n"
+                                     "Content-Disposition: attachment; filename=\"a;b\\\"c\\\\d\";\n" + tail;
     QTest::newRow("non-ASCII name in RFC 2231 and RFC 2047 form")
         << info(QString::fromUtf8("r\xc3\xa9sum\xc3\xa9 \xe4\xb8\xad.txt"), "u")
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
            "Content-Description: =?UTF-8?B?csOpc3Vtw6kg5LitLnR4dA==?=\n"
-           "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n"
-            + tail;
+           "Content-Disposition: attachment; filename*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt;\n" + tail;
     // 30 two-byte letters: 60 UTF-8 bytes make two words, each within the 75-character limit;
     // the 180 percent-encoded characters of the file name go into RFC 2231 continuations.
     const QByteArray e10 = QByteArray("%C3%A9").repeated(10);
     const auto sections = [&](const char *name) {
         return QByteArray(name) + "*0*=UTF-8''" + e10 + ";\n\t" + name + "*1*=" + e10 + ";\n\t" + name + "*2*=" + e10;
     };
-    QTest::newRow("long non-ASCII name in several encoded words") << info(QString(30, QChar(0xE9)), "u")
-                                                                  << "--T\nContent-type: application/pdf; "
-            + sections("name") + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
-            + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64() + "?=\nContent-Disposition: attachment; "
-            + sections("filename") + ";\n" + tail;
-    QTest::newRow("long ASCII name in continuations") << info(QString(70, QLatin1Char('n')), "u")
-                                                      << "--T\nContent-type: application/pdf; name*0=\""
-            + QByteArray(60, 'n') + "\";\n\tname*1=\"" + QByteArray(10, 'n')
-            + "\"\nContent-Description: " + QByteArray(70, 'n') + "\nContent-Disposition: attachment; filename*0=\""
-            + QByteArray(60, 'n') + "\";\n\tfilename*1=\"" + QByteArray(10, 'n') + "\";\n" + tail;
+    QTest::newRow("long non-ASCII name in several encoded words")
+        << info(QString(30, QChar(0xE9)), "u")
+        << "--T\nContent-type: application/pdf; " + sections("name")
+               + "\nContent-Description: =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(22).toBase64()
+               + "?= =?UTF-8?B?" + QByteArray("\xc3\xa9").repeated(8).toBase64()
+               + "?=\nContent-Disposition: attachment; " + sections("filename") + ";\n" + tail;
+    QTest::newRow("long ASCII name in continuations")
+        << info(QString(70, QLatin1Char('n')), "u")
+        << "--T\nContent-type: application/pdf; name*0=\"" + QByteArray(60, 'n') + "\";\n\tname*1=\""
+               + QByteArray(10, 'n') + "\"\nContent-Description: " + QByteArray(70, 'n')
+               + "\nContent-Disposition: attachment; filename*0=\"" + QByteArray(60, 'n') + "\";\n\tfilename*1=\""
+               + QByteArray(10, 'n') + "\";\n" + tail;
     QTest::newRow("path in the name: only its last component")
-        << info("../../etc/x", "u")
-        << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
-           "Content-Disposition: attachment; filename=\"x\";\n"
-            + tail;
-    QTest::newRow("absolute path")
-        << info("/etc/passwd", "u")
-        << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
-           "Content-Disposition: attachment; filename=\"passwd\";\n"
-            + tail;
-    QTest::newRow("nothing left of a path")
-        << info("a/..", "u")
-        << "--T\nContent-type: application/pdf; name=\"attachment\"\nContent-Description: a/..\n"
-           "Content-Disposition: attachment; filename=\"attachment\";\n"
-            + tail;
+        << info("../../etc/x", "u") << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
+                                       "Content-Disposition: attachment; filename=\"x\";\n" + tail;
+    QTest::newRow("absolute path") << info("/etc/passwd", "u")
+                                   << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
+                                      "Content-Disposition: attachment; filename=\"passwd\";\n" + tail;
+    QTest::newRow("nothing left of a path") << info("a/..", "u")
+                                            << "--T\nContent-type: application/pdf; name=\"attachment\"\nContent-Description: a/..\n"
+                                               "Content-Disposition: attachment; filename=\"attachment\";\n" + tail;
     QTest::newRow("controls removed from the file name, spaces elsewhere; bad type replaced")
         << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
         << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
@@ -637,25 +609,24 @@ void MailMimeTest::attachmentData()
     const AttachmentIndex index(entries.head());
     MailMessageFields fields;
     fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
-    fields.attachments = {info("1", "one"), info("2", "missing"), info("3", "zipped"), info("4", "cut"), info("5", "")};
+    fields.attachments = {info("1", "one"), info("2", "missing"), info("3", "zipped"), info("4", "cut"),
+                          info("5", "")};
     AttachmentOutcome outcome;
     const QByteArray out = writeParts(RgePackageStyle(), mailRecord(0), fields, index, 1, &outcome);
 
     const auto part = [](const char *name) {
         return "--ABCDEFGHIJKL\rContent-type: application/pdf; name=\"" + QByteArray(name)
-            + "\"\rContent-Description: " + name + "\rContent-Disposition: attachment; filename=\"" + name
-            + "\";\rContent-Transfer-Encoding: base64\r\r";
+               + "\"\rContent-Description: " + name + "\rContent-Disposition: attachment; filename=\"" + name
+               + "\";\rContent-Transfer-Encoding: base64\r\r";
     };
-    QCOMPARE(out,
-             "Content-type: multipart/mixed;\r\tboundary=\"ABCDEFGHIJKL\"\r\r" + part("1") + "YWJj\r\r" + part("2")
-                 + part("3") + part("4") + "WVoh\r\r" + part("5") + "--ABCDEFGHIJKL--\r\r");
+    QCOMPARE(out, "Content-type: multipart/mixed;\r\tboundary=\"ABCDEFGHIJKL\"\r\r" + part("1") + "YWJj\r\r"
+                      + part("2") + part("3") + part("4") + "WVoh\r\r" + part("5") + "--ABCDEFGHIJKL--\r\r");
     QCOMPARE(outcome.parts, 5);
     QStringList failed;
     for (const AttachmentFailure &f : outcome.failures)
         failed << f.name + ": " + f.reason;
-    QCOMPARE(failed,
-             QStringList({"2: not found in the archive", "3: stored compressed in the archive",
-                          "4: cut short in the archive", "5: not found in the archive"}));
+    QCOMPARE(failed, QStringList({"2: not found in the archive", "3: stored compressed in the archive",
+                                  "4: cut short in the archive", "5: not found in the archive"}));
 }
 
 void MailMimeTest::attachmentChecked_data()
@@ -673,10 +644,10 @@ void MailMimeTest::attachmentChecked_data()
                                             .arg(good, 8, 16, QLatin1Char('0'))
                                             .arg(good ^ 1u, 8, 16, QLatin1Char('0'));
     QTest::newRow("no CRC known: nothing to check against") << 0u << qint64(6) << false << QString();
-    QTest::newRow("no CRC known, size cut")
-        << 0u << qint64(6) << true << QStringLiteral("damaged: its size ran into the next entry, cut there");
-    QTest::newRow("size cut at the next entry")
-        << (good ^ 1u) << qint64(6) << true << QStringLiteral("damaged: its size ran into the next entry, cut there");
+    QTest::newRow("no CRC known, size cut") << 0u << qint64(6) << true
+                                            << QStringLiteral("damaged: its size ran into the next entry, cut there");
+    QTest::newRow("size cut at the next entry") << (good ^ 1u) << qint64(6) << true
+                                                << QStringLiteral("damaged: its size ran into the next entry, cut there");
     QTest::newRow("size cut, but the bytes match their CRC") << good << qint64(6) << true << QString();
     QTest::newRow("empty entry") << 0u << qint64(0) << false << QString();
 }
@@ -741,7 +712,7 @@ void MailMimeTest::readBack()
         // Stand-in for the header step: enough for a reader to find the message.
         const QByteArray head = rge ? QByteArray() : "From ???@??? Mon Jan  1 00:00:00 2024" + le;
         box += head + "Subject: s" + le + "Mime-version: 1.1" + le
-            + writeParts(style, mailRecord(quint32(body.size())), *f, index, 99);
+               + writeParts(style, mailRecord(quint32(body.size())), *f, index, 99);
         if (rge)
             break;  // the package's mailbox is checked as one message with a CR-aware parse
     }
@@ -762,8 +733,8 @@ void MailMimeTest::readBack()
                              : ">From the start\nline &amp; more\n--boundary-like line\n"));
         const QJsonArray parts = m.value("parts").toArray();
         using Want = QVector<QPair<QString, QString>>;
-        const Want want =
-            i == 1 ? Want{{names[1], smallMd5}} : Want{{names[0], bigMd5}, {names[1], smallMd5}, {names[2], bigMd5}};
+        const Want want = i == 1 ? Want{{names[1], smallMd5}}
+                                 : Want{{names[0], bigMd5}, {names[1], smallMd5}, {names[2], bigMd5}};
         QCOMPARE(parts.size(), want.size());
         for (int k = 0; k < parts.size(); ++k) {
             const QJsonObject p = parts.at(k).toObject();
@@ -795,7 +766,7 @@ void MailMimeTest::sampleArchive()
         crcs << own;
         AttachmentOutcome outcome;
         box += "From ???@??? Mon Jan  1 00:00:00 2024\nSubject: s\nMime-version: 1.1\n"
-            + writeParts(AppleMailStyle(), *m, fields, index, 1, &outcome);
+               + writeParts(AppleMailStyle(), *m, fields, index, 1, &outcome);
         QCOMPARE(outcome.failures.size(), 0);
     }
     const QJsonArray messages = readWithPython("mbox", box);

@@ -16,10 +16,7 @@
 
 namespace {
 
-QByteArray q(const QString &s)
-{
-    return s.toUtf8();
-}
+QByteArray q(const QString &s) { return s.toUtf8(); }
 
 QByteArray address(const QString &addr, const QString &name = QString(), const QString &type = QStringLiteral("0"))
 {
@@ -33,12 +30,11 @@ QByteArray attachment(const QString &name, const QString &url, const QString &ci
                       const QString &size = QStringLiteral("1.2E3"), const QString &type = QStringLiteral("text/plain"))
 {
     QByteArray e = "<messageAttachment xml:space=\"preserve\" OPFAttachmentContentExtension=\"txt\""
-                   " OPFAttachmentContentFileSize=\""
-        + q(size) + "\"";
+                   " OPFAttachmentContentFileSize=\"" + q(size) + "\"";
     if (!cid.isNull())
         e += " OPFAttachmentContentID=\"" + q(cid) + "\"";
-    return e + " OPFAttachmentContentType=\"" + q(type) + "\" OPFAttachmentName=\"" + q(name) + "\" OPFAttachmentURL=\""
-        + q(url) + "\"></messageAttachment>";
+    return e + " OPFAttachmentContentType=\"" + q(type) + "\" OPFAttachmentName=\"" + q(name)
+           + "\" OPFAttachmentURL=\"" + q(url) + "\"></messageAttachment>";
 }
 
 QByteArray element(const char *name, const QByteArray &children)
@@ -58,26 +54,16 @@ QByteArray emails(const QByteArray &items)
 
 QString member(const MailMessageFields &f, const QString &name)
 {
-    if (name == QLatin1String("from"))
-        return f.strFromList;
-    if (name == QLatin1String("to"))
-        return f.strToList;
-    if (name == QLatin1String("cc"))
-        return f.strCcList;
-    if (name == QLatin1String("bcc"))
-        return f.strBccList;
-    if (name == QLatin1String("sizes"))
-        return f.strAttachmentSizes;
-    if (name == QLatin1String("cids"))
-        return f.strAttachmentContentIds;
-    if (name == QLatin1String("types"))
-        return f.strAttachmentContentTypes;
-    if (name == QLatin1String("names"))
-        return f.strAttachmentNames;
-    if (name == QLatin1String("urls"))
-        return f.strAttachmentUrls;
-    if (name == QLatin1String("id"))
-        return f.strMessageId;
+    if (name == QLatin1String("from")) return f.strFromList;
+    if (name == QLatin1String("to")) return f.strToList;
+    if (name == QLatin1String("cc")) return f.strCcList;
+    if (name == QLatin1String("bcc")) return f.strBccList;
+    if (name == QLatin1String("sizes")) return f.strAttachmentSizes;
+    if (name == QLatin1String("cids")) return f.strAttachmentContentIds;
+    if (name == QLatin1String("types")) return f.strAttachmentContentTypes;
+    if (name == QLatin1String("names")) return f.strAttachmentNames;
+    if (name == QLatin1String("urls")) return f.strAttachmentUrls;
+    if (name == QLatin1String("id")) return f.strMessageId;
     return QStringLiteral("<unknown member>");
 }
 
@@ -87,7 +73,7 @@ const char kCc[] = "OPFMessageCopyCCAddresses";
 const char kBcc[] = "OPFMessageCopyBCCAddresses";
 const char kAtt[] = "OPFMessageCopyAttachmentList";
 
-}  // namespace
+} // namespace
 
 class MessageFieldsTest : public QObject {
     Q_OBJECT
@@ -134,142 +120,114 @@ void MessageFieldsTest::lists_data()
     QTest::addColumn<QString>("expected");
 
     const QByteArray pqr = address("p@x", "P") + address("q@x", "Q") + address("r@x", "R");
-    QTest::newRow("three named senders give the last one three times") << emails(email(element(kFrom, pqr))) << "from"
-                                                                       << "r@x;r@x;r@x;";
-    QTest::newRow("one sender") << emails(email(element(kFrom, address("p@x", "P")))) << "from"
-                                << "p@x;";
-    QTest::newRow("unnamed sender loses its commas") << emails(email(element(kFrom, address("a,b@x")))) << "from"
-                                                     << "ab@x;";
-    QTest::newRow("named sender keeps its commas") << emails(email(element(kFrom, address("a,b@x", "A")))) << "from"
-                                                   << "a,b@x;";
+    QTest::newRow("three named senders give the last one three times")
+        << emails(email(element(kFrom, pqr))) << "from" << "r@x;r@x;r@x;";
+    QTest::newRow("one sender") << emails(email(element(kFrom, address("p@x", "P")))) << "from" << "p@x;";
+    QTest::newRow("unnamed sender loses its commas")
+        << emails(email(element(kFrom, address("a,b@x")))) << "from" << "ab@x;";
+    QTest::newRow("named sender keeps its commas")
+        << emails(email(element(kFrom, address("a,b@x", "A")))) << "from" << "a,b@x;";
     const QString a98(98, QLatin1Char('a'));
     QTest::newRow("sender list of 99 characters is kept")
         << emails(email(element(kFrom, address(a98, "A")))) << "from" << a98 + ";";
     QTest::newRow("sender list of 100 characters is dropped")
-        << emails(email(element(kFrom, address(a98 + "a", "A")))) << "from"
-        << "";
+        << emails(email(element(kFrom, address(a98 + "a", "A")))) << "from" << "";
     const QString t2048(2048, QLatin1Char('t'));
     QTest::newRow("To list of 2049 characters is kept")
         << emails(email(element(kTo, address(t2048, "T")))) << "to" << t2048 + ";";
     QTest::newRow("To list of 2050 characters is dropped")
-        << emails(email(element(kTo, address(t2048 + "t", "T")))) << "to"
-        << "";
+        << emails(email(element(kTo, address(t2048 + "t", "T")))) << "to" << "";
     const QString x500 = "/O=EX/OU=GROUP/CN=RECIPIENTS_CN=JANE+2EROE";
     QTest::newRow("named To address shortened after the recipients marker")
-        << emails(email(element(kTo, address(x500, "Jane")))) << "to"
-        << "JANEROE;";
+        << emails(email(element(kTo, address(x500, "Jane")))) << "to" << "JANEROE;";
     QTest::newRow("unnamed To address keeps the marker")
         << emails(email(element(kTo, address(x500)))) << "to" << x500 + ";";
     QTest::newRow("Cc address keeps the marker")
         << emails(email(element(kCc, address(x500, "Jane")))) << "cc" << x500 + ";";
-    QTest::newRow("unnamed To address decoded") << emails(email(element(kTo, address("a&amp;b@x")))) << "to"
-                                                << "a&b@x;";
-    QTest::newRow("named To address not decoded") << emails(email(element(kTo, address("a&amp;b@x", "A")))) << "to"
-                                                  << "a&amp;b@x;";
-    QTest::newRow("Cc not decoded") << emails(email(element(kCc, address("a&amp;b@x", "A")))) << "cc"
-                                    << "a&amp;b@x;";
+    QTest::newRow("unnamed To address decoded")
+        << emails(email(element(kTo, address("a&amp;b@x")))) << "to" << "a&b@x;";
+    QTest::newRow("named To address not decoded")
+        << emails(email(element(kTo, address("a&amp;b@x", "A")))) << "to" << "a&amp;b@x;";
+    QTest::newRow("Cc not decoded") << emails(email(element(kCc, address("a&amp;b@x", "A")))) << "cc" << "a&amp;b@x;";
     QTest::newRow("Bcc decoded as a whole")
-        << emails(email(element(kBcc, address("a&amp;b@x", "A") + address("c&lt;d@x")))) << "bcc"
-        << "a&b@x;c<d@x;";
-    QTest::newRow("entry without an address attribute is skipped") << emails(
-        email(element(kCc, "<emailAddress OPFContactEmailAddressName=\"N\"></emailAddress>" + address("b@x", "B"))))
-                                                                   << "cc"
-                                                                   << "b@x;";
+        << emails(email(element(kBcc, address("a&amp;b@x", "A") + address("c&lt;d@x")))) << "bcc" << "a&b@x;c<d@x;";
+    QTest::newRow("entry without an address attribute is skipped")
+        << emails(email(element(kCc, "<emailAddress OPFContactEmailAddressName=\"N\"></emailAddress>"
+                                         + address("b@x", "B"))))
+        << "cc" << "b@x;";
     QTest::newRow("text after the last entry is no entry")
         << emails(email(element(kTo, address("a@x", "A") + "<emailAddress OPFContactEmailAddressAddress=\"z@x\" ")))
-        << "to"
-        << "a@x;";
+        << "to" << "a@x;";
     QTest::newRow("name before address gives an empty entry, not the rest of the entry")
-        << emails(email(element(kTo,
-                                "<emailAddress OPFContactEmailAddressName=\"N\" "
-                                "OPFContactEmailAddressAddress=\"a@x\"></emailAddress>")))
-        << "to"
-        << ";";
+        << emails(email(element(kTo, "<emailAddress OPFContactEmailAddressName=\"N\" "
+                                         "OPFContactEmailAddressAddress=\"a@x\"></emailAddress>")))
+        << "to" << ";";
     QTest::newRow("unnamed entry without a type attribute gives an empty entry")
-        << emails(email(element(kTo, "<emailAddress OPFContactEmailAddressAddress=\"a@x\"></emailAddress>"))) << "to"
-        << ";";
-    QTest::newRow("start tag without attributes") << emails(
-        email(QByteArray("<OPFMessageCopyToAddresses>") + address("a@x", "A") + "</OPFMessageCopyToAddresses>"))
-                                                  << "to"
-                                                  << "a@x;";
+        << emails(email(element(kTo, "<emailAddress OPFContactEmailAddressAddress=\"a@x\"></emailAddress>")))
+        << "to" << ";";
+    QTest::newRow("start tag without attributes")
+        << emails(email(QByteArray("<OPFMessageCopyToAddresses>") + address("a@x", "A") + "</OPFMessageCopyToAddresses>"))
+        << "to" << "a@x;";
     QTest::newRow("end tag before start tag sets nothing")
         << emails(email("</OPFMessageCopyToAddresses>" + element(kCc, address("c@x", "C"))
                         + "<OPFMessageCopyToAddresses xml:space=\"preserve\">" + address("a@x", "A")))
-        << "to"
-        << "";
+        << "to" << "";
     QTest::newRow("two emails: the second's list replaces the first's")
-        << emails(email(element(kTo, address("a@x", "A"))) + email(element(kTo, address("b@x", "B")))) << "to"
-        << "b@x;";
+        << emails(email(element(kTo, address("a@x", "A"))) + email(element(kTo, address("b@x", "B"))))
+        << "to" << "b@x;";
     QTest::newRow("two emails: a list only the first sets is kept")
-        << emails(email(element(kCc, address("c@x", "C"))) + email(element(kTo, address("b@x", "B")))) << "cc"
-        << "c@x;";
+        << emails(email(element(kCc, address("c@x", "C"))) + email(element(kTo, address("b@x", "B"))))
+        << "cc" << "c@x;";
     QTest::newRow("email without its close tag is not parsed")
-        << emails(email(element(kTo, address("a@x", "A"))) + "<email>" + element(kTo, address("b@x", "B"))) << "to"
-        << "a@x;";
-    QTest::newRow("no email close tag at all") << QByteArray("<emails>") + element(kTo, address("a@x", "A")) << "to"
-                                               << "";
+        << emails(email(element(kTo, address("a@x", "A"))) + "<email>" + element(kTo, address("b@x", "B")))
+        << "to" << "a@x;";
+    QTest::newRow("no email close tag at all") << QByteArray("<emails>") + element(kTo, address("a@x", "A")) << "to" << "";
     QTest::newRow("NUL before a later list does not hide it")
         << emails(email(element("OPFMessageCopyBody", QByteArray("x\0y", 3)) + element(kTo, address("a@x", "A"))))
-        << "to"
-        << "a@x;";
+        << "to" << "a@x;";
 
     QTest::newRow("attachment without content ID gives no")
-        << emails(email(element(kAtt, attachment("a.txt", "u/a")))) << "cids"
-        << "no;";
+        << emails(email(element(kAtt, attachment("a.txt", "u/a")))) << "cids" << "no;";
     QTest::newRow("attachment with content ID")
-        << emails(email(element(kAtt, attachment("a.txt", "u/a", "image001.png@01D")))) << "cids"
-        << "image001.png@01D;";
+        << emails(email(element(kAtt, attachment("a.txt", "u/a", "image001.png@01D")))) << "cids" << "image001.png@01D;";
     QTest::newRow("size without content ID")
-        << emails(email(element(kAtt, attachment("a.txt", "u/a", QString(), "5.0614E4")))) << "sizes"
-        << "5.0614E4;";
+        << emails(email(element(kAtt, attachment("a.txt", "u/a", QString(), "5.0614E4")))) << "sizes" << "5.0614E4;";
     QTest::newRow("size with content ID")
-        << emails(email(element(kAtt, attachment("a.txt", "u/a", "c1", "7E2")))) << "sizes"
-        << "7E2;";
-    QTest::newRow("content type") << emails(
-        email(element(kAtt, attachment("a.pdf", "u/a", QString(), "1", "application/pdf"))))
-                                  << "types"
-                                  << "application/pdf;";
+        << emails(email(element(kAtt, attachment("a.txt", "u/a", "c1", "7E2")))) << "sizes" << "7E2;";
+    QTest::newRow("content type")
+        << emails(email(element(kAtt, attachment("a.pdf", "u/a", QString(), "1", "application/pdf")))) << "types"
+        << "application/pdf;";
     QTest::newRow("name with an escaped ampersand")
-        << emails(email(element(kAtt, attachment("R&amp;D.pdf", "u/a")))) << "names"
-        << "R&D.pdf;";
+        << emails(email(element(kAtt, attachment("R&amp;D.pdf", "u/a")))) << "names" << "R&D.pdf;";
     QTest::newRow("name decoded once whatever follows it")
         << emails(email(element(kAtt, attachment("&amp;lt;x", "u/a") + attachment("y", "u/b")))) << "names"
         << "&lt;x;y;";
-    QTest::newRow("accented name") << emails(
-        email(element(kAtt, attachment(QStringLiteral("R\u00e9sum\u00e9.doc"), "u/a"))))
+    QTest::newRow("accented name") << emails(email(element(kAtt, attachment(QStringLiteral("R\u00e9sum\u00e9.doc"), "u/a"))))
                                    << "names" << QStringLiteral("R\u00e9sum\u00e9.doc;");
     QTest::newRow("url: an escaped quote becomes a quote after quotes are removed")
-        << emails(email(element(kAtt, attachment("a", "u/&amp;quot;x")))) << "urls"
-        << "u/\"x;";
+        << emails(email(element(kAtt, attachment("a", "u/&amp;quot;x")))) << "urls" << "u/\"x;";
     QTest::newRow("url entities decoded") << emails(email(element(kAtt, attachment("a", "u/a&amp;b")))) << "urls"
                                           << "u/a&b;";
     QTest::newRow("second email without attachments keeps the first's")
         << emails(email(element(kAtt, attachment("a", "u/a"))) + email(element(kTo, address("b@x", "B")))) << "names"
         << "a;";
     QTest::newRow("attachment without a URL: empty name and url, entry kept")
-        << emails(email(element(kAtt,
-                                "<messageAttachment OPFAttachmentContentFileSize=\"1\" "
-                                "OPFAttachmentContentType=\"t\" OPFAttachmentName=\"n\"></messageAttachment>")))
-        << "names"
-        << ";";
+        << emails(email(element(kAtt, "<messageAttachment OPFAttachmentContentFileSize=\"1\" "
+                                          "OPFAttachmentContentType=\"t\" OPFAttachmentName=\"n\"></messageAttachment>")))
+        << "names" << ";";
     // A NUL from damage costs only that name's character, never the other attachments.
-    const QByteArray nulName =
-        attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
+    const QByteArray nulName = attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
     QTest::newRow("NUL in one attachment name: name kept with a placeholder")
-        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "names"
-        << "a_b;c.txt;";
+        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "names" << "a_b;c.txt;";
     QTest::newRow("NUL in one attachment name: every URL kept")
-        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "urls"
-        << "u/a;u/c;";
+        << emails(email(element(kAtt, nulName + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";
     QByteArray brokenClose = attachment("a", "u/a");
     brokenClose.replace("</messageAttachment>", "</#essageAttachment>");
     QTest::newRow("damaged close tag of the last attachment: it is kept")
-        << emails(email(element(kAtt, attachment("c.txt", "u/c") + brokenClose))) << "urls"
-        << "u/c;u/a;";
+        << emails(email(element(kAtt, attachment("c.txt", "u/c") + brokenClose))) << "urls" << "u/c;u/a;";
     const QByteArray nulUrl = attachment("a", "u/a").replace("u/a", QByteArray("u/a\0zz", 6));
     QTest::newRow("NUL in a URL: the entry name up to it")
-        << emails(email(element(kAtt, nulUrl + attachment("c.txt", "u/c")))) << "urls"
-        << "u/a;u/c;";
+        << emails(email(element(kAtt, nulUrl + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";
 }
 
 void MessageFieldsTest::lists()
@@ -286,10 +244,9 @@ void MessageFieldsTest::lists()
 void MessageFieldsTest::attachmentsStayParallel()
 {
     // A ";" inside a name splits the text list, never the records.
-    const QByteArray xml =
-        emails(email(element(kAtt,
-                             attachment("a;b.txt", "u/1", QString(), "10") + attachment("c.txt", "u/2", "cid2", "20")
-                                 + "<messageAttachment OPFAttachmentName=\"broken\"></messageAttachment>")));
+    const QByteArray xml = emails(email(element(
+        kAtt, attachment("a;b.txt", "u/1", QString(), "10") + attachment("c.txt", "u/2", "cid2", "20")
+                  + "<messageAttachment OPFAttachmentName=\"broken\"></messageAttachment>")));
     const MailMessageFields f = ParseMessageXml(xml);
     QCOMPARE(f.attachments.size(), 3);
     QCOMPARE(f.attachments[0].name, QStringLiteral("a;b.txt"));
@@ -321,8 +278,7 @@ void MessageFieldsTest::messageId_data()
     QTest::newRow("escaped close stays escaped") << QByteArray("&lt;a@b&gt;") << angle << "<a@b&gt;>";
     QTest::newRow("white space around is dropped") << QByteArray("  \n<a@b>\t") << angle << "<a@b>";
     QTest::newRow("empty stores nothing") << QByteArray("   ") << angle << "";
-    QTest::newRow("254 characters stored")
-        << QByteArray(254, 'i') << angle << "<" + QString(254, QLatin1Char('i')) + ">";
+    QTest::newRow("254 characters stored") << QByteArray(254, 'i') << angle << "<" + QString(254, QLatin1Char('i')) + ">";
     QTest::newRow("255 characters not stored") << QByteArray(255, 'i') << angle << "";
     QTest::newRow("255 with a closing bracket stored")
         << QByteArray(254, 'i') + ">" << closing << "<" + QString(254, QLatin1Char('i')) + ">";
@@ -352,10 +308,9 @@ void MessageFieldsTest::reads_data()
     QTest::newRow("offset 0: no name recorded") << qint64(0) << qint64(4) << QByteArray("0123") << "";
     QTest::newRow("zero length") << qint64(10) << qint64(0) << QByteArray() << "";
     QTest::newRow("negative name length") << qint64(10) << qint64(-1) << QByteArray() << "";
-    QTest::newRow("name longer than ZIP allows")
-        << qint64(10) << qint64(70000) << QByteArray("/Inbox/m.xml\0zz", 15) << "";
-    QTest::newRow("largest 32-bit length is clamped")
-        << qint64(10) << qint64(0xFFFFFFFFLL) << QByteArray("/Inbox/m.xml\0zz", 15) << "";
+    QTest::newRow("name longer than ZIP allows") << qint64(10) << qint64(70000) << QByteArray("/Inbox/m.xml\0zz", 15) << "";
+    QTest::newRow("largest 32-bit length is clamped") << qint64(10) << qint64(0xFFFFFFFFLL)
+                                                      << QByteArray("/Inbox/m.xml\0zz", 15) << "";
 }
 
 void MessageFieldsTest::reads()
@@ -388,21 +343,16 @@ void MessageFieldsTest::sampleMessage_data()
         << pst + "Inbox/message_00000.xml"
         << QStringLiteral("[ubuntu-ko] \uc6b0\ubd84\ud22c \uc2dc\uc791 \uc548\ub0b4\uc11c\uc758 10. Tips & Trick "
                           "\uc758 \ubc88\uc5ed\uc774 \uc77c\ub2e8\ub77d\ub418\uc5c8\uc2b5\ub2c8\ub2e4.")
-        << "dasomoli@gmail.com;"
-        << "ubuntu-ko@lists.ubuntu.com;"
-        << "" << QStringList() << QStringList() << QStringList();
+        << "dasomoli@gmail.com;" << "ubuntu-ko@lists.ubuntu.com;" << "" << QStringList() << QStringList()
+        << QStringList();
     QTest::newRow("draft with three attachments, Japanese subject")
         << pst + "Drafts/message_00000.xml"
         << QStringLiteral("\u30d1\u30fc\u30c6\u30a3\u30fc\u306f\u4f55\u6642\u3067\u3059\u304b\uff1f") << ""
-        << "john.doe@acme.com;"
-        << "jane.doe@acme.com;" << QStringList{"017091.docx", "037025.docx", "000038.xls"}
+        << "john.doe@acme.com;" << "jane.doe@acme.com;" << QStringList{"017091.docx", "037025.docx", "000038.xls"}
         << QStringList{"5.0614E4", "1.28655E5", "9.6904E4"} << QStringList{word, word, "application/octet-stream"};
     QTest::newRow("draft with three attachments")
-        << pst + "Drafts/message_00001.xml"
-        << "What time is party?"
-        << ""
-        << "john.doe@acme.com;"
-        << "jane.doe@acme.com;" << QStringList{"000046.xls", "018375.pptx", "000006.doc"}
+        << pst + "Drafts/message_00001.xml" << "What time is party?" << ""
+        << "john.doe@acme.com;" << "jane.doe@acme.com;" << QStringList{"000046.xls", "018375.pptx", "000006.doc"}
         << QStringList{"1.00363E5", "1.50863E5", "9.1364E4"}
         << QStringList{"application/octet-stream",
                        "application/vnd.openxmlformats-officedocument.presentationml.presentation",
@@ -410,26 +360,18 @@ void MessageFieldsTest::sampleMessage_data()
     QTest::newRow("draft with three attachments, Hebrew subject")
         << pst + "Drafts/message_00002.xml"
         << QStringLiteral("\u05d1\u05d0\u05d9\u05d6\u05d4 \u05e9\u05e2\u05d4 \u05d4\u05de\u05e1\u05d9\u05d1\u05d4?")
-        << ""
-        << "john.doe@acme.com;"
-        << "jane.doe@acme.com;" << QStringList{"000100.doc", "005227.pdf", "008708.pdf"}
+        << "" << "john.doe@acme.com;" << "jane.doe@acme.com;" << QStringList{"000100.doc", "005227.pdf", "008708.pdf"}
         << QStringList{"7.8905E4", "1.99339E5", "2.00519E5"}
         << QStringList{"application/msword", "application/pdf", "application/pdf"};
-    QTest::newRow("archived mail without addresses") << pst + "Archive/message_00000.xml"
-                                                     << "Email Test"
-                                                     << ""
-                                                     << ""
-                                                     << "" << QStringList() << QStringList() << QStringList();
-    QTest::newRow("draft to an unnamed recipient") << "Local/com.microsoft.__Messages/Drafts/message_00000.xml"
-                                                   << "Draft with low priority"
-                                                   << ""
-                                                   << "tom@khubla.com;"
-                                                   << "" << QStringList() << QStringList() << QStringList();
-    QTest::newRow("second draft to an unnamed recipient") << "Local/com.microsoft.__Messages/Drafts/message_00001.xml"
-                                                          << "Mail with followup"
-                                                          << ""
-                                                          << "tom@khubla.com;"
-                                                          << "" << QStringList() << QStringList() << QStringList();
+    QTest::newRow("archived mail without addresses")
+        << pst + "Archive/message_00000.xml" << "Email Test" << "" << "" << "" << QStringList() << QStringList()
+        << QStringList();
+    QTest::newRow("draft to an unnamed recipient")
+        << "Local/com.microsoft.__Messages/Drafts/message_00000.xml" << "Draft with low priority" << ""
+        << "tom@khubla.com;" << "" << QStringList() << QStringList() << QStringList();
+    QTest::newRow("second draft to an unnamed recipient")
+        << "Local/com.microsoft.__Messages/Drafts/message_00001.xml" << "Mail with followup" << ""
+        << "tom@khubla.com;" << "" << QStringList() << QStringList() << QStringList();
 }
 
 void MessageFieldsTest::sampleMessage()

@@ -56,7 +56,7 @@ QByteArray messageHead(const MailMLRC &rec, const MailMessageFields &fields, con
     return out.close() ? readFile(dir.filePath(QStringLiteral("m"))) : QByteArray("<close failed>");
 }
 
-}  // namespace
+} // namespace
 
 class MessageFilesTest : public QObject {
     Q_OBJECT
@@ -132,21 +132,17 @@ void MessageFilesTest::numbering()
 void MessageFilesTest::headerSet_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QByteArray>("start");  // the first bytes of the file
+    QTest::addColumn<QByteArray>("start");        // the first bytes of the file
     QTest::addColumn<QByteArrayList>("present");
     QTest::addColumn<QByteArrayList>("absent");
-    QTest::newRow("emlx: headers only, LF")
-        << "emlx" << QByteArray("Subject: =?UTF-8?B?")
+    QTest::newRow("emlx: headers only, LF") << "emlx" << QByteArray("Subject: =?UTF-8?B?")
         << QByteArrayList{"\nThread-Topic: Plan\n", "\nMessage-ID: <k7q9@x>\n", "\nMime-version: 1.1\n",
                           "To: <a@x>,\n\t<b@x>\n", "Date: Sun, 06 Dec 2026 13:26:23 +0000\n"}
         << QByteArrayList{"\r", "X-Priority", "X-MS-Has-Attach", "User-Agent", "From ???"};
-    QTest::newRow("eml: separator, agent and flags, every line CR LF")
-        << "eml" << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026 UTC\r\n")
-        << QByteArrayList{"\r\nUser-Agent: Microsoft-MacOutlook/14.0.0.100825\r\nSubject: ",
-                          "\r\nX-Priority: 4\r\n",
-                          "\r\nX-MS-Has-Attach: \r\n",
-                          "\r\nMime-version: 1.1\r\n",
-                          "To: <a@x>,\r\n\t<b@x>\r\n",
+    QTest::newRow("eml: separator, agent and flags, every line CR LF") << "eml"
+        << QByteArray("From ???@??? Sun Dec 06 13:26:23 2026 UTC\r\n")
+        << QByteArrayList{"\r\nUser-Agent: Microsoft-MacOutlook/14.0.0.100825\r\nSubject: ", "\r\nX-Priority: 4\r\n",
+                          "\r\nX-MS-Has-Attach: \r\n", "\r\nMime-version: 1.1\r\n", "To: <a@x>,\r\n\t<b@x>\r\n",
                           "Date: Sun, 06 Dec 2026 13:26:23 +0000\r\n"}
         << QByteArrayList{"\n\n", "\r\r"};
 }
@@ -182,7 +178,7 @@ void MessageFilesTest::shownTime_data()
     QTest::addColumn<int>("outgoing");
     QTest::addColumn<quint32>("sent");
     QTest::addColumn<quint32>("received");
-    QTest::addColumn<quint32>("shown");  // 0: no date at all
+    QTest::addColumn<quint32>("shown");   // 0: no date at all
     const QString corp = QStringLiteral("Accounts/Inbox Corp/s/Archive/m.xml");
     const QString archive = QStringLiteral("Local/s/Archive/m.xml");
     const QString inbox = QStringLiteral("Local/s/Inbox/m.xml");
@@ -200,8 +196,8 @@ void MessageFilesTest::shownTime_data()
             << QString::fromLatin1(format) << inbox << int('-') << kSent << kReceived << kSent;
     }
     QTest::newRow("eml: no time, no Date line") << "eml" << archive << 0 << quint32(0) << quint32(0) << quint32(0);
-    QTest::newRow("htm: no time, no date (never 1970)")
-        << "htm" << QString() << 0 << quint32(0) << quint32(0) << quint32(0);
+    QTest::newRow("htm: no time, no date (never 1970)") << "htm" << QString() << 0 << quint32(0) << quint32(0)
+                                                        << quint32(0);
     QTest::newRow("htm: no entry name still dated") << "htm" << QString() << 0 << quint32(0) << kReceived << kReceived;
 }
 
@@ -218,10 +214,8 @@ void MessageFilesTest::shownTime()
     rec.dwSentTime = sent;
     rec.dwReceivedTime = received;
     if (format == QLatin1String("htm")) {
-        const QByteArray expected = shown ? QLocale::c()
-                                                .toString(QDateTime::fromSecsSinceEpoch(shown, Qt::UTC),
-                                                          QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP"))
-                                                .toUtf8()
+        const QByteArray expected = shown ? QLocale::c().toString(QDateTime::fromSecsSinceEpoch(shown, Qt::UTC),
+                                                                  QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")).toUtf8()
                 + " +0000"
                                           : QByteArray();
         QCOMPARE(HtmlPageDate(rec, entry), expected);
@@ -265,7 +259,7 @@ void MessageFilesTest::pageHead()
 
 void MessageFilesTest::pageBody_data()
 {
-    QTest::addColumn<QString>("raw");  // the body's XML text
+    QTest::addColumn<QString>("raw");         // the body's XML text
     QTest::addColumn<QByteArray>("page");
     const QByteArray pre = "<div style=\"white-space: pre-wrap\">";
     QTest::newRow("plain text keeps its breaks, one per CR LF")
@@ -275,8 +269,7 @@ void MessageFilesTest::pageBody_data()
     QTest::newRow("a script typed in plain text stays text")
         << "&lt;script&gt;alert(1)&lt;/script&gt;" << pre + "&lt;script&gt;alert(1)&lt;/script&gt;</div>";
     QTest::newRow("line breaks without </br> are text") << "a<br>b" << pre + "a&lt;br&gt;b</div>";
-    QTest::newRow("anchors alone are text")
-        << "<a href=\"h\">x</a>" << pre + "&lt;a href=&quot;h&quot;&gt;x&lt;/a&gt;</div>";
+    QTest::newRow("anchors alone are text") << "<a href=\"h\">x</a>" << pre + "&lt;a href=&quot;h&quot;&gt;x&lt;/a&gt;</div>";
     // Markup is written back as a browser reads it inside the page's body: CR LF as LF, no
     // html, body or stray table cell tags.
     QTest::newRow("markup stays markup, CR LF read as LF") << "<div>\r\nx</div>" << QByteArray("<div>\nx</div>");
@@ -294,17 +287,19 @@ void MessageFilesTest::pageBody_data()
         << d.arg("<img src=\"data:image/png;base64,AA==\" ONERROR=\"x()\" alt='a > b' onload=y>")
         << div("<img src=\"data:image/png;base64,AA==\" alt=\"a &gt; b\">");
     QTest::newRow("frames, plugins and base removed")
-        << d.arg("<iframe src=x>f</iframe><object data=o>p</object><embed src=e><base href=h>t") << div("t");
-    QTest::newRow("form posts nowhere") << d.arg(
-        "<form action=\"h\" method=post><button formaction=h>b</button></form>")
+        << d.arg("<iframe src=x>f</iframe><object data=o>p</object><embed src=e><base href=h>t")
+        << div("t");
+    QTest::newRow("form posts nowhere") << d.arg("<form action=\"h\" method=post><button formaction=h>b</button></form>")
                                         << div("<form method=\"post\"><button>b</button></form>");
     QTest::newRow("refresh and other http-equiv dropped")
-        << d.arg("<meta http-equiv=\"refresh\" content=\"0;url=h\"><meta charset=utf-8>") << div("");
+        << d.arg("<meta http-equiv=\"refresh\" content=\"0;url=h\"><meta charset=utf-8>")
+        << div("");
     QTest::newRow("script URLs dropped, links kept")
         << d.arg("<a href=\" JavaScript:x()\">a</a><a href=\"https://e/\">b</a>")
         << div("<a>a</a><a href=\"https://e/\">b</a>");
-    QTest::newRow("styles stay, comments go") << d.arg("<style>p > b { color: red }</style><!-- <script>x</script> -->")
-                                              << div("<style>p > b { color: red }</style>");
+    QTest::newRow("styles stay, comments go")
+        << d.arg("<style>p > b { color: red }</style><!-- <script>x</script> -->")
+        << div("<style>p > b { color: red }</style>");
     QTest::newRow("a comment ends where a browser ends it")
         << d.arg("<!--><script>x</script><!--->y<!-- a --!><script>z</script>") << div("y");
     QTest::newRow("text of a textarea ends at its end tag")
@@ -333,9 +328,9 @@ QByteArray addressEntry(const char *address, const char *name)
 void MessageFilesTest::recipientLines_data()
 {
     QTest::addColumn<QString>("format");
-    QTest::addColumn<QByteArray>("from");       // the sender's entry
-    QTest::addColumn<QByteArray>("to");         // the To entries
-    QTest::addColumn<QByteArray>("cc");         // the Cc entries
+    QTest::addColumn<QByteArray>("from");  // the sender's entry
+    QTest::addColumn<QByteArray>("to");    // the To entries
+    QTest::addColumn<QByteArray>("cc");    // the Cc entries
     QTest::addColumn<QByteArrayList>("lines");  // as they stand in the written message
     const QByteArray comma = addressEntry("pat@x", "O&apos;Brien, Pat");
     const QByteArray list = addressEntry("list@x", "Korean Ubuntu Users Mailing List");
@@ -354,8 +349,7 @@ void MessageFilesTest::recipientLines_data()
         QTest::addRow("%s: names as the archive gives them", m.format)
             << m.format << comma << list + korean << bare
             << QByteArrayList{"From: \"O'Brien, Pat\" <pat@x>" + le,
-                              "To: Korean Ubuntu Users Mailing List <list@x>" + sep + koreanWord + le,
-                              "Cc: <b@x>" + le};
+                              "To: Korean Ubuntu Users Mailing List <list@x>" + sep + koreanWord + le, "Cc: <b@x>" + le};
         QTest::addRow("%s: a doubly escaped address is one address", m.format)
             << m.format << bare << quoted << doubled + bare
             << QByteArrayList{"From: <b@x>" + le, "To: \"Ann \\\"Jo\\\" & co\" <q@x>" + le,
@@ -364,8 +358,7 @@ void MessageFilesTest::recipientLines_data()
     QTest::newRow("htm: names and addresses escaped once")
         << "htm" << comma << quoted + korean << doubled
         << QByteArrayList{"<B>From: </B>O'Brien, Pat &lt;pat@x&gt;<BR>",
-                          "<B>To: </B>Ann &quot;Jo&quot; &amp; co &lt;q@x&gt;,\r\t\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98 "
-                          "&lt;k@x&gt;<BR>",
+                          "<B>To: </B>Ann &quot;Jo&quot; &amp; co &lt;q@x&gt;,\r\t\xea\xb9\x80\xec\xb2\xa0\xec\x88\x98 &lt;k@x&gt;<BR>",
                           "<B>Cc: </B>cc@d.com<BR>"};
 }
 

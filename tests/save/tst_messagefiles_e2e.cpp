@@ -7,16 +7,16 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
-#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
+#include "scanner/XmlEntities.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MailWriter.h"
-#include "scanner/FolderAttributes.h"
-#include "scanner/FolderKinds.h"
-#include "scanner/XmlEntities.h"
+#include "save/SaveFlow.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -222,8 +222,7 @@ QJsonArray ExpectedMessages()
         const QStringList from = fields.strFromList.split(QLatin1Char(';'), Qt::SkipEmptyParts);
         m[QStringLiteral("from")] = from.isEmpty() ? QString() : from.last();
         m[QStringLiteral("fromName")] = fields.fromNames.isEmpty() ? QString() : fields.fromNames.last();
-        m[QStringLiteral("to")] =
-            QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
+        m[QStringLiteral("to")] = QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
         QJsonArray times;
         for (quint32 t : {rec->dwSentTime, rec->dwReceivedTime})
             if (t)
@@ -259,9 +258,9 @@ CheckResult ReadBack(const QString &root, SaveType type, bool all)
     }
     f.close();
     QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"), QString::fromUtf8(kChecker), f.fileName(), root,
-                  QLatin1String(ExtensionOf(type)), all ? QStringLiteral("all") : QStringLiteral("prefix")});
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kChecker), f.fileName(), root,
+                                             QLatin1String(ExtensionOf(type)),
+                                             all ? QStringLiteral("all") : QStringLiteral("prefix")});
     if (!python.waitForFinished(300000) || python.exitCode() != 0) {
         result.problems << QStringLiteral("python3 failed: ") + QString::fromUtf8(python.readAllStandardError());
         return result;
@@ -298,8 +297,7 @@ QByteArray MessageFileCases(int count = 7)
         }
     }
     items[0].subject = QStringLiteral("&lt;script>alert(1)&lt;/script> &amp; \"quoted\"");
-    items[0].from = {
-        {QStringLiteral("evil@example.com"), OlmXml::escape(QStringLiteral("<img src=x onerror=alert(1)>"))}};
+    items[0].from = {{QStringLiteral("evil@example.com"), OlmXml::escape(QStringLiteral("<img src=x onerror=alert(1)>"))}};
     items[1].messageId.clear();
     items[1].from = {{QStringLiteral("zoe@example.com"), OlmXml::escape(QStringLiteral("Zoë \"Q\"; Ångström 東京"))}};
     const QString attachments = QStringLiteral("Accounts/B/store/Inbox/com.microsoft.__Attachments/");
@@ -310,17 +308,14 @@ QByteArray MessageFileCases(int count = 7)
     items[2].attachmentUrls = QStringList{attachments + QStringLiteral("a_0")};
     items[3].attachmentNames = QStringList{QStringLiteral("Grüße – 東京.txt")};
     items[3].attachmentUrls = QStringList{attachments + QStringLiteral("a_1")};
-    items[4].body =
-        QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    items[4].body = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
     items[5].outgoing = QStringLiteral("1E0");
     items[5].received.clear();
     for (int i = 0; i < items.size(); ++i) {
         // Both accounts' Inbox give the folder path "Inbox".
         const QString folder = i >= 7 ? QStringLiteral("Local/s/Inbox/")
-            : i % 2                   ? QStringLiteral("Accounts/B/store/Inbox/")
-                                      : QStringLiteral("Accounts/A/store/Inbox/");
-        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
-                   OlmXml::emails({items[i]}));
+                               : i % 2 ? QStringLiteral("Accounts/B/store/Inbox/") : QStringLiteral("Accounts/A/store/Inbox/");
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
     }
     return b.finish();
 }
@@ -368,7 +363,7 @@ private:
     bool m_set = false;
 };
 
-}  // namespace
+} // namespace
 
 class MessageFilesEndToEndTest : public QObject {
     Q_OBJECT
@@ -481,7 +476,7 @@ void MessageFilesEndToEndTest::secondSaveOverwritesNothing()
     QVERIFY(startSave(MessageFileCases(), SaveType(type), dest.path()));
     QCOMPARE(runSave(SaveType(type)).written, qint64(7));
     const QMap<QString, QByteArray> first = Files(outputRoot(SaveType(type)));
-    QCOMPARE(first.size(), 7);  // one file each, the two accounts' Inbox messages apart
+    QCOMPARE(first.size(), 7);   // one file each, the two accounts' Inbox messages apart
     // The same destination and time stamp again: the output root exists already.
     QCOMPARE(runSave(SaveType(type)).written, qint64(7));
     const QMap<QString, QByteArray> both = Files(outputRoot(SaveType(type)));
@@ -506,16 +501,13 @@ void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
     QVERIFY(startSave(MessageFileCases(600), SaveType(type), dest.path()));
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
-    int ticks = 0;  // touched by the saving thread only, until wait() returns
-    connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            if (++ticks == 234) {  // the confirmed stop, as the progress sheet sets it
-                bStopFlag = true;
-                stopflag = true;
-            }
-        },
-        Qt::DirectConnection);
+    int ticks = 0;   // touched by the saving thread only, until wait() returns
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 234) {   // the confirmed stop, as the progress sheet sets it
+            bStopFlag = true;
+            stopflag = true;
+        }
+    }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
     QVERIFY(thread.wait(120000));
     const SaveOutcome outcome = thread.outcome();
@@ -564,10 +556,10 @@ void MessageFilesEndToEndTest::destinationCannotTakeFiles()
     const SaveOutcome outcome = runSave(SaveType(type), &finished);
     limit.reset();
     QCOMPARE(finished, 1);
-    QCOMPARE(outcome.items, qint64(7));  // every message is tried
+    QCOMPARE(outcome.items, qint64(7));   // every message is tried
     QCOMPARE(outcome.written, qint64(0));
     QCOMPARE(outcome.failed, qint64(7));
-    for (int i = 1; i < 7; ++i)  // each failed message is named
+    for (int i = 1; i < 7; ++i)   // each failed message is named
         QVERIFY2(outcome.failures.filter(QStringLiteral("\"Case %1\"").arg(i)).size() == 1,
                  qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(SaveFailedText(outcome.failed), QStringLiteral("\n7 item(s) could not be saved. Files Saved Partially."));

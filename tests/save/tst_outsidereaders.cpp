@@ -92,18 +92,16 @@ QByteArray generatedArchive()
         items[2].attachmentUrls << url;
     }
     for (int i = 0; i < items.size(); ++i)
-        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
-                   OlmXml::emails({items[i]}));
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
     const QByteArray weekly = "<OPFRecurrencePatternDaysOfWeek xml:space=\"preserve\"><monday xml:space=\"preserve\">1"
                               "</monday><thursday xml:space=\"preserve\">1</thursday></OPFRecurrencePatternDaysOfWeek>"
                               "<OPFRecurrencePatternInterval xml:space=\"preserve\">1</OPFRecurrencePatternInterval>"
                               "<OPFRecurrencePatternType xml:space=\"preserve\">OPFRecurrencePatternWeekly"
                               "</OPFRecurrencePatternType>";
-    const QByteArray monthly =
-        "<OPFRecurrencePatternDayOfMonth xml:space=\"preserve\">2</OPFRecurrencePatternDayOfMonth>"
-        "<OPFRecurrencePatternInterval xml:space=\"preserve\">2</OPFRecurrencePatternInterval>"
-        "<OPFRecurrencePatternType xml:space=\"preserve\">OPFRecurrencePatternAbsoluteMonthly"
-        "</OPFRecurrencePatternType>";
+    const QByteArray monthly = "<OPFRecurrencePatternDayOfMonth xml:space=\"preserve\">2</OPFRecurrencePatternDayOfMonth>"
+                               "<OPFRecurrencePatternInterval xml:space=\"preserve\">2</OPFRecurrencePatternInterval>"
+                               "<OPFRecurrencePatternType xml:space=\"preserve\">OPFRecurrencePatternAbsoluteMonthly"
+                               "</OPFRecurrencePatternType>";
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
                "<appointments xml:space=\"preserve\" elementCount=\"2\">" + recurringAppointment(weekly, "Twice a week")
                    + recurringAppointment(monthly, "Every other month") + "</appointments>");
@@ -252,8 +250,7 @@ void OutsideReadersTest::everyTypeReadBack()
         QVERIFY2(output.contains(QLatin1String("Weekly Recurring meeting|27|2018-06-18T11:30:00-06:00,"
                                                "2018-12-17T11:30:00-07:00")),
                  qPrintable(output));
-        QVERIFY2(output.contains(QLatin1String("recurring task|27|"))
-                     && output.contains(QLatin1String("recurring task|53|")),
+        QVERIFY2(output.contains(QLatin1String("recurring task|27|")) && output.contains(QLatin1String("recurring task|53|")),
                  qPrintable(output));
     }
 }
@@ -261,20 +258,17 @@ void OutsideReadersTest::everyTypeReadBack()
 void OutsideReadersTest::pageRunsNothing()
 {
     OlmXml::MailItem m;
-    const QString picture = QStringLiteral(
-        "data:image/"
-        "png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
+    const QString picture = QStringLiteral("data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQGAhKmMIQAAAABJRU5ErkJggg==");
     m.body = OlmXml::escape(
-        QStringLiteral(
-            "<html><head><meta http-equiv=\"refresh\" content=\"0;url=https://example.invalid/\"></head>"
-            "<body><p>Visible text</p>"
-            "<script>document.body.setAttribute('data-ran', 'script')</script>"
-            "<img id=\"pic\" src=\"%1\" alt=\"pic\">"
-            "<img src=\"missing.png\" onerror=\"document.body.setAttribute('data-ran', 'onerror')\">"
-            "<iframe srcdoc=\"<script>parent.document.body.setAttribute('data-ran','frame')</script>\"></iframe>"
-            "<form action=\"https://example.invalid/post\"><input name=\"q\"></form>"
-            "<a href=\"javascript:document.body.setAttribute('data-ran','link')\">link</a>"
-            "</body></html>")
+        QStringLiteral("<html><head><meta http-equiv=\"refresh\" content=\"0;url=https://example.invalid/\"></head>"
+                       "<body><p>Visible text</p>"
+                       "<script>document.body.setAttribute('data-ran', 'script')</script>"
+                       "<img id=\"pic\" src=\"%1\" alt=\"pic\">"
+                       "<img src=\"missing.png\" onerror=\"document.body.setAttribute('data-ran', 'onerror')\">"
+                       "<iframe srcdoc=\"<script>parent.document.body.setAttribute('data-ran','frame')</script>\"></iframe>"
+                       "<form action=\"https://example.invalid/post\"><input name=\"q\"></form>"
+                       "<a href=\"javascript:document.body.setAttribute('data-ran','link')\">link</a>"
+                       "</body></html>")
             .arg(picture));
     QTemporaryDir dest;
     const QString page = savedPage(m.body, dest.path());
@@ -299,15 +293,14 @@ void OutsideReadersTest::pageLoadsNothing()
     const QString at = QStringLiteral("http://127.0.0.1:%1/").arg(port);
     const QString call = QStringLiteral("new Image().src='%1ran-").arg(at);
     const QString body =
-        QStringLiteral(
-            "<html><head><link rel=stylesheet href=\"%1link.css\"><link rel=prefetch href=\"%1prefetch\">"
-            "<style>@import url(%1import.css); body { background: url(%1css-url.png) }</style></head>"
-            "<body background=\"%1body.png\"><p>Visible text</p><img src=\"%1img.png\"><img srcset=\"%1srcset.png 2x\">"
-            "<video poster=\"%1poster.png\"></video><audio src=\"%1audio.mp3\" autoplay></audio>"
-            "<table background=\"%1background.png\"><tr><td style=\"background:url(%1style.png)\">c</td>"
-            "</tr></table><noscript><p title=\"</noscript><img src=x onerror=%2noscript'>\"></noscript>"
-            "<img src=x onerror=\"%2onerror'\"><a id=link href=\"&#106;avascript:%2link'\">l</a>"
-            "<a id=web href=\"https://example.com/\">web</a></body></html>")
+        QStringLiteral("<html><head><link rel=stylesheet href=\"%1link.css\"><link rel=prefetch href=\"%1prefetch\">"
+                       "<style>@import url(%1import.css); body { background: url(%1css-url.png) }</style></head>"
+                       "<body background=\"%1body.png\"><p>Visible text</p><img src=\"%1img.png\"><img srcset=\"%1srcset.png 2x\">"
+                       "<video poster=\"%1poster.png\"></video><audio src=\"%1audio.mp3\" autoplay></audio>"
+                       "<table background=\"%1background.png\"><tr><td style=\"background:url(%1style.png)\">c</td>"
+                       "</tr></table><noscript><p title=\"</noscript><img src=x onerror=%2noscript'>\"></noscript>"
+                       "<img src=x onerror=\"%2onerror'\"><a id=link href=\"&#106;avascript:%2link'\">l</a>"
+                       "<a id=web href=\"https://example.com/\">web</a></body></html>")
             .arg(at, call);
     QTemporaryDir dest;
     const QString page = savedPage(OlmXml::escape(body), dest.path());
@@ -334,8 +327,7 @@ void OutsideReadersTest::pageLoadsNothing()
     }
     server.closeWriteChannel();
     QVERIFY(server.waitForFinished(30000));
-    const QStringList requests =
-        QString::fromUtf8(server.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList requests = QString::fromUtf8(server.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QVERIFY2(requests == QStringList{QStringLiteral("GET /control.png")}, qPrintable(requests.join(QLatin1Char('\n'))));
 }
 

@@ -8,13 +8,13 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
-#include "save/MessageFields.h"
-#include "save/QMailSavingThread.h"
-#include "save/SaveFlow.h"
-#include "save/SaveGlobals.h"
-#include "scanner/ElementValue.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
+#include "save/MessageFields.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveGlobals.h"
+#include "scanner/ElementValue.h"
+#include "save/SaveFlow.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -149,12 +149,11 @@ QStringList Sorted(QStringList list)
 
 QByteArray TaskWithDue(int i)
 {
-    return OlmXml::item(
-        QStringLiteral("task"),
-        OlmXml::element(QStringLiteral("OPFTaskCopyDueDateTime"),
-                        QStringLiteral("2012-03-%1T09:00:00").arg(i % 28 + 1, 2, 10, QLatin1Char('0')))
-            + OlmXml::element(QStringLiteral("OPFTaskCopyName"), QStringLiteral("Task %1").arg(i))
-            + OlmXml::element(QStringLiteral("OPFTaskCopyNote"), QStringLiteral("Do it, %1; now").arg(i)));
+    return OlmXml::item(QStringLiteral("task"),
+                        OlmXml::element(QStringLiteral("OPFTaskCopyDueDateTime"),
+                                        QStringLiteral("2012-03-%1T09:00:00").arg(i % 28 + 1, 2, 10, QLatin1Char('0'))) +
+                            OlmXml::element(QStringLiteral("OPFTaskCopyName"), QStringLiteral("Task %1").arg(i)) +
+                            OlmXml::element(QStringLiteral("OPFTaskCopyNote"), QStringLiteral("Do it, %1; now").arg(i)));
 }
 
 // count items of each kind, texts numbered so each file can be matched to its item.
@@ -177,8 +176,7 @@ QByteArray ManyItemsArchive(int count, QVector<qint64> *headers = nullptr, bool 
     }
     const qint64 h1 = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts(contacts));
     const qint64 h2 = b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"), OlmXml::appointments(events));
-    const qint64 h3 =
-        b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), count, tasks));
+    const qint64 h3 = b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), count, tasks));
     const qint64 h4 = b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes(notes));
     if (headers)
         *headers = {h1, h2, h3, h4};
@@ -205,7 +203,7 @@ QStringList ValuesOf(const QJsonArray &items, const char *key)
     return values;
 }
 
-}  // namespace
+} // namespace
 
 class PimSaveEndToEndTest : public QObject {
     Q_OBJECT
@@ -311,8 +309,7 @@ void PimSaveEndToEndTest::sample()
     for (const ContactInformation *c : contacts()) {
         names << Utf8(c->pFirstName) + QLatin1Char('|') + Utf8(c->pLastName);
         const QString xml = QString::fromUtf8(ReadArchiveBytes(c->llItemOffset, c->dwItemLength));
-        const QRegularExpression re(
-            QStringLiteral("<OPFContactCopyEmailAddressList [^>]*>(.*?)</OPFContactCopyEmailAddressList>"));
+        const QRegularExpression re(QStringLiteral("<OPFContactCopyEmailAddressList [^>]*>(.*?)</OPFContactCopyEmailAddressList>"));
         const QString list = re.match(xml).captured(1);
         QRegularExpressionMatchIterator it =
             QRegularExpression(QStringLiteral("OPFContactEmailAddressAddress=\"([^\"]*)\"")).globalMatch(list);
@@ -324,8 +321,7 @@ void PimSaveEndToEndTest::sample()
     QStringList gotNames, gotEmails;
     for (const QJsonValue &v : cards) {
         const QJsonObject o = v.toObject();
-        gotNames << o.value(QStringLiteral("given")).toString() + QLatin1Char('|')
-                + o.value(QStringLiteral("family")).toString();
+        gotNames << o.value(QStringLiteral("given")).toString() + QLatin1Char('|') + o.value(QStringLiteral("family")).toString();
         for (const QJsonValue &e : o.value(QStringLiteral("emails")).toArray())
             gotEmails << e.toString();
         QVERIFY(!o.value(QStringLiteral("fn")).toString().isEmpty());
@@ -340,17 +336,16 @@ void PimSaveEndToEndTest::sample()
         const QByteArray xml = ReadArchiveBytes(e->llItemOffset, e->dwItemLength);
         const QString start = XmlValue(xml, "OPFCalendarEventCopyStartTime");
         const bool allDay = XmlValue(xml, "OPFCalendarEventGetIsAllDayEvent") == QLatin1String("1");
-        events << QStringLiteral("%1|%2|%3")
-                      .arg(Utf8(e->pSummary), Utf8(e->pLocation),
-                           allDay ? QStringLiteral("date:") + LocalIso(start).left(10) : QString::number(Epoch(start)));
+        events << QStringLiteral("%1|%2|%3").arg(Utf8(e->pSummary), Utf8(e->pLocation),
+                                                 allDay ? QStringLiteral("date:") + LocalIso(start).left(10)
+                                                        : QString::number(Epoch(start)));
     }
     QStringList gotEvents;
     for (const QJsonValue &v : got.value(QStringLiteral("events")).toArray()) {
         const QJsonObject o = v.toObject();
-        gotEvents << QStringLiteral("%1|%2|%3")
-                         .arg(o.value(QStringLiteral("summary")).toString(),
-                              o.value(QStringLiteral("location")).toString(),
-                              o.value(QStringLiteral("start")).toVariant().toString());
+        gotEvents << QStringLiteral("%1|%2|%3").arg(o.value(QStringLiteral("summary")).toString(),
+                                                    o.value(QStringLiteral("location")).toString(),
+                                                    o.value(QStringLiteral("start")).toVariant().toString());
     }
     QCOMPARE(Sorted(gotEvents), Sorted(events));
 
@@ -362,8 +357,8 @@ void PimSaveEndToEndTest::sample()
     }
     QStringList gotTasks;
     for (const QJsonValue &v : got.value(QStringLiteral("todos")).toArray())
-        gotTasks << v.toObject().value(QStringLiteral("summary")).toString() + QLatin1Char('|')
-                + v.toObject().value(QStringLiteral("due")).toVariant().toString();
+        gotTasks << v.toObject().value(QStringLiteral("summary")).toString() + QLatin1Char('|') +
+                        v.toObject().value(QStringLiteral("due")).toVariant().toString();
     QCOMPARE(Sorted(gotTasks), Sorted(tasks));
 
     // The note: its title, and its text (markup in the package, rendered for Apple Mail).
@@ -417,8 +412,7 @@ void PimSaveEndToEndTest::manyItems()
     QCOMPARE(Sorted(ValuesOf(got.value(QStringLiteral("contacts")).toArray(), "note")), Sorted(contactNotes));
     QCOMPARE(Sorted(ValuesOf(got.value(QStringLiteral("todos")).toArray(), "description")), Sorted(taskNotes));
     if (type == SaveTypeRGE) {
-        QCOMPARE(Sorted(ValuesOf(got.value(QStringLiteral("journals")).toArray(), "description")),
-                 Sorted(notesExpected));
+        QCOMPARE(Sorted(ValuesOf(got.value(QStringLiteral("journals")).toArray(), "description")), Sorted(notesExpected));
     } else {
         QStringList texts;
         for (const QString &t : ValuesOf(got.value(QStringLiteral("texts")).toArray(), "text"))
@@ -456,11 +450,10 @@ void PimSaveEndToEndTest::itemsBeyond4GiB()
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("far.olm"));
     const qint64 far = (qint64(5) << 30) + 12345;
-    const QByteArray contact = OlmXml::contact(
-        {QStringLiteral("Far"), QStringLiteral("Away"), QString(), QStringLiteral("far contact note"), QString()});
-    const QByteArray event =
-        OlmXml::appointment({QStringLiteral("Far event"), QString(), QStringLiteral("far description"),
-                             QStringLiteral("2014-07-01T10:00:00"), QStringLiteral("2014-07-01T11:00:00")});
+    const QByteArray contact = OlmXml::contact({QStringLiteral("Far"), QStringLiteral("Away"), QString(),
+                                                QStringLiteral("far contact note"), QString()});
+    const QByteArray event = OlmXml::appointment({QStringLiteral("Far event"), QString(), QStringLiteral("far description"),
+                                                  QStringLiteral("2014-07-01T10:00:00"), QStringLiteral("2014-07-01T11:00:00")});
     const QByteArray task = TaskWithDue(3);
     const QByteArray note = OlmXml::note({QStringLiteral("Far note"), QStringLiteral("far note text")});
     {
@@ -546,8 +539,7 @@ void PimSaveEndToEndTest::contactsFolderCannotBeMade()
                                  .arg((Utf8(c->pFirstName) + QLatin1Char(' ') + Utf8(c->pLastName)).trimmed());
         QVERIFY2(m_outcome.failures.filter(name).size() >= 1, qPrintable(name + '\n' + m_outcome.failures.join('\n')));
     }
-    QCOMPARE(SaveFailedText(m_outcome.failed),
-             QStringLiteral("\n5 item(s) could not be saved. Files Saved Partially."));
+    QCOMPARE(SaveFailedText(m_outcome.failed), QStringLiteral("\n5 item(s) could not be saved. Files Saved Partially."));
 }
 
 QTEST_MAIN(PimSaveEndToEndTest)

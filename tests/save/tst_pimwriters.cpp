@@ -6,16 +6,16 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "platform/FinderInfo.h"
 #include "platform/ReminderSink.h"
 #include "save/QMailSavingThread.h"
-#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
 #include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
-#include "scanner/FolderAttributes.h"
-#include "scanner/FolderKinds.h"
+#include "save/SaveFlow.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -78,7 +78,7 @@ QByteArray ReadFile(const QString &path)
 const char kHead[] = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
                      "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n";
 
-}  // namespace
+} // namespace
 
 class PimWritersTest : public QObject {
     Q_OBJECT
@@ -162,7 +162,7 @@ void PimWritersTest::taskFile_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<char>("priority");
     QTest::addColumn<QByteArray>("note");
-    QTest::addColumn<QByteArray>("body");  // the lines between UID and END:VTODO
+    QTest::addColumn<QByteArray>("body");   // the lines between UID and END:VTODO
 
     const QByteArray dated = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
                                       {"OPFTaskCopyReminderTime", "2010-05-02T07:15:00"},
@@ -176,14 +176,14 @@ void PimWritersTest::taskFile_data()
                  "TRIGGER;VALUE=DATE-TIME:20100502T071500Z", "END:VALARM"});
     QTest::newRow("no dates") << TaskXml({{"OPFTaskCopyName", "x"}}) << QByteArray("x") << '4' << QByteArray()
                               << Crlf({"SUMMARY:x", "Priority:7"});
-    QTest::newRow("no name, normal priority")
-        << TaskXml({}) << QByteArray() << '3' << QByteArray() << Crlf({"Priority:5"});
-    QTest::newRow("later part wins") << TaskXml({{"OPFTaskCopyDueDateTime", "2010-01-01T00:00:00"}})
-            + TaskXml({{"OPFTaskCopyDueDateTime", "2011-02-03T04:05:06"}})
-                                     << QByteArray() << char(0) << QByteArray() << Crlf({"DUE:20110203T040506Z"});
+    QTest::newRow("no name, normal priority") << TaskXml({}) << QByteArray() << '3' << QByteArray()
+                                              << Crlf({"Priority:5"});
+    QTest::newRow("later part wins")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-01-01T00:00:00"}}) +
+               TaskXml({{"OPFTaskCopyDueDateTime", "2011-02-03T04:05:06"}})
+        << QByteArray() << char(0) << QByteArray() << Crlf({"DUE:20110203T040506Z"});
     QTest::newRow("unusable dates leave their lines out")
-        << TaskXml({{"OPFTaskCopyDueDateTime", "garbage"},
-                    {"OPFTaskCopyReminderTime", ""},
+        << TaskXml({{"OPFTaskCopyDueDateTime", "garbage"}, {"OPFTaskCopyReminderTime", ""},
                     {"OPFTaskCopyStartDateTime", "2010-13-45T10:00:00"}})
         << QByteArray() << char(0) << QByteArray() << QByteArray();
     QTest::newRow("a close tag before the value")
@@ -192,8 +192,8 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("a date without its time: a DATE value")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
         << Crlf({"DUE;VALUE=DATE:20100503"});
-    QTest::newRow("no close tag: no dates")
-        << QByteArray(dated).replace("</task>", "") << QByteArray() << char(0) << QByteArray() << QByteArray();
+    QTest::newRow("no close tag: no dates") << QByteArray(dated).replace("</task>", "") << QByteArray() << char(0)
+                                            << QByteArray() << QByteArray();
     QTest::newRow("NUL bytes in the note are dropped")
         << TaskXml({}) << QByteArray() << char(0) << QByteArray("one\0two", 7) << Crlf({"DESCRIPTION:onetwo"});
     QTest::newRow("a long summary is folded")
@@ -211,9 +211,8 @@ void PimWritersTest::taskFile()
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
     const QByteArray file = TaskCalendarFile(rec, QStringLiteral("A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90"),
                                              TaskDatesOf(View(element)), note, QByteArray());
-    QCOMPARE(file,
-             QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body
-                 + "END:VTODO\r\nEND:VCALENDAR\r\n");
+    QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
+                       "END:VTODO\r\nEND:VCALENDAR\r\n");
 }
 
 // Calendar readers refuse a to-do without DTSTAMP: one without a start takes the save's time
@@ -257,16 +256,16 @@ void PimWritersTest::reminderFields_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<char>("priority");
     QTest::addColumn<QByteArray>("note");
-    QTest::addColumn<QStringList>("fields");  // name, date-time, note, priority word
+    QTest::addColumn<QStringList>("fields");   // name, date-time, note, priority word
     const QByteArray due = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"}});
-    const QByteArray both = TaskXml(
-        {{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"}, {"OPFTaskCopyReminderTime", "2010-05-02T07:15:00"}});
+    const QByteArray both = TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
+                                     {"OPFTaskCopyReminderTime", "2010-05-02T07:15:00"}});
     QTest::newRow("reminder before due") << both << QByteArray("x") << '2' << QByteArray()
                                          << QStringList{"x", "20100502T091500", "", "HIGH"};
     QTest::newRow("due alone") << due << QByteArray("x") << '4' << QByteArray()
                                << QStringList{"x", "20100503T100000", "", "LOW"};
-    QTest::newRow("no dates, normal priority")
-        << TaskXml({}) << QByteArray() << '3' << QByteArray() << QStringList{"", "", "", ""};
+    QTest::newRow("no dates, normal priority") << TaskXml({}) << QByteArray() << '3' << QByteArray()
+                                               << QStringList{"", "", "", ""};
     QTest::newRow("quotes, backslashes and breaks in the name")
         << TaskXml({}) << QByteArray("say \"hi\" \\ %2\ndo shell script") << char(0) << QByteArray()
         << QStringList{"say \\\"hi\\\" \\\\ %2\\ndo shell script", "", "", ""};
@@ -292,19 +291,18 @@ void PimWritersTest::reminderFields()
 
 void PimWritersTest::reminderScript()
 {
-    const QString script =
-        ReminderScript(ReminderFields{QStringLiteral("%2 \\\"x\\\""), QStringLiteral("20100502T091500"),
-                                      QStringLiteral("n"), QStringLiteral("HIGH")});
+    const QString script = ReminderScript(ReminderFields{QStringLiteral("%2 \\\"x\\\""), QStringLiteral("20100502T091500"),
+                                                         QStringLiteral("n"), QStringLiteral("HIGH")});
     const QStringList lines = script.split(QLatin1Char('\n'));
     QCOMPARE(lines.size(), 65);
     QVERIFY(!script.endsWith(QLatin1Char('\n')));
-    QCOMPARE(lines.mid(0, 4),
-             (QStringList{"set reminderName to \"%2 \\\"x\\\"\"", "set reminderDateTime to \"20100502T091500\"",
-                          "set reminderNote to \"n\"", "set reminderPriority to \"HIGH\""}));
+    QCOMPARE(lines.mid(0, 4), (QStringList{"set reminderName to \"%2 \\\"x\\\"\"",
+                                           "set reminderDateTime to \"20100502T091500\"",
+                                           "set reminderNote to \"n\"", "set reminderPriority to \"HIGH\""}));
     // The day goes to 1 first, so setting the month never rolls the date over.
-    QCOMPARE(lines.mid(26, 4),
-             (QStringList{"    set dateObj to current date", "    set day of dateObj to 1",
-                          "    set year of dateObj to yearNum", "    set month of dateObj to monthNum"}));
+    QCOMPARE(lines.mid(26, 4), (QStringList{"    set dateObj to current date", "    set day of dateObj to 1",
+                                            "    set year of dateObj to yearNum",
+                                            "    set month of dateObj to monthNum"}));
     QCOMPARE(lines.at(37), QStringLiteral("tell application \"Reminders\""));
     QCOMPARE(lines.last(), QStringLiteral("end tell"));
     // 2021 characters of template and the added line, placeholders filled.
@@ -335,8 +333,7 @@ void PimWritersTest::taskSaves()
         items << TaskXml({{"OPFTaskCopyDueDateTime", QStringLiteral("2010-05-0%1T08:00:00").arg(i + 1)},
                           {"OPFTaskCopyName", QStringLiteral("Task %1").arg(i)},
                           {"OPFTaskCopyNote", QStringLiteral("note %1").arg(i)}});
-    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"),
-               OlmXml::list(QStringLiteral("tasks"), 3, items.toList().join()));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), 3, items.toList().join()));
     QStringList scripts;
     if (recordReminders) {
         ReminderHooks::record = [&](const ReminderRequest &r, QString *) {
@@ -372,8 +369,7 @@ void PimWritersTest::stopAtFirstFile()
     QVector<QByteArray> items;
     for (int i = 0; i < 5; ++i)
         items << TaskXml({{"OPFTaskCopyName", QStringLiteral("Task %1").arg(i)}});
-    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"),
-               OlmXml::list(QStringLiteral("tasks"), 5, items.toList().join()));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), 5, items.toList().join()));
     int files = 0;
     // The confirmed stop arrives while the first file is being made.
     FinderInfoHooks::record = [&](const QString &, quint32, quint32) {
@@ -403,10 +399,10 @@ void PimWritersTest::noteFiles_data()
     QTest::newRow("paragraph markup") << QByteArray("T") << QByteArray("&lt;p&gt;one&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;")
                                       << Crlf({"SUMMARY:T", "DESCRIPTION:<p>one</p><p>two</p>"})
                                       << QByteArray("T\r\none\ntwo\r\n");
-    QTest::newRow("an escaped entity is decoded once")
-        << QByteArray() << QByteArray("1 &amp;lt; 2") << Crlf({"DESCRIPTION:1 &lt\\; 2"}) << QByteArray("1 < 2\r\n");
-    QTest::newRow("upper-case entities stay")
-        << QByteArray() << QByteArray("x &LT; y") << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
+    QTest::newRow("an escaped entity is decoded once") << QByteArray() << QByteArray("1 &amp;lt; 2")
+                                                       << Crlf({"DESCRIPTION:1 &lt\\; 2"}) << QByteArray("1 < 2\r\n");
+    QTest::newRow("upper-case entities stay") << QByteArray() << QByteArray("x &LT; y")
+                                              << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
     QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})
                                         << QByteArray("kept\r\n");
     QTest::newRow("separators escaped in the package only")
@@ -427,8 +423,8 @@ void PimWritersTest::noteFiles()
     QCOMPARE(NoteCalendarFile(rec, QStringLiteral("U-1"), text),
              QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
                         "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n"
-                        "BEGIN:VJOURNAL\r\nUID:U-1\r\n")
-                 + body + "END:VJOURNAL\r\nEND:VCALENDAR\r\n");
+                        "BEGIN:VJOURNAL\r\nUID:U-1\r\n") +
+                 body + "END:VJOURNAL\r\nEND:VCALENDAR\r\n");
     if (!plain.isNull() || text.isEmpty())
         QCOMPARE(NoteTextFile(rec, text), plain);
 }
@@ -484,7 +480,7 @@ void PimWritersTest::contactCard_data()
 {
     QTest::addColumn<QByteArray>("element");
     QTest::addColumn<QByteArray>("notes");
-    QTest::addColumn<QByteArray>("body");  // the lines between VERSION and UID
+    QTest::addColumn<QByteArray>("body");   // the lines between VERSION and UID
     const QByteArray addresses =
         "<OPFContactCopyEmailAddressList xml:space=\"preserve\">"
         "<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"jane@not.mail\" "
@@ -493,32 +489,30 @@ void PimWritersTest::contactCard_data()
         "OPFContactEmailAddressIsDefault=\"0\" OPFContactEmailAddressType=\"1\"></contactEmailAddress>"
         "</OPFContactCopyEmailAddressList>";
     QByteArray full;
-    for (const auto &f : QList<QPair<QString, QString>>{{"OPFContactCopyBirthday", "2018-06-20T06:00:00"},
-                                                        {"OPFContactCopyBusinessCity", "Calgary"},
-                                                        {"OPFContactCopyBusinessCompany", "Burns &amp; Sons, Ltd"},
-                                                        {"OPFContactCopyBusinessDepartment", "Nuclear"},
-                                                        {"OPFContactCopyBusinessPhone", "321-111-2222"},
-                                                        {"OPFContactCopyBusinessStreetAddress", "777 Main St\nSuite 4"},
-                                                        {"OPFContactCopyBusinessTitle", "Engineer"},
-                                                        {"OPFContactCopyCellPhone", "123"},
-                                                        {"OPFContactCopyDisplayName", "Jane Q. Doe"},
-                                                        {"OPFContactCopyFirstName", "Jane"},
-                                                        {"OPFContactCopyHomeWebPage", "http://x.example/a;b"},
-                                                        {"OPFContactCopyLastName", "Doe"},
-                                                        {"OPFContactCopyMiddleName", "Q."}})
+    for (const auto &f : QList<QPair<QString, QString>>{
+             {"OPFContactCopyBirthday", "2018-06-20T06:00:00"},
+             {"OPFContactCopyBusinessCity", "Calgary"},
+             {"OPFContactCopyBusinessCompany", "Burns &amp; Sons, Ltd"},
+             {"OPFContactCopyBusinessDepartment", "Nuclear"},
+             {"OPFContactCopyBusinessPhone", "321-111-2222"},
+             {"OPFContactCopyBusinessStreetAddress", "777 Main St\nSuite 4"},
+             {"OPFContactCopyBusinessTitle", "Engineer"},
+             {"OPFContactCopyCellPhone", "123"},
+             {"OPFContactCopyDisplayName", "Jane Q. Doe"},
+             {"OPFContactCopyFirstName", "Jane"},
+             {"OPFContactCopyHomeWebPage", "http://x.example/a;b"},
+             {"OPFContactCopyLastName", "Doe"},
+             {"OPFContactCopyMiddleName", "Q."}})
         full += OlmXml::element(f.first, f.second);
-    full = OlmXml::item(QStringLiteral("contact"),
-                        full.replace("<OPFContactCopyFirstName", addresses + "<OPFContactCopyFirstName"));
-    QTest::newRow("full contact") << full << QByteArray("Met at &lt;the&gt; fair\r\nSecond line")
-                                  << Crlf({"N:Doe;Jane;Q.;;", "FN:Jane Q. Doe", "ORG:Burns & Sons\\, Ltd;Nuclear",
-                                           "TITLE:Engineer", "EMAIL;TYPE=INTERNET,PREF:jane@not.mail",
-                                           "EMAIL;TYPE=INTERNET:a&b@x.org", "TEL;TYPE=WORK,VOICE:321-111-2222",
-                                           "TEL;TYPE=CELL,VOICE:123",
-                                           "ADR;TYPE=WORK:;;777 Main St\\nSuite 4;Calgary;;;",
-                                           "URL:http://x.example/a\\;b", "BDAY:2018-06-20",
-                                           "NOTE:Met at <the> fair\\nSecond line"});
-    QTest::newRow("first name only") << OlmXml::item(QStringLiteral("contact"),
-                                                     OlmXml::element("OPFContactCopyFirstName", "tom"))
+    full = OlmXml::item(QStringLiteral("contact"), full.replace("<OPFContactCopyFirstName", addresses + "<OPFContactCopyFirstName"));
+    QTest::newRow("full contact")
+        << full << QByteArray("Met at &lt;the&gt; fair\r\nSecond line")
+        << Crlf({"N:Doe;Jane;Q.;;", "FN:Jane Q. Doe", "ORG:Burns & Sons\\, Ltd;Nuclear", "TITLE:Engineer",
+                 "EMAIL;TYPE=INTERNET,PREF:jane@not.mail", "EMAIL;TYPE=INTERNET:a&b@x.org",
+                 "TEL;TYPE=WORK,VOICE:321-111-2222", "TEL;TYPE=CELL,VOICE:123",
+                 "ADR;TYPE=WORK:;;777 Main St\\nSuite 4;Calgary;;;", "URL:http://x.example/a\\;b",
+                 "BDAY:2018-06-20", "NOTE:Met at <the> fair\\nSecond line"});
+    QTest::newRow("first name only") << OlmXml::item(QStringLiteral("contact"), OlmXml::element("OPFContactCopyFirstName", "tom"))
                                      << QByteArray() << Crlf({"N:;tom;;;", "FN:tom"});
     QTest::newRow("nothing but an address")
         << OlmXml::item(QStringLiteral("contact"), addresses) << QByteArray()
@@ -545,32 +539,32 @@ void PimWritersTest::calendarEvent_data()
     QTest::addColumn<QByteArray>("element");
     QTest::addColumn<QByteArray>("summary");
     QTest::addColumn<QByteArray>("description");
-    QTest::addColumn<QByteArray>("body");  // the lines between BEGIN:VEVENT and END:VEVENT
+    QTest::addColumn<QByteArray>("body");   // the lines between BEGIN:VEVENT and END:VEVENT
     const auto event = [](const QList<QPair<QString, QString>> &fields) {
         QByteArray children;
         for (const auto &f : fields)
             children += OlmXml::element(f.first, f.second);
         return OlmXml::item(QStringLiteral("appointment"), children);
     };
-    QTest::newRow("timed event in UTC") << event({{"OPFCalendarEventCopyEndTime", "2018-06-18T17:00:00"},
-                                                  {"OPFCalendarEventCopyLocation", "Over there"},
-                                                  {"OPFCalendarEventCopyModDate", "2018-06-21T01:43:27"},
-                                                  {"OPFCalendarEventCopyStartTime", "2018-06-18T16:30:00"},
-                                                  {"OPFCalendarEventCopyUUID", "FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB"},
-                                                  {"OPFCalendarEventGetIsAllDayEvent", "0"}})
-                                        << QByteArray("Lunch, then talk")
-                                        << QByteArray("Bring &lt;notes&gt; &amp;amp; pens\r\nOK")
-                                        << Crlf({"UID:FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB", "DTSTAMP:20180621T014327Z",
-                                                 "SUMMARY:Lunch\\, then talk", "LOCATION:Over there",
-                                                 "DESCRIPTION:Bring <notes> &amp\\; pens\\nOK",
-                                                 "DTSTART:20180618T163000Z", "DTEND:20180618T170000Z"});
+    QTest::newRow("timed event in UTC")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-18T17:00:00"},
+                  {"OPFCalendarEventCopyLocation", "Over there"},
+                  {"OPFCalendarEventCopyModDate", "2018-06-21T01:43:27"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-18T16:30:00"},
+                  {"OPFCalendarEventCopyUUID", "FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "0"}})
+        << QByteArray("Lunch, then talk") << QByteArray("Bring &lt;notes&gt; &amp;amp; pens\r\nOK")
+        << Crlf({"UID:FC8C8E87-C9E8-42F7-AD76-457CCFB55DFB", "DTSTAMP:20180621T014327Z",
+                 "SUMMARY:Lunch\\, then talk", "LOCATION:Over there", "DESCRIPTION:Bring <notes> &amp\\; pens\\nOK",
+                 "DTSTART:20180618T163000Z", "DTEND:20180618T170000Z"});
     // All-day items run from local midnight to local midnight.
-    QTest::newRow("all-day event as dates") << event({{"OPFCalendarEventCopyEndTime", "2018-06-20T22:00:00"},
-                                                      {"OPFCalendarEventCopyStartTime", "2018-06-19T22:00:00"},
-                                                      {"OPFCalendarEventGetIsAllDayEvent", "1"}})
-                                            << QByteArray("Holiday") << QByteArray()
-                                            << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:Holiday",
-                                                     "DTSTART;VALUE=DATE:20180620", "DTEND;VALUE=DATE:20180621"});
+    QTest::newRow("all-day event as dates")
+        << event({{"OPFCalendarEventCopyEndTime", "2018-06-20T22:00:00"},
+                  {"OPFCalendarEventCopyStartTime", "2018-06-19T22:00:00"},
+                  {"OPFCalendarEventGetIsAllDayEvent", "1"}})
+        << QByteArray("Holiday") << QByteArray()
+        << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:Holiday", "DTSTART;VALUE=DATE:20180620",
+                 "DTEND;VALUE=DATE:20180621"});
     QTest::newRow("no times, garbage stamp")
         << event({{"OPFCalendarEventCopyModDate", "yesterday"}, {"OPFCalendarEventCopySummary", "From XML"}})
         << QByteArray() << QByteArray() << Crlf({"UID:U-3", "DTSTAMP:20240305T101112Z", "SUMMARY:From XML"});

@@ -15,10 +15,10 @@ void SaveStampTest::stampIsEnglish_data()
 {
     QTest::addColumn<QDateTime>("when");
     QTest::addColumn<QString>("stamp");
-    QTest::newRow("one-digit day, morning")
-        << QDateTime(QDate(2026, 12, 6), QTime(6, 34, 39)) << QStringLiteral("(6 Dec 2026,06-34-39)");
-    QTest::newRow("two-digit day, afternoon")
-        << QDateTime(QDate(2025, 3, 31), QTime(23, 5, 0)) << QStringLiteral("(31 Mar 2025,23-05-00)");
+    QTest::newRow("one-digit day, morning") << QDateTime(QDate(2026, 12, 6), QTime(6, 34, 39))
+                                            << QStringLiteral("(6 Dec 2026,06-34-39)");
+    QTest::newRow("two-digit day, afternoon") << QDateTime(QDate(2025, 3, 31), QTime(23, 5, 0))
+                                              << QStringLiteral("(31 Mar 2025,23-05-00)");
     QTest::newRow("May, midnight") << QDateTime(QDate(2024, 5, 1), QTime(0, 0, 9))
                                    << QStringLiteral("(1 May 2024,00-00-09)");
 }

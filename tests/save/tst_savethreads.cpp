@@ -23,8 +23,8 @@
 #include <atomic>
 #include <csignal>
 #include <memory>
-#include <sys/resource.h>
 #include <thread>
+#include <sys/resource.h>
 #include <time.h>
 
 namespace {
@@ -94,8 +94,7 @@ QMap<QString, QByteArray> Tree(const QString &root)
     while (it.hasNext()) {
         const QString path = it.next();
         QFile f(path);
-        files.insert(QDir(root).relativeFilePath(path),
-                     f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>"));
+        files.insert(QDir(root).relativeFilePath(path), f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>"));
     }
     return files;
 }
@@ -105,7 +104,7 @@ struct SaveResult {
     QMap<QString, QByteArray> tree;
 };
 
-}  // namespace
+} // namespace
 
 class SaveThreadsTest : public QObject {
     Q_OBJECT
@@ -153,8 +152,8 @@ void SaveThreadsTest::runInOrder_data()
     QTest::addColumn<int>("count");
     QTest::addColumn<int>("workers");
     QTest::addColumn<int>("window");
-    QTest::addColumn<int>("chunk");   // items a worker takes at once
-    QTest::addColumn<int>("stopAt");  // consume returns false for this item; -1: never
+    QTest::addColumn<int>("chunk");    // items a worker takes at once
+    QTest::addColumn<int>("stopAt");   // consume returns false for this item; -1: never
     QTest::newRow("nothing to do") << 0 << 4 << 8 << 4 << -1;
     QTest::newRow("one item, many workers") << 1 << 8 << 32 << 4 << -1;
     QTest::newRow("many items") << 500 << 8 << 32 << 1 << -1;
@@ -243,15 +242,13 @@ void SaveThreadsTest::memoryOutput_data()
     QTest::addColumn<qint64>("limit");
     QTest::addColumn<bool>("failed");
     QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<qint64>("written");  // what bytesWritten counts: a rewrite adds nothing
-    QTest::newRow("pieces joined") << QByteArrayList{"ab", "", "cd"} << QByteArray() << qint64(10) << false
-                                   << QByteArray("abcd") << qint64(4);
-    QTest::newRow("exactly the limit") << QByteArrayList{"abcd", "ef"} << QByteArray() << qint64(6) << false
-                                       << QByteArray("abcdef") << qint64(6);
+    QTest::addColumn<qint64>("written");   // what bytesWritten counts: a rewrite adds nothing
+    QTest::newRow("pieces joined") << QByteArrayList{"ab", "", "cd"} << QByteArray() << qint64(10) << false << QByteArray("abcd") << qint64(4);
+    QTest::newRow("exactly the limit") << QByteArrayList{"abcd", "ef"} << QByteArray() << qint64(6) << false << QByteArray("abcdef") << qint64(6);
     QTest::newRow("past the limit: failed, later writes ignored")
         << QByteArrayList{"abcd", "efg", "h"} << QByteArray() << qint64(6) << true << QByteArray("abcd") << qint64(4);
-    QTest::newRow("start rewritten in place") << QByteArrayList{"      \n", "body"} << QByteArray("12") << qint64(64)
-                                              << false << QByteArray("12    \nbody") << qint64(11);
+    QTest::newRow("start rewritten in place") << QByteArrayList{"      \n", "body"} << QByteArray("12") << qint64(64) << false
+                                              << QByteArray("12    \nbody") << qint64(11);
     QTest::newRow("a rewrite past the end extends it, as in a file")
         << QByteArrayList{"ab"} << QByteArray("xyz") << qint64(64) << false << QByteArray("xyz") << qint64(2);
 }
@@ -281,7 +278,7 @@ void SaveThreadsTest::sameBytesWithEightThreads_data()
 {
     QTest::addColumn<QByteArray>("archive");
     QTest::addColumn<int>("type");
-    QTest::addColumn<qint64>("fileLimit");  // largest file the save may write; 0: no limit
+    QTest::addColumn<qint64>("fileLimit");   // largest file the save may write; 0: no limit
     const QByteArray sample = SampleBytes();
     const QByteArray mixed = MixedArchive();
     for (const SaveType type : {SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
@@ -348,8 +345,7 @@ void SaveThreadsTest::sameBytesWithEightThreads()
     const SaveResult eight = save(SaveType(type), 8);
     QVERIFY(setrlimit(RLIMIT_FSIZE, &old) == 0);
     if (fileLimit > 0)
-        QVERIFY2(one.outcome.failed > 0 && one.outcome.written > 0,
-                 qPrintable(one.outcome.failures.join(QLatin1Char('\n'))));
+        QVERIFY2(one.outcome.failed > 0 && one.outcome.written > 0, qPrintable(one.outcome.failures.join(QLatin1Char('\n'))));
     QVERIFY(!one.tree.isEmpty());
     QCOMPARE(eight.tree.keys(), one.tree.keys());
     for (auto it = one.tree.constBegin(); it != one.tree.constEnd(); ++it)

@@ -12,8 +12,8 @@
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
-#include "save/SaveGlobals.h"
 #include "save/SavePause.h"
+#include "save/SaveGlobals.h"
 #include "save/mail/MailWriter.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
@@ -23,16 +23,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <atomic>
 #include <csignal>
-#include <memory>
 #include <sys/resource.h>
+#include <memory>
 #include <time.h>
 #include <unistd.h>
 
@@ -153,23 +153,22 @@ QJsonArray ExpectedMessages()
     const AttachmentIndex index(tmpAtFOStart);
     QJsonArray messages;
     for (const MailMLRC *rec = TmpMlrcPtrStart; rec; rec = rec->pNext) {
-        const MailMessageFields fields = ParseMessageXml(ReadMessageXml(rec->llDataOffset, rec->dwDataLength),
-                                                         MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+        const MailMessageFields fields =
+            ParseMessageXml(ReadMessageXml(rec->llDataOffset, rec->dwDataLength), MessageIdForm::AngleBrackets,
+                            AddressListLimit::Unlimited);
         const QString entry = ReadEntryName(rec->llNameOffset, rec->nNameLength);
         QJsonObject m;
         m[QStringLiteral("folder")] = MailboxStem(entry);
         m[QStringLiteral("subject")] = QString::fromUtf8(rec->pSubject ? rec->pSubject : "");
         const QStringList from = fields.strFromList.split(QLatin1Char(';'), Qt::SkipEmptyParts);
         m[QStringLiteral("from")] = from.isEmpty() ? QString() : from.last();
-        m[QStringLiteral("to")] =
-            QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
+        m[QStringLiteral("to")] = QJsonArray::fromStringList(fields.strToList.split(QLatin1Char(';'), Qt::SkipEmptyParts));
         QJsonArray times;
         for (quint32 t : {rec->dwSentTime, rec->dwReceivedTime})
             if (t)
                 times.append(qint64(t));
         m[QStringLiteral("times")] = times;
-        m[QStringLiteral("body")] =
-            QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(rec->llBodyOffset, rec->dwBodyLength)));
+        m[QStringLiteral("body")] = QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(rec->llBodyOffset, rec->dwBodyLength)));
         QJsonArray attachments;
         for (const AttachmentInfo &a : fields.attachments) {
             const FileOffsetNode *node = index.find(a.url);
@@ -201,10 +200,9 @@ CheckResult ReadBack(const QJsonArray &expected, const QString &root, bool crLin
     }
     f.close();
     QProcess python;
-    python.start(QStringLiteral("python3"),
-                 {QStringLiteral("-c"), QString::fromUtf8(kChecker), expectedPath, root,
-                  crLineEnds ? QStringLiteral("cr") : QStringLiteral("mbox"),
-                  all ? QStringLiteral("all") : QStringLiteral("prefix")});
+    python.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromUtf8(kChecker), expectedPath, root,
+                                             crLineEnds ? QStringLiteral("cr") : QStringLiteral("mbox"),
+                                             all ? QStringLiteral("all") : QStringLiteral("prefix")});
     if (!python.waitForFinished(300000) || python.exitCode() != 0) {
         result.problems << QStringLiteral("python3 failed: ") + QString::fromUtf8(python.readAllStandardError());
         return result;
@@ -246,11 +244,9 @@ QByteArray HardCasesArchive()
     items[3].to.clear();
     for (int r = 0; r < 3000; ++r)
         items[3].to.append({QStringLiteral("member%1@example.com").arg(r), QStringLiteral("Member %1").arg(r)});
-    items[4].htmlBody =
-        QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    items[4].htmlBody = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
     for (int i = 0; i < items.size(); ++i)
-        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
-                   OlmXml::emails({items[i]}));
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({items[i]}));
     return b.finish();
 }
 
@@ -284,7 +280,7 @@ QByteArray SampleBytes()
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-}  // namespace
+} // namespace
 
 class SaveTypesEndToEndTest : public QObject {
     Q_OBJECT
@@ -413,11 +409,11 @@ void SaveTypesEndToEndTest::unwritableDestination()
     QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(finish.count(), 1);
-    QCOMPARE(ticks.count(), 5);  // every message is tried
+    QCOMPARE(ticks.count(), 5);   // every message is tried
     QCOMPARE(outcome.written, qint64(0));
     QCOMPARE(outcome.failed, qint64(5));
     QCOMPARE(outcome.failures.size(), 5);
-    for (int i = 0; i < 5; ++i)  // each failed message is named
+    for (int i = 0; i < 5; ++i)   // each failed message is named
         QVERIFY2(outcome.failures.filter(QStringLiteral("Hard case %1").arg(i)).size() == 1,
                  qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(SaveFailedText(outcome.failed), QStringLiteral("\n5 item(s) could not be saved. Files Saved Partially."));
@@ -444,13 +440,10 @@ void SaveTypesEndToEndTest::pauseHoldsEverySaveType()
     QVERIFY(startSave(SampleBytes(), SaveType(type), dest.path()));
     QMailSavingThread thread;
     std::atomic<int> ticks{0};
-    connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            if (++ticks == 1)
-                PauseSave();
-        },
-        Qt::DirectConnection);
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 1)
+            PauseSave();
+    }, Qt::DirectConnection);
     thread.SetSaveThreads(4);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
     QTRY_COMPARE(ThreadsWaitingAtPause(SavePauseRole::Writer), 1);
@@ -480,16 +473,13 @@ void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
     QCOMPARE(int(MailItemCount), 3000);
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
-    int ticks = 0;  // touched by the saving thread only, until wait() returns
-    connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            if (++ticks == 1234) {  // the confirmed stop, as the progress sheet sets it
-                bStopFlag = true;
-                stopflag = true;
-            }
-        },
-        Qt::DirectConnection);
+    int ticks = 0;   // touched by the saving thread only, until wait() returns
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 1234) {   // the confirmed stop, as the progress sheet sets it
+            bStopFlag = true;
+            stopflag = true;
+        }
+    }, Qt::DirectConnection);
     thread.SetSaveThreads(8);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
     QVERIFY(thread.wait(300000));
@@ -552,12 +542,12 @@ void SaveTypesEndToEndTest::archiveChangedAfterScan()
     const SaveOutcome outcome = thread.outcome();
     QVERIFY2(outcome.failed >= minFailed, qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
-    static const QRegularExpression named(QStringLiteral(
-        "^(Mail|Contact|Calendar item|Task|Note|Item store|Categories|Attachment) (\"|at archive offset)"));
+    static const QRegularExpression named(
+        QStringLiteral("^(Mail|Contact|Calendar item|Task|Note|Item store|Categories|Attachment) (\"|at archive offset)"));
     // Each one named, with the reason; an attachment no message names is no text, and its
     // bytes are cut or changed.
-    static const QRegularExpression reason(QStringLiteral(
-        "can no longer be read|^Attachment .*: (cut short in the archive|its bytes in the archive are damaged)"));
+    static const QRegularExpression reason(
+        QStringLiteral("can no longer be read|^Attachment .*: (cut short in the archive|its bytes in the archive are damaged)"));
     for (const QString &line : outcome.failures)
         QVERIFY2(named.match(line).hasMatch() && reason.match(line).hasMatch(), qPrintable(line));
     QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
@@ -580,9 +570,8 @@ void SaveTypesEndToEndTest::archiveChangedAfterScan()
     if (type != SaveTypeMBOX && type != SaveTypeRGE) {
         // One file per message: as many as were counted written.
         qint64 files = 0;
-        QDirIterator it(outputRoot(SaveType(type)),
-                        {QStringLiteral("*.eml"), QStringLiteral("*.emlx"), QStringLiteral("*.htm")}, QDir::Files,
-                        QDirIterator::Subdirectories);
+        QDirIterator it(outputRoot(SaveType(type)), {QStringLiteral("*.eml"), QStringLiteral("*.emlx"), QStringLiteral("*.htm")},
+                        QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
             QVERIFY(file.open(QIODevice::ReadOnly));
@@ -742,7 +731,7 @@ for root, dirs, files in os.walk(sys.argv[1]):
 print(len(found))
 )PY";
 
-}  // namespace
+} // namespace
 
 void SaveTypesEndToEndTest::truncatedSampleKeepsAttachments_data()
 {
@@ -765,9 +754,8 @@ void SaveTypesEndToEndTest::truncatedSampleKeepsAttachments()
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
     QVERIFY(thread.wait(120000));
     QProcess py;
-    py.start(QStringLiteral("python3"),
-             {QStringLiteral("-c"), QString::fromLatin1(kAttachmentsBack), outputRoot(SaveType(type)),
-              QStringLiteral(OLM_SAMPLE_ARCHIVE)});
+    py.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(kAttachmentsBack),
+                                         outputRoot(SaveType(type)), QStringLiteral(OLM_SAMPLE_ARCHIVE)});
     QVERIFY(py.waitForFinished(120000));
     const int kept = py.readAllStandardOutput().trimmed().toInt();
     QVERIFY2(kept >= 8, qPrintable(QString::number(kept) + QString::fromUtf8(py.readAllStandardError())));

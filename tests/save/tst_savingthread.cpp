@@ -2,13 +2,13 @@
 // ticks and status texts, stop before and during a save, one save at a time, and the in-process
 // copy and removal of an output tree.
 
-#include "SaveTestUtil.h"
 #include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
-#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
+#include "SaveTestUtil.h"
+#include "save/SaveFlow.h"
 
 #include <QSemaphore>
 #include <QSignalSpy>
@@ -68,7 +68,7 @@ QString Marks()
 // Records each writer call as "writer(id)"; the package/Apple writers add their target.
 class RecordingThread : public QMailSavingThread {
 public:
-    QStringList calls;  // written by the saving thread; read after wait()
+    QStringList calls;   // written by the saving thread; read after wait()
 
 protected:
     void OnContactSaving(unsigned long long id) override { target("contacts", id); }
@@ -127,7 +127,7 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
 }
 
-}  // namespace
+} // namespace
 
 class SavingThreadTest : public QObject {
     Q_OBJECT
@@ -179,37 +179,31 @@ void SavingThreadTest::dispatch_data()
     QTest::addColumn<QStringList>("calls");
     QTest::addColumn<int>("starts");
     const QString kinds = QStringLiteral("1:501:0 1:502:41 1:503:42 1:504:43 1:505:44 1:4294967294:0");
-    QTest::newRow("OLM: mail folders and Folder1") << int(SaveTypeOLM) << "2:501:0 1:502:0 3:503:0 1:4294967294:0"
-                                                   << QStringList{"olm(502;4294967294;) mail"} << 1;
-    QTest::newRow("OLM: only a contacts folder")
-        << int(SaveTypeOLM) << "2:501:0 3:502:0 1:503:41" << QStringList{"olm() cont"} << 1;
+    QTest::newRow("OLM: mail folders and Folder1") << int(SaveTypeOLM)
+        << "2:501:0 1:502:0 3:503:0 1:4294967294:0" << QStringList{"olm(502;4294967294;) mail"} << 1;
+    QTest::newRow("OLM: only a contacts folder") << int(SaveTypeOLM) << "2:501:0 3:502:0 1:503:41"
+                                                 << QStringList{"olm() cont"} << 1;
     QTest::newRow("OLM: every kind") << int(SaveTypeOLM) << kinds
                                      << QStringList{"olm(501;4294967294;) cont cal task note mail"} << 1;
     QTest::newRow("OLM: nothing checked") << int(SaveTypeOLM) << "3:501:0 3:502:41" << QStringList{"olm()"} << 1;
     QTest::newRow("OLM: no folder list") << int(SaveTypeOLM) << "" << QStringList{"olm()"} << 0;
     QTest::newRow("package: every kind") << int(SaveTypeRGE) << kinds
-                                         << QStringList{"rge(501) package",      "contacts(502) package",
-                                                        "calendar(503) package", "tasks(504) package",
-                                                        "notes(505) package",    "rge(4294967294) package"}
-                                         << 1;
-    QTest::newRow("Apple Mail: every kind")
-        << int(SaveTypeMBOX) << kinds
-        << QStringList{"mbox(501) apple",  "contacts(502) apple", "calendar(503) apple",
-                       "tasks(504) apple", "notes(505) apple",    "mbox(4294967294) apple"}
-        << 1;
-    QTest::newRow("package: the kinds' Folder1 carry the dummy id")
-        << int(SaveTypeRGE) << "2:501:0 1:4294967290:41 1:4294967291:42 1:4294967292:43 1:4294967293:44"
-        << QStringList{"contacts(4294967294) package", "calendar(4294967294) package", "tasks(4294967294) package",
-                       "notes(4294967294) package"}
-        << 1;
-    QTest::newRow("partly checked parent, one checked subfolder")
-        << int(SaveTypeMBOX) << "2:501:0 2:502:0 1:503:0 3:504:0" << QStringList{"mbox(503) apple"} << 1;
-    QTest::newRow("emlx: a contacts folder goes to the message writer")
-        << int(SaveTypeEMLX) << "2:501:0 1:503:41" << QStringList{"emlx(503)"} << 1;
+        << QStringList{"rge(501) package", "contacts(502) package", "calendar(503) package", "tasks(504) package",
+                       "notes(505) package", "rge(4294967294) package"} << 1;
+    QTest::newRow("Apple Mail: every kind") << int(SaveTypeMBOX) << kinds
+        << QStringList{"mbox(501) apple", "contacts(502) apple", "calendar(503) apple", "tasks(504) apple",
+                       "notes(505) apple", "mbox(4294967294) apple"} << 1;
+    QTest::newRow("package: the kinds' Folder1 carry the dummy id") << int(SaveTypeRGE)
+        << "2:501:0 1:4294967290:41 1:4294967291:42 1:4294967292:43 1:4294967293:44"
+        << QStringList{"contacts(4294967294) package", "calendar(4294967294) package",
+                       "tasks(4294967294) package", "notes(4294967294) package"} << 1;
+    QTest::newRow("partly checked parent, one checked subfolder") << int(SaveTypeMBOX)
+        << "2:501:0 2:502:0 1:503:0 3:504:0" << QStringList{"mbox(503) apple"} << 1;
+    QTest::newRow("emlx: a contacts folder goes to the message writer") << int(SaveTypeEMLX)
+        << "2:501:0 1:503:41" << QStringList{"emlx(503)"} << 1;
     // The contacts "Folder1" must not write the messages of the mail "Folder1" again.
-    QTest::newRow("emlx: the kinds' Folder1 keep their own ids")
-        << int(SaveTypeEMLX) << "2:501:0 1:4294967294:0 1:4294967290:41"
-        << QStringList{"emlx(4294967294)", "emlx(4294967290)"} << 1;
+    QTest::newRow("emlx: the kinds' Folder1 keep their own ids") << int(SaveTypeEMLX)
+        << "2:501:0 1:4294967294:0 1:4294967290:41" << QStringList{"emlx(4294967294)", "emlx(4294967290)"} << 1;
     QTest::newRow("eml: every kind") << int(SaveTypeEML) << "1:501:0 1:502:41 1:503:0"
                                      << QStringList{"eml(501)", "eml(502)", "eml(503)"} << 1;
     QTest::newRow("html: every kind") << int(SaveTypeHTML) << "1:501:0 1:502:44"
@@ -227,14 +221,13 @@ void SavingThreadTest::dispatch()
         QSKIP("this edition has no such save type");
     BuildFolders(folders);
     SizeOfAllMails = 7;
-    appmaildata = type != SaveTypeMBOX;  // the writers must see the value of their own save
+    appmaildata = type != SaveTypeMBOX;   // the writers must see the value of their own save
     RecordingThread thread;
     QSignalSpy initial(&thread, &QMailSavingThread::OnInitialSettingsMainWindow);
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     bool flagsAtFinish = true;
-    connect(
-        &thread, &QMailSavingThread::OnFinishScanning, &thread, [&] { flagsAtFinish = bProcessRunning || bStopFlag; },
-        Qt::DirectConnection);
+    connect(&thread, &QMailSavingThread::OnFinishScanning, &thread,
+            [&] { flagsAtFinish = bProcessRunning || bStopFlag; }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QStringLiteral("/a.olm"), IndexFor(SaveType(type))));
     QVERIFY(thread.wait(30000));
     QCOMPARE(thread.calls, calls);
@@ -242,7 +235,7 @@ void SavingThreadTest::dispatch()
     if (starts)
         QCOMPARE(initial.first().first().toUInt(), 7u);
     QCOMPARE(finish.count(), 1);
-    QVERIFY(!flagsAtFinish);  // the window sees the run ended when the finish arrives
+    QVERIFY(!flagsAtFinish);   // the window sees the run ended when the finish arrives
     QVERIFY(!thread.outcome().stopped);
 }
 
@@ -262,8 +255,8 @@ void SavingThreadTest::flagsBelongToTheirSave()
     QVERIFY(thread.wait(30000));
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeRGE)));
     QVERIFY(thread.wait(30000));
-    QCOMPARE(thread.calls,
-             (QStringList{"olm() cont", "olm(503;) mail", "contacts(502) apple", "contacts(502) package"}));
+    QCOMPARE(thread.calls, (QStringList{"olm() cont", "olm(503;) mail", "contacts(502) apple",
+                                        "contacts(502) package"}));
 }
 
 void SavingThreadTest::ticksPerItem_data()
@@ -281,26 +274,26 @@ void SavingThreadTest::ticksPerItem_data()
         << QStringList{"Saving Contacts Folders...", "Saving Calender Folders...", "Saving Tasks Folders...",
                        "Saving Notes Folders..."}
         << QStringList{};
-    QTest::newRow("Apple Mail: a kind's Folder1")
-        << int(SaveTypeMBOX) << "2:501:0 1:4294967290:41"
-        << "contact:4294967294:3 contact:502:2" << 3 << QStringList{"Saving Contacts Folders..."} << QStringList{};
+    QTest::newRow("Apple Mail: a kind's Folder1") << int(SaveTypeMBOX) << "2:501:0 1:4294967290:41"
+        << "contact:4294967294:3 contact:502:2" << 3 << QStringList{"Saving Contacts Folders..."}
+        << QStringList{};
     QTest::newRow("eml: the checked folders' messages") << int(SaveTypeEML) << "2:501:0 1:502:0 3:503:0 1:504:41"
-                                                        << "mail:502:3 mail:503:2 contact:504:4 mail:501:1" << 3
-                                                        << QStringList{"Saving Mail Folders..."} << QStringList{};
+        << "mail:502:3 mail:503:2 contact:504:4 mail:501:1" << 3 << QStringList{"Saving Mail Folders..."}
+        << QStringList{};
     QTest::newRow("emlx: Folder1") << int(SaveTypeEMLX) << "2:501:0 1:4294967294:0"
                                    << "mail:4294967294:2 mail:502:5" << 2 << QStringList{"Saving Mail Folders..."}
                                    << QStringList{};
-    QTest::newRow("html: root and subfolder")
-        << int(SaveTypeHTML) << "1:501:0 1:502:0"
-        << "mail:501:1 mail:502:2" << 3 << QStringList{"Saving Mail Folders..."} << QStringList{};
+    QTest::newRow("html: root and subfolder") << int(SaveTypeHTML) << "1:501:0 1:502:0"
+                                              << "mail:501:1 mail:502:2" << 3 << QStringList{"Saving Mail Folders..."}
+                                              << QStringList{};
     // The archive writer reports the entries it writes: records that have no entry in the
     // (empty) archive give none. Its counts over real archives are checked in tst_olmarchive.
-    QTest::newRow("OLM: listed folders and the selected kinds")
-        << int(SaveTypeOLM) << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44"
-        << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 0 << QStringList{} << QStringList{};
+    QTest::newRow("OLM: listed folders and the selected kinds") << int(SaveTypeOLM)
+        << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44" << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 0
+        << QStringList{} << QStringList{};
     // A checked folder with nothing in it gives nothing to write.
     QTest::newRow("package: empty contacts folder") << int(SaveTypeRGE) << "2:501:0 1:502:41"
-                                                    << "contact:503:2" << 0 << QStringList{} << QStringList{};
+        << "contact:503:2" << 0 << QStringList{} << QStringList{};
 }
 
 void SavingThreadTest::ticksPerItem()
@@ -340,7 +333,7 @@ void SavingThreadTest::ticksPerItem()
     QStringList shown;
     for (const QList<QVariant> &args : qAsConst(textSpy))
         shown << args.first().toString();
-    QCOMPARE(shown, texts);  // each text once, when it changes
+    QCOMPARE(shown, texts);   // each text once, when it changes
     QCOMPARE(thread.outcome().items, qint64(ticks));
     // The message-file rows name records with no text in the archive: each one is counted as
     // failed, never written as an empty file.
@@ -419,25 +412,22 @@ void SavingThreadTest::stops()
     NotingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     int ticks = 0;
-    connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            if (++ticks == 250) {
-                stopflag = setStopflag;
-                bStopFlag = setStopFlag;
-            }
-        },
-        Qt::DirectConnection);
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks == 250) {
+            stopflag = setStopflag;
+            bStopFlag = setStopFlag;
+        }
+    }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeEML)));
     QVERIFY(thread.wait(30000));
-    QCOMPARE(ticks, 250);  // not one item after the stop
+    QCOMPARE(ticks, 250);   // not one item after the stop
     // The remaining folders' writers are still called, and write nothing.
     QCOMPARE(thread.emlCalls, (QList<unsigned long long>{502, 503, 504, 505, 506}));
     QCOMPARE(finish.count(), 0);
     QVERIFY(thread.outcome().stopped);
     QCOMPARE(thread.outcome().items, qint64(250));
     QVERIFY(!bProcessRunning);
-    QVERIFY(!bStopFlag);  // the next save may start
+    QVERIFY(!bStopFlag);   // the next save may start
 }
 
 void SavingThreadTest::refusesSecondStart()
@@ -451,27 +441,24 @@ void SavingThreadTest::refusesSecondStart()
     QSemaphore release;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
-    bool first = true;  // touched by the saving thread only
-    connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            if (first) {
-                first = false;
-                inside.release();
-                release.acquire();
-            }
-        },
-        Qt::DirectConnection);
+    bool first = true;   // touched by the saving thread only
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (first) {
+            first = false;
+            inside.release();
+            release.acquire();
+        }
+    }, Qt::DirectConnection);
     QVERIFY(!thread.SetInitialSettings(QStringLiteral("/a.olm"), -1));
     QVERIFY(!thread.SetInitialSettings(QStringLiteral("/a.olm"), 6));
     QVERIFY(!thread.isRunning());
-    bStopFlag = true;  // a stop left from an earlier run does not hold the new one
+    bStopFlag = true;   // a stop left from an earlier run does not hold the new one
     QVERIFY(thread.SetInitialSettings(QStringLiteral("/first.olm"), IndexFor(SaveTypeEMLX)));
     QVERIFY(inside.tryAcquire(1, 30000));
     QVERIFY(!thread.SetInitialSettings(QStringLiteral("/second.olm"), IndexFor(SaveTypeMBOX)));
     QCOMPARE(thread.saveType(), SaveTypeEMLX);
     QCOMPARE(thread.databasePath(), QStringLiteral("/first.olm"));
-    QVERIFY(!bStopFlag);  // the refused start does not stop the running save
+    QVERIFY(!bStopFlag);   // the refused start does not stop the running save
     release.release();
     QVERIFY(thread.wait(30000));
     QCOMPARE(ticks.count(), 3);
@@ -491,9 +478,7 @@ void SavingThreadTest::copyTree()
     QVERIFY(QFile::setPermissions(src + QStringLiteral("/ro.txt"), QFile::ReadOwner | QFile::ReadGroup));
     QVERIFY(WriteFile(outside + QStringLiteral("/keep.txt"), "keep"));
     QCOMPARE(::symlink("..", QFile::encodeName(src + QStringLiteral("/sub/loop")).constData()), 0);
-    QCOMPARE(
-        ::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(src + QStringLiteral("/out")).constData()),
-        0);
+    QCOMPARE(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(src + QStringLiteral("/out")).constData()), 0);
     QCOMPARE(::symlink("nowhere", QFile::encodeName(src + QStringLiteral("/dangling")).constData()), 0);
     QVERIFY(QFile::setPermissions(src + QStringLiteral("/sub"), QFile::ReadOwner | QFile::ExeOwner));
     const QString dest = tmp.filePath(QStringLiteral("dest"));
@@ -545,9 +530,7 @@ void SavingThreadTest::removeTree()
     QVERIFY(WriteFile(tree + QStringLiteral("/ro.txt"), "ro"));
     QVERIFY(QFile::setPermissions(tree + QStringLiteral("/ro.txt"), QFile::ReadOwner));
     QVERIFY(WriteFile(outside + QStringLiteral("/keep.txt"), "keep"));
-    QCOMPARE(
-        ::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(tree + QStringLiteral("/out")).constData()),
-        0);
+    QCOMPARE(::symlink(QFile::encodeName(outside).constData(), QFile::encodeName(tree + QStringLiteral("/out")).constData()), 0);
     QCOMPARE(::symlink("..", QFile::encodeName(tree + QStringLiteral("/locked/loop")).constData()), 0);
     QVERIFY(QFile::setPermissions(tree + QStringLiteral("/locked"), QFile::ReadOwner | QFile::ExeOwner));
     QMailSavingThread thread;
@@ -591,7 +574,8 @@ void SavingThreadTest::emptyPathsDoNothing()
         result = thread.RemoveDir(QString());
     QDir::setCurrent(before);
     QVERIFY(!result);
-    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), (QStringList{"dest", "here.txt"}));
+    QCOMPARE(QDir(tmp.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+             (QStringList{"dest", "here.txt"}));
     QVERIFY(QDir(tmp.filePath(QStringLiteral("dest"))).isEmpty());
 }
 

@@ -21,7 +21,6 @@
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
-#include "WindowTestUtil.h"
 #include <QAbstractTextDocumentLayout>
 #include <QBuffer>
 #include <QImage>
@@ -34,6 +33,7 @@
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTreeWidget>
+#include "WindowTestUtil.h"
 
 #include <QtTest>
 
@@ -90,7 +90,7 @@ QByteArray attachmentXml(const QString &name, const QString &url, const QString 
     if (!cid.isNull())
         a += " OPFAttachmentContentID=\"" + cid.toUtf8() + '"';
     a += " OPFAttachmentContentType=\"" + type.toUtf8() + "\" OPFAttachmentName=\"" + name.toUtf8()
-        + "\" OPFAttachmentURL=\"" + url.toUtf8() + "\"></messageAttachment>";
+         + "\" OPFAttachmentURL=\"" + url.toUtf8() + "\"></messageAttachment>";
     return a;
 }
 
@@ -132,7 +132,7 @@ MailMLRC mailWith(quint8 outgoing, quint32 sent, quint32 received)
     return m;
 }
 
-}  // namespace
+} // namespace
 
 class MailPreviewTest : public QObject {
     Q_OBJECT
@@ -231,50 +231,32 @@ void MailPreviewTest::sampleMails_data()
     // The exporter's "0E0" direction counts as the outgoing mark, which picks the sent time
     // whatever the folder. The body's "&amp;amp;" is shown as "&".
     QTest::newRow("inbox, Korean subject")
-        << "Inbox"
-        << "Outlook PST"
+        << "Inbox" << "Outlook PST"
         << QString::fromUtf8("[ubuntu-ko] 우분투 시작 안내서의 10. Tips & Trick 의 번역이 일단락되었습니다.")
         << QString::fromUtf8("양정석") << "To: ubuntu-ko@lists.ubuntu.com"
         << "Wed, 11 Jan 2006 05:17:59 AM"
         << "10. Tips & Tricks";
     // These four have no sent time: their received time, as in the written Date header.
-    QTest::newRow("drafts, Japanese") << "Drafts"
-                                      << "Outlook PST" << QString::fromUtf8("パーティーは何時ですか？") << ""
-                                      << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
+    QTest::newRow("drafts, Japanese") << "Drafts" << "Outlook PST" << QString::fromUtf8("パーティーは何時ですか？")
+                                      << "" << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
                                       << "Wed, 20 Jun 2018 06:49:36 PM"
                                       << QString::fromUtf8("パーティーにはどうすればいいですか？ワイン？スナック？");
-    QTest::newRow("drafts, Russian") << "Drafts"
-                                     << "Outlook PST"
-                                     << "What time is party?"
-                                     << ""
+    QTest::newRow("drafts, Russian") << "Drafts" << "Outlook PST" << "What time is party?" << ""
                                      << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
                                      << "Wed, 20 Jun 2018 06:52:07 PM"
                                      << QString::fromUtf8("Что я должен принести на вечеринку? Вино? Закуски?");
-    QTest::newRow("drafts, Hebrew") << "Drafts"
-                                    << "Outlook PST" << QString::fromUtf8("באיזה שעה המסיבה?") << ""
+    QTest::newRow("drafts, Hebrew") << "Drafts" << "Outlook PST" << QString::fromUtf8("באיזה שעה המסיבה?") << ""
                                     << "To: john.doe@acme.com\nCc: jane.doe@acme.com"
-                                    << "Wed, 20 Jun 2018 06:54:19 PM" << QString::fromUtf8("מה עלי להביא למסיבה?");
-    QTest::newRow("archive, no recipients") << "Archive"
-                                            << "Outlook PST"
-                                            << "Email Test"
-                                            << ""
-                                            << "To: "
+                                    << "Wed, 20 Jun 2018 06:54:19 PM"
+                                    << QString::fromUtf8("מה עלי להביא למסיבה?");
+    QTest::newRow("archive, no recipients") << "Archive" << "Outlook PST" << "Email Test" << "" << "To: "
                                             << "Mon, 18 Jun 2018 03:34:54 AM"
                                             << "1 2 3";
-    QTest::newRow("draft with a nameless recipient") << "Drafts"
-                                                     << "/"
-                                                     << "Draft with low priority"
-                                                     << ""
-                                                     << "To: tom@khubla.com"
-                                                     << "Thu, 21 Jun 2018 03:26:46 AM"
+    QTest::newRow("draft with a nameless recipient") << "Drafts" << "/" << "Draft with low priority" << ""
+                                                     << "To: tom@khubla.com" << "Thu, 21 Jun 2018 03:26:46 AM"
                                                      << "dfdfdfdfdfdf";
-    QTest::newRow("draft, body of a blank") << "Drafts"
-                                            << "/"
-                                            << "Mail with followup"
-                                            << ""
-                                            << "To: tom@khubla.com"
-                                            << "Thu, 21 Jun 2018 04:26:21 AM"
-                                            << "";
+    QTest::newRow("draft, body of a blank") << "Drafts" << "/" << "Mail with followup" << "" << "To: tom@khubla.com"
+                                            << "Thu, 21 Jun 2018 04:26:21 AM" << "";
 }
 
 void MailPreviewTest::sampleMails()
@@ -323,21 +305,11 @@ void MailPreviewTest::headerRules_data()
     QTest::addColumn<QString>("list");
     QTest::addColumn<QString>("sender");
     QTest::addColumn<QString>("listForm");
-    QTest::newRow("empty") << ""
-                           << ""
-                           << "";
-    QTest::newRow("one address") << "a@x;"
-                                 << "a@x"
-                                 << "a@x";
-    QTest::newRow("two: the last") << "a@x;b@y;"
-                                   << "b@y"
-                                   << "a@x;  b@y";
-    QTest::newRow("three alike") << "r@z;r@z;r@z;"
-                                 << "r@z"
-                                 << "r@z;  r@z;  r@z";
-    QTest::newRow("without final semicolon") << "a@x"
-                                             << "a@x"
-                                             << "a@x";
+    QTest::newRow("empty") << "" << "" << "";
+    QTest::newRow("one address") << "a@x;" << "a@x" << "a@x";
+    QTest::newRow("two: the last") << "a@x;b@y;" << "b@y" << "a@x;  b@y";
+    QTest::newRow("three alike") << "r@z;r@z;r@z;" << "r@z" << "r@z;  r@z;  r@z";
+    QTest::newRow("without final semicolon") << "a@x" << "a@x" << "a@x";
 }
 
 void MailPreviewTest::headerRules()
@@ -353,8 +325,8 @@ void MailPreviewTest::headerRules()
     QCOMPARE(MailRecipientsHtml(f), QStringLiteral("<b>To: </b>") + listForm);
     f.strCcList = QStringLiteral("c@x;");
     f.strBccList = QStringLiteral("d@x;e@x;");
-    QCOMPARE(MailRecipientsHtml(f),
-             QStringLiteral("<b>To: </b>") + listForm + QStringLiteral("<br><b>Cc: </b>c@x<br><b>Bcc: </b>d@x;  e@x"));
+    QCOMPARE(MailRecipientsHtml(f), QStringLiteral("<b>To: </b>") + listForm
+                                        + QStringLiteral("<br><b>Cc: </b>c@x<br><b>Bcc: </b>d@x;  e@x"));
     QCOMPARE(MailSubjectLine(nullptr), QStringLiteral("<no subject>"));
     QCOMPARE(MailSubjectLine("Lunch;"), QStringLiteral("Lunch"));
     QCOMPARE(MailSubjectLine("a;b;;"), QStringLiteral("a;b;"));
@@ -417,8 +389,8 @@ void MailPreviewTest::bodyRules_data()
     QTest::newRow("CR LF: one LF left") << QByteArray("line\r\n") << "line\n" << false;
     QTest::newRow("lone CR becomes LF, then dropped") << QByteArray("line\r") << "line" << false;
     QTest::newRow("stops at NUL") << QByteArray("abc\0def\n", 8) << "abc" << false;
-    QTest::newRow("upper open, lower close: text")
-        << QByteArray("&lt;HTML&gt;x&lt;/html&gt;.") << "<HTML>x</html>." << false;
+    QTest::newRow("upper open, lower close: text") << QByteArray("&lt;HTML&gt;x&lt;/html&gt;.")
+                                                   << "<HTML>x</html>." << false;
     QTest::newRow("<br> and </b>: HTML") << QByteArray("&lt;br&gt;x&lt;/b&gt;.") << "<br>x</b>." << true;
     QTest::newRow("HTML keeps its line end") << QByteArray("&lt;div&gt;x&lt;/div&gt;\n") << "<div>x</div>\n" << true;
     QTest::newRow("font pair") << QByteArray("&lt;br&gt;&lt;font size=2&gt;x&lt;/font&gt;")
@@ -442,20 +414,14 @@ void MailPreviewTest::inlinePictures_data()
     QTest::addColumn<QString>("reference");
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("inlined");
-    QTest::newRow("picture with its content id") << "pic1@x"
-                                                 << "pic1@x" << 0 << true;
+    QTest::newRow("picture with its content id") << "pic1@x" << "pic1@x" << 0 << true;
     QTest::newRow("no content id") << QString() << "pic1@x" << 0 << false;
-    QTest::newRow("content id \"no\"") << "no"
-                                       << "no" << 0 << false;
+    QTest::newRow("content id \"no\"") << "no" << "no" << 0 << false;
     // An empty id would turn every reference into this picture.
-    QTest::newRow("empty content id") << ""
-                                      << "other@x" << 0 << false;
-    QTest::newRow("reference to another id") << "pic1@x"
-                                             << "pic2@x" << 0 << false;
-    QTest::newRow("picture at the limit") << "pic1@x"
-                                          << "pic1@x" << int(kMaxInlinePictureBytes) << true;
-    QTest::newRow("picture above the limit") << "pic1@x"
-                                             << "pic1@x" << int(kMaxInlinePictureBytes + 1) << false;
+    QTest::newRow("empty content id") << "" << "other@x" << 0 << false;
+    QTest::newRow("reference to another id") << "pic1@x" << "pic2@x" << 0 << false;
+    QTest::newRow("picture at the limit") << "pic1@x" << "pic1@x" << int(kMaxInlinePictureBytes) << true;
+    QTest::newRow("picture above the limit") << "pic1@x" << "pic1@x" << int(kMaxInlinePictureBytes + 1) << false;
 }
 
 void MailPreviewTest::inlinePictures()
@@ -492,12 +458,12 @@ void MailPreviewTest::markerLineShowsTextPreview()
     const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/pic_0000");
     TestArchiveBuilder b;
     b.addEntry(url, pngBytes());
-    b.addEntry(
-        QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
-        emailXml(attachmentXml(QStringLiteral("pic.png"), url, QStringLiteral("p@x"), QStringLiteral("image/png")),
-                 QStringLiteral("&lt;div&gt;From: On Behalf Of Test Sender [sender@example.invalid]&lt;/div&gt;"
-                                "&lt;img src=\"cid:p@x\"&gt;"),
-                 QStringLiteral("Marked")));
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml(attachmentXml(QStringLiteral("pic.png"), url, QStringLiteral("p@x"),
+                                      QStringLiteral("image/png")),
+                        QStringLiteral("&lt;div&gt;From: On Behalf Of Test Sender [sender@example.invalid]&lt;/div&gt;"
+                                       "&lt;img src=\"cid:p@x\"&gt;"),
+                        QStringLiteral("Marked")));
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("marker.olm"), b), QStringLiteral("Inbox"), QString());
     QVERIFY(w.panes().htmlPreview->isHidden());
@@ -519,9 +485,9 @@ void MailPreviewTest::hostileTextStaysInert()
     const QByteArray from = addressXml("<b>boss@x</b>", "Boss");
     const QByteArray to = addressXml("&lt;img src='file:///etc/passwd'>to@x");
     TestArchiveBuilder b;
-    b.addEntry(
-        QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
-        emailXml({}, body, QStringLiteral("&lt;i&gt;Urgent&lt;/i&gt; &lt;img src='%1'&gt;").arg(file), from, to));
+    b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_00000.xml"),
+               emailXml({}, body, QStringLiteral("&lt;i&gt;Urgent&lt;/i&gt; &lt;img src='%1'&gt;").arg(file),
+                        from, to));
     QZovuvozivMainWindow w;
     openFolder(w, writeArchive(QStringLiteral("hostile.olm"), b), QStringLiteral("Inbox"), QString());
     QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
@@ -598,11 +564,9 @@ void MailPreviewTest::headerAreaStartsAtTopAndReachesEveryTile()
     for (int m = 0; m < 2; ++m) {
         QByteArray attachments;
         for (int a = 0; a < 12; ++a) {
-            const QString url =
-                QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/f%1_%2").arg(m).arg(a);
+            const QString url = QLatin1String(kMessages) + QStringLiteral("Inbox/com.microsoft.__Attachments/f%1_%2").arg(m).arg(a);
             b.addEntry(url, QByteArray("x"));
-            attachments +=
-                attachmentXml(QStringLiteral("file%1.txt").arg(a), url, QString(), QStringLiteral("text/plain"));
+            attachments += attachmentXml(QStringLiteral("file%1.txt").arg(a), url, QString(), QStringLiteral("text/plain"));
         }
         b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_0000%1.xml").arg(m),
                    emailXml(attachments, QStringLiteral("body"), QStringLiteral("Mail %1").arg(m),
@@ -621,7 +585,7 @@ void MailPreviewTest::headerAreaStartsAtTopAndReachesEveryTile()
     w.panes().mainSplitter->setSizes({200, 2000, 0, 10});
     select(w, 0);
     QTRY_VERIFY(bar->maximum() > 0);
-    QTest::qWait(50);  // the tiles' own layouts settle
+    QTest::qWait(50);   // the tiles' own layouts settle
     QVERIFY(bar->isVisible());
     bar->setValue(bar->maximum());
     const auto tiles = area->widget()->findChildren<QPushButton *>();
@@ -649,3 +613,4 @@ void MailPreviewTest::headerAreaStartsAtTopAndReachesEveryTile()
 
 QTEST_MAIN(MailPreviewTest)
 #include "tst_mailpreview.moc"
+

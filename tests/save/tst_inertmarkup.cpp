@@ -234,6 +234,12 @@ void InertMarkupTest::nothingActive_data()
                       "<table background=\"http://e.example/t.png\"><tr><td background=x.png>cell</td></tr></table>"
                       "<picture><source srcset=http://e.example/s.png><img src=\"" + pic + "\"></picture>")
         << QByteArrayList{"<img alt=\"p\">", "<td>cell</td>", "<img src=\"" + pic + "\">"};
+    // A browser reads a form feed, CR or CR LF as a line break, which ends a string early.
+    QTest::newRow("a string ended early by a line break in a character reference")
+        << QByteArray("<div style=\"color:red;x:'a&#12;;background-image:url(http://e.example/ff);y:'\">f</div>"
+                      "<p style=\"x:'a&#13;&#10;;background:url(http://e.example/crlf);y:'\">c</p>"
+                      "<style>b{x:'a\x0c;background:url(http://e.example/s)}</style>")
+        << QByteArrayList{"background-image:none", "background:none"};
     QTest::newRow("remote styles")
         << QByteArray("<style>@import url(http://e.example/a.css); @import 'http://e.example/b.css';"
                       "@\\69mport 'http://e.example/c.css';"

@@ -53,6 +53,7 @@ const std::vector<std::pair<const char *, std::function<QString()>>> kInputs = {
     {"data table 365 KB", [] { return table(365000, true); }},
     {"table 2 MB without </td>", [] { return table(2000000, false); }},
     {"short newsletter 40 KB", [] { return newsletter(55); }},
+    {"newsletter 100 KB", [] { return newsletter(140); }},
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ constexpr int kPreviewDepth = 24;
 constexpr int kMaxTrialMarkup = 512 * 1024;
 // The trial may take this much CPU time: the window, which reads and lays the markup out again
 // and paints it, then takes up to about three times as long, under a fifth of a second.
-constexpr qint64 kMaxTrialNanoseconds = 50LL * 1000 * 1000;
+constexpr qint64 kMaxTrialNanoseconds = 75LL * 1000 * 1000;
 // Text lines longer than this are broken: one very long line takes the toolkit seconds to lay
 // out, whatever its length on screen.
 constexpr int kMaxLineChars = 4096;

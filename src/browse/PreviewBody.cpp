@@ -169,7 +169,8 @@ QString PreparePreviewBody(const QString &body, int width, const std::atomic<boo
 void ShowPreviewBody(QTextBrowser *view, const QString &body)
 {
     CancelPreviewBody();
-    view->clear();
+    // Emptied as markup: pictures already registered with the view's document stay for the body.
+    view->document()->setHtml(QString());
     view->setProperty(kPreviewShownAs, QVariant());
     auto pending = std::make_shared<PendingBody>();
     gPending = pending;

@@ -9,7 +9,8 @@
 
 class QTextBrowser;
 
-// Shows the markup body in view once it is ready; until then the view is empty. A later call,
+// Shows the markup body in view once it is ready; until then the view is empty. Resources added
+// to the view's document stay for the body. A later call,
 // or a cancel, drops what an earlier call still prepares.
 void ShowPreviewBody(QTextBrowser *view, const QString &body);
 // The view's property that tells what a shown body came to: "markup" or "text".

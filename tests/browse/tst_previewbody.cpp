@@ -83,13 +83,17 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     QTextBrowser view;
     UseSafePreviewDocument(&view);
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
-    ShowPreviewBody(&view, QStringLiteral("<p>second</p>"));
+    // A picture the message carries, registered with the view as the body is asked for.
+    const QUrl picture(QStringLiteral("cid:p@x"));
+    view.document()->addResource(QTextDocument::ImageResource, picture, QImage(4, 4, QImage::Format_RGB32));
+    ShowPreviewBody(&view, QStringLiteral("<p>second</p><img src=\"cid:p@x\">"));
     QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
-    QCOMPARE(view.toPlainText(), QStringLiteral("second"));
+    QCOMPARE(view.toPlainText().trimmed().remove(QChar::ObjectReplacementCharacter), QStringLiteral("second"));
+    QVERIFY(view.document()->resource(QTextDocument::ImageResource, picture).isValid());
     // Long enough for the first to have ended: it is dropped.
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
-    QCOMPARE(view.toPlainText(), QStringLiteral("second"));
+    QVERIFY(view.toPlainText().startsWith(QLatin1String("second")));
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
     CancelPreviewBody();
     QThreadPool::globalInstance()->waitForDone();

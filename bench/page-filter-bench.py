@@ -5,11 +5,12 @@ far beyond its size.
     python3 bench/page-filter-bench.py BUILD_DIR [NAME ...]
 
 For each input (default: all) an archive holding one message with that markup as its body is
-saved as pages by olmbench; prints the seconds, the peak memory, the page's size and whether the
-body shows as markup or as its source text. The doubled formatting input is also saved under a
-2,000,000 KiB address-space limit (as `ulimit -v 2000000`), which must end without a signal.
-Last, an archive of 16 such messages is saved and stopped after 0.5 s: the seconds from the stop
-to the end of the save.
+saved as pages by olmbench; prints the CPU and wall seconds, the peak memory, the page's size and
+whether the body shows as markup or as its source text. Then an archive of 16 text inputs is
+saved and stopped at five points: the seconds from the stop to the end of the save. Last, a mix
+of 36 messages (ordinary ones and three of each costly kind) is saved as types 3, 4 and 5 under
+address-space limits of 1,000,000 and 2,000,000 KiB (as `ulimit -v`): each must end with exit 0
+or 1, never a signal.
 """
 
 import importlib.util
@@ -52,7 +53,26 @@ INPUTS = [
     ('foster-parented formatting', lambda: '<table>' + repeat('<b>x</b>', 100000) + '</table>'),
     ('void elements, deep', lambda: repeat('<span>', 15000) + repeat('<br><img><wbr>', 100000)),
     ('40k table rows (mail-like)', lambda: '<table>' + repeat('<tr><td>a</td><td>b</td></tr>', 40000) + '</table>'),
+    # Text under deep or re-opened elements: the parser walks its stack at every character.
+    ('option/span 35k, text 1.3 MB', lambda: repeat('<option><span>', 35000) + '<i>' * 3 + '<b>' + 'x' * 1300000),
+    ('option/span 60k, text 4.5 MB', lambda: repeat('<option><span>', 60000) + '<b>' + 'x' * 4500000),
+    ('divs 19k, text 1.5 MB', lambda: repeat('<div>', 19000) + '<b>' + 'x' * 1500000),
+    ('articles 19k, text 1.5 MB', lambda: repeat('<article>', 19000) + '<b>' + 'x' * 1500000),
+    ('select storm', lambda: repeat('<select><option>x', 100000)),
+    # Ordinary markup that must stay markup.
+    ('table 2 MB without </td>', lambda: table_rows(2000000, False)),
+    ('table 5 MB without </td>', lambda: table_rows(5000000, False)),
+    ('table 5 MB with end tags', lambda: table_rows(5000000, True)),
 ]
+
+# The inputs a save of 16 messages is stopped in.
+TEXT_INPUT = 'option/span 35k, text 1.3 MB'
+
+
+def table_rows(size, end_tags):
+    cell = '<td>%d</td>' if end_tags else '<td>%d'
+    row = '<tr>' + ''.join(cell % (i * 7 % 1000) for i in range(10)) + ('</tr>' if end_tags else '')
+    return '<table>' + row * (size // len(row)) + '</table>'
 
 
 def load_maker():
@@ -62,10 +82,12 @@ def load_maker():
     return module
 
 
-def write_archive(path, markup, copies=1):
+def write_archive(path, bodies):
+    """An archive of one message for each markup in bodies (a string: one message)."""
     maker = load_maker()
+    bodies = [bodies] if isinstance(bodies, str) else bodies
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_STORED, allowZip64=True) as zf:
-        for i in range(copies):
+        for i, markup in enumerate(bodies):
             item = maker.item('email', {
                 # The frame makes the body read as markup, not as text.
                 'OPFMessageCopyBody': maker.text('<html><body>' + markup + '</body></html>'),
@@ -86,19 +108,40 @@ def pages_in(dest):
     return found
 
 
-def run_save(bench, archive, dest, extra=(), limit_kib=None):
+def run_save(bench, archive, dest, extra=(), limit_kib=None, save_type=5):
     def limit():
         if limit_kib:
             resource.setrlimit(resource.RLIMIT_AS, (limit_kib * 1024, limit_kib * 1024))
     os.makedirs(dest)
-    run = subprocess.run([bench, 'save', archive, dest, '--type', '5', *extra], capture_output=True,
+    before = resource.getrusage(resource.RUSAGE_CHILDREN)
+    run = subprocess.run([bench, 'save', archive, dest, '--type', str(save_type), *extra], capture_output=True,
                          preexec_fn=limit)
+    after = resource.getrusage(resource.RUSAGE_CHILDREN)
     lines = run.stdout.decode().strip().splitlines()
-    return run.returncode, json.loads(lines[-1]) if lines else {}
+    result = json.loads(lines[-1]) if lines and lines[-1].startswith('{') else {}
+    result['cpu'] = after.ru_utime + after.ru_stime - before.ru_utime - before.ru_stime
+    return run.returncode, result
 
 
 def describe(code):
     return 'signal %s' % signal.Signals(-code).name if code < 0 else 'exit %d' % code
+
+
+def mix():
+    """36 messages: ordinary ones, tables without </td>, and three of each costly kind."""
+    ordinary = '<p>Hello <b>there</b>, see the <a href="https://example.com/">list</a>.</p>' * 50
+    costly = ['formatting re-opened, doubled', 'option/span 35k, text 1.3 MB', 'divs 19k, text 1.5 MB',
+              'select storm', 'foreign stack 100k', '15k spans, 200k end tags', 'attributes 200k',
+              'table 2 MB without </td>']
+    bodies = [ordinary] * 6 + ['<img src="data:image/png;base64,' + 'A' * 6000000 + '">'] * 3
+    bodies += [dict(INPUTS)[name]() for name in costly for _ in range(3)]
+    return bodies[:36] + [ordinary] * (36 - len(bodies))
+
+
+def print_row(name, size, code, result, shown, page_bytes=''):
+    print('%-32s %9s %7.2f %7.2f %8.1f %11s  %s%s' % (
+        name, size, result.get('cpu', -1), result.get('seconds', -1), result.get('peak_rss_kb', 0) / 1024,
+        page_bytes, shown, '' if code == 0 else ' (%s)' % describe(code)))
 
 
 def main():
@@ -109,7 +152,8 @@ def main():
     wanted = sys.argv[2:]
     work = tempfile.mkdtemp(prefix='page-filter-')
     try:
-        print('%-32s %9s %9s %9s %11s  %s' % ('input', 'markup', 'seconds', 'peak MB', 'page bytes', 'body'))
+        print('%-32s %9s %7s %7s %8s %11s  %s' % ('input', 'markup', 'cpu s', 'wall s', 'peak MB', 'page bytes',
+                                                 'body'))
         for n, (name, make) in enumerate(INPUTS):
             if wanted and name not in wanted:
                 continue
@@ -121,19 +165,26 @@ def main():
             pages = pages_in(dest)
             page = open(pages[0], 'rb').read() if pages else b''
             shown = 'no page' if not pages else ('text' if AS_TEXT in page else 'markup')
-            print('%-32s %9d %9.3f %9.1f %11d  %s%s' % (name, len(markup), result.get('seconds', -1),
-                                                       result.get('peak_rss_kb', 0) / 1024, len(page), shown,
-                                                       '' if code == 0 else ' (%s)' % describe(code)))
-            if name == 'formatting re-opened, doubled':
-                code, result = run_save(bench, archive, dest + '-limited', limit_kib=2000000)
-                print('%-32s %9s %9.3f %9.1f %11s  %s' % ('  under ulimit -v 2000000', '', result.get('seconds', -1),
-                                                         result.get('peak_rss_kb', 0) / 1024, '', describe(code)))
-        if not wanted:
-            archive = os.path.join(work, 'many.olm')
-            write_archive(archive, dict(INPUTS)['foreign stack 100k'](), copies=16)
-            code, result = run_save(bench, archive, os.path.join(work, 'out-stop'), ['--stop-after', '0.5'])
-            print('stop 0.5 s into a save of 16 such messages: ended %.3f s after the stop (%s, %d pages)' %
-                  (result.get('stop_lag_seconds', -1), describe(code), result.get('written', 0)))
+            print_row(name, len(markup), code, result, shown, len(page))
+            shutil.rmtree(dest, ignore_errors=True)
+        if wanted:
+            return 0
+        archive = os.path.join(work, 'many.olm')
+        write_archive(archive, [dict(INPUTS)[TEXT_INPUT]()] * 16)
+        for after in ('0.1', '0.3', '0.7', '1.2', '2.0'):
+            code, result = run_save(bench, archive, os.path.join(work, 'out-stop-' + after), ['--stop-after', after])
+            print('stop %s s into a save of 16 text inputs: ended %.3f s after the stop (%s, %d pages)' %
+                  (after, result.get('stop_lag_seconds', -1), describe(code), result.get('written', 0)))
+        archive = os.path.join(work, 'mix.olm')
+        write_archive(archive, mix())
+        for save_type in (3, 4, 5):
+            for limit in (1000000, 2000000):
+                dest = os.path.join(work, 'out-mix-%d-%d' % (save_type, limit))
+                code, result = run_save(bench, archive, dest, limit_kib=limit, save_type=save_type)
+                print('type %d save of the 36-message mix under ulimit -v %d: %s, %s written, %s failed, '
+                      '%.2f s' % (save_type, limit, describe(code), result.get('written', '?'),
+                                  result.get('failed', '?'), result.get('seconds', -1)))
+                shutil.rmtree(dest, ignore_errors=True)
     finally:
         shutil.rmtree(work, ignore_errors=True)
     return 0

@@ -8,6 +8,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
+#include "browse/PreviewBody.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/ResizeFollower.h"
 #include "browse/SafePreviewDocument.h"
@@ -600,6 +601,7 @@ void showBody(const MailMLRC &mail, const MailMessageFields &f)
 {
     QTextBrowser *htmlView = Panes().htmlPreview;
     UseSafePreviewDocument(htmlView);
+    CancelPreviewBody();
     if (mail.llBodyOffset < 1 || mail.dwBodyLength == 0) {
         htmlView->clear();
         htmlView->show();
@@ -612,7 +614,7 @@ void showBody(const MailMLRC &mail, const MailMessageFields &f)
         QTextBrowser *textView = Panes().textPreview;
         UseSafePreviewDocument(textView);
         if (html)
-            textView->setText(body);
+            ShowPreviewBody(textView, body);
         else
             textView->setPlainText(body);
         textView->show();
@@ -620,7 +622,7 @@ void showBody(const MailMLRC &mail, const MailMessageFields &f)
     }
     if (html) {
         InlineMailPictures(htmlView->document(), body, f);
-        htmlView->setHtml(body);
+        ShowPreviewBody(htmlView, body);
     } else {
         htmlView->setPlainText(body);
     }
@@ -744,6 +746,7 @@ void ClearItemPreview()
     const BrowsePanes &p = Panes();
     if (!p.htmlPreview)
         return;
+    CancelPreviewBody();
     ClearAttachmentTiles();
     // The sender is cut again from its whole text whenever its label resizes: that text goes too.
     p.senderLabel->setProperty(kWholeSenderProperty, QVariant());

@@ -24,9 +24,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -129,6 +133,14 @@ QByteArray foreignStack(int depth)
     return "<svg>" + QByteArray("<link>").repeated(depth) + QByteArray("</x>").repeated(depth);
 }
 
+QByteArray tableWithoutEndTags(int size)
+{
+    QByteArray row = "<tr>";
+    for (int i = 0; i < 10; ++i)
+        row += "<td>" + QByteArray::number(i * 7 % 1000);
+    return "<table>" + row.repeated(size / row.size()) + "</table>";
+}
+
 const char kAsText[] = "<div style=\"white-space: pre-wrap\">&lt;";
 
 const char kPicture[] = "data:image/png;base64,iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mP8z8BQDwAEhQ"
@@ -147,6 +159,8 @@ private slots:
     void unreadableMarkup();
     void stopEndsTheParse();
     void stopInsideMessageKeepsNoPage();
+    void stopReachesParseBetweenAllocations();
+    void noMemoryEndsNoSave();
     void cleanup();
 };
 
@@ -220,6 +234,12 @@ void InertMarkupTest::nothingActive_data()
                       "<table background=\"http://e.example/t.png\"><tr><td background=x.png>cell</td></tr></table>"
                       "<picture><source srcset=http://e.example/s.png><img src=\"" + pic + "\"></picture>")
         << QByteArrayList{"<img alt=\"p\">", "<td>cell</td>", "<img src=\"" + pic + "\">"};
+    // A browser reads a form feed, CR or CR LF as a line break, which ends a string early.
+    QTest::newRow("a string ended early by a line break in a character reference")
+        << QByteArray("<div style=\"color:red;x:'a&#12;;background-image:url(http://e.example/ff);y:'\">f</div>"
+                      "<p style=\"x:'a&#13;&#10;;background:url(http://e.example/crlf);y:'\">c</p>"
+                      "<style>b{x:'a\x0c;background:url(http://e.example/s)}</style>")
+        << QByteArrayList{"background-image:none", "background:none"};
     QTest::newRow("remote styles")
         << QByteArray("<style>@import url(http://e.example/a.css); @import 'http://e.example/b.css';"
                       "@\\69mport 'http://e.example/c.css';"
@@ -229,7 +249,7 @@ void InertMarkupTest::nothingActive_data()
                       "@font-face { font-family: f; src: url(http://e.example/f.woff) }</style>"
                       "<p style=\"background:url(&quot;http://e.example/q.png&quot;);color:blue\">styled</p>"
                       "<div style=\"background-image: url('data:image/png;base64,AA==')\">own</div>")
-        << QByteArrayList{"color: red", "color:blue\">styled</p>", "url('data:image/png;base64,AA==')"};
+        << QByteArrayList{"color: red", "color:blue\">styled</p>", "url(&quot;data:image/png;base64,AA==&quot;)"};
     QTest::newRow("the body's look stays, its remote background goes")
         << QByteArray("<html><head><title>t</title><style>p { color: red }</style></head>"
                       "<body bgcolor=\"#eeeeee\" text=navy background=\"http://e.example/b.png\" "
@@ -242,12 +262,22 @@ void InertMarkupTest::nothingActive_data()
     QTest::newRow("a style text cannot become markup")
         << QByteArray("<style>p::after { content: \"</style><img src=x onerror=y>\" }</style>")
         << QByteArrayList{};
-    QTest::newRow("the direction and language of the message's html element go on its body")
+    // The message's direction holds for its text, never for the page's own header lines.
+    QTest::newRow("the html element's direction goes around the message, its language on the body")
         << QByteArray("<html dir=\"rtl\" lang=\"he\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
-        << QByteArrayList{"<body dir=\"rtl\" lang=\"he\"><p>\u05e9\u05dc\u05d5\u05dd</p>"};
+        << QByteArrayList{"<body lang=\"he\"><div dir=\"rtl\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
     QTest::newRow("the body's own direction wins over the html element's")
         << QByteArray("<html dir=rtl lang=ar><body dir=ltr bgcolor=white><p dir=auto>a</p></body></html>")
-        << QByteArrayList{"<body dir=\"ltr\" bgcolor=\"white\" lang=\"ar\"><p dir=\"auto\">a</p>"};
+        << QByteArrayList{"<body bgcolor=\"white\" lang=\"ar\"><div dir=\"ltr\"><p dir=\"auto\">a</p></div>"};
+    QTest::newRow("a direction in the html element's style")
+        << QByteArray("<html style=\"direction: RTL; color: red\"><body><p>x</p></body></html>")
+        << QByteArrayList{"<div dir=\"rtl\"><p>x</p></div>"};
+    QTest::newRow("a style's direction wins over the dir attribute, and leaves the body's style")
+        << QByteArray("<body dir=ltr style=\"margin:0;direction:rtl\"><p>x</p></body>")
+        << QByteArrayList{"<body style=\"margin:0;\"><div dir=\"rtl\"><p>x</p></div>"};
+    QTest::newRow("auto is resolved from the message's text alone")
+        << QByteArray("<html dir=\"auto\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
+        << QByteArrayList{"<div dir=\"auto\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
     QTest::newRow("hidden text stays hidden")
         << QByteArray("<p hidden>secret</p><div hidden=hidden>also</div>")
         << QByteArrayList{"<p hidden=\"\">secret</p>", "<div hidden=\"hidden\">also</div>"};
@@ -256,7 +286,7 @@ void InertMarkupTest::nothingActive_data()
         << QByteArrayList{"<pre>\n\n&lt;b&gt;a&lt;/b&gt;  b</pre>", "<pre>\n\nc  d</pre>"};
     QTest::newRow("a style's reference to a place in the page stays")
         << QByteArray("<p style=\"filter: url(#blur); mask: url( '#m' ); background: url(http://e.example/#x)\">f</p>")
-        << QByteArrayList{"filter: url(#blur); mask: url( '#m' ); background: none"};
+        << QByteArrayList{"filter: url(#blur); mask: url(&quot;#m&quot;); background: none"};
     QTest::newRow("text, tables, styles, links and the message's pictures stay")
         << QByteArray("<table border=1 cellpadding=\"2\" style=\"border-collapse: collapse\"><tr>"
                       "<td style=\"color: #123456; font-weight: bold\">A &amp; B &lt;x&gt;</td>"
@@ -306,6 +336,13 @@ void InertMarkupTest::unreadableMarkup_data()
     QTest::newRow("an svg stack of 40,000 walked by 40,000 end tags: time") << foreignStack(40000) << false;
     QTest::newRow("15,000 nested spans, then 200,000 end tags: time")
         << QByteArray("<span>").repeated(15000) + QByteArray("</x>").repeated(200000) << false;
+    // The parser walks its open elements at every character, allocating nothing.
+    QTest::newRow("text under 19,000 nested divs: time")
+        << QByteArray("<div>").repeated(19000) + "<b>" + QByteArray(1500000, 'x') << false;
+    QTest::newRow("text under 35,000 options and spans: time")
+        << QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x') << false;
+    // Cells need no end tags: a 2 MB data table written so is ordinary markup.
+    QTest::newRow("a 2 MB table without the cells' end tags") << tableWithoutEndTags(2000000) << true;
 }
 
 void InertMarkupTest::unreadableMarkup()
@@ -366,6 +403,71 @@ void InertMarkupTest::stopInsideMessageKeepsNoPage()
     QVERIFY2(context.failures.first().contains(QLatin1String("stopped")), qPrintable(context.failures.first()));
     QDirIterator pages(out.path(), QDir::Files, QDirIterator::Subdirectories);
     QVERIFY2(!pages.hasNext(), qPrintable(pages.hasNext() ? pages.next() : QString()));
+    CleanScanResults();
+}
+
+// A stop reaches a parse that allocates nothing for long, and a stop of its own (the preview's)
+// ends it as the save's does.
+void InertMarkupTest::stopReachesParseBetweenAllocations()
+{
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    bool stopped = false;
+    const QByteArray out =
+        InertMarkup(QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(4000000, 'x'), &stopped, &stop);
+    stopper.join();
+    QVERIFY(out.startsWith(kAsText));
+    QVERIFY(stopped);
+}
+
+// With the address space nearly used up, a message too large to format is counted not saved or
+// shown as text; the save neither aborts nor stops.
+void InertMarkupTest::noMemoryEndsNoSave()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizers' shadow memory takes the address space a limit would leave");
+#endif
+    QVector<OlmXml::MailItem> items(2);
+    for (int n = 0; n < 2; ++n) {
+        items[n].subject = QStringLiteral("Message %1").arg(n);
+        items[n].received = QStringLiteral("2026-12-06T13:26:23Z");
+        items[n].from = {{QStringLiteral("sender@example.org"), QStringLiteral("Sender")}};
+    }
+    items[0].body = QString::fromLatin1("<html><body>" + tableWithoutEndTags(24000000) + "</body></html>");
+    items[1].body = QStringLiteral("<html><body><p>after</p></body></html>");
+    TestArchiveBuilder b;
+    for (int n = 0; n < 2; ++n)
+        b.addEntry(
+            QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+            OlmXml::emails({items[n]}));
+    const QByteArray archive = b.finish();
+    items.clear();
+    scanBytes(archive);
+    ArchiveFile file(archive);
+    QVERIFY(file.isOpen());
+    QTemporaryDir out;
+    const pid_t child = fork();
+    QVERIFY(child >= 0);
+    if (child == 0) {
+        // What the process holds now, and 150 MiB more: too little for the large message, even as text.
+        QFile statm(QStringLiteral("/proc/self/statm"));
+        statm.open(QIODevice::ReadOnly);
+        const rlim_t pages = statm.readAll().split(' ').first().toULongLong();
+        const rlimit limit{pages * rlim_t(sysconf(_SC_PAGESIZE)) + (rlim_t(150) << 20), RLIM_INFINITY};
+        setrlimit(RLIMIT_AS, &limit);
+        MailSaveContext context;
+        context.saveDir = out.path();
+        context.strTime = QStringLiteral("(7 Dec 2026,10-00-00)");
+        const bool finished = SaveMailFolder(quint64(mails().first()->llFolderId), HtmlStyle(), context);
+        _exit(finished && context.written + context.failed == 2 && context.written >= 1 ? 0 : 3);
+    }
+    int status = 0;
+    QCOMPARE(waitpid(child, &status, 0), child);
+    QVERIFY2(WIFEXITED(status), qPrintable(QStringLiteral("signal %1").arg(WTERMSIG(status))));
+    QCOMPARE(WEXITSTATUS(status), 0);
     CleanScanResults();
 }
 

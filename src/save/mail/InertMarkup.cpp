@@ -4,20 +4,17 @@
 // elements and attributes that show are written back: text, tables, styles, plain links and the
 // pictures the message carries itself (data: and cid:). Nothing that runs or loads stays.
 
-#include "save/SavePause.h"
+#include "save/mail/BoundedParse.h"
 #include "save/mail/InertStyles.h"
 #include "save/mail/MessageFiles.h"
 
 #include <gumbo.h>
 
 #include <algorithm>
-#include <chrono>
-#include <csetjmp>
 #include <cstddef>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -208,22 +205,28 @@ bool firstTextStartsLine(const GumboElement &e)
 }
 
 // Writes the kept part of the tree below root; false once out holds more than limit bytes. A
-// loop, not recursion: a message may nest its elements deeper than any stack.
-bool appendKept(QByteArray &out, const GumboNode *root, int limit)
+// loop, not recursion: a message may nest its elements deeper than any stack. Elements more than
+// maxDepth deep (0: no limit) are written as their content only.
+bool appendKept(QByteArray &out, const GumboNode *root, int limit, int maxDepth)
 {
-    std::vector<std::pair<const GumboNode *, unsigned>> open{{root, 0}};
+    struct Open {
+        const GumboNode *node;
+        unsigned next;  // the next child to write
+        bool written;   // its tags are written
+    };
+    std::vector<Open> open{{root, 0, false}};
     while (!open.empty()) {
         if (out.size() > limit)
             return false;
-        const GumboNode *node = open.back().first;
-        const GumboElement &parent = node->v.element;
-        if (open.back().second == parent.children.length) {
-            if (node != root && keepOf(parent) == Keep::Element && !isVoid(parent.tag))
+        Open &top = open.back();
+        const GumboElement &parent = top.node->v.element;
+        if (top.next == parent.children.length) {
+            if (top.written && !isVoid(parent.tag))
                 out += QByteArray("</") + writtenName(parent.tag) + '>';
             open.pop_back();
             continue;
         }
-        const auto *child = static_cast<const GumboNode *>(parent.children.data[open.back().second++]);
+        const auto *child = static_cast<const GumboNode *>(parent.children.data[top.next++]);
         switch (child->type) {
         case GUMBO_NODE_TEXT:
         case GUMBO_NODE_WHITESPACE:
@@ -231,7 +234,11 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
             break;
         case GUMBO_NODE_ELEMENT: {
             const GumboElement &e = child->v.element;
-            const Keep keep = keepOf(e);
+            Keep keep = keepOf(e);
+            // Void elements and style sheets nest nothing: they stay at any depth.
+            const bool nests = !isVoid(e.tag) && e.tag != GUMBO_TAG_STYLE;
+            if (keep == Keep::Element && nests && maxDepth > 0 && int(open.size()) > maxDepth)
+                keep = Keep::Children;
             if (keep == Keep::Element) {
                 appendStartTag(out, e);
                 if (e.tag == GUMBO_TAG_STYLE) {
@@ -242,7 +249,7 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
                     out += '\n';
             }
             if (keep != Keep::Nothing)
-                open.emplace_back(child, 0u);
+                open.push_back({child, 0u, keep == Keep::Element});
             break;
         }
         default:
@@ -253,41 +260,100 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit)
     return out.size() <= limit;
 }
 
-// The direction and language the html element sets and the body does not, as attributes: they
-// hold for the whole message, and the page has an html element of its own.
-QByteArray directionOfPage(const GumboElement &html, const GumboElement &body)
+// A dir attribute's value a browser reads, in lower case; empty for none or another.
+QByteArray dirValue(const GumboElement &e)
 {
-    QByteArray out;
-    for (const char *name : {"dir", "lang"}) {
-        const GumboAttribute *set = gumbo_get_attribute(&html.attributes, name);
-        if (!set || gumbo_get_attribute(&body.attributes, name))
-            continue;
-        out += QByteArray(" ") + name + "=\"";
-        appendEscaped(out, set->value, true);
-        out += '"';
-    }
-    return out;
+    const GumboAttribute *dir = gumbo_get_attribute(&e.attributes, "dir");
+    const QByteArray value = dir ? QByteArray(dir->value).trimmed().toLower() : QByteArray();
+    return value == "rtl" || value == "ltr" || value == "auto" ? value : QByteArray();
 }
 
-// The head's style sheets, then the body's content. The body's own look (colours, background,
-// style, direction) goes on a body tag before it, which a browser gives to the page's body, as it
-// did when the message's markup was copied whole.
-bool appendDocument(QByteArray &out, const GumboElement &html, int limit)
+// The direction a style attribute sets; *rest: the kept style without it.
+QByteArray styleDirection(const GumboElement &e, QByteArray *rest)
 {
+    const GumboAttribute *style = gumbo_get_attribute(&e.attributes, "style");
+    rest->clear();
+    return style ? TakeCssDirection(InertCss(style->value), rest) : QByteArray();
+}
+
+// The message's direction, as the html and body elements set it by their styles and dir
+// attributes, the body's before the html element's and a style before a dir attribute.
+QByteArray messageDirection(const GumboElement &html, const GumboElement &body)
+{
+    QByteArray rest;
+    for (const GumboElement *e : {&body, &html}) {
+        QByteArray direction = styleDirection(*e, &rest);
+        if (direction.isEmpty())
+            direction = dirValue(*e);
+        if (!direction.isEmpty())
+            return direction;
+    }
+    return QByteArray();
+}
+
+// The message's body tag, which a browser merges into the page's: its colours, background and
+// style show on the whole page, with the html element's language when the body has none. Its
+// direction does not: it would turn the page's own header lines too.
+QByteArray pageBodyTag(const GumboElement &html, const GumboElement &body)
+{
+    QByteArray tag = "<body";
+    for (unsigned i = 0; i < body.attributes.length; ++i) {
+        const auto *a = static_cast<const GumboAttribute *>(body.attributes.data[i]);
+        if (std::strcmp(a->name, "dir") == 0)
+            continue;
+        QByteArray value = keptValue(body, *a);
+        if (std::strcmp(a->name, "style") == 0)
+            styleDirection(body, &value);
+        if (value.isNull() || (std::strcmp(a->name, "style") == 0 && value.trimmed().isEmpty()))
+            continue;
+        tag += QByteArray(" ") + a->name + "=\"";
+        appendEscaped(tag, value.constData(), true);
+        tag += '"';
+    }
+    const GumboAttribute *lang = gumbo_get_attribute(&html.attributes, "lang");
+    if (lang && !gumbo_get_attribute(&body.attributes, "lang")) {
+        tag += " lang=\"";
+        appendEscaped(tag, lang->value, true);
+        tag += '"';
+    }
+    return tag + '>';
+}
+
+const GumboElement *bodyOf(const GumboElement &html)
+{
+    for (unsigned i = 0; i < html.children.length; ++i) {
+        const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
+        if (part->type == GUMBO_NODE_ELEMENT && part->v.element.tag == GUMBO_TAG_BODY)
+            return &part->v.element;
+    }
+    return nullptr;
+}
+
+// The head's style sheets, then the body's content. The body's own look goes on a body tag before
+// it, which a browser gives to the page's body, as it did when the message's markup was copied
+// whole; the message's direction goes on an element around its content, where "auto" is
+// resolved from the message's text.
+bool appendDocument(QByteArray &out, const GumboElement &html, int limit, int maxDepth)
+{
+    const GumboElement *body = bodyOf(html);
+    const QByteArray direction = body ? messageDirection(html, *body) : QByteArray();
     for (unsigned i = 0; i < html.children.length; ++i) {
         const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
         if (part->type != GUMBO_NODE_ELEMENT)
             continue;
-        if (part->v.element.tag == GUMBO_TAG_BODY) {
-            QByteArray tag;
-            appendStartTag(tag, part->v.element);
-            tag.insert(tag.size() - 1, directionOfPage(html, part->v.element));
+        const bool isBody = &part->v.element == body;
+        if (isBody) {
+            const QByteArray tag = pageBodyTag(html, *body);
             if (tag != "<body>")
                 out += tag;
+            if (!direction.isEmpty())
+                out += "<div dir=\"" + direction + "\">";
         }
-        const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || part->v.element.tag == GUMBO_TAG_BODY;
-        if (shown && !appendKept(out, part, limit))
+        const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || isBody;
+        if (shown && !appendKept(out, part, limit, maxDepth))
             return false;
+        if (isBody && !direction.isEmpty())
+            out += "</div>";
     }
     return true;
 }
@@ -360,179 +426,55 @@ qint64 nestingWork(std::string_view text)
     return work;
 }
 
-// Why a parse ended early: the parser failed a check of its own or ran out of its budget, or the
-// save was stopped.
-enum ParseEscape { kGaveUp = 1, kStopped = 2 };
-
-// Where the parser on this thread escapes to; null outside a parse.
-thread_local std::jmp_buf *tParseEscape = nullptr;
-
-[[noreturn]] void escapeParse(ParseEscape why)
-{
-    std::longjmp(*tParseEscape, why);
-}
-
-// What the allocator puts before each block it hands the parser: the list of live blocks, so that
-// all are freed at once, and the block's size for the budget.
-struct alignas(std::max_align_t) BlockHeader {
-    BlockHeader *prev;
-    BlockHeader *next;
-    size_t size;
-};
-
-// Every block the parser holds, and what the parse may spend. Freed at once at the end: gumbo's
-// own release of the tree recurses once per level, and a deeply nested message would overflow
-// the stack. Some markup makes the parser build far more than it reads (formatting elements
-// re-opened in every paragraph) or search its stack at every tag: bytes held and time are
-// bounded by the markup's size, so one message never holds a save for long nor takes the
-// machine's memory.
-struct ParserBlocks {
-    BlockHeader live{nullptr, nullptr, 0};  // the list's anchor
-    size_t liveBytes = 0;
-    size_t maxBytes = 0;
-    std::chrono::steady_clock::time_point deadline;
-    unsigned allocations = 0;
-
-    explicit ParserBlocks(size_t markupBytes)
-    {
-        // The parser's tree of dense markup (a table of one-letter cells) takes about 40 times
-        // its size; mail's usual markup far less. Past a GiB a message shows as text rather than
-        // take the machine's memory.
-        constexpr size_t kFloorBytes = size_t(64) << 20;
-        constexpr size_t kCeilingBytes = size_t(1) << 30;
-        constexpr size_t kBytesPerMarkupByte = 64;
-        maxBytes = qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, kCeilingBytes);
-        // A second, and a quarter of one per MiB: many times what the parser needs for mail.
-        const auto budget = std::chrono::milliseconds(1000 + qint64(markupBytes >> 20) * 250);
-        deadline = std::chrono::steady_clock::now() + budget;
-        live.prev = live.next = &live;
-    }
-    ~ParserBlocks()
-    {
-        for (BlockHeader *block = live.next; block != &live;) {
-            BlockHeader *next = block->next;
-            std::free(block);
-            block = next;
-        }
-    }
-    ParserBlocks(const ParserBlocks &) = delete;
-    ParserBlocks &operator=(const ParserBlocks &) = delete;
-};
-
-// Every few blocks: the time budget and the save's stop. A clock read per block would cost more
-// than the block.
-void checkProgress(ParserBlocks &blocks)
-{
-    if (++blocks.allocations % 4 != 0)
-        return;
-    if (SaveStopAsked())
-        escapeParse(kStopped);
-    if (std::chrono::steady_clock::now() > blocks.deadline)
-        escapeParse(kGaveUp);
-}
-
-// Never returns null: gumbo does not check, so a refused block ends the parse instead.
-void *allocateBlock(void *userdata, size_t size)
-{
-    auto &blocks = *static_cast<ParserBlocks *>(userdata);
-    checkProgress(blocks);
-    const size_t cost = size + sizeof(BlockHeader);
-    if (size > blocks.maxBytes || cost > blocks.maxBytes - blocks.liveBytes)
-        escapeParse(kGaveUp);
-    auto *block = static_cast<BlockHeader *>(std::malloc(cost));
-    if (!block)
-        escapeParse(kGaveUp);
-    block->size = cost;
-    block->prev = &blocks.live;
-    block->next = blocks.live.next;
-    blocks.live.next->prev = block;
-    blocks.live.next = block;
-    blocks.liveBytes += cost;
-    return block + 1;
-}
-
-void freeBlock(void *userdata, void *pointer)
-{
-    if (!pointer)
-        return;
-    auto &blocks = *static_cast<ParserBlocks *>(userdata);
-    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
-    block->prev->next = block->next;
-    block->next->prev = block->prev;
-    blocks.liveBytes -= block->size;
-    std::free(block);
-}
-
-// The parsed markup, or null when the parse ended early (*why tells how).
-const GumboOutput *parsed(const GumboOptions &options, const QByteArray &markup, ParseEscape *why)
-{
-    std::jmp_buf escape;
-    const GumboOutput *volatile out = nullptr;
-    tParseEscape = &escape;
-    // setjmp's value is only looked at where the language allows it: as a switch's.
-    switch (setjmp(escape)) {
-    case 0:
-        out = gumbo_parse_with_options(&options, markup.constData(), size_t(markup.size()));
-        break;
-    case kStopped:
-        *why = kStopped;
-        break;
-    default:
-        *why = kGaveUp;
-        break;
-    }
-    tParseEscape = nullptr;
-    return out;
-}
-
+// The markup's source as page text; its bytes are escaped as they are, with no copy of the
+// whole message in another form.
 QByteArray shownAsText(const QByteArray &markup)
 {
-    return "<div style=\"white-space: pre-wrap\">" + QString::fromUtf8(markup).toHtmlEscaped().toUtf8() + "</div>";
+    QByteArray out;
+    out.reserve(markup.size() + markup.size() / 8 + 64);
+    out += "<div style=\"white-space: pre-wrap\">";
+    appendEscaped(out, markup.constData(), false);
+    return out + "</div>";
 }
 
-}  // namespace
-
-// Replaces the C library's for the whole process. gumbo checks its own state with assert(), and
-// some malformed markup fails a check: a message must not end the program, so during a parse on
-// this thread a failed check ends the parse instead (the parser's blocks are freed by their
-// owner). Everywhere else a failed check reports and aborts as the C library's does, which a test
-// holds to. This relies on gumbo being built with its checks on; without them such markup would
-// read the parser's state wrongly rather than stop.
-extern "C" void __assert_fail(const char *assertion, const char *file, unsigned int line, const char *function) noexcept
+// The kept markup, or its source as text where it cannot be read within bounds.
+QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop, int maxDepth)
 {
-    if (tParseEscape)
-        escapeParse(kGaveUp);
-    std::fprintf(stderr, "%s:%u: %s: Assertion `%s' failed.\n", file, line, function, assertion);
-    std::abort();
-}
-
-QByteArray InertMarkup(const QByteArray &markup, bool *stopped)
-{
-    if (stopped)
-        *stopped = false;
     // Nesting thousands deep is no mail: rather than keep the parser busy until its budget ends,
     // its source shows as text at once.
-    const QByteArray lower = markup.toLower();
-    if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
-        return shownAsText(markup);
-    ParserBlocks blocks(size_t(markup.size()));
-    GumboOptions options = kGumboDefaultOptions;
-    options.allocator = allocateBlock;
-    options.deallocator = freeBlock;
-    options.userdata = &blocks;
-    options.max_errors = 0;
-    ParseEscape why = kGaveUp;
-    const GumboOutput *tree = parsed(options, markup, &why);
+    {
+        const QByteArray lower = markup.toLower();
+        if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
+            return shownAsText(markup);
+    }
+    const BoundedParse parse(markup, stop);
+    const GumboOutput *tree = parse.tree();
     if (!tree) {
         if (stopped)
-            *stopped = why == kStopped;
+            *stopped = parse.stopped();
         return shownAsText(markup);
     }
     // The page grows with the message, whatever its tree came to.
     const int limit = int(qMin<qint64>(kMaxPageBytes, qMax<qint64>(kMinPageLimit, qint64(markup.size()) * 16)));
     QByteArray out;
     out.reserve(markup.size());
-    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT && !appendDocument(out, tree->root->v.element, limit))
+    if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT
+        && !appendDocument(out, tree->root->v.element, limit, maxDepth))
         return shownAsText(markup);
     return out;
+}
+
+}  // namespace
+
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop, int maxDepth)
+{
+    if (stopped)
+        *stopped = false;
+    try {
+        return inertOrText(markup, stopped, stop, maxDepth);
+    } catch (const std::bad_alloc &) {
+        // The tree and the page so far are freed by now: the text may fit where they did not.
+        // When it does not either, the caller counts the message as not saved.
+        return shownAsText(markup);
+    }
 }

@@ -1,133 +1,18 @@
 #include "save/mail/InertStyles.h"
 
+#include "save/mail/CssTokens.h"
+
 #include <QString>
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 namespace {
 
 bool isUrlBlank(char c)
 {
     return uchar(c) <= ' ' || c == '\x7f';
-}
-
-bool isCssIdentChar(char c)
-{
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
-        || uchar(c) >= 0x80;
-}
-
-bool isHexDigit(char c)
-{
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
-
-// Past the CSS escape starting at css[at] ('\'), its character appended to *out (UTF-8).
-size_t cssEscape(std::string_view css, size_t at, QByteArray *out)
-{
-    size_t i = at + 1;
-    if (i >= css.size())
-        return i;
-    if (!isHexDigit(css[i])) {
-        *out += css[i];
-        return i + 1;
-    }
-    uint code = 0;
-    for (int digits = 0; digits < 6 && i < css.size() && isHexDigit(css[i]); ++digits, ++i)
-        code = code * 16 + uint(css[i] <= '9' ? css[i] - '0' : (css[i] | 0x20) - 'a' + 10);
-    if (i < css.size() && (css[i] == ' ' || css[i] == '\t' || css[i] == '\n' || css[i] == '\r' || css[i] == '\f'))
-        ++i;
-    if (code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
-        code = 0xFFFD;
-    const char32_t c = code;
-    *out += QString::fromUcs4(&c, 1).toUtf8();
-    return i;
-}
-
-// Past the character at css[at], escape or not, appended to *out.
-size_t cssChar(std::string_view css, size_t at, QByteArray *out)
-{
-    if (css[at] == '\\')
-        return cssEscape(css, at, out);
-    *out += css[at];
-    return at + 1;
-}
-
-// The name starting at css[at], escapes undone and ASCII in lower case; *end past it.
-QByteArray cssName(std::string_view css, size_t at, size_t *end)
-{
-    QByteArray name;
-    size_t i = at;
-    while (i < css.size()) {
-        if (css[i] == '\\' && i + 1 < css.size() && css[i + 1] != '\n')
-            i = cssEscape(css, i, &name);
-        else if (isCssIdentChar(css[i]))
-            name += css[i++];
-        else
-            break;
-    }
-    *end = i;
-    return name.toLower();
-}
-
-// Past the string whose quote is at css[at]: at its closing quote, or before a bare line break.
-size_t cssStringEnd(std::string_view css, size_t at)
-{
-    size_t i = at + 1;
-    while (i < css.size() && css[i] != css[at] && css[i] != '\n')
-        i += css[i] == '\\' ? 2 : 1;
-    return i < css.size() && css[i] == css[at] ? i + 1 : qMin(i, css.size());
-}
-
-// Past the comment at css[at] ("/*").
-size_t cssCommentEnd(std::string_view css, size_t at)
-{
-    const size_t close = css.find("*/", at + 2);
-    return close == std::string_view::npos ? css.size() : close + 2;
-}
-
-// Past the ')' closing the bracket opened just before css[from], strings and comments skipped.
-size_t cssBracketEnd(std::string_view css, size_t from)
-{
-    int depth = 1;
-    size_t i = from;
-    while (i < css.size()) {
-        const char c = css[i];
-        if (c == '"' || c == '\'') {
-            i = cssStringEnd(css, i);
-        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
-            i = cssCommentEnd(css, i);
-        } else {
-            i += c == '\\' ? 2 : 1;
-            if (c == '(' || c == '[' || c == '{')
-                ++depth;
-            else if ((c == ')' || c == ']' || c == '}') && --depth == 0)
-                break;
-        }
-    }
-    return qMin(i, css.size());
-}
-
-// The URL of url(...) whose argument starts at css[from]; *end past its ')'. An unquoted
-// argument ends at the first ')', as browsers read it: no comments or strings inside.
-QByteArray cssUrlArgument(std::string_view css, size_t from, size_t *end)
-{
-    size_t i = from;
-    while (i < css.size() && isUrlBlank(css[i]))
-        ++i;
-    QByteArray url;
-    if (i < css.size() && (css[i] == '"' || css[i] == '\'')) {
-        const size_t close = cssStringEnd(css, i);
-        for (size_t j = i + 1; j < close && css[j] != css[i];)
-            j = cssChar(css, j, &url);
-        *end = cssBracketEnd(css, close);
-        return UrlOfValue(url.constData());
-    }
-    while (i < css.size() && css[i] != ')')
-        i = cssChar(css, i, &url);
-    *end = qMin(i + 1, css.size());
-    return UrlOfValue(url.constData());
 }
 
 // Functions whose arguments name something to load.
@@ -145,21 +30,125 @@ bool isKeptCssUrl(const QByteArray &url)
     return IsInsideUrl(url) || url.startsWith('#');
 }
 
-// Past the at-rule @import whose body starts at css[from]: up to its ';', strings and brackets
-// skipped.
-size_t cssStatementEnd(std::string_view css, size_t from)
+void appendHexEscape(QByteArray &out, char c)
 {
-    size_t i = from;
-    while (i < css.size() && css[i] != ';') {
-        const char c = css[i];
-        if (c == '"' || c == '\'')
-            i = cssStringEnd(css, i);
-        else if (c == '(' || c == '[' || c == '{')
-            i = cssBracketEnd(css, i + 1);
-        else
-            i += c == '\\' ? 2 : 1;
+    out += '\\' + QByteArray::number(uchar(c), 16) + ' ';
+}
+
+// A token's text as the input has it, but no '<': the text may end up in a style element, where
+// "</style" would end it. An escaped '<' stays escaped, in hexadecimal.
+void appendSource(QByteArray &out, std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 1 < text.size()) {
+            if (text[++i] == '<')
+                out += "\\3C ";
+            else
+                out.append(text.data() + i - 1, 2);
+        } else if (text[i] == '<') {
+            out += "\\3C ";
+        } else {
+            out += text[i];
+        }
     }
-    return qMin(i + 1, css.size());
+}
+
+// A string token written afresh, closed and with no '<' nor control character in it.
+void appendQuoted(QByteArray &out, const QByteArray &text)
+{
+    out += '"';
+    for (const char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (c == '<' || (c >= 0 && c < ' ') || c == '\x7f') {
+            appendHexEscape(out, c);
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+CssKind closerOf(CssKind opener)
+{
+    switch (opener) {
+    case CssKind::Function:
+    case CssKind::OpenParen:
+        return CssKind::CloseParen;
+    case CssKind::OpenSquare:
+        return CssKind::CloseSquare;
+    case CssKind::OpenCurly:
+        return CssKind::CloseCurly;
+    default:
+        return CssKind::End;
+    }
+}
+
+// Reads on to the end of the block just opened by opener: its matching closer, or the end of the
+// input. The block's text, when it is one string between blanks, goes to *onlyString.
+void skipBlock(CssTokenizer &tokens, CssKind opener, QByteArray *onlyString = nullptr)
+{
+    std::vector<CssKind> closers{closerOf(opener)};
+    int strings = 0;
+    bool other = false;
+    for (CssToken t = tokens.next(); t.kind != CssKind::End; t = tokens.next()) {
+        if (t.kind == closers.back()) {
+            closers.pop_back();
+            if (closers.empty())
+                break;
+            continue;
+        }
+        if (closers.size() == 1 && t.kind == CssKind::String && ++strings == 1 && onlyString)
+            *onlyString = t.value;
+        else if (t.kind != CssKind::Whitespace && t.kind != CssKind::Comment)
+            other = true;
+        if (closerOf(t.kind) != CssKind::End)
+            closers.push_back(closerOf(t.kind));
+    }
+    if (onlyString && (other || strings != 1))
+        *onlyString = QByteArray();
+}
+
+// Reads on past the at-rule whose keyword was just read: to its ';' or to the end of its block.
+void skipAtRule(CssTokenizer &tokens)
+{
+    for (CssToken t = tokens.next(); t.kind != CssKind::End && t.kind != CssKind::Semicolon; t = tokens.next()) {
+        if (t.kind == CssKind::OpenCurly) {
+            skipBlock(tokens, t.kind);
+            return;
+        }
+        if (closerOf(t.kind) != CssKind::End)
+            skipBlock(tokens, t.kind);
+    }
+}
+
+// A url, kept or not (false: "none" written instead): a kept url token keeps its text, a kept
+// string is written quoted.
+bool appendUrl(QByteArray &out, const QByteArray &url, std::string_view token = std::string_view())
+{
+    if (!isKeptCssUrl(UrlOfValue(url.constData()))) {
+        out += "none";
+        return false;
+    }
+    if (!token.empty()) {
+        appendSource(out, token);
+        // A url token the input ends may lack its ')'.
+        if (token.back() != ')')
+            out += ')';
+        return true;
+    }
+    out += "url(";
+    appendQuoted(out, url);
+    out += ')';
+    return true;
+}
+
+// Whether c, written right after a name, would join it (or make it a function).
+bool continuesName(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'
+        || c == '\\' || c == '(' || uchar(c) >= 0x80;
 }
 
 }  // namespace
@@ -206,42 +195,108 @@ bool IsInsideUrl(const QByteArray &url)
 
 QByteArray InertCss(std::string_view css)
 {
+    const QByteArray text = CssPreprocessed(css);
+    const std::string_view in(text.constData(), size_t(text.size()));
+    CssTokenizer tokens(in);
     QByteArray out;
-    size_t i = 0;
-    while (i < css.size()) {
-        const char c = css[i];
-        size_t next = i + 1;
-        if (c == '"' || c == '\'') {
-            next = cssStringEnd(css, i);
-        } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
-            next = cssCommentEnd(css, i);
-        } else if (css.compare(i, 4, "<!--") == 0) {
+    // Where the last "none" written for a dropped url ends, until the next token is written.
+    int noneEnd = -1;
+    for (CssToken t = tokens.next(); t.kind != CssKind::End; t = tokens.next()) {
+        const std::string_view source = in.substr(t.from, t.to - t.from);
+        bool dropped = false;
+        switch (t.kind) {
+        case CssKind::Comment:
+            // Kept as an empty comment: the tokens on either side stay apart.
+            out += "/**/";
+            break;
+        case CssKind::Cdo:
             // Style sheets of word processors sit in a comment's markers; CSS passes over them.
             out += ' ';
-            i += 4;
-            continue;
-        } else if (c == '@') {
-            const QByteArray rule = cssName(css, i + 1, &next);
-            if (rule == "import") {
-                i = cssStatementEnd(css, next);
-                continue;
+            break;
+        case CssKind::String:
+            appendQuoted(out, t.value);
+            break;
+        case CssKind::Url:
+            dropped = !appendUrl(out, t.value, source);
+            break;
+        case CssKind::BadUrl:
+            out += "none";
+            dropped = true;
+            break;
+        case CssKind::Function:
+            if (!isLoadingFunction(t.value)) {
+                appendSource(out, source);
+            } else if (t.value == "url") {
+                QByteArray url;
+                skipBlock(tokens, t.kind, &url);
+                dropped = !appendUrl(out, url);
+            } else {
+                skipBlock(tokens, t.kind);
+                out += "none";
+                dropped = true;
             }
-        } else if (c == '\\' || isCssIdentChar(c)) {
-            const QByteArray name = cssName(css, i, &next);
-            next = qMax(next, i + 1);
-            if (next < css.size() && css[next] == '(' && isLoadingFunction(name)) {
-                size_t end = 0;
-                const bool kept = name == "url" && isKeptCssUrl(cssUrlArgument(css, next + 1, &end));
-                if (name != "url")
-                    end = cssBracketEnd(css, next + 1);
-                out += kept ? QByteArray(css.data() + i, int(end - i)) : QByteArrayLiteral("none");
-                i = end;
-                continue;
-            }
+            break;
+        case CssKind::AtKeyword:
+            if (t.value == "import")
+                skipAtRule(tokens);
+            else
+                appendSource(out, source);
+            break;
+        default:
+            appendSource(out, source);
         }
-        out.append(css.data() + i, int(next - i));
-        i = next;
+        if (noneEnd >= 0 && out.size() > noneEnd) {
+            if (continuesName(out[noneEnd]))
+                out.insert(noneEnd, ' ');
+            noneEnd = -1;
+        }
+        if (dropped)
+            noneEnd = out.size();
     }
-    // No markup in a style text, wherever a browser reads it: '<' is written as its CSS escape.
-    return out.replace("<", "\\3C ");
+    return out;
+}
+
+QByteArray TakeCssDirection(const QByteArray &style, QByteArray *rest)
+{
+    const std::string_view in(style.constData(), size_t(style.size()));
+    CssTokenizer tokens(in);
+    QByteArray direction;
+    rest->clear();
+    // One declaration at a time, up to its ';' outside brackets: its name and first value word.
+    size_t from = 0;
+    QByteArray name, value;
+    bool colon = false;
+    int depth = 0;
+    for (CssToken t = tokens.next();; t = tokens.next()) {
+        if (t.kind == CssKind::End || (t.kind == CssKind::Semicolon && depth == 0)) {
+            if (name == "direction") {
+                if (value == "rtl" || value == "ltr")
+                    direction = value;
+            } else {
+                rest->append(style.constData() + from, int(t.to - from));
+            }
+            if (t.kind == CssKind::End)
+                break;
+            from = t.to;
+            name.clear();
+            value.clear();
+            colon = false;
+            continue;
+        }
+        if (closerOf(t.kind) != CssKind::End)
+            ++depth;
+        else if (t.kind == CssKind::CloseParen || t.kind == CssKind::CloseSquare || t.kind == CssKind::CloseCurly)
+            depth = qMax(0, depth - 1);
+        if (t.kind == CssKind::Whitespace || t.kind == CssKind::Comment)
+            continue;
+        if (!colon && t.kind == CssKind::Colon)
+            colon = true;
+        else if (!colon && name.isEmpty() && t.kind == CssKind::Ident)
+            name = t.value;
+        else if (!colon)
+            name = "-";  // no declaration a browser reads
+        else if (value.isEmpty())
+            value = t.kind == CssKind::Ident ? t.value : QByteArray("-");
+    }
+    return direction;
 }

@@ -20,3 +20,7 @@ bool IsInsideUrl(const QByteArray &url);
 // the message or a place in the page (#id), and every other function that loads, become "none";
 // @import rules go.
 QByteArray InertCss(std::string_view css);
+// Takes the direction declarations out of a style's declarations (as InertCss writes them):
+// returns the direction the last one sets ("rtl" or "ltr"; empty for none or another value), and
+// *rest is the style without them.
+QByteArray TakeCssDirection(const QByteArray &style, QByteArray *rest);

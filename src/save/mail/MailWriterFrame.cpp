@@ -19,6 +19,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <new>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -240,6 +241,8 @@ struct PreparedMessage {
     const std::function<bool()> *stopRequested = nullptr;
     // Where the log says the message lies when it has no entry of its own (a recovered one).
     QString source;
+    // Why an unreadable message was not read, when not the archive's fault.
+    QString failure;
 };
 
 // The archive entry a message's log lines name.
@@ -247,6 +250,8 @@ const QString &sourceOf(const PreparedMessage &p)
 {
     return p.source.isEmpty() ? p.fields.strEntryName : p.source;
 }
+
+const QString kNoMemory = QStringLiteral("there was not enough memory to format it");
 
 // A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
 // is streamed to its file in chunks when its turn comes. With the window below, formatted
@@ -307,6 +312,20 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     return p;
 }
 
+// A message prepared, or marked unreadable when there was no memory to read it.
+PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style)
+{
+    try {
+        return prepareMessage(rec, style);
+    } catch (const std::bad_alloc &) {
+        PreparedMessage p;
+        p.rec = &rec;
+        p.readable = false;
+        p.failure = kNoMemory;
+        return p;
+    }
+}
+
 // The message's bytes as its writer makes them, collected in memory; left unformatted when they
 // outgrow the limit.
 void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments)
@@ -318,7 +337,13 @@ void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const Attachm
     memory.openMemory(kFormatAheadBytes, qMin<qint64>(kFormatAheadBytes, 2 * qint64(p.xml.size()) + 4096));
     MailMessage message{*p.rec, p.fields, style, memory, attachments};
     message.xml = &p.xml;
-    QStringList missing = style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+    QStringList missing;
+    try {
+        missing = style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+    } catch (const std::bad_alloc &) {
+        // Formatted again in its turn, when the other workers may have given memory back.
+        return;
+    }
     if (memory.failed())
         return;
     p.xml = QByteArray();
@@ -345,7 +370,13 @@ QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style,
     MailMessage message{*p.rec, p.fields, style, out, attachments};
     message.xml = &p.xml;
     message.stopRequested = p.stopRequested;
-    return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+    try {
+        return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+    } catch (const std::bad_alloc &) {
+        // The message is counted not saved and its part cut back; the save goes on.
+        out.cancel(kNoMemory);
+        return QStringList();
+    }
 }
 
 // A message of its own file. A file that failed is removed: no reader gets half a message.
@@ -437,7 +468,8 @@ void noteUnreadable(const PreparedMessage &p, const MailFormatStyle &style, Mail
 {
     const QString where =
         style.oneFilePerFolder ? mailboxPath(style, context, p.relative) : mailFolderPath(style, context, p.relative);
-    noteFailure(context, *p.rec, p.fields, where, QStringLiteral("its text can no longer be read from the archive"));
+    noteFailure(context, *p.rec, p.fields, where,
+                p.failure.isEmpty() ? QStringLiteral("its text can no longer be read from the archive") : p.failure);
 }
 
 // The waiting messages are flushed and counted. When a write or the flush failed, the batch is
@@ -459,7 +491,7 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
     out.discard();
     for (const PendingMessage &m : batch) {
-        const PreparedMessage again = prepareMessage(*m.rec, style);
+        const PreparedMessage again = preparedOrFailed(*m.rec, style);
         if (again.readable)
             appendToMailbox(again, style, attachments, context, mailbox);
         else
@@ -514,7 +546,7 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
     return RunInOrder<Prepared>(
         records.size(), workers, kMessagesAhead, kMessagesPerTake,
         [&](int i) {
-            Prepared p(new PreparedMessage(prepareMessage(*records.at(i), style)));
+            Prepared p(new PreparedMessage(preparedOrFailed(*records.at(i), style)));
             formatAhead(*p, style, attachments);
             return p;
         },
@@ -548,7 +580,7 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         finished = saveInParallel(*records, style, *attachments, context, mailbox);
     } else {
         for (const MailMLRC *rec : *records) {
-            if (!saveMessage(prepareMessage(*rec, style), style, *attachments, context, mailbox)) {
+            if (!saveMessage(preparedOrFailed(*rec, style), style, *attachments, context, mailbox)) {
                 finished = false;
                 break;
             }

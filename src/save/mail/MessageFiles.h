@@ -9,6 +9,8 @@
 #include <QStringList>
 #include <QtGlobal>
 
+#include <atomic>
+
 struct MailMLRC;
 
 // The text part of a message without a stored body, in the formats that write one.
@@ -42,5 +44,8 @@ void WriteHtmlPage(const MailMessage &message);
 // page itself, pictures only when the message carries them (data:, cid:), styles without
 // anything they would fetch. Comments go. Markup that would cost the parser far more time or
 // memory than its size warrants (nested thousands deep, or built to make the tree explode) shows
-// as text; so does the markup a save's stop interrupted, and *stopped then tells.
-QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr);
+// as text; so does the markup a save's stop (stop instead, when set) interrupted, and *stopped then
+// tells. A message whose text does not fit in memory either throws std::bad_alloc.
+// Elements nested more than maxDepth deep (0: no limit) are written as their content only.
+QByteArray InertMarkup(const QByteArray &markup, bool *stopped = nullptr, const std::atomic<bool> *stop = nullptr,
+                       int maxDepth = 0);

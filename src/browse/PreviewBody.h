@@ -1,0 +1,28 @@
+#pragma once
+// A mail's markup shown in the preview without holding the window: it is read within the saved
+// page's bounds and tried out on a worker thread. What the window could not lay out within a
+// fraction of a second shows as the message's text instead.
+
+#include <QString>
+
+#include <atomic>
+
+class QTextBrowser;
+
+// Shows the markup body in view once it is ready; until then the view is empty. Resources added
+// to the view's document stay for the body. A later call,
+// or a cancel, drops what an earlier call still prepares.
+void ShowPreviewBody(QTextBrowser *view, const QString &body);
+// The view's property that tells what a shown body came to: "markup" or "text".
+constexpr char kPreviewShownAs[] = "previewShownAs";
+void CancelPreviewBody();
+// A body is being prepared for the view.
+bool PreviewBodyPending();
+
+// What the preview shows of markup: markup (*html true), or text. Runs on any thread; stop ends
+// it early (the result is then empty). width: the view's, for the trial layout.
+QString PreparePreviewBody(const QString &body, int width, const std::atomic<bool> &stop, bool *html);
+
+// The text of markup the page filter wrote: tags go, blocks and rows start lines, cells are
+// separated by tabs, style sheets go and character references are undone.
+QString TextOfInertMarkup(const QByteArray &markup);

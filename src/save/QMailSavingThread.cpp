@@ -355,6 +355,7 @@ void QMailSavingThread::finishRun(bool stopped)
         result.incompletes = m_run->mail.incompletes;
         result.unread = m_run->mail.unread;
         result.recovered = m_run->mail.recovered;
+        result.removed = m_run->mail.removed;
         result.notWritten = m_run->notWritten;
         result.foldersNotSaved = m_run->foldersNotSaved;
         writeReport(result, nSaveType, m_run->mail.saveDir, m_run->mail.strTime);
@@ -368,6 +369,8 @@ void QMailSavingThread::finishRun(bool stopped)
         qWarning().noquote() << "Not read:" << line;
     for (const QString &line : qAsConst(result.recovered))
         qWarning().noquote() << "Recovered:" << line;
+    for (const QString &line : qAsConst(result.removed))
+        qWarning().noquote() << "Removed:" << line;
     for (const QString &what : qAsConst(result.notWritten))
         qWarning().noquote() << "Not written by this version:" << what;
     {

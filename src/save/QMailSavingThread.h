@@ -31,6 +31,7 @@ struct SaveOutcome {
     QStringList incompletes;   // one line per item saved incomplete
     QStringList recovered;     // one line per attachment saved in a recovered message, naming it
     QStringList unread;        // one line per compressed entry not read
+    QStringList removed;       // one line per unfinished file of an earlier save that was removed
     // Folder-list ids of the checked folders that hold an item not saved: their check marks stay
     // for another try. Items not saved that belong to no such folder keep every mark.
     QSet<qint64> foldersNotSaved;

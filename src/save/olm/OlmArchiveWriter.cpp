@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cerrno>
@@ -330,18 +331,22 @@ bool OlmArchiveWriter::prepareOutput(const QString &path)
 
 bool OlmArchiveWriter::placeOutput(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat existing;
-    // Only the file the user agreed to replace goes; one that appeared since stays.
-    if (m_replaces && ::lstat(native.constData(), &existing) == 0 && quint64(existing.st_dev) == m_replacedDevice
-        && quint64(existing.st_ino) == m_replacedInode && ::unlink(native.constData()) != 0) {
-        m_error = QStringLiteral("%1 exists and cannot be removed: %2").arg(path, qt_error_string(errno));
-        return false;
-    }
-    if (m_out.takeName(path))
+    // Only the file the user agreed to replace goes, and in the same step as the new one takes
+    // its name; one that appeared since stays.
+    const bool placed = m_replaces ? m_out.takeNameOver(path, m_replacedDevice, m_replacedInode) : m_out.takeName(path);
+    if (placed)
         return true;
     m_error = QStringLiteral("%1 could not be given its name: %2").arg(path, m_out.error());
     return false;
+}
+
+QStringList OlmArchiveWriter::leftoversRemoved() const
+{
+    QStringList lines;
+    for (const QString &file : m_out.leftovers())
+        lines << QStringLiteral("the unfinished archive %1 in %2, left by a save that was stopped hard")
+                     .arg(file, QDir::toNativeSeparators(QFileInfo(m_path).path()));
+    return lines;
 }
 
 bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)

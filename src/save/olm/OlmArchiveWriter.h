@@ -84,6 +84,9 @@ public:
     // The compressed entries copied whole, by their data offset in the archive being read.
     const QSet<qint64> &compressedCopied() const { return m_compressedCopied; }
     bool stopped() const { return m_stopped; }
+    // Unfinished archives that saves stopped hard left beside path, removed before this one
+    // began, one line each.
+    QStringList leftoversRemoved() const;
 
 private:
     struct MailEntry {

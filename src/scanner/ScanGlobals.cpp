@@ -17,6 +17,7 @@ FileOffsetNode *tmpAtFOStart = nullptr, *tmpAtFOEnd = nullptr;
 qint64 AttachmentNodeCount = 0;
 qint64 CompressedEntryCount = 0;
 CategorieInfo categorie = {0, 0, 0};
+QVector<CategorieInfo> categorieCopies;
 
 char *pBuff = nullptr;
 qint64 pBuffLength = 0;
@@ -99,6 +100,7 @@ void CleanScanResults()
     AttachmentNodeCount = 0;
     CompressedEntryCount = 0;
     categorie = {0, 0, 0};
+    categorieCopies.clear();
     objMapName_FID.clear();
     objMapFID_PID.clear();
     objMapFID_Name.clear();

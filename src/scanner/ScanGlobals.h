@@ -7,6 +7,7 @@
 
 #include <QMap>
 #include <QString>
+#include <QVector>
 #include <QtGlobal>
 
 struct MailMLRC {
@@ -119,6 +120,8 @@ extern qint64 AttachmentNodeCount;
 // never read, so none of their items is found. The scan's summary and every save name them.
 extern qint64 CompressedEntryCount;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
+// Every stored Categories.xml, in archive order: a damaged export may hold a cut copy beside the real one.
+extern QVector<CategorieInfo> categorieCopies;
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.
 extern char *pBuff;

@@ -35,6 +35,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -408,6 +409,8 @@ private Q_SLOTS:
     void clashingNames();
     void nothingLeftOut_data();
     void nothingLeftOut();
+    void storeCopies_data();
+    void storeCopies();
     void compressedEntryCut_data();
     void compressedEntryCut();
     void hardStop_data();
@@ -1497,6 +1500,102 @@ void OlmArchiveTest::nothingLeftOut()
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first().size, qint64(expected.size()));
     QVERIFY(output.contains(expected));
+}
+
+namespace {
+
+// Really deflated: the header gives the size and checksum of the text it inflates to.
+void AddDeflated(TestArchiveBuilder &b, const QString &name, const QByteArray &text)
+{
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(int(deflateBound(&z, uLong(text.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.constData()));
+    z.avail_in = uInt(text.size());
+    z.next_out = reinterpret_cast<Bytef *>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(int(z.total_out));
+    deflateEnd(&z);
+    TestArchiveBuilder::EntryOptions options = Deflated(text.size());
+    options.crcOverride = qint64(Crc32Update(0, text.constData(), text.size()));
+    b.addEntry(name, out, options);
+}
+
+// The text Python's zipfile reads (checksum checked) under name; empty when it cannot.
+QByteArray ExtractedEntry(const QString &archive, const QString &name)
+{
+    QProcess py;
+    py.start(
+        QStringLiteral("python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys,zipfile; sys.stdout.buffer.write(zipfile.ZipFile(sys.argv[1]).read(sys.argv[2]))"),
+         archive, name});
+    return py.waitForFinished(60000) && py.exitCode() == 0 ? py.readAllStandardOutput() : QByteArray();
+}
+
+}  // namespace
+
+void OlmArchiveTest::storeCopies_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("realDeflated");
+    QTest::addColumn<bool>("cutDeflated");
+    QTest::addColumn<bool>("cutFirst");
+    const QString categories = QStringLiteral("Categories.xml");
+    const QString contacts = QStringLiteral("Local/Address Book/Contacts.xml");
+    const QString notes = QStringLiteral("Local/Notes/Notes.xml");
+    QTest::newRow("categories, stored cut copy after the real one") << categories << false << false << false;
+    QTest::newRow("categories, stored cut copy before the real one") << categories << false << false << true;
+    QTest::newRow("categories, deflated real one, stored cut copy") << categories << true << false << false;
+    QTest::newRow("contacts, deflated real one, stored cut copy after") << contacts << true << false << false;
+    QTest::newRow("contacts, stored real one, deflated cut copy before") << contacts << false << true << true;
+    QTest::newRow("contacts, both stored, cut copy before") << contacts << false << false << true;
+    QTest::newRow("notes, stored real one, stored cut copy after") << notes << false << false << false;
+}
+
+void OlmArchiveTest::storeCopies()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, realDeflated);
+    QFETCH(bool, cutDeflated);
+    QFETCH(bool, cutFirst);
+    if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
+        QSKIP("python3 reads the new archive");
+    QByteArray real;
+    if (name == QLatin1String("Categories.xml"))
+        real = OlmXml::categories({QStringLiteral("Blue"), QStringLiteral("Red"), QStringLiteral("Green")});
+    else if (name.endsWith(QLatin1String("Contacts.xml")))
+        real = OlmXml::contacts({{"Ann", "Lee", {}, "n", {}}, {"Bo", "Ray", {}, "m", {}}});
+    else
+        real = "<notes xml:space=\"preserve\" elementCount=\"1\"><note xml:space=\"preserve\">"
+               "<OPFNoteCopyText xml:space=\"preserve\">a note</OPFNoteCopyText></note></notes>";
+    const QByteArray cut = real.left(real.size() / 2);
+    TestArchiveBuilder b;
+    auto add = [&](const QByteArray &text, bool deflated) {
+        if (deflated)
+            AddDeflated(b, name, text);
+        else
+            b.addEntry(name, text);
+    };
+    if (cutFirst)
+        add(cut, cutDeflated);
+    add(real, realDeflated);
+    if (!cutFirst)
+        add(cut, cutDeflated);
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
+    const SaveOutcome outcome = runSave(b.finish());
+    // The store's name holds the whole copy; the cut one stands beside it, named as cut.
+    QCOMPARE(ExtractedEntry(outputPath(), name), real);
+    const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
+    QCOMPARE(ExtractedEntry(outputPath(), beside), cut);
+    // One line names the cut copy, what it became and which copy keeps the name.
+    const QStringList lines = outcome.incompletes + outcome.recovered + outcome.failures;
+    QCOMPARE(lines.size(), 1);
+    for (const QString &part : {QStringLiteral("a cut copy"), QStringLiteral("keeps the name"), beside})
+        QVERIFY2(lines.first().contains(part), qPrintable(lines.first()));
+    const ToolResult tools = CheckWithTools(outputPath());
+    QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
 }
 
 void OlmArchiveTest::compressedEntryCut_data()

@@ -92,7 +92,8 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, const Ol
 QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
 {
     QString why;
-    const QByteArray safe = m_names.fileName(name, &why);
+    const QByteArray safe = m_names.fileName(name, &why, m_keepsHeldName);
+    m_keepsHeldName = false;
     if (!why.isEmpty())
         m_book.renamed(m_item, m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
     return safe;
@@ -445,14 +446,8 @@ void OlmArchiveWriter::writeLayout()
         buildAttachmentIndex();
     }
     reserveNames();
-    beginItem(QStringLiteral("Categories \"Categories.xml\""));
-    // A compressed one is copied as it is with the other compressed entries.
-    const bool compressed = categorie.size <= 0 && compressedEntryNamed("Categories.xml");
-    if (!compressed && (categorie.size <= 0 || textReadable(categorie.dataOffset, categorie.size, nullptr, nullptr)))
-        writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
-    else if (!compressed)
-        noteUnreadable(m_book.what(m_item));
-    m_item = -1;
+    chooseStoreOwners();
+    writeCategories();
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};
     for (int i = 0; i < 4; ++i)
         WriteItemStoreEntries(kOlmStores[i], gates[i]);
@@ -464,6 +459,29 @@ void OlmArchiveWriter::writeLayout()
     writeStrayAttachments();
     writeUnnamedAttachments();
     writeCompressedEntries();
+}
+
+void OlmArchiveWriter::writeCategories()
+{
+    const bool compressed = compressedEntryNamed("Categories.xml");
+    QVector<CategorieInfo> copies;
+    for (const CategorieInfo &c : qAsConst(categorieCopies)) {
+        if (c.size > 0)
+            copies.append(c);
+    }
+    // An archive without one gets an empty list, as the exporter writes.
+    if (copies.isEmpty() && !compressed)
+        copies.append(CategorieInfo{0, 0, 0});
+    for (const CategorieInfo &c : qAsConst(copies)) {
+        beginItem(QStringLiteral("Categories \"Categories.xml\""));
+        if (c.size > 0 && !textReadable(c.dataOffset, c.size, nullptr, nullptr)) {
+            noteUnreadable(m_book.what(m_item));
+        } else {
+            claimStoreName("Categories.xml", c.dataOffset);
+            writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, false);
+        }
+        m_item = -1;
+    }
 }
 
 void OlmArchiveWriter::reserveNames()

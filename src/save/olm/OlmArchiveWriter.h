@@ -104,6 +104,8 @@ private:
     // Every name the archive will hold, before the first entry is written.
     void reserveNames();
     void writeLayout();
+    // Every stored copy of the category list; a compressed one goes with the compressed entries.
+    void writeCategories();
     bool stopNow();
     // Once the entries are written: their checksums into the records.
     void settleChecksums();
@@ -142,6 +144,14 @@ private:
                          qint64 *copied = nullptr);
 
     // Item stores.
+    // Of a store file the archive being read holds more than once, the copy that keeps its
+    // name: the first whole one. Cut copies are noted.
+    void chooseStoreOwners();
+    bool storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const;
+    bool compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const;
+    // Before a store copy's entry is begun: whether it keeps the store's name, and the line of
+    // a cut copy.
+    void claimStoreName(const QByteArray &name, qint64 dataOffset);
     void WriteItemStoreEntries(const OlmStore &store, bool gate);
     void writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks);
     void writeRecoveredStoreItems(const OlmStore &store);
@@ -240,6 +250,9 @@ private:
     static QString checksumProblem(const PendingCrc &p, quint32 crc);
 
     QSet<qint64> m_compressedCopied;          // by source data offset
+    QHash<QByteArray, qint64> m_storeOwners;  // store file name: data offset of the copy that keeps it
+    QSet<qint64> m_cutCopies;                 // store copies found cut, by data offset
+    bool m_keepsHeldName = false;             // the entry begun next is its store's chosen copy
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
     QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
     QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once

@@ -70,7 +70,7 @@ QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
     }
 }
 
-QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
+QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why, bool keepsHeld)
 {
     QStringList reasons;
     QByteArray chosen = name;
@@ -82,7 +82,10 @@ QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
     }
     // A renamed entry must not take the name another entry keeps, nor any a file stands under.
     const bool renamed = chosen != name;
-    if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
+    if (!keepsHeld && m_held.contains(chosen)) {
+        reasons << QStringLiteral("another copy of this store file is whole and keeps the name");
+        chosen = numbered(chosen);
+    } else if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
         reasons << QStringLiteral("another entry has the name \"%1\"").arg(QString::fromUtf8(chosen));
         chosen = numbered(chosen);
     } else if (m_folders.contains(chosen)) {

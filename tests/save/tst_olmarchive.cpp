@@ -409,6 +409,7 @@ private Q_SLOTS:
     void clashingNames();
     void nothingLeftOut_data();
     void nothingLeftOut();
+    void namesExtract();
     void storeCopies_data();
     void storeCopies();
     void compressedEntryCut_data();
@@ -1321,7 +1322,8 @@ void OlmArchiveTest::stopInsideLargeEntry()
     OlmArchiveWriter writer(fileDescriptor, hooks);
     QVERIFY(writer.write(outputPath(), selection) && writer.stopped());
     QVERIFY(QFileInfo(outputPath()).size() < 12 * piece);
-    QCOMPARE(writer.itemsWritten(), qint64(1));
+    // The message and the category list.
+    QCOMPARE(writer.itemsWritten(), qint64(2));
     QCOMPARE(writer.incompletes().filter(QStringLiteral("stopped before it was copied whole")).size(), 1);
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
@@ -1535,6 +1537,77 @@ QByteArray ExtractedEntry(const QString &archive, const QString &name)
 }
 
 }  // namespace
+
+namespace {
+
+// Extracts archive into a new empty folder with each zip tool there is: a failure per tool,
+// and the files each one made.
+QStringList ExtractProblems(const QString &archive, int files)
+{
+    QStringList problems;
+    const QList<QStringList> tools{{"bsdtar", "-xf", archive}, {"unzip", "-oqq", archive}, {"7z", "x", "-y", archive}};
+    for (const QStringList &tool : tools) {
+        if (QStandardPaths::findExecutable(tool.first()).isEmpty())
+            continue;
+        QTemporaryDir into;
+        QProcess p;
+        p.setWorkingDirectory(into.path());
+        p.start(tool.first(), tool.mid(1));
+        if (!p.waitForFinished(120000) || p.exitCode() != 0)
+            problems << QStringLiteral("%1 exits %2: %3")
+                            .arg(tool.first())
+                            .arg(p.exitCode())
+                            .arg(QString::fromUtf8(p.readAll().right(300)));
+        int made = 0;
+        for (QDirIterator it(into.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); it.hasNext();
+             it.next())
+            ++made;
+        if (made != files)
+            problems << QStringLiteral("%1 made %2 files of %3").arg(tool.first()).arg(made).arg(files);
+    }
+    return problems;
+}
+
+}  // namespace
+
+void OlmArchiveTest::namesExtract()
+{
+    // Names zip tools cannot extract, or extract outside the folder, each a message of Inbox.
+    const QByteArray inbox = kMessages.toUtf8() + "Inbox/";
+    const QList<QByteArray> names{
+        inbox + QByteArray(300, 'n') + "/message_00001.xml",
+        inbox + (QByteArray(200, 'd') + '/').repeated(22) + "message_00002.xml",
+        inbox + "message_\x1b[31m00003.xml",
+        inbox + "message_00004\n.xml",
+        "./" + inbox + "message_00005.xml",
+        "/" + inbox + "message_00006.xml",
+        inbox.left(inbox.size() - 1) + "\\message_00007.xml",
+        inbox + QByteArray("mess\0age_00008.xml", 18),
+    };
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    for (int i = 0; i < names.size(); ++i)
+        b.addRawName(names[i], OlmXml::emails({Mail(i + 1)}));
+    const SaveOutcome outcome = runSave(b.finish());
+    QCOMPARE(outcome.failures, QStringList());
+    QCOMPARE(outcome.written, qint64(names.size() + 1));
+    // One line per renamed message, naming what it was and what it became.
+    QCOMPARE(outcome.recovered.filter(QStringLiteral("written as")).size(), names.size());
+    QCOMPARE(outcome.recovered.size(), names.size());
+    int files = 0;
+    for (const LocalEntry &e : LocalEntries(ReadFile(outputPath()))) {
+        if (!e.name.endsWith(QLatin1Char('/')))
+            ++files;
+        const QByteArray utf8 = e.name.toUtf8();
+        QVERIFY2(utf8.size() <= kOlmMaxNameBytes, qPrintable(e.name.left(80)));
+        for (const QByteArray &part : utf8.split('/'))
+            QVERIFY2(part.size() <= 255 && part != ".." && part != ".", qPrintable(e.name.left(80)));
+        QVERIFY2(std::none_of(utf8.begin(), utf8.end(), [](char ch) { return uchar(ch) < 0x20; }), qPrintable(e.name));
+    }
+    QCOMPARE(files, names.size() + 1);
+    const QStringList problems = ExtractProblems(outputPath(), files);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+}
 
 void OlmArchiveTest::storeCopies_data()
 {

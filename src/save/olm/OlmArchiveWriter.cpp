@@ -94,6 +94,17 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
     QString why;
     const QByteArray safe = m_names.fileName(name, &why, m_keepsHeldName);
     m_keepsHeldName = false;
+    // A name made safe before: one line says what it was, why, and what it became.
+    if (!m_renamedFrom.isEmpty()) {
+        QString reason = OlmUnsafeNameReason(m_renamedFrom);
+        if (reason.isEmpty())
+            reason = QStringLiteral("is no message's name");
+        if (safe != name)
+            reason += QStringLiteral("; \"%1\" was taken").arg(OlmNameForLine(name));
+        why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
+                  .arg(OlmNameForLine(m_renamedFrom), reason, OlmNameForLine(safe));
+        m_renamedFrom.clear();
+    }
     if (!why.isEmpty())
         m_book.renamed(m_item, m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
     return safe;
@@ -478,7 +489,9 @@ void OlmArchiveWriter::writeCategories()
             noteUnreadable(m_book.what(m_item));
         } else {
             claimStoreName("Categories.xml", c.dataOffset);
-            writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, false);
+            // Counted as written like a store file, as it is counted not saved when lost.
+            if (writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, false))
+                m_book.counted(m_item);
         }
         m_item = -1;
     }

@@ -91,7 +91,8 @@ public:
 private:
     struct MailEntry {
         const MailMLRC *record;
-        QByteArray name;  // read once; empty when the record has none
+        QByteArray name;      // read once and made safe; empty when the record has none
+        QByteArray original;  // the name as the archive gives it, when that is not safe
     };
     struct Span {
         qint64 offset;
@@ -200,6 +201,8 @@ private:
 
     QByteArray readSource(qint64 offset, qint64 length) const;
     QByteArray readEntryName(const MailMLRC *record) const;
+    // The message's name, NUL bytes and all.
+    QByteArray rawEntryName(const MailMLRC *record) const;
     // The name the message's entry gets in the new archive.
     QByteArray messageEntryName(const MailMLRC *record) const;
 
@@ -253,6 +256,7 @@ private:
     QHash<QByteArray, qint64> m_storeOwners;  // store file name: data offset of the copy that keeps it
     QSet<qint64> m_cutCopies;                 // store copies found cut, by data offset
     bool m_keepsHeldName = false;             // the entry begun next is its store's chosen copy
+    QByteArray m_renamedFrom;                 // the entry begun next had this unsafe name in the archive
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
     QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
     QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once

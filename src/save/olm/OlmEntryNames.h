@@ -34,3 +34,5 @@ private:
 
 // What is wrong with name as a file name in an archive, in words; empty when nothing is.
 QString OlmUnsafeNameReason(const QByteArray &name);
+// name for a report line: control characters (a NUL, a line feed, an escape) as \xHH.
+QString OlmNameForLine(const QByteArray &name);

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QMutexLocker>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <atomic>
 #include <csignal>
@@ -89,7 +90,7 @@ QString SaveProblemText(const SaveOutcome &outcome)
         text += QString::fromLatin1(kSaveNotWrittenText).arg(outcome.notWritten.join(QStringLiteral(", ")));
     if (!outcome.reportError.isEmpty())
         text += QString::fromLatin1(kSaveReportFailedText).arg(outcome.reportError);
-    else if (!text.isEmpty())
+    if (!text.isEmpty())
         text += SaveReportNamedText(outcome);
     return text;
 }
@@ -338,6 +339,13 @@ void QMailSavingThread::writeReport(SaveOutcome &result, SaveType type, const QS
                              .arg(QDir::toNativeSeparators(written.isEmpty() ? path : written),
                                   error.isEmpty() ? QStringLiteral("no output folder") : error);
     qWarning().noquote() << "Report not written:" << result.reportError;
+    // A window user never sees the lines on standard error: the report goes where it can be
+    // written, and the finish message names that place.
+    const QString spare = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (!spare.isEmpty()
+        && WriteSaveReport(spare + QLatin1Char('/') + QString::fromLatin1(kSaveReportFileName).arg(stamp), text,
+                           &written, &error))
+        result.reportPath = written;
 }
 
 void QMailSavingThread::finishRun(bool stopped)

@@ -410,6 +410,8 @@ private Q_SLOTS:
     void nothingLeftOut_data();
     void nothingLeftOut();
     void namesExtract();
+    void leftOutAfterDiskFull();
+    void destinationReadOnlyMidSave();
     void storeCopies_data();
     void storeCopies();
     void compressedEntryCut_data();
@@ -1607,6 +1609,64 @@ void OlmArchiveTest::namesExtract()
     QCOMPARE(files, names.size() + 1);
     const QStringList problems = ExtractProblems(outputPath(), files);
     QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::leftOutAfterDiskFull()
+{
+    // An entry that is left out for its own reason keeps its line when the disk filled before it.
+    TestArchiveBuilder b;
+    for (int i = 0; i < 40; ++i)
+        b.addEntry(kMessages + QStringLiteral("Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({Mail(i)}));
+    TestArchiveBuilder::EntryOptions unknown;
+    unknown.method = 77;
+    b.addEntry(kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/odd"), RandomBytes(3000, 5), unknown);
+    const QByteArray source = b.finish();
+    ArchiveFile file(source);
+    scanBytes(source);
+    OlmSelection selection;
+    selection.mail = true;
+    selection.folderIds = MailFolderIds();
+    struct rlimit oldLimit;
+    getrlimit(RLIMIT_FSIZE, &oldLimit);
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = oldLimit;
+    small.rlim_cur = 16 * 1024;
+    setrlimit(RLIMIT_FSIZE, &small);
+    OlmArchiveWriter writer(fileDescriptor, OlmSaveHooks());
+    const bool written = writer.write(outputPath(), selection);
+    setrlimit(RLIMIT_FSIZE, &oldLimit);
+    QVERIFY(!written);
+    QCOMPARE(writer.failures().filter(QStringLiteral("method no reader knows")).size(), 1);
+    // Every message and the category list named as well: 41 items and the odd entry.
+    QCOMPARE(writer.failures().size(), 42);
+}
+
+void OlmArchiveTest::destinationReadOnlyMidSave()
+{
+    if (::geteuid() == 0)
+        QSKIP("permissions do not bind the superuser");
+    const QByteArray source = BuiltArchive(30);
+    ArchiveFile file(source);
+    scanBytes(source);
+    OlmSelection selection;
+    selection.mail = true;
+    selection.folderIds = MailFolderIds();
+    const QString folder = QFileInfo(outputPath()).path();
+    OlmSaveHooks hooks;
+    hooks.stopRequested = [&] {
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        return false;
+    };
+    OlmArchiveWriter writer(fileDescriptor, hooks);
+    const bool written = writer.write(outputPath(), selection);
+    const QStringList left = QDir(folder).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden);
+    QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!written);
+    // The hidden file that could not go is named, in the error and in every item's line.
+    QCOMPARE(left.size(), 1);
+    QVERIFY2(writer.error().contains(left.first()), qPrintable(writer.error()));
+    QVERIFY(writer.failures().filter(left.first()).size() >= 30);
 }
 
 void OlmArchiveTest::storeCopies_data()

@@ -112,10 +112,14 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
 
 void OlmArchiveWriter::noteFileProblem(const QString &why, bool stands)
 {
-    // Once the output has failed nothing stands, and the archive's loss names every item.
-    if (m_out.failed())
-        return;
+    // Once the output has failed nothing stands, and the archive's loss names every item it
+    // held; an item left out for its own reason is named for that all the same.
     const QString text = m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why;
+    if (m_out.failed()) {
+        if (!stands && m_fileLabel.isEmpty())
+            m_book.leftOut(m_item, text);
+        return;
+    }
     if (stands || !m_fileLabel.isEmpty())
         m_book.lost(m_item, text);
     else
@@ -386,7 +390,14 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     } else {
         why = m_error;
     }
-    // The hidden file goes with the writer: nothing is left to be taken for an archive.
+    // The hidden file goes: nothing is left to be taken for an archive. One that cannot go (the
+    // folder was made read-only) is named, so the space it takes is not a mystery.
+    const QString hidden = m_out.hiddenPath();
+    if (const int error = m_out.removeHidden()) {
+        why += QStringLiteral("; its unfinished copy %1 stays, as it could not be removed: %2")
+                   .arg(QDir::toNativeSeparators(hidden), qt_error_string(error));
+        m_error += QStringLiteral("; its unfinished copy %1 stays").arg(QDir::toNativeSeparators(hidden));
+    }
     m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, why));
     return false;
 }

@@ -73,6 +73,20 @@ bool OlmOutputFile::create(const QString &path)
     return true;
 }
 
+int OlmOutputFile::removeHidden()
+{
+    stopWriter();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    int error = 0;
+    if (!m_hidden.isEmpty() && ::unlink(QFile::encodeName(m_hidden).constData()) != 0 && errno != ENOENT)
+        error = errno;
+    m_hidden.clear();
+    releaseLock();
+    return error;
+}
+
 void OlmOutputFile::releaseLock()
 {
     if (m_lockFd >= 0)

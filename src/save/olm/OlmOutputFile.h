@@ -37,6 +37,10 @@ public:
     // save began, which the user agreed to replace: a whole archive holds the name at every
     // moment. Any other file at path stays (EEXIST); with none there it is takeName.
     bool takeNameOver(const QString &path, quint64 device, quint64 inode);
+    // The hidden name while the file has not taken its own.
+    QString hiddenPath() const { return m_hidden; }
+    // Closes the file and removes it under its hidden name: 0, or why it could not be removed.
+    int removeHidden();
     // The leftover hidden files create() removed, each with its size.
     const QStringList &leftovers() const { return m_leftovers; }
     bool write(const char *data, qint64 length);

@@ -115,7 +115,9 @@ QStringList RemoveUnheldParts(const QString &folder, const QString &prefix)
 {
     QStringList removed;
     const QStringList names =
-        QDir(folder).entryList({prefix + QStringLiteral("*.part")}, QDir::Files | QDir::Hidden | QDir::System);
+        // "prefix" + "part" too: the one name every save of an earlier version used.
+        QDir(folder).entryList({prefix + QStringLiteral("*.part"), prefix + QStringLiteral("part")},
+                               QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
         const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
         const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

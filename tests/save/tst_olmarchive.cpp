@@ -1984,9 +1984,11 @@ void OlmArchiveTest::twoSavesIntoOneFolder()
     const QString folder = QFileInfo(outputPath()).path();
     const QString stale = folder + QStringLiteral("/.RepairedOLMfile.olm.999999-1.part");
     WriteFile(stale, "PK\x03\x04 cut");
+    WriteFile(folder + QStringLiteral("/.RepairedOLMfile.olm.part"), "PK\x03\x04 cut by an earlier version");
     OlmOutputFile other;
     QVERIFY(other.create(outputPath()));
-    QVERIFY(other.leftovers().size() == 1 && other.leftovers().first().startsWith(QLatin1String(".RepairedOLMfile")));
+    QCOMPARE(other.leftovers().size(), 2);
+    QVERIFY(other.leftovers().first().startsWith(QLatin1String(".RepairedOLMfile.olm.")));
     QVERIFY(other.write(QByteArray("the other save's bytes")));
     QVERIFY(other.drain());
     OlmSelection selection;

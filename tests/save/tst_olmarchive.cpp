@@ -9,15 +9,15 @@
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "platform/Crc32.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/QMailSavingThread.h"
-#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
 #include "save/olm/OlmArchiveWriter.h"
 #include "save/olm/OlmZipRecords.h"
-#include "scanner/FolderAttributes.h"
-#include "scanner/FolderKinds.h"
+#include "save/SaveFlow.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -30,9 +30,9 @@
 #include <QtTest>
 
 #include <csignal>
-#include <fcntl.h>
-#include <memory>
 #include <signal.h>
+#include <memory>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -82,17 +82,12 @@ struct Counts {
     QString text() const
     {
         return QStringLiteral("%1 mails, %2 contacts, %3 events, %4 tasks, %5 notes, %6 attachments")
-            .arg(mails)
-            .arg(contacts)
-            .arg(events)
-            .arg(tasks)
-            .arg(notes)
-            .arg(attachments);
+            .arg(mails).arg(contacts).arg(events).arg(tasks).arg(notes).arg(attachments);
     }
     bool atLeast(const Counts &o) const
     {
-        return mails >= o.mails && contacts >= o.contacts && events >= o.events && tasks >= o.tasks && notes >= o.notes
-            && attachments >= o.attachments;
+        return mails >= o.mails && contacts >= o.contacts && events >= o.events && tasks >= o.tasks
+               && notes >= o.notes && attachments >= o.attachments;
     }
 };
 
@@ -156,15 +151,13 @@ struct ToolResult {
 ToolResult CheckWithTools(const QString &output, const QString &source = QString())
 {
     ToolResult r;
-    for (const QStringList &tool :
-         {QStringList{"unzip", "-tq"}, QStringList{"zipinfo", "-v"}, QStringList{"7z", "t"}}) {
+    for (const QStringList &tool : {QStringList{"unzip", "-tq"}, QStringList{"zipinfo", "-v"}, QStringList{"7z", "t"}}) {
         if (QStandardPaths::findExecutable(tool.first()).isEmpty())
             continue;
         QProcess p;
         p.start(tool.first(), tool.mid(1) << output);
         if (!p.waitForFinished(300000) || p.exitCode() != 0)
-            r.problems
-                << QStringLiteral("%1 refuses it: %2").arg(tool.first(), QString::fromUtf8(p.readAll().right(300)));
+            r.problems << QStringLiteral("%1 refuses it: %2").arg(tool.first(), QString::fromUtf8(p.readAll().right(300)));
     }
     if (QStandardPaths::findExecutable(QStringLiteral("python3")).isEmpty())
         return r;
@@ -217,7 +210,7 @@ QByteArray LayoutArchive(const QStringList &names)
             if (name.endsWith(QLatin1Char('+'))) {
                 name.chop(1);
                 url = name.left(name.lastIndexOf(QLatin1Char('/')) + 1)
-                    + QStringLiteral("com.microsoft.__Attachments/a%1").arg(i);
+                      + QStringLiteral("com.microsoft.__Attachments/a%1").arg(i);
                 b.addEntry(url, QByteArray(100 + i, char('a' + i)));
             }
             b.addEntry(name, OlmXml::emails({Mail(i, url)}));
@@ -253,8 +246,7 @@ QByteArray BuiltArchive(int messages)
     b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue"), QStringLiteral("Red")}));
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
                OlmXml::contacts({{"Ann", "Lee", {}, "n", {}}, {"Bob", "Ray", {}, {}, {}}}));
-    b.addEntry(QStringLiteral("Accounts/Work/Address Book/Contacts.xml"),
-               OlmXml::contacts({{"Cy", "Doe", {}, {}, {}}}));
+    b.addEntry(QStringLiteral("Accounts/Work/Address Book/Contacts.xml"), OlmXml::contacts({{"Cy", "Doe", {}, {}, {}}}));
     b.addEntry(QStringLiteral("Local/Calendar/Calendars/Calendar.xml"),
                OlmXml::appointments({{"Meet", "Room", "Agenda", {}, {}}}));
     b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Task A", "note", "2"}, {"Task B", {}, {}}}));
@@ -269,8 +261,7 @@ QByteArray BuiltArchive(int messages)
             b.addEntry(url, QByteArray(3000 + i, char('a' + i % 26)));
             url.replace(QLatin1String("&amp;"), QLatin1String("&amp;amp;"));
         }
-        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
-                   OlmXml::emails({Mail(i, url)}));
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
     }
     return b.finish();
 }
@@ -316,8 +307,7 @@ QByteArray LargeAttachmentArchive(const QList<int> &sizes, bool crcZero, QVector
             c = char(random.generate());
         const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/big%1").arg(i);
         b.addEntry(url, data, options);
-        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
-                   OlmXml::emails({Mail(i, url)}));
+        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), OlmXml::emails({Mail(i, url)}));
         if (datas)
             datas->append(data);
     }
@@ -372,7 +362,7 @@ int IndexForOlm()
     return IndexForType(SaveTypeOLM);
 }
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(std::function<QByteArray()>)
 
@@ -455,7 +445,7 @@ void OlmArchiveTest::cleanup()
 
 SaveOutcome OlmArchiveTest::runSave(const QByteArray &archive, int *ticks, const std::function<void(int)> &onTick)
 {
-    m_archive.reset();  // its descriptor closes before the next one opens
+    m_archive.reset();   // its descriptor closes before the next one opens
     m_archive.reset(new ArchiveFile(archive));
     scanBytes(archive);
     CheckEveryScannedFolder();
@@ -463,14 +453,11 @@ SaveOutcome OlmArchiveTest::runSave(const QByteArray &archive, int *ticks, const
     strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
     QMailSavingThread thread;
     int count = 0;
-    QObject::connect(
-        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
-        [&] {
-            ++count;
-            if (onTick)
-                onTick(count);
-        },
-        Qt::DirectConnection);
+    QObject::connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        ++count;
+        if (onTick)
+            onTick(count);
+    }, Qt::DirectConnection);
     if (!thread.SetInitialSettings(QString(), IndexForOlm()) || !thread.wait(300000))
         return SaveOutcome();
     if (ticks)
@@ -487,8 +474,7 @@ void OlmArchiveTest::dosDateTime_data()
         << QDateTime(QDate(2000, 1, 1), QTime(12, 34, 57)) << ((quint32(20) << 25 | 1 << 21 | 1 << 16) | 0x645Cu);
     QTest::newRow("last moment of the form") << QDateTime(QDate(2107, 12, 31), QTime(23, 59, 59)) << 0xFF9FBF7Du;
     QTest::newRow("leap day") << QDateTime(QDate(2000, 2, 29), QTime(13, 5, 9)) << 0x285D68A4u;
-    QTest::newRow("before 1980 clamps, never wraps")
-        << QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59)) << 0x00210000u;
+    QTest::newRow("before 1980 clamps, never wraps") << QDateTime(QDate(1979, 12, 31), QTime(23, 59, 59)) << 0x00210000u;
     QTest::newRow("after 2107 clamps, never wraps") << QDateTime(QDate(2108, 1, 1), QTime(0, 0, 1)) << 0xFF9FBF7Du;
 }
 
@@ -515,21 +501,17 @@ void OlmArchiveTest::recordBytes()
     QCOMPARE(central.right(8).toHex(), QByteArray("3412000000000000"));
     const QByteArray end = Zip64EndRecords(18, 0x500, 0x1000);
     QCOMPARE(end.size(), 98);
-    QCOMPARE(qFromLittleEndian<quint64>(end.constData() + 56 + 8), quint64(0x1500));  // locator -> end record
+    QCOMPARE(qFromLittleEndian<quint64>(end.constData() + 56 + 8), quint64(0x1500));   // locator -> end record
     QCOMPARE(end.right(22).toHex(), QByteArray("504b0506ffffffffffffffffffffffffffffffff0000"));
 }
 
 void OlmArchiveTest::nameFlag_data()
 {
     QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("utf8");  // flagged UTF-8 in both headers
+    QTest::addColumn<bool>("utf8");   // flagged UTF-8 in both headers
     QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
-    QTest::newRow("ASCII with DEL and controls") << QByteArray("a\x7F\x01"
-                                                               "b")
-                                                 << true;
-    QTest::newRow("valid UTF-8") << QByteArray("Local/\xC3\x9C"
-                                               "bersicht/\xE2\x82\xAC.xml")
-                                 << true;
+    QTest::newRow("ASCII with DEL and controls") << QByteArray("a\x7F\x01" "b") << true;
+    QTest::newRow("valid UTF-8") << QByteArray("Local/\xC3\x9C" "bersicht/\xE2\x82\xAC.xml") << true;
     QTest::newRow("four-byte UTF-8") << QByteArray("x\xF0\x9F\x98\x80") << true;
     QTest::newRow("invalid bytes") << QByteArray("Local/\xFF\xFE.xml") << false;
     QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF") << false;
@@ -551,47 +533,44 @@ void OlmArchiveTest::attachmentUrls_data()
     QTest::addColumn<QByteArray>("xml");
     QTest::addColumn<QStringList>("urls");
     auto list = [](const QByteArray &attachments) {
-        return "<OPFMessageCopyAttachmentList xml:space=\"preserve\">" + attachments
-            + "</OPFMessageCopyAttachmentList>";
+        return "<OPFMessageCopyAttachmentList xml:space=\"preserve\">" + attachments + "</OPFMessageCopyAttachmentList>";
     };
     auto att = [](const QByteArray &url) {
         return "<messageAttachment OPFAttachmentName=\"n\" OPFAttachmentURL=\"" + url + "\"></messageAttachment>";
     };
-    QTest::newRow("two attachments, in XML order")
-        << "<emails><email>" + list(att("a/x_0") + att("a/x_1")) + "</email></emails>" << QStringList{"a/x_0", "a/x_1"};
-    QTest::newRow("a ';' in a name stays one URL")
-        << "<email>" + list(att("a/r;v2.pdf")) + "</email>" << QStringList{"a/r;v2.pdf"};
+    QTest::newRow("two attachments, in XML order") << "<emails><email>" + list(att("a/x_0") + att("a/x_1")) + "</email></emails>"
+                                                   << QStringList{"a/x_0", "a/x_1"};
+    QTest::newRow("a ';' in a name stays one URL") << "<email>" + list(att("a/r;v2.pdf")) + "</email>"
+                                                   << QStringList{"a/r;v2.pdf"};
     QTest::newRow("entities: the first of two URLs is decoded twice")
         << "<email>" + list(att("a/x&amp;lt;1") + att("a/y&amp;lt;2")) + "</email>" << QStringList{"a/x<1", "a/y&lt;2"};
-    QTest::newRow("every entity the exporter writes")
-        << "<email>" + list(att("&lt;&gt;&amp;&apos;&nbsp;")) + "</email>" << QStringList{"<>&' "};
+    QTest::newRow("every entity the exporter writes") << "<email>" + list(att("&lt;&gt;&amp;&apos;&nbsp;")) + "</email>"
+                                                      << QStringList{"<>&' "};
     QTest::newRow("no email close: nothing") << "<email>" + list(att("a/x")) << QStringList{};
     QTest::newRow("the last email with a list wins")
         << "<email>" + list(att("a/first")) + "</email><email></email><email>" + list(att("a/last")) + "</email>"
         << QStringList{"a/last"};
-    QTest::newRow("a piece without a URL adds none")
-        << "<email>" + list("<messageAttachment x=\"1\"></messageAttachment>" + att("b")) + "</email>"
-        << QStringList{"b"};
-    QTest::newRow("an empty list") << QByteArray(
-        "<email><OPFMessageCopyAttachmentList xml:space=\"preserve\"/></email>")
+    QTest::newRow("a piece without a URL adds none") << "<email>" + list("<messageAttachment x=\"1\"></messageAttachment>" + att("b"))
+                                                            + "</email>"
+                                                     << QStringList{"b"};
+    QTest::newRow("an empty list") << QByteArray("<email><OPFMessageCopyAttachmentList xml:space=\"preserve\"/></email>")
                                    << QStringList{};
     // Where the tags stand against each other and against the email ends.
     QTest::newRow("a NUL ends the text") << "<email>" + list(att("a/x")) + "</email>" + QByteArray(1, '\0') + "<email>"
-            + list(att("a/y"))
-            + "</email>" << QStringList{"a/x"};
+                                                + list(att("a/y")) + "</email>"
+                                         << QStringList{"a/x"};
     QTest::newRow("a list opened in one email and closed in the next: none")
         << "<email><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
-            + "</email><email></OPFMessageCopyAttachmentList></email>"
+               + "</email><email></OPFMessageCopyAttachmentList></email>"
         << QStringList{};
-    QTest::newRow("two lists in one email: the first")
-        << "<email>" + list(att("a/1")) + list(att("a/2")) + "</email>" << QStringList{"a/1"};
+    QTest::newRow("two lists in one email: the first") << "<email>" + list(att("a/1")) + list(att("a/2")) + "</email>"
+                                                       << QStringList{"a/1"};
     QTest::newRow("an end tag before the start tag: the rest of the email")
         << "<email></OPFMessageCopyAttachmentList><OPFMessageCopyAttachmentList xml:space=\"preserve\">" + att("a/x")
-            + "</email>"
+               + "</email>"
         << QStringList{"a/x"};
     QTest::newRow("a start tag cut short by the email's end")
-        << QByteArray("<email><OPFMessageCopyAttachmentList xml:s</OPFMessageCopyAttachmentList></email>")
-        << QStringList{};
+        << QByteArray("<email><OPFMessageCopyAttachmentList xml:s</OPFMessageCopyAttachmentList></email>") << QStringList{};
     QTest::newRow("text with '<' and entities around the list")
         << "<emails><email><a>x &lt; y</a><b/>" + list(att("a/&lt;z&gt;")) + "<c>1<2</c></email></emails>"
         << QStringList{"a/<z>"};
@@ -607,101 +586,77 @@ void OlmArchiveTest::attachmentUrls()
 void OlmArchiveTest::walkLayout_data()
 {
     QTest::addColumn<QStringList>("names");
-    QTest::addColumn<QString>("expected");  // the entries of the mail part, or of the stores
-    QTest::addColumn<int>("ticks");         // per pass
+    QTest::addColumn<QString>("expected");   // the entries of the mail part, or of the stores
+    QTest::addColumn<int>("ticks");          // per pass
     const QString m = kMessages;
-    const QString standard =
-        QStringLiteral("M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Drafts/|M/Deleted Items/|Accounts/");
-    const QString storeTail =
-        QStringLiteral("Local/Calendar/@/|Local/Calendar/|Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/");
+    const QString standard = QStringLiteral("M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Drafts/|M/Deleted Items/|Accounts/");
+    const QString storeTail = QStringLiteral("Local/Calendar/@/|Local/Calendar/|Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/");
     auto msg = [&](const QString &folder, int i) { return m + folder + QStringLiteral("message_0000%1.xml").arg(i); };
 
-    QTest::newRow("two messages of one folder")
-        << QStringList{msg("A/", 1), msg("A/", 2)} << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/m2.xml|" + standard << 2;
-    QTest::newRow("A, B, then A again: A's entries again")
-        << QStringList{msg("A/", 1), msg("B/", 2), msg("A/", 3)}
+    QTest::newRow("two messages of one folder") << QStringList{msg("A/", 1), msg("A/", 2)}
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/m2.xml|" + standard << 2;
+    QTest::newRow("A, B, then A again: A's entries again") << QStringList{msg("A/", 1), msg("B/", 2), msg("A/", 3)}
         << "M/|M/A/|M/A/@/|M/A/m1.xml|M/B/|M/B/@/|M/B/m2.xml|M/A/|M/A/@/|M/A/m3.xml|" + standard << 3;
-    QTest::newRow("A/B then D/B renews every level")
-        << QStringList{msg("A/B/", 1), msg("D/B/", 2)}
+    QTest::newRow("A/B then D/B renews every level") << QStringList{msg("A/B/", 1), msg("D/B/", 2)}
         << "M/|M/A/|M/A/B/|M/A/B/@/|M/A/B/m1.xml|M/D/|M/D/B/|M/D/B/@/|M/D/B/m2.xml|" + standard << 2;
-    QTest::newRow("A, A/B, A: the return to A brings nothing")
-        << QStringList{msg("A/", 1), msg("A/B/", 2), msg("A/", 3)}
+    QTest::newRow("A, A/B, A: the return to A brings nothing") << QStringList{msg("A/", 1), msg("A/B/", 2), msg("A/", 3)}
         << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/B/|M/A/B/@/|M/A/B/m2.xml|M/A/m3.xml|" + standard << 3;
-    QTest::newRow("directly under the messages folder")
-        << QStringList{msg("", 1)} << "M/|M/@/|M/m1.xml|" + standard << 1;
+    QTest::newRow("directly under the messages folder") << QStringList{msg("", 1)} << "M/|M/@/|M/m1.xml|" + standard << 1;
     QTest::newRow("Inbox Old is an ordinary folder, an Inbox subfolder Inbox's")
         << QStringList{msg("Inbox Old/", 1), msg("Inbox/Sub/", 2), msg("Inbox Old/", 3)}
         << "M/|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m1.xml|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m3.xml|"
            "M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|"
-           "M/Drafts/|M/Deleted Items/|Accounts/"
-        << 3;
+           "M/Drafts/|M/Deleted Items/|Accounts/" << 3;
     QTest::newRow("standard folder: direct messages report nothing, keep the previous path")
         << QStringList{msg("Inbox/", 1), msg("Inbox/Sub/", 2), msg("Inbox/", 3), msg("Inbox/Sub/", 4)}
         << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/@/|M/Inbox/m1.xml|M/Inbox/Sub/|"
-           "M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|M/Inbox/m3.xml|M/Inbox/Sub/m4.xml|M/Drafts/|M/Deleted Items/|Accounts/"
-        << 2;
+           "M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|M/Inbox/m3.xml|M/Inbox/Sub/m4.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 2;
     QTest::newRow("standard folder: a subfolder first leaves the folder without attachments entry")
         << QStringList{msg("Inbox/Sub/", 1), msg("Inbox/", 2)}
         << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m1.xml|"
-           "M/Inbox/m2.xml|M/Drafts/|M/Deleted Items/|Accounts/"
-        << 1;
+           "M/Inbox/m2.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 1;
     QTest::newRow("accounts: levels from the account, attachments before their message")
         << QStringList{"Accounts/Work/Inbox/message_00001.xml", "Accounts/Work/Inbox/message_00002.xml+",
                        "Accounts/Work/Sent/message_00003.xml", "Accounts/Home/Inbox/message_00004.xml"}
         << "M/|" + standard
-            + "|Accounts/Work/|Accounts/Work/Inbox/|Accounts/Work/Inbox/@/|Accounts/Work/Inbox/m1.xml|"
-              "Accounts/Work/Inbox/@/a2|Accounts/Work/Inbox/m2.xml|Accounts/Work/Sent/|Accounts/Work/Sent/@/|"
-              "Accounts/Work/Sent/m3.xml|Accounts/Home/|Accounts/Home/Inbox/|Accounts/Home/Inbox/@/|"
-              "Accounts/Home/Inbox/m4.xml"
-        << 4;
+               + "|Accounts/Work/|Accounts/Work/Inbox/|Accounts/Work/Inbox/@/|Accounts/Work/Inbox/m1.xml|"
+                 "Accounts/Work/Inbox/@/a2|Accounts/Work/Inbox/m2.xml|Accounts/Work/Sent/|Accounts/Work/Sent/@/|"
+                 "Accounts/Work/Sent/m3.xml|Accounts/Home/|Accounts/Home/Inbox/|Accounts/Home/Inbox/@/|"
+                 "Accounts/Home/Inbox/m4.xml" << 4;
     QTest::newRow("an account folder ending in Local is written once, by the accounts walk")
         << QStringList{"Accounts/Office.Local/com.microsoft.__Messages/Inbox/message_00001.xml"}
         << "M/|" + standard
-            + "|Accounts/Office.Local/|Accounts/Office.Local/com.microsoft.__Messages/|"
-              "Accounts/Office.Local/com.microsoft.__Messages/Inbox/|Accounts/Office.Local/com.microsoft.__Messages/"
-              "Inbox/@/|"
-              "Accounts/Office.Local/com.microsoft.__Messages/Inbox/m1.xml"
-        << 1;
-    QTest::newRow("a local folder named Accounts")
-        << QStringList{msg("Accounts/", 1)} << "M/|M/Accounts/|M/Accounts/@/|M/Accounts/m1.xml|" + standard << 1;
-    QTest::newRow("each message's attachments right before it")
-        << QStringList{msg("A/", 1) + "+", msg("A/", 2) + "+"}
+               + "|Accounts/Office.Local/|Accounts/Office.Local/com.microsoft.__Messages/|"
+                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/|Accounts/Office.Local/com.microsoft.__Messages/Inbox/@/|"
+                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/m1.xml" << 1;
+    QTest::newRow("a local folder named Accounts") << QStringList{msg("Accounts/", 1)}
+        << "M/|M/Accounts/|M/Accounts/@/|M/Accounts/m1.xml|" + standard << 1;
+    QTest::newRow("each message's attachments right before it") << QStringList{msg("A/", 1) + "+", msg("A/", 2) + "+"}
         << "M/|M/A/|M/A/@/|M/A/@/a1|M/A/m1.xml|M/A/@/a2|M/A/m2.xml|" + standard << 2;
 
     QTest::newRow("stores: the main file alone, a sub-folder with its folder entry")
         << QStringList{"Local/Address Book/Contacts.xml", "Local/Address Book/Family/Contacts.xml"}
         << "Local/Address Book/|Local/Address Book/Contacts.xml|Local/Address Book/Family/|"
-           "Local/Address Book/Family/Contacts.xml|Accounts/|"
-            + storeTail
-        << 1;
+           "Local/Address Book/Family/Contacts.xml|Accounts/|" + storeTail << 1;
     QTest::newRow("stores: account levels compared with the previous node only")
         << QStringList{"Accounts/Work/Address Book/Contacts.xml", "Accounts/Work/Address Book/Family/Contacts.xml",
                        "Accounts/Home/Address Book/Contacts.xml"}
-        << "Local/Address Book/|Accounts/|Accounts/Work/|Accounts/Work/Address Book/|Accounts/Work/Address "
-           "Book/Contacts.xml|"
+        << "Local/Address Book/|Accounts/|Accounts/Work/|Accounts/Work/Address Book/|Accounts/Work/Address Book/Contacts.xml|"
            "Accounts/Work/Address Book/Family/|Accounts/Work/Address Book/Family/Contacts.xml|Accounts/Home/|"
-           "Accounts/Home/Address Book/|Accounts/Home/Address Book/Contacts.xml|"
-            + storeTail
-        << 3;
+           "Accounts/Home/Address Book/|Accounts/Home/Address Book/Contacts.xml|" + storeTail << 3;
     QTest::newRow("stores: an attachments entry per calendar account folder")
         << QStringList{"Accounts/Work/X/Sub/Calendar.xml", "Accounts/Work/Y/Sub/Calendar.xml"}
         << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Accounts/|Accounts/Work/|Accounts/Work/X/|"
            "Accounts/Work/X/Sub/|Accounts/Work/X/Sub/@/|Accounts/Work/X/Sub/Calendar.xml|Accounts/Work/Y/|"
            "Accounts/Work/Y/Sub/|Accounts/Work/Y/Sub/@/|Accounts/Work/Y/Sub/Calendar.xml|Local/Tasks/|Accounts/|"
-           "Local/Notes/|Accounts/"
-        << 2;
+           "Local/Notes/|Accounts/" << 2;
     QTest::newRow("stores: a folder whose name holds the file word keeps it")
         << QStringList{"Local/Address Book/Old Contacts.xml stuff/Contacts.xml"}
         << "Local/Address Book/|Local/Address Book/Old Contacts.xml stuff/|"
-           "Local/Address Book/Old Contacts.xml stuff/Contacts.xml|Accounts/|"
-            + storeTail
-        << 1;
-    QTest::newRow("stores: Local/Calendar/Calendar.xml is a sub-folder node")
-        << QStringList{"Local/Calendar/Calendar.xml"}
-        << "Local/Address "
-           "Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Local/Calendar/|Local/Calendar/Calendar.xml|"
-           "Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/"
-        << 1;
+           "Local/Address Book/Old Contacts.xml stuff/Contacts.xml|Accounts/|" + storeTail << 1;
+    QTest::newRow("stores: Local/Calendar/Calendar.xml is a sub-folder node") << QStringList{"Local/Calendar/Calendar.xml"}
+        << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Local/Calendar/|Local/Calendar/Calendar.xml|"
+           "Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/" << 1;
 }
 
 void OlmArchiveTest::walkLayout()
@@ -728,7 +683,7 @@ void OlmArchiveTest::walkLayout()
     QCOMPARE(entries.first(), QStringLiteral("Categories.xml"));
     const QStringList part = selection.mail ? entries.mid(mailStart) : entries.mid(1, mailStart - 1);
     QCOMPARE(part.join(QLatin1Char('|')), expected);
-    QCOMPARE(reported, 2 * ticks);  // once as the entry is written, once with the directory
+    QCOMPARE(reported, 2 * ticks);   // once as the entry is written, once with the directory
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
 }
@@ -736,8 +691,7 @@ void OlmArchiveTest::walkLayout()
 void OlmArchiveTest::saveReadBack_data()
 {
     QTest::addColumn<std::function<QByteArray()>>("make");
-    QTest::newRow("the sample archive") << std::function<QByteArray()>(
-        [] { return ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE)); });
+    QTest::newRow("the sample archive") << std::function<QByteArray()>([] { return ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE)); });
     QTest::newRow("built: every store, accounts, attachments with ';' and entities")
         << std::function<QByteArray()>([] { return BuiltArchive(40); });
     // Each mail record keeps only its own message: the entry must still be copied whole, once.
@@ -790,7 +744,7 @@ void OlmArchiveTest::saveReadBack()
     // Contact groups go with the other address-book stores.
     if (source.contains("Local/Address Book/Groups.xml"))
         QVERIFY(names.contains(QStringLiteral("Local/Address Book/Groups.xml")));
-    if (tools.same >= 0)  // messages, attachments and stores: every byte as in the source
+    if (tools.same >= 0)   // messages, attachments and stores: every byte as in the source
         QCOMPARE(tools.same, files);
 }
 
@@ -811,7 +765,7 @@ SaveOutcome OlmArchiveTest::runOtherSave(const QByteArray &archive, SaveType typ
 void OlmArchiveTest::damagedSources_data()
 {
     QTest::addColumn<std::function<QByteArray()>>("make");
-    QTest::addColumn<int>("attachmentFiles");  // at least this many attachment entries are kept
+    QTest::addColumn<int>("attachmentFiles");   // at least this many attachment entries are kept
     for (const char *how : {"flip", "zero", "cut", "smash"}) {
         QTest::newRow(qPrintable(QStringLiteral("the sample, %1").arg(QLatin1String(how))))
             << std::function<QByteArray()>([how] { return DamagedSample(QLatin1String(how)); })
@@ -844,9 +798,8 @@ void OlmArchiveTest::damagedSources_data()
                for (int i = 0; i < 2; ++i) {
                    const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/n%1").arg(i);
                    t.addEntry(url, QByteArray(500, char('n' + i)));
-                   const QByteArray name = i == 0
-                       ? (inbox + QStringLiteral("message_0")).toUtf8() + '\0' + "0001.xml"
-                       : (kMessages + QStringLiteral("In")).toUtf8() + '\0' + "box/message_00002.xml";
+                   const QByteArray name = i == 0 ? (inbox + QStringLiteral("message_0")).toUtf8() + '\0' + "0001.xml"
+                                                  : (kMessages + QStringLiteral("In")).toUtf8() + '\0' + "box/message_00002.xml";
                    t.addRawName(name, OlmXml::emails({Mail(i, url)}));
                }
                return t.finish();
@@ -882,13 +835,11 @@ void OlmArchiveTest::damagedSources_data()
         return t.finish();
     }) << 0;
     for (quint32 seed : {3u, 17u, 27u, 41u, 80u, 97u}) {
-        QTest::newRow(qPrintable(QStringLiteral("flipped bytes, seed %1").arg(seed)))
-            << std::function<QByteArray()>([seed] {
-                   BaseArchive b = DamageBase();
-                   Damage::flipBytes(b.bytes, seed, 0.003);
-                   return b.bytes;
-               })
-            << 0;
+        QTest::newRow(qPrintable(QStringLiteral("flipped bytes, seed %1").arg(seed))) << std::function<QByteArray()>([seed] {
+            BaseArchive b = DamageBase();
+            Damage::flipBytes(b.bytes, seed, 0.003);
+            return b.bytes;
+        }) << 0;
     }
 }
 
@@ -898,8 +849,7 @@ void OlmArchiveTest::damagedSources()
     QFETCH(int, attachmentFiles);
     if (IndexForOlm() < 0 || IndexForType(SaveTypeEML) < 0)
         QSKIP("this edition has no OLM save");
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     const QByteArray source = make();
     const Counts before = ScanCounts(source);
     const SaveOutcome files = runOtherSave(source, SaveTypeEML);
@@ -915,15 +865,13 @@ void OlmArchiveTest::damagedSources()
     QCOMPARE(qint64(outcome.incompletes.size()), outcome.incomplete);
     QVERIFY(outcome.incomplete <= outcome.written);
     for (const QString &line : outcome.incompletes)
-        QVERIFY2(line.contains(QLatin1String(" written to ")) && line.contains(QLatin1String(" incomplete: ")),
-                 qPrintable(log));
+        QVERIFY2(line.contains(QLatin1String(" written to ")) && line.contains(QLatin1String(" incomplete: ")), qPrintable(log));
     // A line of an item not saved never says it was written.
     for (const QString &line : outcome.failures)
         QVERIFY2(!line.contains(QLatin1String(" incomplete: ")), qPrintable(log));
     for (const QString &line : outcome.failures + outcome.incompletes)
         QVERIFY2(line.contains(QLatin1String("damaged")) || line.contains(QLatin1String("cut short"))
-                     || line.contains(QLatin1String("not found")),
-                 qPrintable(log));
+                     || line.contains(QLatin1String("not found")), qPrintable(log));
     const QByteArray output = ReadFile(outputPath());
     const Counts after = ScanCounts(output);
     QVERIFY2(after.atLeast(before), qPrintable(after.text() + QStringLiteral(" from ") + before.text()));
@@ -967,18 +915,12 @@ void OlmArchiveTest::failures_data()
 {
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("message");
-    QTest::newRow("read-only destination: a folder stands at the output's name") << "folder"
-                                                                                 << "cannot be removed";
-    QTest::newRow("destination is no folder") << "nofolder"
-                                              << "cannot be created";
-    QTest::newRow("full destination") << "full"
-                                      << "could not be written";
-    QTest::newRow("destination full after several buffers were written") << "fulllate"
-                                                                         << "could not be written";
-    QTest::newRow("small tmpfs") << "fulltmpfs"
-                                 << "No space left on device";
-    QTest::newRow("the output would be the archive being read") << "source"
-                                                                << "archive being read";
+    QTest::newRow("read-only destination: a folder stands at the output's name") << "folder" << "cannot be removed";
+    QTest::newRow("destination is no folder") << "nofolder" << "cannot be created";
+    QTest::newRow("full destination") << "full" << "could not be written";
+    QTest::newRow("destination full after several buffers were written") << "fulllate" << "could not be written";
+    QTest::newRow("small tmpfs") << "fulltmpfs" << "No space left on device";
+    QTest::newRow("the output would be the archive being read") << "source" << "archive being read";
 }
 
 void OlmArchiveTest::failures()
@@ -989,8 +931,7 @@ void OlmArchiveTest::failures()
         QSKIP("this edition has no OLM save");
     const int buffer = int(OlmOutputFile::kBufferSize);
     const bool late = setup == QLatin1String("fulllate");
-    const QByteArray source =
-        late ? LargeAttachmentArchive({buffer, 2 * buffer, buffer + 5}, false, nullptr) : BuiltArchive(40);
+    const QByteArray source = late ? LargeAttachmentArchive({buffer, 2 * buffer, buffer + 5}, false, nullptr) : BuiltArchive(40);
     ArchiveFile file(source);
     scanBytes(source);
     CheckEveryScannedFolder();
@@ -998,8 +939,7 @@ void OlmArchiveTest::failures()
     QString dest = dir.path();
     std::unique_ptr<ArchiveFile> ownSource;
     if (setup == QLatin1String("folder"))
-        QVERIFY(QDir(dest).mkdir(QStringLiteral("RepairedOLMfile.olm"))
-                && QFile(dest + "/RepairedOLMfile.olm/x").open(QIODevice::WriteOnly));
+        QVERIFY(QDir(dest).mkdir(QStringLiteral("RepairedOLMfile.olm")) && QFile(dest + "/RepairedOLMfile.olm/x").open(QIODevice::WriteOnly));
     if (setup == QLatin1String("nofolder")) {
         dest += QStringLiteral("/plain");
         QFile plain(dest);
@@ -1027,7 +967,8 @@ void OlmArchiveTest::failures()
     struct rlimit oldLimit;
     getrlimit(RLIMIT_FSIZE, &oldLimit);
     const bool tmpfs = setup == QLatin1String("fulltmpfs");
-    if (tmpfs && QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", dest}) != 0)
+    if (tmpfs
+        && QProcess::execute(QStringLiteral("mount"), {"-t", "tmpfs", "-o", "size=16k", "tmpfs", dest}) != 0)
         QSKIP("no tmpfs can be mounted here");
     if (setup.startsWith(QLatin1String("full")) && !tmpfs) {
         // A file-size limit fails writes past it as a full disk does.
@@ -1037,8 +978,7 @@ void OlmArchiveTest::failures()
         setrlimit(RLIMIT_FSIZE, &small);
     }
     // Each item not saved is logged: quiet here, the lines are checked below.
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     saveDir = dest;
     QMailSavingThread thread;
     QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
@@ -1055,26 +995,23 @@ void OlmArchiveTest::failures()
     QVERIFY(ended);
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(finish.count(), 1);
-    QVERIFY(outcome.failed >= 1);  // the window then says so, never "Saved Successfully"
-    QVERIFY2(outcome.failures.join(QLatin1Char('\n')).contains(message),
-             qPrintable(outcome.failures.join(QLatin1Char('\n'))));
+    QVERIFY(outcome.failed >= 1);   // the window then says so, never "Saved Successfully"
+    QVERIFY2(outcome.failures.join(QLatin1Char('\n')).contains(message), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     const QFileInfo out(dest + QStringLiteral("/RepairedOLMfile.olm"));
     if (setup == QLatin1String("source"))
-        QCOMPARE(ReadFile(out.filePath()), source);  // untouched
+        QCOMPARE(ReadFile(out.filePath()), source);   // untouched
     else if (setup.startsWith(QLatin1String("full")))
-        QVERIFY(!left);  // no broken archive left to be taken for a saved one
+        QVERIFY(!left);   // no broken archive left to be taken for a saved one
     // The counts say what is on disk: nothing. Each message the removed archive held is named.
     QCOMPARE(outcome.written, qint64(0));
     QCOMPARE(outcome.incomplete, qint64(0));
     QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
     // Items written before the disk filled and items never reached are all counted.
     if (whole > 0)
-        QVERIFY2(outcome.failed >= whole,
-                 qPrintable(QStringLiteral("%1 of %2 named:\n").arg(outcome.failed).arg(whole)
-                            + outcome.failures.join(QLatin1Char('\n'))));
+        QVERIFY2(outcome.failed >= whole, qPrintable(QStringLiteral("%1 of %2 named:\n").arg(outcome.failed).arg(whole)
+                                                     + outcome.failures.join(QLatin1Char('\n'))));
     if (setup.startsWith(QLatin1String("full")) && !late)
-        QVERIFY2(outcome.failures.filter(QRegularExpression(QStringLiteral("^Mail .* not saved: the archive"))).size()
-                     >= 1,
+        QVERIFY2(outcome.failures.filter(QRegularExpression(QStringLiteral("^Mail .* not saved: the archive"))).size() >= 1,
                  qPrintable(outcome.failures.join(QLatin1Char('\n'))));
 }
 
@@ -1095,7 +1032,7 @@ bool ScanFile(const QString &path)
     return true;
 }
 
-}  // namespace
+} // namespace
 
 void OlmArchiveTest::beyondFourGiB()
 {
@@ -1106,7 +1043,7 @@ void OlmArchiveTest::beyondFourGiB()
         QSKIP("this edition has no OLM save");
     const QString folder = kMessages + QStringLiteral("Inbox/");
     const QString url = folder + QStringLiteral("com.microsoft.__Attachments/big_0000");
-    const qint64 bigSize = (qint64(9) << 29) + 12345;  // 4.5 GiB of zeros, a hole in the source
+    const qint64 bigSize = (qint64(9) << 29) + 12345;   // 4.5 GiB of zeros, a hole in the source
     const QString sourcePath = m_dest->filePath(QStringLiteral("big.olm"));
     {
         TestArchiveBuilder head;
@@ -1163,8 +1100,8 @@ void OlmArchiveTest::beyondFourGiB()
 
 void OlmArchiveTest::entriesAcrossTheBuffer_data()
 {
-    QTest::addColumn<QList<int>>("sizes");  // attachment sizes, one message each
-    QTest::addColumn<bool>("crcZero");      // headers with a wrong checksum, set right behind them
+    QTest::addColumn<QList<int>>("sizes");   // attachment sizes, one message each
+    QTest::addColumn<bool>("crcZero");       // headers with a wrong checksum, set right behind them
     const int buffer = int(OlmOutputFile::kBufferSize);
     QTest::newRow("just under, at and over the buffer") << QList<int>{buffer - 1, buffer, buffer + 1} << false;
     QTest::newRow("several buffers with small entries between")
@@ -1201,6 +1138,7 @@ void OlmArchiveTest::entriesAcrossTheBuffer()
         QVERIFY2(output.contains(datas[i]), qPrintable(QStringLiteral("attachment %1 not copied whole").arg(i)));
 }
 
+
 void OlmArchiveTest::repackedSample_data()
 {
     QTest::addColumn<int>("type");
@@ -1233,9 +1171,8 @@ void OlmArchiveTest::repackedSample()
     const bool copies = type == SaveTypeOLM;
     QCOMPARE(outcome.unreadEntries, qint64(copies ? 0 : 22));
     QCOMPARE(outcome.copiedEntries, qint64(copies ? 22 : 0));
-    QCOMPARE(outcome.unread
-                 .filter(copies ? QStringLiteral(": compressed (method 8), copied as it is, unread")
-                                : QStringLiteral(": compressed (method 8), not read"))
+    QCOMPARE(outcome.unread.filter(copies ? QStringLiteral(": compressed (method 8), copied as it is, unread")
+                                          : QStringLiteral(": compressed (method 8), not read"))
                  .size(),
              22);
     QCOMPARE(SaveProblemText(outcome).contains(QLatin1String("were copied as they are, unread")), copies);
@@ -1399,9 +1336,9 @@ void OlmArchiveTest::clashingNames_data()
         << QStringList{drafts + "./message_00001.xml", drafts + "message_00001.xml"} << "has a \".\" part";
     QTest::newRow("empty part before the real name")
         << QStringList{inbox + "/message_00002.xml", inbox + "message_00002.xml"} << "has an empty part";
-    QTest::newRow("names ending in ..") << QStringList{inbox + "message_00001.xml", attachments + "..",
-                                                       kMessages + ".."}
-                                        << "is a folder of this archive";
+    QTest::newRow("names ending in ..")
+        << QStringList{inbox + "message_00001.xml", attachments + "..", kMessages + ".."}
+        << "is a folder of this archive";
     QTest::newRow("a file under a folder's name")
         << QStringList{inbox + "message_00001.xml", kMessages + "Inbox"} << "is a folder of this archive";
     QTest::newRow("two entries of one name")
@@ -1456,12 +1393,9 @@ void OlmArchiveTest::nothingLeftOut_data()
 {
     QTest::addColumn<QString>("kept");  // the entry whose source bytes the new archive must hold
     QTest::addColumn<QString>("setup");
-    QTest::newRow("compressed contacts store keeps Groups.xml") << "Local/Address Book/Groups.xml"
-                                                                << "contacts";
-    QTest::newRow("empty duplicate keeps the real Categories.xml") << "Categories.xml"
-                                                                   << "categories";
-    QTest::newRow("empty duplicate keeps the real Contacts.xml") << "Local/Address Book/Contacts.xml"
-                                                                 << "store";
+    QTest::newRow("compressed contacts store keeps Groups.xml") << "Local/Address Book/Groups.xml" << "contacts";
+    QTest::newRow("empty duplicate keeps the real Categories.xml") << "Categories.xml" << "categories";
+    QTest::newRow("empty duplicate keeps the real Contacts.xml") << "Local/Address Book/Contacts.xml" << "store";
 }
 
 void OlmArchiveTest::nothingLeftOut()
@@ -1489,8 +1423,7 @@ void OlmArchiveTest::nothingLeftOut()
     const SaveOutcome outcome = runSave(b.finish());
     // An empty store duplicate holds nothing to save, and is named all the same.
     QVERIFY2(outcome.failures.size() == (setup == QLatin1String("store") ? 1 : 0)
-                 && outcome.failures.filter(QStringLiteral("it is empty in the archive")).size()
-                     == outcome.failures.size(),
+                 && outcome.failures.filter(QStringLiteral("it is empty in the archive")).size() == outcome.failures.size(),
              qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     const QByteArray output = ReadFile(outputPath());
     QVector<LocalEntry> found;
@@ -1499,8 +1432,8 @@ void OlmArchiveTest::nothingLeftOut()
             found << entry;
     }
     const QByteArray expected = setup == QLatin1String("contacts") ? groups
-        : setup == QLatin1String("store")                          ? contacts
-                                                                   : categories;
+        : setup == QLatin1String("store")                            ? contacts
+                                                                     : categories;
     QCOMPARE(found.size(), 1);
     QCOMPARE(found.first().size, qint64(expected.size()));
     QVERIFY(output.contains(expected));
@@ -1734,8 +1667,8 @@ void OlmArchiveTest::storeCopies()
 void OlmArchiveTest::compressedEntryCut_data()
 {
     QTest::addColumn<int>("size");
-    QTest::addColumn<bool>("stop");    // else the archive being read is cut short
-    QTest::addColumn<bool>("inside");  // while the entry is copied, else before the save
+    QTest::addColumn<bool>("stop");      // else the archive being read is cut short
+    QTest::addColumn<bool>("inside");    // while the entry is copied, else before the save
     const int large = int(16 * OlmOutputFile::kBufferSize);
     QTest::newRow("the save stopped inside it") << large << true << true;
     QTest::newRow("the archive being read cut short under it") << large << false << true;
@@ -1814,8 +1747,8 @@ int WriteArchiveChild(const QString &source, const QString &output)
 
 void OlmArchiveTest::hardStop_data()
 {
-    QTest::addColumn<double>("at");     // share of the source written when the save is killed
-    QTest::addColumn<bool>("earlier");  // an archive of an earlier save stands at the name
+    QTest::addColumn<double>("at");        // share of the source written when the save is killed
+    QTest::addColumn<bool>("earlier");     // an archive of an earlier save stands at the name
     QTest::newRow("killed early") << 0.05 << false;
     QTest::newRow("killed half way") << 0.5 << false;
     QTest::newRow("killed near the end, an earlier archive in place") << 0.9 << true;

@@ -24,7 +24,7 @@ QByteArray ReadFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-}  // namespace
+} // namespace
 
 class PimFilesTest : public QObject {
     Q_OBJECT
@@ -68,17 +68,16 @@ void PimFilesTest::itemFileNames_data()
     QTest::addColumn<QByteArray>("uuid");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("dashed");
-    QTest::newRow("mixed digits") << QByteArray("A1B2C3D4E5F60718293A4B5C6D7E8F90") << "BVMHMKX2W5BQBJROWDOVN41EBJ"
-                                  << "A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90";
+    QTest::newRow("mixed digits") << QByteArray("A1B2C3D4E5F60718293A4B5C6D7E8F90")
+                                  << "BVMHMKX2W5BQBJROWDOVN41EBJ" << "A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90";
     QTest::newRow("all zero") << QByteArray(32, '0') << QString(26, QLatin1Char('A'))
                               << "00000000-0000-0000-0000-000000000000";
     QTest::newRow("all F") << QByteArray(32, 'F') << "555555555555P555555555555P"
                            << "FFFFFFFF-FFFF-FFFF-FFFF-FFFFFFFFFFFF";
     QTest::newRow("byte order") << QByteArray("0100000000000000FF00000000000000") << "BAAAAAAAAAAAA5HAAAAAAAAAAA"
                                 << "01000000-0000-0000-FF00-000000000000";
-    QTest::newRow("lower case reads as upper")
-        << QByteArray("a1b2c3d4e5f60718293a4b5c6d7e8f90") << "BVMHMKX2W5BQBJROWDOVN41EBJ"
-        << "A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90";
+    QTest::newRow("lower case reads as upper") << QByteArray("a1b2c3d4e5f60718293a4b5c6d7e8f90")
+                                               << "BVMHMKX2W5BQBJROWDOVN41EBJ" << "A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90";
     QTest::newRow("empty record") << QByteArray() << QString() << QString();
     QTest::newRow("31 digits") << QByteArray(31, 'A') << QString() << QString();
     QTest::newRow("not hex") << QByteArray("G1B2C3D4E5F60718293A4B5C6D7E8F90") << QString() << QString();
@@ -135,12 +134,11 @@ void PimFilesTest::dates_data()
                                            << QByteArray("20100501T102000Z") << QByteArray("20100501");
     QTest::newRow("date without time") << plus2 << "2010-05-01" << QByteArray("20100501T020000")
                                        << QByteArray("20100501T000000Z") << QByteArray("20100501");
-    QTest::newRow("blanks around") << plus2 << " 2010-05-01T14:30:00\n"
-                                   << QByteArray("20100501T163000") << QByteArray("20100501T143000Z")
-                                   << QByteArray("20100501");
+    QTest::newRow("blanks around") << plus2 << " 2010-05-01T14:30:00\n" << QByteArray("20100501T163000")
+                                   << QByteArray("20100501T143000Z") << QByteArray("20100501");
     QTest::newRow("no such month") << plus2 << "2010-13-40T10:00:00" << QByteArray() << QByteArray() << QByteArray();
-    QTest::newRow("29 February of a common year")
-        << plus2 << "2011-02-29T10:00:00" << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("29 February of a common year") << plus2 << "2011-02-29T10:00:00" << QByteArray() << QByteArray()
+                                                   << QByteArray();
     QTest::newRow("garbage") << plus2 << "garbage" << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("empty") << plus2 << "" << QByteArray() << QByteArray() << QByteArray();
     QTest::newRow("two dates") << plus2 << "2010-05-01-02T10:00:00" << QByteArray() << QByteArray() << QByteArray();
@@ -167,34 +165,13 @@ void PimFilesTest::escaping_data()
     QTest::addColumn<QString>("escaped");
     QTest::addColumn<QString>("eachBreak");
     QTest::addColumn<QString>("joined");
-    QTest::newRow("plain") << "Lunch"
-                           << "Lunch"
-                           << "Lunch"
-                           << "Lunch";
-    QTest::newRow("separators") << "a,b;c\\d"
-                                << "a\\,b\\;c\\\\d"
-                                << "a\\,b\\;c\\\\d"
-                                << "a,b;c\\d";
-    QTest::newRow("CR LF is one break") << "a\r\nb"
-                                        << "a\\nb"
-                                        << "a\\n\\nb"
-                                        << "a b";
-    QTest::newRow("bare CR and LF") << "a\rb\nc"
-                                    << "a\\nb\\nc"
-                                    << "a\\nb\\nc"
-                                    << "a b c";
-    QTest::newRow("a backslash n stays text") << "C:\\new"
-                                              << "C:\\\\new"
-                                              << "C:\\\\new"
-                                              << "C:\\new";
-    QTest::newRow("break beside a blank") << "a \r\nb\n"
-                                          << "a \\nb\\n"
-                                          << "a \\n\\nb\\n"
-                                          << "a b";
-    QTest::newRow("leading breaks") << "\n\nx"
-                                    << "\\n\\nx"
-                                    << "\\n\\nx"
-                                    << "x";
+    QTest::newRow("plain") << "Lunch" << "Lunch" << "Lunch" << "Lunch";
+    QTest::newRow("separators") << "a,b;c\\d" << "a\\,b\\;c\\\\d" << "a\\,b\\;c\\\\d" << "a,b;c\\d";
+    QTest::newRow("CR LF is one break") << "a\r\nb" << "a\\nb" << "a\\n\\nb" << "a b";
+    QTest::newRow("bare CR and LF") << "a\rb\nc" << "a\\nb\\nc" << "a\\nb\\nc" << "a b c";
+    QTest::newRow("a backslash n stays text") << "C:\\new" << "C:\\\\new" << "C:\\\\new" << "C:\\new";
+    QTest::newRow("break beside a blank") << "a \r\nb\n" << "a \\nb\\n" << "a \\n\\nb\\n" << "a b";
+    QTest::newRow("leading breaks") << "\n\nx" << "\\n\\nx" << "\\n\\nx" << "x";
 }
 
 void PimFilesTest::escaping()
@@ -218,8 +195,8 @@ void PimFilesTest::folding_data()
     QTest::newRow("three lines") << QByteArray(75 + 74 + 3, 'b')
                                  << QByteArray(75, 'b') + "\r\n " + QByteArray(74, 'b') + "\r\n bbb\r\n";
     // "é" is two octets: the cut backs up rather than split it.
-    QTest::newRow("no split inside a character")
-        << QByteArray(74, 'c') + "\xc3\xa9" + "d" << QByteArray(74, 'c') + "\r\n \xc3\xa9" + "d\r\n";
+    QTest::newRow("no split inside a character") << QByteArray(74, 'c') + "\xc3\xa9" + "d"
+                                                 << QByteArray(74, 'c') + "\r\n \xc3\xa9" + "d\r\n";
 }
 
 void PimFilesTest::folding()
@@ -229,7 +206,7 @@ void PimFilesTest::folding()
     const QByteArray out = FoldContentLine(line);
     QCOMPARE(out, folded);
     for (const QByteArray &physical : out.split('\n'))
-        QVERIFY(physical.size() <= 76);  // 75 octets and the CR
+        QVERIFY(physical.size() <= 76);   // 75 octets and the CR
     QCOMPARE(QString::fromUtf8(QByteArray(out).replace("\r\n ", "").replace("\r\n", "")), QString::fromUtf8(line));
 }
 
@@ -267,9 +244,9 @@ void PimFilesTest::exclusiveNumberedFiles()
                 {QStringLiteral("."), QStringLiteral("Item_2.ics")}};
     for (const auto &row : rows) {
         QString path, error;
-        QVERIFY2(WritePimFile(
-                     PimFile{dir.path(), row.name, QStringLiteral(".ics"), FourCharCode("Ics "), FourCharCode("OPIM")},
-                     "BODY", &path, &error),
+        QVERIFY2(WritePimFile(PimFile{dir.path(), row.name, QStringLiteral(".ics"), FourCharCode("Ics "),
+                                      FourCharCode("OPIM")},
+                              "BODY", &path, &error),
                  qPrintable(error));
         QCOMPARE(QFileInfo(path).fileName(), row.expected);
         QCOMPARE(ReadFile(path), QByteArray("BODY"));
@@ -279,8 +256,7 @@ void PimFilesTest::exclusiveNumberedFiles()
     QCOMPARE(finder.size(), 5);
     // No Finder codes asked, none set.
     QString path, error;
-    QVERIFY(
-        WritePimFile(PimFile{dir.path(), QStringLiteral("card"), QStringLiteral(".vcf"), 0, 0}, "x", &path, &error));
+    QVERIFY(WritePimFile(PimFile{dir.path(), QStringLiteral("card"), QStringLiteral(".vcf"), 0, 0}, "x", &path, &error));
     QCOMPARE(finder.size(), 5);
     // A name with a path of its own is refused, not followed.
     QVERIFY(!WritePimFile(PimFile{dir.path(), QStringLiteral("../up"), QString(), 0, 0}, "x", &path, &error));
@@ -342,19 +318,13 @@ void PimFilesTest::plainTextOfHtml_data()
 {
     QTest::addColumn<QString>("html");
     QTest::addColumn<QString>("text");
-    QTest::newRow("paragraphs are lines") << "<p>one</p><p>two</p>"
-                                          << "one\ntwo";
+    QTest::newRow("paragraphs are lines") << "<p>one</p><p>two</p>" << "one\ntwo";
     QTest::newRow("head and style hidden, nbsp a space")
-        << "<html><head><style>p{color:red}</style></head><body><p>Hi&nbsp;there</p></body></html>"
-        << "Hi there";
-    QTest::newRow("br breaks, blank runs collapse") << "  a \r\n b<br>c  "
-                                                    << "a b\nc";
-    QTest::newRow("references decoded once") << "&#x41;&amp;lt;&lt;"
-                                             << "A&lt;<";
-    QTest::newRow("nested blocks give one break") << "<div><p>x</p></div><div>y</div>"
-                                                  << "x\ny";
-    QTest::newRow("unclosed tag ends the text") << "kept<p"
-                                                << "kept";
+        << "<html><head><style>p{color:red}</style></head><body><p>Hi&nbsp;there</p></body></html>" << "Hi there";
+    QTest::newRow("br breaks, blank runs collapse") << "  a \r\n b<br>c  " << "a b\nc";
+    QTest::newRow("references decoded once") << "&#x41;&amp;lt;&lt;" << "A&lt;<";
+    QTest::newRow("nested blocks give one break") << "<div><p>x</p></div><div>y</div>" << "x\ny";
+    QTest::newRow("unclosed tag ends the text") << "kept<p" << "kept";
 }
 
 void PimFilesTest::plainTextOfHtml()

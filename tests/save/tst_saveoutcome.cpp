@@ -47,8 +47,7 @@ QByteArray appointment(const QString &summary, const QByteArray &recurrence)
     QByteArray children;
     if (!recurrence.isEmpty())
         children += el("OPFCalendarEventCopyRecurrence", recurrence);
-    children += el("OPFCalendarEventCopyStartTime", "2026-12-08T09:00:00")
-        + el("OPFCalendarEventCopySummary", summary.toUtf8());
+    children += el("OPFCalendarEventCopyStartTime", "2026-12-08T09:00:00") + el("OPFCalendarEventCopySummary", summary.toUtf8());
     return OlmXml::item(QStringLiteral("appointment"), children);
 }
 
@@ -71,8 +70,7 @@ QByteArray mixedArchive(int messages, int largeBody)
 {
     TestArchiveBuilder b;
     for (int n = 0; n < messages; ++n) {
-        const QString url =
-            n % 2 ? kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/file%1").arg(n) : QString();
+        const QString url = n % 2 ? kMessages + QStringLiteral("Inbox/com.microsoft.__Attachments/file%1").arg(n) : QString();
         b.addEntry(kMessages + QStringLiteral("Inbox/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
                    OlmXml::emails({mailItem(n, n % 3 == 0 ? largeBody : 0, url)}));
         if (!url.isEmpty())
@@ -158,9 +156,8 @@ SaveOutcome SaveOutcomeTest::save(SaveType type, int threads, const std::functio
     QMailSavingThread thread;
     int ticks = 0;  // the saving thread's alone until wait() returns
     if (onTick)
-        connect(
-            &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] { onTick(++ticks); },
-            Qt::DirectConnection);
+        connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] { onTick(++ticks); },
+                Qt::DirectConnection);
     thread.SetSaveThreads(threads);
     if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
         return SaveOutcome();
@@ -215,11 +212,10 @@ void SaveOutcomeTest::repeatWithoutRule()
         QSKIP("this edition has no such save type");
     TestArchiveBuilder b;
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
-    b.addEntry(
-        QStringLiteral("Local/Calendar/Calendar.xml"),
-        OlmXml::list(QStringLiteral("appointments"), 2,
-                     appointment(QStringLiteral("Team meeting"), secondTuesday ? ::secondTuesday() : QByteArray())
-                         + appointment(QStringLiteral("Dentist"), QByteArray())));
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               OlmXml::list(QStringLiteral("appointments"), 2,
+                            appointment(QStringLiteral("Team meeting"), secondTuesday ? ::secondTuesday() : QByteArray())
+                                + appointment(QStringLiteral("Dentist"), QByteArray())));
     QTemporaryDir dest;
     QVERIFY(prepare(b.finish(), SaveType(type), dest.path()));
     const SaveOutcome outcome = save(SaveType(type), 2);
@@ -241,9 +237,8 @@ void SaveOutcomeTest::repeatWithoutRule()
     }
     QCOMPARE(outcome.reportPath, SaveReportPathFor(SaveType(type), saveDir, strTime));
     QCOMPARE(reports, QStringList{QFileInfo(outcome.reportPath).fileName()});
-    QCOMPARE(
-        SaveProblemText(outcome),
-        QStringLiteral("\n1 item(s) were saved incomplete.\nEach item is listed in \"%1\".").arg(outcome.reportPath));
+    QCOMPARE(SaveProblemText(outcome), QStringLiteral("\n1 item(s) were saved incomplete.\nEach item is listed in \"%1\".")
+                                           .arg(outcome.reportPath));
     const QList<QByteArray> lines = readAll(outcome.reportPath).split('\n');
     QCOMPARE(lines.size(), 2);  // one line, and its line feed
     const QString line = QString::fromUtf8(lines.first());
@@ -303,8 +298,7 @@ void SaveOutcomeTest::countsMatchDisk()
     QVERIFY(!outcome.foldersNotSaved.isEmpty());
     QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
     if (outcome.reportPath.isEmpty())
-        QVERIFY2(SaveProblemText(outcome).contains(QLatin1String("could not be written")),
-                 qPrintable(SaveProblemText(outcome)));
+        QVERIFY2(SaveProblemText(outcome).contains(QLatin1String("could not be written")), qPrintable(SaveProblemText(outcome)));
     else
         QCOMPARE(qint64(readAll(outcome.reportPath).count("Not saved: ")), outcome.failed);
 }
@@ -315,8 +309,8 @@ void SaveOutcomeTest::messageFileStandsOnlyWhole_data()
     QTest::addColumn<QString>("end");
     for (bool unnamed : {true, false}) {
         const char *how = unnamed ? "unnamed" : "part name";
-        for (const char *end :
-             {"closed", "name taken", "discarded", "left without a close", "write fails", "no name left"})
+        for (const char *end : {"closed", "name taken", "discarded", "left without a close", "write fails",
+                                "no name left"})
             QTest::addRow("%s, %s", how, end) << unnamed << QString::fromLatin1(end);
     }
 }
@@ -340,8 +334,7 @@ void SaveOutcomeTest::messageFileStandsOnlyWhole()
     QString error;
     {
         MailOutput out;
-        QVERIFY(
-            out.createNew(dir.path(), [&] { return names.isEmpty() ? QString() : dir.filePath(names.takeFirst()); }));
+        QVERIFY(out.createNew(dir.path(), [&] { return names.isEmpty() ? QString() : dir.filePath(names.takeFirst()); }));
         QVERIFY(out.write(bytes));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), before);
         const QStringList parts = QDir(dir.path()).entryList({QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden);

@@ -1,12 +1,12 @@
 // The save start's checks, the output folders and package files, and the log report.
 
-#include "SaveTestUtil.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
+#include "SaveTestUtil.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -56,7 +56,7 @@ const Record *Chain(Record (&records)[N], std::initializer_list<qint64> folders)
     return records;
 }
 
-}  // namespace
+} // namespace
 
 class SaveFlowTest : public QObject {
     Q_OBJECT
@@ -172,9 +172,9 @@ void SaveFlowTest::outputRoots()
 void SaveFlowTest::planSaveStart_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("existing");  // made in the destination first: a folder, a file
-                                            // for a name ending in ".olm", "name -> target" a link
-    QTest::addColumn<qint64>("spare");      // free bytes beyond the archive's size
+    QTest::addColumn<QString>("existing");   // made in the destination first: a folder, a file
+                                             // for a name ending in ".olm", "name -> target" a link
+    QTest::addColumn<qint64>("spare");       // free bytes beyond the archive's size
     QTest::addColumn<int>("step");
     const QString converted = QStringLiteral("Converted Data") + kStamp;
     const int create = int(SaveStartStep::Create);
@@ -255,8 +255,8 @@ void SaveFlowTest::sameFile()
     QVERIFY(QFile::link(archive, m_dir.filePath(QStringLiteral("soft.olm"))));
     const int fd = ::open(QFile::encodeName(archive).constData(), O_RDONLY);
     QVERIFY(fd >= 0);
-    for (const QString &same :
-         {archive, hardLink, m_dir.filePath(QStringLiteral("soft.olm")), m_dir.path() + QStringLiteral("/./a.olm")})
+    for (const QString &same : {archive, hardLink, m_dir.filePath(QStringLiteral("soft.olm")),
+                                m_dir.path() + QStringLiteral("/./a.olm")})
         QVERIFY2(IsSameFile(fd, same), qPrintable(same));
     for (const QString &other : {copy, m_dir.filePath(QStringLiteral("missing.olm")), QString()})
         QVERIFY2(!IsSameFile(fd, other), qPrintable(other));
@@ -273,11 +273,10 @@ void SaveFlowTest::createMailFolder_data()
     const QStringList items{QStringLiteral("Calendar"), QStringLiteral("Contacts"), QStringLiteral("Notes"),
                             QStringLiteral("Tasks")};
     QTest::newRow("OLM makes nothing") << int(SaveTypeOLM) << QString() << QStringList();
-    QTest::newRow("rge package") << int(SaveTypeRGE)
-                                 << QStringLiteral("Main Identity") + kStamp + QStringLiteral(".rge")
+    QTest::newRow("rge package") << int(SaveTypeRGE) << QStringLiteral("Main Identity") + kStamp + QStringLiteral(".rge")
                                  << QStringList{QStringLiteral("Archive.xml"), QStringLiteral("Calendar"),
-                                                QStringLiteral("Contacts"),    QStringLiteral("Contents"),
-                                                QStringLiteral("Notes"),       QStringLiteral("Tasks")};
+                                                QStringLiteral("Contacts"), QStringLiteral("Contents"),
+                                                QStringLiteral("Notes"), QStringLiteral("Tasks")};
     QTest::newRow("mbox") << int(SaveTypeMBOX) << converted << items;
     QTest::newRow("emlx") << int(SaveTypeEMLX) << converted << QStringList();
     QTest::newRow("eml") << int(SaveTypeEML) << converted << QStringList();
@@ -308,7 +307,7 @@ void SaveFlowTest::createMailFolder()
 void SaveFlowTest::createMailFolderFails_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("blocker");  // a file made at this path below the destination
+    QTest::addColumn<QString>("blocker");   // a file made at this path below the destination
     QTest::addColumn<bool>("readOnly");
     QTest::addColumn<QString>("message");
     const QString converted = QStringLiteral("Converted Data") + kStamp;
@@ -390,14 +389,12 @@ void SaveFlowTest::packageFiles()
     const QByteArray head = "<?xml version=\"1.1\" encoding=\"UTF-8\"?>\n"
                             "<!DOCTYPE plist PUBLIC \"-//Apple Computer//DTD PLIST 1.1//EN\" "
                             "\"http://www.apple.com/DTDs/PropertyList-1.1.dtd\">\n<plist version=\"1.1\">\n<dict>\n";
-    const QByteArray info = head
-        + "\t<key>CFBundleDevelopmentRegion</key>\n\t<string>English</string>\n"
-          "\t<key>CFBundleInfoDictionaryVersion</key>\n\t<string>6.0</string>\n"
-          "\t<key>CFBundlePackageType</key>\n\t<string>rge </string>\n"
-          "\t<key>CFBundleSignature</key>\n\t<string>OPIM</string>\n</dict>\n</plist>\n";
-    const QByteArray archive = head
-        + "\t<key>Type</key>\n\t<string>All</string>\n"
-          "\t<key>Version</key>\n\t<integer>1</integer>\n</dict>\n</plist>\n";
+    const QByteArray info = head + "\t<key>CFBundleDevelopmentRegion</key>\n\t<string>English</string>\n"
+                                   "\t<key>CFBundleInfoDictionaryVersion</key>\n\t<string>6.0</string>\n"
+                                   "\t<key>CFBundlePackageType</key>\n\t<string>rge </string>\n"
+                                   "\t<key>CFBundleSignature</key>\n\t<string>OPIM</string>\n</dict>\n</plist>\n";
+    const QByteArray archive = head + "\t<key>Type</key>\n\t<string>All</string>\n"
+                                      "\t<key>Version</key>\n\t<integer>1</integer>\n</dict>\n</plist>\n";
     QCOMPARE(info.count('\n'), 14);
     QCOMPARE(archive.count('\n'), 10);
 
@@ -431,12 +428,11 @@ void SaveFlowTest::packageFilesParseAsPlists()
     QVERIFY(QDir().mkpath(root + QStringLiteral("/Contents")));
     QVERIFY(CreateFilesInMainIdentity(root, nullptr));
     QProcess py;
-    py.start(python,
-             {QStringLiteral("-c"),
-              QStringLiteral("import plistlib,sys\ni=plistlib.load(open(sys.argv[1],'rb'))\n"
-                             "a=plistlib.load(open(sys.argv[2],'rb'))\n"
-                             "print(repr(i['CFBundlePackageType']),i['CFBundleSignature'],a['Type'],a['Version'])"),
-              root + QStringLiteral("/Contents/Info.plist"), root + QStringLiteral("/Archive.xml")});
+    py.start(python, {QStringLiteral("-c"),
+                      QStringLiteral("import plistlib,sys\ni=plistlib.load(open(sys.argv[1],'rb'))\n"
+                                     "a=plistlib.load(open(sys.argv[2],'rb'))\n"
+                                     "print(repr(i['CFBundlePackageType']),i['CFBundleSignature'],a['Type'],a['Version'])"),
+                      root + QStringLiteral("/Contents/Info.plist"), root + QStringLiteral("/Archive.xml")});
     QVERIFY(py.waitForFinished(30000));
     QCOMPARE(py.readAllStandardOutput().trimmed(), QByteArray("'rge ' OPIM All 1"));
 }
@@ -505,22 +501,11 @@ void SaveFlowTest::logReport()
     const QString rule(44, QLatin1Char('-'));
     const QStringList expected{bforQRepairFO ? QStringLiteral("--------Corvask v3 Log Report----------")
                                              : QStringLiteral("--------Tillomar v3.0.0.0 Log Report----------"),
-                               QString(),
-                               QStringLiteral("Selected OLM: ") + m_selectedFile,
-                               QString(),
-                               QStringLiteral("Start"),
-                               QString(),
-                               rule,
-                               QStringLiteral("Number of items found:"),
-                               QStringLiteral("Mails: 7"),
-                               QStringLiteral("Contacts: 5"),
-                               QStringLiteral("Calendar: 8"),
-                               QStringLiteral("Notes: 1"),
-                               QStringLiteral("Tasks: 12"),
-                               rule,
-                               QString(),
-                               QStringLiteral("End"),
-                               rule};
+                               QString(), QStringLiteral("Selected OLM: ") + m_selectedFile, QString(),
+                               QStringLiteral("Start"), QString(), rule, QStringLiteral("Number of items found:"),
+                               QStringLiteral("Mails: 7"), QStringLiteral("Contacts: 5"),
+                               QStringLiteral("Calendar: 8"), QStringLiteral("Notes: 1"),
+                               QStringLiteral("Tasks: 12"), rule, QString(), QStringLiteral("End"), rule};
     QCOMPARE(lines.size(), expected.size());
     const QRegularExpression time(QStringLiteral("^(\\w+) date & time: (\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d)$"));
     for (int i = 0; i < lines.size(); ++i) {

@@ -15,7 +15,7 @@ constexpr quint16 kVersion45 = 45;
 // The exporter's central directory says "needed 10" although the local headers say 45.
 constexpr quint16 kCentralVersionNeeded = 10;
 constexpr quint16 kFlagUtf8 = 0x0800;
-constexpr quint32 kExternalAttributes = 0x41ED0000;  // drwxr-xr-x, on files too
+constexpr quint32 kExternalAttributes = 0x41ED0000; // drwxr-xr-x, on files too
 constexpr quint32 kAll32 = 0xFFFFFFFFu;
 
 void put16(QByteArray &out, quint16 v)
@@ -51,7 +51,7 @@ std::array<quint32, 256> makeCrcTable()
     return t;
 }
 
-}  // namespace
+} // namespace
 
 quint32 TestArchiveBuilder::crc32(const char *data, qint64 len, quint32 crc)
 {
@@ -92,8 +92,7 @@ qint64 TestArchiveBuilder::addRaw(const QByteArray &bytes)
     return offset;
 }
 
-qint64 TestArchiveBuilder::add(const QByteArray &nameIn, const QByteArray &data, const EntryOptions &opt,
-                               bool directory)
+qint64 TestArchiveBuilder::add(const QByteArray &nameIn, const QByteArray &data, const EntryOptions &opt, bool directory)
 {
     const QByteArray name = nameIn.left(0xFFFF);
     const quint32 realCrc = directory ? 0 : crc32(data);
@@ -154,7 +153,7 @@ QByteArray TestArchiveBuilder::finish(bool centralDirectory) const
     const quint64 cdOffset = static_cast<quint64>(out.size());
     for (const Entry &e : m_entries) {
         put32(out, 0x02014B50);
-        put16(out, kVersion45);  // made by: version 4.5, MS-DOS
+        put16(out, kVersion45);            // made by: version 4.5, MS-DOS
         put16(out, kCentralVersionNeeded);
         put16(out, kFlagUtf8);
         put16(out, e.method);
@@ -165,9 +164,9 @@ QByteArray TestArchiveBuilder::finish(bool centralDirectory) const
         put32(out, kAll32);
         put16(out, static_cast<quint16>(e.nameBytes.size()));
         put16(out, 28);
-        put16(out, 0);  // comment length
-        put16(out, 0);  // disk number
-        put16(out, 0);  // internal attributes
+        put16(out, 0);                     // comment length
+        put16(out, 0);                     // disk number
+        put16(out, 0);                     // internal attributes
         put32(out, kExternalAttributes);
         put32(out, kAll32);
         out.append(e.nameBytes);
@@ -182,11 +181,11 @@ QByteArray TestArchiveBuilder::finish(bool centralDirectory) const
 
     const quint64 zip64EndOffset = static_cast<quint64>(out.size());
     put32(out, 0x06064B50);
-    put64(out, 44);  // size of the rest of this record
+    put64(out, 44);                        // size of the rest of this record
     put16(out, kVersion45);
     put16(out, kCentralVersionNeeded);
-    put32(out, 0);  // this disk
-    put32(out, 0);  // disk with the central directory
+    put32(out, 0);                         // this disk
+    put32(out, 0);                         // disk with the central directory
     put64(out, count);
     put64(out, count);
     put64(out, cdSize);
@@ -195,14 +194,14 @@ QByteArray TestArchiveBuilder::finish(bool centralDirectory) const
     put32(out, 0x07064B50);
     put32(out, 0);
     put64(out, zip64EndOffset);
-    put32(out, 1);  // total disks
+    put32(out, 1);                         // total disks
 
     put32(out, 0x06054B50);
     for (int i = 0; i < 4; ++i)
         put16(out, 0xFFFF);
     put32(out, kAll32);
     put32(out, kAll32);
-    put16(out, 0);  // comment length
+    put16(out, 0);                         // comment length
     return out;
 }
 
@@ -217,7 +216,7 @@ bool clampRange(qint64 size, qint64 &offset, qint64 &len)
     len = std::min(len, size - offset);
     return true;
 }
-}  // namespace
+} // namespace
 
 QByteArray cutTail(const QByteArray &archive, qint64 keep)
 {
@@ -238,7 +237,7 @@ void smashHeader(QByteArray &archive, qint64 headerOffset)
     qint64 len = 30;
     if (!clampRange(archive.size(), headerOffset, len))
         return;
-    static const unsigned char garbage[] = {0xDE, 0xAD, 0xBE, 0xEF, 0x13, 0x37, 0x99, 0xA1};
+    static const unsigned char garbage[] = { 0xDE, 0xAD, 0xBE, 0xEF, 0x13, 0x37, 0x99, 0xA1 };
     char *p = archive.data() + headerOffset;
     for (qint64 i = 0; i < len; ++i)
         p[i] = static_cast<char>(garbage[i % sizeof garbage]);
@@ -251,7 +250,7 @@ void flipBytes(QByteArray &archive, quint32 seed, double fraction)
     fraction = std::min(fraction, 1.0);
     const qint64 n = static_cast<qint64>(std::llround(fraction * archive.size()));
     quint64 state = seed;
-    auto next = [&state]() {  // splitmix64
+    auto next = [&state]() { // splitmix64
         quint64 z = (state += 0x9E3779B97F4A7C15ull);
         z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
@@ -263,9 +262,9 @@ void flipBytes(QByteArray &archive, quint32 seed, double fraction)
         const qint64 pos = static_cast<qint64>(r % static_cast<quint64>(archive.size()));
         quint8 mask = static_cast<quint8>(r >> 56);
         if (mask == 0)
-            mask = 0xFF;  // a zero mask would leave the byte intact
+            mask = 0xFF; // a zero mask would leave the byte intact
         p[pos] = static_cast<char>(static_cast<quint8>(p[pos]) ^ mask);
     }
 }
 
-}  // namespace Damage
+} // namespace Damage

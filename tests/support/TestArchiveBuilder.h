@@ -7,9 +7,9 @@
 // Options for one entry of TestArchiveBuilder. Declared outside the class so it
 // can be a default argument of the class's own members.
 struct TestArchiveEntryOptions {
-    quint16 method = 0;       // 8 = claim deflate; the data is still written as given
-    bool crcZero = false;     // header CRC written as 0
-    qint64 crcOverride = -1;  // >= 0: the header CRC (of the data before it was compressed)
+    quint16 method = 0;         // 8 = claim deflate; the data is still written as given
+    bool crcZero = false;       // header CRC written as 0
+    qint64 crcOverride = -1;    // >= 0: the header CRC (of the data before it was compressed)
     // Size fields. Without overrideSizes a value >= 0 replaces the real size and
     // a negative one means "the real size". With overrideSizes both values are
     // written verbatim, negatives as 64-bit two's complement (-1 -> all 0xFF).
@@ -20,7 +20,7 @@ struct TestArchiveEntryOptions {
     // false: no ZIP64 extra (m = 0) and the sizes go into the 32-bit fields
     // (truncated to 32 bits).
     bool zip64Extra = true;
-    QByteArray extraBefore;  // extra records written before the ZIP64 one
+    QByteArray extraBefore;     // extra records written before the ZIP64 one
 };
 
 // Writes archives the way the exporter does: ZIP64, every entry STORED with a
@@ -29,19 +29,20 @@ struct TestArchiveEntryOptions {
 // record, its locator and an end record filled with 0xFF.
 // Rebuilding the sample archive entry by entry reproduces it byte for byte.
 // Options exist to write the malformed variants the scanner must survive.
-class TestArchiveBuilder {
+class TestArchiveBuilder
+{
 public:
     using EntryOptions = TestArchiveEntryOptions;
 
     struct Entry {
-        QString name;  // decoded name (cut at an embedded NUL, as Qt 5 does)
+        QString name;               // decoded name (cut at an embedded NUL, as Qt 5 does)
         qint64 headerOffset = 0;
         qint64 dataOffset = 0;
-        qint64 size = 0;       // bytes of data actually written
-        quint32 crc = 0;       // CRC-32 of the data, even when the header says 0
-        QByteArray nameBytes;  // the name exactly as written
+        qint64 size = 0;            // bytes of data actually written
+        quint32 crc = 0;            // CRC-32 of the data, even when the header says 0
+        QByteArray nameBytes;       // the name exactly as written
         bool directory = false;
-        quint64 usize = 0;  // the values the headers claim
+        quint64 usize = 0;          // the values the headers claim
         quint64 csize = 0;
         quint32 headerCrc = 0;
         quint16 method = 0;
@@ -83,4 +84,4 @@ void smashHeader(QByteArray &archive, qint64 headerOffset);
 // XORs about fraction * size bytes at positions from a seeded PRNG with non-zero
 // values; the same seed gives the same damage on every platform.
 void flipBytes(QByteArray &archive, quint32 seed, double fraction);
-}  // namespace Damage
+} // namespace Damage

@@ -79,6 +79,8 @@ private Q_SLOTS:
     void packageFiles();
     void packageFilesParseAsPlists();
     void removeOutputRoot();
+    void clearForReplace_data();
+    void clearForReplace();
     void logReport();
     void logReportFailures_data();
     void logReportFailures();
@@ -435,6 +437,31 @@ void SaveFlowTest::packageFilesParseAsPlists()
                       root + QStringLiteral("/Contents/Info.plist"), root + QStringLiteral("/Archive.xml")});
     QVERIFY(py.waitForFinished(30000));
     QCOMPARE(py.readAllStandardOutput().trimmed(), QByteArray("'rge ' OPIM All 1"));
+}
+
+void SaveFlowTest::clearForReplace_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("folder");  // else a file stands at the root
+    QTest::addColumn<bool>("stays");   // until the save replaces it
+    QTest::newRow("an earlier archive stays until the new one is whole") << int(SaveTypeOLM) << false << true;
+    QTest::newRow("a folder under the archive's name goes") << int(SaveTypeOLM) << true << false;
+    QTest::newRow("an earlier output folder goes") << int(SaveTypeEML) << true << false;
+}
+
+void SaveFlowTest::clearForReplace()
+{
+    QFETCH(int, type);
+    QFETCH(bool, folder);
+    QFETCH(bool, stays);
+    const QString root = m_dir.filePath(QStringLiteral("root"));
+    if (folder)
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/inside")));
+    else
+        WriteFile(root, "earlier");
+    QString error;
+    QVERIFY2(ClearForReplace(SaveType(type), root, &error), qPrintable(error));
+    QCOMPARE(QFileInfo::exists(root), stays);
 }
 
 void SaveFlowTest::removeOutputRoot()

@@ -111,7 +111,12 @@ int LockPart(int fd, const QByteArray &path)
     return result;
 }
 
-QStringList RemoveUnheldParts(const QString &folder, const QString &prefix)
+QRegularExpression WholeFilePartPattern()
+{
+    return QRegularExpression(QStringLiteral("^\\.\\d+-\\d+\\.part$"));
+}
+
+QStringList RemoveUnheldParts(const QString &folder, const QString &prefix, const QRegularExpression &only)
 {
     QStringList removed;
     const QStringList names =
@@ -119,6 +124,8 @@ QStringList RemoveUnheldParts(const QString &folder, const QString &prefix)
         QDir(folder).entryList({prefix + QStringLiteral("*.part"), prefix + QStringLiteral("part")},
                                QDir::Files | QDir::Hidden | QDir::System);
     for (const QString &name : names) {
+        if (!only.pattern().isEmpty() && !only.match(name).hasMatch())
+            continue;
         const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
         const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0)

@@ -5,6 +5,7 @@
 // only a hidden part file, never a name that holds part of the bytes.
 
 #include <QByteArray>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 
@@ -31,9 +32,12 @@ inline bool PartIsOwn(int lockResult)
 {
     return lockResult != EWOULDBLOCK && lockResult != ENOENT;
 }
-// Removes the part files in folder named prefix...".part" that no live save holds, and returns
-// their names, each with its size in bytes.
-QStringList RemoveUnheldParts(const QString &folder, const QString &prefix);
+// Removes the part files in folder named prefix...".part" (and matching only, when given) that no
+// live save holds, and returns their names, each with its size in bytes.
+QStringList RemoveUnheldParts(const QString &folder, const QString &prefix,
+                              const QRegularExpression &only = QRegularExpression());
+// The pattern of the part files WholeFile makes.
+QRegularExpression WholeFilePartPattern();
 
 class WholeFile {
 public:

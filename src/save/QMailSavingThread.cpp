@@ -3,6 +3,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/CompressedEntries.h"
 #include "save/OutputLayout.h"
+#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
 #include "save/SavePause.h"
 #include "save/SaveReport.h"
@@ -201,6 +202,9 @@ void QMailSavingThread::run()
         m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
         NoteCompressedEntries(m_run->mail);
+        // Leftovers of earlier saves stopped hard (the archive writer sweeps its own).
+        if (type != SaveTypeOLM)
+            m_run->mail.removed += RemoveEarlierSaveParts(m_run->mail.saveDir);
         QString olmFolderIds;
         QSet<qint64> mailFolders;
         QSet<qint64> &foldersNotSaved = m_run->foldersNotSaved;

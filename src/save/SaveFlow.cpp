@@ -1,12 +1,14 @@
 #include "save/SaveFlow.h"
 
 #include "platform/FreeSpace.h"
+#include "platform/WholeFile.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
@@ -233,6 +235,30 @@ bool CreateMailFolder(SaveType type, const QString &saveDir, QString *stamp, QSt
     if (type == SaveTypeRGE)
         return CreateFilesInMainIdentity(root + QLatin1Char('/'), error);
     return true;
+}
+
+QStringList RemoveEarlierSaveParts(const QString &saveDir)
+{
+    QStringList lines;
+    if (saveDir.isEmpty())
+        return lines;
+    const QRegularExpression parts = WholeFilePartPattern();
+    const QStringList roots = QDir(saveDir).entryList(
+        {QStringLiteral("Converted Data(*"), QStringLiteral("Repaired Data(*"), QStringLiteral("Main Identity(*.rge")},
+        QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    for (const QString &root : roots) {
+        QStringList folders{QDir(saveDir).filePath(root)};
+        for (QDirIterator it(folders.first(), QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            folders << it.next();
+        for (const QString &folder : qAsConst(folders)) {
+            for (const QString &file : RemoveUnheldParts(folder, QStringLiteral("."), parts))
+                lines << QStringLiteral("the unfinished file %1 in %2, left by a save that was stopped hard")
+                             .arg(file, QDir::toNativeSeparators(folder));
+        }
+    }
+    return lines;
 }
 
 bool ClearForReplace(SaveType type, const QString &root, QString *error)

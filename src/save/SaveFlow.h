@@ -103,6 +103,12 @@ SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString
 // folder in place; for the OLM save it checks that saveDir is a writable folder.
 bool CreateMailFolder(SaveType type, const QString &saveDir, QString *stamp, QString *error);
 
+// The message, contact, calendar and note files that saves stopped hard left unnamed (where the
+// file system makes no unnamed files) in the output roots of earlier saves in saveDir: removed
+// when no live save holds them, one line each. Mailboxes under a hidden name hold whole messages
+// and stay.
+QStringList RemoveEarlierSaveParts(const QString &saveDir);
+
 // What the replace question's Yes does before the save starts: the earlier output root goes
 // (RemoveOutputRoot), except an earlier archive of the OLM save, which the new one replaces
 // only once whole.

@@ -1,5 +1,6 @@
 // The save start's checks, the output folders and package files, and the log report.
 
+#include "platform/WholeFile.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void packageFiles();
     void packageFilesParseAsPlists();
     void removeOutputRoot();
+    void earlierSaveParts();
     void clearForReplace_data();
     void clearForReplace();
     void logReport();
@@ -437,6 +439,29 @@ void SaveFlowTest::packageFilesParseAsPlists()
                       root + QStringLiteral("/Contents/Info.plist"), root + QStringLiteral("/Archive.xml")});
     QVERIFY(py.waitForFinished(30000));
     QCOMPARE(py.readAllStandardOutput().trimmed(), QByteArray("'rge ' OPIM All 1"));
+}
+
+void SaveFlowTest::earlierSaveParts()
+{
+    // An earlier save stopped hard left a cut message file under a hidden part name; another
+    // save is writing one right now; a mailbox under a hidden name holds whole messages.
+    const QString inbox = m_dir.filePath(QStringLiteral("Converted Data(1 Jan 2025,00-00-00)/Mail/Inbox"));
+    QVERIFY(QDir().mkpath(inbox));
+    WriteFile(inbox + QStringLiteral("/.4242-7.part"), "From: cut");
+    WriteFile(inbox + QStringLiteral("/.4242-m8.part"), "From whole\n");
+    WriteFile(m_dir.filePath(QStringLiteral(".4242-9.part")), "not in an output folder");
+    WholeFile::setUnnamedFilesAllowed(false);
+    WholeFile running;
+    QVERIFY(running.open(inbox) >= 0);
+    WholeFile::setUnnamedFilesAllowed(true);
+    const QStringList lines = RemoveEarlierSaveParts(m_dir.path());
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(QLatin1String("the unfinished file .4242-7.part (9 bytes) in ")),
+             qPrintable(lines.first()));
+    const QStringList left = QDir(inbox).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left.size(), 2);
+    QVERIFY(left.contains(QStringLiteral(".4242-m8.part")));
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral(".4242-9.part"))));
 }
 
 void SaveFlowTest::clearForReplace_data()

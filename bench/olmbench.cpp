@@ -145,7 +145,7 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
     SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));
     QString error;
-    if (!CreateMailFolder(type, saveDir, strTime, &error)) {
+    if (!CreateMailFolder(type, saveDir, &strTime, &error)) {
         fprintf(stderr, "olmbench: %s\n", qPrintable(error.trimmed()));
         closeArchive();
         return 2;

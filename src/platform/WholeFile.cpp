@@ -1,16 +1,22 @@
 #include "platform/WholeFile.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #ifndef RENAME_NOREPLACE
 #define RENAME_NOREPLACE (1 << 0)
+#endif
+#ifndef RENAME_EXCHANGE
+#define RENAME_EXCHANGE (1 << 1)
 #endif
 
 namespace {
@@ -57,6 +63,82 @@ int MoveWithoutReplacing(const QByteArray &from, const QByteArray &to)
     return 0;
 }
 
+namespace {
+
+bool sameFile(const QByteArray &path, quint64 device, quint64 inode)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0 && quint64(st.st_dev) == device && quint64(st.st_ino) == inode;
+}
+
+}  // namespace
+
+int MoveReplacing(const QByteArray &from, const QByteArray &to, quint64 device, quint64 inode)
+{
+#ifdef SYS_renameat2
+    // Swapped, the earlier file stands at from: it goes when it is the one agreed on, else it
+    // gets its name back.
+    if (::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE) == 0) {
+        if (sameFile(from, device, inode)) {
+            ::unlink(from.constData());
+            return 0;
+        }
+        ::syscall(SYS_renameat2, AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_EXCHANGE);
+        return EEXIST;
+    }
+    if (errno == ENOENT)
+        return MoveWithoutReplacing(from, to);
+    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+        return errno;
+#endif
+    struct stat st;
+    if (::lstat(to.constData(), &st) != 0)
+        return errno == ENOENT ? MoveWithoutReplacing(from, to) : errno;
+    if (quint64(st.st_dev) != device || quint64(st.st_ino) != inode)
+        return EEXIST;
+    return ::rename(from.constData(), to.constData()) == 0 ? 0 : errno;
+}
+
+int LockPart(int fd, const QByteArray &path)
+{
+    int result = 0;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        result = errno == EWOULDBLOCK ? EWOULDBLOCK : errno;
+    struct stat opened;
+    if (result != EWOULDBLOCK
+        && (::fstat(fd, &opened) != 0 || !sameFile(path, quint64(opened.st_dev), quint64(opened.st_ino))))
+        result = ENOENT;
+    return result;
+}
+
+QRegularExpression WholeFilePartPattern()
+{
+    return QRegularExpression(QStringLiteral("^\\.\\d+-\\d+\\.part$"));
+}
+
+QStringList RemoveUnheldParts(const QString &folder, const QString &prefix, const QRegularExpression &only)
+{
+    QStringList removed;
+    const QStringList names =
+        // "prefix" + "part" too: the one name every save of an earlier version used.
+        QDir(folder).entryList({prefix + QStringLiteral("*.part"), prefix + QStringLiteral("part")},
+                               QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString &name : names) {
+        if (!only.pattern().isEmpty() && !only.match(name).hasMatch())
+            continue;
+        const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+        const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            continue;
+        struct stat st;
+        // Locked here, no save holds it: the one that made it has ended.
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && LockPart(fd, path) == 0 && ::unlink(path.constData()) == 0)
+            removed << QStringLiteral("%1 (%2 bytes)").arg(name).arg(qint64(st.st_size));
+        ::close(fd);
+    }
+    return removed;
+}
+
 WholeFile::~WholeFile()
 {
     close();
@@ -85,9 +167,14 @@ int WholeFile::open(const QString &folder)
     for (int attempt = 0; attempt < kPartNameAttempts; ++attempt) {
         const QByteArray part = prefix + QByteArray::number(++partNumber) + ".part";
         m_fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (m_fd >= 0) {
+        if (m_fd >= 0 && PartIsOwn(LockPart(m_fd, part))) {
             m_partPath = part;
             return m_fd;
+        }
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+            continue;
         }
         if (errno != EEXIST)
             return -errno;

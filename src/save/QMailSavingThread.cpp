@@ -3,6 +3,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/CompressedEntries.h"
 #include "save/OutputLayout.h"
+#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
 #include "save/SavePause.h"
 #include "save/SaveReport.h"
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QMutexLocker>
 #include <QSet>
+#include <QStandardPaths>
 
 #include <atomic>
 #include <csignal>
@@ -89,7 +91,7 @@ QString SaveProblemText(const SaveOutcome &outcome)
         text += QString::fromLatin1(kSaveNotWrittenText).arg(outcome.notWritten.join(QStringLiteral(", ")));
     if (!outcome.reportError.isEmpty())
         text += QString::fromLatin1(kSaveReportFailedText).arg(outcome.reportError);
-    else if (!text.isEmpty())
+    if (!text.isEmpty())
         text += SaveReportNamedText(outcome);
     return text;
 }
@@ -200,6 +202,9 @@ void QMailSavingThread::run()
         m_run->mail.workerThreads = m_saveThreads;
         m_run->mail.reportProgress = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
         NoteCompressedEntries(m_run->mail);
+        // Leftovers of earlier saves stopped hard (the archive writer sweeps its own).
+        if (type != SaveTypeOLM)
+            m_run->mail.removed += RemoveEarlierSaveParts(m_run->mail.saveDir);
         QString olmFolderIds;
         QSet<qint64> mailFolders;
         QSet<qint64> &foldersNotSaved = m_run->foldersNotSaved;
@@ -338,6 +343,13 @@ void QMailSavingThread::writeReport(SaveOutcome &result, SaveType type, const QS
                              .arg(QDir::toNativeSeparators(written.isEmpty() ? path : written),
                                   error.isEmpty() ? QStringLiteral("no output folder") : error);
     qWarning().noquote() << "Report not written:" << result.reportError;
+    // A window user never sees the lines on standard error: the report goes where it can be
+    // written, and the finish message names that place.
+    const QString spare = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    if (!spare.isEmpty()
+        && WriteSaveReport(spare + QLatin1Char('/') + QString::fromLatin1(kSaveReportFileName).arg(stamp), text,
+                           &written, &error))
+        result.reportPath = written;
 }
 
 void QMailSavingThread::finishRun(bool stopped)
@@ -355,6 +367,7 @@ void QMailSavingThread::finishRun(bool stopped)
         result.incompletes = m_run->mail.incompletes;
         result.unread = m_run->mail.unread;
         result.recovered = m_run->mail.recovered;
+        result.removed = m_run->mail.removed;
         result.notWritten = m_run->notWritten;
         result.foldersNotSaved = m_run->foldersNotSaved;
         writeReport(result, nSaveType, m_run->mail.saveDir, m_run->mail.strTime);
@@ -368,6 +381,8 @@ void QMailSavingThread::finishRun(bool stopped)
         qWarning().noquote() << "Not read:" << line;
     for (const QString &line : qAsConst(result.recovered))
         qWarning().noquote() << "Recovered:" << line;
+    for (const QString &line : qAsConst(result.removed))
+        qWarning().noquote() << "Removed:" << line;
     for (const QString &what : qAsConst(result.notWritten))
         qWarning().noquote() << "Not written by this version:" << what;
     {

@@ -31,10 +31,12 @@ struct SaveOutcome {
     QStringList incompletes;   // one line per item saved incomplete
     QStringList recovered;     // one line per attachment saved in a recovered message, naming it
     QStringList unread;        // one line per compressed entry not read
+    QStringList removed;       // one line per unfinished file of an earlier save that was removed
     // Folder-list ids of the checked folders that hold an item not saved: their check marks stay
     // for another try. Items not saved that belong to no such folder keep every mark.
     QSet<qint64> foldersNotSaved;
-    QString reportPath;      // the save's report in its output root; empty when none was written
+    QString
+        reportPath;  // the save's report in its output root (else in the user's cache folder); empty when none was written
     QString reportError;     // the report due that could not be written: its path and why; else empty
     bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each

@@ -1,16 +1,21 @@
 #include "save/SaveFlow.h"
 
 #include "platform/FreeSpace.h"
+#include "platform/WholeFile.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDebug>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QLocale>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 QString SaveSuccessText()
 {
@@ -180,18 +185,47 @@ QStringList ItemFoldersFor(SaveType type)
 
 }  // namespace
 
-bool CreateMailFolder(SaveType type, const QString &saveDir, const QString &stamp, QString *error)
+namespace {
+
+// Makes the save's own root: a root that stands already (another save started in the same
+// second, or anything else under that name) is never shared; the stamp then gets the next free
+// number. Fails with the reason in *why.
+bool makeOwnRoot(SaveType type, const QString &saveDir, QString *stamp, QString *root, int *why)
 {
-    const QString root = OutputRootFor(type, saveDir, stamp);
+    constexpr int kMaxNumbers = 1000;
+    const QString timed = *stamp;
+    for (int number = 2; number <= kMaxNumbers; ++number) {
+        *root = OutputRootFor(type, saveDir, *stamp);
+        if (::mkdir(QFile::encodeName(*root).constData(), 0777) == 0)
+            return true;
+        if (errno != EEXIST) {
+            *why = errno;
+            return false;
+        }
+        *stamp = timed + QLatin1Char('_') + QString::number(number);
+    }
+    *stamp = timed;
+    *why = EEXIST;
+    return false;
+}
+
+}  // namespace
+
+bool CreateMailFolder(SaveType type, const QString &saveDir, QString *stamp, QString *error)
+{
+    QString root = OutputRootFor(type, saveDir, *stamp);
     if (root.isEmpty() || saveDir.isEmpty())
         return Fail(error, kOutputFolderFailedText, root);
-    if (type != SaveTypeOLM) {
-        // One level only: a destination that has gone missing is not made again.
-        const QFileInfo info(root);
-        QDir(info.absolutePath()).mkdir(info.fileName());
-    }
+    // A destination that stands but takes no files is not a folder that could not be made.
+    const QFileInfo destination(saveDir);
+    const char *failed =
+        destination.isDir() && !destination.isWritable() ? kPackageFilesFailedText : kOutputFolderFailedText;
+    int why = 0;
+    // One level only: a destination that has gone missing is not made again.
+    if (type != SaveTypeOLM && !makeOwnRoot(type, saveDir, stamp, &root, &why))
+        return Fail(error, failed, root + QStringLiteral(": ") + qt_error_string(why));
     if (!IsWritableFolder(root))
-        return Fail(error, kOutputFolderFailedText, root);
+        return Fail(error, failed, root);
     const QDir dir(root);
     for (const QString &name : ItemFoldersFor(type)) {
         dir.mkdir(name);
@@ -201,6 +235,39 @@ bool CreateMailFolder(SaveType type, const QString &saveDir, const QString &stam
     if (type == SaveTypeRGE)
         return CreateFilesInMainIdentity(root + QLatin1Char('/'), error);
     return true;
+}
+
+QStringList RemoveEarlierSaveParts(const QString &saveDir)
+{
+    QStringList lines;
+    if (saveDir.isEmpty())
+        return lines;
+    const QRegularExpression parts = WholeFilePartPattern();
+    const QStringList roots = QDir(saveDir).entryList(
+        {QStringLiteral("Converted Data(*"), QStringLiteral("Repaired Data(*"), QStringLiteral("Main Identity(*.rge")},
+        QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot);
+    for (const QString &root : roots) {
+        QStringList folders{QDir(saveDir).filePath(root)};
+        for (QDirIterator it(folders.first(), QDir::Dirs | QDir::NoSymLinks | QDir::NoDotAndDotDot,
+                             QDirIterator::Subdirectories);
+             it.hasNext();)
+            folders << it.next();
+        for (const QString &folder : qAsConst(folders)) {
+            for (const QString &file : RemoveUnheldParts(folder, QStringLiteral("."), parts))
+                lines << QStringLiteral("the unfinished file %1 in %2, left by a save that was stopped hard")
+                             .arg(file, QDir::toNativeSeparators(folder));
+        }
+    }
+    return lines;
+}
+
+bool ClearForReplace(SaveType type, const QString &root, QString *error)
+{
+    // The new archive replaces the earlier one in one step once it is whole: until then the
+    // earlier one keeps its name. A folder in its place cannot be replaced that way.
+    if (type == SaveTypeOLM && !QFileInfo(root).isDir())
+        return true;
+    return RemoveOutputRoot(root, error);
 }
 
 namespace {

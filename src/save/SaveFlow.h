@@ -97,10 +97,22 @@ SaveStartPlan PlanSaveStart(int listIndex, const QString &saveDir, const QString
                             int archiveFd);
 
 // Makes the output root and its item folders for the save type, and the package files for
-// SaveTypeRGE. The root is made one level deep inside saveDir. Fails (with a message in error)
-// unless the root ends up a writable folder with every item folder in place; for the OLM save it
-// checks that saveDir is a writable folder.
-bool CreateMailFolder(SaveType type, const QString &saveDir, const QString &stamp, QString *error);
+// SaveTypeRGE. The root is made one level deep inside saveDir, and is the save's own: when its
+// timed name is taken, *stamp gets "_2", "_3"... (the first free one), which the save then uses.
+// Fails (with a message in error) unless the root ends up a writable folder with every item
+// folder in place; for the OLM save it checks that saveDir is a writable folder.
+bool CreateMailFolder(SaveType type, const QString &saveDir, QString *stamp, QString *error);
+
+// The message, contact, calendar and note files that saves stopped hard left unnamed (where the
+// file system makes no unnamed files) in the output roots of earlier saves in saveDir: removed
+// when no live save holds them, one line each. Mailboxes under a hidden name hold whole messages
+// and stay.
+QStringList RemoveEarlierSaveParts(const QString &saveDir);
+
+// What the replace question's Yes does before the save starts: the earlier output root goes
+// (RemoveOutputRoot), except an earlier archive of the OLM save, which the new one replaces
+// only once whole.
+bool ClearForReplace(SaveType type, const QString &root, QString *error);
 
 // Writes "Contents/PkgInfo", "Contents/Info.plist" and "Archive.xml" below root (with or
 // without a trailing "/"). Each file is replaced as a whole, never appended to.

@@ -29,6 +29,7 @@ QByteArray SaveReportText(const SaveOutcome &outcome)
     appendLines(text, "Saved incomplete: ", outcome.incompletes);
     appendLines(text, "Not read: ", outcome.unread);
     appendLines(text, "Recovered: ", outcome.recovered);
+    appendLines(text, "Removed: ", outcome.removed);
     return text;
 }
 

@@ -623,6 +623,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         // size says: an empty or cut duplicate never hides the real list.
         if (categorie.size <= 0 || (h.usize > 0 && end >= 0))
             categorie = {h.usize, h.crc, h.dataOffset};
+        categorieCopies.append({h.usize, h.crc, h.dataOffset});
         return next;
     case EntryRole::Attachment:
         appendAttachmentNode(h, end >= 0);

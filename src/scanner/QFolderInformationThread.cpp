@@ -78,6 +78,7 @@ void QFolderInformationThread::CreateFile()
     bProcessRunning = true;
     PID = llRootId;
     categorie = {0, 0, 0};
+    categorieCopies.clear();
     m_lastProgress = -1;
     m_lastStatus.clear();
     std::shared_ptr<ArchiveSource> source = m_source;

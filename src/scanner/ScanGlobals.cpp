@@ -19,6 +19,7 @@ qint64 CompressedEntryCount = 0;
 QStringList EntriesNotRead;
 QStringList EntriesReadElsewhere;
 CategorieInfo categorie = {0, 0, 0};
+QVector<CategorieInfo> categorieCopies;
 
 char *pBuff = nullptr;
 qint64 pBuffLength = 0;
@@ -104,6 +105,7 @@ void CleanScanResults()
     EntriesNotRead.clear();
     EntriesReadElsewhere.clear();
     categorie = {0, 0, 0};
+    categorieCopies.clear();
     objMapName_FID.clear();
     objMapKeyParent_FID.clear();
     objMapFID_PID.clear();

@@ -10,6 +10,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 struct MailMLRC {
@@ -130,6 +131,8 @@ extern qint64 CompressedEntryCount;
 extern QStringList EntriesNotRead;
 extern QStringList EntriesReadElsewhere;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
+// Every stored Categories.xml, in archive order: a damaged export may hold a cut copy beside the real one.
+extern QVector<CategorieInfo> categorieCopies;
 
 // The entry text handed to a builder: pBuffLength bytes, NUL-terminated, NUL bytes inside allowed.
 extern char *pBuff;

@@ -131,7 +131,8 @@ void QZovuvozivMainWindow::OnStopProcess()
     } else if (senderObjName == QLatin1String("OnSavingFiles")) {
         SetSaveEnabled(false);
         QString error;
-        if (!RemoveOutputRoot(IdentityExistsCheckG, &error)) {
+        const SaveType type = SaveAsWindow::saveTypeForIndex(m_pSaveAsWindow->currentIndex());
+        if (!ClearForReplace(type, IdentityExistsCheckG, &error)) {
             // The old output could not be removed: saving over it would mix two saves.
             SetSaveEnabled(true);
             stopDlgObj->hide();

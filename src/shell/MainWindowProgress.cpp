@@ -293,7 +293,7 @@ bool QZovuvozivMainWindow::CreateMailFolder()
 {
     QString error;
     const SaveType type = SaveAsWindow::saveTypeForIndex(m_pSaveAsWindow->currentIndex());
-    if (::CreateMailFolder(type, saveDir, strTime, &error))
+    if (::CreateMailFolder(type, saveDir, &strTime, &error))
         return true;
     ShowMessageBox(nullptr, error);
     return false;

@@ -2,6 +2,7 @@
 // date forms, text escaping and line folding, and the exclusive, checked file creation.
 
 #include "platform/FinderInfo.h"
+#include "platform/WholeFile.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void escaping();
     void folding_data();
     void folding();
+    void exclusiveNumberedFiles_data();
     void exclusiveNumberedFiles();
     void failedFilesAreNamed();
 
@@ -209,8 +211,18 @@ void PimFilesTest::folding()
     QCOMPARE(QString::fromUtf8(QByteArray(out).replace("\r\n ", "").replace("\r\n", "")), QString::fromUtf8(line));
 }
 
+void PimFilesTest::exclusiveNumberedFiles_data()
+{
+    QTest::addColumn<bool>("unnamed");
+    QTest::newRow("made without a name") << true;
+    QTest::newRow("made under a hidden part name") << false;
+}
+
 void PimFilesTest::exclusiveNumberedFiles()
 {
+    // Each file takes its name only once whole, on file systems with and without unnamed files.
+    QFETCH(bool, unnamed);
+    WholeFile::setUnnamedFilesAllowed(unnamed);
     QTemporaryDir dir;
     QList<QString> finder;
     FinderInfoHooks::record = [&](const QString &path, quint32, quint32) {
@@ -251,6 +263,9 @@ void PimFilesTest::exclusiveNumberedFiles()
     QVERIFY(!WritePimFile(PimFile{dir.path(), QStringLiteral("../up"), QString(), 0, 0}, "x", &path, &error));
     QVERIFY(!QFileInfo::exists(QFileInfo(dir.path()).absolutePath() + QStringLiteral("/up")));
     FinderInfoHooks::record = nullptr;
+    // No hidden part is left behind.
+    QCOMPARE(QDir(dir.path()).entryList({QStringLiteral(".*")}, QDir::Files | QDir::Hidden), QStringList());
+    WholeFile::setUnnamedFilesAllowed(true);
 }
 
 void PimFilesTest::failedFilesAreNamed()

@@ -499,7 +499,7 @@ void PimSaveEndToEndTest::itemsBeyond4GiB()
         AppendFolderAttribute(1, 502 + kind - 41, kind);
     saveDir = dir.path();
     strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
-    QVERIFY(CreateMailFolder(SaveTypeRGE, saveDir, strTime, nullptr));
+    QVERIFY(CreateMailFolder(SaveTypeRGE, saveDir, &strTime, nullptr));
     const bool saved = save(SaveTypeRGE);
     ::close(fd);
     fileDescriptor = oldFd;

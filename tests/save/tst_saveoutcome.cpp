@@ -133,6 +133,7 @@ private Q_SLOTS:
     void repeatWithoutRule_data();
     void repeatWithoutRule();
     void entriesNotFollowed();
+    void reportWhereItCanBeWritten();
     void countsMatchDisk_data();
     void countsMatchDisk();
     void messageFileStandsOnlyWhole_data();
@@ -173,6 +174,34 @@ void SaveOutcomeTest::repeatWithoutRule_data()
         QTest::addRow("type %d, second Tuesday", int(type)) << int(type) << true;
     for (int type = SaveTypeRGE; type <= SaveTypeHTML; ++type)
         QTest::addRow("type %d, nothing to report", type) << type << false;
+}
+
+void SaveOutcomeTest::reportWhereItCanBeWritten()
+{
+    // The output root is gone when the save ends: its report goes to the user's cache folder,
+    // and the finish message says both.
+    if (IndexFor(SaveTypeEML) < 0)
+        QSKIP("this edition has no such save type");
+    QTemporaryDir cache;
+    const QByteArray oldCache = qgetenv("XDG_CACHE_HOME");
+    qputenv("XDG_CACHE_HOME", QFile::encodeName(cache.path()));
+    TestArchiveBuilder b;
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(), SaveTypeEML, dest.path()));
+    const QString root = OutputRootFor(SaveTypeEML, saveDir, strTime);
+    QVERIFY(QDir(root).removeRecursively());
+    QFile blocker(root);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    const SaveOutcome outcome = save(SaveTypeEML, 1);
+    qputenv("XDG_CACHE_HOME", oldCache);
+    QCOMPARE(outcome.failed, qint64(1));
+    QVERIFY(!outcome.reportError.isEmpty());
+    QVERIFY2(outcome.reportPath.startsWith(cache.path()), qPrintable(outcome.reportPath));
+    QVERIFY(readAll(outcome.reportPath).startsWith("Not saved: "));
+    const QString text = SaveProblemText(outcome);
+    QVERIFY2(text.contains(outcome.reportError) && text.contains(outcome.reportPath), qPrintable(text));
 }
 
 void SaveOutcomeTest::repeatWithoutRule()

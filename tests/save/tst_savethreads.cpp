@@ -298,7 +298,7 @@ SaveResult SaveThreadsTest::save(SaveType type, int threads)
     saveDir = dest.path();
     strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
     QString error;
-    if (!CreateMailFolder(type, saveDir, strTime, &error)) {
+    if (!CreateMailFolder(type, saveDir, &strTime, &error)) {
         qWarning() << "save start failed" << error;
         return result;
     }

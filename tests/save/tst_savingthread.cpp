@@ -317,7 +317,7 @@ void SavingThreadTest::ticksPerItem()
     saveDir = dest.path();
     strTime = QStringLiteral("(5 Mar 2024,10-11-12)");
     if (type == SaveTypeRGE || type == SaveTypeMBOX)
-        QVERIFY(CreateMailFolder(SaveType(type), saveDir, strTime, nullptr));
+        QVERIFY(CreateMailFolder(SaveType(type), saveDir, &strTime, nullptr));
     const QByteArray emptyArchive = dest.filePath(QStringLiteral("empty.olm")).toLocal8Bit();
     const int archiveFd = ::open(emptyArchive.constData(), O_RDWR | O_CREAT, 0600);
     const int oldFd = fileDescriptor;

@@ -1,5 +1,6 @@
 // The save start's checks, the output folders and package files, and the log report.
 
+#include "platform/WholeFile.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -74,9 +75,14 @@ private Q_SLOTS:
     void createMailFolder();
     void createMailFolderFails_data();
     void createMailFolderFails();
+    void createMailFolderOwnRoot_data();
+    void createMailFolderOwnRoot();
     void packageFiles();
     void packageFilesParseAsPlists();
     void removeOutputRoot();
+    void earlierSaveParts();
+    void clearForReplace_data();
+    void clearForReplace();
     void logReport();
     void logReportFailures_data();
     void logReportFailures();
@@ -291,7 +297,9 @@ void SaveFlowTest::createMailFolder()
     const QString dest = m_dir.filePath(QString(70, QLatin1Char('d')) + QLatin1Char('/') + QString(70, QChar(0xE9)));
     QVERIFY(QDir().mkpath(dest));
     QString error;
-    QVERIFY2(CreateMailFolder(SaveType(type), dest, kStamp, &error), qPrintable(error));
+    QString stamp = kStamp;
+    QVERIFY2(CreateMailFolder(SaveType(type), dest, &stamp, &error), qPrintable(error));
+    QCOMPARE(stamp, QString(kStamp));
     QCOMPARE(Entries(dest), root.isEmpty() ? QStringList() : QStringList{root});
     if (!root.isEmpty())
         QCOMPARE(Entries(QDir(dest).filePath(root)), contents);
@@ -305,16 +313,16 @@ void SaveFlowTest::createMailFolderFails_data()
     QTest::addColumn<int>("type");
     QTest::addColumn<QString>("blocker");   // a file made at this path below the destination
     QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("message");
     const QString converted = QStringLiteral("Converted Data") + kStamp;
-    QTest::newRow("a file where the root should be") << int(SaveTypeEMLX) << converted << false;
-    QTest::newRow("a file where an item folder should be")
-        << int(SaveTypeMBOX) << converted + QStringLiteral("/Tasks") << false;
-    QTest::newRow("a file where Contents should be")
-        << int(SaveTypeRGE) << QStringLiteral("Main Identity") + kStamp + QStringLiteral(".rge/Contents") << false;
-    QTest::newRow("destination gone") << int(SaveTypeMBOX) << QStringLiteral("-") << false;
-    QTest::newRow("OLM into a destination that is gone") << int(SaveTypeOLM) << QStringLiteral("-") << false;
-    QTest::newRow("read-only destination") << int(SaveTypeEML) << QString() << true;
-    QTest::newRow("no save type") << int(SaveTypeInvalid) << QString() << false;
+    const QString created = QLatin1String(kOutputFolderFailedText);
+    const QString written = QLatin1String(kPackageFilesFailedText);
+    QTest::newRow("destination gone") << int(SaveTypeMBOX) << QStringLiteral("-") << false << created;
+    QTest::newRow("OLM into a destination that is gone") << int(SaveTypeOLM) << QStringLiteral("-") << false << created;
+    QTest::newRow("no save type") << int(SaveTypeInvalid) << QString() << false << created;
+    // A folder that stands but takes no files is named as such, never as one not made.
+    QTest::newRow("read-only destination") << int(SaveTypeEML) << QString() << true << written;
+    QTest::newRow("OLM into a read-only destination") << int(SaveTypeOLM) << QString() << true << written;
 }
 
 void SaveFlowTest::createMailFolderFails()
@@ -334,11 +342,50 @@ void SaveFlowTest::createMailFolderFails()
     if (readOnly)
         QVERIFY(QFile::setPermissions(dest, QFile::ReadOwner | QFile::ExeOwner));
     QString error;
-    const bool made = CreateMailFolder(SaveType(type), dest, kStamp, &error);
+    QString stamp = kStamp;
+    const bool made = CreateMailFolder(SaveType(type), dest, &stamp, &error);
     if (readOnly)
         QFile::setPermissions(dest, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QVERIFY(!made);
-    QCOMPARE(error, QLatin1String(kOutputFolderFailedText));
+    QFETCH(QString, message);
+    QCOMPARE(error, message);
+}
+
+void SaveFlowTest::createMailFolderOwnRoot_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("taken");    // what stands at the timed root, made below the destination
+    QTest::addColumn<QString>("ownRoot");  // the root the save gets
+    const QString converted = QStringLiteral("Converted Data") + kStamp;
+    const QString rge = QStringLiteral("Main Identity") + kStamp;
+    QTest::newRow("a file where the root should be") << int(SaveTypeEMLX) << converted << converted + "_2";
+    QTest::newRow("another save's root") << int(SaveTypeEML) << converted + "/" << converted + "_2";
+    QTest::newRow("two roots taken") << int(SaveTypeMBOX) << converted + "/|" + converted + "_2/" << converted + "_3";
+    QTest::newRow("package") << int(SaveTypeRGE) << rge + ".rge/" << rge + "_2.rge";
+}
+
+void SaveFlowTest::createMailFolderOwnRoot()
+{
+    QFETCH(int, type);
+    QFETCH(QString, taken);
+    QFETCH(QString, ownRoot);
+    const QString dest = m_dir.filePath(QStringLiteral("dest"));
+    QVERIFY(QDir().mkpath(dest));
+    for (const QString &name : taken.split(QLatin1Char('|'))) {
+        if (name.endsWith(QLatin1Char('/')))
+            QVERIFY(QDir(dest).mkpath(name + QStringLiteral("Tasks")));
+        else
+            WriteFile(QDir(dest).filePath(name), "x");
+    }
+    QString stamp = kStamp, error;
+    QVERIFY2(CreateMailFolder(SaveType(type), dest, &stamp, &error), qPrintable(error));
+    // Every path of the save follows its stamp, so the report and the writers go there too.
+    QCOMPARE(QFileInfo(OutputRootFor(SaveType(type), dest, stamp)).fileName(), ownRoot);
+    QVERIFY(QFileInfo(QDir(dest).filePath(ownRoot)).isDir());
+    // What stood there is as it was: nothing of this save went into it.
+    const QString first = taken.section(QLatin1Char('|'), 0, 0);
+    if (first.endsWith(QLatin1Char('/')))
+        QCOMPARE(Entries(QDir(dest).filePath(first)), QStringList{QStringLiteral("Tasks")});
 }
 
 void SaveFlowTest::packageFiles()
@@ -392,6 +439,54 @@ void SaveFlowTest::packageFilesParseAsPlists()
                       root + QStringLiteral("/Contents/Info.plist"), root + QStringLiteral("/Archive.xml")});
     QVERIFY(py.waitForFinished(30000));
     QCOMPARE(py.readAllStandardOutput().trimmed(), QByteArray("'rge ' OPIM All 1"));
+}
+
+void SaveFlowTest::earlierSaveParts()
+{
+    // An earlier save stopped hard left a cut message file under a hidden part name; another
+    // save is writing one right now; a mailbox under a hidden name holds whole messages.
+    const QString inbox = m_dir.filePath(QStringLiteral("Converted Data(1 Jan 2025,00-00-00)/Mail/Inbox"));
+    QVERIFY(QDir().mkpath(inbox));
+    WriteFile(inbox + QStringLiteral("/.4242-7.part"), "From: cut");
+    WriteFile(inbox + QStringLiteral("/.4242-m8.part"), "From whole\n");
+    WriteFile(m_dir.filePath(QStringLiteral(".4242-9.part")), "not in an output folder");
+    WholeFile::setUnnamedFilesAllowed(false);
+    WholeFile running;
+    QVERIFY(running.open(inbox) >= 0);
+    WholeFile::setUnnamedFilesAllowed(true);
+    const QStringList lines = RemoveEarlierSaveParts(m_dir.path());
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(QLatin1String("the unfinished file .4242-7.part (9 bytes) in ")),
+             qPrintable(lines.first()));
+    const QStringList left = QDir(inbox).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left.size(), 2);
+    QVERIFY(left.contains(QStringLiteral(".4242-m8.part")));
+    QVERIFY(QFileInfo::exists(m_dir.filePath(QStringLiteral(".4242-9.part"))));
+}
+
+void SaveFlowTest::clearForReplace_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<bool>("folder");  // else a file stands at the root
+    QTest::addColumn<bool>("stays");   // until the save replaces it
+    QTest::newRow("an earlier archive stays until the new one is whole") << int(SaveTypeOLM) << false << true;
+    QTest::newRow("a folder under the archive's name goes") << int(SaveTypeOLM) << true << false;
+    QTest::newRow("an earlier output folder goes") << int(SaveTypeEML) << true << false;
+}
+
+void SaveFlowTest::clearForReplace()
+{
+    QFETCH(int, type);
+    QFETCH(bool, folder);
+    QFETCH(bool, stays);
+    const QString root = m_dir.filePath(QStringLiteral("root"));
+    if (folder)
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/inside")));
+    else
+        WriteFile(root, "earlier");
+    QString error;
+    QVERIFY2(ClearForReplace(SaveType(type), root, &error), qPrintable(error));
+    QCOMPARE(QFileInfo::exists(root), stays);
 }
 
 void SaveFlowTest::removeOutputRoot()

@@ -47,7 +47,7 @@ inline bool StartTestSave(SaveType type, const QString &dest, QString *error = n
     saveDir = dest;
     strTime = MakeSaveTimeStamp(QDateTime(QDate(2024, 3, 5), QTime(10, 11, 12)));
     SizeOfAllMails = unsigned(CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()));
-    return CreateMailFolder(type, saveDir, strTime, error);
+    return CreateMailFolder(type, saveDir, &strTime, error);
 }
 
 // Opens archive for the writers, scans it and starts a save of type into dest as the window

@@ -105,7 +105,7 @@ qint64 TestArchiveBuilder::add(const QByteArray &nameIn, const QByteArray &data,
     e.headerOffset = m_data.size();
     e.size = data.size();
     e.crc = realCrc;
-    e.headerCrc = opt.crcZero ? 0 : realCrc;
+    e.headerCrc = opt.crcZero ? 0 : opt.crcOverride >= 0 ? quint32(opt.crcOverride) : realCrc;
     e.method = opt.method;
     if (opt.overrideSizes) {
         e.usize = static_cast<quint64>(opt.usizeOverride);

@@ -9,6 +9,7 @@
 struct TestArchiveEntryOptions {
     quint16 method = 0;         // 8 = claim deflate; the data is still written as given
     bool crcZero = false;       // header CRC written as 0
+    qint64 crcOverride = -1;    // >= 0: the header CRC (of the data before it was compressed)
     // Size fields. Without overrideSizes a value >= 0 replaces the real size and
     // a negative one means "the real size". With overrideSizes both values are
     // written verbatim, negatives as 64-bit two's complement (-1 -> all 0xFF).

@@ -3,7 +3,9 @@
 #include "save/mail/MailOutput.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -18,31 +20,49 @@ QByteArray nativePath(const QString &path)
 }
 
 // A mailbox is appended to only when it is a regular file of its own: a link planted at its
-// path is never written through, nor a device or a pipe opened. Returns the descriptor, or
-// minus the error.
-int openMailboxFile(const QByteArray &native, bool *created)
+// path is never written through, nor a device or a pipe opened. It is written under a hidden
+// name of this save's (locked, so no sweep takes it), and under its own name it holds only
+// whole messages: one that stands is moved back to the hidden name first. Returns the
+// descriptor, or minus the error.
+int openMailboxFile(const QByteArray &native, const QByteArray &hidden, bool *created)
 {
-    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-    int fd = ::open(native.constData(), kFlags | O_CREAT | O_EXCL, 0644);
-    *created = fd >= 0;
-    if (fd < 0 && errno == EEXIST)
-        fd = ::open(native.constData(), kFlags);
-    if (fd < 0)
+    struct stat named;
+    *created = ::lstat(native.constData(), &named) != 0;
+    if (*created && errno != ENOENT)
         return -errno;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (!*created && !S_ISREG(named.st_mode))
         return -EINVAL;
+    if (!*created && ::rename(native.constData(), hidden.constData()) != 0)
+        return -errno;
+    constexpr int kFlags = O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    const int fd = ::open(hidden.constData(), kFlags | (*created ? O_CREAT | O_EXCL : 0), 0644);
+    if (fd < 0) {
+        const int error = errno;
+        if (!*created)
+            MoveWithoutReplacing(hidden, native);
+        return -error;
     }
+    LockPart(fd, hidden);
     return fd;
+}
+
+// A hidden name beside path, of this process and not named like any output.
+QByteArray hiddenNameBeside(const QString &path)
+{
+    static std::atomic<quint64> serial{0};
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).path());
+    return folder + "/." + QByteArray::number(qint64(::getpid())) + "-m" + QByteArray::number(++serial) + ".part";
 }
 
 }  // namespace
 
 MailOutput::~MailOutput()
 {
-    // A message file never closed is not whole: m_whole removes it unnamed.
-    if (m_file)
+    // A message file never closed is not whole: m_whole removes it unnamed. A mailbox keeps
+    // its whole messages, under its own name.
+    if (!m_hidden.isEmpty())
+        discard();
+    else if (m_file)
         std::fclose(m_file);
 }
 
@@ -79,17 +99,20 @@ void MailOutput::restart(const QString &path)
 bool MailOutput::openAppend(const QString &path)
 {
     restart(path);
-    const int fd = openMailboxFile(nativePath(path), &m_created);
+    const QByteArray hidden = hiddenNameBeside(path);
+    const int fd = openMailboxFile(nativePath(path), hidden, &m_created);
     if (fd < 0) {
         fail(-fd);
         if (fd == -ELOOP || fd == -EINVAL)
             m_error = QStringLiteral("a link or no regular file stands there; it is never written through");
         return false;
     }
+    m_hidden = hidden;
     m_file = ::fdopen(fd, "a");
     if (!m_file) {
         fail(errno);
         ::close(fd);
+        nameMailbox();
         return false;
     }
     useLargeBuffer();
@@ -225,7 +248,21 @@ bool MailOutput::close()
     if (std::fclose(m_file) != 0)
         fail(errno);
     m_file = nullptr;
+    if (!m_hidden.isEmpty())
+        return nameMailbox() && !m_failed;
     return nameWholeFile();
+}
+
+bool MailOutput::nameMailbox()
+{
+    const QByteArray hidden = m_hidden;
+    m_hidden.clear();
+    if (const int error = MoveWithoutReplacing(hidden, nativePath(m_path))) {
+        // Its messages stay under the hidden name rather than be lost.
+        fail(error);
+        return false;
+    }
+    return true;
 }
 
 void MailOutput::cancel(const QString &reason)
@@ -261,10 +298,17 @@ bool MailOutput::discard()
         m_whole.close();
         return true;
     }
-    if (m_path.isEmpty())
+    if (m_path.isEmpty() || m_hidden.isEmpty())
         return false;
-    const QByteArray native = nativePath(m_path);
-    if (m_created && m_startSize == 0)
-        return ::unlink(native.constData()) == 0;
-    return ::truncate(native.constData(), off_t(m_startSize)) == 0;
+    // What stands of the mailbox is its whole messages: they take its name again.
+    if (m_created && m_startSize == 0) {
+        const bool removed = ::unlink(m_hidden.constData()) == 0;
+        m_hidden.clear();
+        return removed;
+    }
+    const bool cut = ::truncate(m_hidden.constData(), off_t(m_startSize)) == 0;
+    const bool failedBefore = m_failed;
+    const bool named = nameMailbox();
+    m_failed = failedBefore;
+    return cut && named;
 }

@@ -5,6 +5,7 @@
 #include "platform/WholeFile.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QtGlobal>
 #include <cstdio>
@@ -56,8 +57,10 @@ public:
     QString error() const { return m_error; }
     // The file was made by openAppend (it did not exist before).
     bool created() const { return m_created; }
-    // The file's name: for createNew, set once close() has named it.
+    // The file's name: for createNew, set once close() has named it. A mailbox takes it only
+    // when closed or discarded; until then it is written at diskPath().
     QString path() const { return m_path; }
+    QString diskPath() const { return m_hidden.isEmpty() ? m_path : QFile::decodeName(m_hidden); }
 
 private:
     void fail(int errorNumber);
@@ -66,6 +69,8 @@ private:
     void useLargeBuffer();
     // Gives createNew's file its name once all of it is out.
     bool nameWholeFile();
+    // Gives the mailbox its name again.
+    bool nameMailbox();
 
     std::FILE *m_file = nullptr;
     bool m_inMemory = false;
@@ -73,6 +78,7 @@ private:
     QByteArray m_memory;
     QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
+    QByteArray m_hidden;                  // the mailbox's name while it is written; empty when it has its own
     WholeFile m_whole;                    // createNew's file
     std::function<QString()> m_nextName;  // set while createNew's file awaits its name
     QString m_error;

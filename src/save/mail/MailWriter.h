@@ -61,6 +61,7 @@ struct MailSaveContext {
     QStringList failures;     // items not saved
     QStringList incompletes;  // items saved incomplete
     QStringList recovered;    // attachments saved in a recovered message
+    QStringList removed;      // unfinished files of an earlier save that stopped hard, removed
     // Entries the scan listed but could not read (compressed): named, never counted as saved.
     qint64 unreadEntries = 0;
     QStringList unread;

@@ -14,6 +14,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -142,8 +143,6 @@ bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveCo
         *error = out.error();
         return false;
     }
-    if (out.created())
-        SetFinderTypeCreator(*path, style.finderType, style.finderCreator);
     return true;
 }
 
@@ -213,6 +212,8 @@ struct OpenMailbox {
     // Small messages formatted ahead go out together: one flush (one write) for many of them.
     QVector<PendingMessage> pending;
     qint64 pendingBytes = 0;
+    // Made by this opening: it gets its Finder codes once it has its name.
+    bool created = false;
 };
 
 // Flushed together once this much is waiting.
@@ -434,6 +435,7 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
         }
         mailbox.path = path;
         mailbox.relative = relative;
+        mailbox.created = mailbox.created || out.created();
     }
     QStringList missing = writeMessage(p, style, attachments, out);
     if (!p.damage.isEmpty())
@@ -509,6 +511,9 @@ void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const Atta
         context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
                                     .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
     }
+    if (mailbox.created && QFileInfo::exists(mailbox.path))
+        SetFinderTypeCreator(mailbox.path, style.finderType, style.finderCreator);
+    mailbox.created = false;
     mailbox.path.clear();
 }
 

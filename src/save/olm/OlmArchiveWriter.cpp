@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <cerrno>
@@ -91,7 +92,19 @@ bool OlmArchiveWriter::beginFile(const QByteArray &name, quint32 crc32, const Ol
 QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
 {
     QString why;
-    const QByteArray safe = m_names.fileName(name, &why);
+    const QByteArray safe = m_names.fileName(name, &why, m_keepsHeldName);
+    m_keepsHeldName = false;
+    // A name made safe before: one line says what it was, why, and what it became.
+    if (!m_renamedFrom.isEmpty()) {
+        QString reason = OlmUnsafeNameReason(m_renamedFrom);
+        if (reason.isEmpty())
+            reason = QStringLiteral("is no message's name");
+        if (safe != name)
+            reason += QStringLiteral("; \"%1\" was taken").arg(OlmNameForLine(name));
+        why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
+                  .arg(OlmNameForLine(m_renamedFrom), reason, OlmNameForLine(safe));
+        m_renamedFrom.clear();
+    }
     if (!why.isEmpty())
         m_book.renamed(m_item, m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
     return safe;
@@ -99,10 +112,14 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
 
 void OlmArchiveWriter::noteFileProblem(const QString &why, bool stands)
 {
-    // Once the output has failed nothing stands, and the archive's loss names every item.
-    if (m_out.failed())
-        return;
+    // Once the output has failed nothing stands, and the archive's loss names every item it
+    // held; an item left out for its own reason is named for that all the same.
     const QString text = m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why;
+    if (m_out.failed()) {
+        if (!stands && m_fileLabel.isEmpty())
+            m_book.leftOut(m_item, text);
+        return;
+    }
     if (stands || !m_fileLabel.isEmpty())
         m_book.lost(m_item, text);
     else
@@ -330,18 +347,22 @@ bool OlmArchiveWriter::prepareOutput(const QString &path)
 
 bool OlmArchiveWriter::placeOutput(const QString &path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    struct stat existing;
-    // Only the file the user agreed to replace goes; one that appeared since stays.
-    if (m_replaces && ::lstat(native.constData(), &existing) == 0 && quint64(existing.st_dev) == m_replacedDevice
-        && quint64(existing.st_ino) == m_replacedInode && ::unlink(native.constData()) != 0) {
-        m_error = QStringLiteral("%1 exists and cannot be removed: %2").arg(path, qt_error_string(errno));
-        return false;
-    }
-    if (m_out.takeName(path))
+    // Only the file the user agreed to replace goes, and in the same step as the new one takes
+    // its name; one that appeared since stays.
+    const bool placed = m_replaces ? m_out.takeNameOver(path, m_replacedDevice, m_replacedInode) : m_out.takeName(path);
+    if (placed)
         return true;
     m_error = QStringLiteral("%1 could not be given its name: %2").arg(path, m_out.error());
     return false;
+}
+
+QStringList OlmArchiveWriter::leftoversRemoved() const
+{
+    QStringList lines;
+    for (const QString &file : m_out.leftovers())
+        lines << QStringLiteral("the unfinished archive %1 in %2, left by a save that was stopped hard")
+                     .arg(file, QDir::toNativeSeparators(QFileInfo(m_path).path()));
+    return lines;
 }
 
 bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
@@ -369,7 +390,14 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     } else {
         why = m_error;
     }
-    // The hidden file goes with the writer: nothing is left to be taken for an archive.
+    // The hidden file goes: nothing is left to be taken for an archive. One that cannot go (the
+    // folder was made read-only) is named, so the space it takes is not a mystery.
+    const QString hidden = m_out.hiddenPath();
+    if (const int error = m_out.removeHidden()) {
+        why += QStringLiteral("; its unfinished copy %1 stays, as it could not be removed: %2")
+                   .arg(QDir::toNativeSeparators(hidden), qt_error_string(error));
+        m_error += QStringLiteral("; its unfinished copy %1 stays").arg(QDir::toNativeSeparators(hidden));
+    }
     m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, why));
     return false;
 }
@@ -440,14 +468,8 @@ void OlmArchiveWriter::writeLayout()
         buildAttachmentIndex();
     }
     reserveNames();
-    beginItem(QStringLiteral("Categories \"Categories.xml\""));
-    // A compressed one is copied as it is with the other compressed entries.
-    const bool compressed = categorie.size <= 0 && compressedEntryNamed("Categories.xml");
-    if (!compressed && (categorie.size <= 0 || textReadable(categorie.dataOffset, categorie.size, nullptr, nullptr)))
-        writeCopiedFile("Categories.xml", categorie.crc, categorie.size, categorie.dataOffset, true, false);
-    else if (!compressed)
-        noteUnreadable(m_book.what(m_item));
-    m_item = -1;
+    chooseStoreOwners();
+    writeCategories();
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};
     for (int i = 0; i < 4; ++i)
         WriteItemStoreEntries(kOlmStores[i], gates[i]);
@@ -459,6 +481,31 @@ void OlmArchiveWriter::writeLayout()
     writeStrayAttachments();
     writeUnnamedAttachments();
     writeCompressedEntries();
+}
+
+void OlmArchiveWriter::writeCategories()
+{
+    const bool compressed = compressedEntryNamed("Categories.xml");
+    QVector<CategorieInfo> copies;
+    for (const CategorieInfo &c : qAsConst(categorieCopies)) {
+        if (c.size > 0)
+            copies.append(c);
+    }
+    // An archive without one gets an empty list, as the exporter writes.
+    if (copies.isEmpty() && !compressed)
+        copies.append(CategorieInfo{0, 0, 0});
+    for (const CategorieInfo &c : qAsConst(copies)) {
+        beginItem(QStringLiteral("Categories \"Categories.xml\""));
+        if (c.size > 0 && !textReadable(c.dataOffset, c.size, nullptr, nullptr)) {
+            noteUnreadable(m_book.what(m_item));
+        } else {
+            claimStoreName("Categories.xml", c.dataOffset);
+            // Counted as written like a store file, as it is counted not saved when lost.
+            if (writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, false))
+                m_book.counted(m_item);
+        }
+        m_item = -1;
+    }
 }
 
 void OlmArchiveWriter::reserveNames()

@@ -84,11 +84,15 @@ public:
     // The compressed entries copied whole, by their data offset in the archive being read.
     const QSet<qint64> &compressedCopied() const { return m_compressedCopied; }
     bool stopped() const { return m_stopped; }
+    // Unfinished archives that saves stopped hard left beside path, removed before this one
+    // began, one line each.
+    QStringList leftoversRemoved() const;
 
 private:
     struct MailEntry {
         const MailMLRC *record;
-        QByteArray name;  // read once; empty when the record has none
+        QByteArray name;      // read once and made safe; empty when the record has none
+        QByteArray original;  // the name as the archive gives it, when that is not safe
     };
     struct Span {
         qint64 offset;
@@ -101,6 +105,8 @@ private:
     // Every name the archive will hold, before the first entry is written.
     void reserveNames();
     void writeLayout();
+    // Every stored copy of the category list; a compressed one goes with the compressed entries.
+    void writeCategories();
     bool stopNow();
     // Once the entries are written: their checksums into the records.
     void settleChecksums();
@@ -139,6 +145,14 @@ private:
                          qint64 *copied = nullptr);
 
     // Item stores.
+    // Of a store file the archive being read holds more than once, the copy that keeps its
+    // name: the first whole one. Cut copies are noted.
+    void chooseStoreOwners();
+    bool storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const;
+    bool compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const;
+    // Before a store copy's entry is begun: whether it keeps the store's name, and the line of
+    // a cut copy.
+    void claimStoreName(const QByteArray &name, qint64 dataOffset);
     void WriteItemStoreEntries(const OlmStore &store, bool gate);
     void writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks);
     void writeRecoveredStoreItems(const OlmStore &store);
@@ -187,6 +201,8 @@ private:
 
     QByteArray readSource(qint64 offset, qint64 length) const;
     QByteArray readEntryName(const MailMLRC *record) const;
+    // The message's name, NUL bytes and all.
+    QByteArray rawEntryName(const MailMLRC *record) const;
     // The name the message's entry gets in the new archive.
     QByteArray messageEntryName(const MailMLRC *record) const;
 
@@ -237,6 +253,10 @@ private:
     static QString checksumProblem(const PendingCrc &p, quint32 crc);
 
     QSet<qint64> m_compressedCopied;          // by source data offset
+    QHash<QByteArray, qint64> m_storeOwners;  // store file name: data offset of the copy that keeps it
+    QSet<qint64> m_cutCopies;                 // store copies found cut, by data offset
+    bool m_keepsHeldName = false;             // the entry begun next is its store's chosen copy
+    QByteArray m_renamedFrom;                 // the entry begun next had this unsafe name in the archive
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
     QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
     QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once

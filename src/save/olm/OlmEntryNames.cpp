@@ -29,7 +29,29 @@ QString OlmUnsafeNameReason(const QByteArray &name)
         reasons << QStringLiteral("has a \".\" part, which extracts as the folder it stands in");
     if (name.contains('\\'))
         reasons << QStringLiteral("holds a backslash, which some readers take for a folder separator");
+    if (name.contains('\0'))
+        reasons << QStringLiteral("holds a NUL byte, where most readers end a name");
+    if (std::any_of(name.begin(), name.end(), [](char ch) { return (ch && uchar(ch) < 0x20) || uchar(ch) == 0x7F; }))
+        reasons << QStringLiteral("holds a control character");
+    if (std::any_of(list.begin(), list.end(), [](const QByteArray &part) { return part.size() > kOlmMaxPartBytes; }))
+        reasons << QStringLiteral("has a part longer than the %1 bytes a file name may have").arg(kOlmMaxPartBytes);
+    if (name.size() > kOlmMaxNameBytes)
+        reasons << QStringLiteral("is longer than %1 bytes").arg(kOlmMaxNameBytes);
     return reasons.join(QStringLiteral(" and "));
+}
+
+QString OlmNameForLine(const QByteArray &name)
+{
+    // Every byte, a NUL too: the name is shown as it stands in the archive.
+    QString text = QString::fromUtf8(name.constData(), name.size());
+    QString out;
+    for (const QChar ch : qAsConst(text)) {
+        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
+            out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            out += ch;
+    }
+    return out;
 }
 
 void OlmEntryNames::addFolders(const QByteArray &name)
@@ -70,7 +92,7 @@ QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
     }
 }
 
-QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
+QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why, bool keepsHeld)
 {
     QStringList reasons;
     QByteArray chosen = name;
@@ -82,7 +104,10 @@ QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
     }
     // A renamed entry must not take the name another entry keeps, nor any a file stands under.
     const bool renamed = chosen != name;
-    if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
+    if (!keepsHeld && m_held.contains(chosen)) {
+        reasons << QStringLiteral("another copy of this store file is whole and keeps the name");
+        chosen = numbered(chosen);
+    } else if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
         reasons << QStringLiteral("another entry has the name \"%1\"").arg(QString::fromUtf8(chosen));
         chosen = numbered(chosen);
     } else if (m_folders.contains(chosen)) {
@@ -95,7 +120,7 @@ QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why)
         why->clear();
         if (chosen != name)
             *why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
-                       .arg(QString::fromUtf8(name), reasons.join(QStringLiteral("; ")), QString::fromUtf8(chosen));
+                       .arg(OlmNameForLine(name), reasons.join(QStringLiteral("; ")), OlmNameForLine(chosen));
     }
     return chosen;
 }

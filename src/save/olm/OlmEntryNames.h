@@ -13,7 +13,10 @@ public:
     void reserve(const QByteArray &name);
     // The name the file entry name gets. When that differs from name, why says what was wrong
     // with it and what it became; else why is cleared.
-    QByteArray fileName(const QByteArray &name, QString *why);
+    // A held name goes only to the entry that claims it (keepsHeld), never to another.
+    QByteArray fileName(const QByteArray &name, QString *why, bool keepsHeld = false);
+    // name goes only to the file entry that claims it: one of several copies of a store file.
+    void hold(const QByteArray &name) { m_held.insert(name); }
     // Whether a file entry already stands under name.
     bool written(const QByteArray &name) const { return m_written.contains(name); }
     // Whether name is free for a file of the writer's own (a recovered item).
@@ -26,7 +29,10 @@ private:
     QSet<QByteArray> m_reserved;  // file names as the source holds them, made safe
     QSet<QByteArray> m_folders;   // every folder, without its '/'
     QSet<QByteArray> m_written;
+    QSet<QByteArray> m_held;
 };
 
 // What is wrong with name as a file name in an archive, in words; empty when nothing is.
 QString OlmUnsafeNameReason(const QByteArray &name);
+// name for a report line: control characters (a NUL, a line feed, an escape) as \xHH.
+QString OlmNameForLine(const QByteArray &name);

@@ -124,7 +124,8 @@ void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNod
         m_book.leftOut(m_item, QStringLiteral("it is empty in the archive"));
     } else if (!textReadable(node->llDataOffset, node->llSize, nullptr, nullptr)) {
         noteUnreadable(m_book.what(m_item));
-    } else if (writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
+    } else if (claimStoreName(nodeName(node), node->llDataOffset),
+               writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
         m_storeRanges[store.index].append({node->llDataOffset, copied});
         m_book.counted(m_item);
     }

@@ -76,6 +76,7 @@ void OlmArchiveWriter::writeCompressedEntry(FileOffsetNode *node, const QString 
     m_fileLabel = label;
     m_fileSource = node->llDataOffset;
     const OlmEntryForm form{node->wMethod, quint64(node->llSize), quint64(node->llStoredSize)};
+    claimStoreName(QByteArray(node->pEntryName ? node->pEntryName : ""), node->llDataOffset);
     if (beginFile(QByteArray(node->pEntryName ? node->pEntryName : ""), node->dwCrc32, form)) {
         copySource(node->llDataOffset, node->llStoredSize, false);
         endFile(false);

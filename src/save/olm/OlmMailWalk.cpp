@@ -174,6 +174,13 @@ QByteArray OlmArchiveWriter::readEntryName(const MailMLRC *record) const
     return nul < 0 ? name : name.left(nul);
 }
 
+QByteArray OlmArchiveWriter::rawEntryName(const MailMLRC *record) const
+{
+    if (record->nNameLength < 1 || record->nNameLength > 0xFFFF || record->llNameOffset <= 0)
+        return QByteArray();
+    return readSource(record->llNameOffset, record->nNameLength);
+}
+
 QByteArray OlmArchiveWriter::messageEntryName(const MailMLRC *record) const
 {
     const QByteArray name = readEntryName(record);
@@ -197,7 +204,14 @@ void OlmArchiveWriter::collectMail(const QString &folderIds)
     }
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
         if (ids.contains(r->llFolderId)) {
-            m_mail.append({r, messageEntryName(r)});
+            // An unsafe name is made safe here, so the message still goes to its own folder's
+            // walk, and its line names both.
+            QByteArray name = messageEntryName(r);
+            const QByteArray raw = rawEntryName(r);
+            const bool unsafe = !name.isEmpty() && !OlmNameIsSafe(name);
+            if (unsafe)
+                name = OlmSafeName(name);
+            m_mail.append({r, name, unsafe || raw != name ? raw : QByteArray()});
         } else {
             const QByteArray name = readEntryName(r);
             m_uncheckedDirs.insert(name.left(name.lastIndexOf('/') + 1));
@@ -337,7 +351,8 @@ quint32 OlmArchiveWriter::sourceCrc(qint64 offset, qint64 length) const
 
 bool OlmArchiveWriter::startMessage(const MailEntry &entry)
 {
-    beginItem(mailName(entry.record, entry.name));
+    // Named as the archive names it, as the other save types name it.
+    beginItem(mailName(entry.record, entry.original.isEmpty() ? entry.name : messageEntryName(entry.record)));
     if (messageReadable(entry.record))
         return true;
     noteUnreadable(m_book.what(m_item));
@@ -350,6 +365,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
     const MailMLRC *rec = entry.record;
     const Span span = entrySpanOf(rec);
     // The mails of one entry share its bytes: the entry goes into the archive once.
+    m_renamedFrom = entry.original;
     if (readable && !m_messagesWritten.contains(span.offset) && beginFile(entry.name, rec->dwCrc32, rec->dwEntrySize)) {
         // The scan knows where the entry's text really ends: at its size, or where damage cut it.
         copySource(span.offset, span.length, false);
@@ -361,6 +377,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         m_messagesWritten.insert(span.offset);
         m_book.counted(m_item);
     }
+    m_renamedFrom.clear();
     m_item = -1;
     if (ticks) {
         ++m_ticks;

@@ -6,11 +6,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 OlmOutputFile::~OlmOutputFile()
@@ -20,6 +20,7 @@ OlmOutputFile::~OlmOutputFile()
         ::close(m_fd);
     if (!m_hidden.isEmpty())
         ::unlink(QFile::encodeName(m_hidden).constData());
+    releaseLock();
 }
 
 void OlmOutputFile::fail(int errorNumber)
@@ -36,22 +37,61 @@ QString OlmOutputFile::error() const
 bool OlmOutputFile::create(const QString &path)
 {
     const QFileInfo info(path);
-    const QString hidden = info.path() + QStringLiteral("/.") + info.fileName() + QStringLiteral(".part");
-    const QByteArray native = QFile::encodeName(hidden);
-    struct stat stale;
-    if (::lstat(native.constData(), &stale) == 0 && !S_ISDIR(stale.st_mode))
-        ::unlink(native.constData());
-    // Exclusive: a file or link that appeared since is never written through.
-    m_fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    const QString prefix = QStringLiteral(".") + info.fileName() + QLatin1Char('.');
+    m_leftovers = RemoveUnheldParts(info.path(), prefix);
+    // A name of this process's own: another save into the same folder never shares it.
+    static std::atomic<int> serial{0};
+    const QString stem =
+        info.path() + QLatin1Char('/') + prefix + QString::number(qint64(::getpid())) + QLatin1Char('-');
+    for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+        const QString hidden = stem + QString::number(++serial) + QStringLiteral(".part");
+        const QByteArray native = QFile::encodeName(hidden);
+        // Exclusive: a file or link that stands there is never written through.
+        const int fd = ::open(native.constData(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno == EEXIST)
+            continue;
+        if (fd < 0) {
+            fail(errno);
+            return false;
+        }
+        if (!PartIsOwn(LockPart(fd, native))) {
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_hidden = hidden;
+    }
     if (m_fd < 0) {
-        fail(errno);
+        fail(EEXIST);
         return false;
     }
-    m_hidden = hidden;
+    // The lock lives on a descriptor of its own, so it holds from close() until the name is taken.
+    m_lockFd = ::fcntl(m_fd, F_DUPFD_CLOEXEC, 0);
     for (QByteArray &buffer : m_buffers)
         buffer = QByteArray(int(kBufferSize), Qt::Uninitialized);
     m_writer = std::thread([this] { writerLoop(); });
     return true;
+}
+
+int OlmOutputFile::removeHidden()
+{
+    stopWriter();
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    int error = 0;
+    if (!m_hidden.isEmpty() && ::unlink(QFile::encodeName(m_hidden).constData()) != 0 && errno != ENOENT)
+        error = errno;
+    m_hidden.clear();
+    releaseLock();
+    return error;
+}
+
+void OlmOutputFile::releaseLock()
+{
+    if (m_lockFd >= 0)
+        ::close(m_lockFd);
+    m_lockFd = -1;
 }
 
 bool OlmOutputFile::takeName(const QString &path)
@@ -65,6 +105,20 @@ bool OlmOutputFile::takeName(const QString &path)
         return false;
     }
     m_hidden.clear();
+    releaseLock();
+    return true;
+}
+
+bool OlmOutputFile::takeNameOver(const QString &path, quint64 device, quint64 inode)
+{
+    if (failed() || m_hidden.isEmpty())
+        return false;
+    if (const int error = MoveReplacing(QFile::encodeName(m_hidden), QFile::encodeName(path), device, inode)) {
+        fail(error);
+        return false;
+    }
+    m_hidden.clear();
+    releaseLock();
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 #include <condition_variable>
@@ -25,12 +26,23 @@ public:
     OlmOutputFile(const OlmOutputFile &) = delete;
     OlmOutputFile &operator=(const OlmOutputFile &) = delete;
 
-    // Creates the file under a hidden name beside path (".name.part"); one an earlier hard stop
-    // left there is removed first, as nobody else writes that name.
+    // Creates the file under a hidden name of its own beside path (".name.<process>-<n>.part"),
+    // locked while this save holds it. Hidden files of that kind that no live save holds (left
+    // by a hard stop) are removed first; leftovers() names them.
     bool create(const QString &path);
     // Once close() has succeeded: the hidden file takes the name path, never replacing a file
     // that stands there (EEXIST in error()).
     bool takeName(const QString &path);
+    // As takeName, but in one step over the file (device, inode) that stood at path when the
+    // save began, which the user agreed to replace: a whole archive holds the name at every
+    // moment. Any other file at path stays (EEXIST); with none there it is takeName.
+    bool takeNameOver(const QString &path, quint64 device, quint64 inode);
+    // The hidden name while the file has not taken its own.
+    QString hiddenPath() const { return m_hidden; }
+    // Closes the file and removes it under its hidden name: 0, or why it could not be removed.
+    int removeHidden();
+    // The leftover hidden files create() removed, each with its size.
+    const QStringList &leftovers() const { return m_leftovers; }
     bool write(const char *data, qint64 length);
     bool write(const QByteArray &bytes) { return write(bytes.constData(), bytes.size()); }
     // Room for length bytes (at most kBufferSize) at the end of the buffer, for a read to fill
@@ -65,11 +77,15 @@ private:
     void planChecksums(qint64 size);
     int writeAll(const char *data, qint64 length);
     void fail(int errorNumber);
+    void removeLeftovers(const QString &folder, const QString &prefix);
+    void releaseLock();
 
     static constexpr int kBuffers = 4;
 
     int m_fd = -1;
-    QString m_hidden;                // the file's name until it takes its own; removed unless it did
+    QString m_hidden;   // the file's name until it takes its own; removed unless it did
+    int m_lockFd = -1;  // holds the lock on the hidden file until it has its name
+    QStringList m_leftovers;
     QByteArray m_buffers[kBuffers];  // kBufferSize bytes each: one fills while the others are written
     int m_current = 0;
     qint64 m_used = 0;        // bytes of the current buffer

@@ -57,6 +57,7 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     run->mail.failed += writer.failures().size();
     // Renamed items lose nothing: saved, with a line of their own.
     run->mail.recovered += writer.renames();
+    run->mail.removed += writer.leftoversRemoved();
     if (ok)
         NoteCompressedEntriesCopied(*run, writer.compressedCopied());
     // The archive itself is named when no item line already says why it is missing.

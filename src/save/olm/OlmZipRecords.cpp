@@ -162,9 +162,33 @@ QList<QByteArray> NameParts(const QByteArray &name)
     return (name.endsWith('/') ? name.left(name.size() - 1) : name).split('/');
 }
 
+bool IsControl(char ch)
+{
+    return uchar(ch) < 0x20 || uchar(ch) == 0x7F;
+}
+
 bool PartIsSafe(const QByteArray &part)
 {
-    return !part.isEmpty() && part != "." && part != ".." && !part.contains('\\');
+    return !part.isEmpty() && part.size() <= kOlmMaxPartBytes && part != "." && part != ".." && !part.contains('\\')
+        && std::none_of(part.begin(), part.end(), IsControl);
+}
+
+// At most bytes bytes of text, never ending inside a UTF-8 character.
+QByteArray Utf8Left(const QByteArray &text, int bytes)
+{
+    if (text.size() <= bytes)
+        return text;
+    while (bytes > 0 && (uchar(text.at(bytes)) & 0xC0) == 0x80)
+        --bytes;
+    return text.left(bytes);
+}
+
+// A component cut to bytes; a file's short suffix (".xml") stays, so its type does.
+QByteArray CutPart(const QByteArray &part, int bytes)
+{
+    const int dot = part.lastIndexOf('.');
+    const QByteArray suffix = dot > 0 && part.size() - dot <= 16 ? part.mid(dot) : QByteArray();
+    return Utf8Left(part.left(part.size() - suffix.size()), bytes - suffix.size()) + suffix;
 }
 
 }  // namespace
@@ -172,7 +196,7 @@ bool PartIsSafe(const QByteArray &part)
 bool OlmNameIsSafe(const QByteArray &name)
 {
     const QList<QByteArray> parts = NameParts(name);
-    return std::all_of(parts.begin(), parts.end(), PartIsSafe);
+    return name.size() <= kOlmMaxNameBytes && std::all_of(parts.begin(), parts.end(), PartIsSafe);
 }
 
 QByteArray OlmSafeName(const QByteArray &name)
@@ -180,12 +204,25 @@ QByteArray OlmSafeName(const QByteArray &name)
     QList<QByteArray> kept;
     for (QByteArray part : NameParts(name)) {
         part.replace('\\', '_');
+        std::replace_if(part.begin(), part.end(), IsControl, '_');
+        part = CutPart(part, kOlmMaxPartBytes);
         if (PartIsSafe(part))
             kept.append(part);
     }
     if (kept.isEmpty())
         return QByteArray();
-    return kept.join('/') + (name.endsWith('/') ? "/" : "");
+    const QByteArray end = name.endsWith('/') ? "/" : "";
+    // Too long as a whole: the folders below the top two are shortened, then dropped from the
+    // deepest up; the file's own name stays.
+    constexpr int kShortFolderBytes = 40;
+    auto length = [&] { return kept.join('/').size() + end.size(); };
+    for (int i = 2; i + 1 < kept.size() && length() > kOlmMaxNameBytes; ++i)
+        kept[i] = CutPart(kept[i], kShortFolderBytes);
+    while (kept.size() > 3 && length() > kOlmMaxNameBytes)
+        kept.removeAt(kept.size() - 2);
+    if (length() > kOlmMaxNameBytes)
+        kept = QList<QByteArray>{CutPart(kept.last(), kOlmMaxNameBytes / 4)};
+    return kept.join('/') + end;
 }
 
 bool OlmKnownMethod(quint16 method)

@@ -46,11 +46,17 @@ QByteArray CentralEntryHeader(const QByteArray &name, quint32 crc32, const OlmEn
 bool OlmKnownMethod(quint16 method);
 // Where the method of a local entry stands, from its header's start.
 constexpr int kLocalMethodAt = 8;
-// Whether name may stand in a new archive: no empty, "." or ".." component (so no leading '/'
-// and no climbing out of the folder it is extracted into) and no backslash, which some readers
-// take for a folder separator. A folder's name ends in its one '/'.
+// Whether name may stand in a new archive and be extracted by any zip tool: no empty, "." or
+// ".." component (so no leading '/' and no climbing out of the folder it is extracted into), no
+// backslash, which some readers take for a folder separator, no control character, no component
+// longer than a file name may be (kOlmMaxPartBytes) and no longer name than kOlmMaxNameBytes, so
+// the path stays well within what a file system takes. A folder's name ends in its one '/'.
+constexpr int kOlmMaxPartBytes = 255;
+constexpr int kOlmMaxNameBytes = 1024;
 bool OlmNameIsSafe(const QByteArray &name);
-// name with those components left out and each backslash made '_'; "" when nothing is left.
+// name with those components left out, each backslash and control character made '_', long
+// components cut (a file keeps its suffix) and, when the whole is still too long, its folders
+// shortened; "" when nothing is left.
 QByteArray OlmSafeName(const QByteArray &name);
 // The ZIP64 end record, its locator and the end record: 98 bytes.
 QByteArray Zip64EndRecords(quint64 entryCount, quint64 centralDirSize, quint64 centralDirOffset);

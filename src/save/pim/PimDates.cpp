@@ -65,8 +65,9 @@ QByteArray ArchiveDateUtc(const QString &text)
 
 QByteArray SaveTimeUtc(const QString &saveStamp)
 {
-    QDateTime when =
-        QLocale::c().toDateTime(saveStamp.mid(1, saveStamp.size() - 2), QStringLiteral("d MMM yyyy,hh-mm-ss"));
+    // A stamp may carry a number after its time ("(...)_2"): the save's root was taken.
+    QDateTime when = QLocale::c().toDateTime(saveStamp.mid(1, saveStamp.lastIndexOf(QLatin1Char(')')) - 1),
+                                             QStringLiteral("d MMM yyyy,hh-mm-ss"));
     if (!when.isValid())
         when = QDateTime::currentDateTime();
     return when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();

@@ -1,6 +1,7 @@
 #include "save/pim/PimFiles.h"
 
 #include "platform/FinderInfo.h"
+#include "platform/WholeFile.h"
 #include "save/OutputLayout.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/ItemFileName.h"
@@ -66,35 +67,44 @@ bool WritePimFile(const PimFile &file, const QByteArray &bytes, QString *path, Q
         *error = QStringLiteral("unsafe file name");
         return false;
     }
-    int fd = -1;
-    int number = 0;
-    for (; number <= kMaxNumberedNames; ++number) {
-        const QString tried = candidate(file, number);
-        fd = ::open(QFile::encodeName(tried).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-        if (fd >= 0) {
-            *path = tried;
-            break;
-        }
-        if (errno != EEXIST)
-            break;
-    }
+    // Written without a name and named once whole: a hard stop leaves no cut file under a name.
+    WholeFile whole;
+    const int fd = whole.open(file.folder);
     if (fd < 0) {
-        *error = number > kMaxNumberedNames ? QStringLiteral("no free file name") : qt_error_string(errno);
+        *error = qt_error_string(-fd);
         return false;
     }
-    if (file.finderType != 0)
-        SetFinderTypeCreator(*path, file.finderType, file.finderCreator);
-    int why = 0;
-    bool ok = writeAll(fd, bytes, &why);
-    if (::close(fd) != 0 && ok) {
+    // Through a copy of the descriptor, closed and checked before the file is named: the
+    // file keeps its own, as naming an unnamed file goes through it.
+    const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    int why = copy < 0 ? errno : 0;
+    bool ok = copy >= 0 && writeAll(copy, bytes, &why);
+    if (copy >= 0 && ::close(copy) != 0 && ok) {
         why = errno;
         ok = false;
     }
     if (!ok) {
         *error = qt_error_string(why ? why : EIO);
-        ::unlink(QFile::encodeName(*path).constData());
+        return false;
     }
-    return ok;
+    int number = 0;
+    for (; number <= kMaxNumberedNames; ++number) {
+        const QString tried = candidate(file, number);
+        why = whole.publish(tried);
+        if (why == 0) {
+            *path = tried;
+            break;
+        }
+        if (why != EEXIST)
+            break;
+    }
+    if (why != 0) {
+        *error = number > kMaxNumberedNames ? QStringLiteral("no free file name") : qt_error_string(why);
+        return false;
+    }
+    if (file.finderType != 0)
+        SetFinderTypeCreator(*path, file.finderType, file.finderCreator);
+    return true;
 }
 
 QString FallbackItemName(const char *kind, qint64 position)

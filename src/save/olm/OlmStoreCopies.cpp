@@ -1,0 +1,129 @@
+// Store files the archive being read holds more than once (a cut or repeated copy appended by a
+// damaged export): the store's name in the new archive goes to a whole copy, so readers that
+// open the store by name find all of it; every other copy keeps another name, with its lines.
+
+#include "save/olm/OlmArchiveWriter.h"
+
+#include "platform/ArchiveSource.h"
+#include "platform/Crc32.h"
+#include "scanner/ScanGlobals.h"
+
+#include <zlib.h>
+
+namespace {
+
+constexpr qint64 kChunk = qint64(1) << 20;
+
+const FileOffsetNode *storeNodes(int index)
+{
+    const FileOffsetNode *lists[4] = {tmpCoFOStart, tmpCaFOStart, tmpTaFOStart, tmpNoFOStart};
+    return lists[index];
+}
+
+}  // namespace
+
+bool OlmArchiveWriter::storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const
+{
+    // Whole when the text ends with its root element's close tag (blanks may follow).
+    if (size <= 0 || offset < 0 || offset >= m_sourceSize || size > m_sourceSize - offset)
+        return false;
+    const qint64 tail = qMin<qint64>(size, 256);
+    const QByteArray end = readSource(offset + size - tail, tail).trimmed();
+    return end.endsWith("</" + root + '>');
+}
+
+bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const
+{
+    // Whole when its data inflates to the size and checksum its header gives, and to a text
+    // that ends with its root element's close tag.
+    if (node->wMethod != 8 || node->bSizeCut || node->llDataOffset <= 0 || node->llStoredSize <= 0
+        || node->llStoredSize > m_sourceSize - node->llDataOffset)
+        return false;
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK)
+        return false;
+    QByteArray out(int(kChunk), Qt::Uninitialized);
+    quint32 crc = 0;
+    qint64 size = 0;
+    QByteArray end;
+    int status = Z_OK;
+    for (qint64 done = 0; done < node->llStoredSize && status == Z_OK;) {
+        QByteArray in = readSource(node->llDataOffset + done, qMin(kChunk, node->llStoredSize - done));
+        if (in.isEmpty())
+            break;
+        done += in.size();
+        z.next_in = reinterpret_cast<Bytef *>(in.data());
+        z.avail_in = uInt(in.size());
+        while (status == Z_OK && (z.avail_in > 0 || z.avail_out == 0)) {
+            z.next_out = reinterpret_cast<Bytef *>(out.data());
+            z.avail_out = uInt(out.size());
+            status = inflate(&z, Z_NO_FLUSH);
+            const qint64 made = out.size() - qint64(z.avail_out);
+            crc = Crc32Update(crc, out.constData(), made);
+            size += made;
+            end = (end + QByteArray::fromRawData(out.constData(), int(made))).right(256);
+            // More than the header promises is no whole copy of it.
+            if (size > node->llSize)
+                status = Z_DATA_ERROR;
+        }
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END && size == node->llSize && crc == node->dwCrc32
+        && end.trimmed().endsWith("</" + root + '>');
+}
+
+void OlmArchiveWriter::chooseStoreOwners()
+{
+    struct Copy {
+        QByteArray name;
+        qint64 offset;
+        bool whole;
+    };
+    QVector<Copy> copies;
+    for (const CategorieInfo &c : qAsConst(categorieCopies)) {
+        if (c.size > 0)
+            copies.append({"Categories.xml", c.dataOffset, storedCopyWhole(c.dataOffset, c.size, "categories")});
+    }
+    for (const OlmStore &store : kOlmStores) {
+        for (const FileOffsetNode *node = storeNodes(store.index); node; node = node->pNext) {
+            if (node->llSize > 0 && node->pEntryName && QByteArray(node->pEntryName) == store.mainFile)
+                copies.append({store.mainFile, node->llDataOffset,
+                               storedCopyWhole(node->llDataOffset, node->llSize, store.root)});
+        }
+    }
+    QHash<QByteArray, QByteArray> roots{{"Categories.xml", "categories"}};
+    for (const OlmStore &store : kOlmStores)
+        roots.insert(store.mainFile, store.root);
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        const auto root = node->pEntryName ? roots.constFind(node->pEntryName) : roots.constEnd();
+        if (node->bCompressed && node->llSize > 0 && root != roots.constEnd())
+            copies.append({node->pEntryName, node->llDataOffset, compressedCopyWhole(node, root.value())});
+    }
+    QHash<QByteArray, int> count;
+    for (const Copy &c : qAsConst(copies))
+        ++count[c.name];
+    for (const Copy &c : qAsConst(copies)) {
+        if (count.value(c.name) < 2)
+            continue;
+        if (!c.whole)
+            m_cutCopies.insert(c.offset);
+        else if (!m_storeOwners.contains(c.name))
+            m_storeOwners.insert(c.name, c.offset);
+    }
+    for (auto it = m_storeOwners.cbegin(); it != m_storeOwners.cend(); ++it)
+        m_names.hold(it.key());
+}
+
+void OlmArchiveWriter::claimStoreName(const QByteArray &name, qint64 dataOffset)
+{
+    const auto owner = m_storeOwners.constFind(name);
+    m_keepsHeldName = owner != m_storeOwners.constEnd() && owner.value() == dataOffset;
+    if (m_cutCopies.contains(dataOffset))
+        m_book.lost(m_item,
+                    owner != m_storeOwners.constEnd()
+                        ? QStringLiteral("a cut copy (its root element never closes, or its checksum fails); "
+                                         "the whole copy keeps the name \"%1\"")
+                              .arg(QString::fromUtf8(name))
+                        : QStringLiteral("a cut copy (its root element never closes, or its checksum "
+                                         "fails), and no copy of it is whole"));
+}

@@ -1655,8 +1655,10 @@ void OlmArchiveTest::storeCopies()
     QCOMPARE(ExtractedEntry(outputPath(), name), real);
     const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
     QCOMPARE(ExtractedEntry(outputPath(), beside), cut);
-    // One line names the cut copy, what it became and which copy keeps the name.
-    const QStringList lines = outcome.incompletes + outcome.recovered + outcome.failures;
+    // One line names the cut copy, what it became and which copy keeps the name; the scan may add
+    // that two entries share the name.
+    QStringList lines = outcome.incompletes + outcome.recovered + outcome.failures;
+    lines = lines.filter(QRegularExpression(QStringLiteral("^(?!.*two entries of one name)")));
     QCOMPARE(lines.size(), 1);
     for (const QString &part : {QStringLiteral("a cut copy"), QStringLiteral("keeps the name"), beside})
         QVERIFY2(lines.first().contains(part), qPrintable(lines.first()));

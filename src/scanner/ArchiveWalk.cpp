@@ -251,8 +251,9 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     const bool agreed = e.csize == h.csize && e.usize == h.usize && e.method == h.method;
     bool verified = false;
     const LocalHeader chosen = chooseExtent(h, e, &verified);
-    const qint64 end = chosen.dataOffset + chosen.csize;
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
+    // A size past the limit is never added to the offset: it may be near the largest number.
+    const qint64 end = fits ? chosen.dataOffset + chosen.csize : m_limit;
     // Sizes both sources give are trusted as far as the next agreeing record; a size only one
     // of them gives, only where its bytes verify or it ends at a record.
     const bool trusted = fits && (agreed || verified || endsAtRecord(end));

@@ -341,8 +341,11 @@ void InertMarkupTest::unreadableMarkup_data()
         << QByteArray("<div>").repeated(19000) + "<b>" + QByteArray(1500000, 'x') << false;
     QTest::newRow("text under 35,000 options and spans: time")
         << QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x') << false;
-    // Cells need no end tags: a 2 MB data table written so is ordinary markup.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+    // Cells need no end tags: a 2 MB data table written so is ordinary markup. The sanitizers slow
+    // the parser past the CPU time a message of this size is given, so only a plain build tells.
     QTest::newRow("a 2 MB table without the cells' end tags") << tableWithoutEndTags(2000000) << true;
+#endif
 }
 
 void InertMarkupTest::unreadableMarkup()

@@ -412,6 +412,7 @@ private Q_SLOTS:
     void replaceOnlyTheAgreedFile_data();
     void replaceOnlyTheAgreedFile();
     void twoSavesIntoOneFolder();
+    void recoveredNoteKeepsLongTitle();
 
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
@@ -1954,4 +1955,22 @@ int main(int argc, char **argv)
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);
 }
+// A note recovered from a damaged stretch is rebuilt from its record, which keeps no title over
+// 255 characters: the title comes whole from the note's own element.
+void OlmArchiveTest::recoveredNoteKeepsLongTitle()
+{
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const QString title = QString(300, QLatin1Char('T')) + QStringLiteral(" & end");
+    TestArchiveBuilder t;
+    t.addRaw(QByteArray(100, '\x11'));
+    t.addRaw(OlmXml::notes({{title, "Text"}}));
+    t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
+    const SaveOutcome outcome = runSave(t.finish());
+    QCOMPARE(outcome.failed, qint64(0));
+    const QByteArray output = ReadFile(outputPath());
+    QVERIFY(output.contains("<OPFNoteCopyTitle xml:space=\"preserve\">" + title.toUtf8().replace("&", "&amp;")
+                            + "</OPFNoteCopyTitle>"));
+}
+
 #include "tst_olmarchive.moc"

@@ -200,6 +200,8 @@ private:
     QByteArray uniqueName(const QByteArray &folder, const QByteArray &stem, const QByteArray &suffix);
 
     QByteArray readSource(qint64 offset, qint64 length) const;
+    // A recovered note's title, whole even where its record kept none (over 255 characters).
+    QByteArray noteTitle(const NotesInformation &note) const;
     QByteArray readEntryName(const MailMLRC *record) const;
     // The message's name, NUL bytes and all.
     QByteArray rawEntryName(const MailMLRC *record) const;

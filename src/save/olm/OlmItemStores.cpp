@@ -5,6 +5,7 @@
 #include "save/olm/OlmArchiveWriter.h"
 
 #include "save/olm/OlmMailWalk.h"
+#include "save/pim/PimItems.h"
 #include "scanner/ScanGlobals.h"
 
 #include <algorithm>
@@ -59,7 +60,21 @@ QByteArray escapeText(const QByteArray &text)
     return out;
 }
 
+// A note element of this size holds no title a reader could use; the cap keeps the read small.
+constexpr quint32 kLargestNoteElement = 16u << 20;
+
 }  // namespace
+
+QByteArray OlmArchiveWriter::noteTitle(const NotesInformation &note) const
+{
+    if (note.pTitle)
+        return QByteArray(note.pTitle);
+    if (note.dwItemLength == 0 || note.dwItemLength > kLargestNoteElement)
+        return QByteArray();
+    const QByteArray element = readSource(note.llItemOffset, note.dwItemLength);
+    const std::string_view view(element.constData(), size_t(element.size()));
+    return ItemElementText(view, "</note>", "<OPFNoteCopyTitle").toUtf8();
+}
 
 void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
 {
@@ -224,9 +239,9 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
                 copySource(note->dwTextOffset, note->dwTextLength, false);
                 appendData("</OPFNoteCopyText>");
             }
-            if (note->pTitle)
-                appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(note->pTitle)
-                           + "</OPFNoteCopyTitle>");
+            const QByteArray title = noteTitle(*note);
+            if (!title.isEmpty())
+                appendData("<OPFNoteCopyTitle xml:space=\"preserve\">" + escapeText(title) + "</OPFNoteCopyTitle>");
             appendData("</note>");
             continue;
         }

@@ -341,17 +341,20 @@ void InertMarkupTest::unreadableMarkup_data()
         << QByteArray("<div>").repeated(19000) + "<b>" + QByteArray(1500000, 'x') << false;
     QTest::newRow("text under 35,000 options and spans: time")
         << QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x') << false;
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-    // Cells need no end tags: a 2 MB data table written so is ordinary markup. The sanitizers slow
-    // the parser past the CPU time a message of this size is given, so only a plain build tells.
+    // Cells need no end tags: a 2 MB data table written so is ordinary markup.
     QTest::newRow("a 2 MB table without the cells' end tags") << tableWithoutEndTags(2000000) << true;
-#endif
 }
 
 void InertMarkupTest::unreadableMarkup()
 {
     QFETCH(QByteArray, markup);
     QFETCH(bool, asMarkup);
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // The sanitizers slow the parser several times, past the CPU time large markup is given:
+    // whether it stays markup only a plain build tells.
+    if (asMarkup && markup.size() > 256 * 1024)
+        QSKIP("large markup is timed in a plain build only");
+#endif
     const QByteArray out = InertMarkup(markup);
     QCOMPARE(out.startsWith(kAsText), !asMarkup);
 }

@@ -1,29 +1,14 @@
 // What a worker thread allocated and the window's thread frees goes back to the system: a closed
 // archive's records, built on the scan's threads, must not stay resident.
 
+#include "ProcessMemory.h"
 #include "platform/FreedMemory.h"
 
-#include <QFile>
 #include <QThread>
 #include <QtTest>
 
 #include <vector>
 
-namespace {
-
-long residentKb()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    }
-    return -1;
-}
-
-}  // namespace
 
 class FreedMemoryTest : public QObject {
     Q_OBJECT
@@ -43,7 +28,7 @@ void FreedMemoryTest::workerBlocksReturn()
         std::free(read);
     }
     ReturnFreedMemory();
-    const long before = residentKb();
+    const long before = MemoryKb("VmRSS:");
     QVERIFY(before > 0);
     // Records of many small sizes, as a scan builds them: about 50 MiB on a thread of its own, below the threshold large reads leave.
     std::vector<char *> blocks;
@@ -59,12 +44,12 @@ void FreedMemoryTest::workerBlocksReturn()
     worker->start();
     QVERIFY(worker->wait(60000));
     delete worker;
-    QVERIFY(residentKb() - before > 40 * 1024);
+    QVERIFY(MemoryKb("VmRSS:") - before > 40 * 1024);
     for (char *block : blocks)
         std::free(block);
     std::vector<char *>().swap(blocks);
     ReturnFreedMemory();
-    const long after = residentKb();
+    const long after = MemoryKb("VmRSS:");
     QVERIFY2(after - before < 24 * 1024,
              qPrintable(QStringLiteral("%1 kB before, %2 kB after").arg(before).arg(after)));
 }

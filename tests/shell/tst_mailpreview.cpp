@@ -5,6 +5,7 @@
 
 #include "MainWindowTestPeer.h"
 #include "OlmXml.h"
+#include "ProcessMemory.h"
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
@@ -122,25 +123,6 @@ QByteArray addressXml(const QByteArray &address, const QByteArray &name = QByteA
     if (!name.isEmpty())
         a += " OPFContactEmailAddressName=\"" + name + '"';
     return a + " OPFContactEmailAddressType=\"0\"></emailAddress>";
-}
-
-// A "VmRSS:" or "VmHWM:" figure of this process in KiB; -1 when it cannot be read.
-qint64 residentKiB(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
-
-bool resetPeakResidentMemory()
-{
-    QFile clear(QStringLiteral("/proc/self/clear_refs"));
-    return clear.open(QIODevice::WriteOnly) && clear.write("5") == 1;
 }
 
 MailMLRC mailWith(quint8 outgoing, quint32 sent, quint32 received)
@@ -522,11 +504,11 @@ void MailPreviewTest::manyReferencesToOnePicture()
     openFolder(w, path, QStringLiteral("Inbox"), QString());
     QCOMPARE(w.panes().itemList->topLevelItemCount(), 1);
     // Shown again with the peak of resident memory set back to what is in use now.
-    const qint64 before = residentKiB("VmRSS:");
+    const qint64 before = MemoryKb("VmRSS:");
     QVERIFY(before > 0);
-    QVERIFY(resetPeakResidentMemory());
+    QVERIFY(ResetPeakMemory());
     select(w, 0);
-    const qint64 growth = residentKiB("VmHWM:") - before;
+    const qint64 growth = MemoryKb("VmHWM:") - before;
     QVERIFY2(growth < 3 * kMaxInlinePictureBytes / 1024, qPrintable(QString::number(growth)));
     QTextDocument *doc = w.panes().htmlPreview->document();
     QVERIFY(doc->characterCount() < 2 * references);

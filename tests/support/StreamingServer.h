@@ -3,6 +3,8 @@
 // first `notFound` GETs with 404, then one with headers that give no length followed by `total`
 // zero bytes, written as fast as the client takes them. Its memory is not the caller's.
 
+#include "ProcessMemory.h"
+
 #include <QFile>
 #include <QString>
 #include <QtGlobal>
@@ -85,20 +87,3 @@ private:
     pid_t m_child = -1;
     quint16 m_port = 0;
 };
-
-// Resident memory of this process in kB, now and at its peak since the last ResetPeakMemory.
-inline long MemoryKb(const char *field)
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith(field))
-            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-inline bool ResetPeakMemory()
-{
-    QFile refs(QStringLiteral("/proc/self/clear_refs"));
-    return refs.open(QIODevice::WriteOnly) && refs.write("5") == 1;
-}

@@ -82,7 +82,7 @@ void CalendarRulesTest::repeatRule_data()
                                                << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27");
     QTest::newRow("every other week on weekdays")
         << recurrence(days({"weekdays"}) + el("OPFRecurrencePatternInterval", "2") + type("Weekly"), kCount27)
-        << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;COUNT=27");
+        << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;WKST=SU;COUNT=27");
     QTest::newRow("daily without an end")
         << recurrence(once + type("Daily"), el("OPFRecurrenceIsNoEnd", "1")) << int(RepeatRule::Rule)
         << QByteArray("FREQ=DAILY;INTERVAL=1");

@@ -32,15 +32,15 @@ QByteArray utcText(qint64 seconds)
 // A start or end time as property name and value: in the event's own zone when the archive
 // gives one readers can use (so a repeating meeting keeps its local time across clock changes),
 // else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
-// could name two instants (the hour repeated when clocks go back) is written in UTC. Empty when
-// the archive gives no usable time.
+// could name two instants (the hour repeated when clocks go back), or one before the zone data
+// that readers read alike, is written in UTC. Empty when the archive gives no usable time.
 QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
         if (allDay)
             return {QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds)};
-        if (zone.localTimeIsUnique(seconds))
+        if (zone.covers(seconds) && zone.localTimeIsUnique(seconds))
             return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
         return {QByteArray(name), utcText(seconds)};
     }
@@ -105,7 +105,10 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
-    const ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    qint64 startSeconds = 0;
+    ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    if (ArchiveSeconds(start, &startSeconds))
+        zone = zone.extendedTo(startSeconds);
     const auto dtStart = timeProperty("DTSTART", start, allDay, zone);
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
@@ -114,11 +117,12 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
     }
-    const RepeatRule repeat =
-        FittedToStart(RepeatRuleOf(
-                          text("<OPFCalendarEventCopyRecurrence"),
-                          [&](qint64 until) { return untilValue(until, allDay, zone); }, dtStart.second),
-                      dtStart.second);
+    const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
+    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone); };
+    // A start in UTC may lie on another day than the one the pattern counts from.
+    const RepeatRule repeat = dtStart.second.endsWith('Z')
+        ? ZonelessRepeatRule(recurrence, until, dtStart.second)
+        : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)
         lost << QStringLiteral("written as a single item, ") + repeat.reason;
@@ -126,6 +130,15 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     const auto dtEnd = endProperty(start, end, allDay, zone, &endLost);
     if (!endLost.isEmpty())
         lost << endLost;
+    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone).second.isEmpty())
+        lost << QStringLiteral("its end time (%1) is no real date and time").arg(end);
+    const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
+    const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
+    // An element that is opened but never closed has a value no one can read back.
+    if (summary.isEmpty() && ItemElementOpened(element, "<OPFCalendarEventCopySummary"))
+        lost << QStringLiteral("its title could not be read");
+    if (location.isEmpty() && ItemElementOpened(element, "<OPFCalendarEventCopyLocation"))
+        lost << QStringLiteral("its location could not be read");
     if (unwritten)
         *unwritten = lost.join(QStringLiteral("; "));
 
@@ -140,8 +153,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.add("BEGIN", QByteArray("VEVENT"));
     lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
     lines.add("DTSTAMP", stamp);
-    lines.addText("SUMMARY", rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary"));
-    lines.addText("LOCATION", rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation"));
+    lines.addText("SUMMARY", summary);
+    lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
         lines.addText("DESCRIPTION",
                       UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));

@@ -105,11 +105,16 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
+    // A repeat that starts before its zone data keeps its local time when the data's rules are
+    // stated from its start on; a single time there is written in UTC, which every reader takes
+    // alike (some read such a zone by its name, with that zone's own history).
+    const ZoneRules givenZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
     qint64 startSeconds = 0;
-    ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
-    if (ArchiveSeconds(start, &startSeconds))
-        zone = zone.extendedTo(startSeconds);
-    const auto dtStart = timeProperty("DTSTART", start, allDay, zone);
+    ZoneRules zone = givenZone;
+    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
+        zone = givenZone.extendedTo(startSeconds);
+    auto dtStart = timeProperty("DTSTART", start, allDay, zone);
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
         if (unwritten)
@@ -117,12 +122,15 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
     }
-    const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
     const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone); };
     // A start in UTC may lie on another day than the one the pattern counts from.
     const RepeatRule repeat = dtStart.second.endsWith('Z')
         ? ZonelessRepeatRule(recurrence, until, dtStart.second)
         : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
+    if (repeat.kind != RepeatRule::Rule) {
+        zone = givenZone;
+        dtStart = timeProperty("DTSTART", start, allDay, zone);
+    }
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)
         lost << QStringLiteral("written as a single item, ") + repeat.reason;

@@ -282,8 +282,12 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
-        const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
-                                                         QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+        QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
+                                                   QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+        // A contact known by its display name alone is named by it.
+        if (name.trimmed().isEmpty())
+            name = ItemElementText(std::string_view(element.constData(), size_t(element.size())), kContactEnd,
+                                   "<OPFContactCopyDisplayName");
         const QString what = QStringLiteral("Contact \"%1\" (at archive offset %2)")
                                  .arg(name.trimmed(), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {

@@ -337,6 +337,16 @@ void CalendarRulesTest::eventInItsZone()
     QVERIFY2(unwritten.contains(QLatin1String("is not on a day its repeat pattern names"))
                  && !unwritten.contains(QLatin1String("OPF")),
              qPrintable(unwritten));
+
+    // An empty title is a title; one whose element never closes is named as lost.
+    for (const bool closed : {true, false}) {
+        QByteArray titled = element;
+        titled.replace("</appointment>", closed ? el("OPFCalendarEventCopySummary", "") + "</appointment>"
+                                                : "<OPFCalendarEventCopySummary xml:space=\"preserve\">Lost</appointment>");
+        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(titled.constData(), size_t(titled.size())),
+                          QByteArray(), "20240305T101112Z", &unwritten);
+        QCOMPARE(unwritten.contains(QLatin1String("its title could not be read")), !closed);
+    }
 }
 
 // A local time in the hour that repeats when clocks go back names two instants: such a start or

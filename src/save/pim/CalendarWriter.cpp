@@ -143,9 +143,9 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
     const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
     // An element that is opened but never closed has a value no one can read back.
-    if (summary.isEmpty() && ItemElementOpened(element, "<OPFCalendarEventCopySummary"))
+    if (summary.isEmpty() && ItemElementUnreadable(element, kEventEnd, "<OPFCalendarEventCopySummary"))
         lost << QStringLiteral("its title could not be read");
-    if (location.isEmpty() && ItemElementOpened(element, "<OPFCalendarEventCopyLocation"))
+    if (location.isEmpty() && ItemElementUnreadable(element, kEventEnd, "<OPFCalendarEventCopyLocation"))
         lost << QStringLiteral("its location could not be read");
     if (unwritten)
         *unwritten = lost.join(QStringLiteral("; "));

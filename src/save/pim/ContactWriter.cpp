@@ -176,8 +176,15 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
     return value;
 }
 
-bool ItemElementOpened(std::string_view element, const char *startTag)
+bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag)
 {
+    bool read = false;
+    SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
+        read = read || GetElementValue(piece.bytes, startTag).found;
+        return !read;
+    });
+    if (read)
+        return false;
     const std::string_view tag(startTag);
     for (size_t at = element.find(tag); at != std::string_view::npos; at = element.find(tag, at + 1)) {
         const size_t next = at + tag.size();

@@ -93,6 +93,6 @@ void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QBy
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.
 QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag);
-// Whether the element holds the start tag at all: with ItemElementText empty, a value that could
-// not be read (no close tag), which the item's report line names.
-bool ItemElementOpened(std::string_view element, const char *startTag);
+// Whether the element holds the start tag but no part gives its value (no close tag): a value
+// that could not be read, which the item's report line names. An empty value is read.
+bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag);

@@ -281,7 +281,7 @@ bool ZoneRules::localTimeIsUnique(qint64 utcSeconds) const
 
 QByteArray ZoneRules::localTime(qint64 utcSeconds) const
 {
-    return utcOf(utcSeconds + offsetAt(utcSeconds)).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
+    return PackedWallTime(utcSeconds + offsetAt(utcSeconds));
 }
 
 QByteArray ZoneRules::localDate(qint64 utcSeconds) const

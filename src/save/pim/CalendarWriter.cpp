@@ -15,7 +15,6 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
-#include <QDateTime>
 #include <QPair>
 #include <QStringList>
 
@@ -26,7 +25,8 @@ const char kCalendarProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIM
 
 QByteArray utcText(qint64 seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    const QByteArray packed = PackedWallTime(seconds);
+    return packed.isEmpty() ? packed : packed + 'Z';
 }
 
 // A start or end time as property name and value: in the event's own zone when the archive
@@ -62,7 +62,7 @@ QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
     if (zone.isValid())
         return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return QDateTime::fromSecsSinceEpoch(seconds + 12 * 3600, Qt::UTC).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    return PackedWallDate(seconds + 12 * 3600);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says

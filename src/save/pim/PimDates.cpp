@@ -55,12 +55,18 @@ bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
         return false;
     const QString t = text.trimmed();
     const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
-    // The seconds stand before any fraction or zone letter ("10:20:30Z", "10:20:30.000").
-    const QTime clock = QTime::fromString(t.mid(11, 8), QStringLiteral("HH:mm:ss"));
-    const bool timed = t.size() >= 19 && t.at(10) == QLatin1Char('T') && clock.isValid();
     if (!day.isValid())
         return false;
-    *seconds = QDateTime(day, timed ? clock : QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    // The time of day ends where a fraction or a zone letter begins ("10:20:30Z", "10:20:30.000").
+    int end = 11;
+    while (end < t.size() && (t.at(end).isDigit() || t.at(end) == QLatin1Char(':')))
+        ++end;
+    const QStringList pieces = t.mid(11, end - 11).split(QLatin1Char(':'));
+    bool ok = t.size() > 11 && t.at(10) == QLatin1Char('T') && pieces.size() >= 2 && pieces.size() <= 3;
+    const int h = ok ? number(pieces.at(0), &ok) : 0, m = ok ? number(pieces.at(1), &ok) : 0;
+    const int s = ok && pieces.size() == 3 ? number(pieces.at(2), &ok) : 0;
+    const QTime clock(h, m, s);
+    *seconds = QDateTime(day, ok && clock.isValid() ? clock : QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
     return true;
 }
 

@@ -16,7 +16,6 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
-#include <QDateTime>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
@@ -205,9 +204,9 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     }
     // UNTIL takes the form of the time the rule counts from.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
-    const QString untilForm = countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
     const auto until = [&](qint64 seconds) {
-        return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(untilForm).toLatin1();
+        const QByteArray packed = PackedWallTime(seconds);
+        return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
     };
     const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
     const RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);

@@ -1,15 +1,18 @@
 """Reads the calendar, task, contact and note files of one save with python icalendar,
-recurring_ical_events and vobject, and checks them against what the test archive of
-tst_pimreadback holds. argv: output root. Prints one line per item read and one PROBLEM line per
-check that fails."""
+recurring_ical_events and vobject, and checks them against what the archive holds: the test
+archive of tst_pimreadback ("cases") or the sample archive ("sample"). argv: output root, which.
+Prints one line per item read and one PROBLEM line per check that fails."""
 import datetime, glob, os, sys
+from zoneinfo import ZoneInfo
 
 import icalendar
 import recurring_ical_events
 import vobject
 
 root = sys.argv[1]
+which = sys.argv[2] if len(sys.argv) > 2 else 'cases'
 UTC = datetime.timezone.utc
+DENVER = ZoneInfo('America/Denver')
 problems = []
 
 
@@ -54,12 +57,12 @@ def component(title):
     return found or (None, None)
 
 
-def occurrences(title, kind='VEVENT', limit=50):
+def occurrences(title, kind='VEVENT', limit=50, since=(2018, 1, 1), until=(2031, 1, 1)):
     cal, comp = component(title)
     if cal is None:
         return []
     found = []
-    for occurrence in recurring_ical_events.of(cal, components=[kind]).between((2018, 1, 1), (2031, 1, 1)):
+    for occurrence in recurring_ical_events.of(cal, components=[kind]).between(since, until):
         found.append(instant(occurrence.get('DTSTART').dt))
         if len(found) == limit:
             break
@@ -69,6 +72,55 @@ def occurrences(title, kind='VEVENT', limit=50):
 
 def at(text):
     return datetime.datetime.fromisoformat(text).replace(tzinfo=UTC)
+
+
+def local(text, zone, days, count):
+    """count wall times of zone, days apart (a list: days of the month), as UTC instants."""
+    start = datetime.datetime.fromisoformat(text)
+    walls = [start + datetime.timedelta(days=days * n) for n in range(count)]
+    return [w.replace(tzinfo=zone).astimezone(UTC) for w in walls]
+
+
+def expect(table, kind='VEVENT'):
+    for title, want, window in table:
+        got = occurrences(title, kind, limit=len(want) + 1, **window)
+        if got != want:
+            problem('%s: %d occurrences %s, archive %d %s' % (title, len(got), [str(g) for g in got[:8]], len(want),
+                                                              [str(w) for w in want[:8]]))
+
+
+def text_of(title, name):
+    cal, comp = component(title)
+    return None if comp is None else str(comp.get(name))
+
+
+if which == 'sample':
+    # The sample's meetings are in Mountain time: every occurrence at its local time there.
+    monthly = [datetime.datetime(2018, m, 19, 11, 30, tzinfo=DENVER).astimezone(UTC) for m in range(7, 13)]
+    expect([('Weekly Recurring meeting', local('2018-06-18T11:30', DENVER, 7, 27), {}),
+            ('Daily recurring meeting', local('2018-06-19T12:00', DENVER, 1, 184), {}),
+            ('Monthly recurring', monthly, {}),
+            ('Yearly recurrence', [at('2018-07-17T17:00:00')], {})])
+    # Its two repeating tasks share a name: each has its own file.
+    wednesdays = [at('2018-06-20T06:00:00') + datetime.timedelta(days=7 * n) for n in range(27)]
+    also_fridays = sorted(wednesdays + [w + datetime.timedelta(days=2) for w in wednesdays])[:53]
+    repeats = []
+    for path, data in calendars:
+        cal = icalendar.Calendar.from_ical(data)
+        todo = cal.walk('VTODO')
+        if todo and str(todo[0].get('SUMMARY')) == 'recurring task':
+            found = [instant(o.get('DUE', o.get('DTSTART')).dt)
+                     for o in recurring_ical_events.of(cal, components=['VTODO']).between((2018, 1, 1), (2031, 1, 1))]
+            repeats.append(found)
+            print('recurring task|%d|%s' % (len(found), ','.join(str(f) for f in found[:1] + found[-1:])))
+    if sorted(repeats, key=len) != [wednesdays, also_fridays]:
+        problem('recurring tasks: %r' % [len(r) for r in repeats])
+    cal, task = component('task1')
+    if task is not None and 'This is a task' not in str(task.get('DESCRIPTION')):
+        problem('task1 lost its note')
+    for p in problems:
+        print('PROBLEM ' + p)
+    sys.exit(0)
 
 
 expected = {
@@ -82,6 +134,48 @@ for title, want in expected.items():
     got = occurrences(title)
     if got != want:
         problem('%s: occurrences %s, archive %s' % (title, [str(g) for g in got[:8]], [str(w) for w in want[:8]]))
+# Times in the machine's clock change, before the zone data, on another day than UTC's, at a
+# month's end and in two-weekly patterns.
+berlin_1 = ZoneInfo('Europe/Berlin')
+mountain = local('2018-06-18T11:30', DENVER, 7, 27)
+expect([('Weekly in Mountain time', mountain, {}),
+        ("In New York's spring gap", [at('2018-03-11T02:30:00')], {}),
+        ("Ends in New York's spring gap", [at('2018-03-11T01:30:00')], {}),
+        ("In Berlin's spring gap", [at('2018-03-25T01:30:00')], {}),
+        ('Daily until spring', local('2018-03-20T03:30', berlin_1, 1, 6), {}),
+        ('Monday evening in Los Angeles', [at('2018-06-19T03:00:00') + datetime.timedelta(days=7 * n)
+                                           for n in range(10)], {}),
+        ('Mountain 2005', [at('2005-07-04T16:00:00') + datetime.timedelta(days=7 * n) for n in range(10)],
+         {'since': (2005, 1, 1)}),
+        ('Berlin 1965', [at('1965-07-01T10:00:00')], {'since': (1965, 1, 1)}),
+        ('Berlin 1601', [at('1601-01-15T10:00:00')], {'since': (1601, 1, 1), 'until': (1602, 1, 1)}),
+        ('Day 31', [at('%04d-%02d-%02dT10:00:00' % (2018 + m // 12, m % 12 + 1,
+                                                     (datetime.date(2018 + (m + 1) // 12, (m + 1) % 12 + 1, 1)
+                                                      - datetime.timedelta(days=1)).day)) for m in range(12)], {}),
+        ('Sunday and Tuesday', [at('2018-01-%02dT10:00:00' % d) for d in (7, 9, 21, 23)], {})])
+for title, end in (("In New York's spring gap", '2018-03-11T03:30:00'),
+                   ("Ends in New York's spring gap", '2018-03-11T02:30:00'),
+                   ("In Berlin's spring gap", '2018-03-25T02:30:00')):
+    cal, comp = component(title)
+    if comp is not None and (comp.get('DTEND') is None or instant(comp['DTEND'].dt) != at(end)):
+        problem('%s ends at %s, archive %s' % (title, comp.get('DTEND') and comp['DTEND'].dt, end))
+expect([('Berlin Wednesday', [at('2018-06-19T22:00:00') + datetime.timedelta(days=7 * n) for n in range(10)], {}),
+        ('Tokyo 20th', [at('2018-%02d-19T15:00:00' % m) for m in range(6, 12)], {})], kind='VTODO')
+for title, name, want in (('Plain note', 'DESCRIPTION', 'Call back\nat noon, <sharp>'),
+                          ('Two\nlines', 'DUE', None)):
+    got = text_of(title, name)
+    if name == 'DUE':
+        cal, comp = component(title)
+        if comp is not None and instant(comp['DUE'].dt) != at('2010-05-06T10:20:30'):
+            problem('Two lines: due %s' % comp['DUE'].dt)
+    elif got != want:
+        problem('%s: %s %r, archive %r' % (title, name, got, want))
+cal, bad = component('Bad due')
+if bad is not None and bad.get('DUE') is not None:
+    problem('Bad due has a DUE')
+if '' not in components:
+    problem('the event whose title could not be read was not saved')
+
 cal, endless = component('Endless daily')
 if endless is not None and ('COUNT' in endless['RRULE'] or 'UNTIL' in endless['RRULE']):
     problem('Endless daily: rule %r has an end' % endless['RRULE'].to_ical())
@@ -113,6 +207,16 @@ if texts:
     lines = note_texts.get('Lines', '')
     if lines != 'Lines\r\none\ntwo\n\nthree\x07\r\n':
         problem('plain-text note %r' % lines)
+    typed = note_texts.get('Typed', '')
+    want = ('Typed\r\nSend the contract to John Smith <john.smith@example.org> by Friday\n'
+            '  if a<b and c>d then swap; x < y\n&lt;br&gt;\r\n')
+    if typed != want:
+        problem('typed note %r' % typed)
+else:
+    cal, journal = component('Typed')
+    want = 'Send the contract to John Smith <john.smith@example.org> by Friday\n  if a<b and c>d then swap; x < y\n&lt;br&gt;'
+    if journal is not None and str(journal.get('DESCRIPTION')) != want:
+        problem('typed note %r' % str(journal.get('DESCRIPTION')))
 
 contacts = {}
 for path, data in cards:
@@ -134,6 +238,10 @@ else:
     print('Jane Doe|%r' % got)
     if got != want:
         problem('Jane Doe: %r, archive %r' % (got, want))
+
+holiday = contacts.get('Holiday Person')
+if holiday is None or [c.value for c in holiday.contents.get('categories', [])] != [['Holiday']]:
+    problem('Holiday Person: categories %r' % (holiday and holiday.contents.get('categories')))
 
 for p in problems:
     print('PROBLEM ' + p)

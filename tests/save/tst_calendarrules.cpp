@@ -3,6 +3,7 @@
 // blocks, and an event written in its zone with its reminder and categories.
 
 #include "save/pim/CalendarRules.h"
+#include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
 #include "scanner/ScanGlobals.h"
 
@@ -10,6 +11,7 @@
 #include <QtTest>
 
 #include <cstring>
+#include <time.h>
 
 namespace {
 
@@ -70,6 +72,16 @@ private slots:
     void eventInItsZone();
     void timesReadersCannotMistake_data();
     void timesReadersCannotMistake();
+    void wallTimesWhateverTheMachine_data();
+    void wallTimesWhateverTheMachine();
+    void zoneStatedFromTheStart();
+    void repeatOnTheItemsOwnDay_data();
+    void repeatOnTheItemsOwnDay();
+    void cleanup()
+    {
+        qputenv("TZ", "UTC");
+        tzset();
+    }
 };
 
 void CalendarRulesTest::repeatRule_data()
@@ -82,7 +94,7 @@ void CalendarRulesTest::repeatRule_data()
                                                << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=27");
     QTest::newRow("every other week on weekdays")
         << recurrence(days({"weekdays"}) + el("OPFRecurrencePatternInterval", "2") + type("Weekly"), kCount27)
-        << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;COUNT=27");
+        << int(RepeatRule::Rule) << QByteArray("FREQ=WEEKLY;INTERVAL=2;BYDAY=MO,TU,WE,TH,FR;WKST=SU;COUNT=27");
     QTest::newRow("daily without an end")
         << recurrence(once + type("Daily"), el("OPFRecurrenceIsNoEnd", "1")) << int(RepeatRule::Rule)
         << QByteArray("FREQ=DAILY;INTERVAL=1");
@@ -108,6 +120,12 @@ void CalendarRulesTest::repeatRule_data()
                                                << int(RepeatRule::Unsupported) << QByteArray("day of the month");
     QTest::newRow("no end at all") << recurrence(once + type("Daily"), QByteArray()) << int(RepeatRule::Unsupported)
                                    << QByteArray("end");
+    QTest::newRow("day 31: the last day of every month")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "31") + once + type("AbsoluteMonthly"), kCount27)
+        << int(RepeatRule::Rule) << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=-1;COUNT=27");
+    QTest::newRow("day 30: February's last")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "30") + once + type("AbsoluteMonthly"), kCount27)
+        << int(RepeatRule::Rule) << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=28,29,30;BYSETPOS=-1;COUNT=27");
     QTest::newRow("a count that is no whole number")
         << recurrence(once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "2.5") + el("OPFRecurrenceIsNumbered", "1"))
         << int(RepeatRule::Unsupported) << QByteArray("end");
@@ -205,6 +223,9 @@ void CalendarRulesTest::fittedToStart_data()
     QTest::newRow("a Monday of May, not the last") << QByteArray("FREQ=YEARLY;BYMONTH=5;BYDAY=-1MO") << QByteArray("20180521") << false;
     QTest::newRow("the first weekday") << QByteArray("FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1") << QByteArray("20180701T") << false;
     QTest::newRow("the first weekday of July") << QByteArray("FREQ=MONTHLY;BYDAY=MO,TU,WE,TH,FR;BYSETPOS=1") << QByteArray("20180702") << true;
+    QTest::newRow("the 30th, or February's last") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=28,29,30;BYSETPOS=-1") << QByteArray("20180228") << true;
+    QTest::newRow("the 28th of January is not the 30th") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=28,29,30;BYSETPOS=-1") << QByteArray("20180128") << false;
+    QTest::newRow("the month's last day") << QByteArray("FREQ=MONTHLY;BYMONTHDAY=-1") << QByteArray("20180430") << true;
 }
 
 void CalendarRulesTest::fittedToStart()
@@ -316,6 +337,16 @@ void CalendarRulesTest::eventInItsZone()
     QVERIFY2(unwritten.contains(QLatin1String("is not on a day its repeat pattern names"))
                  && !unwritten.contains(QLatin1String("OPF")),
              qPrintable(unwritten));
+
+    // An empty title is a title; one whose element never closes is named as lost.
+    for (const bool closed : {true, false}) {
+        QByteArray titled = element;
+        titled.replace("</appointment>", closed ? el("OPFCalendarEventCopySummary", "") + "</appointment>"
+                                                : "<OPFCalendarEventCopySummary xml:space=\"preserve\">Lost</appointment>");
+        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(titled.constData(), size_t(titled.size())),
+                          QByteArray(), "20240305T101112Z", &unwritten);
+        QCOMPARE(unwritten.contains(QLatin1String("its title could not be read")), !closed);
+    }
 }
 
 // A local time in the hour that repeats when clocks go back names two instants: such a start or
@@ -337,6 +368,12 @@ void CalendarRulesTest::timesReadersCannotMistake_data()
     QTest::newRow("the hour before") << QByteArray("2018-11-04T06:30:00") << QByteArray()
                                      << zone + "20181104T003000\r\n"
                                      << QString();
+    QTest::newRow("a single time before the zone data: UTC")
+        << QByteArray("2005-07-04T16:00:00") << QByteArray("2005-07-04T17:00:00")
+        << QByteArray("DTSTART:20050704T160000Z\r\nDTEND:20050704T170000Z\r\n") << QString();
+    QTest::newRow("an unreadable end is named") << QByteArray("2018-06-18T17:30:00") << QByteArray("2018-13-45T10:00:00")
+                                                << zone + "20180618T113000\r\nEND:VEVENT"
+                                                << QStringLiteral("its end time (2018-13-45T10:00:00) is no real date");
     QTest::newRow("an end before the start") << QByteArray("2018-06-18T17:30:00") << QByteArray("2018-06-18T16:00:00")
                                              << zone + "20180618T113000\r\nEND:VEVENT"
                                              << QStringLiteral("its end (2018-06-18T16:00:00) is before its start");
@@ -361,6 +398,102 @@ void CalendarRulesTest::timesReadersCannotMistake()
                           QByteArray(), "20240305T101112Z", &unwritten);
     QVERIFY2(file.contains(lines), file.constData());
     QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
+}
+
+// Archive times are wall times: a time in the machine's own clock change, or with seconds before
+// a zone letter, is read as written in any zone.
+void CalendarRulesTest::wallTimesWhateverTheMachine_data()
+{
+    QTest::addColumn<QByteArray>("machine");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("wall");  // empty: no real date
+    QTest::newRow("New York's spring gap") << QByteArray("America/New_York") << "2018-03-11T02:30:00"
+                                           << QByteArray("20180311T023000");
+    QTest::newRow("Berlin's spring gap") << QByteArray("Europe/Berlin") << "2018-03-25T02:30:00"
+                                         << QByteArray("20180325T023000");
+    QTest::newRow("Lord Howe's half hour") << QByteArray("Australia/Lord_Howe") << "2018-10-07T02:15:00"
+                                           << QByteArray("20181007T021500");
+    QTest::newRow("seconds before a zone letter") << QByteArray("America/Denver") << "2010-05-06T10:20:30Z"
+                                                  << QByteArray("20100506T102030");
+    QTest::newRow("no such month") << QByteArray("America/Denver") << "2018-13-45" << QByteArray();
+}
+
+void CalendarRulesTest::wallTimesWhateverTheMachine()
+{
+    QFETCH(QByteArray, machine);
+    QFETCH(QString, text);
+    QFETCH(QByteArray, wall);
+    qputenv("TZ", machine);
+    tzset();
+    qint64 seconds = 0;
+    QCOMPARE(ArchiveSeconds(text, &seconds), !wall.isEmpty());
+    if (!wall.isEmpty())
+        QCOMPARE(PackedWallTime(seconds), wall);
+    QCOMPARE(ArchiveDateUtc(text), wall.isEmpty() ? QByteArray() : wall + 'Z');
+    // The zone block's own onsets are wall times too: a US machine has no 02:00 on their night.
+    const ZoneRules zone(QString::fromLatin1(kMountain));
+    QVERIFY(zone.isValid());
+    QCOMPARE(zone.localTime(utc("2018-12-17T18:30:00")), QByteArray("20181217T113000"));
+}
+
+// A repeat from before the block's first onset: the block's rules are stated from the year
+// before its start, so readers agree on its local time.
+void CalendarRulesTest::zoneStatedFromTheStart()
+{
+    const ZoneRules zone(QString::fromLatin1(kMountain));
+    const qint64 start = utc("2005-07-04T16:00:00");
+    QVERIFY(!zone.covers(start) && zone.covers(utc("2007-03-11T09:00:00")));
+    const ZoneRules stated = zone.extendedTo(start);
+    QVERIFY(stated.covers(start));
+    QCOMPARE(stated.localTime(start), QByteArray("20050704T100000"));
+    QVERIFY(stated.lines().contains("DTSTART:20041107T020000") && stated.lines().contains("DTSTART:20040314T020000"));
+    QCOMPARE(stated.localTime(utc("2018-12-17T18:30:00")), QByteArray("20181217T113000"));
+    // A block whose onsets end cannot be stated further back.
+    const ZoneRules bounded(QString::fromLatin1(kMountain).replace(QLatin1String("BYHOUR=2;BYDAY=2SU"),
+                                                                   QLatin1String("BYHOUR=2;UNTIL=20200308T090000Z;BYDAY=2SU")));
+    QVERIFY(bounded.isValid());
+    QVERIFY(!bounded.extendedTo(start).covers(start));
+}
+
+// Items without zone data are written in UTC: a pattern that names the item's own day (the day
+// after UTC's east of it, the day before west of it) is moved to the UTC day.
+void CalendarRulesTest::repeatOnTheItemsOwnDay_data()
+{
+    QTest::addColumn<QString>("recurrence");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("rule");  // empty: a single item
+    const QByteArray once = el("OPFRecurrencePatternInterval", "1");
+    const QByteArray ten = el("OPFRecurrenceGetOccurenceCount", "1E1") + el("OPFRecurrenceIsNumbered", "1");
+    QTest::newRow("Berlin's Wednesday midnight") << recurrence(days({"wednesday"}) + once + type("Weekly"), ten)
+                                                 << QByteArray("20180619T220000Z")
+                                                 << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
+    QTest::newRow("Tokyo's 20th") << recurrence(el("OPFRecurrencePatternDayOfMonth", "20") + once
+                                                    + type("AbsoluteMonthly"), ten)
+                                  << QByteArray("20180619T150000Z")
+                                  << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=19;COUNT=10");
+    QTest::newRow("a Monday evening in Los Angeles") << recurrence(days({"monday"}) + once + type("Weekly"), ten)
+                                                     << QByteArray("20180619T030000Z")
+                                                     << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
+    QTest::newRow("1 March east of UTC is February's last")
+        << recurrence(el("OPFRecurrencePatternDayOfMonth", "1") + once + el("OPFRecurrencePatternMonth", "3")
+                          + type("AbsoluteYearly"), ten)
+        << QByteArray("20180228T230000Z") << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=2;BYMONTHDAY=-1;COUNT=10");
+    QTest::newRow("on the UTC day already") << recurrence(days({"tuesday"}) + once + type("Weekly"), ten)
+                                            << QByteArray("20180619T220000Z")
+                                            << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
+    QTest::newRow("a weekday of the month does not move day by day")
+        << recurrence(days({"wednesday"}) + once + type("RelativeMonthly") + el("OPFRecurrencePatternWeek", "3"), ten)
+        << QByteArray("20180619T220000Z") << QByteArray();
+}
+
+void CalendarRulesTest::repeatOnTheItemsOwnDay()
+{
+    QFETCH(QString, recurrence);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, rule);
+    const RepeatRule r = ZonelessRepeatRule(recurrence, [](qint64) { return QByteArray(); }, start);
+    QCOMPARE(r.kind, rule.isEmpty() ? RepeatRule::Unsupported : RepeatRule::Rule);
+    QCOMPARE(r.rrule, rule);
 }
 
 QTEST_GUILESS_MAIN(CalendarRulesTest)

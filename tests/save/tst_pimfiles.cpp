@@ -132,7 +132,9 @@ void PimFilesTest::dates_data()
     QTest::newRow("west: not the machine's day") << newYork << "2018-06-20T02:00:00" << QByteArray("20180619T220000")
                                                  << QByteArray("20180620T020000Z") << QByteArray("20180620");
     QTest::newRow("seconds with a suffix") << plus2 << "2010-05-01T10:20:45Z" << QByteArray("20100501T122000")
-                                           << QByteArray("20100501T102000Z") << QByteArray("20100501");
+                                           << QByteArray("20100501T102045Z") << QByteArray("20100501");
+    QTest::newRow("time without seconds") << plus2 << "2010-05-01T14:30" << QByteArray("20100501T163000")
+                                          << QByteArray("20100501T143000Z") << QByteArray("20100502");
     QTest::newRow("date without time") << plus2 << "2010-05-01" << QByteArray("20100501T020000")
                                        << QByteArray("20100501T000000Z") << QByteArray("20100501");
     QTest::newRow("blanks around") << plus2 << " 2010-05-01T14:30:00\n" << QByteArray("20100501T163000")

@@ -275,10 +275,10 @@ void SavingThreadTest::ticksPerItem_data()
         << int(SaveTypeRGE) << "2:501:0 1:502:41 1:503:42 1:504:43 1:505:44 3:509:41" << pim << 14
         << QStringList{"Saving Contacts Folders...", "Saving Calender Folders...", "Saving Tasks Folders...",
                        "Saving Notes Folders..."}
-        << QStringList{} << 3 + 4;
+        << QStringList{} << 2 + 3 + 4 + 5;
     QTest::newRow("Apple Mail: a kind's Folder1") << int(SaveTypeMBOX) << "2:501:0 1:4294967290:41"
         << "contact:4294967294:3 contact:502:2" << 3 << QStringList{"Saving Contacts Folders..."}
-        << QStringList{} << 0;
+        << QStringList{} << 3;
     QTest::newRow("eml: the checked folders' messages") << int(SaveTypeEML) << "2:501:0 1:502:0 3:503:0 1:504:41"
         << "mail:502:3 mail:503:2 contact:504:4 mail:501:1" << 3 << QStringList{"Saving Mail Folders..."}
         << QStringList{} << 3;
@@ -338,8 +338,8 @@ void SavingThreadTest::ticksPerItem()
         shown << args.first().toString();
     QCOMPARE(shown, texts);   // each text once, when it changes
     QCOMPARE(thread.outcome().items, qint64(ticks));
-    // Records with no text in the archive that give no valid file (messages, events, tasks) are
-    // counted as failed, never written as empty files.
+    // Records with no text in the archive give no valid file or nothing to save (messages,
+    // events, tasks, notes, contacts): counted as failed, never written as empty files.
     QCOMPARE(thread.outcome().failed, qint64(notSaved));
     QCOMPARE(thread.outcome().notWritten, notWritten);
     QCOMPARE(SaveProblemText(thread.outcome()).isEmpty(), notWritten.isEmpty() && notSaved == 0);

@@ -1,5 +1,6 @@
 #include "save/pim/CalendarRules.h"
 
+#include "save/pim/PimDates.h"
 #include "save/pim/PimText.h"
 #include "scanner/ElementValue.h"
 
@@ -7,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -22,17 +24,6 @@ qint64 secondsOf(const QDate &date, const QTime &time)
 QDateTime utcOf(qint64 seconds)
 {
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
-}
-
-// "YYYYMMDDThhmmss", optionally with a trailing "Z", as seconds of that wall time.
-bool packedSeconds(const QByteArray &text, qint64 *seconds)
-{
-    const QByteArray t = text.endsWith('Z') ? text.left(text.size() - 1) : text;
-    const QDateTime dt = QDateTime::fromString(QString::fromLatin1(t), QStringLiteral("yyyyMMdd'T'HHmmss"));
-    if (t.size() != 15 || !dt.isValid())
-        return false;
-    *seconds = secondsOf(dt.date(), dt.time());
-    return true;
 }
 
 // "+hhmm" or "+hhmmss" as seconds.
@@ -79,7 +70,7 @@ bool parseYearlyRule(const QByteArray &rule, ZoneRules::Observance *o)
             o->week = m.captured(2).toInt() * (m.captured(1) == QLatin1String("-") ? -1 : 1);
             o->weekday = dayIndex(m.captured(3).toLatin1());
         } else if (key == "UNTIL") {
-            if (!packedSeconds(value, &o->untilUtc))
+            if (!PackedWallSeconds(value, &o->untilUtc))
                 return false;
         } else if (key != "BYHOUR" && key != "BYMINUTE" && key != "BYSECOND") {
             return false;
@@ -130,14 +121,7 @@ QByteArray withoutControls(QByteArray line)
 
 bool ArchiveSeconds(const QString &text, qint64 *seconds)
 {
-    const QString t = text.trimmed();
-    QDateTime dt = QDateTime::fromString(t.left(19), QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
-    if (!dt.isValid())
-        dt = QDateTime(QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")), QTime(0, 0));
-    if (!dt.isValid())
-        return false;
-    *seconds = secondsOf(dt.date(), dt.time());
-    return true;
+    return ArchiveWallSeconds(text, seconds);
 }
 
 ZoneRules::ZoneRules(const QString &icsData)
@@ -184,7 +168,7 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
             if (name == "TZID")
                 m_tzid = QString::fromUtf8(withoutControls(value));
         } else if (name == "DTSTART") {
-            started = packedSeconds(value, &current.startLocal);
+            started = PackedWallSeconds(value, &current.startLocal);
         } else if (name == "TZOFFSETFROM") {
             from = offsetSeconds(value, &current.fromOffset);
         } else if (name == "TZOFFSETTO") {
@@ -243,6 +227,40 @@ int ZoneRules::offsetAt(qint64 utcSeconds) const
     return offset;
 }
 
+bool ZoneRules::covers(qint64 utcSeconds) const
+{
+    bool oneOffset = true;
+    qint64 first = std::numeric_limits<qint64>::max();
+    for (const Observance &o : m_observances) {
+        oneOffset = oneOffset && o.fromOffset == o.toOffset && o.toOffset == m_observances.first().toOffset;
+        first = qMin(first, o.startLocal - o.fromOffset);
+    }
+    return oneOffset || utcSeconds >= first;
+}
+
+ZoneRules ZoneRules::extendedTo(qint64 utcSeconds) const
+{
+    if (!m_valid || covers(utcSeconds))
+        return *this;
+    const int year = utcOf(utcSeconds).date().year() - 1;
+    ZoneRules extended = *this;
+    for (Observance &o : extended.m_observances) {
+        const int day = o.month != 0 && o.untilUtc == 0 && year >= 1 ? ruleDay(year, o.month, o.week, o.weekday) : 0;
+        if (day == 0)
+            return *this;
+        o.startLocal = secondsOf(QDate(year, o.month, day), utcOf(o.startLocal).time());
+    }
+    // Each observance's DTSTART line, in the order the block holds them, gets its new onset.
+    int index = -1;
+    for (QByteArray &line : extended.m_lines) {
+        if (line == "BEGIN:STANDARD" || line == "BEGIN:DAYLIGHT")
+            ++index;
+        else if (index >= 0 && (line.startsWith("DTSTART:") || line.startsWith("DTSTART;")))
+            line = "DTSTART:" + PackedWallTime(extended.m_observances.at(index).startLocal);
+    }
+    return extended;
+}
+
 bool ZoneRules::localTimeIsUnique(qint64 utcSeconds) const
 {
     const qint64 local = utcSeconds + offsetAt(utcSeconds);
@@ -263,7 +281,7 @@ bool ZoneRules::localTimeIsUnique(qint64 utcSeconds) const
 
 QByteArray ZoneRules::localTime(qint64 utcSeconds) const
 {
-    return utcOf(utcSeconds + offsetAt(utcSeconds)).toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
+    return PackedWallTime(utcSeconds + offsetAt(utcSeconds));
 }
 
 QByteArray ZoneRules::localDate(qint64 utcSeconds) const
@@ -389,6 +407,20 @@ QString unsupportedPattern(const QString &type)
     return QStringLiteral("its repeat pattern is of a kind this program does not know");
 }
 
+// A day of every month: one past the 28th means the month's last day in a month too short for
+// it, where readers would skip the month.
+QByteArray monthDayPart(int day)
+{
+    if (day <= 28)
+        return "BYMONTHDAY=" + QByteArray::number(day);
+    if (day == 31)
+        return "BYMONTHDAY=-1";
+    QByteArrayList days;
+    for (int d = 28; d <= day; ++d)
+        days.append(QByteArray::number(d));
+    return "BYMONTHDAY=" + days.join(',') + ";BYSETPOS=-1";
+}
+
 // Beyond this many occurrences a count means "no end" to every calendar that reads the file.
 constexpr double kLargestCount = 100000;
 
@@ -418,8 +450,12 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
         rule = "FREQ=WEEKLY;INTERVAL=" + QByteArray::number(interval);
         if (!days.isEmpty())
             rule += ";BYDAY=" + days;
+        // Which days share a week decides which weeks are skipped; the archive's weeks begin on
+        // Sunday, readers' on Monday unless told.
+        if (interval > 1)
+            rule += ";WKST=SU";
     } else if (type == QLatin1String("OPFRecurrencePatternAbsoluteMonthly") && monthDay >= 1) {
-        rule = "FREQ=MONTHLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTHDAY=" + QByteArray::number(monthDay);
+        rule = "FREQ=MONTHLY;INTERVAL=" + QByteArray::number(interval) + ';' + monthDayPart(int(monthDay));
     } else if (type == QLatin1String("OPFRecurrencePatternAbsoluteYearly") && monthDay >= 1 && month >= 1) {
         rule = "FREQ=YEARLY;INTERVAL=" + QByteArray::number(interval) + ";BYMONTH=" + QByteArray::number(month)
             + ";BYMONTHDAY=" + QByteArray::number(monthDay);
@@ -481,6 +517,24 @@ bool daysFit(const QByteArray &byDay, const QDate &day)
     return false;
 }
 
+// BYMONTHDAY's days (negative: from the month's end) fit the day: it is one of them, or with a
+// set position, that one of those its month has.
+bool monthDaysFit(const QByteArray &byMonthDay, int setPos, const QDate &day)
+{
+    QVector<int> days;
+    for (const QByteArray &item : byMonthDay.split(',')) {
+        const int d = item.toInt();
+        const int inMonth = d < 0 ? day.daysInMonth() + 1 + d : d;
+        if (d != 0 && inMonth >= 1 && inMonth <= day.daysInMonth() && !days.contains(inMonth))
+            days.append(inMonth);
+    }
+    std::sort(days.begin(), days.end());
+    if (setPos == 0)
+        return days.contains(day.day());
+    const int index = setPos > 0 ? setPos - 1 : days.size() + setPos;
+    return index >= 0 && index < days.size() && days.at(index) == day.day();
+}
+
 }  // namespace
 
 RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
@@ -491,7 +545,7 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
     if (!day.isValid())
         return unsupported(QStringLiteral("its repeat pattern has no start"));
     bool fits = true;
-    QByteArray byDay;
+    QByteArray byDay, byMonthDay;
     int setPos = 0;
     for (const QByteArray &part : rule.rrule.split(';')) {
         const int eq = part.indexOf('=');
@@ -501,16 +555,87 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue)
         else if (key == "BYSETPOS")
             setPos = value.toInt();
         else if (key == "BYMONTHDAY")
-            fits = fits && value.toInt() == day.day();
+            byMonthDay = value;
         else if (key == "BYMONTH")
             fits = fits && value.toInt() == day.month();
     }
+    if (!byMonthDay.isEmpty())
+        fits = fits && monthDaysFit(byMonthDay, byDay.isEmpty() ? setPos : 0, day);
     if (!byDay.isEmpty())
         fits = fits && (setPos != 0 ? isNthOfMonth(day, byDay.split(','), setPos) : daysFit(byDay, day));
     if (fits)
         return rule;
     return unsupported(
         QStringLiteral("its start (%1) is not on a day its repeat pattern names").arg(day.toString(Qt::ISODate)));
+}
+
+namespace {
+
+// The rule with each of its days moved by shift days (-1 or 1), as the same occurrences fall in
+// another zone; false for a rule whose days do not move one by one (a weekday of the month, a
+// choice among days, a day near a month's end that changes its month's length).
+bool movedDays(const QByteArray &rrule, int shift, QByteArray *moved)
+{
+    QByteArrayList parts = rrule.split(';');
+    int monthPart = -1;
+    int monthMove = 0;
+    for (int i = 0; i < parts.size(); ++i) {
+        const int eq = parts.at(i).indexOf('=');
+        const QByteArray key = parts.at(i).left(eq), value = parts.at(i).mid(eq + 1);
+        if (key == "BYSETPOS")
+            return false;
+        if (key == "BYMONTH") {
+            monthPart = i;
+        } else if (key == "BYDAY") {
+            QByteArrayList codes;
+            for (const QByteArray &code : value.split(',')) {
+                const int index = dayIndex(code);
+                if (index == 0)
+                    return false;
+                codes.append(kDayCodes[(index - 1 + shift + 7) % 7]);
+            }
+            parts[i] = "BYDAY=" + codes.join(',');
+        } else if (key == "BYMONTHDAY") {
+            bool ok = false;
+            const int day = value.toInt(&ok);
+            int to = 0;
+            if (!ok || day == 0)
+                return false;
+            if (shift < 0)
+                to = day == 1 ? -1 : day - 1;
+            else
+                to = day == -1 ? 1 : (day > 0 && day <= 27 ? day + 1 : (day < -1 ? day + 1 : 0));
+            if (to == 0 || to < -28)
+                return false;
+            monthMove = (day == 1 && shift < 0) ? -1 : (day == -1 && shift > 0 ? 1 : 0);
+            parts[i] = "BYMONTHDAY=" + QByteArray::number(to);
+        }
+    }
+    if (monthPart >= 0 && monthMove != 0) {
+        const int month = parts.at(monthPart).mid(8).toInt();
+        parts[monthPart] = "BYMONTH=" + QByteArray::number((month - 1 + monthMove + 12) % 12 + 1);
+    }
+    *moved = parts.join(';');
+    return true;
+}
+
+}  // namespace
+
+RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
+                              const QByteArray &utcStart)
+{
+    const RepeatRule onUtcDay = FittedToStart(RepeatRuleOf(recurrence, until, utcStart), utcStart);
+    const QDate utcDay = QDate::fromString(QString::fromLatin1(utcStart.left(8)), QStringLiteral("yyyyMMdd"));
+    if (onUtcDay.kind != RepeatRule::Unsupported || utcStart.size() < 15 || !utcDay.isValid())
+        return onUtcDay;
+    // A local day differs from the UTC day only by the zone's offset: the next day from noon UTC
+    // on (east of UTC), the day before until then (west).
+    const int ownShift = utcStart.mid(9, 2).toInt() >= 12 ? 1 : -1;
+    const QByteArray ownStart = utcDay.addDays(ownShift).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    RepeatRule own = FittedToStart(RepeatRuleOf(recurrence, until, ownStart), ownStart);
+    if (own.kind != RepeatRule::Rule || !movedDays(own.rrule, -ownShift, &own.rrule))
+        return onUtcDay;
+    return FittedToStart(own, utcStart).kind == RepeatRule::Rule ? own : onUtcDay;
 }
 
 QByteArray ReminderTrigger(qint64 secondsBefore)

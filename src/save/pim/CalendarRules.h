@@ -25,6 +25,12 @@ public:
     QString tzid() const { return m_tzid; }
     // The block's content lines, unfolded, ready to be written.
     const QVector<QByteArray> &lines() const { return m_lines; }
+    // Whether every reader takes the same offset at the instant from this block: from its first
+    // onset on, or at any time when it has one offset only. Readers disagree before that onset.
+    bool covers(qint64 utcSeconds) const;
+    // This zone with its yearly rules stated from the year before the instant on, so that readers
+    // agree on it there; unchanged when the instant is covered or the block has other onsets.
+    ZoneRules extendedTo(qint64 utcSeconds) const;
     // Seconds east of UTC at the instant.
     int offsetAt(qint64 utcSeconds) const;
     // Whether the instant's local time names it alone: false in the hour that repeats when the
@@ -75,6 +81,14 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence
 // (a start in UTC whose zone is unknown can fall on another day). Else Unsupported, with why.
 RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
+
+// The rule of an item whose start is written as a UTC instant ("YYYYMMDDThhmmssZ") because the
+// archive gives no zone for it: fitted to the start's UTC day, or where the pattern names the
+// start's day in the item's own zone instead (the day after for a start from noon UTC on, the
+// day before until then), the same rule with its days moved to the UTC days. A date alone is its
+// own day.
+RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
+                              const QByteArray &utcStart);
 
 // The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
 QByteArray ReminderTrigger(qint64 secondsBefore);

@@ -15,7 +15,6 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
-#include <QDateTime>
 #include <QPair>
 #include <QStringList>
 
@@ -26,21 +25,22 @@ const char kCalendarProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIM
 
 QByteArray utcText(qint64 seconds)
 {
-    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
+    const QByteArray packed = PackedWallTime(seconds);
+    return packed.isEmpty() ? packed : packed + 'Z';
 }
 
 // A start or end time as property name and value: in the event's own zone when the archive
 // gives one readers can use (so a repeating meeting keeps its local time across clock changes),
 // else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
-// could name two instants (the hour repeated when clocks go back) is written in UTC. Empty when
-// the archive gives no usable time.
+// could name two instants (the hour repeated when clocks go back), or one before the zone data
+// that readers read alike, is written in UTC. Empty when the archive gives no usable time.
 QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
         if (allDay)
             return {QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds)};
-        if (zone.localTimeIsUnique(seconds))
+        if (zone.covers(seconds) && zone.localTimeIsUnique(seconds))
             return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
         return {QByteArray(name), utcText(seconds)};
     }
@@ -62,7 +62,7 @@ QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
     if (zone.isValid())
         return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return QDateTime::fromSecsSinceEpoch(seconds + 12 * 3600, Qt::UTC).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    return PackedWallDate(seconds + 12 * 3600);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
@@ -105,8 +105,16 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
-    const ZoneRules zone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
-    const auto dtStart = timeProperty("DTSTART", start, allDay, zone);
+    // A repeat that starts before its zone data keeps its local time when the data's rules are
+    // stated from its start on; a single time there is written in UTC, which every reader takes
+    // alike (some read such a zone by its name, with that zone's own history).
+    const ZoneRules givenZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
+    qint64 startSeconds = 0;
+    ZoneRules zone = givenZone;
+    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
+        zone = givenZone.extendedTo(startSeconds);
+    auto dtStart = timeProperty("DTSTART", start, allDay, zone);
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
         if (unwritten)
@@ -114,11 +122,15 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
     }
-    const RepeatRule repeat =
-        FittedToStart(RepeatRuleOf(
-                          text("<OPFCalendarEventCopyRecurrence"),
-                          [&](qint64 until) { return untilValue(until, allDay, zone); }, dtStart.second),
-                      dtStart.second);
+    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone); };
+    // A start in UTC may lie on another day than the one the pattern counts from.
+    const RepeatRule repeat = dtStart.second.endsWith('Z')
+        ? ZonelessRepeatRule(recurrence, until, dtStart.second)
+        : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
+    if (repeat.kind != RepeatRule::Rule) {
+        zone = givenZone;
+        dtStart = timeProperty("DTSTART", start, allDay, zone);
+    }
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)
         lost << QStringLiteral("written as a single item, ") + repeat.reason;
@@ -126,6 +138,15 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     const auto dtEnd = endProperty(start, end, allDay, zone, &endLost);
     if (!endLost.isEmpty())
         lost << endLost;
+    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone).second.isEmpty())
+        lost << QStringLiteral("its end time (%1) is no real date and time").arg(end);
+    const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
+    const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
+    // An element that is opened but never closed has a value no one can read back.
+    if (summary.isEmpty() && ItemElementUnreadable(element, kEventEnd, "<OPFCalendarEventCopySummary"))
+        lost << QStringLiteral("its title could not be read");
+    if (location.isEmpty() && ItemElementUnreadable(element, kEventEnd, "<OPFCalendarEventCopyLocation"))
+        lost << QStringLiteral("its location could not be read");
     if (unwritten)
         *unwritten = lost.join(QStringLiteral("; "));
 
@@ -140,8 +161,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.add("BEGIN", QByteArray("VEVENT"));
     lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
     lines.add("DTSTAMP", stamp);
-    lines.addText("SUMMARY", rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary"));
-    lines.addText("LOCATION", rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation"));
+    lines.addText("SUMMARY", summary);
+    lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
         lines.addText("DESCRIPTION",
                       UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));

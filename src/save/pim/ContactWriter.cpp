@@ -4,6 +4,7 @@
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
+#include "save/pim/CalendarRules.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -83,6 +84,10 @@ const LeftOutField kLeftOut[] = {
     {"<OPFContactCopyCustomDate2", "Custom date 2"},
     {"<OPFContactCopyBusinessOffice", "business office"},
     {"<OPFContactCopyInterests", "interests"},
+    {"<OPFContactCopyAstrologySign", "astrology sign"},
+    {"<OPFContactCopyBloodType", "blood type"},
+    {"<OPFContactCopyStartDateTime", "follow-up start date"},
+    {"<OPFContactCopyDueDateTime", "follow-up due date"},
 };
 
 // Every address of the list element, in order, attribute entities undone.
@@ -171,6 +176,27 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
     return value;
 }
 
+bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag)
+{
+    bool read = false;
+    SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
+        read = read || GetElementValue(piece.bytes, startTag).found;
+        return !read;
+    });
+    if (read)
+        return false;
+    const std::string_view tag(startTag);
+    for (size_t at = element.find(tag); at != std::string_view::npos; at = element.find(tag, at + 1)) {
+        const size_t next = at + tag.size();
+        if (next >= element.size())
+            return true;
+        const char c = element[next];
+        if (c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n')
+            return true;
+    }
+    return false;
+}
+
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut)
 {
@@ -189,9 +215,10 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     lines.add("BEGIN", QByteArray("VCARD"));
     lines.add("VERSION", QByteArray("3.0"));
     lines.add("N", components({last, first, middle, prefix, suffix}));
-    lines.add("FN",
-              EscapeText(fullName(text("<OPFContactCopyDisplayName"), {prefix, first, middle, last, suffix}, emails,
-                                  company)));
+    const QString fn =
+        fullName(text("<OPFContactCopyDisplayName"), {prefix, first, middle, last, suffix}, emails, company);
+    lines.add("FN", EscapeText(fn));
+    const int nameEnd = lines.bytes().size();
     lines.addText("NICKNAME", text("<OPFContactCopyNickName"));
     const QString department = text("<OPFContactCopyBusinessDepartment");
     if (!company.isEmpty() || !department.isEmpty())
@@ -225,15 +252,21 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
         lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
+    const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
+    if (!categories.isEmpty())
+        lines.add("CATEGORIES", categories);
+    QStringList notHeld;
+    for (const LeftOutField &field : kLeftOut) {
+        if (!text(field.tag).isEmpty())
+            notHeld.append(QLatin1String(field.name));
+    }
+    if (leftOut)
+        *leftOut = notHeld;
+    // A card with an empty name and nothing else would be counted as a contact saved.
+    if (fn.isEmpty() && lines.bytes().size() == nameEnd && notHeld.isEmpty())
+        return QByteArray();
     lines.add("UID", EscapeText(uid));
     lines.add("END", QByteArray("VCARD"));
-    if (leftOut) {
-        leftOut->clear();
-        for (const LeftOutField &field : kLeftOut) {
-            if (!text(field.tag).isEmpty())
-                leftOut->append(QLatin1String(field.name));
-        }
-    }
     return lines.bytes();
 }
 
@@ -256,8 +289,12 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
-        const QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
-                                                         QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+        QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
+                                                   QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
+        // A contact known by its display name alone is named by it.
+        if (name.trimmed().isEmpty())
+            name = ItemElementText(std::string_view(element.constData(), size_t(element.size())), kContactEnd,
+                                   "<OPFContactCopyDisplayName");
         const QString what = QStringLiteral("Contact \"%1\" (at archive offset %2)")
                                  .arg(name.trimmed(), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {
@@ -267,6 +304,11 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         QStringList leftOut;
         const QByteArray card =
             ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes, &leftOut);
+        if (card.isEmpty()) {
+            NotePimResult(run->mail, false, what, file.folder,
+                          QStringLiteral("it holds no name or other field to save"));
+            continue;
+        }
         QString path, error;
         const bool written = WritePimFile(file, card, &path, &error);
         if (written && !leftOut.isEmpty())

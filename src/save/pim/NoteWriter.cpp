@@ -10,6 +10,7 @@
 #include "save/pim/PimItems.h"
 #include "save/pim/PimText.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <QRegularExpression>
 
@@ -46,35 +47,50 @@ QString decodedNoteText(const QByteArray &stored)
     return text;
 }
 
-// Whether a note's text is HTML rather than typed plain text, whose line breaks are its own.
+// Whether a note's text is HTML rather than typed plain text: it opens with a tag, or holds a
+// document, a line break or a block's end tag. A typed "<" (an address in angle brackets,
+// "a<b and c>d") is no markup.
 bool isMarkup(const QString &text)
 {
-    static const QRegularExpression tag(
-        QStringLiteral("<\\s*/?\\s*(html|head|body|p|div|br|span|font|b|i|u|em|strong|table|tr|td|ul|ol|li|h[1-6]|pre|"
-                       "blockquote|a|img|meta|style)\\b[^>]*>"),
+    static const QRegularExpression opening(
+        QStringLiteral("^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|/?[a-z][a-z0-9]*(\\s[^<>]*)?/?>)"),
         QRegularExpression::CaseInsensitiveOption);
-    return tag.match(text).hasMatch();
+    static const QRegularExpression markup(
+        QStringLiteral(
+            "<\\s*(html|body)\\b[^>]*>|<\\s*br\\s*/?\\s*>|<\\s*/\\s*(p|div|span|font|b|i|u|em|strong|table|tr|td|ul|"
+            "ol|li|h[1-6]|pre|blockquote|a)\\s*>"),
+        QRegularExpression::CaseInsensitiveOption);
+    return opening.match(text).hasMatch() || markup.match(text).hasMatch();
 }
 
-// Typed plain text renders as HTML does, but each of its line breaks stays a line break.
-QString plainNoteText(QString text)
+// Typed plain text as typed: the archive's entities undone in one pass, each line break a LF.
+QString plainNoteText(const QByteArray &stored)
 {
-    text.replace(QLatin1String("\r\n"), QLatin1String("<br>"));
-    text.replace(QLatin1Char('\r'), QLatin1String("<br>"));
-    text.replace(QLatin1Char('\n'), QLatin1String("<br>"));
-    return PlainTextOfHtml(text);
+    QString text = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Scanned);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+// A title or any text: a note with neither would be an empty file counted as saved.
+bool hasContent(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
+{
+    return !titleOf(rec, element).trimmed().isEmpty()
+        || (rec.dwTextLength != 0 && !decodedNoteText(stored).trimmed().isEmpty());
 }
 
 }  // namespace
 
 QString NoteTextOf(const QByteArray &stored)
 {
-    return JoinLines(decodedNoteText(stored));
+    return decodedNoteText(stored);
 }
 
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element)
 {
+    if (!hasContent(rec, stored, element))
+        return QByteArray();
     ContentLines lines;
     AddCalendarHead(lines, kNoteProdId);
     lines.add("BEGIN", QByteArray("VJOURNAL"));
@@ -91,13 +107,15 @@ QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, con
 
 QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
 {
+    if (!hasContent(rec, stored, element))
+        return QByteArray();
     QByteArray out;
     const QString title = titleOf(rec, element);
     if (!title.isEmpty())
         out += title.toUtf8() + "\r\n";
     if (rec.dwTextLength != 0) {
-        const QString text = decodedNoteText(stored);
-        out += (isMarkup(text) ? PlainTextOfHtml(JoinLines(text)) : plainNoteText(text)).toUtf8() + "\r\n";
+        const QString plain = plainNoteText(stored);
+        out += (isMarkup(plain) ? PlainTextOfHtml(JoinLines(decodedNoteText(stored))) : plain).toUtf8() + "\r\n";
     }
     return out;
 }
@@ -135,6 +153,9 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         }
         const QByteArray bytes =
             appleMail ? NoteTextFile(rec, stored, element) : NoteCalendarFile(rec, uid, stored, element);
-        SavePimItem(run->mail, file, bytes, what);
+        if (bytes.isEmpty())
+            NotePimResult(run->mail, false, what, file.folder, QStringLiteral("it holds no title or text to save"));
+        else
+            SavePimItem(run->mail, file, bytes, what);
     }
 }

@@ -32,21 +32,73 @@ QByteArray converted(const QString &text, DateForm form)
     return hasRealDate(text) ? ConvertArchiveDate(text.trimmed(), form) : QByteArray();
 }
 
+QDateTime wallOf(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+}
+
 // The day a stored midnight of an unknown zone stands for; empty for no real date.
 QDate dateOnlyDay(const QString &text)
 {
-    if (!hasRealDate(text))
+    qint64 at = 0;
+    if (!ArchiveWallSeconds(text, &at))
         return QDate();
-    const QString t = text.trimmed();
-    QDateTime at(QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd")), QTime(0, 0), Qt::UTC);
-    const QTime clock = QTime::fromString(t.mid(11, 8), QStringLiteral("HH:mm:ss"));
-    if (t.size() >= 19 && clock.isValid())
-        at.setTime(clock);
-    const QDate day = at.addSecs(12 * 3600).date();
-    return day.year() <= 9999 ? day : at.date();
+    const QDate day = wallOf(at + 12 * 3600).date();
+    return day.year() <= 9999 ? day : wallOf(at).date();
 }
 
 }  // namespace
+
+bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
+{
+    if (!hasRealDate(text))
+        return false;
+    const QString t = text.trimmed();
+    const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!day.isValid())
+        return false;
+    // The time of day ends where a fraction or a zone letter begins ("10:20:30Z", "10:20:30.000").
+    int end = 11;
+    while (end < t.size() && (t.at(end).isDigit() || t.at(end) == QLatin1Char(':')))
+        ++end;
+    const QStringList pieces = t.mid(11, end - 11).split(QLatin1Char(':'));
+    bool ok = t.size() > 11 && t.at(10) == QLatin1Char('T') && pieces.size() >= 2 && pieces.size() <= 3;
+    const int h = ok ? number(pieces.at(0), &ok) : 0, m = ok ? number(pieces.at(1), &ok) : 0;
+    const int s = ok && pieces.size() == 3 ? number(pieces.at(2), &ok) : 0;
+    const QTime clock(h, m, s);
+    *seconds = QDateTime(day, ok && clock.isValid() ? clock : QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    return true;
+}
+
+bool PackedWallSeconds(const QByteArray &text, qint64 *seconds)
+{
+    const QByteArray t = text.endsWith('Z') ? text.left(text.size() - 1) : text;
+    if (t.size() != 15 || t.at(8) != 'T')
+        return false;
+    for (int i = 0; i < t.size(); ++i) {
+        if (i != 8 && (t.at(i) < '0' || t.at(i) > '9'))
+            return false;
+    }
+    const QDate day = QDate::fromString(QString::fromLatin1(t.left(8)), QStringLiteral("yyyyMMdd"));
+    const QTime clock = QTime::fromString(QString::fromLatin1(t.mid(9)), QStringLiteral("HHmmss"));
+    if (!day.isValid() || !clock.isValid())
+        return false;
+    *seconds = QDateTime(day, clock, Qt::UTC).toSecsSinceEpoch();
+    return true;
+}
+
+QByteArray PackedWallTime(qint64 seconds)
+{
+    const QDateTime at = wallOf(seconds);
+    if (!at.isValid() || at.date().year() < 0 || at.date().year() > 9999)
+        return QByteArray();
+    return at.toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
+}
+
+QByteArray PackedWallDate(qint64 seconds)
+{
+    return PackedWallTime(seconds).left(8);
+}
 
 QByteArray timeconvertert2(const QString &text)
 {
@@ -60,7 +112,9 @@ QByteArray timeconverterDUetask2(const QString &text)
 
 QByteArray ArchiveDateUtc(const QString &text)
 {
-    return converted(text, DateForm::PackedUtc);
+    qint64 at = 0;
+    const QByteArray packed = ArchiveWallSeconds(text, &at) ? PackedWallTime(at) : QByteArray();
+    return packed.isEmpty() ? packed : packed + 'Z';
 }
 
 QByteArray SaveTimeUtc(const QString &saveStamp)

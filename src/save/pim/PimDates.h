@@ -5,8 +5,24 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QtGlobal>
 
-// Local "YYYYMMDDThhmmss": the due and reminder times of tasks.
+// The one date core of the item writers. Every archive time is read as a wall time: the stored
+// UTC instant, or a wall time of the item's own zone. None of them passes through the converting
+// machine's zone, so the files are the same on every machine.
+
+// Seconds since 1970-01-01T00:00 of the wall time the text names ("YYYY-MM-DD", optionally
+// "Thh:mm:ss" with fractions or a "Z" after the seconds); false when it names no real date. An
+// unreadable time of day counts as 00:00:00.
+bool ArchiveWallSeconds(const QString &text, qint64 *seconds);
+// "YYYYMMDDThhmmss" (or a trailing "Z"), the iCalendar form, as such wall seconds.
+bool PackedWallSeconds(const QByteArray &text, qint64 *seconds);
+// Wall seconds as "YYYYMMDDThhmmss" and "YYYYMMDD"; empty outside the years 0..9999.
+QByteArray PackedWallTime(qint64 seconds);
+QByteArray PackedWallDate(qint64 seconds);
+
+// The machine's local "YYYYMMDDThhmmss", only for the reminders script, whose dates the
+// machine's own reminders program reads as its local time: the due and reminder times of tasks.
 QByteArray timeconvertert2(const QString &text);
 // The same form for the start of a task.
 QByteArray timeconverterDUetask2(const QString &text);

@@ -29,7 +29,11 @@ struct TaskDates {
     QString recurrence;       // the OPFTaskCopyRecurrence text, empty when the task does not repeat
     QByteArray categories;    // the CATEGORIES value, or empty
     QByteArray completedUtc;  // when the task was done, "YYYYMMDDThhmmssZ"; empty while it is open
-    QString name;             // the whole name as the element holds it, line breaks as blanks
+    QString name;             // the whole name as the element holds it, its line breaks kept
+    QString notePlain;        // the plain-text note, for a task without an HTML note
+    // What the element holds but no line can carry: an unreadable time ("its due time (…) is no
+    // real date and time").
+    QStringList unusable;
 };
 
 // The start, due and reminder times of the task element; a later task part overrides an
@@ -40,7 +44,8 @@ TaskDates TaskDatesOf(std::string_view element);
 // The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
 // Its times are UTC instants. now: the DTSTAMP of a to-do without a start, which calendar readers
 // require; empty leaves it out, as the package's to-dos have it. *unwritten as for CalendarEventFile:
-// a task that holds no name, note, time or state at all gives no bytes.
+// a task that holds no name, note, time, state, category or priority other than the usual one
+// gives no bytes.
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr);
 
@@ -58,17 +63,19 @@ QString EscapeScriptString(QString text);
 // ---- notes ----
 
 // The note text as stored: cut at the first NUL, entities undone in the order lt, gt, amp, nbsp
-// when any is present, line breaks removed (the calendar form).
+// when any is present, line breaks kept (the calendar writes them as "\n").
 QString NoteTextOf(const QByteArray &stored);
 // element: the note's element, read for a title the record does not keep (empty when it does).
-// The text file keeps a plain-text note's own line breaks; HTML is rendered.
+// The text file keeps a plain-text note as typed; only HTML is rendered. A note with neither
+// title nor text gives no bytes for either file.
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element = {});
 QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element = {});
 
 // ---- contacts and calendar items ----
 
-// *leftOut (when given) receives the names of the contact's fields that no vCard field holds.
+// *leftOut (when given) receives the names of the contact's fields that no vCard field holds. A
+// contact without any field to save gives no bytes.
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut = nullptr);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
@@ -86,3 +93,6 @@ void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QBy
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.
 QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag);
+// Whether the element holds the start tag but no part gives its value (no close tag): a value
+// that could not be read, which the item's report line names. An empty value is read.
+bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag);

@@ -16,7 +16,6 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
-#include <QDateTime>
 #include <QLoggingCategory>
 
 Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
@@ -115,14 +114,17 @@ QByteArray priorityDigit(char priority)
     }
 }
 
+// *unusable: the value of the task's last such element when it names no real time, else empty.
 void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(const QString &), QByteArray *out,
-              QByteArray *utc, bool *dateOnly = nullptr)
+              QByteArray *utc, bool *dateOnly = nullptr, QString *unusable = nullptr)
 {
     const ElementSpan span = GetElementValue(part, tag);
     if (!span.found)
         return;
     const QString value = DecodeTrimmed(ElementBytes(part, span));
     const QByteArray local = value.isEmpty() ? QByteArray() : convert(value);
+    if (unusable)
+        *unusable = local.isEmpty() ? value : QString();
     if (local.isEmpty())
         return;
     *out = local;
@@ -146,19 +148,29 @@ void addTaskTime(ContentLines &lines, const char *name, const QByteArray &value,
 TaskDates TaskDatesOf(std::string_view element)
 {
     TaskDates dates;
+    QString badStart, badDue, badReminder;
     SplitItems(element, "</task>", 0, [&](const ItemPiece &piece) {
         takeDate(piece.bytes, "<OPFTaskCopyStartDateTime", timeconverterDUetask2, &dates.start, &dates.startUtc,
-                 &dates.startIsDate);
-        takeDate(piece.bytes, "<OPFTaskCopyDueDateTime", timeconvertert2, &dates.due, &dates.dueUtc, &dates.dueIsDate);
-        takeDate(piece.bytes, "<OPFTaskCopyReminderTime", timeconvertert2, &dates.reminder, &dates.reminderUtc);
+                 &dates.startIsDate, &badStart);
+        takeDate(piece.bytes, "<OPFTaskCopyDueDateTime", timeconvertert2, &dates.due, &dates.dueUtc, &dates.dueIsDate,
+                 &badDue);
+        takeDate(piece.bytes, "<OPFTaskCopyReminderTime", timeconvertert2, &dates.reminder, &dates.reminderUtc, nullptr,
+                 &badReminder);
         return true;
     });
     dates.recurrence = ItemElementText(element, "</task>", "<OPFTaskCopyRecurrence");
-    dates.completedUtc = ArchiveDateUtc(ItemElementText(element, "</task>", "<OPFTaskCopyCompletedDateTime"));
-    // The record keeps no name over 255 characters; the element has it whole.
+    const QString completed = ItemElementText(element, "</task>", "<OPFTaskCopyCompletedDateTime");
+    dates.completedUtc = ArchiveDateUtc(completed);
+    const QString badCompleted = dates.completedUtc.isEmpty() ? completed : QString();
+    for (const auto &bad :
+         {qMakePair(QStringLiteral("start"), badStart), qMakePair(QStringLiteral("due"), badDue),
+          qMakePair(QStringLiteral("reminder"), badReminder), qMakePair(QStringLiteral("completion"), badCompleted)}) {
+        if (!bad.second.isEmpty())
+            dates.unusable << QStringLiteral("its %1 time (%2) is no real date and time").arg(bad.first, bad.second);
+    }
+    // The record keeps no name over 255 characters, nor its line breaks; the element has it whole.
     dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
-    dates.name.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    dates.name.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    dates.notePlain = ItemElementText(element, "</task>", "<OPFTaskCopyNotePlain");
     dates.categories = CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
                                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
@@ -166,9 +178,10 @@ TaskDates TaskDatesOf(std::string_view element)
 
 namespace {
 
+// The name on one line, for the report and the reminders script.
 QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates)
 {
-    return rec.pName ? QString::fromUtf8(rec.pName) : dates.name;
+    return rec.pName ? QString::fromUtf8(rec.pName) : JoinLines(dates.name);
 }
 
 }  // namespace
@@ -176,25 +189,33 @@ QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates)
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten)
 {
-    const QString name = TaskNameOf(rec, dates);
-    if (name.isEmpty() && rec.dwNoteLength == 0 && priorityDigit(rec.cPriority).isEmpty() && dates.startUtc.isEmpty()
-        && dates.dueUtc.isEmpty() && dates.reminderUtc.isEmpty() && dates.completedUtc.isEmpty()) {
+    const QString name = dates.name.isEmpty() ? TaskNameOf(rec, dates) : dates.name;
+    const bool hasNote = rec.dwNoteLength != 0 || !dates.notePlain.isEmpty();
+    // The usual priority is what every new task has: alone it is nothing to save.
+    const bool hasPriority = rec.cPriority == '2' || rec.cPriority == '4';
+    if (name.trimmed().isEmpty() && !hasNote && !hasPriority && dates.startUtc.isEmpty() && dates.dueUtc.isEmpty()
+        && dates.reminderUtc.isEmpty() && dates.completedUtc.isEmpty() && dates.categories.isEmpty()
+        && dates.recurrence.isEmpty()) {
         if (unwritten)
-            *unwritten = QStringLiteral("it holds no name, note, priority, time or state to save");
+            *unwritten = (QStringList(QStringLiteral("it holds no name, note, priority, time or state to save"))
+                          + dates.unusable)
+                             .join(QStringLiteral("; "));
         return QByteArray();
     }
     // UNTIL takes the form of the time the rule counts from.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
-    const QString untilForm = countsFromDate ? QStringLiteral("yyyyMMdd") : QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
     const auto until = [&](qint64 seconds) {
-        return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(untilForm).toLatin1();
+        const QByteArray packed = PackedWallTime(seconds);
+        return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
     };
     const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
-    const RepeatRule repeat = FittedToStart(RepeatRuleOf(dates.recurrence, until, firstTime), firstTime);
-    if (unwritten)
-        *unwritten = repeat.kind == RepeatRule::Unsupported
-            ? QStringLiteral("written as a single item, ") + repeat.reason
-            : QString();
+    const RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    if (unwritten) {
+        QStringList lost = dates.unusable;
+        if (repeat.kind == RepeatRule::Unsupported)
+            lost.prepend(QStringLiteral("written as a single item, ") + repeat.reason);
+        *unwritten = lost.join(QStringLiteral("; "));
+    }
     // A repeating to-do needs a start for its rule to count from: without one, its first due time.
     QByteArray start = dates.startUtc;
     bool startIsDate = dates.startIsDate;
@@ -215,6 +236,8 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         QByteArray bytes = note;
         bytes.replace('\0', QByteArray());
         lines.add("DESCRIPTION", EscapeTextEachBreak(undoTaskEntities(QString::fromUtf8(bytes))));
+    } else if (!dates.notePlain.isEmpty()) {
+        lines.add("DESCRIPTION", EscapeText(dates.notePlain));
     }
     addTaskTime(lines, "DTSTART", start, startIsDate);
     addTaskTime(lines, "DUE", dates.dueUtc, dates.dueIsDate);
@@ -255,6 +278,8 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
     if (rec.dwNoteLength != 0)
         f.note = EscapeScriptString(PlainTextOfHtml(undoTaskEntities(QString::fromUtf8(UpToFirstNul(note)))));
+    else
+        f.note = EscapeScriptString(dates.notePlain);
     // User data: only with the category switched on.
     qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
     return f;

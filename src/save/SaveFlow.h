@@ -101,7 +101,7 @@ inline const char kNothingToSaveText[] = "\nThe checked folders hold no items to
 inline const char kTypeHoldsMailOnlyText[] =
     "\n%1 files hold mail only, and the checked folders hold no messages (they hold %2).";
 // Items checked that the save type cannot hold, named at its end.
-inline const char kTypeLeftOutText[] = "\n%1 files hold mail only: %2 were not saved.";
+inline const char kTypeLeftOutText[] = "\n%1 files hold mail only; not saved: %2.";
 // The name the save type's messages use ("EML"); "" for the types that hold every kind.
 QString MailOnlyTypeName(SaveType type);
 // kNothingToSaveText or kTypeHoldsMailOnlyText when a save of type would write nothing of the

@@ -375,7 +375,9 @@ void QZovuvozivMainWindow::SetFinishSettings()
     const QString problem = SaveProblemText(outcome);
     if (!problem.isEmpty()) {
         // Never success when something was not saved; its folders keep their marks for another try.
-        ShowMessageBox(nullptr, problem + m_saveLeftOutText);
+        // What did get written comes first; the problem lines and the report follow.
+        ShowMessageBox(nullptr,
+                       (outcome.written > 0 ? SaveWrittenText(outcome) : QString()) + problem + m_saveLeftOutText);
         keepMarksOfFoldersNotSaved(outcome);
         return;
     }

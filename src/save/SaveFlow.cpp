@@ -52,6 +52,10 @@ SaveItemLists CurrentSaveItemLists()
     lists.calendar = TmpCLRCPtrStart;
     lists.tasks = TmpTSRCPtrStart;
     lists.notes = TmpNTRCPtrStart;
+    lists.stores[0] = tmpCoFOStart;
+    lists.stores[1] = tmpCaFOStart;
+    lists.stores[2] = tmpTaFOStart;
+    lists.stores[3] = tmpNoFOStart;
     return lists;
 }
 
@@ -81,9 +85,12 @@ SaveItemCounts CountChosenItems(const FldrAtribNode *head, const SaveItemLists &
     const QHash<qint64, qint64> tasks = CountPerFolder(lists.tasks);
     const QHash<qint64, qint64> notes = CountPerFolder(lists.notes);
     SaveItemCounts counts;
+    bool kindChosen[4] = {false, false, false, false};
     for (const FldrAtribNode *node = head; node; node = node->pNext) {
         if (!FolderOwnItemsChosen(node))
             continue;
+        if (node->dwKind >= FolderKindContacts && node->dwKind <= FolderKindNotes)
+            kindChosen[node->dwKind - FolderKindContacts] = true;
         // A kind's own "Folder1" counts the records that carry the dummy folder id.
         const qint64 id = RecordFolderId(node->llFolderId);
         switch (node->dwKind) {
@@ -104,7 +111,17 @@ SaveItemCounts CountChosenItems(const FldrAtribNode *head, const SaveItemLists &
             break;
         }
     }
+    for (int kind = 0; kind < 4; ++kind) {
+        for (const FileOffsetNode *node = kindChosen[kind] ? lists.stores[kind] : nullptr; node; node = node->pNext)
+            ++counts.storeFiles;
+    }
     return counts;
+}
+
+qint64 SaveProgressSteps(SaveType type, const SaveItemCounts &counts)
+{
+    // The categories list is written into every new archive.
+    return type == SaveTypeOLM ? counts.mails + counts.storeFiles + 1 : ItemsTheTypeWrites(type, counts);
 }
 
 QString MailOnlyTypeName(SaveType type)

@@ -13,6 +13,7 @@
 #include <QtGlobal>
 
 struct FldrAtribNode;
+struct FileOffsetNode;
 struct MailMLRC;
 struct ContactInformation;
 struct CalenderInformation;
@@ -73,6 +74,9 @@ struct SaveItemLists {
     const CalenderInformation *calendar = nullptr;
     const TasksInformation *tasks = nullptr;
     const NotesInformation *notes = nullptr;
+    // The item store files of contacts, calendar, tasks and notes, which a new archive copies
+    // whole.
+    const FileOffsetNode *stores[4] = {nullptr, nullptr, nullptr, nullptr};
 };
 SaveItemLists CurrentSaveItemLists();
 
@@ -88,11 +92,16 @@ struct SaveItemCounts {
     qint64 calendar = 0;
     qint64 tasks = 0;
     qint64 notes = 0;
+    // The item store files of the kinds with a chosen folder.
+    qint64 storeFiles = 0;
     qint64 total() const { return mails + contacts + calendar + tasks + notes; }
 };
 SaveItemCounts CountChosenItems(const FldrAtribNode *head, const SaveItemLists &lists);
 // Of those, the items a save of type writes: message files and pages hold mail only.
 qint64 ItemsTheTypeWrites(SaveType type, const SaveItemCounts &counts);
+// The progress steps a save of type takes, one per item it writes: for a new archive its
+// messages, the store files of the chosen kinds and the categories list; else ItemsTheTypeWrites.
+qint64 SaveProgressSteps(SaveType type, const SaveItemCounts &counts);
 // "3 messages, 1 contact and 8 calendar items"; "" when every count is 0.
 QString DescribeItemCounts(const SaveItemCounts &counts);
 

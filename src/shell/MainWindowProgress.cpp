@@ -273,7 +273,7 @@ void QZovuvozivMainWindow::OnSavingFiles()
     m_saveLeftOutText = TypeLeftOutText(type, chosen);
     ulCount = 0;
     // The bar counts the items this type writes: one step each.
-    SizeOfAllMails = unsigned(qBound<qint64>(0, ItemsTheTypeWrites(type, chosen), UINT_MAX));
+    SizeOfAllMails = unsigned(qBound<qint64>(0, SaveProgressSteps(type, chosen), UINT_MAX));
     saveDir = GetExistingDirectoryHooked(this, tr("Open Directory"), QDir::homePath());
     const SaveStartPlan plan = PlanSaveStart(m_pSaveAsWindow->currentIndex(), saveDir, strTime, lSize, fileDescriptor);
     switch (plan.step) {

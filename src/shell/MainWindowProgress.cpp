@@ -381,15 +381,13 @@ void QZovuvozivMainWindow::SetFinishSettings()
         keepMarksOfFoldersNotSaved(outcome);
         return;
     }
-    if (outcome.written <= 0) {
-        // Nothing on disk is no success; the marks stay for another choice.
-        ShowMessageBox(nullptr, SaveWrittenText(outcome) + m_saveLeftOutText + SaveReportNamedText(outcome));
-        return;
-    }
     // A full success can still have a report: the attachments saved in recovered messages.
-    ShowMessageBox(nullptr,
-                   SaveSuccessText() + SaveWrittenText(outcome) + m_saveLeftOutText + SaveReportNamedText(outcome),
-                   SuccessIconStyle());
+    // Nothing on disk is no success, but the save did finish: its marks go all the same.
+    const QString written = SaveWrittenText(outcome) + m_saveLeftOutText + SaveReportNamedText(outcome);
+    if (outcome.written > 0)
+        ShowMessageBox(nullptr, SaveSuccessText() + written, SuccessIconStyle());
+    else
+        ShowMessageBox(nullptr, written);
     if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);

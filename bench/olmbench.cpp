@@ -143,7 +143,9 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     CheckEveryScannedFolder();
     saveDir = QDir(dest).absolutePath();
     strTime = MakeSaveTimeStamp(QDateTime::currentDateTime());
-    SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));
+    // The bar's maximum as the window sets it: the steps of the checked items this type writes.
+    SizeOfAllMails = unsigned(
+        qBound<qint64>(0, SaveProgressSteps(type, CountChosenItems(StartFldrAtrib, CurrentSaveItemLists())), UINT_MAX));
     QString error;
     if (!CreateMailFolder(type, saveDir, &strTime, &error)) {
         fprintf(stderr, "olmbench: %s\n", qPrintable(error.trimmed()));
@@ -158,12 +160,14 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     const double stopLag = waitForSave(thread, stopAfter);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const SaveOutcome outcome = thread.outcome();
-    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"stop_lag_seconds\":%.3f,\"items\":%lld,"
-           "\"written\":%lld,\"failed\":%lld,\"incomplete\":%lld,\"unread\":%lld,\"output\":\"%s\","
-           "\"report\":\"%s\",\"peak_rss_kb\":%ld}\n",
-           int(type), thread.saveThreads(), seconds, stopLag, (long long)outcome.items, (long long)outcome.written,
-           (long long)outcome.failed, (long long)outcome.incomplete, (long long)outcome.unreadEntries,
-           jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
+    // steps: the progress steps sent (one per item written or counted not saved); bar_maximum:
+    // what the window's bar counts to.
+    printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"stop_lag_seconds\":%.3f,\"steps\":%lld,"
+           "\"bar_maximum\":%u,\"written\":%lld,\"failed\":%lld,\"incomplete\":%lld,\"unread\":%lld,"
+           "\"output\":\"%s\",\"report\":\"%s\",\"peak_rss_kb\":%ld}\n",
+           int(type), thread.saveThreads(), seconds, stopLag, (long long)outcome.items, SizeOfAllMails,
+           (long long)outcome.written, (long long)outcome.failed, (long long)outcome.incomplete,
+           (long long)outcome.unreadEntries, jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
            jsonString(outcome.reportPath).toUtf8().constData(), peakRssKb());
     FreeFolderAttributes();
     closeArchive();

@@ -8,6 +8,7 @@
 #include "browse/QPreviewOfItems.h"
 #include "platform/FreedMemory.h"
 #include "platform/WorkerGlobals.h"
+#include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 
@@ -100,6 +101,7 @@ void CleanBrowseResults()
     if (Panes().itemList)
         Panes().itemList->clear();
     FreeFolderAttributes();
+    FoldersKeepingOwnItems.clear();
     CleanScanResults();
     objMapFileIdTreeItem.clear();
     // An archive's records are many small blocks: what they took goes back to the system.

@@ -1,5 +1,6 @@
 #include "browse/FolderTree.h"
 
+#include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 
@@ -119,6 +120,7 @@ void GenerateFolderTree(QTreeWidget *tree, const QString &rootName, const Folder
     if (!tree)
         return;
     FreeFolderAttributes();
+    FoldersKeepingOwnItems.clear();
     objMapFileIdTreeItem.clear();
     // Items left from an earlier build would have no node and shadow the new items' ids.
     tree->clear();
@@ -171,6 +173,8 @@ void ApplyFolderBoxChange(QTreeWidgetItem *item)
             MarkAllFolders(item->treeWidget(), FolderStateCode(box));
     } else {
         const quint8 code = FolderStateCode(box);
+        // The user chose this folder itself: its own items follow its box from now on.
+        SetFolderOwnLeftOut(item, box == Qt::Unchecked);
         if (FldrAtribNode *node = FindFolderAttribute(FolderIdOf(item)))
             node->bState = code;
         if (code != 2)
@@ -186,8 +190,10 @@ void MarkAllFolders(QTreeWidget *tree, quint8 state)
     for (FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext)
         node->bState = code;
     if (tree) {
-        for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        for (QTreeWidgetItemIterator it(tree); *it; ++it) {
             (*it)->setCheckState(FolderColumnName, FolderBoxFor(code));
+            SetFolderOwnLeftOut(*it, code != 1);
+        }
     }
 }
 
@@ -212,8 +218,10 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state)
     QSet<qint64> seen{queue.first()};
     for (int i = 0; i < queue.size(); ++i) {
         for (FldrAtribNode *node : children.value(queue.at(i))) {
-            if (QTreeWidgetItem *child = items.value(node->llFolderId))
+            if (QTreeWidgetItem *child = items.value(node->llFolderId)) {
                 child->setCheckState(FolderColumnName, state == 1 ? Qt::Checked : Qt::Unchecked);
+                SetFolderOwnLeftOut(child, state != 1);
+            }
             node->bState = state;
             if (!seen.contains(node->llFolderId)) {
                 seen.insert(node->llFolderId);
@@ -260,7 +268,35 @@ void SetRecoverSelectedState(QTreeWidget *tree)
         }
         const Qt::CheckState box = item->checkState(FolderColumnName);
         item->setText(FolderColumnCheck, checkCode(box));
+        // What a box shows checked is saved; a folder without subfolders has no other reason for
+        // an unchecked box than the user's choice.
+        if (box == Qt::Checked || (box == Qt::Unchecked && item->childCount() == 0))
+            SetFolderOwnLeftOut(item, box == Qt::Unchecked);
         if (FldrAtribNode *node = nodes.value(FolderIdOf(item)))
             node->bState = FolderStateCode(box);
     }
+    FoldersKeepingOwnItems.clear();
+    for (QTreeWidgetItem *item : qAsConst(order)) {
+        if (item->checkState(FolderColumnName) != Qt::Checked && !FolderOwnLeftOut(item))
+            FoldersKeepingOwnItems.insert(FolderIdOf(item));
+    }
+}
+
+bool FolderOwnLeftOut(const QTreeWidgetItem *item)
+{
+    return item && item->data(FolderColumnName, kFolderOwnLeftOutRole).toBool();
+}
+
+void SetFolderOwnLeftOut(QTreeWidgetItem *item, bool leftOut)
+{
+    if (item && FolderOwnLeftOut(item) != leftOut)
+        item->setData(FolderColumnName, kFolderOwnLeftOutRole, leftOut);
+}
+
+void TakeFolderBoxesAsChosen(QTreeWidget *tree)
+{
+    if (!tree)
+        return;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it)
+        SetFolderOwnLeftOut(*it, (*it)->checkState(FolderColumnName) == Qt::Unchecked);
 }

@@ -63,5 +63,14 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state);
 // Each ancestor below the root follows its children.
 void MarkParentsFromChildren(QTreeWidgetItem *item);
 // Brings every column-7 code and node state in line with the boxes, parents following their
-// children; also after boxes were set without propagation.
+// children; also after boxes were set without propagation. A checked box puts its folder's own
+// items back into the save, an unchecked box without subfolders takes them out; then
+// FoldersKeepingOwnItems is made afresh from the tree.
 void SetRecoverSelectedState(QTreeWidget *tree);
+
+// Whether the user left the folder's own items out of the save (kFolderOwnLeftOutRole).
+bool FolderOwnLeftOut(const QTreeWidgetItem *item);
+void SetFolderOwnLeftOut(QTreeWidgetItem *item, bool leftOut);
+// Every folder's own items follow its box as it stands (boxes set one by one, as the kind views
+// do): unchecked leaves them out, checked or partly checked keeps them.
+void TakeFolderBoxesAsChosen(QTreeWidget *tree);

@@ -69,6 +69,16 @@ QString SaveFailedText(qint64 failed)
     return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
 }
 
+QString SaveWrittenText(const SaveOutcome &outcome)
+{
+    if (outcome.written <= 0)
+        return QString::fromLatin1(kNothingSavedText);
+    QString what = DescribeItemCounts(outcome.writtenByKind);
+    if (outcome.writtenByKind.total() != outcome.written)
+        what = QStringLiteral("%1 item%2").arg(outcome.written).arg(outcome.written == 1 ? "" : "s");
+    return QString::fromLatin1(kItemsSavedText).arg(what, QDir::toNativeSeparators(outcome.output));
+}
+
 QString SaveReportNamedText(const SaveOutcome &outcome)
 {
     if (outcome.reportPath.isEmpty())
@@ -210,28 +220,55 @@ void QMailSavingThread::run()
         QSet<qint64> &foldersNotSaved = m_run->foldersNotSaved;
         if (StartFldrAtrib) {
             Q_EMIT OnInitialSettingsMainWindow(SizeOfAllMails);
-            // A partly checked folder (2) is not saved itself: its checked subfolders have nodes
-            // of their own.
+            // Each folder saves its own items only; its subfolders have nodes of their own. A
+            // partly checked folder keeps its own items unless the user unchecked it.
             for (const FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext) {
-                if (node->bState != 1)
+                if (!FolderOwnItemsChosen(node))
                     continue;
                 const qint64 failedBefore = m_run->mail.failed;
+                const qint64 writtenBefore = m_run->mail.written;
                 saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+                countWritten(node->dwKind, m_run->mail.written - writtenBefore);
                 if (m_run->mail.failed > failedBefore)
                     foldersNotSaved.insert(node->llFolderId);
                 if (isMailKind(node->dwKind))
                     mailFolders.insert(RecordFolderId(node->llFolderId));
             }
         }
-        if (type == SaveTypeOLM)
+        if (type == SaveTypeOLM) {
             OLMSaving(olmFolderIds);
-        else
+        } else {
+            const qint64 writtenBefore = m_run->mail.written;
             saveRecoveredAttachments(type, mailFolders, m_run->mail);
+            countWritten(FolderKindMail, m_run->mail.written - writtenBefore);
+        }
     }
     stopped = stopped || stopSeen;
     if (!stopped)
         moveContainer();
     finishRun(stopped);
+}
+
+void QMailSavingThread::countWritten(quint32 kind, qint64 written)
+{
+    SaveItemCounts &counts = m_run->writtenByKind;
+    switch (kind) {
+    case FolderKindContacts:
+        counts.contacts += written;
+        break;
+    case FolderKindCalendar:
+        counts.calendar += written;
+        break;
+    case FolderKindTasks:
+        counts.tasks += written;
+        break;
+    case FolderKindNotes:
+        counts.notes += written;
+        break;
+    default:
+        counts.mails += written;
+        break;
+    }
 }
 
 void QMailSavingThread::saveFolder(SaveType type, qint64 folderId, quint32 kind, QString *olmFolderIds)
@@ -370,6 +407,8 @@ void QMailSavingThread::finishRun(bool stopped)
         result.removed = m_run->mail.removed;
         result.notWritten = m_run->notWritten;
         result.foldersNotSaved = m_run->foldersNotSaved;
+        result.writtenByKind = m_run->writtenByKind;
+        result.output = WriterOutputFor(nSaveType, m_run->mail.saveDir, m_run->mail.strTime);
         writeReport(result, nSaveType, m_run->mail.saveDir, m_run->mail.strTime);
     }
     m_run.reset();

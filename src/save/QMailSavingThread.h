@@ -5,6 +5,7 @@
 // per item and stop at the next item once a stop is requested; while the stop question holds
 // the save (save/SavePause.h) they wait at that item.
 
+#include "save/SaveFlow.h"
 #include "save/SaveType.h"
 #include "save/mail/OrderedWork.h"
 
@@ -40,7 +41,19 @@ struct SaveOutcome {
     QString reportError;     // the report due that could not be written: its path and why; else empty
     bool stopped = false;    // the user stopped the save
     QStringList notWritten;  // kinds or formats asked for whose writer wrote nothing, once each
+    // Of written, what the writers of each kind wrote (messages rebuilt from attachments count
+    // as messages); all 0 for a new archive, whose items are its entries.
+    SaveItemCounts writtenByKind;
+    QString output;  // the save's output root, or the new archive
 };
+
+// The end of a save that wrote everything it was given: what it wrote and where, or that it wrote
+// nothing. Like every message they start with a line feed.
+inline const char kItemsSavedText[] = "\n%1 saved in \"%2\".";
+inline const char kNothingSavedText[] = "\nNothing was saved: the checked folders held no items this save type writes.";
+// kItemsSavedText for outcome ("3 messages and 1 contact", else "12 items"); kNothingSavedText
+// when it wrote nothing.
+QString SaveWrittenText(const SaveOutcome &outcome);
 
 // The end message of a save that was not stopped but could not write everything. Like every
 // message it starts with a line feed.
@@ -133,6 +146,8 @@ protected:
 
 private:
     void saveFolder(SaveType type, qint64 folderId, quint32 kind, QString *olmFolderIds);
+    // Adds written items to the counts of the kind's writers.
+    void countWritten(quint32 kind, qint64 written);
     void moveContainer();
     void finishRun(bool stopped);
     // Writes the report of result when it has anything to name, and notes where or why not.

@@ -27,9 +27,21 @@ QString MakeSaveTimeStamp(const QDateTime &when)
     return QLatin1Char('(') + QLocale::c().toString(when, QStringLiteral("d MMM yyyy,hh-mm-ss")) + QLatin1Char(')');
 }
 
+QSet<qint64> FoldersKeepingOwnItems;
+
+bool FolderOwnItemsChosen(const FldrAtribNode *node)
+{
+    return node && (node->bState == 1 || FoldersKeepingOwnItems.contains(node->llFolderId));
+}
+
 bool SelectionHasCheckedFolder(const FldrAtribNode *head)
 {
-    return head && (head->bState == 1 || head->bState == 2);
+    if (head && (head->bState == 1 || head->bState == 2))
+        return true;
+    for (const FldrAtribNode *node = head; node; node = node->pNext)
+        if (FolderOwnItemsChosen(node))
+            return true;
+    return false;
 }
 
 SaveItemLists CurrentSaveItemLists()
@@ -40,6 +52,10 @@ SaveItemLists CurrentSaveItemLists()
     lists.calendar = TmpCLRCPtrStart;
     lists.tasks = TmpTSRCPtrStart;
     lists.notes = TmpNTRCPtrStart;
+    lists.stores[0] = tmpCoFOStart;
+    lists.stores[1] = tmpCaFOStart;
+    lists.stores[2] = tmpTaFOStart;
+    lists.stores[3] = tmpNoFOStart;
     return lists;
 }
 
@@ -58,36 +74,127 @@ QHash<qint64, qint64> CountPerFolder(const Record *record)
 
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists)
 {
+    return CountChosenItems(head, lists).total();
+}
+
+SaveItemCounts CountChosenItems(const FldrAtribNode *head, const SaveItemLists &lists)
+{
     const QHash<qint64, qint64> mails = CountPerFolder(lists.mails);
     const QHash<qint64, qint64> contacts = CountPerFolder(lists.contacts);
     const QHash<qint64, qint64> calendar = CountPerFolder(lists.calendar);
     const QHash<qint64, qint64> tasks = CountPerFolder(lists.tasks);
     const QHash<qint64, qint64> notes = CountPerFolder(lists.notes);
-    qint64 count = 0;
+    SaveItemCounts counts;
+    bool kindChosen[4] = {false, false, false, false};
     for (const FldrAtribNode *node = head; node; node = node->pNext) {
-        if (node->bState != 1)
+        if (!FolderOwnItemsChosen(node))
             continue;
+        if (node->dwKind >= FolderKindContacts && node->dwKind <= FolderKindNotes)
+            kindChosen[node->dwKind - FolderKindContacts] = true;
         // A kind's own "Folder1" counts the records that carry the dummy folder id.
         const qint64 id = RecordFolderId(node->llFolderId);
         switch (node->dwKind) {
         case FolderKindContacts:
-            count += contacts.value(id);
+            counts.contacts += contacts.value(id);
             break;
         case FolderKindCalendar:
-            count += calendar.value(id);
+            counts.calendar += calendar.value(id);
             break;
         case FolderKindTasks:
-            count += tasks.value(id);
+            counts.tasks += tasks.value(id);
             break;
         case FolderKindNotes:
-            count += notes.value(id);
+            counts.notes += notes.value(id);
             break;
         default:
-            count += mails.value(id);
+            counts.mails += mails.value(id);
             break;
         }
     }
-    return count;
+    for (int kind = 0; kind < 4; ++kind) {
+        for (const FileOffsetNode *node = kindChosen[kind] ? lists.stores[kind] : nullptr; node; node = node->pNext)
+            ++counts.storeFiles;
+    }
+    return counts;
+}
+
+qint64 SaveProgressSteps(SaveType type, const SaveItemCounts &counts)
+{
+    // The categories list is written into every new archive.
+    return type == SaveTypeOLM ? counts.mails + counts.storeFiles + 1 : ItemsTheTypeWrites(type, counts);
+}
+
+QString MailOnlyTypeName(SaveType type)
+{
+    switch (type) {
+    case SaveTypeEMLX:
+        return QStringLiteral("EMLX");
+    case SaveTypeEML:
+        return QStringLiteral("EML");
+    case SaveTypeHTML:
+        return QStringLiteral("HTML");
+    default:
+        return QString();
+    }
+}
+
+qint64 ItemsTheTypeWrites(SaveType type, const SaveItemCounts &counts)
+{
+    if (type == SaveTypeInvalid)
+        return 0;
+    return MailOnlyTypeName(type).isEmpty() ? counts.total() : counts.mails;
+}
+
+QString DescribeItemCounts(const SaveItemCounts &counts)
+{
+    const struct {
+        qint64 count;
+        const char *one;
+        const char *many;
+    } parts[] = {
+        {counts.mails, "message", "messages"},
+        {counts.contacts, "contact", "contacts"},
+        {counts.calendar, "calendar item", "calendar items"},
+        {counts.tasks, "task", "tasks"},
+        {counts.notes, "note", "notes"},
+    };
+    QStringList named;
+    for (const auto &part : parts) {
+        if (part.count > 0)
+            named << QStringLiteral("%1 %2").arg(part.count).arg(QLatin1String(part.count == 1 ? part.one : part.many));
+    }
+    if (named.size() < 2)
+        return named.join(QString());
+    const QString last = named.takeLast();
+    return named.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last;
+}
+
+QString NothingToSaveText(SaveType type, const FldrAtribNode *head, const SaveItemCounts &counts,
+                          qint64 attachmentEntries)
+{
+    if (type == SaveTypeInvalid || ItemsTheTypeWrites(type, counts) > 0)
+        return QString();
+    if (attachmentEntries > 0 && type != SaveTypeOLM) {
+        for (const FldrAtribNode *node = head; node; node = node->pNext) {
+            const bool mailKind = node->dwKind != FolderKindContacts && node->dwKind != FolderKindCalendar
+                && node->dwKind != FolderKindTasks && node->dwKind != FolderKindNotes;
+            if (mailKind && node->llFolderId != llRootId && FolderOwnItemsChosen(node))
+                return QString();
+        }
+    }
+    if (counts.total() > 0)
+        return QString::fromLatin1(kTypeHoldsMailOnlyText).arg(MailOnlyTypeName(type), DescribeItemCounts(counts));
+    return QString::fromLatin1(kNothingToSaveText);
+}
+
+QString TypeLeftOutText(SaveType type, const SaveItemCounts &counts)
+{
+    const QString name = MailOnlyTypeName(type);
+    SaveItemCounts others = counts;
+    others.mails = 0;
+    if (name.isEmpty() || others.total() == 0)
+        return QString();
+    return QString::fromLatin1(kTypeLeftOutText).arg(name, DescribeItemCounts(others));
 }
 
 QString ReplaceTestRootFor(SaveType type, const QString &saveDir, const QString &stamp)

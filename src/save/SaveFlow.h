@@ -8,10 +8,12 @@
 #include "save/SaveType.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QtGlobal>
 
 struct FldrAtribNode;
+struct FileOffsetNode;
 struct MailMLRC;
 struct ContactInformation;
 struct CalenderInformation;
@@ -51,7 +53,18 @@ QString SaveSuccessText();
 // the names of the output folders and of the log report do not change with the locale.
 QString MakeSaveTimeStamp(const QDateTime &when);
 
-// True when the root node (the head of the list) is checked or partly checked.
+// Folder-list ids of folders whose own items go into the save although their state is not 1: a
+// folder whose box only follows its subfolders (partly checked, or unchecked once its only
+// subfolder is) keeps its own items unless the user unchecked that folder itself. The state codes
+// stay as the boxes show them; this carries the folder's own choice beside them. Kept by the folder
+// tree on the GUI thread; read by the save start and the saving thread (unchanged while one runs).
+extern QSet<qint64> FoldersKeepingOwnItems;
+
+// The folder's own items go into the save: its state is 1, or it keeps them as above.
+bool FolderOwnItemsChosen(const FldrAtribNode *node);
+
+// True when the root node (the head of the list) is checked or partly checked, or any folder keeps
+// its own items.
 bool SelectionHasCheckedFolder(const FldrAtribNode *head);
 
 // The record lists the count walks; CurrentSaveItemLists() takes the scan's globals.
@@ -61,13 +74,53 @@ struct SaveItemLists {
     const CalenderInformation *calendar = nullptr;
     const TasksInformation *tasks = nullptr;
     const NotesInformation *notes = nullptr;
+    // The item store files of contacts, calendar, tasks and notes, which a new archive copies
+    // whole.
+    const FileOffsetNode *stores[4] = {nullptr, nullptr, nullptr, nullptr};
 };
 SaveItemLists CurrentSaveItemLists();
 
-// Items in the checked folders (nodes in state 1): the records of each list whose folder id is
-// the node's, by the node's FolderKind (any other value is mail).
-// Nodes in state 2 or 3 add nothing themselves. One pass per list.
+// Items in the chosen folders (FolderOwnItemsChosen): the records of each list whose folder id is
+// the node's, by the node's FolderKind (any other value is mail). Other nodes add nothing
+// themselves. One pass per list.
 qint64 CountCheckedItems(const FldrAtribNode *head, const SaveItemLists &lists);
+
+// The items of the chosen folders by kind, as CountCheckedItems counts them.
+struct SaveItemCounts {
+    qint64 mails = 0;
+    qint64 contacts = 0;
+    qint64 calendar = 0;
+    qint64 tasks = 0;
+    qint64 notes = 0;
+    // The item store files of the kinds with a chosen folder.
+    qint64 storeFiles = 0;
+    qint64 total() const { return mails + contacts + calendar + tasks + notes; }
+};
+SaveItemCounts CountChosenItems(const FldrAtribNode *head, const SaveItemLists &lists);
+// Of those, the items a save of type writes: message files and pages hold mail only.
+qint64 ItemsTheTypeWrites(SaveType type, const SaveItemCounts &counts);
+// The progress steps a save of type takes, one per item it writes: for a new archive its
+// messages, the store files of the chosen kinds and the categories list; else ItemsTheTypeWrites.
+qint64 SaveProgressSteps(SaveType type, const SaveItemCounts &counts);
+// "3 messages, 1 contact and 8 calendar items"; "" when every count is 0.
+QString DescribeItemCounts(const SaveItemCounts &counts);
+
+// The checked folders hold nothing the save type writes: the save does not start.
+inline const char kNothingToSaveText[] = "\nThe checked folders hold no items to save.";
+inline const char kTypeHoldsMailOnlyText[] =
+    "\n%1 files hold mail only, and the checked folders hold no messages (they hold %2).";
+// Items checked that the save type cannot hold, named at its end.
+inline const char kTypeLeftOutText[] = "\n%1 files hold mail only; not saved: %2.";
+// The name the save type's messages use ("EML"); "" for the types that hold every kind.
+QString MailOnlyTypeName(SaveType type);
+// kNothingToSaveText or kTypeHoldsMailOnlyText when a save of type would write nothing of the
+// chosen folders; "" when it has something to write. A chosen mail folder other than the root may
+// still give messages rebuilt from attachments whose message is lost, so it is not refused while
+// the archive holds attachments.
+QString NothingToSaveText(SaveType type, const FldrAtribNode *head, const SaveItemCounts &counts,
+                          qint64 attachmentEntries);
+// kTypeLeftOutText naming the chosen items the type cannot hold; "" when there are none.
+QString TypeLeftOutText(SaveType type, const SaveItemCounts &counts);
 
 // What the replace question is asked about when it exists: the output root, or the OLM save's
 // own file.

@@ -4,6 +4,7 @@
 // of the saving thread; only that thread touches it.
 
 #include "save/AttachmentIndex.h"
+#include "save/SaveFlow.h"
 #include "save/mail/MailWriter.h"
 #include "scanner/ScanGlobals.h"
 
@@ -54,6 +55,7 @@ struct SaveRun {
     QStringList notWritten;  // what writers that do not write yet were asked for
     // Folder-list ids of the checked folders in which an item was counted not saved.
     QSet<qint64> foldersNotSaved;
+    SaveItemCounts writtenByKind;  // what each kind's writers wrote
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }
 };

@@ -68,8 +68,9 @@ void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
 {
     if (!tree)
         return;
-    // A folder with subfolders is saved only when all of them are checked, so a folder that
-    // keeps its mark keeps its whole subtree; folders above follow their children afterwards.
+    // A folder that keeps its mark keeps its whole subtree; every other folder's own items were
+    // saved and leave the selection, also where a box only follows its subfolders. Folders above
+    // follow their children afterwards.
     const auto kept = [&keep](const QTreeWidgetItem *item) {
         for (; item; item = item->parent())
             if (keep.contains(FolderIdOf(item)))
@@ -78,7 +79,10 @@ void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
     };
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
         QTreeWidgetItem *item = *it;
-        if (item->childCount() == 0 && item->checkState(FolderColumnName) == Qt::Checked && !kept(item))
+        if (kept(item))
+            continue;
+        SetFolderOwnLeftOut(item, true);
+        if (item->childCount() == 0 && item->checkState(FolderColumnName) == Qt::Checked)
             item->setCheckState(FolderColumnName, Qt::Unchecked);
     }
 }
@@ -258,8 +262,18 @@ void QZovuvozivMainWindow::OnSavingFiles()
         ShowMessageBox(nullptr, tr(kSelectFolderText));
         return;
     }
+    // A save that would write nothing of what is checked says so before a destination is asked.
+    const SaveType type = SaveTypeForIndex(m_pSaveAsWindow->currentIndex());
+    const SaveItemCounts chosen = CountChosenItems(StartFldrAtrib, CurrentSaveItemLists());
+    const QString nothing = NothingToSaveText(type, StartFldrAtrib, chosen, AttachmentNodeCount);
+    if (!nothing.isEmpty()) {
+        ShowMessageBox(nullptr, nothing);
+        return;
+    }
+    m_saveLeftOutText = TypeLeftOutText(type, chosen);
     ulCount = 0;
-    SizeOfAllMails = unsigned(qBound<qint64>(0, CountCheckedItems(StartFldrAtrib, CurrentSaveItemLists()), UINT_MAX));
+    // The bar counts the items this type writes: one step each.
+    SizeOfAllMails = unsigned(qBound<qint64>(0, SaveProgressSteps(type, chosen), UINT_MAX));
     saveDir = GetExistingDirectoryHooked(this, tr("Open Directory"), QDir::homePath());
     const SaveStartPlan plan = PlanSaveStart(m_pSaveAsWindow->currentIndex(), saveDir, strTime, lSize, fileDescriptor);
     switch (plan.step) {
@@ -361,12 +375,19 @@ void QZovuvozivMainWindow::SetFinishSettings()
     const QString problem = SaveProblemText(outcome);
     if (!problem.isEmpty()) {
         // Never success when something was not saved; its folders keep their marks for another try.
-        ShowMessageBox(nullptr, problem);
+        // What did get written comes first; the problem lines and the report follow.
+        ShowMessageBox(nullptr,
+                       (outcome.written > 0 ? SaveWrittenText(outcome) : QString()) + problem + m_saveLeftOutText);
         keepMarksOfFoldersNotSaved(outcome);
         return;
     }
     // A full success can still have a report: the attachments saved in recovered messages.
-    ShowMessageBox(nullptr, SaveSuccessText() + SaveReportNamedText(outcome), SuccessIconStyle());
+    // Nothing on disk is no success, but the save did finish: its marks go all the same.
+    const QString written = SaveWrittenText(outcome) + m_saveLeftOutText + SaveReportNamedText(outcome);
+    if (outcome.written > 0)
+        ShowMessageBox(nullptr, SaveSuccessText() + written, SuccessIconStyle());
+    else
+        ShowMessageBox(nullptr, written);
     if (QTreeWidgetItem *root = m_panes.folderTree->topLevelItem(0)) {
         root->setCheckState(0, Qt::Unchecked);
         m_pParseDatabase->LeftTreeWidgetItem(root);

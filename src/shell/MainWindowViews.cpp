@@ -209,7 +209,9 @@ void QZovuvozivMainWindow::showKindView(int view)
             item->setSelected(true);
         }
     }
-    // What the tree shows checked is what a save uses.
+    // What the tree shows checked is what a save uses: the folders unchecked here leave out their
+    // own items too.
+    TakeFolderBoxesAsChosen(m_panes.folderTree);
     m_pParseDatabase->SetRecoverSelectedState();
 }
 

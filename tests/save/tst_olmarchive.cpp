@@ -588,34 +588,33 @@ void OlmArchiveTest::walkLayout_data()
 {
     QTest::addColumn<QStringList>("names");
     QTest::addColumn<QString>("expected");   // the entries of the mail part, or of the stores
-    QTest::addColumn<int>("ticks");          // per pass
     const QString m = kMessages;
     const QString standard = QStringLiteral("M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Drafts/|M/Deleted Items/|Accounts/");
     const QString storeTail = QStringLiteral("Local/Calendar/@/|Local/Calendar/|Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/");
     auto msg = [&](const QString &folder, int i) { return m + folder + QStringLiteral("message_0000%1.xml").arg(i); };
 
     QTest::newRow("two messages of one folder") << QStringList{msg("A/", 1), msg("A/", 2)}
-        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/m2.xml|" + standard << 2;
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/m2.xml|" + standard;
     QTest::newRow("A, B, then A again: A's entries again") << QStringList{msg("A/", 1), msg("B/", 2), msg("A/", 3)}
-        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/B/|M/B/@/|M/B/m2.xml|M/A/|M/A/@/|M/A/m3.xml|" + standard << 3;
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/B/|M/B/@/|M/B/m2.xml|M/A/|M/A/@/|M/A/m3.xml|" + standard;
     QTest::newRow("A/B then D/B renews every level") << QStringList{msg("A/B/", 1), msg("D/B/", 2)}
-        << "M/|M/A/|M/A/B/|M/A/B/@/|M/A/B/m1.xml|M/D/|M/D/B/|M/D/B/@/|M/D/B/m2.xml|" + standard << 2;
+        << "M/|M/A/|M/A/B/|M/A/B/@/|M/A/B/m1.xml|M/D/|M/D/B/|M/D/B/@/|M/D/B/m2.xml|" + standard;
     QTest::newRow("A, A/B, A: the return to A brings nothing") << QStringList{msg("A/", 1), msg("A/B/", 2), msg("A/", 3)}
-        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/B/|M/A/B/@/|M/A/B/m2.xml|M/A/m3.xml|" + standard << 3;
-    QTest::newRow("directly under the messages folder") << QStringList{msg("", 1)} << "M/|M/@/|M/m1.xml|" + standard << 1;
+        << "M/|M/A/|M/A/@/|M/A/m1.xml|M/A/B/|M/A/B/@/|M/A/B/m2.xml|M/A/m3.xml|" + standard;
+    QTest::newRow("directly under the messages folder") << QStringList{msg("", 1)} << "M/|M/@/|M/m1.xml|" + standard;
     QTest::newRow("Inbox Old is an ordinary folder, an Inbox subfolder Inbox's")
         << QStringList{msg("Inbox Old/", 1), msg("Inbox/Sub/", 2), msg("Inbox Old/", 3)}
         << "M/|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m1.xml|M/Inbox Old/|M/Inbox Old/@/|M/Inbox Old/m3.xml|"
            "M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|"
-           "M/Drafts/|M/Deleted Items/|Accounts/" << 3;
-    QTest::newRow("standard folder: direct messages report nothing, keep the previous path")
+           "M/Drafts/|M/Deleted Items/|Accounts/";
+    QTest::newRow("standard folder: direct messages keep the previous path")
         << QStringList{msg("Inbox/", 1), msg("Inbox/Sub/", 2), msg("Inbox/", 3), msg("Inbox/Sub/", 4)}
         << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/@/|M/Inbox/m1.xml|M/Inbox/Sub/|"
-           "M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|M/Inbox/m3.xml|M/Inbox/Sub/m4.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 2;
+           "M/Inbox/Sub/@/|M/Inbox/Sub/m2.xml|M/Inbox/m3.xml|M/Inbox/Sub/m4.xml|M/Drafts/|M/Deleted Items/|Accounts/";
     QTest::newRow("standard folder: a subfolder first leaves the folder without attachments entry")
         << QStringList{msg("Inbox/Sub/", 1), msg("Inbox/", 2)}
         << "M/|M/Sent Items/|M/Outbox/|M/Junk E-mail/|M/Inbox/|M/Inbox/Sub/|M/Inbox/Sub/@/|M/Inbox/Sub/m1.xml|"
-           "M/Inbox/m2.xml|M/Drafts/|M/Deleted Items/|Accounts/" << 1;
+           "M/Inbox/m2.xml|M/Drafts/|M/Deleted Items/|Accounts/";
     QTest::newRow("accounts: levels from the account, attachments before their message")
         << QStringList{"Accounts/Work/Inbox/message_00001.xml", "Accounts/Work/Inbox/message_00002.xml+",
                        "Accounts/Work/Sent/message_00003.xml", "Accounts/Home/Inbox/message_00004.xml"}
@@ -623,48 +622,47 @@ void OlmArchiveTest::walkLayout_data()
                + "|Accounts/Work/|Accounts/Work/Inbox/|Accounts/Work/Inbox/@/|Accounts/Work/Inbox/m1.xml|"
                  "Accounts/Work/Inbox/@/a2|Accounts/Work/Inbox/m2.xml|Accounts/Work/Sent/|Accounts/Work/Sent/@/|"
                  "Accounts/Work/Sent/m3.xml|Accounts/Home/|Accounts/Home/Inbox/|Accounts/Home/Inbox/@/|"
-                 "Accounts/Home/Inbox/m4.xml" << 4;
+                 "Accounts/Home/Inbox/m4.xml";
     QTest::newRow("an account folder ending in Local is written once, by the accounts walk")
         << QStringList{"Accounts/Office.Local/com.microsoft.__Messages/Inbox/message_00001.xml"}
         << "M/|" + standard
                + "|Accounts/Office.Local/|Accounts/Office.Local/com.microsoft.__Messages/|"
                  "Accounts/Office.Local/com.microsoft.__Messages/Inbox/|Accounts/Office.Local/com.microsoft.__Messages/Inbox/@/|"
-                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/m1.xml" << 1;
+                 "Accounts/Office.Local/com.microsoft.__Messages/Inbox/m1.xml";
     QTest::newRow("a local folder named Accounts") << QStringList{msg("Accounts/", 1)}
-        << "M/|M/Accounts/|M/Accounts/@/|M/Accounts/m1.xml|" + standard << 1;
+        << "M/|M/Accounts/|M/Accounts/@/|M/Accounts/m1.xml|" + standard;
     QTest::newRow("each message's attachments right before it") << QStringList{msg("A/", 1) + "+", msg("A/", 2) + "+"}
-        << "M/|M/A/|M/A/@/|M/A/@/a1|M/A/m1.xml|M/A/@/a2|M/A/m2.xml|" + standard << 2;
+        << "M/|M/A/|M/A/@/|M/A/@/a1|M/A/m1.xml|M/A/@/a2|M/A/m2.xml|" + standard;
 
     QTest::newRow("stores: the main file alone, a sub-folder with its folder entry")
         << QStringList{"Local/Address Book/Contacts.xml", "Local/Address Book/Family/Contacts.xml"}
         << "Local/Address Book/|Local/Address Book/Contacts.xml|Local/Address Book/Family/|"
-           "Local/Address Book/Family/Contacts.xml|Accounts/|" + storeTail << 1;
+           "Local/Address Book/Family/Contacts.xml|Accounts/|" + storeTail;
     QTest::newRow("stores: account levels compared with the previous node only")
         << QStringList{"Accounts/Work/Address Book/Contacts.xml", "Accounts/Work/Address Book/Family/Contacts.xml",
                        "Accounts/Home/Address Book/Contacts.xml"}
         << "Local/Address Book/|Accounts/|Accounts/Work/|Accounts/Work/Address Book/|Accounts/Work/Address Book/Contacts.xml|"
            "Accounts/Work/Address Book/Family/|Accounts/Work/Address Book/Family/Contacts.xml|Accounts/Home/|"
-           "Accounts/Home/Address Book/|Accounts/Home/Address Book/Contacts.xml|" + storeTail << 3;
+           "Accounts/Home/Address Book/|Accounts/Home/Address Book/Contacts.xml|" + storeTail;
     QTest::newRow("stores: an attachments entry per calendar account folder")
         << QStringList{"Accounts/Work/X/Sub/Calendar.xml", "Accounts/Work/Y/Sub/Calendar.xml"}
         << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Accounts/|Accounts/Work/|Accounts/Work/X/|"
            "Accounts/Work/X/Sub/|Accounts/Work/X/Sub/@/|Accounts/Work/X/Sub/Calendar.xml|Accounts/Work/Y/|"
            "Accounts/Work/Y/Sub/|Accounts/Work/Y/Sub/@/|Accounts/Work/Y/Sub/Calendar.xml|Local/Tasks/|Accounts/|"
-           "Local/Notes/|Accounts/" << 2;
+           "Local/Notes/|Accounts/";
     QTest::newRow("stores: a folder whose name holds the file word keeps it")
         << QStringList{"Local/Address Book/Old Contacts.xml stuff/Contacts.xml"}
         << "Local/Address Book/|Local/Address Book/Old Contacts.xml stuff/|"
-           "Local/Address Book/Old Contacts.xml stuff/Contacts.xml|Accounts/|" + storeTail << 1;
+           "Local/Address Book/Old Contacts.xml stuff/Contacts.xml|Accounts/|" + storeTail;
     QTest::newRow("stores: Local/Calendar/Calendar.xml is a sub-folder node") << QStringList{"Local/Calendar/Calendar.xml"}
         << "Local/Address Book/|Accounts/|Local/Calendar/@/|Local/Calendar/|Local/Calendar/|Local/Calendar/Calendar.xml|"
-           "Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/" << 1;
+           "Accounts/|Local/Tasks/|Accounts/|Local/Notes/|Accounts/";
 }
 
 void OlmArchiveTest::walkLayout()
 {
     QFETCH(QStringList, names);
     QFETCH(QString, expected);
-    QFETCH(int, ticks);
     const QByteArray source = LayoutArchive(names);
     ArchiveFile file(source);
     scanBytes(source);
@@ -684,7 +682,8 @@ void OlmArchiveTest::walkLayout()
     QCOMPARE(entries.first(), QStringLiteral("Categories.xml"));
     const QStringList part = selection.mail ? entries.mid(mailStart) : entries.mid(1, mailStart - 1);
     QCOMPARE(part.join(QLatin1Char('|')), expected);
-    QCOMPARE(reported, 2 * ticks);   // once as the entry is written, once with the directory
+    // One step per item written (the messages and the categories), whatever the folder.
+    QCOMPARE(reported, int(writer.itemsWritten()));
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
 }
@@ -909,7 +908,7 @@ void OlmArchiveTest::stopHalfWay()
     // Every fixed folder entry is there, the last one included.
     const QVector<LocalEntry> entries = LocalEntries(output);
     QCOMPARE(entries.last().name, QStringLiteral("Accounts/"));
-    QCOMPARE(ticks, 2 * 150);
+    QCOMPARE(ticks, 150);
 }
 
 void OlmArchiveTest::failures_data()

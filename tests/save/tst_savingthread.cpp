@@ -289,10 +289,11 @@ void SavingThreadTest::ticksPerItem_data()
                                               << "mail:501:1 mail:502:2" << 3 << QStringList{"Saving Mail Folders..."}
                                               << QStringList{} << 3;
     // The archive writer reports the entries it writes: records that have no entry in the
-    // (empty) archive give none. Its counts over real archives are checked in tst_olmarchive.
+    // (empty) archive give none, its categories one. Its counts over real archives are checked
+    // in tst_olmarchive.
     QTest::newRow("OLM: listed folders and the selected kinds") << int(SaveTypeOLM)
-        << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44" << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 0
-        << QStringList{} << QStringList{} << 0;
+        << "2:501:0 1:502:0 3:503:0 1:504:41 3:505:44" << "mail:502:3 mail:503:2 contact:504:4 note:505:6" << 1
+        << QStringList{"Saving Mail Folders..."} << QStringList{} << 0;
     // A checked folder with nothing in it gives nothing to write.
     QTest::newRow("package: empty contacts folder") << int(SaveTypeRGE) << "2:501:0 1:502:41"
         << "contact:503:2" << 0 << QStringList{} << QStringList{} << 0;
@@ -341,6 +342,8 @@ void SavingThreadTest::ticksPerItem()
     // Records with no text in the archive give no valid file or nothing to save (messages,
     // events, tasks, notes, contacts): counted as failed, never written as empty files.
     QCOMPARE(thread.outcome().failed, qint64(notSaved));
+    // One step per item handled: each one written or counted not saved.
+    QCOMPARE(thread.outcome().written + thread.outcome().failed, qint64(ticks));
     QCOMPARE(thread.outcome().notWritten, notWritten);
     QCOMPARE(SaveProblemText(thread.outcome()).isEmpty(), notWritten.isEmpty() && notSaved == 0);
     QCOMPARE(finish.count(), 1);

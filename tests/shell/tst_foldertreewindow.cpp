@@ -1,26 +1,97 @@
 // The folder tree inside the real main window: what the window adds to browsing's tree - the
 // compiled-in folder pictures, a mouse click on a check box, the keys moving between folders,
-// and the view a folder click leaves the window in.
+// the view a folder click leaves the window in, and what a save started from the window writes
+// of the boxes clicked, how it ends and what marks it leaves.
 
 #include "FolderTreeTestUtil.h"
 #include "MainWindowTestPeer.h"
+#include "OlmXml.h"
 #include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "WindowTestUtil.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
+#include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
+#include "shell/QProgressInfo.h"
+#include "shell/SaveAsWindow.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 #include "shell/ShellWidgets.h"
 
+#include <QComboBox>
+#include <QDirIterator>
 #include <QLabel>
+#include <QProgressBar>
 #include <QStyleOptionViewItem>
+#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include <QtTest>
 
 using namespace FolderTreeTestUtil;
+
+namespace {
+
+QStringList g_messages;
+
+// An Inbox with two messages of its own and subfolders A and B of one message each, and a
+// contact; lostAttachment adds an attachment in the Inbox that no message names.
+QByteArray ownMailArchive(bool lostAttachment = false)
+{
+    TestArchiveBuilder b;
+    if (lostAttachment)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/lost.bin"),
+                   QByteArray(100, 'x'));
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"Ann", "Lee", "", "", ""}}));
+    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    const char *const mails[][2] = {{"message_00001.xml", "Own one"},
+                                    {"message_00002.xml", "Own two"},
+                                    {"A/message_00003.xml", "In A"},
+                                    {"B/message_00004.xml", "In B"}};
+    for (const auto &mail : mails) {
+        OlmXml::MailItem m;
+        m.subject = QString::fromLatin1(mail[1]);
+        m.body = QStringLiteral("Body of ") + m.subject;
+        b.addEntry(inbox + QLatin1String(mail[0]), OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
+// Every byte written below path (a folder, or the new archive).
+QByteArray bytesBelow(const QString &path)
+{
+    QByteArray all;
+    QStringList files{path};
+    if (QFileInfo(path).isDir()) {
+        files.clear();
+        for (QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories); it.hasNext();)
+            files << it.next();
+    }
+    for (const QString &file : qAsConst(files)) {
+        QFile f(file);
+        if (f.open(QIODevice::ReadOnly))
+            all += f.readAll();
+    }
+    return all;
+}
+
+// The Save As position of type in this edition, -1 when it has none.
+int indexOfType(SaveType type)
+{
+    for (int index = 0; index < 6; ++index) {
+        if (SaveTypeForIndex(index) == type)
+            return index;
+    }
+    return -1;
+}
+
+}  // namespace
 
 class FolderTreeTest : public QObject {
     Q_OBJECT
@@ -34,8 +105,20 @@ private Q_SLOTS:
     void clickSwitchesView_data();
     void clickSwitchesView();
     void keyboardShowsTheCurrentFolder();
+    void saveKeepsOwnItems_data();
+    void saveKeepsOwnItems();
+    void saveOfNothingSaysSo();
+    void saveThatWroteNothingSaysSo();
+    void stoppedSaveKeepsMarks();
 
 private:
+    // Opens the archive through the window as a user does and closes its summary.
+    void openInWindow(const QByteArray &archive);
+    // A mouse click on the check box of the folder named name.
+    void clickBox(const QString &name);
+    // Chooses type in the Save As sheet, the destination dest, and starts the save.
+    void startSave(SaveType type, const QString &dest);
+    QTemporaryDir m_dir;
     QZovuvozivMainWindow *m_window = nullptr;
     QTreeWidget *tree() const { return m_window->panes().folderTree; }
     QParseDatabase *db() const { return m_window->parseDatabase(); }
@@ -45,7 +128,8 @@ private:
 void FolderTreeTest::initTestCase()
 {
     InitShellResources();
-    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    ShellHooks::messageBox = [](const QString &text, const QString &) { g_messages << text; };
+    ShellHooks::freeSpace = [](const QString &) { return qint64(1) << 40; };
 }
 
 void FolderTreeTest::init()
@@ -54,6 +138,7 @@ void FolderTreeTest::init()
     m_window = new QZovuvozivMainWindow;
     m_selectedFile = QStringLiteral("/tmp/archive.olm");
     bProcessRunning = false;
+    g_messages.clear();
 }
 
 void FolderTreeTest::cleanup()
@@ -194,6 +279,174 @@ void FolderTreeTest::keyboardShowsTheCurrentFolder()
     }
     // The folders differ: the list followed the keys rather than staying put.
     QVERIFY2(QSet<QString>(seen.begin(), seen.end()).size() >= 2, qPrintable(seen.join(QLatin1Char('|'))));
+}
+
+void FolderTreeTest::openInWindow(const QByteArray &archive)
+{
+    QVERIFY(m_dir.isValid());
+    const QString path = m_dir.filePath(QStringLiteral("own.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(archive) == archive.size());
+    f.close();
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    startScanInWindow(*m_window, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(*m_window).m_pInformationDlg != nullptr, 30000);
+    peer(*m_window).m_pInformationDlg->close();
+    QVERIFY(folderNamed(tree(), QStringLiteral("Inbox")));
+    g_messages.clear();
+}
+
+void FolderTreeTest::clickBox(const QString &name)
+{
+    QTreeWidgetItem *item = folderNamed(tree(), name);
+    QVERIFY2(item, qPrintable(name));
+    tree()->scrollToItem(item);
+    QStyleOptionViewItem opt;
+    opt.initFrom(tree());
+    opt.rect = tree()->visualItemRect(item);
+    opt.features |= QStyleOptionViewItem::HasCheckIndicator;
+    const QRect box = tree()->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, tree());
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, Qt::NoModifier, box.center());
+}
+
+void FolderTreeTest::startSave(SaveType type, const QString &dest)
+{
+    ShellHooks::existingDirectory = [dest](QWidget *, const QString &, const QString &) { return dest; };
+    m_window->OnSaveAs();
+    peer(*m_window).m_pSaveAsWindow->findChild<QComboBox *>(QStringLiteral("comboBox"))->setCurrentIndex(indexOfType(type));
+    peer(*m_window).m_pSaveAsWindow->OnSaveAsOk();
+}
+
+void FolderTreeTest::saveKeepsOwnItems_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("clicks");  // boxes clicked, from everything checked
+    QTest::addColumn<QStringList>("saved");   // subjects of the messages written
+    const struct {
+        const char *name;
+        QStringList clicks;
+        QStringList saved;
+    } selections[] = {
+        {"A unchecked: the partly checked Inbox keeps its own", {"A"}, {"Own one", "Own two", "In B"}},
+        {"A and B unchecked: the unchecked Inbox keeps its own", {"A", "B"}, {"Own one", "Own two"}},
+        {"Inbox unchecked, B checked again: Inbox's own stay out", {"Inbox", "B"}, {"In B"}},
+    };
+    const char *const types[] = {"archive", "package", "mbox", "emlx", "eml", "html"};
+    for (int type = SaveTypeOLM; type <= SaveTypeHTML; ++type) {
+        for (const auto &selection : selections)
+            QTest::addRow("%s, %s", types[type], selection.name) << type << selection.clicks << selection.saved;
+    }
+}
+
+// The boxes clicked in the window decide what each save type writes: a folder's own messages
+// stay in unless that folder itself was unchecked. The finish counts what was written, the bar
+// steps once per item, and a finished save clears every mark.
+void FolderTreeTest::saveKeepsOwnItems()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, saved);
+    if (indexOfType(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    openInWindow(ownMailArchive());
+    for (const QString &name : qAsConst(clicks))
+        clickBox(name);
+    QCOMPARE(stepFault(tree()), QString());
+    QTemporaryDir dest;
+    QMailSavingThread &thread = peer(*m_window).m_SavingThread;
+    std::atomic<int> steps{0};
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&steps] { ++steps; },
+            Qt::DirectConnection);
+    startSave(SaveType(type), dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !thread.isRunning(), 30000);
+    const SaveOutcome outcome = thread.outcome();
+    QCOMPARE(outcome.failed, qint64(0));
+    const QByteArray written = bytesBelow(outcome.output);
+    for (const QString subject : {"Own one", "Own two", "In A", "In B"})
+        QVERIFY2(written.contains(subject.toUtf8()) == saved.contains(subject), qPrintable(subject));
+    SaveItemCounts contact;
+    contact.contacts = 1;
+    QCOMPARE(g_messages, QStringList{SaveSuccessText() + SaveWrittenText(outcome) + TypeLeftOutText(SaveType(type), contact)});
+    if (type != SaveTypeOLM) {
+        // The archive's items are its entries; the other types count messages and contacts.
+        QCOMPARE(outcome.writtenByKind.mails, qint64(saved.size()));
+        QCOMPARE(outcome.writtenByKind.contacts, qint64(MailOnlyTypeName(SaveType(type)).isEmpty() ? 1 : 0));
+        QVERIFY2(g_messages.first().contains(QStringLiteral("%1 message").arg(saved.size())), qPrintable(g_messages.first()));
+    }
+    QCOMPARE(qint64(steps), outcome.written);
+    QCOMPARE(peer(*m_window).m_pProgressInfo->progressBar()->maximum(), steps.load());
+    // Every mark goes: nothing is left checked, and no folder keeps its own items.
+    QCOMPARE(boxes(tree()).count(QLatin1Char('3')), boxes(tree()).size());
+    QVERIFY(!SelectionHasCheckedFolder(StartFldrAtrib));
+    QVERIFY(FoldersKeepingOwnItems.isEmpty());
+}
+
+// A save whose checked folders hold nothing its type writes says so and does not start.
+void FolderTreeTest::saveOfNothingSaysSo()
+{
+    if (indexOfType(SaveTypeEML) < 0)
+        QSKIP("this edition has no message files");
+    openInWindow(ownMailArchive());
+    QTemporaryDir dest;
+    m_window->OnAddressView();
+    startSave(SaveTypeEML, dest.path());
+    QCOMPARE(g_messages, QStringList{QStringLiteral("\nEML files hold mail only, and the checked folders hold no messages "
+                                                    "(they hold 1 contact).")});
+    // Only the empty "Folder1" checked: the partly checked root checks all, then unchecks all.
+    clickBox(tree()->topLevelItem(0)->text(0));
+    QCOMPARE(boxes(tree()).count(QLatin1Char('1')), boxes(tree()).size());
+    clickBox(tree()->topLevelItem(0)->text(0));
+    QCOMPARE(boxes(tree()).count(QLatin1Char('3')), boxes(tree()).size());
+    clickBox(QStringLiteral("Folder1"));
+    g_messages.clear();
+    startSave(SaveTypeEML, dest.path());
+    QCOMPARE(g_messages, QStringList{QString::fromLatin1(kNothingToSaveText)});
+    QVERIFY(QDir(dest.path()).isEmpty());
+    QVERIFY(!peer(*m_window).m_SavingThread.isRunning());
+    QVERIFY(SelectionHasCheckedFolder(StartFldrAtrib));
+}
+
+// With an attachment no message names, an empty folder may still give a rebuilt message: the
+// save runs, and its end says nothing was saved rather than success. The marks go.
+void FolderTreeTest::saveThatWroteNothingSaysSo()
+{
+    if (indexOfType(SaveTypeEML) < 0)
+        QSKIP("this edition has no message files");
+    openInWindow(ownMailArchive(true));
+    QTemporaryDir dest;
+    clickBox(tree()->topLevelItem(0)->text(0));
+    clickBox(QStringLiteral("Folder1"));
+    startSave(SaveTypeEML, dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !peer(*m_window).m_SavingThread.isRunning(), 30000);
+    QCOMPARE(g_messages, QStringList{QString::fromLatin1(kNothingSavedText)});
+    QVERIFY(!SelectionHasCheckedFolder(StartFldrAtrib));
+}
+
+// A stopped save keeps every mark, the own items of a partly checked folder included.
+void FolderTreeTest::stoppedSaveKeepsMarks()
+{
+    const SaveType type = indexOfType(SaveTypeMBOX) >= 0 ? SaveTypeMBOX : SaveTypeEML;
+    openInWindow(ownMailArchive());
+    clickBox(QStringLiteral("A"));
+    const QString before = boxes(tree());
+    QVERIFY(FoldersKeepingOwnItems.contains(FolderIdOf(folderNamed(tree(), QStringLiteral("Inbox")))));
+    QTemporaryDir dest;
+    QMailSavingThread &thread = peer(*m_window).m_SavingThread;
+    // The confirmed stop arrives with the first step.
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread,
+            [] {
+                bStopFlag = true;
+                stopflag = true;
+            },
+            Qt::DirectConnection);
+    startSave(type, dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !thread.isRunning(), 30000);
+    QVERIFY(thread.outcome().stopped);
+    QVERIFY2(g_messages.first().startsWith(QLatin1String(kSaveAbortedText)), qPrintable(g_messages.first()));
+    QCOMPARE(boxes(tree()), before);
+    QVERIFY(FoldersKeepingOwnItems.contains(FolderIdOf(folderNamed(tree(), QStringLiteral("Inbox")))));
+    QCOMPARE(stepFault(tree()), QString());
 }
 
 QTEST_MAIN(FolderTreeTest)

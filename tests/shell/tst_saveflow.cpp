@@ -1,6 +1,7 @@
 // The save start's checks, the output folders and package files, and the log report.
 
 #include "platform/WholeFile.h"
+#include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -66,6 +67,9 @@ private Q_SLOTS:
     void cleanup();
     void countCheckedItems_data();
     void countCheckedItems();
+    void nothingToSave_data();
+    void nothingToSave();
+    void writtenText();
     void outputRoots_data();
     void outputRoots();
     void planSaveStart_data();
@@ -101,6 +105,7 @@ void SaveFlowTest::init()
 void SaveFlowTest::cleanup()
 {
     FreeFolderAttributes();
+    FoldersKeepingOwnItems.clear();
     ShellHooks::freeSpace = nullptr;
     m_selectedFile.clear();
 }
@@ -117,6 +122,9 @@ void SaveFlowTest::countCheckedItems_data()
     QTest::newRow("the other contact folder") << QByteArray("23331333") << qint64(1);
     QTest::newRow("partly checked folders add nothing themselves") << QByteArray("22222222") << qint64(0);
     QTest::newRow("nothing checked") << QByteArray("33333333") << qint64(0);
+    // 'k': the folder's box only follows its subfolders; its own items are kept.
+    QTest::newRow("kept own items of folders unchecked only by their subfolders") << QByteArray("2k3k3333")
+                                                                                     << qint64(3 + 2);
 }
 
 void SaveFlowTest::countCheckedItems()
@@ -124,8 +132,12 @@ void SaveFlowTest::countCheckedItems()
     QFETCH(QByteArray, states);
     QFETCH(qint64, expected);
     const quint32 kinds[] = {0, 7, 0, 41, 41, 42, 43, 44};
-    for (int i = 0; i < states.size(); ++i)
-        AppendFolderAttribute(quint8(states.at(i) - '0'), 501 + i, kinds[i]);
+    for (int i = 0; i < states.size(); ++i) {
+        const bool kept = states.at(i) == 'k';
+        AppendFolderAttribute(kept ? 3 : quint8(states.at(i) - '0'), 501 + i, kinds[i]);
+        if (kept)
+            FoldersKeepingOwnItems.insert(501 + i);
+    }
     MailMLRC mails[6] = {};
     ContactInformation contacts[3] = {};
     CalenderInformation events[4] = {};
@@ -139,6 +151,74 @@ void SaveFlowTest::countCheckedItems()
     lists.notes = Chain(notes, {508, 508});
     QCOMPARE(CountCheckedItems(StartFldrAtrib, lists), expected);
     QCOMPARE(SelectionHasCheckedFolder(StartFldrAtrib), states.at(0) != '3');
+}
+
+// Tree: root 501, mail 502, contacts 503, an empty mail folder 504. One state per node as above.
+void SaveFlowTest::nothingToSave_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("states");
+    QTest::addColumn<qint64>("attachments");  // attachment entries in the archive
+    QTest::addColumn<QString>("before");      // the refusal, "" when the save starts
+    QTest::addColumn<QString>("leftOut");     // named at its end
+    const QString mailOnly = QStringLiteral("\nEML files hold mail only, and the checked folders hold no messages "
+                                            "(they hold 2 contacts).");
+    const QString nothing = QString::fromLatin1(kNothingToSaveText);
+    QTest::newRow("mail and contacts as eml: the contacts are named")
+        << int(SaveTypeEML) << QByteArray("1111") << 0ll << QString()
+        << QStringLiteral("\nEML files hold mail only; not saved: 2 contacts.");
+    QTest::newRow("contacts only as eml") << int(SaveTypeEML) << QByteArray("2313") << 0ll << mailOnly
+                                          << QStringLiteral("\nEML files hold mail only; not saved: 2 contacts.");
+    QTest::newRow("an empty mail folder") << int(SaveTypeHTML) << QByteArray("2331") << 0ll << nothing << QString();
+    QTest::newRow("an empty mail folder may give lost attachments")
+        << int(SaveTypeHTML) << QByteArray("2331") << 3ll << QString() << QString();
+    QTest::newRow("not through the root's own items") << int(SaveTypeEML) << QByteArray("k333") << 3ll << nothing
+                                                      << QString();
+    QTest::newRow("an empty new archive") << int(SaveTypeOLM) << QByteArray("2331") << 3ll << nothing << QString();
+}
+
+void SaveFlowTest::nothingToSave()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, states);
+    QFETCH(qint64, attachments);
+    QFETCH(QString, before);
+    QFETCH(QString, leftOut);
+    const quint32 kinds[] = {0, 0, 41, 0};
+    for (int i = 0; i < states.size(); ++i) {
+        const bool kept = states.at(i) == 'k';
+        AppendFolderAttribute(kept ? 2 : quint8(states.at(i) - '0'), 501 + i, kinds[i]);
+        if (kept)
+            FoldersKeepingOwnItems.insert(501 + i);
+    }
+    MailMLRC mails[1] = {};
+    ContactInformation contacts[2] = {};
+    SaveItemLists lists;
+    lists.mails = Chain(mails, {502});
+    lists.contacts = Chain(contacts, {503, 503});
+    const SaveItemCounts counts = CountChosenItems(StartFldrAtrib, lists);
+    QCOMPARE(NothingToSaveText(SaveType(type), StartFldrAtrib, counts, attachments), before);
+    QCOMPARE(TypeLeftOutText(SaveType(type), counts), leftOut);
+}
+
+// The end of a save names what it wrote and where; nothing written is no success.
+void SaveFlowTest::writtenText()
+{
+    SaveOutcome outcome;
+    outcome.output = QStringLiteral("/out/Converted Data(x)");
+    QCOMPARE(SaveWrittenText(outcome), QString::fromLatin1(kNothingSavedText));
+    outcome.written = 12;
+    outcome.writtenByKind.mails = 11;
+    outcome.writtenByKind.contacts = 1;
+    outcome.writtenByKind.calendar = 8;
+    outcome.writtenByKind.notes = 2;
+    outcome.written = 22;
+    QCOMPARE(SaveWrittenText(outcome),
+             QStringLiteral("\n11 messages, 1 contact, 8 calendar items and 2 notes saved in \"/out/Converted Data(x)\"."));
+    // A new archive counts its entries.
+    outcome.writtenByKind = SaveItemCounts();
+    outcome.output = QStringLiteral("/out/RepairedOLMfile.olm");
+    QCOMPARE(SaveWrittenText(outcome), QStringLiteral("\n22 items saved in \"/out/RepairedOLMfile.olm\"."));
 }
 
 void SaveFlowTest::outputRoots_data()

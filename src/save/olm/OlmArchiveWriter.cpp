@@ -264,7 +264,6 @@ void OlmArchiveWriter::clearEntry(bool ticks)
     m_fileLabel.clear();
     m_fileSizeCut = false;
     if (ticks) {
-        ++m_ticks;
         if (m_hooks.reportItem)
             m_hooks.reportItem();
     }
@@ -378,8 +377,6 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     // The central directory the entries earned, and its reports, whatever the stop says now.
     const qint64 centralOffset = m_out.position();
     m_out.write(m_central);
-    for (qint64 i = 0; i < m_ticks && m_hooks.reportItem; ++i)
-        m_hooks.reportItem();
     m_out.write(Zip64EndRecords(quint64(nEntryCount), quint64(m_central.size()), quint64(centralOffset)));
     QString why;
     if (!m_out.close()) {
@@ -501,7 +498,7 @@ void OlmArchiveWriter::writeCategories()
         } else {
             claimStoreName("Categories.xml", c.dataOffset);
             // Counted as written like a store file, as it is counted not saved when lost.
-            if (writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, false))
+            if (writeCopiedFile("Categories.xml", c.crc, c.size, c.dataOffset, true, true))
                 m_book.counted(m_item);
         }
         m_item = -1;

@@ -216,7 +216,6 @@ private:
     quint32 dwEntryDosTime = 0;
     qint64 nEntryCount = 0;
     QByteArray m_central;  // the central records of the entries written, in order
-    qint64 m_ticks = 0;    // entries that reported, to report again with the directory
     bool attachmentheader = false;
     bool m_stopped = false;
     QString m_error;

@@ -86,7 +86,7 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
         for (const FileOffsetNode *node = storeList(store.index); node && !stopNow(); node = node->pNext) {
             const QByteArray name = nodeName(node);
             if (name == store.mainFile) {
-                writeStoreFile(store, node, false);
+                writeStoreFile(store, node, true);
                 if (store.index == 0)
                     writeAddressBookFiles();
             } else if (name.startsWith("Local/")) {

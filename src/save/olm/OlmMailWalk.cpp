@@ -280,7 +280,7 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
         }
         const QList<QByteArray> parts = entry.name.split('/');
         if (walk == OlmMailWalk::Standard && parts.size() <= 4) {
-            // Directly in the standard folder: no levels, no report, the previous path stays.
+            // Directly in the standard folder: no levels, the previous path stays.
             const QByteArray attachmentsDir = folderDir + kAttachmentsDir;
             if (!attachmentheader) {
                 writeDirectory(attachmentsDir);
@@ -289,7 +289,7 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
             const bool readable = startMessage(entry);
             if (rec->bHasAttachment && readable)
                 ScanMessageAttachments(rec, attachmentsDir);
-            writeMessage(entry, false, readable);
+            writeMessage(entry, true, readable);
             continue;
         }
         QByteArray path;
@@ -380,7 +380,6 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
     m_renamedFrom.clear();
     m_item = -1;
     if (ticks) {
-        ++m_ticks;
         if (m_hooks.reportItem)
             m_hooks.reportItem();
     }

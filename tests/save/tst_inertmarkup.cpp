@@ -160,6 +160,8 @@ private slots:
     void stopEndsTheParse();
     void stopInsideMessageKeepsNoPage();
     void stopReachesParseBetweenAllocations();
+    void boundHoldsWithoutTimer();
+    void copiedStyleKeptInEveryCopy();
     void noMemoryEndsNoSave();
     void cleanup();
 };
@@ -427,6 +429,45 @@ void InertMarkupTest::stopReachesParseBetweenAllocations()
     stopper.join();
     QVERIFY(out.startsWith(kAsText));
     QVERIFY(stopped);
+}
+
+// Where no timer can be made (no signal may be queued), a parse that allocates nothing for long
+// still ends at its CPU bound and at a stop.
+void InertMarkupTest::boundHoldsWithoutTimer()
+{
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_SIGPENDING, &old), 0);
+    const rlimit none{0, old.rlim_max};
+    QCOMPARE(setrlimit(RLIMIT_SIGPENDING, &none), 0);
+    const QByteArray costly = QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x');
+    bool stopped = true;
+    const QByteArray overBudget = InertMarkup(costly, &stopped);
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    bool stoppedByFlag = false;
+    const QByteArray interrupted = InertMarkup(costly, &stoppedByFlag, &stop);
+    stopper.join();
+    setrlimit(RLIMIT_SIGPENDING, &old);
+    QVERIFY(overBudget.startsWith(kAsText));
+    QVERIFY(!stopped);
+    QVERIFY(interrupted.startsWith(kAsText));
+    QVERIFY(stoppedByFlag);
+}
+
+// The parser copies a formatting element into every paragraph after it: each copy keeps the
+// style as filtered, what loads gone from every one.
+void InertMarkupTest::copiedStyleKeptInEveryCopy()
+{
+    const QByteArray markup = "<!--" + QByteArray(200000, 'p') + "--><p><b style=\"color:red;"
+        + QByteArray("@import 'http://h.example/a.css';").repeated(2000)
+        + "background:url(http://h.example/x)\">" + QByteArray("<p>x").repeated(300);
+    const QByteArray out = InertMarkup(markup);
+    QVERIFY(!out.startsWith(kAsText));
+    QVERIFY(!out.contains("h.example"));
+    QCOMPARE(out.count("<b style=\"color:red;background:none\">x</b>"), 300);
 }
 
 // With the address space nearly used up, a message too large to format is counted not saved or

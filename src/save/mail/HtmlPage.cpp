@@ -16,13 +16,12 @@
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
 
-#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 
 #include <cerrno>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -342,14 +341,25 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
         ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader, ReadMessageTimes(record, xml));
     if (t.kind != MailTime::Record)
         return QByteArray();
-    const QDateTime when = QDateTime::fromSecsSinceEpoch(t.seconds, Qt::LocalTime);
+    // localtime_r, not QDateTime: Qt sets the zone up again at every conversion, which pages
+    // formatted on several threads at once would do together; the save sets it up once first.
+    static const char *const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const time_t instant = time_t(t.seconds);
+    struct tm local {};
+    if (!localtime_r(&instant, &local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0
+        || local.tm_mon > 11)
+        return QByteArray();
+    const auto two = [](int value) { return QByteArray::number(value).rightJustified(2, '0'); };
+    const int hour = local.tm_hour % 12 == 0 ? 12 : local.tm_hour % 12;
     // The numeric zone makes the shown local time one instant wherever the page is read.
-    const int offset = when.offsetFromUtc();
-    const QString zone = QStringLiteral(" %1%2%3")
-                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                             .arg(qAbs(offset) / 3600, 2, 10, QLatin1Char('0'))
-                             .arg(qAbs(offset) / 60 % 60, 2, 10, QLatin1Char('0'));
-    return (QLocale::c().toString(when, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP")) + zone).toUtf8();
+    const long offset = local.tm_gmtoff;
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    return QByteArray(kDays[local.tm_wday]) + ", " + two(local.tm_mday) + ' ' + kMonths[local.tm_mon] + ' '
+        + QByteArray::number(local.tm_year + 1900).rightJustified(4, '0') + ' ' + two(hour) + ':' + two(local.tm_min)
+        + ':' + two(local.tm_sec) + (local.tm_hour < 12 ? " AM " : " PM ") + (offset < 0 ? '-' : '+')
+        + two(int(minutes / 60)) + two(int(minutes % 60));
 }
 
 QByteArray HtmlPageBody(const QString &raw, bool *stopped)

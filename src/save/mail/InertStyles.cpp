@@ -169,8 +169,7 @@ int unicodeRangeEnd(const QByteArray &css, int plus)
         ++at;
         question = true;
     }
-    if (!question && at + 1 < css.size() && css[at] == '-' && isHexOrQuestion(css[at + 1])
-        && css[at + 1] != '?') {
+    if (!question && at + 1 < css.size() && css[at] == '-' && isHexOrQuestion(css[at + 1]) && css[at + 1] != '?') {
         const int end = qMin(at + 7, int(css.size()));
         ++at;
         while (at < end && isHexOrQuestion(css[at]) && css[at] != '?')

@@ -6,8 +6,8 @@ far beyond its size.
 
 For each input (default: all) an archive holding one message with that markup as its body is
 saved as pages by olmbench; prints the CPU and wall seconds, the peak memory, the page's size and
-whether the body shows as markup or as its source text. Then an archive of 16 text inputs is
-saved and stopped at five points: the seconds from the stop to the end of the save. Last, a mix
+whether the body shows as markup or as its source text. Then archives of 16 costly inputs are
+saved and stopped at six points: the seconds from the stop to the end of the save. Last, a mix
 of 36 messages (ordinary ones and three of each costly kind) is saved as types 3, 4 and 5 under
 address-space limits of 1,000,000 and 2,000,000 KiB (as `ulimit -v`): each must end with exit 0
 or 1, never a signal.
@@ -59,6 +59,10 @@ INPUTS = [
     ('divs 19k, text 1.5 MB', lambda: repeat('<div>', 19000) + '<b>' + 'x' * 1500000),
     ('articles 19k, text 1.5 MB', lambda: repeat('<article>', 19000) + '<b>' + 'x' * 1500000),
     ('select storm', lambda: repeat('<select><option>x', 100000)),
+    # A formatting element with a 1 MB style, copied by the parser into every paragraph: the walk
+    # after the parse reads each copy's style.
+    ('copied style 1.9 MB', lambda: copied_style(900000, 200)),
+    ('copied style 4.9 MB', lambda: copied_style(3900000, 500)),
     # Ordinary markup that must stay markup.
     ('table 2 MB without </td>', lambda: table_rows(2000000, False)),
     ('table 5 MB without </td>', lambda: table_rows(5000000, False)),
@@ -66,7 +70,11 @@ INPUTS = [
 ]
 
 # The inputs a save of 16 messages is stopped in.
-TEXT_INPUT = 'option/span 35k, text 1.3 MB'
+STOPPED_INPUTS = ['option/span 35k, text 1.3 MB', 'copied style 4.9 MB']
+
+
+def copied_style(comment, paragraphs):
+    return '<!--' + 'p' * comment + '-->' + '<p><b style="' + '@import a;' * 100000 + '">' + '<p>x' * paragraphs
 
 
 def table_rows(size, end_tags):
@@ -169,12 +177,15 @@ def main():
             shutil.rmtree(dest, ignore_errors=True)
         if wanted:
             return 0
-        archive = os.path.join(work, 'many.olm')
-        write_archive(archive, [dict(INPUTS)[TEXT_INPUT]()] * 16)
-        for after in ('0.1', '0.3', '0.7', '1.2', '2.0'):
-            code, result = run_save(bench, archive, os.path.join(work, 'out-stop-' + after), ['--stop-after', after])
-            print('stop %s s into a save of 16 text inputs: ended %.3f s after the stop (%s, %d pages)' %
-                  (after, result.get('stop_lag_seconds', -1), describe(code), result.get('written', 0)))
+        for n, name in enumerate(STOPPED_INPUTS):
+            archive = os.path.join(work, 'many-%d.olm' % n)
+            write_archive(archive, [dict(INPUTS)[name]()] * 16)
+            for after in ('0.1', '0.3', '0.7', '1.2', '2.0', '5.0'):
+                dest = os.path.join(work, 'out-stop-%d-%s' % (n, after))
+                code, result = run_save(bench, archive, dest, ['--stop-after', after])
+                print('stop %s s into a save of 16 x %s: ended %.3f s after the stop (%s, %d pages)' %
+                      (after, name, result.get('stop_lag_seconds', -1), describe(code), result.get('written', 0)))
+                shutil.rmtree(dest, ignore_errors=True)
         archive = os.path.join(work, 'mix.olm')
         write_archive(archive, mix())
         for save_type in (3, 4, 5):

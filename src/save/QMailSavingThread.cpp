@@ -19,6 +19,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 
 namespace {
 
@@ -197,6 +198,9 @@ void QMailSavingThread::reportNotWritten(const QString &what, qint64 count)
 void QMailSavingThread::run()
 {
     bProcessRunning = true;
+    // The zone is set up once here, before the formatting threads start: their local times
+    // (localtime_r) then only read it.
+    tzset();
     cont = cal = task = note = mail = false;
     {
         QMutexLocker lock(&m_outcomeLock);

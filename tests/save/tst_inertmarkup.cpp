@@ -160,6 +160,10 @@ private slots:
     void stopEndsTheParse();
     void stopInsideMessageKeepsNoPage();
     void stopReachesParseBetweenAllocations();
+    void bodyColoursFrameTheMessage_data();
+    void bodyColoursFrameTheMessage();
+    void boundHoldsWithoutTimer();
+    void copiedStyleKeptInEveryCopy();
     void noMemoryEndsNoSave();
     void cleanup();
 };
@@ -254,8 +258,8 @@ void InertMarkupTest::nothingActive_data()
         << QByteArray("<html><head><title>t</title><style>p { color: red }</style></head>"
                       "<body bgcolor=\"#eeeeee\" text=navy background=\"http://e.example/b.png\" "
                       "style=\"margin: 0; background: url(http://e.example/s.png)\" onload=x()><p>b</p></body></html>")
-        << QByteArrayList{"<style>p { color: red }</style><body bgcolor=\"#eeeeee\" text=\"navy\" "
-                          "style=\"margin: 0; background: none\"><p>b</p>"};
+        << QByteArrayList{"<style>p { color: red }</style><div class=\"message-body\" style=\"background-color: "
+                          "#eeeeee; color: #0a0000; color: navy; margin: 0; background: none\"><p>b</p></div>"};
     QTest::newRow("a word processor's style sheet in comment markers")
         << QByteArray("<style><!--\np.MsoNormal { margin: 0in }\n--></style><p class=MsoNormal>w</p>")
         << QByteArrayList{"<style> \np.MsoNormal { margin: 0in }\n--></style>", "<p class=\"MsoNormal\">w</p>"};
@@ -268,13 +272,14 @@ void InertMarkupTest::nothingActive_data()
         << QByteArrayList{"<body lang=\"he\"><div dir=\"rtl\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
     QTest::newRow("the body's own direction wins over the html element's")
         << QByteArray("<html dir=rtl lang=ar><body dir=ltr bgcolor=white><p dir=auto>a</p></body></html>")
-        << QByteArrayList{"<body bgcolor=\"white\" lang=\"ar\"><div dir=\"ltr\"><p dir=\"auto\">a</p></div>"};
+        << QByteArrayList{"<body lang=\"ar\"><div class=\"message-body\" style=\"background-color: #0000e0; background-color: white;\">"
+                          "<div dir=\"ltr\"><p dir=\"auto\">a</p></div></div>"};
     QTest::newRow("a direction in the html element's style")
         << QByteArray("<html style=\"direction: RTL; color: red\"><body><p>x</p></body></html>")
         << QByteArrayList{"<div dir=\"rtl\"><p>x</p></div>"};
     QTest::newRow("a style's direction wins over the dir attribute, and leaves the body's style")
         << QByteArray("<body dir=ltr style=\"margin:0;direction:rtl\"><p>x</p></body>")
-        << QByteArrayList{"<body style=\"margin:0;\"><div dir=\"rtl\"><p>x</p></div>"};
+        << QByteArrayList{"<div class=\"message-body\" style=\"margin:0;\"><div dir=\"rtl\"><p>x</p></div></div>"};
     QTest::newRow("auto is resolved from the message's text alone")
         << QByteArray("<html dir=\"auto\"><body><p>\u05e9\u05dc\u05d5\u05dd</p></body></html>")
         << QByteArrayList{"<div dir=\"auto\"><p>\u05e9\u05dc\u05d5\u05dd</p></div>"};
@@ -427,6 +432,83 @@ void InertMarkupTest::stopReachesParseBetweenAllocations()
     stopper.join();
     QVERIFY(out.startsWith(kAsText));
     QVERIFY(stopped);
+}
+
+void InertMarkupTest::bodyColoursFrameTheMessage_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<QByteArray>("rules");
+    QTest::newRow("a dark background under light text of its own")
+        << QByteArray("<body bgcolor=\"#000000\"><font color=\"#ffffff\">x</font>")
+        << QByteArray("<div class=\"message-body\" style=\"background-color: #000000;\"><font color=\"#ffffff\">x</font></div>")
+        << QByteArray();
+    QTest::newRow("text colour, carried into tables")
+        << QByteArray("<body bgcolor=\"#003300\" text=\"#ffff99\"><p>x</p>")
+        << QByteArray("<div class=\"message-body\" style=\"background-color: #003300; color: #ffff99;\"><p>x</p></div>")
+        << QByteArray("<style>:where(.message-body) table { color: inherit }</style>");
+    // As a browser reads a colour attribute: hex without '#', three digits, any word.
+    QTest::newRow("colour values read the old way")
+        << QByteArray("<body bgcolor=000080 text=#fc0 link=chucknorris vlink=navy>x")
+        << QByteArray("<div class=\"message-body\" style=\"background-color: #000080; color: #ffcc00;\">x</div>")
+        << QByteArray("<style>:where(.message-body) table { color: inherit } :where(.message-body) a:link { color: "
+                      "#c00000; color: chucknorris; } :where(.message-body) a:visited { color: #0a0000; color: navy; }"
+                      "</style>");
+    QTest::newRow("the body's style, after its attributes, as a browser weighs them")
+        << QByteArray("<body bgcolor=white style=\"Color: red; background: url(http://e.example/b)\">x")
+        << QByteArray("<div class=\"message-body\" style=\"background-color: #0000e0; background-color: white; Color: red; background: none\">x</div>")
+        << QByteArray("<style>:where(.message-body) table { color: inherit }</style>");
+    QTest::newRow("no colours, no frame") << QByteArray("<body class=c><p>x</p>") << QByteArray("<body class=\"c\"><p>x</p>")
+                                          << QByteArray();
+}
+
+// The body's colours show around the message's text: on a frame of their own, where the page's
+// fixed style sheet does not beat them, and the page's header lines keep theirs.
+void InertMarkupTest::bodyColoursFrameTheMessage()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QByteArray, frame);
+    QFETCH(QByteArray, rules);
+    QCOMPARE(InertMarkup("<html>" + body + "</html>"), rules + frame);
+}
+
+// Where no timer can be made (no signal may be queued), a parse that allocates nothing for long
+// still ends at its CPU bound and at a stop.
+void InertMarkupTest::boundHoldsWithoutTimer()
+{
+    rlimit old{};
+    QCOMPARE(getrlimit(RLIMIT_SIGPENDING, &old), 0);
+    const rlimit none{0, old.rlim_max};
+    QCOMPARE(setrlimit(RLIMIT_SIGPENDING, &none), 0);
+    const QByteArray costly = QByteArray("<option><span>").repeated(35000) + "<b>" + QByteArray(1300000, 'x');
+    bool stopped = true;
+    const QByteArray overBudget = InertMarkup(costly, &stopped);
+    std::atomic<bool> stop{false};
+    std::thread stopper([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        stop = true;
+    });
+    bool stoppedByFlag = false;
+    const QByteArray interrupted = InertMarkup(costly, &stoppedByFlag, &stop);
+    stopper.join();
+    setrlimit(RLIMIT_SIGPENDING, &old);
+    QVERIFY(overBudget.startsWith(kAsText));
+    QVERIFY(!stopped);
+    QVERIFY(interrupted.startsWith(kAsText));
+    QVERIFY(stoppedByFlag);
+}
+
+// The parser copies a formatting element into every paragraph after it: each copy keeps the
+// style as filtered, what loads gone from every one.
+void InertMarkupTest::copiedStyleKeptInEveryCopy()
+{
+    const QByteArray markup = "<!--" + QByteArray(200000, 'p') + "--><p><b style=\"color:red;"
+        + QByteArray("@import 'http://h.example/a.css';").repeated(2000)
+        + "background:url(http://h.example/x)\">" + QByteArray("<p>x").repeated(300);
+    const QByteArray out = InertMarkup(markup);
+    QVERIFY(!out.startsWith(kAsText));
+    QVERIFY(!out.contains("h.example"));
+    QCOMPARE(out.count("<b style=\"color:red;background:none\">x</b>"), 300);
 }
 
 // With the address space nearly used up, a message too large to format is counted not saved or

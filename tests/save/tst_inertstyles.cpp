@@ -76,6 +76,10 @@ const char *const kPieces[] = {
     "background-image:",
     "cross-fade(",
     "url(#m)",
+    "U+",
+    "u+0",
+    "U+0-7F",
+    "u+?",
 };
 
 QByteArray piece(QRandomGenerator &random)
@@ -145,6 +149,11 @@ void InertStylesTest::browserTokenizerFindsNothingToLoad()
         "@import 'http://h.example/s.css'; p{}",
         "@\\69mport url(http://h.example/s2.css);",
         "a{b:'\\\n;background:url(http://h.example/cont)'}",
+        // Older readers take "u+" and hex digits for a unicode range, which ends inside a name.
+        "background:U+0url(http://h.example/ur)",
+        "background:u+0-7Furl(http://h.example/ur2)",
+        "background:U+1?url(http://h.example/ur3)",
+        "x:U+abcdef0url(http://h.example/ur4)",
     };
     QTemporaryDir dir;
     QFile file(dir.filePath(QStringLiteral("styles")));
@@ -197,6 +206,10 @@ void InertStylesTest::stylesReadAsBefore_data()
         << QByteArray("a:url( cid:p1 );b:url(\"data:image/gif;base64,R0\");c:url(#m)");
     QTest::newRow("no '<' is left for a style element to end at")
         << QByteArray("a:'</style>';b\\<c:1;d:<") << QByteArray("a:\"\\3c /style>\";b\\3C c:1;d:\\3C ");
+    QTest::newRow("a unicode range stays as written")
+        << QByteArray("unicode-range: U+0-7F, u+4??;") << QByteArray("unicode-range: U+0-7F, u+4??;");
+    QTest::newRow("a range that would run into a name is kept apart")
+        << QByteArray("a:U+0url(x)") << QByteArray("a:U/**/+0url(x)");
     QTest::newRow("an escape keeps its character")
         << QByteArray("font-family:\\66 oo, b\\\"r") << QByteArray("font-family:\\66 oo, b\\\"r");
 }

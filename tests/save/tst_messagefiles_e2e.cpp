@@ -40,7 +40,7 @@ namespace {
 // argv: expected.json, the output root, the extension (emlx, eml, htm), "all" or "prefix" (a
 // stopped save: whatever is there must be complete). Prints {"found": N, "problems": [...]}.
 const char kChecker[] = R"PY(
-import sys, json, os, re, zlib, html, email, email.utils, time, datetime
+import sys, json, os, re, zlib, html, email, email.utils, time, datetime, urllib.parse
 from html.parser import HTMLParser
 from email import policy
 
@@ -122,22 +122,77 @@ def check_message(exp, data, label):
 
 PAGE_TAGS = {'body', 'b', 'br'}
 
-def page_lines(page):
+def page_lines(page, raw=None):
     head, _, rest = page.partition('<BR>\n\n\n\n')
     lines = {}
     for line in head[head.find('<body><B>From: </B>'):].split('<BR>\n\n'):
         tags, text = parse_html(line)
-        if set(tags) - PAGE_TAGS:
-            problems.append('markup from the message in a page line: %s in %r' % (tags, line[:80]))
         label, _, value = text.partition(': ')
+        # Only the attachment line links, to the files beside the page.
+        if set(tags) - PAGE_TAGS - ({'a'} if label == 'Attachments' else set()):
+            problems.append('markup from the message in a page line: %s in %r' % (tags, line[:80]))
         lines[label] = value
+        if raw is not None:
+            raw[label] = line
     return lines, rest
 
-def check_page(exp, page, label):
+class Links(HTMLParser):
+    def __init__(self):
+        super().__init__(convert_charrefs=True)
+        self.links, self.href, self.text = [], None, ''
+    def handle_starttag(self, tag, attrs):
+        if tag == 'a':
+            self.href, self.text = dict(attrs).get('href') or '', ''
+    def handle_data(self, data):
+        if self.href is not None:
+            self.text += data
+    def handle_endtag(self, tag):
+        if tag == 'a' and self.href is not None:
+            self.links.append((self.href, self.text))
+            self.href = None
+
+linked = set()
+
+def check_page_attachments(exp, line, path, label):
+    """Every attachment of the page is a file in the folder beside it, byte for byte, which
+    the attachment line links by a relative link."""
+    out = []
+    p = Links()
+    p.feed(line)
+    p.close()
+    links = p.links
+    for att in exp['attachments']:
+        match = next((l for l in links if l[1] == att['name']), None)
+        if match is None:
+            out.append('%s: attachment %r is not linked' % (label, att['name']))
+            continue
+        links.remove(match)
+        href = match[0]
+        if re.match(r'^([a-zA-Z][a-zA-Z0-9+.-]*:|/|#)', href) or '..' in href.split('/') or href.count('/') != 1:
+            out.append('%s: link %r is not to the folder beside the page' % (label, href))
+            continue
+        target = os.path.join(os.path.dirname(path), urllib.parse.unquote(href))
+        if not href.startswith(urllib.parse.quote(os.path.basename(path)[:-4]) + '_'):
+            out.append('%s: link %r does not name the page\'s folder' % (label, href))
+        try:
+            data = open(target, 'rb').read()
+        except OSError as e:
+            out.append('%s: attachment %r: %s' % (label, att['name'], e))
+            continue
+        if zlib.crc32(data) != att['crc']:
+            out.append('%s: attachment %r differs from its archive entry' % (label, att['name']))
+        linked.add(os.path.realpath(target))
+    if links:
+        out.append('%s: links to no attachment: %s' % (label, links))
+    return out
+
+def check_page(exp, page, label, path):
     out = []
     if not page.startswith('\ufeff<!DOCTYPE html PUBLIC') or not page.endswith('\n\n</body></html>\n\n'):
         out.append('%s: not a whole page' % label)
-    lines, rest = page_lines(page)
+    raw = {}
+    lines, rest = page_lines(page, raw)
+    out += check_page_attachments(exp, raw.get('Attachments', ''), path, label)
     if norm(lines.get('Subject')) != norm(exp['subject']):
         out.append('%s: Subject line %r' % (label, lines.get('Subject')))
     if exp['from'] and not lines.get('From', '').endswith('<%s>' % exp['from']):
@@ -168,10 +223,13 @@ def check_page(exp, page, label):
         out.append('%s: body %r, expected %r' % (label, norm(text)[:80], norm(want)[:80]))
     return out
 
-found, unused = 0, list(expected)
+found, unused, attachment_files = 0, list(expected), []
 for folder, _, files in os.walk(root):
     for name in sorted(files):
         path = os.path.join(folder, name)
+        if ext == 'htm' and os.path.basename(folder).endswith('_attachments'):
+            attachment_files.append(os.path.realpath(path))
+            continue
         if not name.endswith('.' + ext):
             problems.append('unexpected file %s' % path)
             continue
@@ -195,7 +253,8 @@ for folder, _, files in os.walk(root):
             continue
         unused.remove(exp)
         label = '%s (%s)' % (exp['subject'] or '<no subject>', name)
-        problems += check_page(exp, page, label) if ext == 'htm' else check_message(exp, data, label)
+        problems += check_page(exp, page, label, path) if ext == 'htm' else check_message(exp, data, label)
+problems += ['attachment file %s linked by no page' % f for f in attachment_files if f not in linked]
 if scope == 'all':
     problems += ['missing: %r in %s' % (e['subject'], e['folder']) for e in unused]
 print(json.dumps({'found': found, 'problems': problems[:40]}))
@@ -306,8 +365,12 @@ QByteArray MessageFileCases(int count = 7)
     items[2].body.clear();
     items[2].attachmentNames = QStringList{OlmXml::escape(QStringLiteral("<script>x</script>; \"odd\".bin"))};
     items[2].attachmentUrls = QStringList{attachments + QStringLiteral("a_0")};
-    items[3].attachmentNames = QStringList{QStringLiteral("Grüße – 東京.txt")};
-    items[3].attachmentUrls = QStringList{attachments + QStringLiteral("a_1")};
+    b.addEntry(attachments + QStringLiteral("a_2"), QByteArray("\0\x01\xff binary\r\n", 13));
+    // Two of one name, and one whose name reads as a path, a query and a place in a page.
+    items[3].attachmentNames = QStringList{QStringLiteral("Grüße – 東京.txt"), QStringLiteral("Grüße – 東京.txt"),
+                                           QStringLiteral("../100% #1?.txt")};
+    items[3].attachmentUrls = QStringList{attachments + QStringLiteral("a_1"), attachments + QStringLiteral("a_0"),
+                                          attachments + QStringLiteral("a_2")};
     items[4].body = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;HTML &amp;amp; more&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
     items[5].outgoing = QStringLiteral("1E0");
     items[5].received.clear();
@@ -337,6 +400,15 @@ QMap<QString, QByteArray> Files(const QString &root)
         files.insert(it.filePath().mid(root.size()), QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha1));
     }
     return files;
+}
+
+// The message files among them: a page's attachments lie in a folder beside it.
+int MessageFileCount(const QMap<QString, QByteArray> &files)
+{
+    int count = 0;
+    for (auto it = files.constBegin(); it != files.constEnd(); ++it)
+        count += it.key().contains(QLatin1String("_attachments/")) ? 0 : 1;
+    return count;
 }
 
 // Writes past this many bytes of a file fail (EFBIG) while it lives, as on a full disk.
@@ -379,6 +451,7 @@ private Q_SLOTS:
     void stopLeavesCompleteFiles();
     void destinationCannotTakeFiles_data();
     void destinationCannotTakeFiles();
+    void pageAttachmentNotWrittenIsNamed();
 
 private:
     bool startSave(const QByteArray &archive, SaveType type, const QString &dest);
@@ -476,11 +549,11 @@ void MessageFilesEndToEndTest::secondSaveOverwritesNothing()
     QVERIFY(startSave(MessageFileCases(), SaveType(type), dest.path()));
     QCOMPARE(runSave(SaveType(type)).written, qint64(7));
     const QMap<QString, QByteArray> first = Files(outputRoot(SaveType(type)));
-    QCOMPARE(first.size(), 7);   // one file each, the two accounts' Inbox messages apart
+    QCOMPARE(MessageFileCount(first), 7);   // one file each, the two accounts' Inbox messages apart
     // The same destination and time stamp again: the output root exists already.
     QCOMPARE(runSave(SaveType(type)).written, qint64(7));
     const QMap<QString, QByteArray> both = Files(outputRoot(SaveType(type)));
-    QCOMPARE(both.size(), 14);
+    QCOMPARE(MessageFileCount(both), 14);
     for (auto it = first.constBegin(); it != first.constEnd(); ++it)
         QVERIFY2(both.value(it.key()) == it.value(), qPrintable(it.key()));
 }
@@ -515,7 +588,7 @@ void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
     QVERIFY(outcome.stopped);
     QCOMPARE(outcome.failed, qint64(0));
     QVERIFY2(outcome.written >= 233 && outcome.written <= 234, qPrintable(QString::number(outcome.written)));
-    QCOMPARE(qint64(Files(outputRoot(SaveType(type))).size()), outcome.written);
+    QCOMPARE(qint64(MessageFileCount(Files(outputRoot(SaveType(type))))), outcome.written);
     if (!m_python)
         QSKIP("python3 is needed to read the files back");
     const CheckResult check = ReadBack(outputRoot(SaveType(type)), SaveType(type), false);
@@ -566,6 +639,41 @@ void MessageFilesEndToEndTest::destinationCannotTakeFiles()
     // A file cut short is not left behind for a reader to take as a message.
     if (full)
         QCOMPARE(Files(mailDir).size(), 0);
+}
+
+// An attachment the archive no longer holds cannot stand beside its page: the page is saved
+// incomplete and says so, its name stays unlinked, and the others are still written and linked.
+void MessageFilesEndToEndTest::pageAttachmentNotWrittenIsNamed()
+{
+    if (IndexFor(SaveTypeHTML) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Two files");
+    m.sent = QStringLiteral("2019-03-01T21:45:00");
+    m.body = QStringLiteral("See the files");
+    const QString dir = QStringLiteral("Local/s/Inbox/com.microsoft.__Attachments/");
+    b.addEntry(dir + QStringLiteral("here"), QByteArray("kept bytes"));
+    m.attachmentNames = QStringList{QStringLiteral("gone.pdf"), QStringLiteral("here.txt")};
+    m.attachmentUrls = QStringList{dir + QStringLiteral("gone"), dir + QStringLiteral("here")};
+    b.addEntry(QStringLiteral("Local/s/Inbox/message_00000.xml"), OlmXml::emails({m}));
+    QTemporaryDir dest;
+    QVERIFY(startSave(b.finish(), SaveTypeHTML, dest.path()));
+    const SaveOutcome outcome = runSave(SaveTypeHTML);
+    QCOMPARE(outcome.written, qint64(1));
+    QCOMPARE(outcome.incomplete, qint64(1));
+    QCOMPARE(outcome.incompletes.size(), 1);
+    QVERIFY2(outcome.incompletes[0].contains(QLatin1String("attachment \"gone.pdf\": not found in the archive")),
+             qPrintable(outcome.incompletes[0]));
+    const QString inbox = outputRoot(SaveTypeHTML) + QStringLiteral("/Mail/Inbox/");
+    QFile page(inbox + QStringLiteral("1.htm"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    QVERIFY(page.readAll().contains(
+        "<B>Attachments: </B>gone.pdf; <a href=\"1_attachments/here.txt\">here.txt</a>; <BR>"));
+    QFile kept(inbox + QStringLiteral("1_attachments/here.txt"));
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("kept bytes"));
+    QCOMPARE(QDir(inbox + QStringLiteral("1_attachments")).entryList(QDir::Files | QDir::Hidden).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(MessageFilesEndToEndTest)

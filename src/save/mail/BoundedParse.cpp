@@ -7,13 +7,19 @@
 #include <QtGlobal>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <csetjmp>
 #include <csignal>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <mutex>
+#include <pthread.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #ifndef sigev_notify_thread_id
@@ -91,6 +97,14 @@ int tickSignal()
     return SIGRTMIN + 4;
 }
 
+// Sent by a thread of ours where no timer can be made: a signal below the real-time ones is
+// delivered even when no more signals may be queued, which is what stops a timer being made.
+// Nothing else here uses it.
+int fallbackTickSignal()
+{
+    return SIGURG;
+}
+
 void installTickHandler()
 {
     static std::once_flag once;
@@ -100,10 +114,22 @@ void installTickHandler()
         action.sa_flags = SA_RESTART;
         sigemptyset(&action.sa_mask);
         sigaction(tickSignal(), &action, nullptr);
+        sigaction(fallbackTickSignal(), &action, nullptr);
     });
 }
 
-// A timer that signals this thread every tick while it lives.
+// Said once on stderr: a parse then ticks by a thread of its own, which costs more.
+void reportNoTimer(int error)
+{
+    static std::once_flag once;
+    std::call_once(once, [error] {
+        std::fprintf(stderr, "page filter: no CPU tick timer could be made (%s); a thread ticks the parses instead\n",
+                     std::strerror(error));
+    });
+}
+
+// A timer that signals this thread every tick while it lives; where the system makes none, a
+// thread of its own does.
 class TickTimer {
 public:
     TickTimer()
@@ -114,8 +140,11 @@ public:
         event.sigev_signo = tickSignal();
         event.sigev_notify_thread_id = gettid();
         armed_ = timer_create(CLOCK_MONOTONIC, &event, &timer_) == 0;
-        if (!armed_)
+        if (!armed_) {
+            reportNoTimer(errno);
+            startTicker();
             return;
+        }
         itimerspec every{};
         every.it_value.tv_nsec = kTickNanoseconds;
         every.it_interval.tv_nsec = kTickNanoseconds;
@@ -125,13 +154,39 @@ public:
     {
         if (armed_)
             timer_delete(timer_);
+        if (ticker_.joinable()) {
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                done_ = true;
+            }
+            wake_.notify_one();
+            ticker_.join();
+        }
     }
     TickTimer(const TickTimer &) = delete;
     TickTimer &operator=(const TickTimer &) = delete;
 
 private:
+    void startTicker()
+    {
+        const pthread_t parsing = pthread_self();
+        try {
+            ticker_ = std::thread([this, parsing] {
+                std::unique_lock<std::mutex> lock(mutex_);
+                while (!wake_.wait_for(lock, std::chrono::nanoseconds(kTickNanoseconds), [this] { return done_; }))
+                    pthread_kill(parsing, fallbackTickSignal());
+            });
+        } catch (const std::system_error &) {
+            // No thread either: the allocator's own look at the clock is left.
+        }
+    }
+
     timer_t timer_{};
     bool armed_ = false;
+    std::thread ticker_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool done_ = false;
 };
 
 // What the allocator puts before each block it hands the parser: the list of live blocks, so that
@@ -245,8 +300,8 @@ void freeBlock(void *userdata, void *pointer)
         escapeParse(tParse.pending);
 }
 
-// CPU time the parse may take: a second, and 0.4 s per MiB, many times what the parser needs for
-// mail, at most 2.5 s. It is the thread's own time, so a busy machine does not turn a message
+// CPU time a page's build may take: a second, and 0.4 s per MiB, many times what the parser needs
+// for mail, at most 2.5 s. It is the thread's own time, so a busy machine does not turn a message
 // into text.
 qint64 cpuBudgetNanoseconds(qint64 markupBytes)
 {
@@ -256,7 +311,24 @@ qint64 cpuBudgetNanoseconds(qint64 markupBytes)
 
 }  // namespace
 
+qint64 PageCpuDeadline(qint64 markupBytes)
+{
+    return threadCpuNanoseconds() + cpuBudgetNanoseconds(markupBytes);
+}
+
+PageWorkEnd PageWorkShouldEnd(const std::atomic<bool> *stop, qint64 cpuDeadline)
+{
+    if (stop ? stop->load() : SaveStopAsked())
+        return PageWorkEnd::Stopped;
+    return threadCpuNanoseconds() > cpuDeadline ? PageWorkEnd::OutOfTime : PageWorkEnd::None;
+}
+
 BoundedParse::BoundedParse(const QByteArray &markup, const std::atomic<bool> *stop)
+    : BoundedParse(markup, stop, PageCpuDeadline(markup.size()))
+{
+}
+
+BoundedParse::BoundedParse(const QByteArray &markup, const std::atomic<bool> *stop, qint64 cpuDeadline)
     : blocks_(new Blocks(size_t(markup.size())))
 {
     GumboOptions options = kGumboDefaultOptions;
@@ -268,7 +340,13 @@ BoundedParse::BoundedParse(const QByteArray &markup, const std::atomic<bool> *st
     s.stop = stop;
     s.pending = 0;
     s.inAllocator = 0;
-    s.cpuDeadline = threadCpuNanoseconds() + cpuBudgetNanoseconds(markup.size());
+    s.cpuDeadline = cpuDeadline;
+    // Time already spent on this page may leave none for the parse.
+    if (const PageWorkEnd end = PageWorkShouldEnd(stop, cpuDeadline); end != PageWorkEnd::None) {
+        s.stop = nullptr;
+        stopped_ = end == PageWorkEnd::Stopped;
+        return;
+    }
     const TickTimer ticks;
     sigjmp_buf escape;
     const GumboOutput *volatile out = nullptr;

@@ -10,11 +10,23 @@
 
 struct GumboInternalOutput;
 
+// Why bounded work is to end: a stop was asked, or its CPU time ran out.
+enum class PageWorkEnd { None, Stopped, OutOfTime };
+
+// The calling thread's CPU time, in ns, at which a page built from markupBytes of markup gives
+// up: the parse and the walk after it share it.
+qint64 PageCpuDeadline(qint64 markupBytes);
+// Whether work on the calling thread bounded by cpuDeadline is to end now; stop, when set, else
+// the save's stop. A system call: asked every few hundred steps, not at each.
+PageWorkEnd PageWorkShouldEnd(const std::atomic<bool> *stop, qint64 cpuDeadline);
+
 class BoundedParse {
 public:
     // Parses markup on the calling thread; stop, when set, ends the parse as soon as it is true,
     // else the save's stop does.
     explicit BoundedParse(const QByteArray &markup, const std::atomic<bool> *stop = nullptr);
+    // The same, giving up at cpuDeadline (the thread's CPU clock, as PageCpuDeadline gives it).
+    BoundedParse(const QByteArray &markup, const std::atomic<bool> *stop, qint64 cpuDeadline);
     ~BoundedParse();
     BoundedParse(const BoundedParse &) = delete;
     BoundedParse &operator=(const BoundedParse &) = delete;

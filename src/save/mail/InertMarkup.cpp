@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <new>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,6 +24,8 @@ namespace {
 
 // About a second of the parser's time: far above any real message's markup.
 const qint64 kMaxNestingWork = 200 * 1000 * 1000;
+// A style element's text is read whole: it counts as this many steps of the walk.
+const qint64 kStyleTextSteps = 64;
 // The page written from a message's markup: a few times the markup's size, at least enough for
 // any short message, and never near the 2 GiB a byte array holds.
 const qint64 kMinPageLimit = qint64(1) << 20;
@@ -108,6 +111,55 @@ bool isLinkUrl(const QByteArray &url)
 
 // ---- writing the kept tree
 
+// The walk over the parsed tree, under the bound the parse had: the same CPU deadline and stop.
+// The parser copies a formatting element, with its attributes, into every paragraph that follows
+// it: a style is read once, and its copies take what that reading gave.
+class PageWalk {
+public:
+    PageWalk(const std::atomic<bool> *stop, qint64 cpuDeadline) : stop_(stop), deadline_(cpuDeadline) {}
+
+    // False once the walk is to end (ended() says why); looks at the clock every few hundred
+    // steps, and after a long style.
+    bool goOn(qint64 work = 1)
+    {
+        if (end_ != PageWorkEnd::None)
+            return false;
+        work_ += work;
+        if (work_ < kStepsBetweenLooks)
+            return true;
+        work_ = 0;
+        end_ = PageWorkShouldEnd(stop_, deadline_);
+        return end_ == PageWorkEnd::None;
+    }
+    PageWorkEnd ended() const { return end_; }
+
+    // A style attribute's value as it stays.
+    QByteArray style(const GumboAttribute &a)
+    {
+        // Copies of one attribute point at the same markup; one the parser made has none.
+        const char *source = a.original_value.data;
+        if (!source)
+            return InertCss(a.value);
+        const auto found = styles_.find(source);
+        if (found != styles_.end())
+            return found->second;
+        const QByteArray css = InertCss(a.value);
+        goOn(qint64(a.original_value.length) / kBytesPerStep);
+        styles_.emplace(source, css);
+        return css;
+    }
+
+private:
+    static constexpr qint64 kStepsBetweenLooks = 256;
+    static constexpr qint64 kBytesPerStep = 256;
+
+    const std::atomic<bool> *stop_;
+    qint64 deadline_;
+    qint64 work_ = 0;
+    PageWorkEnd end_ = PageWorkEnd::None;
+    std::unordered_map<const char *, QByteArray> styles_;
+};
+
 void appendEscaped(QByteArray &out, const char *text, bool attribute)
 {
     for (const char *p = text; *p; ++p) {
@@ -131,13 +183,13 @@ void appendEscaped(QByteArray &out, const char *text, bool attribute)
 }
 
 // The value an attribute keeps on the element, or null when it goes.
-QByteArray keptValue(const GumboElement &e, const GumboAttribute &a)
+QByteArray keptValue(PageWalk &walk, const GumboElement &e, const GumboAttribute &a)
 {
     const char *name = a.name;
     if (isLayoutAttribute(name))
         return QByteArray(a.value);
     if (std::strcmp(name, "style") == 0)
-        return InertCss(a.value);
+        return walk.style(a);
     if (std::strcmp(name, "href") == 0 && (e.tag == GUMBO_TAG_A || e.tag == GUMBO_TAG_AREA)) {
         const QByteArray url = UrlOfValue(a.value);
         return isLinkUrl(url) ? url : QByteArray();
@@ -158,13 +210,13 @@ const char *writtenName(GumboTag tag)
     return tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_LISTING ? "pre" : gumbo_normalized_tagname(tag);
 }
 
-void appendStartTag(QByteArray &out, const GumboElement &e)
+void appendStartTag(PageWalk &walk, QByteArray &out, const GumboElement &e)
 {
     out += '<';
     out += writtenName(e.tag);
     for (unsigned i = 0; i < e.attributes.length; ++i) {
         const auto *a = static_cast<const GumboAttribute *>(e.attributes.data[i]);
-        const QByteArray value = keptValue(e, *a);
+        const QByteArray value = keptValue(walk, e, *a);
         if (value.isNull())
             continue;
         out += ' ';
@@ -204,10 +256,10 @@ bool firstTextStartsLine(const GumboElement &e)
     return (first->type == GUMBO_NODE_TEXT || first->type == GUMBO_NODE_WHITESPACE) && first->v.text.text[0] == '\n';
 }
 
-// Writes the kept part of the tree below root; false once out holds more than limit bytes. A
-// loop, not recursion: a message may nest its elements deeper than any stack. Elements more than
-// maxDepth deep (0: no limit) are written as their content only.
-bool appendKept(QByteArray &out, const GumboNode *root, int limit, int maxDepth)
+// Writes the kept part of the tree below root; false once out holds more than limit bytes or the
+// walk is to end. A loop, not recursion: a message may nest its elements deeper than any stack.
+// Elements more than maxDepth deep (0: no limit) are written as their content only.
+bool appendKept(PageWalk &walk, QByteArray &out, const GumboNode *root, int limit, int maxDepth)
 {
     struct Open {
         const GumboNode *node;
@@ -216,7 +268,7 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit, int maxDepth)
     };
     std::vector<Open> open{{root, 0, false}};
     while (!open.empty()) {
-        if (out.size() > limit)
+        if (out.size() > limit || !walk.goOn())
             return false;
         Open &top = open.back();
         const GumboElement &parent = top.node->v.element;
@@ -240,9 +292,10 @@ bool appendKept(QByteArray &out, const GumboNode *root, int limit, int maxDepth)
             if (keep == Keep::Element && nests && maxDepth > 0 && int(open.size()) > maxDepth)
                 keep = Keep::Children;
             if (keep == Keep::Element) {
-                appendStartTag(out, e);
+                appendStartTag(walk, out, e);
                 if (e.tag == GUMBO_TAG_STYLE) {
                     out += styleText(e) + "</style>";
+                    walk.goOn(kStyleTextSteps);
                     break;
                 }
                 if (firstTextStartsLine(e))
@@ -269,20 +322,20 @@ QByteArray dirValue(const GumboElement &e)
 }
 
 // The direction a style attribute sets; *rest: the kept style without it.
-QByteArray styleDirection(const GumboElement &e, QByteArray *rest)
+QByteArray styleDirection(PageWalk &walk, const GumboElement &e, QByteArray *rest)
 {
     const GumboAttribute *style = gumbo_get_attribute(&e.attributes, "style");
     rest->clear();
-    return style ? TakeCssDirection(InertCss(style->value), rest) : QByteArray();
+    return style ? TakeCssDirection(walk.style(*style), rest) : QByteArray();
 }
 
 // The message's direction, as the html and body elements set it by their styles and dir
 // attributes, the body's before the html element's and a style before a dir attribute.
-QByteArray messageDirection(const GumboElement &html, const GumboElement &body)
+QByteArray messageDirection(PageWalk &walk, const GumboElement &html, const GumboElement &body)
 {
     QByteArray rest;
     for (const GumboElement *e : {&body, &html}) {
-        QByteArray direction = styleDirection(*e, &rest);
+        QByteArray direction = styleDirection(walk, *e, &rest);
         if (direction.isEmpty())
             direction = dirValue(*e);
         if (!direction.isEmpty())
@@ -291,20 +344,26 @@ QByteArray messageDirection(const GumboElement &html, const GumboElement &body)
     return QByteArray();
 }
 
-// The message's body tag, which a browser merges into the page's: its colours, background and
-// style show on the whole page, with the html element's language when the body has none. Its
-// direction does not: it would turn the page's own header lines too.
-QByteArray pageBodyTag(const GumboElement &html, const GumboElement &body)
+// The body's attributes that colour the message: they go on the frame around its content.
+bool isColourAttribute(const char *name)
+{
+    return IsOneOf(name, {"bgcolor", "text", "link", "vlink", "alink"});
+}
+
+// The message's body tag, which a browser merges into the page's: its background picture,
+// margins and classes show on the whole page, with the html element's language when the body has
+// none. Its colours and style go on the frame around the message's content instead, where the
+// page's own style sheet does not beat them and the page's header lines keep theirs; nor does its
+// direction go here: it would turn the page's own header lines too.
+QByteArray pageBodyTag(PageWalk &walk, const GumboElement &html, const GumboElement &body)
 {
     QByteArray tag = "<body";
     for (unsigned i = 0; i < body.attributes.length; ++i) {
         const auto *a = static_cast<const GumboAttribute *>(body.attributes.data[i]);
-        if (std::strcmp(a->name, "dir") == 0)
+        if (std::strcmp(a->name, "dir") == 0 || std::strcmp(a->name, "style") == 0 || isColourAttribute(a->name))
             continue;
-        QByteArray value = keptValue(body, *a);
-        if (std::strcmp(a->name, "style") == 0)
-            styleDirection(body, &value);
-        if (value.isNull() || (std::strcmp(a->name, "style") == 0 && value.trimmed().isEmpty()))
+        const QByteArray value = keptValue(walk, body, *a);
+        if (value.isNull())
             continue;
         tag += QByteArray(" ") + a->name + "=\"";
         appendEscaped(tag, value.constData(), true);
@@ -319,6 +378,122 @@ QByteArray pageBodyTag(const GumboElement &html, const GumboElement &body)
     return tag + '>';
 }
 
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// A colour attribute's value as a browser reads it (the legacy colour rules), as declarations of
+// property: a colour name stays (the hex form first, which CSS keeps only when the word is no
+// name it knows), anything else becomes #rrggbb; empty where a browser takes no colour.
+QByteArray colourDeclarations(const char *property, const char *value)
+{
+    QByteArray v = QByteArray(value).trimmed();
+    if (v.isEmpty() || v.compare("transparent", Qt::CaseInsensitive) == 0)
+        return QByteArray();
+    bool word = true;
+    for (const char c : v)
+        word = word && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'));
+    const QByteArray name = word ? v.toLower() : QByteArray();
+    if (v.size() == 4 && v[0] == '#' && isHexDigit(v[1]) && isHexDigit(v[2]) && isHexDigit(v[3]))
+        v = QByteArray("#") + v[1] + v[1] + v[2] + v[2] + v[3] + v[3];
+    v.truncate(128);
+    if (v.startsWith('#'))
+        v.remove(0, 1);
+    for (char &c : v) {
+        if (!isHexDigit(c))
+            c = '0';
+    }
+    while (v.isEmpty() || v.size() % 3 != 0)
+        v += '0';
+    int length = v.size() / 3;
+    QByteArray parts[3] = {v.mid(0, length), v.mid(length, length), v.mid(2 * length, length)};
+    if (length > 8) {
+        for (QByteArray &part : parts)
+            part = part.right(8);
+        length = 8;
+    }
+    while (length > 2 && parts[0][0] == '0' && parts[1][0] == '0' && parts[2][0] == '0') {
+        for (QByteArray &part : parts)
+            part.remove(0, 1);
+        --length;
+    }
+    QByteArray out = QByteArray(property) + ": #";
+    for (const QByteArray &part : parts)
+        out += part.left(2).rightJustified(2, '0').toLower();
+    out += "; ";
+    if (!name.isEmpty())
+        out += QByteArray(property) + ": " + name + "; ";
+    return out;
+}
+
+// Whether a style's declarations set the text's colour.
+bool setsTextColour(const QByteArray &style)
+{
+    const QByteArray lower = style.toLower();
+    for (int at = lower.indexOf("color"); at >= 0; at = lower.indexOf("color", at + 5)) {
+        const char before = at > 0 ? lower[at - 1] : ';';
+        int after = at + 5;
+        while (after < lower.size() && (lower[after] == ' ' || lower[after] == '\t' || lower[after] == '\n'))
+            ++after;
+        if ((before == ';' || before == ' ' || before == '\t' || before == '\n' || before == '{')
+            && after < lower.size() && lower[after] == ':')
+            return true;
+    }
+    return false;
+}
+
+// The frame around the message's content that shows the body's colours and style: its start tag,
+// and the rules that carry its colours into tables and links, which the page's style sheet (or a
+// browser's own) would colour otherwise. Both empty when the body sets none. The rules weigh no
+// more than a type selector, so the message's own style sheets, which follow them, still win.
+struct MessageFrame {
+    QByteArray startTag;
+    QByteArray rules;
+};
+
+MessageFrame messageFrame(PageWalk &walk, const GumboElement &body)
+{
+    QByteArray css;
+    bool textColour = false;
+    QByteArray linkRules;
+    const auto attributeColour = [&body](const char *name, const char *property) {
+        const GumboAttribute *a = gumbo_get_attribute(&body.attributes, name);
+        return a ? colourDeclarations(property, a->value) : QByteArray();
+    };
+    css += attributeColour("bgcolor", "background-color");
+    if (const QByteArray text = attributeColour("text", "color"); !text.isEmpty()) {
+        css += text;
+        textColour = true;
+    }
+    if (const QByteArray link = attributeColour("link", "color"); !link.isEmpty())
+        linkRules += ":where(.message-body) a:link { " + link.trimmed() + " } ";
+    if (const QByteArray visited = attributeColour("vlink", "color"); !visited.isEmpty())
+        linkRules += ":where(.message-body) a:visited { " + visited.trimmed() + " } ";
+    QByteArray style;
+    styleDirection(walk, body, &style);
+    if (!style.trimmed().isEmpty()) {
+        textColour = textColour || setsTextColour(style);
+        css += style;
+    }
+    MessageFrame frame;
+    if (css.isEmpty() && linkRules.isEmpty())
+        return frame;
+    frame.startTag = "<div class=\"message-body\"";
+    if (!css.trimmed().isEmpty()) {
+        frame.startTag += " style=\"";
+        appendEscaped(frame.startTag, css.trimmed().constData(), true);
+        frame.startTag += '"';
+    }
+    frame.startTag += '>';
+    if (textColour)
+        frame.rules += ":where(.message-body) table { color: inherit } ";
+    frame.rules += linkRules;
+    if (!frame.rules.isEmpty())
+        frame.rules = "<style>" + frame.rules.trimmed() + "</style>";
+    return frame;
+}
+
 const GumboElement *bodyOf(const GumboElement &html)
 {
     for (unsigned i = 0; i < html.children.length; ++i) {
@@ -329,30 +504,36 @@ const GumboElement *bodyOf(const GumboElement &html)
     return nullptr;
 }
 
-// The head's style sheets, then the body's content. The body's own look goes on a body tag before
-// it, which a browser gives to the page's body, as it did when the message's markup was copied
-// whole; the message's direction goes on an element around its content, where "auto" is
-// resolved from the message's text.
-bool appendDocument(QByteArray &out, const GumboElement &html, int limit, int maxDepth)
+// The frame's rules, the head's style sheets, then the body's content. The body's own look goes on
+// a body tag before it, which a browser gives to the page's body, as it did when the message's
+// markup was copied whole, and its colours and style on a frame around its content; the
+// message's direction goes on an element inside that, where "auto" is resolved from the
+// message's text.
+bool appendDocument(PageWalk &walk, QByteArray &out, const GumboElement &html, int limit, int maxDepth)
 {
     const GumboElement *body = bodyOf(html);
-    const QByteArray direction = body ? messageDirection(html, *body) : QByteArray();
+    const QByteArray direction = body ? messageDirection(walk, html, *body) : QByteArray();
+    const MessageFrame frame = body ? messageFrame(walk, *body) : MessageFrame();
+    out += frame.rules;
     for (unsigned i = 0; i < html.children.length; ++i) {
         const auto *part = static_cast<const GumboNode *>(html.children.data[i]);
         if (part->type != GUMBO_NODE_ELEMENT)
             continue;
         const bool isBody = &part->v.element == body;
         if (isBody) {
-            const QByteArray tag = pageBodyTag(html, *body);
+            const QByteArray tag = pageBodyTag(walk, html, *body);
             if (tag != "<body>")
                 out += tag;
+            out += frame.startTag;
             if (!direction.isEmpty())
                 out += "<div dir=\"" + direction + "\">";
         }
         const bool shown = part->v.element.tag == GUMBO_TAG_HEAD || isBody;
-        if (shown && !appendKept(out, part, limit, maxDepth))
+        if (shown && !appendKept(walk, out, part, limit, maxDepth))
             return false;
         if (isBody && !direction.isEmpty())
+            out += "</div>";
+        if (isBody && !frame.startTag.isEmpty())
             out += "</div>";
     }
     return true;
@@ -437,9 +618,11 @@ QByteArray shownAsText(const QByteArray &markup)
     return out + "</div>";
 }
 
-// The kept markup, or its source as text where it cannot be read within bounds.
+// The kept markup, or its source as text where it cannot be read within bounds. The parse and
+// the walk after it share one CPU deadline and answer the stop alike.
 QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomic<bool> *stop, int maxDepth)
 {
+    const qint64 deadline = PageCpuDeadline(markup.size());
     // Nesting thousands deep is no mail: rather than keep the parser busy until its budget ends,
     // its source shows as text at once.
     {
@@ -447,7 +630,7 @@ QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomi
         if (nestingWork(std::string_view(lower.constData(), size_t(lower.size()))) > kMaxNestingWork)
             return shownAsText(markup);
     }
-    const BoundedParse parse(markup, stop);
+    const BoundedParse parse(markup, stop, deadline);
     const GumboOutput *tree = parse.tree();
     if (!tree) {
         if (stopped)
@@ -458,9 +641,14 @@ QByteArray inertOrText(const QByteArray &markup, bool *stopped, const std::atomi
     const int limit = int(qMin<qint64>(kMaxPageBytes, qMax<qint64>(kMinPageLimit, qint64(markup.size()) * 16)));
     QByteArray out;
     out.reserve(markup.size());
+    PageWalk walk(stop, deadline);
     if (tree->root && tree->root->type == GUMBO_NODE_ELEMENT
-        && !appendDocument(out, tree->root->v.element, limit, maxDepth))
+        && !appendDocument(walk, out, tree->root->v.element, limit, maxDepth)) {
+        if (stopped)
+            *stopped = walk.ended() == PageWorkEnd::Stopped;
+        out = QByteArray();
         return shownAsText(markup);
+    }
     return out;
 }
 

@@ -151,6 +151,49 @@ bool continuesName(char c)
         || c == '\\' || c == '(' || uchar(c) >= 0x80;
 }
 
+bool isHexOrQuestion(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F') || c == '?';
+}
+
+// Where a reader of the older CSS grammar ends the unicode range whose '+' is at plus: up to six
+// hex digits or question marks, then, after digits alone, '-' and up to six hex digits.
+int unicodeRangeEnd(const QByteArray &css, int plus)
+{
+    int at = plus + 1;
+    const int max = qMin(at + 6, int(css.size()));
+    while (at < max && isHexOrQuestion(css[at]) && css[at] != '?')
+        ++at;
+    bool question = false;
+    while (at < max && css[at] == '?') {
+        ++at;
+        question = true;
+    }
+    if (!question && at + 1 < css.size() && css[at] == '-' && isHexOrQuestion(css[at + 1]) && css[at + 1] != '?') {
+        const int end = qMin(at + 7, int(css.size()));
+        ++at;
+        while (at < end && isHexOrQuestion(css[at]) && css[at] != '?')
+            ++at;
+    }
+    return at;
+}
+
+// Readers of the older CSS grammar read "u+" and what follows as a unicode range, which may end
+// inside a name the browser reads whole: "U+0url(x)" is then a range and a url. Where a range so
+// read would end inside a name, a comment keeps the "u" apart; a true range, which a ',' ';' or
+// blank ends, stays as written.
+void separateUnicodeRanges(QByteArray &out, const std::vector<int> &plusAt)
+{
+    for (auto it = plusAt.rbegin(); it != plusAt.rend(); ++it) {
+        const int plus = *it;
+        if (plus + 1 >= out.size() || !isHexOrQuestion(out[plus + 1]))
+            continue;
+        const int end = unicodeRangeEnd(out, plus);
+        if (end < out.size() && continuesName(out[end]))
+            out.insert(plus, "/**/");
+    }
+}
+
 }  // namespace
 
 bool IsOneOf(const char *name, std::initializer_list<const char *> names)
@@ -201,9 +244,15 @@ QByteArray InertCss(std::string_view css)
     QByteArray out;
     // Where the last "none" written for a dropped url ends, until the next token is written.
     int noneEnd = -1;
+    // Where the text after a lone "u" starts, and each such place a '+' follows it.
+    int afterU = -1;
+    std::vector<int> plusAfterU;
     for (CssToken t = tokens.next(); t.kind != CssKind::End; t = tokens.next()) {
         const std::string_view source = in.substr(t.from, t.to - t.from);
         bool dropped = false;
+        if (afterU >= 0 && afterU == out.size() && !source.empty() && source[0] == '+')
+            plusAfterU.push_back(afterU);
+        afterU = -1;
         switch (t.kind) {
         case CssKind::Comment:
             // Kept as an empty comment: the tokens on either side stay apart.
@@ -252,7 +301,10 @@ QByteArray InertCss(std::string_view css)
         }
         if (dropped)
             noneEnd = out.size();
+        if (t.kind == CssKind::Ident && (source == "u" || source == "U"))
+            afterU = out.size();
     }
+    separateUnicodeRanges(out, plusAfterU);
     return out;
 }
 

@@ -60,10 +60,24 @@ MailOutput::~MailOutput()
 {
     // A message file never closed is not whole: m_whole removes it unnamed. A mailbox keeps
     // its whole messages, under its own name.
-    if (!m_hidden.isEmpty())
+    if (!m_hidden.isEmpty() || m_nextName)
         discard();
     else if (m_file)
         std::fclose(m_file);
+}
+
+void MailOutput::removeBeside()
+{
+    QStringList folders;
+    for (const QString &path : m_beside) {
+        ::unlink(nativePath(path).constData());
+        const QString folder = QFileInfo(path).path();
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    for (const QString &folder : folders)
+        ::rmdir(nativePath(folder).constData());
+    m_beside.clear();
 }
 
 void MailOutput::fail(int errorNumber)
@@ -88,6 +102,8 @@ void MailOutput::restart(const QString &path)
     else if (m_file || m_inMemory)
         close();
     m_path = path;
+    m_claimed.clear();
+    m_beside.clear();
     m_error.clear();
     m_failed = false;
     m_created = false;
@@ -149,14 +165,35 @@ bool MailOutput::createNew(const QString &folder, std::function<QString()> nextN
     return true;
 }
 
+QString MailOutput::claimName(const std::function<bool(const QString &)> &besideFree)
+{
+    if (!m_nextName || m_failed)
+        return QString();
+    if (!m_claimed.isEmpty())
+        return m_claimed;
+    for (;;) {
+        const QString path = m_nextName();
+        if (path.isEmpty())
+            return QString();
+        struct stat st;
+        if (::lstat(nativePath(path).constData(), &st) != 0 && errno == ENOENT && besideFree(path)) {
+            m_claimed = path;
+            return path;
+        }
+    }
+}
+
 bool MailOutput::nameWholeFile()
 {
     if (!m_nextName)
         return !m_failed;
     const std::function<QString()> nextName = std::move(m_nextName);
     m_nextName = nullptr;
+    QString claimed = std::move(m_claimed);
+    m_claimed.clear();
     for (int error = EEXIST; !m_failed && error == EEXIST;) {
-        const QString path = nextName();
+        const QString path = claimed.isEmpty() ? nextName() : claimed;
+        claimed.clear();
         if (path.isEmpty()) {
             fail(EEXIST);
             m_error = QStringLiteral("no file number is left");
@@ -167,6 +204,9 @@ bool MailOutput::nameWholeFile()
         }
     }
     m_whole.close();
+    if (m_failed)
+        removeBeside();
+    m_beside.clear();
     return !m_failed;
 }
 
@@ -295,7 +335,9 @@ bool MailOutput::discard()
     if (m_nextName) {
         // Never named: closing it removes it.
         m_nextName = nullptr;
+        m_claimed.clear();
         m_whole.close();
+        removeBeside();
         return true;
     }
     if (m_path.isEmpty() || m_hidden.isEmpty())

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <cstdio>
 #include <functional>
@@ -35,6 +36,14 @@ public:
     // nextName() that does not exist yet (an empty name: none is left). A failure, a discard or the
     // end of the output before then leaves nothing under any name.
     bool createNew(const QString &folder, std::function<QString()> nextName);
+    // For a file of createNew not yet named: takes the name it is to have now, the first of
+    // nextName() that does not exist and that besideFree accepts (what goes beside the file is
+    // named after it), and returns it; close() names the file so unless something took the name
+    // meanwhile. Empty for any other output, or when no name is left.
+    QString claimName(const std::function<bool(const QString &)> &besideFree);
+    // Files written beside the file of createNew (then their folder, when left empty) that go
+    // when it ends without its name: they belong to it.
+    void addBeside(const QString &path) { m_beside.append(path); }
     // Writes bytes over the start of the file once all written so far is out; the end stays.
     bool rewriteStart(const QByteArray &bytes);
     bool isOpen() const { return m_file != nullptr || m_inMemory; }
@@ -69,6 +78,8 @@ private:
     void useLargeBuffer();
     // Gives createNew's file its name once all of it is out.
     bool nameWholeFile();
+    // Removes what addBeside named.
+    void removeBeside();
     // Gives the mailbox its name again.
     bool nameMailbox();
 
@@ -81,6 +92,8 @@ private:
     QByteArray m_hidden;                  // the mailbox's name while it is written; empty when it has its own
     WholeFile m_whole;                    // createNew's file
     std::function<QString()> m_nextName;  // set while createNew's file awaits its name
+    QString m_claimed;                    // the name claimName took for it
+    QStringList m_beside;                 // what goes with it when it takes no name
     QString m_error;
     qint64 m_startSize = 0;     // file size where the current message began
     qint64 m_messageBytes = 0;  // written since then

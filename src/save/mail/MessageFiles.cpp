@@ -64,10 +64,8 @@ bool OpenMessageFile(MailOutput &out, const MailFormatStyle &style, MailSaveCont
 
 QStringList WriteMessageFile(const MailMessage &message)
 {
-    if (message.style.htmlPage) {
-        WriteHtmlPage(message);
-        return QStringList();
-    }
+    if (message.style.htmlPage)
+        return WriteHtmlPage(message);
     if (message.style.lengthFirstLine)
         return writeWithLengthLine(message);
     return WriteMailSteps(message);

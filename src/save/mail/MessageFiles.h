@@ -38,7 +38,9 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
 // The body's XML text as page content: markup stays markup; plain text is escaped and keeps
 // its line breaks. *stopped: the save's stop interrupted it.
 QByteArray HtmlPageBody(const QString &raw, bool *stopped = nullptr);
-void WriteHtmlPage(const MailMessage &message);
+// Writes the page, and the attachments in a folder beside it that its attachment line links; the
+// attachments not written whole, each as a log line.
+QStringList WriteHtmlPage(const MailMessage &message);
 // Markup that shows as before but runs and loads nothing, read as a browser reads it: only the
 // elements and attributes that show are written back; links stay only to the web, mail or the
 // page itself, pictures only when the message carries them (data:, cid:), styles without

@@ -36,7 +36,9 @@ struct BaseArchive {
     qint64 lastMessageData = 0;
 };
 
-BaseArchive baseArchive(bool centralDirectory = true)
+// cut: a message whose XML is cut at the first place cut names, its sizes and CRC-32 those of
+// the cut bytes.
+BaseArchive baseArchive(bool centralDirectory = true, int cutMessage = -1, const QByteArray &cut = QByteArray())
 {
     TestArchiveBuilder b;
     BaseArchive base;
@@ -58,7 +60,10 @@ BaseArchive baseArchive(bool centralDirectory = true)
         QVector<OlmXml::MailItem> items{mailItem(i)};
         if (i == 5)
             items.append(mailItem(6));
-        base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), OlmXml::emails(items)));
+        QByteArray xml = OlmXml::emails(items);
+        if (i == cutMessage)
+            xml.truncate(xml.indexOf(cut) + cut.size());
+        base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), xml));
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2").arg(i % 2).arg(i),
                    QByteArray(300 + i, char('a' + i)));
     }
@@ -177,6 +182,8 @@ private Q_SLOTS:
     void centralDisagrees_data();
     void centralDisagrees();
     void repeatedNames();
+    void everyMessageAccounted_data();
+    void everyMessageAccounted();
     void sampleDocumentHeader_data();
     void sampleDocumentHeader();
 };
@@ -760,6 +767,52 @@ void ArchiveWalkTest::repeatedNames()
     QCOMPARE(EntriesReadElsewhere.size(), 1);
     QVERIFY(EntriesReadElsewhere.first().contains(QLatin1String("message_00000.xml")));
     QVERIFY(EntriesNotRead.isEmpty());
+}
+
+void ArchiveWalkTest::everyMessageAccounted_data()
+{
+    QTest::addColumn<std::function<QByteArray()>>("make");
+    QTest::addColumn<int>("mailCount");
+    QTest::addColumn<int>("damagedMails");   // kept, but saved as incomplete
+    QTest::addColumn<int>("readElsewhere");  // report lines: read from the other source or extent
+    QTest::addColumn<int>("notRead");        // report lines: entries not read at all
+
+    using Make = std::function<QByteArray()>;
+    // Cut where the checks cannot see it: the message is kept from what remains.
+    QTest::newRow("message cut after its subject, its sizes and CRC-32 of the cut")
+        << Make([] { return baseArchive(true, 3, "</OPFMessageCopySubject>").bytes; }) << 7 << 1 << 0 << 0;
+    QTest::newRow("message cut inside a tag, no central directory")
+        << Make([] { return baseArchive(false, 3, "<OPFMessageCopyBo").bytes; }) << 7 << 1 << 0 << 0;
+    QTest::newRow("a message's header zeroed, and the directory's second record") << Make([] {
+        BaseArchive b = baseArchive();
+        Damage::zeroStretch(b.bytes, b.messageHeaders[2], 30 + 60);
+        const qint64 first = qint64(get64(b.bytes, b.bytes.size() - 98 + 48));
+        Damage::zeroStretch(b.bytes, b.bytes.indexOf("PK\x01\x02", int(first) + 4), 46);
+        return b.bytes;
+    }) << 7 << 0 << 0 << 0;
+}
+
+void ArchiveWalkTest::everyMessageAccounted()
+{
+    // Every message any source names is read, read incomplete, or named in a line.
+    QFETCH(std::function<QByteArray()>, make);
+    QFETCH(int, mailCount);
+    QFETCH(int, damagedMails);
+    QFETCH(int, readElsewhere);
+    QFETCH(int, notRead);
+    const QByteArray a = make();
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(mailCount));
+    int damaged = 0;
+    for (MailMLRC *m : mails()) {
+        damaged += m->bDamaged;
+        // Each in the folder its own name gives.
+        QCOMPARE(folderKey(m->llFolderId).left(7), QStringLiteral("Folder "));
+    }
+    QCOMPARE(damaged, damagedMails);
+    QCOMPARE(locationFault(a), QString());
+    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

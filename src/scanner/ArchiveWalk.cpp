@@ -176,6 +176,12 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     h->name.resize(h->nameLength);
     if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
         return false;
+    // A name that runs over another record's signature is no name: a stray signature (in a
+    // self-extractor's stub, say) whose name length would hide the entries behind it.
+    const char *raw = h->name.constData();
+    if ((memchr(raw, 3, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x03\x04")))
+        || (memchr(raw, 1, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x01\x02"))))
+        return false;
     const int nul = h->name.indexOf('\0');
     // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.
     h->messageName = (nul >= 0 || !validUtf8(h->name)) && NameHeldMessage(h->name);

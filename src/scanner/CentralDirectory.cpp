@@ -4,6 +4,7 @@
 #include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/ScanGlobals.h"
 
 #include <algorithm>
 
@@ -75,12 +76,33 @@ bool CentralDirectory::read(ArchiveSource &source)
     m_start = -1;
     m_complete = false;
     m_inOrder = false;
+    m_shift = 0;
+    m_shifted = 0;
     m_size = source.size();
     qint64 cdOffset = 0, cdSize = 0, count = 0, cdEnd = 0;
     if (!locate(source, &cdOffset, &cdSize, &count, &cdEnd))
         return false;
     m_start = cdOffset;
     parseRecords(source, cdOffset, cdSize, count);
+    if (m_shift != 0) {
+        // A moved directory is taken only when it lists the archive's own folders: the last
+        // attachment of an archive without a directory may be an archive that ends the file.
+        const bool ours = std::any_of(m_entries.begin(), m_entries.end(), [](const CentralEntry &e) {
+            return e.name.startsWith("Local/") || e.name.startsWith("Accounts/") || e.name == "Categories.xml";
+        });
+        if (!ours) {
+            m_entries.clear();
+            m_start = -1;
+            return false;
+        }
+        if (m_shifted > 0)
+            EntriesReadElsewhere << QStringLiteral(
+                                        "The central directory lies %1 bytes %2 where the end record places it: %3 of "
+                                        "its records were read with their offsets moved by as much")
+                                        .arg(qAbs(m_shift))
+                                        .arg(m_shift > 0 ? QStringLiteral("after") : QStringLiteral("before"))
+                                        .arg(m_shifted);
+    }
     if (m_entries.empty()) {
         // Nothing read: the walk must not stop early at a directory that gave nothing.
         m_start = count == 0 ? cdOffset : -1;
@@ -130,9 +152,20 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
         *cdOffset = o;
         *cdEnd = eocd;
     }
+    if (*cdSize < 0 || *count < 0 || *cdSize > *cdEnd)
+        return false;
+    // Bytes added before the archive (a self-extractor's stub) or removed inside it move the
+    // directory: it still ends where the end records begin and has the size they give. Only an
+    // end record that ends the file is ours; an embedded archive's near a cut tail is not.
+    const qint64 moved = *cdEnd - *cdSize;
+    if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig && r.u32At(*cdOffset) != kCentralHeaderSig
+        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size) {
+        m_shift = moved - *cdOffset;
+        *cdOffset = moved;
+    }
     // The directory ends where the end records begin. This also keeps the end record of an
     // embedded archive (an attachment near a cut tail) from being taken for ours.
-    if (*cdOffset < 0 || *cdSize < 0 || *count < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
+    if (*cdOffset < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
         return false;
     if (*count > *cdSize / kCentralRecordSize)
         return false;
@@ -144,6 +177,8 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
 void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count)
 {
     BufferedArchiveReader r(source);
+    // Headers are read only in a moved archive, each apart: a small window serves.
+    BufferedArchiveReader headers(source, 4096);
     const qint64 limit = cdOffset + cdSize;
     // A damaged count must not reserve gigabytes; a real one seldom passes a million.
     m_entries.reserve(size_t(qMin<qint64>(count, 1 << 20)));
@@ -205,6 +240,16 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
             break;
         at = next;
         ++i;
+        // In a moved archive a record's header stands where the record says, or moved as much
+        // as the directory (every header behind the place where bytes were added or removed).
+        if (m_shift != 0 && !localAgrees(e, headers)) {
+            CentralEntry moved = e;
+            moved.headerOffset += m_shift;
+            if (moved.headerOffset >= 0 && localAgrees(moved, headers)) {
+                e.headerOffset = moved.headerOffset;
+                ++m_shifted;
+            }
+        }
         // Local headers lie before the directory; a record pointing elsewhere is damage, kept
         // only to be named when no local header of its name is found.
         e.dropped = e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0;

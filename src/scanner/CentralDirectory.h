@@ -77,6 +77,8 @@ private:
     qint64 m_size = 0;
     bool m_complete = false;                        // every record the end record announced was read
     bool m_inOrder = false;                         // the directory lists its records in entry order
+    qint64 m_shift = 0;                             // where the directory lies, less where the end records place it
+    qint64 m_shifted = 0;                           // records whose headers stand moved by m_shift
     size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
 };
 

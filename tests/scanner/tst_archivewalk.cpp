@@ -790,6 +790,22 @@ void ArchiveWalkTest::everyMessageAccounted_data()
         Damage::zeroStretch(b.bytes, b.bytes.indexOf("PK\x01\x02", int(first) + 4), 46);
         return b.bytes;
     }) << 7 << 0 << 0 << 0;
+    // The directory moves with the bytes behind the removed ones: its records are read moved
+    // (one line), and the message whose header is gone is named.
+    QTest::newRow("200 bytes removed at a message's local header") << Make([] {
+        BaseArchive b = baseArchive();
+        return b.bytes.remove(int(b.messageHeaders[2]), 200);
+    }) << 6 << 0 << 1 << 1;
+    // A stray header in the stub whose name length runs over the first real headers.
+    for (bool central : {true, false}) {
+        QTest::addRow("64 KiB stub before the archive%s", central ? "" : ", no central directory") << Make([central] {
+            QByteArray stub(65536, '\0');
+            stub.replace(65536 - 200, 4, "PK\x03\x04");
+            stub[65536 - 200 + 26] = char(6600 & 0xff);
+            stub[65536 - 200 + 27] = char(6600 >> 8);
+            return stub + baseArchive(central).bytes;
+        }) << 7 << 0 << (central ? 1 : 0) << 0;
+    }
 }
 
 void ArchiveWalkTest::everyMessageAccounted()
@@ -803,6 +819,7 @@ void ArchiveWalkTest::everyMessageAccounted()
     const QByteArray a = make();
     scanBytes(a);
     QCOMPARE(MailItemCount, qint64(mailCount));
+    QCOMPARE(ContactItemCount, qint64(3));
     int damaged = 0;
     for (MailMLRC *m : mails()) {
         damaged += m->bDamaged;

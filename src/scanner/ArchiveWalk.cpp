@@ -128,7 +128,7 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
         // CRC 0: a folder entry, or data the header does not describe; look behind it.
         const qint64 p = h.dataOffset;
         if (p < m_limit && m_reader->u32At(p) != kLocalHeaderSig) {
-            const qint64 end = recoverBlock(p);
+            const qint64 end = recoverBlock(p, &h);
             return end > p ? end : p;
         }
         return p;

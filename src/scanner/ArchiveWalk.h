@@ -107,10 +107,14 @@ private:
     QString entryFolderPath(const QByteArray &name, EntryRole role);
 
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
-    qint64 recoverBlock(qint64 p);
+    // h: a header right before p whose sizes and CRC-32 were lost; its name files the block.
+    qint64 recoverBlock(qint64 p, const LocalHeader *h = nullptr);
     qint64 nextSignature(qint64 from);
     qint64 findCloseTag(int tag, qint64 from, qint64 limit);
     void dispatchBlock(int tag, qint64 p, qint64 end);
+    // The block [p, end) is the data of h when h's name gives the block's role: read as h's entry,
+    // with the CRC-32 of a data descriptor behind it when its size agrees. Returns false when not.
+    bool dispatchNamedBlock(EntryRole role, const LocalHeader &h, qint64 p, qint64 end);
 
     QFolderInformationThread &m_thread;
     ArchiveSource &m_source;

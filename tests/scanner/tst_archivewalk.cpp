@@ -436,7 +436,7 @@ void ArchiveWalkTest::damaged_data()
         const int n = int(quint8(b.bytes[int(b.messageHeaders[0] + 26)]));
         memset(b.bytes.data() + b.messageHeaders[0] + 30 + n + 4, 0, 16);
         return b.bytes;
-    }) << 7 << 3 << 1;
+    }) << 7 << 3 << 0;
     QTest::newRow("Contacts.xml cut mid-item before valid messages") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addRaw(binaryPayload());

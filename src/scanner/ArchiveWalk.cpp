@@ -3,6 +3,7 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/BuildQueue.h"
@@ -325,12 +326,14 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         appendAttachmentNode(h, end >= 0);
         return next;
     default:
+        if (role != EntryRole::Message && listCopy(h, role))
+            return next;
         noteRepeatedName(h);
         return handleXmlEntry(h, role, end);
     }
 }
 
-qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
+void ArchiveWalker::appendListNode(const LocalHeader &h, EntryRole role)
 {
     switch (role) {
     case EntryRole::Contacts:
@@ -348,13 +351,29 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     default:
         break;
     }
+}
+
+qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
+{
     const qint64 want = qMin(h.usize, m_limit - h.dataOffset);
-    if (want > kMaxEntryText)
+    if (want > kMaxEntryText) {
+        appendListNode(h, role);
         return end > h.pos ? end : h.dataOffset;
+    }
     bool cut = false;
     const qint64 len = readEntryText(h.dataOffset, want, &cut);
     const qint64 textEnd = h.dataOffset + len;
-    build(role, entryFolderPath(h.name, role), textEnd, len, &h);
+    if (len > 0 && len < h.usize && h.crc != 0 && Crc32Update(0, m_text, len) == h.crc) {
+        // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
+        // the sizes are the damaged part and the text is whole.
+        LocalHeader whole = h;
+        whole.usize = whole.csize = len;
+        appendListNode(whole, role);
+        build(role, entryFolderPath(h.name, role), textEnd, len, &whole);
+    } else {
+        appendListNode(h, role);
+        build(role, entryFolderPath(h.name, role), textEnd, len, &h);
+    }
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
     // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
     // parsed, never at the text's own root tag again.

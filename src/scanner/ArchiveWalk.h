@@ -82,6 +82,10 @@ private:
     qint64 handleKnownEntry(const CentralEntry &e);
     // A second entry of one name with other contents is read too, and named.
     void noteRepeatedName(const LocalHeader &h);
+    // A list stored again inside a mail folder with the contents of one already read: named,
+    // and its items are not read twice.
+    bool listCopy(const LocalHeader &h, EntryRole role);
+    void appendListNode(const LocalHeader &h, EntryRole role);
     // After the walk: every record not used is named, as read from its local header elsewhere
     // or as not read.
     void noteUnusedRecords();
@@ -140,6 +144,8 @@ private:
     };
     // Item entries by a 64-bit hash of their names, to name a second entry of one name.
     QHash<quint64, NamedEntry> m_itemNames;
+    // List entries read, by role, size and CRC-32: their header offsets.
+    QHash<quint64, qint64> m_lists;
     // The last attachment whose size did not end at a record; the next record found ends it.
     FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.

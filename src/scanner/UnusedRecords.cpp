@@ -10,10 +10,23 @@
 
 namespace olm {
 
+namespace {
+
+quint64 nameKey(const QByteArray &name)
+{
+    return std::hash<std::string_view>()(std::string_view(name.constData(), size_t(name.size())));
+}
+
+}  // namespace
+
 void ArchiveWalker::noteUnusedRecords()
 {
     if (!m_central->found())
         return;
+    // Attachments read under the names of unused records, by name: gathered once, and only
+    // when some record was not used.
+    QHash<QByteArray, qint64> attachments;
+    bool gathered = false;
     for (const CentralEntry &e : m_central->entries()) {
         if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
             continue;
@@ -21,14 +34,47 @@ void ArchiveWalker::noteUnusedRecords()
         const int nul = name.indexOf('\0');
         if (nul >= 0)
             name.truncate(nul);
-        const auto found = m_localOnly.constFind(name);
-        if (found != m_localOnly.constEnd()) {
+        // An entry of that name read anywhere: from a header no record agreed with, or (a second
+        // record of one name pointing at another entry's header) with its own record.
+        qint64 at = m_localOnly.value(name, -1);
+        if (at < 0) {
+            const auto item = m_itemNames.constFind(nameKey(name));
+            if (item != m_itemNames.constEnd())
+                at = item->pos;
+        }
+        if (at < 0) {
+            if (!gathered) {
+                gathered = true;
+                for (const CentralEntry &u : m_central->entries()) {
+                    if (!u.used && !u.name.isEmpty()) {
+                        const int end = u.name.indexOf('\0');
+                        attachments.insert(end < 0 ? u.name : u.name.left(end), -1);
+                    }
+                }
+                for (FileOffsetNode *n = tmpAtFOStart; n; n = n->pNext) {
+                    const auto it = attachments.find(QByteArray(n->pEntryName));
+                    if (it != attachments.end() && it.value() < 0)
+                        it.value() = n->llDataOffset;
+                }
+            }
+            const qint64 data = attachments.value(name, -1);
+            if (data >= 0) {
+                EntriesReadElsewhere << QStringLiteral(
+                                            "Entry \"%1\": the central directory places its header at archive offset "
+                                            "%2, where none of that name stands; read from its data at %3")
+                                            .arg(QString::fromUtf8(name))
+                                            .arg(e.headerOffset)
+                                            .arg(data);
+                continue;
+            }
+        }
+        if (at >= 0) {
             EntriesReadElsewhere << QStringLiteral(
                                         "Entry \"%1\": the central directory places its header at archive offset "
                                         "%2, where none of that name stands; read from its local header at %3")
                                         .arg(QString::fromUtf8(name))
                                         .arg(e.headerOffset)
-                                        .arg(found.value());
+                                        .arg(at);
         } else {
             EntriesNotRead << QStringLiteral(
                                   "Entry \"%1\" at archive offset %2 (central directory): no local header of that "
@@ -41,7 +87,7 @@ void ArchiveWalker::noteUnusedRecords()
 
 void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
 {
-    const quint64 key = std::hash<std::string_view>()(std::string_view(h.name.constData(), size_t(h.name.size())));
+    const quint64 key = nameKey(h.name);
     const auto it = m_itemNames.constFind(key);
     if (it == m_itemNames.constEnd()) {
         m_itemNames.insert(key, {h.pos, h.usize, h.crc});
@@ -55,6 +101,28 @@ void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
                                 .arg(QString::fromUtf8(h.name))
                                 .arg(it->pos)
                                 .arg(h.pos);
+}
+
+bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
+{
+    if (h.crc == 0)
+        return false;
+    const quint64 key = (quint64(h.crc) << 32) ^ quint64(h.usize) ^ (quint64(role) << 60);
+    const auto it = m_lists.constFind(key);
+    if (it == m_lists.constEnd()) {
+        m_lists.insert(key, h.pos);
+        return false;
+    }
+    // The exporter keeps lists in their own folders: one inside the mail folders is a copy.
+    if (it.value() == h.pos || !h.name.contains("com.microsoft.__Messages/"))
+        return false;
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: a copy inside a mail folder of the list at %3; "
+                                "its items were read once")
+                                .arg(QString::fromUtf8(h.name))
+                                .arg(h.pos)
+                                .arg(it.value());
+    return true;
 }
 
 }  // namespace olm

@@ -27,6 +27,15 @@ OlmXml::MailItem mailItem(int i)
     return m;
 }
 
+QByteArray threeContacts()
+{
+    QVector<OlmXml::ContactItem> cs;
+    for (int i = 0; i < 3; ++i)
+        cs.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last%1").arg(i), QString(),
+                   QStringLiteral("Notes %1").arg(i), i == 1 ? QStringLiteral("cGljdHVyZQ==") : QString()});
+    return OlmXml::contacts(cs);
+}
+
 // An archive in the exporter's layout: list files, seven mails in six entries (the last holds
 // two), an attachment behind each message and folder entries with CRC 0.
 struct BaseArchive {
@@ -44,11 +53,7 @@ BaseArchive baseArchive(bool centralDirectory = true, int cutMessage = -1, const
     BaseArchive base;
     b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
     b.addDirectory(QStringLiteral("Local/Address Book/"));
-    QVector<OlmXml::ContactItem> cs;
-    for (int i = 0; i < 3; ++i)
-        cs.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last%1").arg(i), QString(),
-                   QStringLiteral("Notes %1").arg(i), i == 1 ? QStringLiteral("cGljdHVyZQ==") : QString()});
-    base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts(cs));
+    base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), threeContacts());
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
                OlmXml::appointments({{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
                                      {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
@@ -796,6 +801,28 @@ void ArchiveWalkTest::everyMessageAccounted_data()
         BaseArchive b = baseArchive();
         return b.bytes.remove(int(b.messageHeaders[2]), 200);
     }) << 6 << 0 << 1 << 1;
+    QTest::newRow("a second record of a read message's name, at another message's header") << Make([] {
+        BaseArchive b = baseArchive();
+        const QByteArray other = messagePath(1, 3).toUtf8();
+        b.bytes.replace(b.bytes.lastIndexOf(other), other.size(), messagePath(1, 1).toUtf8());
+        return b.bytes;
+    }) << 7 << 0 << 1 << 0;
+    // The text up to the next entry has the entry's CRC-32: whole, not damaged.
+    QTest::newRow("a message's sizes in both headers stretched over the next entry") << Make([] {
+        BaseArchive b = baseArchive();
+        const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[2]);
+        setLocalSizes(b.bytes, b.messageHeaders[2], get64(b.bytes, v) + 100);
+        put64(b.bytes, v, get64(b.bytes, v) + 100);
+        put64(b.bytes, v + 8, get64(b.bytes, v + 8) + 100);
+        return b.bytes;
+    }) << 7 << 0 << 0 << 0;
+    QTest::newRow("Contacts.xml stored again inside a mail folder") << Make([] {
+        TestArchiveBuilder t;
+        t.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), threeContacts());
+        t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+        t.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/Contacts.xml"), threeContacts());
+        return t.finish();
+    }) << 1 << 0 << 1 << 0;
     // A stray header in the stub whose name length runs over the first real headers.
     for (bool central : {true, false}) {
         QTest::addRow("64 KiB stub before the archive%s", central ? "" : ", no central directory") << Make([central] {

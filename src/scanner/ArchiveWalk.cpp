@@ -54,6 +54,8 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
 void ArchiveWalker::walk()
 {
     m_central->read(m_source);
+    // Most entries of a large archive are messages: their names' table never grows in the walk.
+    m_itemNames.reserve(m_central->entries().size());
     if (!m_threaded) {
         walkEntries();
         return;
@@ -99,8 +101,10 @@ void ArchiveWalker::walkEntries()
         pos = qMin(stepUnknown(pos), m_limit);
     }
     freeText();
-    if (!bStopFlag)
+    if (!bStopFlag) {
+        noteRepeatedNames();
         noteUnusedRecords();
+    }
 }
 
 qint64 ArchiveWalker::stepUnknown(qint64 pos)
@@ -115,7 +119,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
             pos + 46 + m_reader->u16At(pos + 28) + m_reader->u16At(pos + 30) + m_reader->u16At(pos + 32);
         return next <= m_limit && endsAtRecord(next) ? next : pos + 1;
     }
-    LocalHeader h;
+    // One header reused: its name's buffer then serves every entry without an allocation.
+    LocalHeader &h = m_header;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         recordStartsAt(pos);
         if (!m_central->entries().empty() && !h.name.isEmpty())

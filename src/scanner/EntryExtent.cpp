@@ -11,7 +11,8 @@ namespace olm {
 qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
 {
     const std::vector<CentralEntry> &known = m_central->entries();
-    LocalHeader h;
+    // One header reused: its name's buffer then serves every entry without an allocation.
+    LocalHeader &h = m_header;
     // The header is read before the next record is checked: the walk's window then serves both
     // and moves on with the walk, never back.
     m_limit = directory;

@@ -2,9 +2,11 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
 
+#include <algorithm>
 #include <functional>
 #include <string_view>
 
@@ -14,10 +16,35 @@ namespace {
 
 quint64 nameKey(const QByteArray &name)
 {
-    return std::hash<std::string_view>()(std::string_view(name.constData(), size_t(name.size())));
+    const quint64 key = std::hash<std::string_view>()(std::string_view(name.constData(), size_t(name.size())));
+    return key ? key : 1;  // 0 marks an empty slot
+}
+
+quint64 contentKey(const LocalHeader &h)
+{
+    return quint64(h.usize) * 0x9E3779B97F4A7C15ull ^ h.crc;
 }
 
 }  // namespace
+
+void ItemNameList::reserve(size_t count)
+{
+    // A damaged count must not reserve gigabytes.
+    m_items.reserve(qMin<size_t>(count, size_t(1) << 22));
+}
+
+void ItemNameList::sort()
+{
+    std::sort(m_items.begin(), m_items.end(),
+              [](const Item &a, const Item &b) { return a.key < b.key || (a.key == b.key && a.pos < b.pos); });
+}
+
+const ItemNameList::Item *ItemNameList::find(quint64 key) const
+{
+    const auto it =
+        std::lower_bound(m_items.begin(), m_items.end(), key, [](const Item &a, quint64 k) { return a.key < k; });
+    return it != m_items.end() && it->key == key ? &*it : nullptr;
+}
 
 void ArchiveWalker::noteUnusedRecords()
 {
@@ -38,8 +65,7 @@ void ArchiveWalker::noteUnusedRecords()
         // record of one name pointing at another entry's header) with its own record.
         qint64 at = m_localOnly.value(name, -1);
         if (at < 0) {
-            const auto item = m_itemNames.constFind(nameKey(name));
-            if (item != m_itemNames.constEnd())
+            if (const ItemNameList::Item *item = m_itemNames.find(nameKey(name)))
                 at = item->pos;
         }
         if (at < 0) {
@@ -87,20 +113,26 @@ void ArchiveWalker::noteUnusedRecords()
 
 void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
 {
-    const quint64 key = nameKey(h.name);
-    const auto it = m_itemNames.constFind(key);
-    if (it == m_itemNames.constEnd()) {
-        m_itemNames.insert(key, {h.pos, h.usize, h.crc});
-        return;
-    }
-    if (it->size == h.usize && it->crc == h.crc)
-        return;
-    EntriesReadElsewhere << QStringLiteral(
-                                "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name with "
-                                "different contents; both read")
-                                .arg(QString::fromUtf8(h.name))
-                                .arg(it->pos)
-                                .arg(h.pos);
+    m_itemNames.add({nameKey(h.name), contentKey(h), h.pos, h.nameOffset, h.nameLength});
+}
+
+void ArchiveWalker::noteRepeatedNames()
+{
+    m_itemNames.sort();
+    m_itemNames.repeats([this](const ItemNameList::Item &first, const ItemNameList::Item &again) {
+        QByteArray name(again.nameLength, Qt::Uninitialized);
+        if (m_reader->read(again.nameOffset, name.data(), again.nameLength) != again.nameLength)
+            name.clear();
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        EntriesReadElsewhere << QStringLiteral(
+                                    "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name "
+                                    "with different contents; both read")
+                                    .arg(QString::fromUtf8(name))
+                                    .arg(first.pos)
+                                    .arg(again.pos);
+    });
 }
 
 bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)

@@ -150,11 +150,17 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
 {
     if (pos < 0 || pos > m_size - 30)
         return false;
+    // The fixed fields in one read: the walk reads a header for every entry.
+    uchar fixed[30];
+    if (m_reader->read(pos, fixed, 30) != 30)
+        return false;
+    const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
+    const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
     h->pos = pos;
-    h->method = m_reader->u16At(pos + 8);
-    h->crc = m_reader->u32At(pos + 14);
-    h->nameLength = m_reader->u16At(pos + 26);
-    h->extraLength = m_reader->u16At(pos + 28);
+    h->method = u16(8);
+    h->crc = u32(14);
+    h->nameLength = u16(26);
+    h->extraLength = u16(28);
     const qint64 extraAt = pos + 30 + h->nameLength;
     h->dataOffset = extraAt + h->extraLength;
     h->nameOffset = pos + 30;
@@ -162,17 +168,32 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     if (h->dataOffset > m_limit)
         return false;
     // Sizes from the ZIP64 record among the extra records, else the 32-bit fields.
-    h->csize = m_reader->u32At(pos + 18);
-    h->usize = m_reader->u32At(pos + 22);
+    h->csize = u32(18);
+    h->usize = u32(22);
+    // The usual extra (the ZIP64 record alone) is read in one piece.
+    uchar small[64];
+    const bool inSmall =
+        h->extraLength <= sizeof small && m_reader->read(extraAt, small, h->extraLength) == qint64(h->extraLength);
+    const auto x16 = [&](qint64 at) {
+        return inSmall ? quint16(small[at - extraAt] | small[at - extraAt + 1] << 8) : m_reader->u16At(at);
+    };
+    const auto x64 = [&](qint64 at) {
+        if (!inSmall)
+            return m_reader->i64At(at);
+        quint64 v = 0;
+        for (int k = 7; k >= 0; --k)
+            v = v << 8 | small[at - extraAt + k];
+        return qint64(v);
+    };
     for (qint64 at = extraAt; at + 4 <= h->dataOffset;) {
-        const quint16 id = m_reader->u16At(at);
-        const quint16 len = m_reader->u16At(at + 2);
+        const quint16 id = x16(at);
+        const quint16 len = x16(at + 2);
         if (at + 4 + len > h->dataOffset)
             break;
         if (id == 0x0001) {
             if (len >= 8)
-                h->usize = m_reader->i64At(at + 4);
-            h->csize = len >= 16 ? m_reader->i64At(at + 12) : h->usize;
+                h->usize = x64(at + 4);
+            h->csize = len >= 16 ? x64(at + 12) : h->usize;
             break;
         }
         at += 4 + len;

@@ -278,7 +278,13 @@ bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
 
 qint64 CentralDirectory::nextConfirmed(qint64 pos, BufferedArchiveReader &r)
 {
-    size_t j = firstAtOrAfter(pos + 1);
+    // The walk asks with growing pos: the first entry past it is found from the last answer's
+    // start, not searched for again.
+    size_t j = m_confirmedFrom;
+    if (j > m_entries.size() || (j > 0 && m_entries[j - 1].headerOffset > pos))
+        j = firstAtOrAfter(pos + 1);
+    while (j < m_entries.size() && m_entries[j].headerOffset <= pos)
+        ++j;
     // Every entry from the last question's start up to its answer was found not to agree.
     if (j >= m_confirmedFrom && j <= m_confirmedAt)
         j = m_confirmedAt;

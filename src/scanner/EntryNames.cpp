@@ -2,6 +2,7 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include <cstring>
 #include <string_view>
 
 namespace olm {
@@ -56,6 +57,12 @@ bool validUtf8(const QByteArray &raw)
 {
     const auto *p = reinterpret_cast<const uchar *>(raw.constData());
     const auto *end = p + raw.size();
+    // Names are nearly always ASCII: eight bytes at a time until a byte with its high bit.
+    for (quint64 word; end - p >= 8; p += 8) {
+        memcpy(&word, p, 8);
+        if (word & 0x8080808080808080ull)
+            break;
+    }
     while (p < end) {
         const uchar c = *p++;
         if (c < 0x80)

@@ -151,7 +151,10 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
         // sizes and CRC-32 were made for the cut bytes: it passes every check, but a message
         // without its close tag is cut all the same.
         const std::string_view tail = text.substr(size_t(tailFrom));
-        if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
+        // An intact entry's tail is its root's close tag: one search tells it apart.
+        if (tail.find("<email") != std::string_view::npos
+            && (FindTag(tail, "<email ") != std::string_view::npos
+                || FindTag(tail, "<email>") != std::string_view::npos))
             makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())},
                        ItemElements(tail, {}, kMessageFieldTags), true);
     }

@@ -47,7 +47,10 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
         job.crc = h->crc;
     }
     job.text = m_text;
+    // The walk's thread looks for a NUL: the builders' thread is the busier one.
+    job.nul = m_textNul;
     m_text = nullptr;
+    m_textNul = -1;
     m_builders->push(std::move(job));
 }
 
@@ -433,6 +436,7 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
             break;
     }
     text[len] = '\0';
+    m_textNul = memchr(text, 0, size_t(len)) != nullptr;
     return len;
 }
 
@@ -440,6 +444,7 @@ void ArchiveWalker::freeText()
 {
     m_builders->giveBack(m_text);
     m_text = nullptr;
+    m_textNul = -1;
 }
 
 }  // namespace olm

@@ -165,6 +165,7 @@ private:
     bool m_threaded;
     char *m_text = nullptr;  // the entry text just read, until it goes to its builder
     LocalHeader m_header;    // the local header just read
+    int m_textNul = -1;      // whether m_text holds a NUL byte: -1 unknown
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;

@@ -98,7 +98,7 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
 }  // namespace
 
 void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
-                                              qint64 entrySize, unsigned int crc, qint64 size)
+                                              qint64 entrySize, unsigned int crc, qint64 size, int nul)
 {
     treeCreator(path, false, QStringLiteral("mail"));
     // One folder id for every item of the entry.
@@ -112,7 +112,7 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // is no damage).
     const bool damaged = !recovered
         && (size != entrySize
-            || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr
+            || ((nul >= 0 ? nul > 0 : !text.empty() && memchr(text.data(), 0, text.size()) != nullptr)
                 && Crc32Update(0, text.data(), qint64(text.size())) != crc));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;

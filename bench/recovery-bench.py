@@ -28,6 +28,7 @@ import json
 import mailbox
 import os
 import random
+import re
 import shutil
 import subprocess
 import sys
@@ -234,13 +235,133 @@ def central_offsets_swapped(data, stored, rng):
         put(data, fields['offset'], target)
 
 
+def rewritten(data, change):
+    """The archive written again entry by entry, change(name, bytes) giving each entry's new bytes
+    (None drops it, a list of (name, bytes) adds entries after it)."""
+    out = io.BytesIO()
+    with zipfile.ZipFile(io.BytesIO(bytes(data))) as src, \
+            zipfile.ZipFile(out, 'w', zipfile.ZIP_STORED, allowZip64=True) as dst:
+        for info in src.infolist():
+            got = change(info.filename, src.read(info))
+            for name, body in (got if isinstance(got, list) else [(info.filename, got)]):
+                if body is not None:
+                    dst.writestr(name, body)
+    data[:] = out.getvalue()
+
+
+def first_message(data, rng):
+    names = [r for r in central_records(data) if is_message(r[0].decode('utf-8', 'replace'))]
+    return names[min(len(names) - 1, 3)]
+
+
+def cut_xml_passing(data, stored, rng):
+    """Four messages cut after their subject, with the sizes and CRC-32 of the cut bytes."""
+    chosen = {r[0].decode() for r in message_records(data, rng, 4)}
+
+    def change(name, body):
+        if name not in chosen:
+            return body
+        at = body.find(b'</OPFMessageCopySubject>')
+        return body[:at + 24] if at >= 0 else body[:len(body) // 2]
+    rewritten(data, change)
+
+
+def zeroed_header_and_record(data, stored, rng):
+    """4 KiB zeroed from a message's local header, and 46 bytes of the directory's second record."""
+    records = central_records(data)
+    name, fields, _ = first_message(data, rng)
+    at = get(data, fields['offset'])
+    data[at:at + 4096] = bytes(min(4096, len(data) - at))
+    second = records[1][2]
+    data[second:second + 46] = bytes(46)
+
+
+def zeroed_every_mib(data, stored, rng):
+    for at in range(1 << 19, len(data), 1 << 20):
+        data[at:at + 4096] = bytes(min(4096, len(data) - at))
+
+
+def stub_before(data, stored, rng):
+    """64 KiB of zeros before the archive, with one local-header signature whose name length runs
+    over the first real headers; the central offsets left as they were."""
+    stub = bytearray(65536)
+    at = 65536 - 200
+    stub[at:at + 4] = b'PK\x03\x04'
+    stub[at + 26:at + 28] = (6600).to_bytes(2, 'little')
+    data[:0] = stub
+
+
+def descriptor_no_dir(data, stored, rng):
+    """A message header with the descriptor flag, CRC and sizes 0, and no central directory."""
+    _, fields, _ = first_message(data, rng)
+    at = get(data, fields['offset'])
+    data[at + 6] |= 8
+    data[at + 14:at + 26] = bytes(12)
+    n, m = u16(data, at + 26), u16(data, at + 28)
+    p = at + 30 + n
+    while p + 4 <= at + 30 + n + m:
+        if u16(data, p) == 1:
+            data[p + 4:p + 4 + u16(data, p + 2)] = bytes(u16(data, p + 2))
+        p += 4 + u16(data, p + 2)
+    no_central_directory(data, stored, rng)
+
+
+def deleted_header(data, stored, rng):
+    """200 bytes removed at a message's local header."""
+    _, fields, _ = first_message(data, rng)
+    at = get(data, fields['offset'])
+    del data[at:at + 200]
+
+
+def second_record_of_name(data, stored, rng):
+    """A central record given the name of the message before it in its folder: two records of one
+    name, the second pointing at another message's header."""
+    records = [r for r in central_records(data) if is_message(r[0].decode('utf-8', 'replace'))]
+    for (a, _, _), (b, _, at) in zip(records, records[1:]):
+        if len(a) == len(b) and a.rsplit(b'/', 1)[0] == b.rsplit(b'/', 1)[0]:
+            data[at + 46:at + 46 + len(a)] = a
+            return
+
+
+def stretched_sizes(data, stored, rng):
+    """Four messages' local and central sizes 500 bytes longer, over the next entry."""
+    for _, fields, _ in message_records(data, rng, 4):
+        at = get(data, fields['offset'])
+        for key in ('usize', 'csize'):
+            put(data, fields[key], get(data, fields[key]) + 500)
+        n, m = u16(data, at + 26), u16(data, at + 28)
+        p = at + 30 + n
+        while p + 4 <= at + 30 + n + m:
+            if u16(data, p) == 1:
+                for k in range(0, u16(data, p + 2), 8):
+                    put(data, (p + 4 + k, 8), get(data, (p + 4 + k, 8)) + 500)
+            p += 4 + u16(data, p + 2)
+        for fixed in (18, 22):
+            if u32(data, at + fixed) != 0xFFFFFFFF:
+                put(data, (at + fixed, 4), u32(data, at + fixed) + 500)
+
+
+def contacts_copy(data, stored, rng):
+    """Contacts.xml stored again inside a mail folder."""
+    def change(name, body):
+        if name.endswith('/Contacts.xml'):
+            return [(name, body), ('Local/com.microsoft.__Messages/Inbox/Contacts.xml', body)]
+        return body
+    rewritten(data, change)
+
+
 MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed signatures', smash_signatures),
          ('bad sizes', bad_sizes), ('zeroed runs', zeroed_runs), ('flips', flips), ('cut tail', cut_tail),
          ('no central directory', no_central_directory),
          ('zeroed CRCs, no dir.', lambda *a: (zero_crcs(*a), no_central_directory(*a))),
          ('smashed sigs, no dir.', lambda *a: (smash_signatures(*a), no_central_directory(*a))),
          ('central size -300', central_size_short), ('invalid UTF-8 names', invalid_utf8_names),
-         ('central offsets +4096', central_offsets_shifted), ('central offsets swapped', central_offsets_swapped)]
+         ('central offsets +4096', central_offsets_shifted), ('central offsets swapped', central_offsets_swapped),
+         ('cut XML, CRC of the cut', cut_xml_passing), ('zeroed header + record', zeroed_header_and_record),
+         ('4 KiB zeroed every MiB', zeroed_every_mib), ('deleted local header', deleted_header),
+         ('64 KiB stub before', stub_before), ('descriptor flag, no dir.', descriptor_no_dir),
+         ('second record of a name', second_record_of_name), ('sizes over next entry', stretched_sizes),
+         ('Contacts.xml copied', contacts_copy)]
 
 
 # ---- counting
@@ -350,6 +471,7 @@ def count_ours(saved, summary, stored, intact):
 
 
 EXPECTED = {}
+ONLY = None
 
 
 def compare_with_intact(intact, damaged, report, expected):
@@ -386,6 +508,8 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
     print('-' * len(header))
     intact = None
     for k, (mode, damage) in enumerate(MODES):
+        if ONLY and k and not re.search(ONLY, mode):
+            continue
         data = bytearray(open(base, 'rb').read())
         damage(data, stored, random.Random(seed * 100 + k))
         archive = os.path.join(work, '%s-damaged-%d.olm' % (label, k))
@@ -428,7 +552,10 @@ def main():
     p.add_argument('--seed', type=int, default=3)
     p.add_argument('--work')
     p.add_argument('--sample-only', action='store_true')
+    p.add_argument('--modes', help='only the damage modes whose names match this pattern')
     args = p.parse_args()
+    global ONLY
+    ONLY = args.modes
     bench = os.path.join(args.build, 'bench', 'olmbench')
     work = args.work or tempfile.mkdtemp(prefix='recovery-bench-')
     os.makedirs(work, exist_ok=True)

@@ -26,6 +26,9 @@ set(OLM_CORE_SOURCES
   src/scanner/QFolderInformationThread.cpp
   src/scanner/CentralDirectory.cpp
   src/scanner/ArchiveWalk.cpp
+  src/scanner/EntryNames.cpp
+  src/scanner/EntryExtent.cpp
+  src/scanner/UnusedRecords.cpp
   src/scanner/BuildQueue.cpp
   src/scanner/BlockRecovery.cpp
   src/scanner/ContactBuilder.cpp

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <memory>
+#include <vector>
 
 class ArchiveSource;
 class BufferedArchiveReader;
@@ -48,6 +49,40 @@ struct LocalHeader {
     bool messageName = false;  // the name held a NUL or invalid UTF-8, and its whole text names a message
 };
 
+// Item entries by a 64-bit hash of their names, to name a second entry of one name. Kept in
+// the order read and sorted once after the walk: a look-up per entry would cost a cache miss (a
+// node, an allocation) for each of hundreds of thousands of messages.
+class ItemNameList {
+public:
+    struct Item {
+        quint64 key;
+        quint64 content;  // size and CRC-32, mixed
+        qint64 pos;       // the entry's header
+        qint64 nameOffset;
+        quint16 nameLength;
+    };
+    void reserve(size_t count);
+    void add(const Item &item) { m_items.push_back(item); }
+    // Sorts by name, first read first; find and repeats need it.
+    void sort();
+    // The first entry of key, or null.
+    const Item *find(quint64 key) const;
+    // For each entry of a name read before with other contents: the first entry and this one.
+    template <typename F>
+    void repeats(F f) const
+    {
+        for (size_t i = 1, first = 0; i < m_items.size(); ++i) {
+            if (m_items[i].key != m_items[first].key)
+                first = i;
+            else if (m_items[i].content != m_items[first].content)
+                f(m_items[first], m_items[i]);
+        }
+    }
+
+private:
+    std::vector<Item> m_items;
+};
+
 struct CentralEntry;
 class CentralDirectory;
 class BuildQueue;
@@ -80,8 +115,13 @@ private:
     bool extentVerifies(const LocalHeader &h, quint32 crc, int test);
     // An entry the central directory describes: its extent is known exactly.
     qint64 handleKnownEntry(const CentralEntry &e);
-    // A second entry of one name with other contents is read too, and named.
+    // A second entry of one name with other contents is read too, and named after the walk.
     void noteRepeatedName(const LocalHeader &h);
+    void noteRepeatedNames();
+    // A list stored again inside a mail folder with the contents of one already read: named,
+    // and its items are not read twice.
+    bool listCopy(const LocalHeader &h, EntryRole role);
+    void appendListNode(const LocalHeader &h, EntryRole role);
     // After the walk: every record not used is named, as read from its local header elsewhere
     // or as not read.
     void noteUnusedRecords();
@@ -107,10 +147,14 @@ private:
     QString entryFolderPath(const QByteArray &name, EntryRole role);
 
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
-    qint64 recoverBlock(qint64 p);
+    // h: a header right before p whose sizes and CRC-32 were lost; its name files the block.
+    qint64 recoverBlock(qint64 p, const LocalHeader *h = nullptr);
     qint64 nextSignature(qint64 from);
     qint64 findCloseTag(int tag, qint64 from, qint64 limit);
     void dispatchBlock(int tag, qint64 p, qint64 end);
+    // The block [p, end) is the data of h when h's name gives the block's role: read as h's entry,
+    // with the CRC-32 of a data descriptor behind it when its size agrees. Returns false when not.
+    bool dispatchNamedBlock(EntryRole role, const LocalHeader &h, qint64 p, qint64 end);
 
     QFolderInformationThread &m_thread;
     ArchiveSource &m_source;
@@ -120,6 +164,8 @@ private:
     std::unique_ptr<BuildQueue> m_builders;
     bool m_threaded;
     char *m_text = nullptr;  // the entry text just read, until it goes to its builder
+    LocalHeader m_header;    // the local header just read
+    int m_textNul = -1;      // whether m_text holds a NUL byte: -1 unknown
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;
@@ -129,13 +175,10 @@ private:
     // Entries read from local headers no record agreed with: name -> header offset. Filled only
     // when a directory was found; it names where the records that missed them point.
     QHash<QByteArray, qint64> m_localOnly;
-    struct NamedEntry {
-        qint64 pos;
-        qint64 size;
-        quint32 crc;
-    };
     // Item entries by a 64-bit hash of their names, to name a second entry of one name.
-    QHash<quint64, NamedEntry> m_itemNames;
+    ItemNameList m_itemNames;
+    // List entries read, by role, size and CRC-32: their header offsets.
+    QHash<quint64, qint64> m_lists;
     // The last attachment whose size did not end at a record; the next record found ends it.
     FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.

@@ -41,7 +41,7 @@ int tagLength(const char *s)
 
 }  // namespace
 
-qint64 ArchiveWalker::recoverBlock(qint64 p)
+qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
 {
     char head[2];
     if (m_reader->read(p, head, 2) != 2 || head[0] != '<')
@@ -63,7 +63,8 @@ qint64 ArchiveWalker::recoverBlock(qint64 p)
     if (bStopFlag)
         return -1;
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
-    dispatchBlock(tag, p, end);
+    if (!h || !dispatchNamedBlock(kRootTags[tag].role, *h, p, end))
+        dispatchBlock(tag, p, end);
     return end;
 }
 
@@ -97,6 +98,25 @@ qint64 ArchiveWalker::findCloseTag(int tag, qint64 from, qint64 limit)
     m_closeLimit[tag] = limit;
     m_closeAt[tag] = m_reader->find(close, tagLength(close), from, limit);
     return m_closeAt[tag];
+}
+
+bool ArchiveWalker::dispatchNamedBlock(EntryRole role, const LocalHeader &h, qint64 p, qint64 end)
+{
+    EntryRole named = classifyEntry(h.name);
+    if (named == EntryRole::Attachment && h.messageName)
+        named = EntryRole::Message;
+    if (named != role || h.method != 0 || h.dataOffset != p)
+        return false;
+    LocalHeader entry = h;
+    entry.usize = entry.csize = end - p;
+    // Written with the descriptor flag, an entry's CRC-32 and sizes follow its data, with or
+    // without the descriptor's signature, its sizes 4 or 8 bytes each.
+    const qint64 d = m_reader->u32At(end) == 0x08074B50 ? end + 4 : end;
+    const quint64 size = quint64(end - p);
+    if (m_reader->u32At(d + 4) == size || quint64(m_reader->i64At(d + 4)) == size)
+        entry.crc = m_reader->u32At(d);
+    dispatchEntry(entry, end);
+    return true;
 }
 
 void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)

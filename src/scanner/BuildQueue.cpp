@@ -40,8 +40,8 @@ void BuildQueue::run(BuildJob &job)
             m_thread.InitializeNTRC(job.path, job.end, job.size);
             break;
         case EntryRole::Message:
-            m_thread.InitializeMLRC(job.path, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc,
-                                    job.size);
+            m_thread.InitializeMLRC(job.path, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc, job.size,
+                                    job.nul);
             break;
         default:
             break;

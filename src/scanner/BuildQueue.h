@@ -27,6 +27,7 @@ struct BuildJob {
     quint32 crc = 0;
     qint64 size = 0;       // text length
     char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back
+    int nul = -1;          // whether the text holds a NUL byte: -1 unknown
 };
 
 class BuildQueue {

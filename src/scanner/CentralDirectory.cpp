@@ -4,6 +4,7 @@
 #include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/ScanGlobals.h"
 
 #include <algorithm>
 
@@ -74,12 +75,34 @@ bool CentralDirectory::read(ArchiveSource &source)
     m_entries.clear();
     m_start = -1;
     m_complete = false;
+    m_inOrder = false;
+    m_shift = 0;
+    m_shifted = 0;
     m_size = source.size();
     qint64 cdOffset = 0, cdSize = 0, count = 0, cdEnd = 0;
     if (!locate(source, &cdOffset, &cdSize, &count, &cdEnd))
         return false;
     m_start = cdOffset;
     parseRecords(source, cdOffset, cdSize, count);
+    if (m_shift != 0) {
+        // A moved directory is taken only when it lists the archive's own folders: the last
+        // attachment of an archive without a directory may be an archive that ends the file.
+        const bool ours = std::any_of(m_entries.begin(), m_entries.end(), [](const CentralEntry &e) {
+            return e.name.startsWith("Local/") || e.name.startsWith("Accounts/") || e.name == "Categories.xml";
+        });
+        if (!ours) {
+            m_entries.clear();
+            m_start = -1;
+            return false;
+        }
+        if (m_shifted > 0)
+            EntriesReadElsewhere << QStringLiteral(
+                                        "The central directory lies %1 bytes %2 where the end record places it: %3 of "
+                                        "its records were read with their offsets moved by as much")
+                                        .arg(qAbs(m_shift))
+                                        .arg(m_shift > 0 ? QStringLiteral("after") : QStringLiteral("before"))
+                                        .arg(m_shifted);
+    }
     if (m_entries.empty()) {
         // Nothing read: the walk must not stop early at a directory that gave nothing.
         m_start = count == 0 ? cdOffset : -1;
@@ -87,7 +110,8 @@ bool CentralDirectory::read(ArchiveSource &source)
     }
     // The exporter writes the directory in entry order: sorting is needed only when it is not.
     const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; };
-    if (!std::is_sorted(m_entries.begin(), m_entries.end(), byOffset))
+    m_inOrder = std::is_sorted(m_entries.begin(), m_entries.end(), byOffset);
+    if (!m_inOrder)
         std::stable_sort(m_entries.begin(), m_entries.end(), byOffset);
     // Two records may name one offset: only one of them can agree with the header there, and the
     // other is named in the report, so both stay.
@@ -128,32 +152,75 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
         *cdOffset = o;
         *cdEnd = eocd;
     }
+    if (*cdSize < 0 || *count < 0 || *cdSize > *cdEnd)
+        return false;
+    // Bytes added before the archive (a self-extractor's stub) or removed inside it move the
+    // directory: it still ends where the end records begin and has the size they give. Only an
+    // end record that ends the file is ours; an embedded archive's near a cut tail is not.
+    const qint64 moved = *cdEnd - *cdSize;
+    if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig && r.u32At(*cdOffset) != kCentralHeaderSig
+        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size) {
+        m_shift = moved - *cdOffset;
+        *cdOffset = moved;
+    }
     // The directory ends where the end records begin. This also keeps the end record of an
     // embedded archive (an attachment near a cut tail) from being taken for ours.
-    if (*cdOffset < 0 || *cdSize < 0 || *count < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
+    if (*cdOffset < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
         return false;
     if (*count > *cdSize / kCentralRecordSize)
         return false;
-    return *count == 0 || r.u32At(*cdOffset) == kCentralHeaderSig;
+    // A damaged first record leaves the others: some record must start in the directory.
+    const char sig[4] = {'P', 'K', 1, 2};
+    return *count == 0 || r.u32At(*cdOffset) == kCentralHeaderSig || r.find(sig, 4, *cdOffset, *cdEnd) >= 0;
 }
 
 void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count)
 {
     BufferedArchiveReader r(source);
+    // Headers are read only in a moved archive, each apart: a small window serves.
+    BufferedArchiveReader headers(source, 4096);
     const qint64 limit = cdOffset + cdSize;
     // A damaged count must not reserve gigabytes; a real one seldom passes a million.
     m_entries.reserve(size_t(qMin<qint64>(count, 1 << 20)));
+    bool gaps = false;
+    // One damaged record must not end the directory's use: every record behind it still places
+    // its entry. Past damage the read goes on at the next record signature; the record before
+    // the damage no longer knows its successor, so it never places its data by it.
+    const char sig[4] = {'P', 'K', 1, 2};
+    const auto nextRecord = [&](qint64 from) {
+        const qint64 found = r.find(sig, 4, from, limit);
+        return found < 0 ? limit : found;
+    };
     qint64 at = cdOffset;
     qint64 i = 0;
-    for (; i < count && !bStopFlag; ++i) {
-        if (at + kCentralRecordSize > limit || r.u32At(at) != kCentralHeaderSig)
-            break;
+    // Every step moves on by at least one byte: the loop ends.
+    while (at + kCentralRecordSize <= limit && i < count && !bStopFlag) {
+        if (r.u32At(at) != kCentralHeaderSig) {
+            gaps = true;
+            if (!m_entries.empty())
+                m_entries.back().gapAfter = true;
+            at = nextRecord(at + 1);
+            continue;
+        }
         const quint16 n = r.u16At(at + 28);
         const quint16 m = r.u16At(at + 30);
         const quint16 k = r.u16At(at + 32);
-        const qint64 next = at + kCentralRecordSize + n + m + k;
-        if (next > limit)
-            break;
+        qint64 next = at + kCentralRecordSize + n + m + k;
+        bool gapAfter = false;
+        if (next != limit && (next > limit || r.u32At(next) != kCentralHeaderSig)) {
+            // Either this record's lengths or the next record are damaged. A signature inside
+            // the lengths' reach says they are this record's: it is left out.
+            const qint64 found = nextRecord(at + 4);
+            gaps = true;
+            if (found < next) {
+                if (!m_entries.empty())
+                    m_entries.back().gapAfter = true;
+                at = found;
+                continue;
+            }
+            next = found;
+            gapAfter = true;
+        }
         CentralEntry e;
         e.method = r.u16At(at + 10);
         e.crc = r.u32At(at + 16);
@@ -165,18 +232,32 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
         e.headerOffset = o32;
         applyZip64Extra(r, at + kCentralRecordSize + n, at + kCentralRecordSize + n + m, &e, u32 == kAll32,
                         c32 == kAll32, o32 == kAll32);
+        e.gapAfter = gapAfter;
         e.nameLength = n;
         e.nameOffset = at + kCentralRecordSize;
         e.name.resize(n);
         if (r.read(e.nameOffset, e.name.data(), n) != n)
             break;
         at = next;
+        ++i;
+        // In a moved archive a record's header stands where the record says, or moved as much
+        // as the directory (every header behind the place where bytes were added or removed).
+        if (m_shift != 0 && !localAgrees(e, headers)) {
+            CentralEntry moved = e;
+            moved.headerOffset += m_shift;
+            if (moved.headerOffset >= 0 && localAgrees(moved, headers)) {
+                e.headerOffset = moved.headerOffset;
+                ++m_shifted;
+            }
+        }
         // Local headers lie before the directory; a record pointing elsewhere is damage, kept
         // only to be named when no local header of its name is found.
         e.dropped = e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0;
         m_entries.push_back(std::move(e));
     }
-    m_complete = i == count;
+    m_complete = i == count && !gaps;
+    if (!m_complete && !m_entries.empty())
+        m_entries.back().gapAfter = true;
 }
 
 bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const
@@ -197,7 +278,13 @@ bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
 
 qint64 CentralDirectory::nextConfirmed(qint64 pos, BufferedArchiveReader &r)
 {
-    size_t j = firstAtOrAfter(pos + 1);
+    // The walk asks with growing pos: the first entry past it is found from the last answer's
+    // start, not searched for again.
+    size_t j = m_confirmedFrom;
+    if (j > m_entries.size() || (j > 0 && m_entries[j - 1].headerOffset > pos))
+        j = firstAtOrAfter(pos + 1);
+    while (j < m_entries.size() && m_entries[j].headerOffset <= pos)
+        ++j;
     // Every entry from the last question's start up to its answer was found not to agree.
     if (j >= m_confirmedFrom && j <= m_confirmedAt)
         j = m_confirmedAt;
@@ -268,9 +355,10 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
             }
             m_entries[j].dropped = true;
         }
-    } else if (m_complete) {
+    } else if (m_complete || (m_inOrder && !e.gapAfter)) {
         // The exporter writes entries back to back: the data ends where the next record begins.
-        // Only trusted when no record of the directory is missing, and when that next record is
+        // Only trusted when no record is missing between this one and the next (in a directory
+        // in entry order, none lost next to it in the directory), and when that next record is
         // where its own record says or the bytes have this entry's CRC-32: a directory whose
         // offsets are all shifted would otherwise place every entry on other entries' bytes.
         const qint64 d = nextStart(i) - e.csize;

@@ -30,6 +30,7 @@ struct CentralEntry {
     bool used = false;         // the walk read the entry as this record describes it
     qint8 agreeing = -1;       // cached: a local header of this name stands at headerOffset (-1 unknown)
     bool messageName = false;  // the name held a NUL, and its whole text names a message
+    bool gapAfter = false;     // damaged records follow it in the directory: its successor is unknown
 };
 
 class CentralDirectory {
@@ -75,6 +76,9 @@ private:
     qint64 m_start = -1;
     qint64 m_size = 0;
     bool m_complete = false;                        // every record the end record announced was read
+    bool m_inOrder = false;                         // the directory lists its records in entry order
+    qint64 m_shift = 0;                             // where the directory lies, less where the end records place it
+    qint64 m_shifted = 0;                           // records whose headers stand moved by m_shift
     size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
 };
 

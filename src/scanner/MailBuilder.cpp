@@ -98,7 +98,7 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
 }  // namespace
 
 void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
-                                              qint64 entrySize, unsigned int crc, qint64 size)
+                                              qint64 entrySize, unsigned int crc, qint64 size, int nul)
 {
     treeCreator(path, false, QStringLiteral("mail"));
     // One folder id for every item of the entry.
@@ -112,12 +112,12 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // is no damage).
     const bool damaged = !recovered
         && (size != entrySize
-            || (!text.empty() && memchr(text.data(), 0, text.size()) != nullptr
+            || ((nul >= 0 ? nul > 0 : !text.empty() && memchr(text.data(), 0, text.size()) != nullptr)
                 && Crc32Update(0, text.data(), qint64(text.size())) != crc));
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     bool stopped = false;
-    const auto makeRecord = [&](const ItemPiece &item, const ItemElements &fields) {
+    const auto makeRecord = [&](const ItemPiece &item, const ItemElements &fields, bool cut) {
         MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
         if (!rec)
             return !(stopped = true);
@@ -132,7 +132,7 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
         // message, never the rest of its entry (that made saving quadratic in the items).
         rec->llDataOffset = item.start;
         rec->dwDataLength = clamp32(item.length);
-        rec->bDamaged = damaged;
+        rec->bDamaged = damaged || cut;
         fillMessageFields(rec, item, fields);
         last = rec;
         tailFrom = item.start + item.length - textStart;
@@ -143,15 +143,20 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     if (!bStopFlag)
         SplitItemElements(text, close, kMessageFieldTags, [&](const ItemElements &fields, size_t from) {
             return makeRecord(ItemPiece{fields.item(), textStart + qint64(from), qint64(fields.end() + close.size())},
-                              fields);
+                              fields, false);
         });
-    if (damaged && !stopped && !bStopFlag) {
+    if (!stopped && !bStopFlag) {
         // A damaged entry's last message may have lost its close tag: keep what is left of it
-        // rather than lose the message and its attachments.
+        // rather than lose the message and its attachments. So does an entry cut short whose
+        // sizes and CRC-32 were made for the cut bytes: it passes every check, but a message
+        // without its close tag is cut all the same.
         const std::string_view tail = text.substr(size_t(tailFrom));
-        if (FindTag(tail, "<email ") != std::string_view::npos || FindTag(tail, "<email>") != std::string_view::npos)
+        // An intact entry's tail is its root's close tag: one search tells it apart.
+        if (tail.find("<email") != std::string_view::npos
+            && (FindTag(tail, "<email ") != std::string_view::npos
+                || FindTag(tail, "<email>") != std::string_view::npos))
             makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())},
-                       ItemElements(tail, {}, kMessageFieldTags));
+                       ItemElements(tail, {}, kMessageFieldTags), true);
     }
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)

@@ -45,8 +45,9 @@ public:
     void InitializeTSRC(const QString &path, qint64 end, qint64 size);
     void InitializeNTRC(const QString &path, qint64 end, qint64 size);
     // nameOffset/nameLength/entrySize/crc are 0 for mail recovered from a damaged stretch.
+    // nul: whether the text holds a NUL byte, when the caller knows (-1: the builder looks).
     void InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength, qint64 entrySize,
-                        unsigned int crc, qint64 size);
+                        unsigned int crc, qint64 size, int nul = -1);
 
 Q_SIGNALS:
     void OnFinishScanning();

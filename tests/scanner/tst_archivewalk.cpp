@@ -27,6 +27,15 @@ OlmXml::MailItem mailItem(int i)
     return m;
 }
 
+QByteArray threeContacts()
+{
+    QVector<OlmXml::ContactItem> cs;
+    for (int i = 0; i < 3; ++i)
+        cs.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last%1").arg(i), QString(),
+                   QStringLiteral("Notes %1").arg(i), i == 1 ? QStringLiteral("cGljdHVyZQ==") : QString()});
+    return OlmXml::contacts(cs);
+}
+
 // An archive in the exporter's layout: list files, seven mails in six entries (the last holds
 // two), an attachment behind each message and folder entries with CRC 0.
 struct BaseArchive {
@@ -36,17 +45,15 @@ struct BaseArchive {
     qint64 lastMessageData = 0;
 };
 
-BaseArchive baseArchive(bool centralDirectory = true)
+// cut: a message whose XML is cut at the first place cut names, its sizes and CRC-32 those of
+// the cut bytes.
+BaseArchive baseArchive(bool centralDirectory = true, int cutMessage = -1, const QByteArray &cut = QByteArray())
 {
     TestArchiveBuilder b;
     BaseArchive base;
     b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
     b.addDirectory(QStringLiteral("Local/Address Book/"));
-    QVector<OlmXml::ContactItem> cs;
-    for (int i = 0; i < 3; ++i)
-        cs.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last%1").arg(i), QString(),
-                   QStringLiteral("Notes %1").arg(i), i == 1 ? QStringLiteral("cGljdHVyZQ==") : QString()});
-    base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts(cs));
+    base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), threeContacts());
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
                OlmXml::appointments({{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
                                      {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
@@ -58,7 +65,10 @@ BaseArchive baseArchive(bool centralDirectory = true)
         QVector<OlmXml::MailItem> items{mailItem(i)};
         if (i == 5)
             items.append(mailItem(6));
-        base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), OlmXml::emails(items)));
+        QByteArray xml = OlmXml::emails(items);
+        if (i == cutMessage)
+            xml.truncate(xml.indexOf(cut) + cut.size());
+        base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), xml));
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2").arg(i % 2).arg(i),
                    QByteArray(300 + i, char('a' + i)));
     }
@@ -177,6 +187,8 @@ private Q_SLOTS:
     void centralDisagrees_data();
     void centralDisagrees();
     void repeatedNames();
+    void everyMessageAccounted_data();
+    void everyMessageAccounted();
     void sampleDocumentHeader_data();
     void sampleDocumentHeader();
 };
@@ -429,7 +441,7 @@ void ArchiveWalkTest::damaged_data()
         const int n = int(quint8(b.bytes[int(b.messageHeaders[0] + 26)]));
         memset(b.bytes.data() + b.messageHeaders[0] + 30 + n + 4, 0, 16);
         return b.bytes;
-    }) << 7 << 3 << 1;
+    }) << 7 << 3 << 0;
     QTest::newRow("Contacts.xml cut mid-item before valid messages") << std::function<QByteArray()>([] {
         TestArchiveBuilder t;
         t.addRaw(binaryPayload());
@@ -760,6 +772,91 @@ void ArchiveWalkTest::repeatedNames()
     QCOMPARE(EntriesReadElsewhere.size(), 1);
     QVERIFY(EntriesReadElsewhere.first().contains(QLatin1String("message_00000.xml")));
     QVERIFY(EntriesNotRead.isEmpty());
+}
+
+void ArchiveWalkTest::everyMessageAccounted_data()
+{
+    QTest::addColumn<std::function<QByteArray()>>("make");
+    QTest::addColumn<int>("mailCount");
+    QTest::addColumn<int>("damagedMails");   // kept, but saved as incomplete
+    QTest::addColumn<int>("readElsewhere");  // report lines: read from the other source or extent
+    QTest::addColumn<int>("notRead");        // report lines: entries not read at all
+
+    using Make = std::function<QByteArray()>;
+    // Cut where the checks cannot see it: the message is kept from what remains.
+    QTest::newRow("message cut after its subject, its sizes and CRC-32 of the cut")
+        << Make([] { return baseArchive(true, 3, "</OPFMessageCopySubject>").bytes; }) << 7 << 1 << 0 << 0;
+    QTest::newRow("message cut inside a tag, no central directory")
+        << Make([] { return baseArchive(false, 3, "<OPFMessageCopyBo").bytes; }) << 7 << 1 << 0 << 0;
+    QTest::newRow("a message's header zeroed, and the directory's second record") << Make([] {
+        BaseArchive b = baseArchive();
+        Damage::zeroStretch(b.bytes, b.messageHeaders[2], 30 + 60);
+        const qint64 first = qint64(get64(b.bytes, b.bytes.size() - 98 + 48));
+        Damage::zeroStretch(b.bytes, b.bytes.indexOf("PK\x01\x02", int(first) + 4), 46);
+        return b.bytes;
+    }) << 7 << 0 << 0 << 0;
+    // The directory moves with the bytes behind the removed ones: its records are read moved
+    // (one line), and the message whose header is gone is named.
+    QTest::newRow("200 bytes removed at a message's local header") << Make([] {
+        BaseArchive b = baseArchive();
+        return b.bytes.remove(int(b.messageHeaders[2]), 200);
+    }) << 6 << 0 << 1 << 1;
+    QTest::newRow("a second record of a read message's name, at another message's header") << Make([] {
+        BaseArchive b = baseArchive();
+        const QByteArray other = messagePath(1, 3).toUtf8();
+        b.bytes.replace(b.bytes.lastIndexOf(other), other.size(), messagePath(1, 1).toUtf8());
+        return b.bytes;
+    }) << 7 << 0 << 1 << 0;
+    // The text up to the next entry has the entry's CRC-32: whole, not damaged.
+    QTest::newRow("a message's sizes in both headers stretched over the next entry") << Make([] {
+        BaseArchive b = baseArchive();
+        const qint64 v = centralValuesOf(b.bytes, b.messageHeaders[2]);
+        setLocalSizes(b.bytes, b.messageHeaders[2], get64(b.bytes, v) + 100);
+        put64(b.bytes, v, get64(b.bytes, v) + 100);
+        put64(b.bytes, v + 8, get64(b.bytes, v + 8) + 100);
+        return b.bytes;
+    }) << 7 << 0 << 0 << 0;
+    QTest::newRow("Contacts.xml stored again inside a mail folder") << Make([] {
+        TestArchiveBuilder t;
+        t.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), threeContacts());
+        t.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+        t.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/Contacts.xml"), threeContacts());
+        return t.finish();
+    }) << 1 << 0 << 1 << 0;
+    // A stray header in the stub whose name length runs over the first real headers.
+    for (bool central : {true, false}) {
+        QTest::addRow("64 KiB stub before the archive%s", central ? "" : ", no central directory") << Make([central] {
+            QByteArray stub(65536, '\0');
+            stub.replace(65536 - 200, 4, "PK\x03\x04");
+            stub[65536 - 200 + 26] = char(6600 & 0xff);
+            stub[65536 - 200 + 27] = char(6600 >> 8);
+            return stub + baseArchive(central).bytes;
+        }) << 7 << 0 << (central ? 1 : 0) << 0;
+    }
+}
+
+void ArchiveWalkTest::everyMessageAccounted()
+{
+    // Every message any source names is read, read incomplete, or named in a line.
+    QFETCH(std::function<QByteArray()>, make);
+    QFETCH(int, mailCount);
+    QFETCH(int, damagedMails);
+    QFETCH(int, readElsewhere);
+    QFETCH(int, notRead);
+    const QByteArray a = make();
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(mailCount));
+    QCOMPARE(ContactItemCount, qint64(3));
+    int damaged = 0;
+    for (MailMLRC *m : mails()) {
+        damaged += m->bDamaged;
+        // Each in the folder its own name gives.
+        QCOMPARE(folderKey(m->llFolderId).left(7), QStringLiteral("Folder "));
+    }
+    QCOMPARE(damaged, damagedMails);
+    QCOMPARE(locationFault(a), QString());
+    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

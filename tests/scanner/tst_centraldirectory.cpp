@@ -46,6 +46,15 @@ qint64 directoryOffset(const QByteArray &a)
     return v;
 }
 
+// Where the directory's record k starts.
+qint64 nthRecord(const QByteArray &a, int k)
+{
+    qint64 at = directoryOffset(a);
+    for (int i = 0; i < k; ++i)
+        at = a.indexOf("PK\x01\x02", int(at) + 4);
+    return at;
+}
+
 } // namespace
 
 using DirectoryDamage = std::function<void(Built &)>;
@@ -75,14 +84,29 @@ void CentralDirectoryTest::read_data()
         << false << 0 << 0;
     QTest::newRow("entry count beyond what the size holds")
         << DirectoryDamage([](Built &b) { put64(b.bytes, b.bytes.size() - 98 + 32, quint64(1) << 40); }) << false << 0 << 0;
-    QTest::newRow("fourth record's signature smashed: the ones before it serve")
-        << DirectoryDamage([](Built &b) {
-               qint64 at = directoryOffset(b.bytes);
-               for (int i = 0; i < 3; ++i)
-                   at = b.bytes.indexOf("PK\x01\x02", int(at) + 4);
-               b.bytes[int(at)] = 'X';
-           })
-        << true << 3 << 3;
+    // A damaged record leaves the ones on both sides of it.
+    for (int k : {0, 1, 3}) {
+        QTest::addRow("record %d's signature smashed", k) << DirectoryDamage([k](Built &b) {
+            b.bytes[int(nthRecord(b.bytes, k))] = 'X';
+        }) << true << 4 << 4;
+    }
+    QTest::newRow("second record zeroed") << DirectoryDamage([](Built &b) {
+        memset(b.bytes.data() + nthRecord(b.bytes, 1), 0, 46);
+    }) << true << 4 << 4;
+    QTest::newRow("second record's name length runs into the third") << DirectoryDamage([](Built &b) {
+        const qint64 at = nthRecord(b.bytes, 1);
+        b.bytes[int(at + 28)] = char(0xff);
+    }) << true << 4 << 4;
+    // The entry before a lost record no longer knows where its data ends: with its own header
+    // smashed, it is not placed.
+    QTest::newRow("smashed local header before a zeroed record") << DirectoryDamage([](Built &b) {
+        memset(b.bytes.data() + b.entries[3].headerOffset, 0x11, 30);
+        memset(b.bytes.data() + nthRecord(b.bytes, 4), 0, 46);
+    }) << true << 3 << 3;
+    QTest::newRow("smashed local header, a record lost elsewhere") << DirectoryDamage([](Built &b) {
+        memset(b.bytes.data() + b.entries[3].headerOffset, 0x11, 30);
+        memset(b.bytes.data() + nthRecord(b.bytes, 1), 0, 46);
+    }) << true << 4 << 3;
     QTest::newRow("record pointing into the embedded archive is dropped")
         << DirectoryDamage([](Built &b) {
                const qint64 first = directoryOffset(b.bytes);

@@ -1,0 +1,178 @@
+// The choice of an entry's extent where its local header and a central record both describe it.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+#include "scanner/ScanGlobals.h"
+
+namespace olm {
+
+qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
+{
+    const std::vector<CentralEntry> &known = m_central->entries();
+    // One header reused: its name's buffer then serves every entry without an allocation.
+    LocalHeader &h = m_header;
+    // The header is read before the next record is checked: the walk's window then serves both
+    // and moves on with the walk, never back.
+    m_limit = directory;
+    if (m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        // The header is the first source: a record pointing at a header of another name is
+        // damage (named after the walk), and the header's entry is read as it says.
+        size_t match = known.size();
+        for (size_t j = k; j < known.size() && known[j].headerOffset == pos; ++j) {
+            if (known[j].dropped || !m_central->agrees(j, *m_reader))
+                continue;
+            if (match == known.size())
+                match = j;
+            else
+                m_central->entry(j).used = true;  // the same record twice
+        }
+        if (match == known.size())
+            return -1;
+        // Only a record whose header agrees bounds what lies before it.
+        m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
+        if (h.dataOffset > m_limit)
+            return -1;
+        recordStartsAt(pos);
+        const qint64 next = handleWitnessed(h, match);
+        m_central->passed(match);
+        return next;
+    }
+    // No header: the record places the entry where the next record confirms it, or its bytes
+    // verify.
+    if (known[k].dropped || !m_central->resolve(k, *m_reader))
+        return -1;
+    m_limit = m_central->nextStart(k);
+    recordStartsAt(pos);
+    m_central->entry(k).used = true;
+    const qint64 next = handleKnownEntry(known[k]);
+    m_central->passed(k);
+    return next;
+}
+
+qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
+{
+    CentralEntry &e = m_central->entry(i);
+    e.used = true;
+    e.localIntact = true;
+    e.dataOffset = h.dataOffset;
+    const bool agreed = e.csize == h.csize && e.usize == h.usize && e.method == h.method;
+    bool verified = false;
+    const LocalHeader chosen = chooseExtent(h, e, &verified);
+    const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
+    // A size past the limit is never added to the offset: it may be near the largest number.
+    const qint64 end = fits ? chosen.dataOffset + chosen.csize : m_limit;
+    // Sizes both sources give are trusted as far as the next agreeing record; a size only one
+    // of them gives, only where its bytes verify or it ends at a record.
+    const bool trusted = fits && (agreed || verified || endsAtRecord(end));
+    // A folder entry holds nothing. An empty file is still listed: a message may name it.
+    if (chosen.crc == 0 && chosen.csize == 0 && (chosen.name.isEmpty() || chosen.name.endsWith('/')))
+        return qMax(end, h.pos + 1);
+    const qint64 next = dispatchEntry(chosen, trusted ? end : -1);
+    return trusted ? qMax(end, h.pos + 1) : qMax(next, h.pos + 1);
+}
+
+namespace {
+
+const char *const kRootCloses[] = {"</emails>", "</contacts>", "</appointments>",
+                                   "</tasks>",  "</notes>",    "</categories>"};
+
+}  // namespace
+
+bool ArchiveWalker::extentVerifies(const LocalHeader &h, quint32 crc, int test)
+{
+    if (h.csize > m_limit - h.dataOffset)
+        return false;
+    const qint64 end = h.dataOffset + h.csize;
+    switch (test) {
+    case 0:
+        // Compressed data has the CRC-32 of what it unpacks to: nothing to check here.
+        return h.method == 0 && crc != 0 && m_reader->crcMatches(h.dataOffset, h.csize, crc);
+    case 1: {
+        char tail[32];
+        const qint64 n = qMin<qint64>(h.csize, sizeof tail);
+        if (h.method != 0 || m_reader->read(end - n, tail, n) != n)
+            return false;
+        QByteArray text(tail, int(n));
+        text = text.trimmed();
+        for (const char *close : kRootCloses) {
+            if (text.endsWith(close))
+                return true;
+        }
+        return false;
+    }
+    default:
+        return endsAtRecord(end);
+    }
+}
+
+LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry &e, bool *verified)
+{
+    LocalHeader local = h;
+    LocalHeader central = h;
+    central.csize = e.csize;
+    central.usize = e.usize;
+    central.method = e.method;
+    // A zeroed CRC-32 says nothing: the other source's stands for it.
+    local.crc = h.crc ? h.crc : e.crc;
+    central.crc = e.crc ? e.crc : h.crc;
+    *verified = false;
+    if (local.csize == central.csize && local.usize == central.usize && local.method == central.method) {
+        if (local.crc == central.crc)
+            return central;
+        // One extent, two CRC-32s: the one its bytes have.
+        *verified = extentVerifies(local, local.crc, 0);
+        return *verified ? local : central;
+    }
+    static const char *const how[] = {"its CRC-32 matches", "its root element is closed", "it ends at a record"};
+    for (int test = 0; test < 3; ++test) {
+        const bool localOk = extentVerifies(local, local.crc, test);
+        const bool centralOk = !localOk && extentVerifies(central, central.crc, test);
+        if (!localOk && !centralOk)
+            continue;
+        *verified = test < 2;
+        EntriesReadElsewhere << QStringLiteral(
+                                    "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
+                                    "directory %4; read with the %5's size (%6)")
+                                    .arg(QString::fromUtf8(h.name))
+                                    .arg(h.pos)
+                                    .arg(h.csize)
+                                    .arg(e.csize)
+                                    .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
+                                    .arg(QLatin1String(how[test]));
+        return localOk ? local : central;
+    }
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
+                                "directory %4, and neither verifies; read with the central directory's size, cut "
+                                "at the next record")
+                                .arg(QString::fromUtf8(h.name))
+                                .arg(h.pos)
+                                .arg(h.csize)
+                                .arg(e.csize);
+    return central;
+}
+
+qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
+{
+    LocalHeader h;
+    h.pos = e.headerOffset;
+    h.method = e.method;
+    h.crc = e.crc;
+    h.nameLength = e.nameLength;
+    h.usize = e.usize;
+    h.csize = e.csize;
+    h.dataOffset = e.dataOffset;
+    h.nameOffset = e.nameOffset;
+    h.name = e.name;
+    h.messageName = e.messageName;
+    const qint64 end = e.dataOffset + e.csize;
+    // A folder entry holds nothing. An empty file is still listed: a message may name it.
+    if (e.crc == 0 && e.csize == 0 && (e.name.isEmpty() || e.name.endsWith('/')))
+        return qMax(end, e.headerOffset + 1);
+    dispatchEntry(h, end);
+    return qMax(end, e.headerOffset + 1);
+}
+
+}  // namespace olm

@@ -1,0 +1,160 @@
+// The report's lines about records the walk did not use as they describe their entries.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+#include "scanner/ScanGlobals.h"
+
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
+namespace olm {
+
+namespace {
+
+quint64 nameKey(const QByteArray &name)
+{
+    const quint64 key = std::hash<std::string_view>()(std::string_view(name.constData(), size_t(name.size())));
+    return key ? key : 1;  // 0 marks an empty slot
+}
+
+quint64 contentKey(const LocalHeader &h)
+{
+    return quint64(h.usize) * 0x9E3779B97F4A7C15ull ^ h.crc;
+}
+
+}  // namespace
+
+void ItemNameList::reserve(size_t count)
+{
+    // A damaged count must not reserve gigabytes.
+    m_items.reserve(qMin<size_t>(count, size_t(1) << 22));
+}
+
+void ItemNameList::sort()
+{
+    std::sort(m_items.begin(), m_items.end(),
+              [](const Item &a, const Item &b) { return a.key < b.key || (a.key == b.key && a.pos < b.pos); });
+}
+
+const ItemNameList::Item *ItemNameList::find(quint64 key) const
+{
+    const auto it =
+        std::lower_bound(m_items.begin(), m_items.end(), key, [](const Item &a, quint64 k) { return a.key < k; });
+    return it != m_items.end() && it->key == key ? &*it : nullptr;
+}
+
+void ArchiveWalker::noteUnusedRecords()
+{
+    if (!m_central->found())
+        return;
+    // Attachments read under the names of unused records, by name: gathered once, and only
+    // when some record was not used.
+    QHash<QByteArray, qint64> attachments;
+    bool gathered = false;
+    for (const CentralEntry &e : m_central->entries()) {
+        if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
+            continue;
+        QByteArray name = e.name;
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        // An entry of that name read anywhere: from a header no record agreed with, or (a second
+        // record of one name pointing at another entry's header) with its own record.
+        qint64 at = m_localOnly.value(name, -1);
+        if (at < 0) {
+            if (const ItemNameList::Item *item = m_itemNames.find(nameKey(name)))
+                at = item->pos;
+        }
+        if (at < 0) {
+            if (!gathered) {
+                gathered = true;
+                for (const CentralEntry &u : m_central->entries()) {
+                    if (!u.used && !u.name.isEmpty()) {
+                        const int end = u.name.indexOf('\0');
+                        attachments.insert(end < 0 ? u.name : u.name.left(end), -1);
+                    }
+                }
+                for (FileOffsetNode *n = tmpAtFOStart; n; n = n->pNext) {
+                    const auto it = attachments.find(QByteArray(n->pEntryName));
+                    if (it != attachments.end() && it.value() < 0)
+                        it.value() = n->llDataOffset;
+                }
+            }
+            const qint64 data = attachments.value(name, -1);
+            if (data >= 0) {
+                EntriesReadElsewhere << QStringLiteral(
+                                            "Entry \"%1\": the central directory places its header at archive offset "
+                                            "%2, where none of that name stands; read from its data at %3")
+                                            .arg(QString::fromUtf8(name))
+                                            .arg(e.headerOffset)
+                                            .arg(data);
+                continue;
+            }
+        }
+        if (at >= 0) {
+            EntriesReadElsewhere << QStringLiteral(
+                                        "Entry \"%1\": the central directory places its header at archive offset "
+                                        "%2, where none of that name stands; read from its local header at %3")
+                                        .arg(QString::fromUtf8(name))
+                                        .arg(e.headerOffset)
+                                        .arg(at);
+        } else {
+            EntriesNotRead << QStringLiteral(
+                                  "Entry \"%1\" at archive offset %2 (central directory): no local header of that "
+                                  "name was found, and the bytes there do not verify as its data")
+                                  .arg(QString::fromUtf8(name))
+                                  .arg(e.headerOffset);
+        }
+    }
+}
+
+void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
+{
+    m_itemNames.add({nameKey(h.name), contentKey(h), h.pos, h.nameOffset, h.nameLength});
+}
+
+void ArchiveWalker::noteRepeatedNames()
+{
+    m_itemNames.sort();
+    m_itemNames.repeats([this](const ItemNameList::Item &first, const ItemNameList::Item &again) {
+        QByteArray name(again.nameLength, Qt::Uninitialized);
+        if (m_reader->read(again.nameOffset, name.data(), again.nameLength) != again.nameLength)
+            name.clear();
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        EntriesReadElsewhere << QStringLiteral(
+                                    "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name "
+                                    "with different contents; both read")
+                                    .arg(QString::fromUtf8(name))
+                                    .arg(first.pos)
+                                    .arg(again.pos);
+    });
+}
+
+bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
+{
+    if (h.crc == 0)
+        return false;
+    const quint64 key = (quint64(h.crc) << 32) ^ quint64(h.usize) ^ (quint64(role) << 60);
+    const auto it = m_lists.constFind(key);
+    if (it == m_lists.constEnd()) {
+        m_lists.insert(key, h.pos);
+        return false;
+    }
+    // The exporter keeps lists in their own folders: one inside the mail folders is a copy.
+    if (it.value() == h.pos || !h.name.contains("com.microsoft.__Messages/"))
+        return false;
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: a copy inside a mail folder of the list at %3; "
+                                "its items were read once")
+                                .arg(QString::fromUtf8(h.name))
+                                .arg(h.pos)
+                                .arg(it.value());
+    return true;
+}
+
+}  // namespace olm

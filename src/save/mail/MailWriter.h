@@ -3,6 +3,7 @@
 // reads and parses the message XML, reports progress, opens the folder's output file and runs
 // the writing steps in order on one output: From_ line, headers, MIME body, attachment parts.
 
+#include "save/FolderNames.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailFormatStyle.h"
 #include "save/mail/MailOutput.h"
@@ -95,9 +96,6 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
                               MailSaveContext &context);
 
 // Steps.
-// The folder path below the mail folder that a message's entry name gives, made of safe
-// components; "Folder1" when the name gives none.
-QString MailFolderRelativePath(const QString &entryName);
 // From_ line, headers, MIME body and attachment parts; the attachments whose data could not be
 // copied, each as a log line.
 QStringList WriteMailSteps(const MailMessage &message);

@@ -148,7 +148,7 @@ private:
     // Of a store file the archive being read holds more than once, the copy that keeps its
     // name: the first whole one. Cut copies are noted.
     void chooseStoreOwners();
-    bool storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const;
+    bool storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const;
     bool compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const;
     // Before a store copy's entry is begun: whether it keeps the store's name, and the line of
     // a cut copy.

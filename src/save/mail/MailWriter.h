@@ -74,6 +74,8 @@ struct MailSaveContext {
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
+    // The output folder of each archive folder, named on the writing thread in save order.
+    MailOutputFolders outputFolders;
     // Threads of the save, the writing one included: all others format the next messages of a
     // folder while it writes (a thread per core, none left waiting for one); 1: no others.
     int workerThreads = 1;

@@ -343,6 +343,19 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     ++context.written;
 }
 
+// The message's output folder, named on this thread in save order, so each archive folder
+// keeps a folder of its own whichever worker read its messages.
+void nameOutputFolder(PreparedMessage &p, const MailFormatStyle &style, MailSaveContext &context)
+{
+    if (!context.outputFolders.ready())
+        context.outputFolders.setRootBytes(mailFolderPath(style, context, QString()).toUtf8().size());
+    QByteArray raw = p.fields.strEntryName.toUtf8();
+    // A NUL ended the name as read: the folder is the one the whole name gives.
+    if (p.rec->nNameLength > raw.size() && p.rec->llNameOffset > 0)
+        raw = ReadArchiveBytes(p.rec->llNameOffset, p.rec->nNameLength);
+    p.relative = context.outputFolders.relativePath(raw, &context.recovered);
+}
+
 void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
                    MailSaveContext &context);
 void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
@@ -427,7 +440,8 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
     out.discard();
     for (const PendingMessage &m : batch) {
-        const PreparedMessage again = preparedOrFailed(*m.rec, style);
+        PreparedMessage again = preparedOrFailed(*m.rec, style);
+        nameOutputFolder(again, style, context);
         if (again.readable)
             appendToMailbox(again, style, attachments, context, mailbox);
         else
@@ -452,7 +466,7 @@ void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const Atta
 }
 
 // One prepared message in its turn: stop test, progress, write. False when the stop ended the walk.
-bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+bool saveMessage(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
     if (context.stopRequested && context.stopRequested())
@@ -460,6 +474,7 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     if (context.reportProgress)
         context.reportProgress();
     context.namedFolders.insert(p.rec->llFolderId);
+    nameOutputFolder(p, style, context);
     for (const AttachmentInfo &a : p.fields.attachments)
         context.namedAttachmentUrls.insert(a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.
@@ -519,7 +534,8 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         finished = saveInParallel(*records, style, *attachments, context, mailbox);
     } else {
         for (const MailMLRC *rec : *records) {
-            if (!saveMessage(preparedOrFailed(*rec, style), style, *attachments, context, mailbox)) {
+            PreparedMessage p = preparedOrFailed(*rec, style);
+            if (!saveMessage(p, style, *attachments, context, mailbox)) {
                 finished = false;
                 break;
             }

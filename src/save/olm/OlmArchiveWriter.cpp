@@ -96,14 +96,19 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
     m_keepsHeldName = false;
     // A name made safe before: one line says what it was, why, and what it became.
     if (!m_renamedFrom.isEmpty()) {
-        QString reason = OlmUnsafeNameReason(m_renamedFrom);
-        if (reason.isEmpty())
-            reason = QStringLiteral("is no message's name");
+        QStringList reasons;
+        if (!OlmUnsafeNameReason(m_renamedFrom).isEmpty())
+            reasons << OlmUnsafeNameReason(m_renamedFrom);
+        if (!m_renamedWhy.isEmpty())
+            reasons << m_renamedWhy;
+        QString reason =
+            reasons.isEmpty() ? QStringLiteral("is no message's name") : reasons.join(QStringLiteral("; "));
         if (safe != name)
             reason += QStringLiteral("; \"%1\" was taken").arg(OlmNameForLine(name));
         why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
                   .arg(OlmNameForLine(m_renamedFrom), reason, OlmNameForLine(safe));
         m_renamedFrom.clear();
+        m_renamedWhy.clear();
     }
     if (!why.isEmpty())
         m_book.renamed(m_item, m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
@@ -468,6 +473,7 @@ void OlmArchiveWriter::writeLayout()
         buildAttachmentIndex();
     }
     reserveNames();
+    nameMail();
     chooseStoreOwners();
     writeCategories();
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};

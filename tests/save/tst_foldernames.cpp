@@ -1,6 +1,6 @@
 // Output folder names: every archive folder gets one of its own in every save type (names made
 // safe, cut, in another Unicode form, nested deeper than a path may be), and each renamed one
-// is named in a line.
+// is named in a line. A mailbox that cannot take its name back counts none of its messages.
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
@@ -17,6 +17,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -114,6 +115,8 @@ private Q_SLOTS:
     void siblingsKeptApart();
     void everyTypeKeepsEveryFolder_data();
     void everyTypeKeepsEveryFolder();
+    void mailboxCannotTakeItsName_data();
+    void mailboxCannotTakeItsName();
 
 private:
     std::unique_ptr<ArchiveFile> m_archive;
@@ -224,6 +227,66 @@ void FolderNamesTest::everyTypeKeepsEveryFolder()
         QVERIFY2(lines.contains(it.key().normalized(QString::NormalizationForm_C)), qPrintable(it.key()));
     }
     QVERIFY(renamed > 0);
+}
+
+void FolderNamesTest::mailboxCannotTakeItsName_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("package mailboxes") << int(SaveTypeRGE);
+    QTest::newRow("Apple Mail mailboxes") << int(SaveTypeMBOX);
+}
+
+// The folder of the mailbox being written turns read-only part-way through its messages (for the
+// superuser, whom permissions do not bind, a file takes the mailbox's name): what is counted
+// written is what stands under a mailbox's name, and the hidden file is named.
+void FolderNamesTest::mailboxCannotTakeItsName()
+{
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    constexpr int kPerFolder = 40;
+    TestArchiveBuilder b;
+    int n = 0;
+    for (const char *folder : {"Inbox", "Sent Items", "Archive"}) {
+        for (int i = 0; i < kPerFolder; ++i, ++n)
+            b.addEntry(kMessages + QLatin1String(folder) + QStringLiteral("/message_%1.xml").arg(n, 5, 10, QLatin1Char('0')),
+                       OlmXml::emails({Mail(n)}));
+    }
+    QTemporaryDir dest;
+    QVERIFY(ScanAndStartTestSave(m_archive, b.finish(), SaveType(type), dest.path()));
+    QMailSavingThread thread;
+    QString blocked;
+    int ticks = 0;
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+        if (++ticks != kPerFolder + kPerFolder / 2)
+            return;
+        QDirIterator it(dest.path(), {QStringLiteral(".*.part")}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        if (!it.hasNext())
+            return;
+        it.next();
+        blocked = it.fileInfo().path();
+        if (::geteuid() == 0) {
+            QFile name(blocked + QLatin1Char('/') + QFileInfo(blocked).fileName() + QStringLiteral(".mbox"));
+            name.open(QIODevice::WriteOnly);
+        } else {
+            QFile::setPermissions(blocked, QFile::ReadOwner | QFile::ExeOwner);
+        }
+    }, Qt::DirectConnection);
+    QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
+    QVERIFY(thread.wait(120000));
+    if (!blocked.isEmpty())
+        QFile::setPermissions(blocked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QVERIFY(!blocked.isEmpty());
+    const SaveOutcome outcome = thread.outcome();
+    int named = 0;
+    QDirIterator it(dest.path(), {QStringLiteral("*.mbox")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        named += MessagesIn(it.next());
+    QCOMPARE(outcome.written, qint64(named));
+    QCOMPARE(outcome.written + outcome.failed, qint64(n));
+    QVERIFY(outcome.failed >= kPerFolder / 2);
+    const QStringList hidden = outcome.failures.filter(QStringLiteral(".part"));
+    QCOMPARE(hidden.size(), int(outcome.failed) + 1);
 }
 
 QTEST_GUILESS_MAIN(FolderNamesTest)

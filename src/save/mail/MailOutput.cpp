@@ -88,6 +88,7 @@ void MailOutput::restart(const QString &path)
     else if (m_file || m_inMemory)
         close();
     m_path = path;
+    m_leftHidden.clear();
     m_error.clear();
     m_failed = false;
     m_created = false;
@@ -260,6 +261,7 @@ bool MailOutput::nameMailbox()
     if (const int error = MoveWithoutReplacing(hidden, nativePath(m_path))) {
         // Its messages stay under the hidden name rather than be lost.
         fail(error);
+        m_leftHidden = hidden;
         return false;
     }
     return true;

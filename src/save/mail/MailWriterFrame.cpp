@@ -148,6 +148,14 @@ struct OpenMailbox {
     qint64 pendingBytes = 0;
     // Made by this opening: it gets its Finder codes once it has its name.
     bool created = false;
+    // The messages counted written into it since it was opened, with the line of each one
+    // counted incomplete: should it not take its name back, none of them is under a name.
+    struct Counted {
+        const MailMLRC *rec;     // null: a record that lived only while it was written
+        QString incompleteLine;  // its line among the incompletes, when counted incomplete
+        QString described;       // for a record that is gone, its words in a line
+    };
+    QVector<Counted> counted;
 };
 
 // Flushed together once this much is waiting.
@@ -407,9 +415,11 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
     }
     if (!missing.isEmpty()) {
         noteIncomplete(context, rec, sourceOf(p), path, missing);
+        mailbox.counted.append({&rec, context.incompletes.last(), QString()});
         return;
     }
     ++context.written;
+    mailbox.counted.append({&rec, QString(), QString()});
 }
 
 // A message that cannot be read is counted failed, named with where it would have gone.
@@ -434,8 +444,10 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     mailbox.pendingBytes = 0;
     MailOutput &out = mailbox.out;
     if (!out.failed() && out.endMessage()) {
-        for (const PendingMessage &m : batch)
+        for (const PendingMessage &m : batch) {
             countMessage(context, m, mailbox.path);
+            mailbox.counted.append({m.rec, m.missing.isEmpty() ? QString() : context.incompletes.last(), QString()});
+        }
         return;
     }
     out.discard();
@@ -449,16 +461,49 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
 }
 
+// A mailbox that could not be closed or take its name back: the messages counted into it are
+// under no name, so they count as not saved, each named with the hidden file they stand in.
+void noteMailboxNotClosed(OpenMailbox &mailbox, MailSaveContext &context)
+{
+    const QString hidden = QDir::toNativeSeparators(mailbox.out.leftHidden());
+    const QString where = hidden.isEmpty() ? QStringLiteral("it could not be closed")
+                                           : QStringLiteral("it stands only in the hidden file %1, as the mailbox "
+                                                            "could not take its name back")
+                                                 .arg(hidden);
+    const QString why = QStringLiteral("%1: %2").arg(where, mailbox.out.error());
+    for (const OpenMailbox::Counted &m : qAsConst(mailbox.counted)) {
+        --context.written;
+        if (!m.incompleteLine.isEmpty()) {
+            --context.incomplete;
+            context.incompletes.removeOne(m.incompleteLine);
+        }
+        if (m.rec) {
+            noteFailure(context, *m.rec, QString(), mailbox.path, why);
+        } else {
+            ++context.failed;
+            context.failures.append(QStringLiteral("%1 not written to %2: %3")
+                                        .arg(m.described, QDir::toNativeSeparators(mailbox.path), why));
+        }
+    }
+    // Only a mailbox none of whose messages were counted is counted itself: what it held before
+    // is under no name either.
+    if (mailbox.counted.isEmpty())
+        ++context.failed;
+    context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2%3")
+                                .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error(),
+                                     hidden.isEmpty()
+                                         ? QString()
+                                         : QStringLiteral("; its messages stand in the hidden file %1").arg(hidden)));
+}
+
 // Every message in it is flushed and counted; a failing close is noted.
 void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
                   MailSaveContext &context)
 {
     commitPending(mailbox, style, attachments, context);
-    if (mailbox.out.isOpen() && !mailbox.out.close()) {
-        ++context.failed;
-        context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
-                                    .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
-    }
+    if (mailbox.out.isOpen() && !mailbox.out.close())
+        noteMailboxNotClosed(mailbox, context);
+    mailbox.counted.clear();
     if (mailbox.created && QFileInfo::exists(mailbox.path))
         SetFinderTypeCreator(mailbox.path, style.finderType, style.finderCreator);
     mailbox.created = false;
@@ -582,9 +627,15 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         a.size = QString::number(node->llSize);
         p.fields.attachments.append(a);
         const qint64 writtenBefore = context.written;
-        if (style.oneFilePerFolder)
+        if (style.oneFilePerFolder) {
             appendToMailbox(p, style, *attachments, context, mailbox);
-        else
+            // The record lives only for this turn: should the mailbox not take its name, its line
+            // is made now.
+            if (!mailbox.counted.isEmpty() && mailbox.counted.last().rec == &rec) {
+                mailbox.counted.last().rec = nullptr;
+                mailbox.counted.last().described = describe(rec, p.source);
+            }
+        } else
             saveMessageFile(p, style, *attachments, context);
         // Its message may stand, having lost its reference to it: only that none names it is known.
         if (context.written > writtenBefore)

@@ -38,8 +38,9 @@ bool folderParts(const QList<QByteArray> &parts, int *first, int *last)
     return *last > *first;
 }
 
-// A name for a line: control characters (a NUL, a line feed, an escape) as \xHH.
-QString forLine(const QByteArray &name)
+}  // namespace
+
+QString NameForLine(const QByteArray &name)
 {
     QString out;
     for (const QChar ch : QString::fromUtf8(name.constData(), name.size())) {
@@ -50,6 +51,8 @@ QString forLine(const QByteArray &name)
     }
     return out;
 }
+
+namespace {
 
 // The form two names that extract as one folder share.
 QString sameFolderKey(const QByteArray &name)
@@ -125,7 +128,7 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
     QSet<QString> &names = m_nodes[size_t(holder)].names;
     QString key = sameFolderKey(name);
     if (names.contains(key)) {
-        reasons << QStringLiteral("another folder there has the name \"%1\"").arg(forLine(name));
+        reasons << QStringLiteral("another folder there has the name \"%1\"").arg(NameForLine(name));
         // Many folders of one name in one place: each clash goes on from the last number taken.
         int &next = m_nodes[size_t(holder)].nextNumber[key];
         for (int n = qMax(2, next);; ++n) {
@@ -205,7 +208,7 @@ QString MailOutputFolders::relativePath(const QByteArray &rawEntryName, QStringL
             if (lines)
                 lines->append(
                     QStringLiteral("Mail folder \"%1\" saved as \"%2\": %3")
-                        .arg(forLine(m_map.rawPath(node)), QString::fromUtf8(m_map.path(node)), m_map.why(node)));
+                        .arg(NameForLine(m_map.rawPath(node)), QString::fromUtf8(m_map.path(node)), m_map.why(node)));
         }
         m_lastPath = QString::fromUtf8(m_map.path(node));
     }

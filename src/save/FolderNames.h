@@ -19,6 +19,10 @@
 // folders may meet here; MailOutputFolders keeps them apart.
 QString MailFolderRelativePath(const QString &entryName);
 
+// name for a report line: control characters (a NUL, a line feed, an escape, C1 controls) as
+// \xHH, so a name never reads as another.
+QString NameForLine(const QByteArray &name);
+
 // part as one safe component of at most maxBytes bytes: control characters (C0, DEL, C1), NUL
 // and backslash made '_', a name of dots only ("." and "..") or an empty one made of
 // underscores, and cut between characters.

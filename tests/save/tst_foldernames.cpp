@@ -154,6 +154,9 @@ void FolderNamesTest::siblingsKeptApart()
                 QVERIFY(ch.unicode() >= 0x20 && ch.unicode() != 0x7F && !(ch.unicode() >= 0x80 && ch.unicode() <= 0x9F));
         }
     }
+    // A line shows a control character as its code, so a name never reads as another.
+    for (const QChar ch : lines.join(QString()))
+        QVERIFY(ch.unicode() >= 0x20 && ch.unicode() != 0x7F && !(ch.unicode() >= 0x80 && ch.unicode() <= 0x9F));
 }
 
 void FolderNamesTest::everyTypeKeepsEveryFolder_data()

@@ -82,8 +82,8 @@ bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveCo
 
 QString describe(const MailMLRC &rec, const QString &entryName)
 {
-    const QString which =
-        entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset) : entryName;
+    const QString which = entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset)
+                                              : NameForLine(entryName.toUtf8());
     return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(rec.pSubject ? rec.pSubject : ""), which);
 }
 

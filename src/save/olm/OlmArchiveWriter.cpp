@@ -387,6 +387,7 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         m_hooks.reportItem();
     m_out.write(Zip64EndRecords(quint64(nEntryCount), quint64(m_central.size()), quint64(centralOffset)));
     QString why;
+    bool whole = false;
     if (!m_out.close()) {
         why = m_out.error();
         m_error = QStringLiteral("%1 could not be written: %2").arg(path, why);
@@ -394,14 +395,18 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         return true;
     } else {
         why = m_error;
+        whole = true;
     }
     // The hidden file goes: nothing is left to be taken for an archive. One that cannot go (the
-    // folder was made read-only) is named, so the space it takes is not a mystery.
+    // folder was made read-only) is named, so the space it takes is not a mystery; written to
+    // its end, it is whole, only without its name.
     const QString hidden = m_out.hiddenPath();
     if (const int error = m_out.removeHidden()) {
-        why += QStringLiteral("; its unfinished copy %1 stays, as it could not be removed: %2")
-                   .arg(QDir::toNativeSeparators(hidden), qt_error_string(error));
-        m_error += QStringLiteral("; its unfinished copy %1 stays").arg(QDir::toNativeSeparators(hidden));
+        const QString copy =
+            whole ? QStringLiteral("its whole copy under a hidden name") : QStringLiteral("its unfinished copy");
+        why += QStringLiteral("; %1 %2 stays, as it could not be removed: %3")
+                   .arg(copy, QDir::toNativeSeparators(hidden), qt_error_string(error));
+        m_error += QStringLiteral("; %1 %2 stays").arg(copy, QDir::toNativeSeparators(hidden));
     }
     m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, why));
     return false;

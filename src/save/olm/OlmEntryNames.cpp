@@ -43,15 +43,7 @@ QString OlmUnsafeNameReason(const QByteArray &name)
 QString OlmNameForLine(const QByteArray &name)
 {
     // Every byte, a NUL too: the name is shown as it stands in the archive.
-    QString text = QString::fromUtf8(name.constData(), name.size());
-    QString out;
-    for (const QChar ch : qAsConst(text)) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += ch;
-    }
-    return out;
+    return NameForLine(name);
 }
 
 void OlmEntryNames::addFolders(const QByteArray &name)

@@ -333,7 +333,7 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
 QString OlmArchiveWriter::mailName(const MailMLRC *record, const QByteArray &entryName) const
 {
     const QString which = entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(record->llDataOffset)
-                                              : QString::fromUtf8(entryName);
+                                              : OlmNameForLine(entryName);
     return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(record->pSubject ? record->pSubject : ""), which);
 }
 

@@ -133,6 +133,9 @@ void MailFrameTest::relativePath_data()
                                                       << QString(250, QLatin1Char('x'));
     QTest::newRow("long name cut between characters") << "Local/S/" + QString(130, QChar(0x65E5)) + "/m.xml"
                                                       << QString(83, QChar(0x65E5));
+    QTest::newRow("leading slash names the same place") << "/Local/S/Inbox/m.xml" << "Inbox";
+    QTest::newRow("leading dot part names the same place") << "./Local/S/Inbox/m.xml" << "Inbox";
+    QTest::newRow("C1 controls and a backslash") << QStringLiteral("Local/S/a\u0085\u009b\\b/m.xml") << "a___b";
     QTest::newRow("colon and accents kept") << QStringLiteral("Local/S/Reuters: N\u00e9ws/m.xml")
                                             << QStringLiteral("Reuters: N\u00e9ws");
 }

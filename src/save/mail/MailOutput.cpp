@@ -104,6 +104,7 @@ void MailOutput::restart(const QString &path)
     m_path = path;
     m_claimed.clear();
     m_beside.clear();
+    m_leftHidden.clear();
     m_error.clear();
     m_failed = false;
     m_created = false;
@@ -300,6 +301,7 @@ bool MailOutput::nameMailbox()
     if (const int error = MoveWithoutReplacing(hidden, nativePath(m_path))) {
         // Its messages stay under the hidden name rather than be lost.
         fail(error);
+        m_leftHidden = hidden;
         return false;
     }
     return true;

@@ -70,6 +70,9 @@ public:
     // when closed or discarded; until then it is written at diskPath().
     QString path() const { return m_path; }
     QString diskPath() const { return m_hidden.isEmpty() ? m_path : QFile::decodeName(m_hidden); }
+    // The hidden file a mailbox's messages stay in when it could not take its name back; empty
+    // when it did.
+    QString leftHidden() const { return QFile::decodeName(m_leftHidden); }
 
 private:
     void fail(int errorNumber);
@@ -90,6 +93,7 @@ private:
     QByteArray m_buffer;  // the file's stdio buffer; outlives the file
     QString m_path;
     QByteArray m_hidden;                  // the mailbox's name while it is written; empty when it has its own
+    QByteArray m_leftHidden;              // the hidden name it kept, when it could not take its own
     WholeFile m_whole;                    // createNew's file
     std::function<QString()> m_nextName;  // set while createNew's file awaits its name
     QString m_claimed;                    // the name claimName took for it

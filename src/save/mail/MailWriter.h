@@ -3,6 +3,7 @@
 // reads and parses the message XML, reports progress, opens the folder's output file and runs
 // the writing steps in order on one output: From_ line, headers, MIME body, attachment parts.
 
+#include "save/FolderNames.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailFormatStyle.h"
 #include "save/mail/MailOutput.h"
@@ -73,6 +74,8 @@ struct MailSaveContext {
     // Message files: per folder, the last number a file was made with (folders of two accounts
     // can share a path, and their files must not meet).
     QHash<QString, quint32> lastFileNumber;
+    // The output folder of each archive folder, named on the writing thread in save order.
+    MailOutputFolders outputFolders;
     // Threads of the save, the writing one included: all others format the next messages of a
     // folder while it writes (a thread per core, none left waiting for one); 1: no others.
     int workerThreads = 1;
@@ -95,9 +98,6 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
                               MailSaveContext &context);
 
 // Steps.
-// The folder path below the mail folder that a message's entry name gives, made of safe
-// components; "Folder1" when the name gives none.
-QString MailFolderRelativePath(const QString &entryName);
 // From_ line, headers, MIME body and attachment parts; the attachments whose data could not be
 // copied, each as a log line.
 QStringList WriteMailSteps(const MailMessage &message);

@@ -47,72 +47,6 @@ QHash<qint64, QVector<const MailMLRC *>> IndexMessagesByFolder(const MailMLRC *h
 
 namespace {
 
-// File names hold at most 255 bytes; the folder's mailbox adds its extension to the last one.
-constexpr int kMaxComponentBytes = 250;
-
-// A folder name from the archive as one safe component: no control characters, never empty,
-// never "." or "..", never longer than a file name may be (the folder's messages could not be
-// written at all).
-QString safeComponent(QString name)
-{
-    for (QChar &ch : name) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
-            ch = QLatin1Char('_');
-    }
-    const QByteArray utf8 = name.toUtf8();
-    if (utf8.size() > kMaxComponentBytes) {
-        int end = kMaxComponentBytes;
-        while (end > 0 && (quint8(utf8.at(end)) & 0xC0) == 0x80)
-            --end;
-        name = QString::fromUtf8(utf8.constData(), end);
-    }
-    if (name.count(QLatin1Char('.')) == name.size())
-        name = QString(qMax(1, name.size()), QLatin1Char('_'));
-    return name;
-}
-
-}  // namespace
-
-namespace {
-
-QString folderRelativePath(const QString &entryName)
-{
-    // The exporter names messages Accounts/<account>/<store>/<folders...>/<file> and
-    // Local/<store>/<folders...>/<file>. A name without folder levels gives no folder; it would
-    // otherwise become a mailbox of its own named after the message file.
-    const QStringList parts = entryName.split(QLatin1Char('/'));
-    int first = -1;
-    if (parts.first() == QLatin1String("Accounts"))
-        first = 3;
-    else if (parts.first() == QLatin1String("Local"))
-        first = 2;
-    const int last = parts.size() - 1;
-    if (first < 0 || last <= first)
-        return kFolder1;
-    QStringList folders;
-    for (int i = first; i < last; ++i)
-        folders.append(safeComponent(parts.at(i)));
-    return folders.join(QLatin1Char('/'));
-}
-
-}  // namespace
-
-QString MailFolderRelativePath(const QString &entryName)
-{
-    // The path depends only on what stands before the file name, and a folder's messages come
-    // one after another: the last answer serves again while that part stays the same.
-    thread_local QString lastDirectory;
-    thread_local QString lastPath;
-    const QStringRef directory = entryName.leftRef(qMax(0, entryName.lastIndexOf(QLatin1Char('/'))));
-    if (lastPath.isNull() || directory != lastDirectory) {
-        lastPath = folderRelativePath(entryName);
-        lastDirectory = directory.toString();
-    }
-    return lastPath;
-}
-
-namespace {
-
 QString mailFolderPath(const MailFormatStyle &style, const MailSaveContext &context, const QString &relative)
 {
     return OutputRootFor(style.saveType, context.saveDir, context.strTime) + style.mailFolderName + relative
@@ -148,8 +82,8 @@ bool openMailbox(MailOutput &out, const MailFormatStyle &style, const MailSaveCo
 
 QString describe(const MailMLRC &rec, const QString &entryName)
 {
-    const QString which =
-        entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset) : entryName;
+    const QString which = entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(rec.llDataOffset)
+                                              : NameForLine(entryName.toUtf8());
     return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(rec.pSubject ? rec.pSubject : ""), which);
 }
 
@@ -214,6 +148,14 @@ struct OpenMailbox {
     qint64 pendingBytes = 0;
     // Made by this opening: it gets its Finder codes once it has its name.
     bool created = false;
+    // The messages counted written into it since it was opened, with the line of each one
+    // counted incomplete: should it not take its name back, none of them is under a name.
+    struct Counted {
+        const MailMLRC *rec;     // null: a record that lived only while it was written
+        QString incompleteLine;  // its line among the incompletes, when counted incomplete
+        QString described;       // for a record that is gone, its words in a line
+    };
+    QVector<Counted> counted;
 };
 
 // Flushed together once this much is waiting.
@@ -409,6 +351,19 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     ++context.written;
 }
 
+// The message's output folder, named on this thread in save order, so each archive folder
+// keeps a folder of its own whichever worker read its messages.
+void nameOutputFolder(PreparedMessage &p, const MailFormatStyle &style, MailSaveContext &context)
+{
+    if (!context.outputFolders.ready())
+        context.outputFolders.setRootBytes(mailFolderPath(style, context, QString()).toUtf8().size());
+    QByteArray raw = p.fields.strEntryName.toUtf8();
+    // A NUL ended the name as read: the folder is the one the whole name gives.
+    if (p.rec->nNameLength > raw.size() && p.rec->llNameOffset > 0)
+        raw = ReadArchiveBytes(p.rec->llNameOffset, p.rec->nNameLength);
+    p.relative = context.outputFolders.relativePath(raw, &context.recovered);
+}
+
 void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
                    MailSaveContext &context);
 void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
@@ -460,9 +415,11 @@ void appendToMailbox(const PreparedMessage &p, const MailFormatStyle &style, con
     }
     if (!missing.isEmpty()) {
         noteIncomplete(context, rec, sourceOf(p), path, missing);
+        mailbox.counted.append({&rec, context.incompletes.last(), QString()});
         return;
     }
     ++context.written;
+    mailbox.counted.append({&rec, QString(), QString()});
 }
 
 // A message that cannot be read is counted failed, named with where it would have gone.
@@ -487,13 +444,16 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     mailbox.pendingBytes = 0;
     MailOutput &out = mailbox.out;
     if (!out.failed() && out.endMessage()) {
-        for (const PendingMessage &m : batch)
+        for (const PendingMessage &m : batch) {
             countMessage(context, m, mailbox.path);
+            mailbox.counted.append({m.rec, m.missing.isEmpty() ? QString() : context.incompletes.last(), QString()});
+        }
         return;
     }
     out.discard();
     for (const PendingMessage &m : batch) {
-        const PreparedMessage again = preparedOrFailed(*m.rec, style);
+        PreparedMessage again = preparedOrFailed(*m.rec, style);
+        nameOutputFolder(again, style, context);
         if (again.readable)
             appendToMailbox(again, style, attachments, context, mailbox);
         else
@@ -501,16 +461,49 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
 }
 
+// A mailbox that could not be closed or take its name back: the messages counted into it are
+// under no name, so they count as not saved, each named with the hidden file they stand in.
+void noteMailboxNotClosed(OpenMailbox &mailbox, MailSaveContext &context)
+{
+    const QString hidden = QDir::toNativeSeparators(mailbox.out.leftHidden());
+    const QString where = hidden.isEmpty() ? QStringLiteral("it could not be closed")
+                                           : QStringLiteral("it stands only in the hidden file %1, as the mailbox "
+                                                            "could not take its name back")
+                                                 .arg(hidden);
+    const QString why = QStringLiteral("%1: %2").arg(where, mailbox.out.error());
+    for (const OpenMailbox::Counted &m : qAsConst(mailbox.counted)) {
+        --context.written;
+        if (!m.incompleteLine.isEmpty()) {
+            --context.incomplete;
+            context.incompletes.removeOne(m.incompleteLine);
+        }
+        if (m.rec) {
+            noteFailure(context, *m.rec, QString(), mailbox.path, why);
+        } else {
+            ++context.failed;
+            context.failures.append(QStringLiteral("%1 not written to %2: %3")
+                                        .arg(m.described, QDir::toNativeSeparators(mailbox.path), why));
+        }
+    }
+    // Only a mailbox none of whose messages were counted is counted itself: what it held before
+    // is under no name either.
+    if (mailbox.counted.isEmpty())
+        ++context.failed;
+    context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2%3")
+                                .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error(),
+                                     hidden.isEmpty()
+                                         ? QString()
+                                         : QStringLiteral("; its messages stand in the hidden file %1").arg(hidden)));
+}
+
 // Every message in it is flushed and counted; a failing close is noted.
 void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const AttachmentIndex &attachments,
                   MailSaveContext &context)
 {
     commitPending(mailbox, style, attachments, context);
-    if (mailbox.out.isOpen() && !mailbox.out.close()) {
-        ++context.failed;
-        context.failures.append(QStringLiteral("Mailbox %1 could not be closed: %2")
-                                    .arg(QDir::toNativeSeparators(mailbox.path), mailbox.out.error()));
-    }
+    if (mailbox.out.isOpen() && !mailbox.out.close())
+        noteMailboxNotClosed(mailbox, context);
+    mailbox.counted.clear();
     if (mailbox.created && QFileInfo::exists(mailbox.path))
         SetFinderTypeCreator(mailbox.path, style.finderType, style.finderCreator);
     mailbox.created = false;
@@ -518,7 +511,7 @@ void closeMailbox(OpenMailbox &mailbox, const MailFormatStyle &style, const Atta
 }
 
 // One prepared message in its turn: stop test, progress, write. False when the stop ended the walk.
-bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
+bool saveMessage(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
                  MailSaveContext &context, OpenMailbox &mailbox)
 {
     if (context.stopRequested && context.stopRequested())
@@ -526,6 +519,7 @@ bool saveMessage(const PreparedMessage &p, const MailFormatStyle &style, const A
     if (context.reportProgress)
         context.reportProgress();
     context.namedFolders.insert(p.rec->llFolderId);
+    nameOutputFolder(p, style, context);
     for (const AttachmentInfo &a : p.fields.attachments)
         context.namedAttachmentUrls.insert(a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.
@@ -585,7 +579,8 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         finished = saveInParallel(*records, style, *attachments, context, mailbox);
     } else {
         for (const MailMLRC *rec : *records) {
-            if (!saveMessage(preparedOrFailed(*rec, style), style, *attachments, context, mailbox)) {
+            PreparedMessage p = preparedOrFailed(*rec, style);
+            if (!saveMessage(p, style, *attachments, context, mailbox)) {
                 finished = false;
                 break;
             }
@@ -632,9 +627,15 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         a.size = QString::number(node->llSize);
         p.fields.attachments.append(a);
         const qint64 writtenBefore = context.written;
-        if (style.oneFilePerFolder)
+        if (style.oneFilePerFolder) {
             appendToMailbox(p, style, *attachments, context, mailbox);
-        else
+            // The record lives only for this turn: should the mailbox not take its name, its line
+            // is made now.
+            if (!mailbox.counted.isEmpty() && mailbox.counted.last().rec == &rec) {
+                mailbox.counted.last().rec = nullptr;
+                mailbox.counted.last().described = describe(rec, p.source);
+            }
+        } else
             saveMessageFile(p, style, *attachments, context);
         // Its message may stand, having lost its reference to it: only that none names it is known.
         if (context.written > writtenBefore)

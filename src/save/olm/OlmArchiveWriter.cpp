@@ -96,14 +96,19 @@ QByteArray OlmArchiveWriter::safeFileName(const QByteArray &name)
     m_keepsHeldName = false;
     // A name made safe before: one line says what it was, why, and what it became.
     if (!m_renamedFrom.isEmpty()) {
-        QString reason = OlmUnsafeNameReason(m_renamedFrom);
-        if (reason.isEmpty())
-            reason = QStringLiteral("is no message's name");
+        QStringList reasons;
+        if (!OlmUnsafeNameReason(m_renamedFrom).isEmpty())
+            reasons << OlmUnsafeNameReason(m_renamedFrom);
+        if (!m_renamedWhy.isEmpty())
+            reasons << m_renamedWhy;
+        QString reason =
+            reasons.isEmpty() ? QStringLiteral("is no message's name") : reasons.join(QStringLiteral("; "));
         if (safe != name)
             reason += QStringLiteral("; \"%1\" was taken").arg(OlmNameForLine(name));
         why = QStringLiteral("its name in the archive \"%1\" %2: written as \"%3\"")
                   .arg(OlmNameForLine(m_renamedFrom), reason, OlmNameForLine(safe));
         m_renamedFrom.clear();
+        m_renamedWhy.clear();
     }
     if (!why.isEmpty())
         m_book.renamed(m_item, m_fileLabel.isEmpty() ? why : m_fileLabel + QStringLiteral(": ") + why);
@@ -379,6 +384,7 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
     m_out.write(m_central);
     m_out.write(Zip64EndRecords(quint64(nEntryCount), quint64(m_central.size()), quint64(centralOffset)));
     QString why;
+    bool whole = false;
     if (!m_out.close()) {
         why = m_out.error();
         m_error = QStringLiteral("%1 could not be written: %2").arg(path, why);
@@ -386,14 +392,18 @@ bool OlmArchiveWriter::write(const QString &path, const OlmSelection &selection)
         return true;
     } else {
         why = m_error;
+        whole = true;
     }
     // The hidden file goes: nothing is left to be taken for an archive. One that cannot go (the
-    // folder was made read-only) is named, so the space it takes is not a mystery.
+    // folder was made read-only) is named, so the space it takes is not a mystery; written to
+    // its end, it is whole, only without its name.
     const QString hidden = m_out.hiddenPath();
     if (const int error = m_out.removeHidden()) {
-        why += QStringLiteral("; its unfinished copy %1 stays, as it could not be removed: %2")
-                   .arg(QDir::toNativeSeparators(hidden), qt_error_string(error));
-        m_error += QStringLiteral("; its unfinished copy %1 stays").arg(QDir::toNativeSeparators(hidden));
+        const QString copy =
+            whole ? QStringLiteral("its whole copy under a hidden name") : QStringLiteral("its unfinished copy");
+        why += QStringLiteral("; %1 %2 stays, as it could not be removed: %3")
+                   .arg(copy, QDir::toNativeSeparators(hidden), qt_error_string(error));
+        m_error += QStringLiteral("; %1 %2 stays").arg(copy, QDir::toNativeSeparators(hidden));
     }
     m_book.lose(QStringLiteral("the archive %1 could not be written: %2").arg(m_path, why));
     return false;
@@ -465,6 +475,7 @@ void OlmArchiveWriter::writeLayout()
         buildAttachmentIndex();
     }
     reserveNames();
+    nameMail();
     chooseStoreOwners();
     writeCategories();
     const bool gates[4] = {m_selection.cont, m_selection.cal, m_selection.task, m_selection.note};

@@ -93,6 +93,7 @@ private:
         const MailMLRC *record;
         QByteArray name;      // read once and made safe; empty when the record has none
         QByteArray original;  // the name as the archive gives it, when that is not safe
+        QString why;          // why its folder is named otherwise, when it is
     };
     struct Span {
         qint64 offset;
@@ -148,7 +149,7 @@ private:
     // Of a store file the archive being read holds more than once, the copy that keeps its
     // name: the first whole one. Cut copies are noted.
     void chooseStoreOwners();
-    bool storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const;
+    bool storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const;
     bool compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const;
     // Before a store copy's entry is begun: whether it keeps the store's name, and the line of
     // a cut copy.
@@ -160,6 +161,8 @@ private:
 
     // Mail.
     void collectMail(const QString &folderIds);
+    // The checked messages' names as the new archive holds them, once every name is reserved.
+    void nameMail();
     void buildAttachmentIndex();
     void WriteMailFolderEntries(OlmMailWalk walk, const QByteArray &folderDir);
     // Starts the message's item; false, with the message named in the log, when its text can
@@ -258,6 +261,7 @@ private:
     QSet<qint64> m_cutCopies;                 // store copies found cut, by data offset
     bool m_keepsHeldName = false;             // the entry begun next is its store's chosen copy
     QByteArray m_renamedFrom;                 // the entry begun next had this unsafe name in the archive
+    QString m_renamedWhy;                     // and its folder was named otherwise for this
     QVector<Span> m_storeRanges[4];           // source data of the store files written, per store
     QVector<MailEntry> m_mail;                // the records of the checked folders, in list order
     QSet<qint64> m_messagesWritten;           // by source data offset: one entry's mails go once

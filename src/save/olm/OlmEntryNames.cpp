@@ -43,15 +43,7 @@ QString OlmUnsafeNameReason(const QByteArray &name)
 QString OlmNameForLine(const QByteArray &name)
 {
     // Every byte, a NUL too: the name is shown as it stands in the archive.
-    QString text = QString::fromUtf8(name.constData(), name.size());
-    QString out;
-    for (const QChar ch : qAsConst(text)) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F)
-            out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += ch;
-    }
-    return out;
+    return NameForLine(name);
 }
 
 void OlmEntryNames::addFolders(const QByteArray &name)
@@ -62,14 +54,60 @@ void OlmEntryNames::addFolders(const QByteArray &name)
 
 void OlmEntryNames::reserve(const QByteArray &name)
 {
-    // An unsafe name keeps no name of its own: only the folders it will stand in count.
+    // An unsafe name keeps no name of its own: only the folders it will stand in count, named
+    // once every safe name has its own.
     if (!OlmNameIsSafe(name)) {
-        addFolders(OlmSafeName(name));
+        m_unsafe.append(name);
         return;
     }
-    addFolders(name);
-    if (!name.endsWith('/'))
-        m_reserved.insert(name);
+    // A folder's own entry adds no folder to those its files give.
+    if (name.endsWith('/')) {
+        addFolders(name);
+        return;
+    }
+    const QByteArray safe = safeName(name);
+    addFolders(safe);
+    m_reserved.insert(safe);
+}
+
+QByteArray OlmEntryNames::messageName(const QByteArray &name, QString *why)
+{
+    const QByteArray safe = safeName(name, why);
+    m_messageNames.insert(safe);
+    return safe;
+}
+
+void OlmEntryNames::settle()
+{
+    const QVector<QByteArray> unsafe = std::move(m_unsafe);
+    m_unsafe.clear();
+    for (const QByteArray &name : unsafe)
+        addFolders(safeName(name));
+}
+
+QByteArray OlmEntryNames::safeName(const QByteArray &name, QString *why)
+{
+    if (why)
+        why->clear();
+    const bool folder = name.endsWith('/');
+    QList<QByteArray> list = parts(name);
+    int start = 0;
+    while (start + 1 < list.size() && (list.at(start).isEmpty() || list.at(start) == "."))
+        ++start;
+    const int folders = list.size() - (folder ? 0 : 1);
+    int node = FolderPathMap::kRoot;
+    for (int i = start; i < folders; ++i) {
+        node = m_folderMap.child(node, list.at(i));
+        if (why && why->isEmpty() && !m_folderMap.why(node).isEmpty())
+            *why = QStringLiteral("its folder \"%1\" is \"%2\": %3")
+                       .arg(OlmNameForLine(m_folderMap.rawPath(node)), OlmNameForLine(m_folderMap.path(node)),
+                            m_folderMap.why(node));
+    }
+    QByteArray out = m_folderMap.path(node);
+    if (folder)
+        return out.isEmpty() ? out : out + '/';
+    const QByteArray file = OlmSafeFilePart(list.last());
+    return out.isEmpty() ? file : out + '/' + file;
 }
 
 bool OlmEntryNames::free(const QByteArray &name) const
@@ -94,24 +132,26 @@ QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
 
 QByteArray OlmEntryNames::fileName(const QByteArray &name, QString *why, bool keepsHeld)
 {
+    settle();
     QStringList reasons;
-    QByteArray chosen = name;
-    if (!OlmNameIsSafe(name)) {
+    QString folderWhy;
+    QByteArray chosen = m_messageNames.contains(name) ? name : safeName(name, &folderWhy);
+    if (!OlmNameIsSafe(name))
         reasons << OlmUnsafeNameReason(name);
-        chosen = OlmSafeName(name);
-        if (chosen.isEmpty())
-            chosen = "Local/Folder1/entry";
-    }
+    if (!folderWhy.isEmpty())
+        reasons << folderWhy;
+    if (chosen.isEmpty())
+        chosen = "Local/Folder1/entry";
     // A renamed entry must not take the name another entry keeps, nor any a file stands under.
     const bool renamed = chosen != name;
     if (!keepsHeld && m_held.contains(chosen)) {
         reasons << QStringLiteral("another copy of this store file is whole and keeps the name");
         chosen = numbered(chosen);
     } else if (m_written.contains(chosen) || (renamed && m_reserved.contains(chosen))) {
-        reasons << QStringLiteral("another entry has the name \"%1\"").arg(QString::fromUtf8(chosen));
+        reasons << QStringLiteral("another entry has the name \"%1\"").arg(OlmNameForLine(chosen));
         chosen = numbered(chosen);
     } else if (m_folders.contains(chosen)) {
-        reasons << QStringLiteral("\"%1\" is a folder of this archive").arg(QString::fromUtf8(chosen));
+        reasons << QStringLiteral("a folder of this archive has that name");
         chosen = numbered(chosen);
     }
     addFolders(chosen);

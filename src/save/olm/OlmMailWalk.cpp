@@ -183,6 +183,12 @@ QByteArray OlmArchiveWriter::rawEntryName(const MailMLRC *record) const
 
 QByteArray OlmArchiveWriter::messageEntryName(const MailMLRC *record) const
 {
+    // A NUL in a folder part: the whole name keeps the message in its own folder (the NUL is
+    // made safe with the rest of it).
+    const QByteArray raw = rawEntryName(record);
+    const int nul = raw.indexOf('\0');
+    if (nul >= 0 && raw.indexOf('/', nul) > 0 && raw.lastIndexOf('/') + 1 < raw.size())
+        return raw;
     const QByteArray name = readEntryName(record);
     const int slash = name.lastIndexOf('/');
     const QByteArray last = name.mid(slash + 1);
@@ -204,14 +210,11 @@ void OlmArchiveWriter::collectMail(const QString &folderIds)
     }
     for (const MailMLRC *r = TmpMlrcPtrStart; r; r = r->pNext) {
         if (ids.contains(r->llFolderId)) {
-            // An unsafe name is made safe here, so the message still goes to its own folder's
-            // walk, and its line names both.
-            QByteArray name = messageEntryName(r);
+            // Made safe once every name is reserved (nameMail), so the message still goes to
+            // its own folder's walk, and its line names both.
+            const QByteArray name = messageEntryName(r);
             const QByteArray raw = rawEntryName(r);
-            const bool unsafe = !name.isEmpty() && !OlmNameIsSafe(name);
-            if (unsafe)
-                name = OlmSafeName(name);
-            m_mail.append({r, name, unsafe || raw != name ? raw : QByteArray()});
+            m_mail.append({r, name, raw != name ? raw : QByteArray(), QString()});
         } else {
             const QByteArray name = readEntryName(r);
             m_uncheckedDirs.insert(name.left(name.lastIndexOf('/') + 1));
@@ -228,6 +231,20 @@ void OlmArchiveWriter::collectMail(const QString &folderIds)
         const qint64 start = qMin(span->offset, r->llDataOffset);
         span->length = qMax(span->offset + span->length, end) - start;
         span->offset = start;
+    }
+}
+
+void OlmArchiveWriter::nameMail()
+{
+    for (MailEntry &entry : m_mail) {
+        if (entry.name.isEmpty())
+            continue;
+        const QByteArray safe = m_names.messageName(entry.name, &entry.why);
+        if (safe == entry.name)
+            continue;
+        if (entry.original.isEmpty())
+            entry.original = entry.name;
+        entry.name = safe;
     }
 }
 
@@ -316,7 +333,7 @@ void OlmArchiveWriter::WriteMailFolderEntries(OlmMailWalk walk, const QByteArray
 QString OlmArchiveWriter::mailName(const MailMLRC *record, const QByteArray &entryName) const
 {
     const QString which = entryName.isEmpty() ? QStringLiteral("at archive offset %1").arg(record->llDataOffset)
-                                              : QString::fromUtf8(entryName);
+                                              : OlmNameForLine(entryName);
     return QStringLiteral("Mail \"%1\" (%2)").arg(QString::fromUtf8(record->pSubject ? record->pSubject : ""), which);
 }
 
@@ -366,6 +383,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
     const Span span = entrySpanOf(rec);
     // The mails of one entry share its bytes: the entry goes into the archive once.
     m_renamedFrom = entry.original;
+    m_renamedWhy = entry.why;
     if (readable && !m_messagesWritten.contains(span.offset) && beginFile(entry.name, rec->dwCrc32, rec->dwEntrySize)) {
         // The scan knows where the entry's text really ends: at its size, or where damage cut it.
         copySource(span.offset, span.length, false);
@@ -378,6 +396,7 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         m_book.counted(m_item);
     }
     m_renamedFrom.clear();
+    m_renamedWhy.clear();
     m_item = -1;
     if (ticks) {
         if (m_hooks.reportItem)

@@ -22,14 +22,26 @@ const FileOffsetNode *storeNodes(int index)
 
 }  // namespace
 
-bool OlmArchiveWriter::storedCopyWhole(qint64 offset, qint64 size, const QByteArray &root) const
+bool OlmArchiveWriter::storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const
 {
-    // Whole when the text ends with its root element's close tag (blanks may follow).
+    // Whole when the text ends with its root element's close tag (blanks may follow) and its
+    // bytes give the checksum its header states: a copy zeroed inside keeps its close tag. A
+    // header without a checksum leaves only that text never holds a NUL byte.
     if (size <= 0 || offset < 0 || offset >= m_sourceSize || size > m_sourceSize - offset)
         return false;
     const qint64 tail = qMin<qint64>(size, 256);
     const QByteArray end = readSource(offset + size - tail, tail).trimmed();
-    return end.endsWith("</" + root + '>');
+    if (!end.endsWith("</" + root + '>'))
+        return false;
+    quint32 crc = 0;
+    for (qint64 done = 0; done < size;) {
+        const QByteArray bytes = readSource(offset + done, qMin(kChunk, size - done));
+        if (bytes.isEmpty() || (crc32 == 0 && bytes.contains('\0')))
+            return false;
+        crc = Crc32Update(crc, bytes.constData(), bytes.size());
+        done += bytes.size();
+    }
+    return crc32 == 0 || crc == crc32;
 }
 
 bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const
@@ -77,35 +89,44 @@ void OlmArchiveWriter::chooseStoreOwners()
     struct Copy {
         QByteArray name;
         qint64 offset;
-        bool whole;
+        qint64 size;
+        quint32 crc32;
+        QByteArray root;
+        const FileOffsetNode *compressed;
     };
     QVector<Copy> copies;
     for (const CategorieInfo &c : qAsConst(categorieCopies)) {
         if (c.size > 0)
-            copies.append({"Categories.xml", c.dataOffset, storedCopyWhole(c.dataOffset, c.size, "categories")});
+            copies.append({"Categories.xml", c.dataOffset, c.size, c.crc, "categories", nullptr});
     }
+    // Keyed on the names the archive holds: the calendar's store lies at "Local/Calendar/" in
+    // real exports, not where the new archive's own layout puts it.
+    QHash<QByteArray, QByteArray> roots{{"Categories.xml", "categories"}};
     for (const OlmStore &store : kOlmStores) {
+        roots.insert(store.mainFile, store.root);
+        roots.insert(QByteArray(store.localRoot) + store.fileWord, store.root);
         for (const FileOffsetNode *node = storeNodes(store.index); node; node = node->pNext) {
-            if (node->llSize > 0 && node->pEntryName && QByteArray(node->pEntryName) == store.mainFile)
-                copies.append({store.mainFile, node->llDataOffset,
-                               storedCopyWhole(node->llDataOffset, node->llSize, store.root)});
+            if (node->llSize <= 0 || !node->pEntryName)
+                continue;
+            roots.insert(node->pEntryName, store.root);
+            copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, store.root, nullptr});
         }
     }
-    QHash<QByteArray, QByteArray> roots{{"Categories.xml", "categories"}};
-    for (const OlmStore &store : kOlmStores)
-        roots.insert(store.mainFile, store.root);
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
         const auto root = node->pEntryName ? roots.constFind(node->pEntryName) : roots.constEnd();
         if (node->bCompressed && node->llSize > 0 && root != roots.constEnd())
-            copies.append({node->pEntryName, node->llDataOffset, compressedCopyWhole(node, root.value())});
+            copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, root.value(), node});
     }
     QHash<QByteArray, int> count;
     for (const Copy &c : qAsConst(copies))
         ++count[c.name];
+    // Only a name held more than once is read through for its checksum.
     for (const Copy &c : qAsConst(copies)) {
         if (count.value(c.name) < 2)
             continue;
-        if (!c.whole)
+        const bool whole = c.compressed ? compressedCopyWhole(c.compressed, c.root)
+                                        : storedCopyWhole(c.offset, c.size, c.crc32, c.root);
+        if (!whole)
             m_cutCopies.insert(c.offset);
         else if (!m_storeOwners.contains(c.name))
             m_storeOwners.insert(c.name, c.offset);

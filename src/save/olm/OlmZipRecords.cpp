@@ -1,9 +1,12 @@
 #include "save/olm/OlmZipRecords.h"
 
+#include "save/FolderNames.h"
+
 #include <QByteArrayList>
 #include <QtEndian>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -167,10 +170,20 @@ bool IsControl(char ch)
     return uchar(ch) < 0x20 || uchar(ch) == 0x7F;
 }
 
+// A C1 control character (U+0080 to U+009F) in UTF-8: a terminal takes U+009B for an escape.
+bool HasC1Control(const QByteArray &part)
+{
+    for (int at = part.indexOf('\xC2'); at >= 0 && at + 1 < part.size(); at = part.indexOf('\xC2', at + 1)) {
+        if (uchar(part.at(at + 1)) >= 0x80 && uchar(part.at(at + 1)) <= 0x9F)
+            return true;
+    }
+    return false;
+}
+
 bool PartIsSafe(const QByteArray &part)
 {
     return !part.isEmpty() && part.size() <= kOlmMaxPartBytes && part != "." && part != ".." && !part.contains('\\')
-        && std::none_of(part.begin(), part.end(), IsControl);
+        && std::none_of(part.begin(), part.end(), IsControl) && !HasC1Control(part);
 }
 
 // At most bytes bytes of text, never ending inside a UTF-8 character.
@@ -199,30 +212,9 @@ bool OlmNameIsSafe(const QByteArray &name)
     return name.size() <= kOlmMaxNameBytes && std::all_of(parts.begin(), parts.end(), PartIsSafe);
 }
 
-QByteArray OlmSafeName(const QByteArray &name)
+QByteArray OlmSafeFilePart(const QByteArray &part)
 {
-    QList<QByteArray> kept;
-    for (QByteArray part : NameParts(name)) {
-        part.replace('\\', '_');
-        std::replace_if(part.begin(), part.end(), IsControl, '_');
-        part = CutPart(part, kOlmMaxPartBytes);
-        if (PartIsSafe(part))
-            kept.append(part);
-    }
-    if (kept.isEmpty())
-        return QByteArray();
-    const QByteArray end = name.endsWith('/') ? "/" : "";
-    // Too long as a whole: the folders below the top two are shortened, then dropped from the
-    // deepest up; the file's own name stays.
-    constexpr int kShortFolderBytes = 40;
-    auto length = [&] { return kept.join('/').size() + end.size(); };
-    for (int i = 2; i + 1 < kept.size() && length() > kOlmMaxNameBytes; ++i)
-        kept[i] = CutPart(kept[i], kShortFolderBytes);
-    while (kept.size() > 3 && length() > kOlmMaxNameBytes)
-        kept.removeAt(kept.size() - 2);
-    if (length() > kOlmMaxNameBytes)
-        kept = QList<QByteArray>{CutPart(kept.last(), kOlmMaxNameBytes / 4)};
-    return kept.join('/') + end;
+    return CutPart(SafeFolderPart(part, std::numeric_limits<int>::max()), kOlmMaxPartBytes);
 }
 
 bool OlmKnownMethod(quint16 method)

@@ -54,9 +54,9 @@ constexpr int kLocalMethodAt = 8;
 constexpr int kOlmMaxPartBytes = 255;
 constexpr int kOlmMaxNameBytes = 1024;
 bool OlmNameIsSafe(const QByteArray &name);
-// name with those components left out, each backslash and control character made '_', long
-// components cut (a file keeps its suffix) and, when the whole is still too long, its folders
-// shortened; "" when nothing is left.
-QByteArray OlmSafeName(const QByteArray &name);
+// A file's own name made safe: each backslash and control character made '_', cut to
+// kOlmMaxPartBytes with its suffix kept, and a name of dots only, or none, made of underscores.
+// Its folders are named by OlmEntryNames, which keeps them apart.
+QByteArray OlmSafeFilePart(const QByteArray &part);
 // The ZIP64 end record, its locator and the end record: 98 bytes.
 QByteArray Zip64EndRecords(quint64 entryCount, quint64 centralDirSize, quint64 centralDirOffset);

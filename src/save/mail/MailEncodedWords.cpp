@@ -1,0 +1,120 @@
+// Header text: RFC 2047 encoded words and the scrubbing of controls from header values.
+
+#include "save/mail/MailHeaders.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Longest UTF-8 text of one encoded word: 60 base64 characters, 72 with the word's frame.
+constexpr int kWordBytes = 45;
+
+// "=?UTF-8?B?<base64 of the bytes>?=", encoded straight into out.
+void appendEncodedWord(QByteArray &out, const char *bytes, int size)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const int at = out.size();
+    out.resize(at + 12 + (size + 2) / 3 * 4);
+    char *to = out.data() + at;
+    to = std::copy_n("=?UTF-8?B?", 10, to);
+    const auto *p = reinterpret_cast<const uchar *>(bytes);
+    int i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const uint v = uint(p[i]) << 16 | uint(p[i + 1]) << 8 | p[i + 2];
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = kDigits[(v >> 6) & 63];
+        *to++ = kDigits[v & 63];
+    }
+    if (i < size) {
+        const uint v = uint(p[i]) << 16 | (i + 1 < size ? uint(p[i + 1]) << 8 : 0u);
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = i + 1 < size ? kDigits[(v >> 6) & 63] : '=';
+        *to++ = '=';
+    }
+    *to++ = '?';
+    *to++ = '=';
+}
+
+// Words of at most kWordBytes bytes, never splitting a UTF-8 character, the separator between.
+void appendEncodedWords(QByteArray &out, const char *utf8, int size, const QByteArray &separator)
+{
+    int at = 0;
+    while (at < size) {
+        int end = qMin(at + kWordBytes, size);
+        while (end < size && end > at + 1 && (quint8(utf8[end]) & 0xC0) == 0x80)
+            --end;
+        if (at > 0)
+            out += separator;
+        appendEncodedWord(out, utf8 + at, end - at);
+        at = end;
+    }
+}
+
+}  // namespace
+
+// Not through EncodedWords: the subject's stored bytes are encoded as they are, never decoded.
+QByteArray EncodeSubjectWord(const char *subject, const QByteArray &fold)
+{
+    QByteArray words;
+    const int size = subject ? int(std::strlen(subject)) : 0;
+    if (size == 0)
+        appendEncodedWord(words, "", 0);
+    else
+        appendEncodedWords(words, subject, size, fold);
+    return words;
+}
+
+QByteArray EncodedWords(const QString &text, const QByteArray &separator)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    appendEncodedWords(out, utf8.constData(), utf8.size(), separator);
+    return out;
+}
+
+namespace {
+
+uint codeOf(char c)
+{
+    return quint8(c);
+}
+uint codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+template <typename Char>
+bool isControl(Char c)
+{
+    return codeOf(c) < 0x20 || codeOf(c) == 0x7F;
+}
+
+// UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike. A value
+// without controls, the usual one, is given back uncopied.
+template <typename Text>
+Text controlsAsSpaces(Text text)
+{
+    const Text &look = text;
+    if (std::none_of(look.begin(), look.end(), isControl<typename Text::value_type>))
+        return text;
+    for (auto &c : text) {
+        if (isControl(c))
+            c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+QByteArray HeaderSafe(QByteArray value)
+{
+    return controlsAsSpaces(std::move(value));
+}
+
+QString HeaderSafe(QString value)
+{
+    return controlsAsSpaces(std::move(value));
+}

@@ -11,7 +11,6 @@
 
 namespace {
 
-
 // RFC 2046 bcharsnospace; the space that bchars also allows is left out, since a boundary
 // must not end with one and folding could eat it.
 bool isBoundaryChar(QChar c)

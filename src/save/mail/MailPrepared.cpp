@@ -8,7 +8,6 @@
 
 #include <new>
 
-
 QStringList WriteMailSteps(const MailMessage &message)
 {
     WriteFromLine(message);
@@ -115,7 +114,8 @@ void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const Attachm
     p.xml = QByteArray();
     p.formatted = true;
     p.bytes = memory.takeMemory();
-    p.missing = missing;
+    // Entries whose address could not be read are named with what the message lacks.
+    p.missing = p.fields.unreadAddresses + missing;
     // Only the entry name is needed from here on (for the log): the parsed fields are freed on
     // this worker, not on the thread that writes every message in turn.
     // The attachment list stays for the names the save has seen.
@@ -136,7 +136,8 @@ QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style,
     message.xml = &p.xml;
     message.stopRequested = p.stopRequested;
     try {
-        return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
+        return p.fields.unreadAddresses
+            + (style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message));
     } catch (const std::bad_alloc &) {
         // The message is counted not saved and its part cut back; the save goes on.
         out.cancel(kNoMemory);

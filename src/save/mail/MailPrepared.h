@@ -33,7 +33,6 @@ struct PreparedMessage {
     QString failure;
 };
 
-
 // The archive entry a message's log lines name.
 inline const QString &sourceOf(const PreparedMessage &p)
 {

@@ -331,6 +331,8 @@ void MailHeadersTest::subjectWord_data()
     QTest::newRow("long subject in a three-byte script") << QString(700, QChar(0x4E2D)).toUtf8() << QByteArray();
     QTest::newRow("four-byte characters at every offset") << QByteArray("ab") + QByteArray("\xf0\x9f\x98\x80").repeated(40)
                                                            << QByteArray();
+    QTest::newRow("two-byte script with spaces")
+        << QStringLiteral("Отчёт о продажах за третий квартал 2018 года — итоги").repeated(3).toUtf8() << QByteArray();
 }
 
 void MailHeadersTest::subjectWord()
@@ -346,12 +348,19 @@ void MailHeadersTest::subjectWord()
     // each (valid UTF-8 stays valid word by word), and all of them together the subject.
     const bool utf8 = QString::fromUtf8(subject).toUtf8() == subject;
     QByteArray joined;
-    for (const QByteArray &line : words.split('\n')) {
+    const QList<QByteArray> lines = words.split('\n');
+    for (const QByteArray &line : lines) {
         const QByteArray word = line.trimmed();
         QVERIFY2(word.startsWith("=?UTF-8?B?") && word.endsWith("?=") && word.size() <= 75, word.constData());
         const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12));
         if (utf8)
             QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);
+        // A padded word before another ends what GMime reads of the subject.
+        if (&line != &lines.last())
+            QVERIFY2(!word.contains("=?="), word.constData());
+        // Where the text has spaces, the words part at one.
+        if (&line != &lines.last() && subject.count(' ') > subject.size() / 12)
+            QVERIFY2(bytes.endsWith(' ') || subject.at(joined.size() + bytes.size()) == ' ', bytes.constData());
         joined += bytes;
     }
     QCOMPARE(joined, subject);

@@ -38,14 +38,56 @@ void appendEncodedWord(QByteArray &out, const char *bytes, int size)
     *to++ = '=';
 }
 
-// Words of at most kWordBytes bytes, never splitting a UTF-8 character, the separator between.
+// Whether a word may end before byte `at`: it splits no character there. Continuation bytes with
+// no lead before them belong to no character (the bytes are no UTF-8) and may be cut anywhere.
+bool startsCharacter(const char *utf8, int size, int at)
+{
+    if (at >= size || (quint8(utf8[at]) & 0xC0) != 0x80)
+        return true;
+    for (int back = 1; back <= 3 && at - back >= 0; ++back) {
+        const quint8 b = quint8(utf8[at - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return back >= length;
+    }
+    return true;
+}
+
+// Where the word that starts at `at` ends. Every word but the last holds a multiple of three
+// bytes: a word ending in '=' padding makes some readers (GMime) stop before the words after it.
+// Within that, it ends at a space where one stands (before or after it), so a reader that shows
+// the words apart still shows whole words; else at the last whole character that fits.
+int wordEnd(const char *utf8, int size, int at)
+{
+    if (size - at <= kWordBytes)
+        return size;
+    int whole = -1, spaced = -1;
+    for (int end = at + 3; end <= at + kWordBytes; end += 3) {
+        if (!startsCharacter(utf8, size, end))
+            continue;
+        whole = end;
+        if (utf8[end - 1] == ' ' || utf8[end] == ' ')
+            spaced = end;
+    }
+    if (spaced > 0)
+        return spaced;
+    if (whole > 0)
+        return whole;
+    // Only a text of alternating four- and two-byte characters has no such end: a padded word
+    // is then the lesser harm than a cut character.
+    int end = at + kWordBytes;
+    while (end > at + 1 && !startsCharacter(utf8, size, end))
+        --end;
+    return end;
+}
+
+// Words as wordEnd cuts them, never splitting a UTF-8 character, the separator between.
 void appendEncodedWords(QByteArray &out, const char *utf8, int size, const QByteArray &separator)
 {
     int at = 0;
     while (at < size) {
-        int end = qMin(at + kWordBytes, size);
-        while (end < size && end > at + 1 && (quint8(utf8[end]) & 0xC0) == 0x80)
-            --end;
+        const int end = wordEnd(utf8, size, at);
         if (at > 0)
             out += separator;
         appendEncodedWord(out, utf8 + at, end - at);

@@ -55,10 +55,21 @@ QByteArray FallbackBoundaryToken(const MailMLRC &record)
         + '-' + QByteArray::number(record.dwBodyLength, 16);
 }
 
+QByteArray BoundedBoundaryToken(const QByteArray &token)
+{
+    if (token.size() <= kMaxBoundaryToken)
+        return token;
+    // Hosted mail's ids run past 80 characters. The CRC-32 of the whole id keeps two ids that
+    // share their start apart; '_' is no base64 digit, so no encoded part can hold the token.
+    const QByteArray crc =
+        QByteArray::number(Crc32Update(0, token.constData(), token.size()), 16).rightJustified(8, '0');
+    return token.left(kMaxBoundaryToken - 9) + '_' + crc;
+}
+
 QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields)
 {
     const QByteArray token = BoundaryTokenFromId(fields.strMessageId);
-    return token.isEmpty() ? FallbackBoundaryToken(record) : token;
+    return BoundedBoundaryToken(token.isEmpty() ? FallbackBoundaryToken(record) : token);
 }
 
 MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number)

@@ -30,7 +30,13 @@ bool HasUsableMessageId(const QString &messageId);
 // For a message without a usable Message-ID: a token made from where its record lies, so the
 // same archive gives the same output.
 QByteArray FallbackBoundaryToken(const MailMLRC &record);
-// The outer token of the message: from its Message-ID, else the fallback.
+// Boundaries may hold 70 characters (RFC 2046; longer ones make mail servers find parts that are
+// not there). The inner one adds up to 6 digits and a retry up to 5 characters ("_9999"): a
+// token is kept within this.
+constexpr int kMaxBoundaryToken = 59;
+// The token as it is when it fits, else its start and the CRC-32 of all of it.
+QByteArray BoundedBoundaryToken(const QByteArray &token);
+// The outer token of the message: from its Message-ID, else the fallback, bounded.
 QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields);
 // Both boundaries from one token and the number drawn for the message.
 MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number);

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void senderLine_data();
     void senderLine();
     void headerSafe_data();
+    void identifiers_data();
+    void identifiers();
     void headerSafe();
 
 private:
@@ -245,6 +247,33 @@ void MailHeadersTest::datesOutsideRecord()
              QByteArray(dateLine).replace('\r', '\n'));
 }
 
+void MailHeadersTest::identifiers_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("needsDomain");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("valid id as it is") << "<a.b@c.example>" << true << QByteArray("ID: <a.b@c.example>\n");
+    QTest::newRow("domain literal") << "<a@[10.0.0.1]>" << true << QByteArray("ID: <a@[10.0.0.1]>\n");
+    QTest::newRow("doubled and escaped brackets dropped") << "<&lt;a@b&gt;&gt;>" << true << QByteArray("ID: <a@b>\n");
+    QTest::newRow("quote, blank and semicolon: kept apart")
+        << "<a\"b c;d@example.com>" << true << QByteArray("X-Original-ID: <a\"b c;d@example.com>\n");
+    QTest::newRow("line break inside: kept apart, on one line")
+        << "<rcpt@example.com\r\nX-Injected: yes>" << true << QByteArray("X-Original-ID: <rcpt@example.com  X-Injected: yes>\n");
+    QTest::newRow("no domain: kept apart for a Message-ID") << "<<double>>" << true << QByteArray("X-Original-ID: <<double>>\n");
+    QTest::newRow("no domain: kept for a Content-ID") << "image001.png" << false << QByteArray("ID: <image001.png>\n");
+    QTest::newRow("non-ASCII kept apart as encoded words")
+        << QStringLiteral("<\u00e9@x>") << true << QByteArray("X-Original-ID: =?UTF-8?B?POkAQHg+?=\n").replace("POkAQHg+", QStringLiteral("<\u00e9@x>").toUtf8().toBase64());
+    QTest::newRow("blank: nothing") << "  " << true << QByteArray();
+}
+
+void MailHeadersTest::identifiers()
+{
+    QFETCH(QString, id);
+    QFETCH(bool, needsDomain);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(IdentifierLine("ID", id, needsDomain, "\n"), expected);
+}
+
 void MailHeadersTest::addressList_data()
 {
     QTest::addColumn<QString>("list");
@@ -272,6 +301,9 @@ void MailHeadersTest::addressList_data()
     QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("</O=EX/CN=JANE>");
     QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("<=?x?=>");
     QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<\"a  b\"@x>");
+    QTest::newRow("text after a blank in the domain is shown as the name")
+        << "rcpt@example.com\r\nX-Injected-To: yes;" << 3
+        << QByteArray("\"rcpt@example.com  X-Injected-To: yes\" <rcpt@example.com>");
     QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
         << QByteArray("<a&b@x>,\r\t<c d>");
     QTest::newRow("To: references left in an address decoded") << "a&amp;x;b&gt;c@x;" << 3

@@ -699,7 +699,7 @@ void MailMimeTest::partHeader_data()
         << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
         << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
                       "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
-                      "Content-Transfer-Encoding: base64\nContent-ID: <c  X: y>\n\n");
+                      "Content-Transfer-Encoding: base64\nX-Original-Content-ID: c  X: y\n\n");
 }
 
 void MailMimeTest::partHeader()

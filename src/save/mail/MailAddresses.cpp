@@ -219,13 +219,22 @@ QString LastListEntry(const QString &list)
 
 void AppendMailbox(QByteArray &out, const QString &name, const QString &address, const QByteArray &fold)
 {
-    const QString shown = HeaderSafe(name).trimmed();
+    QString shown = HeaderSafe(name).trimmed();
+    QString addr = HeaderSafe(address).trimmed();
+    // A domain never holds a blank: text after one (a line break from damage, a header smuggled
+    // in) is no part of the address. The address ends there; the whole text is shown in the name.
+    const int at = addr.lastIndexOf(QLatin1Char('@'));
+    const int blank = at < 0 ? -1 : addr.indexOf(QLatin1Char(' '), at);
+    if (blank > at + 1) {
+        shown = shown.isEmpty() ? addr : QStringLiteral("%1 (%2)").arg(shown, addr);
+        addr.truncate(blank);
+    }
     if (!shown.isEmpty()) {
         appendDisplayName(out, shown, fold);
         out += ' ';
     }
     out += '<';
-    appendAddress(out, address);
+    appendAddress(out, addr);
     out += '>';
 }
 

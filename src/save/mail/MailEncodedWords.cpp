@@ -2,6 +2,8 @@
 
 #include "save/mail/MailHeaders.h"
 
+#include "scanner/XmlEntities.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -159,4 +161,70 @@ QByteArray HeaderSafe(QByteArray value)
 QString HeaderSafe(QString value)
 {
     return controlsAsSpaces(std::move(value));
+}
+
+namespace {
+
+bool isIdAtext(QChar ch)
+{
+    const ushort u = ch.unicode();
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
+        return true;
+    return u > 0x20 && u < 0x7F && std::strchr("!#$%&'*+-/=?^_`{|}~", char(u)) != nullptr;
+}
+
+bool isDotAtomText(const QStringRef &text)
+{
+    if (text.isEmpty() || text.startsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('.')))
+        return false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch == QLatin1Char('.') ? text.at(i - 1) == QLatin1Char('.') : !isIdAtext(ch))
+            return false;
+    }
+    return true;
+}
+
+bool isDomainLiteral(const QStringRef &text)
+{
+    if (text.size() < 2 || !text.startsWith(QLatin1Char('[')) || !text.endsWith(QLatin1Char(']')))
+        return false;
+    for (const QChar ch : text.mid(1, text.size() - 2)) {
+        const ushort u = ch.unicode();
+        if (u <= 0x20 || u >= 0x7F || u == '[' || u == ']' || u == '\\')
+            return false;
+    }
+    return true;
+}
+
+// The id without entities and without the brackets around it (stored ids may carry doubled or
+// escaped ones).
+QString bareIdentifier(const QString &id)
+{
+    QString bare = UnescapeXmlEntities(id, EntityForm::Scanned).trimmed();
+    while (bare.startsWith(QLatin1Char('<')))
+        bare.remove(0, 1);
+    while (bare.endsWith(QLatin1Char('>')))
+        bare.chop(1);
+    return bare;
+}
+
+}  // namespace
+
+QByteArray IdentifierLine(const char *name, const QString &id, bool needsDomain, const QByteArray &lineEnd)
+{
+    const QString bare = bareIdentifier(id);
+    const int at = bare.lastIndexOf(QLatin1Char('@'));
+    const bool valid = at < 0 ? !needsDomain && isDotAtomText(QStringRef(&bare))
+                              : isDotAtomText(bare.leftRef(at))
+            && (isDotAtomText(bare.midRef(at + 1)) || isDomainLiteral(bare.midRef(at + 1)));
+    if (valid)
+        return QByteArray(name) + ": <" + bare.toLatin1() + '>' + lineEnd;
+    const QString text = HeaderSafe(id).trimmed();
+    if (text.isEmpty())
+        return QByteArray();
+    const bool plain = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x7F; })
+        && !text.contains(QLatin1String("=?")) && text.size() < 900;
+    return "X-Original-" + QByteArray(name) + ": " + (plain ? text.toLatin1() : EncodedWords(text, lineEnd + ' '))
+        + lineEnd;
 }

@@ -105,7 +105,7 @@ void WriteMailHeaders(const MailMessage &message)
         block += priorityLine(rec, style);
     // The same test that decides whether the boundaries are made from the id.
     if (HasUsableMessageId(f.strMessageId))
-        AppendPieces(block, "Message-ID: ", HeaderSafe(f.strMessageId.toLatin1()), le);
+        block += IdentifierLine("Message-ID", f.strMessageId, true, le);
     if (style.writesPriorityAndHasAttach)
         AppendPieces(block, "X-MS-Has-Attach: ", f.strAttachmentContentIds.isEmpty() ? "" : "yes", le);
     AppendPieces(block, "Mime-version: 1.1", le);

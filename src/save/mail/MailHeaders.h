@@ -95,5 +95,11 @@ QString HeaderSafe(QString value);
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by the separator (a blank, or a fold).
 QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
+// The header line of a Message-ID ("Message-ID") or Content-ID, line end included: the id
+// in angle brackets when, entities undone and its brackets dropped, it is a valid msg-id
+// (RFC 5322: dot-atom-text "@" dot-atom-text or domain literal; without "@" when !needsDomain);
+// else a line "X-Original-<name>" that keeps its text, since readers cut an invalid id short.
+QByteArray IdentifierLine(const char *name, const QString &id, bool needsDomain, const QByteArray &lineEnd);
+
 // Lines of a header field are kept within this many octets (RFC 5322 allows 998).
 constexpr int kMaxHeaderLine = 998;

@@ -157,6 +157,7 @@ private Q_SLOTS:
     void bodyText();
     void bodyBytesAsText_data();
     void bodyBytesAsText();
+    void windows1252Body();
     void utf8RoundTrip();
     void crlfLines_data();
     void crlfLines();
@@ -386,6 +387,15 @@ void MailMimeTest::bodyBytesAsText_data()
     QTest::newRow("valid, then cut after long runs")
         << QByteArray(20, 'x') + "\xc3\xa9" + QByteArray(20, 'y') + "\xe4\xb8";
     QTest::newRow("valid after long runs") << QByteArray(17, 'x') + "\xf0\x9f\x98\x80" + QByteArray(30, 'z') + "&amp;";
+    QTest::newRow("Windows-1252") << QByteArray("caf\xe9 na\xefve \x93quoted\x94 &amp; \x80");
+}
+
+// Text without a single UTF-8 character is Windows-1252; UTF-8 with a damaged byte stays UTF-8.
+void MailMimeTest::windows1252Body()
+{
+    QCOMPARE(PrepareBodyBytes("caf\xe9 na\xefve \x93q\x94 \x80", false).bytes,
+             QStringLiteral("caf\u00e9 na\u00efve \u201cq\u201d \u20ac").toUtf8());
+    QCOMPARE(DecodeBodyText("\xc3\xa9t\xe9"), QStringLiteral("\u00e9t\ufffd"));
 }
 
 void MailMimeTest::bodyBytesAsText()
@@ -393,7 +403,7 @@ void MailMimeTest::bodyBytesAsText()
     // The byte path gives what converting to text and back gives, for any bytes.
     QFETCH(QByteArray, raw);
     for (const bool mboxrd : {false, true}) {
-        const BodyPart want = PrepareBodyPart(QString::fromUtf8(raw), mboxrd);
+        const BodyPart want = PrepareBodyPart(DecodeBodyText(raw), mboxrd);
         const BodyPart got = PrepareBodyBytes(raw, mboxrd);
         QCOMPARE(got.html, want.html);
         QCOMPARE(got.bytes, want.bytes);
@@ -457,8 +467,9 @@ void MailMimeTest::bodyRead_data()
     QTest::newRow("whole body") << QByteArray("hello") << 5u << "hello";
     QTest::newRow("NULs dropped, the text after them kept") << QByteArray("0123456789\0abc\0", 15) << 15u << "0123456789abc";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
-    QTest::newRow("invalid UTF-8 becomes U+FFFD") << QByteArray("a\xff" "b") << 3u
-                                                  << QString::fromUtf8("a\xef\xbf\xbd" "b");
+    QTest::newRow("no UTF-8 character: Windows-1252") << QByteArray("a\xff" "b") << 3u << QStringLiteral("a\u00ffb");
+    QTest::newRow("a damaged byte in UTF-8 becomes U+FFFD") << QByteArray("\xc3\xa9\xff") << 3u
+                                                            << QStringLiteral("\u00e9\ufffd");
 }
 
 void MailMimeTest::bodyRead()

@@ -6,6 +6,8 @@
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QTextCodec>
+
 #include <cstring>
 
 #ifdef __SSE2__
@@ -33,9 +35,41 @@ const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 }  // namespace
 
+namespace {
+
+// Whether the bytes hold one well-formed UTF-8 sequence of two to four bytes.
+bool holdsUtf8Sequence(const QByteArray &bytes)
+{
+    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
+    const int n = bytes.size();
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < 0xC2 || p[i] > 0xF4)
+            continue;
+        const int length = p[i] >= 0xF0 ? 4 : p[i] >= 0xE0 ? 3 : 2;
+        int k = 1;
+        while (k < length && i + k < n && (p[i + k] & 0xC0) == 0x80)
+            ++k;
+        if (k == length)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+QString DecodeBodyText(const QByteArray &bytes)
+{
+    // 8-bit text without a single UTF-8 character is some exporter's Windows-1252, as mail
+    // readers and browsers take unlabelled text; UTF-8 with a damaged byte stays UTF-8.
+    if (RoundTripsUtf8(bytes) || holdsUtf8Sequence(bytes))
+        return QString::fromUtf8(bytes);
+    static QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
+    return windows1252 ? windows1252->toUnicode(bytes) : QString::fromLatin1(bytes);
+}
+
 QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml)
 {
-    return QString::fromUtf8(ReadMessageBodyBytes(record, xml));
+    return DecodeBodyText(ReadMessageBodyBytes(record, xml));
 }
 
 QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml)
@@ -393,5 +427,5 @@ BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
 {
     // Anything else is read as text first, as the stored body always was.
-    return bodyFromUtf8(RoundTripsUtf8(raw) ? raw : QString::fromUtf8(raw).toUtf8(), mboxrdFromQuoting);
+    return bodyFromUtf8(RoundTripsUtf8(raw) ? raw : DecodeBodyText(raw).toUtf8(), mboxrdFromQuoting);
 }

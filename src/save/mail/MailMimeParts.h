@@ -55,7 +55,10 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// The body's bytes where the record says, clamped to the archive, without its NULs, as UTF-8.
+// Body bytes as text: UTF-8, or Windows-1252 when they hold no UTF-8 character at all.
+QString DecodeBodyText(const QByteArray &bytes);
+// The body's bytes where the record says, clamped to the archive, without its NULs, decoded
+// as DecodeBodyText does.
 // Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
 QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
@@ -69,7 +72,8 @@ struct BodyPart {
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
 // The same from the body's stored bytes (without their NULs). Valid UTF-8, which converting to
-// UTF-16 and back leaves as it is, is worked on as bytes; anything else goes the way above.
+// UTF-16 and back leaves as it is, is worked on as bytes; anything else is decoded as
+// DecodeBodyText does and goes the way above.
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting);
 // Every line break (CR LF, a lone CR or a lone LF) made one CR LF.
 QByteArray CrlfLineEnds(const QByteArray &text);

@@ -224,6 +224,15 @@ void MailHeadersTest::datesOutsideRecord_data()
     QTest::newRow("no date: 1970 on the separator only") << "apple" << QByteArray("2018-13-45T99:99:99")
                                                          << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
                                                          << QByteArray();
+    QTest::newRow("no sent or received date: the separator takes the last change")
+        << "apple" << QByteArray("|2018-06-20T23:49:52") << QByteArray("From ???@??? Thu Jun 21 00:49:52 2018\n")
+        << QByteArray();
+    QTest::newRow("year 1: the first day mail dates allow") << "apple" << QByteArray("0001-01-01T00:00:00")
+                                                             << QByteArray("From ???@??? Tue Jan 02 01:00:00 1900\n")
+                                                             << QByteArray("Date: Tue, 02 Jan 1900 01:00:00 +0100\n");
+    QTest::newRow("year 9999 ahead of UTC: never a fifth digit")
+        << "apple" << QByteArray("9999-12-31T23:30:00") << QByteArray("From ???@??? Fri Dec 31 00:59:59 9999\n")
+        << QByteArray("Date: Fri, 31 Dec 9999 00:59:59 +0100\n");
 }
 
 void MailHeadersTest::datesOutsideRecord()
@@ -233,8 +242,11 @@ void MailHeadersTest::datesOutsideRecord()
     QFETCH(QByteArray, fromLine);
     QFETCH(QByteArray, dateLine);
     setZone("CET-1");
-    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + timeText
-                           + "</OPFMessageCopyReceivedTime></email>";
+    // "received|modified"
+    const QList<QByteArray> times = timeText.split('|');
+    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + times.first()
+                           + "</OPFMessageCopyReceivedTime><OPFMessageCopyModDate>" + times.value(1)
+                           + "</OPFMessageCopyModDate></email>";
     MailMLRC rec{};
     MailMessageFields fields;
     fields.strEntryName = kInbox;

@@ -23,7 +23,11 @@ const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Ju
 // 1970 and after 2106 are shown as they are.
 bool localTime(qint64 seconds, struct tm *local)
 {
-    const time_t instant = time_t(seconds);
+    // RFC 5322 dates hold years from 1900 on, and readers take no more than four digits: a time
+    // outside is shown at the nearest day inside, whatever the zone.
+    constexpr qint64 kFirst = -2208988800LL + 86400;  // 1900-01-02T00:00:00Z
+    constexpr qint64 kLast = 253402300799LL - 86400;  // 9999-12-30T23:59:59Z
+    const time_t instant = time_t(qBound(kFirst, seconds, kLast));
     return localtime_r(&instant, local) && local->tm_wday >= 0 && local->tm_wday < 7 && local->tm_mon >= 0
         && local->tm_mon < 12;
 }
@@ -259,4 +263,9 @@ QByteArray FromLineText(const MailTime &time, const MailFormatStyle &style)
             AppendPieces(line, ' ', zone);
     }
     return line += style.dateLineEnd;
+}
+
+bool MessageModifiedTime(const QByteArray *xml, qint64 *seconds)
+{
+    return xml && xmlTime(std::string_view(xml->constData(), size_t(xml->size())), "<OPFMessageCopyModDate", seconds);
 }

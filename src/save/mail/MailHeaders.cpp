@@ -59,8 +59,11 @@ void WriteFromLine(const MailMessage &message)
     if (!style.writesFromLine)
         return;
     const MailFolderClass folderClass = ClassifyMailFolder(message.fields.strEntryName);
-    const MailTime time = ChooseMailTime(message.record, folderClass, style.fromLineTimeRule,
-                                         ReadMessageTimes(message.record, message.xml));
+    MailTime time = ChooseMailTime(message.record, folderClass, style.fromLineTimeRule,
+                                   ReadMessageTimes(message.record, message.xml));
+    // A separator needs a date: one the message holds dates it better than 1970 would.
+    if (time.kind == MailTime::Undated)
+        MessageModifiedTime(message.xml, &time.seconds);
     message.out.write(FromLineText(time, style));
     if (time.kind == MailTime::Record || time.kind == MailTime::Undated)
         message.out.write(kUserAgent + style.lineEnd);

@@ -38,6 +38,10 @@ MessageTimes RecordTimes(const MailMLRC &record);
 // message's XML when given.
 MessageTimes ReadMessageTimes(const MailMLRC &record, const QByteArray *xml);
 
+// The message's last change (OPFMessageCopyModDate) from its XML, when readable: the date a
+// message without sent and received times still holds.
+bool MessageModifiedTime(const QByteArray *xml, qint64 *seconds);
+
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule);
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule,
                         const MessageTimes &times);

@@ -137,7 +137,11 @@ bool writeMimeFrame(const MailMessage &message, const QByteArray &token, unsigne
     if (!body.bytes.isEmpty())
         message.out.write(body.bytes);
     head.truncate(0);
-    AppendPieces(head, le, le, "--", b.innerToken, "--", le, le);
+    // The line end before a delimiter belongs to it: one more would add a line to the text. An
+    // empty part keeps its blank line, so the delimiter never meets the part's header block.
+    if (body.bytes.isEmpty())
+        head += le;
+    AppendPieces(head, le, "--", b.innerToken, "--", le, le);
     message.out.write(head);
     return true;
 }

@@ -153,7 +153,7 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
         ChooseMailTime(record, ClassifyMailFolder(entryName), MailTimeRule::DateHeader, ReadMessageTimes(record, xml));
     if (t.kind != MailTime::Record)
         return QByteArray();
-    const QDateTime when = QDateTime::fromSecsSinceEpoch(t.seconds, Qt::LocalTime);
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(ClampMailSeconds(t.seconds), Qt::LocalTime);
     // The numeric zone makes the shown local time one instant wherever the page is read.
     const int offset = when.offsetFromUtc();
     const QString zone = QStringLiteral(" %1%2%3")

@@ -13,6 +13,13 @@
 #include <cstdio>
 #include <ctime>
 
+qint64 ClampMailSeconds(qint64 seconds)
+{
+    constexpr qint64 kFirst = -2208988800LL + 86400;  // 1900-01-02T00:00:00Z
+    constexpr qint64 kLast = 253402300799LL - 86400;  // 9999-12-30T23:59:59Z
+    return qBound(kFirst, seconds, kLast);
+}
+
 namespace {
 
 const char *const kDayNames[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -23,11 +30,7 @@ const char *const kMonthNames[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Ju
 // 1970 and after 2106 are shown as they are.
 bool localTime(qint64 seconds, struct tm *local)
 {
-    // RFC 5322 dates hold years from 1900 on, and readers take no more than four digits: a time
-    // outside is shown at the nearest day inside, whatever the zone.
-    constexpr qint64 kFirst = -2208988800LL + 86400;  // 1900-01-02T00:00:00Z
-    constexpr qint64 kLast = 253402300799LL - 86400;  // 9999-12-30T23:59:59Z
-    const time_t instant = time_t(qBound(kFirst, seconds, kLast));
+    const time_t instant = time_t(ClampMailSeconds(seconds));
     return localtime_r(&instant, local) && local->tm_wday >= 0 && local->tm_wday < 7 && local->tm_mon >= 0
         && local->tm_mon < 12;
 }

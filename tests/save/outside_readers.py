@@ -1,7 +1,7 @@
 """Reads a save's output with the mail and calendar readers people use and checks it against the
 archive it came from. argv: archive, output root per save type (1-5, "-" when not saved).
 Prints one problem per line; no output means every check held."""
-import datetime, zoneinfo, email, email.policy, email.utils, glob, html, os, re, subprocess, sys, tempfile, zipfile, zlib
+import datetime, json, shutil, zoneinfo, email, email.policy, email.utils, glob, html, os, re, subprocess, sys, tempfile, zipfile, zlib
 
 import icalendar
 import recurring_ical_events
@@ -292,19 +292,97 @@ def split_mbox(path):
     return [re.sub(rb'(?m)^>(>*From )', rb'\1', p) for p in parts]
 
 
+def leaf_types(msg):
+    return [p.get_content_type() for p in msg.walk() if not p.is_multipart()]
+
+
+def check_dovecot(path, bodies):
+    """A mail server imports the mailbox and finds exactly the parts written in each message:
+    doveadm, run as an unprivileged user against a mail location of its own, no service."""
+    doveadm = shutil.which('doveadm')
+    if not doveadm:
+        return
+    with tempfile.TemporaryDirectory() as work:
+        os.mkdir(os.path.join(work, 'in'))
+        shutil.copy(path, os.path.join(work, 'in', 'in.mbox'))
+        drop = []
+        if os.getuid() == 0:
+            # Dovecot gives mail access to no root process.
+            drop = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups']
+            uid = gid = 65534
+        else:
+            uid, gid = os.getuid(), os.getgid()
+        conf = os.path.join(work, 'dovecot.conf')
+        with open(conf, 'w') as f:
+            f.write('base_dir = %s/run\nlog_path = %s/log\nssl = no\nfirst_valid_uid = 0\nfirst_valid_gid = 0\n'
+                    'mail_uid = %d\nmail_gid = %d\nmail_location = maildir:%s/Maildir\n' % (work, work, uid, gid, work))
+        for root, dirs, files in os.walk(work):
+            for name in dirs + files:
+                os.chmod(os.path.join(root, name), 0o777)
+        os.chmod(work, 0o777)
+        env = dict(os.environ, HOME=work, USER='tester')
+        base = drop + [doveadm, '-c', conf]
+        p = subprocess.run(base + ['import', 'mbox:%s/in:INBOX=%s/in/in.mbox' % (work, work), '', 'all'], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if p.returncode != 0:
+            problem('%s: doveadm import: %s' % (path, p.stderr.decode('utf-8', 'replace')[:300]))
+            return
+        p = subprocess.run(base + ['-f', 'json', 'fetch', 'imap.bodystructure', 'mailbox', 'INBOX', 'all'], env=env,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        fetched = json.loads(p.stdout.decode('utf-8', 'replace') or '[]')
+        if len(fetched) != len(bodies):
+            problem('%s: doveadm finds %d messages, the mailbox holds %d' % (path, len(fetched), len(bodies)))
+            return
+        for i, (item, msg) in enumerate(zip(fetched, bodies)):
+            got = ['%s/%s' % (t.lower(), s.lower()) for t, s in
+                   re.findall(r'\("([^"]+)" "([^"]+)" (?:\(|NIL)', item['imap.bodystructure'])]
+            if got != leaf_types(msg):
+                problem('%s #%d: doveadm BODYSTRUCTURE parts %r, written %r' % (path, i, got, leaf_types(msg)))
+        print('doveadm|%d messages|%d parts' % (len(fetched), sum(len(leaf_types(m)) for m in bodies)))
+
+
+def check_mu_find(paths):
+    """mu (GMime) indexes the message files and finds each by the last word of its subject."""
+    with tempfile.TemporaryDirectory() as home, tempfile.TemporaryDirectory() as maildir:
+        for sub in ('cur', 'new', 'tmp'):
+            os.mkdir(os.path.join(maildir, sub))
+        subjects = {}
+        for i, path in enumerate(paths):
+            raw = open(path, 'rb').read().split(b'\r\n', 1)[1]
+            with open(os.path.join(maildir, 'cur', '%d.eml:2,S' % i), 'wb') as f:
+                f.write(raw)
+            subjects[i] = str(email.message_from_bytes(raw, policy=email.policy.default)['subject'] or '')
+        run(['mu', 'init', '--muhome=' + home, '--maildir=' + maildir], home)
+        run(['mu', 'index', '--muhome=' + home], home)
+        for subject in set(subjects.values()):
+            words = subject.split()
+            if len(words) < 3 or not re.fullmatch(r'\w{3,}', words[-1]):
+                continue
+            found = run(['mu', 'find', '--muhome=' + home, '--fields=s', 'subject:' + words[-1].lower()], home)
+            if subject not in found.splitlines():
+                problem('mu find subject:%s does not find %r:\n%s' % (words[-1], subject, found))
+            else:
+                print('mu find|subject:%s' % words[-1].lower())
+
+
 def check_mail():
     for kind in (1, 2):
         if roots[kind] == '-':
             continue
         for path in glob.glob(os.path.join(roots[kind], '**', '*.mbox'), recursive=True):
             check_lines(path)
+            parsed = []
             for i, raw in enumerate(split_mbox(path)):
                 separator, body = raw.split(b'\n', 1)
                 where = '%s #%d' % (path, i)
                 msg = email.message_from_bytes(body, policy=email.policy.default)
+                parsed.append(msg)
                 check_message(msg, where)
                 check_strict(body, where)
                 check_separator_date(separator, where, messages.get(str(msg['subject'] or '')))
+            # The package's mailboxes end lines in CR alone, which no mail server reads.
+            if kind == 2:
+                check_dovecot(path, parsed)
     if roots[3] != '-':
         for path in glob.glob(os.path.join(roots[3], '**', '*.emlx'), recursive=True):
             raw = open(path, 'rb').read()
@@ -313,6 +391,7 @@ def check_mail():
             check_message(email.message_from_bytes(rest[:int(length)], policy=email.policy.default), path)
             check_strict(rest[:int(length)], path)
     if roots[4] != '-':
+        check_mu_find(glob.glob(os.path.join(roots[4], '**', '*.eml'), recursive=True))
         for path in glob.glob(os.path.join(roots[4], '**', '*.eml'), recursive=True):
             raw = open(path, 'rb').read()
             if re.search(rb'\r(?!\n)|(?<!\r)\n', raw):

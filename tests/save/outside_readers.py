@@ -84,7 +84,8 @@ def header_address(address):
     try:
         domain = domain.encode('idna').decode('ascii')
     except UnicodeError:
-        pass
+        # Labels the IDNA rules refuse (emoji) still have their punycode form.
+        domain = '.'.join(l if l.isascii() else 'xn--' + l.lower().encode('punycode').decode() for l in domain.split('.'))
     return local + '@' + domain
 
 

@@ -310,6 +310,10 @@ void MailHeadersTest::addressList_data()
     QTest::newRow("last @ splits local part and domain") << "a@b@x;" << 3 << QByteArray("<\"a@b\"@x>");
     QTest::newRow("domain outside ASCII in its ASCII form") << QStringLiteral("a@b\u00fccher.de;") << 3
         << QByteArray("<a@xn--bcher-kva.de>");
+    QTest::newRow("domain the IDNA rules refuse in punycode") << QStringLiteral("u@\U0001F600.example;") << 3
+        << QByteArray("<u@xn--e28h.example>");
+    QTest::newRow("letters and emoji in punycode") << QStringLiteral("a@\u00c4\U0001F600b\U0001F603.mail.example;") << 3
+        << QByteArray("<a@xn--b-zfa66959ana.mail.example>");
     QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("</O=EX/CN=JANE>");
     QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("<=?x?=>");
     QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<\"a  b\"@x>");

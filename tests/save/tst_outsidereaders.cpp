@@ -217,7 +217,9 @@ QByteArray mendedArchive()
                .replace("body of Windows-1252 body", "caf\xe9 na\xefve \x93quoted\x94");
     OlmXml::MailItem ids = mail(QStringLiteral("Invalid identifiers"));
     ids.messageId = OlmXml::escape(QStringLiteral("<a\"b c;d@example.com>"));
-    ids.to = {{QStringLiteral("rcpt@example.com\r\nX-Injected-To: yes"), QString()}, {QStringLiteral("ok@example.com"), QStringLiteral("Ok")}};
+    ids.to = {{QStringLiteral("rcpt@example.com\r\nX-Injected-To: yes"), QString()},
+              {QStringLiteral("ok@example.com"), QStringLiteral("Ok")},
+              {QStringLiteral("u@\U0001F600.example"), QStringLiteral("Emoji domain")}};
     xml << OlmXml::emails({ids});
     OlmXml::MailItem double_ = mail(QStringLiteral("Doubled brackets"));
     double_.messageId = QStringLiteral("&lt;&lt;double&gt;&gt;");

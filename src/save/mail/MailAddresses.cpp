@@ -113,6 +113,88 @@ bool isAsciiText(const QStringRef &text)
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
 }
 
+// RFC 3492's bias adaptation.
+quint64 adaptBias(quint64 delta, quint64 points, bool first)
+{
+    delta = first ? delta / 700 : delta / 2;
+    delta += delta / points;
+    quint64 k = 0;
+    while (delta > 35 * 26 / 2) {
+        delta /= 35;
+        k += 36;
+    }
+    return k + 36 * delta / (delta + 38);
+}
+
+// One label in punycode (RFC 3492), without its "xn--"; empty when it will not encode.
+QByteArray punycodeLabel(const QVector<uint> &points)
+{
+    const auto digit = [](quint64 d) { return char(d < 26 ? 'a' + d : '0' + d - 26); };
+    QByteArray out;
+    for (const uint c : points) {
+        if (c < 0x80)
+            out += char(c);
+    }
+    const quint64 basic = quint64(out.size());
+    quint64 handled = basic;
+    if (basic > 0)
+        out += '-';
+    quint64 n = 0x80, delta = 0, bias = 72;
+    while (handled < quint64(points.size())) {
+        quint64 m = ~quint64(0);
+        for (const uint c : points) {
+            if (c >= n && c < m)
+                m = c;
+        }
+        delta += (m - n) * (handled + 1);
+        n = m;
+        for (const uint c : points) {
+            if (c < n)
+                ++delta;
+            if (c != n)
+                continue;
+            quint64 q = delta;
+            for (quint64 k = 36;; k += 36) {
+                const quint64 t = k <= bias ? 1 : k >= bias + 26 ? 26 : k - bias;
+                if (q < t)
+                    break;
+                out += digit(t + (q - t) % (36 - t));
+                q = (q - t) / (36 - t);
+            }
+            out += digit(q);
+            bias = adaptBias(delta, handled + 1, handled == basic);
+            delta = 0;
+            ++handled;
+        }
+        ++delta;
+        ++n;
+        if (delta > 0xFFFFFFFFu || out.size() > 255)
+            return QByteArray();
+    }
+    return out;
+}
+
+QByteArray punycodeDomain(const QString &domain)
+{
+    QByteArray out;
+    const QStringList labels = domain.toLower().split(QLatin1Char('.'));
+    for (int i = 0; i < labels.size(); ++i) {
+        const QString &label = labels.at(i);
+        if (i > 0)
+            out += '.';
+        const QVector<uint> points = label.toUcs4();
+        if (std::all_of(points.begin(), points.end(), [](uint c) { return c < 0x80; })) {
+            out += label.toLatin1();
+            continue;
+        }
+        const QByteArray encoded = punycodeLabel(points);
+        if (encoded.isEmpty())
+            return QByteArray();
+        out += "xn--" + encoded;
+    }
+    return out;
+}
+
 void appendAddress(QByteArray &out, const QString &address)
 {
     const QString a = HeaderSafe(address);
@@ -142,7 +224,11 @@ void appendAddress(QByteArray &out, const QString &address)
         appendUtf8(out, quoted + QLatin1Char('"'));
     }
     out += '@';
-    const QByteArray ace = asciiDomain ? QByteArray() : QUrl::toAce(domain.toString());
+    QByteArray ace = asciiDomain ? QByteArray() : QUrl::toAce(domain.toString());
+    // Names the IDNA rules refuse (symbols, emoji) are still registered in their punycode form:
+    // that keeps the header ASCII for readers without UTF-8 headers.
+    if (ace.isEmpty() && !asciiDomain)
+        ace = punycodeDomain(domain.toString());
     if (ace.isEmpty())
         appendUtf8(out, domain.toString());
     else

@@ -90,7 +90,8 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
         rec->llBodyOffset = item.start + body.start;
     }
     const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
-    rec->bHasAttachment = FindBytes(attachments, "</messageAttachment>") != std::string_view::npos;
+    // Any start tag counts: other tools write the self-closing form.
+    rec->bHasAttachment = FindStartTag(attachments, "<messageAttachment", 0) != std::string_view::npos;
     rec->pFromNames = senderNames(bytes);
     rec->dwSentTime = rec->dwSentTimeCopy = timeValue(bytes, "<OPFMessageCopySentTime");
     rec->pSubject = subjectText(bytes);

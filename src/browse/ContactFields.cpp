@@ -1,6 +1,7 @@
 #include "browse/ContactFields.h"
 
 #include "scanner/DateConverter.h"
+#include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
 
 #include <QStringList>
@@ -117,15 +118,20 @@ void storeFitting(char *field, const QString &value, int maxBytes)
     field[utf8.size()] = '\0';
 }
 
-// Each "</contactEmailAddress>" item is the 73-byte start of its element, the address, and
-// the 69-byte rest of that start tag (the exporter writes the attributes in this fixed form).
+// The address attribute of the item's contactEmailAddress start tag, read by name in any
+// order and either quote; its text as the archive writes it.
 QString addressItem(const QString &piece)
 {
     const QByteArray bytes = piece.toUtf8();
-    if (bytes.size() <= 73)
-        return QString();
-    const int end = bytes.size() < 142 ? bytes.size() : bytes.size() - 69;
-    return QString::fromUtf8(bytes.mid(73, end - 73));
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    QString address;
+    ForEachStartTag(text, "<contactEmailAddress", [&](std::string_view tag) {
+        std::string_view raw;
+        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw))
+            address = QString::fromUtf8(raw.data(), int(raw.size()));
+        return false;
+    });
+    return address;
 }
 
 void storeList(ContactPreviewFields *fields, const ContactFieldRow &row, const QString &text)

@@ -12,53 +12,6 @@
 
 namespace {
 
-// Text from 'from' up to (not including) 'to'. A position built on a missing marker is
-// negative; it, or an end before the start, gives an empty value instead of a wild cut.
-QString cut(const QString &text, int from, int to)
-{
-    if (from < 0 || to < from || to > text.size())
-        return QString();
-    return text.mid(from, to - from);
-}
-
-// Where the ASCII needle first occurs in text at or after from; -1 when it does not. The same
-// as QString::indexOf with a Latin-1 needle, without converting the needle for every search:
-// each message's address lists are searched a dozen times.
-int indexOfAscii(const QString &text, std::string_view needle, int from = 0)
-{
-    const QChar *c = text.constData();
-    const int n = text.size(), m = int(needle.size());
-    const QChar first = QLatin1Char(needle[0]);
-    // The first character is looked for with Qt's vectorised search, the rest compared in place.
-    for (int i = text.indexOf(first, qMax(from, 0)); i >= 0 && i <= n - m; i = text.indexOf(first, i + 1)) {
-        int k = 1;
-        while (k < m && c[i + k].unicode() == uchar(needle[size_t(k)]))
-            ++k;
-        if (k == m)
-            return i;
-    }
-    return -1;
-}
-
-// Marker positions inside one piece; -1 when absent.
-int at(const QString &piece, const char *marker)
-{
-    return indexOfAscii(piece, marker);
-}
-
-// The pieces before each separator; the text after the last one is not an entry.
-QStringList entriesBefore(const QString &text, const char *separator)
-{
-    const std::string_view sep(separator);
-    QStringList pieces;
-    int from = 0;
-    for (int end = indexOfAscii(text, sep); end >= 0; end = indexOfAscii(text, sep, from)) {
-        pieces.append(text.mid(from, end - from));
-        from = end + int(sep.size());
-    }
-    return pieces;
-}
-
 QString decodeUpToNul(std::string_view raw)
 {
     const void *nul = memchr(raw.data(), 0, raw.size());
@@ -76,17 +29,50 @@ bool elementText(const ItemElements &piece, std::string_view startTag, QString *
     return true;
 }
 
-const char kAddressMarker[] = "OPFContactEmailAddressAddress=";
-const char kNameMarker[] = "OPFContactEmailAddressName=";
-const char kTypeMarker[] = "OPFContactEmailAddressType=";
-const int kAddressSkip = 31;  // marker and opening quote
-
-// Attribute values end two characters before the next attribute (closing quote, blank).
-QString addressUpTo(const QString &entry, int address, int next)
+// An attribute's raw text (entities kept), NULs from damage dropped; empty when it is absent.
+QString attributeText(std::string_view tag, std::string_view name, bool *found = nullptr)
 {
-    if (address < 0 || next < 0)
+    std::string_view raw;
+    const bool has = FindAttribute(tag, name, &raw);
+    if (found)
+        *found = has;
+    if (!has || raw.empty())
         return QString();
-    return cut(entry, address + kAddressSkip, next - 2);
+    if (!memchr(raw.data(), 0, raw.size()))
+        return QString::fromUtf8(raw.data(), int(raw.size()));
+    QByteArray kept(raw.data(), int(raw.size()));
+    kept.replace('\0', QByteArray());
+    return QString::fromUtf8(kept);
+}
+
+// One emailAddress entry as its attributes give it, in whatever order and quotes it has them.
+struct AddressEntry {
+    QString address;  // raw
+    QString name;     // raw
+    bool hasAddress = false;
+    bool hasName = false;
+};
+
+QVector<AddressEntry> addressEntries(std::string_view list)
+{
+    QVector<AddressEntry> entries;
+    ForEachStartTag(list, "<emailAddress", [&](std::string_view tag) {
+        AddressEntry e;
+        e.address = attributeText(tag, "OPFContactEmailAddressAddress", &e.hasAddress);
+        e.name = attributeText(tag, "OPFContactEmailAddressName", &e.hasName);
+        entries.append(e);
+        return true;
+    });
+    return entries;
+}
+
+// The log's words for an entry whose address cannot be read: the message stands without it.
+void noteUnread(const char *list, const AddressEntry &e, int index, QStringList *unread)
+{
+    const QString who = e.hasName && !e.name.isEmpty()
+        ? QStringLiteral("\"%1\"").arg(UnescapeXmlEntities(e.name, EntityForm::Scanned))
+        : QStringLiteral("number %1").arg(index + 1);
+    unread->append(QStringLiteral("%1 entry %2: no address could be read").arg(QLatin1String(list), who));
 }
 
 enum class ListKind { To, Cc, Bcc };
@@ -96,45 +82,33 @@ bool fitsLimit(const QString &list, int limit, AddressListLimit mode)
     return !list.isEmpty() && (mode == AddressListLimit::Unlimited || list.size() <= limit);
 }
 
-// The entry's display name up to its closing quote, decoded once; empty when it has none.
-QString recipientName(const QString &entry, int nameMarker)
+void parseRecipients(std::string_view element, ListKind kind, AddressListLimit mode, QString *member,
+                     QVector<MailRecipient> *recipients, QStringList *unread)
 {
-    if (nameMarker < 0)
-        return QString();
-    const int from = nameMarker + int(sizeof kNameMarker);
-    const int quote = entry.indexOf(QLatin1Char('"'), from);
-    return quote < 0 ? QString() : UnescapeXmlEntities(entry.mid(from, quote - from), EntityForm::Scanned);
-}
-
-void parseRecipients(const QString &element, ListKind kind, AddressListLimit mode, QString *member,
-                     QVector<MailRecipient> *recipients)
-{
+    static const char *const kListNames[] = {"To", "Cc", "Bcc"};
     QString list;
     QVector<MailRecipient> named;
-    for (const QString &entry : entriesBefore(element, "</emailAddress>")) {
-        const int a = at(entry, kAddressMarker);
-        if (a < 0)
+    const QVector<AddressEntry> entries = addressEntries(element);
+    QStringList notes;
+    for (int i = 0; i < entries.size(); ++i) {
+        const AddressEntry &e = entries.at(i);
+        if (!e.hasAddress || e.address.trimmed().isEmpty()) {
+            noteUnread(kListNames[int(kind)], e, i, &notes);
             continue;
-        const int n = at(entry, kNameMarker);
-        QString address;
-        if (n >= 0) {
-            address = addressUpTo(entry, a, n);
-            if (kind == ListKind::To)
-                address = ShortenRecipientAddress(address);
-        } else {
-            address = addressUpTo(entry, a, at(entry, kTypeMarker));
-            if (kind == ListKind::To)
-                address = UnescapeXmlEntities(address, EntityForm::Three);
         }
+        QString address = e.address;
+        if (kind == ListKind::To)
+            address = e.hasName ? ShortenRecipientAddress(address) : UnescapeXmlEntities(address, EntityForm::Three);
         list += address + QLatin1Char(';');
         const QString clean = CleanRecipientAddress(address);
         if (!clean.isEmpty())
-            named.append({recipientName(entry, n), clean});
+            named.append({e.hasName ? UnescapeXmlEntities(e.name, EntityForm::Scanned) : QString(), clean});
     }
     if (!fitsLimit(list, kMaxRecipientListChars, mode))
         return;
     *member = kind == ListKind::Bcc ? UnescapeXmlEntities(list, EntityForm::Three) : list;
     *recipients = named;
+    *unread += notes;
 }
 
 // A written From list repeats one address per sender: past this many characters it keeps its
@@ -142,25 +116,24 @@ void parseRecipients(const QString &element, ListKind kind, AddressListLimit mod
 constexpr qint64 kMaxWrittenFromListChars = qint64(1) << 20;
 
 // With several senders every entry repeats the last entry's address (the one the header shows);
-// only the form, named or not, comes from each entry itself. Both forms are cut once.
-void parseSenders(const QString &element, AddressListLimit mode, QString *member)
+// only the form, named or not, comes from each entry itself. Both forms are made once.
+void parseSenders(const QVector<AddressEntry> &entries, AddressListLimit mode, QString *member, QStringList *unread)
 {
-    const QStringList entries = entriesBefore(element, "</emailAddress>");
     if (entries.isEmpty())
         return;
-    const QString &last = entries.last();
-    const int a = at(last, kAddressMarker);
-    if (a < 0)
+    const AddressEntry &last = entries.last();
+    if (!last.hasAddress || last.address.trimmed().isEmpty()) {
+        noteUnread("From", last, entries.size() - 1, unread);
         return;
-    QString unnamed = addressUpTo(last, a, at(last, kTypeMarker));
+    }
+    QString unnamed = last.address;
     unnamed.remove(QLatin1Char(','));
-    const QString forms[2] = {unnamed + QLatin1Char(';'),
-                              addressUpTo(last, a, at(last, kNameMarker)) + QLatin1Char(';')};
+    const QString forms[2] = {unnamed + QLatin1Char(';'), last.address + QLatin1Char(';')};
     QVector<bool> named;
     named.reserve(entries.size());
     qint64 size = 0;
-    for (const QString &own : entries) {
-        named.append(indexOfAscii(own, kNameMarker) >= 0);
+    for (const AddressEntry &own : entries) {
+        named.append(own.hasName);
         size += forms[named.last()].size();
     }
     const qint64 limit = mode == AddressListLimit::Limited ? kMaxFromListChars : kMaxWrittenFromListChars;
@@ -178,23 +151,17 @@ void parseSenders(const QString &element, AddressListLimit mode, QString *member
     *member = list;
 }
 
-// The display names of the named senders for the writers' From line (up to the closing quote,
-// decoded once, commas removed), and the last sender's name as written for the preview.
-void parseSenderNames(const QString &element, QStringList *member, QString *last)
+// The display names of the named senders for the writers' From line (decoded once, commas
+// removed), and the last sender's name as written for the preview.
+void parseSenderNames(const QVector<AddressEntry> &entries, QStringList *member, QString *last)
 {
-    static const QLatin1String nameAttr("OPFContactEmailAddressName=\"");
     QStringList names;
-    const QStringList entries = entriesBefore(element, "</emailAddress>");
-    for (const QString &entry : entries) {
-        const int at = entry.indexOf(nameAttr);
-        const int from = at + nameAttr.size();
-        const int quote = at < 0 ? -1 : entry.indexOf(QLatin1Char('"'), from);
-        const QString raw = quote < 0 ? QString() : entry.mid(from, quote - from);
-        if (&entry == &entries.last())
-            *last = UnescapeXmlEntities(raw, EntityForm::Scanned);
-        if (quote < 0)
+    for (const AddressEntry &e : entries) {
+        if (&e == &entries.last())
+            *last = UnescapeXmlEntities(e.name, EntityForm::Scanned);
+        if (!e.hasName)
             continue;
-        names.append(UnescapeXmlEntities(QString(raw).remove(QLatin1Char(',')), EntityForm::Scanned));
+        names.append(UnescapeXmlEntities(QString(e.name).remove(QLatin1Char(',')), EntityForm::Scanned));
     }
     if (!names.isEmpty())
         *member = names;
@@ -207,34 +174,33 @@ QString withoutNul(QString name)
     return name;
 }
 
-AttachmentInfo parseAttachment(const QString &item)
+// The raw text of an attribute, NULs kept (each field decides what a NUL means).
+QString attributeWithNuls(std::string_view tag, std::string_view name, bool *found = nullptr)
 {
-    const int z = at(item, "OPFAttachmentContentFileSize=");
-    const int d = at(item, "OPFAttachmentContentID=");
-    const int y = at(item, "OPFAttachmentContentType=");
-    const int m = at(item, "OPFAttachmentName=");
-    const int u = at(item, "OPFAttachmentURL=");
+    std::string_view raw;
+    const bool has = FindAttribute(tag, name, &raw);
+    if (found)
+        *found = has;
+    return has ? QString::fromUtf8(raw.data(), int(raw.size())) : QString();
+}
+
+AttachmentInfo parseAttachment(std::string_view tag)
+{
     AttachmentInfo a;
-    const int sizeEnd = d >= 0 ? d : y;
-    if (z >= 0 && sizeEnd >= 0)
-        a.size = cut(item, z + 30, sizeEnd - 2);
-    if (d < 0)
+    bool hasId = false;
+    a.size = attributeWithNuls(tag, "OPFAttachmentContentFileSize");
+    a.contentId = attributeWithNuls(tag, "OPFAttachmentContentID", &hasId);
+    if (!hasId)
         a.contentId = QStringLiteral("no");
-    else if (y >= 0)
-        a.contentId = cut(item, d + 24, y - 2);
-    if (y >= 0 && m >= 0)
-        a.contentType = cut(item, y + 26, m - 2);
-    if (m >= 0 && u >= 0)
-        a.name = withoutNul(UnescapeXmlEntities(cut(item, m + 19, u - 2), EntityForm::Six));
-    if (u >= 0) {
-        QString url = cut(item, u + 18, item.size() - 2);
-        // Entry names end at their first NUL, as the scanner keeps them.
-        const int nul = url.indexOf(QChar(0));
-        if (nul >= 0)
-            url.truncate(nul);
-        url.remove(QLatin1Char('"'));
-        a.url = UnescapeXmlEntities(url, EntityForm::Six);
-    }
+    a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");
+    a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Six));
+    QString url = attributeWithNuls(tag, "OPFAttachmentURL");
+    // Entry names end at their first NUL, as the scanner keeps them.
+    const int nul = url.indexOf(QChar(0));
+    if (nul >= 0)
+        url.truncate(nul);
+    url.remove(QLatin1Char('"'));
+    a.url = UnescapeXmlEntities(url, EntityForm::Six);
     return a;
 }
 
@@ -255,19 +221,15 @@ void setAttachments(MailMessageFields *f, const QVector<AttachmentInfo> &list)
     }
 }
 
-void parseAttachments(const QString &element, MailMessageFields *f)
+void parseAttachments(std::string_view element, MailMessageFields *f)
 {
+    // Every start tag is an attachment, paired or self-closing; one whose close tag was damaged
+    // is kept too.
     QVector<AttachmentInfo> list;
-    QStringList items = element.split(QLatin1String("</messageAttachment>"));
-    // The text after the last close tag is no entry, unless a damaged close tag left one there:
-    // that attachment is kept up to the end of its start tag.
-    const QString tail = items.takeLast();
-    const int url = at(tail, "OPFAttachmentURL=");
-    const int end = url >= 0 ? tail.indexOf(QLatin1Char('>'), url) : -1;
-    if (end >= 0)
-        items.append(tail.left(end + 1));
-    for (const QString &item : items)
-        list.append(parseAttachment(item));
+    ForEachStartTag(element, "<messageAttachment", [&](std::string_view tag) {
+        list.append(parseAttachment(tag));
+        return true;
+    });
     if (!list.isEmpty())
         setAttachments(f, list);
 }
@@ -295,24 +257,29 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
 void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressListLimit mode, MailMessageFields *f)
 {
     QString text;
-    // The list is decoded whole: a NUL in one attachment's name must not hide the ones after it.
-    const ElementSpan list = piece.value("<OPFMessageCopyAttachmentList");
-    if (list.found) {
-        const std::string_view raw = ElementBytes(piece.item(), list);
-        parseAttachments(QString::fromUtf8(raw.data(), int(raw.size())), f);
+    // Lists are read as bytes, each value decoded alone: a NUL in one name must not hide the
+    // entries after it.
+    const auto raw = [&](std::string_view startTag, std::string_view *bytes) {
+        const ElementSpan span = piece.value(startTag);
+        *bytes = ElementBytes(piece.item(), span);
+        return span.found;
+    };
+    std::string_view bytes;
+    if (raw("<OPFMessageCopyAttachmentList", &bytes))
+        parseAttachments(bytes, f);
+    if (raw("<OPFMessageCopyFromAddresses", &bytes)) {
+        const QVector<AddressEntry> senders = addressEntries(bytes);
+        parseSenders(senders, mode, &f->strFromList, &f->unreadAddresses);
+        parseSenderNames(senders, &f->fromNames, &f->lastSenderName);
     }
-    if (elementText(piece, "<OPFMessageCopyFromAddresses", &text)) {
-        parseSenders(text, mode, &f->strFromList);
-        parseSenderNames(text, &f->fromNames, &f->lastSenderName);
-    }
-    if (elementText(piece, "<OPFMessageCopyToAddresses", &text))
-        parseRecipients(text, ListKind::To, mode, &f->strToList, &f->toRecipients);
+    if (raw("<OPFMessageCopyToAddresses", &bytes))
+        parseRecipients(bytes, ListKind::To, mode, &f->strToList, &f->toRecipients, &f->unreadAddresses);
     if (idForm != MessageIdForm::None && elementText(piece, "<OPFMessageCopyMessageID", &text))
         parseMessageId(text, idForm, &f->strMessageId);
-    if (elementText(piece, "<OPFMessageCopyCCAddresses", &text))
-        parseRecipients(text, ListKind::Cc, mode, &f->strCcList, &f->ccRecipients);
-    if (elementText(piece, "<OPFMessageCopyBCCAddresses", &text))
-        parseRecipients(text, ListKind::Bcc, mode, &f->strBccList, &f->bccRecipients);
+    if (raw("<OPFMessageCopyCCAddresses", &bytes))
+        parseRecipients(bytes, ListKind::Cc, mode, &f->strCcList, &f->ccRecipients, &f->unreadAddresses);
+    if (raw("<OPFMessageCopyBCCAddresses", &bytes))
+        parseRecipients(bytes, ListKind::Bcc, mode, &f->strBccList, &f->bccRecipients, &f->unreadAddresses);
 }
 
 }  // namespace

@@ -49,6 +49,9 @@ struct MailMessageFields {
     QString strAttachmentNames;
     QString strAttachmentUrls;
     QVector<AttachmentInfo> attachments;
+    // Address entries whose address could not be read, as the log names them ("To entry
+    // \"Alice\": no address could be read"): the message is written without them.
+    QStringList unreadAddresses;
     QString strMessageId;  // writers only; empty in the preview
     QString strEntryName;  // set by ReadEntryName
 };

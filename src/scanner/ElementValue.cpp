@@ -42,8 +42,9 @@ bool endsStartTagName(char c)
     return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Position of startTag ("<Name") followed by a start-tag delimiter, from 'from'; npos if none.
-size_t findStartTag(std::string_view item, std::string_view startTag, size_t from)
+}  // namespace
+
+size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from)
 {
     while (true) {
         const size_t at = FindTag(item, startTag, from);
@@ -55,8 +56,6 @@ size_t findStartTag(std::string_view item, std::string_view startTag, size_t fro
         from = at + 1;
     }
 }
-
-}  // namespace
 
 namespace {
 
@@ -109,7 +108,67 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
 {
     if (!isStartTag(startTag))
         return ElementSpan();
-    return spanAt(item, startTag, findStartTag(item, startTag, 0));
+    return spanAt(item, startTag, FindStartTag(item, startTag, 0));
+}
+
+size_t StartTagEnd(std::string_view text, size_t lt)
+{
+    for (size_t i = lt + 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '>')
+            return i;
+        if (c == '"' || c == '\'') {
+            const size_t close = text.find(c, i + 1);
+            if (close == std::string_view::npos)
+                return close;
+            i = close;
+        }
+    }
+    return std::string_view::npos;
+}
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+}  // namespace
+
+bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value)
+{
+    size_t i = 1;
+    while (i < tag.size() && !endsStartTagName(tag[i]))
+        ++i;
+    while (i < tag.size()) {
+        while (i < tag.size() && (isBlank(tag[i]) || tag[i] == '/'))
+            ++i;
+        const size_t nameStart = i;
+        while (i < tag.size() && !isBlank(tag[i]) && tag[i] != '=' && tag[i] != '>' && tag[i] != '/')
+            ++i;
+        const std::string_view attribute = tag.substr(nameStart, i - nameStart);
+        if (attribute.empty())
+            return false;  // '>' or the end of the tag
+        while (i < tag.size() && isBlank(tag[i]))
+            ++i;
+        if (i == tag.size() || tag[i] != '=')
+            continue;  // no value: not XML, but the attributes after it still count
+        ++i;
+        while (i < tag.size() && isBlank(tag[i]))
+            ++i;
+        if (i == tag.size() || (tag[i] != '"' && tag[i] != '\''))
+            continue;
+        const size_t close = tag.find(tag[i], i + 1);
+        if (close == std::string_view::npos)
+            return false;
+        if (attribute == name) {
+            *value = tag.substr(i + 1, close - i - 1);
+            return true;
+        }
+        i = close + 1;
+    }
+    return false;
 }
 
 void ItemElements::setTags(std::initializer_list<std::string_view> startTags)

@@ -62,6 +62,32 @@ struct ElementSpan {
 // searched from the value start.
 ElementSpan GetElementValue(std::string_view item, std::string_view startTag);
 
+// Where startTag ("<Name") stands followed by a blank, '>' or '/', at or after from; npos if nowhere.
+size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from);
+
+// Where the start tag whose '<' stands at lt ends: the position of its '>', quoted attribute values
+// skipped (XML allows '>' inside them); npos when the text ends first.
+size_t StartTagEnd(std::string_view text, size_t lt);
+
+// The raw value (entities not undone) of the attribute `name` in one start tag, the tag's text
+// from its '<' on: attributes are read by name in any order, their values in double or single
+// quotes, as XML allows. False when the tag has none, or its value's closing quote is missing.
+bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value);
+
+// Calls f(tag) for every start tag of startTag ("<Name") in text, in order, tag being its text
+// from '<' to its '>' (to the text's end when that is cut short), for the paired and the
+// self-closing form alike. f returns false to stop.
+template <typename F>
+void ForEachStartTag(std::string_view text, std::string_view startTag, F f)
+{
+    for (size_t at = FindStartTag(text, startTag, 0); at != std::string_view::npos;
+         at = FindStartTag(text, startTag, at + 1)) {
+        const size_t end = StartTagEnd(text, at);
+        if (!f(text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at)))
+            return;
+    }
+}
+
 // The first start tag of each of a builder's elements in one item, all found in one walk over the
 // item's tags: searching every element from the item's start again made the scan's cost grow
 // with the elements times the text. value() gives exactly what GetElementValue gives.

@@ -10,25 +10,28 @@
 
 namespace {
 
+// Text decoded as UTF-8 with the NULs that damage left in it dropped: the rest is kept.
+QString withoutNuls(std::string_view raw)
+{
+    if (!memchr(raw.data(), 0, raw.size()))
+        return QString::fromUtf8(raw.data(), int(raw.size()));
+    QByteArray kept(raw.data(), int(raw.size()));
+    kept.replace('\0', QByteArray());
+    return QString::fromUtf8(kept);
+}
+
 // "Name;" for every sender address that carries a name attribute, as UTF-8 with its character
 // references decoded, so names in any script and with commas or quotes are kept as written.
 // 1 to 99 characters or nothing.
 char *senderNames(const ItemElements &item)
 {
     const std::string_view list = ElementBytes(item.item(), item.value("<OPFMessageCopyFromAddresses"));
-    static const std::string_view nameAttr = "OPFContactEmailAddressName=\"";
     QString joined;
-    SplitItems(list, "</emailAddress>", 0, [&](const ItemPiece &address) {
-        const size_t at = FindBytes(address.bytes, nameAttr);
-        if (at == std::string_view::npos)
+    ForEachStartTag(list, "<emailAddress", [&](std::string_view tag) {
+        std::string_view raw;
+        if (!FindAttribute(tag, "OPFContactEmailAddressName", &raw))
             return true;
-        const size_t from = at + nameAttr.size();
-        const size_t quote = address.bytes.find('"', from);
-        if (quote == std::string_view::npos)
-            return true;
-        joined +=
-            UnescapeXmlEntities(QString::fromUtf8(address.bytes.data() + from, int(quote - from)), EntityForm::Scanned)
-            + QLatin1Char(';');
+        joined += UnescapeXmlEntities(withoutNuls(raw), EntityForm::Scanned) + QLatin1Char(';');
         return joined.size() < 100;
     });
     if (joined.isEmpty() || joined.size() > 99)
@@ -38,7 +41,8 @@ char *senderNames(const ItemElements &item)
 
 char *subjectText(const ItemElements &item)
 {
-    const QString value = trimmedValue(item, "<OPFMessageCopySubject");
+    const ElementSpan span = item.value("<OPFMessageCopySubject");
+    const QString value = span.found ? withoutNuls(ElementBytes(item.item(), span)).trimmed() : QString();
     if (value.isEmpty())
         return nullptr;
     QString subject = UnescapeXmlEntities(value, EntityForm::Scanned);
@@ -86,7 +90,8 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
         rec->llBodyOffset = item.start + body.start;
     }
     const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
-    rec->bHasAttachment = FindBytes(attachments, "</messageAttachment>") != std::string_view::npos;
+    // Any start tag counts: other tools write the self-closing form.
+    rec->bHasAttachment = FindStartTag(attachments, "<messageAttachment", 0) != std::string_view::npos;
     rec->pFromNames = senderNames(bytes);
     rec->dwSentTime = rec->dwSentTimeCopy = timeValue(bytes, "<OPFMessageCopySentTime");
     rec->pSubject = subjectText(bytes);

@@ -85,6 +85,8 @@ private Q_SLOTS:
     void senderLine_data();
     void senderLine();
     void headerSafe_data();
+    void identifiers_data();
+    void identifiers();
     void headerSafe();
 
 private:
@@ -222,6 +224,15 @@ void MailHeadersTest::datesOutsideRecord_data()
     QTest::newRow("no date: 1970 on the separator only") << "apple" << QByteArray("2018-13-45T99:99:99")
                                                          << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
                                                          << QByteArray();
+    QTest::newRow("no sent or received date: the separator takes the last change")
+        << "apple" << QByteArray("|2018-06-20T23:49:52") << QByteArray("From ???@??? Thu Jun 21 00:49:52 2018\n")
+        << QByteArray();
+    QTest::newRow("year 1: the first day mail dates allow") << "apple" << QByteArray("0001-01-01T00:00:00")
+                                                             << QByteArray("From ???@??? Tue Jan 02 01:00:00 1900\n")
+                                                             << QByteArray("Date: Tue, 02 Jan 1900 01:00:00 +0100\n");
+    QTest::newRow("year 9999 ahead of UTC: never a fifth digit")
+        << "apple" << QByteArray("9999-12-31T23:30:00") << QByteArray("From ???@??? Fri Dec 31 00:59:59 9999\n")
+        << QByteArray("Date: Fri, 31 Dec 9999 00:59:59 +0100\n");
 }
 
 void MailHeadersTest::datesOutsideRecord()
@@ -231,8 +242,11 @@ void MailHeadersTest::datesOutsideRecord()
     QFETCH(QByteArray, fromLine);
     QFETCH(QByteArray, dateLine);
     setZone("CET-1");
-    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + timeText
-                           + "</OPFMessageCopyReceivedTime></email>";
+    // "received|modified"
+    const QList<QByteArray> times = timeText.split('|');
+    const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + times.first()
+                           + "</OPFMessageCopyReceivedTime><OPFMessageCopyModDate>" + times.value(1)
+                           + "</OPFMessageCopyModDate></email>";
     MailMLRC rec{};
     MailMessageFields fields;
     fields.strEntryName = kInbox;
@@ -243,6 +257,33 @@ void MailHeadersTest::datesOutsideRecord()
     // The Date line of a message file is left out alike.
     QCOMPARE(lineStarting(messageHead(rec, fields, EmlxStyle(), &xml), "Date: ", "\n"),
              QByteArray(dateLine).replace('\r', '\n'));
+}
+
+void MailHeadersTest::identifiers_data()
+{
+    QTest::addColumn<QString>("id");
+    QTest::addColumn<bool>("needsDomain");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("valid id as it is") << "<a.b@c.example>" << true << QByteArray("ID: <a.b@c.example>\n");
+    QTest::newRow("domain literal") << "<a@[10.0.0.1]>" << true << QByteArray("ID: <a@[10.0.0.1]>\n");
+    QTest::newRow("doubled and escaped brackets dropped") << "<&lt;a@b&gt;&gt;>" << true << QByteArray("ID: <a@b>\n");
+    QTest::newRow("quote, blank and semicolon: kept apart")
+        << "<a\"b c;d@example.com>" << true << QByteArray("X-Original-ID: <a\"b c;d@example.com>\n");
+    QTest::newRow("line break inside: kept apart, on one line")
+        << "<rcpt@example.com\r\nX-Injected: yes>" << true << QByteArray("X-Original-ID: <rcpt@example.com  X-Injected: yes>\n");
+    QTest::newRow("no domain: kept apart for a Message-ID") << "<<double>>" << true << QByteArray("X-Original-ID: <<double>>\n");
+    QTest::newRow("no domain: kept for a Content-ID") << "image001.png" << false << QByteArray("ID: <image001.png>\n");
+    QTest::newRow("non-ASCII kept apart as encoded words")
+        << QStringLiteral("<\u00e9@x>") << true << QByteArray("X-Original-ID: =?UTF-8?B?POkAQHg+?=\n").replace("POkAQHg+", QStringLiteral("<\u00e9@x>").toUtf8().toBase64());
+    QTest::newRow("blank: nothing") << "  " << true << QByteArray();
+}
+
+void MailHeadersTest::identifiers()
+{
+    QFETCH(QString, id);
+    QFETCH(bool, needsDomain);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(IdentifierLine("ID", id, needsDomain, "\n"), expected);
 }
 
 void MailHeadersTest::addressList_data()
@@ -269,9 +310,16 @@ void MailHeadersTest::addressList_data()
     QTest::newRow("last @ splits local part and domain") << "a@b@x;" << 3 << QByteArray("<\"a@b\"@x>");
     QTest::newRow("domain outside ASCII in its ASCII form") << QStringLiteral("a@b\u00fccher.de;") << 3
         << QByteArray("<a@xn--bcher-kva.de>");
+    QTest::newRow("domain the IDNA rules refuse in punycode") << QStringLiteral("u@\U0001F600.example;") << 3
+        << QByteArray("<u@xn--e28h.example>");
+    QTest::newRow("letters and emoji in punycode") << QStringLiteral("a@\u00c4\U0001F600b\U0001F603.mail.example;") << 3
+        << QByteArray("<a@xn--b-zfa66959ana.mail.example>");
     QTest::newRow("no specials: no quotes") << "/O=EX/CN=JANE;" << 3 << QByteArray("</O=EX/CN=JANE>");
     QTest::newRow("encoded-word look-alike is quoted") << "=?x?=;" << 3 << QByteArray("<=?x?=>");
     QTest::newRow("CR and LF become spaces") << "a\r\nb@x;" << 3 << QByteArray("<\"a  b\"@x>");
+    QTest::newRow("text after a blank in the domain is shown as the name")
+        << "rcpt@example.com\r\nX-Injected-To: yes;" << 3
+        << QByteArray("\"rcpt@example.com  X-Injected-To: yes\" <rcpt@example.com>");
     QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
         << QByteArray("<a&b@x>,\r\t<c d>");
     QTest::newRow("To: references left in an address decoded") << "a&amp;x;b&gt;c@x;" << 3
@@ -331,6 +379,8 @@ void MailHeadersTest::subjectWord_data()
     QTest::newRow("long subject in a three-byte script") << QString(700, QChar(0x4E2D)).toUtf8() << QByteArray();
     QTest::newRow("four-byte characters at every offset") << QByteArray("ab") + QByteArray("\xf0\x9f\x98\x80").repeated(40)
                                                            << QByteArray();
+    QTest::newRow("two-byte script with spaces")
+        << QStringLiteral("Отчёт о продажах за третий квартал 2018 года — итоги").repeated(3).toUtf8() << QByteArray();
 }
 
 void MailHeadersTest::subjectWord()
@@ -346,12 +396,19 @@ void MailHeadersTest::subjectWord()
     // each (valid UTF-8 stays valid word by word), and all of them together the subject.
     const bool utf8 = QString::fromUtf8(subject).toUtf8() == subject;
     QByteArray joined;
-    for (const QByteArray &line : words.split('\n')) {
+    const QList<QByteArray> lines = words.split('\n');
+    for (const QByteArray &line : lines) {
         const QByteArray word = line.trimmed();
         QVERIFY2(word.startsWith("=?UTF-8?B?") && word.endsWith("?=") && word.size() <= 75, word.constData());
         const QByteArray bytes = QByteArray::fromBase64(word.mid(10, word.size() - 12));
         if (utf8)
             QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);
+        // A padded word before another ends what GMime reads of the subject.
+        if (&line != &lines.last())
+            QVERIFY2(!word.contains("=?="), word.constData());
+        // Where the text has spaces, the words part at one.
+        if (&line != &lines.last() && subject.count(' ') > subject.size() / 12)
+            QVERIFY2(bytes.endsWith(' ') || subject.at(joined.size() + bytes.size()) == ' ', bytes.constData());
         joined += bytes;
     }
     QCOMPARE(joined, subject);

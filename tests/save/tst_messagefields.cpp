@@ -84,6 +84,7 @@ private Q_SLOTS:
     void lists();
     void writtenSenderListIsBounded();
     void attachmentsStayParallel();
+    void unreadAddressesAreNamed();
     void messageId_data();
     void messageId();
     void reads_data();
@@ -130,9 +131,9 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kFrom, address("a,b@x", "A")))) << "from" << "a,b@x;";
     QTest::newRow("each sender takes the last one's address in its own form")
         << emails(email(element(kFrom, address("p@x") + address("c,d@x", "C") + address("q@x", "Q"))))
-        << "from" << "q@x\" OPFContactEmailAddressName=\"Q;q@x;q@x;";
+        << "from" << "q@x;q@x;q@x;";
     QTest::newRow("named sender before a nameless last one")
-        << emails(email(element(kFrom, address("p@x", "P") + address("c,d@x")))) << "from" << ";cd@x;";
+        << emails(email(element(kFrom, address("p@x", "P") + address("c,d@x")))) << "from" << "c,d@x;cd@x;";
     QTest::newRow("last sender without an address: no list")
         << emails(email(element(kFrom, address("p@x", "P") + "<emailAddress OPFContactEmailAddressType=\"0\">"
                                                                "</emailAddress>")))
@@ -165,16 +166,28 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kCc, "<emailAddress OPFContactEmailAddressName=\"N\"></emailAddress>"
                                          + address("b@x", "B"))))
         << "cc" << "b@x;";
-    QTest::newRow("text after the last entry is no entry")
+    QTest::newRow("entry cut after its address keeps it")
         << emails(email(element(kTo, address("a@x", "A") + "<emailAddress OPFContactEmailAddressAddress=\"z@x\" ")))
-        << "to" << "a@x;";
-    QTest::newRow("name before address gives an empty entry, not the rest of the entry")
+        << "to" << "a@x;z@x;";
+    QTest::newRow("name before address")
         << emails(email(element(kTo, "<emailAddress OPFContactEmailAddressName=\"N\" "
                                          "OPFContactEmailAddressAddress=\"a@x\"></emailAddress>")))
-        << "to" << ";";
-    QTest::newRow("unnamed entry without a type attribute gives an empty entry")
+        << "to" << "a@x;";
+    QTest::newRow("unnamed entry without a type attribute")
         << emails(email(element(kTo, "<emailAddress OPFContactEmailAddressAddress=\"a@x\"></emailAddress>")))
-        << "to" << ";";
+        << "to" << "a@x;";
+    QTest::newRow("single quotes, self-closing, no xml:space")
+        << emails(email(element(kFrom, "<emailAddress OPFContactEmailAddressName='A' "
+                                         "OPFContactEmailAddressAddress='a@x'/>")))
+        << "from" << "a@x;";
+    QTest::newRow("blanks around '=' and a '>' inside a value")
+        << emails(email(element(kCc, "<emailAddress OPFContactEmailAddressName = \"a>b\"\n"
+                                       "  OPFContactEmailAddressAddress\t=\t'c@x'></emailAddress>")))
+        << "cc" << "c@x;";
+    QTest::newRow("NUL inside an address and a name: dropped, the next entry kept")
+        << emails(email(element(kTo, address(QString::fromLatin1("a\0b@x", 5), QString::fromLatin1("N\0", 2))
+                                         + address("second@x", "Second"))))
+        << "to" << "ab@x;second@x;";
     QTest::newRow("start tag without attributes")
         << emails(email(QByteArray("<OPFMessageCopyToAddresses>") + address("a@x", "A") + "</OPFMessageCopyToAddresses>"))
         << "to" << "a@x;";
@@ -221,10 +234,14 @@ void MessageFieldsTest::lists_data()
     QTest::newRow("second email without attachments keeps the first's")
         << emails(email(element(kAtt, attachment("a", "u/a"))) + email(element(kTo, address("b@x", "B")))) << "names"
         << "a;";
-    QTest::newRow("attachment without a URL: empty name and url, entry kept")
+    QTest::newRow("attachment without a URL: name kept, entry kept")
         << emails(email(element(kAtt, "<messageAttachment OPFAttachmentContentFileSize=\"1\" "
                                           "OPFAttachmentContentType=\"t\" OPFAttachmentName=\"n\"></messageAttachment>")))
-        << "names" << ";";
+        << "names" << "n;";
+    QTest::newRow("attachment attributes in another order, single quotes, self-closing")
+        << emails(email(element(kAtt, "<messageAttachment OPFAttachmentURL='u/b' OPFAttachmentName='banner.png' "
+                                          "OPFAttachmentContentType='image/png'/>")))
+        << "names" << "banner.png;";
     // A NUL from damage costs only that name's character, never the other attachments.
     const QByteArray nulName = attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
     QTest::newRow("NUL in one attachment name: name kept with a placeholder")
@@ -261,7 +278,7 @@ void MessageFieldsTest::writtenSenderListIsBounded()
              QStringLiteral("%1;%1;").arg(last));
     QByteArray many;
     for (int i = 0; i < 20000; ++i)
-        many += "</emailAddress>";
+        many += "<emailAddress/>";
     const QString list = ParseMessageXml(emails(email(element(kFrom, many + address(last)))), MessageIdForm::None,
                                          AddressListLimit::Unlimited)
                              .strFromList;
@@ -286,11 +303,24 @@ void MessageFieldsTest::attachmentsStayParallel()
     QCOMPARE(f.attachments[1].size, QStringLiteral("20"));
     QCOMPARE(f.attachments[1].contentId, QStringLiteral("cid2"));
     QCOMPARE(f.attachments[1].url, QStringLiteral("u/2"));
-    QCOMPARE(f.attachments[2].name, QString());
+    QCOMPARE(f.attachments[2].name, QStringLiteral("broken"));
     QCOMPARE(f.attachments[2].size, QString());
     QCOMPARE(f.attachments[2].url, QString());
     QCOMPARE(f.strAttachmentSizes, QStringLiteral("10;20;;"));
     QCOMPARE(f.strAttachmentUrls, QStringLiteral("u/1;u/2;;"));
+}
+
+// An entry without a readable address is left out of its line but named for the log.
+void MessageFieldsTest::unreadAddressesAreNamed()
+{
+    const QByteArray xml = emails(email(
+        element(kFrom, "<emailAddress OPFContactEmailAddressName=\"Alice\"/>")
+        + element(kTo, address("a@x", "A") + "<emailAddress OPFContactEmailAddressAddress=\" \"/>" + address("b@x"))));
+    const MailMessageFields f = ParseMessageXml(xml, MessageIdForm::None, AddressListLimit::Unlimited);
+    QCOMPARE(f.strFromList, QString());
+    QCOMPARE(f.toRecipients.size(), 2);
+    QCOMPARE(f.unreadAddresses, QStringList({QStringLiteral("From entry \"Alice\": no address could be read"),
+                                             QStringLiteral("To entry number 2: no address could be read")}));
 }
 
 void MessageFieldsTest::messageId_data()

@@ -565,6 +565,14 @@ void PimWritersTest::contactCard_data()
         << OlmXml::item(QStringLiteral("contact"), addresses) << QByteArray()
         << Crlf({"N:;;;;", "FN:jane@not.mail", "EMAIL;TYPE=INTERNET,PREF:jane@not.mail",
                  "EMAIL;TYPE=INTERNET:a&b@x.org"});
+    QTest::newRow("addresses in other orders and quotes, self-closing")
+        << OlmXml::item(QStringLiteral("contact"),
+                        "<OPFContactCopyEmailAddressList><contactEmailAddress OPFContactEmailAddressType=\"0\" "
+                        "OPFContactEmailAddressAddress='first@x.org'/><contactEmailAddress "
+                        "OPFContactEmailAddressIsDefault=\"0\" OPFContactEmailAddressAddress=\"second@x.org\">"
+                        "</contactEmailAddress></OPFContactCopyEmailAddressList>")
+        << QByteArray()
+        << Crlf({"N:;;;;", "FN:first@x.org", "EMAIL;TYPE=INTERNET,PREF:first@x.org", "EMAIL;TYPE=INTERNET:second@x.org"});
     QTest::newRow("cut-off element: nothing to save") << QByteArray("<contact><OPFContactCopyFirstName>tom")
                                                       << QByteArray() << QByteArray();
 }

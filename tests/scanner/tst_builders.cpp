@@ -244,6 +244,7 @@ void BuildersTest::mailFields_data()
     QTest::newRow("sent time of 32 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+01:00") << "<null>" << 0 << 0 << false << false;
     QTest::newRow("attachment list") << QByteArray("<OPFMessageCopyAttachmentList xml:space=\"preserve\"><messageAttachment OPFAttachmentName=\"a\"></messageAttachment></OPFMessageCopyAttachmentList>") << "<null>" << 0 << 0 << false << true;
     QTest::newRow("empty attachment list") << el("OPFMessageCopyAttachmentList", "") << "<null>" << 0 << 0 << false << false;
+    QTest::newRow("self-closing attachment, single quotes") << QByteArray("<OPFMessageCopyAttachmentList><messageAttachment OPFAttachmentName='a'/></OPFMessageCopyAttachmentList>") << "<null>" << 0 << 0 << false << true;
     // Elements in the reverse of the exporter's order, and repeated ones: the first of each counts.
     QTest::newRow("reordered elements")
         << QByteArray("<OPFMessageCopyAttachmentList xml:space=\"preserve\"><messageAttachment OPFAttachmentName=\"a\"></messageAttachment></OPFMessageCopyAttachmentList>")
@@ -317,6 +318,8 @@ void BuildersTest::mailSenders()
     QCOMPARE(senders({{"a@x", QString(97, 'n') + "&amp;"}}), QString(97, 'n') + "&;");
     QCOMPARE(senders({{"a@x", QString::fromUtf8("李").repeated(98)}}), QString::fromUtf8("李").repeated(98) + ';');
     QCOMPARE(senders({{"a@x", "A"}, {"b@x", "B"}}), QStringLiteral("A;B;"));
+    // A NUL from damage is dropped, not the name.
+    QCOMPARE(senders({{"a@x", QStringLiteral("Nul") + QChar(0) + QStringLiteral("Name")}}), QStringLiteral("NulName;"));
     QCOMPARE(senders({{"a@x", ""}}), QStringLiteral("<null>"));
     QCOMPARE(senders({{"a@x", QString(98, 'n')}}), QString(98, 'n') + ';');
     QCOMPARE(senders({{"a@x", QString(99, 'n')}}), QStringLiteral("<null>"));
@@ -377,7 +380,8 @@ void BuildersTest::mailDamagedEntry_data()
     // A NUL the exporter wrote (the checksum agrees) is no damage.
     QByteArray withNul = both;
     withNul.replace("two</OPFMessageCopySubject>", QByteArray("t\0wo</OPFMessageCopySubject>", 28));
-    QTest::newRow("NUL in an intact entry") << withNul << withNul << 2 << false << QByteArray("t");
+    QTest::newRow("NUL in an intact entry: dropped from the subject") << withNul << withNul << 2 << false
+                                                                      << QByteArray("two");
     QTest::newRow("text cut short by the walk") << both << both.left(cut) << 2 << true << QByteArray("two");
     QTest::newRow("nothing left of the second message") << both << both.left(second) + QByteArray(50, '\0') << 1
                                                         << true << QByteArray("one");

@@ -346,7 +346,7 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
     static const char *const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char *const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const time_t instant = time_t(t.seconds);
+    const time_t instant = time_t(ClampMailSeconds(t.seconds));
     struct tm local {};
     if (!localtime_r(&instant, &local) || local.tm_wday < 0 || local.tm_wday > 6 || local.tm_mon < 0
         || local.tm_mon > 11)

@@ -204,11 +204,12 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
         + le;
     h += "Content-Description: " + EncodedHeaderText(attachment.name, le + ' ') + le;
     h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
-    h += "Content-Transfer-Encoding: base64";
-    // The parse gives "no" for an attachment without a content ID.
+    h += "Content-Transfer-Encoding: base64" + le;
+    // The parse gives "no" for an attachment without a content ID. Pages name inline images by
+    // ids without a domain too: those stay.
     if (attachment.contentId != QLatin1String("no"))
-        h += le + "Content-ID: <" + HeaderSafe(attachment.contentId).toLatin1() + '>';
-    return h + le + le;
+        h += IdentifierLine("Content-ID", attachment.contentId, false, le);
+    return h + le;
 }
 
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,

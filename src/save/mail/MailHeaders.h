@@ -38,6 +38,10 @@ MessageTimes RecordTimes(const MailMLRC &record);
 // message's XML when given.
 MessageTimes ReadMessageTimes(const MailMLRC &record, const QByteArray *xml);
 
+// The message's last change (OPFMessageCopyModDate) from its XML, when readable: the date a
+// message without sent and received times still holds.
+bool MessageModifiedTime(const QByteArray *xml, qint64 *seconds);
+
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule);
 MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, MailTimeRule rule,
                         const MessageTimes &times);
@@ -46,6 +50,9 @@ MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, Mai
 // has neither.
 quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName);
 
+// RFC 5322 dates hold years from 1900 on, and readers take no more than four digits: a time
+// outside is shown at the nearest day inside, whatever the zone.
+qint64 ClampMailSeconds(qint64 seconds);
 // The Date header's value in the style's zone form, English names whatever the locale.
 QByteArray FormatMailDate(qint64 seconds, const MailFormatStyle &style);
 // The From_ line, its line end included: "From ???@??? " + date (+ zone) for a record time,
@@ -95,5 +102,11 @@ QString HeaderSafe(QString value);
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by the separator (a blank, or a fold).
 QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
+// The header line of a Message-ID ("Message-ID") or Content-ID, line end included: the id
+// in angle brackets when, entities undone and its brackets dropped, it is a valid msg-id
+// (RFC 5322: dot-atom-text "@" dot-atom-text or domain literal; without "@" when !needsDomain);
+// else a line "X-Original-<name>" that keeps its text, since readers cut an invalid id short.
+QByteArray IdentifierLine(const char *name, const QString &id, bool needsDomain, const QByteArray &lineEnd);
+
 // Lines of a header field are kept within this many octets (RFC 5322 allows 998).
 constexpr int kMaxHeaderLine = 998;

@@ -30,7 +30,13 @@ bool HasUsableMessageId(const QString &messageId);
 // For a message without a usable Message-ID: a token made from where its record lies, so the
 // same archive gives the same output.
 QByteArray FallbackBoundaryToken(const MailMLRC &record);
-// The outer token of the message: from its Message-ID, else the fallback.
+// Boundaries may hold 70 characters (RFC 2046; longer ones make mail servers find parts that are
+// not there). The inner one adds up to 6 digits and a retry up to 5 characters ("_9999"): a
+// token is kept within this.
+constexpr int kMaxBoundaryToken = 59;
+// The token as it is when it fits, else its start and the CRC-32 of all of it.
+QByteArray BoundedBoundaryToken(const QByteArray &token);
+// The outer token of the message: from its Message-ID, else the fallback, bounded.
 QByteArray MessageBoundaryToken(const MailMLRC &record, const MailMessageFields &fields);
 // Both boundaries from one token and the number drawn for the message.
 MimeBoundaries MakeMimeBoundaries(const QByteArray &token, unsigned number);
@@ -49,7 +55,10 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// The body's bytes where the record says, clamped to the archive, without its NULs, as UTF-8.
+// Body bytes as text: UTF-8, or Windows-1252 when they hold no UTF-8 character at all.
+QString DecodeBodyText(const QByteArray &bytes);
+// The body's bytes where the record says, clamped to the archive, without its NULs, decoded
+// as DecodeBodyText does.
 // Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
 QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
@@ -63,7 +72,8 @@ struct BodyPart {
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
 BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting);
 // The same from the body's stored bytes (without their NULs). Valid UTF-8, which converting to
-// UTF-16 and back leaves as it is, is worked on as bytes; anything else goes the way above.
+// UTF-16 and back leaves as it is, is worked on as bytes; anything else is decoded as
+// DecodeBodyText does and goes the way above.
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting);
 // Every line break (CR LF, a lone CR or a lone LF) made one CR LF.
 QByteArray CrlfLineEnds(const QByteArray &text);

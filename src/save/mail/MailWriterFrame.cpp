@@ -8,6 +8,7 @@
 #include "save/SaveGlobals.h"
 #include "save/SavePause.h"
 #include "save/mail/MailMimeParts.h"
+#include "save/mail/MailPrepared.h"
 #include "save/mail/MessageFiles.h"
 #include "save/mail/OrderedWork.h"
 #include "scanner/ScanGlobals.h"
@@ -115,17 +116,6 @@ void noteIncomplete(MailSaveContext &context, const MailMLRC &rec, const QString
 
 }  // namespace
 
-QStringList WriteMailSteps(const MailMessage &message)
-{
-    WriteFromLine(message);
-    WriteMailHeaders(message);
-    const bool frameWritten = WriteMimeBody(message);
-    QStringList missing;
-    for (const AttachmentFailure &f : WriteAttachmentPartsChecked(message, frameWritten).failures)
-        missing.append(QStringLiteral("attachment \"%1\": %2").arg(f.name, f.reason));
-    return missing;
-}
-
 namespace {
 
 // A message appended to the open mailbox since its last flush: it counts once the flush succeeds.
@@ -169,158 +159,11 @@ void countMessage(MailSaveContext &context, const PendingMessage &m, const QStri
         ++context.written;
 }
 
-// One message read and parsed, and, when a worker formatted it ahead, its output bytes.
-struct PreparedMessage {
-    const MailMLRC *rec = nullptr;
-    MailMessageFields fields;
-    QByteArray xml;  // as read, until the message is formatted
-    bool readable = true;
-    QString damage;
-    QString relative;
-    bool formatted = false;
-    QByteArray bytes;
-    QStringList missing;  // attachments whose data could not be copied, found while formatting
-    // Asked between the chunks of a long attachment copy; null: the copy runs to its end.
-    const std::function<bool()> *stopRequested = nullptr;
-    // Where the log says the message lies when it has no entry of its own (a recovered one).
-    QString source;
-    // Why an unreadable message was not read, when not the archive's fault.
-    QString failure;
-};
-
-// The archive entry a message's log lines name.
-const QString &sourceOf(const PreparedMessage &p)
-{
-    return p.source.isEmpty() ? p.fields.strEntryName : p.source;
-}
-
-const QString kNoMemory = QStringLiteral("there was not enough memory to format it");
-
-// A message formatted ahead is kept in memory up to this size; a larger one (large attachments)
-// is streamed to its file in chunks when its turn comes. With the window below, formatted
-// messages never hold more than 64 MiB.
-constexpr qint64 kFormatAheadBytes = qint64(512) << 10;
 // Messages formatted ahead of the one being written, and how many a worker takes at once: the
 // window holds two takes for every worker, so none waits for a free place.
 constexpr int kMessagesAhead = 128;
 constexpr int kMessagesPerTake = 8;
 
-// The message's entry name and XML. The name lies just before the data (a local header's extra
-// field between them): one read brings both, one system call per message rather than two.
-void readNameAndXml(const MailMLRC &rec, QString *name, QByteArray *xml)
-{
-    constexpr qint64 kOneReadGap = 4096;
-    constexpr qint64 kOneReadXml = qint64(16) << 20;
-    const qint64 gap = rec.llDataOffset - (rec.llNameOffset + rec.nNameLength);
-    if (rec.llNameOffset > 0 && rec.nNameLength > 0 && rec.nNameLength <= 65535 && gap >= 0 && gap <= kOneReadGap
-        && rec.dwDataLength > 0 && rec.dwDataLength <= kOneReadXml) {
-        const qint64 span = rec.llDataOffset + rec.dwDataLength - rec.llNameOffset;
-        const QByteArray both = ReadArchiveBytes(rec.llNameOffset, span);
-        // Only a whole read is sliced: a short one is read apart, as the two reads would be.
-        if (both.size() == span) {
-            *name = QString::fromUtf8(UpToFirstNul(both.left(rec.nNameLength)));
-            *xml = both.mid(int(rec.llDataOffset - rec.llNameOffset));
-            return;
-        }
-    }
-    *xml = ReadMessageXml(rec.llDataOffset, rec.dwDataLength);
-    *name = ReadEntryName(rec.llNameOffset, rec.nNameLength);
-}
-
-// Read, checks and parse: everything before a message's output file is known.
-PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style)
-{
-    PreparedMessage p;
-    p.rec = &rec;
-    QByteArray xml;
-    readNameAndXml(rec, &p.fields.strEntryName, &xml);
-    // An archive cut or overwritten since the scan would give an empty shell of a message. A
-    // message the scan already found cut short may lack its close tag, not its text.
-    p.readable = MessageXmlIntact(rec.llDataOffset, rec.dwDataLength, xml, !rec.bDamaged);
-    // A message that is its entry's whole text is checked against the entry's CRC-32.
-    const bool damaged = rec.bDamaged
-        || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
-            && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
-    if (damaged && p.readable)
-        p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
-    // A damaged message that lost its close tag is closed where its span ends: what is left of
-    // it (its attachment list above all) is still written.
-    p.xml = xml;
-    if (rec.bDamaged && !xml.contains("</email>"))
-        xml += "</email>";
-    QString entryName = p.fields.strEntryName;
-    p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
-    p.fields.strEntryName = entryName;
-    p.relative = MailFolderRelativePath(p.fields.strEntryName);
-    return p;
-}
-
-// A message prepared, or marked unreadable when there was no memory to read it.
-PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style)
-{
-    try {
-        return prepareMessage(rec, style);
-    } catch (const std::bad_alloc &) {
-        PreparedMessage p;
-        p.rec = &rec;
-        p.readable = false;
-        p.failure = kNoMemory;
-        return p;
-    }
-}
-
-// The message's bytes as its writer makes them, collected in memory; left unformatted when they
-// outgrow the limit.
-void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments)
-{
-    if (!p.readable)
-        return;
-    MailOutput memory;
-    // Room for the usual message at once: growing the buffer step by step cost more than filling it.
-    memory.openMemory(kFormatAheadBytes, qMin<qint64>(kFormatAheadBytes, 2 * qint64(p.xml.size()) + 4096));
-    MailMessage message{*p.rec, p.fields, style, memory, attachments};
-    message.xml = &p.xml;
-    QStringList missing;
-    try {
-        missing = style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
-    } catch (const std::bad_alloc &) {
-        // Formatted again in its turn, when the other workers may have given memory back.
-        return;
-    }
-    if (memory.failed())
-        return;
-    p.xml = QByteArray();
-    p.formatted = true;
-    p.bytes = memory.takeMemory();
-    p.missing = missing;
-    // Only the entry name is needed from here on (for the log): the parsed fields are freed on
-    // this worker, not on the thread that writes every message in turn.
-    // The attachment list stays for the names the save has seen.
-    MailMessageFields named;
-    named.strEntryName = p.fields.strEntryName;
-    named.attachments = std::move(p.fields.attachments);
-    p.fields = std::move(named);
-}
-
-// The writing steps of a message on out: its bytes formatted ahead, or formatted now.
-QStringList writeMessage(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
-                         MailOutput &out)
-{
-    if (p.formatted) {
-        out.write(p.bytes);
-        return p.missing;
-    }
-    MailMessage message{*p.rec, p.fields, style, out, attachments};
-    message.xml = &p.xml;
-    message.stopRequested = p.stopRequested;
-    try {
-        return style.oneFilePerFolder ? WriteMailSteps(message) : WriteMessageFile(message);
-    } catch (const std::bad_alloc &) {
-        // The message is counted not saved and its part cut back; the save goes on.
-        out.cancel(kNoMemory);
-        return QStringList();
-    }
-}
 
 // A message of its own file. A file that failed is removed: no reader gets half a message.
 void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,

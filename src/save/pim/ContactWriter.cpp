@@ -100,16 +100,21 @@ QStringList emailAddresses(std::string_view element, const char *listTag = "<OPF
             return true;
         found.clear();
         const std::string_view list = ElementBytes(piece.bytes, span);
-        constexpr std::string_view attribute = "OPFContactEmailAddressAddress=\"";
-        for (size_t at = FindBytes(list, attribute); at != std::string_view::npos;
-             at = FindBytes(list, attribute, at)) {
-            at += attribute.size();
-            const size_t end = list.find('"', at);
+        // Each entry's start tag, whatever its name, read as XML: attributes in any order and
+        // quotes, the paired and the self-closing form alike.
+        for (size_t at = list.find('<'); at != std::string_view::npos; at = list.find('<', at + 1)) {
+            if (at + 1 < list.size() && list[at + 1] == '/')
+                continue;
+            const size_t end = StartTagEnd(list, at);
+            std::string_view raw;
+            if (FindAttribute(list.substr(at, end == std::string_view::npos ? end : end - at),
+                              "OPFContactEmailAddressAddress", &raw)) {
+                const QString address = UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned);
+                if (!address.isEmpty())
+                    found << address;
+            }
             if (end == std::string_view::npos)
                 break;
-            const QString address = UnescapeXmlEntities(DecodeTrimmed(list.substr(at, end - at)), EntityForm::Scanned);
-            if (!address.isEmpty())
-                found << address;
             at = end;
         }
         return true;

@@ -1,0 +1,230 @@
+// Header text: RFC 2047 encoded words and the scrubbing of controls from header values.
+
+#include "save/mail/MailHeaders.h"
+
+#include "scanner/XmlEntities.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Longest UTF-8 text of one encoded word: 60 base64 characters, 72 with the word's frame.
+constexpr int kWordBytes = 45;
+
+// "=?UTF-8?B?<base64 of the bytes>?=", encoded straight into out.
+void appendEncodedWord(QByteArray &out, const char *bytes, int size)
+{
+    static const char kDigits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const int at = out.size();
+    out.resize(at + 12 + (size + 2) / 3 * 4);
+    char *to = out.data() + at;
+    to = std::copy_n("=?UTF-8?B?", 10, to);
+    const auto *p = reinterpret_cast<const uchar *>(bytes);
+    int i = 0;
+    for (; i + 3 <= size; i += 3) {
+        const uint v = uint(p[i]) << 16 | uint(p[i + 1]) << 8 | p[i + 2];
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = kDigits[(v >> 6) & 63];
+        *to++ = kDigits[v & 63];
+    }
+    if (i < size) {
+        const uint v = uint(p[i]) << 16 | (i + 1 < size ? uint(p[i + 1]) << 8 : 0u);
+        *to++ = kDigits[v >> 18];
+        *to++ = kDigits[(v >> 12) & 63];
+        *to++ = i + 1 < size ? kDigits[(v >> 6) & 63] : '=';
+        *to++ = '=';
+    }
+    *to++ = '?';
+    *to++ = '=';
+}
+
+// Whether a word may end before byte `at`: it splits no character there. Continuation bytes with
+// no lead before them belong to no character (the bytes are no UTF-8) and may be cut anywhere.
+bool startsCharacter(const char *utf8, int size, int at)
+{
+    if (at >= size || (quint8(utf8[at]) & 0xC0) != 0x80)
+        return true;
+    for (int back = 1; back <= 3 && at - back >= 0; ++back) {
+        const quint8 b = quint8(utf8[at - back]);
+        if ((b & 0xC0) == 0x80)
+            continue;
+        const int length = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return back >= length;
+    }
+    return true;
+}
+
+// Where the word that starts at `at` ends. Every word but the last holds a multiple of three
+// bytes: a word ending in '=' padding makes some readers (GMime) stop before the words after it.
+// Within that, it ends at a space where one stands (before or after it), so a reader that shows
+// the words apart still shows whole words; else at the last whole character that fits.
+int wordEnd(const char *utf8, int size, int at)
+{
+    if (size - at <= kWordBytes)
+        return size;
+    int whole = -1, spaced = -1;
+    for (int end = at + 3; end <= at + kWordBytes; end += 3) {
+        if (!startsCharacter(utf8, size, end))
+            continue;
+        whole = end;
+        if (utf8[end - 1] == ' ' || utf8[end] == ' ')
+            spaced = end;
+    }
+    if (spaced > 0)
+        return spaced;
+    if (whole > 0)
+        return whole;
+    // Only a text of alternating four- and two-byte characters has no such end: a padded word
+    // is then the lesser harm than a cut character.
+    int end = at + kWordBytes;
+    while (end > at + 1 && !startsCharacter(utf8, size, end))
+        --end;
+    return end;
+}
+
+// Words as wordEnd cuts them, never splitting a UTF-8 character, the separator between.
+void appendEncodedWords(QByteArray &out, const char *utf8, int size, const QByteArray &separator)
+{
+    int at = 0;
+    while (at < size) {
+        const int end = wordEnd(utf8, size, at);
+        if (at > 0)
+            out += separator;
+        appendEncodedWord(out, utf8 + at, end - at);
+        at = end;
+    }
+}
+
+}  // namespace
+
+// Not through EncodedWords: the subject's stored bytes are encoded as they are, never decoded.
+QByteArray EncodeSubjectWord(const char *subject, const QByteArray &fold)
+{
+    QByteArray words;
+    const int size = subject ? int(std::strlen(subject)) : 0;
+    if (size == 0)
+        appendEncodedWord(words, "", 0);
+    else
+        appendEncodedWords(words, subject, size, fold);
+    return words;
+}
+
+QByteArray EncodedWords(const QString &text, const QByteArray &separator)
+{
+    const QByteArray utf8 = text.toUtf8();
+    QByteArray out;
+    appendEncodedWords(out, utf8.constData(), utf8.size(), separator);
+    return out;
+}
+
+namespace {
+
+uint codeOf(char c)
+{
+    return quint8(c);
+}
+uint codeOf(QChar c)
+{
+    return c.unicode();
+}
+
+template <typename Char>
+bool isControl(Char c)
+{
+    return codeOf(c) < 0x20 || codeOf(c) == 0x7F;
+}
+
+// UTF-8 bytes below 0x80 are whole characters, so bytes and text are scrubbed alike. A value
+// without controls, the usual one, is given back uncopied.
+template <typename Text>
+Text controlsAsSpaces(Text text)
+{
+    const Text &look = text;
+    if (std::none_of(look.begin(), look.end(), isControl<typename Text::value_type>))
+        return text;
+    for (auto &c : text) {
+        if (isControl(c))
+            c = ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+QByteArray HeaderSafe(QByteArray value)
+{
+    return controlsAsSpaces(std::move(value));
+}
+
+QString HeaderSafe(QString value)
+{
+    return controlsAsSpaces(std::move(value));
+}
+
+namespace {
+
+bool isIdAtext(QChar ch)
+{
+    const ushort u = ch.unicode();
+    if ((u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9'))
+        return true;
+    return u > 0x20 && u < 0x7F && std::strchr("!#$%&'*+-/=?^_`{|}~", char(u)) != nullptr;
+}
+
+bool isDotAtomText(const QStringRef &text)
+{
+    if (text.isEmpty() || text.startsWith(QLatin1Char('.')) || text.endsWith(QLatin1Char('.')))
+        return false;
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar ch = text.at(i);
+        if (ch == QLatin1Char('.') ? text.at(i - 1) == QLatin1Char('.') : !isIdAtext(ch))
+            return false;
+    }
+    return true;
+}
+
+bool isDomainLiteral(const QStringRef &text)
+{
+    if (text.size() < 2 || !text.startsWith(QLatin1Char('[')) || !text.endsWith(QLatin1Char(']')))
+        return false;
+    for (const QChar ch : text.mid(1, text.size() - 2)) {
+        const ushort u = ch.unicode();
+        if (u <= 0x20 || u >= 0x7F || u == '[' || u == ']' || u == '\\')
+            return false;
+    }
+    return true;
+}
+
+// The id without entities and without the brackets around it (stored ids may carry doubled or
+// escaped ones).
+QString bareIdentifier(const QString &id)
+{
+    QString bare = UnescapeXmlEntities(id, EntityForm::Scanned).trimmed();
+    while (bare.startsWith(QLatin1Char('<')))
+        bare.remove(0, 1);
+    while (bare.endsWith(QLatin1Char('>')))
+        bare.chop(1);
+    return bare;
+}
+
+}  // namespace
+
+QByteArray IdentifierLine(const char *name, const QString &id, bool needsDomain, const QByteArray &lineEnd)
+{
+    const QString bare = bareIdentifier(id);
+    const int at = bare.lastIndexOf(QLatin1Char('@'));
+    const bool valid = at < 0 ? !needsDomain && isDotAtomText(QStringRef(&bare))
+                              : isDotAtomText(bare.leftRef(at))
+            && (isDotAtomText(bare.midRef(at + 1)) || isDomainLiteral(bare.midRef(at + 1)));
+    if (valid)
+        return QByteArray(name) + ": <" + bare.toLatin1() + '>' + lineEnd;
+    const QString text = HeaderSafe(id).trimmed();
+    if (text.isEmpty())
+        return QByteArray();
+    const bool plain = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x7F; })
+        && !text.contains(QLatin1String("=?")) && text.size() < 900;
+    return "X-Original-" + QByteArray(name) + ": " + (plain ? text.toLatin1() : EncodedWords(text, lineEnd + ' '))
+        + lineEnd;
+}

@@ -179,8 +179,8 @@ private:
     bool m_scanFinishSeen = false;  // the running (or last) scan sent its finish signal
     // The checked items the running save's type cannot hold, for its finish message; else "".
     QString m_saveLeftOutText;
-    bool m_scanEndSeen = false;     // its thread's end has been answered (OnScanEnded)
-    bool m_summaryHeld = false;     // its summary waits for the answer to its stop question
+    bool m_scanEndSeen = false;  // its thread's end has been answered (OnScanEnded)
+    bool m_summaryHeld = false;  // its summary waits for the answer to its stop question
 
     // Actions, menus, tool bar.
     QAction *m_pActionOpen = nullptr;

@@ -164,7 +164,6 @@ void countMessage(MailSaveContext &context, const PendingMessage &m, const QStri
 constexpr int kMessagesAhead = 128;
 constexpr int kMessagesPerTake = 8;
 
-
 // A message of its own file. A file that failed is removed: no reader gets half a message.
 void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments,
                      MailSaveContext &context)

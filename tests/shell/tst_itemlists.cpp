@@ -221,6 +221,19 @@ void ItemListsTest::snippet_data()
                                   << QStringLiteral("Hello World & more");
     QTest::newRow("plain lines") << QByteArray("one\r\ntwo\n\n  three") << QStringLiteral("one two three");
     QTest::newRow("cut at nul") << QByteArray("kept\0dropped", 12) << QStringLiteral("kept");
+    // The excerpt is what a reader sees: no style sheet, title or comment, references undone,
+    // blocks and cells apart; a '<' that starts no tag is text.
+    QTest::newRow("markup a reader does not see")
+        << QByteArray("&lt;html&gt;&lt;head&gt;&lt;style&gt;p &gt; b {color:red}&lt;/style&gt;&lt;title&gt;T&lt;/title&gt;"
+                      "&lt;/head&gt;&lt;body&gt;&lt;!-- c --&gt;&lt;p&gt;Hi&amp;nbsp;there &amp;#x263A; &amp;bogus;&lt;/p&gt;")
+        << QString::fromUtf8("Hi there \u263A &bogus;");
+    QTest::newRow("cells and blocks part words") << QByteArray("<table><tr><td>a</td><TD>b</td></tr></table>c<br/>d")
+                                                 << QStringLiteral("a b c d");
+    QTest::newRow("a lone less-than sign") << QByteArray("1 &lt; 2 &lt;") << QStringLiteral("1 < 2 <");
+    // Only the start of a costly body is walked: the excerpt ends once it is full.
+    QTest::newRow("deep markup before and after the text")
+        << QByteArray("<div>").repeated(20000) + QByteArray(200, 'w') + QByteArray("<option><span>").repeated(35000)
+        << QString(160, QLatin1Char('w'));
     QTest::newRow("zero-width space") << QByteArray("a\xe2\x80\x8b" "b") << QStringLiteral("ab");
     QTest::newRow("long") << QByteArray(400, 'x') << QString(160, QLatin1Char('x'));
     // A pair that would be split at 160 units is left out whole.

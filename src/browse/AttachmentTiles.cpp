@@ -46,13 +46,7 @@ struct CachedIndex {
 
 const FileOffsetNode *attachmentEntry(const QString &url)
 {
-    static CachedIndex cache;
-    if (!cache.built || cache.serial != g_itemListFillSerial) {
-        cache.index.build(tmpAtFOStart);
-        cache.serial = g_itemListFillSerial;
-        cache.built = true;
-    }
-    return cache.index.find(url);
+    return CurrentAttachmentIndex().find(url);
 }
 
 // The type icon by the name's extension alone: the name is the archive's, never a local file.
@@ -158,6 +152,17 @@ void placeTilesAgain()
 }
 
 }  // namespace
+
+const AttachmentIndex &CurrentAttachmentIndex()
+{
+    static CachedIndex cache;
+    if (!cache.built || cache.serial != g_itemListFillSerial) {
+        cache.index.build(tmpAtFOStart);
+        cache.serial = g_itemListFillSerial;
+        cache.built = true;
+    }
+    return cache.index;
+}
 
 void TellAttachmentNotOpened(const QString &name)
 {

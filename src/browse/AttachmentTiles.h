@@ -6,7 +6,12 @@
 
 #include <QString>
 
+class AttachmentIndex;
 struct MailMessageFields;
+
+// The scanned archive's attachment entries by name, built once per fill serial (browse/ItemListFill.h)
+// so that it never holds records freed since.
+const AttachmentIndex &CurrentAttachmentIndex();
 
 // Shown when an attachment cannot be copied out or shown; %1 names it.
 inline const char kAttachmentNotOpenedText[] = "\nThis attachment could not be opened:\n%1";

@@ -84,6 +84,7 @@ const char *const kHtmlPairs[][2] = {
     {"<A", "</A>"},
     {"<br><font size=", "</font>"},
 };
+
 }  // namespace
 
 void mailpreview::showBody(const MailMLRC &mail, const MailMessageFields &f)
@@ -105,18 +106,17 @@ void mailpreview::showBody(const MailMLRC &mail, const MailMessageFields &f)
         if (html)
             ShowPreviewBody(textView, body);
         else
-            textView->setPlainText(body);
+            ShowPreviewText(textView, body);
         textView->show();
         return;
     }
-    if (html) {
-        InlineMailPictures(htmlView->document(), body, f);
-        ShowPreviewBody(htmlView, body);
-    } else {
-        htmlView->setPlainText(body);
-    }
+    if (html)
+        ShowPreviewBody(htmlView, body, InlinePicturesOf(body, f, CurrentAttachmentIndex()));
+    else
+        ShowPreviewText(htmlView, body);
     htmlView->show();
 }
+
 bool IsPreviewHtmlBody(const QString &body)
 {
     // Every text of the test starts with '<': one walk over the body's '<' finds them all, each

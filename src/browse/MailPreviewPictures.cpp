@@ -2,50 +2,16 @@
 
 #include "browse/MailPreview.h"
 
-#include "browse/AttachmentTiles.h"
-#include "browse/BrowseGlobals.h"
-#include "browse/BrowsePanes.h"
-#include "browse/DrawnText.h"
-#include "browse/ItemListFill.h"
-#include "browse/PreviewBody.h"
-#include "browse/QPreviewOfItems.h"
-#include "browse/ResizeFollower.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
-#include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
-#include "scanner/XmlEntities.h"
 
-#include <QAbstractTextDocumentLayout>
-#include <QBoxLayout>
-#include <QBuffer>
-#include <QDateTime>
-#include <QEvent>
-#include <QFontMetrics>
-#include <QGridLayout>
+#include <QHash>
 #include <QImage>
-#include <QImageReader>
-#include <QLabel>
-#include <QLayout>
-#include <QLocale>
-#include <QResizeEvent>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QSet>
-#include <QTextBlock>
-#include <QTextBrowser>
-#include <QTextCursor>
 #include <QTextDocument>
-#include <QTextLayout>
-#include <QTimer>
-#include <QTreeWidget>
-#include <QVector>
-#include <QtMath>
-
-#include <algorithm>
-#include <iterator>
-#include <memory>
+#include <QUrl>
 
 namespace {
 
@@ -67,48 +33,62 @@ QSet<QString> referencedContentIds(const QString &body)
     return ids;
 }
 
-// The picture of an attachment's entry, decoded once, when its stored bytes are within the
-// limit and its decoded form within what the mail's pictures may still take; null otherwise.
-QImage inlinePicture(const AttachmentInfo &a, const AttachmentIndex &index, qint64 room)
-{
-    const FileOffsetNode *node = index.find(a.url);
-    if (!node || node->bCompressed || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
-        return QImage();
-    QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePictureBytes);
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    // The header tells the decoded size: a small file may claim a huge picture.
-    const QSize size = reader.size();
-    if (size.isValid() && qint64(size.width()) * size.height() * 4 > room)
-        return QImage();
-    const QImage picture = reader.read();
-    return picture.sizeInBytes() > room ? QImage() : picture;
-}
 }  // namespace
 
-int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields)
+InlinePictureEntries InlinePicturesOf(const QString &body, const MailMessageFields &fields,
+                                      const AttachmentIndex &index)
 {
+    InlinePictureEntries entries;
     if (!body.contains(QLatin1String("cid:")) || fields.attachments.isEmpty())
-        return 0;
+        return entries;
     QSet<QString> wanted = referencedContentIds(body);
     // "no" stands for an attachment without a content id; an empty one names no picture.
     wanted.remove(QString());
     wanted.remove(QStringLiteral("no"));
-    const AttachmentIndex index(tmpAtFOStart);
-    qint64 room = kMaxInlinePicturesBytes;
-    int added = 0;
+    // Each entry once, under every content id that names it.
+    QHash<qint64, int> byOffset;
     for (const AttachmentInfo &a : fields.attachments) {
-        // The first attachment of a content id gives its picture.
+        // The first attachment of a content id with a readable entry gives its picture.
         if (!wanted.contains(a.contentId))
             continue;
-        const QImage picture = inlinePicture(a, index, room);
-        if (picture.isNull())
+        const FileOffsetNode *node = index.find(a.url);
+        if (!node || node->bCompressed || node->llSize <= 0 || node->llSize > kMaxInlinePictureBytes)
             continue;
         wanted.remove(a.contentId);
+        const auto known = byOffset.constFind(node->llDataOffset);
+        if (known != byOffset.constEnd()) {
+            entries[*known].contentIds.append(a.contentId);
+            continue;
+        }
+        byOffset.insert(node->llDataOffset, entries.size());
+        entries.append({{a.contentId}, node->llDataOffset, node->llSize});
+    }
+    return entries;
+}
+
+int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const std::atomic<bool> *stop)
+{
+    auto *safe = qobject_cast<SafePreviewDocument *>(document);
+    qint64 room = safe ? safe->PictureRoom() : kMaxInlinePicturesBytes;
+    int added = 0;
+    for (const InlinePictureEntry &entry : entries) {
+        if (stop && *stop)
+            break;
+        const QImage picture =
+            DecodePreviewPicture(ReadArchiveBytes(entry.offset, entry.size, kMaxInlinePictureBytes), room);
+        if (picture.isNull() || (safe && !safe->TakePictureRoom(picture.sizeInBytes())))
+            continue;
         room -= picture.sizeInBytes();
-        document->addResource(QTextDocument::ImageResource, QUrl(QLatin1String("cid:") + a.contentId), picture);
-        ++added;
+        // One decoded picture, shared by every name it has.
+        for (const QString &id : entry.contentIds) {
+            document->addResource(QTextDocument::ImageResource, QUrl(QLatin1String("cid:") + id), picture);
+            ++added;
+        }
     }
     return added;
+}
+
+int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields)
+{
+    return AddInlinePictures(document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)));
 }

@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QTimer>
+#include <QVector>
 
 #include <limits>
 
@@ -151,6 +152,62 @@ void placeTilesAgain()
         grid->addWidget(tiles.at(i), i / columns, i % columns);
 }
 
+// Tiles are made as the header's view comes near them: a batch at first, the next one whenever the
+// view is scrolled to within a screen of the last tile made. A mail of thousands of attachments
+// costs the window what the tiles on screen do.
+constexpr int kTileBatch = 40;
+
+struct PendingTiles {
+    QVector<AttachmentInfo> attachments;
+    int made = 0;
+    bool scheduled = false;
+};
+
+PendingTiles &pendingTiles()
+{
+    static PendingTiles pending;
+    return pending;
+}
+
+void makeNextTiles()
+{
+    PendingTiles &pending = pendingTiles();
+    QGridLayout *grid = Panes().attachmentGrid;
+    if (!grid)
+        return;
+    const int columns = qMax(1, grid->property(kTileColumnsProperty).toInt());
+    const int end = qMin(int(pending.attachments.size()), pending.made + kTileBatch);
+    for (int i = pending.made; i < end; ++i)
+        grid->addWidget(makeTile(grid->parentWidget(), pending.attachments.at(i), m_pPreview), i / columns,
+                        i % columns);
+    pending.made = end;
+}
+
+// More tiles once the view shows the end of those made, a turn of the event loop later: never
+// inside the scroll that asked for them.
+void followHeaderScroll()
+{
+    QScrollArea *area = Panes().mailHeaderScroll;
+    const char installed[] = "makesTilesOnScroll";
+    if (!area || area->property(installed).toBool())
+        return;
+    area->setProperty(installed, true);
+    QScrollBar *bar = area->verticalScrollBar();
+    const auto nearEnd = [bar] {
+        PendingTiles &pending = pendingTiles();
+        if (pending.scheduled || pending.made >= pending.attachments.size()
+            || bar->value() < bar->maximum() - bar->pageStep())
+            return;
+        pending.scheduled = true;
+        QTimer::singleShot(0, bar, [] {
+            pendingTiles().scheduled = false;
+            makeNextTiles();
+        });
+    };
+    QObject::connect(bar, &QAbstractSlider::valueChanged, bar, nearEnd);
+    QObject::connect(bar, &QAbstractSlider::rangeChanged, bar, nearEnd);
+}
+
 }  // namespace
 
 const AttachmentIndex &CurrentAttachmentIndex()
@@ -172,6 +229,8 @@ void TellAttachmentNotOpened(const QString &name)
 
 void ClearAttachmentTiles()
 {
+    pendingTiles().attachments.clear();
+    pendingTiles().made = 0;
     QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
@@ -195,8 +254,10 @@ void ShowAttachmentTiles(const MailMessageFields &fields)
     const int columns = tileColumns();
     grid->setProperty(kTileColumnsProperty, columns);
     // The grid takes each tile over from the parent it is made with.
-    for (int i = 0; i < fields.attachments.size(); ++i)
-        grid->addWidget(makeTile(grid->parentWidget(), fields.attachments.at(i), m_pPreview), i / columns, i % columns);
+    pendingTiles().attachments = fields.attachments;
+    pendingTiles().made = 0;
+    makeNextTiles();
+    followHeaderScroll();
 }
 
 void QPreviewOfItems::OnShowHoverImageattwidget()

@@ -33,6 +33,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QSignalSpy>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <csignal>
@@ -140,6 +142,7 @@ private Q_SLOTS:
     void pressedEntries();
     void newMailReplacesTiles();
     void staleTileOpensNothing();
+    void manyTilesAreMadeAsScrolled();
     void sizeText_data();
     void sizeText();
     void copiedBytes_data();
@@ -424,6 +427,41 @@ void AttachmentTilesTest::newMailReplacesTiles()
     QCOMPARE(w.panes().attachmentGrid->count(), 0);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     QCOMPARE(w.findChildren<MyButton1 *>().size(), 0);
+}
+
+// A mail of a thousand attachments shows a first batch of tiles; scrolling the header to the end
+// of those made brings the next, in the attachments' order, until every one has its tile.
+void AttachmentTilesTest::manyTilesAreMadeAsScrolled()
+{
+    QZovuvozivMainWindow w;
+    w.resize(1050, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    MailMessageFields fields;
+    const int count = 1000;
+    for (int i = 0; i < count; ++i) {
+        AttachmentInfo a;
+        a.name = QStringLiteral("file %1.txt").arg(i);
+        a.url = kAttachmentFolder + QString::number(i);
+        fields.attachments.append(a);
+    }
+    ShowAttachmentTiles(fields);
+    QGridLayout *grid = w.panes().attachmentGrid;
+    const int first = grid->count();
+    QVERIFY2(first > 0 && first <= 100, qPrintable(QString::number(first)));
+    QScrollBar *bar = w.panes().mailHeaderScroll->verticalScrollBar();
+    int end = 0;
+    for (int round = 0; round < count && grid->count() < count; ++round) {
+        const int made = grid->count();
+        // The area grows with the tiles once its layout has run.
+        QTRY_VERIFY(bar->maximum() > end);
+        end = bar->maximum();
+        bar->setValue(end);
+        QTRY_VERIFY2(grid->count() > made, qPrintable(QString::number(made)));
+    }
+    QCOMPARE(grid->count(), count);
+    for (int i : {0, first, count - 1})
+        QCOMPARE(tileAt(w, i)->property("attachmentname").toString(), QStringLiteral("file %1.txt").arg(i));
 }
 
 void AttachmentTilesTest::staleTileOpensNothing()

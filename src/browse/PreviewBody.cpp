@@ -214,13 +214,15 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
 }
 
 // A finished document on its way to the window's thread; deleted there unless a view takes it.
+// Only the call that carries it holds it, so it goes on the window's thread: when the call has
+// run, or when the application drops calls it never ran as it ends (no event may be posted then).
 class HandedDocument {
 public:
     explicit HandedDocument(QTextDocument *document) : m_document(document) {}
     ~HandedDocument()
     {
-        if (m_document)
-            m_document->deleteLater();
+        if (m_document && m_document->thread() == QThread::currentThread())
+            delete m_document;
     }
     QTextDocument *take() { return std::exchange(m_document, nullptr); }
 
@@ -247,12 +249,11 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
         if (pending->stop || !prepared.document)
             return;
         prepared.document->moveToThread(windowThread);
-        auto handed = std::make_shared<HandedDocument>(prepared.document.release());
         const bool html = prepared.html;
         // Back on the window's thread; dropped when the view is gone or another body was asked.
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
-            [pending, handed, html, target] {
+            [pending, handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
                 if (!target || gPending != pending)
                     return;
                 gPending.reset();

@@ -314,6 +314,9 @@ QString QPreviewOfItems::GetSize(QString size)
         bytes = std::numeric_limits<qint64>::max();
     else if (ok && number > 0)
         bytes = qint64(number);
+    // Below a kilobyte the bytes themselves: "0.00 KB" would hide a small file's size.
+    if (bytes < 1024)
+        return bytes == 1 ? tr("1 byte") : tr("%1 bytes").arg(bytes);
     QString unit = tr(" KB");
     double value = double(bytes) / 1024.0;
     if (bytes > 1073741823) {
@@ -323,7 +326,8 @@ QString QPreviewOfItems::GetSize(QString size)
         unit = tr(" MB");
         value = double(bytes) / 1048576.0;
     }
-    QString text = QStringLiteral("%1 ").arg(value, 0, 'g', 8);
+    // At most two decimals, cut rather than rounded, and one blank before the unit.
+    QString text = QStringLiteral("%1").arg(value, 0, 'g', 8);
     const int dot = text.indexOf(QLatin1Char('.'));
     if (dot >= 0)
         text.truncate(dot + 3);

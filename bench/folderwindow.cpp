@@ -126,7 +126,16 @@ void addMail(TestArchiveBuilder &b, const QString &folder, int number, const QSt
     QByteArray children;
     if (!list.isEmpty())
         children += OlmXml::elementRaw("OPFMessageCopyAttachmentList", list);
-    children += OlmXml::elementRaw("OPFMessageCopyBody", OlmXml::escape(markup).toUtf8());
+    // A whole page, as mail programs send markup: the preview then takes it for markup.
+    const QString page = markup.contains(QLatin1String("<html"))
+        ? markup
+        : QStringLiteral("<html><body>") + markup + QStringLiteral("</body></html>");
+    // Escaped as the exporter escapes bodies: '&', '<' and '>', quotes as they are.
+    QString escaped = page;
+    escaped.replace(QLatin1Char('&'), QLatin1String("&amp;"))
+        .replace(QLatin1Char('<'), QLatin1String("&lt;"))
+        .replace(QLatin1Char('>'), QLatin1String("&gt;"));
+    children += OlmXml::elementRaw("OPFMessageCopyBody", escaped.toUtf8());
     children += OlmXml::elementRaw("OPFMessageCopyFromAddresses",
                                    "<emailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\""
                                    "news@news.example\" OPFContactEmailAddressName=\"The Weekly\" "
@@ -258,10 +267,10 @@ double untilShown(QZovuvozivMainWindow &window)
     return shown;
 }
 
-const char *shownAs(QZovuvozivMainWindow &window)
+QByteArray shownAs(QZovuvozivMainWindow &window)
 {
     const QVariant as = window.panes().htmlPreview->property(kPreviewShownAs);
-    return as.isValid() ? as.toByteArray().constData() : "-";
+    return as.isValid() ? as.toByteArray() : QByteArray("-");
 }
 
 }  // namespace
@@ -317,7 +326,7 @@ int main(int argc, char *argv[])
             const double shown = untilShown(window);
             longest = meter.longestSeconds();
             printf("%-14s %-40s %10.3f %14.3f %7s\n", qPrintable(name), "(folder opened, first mail)", shown, longest,
-                   shownAs(window));
+                   shownAs(window).constData());
             fflush(stdout);
         }
         for (int row = 0; row < list->topLevelItemCount(); ++row) {
@@ -327,7 +336,7 @@ int main(int argc, char *argv[])
             const double shown = untilShown(window);
             printf("%-14s %-40s %10.3f %14.3f %7s\n", "",
                    qPrintable(list->topLevelItem(row)->data(ItemColumnText, SubjectRole).toString().left(40)), shown,
-                   meter.longestSeconds(), shownAs(window));
+                   meter.longestSeconds(), shownAs(window).constData());
             fflush(stdout);
             if (!grabDir.isEmpty())
                 window.grab().save(QDir(grabDir).filePath(QStringLiteral("%1-%2.png").arg(name).arg(row)));

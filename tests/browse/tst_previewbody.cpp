@@ -28,6 +28,7 @@ private slots:
     void textOfFilteredMarkup_data();
     void textOfFilteredMarkup();
     void handedOverDocumentFollowsTheView();
+    void handedOverPicturesAreDrawn();
     void picturesWithinTheirBounds_data();
     void picturesWithinTheirBounds();
     void eachPictureEntryOnce();
@@ -192,6 +193,21 @@ void PreviewBodyTest::handedOverDocumentFollowsTheView()
     QCOMPARE(view.toPlainText(), QStringLiteral("contact line"));
     QVERIFY(document->documentLayout()->documentSize().height() > 0);
     QVERIFY(document->documentLayout()->documentSize().height() < view.viewport()->height());
+}
+
+// A picture the body carries is drawn where the document placed it.
+void PreviewBodyTest::handedOverPicturesAreDrawn()
+{
+    QTextBrowser view;
+    view.resize(400, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QImage red(100, 100, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ShowPreviewBody(&view, QStringLiteral("<html><body><img src=\"data:image/png;base64,%1\"></body></html>")
+                               .arg(QString::fromLatin1(pngOf(red).toBase64())));
+    QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
+    QTRY_COMPARE(view.viewport()->grab().toImage().pixelColor(50, 50), QColor(Qt::red));
 }
 
 void PreviewBodyTest::picturesWithinTheirBounds_data()

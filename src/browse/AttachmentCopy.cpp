@@ -6,6 +6,7 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QRegularExpression>
 
@@ -64,6 +65,12 @@ QString CleanAttachmentFileName(const QString &name)
     clean.remove(unwanted);
     if (clean.isEmpty() || clean == QLatin1String(".") || clean == QLatin1String(".."))
         return QStringLiteral("attachment");
+    // Nothing left before the extension ("файл.txt" and "文件.txt" both leave ".txt"): a name of
+    // its own, from the whole name, so one copy never replaces another's, nor is hidden.
+    if (clean.startsWith(QLatin1Char('.')) && clean.lastIndexOf(QLatin1Char('.')) == 0) {
+        const QByteArray hash = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
+        clean.prepend(QStringLiteral("attachment-") + QString::fromLatin1(hash));
+    }
     if (clean.size() <= kMaxFileNameBytes)
         return clean;
     const int dot = clean.lastIndexOf(QLatin1Char('.'));

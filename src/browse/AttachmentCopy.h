@@ -12,7 +12,8 @@ constexpr qint64 kMaxPreviewCopySize = 10485760;
 
 // The copy's file name: of the attachment's name only ASCII letters, digits, blanks, "." and "_"
 // stay, so it can never name another folder. A name that leaves nothing, or only "." or "..",
-// becomes "attachment"; one longer than a file name may be is cut, keeping its extension.
+// becomes "attachment", one that leaves only its extension "attachment-<hash of the name>" and
+// its extension; one longer than a file name may be is cut, keeping its extension.
 QString CleanAttachmentFileName(const QString &name);
 
 // Writes the stored entry's bytes to a new private file at path, reading the archive through

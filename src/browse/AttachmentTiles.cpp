@@ -26,6 +26,7 @@
 #include <QStyle>
 #include <QTextDocument>
 #include <QTimer>
+#include <QVector>
 
 #include <limits>
 
@@ -46,13 +47,7 @@ struct CachedIndex {
 
 const FileOffsetNode *attachmentEntry(const QString &url)
 {
-    static CachedIndex cache;
-    if (!cache.built || cache.serial != g_itemListFillSerial) {
-        cache.index.build(tmpAtFOStart);
-        cache.serial = g_itemListFillSerial;
-        cache.built = true;
-    }
-    return cache.index.find(url);
+    return CurrentAttachmentIndex().find(url);
 }
 
 // The type icon by the name's extension alone: the name is the archive's, never a local file.
@@ -157,7 +152,74 @@ void placeTilesAgain()
         grid->addWidget(tiles.at(i), i / columns, i % columns);
 }
 
+// Tiles are made as the header's view comes near them: a batch at first, the next one whenever the
+// view is scrolled to within a screen of the last tile made. A mail of thousands of attachments
+// costs the window what the tiles on screen do.
+constexpr int kTileBatch = 40;
+
+struct PendingTiles {
+    QVector<AttachmentInfo> attachments;
+    int made = 0;
+    bool scheduled = false;
+};
+
+PendingTiles &pendingTiles()
+{
+    static PendingTiles pending;
+    return pending;
+}
+
+void makeNextTiles()
+{
+    PendingTiles &pending = pendingTiles();
+    QGridLayout *grid = Panes().attachmentGrid;
+    if (!grid)
+        return;
+    const int columns = qMax(1, grid->property(kTileColumnsProperty).toInt());
+    const int end = qMin(int(pending.attachments.size()), pending.made + kTileBatch);
+    for (int i = pending.made; i < end; ++i)
+        grid->addWidget(makeTile(grid->parentWidget(), pending.attachments.at(i), m_pPreview), i / columns,
+                        i % columns);
+    pending.made = end;
+}
+
+// More tiles once the view shows the end of those made, a turn of the event loop later: never
+// inside the scroll that asked for them.
+void followHeaderScroll()
+{
+    QScrollArea *area = Panes().mailHeaderScroll;
+    const char installed[] = "makesTilesOnScroll";
+    if (!area || area->property(installed).toBool())
+        return;
+    area->setProperty(installed, true);
+    QScrollBar *bar = area->verticalScrollBar();
+    const auto nearEnd = [bar] {
+        PendingTiles &pending = pendingTiles();
+        if (pending.scheduled || pending.made >= pending.attachments.size()
+            || bar->value() < bar->maximum() - bar->pageStep())
+            return;
+        pending.scheduled = true;
+        QTimer::singleShot(0, bar, [] {
+            pendingTiles().scheduled = false;
+            makeNextTiles();
+        });
+    };
+    QObject::connect(bar, &QAbstractSlider::valueChanged, bar, nearEnd);
+    QObject::connect(bar, &QAbstractSlider::rangeChanged, bar, nearEnd);
+}
+
 }  // namespace
+
+const AttachmentIndex &CurrentAttachmentIndex()
+{
+    static CachedIndex cache;
+    if (!cache.built || cache.serial != g_itemListFillSerial) {
+        cache.index.build(tmpAtFOStart);
+        cache.serial = g_itemListFillSerial;
+        cache.built = true;
+    }
+    return cache.index;
+}
 
 void TellAttachmentNotOpened(const QString &name)
 {
@@ -167,6 +229,8 @@ void TellAttachmentNotOpened(const QString &name)
 
 void ClearAttachmentTiles()
 {
+    pendingTiles().attachments.clear();
+    pendingTiles().made = 0;
     QGridLayout *grid = Panes().attachmentGrid;
     if (!grid)
         return;
@@ -190,8 +254,10 @@ void ShowAttachmentTiles(const MailMessageFields &fields)
     const int columns = tileColumns();
     grid->setProperty(kTileColumnsProperty, columns);
     // The grid takes each tile over from the parent it is made with.
-    for (int i = 0; i < fields.attachments.size(); ++i)
-        grid->addWidget(makeTile(grid->parentWidget(), fields.attachments.at(i), m_pPreview), i / columns, i % columns);
+    pendingTiles().attachments = fields.attachments;
+    pendingTiles().made = 0;
+    makeNextTiles();
+    followHeaderScroll();
 }
 
 void QPreviewOfItems::OnShowHoverImageattwidget()
@@ -248,6 +314,9 @@ QString QPreviewOfItems::GetSize(QString size)
         bytes = std::numeric_limits<qint64>::max();
     else if (ok && number > 0)
         bytes = qint64(number);
+    // Below a kilobyte the bytes themselves: "0.00 KB" would hide a small file's size.
+    if (bytes < 1024)
+        return bytes == 1 ? tr("1 byte") : tr("%1 bytes").arg(bytes);
     QString unit = tr(" KB");
     double value = double(bytes) / 1024.0;
     if (bytes > 1073741823) {
@@ -257,7 +326,8 @@ QString QPreviewOfItems::GetSize(QString size)
         unit = tr(" MB");
         value = double(bytes) / 1048576.0;
     }
-    QString text = QStringLiteral("%1 ").arg(value, 0, 'g', 8);
+    // At most two decimals, cut rather than rounded, and one blank before the unit.
+    QString text = QStringLiteral("%1").arg(value, 0, 'g', 8);
     const int dot = text.indexOf(QLatin1Char('.'));
     if (dot >= 0)
         text.truncate(dot + 3);

@@ -43,5 +43,6 @@ QString MailSenderText(const char *fromNames);
 // "dd/MM/yyyy" in local time of the date the writers give the message (MailDateSeconds,
 // save/mail/MailHeaders.h); "" without an entry name.
 QString MailDateText(const MailMLRC &mail, const QString &entryName);
-// The grey line: body HTML as plain text on one line, at most 160 characters.
+// The grey line: the text a reader sees at the start of the body (markup or text), on one line,
+// at most 160 characters. Costs what the start of the body does, whatever follows it.
 QString MailSnippet(const QByteArray &body);

@@ -3,6 +3,7 @@
 #include "browse/ItemListMailRow.h"
 #include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
+#include "browse/ItemListMailRowParts.h"
 #include "browse/MailPreview.h"
 #include "browse/SelectionPalette.h"
 #include "platform/ArchiveSource.h"
@@ -26,12 +27,6 @@
 
 namespace {
 
-constexpr int kSnippetChars = 160;
-// A snippet needs the start of the body only; a damaged record may claim gigabytes.
-constexpr qint64 kSnippetReadLimit = 1 << 20;
-constexpr qint32 kMaxEntryName = 65535;
-
-const char kRowWidgetName[] = "mailRow";
 const char *const kPriorityIcon = ":/images/img_Priority.png";
 const char *const kInboxIcon = ":/images/img_InboxFolderIcon.png";
 const char *const kAttachmentIcon = ":/images/img_Attachment.png";
@@ -249,66 +244,7 @@ private:
 
 }  // namespace
 
-QString MailSenderText(const char *fromNames)
-{
-    QString text = QString::fromUtf8(fromNames ? fromNames : "");
-    if (text.count(QLatin1Char(';')) < 2) {
-        text.remove(QLatin1Char(';'));
-        return text;
-    }
-    text.chop(1);
-    return text.mid(text.lastIndexOf(QLatin1Char(';')) + 1);
-}
-
-QString MailDateText(const MailMLRC &mail, const QString &entryName)
-{
-    if (entryName.isEmpty())
-        return QString();
-    // A mail without the time its folder shows has no date, as in the preview: not 1970.
-    const quint32 seconds = MailDateSeconds(mail, entryName);
-    if (seconds == 0)
-        return QString();
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime).toString(QStringLiteral("dd/MM/yyyy"));
-}
-
-QString MailSnippet(const QByteArray &body)
-{
-    QByteArray bytes = body;
-    const int nul = bytes.indexOf('\0');
-    if (nul >= 0)
-        bytes.truncate(nul);
-    QString text = QString::fromUtf8(bytes);
-    // The preview's order, whose "&amp;lt;" is gone by its turn.
-    text = UnescapeXmlEntities(text, EntityForm::Preview);
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    // A bare document loads no images or style sheets named by the archive.
-    QTextDocument doc;
-    doc.setHtml(text);
-    text = doc.toPlainText();
-    text.remove(QChar(0x200B));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    text = text.simplified();
-    if (text.size() > kSnippetChars) {
-        int keep = kSnippetChars;
-        if (text.at(keep - 1).isHighSurrogate())
-            --keep;
-        // A copy, not a truncation: the row would otherwise keep the whole body's capacity.
-        text = text.left(keep);
-    }
-    text.squeeze();
-    return text;
-}
-
-QString MailEntryName(const MailMLRC &mail, qint64 fileSize)
-{
-    if (mail.nNameLength <= 0 || mail.nNameLength > kMaxEntryName || mail.llNameOffset <= 0)
-        return QString();
-    QByteArray name = ReadArchiveBytes(mail.llNameOffset, qMin<qint64>(mail.nNameLength, fileSize - mail.llNameOffset));
-    const int nul = name.indexOf('\0');
-    if (nul >= 0)
-        name.truncate(nul);
-    return QString::fromUtf8(name);
-}
+namespace mailrow {
 
 namespace {
 
@@ -381,6 +317,7 @@ QLabel *rowLabel(const char *name, const QSize &size, const QFont &font = QFont(
         label->setFont(font);
     return label;
 }
+}  // namespace
 
 // The widget of a mail row without its texts. It follows the text column's width for as long
 // as it lives, whichever row it shows then.
@@ -450,21 +387,7 @@ void showRowTexts(QWidget *widget, const QTreeWidgetItem *row, const QTreeWidget
     fitRowTexts(widget, list->header()->sectionSize(ItemColumnText));
 }
 
-}  // namespace
-
-MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
-{
-    MailRowTexts t;
-    t.date = MailDateText(mail, MailEntryName(mail, fileSize));
-    t.sender = MailSenderText(mail.pFromNames);
-    t.subject = QString::fromUtf8(mail.pSubject ? mail.pSubject : "");
-    t.hasSnippet = mail.llBodyOffset > 0 && mail.dwBodyLength != 0;
-    if (t.hasSnippet)
-        t.snippet = MailSnippet(ReadArchiveBytes(
-            mail.llBodyOffset,
-            qMin<qint64>(qMin<qint64>(mail.dwBodyLength, kSnippetReadLimit), fileSize - mail.llBodyOffset)));
-    return t;
-}
+}  // namespace mailrow
 
 int MailRowHeight(const QWidget *list)
 {
@@ -474,160 +397,4 @@ int MailRowHeight(const QWidget *list)
 QTreeWidgetItem *MakeMailRow(const MailMLRC &mail, qint64 position, qint64 fileSize, const QWidget *list)
 {
     return new MailRowItem(mail, MailRowTextsFor(mail, fileSize), position, MailRowHeight(list));
-}
-
-namespace {
-
-// The row a widget was made for, as its place in the list: rows are only appended until the list
-// is cleared, and a place is looked up again before its row is touched.
-//
-// The widgets lie on the list's viewport over their rows' text column rather than being the view's
-// index widgets: the view lays out every row again for each index widget set, which a page step
-// through a folder of many mails cannot afford. The viewport's scrolling moves them along; they are
-// placed again whenever rows come into view.
-const char kRowPlaceProperty[] = "mailRowPlace";
-const char kWatchedProperty[] = "mailRowWidgetsWatched";
-
-bool isMailRow(const QTreeWidgetItem *row)
-{
-    return row && row->data(ItemColumnKey, ItemKindRole) == QVariant(int(FolderKindMail))
-        && row->data(ItemColumnText, SubjectRole).isValid();
-}
-
-QList<QWidget *> rowWidgets(const QWidget *viewport)
-{
-    return viewport->findChildren<QWidget *>(QLatin1String(kRowWidgetName), Qt::FindDirectChildrenOnly);
-}
-
-QList<QWidget *> rowWidgets(const QTreeWidget *list)
-{
-    return rowWidgets(list->viewport());
-}
-
-QWidget *rowWidgetAt(const QTreeWidget *list, int place)
-{
-    for (QWidget *widget : rowWidgets(list)) {
-        if (widget->property(kRowPlaceProperty) == QVariant(place))
-            return widget;
-    }
-    return nullptr;
-}
-
-// Row widgets out of use wait, hidden, to show the next rows that come into view: making a
-// widget costs far more than showing other texts on it.
-const char kSpareRowWidgetName[] = "mailRowSpare";
-
-// Gone from the lookups at once; kept for another row.
-void releaseRowWidget(QWidget *widget)
-{
-    widget->hide();
-    widget->setObjectName(QLatin1String(kSpareRowWidgetName));
-    widget->setProperty(kRowPlaceProperty, QVariant());
-}
-
-QWidget *spareRowWidget(const QTreeWidget *list)
-{
-    return list->viewport()->findChild<QWidget *>(QLatin1String(kSpareRowWidgetName), Qt::FindDirectChildrenOnly);
-}
-
-// Rows that go take their widgets along. The viewport is the handlers' context: it goes before
-// the model when the list is destroyed, and the model's last signals find nothing to do.
-void watchRowRemoval(QTreeWidget *list)
-{
-    QWidget *viewport = list->viewport();
-    if (viewport->property(kWatchedProperty).toBool())
-        return;
-    viewport->setProperty(kWatchedProperty, true);
-    const auto releaseAll = [viewport] {
-        for (QWidget *widget : rowWidgets(viewport))
-            releaseRowWidget(widget);
-    };
-    QAbstractItemModel *model = list->model();
-    QObject::connect(model, &QAbstractItemModel::modelAboutToBeReset, viewport, releaseAll);
-    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, viewport, releaseAll);
-    QObject::connect(model, &QAbstractItemModel::rowsAboutToBeInserted, viewport,
-                     [model, releaseAll](const QModelIndex &, int first) {
-                         // Places after an insertion point no longer name their rows.
-                         if (first < model->rowCount())
-                             releaseAll();
-                     });
-}
-
-void placeRowWidget(QTreeWidget *list, QWidget *widget, int place)
-{
-    const QRect cell = list->visualRect(list->model()->index(place, ItemColumnText));
-    widget->move(cell.topLeft());
-    widget->setFixedHeight(cell.height());
-}
-
-QWidget *ensureRowWidget(QTreeWidget *list, QTreeWidgetItem *row, int place)
-{
-    QWidget *widget = rowWidgetAt(list, place);
-    if (!widget) {
-        widget = spareRowWidget(list);
-        if (!widget) {
-            widget = newRowWidget(list);
-            widget->setParent(list->viewport());
-            watchRowRemoval(list);
-        }
-        widget->setObjectName(QLatin1String(kRowWidgetName));
-        widget->setProperty(kRowPlaceProperty, place);
-        showRowTexts(widget, row, list);
-        widget->show();
-    }
-    placeRowWidget(list, widget, place);
-    return widget;
-}
-
-// Releases the widgets of rows further than margin rows from [first, last]. A folder of many
-// mails keeps widgets for about three screens of rows however far it is scrolled.
-void releaseFarRowWidgets(QTreeWidget *list, int first, int last, int margin)
-{
-    for (QWidget *widget : rowWidgets(list)) {
-        const QVariant place = widget->property(kRowPlaceProperty);
-        if (place.isValid() && (place.toInt() < first - margin || place.toInt() > last + margin))
-            releaseRowWidget(widget);
-    }
-}
-
-}  // namespace
-
-QWidget *EnsureMailRowWidget(QTreeWidget *list, QTreeWidgetItem *row)
-{
-    if (!isMailRow(row))
-        return nullptr;
-    return ensureRowWidget(list, row, list->indexOfTopLevelItem(row));
-}
-
-QWidget *MailRowWidget(const QTreeWidget *list, QTreeWidgetItem *row)
-{
-    if (!isMailRow(row) || rowWidgets(list).isEmpty())
-        return nullptr;
-    return rowWidgetAt(list, list->indexOfTopLevelItem(row));
-}
-
-void MakeVisibleMailRowWidgets(QTreeWidget *list)
-{
-    const QRect area = list->viewport()->rect();
-    // Found by place, not by walking the rows: a folder of many mails costs what one screen does.
-    const int first = list->indexAt(QPoint(0, area.top())).row();
-    if (first < 0)
-        return;
-    // The rows in view are found before any widget is made: a widget set asks the view for a
-    // new layout, which the next step down would otherwise run over the whole list.
-    QVector<QTreeWidgetItem *> inView;
-    // Rows are at least 20 pixels high: a bound that a strange geometry cannot stretch.
-    const int count = list->topLevelItemCount();
-    for (int i = first; i < count && i < first + area.height() / 20 + 2; ++i) {
-        QTreeWidgetItem *row = list->topLevelItem(i);
-        if (!list->visualItemRect(row).intersects(area))
-            break;
-        inView.append(row);
-    }
-    for (int i = 0; i < inView.size(); ++i) {
-        if (isMailRow(inView.at(i)))
-            ensureRowWidget(list, inView.at(i), first + i);
-    }
-    const int last = first + inView.size() - 1;
-    releaseFarRowWidgets(list, first, last, qMax(10, int(inView.size())));
 }

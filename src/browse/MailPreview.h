@@ -3,8 +3,13 @@
 // (QPreviewOfItems::MessageFieldsForThePreview and writePreviewItemsForCalendar).
 
 #include <QString>
+#include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
+#include <atomic>
+
+class AttachmentIndex;
 struct MailMLRC;
 struct MailMessageFields;
 class QTextDocument;
@@ -45,6 +50,23 @@ bool IsPreviewHtmlBody(const QString &body);
 // The body as stored (bytes up to the first NUL) made ready to show: entities replaced, every
 // CR turned into LF, and a body that is not HTML without its final line end.
 QString MailPreviewBody(const QByteArray &stored, bool *html);
+// A picture's entry in the archive and the content ids the body names it by.
+struct InlinePictureEntry {
+    QStringList contentIds;
+    qint64 offset = 0;
+    qint64 size = 0;
+};
+using InlinePictureEntries = QVector<InlinePictureEntry>;
+// The entries of the pictures the body names as "cid:<id>": of each content id the first
+// attachment with an entry within the size limit, each entry once however many ids name it.
+// Costs what the body and the mail's attachments do, nothing it reads from the archive.
+InlinePictureEntries InlinePicturesOf(const QString &body, const MailMessageFields &fields,
+                                      const AttachmentIndex &index);
+// Reads and decodes each entry once, within the pixel bound and what the document's pictures
+// may still take, and gives the document the picture under each of its names. Runs on any
+// thread, on a document of that thread; stop ends it early. Returns how many names were added.
+int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries,
+                      const std::atomic<bool> *stop = nullptr);
 // Gives the document each picture the body names as "cid:<id>" as an image resource under that
 // address, from the entry of the first attachment with that content id: read and decoded once
 // however often the body names it, and the body is left as it is. Returns how many were added.

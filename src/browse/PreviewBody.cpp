@@ -1,31 +1,41 @@
 #include "browse/PreviewBody.h"
 
+#include "browse/MailPreview.h"
+#include "browse/SafePreviewDocument.h"
 #include "save/mail/MessageFiles.h"
 
 #include <QAbstractTextDocumentLayout>
 #include <QCoreApplication>
 #include <QPointer>
 #include <QRunnable>
+#include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 #include <QTextFormat>
-#include <QTextObjectInterface>
+#include <QTextFrame>
+#include <QThread>
 #include <QThreadPool>
 
 #include <ctime>
 #include <memory>
+#include <utility>
 
 namespace {
 
 // Nesting deeper than this is shown flat: the toolkit's layout slows down steeply with depth, and
 // mail's own nesting stays well within it.
 constexpr int kPreviewDepth = 24;
-// Markup larger than this (its pictures not counted) is not tried as markup: laying it out would
-// hold the window for seconds.
-constexpr int kMaxTrialMarkup = 512 * 1024;
-// The trial may take this much CPU time: the window, which reads and lays the markup out again
-// and paints it, then takes up to about three times as long, under a fifth of a second.
-constexpr qint64 kMaxTrialNanoseconds = 75LL * 1000 * 1000;
+// Markup larger than this (its pictures not counted), or with more tags, shows as text: the
+// toolkit would take seconds to read it into a document, and reading it is not interrupted.
+constexpr int kMaxPreviewMarkup = 2 * 1024 * 1024;
+constexpr int kMaxPreviewTags = 60000;
+// The document's layout may take this much CPU time here. The view shows it as laid out here, but
+// lays it out again on its own thread when its width changes (the user resizes the pane): a
+// document that would hold the window longer than that shows as its text.
+constexpr qint64 kMaxLayoutNanoseconds = 1000LL * 1000 * 1000;
 // Text lines longer than this are broken: one very long line takes the toolkit seconds to lay
 // out, whatever its length on screen.
 constexpr int kMaxLineChars = 4096;
@@ -66,31 +76,7 @@ QString withShortLines(const QString &text)
     return out;
 }
 
-// Pictures in the trial take the size the markup gives them and are never decoded nor read: the
-// trial weighs the markup, and the pictures the view shows are the message's own.
-class UnreadPictures : public QObject, public QTextObjectInterface {
-    Q_OBJECT
-    Q_INTERFACES(QTextObjectInterface)
-public:
-    explicit UnreadPictures(QObject *parent) : QObject(parent) {}
-    QSizeF intrinsicSize(QTextDocument *, int, const QTextFormat &format) override
-    {
-        const QTextImageFormat f = format.toImageFormat();
-        return QSizeF(qMax(f.width(), 0.0), qMax(f.height(), 0.0));
-    }
-    void drawObject(QPainter *, const QRectF &, QTextDocument *, int, const QTextFormat &) override {}
-};
-
-class TrialDocument : public QTextDocument {
-public:
-    TrialDocument() { documentLayout()->registerHandler(QTextFormat::ImageObject, new UnreadPictures(this)); }
-
-protected:
-    QVariant loadResource(int, const QUrl &) override { return QVariant(); }
-};
-
-// The markup without the pictures it carries in data: urls, which the trial does not show: what
-// the layout's cost grows with.
+// The markup without the pictures it carries in data: urls.
 QByteArray withoutPictureData(const QByteArray &markup)
 {
     QByteArray out;
@@ -104,6 +90,185 @@ QByteArray withoutPictureData(const QByteArray &markup)
         from = close;
     }
     return from == 0 ? markup : out + markup.mid(from);
+}
+
+// How the view shows its documents: the document built for it looks the same.
+struct PreviewLook {
+    QFont font;
+    QTextOption option;
+    qreal margin = 4;
+    QString styleSheet;
+    int width = 0;   // the view's, without its scroll bar
+    int height = 0;  // the view's
+    int barWidth = 0;
+};
+
+PreviewLook lookOf(QTextBrowser *view)
+{
+    const QTextDocument *shown = view->document();
+    const QScrollBar *bar = view->verticalScrollBar();
+    const int barWidth = bar->isVisible() ? bar->width() : 0;
+    return {shown->defaultFont(),       shown->defaultTextOption(),           shown->documentMargin(),
+            shown->defaultStyleSheet(), view->viewport()->width() + barWidth, view->viewport()->height(),
+            bar->sizeHint().width()};
+}
+
+std::unique_ptr<SafePreviewDocument> newDocument(const PreviewLook &look)
+{
+    auto document = std::make_unique<SafePreviewDocument>();
+    document->setUndoRedoEnabled(false);
+    document->setDefaultFont(look.font);
+    document->setDefaultTextOption(look.option);
+    document->setDocumentMargin(look.margin);
+    document->setDefaultStyleSheet(look.styleSheet);
+    return document;
+}
+
+// Lays the whole document out at the width the view will give it: its whole width, or less its
+// scroll bar when it is taller than the view. Returns the CPU time that took.
+qint64 layOut(QTextDocument *document, const PreviewLook &look)
+{
+    const qint64 start = threadCpuNanoseconds();
+    document->setTextWidth(qMax(look.width, 100));
+    if (document->documentLayout()->documentSize().height() > look.height && look.width - look.barWidth >= 100) {
+        document->setTextWidth(look.width - look.barWidth);
+        document->documentLayout()->documentSize();
+    }
+    return threadCpuNanoseconds() - start;
+}
+
+// The document the view shows: the same content as laid, shown through it, so that the window's
+// thread never lays it out.
+std::unique_ptr<SafePreviewDocument> shownDocument(std::unique_ptr<SafePreviewDocument> laid, const PreviewLook &look)
+{
+    auto shown = newDocument(look);
+    shown->rootFrame()->setFrameFormat(laid->rootFrame()->frameFormat());
+    QTextCursor(shown.get()).insertFragment(QTextDocumentFragment(laid.get()));
+    for (QTextBlock block = shown->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat())
+                continue;
+            const QUrl name(format.toImageFormat().name());
+            shown->addResource(QTextDocument::ImageResource, name, laid->resource(QTextDocument::ImageResource, name));
+        }
+    }
+    HandOverLaidOut(shown.get(), laid.release());
+    return shown;
+}
+
+// Decodes the data: pictures the document shows now, so that laying it out weighs the layout only.
+void loadPictures(QTextDocument *document, const std::atomic<bool> &stop)
+{
+    for (QTextBlock block = document->begin(); block.isValid() && !stop; block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.isImageFormat())
+                document->resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()));
+        }
+    }
+}
+
+// A body made ready off the window's thread: the document the view is to show, built and laid
+// out, and what it shows (the filtered markup, or text).
+struct PreparedBody {
+    std::unique_ptr<SafePreviewDocument> document;
+    QString shown;
+    bool html = false;
+};
+
+PreparedBody prepareText(const QString &text, const PreviewLook &look)
+{
+    PreparedBody prepared;
+    prepared.shown = withShortLines(text);
+    auto laid = newDocument(look);
+    laid->setPlainText(prepared.shown);
+    layOut(laid.get(), look);
+    prepared.document = shownDocument(std::move(laid), look);
+    return prepared;
+}
+
+PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const InlinePictureEntries &pictures,
+                           const std::atomic<bool> &stop)
+{
+    const QByteArray markup = InertMarkup(body.toUtf8(), nullptr, &stop, kPreviewDepth);
+    if (stop)
+        return PreparedBody();
+    // The pictures data: addresses carry are not what the layout's cost grows with.
+    const QByteArray weighed = withoutPictureData(markup);
+    if (weighed.size() > kMaxPreviewMarkup || weighed.count('<') > kMaxPreviewTags)
+        return prepareText(TextOfInertMarkup(markup), look);
+    PreparedBody prepared;
+    auto laid = newDocument(look);
+    AddInlinePictures(laid.get(), pictures, &stop);
+    prepared.shown = QString::fromUtf8(markup);
+    laid->setHtml(prepared.shown);
+    loadPictures(laid.get(), stop);
+    if (stop)
+        return PreparedBody();
+    if (layOut(laid.get(), look) > kMaxLayoutNanoseconds)
+        return prepareText(laid->toPlainText().remove(QChar::ObjectReplacementCharacter), look);
+    prepared.html = true;
+    prepared.document = shownDocument(std::move(laid), look);
+    return prepared;
+}
+
+// A finished document on its way to the window's thread; deleted there unless a view takes it.
+// Only the call that carries it holds it, so it goes on the window's thread: when the call has
+// run, or when the application drops calls it never ran as it ends (no event may be posted then).
+class HandedDocument {
+public:
+    explicit HandedDocument(QTextDocument *document) : m_document(document) {}
+    ~HandedDocument()
+    {
+        if (m_document && m_document->thread() == QThread::currentThread())
+            delete m_document;
+    }
+    QTextDocument *take() { return std::exchange(m_document, nullptr); }
+
+private:
+    QTextDocument *m_document;
+};
+
+// Prepares a body on a worker and gives the view the finished document: the window's thread
+// only sets it. A later call, or a cancel, drops what an earlier one still prepares.
+template <typename Prepare>
+void showPrepared(QTextBrowser *view, Prepare prepare)
+{
+    CancelPreviewBody();
+    UseSafePreviewDocument(view);
+    view->clear();
+    view->setProperty(kPreviewShownAs, QVariant());
+    auto pending = std::make_shared<PendingBody>();
+    gPending = pending;
+    const PreviewLook look = lookOf(view);
+    QThread *windowThread = view->thread();
+    QPointer<QTextBrowser> target(view);
+    QThreadPool::globalInstance()->start(QRunnable::create([pending, prepare, look, windowThread, target] {
+        PreparedBody prepared = prepare(look, pending->stop);
+        if (pending->stop || !prepared.document)
+            return;
+        prepared.document->moveToThread(windowThread);
+        const bool html = prepared.html;
+        // Back on the window's thread; dropped when the view is gone or another body was asked.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [pending, handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
+                if (!target || gPending != pending)
+                    return;
+                gPending.reset();
+                // Tells tests and benches which it came to.
+                target->setProperty(kPreviewShownAs, html ? "markup" : "text");
+                QTextDocument *document = handed->take();
+                QTextDocument *earlier = target->document();
+                document->setParent(target);
+                target->setDocument(document);
+                // The view's earlier document was its child: nothing else would free it.
+                if (earlier && earlier != document && earlier->parent() == target)
+                    earlier->deleteLater();
+            },
+            Qt::QueuedConnection);
+    }));
 }
 
 }  // namespace
@@ -147,56 +312,23 @@ QString TextOfInertMarkup(const QByteArray &markup)
 
 QString PreparePreviewBody(const QString &body, int width, const std::atomic<bool> &stop, bool *html)
 {
-    *html = false;
-    const QByteArray markup = InertMarkup(body.toUtf8(), nullptr, &stop, kPreviewDepth);
-    if (stop)
-        return QString();
-    const QByteArray weighed = withoutPictureData(markup);
-    if (weighed.size() > kMaxTrialMarkup)
-        return withShortLines(TextOfInertMarkup(markup));
-    const qint64 start = threadCpuNanoseconds();
-    TrialDocument trial;
-    trial.setHtml(QString::fromUtf8(weighed));
-    trial.setTextWidth(qMax(width, 100));
-    trial.size();
-    if (threadCpuNanoseconds() - start <= kMaxTrialNanoseconds) {
-        *html = true;
-        return QString::fromUtf8(markup);
-    }
-    return withShortLines(trial.toPlainText().remove(QChar::ObjectReplacementCharacter));
+    PreviewLook look;
+    look.width = width;
+    const PreparedBody prepared = prepareMarkup(body, look, {}, stop);
+    *html = prepared.html;
+    return prepared.shown;
 }
 
-void ShowPreviewBody(QTextBrowser *view, const QString &body)
+void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures)
 {
-    CancelPreviewBody();
-    // Emptied as markup: pictures already registered with the view's document stay for the body.
-    view->document()->setHtml(QString());
-    view->setProperty(kPreviewShownAs, QVariant());
-    auto pending = std::make_shared<PendingBody>();
-    gPending = pending;
-    const int width = view->viewport()->width();
-    QPointer<QTextBrowser> target(view);
-    QThreadPool::globalInstance()->start(QRunnable::create([pending, body, width, target] {
-        bool html = false;
-        const QString shown = PreparePreviewBody(body, width, pending->stop, &html);
-        if (pending->stop)
-            return;
-        // Back on the window's thread; dropped when the view is gone or another body was asked.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [pending, shown, html, target] {
-                if (!target || gPending != pending)
-                    return;
-                gPending.reset();
-                // Tells tests and benches which it came to.
-                target->setProperty(kPreviewShownAs, html ? "markup" : "text");
-                if (html)
-                    target->setHtml(shown);
-                else
-                    target->setPlainText(shown);
-            },
-            Qt::QueuedConnection);
-    }));
+    showPrepared(view, [body, pictures](const PreviewLook &look, const std::atomic<bool> &stop) {
+        return prepareMarkup(body, look, pictures, stop);
+    });
+}
+
+void ShowPreviewText(QTextBrowser *view, const QString &text)
+{
+    showPrepared(view, [text](const PreviewLook &look, const std::atomic<bool> &) { return prepareText(text, look); });
 }
 
 bool PreviewBodyPending()
@@ -211,4 +343,3 @@ void CancelPreviewBody()
     gPending.reset();
 }
 
-#include "PreviewBody.moc"

@@ -3,16 +3,20 @@
 // page's bounds and tried out on a worker thread. What the window could not lay out within a
 // fraction of a second shows as the message's text instead.
 
+#include "browse/MailPreview.h"
+
 #include <QString>
 
 #include <atomic>
 
 class QTextBrowser;
 
-// Shows the markup body in view once it is ready; until then the view is empty. Resources added
-// to the view's document stay for the body. A later call,
-// or a cancel, drops what an earlier call still prepares.
-void ShowPreviewBody(QTextBrowser *view, const QString &body);
+// Shows the markup body in view once it is ready; until then the view is empty. The document is
+// built, its pictures decoded and laid out on a worker; the view is then given that document. A
+// later call, or a cancel, drops what an earlier call still prepares.
+void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures = {});
+// Shows text in view the same way: made ready on a worker, whatever its length.
+void ShowPreviewText(QTextBrowser *view, const QString &text);
 // The view's property that tells what a shown body came to: "markup" or "text".
 constexpr char kPreviewShownAs[] = "previewShownAs";
 void CancelPreviewBody();

@@ -12,6 +12,7 @@
 
 #include <QScrollBar>
 #include <QTextBrowser>
+#include <QTextCursor>
 #include <QTreeWidget>
 
 #include <string_view>
@@ -26,6 +27,17 @@ QTextBrowser *textPreview()
     return Panes().textPreview;
 }
 
+// A labelled value as written: append() would take a value that looks like markup for markup.
+void appendPlain(QTextBrowser *view, const QString &text)
+{
+    QTextCursor cursor(view->document());
+    cursor.movePosition(QTextCursor::End);
+    if (!view->document()->isEmpty())
+        cursor.insertBlock();
+    // In the colour the view writes in now, as append() would.
+    cursor.insertText(text, view->currentCharFormat());
+}
+
 // A long text (task or note) as one paragraph of its own, after its heading.
 void appendLongText(const QString &heading, qint64 length, qint64 offset)
 {
@@ -33,6 +45,7 @@ void appendLongText(const QString &heading, qint64 length, qint64 offset)
     const QString text = ReadLongText(length, offset);
     if (QTextBrowser *view = textPreview()) {
         view->setTextColor(PreviewTextColour());
+        // Task and note texts are the exporter's markup: shown formatted.
         view->append(text);
     }
 }
@@ -89,7 +102,7 @@ void AppendPreviewLine(const QString &label, const QString &value)
     if (!view)
         return;
     view->setTextColor(PreviewTextColour());
-    view->append(label + value + QLatin1Char('\n'));
+    appendPlain(view, label + value + QLatin1Char('\n'));
 }
 
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)

@@ -2,10 +2,18 @@
 // thread; what would hold the window shows as the message's text, a stop drops it, and only the
 // body asked last reaches the view.
 
+#include "browse/MailPreview.h"
 #include "browse/PreviewBody.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/WorkerGlobals.h"
+#include "save/AttachmentIndex.h"
+#include "save/MessageFields.h"
+#include "scanner/ScanGlobals.h"
 
+#include <QAbstractTextDocumentLayout>
+#include <QBuffer>
+#include <QTextBlock>
+#include <QtEndian>
 #include <QTextBrowser>
 #include <QtTest>
 
@@ -19,7 +27,25 @@ private slots:
     void onlyTheLastBodyShows();
     void textOfFilteredMarkup_data();
     void textOfFilteredMarkup();
+    void handedOverDocumentFollowsTheView();
+    void handedOverPicturesAreDrawn();
+    void picturesWithinTheirBounds_data();
+    void picturesWithinTheirBounds();
+    void eachPictureEntryOnce();
 };
+
+namespace {
+
+QByteArray pngOf(const QImage &image)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return bytes;
+}
+
+}  // namespace
 
 void PreviewBodyTest::markupOrText_data()
 {
@@ -56,10 +82,23 @@ void PreviewBodyTest::markupOrText()
     std::atomic<bool> stop{false};
     bool html = !asMarkup;
     const QString out = PreparePreviewBody(body, 800, stop, &html);
-    QCOMPARE(html, asMarkup);
-    QVERIFY2(out.contains(shown), qPrintable(out.left(300)));
+    if (asMarkup) {
+        QVERIFY(html);
+        QVERIFY2(out.contains(shown), qPrintable(out.left(300)));
+        if (!gone.isEmpty())
+            QVERIFY2(!out.contains(gone), qPrintable(out.left(300)));
+        return;
+    }
+    // Text, or the page filter's markup that shows the source as text: what the reader sees.
+    QString seen = out;
+    if (html) {
+        QTextDocument document;
+        document.setHtml(out);
+        seen = document.toPlainText();
+    }
+    QVERIFY2(seen.contains(shown), qPrintable(seen.left(300)));
     if (!gone.isEmpty())
-        QVERIFY2(!out.contains(gone), qPrintable(out.left(300)));
+        QVERIFY2(!seen.contains(gone), qPrintable(seen.left(300)));
 }
 
 void PreviewBodyTest::stopDropsTheBody()
@@ -83,13 +122,16 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     QTextBrowser view;
     UseSafePreviewDocument(&view);
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
-    // A picture the message carries, registered with the view as the body is asked for.
-    const QUrl picture(QStringLiteral("cid:p@x"));
-    view.document()->addResource(QTextDocument::ImageResource, picture, QImage(4, 4, QImage::Format_RGB32));
-    ShowPreviewBody(&view, QStringLiteral("<p>second</p><img src=\"cid:p@x\">"));
+    // A picture the message carries, decoded with the document.
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImage(4, 4, QImage::Format_RGB32).save(&buffer, "PNG");
+    const QUrl picture(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64()));
+    ShowPreviewBody(&view, QStringLiteral("<p>second</p><img src=\"%1\">").arg(picture.toString()));
     QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
     QCOMPARE(view.toPlainText().trimmed().remove(QChar::ObjectReplacementCharacter), QStringLiteral("second"));
-    QVERIFY(view.document()->resource(QTextDocument::ImageResource, picture).isValid());
+    QVERIFY(!qvariant_cast<QImage>(view.document()->resource(QTextDocument::ImageResource, picture)).isNull());
     // Long enough for the first to have ended: it is dropped.
     QThreadPool::globalInstance()->waitForDone();
     QCoreApplication::processEvents();
@@ -120,6 +162,126 @@ void PreviewBodyTest::textOfFilteredMarkup()
     QFETCH(QByteArray, markup);
     QFETCH(QString, text);
     QCOMPARE(TextOfInertMarkup(markup), text);
+}
+
+// The view shows the document laid out on the worker: it measures and hits through it, follows
+// a new width, and once emptied lays its own content out again.
+void PreviewBodyTest::handedOverDocumentFollowsTheView()
+{
+    QTextBrowser view;
+    view.resize(600, 400);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    ShowPreviewBody(&view, QStringLiteral("<table width=\"100%\"><tr><td><p>first cell</p></td><td>second</td></tr>"
+                                          "</table><p>") + QStringLiteral("words ").repeated(2000) + "</p>");
+    QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
+    QTextDocument *document = view.document();
+    QVERIFY(qobject_cast<SafePreviewDocument *>(document));
+    QVERIFY(view.toPlainText().contains(QLatin1String("first cell")));
+    const QSizeF size = document->documentLayout()->documentSize();
+    QVERIFY(size.height() > view.viewport()->height());
+    // A point on the first cell's text names a place inside that text.
+    const int at = document->documentLayout()->hitTest(QPointF(20, 12), Qt::FuzzyHit);
+    QVERIFY2(at >= 0 && at < document->characterCount(), qPrintable(QString::number(at)));
+    QCOMPARE(document->documentLayout()->blockBoundingRect(document->findBlock(at)).isValid(), true);
+    // Half as wide: the text takes about twice as many lines.
+    view.resize(300, 400);
+    QTRY_VERIFY(document->documentLayout()->documentSize().height() > 1.5 * size.height());
+    // Emptied and written again as other previews write it: laid out as written.
+    view.clear();
+    view.append(QStringLiteral("contact line"));
+    QCOMPARE(view.toPlainText(), QStringLiteral("contact line"));
+    QVERIFY(document->documentLayout()->documentSize().height() > 0);
+    QVERIFY(document->documentLayout()->documentSize().height() < view.viewport()->height());
+}
+
+// A picture the body carries is drawn where the document placed it.
+void PreviewBodyTest::handedOverPicturesAreDrawn()
+{
+    QTextBrowser view;
+    view.resize(400, 300);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    QImage red(100, 100, QImage::Format_RGB32);
+    red.fill(Qt::red);
+    ShowPreviewBody(&view, QStringLiteral("<html><body><img src=\"data:image/png;base64,%1\"></body></html>")
+                               .arg(QString::fromLatin1(pngOf(red).toBase64())));
+    QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
+    QTRY_COMPARE(view.viewport()->grab().toImage().pixelColor(50, 50), QColor(Qt::red));
+}
+
+void PreviewBodyTest::picturesWithinTheirBounds_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<qint64>("room");
+    QTest::addColumn<bool>("shown");
+    QImage small(40, 30, QImage::Format_RGB32);
+    small.fill(Qt::red);
+    const QByteArray smallPng = pngOf(small);
+    QTest::newRow("a small picture as it is") << smallPng << kMaxPreviewPicturesBytes << true;
+    QTest::newRow("no room left for it") << smallPng << qint64(40 * 30 * 4 - 1) << false;
+    QTest::newRow("not a picture") << QByteArray("GIF89a not really") << kMaxPreviewPicturesBytes << false;
+    // The header of a small file claims 60000 x 60000: never decoded at that size.
+    QByteArray claims = smallPng;
+    const quint32 side = qToBigEndian<quint32>(60000);
+    claims.replace(16, 4, reinterpret_cast<const char *>(&side), 4);
+    claims.replace(20, 4, reinterpret_cast<const char *>(&side), 4);
+    QTest::newRow("a huge claimed size") << claims << kMaxPreviewPicturesBytes << false;
+    QImage large(4400, 4400, QImage::Format_RGB32);
+    large.fill(Qt::blue);
+    QTest::newRow("larger than the pixel bound: scaled") << pngOf(large) << kMaxPreviewPicturesBytes << true;
+}
+
+void PreviewBodyTest::picturesWithinTheirBounds()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(qint64, room);
+    QFETCH(bool, shown);
+    const QImage picture = DecodePreviewPicture(bytes, room);
+    QCOMPARE(!picture.isNull(), shown);
+    QVERIFY(qint64(picture.width()) * picture.height() <= kMaxPreviewPicturePixels);
+    QVERIFY(picture.sizeInBytes() <= room);
+}
+
+// Every content id that names one entry, and every attachment under one content id, come to
+// that entry once: it is read and decoded once however the mail names it.
+void PreviewBodyTest::eachPictureEntryOnce()
+{
+    QByteArray names[3] = {"a/one", "a/two", "a/three"};
+    FileOffsetNode nodes[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        nodes[i].llSize = 100 + i;
+        nodes[i].llDataOffset = 1000 * (i + 1);
+        nodes[i].pEntryName = names[i].data();
+        nodes[i].pNext = i < 2 ? &nodes[i + 1] : nullptr;
+    }
+    nodes[2].bCompressed = 1;
+    const AttachmentIndex index(nodes);
+    MailMessageFields fields;
+    const auto attach = [&fields](const char *id, const char *url) {
+        AttachmentInfo a;
+        a.contentId = QLatin1String(id);
+        a.url = QLatin1String(url);
+        fields.attachments.append(a);
+    };
+    for (int i = 0; i < 300; ++i)
+        attach("same@x", "a/one");
+    attach("x1@x", "a/two");
+    attach("x2@x", "a/two");
+    attach("x3@x", "a/two");
+    attach("packed@x", "a/three");
+    attach("packed@x", "a/one");
+    attach("unnamed@x", "a/two");
+    const QString body = QStringLiteral("<img src=\"cid:same@x\"><img src=\"cid:x1@x\"><img src='cid:x2@x'>"
+                                        "<img src=cid:x3@x><img src=\"cid:packed@x\"><img src=\"cid:same@x\">");
+    const InlinePictureEntries entries = InlinePicturesOf(body, fields, index);
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries.at(0).offset, qint64(1000));
+    // A compressed entry is passed over for the next attachment of its content id.
+    QCOMPARE(entries.at(0).contentIds, (QStringList{QStringLiteral("same@x"), QStringLiteral("packed@x")}));
+    QCOMPARE(entries.at(1).offset, qint64(2000));
+    QCOMPARE(entries.at(1).contentIds,
+             (QStringList{QStringLiteral("x1@x"), QStringLiteral("x2@x"), QStringLiteral("x3@x")}));
 }
 
 QTEST_MAIN(PreviewBodyTest)

@@ -23,6 +23,7 @@
 #include "shell/InformationDlg.h"
 #include "shell/ShellResources.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QLabel>
@@ -33,6 +34,8 @@
 #include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QSignalSpy>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <csignal>
@@ -140,6 +143,7 @@ private Q_SLOTS:
     void pressedEntries();
     void newMailReplacesTiles();
     void staleTileOpensNothing();
+    void manyTilesAreMadeAsScrolled();
     void sizeText_data();
     void sizeText();
     void copiedBytes_data();
@@ -305,6 +309,11 @@ void AttachmentTilesTest::pressedEntries_data()
     QTest::newRow("name climbing out of the folder")
         << "../../../../tmp/escape.txt" << url << "stored" << qint64(10) << "........tmpescape.txt" << false;
     QTest::newRow("name of two dots") << ".." << url << "stored" << qint64(10) << "attachment" << false;
+    // Names of other scripts keep their own copies, never the hidden ".txt" of another.
+    QTest::newRow("Cyrillic name") << QString::fromUtf8("файл.txt") << url << "stored" << qint64(10)
+                                   << "attachment-" + QString::fromLatin1(QCryptographicHash::hash(QByteArray("файл.txt"), QCryptographicHash::Sha1).toHex().left(8)) + ".txt" << false;
+    QTest::newRow("Chinese name") << QString::fromUtf8("文件.txt") << url << "stored" << qint64(10)
+                                  << "attachment-" + QString::fromLatin1(QCryptographicHash::hash(QByteArray("文件.txt"), QCryptographicHash::Sha1).toHex().left(8)) + ".txt" << false;
     QTest::newRow("brackets and dash") << "Report (final)-2.pdf" << url << "stored" << qint64(5) << "Report final2.pdf"
                                        << false;
     QTest::newRow("accented letters") << QStringLiteral("Résumé.doc") << url << "stored" << qint64(5) << "Rsum.doc"
@@ -426,6 +435,41 @@ void AttachmentTilesTest::newMailReplacesTiles()
     QCOMPARE(w.findChildren<MyButton1 *>().size(), 0);
 }
 
+// A mail of a thousand attachments shows a first batch of tiles; scrolling the header to the end
+// of those made brings the next, in the attachments' order, until every one has its tile.
+void AttachmentTilesTest::manyTilesAreMadeAsScrolled()
+{
+    QZovuvozivMainWindow w;
+    w.resize(1050, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    MailMessageFields fields;
+    const int count = 1000;
+    for (int i = 0; i < count; ++i) {
+        AttachmentInfo a;
+        a.name = QStringLiteral("file %1.txt").arg(i);
+        a.url = kAttachmentFolder + QString::number(i);
+        fields.attachments.append(a);
+    }
+    ShowAttachmentTiles(fields);
+    QGridLayout *grid = w.panes().attachmentGrid;
+    const int first = grid->count();
+    QVERIFY2(first > 0 && first <= 100, qPrintable(QString::number(first)));
+    QScrollBar *bar = w.panes().mailHeaderScroll->verticalScrollBar();
+    int end = 0;
+    for (int round = 0; round < count && grid->count() < count; ++round) {
+        const int made = grid->count();
+        // The area grows with the tiles once its layout has run.
+        QTRY_VERIFY(bar->maximum() > end);
+        end = bar->maximum();
+        bar->setValue(end);
+        QTRY_VERIFY2(grid->count() > made, qPrintable(QString::number(made)));
+    }
+    QCOMPARE(grid->count(), count);
+    for (int i : {0, first, count - 1})
+        QCOMPARE(tileAt(w, i)->property("attachmentname").toString(), QStringLiteral("file %1.txt").arg(i));
+}
+
 void AttachmentTilesTest::staleTileOpensNothing()
 {
     QZovuvozivMainWindow w;
@@ -452,19 +496,22 @@ void AttachmentTilesTest::sizeText_data()
 {
     QTest::addColumn<QString>("bytes");
     QTest::addColumn<QString>("text");
-    QTest::newRow("whole KB") << "2048" << "2  KB";
-    QTest::newRow("one decimal keeps its blank") << "1536" << "1.5  KB";
+    QTest::newRow("whole KB") << "2048" << "2 KB";
+    QTest::newRow("one decimal, one blank") << "1536" << "1.5 KB";
     QTest::newRow("two decimals") << "1280" << "1.25 KB";
-    QTest::newRow("below one KB") << "500" << "0.48 KB";
+    QTest::newRow("below one KB in bytes") << "500" << "500 bytes";
+    QTest::newRow("a few bytes") << "10" << "10 bytes";
+    QTest::newRow("one byte") << "1" << "1 byte";
     QTest::newRow("largest KB, cut not rounded") << "1048575" << "1023.99 KB";
     QTest::newRow("MB") << "5000000" << "4.76 MB";
-    QTest::newRow("largest MB rounds to 1024") << "1073741823" << "1024  MB";
-    QTest::newRow("GB") << "1073741824" << "1  GB";
-    QTest::newRow("empty") << "" << "0  KB";
-    QTest::newRow("decimal comma") << "2,5" << "0.00 KB";
+    QTest::newRow("twelve MB") << "12582912" << "12 MB";
+    QTest::newRow("largest MB rounds to 1024") << "1073741823" << "1024 MB";
+    QTest::newRow("GB") << "1073741824" << "1 GB";
+    QTest::newRow("empty") << "" << "0 bytes";
+    QTest::newRow("decimal comma") << "2,5" << "2 bytes";
     QTest::newRow("exponent form of the exporter") << "5.0614E4" << "49.42 KB";
-    QTest::newRow("negative is no size") << "-4096" << "0  KB";
-    QTest::newRow("not a number") << "many" << "0  KB";
+    QTest::newRow("negative is no size") << "-4096" << "0 bytes";
+    QTest::newRow("not a number") << "many" << "0 bytes";
 }
 
 void AttachmentTilesTest::sizeText()

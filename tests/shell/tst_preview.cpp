@@ -8,6 +8,7 @@
 #include "TestArchiveBuilder.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
+#include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
@@ -20,6 +21,7 @@
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTreeWidget>
 #include "WindowTestUtil.h"
@@ -72,6 +74,7 @@ qreal laidOutHeight(QTextDocument *document)
 class PreviewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void labelledValuesStayText();
     void initTestCase();
     void sampleTasks_data();
     void sampleTasks();
@@ -158,6 +161,23 @@ void PreviewTest::sampleTasks_data()
         << QStringList{"Task : task with followup", "Start Date : 2018,Jun,21, 06:00:00",
                        "Due Date : 2018,Jun,21, 06:00:00", "Priority : Normal"}
         << "";
+}
+
+// A labelled value that looks like markup ("T3 & <b>x</b>") shows as written, never formatted.
+void PreviewTest::labelledValuesStayText()
+{
+    QZovuvozivMainWindow w;
+    ResetItemPreviewPane();
+    AppendPreviewLine(QStringLiteral("Name : "), QStringLiteral("T3 & <b>x</b>"));
+    AppendPreviewLine(QStringLiteral("Note : "), QStringLiteral("<i>y</i>"));
+    QTextDocument *document = w.panes().textPreview->document();
+    QCOMPARE(document->toPlainText(), QStringLiteral("Name : T3 & <b>x</b>\n\nNote : <i>y</i>\n"));
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            QVERIFY(it.fragment().charFormat().fontWeight() != QFont::Bold);
+            QVERIFY(!it.fragment().charFormat().fontItalic());
+        }
+    }
 }
 
 void PreviewTest::sampleTasks()

@@ -342,4 +342,3 @@ void CancelPreviewBody()
         gPending->stop = true;
     gPending.reset();
 }
-

@@ -26,6 +26,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QProgressBar>
+#include <QScreen>
 #include <QTextBrowser>
 #include <QTreeWidget>
 
@@ -234,6 +235,16 @@ void QZovuvozivMainWindow::OnInformationDlg()
     });
     m_pInformationDlg->setWindowModality(Qt::ApplicationModal);
     m_pInformationDlg->show();
+    // Without a parent it would be centred on the screen, wherever this window is: centred on
+    // what the screen shows of this window instead, and inside it where it fits.
+    QRect shown = frameGeometry();
+    if (screen() && shown.intersects(screen()->availableGeometry()))
+        shown &= screen()->availableGeometry();
+    QRect summary = m_pInformationDlg->frameGeometry();
+    summary.moveCenter(shown.center());
+    summary.moveLeft(qMax(shown.left(), qMin(summary.left(), shown.right() - summary.width() + 1)));
+    summary.moveTop(qMax(shown.top(), qMin(summary.top(), shown.bottom() - summary.height() + 1)));
+    m_pInformationDlg->move(summary.topLeft());  // a window's position is its frame's
 }
 
 void QZovuvozivMainWindow::OnScanMessage(QString text)

@@ -236,7 +236,7 @@ void QZovuvozivMainWindow::CreateMyToolBar()
     m_pTasksCaption = caption(m_pToolBar, tr("Tasks"), QRect(267, 36, 75, 25), 11);
     m_pNotesCaption = caption(m_pToolBar, tr("Notes"), QRect(313, 36, 75, 25), 11);
     // Below the drawn part of their 35-pixel icons, whose lowest rows are transparent.
-    m_pOpenCaption = caption(m_pToolBar, tr("Open"), QRect(22, 44, 50, 20), 10);
+    m_pOpenCaption = caption(m_pToolBar, tr("Open"), QRect(22, 44, 50, 20), 11);
     m_pSaveCaption = caption(m_pToolBar, tr("Save"), QRect(72, 44, 50, 20), 11);
     m_pHoverLabel = new QLabel(m_pToolBar);
     m_pHoverLabel->hide();

@@ -14,6 +14,8 @@ namespace {
 constexpr int kCaptionGap = 6;
 // Blank pixel rows between an icon's lowest drawn row and the top of its caption's letters.
 constexpr int kIconGap = 2;
+// Rows below a caption's line: the bar's 2-pixel bottom border and a blank row above it.
+constexpr int kBarEdge = 3;
 
 // The lowest row the button draws in bar coordinates; -1 for a button without an icon. A
 // checkable button draws its frame when checked; otherwise it is the lowest drawn (not
@@ -57,8 +59,11 @@ ToolBarCaptions::ToolBarCaptions(QToolBar *bar, const QVector<Caption> &captions
     bar->installEventFilter(this);
     // The bar's layout is applied by the window's, later than the bar's own events: a button that
     // moves or changes size is what says the captions must follow.
-    for (const Caption &caption : captions)
+    // A caption the window's text fitting resizes later centres its line elsewhere: placed again.
+    for (const Caption &caption : captions) {
         caption.button->installEventFilter(this);
+        caption.label->installEventFilter(this);
+    }
     Place();
 }
 
@@ -101,12 +106,24 @@ void ToolBarCaptions::Place()
     for (int i = 0; i < m_captions.size(); ++i) {
         QLabel *label = m_captions.at(i).label;
         label->move(label->x(), lineTops.value(m_designedTops.at(i)));
-        lowest = qMax(lowest, label->y() + label->height());
+        const int lineBottom = label->y() + (label->height() + label->fontMetrics().height()) / 2;
+        lowest = qMax(lowest, qMax(label->y() + label->height(), lineBottom + kBarEdge));
     }
-    // A caption taller than the bar left for it makes the bar taller, not the text cut.
+    // A caption taller than the bar left for it makes the bar taller, not the text cut or drawn
+    // over the bar's border.
+    const int barHeight = m_bar->height();
     if (lowest > m_bar->minimumHeight())
         m_bar->setMinimumHeight(lowest);
     m_placing = false;
+    // A taller bar centres its buttons lower at once, while the moves were not watched: the
+    // captions follow them.
+    if (m_bar->height() != barHeight && !m_queued) {
+        m_queued = true;
+        QTimer::singleShot(0, this, [this] {
+            m_queued = false;
+            Place();
+        });
+    }
 }
 
 bool ToolBarCaptions::eventFilter(QObject *watched, QEvent *event)

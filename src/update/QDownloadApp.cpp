@@ -47,6 +47,10 @@ QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui
     ui->OkButton->hide();
     SetFixedSizeWidget();
     connect(ui->OkButton, &QPushButton::clicked, this, &QDownloadApp::OnOk);
+    connect(ui->CancelButton, &QPushButton::clicked, this, [this] {
+        if (m_pReply)
+            StopDownload(tr("The download was cancelled."));  // the partial package is removed at its end
+    });
     downloadExe();
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::CustomizeWindowHint);
     setWindowTitle(EditionName());
@@ -59,7 +63,9 @@ QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui
                        "QPushButton:pressed{border-image: url(:/images/img_ActiveSmall.png);}"));
     // A failure found before the window was built shows its OK already.
     ui->OkButton->setVisible(m_state != State::Downloading);
+    ui->CancelButton->setVisible(m_state == State::Downloading);
     ui->ExeDownLoadProgressBar->setTextVisible(false);
+    ui->CancelButton->setStyleSheet(QStringLiteral("QPushButton:enabled {border-image: url(:/images/Normal.png);}"));
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(KeptOnScreen(screen->availableGeometry(), CentredAbove(screen->geometry().size(), size()), size()));
 }
@@ -108,6 +114,21 @@ void QDownloadApp::downloadExe()
     connect(m_pReply, &QNetworkReply::readyRead, this, &QDownloadApp::downloadReadyRead);
     connect(m_pReply, &QNetworkReply::downloadProgress, this, &QDownloadApp::OnDownloadProgress);
     connect(m_pReply, &QNetworkReply::metaDataChanged, this, &QDownloadApp::OnMetaData);
+    m_progressCheck = new QTimer(this);
+    connect(m_progressCheck, &QTimer::timeout, this, &QDownloadApp::OnProgressCheck);
+    m_progressCheck->start(UpdateHooks::progressWindowMs);
+}
+
+void QDownloadApp::OnProgressCheck()
+{
+    if (!m_pReply)
+        return;
+    const qint64 came = m_nReceived - m_nReceivedAtCheck;
+    m_nReceivedAtCheck = m_nReceived;
+    if (came < UpdateHooks::minProgressBytes)
+        StopDownload(tr("The update server sent too slowly: %1 bytes in the last %2 seconds.")
+                         .arg(came)
+                         .arg((UpdateHooks::progressWindowMs + 999) / 1000));
 }
 
 void QDownloadApp::OnMetaData()
@@ -161,6 +182,8 @@ void QDownloadApp::downloadFinished()
     QNetworkReply *reply = m_pReply;
     m_pReply = nullptr;
     reply->deleteLater();
+    if (m_progressCheck)
+        m_progressCheck->stop();
     const bool written = m_pFile->flush();
     m_pFile->close();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
@@ -187,7 +210,8 @@ void QDownloadApp::Install()
 {
     for (QWidget *w : {static_cast<QWidget *>(ui->DownLoadLabel), static_cast<QWidget *>(ui->DownLoadProgressLabel),
                        static_cast<QWidget *>(ui->ExeDownLoadProgressBar), static_cast<QWidget *>(ui->InfoLabel),
-                       static_cast<QWidget *>(ui->TimeElapsedLabel), static_cast<QWidget *>(ui->TransferRateLabel)})
+                       static_cast<QWidget *>(ui->TimeElapsedLabel), static_cast<QWidget *>(ui->TransferRateLabel),
+                       static_cast<QWidget *>(ui->CancelButton)})
         w->hide();
     const QString application = UpdateApplicationFile();
     const InstalledBundle installed = InstalledBundlePaths(application);
@@ -250,6 +274,7 @@ void QDownloadApp::Fail(const QString &message)
     qWarning("Update: %s", qPrintable(message));
     ui->DownLoadProgressLabel->hide();
     ui->ExeDownLoadProgressBar->hide();
+    ui->CancelButton->hide();
     ui->InfoLabel->setTextFormat(Qt::PlainText);  // it may name entries of the package
     ui->InfoLabel->setText(ShownMessage(message));
     ui->InfoLabel->setGeometry(150, 96, 331, 120);  // room for a folder path
@@ -297,6 +322,7 @@ void QDownloadApp::FillChildRects()
         {ui->ExeDownLoadProgressBar, QRect(150, 144, 331, 23)},
         {ui->InfoLabel, QRect(150, 96, 331, 37)},
         {ui->OkButton, QRect(410, 310, 60, 26)},
+        {ui->CancelButton, QRect(396, 310, 74, 26)},
         {ui->RestartLabel, QRect(150, 10, 331, 261)},
         {ui->ThirdPageImageLabel, QRect(10, 10, 161, 380)},
         {ui->TimeElapsedLabel, QRect(150, 180, 361, 17)},

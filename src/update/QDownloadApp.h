@@ -7,6 +7,7 @@
 #include "browse/FramelessDialog.h"
 
 #include <QElapsedTimer>
+#include <QTimer>
 
 #include <memory>
 
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void OnDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
     void OnOk();
     void OnMetaData();
+    void OnProgressCheck();
 
 protected:
     void FillChildRects() override;
@@ -64,6 +66,8 @@ private:
 
     std::unique_ptr<Ui::DownloadUpdate> ui;
     QElapsedTimer m_time;
+    QTimer *m_progressCheck = nullptr;
+    qint64 m_nReceivedAtCheck = 0;  // what had come at the last progress check
     QNetworkReply *m_pReply = nullptr;
     std::unique_ptr<QFile> m_pFile;
     QString m_strInstalledAppPath;

@@ -148,15 +148,18 @@ void Ui_DownloadUpdate::setupUi(QDialog *dialog)
     OkButton = make<QPushButton>(dialog, "OkButton", 418, 327, 64, 31);
     OkButton->setFont(sizedFont(11, QFont::Bold));
     OkButton->setFocusPolicy(Qt::StrongFocus);
+    CancelButton = make<QPushButton>(dialog, "CancelButton", 396, 327, 86, 31);
+    CancelButton->setFont(sizedFont(11));
+    CancelButton->setFocusPolicy(Qt::StrongFocus);
     label_2 = make<QLabel>(dialog, "label_2", 10, 70, 128, 128);
     label_2->setStyleSheet(
         QStringLiteral("QLabel#label_2{ \nimage: url(:/images/img_SoftwareUpdate.png);\nborder: none;\n}"));
-    for (QWidget *w :
-         {static_cast<QWidget *>(label), static_cast<QWidget *>(RestartLabel),
-          static_cast<QWidget *>(ThirdPageImageLabel), static_cast<QWidget *>(ExeDownLoadProgressBar),
-          static_cast<QWidget *>(InfoLabel), static_cast<QWidget *>(TransferRateLabel),
-          static_cast<QWidget *>(TimeElapsedLabel), static_cast<QWidget *>(DownLoadProgressLabel),
-          static_cast<QWidget *>(DownLoadLabel), static_cast<QWidget *>(label_2), static_cast<QWidget *>(OkButton)})
+    for (QWidget *w : {static_cast<QWidget *>(label), static_cast<QWidget *>(RestartLabel),
+                       static_cast<QWidget *>(ThirdPageImageLabel), static_cast<QWidget *>(ExeDownLoadProgressBar),
+                       static_cast<QWidget *>(InfoLabel), static_cast<QWidget *>(TransferRateLabel),
+                       static_cast<QWidget *>(TimeElapsedLabel), static_cast<QWidget *>(DownLoadProgressLabel),
+                       static_cast<QWidget *>(DownLoadLabel), static_cast<QWidget *>(label_2),
+                       static_cast<QWidget *>(OkButton), static_cast<QWidget *>(CancelButton)})
         w->raise();
     retranslateUi(dialog);
     QMetaObject::connectSlotsByName(dialog);
@@ -184,4 +187,5 @@ void Ui_DownloadUpdate::retranslateUi(QDialog *dialog)
         "<p style=\" margin-top:0px; margin-bottom:0px;\">Click on OK and Restart to run updated Corvask.</p>"
         "</body></html>"));
     OkButton->setText(tr("OK"));
+    CancelButton->setText(tr("Cancel"));
 }

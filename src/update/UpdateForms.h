@@ -47,7 +47,8 @@ public:
     QLabel *label;
     QLabel *RestartLabel;
     QPushButton *OkButton;
-    QLabel *label_2;  // the edition's picture
+    QPushButton *CancelButton;  // while downloading, where OK comes at the end
+    QLabel *label_2;            // the edition's picture
 
     void setupUi(QDialog *dialog);
     void retranslateUi(QDialog *dialog);

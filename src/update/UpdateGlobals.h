@@ -35,6 +35,10 @@ extern QString applicationFile;
 extern std::function<void()> endProgram;
 // How long a transfer may go without data before it fails.
 extern int stallTimeoutMs;
+// A download that brings fewer than minProgressBytes in any progressWindowMs fails: a server that
+// trickles a byte at a time never trips the stall bound above.
+extern int progressWindowMs;
+extern qint64 minProgressBytes;
 }  // namespace UpdateHooks
 
 // The private per-user work folder with a trailing "/", made with mode 0700 on first use. Empty

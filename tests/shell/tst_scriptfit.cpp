@@ -28,6 +28,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -282,6 +283,14 @@ void ScriptFitTest::openInbox(QZovuvozivMainWindow &w)
 {
     startScanInWindow(w, m_path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    // The summary lies on this window, centred on what the screen shows of it.
+    const QRect shown = w.frameGeometry() & w.screen()->availableGeometry();
+    const QRect summary = peer(w).m_pInformationDlg->frameGeometry();
+    const QString where = QStringLiteral("summary %1,%2 %3x%4 on %5,%6 %7x%8")
+                              .arg(summary.x()).arg(summary.y()).arg(summary.width()).arg(summary.height())
+                              .arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height());
+    QVERIFY2(shown.contains(summary), qPrintable(where));
+    QVERIFY2((summary.center() - shown.center()).manhattanLength() <= 2, qPrintable(where));
     peer(w).m_pInformationDlg->close();
     QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
@@ -650,6 +659,14 @@ void ScriptFitTest::manyRecipientsInsideTheView()
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     startScanInWindow(w, m_manyPath);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    // The summary lies on this window, centred on what the screen shows of it.
+    const QRect shown = w.frameGeometry() & w.screen()->availableGeometry();
+    const QRect summary = peer(w).m_pInformationDlg->frameGeometry();
+    const QString where = QStringLiteral("summary %1,%2 %3x%4 on %5,%6 %7x%8")
+                              .arg(summary.x()).arg(summary.y()).arg(summary.width()).arg(summary.height())
+                              .arg(shown.x()).arg(shown.y()).arg(shown.width()).arg(shown.height());
+    QVERIFY2(shown.contains(summary), qPrintable(where));
+    QVERIFY2((summary.center() - shown.center()).manhattanLength() <= 2, qPrintable(where));
     peer(w).m_pInformationDlg->close();
     QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
@@ -769,8 +786,8 @@ int captionInkTop(const QLabel *label)
 
 }  // namespace
 
-// Every caption of the tool bar is written below its icon, a blank row at least between them,
-// and whole inside the bar.
+// Every caption of the tool bar is written below its icon, two blank rows at least between them,
+// all in one size, and whole inside the bar, clear of its bottom border.
 void ScriptFitTest::toolBarCaptionsClearOfIcons()
 {
     QZovuvozivMainWindow w;
@@ -787,6 +804,7 @@ void ScriptFitTest::toolBarCaptionsClearOfIcons()
     } pairs[] = {{"Open", "actionOpenMailbox"},  {"Save", "actionSaveRepaired"}, {"Mail", "mailButton"},
                  {"Calendar", "calendarButton"}, {"People", "peopleButton"},     {"Tasks", "tasksButton"},
                  {"Notes", "notesButton"}};
+    QList<qreal> sizes;
     for (const auto &pair : pairs) {
         const QLabel *caption = nullptr;
         for (const QLabel *label : bar->findChildren<QLabel *>()) {
@@ -797,7 +815,13 @@ void ScriptFitTest::toolBarCaptionsClearOfIcons()
         auto *button = action ? qobject_cast<QToolButton *>(bar->widgetForAction(action))
                               : w.findChild<QToolButton *>(QLatin1String(pair.action));
         QVERIFY2(caption && button, pair.caption);
-        if (captionInkTop(caption) <= iconInkBottom(button) + 1)
+        sizes << caption->font().pointSizeF();
+        if (sizes.first() != sizes.last())
+            faults << QStringLiteral("\"%1\" in %2 pt, \"Open\" in %3 pt")
+                          .arg(caption->text())
+                          .arg(sizes.last())
+                          .arg(sizes.first());
+        if (captionInkTop(caption) <= iconInkBottom(button) + 2)
             faults << QStringLiteral("\"%1\" starts at %2, its icon ends at %3")
                           .arg(caption->text())
                           .arg(captionInkTop(caption))
@@ -807,8 +831,13 @@ void ScriptFitTest::toolBarCaptionsClearOfIcons()
         if (label->text().isEmpty() || !label->isVisible())
             continue;
         faults << labelFault(label);
-        if (label->y() + label->height() > bar->height())
-            faults << QStringLiteral("caption \"%1\" below the bar").arg(label->text());
+        // The bar draws a 2-pixel border at its bottom; a blank row keeps the letters off it.
+        const int lineBottom = label->y() + (label->height() + label->fontMetrics().height()) / 2;
+        if (label->y() + label->height() > bar->height() || lineBottom > bar->height() - 3)
+            faults << QStringLiteral("caption \"%1\" ends at %2 in a bar %3 high")
+                          .arg(label->text())
+                          .arg(lineBottom)
+                          .arg(bar->height());
     }
     faults.removeAll(QString());
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));

@@ -23,7 +23,7 @@
 #include <sys/stat.h>
 
 struct Answer {
-    enum Mode { Whole, CutShort, Stall, Slow };
+    enum Mode { Whole, CutShort, Stall, Slow, Trickle };
     int status = 200;
     QByteArray body;
     QByteArray contentType = "application/zip";
@@ -81,6 +81,13 @@ private:
             socket->write(head);
             if (answer.mode == Answer::Stall)
                 return;  // headers only, then silence
+            if (answer.mode == Answer::Trickle) {
+                // A byte every 20 ms, for ever: never silent long enough to stall.
+                auto *drip = new QTimer(socket);
+                connect(drip, &QTimer::timeout, socket, [socket] { socket->write("P"); });
+                drip->start(20);
+                return;
+            }
             if (answer.mode == Answer::Slow) {
                 // The body in three parts with pauses: the client sees progress on the way.
                 const int third = answer.body.size() / 3;

@@ -51,6 +51,7 @@ private Q_SLOTS:
     void reachesThePackage();
     void failures_data();
     void failures();
+    void closedWhileDownloading_data();
     void closedWhileDownloading();
     void endlessStreamInBoundedMemory();
     void failuresBeforeRequest_data();
@@ -85,6 +86,7 @@ void DownloadAppTest::init()
 {
     m_ends = 0;
     UpdateHooks::stallTimeoutMs = 30000;
+    UpdateHooks::progressWindowMs = 60000;
     m_server = new UpdateServer;
     QVERIFY(WriteSettingsFile(strPlistPath, m_server->base()));
     m_install = std::make_unique<QTemporaryDir>();
@@ -226,6 +228,10 @@ void DownloadAppTest::failures_data()
                                << false;
     QTest::newRow("stalled") << package(ProgramPackage("v2"), Answer::Stall) << "bundle"
                              << notDownloaded + "The update server stopped answering." << false;
+    Answer trickle = package(QByteArray(), Answer::Trickle);
+    trickle.declaredLength = -2;
+    QTest::newRow("trickling") << trickle << "bundle"
+                               << notDownloaded + "The update server sent too slowly: " << false;
     QByteArray corrupt = ProgramPackage("v2");
     corrupt[40] = corrupt[40] ^ 0x5a;
     QTest::newRow("corrupt zip") << package(corrupt) << "bundle" << notInstalled << false;
@@ -250,6 +256,8 @@ void DownloadAppTest::failures()
     m_server->answers["/u/Corvask.zip"] = answer;
     if (answer.mode == Answer::Stall)
         UpdateHooks::stallTimeoutMs = 300;
+    if (answer.mode == Answer::Trickle)
+        UpdateHooks::progressWindowMs = 300;
     if (install == QLatin1String("flat")) {
         const QString exe = m_install->filePath(QStringLiteral("bin/Corvask"));
         QVERIFY(QDir().mkpath(QFileInfo(exe).path()) && QFile::copy(UpdateHooks::applicationFile, exe));
@@ -281,15 +289,30 @@ void DownloadAppTest::failures()
     QFile::remove(download.PackagePath());
 }
 
+void DownloadAppTest::closedWhileDownloading_data()
+{
+    QTest::addColumn<bool>("byCancel");
+    QTest::newRow("window closed") << false;
+    QTest::newRow("Cancel") << true;
+}
+
 void DownloadAppTest::closedWhileDownloading()
 {
+    QFETCH(bool, byCancel);
     m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
     QDownloadApp download;
+    download.setWindowModality(Qt::NonModal);
     download.show();
     QTRY_COMPARE(m_server->paths.size(), 1);
     QVERIFY(QFileInfo::exists(download.PackagePath()));
-    download.close();
+    auto *cancel = download.findChild<QPushButton *>(QStringLiteral("CancelButton"));
+    QVERIFY(cancel->isVisible());
+    if (byCancel)
+        cancel->click();
+    else
+        download.close();
     QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
+    QVERIFY(!cancel->isVisible() || !download.isVisible());
     QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
              QStringLiteral("Update could not be downloaded. The download was cancelled."));
     QVERIFY(!QFileInfo::exists(download.PackagePath()));

@@ -7,6 +7,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
+#include "browse/ItemTexts.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
@@ -95,13 +96,21 @@ KindRow rowOf(const CalenderInformation &r)
 {
     return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false};
 }
+// A name the scan kept, or one too long for it read from the head of the item's element: the
+// row shows its start rather than a blank.
+QString listName(const char *kept, qint64 offset, quint32 length, const char *startTag)
+{
+    if (kept)
+        return QString::fromUtf8(kept);
+    return ItemElementName(offset, length, startTag, kListNameReadBound).left(kListNameChars);
+}
 KindRow rowOf(const TasksInformation &r)
 {
-    return {QString::fromUtf8(r.pName ? r.pName : ""), r.szUuid, r.cPriority == '2'};
+    return {listName(r.pName, r.llItemOffset, r.dwItemLength, "<OPFTaskCopyName"), r.szUuid, r.cPriority == '2'};
 }
 KindRow rowOf(const NotesInformation &r)
 {
-    return {QString::fromUtf8(r.pTitle ? r.pTitle : ""), r.szUuid, false};
+    return {listName(r.pTitle, r.llItemOffset, r.dwItemLength, "<OPFNoteCopyTitle"), r.szUuid, false};
 }
 
 bool listed(const ContactInformation &r)

@@ -98,19 +98,21 @@ KindRow rowOf(const CalenderInformation &r)
 }
 // A name the scan kept, or one too long for it read from the head of the item's element: the
 // row shows its start rather than a blank.
-QString listName(const char *kept, qint64 offset, quint32 length, const char *startTag)
-{
-    if (kept)
-        return QString::fromUtf8(kept);
-    return ItemElementName(offset, length, startTag, kListNameReadBound).left(kListNameChars);
-}
+// A name the scan kept, or one too long for it read from the item's element, before and after
+// its long text: the row shows its start rather than a blank.
 KindRow rowOf(const TasksInformation &r)
 {
-    return {listName(r.pName, r.llItemOffset, r.dwItemLength, "<OPFTaskCopyName"), r.szUuid, r.cPriority == '2'};
+    const QString name = r.pName ? QString::fromUtf8(r.pName)
+                                 : ItemElementName(r.llItemOffset, r.dwItemLength, "<OPFTaskCopyName",
+                                                   kListNameReadBound, r.dwNoteOffset, r.dwNoteLength);
+    return {name.left(kListNameChars), r.szUuid, r.cPriority == '2'};
 }
 KindRow rowOf(const NotesInformation &r)
 {
-    return {listName(r.pTitle, r.llItemOffset, r.dwItemLength, "<OPFNoteCopyTitle"), r.szUuid, false};
+    const QString title = r.pTitle ? QString::fromUtf8(r.pTitle)
+                                   : ItemElementName(r.llItemOffset, r.dwItemLength, "<OPFNoteCopyTitle",
+                                                     kListNameReadBound, r.dwTextOffset, r.dwTextLength);
+    return {title.left(kListNameChars), r.szUuid, false};
 }
 
 bool listed(const ContactInformation &r)

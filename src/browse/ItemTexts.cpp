@@ -10,15 +10,28 @@
 #include <QDateTime>
 #include <QLocale>
 
-QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound)
+namespace {
+
+QString nameIn(const QByteArray &bytes, const char *startTag)
+{
+    std::string_view raw;
+    if (!ExtractElementValue(std::string_view(bytes.constData(), size_t(bytes.size())), QByteArray(startTag), &raw))
+        return QString();
+    return JoinLines(UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned));
+}
+
+}  // namespace
+
+QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound, qint64 longOffset,
+                        qint64 longLength)
 {
     if (length <= 0 || readBound <= 0)
         return QString();
-    const QByteArray item = ReadArchiveBytes(offset, qMin(length, readBound), readBound);
-    std::string_view raw;
-    if (!ExtractElementValue(std::string_view(item.constData(), size_t(item.size())), QByteArray(startTag), &raw))
-        return QString();
-    return JoinLines(UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned));
+    QString name = nameIn(ReadArchiveBytes(offset, qMin(length, readBound), readBound), startTag);
+    const qint64 afterLong = longOffset + longLength;
+    if (name.isEmpty() && longLength > 0 && longOffset > offset && afterLong < offset + length)
+        name = nameIn(ReadArchiveBytes(afterLong, qMin(offset + length - afterLong, readBound), readBound), startTag);
+    return name;
 }
 
 QString LocalTimeText(const QString &archive)

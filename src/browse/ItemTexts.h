@@ -15,8 +15,10 @@ constexpr int kListNameChars = 1024;
 
 // The element's text in the first length bytes (at most readBound) of the item at offset, its
 // entities undone once and its line breaks joined; empty when the element is absent, blank or
-// ends past the bytes read.
-QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound);
+// ends past the bytes read. When the item's long text (a note's text, a task's note) lies at
+// longOffset before the name, the readBound bytes after that text are searched too.
+QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound, qint64 longOffset = 0,
+                        qint64 longLength = 0);
 
 // An archive time as the machine's local "2010,May,06, 15:50:30" (English months, seconds
 // kept); empty for a text that names no real date.

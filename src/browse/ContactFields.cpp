@@ -1,6 +1,6 @@
 #include "browse/ContactFields.h"
 
-#include "scanner/DateConverter.h"
+#include "browse/ItemTexts.h"
 #include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
 
@@ -150,7 +150,8 @@ void storeList(ContactPreviewFields *fields, const ContactFieldRow &row, const Q
 
 void storeDate(char *field, const QString &value)
 {
-    const QByteArray date = ConvertArchiveDate(value, DateForm::ContactDate);
+    // A day, not an instant: the archive's own day, whatever the machine's zone.
+    const QByteArray date = ArchiveDayText(value).toLatin1();
     const int n = qMin(date.size(), 10);
     memcpy(field, date.constData(), size_t(n));
     field[n] = '\0';
@@ -161,13 +162,14 @@ void storeValue(ContactPreviewFields *fields, const ContactFieldRow &row, const 
     char *field = fieldAt(fields, row);
     switch (row.rule) {
     case ContactRule::Text:
-        storeFitting(field, value, row.room - 1);
+        // The archive escapes "&" and "<" once: undone once, so "&amp;" shows as "&".
+        storeFitting(field, UnescapeXmlEntities(value, EntityForm::Scanned), row.room - 1);
         break;
     case ContactRule::Department:
         storeFitting(field, UnescapeXmlEntities(value, EntityForm::Three), row.room - 1);
         break;
     case ContactRule::Street: {
-        QString street = value;
+        QString street = UnescapeXmlEntities(value, EntityForm::Scanned);
         street.replace(QLatin1Char('\n'), QLatin1String("\n "));
         storeFitting(field, street, 510);
         break;

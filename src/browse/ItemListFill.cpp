@@ -7,6 +7,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
+#include "browse/ItemTexts.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ScanGlobals.h"
@@ -95,13 +96,23 @@ KindRow rowOf(const CalenderInformation &r)
 {
     return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false};
 }
+// A name the scan kept, or one too long for it read from the head of the item's element: the
+// row shows its start rather than a blank.
+// A name the scan kept, or one too long for it read from the item's element, before and after
+// its long text: the row shows its start rather than a blank.
 KindRow rowOf(const TasksInformation &r)
 {
-    return {QString::fromUtf8(r.pName ? r.pName : ""), r.szUuid, r.cPriority == '2'};
+    const QString name = r.pName ? QString::fromUtf8(r.pName)
+                                 : ItemElementName(r.llItemOffset, r.dwItemLength, "<OPFTaskCopyName",
+                                                   kListNameReadBound, r.dwNoteOffset, r.dwNoteLength);
+    return {name.left(kListNameChars), r.szUuid, r.cPriority == '2'};
 }
 KindRow rowOf(const NotesInformation &r)
 {
-    return {QString::fromUtf8(r.pTitle ? r.pTitle : ""), r.szUuid, false};
+    const QString title = r.pTitle ? QString::fromUtf8(r.pTitle)
+                                   : ItemElementName(r.llItemOffset, r.dwItemLength, "<OPFNoteCopyTitle",
+                                                     kListNameReadBound, r.dwTextOffset, r.dwTextLength);
+    return {title.left(kListNameChars), r.szUuid, false};
 }
 
 bool listed(const ContactInformation &r)

@@ -53,16 +53,29 @@ namespace {
 
 // A word wider than room pixels gets zero-width breaks, so the line breaker may cut it rather
 // than let it run past the label's edge: after its '@' when that makes it fit, else after each
-// '@', '.', '-' and '_' too.
+// '@', '.', '-' and '_' too, and where a piece is still wider than a line (a long name without
+// dots), after every character of it. An empty marks breaks after every character.
 QString withBreaksAfter(const QString &word, const QString &marks)
 {
     QString out;
-    for (const QChar c : word) {
+    for (int i = 0; i < word.size(); ++i) {
+        const QChar c = word.at(i);
         out += c;
-        if (marks.contains(c))
+        // Never inside a surrogate pair.
+        const bool pairStart = c.isHighSurrogate() && i + 1 < word.size() && word.at(i + 1).isLowSurrogate();
+        if (marks.isEmpty() ? !pairStart : marks.contains(c))
             out += QChar(0x200B);
     }
     return out;
+}
+
+bool piecesFit(const QString &broken, int room, const QFontMetrics &metrics)
+{
+    for (const QString &part : broken.split(QChar(0x200B))) {
+        if (metrics.horizontalAdvance(part) > room)
+            return false;
+    }
+    return true;
 }
 
 QString breakableWord(const QString &word, int room, const QFontMetrics &metrics)
@@ -70,11 +83,17 @@ QString breakableWord(const QString &word, int room, const QFontMetrics &metrics
     if (room <= 0 || metrics.horizontalAdvance(word) <= room)
         return word;
     const QString atSign = withBreaksAfter(word, QStringLiteral("@"));
-    for (const QString &part : atSign.split(QChar(0x200B))) {
-        if (metrics.horizontalAdvance(part) > room)
-            return withBreaksAfter(word, QStringLiteral("@.-_"));
+    if (piecesFit(atSign, room, metrics))
+        return atSign;
+    const QString marks = withBreaksAfter(word, QStringLiteral("@.-_"));
+    if (piecesFit(marks, room, metrics))
+        return marks;
+    QStringList pieces = marks.split(QChar(0x200B));
+    for (QString &piece : pieces) {
+        if (metrics.horizontalAdvance(piece) > room)
+            piece = withBreaksAfter(piece, QString());
     }
-    return atSign;
+    return pieces.join(QChar(0x200B));
 }
 
 // One recipients line: its words made breakable where wider than room (0: as written), escaped.

@@ -8,6 +8,7 @@
 #include "platform/ArchiveSource.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailHeaders.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
@@ -177,6 +178,41 @@ QString excerptOf(const QString &text)
     return excerpt.text();
 }
 
+// Bytes read, before the body and after it, to find the sender's address of a mail whose
+// senders have no names.
+constexpr qint64 kSenderReadLimit = 16 * 1024;
+
+QString senderAddressIn(const QByteArray &bytes)
+{
+    const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    const ElementSpan span = GetElementValue(text, "<OPFMessageCopyFromAddresses");
+    QString address;
+    if (!span.found)
+        return address;
+    ForEachStartTag(ElementBytes(text, span), "<emailAddress", [&](std::string_view tag) {
+        std::string_view raw;
+        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw))
+            address =
+                UnescapeXmlEntities(QString::fromUtf8(raw.data(), int(raw.size())), EntityForm::Scanned).trimmed();
+        return address.isEmpty();
+    });
+    return address;
+}
+
+// The first sender's address from the mail's element: the plain body comes before the senders,
+// so what follows the body is read when the head does not hold them. Bounded either way.
+QString senderAddress(const MailMLRC &mail, qint64 fileSize)
+{
+    const qint64 start = mail.llDataOffset, end = mail.llDataOffset + qint64(mail.dwDataLength);
+    if (start <= 0 || end <= start || start >= fileSize)
+        return QString();
+    QString address = senderAddressIn(ReadArchiveBytes(start, qMin(qMin(end, fileSize) - start, kSenderReadLimit)));
+    const qint64 afterBody = mail.llBodyOffset + qint64(mail.dwBodyLength);
+    if (address.isEmpty() && mail.llBodyOffset > start && afterBody < qMin(end, fileSize))
+        address = senderAddressIn(ReadArchiveBytes(afterBody, qMin(qMin(end, fileSize) - afterBody, kSenderReadLimit)));
+    return address;
+}
+
 }  // namespace
 
 QString MailSenderText(const char *fromNames)
@@ -229,6 +265,9 @@ MailRowTexts MailRowTextsFor(const MailMLRC &mail, qint64 fileSize)
     MailRowTexts t;
     t.date = MailDateText(mail, MailEntryName(mail, fileSize));
     t.sender = MailSenderText(mail.pFromNames);
+    // Senders without names show their address, as the preview's header does, not a blank.
+    if (t.sender.trimmed().isEmpty())
+        t.sender = senderAddress(mail, fileSize);
     t.subject = QString::fromUtf8(mail.pSubject ? mail.pSubject : "");
     t.hasSnippet = mail.llBodyOffset > 0 && mail.dwBodyLength != 0;
     if (t.hasSnippet)

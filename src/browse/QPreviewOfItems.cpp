@@ -5,9 +5,9 @@
 #include "browse/BrowsePanes.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
+#include "browse/ItemTexts.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/SafePreviewDocument.h"
-#include "scanner/DateConverter.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QScrollBar>
@@ -177,11 +177,14 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
     ExtractItemElements(viewOf(item), "</task>", table, [&dates](int row, std::string_view raw) {
         const QString value = DecodeElementText(raw);
         if (!value.isEmpty())
-            dates[row] = QByteArray(timeconverterpre1(value)).left(21);
+            dates[row] = LocalTimeText(value).toUtf8();
     });
 
     ResetItemPreviewPane();
-    const QString name = QString::fromUtf8(record->pName ? record->pName : "");
+    // The scan keeps no name over 255 characters: the element holds it whole.
+    const QString name = record->pName
+        ? QString::fromUtf8(record->pName)
+        : ItemElementName(record->llItemOffset, record->dwItemLength, "<OPFTaskCopyName", kPreviewNameReadBound);
     if (!name.isEmpty())
         AppendPreviewLine(QStringLiteral("Task : "), name);
     if (!dates[0].isEmpty())
@@ -200,7 +203,9 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
 void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
 {
     ResetItemPreviewPane();
-    const QString title = QString::fromUtf8(record->pTitle ? record->pTitle : "");
+    const QString title = record->pTitle
+        ? QString::fromUtf8(record->pTitle)
+        : ItemElementName(record->llItemOffset, record->dwItemLength, "<OPFNoteCopyTitle", kPreviewNameReadBound);
     if (!title.isEmpty())
         AppendPreviewLine(QStringLiteral("Summary : "), title);
     if (record->dwTextLength != 0)

@@ -16,9 +16,11 @@
 
 namespace {
 
-QString NowText()
+// A time the scan recorded; now when it recorded none (no scan ran in this window).
+QString TimeText(const QDateTime &recorded)
 {
-    return QLocale::c().toString(QDateTime::currentDateTime(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    const QDateTime at = recorded.isValid() ? recorded : QDateTime::currentDateTime();
+    return QLocale::c().toString(at, QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
 // The archive the counts belong to. The full path, not the 135-byte Latin-1 copy in CurrentPath,
@@ -37,7 +39,7 @@ QByteArray LogReportText()
     lines << (bforQRepairFO ? QStringLiteral("--------Corvask v3 Log Report----------")
                             : QStringLiteral("--------Tillomar v3.0.0.0 Log Report----------"))
           << QString() << QStringLiteral("Selected OLM: ") + ScannedArchivePath() << QString()
-          << QStringLiteral("Start date & time: ") + NowText() << QString() << rule
+          << QStringLiteral("Start date & time: ") + TimeText(g_scanStartedAt) << QString() << rule
           << QStringLiteral("Number of items found:") << QStringLiteral("Mails: %1").arg(MailItemCount)
           << QStringLiteral("Contacts: %1").arg(ContactItemCount)
           << QStringLiteral("Calendar: %1").arg(CalendarItemCount) << QStringLiteral("Notes: %1").arg(NotesItemCount)
@@ -45,7 +47,7 @@ QByteArray LogReportText()
     if (CompressedEntryCount > 0)
         lines << CompressedEntriesLine();
     lines << rule << QString();
-    lines << QStringLiteral("End date & time: ") + NowText() << rule;
+    lines << QStringLiteral("End date & time: ") + TimeText(g_scanEndedAt) << rule;
     return (lines.join(QLatin1Char('\n')) + QLatin1Char('\n')).toUtf8();
 }
 

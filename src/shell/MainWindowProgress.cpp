@@ -115,6 +115,8 @@ void QZovuvozivMainWindow::SetInitialSettings(long long maximum)
     m_pOpenFile->setIcon(QIcon(QStringLiteral(":/images/img_opendisable.png")));
     m_pActionOpen->setEnabled(false);
     m_pActionFindFile->setEnabled(false);
+    g_scanStartedAt = QDateTime::currentDateTime();
+    g_scanEndedAt = QDateTime();
     m_scanFinishSeen = false;
     m_scanEndSeen = false;
     m_summaryHeld = false;
@@ -145,6 +147,7 @@ void QZovuvozivMainWindow::OnStrInfo(QString text)
 void QZovuvozivMainWindow::SetFinishSettingsForMail()
 {
     m_scanFinishSeen = true;
+    g_scanEndedAt = QDateTime::currentDateTime();
     OnMailButtonClicked();
     restoreControlsAfterRun(true, true);
     // A stop confirmed after the walk's last test came too late: the scan is whole and stays

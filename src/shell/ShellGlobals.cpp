@@ -10,3 +10,5 @@ QString senderObjName;
 QString strPlistPath;
 QString HelpFilePath;
 QString strPreviewerPath;
+QDateTime g_scanStartedAt;
+QDateTime g_scanEndedAt;

@@ -5,6 +5,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/SaveGlobals.h"
 
+#include <QDateTime>
 #include <QString>
 
 // The archive path as NUL-terminated Latin-1, at most 135 bytes; set by the open/scan dialog.
@@ -24,3 +25,6 @@ extern QString senderObjName;
 extern QString strPlistPath;
 extern QString HelpFilePath;
 extern QString strPreviewerPath;
+// When the last scan started and ended, for its log report; invalid while unknown.
+extern QDateTime g_scanStartedAt;
+extern QDateTime g_scanEndedAt;

@@ -165,8 +165,13 @@ void ContactFieldsTest::textFields_data()
     QTest::newRow("bound tested after trimming") << QByteArray("OPFContactCopySetNameSuffix") << QByteArray(" \n Esquire\t ")
                                                  << "Esquire";
     QTest::newRow("inner white space kept") << QByteArray("OPFContactCopyNickName") << QByteArray(" a \n b ") << "a \n b";
-    QTest::newRow("text keeps entities as written") << QByteArray("OPFContactCopyBusinessCompany")
-                                                    << QByteArray("A&amp;B") << "A&amp;B";
+    QTest::newRow("company: entities undone once") << QByteArray("OPFContactCopyBusinessCompany")
+                                                   << QByteArray("M\xc3\xbcller &amp; Co. KG")
+                                                   << QStringLiteral("M\u00fcller & Co. KG");
+    QTest::newRow("company: an escaped entity stays one") << QByteArray("OPFContactCopyBusinessCompany")
+                                                          << QByteArray("A&amp;amp;B") << "A&amp;B";
+    QTest::newRow("street: entities undone once") << QByteArray("OPFContactCopyHomeStreetAddress")
+                                                  << QByteArray("1 &lt;Main&gt; St") << "1 <Main> St";
     QTest::newRow("accented letters come back unchanged") << QByteArray("OPFContactCopyHomeCity")
                                                           << QByteArray("Z\xc3\xbcrich") << QStringLiteral("Z\u00fcrich");
     QTest::newRow("department: encoded ampersand") << QByteArray("OPFContactCopyBusinessDepartment") << QByteArray("R&amp;D")
@@ -198,9 +203,11 @@ void ContactFieldsTest::textFields_data()
     QTest::newRow("birthday as local date") << QByteArray("OPFContactCopyBirthday") << QByteArray("2018-06-20T06:00:00")
                                             << "2018-06-20";
     QTest::newRow("anniversary fits its 11 bytes") << QByteArray("OPFContactCopyAnniversary")
-                                                   << QByteArray("1999-12-31T23:59:59") << "1999-12-31";
-    QTest::newRow("unreadable date is the epoch") << QByteArray("OPFContactCopyCustomDate1") << QByteArray("someday")
-                                                  << "1970-01-01";
+                                                   << QByteArray("1999-12-31T08:00:00") << "1999-12-31";
+    QTest::newRow("unreadable date shows nothing") << QByteArray("OPFContactCopyCustomDate1") << QByteArray("someday")
+                                                   << "";
+    QTest::newRow("month 13 shows nothing") << QByteArray("OPFContactCopyAnniversary")
+                                            << QByteArray("2001-13-01T00:00:00") << "";
     QTest::newRow("date beyond year 9999 gives none") << QByteArray("OPFContactCopyCustomDate2")
                                                       << QByteArray("12345-01-01T00:00:00") << "";
     QTest::newRow("empty value stores nothing") << QByteArray("OPFContactCopyBirthday") << QByteArray("  ") << "";

@@ -13,6 +13,7 @@
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
 
@@ -127,9 +128,13 @@ void ItemListsTest::initTestCase()
 
 void ItemListsTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
     startScanInWindow(w, path);
     QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
     peer(w).m_pInformationDlg->close();
+    // The log report's times are the scan's own.
+    QVERIFY(g_scanStartedAt >= before && g_scanEndedAt >= g_scanStartedAt);
+    QVERIFY(g_scanEndedAt <= QDateTime::currentDateTime());
 }
 
 void ItemListsTest::click(QZovuvozivMainWindow &w, QTreeWidgetItem *folder)

@@ -75,6 +75,8 @@ class PreviewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void labelledValuesStayText();
+    void longNamesShowWhole_data();
+    void longNamesShowWhole();
     void initTestCase();
     void sampleTasks_data();
     void sampleTasks();
@@ -178,6 +180,51 @@ void PreviewTest::labelledValuesStayText()
             QVERIFY(!it.fragment().charFormat().fontItalic());
         }
     }
+}
+
+void PreviewTest::longNamesShowWhole_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QString>("label");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("textLength");
+    QTest::newRow("task of 255 kept by the scan") << "Tasks" << "Task : " << QString(255, QLatin1Char('t')) << 4;
+    QTest::newRow("task of 257") << "Tasks" << "Task : " << QString(257, QLatin1Char('t')) << 4;
+    QTest::newRow("task of 300 with an escaped ampersand")
+        << "Tasks" << "Task : " << QStringLiteral("R & D ") + QString(294, QLatin1Char('t')) << 4;
+    QTest::newRow("note title of 300") << "Notes" << "Summary : " << QString(300, QLatin1Char('n')) << 4;
+    // The note's text comes before its title in the element.
+    QTest::newRow("note title of 300 after 40,000 characters of text")
+        << "Notes" << "Summary : " << QString(300, QLatin1Char('n')) << 40000;
+}
+
+// A name longer than the scan keeps is read from the item: the row and the preview show it.
+void PreviewTest::longNamesShowWhole()
+{
+    QFETCH(QString, folder);
+    QFETCH(QString, label);
+    QFETCH(QString, name);
+    QFETCH(int, textLength);
+    const QString text(textLength, QLatin1Char('x'));
+    TestArchiveBuilder b;
+    if (folder == QLatin1String("Tasks"))
+        b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{name, text, "2"}}));
+    else
+        b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{name, text}}));
+    const QString path = m_dir.filePath(QStringLiteral("names.olm"));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(b.finish());
+    f.close();
+
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, path, folder);
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(ItemColumnText), name);
+    select(w, 0);
+    QVERIFY2(w.panes().textPreview->toPlainText().startsWith(label + name + QLatin1Char('\n')),
+             qPrintable(w.panes().textPreview->toPlainText().left(400)));
 }
 
 void PreviewTest::sampleTasks()

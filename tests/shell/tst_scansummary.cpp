@@ -3,6 +3,7 @@
 
 #include "scanner/ScanGlobals.h"
 #include "shell/InformationDlg.h"
+#include "shell/ShellGlobals.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -15,6 +16,7 @@ private Q_SLOTS:
     void cleanup() { CleanScanResults(); }
     void compressedLine_data();
     void compressedLine();
+    void reportTimesAreTheScans();
 };
 
 void ScanSummaryTest::compressedLine_data()
@@ -49,6 +51,22 @@ void ScanSummaryTest::compressedLine()
     // Between the counts and the buttons, which the sheet still holds.
     auto *close = dialog.findChild<QPushButton *>(QStringLiteral("closebutton"));
     QVERIFY(dialog.rect().contains(close->geometry()) && (!note->isVisible() || note->y() + note->height() <= close->y()));
+}
+
+// The report names when the scan started and ended, not twice the time it was written.
+void ScanSummaryTest::reportTimesAreTheScans()
+{
+    g_scanStartedAt = QDateTime(QDate(2026, 3, 5), QTime(10, 11, 12));
+    g_scanEndedAt = g_scanStartedAt.addSecs(83);
+    QTemporaryDir dir;
+    QString path;
+    QVERIFY(WriteLogReport(dir.path(), QDateTime::currentDateTime(), &path, nullptr));
+    g_scanStartedAt = g_scanEndedAt = QDateTime();
+    QFile log(path);
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'));
+    QVERIFY(lines.contains(QStringLiteral("Start date & time: 2026-03-05 10:11:12")));
+    QVERIFY(lines.contains(QStringLiteral("End date & time: 2026-03-05 10:12:35")));
 }
 
 QTEST_MAIN(ScanSummaryTest)

@@ -108,7 +108,10 @@ QByteArray scriptArchive()
 
 // Mails of twelve recipients and two attachments, from senders that fit beside the date or not.
 const char *const kManySenders[] = {"王小明 张伟 李娜 刘洋 陈静 杨帆",
-                                    "Maximiliane-Wilhelmine von Hohenzollern-Sigmaringen", "Kari Nordmann"};
+                                    "Maximiliane-Wilhelmine von Hohenzollern-Sigmaringen", "Kari Nordmann", ""};
+// A sender without a name, whose address of 90 characters has no dot to break after.
+const char kLongAddress[] = "maximilianewilhelminevonhohenzollernsigmaringenundandereverwandte"
+                            "ausdemhauseimwesten@localhost";
 const char *const kManyTo[] = {
     "avraham.bendavid@example.co.il", "giorgos.papadopoulos@example.gr",
     "kari.nordmann@example.no",       "wang.xiaoming@example.cn",
@@ -127,6 +130,10 @@ QByteArray manyRecipientsArchive()
         mail.body = mail.subject;
         mail.sent = QStringLiteral("2006-01-11T17:17:59");
         mail.from = {{QStringLiteral("sender@example.org"), text(sender)}};
+        if (!*sender) {
+            mail.from = {{QLatin1String(kLongAddress), QString()}};
+            mail.to << OlmXml::Address{QLatin1String(kLongAddress), QString()};
+        }
         for (const char *to : kManyTo)
             mail.to << OlmXml::Address{QLatin1String(to), QString()};
         for (const char *cc : kManyCc)
@@ -592,6 +599,10 @@ QVector<DrawnLine> drawnLines(const QLabel *label, qreal *room)
 {
     QTextDocument document;
     document.setDefaultFont(label->font());
+    // As the label wraps: at word boundaries only, never inside a word too long for a line.
+    QTextOption option = document.defaultTextOption();
+    option.setWrapMode(label->wordWrap() ? QTextOption::WordWrap : QTextOption::ManualWrap);
+    document.setDefaultTextOption(option);
     document.documentLayout()->setPaintDevice(const_cast<QLabel *>(label));
     document.setHtml(label->text());
     const QRect inner = label->contentsRect();
@@ -684,6 +695,10 @@ void ScriptFitTest::manyRecipientsInsideTheView()
         settleHeader(p);
         const QString sender = p.senderLabel->property("wholeSender").toString();
         QString mail = QStringLiteral("%1, %2 px: ").arg(sender).arg(width);
+        const QWidget *rowWidget = EnsureMailRowWidget(list, list->topLevelItem(i));
+        const QLabel *rowSender = rowWidget ? rowWidget->findChild<QLabel *>(QStringLiteral("mailSender")) : nullptr;
+        if (!rowSender || rowSender->text().isEmpty())
+            faults << mail + QStringLiteral("list row's sender blank");
         const auto checkLayout = [&] {
             const int view = area->viewport()->width();
             if (area->widget()->width() > view)
@@ -713,6 +728,8 @@ void ScriptFitTest::manyRecipientsInsideTheView()
                 faults << mail
                         + (dateBelow ? QStringLiteral("date below a sender that fits beside it")
                                      : QStringLiteral("sender \"%1\" cut beside the date").arg(p.senderLabel->text()));
+            if (sender.isEmpty() || p.senderLabel->text().isEmpty())
+                faults << mail + QStringLiteral("sender line blank");
             if (headerWidthNeeded(p.senderLabel, sender) <= view && p.senderLabel->text() != sender)
                 faults << mail + QStringLiteral("sender \"%1\" cut with %2 px").arg(p.senderLabel->text()).arg(view);
         };

@@ -49,6 +49,35 @@ QString checkCode(Qt::CheckState s)
     return QString::number(FolderStateCode(s));
 }
 
+// Each box set alone makes the view find the item's place by adding up the rows above it, so a
+// change to every folder would cost the square of their number: the model stays quiet while the
+// boxes change, then the view repaints once.
+class QuietBoxes {
+public:
+    explicit QuietBoxes(QTreeWidget *tree)
+        : m_tree(tree), m_model(tree ? tree->model() : nullptr),
+          m_wasQuiet(m_model ? m_model->blockSignals(true) : true)
+    {
+    }
+    ~QuietBoxes()
+    {
+        if (m_wasQuiet)
+            return;
+        m_model->blockSignals(false);
+        const int rows = m_model->rowCount();
+        if (rows > 0)
+            emit m_model->dataChanged(m_model->index(0, 0), m_model->index(rows - 1, m_model->columnCount() - 1));
+        m_tree->viewport()->update();
+    }
+    QuietBoxes(const QuietBoxes &) = delete;
+    QuietBoxes &operator=(const QuietBoxes &) = delete;
+
+private:
+    QTreeWidget *m_tree;
+    QAbstractItemModel *m_model;
+    bool m_wasQuiet;
+};
+
 bool isRootItem(const QTreeWidgetItem *item)
 {
     QTreeWidget *tree = item->treeWidget();
@@ -167,6 +196,7 @@ void ApplyFolderBoxChange(QTreeWidgetItem *item)
 {
     if (!item || !item->treeWidget())
         return;
+    const QuietBoxes quiet(item->treeWidget());
     const Qt::CheckState box = item->checkState(FolderColumnName);
     if (isRootItem(item)) {
         if (box != Qt::PartiallyChecked)
@@ -190,6 +220,7 @@ void MarkAllFolders(QTreeWidget *tree, quint8 state)
     for (FldrAtribNode *node = StartFldrAtrib; node; node = node->pNext)
         node->bState = code;
     if (tree) {
+        const QuietBoxes quiet(tree);
         for (QTreeWidgetItemIterator it(tree); *it; ++it) {
             (*it)->setCheckState(FolderColumnName, FolderBoxFor(code));
             SetFolderOwnLeftOut(*it, code != 1);
@@ -202,6 +233,7 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state)
     QTreeWidget *tree = item ? item->treeWidget() : nullptr;
     if (!tree)
         return;
+    const QuietBoxes quiet(tree);
     // The first item per id in tree order, and the nodes per parent id in list order.
     QHash<qint64, QTreeWidgetItem *> items;
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
@@ -248,6 +280,7 @@ void SetRecoverSelectedState(QTreeWidget *tree)
 {
     if (!tree)
         return;
+    const QuietBoxes quiet(tree);
     // Boxes may have been set without propagation (the kind views do that): children come
     // before their parents in reverse tree order, so every parent follows its children, and the
     // save then uses what the boxes show.
@@ -297,6 +330,7 @@ void TakeFolderBoxesAsChosen(QTreeWidget *tree)
 {
     if (!tree)
         return;
+    const QuietBoxes quiet(tree);
     for (QTreeWidgetItemIterator it(tree); *it; ++it)
         SetFolderOwnLeftOut(*it, (*it)->checkState(FolderColumnName) == Qt::Unchecked);
 }

@@ -81,13 +81,18 @@ QVector<LineSpan> recipientLines(const QLabel *label, int width)
     document.documentLayout()->setPaintDevice(const_cast<QLabel *>(label));
     document.setHtml(label->text());
     document.setTextWidth(width - (label->width() - inner.width()));
+    // A line starts where the line above ends: lines of fallback fonts reach a pixel into the
+    // next one, and a start rounded down would show that much of the line above.
     QVector<LineSpan> lines;
+    qreal above = 0;
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         const qreal top = document.documentLayout()->blockBoundingRect(block).top();
         const QTextLayout *layout = block.layout();
         for (int i = 0; layout && i < layout->lineCount(); ++i) {
             const QTextLine line = layout->lineAt(i);
-            lines.append({inner.top() + qFloor(top + line.y()), inner.top() + qCeil(top + line.y() + line.height())});
+            const qreal start = lines.isEmpty() ? top + line.y() : qMax(top + line.y(), above);
+            above = top + line.y() + line.height();
+            lines.append({inner.top() + qCeil(start), inner.top() + qCeil(above)});
         }
     }
     return lines;

@@ -636,8 +636,9 @@ QString cutAtTop(const BrowsePanes &p, int value)
         parts.append({QStringLiteral("tile %1").arg(i), {tile->y(), tile->y() + tile->height()}});
     }
     for (const auto &part : parts) {
-        // A pixel either way is rounding of the line's height.
-        if (part.second.first + 1 < value && value < part.second.second - 1)
+        // Nothing of the line above shows; a stop may pass a line's own start by the pixel or two
+        // its line above reaches into it (blank room above its letters).
+        if (part.second.first + 2 < value && value < part.second.second)
             return QStringLiteral("%1 (%2..%3) cut at %4")
                 .arg(part.first)
                 .arg(part.second.first)

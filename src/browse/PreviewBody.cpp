@@ -188,6 +188,30 @@ PreparedBody prepareText(const QString &text, const PreviewLook &look)
     return prepared;
 }
 
+// The longest run of text in the filtered markup with no place to wrap: blanks and characters
+// past ASCII (the toolkit breaks between ideographs) end a run; tags do not, and style sheets are
+// no text. A word of megabytes takes the toolkit minutes to lay out, however little of it shows.
+int longestUnbrokenRun(const QByteArray &markup)
+{
+    int longest = 0;
+    int run = 0;
+    for (int at = 0; at < markup.size(); ++at) {
+        const char c = markup.at(at);
+        if (c == '<') {
+            const bool style = markup.mid(at, 6).toLower() == "<style";
+            const int end = style ? markup.indexOf("</style", at) : markup.indexOf('>', at);
+            if (end < 0)
+                break;
+            at = end;
+            continue;
+        }
+        const bool breaks = c == ' ' || c == '\t' || c == '\n' || c == '\r' || (static_cast<unsigned char>(c) & 0x80);
+        run = breaks ? 0 : run + 1;
+        longest = qMax(longest, run);
+    }
+    return longest;
+}
+
 PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const InlinePictureEntries &pictures,
                            const std::atomic<bool> &stop)
 {
@@ -196,7 +220,8 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
         return PreparedBody();
     // The pictures data: addresses carry are not what the layout's cost grows with.
     const QByteArray weighed = withoutPictureData(markup);
-    if (weighed.size() > kMaxPreviewMarkup || weighed.count('<') > kMaxPreviewTags)
+    if (weighed.size() > kMaxPreviewMarkup || weighed.count('<') > kMaxPreviewTags
+        || longestUnbrokenRun(weighed) > kMaxLineChars)
         return prepareText(TextOfInertMarkup(markup), look);
     PreparedBody prepared;
     auto laid = newDocument(look);

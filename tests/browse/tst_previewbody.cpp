@@ -65,6 +65,16 @@ void PreviewBodyTest::markupOrText_data()
     QTest::newRow("a large table shows as its text") << QString(
         QStringLiteral("<table>") + QStringLiteral("<tr><td>a1<td>b2").repeated(60000) + QStringLiteral("</table>"))
                                                      << false << QStringLiteral("\ta1\tb2\n") << QStringLiteral("<td>");
+    // One word of megabytes has nowhere to wrap: as text its line is broken, as markup it would
+    // take minutes to lay out. Style sheets, ideographs and long words within bounds stay markup.
+    QTest::newRow("a word of 1.4 MB shows as text")
+        << QString(QStringLiteral("<article>").repeated(30) + QString(1400000, QLatin1Char('x'))) << false
+        << QString(4096, QLatin1Char('x')) << QString(4097, QLatin1Char('x'));
+    QTest::newRow("minified style and long words stay markup")
+        << QString(QStringLiteral("<style>") + QStringLiteral("p{color:red}").repeated(2000) + QStringLiteral("</style><p>")
+                   + QString(3000, QLatin1Char('w')) + QStringLiteral(" <b>") + QString(6000, QChar(0x6587))
+                   + QStringLiteral("</b></p>"))
+        << true << QStringLiteral("<b>") << QString();
     QTest::newRow("deep nesting is laid out flat, its line breaks kept")
         << QString(QStringLiteral("<span>").repeated(3000) + QStringLiteral("a<br>b")) << true
         << QStringLiteral("a<br>b")

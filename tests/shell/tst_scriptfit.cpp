@@ -206,15 +206,10 @@ private:
     QString m_manyPath;
 };
 
-// Runs events until the geometry of every widget under root stays the same for a few passes.
-void settleGeometry(const QWidget *root)
+// Runs events until shape() gives the same rectangles for a few passes in a row (20 s at most).
+template <typename Shape>
+void settleShape(const Shape &shape)
 {
-    const auto shape = [root] {
-        QVector<QRect> rects{root->geometry()};
-        for (const QWidget *child : root->findChildren<QWidget *>())
-            rects << child->geometry();
-        return rects;
-    };
     QElapsedTimer waited;
     waited.start();
     QVector<QRect> last = shape();
@@ -225,6 +220,18 @@ void settleGeometry(const QWidget *root)
         same = now == last ? same + 1 : 0;
         last = now;
     }
+}
+
+// Runs events until the geometry of every widget under root stays the same for a few passes.
+void settleGeometry(const QWidget *root)
+{
+    const auto shape = [root] {
+        QVector<QRect> rects{root->geometry()};
+        for (const QWidget *child : root->findChildren<QWidget *>())
+            rects << child->geometry();
+        return rects;
+    };
+    settleShape(shape);
 }
 
 // Runs events until the header's geometry stays the same for a few passes: on a loaded machine
@@ -246,16 +253,7 @@ void settleHeader(const BrowsePanes &p)
         }
         return rects;
     };
-    QElapsedTimer waited;
-    waited.start();
-    QVector<QRect> last = shape();
-    for (int same = 0; same < 3 && waited.elapsed() < 20000;) {
-        QTest::qWait(20);
-        QCoreApplication::sendPostedEvents();
-        const QVector<QRect> now = shape();
-        same = now == last ? same + 1 : 0;
-        last = now;
-    }
+    settleShape(shape);
 }
 
 void ScriptFitTest::initTestCase()

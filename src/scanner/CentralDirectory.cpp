@@ -242,7 +242,9 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
         ++i;
         // In a moved archive a record's header stands where the record says, or moved as much
         // as the directory (every header behind the place where bytes were added or removed).
-        if (m_shift != 0 && !localAgrees(e, headers)) {
+        // Only an offset inside the archive is moved: one from damage may be near the largest
+        // number, where adding the shift would overflow.
+        if (m_shift != 0 && e.headerOffset >= 0 && e.headerOffset <= cdOffset && !localAgrees(e, headers)) {
             CentralEntry moved = e;
             moved.headerOffset += m_shift;
             if (moved.headerOffset >= 0 && localAgrees(moved, headers)) {

@@ -150,7 +150,13 @@ void checkMail(const Input &in)
         const bool recovered = r->nNameLength == 0 && r->llNameOffset == 0;
         if (recovered) {
             CHECK(r->dwEntrySize == 0 && r->dwCrc32 == 0, "recovered mail entry fields", r->dwEntrySize, r->dwCrc32);
-            checkItem(in, r->llDataOffset, r->dwDataLength, "</email>", "recovered mail item span");
+            // A message that lost its close tag is kept from what remains of its entry, marked
+            // damaged: its span holds the message's start tag.
+            if (r->bDamaged)
+                CHECK(memmem(in.data + r->llDataOffset, r->dwDataLength, "<email", 6), "recovered cut mail start",
+                      r->llDataOffset, r->dwDataLength);
+            else
+                checkItem(in, r->llDataOffset, r->dwDataLength, "</email>", "recovered mail item span");
         } else {
             CHECK(r->nNameLength >= 0 && in.holds(r->llNameOffset, r->nNameLength), "mail entry name span",
                   r->llNameOffset, r->nNameLength);

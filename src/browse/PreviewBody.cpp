@@ -47,6 +47,24 @@ qint64 threadCpuNanoseconds()
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
+// The preview's own workers, owned by the window's thread. Each thread that lays text out keeps
+// fonts of its own (several MiB with the fallback faces of other scripts): on the shared pool
+// every thread that had ever laid a body out kept them, and each archive opened left more held.
+// Two threads, kept: a body dropped for a later one may still be in the toolkit's hands.
+QThreadPool *gPreviewPool = nullptr;
+
+QThreadPool *previewPool()
+{
+    if (!gPreviewPool) {
+        gPreviewPool = new QThreadPool;
+        gPreviewPool->setMaxThreadCount(2);
+        gPreviewPool->setExpiryTimeout(-1);
+        // Its threads end while the application, which their layouts use, still stands.
+        qAddPostRoutine([] { delete std::exchange(gPreviewPool, nullptr); });
+    }
+    return gPreviewPool;
+}
+
 // The preview being prepared; owned by the window's thread.
 struct PendingBody {
     std::atomic<bool> stop{false};
@@ -269,7 +287,7 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
     QPointer<QTextBrowser> target(view);
-    QThreadPool::globalInstance()->start(QRunnable::create([pending, prepare, look, windowThread, target] {
+    previewPool()->start(QRunnable::create([pending, prepare, look, windowThread, target] {
         PreparedBody prepared = prepare(look, pending->stop);
         if (pending->stop || !prepared.document)
             return;
@@ -366,4 +384,10 @@ void CancelPreviewBody()
     if (gPending)
         gPending->stop = true;
     gPending.reset();
+}
+
+void WaitForPreviewWorkers()
+{
+    if (gPreviewPool)
+        gPreviewPool->waitForDone();
 }

@@ -20,6 +20,8 @@ void ShowPreviewText(QTextBrowser *view, const QString &text);
 // The view's property that tells what a shown body came to: "markup" or "text".
 constexpr char kPreviewShownAs[] = "previewShownAs";
 void CancelPreviewBody();
+// Returns once no body is being prepared any more, dropped ones included.
+void WaitForPreviewWorkers();
 // A body is being prepared for the view.
 bool PreviewBodyPending();
 

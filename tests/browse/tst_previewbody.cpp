@@ -143,12 +143,12 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     QCOMPARE(view.toPlainText().trimmed().remove(QChar::ObjectReplacementCharacter), QStringLiteral("second"));
     QVERIFY(!qvariant_cast<QImage>(view.document()->resource(QTextDocument::ImageResource, picture)).isNull());
     // Long enough for the first to have ended: it is dropped.
-    QThreadPool::globalInstance()->waitForDone();
+    WaitForPreviewWorkers();
     QCoreApplication::processEvents();
     QVERIFY(view.toPlainText().startsWith(QLatin1String("second")));
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
     CancelPreviewBody();
-    QThreadPool::globalInstance()->waitForDone();
+    WaitForPreviewWorkers();
     QCoreApplication::processEvents();
     QVERIFY(view.toPlainText().isEmpty());
 }

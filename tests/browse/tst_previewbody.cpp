@@ -2,6 +2,7 @@
 // thread; what would hold the window shows as the message's text, a stop drops it, and only the
 // body asked last reaches the view.
 
+#include "TestFiles.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewBody.h"
 #include "browse/SafePreviewDocument.h"
@@ -11,7 +12,6 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QBuffer>
 #include <QTextBlock>
 #include <QtEndian>
 #include <QTextBrowser>
@@ -33,19 +33,6 @@ private slots:
     void picturesWithinTheirBounds();
     void eachPictureEntryOnce();
 };
-
-namespace {
-
-QByteArray pngOf(const QImage &image)
-{
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
-}
-
-}  // namespace
 
 void PreviewBodyTest::markupOrText_data()
 {
@@ -133,10 +120,7 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     UseSafePreviewDocument(&view);
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
     // A picture the message carries, decoded with the document.
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    QImage(4, 4, QImage::Format_RGB32).save(&buffer, "PNG");
+    const QByteArray png = PngOf(4, Qt::green);
     const QUrl picture(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64()));
     ShowPreviewBody(&view, QStringLiteral("<p>second</p><img src=\"%1\">").arg(picture.toString()));
     QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
@@ -215,7 +199,7 @@ void PreviewBodyTest::handedOverPicturesAreDrawn()
     QImage red(100, 100, QImage::Format_RGB32);
     red.fill(Qt::red);
     ShowPreviewBody(&view, QStringLiteral("<html><body><img src=\"data:image/png;base64,%1\"></body></html>")
-                               .arg(QString::fromLatin1(pngOf(red).toBase64())));
+                               .arg(QString::fromLatin1(PngOf(red).toBase64())));
     QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
     QTRY_COMPARE(view.viewport()->grab().toImage().pixelColor(50, 50), QColor(Qt::red));
 }
@@ -227,7 +211,7 @@ void PreviewBodyTest::picturesWithinTheirBounds_data()
     QTest::addColumn<bool>("shown");
     QImage small(40, 30, QImage::Format_RGB32);
     small.fill(Qt::red);
-    const QByteArray smallPng = pngOf(small);
+    const QByteArray smallPng = PngOf(small);
     QTest::newRow("a small picture as it is") << smallPng << kMaxPreviewPicturesBytes << true;
     QTest::newRow("no room left for it") << smallPng << qint64(40 * 30 * 4 - 1) << false;
     QTest::newRow("not a picture") << QByteArray("GIF89a not really") << kMaxPreviewPicturesBytes << false;
@@ -239,7 +223,7 @@ void PreviewBodyTest::picturesWithinTheirBounds_data()
     QTest::newRow("a huge claimed size") << claims << kMaxPreviewPicturesBytes << false;
     QImage large(4400, 4400, QImage::Format_RGB32);
     large.fill(Qt::blue);
-    QTest::newRow("larger than the pixel bound: scaled") << pngOf(large) << kMaxPreviewPicturesBytes << true;
+    QTest::newRow("larger than the pixel bound: scaled") << PngOf(large) << kMaxPreviewPicturesBytes << true;
 }
 
 void PreviewBodyTest::picturesWithinTheirBounds()

@@ -6,6 +6,7 @@
 #include "MainWindowTestPeer.h"
 #include "OlmXml.h"
 #include "TestArchiveBuilder.h"
+#include "TestFiles.h"
 #include "browse/FolderTree.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
@@ -18,7 +19,6 @@
 #include "shell/ShellResources.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QBuffer>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -53,13 +53,7 @@ QTreeWidgetItem *calendarFolder(QTreeWidget *tree, const QString &name)
 
 QByteArray pngBytes()
 {
-    QImage image(kPictureSide, kPictureSide, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return PngOf(kPictureSide, Qt::blue);
 }
 
 } // namespace
@@ -295,10 +289,7 @@ void CalendarPreviewTest::descriptionCutByArchiveEnd()
 void CalendarPreviewTest::descriptionLoadsNoLocalFile()
 {
     const QString picture = m_dir.filePath(QStringLiteral("picture.png"));
-    QFile f(picture);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(pngBytes());
-    f.close();
+    QVERIFY(WriteTestFile(picture, pngBytes()));
     const QString description = QStringLiteral("&lt;img src=\"%1\"&gt;&lt;img src=\"%2\"&gt;")
                                     .arg(QUrl::fromLocalFile(picture).toString(), picture);
     TestArchiveBuilder b;

@@ -7,6 +7,7 @@
 #include "OlmXml.h"
 #include "ProcessMemory.h"
 #include "TestArchiveBuilder.h"
+#include "TestFiles.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
@@ -23,7 +24,6 @@
 #include "shell/ShellResources.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QBuffer>
 #include <QImage>
 #include <QLabel>
 #include <QPushButton>
@@ -60,13 +60,7 @@ QTreeWidgetItem *folderNamed(QTreeWidget *tree, const QString &name, const QStri
 
 QByteArray pngBytes()
 {
-    QImage image(kPictureSide, kPictureSide, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return PngOf(kPictureSide, Qt::red);
 }
 
 qreal laidOutHeight(QTextDocument *document)
@@ -177,9 +171,7 @@ void MailPreviewTest::initTestCase()
     ShellHooks::messageBox = [](const QString &, const QString &) {};
     QVERIFY(m_dir.isValid());
     m_picturePath = m_dir.filePath(QStringLiteral("picture.png"));
-    QFile f(m_picturePath);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(pngBytes());
+    QVERIFY(WriteTestFile(m_picturePath, pngBytes()));
 }
 
 void MailPreviewTest::cleanup()

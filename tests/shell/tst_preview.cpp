@@ -6,6 +6,7 @@
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "TestFiles.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/QPreviewOfItems.h"
@@ -17,7 +18,6 @@
 #include "shell/ShellResources.h"
 
 #include <QAbstractTextDocumentLayout>
-#include <QBuffer>
 #include <QImage>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -54,13 +54,7 @@ QString lines(const QStringList &labelled)
 
 QByteArray pngBytes()
 {
-    QImage image(kPictureSide, kPictureSide, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
-    return bytes;
+    return PngOf(kPictureSide, Qt::red);
 }
 
 qreal laidOutHeight(QTextDocument *document)
@@ -111,9 +105,7 @@ void PreviewTest::initTestCase()
     ShellHooks::messageBox = [](const QString &, const QString &) {};
     QVERIFY(m_dir.isValid());
     m_picturePath = m_dir.filePath(QStringLiteral("picture.png"));
-    QFile f(m_picturePath);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(pngBytes());
+    QVERIFY(WriteTestFile(m_picturePath, pngBytes()));
 }
 
 void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
@@ -212,10 +204,7 @@ void PreviewTest::longNamesShowWhole()
     else
         b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{name, text}}));
     const QString path = m_dir.filePath(QStringLiteral("names.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b.finish());
-    f.close();
+    QVERIFY(WriteTestFile(path, b.finish()));
 
     QZovuvozivMainWindow w;
     QTreeWidget *list = openFolder(w, path, folder);
@@ -338,10 +327,7 @@ void PreviewTest::contactWithoutNames()
     TestArchiveBuilder b;
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"", "", "", notes, ""}}));
     const QString path = m_dir.filePath(QStringLiteral("nameless.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b.finish());
-    f.close();
+    QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
     QTreeWidget *list = openFolder(w, path, QStringLiteral("Address Book"));
     QVERIFY(list);
@@ -442,10 +428,7 @@ void PreviewTest::archiveHtmlLoadsNoLocalFile()
     b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{"Picture", html, "2"}}));
     b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{"Picture", html}}));
     const QString path = m_dir.filePath(QStringLiteral("pictures.olm"));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(b.finish());
-    f.close();
+    QVERIFY(WriteTestFile(path, b.finish()));
 
     // A view without the policy does read the file: what the preview must not do.
     QTextBrowser plain;
@@ -497,10 +480,7 @@ void PreviewTest::recoveredItemsUnderTheirFolder1()
     for (qint64 header : smash)
         Damage::smashHeader(bytes, header);
     const QString path = m_dir.filePath(QStringLiteral("damaged-%1.olm").arg(kind));
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-    f.close();
+    QVERIFY(WriteTestFile(path, bytes));
 
     QZovuvozivMainWindow w;
     open(w, path);

@@ -149,6 +149,12 @@ void QCheckUpdate::downloadFinishedTxt()
     const QString line = ReadVersionLine();
     const UpdateOutcome outcome = DecideUpdate(line, storedInstalledVersion());
     hide();
+    if (outcome == UpdateOutcome::NotAVersion) {
+        // A login page or an empty answer read no version: never "No update available."
+        QFile::remove(m_strFilePath);
+        EndWithFailure(tr("\nThe update server answered wrongly: %1.").arg(tr("the answer is not a version")));
+        return;
+    }
     if (outcome != UpdateOutcome::OfferMajor && outcome != UpdateOutcome::OfferMinor) {
         EndWithoutOffer();
         return;

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QStringList>
 
+#include <algorithm>
 #include <cstring>
 
 QString BuiltInVersion()
@@ -55,8 +56,19 @@ bool StoredVersionCovers(const QString &line, const QString &storedVNo)
     return !stored.isEmpty() && line.contains(stored, Qt::CaseSensitive);
 }
 
+bool IsVersionText(const QString &line)
+{
+    const auto isDigit = [](QChar c) { return c >= QLatin1Char('0') && c <= QLatin1Char('9'); };
+    if (line.isEmpty() || !isDigit(line.front()))
+        return false;
+    return std::all_of(line.begin(), line.end(), [&](QChar c) { return isDigit(c) || c == QLatin1Char('.'); });
+}
+
 UpdateOutcome DecideUpdate(const QString &line, const QString &storedVNo)
 {
+    // Checked first: a page that merely contains the stored version is still no version text.
+    if (!IsVersionText(line))
+        return UpdateOutcome::NotAVersion;
     if (StoredVersionCovers(line, storedVNo))
         return UpdateOutcome::AlreadyCurrent;
     // Compared as unsigned: a negative value from a leading "-" is not "older".

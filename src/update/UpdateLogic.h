@@ -27,6 +27,7 @@ VersionParts VersionComponents(const QString &text);
 int VersionValue(const QString &text);
 
 enum class UpdateOutcome {
+    NotAVersion,     // the answer names no version: a login page, an empty text
     AlreadyCurrent,  // the stored installed version already names the offered one
     Older,           // the offered value is below ours
     Same,            // the offered text is our version
@@ -35,6 +36,8 @@ enum class UpdateOutcome {
     NoGreater,  // not older, yet no number above ours
 };
 
+// True when line is a version as VersionComponents reads it: a digit, then only digits and dots.
+bool IsVersionText(const QString &line);
 // True when storedVNo, trimmed, is not empty and occurs in line.
 bool StoredVersionCovers(const QString &line, const QString &storedVNo);
 // What to do with the trimmed first line of the server's version text.

@@ -154,10 +154,13 @@ void UpdateLogicTest::decision_data()
     QTest::newRow("shorter ours") << "3.0" << "" << 3000 << O::NoGreater;
     QTest::newRow("older") << "2.9.9.9" << "" << 2999 << O::Older;
     QTest::newRow("long first piece reads its first digit") << "100.0.0.0" << "" << 111 << O::Older;
-    QTest::newRow("negative major compares unsigned") << "-1.5.0.0" << "" << -500 << O::OfferMinor;
-    QTest::newRow("empty") << "" << "" << 0 << O::Older;
-    QTest::newRow("html page") << "<html>maintenance</html>" << "" << 0 << O::Older;
-    QTest::newRow("letter before the major") << "v3.1" << "" << 100 << O::Older;
+    QTest::newRow("negative major is no version") << "-1.5.0.0" << "" << -500 << O::NotAVersion;
+    QTest::newRow("empty") << "" << "" << 0 << O::NotAVersion;
+    QTest::newRow("html page") << "<html>maintenance</html>" << "" << 0 << O::NotAVersion;
+    QTest::newRow("page naming the stored version") << "<p>3.0.0.1</p>" << "3.0.0.1" << 0 << O::NotAVersion;
+    QTest::newRow("letter before the major") << "v3.1" << "" << 100 << O::NotAVersion;
+    QTest::newRow("word after the version") << "3.0.1 beta" << "" << 3010 << O::NotAVersion;
+    QTest::newRow("dot before the major") << ".4" << "" << 0 << O::NotAVersion;
     QTest::newRow("stored names the offer") << "3.0.0.1" << "3.0.0.1" << 3001 << O::AlreadyCurrent;
     QTest::newRow("stored prefix covers it") << "3.0.0.1" << "3.0" << 3001 << O::AlreadyCurrent;
     QTest::newRow("stored padded") << "3.0.0.1" << "  3.0.0.1 \n" << 3001 << O::AlreadyCurrent;

@@ -32,6 +32,17 @@
 
 namespace {
 
+// What a stopped save left on disk, from the counts its report keeps: the user knows what to
+// save again. Items lost before the stop are named too, with the report.
+QString StoppedSaveText(const SaveOutcome &outcome)
+{
+    const QString written = outcome.written > 0
+        ? SaveWrittenText(outcome)
+        : QCoreApplication::translate("QZovuvozivMainWindow", kNothingSavedBeforeStopText);
+    const QString problem = SaveProblemText(outcome);
+    return written + (problem.isEmpty() ? SaveReportNamedText(outcome) : problem);
+}
+
 // One progress sheet at a time: the last run's goes when the next run's is made, so the sheets of
 // many scans and saves do not pile up in memory.
 QProgressInfo *replaceProgressSheet(QProgressInfo *&sheet, QWidget *parent, ProgressKind kind)
@@ -383,7 +394,7 @@ void QZovuvozivMainWindow::SetFinishSettings()
     stopflag = false;
     const SaveOutcome outcome = m_SavingThread.outcome();
     if (outcome.stopped) {
-        ShowMessageBox(nullptr, tr(kSaveAbortedText) + SaveReportNamedText(outcome));
+        ShowMessageBox(nullptr, tr(kSaveAbortedText) + StoppedSaveText(outcome));
         return;
     }
     const QString problem = SaveProblemText(outcome);

@@ -29,6 +29,8 @@ inline const char kStopScanDetailText[] =
 inline const char kScanAbortedText[] = "\nScanning Process Aborted. Nothing scanned was kept.";
 inline const char kScanAlreadyFinishedText[] =
     "\nThe scan had already finished when it was stopped: all its items are shown.";
+// A save stopped before its first item was written.
+inline const char kNothingSavedBeforeStopText[] = "\nNothing was saved before the stop.";
 
 enum class ProgressKind {
     Scan,  // "Scanning OLM File...", bar 371 x 25

@@ -30,6 +30,7 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSemaphore>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -164,6 +165,8 @@ private Q_SLOTS:
     void stopQuestionHoldsTheSave();
     void stopYesLeavesTheWindowAnswering_data();
     void stopYesLeavesTheWindowAnswering();
+    void stoppedSaveNamesWhatIsOnDisk_data();
+    void stoppedSaveNamesWhatIsOnDisk();
     void marksAfterAnUnfinishedSave_data();
     void marksAfterAnUnfinishedSave();
     void closeWhileRunningIsRefused();
@@ -902,7 +905,11 @@ void MainWindowTest::stopQuestionHoldsTheSave()
     QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !thread.isRunning(), 60000);
     QTest::qWait(50);
     const bool whole = message == SaveSuccessText();
-    QCOMPARE(m_messages, QStringList{whole ? message + SaveWrittenText(thread.outcome()) : message});
+    QCOMPARE(m_messages.size(), 1);
+    if (whole)
+        QCOMPARE(m_messages.constFirst(), message + SaveWrittenText(thread.outcome()));
+    else  // followed by what it wrote
+        QVERIFY2(m_messages.constFirst().startsWith(message + QLatin1Char('\n')), qPrintable(m_messages.constFirst()));
     QVERIFY(!question || !question->isVisible());
     QCOMPARE(thread.outcome().written == total, answer != QLatin1String("yes"));
     QVERIFY(!SavePaused());
@@ -959,6 +966,65 @@ void MainWindowTest::stopYesLeavesTheWindowAnswering()
     QVERIFY(m_pActionUpdate->isEnabled() && m_pOpenFile->isEnabled() && peer(w).m_pActionSaveRepaired->isEnabled());
     // The marks of a stopped save stay for another try.
     QVERIFY(StartFldrAtrib && StartFldrAtrib->bState == 1);
+}
+
+void MainWindowTest::stoppedSaveNamesWhatIsOnDisk_data()
+{
+    QTest::addColumn<qint64>("stopAt");  // the progress tick the stop is confirmed at; 0: before any item
+    QTest::newRow("stopped before the first item") << qint64(0);
+    QTest::newRow("stopped after the first item") << qint64(1);
+    QTest::newRow("stopped in the middle") << qint64(17);
+}
+
+// The message of a stopped save names the folder it wrote into and, by kind, the items found in
+// it on disk afterwards.
+void MainWindowTest::stoppedSaveNamesWhatIsOnDisk()
+{
+    QFETCH(qint64, stopAt);
+    QZovuvozivMainWindow w;
+    scanToSummary(w, writtenArchive(QStringLiteral("stopcount.olm"), 40));
+    QTemporaryDir dest;
+    chooseDestination(dest.path());
+    QMailSavingThread &thread = peer(w).m_SavingThread;
+    const auto stop = [] {
+        bStopFlag = true;
+        stopflag = true;
+    };
+    std::atomic<qint64> ticks{0};
+    if (stopAt == 0)
+        connect(&thread, &QMailSavingThread::OnInitialSettingsMainWindow, &thread, stop, Qt::DirectConnection);
+    else
+        connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
+            if (++ticks == stopAt)
+                stop();
+        }, Qt::DirectConnection);
+    startMailboxSave(w);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty() && !thread.isRunning(), 60000);
+    QVERIFY(thread.outcome().stopped);
+    QCOMPARE(m_messages.size(), 1);
+    const QString message = m_messages.constFirst();
+    const QString aborted = QString::fromLatin1(kSaveAbortedText);
+    if (stopAt == 0) {
+        QCOMPARE(message, aborted + QString::fromLatin1(kNothingSavedBeforeStopText));
+        return;
+    }
+    const QRegularExpressionMatch named =
+        QRegularExpression(QStringLiteral("^\n(.+) saved in \"(.+)\"\\.$")).match(message.mid(aborted.size()));
+    QVERIFY2(message.startsWith(aborted) && named.hasMatch(), qPrintable(message));
+    const QString folder = QDir::fromNativeSeparators(named.captured(2));
+    QVERIFY2(folder.startsWith(dest.path() + QLatin1Char('/')), qPrintable(folder));
+    // A message per mbox "From " line (body lines that start so are quoted), a contact per card.
+    SaveItemCounts onDisk;
+    for (QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories); it.hasNext();) {
+        QFile file(it.next());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
+            onDisk.mails += line.startsWith("From ");
+            onDisk.contacts += line.startsWith("BEGIN:VCARD");
+        }
+    }
+    QVERIFY2(onDisk.mails >= stopAt - 1 && onDisk.total() < 41, qPrintable(message));
+    QCOMPARE(named.captured(1), DescribeItemCounts(onDisk));
 }
 
 void MainWindowTest::marksAfterAnUnfinishedSave_data()

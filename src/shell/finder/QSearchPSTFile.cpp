@@ -59,6 +59,8 @@ void QSearchPSTFile::ConnectSignals()
     connect(ui->CloseButton, &QPushButton::clicked, this, &QSearchPSTFile::OnClose);
     connect(ui->SearchInFolderButton, &QPushButton::clicked, this, &QSearchPSTFile::OnSearchInFolder);
     connect(ui->FileTreeWidget, &QTreeWidget::itemClicked, this, &QSearchPSTFile::OnItemSelection);
+    // A row chosen with the arrow keys is picked as a click picks it.
+    connect(ui->FileTreeWidget, &QTreeWidget::itemSelectionChanged, this, &QSearchPSTFile::OnSelectionChanged);
     connect(ui->OKButton, &QPushButton::clicked, this, &QSearchPSTFile::OnOK);
 }
 
@@ -234,6 +236,13 @@ void QSearchPSTFile::OnItemSelection(QTreeWidgetItem *item, int /*column*/)
         return;
     strSelectedPath = item->text(0);
     ui->OKButton->setEnabled(true);
+}
+
+void QSearchPSTFile::OnSelectionChanged()
+{
+    const QList<QTreeWidgetItem *> selected = ui->FileTreeWidget->selectedItems();
+    if (!selected.isEmpty())
+        OnItemSelection(selected.constFirst(), 0);
 }
 
 void QSearchPSTFile::OnOK()

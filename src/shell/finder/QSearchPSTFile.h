@@ -46,6 +46,7 @@ public Q_SLOTS:
     void OnClose();
     void OnSearchInFolder();
     void OnItemSelection(QTreeWidgetItem *item, int column);
+    void OnSelectionChanged();
     void OnFinshScanningProcess();
     void OnStopSearching();
     void OnsearchStopProcess();

@@ -66,6 +66,8 @@ private Q_SLOTS:
     void findsEveryArchiveInAwkwardTree();
     void noArchiveFound();
     void pickAndHandBack();
+    void pickByKeysAndHandBack_data();
+    void pickByKeysAndHandBack();
     void cancelledChooserChangesNothing();
     void sheetStaysInsideItsWindow();
     void stopEndsOnlyOurSearch();
@@ -319,6 +321,44 @@ void FinderTest::pickAndHandBack()
     QCOMPARE(strSelectedPath, second);
     QVERIFY(dlg.isHidden());
     QCOMPARE(hidden.count(), 0);
+}
+
+void FinderTest::pickByKeysAndHandBack_data()
+{
+    QTest::addColumn<QList<int>>("keys");  // pressed in the list after tabbing into it
+    QTest::addColumn<int>("row");          // the row they choose
+    QTest::newRow("down") << QList<int>{Qt::Key_Down} << 1;
+    QTest::newRow("down, down, up") << QList<int>{Qt::Key_Down, Qt::Key_Down, Qt::Key_Up} << 1;
+    QTest::newRow("end") << QList<int>{Qt::Key_End} << 2;
+    QTest::newRow("end, home") << QList<int>{Qt::Key_End, Qt::Key_Home} << 0;
+}
+
+// A row chosen with the keyboard alone turns Next on, and Next hands that row's path back.
+void FinderTest::pickByKeysAndHandBack()
+{
+    QFETCH(QList<int>, keys);
+    QFETCH(int, row);
+    QTemporaryDir dir;
+    for (const char *name : {"a.olm", "b.olm", "c.olm"})
+        QVERIFY(makeFile(dir.filePath(QLatin1String(name)), 1));
+    QSearchPSTFile dlg;
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QSignalSpy picked(&dlg, &QSearchPSTFile::SendPathOfSelectedFile);
+    QVERIFY(runSearch(dlg, dir.path()));
+    QTreeWidget *list = resultList(dlg);
+    QCOMPARE(list->topLevelItemCount(), 3);
+    list->setFocus(Qt::TabFocusReason);
+    QVERIFY(!button(dlg, "OKButton")->isEnabled());
+    for (const int key : keys)
+        QTest::keyClick(list, Qt::Key(key));
+    QTreeWidgetItem *chosen = list->topLevelItem(row);
+    QVERIFY(chosen->isSelected());
+    QVERIFY(button(dlg, "OKButton")->isEnabled());
+    QTest::keyClick(button(dlg, "OKButton"), Qt::Key_Space);
+    QCOMPARE(picked.count(), 1);
+    QCOMPARE(picked.first().first().toString(), chosen->text(0));
+    QVERIFY(dlg.isHidden());
 }
 
 // Cancelling the folder chooser of a second search leaves the location and the results listed.

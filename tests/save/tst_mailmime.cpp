@@ -7,6 +7,7 @@
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
+#include "WesternProse.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -16,6 +17,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <memory>
@@ -157,6 +159,7 @@ private Q_SLOTS:
     void bodyText();
     void bodyBytesAsText_data();
     void bodyBytesAsText();
+    void windows1252Body_data();
     void windows1252Body();
     void utf8RoundTrip();
     void crlfLines_data();
@@ -390,12 +393,32 @@ void MailMimeTest::bodyBytesAsText_data()
     QTest::newRow("Windows-1252") << QByteArray("caf\xe9 na\xefve \x93quoted\x94 &amp; \x80");
 }
 
-// Text without a single UTF-8 character is Windows-1252; UTF-8 with a damaged byte stays UTF-8.
+void MailMimeTest::windows1252Body_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
+    QVERIFY(windows1252);
+    for (const WesternProse &p : WesternProseTable()) {
+        const QString accidental = p.text + p.accident;
+        QTest::addRow("%s, Windows-1252", p.language) << windows1252->fromUnicode(p.text) << p.text;
+        QTest::addRow("%s, UTF-8", p.language) << accidental.toUtf8() << accidental;
+        QTest::addRow("%s, Windows-1252 holding one UTF-8 pair", p.language)
+            << windows1252->fromUnicode(accidental) << accidental;
+    }
+    QTest::addRow("a byte order mark before UTF-8") << QByteArray("\xEF\xBB\xBF\xC3\xA9t\xC3\xA9")
+                                                   << QStringLiteral("\u00E9t\u00E9");
+    QTest::addRow("UTF-8 with one damaged byte is read whole as Windows-1252")
+        << QByteArray("\xC3\xA9t\xE9") << QStringLiteral("\u00C3\u00A9t\u00E9");
+}
+
+// The charset is decided once for the whole body: UTF-8 throughout, else Windows-1252.
 void MailMimeTest::windows1252Body()
 {
-    QCOMPARE(PrepareBodyBytes("caf\xe9 na\xefve \x93q\x94 \x80", false).bytes,
-             QStringLiteral("caf\u00e9 na\u00efve \u201cq\u201d \u20ac").toUtf8());
-    QCOMPARE(DecodeBodyText("\xc3\xa9t\xe9"), QStringLiteral("\u00e9t\ufffd"));
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QCOMPARE(DecodeBodyText(stored), text);
+    QCOMPARE(QString::fromUtf8(PrepareBodyBytes(stored, false).bytes), text);
 }
 
 void MailMimeTest::bodyBytesAsText()
@@ -468,8 +491,8 @@ void MailMimeTest::bodyRead_data()
     QTest::newRow("NULs dropped, the text after them kept") << QByteArray("0123456789\0abc\0", 15) << 15u << "0123456789abc";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
     QTest::newRow("no UTF-8 character: Windows-1252") << QByteArray("a\xff" "b") << 3u << QStringLiteral("a\u00ffb");
-    QTest::newRow("a damaged byte in UTF-8 becomes U+FFFD") << QByteArray("\xc3\xa9\xff") << 3u
-                                                            << QStringLiteral("\u00e9\ufffd");
+    QTest::newRow("UTF-8 with a damaged byte: Windows-1252 throughout") << QByteArray("\xc3\xa9\xff") << 3u
+                                                                        << QStringLiteral("\u00c3\u00a9\u00ff");
 }
 
 void MailMimeTest::bodyRead()

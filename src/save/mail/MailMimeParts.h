@@ -55,7 +55,8 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// Body bytes as text: UTF-8, or Windows-1252 when they hold no UTF-8 character at all.
+// Body bytes as text: UTF-8 when they are UTF-8 throughout (a byte order mark allowed), else
+// Windows-1252 for the whole body.
 QString DecodeBodyText(const QByteArray &bytes);
 // The body's bytes where the record says, clamped to the archive, without its NULs, decoded
 // as DecodeBodyText does.

@@ -178,6 +178,8 @@ private Q_SLOTS:
     void attachmentData();
     void attachmentChecked_data();
     void attachmentChecked();
+    void attachedMessage_data();
+    void attachedMessage();
     void readBack_data();
     void readBack();
     void sampleArchive();
@@ -820,6 +822,68 @@ void MailMimeTest::attachmentChecked()
         QCOMPARE(outcome.failures.first().name, QStringLiteral("a.bin"));
         QCOMPARE(outcome.failures.first().reason, reason);
     }
+}
+
+void MailMimeTest::attachedMessage_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("rge");
+    QTest::addColumn<QByteArray>("encoding");  // empty: written as bytes in base64
+    QTest::addColumn<QByteArray>("written");   // what the part holds, when written as it is
+
+    const QByteArray crlf = "From: a@example.org\r\nSubject: fwd\r\n\r\nbody\r\nFrom here on\r\n";
+    QTest::newRow("CR LF lines, 7bit; a From line quoted in the mailbox")
+        << crlf << false << QByteArray("7bit") << QByteArray(crlf).replace("\nFrom here", "\n>From here");
+    QTest::newRow("LF lines in the package's mailbox, unchanged")
+        << QByteArray("Subject: fwd\n\tfolded\n\nline\n") << true << QByteArray("7bit")
+        << QByteArray("Subject: fwd\n\tfolded\n\nline\n");
+    QTest::newRow("UTF-8 text, 8bit, no line end at the end")
+        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve") << false << QByteArray("8bit")
+        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve");
+    QTest::newRow("headers only") << QByteArray("Subject: x\r\n") << false << QByteArray("7bit")
+                                  << QByteArray("Subject: x\r\n");
+    const QByteArray head = "Subject: x\r\n\r\n";
+    QTest::newRow("a line over 998 octets") << head + QByteArray(999, 'a') << false << QByteArray() << QByteArray();
+    QTest::newRow("a bare CR") << head + "a\rb\r\n" << false << QByteArray() << QByteArray();
+    QTest::newRow("a NUL") << head + QByteArray("a\0b", 3) << false << QByteArray() << QByteArray();
+    QTest::newRow("no header block") << QByteArray("%PDF-1.4\n1 0 obj\n") << false << QByteArray() << QByteArray();
+    QTest::newRow("a header name without its colon") << QByteArray("Subject x\n\nb\n") << false << QByteArray()
+                                                      << QByteArray();
+    QTest::newRow("a blank first line") << QByteArray("\r\nSubject: x\r\n") << false << QByteArray() << QByteArray();
+    QTest::newRow("the outer delimiter inside") << head + "--ABCDEFGHIJKL\r\n" << false << QByteArray() << QByteArray();
+    QTest::newRow("empty entry") << QByteArray() << false << QByteArray() << QByteArray();
+}
+
+// An attached message goes as RFC 2046 allows: as it is in 7bit or 8bit, else as bytes in
+// base64 under application/octet-stream, never a message/rfc822 part in base64.
+void MailMimeTest::attachedMessage()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, rge);
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, written);
+    ArchiveFile archive(archiveWith("B", entry));
+    EntryList entries;
+    entries.add("m", kBodyAt + 1, entry.size(), false, Crc32Update(0, entry.constData(), entry.size()));
+    const AttachmentIndex index(entries.head());
+    MailMessageFields fields;
+    fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
+    fields.attachments = {info("fwd.eml", "m", "no", "Message/RFC822")};
+    AttachmentOutcome outcome;
+    const MailFormatStyle &style = rge ? RgePackageStyle() : AppleMailStyle();
+    const QByteArray out = writeParts(style, mailRecord(0), fields, index, 1, &outcome);
+    QCOMPARE(outcome.failures.size(), 0);
+    const QByteArray le = style.lineEnd;
+    const QByteArray type = encoding.isEmpty() ? "application/octet-stream" : "message/rfc822";
+    QVERIFY2(out.contains("Content-type: " + type + "; name=\"fwd.eml\"" + le), out.constData());
+    const QByteArray cte = "Content-Transfer-Encoding: " + (encoding.isEmpty() ? "base64" : encoding) + le + le;
+    const int from = out.indexOf(cte) + cte.size();
+    QVERIFY2(from >= cte.size(), out.constData());
+    const QByteArray part = out.mid(from, out.indexOf(le + "--ABCDEFGHIJKL--", from) - from);
+    if (encoding.isEmpty())
+        QCOMPARE(QByteArray::fromBase64(part), entry);
+    else
+        QCOMPARE(part, written);
 }
 
 void MailMimeTest::readBack_data()

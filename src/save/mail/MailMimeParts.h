@@ -117,8 +117,13 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
                             qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr,
                             const QByteArray &lineEnd = QByteArray());
 
-// The header block of one attachment part, from its delimiter line to its blank line.
-QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd);
+enum class AttachmentEncoding { Base64, SevenBit, EightBit };
+// Whether the type (as AttachmentContentType gives it) is an attached message.
+bool IsMessageType(const QByteArray &contentType);
+// The header block of one attachment part, from its delimiter line to its blank line. An
+// attached message in base64 is declared application/octet-stream.
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd,
+                                AttachmentEncoding encoding = AttachmentEncoding::Base64);
 // RFC 2045 type/subtype, else application/octet-stream.
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.

@@ -47,7 +47,7 @@ from email import policy
 expected = json.load(open(sys.argv[1], encoding='utf-8'))
 root, ext, scope = sys.argv[2], sys.argv[3], sys.argv[4]
 problems = []
-EMPTY_HTML = b'<html><head></head><body style=3D"word-wrap'
+EMPTY_HTML = b'<html><head></head><body style="word-wrap'
 
 def norm(text):
     text = (text or '').replace('\r\n', '\n').replace('\r', '\n')

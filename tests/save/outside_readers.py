@@ -50,9 +50,12 @@ def addresses(xml, name, header=True):
 
 
 def clamped(when):
-    """Mail dates hold the years 1900 to 9999: a time outside is shown at the nearest day inside."""
-    first = datetime.datetime(1900, 1, 2, tzinfo=datetime.timezone.utc)
-    last = datetime.datetime(9999, 12, 30, 23, 59, 59, tzinfo=datetime.timezone.utc)
+    """Mail dates hold the years 1900 to 9999, in the local date too: a time outside is shown at the
+    nearest second inside."""
+    utc, zone = datetime.timezone.utc, zoneinfo.ZoneInfo(os.environ.get('TZ') or 'UTC')
+    first = max(datetime.datetime(1900, 1, 1, tzinfo=utc), datetime.datetime(1900, 1, 1, tzinfo=zone))
+    last = min(datetime.datetime(9999, 12, 31, 23, 59, 59, tzinfo=utc),
+               datetime.datetime(9999, 12, 31, 23, 59, 59, tzinfo=zone))
     return min(max(when, first), last)
 
 

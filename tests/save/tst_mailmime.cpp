@@ -2,6 +2,7 @@
 // body conversions, chunked base64, part headers, and messages read back by Python's email.
 
 #include "save/AttachmentIndex.h"
+#include "save/BidiControls.h"
 #include "save/mail/MailMimeParts.h"
 #include "platform/Crc32.h"
 
@@ -173,6 +174,7 @@ private Q_SLOTS:
     void quotedPrintable_data();
     void quotedPrintable();
     void parameterSections();
+    void bidiControls();
     void partHeader_data();
     void partHeader();
     void attachmentData();
@@ -725,6 +727,10 @@ void MailMimeTest::partHeader_data()
     QTest::newRow("path in the name: only its last component")
         << info("../../etc/x", "u") << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
                                        "Content-Disposition: attachment; filename=\"x\";\n" + tail;
+    QTest::newRow("bidirectional controls leave the name")
+        << info(QStringLiteral("invoice\u202Efdp.exe"), "u")
+        << "--T\nContent-type: application/pdf; name=\"invoicefdp.exe\"\nContent-Description: invoicefdp.exe\n"
+           "Content-Disposition: attachment; filename=\"invoicefdp.exe\";\n" + tail;
     QTest::newRow("absolute path") << info("/etc/passwd", "u")
                                    << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
                                       "Content-Disposition: attachment; filename=\"passwd\";\n" + tail;
@@ -736,6 +742,22 @@ void MailMimeTest::partHeader_data()
         << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
                       "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
                       "Content-Transfer-Encoding: base64\nX-Original-Content-ID: c  X: y\n\n");
+}
+
+// Every bidirectional control goes, in text and in UTF-8 bytes; their neighbours in the same
+// block, and bytes that are no UTF-8, stay.
+void MailMimeTest::bidiControls()
+{
+    QString controls;
+    for (const uint c : {0x200Eu, 0x200Fu, 0x202Au, 0x202Bu, 0x202Cu, 0x202Du, 0x202Eu, 0x2066u, 0x2067u, 0x2068u, 0x2069u})
+        controls += QLatin1Char('x') + QChar(c);
+    QCOMPARE(WithoutBidiControls(controls), QString(11, QLatin1Char('x')));
+    QCOMPARE(WithoutBidiControls(controls.toUtf8()), QByteArray(11, 'x'));
+    const QString kept = QStringLiteral("\u200D\u2010\u2029\u202F\u2065\u206A");
+    QCOMPARE(WithoutBidiControls(kept), kept);
+    QCOMPARE(WithoutBidiControls(kept.toUtf8()), kept.toUtf8());
+    QCOMPARE(WithoutBidiControls(QByteArray("a\xE2\x80\xAE" "b\xE2\x80")), QByteArray("ab\xE2\x80"));
+    QCOMPARE(WithoutBidiControls(QByteArray("\xE2\xE2\x80\xAE\xAE")), QByteArray("\xE2\xAE"));
 }
 
 void MailMimeTest::partHeader()

@@ -8,6 +8,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
+#include "save/BidiControls.h"
 #include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 
@@ -319,12 +320,14 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
 
 QString AttachmentFileName(const QString &name)
 {
-    // A receiving program saves the part under this name: never a path, never a control. A
-    // backslash separates folders on some systems, so it ends a folder name as '/' does.
+    // A receiving program saves the part under this name: never a path, never a control, no
+    // control that makes it read otherwise. A backslash separates folders on some systems, so it
+    // ends a folder name as '/' does.
     QString last = QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).section(QLatin1Char('/'), -1);
-    last.truncate(
-        int(std::remove_if(last.begin(), last.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
-            - last.begin()));
+    last.truncate(int(
+        std::remove_if(last.begin(), last.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F || IsBidiControl(c.unicode()); })
+        - last.begin()));
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return name.isEmpty() ? QString() : QStringLiteral("attachment");
     return last;
@@ -357,7 +360,7 @@ QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArr
     if (IsMessageType(type))
         type = encoding == AttachmentEncoding::Base64 ? "application/octet-stream" : "message/rfc822";
     h += "Content-type: " + type + "; " + MimeParameter("name", fileName, fold) + le;
-    h += "Content-Description: " + EncodedHeaderText(attachment.name, le + ' ') + le;
+    h += "Content-Description: " + EncodedHeaderText(WithoutBidiControls(attachment.name), le + ' ') + le;
     h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
     static const char *const kEncodings[] = {"base64", "7bit", "8bit"};
     h += QByteArray("Content-Transfer-Encoding: ") + kEncodings[int(encoding)] + le;

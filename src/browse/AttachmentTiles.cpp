@@ -11,6 +11,7 @@
 #include "platform/Edition.h"
 #include "platform/PreviewerLauncher.h"
 #include "save/AttachmentIndex.h"
+#include "save/BidiControls.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
@@ -68,10 +69,12 @@ MyButton1 *makeTile(QWidget *parent, const AttachmentInfo &attachment, QPreviewO
     tile->setProperty("attachmentname", attachment.name);
     tile->setProperty("attachmenturl", attachment.url);
     tile->setProperty(kTileSerialProperty, qulonglong(g_itemListFillSerial));
-    tile->m_pIconLabel->setPixmap(fileTypePixmap(attachment.name, tile->style()));
-    tile->setElidedText(attachment.name, QPreviewOfItems::GetSize(attachment.size));
+    // Shown without the controls that reorder it, as the save writes it.
+    const QString shown = WithoutBidiControls(attachment.name);
+    tile->m_pIconLabel->setPixmap(fileTypePixmap(shown, tile->style()));
+    tile->setElidedText(shown, QPreviewOfItems::GetSize(attachment.size));
     // Tool tips guess at markup: give the name as escaped text so it shows as written.
-    tile->setToolTip(Qt::convertFromPlainText(attachment.name, Qt::WhiteSpaceNoWrap));
+    tile->setToolTip(Qt::convertFromPlainText(shown, Qt::WhiteSpaceNoWrap));
     if (preview) {
         QObject::connect(tile, &MyButton1::ChangePixmap, preview, &QPreviewOfItems::OnShowHoverImageattwidget);
         QObject::connect(tile, &MyButton1::OnUpdatePixmap, preview, &QPreviewOfItems::OnShowNormalImageattwidget);
@@ -223,7 +226,7 @@ const AttachmentIndex &CurrentAttachmentIndex()
 
 void TellAttachmentNotOpened(const QString &name)
 {
-    const QString shown = name.isEmpty() ? QStringLiteral("attachment") : name;
+    const QString shown = name.isEmpty() ? QStringLiteral("attachment") : WithoutBidiControls(name);
     ShowMessageBox(nullptr, QString::fromLatin1(kAttachmentNotOpenedText).arg(shown), MarkIconStyle());
 }
 

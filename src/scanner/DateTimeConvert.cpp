@@ -52,8 +52,10 @@ bool parseFast(const QString &t, qint64 *secs)
         || t[13] != QLatin1Char(':') || t[16] != QLatin1Char(':') || !digits(t, 0, 4, &y) || !digits(t, 5, 2, &mo)
         || !digits(t, 8, 2, &d) || !digits(t, 11, 2, &h) || !digits(t, 14, 2, &mi) || !digits(t, 17, 2, &se))
         return false;
-    if (mo < 1 || mo > 12 || d < 1 || d > QDate(y, mo, 1).daysInMonth() || h > 23 || mi > 59 || se > 59)
+    if (mo < 1 || mo > 12 || d < 1 || d > QDate(y, mo, 1).daysInMonth() || h > 23 || mi > 59 || se > 60)
         return false;
+    // A leap second is a valid time: it is kept as the second before it, on the same day.
+    se = qMin(se, 59);
     int i = 19;
     if (i < t.size() && (t[i] == QLatin1Char('.') || t[i] == QLatin1Char(','))) {
         ++i;

@@ -6,6 +6,8 @@
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/XmlEntities.h"
 
+#include <QRegularExpression>
+
 #include <cstring>
 
 namespace {
@@ -46,8 +48,10 @@ char *subjectText(const ItemElements &item)
     if (value.isEmpty())
         return nullptr;
     QString subject = UnescapeXmlEntities(value, EntityForm::Scanned);
-    subject.remove(QLatin1Char('\n'));
-    subject.remove(QLatin1Char('\r'));
+    // A line break parts words as a blank does (RFC 5322 unfolding makes it one): each run of
+    // them becomes one blank, so the words stay apart in the header and in the list.
+    if (subject.contains(QLatin1Char('\n')) || subject.contains(QLatin1Char('\r')))
+        subject.replace(QRegularExpression(QStringLiteral("[\r\n]+")), QStringLiteral(" "));
     // Kept whatever its length: the writers fold it, and the text is bounded by the entry's.
     return MakeCString(subject.toUtf8());
 }

@@ -215,24 +215,37 @@ void MailHeadersTest::datesOutsideRecord_data()
     QTest::addColumn<QByteArray>("timeText");
     QTest::addColumn<QByteArray>("fromLine");
     QTest::addColumn<QByteArray>("dateLine");
+    QTest::addColumn<QByteArray>("zone");
     QTest::newRow("1960") << "apple" << QByteArray("1960-05-01T10:00:00")
                           << QByteArray("From ???@??? Sun May 01 11:00:00 1960\n")
-                          << QByteArray("Date: Sun, 01 May 1960 11:00:00 +0100\n");
+                          << QByteArray("Date: Sun, 01 May 1960 11:00:00 +0100\n") << QByteArray("CET-1");
     QTest::newRow("2107, package") << "rge" << QByteArray(" 2107-03-04T05:06:07 ")
                                    << QByteArray("From ???@??? Fri Mar 04 06:06:07 2107 CET\r")
-                                   << QByteArray("Date: Fri, 04 Mar 2107 06:06:07 +0100\r");
+                                   << QByteArray("Date: Fri, 04 Mar 2107 06:06:07 +0100\r") << QByteArray("CET-1");
     QTest::newRow("no date: 1970 on the separator only") << "apple" << QByteArray("2018-13-45T99:99:99")
                                                          << QByteArray("From ???@??? Thu Jan 01 01:00:00 1970\n")
-                                                         << QByteArray();
+                                                         << QByteArray() << QByteArray("CET-1");
     QTest::newRow("no sent or received date: the separator takes the last change")
         << "apple" << QByteArray("|2018-06-20T23:49:52") << QByteArray("From ???@??? Thu Jun 21 00:49:52 2018\n")
-        << QByteArray();
-    QTest::newRow("year 1: the first day mail dates allow") << "apple" << QByteArray("0001-01-01T00:00:00")
-                                                             << QByteArray("From ???@??? Tue Jan 02 01:00:00 1900\n")
-                                                             << QByteArray("Date: Tue, 02 Jan 1900 01:00:00 +0100\n");
+        << QByteArray() << QByteArray("CET-1");
+    QTest::newRow("1900-01-01 is a mail date") << "apple" << QByteArray("1900-01-01T00:00:00")
+                                               << QByteArray("From ???@??? Mon Jan 01 01:00:00 1900\n")
+                                               << QByteArray("Date: Mon, 01 Jan 1900 01:00:00 +0100\n")
+                                               << QByteArray("CET-1");
+    QTest::newRow("year 1: the first second mail dates allow") << "apple" << QByteArray("0001-01-01T00:00:00")
+                                                                << QByteArray("From ???@??? Mon Jan 01 01:00:00 1900\n")
+                                                                << QByteArray("Date: Mon, 01 Jan 1900 01:00:00 +0100\n")
+                                                                << QByteArray("CET-1");
+    QTest::newRow("1900-01-01 behind UTC: the zone's first second of 1900")
+        << "apple" << QByteArray("1900-01-01T00:00:00") << QByteArray("From ???@??? Mon Jan 01 00:00:00 1900\n")
+        << QByteArray("Date: Mon, 01 Jan 1900 00:00:00 -0500\n") << QByteArray("EST5");
     QTest::newRow("year 9999 ahead of UTC: never a fifth digit")
-        << "apple" << QByteArray("9999-12-31T23:30:00") << QByteArray("From ???@??? Fri Dec 31 00:59:59 9999\n")
-        << QByteArray("Date: Fri, 31 Dec 9999 00:59:59 +0100\n");
+        << "apple" << QByteArray("9999-12-31T23:30:00") << QByteArray("From ???@??? Fri Dec 31 23:59:59 9999\n")
+        << QByteArray("Date: Fri, 31 Dec 9999 23:59:59 +0100\n") << QByteArray("CET-1");
+    QTest::newRow("a leap second is a time") << "apple" << QByteArray("2016-12-31T23:59:60")
+                                             << QByteArray("From ???@??? Sun Jan 01 00:59:59 2017\n")
+                                             << QByteArray("Date: Sun, 01 Jan 2017 00:59:59 +0100\n")
+                                             << QByteArray("CET-1");
 }
 
 void MailHeadersTest::datesOutsideRecord()
@@ -241,7 +254,8 @@ void MailHeadersTest::datesOutsideRecord()
     QFETCH(QByteArray, timeText);
     QFETCH(QByteArray, fromLine);
     QFETCH(QByteArray, dateLine);
-    setZone("CET-1");
+    QFETCH(QByteArray, zone);
+    setZone(zone);
     // "received|modified"
     const QList<QByteArray> times = timeText.split('|');
     const QByteArray xml = "<email><OPFMessageCopyReceivedTime xml:space=\"preserve\">" + times.first()

@@ -2,11 +2,13 @@
 // body conversions, chunked base64, part headers, and messages read back by Python's email.
 
 #include "save/AttachmentIndex.h"
+#include "save/BidiControls.h"
 #include "save/mail/MailMimeParts.h"
 #include "platform/Crc32.h"
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
+#include "WesternProse.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -16,6 +18,7 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <memory>
@@ -157,6 +160,7 @@ private Q_SLOTS:
     void bodyText();
     void bodyBytesAsText_data();
     void bodyBytesAsText();
+    void windows1252Body_data();
     void windows1252Body();
     void utf8RoundTrip();
     void crlfLines_data();
@@ -170,11 +174,14 @@ private Q_SLOTS:
     void quotedPrintable_data();
     void quotedPrintable();
     void parameterSections();
+    void bidiControls();
     void partHeader_data();
     void partHeader();
     void attachmentData();
     void attachmentChecked_data();
     void attachmentChecked();
+    void attachedMessage_data();
+    void attachedMessage();
     void readBack_data();
     void readBack();
     void sampleArchive();
@@ -390,12 +397,32 @@ void MailMimeTest::bodyBytesAsText_data()
     QTest::newRow("Windows-1252") << QByteArray("caf\xe9 na\xefve \x93quoted\x94 &amp; \x80");
 }
 
-// Text without a single UTF-8 character is Windows-1252; UTF-8 with a damaged byte stays UTF-8.
+void MailMimeTest::windows1252Body_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
+    QVERIFY(windows1252);
+    for (const WesternProse &p : WesternProseTable()) {
+        const QString accidental = p.text + p.accident;
+        QTest::addRow("%s, Windows-1252", p.language) << windows1252->fromUnicode(p.text) << p.text;
+        QTest::addRow("%s, UTF-8", p.language) << accidental.toUtf8() << accidental;
+        QTest::addRow("%s, Windows-1252 holding one UTF-8 pair", p.language)
+            << windows1252->fromUnicode(accidental) << accidental;
+    }
+    QTest::addRow("a byte order mark before UTF-8") << QByteArray("\xEF\xBB\xBF\xC3\xA9t\xC3\xA9")
+                                                   << QStringLiteral("\u00E9t\u00E9");
+    QTest::addRow("UTF-8 with one damaged byte is read whole as Windows-1252")
+        << QByteArray("\xC3\xA9t\xE9") << QStringLiteral("\u00C3\u00A9t\u00E9");
+}
+
+// The charset is decided once for the whole body: UTF-8 throughout, else Windows-1252.
 void MailMimeTest::windows1252Body()
 {
-    QCOMPARE(PrepareBodyBytes("caf\xe9 na\xefve \x93q\x94 \x80", false).bytes,
-             QStringLiteral("caf\u00e9 na\u00efve \u201cq\u201d \u20ac").toUtf8());
-    QCOMPARE(DecodeBodyText("\xc3\xa9t\xe9"), QStringLiteral("\u00e9t\ufffd"));
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QCOMPARE(DecodeBodyText(stored), text);
+    QCOMPARE(QString::fromUtf8(PrepareBodyBytes(stored, false).bytes), text);
 }
 
 void MailMimeTest::bodyBytesAsText()
@@ -468,8 +495,8 @@ void MailMimeTest::bodyRead_data()
     QTest::newRow("NULs dropped, the text after them kept") << QByteArray("0123456789\0abc\0", 15) << 15u << "0123456789abc";
     QTest::newRow("length past the archive end is clamped") << QByteArray("tail") << 0xFFFFFFFFu << "tail";
     QTest::newRow("no UTF-8 character: Windows-1252") << QByteArray("a\xff" "b") << 3u << QStringLiteral("a\u00ffb");
-    QTest::newRow("a damaged byte in UTF-8 becomes U+FFFD") << QByteArray("\xc3\xa9\xff") << 3u
-                                                            << QStringLiteral("\u00e9\ufffd");
+    QTest::newRow("UTF-8 with a damaged byte: Windows-1252 throughout") << QByteArray("\xc3\xa9\xff") << 3u
+                                                                        << QStringLiteral("\u00c3\u00a9\u00ff");
 }
 
 void MailMimeTest::bodyRead()
@@ -700,6 +727,10 @@ void MailMimeTest::partHeader_data()
     QTest::newRow("path in the name: only its last component")
         << info("../../etc/x", "u") << "--T\nContent-type: application/pdf; name=\"x\"\nContent-Description: ../../etc/x\n"
                                        "Content-Disposition: attachment; filename=\"x\";\n" + tail;
+    QTest::newRow("bidirectional controls leave the name")
+        << info(QStringLiteral("invoice\u202Efdp.exe"), "u")
+        << "--T\nContent-type: application/pdf; name=\"invoicefdp.exe\"\nContent-Description: invoicefdp.exe\n"
+           "Content-Disposition: attachment; filename=\"invoicefdp.exe\";\n" + tail;
     QTest::newRow("absolute path") << info("/etc/passwd", "u")
                                    << "--T\nContent-type: application/pdf; name=\"passwd\"\nContent-Description: /etc/passwd\n"
                                       "Content-Disposition: attachment; filename=\"passwd\";\n" + tail;
@@ -711,6 +742,22 @@ void MailMimeTest::partHeader_data()
         << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
                       "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
                       "Content-Transfer-Encoding: base64\nX-Original-Content-ID: c  X: y\n\n");
+}
+
+// Every bidirectional control goes, in text and in UTF-8 bytes; their neighbours in the same
+// block, and bytes that are no UTF-8, stay.
+void MailMimeTest::bidiControls()
+{
+    QString controls;
+    for (const uint c : {0x200Eu, 0x200Fu, 0x202Au, 0x202Bu, 0x202Cu, 0x202Du, 0x202Eu, 0x2066u, 0x2067u, 0x2068u, 0x2069u})
+        controls += QLatin1Char('x') + QChar(c);
+    QCOMPARE(WithoutBidiControls(controls), QString(11, QLatin1Char('x')));
+    QCOMPARE(WithoutBidiControls(controls.toUtf8()), QByteArray(11, 'x'));
+    const QString kept = QStringLiteral("\u200D\u2010\u2029\u202F\u2065\u206A");
+    QCOMPARE(WithoutBidiControls(kept), kept);
+    QCOMPARE(WithoutBidiControls(kept.toUtf8()), kept.toUtf8());
+    QCOMPARE(WithoutBidiControls(QByteArray("a\xE2\x80\xAE" "b\xE2\x80")), QByteArray("ab\xE2\x80"));
+    QCOMPARE(WithoutBidiControls(QByteArray("\xE2\xE2\x80\xAE\xAE")), QByteArray("\xE2\xAE"));
 }
 
 void MailMimeTest::partHeader()
@@ -797,6 +844,68 @@ void MailMimeTest::attachmentChecked()
         QCOMPARE(outcome.failures.first().name, QStringLiteral("a.bin"));
         QCOMPARE(outcome.failures.first().reason, reason);
     }
+}
+
+void MailMimeTest::attachedMessage_data()
+{
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<bool>("rge");
+    QTest::addColumn<QByteArray>("encoding");  // empty: written as bytes in base64
+    QTest::addColumn<QByteArray>("written");   // what the part holds, when written as it is
+
+    const QByteArray crlf = "From: a@example.org\r\nSubject: fwd\r\n\r\nbody\r\nFrom here on\r\n";
+    QTest::newRow("CR LF lines, 7bit; a From line quoted in the mailbox")
+        << crlf << false << QByteArray("7bit") << QByteArray(crlf).replace("\nFrom here", "\n>From here");
+    QTest::newRow("LF lines in the package's mailbox, unchanged")
+        << QByteArray("Subject: fwd\n\tfolded\n\nline\n") << true << QByteArray("7bit")
+        << QByteArray("Subject: fwd\n\tfolded\n\nline\n");
+    QTest::newRow("UTF-8 text, 8bit, no line end at the end")
+        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve") << false << QByteArray("8bit")
+        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve");
+    QTest::newRow("headers only") << QByteArray("Subject: x\r\n") << false << QByteArray("7bit")
+                                  << QByteArray("Subject: x\r\n");
+    const QByteArray head = "Subject: x\r\n\r\n";
+    QTest::newRow("a line over 998 octets") << head + QByteArray(999, 'a') << false << QByteArray() << QByteArray();
+    QTest::newRow("a bare CR") << head + "a\rb\r\n" << false << QByteArray() << QByteArray();
+    QTest::newRow("a NUL") << head + QByteArray("a\0b", 3) << false << QByteArray() << QByteArray();
+    QTest::newRow("no header block") << QByteArray("%PDF-1.4\n1 0 obj\n") << false << QByteArray() << QByteArray();
+    QTest::newRow("a header name without its colon") << QByteArray("Subject x\n\nb\n") << false << QByteArray()
+                                                      << QByteArray();
+    QTest::newRow("a blank first line") << QByteArray("\r\nSubject: x\r\n") << false << QByteArray() << QByteArray();
+    QTest::newRow("the outer delimiter inside") << head + "--ABCDEFGHIJKL\r\n" << false << QByteArray() << QByteArray();
+    QTest::newRow("empty entry") << QByteArray() << false << QByteArray() << QByteArray();
+}
+
+// An attached message goes as RFC 2046 allows: as it is in 7bit or 8bit, else as bytes in
+// base64 under application/octet-stream, never a message/rfc822 part in base64.
+void MailMimeTest::attachedMessage()
+{
+    QFETCH(QByteArray, entry);
+    QFETCH(bool, rge);
+    QFETCH(QByteArray, encoding);
+    QFETCH(QByteArray, written);
+    ArchiveFile archive(archiveWith("B", entry));
+    EntryList entries;
+    entries.add("m", kBodyAt + 1, entry.size(), false, Crc32Update(0, entry.constData(), entry.size()));
+    const AttachmentIndex index(entries.head());
+    MailMessageFields fields;
+    fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
+    fields.attachments = {info("fwd.eml", "m", "no", "Message/RFC822")};
+    AttachmentOutcome outcome;
+    const MailFormatStyle &style = rge ? RgePackageStyle() : AppleMailStyle();
+    const QByteArray out = writeParts(style, mailRecord(0), fields, index, 1, &outcome);
+    QCOMPARE(outcome.failures.size(), 0);
+    const QByteArray le = style.lineEnd;
+    const QByteArray type = encoding.isEmpty() ? "application/octet-stream" : "message/rfc822";
+    QVERIFY2(out.contains("Content-type: " + type + "; name=\"fwd.eml\"" + le), out.constData());
+    const QByteArray cte = "Content-Transfer-Encoding: " + (encoding.isEmpty() ? "base64" : encoding) + le + le;
+    const int from = out.indexOf(cte) + cte.size();
+    QVERIFY2(from >= cte.size(), out.constData());
+    const QByteArray part = out.mid(from, out.indexOf(le + "--ABCDEFGHIJKL--", from) - from);
+    if (encoding.isEmpty())
+        QCOMPARE(QByteArray::fromBase64(part), entry);
+    else
+        QCOMPARE(part, written);
 }
 
 void MailMimeTest::readBack_data()

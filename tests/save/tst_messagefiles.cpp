@@ -254,7 +254,7 @@ void MessageFilesTest::pageHead()
     QCOMPARE(QCryptographicHash::hash(head, QCryptographicHash::Sha256).toHex(),
              QByteArray("7087b028a36c2dbe3e761802eff885700d9ca65412df9faebf775d646cd34526"));
     QCOMPARE(QCryptographicHash::hash(EmptyBodyHtml(), QCryptographicHash::Sha256).toHex(),
-             QByteArray("e09cae42d94ad7117c6ae0cb3191322fae14ead23b8497474f169e2955174da6"));
+             QByteArray("95e5f779321aea9250d62eef21409d678c23d3a938ba96d8447b9d93df7d4b2e"));
 }
 
 void MessageFilesTest::pageBody_data()

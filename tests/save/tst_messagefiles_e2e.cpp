@@ -47,7 +47,7 @@ from email import policy
 expected = json.load(open(sys.argv[1], encoding='utf-8'))
 root, ext, scope = sys.argv[2], sys.argv[3], sys.argv[4]
 problems = []
-EMPTY_HTML = b'<html><head></head><body style=3D"word-wrap'
+EMPTY_HTML = b'<html><head></head><body style="word-wrap'
 
 def norm(text):
     text = (text or '').replace('\r\n', '\n').replace('\r', '\n')
@@ -452,6 +452,7 @@ private Q_SLOTS:
     void destinationCannotTakeFiles_data();
     void destinationCannotTakeFiles();
     void pageAttachmentNotWrittenIsNamed();
+    void bidiControlsLeaveNames();
 
 private:
     bool startSave(const QByteArray &archive, SaveType type, const QString &dest);
@@ -674,6 +675,56 @@ void MessageFilesEndToEndTest::pageAttachmentNotWrittenIsNamed()
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("kept bytes"));
     QCOMPARE(QDir(inbox + QStringLiteral("1_attachments")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// Names that bidirectional controls would show reordered ("invoice<U+202E>fdp.exe" as
+// "invoiceexe.pdf") lose them: on disk beside the page, on the page, and in the saved message.
+void MessageFilesEndToEndTest::bidiControlsLeaveNames()
+{
+    const QString dir = QStringLiteral("Local/s/Inbox/com.microsoft.__Attachments/");
+    const QStringList names{QStringLiteral("invoice\u202Efdp.exe"),
+                            QStringLiteral("\u200E\u200Fa\u202A\u202B\u202C\u202Db\u2066\u2067\u2068\u2069.txt")};
+    const QStringList shown{QStringLiteral("invoicefdp.exe"), QStringLiteral("ab.txt")};
+    for (const SaveType type : {SaveTypeHTML, SaveTypeEML}) {
+        if (IndexFor(type) < 0)
+            continue;
+        TestArchiveBuilder b;
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Named");
+        m.sent = QStringLiteral("2019-03-01T21:45:00");
+        m.body = QStringLiteral("See the files");
+        for (int i = 0; i < names.size(); ++i) {
+            b.addEntry(dir + QString::number(i), QByteArray("bytes ") + QByteArray::number(i));
+            m.attachmentNames << names[i];
+            m.attachmentUrls << dir + QString::number(i);
+        }
+        b.addEntry(QStringLiteral("Local/s/Inbox/message_00000.xml"), OlmXml::emails({m}));
+        QTemporaryDir dest;
+        QVERIFY(startSave(b.finish(), type, dest.path()));
+        QCOMPARE(runSave(type).written, qint64(1));
+        QDirIterator it(outputRoot(type), QDir::Files, QDirIterator::Subdirectories);
+        QStringList files;
+        QByteArray message;
+        while (it.hasNext()) {
+            const QString path = it.next();
+            files << it.fileName();
+            if (path.endsWith(QLatin1String(".htm")) || path.endsWith(QLatin1String(".eml"))) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                message = f.readAll();
+            }
+        }
+        for (const QString &name : shown) {
+            QVERIFY2(message.contains(name.toUtf8()), message.constData());
+            if (type == SaveTypeHTML)
+                QVERIFY2(files.contains(name), qPrintable(files.join(QLatin1Char('|'))));
+        }
+        for (const QString &name : names)
+            QVERIFY(!files.contains(name));
+        QVERIFY(!message.contains("\xE2\x80\xAE"));
+        cleanup();
+        init();
+    }
 }
 
 QTEST_GUILESS_MAIN(MessageFilesEndToEndTest)

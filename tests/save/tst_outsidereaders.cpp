@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "WesternProse.h"
 #include "save/OutputLayout.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QtTest>
 
 #include <memory>
@@ -238,6 +240,65 @@ QByteArray mendedArchive()
     return b.finish();
 }
 
+// Forwarded messages attached as mail programs attach them (a plain one, one with its own
+// attachment, one in LF lines, and bytes that are no message at all), and letters in six
+// languages stored as Windows-1252, as UTF-8 and as Windows-1252 holding one UTF-8 pair.
+QByteArray forwardedArchive()
+{
+    TestArchiveBuilder b;
+    const QString folder = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    const auto mail = [](const QString &subject, const QString &body) {
+        OlmXml::MailItem m;
+        m.subject = subject;
+        m.body = body;
+        m.received = QStringLiteral("2021-04-05T06:07:08");
+        m.from = {{QStringLiteral("pat@example.com"), QStringLiteral("Pat")}};
+        m.to = {{QStringLiteral("kim@example.com"), QStringLiteral("Kim")}};
+        return m;
+    };
+    const QByteArray inner = "From: Ann <ann@example.org>\r\nTo: kim@example.com\r\nSubject: Inner plain\r\n"
+                             "Date: Mon, 4 Mar 2019 05:06:07 +0000\r\nMessage-ID: <inner1@example.org>\r\n"
+                             "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=utf-8\r\n"
+                             "Content-Transfer-Encoding: 8bit\r\n\r\nGr\xc3\xbc\xc3\x9f" "e\r\nFrom the road\r\n";
+    const QByteArray withAttachment =
+        "From: Bo <bo@example.org>\r\nSubject: Inner with attachment\r\nMIME-Version: 1.0\r\n"
+        "Content-Type: multipart/mixed; boundary=\"in\"\r\n\r\n--in\r\nContent-Type: text/plain\r\n\r\n"
+        "See the file.\r\n--in\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\n"
+        "Content-Disposition: attachment; filename=\"a.pdf\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+        "JVBERi0xLjQK\r\n--in--\r\n";
+    const QByteArray lfLines = "From: Cy <cy@example.org>\nSubject: Inner LF lines\n\nOne\nTwo\n";
+    const QByteArray notMessage("%PDF-1.4\n\x00\x01\xff binary", 20);
+    const QList<QPair<QString, QByteArray>> forwarded{{QStringLiteral("Forwarded plain"), inner},
+                                                      {QStringLiteral("Forwarded with attachment"), withAttachment},
+                                                      {QStringLiteral("Forwarded LF lines"), lfLines},
+                                                      {QStringLiteral("Forwarded no message"), notMessage}};
+    QVector<QByteArray> xml;
+    for (int i = 0; i < forwarded.size(); ++i) {
+        const QString url = folder + QStringLiteral("com.microsoft.__Attachments/fwd_%1").arg(i);
+        b.addEntry(url, forwarded.at(i).second);
+        OlmXml::MailItem m = mail(forwarded.at(i).first, QStringLiteral("See the forwarded message."));
+        m.attachmentNames << QStringLiteral("forwarded.eml");
+        m.attachmentUrls << url;
+        xml << OlmXml::emails({m}).replace("\"application/octet-stream\"", "\"message/rfc822\"");
+    }
+    QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
+    for (const WesternProse &p : WesternProseTable()) {
+        const QString language = QString::fromLatin1(p.language);
+        const QString accidental = p.text + p.accident;
+        xml << OlmXml::emails({mail(QStringLiteral("Prose ") + language + QStringLiteral(" UTF-8"), accidental)});
+        const QList<QPair<QString, QString>> stored{{QStringLiteral(" Windows-1252"), p.text},
+                                                    {QStringLiteral(" Windows-1252 with a pair"), accidental}};
+        for (const auto &form : stored) {
+            const QByteArray marker = "BODY-" + QByteArray::number(xml.size());
+            xml << OlmXml::emails({mail(QStringLiteral("Prose ") + language + form.first, QString::fromLatin1(marker))})
+                       .replace(marker, windows1252->fromUnicode(form.second));
+        }
+    }
+    for (int i = 0; i < xml.size(); ++i)
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), xml.at(i));
+    return b.finish();
+}
+
 // The DOM headless Chromium makes of a page once it has loaded what it loads.
 QByteArray chromiumDom(const QString &page)
 {
@@ -351,6 +412,8 @@ void OutsideReadersTest::everyTypeReadBack_data()
     }
     QTest::newRow("odd messages, Europe/Berlin") << oddArchive() << QByteArray("Europe/Berlin");
     QTest::newRow("mended messages, Pacific/Chatham") << mendedArchive() << QByteArray("Pacific/Chatham");
+    QTest::newRow("forwarded messages and Western prose, America/New_York") << forwardedArchive()
+                                                                             << QByteArray("America/New_York");
 }
 
 void OutsideReadersTest::everyTypeReadBack()
@@ -386,6 +449,16 @@ void OutsideReadersTest::everyTypeReadBack()
     // subject of the long Cyrillic message by its last word.
     if (!QStandardPaths::findExecutable(QStringLiteral("doveadm")).isEmpty())
         QVERIFY2(output.contains(QLatin1String("doveadm|")), qPrintable(output));
+    // Each readable forwarded message reads back as an attached message in types 1 to 4, and the
+    // mail server names it with its envelope.
+    if (QString::fromUtf8(QTest::currentDataTag()).startsWith(QLatin1String("forwarded"))) {
+        for (const char *subject : {"Inner plain", "Inner with attachment", "Inner LF lines"}) {
+            const QString line = QStringLiteral("attached message|") + QLatin1String(subject);
+            QVERIFY2(output.count(line) == 4, qPrintable(output));
+            if (!QStandardPaths::findExecutable(QStringLiteral("doveadm")).isEmpty())
+                QVERIFY2(output.contains(QStringLiteral("doveadm envelope|") + QLatin1String(subject)), qPrintable(output));
+        }
+    }
     if (QString::fromUtf8(QTest::currentDataTag()).startsWith(QLatin1String("mended")))
         QVERIFY2(output.contains(QStringLiteral("mu find|subject:итоги")), qPrintable(output));
     if (archive.size() > 100000) {

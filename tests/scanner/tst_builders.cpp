@@ -233,8 +233,8 @@ void BuildersTest::mailFields_data()
     QTest::addColumn<bool>("sentSet");
     QTest::addColumn<bool>("attachment");
     auto el = [](const char *n, const QString &v) { return OlmXml::element(QString::fromLatin1(n), v); };
-    QTest::newRow("entities once, line breaks removed")
-        << el("OPFMessageCopySubject", " a &amp;lt; b &gt; c\r\nd ") << "a &lt; b > cd" << 0 << 0 << false << false;
+    QTest::newRow("entities once, a line break made a blank")
+        << el("OPFMessageCopySubject", " a &amp;lt; b &gt; c\r\nd ") << "a &lt; b > c d" << 0 << 0 << false << false;
     QTest::newRow("subject of 1023 kept") << el("OPFMessageCopySubject", QString(1023, 's')) << QString(1023, 's') << 0 << 0 << false << false;
     QTest::newRow("subject of 2000 kept") << el("OPFMessageCopySubject", QString(2000, 's')) << QString(2000, 's') << 0 << 0 << false << false;
     QTest::newRow("outgoing 1, priority 2") << el("OPFMessageIsOutgoing", "1") + el("OPFMessageGetPriority", "2") << "<null>" << 1 << int('2') << false << false;
@@ -255,6 +255,9 @@ void BuildersTest::mailFields_data()
         << el("OPFMessageCopySubject", "one") + el("OPFMessageGetPriority", "4") + el("OPFMessageCopySubject", "two")
                + el("OPFMessageGetPriority", "2")
         << "one" << 0 << int('4') << false << false;
+    QTest::newRow("line breaks in the subject part its words")
+        << el("OPFMessageCopySubject", "Quarterly\nfigures\r\nfor\r\n\nQ3&#10;now") << "Quarterly figures for Q3 now" << 0 << 0
+        << false << false;
     QTest::newRow("element names inside a longer name")
         << el("OPFMessageCopySubjectPrefix", "no") + el("OPFMessageIsOutgoingX", "1") + el("OPFMessageCopySubject", "yes")
         << "yes" << 0 << 0 << false << false;

@@ -19,6 +19,7 @@
 #include "browse/ThreadOLMPreview.h"
 #include "platform/DesktopOpener.h"
 #include "platform/PreviewerLauncher.h"
+#include "save/BidiControls.h"
 #include "save/MessageFields.h"
 #include "shell/InformationDlg.h"
 #include "shell/ShellResources.h"
@@ -322,6 +323,8 @@ void AttachmentTilesTest::pressedEntries_data()
                                                          << QString(251, 'x') + ".pdf" << false;
     QTest::newRow("control characters in the name") << "a\tb\r\nc.txt" << url << "stored" << qint64(3) << "abc.txt"
                                                     << false;
+    QTest::newRow("bidirectional controls are not shown")
+        << QStringLiteral("invoice\u202Efdp.exe") << url << "stored" << qint64(3) << "invoicefdp.exe" << false;
     QTest::newRow("empty URL beside an unnamed entry") << "lost.txt" << "" << "unnamed" << qint64(20) << "" << false;
     QTest::newRow("URL without an entry") << "gone.txt" << url << "none" << qint64(20) << "" << false;
     QTest::newRow("compressed entry") << "packed.txt" << url << "compressed" << qint64(200) << "" << false;
@@ -372,13 +375,13 @@ void AttachmentTilesTest::pressedEntries()
     ShowAttachmentTiles(fields);
     MyButton1 *tile = tileAt(w, 0);
     QVERIFY(tile);
-    // The name is shown as written, never as markup, cut to the room beside the icon. (Without
-    // its URL attribute the message lists no name either.)
+    // The name is shown as written, never as markup nor reordered by controls, cut to the room
+    // beside the icon. (Without its URL attribute the message lists no name either.)
     const QString listed = fields.attachments.at(0).name;
     if (!url.isEmpty())
         QCOMPARE(listed, name);
     QCOMPARE(tile->m_pNameLabel->textFormat(), Qt::PlainText);
-    const QString shown = QFontMetrics(tile->m_pNameLabel->font()).elidedText(listed, Qt::ElideRight, 140);
+    const QString shown = QFontMetrics(tile->m_pNameLabel->font()).elidedText(WithoutBidiControls(listed), Qt::ElideRight, 140);
     QCOMPARE(tile->m_pNameLabel->text(), shown);
     QVERIFY(!tile->toolTip().contains(QLatin1String("<img")));
 

@@ -11,6 +11,7 @@
 #include "platform/WholeFile.h"
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
+#include "save/BidiControls.h"
 #include "save/SavePause.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
@@ -283,7 +284,7 @@ QByteArray attachmentText(const MailMessageFields &fields, const QString &folder
 {
     QByteArray out;
     for (int i = 0; i < fields.attachments.size(); ++i) {
-        const QByteArray name = HtmlText(fields.attachments[i].name);
+        const QByteArray name = HtmlText(WithoutBidiControls(fields.attachments[i].name));
         const QString &file = i < copies.size() ? copies[i].fileName : QString();
         if (file.isEmpty())
             out += name + "; ";

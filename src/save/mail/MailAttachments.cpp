@@ -8,6 +8,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/Base64.h"
+#include "save/BidiControls.h"
 #include "save/mail/MailHeaders.h"
 #include "scanner/ScanGlobals.h"
 
@@ -83,8 +84,152 @@ QByteArray quotedString(const QString &ascii)
     return '"' + out + '"';
 }
 
-// Writes the entry's data in base64 lines; the reason when it could not be written whole.
-QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *node)
+// Whether an attached message can go as it is, as RFC 2046 asks of message/rfc822 (7bit or 8bit
+// only): a header block first, lines within the mail limit ended by LF or CR LF, no NUL, and no
+// line a reader would take for the delimiter around it. Looked at line by line as it streams.
+class EmbeddedMessageCheck {
+public:
+    explicit EmbeddedMessageCheck(const QByteArray &delimiter) : m_delimiter(delimiter) {}
+
+    void feed(const char *bytes, qint64 size)
+    {
+        for (qint64 i = 0; i < size && m_fits; ++i)
+            step(uchar(bytes[i]));
+    }
+    // Whether the whole text fits; eightBit tells whether any byte was past ASCII.
+    bool fits() const { return m_fits && !m_afterCr && m_lines > 0 && !m_inName && m_start != m_delimiter; }
+    bool eightBit() const { return m_eightBit; }
+
+private:
+    void step(uchar c)
+    {
+        if (m_afterCr && c != '\n') {
+            m_fits = false;
+            return;
+        }
+        if (c == '\r') {
+            m_afterCr = true;
+            return;
+        }
+        if (c == '\n') {
+            endLine();
+            return;
+        }
+        if (c == 0 || ++m_column > kMaxHeaderLine) {
+            m_fits = false;
+            return;
+        }
+        m_eightBit = m_eightBit || c >= 0x80;
+        if (m_start.size() < m_delimiter.size())
+            m_start.append(char(c));
+        if (m_inHeader)
+            headerStep(c);
+    }
+
+    // A header line starts with its field name and a colon; one that starts with a blank goes on
+    // the field before it.
+    void headerStep(uchar c)
+    {
+        if (m_column == 1) {
+            if ((c == ' ' || c == '\t') && m_lines > 0)
+                return;
+            m_inName = true;
+        }
+        if (!m_inName)
+            return;
+        if (c == ':' && m_nameLength > 0) {
+            m_inName = false;
+            m_nameLength = 0;
+        } else if (c > 32 && c < 127 && c != ':') {
+            ++m_nameLength;
+        } else {
+            m_fits = false;
+        }
+    }
+
+    void endLine()
+    {
+        m_afterCr = false;
+        if (m_start == m_delimiter)
+            m_fits = false;
+        if (m_inHeader) {
+            // A field name without its colon; an empty line ends the header block, but the block
+            // must hold a field.
+            if (m_inName || (m_column == 0 && m_lines == 0))
+                m_fits = false;
+            if (m_column == 0)
+                m_inHeader = false;
+        }
+        ++m_lines;
+        m_column = 0;
+        m_start.clear();
+    }
+
+    QByteArray m_delimiter;
+    QByteArray m_start;  // the line's first bytes, as many as the delimiter has
+    qint64 m_lines = 0;
+    int m_column = 0;
+    int m_nameLength = 0;
+    bool m_fits = true, m_eightBit = false, m_afterCr = false, m_inHeader = true, m_inName = false;
+};
+
+// How an attached message is written: as it is in 7bit or 8bit, else in base64.
+struct EmbeddedMessageForm {
+    bool asIs = false;
+    bool eightBit = false;
+};
+
+EmbeddedMessageForm embeddedMessageForm(const FileOffsetNode *node, const QByteArray &token)
+{
+    EmbeddedMessageForm form;
+    if (!node || node->bCompressed || node->llSize <= 0 || node->llDataOffset < 0
+        || node->llDataOffset > lSize - node->llSize)
+        return form;
+    EmbeddedMessageCheck check("--" + token);
+    QByteArray buffer(int(qMin<qint64>(kBase64ChunkBytes, node->llSize)), Qt::Uninitialized);
+    for (qint64 done = 0; done < node->llSize;) {
+        const qint64 want = qMin<qint64>(buffer.size(), node->llSize - done);
+        const qint64 got = readAt(node->llDataOffset + done, buffer.data(), want);
+        if (got != want)
+            return form;
+        check.feed(buffer.constData(), got);
+        done += got;
+    }
+    form.asIs = check.fits();
+    form.eightBit = check.eightBit();
+    return form;
+}
+
+// Writes a checked message entry unchanged (mboxrd quoting aside), chunk by chunk; each chunk
+// ends after a line end so the quoting sees every line start.
+EntryCopy streamEntryAsIs(const MailMessage &message, const FileOffsetNode &node, quint32 *crc,
+                          const std::function<bool(const QByteArray &)> &write)
+{
+    *crc = 0;
+    QByteArray buffer;
+    qint64 done = 0;
+    while (done < node.llSize) {
+        const qint64 want = qMin<qint64>(kBase64ChunkBytes, node.llSize - done);
+        const int carried = buffer.size();
+        buffer.resize(carried + int(want));
+        const qint64 got = readAt(node.llDataOffset + done, buffer.data() + carried, want);
+        if (got <= 0)
+            return EntryCopy::Short;
+        buffer.resize(carried + int(got));
+        *crc = Crc32Update(*crc, buffer.constData() + carried, got);
+        done += got;
+        const int cut = done < node.llSize ? buffer.lastIndexOf('\n') + 1 : buffer.size();
+        const QByteArray piece = buffer.left(cut);
+        if (!write(message.style.mboxrdFromQuoting ? QuoteMboxFromLines(piece) : piece))
+            return EntryCopy::WriteFailed;
+        buffer.remove(0, cut);
+    }
+    return EntryCopy::Complete;
+}
+
+// Writes the entry's data, in base64 lines or as it is; the reason when it could not be written
+// whole.
+QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *node, bool asIs)
 {
     if (!node)
         return QStringLiteral("not found in the archive");
@@ -100,9 +245,11 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
         return message.out.write(text);
     };
     const QByteArray &le = message.style.lineEnd;
-    const EntryCopy copy = StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc, le);
-    // Every line of the text has its end already: one more makes the blank line before the
-    // next delimiter.
+    const EntryCopy copy = asIs
+        ? streamEntryAsIs(message, *node, &crc, writeChunk)
+        : StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc, le);
+    // Base64 lines have their ends already: one more makes the blank line before the next
+    // delimiter. After a message copied as it is, this line end belongs to the delimiter.
     message.out.write(le);
     switch (copy) {
     case EntryCopy::Complete:
@@ -173,12 +320,14 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
 
 QString AttachmentFileName(const QString &name)
 {
-    // A receiving program saves the part under this name: never a path, never a control. A
-    // backslash separates folders on some systems, so it ends a folder name as '/' does.
+    // A receiving program saves the part under this name: never a path, never a control, no
+    // control that makes it read otherwise. A backslash separates folders on some systems, so it
+    // ends a folder name as '/' does.
     QString last = QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).section(QLatin1Char('/'), -1);
-    last.truncate(
-        int(std::remove_if(last.begin(), last.end(), [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F; })
-            - last.begin()));
+    last.truncate(int(
+        std::remove_if(last.begin(), last.end(),
+                       [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F || IsBidiControl(c.unicode()); })
+        - last.begin()));
     if (last.isEmpty() || last == QLatin1String(".") || last == QLatin1String(".."))
         return name.isEmpty() ? QString() : QStringLiteral("attachment");
     return last;
@@ -194,17 +343,27 @@ QByteArray EncodedHeaderText(const QString &value, const QByteArray &fold)
     return EncodedWords(v, fold);
 }
 
-QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd)
+bool IsMessageType(const QByteArray &contentType)
+{
+    return contentType.compare("message/rfc822", Qt::CaseInsensitive) == 0;
+}
+
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd,
+                                AttachmentEncoding encoding)
 {
     const QByteArray &le = lineEnd;
     QByteArray h = "--" + token + le;
     const QString fileName = AttachmentFileName(attachment.name);
     const QByteArray fold = le + '\t';
-    h += "Content-type: " + AttachmentContentType(attachment.contentType) + "; " + MimeParameter("name", fileName, fold)
-        + le;
-    h += "Content-Description: " + EncodedHeaderText(attachment.name, le + ' ') + le;
+    QByteArray type = AttachmentContentType(attachment.contentType);
+    // RFC 2046 allows an attached message no base64: one that cannot go as it is goes as bytes.
+    if (IsMessageType(type))
+        type = encoding == AttachmentEncoding::Base64 ? "application/octet-stream" : "message/rfc822";
+    h += "Content-type: " + type + "; " + MimeParameter("name", fileName, fold) + le;
+    h += "Content-Description: " + EncodedHeaderText(WithoutBidiControls(attachment.name), le + ' ') + le;
     h += "Content-Disposition: attachment; " + MimeParameter("filename", fileName, fold) + ';' + le;
-    h += "Content-Transfer-Encoding: base64" + le;
+    static const char *const kEncodings[] = {"base64", "7bit", "8bit"};
+    h += QByteArray("Content-Transfer-Encoding: ") + kEncodings[int(encoding)] + le;
     // The parse gives "no" for an attachment without a content ID. Pages name inline images by
     // ids without a domain too: those stay.
     if (attachment.contentId != QLatin1String("no"))
@@ -269,8 +428,15 @@ AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool f
             open = true;
         }
         for (const AttachmentInfo &a : list) {
-            message.out.write(AttachmentPartHeader(a, token, le));
-            const QString reason = writeAttachmentData(message, message.attachments.find(a.url));
+            const FileOffsetNode *node = message.attachments.find(a.url);
+            const EmbeddedMessageForm form = IsMessageType(AttachmentContentType(a.contentType))
+                ? embeddedMessageForm(node, token)
+                : EmbeddedMessageForm();
+            const AttachmentEncoding encoding = !form.asIs ? AttachmentEncoding::Base64
+                : form.eightBit                            ? AttachmentEncoding::EightBit
+                                                           : AttachmentEncoding::SevenBit;
+            message.out.write(AttachmentPartHeader(a, token, le, encoding));
+            const QString reason = writeAttachmentData(message, node, form.asIs);
             if (!reason.isEmpty())
                 outcome.failures.append({a.name, reason});
             ++outcome.parts;

@@ -35,33 +35,13 @@ const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 }  // namespace
 
-namespace {
-
-// Whether the bytes hold one well-formed UTF-8 sequence of two to four bytes.
-bool holdsUtf8Sequence(const QByteArray &bytes)
-{
-    const auto *p = reinterpret_cast<const uchar *>(bytes.constData());
-    const int n = bytes.size();
-    for (int i = 0; i < n; ++i) {
-        if (p[i] < 0xC2 || p[i] > 0xF4)
-            continue;
-        const int length = p[i] >= 0xF0 ? 4 : p[i] >= 0xE0 ? 3 : 2;
-        int k = 1;
-        while (k < length && i + k < n && (p[i + k] & 0xC0) == 0x80)
-            ++k;
-        if (k == length)
-            return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 QString DecodeBodyText(const QByteArray &bytes)
 {
-    // 8-bit text without a single UTF-8 character is some exporter's Windows-1252, as mail
-    // readers and browsers take unlabelled text; UTF-8 with a damaged byte stays UTF-8.
-    if (RoundTripsUtf8(bytes) || holdsUtf8Sequence(bytes))
+    // Decided once for the whole body: text that is not UTF-8 throughout is some exporter's
+    // Windows-1252, as mail readers and browsers take unlabelled text. Windows-1252 prose often
+    // holds a pair that happens to be UTF-8 (DF 93, a sharp s before a closing quote), so one such
+    // pair decides nothing.
+    if (RoundTripsUtf8(bytes) || (bytes.startsWith("\xEF\xBB\xBF") && RoundTripsUtf8(bytes.mid(3))))
         return QString::fromUtf8(bytes);
     static QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
     return windows1252 ? windows1252->toUnicode(bytes) : QString::fromLatin1(bytes);

@@ -13,11 +13,30 @@
 #include <cstdio>
 #include <ctime>
 
+namespace {
+
+constexpr qint64 kFirstMailSecond = -2208988800LL;  // 1900-01-01T00:00:00Z
+constexpr qint64 kLastMailSecond = 253402300799LL;  // 9999-12-31T23:59:59Z
+
+}  // namespace
+
 qint64 ClampMailSeconds(qint64 seconds)
 {
-    constexpr qint64 kFirst = -2208988800LL + 86400;  // 1900-01-02T00:00:00Z
-    constexpr qint64 kLast = 253402300799LL - 86400;  // 9999-12-30T23:59:59Z
-    return qBound(kFirst, seconds, kLast);
+    const qint64 instant = qBound(kFirstMailSecond, seconds, kLastMailSecond);
+    // No zone is a day off UTC: only the first and the last day can fall outside locally.
+    if (instant - kFirstMailSecond >= 86400 && kLastMailSecond - instant >= 86400)
+        return instant;
+    // The zone's offset may take an edge instant out of the years 1900 to 9999: it is shown at
+    // the zone's own first or last second of them.
+    const time_t t = time_t(instant);
+    struct tm local;
+    if (!localtime_r(&t, &local))
+        return instant;
+    if (local.tm_year < 0)
+        return kFirstMailSecond - local.tm_gmtoff;
+    if (local.tm_year > 9999 - 1900)
+        return kLastMailSecond - local.tm_gmtoff;
+    return instant;
 }
 
 namespace {

@@ -51,7 +51,7 @@ MailTime ChooseMailTime(const MailMLRC &record, MailFolderClass folderClass, Mai
 quint32 MailDateSeconds(const MailMLRC &record, const QString &entryName);
 
 // RFC 5322 dates hold years from 1900 on, and readers take no more than four digits: a time
-// outside is shown at the nearest day inside, whatever the zone.
+// outside is shown at the nearest second inside, in the local date of the machine's zone.
 qint64 ClampMailSeconds(qint64 seconds);
 // The Date header's value in the style's zone form, English names whatever the locale.
 QByteArray FormatMailDate(qint64 seconds, const MailFormatStyle &style);

@@ -55,7 +55,8 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// Body bytes as text: UTF-8, or Windows-1252 when they hold no UTF-8 character at all.
+// Body bytes as text: UTF-8 when they are UTF-8 throughout (a byte order mark allowed), else
+// Windows-1252 for the whole body.
 QString DecodeBodyText(const QByteArray &bytes);
 // The body's bytes where the record says, clamped to the archive, without its NULs, decoded
 // as DecodeBodyText does.
@@ -116,8 +117,13 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
                             qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr,
                             const QByteArray &lineEnd = QByteArray());
 
-// The header block of one attachment part, from its delimiter line to its blank line.
-QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd);
+enum class AttachmentEncoding { Base64, SevenBit, EightBit };
+// Whether the type (as AttachmentContentType gives it) is an attached message.
+bool IsMessageType(const QByteArray &contentType);
+// The header block of one attachment part, from its delimiter line to its blank line. An
+// attached message in base64 is declared application/octet-stream.
+QByteArray AttachmentPartHeader(const AttachmentInfo &attachment, const QByteArray &token, const QByteArray &lineEnd,
+                                AttachmentEncoding encoding = AttachmentEncoding::Base64);
 // RFC 2045 type/subtype, else application/octet-stream.
 QByteArray AttachmentContentType(const QString &type);
 // Values from the archive have their controls (CR, LF, TAB, ...) made spaces first.

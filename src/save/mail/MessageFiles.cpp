@@ -12,7 +12,8 @@ namespace {
 // The mail program pads the count to ten characters; the line is rewritten in place.
 constexpr int kLengthDigits = 10;
 
-const char kEmptyBodyHtml[] = "<html><head></head><body style=3D\"word-wrap: break-word; -webkit-nbsp-mode: space; "
+// Written in a part declared 8bit: no quoted-printable escapes in it.
+const char kEmptyBodyHtml[] = "<html><head></head><body style=\"word-wrap: break-word; -webkit-nbsp-mode: space; "
                               "-webkit-line-break: after-white-space; color: rgb(0, 0, 0); font-size: 14px; "
                               "font-family: Calibri, sans-serif;\"><div><br></div></body></html>";
 

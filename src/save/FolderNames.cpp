@@ -62,20 +62,59 @@ QString sameFolderKey(const QByteArray &name)
 
 }  // namespace
 
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes)
+namespace {
+
+// The length of the UTF-8 character that starts at text[i], 0 when the bytes there are not one
+// (a stray continuation byte, an overlong form, a surrogate, past U+10FFFF, cut short).
+int utf8CharLength(const QByteArray &text, int i)
+{
+    const uchar c = uchar(text.at(i));
+    if (c < 0x80)
+        return 1;
+    int more;
+    uint least, value;
+    if (c >= 0xC2 && c <= 0xDF)
+        more = 1, least = 0x80, value = c & 0x1F;
+    else if (c >= 0xE0 && c <= 0xEF)
+        more = 2, least = 0x800, value = c & 0x0F;
+    else if (c >= 0xF0 && c <= 0xF4)
+        more = 3, least = 0x10000, value = c & 0x07;
+    else
+        return 0;
+    if (i + more >= text.size())
+        return 0;
+    for (int k = 1; k <= more; ++k) {
+        const uchar next = uchar(text.at(i + k));
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = (value << 6) | (next & 0x3F);
+    }
+    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    return 1 + more;
+}
+
+}  // namespace
+
+QByteArray SafeFolderPart(const QByteArray &part, int maxBytes, bool asText)
 {
     QByteArray out;
     out.reserve(part.size());
-    for (int i = 0; i < part.size(); ++i) {
+    for (int i = 0; i < part.size();) {
         const uchar c = uchar(part.at(i));
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            out += '_';
-        } else if (c == 0xC2 && i + 1 < part.size() && uchar(part.at(i + 1)) >= 0x80 && uchar(part.at(i + 1)) <= 0x9F) {
-            // C1 controls (U+0080 to U+009F): a terminal takes U+009B for an escape.
+        const int length = asText ? utf8CharLength(part, i) : 1;
+        if (c < 0x20 || c == 0x7F || c == '\\' || length == 0) {
+            // Bytes that are no character would all read as U+FFFD: two names that differ only
+            // there meet as a clash and are numbered rather than merge.
             out += '_';
             ++i;
+        } else if (c == 0xC2 && uchar(part.at(i + 1)) <= 0x9F) {
+            // C1 controls (U+0080 to U+009F): a terminal takes U+009B for an escape.
+            out += '_';
+            i += 2;
         } else {
-            out += char(c);
+            out += part.mid(i, length);
+            i += length;
         }
     }
     out = utf8Left(out, maxBytes);
@@ -118,7 +157,7 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
     if (known != m_nodes[size_t(parent)].children.constEnd())
         return known.value();
     QStringList reasons;
-    QByteArray name = SafeFolderPart(rawPart, m_partBytes);
+    QByteArray name = SafeFolderPart(rawPart, m_partBytes, m_asText);
     if (name != rawPart)
         reasons << QStringLiteral("its name cannot stand as a folder's as it is");
     // A folder deeper than a path may be stands in the deepest folder above it that has room.
@@ -127,15 +166,19 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
         reasons << QStringLiteral("its path is longer than a path may be");
     QSet<QString> &names = m_nodes[size_t(holder)].names;
     QString key = sameFolderKey(name);
-    if (names.contains(key)) {
+    if (reserved(holder, name)) {
+        reasons << QStringLiteral("the save names a file of its own there \"%1\"").arg(NameForLine(name));
+    } else if (names.contains(key)) {
         reasons << QStringLiteral("another folder there has the name \"%1\"").arg(NameForLine(name));
+    }
+    if (names.contains(key) || reserved(holder, name)) {
         // Many folders of one name in one place: each clash goes on from the last number taken.
         int &next = m_nodes[size_t(holder)].nextNumber[key];
         for (int n = qMax(2, next);; ++n) {
             const QByteArray suffix = '_' + QByteArray::number(n);
             const QByteArray candidate = utf8Left(name, m_partBytes - suffix.size()) + suffix;
             const QString candidateKey = sameFolderKey(candidate);
-            if (!names.contains(candidateKey)) {
+            if (!names.contains(candidateKey) && !reserved(holder, candidate)) {
                 name = candidate;
                 key = candidateKey;
                 next = n + 1;
@@ -173,17 +216,27 @@ QByteArray FolderPathMap::rawPath(int node) const
     return parts.join('/');
 }
 
+bool FolderPathMap::reserved(int holder, const QByteArray &name) const
+{
+    if (!m_reserved)
+        return false;
+    const QByteArray &out = m_nodes[size_t(holder)].out;
+    return m_reserved(out.mid(out.lastIndexOf('/') + 1), name);
+}
+
 bool FolderPathMap::taken(int node, const QByteArray &name) const
 {
     return m_nodes[size_t(node)].names.contains(sameFolderKey(name));
 }
 
-void MailOutputFolders::setRootBytes(int rootBytes)
+void MailOutputFolders::setRootBytes(int rootBytes, FolderPathMap::ReservedNames reserved)
 {
     // Room below each folder for a file name and a folder of a message's own.
     constexpr int kPathLimit = 4095;
     constexpr int kBelowFolder = 600;
     m_map = FolderPathMap(kMaxComponentBytes, qMax(2 * kBelowFolder, kPathLimit - rootBytes - kBelowFolder));
+    m_map.setReservedNames(std::move(reserved));
+    m_map.setNamesAsText();
     m_named.clear();
     m_hasLast = false;
     m_ready = true;

@@ -1639,6 +1639,19 @@ void OlmArchiveTest::storeCopies_data()
     QTest::newRow("tasks, empty copy before") << tasks << false << QStringLiteral("empty") << false << true;
     QTest::newRow("calendar, deflated real one, stored cut copy before") << calendar << true << cut << false << true;
     QTest::newRow("contacts, zeroed copy before") << contacts << false << QStringLiteral("zeroed") << false << true;
+    // A zeroed copy whose header holds 0, or the checksum of its zeroed bytes, and an empty
+    // deflated copy: none is whole, whatever its checksum says.
+    const QString stores[] = {categories, contacts, calendar, tasks, notes};
+    for (const QString &store : stores) {
+        const QString shortName = store.section(QLatin1Char('/'), -1);
+        for (const char *other : {"zeroed, checksum 0", "zeroed, its own checksum"})
+            QTest::addRow("%s, %s copy before", qPrintable(shortName), other)
+                << store << false << QString::fromLatin1(other) << false << true;
+        QTest::addRow("%s, empty deflated copy before", qPrintable(shortName))
+            << store << false << QStringLiteral("empty") << true << true;
+        QTest::addRow("%s, only a cut copy", qPrintable(shortName)) << store << false << QStringLiteral("only cut")
+                                                                    << false << true;
+    }
 }
 
 void OlmArchiveTest::storeCopies()
@@ -1670,6 +1683,10 @@ void OlmArchiveTest::storeCopies()
         other = real;
         other.replace(other.size() / 4, other.size() / 2, QByteArray(other.size() / 2, '\0'));
         options.crcOverride = TestArchiveBuilder::crc32(real);
+    } else if (kind.startsWith(QLatin1String("zeroed, "))) {
+        other = real;
+        other.replace(other.size() / 4, other.size() / 2, QByteArray(other.size() / 2, '\0'));
+        options.crcZero = kind.endsWith(QLatin1String(" 0"));
     } else if (kind == QLatin1String("empty")) {
         other.clear();
     }
@@ -1680,13 +1697,23 @@ void OlmArchiveTest::storeCopies()
         else
             b.addEntry(name, text, opt);
     };
+    const bool onlyCut = kind == QLatin1String("only cut");
     if (otherFirst)
         add(other, otherDeflated, options);
-    add(real, realDeflated, {});
+    if (!onlyCut)
+        add(real, realDeflated, {});
     if (!otherFirst)
         add(other, otherDeflated, options);
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
     const SaveOutcome outcome = runSave(b.finish());
+    if (onlyCut) {
+        // What it holds is saved under its name, and a line says it is cut.
+        QCOMPARE(ExtractedEntry(outputPath(), name), other);
+        const QStringList lines = outcome.incompletes.filter(QStringLiteral("no copy of it is whole"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(name), qPrintable(lines.first()));
+        return;
+    }
     // The store's name holds the whole copy; a damaged one stands beside it, named as cut.
     QCOMPARE(ExtractedEntry(outputPath(), name), real);
     const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");

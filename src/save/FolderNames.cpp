@@ -9,16 +9,6 @@ const QLatin1String kFolder1("Folder1");
 // File names hold at most 255 bytes; the folder's mailbox adds its extension to the last one.
 constexpr int kMaxComponentBytes = 250;
 
-// At most bytes bytes of text, never ending inside a UTF-8 character.
-QByteArray utf8Left(const QByteArray &text, int bytes)
-{
-    if (text.size() <= bytes)
-        return text;
-    while (bytes > 0 && (uchar(text.at(bytes)) & 0xC0) == 0x80)
-        --bytes;
-    return text.left(bytes);
-}
-
 // Where the folder parts of an entry name begin and end: the exporter names messages
 // Accounts/<account>/<store>/<folders...>/<file> and Local/<store>/<folders...>/<file>. A
 // leading "/" or "./" names the same place. False when the name gives no folder level: it
@@ -40,18 +30,6 @@ bool folderParts(const QList<QByteArray> &parts, int *first, int *last)
 
 }  // namespace
 
-QString NameForLine(const QByteArray &name)
-{
-    QString out;
-    for (const QChar ch : QString::fromUtf8(name.constData(), name.size())) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F || (ch.unicode() >= 0x80 && ch.unicode() <= 0x9F))
-            out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += ch;
-    }
-    return out;
-}
-
 namespace {
 
 // The form two names that extract as one folder share.
@@ -61,67 +39,6 @@ QString sameFolderKey(const QByteArray &name)
 }
 
 }  // namespace
-
-namespace {
-
-// The length of the UTF-8 character that starts at text[i], 0 when the bytes there are not one
-// (a stray continuation byte, an overlong form, a surrogate, past U+10FFFF, cut short).
-int utf8CharLength(const QByteArray &text, int i)
-{
-    const uchar c = uchar(text.at(i));
-    if (c < 0x80)
-        return 1;
-    int more;
-    uint least, value;
-    if (c >= 0xC2 && c <= 0xDF)
-        more = 1, least = 0x80, value = c & 0x1F;
-    else if (c >= 0xE0 && c <= 0xEF)
-        more = 2, least = 0x800, value = c & 0x0F;
-    else if (c >= 0xF0 && c <= 0xF4)
-        more = 3, least = 0x10000, value = c & 0x07;
-    else
-        return 0;
-    if (i + more >= text.size())
-        return 0;
-    for (int k = 1; k <= more; ++k) {
-        const uchar next = uchar(text.at(i + k));
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        value = (value << 6) | (next & 0x3F);
-    }
-    if (value < least || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    return 1 + more;
-}
-
-}  // namespace
-
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes, bool asText)
-{
-    QByteArray out;
-    out.reserve(part.size());
-    for (int i = 0; i < part.size();) {
-        const uchar c = uchar(part.at(i));
-        const int length = asText ? utf8CharLength(part, i) : 1;
-        if (c < 0x20 || c == 0x7F || c == '\\' || length == 0) {
-            // Bytes that are no character would all read as U+FFFD: two names that differ only
-            // there meet as a clash and are numbered rather than merge.
-            out += '_';
-            ++i;
-        } else if (c == 0xC2 && uchar(part.at(i + 1)) <= 0x9F) {
-            // C1 controls (U+0080 to U+009F): a terminal takes U+009B for an escape.
-            out += '_';
-            i += 2;
-        } else {
-            out += part.mid(i, length);
-            i += length;
-        }
-    }
-    out = utf8Left(out, maxBytes);
-    if (out.count('.') == out.size())
-        out = QByteArray(qMax(1, out.size()), '_');
-    return out;
-}
 
 QString MailFolderRelativePath(const QString &entryName)
 {
@@ -176,7 +93,7 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
         int &next = m_nodes[size_t(holder)].nextNumber[key];
         for (int n = qMax(2, next);; ++n) {
             const QByteArray suffix = '_' + QByteArray::number(n);
-            const QByteArray candidate = utf8Left(name, m_partBytes - suffix.size()) + suffix;
+            const QByteArray candidate = NumberedWithin(name, suffix, QByteArray(), m_partBytes);
             const QString candidateKey = sameFolderKey(candidate);
             if (!names.contains(candidateKey) && !reserved(holder, candidate)) {
                 name = candidate;

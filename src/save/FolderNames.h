@@ -5,6 +5,8 @@
 // deeper than the path limit allows stands in the deepest folder that has room. Nothing is
 // rebuilt per level: the cost of a path is in proportion to its length.
 
+#include "save/SafeNames.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -19,16 +21,6 @@
 // components; "Folder1" when the name gives none. Each part as SafeFolderPart makes it: two
 // folders may meet here; MailOutputFolders keeps them apart.
 QString MailFolderRelativePath(const QString &entryName);
-
-// name for a report line: control characters (a NUL, a line feed, an escape, C1 controls) as
-// \xHH, so a name never reads as another.
-QString NameForLine(const QByteArray &name);
-
-// part as one safe component of at most maxBytes bytes: control characters (C0, DEL, C1), NUL
-// and backslash made '_', a name of dots only ("." and "..") or an empty one made of
-// underscores, and cut between characters. asText: each byte that is not part of a UTF-8
-// character made '_' as well, for names that become text.
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes, bool asText = false);
 
 // The output folders of a tree of archive folders.
 class FolderPathMap {

@@ -400,6 +400,7 @@ private Q_SLOTS:
     void nothingLeftOut_data();
     void nothingLeftOut();
     void namesExtract();
+    void numberedNamesExtract();
     void leftOutAfterDiskFull();
     void destinationReadOnlyMidSave();
     void storeCopies_data();
@@ -1602,6 +1603,36 @@ void OlmArchiveTest::destinationReadOnlyMidSave()
     // Written to its end, the hidden archive is whole: it is called so.
     QVERIFY2(writer.error().contains(QStringLiteral("whole copy")), qPrintable(writer.error()));
     QVERIFY(writer.failures().filter(left.first()).size() >= 30);
+}
+
+// Message files, loose attachments and top-level entries whose names cut to the same 255
+// bytes: the numbered ones stay within the limit, so every zip tool extracts every file.
+void OlmArchiveTest::numberedNamesExtract()
+{
+    const QByteArray inbox = kMessages.toUtf8() + "Inbox/";
+    const QByteArray attachments = inbox + "com.microsoft.__Attachments/";
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    int files = 1;
+    for (const char *tail : {"1", "2", "3"}) {
+        b.addRawName(inbox + "message_" + QByteArray(300, 'm') + tail + ".xml", OlmXml::emails({Mail(files)}));
+        b.addRawName(attachments + QByteArray(300, 'a') + tail, QByteArray(100, 'x'));
+        b.addRawName(QByteArray(300, 't') + tail + ".bin", QByteArray(50, 'y'));
+        files += 3;
+    }
+    const SaveOutcome outcome = runSave(b.finish());
+    QCOMPARE(outcome.failures, QStringList());
+    int written = 0;
+    for (const LocalEntry &e : LocalEntries(ReadFile(outputPath()))) {
+        if (e.name.endsWith(QLatin1Char('/')))
+            continue;
+        ++written;
+        for (const QByteArray &part : e.name.toUtf8().split('/'))
+            QVERIFY2(part.size() <= 255, qPrintable(e.name.right(80)));
+    }
+    QCOMPARE(written, files);
+    const QStringList problems = ExtractProblems(outputPath(), files);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
 }
 
 void OlmArchiveTest::storeCopies_data()

@@ -7,6 +7,7 @@
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/StoreCopies.h"
 
 #include <cstring>
 #include <zlib.h>
@@ -25,24 +26,10 @@ const FileOffsetNode *storeNodes(int index)
 
 bool OlmArchiveWriter::storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const
 {
-    // Whole when the text ends with its root element's close tag (blanks may follow), holds no
-    // NUL byte (a copy zeroed inside keeps its close tag, and its checksum may have been taken
-    // of the zeroed bytes) and gives the checksum its header states, when it states one.
     if (size <= 0 || offset < 0 || offset >= m_sourceSize || size > m_sourceSize - offset)
         return false;
-    const qint64 tail = qMin<qint64>(size, 256);
-    const QByteArray end = readSource(offset + size - tail, tail).trimmed();
-    if (!end.endsWith("</" + root + '>'))
-        return false;
-    quint32 crc = 0;
-    for (qint64 done = 0; done < size;) {
-        const QByteArray bytes = readSource(offset + done, qMin(kChunk, size - done));
-        if (bytes.isEmpty() || bytes.contains('\0'))
-            return false;
-        crc = Crc32Update(crc, bytes.constData(), bytes.size());
-        done += bytes.size();
-    }
-    return crc32 == 0 || crc == crc32;
+    return olm::StoredTextWhole([this](qint64 at, qint64 length) { return readSource(at, length); }, offset, size,
+                                crc32, root);
 }
 
 bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const

@@ -22,6 +22,22 @@ struct Range {
     int dropped = 0;
 };
 
+// A store held once whose text stops before its root element closes: its items up to the cut
+// are listed, and a line says the rest is lost. Only its tail is read: the scan read it all.
+void noteIfCut(const FileOffsetNode &node, const QByteArray &root,
+               const std::function<QByteArray(qint64, qint64)> &read)
+{
+    if (node.llSize <= 0 || node.llDataOffset < 0 || node.bCompressed)
+        return;
+    const qint64 tail = qMin<qint64>(node.llSize, 256);
+    if (read(node.llDataOffset + node.llSize - tail, tail).trimmed().endsWith("</" + root + '>'))
+        return;
+    EntriesReadElsewhere << QStringLiteral("Store \"%1\" at archive offset %2 is cut, and the archive holds no whole "
+                                           "copy of it: only the items before the cut were read")
+                                .arg(QString::fromUtf8(node.pEntryName))
+                                .arg(node.llDataOffset);
+}
+
 // The copies of the store list that are not whole while another copy of their name is.
 QVector<Range> brokenCopies(const FileOffsetNode *head, const QByteArray &root,
                             const std::function<QByteArray(qint64, qint64)> &read)
@@ -33,8 +49,10 @@ QVector<Range> brokenCopies(const FileOffsetNode *head, const QByteArray &root,
     }
     QVector<Range> broken;
     for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
-        if (it.value().size() < 2)
+        if (it.value().size() < 2) {
+            noteIfCut(*it.value().first(), root, read);
             continue;
+        }
         QVector<Range> others;
         bool whole = false;
         for (const FileOffsetNode *node : it.value()) {

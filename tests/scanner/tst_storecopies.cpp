@@ -42,6 +42,7 @@ class StoreCopiesTest : public QObject {
 private Q_SLOTS:
     void eachItemOnce_data();
     void eachItemOnce();
+    void onlyCopyCut();
 };
 
 void StoreCopiesTest::eachItemOnce_data()
@@ -92,6 +93,23 @@ void StoreCopiesTest::eachItemOnce()
     if (!lines.isEmpty())
         QVERIFY2(lines.first().contains(name), qPrintable(lines.first()));
     CleanScanResults();
+}
+
+// A store held once and cut: the items before the cut are listed, and a line names the store.
+void StoreCopiesTest::onlyCopyCut()
+{
+    for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml", "Local/Tasks/Tasks.xml",
+                             "Local/Notes/Notes.xml"}) {
+        const QByteArray whole = storeText(QString::fromLatin1(name));
+        TestArchiveBuilder b;
+        b.addEntry(QString::fromLatin1(name), whole.left(whole.size() * 3 / 4));
+        scanBytes(b.finish());
+        QCOMPARE(listed(QString::fromLatin1(name)), 1);
+        const QStringList lines = EntriesReadElsewhere.filter(QStringLiteral("no whole copy"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(QLatin1String(name)), qPrintable(lines.first()));
+        CleanScanResults();
+    }
 }
 
 QTEST_GUILESS_MAIN(StoreCopiesTest)

@@ -36,5 +36,6 @@ set(OLM_CORE_SOURCES
   src/scanner/TaskBuilder.cpp
   src/scanner/NoteBuilder.cpp
   src/scanner/MailBuilder.cpp
+  src/scanner/StoreCopies.cpp
 )
 set(OLM_SAVE_SOURCE_GLOBS src/save/*.cpp src/save/*.h)

@@ -102,6 +102,7 @@ void CleanBrowseResults()
         Panes().itemList->clear();
     FreeFolderAttributes();
     FoldersKeepingOwnItems.clear();
+    FoldersLeavingOwnItems.clear();
     CleanScanResults();
     objMapFileIdTreeItem.clear();
     // An archive's records are many small blocks: what they took goes back to the system.

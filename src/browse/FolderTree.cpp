@@ -150,6 +150,7 @@ void GenerateFolderTree(QTreeWidget *tree, const QString &rootName, const Folder
         return;
     FreeFolderAttributes();
     FoldersKeepingOwnItems.clear();
+    FoldersLeavingOwnItems.clear();
     objMapFileIdTreeItem.clear();
     // Items left from an earlier build would have no node and shadow the new items' ids.
     tree->clear();
@@ -301,17 +302,21 @@ void SetRecoverSelectedState(QTreeWidget *tree)
         }
         const Qt::CheckState box = item->checkState(FolderColumnName);
         item->setText(FolderColumnCheck, checkCode(box));
-        // What a box shows checked is saved; a folder without subfolders has no other reason for
-        // an unchecked box than the user's choice.
-        if (box == Qt::Checked || (box == Qt::Unchecked && item->childCount() == 0))
+        // A folder without subfolders has no other reason for its box than the user's choice; a
+        // parent's box may only follow its subfolders, so its own items keep the user's choice.
+        if (box != Qt::PartiallyChecked && item->childCount() == 0)
             SetFolderOwnLeftOut(item, box == Qt::Unchecked);
         if (FldrAtribNode *node = nodes.value(FolderIdOf(item)))
             node->bState = FolderStateCode(box);
     }
     FoldersKeepingOwnItems.clear();
+    FoldersLeavingOwnItems.clear();
     for (QTreeWidgetItem *item : qAsConst(order)) {
-        if (item->checkState(FolderColumnName) != Qt::Checked && !FolderOwnLeftOut(item))
+        const bool checked = item->checkState(FolderColumnName) == Qt::Checked;
+        if (!checked && !FolderOwnLeftOut(item))
             FoldersKeepingOwnItems.insert(FolderIdOf(item));
+        else if (checked && FolderOwnLeftOut(item))
+            FoldersLeavingOwnItems.insert(FolderIdOf(item));
     }
 }
 

@@ -65,7 +65,7 @@ void MarkParentsFromChildren(QTreeWidgetItem *item);
 // Brings every column-7 code and node state in line with the boxes, parents following their
 // children; also after boxes were set without propagation. A checked box puts its folder's own
 // items back into the save, an unchecked box without subfolders takes them out; then
-// FoldersKeepingOwnItems is made afresh from the tree.
+// FoldersKeepingOwnItems and FoldersLeavingOwnItems are made afresh from the tree.
 void SetRecoverSelectedState(QTreeWidget *tree);
 
 // Whether the user left the folder's own items out of the save (kFolderOwnLeftOutRole).

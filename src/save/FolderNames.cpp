@@ -9,16 +9,6 @@ const QLatin1String kFolder1("Folder1");
 // File names hold at most 255 bytes; the folder's mailbox adds its extension to the last one.
 constexpr int kMaxComponentBytes = 250;
 
-// At most bytes bytes of text, never ending inside a UTF-8 character.
-QByteArray utf8Left(const QByteArray &text, int bytes)
-{
-    if (text.size() <= bytes)
-        return text;
-    while (bytes > 0 && (uchar(text.at(bytes)) & 0xC0) == 0x80)
-        --bytes;
-    return text.left(bytes);
-}
-
 // Where the folder parts of an entry name begin and end: the exporter names messages
 // Accounts/<account>/<store>/<folders...>/<file> and Local/<store>/<folders...>/<file>. A
 // leading "/" or "./" names the same place. False when the name gives no folder level: it
@@ -40,18 +30,6 @@ bool folderParts(const QList<QByteArray> &parts, int *first, int *last)
 
 }  // namespace
 
-QString NameForLine(const QByteArray &name)
-{
-    QString out;
-    for (const QChar ch : QString::fromUtf8(name.constData(), name.size())) {
-        if (ch.unicode() < 0x20 || ch.unicode() == 0x7F || (ch.unicode() >= 0x80 && ch.unicode() <= 0x9F))
-            out += QStringLiteral("\\x%1").arg(ch.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += ch;
-    }
-    return out;
-}
-
 namespace {
 
 // The form two names that extract as one folder share.
@@ -61,28 +39,6 @@ QString sameFolderKey(const QByteArray &name)
 }
 
 }  // namespace
-
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes)
-{
-    QByteArray out;
-    out.reserve(part.size());
-    for (int i = 0; i < part.size(); ++i) {
-        const uchar c = uchar(part.at(i));
-        if (c < 0x20 || c == 0x7F || c == '\\') {
-            out += '_';
-        } else if (c == 0xC2 && i + 1 < part.size() && uchar(part.at(i + 1)) >= 0x80 && uchar(part.at(i + 1)) <= 0x9F) {
-            // C1 controls (U+0080 to U+009F): a terminal takes U+009B for an escape.
-            out += '_';
-            ++i;
-        } else {
-            out += char(c);
-        }
-    }
-    out = utf8Left(out, maxBytes);
-    if (out.count('.') == out.size())
-        out = QByteArray(qMax(1, out.size()), '_');
-    return out;
-}
 
 QString MailFolderRelativePath(const QString &entryName)
 {
@@ -118,7 +74,7 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
     if (known != m_nodes[size_t(parent)].children.constEnd())
         return known.value();
     QStringList reasons;
-    QByteArray name = SafeFolderPart(rawPart, m_partBytes);
+    QByteArray name = SafeFolderPart(rawPart, m_partBytes, m_asText);
     if (name != rawPart)
         reasons << QStringLiteral("its name cannot stand as a folder's as it is");
     // A folder deeper than a path may be stands in the deepest folder above it that has room.
@@ -127,15 +83,19 @@ int FolderPathMap::child(int parent, const QByteArray &rawPart)
         reasons << QStringLiteral("its path is longer than a path may be");
     QSet<QString> &names = m_nodes[size_t(holder)].names;
     QString key = sameFolderKey(name);
-    if (names.contains(key)) {
+    if (reserved(holder, name)) {
+        reasons << QStringLiteral("the save names a file of its own there \"%1\"").arg(NameForLine(name));
+    } else if (names.contains(key)) {
         reasons << QStringLiteral("another folder there has the name \"%1\"").arg(NameForLine(name));
+    }
+    if (names.contains(key) || reserved(holder, name)) {
         // Many folders of one name in one place: each clash goes on from the last number taken.
         int &next = m_nodes[size_t(holder)].nextNumber[key];
         for (int n = qMax(2, next);; ++n) {
             const QByteArray suffix = '_' + QByteArray::number(n);
-            const QByteArray candidate = utf8Left(name, m_partBytes - suffix.size()) + suffix;
+            const QByteArray candidate = NumberedWithin(name, suffix, QByteArray(), m_partBytes);
             const QString candidateKey = sameFolderKey(candidate);
-            if (!names.contains(candidateKey)) {
+            if (!names.contains(candidateKey) && !reserved(holder, candidate)) {
                 name = candidate;
                 key = candidateKey;
                 next = n + 1;
@@ -173,17 +133,27 @@ QByteArray FolderPathMap::rawPath(int node) const
     return parts.join('/');
 }
 
+bool FolderPathMap::reserved(int holder, const QByteArray &name) const
+{
+    if (!m_reserved)
+        return false;
+    const QByteArray &out = m_nodes[size_t(holder)].out;
+    return m_reserved(out.mid(out.lastIndexOf('/') + 1), name);
+}
+
 bool FolderPathMap::taken(int node, const QByteArray &name) const
 {
     return m_nodes[size_t(node)].names.contains(sameFolderKey(name));
 }
 
-void MailOutputFolders::setRootBytes(int rootBytes)
+void MailOutputFolders::setRootBytes(int rootBytes, FolderPathMap::ReservedNames reserved)
 {
     // Room below each folder for a file name and a folder of a message's own.
     constexpr int kPathLimit = 4095;
     constexpr int kBelowFolder = 600;
     m_map = FolderPathMap(kMaxComponentBytes, qMax(2 * kBelowFolder, kPathLimit - rootBytes - kBelowFolder));
+    m_map.setReservedNames(std::move(reserved));
+    m_map.setNamesAsText();
     m_named.clear();
     m_hasLast = false;
     m_ready = true;

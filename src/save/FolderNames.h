@@ -5,6 +5,8 @@
 // deeper than the path limit allows stands in the deepest folder that has room. Nothing is
 // rebuilt per level: the cost of a path is in proportion to its length.
 
+#include "save/SafeNames.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QList>
@@ -12,21 +14,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 // The folder path below the mail folder that a message's entry name gives, made of safe
 // components; "Folder1" when the name gives none. Each part as SafeFolderPart makes it: two
 // folders may meet here; MailOutputFolders keeps them apart.
 QString MailFolderRelativePath(const QString &entryName);
-
-// name for a report line: control characters (a NUL, a line feed, an escape, C1 controls) as
-// \xHH, so a name never reads as another.
-QString NameForLine(const QByteArray &name);
-
-// part as one safe component of at most maxBytes bytes: control characters (C0, DEL, C1), NUL
-// and backslash made '_', a name of dots only ("." and "..") or an empty one made of
-// underscores, and cut between characters.
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes);
 
 // The output folders of a tree of archive folders.
 class FolderPathMap {
@@ -46,6 +40,12 @@ public:
     const QString &why(int node) const { return m_nodes[size_t(node)].why; }
     // The output name a folder gives up to another use (a file of that name in it).
     bool taken(int node, const QByteArray &name) const;
+    // Names the writer gives its own files in a folder (folderName: that folder's own output
+    // name): a subfolder meeting one is numbered as a clash is, so nothing merges with a file.
+    using ReservedNames = std::function<bool(const QByteArray &folderName, const QByteArray &name)>;
+    void setReservedNames(ReservedNames reserved) { m_reserved = std::move(reserved); }
+    // The output paths become text (QString): names keep only whole UTF-8 characters.
+    void setNamesAsText() { m_asText = true; }
 
 private:
     struct Node {
@@ -58,17 +58,20 @@ private:
         QSet<QString> names;              // the names of the folders in it, each in one form
         QHash<QString, int> nextNumber;   // by a name: the number its next clash starts from
     };
+    bool reserved(int holder, const QByteArray &name) const;
     int m_partBytes;
     int m_pathBytes;
     std::vector<Node> m_nodes;
+    ReservedNames m_reserved;
+    bool m_asText = false;
 };
 
 // The output folders of one save's mail, below its mail folder, on the writing thread.
 class MailOutputFolders {
 public:
     // rootBytes: the length of the path the folders stand under, so no path outgrows the
-    // file system's limit.
-    void setRootBytes(int rootBytes);
+    // file system's limit; reserved: the names the writer gives its own files in a folder.
+    void setRootBytes(int rootBytes, FolderPathMap::ReservedNames reserved = {});
     bool ready() const { return m_ready; }
     // The folder path for a message's entry name, every byte of it as the archive holds it (a
     // NUL too). A folder named otherwise than the archive names it adds one line to *lines,

@@ -28,10 +28,15 @@ QString MakeSaveTimeStamp(const QDateTime &when)
 }
 
 QSet<qint64> FoldersKeepingOwnItems;
+QSet<qint64> FoldersLeavingOwnItems;
 
 bool FolderOwnItemsChosen(const FldrAtribNode *node)
 {
-    return node && (node->bState == 1 || FoldersKeepingOwnItems.contains(node->llFolderId));
+    if (!node)
+        return false;
+    if (node->bState == 1)
+        return !FoldersLeavingOwnItems.contains(node->llFolderId);
+    return FoldersKeepingOwnItems.contains(node->llFolderId);
 }
 
 bool SelectionHasCheckedFolder(const FldrAtribNode *head)

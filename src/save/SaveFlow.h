@@ -59,8 +59,13 @@ QString MakeSaveTimeStamp(const QDateTime &when);
 // stay as the boxes show them; this carries the folder's own choice beside them. Kept by the folder
 // tree on the GUI thread; read by the save start and the saving thread (unchanged while one runs).
 extern QSet<qint64> FoldersKeepingOwnItems;
+// Folder-list ids of folders whose box shows checked only because every subfolder is, while the
+// user left the folder's own items out (a deep folder checked alone checks its single-child
+// parents). Kept and read as FoldersKeepingOwnItems is.
+extern QSet<qint64> FoldersLeavingOwnItems;
 
-// The folder's own items go into the save: its state is 1, or it keeps them as above.
+// The folder's own items go into the save: its state is 1 and it does not leave them out, or it
+// keeps them as above.
 bool FolderOwnItemsChosen(const FldrAtribNode *node);
 
 // True when the root node (the head of the list) is checked or partly checked, or any folder keeps

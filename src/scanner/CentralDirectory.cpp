@@ -119,6 +119,25 @@ bool CentralDirectory::read(ArchiveSource &source)
     return true;
 }
 
+namespace {
+
+bool entryDataStartsAt(BufferedArchiveReader &r, qint64 origin)
+{
+    // An archive mailed as an attachment begins where its entry's data does: a local header
+    // whose name and extra field end right there. A stub before an archive holds none.
+    if (origin <= 30)
+        return false;
+    const qint64 from = qMax<qint64>(0, origin - 30 - 2 * 0xFFFF);
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = r.find(sig, 4, from, origin); at >= 0 && at < origin; at = r.find(sig, 4, at + 1, origin)) {
+        if (at + 30 + r.u16At(at + 26) + r.u16At(at + 28) == origin)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
 bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
 {
     const qint64 eocd = findEndRecord(source, m_size);
@@ -159,7 +178,7 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
     // end record that ends the file is ours; an embedded archive's near a cut tail is not.
     const qint64 moved = *cdEnd - *cdSize;
     if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig && r.u32At(*cdOffset) != kCentralHeaderSig
-        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size) {
+        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size && !entryDataStartsAt(r, moved - *cdOffset)) {
         m_shift = moved - *cdOffset;
         *cdOffset = moved;
     }

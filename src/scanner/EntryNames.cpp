@@ -20,20 +20,13 @@ EntryRole classifyEntry(const QByteArray &name)
                  {"Tasks.xml", EntryRole::Tasks},
                  {"Notes.xml", EntryRole::Notes}};
     const std::string_view whole(name.constData(), size_t(name.size()));
-    for (const auto &l : lists) {
-        for (size_t from = 0;;) {
-            const size_t slash = whole.find('/', from);
-            const std::string_view part =
-                whole.substr(from, slash == std::string_view::npos ? whole.npos : slash - from);
-            if (part == l.name)
-                return l.role;
-            if (slash == std::string_view::npos)
-                break;
-            from = slash + 1;
-        }
-    }
     const size_t lastSlash = whole.rfind('/');
     const std::string_view last = lastSlash == std::string_view::npos ? whole : whole.substr(lastSlash + 1);
+    // Only the file itself names a list: a mail folder may be called "Contacts.xml" too.
+    for (const auto &l : lists) {
+        if (last == l.name)
+            return l.role;
+    }
     // Attached files keep their own name inside "__message_attachment__"; an attached XML file
     // must not be taken for a message, or its bytes could never be found again.
     if (last.find("__message_attachment__") != std::string_view::npos)

@@ -4,6 +4,7 @@
 #include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/StoreCopies.h"
 
 #include <thread>
 
@@ -91,6 +92,8 @@ void QFolderInformationThread::CreateFile()
         return;
     }
     olm::ArchiveWalker(*this, *source, m_scanThreads == 2).walk();
+    if (!bStopFlag)
+        olm::DropItemsOfBrokenStoreCopies(*source);
 }
 
 void QFolderInformationThread::progressAt(qint64 archiveOffset)

@@ -400,6 +400,7 @@ private Q_SLOTS:
     void nothingLeftOut_data();
     void nothingLeftOut();
     void namesExtract();
+    void numberedNamesExtract();
     void leftOutAfterDiskFull();
     void destinationReadOnlyMidSave();
     void storeCopies_data();
@@ -694,6 +695,17 @@ void OlmArchiveTest::saveReadBack_data()
     QTest::newRow("the sample archive") << std::function<QByteArray()>([] { return ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE)); });
     QTest::newRow("built: every store, accounts, attachments with ';' and entities")
         << std::function<QByteArray()>([] { return BuiltArchive(40); });
+    QTest::newRow("built: attachments no message names") << std::function<QByteArray()>([] {
+        TestArchiveBuilder b;
+        b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+        const QString inbox = kMessages + QStringLiteral("Inbox/");
+        for (int i = 0; i < 3; ++i)
+            b.addEntry(inbox + QStringLiteral("com.microsoft.__Attachments/loose%1").arg(i), QByteArray(90 + i, 'l'));
+        const QString named = inbox + QStringLiteral("com.microsoft.__Attachments/named");
+        b.addEntry(named, QByteArray(80, 'n'));
+        b.addEntry(inbox + QStringLiteral("message_00001.xml"), OlmXml::emails({Mail(1, named)}));
+        return b.finish();
+    });
     // Each mail record keeps only its own message: the entry must still be copied whole, once.
     QTest::newRow("built: entries holding several mails") << std::function<QByteArray()>([] {
         TestArchiveBuilder b;
@@ -722,7 +734,8 @@ void OlmArchiveTest::saveReadBack()
     QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(outcome.failed, qint64(0));
     QVERIFY(!outcome.stopped);
-    QVERIFY(ticks > 0);
+    // One step per item written, mails that share an entry and loose entries alike.
+    QCOMPARE(qint64(ticks), outcome.written);
     const QByteArray output = ReadFile(outputPath());
     QCOMPARE(output.left(5).toHex(), QByteArray("504b03042d"));
     const Counts after = ScanCounts(output);
@@ -1604,6 +1617,36 @@ void OlmArchiveTest::destinationReadOnlyMidSave()
     QVERIFY(writer.failures().filter(left.first()).size() >= 30);
 }
 
+// Message files, loose attachments and top-level entries whose names cut to the same 255
+// bytes: the numbered ones stay within the limit, so every zip tool extracts every file.
+void OlmArchiveTest::numberedNamesExtract()
+{
+    const QByteArray inbox = kMessages.toUtf8() + "Inbox/";
+    const QByteArray attachments = inbox + "com.microsoft.__Attachments/";
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("Blue")}));
+    int files = 1;
+    for (const char *tail : {"1", "2", "3"}) {
+        b.addRawName(inbox + "message_" + QByteArray(300, 'm') + tail + ".xml", OlmXml::emails({Mail(files)}));
+        b.addRawName(attachments + QByteArray(300, 'a') + tail, QByteArray(100, 'x'));
+        b.addRawName(QByteArray(300, 't') + tail + ".bin", QByteArray(50, 'y'));
+        files += 3;
+    }
+    const SaveOutcome outcome = runSave(b.finish());
+    QCOMPARE(outcome.failures, QStringList());
+    int written = 0;
+    for (const LocalEntry &e : LocalEntries(ReadFile(outputPath()))) {
+        if (e.name.endsWith(QLatin1Char('/')))
+            continue;
+        ++written;
+        for (const QByteArray &part : e.name.toUtf8().split('/'))
+            QVERIFY2(part.size() <= 255, qPrintable(e.name.right(80)));
+    }
+    QCOMPARE(written, files);
+    const QStringList problems = ExtractProblems(outputPath(), files);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems.join(QLatin1Char('\n'))));
+}
+
 void OlmArchiveTest::storeCopies_data()
 {
     QTest::addColumn<QString>("name");
@@ -1639,6 +1682,19 @@ void OlmArchiveTest::storeCopies_data()
     QTest::newRow("tasks, empty copy before") << tasks << false << QStringLiteral("empty") << false << true;
     QTest::newRow("calendar, deflated real one, stored cut copy before") << calendar << true << cut << false << true;
     QTest::newRow("contacts, zeroed copy before") << contacts << false << QStringLiteral("zeroed") << false << true;
+    // A zeroed copy whose header holds 0, or the checksum of its zeroed bytes, and an empty
+    // deflated copy: none is whole, whatever its checksum says.
+    const QString stores[] = {categories, contacts, calendar, tasks, notes};
+    for (const QString &store : stores) {
+        const QString shortName = store.section(QLatin1Char('/'), -1);
+        for (const char *other : {"zeroed, checksum 0", "zeroed, its own checksum"})
+            QTest::addRow("%s, %s copy before", qPrintable(shortName), other)
+                << store << false << QString::fromLatin1(other) << false << true;
+        QTest::addRow("%s, empty deflated copy before", qPrintable(shortName))
+            << store << false << QStringLiteral("empty") << true << true;
+        QTest::addRow("%s, only a cut copy", qPrintable(shortName)) << store << false << QStringLiteral("only cut")
+                                                                    << false << true;
+    }
 }
 
 void OlmArchiveTest::storeCopies()
@@ -1670,6 +1726,10 @@ void OlmArchiveTest::storeCopies()
         other = real;
         other.replace(other.size() / 4, other.size() / 2, QByteArray(other.size() / 2, '\0'));
         options.crcOverride = TestArchiveBuilder::crc32(real);
+    } else if (kind.startsWith(QLatin1String("zeroed, "))) {
+        other = real;
+        other.replace(other.size() / 4, other.size() / 2, QByteArray(other.size() / 2, '\0'));
+        options.crcZero = kind.endsWith(QLatin1String(" 0"));
     } else if (kind == QLatin1String("empty")) {
         other.clear();
     }
@@ -1680,13 +1740,23 @@ void OlmArchiveTest::storeCopies()
         else
             b.addEntry(name, text, opt);
     };
+    const bool onlyCut = kind == QLatin1String("only cut");
     if (otherFirst)
         add(other, otherDeflated, options);
-    add(real, realDeflated, {});
+    if (!onlyCut)
+        add(real, realDeflated, {});
     if (!otherFirst)
         add(other, otherDeflated, options);
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
     const SaveOutcome outcome = runSave(b.finish());
+    if (onlyCut) {
+        // What it holds is saved under its name, and a line says it is cut.
+        QCOMPARE(ExtractedEntry(outputPath(), name), other);
+        const QStringList lines = outcome.incompletes.filter(QStringLiteral("no copy of it is whole"));
+        QCOMPARE(lines.size(), 1);
+        QVERIFY2(lines.first().contains(name), qPrintable(lines.first()));
+        return;
+    }
     // The store's name holds the whole copy; a damaged one stands beside it, named as cut.
     QCOMPARE(ExtractedEntry(outputPath(), name), real);
     const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");

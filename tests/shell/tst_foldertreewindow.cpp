@@ -63,6 +63,22 @@ QByteArray ownMailArchive(bool lostAttachment = false)
     return b.finish();
 }
 
+// A chain Inbox/A/Deeper, each folder holding one message and the next folder only.
+QByteArray deepChainArchive()
+{
+    TestArchiveBuilder b;
+    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    const char *const mails[][2] = {
+        {"message_00001.xml", "In Inbox"}, {"A/message_00002.xml", "In A"}, {"A/Deeper/message_00003.xml", "Deep"}};
+    for (const auto &mail : mails) {
+        OlmXml::MailItem m;
+        m.subject = QString::fromLatin1(mail[1]);
+        m.body = QStringLiteral("Body of ") + m.subject;
+        b.addEntry(inbox + QLatin1String(mail[0]), OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
 // Every byte written below path (a folder, or the new archive).
 QByteArray bytesBelow(const QString &path)
 {
@@ -107,6 +123,8 @@ private Q_SLOTS:
     void keyboardShowsTheCurrentFolder();
     void saveKeepsOwnItems_data();
     void saveKeepsOwnItems();
+    void deepFolderAloneSavesOnlyIt_data();
+    void deepFolderAloneSavesOnlyIt();
     void saveOfNothingSaysSo();
     void saveThatWroteNothingSaysSo();
     void stoppedSaveKeepsMarks();
@@ -380,6 +398,36 @@ void FolderTreeTest::saveKeepsOwnItems()
     QCOMPARE(boxes(tree()).count(QLatin1Char('3')), boxes(tree()).size());
     QVERIFY(!SelectionHasCheckedFolder(StartFldrAtrib));
     QVERIFY(FoldersKeepingOwnItems.isEmpty());
+}
+
+void FolderTreeTest::deepFolderAloneSavesOnlyIt_data()
+{
+    QTest::addColumn<int>("type");
+    for (int type = SaveTypeOLM; type <= SaveTypeHTML; ++type)
+        QTest::addRow("type %d", type) << type;
+}
+
+// With the root unchecked, checking only the deepest folder checks its single-child parents'
+// boxes, but their own messages stay out of the save.
+void FolderTreeTest::deepFolderAloneSavesOnlyIt()
+{
+    QFETCH(int, type);
+    if (indexOfType(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    openInWindow(deepChainArchive());
+    clickBox(tree()->topLevelItem(0)->text(0));
+    QCOMPARE(boxes(tree()).count(QLatin1Char('3')), boxes(tree()).size());
+    clickBox(QStringLiteral("Deeper"));
+    QCOMPARE(folderNamed(tree(), QStringLiteral("A"))->checkState(0), Qt::Checked);
+    QTemporaryDir dest;
+    QMailSavingThread &thread = peer(*m_window).m_SavingThread;
+    startSave(SaveType(type), dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !thread.isRunning(), 30000);
+    QCOMPARE(thread.outcome().failed, qint64(0));
+    const QByteArray written = bytesBelow(thread.outcome().output);
+    QVERIFY(written.contains("Deep"));
+    QVERIFY(!written.contains("In Inbox"));
+    QVERIFY(!written.contains("In A"));
 }
 
 // A save whose checked folders hold nothing its type writes says so and does not start.

@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -193,15 +194,39 @@ void saveMessageFile(const PreparedMessage &p, const MailFormatStyle &style, con
     ++context.written;
 }
 
+// Whether name is one the writer gives its own files in a folder named folderName: the folder's
+// mailbox, or a numbered message file and, for pages, its attachments' folder.
+bool writerFileName(const MailFormatStyle &style, const QByteArray &folderName, const QByteArray &name)
+{
+    const QByteArray extension = style.fileExtension.toUtf8();
+    if (style.oneFilePerFolder)
+        return name == folderName + extension;
+    QByteArray number = name;
+    if (number.endsWith(extension))
+        number.chop(extension.size());
+    else if (style.htmlPage && number.endsWith("_attachments"))
+        number.chop(int(sizeof "_attachments") - 1);
+    else
+        return false;
+    if (number.isEmpty() || number.at(0) == '0')
+        return false;
+    return std::all_of(number.cbegin(), number.cend(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // The message's output folder, named on this thread in save order, so each archive folder
 // keeps a folder of its own whichever worker read its messages.
 void nameOutputFolder(PreparedMessage &p, const MailFormatStyle &style, MailSaveContext &context)
 {
     if (!context.outputFolders.ready())
-        context.outputFolders.setRootBytes(mailFolderPath(style, context, QString()).toUtf8().size());
+        context.outputFolders.setRootBytes(mailFolderPath(style, context, QString()).toUtf8().size(),
+                                           [style](const QByteArray &folderName, const QByteArray &name) {
+                                               return writerFileName(style, folderName, name);
+                                           });
     QByteArray raw = p.fields.strEntryName.toUtf8();
-    // A NUL ended the name as read: the folder is the one the whole name gives.
-    if (p.rec->nNameLength > raw.size() && p.rec->llNameOffset > 0)
+    // A NUL ended the name as read, or bytes that are no character read as U+FFFD: the folder
+    // is the one the name's own bytes give.
+    if ((p.rec->nNameLength > raw.size() || p.fields.strEntryName.contains(QChar::ReplacementCharacter))
+        && p.rec->llNameOffset > 0)
         raw = ReadArchiveBytes(p.rec->llNameOffset, p.rec->nNameLength);
     p.relative = context.outputFolders.relativePath(raw, &context.recovered);
 }

@@ -122,9 +122,15 @@ QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
     const QByteArray tail = stem.mid(dot + 1);
     const bool suffix = dot > stem.lastIndexOf('/') + 1 && tail.size() <= 5
         && std::all_of(tail.begin(), tail.end(), [](char ch) { return QChar::isLetterOrNumber(uchar(ch)); });
+    // The last part stays within a file name's limit: the number takes the room it needs from
+    // the part's own name.
+    const int slash = stem.lastIndexOf('/') + 1;
+    const QByteArray folder = stem.left(slash);
+    const QByteArray base = suffix ? stem.mid(slash, dot - slash) : stem.mid(slash);
+    const QByteArray extension = suffix ? stem.mid(dot) : QByteArray();
     for (int n = 2;; ++n) {
         const QByteArray number = '_' + QByteArray::number(n);
-        const QByteArray name = suffix ? stem.left(dot) + number + stem.mid(dot) : stem + number;
+        const QByteArray name = folder + NumberedWithin(base, number, extension, kOlmMaxPartBytes);
         if (free(name))
             return name;
     }

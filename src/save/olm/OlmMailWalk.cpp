@@ -394,6 +394,10 @@ void OlmArchiveWriter::writeMessage(const MailEntry &entry, bool ticks, bool rea
         endFile(false);
         m_messagesWritten.insert(span.offset);
         m_book.counted(m_item);
+    } else if (readable && m_messagesWritten.contains(span.offset)) {
+        // Another mail of the entry wrote it: this one stands in the archive as well, and
+        // counts as the progress steps count it.
+        m_book.counted(m_item);
     }
     m_renamedFrom.clear();
     m_renamedWhy.clear();

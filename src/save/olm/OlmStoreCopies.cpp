@@ -7,7 +7,9 @@
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/StoreCopies.h"
 
+#include <cstring>
 #include <zlib.h>
 
 namespace {
@@ -24,30 +26,16 @@ const FileOffsetNode *storeNodes(int index)
 
 bool OlmArchiveWriter::storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const
 {
-    // Whole when the text ends with its root element's close tag (blanks may follow) and its
-    // bytes give the checksum its header states: a copy zeroed inside keeps its close tag. A
-    // header without a checksum leaves only that text never holds a NUL byte.
     if (size <= 0 || offset < 0 || offset >= m_sourceSize || size > m_sourceSize - offset)
         return false;
-    const qint64 tail = qMin<qint64>(size, 256);
-    const QByteArray end = readSource(offset + size - tail, tail).trimmed();
-    if (!end.endsWith("</" + root + '>'))
-        return false;
-    quint32 crc = 0;
-    for (qint64 done = 0; done < size;) {
-        const QByteArray bytes = readSource(offset + done, qMin(kChunk, size - done));
-        if (bytes.isEmpty() || (crc32 == 0 && bytes.contains('\0')))
-            return false;
-        crc = Crc32Update(crc, bytes.constData(), bytes.size());
-        done += bytes.size();
-    }
-    return crc32 == 0 || crc == crc32;
+    return olm::StoredTextWhole([this](qint64 at, qint64 length) { return readSource(at, length); }, offset, size,
+                                crc32, root);
 }
 
 bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const
 {
     // Whole when its data inflates to the size and checksum its header gives, and to a text
-    // that ends with its root element's close tag.
+    // without a NUL byte that ends with its root element's close tag.
     if (node->wMethod != 8 || node->bSizeCut || node->llDataOffset <= 0 || node->llStoredSize <= 0
         || node->llStoredSize > m_sourceSize - node->llDataOffset)
         return false;
@@ -71,6 +59,8 @@ bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QBy
             z.avail_out = uInt(out.size());
             status = inflate(&z, Z_NO_FLUSH);
             const qint64 made = out.size() - qint64(z.avail_out);
+            if (memchr(out.constData(), 0, size_t(made)))
+                status = Z_DATA_ERROR;
             crc = Crc32Update(crc, out.constData(), made);
             size += made;
             end = (end + QByteArray::fromRawData(out.constData(), int(made))).right(256);
@@ -95,10 +85,9 @@ void OlmArchiveWriter::chooseStoreOwners()
         const FileOffsetNode *compressed;
     };
     QVector<Copy> copies;
-    for (const CategorieInfo &c : qAsConst(categorieCopies)) {
-        if (c.size > 0)
-            copies.append({"Categories.xml", c.dataOffset, c.size, c.crc, "categories", nullptr});
-    }
+    // Empty copies count too: they are never whole, so they never take the name.
+    for (const CategorieInfo &c : qAsConst(categorieCopies))
+        copies.append({"Categories.xml", c.dataOffset, c.size, c.crc, "categories", nullptr});
     // Keyed on the names the archive holds: the calendar's store lies at "Local/Calendar/" in
     // real exports, not where the new archive's own layout puts it.
     QHash<QByteArray, QByteArray> roots{{"Categories.xml", "categories"}};
@@ -106,7 +95,7 @@ void OlmArchiveWriter::chooseStoreOwners()
         roots.insert(store.mainFile, store.root);
         roots.insert(QByteArray(store.localRoot) + store.fileWord, store.root);
         for (const FileOffsetNode *node = storeNodes(store.index); node; node = node->pNext) {
-            if (node->llSize <= 0 || !node->pEntryName)
+            if (!node->pEntryName)
                 continue;
             roots.insert(node->pEntryName, store.root);
             copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, store.root, nullptr});
@@ -114,16 +103,11 @@ void OlmArchiveWriter::chooseStoreOwners()
     }
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
         const auto root = node->pEntryName ? roots.constFind(node->pEntryName) : roots.constEnd();
-        if (node->bCompressed && node->llSize > 0 && root != roots.constEnd())
+        if (node->bCompressed && root != roots.constEnd())
             copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, root.value(), node});
     }
-    QHash<QByteArray, int> count;
-    for (const Copy &c : qAsConst(copies))
-        ++count[c.name];
-    // Only a name held more than once is read through for its checksum.
+    // Every copy is read through, a store held once too: a cut one is named in a line.
     for (const Copy &c : qAsConst(copies)) {
-        if (count.value(c.name) < 2)
-            continue;
         const bool whole = c.compressed ? compressedCopyWhole(c.compressed, c.root)
                                         : storedCopyWhole(c.offset, c.size, c.crc32, c.root);
         if (!whole)

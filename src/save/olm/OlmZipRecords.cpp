@@ -170,30 +170,10 @@ bool IsControl(char ch)
     return uchar(ch) < 0x20 || uchar(ch) == 0x7F;
 }
 
-// A C1 control character (U+0080 to U+009F) in UTF-8: a terminal takes U+009B for an escape.
-bool HasC1Control(const QByteArray &part)
-{
-    for (int at = part.indexOf('\xC2'); at >= 0 && at + 1 < part.size(); at = part.indexOf('\xC2', at + 1)) {
-        if (uchar(part.at(at + 1)) >= 0x80 && uchar(part.at(at + 1)) <= 0x9F)
-            return true;
-    }
-    return false;
-}
-
 bool PartIsSafe(const QByteArray &part)
 {
     return !part.isEmpty() && part.size() <= kOlmMaxPartBytes && part != "." && part != ".." && !part.contains('\\')
         && std::none_of(part.begin(), part.end(), IsControl) && !HasC1Control(part);
-}
-
-// At most bytes bytes of text, never ending inside a UTF-8 character.
-QByteArray Utf8Left(const QByteArray &text, int bytes)
-{
-    if (text.size() <= bytes)
-        return text;
-    while (bytes > 0 && (uchar(text.at(bytes)) & 0xC0) == 0x80)
-        --bytes;
-    return text.left(bytes);
 }
 
 // A component cut to bytes; a file's short suffix (".xml") stays, so its type does.

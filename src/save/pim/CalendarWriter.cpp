@@ -34,7 +34,8 @@ QByteArray utcText(qint64 seconds)
 // else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
 // could name two instants (the hour repeated when clocks go back), or one before the zone data
 // that readers read alike, is written in UTC. Empty when the archive gives no usable time.
-QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
+QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone,
+                                           const ZoneRules *archiveZone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
@@ -44,7 +45,7 @@ QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text
             return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
         return {QByteArray(name), utcText(seconds)};
     }
-    const QByteArray value = allDay ? ArchiveDateLocalDay(text) : ArchiveDateUtc(text);
+    const QByteArray value = allDay ? ArchiveDateLocalDay(text, archiveZone) : ArchiveDateUtc(text);
     return {allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value};
 }
 
@@ -55,26 +56,26 @@ void addTime(ContentLines &lines, const QPair<QByteArray, QByteArray> &property)
 }
 
 // RRULE's UNTIL in the form DTSTART has: a date for an all-day event, else a UTC instant.
-QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
+QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone, const ZoneRules *archiveZone)
 {
     if (!allDay)
         return utcText(seconds);
     if (zone.isValid())
         return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return PackedWallDate(seconds + 12 * 3600);
+    return LocalDayOfMidnight(seconds, archiveZone);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
 // why an end before the start is left out; one equal to the start loses nothing.
 QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &end, bool allDay, const ZoneRules &zone,
-                                          QString *lost)
+                                          const ZoneRules *archiveZone, QString *lost)
 {
-    const auto property = timeProperty("DTEND", end, allDay, zone);
+    const auto property = timeProperty("DTEND", end, allDay, zone, archiveZone);
     qint64 from = 0, to = 0;
     if (property.second.isEmpty() || !ArchiveSeconds(start, &from) || !ArchiveSeconds(end, &to))
         return property;
-    const QByteArray startValue = timeProperty("DTSTART", start, allDay, zone).second;
+    const QByteArray startValue = timeProperty("DTSTART", start, allDay, zone, archiveZone).second;
     const bool after = allDay ? property.second > startValue : to > from;
     if (after)
         return property;
@@ -95,7 +96,8 @@ void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QBy
 }
 
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
-                             const QByteArray &description, const QByteArray &now, QString *unwritten)
+                             const QByteArray &description, const QByteArray &now, QString *unwritten,
+                             const ZoneRules *archiveZone)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kEventEnd, tag); };
     const QString start = text("<OPFCalendarEventCopyStartTime");
@@ -114,7 +116,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     ZoneRules zone = givenZone;
     if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
         zone = givenZone.extendedTo(startSeconds);
-    auto dtStart = timeProperty("DTSTART", start, allDay, zone);
+    auto dtStart = timeProperty("DTSTART", start, allDay, zone, archiveZone);
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
         if (unwritten)
@@ -122,23 +124,23 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
     }
-    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone); };
+    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
     // A start in UTC may lie on another day than the one the pattern counts from.
     const RepeatRule repeat = dtStart.second.endsWith('Z')
         ? ZonelessRepeatRule(recurrence, until, dtStart.second)
         : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
     if (repeat.kind != RepeatRule::Rule) {
         zone = givenZone;
-        dtStart = timeProperty("DTSTART", start, allDay, zone);
+        dtStart = timeProperty("DTSTART", start, allDay, zone, archiveZone);
     }
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)
         lost << QStringLiteral("written as a single item, ") + repeat.reason;
     QString endLost;
-    const auto dtEnd = endProperty(start, end, allDay, zone, &endLost);
+    const auto dtEnd = endProperty(start, end, allDay, zone, archiveZone, &endLost);
     if (!endLost.isEmpty())
         lost << endLost;
-    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone).second.isEmpty())
+    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone, archiveZone).second.isEmpty())
         lost << QStringLiteral("its end time (%1) is no real date and time").arg(end);
     const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
     const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
@@ -211,8 +213,9 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
             continue;
         }
         QString unwritten;
-        const QByteArray bytes = CalendarEventFile(
-            rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now, &unwritten);
+        const QByteArray bytes =
+            CalendarEventFile(rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now,
+                              &unwritten, &run->archiveZone());
         if (bytes.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder, unwritten);
             continue;

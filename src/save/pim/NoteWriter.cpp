@@ -72,13 +72,6 @@ QString plainNoteText(const QByteArray &stored)
     return text;
 }
 
-// A title or any text: a note with neither would be an empty file counted as saved.
-bool hasContent(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
-{
-    return !titleOf(rec, element).trimmed().isEmpty()
-        || (rec.dwTextLength != 0 && !decodedNoteText(stored).trimmed().isEmpty());
-}
-
 }  // namespace
 
 QString NoteTextOf(const QByteArray &stored)
@@ -89,8 +82,6 @@ QString NoteTextOf(const QByteArray &stored)
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element)
 {
-    if (!hasContent(rec, stored, element))
-        return QByteArray();
     ContentLines lines;
     AddCalendarHead(lines, kNoteProdId);
     lines.add("BEGIN", QByteArray("VJOURNAL"));
@@ -107,8 +98,6 @@ QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, con
 
 QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
 {
-    if (!hasContent(rec, stored, element))
-        return QByteArray();
     QByteArray out;
     const QString title = titleOf(rec, element);
     if (!title.isEmpty())
@@ -146,16 +135,14 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
-                                 .arg(titleOf(rec, element), QString::number(rec.dwTextOffset));
+                                 .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }
         const QByteArray bytes =
             appleMail ? NoteTextFile(rec, stored, element) : NoteCalendarFile(rec, uid, stored, element);
-        if (bytes.isEmpty())
-            NotePimResult(run->mail, false, what, file.folder, QStringLiteral("it holds no title or text to save"));
-        else
-            SavePimItem(run->mail, file, bytes, what);
+        // An empty note is saved as the empty note it is.
+        SavePimItem(run->mail, file, bytes, what);
     }
 }

@@ -1,5 +1,7 @@
 #include "save/pim/PimDates.h"
 
+#include "save/pim/CalendarRules.h"
+
 #include "scanner/DateConverter.h"
 
 #include <QDate>
@@ -37,14 +39,28 @@ QDateTime wallOf(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
 }
 
+// Days stored without a zone and no zone known: a midnight from UTC-10 to UTC+13 lies on its
+// own day 13 hours on.
+constexpr qint64 kFallbackDayShift = 13 * 3600;
+
+QDate midnightDay(qint64 at, const ZoneRules *zone)
+{
+    if (zone && zone->isValid()) {
+        const QDate day = QDate::fromString(QString::fromLatin1(zone->localDate(at)), QStringLiteral("yyyyMMdd"));
+        if (day.isValid())
+            return day;
+    }
+    const QDate day = wallOf(at + kFallbackDayShift).date();
+    return day.year() <= 9999 ? day : wallOf(at).date();
+}
+
 // The day a stored midnight of an unknown zone stands for; empty for no real date.
-QDate dateOnlyDay(const QString &text)
+QDate dateOnlyDay(const QString &text, const ZoneRules *zone)
 {
     qint64 at = 0;
     if (!ArchiveWallSeconds(text, &at))
         return QDate();
-    const QDate day = wallOf(at + 12 * 3600).date();
-    return day.year() <= 9999 ? day : wallOf(at).date();
+    return midnightDay(at, zone);
 }
 
 }  // namespace
@@ -127,12 +143,17 @@ QByteArray SaveTimeUtc(const QString &saveStamp)
     return when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
-QByteArray ArchiveDateLocalDay(const QString &text)
+QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone)
 {
-    return dateOnlyDay(text).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    return dateOnlyDay(text, archiveZone).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }
 
-QByteArray ArchiveDateLocalIsoDay(const QString &text)
+QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone)
 {
-    return dateOnlyDay(text).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    return dateOnlyDay(text, archiveZone).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+}
+
+QByteArray LocalDayOfMidnight(qint64 seconds, const ZoneRules *archiveZone)
+{
+    return midnightDay(seconds, archiveZone).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }

@@ -175,14 +175,14 @@ void CalendarRulesTest::weekdayOfMonthAndEnds_data()
     QTest::newRow("a week no month has") << recurrence(
         days({"monday"}) + once + monthly + el("OPFRecurrencePatternWeek", "7"), six)
                                          << QByteArray("20180604") << QByteArray();
-    QTest::newRow("a billion times is no end") << recurrence(
+    QTest::newRow("a billion times as stored") << recurrence(
         once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1"))
-                                               << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1");
-    QTest::newRow("a billion times until a date")
+                                               << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;COUNT=1000000000");
+    QTest::newRow("a billion times, also until a date, by its count")
         << recurrence(once + type("Daily"),
                       el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1")
                           + el("OPFRecurrenceCopyEndDate", "2018-07-01T10:00:00") + el("OPFRecurrenceHasEndDate", "1"))
-        << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;UNTIL=20180701T100000Z");
+        << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;COUNT=1000000000");
 }
 
 void CalendarRulesTest::weekdayOfMonthAndEnds()

@@ -113,6 +113,8 @@ private Q_SLOTS:
     void contactPhotos();
     void contactUidIsStable();
     void archiveZone();
+    void eventTimesAndEnds_data();
+    void eventTimesAndEnds();
     void calendarEvent_data();
     void calendarEvent();
 
@@ -781,6 +783,72 @@ void PimWritersTest::archiveZone()
              ZoneRules(kAucklandZone).tzid());
     // A tie goes to the zone seen first.
     QCOMPARE(MostCommonZone({kKiritimatiZone, kAucklandZone}).tzid(), ZoneRules(kKiritimatiZone).tzid());
+}
+
+// Times no clock shows and repeats whose end cannot be written as such: the event keeps its
+// nearest real time and its first occurrence, and the report says what changed; a count is
+// written as stored.
+void PimWritersTest::eventTimesAndEnds_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QByteArray>("allDay");
+    QTest::addColumn<QByteArray>("ends");  // the recurrence's end elements; empty: no repeat
+    QTest::addColumn<QByteArray>("lines"); // lines the event holds, CR LF between them
+    QTest::addColumn<QString>("lost");     // what the report names; empty: nothing
+    const auto until = [](const char *date) {
+        return OlmXml::elementRaw("OPFRecurrenceCopyEndDate", date) + OlmXml::elementRaw("OPFRecurrenceHasEndDate", "1");
+    };
+    const auto count = [](const char *n) {
+        return OlmXml::elementRaw("OPFRecurrenceGetOccurenceCount", n) + OlmXml::elementRaw("OPFRecurrenceIsNumbered", "1");
+    };
+    QTest::newRow("24:00 is the next day's midnight") << "2018-06-04T24:00:00" << QByteArray("0") << QByteArray()
+                                                      << QByteArray("DTSTART:20180605T000000Z") << QString();
+    QTest::newRow("a leap second is the second before") << "2018-06-30T23:59:60" << QByteArray("0") << QByteArray()
+                                                         << QByteArray("DTSTART:20180630T235959Z") << QString();
+    QTest::newRow("25:00 is the day's last second, named") << "2018-06-04T25:00:00" << QByteArray("0") << QByteArray()
+        << QByteArray("DTSTART:20180604T235959Z") << "its start time (2018-06-04T25:00:00) names no real time of day";
+    QTest::newRow("minute 61 is the hour's last second, named") << "2018-06-04T10:61:00" << QByteArray("0")
+        << QByteArray() << QByteArray("DTSTART:20180604T105959Z") << "its start time (2018-06-04T10:61:00)";
+    QTest::newRow("a repeat ending before it starts: its first occurrence")
+        << "2018-06-04T10:00:00" << QByteArray("0") << until("2018-06-01T10:00:00")
+        << QByteArray("DTSTART:20180604T100000Z") << "its repeat ends (2018-06-01T10:00:00) before its first occurrence";
+    QTest::newRow("an all-day repeat ending the day before")
+        << "2018-06-03T22:00:00" << QByteArray("1") << until("2018-06-02T22:00:00")
+        << QByteArray("DTSTART;VALUE=DATE:20180604") << "before its first occurrence";
+    QTest::newRow("a repeat ending at its start keeps its rule")
+        << "2018-06-04T10:00:00" << QByteArray("0") << until("2018-06-04T10:00:00")
+        << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;UNTIL=20180604T100000Z") << QString();
+    QTest::newRow("250,000 times as stored") << "2018-06-04T10:00:00" << QByteArray("0") << count("2.5E5")
+                                              << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;COUNT=250000") << QString();
+    QTest::newRow("a billion times as stored") << "2018-06-04T10:00:00" << QByteArray("0") << count("1E9")
+                                                << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;COUNT=1000000000") << QString();
+}
+
+void PimWritersTest::eventTimesAndEnds()
+{
+    QFETCH(QString, start);
+    QFETCH(QByteArray, allDay);
+    QFETCH(QByteArray, ends);
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, lost);
+    QByteArray children = OlmXml::elementRaw("OPFCalendarEventCopyStartTime", start.toLatin1())
+        + OlmXml::elementRaw("OPFCalendarEventGetIsAllDayEvent", allDay);
+    if (!ends.isEmpty())
+        children += OlmXml::elementRaw(
+            "OPFCalendarEventCopyRecurrence",
+            ends
+                + OlmXml::elementRaw("OPFRecurrencePattern",
+                                     OlmXml::elementRaw("OPFRecurrencePatternInterval", "1")
+                                         + OlmXml::elementRaw("OPFRecurrencePatternType", "OPFRecurrencePatternDaily")));
+    const QByteArray element = OlmXml::item(QStringLiteral("appointment"), children);
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QString unwritten;
+    const QByteArray file =
+        CalendarEventFile(rec, QStringLiteral("U"), View(element), QByteArray(), "20200101T000000Z", &unwritten);
+    QVERIFY2(file.contains("\r\n" + lines + "\r\n"), file.constData());
+    QCOMPARE(file.contains("RRULE"), lines.startsWith("RRULE"));
+    QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
 }
 
 void PimWritersTest::calendarEvent_data()

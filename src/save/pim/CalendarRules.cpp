@@ -421,8 +421,8 @@ QByteArray monthDayPart(int day)
     return "BYMONTHDAY=" + days.join(',') + ";BYSETPOS=-1";
 }
 
-// Beyond this many occurrences a count means "no end" to every calendar that reads the file.
-constexpr double kLargestCount = 100000;
+// Counts are written as stored; past this one a count is no number a reader keeps.
+constexpr double kLargestCount = 1e15;
 
 }  // namespace
 
@@ -481,9 +481,22 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
         if (!value.isEmpty())
             return RepeatRule{RepeatRule::Rule, rule + ";UNTIL=" + value, QString()};
     }
-    if (counted)
-        return RepeatRule{RepeatRule::Rule, rule, QString()};
     return unsupported(QStringLiteral("its repeat pattern has no usable end"));
+}
+
+bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText)
+{
+    const QByteArray xml = recurrence.toUtf8();
+    if (isSet(xml, "<OPFRecurrenceIsNoEnd") || !isSet(xml, "<OPFRecurrenceHasEndDate"))
+        return false;
+    bool counted = false;
+    const double count = childText(xml, "<OPFRecurrenceGetOccurenceCount").toDouble(&counted);
+    if (counted && isSet(xml, "<OPFRecurrenceIsNumbered") && count >= 1 && count <= kLargestCount
+        && count == std::floor(count))
+        return false;
+    *endText = childText(xml, "<OPFRecurrenceCopyEndDate");
+    qint64 end = 0;
+    return ArchiveSeconds(*endText, &end) && end < startSeconds;
 }
 
 namespace {

@@ -77,6 +77,10 @@ struct RepeatRule {
 RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
                         const QByteArray &startValue = QByteArray());
 
+// Whether the repeat ends by its end date (not by a count, not endless) before the start's
+// instant: its rule would give no occurrence. *endText: the stored end date.
+bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText);
+
 // The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence
 // (a start in UTC whose zone is unknown can fall on another day). Else Unsupported, with why.

@@ -126,9 +126,14 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     }
     const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
     // A start in UTC may lie on another day than the one the pattern counts from.
-    const RepeatRule repeat = dtStart.second.endsWith('Z')
+    RepeatRule repeat = dtStart.second.endsWith('Z')
         ? ZonelessRepeatRule(recurrence, until, dtStart.second)
         : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
+    QString repeatEnd;
+    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
+    if (repeat.kind == RepeatRule::Rule && RepeatEndsBefore(recurrence, startSeconds, &repeatEnd))
+        repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                            QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
     if (repeat.kind != RepeatRule::Rule) {
         zone = givenZone;
         dtStart = timeProperty("DTSTART", start, allDay, zone, archiveZone);
@@ -142,6 +147,11 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
         lost << endLost;
     else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone, archiveZone).second.isEmpty())
         lost << QStringLiteral("its end time (%1) is no real date and time").arg(end);
+    for (const auto &time : {qMakePair(QStringLiteral("start"), start), qMakePair(QStringLiteral("end"), end)}) {
+        if (ArchiveTimeMoved(time.second))
+            lost << QStringLiteral("its %1 time (%2) names no real time of day, so the nearest one is written")
+                        .arg(time.first, time.second.trimmed());
+    }
     const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
     const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
     // An element that is opened but never closed has a value no one can read back.

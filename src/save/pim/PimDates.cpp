@@ -65,14 +65,16 @@ QDate dateOnlyDay(const QString &text, const ZoneRules *zone)
 
 }  // namespace
 
-bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
+namespace {
+
+enum class ClockForm { Real, EndOfDay, Moved };
+
+// The time of day of an archive text: "24:00:00" ends the day (the next day's midnight), a leap
+// second "hh:mm:60" is the second before, other impossible times take the nearest real one. An
+// unreadable time counts as 00:00:00.
+QTime clockOf(const QString &t, ClockForm *form)
 {
-    if (!hasRealDate(text))
-        return false;
-    const QString t = text.trimmed();
-    const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
-    if (!day.isValid())
-        return false;
+    *form = ClockForm::Real;
     // The time of day ends where a fraction or a zone letter begins ("10:20:30Z", "10:20:30.000").
     int end = 11;
     while (end < t.size() && (t.at(end).isDigit() || t.at(end) == QLatin1Char(':')))
@@ -81,9 +83,44 @@ bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
     bool ok = t.size() > 11 && t.at(10) == QLatin1Char('T') && pieces.size() >= 2 && pieces.size() <= 3;
     const int h = ok ? number(pieces.at(0), &ok) : 0, m = ok ? number(pieces.at(1), &ok) : 0;
     const int s = ok && pieces.size() == 3 ? number(pieces.at(2), &ok) : 0;
-    const QTime clock(h, m, s);
-    *seconds = QDateTime(day, ok && clock.isValid() ? clock : QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    if (!ok || h < 0 || m < 0 || s < 0)
+        return QTime(0, 0);
+    if (h == 24 && m == 0 && s == 0) {
+        *form = ClockForm::EndOfDay;
+        return QTime(0, 0);
+    }
+    if (h <= 23 && m <= 59 && s == 60)
+        return QTime(h, m, 59);
+    if (QTime(h, m, s).isValid())
+        return QTime(h, m, s);
+    *form = ClockForm::Moved;
+    if (h > 23)
+        return QTime(23, 59, 59);
+    return m > 59 ? QTime(h, 59, 59) : QTime(h, m, 59);
+}
+
+}  // namespace
+
+bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
+{
+    if (!hasRealDate(text))
+        return false;
+    const QString t = text.trimmed();
+    const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!day.isValid())
+        return false;
+    ClockForm form = ClockForm::Real;
+    const QTime clock = clockOf(t, &form);
+    *seconds = QDateTime(form == ClockForm::EndOfDay ? day.addDays(1) : day, clock, Qt::UTC).toSecsSinceEpoch();
     return true;
+}
+
+bool ArchiveTimeMoved(const QString &text)
+{
+    ClockForm form = ClockForm::Real;
+    if (hasRealDate(text))
+        clockOf(text.trimmed(), &form);
+    return form == ClockForm::Moved;
 }
 
 bool PackedWallSeconds(const QByteArray &text, qint64 *seconds)

@@ -16,7 +16,11 @@ class ZoneRules;
 // Seconds since 1970-01-01T00:00 of the wall time the text names ("YYYY-MM-DD", optionally
 // "Thh:mm:ss" with fractions or a "Z" after the seconds); false when it names no real date. An
 // unreadable time of day counts as 00:00:00.
+// "24:00:00" is the next day's midnight, "hh:mm:60" the second before it; any other impossible
+// time ("25:00:00", "10:61:00") the nearest real one, which ArchiveTimeMoved tells.
 bool ArchiveWallSeconds(const QString &text, qint64 *seconds);
+// Whether the text's time of day is impossible and was moved to the nearest real one.
+bool ArchiveTimeMoved(const QString &text);
 // "YYYYMMDDThhmmss" (or a trailing "Z"), the iCalendar form, as such wall seconds.
 bool PackedWallSeconds(const QByteArray &text, qint64 *seconds);
 // Wall seconds as "YYYYMMDDThhmmss" and "YYYYMMDD"; empty outside the years 0..9999.

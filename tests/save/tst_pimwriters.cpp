@@ -445,6 +445,10 @@ void PimWritersTest::noteFiles_data()
         << QByteArray() << QByteArray("Mail John &lt;john@example.org&gt;\n  if a&lt;b and c&gt;d then x &lt; y")
         << Crlf({"DESCRIPTION:Mail John <john@example.org>\\n  if a<b and c>d then x < y"})
         << QByteArray("Mail John <john@example.org>\n  if a<b and c>d then x < y\r\n");
+    QTest::newRow("a typed <br>, address and entity stay as typed")
+        << QByteArray() << QByteArray("Call &lt;br&gt; &lt;anna@example.com&gt; &amp;amp; done")
+        << Crlf({"DESCRIPTION:Call <br> <anna@example.com> &amp\\; done"})
+        << QByteArray("Call <br> <anna@example.com> &amp; done\r\n");
     QTest::newRow("upper-case entities stay") << QByteArray() << QByteArray("x &LT; y")
                                               << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
     QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})

@@ -47,20 +47,17 @@ QString decodedNoteText(const QByteArray &stored)
     return text;
 }
 
-// Whether a note's text is HTML rather than typed plain text: it opens with a tag, or holds a
-// document, a line break or a block's end tag. A typed "<" (an address in angle brackets,
-// "a<b and c>d") is no markup.
+// Whether a note's text is HTML rather than typed plain text: it opens with a document or with
+// an element's tag, as the exporter writes its notes ("<html ..."). A typed "<" anywhere else (a
+// "<br>" typed into the text, an address in angle brackets, "a<b and c>d") is no markup.
 bool isMarkup(const QString &text)
 {
     static const QRegularExpression opening(
-        QStringLiteral("^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|/?[a-z][a-z0-9]*(\\s[^<>]*)?/?>)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression markup(
         QStringLiteral(
-            "<\\s*(html|body)\\b[^>]*>|<\\s*br\\s*/?\\s*>|<\\s*/\\s*(p|div|span|font|b|i|u|em|strong|table|tr|td|ul|"
-            "ol|li|h[1-6]|pre|blockquote|a)\\s*>"),
+            "^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|(html|head|body|meta|style|p|div|span|font|b|i|u|em|strong|"
+            "table|ul|ol|h[1-6]|pre|blockquote|a)(\\s[^<>]*)?/?>)"),
         QRegularExpression::CaseInsensitiveOption);
-    return opening.match(text).hasMatch() || markup.match(text).hasMatch();
+    return opening.match(text).hasMatch();
 }
 
 // Typed plain text as typed: the archive's entities undone in one pass, each line break a LF.

@@ -10,6 +10,7 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "PimSamples.h"
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -19,6 +20,7 @@
 
 #include <QDirIterator>
 #include <QProcess>
+#include <QTimeZone>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -245,6 +247,51 @@ QStringList itemFiles(const QString &root)
     return found;
 }
 
+// Midnight of day, or the wall time, in the IANA zone, as the archive stores it (UTC).
+QByteArray storedAt(const char *zone, const QDate &day, const QTime &time = QTime(0, 0))
+{
+    return QDateTime(day, time, QTimeZone(zone)).toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+}
+
+// The archive of a user in zone (IANA name) whose items carry zoneData: two meetings with it,
+// birthdays, an all-day event and two repeats without it, contacts with pictures, a typed note.
+QByteArray pacificArchive(const char *zone, const char *zoneData)
+{
+    const QByteArray tz = el("OPFCalendarEventGetStartTimeZoneICSData", zoneData);
+    const QByteArray thirty = el("OPFRecurrenceGetOccurenceCount", "30") + el("OPFRecurrenceIsNumbered", "1");
+    const QByteArray twelve = el("OPFRecurrenceGetOccurenceCount", "12") + el("OPFRecurrenceIsNumbered", "1");
+    const QByteArray events =
+        appointment("Meeting", storedAt(zone, QDate(2019, 3, 4), QTime(10, 0)),
+                    storedAt(zone, QDate(2019, 3, 4), QTime(11, 0)), tz)
+        + appointment("Lunch", storedAt(zone, QDate(2019, 3, 5), QTime(12, 0)),
+                      storedAt(zone, QDate(2019, 3, 5), QTime(13, 0)), tz)
+        + appointment("New Year", storedAt(zone, QDate(2019, 1, 1)), storedAt(zone, QDate(2019, 1, 2)),
+                      el("OPFCalendarEventGetIsAllDayEvent", "1"))
+        + appointment("Wednesday standup", storedAt(zone, QDate(2019, 1, 16), QTime(8, 0)),
+                      storedAt(zone, QDate(2019, 1, 16), QTime(8, 15)), repeat(weekly(el("wednesday", "1")), thirty))
+        + appointment("Early Wednesday", storedAt(zone, QDate(2019, 1, 16), QTime(1, 0)),
+                      storedAt(zone, QDate(2019, 1, 16), QTime(1, 30)), repeat(weekly(el("wednesday", "1")), thirty))
+        + appointment("First of the month", storedAt(zone, QDate(2019, 2, 1), QTime(9, 0)),
+                      storedAt(zone, QDate(2019, 2, 1), QTime(10, 0)),
+                      repeat(el("OPFRecurrencePatternDayOfMonth", "1") + el("OPFRecurrencePatternInterval", "1")
+                                 + el("OPFRecurrencePatternType", "OPFRecurrencePatternAbsoluteMonthly"),
+                             twelve));
+    const QByteArray people =
+        contact("Born 15 January", el("OPFContactCopyBirthday", storedAt(zone, QDate(2000, 1, 15))))
+        + contact("Born 15 July", el("OPFContactCopyBirthday", storedAt(zone, QDate(2000, 7, 15))))
+        + contact("PNG Person", el("OPFContactAddPicture", kPngBase64))
+        + contact("JPEG Person", el("OPFContactAddPicture", QByteArray(kJpegBase64).replace("=", "=\r\n ")))
+        + contact("Broken Picture", el("OPFContactAddPicture", "iVBOR*0KGgo="));
+    const QByteArray note =
+        OlmXml::item(QStringLiteral("note"), el("OPFNoteCopyText", "&lt;br&gt; &lt;anna@example.com&gt; &amp;amp;")
+                                                 + el("OPFNoteCopyTitle", "Typed"));
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"), OlmXml::list(QStringLiteral("appointments"), 6, events));
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::list(QStringLiteral("contacts"), 5, people));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::list(QStringLiteral("notes"), 1, note));
+    return b.finish();
+}
+
 QByteArray sample()
 {
     QFile file(QStringLiteral(OLM_SOURCE_DIR "/tests/data/outlook_example.olm"));
@@ -270,12 +317,14 @@ private slots:
     void readersAgree();
     void sameOnEveryMachine_data();
     void sameOnEveryMachine();
+    void eastAndWestOfTheDateLine_data();
+    void eastAndWestOfTheDateLine();
 
 private:
     // Saves archive as type on a machine in zone; the outcome, and the output root.
     bool save(const QByteArray &archive, int type, const char *zone, SaveOutcome *outcome, QString *root);
     // pim_readback.py on the output: its PROBLEM lines, empty when the readers agree.
-    QString readBack(const QString &root, const char *what);
+    QString readBack(const QString &root, const char *what, const QStringList &more = {});
     std::unique_ptr<ArchiveFile> m_archive;
     QTemporaryDir m_dest;
 };
@@ -298,11 +347,12 @@ bool PimReadBackTest::save(const QByteArray &archive, int type, const char *zone
     return true;
 }
 
-QString PimReadBackTest::readBack(const QString &root, const char *what)
+QString PimReadBackTest::readBack(const QString &root, const char *what, const QStringList &more)
 {
     QProcess check;
     check.start(QStringLiteral("/usr/bin/python3"),
-                {QStringLiteral(OLM_SOURCE_DIR "/tests/save/pim_readback.py"), root, QString::fromLatin1(what)});
+                QStringList{QStringLiteral(OLM_SOURCE_DIR "/tests/save/pim_readback.py"), root, QString::fromLatin1(what)}
+                    + more);
     if (!check.waitForFinished(120000) || check.exitCode() != 0)
         return QStringLiteral("the check did not run: ") + QString::fromUtf8(check.readAllStandardError());
     const QString output = QString::fromUtf8(check.readAllStandardOutput());
@@ -384,6 +434,59 @@ void PimReadBackTest::sameOnEveryMachine()
             const QString problems = readBack(root, "sample");
             QVERIFY2(problems.isEmpty(), qPrintable(QString::fromLatin1(zone) + QLatin1Char('\n') + problems));
         }
+    }
+}
+
+void PimReadBackTest::eastAndWestOfTheDateLine_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QByteArray>("zoneData");
+    const QList<QPair<const char *, const char *>> zones = {
+        {"Pacific/Auckland", kAucklandZone}, {"Pacific/Kiritimati", kKiritimatiZone}, {"Pacific/Pago_Pago", kPagoPagoZone}};
+    for (const auto &z : zones) {
+        QTest::newRow(qPrintable(QStringLiteral("package, %1").arg(z.first)))
+            << int(SaveTypeRGE) << QByteArray(z.first) << QByteArray(z.second);
+        QTest::newRow(qPrintable(QStringLiteral("Apple Mail, %1").arg(z.first)))
+            << int(SaveTypeMBOX) << QByteArray(z.first) << QByteArray(z.second);
+    }
+}
+
+// Archives of users east of UTC+12 and west of UTC-10: birthdays, all-day events and repeats
+// without zone data on their own days at their own times, pictures whole, a typed note as typed;
+// the same files on every machine.
+void PimReadBackTest::eastAndWestOfTheDateLine()
+{
+    QFETCH(int, type);
+    QFETCH(QByteArray, zone);
+    QFETCH(QByteArray, zoneData);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    const QByteArray bytes = pacificArchive(zone.constData(), zoneData.constData());
+    const QString archivePath = m_dest.path() + QStringLiteral("/pacific.olm");
+    QFile archiveFile(archivePath);
+    QVERIFY(archiveFile.open(QIODevice::WriteOnly | QIODevice::Truncate) && archiveFile.write(bytes) == bytes.size());
+    archiveFile.close();
+    QStringList first;
+    for (const char *machine : {"UTC", "America/Denver", "Europe/Berlin", "Australia/Lord_Howe", "Pacific/Auckland",
+                                "Pacific/Kiritimati"}) {
+        SaveOutcome outcome;
+        QString root;
+        QVERIFY(save(bytes, type, machine, &outcome, &root));
+        QCOMPARE(outcome.failed, qint64(0));
+        QCOMPARE(outcome.incomplete, qint64(1));
+        QVERIFY2(outcome.incompletes.value(0).contains(QLatin1String("\"Broken Picture\""))
+                     && outcome.incompletes.value(0).contains(QLatin1String("its picture is not readable")),
+                 qPrintable(outcome.incompletes.join(QLatin1Char('\n'))));
+        const QStringList files = itemFiles(root + QStringLiteral("/Calendar")) + itemFiles(root + QStringLiteral("/Contacts"))
+            + itemFiles(root + QStringLiteral("/Notes"));
+        if (first.isEmpty()) {
+            first = files;
+            const QString problems =
+                readBack(root, "pacific", {QString::fromLatin1(zone), archivePath});
+            QVERIFY2(problems.isEmpty(), qPrintable(problems));
+        }
+        QVERIFY2(files == first, machine);
     }
 }
 

@@ -655,7 +655,7 @@ void PimWritersTest::dateOnlyDays_data()
     const QList<QList<QString>> zoned = {
         {kAucklandZone, "2019-01-14T11:00:00", "2019-01-15"}, {kAucklandZone, "2019-07-14T12:00:00", "2019-07-15"},
         {kKiritimatiZone, "2019-01-14T10:00:00", "2019-01-15"}, {kPagoPagoZone, "2019-01-15T11:00:00", "2019-01-15"},
-        {kKiritimatiZone, "1601-01-01T00:00:00", "1601-01-01"},
+        {kKiritimatiZone, "1601-01-01T00:00:00", "1601-01-01"}, {kAucklandZone, "1990-01-14T11:00:00", "1990-01-15"},
     };
     for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
         for (const auto &c : cases)

@@ -641,14 +641,18 @@ RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QBy
     const QDate utcDay = QDate::fromString(QString::fromLatin1(utcStart.left(8)), QStringLiteral("yyyyMMdd"));
     if (onUtcDay.kind != RepeatRule::Unsupported || utcStart.size() < 15 || !utcDay.isValid())
         return onUtcDay;
-    // A local day differs from the UTC day only by the zone's offset: the next day from noon UTC
-    // on (east of UTC), the day before until then (west).
-    const int ownShift = utcStart.mid(9, 2).toInt() >= 12 ? 1 : -1;
-    const QByteArray ownStart = utcDay.addDays(ownShift).toString(QStringLiteral("yyyyMMdd")).toLatin1();
-    RepeatRule own = FittedToStart(RepeatRuleOf(recurrence, until, ownStart), ownStart);
-    if (own.kind != RepeatRule::Rule || !movedDays(own.rrule, -ownShift, &own.rrule))
-        return onUtcDay;
-    return FittedToStart(own, utcStart).kind == RepeatRule::Rule ? own : onUtcDay;
+    // A local day differs from the UTC day only by the zone's offset: most likely the next day
+    // from noon UTC on (east of UTC), the day before until then (west); east of UTC+12 an early
+    // morning is the next day too, so the other neighbour is tried after.
+    const int likely = utcStart.mid(9, 2).toInt() >= 12 ? 1 : -1;
+    for (const int ownShift : {likely, -likely}) {
+        const QByteArray ownStart = utcDay.addDays(ownShift).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+        RepeatRule own = FittedToStart(RepeatRuleOf(recurrence, until, ownStart), ownStart);
+        if (own.kind == RepeatRule::Rule && movedDays(own.rrule, -ownShift, &own.rrule)
+            && FittedToStart(own, utcStart).kind == RepeatRule::Rule)
+            return own;
+    }
+    return onUtcDay;
 }
 
 QByteArray ReminderTrigger(qint64 secondsBefore)

@@ -88,9 +88,8 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
 
 // The rule of an item whose start is written as a UTC instant ("YYYYMMDDThhmmssZ") because the
 // archive gives no zone for it: fitted to the start's UTC day, or where the pattern names the
-// start's day in the item's own zone instead (the day after for a start from noon UTC on, the
-// day before until then), the same rule with its days moved to the UTC days. A date alone is its
-// own day.
+// start's day in the item's own zone instead (the day after or the day before), the same rule
+// with its days moved to the UTC days. A date alone is its own day.
 RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
                               const QByteArray &utcStart);
 

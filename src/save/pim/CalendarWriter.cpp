@@ -84,6 +84,44 @@ QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &e
     return {};
 }
 
+struct EventTimes {
+    ZoneRules zone;
+    QPair<QByteArray, QByteArray> dtStart;  // empty value: no usable start
+    RepeatRule repeat;
+};
+
+// The start and repeat rule of an event in givenZone. A repeat that starts before its zone data
+// keeps its local time when the data's rules are stated from its start on; a single time there is
+// written in UTC, which every reader takes alike (some read such a zone by its name, with that
+// zone's own history).
+EventTimes timesIn(const ZoneRules &givenZone, const QString &start, bool allDay, const QString &recurrence,
+                   const ZoneRules *archiveZone)
+{
+    EventTimes times{givenZone, {}, {}};
+    qint64 startSeconds = 0;
+    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
+        times.zone = givenZone.extendedTo(startSeconds);
+    times.dtStart = timeProperty("DTSTART", start, allDay, times.zone, archiveZone);
+    if (times.dtStart.second.isEmpty())
+        return times;
+    const ZoneRules &zone = times.zone;
+    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
+    // A start in UTC may lie on another day than the one the pattern counts from.
+    times.repeat = times.dtStart.second.endsWith('Z')
+        ? ZonelessRepeatRule(recurrence, until, times.dtStart.second)
+        : FittedToStart(RepeatRuleOf(recurrence, until, times.dtStart.second), times.dtStart.second);
+    QString repeatEnd;
+    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
+    if (times.repeat.kind == RepeatRule::Rule && RepeatEndsBefore(recurrence, startSeconds, &repeatEnd))
+        times.repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                                  QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
+    if (times.repeat.kind != RepeatRule::Rule) {
+        times.zone = givenZone;
+        times.dtStart = timeProperty("DTSTART", start, allDay, givenZone, archiveZone);
+    }
+    return times;
+}
+
 }  // namespace
 
 void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QByteArray &trigger)
@@ -107,36 +145,25 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
-    // A repeat that starts before its zone data keeps its local time when the data's rules are
-    // stated from its start on; a single time there is written in UTC, which every reader takes
-    // alike (some read such a zone by its name, with that zone's own history).
-    const ZoneRules givenZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    const ZoneRules ownZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
     const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
-    qint64 startSeconds = 0;
-    ZoneRules zone = givenZone;
-    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
-        zone = givenZone.extendedTo(startSeconds);
-    auto dtStart = timeProperty("DTSTART", start, allDay, zone, archiveZone);
+    // A repeat without zone data is the user's: in the zone the archive shows it keeps its local
+    // time and its days across that zone's clock changes.
+    const bool borrowsZone =
+        !ownZone.isValid() && archiveZone && archiveZone->isValid() && !recurrence.trimmed().isEmpty();
+    EventTimes times = timesIn(borrowsZone ? *archiveZone : ownZone, start, allDay, recurrence, archiveZone);
+    // A pattern that names no day of its start there belongs to another zone: its UTC days are tried.
+    if (borrowsZone && times.repeat.kind == RepeatRule::Unsupported)
+        times = timesIn(ownZone, start, allDay, recurrence, archiveZone);
+    const ZoneRules &zone = times.zone;
+    const auto &dtStart = times.dtStart;
+    const RepeatRule &repeat = times.repeat;
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
         if (unwritten)
             *unwritten = start.isEmpty() ? QStringLiteral("it has no start time")
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
-    }
-    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
-    // A start in UTC may lie on another day than the one the pattern counts from.
-    RepeatRule repeat = dtStart.second.endsWith('Z')
-        ? ZonelessRepeatRule(recurrence, until, dtStart.second)
-        : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
-    QString repeatEnd;
-    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
-    if (repeat.kind == RepeatRule::Rule && RepeatEndsBefore(recurrence, startSeconds, &repeatEnd))
-        repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
-                            QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
-    if (repeat.kind != RepeatRule::Rule) {
-        zone = givenZone;
-        dtStart = timeProperty("DTSTART", start, allDay, zone, archiveZone);
     }
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)

@@ -46,7 +46,10 @@ constexpr qint64 kFallbackDayShift = 13 * 3600;
 QDate midnightDay(qint64 at, const ZoneRules *zone)
 {
     if (zone && zone->isValid()) {
-        const QDate day = QDate::fromString(QString::fromLatin1(zone->localDate(at)), QStringLiteral("yyyyMMdd"));
+        // Its yearly rules stated back to the day: a birthday of 1990 is read by the summer time
+        // rules the zone data gives, not by the offset before its first onset.
+        const QByteArray local = zone->extendedTo(at).localDate(at);
+        const QDate day = QDate::fromString(QString::fromLatin1(local), QStringLiteral("yyyyMMdd"));
         if (day.isValid())
             return day;
     }

@@ -84,6 +84,18 @@ QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &e
     return {};
 }
 
+// The description is part of the item's element: taken from it where it lies there, so a long
+// one is not held twice.
+QByteArray descriptionOf(const CalenderInformation &rec, const QByteArray &element)
+{
+    if (rec.dwDescriptionLength == 0)
+        return QByteArray();
+    const qint64 at = rec.dwDescriptionOffset - rec.llItemOffset;
+    if (at >= 0 && at + qint64(rec.dwDescriptionLength) <= element.size())
+        return QByteArray::fromRawData(element.constData() + at, int(rec.dwDescriptionLength));
+    return ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength);
+}
+
 struct EventTimes {
     ZoneRules zone;
     QPair<QByteArray, QByteArray> dtStart;  // empty value: no usable start
@@ -203,8 +215,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.addText("SUMMARY", summary);
     lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
-        lines.addText("DESCRIPTION",
-                      UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
+        lines.addStoredText("DESCRIPTION", std::string_view(description.constData(), size_t(description.size())));
     addTime(lines, dtStart);
     addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)
@@ -238,8 +249,7 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Calender Folders..."));
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const QByteArray description =
-            rec.dwDescriptionLength ? ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength) : QByteArray();
+        const QByteArray description = descriptionOf(rec, element);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
         const QString what =

@@ -10,6 +10,11 @@
 
 #include <functional>
 
+// iCalendar's weekday codes, Monday first; the weekday (1 Monday .. 7 Sunday) of a code, 0 for
+// none.
+extern const char *const kWeekdayCodes[7];
+int WeekdayOfCode(const QByteArray &code);
+
 // Archive time text ("2018-06-18T17:30:00", UTC) as seconds since the epoch; false when it
 // names no real date and time.
 bool ArchiveSeconds(const QString &text, qint64 *seconds);

@@ -84,18 +84,6 @@ QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &e
     return {};
 }
 
-// The description is part of the item's element: taken from it where it lies there, so a long
-// one is not held twice.
-QByteArray descriptionOf(const CalenderInformation &rec, const QByteArray &element)
-{
-    if (rec.dwDescriptionLength == 0)
-        return QByteArray();
-    const qint64 at = rec.dwDescriptionOffset - rec.llItemOffset;
-    if (at >= 0 && at + qint64(rec.dwDescriptionLength) <= element.size())
-        return QByteArray::fromRawData(element.constData() + at, int(rec.dwDescriptionLength));
-    return ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength);
-}
-
 struct EventTimes {
     ZoneRules zone;
     QPair<QByteArray, QByteArray> dtStart;  // empty value: no usable start
@@ -249,7 +237,8 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Calender Folders..."));
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const QByteArray description = descriptionOf(rec, element);
+        const QByteArray description =
+            LongTextOf(element, rec.llItemOffset, rec.dwDescriptionOffset, rec.dwDescriptionLength);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
         const QString what =

@@ -269,7 +269,7 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
-        lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
+        lines.addStoredText("NOTE", std::string_view(notes.constData(), size_t(notes.size())));
     const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);
@@ -305,8 +305,7 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Contacts Folders..."));
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const QByteArray notes =
-            rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
+        const QByteArray notes = LongTextOf(element, rec.llItemOffset, rec.dwNotesOffset, rec.dwNotesLength);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
         uid = ContactUid(std::string_view(element.constData(), size_t(element.size())), rec.llItemOffset);

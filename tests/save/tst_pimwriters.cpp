@@ -211,6 +211,12 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("a close tag before the value")
         << QByteArray("<task><OPFTaskCopyDueDateTime</OPFTaskCopyDueDateTime></task>") << QByteArray() << char(0)
         << QByteArray() << QByteArray();
+    QTest::newRow("24:00 due: the next day's midnight")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T24:00:00"}}) << QByteArray("x") << char(0) << QByteArray()
+        << Crlf({"SUMMARY:x", "DUE:20100504T000000Z"});
+    QTest::newRow("25:00 due: the day's last second, named")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T25:00:00"}}) << QByteArray("x") << char(0) << QByteArray()
+        << Crlf({"SUMMARY:x", "DUE:20100503T235959Z"});
     QTest::newRow("a date without its time: a DATE value")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
         << Crlf({"DUE;VALUE=DATE:20100503"});
@@ -249,6 +255,8 @@ void PimWritersTest::taskFile()
     }
     // A time that names no real date is named, never dropped silently.
     QCOMPARE(unwritten.contains(QLatin1String("is no real date")), element.contains("2010-13-45"));
+    QCOMPARE(unwritten.contains(QLatin1String("its due time (2010-05-03T25:00:00) names no real time of day")),
+             element.contains("T25:00"));
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
 }

@@ -168,6 +168,16 @@ TaskDates TaskDatesOf(std::string_view element)
         if (!bad.second.isEmpty())
             dates.unusable << QStringLiteral("its %1 time (%2) is no real date and time").arg(bad.first, bad.second);
     }
+    static const char *const kTimes[][2] = {{"start", "<OPFTaskCopyStartDateTime"},
+                                            {"due", "<OPFTaskCopyDueDateTime"},
+                                            {"reminder", "<OPFTaskCopyReminderTime"}};
+    for (const auto &time : kTimes) {
+        const QString value = ItemElementText(element, "</task>", time[1]);
+        if (ArchiveTimeMoved(value))
+            dates.unusable << QStringLiteral(
+                                  "its %1 time (%2) names no real time of day, so the nearest one is written")
+                                  .arg(QLatin1String(time[0]), value);
+    }
     // The record keeps no name over 255 characters, nor its line breaks; the element has it whole.
     dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
     dates.notePlain = ItemElementText(element, "</task>", "<OPFTaskCopyNotePlain");

@@ -217,6 +217,15 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("25:00 due: the day's last second, named")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T25:00:00"}}) << QByteArray("x") << char(0) << QByteArray()
         << Crlf({"SUMMARY:x", "DUE:20100503T235959Z"});
+    QTest::newRow("a repeat ending before its due time: the first one alone, named")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
+                    {"OPFTaskCopyRecurrence",
+                     "<OPFRecurrenceCopyEndDate>2010-04-01T08:00:00</OPFRecurrenceCopyEndDate>"
+                     "<OPFRecurrenceHasEndDate>1</OPFRecurrenceHasEndDate><OPFRecurrencePattern>"
+                     "<OPFRecurrencePatternInterval>1</OPFRecurrencePatternInterval>"
+                     "<OPFRecurrencePatternType>OPFRecurrencePatternDaily</OPFRecurrencePatternType>"
+                     "</OPFRecurrencePattern>"}})
+        << QByteArray("x") << char(0) << QByteArray() << Crlf({"SUMMARY:x", "DUE:20100503T080000Z"});
     QTest::newRow("a date without its time: a DATE value")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
         << Crlf({"DUE;VALUE=DATE:20100503"});
@@ -257,6 +266,8 @@ void PimWritersTest::taskFile()
     QCOMPARE(unwritten.contains(QLatin1String("is no real date")), element.contains("2010-13-45"));
     QCOMPARE(unwritten.contains(QLatin1String("its due time (2010-05-03T25:00:00) names no real time of day")),
              element.contains("T25:00"));
+    QCOMPARE(unwritten.contains(QLatin1String("its repeat ends (2010-04-01T08:00:00) before its first occurrence")),
+             element.contains("2010-04-01T08:00:00"));
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
 }

@@ -219,7 +219,14 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
     };
     const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
-    const RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    qint64 firstSeconds = 0;
+    QString repeatEnd;
+    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
+    if (repeat.kind == RepeatRule::Rule && PackedWallSeconds(firstTime.left(15), &firstSeconds)
+        && RepeatEndsBefore(dates.recurrence, firstSeconds, &repeatEnd))
+        repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                            QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
     if (unwritten) {
         QStringList lost = dates.unusable;
         if (repeat.kind == RepeatRule::Unsupported)

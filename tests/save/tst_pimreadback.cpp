@@ -293,6 +293,20 @@ QByteArray pacificArchive(const char *zone, const char *zoneData)
     return b.finish();
 }
 
+// The UID lines of the cards below root, sorted.
+QStringList cardUids(const QString &root)
+{
+    QStringList uids;
+    QDirIterator it(root, {QStringLiteral("*.vcf")}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            uids << QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n")).filter(QRegularExpression("^UID:"));
+    }
+    uids.sort();
+    return uids;
+}
+
 QByteArray sample()
 {
     QFile file(QStringLiteral(OLM_SOURCE_DIR "/tests/data/outlook_example.olm"));
@@ -420,11 +434,17 @@ void PimReadBackTest::sameOnEveryMachine()
         QSKIP("this edition has no such save type");
     const QByteArray bytes = isSample ? sample() : archive();
     QVERIFY(!bytes.isEmpty());
-    QStringList first;
+    QStringList first, firstUids;
     for (const char *zone : kZones) {
         SaveOutcome outcome;
         QString root;
         QVERIFY(save(bytes, type, zone, &outcome, &root));
+        // Each save gives each card the UID of the first, so address books see the same contacts.
+        const QStringList uids = cardUids(root + QStringLiteral("/Contacts"));
+        QVERIFY(!uids.isEmpty() && QSet<QString>(uids.begin(), uids.end()).size() == uids.size());
+        if (firstUids.isEmpty())
+            firstUids = uids;
+        QCOMPARE(uids, firstUids);
         const QStringList files = itemFiles(root + QStringLiteral("/Calendar")) + itemFiles(root + QStringLiteral("/Tasks"))
             + itemFiles(root + QStringLiteral("/Contacts")) + itemFiles(root + QStringLiteral("/Notes"));
         QVERIFY(!files.isEmpty());

@@ -38,6 +38,27 @@ long peakRssKb()
     return usage.ru_maxrss;
 }
 
+// "VmRSS:" (now) or "VmHWM:" (peak since the last resetPeakRss) in kB; -1 when unreadable.
+long statusKb(const char *field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field))
+            return line.mid(int(qstrlen(field))).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+// The peak the save alone reaches is measured from here: the scan's is left behind.
+void resetPeakRss()
+{
+    QFile refs(QStringLiteral("/proc/self/clear_refs"));
+    if (refs.open(QIODevice::WriteOnly))
+        refs.write("5");
+}
+
 bool openArchive(const QString &path)
 {
     const int fd = OpenArchiveFile(QFile::encodeName(path));
@@ -152,6 +173,8 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
         closeArchive();
         return 2;
     }
+    resetPeakRss();
+    const long rssBeforeSave = statusKb("VmRSS:");
     QElapsedTimer clock;
     clock.start();
     QMailSavingThread thread;
@@ -164,11 +187,12 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     // what the window's bar counts to.
     printf("{\"type\":%d,\"threads\":%d,\"seconds\":%.3f,\"stop_lag_seconds\":%.3f,\"steps\":%lld,"
            "\"bar_maximum\":%u,\"written\":%lld,\"failed\":%lld,\"incomplete\":%lld,\"unread\":%lld,"
-           "\"output\":\"%s\",\"report\":\"%s\",\"peak_rss_kb\":%ld}\n",
+           "\"output\":\"%s\",\"report\":\"%s\",\"peak_rss_kb\":%ld,\"rss_before_save_kb\":%ld,"
+           "\"save_peak_rss_kb\":%ld}\n",
            int(type), thread.saveThreads(), seconds, stopLag, (long long)outcome.items, SizeOfAllMails,
            (long long)outcome.written, (long long)outcome.failed, (long long)outcome.incomplete,
            (long long)outcome.unreadEntries, jsonString(WriterOutputFor(type, saveDir, strTime)).toUtf8().constData(),
-           jsonString(outcome.reportPath).toUtf8().constData(), peakRssKb());
+           jsonString(outcome.reportPath).toUtf8().constData(), peakRssKb(), rssBeforeSave, statusKb("VmHWM:"));
     FreeFolderAttributes();
     closeArchive();
     // Items saved incomplete stand on disk: only items not saved or entries not read fail the run.

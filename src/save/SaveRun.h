@@ -6,11 +6,14 @@
 #include "save/AttachmentIndex.h"
 #include "save/SaveFlow.h"
 #include "save/mail/MailWriter.h"
+#include "save/pim/CalendarRules.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QHash>
 #include <QSet>
 #include <QVector>
+
+#include <memory>
 
 // A list's records grouped by folder id, in list order; built on first use, so a save that never
 // asks for a kind never walks its list.
@@ -56,6 +59,11 @@ struct SaveRun {
     // Folder-list ids of the checked folders in which an item was counted not saved.
     QSet<qint64> foldersNotSaved;
     SaveItemCounts writtenByKind;  // what each kind's writers wrote
+
+    // The zone most calendar items of the archive carry, whose days are those of dates stored
+    // without a zone; read on first use.
+    const ZoneRules &archiveZone();
+    std::unique_ptr<ZoneRules> zoneOfArchive;
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }
 };

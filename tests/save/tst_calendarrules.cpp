@@ -175,14 +175,14 @@ void CalendarRulesTest::weekdayOfMonthAndEnds_data()
     QTest::newRow("a week no month has") << recurrence(
         days({"monday"}) + once + monthly + el("OPFRecurrencePatternWeek", "7"), six)
                                          << QByteArray("20180604") << QByteArray();
-    QTest::newRow("a billion times is no end") << recurrence(
+    QTest::newRow("a billion times as stored") << recurrence(
         once + type("Daily"), el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1"))
-                                               << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1");
-    QTest::newRow("a billion times until a date")
+                                               << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;COUNT=1000000000");
+    QTest::newRow("a billion times, also until a date, by its count")
         << recurrence(once + type("Daily"),
                       el("OPFRecurrenceGetOccurenceCount", "1E9") + el("OPFRecurrenceIsNumbered", "1")
                           + el("OPFRecurrenceCopyEndDate", "2018-07-01T10:00:00") + el("OPFRecurrenceHasEndDate", "1"))
-        << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;UNTIL=20180701T100000Z");
+        << QByteArray("20180604") << QByteArray("FREQ=DAILY;INTERVAL=1;COUNT=1000000000");
 }
 
 void CalendarRulesTest::weekdayOfMonthAndEnds()
@@ -455,8 +455,9 @@ void CalendarRulesTest::zoneStatedFromTheStart()
     QVERIFY(!bounded.extendedTo(start).covers(start));
 }
 
-// Items without zone data are written in UTC: a pattern that names the item's own day (the day
-// after UTC's east of it, the day before west of it) is moved to the UTC day.
+// Items without zone data in an archive that shows no zone are written in UTC: a pattern that
+// names the item's own day (the day after UTC's east of it, the day before west of it) is moved
+// to the UTC day.
 void CalendarRulesTest::repeatOnTheItemsOwnDay_data()
 {
     QTest::addColumn<QString>("recurrence");
@@ -478,6 +479,20 @@ void CalendarRulesTest::repeatOnTheItemsOwnDay_data()
         << recurrence(el("OPFRecurrencePatternDayOfMonth", "1") + once + el("OPFRecurrencePatternMonth", "3")
                           + type("AbsoluteYearly"), ten)
         << QByteArray("20180228T230000Z") << QByteArray("FREQ=YEARLY;INTERVAL=1;BYMONTH=2;BYMONTHDAY=-1;COUNT=10");
+    // East of UTC+12 an early morning is the next day although UTC's clock is before noon.
+    QTest::newRow("Kiritimati's 1st at 01:00") << recurrence(el("OPFRecurrencePatternDayOfMonth", "1") + once
+                                                                 + type("AbsoluteMonthly"), ten)
+                                               << QByteArray("20190131T110000Z")
+                                               << QByteArray("FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=-1;COUNT=10");
+    QTest::newRow("Auckland's Wednesday at 09:00 in summer")
+        << recurrence(days({"wednesday"}) + once + type("Weekly"), ten) << QByteArray("20190115T200000Z")
+        << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
+    QTest::newRow("Auckland's Wednesday at 11:30 in summer")
+        << recurrence(days({"wednesday"}) + once + type("Weekly"), ten) << QByteArray("20190115T223000Z")
+        << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
+    QTest::newRow("Kiritimati's Wednesday at 01:00")
+        << recurrence(days({"wednesday"}) + once + type("Weekly"), ten) << QByteArray("20190115T110000Z")
+        << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");
     QTest::newRow("on the UTC day already") << recurrence(days({"tuesday"}) + once + type("Weekly"), ten)
                                             << QByteArray("20180619T220000Z")
                                             << QByteArray("FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=10");

@@ -8,6 +8,7 @@
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimText.h"
+#include "scanner/XmlEntities.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -41,6 +42,8 @@ private Q_SLOTS:
     void plainTextOfHtml();
     void escaping_data();
     void escaping();
+    void storedTextInChunks_data();
+    void storedTextInChunks();
     void folding_data();
     void folding();
     void exclusiveNumberedFiles_data();
@@ -211,6 +214,39 @@ void PimFilesTest::folding()
     for (const QByteArray &physical : out.split('\n'))
         QVERIFY(physical.size() <= 76);   // 75 octets and the CR
     QCOMPARE(QString::fromUtf8(QByteArray(out).replace("\r\n ", "").replace("\r\n", "")), QString::fromUtf8(line));
+}
+
+// A long stored text is written chunk by chunk with the bytes it has written whole: entities,
+// characters, line breaks and the fold that straddle a chunk's end included.
+void PimFilesTest::storedTextInChunks_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    const int chunk = 1 << 20;
+    const auto around = [&](int before, const QByteArray &piece) {
+        return QByteArray(chunk - before, 'x') + piece + QByteArray(100, 'y');
+    };
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("short, with a NUL") << QByteArray("a &amp; b\0lost", 15);
+    QTest::newRow("control characters only") << QByteArray("\x07\x1b");
+    for (int before = 0; before <= 9; ++before) {
+        const QString n = QString::number(before);
+        QTest::newRow(qPrintable("an entity across the end, " + n)) << around(before, "&amp;lt;&#x1F600;");
+        QTest::newRow(qPrintable("characters across the end, " + n)) << around(before, "\xc3\xa9\xf0\x9f\x98\x80;,");
+        QTest::newRow(qPrintable("line breaks across the end, " + n)) << around(before, "\r\n\r&#13;\n");
+    }
+    QTest::newRow("an unclosed & before the end") << around(20, "& no entity") + "&lt;";
+    QTest::newRow("several chunks") << QByteArray("a,b;c\\d &lt;e&gt;\r\n\xc3\xa9 ").repeated(chunk / 8);
+}
+
+void PimFilesTest::storedTextInChunks()
+{
+    QFETCH(QByteArray, stored);
+    ContentLines whole, chunked;
+    whole.addText("DESCRIPTION", UnescapeXmlEntities(QString::fromUtf8(stored.left(stored.indexOf('\0') < 0 ? stored.size()
+                                                                                                            : stored.indexOf('\0'))),
+                                                     EntityForm::Scanned));
+    chunked.addStoredText("DESCRIPTION", std::string_view(stored.constData(), size_t(stored.size())));
+    QVERIFY(whole.bytes() == chunked.bytes());
 }
 
 void PimFilesTest::exclusiveNumberedFiles_data()

@@ -12,6 +12,9 @@
 #include "platform/ReminderSink.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
+#include "PimSamples.h"
+#include "save/pim/ArchiveZone.h"
+#include "save/pim/ContactPhoto.h"
 #include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
@@ -106,6 +109,12 @@ private Q_SLOTS:
     void contactFieldsBeyondTheCard();
     void dateOnlyDays_data();
     void dateOnlyDays();
+    void contactPhotos_data();
+    void contactPhotos();
+    void contactUidIsStable();
+    void archiveZone();
+    void eventTimesAndEnds_data();
+    void eventTimesAndEnds();
     void calendarEvent_data();
     void calendarEvent();
 
@@ -202,6 +211,21 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("a close tag before the value")
         << QByteArray("<task><OPFTaskCopyDueDateTime</OPFTaskCopyDueDateTime></task>") << QByteArray() << char(0)
         << QByteArray() << QByteArray();
+    QTest::newRow("24:00 due: the next day's midnight")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T24:00:00"}}) << QByteArray("x") << char(0) << QByteArray()
+        << Crlf({"SUMMARY:x", "DUE:20100504T000000Z"});
+    QTest::newRow("25:00 due: the day's last second, named")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T25:00:00"}}) << QByteArray("x") << char(0) << QByteArray()
+        << Crlf({"SUMMARY:x", "DUE:20100503T235959Z"});
+    QTest::newRow("a repeat ending before its due time: the first one alone, named")
+        << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03T08:00:00"},
+                    {"OPFTaskCopyRecurrence",
+                     "<OPFRecurrenceCopyEndDate>2010-04-01T08:00:00</OPFRecurrenceCopyEndDate>"
+                     "<OPFRecurrenceHasEndDate>1</OPFRecurrenceHasEndDate><OPFRecurrencePattern>"
+                     "<OPFRecurrencePatternInterval>1</OPFRecurrencePatternInterval>"
+                     "<OPFRecurrencePatternType>OPFRecurrencePatternDaily</OPFRecurrencePatternType>"
+                     "</OPFRecurrencePattern>"}})
+        << QByteArray("x") << char(0) << QByteArray() << Crlf({"SUMMARY:x", "DUE:20100503T080000Z"});
     QTest::newRow("a date without its time: a DATE value")
         << TaskXml({{"OPFTaskCopyDueDateTime", "2010-05-03"}}) << QByteArray() << char(0) << QByteArray()
         << Crlf({"DUE;VALUE=DATE:20100503"});
@@ -240,6 +264,10 @@ void PimWritersTest::taskFile()
     }
     // A time that names no real date is named, never dropped silently.
     QCOMPARE(unwritten.contains(QLatin1String("is no real date")), element.contains("2010-13-45"));
+    QCOMPARE(unwritten.contains(QLatin1String("its due time (2010-05-03T25:00:00) names no real time of day")),
+             element.contains("T25:00"));
+    QCOMPARE(unwritten.contains(QLatin1String("its repeat ends (2010-04-01T08:00:00) before its first occurrence")),
+             element.contains("2010-04-01T08:00:00"));
     QCOMPARE(file, QByteArray(kHead) + "BEGIN:VTODO\r\nUID:A1B2C3D4-E5F6-0718-293A-4B5C6D7E8F90\r\n" + body +
                        "END:VTODO\r\nEND:VCALENDAR\r\n");
 }
@@ -421,7 +449,8 @@ void PimWritersTest::noteFiles_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("body");   // package lines between UID and END:VJOURNAL
     QTest::addColumn<QByteArray>("plain");  // the Apple Mail .txt file
-    QTest::newRow("neither title nor text") << QByteArray() << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("neither title nor text is an empty note") << QByteArray() << QByteArray() << QByteArray("")
+                                                             << QByteArray("");
     QTest::newRow("line breaks never glue words")
         << QByteArray("Shop\nlist\r\nnow") << QByteArray("a\nb\r\n\r\nc \nd")
         << Crlf({"SUMMARY:Shop list now", "DESCRIPTION:a\\nb\\n\\nc \\nd"})
@@ -435,6 +464,10 @@ void PimWritersTest::noteFiles_data()
         << QByteArray() << QByteArray("Mail John &lt;john@example.org&gt;\n  if a&lt;b and c&gt;d then x &lt; y")
         << Crlf({"DESCRIPTION:Mail John <john@example.org>\\n  if a<b and c>d then x < y"})
         << QByteArray("Mail John <john@example.org>\n  if a<b and c>d then x < y\r\n");
+    QTest::newRow("a typed <br>, address and entity stay as typed")
+        << QByteArray() << QByteArray("Call &lt;br&gt; &lt;anna@example.com&gt; &amp;amp; done")
+        << Crlf({"DESCRIPTION:Call <br> <anna@example.com> &amp\\; done"})
+        << QByteArray("Call <br> <anna@example.com> &amp; done\r\n");
     QTest::newRow("upper-case entities stay") << QByteArray() << QByteArray("x &LT; y")
                                               << Crlf({"DESCRIPTION:x &LT\\; y"}) << QByteArray();
     QTest::newRow("text ends at a NUL") << QByteArray() << QByteArray("kept\0lost", 9) << Crlf({"DESCRIPTION:kept"})
@@ -461,12 +494,6 @@ void PimWritersTest::noteFiles()
     memset(&rec, 0, sizeof rec);
     rec.pTitle = title.isEmpty() ? nullptr : title.data();
     rec.dwTextLength = quint32(text.size());
-    if (body.isNull()) {
-        // An empty file would be counted as the note saved.
-        QVERIFY(NoteCalendarFile(rec, QStringLiteral("U-1"), text).isEmpty());
-        QVERIFY(NoteTextFile(rec, text).isEmpty());
-        return;
-    }
     QCOMPARE(NoteCalendarFile(rec, QStringLiteral("U-1"), text),
              QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"
                         "PRODID:-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN\r\nMETHOD:PUBLISH\r\n"
@@ -626,11 +653,13 @@ void PimWritersTest::contactFieldsBeyondTheCard()
     QCOMPARE(leftOut, QStringList({"Custom 1", "Custom 8", "Custom date 2", "business office", "interests"}));
 }
 
-// A day without a time of its own (birthday, all-day event without zone data) is the day of a
-// midnight anywhere from UTC-12 to UTC+12, whatever zone the saving machine is in.
+// A day without a time of its own (birthday, all-day event without zone data) is the day of the
+// stored midnight in the zone the archive shows; without one, of a midnight anywhere from UTC-10
+// to UTC+13. Whatever zone the saving machine is in.
 void PimWritersTest::dateOnlyDays_data()
 {
     QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("archiveZone");
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QByteArray>("day");
     const QList<QPair<QString, QByteArray>> cases = {
@@ -638,29 +667,211 @@ void PimWritersTest::dateOnlyDays_data()
         {"1960-02-29T07:00:00", "1960-02-29"},                                         // a leap day at UTC-7
         {"1985-03-09T23:00:00", "1985-03-10"},                                         // Berlin's midnight
         {"2018-06-20T10:00:00", "2018-06-20"},                                         // Honolulu's
+        {"2019-01-14T11:00:00", "2019-01-15"},                                         // Auckland's summer
         {"1601-01-01T00:00:00", "1601-01-01"}, {"9999-12-31T15:00:00", "9999-12-31"},  // no year 10000
     };
-    for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo"}) {
+    // Midnights of the 15th of January and of July in each zone the archive shows.
+    const QList<QList<QString>> zoned = {
+        {kAucklandZone, "2019-01-14T11:00:00", "2019-01-15"}, {kAucklandZone, "2019-07-14T12:00:00", "2019-07-15"},
+        {kKiritimatiZone, "2019-01-14T10:00:00", "2019-01-15"}, {kPagoPagoZone, "2019-01-15T11:00:00", "2019-01-15"},
+        {kKiritimatiZone, "1601-01-01T00:00:00", "1601-01-01"}, {kAucklandZone, "1990-01-14T11:00:00", "1990-01-15"},
+    };
+    for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
         for (const auto &c : cases)
             QTest::newRow(qPrintable(QStringLiteral("%1 in %2").arg(c.first, QLatin1String(zone))))
-                << QByteArray(zone) << c.first << c.second;
+                << QByteArray(zone) << QString() << c.first << c.second;
+        for (const auto &c : zoned)
+            QTest::newRow(qPrintable(QStringLiteral("%1 of %2 in %3")
+                                         .arg(c.at(1), ZoneRules(c.at(0)).tzid(), QLatin1String(zone))))
+                << QByteArray(zone) << c.at(0) << c.at(1) << c.at(2).toLatin1();
     }
 }
 
 void PimWritersTest::dateOnlyDays()
 {
     QFETCH(QByteArray, zone);
+    QFETCH(QString, archiveZone);
     QFETCH(QString, stored);
     QFETCH(QByteArray, day);
     qputenv("TZ", zone);
     tzset();
-    QCOMPARE(ArchiveDateLocalIsoDay(stored), day);
-    QCOMPARE(ArchiveDateLocalDay(stored), QByteArray(day).replace("-", ""));
+    const ZoneRules rules(archiveZone);
+    QCOMPARE(rules.isValid(), !archiveZone.isEmpty());
+    QCOMPARE(ArchiveDateLocalIsoDay(stored, &rules), day);
+    QCOMPARE(ArchiveDateLocalDay(stored, &rules), QByteArray(day).replace("-", ""));
     const QByteArray element =
         OlmXml::item(QStringLiteral("contact"), OlmXml::element(QStringLiteral("OPFContactCopyBirthday"), stored));
     ContactInformation rec;
     memset(&rec, 0, sizeof rec);
-    QVERIFY(ContactCard(rec, QStringLiteral("U"), View(element), QByteArray()).contains("\r\nBDAY:" + day + "\r\n"));
+    QVERIFY(ContactCard(rec, QStringLiteral("U"), View(element), QByteArray(), nullptr, nullptr, &rules)
+                .contains("\r\nBDAY:" + day + "\r\n"));
+    const QByteArray event = OlmXml::item(
+        QStringLiteral("appointment"),
+        OlmXml::element(QStringLiteral("OPFCalendarEventCopyStartTime"), stored)
+            + OlmXml::element(QStringLiteral("OPFCalendarEventGetIsAllDayEvent"), QStringLiteral("1")));
+    CalenderInformation item;
+    memset(&item, 0, sizeof item);
+    const QByteArray file = CalendarEventFile(item, QStringLiteral("U"), View(event), QByteArray(),
+                                              "20200101T000000Z", nullptr, &rules);
+    QVERIFY2(file.contains("\r\nDTSTART;VALUE=DATE:" + QByteArray(day).replace("-", "") + "\r\n"), file.constData());
+}
+
+// A contact's picture, stored as base64 text, comes back as the same bytes in the card's PHOTO,
+// whatever its folding and however the archive's reads are cut; a picture that cannot be read is
+// named and left out.
+void PimWritersTest::contactPhotos_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<int>("chunk");
+    QTest::addColumn<QByteArray>("type");  // empty: left out with a problem
+    const QByteArray png(kPngBase64), jpeg(kJpegBase64);
+    QByteArray folded;
+    for (int i = 0; i < jpeg.size(); i += 76)
+        folded += jpeg.mid(i, 76) + "\r\n  ";
+    for (const int chunk : {1, 7, 31, 1 << 20}) {
+        const QString n = QString::number(chunk);
+        QTest::newRow(qPrintable("PNG, reads of " + n)) << png << chunk << QByteArray("PNG");
+        QTest::newRow(qPrintable("JPEG folded with blanks, reads of " + n)) << folded << chunk << QByteArray("JPEG");
+    }
+    QTest::newRow("unknown kind of picture") << QByteArray("AAECAwQF") << 4 << QByteArray("?");
+    QTest::newRow("a character outside base64") << QByteArray("iVBOR*0KGgo=") << 5 << QByteArray();
+    QTest::newRow("padding before the end") << QByteArray("iV==Rw0KGgo=") << 5 << QByteArray();
+    QTest::newRow("a group cut short") << png.left(png.size() - 3) << 64 << QByteArray();
+    QTest::newRow("cut off in the archive") << png + "#cut" << 16 << QByteArray();
+}
+
+void PimWritersTest::contactPhotos()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(int, chunk);
+    QFETCH(QByteArray, type);
+    // "#cut" stands for bytes the archive no longer gives.
+    const QByteArray archive = QByteArray("xx") + stored;
+    const int readable = archive.indexOf("#cut") < 0 ? archive.size() : archive.indexOf("#cut");
+    int reads = 0;
+    const auto read = [&](qint64 at, qint64 n) {
+        ++reads;
+        return archive.mid(int(at), int(qMax<qint64>(0, qMin<qint64>(n, readable - at))));
+    };
+    const ContactPhoto photo = ReadContactPhoto(2, stored.size(), read, chunk);
+    ContactInformation rec;
+    memset(&rec, 0, sizeof rec);
+    const QByteArray element = OlmXml::item(QStringLiteral("contact"), QByteArray());
+    const QByteArray card = ContactCard(rec, QStringLiteral("U"), View(element), QByteArray(), nullptr, &photo);
+    if (type.isEmpty()) {
+        QVERIFY(photo.base64.isEmpty());
+        QVERIFY(photo.problem.startsWith(QLatin1String("its picture ")));
+        QVERIFY(card.isEmpty());
+        return;
+    }
+    QVERIFY2(photo.problem.isEmpty(), qPrintable(photo.problem));
+    QCOMPARE(reads, (stored.size() + chunk - 1) / chunk);
+    QByteArray unfolded = card;
+    unfolded.replace("\r\n ", "");
+    const QByteArray property = type == "?" ? QByteArray("PHOTO;ENCODING=b:") : "PHOTO;ENCODING=b;TYPE=" + type + ':';
+    const int at = unfolded.indexOf("\r\n" + property);
+    QVERIFY2(at > 0, card.constData());
+    const int from = at + 2 + property.size();
+    const QByteArray value = unfolded.mid(from, unfolded.indexOf("\r\n", from) - from);
+    QByteArray clean = stored;
+    clean.replace("\r\n", "").replace(" ", "");
+    QCOMPARE(QByteArray::fromBase64(value), QByteArray::fromBase64(clean));
+    QCOMPARE(value, clean);
+}
+
+// A second save of the same archive gives each contact the UID of the first; two contacts of
+// the same text at two places stay two.
+void PimWritersTest::contactUidIsStable()
+{
+    const QByteArray a = OlmXml::item(QStringLiteral("contact"),
+                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("A")));
+    const QByteArray b = OlmXml::item(QStringLiteral("contact"),
+                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("B")));
+    const QString uid = ContactUid(View(a), 100);
+    QCOMPARE(uid.size(), 36);
+    const QByteArray again(a.constData(), a.size());
+    QCOMPARE(ContactUid(View(again), 100), uid);
+    QVERIFY(ContactUid(View(a), 200) != uid);
+    QVERIFY(ContactUid(View(b), 100) != uid);
+}
+
+// The zone an archive shows is the one most of its items carry; texts no reader can use count for
+// none.
+void PimWritersTest::archiveZone()
+{
+    const QString broken = QStringLiteral("BEGIN:VTIMEZONE\nTZID:Broken\nEND:VTIMEZONE\n");
+    QCOMPARE(MostCommonZone({}).isValid(), false);
+    QCOMPARE(MostCommonZone({QString(), broken, broken}).isValid(), false);
+    QCOMPARE(MostCommonZone({kPagoPagoZone, kAucklandZone, QString(), kAucklandZone, broken, broken, broken}).tzid(),
+             ZoneRules(kAucklandZone).tzid());
+    // A tie goes to the zone seen first.
+    QCOMPARE(MostCommonZone({kKiritimatiZone, kAucklandZone}).tzid(), ZoneRules(kKiritimatiZone).tzid());
+}
+
+// Times no clock shows and repeats whose end cannot be written as such: the event keeps its
+// nearest real time and its first occurrence, and the report says what changed; a count is
+// written as stored.
+void PimWritersTest::eventTimesAndEnds_data()
+{
+    QTest::addColumn<QString>("start");
+    QTest::addColumn<QByteArray>("allDay");
+    QTest::addColumn<QByteArray>("ends");  // the recurrence's end elements; empty: no repeat
+    QTest::addColumn<QByteArray>("lines"); // lines the event holds, CR LF between them
+    QTest::addColumn<QString>("lost");     // what the report names; empty: nothing
+    const auto until = [](const char *date) {
+        return OlmXml::elementRaw("OPFRecurrenceCopyEndDate", date) + OlmXml::elementRaw("OPFRecurrenceHasEndDate", "1");
+    };
+    const auto count = [](const char *n) {
+        return OlmXml::elementRaw("OPFRecurrenceGetOccurenceCount", n) + OlmXml::elementRaw("OPFRecurrenceIsNumbered", "1");
+    };
+    QTest::newRow("24:00 is the next day's midnight") << "2018-06-04T24:00:00" << QByteArray("0") << QByteArray()
+                                                      << QByteArray("DTSTART:20180605T000000Z") << QString();
+    QTest::newRow("a leap second is the second before") << "2018-06-30T23:59:60" << QByteArray("0") << QByteArray()
+                                                         << QByteArray("DTSTART:20180630T235959Z") << QString();
+    QTest::newRow("25:00 is the day's last second, named") << "2018-06-04T25:00:00" << QByteArray("0") << QByteArray()
+        << QByteArray("DTSTART:20180604T235959Z") << "its start time (2018-06-04T25:00:00) names no real time of day";
+    QTest::newRow("minute 61 is the hour's last second, named") << "2018-06-04T10:61:00" << QByteArray("0")
+        << QByteArray() << QByteArray("DTSTART:20180604T105959Z") << "its start time (2018-06-04T10:61:00)";
+    QTest::newRow("a repeat ending before it starts: its first occurrence")
+        << "2018-06-04T10:00:00" << QByteArray("0") << until("2018-06-01T10:00:00")
+        << QByteArray("DTSTART:20180604T100000Z") << "its repeat ends (2018-06-01T10:00:00) before its first occurrence";
+    QTest::newRow("an all-day repeat ending the day before")
+        << "2018-06-03T22:00:00" << QByteArray("1") << until("2018-06-02T22:00:00")
+        << QByteArray("DTSTART;VALUE=DATE:20180604") << "before its first occurrence";
+    QTest::newRow("a repeat ending at its start keeps its rule")
+        << "2018-06-04T10:00:00" << QByteArray("0") << until("2018-06-04T10:00:00")
+        << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;UNTIL=20180604T100000Z") << QString();
+    QTest::newRow("250,000 times as stored") << "2018-06-04T10:00:00" << QByteArray("0") << count("2.5E5")
+                                              << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;COUNT=250000") << QString();
+    QTest::newRow("a billion times as stored") << "2018-06-04T10:00:00" << QByteArray("0") << count("1E9")
+                                                << QByteArray("RRULE:FREQ=DAILY;INTERVAL=1;COUNT=1000000000") << QString();
+}
+
+void PimWritersTest::eventTimesAndEnds()
+{
+    QFETCH(QString, start);
+    QFETCH(QByteArray, allDay);
+    QFETCH(QByteArray, ends);
+    QFETCH(QByteArray, lines);
+    QFETCH(QString, lost);
+    QByteArray children = OlmXml::elementRaw("OPFCalendarEventCopyStartTime", start.toLatin1())
+        + OlmXml::elementRaw("OPFCalendarEventGetIsAllDayEvent", allDay);
+    if (!ends.isEmpty())
+        children += OlmXml::elementRaw(
+            "OPFCalendarEventCopyRecurrence",
+            ends
+                + OlmXml::elementRaw("OPFRecurrencePattern",
+                                     OlmXml::elementRaw("OPFRecurrencePatternInterval", "1")
+                                         + OlmXml::elementRaw("OPFRecurrencePatternType", "OPFRecurrencePatternDaily")));
+    const QByteArray element = OlmXml::item(QStringLiteral("appointment"), children);
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    QString unwritten;
+    const QByteArray file =
+        CalendarEventFile(rec, QStringLiteral("U"), View(element), QByteArray(), "20200101T000000Z", &unwritten);
+    QVERIFY2(file.contains("\r\n" + lines + "\r\n"), file.constData());
+    QCOMPARE(file.contains("RRULE"), lines.startsWith("RRULE"));
+    QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
 }
 
 void PimWritersTest::calendarEvent_data()

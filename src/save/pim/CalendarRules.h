@@ -10,6 +10,11 @@
 
 #include <functional>
 
+// iCalendar's weekday codes, Monday first; the weekday (1 Monday .. 7 Sunday) of a code, 0 for
+// none.
+extern const char *const kWeekdayCodes[7];
+int WeekdayOfCode(const QByteArray &code);
+
 // Archive time text ("2018-06-18T17:30:00", UTC) as seconds since the epoch; false when it
 // names no real date and time.
 bool ArchiveSeconds(const QString &text, qint64 *seconds);
@@ -77,6 +82,10 @@ struct RepeatRule {
 RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
                         const QByteArray &startValue = QByteArray());
 
+// Whether the repeat ends by its end date (not by a count, not endless) before the start's
+// instant: its rule would give no occurrence. *endText: the stored end date.
+bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText);
+
 // The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence
 // (a start in UTC whose zone is unknown can fall on another day). Else Unsupported, with why.
@@ -84,9 +93,8 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
 
 // The rule of an item whose start is written as a UTC instant ("YYYYMMDDThhmmssZ") because the
 // archive gives no zone for it: fitted to the start's UTC day, or where the pattern names the
-// start's day in the item's own zone instead (the day after for a start from noon UTC on, the
-// day before until then), the same rule with its days moved to the UTC days. A date alone is its
-// own day.
+// start's day in the item's own zone instead (the day after or the day before), the same rule
+// with its days moved to the UTC days. A date alone is its own day.
 RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
                               const QByteArray &utcStart);
 

@@ -34,7 +34,8 @@ QByteArray utcText(qint64 seconds)
 // else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
 // could name two instants (the hour repeated when clocks go back), or one before the zone data
 // that readers read alike, is written in UTC. Empty when the archive gives no usable time.
-QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone)
+QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone,
+                                           const ZoneRules *archiveZone)
 {
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
@@ -44,7 +45,7 @@ QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text
             return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
         return {QByteArray(name), utcText(seconds)};
     }
-    const QByteArray value = allDay ? ArchiveDateLocalDay(text) : ArchiveDateUtc(text);
+    const QByteArray value = allDay ? ArchiveDateLocalDay(text, archiveZone) : ArchiveDateUtc(text);
     return {allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value};
 }
 
@@ -55,32 +56,70 @@ void addTime(ContentLines &lines, const QPair<QByteArray, QByteArray> &property)
 }
 
 // RRULE's UNTIL in the form DTSTART has: a date for an all-day event, else a UTC instant.
-QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone)
+QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone, const ZoneRules *archiveZone)
 {
     if (!allDay)
         return utcText(seconds);
     if (zone.isValid())
         return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return PackedWallDate(seconds + 12 * 3600);
+    return LocalDayOfMidnight(seconds, archiveZone);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
 // why an end before the start is left out; one equal to the start loses nothing.
 QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &end, bool allDay, const ZoneRules &zone,
-                                          QString *lost)
+                                          const ZoneRules *archiveZone, QString *lost)
 {
-    const auto property = timeProperty("DTEND", end, allDay, zone);
+    const auto property = timeProperty("DTEND", end, allDay, zone, archiveZone);
     qint64 from = 0, to = 0;
     if (property.second.isEmpty() || !ArchiveSeconds(start, &from) || !ArchiveSeconds(end, &to))
         return property;
-    const QByteArray startValue = timeProperty("DTSTART", start, allDay, zone).second;
+    const QByteArray startValue = timeProperty("DTSTART", start, allDay, zone, archiveZone).second;
     const bool after = allDay ? property.second > startValue : to > from;
     if (after)
         return property;
     if (to < from)
         *lost = QStringLiteral("its end (%1) is before its start, so it is written without one").arg(end.trimmed());
     return {};
+}
+
+struct EventTimes {
+    ZoneRules zone;
+    QPair<QByteArray, QByteArray> dtStart;  // empty value: no usable start
+    RepeatRule repeat;
+};
+
+// The start and repeat rule of an event in givenZone. A repeat that starts before its zone data
+// keeps its local time when the data's rules are stated from its start on; a single time there is
+// written in UTC, which every reader takes alike (some read such a zone by its name, with that
+// zone's own history).
+EventTimes timesIn(const ZoneRules &givenZone, const QString &start, bool allDay, const QString &recurrence,
+                   const ZoneRules *archiveZone)
+{
+    EventTimes times{givenZone, {}, {}};
+    qint64 startSeconds = 0;
+    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
+        times.zone = givenZone.extendedTo(startSeconds);
+    times.dtStart = timeProperty("DTSTART", start, allDay, times.zone, archiveZone);
+    if (times.dtStart.second.isEmpty())
+        return times;
+    const ZoneRules &zone = times.zone;
+    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
+    // A start in UTC may lie on another day than the one the pattern counts from.
+    times.repeat = times.dtStart.second.endsWith('Z')
+        ? ZonelessRepeatRule(recurrence, until, times.dtStart.second)
+        : FittedToStart(RepeatRuleOf(recurrence, until, times.dtStart.second), times.dtStart.second);
+    QString repeatEnd;
+    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
+    if (times.repeat.kind == RepeatRule::Rule && RepeatEndsBefore(recurrence, startSeconds, &repeatEnd))
+        times.repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                                  QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
+    if (times.repeat.kind != RepeatRule::Rule) {
+        times.zone = givenZone;
+        times.dtStart = timeProperty("DTSTART", start, allDay, givenZone, archiveZone);
+    }
+    return times;
 }
 
 }  // namespace
@@ -95,7 +134,8 @@ void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QBy
 }
 
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
-                             const QByteArray &description, const QByteArray &now, QString *unwritten)
+                             const QByteArray &description, const QByteArray &now, QString *unwritten,
+                             const ZoneRules *archiveZone)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kEventEnd, tag); };
     const QString start = text("<OPFCalendarEventCopyStartTime");
@@ -105,16 +145,19 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (stamp.isEmpty())
         stamp = now;
     const QString eventUid = text("<OPFCalendarEventCopyUUID");
-    // A repeat that starts before its zone data keeps its local time when the data's rules are
-    // stated from its start on; a single time there is written in UTC, which every reader takes
-    // alike (some read such a zone by its name, with that zone's own history).
-    const ZoneRules givenZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
+    const ZoneRules ownZone(text("<OPFCalendarEventGetStartTimeZoneICSData"));
     const QString recurrence = text("<OPFCalendarEventCopyRecurrence");
-    qint64 startSeconds = 0;
-    ZoneRules zone = givenZone;
-    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
-        zone = givenZone.extendedTo(startSeconds);
-    auto dtStart = timeProperty("DTSTART", start, allDay, zone);
+    // A repeat without zone data is the user's: in the zone the archive shows it keeps its local
+    // time and its days across that zone's clock changes.
+    const bool borrowsZone =
+        !ownZone.isValid() && archiveZone && archiveZone->isValid() && !recurrence.trimmed().isEmpty();
+    EventTimes times = timesIn(borrowsZone ? *archiveZone : ownZone, start, allDay, recurrence, archiveZone);
+    // A pattern that names no day of its start there belongs to another zone: its UTC days are tried.
+    if (borrowsZone && times.repeat.kind == RepeatRule::Unsupported)
+        times = timesIn(ownZone, start, allDay, recurrence, archiveZone);
+    const ZoneRules &zone = times.zone;
+    const auto &dtStart = times.dtStart;
+    const RepeatRule &repeat = times.repeat;
     if (dtStart.second.isEmpty()) {
         // Every event needs a start: without one there is no valid file to write.
         if (unwritten)
@@ -122,24 +165,20 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
                                          : QStringLiteral("its start time (%1) is no real date and time").arg(start);
         return QByteArray();
     }
-    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone); };
-    // A start in UTC may lie on another day than the one the pattern counts from.
-    const RepeatRule repeat = dtStart.second.endsWith('Z')
-        ? ZonelessRepeatRule(recurrence, until, dtStart.second)
-        : FittedToStart(RepeatRuleOf(recurrence, until, dtStart.second), dtStart.second);
-    if (repeat.kind != RepeatRule::Rule) {
-        zone = givenZone;
-        dtStart = timeProperty("DTSTART", start, allDay, zone);
-    }
     QStringList lost;
     if (repeat.kind == RepeatRule::Unsupported)
         lost << QStringLiteral("written as a single item, ") + repeat.reason;
     QString endLost;
-    const auto dtEnd = endProperty(start, end, allDay, zone, &endLost);
+    const auto dtEnd = endProperty(start, end, allDay, zone, archiveZone, &endLost);
     if (!endLost.isEmpty())
         lost << endLost;
-    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone).second.isEmpty())
+    else if (!end.isEmpty() && timeProperty("DTEND", end, allDay, zone, archiveZone).second.isEmpty())
         lost << QStringLiteral("its end time (%1) is no real date and time").arg(end);
+    for (const auto &time : {qMakePair(QStringLiteral("start"), start), qMakePair(QStringLiteral("end"), end)}) {
+        if (ArchiveTimeMoved(time.second))
+            lost << QStringLiteral("its %1 time (%2) names no real time of day, so the nearest one is written")
+                        .arg(time.first, time.second.trimmed());
+    }
     const QString summary = rec.pSummary ? QString::fromUtf8(rec.pSummary) : text("<OPFCalendarEventCopySummary");
     const QString location = rec.pLocation ? QString::fromUtf8(rec.pLocation) : text("<OPFCalendarEventCopyLocation");
     // An element that is opened but never closed has a value no one can read back.
@@ -164,8 +203,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.addText("SUMMARY", summary);
     lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
-        lines.addText("DESCRIPTION",
-                      UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
+        lines.addStoredText("DESCRIPTION", std::string_view(description.constData(), size_t(description.size())));
     addTime(lines, dtStart);
     addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)
@@ -200,7 +238,7 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray description =
-            rec.dwDescriptionLength ? ReadArchiveBytes(rec.dwDescriptionOffset, rec.dwDescriptionLength) : QByteArray();
+            LongTextOf(element, rec.llItemOffset, rec.dwDescriptionOffset, rec.dwDescriptionLength);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
         const QString what =
@@ -211,8 +249,9 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
             continue;
         }
         QString unwritten;
-        const QByteArray bytes = CalendarEventFile(
-            rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now, &unwritten);
+        const QByteArray bytes =
+            CalendarEventFile(rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now,
+                              &unwritten, &run->archiveZone());
         if (bytes.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder, unwritten);
             continue;

@@ -5,6 +5,7 @@
 #include "save/SaveGlobals.h"
 #include "save/SaveRun.h"
 #include "save/pim/CalendarRules.h"
+#include "save/pim/ContactPhoto.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -15,6 +16,9 @@
 
 #include <QRegularExpression>
 #include <QStringList>
+#include <QUuid>
+
+#include <climits>
 
 namespace {
 
@@ -202,8 +206,17 @@ bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, 
     return false;
 }
 
+QString ContactUid(std::string_view element, qint64 itemOffset)
+{
+    static const QUuid space(0x5c3b9e4au, 0x2f61, 0x4d8e, 0x9a, 0x27, 0x61, 0x0e, 0xc4, 0x3d, 0x8b, 0x52);
+    const QByteArray name = QByteArray::number(itemOffset) + ':'
+        + QByteArray::fromRawData(element.data(), int(qMin<size_t>(element.size(), INT_MAX)));
+    return QUuid::createUuidV5(space, name).toString(QUuid::WithoutBraces).toUpper();
+}
+
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
-                       const QByteArray &notes, QStringList *leftOut)
+                       const QByteArray &notes, QStringList *leftOut, const ContactPhoto *photo,
+                       const ZoneRules *archiveZone)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kContactEnd, tag); };
     // The record keeps names only up to 255 characters; the element has them whole.
@@ -243,12 +256,12 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     }
     lines.addText("URL", text("<OPFContactCopyHomeWebPage"));
     lines.addText("URL;TYPE=WORK", text("<OPFContactCopyBusinessHomePage"));
-    const QByteArray birthday = ArchiveDateLocalIsoDay(text("<OPFContactCopyBirthday"));
+    const QByteArray birthday = ArchiveDateLocalIsoDay(text("<OPFContactCopyBirthday"), archiveZone);
     if (!birthday.isEmpty())
         lines.add("BDAY", birthday);
     for (const QString &address : emailAddresses(element, "<OPFContactCopyIMAddressList"))
         lines.add("IMPP", EscapeText(imUri(address)));
-    const QByteArray anniversary = ArchiveDateLocalIsoDay(text("<OPFContactCopyAnniversary"));
+    const QByteArray anniversary = ArchiveDateLocalIsoDay(text("<OPFContactCopyAnniversary"), archiveZone);
     if (!anniversary.isEmpty())
         lines.add("X-ANNIVERSARY", anniversary);
     lines.addText("X-SPOUSE", text("<OPFContactCopySpousesName"));
@@ -256,10 +269,12 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
-        lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
+        lines.addStoredText("NOTE", std::string_view(notes.constData(), size_t(notes.size())));
     const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);
+    if (photo && !photo->base64.isEmpty())
+        lines.add(PhotoProperty(*photo), photo->base64);
     QStringList notHeld;
     for (const LeftOutField &field : kLeftOut) {
         if (!text(field.tag).isEmpty())
@@ -290,10 +305,10 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         reportItem(QStringLiteral("Saving Contacts Folders..."));
 
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const QByteArray notes =
-            rec.dwNotesLength ? ReadArchiveBytes(rec.dwNotesOffset, rec.dwNotesLength) : QByteArray();
+        const QByteArray notes = LongTextOf(element, rec.llItemOffset, rec.dwNotesOffset, rec.dwNotesLength);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
+        uid = ContactUid(std::string_view(element.constData(), size_t(element.size())), rec.llItemOffset);
         QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                    QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
         // A contact known by its display name alone is named by it.
@@ -307,18 +322,24 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             continue;
         }
         QStringList leftOut;
-        const QByteArray card =
-            ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())), notes, &leftOut);
+        const ContactPhoto photo = ReadContactPhoto(rec.dwPictureOffset, rec.dwPictureLength,
+                                                    [](qint64 at, qint64 n) { return ReadArchiveBytes(at, n); });
+        const QByteArray card = ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())),
+                                            notes, &leftOut, &photo, &run->archiveZone());
         if (card.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder,
                           QStringLiteral("it holds no name or other field to save"));
             continue;
         }
+        QStringList lost;
+        if (!leftOut.isEmpty())
+            lost << QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", "));
+        if (!photo.problem.isEmpty())
+            lost << photo.problem;
         QString path, error;
         const bool written = WritePimFile(file, card, &path, &error);
-        if (written && !leftOut.isEmpty())
-            NotePimIncomplete(run->mail, what, path,
-                              QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", ")));
+        if (written && !lost.isEmpty())
+            NotePimIncomplete(run->mail, what, path, lost.join(QStringLiteral("; ")));
         else
             NotePimResult(run->mail, written, what, path, error);
     }

@@ -47,20 +47,17 @@ QString decodedNoteText(const QByteArray &stored)
     return text;
 }
 
-// Whether a note's text is HTML rather than typed plain text: it opens with a tag, or holds a
-// document, a line break or a block's end tag. A typed "<" (an address in angle brackets,
-// "a<b and c>d") is no markup.
+// Whether a note's text is HTML rather than typed plain text: it opens with a document or with
+// an element's tag, as the exporter writes its notes ("<html ..."). A typed "<" anywhere else (a
+// "<br>" typed into the text, an address in angle brackets, "a<b and c>d") is no markup.
 bool isMarkup(const QString &text)
 {
     static const QRegularExpression opening(
-        QStringLiteral("^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|/?[a-z][a-z0-9]*(\\s[^<>]*)?/?>)"),
-        QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression markup(
         QStringLiteral(
-            "<\\s*(html|body)\\b[^>]*>|<\\s*br\\s*/?\\s*>|<\\s*/\\s*(p|div|span|font|b|i|u|em|strong|table|tr|td|ul|"
-            "ol|li|h[1-6]|pre|blockquote|a)\\s*>"),
+            "^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|(html|head|body|meta|style|p|div|span|font|b|i|u|em|strong|"
+            "table|ul|ol|h[1-6]|pre|blockquote|a)(\\s[^<>]*)?/?>)"),
         QRegularExpression::CaseInsensitiveOption);
-    return opening.match(text).hasMatch() || markup.match(text).hasMatch();
+    return opening.match(text).hasMatch();
 }
 
 // Typed plain text as typed: the archive's entities undone in one pass, each line break a LF.
@@ -70,13 +67,6 @@ QString plainNoteText(const QByteArray &stored)
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;
-}
-
-// A title or any text: a note with neither would be an empty file counted as saved.
-bool hasContent(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
-{
-    return !titleOf(rec, element).trimmed().isEmpty()
-        || (rec.dwTextLength != 0 && !decodedNoteText(stored).trimmed().isEmpty());
 }
 
 }  // namespace
@@ -89,8 +79,6 @@ QString NoteTextOf(const QByteArray &stored)
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element)
 {
-    if (!hasContent(rec, stored, element))
-        return QByteArray();
     ContentLines lines;
     AddCalendarHead(lines, kNoteProdId);
     lines.add("BEGIN", QByteArray("VJOURNAL"));
@@ -107,8 +95,6 @@ QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, con
 
 QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element)
 {
-    if (!hasContent(rec, stored, element))
-        return QByteArray();
     QByteArray out;
     const QString title = titleOf(rec, element);
     if (!title.isEmpty())
@@ -146,16 +132,14 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
-                                 .arg(titleOf(rec, element), QString::number(rec.dwTextOffset));
+                                 .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }
         const QByteArray bytes =
             appleMail ? NoteTextFile(rec, stored, element) : NoteCalendarFile(rec, uid, stored, element);
-        if (bytes.isEmpty())
-            NotePimResult(run->mail, false, what, file.folder, QStringLiteral("it holds no title or text to save"));
-        else
-            SavePimItem(run->mail, file, bytes, what);
+        // An empty note is saved as the empty note it is.
+        SavePimItem(run->mail, file, bytes, what);
     }
 }

@@ -1,5 +1,7 @@
 #include "save/pim/PimDates.h"
 
+#include "save/pim/CalendarRules.h"
+
 #include "scanner/DateConverter.h"
 
 #include <QDate>
@@ -37,14 +39,67 @@ QDateTime wallOf(qint64 seconds)
     return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
 }
 
+// Days stored without a zone and no zone known: a midnight from UTC-10 to UTC+13 lies on its
+// own day 13 hours on.
+constexpr qint64 kFallbackDayShift = 13 * 3600;
+
+QDate midnightDay(qint64 at, const ZoneRules *zone)
+{
+    if (zone && zone->isValid()) {
+        // Its yearly rules stated back to the day: a birthday of 1990 is read by the summer time
+        // rules the zone data gives, not by the offset before its first onset.
+        const QByteArray local = zone->extendedTo(at).localDate(at);
+        const QDate day = QDate::fromString(QString::fromLatin1(local), QStringLiteral("yyyyMMdd"));
+        if (day.isValid())
+            return day;
+    }
+    const QDate day = wallOf(at + kFallbackDayShift).date();
+    return day.year() <= 9999 ? day : wallOf(at).date();
+}
+
 // The day a stored midnight of an unknown zone stands for; empty for no real date.
-QDate dateOnlyDay(const QString &text)
+QDate dateOnlyDay(const QString &text, const ZoneRules *zone)
 {
     qint64 at = 0;
     if (!ArchiveWallSeconds(text, &at))
         return QDate();
-    const QDate day = wallOf(at + 12 * 3600).date();
-    return day.year() <= 9999 ? day : wallOf(at).date();
+    return midnightDay(at, zone);
+}
+
+}  // namespace
+
+namespace {
+
+enum class ClockForm { Real, EndOfDay, Moved };
+
+// The time of day of an archive text: "24:00:00" ends the day (the next day's midnight), a leap
+// second "hh:mm:60" is the second before, other impossible times take the nearest real one. An
+// unreadable time counts as 00:00:00.
+QTime clockOf(const QString &t, ClockForm *form)
+{
+    *form = ClockForm::Real;
+    // The time of day ends where a fraction or a zone letter begins ("10:20:30Z", "10:20:30.000").
+    int end = 11;
+    while (end < t.size() && (t.at(end).isDigit() || t.at(end) == QLatin1Char(':')))
+        ++end;
+    const QStringList pieces = t.mid(11, end - 11).split(QLatin1Char(':'));
+    bool ok = t.size() > 11 && t.at(10) == QLatin1Char('T') && pieces.size() >= 2 && pieces.size() <= 3;
+    const int h = ok ? number(pieces.at(0), &ok) : 0, m = ok ? number(pieces.at(1), &ok) : 0;
+    const int s = ok && pieces.size() == 3 ? number(pieces.at(2), &ok) : 0;
+    if (!ok || h < 0 || m < 0 || s < 0)
+        return QTime(0, 0);
+    if (h == 24 && m == 0 && s == 0) {
+        *form = ClockForm::EndOfDay;
+        return QTime(0, 0);
+    }
+    if (h <= 23 && m <= 59 && s == 60)
+        return QTime(h, m, 59);
+    if (QTime(h, m, s).isValid())
+        return QTime(h, m, s);
+    *form = ClockForm::Moved;
+    if (h > 23)
+        return QTime(23, 59, 59);
+    return m > 59 ? QTime(h, 59, 59) : QTime(h, m, 59);
 }
 
 }  // namespace
@@ -57,17 +112,18 @@ bool ArchiveWallSeconds(const QString &text, qint64 *seconds)
     const QDate day = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
     if (!day.isValid())
         return false;
-    // The time of day ends where a fraction or a zone letter begins ("10:20:30Z", "10:20:30.000").
-    int end = 11;
-    while (end < t.size() && (t.at(end).isDigit() || t.at(end) == QLatin1Char(':')))
-        ++end;
-    const QStringList pieces = t.mid(11, end - 11).split(QLatin1Char(':'));
-    bool ok = t.size() > 11 && t.at(10) == QLatin1Char('T') && pieces.size() >= 2 && pieces.size() <= 3;
-    const int h = ok ? number(pieces.at(0), &ok) : 0, m = ok ? number(pieces.at(1), &ok) : 0;
-    const int s = ok && pieces.size() == 3 ? number(pieces.at(2), &ok) : 0;
-    const QTime clock(h, m, s);
-    *seconds = QDateTime(day, ok && clock.isValid() ? clock : QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    ClockForm form = ClockForm::Real;
+    const QTime clock = clockOf(t, &form);
+    *seconds = QDateTime(form == ClockForm::EndOfDay ? day.addDays(1) : day, clock, Qt::UTC).toSecsSinceEpoch();
     return true;
+}
+
+bool ArchiveTimeMoved(const QString &text)
+{
+    ClockForm form = ClockForm::Real;
+    if (hasRealDate(text))
+        clockOf(text.trimmed(), &form);
+    return form == ClockForm::Moved;
 }
 
 bool PackedWallSeconds(const QByteArray &text, qint64 *seconds)
@@ -127,12 +183,17 @@ QByteArray SaveTimeUtc(const QString &saveStamp)
     return when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
 }
 
-QByteArray ArchiveDateLocalDay(const QString &text)
+QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone)
 {
-    return dateOnlyDay(text).toString(QStringLiteral("yyyyMMdd")).toLatin1();
+    return dateOnlyDay(text, archiveZone).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }
 
-QByteArray ArchiveDateLocalIsoDay(const QString &text)
+QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone)
 {
-    return dateOnlyDay(text).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+    return dateOnlyDay(text, archiveZone).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
+}
+
+QByteArray LocalDayOfMidnight(qint64 seconds, const ZoneRules *archiveZone)
+{
+    return midnightDay(seconds, archiveZone).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+class ZoneRules;
+
 // The one date core of the item writers. Every archive time is read as a wall time: the stored
 // UTC instant, or a wall time of the item's own zone. None of them passes through the converting
 // machine's zone, so the files are the same on every machine.
@@ -14,7 +16,11 @@
 // Seconds since 1970-01-01T00:00 of the wall time the text names ("YYYY-MM-DD", optionally
 // "Thh:mm:ss" with fractions or a "Z" after the seconds); false when it names no real date. An
 // unreadable time of day counts as 00:00:00.
+// "24:00:00" is the next day's midnight, "hh:mm:60" the second before it; any other impossible
+// time ("25:00:00", "10:61:00") the nearest real one, which ArchiveTimeMoved tells.
 bool ArchiveWallSeconds(const QString &text, qint64 *seconds);
+// Whether the text's time of day is impossible and was moved to the nearest real one.
+bool ArchiveTimeMoved(const QString &text);
 // "YYYYMMDDThhmmss" (or a trailing "Z"), the iCalendar form, as such wall seconds.
 bool PackedWallSeconds(const QByteArray &text, qint64 *seconds);
 // Wall seconds as "YYYYMMDDThhmmss" and "YYYYMMDD"; empty outside the years 0..9999.
@@ -32,8 +38,12 @@ QByteArray ArchiveDateUtc(const QString &text);
 // now when unreadable): the DTSTAMP of an item that carries no time of its own.
 QByteArray SaveTimeUtc(const QString &saveStamp);
 // The calendar day of a date-only value whose zone the item does not carry, "YYYYMMDD" (all-day
-// events): the UTC day of the stored time plus 12 hours, which is the local day of a midnight
-// anywhere from UTC-12 to UTC+12. The converting machine's zone never moves it.
-QByteArray ArchiveDateLocalDay(const QString &text);
+// events): the stored time is the local midnight of the user's zone in UTC. Its day in
+// archiveZone, the zone the archive shows (see ArchiveZone.h); without one, the UTC day of the
+// stored time plus 13 hours, which is the local day of a midnight anywhere from UTC-10 to UTC+13
+// (New Zealand's summer included). The converting machine's zone never moves it.
+QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone = nullptr);
 // The same day as "YYYY-MM-DD" (birthdays, anniversaries).
-QByteArray ArchiveDateLocalIsoDay(const QString &text);
+QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone = nullptr);
+// The day of the wall seconds of a stored midnight, as ArchiveDateLocalDay, "YYYYMMDD".
+QByteArray LocalDayOfMidnight(qint64 seconds, const ZoneRules *archiveZone = nullptr);

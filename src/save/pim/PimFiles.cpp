@@ -2,6 +2,7 @@
 
 #include "platform/FinderInfo.h"
 #include "platform/WholeFile.h"
+#include "save/MessageFields.h"
 #include "save/OutputLayout.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/ItemFileName.h"
@@ -155,6 +156,16 @@ void NotePimIncomplete(MailSaveContext &context, const QString &what, const QStr
 bool ReadBackIntact(const QByteArray &bytes, qint64 length)
 {
     return length <= 0 || (bytes.size() == length && bytes.at(0) != '\0');
+}
+
+QByteArray LongTextOf(const QByteArray &element, qint64 elementOffset, qint64 offset, quint32 length)
+{
+    if (length == 0)
+        return QByteArray();
+    const qint64 at = offset - elementOffset;
+    if (at >= 0 && at + qint64(length) <= element.size())
+        return QByteArray::fromRawData(element.constData() + at, int(length));
+    return ReadArchiveBytes(offset, length);
 }
 
 void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file)

@@ -48,5 +48,10 @@ void NotePimIncomplete(MailSaveContext &context, const QString &what, const QStr
 // counted as failed, never written as an empty file.
 bool ReadBackIntact(const QByteArray &bytes, qint64 length);
 
+// A long text of an item (description, notes) at offset: part of the item's element, read at
+// elementOffset, where it lies there (shared with it, so a long text is not held twice), else
+// read from the archive. Empty for length 0.
+QByteArray LongTextOf(const QByteArray &element, qint64 elementOffset, qint64 offset, quint32 length);
+
 // Counts an item whose text could no longer be read, with "what" named in the log.
 void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file);

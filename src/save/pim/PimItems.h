@@ -12,6 +12,8 @@ struct TasksInformation;
 struct NotesInformation;
 struct ContactInformation;
 struct CalenderInformation;
+struct ContactPhoto;
+class ZoneRules;
 
 // ---- tasks ----
 
@@ -67,7 +69,7 @@ QString EscapeScriptString(QString text);
 QString NoteTextOf(const QByteArray &stored);
 // element: the note's element, read for a title the record does not keep (empty when it does).
 // The text file keeps a plain-text note as typed; only HTML is rendered. A note with neither
-// title nor text gives no bytes for either file.
+// title nor text is an empty note: a journal entry without either, an empty text file.
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element = {});
 QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, std::string_view element = {});
@@ -75,15 +77,22 @@ QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, s
 // ---- contacts and calendar items ----
 
 // *leftOut (when given) receives the names of the contact's fields that no vCard field holds. A
-// contact without any field to save gives no bytes.
+// contact without any field to save gives no bytes. photo: its picture, written as PHOTO when it
+// has one. archiveZone: the zone whose days the birthday and anniversary are (see PimDates.h).
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
-                       const QByteArray &notes, QStringList *leftOut = nullptr);
+                       const QByteArray &notes, QStringList *leftOut = nullptr, const ContactPhoto *photo = nullptr,
+                       const ZoneRules *archiveZone = nullptr);
+// The UID of a contact, made from what the archive holds of it (its element and where it lies),
+// so that a second save of the same archive gives each card the UID of the first.
+QString ContactUid(std::string_view element, qint64 itemOffset);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
 // *unwritten (when given) receives what the file lacks of the item (a repeat pattern written as a
 // single item, an end before the start), empty when nothing. An item that can give no valid
 // event (no real start) gives no bytes, and *unwritten says why.
+// archiveZone: the zone whose days all-day events without zone data are (see PimDates.h).
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
-                             const QByteArray &description, const QByteArray &now, QString *unwritten = nullptr);
+                             const QByteArray &description, const QByteArray &now, QString *unwritten = nullptr,
+                             const ZoneRules *archiveZone = nullptr);
 
 class ContentLines;
 // A VALARM that shows a reminder at the trigger: property "TRIGGER" with a duration before the

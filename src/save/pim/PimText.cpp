@@ -4,6 +4,8 @@
 
 #include <QSet>
 
+#include <climits>
+
 namespace {
 
 constexpr int kMaxLineOctets = 75;
@@ -73,28 +75,106 @@ QString JoinLines(const QString &text)
 
 QByteArray FoldContentLine(const QByteArray &line)
 {
-    QByteArray out;
-    out.reserve(line.size() + line.size() / 70 * 3 + 2);
+    ContentLines lines;
+    lines.beginLine(QByteArray());
+    lines.appendValue(line.constData(), line.size());
+    lines.endLine();
+    return lines.bytes();
+}
+
+void ContentLines::beginLine(const QByteArray &name)
+{
+    m_column = 0;
+    m_room = kMaxLineOctets;
+    appendValue(name.constData(), name.size());
+}
+
+// Parts end on whole UTF-8 sequences, so a fold never needs to reach back into an earlier part.
+void ContentLines::appendValue(const char *data, int size)
+{
     int start = 0;
-    int room = kMaxLineOctets;
-    while (line.size() - start > room) {
-        int cut = start + room;
+    while (size - start > m_room - m_column) {
+        int cut = start + (m_room - m_column);
         // Back up to the first byte of a UTF-8 sequence.
-        while (cut > start + 1 && (quint8(line.at(cut)) & 0xC0) == 0x80)
+        const int floor = m_column == 0 ? start + 1 : start;
+        while (cut > floor && (quint8(data[cut]) & 0xC0) == 0x80)
             --cut;
-        out += line.mid(start, cut - start);
-        out += "\r\n ";
+        m_bytes.append(data + start, cut - start);
+        m_bytes += "\r\n ";
         start = cut;
-        room = kMaxLineOctets - 1;  // the leading space counts
+        m_column = 0;
+        m_room = kMaxLineOctets - 1;  // the leading space counts
     }
-    out += line.mid(start);
-    out += "\r\n";
-    return out;
+    m_bytes.append(data + start, size - start);
+    m_column += size - start;
+}
+
+void ContentLines::endLine()
+{
+    m_bytes += "\r\n";
 }
 
 void ContentLines::add(const QByteArray &name, const QByteArray &value)
 {
-    m_bytes += FoldContentLine(name + ':' + value);
+    beginLine(name + ':');
+    appendValue(value.constData(), value.size());
+    endLine();
+}
+
+namespace {
+
+// Stored text is read this many bytes at a time.
+constexpr size_t kStoredChunk = 1 << 20;
+
+// Where a chunk of stored text that would end at at may end: not inside a UTF-8 sequence, nor
+// inside an entity reference (none is longer than kLongestEntity).
+size_t chunkEnd(std::string_view text, size_t from, size_t at)
+{
+    if (at >= text.size())
+        return text.size();
+    size_t cut = at;
+    for (int i = 0; i < 3 && cut > from + 1 && (quint8(text[cut]) & 0xC0) == 0x80; ++i)
+        --cut;
+    constexpr size_t kLongestEntity = 32;
+    const size_t amp = text.rfind('&', cut - 1);
+    if (amp != std::string_view::npos && amp > from && cut - amp < kLongestEntity && text.find(';', amp) >= cut)
+        cut = amp;
+    return cut;
+}
+
+}  // namespace
+
+void ContentLines::addStoredText(const QByteArray &name, std::string_view stored)
+{
+    const size_t nul = stored.find('\0');
+    if (nul != std::string_view::npos)
+        stored = stored.substr(0, nul);
+    // Room for the whole line at once: growing it would hold two copies for a moment.
+    m_bytes.reserve(m_bytes.size() + int(qMin<size_t>(stored.size() + stored.size() / 16 + 256, INT_MAX / 2)));
+    bool begun = false;
+    QString carry;
+    for (size_t from = 0; from < stored.size();) {
+        const size_t to = chunkEnd(stored, from, from + kStoredChunk);
+        QString text =
+            carry + UnescapeXmlEntities(QString::fromUtf8(stored.data() + from, int(to - from)), EntityForm::Scanned);
+        from = to;
+        carry.clear();
+        // A CR whose LF may open the next chunk: the pair is one line break.
+        if (from < stored.size() && text.endsWith(QLatin1Char('\r'))) {
+            carry = QStringLiteral("\r");
+            text.chop(1);
+        }
+        if (!begun && text.isEmpty() && carry.isEmpty())
+            continue;
+        const QByteArray escaped = EscapeText(text).toUtf8();
+        if (!begun) {
+            beginLine(name + ':');
+            begun = true;
+        }
+        appendValue(escaped.constData(), escaped.size());
+    }
+    if (begun)
+        endLine();
 }
 
 void ContentLines::add(const QByteArray &name, const QString &value)

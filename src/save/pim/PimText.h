@@ -4,6 +4,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <string_view>
+
 // Text value escaping shared by vCard and iCalendar: backslash, semicolon and comma get a
 // backslash; each line break (CR LF, CR or LF) becomes "\n".
 QString EscapeText(const QString &text);
@@ -25,10 +27,22 @@ public:
     void add(const QByteArray &name, const QByteArray &value);
     // Only when value is not empty.
     void addText(const QByteArray &name, const QString &value);
+    // addText of a long stored text (a description): cut at its first NUL, entities undone as
+    // the scanner does, written chunk by chunk, so the text is never held again whole in any
+    // other form; the bytes are those of addText.
+    void addStoredText(const QByteArray &name, std::string_view stored);
     const QByteArray &bytes() const { return m_bytes; }
 
 private:
+    friend QByteArray FoldContentLine(const QByteArray &line);
+    // A content line in parts: its folds go where the octets of the whole line put them.
+    void beginLine(const QByteArray &name);
+    void appendValue(const char *data, int size);
+    void endLine();
+
     QByteArray m_bytes;
+    int m_column = 0;  // octets on the current physical line
+    int m_room = 0;    // octets that line may hold
 };
 
 // The four lines that open every iCalendar file we write: BEGIN, VERSION, PRODID, METHOD.

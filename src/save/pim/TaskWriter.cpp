@@ -168,6 +168,16 @@ TaskDates TaskDatesOf(std::string_view element)
         if (!bad.second.isEmpty())
             dates.unusable << QStringLiteral("its %1 time (%2) is no real date and time").arg(bad.first, bad.second);
     }
+    static const char *const kTimes[][2] = {{"start", "<OPFTaskCopyStartDateTime"},
+                                            {"due", "<OPFTaskCopyDueDateTime"},
+                                            {"reminder", "<OPFTaskCopyReminderTime"}};
+    for (const auto &time : kTimes) {
+        const QString value = ItemElementText(element, "</task>", time[1]);
+        if (ArchiveTimeMoved(value))
+            dates.unusable << QStringLiteral(
+                                  "its %1 time (%2) names no real time of day, so the nearest one is written")
+                                  .arg(QLatin1String(time[0]), value);
+    }
     // The record keeps no name over 255 characters, nor its line breaks; the element has it whole.
     dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
     dates.notePlain = ItemElementText(element, "</task>", "<OPFTaskCopyNotePlain");
@@ -209,7 +219,14 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
     };
     const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
-    const RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    qint64 firstSeconds = 0;
+    QString repeatEnd;
+    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
+    if (repeat.kind == RepeatRule::Rule && PackedWallSeconds(firstTime.left(15), &firstSeconds)
+        && RepeatEndsBefore(dates.recurrence, firstSeconds, &repeatEnd))
+        repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                            QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
     if (unwritten) {
         QStringList lost = dates.unusable;
         if (repeat.kind == RepeatRule::Unsupported)

@@ -1,5 +1,7 @@
 #include "save/SafeNames.h"
 
+#include "save/BidiControls.h"
+
 QByteArray Utf8Left(const QByteArray &text, int bytes)
 {
     if (text.size() <= bytes)
@@ -70,8 +72,10 @@ QString NameForLine(const QByteArray &name)
     return out;
 }
 
-QByteArray SafeFolderPart(const QByteArray &part, int maxBytes, bool asText)
+QByteArray SafeFolderPart(const QByteArray &rawPart, int maxBytes, bool asText)
 {
+    // A folder named "invoice<U+202E>fdp.exe" would show as another name in every file manager.
+    const QByteArray part = WithoutBidiControls(rawPart);
     QByteArray out;
     out.reserve(part.size());
     for (int i = 0; i < part.size();) {

@@ -26,8 +26,8 @@ QByteArray NumberedWithin(const QByteArray &stem, const QByteArray &number, cons
 // \xHH, so a name never reads as another.
 QString NameForLine(const QByteArray &name);
 
-// part as one safe component of at most maxBytes bytes: control characters (C0, DEL, C1), NUL
-// and backslash made '_', a name of dots only ("." and "..") or an empty one made of
-// underscores, and cut between characters. asText: each byte that is not part of a UTF-8
-// character made '_' as well, for names that become text.
+// part as one safe component of at most maxBytes bytes: bidirectional controls dropped, control
+// characters (C0, DEL, C1), NUL and backslash made '_', a name of dots only ("." and "..") or an
+// empty one made of underscores, and cut between characters. asText: each byte that is not part
+// of a UTF-8 character made '_' as well, for names that become text.
 QByteArray SafeFolderPart(const QByteArray &part, int maxBytes, bool asText = false);

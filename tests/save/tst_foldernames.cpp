@@ -6,6 +6,7 @@
 #include "OlmXml.h"
 #include "SaveTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "save/BidiControls.h"
 #include "save/FolderNames.h"
 #include "save/OutputLayout.h"
 #include "save/QMailSavingThread.h"
@@ -42,6 +43,9 @@ QStringList ClashingFolders()
             QStringLiteral("Box/a_b"),
             QStringLiteral("Box/d\u0085\u009b"),
             QStringLiteral("Box/d__"),
+            QStringLiteral("Box/invoice\u202Efdp.exe"),
+            QStringLiteral("Box/invoicefdp.exe"),
+            QStringLiteral("Box/\u2067\u200F"),
             QStringLiteral("Box/In") + QChar(0) + QStringLiteral("box")};
 }
 
@@ -175,7 +179,8 @@ void FolderNamesTest::siblingsKeptApart()
         for (const QString &part : path.split(QLatin1Char('/'))) {
             QVERIFY(part.toUtf8().size() <= 250 && part != QLatin1String(".") && part != QLatin1String(".."));
             for (const QChar ch : part)
-                QVERIFY(ch.unicode() >= 0x20 && ch.unicode() != 0x7F && !(ch.unicode() >= 0x80 && ch.unicode() <= 0x9F));
+                QVERIFY(ch.unicode() >= 0x20 && ch.unicode() != 0x7F && !(ch.unicode() >= 0x80 && ch.unicode() <= 0x9F)
+                        && !IsBidiControl(ch.unicode()));
         }
     }
     // A line shows a control character as its code, so a name never reads as another.

@@ -25,7 +25,8 @@ bool elementText(const ItemElements &piece, std::string_view startTag, QString *
     const ElementSpan span = piece.value(startTag);
     if (!span.found)
         return false;
-    *text = decodeUpToNul(ElementBytes(piece.item(), span));
+    std::string plain;
+    *text = decodeUpToNul(PlainElementText(ElementBytes(piece.item(), span), &plain));
     return true;
 }
 

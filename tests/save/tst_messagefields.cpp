@@ -252,6 +252,16 @@ void MessageFieldsTest::lists_data()
     brokenClose.replace("</messageAttachment>", "</#essageAttachment>");
     QTest::newRow("damaged close tag of the last attachment: it is kept")
         << emails(email(element(kAtt, attachment("c.txt", "u/c") + brokenClose))) << "urls" << "u/c;u/a;";
+    // Tags inside comments and CDATA are text: no recipient comes from them.
+    QTest::newRow("recipient inside a comment is no recipient")
+        << emails(email(element(kTo, address("a@x") + "<!-- " + address("ghost@evil.example", "Ghost") + " -->" + address("b@x"))))
+        << "to" << "a@x;b@x;";
+    QTest::newRow("recipient inside CDATA is no recipient")
+        << emails(email(element(kTo, address("a@x") + "<![CDATA[" + address("ghost@evil.example") + "]]>")))
+        << "to" << "a@x;";
+    QTest::newRow("blank before the list's close tag's '>'")
+        << emails(email(element(kFrom, address("p@x", "P")).replace("</OPFMessageCopyFromAddresses>", "</OPFMessageCopyFromAddresses\n>")))
+        << "from" << "p@x;";
     const QByteArray nulUrl = attachment("a", "u/a").replace("u/a", QByteArray("u/a\0zz", 6));
     QTest::newRow("NUL in a URL: the entry name up to it")
         << emails(email(element(kAtt, nulUrl + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";

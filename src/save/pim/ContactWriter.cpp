@@ -105,17 +105,19 @@ QStringList emailAddresses(std::string_view element, const char *listTag = "<OPF
         for (size_t at = list.find('<'); at != std::string_view::npos; at = list.find('<', at + 1)) {
             if (at + 1 < list.size() && list[at + 1] == '/')
                 continue;
-            const size_t end = StartTagEnd(list, at);
+            const size_t skipped = MarkupEnd(list, at);
+            if (skipped != std::string_view::npos) {
+                at = skipped - 1;  // a comment or CDATA: no entry inside
+                continue;
+            }
+            const size_t end = StartTagLimit(list, at);
             std::string_view raw;
-            if (FindAttribute(list.substr(at, end == std::string_view::npos ? end : end - at),
-                              "OPFContactEmailAddressAddress", &raw)) {
+            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw)) {
                 const QString address = UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned);
                 if (!address.isEmpty())
                     found << address;
             }
-            if (end == std::string_view::npos)
-                break;
-            at = end;
+            at = end - 1;  // the search goes on from the tag's end
         }
         return true;
     });

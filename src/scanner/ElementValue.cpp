@@ -147,7 +147,10 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, s
     ElementSpan span;
     if (s == std::string_view::npos)
         return span;
-    size_t gt = StartTagLimit(item, s);
+    // The exporter's own form ends after a fixed text: no need to scan it.
+    static constexpr std::string_view kUsual = " xml:space=\"preserve\">";
+    size_t gt = item.compare(s + startTag.size(), kUsual.size(), kUsual) == 0 ? s + startTag.size() + kUsual.size() - 1
+                                                                              : StartTagLimit(item, s);
     // A start tag cut by a '<' (damage): its first '>' ends it, as it always did.
     if (gt < item.size() && item[gt] != '>')
         gt = item.find('>', gt);
@@ -183,21 +186,36 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     return spanAt(item, startTag, FindStartTag(item, startTag, 0));
 }
 
+namespace {
+
+// The bytes that end a start tag or open a quoted value in it.
+struct TagStops {
+    bool stop[256] = {};
+    constexpr TagStops() : stop() { stop[uchar('<')] = stop[uchar('>')] = stop[uchar('"')] = stop[uchar('\'')] = true; }
+};
+constexpr TagStops kTagStops;
+
+}  // namespace
+
 size_t StartTagLimit(std::string_view text, size_t lt)
 {
     // A '<' outside quotes starts the next tag, so every tag's scan ends there whatever a damaged
     // tag holds. A quote that never closes is damage: it is read as a plain character.
-    for (size_t i = lt + 1; i < text.size(); ++i) {
-        const char c = text[i];
+    const char *base = text.data();
+    const size_t size = text.size();
+    for (size_t i = lt + 1; i < size; ++i) {
+        const char c = base[i];
+        if (!kTagStops.stop[uchar(c)])
+            continue;
         if (c == '<' || c == '>')
             return i;
-        if (c == '"' || c == '\'') {
-            const void *close = memchr(text.data() + i + 1, c, text.size() - i - 1);
-            if (close)
-                i = size_t(static_cast<const char *>(close) - text.data());
-        }
+        size_t close = i + 1;
+        while (close < size && base[close] != c)
+            ++close;
+        if (close < size)
+            i = close;
     }
-    return text.size();
+    return size;
 }
 
 size_t StartTagEnd(std::string_view text, size_t lt)

@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string_view>
@@ -194,7 +195,7 @@ AttachmentInfo parseAttachment(std::string_view tag)
     if (!hasId)
         a.contentId = QStringLiteral("no");
     a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");
-    a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Six));
+    a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Scanned));
     QString url = attributeWithNuls(tag, "OPFAttachmentURL");
     // Entry names end at their first NUL, as the scanner keeps them.
     const int nul = url.indexOf(QChar(0));
@@ -240,7 +241,11 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
     QString id = element.trimmed();
     if (id.isEmpty())
         return;
-    id = UnescapeXmlEntities(id, EntityForm::Three);
+    // References are undone once, as an XML reader does; line breaks and other controls that
+    // character references put in an id would break the header line.
+    id = UnescapeXmlEntities(id, EntityForm::Scanned);
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; };
+    id.truncate(int(std::remove_if(id.begin(), id.end(), isControl) - id.begin()));
     if (id.endsWith(QLatin1Char('>')))
         id.chop(1);
     if (id.size() > 254)

@@ -242,6 +242,10 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kAtt, "<messageAttachment OPFAttachmentURL='u/b' OPFAttachmentName='banner.png' "
                                           "OPFAttachmentContentType='image/png'/>")))
         << "names" << "banner.png;";
+    QTest::newRow("character references in an attachment name")
+        << emails(email(element(kAtt, attachment("caf&#xE9; &#128512;.txt", "u/a")))) << "names" << QString::fromUtf8("café 😀.txt;");
+    QTest::newRow("a reference to a reference in an attachment name stays")
+        << emails(email(element(kAtt, attachment("a&amp;gt;b", "u/a")))) << "names" << "a&gt;b;";
     // A NUL from damage costs only that name's character, never the other attachments.
     const QByteArray nulName = attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
     QTest::newRow("NUL in one attachment name: name kept with a placeholder")
@@ -345,7 +349,9 @@ void MessageFieldsTest::messageId_data()
     QTest::newRow("bare id, closing form gets both brackets") << QByteArray("a@b") << closing << "<a@b>";
     QTest::newRow("escaped open, real close") << QByteArray("&lt;a@b>") << angle << "<a@b>";
     QTest::newRow("escaped open, real close, closing form") << QByteArray("&lt;a@b>") << closing << "<a@b>";
-    QTest::newRow("escaped close stays escaped") << QByteArray("&lt;a@b&gt;") << angle << "<a@b&gt;>";
+    QTest::newRow("escaped close decoded once") << QByteArray("&lt;a@b&gt;") << angle << "<a@b>";
+    QTest::newRow("character references decoded, line breaks dropped") << QByteArray("&#60;a&#x40;b&gt;&#13;&#10;") << angle << "<a@b>";
+    QTest::newRow("a reference to a reference stays") << QByteArray("a&amp;lt;b@c") << angle << "<a&lt;b@c>";
     QTest::newRow("white space around is dropped") << QByteArray("  \n<a@b>\t") << angle << "<a@b>";
     QTest::newRow("empty stores nothing") << QByteArray("   ") << angle << "";
     QTest::newRow("254 characters stored") << QByteArray(254, 'i') << angle << "<" + QString(254, QLatin1Char('i')) + ">";

@@ -153,6 +153,44 @@ void parseSenders(const QVector<AddressEntry> &entries, AddressListLimit mode, Q
     *member = list;
 }
 
+// Who an entry is in the log: its name, else its address, else its number.
+QString entryWho(const AddressEntry &e, int index)
+{
+    const QString &text = e.hasName && !e.name.isEmpty() ? e.name : e.address;
+    return text.trimmed().isEmpty() ? QStringLiteral("number %1").arg(index + 1)
+                                    : QStringLiteral("\"%1\"").arg(UnescapeXmlEntities(text, EntityForm::Scanned));
+}
+
+// The From line holds the last sender's address: every other sender with an address of its own
+// is named in the log, so none is lost without a line.
+void noteUnwrittenSenders(const QVector<AddressEntry> &entries, const QString &why, bool all, QStringList *unread)
+{
+    const QString written = entries.isEmpty() ? QString() : entries.last().address.trimmed();
+    for (int i = 0; i < entries.size() - (all ? 0 : 1); ++i) {
+        const AddressEntry &e = entries.at(i);
+        const QString address = e.address.trimmed();
+        if (e.hasAddress && !address.isEmpty() && (all || address != written))
+            unread->append(QStringLiteral("From entry %1: %2").arg(entryWho(e, i), why));
+    }
+}
+
+// Sender lists after the first one of an email: their senders are named in the log.
+void noteLaterSenderLists(const ItemElements &piece, const ElementSpan &first, QStringList *unread)
+{
+    const std::string_view item = piece.item();
+    size_t from = size_t(first.start + first.length);
+    for (size_t at = FindStartTag(item, "<OPFMessageCopyFromAddresses", from); at != std::string_view::npos;
+         at = FindStartTag(item, "<OPFMessageCopyFromAddresses", from)) {
+        const std::string_view rest = item.substr(at);
+        const ElementSpan span = GetElementValue(rest, "<OPFMessageCopyFromAddresses");
+        if (!span.found)
+            return;
+        noteUnwrittenSenders(addressEntries(ElementBytes(rest, span)),
+                             QStringLiteral("in a second sender list, not written"), true, unread);
+        from = at + size_t(span.start + span.length);
+    }
+}
+
 // The display names of the named senders for the writers' From line (decoded once, commas
 // removed), and the last sender's name as written for the preview.
 void parseSenderNames(const QVector<AddressEntry> &entries, QStringList *member, QString *last)
@@ -277,6 +315,10 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
         const QVector<AddressEntry> senders = addressEntries(bytes);
         parseSenders(senders, mode, &f->strFromList, &f->unreadAddresses);
         parseSenderNames(senders, &f->fromNames, &f->lastSenderName);
+        if (!f->strFromList.isEmpty())
+            noteUnwrittenSenders(senders, QStringLiteral("not written, the From line holds the last sender only"),
+                                 false, &f->unreadAddresses);
+        noteLaterSenderLists(piece, piece.value("<OPFMessageCopyFromAddresses"), &f->unreadAddresses);
     }
     if (raw("<OPFMessageCopyToAddresses", &bytes))
         parseRecipients(bytes, ListKind::To, mode, &f->strToList, &f->toRecipients, &f->unreadAddresses);

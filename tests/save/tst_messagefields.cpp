@@ -85,6 +85,7 @@ private Q_SLOTS:
     void writtenSenderListIsBounded();
     void attachmentsStayParallel();
     void unreadAddressesAreNamed();
+    void sendersNotWrittenAreNamed();
     void messageId_data();
     void messageId();
     void reads_data();
@@ -335,6 +336,22 @@ void MessageFieldsTest::unreadAddressesAreNamed()
     QCOMPARE(f.toRecipients.size(), 2);
     QCOMPARE(f.unreadAddresses, QStringList({QStringLiteral("From entry \"Alice\": no address could be read"),
                                              QStringLiteral("To entry number 2: no address could be read")}));
+}
+
+// Senders the From line does not hold are named with the message: none is lost without a line.
+void MessageFieldsTest::sendersNotWrittenAreNamed()
+{
+    const QByteArray second = element(kFrom, address("s@x", "Second") + address("s2@x"));
+    const MailMessageFields f = ParseMessageXml(
+        emails(email(element(kFrom, address("a@x", "A") + address("b@x") + address("b@x", "B again")) + second)),
+        MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+    QCOMPARE(f.strFromList, QStringLiteral("b@x;b@x;b@x;"));
+    QCOMPARE(f.unreadAddresses,
+             QStringList({QStringLiteral("From entry \"A\": not written, the From line holds the last sender only"),
+                          QStringLiteral("From entry \"Second\": in a second sender list, not written"),
+                          QStringLiteral("From entry \"s2@x\": in a second sender list, not written")}));
+    QCOMPARE(ParseMessageXml(emails(email(element(kFrom, address("a@x", "A") + address("a@x", "A"))))).unreadAddresses,
+             QStringList());
 }
 
 void MessageFieldsTest::messageId_data()

@@ -210,6 +210,10 @@ void oracle(const QByteArray &xml, QString *subject, QStringList *addresses, QSt
 
 void compare(const Message &m)
 {
+    // FUZZ_XML_SHOW=1 prints what an input generates, to follow a finding by eye.
+    static const bool show = qEnvironmentVariableIsSet("FUZZ_XML_SHOW");
+    if (show)
+        fprintf(stderr, "%s\n", m.xml.constData());
     QString subject;
     QStringList addresses, names;
     oracle(m.xml, &subject, &addresses, &names);

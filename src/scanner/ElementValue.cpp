@@ -391,6 +391,39 @@ std::string_view PlainElementText(std::string_view raw, std::string *storage)
     return *storage;
 }
 
+namespace {
+
+// Whether a '<' of the text starts something other than a comment, CDATA section or processing
+// instruction.
+bool holdsTags(std::string_view text)
+{
+    for (size_t lt = text.find('<'); lt != std::string_view::npos;) {
+        const size_t end = MarkupEnd(text, lt);
+        if (end == std::string_view::npos)
+            return true;
+        lt = text.find('<', end);
+    }
+    return false;
+}
+
+}  // namespace
+
+QByteArray PlainElementBytes(const QByteArray &raw)
+{
+    const std::string_view text(raw.constData(), size_t(raw.size()));
+    if (holdsTags(text))
+        return raw;
+    std::string storage;
+    const std::string_view plain = PlainElementText(text, &storage);
+    return plain.data() == raw.constData() ? raw : QByteArray(plain.data(), int(plain.size()));
+}
+
+QString ElementText(std::string_view raw)
+{
+    std::string storage;
+    return UnescapeXmlEntities(DecodeTrimmed(PlainElementText(raw, &storage)), EntityForm::Scanned);
+}
+
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
 {
     if (!span.found)

@@ -83,6 +83,14 @@ size_t MarkupEnd(std::string_view text, size_t lt);
 // once gives what an XML reader gives. raw itself (no copy) when it holds no '<'.
 std::string_view PlainElementText(std::string_view raw, std::string *storage);
 
+// A long text read back from the archive (a body, a note) as PlainElementText gives it; a text
+// that holds markup stored unescaped (a '<' that starts a tag) stays as it is, its comments kept
+// for the HTML reading of it.
+QByteArray PlainElementBytes(const QByteArray &raw);
+
+// An element's short text as an XML reader gives it, trimmed, up to its first NUL.
+QString ElementText(std::string_view raw);
+
 // The raw value (entities not undone) of the attribute `name` in one start tag, the tag's text
 // from its '<' on: attributes are read by name in any order, their values in double or single
 // quotes, as XML allows. False when the tag has none, or its value's closing quote is missing.

@@ -16,6 +16,7 @@ private Q_SLOTS:
     void elementValue();
     void plainElementText_data();
     void plainElementText();
+    void plainLongText();
     void startTagsOutsideMarkup_data();
     void startTagsOutsideMarkup();
     void splitItemsCountsForward();
@@ -142,6 +143,14 @@ void ElementValueTest::plainElementText()
     std::string storage;
     const std::string_view got = PlainElementText(std::string_view(raw.constData(), size_t(raw.size())), &storage);
     QCOMPARE(QByteArray(got.data(), int(got.size())), plain);
+}
+
+void ElementValueTest::plainLongText()
+{
+    // Markup stored unescaped keeps its comments for its HTML reading; escaped text loses them.
+    QCOMPARE(PlainElementBytes("<p>x<!-- c --></p>"), QByteArray("<p>x<!-- c --></p>"));
+    QCOMPARE(PlainElementBytes("&lt;p&gt;a<!-- c -->b<![CDATA[<i>]]>"), QByteArray("&lt;p&gt;ab&lt;i>"));
+    QCOMPARE(ElementText(" Tom &amp; Jerry<!-- c --><![CDATA[ &amp; <3]]> "), QStringLiteral("Tom & Jerry &amp; <3"));
 }
 
 void ElementValueTest::startTagsOutsideMarkup_data()

@@ -397,29 +397,12 @@ void makeLineEndsLfBytes(QByteArray &text)
     text.truncate(to);
 }
 
-// Whether a '<' of the text starts something other than a comment, CDATA section or processing
-// instruction: a tag of markup stored unescaped.
-bool holdsTags(std::string_view text)
-{
-    for (size_t lt = text.find('<'); lt != std::string_view::npos;) {
-        const size_t end = MarkupEnd(text, lt);
-        if (end == std::string_view::npos)
-            return true;
-        lt = text.find('<', end);
-    }
-    return false;
-}
-
 // The text part from UTF-8 that text conversions leave as it is. Every step works on ASCII bytes
 // ('&' references, '<' tags, CR, "From "), which no byte of a multi-byte character equals.
 BodyPart bodyFromUtf8(const QByteArray &utf8, bool mboxrdFromQuoting)
 {
-    // CDATA sections are text and comments nothing, as in any XML reader; a body that holds
-    // markup unescaped keeps its comments for the page's own reading of them.
-    std::string storage;
-    const std::string_view raw(utf8.constData(), size_t(utf8.size()));
-    const std::string_view plain = holdsTags(raw) ? raw : PlainElementText(raw, &storage);
-    const QByteArray xml = plain.data() == utf8.constData() ? utf8 : QByteArray(plain.data(), int(plain.size()));
+    // CDATA sections are text and comments nothing, as in any XML reader.
+    const QByteArray xml = PlainElementBytes(utf8);
     const bool escaped = hasGateEntityBytes(std::string_view(xml.constData(), size_t(xml.size())));
     BodyPart part;
     part.bytes = decodeNamedBytes(xml);

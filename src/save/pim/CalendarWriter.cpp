@@ -164,8 +164,9 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.addText("SUMMARY", summary);
     lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
-        lines.addText("DESCRIPTION",
-                      UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(description)), EntityForm::Scanned));
+        lines.addText(
+            "DESCRIPTION",
+            UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(PlainElementBytes(description))), EntityForm::Scanned));
     addTime(lines, dtStart);
     addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)

@@ -136,7 +136,7 @@ QStringList stringEntries(std::string_view element, const char *listTag)
         std::string_view list = ElementBytes(piece.bytes, span);
         for (ElementSpan entry = GetElementValue(list, "<string"); entry.found;
              entry = GetElementValue(list, "<string")) {
-            const QString value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(list, entry)), EntityForm::Scanned);
+            const QString value = ElementText(ElementBytes(list, entry));
             if (!value.isEmpty())
                 found << value;
             list.remove_prefix(size_t(entry.start + entry.length));
@@ -177,7 +177,7 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
     SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
         const ElementSpan span = GetElementValue(piece.bytes, startTag);
         if (span.found)
-            value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(piece.bytes, span)), EntityForm::Scanned);
+            value = ElementText(ElementBytes(piece.bytes, span));
         return true;
     });
     return value;
@@ -258,7 +258,9 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
-        lines.addText("NOTE", UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(notes)), EntityForm::Scanned));
+        lines.addText(
+            "NOTE",
+            UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(PlainElementBytes(notes))), EntityForm::Scanned));
     const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);

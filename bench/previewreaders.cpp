@@ -1,6 +1,6 @@
 // Speed benchmark of the readers the item preview runs on the window's thread, each on a hostile
 // input at two sizes, the second twice the first: sender lists of many empty entries before one
-// long entry, bodies dense in entity references, a contact item that is mostly '<', and a mail
+// long entry, sender lists of many start tags never closed (at three sizes, each four times the last), bodies dense in entity references, a contact item that is mostly '<', and a mail
 // whose body names one picture at the size limit over and over. Prints one line per reader and
 // size with the seconds taken; doubling the input should at most about double the time. The
 // picture lines also give the growth of the peak resident memory while the picture is inlined.
@@ -81,6 +81,17 @@ void benchSenders()
             report("senders (save)", size,
                    seconds([&] { ParseMessageXml(xml, MessageIdForm::AngleBrackets, AddressListLimit::Unlimited); }));
         }
+    }
+}
+
+// Start tags of sender entries that are never closed, then one "/>": each tag's reading must end
+// at the next one, so the time grows with the count, not its square.
+void benchUnclosedTags()
+{
+    for (int count : {10000, 40000, 160000}) {
+        const QByteArray xml = "<emails><email><OPFMessageCopyFromAddresses xml:space=\"preserve\">"
+            + QByteArray("<emailAddress ").repeated(count) + "/></OPFMessageCopyFromAddresses></email></emails>";
+        report("unclosed start tags", QStringLiteral("%1 tags").arg(count), seconds([&] { ParseMessageXml(xml); }));
     }
 }
 
@@ -199,6 +210,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     benchSenders();
+    benchUnclosedTags();
     benchEntities();
     benchContact();
     benchPictures();

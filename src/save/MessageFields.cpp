@@ -6,6 +6,7 @@
 
 #include <QStringList>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <string_view>
@@ -25,7 +26,8 @@ bool elementText(const ItemElements &piece, std::string_view startTag, QString *
     const ElementSpan span = piece.value(startTag);
     if (!span.found)
         return false;
-    *text = decodeUpToNul(ElementBytes(piece.item(), span));
+    std::string plain;
+    *text = decodeUpToNul(PlainElementText(ElementBytes(piece.item(), span), &plain));
     return true;
 }
 
@@ -151,6 +153,44 @@ void parseSenders(const QVector<AddressEntry> &entries, AddressListLimit mode, Q
     *member = list;
 }
 
+// Who an entry is in the log: its name, else its address, else its number.
+QString entryWho(const AddressEntry &e, int index)
+{
+    const QString &text = e.hasName && !e.name.isEmpty() ? e.name : e.address;
+    return text.trimmed().isEmpty() ? QStringLiteral("number %1").arg(index + 1)
+                                    : QStringLiteral("\"%1\"").arg(UnescapeXmlEntities(text, EntityForm::Scanned));
+}
+
+// The From line holds the last sender's address: every other sender with an address of its own
+// is named in the log, so none is lost without a line.
+void noteUnwrittenSenders(const QVector<AddressEntry> &entries, const QString &why, bool all, QStringList *unread)
+{
+    const QString written = entries.isEmpty() ? QString() : entries.last().address.trimmed();
+    for (int i = 0; i < entries.size() - (all ? 0 : 1); ++i) {
+        const AddressEntry &e = entries.at(i);
+        const QString address = e.address.trimmed();
+        if (e.hasAddress && !address.isEmpty() && (all || address != written))
+            unread->append(QStringLiteral("From entry %1: %2").arg(entryWho(e, i), why));
+    }
+}
+
+// Sender lists after the first one of an email: their senders are named in the log.
+void noteLaterSenderLists(const ItemElements &piece, const ElementSpan &first, QStringList *unread)
+{
+    const std::string_view item = piece.item();
+    size_t from = size_t(first.start + first.length);
+    for (size_t at = FindStartTag(item, "<OPFMessageCopyFromAddresses", from); at != std::string_view::npos;
+         at = FindStartTag(item, "<OPFMessageCopyFromAddresses", from)) {
+        const std::string_view rest = item.substr(at);
+        const ElementSpan span = GetElementValue(rest, "<OPFMessageCopyFromAddresses");
+        if (!span.found)
+            return;
+        noteUnwrittenSenders(addressEntries(ElementBytes(rest, span)),
+                             QStringLiteral("in a second sender list, not written"), true, unread);
+        from = at + size_t(span.start + span.length);
+    }
+}
+
 // The display names of the named senders for the writers' From line (decoded once, commas
 // removed), and the last sender's name as written for the preview.
 void parseSenderNames(const QVector<AddressEntry> &entries, QStringList *member, QString *last)
@@ -193,7 +233,7 @@ AttachmentInfo parseAttachment(std::string_view tag)
     if (!hasId)
         a.contentId = QStringLiteral("no");
     a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");
-    a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Six));
+    a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Scanned));
     QString url = attributeWithNuls(tag, "OPFAttachmentURL");
     // Entry names end at their first NUL, as the scanner keeps them.
     const int nul = url.indexOf(QChar(0));
@@ -239,7 +279,11 @@ void parseMessageId(const QString &element, MessageIdForm form, QString *member)
     QString id = element.trimmed();
     if (id.isEmpty())
         return;
-    id = UnescapeXmlEntities(id, EntityForm::Three);
+    // References are undone once, as an XML reader does; line breaks and other controls that
+    // character references put in an id would break the header line.
+    id = UnescapeXmlEntities(id, EntityForm::Scanned);
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; };
+    id.truncate(int(std::remove_if(id.begin(), id.end(), isControl) - id.begin()));
     if (id.endsWith(QLatin1Char('>')))
         id.chop(1);
     if (id.size() > 254)
@@ -271,6 +315,10 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
         const QVector<AddressEntry> senders = addressEntries(bytes);
         parseSenders(senders, mode, &f->strFromList, &f->unreadAddresses);
         parseSenderNames(senders, &f->fromNames, &f->lastSenderName);
+        if (!f->strFromList.isEmpty())
+            noteUnwrittenSenders(senders, QStringLiteral("not written, the From line holds the last sender only"),
+                                 false, &f->unreadAddresses);
+        noteLaterSenderLists(piece, piece.value("<OPFMessageCopyFromAddresses"), &f->unreadAddresses);
     }
     if (raw("<OPFMessageCopyToAddresses", &bytes))
         parseRecipients(bytes, ListKind::To, mode, &f->strToList, &f->toRecipients, &f->unreadAddresses);

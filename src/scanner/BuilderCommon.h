@@ -41,10 +41,12 @@ inline char priorityCode(const QString &value)
 // Trimmed text of an element, empty when absent.
 inline QString trimmedValue(std::string_view item, std::string_view startTag)
 {
-    return DecodeTrimmed(ElementBytes(item, GetElementValue(item, startTag)));
+    std::string plain;
+    return DecodeTrimmed(PlainElementText(ElementBytes(item, GetElementValue(item, startTag)), &plain));
 }
 
 inline QString trimmedValue(const ItemElements &item, std::string_view startTag)
 {
-    return DecodeTrimmed(ElementBytes(item.item(), item.value(startTag)));
+    std::string plain;
+    return DecodeTrimmed(PlainElementText(ElementBytes(item.item(), item.value(startTag)), &plain));
 }

@@ -44,10 +44,84 @@ bool endsStartTagName(char c)
 
 }  // namespace
 
+size_t MarkupEnd(std::string_view text, size_t lt)
+{
+    static constexpr std::string_view kForms[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
+    for (const auto &form : kForms) {
+        if (text.compare(lt, form[0].size(), form[0]) != 0)
+            continue;
+        const size_t close = FindBytes(text, form[1], lt + form[0].size());
+        return close == std::string_view::npos ? text.size() : close + form[1].size();
+    }
+    return std::string_view::npos;
+}
+
+namespace {
+
+// As FindTag, with comments, CDATA sections and processing instructions stepped over whole: a
+// tag inside one of them is text, not a tag.
+size_t findMarkupTag(std::string_view text, std::string_view tag, size_t from)
+{
+    const char *base = text.data();
+    const size_t size = text.size();
+    while (from < size) {
+        const void *lt = memchr(base + from, '<', size - from);
+        if (!lt)
+            return std::string_view::npos;
+        const size_t at = size_t(static_cast<const char *>(lt) - base);
+        if (at + 1 < size && (base[at + 1] == '!' || base[at + 1] == '?')) {
+            const size_t end = MarkupEnd(text, at);
+            if (end != std::string_view::npos) {
+                from = end;
+                continue;
+            }
+        }
+        if (size - at >= tag.size() && memcmp(base + at, tag.data(), tag.size()) == 0)
+            return at;
+        from = at + 1;
+    }
+    return std::string_view::npos;
+}
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether the text at `at` is the close tag of startTag ("<Name"): "</Name", blanks, '>'.
+bool closesAt(const char *at, size_t room, std::string_view startTag)
+{
+    const size_t n = startTag.size() - 1;
+    if (room < n + 3 || at[1] != '/' || memcmp(at + 2, startTag.data() + 1, n) != 0)
+        return false;
+    size_t i = n + 2;
+    while (i < room && isBlank(at[i]))
+        ++i;
+    return i < room && at[i] == '>';
+}
+
+// The first close tag of startTag at or after from, outside comments and CDATA; npos if none.
+size_t findCloseTag(std::string_view text, std::string_view startTag, size_t from)
+{
+    char close[204];
+    close[0] = '<';
+    close[1] = '/';
+    memcpy(close + 2, startTag.data() + 1, startTag.size() - 1);
+    const std::string_view prefix(close, startTag.size() + 1);
+    for (size_t at = findMarkupTag(text, prefix, from); at != std::string_view::npos;
+         at = findMarkupTag(text, prefix, at + 1)) {
+        if (closesAt(text.data() + at, text.size() - at, startTag))
+            return at;
+    }
+    return std::string_view::npos;
+}
+
+}  // namespace
+
 size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from)
 {
     while (true) {
-        const size_t at = FindTag(item, startTag, from);
+        const size_t at = findMarkupTag(item, startTag, from);
         if (at == std::string_view::npos)
             return at;
         const size_t after = at + startTag.size();
@@ -73,8 +147,14 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, s
     ElementSpan span;
     if (s == std::string_view::npos)
         return span;
-    const size_t gt = item.find('>', s + startTag.size());
-    if (gt == std::string_view::npos)
+    // The exporter's own form ends after a fixed text: no need to scan it.
+    static constexpr std::string_view kUsual = " xml:space=\"preserve\">";
+    size_t gt = item.compare(s + startTag.size(), kUsual.size(), kUsual) == 0 ? s + startTag.size() + kUsual.size() - 1
+                                                                              : StartTagLimit(item, s);
+    // A start tag cut by a '<' (damage): its first '>' ends it, as it always did.
+    if (gt < item.size() && item[gt] != '>')
+        gt = item.find('>', gt);
+    if (gt >= item.size())
         return span;
     const size_t valueStart = gt + 1;
     span.start = qint64(valueStart);
@@ -89,12 +169,7 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, s
         span.length = qint64(closeAt - valueStart);
         return span;
     }
-    char close[204];
-    close[0] = '<';
-    close[1] = '/';
-    memcpy(close + 2, startTag.data() + 1, startTag.size() - 1);
-    close[startTag.size() + 1] = '>';
-    const size_t c = FindTag(item, std::string_view(close, startTag.size() + 2), valueStart);
+    const size_t c = findCloseTag(item, startTag, valueStart);
     if (c == std::string_view::npos)
         return span;
     span.found = true;
@@ -111,30 +186,43 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
     return spanAt(item, startTag, FindStartTag(item, startTag, 0));
 }
 
-size_t StartTagEnd(std::string_view text, size_t lt)
-{
-    for (size_t i = lt + 1; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '>')
-            return i;
-        if (c == '"' || c == '\'') {
-            const size_t close = text.find(c, i + 1);
-            if (close == std::string_view::npos)
-                return close;
-            i = close;
-        }
-    }
-    return std::string_view::npos;
-}
-
 namespace {
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+// The bytes that end a start tag or open a quoted value in it.
+struct TagStops {
+    bool stop[256] = {};
+    constexpr TagStops() : stop() { stop[uchar('<')] = stop[uchar('>')] = stop[uchar('"')] = stop[uchar('\'')] = true; }
+};
+constexpr TagStops kTagStops;
 
 }  // namespace
+
+size_t StartTagLimit(std::string_view text, size_t lt)
+{
+    // A '<' outside quotes starts the next tag, so every tag's scan ends there whatever a damaged
+    // tag holds. A quote that never closes is damage: it is read as a plain character.
+    const char *base = text.data();
+    const size_t size = text.size();
+    for (size_t i = lt + 1; i < size; ++i) {
+        const char c = base[i];
+        if (!kTagStops.stop[uchar(c)])
+            continue;
+        if (c == '<' || c == '>')
+            return i;
+        size_t close = i + 1;
+        while (close < size && base[close] != c)
+            ++close;
+        if (close < size)
+            i = close;
+    }
+    return size;
+}
+
+size_t StartTagEnd(std::string_view text, size_t lt)
+{
+    const size_t end = StartTagLimit(text, lt);
+    return end < text.size() && text[end] == '>' ? end : std::string_view::npos;
+}
 
 bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value)
 {
@@ -198,17 +286,6 @@ ItemElements::ItemElements(std::string_view text, std::string_view itemClose,
     m_item = m_closesKnown ? text.substr(0, m_end) : text;
 }
 
-namespace {
-
-bool closes(const char *at, size_t room, std::string_view startTag)
-{
-    // "</" + name + ">" where startTag is "<" + name.
-    const size_t n = startTag.size() - 1;
-    return room >= n + 3 && at[n + 2] == '>' && memcmp(at + 2, startTag.data() + 1, n) == 0;
-}
-
-}  // namespace
-
 void ItemElements::walk(std::string_view text, std::string_view itemClose)
 {
     // Every '<' is visited once, as FindTag would visit it, and each one is tried against
@@ -218,12 +295,26 @@ void ItemElements::walk(std::string_view text, std::string_view itemClose)
     const bool toClose = !itemClose.empty();
     int left = m_count;
     size_t from = 0;
+    size_t nextClose = 0;  // 0: not searched yet
     while ((left > 0 || toClose) && from < size) {
         const void *lt = memchr(base + from, '<', size - from);
         if (!lt)
             break;
         const size_t at = size_t(static_cast<const char *>(lt) - base);
         from = at + 1;
+        if (from < size && (base[from] == '!' || base[from] == '?')) {
+            // Tags inside comments and CDATA are text. The item's close tag still ends the item,
+            // so a comment cut short or running past it hides no later item.
+            size_t end = MarkupEnd(text, at);
+            if (end != std::string_view::npos && toClose) {
+                if (nextClose == 0 || nextClose < at)
+                    nextClose = FindBytes(text, itemClose, at);
+                end = qMin(end, nextClose);
+            }
+            if (end != std::string_view::npos)
+                from = end;
+            continue;
+        }
         if (from < size && base[from] == '/') {
             // Half of all tags are close tags: none of them is a start tag.
             if (!toClose)
@@ -234,7 +325,7 @@ void ItemElements::walk(std::string_view text, std::string_view itemClose)
             }
             for (int i = 0; i < m_count; ++i) {
                 if (m_at[i] != std::string_view::npos && m_closeAt[i] == std::string_view::npos
-                    && closes(base + at, size - at, m_tags[i]))
+                    && closesAt(base + at, size - at, m_tags[i]))
                     m_closeAt[i] = at;
             }
             continue;
@@ -264,6 +355,73 @@ ElementSpan ItemElements::value(std::string_view startTag) const
         }
     }
     return GetElementValue(m_item, startTag);
+}
+
+std::string_view PlainElementText(std::string_view raw, std::string *storage)
+{
+    size_t lt = raw.find('<');
+    if (lt == std::string_view::npos)
+        return raw;
+    storage->clear();
+    storage->reserve(raw.size());
+    size_t from = 0;
+    for (; lt != std::string_view::npos; lt = raw.find('<', from)) {
+        storage->append(raw.data() + from, lt - from);
+        const size_t end = MarkupEnd(raw, lt);
+        if (end == std::string_view::npos) {
+            // Not markup (damage): kept as it stands.
+            storage->push_back('<');
+            from = lt + 1;
+            continue;
+        }
+        from = end;
+        if (raw.compare(lt, 9, "<![CDATA[") != 0)
+            continue;
+        const size_t textEnd = end - (raw.compare(end - 3, 3, "]]>") == 0 && end >= lt + 12 ? 3 : 0);
+        for (size_t i = lt + 9; i < textEnd; ++i) {
+            if (raw[i] == '&')
+                storage->append("&amp;");
+            else if (raw[i] == '<')
+                storage->append("&lt;");
+            else
+                storage->push_back(raw[i]);
+        }
+    }
+    storage->append(raw.data() + from, raw.size() - from);
+    return *storage;
+}
+
+namespace {
+
+// Whether a '<' of the text starts something other than a comment, CDATA section or processing
+// instruction.
+bool holdsTags(std::string_view text)
+{
+    for (size_t lt = text.find('<'); lt != std::string_view::npos;) {
+        const size_t end = MarkupEnd(text, lt);
+        if (end == std::string_view::npos)
+            return true;
+        lt = text.find('<', end);
+    }
+    return false;
+}
+
+}  // namespace
+
+QByteArray PlainElementBytes(const QByteArray &raw)
+{
+    const std::string_view text(raw.constData(), size_t(raw.size()));
+    if (holdsTags(text))
+        return raw;
+    std::string storage;
+    const std::string_view plain = PlainElementText(text, &storage);
+    return plain.data() == raw.constData() ? raw : QByteArray(plain.data(), int(plain.size()));
+}
+
+QString ElementText(std::string_view raw)
+{
+    std::string storage;
+    return UnescapeXmlEntities(DecodeTrimmed(PlainElementText(raw, &storage)), EntityForm::Scanned);
 }
 
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
@@ -310,7 +468,8 @@ char *shortText(std::string_view item, const ElementSpan &span, int maxUnits)
 {
     if (!span.found)
         return nullptr;
-    const QString value = DecodeTrimmed(ElementBytes(item, span));
+    std::string plain;
+    const QString value = DecodeTrimmed(PlainElementText(ElementBytes(item, span), &plain));
     if (value.isEmpty() || (maxUnits > 0 && value.size() > maxUnits))
         return nullptr;
     return MakeCString(UnescapeXmlEntities(value, EntityForm::Scanned).toUtf8());

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
 // memmem-based search: far faster than a first-character scan on XML where every element name
@@ -65,26 +66,48 @@ ElementSpan GetElementValue(std::string_view item, std::string_view startTag);
 // Where startTag ("<Name") stands followed by a blank, '>' or '/', at or after from; npos if nowhere.
 size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from);
 
-// Where the start tag whose '<' stands at lt ends: the position of its '>', quoted attribute values
-// skipped (XML allows '>' inside them); npos when the text ends first.
+// Where the start tag whose '<' stands at lt stops: its '>', quoted attribute values skipped (XML
+// allows '>' inside them), or where it is cut: the next '<' outside quotes or the text's end.
+size_t StartTagLimit(std::string_view text, size_t lt);
+
+// The position of the '>' that ends the start tag at lt, as StartTagLimit finds it; npos when the
+// tag is cut.
 size_t StartTagEnd(std::string_view text, size_t lt);
+
+// Where the comment, CDATA section or processing instruction whose '<' stands at lt ends (past its
+// closing text, or the text's end when it has none); npos when lt starts none of them.
+size_t MarkupEnd(std::string_view text, size_t lt);
+
+// An element's raw text as plain escaped text: comments and processing instructions dropped,
+// each CDATA section's text with '&' and '<' written as references, so that undoing references
+// once gives what an XML reader gives. raw itself (no copy) when it holds no '<'.
+std::string_view PlainElementText(std::string_view raw, std::string *storage);
+
+// A long text read back from the archive (a body, a note) as PlainElementText gives it; a text
+// that holds markup stored unescaped (a '<' that starts a tag) stays as it is, its comments kept
+// for the HTML reading of it.
+QByteArray PlainElementBytes(const QByteArray &raw);
+
+// An element's short text as an XML reader gives it, trimmed, up to its first NUL.
+QString ElementText(std::string_view raw);
 
 // The raw value (entities not undone) of the attribute `name` in one start tag, the tag's text
 // from its '<' on: attributes are read by name in any order, their values in double or single
 // quotes, as XML allows. False when the tag has none, or its value's closing quote is missing.
 bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value);
 
-// Calls f(tag) for every start tag of startTag ("<Name") in text, in order, tag being its text
-// from '<' to its '>' (to the text's end when that is cut short), for the paired and the
-// self-closing form alike. f returns false to stop.
+// Calls f(tag) for every start tag of startTag ("<Name") in text outside comments and CDATA, in
+// order, tag being its text from '<' to its '>' (to where it is cut, as StartTagLimit finds it),
+// for the paired and the self-closing form alike. f returns false to stop. Each search goes on
+// from where the last tag ended, so the cost stays linear in the text.
 template <typename F>
 void ForEachStartTag(std::string_view text, std::string_view startTag, F f)
 {
-    for (size_t at = FindStartTag(text, startTag, 0); at != std::string_view::npos;
-         at = FindStartTag(text, startTag, at + 1)) {
-        const size_t end = StartTagEnd(text, at);
-        if (!f(text.substr(at, end == std::string_view::npos ? std::string_view::npos : end - at)))
+    for (size_t at = FindStartTag(text, startTag, 0); at != std::string_view::npos;) {
+        const size_t end = StartTagLimit(text, at);
+        if (!f(text.substr(at, end - at)))
             return;
+        at = FindStartTag(text, startTag, end < text.size() && text[end] == '>' ? end + 1 : end);
     }
 }
 

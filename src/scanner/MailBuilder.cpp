@@ -44,7 +44,9 @@ char *senderNames(const ItemElements &item)
 char *subjectText(const ItemElements &item)
 {
     const ElementSpan span = item.value("<OPFMessageCopySubject");
-    const QString value = span.found ? withoutNuls(ElementBytes(item.item(), span)).trimmed() : QString();
+    std::string plain;
+    const QString value =
+        span.found ? withoutNuls(PlainElementText(ElementBytes(item.item(), span), &plain)).trimmed() : QString();
     if (value.isEmpty())
         return nullptr;
     QString subject = UnescapeXmlEntities(value, EntityForm::Scanned);

@@ -334,6 +334,11 @@ void MailHeadersTest::addressList_data()
     QTest::newRow("text after a blank in the domain is shown as the name")
         << "rcpt@example.com\r\nX-Injected-To: yes;" << 3
         << QByteArray("\"rcpt@example.com  X-Injected-To: yes\" <rcpt@example.com>");
+    QTest::newRow("a second address after a blank is shown as the name")
+        << "rc@example.com other@evil.example;" << 3
+        << QByteArray("\"rc@example.com other@evil.example\" <rc@example.com>");
+    QTest::newRow("a header after a line break in the address") << "rc@example.com&#13;&#10;Bcc: x@evil.example;" << 3
+        << QByteArray("\"rc@example.com  Bcc: x@evil.example\" <rc@example.com>");
     QTest::newRow("To decodes the three entities") << "a&amp;b@x;c&nbsp;d;" << 3
         << QByteArray("<a&b@x>,\r\t<c d>");
     QTest::newRow("To: references left in an address decoded") << "a&amp;x;b&gt;c@x;" << 3

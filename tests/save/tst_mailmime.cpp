@@ -337,8 +337,14 @@ void MailMimeTest::bodyText_data()
         << QByteArray("<html>\n<b>x</b>\n</html>");
     QTest::newRow("doubly escaped markup is decoded once") << "&amp;lt;b&amp;gt; &amp;nbsp; &amp;amp;" << false
                                                            << false << QByteArray("&lt;b&gt; &nbsp; &amp;");
-    QTest::newRow("quote, apostrophe, nbsp; numeric references stay")
-        << "&quot;a&apos;&nbsp;b&#39;" << false << false << QByteArray("\"a' b&#39;");
+    QTest::newRow("quote, apostrophe, nbsp and numeric references")
+        << "&quot;a&apos;&nbsp;b&#39;" << false << false << QByteArray("\"a' b'");
+    QTest::newRow("character references as UTF-8, bad ones kept")
+        << "caf&#233; &#x1F600; &#xD800; &#0; &#; &#+65; &#38;lt;" << false << false
+        << QByteArray("caf\xc3\xa9 \xf0\x9f\x98\x80 &#xD800; &#0; &#; &#+65; &lt;");
+    QTest::newRow("page in CDATA becomes markup") << "<![CDATA[<html><p>Tom & Jerry &amp;</p></html>]]>" << false << true
+                                                  << QByteArray("<html><p>Tom & Jerry &amp;</p></html>");
+    QTest::newRow("comment dropped") << "Hello<!-- hidden -->World" << false << false << QByteArray("HelloWorld");
     QTest::newRow("capital entity stays, CR LF becomes one LF") << "a &AMP; b\r\nc\rd" << false << false
                                                                 << QByteArray("a &AMP; b\nc\nd");
     QTest::newRow("plain text CR LF becomes one LF") << "one\r\ntwo\r\n" << false << false

@@ -85,6 +85,7 @@ private Q_SLOTS:
     void writtenSenderListIsBounded();
     void attachmentsStayParallel();
     void unreadAddressesAreNamed();
+    void sendersNotWrittenAreNamed();
     void messageId_data();
     void messageId();
     void reads_data();
@@ -242,6 +243,10 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kAtt, "<messageAttachment OPFAttachmentURL='u/b' OPFAttachmentName='banner.png' "
                                           "OPFAttachmentContentType='image/png'/>")))
         << "names" << "banner.png;";
+    QTest::newRow("character references in an attachment name")
+        << emails(email(element(kAtt, attachment("caf&#xE9; &#128512;.txt", "u/a")))) << "names" << QString::fromUtf8("café 😀.txt;");
+    QTest::newRow("a reference to a reference in an attachment name stays")
+        << emails(email(element(kAtt, attachment("a&amp;gt;b", "u/a")))) << "names" << "a&gt;b;";
     // A NUL from damage costs only that name's character, never the other attachments.
     const QByteArray nulName = attachment("a", "u/a").replace("OPFAttachmentName=\"a", QByteArray("OPFAttachmentName=\"a\0b", 22));
     QTest::newRow("NUL in one attachment name: name kept with a placeholder")
@@ -252,6 +257,16 @@ void MessageFieldsTest::lists_data()
     brokenClose.replace("</messageAttachment>", "</#essageAttachment>");
     QTest::newRow("damaged close tag of the last attachment: it is kept")
         << emails(email(element(kAtt, attachment("c.txt", "u/c") + brokenClose))) << "urls" << "u/c;u/a;";
+    // Tags inside comments and CDATA are text: no recipient comes from them.
+    QTest::newRow("recipient inside a comment is no recipient")
+        << emails(email(element(kTo, address("a@x") + "<!-- " + address("ghost@evil.example", "Ghost") + " -->" + address("b@x"))))
+        << "to" << "a@x;b@x;";
+    QTest::newRow("recipient inside CDATA is no recipient")
+        << emails(email(element(kTo, address("a@x") + "<![CDATA[" + address("ghost@evil.example") + "]]>")))
+        << "to" << "a@x;";
+    QTest::newRow("blank before the list's close tag's '>'")
+        << emails(email(element(kFrom, address("p@x", "P")).replace("</OPFMessageCopyFromAddresses>", "</OPFMessageCopyFromAddresses\n>")))
+        << "from" << "p@x;";
     const QByteArray nulUrl = attachment("a", "u/a").replace("u/a", QByteArray("u/a\0zz", 6));
     QTest::newRow("NUL in a URL: the entry name up to it")
         << emails(email(element(kAtt, nulUrl + attachment("c.txt", "u/c")))) << "urls" << "u/a;u/c;";
@@ -323,6 +338,22 @@ void MessageFieldsTest::unreadAddressesAreNamed()
                                              QStringLiteral("To entry number 2: no address could be read")}));
 }
 
+// Senders the From line does not hold are named with the message: none is lost without a line.
+void MessageFieldsTest::sendersNotWrittenAreNamed()
+{
+    const QByteArray second = element(kFrom, address("s@x", "Second") + address("s2@x"));
+    const MailMessageFields f = ParseMessageXml(
+        emails(email(element(kFrom, address("a@x", "A") + address("b@x") + address("b@x", "B again")) + second)),
+        MessageIdForm::AngleBrackets, AddressListLimit::Unlimited);
+    QCOMPARE(f.strFromList, QStringLiteral("b@x;b@x;b@x;"));
+    QCOMPARE(f.unreadAddresses,
+             QStringList({QStringLiteral("From entry \"A\": not written, the From line holds the last sender only"),
+                          QStringLiteral("From entry \"Second\": in a second sender list, not written"),
+                          QStringLiteral("From entry \"s2@x\": in a second sender list, not written")}));
+    QCOMPARE(ParseMessageXml(emails(email(element(kFrom, address("a@x", "A") + address("a@x", "A"))))).unreadAddresses,
+             QStringList());
+}
+
 void MessageFieldsTest::messageId_data()
 {
     QTest::addColumn<QByteArray>("id");
@@ -335,7 +366,9 @@ void MessageFieldsTest::messageId_data()
     QTest::newRow("bare id, closing form gets both brackets") << QByteArray("a@b") << closing << "<a@b>";
     QTest::newRow("escaped open, real close") << QByteArray("&lt;a@b>") << angle << "<a@b>";
     QTest::newRow("escaped open, real close, closing form") << QByteArray("&lt;a@b>") << closing << "<a@b>";
-    QTest::newRow("escaped close stays escaped") << QByteArray("&lt;a@b&gt;") << angle << "<a@b&gt;>";
+    QTest::newRow("escaped close decoded once") << QByteArray("&lt;a@b&gt;") << angle << "<a@b>";
+    QTest::newRow("character references decoded, line breaks dropped") << QByteArray("&#60;a&#x40;b&gt;&#13;&#10;") << angle << "<a@b>";
+    QTest::newRow("a reference to a reference stays") << QByteArray("a&amp;lt;b@c") << angle << "<a&lt;b@c>";
     QTest::newRow("white space around is dropped") << QByteArray("  \n<a@b>\t") << angle << "<a@b>";
     QTest::newRow("empty stores nothing") << QByteArray("   ") << angle << "";
     QTest::newRow("254 characters stored") << QByteArray(254, 'i') << angle << "<" + QString(254, QLatin1Char('i')) + ">";

@@ -258,6 +258,16 @@ void BuildersTest::mailFields_data()
     QTest::newRow("line breaks in the subject part its words")
         << el("OPFMessageCopySubject", "Quarterly\nfigures\r\nfor\r\n\nQ3&#10;now") << "Quarterly figures for Q3 now" << 0 << 0
         << false << false;
+    // Valid XML forms: the values a conforming reader gives.
+    QTest::newRow("subject in CDATA") << QByteArray("<OPFMessageCopySubject><![CDATA[Tom &amp; Jerry <3]]></OPFMessageCopySubject>")
+                                      << "Tom &amp; Jerry <3" << 0 << 0 << false << false;
+    QTest::newRow("comment inside the subject") << QByteArray("<OPFMessageCopySubject>Hello<!-- hidden -->World</OPFMessageCopySubject>")
+                                                << "HelloWorld" << 0 << 0 << false << false;
+    QTest::newRow("blank before the close tag's '>'") << QByteArray("<OPFMessageCopySubject>Real</OPFMessageCopySubject\n>")
+                                                      << "Real" << 0 << 0 << false << false;
+    QTest::newRow("'>' quoted in the start tag")
+        << QByteArray("<OPFMessageCopySubject xml:space=\"preserve\" note=\"a>b\">Real subject</OPFMessageCopySubject>")
+        << "Real subject" << 0 << 0 << false << false;
     QTest::newRow("element names inside a longer name")
         << el("OPFMessageCopySubjectPrefix", "no") + el("OPFMessageIsOutgoingX", "1") + el("OPFMessageCopySubject", "yes")
         << "yes" << 0 << 0 << false << false;

@@ -14,6 +14,11 @@ class ElementValueTest : public QObject {
 private Q_SLOTS:
     void elementValue_data();
     void elementValue();
+    void plainElementText_data();
+    void plainElementText();
+    void plainLongText();
+    void startTagsOutsideMarkup_data();
+    void startTagsOutsideMarkup();
     void splitItemsCountsForward();
     void longTextClampsAndWidens();
     void shortTextBounds();
@@ -50,8 +55,27 @@ void ElementValueTest::elementValue_data()
     QTest::newRow("start tag ends the text") << QByteArray("<Other>x</Other><Name") << false << QByteArray();
     QTest::newRow("a raw '<' in a value before it") << QByteArray("<Early>a<b</Early><Name>v</Name>") << true << QByteArray("v");
     QTest::newRow("tag name split by a close tag") << QByteArray("</Name<Name>v</Name>") << true << QByteArray("v");
-    QTest::newRow("its close tag inside its start tag")
-        << QByteArray("<Name a=\"</Name>\">v</Name>") << true << QByteArray("\">v");
+    QTest::newRow("its close tag quoted inside its start tag")
+        << QByteArray("<Name a=\"</Name>\">v</Name>") << true << QByteArray("v");
+    QTest::newRow("a '<' cuts its start tag: the first '>' ends it")
+        << QByteArray("<Name a=1 <b>v</Name>") << true << QByteArray("v");
+    // Valid XML forms a conforming reader reads alike.
+    QTest::newRow("blank before the close tag's '>'") << QByteArray("<Name>v</Name >") << true << QByteArray("v");
+    QTest::newRow("line break before the close tag's '>'") << QByteArray("<Name>v</Name\r\n\t>") << true << QByteArray("v");
+    QTest::newRow("'>' quoted in its start tag")
+        << QByteArray("<Name xml:space=\"preserve\" note=\"a>b\">Real</Name>") << true << QByteArray("Real");
+    QTest::newRow("'>' single-quoted in its start tag") << QByteArray("<Name note='a>b'>Real</Name>") << true << QByteArray("Real");
+    QTest::newRow("close tag inside CDATA") << QByteArray("<Name><![CDATA[a</Name>b]]></Name>") << true
+                                            << QByteArray("<![CDATA[a</Name>b]]>");
+    QTest::newRow("close tag inside a comment") << QByteArray("<Name>a<!--</Name>-->b</Name>") << true
+                                                << QByteArray("a<!--</Name>-->b");
+    QTest::newRow("close tag inside a processing instruction") << QByteArray("<Name>a<?x </Name>?>b</Name>") << true
+                                                               << QByteArray("a<?x </Name>?>b");
+    QTest::newRow("start tag inside a comment") << QByteArray("<!-- <Name>no</Name> --><Name>yes</Name>") << true
+                                                << QByteArray("yes");
+    QTest::newRow("start tag inside CDATA") << QByteArray("<Other><![CDATA[<Name>no</Name>]]></Other><Name>yes</Name>")
+                                            << true << QByteArray("yes");
+    QTest::newRow("a comment cut short hides the rest") << QByteArray("<!-- <Name>no</Name>") << false << QByteArray();
 }
 
 void ElementValueTest::elementValue()
@@ -96,6 +120,68 @@ void ElementValueTest::elementValue()
     const ItemElements unclosed(view, "</i>", {"<Name"});
     QCOMPARE(unclosed.end(), std::string_view::npos);
     QCOMPARE(unclosed.value("<Name").length, span.length);
+}
+
+void ElementValueTest::plainElementText_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("plain");
+    QTest::newRow("no markup") << QByteArray("Tom &amp; Jerry") << QByteArray("Tom &amp; Jerry");
+    QTest::newRow("CDATA is text") << QByteArray("<![CDATA[Tom & Jerry <3]]>") << QByteArray("Tom &amp; Jerry &lt;3");
+    QTest::newRow("references in CDATA stay") << QByteArray("a<![CDATA[&amp;]]>b") << QByteArray("a&amp;amp;b");
+    QTest::newRow("comment dropped") << QByteArray("Hello<!-- hidden -->World") << QByteArray("HelloWorld");
+    QTest::newRow("processing instruction dropped") << QByteArray("a<?pi x?>b") << QByteArray("ab");
+    QTest::newRow("CDATA cut short") << QByteArray("<![CDATA[abc") << QByteArray("abc");
+    QTest::newRow("empty CDATA") << QByteArray("a<![CDATA[]]>b") << QByteArray("ab");
+    QTest::newRow("stray '<' kept") << QByteArray("a<b") << QByteArray("a<b");
+}
+
+void ElementValueTest::plainElementText()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, plain);
+    std::string storage;
+    const std::string_view got = PlainElementText(std::string_view(raw.constData(), size_t(raw.size())), &storage);
+    QCOMPARE(QByteArray(got.data(), int(got.size())), plain);
+}
+
+void ElementValueTest::plainLongText()
+{
+    // Markup stored unescaped keeps its comments for its HTML reading; escaped text loses them.
+    QCOMPARE(PlainElementBytes("<p>x<!-- c --></p>"), QByteArray("<p>x<!-- c --></p>"));
+    QCOMPARE(PlainElementBytes("&lt;p&gt;a<!-- c -->b<![CDATA[<i>]]>"), QByteArray("&lt;p&gt;ab&lt;i>"));
+    QCOMPARE(ElementText(" Tom &amp; Jerry<!-- c --><![CDATA[ &amp; <3]]> "), QStringLiteral("Tom & Jerry &amp; <3"));
+}
+
+void ElementValueTest::startTagsOutsideMarkup_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QStringList>("tags");
+    QTest::newRow("recipient inside a comment") << QByteArray("<e a=\"1\"/><!-- <e a=\"ghost\"/> --><e a=\"2\"/>")
+                                                << QStringList{"<e a=\"1\"/", "<e a=\"2\"/"};
+    QTest::newRow("recipient inside CDATA") << QByteArray("<e a=\"1\"></e><![CDATA[<e a=\"ghost\"/>]]>")
+                                            << QStringList{"<e a=\"1\""};
+    QTest::newRow("'>' and '/>' quoted") << QByteArray("<e a=\"x>y\" b='/>'/><e a=\"2\">")
+                                         << QStringList{"<e a=\"x>y\" b='/>'/", "<e a=\"2\""};
+    QTest::newRow("unclosed tags end at the next '<'") << QByteArray("<e a=\"1\" <e a=2 <e a=\"3\"/>")
+                                                        << QStringList{"<e a=\"1\" ", "<e a=2 ", "<e a=\"3\"/"};
+    QTest::newRow("a quote that never closes is a character") << QByteArray("<e a=\"1 <e a=\'2\'/>")
+                                                              << QStringList{"<e a=\"1 ", "<e a=\'2\'/"};
+    QTest::newRow("a '<' inside quotes") << QByteArray("<e a=\"<b>\" n=\"N\"/><e/>")
+                                         << QStringList{"<e a=\"<b>\" n=\"N\"/", "<e/"};
+    QTest::newRow("look-alike names") << QByteArray("<ex/><e\n/><e-/>") << QStringList{"<e\n/"};
+}
+
+void ElementValueTest::startTagsOutsideMarkup()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QStringList, tags);
+    QStringList got;
+    ForEachStartTag(std::string_view(list.constData(), size_t(list.size())), "<e", [&](std::string_view tag) {
+        got << QString::fromUtf8(tag.data(), int(tag.size()));
+        return true;
+    });
+    QCOMPARE(got, tags);
 }
 
 void ElementValueTest::splitItemsCountsForward()

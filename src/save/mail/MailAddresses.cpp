@@ -307,11 +307,18 @@ void AppendMailbox(QByteArray &out, const QString &name, const QString &address,
 {
     QString shown = HeaderSafe(name).trimmed();
     QString addr = HeaderSafe(address).trimmed();
-    // A domain never holds a blank: text after one (a line break from damage, a header smuggled
-    // in) is no part of the address. The address ends there; the whole text is shown in the name.
-    const int at = addr.lastIndexOf(QLatin1Char('@'));
-    const int blank = at < 0 ? -1 : addr.indexOf(QLatin1Char(' '), at);
-    if (blank > at + 1) {
+    // An address holds no blank (controls are blanks by now): text after one (a line break from
+    // damage, a header or a second address smuggled in) is no part of it. The address ends at the
+    // first blank when an '@' comes before it, else at the first blank after its domain's '@' (a
+    // local part with blanks is quoted); the whole text is shown in the name.
+    int blank = addr.indexOf(QLatin1Char(' '));
+    if (blank >= 0 && !addr.leftRef(blank).contains(QLatin1Char('@'))) {
+        const int at = addr.lastIndexOf(QLatin1Char('@'));
+        blank = at < 0 ? -1 : addr.indexOf(QLatin1Char(' '), at);
+        if (blank == at + 1)
+            blank = -1;
+    }
+    if (blank > 0) {
         shown = shown.isEmpty() ? addr : QStringLiteral("%1 (%2)").arg(shown, addr);
         addr.truncate(blank);
     }

@@ -4,6 +4,7 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "save/MessageFields.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QTextCodec>
@@ -297,8 +298,31 @@ size_t namedReference(std::string_view text, size_t amp, char *replacement)
     }
 }
 
-// The named references decoded as UnescapeXmlEntities(Named) decodes them: they are ASCII, and
-// no byte of a multi-byte UTF-8 character is '&'. Decoding only shortens the text.
+// The length of the character reference "&#N;" or "&#xH;" at text[amp] with its UTF-8 bytes in
+// utf8 (their count in *size); 0 when it is none (no digits, too long, NUL, a surrogate or past
+// Unicode). Each is longer than its UTF-8 form.
+size_t numericReference(std::string_view text, size_t amp, char *utf8, int *size)
+{
+    const size_t semi = text.find(';', amp + 2);
+    if (semi == std::string_view::npos || semi - amp > 12 || text.compare(amp, 2, "&#") != 0)
+        return 0;
+    const bool hex = text[amp + 2] == 'x' || text[amp + 2] == 'X';
+    const QByteArray digits =
+        QByteArray::fromRawData(text.data() + amp + (hex ? 3 : 2), int(semi - amp) - (hex ? 3 : 2));
+    bool ok = false;
+    const uint code = digits.toUInt(&ok, hex ? 16 : 10);
+    if (!ok || code == 0 || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF) || !isxdigit(uchar(digits[0])))
+        return 0;
+    const char32_t c = char32_t(code);
+    const QByteArray bytes = QString::fromUcs4(&c, 1).toUtf8();
+    memcpy(utf8, bytes.constData(), size_t(bytes.size()));
+    *size = bytes.size();
+    return semi - amp + 1;
+}
+
+// The named references decoded as UnescapeXmlEntities(Named) decodes them, and the character
+// references as an XML reader does: they are ASCII, and no byte of a multi-byte UTF-8 character
+// is '&'. Decoding only shortens the text.
 QByteArray decodeNamedBytes(const QByteArray &raw)
 {
     const std::string_view text(raw.constData(), size_t(raw.size()));
@@ -311,6 +335,15 @@ QByteArray decodeNamedBytes(const QByteArray &raw)
     while (amp != std::string_view::npos) {
         memcpy(to, text.data() + from, amp - from);
         to += amp - from;
+        char utf8[4];
+        int size = 0;
+        if (const size_t used = numericReference(text, amp, utf8, &size)) {
+            memcpy(to, utf8, size_t(size));
+            to += size;
+            from = amp + used;
+            amp = text.find('&', from);
+            continue;
+        }
         char replacement = '&';
         const size_t used = namedReference(text, amp, &replacement);
         *to++ = replacement;
@@ -348,9 +381,11 @@ void makeLineEndsLfBytes(QByteArray &text)
 // ('&' references, '<' tags, CR, "From "), which no byte of a multi-byte character equals.
 BodyPart bodyFromUtf8(const QByteArray &utf8, bool mboxrdFromQuoting)
 {
-    const bool escaped = hasGateEntityBytes(std::string_view(utf8.constData(), size_t(utf8.size())));
+    // CDATA sections are text and comments nothing, as in any XML reader.
+    const QByteArray xml = PlainElementBytes(utf8);
+    const bool escaped = hasGateEntityBytes(std::string_view(xml.constData(), size_t(xml.size())));
     BodyPart part;
-    part.bytes = decodeNamedBytes(utf8);
+    part.bytes = decodeNamedBytes(xml);
     const std::string_view text(part.bytes.constData(), size_t(part.bytes.size()));
     part.html = isHtmlBytes(text, kHtmlRowsKind);
     // Markup keeps its own line ends; text (and anything that came escaped) gets LF.

@@ -203,7 +203,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     lines.addText("SUMMARY", summary);
     lines.addText("LOCATION", location);
     if (rec.dwDescriptionLength != 0)
-        lines.addStoredText("DESCRIPTION", std::string_view(description.constData(), size_t(description.size())));
+        lines.addStoredText("DESCRIPTION", PlainElementBytes(description));
     addTime(lines, dtStart);
     addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)

@@ -109,17 +109,19 @@ QStringList emailAddresses(std::string_view element, const char *listTag = "<OPF
         for (size_t at = list.find('<'); at != std::string_view::npos; at = list.find('<', at + 1)) {
             if (at + 1 < list.size() && list[at + 1] == '/')
                 continue;
-            const size_t end = StartTagEnd(list, at);
+            const size_t skipped = MarkupEnd(list, at);
+            if (skipped != std::string_view::npos) {
+                at = skipped - 1;  // a comment or CDATA: no entry inside
+                continue;
+            }
+            const size_t end = StartTagLimit(list, at);
             std::string_view raw;
-            if (FindAttribute(list.substr(at, end == std::string_view::npos ? end : end - at),
-                              "OPFContactEmailAddressAddress", &raw)) {
+            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw)) {
                 const QString address = UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned);
                 if (!address.isEmpty())
                     found << address;
             }
-            if (end == std::string_view::npos)
-                break;
-            at = end;
+            at = end - 1;  // the search goes on from the tag's end
         }
         return true;
     });
@@ -138,7 +140,7 @@ QStringList stringEntries(std::string_view element, const char *listTag)
         std::string_view list = ElementBytes(piece.bytes, span);
         for (ElementSpan entry = GetElementValue(list, "<string"); entry.found;
              entry = GetElementValue(list, "<string")) {
-            const QString value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(list, entry)), EntityForm::Scanned);
+            const QString value = ElementText(ElementBytes(list, entry));
             if (!value.isEmpty())
                 found << value;
             list.remove_prefix(size_t(entry.start + entry.length));
@@ -179,7 +181,7 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
     SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
         const ElementSpan span = GetElementValue(piece.bytes, startTag);
         if (span.found)
-            value = UnescapeXmlEntities(DecodeTrimmed(ElementBytes(piece.bytes, span)), EntityForm::Scanned);
+            value = ElementText(ElementBytes(piece.bytes, span));
         return true;
     });
     return value;
@@ -269,7 +271,7 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
-        lines.addStoredText("NOTE", std::string_view(notes.constData(), size_t(notes.size())));
+        lines.addStoredText("NOTE", PlainElementBytes(notes));
     const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);

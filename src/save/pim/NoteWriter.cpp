@@ -9,6 +9,7 @@
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
 #include "save/pim/PimText.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
@@ -63,7 +64,7 @@ bool isMarkup(const QString &text)
 // Typed plain text as typed: the archive's entities undone in one pass, each line break a LF.
 QString plainNoteText(const QByteArray &stored)
 {
-    QString text = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Scanned);
+    QString text = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(PlainElementBytes(stored))), EntityForm::Scanned);
     text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return text;

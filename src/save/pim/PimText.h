@@ -31,6 +31,10 @@ public:
     // the scanner does, written chunk by chunk, so the text is never held again whole in any
     // other form; the bytes are those of addText.
     void addStoredText(const QByteArray &name, std::string_view stored);
+    void addStoredText(const QByteArray &name, const QByteArray &stored)
+    {
+        addStoredText(name, std::string_view(stored.constData(), size_t(stored.size())));
+    }
     const QByteArray &bytes() const { return m_bytes; }
 
 private:

@@ -306,6 +306,9 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
                 QTextDocument *earlier = target->document();
                 document->setParent(target);
                 target->setDocument(document);
+                // The view lays out and repaints on its own only for a layout of the toolkit's; one
+                // laid out already announces nothing, and the pane would keep its earlier pixels.
+                target->viewport()->update();
                 // The view's earlier document was its child: nothing else would free it.
                 if (earlier && earlier != document && earlier->parent() == target)
                     earlier->deleteLater();

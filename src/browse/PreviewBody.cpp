@@ -231,7 +231,7 @@ int longestUnbrokenRun(const QByteArray &markup)
 }
 
 PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const InlinePictureEntries &pictures,
-                           const std::atomic<bool> &stop)
+                           const PreviewArchive *archive, const std::atomic<bool> &stop)
 {
     const QByteArray markup = InertMarkup(body.toUtf8(), nullptr, &stop, kPreviewDepth);
     if (stop)
@@ -243,7 +243,8 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
         return prepareText(TextOfInertMarkup(markup), look);
     PreparedBody prepared;
     auto laid = newDocument(look);
-    AddInlinePictures(laid.get(), pictures, &stop);
+    if (archive)
+        AddInlinePictures(laid.get(), pictures, *archive, &stop);
     prepared.shown = QString::fromUtf8(markup);
     laid->setHtml(prepared.shown);
     loadPictures(laid.get(), stop);
@@ -282,39 +283,32 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
     UseSafePreviewDocument(view);
     view->clear();
     view->setProperty(kPreviewShownAs, QVariant());
-    auto pending = std::make_shared<PendingBody>();
-    gPending = pending;
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
     QPointer<QTextBrowser> target(view);
-    previewPool()->start(QRunnable::create([pending, prepare, look, windowThread, target] {
-        PreparedBody prepared = prepare(look, pending->stop);
-        if (pending->stop || !prepared.document)
-            return;
+    StartPreviewJob([prepare, look, windowThread, target](const std::atomic<bool> &stop) -> PreviewFinish {
+        PreparedBody prepared = prepare(look, stop);
+        if (stop || !prepared.document)
+            return nullptr;
         prepared.document->moveToThread(windowThread);
         const bool html = prepared.html;
-        // Back on the window's thread; dropped when the view is gone or another body was asked.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [pending, handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
-                if (!target || gPending != pending)
-                    return;
-                gPending.reset();
-                // Tells tests and benches which it came to.
-                target->setProperty(kPreviewShownAs, html ? "markup" : "text");
-                QTextDocument *document = handed->take();
-                QTextDocument *earlier = target->document();
-                document->setParent(target);
-                target->setDocument(document);
-                // The view lays out and repaints on its own only for a layout of the toolkit's; one
-                // laid out already announces nothing, and the pane would keep its earlier pixels.
-                target->viewport()->update();
-                // The view's earlier document was its child: nothing else would free it.
-                if (earlier && earlier != document && earlier->parent() == target)
-                    earlier->deleteLater();
-            },
-            Qt::QueuedConnection);
-    }));
+        return [handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
+            if (!target)
+                return;
+            // Tells tests and benches which it came to.
+            target->setProperty(kPreviewShownAs, html ? "markup" : "text");
+            QTextDocument *document = handed->take();
+            QTextDocument *earlier = target->document();
+            document->setParent(target);
+            target->setDocument(document);
+            // The view lays out and repaints on its own only for a layout of the toolkit's; one
+            // laid out already announces nothing, and the pane would keep its earlier pixels.
+            target->viewport()->update();
+            // The view's earlier document was its child: nothing else would free it.
+            if (earlier && earlier != document && earlier->parent() == target)
+                earlier->deleteLater();
+        };
+    });
 }
 
 }  // namespace
@@ -360,21 +354,48 @@ QString PreparePreviewBody(const QString &body, int width, const std::atomic<boo
 {
     PreviewLook look;
     look.width = width;
-    const PreparedBody prepared = prepareMarkup(body, look, {}, stop);
+    const PreparedBody prepared = prepareMarkup(body, look, {}, nullptr, stop);
     *html = prepared.html;
     return prepared.shown;
 }
 
-void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures)
+void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures,
+                     std::shared_ptr<const PreviewArchive> archive)
 {
-    showPrepared(view, [body, pictures](const PreviewLook &look, const std::atomic<bool> &stop) {
-        return prepareMarkup(body, look, pictures, stop);
+    if (!pictures.isEmpty() && !archive)
+        archive = PreviewArchive::OfOpenArchive();
+    showPrepared(view, [body, pictures, archive](const PreviewLook &look, const std::atomic<bool> &stop) {
+        return prepareMarkup(body, look, pictures, archive.get(), stop);
     });
 }
 
 void ShowPreviewText(QTextBrowser *view, const QString &text)
 {
     showPrepared(view, [text](const PreviewLook &look, const std::atomic<bool> &) { return prepareText(text, look); });
+}
+
+void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work)
+{
+    CancelPreviewBody();
+    auto pending = std::make_shared<PendingBody>();
+    gPending = pending;
+    previewPool()->start(QRunnable::create([pending, work = std::move(work)] {
+        PreviewFinish finish = work(pending->stop);
+        if (!finish)
+            return;
+        // Back on the window's thread; dropped when another job was asked since. The finishing
+        // step goes with the call: freed where it ran, or with the calls never run as the
+        // application ends.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [pending, finish = std::move(finish)] {
+                if (gPending != pending)
+                    return;
+                gPending.reset();
+                finish();
+            },
+            Qt::QueuedConnection);
+    }));
 }
 
 bool PreviewBodyPending()

@@ -17,6 +17,9 @@
 #include <QTextBrowser>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 class PreviewBodyTest : public QObject {
     Q_OBJECT
 
@@ -32,6 +35,7 @@ private slots:
     void picturesWithinTheirBounds_data();
     void picturesWithinTheirBounds();
     void eachPictureEntryOnce();
+    void jobReadsTheArchiveItWasGiven();
 };
 
 void PreviewBodyTest::markupOrText_data()
@@ -276,6 +280,42 @@ void PreviewBodyTest::eachPictureEntryOnce()
     QCOMPARE(entries.at(1).offset, qint64(2000));
     QCOMPARE(entries.at(1).contentIds,
              (QStringList{QStringLiteral("x1@x"), QStringLiteral("x2@x"), QStringLiteral("x3@x")}));
+}
+
+// A preview job reads the archive that was open when it began, with its pictures, though the
+// window closes that archive and opens another (which may get the same descriptor number).
+void PreviewBodyTest::jobReadsTheArchiveItWasGiven()
+{
+    QTemporaryDir dir;
+    const QByteArray picture = PngOf(40, Qt::red);
+    const QString first = dir.filePath(QStringLiteral("first.olm"));
+    const QString second = dir.filePath(QStringLiteral("second.olm"));
+    QVERIFY(WriteTestFile(first, QByteArray("head") + picture));
+    QVERIFY(WriteTestFile(second, QByteArray(picture.size() + 4, 'x')));
+    const int savedFd = fileDescriptor;
+    const qint64 savedSize = lSize;
+    fileDescriptor = ::open(QFile::encodeName(first).constData(), O_RDONLY);
+    QVERIFY(fileDescriptor >= 0);
+    lSize = picture.size() + 4;
+    const std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    ::close(fileDescriptor);
+    fileDescriptor = ::open(QFile::encodeName(second).constData(), O_RDONLY);
+    QCOMPARE(archive->read(4, picture.size(), picture.size()), picture);
+
+    QTextBrowser view;
+    view.resize(300, 300);
+    InlinePictureEntry entry;
+    entry.contentIds = QStringList{QStringLiteral("p")};
+    entry.offset = 4;
+    entry.size = picture.size();
+    ShowPreviewBody(&view, QStringLiteral("<html><body><img src=\"cid:p\"></body></html>"), {entry}, archive);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QCOMPARE(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"));
+    const QImage shown = qvariant_cast<QImage>(view.document()->resource(QTextDocument::ImageResource, QUrl("cid:p")));
+    QCOMPARE(shown.size(), QSize(40, 40));
+    ::close(fileDescriptor);
+    fileDescriptor = savedFd;
+    lSize = savedSize;
 }
 
 QTEST_MAIN(PreviewBodyTest)

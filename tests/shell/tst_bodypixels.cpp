@@ -74,6 +74,7 @@ private Q_SLOTS:
     void initTestCase();
     void everyClickedMailPaintsItsBody_data();
     void everyClickedMailPaintsItsBody();
+    void mailIsReadOffTheWindowThread();
 
 private:
     QTemporaryDir m_dir;
@@ -158,6 +159,39 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
         }
     }
     QVERIFY(clicked >= 6);
+}
+
+// A selected mail is read and parsed on the preview's worker: when the selection returns, the
+// window has not shown it yet; it shows once the worker is done.
+void BodyPixelsTest::mailIsReadOffTheWindowThread()
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Many senders");
+    m.body = QStringLiteral("the body");
+    for (int i = 0; i < 2000; ++i)
+        m.from.append({QStringLiteral("s%1@example.org").arg(i), QString()});
+    TestArchiveBuilder b;
+    b.addEntry(mailEntry(QStringLiteral("Inbox"), 0), OlmXml::emails({m}));
+    const QString path = m_dir.filePath(QStringLiteral("senders.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QZovuvozivMainWindow w;
+    startScanInWindow(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTreeWidget *list = w.panes().itemList;
+    list->setCurrentItem(nullptr);
+    w.panes().subjectLabel->clear();
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(PreviewBodyPending());
+    QVERIFY(w.panes().subjectLabel->text().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QCOMPARE(w.panes().subjectLabel->text(), m.subject);
+    QVERIFY(w.panes().htmlPreview->toPlainText().contains(m.body));
 }
 
 QTEST_MAIN(BodyPixelsTest)

@@ -18,8 +18,8 @@
 #include <QTextFrame>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
-#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -32,20 +32,19 @@ constexpr int kPreviewDepth = 24;
 // toolkit would take seconds to read it into a document, and reading it is not interrupted.
 constexpr int kMaxPreviewMarkup = 2 * 1024 * 1024;
 constexpr int kMaxPreviewTags = 60000;
-// The document's layout may take this much CPU time here. The view shows it as laid out here, but
-// lays it out again on its own thread when its width changes (the user resizes the pane): a
-// document that would hold the window longer than that shows as its text.
-constexpr qint64 kMaxLayoutNanoseconds = 1000LL * 1000 * 1000;
+// The document's layout may take this much work (frameWork), about a second's worth on a desktop.
+// The view shows it as laid out here, but lays it out again on its own thread when its width
+// changes (the user resizes the pane): a document of more work shows as its text. Counted on the
+// mail, never timed, so one mail shows the same way on every click and machine.
+constexpr qint64 kMaxLayoutWork = 5000000;
 // Text lines longer than this are broken: one very long line takes the toolkit seconds to lay
 // out, whatever its length on screen.
 constexpr int kMaxLineChars = 4096;
-
-qint64 threadCpuNanoseconds()
-{
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
+// What a block weighs in frameWork beside its characters.
+constexpr int kBlockWork = 40;
+// A body not ready by then has the pane say that it is being prepared; a quicker one shows at
+// once, without the notice flashing first.
+constexpr int kPreparingNoticeMs = 150;
 
 // The preview's own workers, owned by the window's thread. Each thread that lays text out keeps
 // fonts of its own (several MiB with the fallback faces of other scripts): on the shared pool
@@ -68,6 +67,7 @@ QThreadPool *previewPool()
 // The preview being prepared; owned by the window's thread.
 struct PendingBody {
     std::atomic<bool> stop{false};
+    QPointer<QTextBrowser> view;  // the pane that tells it is being prepared, if any
 };
 std::shared_ptr<PendingBody> gPending;
 
@@ -143,16 +143,14 @@ std::unique_ptr<SafePreviewDocument> newDocument(const PreviewLook &look)
 }
 
 // Lays the whole document out at the width the view will give it: its whole width, or less its
-// scroll bar when it is taller than the view. Returns the CPU time that took.
-qint64 layOut(QTextDocument *document, const PreviewLook &look)
+// scroll bar when it is taller than the view.
+void layOut(QTextDocument *document, const PreviewLook &look)
 {
-    const qint64 start = threadCpuNanoseconds();
     document->setTextWidth(qMax(look.width, 100));
     if (document->documentLayout()->documentSize().height() > look.height && look.width - look.barWidth >= 100) {
         document->setTextWidth(look.width - look.barWidth);
         document->documentLayout()->documentSize();
     }
-    return threadCpuNanoseconds() - start;
 }
 
 // The document the view shows: the same content as laid, shown through it, so that the window's
@@ -173,6 +171,21 @@ std::unique_ptr<SafePreviewDocument> shownDocument(std::unique_ptr<SafePreviewDo
     }
     HandOverLaidOut(shown.get(), laid.release());
     return shown;
+}
+
+// The work laying the document out takes, counted on its content: each character and block once
+// per table around it and again for each table around that one (a table lays its cells out to
+// measure them, then to place them).
+qint64 frameWork(QTextFrame *frame, int depth)
+{
+    qint64 work = 0;
+    for (auto it = frame->begin(); !it.atEnd(); ++it) {
+        if (QTextFrame *child = it.currentFrame())
+            work += frameWork(child, depth + 1);
+        else
+            work += qint64(it.currentBlock().length() + kBlockWork) << qMin(depth, 30);
+    }
+    return work;
 }
 
 // Decodes the data: pictures the document shows now, so that laying it out weighs the layout only.
@@ -250,8 +263,9 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
     loadPictures(laid.get(), stop);
     if (stop)
         return PreparedBody();
-    if (layOut(laid.get(), look) > kMaxLayoutNanoseconds)
+    if (frameWork(laid->rootFrame(), 0) > kMaxLayoutWork)
         return prepareText(laid->toPlainText().remove(QChar::ObjectReplacementCharacter), look);
+    layOut(laid.get(), look);
     prepared.html = true;
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
@@ -273,6 +287,26 @@ public:
 private:
     QTextDocument *m_document;
 };
+
+// Has view tell that the pending body is being prepared, once it has taken a while; the notice
+// goes when the body is shown or dropped.
+void tellPreparing(QTextBrowser *view)
+{
+    const std::shared_ptr<PendingBody> pending = gPending;
+    if (!pending)
+        return;
+    pending->view = view;
+    QTimer::singleShot(kPreparingNoticeMs, view, [view, pending] {
+        if (gPending == pending)
+            view->setPlaceholderText(QCoreApplication::translate("PreviewBody", "Preparing the message\u2026"));
+    });
+}
+
+void endPreparing(const std::shared_ptr<PendingBody> &pending)
+{
+    if (pending && pending->view)
+        pending->view->setPlaceholderText(QString());
+}
 
 // Prepares a body on a worker and gives the view the finished document: the window's thread
 // only sets it. A later call, or a cancel, drops what an earlier one still prepares.
@@ -309,6 +343,7 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
                 earlier->deleteLater();
         };
     });
+    tellPreparing(view);
 }
 
 }  // namespace
@@ -392,6 +427,7 @@ void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)>
                 if (gPending != pending)
                     return;
                 gPending.reset();
+                endPreparing(pending);
                 finish();
             },
             Qt::QueuedConnection);
@@ -407,7 +443,7 @@ void CancelPreviewBody()
 {
     if (gPending)
         gPending->stop = true;
-    gPending.reset();
+    endPreparing(std::exchange(gPending, nullptr));
 }
 
 void WaitForPreviewWorkers()

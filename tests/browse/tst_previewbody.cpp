@@ -66,6 +66,15 @@ void PreviewBodyTest::markupOrText_data()
                    + QString(3000, QLatin1Char('w')) + QStringLiteral(" <b>") + QString(6000, QChar(0x6587))
                    + QStringLiteral("</b></p>"))
         << true << QStringLiteral("<b>") << QString();
+    // Whether markup is laid out is counted on the mail (its characters, once per table around
+    // them and again per table around that), never timed: one mail shows one way on every click.
+    const auto nested = [](int depth) {
+        return QString(QStringLiteral("<table><tr><td>").repeated(depth) + QStringLiteral("some words ").repeated(18000)
+                       + QStringLiteral("</td></tr></table>").repeated(depth));
+    };
+    QTest::newRow("text in one table stays markup") << nested(1) << true << QStringLiteral("some words") << QString();
+    QTest::newRow("the same text six tables deep shows as text")
+        << nested(6) << false << QStringLiteral("some words") << QStringLiteral("<td");
     QTest::newRow("deep nesting is laid out flat, its line breaks kept")
         << QString(QStringLiteral("<span>").repeated(3000) + QStringLiteral("a<br>b")) << true
         << QStringLiteral("a<br>b")

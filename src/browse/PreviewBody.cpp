@@ -110,6 +110,30 @@ QByteArray withoutPictureData(const QByteArray &markup)
     return from == 0 ? markup : out + markup.mid(from);
 }
 
+// The markup with each picture that follows the end of a block (</p><img>) starting a line of its
+// own, as in a browser: the toolkit would add it to the end of that block, its text then standing
+// at the picture's foot. A zero-width space before it makes the toolkit open a block there.
+QByteArray withPicturesAfterBlocksOnTheirOwnLine(const QByteArray &markup)
+{
+    static const QByteArrayList blockEnds = {"</p>",  "</div>", "</h1>",    "</h2>",         "</h3>",
+                                             "</h4>", "</h5>",  "</h6>",    "</ul>",         "</ol>",
+                                             "</li>", "</pre>", "</table>", "</blockquote>", "</center>"};
+    QByteArray out;
+    int from = 0;
+    for (int at = markup.indexOf("<img"); at >= 0; at = markup.indexOf("<img", at + 4)) {
+        int end = at;
+        while (end > 0 && QChar::isSpace(uchar(markup.at(end - 1))))
+            --end;
+        const int open = end > 0 && markup.at(end - 1) == '>' ? markup.lastIndexOf('<', end - 1) : -1;
+        if (open < 0 || !blockEnds.contains(markup.mid(open, end - open).toLower()))
+            continue;
+        out.append(markup.constData() + from, at - from);
+        out += "&#8203;";
+        from = at;
+    }
+    return from == 0 ? markup : out + markup.mid(from);
+}
+
 // How the view shows its documents: the document built for it looks the same.
 struct PreviewLook {
     QFont font;
@@ -258,7 +282,7 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
     auto laid = newDocument(look);
     if (archive)
         AddInlinePictures(laid.get(), pictures, *archive, &stop);
-    prepared.shown = QString::fromUtf8(markup);
+    prepared.shown = QString::fromUtf8(withPicturesAfterBlocksOnTheirOwnLine(markup));
     laid->setHtml(prepared.shown);
     loadPictures(laid.get(), stop);
     if (stop)

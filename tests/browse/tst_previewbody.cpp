@@ -36,6 +36,8 @@ private slots:
     void picturesWithinTheirBounds();
     void eachPictureEntryOnce();
     void jobReadsTheArchiveItWasGiven();
+    void largePictureUnderItsText_data();
+    void largePictureUnderItsText();
 };
 
 void PreviewBodyTest::markupOrText_data()
@@ -137,7 +139,9 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     const QUrl picture(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64()));
     ShowPreviewBody(&view, QStringLiteral("<p>second</p><img src=\"%1\">").arg(picture.toString()));
     QTRY_COMPARE_WITH_TIMEOUT(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"), 20000);
-    QCOMPARE(view.toPlainText().trimmed().remove(QChar::ObjectReplacementCharacter), QStringLiteral("second"));
+    // The picture has a line of its own, opened by an invisible space.
+    QCOMPARE(view.toPlainText().remove(QChar::ObjectReplacementCharacter).remove(QChar(0x200B)).trimmed(),
+             QStringLiteral("second"));
     QVERIFY(!qvariant_cast<QImage>(view.document()->resource(QTextDocument::ImageResource, picture)).isNull());
     // Long enough for the first to have ended: it is dropped.
     WaitForPreviewWorkers();
@@ -325,6 +329,41 @@ void PreviewBodyTest::jobReadsTheArchiveItWasGiven()
     ::close(fileDescriptor);
     fileDescriptor = savedFd;
     lSize = savedSize;
+}
+
+void PreviewBodyTest::largePictureUnderItsText_data()
+{
+    QTest::addColumn<int>("side");
+    QTest::addColumn<QString>("width");
+    QTest::newRow("3,000 px") << 3000 << QString();
+    QTest::newRow("5,000 px, decoded scaled") << 5000 << QString();
+    QTest::newRow("3,000 px shown 300 wide") << 3000 << QStringLiteral(" width=300");
+}
+
+// A picture after a paragraph starts a line of its own under that paragraph's text, and one wider
+// than the pane is shown at the pane's width: the text and the picture's top are in view.
+void PreviewBodyTest::largePictureUnderItsText()
+{
+    QFETCH(int, side);
+    QFETCH(QString, width);
+    QTextBrowser view;
+    view.resize(500, 400);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    ShowPreviewBody(&view, QStringLiteral("<html><body><p>BEFORE text</p><img%1 src=\"data:image/png;base64,%2\">"
+                                          "<p>AFTER text</p></body></html>")
+                               .arg(width, QString::fromLatin1(PngOf(side, Qt::blue).toBase64())));
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTextDocument *document = view.document();
+    const QTextBlock before = document->findBlock(0);
+    QCOMPARE(before.text(), QStringLiteral("BEFORE text"));
+    QTextBlock picture = before.next();
+    QVERIFY(picture.text().endsWith(QChar::ObjectReplacementCharacter));
+    const QRectF textBox = document->documentLayout()->blockBoundingRect(before);
+    const QRectF pictureBox = document->documentLayout()->blockBoundingRect(picture);
+    QVERIFY(textBox.bottom() <= pictureBox.top());
+    QVERIFY2(pictureBox.top() < 100, qPrintable(QString::number(pictureBox.top())));
+    QVERIFY(pictureBox.width() <= view.viewport()->width());
 }
 
 QTEST_MAIN(PreviewBodyTest)

@@ -91,6 +91,12 @@ void PreviewBodyTest::markupOrText()
     QFETCH(bool, asMarkup);
     QFETCH(QString, shown);
     QFETCH(QString, gone);
+#ifdef __SANITIZE_THREAD__
+    // The page filter bounds its work by the thread's CPU time; the thread checker slows it many
+    // times over, so a table it reads within its bound elsewhere comes out as its source here.
+    if (QByteArray(QTest::currentDataTag()) == "a large table shows as its text")
+        QSKIP("the page filter's CPU bound does not hold under the thread checker");
+#endif
     std::atomic<bool> stop{false};
     bool html = !asMarkup;
     const QString out = PreparePreviewBody(body, 800, stop, &html);

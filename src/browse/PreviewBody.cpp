@@ -150,8 +150,16 @@ PreviewLook lookOf(QTextBrowser *view)
     const QTextDocument *shown = view->document();
     const QScrollBar *bar = view->verticalScrollBar();
     const int barWidth = bar->isVisible() ? bar->width() : 0;
-    return {shown->defaultFont(),       shown->defaultTextOption(),           shown->documentMargin(),
-            shown->defaultStyleSheet(), view->viewport()->width() + barWidth, view->viewport()->height(),
+    // A font of the job's own: a copy shares the view's, whose cached faces the window's thread
+    // swaps while the worker would use them. Any setter makes it a font of its own.
+    QFont font = shown->defaultFont();
+    font.setKerning(font.kerning());
+    return {font,
+            shown->defaultTextOption(),
+            shown->documentMargin(),
+            shown->defaultStyleSheet(),
+            view->viewport()->width() + barWidth,
+            view->viewport()->height(),
             bar->sizeHint().width()};
 }
 

@@ -46,27 +46,39 @@ constexpr int kBlockWork = 40;
 // once, without the notice flashing first.
 constexpr int kPreparingNoticeMs = 150;
 
-// The preview's own workers, owned by the window's thread. Each thread that lays text out keeps
-// fonts of its own (several MiB with the fallback faces of other scripts): on the shared pool
-// every thread that had ever laid a body out kept them, and each archive opened left more held.
-// Two threads, kept: a body dropped for a later one may still be in the toolkit's hands.
-QThreadPool *gPreviewPool = nullptr;
+// The preview's own workers, owned by the window's thread: two threads, kept, each in a pool of
+// its own. Each thread that lays text out keeps fonts of its own (several MiB with the fallback
+// faces of other scripts), and a document handed to a pane is drawn with the fonts of the thread
+// that laid it out; they live as long as that thread. So the threads are kept (on a shared pool
+// every thread that had ever laid a body out kept its fonts, and each archive opened left more
+// held), and a job runs on the thread that did not lay out what a pane shows: no thread lays text
+// out with fonts the window is drawing with.
+QThreadPool *gPreviewPools[2] = {nullptr, nullptr};
+// The worker whose laid-out document was handed to a pane last; -1 before the first.
+int gShowingWorker = -1;
 
-QThreadPool *previewPool()
+QThreadPool *previewPool(int worker)
 {
-    if (!gPreviewPool) {
-        gPreviewPool = new QThreadPool;
-        gPreviewPool->setMaxThreadCount(2);
-        gPreviewPool->setExpiryTimeout(-1);
-        // Its threads end while the application, which their layouts use, still stands.
-        qAddPostRoutine([] { delete std::exchange(gPreviewPool, nullptr); });
+    if (!gPreviewPools[0]) {
+        for (QThreadPool *&pool : gPreviewPools) {
+            pool = new QThreadPool;
+            pool->setMaxThreadCount(1);
+            pool->setExpiryTimeout(-1);
+        }
+        // Their threads end while the application, which their layouts use, still stands.
+        qAddPostRoutine([] {
+            for (QThreadPool *&pool : gPreviewPools)
+                delete std::exchange(pool, nullptr);
+        });
     }
-    return gPreviewPool;
+    return gPreviewPools[worker];
 }
 
 // The preview being prepared; owned by the window's thread.
 struct PendingBody {
     std::atomic<bool> stop{false};
+    int worker = 0;               // the worker it runs on
+    bool handsOver = false;       // its finish gives a pane a document laid out on that worker
     QPointer<QTextBrowser> view;  // the pane that tells it is being prepared, if any
 };
 std::shared_ptr<PendingBody> gPending;
@@ -352,29 +364,31 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
     QPointer<QTextBrowser> target(view);
-    StartPreviewJob([prepare, look, windowThread, target](const std::atomic<bool> &stop) -> PreviewFinish {
-        PreparedBody prepared = prepare(look, stop);
-        if (stop || !prepared.document)
-            return nullptr;
-        prepared.document->moveToThread(windowThread);
-        const bool html = prepared.html;
-        return [handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
-            if (!target)
-                return;
-            // Tells tests and benches which it came to.
-            target->setProperty(kPreviewShownAs, html ? "markup" : "text");
-            QTextDocument *document = handed->take();
-            QTextDocument *earlier = target->document();
-            document->setParent(target);
-            target->setDocument(document);
-            // The view lays out and repaints on its own only for a layout of the toolkit's; one
-            // laid out already announces nothing, and the pane would keep its earlier pixels.
-            target->viewport()->update();
-            // The view's earlier document was its child: nothing else would free it.
-            if (earlier && earlier != document && earlier->parent() == target)
-                earlier->deleteLater();
-        };
-    });
+    StartPreviewJob(
+        [prepare, look, windowThread, target](const std::atomic<bool> &stop) -> PreviewFinish {
+            PreparedBody prepared = prepare(look, stop);
+            if (stop || !prepared.document)
+                return nullptr;
+            prepared.document->moveToThread(windowThread);
+            const bool html = prepared.html;
+            return [handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
+                if (!target)
+                    return;
+                // Tells tests and benches which it came to.
+                target->setProperty(kPreviewShownAs, html ? "markup" : "text");
+                QTextDocument *document = handed->take();
+                QTextDocument *earlier = target->document();
+                document->setParent(target);
+                target->setDocument(document);
+                // The view lays out and repaints on its own only for a layout of the toolkit's; one
+                // laid out already announces nothing, and the pane would keep its earlier pixels.
+                target->viewport()->update();
+                // The view's earlier document was its child: nothing else would free it.
+                if (earlier && earlier != document && earlier->parent() == target)
+                    earlier->deleteLater();
+            };
+        },
+        true);
     tellPreparing(view);
 }
 
@@ -441,12 +455,14 @@ void ShowPreviewText(QTextBrowser *view, const QString &text)
     showPrepared(view, [text](const PreviewLook &look, const std::atomic<bool> &) { return prepareText(text, look); });
 }
 
-void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work)
+void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work, bool handsOverLayout)
 {
     CancelPreviewBody();
     auto pending = std::make_shared<PendingBody>();
+    pending->worker = gShowingWorker == 0 ? 1 : 0;
+    pending->handsOver = handsOverLayout;
     gPending = pending;
-    previewPool()->start(QRunnable::create([pending, work = std::move(work)] {
+    previewPool(pending->worker)->start(QRunnable::create([pending, work = std::move(work)] {
         PreviewFinish finish = work(pending->stop);
         if (!finish)
             return;
@@ -460,6 +476,8 @@ void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)>
                     return;
                 gPending.reset();
                 endPreparing(pending);
+                if (pending->handsOver)
+                    gShowingWorker = pending->worker;
                 finish();
             },
             Qt::QueuedConnection);
@@ -480,6 +498,8 @@ void CancelPreviewBody()
 
 void WaitForPreviewWorkers()
 {
-    if (gPreviewPool)
-        gPreviewPool->waitForDone();
+    for (QThreadPool *pool : gPreviewPools) {
+        if (pool)
+            pool->waitForDone();
+    }
 }

@@ -29,7 +29,8 @@ void CancelPreviewBody();
 using PreviewFinish = std::function<void()>;
 // Runs work on the preview's worker, with the job's own stop flag, and what it returns on the
 // window's thread, unless a later job or a cancel came first. One job is pending at a time.
-void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work);
+// handsOverLayout: its finish gives a pane a document the job laid out.
+void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work, bool handsOverLayout = false);
 // Returns once no body is being prepared any more, dropped ones included.
 void WaitForPreviewWorkers();
 // A body is being prepared for the view.

@@ -38,6 +38,7 @@ private slots:
     void jobReadsTheArchiveItWasGiven();
     void largePictureUnderItsText_data();
     void largePictureUnderItsText();
+    void laysOutOffTheThreadOfTheShownDocument();
 };
 
 void PreviewBodyTest::markupOrText_data()
@@ -370,6 +371,27 @@ void PreviewBodyTest::largePictureUnderItsText()
     QVERIFY(textBox.bottom() <= pictureBox.top());
     QVERIFY2(pictureBox.top() < 100, qPrintable(QString::number(pictureBox.top())));
     QVERIFY(pictureBox.width() <= view.viewport()->width());
+}
+
+// A handed-over document is drawn with the fonts of the thread that laid it out: the next job,
+// whatever it is, runs on another thread, so no two threads use those fonts at once.
+void PreviewBodyTest::laysOutOffTheThreadOfTheShownDocument()
+{
+    QThread *shown = nullptr;
+    for (int round = 0; round < 4; ++round) {
+        QThread *ran = nullptr;
+        bool done = false;
+        StartPreviewJob(
+            [&ran, &done](const std::atomic<bool> &) -> PreviewFinish {
+                ran = QThread::currentThread();
+                return [&done] { done = true; };
+            },
+            true);
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        QVERIFY(ran && ran != QThread::currentThread());
+        QVERIFY(ran != shown);
+        shown = ran;
+    }
 }
 
 QTEST_MAIN(PreviewBodyTest)

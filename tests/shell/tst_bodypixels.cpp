@@ -1,5 +1,5 @@
-// What the body pane paints after a click, read back from the window's own drawing (not from the
-// document the pane holds): every mail clicked as a user does shows ink in its body pane.
+// What the preview paints after a click, read back from the window's own drawing (not from the
+// document the pane holds): every item clicked as a user does shows ink in its pane.
 
 #include "MainWindowTestPeer.h"
 #include "OlmXml.h"
@@ -115,6 +115,8 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody_data()
                        "</body></html>")
             .arg(QString::fromLatin1(PngOf(3000, Qt::blue).toBase64())));
     b.addEntry(mailEntry(QStringLiteral("Inbox"), 13), OlmXml::emails({picture}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
+               OlmXml::notes({{QStringLiteral("Plain note"), QStringLiteral("plain typed &lt;b&gt; &amp; x\n    indented")}}));
     const QString path = m_dir.filePath(QStringLiteral("clicks.olm"));
     QVERIFY(WriteTestFile(path, b.finish()));
     QTest::newRow("generated") << path;
@@ -142,23 +144,24 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
         QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
         for (int row = 0; row < list->topLevelItemCount(); ++row) {
             QTreeWidgetItem *item = list->topLevelItem(row);
-            if (!MailRecordOfRow(item))
-                continue;
             list->scrollToItem(item);
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
             QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
-            if (body->toPlainText().trimmed().isEmpty() && body->document()->toHtml().indexOf("<img") < 0)
+            // A mail's body, or the text pane of a note, task, event or contact.
+            QTextBrowser *pane = MailRecordOfRow(item) ? body : w.panes().textPreview;
+            if (!pane->isVisible()
+                || (pane->toPlainText().trimmed().isEmpty() && pane->document()->toHtml().indexOf("<img") < 0))
                 continue;  // a mail without a body
             ++clicked;
             // Bounded: the pane is drawn at the next paint after the document is handed over, and
             // then shows what its document draws, ink included.
-            QTRY_VERIFY2_WITH_TIMEOUT(showsItsDocument(body),
+            QTRY_VERIFY2_WITH_TIMEOUT(showsItsDocument(pane),
                                       qPrintable(folder->text(FolderColumnName) + QLatin1Char(' ')
-                                                 + body->toPlainText().left(80)),
+                                                 + pane->toPlainText().left(80)),
                                       10000);
         }
     }
-    QVERIFY(clicked >= 6);
+    QVERIFY(clicked >= 7);
 }
 
 // A selected mail is read and parsed on the preview's worker: when the selection returns, the

@@ -1,7 +1,7 @@
 // The mail preview's body with markup that is slow to read or lay out, and with ordinary tables
 // and newsletters: how long the window's event loop waited at most, how long until the body
 // showed, and whether it showed as markup or as text.
-//   olmpreviewwindowbench [NAME ...]
+//   olmpreviewwindowbench [--times N] [NAME ...]   (each input shown N times, default once)
 
 #include "browse/PreviewBody.h"
 #include "browse/SafePreviewDocument.h"
@@ -54,6 +54,9 @@ const std::vector<std::pair<const char *, std::function<QString()>>> kInputs = {
     {"table 2 MB without </td>", [] { return table(2000000, false); }},
     {"short newsletter 40 KB", [] { return newsletter(55); }},
     {"newsletter 100 KB", [] { return newsletter(140); }},
+    {"newsletter 500 KB", [] { return newsletter(700); }},
+    {"newsletter 800 KB", [] { return newsletter(1130); }},
+    {"newsletter 1.5 MB", [] { return newsletter(2130); }},
 };
 
 }  // namespace
@@ -61,7 +64,13 @@ const std::vector<std::pair<const char *, std::function<QString()>>> kInputs = {
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const QStringList wanted = app.arguments().mid(1);
+    QStringList wanted = app.arguments().mid(1);
+    int times = 1;
+    const int timesAt = wanted.indexOf(QStringLiteral("--times"));
+    if (timesAt >= 0 && timesAt + 1 < wanted.size()) {
+        times = qMax(1, wanted.at(timesAt + 1).toInt());
+        wanted.erase(wanted.begin() + timesAt, wanted.begin() + timesAt + 2);
+    }
     QTextBrowser view;
     UseSafePreviewDocument(&view);
     view.resize(900, 700);
@@ -69,37 +78,39 @@ int main(int argc, char *argv[])
     app.processEvents();
     printf("%-28s %10s %14s %8s\n", "input", "shown s", "longest wait s", "as");
     for (const auto &input : kInputs) {
-        if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(input.first)))
-            continue;
-        const QString body = QStringLiteral("<html><body>") + input.second() + QStringLiteral("</body></html>");
-        view.setProperty(kPreviewShownAs, QVariant());
-        QElapsedTimer total, sinceTick;
-        qint64 longest = 0;
-        QTimer tick;
-        QObject::connect(&tick, &QTimer::timeout, [&] {
+        for (int round = 0; round < times; ++round) {
+            if (!wanted.isEmpty() && !wanted.contains(QString::fromLatin1(input.first)))
+                continue;
+            const QString body = QStringLiteral("<html><body>") + input.second() + QStringLiteral("</body></html>");
+            view.setProperty(kPreviewShownAs, QVariant());
+            QElapsedTimer total, sinceTick;
+            qint64 longest = 0;
+            QTimer tick;
+            QObject::connect(&tick, &QTimer::timeout, [&] {
+                longest = qMax(longest, sinceTick.nsecsElapsed());
+                sinceTick.restart();
+            });
+            tick.start(5);
+            total.start();
+            sinceTick.start();
+            ShowPreviewBody(&view, body);
             longest = qMax(longest, sinceTick.nsecsElapsed());
             sinceTick.restart();
-        });
-        tick.start(5);
-        total.start();
-        sinceTick.start();
-        ShowPreviewBody(&view, body);
-        longest = qMax(longest, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-        while (!view.property(kPreviewShownAs).isValid() && total.elapsed() < 20000)
-            app.processEvents(QEventLoop::WaitForMoreEvents, 50);
-        const double shown = total.nsecsElapsed() / 1e9;
-        // A few more turns: the layout and painting that follow the body.
-        QElapsedTimer after;
-        after.start();
-        while (after.elapsed() < 300)
-            app.processEvents(QEventLoop::WaitForMoreEvents, 20);
-        tick.stop();
-        printf("%-28s %10.3f %14.3f %8s\n", input.first, shown, longest / 1e9,
-               view.property(kPreviewShownAs).toByteArray().constData());
-        fflush(stdout);
-        if (!wanted.isEmpty() && wanted.contains(QStringLiteral("--grab")))
-            view.grab().save(QStringLiteral("preview-%1.png").arg(QString::fromLatin1(input.first).left(12)));
+            while (!view.property(kPreviewShownAs).isValid() && total.elapsed() < 20000)
+                app.processEvents(QEventLoop::WaitForMoreEvents, 50);
+            const double shown = total.nsecsElapsed() / 1e9;
+            // A few more turns: the layout and painting that follow the body.
+            QElapsedTimer after;
+            after.start();
+            while (after.elapsed() < 300)
+                app.processEvents(QEventLoop::WaitForMoreEvents, 20);
+            tick.stop();
+            printf("%-28s %10.3f %14.3f %8s\n", input.first, shown, longest / 1e9,
+                   view.property(kPreviewShownAs).toByteArray().constData());
+            fflush(stdout);
+            if (!wanted.isEmpty() && wanted.contains(QStringLiteral("--grab")))
+                view.grab().save(QStringLiteral("preview-%1.png").arg(QString::fromLatin1(input.first).left(12)));
+        }
     }
     return 0;
 }

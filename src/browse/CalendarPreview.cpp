@@ -14,12 +14,13 @@
 
 namespace {
 
-// Every paragraph of the preview in the preview's grey at 11 points.
+// Every paragraph of the preview in the preview's grey at 11 points; the summary and location
+// are typed text, the description text or markup.
 void appendCalendarParagraph(QTextBrowser *view, const QString &text)
 {
     view->setTextColor(PreviewTextColour());
     view->setFontPointSize(11);
-    view->append(text);
+    AppendPreviewLongText(view, text);
 }
 
 QString utf8Field(const char *text)

@@ -109,9 +109,28 @@ void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)
     Panes().mailHeaderText->setTextInteractionFlags(Qt::NoTextInteraction);
     Panes().mailHeaderText->setFontPointSize(11);
 
-    MailMessageFields fields = ParseMessageXml(ReadMessageXml(pRecord->llDataOffset, pRecord->dwDataLength));
-    fields.strEntryName = ReadEntryName(pRecord->llNameOffset, pRecord->nNameLength);
-    mailpreview::showHeader(*pRecord, fields);
-    mailpreview::showBody(*pRecord, fields);
-    FinishItemPreview();
+    // The message is read and parsed on the preview's worker, through a handle of its own: its
+    // cost grows with the message. The window then shows what came of it, for the same record of
+    // the same listing only.
+    const MailMLRC mail = *pRecord;
+    const quint64 serial = g_itemListFillSerial;
+    std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    StartPreviewJob([pRecord, mail, serial, archive](const std::atomic<bool> &stop) -> PreviewFinish {
+        auto fields = std::make_shared<MailMessageFields>(
+            ParseMessageXml(archive->read(mail.llDataOffset, mail.dwDataLength, kMaxArchiveTextRead)));
+        // ZIP names have 16-bit lengths; anything else is damage.
+        if (mail.llNameOffset > 0 && mail.nNameLength > 0 && mail.nNameLength <= 65535)
+            fields->strEntryName =
+                QString::fromUtf8(UpToFirstNul(archive->read(mail.llNameOffset, mail.nNameLength, 65535)));
+        auto body = std::make_shared<mailpreview::ReadBody>(mailpreview::readBody(mail, *archive));
+        if (stop)
+            return nullptr;
+        return [pRecord, serial, archive, fields, body] {
+            if (serial != g_itemListFillSerial || !Panes().mailHeaderText)
+                return;
+            mailpreview::showHeader(*pRecord, *fields);
+            mailpreview::showBody(*body, *fields, archive);
+            FinishItemPreview();
+        };
+    });
 }

@@ -2,12 +2,14 @@
 // The text rules of the mail and calendar previews, apart from the panes they fill
 // (QPreviewOfItems::MessageFieldsForThePreview and writePreviewItemsForCalendar).
 
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
 #include <atomic>
+#include <memory>
 
 class AttachmentIndex;
 struct MailMLRC;
@@ -57,15 +59,38 @@ struct InlinePictureEntry {
     qint64 size = 0;
 };
 using InlinePictureEntries = QVector<InlinePictureEntry>;
+// The open archive as one preview job reads it: a descriptor of the job's own, so the window may
+// close or replace its archive while the job still reads, and the size the archive had.
+class PreviewArchive {
+public:
+    // A handle on the archive the window has open now (one that reads nothing when none is).
+    static std::shared_ptr<const PreviewArchive> OfOpenArchive();
+    ~PreviewArchive();
+    PreviewArchive(const PreviewArchive &) = delete;
+    PreviewArchive &operator=(const PreviewArchive &) = delete;
+    // Bytes at [offset, offset + length), clamped to the archive and to maxLength.
+    QByteArray read(qint64 offset, qint64 length, qint64 maxLength) const;
+
+private:
+    PreviewArchive(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    int m_fd;
+    qint64 m_size;
+};
 // The entries of the pictures the body names as "cid:<id>": of each content id the first
 // attachment with an entry within the size limit, each entry once however many ids name it.
 // Costs what the body and the mail's attachments do, nothing it reads from the archive.
 InlinePictureEntries InlinePicturesOf(const QString &body, const MailMessageFields &fields,
                                       const AttachmentIndex &index);
+// The same for the content ids a body names (ReferencedContentIds), found earlier off the window's
+// thread: costs what the mail's attachments do.
+InlinePictureEntries InlinePicturesOf(QSet<QString> wanted, const MailMessageFields &fields,
+                                      const AttachmentIndex &index);
+// The addresses the body names after "cid:".
+QSet<QString> ReferencedContentIds(const QString &body);
 // Reads and decodes each entry once, within the pixel bound and what the document's pictures
 // may still take, and gives the document the picture under each of its names. Runs on any
 // thread, on a document of that thread; stop ends it early. Returns how many names were added.
-int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries,
+int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const PreviewArchive &archive,
                       const std::atomic<bool> *stop = nullptr);
 // Gives the document each picture the body names as "cid:<id>" as an image resource under that
 // address, from the entry of the first attachment with that content id: read and decoded once

@@ -87,18 +87,31 @@ const char *const kHtmlPairs[][2] = {
 
 }  // namespace
 
-void mailpreview::showBody(const MailMLRC &mail, const MailMessageFields &f)
+mailpreview::ReadBody mailpreview::readBody(const MailMLRC &mail, const PreviewArchive &archive)
+{
+    ReadBody read;
+    read.present = mail.llBodyOffset >= 1 && mail.dwBodyLength != 0;
+    if (!read.present)
+        return read;
+    read.text = MailPreviewBody(archive.read(mail.llBodyOffset, mail.dwBodyLength, kMaxArchiveTextRead), &read.html);
+    if (read.html && read.text.contains(QLatin1String("cid:")))
+        read.contentIds = ReferencedContentIds(read.text);
+    return read;
+}
+
+void mailpreview::showBody(const ReadBody &read, const MailMessageFields &f,
+                           const std::shared_ptr<const PreviewArchive> &archive)
 {
     QTextBrowser *htmlView = Panes().htmlPreview;
     UseSafePreviewDocument(htmlView);
     CancelPreviewBody();
-    if (mail.llBodyOffset < 1 || mail.dwBodyLength == 0) {
+    if (!read.present) {
         htmlView->clear();
         htmlView->show();
         return;
     }
-    bool html = false;
-    QString body = MailPreviewBody(UpToFirstNul(ReadArchiveBytes(mail.llBodyOffset, mail.dwBodyLength)), &html);
+    const bool html = read.html;
+    const QString &body = read.text;
     if (!g_mailPreviewMarkerLine.isEmpty() && body.contains(g_mailPreviewMarkerLine)) {
         htmlView->close();
         QTextBrowser *textView = Panes().textPreview;
@@ -111,7 +124,10 @@ void mailpreview::showBody(const MailMLRC &mail, const MailMessageFields &f)
         return;
     }
     if (html)
-        ShowPreviewBody(htmlView, body, InlinePicturesOf(body, f, CurrentAttachmentIndex()));
+        ShowPreviewBody(htmlView, body,
+                        f.attachments.isEmpty() ? InlinePictureEntries()
+                                                : InlinePicturesOf(read.contentIds, f, CurrentAttachmentIndex()),
+                        archive);
     else
         ShowPreviewText(htmlView, body);
     htmlView->show();

@@ -3,6 +3,7 @@
 #include "browse/MailPreview.h"
 
 #include "browse/SafePreviewDocument.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -13,11 +14,12 @@
 #include <QTextDocument>
 #include <QUrl>
 
-namespace {
+#include <fcntl.h>
+#include <unistd.h>
 
-// The addresses the body names after "cid:", each up to the first character that ends a URL
-// in markup or a style sheet. The next one is looked for after it, so each character is seen once.
-QSet<QString> referencedContentIds(const QString &body)
+// Each address runs up to the first character that ends a URL in markup or a style sheet. The
+// next one is looked for after it, so each character is seen once.
+QSet<QString> ReferencedContentIds(const QString &body)
 {
     static const QString kEnds = QStringLiteral("\"'<>()\\");
     QSet<QString> ids;
@@ -33,15 +35,18 @@ QSet<QString> referencedContentIds(const QString &body)
     return ids;
 }
 
-}  // namespace
-
 InlinePictureEntries InlinePicturesOf(const QString &body, const MailMessageFields &fields,
                                       const AttachmentIndex &index)
 {
+    if (fields.attachments.isEmpty())
+        return {};
+    return InlinePicturesOf(ReferencedContentIds(body), fields, index);
+}
+
+InlinePictureEntries InlinePicturesOf(QSet<QString> wanted, const MailMessageFields &fields,
+                                      const AttachmentIndex &index)
+{
     InlinePictureEntries entries;
-    if (!body.contains(QLatin1String("cid:")) || fields.attachments.isEmpty())
-        return entries;
-    QSet<QString> wanted = referencedContentIds(body);
     // "no" stands for an attachment without a content id; an empty one names no picture.
     wanted.remove(QString());
     wanted.remove(QStringLiteral("no"));
@@ -66,7 +71,27 @@ InlinePictureEntries InlinePicturesOf(const QString &body, const MailMessageFiel
     return entries;
 }
 
-int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const std::atomic<bool> *stop)
+std::shared_ptr<const PreviewArchive> PreviewArchive::OfOpenArchive()
+{
+    // A duplicate shares the open file, not the number: closing the window's descriptor, or its
+    // number being given to another archive, leaves this one reading the same file.
+    const int fd = fileDescriptor >= 0 ? fcntl(fileDescriptor, F_DUPFD_CLOEXEC, 0) : -1;
+    return std::shared_ptr<const PreviewArchive>(new PreviewArchive(fd, fd >= 0 ? lSize : 0));
+}
+
+PreviewArchive::~PreviewArchive()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QByteArray PreviewArchive::read(qint64 offset, qint64 length, qint64 maxLength) const
+{
+    return m_fd >= 0 ? ReadArchiveBytes(m_fd, m_size, offset, length, maxLength) : QByteArray();
+}
+
+int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const PreviewArchive &archive,
+                      const std::atomic<bool> *stop)
 {
     auto *safe = qobject_cast<SafePreviewDocument *>(document);
     qint64 room = safe ? safe->PictureRoom() : kMaxInlinePicturesBytes;
@@ -75,7 +100,7 @@ int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entri
         if (stop && *stop)
             break;
         const QImage picture =
-            DecodePreviewPicture(ReadArchiveBytes(entry.offset, entry.size, kMaxInlinePictureBytes), room);
+            DecodePreviewPicture(archive.read(entry.offset, entry.size, kMaxInlinePictureBytes), room);
         if (picture.isNull() || (safe && !safe->TakePictureRoom(picture.sizeInBytes())))
             continue;
         room -= picture.sizeInBytes();
@@ -90,5 +115,6 @@ int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entri
 
 int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields)
 {
-    return AddInlinePictures(document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)));
+    return AddInlinePictures(document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)),
+                             *PreviewArchive::OfOpenArchive());
 }

@@ -18,8 +18,8 @@
 #include <QTextFrame>
 #include <QThread>
 #include <QThreadPool>
+#include <QTimer>
 
-#include <ctime>
 #include <memory>
 #include <utility>
 
@@ -32,42 +32,54 @@ constexpr int kPreviewDepth = 24;
 // toolkit would take seconds to read it into a document, and reading it is not interrupted.
 constexpr int kMaxPreviewMarkup = 2 * 1024 * 1024;
 constexpr int kMaxPreviewTags = 60000;
-// The document's layout may take this much CPU time here. The view shows it as laid out here, but
-// lays it out again on its own thread when its width changes (the user resizes the pane): a
-// document that would hold the window longer than that shows as its text.
-constexpr qint64 kMaxLayoutNanoseconds = 1000LL * 1000 * 1000;
+// The document's layout may take this much work (frameWork), about a second's worth on a desktop.
+// The view shows it as laid out here, but lays it out again on its own thread when its width
+// changes (the user resizes the pane): a document of more work shows as its text. Counted on the
+// mail, never timed, so one mail shows the same way on every click and machine.
+constexpr qint64 kMaxLayoutWork = 5000000;
 // Text lines longer than this are broken: one very long line takes the toolkit seconds to lay
 // out, whatever its length on screen.
 constexpr int kMaxLineChars = 4096;
+// What a block weighs in frameWork beside its characters.
+constexpr int kBlockWork = 40;
+// A body not ready by then has the pane say that it is being prepared; a quicker one shows at
+// once, without the notice flashing first.
+constexpr int kPreparingNoticeMs = 150;
 
-qint64 threadCpuNanoseconds()
+// The preview's own workers, owned by the window's thread: two threads, kept, each in a pool of
+// its own. Each thread that lays text out keeps fonts of its own (several MiB with the fallback
+// faces of other scripts), and a document handed to a pane is drawn with the fonts of the thread
+// that laid it out; they live as long as that thread. So the threads are kept (on a shared pool
+// every thread that had ever laid a body out kept its fonts, and each archive opened left more
+// held), and a job runs on the thread that did not lay out what a pane shows: no thread lays text
+// out with fonts the window is drawing with.
+QThreadPool *gPreviewPools[2] = {nullptr, nullptr};
+// The worker whose laid-out document was handed to a pane last; -1 before the first.
+int gShowingWorker = -1;
+
+QThreadPool *previewPool(int worker)
 {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// The preview's own workers, owned by the window's thread. Each thread that lays text out keeps
-// fonts of its own (several MiB with the fallback faces of other scripts): on the shared pool
-// every thread that had ever laid a body out kept them, and each archive opened left more held.
-// Two threads, kept: a body dropped for a later one may still be in the toolkit's hands.
-QThreadPool *gPreviewPool = nullptr;
-
-QThreadPool *previewPool()
-{
-    if (!gPreviewPool) {
-        gPreviewPool = new QThreadPool;
-        gPreviewPool->setMaxThreadCount(2);
-        gPreviewPool->setExpiryTimeout(-1);
-        // Its threads end while the application, which their layouts use, still stands.
-        qAddPostRoutine([] { delete std::exchange(gPreviewPool, nullptr); });
+    if (!gPreviewPools[0]) {
+        for (QThreadPool *&pool : gPreviewPools) {
+            pool = new QThreadPool;
+            pool->setMaxThreadCount(1);
+            pool->setExpiryTimeout(-1);
+        }
+        // Their threads end while the application, which their layouts use, still stands.
+        qAddPostRoutine([] {
+            for (QThreadPool *&pool : gPreviewPools)
+                delete std::exchange(pool, nullptr);
+        });
     }
-    return gPreviewPool;
+    return gPreviewPools[worker];
 }
 
 // The preview being prepared; owned by the window's thread.
 struct PendingBody {
     std::atomic<bool> stop{false};
+    int worker = 0;               // the worker it runs on
+    bool handsOver = false;       // its finish gives a pane a document laid out on that worker
+    QPointer<QTextBrowser> view;  // the pane that tells it is being prepared, if any
 };
 std::shared_ptr<PendingBody> gPending;
 
@@ -110,6 +122,30 @@ QByteArray withoutPictureData(const QByteArray &markup)
     return from == 0 ? markup : out + markup.mid(from);
 }
 
+// The markup with each picture that follows the end of a block (</p><img>) starting a line of its
+// own, as in a browser: the toolkit would add it to the end of that block, its text then standing
+// at the picture's foot. A zero-width space before it makes the toolkit open a block there.
+QByteArray withPicturesAfterBlocksOnTheirOwnLine(const QByteArray &markup)
+{
+    static const QByteArrayList blockEnds = {"</p>",  "</div>", "</h1>",    "</h2>",         "</h3>",
+                                             "</h4>", "</h5>",  "</h6>",    "</ul>",         "</ol>",
+                                             "</li>", "</pre>", "</table>", "</blockquote>", "</center>"};
+    QByteArray out;
+    int from = 0;
+    for (int at = markup.indexOf("<img"); at >= 0; at = markup.indexOf("<img", at + 4)) {
+        int end = at;
+        while (end > 0 && QChar::isSpace(uchar(markup.at(end - 1))))
+            --end;
+        const int open = end > 0 && markup.at(end - 1) == '>' ? markup.lastIndexOf('<', end - 1) : -1;
+        if (open < 0 || !blockEnds.contains(markup.mid(open, end - open).toLower()))
+            continue;
+        out.append(markup.constData() + from, at - from);
+        out += "&#8203;";
+        from = at;
+    }
+    return from == 0 ? markup : out + markup.mid(from);
+}
+
 // How the view shows its documents: the document built for it looks the same.
 struct PreviewLook {
     QFont font;
@@ -126,8 +162,16 @@ PreviewLook lookOf(QTextBrowser *view)
     const QTextDocument *shown = view->document();
     const QScrollBar *bar = view->verticalScrollBar();
     const int barWidth = bar->isVisible() ? bar->width() : 0;
-    return {shown->defaultFont(),       shown->defaultTextOption(),           shown->documentMargin(),
-            shown->defaultStyleSheet(), view->viewport()->width() + barWidth, view->viewport()->height(),
+    // A font of the job's own: a copy shares the view's, whose cached faces the window's thread
+    // swaps while the worker would use them. Any setter makes it a font of its own.
+    QFont font = shown->defaultFont();
+    font.setKerning(font.kerning());
+    return {font,
+            shown->defaultTextOption(),
+            shown->documentMargin(),
+            shown->defaultStyleSheet(),
+            view->viewport()->width() + barWidth,
+            view->viewport()->height(),
             bar->sizeHint().width()};
 }
 
@@ -143,16 +187,14 @@ std::unique_ptr<SafePreviewDocument> newDocument(const PreviewLook &look)
 }
 
 // Lays the whole document out at the width the view will give it: its whole width, or less its
-// scroll bar when it is taller than the view. Returns the CPU time that took.
-qint64 layOut(QTextDocument *document, const PreviewLook &look)
+// scroll bar when it is taller than the view.
+void layOut(QTextDocument *document, const PreviewLook &look)
 {
-    const qint64 start = threadCpuNanoseconds();
     document->setTextWidth(qMax(look.width, 100));
     if (document->documentLayout()->documentSize().height() > look.height && look.width - look.barWidth >= 100) {
         document->setTextWidth(look.width - look.barWidth);
         document->documentLayout()->documentSize();
     }
-    return threadCpuNanoseconds() - start;
 }
 
 // The document the view shows: the same content as laid, shown through it, so that the window's
@@ -173,6 +215,21 @@ std::unique_ptr<SafePreviewDocument> shownDocument(std::unique_ptr<SafePreviewDo
     }
     HandOverLaidOut(shown.get(), laid.release());
     return shown;
+}
+
+// The work laying the document out takes, counted on its content: each character and block once
+// per table around it and again for each table around that one (a table lays its cells out to
+// measure them, then to place them).
+qint64 frameWork(QTextFrame *frame, int depth)
+{
+    qint64 work = 0;
+    for (auto it = frame->begin(); !it.atEnd(); ++it) {
+        if (QTextFrame *child = it.currentFrame())
+            work += frameWork(child, depth + 1);
+        else
+            work += qint64(it.currentBlock().length() + kBlockWork) << qMin(depth, 30);
+    }
+    return work;
 }
 
 // Decodes the data: pictures the document shows now, so that laying it out weighs the layout only.
@@ -231,7 +288,7 @@ int longestUnbrokenRun(const QByteArray &markup)
 }
 
 PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const InlinePictureEntries &pictures,
-                           const std::atomic<bool> &stop)
+                           const PreviewArchive *archive, const std::atomic<bool> &stop)
 {
     const QByteArray markup = InertMarkup(body.toUtf8(), nullptr, &stop, kPreviewDepth);
     if (stop)
@@ -243,14 +300,16 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
         return prepareText(TextOfInertMarkup(markup), look);
     PreparedBody prepared;
     auto laid = newDocument(look);
-    AddInlinePictures(laid.get(), pictures, &stop);
-    prepared.shown = QString::fromUtf8(markup);
+    if (archive)
+        AddInlinePictures(laid.get(), pictures, *archive, &stop);
+    prepared.shown = QString::fromUtf8(withPicturesAfterBlocksOnTheirOwnLine(markup));
     laid->setHtml(prepared.shown);
     loadPictures(laid.get(), stop);
     if (stop)
         return PreparedBody();
-    if (layOut(laid.get(), look) > kMaxLayoutNanoseconds)
+    if (frameWork(laid->rootFrame(), 0) > kMaxLayoutWork)
         return prepareText(laid->toPlainText().remove(QChar::ObjectReplacementCharacter), look);
+    layOut(laid.get(), look);
     prepared.html = true;
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
@@ -273,6 +332,26 @@ private:
     QTextDocument *m_document;
 };
 
+// Has view tell that the pending body is being prepared, once it has taken a while; the notice
+// goes when the body is shown or dropped.
+void tellPreparing(QTextBrowser *view)
+{
+    const std::shared_ptr<PendingBody> pending = gPending;
+    if (!pending)
+        return;
+    pending->view = view;
+    QTimer::singleShot(kPreparingNoticeMs, view, [view, pending] {
+        if (gPending == pending)
+            view->setPlaceholderText(QCoreApplication::translate("PreviewBody", "Preparing the message\u2026"));
+    });
+}
+
+void endPreparing(const std::shared_ptr<PendingBody> &pending)
+{
+    if (pending && pending->view)
+        pending->view->setPlaceholderText(QString());
+}
+
 // Prepares a body on a worker and gives the view the finished document: the window's thread
 // only sets it. A later call, or a cancel, drops what an earlier one still prepares.
 template <typename Prepare>
@@ -282,36 +361,35 @@ void showPrepared(QTextBrowser *view, Prepare prepare)
     UseSafePreviewDocument(view);
     view->clear();
     view->setProperty(kPreviewShownAs, QVariant());
-    auto pending = std::make_shared<PendingBody>();
-    gPending = pending;
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
     QPointer<QTextBrowser> target(view);
-    previewPool()->start(QRunnable::create([pending, prepare, look, windowThread, target] {
-        PreparedBody prepared = prepare(look, pending->stop);
-        if (pending->stop || !prepared.document)
-            return;
-        prepared.document->moveToThread(windowThread);
-        const bool html = prepared.html;
-        // Back on the window's thread; dropped when the view is gone or another body was asked.
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [pending, handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
-                if (!target || gPending != pending)
+    StartPreviewJob(
+        [prepare, look, windowThread, target](const std::atomic<bool> &stop) -> PreviewFinish {
+            PreparedBody prepared = prepare(look, stop);
+            if (stop || !prepared.document)
+                return nullptr;
+            prepared.document->moveToThread(windowThread);
+            const bool html = prepared.html;
+            return [handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
+                if (!target)
                     return;
-                gPending.reset();
                 // Tells tests and benches which it came to.
                 target->setProperty(kPreviewShownAs, html ? "markup" : "text");
                 QTextDocument *document = handed->take();
                 QTextDocument *earlier = target->document();
                 document->setParent(target);
                 target->setDocument(document);
+                // The view lays out and repaints on its own only for a layout of the toolkit's; one
+                // laid out already announces nothing, and the pane would keep its earlier pixels.
+                target->viewport()->update();
                 // The view's earlier document was its child: nothing else would free it.
                 if (earlier && earlier != document && earlier->parent() == target)
                     earlier->deleteLater();
-            },
-            Qt::QueuedConnection);
-    }));
+            };
+        },
+        true);
+    tellPreparing(view);
 }
 
 }  // namespace
@@ -357,21 +435,53 @@ QString PreparePreviewBody(const QString &body, int width, const std::atomic<boo
 {
     PreviewLook look;
     look.width = width;
-    const PreparedBody prepared = prepareMarkup(body, look, {}, stop);
+    const PreparedBody prepared = prepareMarkup(body, look, {}, nullptr, stop);
     *html = prepared.html;
     return prepared.shown;
 }
 
-void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures)
+void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures,
+                     std::shared_ptr<const PreviewArchive> archive)
 {
-    showPrepared(view, [body, pictures](const PreviewLook &look, const std::atomic<bool> &stop) {
-        return prepareMarkup(body, look, pictures, stop);
+    if (!pictures.isEmpty() && !archive)
+        archive = PreviewArchive::OfOpenArchive();
+    showPrepared(view, [body, pictures, archive](const PreviewLook &look, const std::atomic<bool> &stop) {
+        return prepareMarkup(body, look, pictures, archive.get(), stop);
     });
 }
 
 void ShowPreviewText(QTextBrowser *view, const QString &text)
 {
     showPrepared(view, [text](const PreviewLook &look, const std::atomic<bool> &) { return prepareText(text, look); });
+}
+
+void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work, bool handsOverLayout)
+{
+    CancelPreviewBody();
+    auto pending = std::make_shared<PendingBody>();
+    pending->worker = gShowingWorker == 0 ? 1 : 0;
+    pending->handsOver = handsOverLayout;
+    gPending = pending;
+    previewPool(pending->worker)->start(QRunnable::create([pending, work = std::move(work)] {
+        PreviewFinish finish = work(pending->stop);
+        if (!finish)
+            return;
+        // Back on the window's thread; dropped when another job was asked since. The finishing
+        // step goes with the call: freed where it ran, or with the calls never run as the
+        // application ends.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [pending, finish = std::move(finish)] {
+                if (gPending != pending)
+                    return;
+                gPending.reset();
+                endPreparing(pending);
+                if (pending->handsOver)
+                    gShowingWorker = pending->worker;
+                finish();
+            },
+            Qt::QueuedConnection);
+    }));
 }
 
 bool PreviewBodyPending()
@@ -383,11 +493,13 @@ void CancelPreviewBody()
 {
     if (gPending)
         gPending->stop = true;
-    gPending.reset();
+    endPreparing(std::exchange(gPending, nullptr));
 }
 
 void WaitForPreviewWorkers()
 {
-    if (gPreviewPool)
-        gPreviewPool->waitForDone();
+    for (QThreadPool *pool : gPreviewPools) {
+        if (pool)
+            pool->waitForDone();
+    }
 }

@@ -8,18 +8,29 @@
 #include <QString>
 
 #include <atomic>
+#include <functional>
+#include <memory>
 
 class QTextBrowser;
 
 // Shows the markup body in view once it is ready; until then the view is empty. The document is
 // built, its pictures decoded and laid out on a worker; the view is then given that document. A
 // later call, or a cancel, drops what an earlier call still prepares.
-void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures = {});
+// The pictures are read through archive (the open archive when null).
+void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictureEntries &pictures = {},
+                     std::shared_ptr<const PreviewArchive> archive = nullptr);
 // Shows text in view the same way: made ready on a worker, whatever its length.
 void ShowPreviewText(QTextBrowser *view, const QString &text);
 // The view's property that tells what a shown body came to: "markup" or "text".
 constexpr char kPreviewShownAs[] = "previewShownAs";
+// Drops whatever the preview still prepares (a body or a mail being read).
 void CancelPreviewBody();
+// What a preview job hands back; it runs on the window's thread.
+using PreviewFinish = std::function<void()>;
+// Runs work on the preview's worker, with the job's own stop flag, and what it returns on the
+// window's thread, unless a later job or a cancel came first. One job is pending at a time.
+// handsOverLayout: its finish gives a pane a document the job laid out.
+void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work, bool handsOverLayout = false);
 // Returns once no body is being prepared any more, dropped ones included.
 void WaitForPreviewWorkers();
 // A body is being prepared for the view.

@@ -6,9 +6,11 @@
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/ItemTexts.h"
+#include "browse/MailPreview.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/SafePreviewDocument.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <QScrollBar>
 #include <QTextBrowser>
@@ -42,11 +44,9 @@ void appendPlain(QTextBrowser *view, const QString &text)
 void appendLongText(const QString &heading, qint64 length, qint64 offset)
 {
     AppendPreviewLine(heading, QString());
-    const QString text = ReadLongText(length, offset);
     if (QTextBrowser *view = textPreview()) {
         view->setTextColor(PreviewTextColour());
-        // Task and note texts are the exporter's markup: shown formatted.
-        view->append(text);
+        AppendPreviewLongText(view, ReadLongText(length, offset));
     }
 }
 
@@ -94,6 +94,14 @@ void FinishItemPreview()
     }
     if (Panes().folderTree && !(Panes().itemList && Panes().itemList->hasFocus()))
         Panes().folderTree->setFocus(Qt::OtherFocusReason);
+}
+
+void AppendPreviewLongText(QTextBrowser *view, const QString &text)
+{
+    if (IsPreviewHtmlBody(text))
+        view->append(text);
+    else
+        appendPlain(view, text);
 }
 
 void AppendPreviewLine(const QString &label, const QString &value)
@@ -171,10 +179,16 @@ void QPreviewOfItems::OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol
 void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
 {
     // Dates come from the task's element; a later task part replaces an earlier value.
+    // Dates and the note kept as text only, which the scan does not record.
     QByteArray dates[2];
-    static const ElementTagTable table{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime"};
+    QString notePlain;
+    static const ElementTagTable table{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime", "<OPFTaskCopyNotePlain"};
     const QByteArray item = ReadItemXml(record->llItemOffset, record->dwItemLength);
-    ExtractItemElements(viewOf(item), "</task>", table, [&dates](int row, std::string_view raw) {
+    ExtractItemElements(viewOf(item), "</task>", table, [&dates, &notePlain](int row, std::string_view raw) {
+        if (row == 2) {
+            notePlain = UnescapeXmlEntities(DecodeElementText(raw, false), EntityForm::Four);
+            return;
+        }
         const QString value = DecodeElementText(raw);
         if (!value.isEmpty())
             dates[row] = LocalTimeText(value).toUtf8();
@@ -195,8 +209,13 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
     const QString priority = priorityWord(record->cPriority);
     if (!priority.isEmpty())
         AppendPreviewLine(QStringLiteral("Priority : "), priority);
-    if (record->dwNoteLength != 0)
+    if (record->dwNoteLength != 0) {
         appendLongText(QStringLiteral("Description: "), record->dwNoteLength, record->dwNoteOffset);
+    } else if (!notePlain.trimmed().isEmpty()) {
+        AppendPreviewLine(QStringLiteral("Description: "), QString());
+        textPreview()->setTextColor(PreviewTextColour());
+        appendPlain(textPreview(), notePlain);
+    }
     FinishItemPreview();
 }
 

@@ -11,6 +11,7 @@
 #include "browse/ThreadOLMPreview.h"
 // --- end of attachment tiles ---
 
+class QTextBrowser;
 class QTreeWidgetItem;
 struct ContactInformation;
 struct TasksInformation;
@@ -37,8 +38,12 @@ inline QColor PreviewHeadingColour()
 void ResetItemPreviewPane();
 
 // Appends label + value + "\n" as a new paragraph of the text preview (followed by an empty
-// one). The view's rich-text detection applies: a value that looks like HTML is shown as HTML.
+// one), as text: a value that looks like markup is shown as written.
 void AppendPreviewLine(const QString &label, const QString &value);
+// Appends a long text (a description, a note) to view as a paragraph of its own: formatted when
+// it passes the mail body's HTML test (IsPreviewHtmlBody), else as typed, its line breaks and
+// blanks kept.
+void AppendPreviewLongText(QTextBrowser *view, const QString &text);
 
 // Ends every preview: the item shown from its first line, and the keyboard on the folder tree so
 // that arrow keys move between folders, unless it is on the item list, whose rows are then being

@@ -43,6 +43,11 @@ public:
             size.setWidth(image.width() * size.height() / qMax(1, image.height()));
         else if (size.width() <= 0)
             size = image.size();
+        // A picture wider than the page is shown at the page's width: the toolkit gives the line
+        // before such a picture the picture's height, which left the pane blank above it.
+        const qreal page = doc->pageSize().width() - 2 * doc->documentMargin();
+        if (page > 0 && size.width() > page)
+            size = QSizeF(page, size.height() * page / size.width());
         return size;
     }
 

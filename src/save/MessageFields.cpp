@@ -334,13 +334,18 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
 
 QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength)
 {
-    if (offset < 0 || length <= 0 || offset >= lSize)
+    return ReadArchiveBytes(fileDescriptor, lSize, offset, length, maxLength);
+}
+
+QByteArray ReadArchiveBytes(int fd, qint64 fileSize, qint64 offset, qint64 length, qint64 maxLength)
+{
+    if (offset < 0 || length <= 0 || offset >= fileSize)
         return QByteArray();
-    const qint64 n = qMin(qMin(length, lSize - offset), qMin(maxLength, qint64(INT_MAX - 1)));
+    const qint64 n = qMin(qMin(length, fileSize - offset), qMin(maxLength, qint64(INT_MAX - 1)));
     if (n <= 0)
         return QByteArray();
     QByteArray bytes(int(n), Qt::Uninitialized);
-    const qint64 got = readAt(offset, bytes.data(), n);
+    const qint64 got = readAt(fd, offset, bytes.data(), n);
     if (got <= 0)
         return QByteArray();
     bytes.truncate(int(got));

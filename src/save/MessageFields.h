@@ -74,6 +74,8 @@ constexpr qint64 kMaxArchiveTextRead = qint64(1) << 30;
 // Bytes of the open archive at [offset, offset + length), clamped to the file (lSize) and to
 // maxLength before anything is allocated; the bytes actually read (empty on any failure).
 QByteArray ReadArchiveBytes(qint64 offset, qint64 length, qint64 maxLength = kMaxArchiveTextRead);
+// The same on descriptor fd of a file of fileSize bytes.
+QByteArray ReadArchiveBytes(int fd, qint64 fileSize, qint64 offset, qint64 length, qint64 maxLength);
 // The bytes up to the first NUL.
 QByteArray UpToFirstNul(const QByteArray &bytes);
 

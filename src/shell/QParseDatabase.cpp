@@ -3,6 +3,7 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/FolderClick.h"
 #include "browse/FolderTree.h"
+#include "browse/PreviewBody.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/TextFit.h"
 #include "platform/ArchiveSource.h"
@@ -234,6 +235,8 @@ void QParseDatabase::OnStartScan()
         return;
     // A stopped scan may still be finishing its entry: wait before freeing what it writes.
     StopAndWait();
+    // A mail still being read for the preview is not shown from the lists freed here.
+    CancelPreviewBody();
     MailItemCount = ContactItemCount = TaskItemCount = NotesItemCount = CalendarItemCount = 0;
     CleanListAndHash();
     if (m_window)

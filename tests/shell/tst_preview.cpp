@@ -75,6 +75,8 @@ private Q_SLOTS:
     void sampleTasks_data();
     void sampleTasks();
     void sampleNote();
+    void typedTextStaysText_data();
+    void typedTextStaysText();
     void sampleContacts_data();
     void sampleContacts();
     void contactWithoutNames_data();
@@ -259,6 +261,59 @@ void PreviewTest::sampleNote()
     QCOMPARE(w.panes().textPreview->textColor(), QColor(68, 68, 68));
     QCOMPARE(w.panes().textPreview->font().family(), QStringLiteral("Lucida Grande"));
     QCOMPARE(w.panes().textPreview->textInteractionFlags(), Qt::NoTextInteraction);
+}
+
+void PreviewTest::typedTextStaysText_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("shown");
+    // As the archive holds typed text: its markup characters escaped once.
+    const QByteArray typed = "plain typed &lt;b&gt; &amp; x\n    indented";
+    const QString asTyped = QStringLiteral("plain typed <b> & x\n    indented");
+    QTest::newRow("note") << "Notes" << QByteArray("Local/Notes/Notes.xml")
+                          << OlmXml::notes({{QStringLiteral("Typed"), QString::fromUtf8(typed)}}) << asTyped;
+    QTest::newRow("task note") << "Tasks" << QByteArray("Local/Tasks/Tasks.xml")
+                               << OlmXml::tasks({{QStringLiteral("Typed"), QString::fromUtf8(typed), "2"}}) << asTyped;
+    QTest::newRow("task note held as text only")
+        << "Tasks" << QByteArray("Local/Tasks/Tasks.xml")
+        << OlmXml::list(QStringLiteral("tasks"), 1,
+                        OlmXml::item(QStringLiteral("task"), OlmXml::elementRaw("OPFTaskCopyName", "Plain only")
+                                                                 + OlmXml::elementRaw("OPFTaskCopyNotePlain", typed)))
+        << asTyped;
+    QTest::newRow("event summary") << "Calendar" << QByteArray("Local/Calendar/Calendar.xml")
+                                   << OlmXml::appointments({{QStringLiteral("Planning &amp; review &lt;i&gt;not "
+                                                                            "italic&lt;/i&gt;"),
+                                                             QString(), QString(), QString(), QString()}})
+                                   << QStringLiteral("<i>not italic</i>");
+}
+
+// Typed text in the other previews shows as typed: markup characters as written, line breaks and
+// indents kept, nothing bold or italic.
+void PreviewTest::typedTextStaysText()
+{
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, entry);
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, shown);
+    TestArchiveBuilder b;
+    b.addEntry(QString::fromUtf8(entry), xml);
+    const QString path = m_dir.filePath(QStringLiteral("typed.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, path, folder);
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    select(w, 0);
+    QTextDocument *document = w.panes().textPreview->document();
+    QVERIFY2(document->toPlainText().contains(shown), qPrintable(document->toPlainText()));
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            QVERIFY2(!format.fontItalic() && format.fontWeight() <= QFont::Normal, qPrintable(it.fragment().text()));
+        }
+    }
 }
 
 void PreviewTest::sampleContacts_data()

@@ -1,0 +1,201 @@
+// What the preview paints after a click, read back from the window's own drawing (not from the
+// document the pane holds): every item clicked as a user does shows ink in its pane.
+
+#include "MainWindowTestPeer.h"
+#include "OlmXml.h"
+#include "TestArchiveBuilder.h"
+#include "TestFiles.h"
+#include "browse/BrowsePanes.h"
+#include "browse/FolderTree.h"
+#include "browse/ItemListFill.h"
+#include "browse/PreviewDispatch.h"
+#include "browse/PreviewBody.h"
+#include "shell/InformationDlg.h"
+#include "shell/QZovuvozivMainWindow.h"
+#include "shell/ShellHooks.h"
+#include "shell/ShellResources.h"
+
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTreeWidget>
+#include <QWindow>
+#include "WindowTestUtil.h"
+
+#include <QtTest>
+
+namespace {
+
+const char kMessages[] = "Local/com.microsoft.__Messages/";
+
+// Pixels of the pane as the window last drew them: the offscreen platform hands out its backing
+// store, so a pane that was never repainted stays as it was.
+QImage paintedPixels(QWidget *pane)
+{
+    QWidget *window = pane->window();
+    const QPoint at = pane->mapTo(window, QPoint(0, 0));
+    return window->windowHandle()->screen()->grabWindow(window->winId(), at.x(), at.y(), pane->width(),
+                                                        pane->height()).toImage();
+}
+
+// Pixels that differ clearly from the pane's background: text or a picture.
+int inkOf(const QImage &image, QRgb background)
+{
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            if (qAbs(qGray(p) - qGray(background)) > 60 || qAbs(qRed(p) - qBlue(p)) > 60)
+                ++ink;
+        }
+    }
+    return ink;
+}
+
+// The pane as last drawn is what it draws now from its document, and that holds ink.
+bool showsItsDocument(QTextBrowser *pane)
+{
+    QWidget *viewport = pane->viewport();
+    const QImage drawn = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QImage painted = paintedPixels(viewport).convertToFormat(QImage::Format_RGB32);
+    return painted == drawn && inkOf(drawn, viewport->palette().color(QPalette::Base).rgb()) > 20;
+}
+
+QString mailEntry(const QString &folder, int i)
+{
+    return QLatin1String(kMessages) + folder + QStringLiteral("/message_%1.xml").arg(i, 5, 10, QLatin1Char('0'));
+}
+
+}  // namespace
+
+class BodyPixelsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void everyClickedMailPaintsItsBody_data();
+    void everyClickedMailPaintsItsBody();
+    void mailIsReadOffTheWindowThread();
+
+private:
+    QTemporaryDir m_dir;
+};
+
+void BodyPixelsTest::initTestCase()
+{
+    InitShellResources();
+    ShellHooks::messageBox = [](const QString &, const QString &) {};
+    QVERIFY(m_dir.isValid());
+}
+
+void BodyPixelsTest::everyClickedMailPaintsItsBody_data()
+{
+    QTest::addColumn<QString>("archive");
+    QTest::newRow("sample") << QStringLiteral(OLM_SAMPLE_ARCHIVE);
+
+    // Plain short mails, a newsletter of about 100 KB and a picture of 3,000 px between two lines.
+    TestArchiveBuilder b;
+    for (int i = 0; i < 12; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Hello %1").arg(i);
+        m.body = QStringLiteral("hello body %1").arg(i);
+        b.addEntry(mailEntry(QStringLiteral("Inbox"), i), OlmXml::emails({m}));
+    }
+    QString letter = QStringLiteral("<html><body><h1>Weekly letter</h1><table>");
+    for (int row = 0; letter.size() < 100 * 1024; ++row)
+        letter += QStringLiteral("<tr><td><b>Item %1</b></td><td>Some words about item %1 and more.</td></tr>").arg(row);
+    letter += QStringLiteral("</table></body></html>");
+    OlmXml::MailItem newsletter;
+    newsletter.subject = QStringLiteral("Newsletter");
+    newsletter.body = OlmXml::escape(letter);
+    b.addEntry(mailEntry(QStringLiteral("Inbox"), 12), OlmXml::emails({newsletter}));
+    OlmXml::MailItem picture;
+    picture.subject = QStringLiteral("Big picture");
+    picture.body = OlmXml::escape(
+        QStringLiteral("<html><body><p>BEFORE text</p><img src=\"data:image/png;base64,%1\"><p>AFTER text</p>"
+                       "</body></html>")
+            .arg(QString::fromLatin1(PngOf(3000, Qt::blue).toBase64())));
+    b.addEntry(mailEntry(QStringLiteral("Inbox"), 13), OlmXml::emails({picture}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
+               OlmXml::notes({{QStringLiteral("Plain note"), QStringLiteral("plain typed &lt;b&gt; &amp; x\n    indented")}}));
+    const QString path = m_dir.filePath(QStringLiteral("clicks.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QTest::newRow("generated") << path;
+}
+
+void BodyPixelsTest::everyClickedMailPaintsItsBody()
+{
+    QFETCH(QString, archive);
+    QZovuvozivMainWindow w;
+    w.resize(1000, 700);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    startScanInWindow(w, archive);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+
+    QTreeWidget *tree = w.panes().folderTree;
+    QTreeWidget *list = w.panes().itemList;
+    QTextBrowser *body = w.panes().htmlPreview;
+    int clicked = 0;
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        QTreeWidgetItem *folder = *it;
+        tree->scrollToItem(folder);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(folder).center());
+        QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            QTreeWidgetItem *item = list->topLevelItem(row);
+            list->scrollToItem(item);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+            QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+            // A mail's body, or the text pane of a note, task, event or contact.
+            QTextBrowser *pane = MailRecordOfRow(item) ? body : w.panes().textPreview;
+            if (!pane->isVisible()
+                || (pane->toPlainText().trimmed().isEmpty() && pane->document()->toHtml().indexOf("<img") < 0))
+                continue;  // a mail without a body
+            ++clicked;
+            // Bounded: the pane is drawn at the next paint after the document is handed over, and
+            // then shows what its document draws, ink included.
+            QTRY_VERIFY2_WITH_TIMEOUT(showsItsDocument(pane),
+                                      qPrintable(folder->text(FolderColumnName) + QLatin1Char(' ')
+                                                 + pane->toPlainText().left(80)),
+                                      10000);
+        }
+    }
+    QVERIFY(clicked >= 7);
+}
+
+// A selected mail is read and parsed on the preview's worker: when the selection returns, the
+// window has not shown it yet; it shows once the worker is done.
+void BodyPixelsTest::mailIsReadOffTheWindowThread()
+{
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Many senders");
+    m.body = QStringLiteral("the body");
+    for (int i = 0; i < 2000; ++i)
+        m.from.append({QStringLiteral("s%1@example.org").arg(i), QString()});
+    TestArchiveBuilder b;
+    b.addEntry(mailEntry(QStringLiteral("Inbox"), 0), OlmXml::emails({m}));
+    const QString path = m_dir.filePath(QStringLiteral("senders.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QZovuvozivMainWindow w;
+    startScanInWindow(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTreeWidget *list = w.panes().itemList;
+    list->setCurrentItem(nullptr);
+    w.panes().subjectLabel->clear();
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(PreviewBodyPending());
+    QVERIFY(w.panes().subjectLabel->text().isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QCOMPARE(w.panes().subjectLabel->text(), m.subject);
+    QVERIFY(w.panes().htmlPreview->toPlainText().contains(m.body));
+}
+
+QTEST_MAIN(BodyPixelsTest)
+#include "tst_bodypixels.moc"

@@ -106,6 +106,10 @@ if which == 'pacific':
     expect([('Wednesday standup', [wall(w.year, w.month, w.day, 8) for w in wednesdays], {}),
             ('Early Wednesday', [wall(w.year, w.month, w.day, 1) for w in wednesdays], {}),
             ('First of the month', [wall(2019 + (m - 1) // 12, (m - 1) % 12 + 1, 1, 9) for m in range(2, 14)], {})])
+    expect([('Wednesday task', [wall(w.year, w.month, w.day, 8) for w in wednesdays], {}),
+            ('Early Wednesday task', [wall(w.year, w.month, w.day, 1) for w in wednesdays], {}),
+            ('First of the month task', [wall(2019 + (m - 1) // 12, (m - 1) % 12 + 1, 1, 9) for m in range(2, 14)],
+             {})], kind='VTODO')
     got = occurrences('New Year')
     if got != [datetime.date(2019, 1, 1)]:
         problem('New Year: days %r' % got)
@@ -153,9 +157,11 @@ if which == 'sample':
             ('Daily recurring meeting', local('2018-06-19T12:00', DENVER, 1, 184), {}),
             ('Monthly recurring', monthly, {}),
             ('Yearly recurrence', [at('2018-07-17T17:00:00')], {})])
-    # Its two repeating tasks share a name: each has its own file.
-    wednesdays = [at('2018-06-20T06:00:00') + datetime.timedelta(days=7 * n) for n in range(27)]
-    also_fridays = sorted(wednesdays + [w + datetime.timedelta(days=2) for w in wednesdays])[:53]
+    # Its two repeating tasks share a name: each has its own file. They carry no zone: at
+    # midnight in Mountain time, the sample's zone, before and after its November change.
+    wednesdays = local('2018-06-20T00:00', DENVER, 7, 27)
+    fridays = local('2018-06-22T00:00', DENVER, 7, 27)
+    also_fridays = sorted(wednesdays + fridays)[:53]
     repeats = []
     for path, data in calendars:
         cal = icalendar.Calendar.from_ical(data)
@@ -231,6 +237,9 @@ for title, name, want in (('Plain note', 'DESCRIPTION', 'Call back\nat noon, <sh
             problem('Two lines: due %s' % comp['DUE'].dt)
     elif got != want:
         problem('%s: %s %r, archive %r' % (title, name, got, want))
+cal, early = component('Ended early')
+if early is not None and (early.get('RRULE') is not None or early['DUE'].dt != datetime.date(2018, 6, 20)):
+    problem('Ended early: due %r, rule %r' % (early.get('DUE'), early.get('RRULE')))
 cal, bad = component('Bad due')
 if bad is not None and bad.get('DUE') is not None:
     problem('Bad due has a DUE')

@@ -195,8 +195,14 @@ QByteArray tasks()
         + task("Plain note", el("OPFTaskCopyNotePlain", "Call back\nat noon, &lt;sharp&gt;"))
         + task("Two\nlines", el("OPFTaskCopyDueDateTime", "2010-05-06T10:20:30Z"))
         + task("Bad due", el("OPFTaskCopyDueDateTime", "2018-13-45"))
+        + task("Ended early", el("OPFTaskCopyDueDateTime", "2018-06-20")
+                                  + repeat(el("OPFRecurrencePatternInterval", "1")
+                                               + el("OPFRecurrencePatternType", "OPFRecurrencePatternDaily"),
+                                           el("OPFRecurrenceCopyEndDate", "2018-06-19T00:00:00")
+                                               + el("OPFRecurrenceHasEndDate", "1"),
+                                           "OPFTaskCopyRecurrence"))
         + OlmXml::item(QStringLiteral("task"), el("OPFTaskGetPriority", "3"));
-    return OlmXml::list(QStringLiteral("tasks"), 8, longName + done + more);
+    return OlmXml::list(QStringLiteral("tasks"), 9, longName + done + more);
 }
 
 QByteArray notes()
@@ -255,7 +261,8 @@ QByteArray storedAt(const char *zone, const QDate &day, const QTime &time = QTim
 }
 
 // The archive of a user in zone (IANA name) whose items carry zoneData: two meetings with it,
-// birthdays, an all-day event and two repeats without it, contacts with pictures, a typed note.
+// birthdays, an all-day event and repeats (events and tasks) without it, contacts with pictures,
+// a typed note.
 QByteArray pacificArchive(const char *zone, const char *zoneData)
 {
     const QByteArray tz = el("OPFCalendarEventGetStartTimeZoneICSData", zoneData);
@@ -286,8 +293,23 @@ QByteArray pacificArchive(const char *zone, const char *zoneData)
     const QByteArray note =
         OlmXml::item(QStringLiteral("note"), el("OPFNoteCopyText", "&lt;br&gt; &lt;anna@example.com&gt; &amp;amp;")
                                                  + el("OPFNoteCopyTitle", "Typed"));
+    // Tasks carry no zone: the same repeats as to-dos.
+    const auto task = [](const QByteArray &name, const QByteArray &time, const QByteArray &recurrence) {
+        return OlmXml::item(QStringLiteral("task"), el("OPFTaskCopyDueDateTime", time) + recurrence
+                                                        + el("OPFTaskCopyName", name)
+                                                        + el("OPFTaskCopyStartDateTime", time));
+    };
+    const QByteArray weeklyTask = repeat(weekly(el("wednesday", "1")), thirty, "OPFTaskCopyRecurrence");
+    const QByteArray todos =
+        task("Wednesday task", storedAt(zone, QDate(2019, 1, 16), QTime(8, 0)), weeklyTask)
+        + task("Early Wednesday task", storedAt(zone, QDate(2019, 1, 16), QTime(1, 0)), weeklyTask)
+        + task("First of the month task", storedAt(zone, QDate(2019, 2, 1), QTime(9, 0)),
+               repeat(el("OPFRecurrencePatternDayOfMonth", "1") + el("OPFRecurrencePatternInterval", "1")
+                          + el("OPFRecurrencePatternType", "OPFRecurrencePatternAbsoluteMonthly"),
+                      twelve, "OPFTaskCopyRecurrence"));
     TestArchiveBuilder b;
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"), OlmXml::list(QStringLiteral("appointments"), 6, events));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::list(QStringLiteral("tasks"), 3, todos));
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::list(QStringLiteral("contacts"), 5, people));
     b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::list(QStringLiteral("notes"), 1, note));
     return b.finish();
@@ -404,10 +426,11 @@ void PimReadBackTest::readersAgree()
         QVERIFY2(failures.contains(QLatin1String(words)), qPrintable(failures));
     // What no field holds, or could not be read, is named for its item.
     const QString incomplete = outcome.incompletes.join(QLatin1Char('\n'));
-    QCOMPARE(outcome.incomplete, qint64(4));
+    QCOMPARE(outcome.incomplete, qint64(5));
     for (const char *words : {"Jane Doe", "Custom 1, Custom date 1, business office, interests", "Holiday Person",
                               "astrology sign", "its title could not be read", "\"Bad due\"",
-                              "its due time (2018-13-45) is no real date"})
+                              "its due time (2018-13-45) is no real date", "\"Ended early\"",
+                              "its repeat ends (2018-06-19T00:00:00) before its first occurrence"})
         QVERIFY2(incomplete.contains(QLatin1String(words)), qPrintable(incomplete));
 
     const QString problems = readBack(root, "cases");
@@ -500,7 +523,7 @@ void PimReadBackTest::eastAndWestOfTheDateLine()
                      && outcome.incompletes.value(0).contains(QLatin1String("its picture is not readable")),
                  qPrintable(outcome.incompletes.join(QLatin1Char('\n'))));
         const QStringList files = itemFiles(root + QStringLiteral("/Calendar")) + itemFiles(root + QStringLiteral("/Contacts"))
-            + itemFiles(root + QStringLiteral("/Notes"));
+            + itemFiles(root + QStringLiteral("/Notes")) + itemFiles(root + QStringLiteral("/Tasks"));
         if (first.isEmpty()) {
             first = files;
             const QString problems =

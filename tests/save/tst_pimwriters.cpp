@@ -94,6 +94,8 @@ private Q_SLOTS:
     void taskFile();
     void taskStamp_data();
     void taskStamp();
+    void taskRepeats_data();
+    void taskRepeats();
     void reminderFields_data();
     void reminderFields();
     void reminderScript();
@@ -305,6 +307,84 @@ void PimWritersTest::taskStamp()
     const QDateTime when(QDate(2024, 3, 5), QTime(10, 11, 12));
     QCOMPARE(SaveTimeUtc(MakeSaveTimeStamp(when)),
              when.toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1());
+}
+
+// A task carries no zone: a timed repeat is written in the zone the archive shows where its
+// pattern names the start's day there, else in UTC on the UTC days; a repeat that ends before
+// its first occurrence, timed or on a date alone, is that occurrence, named.
+void PimWritersTest::taskRepeats_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QByteArray>("zone");          // the archive's zone data; empty: none shown
+    QTest::addColumn<QByteArrayList>("lines");     // lines the to-do holds
+    QTest::addColumn<QByteArray>("absent");        // a text it must not hold
+    QTest::addColumn<QString>("lost");             // what the report names; empty: nothing
+    const auto task = [](const QString &time, const QString &pattern, const QString &ends) {
+        return TaskXml({{"OPFTaskCopyDueDateTime", time},
+                        {"OPFTaskCopyRecurrence",
+                         ends + "<OPFRecurrencePattern>" + pattern + "</OPFRecurrencePattern>"},
+                        {"OPFTaskCopyStartDateTime", time}});
+    };
+    const QString wednesday = "<OPFRecurrencePatternDaysOfWeek><wednesday>1</wednesday>"
+                              "</OPFRecurrencePatternDaysOfWeek><OPFRecurrencePatternInterval>1"
+                              "</OPFRecurrencePatternInterval><OPFRecurrencePatternType>OPFRecurrencePatternWeekly"
+                              "</OPFRecurrencePatternType>";
+    const QString daily = "<OPFRecurrencePatternInterval>1</OPFRecurrencePatternInterval>"
+                          "<OPFRecurrencePatternType>OPFRecurrencePatternDaily</OPFRecurrencePatternType>";
+    const QString the20th = "<OPFRecurrencePatternDayOfMonth>20</OPFRecurrencePatternDayOfMonth>"
+                            "<OPFRecurrencePatternInterval>1</OPFRecurrencePatternInterval><OPFRecurrencePatternType>"
+                            "OPFRecurrencePatternAbsoluteMonthly</OPFRecurrencePatternType>";
+    const QString thirty = "<OPFRecurrenceGetOccurenceCount>30</OPFRecurrenceGetOccurenceCount>"
+                           "<OPFRecurrenceIsNumbered>1</OPFRecurrenceIsNumbered>";
+    const auto until = [](const char *date) {
+        return QStringLiteral("<OPFRecurrenceCopyEndDate>%1</OPFRecurrenceCopyEndDate>"
+                              "<OPFRecurrenceHasEndDate>1</OPFRecurrenceHasEndDate>")
+            .arg(QLatin1String(date));
+    };
+    const QByteArray nz = "TZID=New Zealand Standard Time:";
+    QTest::newRow("Wednesday 08:00 in Auckland: its local time there")
+        << task("2019-01-15T19:00:00", wednesday, thirty) << QByteArray(kAucklandZone)
+        << QByteArrayList{"BEGIN:VTIMEZONE", "DTSTART;" + nz + "20190116T080000", "DUE;" + nz + "20190116T080000",
+                          "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=WE;COUNT=30"}
+        << QByteArray("DTSTART:2019") << QString();
+    QTest::newRow("no zone shown: Kiritimati's 01:00 Wednesday on its UTC Tuesday")
+        << task("2019-01-15T11:00:00", wednesday, thirty) << QByteArray()
+        << QByteArrayList{"DTSTART:20190115T110000Z", "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=30"}
+        << QByteArray("VTIMEZONE") << QString();
+    QTest::newRow("a day its pattern does not name in the zone: UTC days")
+        << task("2018-06-19T15:00:00", the20th, thirty) << QByteArray(kPagoPagoZone)
+        << QByteArrayList{"DTSTART:20180619T150000Z", "RRULE:FREQ=MONTHLY;INTERVAL=1;BYMONTHDAY=19;COUNT=30"}
+        << QByteArray("VTIMEZONE") << QString();
+    QTest::newRow("a timed repeat ending before it starts: the first, in UTC")
+        << task("2019-01-15T19:00:00", daily, until("2019-01-10T19:00:00")) << QByteArray(kAucklandZone)
+        << QByteArrayList{"DTSTART:20190115T190000Z"} << QByteArray("RRULE")
+        << "its repeat ends (2019-01-10T19:00:00) before its first occurrence";
+    QTest::newRow("a date alone whose repeat ends the day before: the first, named")
+        << task("2010-05-03", daily, until("2010-05-02T00:00:00")) << QByteArray(kAucklandZone)
+        << QByteArrayList{"DTSTART;VALUE=DATE:20100503", "DUE;VALUE=DATE:20100503"} << QByteArray("RRULE")
+        << "written as a single item, its repeat ends (2010-05-02T00:00:00) before its first occurrence";
+    QTest::newRow("a date alone whose repeat ends that day keeps its rule")
+        << task("2010-05-03", daily, until("2010-05-03T10:00:00")) << QByteArray(kAucklandZone)
+        << QByteArrayList{"DTSTART;VALUE=DATE:20100503", "RRULE:FREQ=DAILY;INTERVAL=1;UNTIL=20100503"}
+        << QByteArray("VTIMEZONE") << QString();
+}
+
+void PimWritersTest::taskRepeats()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QByteArray, zone);
+    QFETCH(QByteArrayList, lines);
+    QFETCH(QByteArray, absent);
+    QFETCH(QString, lost);
+    const ZoneRules archiveZone{QString::fromLatin1(zone)};
+    QString unwritten;
+    const QByteArray file = TaskCalendarFile(TaskRecord("x", char(0), 0), QStringLiteral("U"),
+                                             TaskDatesOf(View(element)), QByteArray(), QByteArray(), &unwritten,
+                                             zone.isEmpty() ? nullptr : &archiveZone);
+    for (const QByteArray &line : lines)
+        QVERIFY2(file.contains("\r\n" + line + "\r\n"), file.constData());
+    QVERIFY2(!file.contains(absent), file.constData());
+    QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
 }
 
 void PimWritersTest::reminderFields_data()

@@ -85,6 +85,10 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
 // Whether the repeat ends by its end date (not by a count, not endless) before the start's
 // instant: its rule would give no occurrence. *endText: the stored end date.
 bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText);
+// The same for a start that is a date alone ("YYYYMMDD"): the day until gives the end (the UNTIL
+// value the rule would carry) is before it.
+bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay,
+                         const std::function<QByteArray(qint64)> &until, QString *endText);
 
 // The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence

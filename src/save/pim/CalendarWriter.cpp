@@ -133,6 +133,14 @@ void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QBy
     lines.add("END", QByteArray("VALARM"));
 }
 
+void AddZoneBlock(ContentLines &lines, const ZoneRules &zone)
+{
+    for (const QByteArray &line : zone.lines()) {
+        const int colon = line.indexOf(':');
+        lines.add(line.left(colon), line.mid(colon + 1));
+    }
+}
+
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
                              const QByteArray &description, const QByteArray &now, QString *unwritten,
                              const ZoneRules *archiveZone)
@@ -191,12 +199,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
 
     ContentLines lines;
     AddCalendarHead(lines, kCalendarProdId);
-    if (zone.isValid() && !allDay) {
-        for (const QByteArray &line : zone.lines()) {
-            const int colon = line.indexOf(':');
-            lines.add(line.left(colon), line.mid(colon + 1));
-        }
-    }
+    if (zone.isValid() && !allDay)
+        AddZoneBlock(lines, zone);
     lines.add("BEGIN", QByteArray("VEVENT"));
     lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
     lines.add("DTSTAMP", stamp);

@@ -44,12 +44,15 @@ struct TaskDates {
 TaskDates TaskDatesOf(std::string_view element);
 
 // The .ics to-do of a task; uid is the dashed UUID (or a fallback), note the raw note bytes.
-// Its times are UTC instants. now: the DTSTAMP of a to-do without a start, which calendar readers
+// Its times are UTC instants, but for a repeating task's start and due time, which are written
+// in archiveZone (the zone the archive shows, see ArchiveZone.h) where its pattern names the
+// start's day there, so it keeps its local time and days across that zone's clock changes. now: the DTSTAMP of a to-do without a start, which calendar readers
 // require; empty leaves it out, as the package's to-dos have it. *unwritten as for CalendarEventFile:
 // a task that holds no name, note, time, state, category or priority other than the usual one
 // gives no bytes.
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr);
+                            const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr,
+                            const ZoneRules *archiveZone = nullptr);
 
 struct ReminderFields {
     QString name;      // escaped for a script string
@@ -98,6 +101,8 @@ class ContentLines;
 // A VALARM that shows a reminder at the trigger: property "TRIGGER" with a duration before the
 // start ("-PT15M"), or "TRIGGER;VALUE=DATE-TIME" with a UTC instant.
 void AddReminderAlarm(ContentLines &lines, const QByteArray &property, const QByteArray &trigger);
+// The zone's VTIMEZONE block, for the times written in it.
+void AddZoneBlock(ContentLines &lines, const ZoneRules &zone);
 
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.

@@ -196,7 +196,11 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
     return unsupported(QStringLiteral("its repeat pattern has no usable end"));
 }
 
-bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText)
+namespace {
+
+// Whether the repeat ends by its end date (not by a count, not endless): *end its instant,
+// *endText the stored date.
+bool endedByDate(const QString &recurrence, qint64 *end, QString *endText)
 {
     const QByteArray xml = recurrence.toUtf8();
     if (isSet(xml, "<OPFRecurrenceIsNoEnd") || !isSet(xml, "<OPFRecurrenceHasEndDate"))
@@ -207,6 +211,23 @@ bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *e
         && count == std::floor(count))
         return false;
     *endText = childText(xml, "<OPFRecurrenceCopyEndDate");
+    return ArchiveSeconds(*endText, end);
+}
+
+}  // namespace
+
+bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText)
+{
     qint64 end = 0;
-    return ArchiveSeconds(*endText, &end) && end < startSeconds;
+    return endedByDate(recurrence, &end, endText) && end < startSeconds;
+}
+
+bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay,
+                         const std::function<QByteArray(qint64)> &until, QString *endText)
+{
+    qint64 end = 0;
+    if (!endedByDate(recurrence, &end, endText))
+        return false;
+    const QByteArray endDay = until(end);
+    return !endDay.isEmpty() && endDay < startDay.left(8);
 }

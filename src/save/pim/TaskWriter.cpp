@@ -136,11 +136,99 @@ void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(cons
     }
 }
 
-// DTSTART or DUE: a UTC instant, or the date alone.
-void addTaskTime(ContentLines &lines, const char *name, const QByteArray &value, bool dateOnly)
+// DTSTART or DUE: a UTC instant, a local time of zone (when valid), or the date alone.
+void addTaskTime(ContentLines &lines, const char *name, const QByteArray &value, bool dateOnly, const ZoneRules &zone)
 {
-    if (!value.isEmpty())
-        lines.add(dateOnly ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value);
+    if (value.isEmpty())
+        return;
+    if (dateOnly)
+        lines.add(QByteArray(name) + ";VALUE=DATE", value);
+    else if (zone.isValid())
+        lines.add(QByteArray(name) + ';' + zone.tzidParameter(), value);
+    else
+        lines.add(name, value);
+}
+
+// A to-do's start (its first due time when it has none), due time and repeat rule.
+struct TaskTimes {
+    ZoneRules zone{QString()};  // valid when the timed values are local times of it
+    QByteArray start;
+    QByteArray due;
+    RepeatRule repeat;
+};
+
+// A timed repeat in the archive's zone, as a calendar item without zone data is written; false
+// where a time has no single local time there or the pattern names no day of the start there
+// (a task from elsewhere).
+bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const ZoneRules &archiveZone,
+                   const std::function<QByteArray(qint64)> &until, TaskTimes *times)
+{
+    qint64 first = 0;
+    if (!archiveZone.isValid() || !PackedWallSeconds(firstUtc.left(15), &first))
+        return false;
+    const ZoneRules zone = archiveZone.extendedTo(first);
+    const auto local = [&zone](const QByteArray &utc, bool isDate, QByteArray *value) {
+        qint64 seconds = 0;
+        if (utc.isEmpty() || isDate) {
+            *value = utc;
+            return true;
+        }
+        if (!PackedWallSeconds(utc.left(15), &seconds) || !zone.covers(seconds) || !zone.localTimeIsUnique(seconds))
+            return false;
+        *value = zone.localTime(seconds);
+        return true;
+    };
+    TaskTimes zoned;
+    if (!local(firstUtc, false, &zoned.start) || !local(dates.dueUtc, dates.dueIsDate, &zoned.due))
+        return false;
+    zoned.repeat = FittedToStart(RepeatRuleOf(dates.recurrence, until, zoned.start), zoned.start);
+    if (zoned.repeat.kind != RepeatRule::Rule)
+        return false;
+    zoned.zone = zone;
+    *times = zoned;
+    return true;
+}
+
+// Readers show nothing of a rule that ends before it starts: the first occurrence stands, in UTC.
+void keepFirstWhenEndedBefore(const TaskDates &dates, const QByteArray &firstTime, bool countsFromDate,
+                              const std::function<QByteArray(qint64)> &until, TaskTimes *times)
+{
+    if (times->repeat.kind != RepeatRule::Rule)
+        return;
+    QString repeatEnd;
+    qint64 firstSeconds = 0;
+    bool endsBefore = false;
+    if (countsFromDate)
+        endsBefore = RepeatEndsBeforeDay(dates.recurrence, firstTime, until, &repeatEnd);
+    else if (PackedWallSeconds(firstTime.left(15), &firstSeconds))
+        endsBefore = RepeatEndsBefore(dates.recurrence, firstSeconds, &repeatEnd);
+    if (!endsBefore)
+        return;
+    *times = TaskTimes{ZoneRules(QString()), dates.startUtc, dates.dueUtc,
+                       RepeatRule{RepeatRule::Unsupported, QByteArray(),
+                                  QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)}};
+}
+
+// A task carries no zone: a timed repeat is written in the archive's zone where it fits there,
+// else in UTC on the days its pattern gives in UTC.
+TaskTimes taskTimes(const TaskDates &dates, const ZoneRules *archiveZone)
+{
+    const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
+    // UNTIL takes the form of the time the rule counts from.
+    const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
+    const auto until = [&](qint64 seconds) {
+        const QByteArray packed = PackedWallTime(seconds);
+        return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
+    };
+    TaskTimes times{ZoneRules(QString()), dates.startUtc, dates.dueUtc, RepeatRule()};
+    if (dates.recurrence.trimmed().isEmpty() || countsFromDate || !archiveZone
+        || !inArchiveZone(dates, firstTime, *archiveZone, until, &times))
+        times.repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
+    keepFirstWhenEndedBefore(dates, firstTime, countsFromDate, until, &times);
+    // A repeating to-do needs a start for its rule to count from: without one, its first due time.
+    if (dates.startUtc.isEmpty() && times.repeat.kind == RepeatRule::Rule)
+        times.start = times.due;
+    return times;
 }
 
 }  // namespace
@@ -197,7 +285,8 @@ QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates)
 }  // namespace
 
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
-                            const QByteArray &note, const QByteArray &now, QString *unwritten)
+                            const QByteArray &note, const QByteArray &now, QString *unwritten,
+                            const ZoneRules *archiveZone)
 {
     const QString name = dates.name.isEmpty() ? TaskNameOf(rec, dates) : dates.name;
     const bool hasNote = rec.dwNoteLength != 0 || !dates.notePlain.isEmpty();
@@ -212,36 +301,19 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
                              .join(QStringLiteral("; "));
         return QByteArray();
     }
-    // UNTIL takes the form of the time the rule counts from.
-    const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
-    const auto until = [&](qint64 seconds) {
-        const QByteArray packed = PackedWallTime(seconds);
-        return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
-    };
-    const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
-    RepeatRule repeat = ZonelessRepeatRule(dates.recurrence, until, firstTime);
-    qint64 firstSeconds = 0;
-    QString repeatEnd;
-    // Readers show nothing of a rule that ends before it starts: the first occurrence stands.
-    if (repeat.kind == RepeatRule::Rule && PackedWallSeconds(firstTime.left(15), &firstSeconds)
-        && RepeatEndsBefore(dates.recurrence, firstSeconds, &repeatEnd))
-        repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
-                            QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
+    const TaskTimes times = taskTimes(dates, archiveZone);
+    const RepeatRule &repeat = times.repeat;
     if (unwritten) {
         QStringList lost = dates.unusable;
         if (repeat.kind == RepeatRule::Unsupported)
             lost.prepend(QStringLiteral("written as a single item, ") + repeat.reason);
         *unwritten = lost.join(QStringLiteral("; "));
     }
-    // A repeating to-do needs a start for its rule to count from: without one, its first due time.
-    QByteArray start = dates.startUtc;
-    bool startIsDate = dates.startIsDate;
-    if (start.isEmpty() && repeat.kind == RepeatRule::Rule) {
-        start = dates.dueUtc;
-        startIsDate = dates.dueIsDate;
-    }
+    const bool startIsDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
     ContentLines lines;
     AddCalendarHead(lines, kTaskProdId);
+    if (times.zone.isValid())
+        AddZoneBlock(lines, times.zone);
     lines.add("BEGIN", QByteArray("VTODO"));
     lines.add("UID", EscapeText(uid));
     const QByteArray stamp = dates.startUtc.isEmpty() ? now : dates.startUtc;
@@ -256,9 +328,9 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     } else if (!dates.notePlain.isEmpty()) {
         lines.add("DESCRIPTION", EscapeText(dates.notePlain));
     }
-    addTaskTime(lines, "DTSTART", start, startIsDate);
-    addTaskTime(lines, "DUE", dates.dueUtc, dates.dueIsDate);
-    if (repeat.kind == RepeatRule::Rule && !start.isEmpty())
+    addTaskTime(lines, "DTSTART", times.start, startIsDate, times.zone);
+    addTaskTime(lines, "DUE", times.due, dates.dueIsDate, times.zone);
+    if (repeat.kind == RepeatRule::Rule && !times.start.isEmpty())
         lines.add("RRULE", repeat.rrule);
     if (!dates.completedUtc.isEmpty()) {
         lines.add("STATUS", QByteArray("COMPLETED"));
@@ -337,7 +409,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         QString path = file.folder, error;
         bool written = false;
         QString unwritten;
-        const QByteArray todo = TaskCalendarFile(rec, uid, dates, note, now, &unwritten);
+        const QByteArray todo = TaskCalendarFile(rec, uid, dates, note, now, &unwritten, &run->archiveZone());
         if (todo.isEmpty()) {
             NotePimResult(run->mail, false, what, path, unwritten);
             continue;

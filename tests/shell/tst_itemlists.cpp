@@ -483,7 +483,8 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
     QVERIFY(inbox);
 
     // The fill gives the event loop its turns between slices: counted as turns, not as times,
-    // which a loaded machine stretches (the window bench measures the waits).
+    // which a loaded machine stretches (the window bench measures the waits). A faster row
+    // build means fewer slices of the same time, so only a few turns are asked for.
     int turns = 0;
     QTimer ticker;
     ticker.setInterval(0);
@@ -496,7 +497,7 @@ void ItemListsTest::bigFolderKeepsWindowResponsive()
 
     QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), kBigFolder);
-    QVERIFY2(turnsAtStart == 0 && turns >= 10, qPrintable(QString::number(turns)));
+    QVERIFY2(turnsAtStart == 0 && turns >= 3, qPrintable(QString::number(turns)));
     QSet<qlonglong> keys;
     for (QTreeWidgetItem *row : rows(list))
         keys.insert(row->data(0, ItemIndexRole).toLongLong());

@@ -2,6 +2,8 @@
 
 #include "save/BidiControls.h"
 
+#include <algorithm>
+
 QByteArray Utf8Left(const QByteArray &text, int bytes)
 {
     if (text.size() <= bytes)
@@ -53,6 +55,33 @@ bool HasC1Control(const QByteArray &text)
             return true;
     }
     return false;
+}
+
+namespace {
+
+template <typename Text, typename Dot>
+int extensionStart(const Text &name, Dot dot, int maxLength)
+{
+    const int at = name.lastIndexOf(dot);
+    return at > 0 && name.size() - at <= maxLength ? at : -1;
+}
+
+}  // namespace
+
+QByteArray FileExtension(const QByteArray &name, int maxLength, bool lettersAndDigits)
+{
+    const int at = extensionStart(name, '.', maxLength);
+    if (at < 0 || (lettersAndDigits && !std::all_of(name.begin() + at + 1, name.end(), [](char ch) {
+                       return QChar::isLetterOrNumber(uchar(ch));
+                   })))
+        return {};
+    return name.mid(at);
+}
+
+QString FileExtension(const QString &name, int maxLength)
+{
+    const int at = extensionStart(name, QLatin1Char('.'), maxLength);
+    return at < 0 ? QString() : name.mid(at);
 }
 
 QByteArray NumberedWithin(const QByteArray &stem, const QByteArray &number, const QByteArray &suffix, int maxBytes)

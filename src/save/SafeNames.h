@@ -22,6 +22,15 @@ bool HasC1Control(const QByteArray &text);
 // make room, so a numbered name never outgrows the limit its unnumbered form kept.
 QByteArray NumberedWithin(const QByteArray &stem, const QByteArray &number, const QByteArray &suffix, int maxBytes);
 
+// The extension of a file name, its dot included: from its last dot, when that is not the
+// name's first character and at most maxLength bytes (UTF-16 units for text) follow from it;
+// empty when it has none. lettersAndDigits: only those may follow the dot (each byte read as
+// Latin-1). The one rule the writers split a name by, to keep its type while they cut or number it.
+QByteArray FileExtension(const QByteArray &name, int maxLength, bool lettersAndDigits = false);
+QString FileExtension(const QString &name, int maxLength);
+// An extension this long or shorter stays when a name is cut to fit.
+constexpr int kKeptExtensionLength = 16;
+
 // name for a report line: control characters (a NUL, a line feed, an escape, C1 controls) as
 // \xHH, so a name never reads as another.
 QString NameForLine(const QByteArray &name);

@@ -1,10 +1,13 @@
 #include "save/SaveReport.h"
 
 #include "save/QMailSavingThread.h"
+#include "save/SafeNames.h"
 #include "save/pim/PimFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
+
+#include <limits>
 
 namespace {
 
@@ -44,7 +47,7 @@ bool WriteSaveReport(const QString &path, const QByteArray &text, QString *writt
     }
     // The stamp may hold dots: only the last extension is split off, for the numbered names.
     const QString name = info.fileName();
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    const PimFile file{info.path(), dot > 0 ? name.left(dot) : name, dot > 0 ? name.mid(dot) : QString(), 0, 0};
+    const QString extension = FileExtension(name, std::numeric_limits<int>::max());
+    const PimFile file{info.path(), name.left(name.size() - extension.size()), extension, 0, 0};
     return WritePimFile(file, text, written, error);
 }

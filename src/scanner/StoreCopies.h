@@ -20,7 +20,8 @@ bool StoredTextWhole(const std::function<QByteArray(qint64, qint64)> &read, qint
 
 // For each store name held more than once with a whole copy among them, the records built from
 // its other copies are dropped from the lists (and their counts), with one line each in
-// EntriesReadElsewhere. Runs on the scanner's thread once the walk is done.
+// EntriesReadElsewhere. Where no copy of a name is whole, the copy with the most items that read
+// whole gives them, and a line names the store. Runs on the scanner's thread once the walk is done.
 void DropItemsOfBrokenStoreCopies(ArchiveSource &source);
 
 }  // namespace olm

@@ -145,6 +145,8 @@ private Q_SLOTS:
     void everyTypeKeepsEveryFolder();
     void mailboxCannotTakeItsName_data();
     void mailboxCannotTakeItsName();
+    void extensionSplit_data();
+    void extensionSplit();
 
 private:
     std::unique_ptr<ArchiveFile> m_archive;
@@ -334,4 +336,32 @@ void FolderNamesTest::mailboxCannotTakeItsName()
 }
 
 QTEST_GUILESS_MAIN(FolderNamesTest)
+void FolderNamesTest::extensionSplit_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("maxLength");
+    QTest::addColumn<bool>("lettersAndDigits");
+    QTest::addColumn<QByteArray>("extension");
+    QTest::newRow("last dot") << QByteArray("a.tar.gz") << 16 << false << QByteArray(".gz");
+    QTest::newRow("hidden file") << QByteArray(".profile") << 16 << false << QByteArray();
+    QTest::newRow("no dot") << QByteArray("README") << 16 << false << QByteArray();
+    QTest::newRow("dot last") << QByteArray("a.") << 16 << true << QByteArray(".");
+    QTest::newRow("at the limit") << QByteArray("a.12345") << 6 << true << QByteArray(".12345");
+    QTest::newRow("past the limit") << QByteArray("a.123456") << 6 << true << QByteArray();
+    QTest::newRow("not a word") << QByteArray("a.b-c") << 6 << true << QByteArray();
+    QTest::newRow("not a word, any allowed") << QByteArray("a.b-c") << 6 << false << QByteArray(".b-c");
+}
+
+// The one rule every writer splits a file's type off by: names stored by earlier saves keep it.
+void FolderNamesTest::extensionSplit()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, maxLength);
+    QFETCH(bool, lettersAndDigits);
+    QFETCH(QByteArray, extension);
+    QCOMPARE(FileExtension(name, maxLength, lettersAndDigits), extension);
+    if (!lettersAndDigits)
+        QCOMPARE(FileExtension(QString::fromUtf8(name), maxLength), QString::fromUtf8(extension));
+}
+
 #include "tst_foldernames.moc"

@@ -1,5 +1,6 @@
 // A store held more than once under one name, one copy whole and another cut, zeroed or empty:
-// the scan lists each item once, from the whole copy, and names the copy it left out.
+// the scan lists each item once, from the whole copy, and names the copy it left out. Where no
+// copy is whole, the items come from the copy with the most that read whole.
 
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
@@ -35,6 +36,49 @@ int listed(const QString &name)
     return notes().size();
 }
 
+// Four items, each long enough to zero inside it.
+QByteArray fourItems(const QString &name, QByteArray *closeTag)
+{
+    const QString pad(40, QLatin1Char('x'));
+    if (name.endsWith(QLatin1String("Contacts.xml"))) {
+        *closeTag = "</contact>";
+        return OlmXml::contacts(
+            {{"Ann", pad, {}, {}, {}}, {"Bo", pad, {}, {}, {}}, {"Cy", pad, {}, {}, {}}, {"Di", pad, {}, {}, {}}});
+    }
+    if (name.endsWith(QLatin1String("Calendar.xml"))) {
+        *closeTag = "</appointment>";
+        QVector<OlmXml::EventItem> items;
+        for (const char *summary : {"One", "Two", "Three", "Four"})
+            items.append({summary, pad, {}, "2020-01-02T09:00:00", "2020-01-02T09:15:00"});
+        return OlmXml::appointments(items);
+    }
+    if (name.endsWith(QLatin1String("Tasks.xml"))) {
+        *closeTag = "</task>";
+        return OlmXml::tasks({{"One", pad, "1"}, {"Two", pad, "1"}, {"Three", pad, "1"}, {"Four", pad, "1"}});
+    }
+    *closeTag = "</note>";
+    return OlmXml::notes({{"One", pad}, {"Two", pad}, {"Three", pad}, {"Four", pad}});
+}
+
+// "cut N": ends inside item N+1; "zeroed N": item N's middle zeroed; "empty".
+QByteArray damagedCopy(const QString &name, const QString &how)
+{
+    QByteArray close;
+    QByteArray text = fourItems(name, &close);
+    if (how == QLatin1String("empty"))
+        return {};
+    const int n = how.section(QLatin1Char(' '), 1).toInt();
+    int at = -1;
+    for (int i = 0; i < n; ++i)
+        at = text.indexOf(close, at + 1);
+    if (how.startsWith(QLatin1String("cut")))
+        return text.left(at + close.size() + 12);
+    const int previous = text.lastIndexOf(close, at - 1);
+    const int from = (previous < 0 ? text.indexOf('>') + 1 : previous + close.size()) + 30;
+    text.replace(from, at - 10 - from, QByteArray(at - 10 - from, '\0'));
+    return text;
+}
+
 }  // namespace
 
 class StoreCopiesTest : public QObject {
@@ -43,6 +87,8 @@ private Q_SLOTS:
     void eachItemOnce_data();
     void eachItemOnce();
     void onlyCopyCut();
+    void noCopyWhole_data();
+    void noCopyWhole();
 };
 
 void StoreCopiesTest::eachItemOnce_data()
@@ -110,6 +156,56 @@ void StoreCopiesTest::onlyCopyCut()
         QVERIFY2(lines.first().contains(QLatin1String(name)), qPrintable(lines.first()));
         CleanScanResults();
     }
+}
+
+void StoreCopiesTest::noCopyWhole_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("copies");  // in archive order
+    QTest::addColumn<int>("items");           // listed: the best copy's
+    QTest::addColumn<int>("readWhole");       // of them, reading whole
+    QTest::addColumn<int>("leftOut");         // copies named as left out (those that gave items)
+    const struct {
+        const char *copies;
+        int items, readWhole, leftOut;
+    } rows[] = {
+        {"cut 1,cut 3", 3, 3, 1},      {"cut 3,cut 1", 3, 3, 1},    {"empty,cut 2", 2, 2, 0},
+        {"cut 2,cut 2", 2, 2, 1},      {"zeroed 2,cut 2", 4, 3, 1}, {"cut 2,zeroed 2", 4, 3, 1},
+        {"cut 1,empty,cut 3", 3, 3, 1}, {"cut 3,zeroed 1", 3, 3, 1},
+    };
+    for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml", "Local/Tasks/Tasks.xml",
+                             "Local/Notes/Notes.xml"}) {
+        for (const auto &row : rows)
+            QTest::addRow("%s: %s", name, row.copies)
+                << QString::fromLatin1(name) << QString::fromLatin1(row.copies).split(QLatin1Char(',')) << row.items
+                << row.readWhole << row.leftOut;
+    }
+}
+
+// Every copy of a store damaged: each item is listed once, from one copy, and the report names
+// the store and the copies left out.
+void StoreCopiesTest::noCopyWhole()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, copies);
+    QFETCH(int, items);
+    QFETCH(int, readWhole);
+    QFETCH(int, leftOut);
+    TestArchiveBuilder b;
+    for (const QString &how : copies)
+        b.addEntry(name, damagedCopy(name, how));
+    scanBytes(b.finish());
+    QCOMPARE(listed(name), items);
+    const QStringList kept = EntriesReadElsewhere.filter(QStringLiteral("no copy of it is whole"));
+    QCOMPARE(kept.size(), 1);
+    QVERIFY2(kept.first().contains(QStringLiteral("\"%1\" is held %2 times").arg(name).arg(copies.size())),
+             qPrintable(kept.first()));
+    QVERIFY2(kept.first().contains(QStringLiteral("(%1)").arg(readWhole)), qPrintable(kept.first()));
+    const QStringList others = EntriesReadElsewhere.filter(QStringLiteral("are read from its copy"));
+    QCOMPARE(others.size(), leftOut);
+    for (const QString &line : others)
+        QVERIFY2(line.contains(name), qPrintable(line));
+    CleanScanResults();
 }
 
 QTEST_GUILESS_MAIN(StoreCopiesTest)

@@ -12,6 +12,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/BidiControls.h"
+#include "save/SafeNames.h"
 #include "save/SavePause.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
@@ -167,8 +168,7 @@ QString fileNameOf(const QString &name, int number)
         safe = QStringLiteral("attachment");
     if (safe.startsWith(QLatin1Char('.')))
         safe.prepend(QLatin1Char('_'));
-    const int dot = safe.lastIndexOf(QLatin1Char('.'));
-    const QString extension = dot > 0 && safe.size() - dot <= 16 ? safe.mid(dot) : QString();
+    const QString extension = FileExtension(safe, kKeptExtensionLength);
     QString stem = safe.left(qMin(safe.size() - extension.size(), kMaxNameBytes));
     if (number > 1)
         stem += QStringLiteral(" (%1)").arg(number);

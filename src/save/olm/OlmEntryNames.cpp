@@ -1,5 +1,6 @@
 #include "save/olm/OlmEntryNames.h"
 
+#include "save/SafeNames.h"
 #include "save/olm/OlmZipRecords.h"
 
 #include <QList>
@@ -117,17 +118,14 @@ bool OlmEntryNames::free(const QByteArray &name) const
 
 QByteArray OlmEntryNames::numbered(const QByteArray &stem) const
 {
-    // The number goes before a suffix ("message.xml"), so the file keeps its type.
-    const int dot = stem.lastIndexOf('.');
-    const QByteArray tail = stem.mid(dot + 1);
-    const bool suffix = dot > stem.lastIndexOf('/') + 1 && tail.size() <= 5
-        && std::all_of(tail.begin(), tail.end(), [](char ch) { return QChar::isLetterOrNumber(uchar(ch)); });
-    // The last part stays within a file name's limit: the number takes the room it needs from
-    // the part's own name.
+    // The number goes before a short suffix ("message.xml"), so the file keeps its type. The
+    // last part stays within a file name's limit: the number takes the room it needs from the
+    // part's own name.
     const int slash = stem.lastIndexOf('/') + 1;
     const QByteArray folder = stem.left(slash);
-    const QByteArray base = suffix ? stem.mid(slash, dot - slash) : stem.mid(slash);
-    const QByteArray extension = suffix ? stem.mid(dot) : QByteArray();
+    const QByteArray part = stem.mid(slash);
+    const QByteArray extension = FileExtension(part, 6, true);
+    const QByteArray base = part.left(part.size() - extension.size());
     for (int n = 2;; ++n) {
         const QByteArray number = '_' + QByteArray::number(n);
         const QByteArray name = folder + NumberedWithin(base, number, extension, kOlmMaxPartBytes);

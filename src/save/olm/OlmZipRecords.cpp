@@ -179,8 +179,7 @@ bool PartIsSafe(const QByteArray &part)
 // A component cut to bytes; a file's short suffix (".xml") stays, so its type does.
 QByteArray CutPart(const QByteArray &part, int bytes)
 {
-    const int dot = part.lastIndexOf('.');
-    const QByteArray suffix = dot > 0 && part.size() - dot <= 16 ? part.mid(dot) : QByteArray();
+    const QByteArray suffix = FileExtension(part, kKeptExtensionLength);
     return Utf8Left(part.left(part.size() - suffix.size()), bytes - suffix.size()) + suffix;
 }
 

@@ -178,11 +178,8 @@ void ItemElementsTest::xmlForms_data()
     QTest::addColumn<QString>("value");
     const QByteArray open = "<OPFTaskCopyStartDateTime xml:space=\"preserve\">";
     const QByteArray close = "</OPFTaskCopyStartDateTime>";
-    QTest::newRow("usual form") << open + "S" + close << "S";
-    QTest::newRow("blank before the close tag's >") << open + "S</OPFTaskCopyStartDateTime >" << "S";
-    QTest::newRow("line break before the close tag's >") << open + "S</OPFTaskCopyStartDateTime\r\n\t>" << "S";
+    QTest::newRow("blanks before the close tag's >") << open + "S</OPFTaskCopyStartDateTime \r\n\t>" << "S";
     QTest::newRow("quoted > in the start tag") << "<OPFTaskCopyStartDateTime note=\"a>b\">S" + close << "S";
-    QTest::newRow("single-quoted > in the start tag") << "<OPFTaskCopyStartDateTime note='a>b' >S" + close << "S";
     QTest::newRow("CDATA") << open + "<![CDATA[Tom &amp; Jerry <3]]>" + close << "Tom &amp; Jerry <3";
     QTest::newRow("CDATA holding the close tag") << open + "<![CDATA[a" + close + "b]]>" + close << QString::fromLatin1("a" + close + "b");
     QTest::newRow("comment in the text") << open + "Hel<!-- x -->lo" + close << "Hello";
@@ -215,7 +212,6 @@ void ItemElementsTest::longTextForms_data()
     QTest::addColumn<QByteArray>("stored");
     QTest::addColumn<QString>("text");
     QTest::addColumn<bool>("html");
-    QTest::newRow("escaped text") << QByteArray("fish &amp; chips &lt;3") << "fish & chips <3" << false;
     QTest::newRow("CDATA") << QByteArray("<![CDATA[fish & chips <3 &amp;]]>") << "fish & chips <3 &amp;" << false;
     QTest::newRow("CDATA around a page") << QByteArray("<![CDATA[<html><body>Hi</body></html>]]>")
                                          << "<html><body>Hi</body></html>" << true;

@@ -116,6 +116,12 @@ void benchContact()
         report("contact fields, all '<'", QStringLiteral("%1 MiB").arg(mib),
                seconds([&] { ExtractContactFields(std::string_view(item.constData(), size_t(item.size()))); }));
     }
+    for (int count : {10000, 40000, 160000}) {
+        const QByteArray item = "<contacts><contact>" + QByteArray("<OPFContactCopyHomePhone a=\"x").repeated(count)
+            + "/></contact></contacts>";
+        report("contact unclosed start tags", QStringLiteral("%1 tags").arg(count),
+               seconds([&] { ExtractContactFields(std::string_view(item.constData(), size_t(item.size()))); }));
+    }
 }
 
 void addEntry(QByteArray &archive, const QByteArray &name, const QByteArray &data)

@@ -2,6 +2,7 @@
 
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
+#include "browse/ItemElements.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewDispatch.h"
 #include "browse/QPreviewOfItems.h"
@@ -51,8 +52,7 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
         appendCalendarParagraph(view, QStringLiteral("Description: \n"));
         // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
         const QByteArray stored = ReadArchiveBytes(record->dwDescriptionOffset, record->dwDescriptionLength);
-        appendCalendarParagraph(view,
-                                UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview));
+        appendCalendarParagraph(view, PreviewLongText(stored, EntityForm::Preview));
     }
     FinishItemPreview();
 }

@@ -25,6 +25,8 @@ bool ExtractElementValue(std::string_view part, const QByteArray &openTag, std::
 
 QString DecodeElementText(std::string_view raw, bool trim)
 {
+    std::string plain;
+    raw = PlainElementText(raw, &plain);
     if (trim)
         return DecodeTrimmed(raw);
     const void *nul = memchr(raw.data(), 0, raw.size());
@@ -40,14 +42,20 @@ bool isNameChar(char c)
         || c == '.' || c == ':';
 }
 
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
 bool endsTagName(char c)
 {
-    return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n';
+    return isBlank(c) || c == '>' || c == '/';
 }
 
 // The element names of a table, each row's value found in one walk over a part's tags: one walk
-// per row made a part's cost grow with the rows times its tags. Gives exactly what
-// ExtractElementValue gives for every row.
+// per row made a part's cost grow with the rows times its tags. Gives what ExtractElementValue
+// gives for every row: comments, CDATA and processing instructions hide their tags, a start tag
+// ends at its '>' outside quotes, a close tag may hold blanks before its '>'.
 class PartWalk {
 public:
     explicit PartWalk(const ElementTagTable &table) : m_rowName(table.size(), -1)
@@ -70,8 +78,7 @@ public:
     void run(std::string_view part, const ElementHandler &handler)
     {
         m_spans.assign(m_names.size(), Span());
-        m_gtAt = std::string_view::npos;
-        m_gtKnown = false;
+        m_gtFrom = m_gtAt = std::string_view::npos;
         walk(part);
         for (int row = 0; row < m_rowName.size(); ++row) {
             if (m_rowName[row] < 0)
@@ -89,8 +96,9 @@ private:
         size_t end = std::string_view::npos;         // the value's end once its close tag is seen
     };
 
-    // The table's name that starts at from and ends at a start tag's delimiter (closing: at '>');
-    // -1 when there is none. Only name characters are looked at, so a run of '<' costs one each.
+    // The table's name that starts at from and ends at a start tag's delimiter (closing: at
+    // blanks and '>'); -1 when there is none. Only the name and the blanks after it are looked
+    // at, and they hold no '<', so every byte is looked at once by the walk.
     int nameAt(std::string_view part, size_t from, bool closing) const
     {
         const size_t room = qMin(part.size() - from, m_longest + 1);
@@ -98,23 +106,45 @@ private:
             const char c = part[from + n];
             if (isNameChar(c))
                 continue;
-            if (closing ? c != '>' : !endsTagName(c))
+            if (closing) {
+                size_t i = from + n;
+                while (i < part.size() && isBlank(part[i]))
+                    ++i;
+                if (i == part.size() || part[i] != '>')
+                    return -1;
+            } else if (!endsTagName(c)) {
                 return -1;
+            }
             const auto hit = m_names.find(part.substr(from, n));
             return hit == m_names.end() ? -1 : hit->second;
         }
         return -1;
     }
 
-    // The first '>' at or after from. Start tags come in rising order and the last answer holds
-    // until a query passes it, so the part is searched for '>' once.
+    // The first '>' at or after from, for start tags cut by a '<' (damage: the first '>' ends
+    // them, as it always did). The last answer holds for every query between its start and
+    // itself, so a run of cut tags searches the part once.
     size_t nextGt(std::string_view part, size_t from)
     {
-        if (!m_gtKnown || (m_gtAt != std::string_view::npos && m_gtAt < from)) {
+        if (m_gtFrom == std::string_view::npos || from < m_gtFrom || from > m_gtAt) {
+            m_gtFrom = from;
             m_gtAt = part.find('>', from);
-            m_gtKnown = true;
         }
         return m_gtAt;
+    }
+
+    // Where the value of the start tag at `at` begins, as the shared reader finds it; npos when
+    // the tag has no '>'.
+    size_t valueStart(std::string_view part, size_t at, size_t nameEnd)
+    {
+        // The exporter's own form ends after a fixed text: no need to scan it.
+        static constexpr std::string_view kUsual = " xml:space=\"preserve\">";
+        if (part.compare(nameEnd, kUsual.size(), kUsual) == 0)
+            return nameEnd + kUsual.size();
+        size_t gt = StartTagLimit(part, at);
+        if (gt < part.size() && part[gt] != '>')
+            gt = nextGt(part, gt);
+        return gt < part.size() ? gt + 1 : std::string_view::npos;
     }
 
     void startTag(std::string_view part, size_t at, int k)
@@ -123,13 +153,9 @@ private:
         if (span.started)
             return;
         span.started = true;
-        const size_t nameEnd = at + 1 + m_nameLength[size_t(k)];
-        const size_t gt = nextGt(part, nameEnd);
-        if (gt == std::string_view::npos)
-            return;
-        span.valueStart = gt + 1;
+        span.valueStart = valueStart(part, at, at + 1 + m_nameLength[size_t(k)]);
         // "<Name/>" and "<Name a='x'/>" hold an empty value.
-        if (part[gt - 1] == '/')
+        if (span.valueStart != std::string_view::npos && part[span.valueStart - 2] == '/')
             span.end = span.valueStart;
     }
 
@@ -142,6 +168,13 @@ private:
                 return;
             const size_t at = size_t(static_cast<const char *>(lt) - base);
             from = at + 1;
+            if (from < part.size() && (base[from] == '!' || base[from] == '?')) {
+                const size_t end = MarkupEnd(part, at);
+                if (end != std::string_view::npos) {
+                    from = end;
+                    continue;
+                }
+            }
             const bool closing = from < part.size() && base[from] == '/';
             const int k = nameAt(part, closing ? from + 1 : from, closing);
             if (k < 0)
@@ -160,8 +193,8 @@ private:
     QVector<int> m_rowName;
     size_t m_longest = 0;
     std::vector<Span> m_spans;
+    size_t m_gtFrom = std::string_view::npos;
     size_t m_gtAt = std::string_view::npos;
-    bool m_gtKnown = false;
 };
 
 }  // namespace
@@ -176,8 +209,57 @@ void ExtractItemElements(std::string_view item, std::string_view closeTag, const
     });
 }
 
+namespace {
+
+// The length of the character reference ("&#N;", "&#xH;") at text[amp] when the shared decoder
+// takes it, its character in *decoded; 0 otherwise. References are short: the ';' is looked for
+// close by, so a text full of "&#" costs no more than its length.
+int numericReferenceAt(const QString &text, int amp, QString *decoded)
+{
+    const int limit = qMin(text.size(), amp + 12);
+    int semi = amp + 2;
+    while (semi < limit && text.at(semi) != QLatin1Char(';')) {
+        if (text.at(semi) == QLatin1Char('&'))
+            return 0;
+        ++semi;
+    }
+    if (semi >= limit)
+        return 0;
+    const QString reference = text.mid(amp, semi - amp + 1);
+    *decoded = UnescapeXmlEntities(reference, EntityForm::Scanned);
+    return *decoded == reference ? 0 : reference.size();
+}
+
+}  // namespace
+
+QString PreviewLongText(const QByteArray &stored, EntityForm form)
+{
+    const QString text = QString::fromUtf8(UpToFirstNul(PlainElementBytes(stored)));
+    const QLatin1String numeric("&#");
+    int amp = text.indexOf(numeric);
+    if (amp < 0)
+        return UnescapeXmlEntities(text, form);
+    // Named references in the preview's own form between the numeric ones, each of which is
+    // undone once where it stands: "&#38;lt;" shows "&lt;", "&amp;#65;" shows "&#65;".
+    QString out;
+    out.reserve(text.size());
+    int from = 0;
+    for (; amp >= 0; amp = text.indexOf(numeric, amp + 1)) {
+        QString decoded;
+        const int used = numericReferenceAt(text, amp, &decoded);
+        if (used == 0)
+            continue;
+        out += UnescapeXmlEntities(text.mid(from, amp - from), form);
+        out += decoded;
+        from = amp + used;
+        amp = from - 1;
+    }
+    out += UnescapeXmlEntities(text.mid(from), form);
+    return out;
+}
+
 QString ReadLongText(qint64 length, qint64 offset)
 {
     // The literal double decoding of the display texts: "&amp;gt;" becomes ">".
-    return UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(ReadArchiveBytes(offset, length))), EntityForm::Four);
+    return PreviewLongText(ReadArchiveBytes(offset, length), EntityForm::Four);
 }

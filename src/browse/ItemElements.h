@@ -2,6 +2,8 @@
 // Re-reading a task's or contact's XML element from the archive and cutting element texts out
 // of it, and reading long texts (descriptions, notes) for the previews.
 
+#include "scanner/XmlEntities.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QVector>
@@ -22,7 +24,7 @@ QByteArray ReadItemXml(qint64 llItemOffset, qint64 dwItemLength);
 // element's text exactly as the archive holds it.
 bool ExtractElementValue(std::string_view part, const QByteArray &openTag, std::string_view *raw);
 
-// Element text as UTF-8 up to its first NUL, with white space removed at both ends when trim.
+// Element text as UTF-8 up to its first NUL, CDATA as its text and comments dropped, with white space removed at both ends when trim.
 QString DecodeElementText(std::string_view raw, bool trim = true);
 
 // Called once per row found in each part, in part order, then table order.
@@ -33,6 +35,11 @@ using ElementHandler = std::function<void(int row, std::string_view raw)>;
 void ExtractItemElements(std::string_view item, std::string_view closeTag, const ElementTagTable &table,
                          const ElementHandler &handler);
 
-// A long text: length bytes at offset up to the first NUL, as UTF-8, its entities undone in
-// EntityForm::Four (so "&amp;gt;" ends as ">").
+// A long text (a body, a description, a note) stored in an element, as the preview shows it:
+// read as the writers read it (CDATA as its text, comments dropped, up to the first NUL), named
+// references undone in form, character references ("&#233;", "&#xE9;") once.
+QString PreviewLongText(const QByteArray &stored, EntityForm form);
+
+// A long text: length bytes at offset as PreviewLongText gives it in EntityForm::Four (so
+// "&amp;gt;" ends as ">").
 QString ReadLongText(qint64 length, qint64 offset);

@@ -7,6 +7,7 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
 #include "browse/DrawnText.h"
+#include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewBody.h"
 #include "browse/QPreviewOfItems.h"
@@ -165,7 +166,7 @@ bool IsPreviewHtmlBody(const QString &body)
 
 QString MailPreviewBody(const QByteArray &stored, bool *html)
 {
-    QString body = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview);
+    QString body = PreviewLongText(stored, EntityForm::Preview);
     body.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     *html = IsPreviewHtmlBody(body);
     // The exporter ends a text body with a line end of its own; nothing else is cut.

@@ -186,7 +186,7 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
     const QByteArray item = ReadItemXml(record->llItemOffset, record->dwItemLength);
     ExtractItemElements(viewOf(item), "</task>", table, [&dates, &notePlain](int row, std::string_view raw) {
         if (row == 2) {
-            notePlain = UnescapeXmlEntities(DecodeElementText(raw, false), EntityForm::Four);
+            notePlain = PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Four);
             return;
         }
         const QString value = DecodeElementText(raw);

@@ -259,6 +259,9 @@ void ContactFieldsTest::lists_data()
     QTest::newRow("items keep their white space") << email << emailItem(" a@x ") << QStringList{" a@x "};
     QTest::newRow("text after the last item is no item")
         << email << emailItem("a@x") + "<contactEmailAddress OPFContactEmailAddressAddress=\"b@x\">" << QStringList{"a@x"};
+    QTest::newRow("comment hiding an item is no item")
+        << email << emailItem("a@x") + "<!-- " + emailItem("ghost@x") + " -->" + emailItem("b@x")
+        << QStringList{"a@x", "b@x"};
     QTest::newRow("address read by name after the other attributes")
         << email << QByteArray("<contactEmailAddress OPFContactEmailAddressType=\"0\" OPFContactEmailAddressIsDefault=\"1\" "
                                "OPFContactEmailAddressAddress=\"late@x\"></contactEmailAddress>")

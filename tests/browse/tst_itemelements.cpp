@@ -3,6 +3,11 @@
 #include "browse/ItemElements.h"
 
 #include "ArchiveFile.h"
+#include "browse/ContactFields.h"
+#include "browse/MailPreview.h"
+#include "save/MessageFields.h"
+#include "save/pim/PimItems.h"
+#include "scanner/ElementValue.h"
 #include "ScanTestUtil.h"
 
 #include <QCryptographicHash>
@@ -44,6 +49,11 @@ private Q_SLOTS:
     void walk_data();
     void walk();
     void walkMatchesOneSearchPerRow();
+    void xmlForms_data();
+    void xmlForms();
+    void longTextForms_data();
+    void longTextForms();
+    void unclosedStartTags();
     void reads_data();
     void reads();
     void closedArchiveReadsNothing();
@@ -137,8 +147,9 @@ void ItemElementsTest::walk()
 void ItemElementsTest::walkMatchesOneSearchPerRow()
 {
     const ElementTagTable table{"<Phone", "<Phone2", "<Name", "<Phone", "<N", "<"};
-    const char *const pieces[] = {"<Phone", "<Phone2", "<Name", "<N", "</Phone>", "</Phone2>", "</Name>", "</N>",
-                                  ">",      "/>",      " ",     "\t",  "x",        "<",         "/",       "</"};
+    const char *const pieces[] = {"<Phone", "<Phone2", "<Name", "<N", "</Phone>", "</Phone2>", "</Name>",
+                                  "</N>",   ">",       "/>",    " ",  "\t",       "x",         "<",
+                                  "/",      "</",      "\"",    "'",  "=\"a>b\"", "</Phone \n>"};
     QRandomGenerator random(44);
     for (int round = 0; round < 5000; ++round) {
         QByteArray part;
@@ -157,6 +168,87 @@ void ItemElementsTest::walkMatchesOneSearchPerRow()
                    + QLatin1Char('|');
         });
         QVERIFY2(log == expected, part.constData());
+    }
+}
+
+// Each valid XML form of a task element gives the value the writers save for it.
+void ItemElementsTest::xmlForms_data()
+{
+    QTest::addColumn<QByteArray>("element");
+    QTest::addColumn<QString>("value");
+    const QByteArray open = "<OPFTaskCopyStartDateTime xml:space=\"preserve\">";
+    const QByteArray close = "</OPFTaskCopyStartDateTime>";
+    QTest::newRow("blanks before the close tag's >") << open + "S</OPFTaskCopyStartDateTime \r\n\t>" << "S";
+    QTest::newRow("quoted > in the start tag") << "<OPFTaskCopyStartDateTime note=\"a>b\">S" + close << "S";
+    QTest::newRow("CDATA") << open + "<![CDATA[Tom &amp; Jerry <3]]>" + close << "Tom &amp; Jerry <3";
+    QTest::newRow("CDATA holding the close tag") << open + "<![CDATA[a" + close + "b]]>" + close << QString::fromLatin1("a" + close + "b");
+    QTest::newRow("comment in the text") << open + "Hel<!-- x -->lo" + close << "Hello";
+    QTest::newRow("comment hiding an element")
+        << "<!-- " + open + "ghost" + close + " -->" + open + "real" + close << "real";
+    QTest::newRow("numeric references") << open + "caf&#233; &#x1F600; &#38;lt;" + close
+                                        << QString::fromUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80 &lt;");
+    QTest::newRow("self-closing with a blank") << QByteArray("<OPFTaskCopyStartDateTime a=\"x\" />") << QString();
+}
+
+void ItemElementsTest::xmlForms()
+{
+    QFETCH(QByteArray, element);
+    QFETCH(QString, value);
+    const QByteArray item = "<task><OPFTaskCopyName>n</OPFTaskCopyName>" + element + "</task>";
+    QString shown;
+    bool found = false;
+    ExtractItemElements(view(item), "</task>", kTaskTable, [&](int row, std::string_view raw) {
+        found = row == 0;
+        shown = UnescapeXmlEntities(DecodeElementText(raw), EntityForm::Scanned);
+    });
+    QVERIFY(found);
+    QCOMPARE(shown, value);
+    QCOMPARE(ItemElementText(view(item), "</task>", "<OPFTaskCopyStartDateTime"), value);
+}
+
+// Long texts (bodies, descriptions, notes) in each valid form show what the writers read.
+void ItemElementsTest::longTextForms_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("html");
+    QTest::newRow("CDATA") << QByteArray("<![CDATA[fish & chips <3 &amp;]]>") << "fish & chips <3 &amp;" << false;
+    QTest::newRow("CDATA around a page") << QByteArray("<![CDATA[<html><body>Hi</body></html>]]>")
+                                         << "<html><body>Hi</body></html>" << true;
+    QTest::newRow("comment") << QByteArray("Hello<!-- hidden -->World") << "HelloWorld" << false;
+    QTest::newRow("numeric references") << QByteArray("caf&#233; &#x1F600;")
+                                        << QString::fromUtf8("caf\xC3\xA9 \xF0\x9F\x98\x80") << false;
+    QTest::newRow("a reference is undone once") << QByteArray("&#38;lt; &amp;#65;") << "&lt; &#65;" << false;
+    QTest::newRow("no character: kept") << QByteArray("&#0; &#xD800; &#; &#1114112; &#&amp;")
+                                        << "&#0; &#xD800; &#; &#1114112; &#&" << false;
+}
+
+void ItemElementsTest::longTextForms()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QFETCH(bool, html);
+    // How the writers read a typed text: references undone once, CDATA as its text.
+    QCOMPARE(UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(PlainElementBytes(stored))), EntityForm::Scanned),
+             text);
+    QCOMPARE(PreviewLongText(stored, EntityForm::Four), text);
+    bool isHtml = !html;
+    QCOMPARE(MailPreviewBody(stored, &isHtml), text);
+    QCOMPARE(isHtml, html);
+}
+
+// Tens of thousands of start tags without '>' (with and without an open quote) in a contact
+// cost one walk: the preview's read completes and finds what the shared reader finds.
+void ItemElementsTest::unclosedStartTags()
+{
+    for (const QByteArray &tag : {QByteArray("<OPFContactCopyHomePhone "), QByteArray("<OPFContactCopyHomePhone a=\""),
+                                  QByteArray("<OPFContactCopyTitle <OPFContactCopyNickName ")}) {
+        const QByteArray item = "<contact>" + tag.repeated(40000)
+            + "<OPFContactCopyHomePhone xml:space=\"preserve\">555</OPFContactCopyHomePhone></contact>";
+        const ContactPreviewFields fields = ExtractContactFields(view(item));
+        std::string_view raw;
+        const bool found = ExtractElementValue(view(item), "<OPFContactCopyHomePhone", &raw);
+        QCOMPARE(QString::fromUtf8(fields.szHomePhone), found ? ElementText(raw) : QString());
     }
 }
 

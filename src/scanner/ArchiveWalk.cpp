@@ -149,7 +149,7 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     return m_reader->findEitherByte(pos + 1, qMax(m_stepLimit, pos + 1), 'P', '<');
 }
 
-bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
+bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
 {
     if (pos < 0 || pos > m_size - 30)
         return false;
@@ -162,7 +162,7 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     h->pos = pos;
     h->method = u16(8);
     h->crc = u32(14);
-    h->nameLength = u16(26);
+    h->nameLength = nameLength >= 0 ? quint16(nameLength) : u16(26);
     h->extraLength = u16(28);
     const qint64 extraAt = pos + 30 + h->nameLength;
     h->dataOffset = extraAt + h->extraLength;
@@ -321,7 +321,7 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
     const qint64 room = m_limit - h.dataOffset;
     const bool fits = h.csize <= room;
-    const qint64 end = h.dataOffset + (fits ? h.csize : room);
+    const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;
     // A size that does not end at the next record is damage: step through the data instead of
     // jumping, so nothing behind a smashed header is lost.
     return dispatchEntry(h, fits && endsAtRecord(end) ? end : -1);
@@ -352,7 +352,10 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         categorieCopies.append({h.usize, h.crc, h.dataOffset});
         return next;
     case EntryRole::Attachment:
-        appendAttachmentNode(h, end >= 0);
+        // Data cut short by a header standing before its size's end ends at that header.
+        appendAttachmentNode(h, end >= 0 && end - h.dataOffset >= h.csize);
+        if (end >= 0)
+            recordStartsAt(end);
         return next;
     default:
         if (role != EntryRole::Message && listCopy(h, role))
@@ -384,7 +387,7 @@ void ArchiveWalker::appendListNode(const LocalHeader &h, EntryRole role)
 
 qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
-    const qint64 want = qMin(h.usize, m_limit - h.dataOffset);
+    const qint64 want = qMin(h.usize, (end >= 0 ? end : m_limit) - h.dataOffset);
     if (want > kMaxEntryText) {
         appendListNode(h, role);
         return end > h.pos ? end : h.dataOffset;

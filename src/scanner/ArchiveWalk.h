@@ -29,6 +29,9 @@ EntryRole classifyEntry(const QByteArray &name);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
+// An entry name as a report line shows it: control bytes as U+FFFD, at most a few hundred
+// characters (a damaged name length may take thousands of bytes for a name).
+QString ReportName(const QByteArray &raw);
 // Whether raw holds nothing but well-formed UTF-8.
 bool validUtf8(const QByteArray &raw);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
@@ -102,11 +105,17 @@ private:
     void walkEntries();
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
-    bool readLocalHeader(qint64 pos, LocalHeader *h);
+    // nameLength >= 0 reads the header with that name length instead of its own field's.
+    bool readLocalHeader(qint64 pos, LocalHeader *h, int nameLength = -1);
+    // Where an entry whose data starts at data and whose size ends at end really ends: a few
+    // bytes earlier when the next header starts there (bytes were lost inside the data).
+    qint64 headerNear(qint64 data, qint64 end);
     // At pos, where record k points: the entry its local header and a record of its name agree
     // on, or the record alone where no header stands. Returns where the walk goes on, or -1
     // when no record there is used and the bytes are walked as if none pointed there.
     qint64 readWithRecord(size_t k, qint64 pos, qint64 directory);
+    // Reads the header at pos again with record i's name length: its own length is damaged.
+    bool readNamedHeader(qint64 pos, size_t i, LocalHeader *h);
     // The local header h and the agreeing record i describe one entry.
     qint64 handleWitnessed(const LocalHeader &h, size_t i);
     // Where the header and the record differ on the entry's extent: the one whose bytes verify

@@ -265,7 +265,9 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
 bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const
 {
     const qint64 at = e.headerOffset;
-    if (r.u32At(at) != kLocalHeaderSig || r.u16At(at + 26) != e.nameLength)
+    // A name length off by one with the record's whole name in place is the record's header
+    // with its length damaged: the walk reads it with the record's length.
+    if (r.u32At(at) != kLocalHeaderSig || qAbs(int(r.u16At(at + 26)) - int(e.nameLength)) > 1)
         return false;
     return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
 }

@@ -53,6 +53,21 @@ bool NameHeldMessage(QByteArray raw)
         && !raw.contains("com.microsoft.__Attachments/") && !raw.contains("__message_attachment__");
 }
 
+QString ReportName(const QByteArray &raw)
+{
+    constexpr int kShown = 260;
+    QString name = QString::fromUtf8(raw.left(kShown * 4));
+    for (QChar &c : name) {
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
+            c = QChar::ReplacementCharacter;
+    }
+    if (name.size() > kShown || raw.size() > kShown * 4) {
+        name.truncate(kShown);
+        name += QStringLiteral("\u2026");
+    }
+    return name;
+}
+
 bool validUtf8(const QByteArray &raw)
 {
     const auto *p = reinterpret_cast<const uchar *>(raw.constData());

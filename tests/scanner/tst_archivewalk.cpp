@@ -155,6 +155,15 @@ qint64 centralValuesOf(const QByteArray &a, qint64 header)
     return -1;
 }
 
+// Report lines, less the entries listed below a line that sums them up.
+int summaryLines(const QStringList &lines)
+{
+    int n = 0;
+    for (const QString &line : lines)
+        n += !line.startsWith(QLatin1Char(' '));
+    return n;
+}
+
 QByteArray binaryPayload()
 {
     // No 'P' and no '<': nothing in it can look like a header or a root tag.
@@ -704,11 +713,12 @@ void ArchiveWalkTest::centralDisagrees_data()
             b.bytes.replace(name, 4, QByteArray("\x6d\xff\xfe\xc0", 4));
         }
     }) << 7 << 0 << 0 << 0;
-    // Every record is named: all but the folder entry are found at their local headers.
+    // Every record is named: all but the folder entry are found at their local headers, moved
+    // alike, so one line sums them up.
     QTest::newRow("every central offset shifted into the data") << BaseDamage([](BaseArchive &b) {
         for (const qint64 v : centralValues(b.bytes))
             put64(b.bytes, v + 16, get64(b.bytes, v + 16) + 37);
-    }) << 7 << 0 << 17 << 0;
+    }) << 7 << 0 << 1 << 0;
     QTest::newRow("two message records point at each other's headers") << BaseDamage([](BaseArchive &b) {
         const qint64 one = centralValuesOf(b.bytes, b.messageHeaders[1]);
         const qint64 three = centralValuesOf(b.bytes, b.messageHeaders[3]);
@@ -755,7 +765,7 @@ void ArchiveWalkTest::centralDisagrees()
     QCOMPARE(AttachmentNodeCount, qint64(6));
     for (FileOffsetNode *n : attachmentNodes())
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(b.bytes, n->llDataOffset, n->llSize)), n->dwCrc32);
-    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 
@@ -823,6 +833,32 @@ void ArchiveWalkTest::everyMessageAccounted_data()
         t.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/Contacts.xml"), threeContacts());
         return t.finish();
     }) << 1 << 0 << 1 << 0;
+    // Entries behind a shortened or lengthened one stand a few bytes from where the directory
+    // points: each is read at its own header, in its own folder, and the moved records are
+    // summed up in one line.
+    for (int shift : {-1, -3, 2}) {
+        QTest::addRow("%d bytes at each of three messages' text", shift) << Make([shift] {
+            BaseArchive b = baseArchive();
+            for (int i : {4, 2, 1}) {
+                const int at = int(b.messageHeaders[i]) + 200;
+                if (shift < 0)
+                    b.bytes.remove(at, -shift);
+                else
+                    b.bytes.insert(at, QByteArray(shift, 'x'));
+            }
+            return b.bytes;
+        }) << 7 << (shift < 0 ? 3 : 0) << 3 << 0;
+    }
+    QTest::newRow("a message's local name length one too long") << Make([] {
+        BaseArchive b = baseArchive();
+        b.bytes[int(b.messageHeaders[2] + 26)] = char(b.bytes[int(b.messageHeaders[2] + 26)] + 1);
+        return b.bytes;
+    }) << 7 << 0 << 1 << 0;
+    QTest::newRow("a message's local name length one too short") << Make([] {
+        BaseArchive b = baseArchive();
+        b.bytes[int(b.messageHeaders[2] + 26)] = char(b.bytes[int(b.messageHeaders[2] + 26)] - 1);
+        return b.bytes;
+    }) << 7 << 0 << 1 << 0;
     // A stray header in the stub whose name length runs over the first real headers.
     for (bool central : {true, false}) {
         QTest::addRow("64 KiB stub before the archive%s", central ? "" : ", no central directory") << Make([central] {
@@ -855,7 +891,7 @@ void ArchiveWalkTest::everyMessageAccounted()
     }
     QCOMPARE(damaged, damagedMails);
     QCOMPARE(locationFault(a), QString());
-    QVERIFY2(EntriesReadElsewhere.size() == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 

@@ -350,6 +350,39 @@ def contacts_copy(data, stored, rng):
     rewritten(data, change)
 
 
+def shifted_entries(data, stored, rng, delta):
+    """delta bytes removed (< 0) or added inside each of 20 messages' text: every header behind
+    stands moved from where the directory points."""
+    records = message_records(data, rng, 20)
+    for _, fields, _ in sorted(records, key=lambda r: -get(data, r[1]['offset'])):
+        at = get(data, fields['offset'])
+        at += 30 + u16(data, at + 26) + u16(data, at + 28) + 100
+        if delta < 0:
+            del data[at:at - delta]
+        else:
+            data[at:at] = b' ' * delta
+
+
+def name_length_off(data, stored, rng):
+    """Four messages' local name lengths one too long or too short."""
+    for k, (_, fields, _) in enumerate(message_records(data, rng, 4)):
+        at = get(data, fields['offset'])
+        put(data, (at + 26, 2), u16(data, at + 26) + (1 if k % 2 else -1))
+
+
+def signatures_in_text(data, stored, rng):
+    """Five messages whose bodies hold the bytes of a local-header or central-record signature;
+    the archive itself intact."""
+    chosen = {r[0].decode() for r in message_records(data, rng, 5)}
+
+    def change(name, body):
+        if name not in chosen:
+            return body
+        at = body.find(b'</OPFMessageCopyBody>')
+        return body[:at] + b'PK\x03\x04 and PK\x01\x02' + body[at:] if at >= 0 else body
+    rewritten(data, change)
+
+
 MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed signatures', smash_signatures),
          ('bad sizes', bad_sizes), ('zeroed runs', zeroed_runs), ('flips', flips), ('cut tail', cut_tail),
          ('no central directory', no_central_directory),
@@ -361,7 +394,10 @@ MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed sign
          ('4 KiB zeroed every MiB', zeroed_every_mib), ('deleted local header', deleted_header),
          ('64 KiB stub before', stub_before), ('descriptor flag, no dir.', descriptor_no_dir),
          ('second record of a name', second_record_of_name), ('sizes over next entry', stretched_sizes),
-         ('Contacts.xml copied', contacts_copy)]
+         ('Contacts.xml copied', contacts_copy),
+         ('1 byte removed in 20', lambda *a: shifted_entries(*a, -1)),
+         ('3 bytes added in 20', lambda *a: shifted_entries(*a, 3)),
+         ('name length off by one', name_length_off), ('signatures in text', signatures_in_text)]
 
 
 # ---- counting

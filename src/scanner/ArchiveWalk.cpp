@@ -393,7 +393,11 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         return end > h.pos ? end : h.dataOffset;
     }
     bool cut = false;
-    const qint64 len = readEntryText(h.dataOffset, want, &cut);
+    qint64 len = readEntryText(h.dataOffset, want, &cut);
+    // Mail text may hold a signature's bytes all the same: sizes that end at a record and a
+    // CRC-32 that holds over the whole extent are the entry's end, not the signature.
+    if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
+        len = readEntryText(h.dataOffset, want, &cut, false);
     const qint64 textEnd = h.dataOffset + len;
     if (len > 0 && len < h.usize && h.crc != 0 && Crc32Update(0, m_text, len) == h.crc) {
         // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
@@ -414,7 +418,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     return end;
 }
 
-qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
+qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature)
 {
     freeText();
     *cut = false;
@@ -430,7 +434,7 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
         // A signature may straddle the previous chunk: look back three bytes.
         const qint64 from = qMax<qint64>(0, len - 3);
         len += got;
-        const qint64 sig = findZipSignature(std::string_view(text, size_t(len)), size_t(from));
+        const qint64 sig = stopAtSignature ? findZipSignature(std::string_view(text, size_t(len)), size_t(from)) : -1;
         if (sig >= 0) {
             len = sig;
             *cut = true;

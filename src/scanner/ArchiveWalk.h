@@ -147,7 +147,7 @@ private:
     bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.
     // Returns the length read; *cut is true when a signature ended it early.
-    qint64 readEntryText(qint64 offset, qint64 want, bool *cut);
+    qint64 readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature = true);
     void freeText();
     // Hands m_text (length bytes, ending at end) to its builder.
     void build(EntryRole role, const QString &path, qint64 end, qint64 length, const LocalHeader *h = nullptr);

@@ -61,14 +61,34 @@ void ArchiveWalker::walk()
     m_itemNames.reserve(m_central->entries().size());
     if (!m_threaded) {
         walkEntries();
-        return;
+    } else {
+        std::thread walker([this] {
+            walkEntries();
+            m_builders->close();
+        });
+        m_builders->drain();
+        walker.join();
     }
-    std::thread walker([this] {
-        walkEntries();
-        m_builders->close();
-    });
-    m_builders->drain();
-    walker.join();
+    noteEmptyMessages();
+}
+
+void ArchiveWalker::noteEmptyMessages()
+{
+    for (const QFolderInformationThread::EmptyEntry &e : m_thread.takeEmptyMessageEntries()) {
+        if (bStopFlag)
+            return;
+        QByteArray name(e.nameLength, Qt::Uninitialized);
+        if (m_reader->read(e.nameOffset, name.data(), e.nameLength) != e.nameLength)
+            name.clear();
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        EntriesNotRead << QStringLiteral(
+                              "Entry \"%1\" (data at archive offset %2): no message could be read from its text, "
+                              "so nothing of it is listed")
+                              .arg(ReportName(name))
+                              .arg(e.data);
+    }
 }
 
 void ArchiveWalker::walkEntries()

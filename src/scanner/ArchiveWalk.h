@@ -103,6 +103,8 @@ public:
 
 private:
     void walkEntries();
+    // Message entries whose text held no message: named in the report once the builders are done.
+    void noteEmptyMessages();
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
     // nameLength >= 0 reads the header with that name length instead of its own field's.

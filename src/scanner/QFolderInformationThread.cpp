@@ -93,6 +93,12 @@ void QFolderInformationThread::CreateFile()
     olm::ArchiveWalker(*this, *source, m_scanThreads == 2).walk();
 }
 
+std::vector<QFolderInformationThread::EmptyEntry> QFolderInformationThread::takeEmptyMessageEntries()
+{
+    std::lock_guard<std::mutex> lock(m_reportMutex);
+    return std::move(m_emptyEntries);
+}
+
 void QFolderInformationThread::progressAt(qint64 archiveOffset)
 {
     const long long value = archiveOffset / 512;

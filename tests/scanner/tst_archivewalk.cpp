@@ -798,6 +798,11 @@ void ArchiveWalkTest::everyMessageAccounted_data()
         << Make([] { return baseArchive(true, 3, "</OPFMessageCopySubject>").bytes; }) << 7 << 1 << 0 << 0;
     QTest::newRow("message cut inside a tag, no central directory")
         << Make([] { return baseArchive(false, 3, "<OPFMessageCopyBo").bytes; }) << 7 << 1 << 0 << 0;
+    // Nothing left of it to list: the entry is named.
+    for (bool central : {true, false}) {
+        QTest::addRow("message cut right after its root start tag%s", central ? "" : ", no central directory")
+            << Make([central] { return baseArchive(central, 3, "elementCount=\"1\">").bytes; }) << 6 << 0 << 0 << 1;
+    }
     QTest::newRow("a message's header zeroed, and the directory's second record") << Make([] {
         BaseArchive b = baseArchive();
         Damage::zeroStretch(b.bytes, b.messageHeaders[2], 30 + 60);

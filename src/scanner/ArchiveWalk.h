@@ -29,8 +29,8 @@ EntryRole classifyEntry(const QByteArray &name);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
-// An entry name as a report line shows it: control bytes as U+FFFD, at most a few hundred
-// characters (a damaged name length may take thousands of bytes for a name).
+// An entry name as a report line shows it: control bytes written out as \xNN, at most a few
+// hundred characters (a damaged name length may take thousands of bytes for a name).
 QString ReportName(const QByteArray &raw);
 // Whether raw holds nothing but well-formed UTF-8.
 bool validUtf8(const QByteArray &raw);

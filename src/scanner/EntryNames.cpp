@@ -56,15 +56,19 @@ bool NameHeldMessage(QByteArray raw)
 QString ReportName(const QByteArray &raw)
 {
     constexpr int kShown = 260;
-    QString name = QString::fromUtf8(raw.left(kShown * 4));
-    for (QChar &c : name) {
-        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() < 0xA0))
-            c = QChar::ReplacementCharacter;
+    QString name;
+    const QString decoded = QString::fromUtf8(raw.left(kShown * 4));
+    for (const QChar c : decoded) {
+        if (name.size() >= kShown)
+            break;
+        // Written out as the save's lines write them, so a line stays one line of text.
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            name += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            name += c;
     }
-    if (name.size() > kShown || raw.size() > kShown * 4) {
-        name.truncate(kShown);
-        name += QStringLiteral("\u2026");
-    }
+    if (name.size() >= kShown || raw.size() > kShown * 4)
+        name += QStringLiteral("\u2026 (%1 bytes)").arg(raw.size());
     return name;
 }
 

@@ -191,6 +191,8 @@ private Q_SLOTS:
     void mutations();
     void centralWitness_data();
     void centralWitness();
+    void reportName_data();
+    void reportName();
     void validUtf8_data();
     void validUtf8();
     void centralDisagrees_data();
@@ -661,6 +663,23 @@ void ArchiveWalkTest::centralWitness()
         for (MailMLRC *m : mails())
             QVERIFY(m->llFolderId != llFolder1Id);
     }
+}
+
+void ArchiveWalkTest::reportName_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("plain") << QByteArray("Local/Inbox/message_00001.xml") << QStringLiteral("Local/Inbox/message_00001.xml");
+    QTest::newRow("control byte") << QByteArray("message_00034.xml\x01") << QStringLiteral("message_00034.xml\\x01");
+    QTest::newRow("run of signatures") << QByteArray("PK\x03\x04").repeated(3000)
+                                       << QStringLiteral("PK\\x03\\x04").repeated(26) + QStringLiteral("\u2026 (12000 bytes)");
+}
+
+void ArchiveWalkTest::reportName()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QString, shown);
+    QCOMPARE(olm::ReportName(raw), shown);
 }
 
 void ArchiveWalkTest::validUtf8_data()

@@ -11,6 +11,7 @@ from our save (Apple Mail mailboxes, read back with Python's mailbox module; the
 the scan) and from "7z x" (p7zip-full), "bsdtar -x" (libarchive-tools) and "unzip" when they are
 installed. A message is intact when its XML (for the tools) or its Message-ID, subject and body
 (for us) are what was stored; an attachment when its bytes are; a list item when its XML is.
+Our columns also give the scan's time and peak memory.
 The last column compares each message of the intact archive's save with the damaged one's
 (folder, subject, text, attachments, matched by Message-ID): same / changed but named in the
 save's report / changed and not named. Prints one table per archive.
@@ -383,6 +384,16 @@ def signatures_in_text(data, stored, rng):
     rewritten(data, change)
 
 
+def fake_header_run(data, stored, rng):
+    """16 MiB of local-header signatures after one message, and no central directory."""
+    name, fields, _ = first_message(data, rng)
+    at = get(data, fields['offset'])
+    end = at + 30 + u16(data, at + 26) + u16(data, at + 28) + get(data, fields['csize'])
+    no_central_directory(data, stored, rng)
+    shift = rng.randrange(4)
+    data[end:end] = (b'PK\x03\x04' * ((16 << 20) // 4 + 1))[shift:shift + (16 << 20)]
+
+
 MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed signatures', smash_signatures),
          ('bad sizes', bad_sizes), ('zeroed runs', zeroed_runs), ('flips', flips), ('cut tail', cut_tail),
          ('no central directory', no_central_directory),
@@ -397,7 +408,8 @@ MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed sign
          ('Contacts.xml copied', contacts_copy),
          ('1 byte removed in 20', lambda *a: shifted_entries(*a, -1)),
          ('3 bytes added in 20', lambda *a: shifted_entries(*a, 3)),
-         ('name length off by one', name_length_off), ('signatures in text', signatures_in_text)]
+         ('name length off by one', name_length_off), ('signatures in text', signatures_in_text),
+         ('fake headers, no dir.', fake_header_run)]
 
 
 # ---- counting
@@ -539,7 +551,7 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
         total.append(sum(len(list_items(d, close)) for n, d in stored.items() if n.endswith('/' + list_name)))
     print('%s: %s messages/attachments/contacts/calendar items/tasks/notes stored; intact ones recovered'
           % (label, cells(total)))
-    header = '%-24s %22s' % ('damage', 'ours') + ''.join(' %22s' % t for t in tools) + '  same/named/unnamed'
+    header = '%-24s %22s %7s %6s' % ('damage', 'ours', 'scan', 'peak') + ''.join(' %22s' % t for t in tools) + '  same/named/unnamed'
     print(header)
     print('-' * len(header))
     intact = None
@@ -554,7 +566,9 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
         saved, summary, report = run_ours(bench, archive, os.path.join(work, '%s-ours-%d' % (label, k)))
         if intact is None:
             intact = saved
-        row = '%-24s %22s' % (mode, cells(count_ours(saved, summary, stored, intact)))
+        scan = summary.get('scan', {})
+        row = '%-24s %22s %6.2fs %5dM' % (mode, cells(count_ours(saved, summary, stored, intact)),
+                                          scan.get('seconds', 0), scan.get('peak_rss_kb', 0) // 1024)
         for tool in tools:
             out = os.path.join(work, '%s-%s-%d' % (label, tool, k))
             if tool == '7z':

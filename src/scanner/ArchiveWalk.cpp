@@ -169,6 +169,15 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     return m_reader->findEitherByte(pos + 1, qMax(m_stepLimit, pos + 1), 'P', '<');
 }
 
+namespace {
+
+bool extraHoldsSignature(std::string_view extra)
+{
+    return extra.find("PK\x03\x04") != std::string_view::npos || extra.find("PK\x01\x02") != std::string_view::npos;
+}
+
+}  // namespace
+
 bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
 {
     if (pos < 0 || pos > m_size - 30)
@@ -179,6 +188,15 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
         return false;
     const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
     const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+    // Headers never overlap: one whose fields hold another record's signature is a stray one in
+    // a run of signatures, and its lengths would hide the real header behind it.
+    for (int at = 1; at < 30; ++at) {
+        if (fixed[at] != 'P')
+            continue;
+        const quint32 word = at <= 26 ? u32(at) : m_reader->u32At(pos + at);
+        if (word == kLocalHeaderSig || word == kCentralHeaderSig)
+            return false;
+    }
     h->pos = pos;
     h->method = u16(8);
     h->crc = u32(14);
@@ -231,6 +249,12 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
     const char *raw = h->name.constData();
     if ((memchr(raw, 3, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x03\x04")))
         || (memchr(raw, 1, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x01\x02"))))
+        return false;
+    // So is an extra that does: in a run of signatures, a stray one's extra length may reach
+    // tens of kilobytes past the run, over real entries.
+    if (inSmall ? extraHoldsSignature(std::string_view(reinterpret_cast<const char *>(small), h->extraLength))
+                : (m_reader->find("PK\x03\x04", 4, extraAt, h->dataOffset) >= 0
+                   || m_reader->find("PK\x01\x02", 4, extraAt, h->dataOffset) >= 0))
         return false;
     const int nul = h->name.indexOf('\0');
     // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.

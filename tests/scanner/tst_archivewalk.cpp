@@ -200,6 +200,8 @@ private Q_SLOTS:
     void repeatedNames();
     void everyMessageAccounted_data();
     void everyMessageAccounted();
+    void sampleShifted_data();
+    void sampleShifted();
     void sampleDocumentHeader_data();
     void sampleDocumentHeader();
 };
@@ -946,6 +948,51 @@ void ArchiveWalkTest::everyMessageAccounted()
     QCOMPARE(locationFault(a), QString());
     QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+}
+
+void ArchiveWalkTest::sampleShifted_data()
+{
+    QTest::addColumn<int>("change");  // bytes added inside each message (< 0: removed), or 0: name length + 1
+    QTest::newRow("one byte removed inside each message") << -1;
+    QTest::newRow("three bytes removed inside each message") << -3;
+    QTest::newRow("two bytes added inside each message") << 2;
+    QTest::newRow("each message's local name length one too long") << 0;
+}
+
+void ArchiveWalkTest::sampleShifted()
+{
+    // Every mail of the sample comes back in its own folder with its fields, and no line says an
+    // entry was not read.
+    QFETCH(int, change);
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QByteArray a = f.readAll();
+    scanBytes(a);
+    QMap<QString, QString> folders;
+    for (MailMLRC *m : mails())
+        folders.insert(QString::fromUtf8(m->pSubject), folderKey(m->llFolderId));
+    QVector<int> headers;
+    for (int at = a.indexOf("PK\x03\x04"); at >= 0; at = a.indexOf("PK\x03\x04", at + 4)) {
+        const int n = int(quint8(a[at + 26]) | quint8(a[at + 27]) << 8);
+        const QByteArray name = a.mid(at + 30, n);
+        if (name.contains("/message_") && name.endsWith(".xml"))
+            headers.prepend(at);
+    }
+    QVERIFY(headers.size() >= 6);
+    for (int at : headers) {
+        if (change == 0)
+            a[at + 26] = char(a[at + 26] + 1);
+        else if (change < 0)
+            a.remove(at + 400, -change);
+        else
+            a.insert(at + 400, QByteArray(change, ' '));
+    }
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(7));
+    for (MailMLRC *m : mails())
+        QCOMPARE(folderKey(m->llFolderId), folders.value(QString::fromUtf8(m->pSubject)));
+    QVERIFY2(EntriesNotRead.isEmpty(), qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) <= headers.size() + 1, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

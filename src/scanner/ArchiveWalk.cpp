@@ -436,6 +436,9 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         appendListNode(h, role);
         return end > h.pos ? end : h.dataOffset;
     }
+    const QString path = entryFolderPath(h.name, role);
+    if (role == EntryRole::Message && path.isEmpty() && !h.name.isEmpty())
+        notePlacelessMessage(h);
     bool cut = false;
     qint64 len = readEntryText(h.dataOffset, want, &cut);
     // Mail text may hold a signature's bytes all the same: sizes that end at a record and a
@@ -449,10 +452,10 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         LocalHeader whole = h;
         whole.usize = whole.csize = len;
         appendListNode(whole, role);
-        build(role, entryFolderPath(h.name, role), textEnd, len, &whole);
+        build(role, path, textEnd, len, &whole);
     } else {
         appendListNode(h, role);
-        build(role, entryFolderPath(h.name, role), textEnd, len, &h);
+        build(role, path, textEnd, len, &h);
     }
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
     // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
@@ -460,6 +463,16 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (cut || end < 0)
         return textEnd;
     return end;
+}
+
+void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)
+{
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: its name lies in none of the archive's mail "
+                                "folders (a foreign archive before or inside this one?); its mail is listed in "
+                                "Folder1")
+                                .arg(ReportName(h.name))
+                                .arg(h.pos);
 }
 
 qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature)

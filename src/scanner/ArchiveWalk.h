@@ -145,6 +145,8 @@ private:
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
+    // A message whose name gives no folder is listed apart: the report says so.
+    void notePlacelessMessage(const LocalHeader &h);
     // Whether a record (or the end of the archive) starts at end.
     bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.

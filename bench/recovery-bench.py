@@ -8,10 +8,10 @@ that is itself a ZIP archive, as every Office document is, and the contacts, cal
 notes lists), damages copies of it and of the sample archive in several ways, and counts on each
 copy the messages, attachments, contacts, calendar items, tasks and notes that come back intact:
 from our save (Apple Mail mailboxes, read back with Python's mailbox module; the other items from
-the scan) and from "7z x" (p7zip-full), "bsdtar -x" (libarchive-tools) and "unzip" when they are
-installed. A message is intact when its XML (for the tools) or its Message-ID, subject and body
-(for us) are what was stored; an attachment when its bytes are; a list item when its XML is.
-Our columns also give the scan's time and peak memory.
+the scan; with the scan's time and peak memory) and from "7z x" (p7zip-full), "bsdtar -x"
+(libarchive-tools) and "unzip" when they are installed, and from Python's zipfile member by member.
+A message is intact when its XML (for the tools) or its Message-ID, subject and body (for us) are
+what was stored; an attachment when its bytes are; a list item when its XML is.
 The last column compares each message of the intact archive's save with the damaged one's
 (folder, subject, text, attachments, matched by Message-ID): same / changed but named in the
 save's report / changed and not named. Prints one table per archive.
@@ -445,6 +445,26 @@ def maker_attachment(name):
     return '__Attachments/' in name and not name.endswith('/')
 
 
+def run_zipfile(archive, folder):
+    """Python's zipfile, member by member: a member that fails to read is left out."""
+    shutil.rmtree(folder, ignore_errors=True)
+    os.makedirs(folder)
+    try:
+        zf = zipfile.ZipFile(archive)
+    except (zipfile.BadZipFile, OSError, ValueError):
+        return
+    with zf:
+        for k, info in enumerate(zf.infolist()):
+            if info.filename.endswith('/'):
+                continue
+            try:
+                data = zf.read(info)
+            except Exception:   # any damage: the member is not recovered
+                continue
+            with open(os.path.join(folder, '%d-%s' % (k, os.path.basename(info.filename))), 'wb') as f:
+                f.write(data)
+
+
 def run_tool(argv, folder):
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
@@ -573,6 +593,8 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
             out = os.path.join(work, '%s-%s-%d' % (label, tool, k))
             if tool == '7z':
                 run_tool(['7z', 'x', '-y', '-o' + out, archive], out)
+            elif tool == 'zipfile':
+                run_zipfile(archive, out)
             elif tool == 'unzip':
                 run_tool(['unzip', '-o', '-qq', archive, '-d', out], out)
             else:
@@ -609,7 +631,7 @@ def main():
     bench = os.path.join(args.build, 'bench', 'olmbench')
     work = args.work or tempfile.mkdtemp(prefix='recovery-bench-')
     os.makedirs(work, exist_ok=True)
-    tools = [t for t in ('7z', 'bsdtar', 'unzip') if shutil.which(t)]
+    tools = [t for t in ('7z', 'bsdtar', 'unzip') if shutil.which(t)] + ['zipfile']
     if not args.sample_only:
         base = os.path.join(work, 'base.olm')
         stored = build(base, args.messages, args.seed)

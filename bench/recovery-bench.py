@@ -506,7 +506,10 @@ def run_ours(bench, archive, dest):
         summary = json.loads(done.stdout)
     except ValueError:
         summary = {}
-    scan = subprocess.run([bench, 'scan', archive], capture_output=True, text=True, timeout=600)
+    # Through a shell that forks it: a child of this process would report this process's own peak
+    # memory as its peak (the kernel keeps it across fork and exec).
+    scan = subprocess.run(['sh', '-c', '"$0" "$@"; exit $?', bench, 'scan', archive], capture_output=True,
+                          text=True, timeout=600)
     try:
         summary['scan'] = json.loads(scan.stdout)
     except ValueError:
@@ -611,7 +614,7 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
         if intact is None:
             intact = saved
         scan = summary.get('scan', {})
-        row = '%-24s %22s %6.2fs %5dM' % (mode, cells(count_ours(saved, summary, row_stored, intact, changed_ids)),
+        row = '%-24s %22s %6.3fs %5dM' % (mode, cells(count_ours(saved, summary, row_stored, intact, changed_ids)),
                                           scan.get('seconds', 0), scan.get('peak_rss_kb', 0) // 1024)
         for tool in tools:
             out = os.path.join(work, '%s-%s-%d' % (label, tool, k))

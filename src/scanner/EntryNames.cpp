@@ -58,16 +58,19 @@ QString ReportName(const QByteArray &raw)
     constexpr int kShown = 260;
     QString name;
     const QString decoded = QString::fromUtf8(raw.left(kShown * 4));
+    bool cut = raw.size() > kShown * 4;
     for (const QChar c : decoded) {
-        if (name.size() >= kShown)
+        if (name.size() >= kShown) {
+            cut = true;
             break;
+        }
         // Written out as the save's lines write them, so a line stays one line of text.
         if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
             name += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
         else
             name += c;
     }
-    if (name.size() >= kShown || raw.size() > kShown * 4)
+    if (cut)
         name += QStringLiteral("\u2026 (%1 bytes)").arg(raw.size());
     return name;
 }

@@ -95,8 +95,10 @@ void QFolderInformationThread::CreateFile()
 
 std::vector<QFolderInformationThread::EmptyEntry> QFolderInformationThread::takeEmptyMessageEntries()
 {
+    std::vector<EmptyEntry> taken;
     std::lock_guard<std::mutex> lock(m_reportMutex);
-    return std::move(m_emptyEntries);
+    taken.swap(m_emptyEntries);
+    return taken;
 }
 
 void QFolderInformationThread::progressAt(qint64 archiveOffset)

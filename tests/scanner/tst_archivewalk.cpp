@@ -673,6 +673,7 @@ void ArchiveWalkTest::reportName_data()
     QTest::addColumn<QString>("shown");
     QTest::newRow("plain") << QByteArray("Local/Inbox/message_00001.xml") << QStringLiteral("Local/Inbox/message_00001.xml");
     QTest::newRow("control byte") << QByteArray("message_00034.xml\x01") << QStringLiteral("message_00034.xml\\x01");
+    QTest::newRow("260 characters, whole") << QByteArray(260, 'n') << QString(260, QLatin1Char('n'));
     QTest::newRow("run of signatures") << QByteArray("PK\x03\x04").repeated(3000)
                                        << QStringLiteral("PK\\x03\\x04").repeated(26) + QStringLiteral("\u2026 (12000 bytes)");
 }

@@ -117,6 +117,12 @@ bool validUtf8(const QByteArray &raw)
 
 QString folderPathFor(const QStringList &parts, EntryRole role)
 {
+    // A name that starts at the root or with "./" still names its folder.
+    int lead = 0;
+    while (lead < parts.size() - 1 && (parts[lead].isEmpty() || parts[lead] == QLatin1String(".")))
+        ++lead;
+    if (lead > 0)
+        return folderPathFor(parts.mid(lead), role);
     if (parts.isEmpty())
         return QString();
     int k = 0;

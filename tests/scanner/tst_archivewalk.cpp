@@ -337,6 +337,8 @@ void ArchiveWalkTest::folderPaths_data()
     QTest::newRow("account message") << "Accounts/acct/Mail/Inbox/message_00001.xml" << "Inbox";
     QTest::newRow("local message") << "Local/Mail/Inbox/Old/message_7.xml" << "Inbox/Old";
     QTest::newRow("file name itself") << "Local/Notes.xml" << "Notes.xml";
+    QTest::newRow("from the root") << "/Local/Mail/Inbox/message_7.xml" << "Inbox";
+    QTest::newRow("from \"./\"") << ".//./Local/Mail/Inbox/message_7.xml" << "Inbox";
     QTest::newRow("foreign root") << "Other/Inbox/message_1.xml" << "";
     QTest::newRow("too short") << "Local/message_1.xml" << "";
 }

@@ -352,9 +352,10 @@ def contacts_copy(data, stored, rng):
 
 
 def shifted_entries(data, stored, rng, delta):
-    """delta bytes removed (< 0) or added inside each of 20 messages' text: every header behind
-    stands moved from where the directory points."""
-    records = message_records(data, rng, 20)
+    """delta bytes removed (< 0) or added inside each of 20 entries (messages and attachments):
+    every header behind stands moved from where the directory points."""
+    records = [r for r in central_records(data) if get(data, r[1]['csize']) > 200]
+    records = rng.sample(records, min(20, len(records)))
     for _, fields, _ in sorted(records, key=lambda r: -get(data, r[1]['offset'])):
         at = get(data, fields['offset'])
         at += 30 + u16(data, at + 26) + u16(data, at + 28) + 100

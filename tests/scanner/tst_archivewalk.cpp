@@ -960,6 +960,11 @@ void ArchiveWalkTest::everyMessageAccounted()
     }
     QCOMPARE(damaged, damagedMails);
     QCOMPARE(locationFault(a), QString());
+    // No row damages an attachment: each is found whole, under its own name.
+    for (FileOffsetNode *n : attachmentNodes()) {
+        QVERIFY(QByteArray(n->pEntryName).contains("/att"));
+        QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, n->llDataOffset, n->llSize)), n->dwCrc32);
+    }
     QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }

@@ -356,9 +356,12 @@ def shifted_entries(data, stored, rng, delta):
     every header behind stands moved from where the directory points."""
     records = [r for r in central_records(data) if get(data, r[1]['csize']) > 200]
     records = rng.sample(records, min(20, len(records)))
-    for _, fields, _ in sorted(records, key=lambda r: -get(data, r[1]['offset'])):
+    # All places first: each change moves the directory, where the offsets are read.
+    places = []
+    for _, fields, _ in records:
         at = get(data, fields['offset'])
-        at += 30 + u16(data, at + 26) + u16(data, at + 28) + 100
+        places.append(at + 30 + u16(data, at + 26) + u16(data, at + 28) + 100)
+    for at in sorted(places, reverse=True):
         if delta < 0:
             del data[at:at - delta]
         else:

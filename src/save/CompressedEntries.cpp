@@ -1,6 +1,7 @@
 #include "save/CompressedEntries.h"
 
 #include "save/mail/MailWriter.h"
+#include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
 
 void NoteCompressedEntries(MailSaveContext &context)
@@ -13,7 +14,7 @@ void NoteCompressedEntries(MailSaveContext &context)
             continue;
         ++context.unreadEntries;
         context.unread << QStringLiteral("Entry \"%1\" at archive offset %2: compressed (method %3), not read")
-                              .arg(QString::fromUtf8(node->pEntryName ? node->pEntryName : ""))
+                              .arg(olm::ReportName(node->pEntryName ? node->pEntryName : ""))
                               .arg(node->llDataOffset)
                               .arg(node->wMethod);
     }

@@ -61,14 +61,34 @@ void ArchiveWalker::walk()
     m_itemNames.reserve(m_central->entries().size());
     if (!m_threaded) {
         walkEntries();
-        return;
+    } else {
+        std::thread walker([this] {
+            walkEntries();
+            m_builders->close();
+        });
+        m_builders->drain();
+        walker.join();
     }
-    std::thread walker([this] {
-        walkEntries();
-        m_builders->close();
-    });
-    m_builders->drain();
-    walker.join();
+    noteEmptyMessages();
+}
+
+void ArchiveWalker::noteEmptyMessages()
+{
+    for (const QFolderInformationThread::EmptyEntry &e : m_thread.takeEmptyMessageEntries()) {
+        if (bStopFlag)
+            return;
+        QByteArray name(e.nameLength, Qt::Uninitialized);
+        if (m_reader->read(e.nameOffset, name.data(), e.nameLength) != e.nameLength)
+            name.clear();
+        const int nul = name.indexOf('\0');
+        if (nul >= 0)
+            name.truncate(nul);
+        EntriesNotRead << QStringLiteral(
+                              "Entry \"%1\" (data at archive offset %2): no message could be read from its text, "
+                              "so nothing of it is listed")
+                              .arg(ReportName(name))
+                              .arg(e.data);
+    }
 }
 
 void ArchiveWalker::walkEntries()
@@ -149,7 +169,16 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     return m_reader->findEitherByte(pos + 1, qMax(m_stepLimit, pos + 1), 'P', '<');
 }
 
-bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
+namespace {
+
+bool extraHoldsSignature(std::string_view extra)
+{
+    return extra.find("PK\x03\x04") != std::string_view::npos || extra.find("PK\x01\x02") != std::string_view::npos;
+}
+
+}  // namespace
+
+bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
 {
     if (pos < 0 || pos > m_size - 30)
         return false;
@@ -159,10 +188,19 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
         return false;
     const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
     const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+    // Headers never overlap: one whose fields hold another record's signature is a stray one in
+    // a run of signatures, and its lengths would hide the real header behind it.
+    for (int at = 1; at < 30; ++at) {
+        if (fixed[at] != 'P')
+            continue;
+        const quint32 word = at <= 26 ? u32(at) : m_reader->u32At(pos + at);
+        if (word == kLocalHeaderSig || word == kCentralHeaderSig)
+            return false;
+    }
     h->pos = pos;
     h->method = u16(8);
     h->crc = u32(14);
-    h->nameLength = u16(26);
+    h->nameLength = nameLength >= 0 ? quint16(nameLength) : u16(26);
     h->extraLength = u16(28);
     const qint64 extraAt = pos + 30 + h->nameLength;
     h->dataOffset = extraAt + h->extraLength;
@@ -211,6 +249,12 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h)
     const char *raw = h->name.constData();
     if ((memchr(raw, 3, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x03\x04")))
         || (memchr(raw, 1, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x01\x02"))))
+        return false;
+    // So is an extra that does: in a run of signatures, a stray one's extra length may reach
+    // tens of kilobytes past the run, over real entries.
+    if (inSmall ? extraHoldsSignature(std::string_view(reinterpret_cast<const char *>(small), h->extraLength))
+                : (m_reader->find("PK\x03\x04", 4, extraAt, h->dataOffset) >= 0
+                   || m_reader->find("PK\x01\x02", 4, extraAt, h->dataOffset) >= 0))
         return false;
     const int nul = h->name.indexOf('\0');
     // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.
@@ -321,7 +365,7 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
     const qint64 room = m_limit - h.dataOffset;
     const bool fits = h.csize <= room;
-    const qint64 end = h.dataOffset + (fits ? h.csize : room);
+    const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;
     // A size that does not end at the next record is damage: step through the data instead of
     // jumping, so nothing behind a smashed header is lost.
     return dispatchEntry(h, fits && endsAtRecord(end) ? end : -1);
@@ -352,7 +396,10 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         categorieCopies.append({h.usize, h.crc, h.dataOffset});
         return next;
     case EntryRole::Attachment:
-        appendAttachmentNode(h, end >= 0);
+        // Data cut short by a header standing before its size's end ends at that header.
+        appendAttachmentNode(h, end >= 0 && end - h.dataOffset >= h.csize);
+        if (end >= 0)
+            recordStartsAt(end);
         return next;
     default:
         if (role != EntryRole::Message && listCopy(h, role))
@@ -384,13 +431,20 @@ void ArchiveWalker::appendListNode(const LocalHeader &h, EntryRole role)
 
 qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
-    const qint64 want = qMin(h.usize, m_limit - h.dataOffset);
+    const qint64 want = qMin(h.usize, (end >= 0 ? end : m_limit) - h.dataOffset);
     if (want > kMaxEntryText) {
         appendListNode(h, role);
         return end > h.pos ? end : h.dataOffset;
     }
+    const QString path = entryFolderPath(h.name, role);
+    if (role == EntryRole::Message && path.isEmpty() && !h.name.isEmpty())
+        notePlacelessMessage(h);
     bool cut = false;
-    const qint64 len = readEntryText(h.dataOffset, want, &cut);
+    qint64 len = readEntryText(h.dataOffset, want, &cut);
+    // Mail text may hold a signature's bytes all the same: sizes that end at a record and a
+    // CRC-32 that holds over the whole extent are the entry's end, not the signature.
+    if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
+        len = readEntryText(h.dataOffset, want, &cut, false);
     const qint64 textEnd = h.dataOffset + len;
     if (len > 0 && len < h.usize && h.crc != 0 && Crc32Update(0, m_text, len) == h.crc) {
         // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
@@ -398,10 +452,10 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         LocalHeader whole = h;
         whole.usize = whole.csize = len;
         appendListNode(whole, role);
-        build(role, entryFolderPath(h.name, role), textEnd, len, &whole);
+        build(role, path, textEnd, len, &whole);
     } else {
         appendListNode(h, role);
-        build(role, entryFolderPath(h.name, role), textEnd, len, &h);
+        build(role, path, textEnd, len, &h);
     }
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
     // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
@@ -411,7 +465,17 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     return end;
 }
 
-qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
+void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)
+{
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: its name lies in none of the archive's mail "
+                                "folders (a foreign archive before or inside this one?); its mail is listed in "
+                                "Folder1")
+                                .arg(ReportName(h.name))
+                                .arg(h.pos);
+}
+
+qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature)
 {
     freeText();
     *cut = false;
@@ -427,7 +491,7 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut)
         // A signature may straddle the previous chunk: look back three bytes.
         const qint64 from = qMax<qint64>(0, len - 3);
         len += got;
-        const qint64 sig = findZipSignature(std::string_view(text, size_t(len)), size_t(from));
+        const qint64 sig = stopAtSignature ? findZipSignature(std::string_view(text, size_t(len)), size_t(from)) : -1;
         if (sig >= 0) {
             len = sig;
             *cut = true;

@@ -29,6 +29,9 @@ EntryRole classifyEntry(const QByteArray &name);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
+// An entry name as a report line shows it: control bytes written out as \xNN, at most a few
+// hundred characters (a damaged name length may take thousands of bytes for a name).
+QString ReportName(const QByteArray &raw);
 // Whether raw holds nothing but well-formed UTF-8.
 bool validUtf8(const QByteArray &raw);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
@@ -100,13 +103,21 @@ public:
 
 private:
     void walkEntries();
+    // Message entries whose text held no message: named in the report once the builders are done.
+    void noteEmptyMessages();
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
-    bool readLocalHeader(qint64 pos, LocalHeader *h);
+    // nameLength >= 0 reads the header with that name length instead of its own field's.
+    bool readLocalHeader(qint64 pos, LocalHeader *h, int nameLength = -1);
+    // Where an entry whose data starts at data and whose size ends at end really ends: a few
+    // bytes earlier when the next header starts there (bytes were lost inside the data).
+    qint64 headerNear(qint64 data, qint64 end);
     // At pos, where record k points: the entry its local header and a record of its name agree
     // on, or the record alone where no header stands. Returns where the walk goes on, or -1
     // when no record there is used and the bytes are walked as if none pointed there.
     qint64 readWithRecord(size_t k, qint64 pos, qint64 directory);
+    // Reads the header at pos again with record i's name length: its own length is damaged.
+    bool readNamedHeader(qint64 pos, size_t i, LocalHeader *h);
     // The local header h and the agreeing record i describe one entry.
     qint64 handleWitnessed(const LocalHeader &h, size_t i);
     // Where the header and the record differ on the entry's extent: the one whose bytes verify
@@ -134,11 +145,13 @@ private:
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
+    // A message whose name gives no folder is listed apart: the report says so.
+    void notePlacelessMessage(const LocalHeader &h);
     // Whether a record (or the end of the archive) starts at end.
     bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.
     // Returns the length read; *cut is true when a signature ended it early.
-    qint64 readEntryText(qint64 offset, qint64 want, bool *cut);
+    qint64 readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature = true);
     void freeText();
     // Hands m_text (length bytes, ending at end) to its builder.
     void build(EntryRole role, const QString &path, qint64 end, qint64 length, const LocalHeader *h = nullptr);

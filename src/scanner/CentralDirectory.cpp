@@ -284,7 +284,9 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
 bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const
 {
     const qint64 at = e.headerOffset;
-    if (r.u32At(at) != kLocalHeaderSig || r.u16At(at + 26) != e.nameLength)
+    // A name length off by one with the record's whole name in place is the record's header
+    // with its length damaged: the walk reads it with the record's length.
+    if (r.u32At(at) != kLocalHeaderSig || qAbs(int(r.u16At(at + 26)) - int(e.nameLength)) > 1)
         return false;
     return e.nameLength == 0 || r.matchAt(at + 30, e.name.constData(), e.nameLength);
 }
@@ -299,17 +301,14 @@ bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
 
 qint64 CentralDirectory::nextConfirmed(qint64 pos, BufferedArchiveReader &r)
 {
-    // The walk asks with growing pos: the first entry past it is found from the last answer's
-    // start, not searched for again.
-    size_t j = m_confirmedFrom;
-    if (j > m_entries.size() || (j > 0 && m_entries[j - 1].headerOffset > pos))
-        j = firstAtOrAfter(pos + 1);
-    while (j < m_entries.size() && m_entries[j].headerOffset <= pos)
-        ++j;
-    // Every entry from the last question's start up to its answer was found not to agree.
+    size_t j = firstAtOrAfter(pos + 1);
+    // Every entry from the last question's start up to its answer was found not to agree. The
+    // stretch keeps its start, so a walk through thousands of records that disagree (every
+    // header moved by a few bytes) does not scan it again at each step.
     if (j >= m_confirmedFrom && j <= m_confirmedAt)
         j = m_confirmedAt;
-    m_confirmedFrom = j;
+    else
+        m_confirmedFrom = j;
     while (j < m_entries.size() && !agrees(j, r))
         ++j;
     m_confirmedAt = j;

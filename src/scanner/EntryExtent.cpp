@@ -30,6 +30,8 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
         }
         if (match == known.size())
             return -1;
+        if (h.nameLength != known[match].nameLength && !readNamedHeader(pos, match, &h))
+            return -1;
         // Only a record whose header agrees bounds what lies before it.
         m_limit = qMin(m_central->nextConfirmed(pos, *m_reader), directory);
         if (h.dataOffset > m_limit)
@@ -51,6 +53,22 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
     return next;
 }
 
+bool ArchiveWalker::readNamedHeader(qint64 pos, size_t i, LocalHeader *h)
+{
+    const quint16 own = h->nameLength;
+    const CentralEntry &e = m_central->entries()[i];
+    if (!readLocalHeader(pos, h, e.nameLength))
+        return false;
+    EntriesReadElsewhere << QStringLiteral(
+                                "Entry \"%1\" at archive offset %2: its local header gives a name of %3 bytes, the "
+                                "central directory %4; read with the central directory's")
+                                .arg(ReportName(h->name))
+                                .arg(pos)
+                                .arg(own)
+                                .arg(e.nameLength);
+    return true;
+}
+
 qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
 {
     CentralEntry &e = m_central->entry(i);
@@ -62,7 +80,7 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     const LocalHeader chosen = chooseExtent(h, e, &verified);
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
     // A size past the limit is never added to the offset: it may be near the largest number.
-    const qint64 end = fits ? chosen.dataOffset + chosen.csize : m_limit;
+    const qint64 end = fits ? headerNear(chosen.dataOffset, chosen.dataOffset + chosen.csize) : m_limit;
     // Sizes both sources give are trusted as far as the next agreeing record; a size only one
     // of them gives, only where its bytes verify or it ends at a record.
     const bool trusted = fits && (agreed || verified || endsAtRecord(end));
@@ -135,7 +153,7 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
         EntriesReadElsewhere << QStringLiteral(
                                     "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
                                     "directory %4; read with the %5's size (%6)")
-                                    .arg(QString::fromUtf8(h.name))
+                                    .arg(ReportName(h.name))
                                     .arg(h.pos)
                                     .arg(h.csize)
                                     .arg(e.csize)
@@ -147,7 +165,7 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
                                 "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
                                 "directory %4, and neither verifies; read with the central directory's size, cut "
                                 "at the next record")
-                                .arg(QString::fromUtf8(h.name))
+                                .arg(ReportName(h.name))
                                 .arg(h.pos)
                                 .arg(h.csize)
                                 .arg(e.csize);
@@ -173,6 +191,20 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
         return qMax(end, e.headerOffset + 1);
     dispatchEntry(h, end);
     return qMax(end, e.headerOffset + 1);
+}
+
+qint64 ArchiveWalker::headerNear(qint64 data, qint64 end)
+{
+    // A signature wholly inside an entry's text ends it where the text is read; one that starts
+    // one to three bytes before the size's end is only partly inside and is found here.
+    const auto isRecord = [](quint32 word) { return word == kLocalHeaderSig || word == kCentralHeaderSig; };
+    if (end > m_size - 4 || isRecord(m_reader->u32At(end)))
+        return end;
+    for (qint64 at = end - 1; at >= qMax(data, end - 3); --at) {
+        if (isRecord(m_reader->u32At(at)))
+            return at;
+    }
+    return end;
 }
 
 }  // namespace olm

@@ -46,6 +46,28 @@ bool NameHeldMessage(QByteArray raw)
         && !raw.contains("com.microsoft.__Attachments/") && !raw.contains("__message_attachment__");
 }
 
+QString ReportName(const QByteArray &raw)
+{
+    constexpr int kShown = 260;
+    QString name;
+    const QString decoded = QString::fromUtf8(raw.left(kShown * 4));
+    bool cut = raw.size() > kShown * 4;
+    for (const QChar c : decoded) {
+        if (name.size() >= kShown) {
+            cut = true;
+            break;
+        }
+        // Written out as the save's lines write them, so a line stays one line of text.
+        if (c.unicode() < 0x20 || (c.unicode() >= 0x7F && c.unicode() <= 0x9F))
+            name += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            name += c;
+    }
+    if (cut)
+        name += QStringLiteral("\u2026 (%1 bytes)").arg(raw.size());
+    return name;
+}
+
 bool validUtf8(const QByteArray &raw)
 {
     const auto *p = reinterpret_cast<const uchar *>(raw.constData());
@@ -88,6 +110,12 @@ bool validUtf8(const QByteArray &raw)
 
 QString folderPathFor(const QStringList &parts, EntryRole role)
 {
+    // A name that starts at the root or with "./" still names its folder.
+    int lead = 0;
+    while (lead < parts.size() - 1 && (parts[lead].isEmpty() || parts[lead] == QLatin1String(".")))
+        ++lead;
+    if (lead > 0)
+        return folderPathFor(parts.mid(lead), role);
     if (parts.isEmpty())
         return QString();
     int k = 0;

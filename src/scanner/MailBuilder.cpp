@@ -172,5 +172,9 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)
         last->dwDataLength = clamp32(textStart + size - last->llDataOffset);
+    if (!last && !recovered && !stopped && !bStopFlag) {
+        std::lock_guard<std::mutex> lock(m_reportMutex);
+        m_emptyEntries.push_back({nameOffset, nameLength, textStart});
+    }
     llParentIdRunning = 0;
 }

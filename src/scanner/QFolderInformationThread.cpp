@@ -96,6 +96,14 @@ void QFolderInformationThread::CreateFile()
         olm::DropItemsOfBrokenStoreCopies(*source);
 }
 
+std::vector<QFolderInformationThread::EmptyEntry> QFolderInformationThread::takeEmptyMessageEntries()
+{
+    std::vector<EmptyEntry> taken;
+    std::lock_guard<std::mutex> lock(m_reportMutex);
+    taken.swap(m_emptyEntries);
+    return taken;
+}
+
 void QFolderInformationThread::progressAt(qint64 archiveOffset)
 {
     const long long value = archiveOffset / 512;

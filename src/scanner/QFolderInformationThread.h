@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 class ArchiveSource;
 class BufferedArchiveReader;
@@ -59,6 +60,14 @@ Q_SIGNALS:
     void ShowMessage(QString text);
 
 public:
+    // A message entry whose text holds no message after its root element: the walk names it in
+    // the report, since nothing of it is listed or saved.
+    struct EmptyEntry {
+        qint64 nameOffset;
+        int nameLength;
+        qint64 data;
+    };
+    std::vector<EmptyEntry> takeEmptyMessageEntries();
     // Throttled progress and status: only when the shown value changes, at most every ~50 ms.
     void progressAt(qint64 archiveOffset);
     void status(const QString &text);
@@ -75,4 +84,5 @@ private:
     long long m_lastProgress = -1;
     unsigned m_progressChanges = 0;
     QString m_lastStatus;
+    std::vector<EmptyEntry> m_emptyEntries;  // filled by the builders, taken after the walk
 };

@@ -25,6 +25,56 @@ quint64 contentKey(const LocalHeader &h)
     return quint64(h.usize) * 0x9E3779B97F4A7C15ull ^ h.crc;
 }
 
+// Records whose entries were read from local headers elsewhere. Bytes lost or added inside one
+// entry move every header behind it by as much: the records of one move are summed up in one
+// line, their entries listed below it, so a few real losses are not buried among thousands.
+class MovedRecords {
+public:
+    void add(qint64 shift, const QByteArray &name, qint64 record, qint64 header)
+    {
+        auto it = m_byShift.find(shift);
+        if (it == m_byShift.end()) {
+            it = m_byShift.insert(shift, int(m_groups.size()));
+            m_groups.emplace_back();
+        }
+        m_groups[size_t(*it)].push_back({name, record, header});
+    }
+    void report() const
+    {
+        for (const auto &group : m_groups) {
+            if (group.size() == 1) {
+                const Moved &m = group.front();
+                EntriesReadElsewhere << QStringLiteral(
+                                            "Entry \"%1\": the central directory places its header at archive offset "
+                                            "%2, where none of that name stands; read from its local header at %3")
+                                            .arg(ReportName(m.name))
+                                            .arg(m.record)
+                                            .arg(m.header);
+                continue;
+            }
+            const qint64 shift = group.front().header - group.front().record;
+            EntriesReadElsewhere << QStringLiteral(
+                                        "%1 entries stand %2 bytes %3 where the central directory places their "
+                                        "headers; each was read from its own local header:")
+                                        .arg(group.size())
+                                        .arg(qAbs(shift))
+                                        .arg(shift < 0 ? QStringLiteral("before") : QStringLiteral("after"));
+            for (const Moved &m : group)
+                EntriesReadElsewhere
+                    << QStringLiteral("    \"%1\" at archive offset %2").arg(ReportName(m.name)).arg(m.header);
+        }
+    }
+
+private:
+    struct Moved {
+        QByteArray name;
+        qint64 record;
+        qint64 header;
+    };
+    QHash<qint64, int> m_byShift;
+    std::vector<std::vector<Moved>> m_groups;
+};
+
 }  // namespace
 
 void ItemNameList::reserve(size_t count)
@@ -54,6 +104,7 @@ void ArchiveWalker::noteUnusedRecords()
     // when some record was not used.
     QHash<QByteArray, qint64> attachments;
     bool gathered = false;
+    MovedRecords moved;
     for (const CentralEntry &e : m_central->entries()) {
         if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
             continue;
@@ -88,27 +139,23 @@ void ArchiveWalker::noteUnusedRecords()
                 EntriesReadElsewhere << QStringLiteral(
                                             "Entry \"%1\": the central directory places its header at archive offset "
                                             "%2, where none of that name stands; read from its data at %3")
-                                            .arg(QString::fromUtf8(name))
+                                            .arg(ReportName(name))
                                             .arg(e.headerOffset)
                                             .arg(data);
                 continue;
             }
         }
         if (at >= 0) {
-            EntriesReadElsewhere << QStringLiteral(
-                                        "Entry \"%1\": the central directory places its header at archive offset "
-                                        "%2, where none of that name stands; read from its local header at %3")
-                                        .arg(QString::fromUtf8(name))
-                                        .arg(e.headerOffset)
-                                        .arg(at);
+            moved.add(at - e.headerOffset, name, e.headerOffset, at);
         } else {
             EntriesNotRead << QStringLiteral(
                                   "Entry \"%1\" at archive offset %2 (central directory): no local header of that "
                                   "name was found, and the bytes there do not verify as its data")
-                                  .arg(QString::fromUtf8(name))
+                                  .arg(ReportName(name))
                                   .arg(e.headerOffset);
         }
     }
+    moved.report();
 }
 
 void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
@@ -129,7 +176,7 @@ void ArchiveWalker::noteRepeatedNames()
         EntriesReadElsewhere << QStringLiteral(
                                     "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name "
                                     "with different contents; both read")
-                                    .arg(QString::fromUtf8(name))
+                                    .arg(ReportName(name))
                                     .arg(first.pos)
                                     .arg(again.pos);
     });
@@ -151,7 +198,7 @@ bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
     EntriesReadElsewhere << QStringLiteral(
                                 "Entry \"%1\" at archive offset %2: a copy inside a mail folder of the list at %3; "
                                 "its items were read once")
-                                .arg(QString::fromUtf8(h.name))
+                                .arg(ReportName(h.name))
                                 .arg(h.pos)
                                 .arg(it.value());
     return true;

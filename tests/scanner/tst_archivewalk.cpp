@@ -932,6 +932,13 @@ void ArchiveWalkTest::everyMessageAccounted_data()
         stub.addEntry(QStringLiteral("setup/Inbox/message_00000.xml"), OlmXml::emails({mailItem(9)}));
         return stub.finish() + baseArchive().bytes;
     }) << 8 << 0 << 2 << 0;
+    // Without the archive's own directory, the stub's end record is the last in the file: its
+    // directory is not the archive's, and the walk goes on past it.
+    QTest::newRow("a stub that is a small archive, no central directory") << Make([] {
+        TestArchiveBuilder stub;
+        stub.addEntry(QStringLiteral("setup/Inbox/message_00000.xml"), OlmXml::emails({mailItem(9)}));
+        return stub.finish() + baseArchive(false).bytes;
+    }) << 8 << 0 << 1 << 0;
     // A stray header in the stub whose name length runs over the first real headers.
     for (bool central : {true, false}) {
         QTest::addRow("64 KiB stub before the archive%s", central ? "" : ", no central directory") << Make([central] {

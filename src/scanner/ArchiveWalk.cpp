@@ -12,6 +12,7 @@
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -361,8 +362,99 @@ bool ArchiveWalker::endsAtRecord(qint64 end)
     }
 }
 
+namespace {
+
+// Whether the one to three bytes from at to the end of the file begin a record's signature: a
+// cut that fell right after an entry's data.
+bool partialSignature(BufferedArchiveReader &r, qint64 at, qint64 size)
+{
+    const qint64 n = size - at;
+    char tail[3];
+    if (n < 1 || n > 3 || r.read(at, tail, n) != n)
+        return false;
+    static const char *const signatures[] = {"PK\x03\x04", "PK\x01\x02", "PK\x05\x06", "PK\x06\x06", "PK\x07\x08"};
+    for (const char *sig : signatures) {
+        if (memcmp(tail, sig, size_t(n)) == 0)
+            return true;
+    }
+    return false;
+}
+
+bool hasControlByte(const QByteArray &name)
+{
+    return std::any_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
+}
+
+}  // namespace
+
+bool ArchiveWalker::cutByFileEnd(const LocalHeader &h)
+{
+    if (m_limit != m_size || h.method != 0 || h.crc == 0 || h.usize != h.csize || h.name.isEmpty() || h.messageName)
+        return false;
+    // Compared as a distance: a damaged size may be near the largest value.
+    const qint64 room = m_size - h.dataOffset;
+    if (h.csize <= room && !(room - h.csize <= 3 && partialSignature(*m_reader, h.dataOffset + h.csize, m_size)))
+        return false;
+    if (classifyEntry(h.name) != EntryRole::Attachment || !validUtf8(h.name) || hasControlByte(h.name))
+        return false;
+    // Sizes stated once (the ZIP64 record, the 32-bit fields all ones) or alike in both places,
+    // and no flag saying they are not known or the data is not as stored.
+    const quint32 c32 = m_reader->u32At(h.pos + 18);
+    const quint32 u32 = m_reader->u32At(h.pos + 22);
+    const bool sizesStated = (c32 == 0xFFFFFFFFu && u32 == 0xFFFFFFFFu) || (c32 == h.csize && u32 == h.usize);
+    if (!sizesStated || (m_reader->u16At(h.pos + 6) & 0x0009) != 0)
+        return false;
+    // A size that claims this archive's next entries is damaged: any record inside data that
+    // is not an archive, or behind the end record of data that is one, is ours. An archive's own
+    // entries are followed header by header (its attachments may be archives too) to its directory.
+    qint64 from = h.dataOffset;
+    if (m_reader->u32At(from) == kLocalHeaderSig) {
+        const qint64 directory = headerChainEnd(from);
+        if (directory < 0)
+            return false;
+        const qint64 end = directory < m_size ? endRecordFrom(directory) : -1;
+        from = end < 0 ? m_size : qMin(m_size, end + 22 + m_reader->u16At(end + 20));
+    }
+    return from >= m_size || nextSignature(from) >= m_size;
+}
+
+qint64 ArchiveWalker::endRecordFrom(qint64 from)
+{
+    // Asked again from inside the stretch last searched, the answer stands: linear in all.
+    if (m_endFrom >= 0 && from >= m_endFrom && (m_endAt < 0 || from <= m_endAt))
+        return m_endAt;
+    m_endFrom = from;
+    m_endAt = m_reader->find("PK\x05\x06", 4, from, m_size);
+    if (bStopFlag)
+        m_endFrom = -1;
+    return m_endAt;
+}
+
+qint64 ArchiveWalker::headerChainEnd(qint64 p)
+{
+    LocalHeader x;
+    while (p < m_size && !bStopFlag) {
+        const quint32 word = m_reader->u32At(p);
+        if (word == kCentralHeaderSig)
+            return p;
+        if (word != kLocalHeaderSig || !readLocalHeader(p, &x))
+            return -1;
+        if (x.csize >= m_size - x.dataOffset)
+            return m_size;
+        p = x.dataOffset + x.csize;
+    }
+    return bStopFlag ? -1 : m_size;
+}
+
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
+    // A stored attachment cut by the end of the file holds nothing of this archive: an archive
+    // mailed as one holds headers of its own, which are its bytes, never this archive's entries.
+    // Its size stays as stated: the copy comes up short, and the save names it cut short.
+    if (cutByFileEnd(h)) {
+        appendAttachmentNode(h, true);
+        return m_size;
+    }
     const qint64 room = m_limit - h.dataOffset;
     const bool fits = h.csize <= room;
     const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;

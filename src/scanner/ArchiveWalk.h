@@ -138,6 +138,15 @@ private:
     void noteUnusedRecords();
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
+    // Whether h is a stored attachment with a sound header whose data the end of the file cuts
+    // (or ends where only part of a signature follows), and no record of this archive lies inside it.
+    bool cutByFileEnd(const LocalHeader &h);
+    // Where the run of local headers from p ends, each header's data followed to the next: the
+    // end of the file when one's data reaches it, the central record that ends it, or -1 where
+    // anything else stands.
+    qint64 headerChainEnd(qint64 p);
+    // The first end-of-directory record at or after from, or -1.
+    qint64 endRecordFrom(qint64 from);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 dispatchEntry(const LocalHeader &h, qint64 end);
     void appendAttachmentNode(const LocalHeader &h, bool sizeLanded);
@@ -196,6 +205,7 @@ private:
     FileOffsetNode *m_openNode = nullptr;
     // Caches that keep repeated searches over one damaged stretch linear.
     qint64 m_sigFrom = -1, m_sigAt = -1;
+    qint64 m_endFrom = -1, m_endAt = -1;
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};

@@ -136,6 +136,25 @@ bool entryDataStartsAt(BufferedArchiveReader &r, qint64 origin)
     return false;
 }
 
+bool entryHeaderFrom(BufferedArchiveReader &r, qint64 from, qint64 size)
+{
+    // Entries after the last end record: it ends a small archive before this one (a stub that
+    // is a zip of its own), and this archive's own end records are lost. A header counts only
+    // with a plain name and a method entries have: not a stray signature in a comment or a run.
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = r.find(sig, 4, from, size); at >= 0; at = r.find(sig, 4, at + 1, size)) {
+        const quint16 method = r.u16At(at + 8);
+        const quint16 n = r.u16At(at + 26);
+        if ((method != 0 && method != 8) || n == 0 || at + 30 + n > size)
+            continue;
+        QByteArray name(n, Qt::Uninitialized);
+        if (r.read(at + 30, name.data(), n) == n
+            && std::none_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20; }))
+            return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
@@ -144,6 +163,8 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
     if (eocd < 0)
         return false;
     BufferedArchiveReader r(source, 64 * 1024);
+    if (entryHeaderFrom(r, eocd + kEndRecordSize, m_size))
+        return false;
     // ZIP64: the locator right before the end record names the ZIP64 end record; when its offset
     // is damaged, the record usually lies right before the locator.
     qint64 z64 = -1;

@@ -13,7 +13,6 @@ address-space limits of 1,000,000 and 2,000,000 KiB (as `ulimit -v`): each must 
 or 1, never a signal.
 """
 
-import importlib.util
 import json
 import os
 import resource
@@ -24,7 +23,7 @@ import sys
 import tempfile
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from olm_maker import ROOT, load_maker
 AS_TEXT = b'<div style="white-space: pre-wrap">&lt;'
 
 
@@ -81,13 +80,6 @@ def table_rows(size, end_tags):
     cell = '<td>%d</td>' if end_tags else '<td>%d'
     row = '<tr>' + ''.join(cell % (i * 7 % 1000) for i in range(10)) + ('</tr>' if end_tags else '')
     return '<table>' + row * (size // len(row)) + '</table>'
-
-
-def load_maker():
-    spec = importlib.util.spec_from_file_location('make_olm', os.path.join(ROOT, 'tests', 'data', 'make_olm.py'))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 def write_archive(path, bodies):

@@ -9,7 +9,6 @@ resident memory when the save starts, its peak while it runs, and what the save 
 the description.
 """
 
-import importlib.util
 import json
 import os
 import shutil
@@ -18,14 +17,7 @@ import sys
 import tempfile
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def load_maker():
-    spec = importlib.util.spec_from_file_location('make_olm', os.path.join(ROOT, 'tests', 'data', 'make_olm.py'))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+from olm_maker import ROOT, load_maker
 
 
 def write_archive(path, megabytes):

@@ -23,7 +23,6 @@ import email
 import email.policy
 import hashlib
 import html
-import importlib.util
 import io
 import json
 import mailbox
@@ -36,18 +35,11 @@ import sys
 import tempfile
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+from olm_maker import ROOT, load_maker
 SAMPLE = os.path.join(ROOT, 'tests', 'data', 'outlook_example.olm')
 LISTS = (('Contacts.xml', '</contact>'), ('Calendar.xml', '</appointment>'), ('Tasks.xml', '</task>'),
          ('Notes.xml', '</note>'))
 FOLDERS = ('Inbox', 'Drafts', 'Deleted Items', 'Sent Items')
-
-
-def load_maker():
-    spec = importlib.util.spec_from_file_location('make_olm', os.path.join(ROOT, 'tests', 'data', 'make_olm.py'))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
 
 
 def office_document(rng, size):

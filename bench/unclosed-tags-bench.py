@@ -9,7 +9,6 @@ seconds of each, which grow with the count when reading a tag ends at the next o
 read of the same lists is timed by olmpreviewbench ("unclosed start tags").
 """
 
-import importlib.util
 import json
 import os
 import shutil
@@ -18,14 +17,7 @@ import sys
 import tempfile
 import zipfile
 
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def load_maker():
-    spec = importlib.util.spec_from_file_location('make_olm', os.path.join(ROOT, 'tests', 'data', 'make_olm.py'))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+from olm_maker import ROOT, load_maker
 
 
 def write_archive(path, count):

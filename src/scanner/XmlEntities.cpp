@@ -14,7 +14,10 @@ const Entity kThreeEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}}
 const Entity kFourEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&gt;", ">"}};
 const Entity kSixEntities[] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
                                {"&gt;", ">"}, {"&apos;", "'"}, {"&quot;", "\""}};
-const Entity kPreviewEntities[] = {{"&lt;", "<"}, {"&amp;", "&"}, {"&nbsp;", " "}, {"&amp;lt;", "<"}, {"&gt;", ">"}};
+// Quotes first: a markup body whose attributes are quoted by reference keeps its pictures, links
+// and styles, and "&amp;quot;" still reads as "&quot;".
+const Entity kPreviewEntities[] = {{"&quot;", "\""}, {"&apos;", "'"},   {"&lt;", "<"}, {"&amp;", "&"},
+                                   {"&nbsp;", " "},  {"&amp;lt;", "<"}, {"&gt;", ">"}};
 const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},   {"&amp;", "&"},
                                  {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", " "}};
 

@@ -10,7 +10,7 @@ enum class EntityForm {
     Three,    // &lt; &amp; &nbsp; (so "&amp;lt;" ends as "&lt;")
     Four,     // the three, then &gt; (so "&amp;gt;" ends as ">"): long texts of the preview
     Six,      // the three, then &gt; &apos; &quot;
-    Preview,  // &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
+    Preview,  // &quot; &apos;, then &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
     // One left-to-right pass, so "&amp;lt;" stays "&lt;"; unknown references are kept.
     Scanned,  // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
     Named,    // the same six named ones, no numeric references: the writers' body part

@@ -82,7 +82,7 @@ void XmlEntitiesTest::orderedFormsMatchPassByPass()
     const QStringList three{"&lt;", "<", "&amp;", "&", "&nbsp;", " "};
     const QStringList four = three + QStringList{"&gt;", ">"};
     const QStringList six = four + QStringList{"&apos;", "'", "&quot;", "\""};
-    const QStringList preview = three + QStringList{"&amp;lt;", "<", "&gt;", ">"};
+    const QStringList preview = QStringList{"&quot;", "\"", "&apos;", "'"} + three + QStringList{"&amp;lt;", "<", "&gt;", ">"};
     const struct {
         EntityForm form;
         QStringList passes;

@@ -61,6 +61,19 @@ bool showsItsDocument(QTextBrowser *pane)
     return painted == drawn && inkOf(drawn, viewport->palette().color(QPalette::Base).rgb()) > 20;
 }
 
+// Pixels of the blue test picture.
+int bluePixels(const QImage &image)
+{
+    int blue = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QRgb p = image.pixel(x, y);
+            blue += qBlue(p) > 200 && qRed(p) < 60 && qGreen(p) < 60;
+        }
+    }
+    return blue;
+}
+
 QString mailEntry(const QString &folder, int i)
 {
     return QLatin1String(kMessages) + folder + QStringLiteral("/message_%1.xml").arg(i, 5, 10, QLatin1Char('0'));
@@ -159,6 +172,9 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
                                       qPrintable(folder->text(FolderColumnName) + QLatin1Char(' ')
                                                  + pane->toPlainText().left(80)),
                                       10000);
+            // The picture is drawn under its text, not only room left for it.
+            if (pane->toPlainText().startsWith(QLatin1String("BEFORE")))
+                QVERIFY(bluePixels(pane->viewport()->grab().toImage()) > 1000);
         }
     }
     QVERIFY(clicked >= 7);

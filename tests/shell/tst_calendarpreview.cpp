@@ -175,8 +175,8 @@ void CalendarPreviewTest::builtItems_data()
     QTest::newRow("entities replaced") << "" << "" << "fish &amp; chips&nbsp;x &lt; y" << label + "fish & chips x < y";
     QTest::newRow("doubled greater-than") << "" << "" << "a &amp;gt; b" << label + "a > b";
     QTest::newRow("doubled less-than") << "" << "" << "a &amp;amp;lt; b" << label + "a < b";
-    QTest::newRow("other named entities kept, numeric ones undone")
-        << "" << "" << "&quot;q&quot; &apos;a&apos; &#65;" << label + "&quot;q&quot; &apos;a&apos; A";
+    QTest::newRow("quotes and numeric references undone once")
+        << "" << "" << "&quot;q&quot; &apos;a&apos; &#65; &amp;quot;" << label + "\"q\" 'a' A &quot;";
     QTest::newRow("stops at a zero byte") << "" << "" << QStringLiteral("before") + QChar(0) + QStringLiteral("after")
                                           << label + "before";
     QTest::newRow("all three, UTF-8")

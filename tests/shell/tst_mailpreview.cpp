@@ -379,7 +379,8 @@ void MailPreviewTest::bodyRules_data()
     QTest::newRow("two entity levels") << QByteArray("x &amp;amp;lt; y\n") << "x < y" << false;
     QTest::newRow("escaped greater-than") << QByteArray("a &amp;gt; b\n") << "a > b" << false;
     QTest::newRow("blank entity") << QByteArray("a&nbsp;b\n") << "a b" << false;
-    QTest::newRow("quote entity kept") << QByteArray("&quot;q&quot;") << "&quot;q&quot;" << false;
+    QTest::newRow("quote entities undone once") << QByteArray("&quot;q&quot; &apos;a&apos; &amp;quot;")
+                                                << "\"q\" 'a' &quot;" << false;
     // A text body keeps its last character unless it is a line end.
     QTest::newRow("full stop kept") << QByteArray("Ends here.") << "Ends here." << false;
     QTest::newRow("CR LF: one LF left") << QByteArray("line\r\n") << "line\n" << false;

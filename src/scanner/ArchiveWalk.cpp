@@ -73,17 +73,23 @@ void ArchiveWalker::walk()
     noteEmptyMessages();
 }
 
+QByteArray ArchiveWalker::entryNameAt(qint64 offset, int length)
+{
+    QByteArray name(qMax(0, length), Qt::Uninitialized);
+    if (m_reader->read(offset, name.data(), name.size()) != name.size())
+        name.clear();
+    const int nul = name.indexOf('\0');
+    if (nul >= 0)
+        name.truncate(nul);
+    return name;
+}
+
 void ArchiveWalker::noteEmptyMessages()
 {
     for (const QFolderInformationThread::EmptyEntry &e : m_thread.takeEmptyMessageEntries()) {
         if (bStopFlag)
             return;
-        QByteArray name(e.nameLength, Qt::Uninitialized);
-        if (m_reader->read(e.nameOffset, name.data(), e.nameLength) != e.nameLength)
-            name.clear();
-        const int nul = name.indexOf('\0');
-        if (nul >= 0)
-            name.truncate(nul);
+        const QByteArray name = entryNameAt(e.nameOffset, e.nameLength);
         EntriesNotRead << QStringLiteral(
                               "Entry \"%1\" (data at archive offset %2): no message could be read from its text, "
                               "so nothing of it is listed")

@@ -105,6 +105,8 @@ private:
     void walkEntries();
     // Message entries whose text held no message: named in the report once the builders are done.
     void noteEmptyMessages();
+    // An entry's name as its header holds it, up to a NUL; empty when it cannot be read.
+    QByteArray entryNameAt(qint64 offset, int length);
     // One step over bytes no central entry describes; returns where the walk goes on.
     qint64 stepUnknown(qint64 pos);
     // nameLength >= 0 reads the header with that name length instead of its own field's.

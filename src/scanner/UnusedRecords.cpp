@@ -167,12 +167,7 @@ void ArchiveWalker::noteRepeatedNames()
 {
     m_itemNames.sort();
     m_itemNames.repeats([this](const ItemNameList::Item &first, const ItemNameList::Item &again) {
-        QByteArray name(again.nameLength, Qt::Uninitialized);
-        if (m_reader->read(again.nameOffset, name.data(), again.nameLength) != again.nameLength)
-            name.clear();
-        const int nul = name.indexOf('\0');
-        if (nul >= 0)
-            name.truncate(nul);
+        const QByteArray name = entryNameAt(again.nameOffset, again.nameLength);
         EntriesReadElsewhere << QStringLiteral(
                                     "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name "
                                     "with different contents; both read")

@@ -97,9 +97,15 @@ void checkLongText(const Input &in, qint64 offset, quint32 length, qint64 itemOf
     CHECK(in.holds(offset, length), what, offset, length);
     CHECK(offset > itemOffset && offset + length <= itemOffset + itemLength, what, offset, itemOffset);
     CHECK(in.data[offset - 1] == '>', what, offset, in.data[offset - 1]);
+    // XML allows blanks between the close tag's name and its '>'.
     char close[128];
-    snprintf(close, sizeof close, "</%s>", element);
-    CHECK(in.bytesAt(offset + length, close), what, offset, length);
+    snprintf(close, sizeof close, "</%s", element);
+    qint64 at = offset + length;
+    CHECK(in.bytesAt(at, close), what, offset, length);
+    at += qint64(strlen(close));
+    while (at < in.size && (in.data[at] == ' ' || in.data[at] == '\t' || in.data[at] == '\r' || in.data[at] == '\n'))
+        ++at;
+    CHECK(in.bytesAt(at, ">"), what, offset, length);
 }
 
 // Counts a list, checking that its tail is its last node.

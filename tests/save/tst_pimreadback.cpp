@@ -232,8 +232,8 @@ QByteArray archive()
     return b.finish();
 }
 
-// The item files below root, each without its UID and DTSTAMP lines (fresh or the save's time),
-// sorted: what must not differ between machines.
+// The item files below root, each by its name and without its DTSTAMP lines (the save's time),
+// sorted: what must not differ between machines nor between two scans of one archive.
 QStringList itemFiles(const QString &root)
 {
     QStringList found;
@@ -245,10 +245,11 @@ QStringList itemFiles(const QString &root)
             continue;
         QStringList kept;
         for (const QString &line : QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"))) {
-            if (!line.startsWith(QLatin1String("UID:")) && !line.startsWith(QLatin1String("DTSTAMP:")))
+            if (!line.startsWith(QLatin1String("DTSTAMP:")))
                 kept << line;
         }
-        found << QFileInfo(path).dir().dirName() + QLatin1Char('|') + kept.join(QLatin1Char('\n'));
+        found << QFileInfo(path).dir().dirName() + QLatin1Char('/') + QFileInfo(path).fileName() + QLatin1Char('|')
+                + kept.join(QLatin1Char('\n'));
     }
     found.sort();
     return found;

@@ -51,8 +51,8 @@ const char kTokyo[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Tokyo Standard Tim
                       "TZOFFSETFROM:+0900\nTZOFFSETTO:+0900\nDTSTART:16010101T000000\nEND:STANDARD\nEND:VTIMEZONE\n"
                       "END:VCALENDAR\n";
 
-const char *const kZones[] = {"UTC", "America/Denver", "America/New_York", "Europe/Berlin",
-                              "Australia/Lord_Howe", "Pacific/Auckland", "Pacific/Kiritimati"};
+const char *const kZones[] = {"UTC",           "America/Denver",   "America/New_York",   "Europe/Berlin",
+                              "Australia/Lord_Howe", "Pacific/Auckland", "Pacific/Kiritimati", "Pacific/Tongatapu"};
 
 QByteArray repeat(const QByteArray &pattern, const QByteArray &ends, const char *element = "OPFCalendarEventCopyRecurrence")
 {
@@ -488,7 +488,8 @@ void PimReadBackTest::eastAndWestOfTheDateLine_data()
     QTest::addColumn<QByteArray>("zone");
     QTest::addColumn<QByteArray>("zoneData");
     const QList<QPair<const char *, const char *>> zones = {
-        {"Pacific/Auckland", kAucklandZone}, {"Pacific/Kiritimati", kKiritimatiZone}, {"Pacific/Pago_Pago", kPagoPagoZone}};
+        {"Pacific/Auckland", kAucklandZone}, {"Pacific/Kiritimati", kKiritimatiZone}, {"Pacific/Tongatapu", kTongaZone},
+        {"Pacific/Pago_Pago", kPagoPagoZone}};
     for (const auto &z : zones) {
         QTest::newRow(qPrintable(QStringLiteral("package, %1").arg(z.first)))
             << int(SaveTypeRGE) << QByteArray(z.first) << QByteArray(z.second);
@@ -514,7 +515,7 @@ void PimReadBackTest::eastAndWestOfTheDateLine()
     archiveFile.close();
     QStringList first;
     for (const char *machine : {"UTC", "America/Denver", "Europe/Berlin", "Australia/Lord_Howe", "Pacific/Auckland",
-                                "Pacific/Kiritimati"}) {
+                                "Pacific/Kiritimati", "Pacific/Tongatapu"}) {
         SaveOutcome outcome;
         QString root;
         QVERIFY(save(bytes, type, machine, &outcome, &root));

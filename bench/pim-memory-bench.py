@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""Peak memory of saving one calendar item whose description is large.
+"""Peak memory of saving one item whose long text is large: an event's description, a note's
+text, a task's note.
 
     python3 bench/pim-memory-bench.py BUILD_DIR [MEGABYTES ...]
 
-For each size (default 50 MB) an archive with one such item (words of many scripts, entities,
-line breaks) is written, then scanned and saved as the package (type 1) by olmbench; prints the
-resident memory when the save starts, its peak while it runs, and what the save adds per byte of
-the description.
+For each size (default 50 MB) and each kind an archive with one such item (words of many scripts,
+entities, line breaks) is written, then scanned and saved as the package (type 1) by olmbench;
+prints the resident memory when the save starts, its peak while it runs, and what the save adds
+per byte of the text.
 """
 
 import json
@@ -20,19 +21,27 @@ import zipfile
 from olm_maker import ROOT, load_maker
 
 
-def write_archive(path, megabytes):
+# Each kind: its store, root and item elements, the element of its long text, its other fields.
+KINDS = {
+    'description': ('Local/Calendar/Calendar.xml', 'appointments', 'appointment',
+                    'OPFCalendarEventCopyDescriptionPlain',
+                    {'OPFCalendarEventCopyStartTime': '2018-06-18T16:30:00',
+                     'OPFCalendarEventCopyEndTime': '2018-06-18T17:00:00',
+                     'OPFCalendarEventCopySummary': 'Long description'}),
+    'note': ('Local/Notes/Notes.xml', 'notes', 'note', 'OPFNoteCopyText', {'OPFNoteCopyTitle': 'Long note'}),
+    'task note': ('Local/Tasks/Tasks.xml', 'tasks', 'task', 'OPFTaskCopyNote', {'OPFTaskCopyName': 'Long task'}),
+}
+
+
+def write_archive(path, kind, megabytes):
     maker = load_maker()
-    line = maker.text(' '.join(maker.WORDS)) + ', done; \\ next\r\n'
-    description = line * (megabytes * (1 << 20) // len(line.encode('utf-8')) + 1)
-    event = maker.item('appointment', {
-        'OPFCalendarEventCopyDescriptionPlain': description,
-        'OPFCalendarEventCopyStartTime': '2018-06-18T16:30:00',
-        'OPFCalendarEventCopyEndTime': '2018-06-18T17:00:00',
-        'OPFCalendarEventCopySummary': 'Long description',
-    })
+    store, root, name, element, fields = KINDS[kind]
+    # Escaped markup too ("&amp;nbsp;"), as notes hold it.
+    line = maker.text(' '.join(maker.WORDS) + ' &nbsp;&lt;') + ', done; \\ next\r\n'
+    text = line * (megabytes * (1 << 20) // len(line.encode('utf-8')) + 1)
     with zipfile.ZipFile(path, 'w', zipfile.ZIP_STORED, allowZip64=True) as zf:
-        zf.writestr('Local/Calendar/Calendar.xml', maker.root('appointments', [event]))
-    return len(description.encode('utf-8'))
+        zf.writestr(store, maker.root(root, [maker.item(name, dict(fields, **{element: text}))]))
+    return len(text.encode('utf-8'))
 
 
 def run(args):
@@ -51,16 +60,18 @@ def main():
     work = tempfile.mkdtemp(prefix='pim-memory-')
     try:
         for megabytes in sizes:
-            archive = os.path.join(work, 'long-%d.olm' % megabytes)
-            size = write_archive(archive, megabytes)
-            dest = os.path.join(work, 'out-%d' % megabytes)
-            os.makedirs(dest)
-            saved = run([bench, 'save', archive, dest, '--type', '1'])
-            before, peak = saved['rss_before_save_kb'], saved['save_peak_rss_kb']
-            print('description %.1f MB: resident %.1f MB before the save, %.1f MB at its peak: the save adds '
-                  '%.2f x its size (written %d, failed %d)'
-                  % (size / 1e6, before / 1024, peak / 1024, (peak - before) * 1024 / size, saved['written'],
-                     saved['failed']), flush=True)
+            for kind in KINDS:
+                archive = os.path.join(work, 'long.olm')
+                size = write_archive(archive, kind, megabytes)
+                dest = os.path.join(work, 'out')
+                os.makedirs(dest)
+                saved = run([bench, 'save', archive, dest, '--type', '1'])
+                before, peak = saved['rss_before_save_kb'], saved['save_peak_rss_kb']
+                print('%s %.1f MB: resident %.1f MB before the save, %.1f MB at its peak: the save adds '
+                      '%.2f x its size (written %d, failed %d)'
+                      % (kind, size / 1e6, before / 1024, peak / 1024, (peak - before) * 1024 / size,
+                         saved['written'], saved['failed']), flush=True)
+                shutil.rmtree(dest)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

@@ -5,17 +5,18 @@
 
 void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, qint64 size)
 {
+    const std::string_view itemEnd = "</appointment>";
     treeCreator(path, true, QStringLiteral("calender"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), "</appointment>", end - size, [&](const ItemPiece &item) {
+        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             CalenderInformation *rec = appendRecord(TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount);
             if (!rec)
                 return false;
             status(QStringLiteral("Scanning: Calender Events..."));
             progressAt(item.start);
             rec->llFolderId = folderId;
-            MakeRecordUuid(rec->szUuid);
+            MakeRecordUuid(rec->szUuid, item, itemEnd);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             const ItemElements elements(item.bytes,

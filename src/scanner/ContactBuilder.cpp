@@ -5,17 +5,18 @@
 
 void QFolderInformationThread::InitializeCTRC(const QString &path, qint64 end, qint64 size)
 {
+    const std::string_view itemEnd = "</contact>";
     treeCreator(path, true, QStringLiteral("contact"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), "</contact>", end - size, [&](const ItemPiece &item) {
+        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             ContactInformation *rec = appendRecord(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount);
             if (!rec)
                 return false;
             status(QStringLiteral("Scanning: Contacts..."));
             progressAt(item.start);
             rec->llFolderId = folderId;
-            MakeRecordUuid(rec->szUuid);
+            MakeRecordUuid(rec->szUuid, item, itemEnd);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             const ItemElements elements(item.bytes,

@@ -2,6 +2,7 @@
 
 #include "scanner/XmlEntities.h"
 
+#include <QCryptographicHash>
 #include <QUuid>
 
 #include <cstdlib>
@@ -506,9 +507,28 @@ bool MakeLongText(const ItemElements &item, std::string_view name, qint64 itemSt
     return longText(item.item(), item.value(name), itemStart, length, offset);
 }
 
-void MakeRecordUuid(char *dst)
+QByteArray ItemUuidHex(qint64 offset, std::initializer_list<std::string_view> parts)
 {
-    const QByteArray hex = QUuid::createUuid().toRfc4122().toHex().toUpper();
+    static const QUuid space(0x5c3b9e4au, 0x2f61, 0x4d8e, 0x9a, 0x27, 0x61, 0x0e, 0xc4, 0x3d, 0x8b, 0x52);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    sha1.addData(space.toRfc4122());
+    sha1.addData(QByteArray::number(offset) + ':');
+    for (std::string_view part : parts) {
+        for (size_t at = 0; at < part.size();) {
+            const size_t n = qMin<size_t>(part.size() - at, size_t(1) << 30);
+            sha1.addData(part.data() + at, int(n));
+            at += n;
+        }
+    }
+    QByteArray id = sha1.result().left(16);
+    id[6] = char((id[6] & 0x0F) | 0x50);  // version 5
+    id[8] = char((id[8] & 0x3F) | 0x80);  // the standard variant
+    return id.toHex().toUpper();
+}
+
+void MakeRecordUuid(char *dst, const ItemPiece &item, std::string_view closeTag)
+{
+    const QByteArray hex = ItemUuidHex(item.start, {item.bytes, closeTag});
     memcpy(dst, hex.constData(), 32);
     dst[32] = '\0';
 }

@@ -180,5 +180,11 @@ bool MakeLongText(std::string_view item, std::string_view startTag, qint64 itemS
 bool MakeLongText(const ItemElements &item, std::string_view startTag, qint64 itemStart, quint32 *length,
                   qint64 *offset);
 
-// 32 upper-case hex digits and a NUL into dst[33].
-void MakeRecordUuid(char *dst);
+// A name-based (version 5) UUID of an item's archive offset and its bytes (the parts in order),
+// as 32 upper-case hex digits: the same item of the same archive gets the same one on every scan
+// and machine, and two equal items at two places get two.
+QByteArray ItemUuidHex(qint64 offset, std::initializer_list<std::string_view> parts);
+
+// The record's key and the source of its file names: ItemUuidHex of the item's whole span (its
+// bytes and close tag), 32 digits and a NUL into dst[33].
+void MakeRecordUuid(char *dst, const ItemPiece &item, std::string_view closeTag);

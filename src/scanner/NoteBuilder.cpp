@@ -20,10 +20,11 @@ char *noteTitle(const ItemElements &item)
 
 void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, qint64 size)
 {
+    const std::string_view itemEnd = "</note>";
     treeCreator(path, true, QStringLiteral("notes"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), "</note>", end - size, [&](const ItemPiece &item) {
+        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             NotesInformation *rec = appendRecord(TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount);
             if (!rec)
                 return false;
@@ -31,7 +32,7 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             status(QStringLiteral("Scanning: Notes..."));
-            MakeRecordUuid(rec->szUuid);
+            MakeRecordUuid(rec->szUuid, item, itemEnd);
             const ItemElements elements(item.bytes, {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});
             rec->pTitle = noteTitle(elements);
             MakeLongText(elements, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);

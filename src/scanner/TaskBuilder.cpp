@@ -22,10 +22,11 @@ char *taskName(const ItemElements &item)
 
 void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, qint64 size)
 {
+    const std::string_view itemEnd = "</task>";
     treeCreator(path, true, QStringLiteral("task"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), "</task>", end - size, [&](const ItemPiece &item) {
+        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             TasksInformation *rec = appendRecord(TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount);
             if (!rec)
                 return false;
@@ -34,7 +35,7 @@ void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, q
             progressAt(item.start);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            MakeRecordUuid(rec->szUuid);
+            MakeRecordUuid(rec->szUuid, item, itemEnd);
             const ItemElements elements(item.bytes, {"<OPFTaskCopyName", "<OPFTaskCopyNote", "<OPFTaskGetPriority"});
             rec->pName = taskName(elements);
             MakeLongText(elements, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);

@@ -18,6 +18,7 @@ const Entity kSixEntities[] = {{"&lt;", "<"}, {"&amp;", "&"},  {"&nbsp;", " "},
 // and styles, and "&amp;quot;" still reads as "&quot;".
 const Entity kPreviewEntities[] = {{"&quot;", "\""}, {"&apos;", "'"},   {"&lt;", "<"}, {"&amp;", "&"},
                                    {"&nbsp;", " "},  {"&amp;lt;", "<"}, {"&gt;", ">"}};
+const Entity kNoteEntities[] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&nbsp;", " "}};
 const Entity kNamedEntities[] = {{"&lt;", "<"},    {"&gt;", ">"},   {"&amp;", "&"},
                                  {"&quot;", "\""}, {"&apos;", "'"}, {"&nbsp;", " "}};
 
@@ -188,6 +189,8 @@ QString UnescapeXmlEntities(const QString &text, EntityForm form)
         return replaceInOrder(text, kSixEntities);
     case EntityForm::Preview:
         return replaceInOrder(text, kPreviewEntities);
+    case EntityForm::Notes:
+        return replaceInOrder(text, kNoteEntities);
     case EntityForm::Scanned:
         return onePass(text, true);
     case EntityForm::Named:

@@ -11,6 +11,7 @@ enum class EntityForm {
     Four,     // the three, then &gt; (so "&amp;gt;" ends as ">"): long texts of the preview
     Six,      // the three, then &gt; &apos; &quot;
     Preview,  // &quot; &apos;, then &lt; &amp; &nbsp; &amp;lt; &gt;: descriptions and mail bodies in the preview
+    Notes,    // &lt; &gt; &amp;, then &nbsp; (so "&amp;nbsp;" ends as a space): note and task texts
     // One left-to-right pass, so "&amp;lt;" stays "&lt;"; unknown references are kept.
     Scanned,  // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
     Named,    // the same six named ones, no numeric references: the writers' body part

@@ -102,7 +102,7 @@ void readText(const QByteArray &input)
     ExtractItemElements(view(input), "</task>", kTaskTable, [](int, std::string_view raw) { DecodeElementText(raw); });
     const QString text = QString::fromUtf8(input);
     for (EntityForm form : {EntityForm::Three, EntityForm::Four, EntityForm::Six, EntityForm::Preview,
-                            EntityForm::Scanned, EntityForm::Named}) {
+                            EntityForm::Notes, EntityForm::Scanned, EntityForm::Named}) {
         const QString decoded = UnescapeXmlEntities(text, form);
         // Every form only ever shortens a text.
         if (decoded.size() > text.size())

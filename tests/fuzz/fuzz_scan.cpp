@@ -70,9 +70,12 @@ void checkCString(const char *s)
         (void)strlen(s);
 }
 
-void checkUuid(const char *uuid, const char *what)
+// Keys are unique within their kind: the item list and the file names find a record by its key.
+void checkUuid(const char *uuid, const char *what, QSet<QByteArray> &seen)
 {
     CHECK(uuid[32] == '\0' && strlen(uuid) == 32, what, qint64(strlen(uuid)), 0);
+    CHECK(!seen.contains(QByteArray(uuid)), what, qint64(seen.size()), 0);
+    seen.insert(QByteArray(uuid));
     for (int i = 0; i < 32; ++i) {
         const char c = uuid[i];
         CHECK((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'), what, i, c);
@@ -190,9 +193,10 @@ void checkContacts(const Input &in)
 {
     const qint64 n = listLength(TmpCTRCPtrStart, TmpCTRCPtrEnd, "contact list tail");
     CHECK(n == ContactItemCount, "contact count", n, ContactItemCount);
+    QSet<QByteArray> keys;
     for (const ContactInformation *r = TmpCTRCPtrStart; r; r = r->pNext) {
         checkFolder(r->llFolderId, "contact folder id");
-        checkUuid(r->szUuid, "contact uuid");
+        checkUuid(r->szUuid, "contact uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</contact>", "contact item span");
         checkLongText(in, r->dwNotesOffset, r->dwNotesLength, r->llItemOffset, r->dwItemLength,
                       "OPFContactCopyNotesPlain", "contact notes");
@@ -207,9 +211,10 @@ void checkCalendar(const Input &in)
 {
     const qint64 n = listLength(TmpCLRCPtrStart, TmpCLRCPtrEnd, "calendar list tail");
     CHECK(n == CalendarItemCount, "calendar count", n, CalendarItemCount);
+    QSet<QByteArray> keys;
     for (const CalenderInformation *r = TmpCLRCPtrStart; r; r = r->pNext) {
         checkFolder(r->llFolderId, "calendar folder id");
-        checkUuid(r->szUuid, "calendar uuid");
+        checkUuid(r->szUuid, "calendar uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</appointment>", "calendar item span");
         checkLongText(in, r->dwDescriptionOffset, r->dwDescriptionLength, r->llItemOffset, r->dwItemLength,
                       "OPFCalendarEventCopyDescriptionPlain", "calendar description");
@@ -222,9 +227,10 @@ void checkTasks(const Input &in)
 {
     const qint64 n = listLength(TmpTSRCPtrStart, TmpTSRCPtrEnd, "task list tail");
     CHECK(n == TaskItemCount, "task count", n, TaskItemCount);
+    QSet<QByteArray> keys;
     for (const TasksInformation *r = TmpTSRCPtrStart; r; r = r->pNext) {
         checkFolder(r->llFolderId, "task folder id");
-        checkUuid(r->szUuid, "task uuid");
+        checkUuid(r->szUuid, "task uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</task>", "task item span");
         checkLongText(in, r->dwNoteOffset, r->dwNoteLength, r->llItemOffset, r->dwItemLength,
                       "OPFTaskCopyNote", "task note");
@@ -238,9 +244,10 @@ void checkNotes(const Input &in)
 {
     const qint64 n = listLength(TmpNTRCPtrStart, TmpNTRCPtrEnd, "note list tail");
     CHECK(n == NotesItemCount, "note count", n, NotesItemCount);
+    QSet<QByteArray> keys;
     for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
         checkFolder(r->llFolderId, "note folder id");
-        checkUuid(r->szUuid, "note uuid");
+        checkUuid(r->szUuid, "note uuid", keys);
         // Notes keep no item span: the whole input bounds the text.
         checkLongText(in, r->dwTextOffset, r->dwTextLength, 0, in.size, "OPFNoteCopyText", "note text");
         checkCString(r->pTitle);

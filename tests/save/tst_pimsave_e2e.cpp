@@ -474,25 +474,28 @@ void PimSaveEndToEndTest::itemsBeyond4GiB()
         QVERIFY(MakeLongText(std::string_view(whole.constData(), size_t(whole.size())), tag, at, length, offset));
         QVERIFY(*offset > (qint64(1) << 32));
     };
+    const auto recordKey = [](char *szUuid, const QByteArray &item, qint64 start) {
+        MakeRecordUuid(szUuid, ItemPiece{std::string_view(item.constData(), size_t(item.size())), start, item.size()}, {});
+    };
     qint64 at = far;
     ContactInformation *c = appendRecord(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount);
     c->llFolderId = 502, c->llItemOffset = at, c->dwItemLength = quint32(contact.size());
-    MakeRecordUuid(c->szUuid);
+    recordKey(c->szUuid, contact, at);
     span(contact, at, "<OPFContactCopyNotesPlain", &c->dwNotesLength, &c->dwNotesOffset);
     at += contact.size();
     CalenderInformation *e = appendRecord(TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount);
     e->llFolderId = 503, e->llItemOffset = at, e->dwItemLength = quint32(event.size());
-    MakeRecordUuid(e->szUuid);
+    recordKey(e->szUuid, event, at);
     span(event, at, "<OPFCalendarEventCopyDescriptionPlain", &e->dwDescriptionLength, &e->dwDescriptionOffset);
     at += event.size();
     TasksInformation *t = appendRecord(TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount);
     t->llFolderId = 504, t->llItemOffset = at, t->dwItemLength = quint32(task.size());
-    MakeRecordUuid(t->szUuid);
+    recordKey(t->szUuid, task, at);
     span(task, at, "<OPFTaskCopyNote", &t->dwNoteLength, &t->dwNoteOffset);
     at += task.size();
     NotesInformation *n = appendRecord(TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount);
     n->llFolderId = 505;
-    MakeRecordUuid(n->szUuid);
+    recordKey(n->szUuid, note, at);
     span(note, at, "<OPFNoteCopyText", &n->dwTextLength, &n->dwTextOffset);
     AppendFolderAttribute(2, llRootId, 0);
     for (quint32 kind = 41; kind <= 44; ++kind)

@@ -755,6 +755,10 @@ void PimWritersTest::dateOnlyDays_data()
         {kAucklandZone, "2019-01-14T11:00:00", "2019-01-15"}, {kAucklandZone, "2019-07-14T12:00:00", "2019-07-15"},
         {kKiritimatiZone, "2019-01-14T10:00:00", "2019-01-15"}, {kPagoPagoZone, "2019-01-15T11:00:00", "2019-01-15"},
         {kKiritimatiZone, "1601-01-01T00:00:00", "1601-01-01"}, {kAucklandZone, "1990-01-14T11:00:00", "1990-01-15"},
+        // Tonga kept summer time (+14) in 2000; its zone data now shows +13 all year.
+        {kTongaZone, "2000-01-14T10:00:00", "2000-01-15"}, {kTongaZone, "2019-01-14T11:00:00", "2019-01-15"},
+        // Midnights three hours west of the zone's rules are still their own day.
+        {kTongaZone, "2019-01-14T14:00:00", "2019-01-15"},
     };
     for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
         for (const auto &c : cases)

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void calendar();
     void tasks_();
     void notes_();
+    void recordKeys_data();
+    void recordKeys();
     void mailTwoItems();
     void mailFields_data();
     void mailFields();
@@ -187,6 +189,43 @@ void BuildersTest::notes_()
     QCOMPARE(bytesAt(archiveWith(xml), n[0]->dwTextOffset, n[0]->dwTextLength), QByteArray("  body  "));
     QCOMPARE(locationFault(archiveWith(xml + "\n\n")), QString());
     QCOMPARE(progress.count(), 0);
+}
+
+void BuildersTest::recordKeys_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::newRow("contacts") << int(Contacts) << OlmXml::contacts({{"Ann", "Lee", "", "", ""}, {"Ann", "Lee", "", "", ""}});
+    QTest::newRow("events") << int(Calendar) << OlmXml::appointments({{"Meet", "", "", "", ""}, {"Meet", "", "", "", ""}});
+    QTest::newRow("tasks") << int(Tasks) << OlmXml::tasks({{"Call", "", ""}, {"Call", "", ""}});
+    QTest::newRow("notes") << int(Notes) << OlmXml::notes({{"Idea", "text"}, {"Idea", "text"}});
+}
+
+// Keys (and so file names) come from the items: a second scan gives the same ones, and two equal
+// items at two places get two.
+void BuildersTest::recordKeys()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, xml);
+    const auto keys = [&] {
+        QFolderInformationThread t;
+        build(t, Kind(kind), xml);
+        QStringList found;
+        for (const ContactInformation *r = TmpCTRCPtrStart; r; r = r->pNext)
+            found << QString::fromLatin1(r->szUuid);
+        for (const CalenderInformation *r = TmpCLRCPtrStart; r; r = r->pNext)
+            found << QString::fromLatin1(r->szUuid);
+        for (const TasksInformation *r = TmpTSRCPtrStart; r; r = r->pNext)
+            found << QString::fromLatin1(r->szUuid);
+        for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext)
+            found << QString::fromLatin1(r->szUuid);
+        CleanScanResults();
+        return found;
+    };
+    const QStringList first = keys();
+    QCOMPARE(first.size(), 2);
+    QVERIFY(first[0] != first[1]);
+    QCOMPARE(keys(), first);
 }
 
 void BuildersTest::mailTwoItems()

@@ -235,12 +235,21 @@ void ElementValueTest::shortTextBounds()
 
 void ElementValueTest::recordUuid()
 {
-    char a[33], b[33];
-    MakeRecordUuid(a);
-    MakeRecordUuid(b);
-    QCOMPARE(int(strlen(a)), 32);
-    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{32}$")).match(QString::fromLatin1(a)).hasMatch());
-    QVERIFY(strcmp(a, b) != 0);
+    const auto uuid = [](std::string_view bytes, qint64 start, std::string_view closeTag = "</task>") {
+        char id[33];
+        MakeRecordUuid(id, ItemPiece{bytes, start, qint64(bytes.size() + closeTag.size())}, closeTag);
+        return QByteArray(id);
+    };
+    const QByteArray a = uuid("<task>a", 100);
+    QVERIFY(QRegularExpression(QStringLiteral("^[0-9A-F]{12}5[0-9A-F]{3}[89AB][0-9A-F]{15}$"))
+                .match(QString::fromLatin1(a))
+                .hasMatch());
+    // The same item at the same place: the same key on every scan; the whole span counts.
+    QCOMPARE(uuid("<task>a", 100), a);
+    QCOMPARE(ItemUuidHex(100, {"<task>a</task>"}), a);
+    QVERIFY(uuid("<task>a", 101) != a);           // an equal item elsewhere
+    QVERIFY(uuid("<task>b", 100) != a);           // another item at that place
+    QVERIFY(uuid("<task>a", 100, "</note>") != a);  // another kind
 }
 
 void ElementValueTest::folderMaps()

@@ -49,6 +49,8 @@ void XmlEntitiesTest::forms_data()
                                                                 << "&amp;amp;&&&lt";
     QTest::newRow("preview: escaped nbsp then gt") << preview << "&amp;nbsp;&amp;gt;&lt;gt;" << " ><gt;";
     QTest::newRow("four: cut entities at the end") << four << "&amp;g&amp;gt" << "&g&gt";
+    QTest::newRow("notes: escaped lt and gt stay entities, escaped nbsp is a blank")
+        << EntityForm::Notes << "&amp;lt;&amp;gt;&amp;nbsp;&quot;" << "&lt;&gt; &quot;";
 
 
     QTest::newRow("scanned: named") << scanned << "a &lt;b&gt; &amp; &quot;c&quot; &apos;d&apos;"
@@ -83,13 +85,15 @@ void XmlEntitiesTest::orderedFormsMatchPassByPass()
     const QStringList four = three + QStringList{"&gt;", ">"};
     const QStringList six = four + QStringList{"&apos;", "'", "&quot;", "\""};
     const QStringList preview = QStringList{"&quot;", "\"", "&apos;", "'"} + three + QStringList{"&amp;lt;", "<", "&gt;", ">"};
+    const QStringList notes{"&lt;", "<", "&gt;", ">", "&amp;", "&", "&nbsp;", " "};
     const struct {
         EntityForm form;
         QStringList passes;
     } forms[] = {{EntityForm::Three, three},
                  {EntityForm::Four, four},
                  {EntityForm::Six, six},
-                 {EntityForm::Preview, preview}};
+                 {EntityForm::Preview, preview},
+                 {EntityForm::Notes, notes}};
     const char *const pieces[] = {"&", "amp;", "lt;", "gt;", "nbsp;", "quot;", "apos;", "l", "t", ";", "x", "&AMP;"};
     QRandomGenerator random(44);
     for (int round = 0; round < 4000; ++round) {

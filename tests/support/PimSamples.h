@@ -1,7 +1,7 @@
 #pragma once
 // Contact pictures and zone data of users east of UTC+12 and west of UTC-10, for the item
 // writers' tests: small real pictures as the archive stores them (base64), and the VTIMEZONE
-// blocks of Auckland (summer time), Kiritimati (+14) and Pago Pago (-11).
+// blocks of Auckland (summer time), Kiritimati (+14), Tonga (+13 all year) and Pago Pago (-11).
 
 // A 2 x 2 red picture.
 const char kJpegBase64[] =
@@ -27,6 +27,9 @@ const char kAucklandZone[] =
 const char kKiritimatiZone[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Line Islands Standard Time\nBEGIN:STANDARD\n"
                                "TZOFFSETFROM:+1400\nTZOFFSETTO:+1400\nDTSTART:16010101T000000\nEND:STANDARD\n"
                                "END:VTIMEZONE\nEND:VCALENDAR\n";
+const char kTongaZone[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Tonga Standard Time\nBEGIN:STANDARD\n"
+                          "TZOFFSETFROM:+1300\nTZOFFSETTO:+1300\nDTSTART:16010101T000000\nEND:STANDARD\n"
+                          "END:VTIMEZONE\nEND:VCALENDAR\n";
 const char kPagoPagoZone[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:UTC-11\nBEGIN:STANDARD\n"
                              "TZOFFSETFROM:-1100\nTZOFFSETTO:-1100\nDTSTART:16010101T000000\nEND:STANDARD\n"
                              "END:VTIMEZONE\nEND:VCALENDAR\n";

@@ -6,6 +6,7 @@
 #include "save/SaveRun.h"
 #include "save/pim/CalendarRules.h"
 #include "save/pim/ContactPhoto.h"
+#include "save/pim/ItemFileName.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
@@ -16,9 +17,6 @@
 
 #include <QRegularExpression>
 #include <QStringList>
-#include <QUuid>
-
-#include <climits>
 
 namespace {
 
@@ -210,10 +208,7 @@ bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, 
 
 QString ContactUid(std::string_view element, qint64 itemOffset)
 {
-    static const QUuid space(0x5c3b9e4au, 0x2f61, 0x4d8e, 0x9a, 0x27, 0x61, 0x0e, 0xc4, 0x3d, 0x8b, 0x52);
-    const QByteArray name = QByteArray::number(itemOffset) + ':'
-        + QByteArray::fromRawData(element.data(), int(qMin<size_t>(element.size(), INT_MAX)));
-    return QUuid::createUuidV5(space, name).toString(QUuid::WithoutBraces).toUpper();
+    return DashedUuid(ItemUuidHex(itemOffset, {element}).constData());
 }
 
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,

@@ -19,15 +19,6 @@ namespace {
 
 const char kNoteProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.1 MIMEDIR//EN";
 
-bool hasNoteEntity(const QString &text)
-{
-    for (const char *entity : {"&lt;", "&amp;", "&nbsp;", "&gt;"}) {
-        if (text.contains(QLatin1String(entity), Qt::CaseInsensitive))
-            return true;
-    }
-    return false;
-}
-
 // The record keeps no title over 255 characters; the note's element has it whole.
 QString titleOf(const NotesInformation &rec, std::string_view element)
 {
@@ -38,14 +29,7 @@ QString titleOf(const NotesInformation &rec, std::string_view element)
 
 QString decodedNoteText(const QByteArray &stored)
 {
-    QString text = QString::fromUtf8(UpToFirstNul(stored));
-    if (hasNoteEntity(text)) {
-        text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-        text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-        text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-        text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    }
-    return text;
+    return UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Notes);
 }
 
 // Whether a note's text is HTML rather than typed plain text: it opens with a document or with
@@ -72,11 +56,6 @@ QString plainNoteText(const QByteArray &stored)
 
 }  // namespace
 
-QString NoteTextOf(const QByteArray &stored)
-{
-    return decodedNoteText(stored);
-}
-
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
                             std::string_view element)
 {
@@ -88,7 +67,7 @@ QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, con
     if (!title.isEmpty())
         lines.add("SUMMARY", EscapeText(title));
     if (rec.dwTextLength != 0)
-        lines.add("DESCRIPTION", EscapeText(NoteTextOf(stored)));
+        lines.addStoredText("DESCRIPTION", stored, ContentLines::StoredForm::Note);
     lines.add("END", QByteArray("VJOURNAL"));
     lines.add("END", QByteArray("VCALENDAR"));
     return lines.bytes();

@@ -43,12 +43,16 @@ QDateTime wallOf(qint64 seconds)
 // own day 13 hours on.
 constexpr qint64 kFallbackDayShift = 13 * 3600;
 
+// The zone data gives today's rules only: a midnight of a year whose clocks ran up to three
+// hours ahead of them (Tonga's summer time of 2000) lies that much before the zone's midnight.
+constexpr qint64 kPastRulesAhead = 3 * 3600;
+
 QDate midnightDay(qint64 at, const ZoneRules *zone)
 {
     if (zone && zone->isValid()) {
         // Its yearly rules stated back to the day: a birthday of 1990 is read by the summer time
         // rules the zone data gives, not by the offset before its first onset.
-        const QByteArray local = zone->extendedTo(at).localDate(at);
+        const QByteArray local = zone->extendedTo(at).localDate(at + kPastRulesAhead);
         const QDate day = QDate::fromString(QString::fromLatin1(local), QStringLiteral("yyyyMMdd"));
         if (day.isValid())
             return day;

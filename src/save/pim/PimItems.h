@@ -67,9 +67,6 @@ QString EscapeScriptString(QString text);
 
 // ---- notes ----
 
-// The note text as stored: cut at the first NUL, entities undone in the order lt, gt, amp, nbsp
-// when any is present, line breaks kept (the calendar writes them as "\n").
-QString NoteTextOf(const QByteArray &stored);
 // element: the note's element, read for a title the record does not keep (empty when it does).
 // The text file keeps a plain-text note as typed; only HTML is rendered. A note with neither
 // title nor text is an empty note: a journal entry without either, an empty text file.

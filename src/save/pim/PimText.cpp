@@ -126,8 +126,10 @@ namespace {
 // Stored text is read this many bytes at a time.
 constexpr size_t kStoredChunk = 1 << 20;
 
-// Where a chunk of stored text that would end at at may end: not inside a UTF-8 sequence, nor
-// inside an entity reference (none is longer than kLongestEntity).
+// Where a chunk of stored text that would end at at may end: not inside a UTF-8 sequence, not
+// before a byte order mark (a chunk's leading one would be dropped when it is decoded), nor inside
+// an entity reference or "&amp;nbsp;" (none is longer than kLongestEntity, and none holds a
+// second '&', so a cut just before a '&' splits none).
 size_t chunkEnd(std::string_view text, size_t from, size_t at)
 {
     if (at >= text.size())
@@ -135,28 +137,47 @@ size_t chunkEnd(std::string_view text, size_t from, size_t at)
     size_t cut = at;
     for (int i = 0; i < 3 && cut > from + 1 && (quint8(text[cut]) & 0xC0) == 0x80; ++i)
         --cut;
+    while (text.substr(cut, 3) == "\xEF\xBB\xBF")
+        cut += 3;
+    if (cut >= text.size())
+        return text.size();
     constexpr size_t kLongestEntity = 32;
     const size_t amp = text.rfind('&', cut - 1);
-    if (amp != std::string_view::npos && amp > from && cut - amp < kLongestEntity && text.find(';', amp) >= cut)
+    if (amp != std::string_view::npos && amp > from && cut - amp < kLongestEntity)
         cut = amp;
     return cut;
 }
 
+QString decodedChunk(std::string_view chunk, ContentLines::StoredForm form)
+{
+    const QString text = QString::fromUtf8(chunk.data(), int(chunk.size()));
+    return UnescapeXmlEntities(text,
+                               form == ContentLines::StoredForm::Scanned ? EntityForm::Scanned : EntityForm::Notes);
+}
+
 }  // namespace
 
-void ContentLines::addStoredText(const QByteArray &name, std::string_view stored)
+void ContentLines::addStoredText(const QByteArray &name, std::string_view stored, StoredForm form)
 {
+    QByteArray withoutNuls;
     const size_t nul = stored.find('\0');
-    if (nul != std::string_view::npos)
+    if (nul != std::string_view::npos && form != StoredForm::TaskNote) {
         stored = stored.substr(0, nul);
+    } else if (nul != std::string_view::npos) {
+        withoutNuls = QByteArray(stored.data(), int(qMin<size_t>(stored.size(), INT_MAX))).replace('\0', QByteArray());
+        stored = std::string_view(withoutNuls.constData(), size_t(withoutNuls.size()));
+    }
     // Room for the whole line at once: growing it would hold two copies for a moment.
     m_bytes.reserve(m_bytes.size() + int(qMin<size_t>(stored.size() + stored.size() / 16 + 256, INT_MAX / 2)));
     bool begun = false;
+    if (form != StoredForm::Scanned) {
+        beginLine(name + ':');
+        begun = true;
+    }
     QString carry;
     for (size_t from = 0; from < stored.size();) {
         const size_t to = chunkEnd(stored, from, from + kStoredChunk);
-        QString text =
-            carry + UnescapeXmlEntities(QString::fromUtf8(stored.data() + from, int(to - from)), EntityForm::Scanned);
+        QString text = carry + decodedChunk(stored.substr(from, to - from), form);
         from = to;
         carry.clear();
         // A CR whose LF may open the next chunk: the pair is one line break.
@@ -166,7 +187,8 @@ void ContentLines::addStoredText(const QByteArray &name, std::string_view stored
         }
         if (!begun && text.isEmpty() && carry.isEmpty())
             continue;
-        const QByteArray escaped = EscapeText(text).toUtf8();
+        const QByteArray escaped =
+            (form == StoredForm::TaskNote ? EscapeTextEachBreak(text) : EscapeText(text)).toUtf8();
         if (!begun) {
             beginLine(name + ':');
             begun = true;

@@ -27,13 +27,21 @@ public:
     void add(const QByteArray &name, const QByteArray &value);
     // Only when value is not empty.
     void addText(const QByteArray &name, const QString &value);
-    // addText of a long stored text (a description): cut at its first NUL, entities undone as
-    // the scanner does, written chunk by chunk, so the text is never held again whole in any
-    // other form; the bytes are those of addText.
-    void addStoredText(const QByteArray &name, std::string_view stored);
-    void addStoredText(const QByteArray &name, const QByteArray &stored)
+    // How a long stored text is read.
+    enum class StoredForm {
+        Scanned,   // descriptions, contact notes: cut at the first NUL, entities undone as the
+                   // scanner does, CR LF one line break; no line when the text is empty
+        Note,      // a note's text: cut at the first NUL, EntityForm::Notes, CR LF one line
+                   // break; the line is written even when the text is empty
+        TaskNote,  // a task's note: every NUL dropped, EntityForm::Notes, each CR and each LF its
+                   // own line break; the line is written even when the text is empty
+    };
+    // A long stored text, written chunk by chunk, so it is never held again whole in any other
+    // form; the bytes are those of the whole text escaped and added at once.
+    void addStoredText(const QByteArray &name, std::string_view stored, StoredForm form = StoredForm::Scanned);
+    void addStoredText(const QByteArray &name, const QByteArray &stored, StoredForm form = StoredForm::Scanned)
     {
-        addStoredText(name, std::string_view(stored.constData(), size_t(stored.size())));
+        addStoredText(name, std::string_view(stored.constData(), size_t(stored.size())), form);
     }
     const QByteArray &bytes() const { return m_bytes; }
 

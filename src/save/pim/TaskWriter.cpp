@@ -15,6 +15,7 @@
 #include "save/pim/PimText.h"
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <QLoggingCategory>
 
@@ -90,15 +91,6 @@ const char kReminderTemplate[] = "set reminderName to \"%1\"\n"
                                  "end tell";
 
 const char kTaskProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN";
-
-QString undoTaskEntities(QString text)
-{
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    text.replace(QLatin1String("&nbsp;"), QLatin1String(" "));
-    return text;
-}
 
 QByteArray priorityDigit(char priority)
 {
@@ -322,9 +314,7 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     if (!name.isEmpty())
         lines.add("SUMMARY", EscapeText(name));
     if (rec.dwNoteLength != 0) {
-        QByteArray bytes = note;
-        bytes.replace('\0', QByteArray());
-        lines.add("DESCRIPTION", EscapeTextEachBreak(undoTaskEntities(QString::fromUtf8(bytes))));
+        lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
     } else if (!dates.notePlain.isEmpty()) {
         lines.add("DESCRIPTION", EscapeText(dates.notePlain));
     }
@@ -366,7 +356,8 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
                                       : QString();
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
     if (rec.dwNoteLength != 0)
-        f.note = EscapeScriptString(PlainTextOfHtml(undoTaskEntities(QString::fromUtf8(UpToFirstNul(note)))));
+        f.note = EscapeScriptString(
+            PlainTextOfHtml(UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(note)), EntityForm::Notes)));
     else
         f.note = EscapeScriptString(dates.notePlain);
     // User data: only with the category switched on.
@@ -397,7 +388,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         const TaskDates dates = TaskDatesOf(std::string_view(element.constData(), size_t(element.size())));
         reportItem(QStringLiteral("Saving Tasks Folders..."));
 
-        const QByteArray note = rec.dwNoteLength ? ReadArchiveBytes(rec.dwNoteOffset, rec.dwNoteLength) : QByteArray();
+        const QByteArray note = LongTextOf(element, rec.llItemOffset, rec.dwNoteOffset, rec.dwNoteLength);
         QString uid;
         const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\" (at archive offset %2)")

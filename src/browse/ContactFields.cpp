@@ -127,7 +127,8 @@ QString addressItem(const QString &piece)
     QString address;
     ForEachStartTag(text, "<contactEmailAddress", [&](std::string_view tag) {
         std::string_view raw;
-        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw))
+        std::string normalised;
+        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw, &normalised))
             address = QString::fromUtf8(raw.data(), int(raw.size()));
         return false;
     });

@@ -116,7 +116,8 @@ QStringList emailAddresses(std::string_view element, const char *listTag = "<OPF
             }
             const size_t end = StartTagLimit(list, at);
             std::string_view raw;
-            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw)) {
+            std::string normalised;
+            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw, &normalised)) {
                 const QString address = UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned);
                 if (!address.isEmpty())
                     found << address;

@@ -231,7 +231,8 @@ AttachmentInfo parseAttachment(std::string_view tag)
     AttachmentInfo a;
     bool hasId = false;
     a.size = attributeWithNuls(tag, "OPFAttachmentContentFileSize");
-    a.contentId = attributeWithNuls(tag, "OPFAttachmentContentID", &hasId);
+    // Read as an XML reader reads it, so it matches the "cid:" address the body names.
+    a.contentId = UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentContentID", &hasId), EntityForm::Scanned);
     if (!hasId)
         a.contentId = QStringLiteral("no");
     a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");

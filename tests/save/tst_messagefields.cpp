@@ -214,6 +214,9 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kAtt, attachment("a.txt", "u/a")))) << "cids" << "no;";
     QTest::newRow("attachment with content ID")
         << emails(email(element(kAtt, attachment("a.txt", "u/a", "image001.png@01D")))) << "cids" << "image001.png@01D;";
+    QTest::newRow("content ID read as XML: references undone once, a line break a blank")
+        << emails(email(element(kAtt, attachment("a.txt", "u/a", "a&amp;b@x&#46;y&amp;amp;\n")))) << "cids"
+        << "a&b@x.y&amp; ;";
     QTest::newRow("size without content ID")
         << emails(email(element(kAtt, attachment("a.txt", "u/a", QString(), "5.0614E4")))) << "sizes" << "5.0614E4;";
     QTest::newRow("size with content ID")

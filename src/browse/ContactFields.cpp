@@ -49,7 +49,7 @@ QVector<ContactFieldRow> makeRows()
         FIELD("OPFContactCopyBusinessTitle", Text, szBusinessTitle),
         NONE("OPFContactCopyBusinessOffice"),
         FIELD("OPFContactCopyBusinessCompany", Text, szBusinessCompany),
-        FIELD("OPFContactCopyBusinessDepartment", Department, szBusinessDepartment),
+        FIELD("OPFContactCopyBusinessDepartment", Text, szBusinessDepartment),
         NONE("OPFContactCopyNotes"),
         NONE("OPFContactCopyNotesPlain"),
         FIELD("OPFContactCopyBusinessHomePage", Text, szBusinessHomePage),
@@ -118,33 +118,36 @@ void storeFitting(char *field, const QString &value, int maxBytes)
     field[utf8.size()] = '\0';
 }
 
-// The address attribute of the item's contactEmailAddress start tag, read by name in any
-// order and either quote; its text as the archive writes it.
-QString addressItem(const QString &piece)
+// An attribute value up to its first NUL (damage), as UTF-8, its references undone once.
+QString attributeText(std::string_view raw)
 {
-    const QByteArray bytes = piece.toUtf8();
-    const std::string_view text(bytes.constData(), size_t(bytes.size()));
-    QString address;
-    ForEachStartTag(text, "<contactEmailAddress", [&](std::string_view tag) {
-        std::string_view raw;
-        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw))
-            address = QString::fromUtf8(raw.data(), int(raw.size()));
-        return false;
-    });
-    return address;
+    const QString text = QString::fromUtf8(raw.data(), int(strnlen(raw.data(), raw.size())));
+    return UnescapeXmlEntities(text, EntityForm::Scanned);
 }
 
-void storeList(ContactPreviewFields *fields, const ContactFieldRow &row, const QString &text)
+// One slot per item of a list, read as XML: each contactEmailAddress start tag (paired or
+// self-closing) gives its address attribute, each string element its text; comments and CDATA
+// hold no item. Values keep their white space.
+void storeList(ContactPreviewFields *fields, const ContactFieldRow &row, std::string_view list)
 {
-    const bool children = row.rule == ContactRule::Children;
-    QStringList pieces = text.split(children ? QLatin1String("</string>") : QLatin1String("</contactEmailAddress>"));
-    pieces.removeLast();
-    // Items past the last slot have no line in the preview.
-    const int n = qMin(pieces.size(), row.slotCount);
-    for (int k = 0; k < n; ++k) {
-        // A child item starts with its 29-character <string xml:space="preserve"> tag.
-        const QString item = children ? pieces.at(k).mid(29) : addressItem(pieces.at(k));
+    int k = 0;
+    const auto store = [&](const QString &item) {
         storeFitting(fieldAt(fields, row, k), item, row.room - 1);
+        return ++k < row.slotCount;
+    };
+    if (row.rule == ContactRule::AddressList) {
+        ForEachStartTag(list, "<contactEmailAddress", [&](std::string_view tag) {
+            std::string_view raw;
+            std::string normalised;
+            return store(FindAttribute(tag, "OPFContactEmailAddressAddress", &raw, &normalised) ? attributeText(raw)
+                                                                                                : QString());
+        });
+        return;
+    }
+    for (ElementSpan entry = GetElementValue(list, "<string"); entry.found; entry = GetElementValue(list, "<string")) {
+        if (!store(UnescapeXmlEntities(DecodeElementText(ElementBytes(list, entry), false), EntityForm::Scanned)))
+            return;
+        list.remove_prefix(size_t(entry.start + entry.length));
     }
 }
 
@@ -164,9 +167,6 @@ void storeValue(ContactPreviewFields *fields, const ContactFieldRow &row, const 
     case ContactRule::Text:
         // The archive escapes "&" and "<" once: undone once, so "&amp;" shows as "&".
         storeFitting(field, UnescapeXmlEntities(value, EntityForm::Scanned), row.room - 1);
-        break;
-    case ContactRule::Department:
-        storeFitting(field, UnescapeXmlEntities(value, EntityForm::Three), row.room - 1);
         break;
     case ContactRule::Street: {
         QString street = UnescapeXmlEntities(value, EntityForm::Scanned);
@@ -211,7 +211,7 @@ void ApplyContactRow(ContactPreviewFields *fields, int row, std::string_view raw
         return;
     const ContactFieldRow &r = rows.at(row);
     if (r.rule == ContactRule::AddressList || r.rule == ContactRule::Children) {
-        storeList(fields, r, DecodeElementText(raw, false));
+        storeList(fields, r, raw);
         return;
     }
     const QString value = DecodeElementText(raw, true);

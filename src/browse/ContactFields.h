@@ -65,12 +65,11 @@ struct ContactPreviewFields {
 enum class ContactRule {
     None,         // searched, nothing stored
     Text,         // trimmed value as written
-    Department,   // trimmed, then its entities undone (EntityForm::Three)
     Street,       // trimmed, "\n" -> "\n ", at most 510 bytes
     Date,         // local "YYYY-MM-DD" of the value
     Number,       // QString::toInt, 0 when it is not a number
-    AddressList,  // one slot per "</contactEmailAddress>" item
-    Children,     // one slot per "</string>" item
+    AddressList,  // one slot per contactEmailAddress item: its address
+    Children,     // one slot per string item: its text
 };
 
 // One row of the contact's tag table and the field its value goes to.

@@ -191,7 +191,8 @@ QString senderAddressIn(const QByteArray &bytes)
         return address;
     ForEachStartTag(ElementBytes(text, span), "<emailAddress", [&](std::string_view tag) {
         std::string_view raw;
-        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw))
+        std::string normalised;
+        if (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw, &normalised))
             address =
                 UnescapeXmlEntities(QString::fromUtf8(raw.data(), int(raw.size())), EntityForm::Scanned).trimmed();
         return address.isEmpty();

@@ -35,7 +35,8 @@ bool elementText(const ItemElements &piece, std::string_view startTag, QString *
 QString attributeText(std::string_view tag, std::string_view name, bool *found = nullptr)
 {
     std::string_view raw;
-    const bool has = FindAttribute(tag, name, &raw);
+    std::string normalised;
+    const bool has = FindAttribute(tag, name, &raw, &normalised);
     if (found)
         *found = has;
     if (!has || raw.empty())
@@ -218,7 +219,8 @@ QString withoutNul(QString name)
 QString attributeWithNuls(std::string_view tag, std::string_view name, bool *found = nullptr)
 {
     std::string_view raw;
-    const bool has = FindAttribute(tag, name, &raw);
+    std::string normalised;
+    const bool has = FindAttribute(tag, name, &raw, &normalised);
     if (found)
         *found = has;
     return has ? QString::fromUtf8(raw.data(), int(raw.size())) : QString();
@@ -229,7 +231,8 @@ AttachmentInfo parseAttachment(std::string_view tag)
     AttachmentInfo a;
     bool hasId = false;
     a.size = attributeWithNuls(tag, "OPFAttachmentContentFileSize");
-    a.contentId = attributeWithNuls(tag, "OPFAttachmentContentID", &hasId);
+    // Read as an XML reader reads it, so it matches the "cid:" address the body names.
+    a.contentId = UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentContentID", &hasId), EntityForm::Scanned);
     if (!hasId)
         a.contentId = QStringLiteral("no");
     a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");

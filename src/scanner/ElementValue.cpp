@@ -225,7 +225,30 @@ size_t StartTagEnd(std::string_view text, size_t lt)
     return end < text.size() && text[end] == '>' ? end : std::string_view::npos;
 }
 
-bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value)
+namespace {
+
+// An attribute value with its literal tabs and line breaks made blanks; raw itself when it holds
+// none, so ordinary values are not copied.
+std::string_view normalisedValue(std::string_view raw, std::string *storage)
+{
+    size_t at = 0;
+    while (at < raw.size() && raw[at] != '\t' && raw[at] != '\n' && raw[at] != '\r')
+        ++at;
+    if (at == raw.size())
+        return raw;
+    storage->assign(raw.data(), at);
+    for (; at < raw.size(); ++at) {
+        const char c = raw[at];
+        if (c == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n')
+            continue;  // the pair is one line break: its '\n' gives the blank
+        storage->push_back(c == '\t' || c == '\n' || c == '\r' ? ' ' : c);
+    }
+    return *storage;
+}
+
+}  // namespace
+
+bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value, std::string *storage)
 {
     size_t i = 1;
     while (i < tag.size() && !endsStartTagName(tag[i]))
@@ -252,7 +275,7 @@ bool FindAttribute(std::string_view tag, std::string_view name, std::string_view
         if (close == std::string_view::npos)
             return false;
         if (attribute == name) {
-            *value = tag.substr(i + 1, close - i - 1);
+            *value = normalisedValue(tag.substr(i + 1, close - i - 1), storage);
             return true;
         }
         i = close + 1;

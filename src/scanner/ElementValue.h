@@ -91,10 +91,13 @@ QByteArray PlainElementBytes(const QByteArray &raw);
 // An element's short text as an XML reader gives it, trimmed, up to its first NUL.
 QString ElementText(std::string_view raw);
 
-// The raw value (entities not undone) of the attribute `name` in one start tag, the tag's text
-// from its '<' on: attributes are read by name in any order, their values in double or single
-// quotes, as XML allows. False when the tag has none, or its value's closing quote is missing.
-bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value);
+// The value of the attribute `name` in one start tag, the tag's text from its '<' on, as XML
+// reads it before references are undone: each literal tab, line feed and carriage return is a
+// blank (a CR LF pair one blank), while references such as "&#10;" are kept for the caller to
+// undo. Attributes are read by name in any order, their values in double or single quotes, as
+// XML allows. *value points into the tag, or into *storage when a blank was made. False when the
+// tag has none, or its value's closing quote is missing.
+bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value, std::string *storage);
 
 // Calls f(tag) for every start tag of startTag ("<Name") in text outside comments and CDATA, in
 // order, tag being its text from '<' to its '>' (to where it is cut, as StartTagLimit finds it),

@@ -31,7 +31,8 @@ char *senderNames(const ItemElements &item)
     QString joined;
     ForEachStartTag(list, "<emailAddress", [&](std::string_view tag) {
         std::string_view raw;
-        if (!FindAttribute(tag, "OPFContactEmailAddressName", &raw))
+        std::string normalised;
+        if (!FindAttribute(tag, "OPFContactEmailAddressName", &raw, &normalised))
             return true;
         joined += UnescapeXmlEntities(withoutNuls(raw), EntityForm::Scanned) + QLatin1Char(';');
         return joined.size() < 100;

@@ -178,8 +178,10 @@ void ContactFieldsTest::textFields_data()
                                                    << "R&D";
     QTest::newRow("department: escaped lt stays an entity") << QByteArray("OPFContactCopyBusinessDepartment")
                                                             << QByteArray("&amp;lt;") << "&lt;";
-    QTest::newRow("department: escaped nbsp becomes a blank") << QByteArray("OPFContactCopyBusinessDepartment")
-                                                              << QByteArray("a&amp;nbsp;b") << "a b";
+    QTest::newRow("department: an escaped nbsp stays one") << QByteArray("OPFContactCopyBusinessDepartment")
+                                                           << QByteArray("a&amp;nbsp;b") << "a&nbsp;b";
+    QTest::newRow("department: numeric references undone") << QByteArray("OPFContactCopyBusinessDepartment")
+                                                           << QByteArray("R&#38;D &#x2014;") << "R&D \u2014";
     QTest::newRow("department: nbsp alone is one blank") << QByteArray("OPFContactCopyBusinessDepartment")
                                                          << QByteArray("&nbsp;") << " ";
     QTest::newRow("department: upper case untouched") << QByteArray("OPFContactCopyBusinessDepartment")
@@ -257,8 +259,15 @@ void ContactFieldsTest::lists_data()
     QTest::newRow("empty second item leaves a gap")
         << email << emailItem("a@x") + emailItem("") + emailItem("c@x") << QStringList{"a@x", "", "c@x"};
     QTest::newRow("items keep their white space") << email << emailItem(" a@x ") << QStringList{" a@x "};
-    QTest::newRow("text after the last item is no item")
-        << email << emailItem("a@x") + "<contactEmailAddress OPFContactEmailAddressAddress=\"b@x\">" << QStringList{"a@x"};
+    QTest::newRow("item cut before the list's end keeps its address")
+        << email << emailItem("a@x") + "<contactEmailAddress OPFContactEmailAddressAddress=\"b@x\">"
+        << QStringList{"a@x", "b@x"};
+    QTest::newRow("close tag with blanks, self-closing item, CDATA holding no item")
+        << email << "<contactEmailAddress OPFContactEmailAddressAddress=\"a@x\"></contactEmailAddress \r\n>"
+                    "<![CDATA[" + emailItem("ghost@x") + "]]><contactEmailAddress OPFContactEmailAddressAddress='b@x' />"
+        << QStringList{"a@x", "b@x"};
+    QTest::newRow("address read as XML: references undone, a line break a blank")
+        << email << emailItem("a&amp;b&#46;c\n@x") << QStringList{"a&b.c @x"};
     QTest::newRow("comment hiding an item is no item")
         << email << emailItem("a@x") + "<!-- " + emailItem("ghost@x") + " -->" + emailItem("b@x")
         << QStringList{"a@x", "b@x"};
@@ -270,7 +279,9 @@ void ContactFieldsTest::lists_data()
         << email << QByteArray("<contactEmailAddress OPFContactEmailAddressAddress='q@x'></contactEmailAddress>")
         << QStringList{"q@x"};
     QTest::newRow("item without an address attribute gives an empty slot")
-        << email << QByteArray(73, 'h') + "</contactEmailAddress>" + emailItem("b@x") << QStringList{"", "b@x"};
+        << email << "<contactEmailAddress OPFContactEmailAddressType=\"0\"/>" + emailItem("b@x") << QStringList{"", "b@x"};
+    QTest::newRow("text between items is no item")
+        << email << QByteArray(73, 'h') + "</contactEmailAddress>" + emailItem("b@x") << QStringList{"b@x"};
     QByteArray fifteen;
     QStringList thirteen;
     for (int k = 1; k <= 15; ++k) {
@@ -282,9 +293,10 @@ void ContactFieldsTest::lists_data()
     QTest::newRow("address of 127 bytes stored, 128 not")
         << email << emailItem(QByteArray(127, 'a')) + emailItem(QByteArray(128, 'b')) << QStringList{QString(127, 'a')};
     QTest::newRow("IM list") << QByteArray("OPFContactCopyIMAddressList") << emailItem("im@x") << QStringList{"im@x"};
-    QTest::newRow("IM items not closed give nothing")
+    QTest::newRow("self-closing IM item")
         << QByteArray("OPFContactCopyIMAddressList")
-        << QByteArray("<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"im@x\"/>") << QStringList();
+        << QByteArray("<contactEmailAddress xml:space=\"preserve\" OPFContactEmailAddressAddress=\"im@x\"/>")
+        << QStringList{"im@x"};
     QTest::newRow("default address row is passed over")
         << QByteArray("OPFContactCopyDefaultEmailAddress") << emailItem("d@x") << QStringList();
 
@@ -296,8 +308,12 @@ void ContactFieldsTest::lists_data()
     QTest::newRow("child of 128 characters dropped") << kids << child(QByteArray(128, 'k')) << QStringList();
     QTest::newRow("child of 64 two-byte letters dropped") << kids << child(QString(64, QChar(0xe9)).toUtf8())
                                                           << QStringList();
-    QTest::newRow("short child piece leaves its slot empty")
-        << kids << QByteArray("<string>x</string>") + child("b") << QStringList{"", "b"};
+    QTest::newRow("child without xml:space, close tag with a blank")
+        << kids << QByteArray("<string>x</string >") + child("b") << QStringList{"x", "b"};
+    QTest::newRow("children read as XML: references, CDATA, comments")
+        << kids << child("Tom &amp; J&#233;rry") + child("<![CDATA[a</string>&amp;]]>") + child("Li<!-- </string> -->sa")
+        << QStringList{QStringLiteral("Tom & J\u00e9rry"), "a</string>&amp;", "Lisa"};
+    QTest::newRow("empty child keeps its slot") << kids << child("") + "<string/>" + child("c") << QStringList{"", "", "c"};
     QTest::newRow("child keeps its trailing blank") << kids << child("Maggie ") << QStringList{"Maggie "};
 }
 

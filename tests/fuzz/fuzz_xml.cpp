@@ -1,10 +1,10 @@
 // libFuzzer target over the element and attribute reader. The input drives a generator of
 // well-formed message XML in every form a writer may choose (element order, attribute order and
-// quotes, blanks and line breaks in tags, self-closing tags, CDATA, comments, processing
-// instructions, named and numeric character references); the reader's values must equal those
-// of QXmlStreamReader, a conforming XML reader. The raw input is also read as it stands, and one
-// input in eight repeated to a mebibyte, so a reader whose cost grows faster than its input runs
-// into the per-input time limit.
+// quotes, blanks and line breaks in tags, literal tabs and line breaks in attribute values,
+// self-closing tags, CDATA, comments, processing instructions, named and numeric character
+// references); the reader's values must equal those of QXmlStreamReader, a conforming XML reader.
+// The raw input is also read as it stands, and one input in eight repeated to a mebibyte, so a
+// reader whose cost grows faster than its input runs into the per-input time limit.
 
 #include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
@@ -61,7 +61,7 @@ QByteArray attribute(Choices &c, const QByteArray &name, const QByteArray &escap
 void textPiece(Choices &c, QByteArray *xml, QString *meaning, bool markup)
 {
     static const char *const kNamed[][2] = {{"&lt;", "<"}, {"&gt;", ">"}, {"&amp;", "&"}, {"&quot;", "\""}, {"&apos;", "'"}};
-    static const uint kCodes[] = {0x41, 0xE9, 0x20AC, 0x1F600, 0x3C, 0x26, 0x9, 0xA};
+    static const uint kCodes[] = {0x41, 0xE9, 0x20AC, 0x1F600, 0x3C, 0x26, 0x9, 0xA, 0xD};
     switch (c.next(markup ? 7 : 4)) {
     case 0: {
         static const char kPlain[] = "abc xyz>;/=-?!'\"";
@@ -77,7 +77,7 @@ void textPiece(Choices &c, QByteArray *xml, QString *meaning, bool markup)
         break;
     }
     case 2: {
-        const uint code = kCodes[c.next(8)];
+        const uint code = kCodes[c.next(9)];
         xml->append(c.next(2) ? QByteArray("&#x") + QByteArray::number(code, 16) + ';'
                               : QByteArray("&#") + QByteArray::number(code) + ';');
         const char32_t ch = char32_t(code);
@@ -103,6 +103,17 @@ void textPiece(Choices &c, QByteArray *xml, QString *meaning, bool markup)
         break;
     }
     }
+}
+
+// A piece of an attribute value: as textPiece, or a literal tab or line break, which XML reads
+// as one blank (a CR LF pair too), unlike the same characters written as references.
+void attributePiece(Choices &c, QByteArray *xml, QString *meaning)
+{
+    static const char *const kBreaks[] = {"\t", "\n", "\r", "\r\n"};
+    if (c.next(4) != 0)
+        return textPiece(c, xml, meaning, false);
+    xml->append(kBreaks[c.next(4)]);
+    meaning->append(QLatin1Char(' '));
 }
 
 QByteArray startTag(Choices &c, const QByteArray &name, QByteArray attributes = QByteArray())
@@ -143,9 +154,9 @@ QByteArray addressTag(Choices &c, Message *m)
     QString address, nameText;
     QByteArray escaped, nameEscaped;
     for (unsigned n = 1 + c.next(6); n > 0; --n)
-        textPiece(c, &escaped, &address, false);
+        attributePiece(c, &escaped, &address);
     for (unsigned n = c.next(6); n > 0; --n)
-        textPiece(c, &nameEscaped, &nameText, false);
+        attributePiece(c, &nameEscaped, &nameText);
     attrs[0] = attribute(c, "OPFContactEmailAddressAddress", escaped);
     attrs[1] = attribute(c, "OPFContactEmailAddressName", nameEscaped);
     // A look-alike name must not be taken for the address.
@@ -228,9 +239,13 @@ void compare(const Message &m)
     QStringList ourAddresses, ourNames;
     ForEachStartTag(ElementBytes(item.item(), item.value("<OPFMessageCopyToAddresses")), "<emailAddress",
                     [&](std::string_view tag) {
-                        std::string_view raw;
-                        ourAddresses << (FindAttribute(tag, "OPFContactEmailAddressAddress", &raw) ? decoded(raw) : QString());
-                        ourNames << (FindAttribute(tag, "OPFContactEmailAddressName", &raw) ? decoded(raw) : QString());
+                        const auto value = [&](std::string_view name) {
+                            std::string_view raw;
+                            std::string normalised;
+                            return FindAttribute(tag, name, &raw, &normalised) ? decoded(raw) : QString();
+                        };
+                        ourAddresses << value("OPFContactEmailAddressAddress");
+                        ourNames << value("OPFContactEmailAddressName");
                         return true;
                     });
     if (ourAddresses != addresses)
@@ -249,7 +264,8 @@ void readRaw(std::string_view text)
     size_t tags = 0;
     ForEachStartTag(ElementBytes(item.item(), span), "<emailAddress", [&](std::string_view tag) {
         std::string_view raw;
-        tags += FindAttribute(tag, "OPFContactEmailAddressAddress", &raw);
+        std::string normalised;
+        tags += FindAttribute(tag, "OPFContactEmailAddressAddress", &raw, &normalised);
         return true;
     });
     ForEachStartTag(text, "<emailAddress", [&](std::string_view) { return ++tags > 0; });

@@ -25,8 +25,9 @@ def element(xml, name):
 
 
 def attributes(tag):
-    """A start tag's attributes by name, in either quote; NULs from damage dropped."""
-    return {k: (a or b).replace('\0', '')
+    """A start tag's attributes by name, in either quote, as XML reads them: each literal tab and
+    line break a blank (a CR LF pair one); NULs from damage dropped."""
+    return {k: re.sub(r'\r\n|[\t\r\n]', ' ', a or b).replace('\0', '')
             for k, a, b in re.findall(r'(\w+)\s*=\s*(?:"([^"]*)"|\'([^\']*)\')', tag)}
 
 

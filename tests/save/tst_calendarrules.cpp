@@ -70,6 +70,8 @@ private slots:
     void zoneOffsets_data();
     void zoneOffsets();
     void eventInItsZone();
+    void categoriesReadAsXml_data();
+    void categoriesReadAsXml();
     void timesReadersCannotMistake_data();
     void timesReadersCannotMistake();
     void wallTimesWhateverTheMachine_data();
@@ -287,6 +289,32 @@ void CalendarRulesTest::zoneOffsets()
     QCOMPARE(zone.isValid(), !local.isEmpty());
     if (zone.isValid())
         QCOMPARE(zone.localTime(utc(instant.toLatin1().constData())), local);
+}
+
+void CalendarRulesTest::categoriesReadAsXml_data()
+{
+    QTest::addColumn<QByteArray>("list");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("single quotes, self-closing, other attributes first")
+        << QByteArray("<category OPFCategoryCopyBackgroundColor=\"#fff\" OPFCategoryCopyName='Work'/>") << QByteArray("Work");
+    QTest::newRow("quote by reference, literal line break a blank")
+        << QByteArray("<category OPFCategoryCopyName=\"Say &quot;hi&quot;\r\nnow\"></category>") << QByteArray("Say \"hi\" now");
+    QTest::newRow("reference undone once, numeric too")
+        << QByteArray("<category OPFCategoryCopyName=\"&amp;lt;R&#38;D&gt;\"/>") << QByteArray("&lt\\;R&D>");
+    QTest::newRow("comment and CDATA hold no category, repeats kept once")
+        << QByteArray("<!-- <category OPFCategoryCopyName=\"Ghost\"/> --><category OPFCategoryCopyName=\"A\"/>"
+                      "<![CDATA[<category OPFCategoryCopyName=\"Ghost\"/>]]><category OPFCategoryCopyName=\" A \"/>")
+        << QByteArray("A");
+}
+
+void CalendarRulesTest::categoriesReadAsXml()
+{
+    QFETCH(QByteArray, list);
+    QFETCH(QByteArray, expected);
+    const QByteArray item = "<task>" + el("OPFTaskCopyCategoryList", list) + "</task>";
+    const QStringList names = ItemCategoryNames(std::string_view(item.constData(), size_t(item.size())), "</task>",
+                                                "<OPFTaskCopyCategoryList");
+    QCOMPARE(CategoriesValue(names, QStringLiteral("Primary")), expected);
 }
 
 // The sample's weekly meeting: its zone's block before the event, its start and end in that

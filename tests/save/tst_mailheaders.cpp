@@ -280,7 +280,9 @@ void MailHeadersTest::identifiers_data()
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("valid id as it is") << "<a.b@c.example>" << true << QByteArray("ID: <a.b@c.example>\n");
     QTest::newRow("domain literal") << "<a@[10.0.0.1]>" << true << QByteArray("ID: <a@[10.0.0.1]>\n");
-    QTest::newRow("doubled and escaped brackets dropped") << "<&lt;a@b&gt;&gt;>" << true << QByteArray("ID: <a@b>\n");
+    QTest::newRow("doubled brackets dropped") << "<<a@b>>" << true << QByteArray("ID: <a@b>\n");
+    QTest::newRow("references were undone when read: not again")
+        << "a&amp;lt;b@x" << false << QByteArray("X-Original-ID: a&amp;lt;b@x\n");
     QTest::newRow("quote, blank and semicolon: kept apart")
         << "<a\"b c;d@example.com>" << true << QByteArray("X-Original-ID: <a\"b c;d@example.com>\n");
     QTest::newRow("line break inside: kept apart, on one line")

@@ -214,6 +214,9 @@ void MessageFieldsTest::lists_data()
         << emails(email(element(kAtt, attachment("a.txt", "u/a")))) << "cids" << "no;";
     QTest::newRow("attachment with content ID")
         << emails(email(element(kAtt, attachment("a.txt", "u/a", "image001.png@01D")))) << "cids" << "image001.png@01D;";
+    QTest::newRow("content ID read as XML: references undone once, a line break a blank")
+        << emails(email(element(kAtt, attachment("a.txt", "u/a", "a&amp;b@x&#46;y&amp;amp;\n")))) << "cids"
+        << "a&b@x.y&amp; ;";
     QTest::newRow("size without content ID")
         << emails(email(element(kAtt, attachment("a.txt", "u/a", QString(), "5.0614E4")))) << "sizes" << "5.0614E4;";
     QTest::newRow("size with content ID")
@@ -226,6 +229,11 @@ void MessageFieldsTest::lists_data()
     QTest::newRow("name decoded once whatever follows it")
         << emails(email(element(kAtt, attachment("&amp;lt;x", "u/a") + attachment("y", "u/b")))) << "names"
         << "&lt;x;y;";
+    QTest::newRow("literal tabs and line breaks in a name are blanks, the same as references are not")
+        << emails(email(element(kAtt, attachment("a\tb\r\nc\rd\ne&#9;f&#13;&#10;g", "u/a")))) << "names"
+        << "a b c d e\tf\r\ng;";
+    QTest::newRow("a line break in an address is a blank") << emails(email(element(kTo, address("a\r\n@x")))) << "to"
+                                                            << "a @x;";
     QTest::newRow("accented name") << emails(email(element(kAtt, attachment(QStringLiteral("R\u00e9sum\u00e9.doc"), "u/a"))))
                                    << "names" << QStringLiteral("R\u00e9sum\u00e9.doc;");
     QTest::newRow("url: an escaped quote becomes a quote after quotes are removed")

@@ -348,7 +348,11 @@ void AttachmentTilesTest::pressedEntries()
     TestArchiveBuilder b;
     OlmXml::MailItem m;
     m.subject = QStringLiteral("With attachment");
-    m.attachmentNames = QStringList{OlmXml::escape(name)};
+    // Controls by reference: a literal one in an attribute reads as a blank.
+    m.attachmentNames = QStringList{OlmXml::escape(name)
+                                        .replace(QLatin1Char('\t'), QLatin1String("&#9;"))
+                                        .replace(QLatin1Char('\r'), QLatin1String("&#13;"))
+                                        .replace(QLatin1Char('\n'), QLatin1String("&#10;"))};
     m.attachmentUrls = QStringList{OlmXml::escape(url)};
     b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00000.xml"), OlmXml::emails({m}));
     if (entry == QLatin1String("stored"))

@@ -434,6 +434,7 @@ void MailPreviewTest::inlinePictures_data()
     QTest::addColumn<int>("size");
     QTest::addColumn<bool>("inlined");
     QTest::newRow("picture with its content id") << "pic1@x" << "pic1@x" << 0 << true;
+    QTest::newRow("content id read as XML: references undone") << "pic&#49;@x" << "pic1@x" << 0 << true;
     QTest::newRow("no content id") << QString() << "pic1@x" << 0 << false;
     QTest::newRow("content id \"no\"") << "no" << "no" << 0 << false;
     // An empty id would turn every reference into this picture.

@@ -2,8 +2,6 @@
 
 #include "save/mail/MailHeaders.h"
 
-#include "scanner/XmlEntities.h"
-
 #include <algorithm>
 #include <cstring>
 
@@ -197,11 +195,11 @@ bool isDomainLiteral(const QStringRef &text)
     return true;
 }
 
-// The id without entities and without the brackets around it (stored ids may carry doubled or
-// escaped ones).
+// The id without the brackets around it (stored ids may carry doubled ones). Its references were
+// undone when it was read: undoing them again would change an id that holds "&amp;".
 QString bareIdentifier(const QString &id)
 {
-    QString bare = UnescapeXmlEntities(id, EntityForm::Scanned).trimmed();
+    QString bare = id.trimmed();
     while (bare.startsWith(QLatin1Char('<')))
         bare.remove(0, 1);
     while (bare.endsWith(QLatin1Char('>')))

@@ -5,7 +5,6 @@
 #include "save/pim/PimDates.h"
 #include "save/pim/PimText.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 const char *const kWeekdayCodes[7] = {"MO", "TU", "WE", "TH", "FR", "SA", "SU"};
@@ -33,13 +32,10 @@ QByteArray ReminderTrigger(qint64 secondsBefore)
     return sign + "PT" + QByteArray::number(s) + 'S';
 }
 
-QByteArray CategoriesValue(const QString &categoryList, const QString &primaryName)
+QByteArray CategoriesValue(const QStringList &listNames, const QString &primaryName)
 {
-    static const QRegularExpression name(QStringLiteral("OPFCategoryCopyName=\"([^\"]*)\""));
     QStringList names;
-    auto it = name.globalMatch(categoryList);
-    while (it.hasNext()) {
-        const QString n = it.next().captured(1).trimmed();
+    for (const QString &n : listNames) {
         if (!n.isEmpty() && !names.contains(n))
             names.append(n);
     }

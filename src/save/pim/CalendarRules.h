@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
@@ -105,6 +106,6 @@ RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QBy
 // The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
 QByteArray ReminderTrigger(qint64 secondsBefore);
 
-// The CATEGORIES value: each category name of the list's category entries (or, without a list,
-// the primary category's name), escaped and joined by commas; empty when there is none.
-QByteArray CategoriesValue(const QString &categoryList, const QString &primaryName);
+// The CATEGORIES value: each category name of the list's entries (ItemCategoryNames) once (or,
+// without one, the primary category's name), escaped and joined by commas; empty when there is none.
+QByteArray CategoriesValue(const QStringList &listNames, const QString &primaryName);

@@ -212,8 +212,8 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     addTime(lines, dtEnd);
     if (repeat.kind == RepeatRule::Rule)
         lines.add("RRULE", repeat.rrule);
-    const QByteArray categories =
-        CategoriesValue(text("<OPFCalendarEventCopyCategoryList"), text("<OPFCategoryCopyName"));
+    const QByteArray categories = CategoriesValue(
+        ItemCategoryNames(element, kEventEnd, "<OPFCalendarEventCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);
     bool ok = false;

@@ -114,7 +114,8 @@ QStringList emailAddresses(std::string_view element, const char *listTag = "<OPF
             }
             const size_t end = StartTagLimit(list, at);
             std::string_view raw;
-            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw)) {
+            std::string normalised;
+            if (FindAttribute(list.substr(at, end - at), "OPFContactEmailAddressAddress", &raw, &normalised)) {
                 const QString address = UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned);
                 if (!address.isEmpty())
                     found << address;
@@ -183,6 +184,26 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
         return true;
     });
     return value;
+}
+
+QStringList ItemCategoryNames(std::string_view element, std::string_view closeTag, const char *listTag)
+{
+    QStringList names;
+    SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
+        const ElementSpan span = GetElementValue(piece.bytes, listTag);
+        if (!span.found)
+            return true;
+        names.clear();
+        ForEachStartTag(ElementBytes(piece.bytes, span), "<category", [&](std::string_view tag) {
+            std::string_view raw;
+            std::string normalised;
+            if (FindAttribute(tag, "OPFCategoryCopyName", &raw, &normalised))
+                names << UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned).trimmed();
+            return true;
+        });
+        return true;
+    });
+    return names;
 }
 
 bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag)
@@ -267,7 +288,8 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
         lines.addStoredText("NOTE", PlainElementBytes(notes));
-    const QByteArray categories = CategoriesValue(text("<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
+    const QByteArray categories = CategoriesValue(
+        ItemCategoryNames(element, kContactEnd, "<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
         lines.add("CATEGORIES", categories);
     if (photo && !photo->base64.isEmpty())

@@ -104,6 +104,9 @@ void AddZoneBlock(ContentLines &lines, const ZoneRules &zone);
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.
 QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag);
+// The names of the category entries of a list element, each its name attribute as XML reads it
+// (trimmed), from the last part of the item that holds the list.
+QStringList ItemCategoryNames(std::string_view element, std::string_view closeTag, const char *listTag);
 // Whether the element holds the start tag but no part gives its value (no close tag): a value
 // that could not be read, which the item's report line names. An empty value is read.
 bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, const char *startTag);

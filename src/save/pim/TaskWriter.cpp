@@ -261,7 +261,7 @@ TaskDates TaskDatesOf(std::string_view element)
     // The record keeps no name over 255 characters, nor its line breaks; the element has it whole.
     dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
     dates.notePlain = ItemElementText(element, "</task>", "<OPFTaskCopyNotePlain");
-    dates.categories = CategoriesValue(ItemElementText(element, "</task>", "<OPFTaskCopyCategoryList"),
+    dates.categories = CategoriesValue(ItemCategoryNames(element, "</task>", "<OPFTaskCopyCategoryList"),
                                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
 }

@@ -190,14 +190,16 @@ std::unique_ptr<SafePreviewDocument> newDocument(const PreviewLook &look)
 }
 
 // Lays the whole document out at the width the view will give it: its whole width, or less its
-// scroll bar when it is taller than the view.
-void layOut(QTextDocument *document, const PreviewLook &look)
+// scroll bar when it is taller than the view. Returns whether the scroll bar took its room.
+bool layOut(QTextDocument *document, const PreviewLook &look)
 {
     document->setTextWidth(qMax(look.width, 100));
     if (document->documentLayout()->documentSize().height() > look.height && look.width - look.barWidth >= 100) {
         document->setTextWidth(look.width - look.barWidth);
         document->documentLayout()->documentSize();
+        return true;
     }
+    return false;
 }
 
 // The document the view shows: the same content as laid, shown through it, so that the window's
@@ -256,6 +258,8 @@ struct PreparedBody {
     // The character format the view writes in next, when the document was written as the view
     // writes (PreviewWriter).
     std::optional<QTextCharFormat> format;
+    // Laid out for the width left beside the vertical scroll bar.
+    bool besideBar = false;
 };
 
 // An item's preview written as the view writes (PreviewWriter), starting in the view's character
@@ -272,7 +276,7 @@ PreparedBody prepareWritten(const PreviewWrite &write, const QTextCharFormat &fo
         return PreparedBody();
     PreparedBody prepared;
     prepared.format = writer.cursor().charFormat();
-    layOut(laid.get(), look);
+    prepared.besideBar = layOut(laid.get(), look);
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
 }
@@ -283,7 +287,7 @@ PreparedBody prepareText(const QString &text, const PreviewLook &look)
     prepared.shown = withShortLines(text);
     auto laid = newDocument(look);
     laid->setPlainText(prepared.shown);
-    layOut(laid.get(), look);
+    prepared.besideBar = layOut(laid.get(), look);
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
 }
@@ -334,7 +338,7 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
         return PreparedBody();
     if (frameWork(laid->rootFrame(), 0) > kMaxLayoutWork)
         return prepareText(laid->toPlainText().remove(QChar::ObjectReplacementCharacter), look);
-    layOut(laid.get(), look);
+    prepared.besideBar = layOut(laid.get(), look);
     prepared.html = true;
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
@@ -383,6 +387,10 @@ void handOver(QTextBrowser *target, QTextDocument *document, const PreparedBody 
     const std::optional<QTextCharFormat> &format = prepared.format;
     // Tells tests and benches which it came to.
     target->setProperty(kPreviewShownAs, html ? "markup" : "text");
+    // A document laid out beside the vertical bar keeps the bar, scrolling or not: without it the
+    // view would lay it out wider, a picture fitted to the pane would grow taller than the pane,
+    // the bar come back and the picture stand a few pixels past the narrower pane.
+    target->setVerticalScrollBarPolicy(prepared.besideBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
     QTextDocument *earlier = target->document();
     document->setParent(target);
     target->setDocument(document);
@@ -412,6 +420,7 @@ void showPrepared(QTextBrowser *view, Prepare prepare, const QString &notice = m
     CancelPreviewBody();
     UseSafePreviewDocument(view);
     view->clear();
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setProperty(kPreviewShownAs, QVariant());
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
@@ -511,6 +520,7 @@ void ShowPreviewWritten(QTextBrowser *view, PreviewWrite write, qint64 reads)
     }
     CancelPreviewBody();
     UseSafePreviewDocument(view);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setProperty(kPreviewShownAs, QVariant());
     const std::atomic<bool> going{false};
     PreviewWriter writer(view->textCursor());

@@ -16,6 +16,7 @@
 #include "shell/ShellResources.h"
 
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -203,8 +204,14 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
                                                  + pane->toPlainText().left(80)),
                                       10000);
             // The picture is drawn under its text, not only room left for it.
-            if (pane->toPlainText().startsWith(QLatin1String("BEFORE")))
+            if (pane->toPlainText().startsWith(QLatin1String("BEFORE"))) {
                 QVERIFY(bluePixels(pane->viewport()->grab().toImage()) > 1000);
+                // Fitted to the pane beside its vertical bar: nothing to scroll sideways, at every turn.
+                for (int turn = 0; turn < 20; ++turn) {
+                    QTest::qWait(10);
+                    QCOMPARE(pane->horizontalScrollBar()->maximum(), 0);
+                }
+            }
         }
     }
     QVERIFY(clicked >= 7);

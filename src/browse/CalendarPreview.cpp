@@ -4,7 +4,9 @@
 #include "browse/BrowsePanes.h"
 #include "browse/ItemElements.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewBody.h"
 #include "browse/PreviewDispatch.h"
+#include "browse/PreviewWriter.h"
 #include "browse/QPreviewOfItems.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -17,16 +19,11 @@ namespace {
 
 // Every paragraph of the preview in the preview's grey at 11 points; the summary and location
 // are typed text, the description text or markup.
-void appendCalendarParagraph(QTextBrowser *view, const QString &text)
+void appendCalendarParagraph(PreviewWriter &writer, const QString &text)
 {
-    view->setTextColor(PreviewTextColour());
-    view->setFontPointSize(11);
-    AppendPreviewLongText(view, text);
-}
-
-QString utf8Field(const char *text)
-{
-    return QString::fromUtf8(text);
+    writer.setTextColor(PreviewTextColour());
+    writer.setFontPointSize(11);
+    writer.appendLongText(text);
 }
 
 }  // namespace
@@ -44,15 +41,28 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
     QTextBrowser *view = Panes().textPreview;
     if (!view || !record)
         return;
-    if (record->pSummary)
-        appendCalendarParagraph(view, QStringLiteral("Summary : ") + utf8Field(record->pSummary) + QLatin1Char('\n'));
-    if (record->pLocation)
-        appendCalendarParagraph(view, QStringLiteral("Location : ") + utf8Field(record->pLocation) + QLatin1Char('\n'));
-    if (record->dwDescriptionLength != 0) {
-        appendCalendarParagraph(view, QStringLiteral("Description: \n"));
-        // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
-        const QByteArray stored = ReadArchiveBytes(record->dwDescriptionOffset, record->dwDescriptionLength);
-        appendCalendarParagraph(view, PreviewLongText(stored, EntityForm::Preview));
-    }
+    // The scan keeps summary and location short; the description is read by the job.
+    const bool summarised = record->pSummary != nullptr;
+    const bool located = record->pLocation != nullptr;
+    const QByteArray summary = summarised ? QByteArray(record->pSummary) : QByteArray();
+    const QByteArray location = located ? QByteArray(record->pLocation) : QByteArray();
+    const qint64 offset = record->dwDescriptionOffset;
+    const qint64 length = record->dwDescriptionLength;
+    const std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    auto write = [=](PreviewWriter &writer, const std::atomic<bool> &) {
+        if (summarised)
+            appendCalendarParagraph(writer,
+                                    QStringLiteral("Summary : ") + QString::fromUtf8(summary) + QLatin1Char('\n'));
+        if (located)
+            appendCalendarParagraph(writer,
+                                    QStringLiteral("Location : ") + QString::fromUtf8(location) + QLatin1Char('\n'));
+        if (length != 0) {
+            appendCalendarParagraph(writer, QStringLiteral("Description: \n"));
+            // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
+            const QByteArray stored = archive->read(offset, length, kMaxArchiveTextRead);
+            appendCalendarParagraph(writer, PreviewLongText(stored, EntityForm::Preview));
+        }
+    };
+    ShowPreviewWritten(view, write, ArchiveReadSize(offset, length));
     FinishItemPreview();
 }

@@ -5,8 +5,12 @@
 #include "browse/BrowsePanes.h"
 #include "browse/ContactFields.h"
 #include "browse/ItemElements.h"
+#include "browse/MailPreview.h"
+#include "browse/PreviewBody.h"
+#include "browse/PreviewWriter.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/SafePreviewDocument.h"
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QTextBrowser>
@@ -129,67 +133,95 @@ Lines otherLines(const ContactPreviewFields &f)
 }
 
 // A heading and its lines, or nothing at all when no line is to be written.
-void writeSection(QTextBrowser *view, const char *heading, const Lines &lines)
+void writeSection(PreviewWriter &writer, const char *heading, const Lines &lines)
 {
     if (lines.isEmpty())
         return;
-    view->setTextColor(PreviewHeadingColour());
-    view->append(QLatin1String(heading));
-    view->setTextColor(PreviewTextColour());
+    writer.setTextColor(PreviewHeadingColour());
+    writer.append(QLatin1String(heading));
+    writer.setTextColor(PreviewTextColour());
     for (const Line &line : lines)
-        view->append(line.label + line.value + QLatin1Char('\n'));
+        writer.append(line.label + line.value + QLatin1Char('\n'));
 }
 
-void writeDisplayName(QTextBrowser *view, const ContactInformation &r)
+void writeDisplayName(PreviewWriter &writer, const ContactInformation &r)
 {
     QString name;
     if (r.pFirstName)
         name = QString::fromUtf8(r.pFirstName) + QLatin1Char(' ');
     if (r.pLastName)
         name += QString::fromUtf8(r.pLastName);
-    view->setTextColor(PreviewTextColour());
-    view->append(QStringLiteral("\n"));
-    view->setFontPointSize(18);
-    view->append(name.isEmpty() ? QStringLiteral("Unknown") : name);
-    view->setFontPointSize(11);
-    view->append(QStringLiteral("\n"));
-    view->setAlignment(Qt::AlignLeft);
+    writer.setTextColor(PreviewTextColour());
+    writer.append(QStringLiteral("\n"));
+    writer.setFontPointSize(18);
+    writer.append(name.isEmpty() ? QStringLiteral("Unknown") : name);
+    writer.setFontPointSize(11);
+    writer.append(QStringLiteral("\n"));
+    writer.setAlignment(Qt::AlignLeft);
 }
 
 // The notes are stored as HTML-ish text with character references: shown as the plain text
 // they read as. The conversion document loads no resource of any kind it may name.
-QString notesText(const ContactInformation &r)
+QString notesText(const ContactInformation &r, const PreviewArchive &archive)
 {
-    const QByteArray raw = ReadItemXml(r.dwNotesOffset, r.dwNotesLength);
+    const QByteArray raw = archive.read(r.dwNotesOffset, r.dwNotesLength, kMaxArchiveTextRead);
     const int nul = raw.indexOf('\0');
     SafePreviewDocument doc;
     doc.setHtml(QString::fromUtf8(nul < 0 ? raw : raw.left(nul)));
     return doc.toPlainText();
 }
 
+// A copy of the contact the job keeps: its names in strings of its own, as the record list may be
+// freed while the job runs.
+struct ContactCopy {
+    ContactInformation record;
+    QByteArray firstName;
+    QByteArray lastName;
+};
+
+void writeContact(PreviewWriter &writer, const ContactCopy &copy, const PreviewArchive &archive)
+{
+    // The record's names, pointing into the copy's own strings.
+    ContactInformation r = copy.record;
+    r.pFirstName = copy.firstName.isNull() ? nullptr : const_cast<char *>(copy.firstName.constData());
+    r.pLastName = copy.lastName.isNull() ? nullptr : const_cast<char *>(copy.lastName.constData());
+    const QByteArray item = archive.read(r.llItemOffset, r.dwItemLength, kMaxArchiveTextRead);
+    const ContactPreviewFields fields = ExtractContactFields(std::string_view(item.constData(), size_t(item.size())));
+    writeDisplayName(writer, r);
+    writeSection(writer, "Contact Name\n", nameLines(r, fields));
+    writeSection(writer, "Professional Properties\n", professionalLines(fields));
+    Lines mail;
+    addSlots(mail, "Email Address", fields.szEmailAddress);
+    writeSection(writer, "Email Addresses\n", mail);
+    writeSection(writer, "Telephone Numbers and Fax\n", phoneLines(fields));
+    writeSection(writer, "Others\n", otherLines(fields));
+    if (r.dwNotesLength != 0) {
+        writer.setTextColor(PreviewHeadingColour());
+        writer.append(QStringLiteral("Description :\n"));
+        writer.setTextColor(PreviewTextColour());
+        writer.append(QString());
+        writer.append(notesText(r, archive));
+    }
+}
+
 }  // namespace
 
 void QPreviewOfItems::writePreviewItemsForContact(ContactInformation *record)
 {
-    const ContactPreviewFields fields = ReadContactPreviewFields(record->llItemOffset, record->dwItemLength);
     ResetItemPreviewPane();
     QTextBrowser *view = Panes().textPreview;
     if (!view)
         return;
-    writeDisplayName(view, *record);
-    writeSection(view, "Contact Name\n", nameLines(*record, fields));
-    writeSection(view, "Professional Properties\n", professionalLines(fields));
-    Lines mail;
-    addSlots(mail, "Email Address", fields.szEmailAddress);
-    writeSection(view, "Email Addresses\n", mail);
-    writeSection(view, "Telephone Numbers and Fax\n", phoneLines(fields));
-    writeSection(view, "Others\n", otherLines(fields));
-    if (record->dwNotesLength != 0) {
-        view->setTextColor(PreviewHeadingColour());
-        view->append(QStringLiteral("Description :\n"));
-        view->setTextColor(PreviewTextColour());
-        view->append(QString());
-        view->append(notesText(*record));
-    }
+    ContactCopy copy{*record, record->pFirstName ? QByteArray(record->pFirstName) : QByteArray(),
+                     record->pLastName ? QByteArray(record->pLastName) : QByteArray()};
+    copy.record.pNext = nullptr;
+    copy.record.pFirstName = copy.record.pLastName = nullptr;
+    const std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    auto write = [copy, archive](PreviewWriter &writer, const std::atomic<bool> &) {
+        writeContact(writer, copy, *archive);
+    };
+    ShowPreviewWritten(view, write,
+                       ArchiveReadSize(record->llItemOffset, record->dwItemLength)
+                           + ArchiveReadSize(record->dwNotesOffset, record->dwNotesLength));
     FinishItemPreview();
 }

@@ -25,12 +25,19 @@ QString nameIn(const QByteArray &bytes, const char *startTag)
 QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound, qint64 longOffset,
                         qint64 longLength)
 {
+    return ItemElementName([](qint64 at, qint64 size, qint64 bound) { return ReadArchiveBytes(at, size, bound); },
+                           offset, length, startTag, readBound, longOffset, longLength);
+}
+
+QString ItemElementName(const ArchiveRead &read, qint64 offset, qint64 length, const char *startTag, qint64 readBound,
+                        qint64 longOffset, qint64 longLength)
+{
     if (length <= 0 || readBound <= 0)
         return QString();
-    QString name = nameIn(ReadArchiveBytes(offset, qMin(length, readBound), readBound), startTag);
+    QString name = nameIn(read(offset, qMin(length, readBound), readBound), startTag);
     const qint64 afterLong = longOffset + longLength;
     if (name.isEmpty() && longLength > 0 && longOffset > offset && afterLong < offset + length)
-        name = nameIn(ReadArchiveBytes(afterLong, qMin(offset + length - afterLong, readBound), readBound), startTag);
+        name = nameIn(read(afterLong, qMin(offset + length - afterLong, readBound), readBound), startTag);
     return name;
 }
 

@@ -3,8 +3,11 @@
 // only up to 255 characters; a longer one is read again from the item's element. Archive times
 // are UTC instants read with the save's date core, so an unreadable date shows nothing.
 
+#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 // Bytes of an item read to find a name the scan did not keep: for a list row, which the
 // window's thread fills for a whole folder, and for the preview of one item.
@@ -19,6 +22,11 @@ constexpr int kListNameChars = 1024;
 // longOffset before the name, the readBound bytes after that text are searched too.
 QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound, qint64 longOffset = 0,
                         qint64 longLength = 0);
+// Reads bytes [offset, offset + length) of an archive, clamped to it and to maxLength.
+using ArchiveRead = std::function<QByteArray(qint64 offset, qint64 length, qint64 maxLength)>;
+// The same, read through read (the archive of a preview job, on its thread).
+QString ItemElementName(const ArchiveRead &read, qint64 offset, qint64 length, const char *startTag, qint64 readBound,
+                        qint64 longOffset = 0, qint64 longLength = 0);
 
 // An archive time as the machine's local "2010,May,06, 15:50:30" (English months, seconds
 // kept); empty for a text that names no real date.

@@ -108,6 +108,7 @@ void mailpreview::showBody(const ReadBody &read, const MailMessageFields &f,
     CancelPreviewBody();
     if (!read.present) {
         htmlView->clear();
+        htmlView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
         htmlView->show();
         return;
     }

@@ -377,4 +377,7 @@ void ClearItemPreview()
     }
     for (QTextBrowser *view : {p.mailHeaderText, p.textPreview, p.htmlPreview})
         view->clear();
+    // An empty pane has nothing to scroll.
+    for (QTextBrowser *view : {p.textPreview, p.htmlPreview})
+        view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
 }

@@ -1,6 +1,8 @@
 #include "browse/PreviewBody.h"
 
+#include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/mail/MessageFiles.h"
 
@@ -21,6 +23,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -187,14 +190,16 @@ std::unique_ptr<SafePreviewDocument> newDocument(const PreviewLook &look)
 }
 
 // Lays the whole document out at the width the view will give it: its whole width, or less its
-// scroll bar when it is taller than the view.
-void layOut(QTextDocument *document, const PreviewLook &look)
+// scroll bar when it is taller than the view. Returns whether the scroll bar took its room.
+bool layOut(QTextDocument *document, const PreviewLook &look)
 {
     document->setTextWidth(qMax(look.width, 100));
     if (document->documentLayout()->documentSize().height() > look.height && look.width - look.barWidth >= 100) {
         document->setTextWidth(look.width - look.barWidth);
         document->documentLayout()->documentSize();
+        return true;
     }
+    return false;
 }
 
 // The document the view shows: the same content as laid, shown through it, so that the window's
@@ -250,7 +255,31 @@ struct PreparedBody {
     std::unique_ptr<SafePreviewDocument> document;
     QString shown;
     bool html = false;
+    // The character format the view writes in next, when the document was written as the view
+    // writes (PreviewWriter).
+    std::optional<QTextCharFormat> format;
+    // Laid out for the width left beside the vertical scroll bar.
+    bool besideBar = false;
 };
+
+// An item's preview written as the view writes (PreviewWriter), starting in the view's character
+// format, and laid out.
+PreparedBody prepareWritten(const PreviewWrite &write, const QTextCharFormat &format, const PreviewLook &look,
+                            const std::atomic<bool> &stop)
+{
+    auto laid = newDocument(look);
+    QTextCursor cursor(laid.get());
+    cursor.setCharFormat(format);
+    PreviewWriter writer(cursor);
+    write(writer, stop);
+    if (stop)
+        return PreparedBody();
+    PreparedBody prepared;
+    prepared.format = writer.cursor().charFormat();
+    prepared.besideBar = layOut(laid.get(), look);
+    prepared.document = shownDocument(std::move(laid), look);
+    return prepared;
+}
 
 PreparedBody prepareText(const QString &text, const PreviewLook &look)
 {
@@ -258,7 +287,7 @@ PreparedBody prepareText(const QString &text, const PreviewLook &look)
     prepared.shown = withShortLines(text);
     auto laid = newDocument(look);
     laid->setPlainText(prepared.shown);
-    layOut(laid.get(), look);
+    prepared.besideBar = layOut(laid.get(), look);
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
 }
@@ -309,7 +338,7 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
         return PreparedBody();
     if (frameWork(laid->rootFrame(), 0) > kMaxLayoutWork)
         return prepareText(laid->toPlainText().remove(QChar::ObjectReplacementCharacter), look);
-    layOut(laid.get(), look);
+    prepared.besideBar = layOut(laid.get(), look);
     prepared.html = true;
     prepared.document = shownDocument(std::move(laid), look);
     return prepared;
@@ -334,16 +363,46 @@ private:
 
 // Has view tell that the pending body is being prepared, once it has taken a while; the notice
 // goes when the body is shown or dropped.
-void tellPreparing(QTextBrowser *view)
+void tellPreparing(QTextBrowser *view, const QString &notice)
 {
     const std::shared_ptr<PendingBody> pending = gPending;
     if (!pending)
         return;
     pending->view = view;
-    QTimer::singleShot(kPreparingNoticeMs, view, [view, pending] {
+    QTimer::singleShot(kPreparingNoticeMs, view, [view, pending, notice] {
         if (gPending == pending)
-            view->setPlaceholderText(QCoreApplication::translate("PreviewBody", "Preparing the message\u2026"));
+            view->setPlaceholderText(notice);
     });
+}
+
+QString messageNotice()
+{
+    return QCoreApplication::translate("PreviewBody", "Preparing the message\u2026");
+}
+
+// Gives view the prepared document; the window's thread only sets it.
+void handOver(QTextBrowser *target, QTextDocument *document, const PreparedBody &prepared)
+{
+    const bool html = prepared.html;
+    const std::optional<QTextCharFormat> &format = prepared.format;
+    // Tells tests and benches which it came to.
+    target->setProperty(kPreviewShownAs, html ? "markup" : "text");
+    // A document laid out beside the vertical bar keeps the bar, scrolling or not: without it the
+    // view would lay it out wider, a picture fitted to the pane would grow taller than the pane,
+    // the bar come back and the picture stand a few pixels past the narrower pane.
+    target->setVerticalScrollBarPolicy(prepared.besideBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAsNeeded);
+    QTextDocument *earlier = target->document();
+    document->setParent(target);
+    target->setDocument(document);
+    // What the view writes in next, as had the document been written in the view.
+    if (format)
+        target->setCurrentCharFormat(*format);
+    // The view lays out and repaints on its own only for a layout of the toolkit's; one laid out
+    // already announces nothing, and the pane would keep its earlier pixels.
+    target->viewport()->update();
+    // The view's earlier document was its child: nothing else would free it.
+    if (earlier && earlier != document && earlier->parent() == target)
+        earlier->deleteLater();
 }
 
 void endPreparing(const std::shared_ptr<PendingBody> &pending)
@@ -353,43 +412,35 @@ void endPreparing(const std::shared_ptr<PendingBody> &pending)
 }
 
 // Prepares a body on a worker and gives the view the finished document: the window's thread
-// only sets it. A later call, or a cancel, drops what an earlier one still prepares.
+// only sets it. A later call, or a cancel, drops what an earlier one still prepares, and so does
+// another fill of the item list.
 template <typename Prepare>
-void showPrepared(QTextBrowser *view, Prepare prepare)
+void showPrepared(QTextBrowser *view, Prepare prepare, const QString &notice = messageNotice())
 {
     CancelPreviewBody();
     UseSafePreviewDocument(view);
     view->clear();
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->setProperty(kPreviewShownAs, QVariant());
     const PreviewLook look = lookOf(view);
     QThread *windowThread = view->thread();
     QPointer<QTextBrowser> target(view);
+    const quint64 serial = g_itemListFillSerial;
     StartPreviewJob(
-        [prepare, look, windowThread, target](const std::atomic<bool> &stop) -> PreviewFinish {
+        [prepare, look, windowThread, target, serial](const std::atomic<bool> &stop) -> PreviewFinish {
             PreparedBody prepared = prepare(look, stop);
             if (stop || !prepared.document)
                 return nullptr;
             prepared.document->moveToThread(windowThread);
-            const bool html = prepared.html;
-            return [handed = std::make_shared<HandedDocument>(prepared.document.release()), html, target] {
-                if (!target)
-                    return;
-                // Tells tests and benches which it came to.
-                target->setProperty(kPreviewShownAs, html ? "markup" : "text");
-                QTextDocument *document = handed->take();
-                QTextDocument *earlier = target->document();
-                document->setParent(target);
-                target->setDocument(document);
-                // The view lays out and repaints on its own only for a layout of the toolkit's; one
-                // laid out already announces nothing, and the pane would keep its earlier pixels.
-                target->viewport()->update();
-                // The view's earlier document was its child: nothing else would free it.
-                if (earlier && earlier != document && earlier->parent() == target)
-                    earlier->deleteLater();
+            prepared.shown.clear();
+            auto handed = std::make_shared<HandedDocument>(prepared.document.release());
+            return [handed, prepared = std::make_shared<PreparedBody>(std::move(prepared)), target, serial] {
+                if (target && serial == g_itemListFillSerial)
+                    handOver(target, handed->take(), *prepared);
             };
         },
         true);
-    tellPreparing(view);
+    tellPreparing(view, notice);
 }
 
 }  // namespace
@@ -453,6 +504,28 @@ void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictur
 void ShowPreviewText(QTextBrowser *view, const QString &text)
 {
     showPrepared(view, [text](const PreviewLook &look, const std::atomic<bool> &) { return prepareText(text, look); });
+}
+
+void ShowPreviewWritten(QTextBrowser *view, PreviewWrite write, qint64 reads)
+{
+    if (reads > kInPlacePreviewReads) {
+        const QTextCharFormat format = view->currentCharFormat();
+        showPrepared(
+            view,
+            [write = std::move(write), format](const PreviewLook &look, const std::atomic<bool> &stop) {
+                return prepareWritten(write, format, look, stop);
+            },
+            QCoreApplication::translate("PreviewBody", "Preparing the item\u2026"));
+        return;
+    }
+    CancelPreviewBody();
+    UseSafePreviewDocument(view);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    view->setProperty(kPreviewShownAs, QVariant());
+    const std::atomic<bool> going{false};
+    PreviewWriter writer(view->textCursor());
+    write(writer, going);
+    view->setCurrentCharFormat(writer.cursor().charFormat());
 }
 
 void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)> work, bool handsOverLayout)

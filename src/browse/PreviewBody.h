@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class PreviewWriter;
 class QTextBrowser;
 
 // Shows the markup body in view once it is ready; until then the view is empty. The document is
@@ -21,6 +22,17 @@ void ShowPreviewBody(QTextBrowser *view, const QString &body, const InlinePictur
                      std::shared_ptr<const PreviewArchive> archive = nullptr);
 // Shows text in view the same way: made ready on a worker, whatever its length.
 void ShowPreviewText(QTextBrowser *view, const QString &text);
+// An item's preview (a note, task, event or contact): what it reads from the archive, decodes and
+// writes into the document. Runs on any thread; stop asks it to end early.
+using PreviewWrite = std::function<void(PreviewWriter &writer, const std::atomic<bool> &stop)>;
+// Up to this many bytes read from the archive, an item's preview is written on the window's
+// thread at once: the pane is filled within the click, at a cost no item can raise.
+constexpr qint64 kInPlacePreviewReads = 128 * 1024;
+// Shows in view (emptied, in its look) what write writes, as the view's own calls would have
+// written it. An item that reads more than kInPlacePreviewReads bytes is read, written and laid
+// out on the preview's worker, as a body is: a later job, a cancel or another fill of the item
+// list drops it, and the pane tells when it takes a while.
+void ShowPreviewWritten(QTextBrowser *view, PreviewWrite write, qint64 reads);
 // The view's property that tells what a shown body came to: "markup" or "text".
 constexpr char kPreviewShownAs[] = "previewShownAs";
 // Drops whatever the preview still prepares (a body or a mail being read).

@@ -7,8 +7,12 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemTexts.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewBody.h"
 #include "browse/PreviewDispatch.h"
+#include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
+#include "platform/WorkerGlobals.h"
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
@@ -29,25 +33,12 @@ QTextBrowser *textPreview()
     return Panes().textPreview;
 }
 
-// A labelled value as written: append() would take a value that looks like markup for markup.
-void appendPlain(QTextBrowser *view, const QString &text)
-{
-    QTextCursor cursor(view->document());
-    cursor.movePosition(QTextCursor::End);
-    if (!view->document()->isEmpty())
-        cursor.insertBlock();
-    // In the colour the view writes in now, as append() would.
-    cursor.insertText(text, view->currentCharFormat());
-}
-
 // A long text (task or note) as one paragraph of its own, after its heading.
-void appendLongText(const QString &heading, qint64 length, qint64 offset)
+void appendLongText(PreviewWriter &writer, const QString &heading, const QString &text)
 {
-    AppendPreviewLine(heading, QString());
-    if (QTextBrowser *view = textPreview()) {
-        view->setTextColor(PreviewTextColour());
-        AppendPreviewLongText(view, ReadLongText(length, offset));
-    }
+    writer.appendLine(heading, QString());
+    writer.setTextColor(PreviewTextColour());
+    writer.appendLongText(text);
 }
 
 QString priorityWord(char priority)
@@ -96,21 +87,27 @@ void FinishItemPreview()
         Panes().folderTree->setFocus(Qt::OtherFocusReason);
 }
 
-void AppendPreviewLongText(QTextBrowser *view, const QString &text)
-{
-    if (IsPreviewHtmlBody(text))
-        view->append(text);
-    else
-        appendPlain(view, text);
-}
-
 void AppendPreviewLine(const QString &label, const QString &value)
 {
     QTextBrowser *view = textPreview();
     if (!view)
         return;
-    view->setTextColor(PreviewTextColour());
-    appendPlain(view, label + value + QLatin1Char('\n'));
+    PreviewWriter writer(view->textCursor());
+    writer.appendLine(label, value);
+    view->setCurrentCharFormat(writer.cursor().charFormat());
+}
+
+qint64 ArchiveReadSize(qint64 offset, qint64 length)
+{
+    if (offset < 0 || offset >= lSize || length <= 0)
+        return 0;
+    return qMin(qMin(length, lSize - offset), kMaxArchiveTextRead);
+}
+
+ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive)
+{
+    return
+        [archive](qint64 offset, qint64 length, qint64 maxLength) { return archive->read(offset, length, maxLength); };
 }
 
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)
@@ -178,56 +175,89 @@ void QPreviewOfItems::OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol
 
 void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
 {
-    // Dates come from the task's element; a later task part replaces an earlier value.
-    // Dates and the note kept as text only, which the scan does not record.
-    QByteArray dates[2];
-    QString notePlain;
-    static const ElementTagTable table{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime", "<OPFTaskCopyNotePlain"};
-    const QByteArray item = ReadItemXml(record->llItemOffset, record->dwItemLength);
-    ExtractItemElements(viewOf(item), "</task>", table, [&dates, &notePlain](int row, std::string_view raw) {
-        if (row == 2) {
-            notePlain = PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Four);
-            return;
-        }
-        const QString value = DecodeElementText(raw);
-        if (!value.isEmpty())
-            dates[row] = LocalTimeText(value).toUtf8();
-    });
-
     ResetItemPreviewPane();
-    // The scan keeps no name over 255 characters: the element holds it whole.
-    const QString name = record->pName
-        ? QString::fromUtf8(record->pName)
-        : ItemElementName(record->llItemOffset, record->dwItemLength, "<OPFTaskCopyName", kPreviewNameReadBound);
-    if (!name.isEmpty())
-        AppendPreviewLine(QStringLiteral("Task : "), name);
-    if (!dates[0].isEmpty())
-        AppendPreviewLine(QStringLiteral("Start Date : "), QString::fromUtf8(dates[0]));
-    if (!dates[1].isEmpty())
-        AppendPreviewLine(QStringLiteral("Due Date : "), QString::fromUtf8(dates[1]));
-    // Only the scanner's three codes have a word; any other value shows no line.
-    const QString priority = priorityWord(record->cPriority);
-    if (!priority.isEmpty())
-        AppendPreviewLine(QStringLiteral("Priority : "), priority);
-    if (record->dwNoteLength != 0) {
-        appendLongText(QStringLiteral("Description: "), record->dwNoteLength, record->dwNoteOffset);
-    } else if (!notePlain.trimmed().isEmpty()) {
-        AppendPreviewLine(QStringLiteral("Description: "), QString());
-        textPreview()->setTextColor(PreviewTextColour());
-        appendPlain(textPreview(), notePlain);
-    }
+    QTextBrowser *view = textPreview();
+    if (!view)
+        return;
+    // The job keeps what it needs of the record: the record list may be freed while it runs.
+    TasksInformation task = *record;
+    task.pNext = nullptr;
+    task.pName = nullptr;
+    const bool named = record->pName != nullptr;
+    const QByteArray name = named ? QByteArray(record->pName) : QByteArray();
+    const qint64 itemReads = ArchiveReadSize(task.llItemOffset, task.dwItemLength);
+    const std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    auto write = [task, named, name, archive](PreviewWriter &writer, const std::atomic<bool> &stop) {
+        // Dates come from the task's element; a later task part replaces an earlier value.
+        // Dates and the note kept as text only, which the scan does not record.
+        QByteArray dates[2];
+        QString notePlain;
+        static const ElementTagTable table{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime",
+                                           "<OPFTaskCopyNotePlain"};
+        const QByteArray item = archive->read(task.llItemOffset, task.dwItemLength, kMaxArchiveTextRead);
+        ExtractItemElements(viewOf(item), "</task>", table, [&dates, &notePlain](int row, std::string_view raw) {
+            if (row == 2) {
+                notePlain = PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Four);
+                return;
+            }
+            const QString value = DecodeElementText(raw);
+            if (!value.isEmpty())
+                dates[row] = LocalTimeText(value).toUtf8();
+        });
+        if (stop)
+            return;
+        // The scan keeps no name over 255 characters: the element holds it whole.
+        const QString title = named ? QString::fromUtf8(name)
+                                    : ItemElementName(ReaderOf(archive), task.llItemOffset, task.dwItemLength,
+                                                      "<OPFTaskCopyName", kPreviewNameReadBound);
+        if (!title.isEmpty())
+            writer.appendLine(QStringLiteral("Task : "), title);
+        if (!dates[0].isEmpty())
+            writer.appendLine(QStringLiteral("Start Date : "), QString::fromUtf8(dates[0]));
+        if (!dates[1].isEmpty())
+            writer.appendLine(QStringLiteral("Due Date : "), QString::fromUtf8(dates[1]));
+        // Only the scanner's three codes have a word; any other value shows no line.
+        const QString priority = priorityWord(task.cPriority);
+        if (!priority.isEmpty())
+            writer.appendLine(QStringLiteral("Priority : "), priority);
+        if (task.dwNoteLength != 0) {
+            const QByteArray note = archive->read(task.dwNoteOffset, task.dwNoteLength, kMaxArchiveTextRead);
+            appendLongText(writer, QStringLiteral("Description: "), PreviewLongText(note, EntityForm::Four));
+        } else if (!notePlain.trimmed().isEmpty()) {
+            writer.appendLine(QStringLiteral("Description: "), QString());
+            writer.setTextColor(PreviewTextColour());
+            writer.appendPlain(notePlain);
+        }
+    };
+    ShowPreviewWritten(view, write,
+                       itemReads * (named ? 1 : 2) + ArchiveReadSize(task.dwNoteOffset, task.dwNoteLength));
     FinishItemPreview();
 }
 
 void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
 {
     ResetItemPreviewPane();
-    const QString title = record->pTitle
-        ? QString::fromUtf8(record->pTitle)
-        : ItemElementName(record->llItemOffset, record->dwItemLength, "<OPFNoteCopyTitle", kPreviewNameReadBound);
-    if (!title.isEmpty())
-        AppendPreviewLine(QStringLiteral("Summary : "), title);
-    if (record->dwTextLength != 0)
-        appendLongText(QStringLiteral("Description : "), record->dwTextLength, record->dwTextOffset);
+    QTextBrowser *view = textPreview();
+    if (!view)
+        return;
+    NotesInformation note = *record;
+    note.pNext = nullptr;
+    note.pTitle = nullptr;
+    const bool titled = record->pTitle != nullptr;
+    const QByteArray title = titled ? QByteArray(record->pTitle) : QByteArray();
+    const std::shared_ptr<const PreviewArchive> archive = PreviewArchive::OfOpenArchive();
+    auto write = [note, titled, title, archive](PreviewWriter &writer, const std::atomic<bool> &) {
+        const QString summary = titled ? QString::fromUtf8(title)
+                                       : ItemElementName(ReaderOf(archive), note.llItemOffset, note.dwItemLength,
+                                                         "<OPFNoteCopyTitle", kPreviewNameReadBound);
+        if (!summary.isEmpty())
+            writer.appendLine(QStringLiteral("Summary : "), summary);
+        if (note.dwTextLength != 0) {
+            const QByteArray text = archive->read(note.dwTextOffset, note.dwTextLength, kMaxArchiveTextRead);
+            appendLongText(writer, QStringLiteral("Description : "), PreviewLongText(text, EntityForm::Four));
+        }
+    };
+    const qint64 titleReads = titled ? 0 : ArchiveReadSize(note.llItemOffset, note.dwItemLength);
+    ShowPreviewWritten(view, write, titleReads + ArchiveReadSize(note.dwTextOffset, note.dwTextLength));
     FinishItemPreview();
 }

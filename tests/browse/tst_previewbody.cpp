@@ -15,6 +15,7 @@
 #include <QTextBlock>
 #include <QtEndian>
 #include <QTextBrowser>
+#include <QScrollBar>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -338,13 +339,27 @@ void PreviewBodyTest::jobReadsTheArchiveItWasGiven()
     lSize = savedSize;
 }
 
+namespace {
+
+QImage picture(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    return image;
+}
+
+}  // namespace
+
 void PreviewBodyTest::largePictureUnderItsText_data()
 {
     QTest::addColumn<int>("side");
+    QTest::addColumn<int>("height");
     QTest::addColumn<QString>("width");
-    QTest::newRow("3,000 px") << 3000 << QString();
-    QTest::newRow("5,000 px, decoded scaled") << 5000 << QString();
-    QTest::newRow("3,000 px shown 300 wide") << 3000 << QStringLiteral(" width=300");
+    QTest::newRow("3,000 px") << 3000 << 3000 << QString();
+    QTest::newRow("5,000 px, decoded scaled") << 5000 << 5000 << QString();
+    QTest::newRow("3,000 px shown 300 wide") << 3000 << 3000 << QStringLiteral(" width=300");
+    // Fitted to the whole pane it is taller than the pane, fitted beside the vertical bar it is not.
+    QTest::newRow("taller than the pane only without the bar") << 3000 << 2040 << QString();
 }
 
 // A picture after a paragraph starts a line of its own under that paragraph's text, and one wider
@@ -352,6 +367,7 @@ void PreviewBodyTest::largePictureUnderItsText_data()
 void PreviewBodyTest::largePictureUnderItsText()
 {
     QFETCH(int, side);
+    QFETCH(int, height);
     QFETCH(QString, width);
     QTextBrowser view;
     view.resize(500, 400);
@@ -359,7 +375,7 @@ void PreviewBodyTest::largePictureUnderItsText()
     QVERIFY(QTest::qWaitForWindowExposed(&view));
     ShowPreviewBody(&view, QStringLiteral("<html><body><p>BEFORE text</p><img%1 src=\"data:image/png;base64,%2\">"
                                           "<p>AFTER text</p></body></html>")
-                               .arg(width, QString::fromLatin1(PngOf(side, Qt::blue).toBase64())));
+                               .arg(width, QString::fromLatin1(PngOf(picture(side, height)).toBase64())));
     QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
     QTextDocument *document = view.document();
     const QTextBlock before = document->findBlock(0);
@@ -371,6 +387,13 @@ void PreviewBodyTest::largePictureUnderItsText()
     QVERIFY(textBox.bottom() <= pictureBox.top());
     QVERIFY2(pictureBox.top() < 100, qPrintable(QString::number(pictureBox.top())));
     QVERIFY(pictureBox.width() <= view.viewport()->width());
+    // A picture fitted to the pane never needs sideways scrolling, also once the vertical bar has
+    // taken its room, and the view settles on one width instead of laying it out again and again.
+    for (int turn = 0; turn < 20; ++turn) {
+        QTest::qWait(10);
+        QCOMPARE(view.horizontalScrollBar()->maximum(), 0);
+        QVERIFY(view.document()->documentLayout()->documentSize().width() <= view.viewport()->width());
+    }
 }
 
 // A handed-over document is drawn with the fonts of the thread that laid it out: the next job,

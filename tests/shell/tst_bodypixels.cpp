@@ -16,6 +16,7 @@
 #include "shell/ShellResources.h"
 
 #include <QScreen>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTreeWidget>
@@ -74,6 +75,24 @@ int bluePixels(const QImage &image)
     return blue;
 }
 
+// A typed text of about size bytes in lines of words, ending in its own last line.
+QString longText(int size, const QString &last)
+{
+    QString text;
+    for (int line = 0; text.size() < size; ++line)
+        text += QStringLiteral("line %1 of a long text with some words in it\n").arg(line);
+    return text + last;
+}
+
+QTreeWidgetItem *rowNamed(QTreeWidget *list, const QString &name)
+{
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        if (list->topLevelItem(row)->text(ItemColumnText).trimmed() == name)
+            return list->topLevelItem(row);
+    }
+    return nullptr;
+}
+
 QString mailEntry(const QString &folder, int i)
 {
     return QLatin1String(kMessages) + folder + QStringLiteral("/message_%1.xml").arg(i, 5, 10, QLatin1Char('0'));
@@ -88,6 +107,8 @@ private Q_SLOTS:
     void everyClickedMailPaintsItsBody_data();
     void everyClickedMailPaintsItsBody();
     void mailIsReadOffTheWindowThread();
+    void itemIsReadOffTheWindowThread_data();
+    void itemIsReadOffTheWindowThread();
 
 private:
     QTemporaryDir m_dir;
@@ -103,7 +124,9 @@ void BodyPixelsTest::initTestCase()
 void BodyPixelsTest::everyClickedMailPaintsItsBody_data()
 {
     QTest::addColumn<QString>("archive");
-    QTest::newRow("sample") << QStringLiteral(OLM_SAMPLE_ARCHIVE);
+    // Items shown in the text pane with a document laid out on the preview's worker.
+    QTest::addColumn<int>("laidOffThread");
+    QTest::newRow("sample") << QStringLiteral(OLM_SAMPLE_ARCHIVE) << 0;
 
     // Plain short mails, a newsletter of about 100 KB and a picture of 3,000 px between two lines.
     TestArchiveBuilder b;
@@ -129,15 +152,20 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody_data()
             .arg(QString::fromLatin1(PngOf(3000, Qt::blue).toBase64())));
     b.addEntry(mailEntry(QStringLiteral("Inbox"), 13), OlmXml::emails({picture}));
     b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
-               OlmXml::notes({{QStringLiteral("Plain note"), QStringLiteral("plain typed &lt;b&gt; &amp; x\n    indented")}}));
+               OlmXml::notes({{QStringLiteral("Plain note"), QStringLiteral("plain typed &lt;b&gt; &amp; x\n    indented")},
+                              {QStringLiteral("Long note"), longText(300 * 1024, QStringLiteral("the end"))}}));
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               OlmXml::appointments({{QStringLiteral("Long event"), QStringLiteral("Hall"),
+                                      longText(200 * 1024, QStringLiteral("the end")), QString(), QString()}}));
     const QString path = m_dir.filePath(QStringLiteral("clicks.olm"));
     QVERIFY(WriteTestFile(path, b.finish()));
-    QTest::newRow("generated") << path;
+    QTest::newRow("generated") << path << 2;
 }
 
 void BodyPixelsTest::everyClickedMailPaintsItsBody()
 {
     QFETCH(QString, archive);
+    QFETCH(int, laidOffThread);
     QZovuvozivMainWindow w;
     w.resize(1000, 700);
     w.show();
@@ -150,6 +178,7 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
     QTreeWidget *list = w.panes().itemList;
     QTextBrowser *body = w.panes().htmlPreview;
     int clicked = 0;
+    int handedOver = 0;
     for (QTreeWidgetItemIterator it(tree); *it; ++it) {
         QTreeWidgetItem *folder = *it;
         tree->scrollToItem(folder);
@@ -166,6 +195,8 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
                 || (pane->toPlainText().trimmed().isEmpty() && pane->document()->toHtml().indexOf("<img") < 0))
                 continue;  // a mail without a body
             ++clicked;
+            if (pane == w.panes().textPreview && pane->property(kPreviewShownAs).isValid())
+                ++handedOver;
             // Bounded: the pane is drawn at the next paint after the document is handed over, and
             // then shows what its document draws, ink included.
             QTRY_VERIFY2_WITH_TIMEOUT(showsItsDocument(pane),
@@ -173,11 +204,18 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
                                                  + pane->toPlainText().left(80)),
                                       10000);
             // The picture is drawn under its text, not only room left for it.
-            if (pane->toPlainText().startsWith(QLatin1String("BEFORE")))
+            if (pane->toPlainText().startsWith(QLatin1String("BEFORE"))) {
                 QVERIFY(bluePixels(pane->viewport()->grab().toImage()) > 1000);
+                // Fitted to the pane beside its vertical bar: nothing to scroll sideways, at every turn.
+                for (int turn = 0; turn < 20; ++turn) {
+                    QTest::qWait(10);
+                    QCOMPARE(pane->horizontalScrollBar()->maximum(), 0);
+                }
+            }
         }
     }
     QVERIFY(clicked >= 7);
+    QCOMPARE(handedOver, laidOffThread);
 }
 
 // A selected mail is read and parsed on the preview's worker: when the selection returns, the
@@ -211,6 +249,75 @@ void BodyPixelsTest::mailIsReadOffTheWindowThread()
     QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
     QCOMPARE(w.panes().subjectLabel->text(), m.subject);
     QVERIFY(w.panes().htmlPreview->toPlainText().contains(m.body));
+}
+
+void BodyPixelsTest::itemIsReadOffTheWindowThread_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QByteArray>("entry");
+    QTest::addColumn<QByteArray>("xml");
+    const QString text = longText(1024 * 1024, QStringLiteral("the last words"));
+    const QString brief = QStringLiteral("a short text");
+    QTest::newRow("note") << "Notes" << QByteArray("Local/Notes/Notes.xml")
+                          << OlmXml::notes({{QStringLiteral("Long"), text}, {QStringLiteral("Short"), brief}});
+    QTest::newRow("event") << "Calendar" << QByteArray("Local/Calendar/Calendar.xml")
+                           << OlmXml::appointments({{QStringLiteral("Long"), QString(), text, QString(), QString()},
+                                                    {QStringLiteral("Short"), QString(), brief, QString(), QString()}});
+    QTest::newRow("task") << "Tasks" << QByteArray("Local/Tasks/Tasks.xml")
+                          << OlmXml::tasks({{QStringLiteral("Long"), text, "2"}, {QStringLiteral("Short"), brief, "2"}});
+    QTest::newRow("contact") << "Address Book" << QByteArray("Local/Address Book/Contacts.xml")
+                             << OlmXml::contacts({{QStringLiteral("Long"), QString(), QString(), text, QString()},
+                                                  {QStringLiteral("Short"), QString(), QString(), brief, QString()}});
+}
+
+// A note, event, task or contact with a long text is read, written and laid out on the preview's
+// worker: when the selection returns, the pane is still empty; it shows the whole text once the
+// worker is done. An item selected meanwhile is the one shown, never the earlier one.
+void BodyPixelsTest::itemIsReadOffTheWindowThread()
+{
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, entry);
+    QFETCH(QByteArray, xml);
+    TestArchiveBuilder b;
+    b.addEntry(QString::fromUtf8(entry), xml);
+    const QString path = m_dir.filePath(QStringLiteral("long-item.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QZovuvozivMainWindow w;
+    startScanInWindow(w, path);
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
+    QTreeWidgetItem *items = folderNamed(w.panes().folderTree, folder);
+    QVERIFY(items);
+    w.parseDatabase()->ShowindivisualMailItemsInfo(items, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTreeWidget *list = w.panes().itemList;
+    QTextBrowser *pane = w.panes().textPreview;
+    QTreeWidgetItem *longRow = rowNamed(list, QStringLiteral("Long"));
+    QTreeWidgetItem *shortRow = rowNamed(list, QStringLiteral("Short"));
+    QVERIFY(longRow && shortRow);
+
+    list->setCurrentItem(shortRow);
+    QVERIFY(!PreviewBodyPending());
+    QVERIFY(pane->toPlainText().contains(QLatin1String("a short text")));
+    list->setCurrentItem(longRow);
+    QVERIFY(PreviewBodyPending());
+    QVERIFY2(pane->toPlainText().isEmpty(), qPrintable(pane->toPlainText().left(200)));
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QVERIFY(pane->toPlainText().contains(QLatin1String("line 0 of a long text")));
+    QVERIFY(pane->toPlainText().contains(QLatin1String("the last words")));
+    QCOMPARE(pane->textColor(), QColor(68, 68, 68));
+
+    // The long item asked for and left before it is ready: its finish is dropped.
+    list->setCurrentItem(shortRow);
+    list->setCurrentItem(longRow);
+    QVERIFY(PreviewBodyPending());
+    list->setCurrentItem(shortRow);
+    QVERIFY(!PreviewBodyPending());
+    WaitForPreviewWorkers();
+    QCoreApplication::processEvents();
+    QVERIFY(pane->toPlainText().contains(QLatin1String("a short text")));
+    QVERIFY(!pane->toPlainText().contains(QLatin1String("long text")));
 }
 
 QTEST_MAIN(BodyPixelsTest)

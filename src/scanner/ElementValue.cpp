@@ -328,13 +328,17 @@ void ItemElements::walk(std::string_view text, std::string_view itemClose)
         from = at + 1;
         if (from < size && (base[from] == '!' || base[from] == '?')) {
             // Tags inside comments and CDATA are text. The item's close tag still ends the item,
-            // so a comment cut short or running past it hides no later item.
-            size_t end = MarkupEnd(text, at);
-            if (end != std::string_view::npos && toClose) {
+            // so a comment cut short or running past it hides no later item; its end is only
+            // looked for up to that close tag, or every item holding an unclosed one would search
+            // the rest of the text.
+            std::string_view scope = text;
+            if (toClose) {
                 if (nextClose == 0 || nextClose < at)
                     nextClose = FindBytes(text, itemClose, at);
-                end = qMin(end, nextClose);
+                if (nextClose != std::string_view::npos)
+                    scope = text.substr(0, nextClose);
             }
+            const size_t end = MarkupEnd(scope, at);
             if (end != std::string_view::npos)
                 from = end;
             continue;

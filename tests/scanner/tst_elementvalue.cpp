@@ -20,6 +20,7 @@ private Q_SLOTS:
     void startTagsOutsideMarkup_data();
     void startTagsOutsideMarkup();
     void splitItemsCountsForward();
+    void unclosedMarkupEndsWithItsItem();
     void longTextClampsAndWidens();
     void shortTextBounds();
     void recordUuid();
@@ -199,6 +200,27 @@ void ElementValueTest::splitItemsCountsForward()
     QCOMPARE(pieces[1].start, pieces[0].start + pieces[0].length);
     QCOMPARE(text.mid(int(pieces[1].start - 1000), int(pieces[1].length)), QByteArray("<i>\xc3\xa9</i>"));
     QCOMPARE(SplitItems("<r></r>", "</i>", 0, [](const ItemPiece &) { return true; }), qint64(0));
+}
+
+void ElementValueTest::unclosedMarkupEndsWithItsItem()
+{
+    // Each item opens a comment or instruction it never closes: it hides the rest of its own item
+    // only, so every later item's element is still found (and each item's search for the markup's
+    // end stops at its close tag, which keeps many such items linear).
+    QByteArray text;
+    const int items = 2000;
+    for (int i = 0; i < items; ++i)
+        text += "<i><N>v" + QByteArray::number(i) + "</N>" + (i % 2 ? "<?x" : "<!-- <N>ghost</N>") + "</i>";
+    const std::string_view view(text.constData(), size_t(text.size()));
+    QStringList values;
+    SplitItemElements(view, "</i>", {"<N"}, [&](const ItemElements &item, size_t) {
+        values << ElementText(ElementBytes(item.item(), item.value("<N")));
+        return true;
+    });
+    QCOMPARE(values.size(), items);
+    QCOMPARE(values.first(), QStringLiteral("v0"));
+    QCOMPARE(values.last(), QStringLiteral("v%1").arg(items - 1));
+    QVERIFY(!values.contains(QStringLiteral("ghost")));
 }
 
 void ElementValueTest::longTextClampsAndWidens()

@@ -110,6 +110,13 @@ if which == 'pacific':
             ('Early Wednesday task', [wall(w.year, w.month, w.day, 1) for w in wednesdays], {}),
             ('First of the month task', [wall(2019 + (m - 1) // 12, (m - 1) % 12 + 1, 1, 9) for m in range(2, 14)],
              {})], kind='VTODO')
+    # Due on a date alone: the repeat's end is the user's day, so it ends on that day.
+    expect([('Due daily to the 20th', [datetime.date(2019, 1, d) for d in range(15, 21)], {}),
+            ('Due daily to its day', [datetime.date(2019, 1, 15)], {}),
+            ('Due daily to the 14th', [datetime.date(2019, 1, 15)], {})], kind='VTODO')
+    cal, early = component('Due daily to the 14th')
+    if early is not None and early.get('RRULE') is not None:
+        problem('Due daily to the 14th: rule %r' % early.get('RRULE'))
     got = occurrences('New Year')
     if got != [datetime.date(2019, 1, 1)]:
         problem('New Year: days %r' % got)

@@ -138,9 +138,7 @@ void CalendarRulesTest::repeatRule()
     QFETCH(QString, recurrence);
     QFETCH(int, kind);
     QFETCH(QByteArray, rule);
-    const RepeatRule r = RepeatRuleOf(recurrence, [](qint64 s) {
-        return QDateTime::fromSecsSinceEpoch(s, Qt::UTC).toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-    });
+    const RepeatRule r = RepeatRuleOf(recurrence, ArchiveDateUtc);
     QCOMPARE(int(r.kind), kind);
     if (kind == RepeatRule::Unsupported)
         QVERIFY2(r.reason.contains(QString::fromLatin1(rule)), qPrintable(r.reason));
@@ -192,14 +190,7 @@ void CalendarRulesTest::weekdayOfMonthAndEnds()
     QFETCH(QString, recurrence);
     QFETCH(QByteArray, start);
     QFETCH(QByteArray, rule);
-    const RepeatRule r = RepeatRuleOf(
-        recurrence,
-        [](qint64 s) {
-            return QDateTime::fromSecsSinceEpoch(s, Qt::UTC)
-                .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'"))
-                .toLatin1();
-        },
-        start);
+    const RepeatRule r = RepeatRuleOf(recurrence, ArchiveDateUtc, start);
     QCOMPARE(r.rrule, rule);
     QCOMPARE(r.kind, rule.isEmpty() ? RepeatRule::Unsupported : RepeatRule::Rule);
 }
@@ -534,7 +525,7 @@ void CalendarRulesTest::repeatOnTheItemsOwnDay()
     QFETCH(QString, recurrence);
     QFETCH(QByteArray, start);
     QFETCH(QByteArray, rule);
-    const RepeatRule r = ZonelessRepeatRule(recurrence, [](qint64) { return QByteArray(); }, start);
+    const RepeatRule r = ZonelessRepeatRule(recurrence, [](const QString &) { return QByteArray(); }, start);
     QCOMPARE(r.kind, rule.isEmpty() ? RepeatRule::Unsupported : RepeatRule::Rule);
     QCOMPARE(r.rrule, rule);
 }

@@ -96,6 +96,8 @@ private Q_SLOTS:
     void taskStamp();
     void taskRepeats_data();
     void taskRepeats();
+    void dateOnlyRepeatEnds_data();
+    void dateOnlyRepeatEnds();
     void reminderFields_data();
     void reminderFields();
     void reminderScript();
@@ -359,14 +361,6 @@ void PimWritersTest::taskRepeats_data()
         << task("2019-01-15T19:00:00", daily, until("2019-01-10T19:00:00")) << QByteArray(kAucklandZone)
         << QByteArrayList{"DTSTART:20190115T190000Z"} << QByteArray("RRULE")
         << "its repeat ends (2019-01-10T19:00:00) before its first occurrence";
-    QTest::newRow("a date alone whose repeat ends the day before: the first, named")
-        << task("2010-05-03", daily, until("2010-05-02T00:00:00")) << QByteArray(kAucklandZone)
-        << QByteArrayList{"DTSTART;VALUE=DATE:20100503", "DUE;VALUE=DATE:20100503"} << QByteArray("RRULE")
-        << "written as a single item, its repeat ends (2010-05-02T00:00:00) before its first occurrence";
-    QTest::newRow("a date alone whose repeat ends that day keeps its rule")
-        << task("2010-05-03", daily, until("2010-05-03T10:00:00")) << QByteArray(kAucklandZone)
-        << QByteArrayList{"DTSTART;VALUE=DATE:20100503", "RRULE:FREQ=DAILY;INTERVAL=1;UNTIL=20100503"}
-        << QByteArray("VTIMEZONE") << QString();
 }
 
 void PimWritersTest::taskRepeats()
@@ -385,6 +379,74 @@ void PimWritersTest::taskRepeats()
         QVERIFY2(file.contains("\r\n" + line + "\r\n"), file.constData());
     QVERIFY2(!file.contains(absent), file.constData());
     QVERIFY2(lost.isEmpty() ? unwritten.isEmpty() : unwritten.contains(lost), qPrintable(unwritten));
+}
+
+// A task due on a date alone whose daily repeat ends at a stored midnight: the end's day is read
+// as every date-only value is (in the archive's zone, else by the fallback), UNTIL is that date,
+// and a repeat ending before the due date is its first occurrence alone, named.
+void PimWritersTest::dateOnlyRepeatEnds_data()
+{
+    QTest::addColumn<QByteArray>("machine");
+    QTest::addColumn<QByteArray>("zone");   // the archive's zone data; empty: none shown
+    QTest::addColumn<QString>("end");       // the stored end of the repeat
+    QTest::addColumn<QByteArray>("until");  // empty: written without its rule, named
+    const QList<QList<QByteArray>> rows = {
+        {kAucklandZone, "2019-01-19T11:00:00", "20190120"},    // Auckland's summer midnight of the 20th
+        {kAucklandZone, "2019-01-14T11:00:00", "20190115"},    // the due date's own midnight
+        {kAucklandZone, "2019-01-13T11:00:00", ""},            // the day before
+        {kKiritimatiZone, "2019-01-14T10:00:00", "20190115"},  // UTC+14
+        {kTongaZone, "2019-01-19T11:00:00", "20190120"},
+        {kPagoPagoZone, "2019-01-20T11:00:00", "20190120"},    // UTC-11
+        {kPagoPagoZone, "2019-01-14T11:00:00", ""},
+        {kPagoPagoZone, "2019-01-20", "20190120"},             // a date alone is its day
+        {"", "2019-01-14T11:00:00", "20190115"},               // no zone shown: the +13 hour rule
+        {"", "2019-01-13T11:00:00", ""},
+    };
+    for (const char *machine : {"UTC", "America/Denver", "Europe/Berlin", "Australia/Lord_Howe", "Pacific/Auckland",
+                                "Pacific/Kiritimati"}) {
+        for (const auto &row : rows)
+            QTest::newRow(qPrintable(QStringLiteral("%1 of %2 on %3")
+                                         .arg(QString::fromLatin1(row.at(1)),
+                                              row.at(0).isEmpty() ? QStringLiteral("no zone")
+                                                                  : ZoneRules(QString::fromLatin1(row.at(0))).tzid(),
+                                              QLatin1String(machine))))
+                << QByteArray(machine) << row.at(0) << QString::fromLatin1(row.at(1)) << row.at(2);
+    }
+}
+
+void PimWritersTest::dateOnlyRepeatEnds()
+{
+    QFETCH(QByteArray, machine);
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, end);
+    QFETCH(QByteArray, until);
+    qputenv("TZ", machine);
+    tzset();
+    const QByteArray element =
+        TaskXml({{"OPFTaskCopyDueDateTime", "2019-01-15"},
+                 {"OPFTaskCopyRecurrence",
+                  "<OPFRecurrenceCopyEndDate>" + end + "</OPFRecurrenceCopyEndDate><OPFRecurrenceHasEndDate>1"
+                      "</OPFRecurrenceHasEndDate><OPFRecurrencePattern><OPFRecurrencePatternInterval>1"
+                      "</OPFRecurrencePatternInterval><OPFRecurrencePatternType>OPFRecurrencePatternDaily"
+                      "</OPFRecurrencePatternType></OPFRecurrencePattern>"}});
+    const ZoneRules archiveZone{QString::fromLatin1(zone)};
+    QString unwritten;
+    const QByteArray file = TaskCalendarFile(TaskRecord("x", char(0), 0), QStringLiteral("U"),
+                                             TaskDatesOf(View(element)), QByteArray(), QByteArray(), &unwritten,
+                                             zone.isEmpty() ? nullptr : &archiveZone);
+    qputenv("TZ", "XXX-2");
+    tzset();
+    // A rule counts from the due date; a single to-do is due that day.
+    QVERIFY2(file.contains(until.isEmpty() ? "\r\nDUE;VALUE=DATE:20190115\r\n"
+                                           : "\r\nDTSTART;VALUE=DATE:20190115\r\nDUE;VALUE=DATE:20190115\r\n"),
+             file.constData());
+    if (until.isEmpty()) {
+        QVERIFY2(!file.contains("RRULE"), file.constData());
+        QCOMPARE(unwritten, "written as a single item, its repeat ends (" + end + ") before its first occurrence");
+    } else {
+        QVERIFY2(file.contains("\r\nRRULE:FREQ=DAILY;INTERVAL=1;UNTIL=" + until + "\r\n"), file.constData());
+        QCOMPARE(unwritten, QString());
+    }
 }
 
 void PimWritersTest::reminderFields_data()
@@ -759,6 +821,8 @@ void PimWritersTest::dateOnlyDays_data()
         {kTongaZone, "2000-01-14T10:00:00", "2000-01-15"}, {kTongaZone, "2019-01-14T11:00:00", "2019-01-15"},
         // Midnights three hours west of the zone's rules are still their own day.
         {kTongaZone, "2019-01-14T14:00:00", "2019-01-15"},
+        // A date stored alone is that day, west of UTC too.
+        {kPagoPagoZone, "2019-01-15", "2019-01-15"}, {kAucklandZone, "2019-01-15", "2019-01-15"},
     };
     for (const char *zone : {"UTC", "Pacific/Honolulu", "Asia/Tokyo", "Pacific/Kiritimati", "Pacific/Pago_Pago"}) {
         for (const auto &c : cases)

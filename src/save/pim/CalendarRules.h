@@ -76,11 +76,14 @@ struct RepeatRule {
     QString reason;    // why the pattern cannot be written, for Unsupported
 };
 
+// The UNTIL value of the archive's end date text (a real date) in the form DTSTART has; empty
+// when it cannot.
+using UntilValue = std::function<QByteArray(const QString &endText)>;
+
 // recurrence: the text of the item's OPF...CopyRecurrence element. until gives the UNTIL value
-// of the archive's end time in the form DTSTART has (empty when it cannot). startValue: the
-// item's DTSTART value ("YYYYMMDD..."), whose day gives a weekday-of-the-month pattern the
-// weekday, week or month it leaves out.
-RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
+// of its end date. startValue: the item's DTSTART value ("YYYYMMDD..."), whose day gives a
+// weekday-of-the-month pattern the weekday, week or month it leaves out.
+RepeatRule RepeatRuleOf(const QString &recurrence, const UntilValue &until,
                         const QByteArray &startValue = QByteArray());
 
 // Whether the repeat ends by its end date (not by a count, not endless) before the start's
@@ -88,8 +91,8 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
 bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *endText);
 // The same for a start that is a date alone ("YYYYMMDD"): the day until gives the end (the UNTIL
 // value the rule would carry) is before it.
-bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay,
-                         const std::function<QByteArray(qint64)> &until, QString *endText);
+bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay, const UntilValue &until,
+                         QString *endText);
 
 // The rule kept when the first occurrence it gives is the item's own start (its DTSTART value,
 // "YYYYMMDD..."): a day the pattern names that the start is not on would move every occurrence
@@ -100,8 +103,7 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
 // archive gives no zone for it: fitted to the start's UTC day, or where the pattern names the
 // start's day in the item's own zone instead (the day after or the day before), the same rule
 // with its days moved to the UTC days. A date alone is its own day.
-RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
-                              const QByteArray &utcStart);
+RepeatRule ZonelessRepeatRule(const QString &recurrence, const UntilValue &until, const QByteArray &utcStart);
 
 // The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
 QByteArray ReminderTrigger(qint64 secondsBefore);

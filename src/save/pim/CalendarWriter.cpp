@@ -56,14 +56,17 @@ void addTime(ContentLines &lines, const QPair<QByteArray, QByteArray> &property)
 }
 
 // RRULE's UNTIL in the form DTSTART has: a date for an all-day event, else a UTC instant.
-QByteArray untilValue(qint64 seconds, bool allDay, const ZoneRules &zone, const ZoneRules *archiveZone)
+QByteArray untilValue(const QString &endText, bool allDay, const ZoneRules &zone, const ZoneRules *archiveZone)
 {
+    qint64 seconds = 0;
+    if (!ArchiveSeconds(endText, &seconds))
+        return QByteArray();
     if (!allDay)
         return utcText(seconds);
     if (zone.isValid())
         return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return LocalDayOfMidnight(seconds, archiveZone);
+    return ArchiveDateLocalDay(endText, archiveZone);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
@@ -105,7 +108,7 @@ EventTimes timesIn(const ZoneRules &givenZone, const QString &start, bool allDay
     if (times.dtStart.second.isEmpty())
         return times;
     const ZoneRules &zone = times.zone;
-    const auto until = [&](qint64 seconds) { return untilValue(seconds, allDay, zone, archiveZone); };
+    const auto until = [&](const QString &endText) { return untilValue(endText, allDay, zone, archiveZone); };
     // A start in UTC may lie on another day than the one the pattern counts from.
     times.repeat = times.dtStart.second.endsWith('Z')
         ? ZonelessRepeatRule(recurrence, until, times.dtStart.second)

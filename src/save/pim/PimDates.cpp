@@ -61,13 +61,14 @@ QDate midnightDay(qint64 at, const ZoneRules *zone)
     return day.year() <= 9999 ? day : wallOf(at).date();
 }
 
-// The day a stored midnight of an unknown zone stands for; empty for no real date.
+// The day a stored midnight of an unknown zone stands for; empty for no real date. A date
+// stored without a time of day (a task's due date) is that day in every zone.
 QDate dateOnlyDay(const QString &text, const ZoneRules *zone)
 {
     qint64 at = 0;
     if (!ArchiveWallSeconds(text, &at))
         return QDate();
-    return midnightDay(at, zone);
+    return text.contains(QLatin1Char('T')) ? midnightDay(at, zone) : wallOf(at).date();
 }
 
 }  // namespace
@@ -195,9 +196,4 @@ QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone
 QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone)
 {
     return dateOnlyDay(text, archiveZone).toString(QStringLiteral("yyyy-MM-dd")).toLatin1();
-}
-
-QByteArray LocalDayOfMidnight(qint64 seconds, const ZoneRules *archiveZone)
-{
-    return midnightDay(seconds, archiveZone).toString(QStringLiteral("yyyyMMdd")).toLatin1();
 }

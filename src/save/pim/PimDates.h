@@ -41,9 +41,8 @@ QByteArray SaveTimeUtc(const QString &saveStamp);
 // events): the stored time is the local midnight of the user's zone in UTC. Its day in
 // archiveZone, the zone the archive shows (see ArchiveZone.h); without one, the UTC day of the
 // stored time plus 13 hours, which is the local day of a midnight anywhere from UTC-10 to UTC+13
-// (New Zealand's summer included). The converting machine's zone never moves it.
+// (New Zealand's summer included). A date stored without a time of day is that day. The
+// converting machine's zone never moves it.
 QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone = nullptr);
 // The same day as "YYYY-MM-DD" (birthdays, anniversaries).
 QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone = nullptr);
-// The day of the wall seconds of a stored midnight, as ArchiveDateLocalDay, "YYYYMMDD".
-QByteArray LocalDayOfMidnight(qint64 seconds, const ZoneRules *archiveZone = nullptr);

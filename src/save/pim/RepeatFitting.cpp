@@ -148,8 +148,7 @@ bool movedDays(const QByteArray &rrule, int shift, QByteArray *moved)
 
 }  // namespace
 
-RepeatRule ZonelessRepeatRule(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
-                              const QByteArray &utcStart)
+RepeatRule ZonelessRepeatRule(const QString &recurrence, const UntilValue &until, const QByteArray &utcStart)
 {
     const RepeatRule onUtcDay = FittedToStart(RepeatRuleOf(recurrence, until, utcStart), utcStart);
     const QDate utcDay = QDate::fromString(QString::fromLatin1(utcStart.left(8)), QStringLiteral("yyyyMMdd"));

@@ -138,8 +138,7 @@ constexpr double kLargestCount = 1e15;
 
 }  // namespace
 
-RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArray(qint64)> &until,
-                        const QByteArray &startValue)
+RepeatRule RepeatRuleOf(const QString &recurrence, const UntilValue &until, const QByteArray &startValue)
 {
     if (recurrence.trimmed().isEmpty())
         return RepeatRule();
@@ -188,8 +187,9 @@ RepeatRule RepeatRuleOf(const QString &recurrence, const std::function<QByteArra
     if (counted && count <= kLargestCount)
         return RepeatRule{RepeatRule::Rule, rule + ";COUNT=" + QByteArray::number(qint64(count)), QString()};
     qint64 end = 0;
-    if (isSet(xml, "<OPFRecurrenceHasEndDate") && ArchiveSeconds(childText(xml, "<OPFRecurrenceCopyEndDate"), &end)) {
-        const QByteArray value = until(end);
+    const QString endText = childText(xml, "<OPFRecurrenceCopyEndDate");
+    if (isSet(xml, "<OPFRecurrenceHasEndDate") && ArchiveSeconds(endText, &end)) {
+        const QByteArray value = until(endText);
         if (!value.isEmpty())
             return RepeatRule{RepeatRule::Rule, rule + ";UNTIL=" + value, QString()};
     }
@@ -222,12 +222,12 @@ bool RepeatEndsBefore(const QString &recurrence, qint64 startSeconds, QString *e
     return endedByDate(recurrence, &end, endText) && end < startSeconds;
 }
 
-bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay,
-                         const std::function<QByteArray(qint64)> &until, QString *endText)
+bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay, const UntilValue &until,
+                         QString *endText)
 {
     qint64 end = 0;
     if (!endedByDate(recurrence, &end, endText))
         return false;
-    const QByteArray endDay = until(end);
+    const QByteArray endDay = until(*endText);
     return !endDay.isEmpty() && endDay < startDay.left(8);
 }

@@ -153,7 +153,7 @@ struct TaskTimes {
 // where a time has no single local time there or the pattern names no day of the start there
 // (a task from elsewhere).
 bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const ZoneRules &archiveZone,
-                   const std::function<QByteArray(qint64)> &until, TaskTimes *times)
+                   const UntilValue &until, TaskTimes *times)
 {
     qint64 first = 0;
     if (!archiveZone.isValid() || !PackedWallSeconds(firstUtc.left(15), &first))
@@ -183,7 +183,7 @@ bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const Zon
 
 // Readers show nothing of a rule that ends before it starts: the first occurrence stands, in UTC.
 void keepFirstWhenEndedBefore(const TaskDates &dates, const QByteArray &firstTime, bool countsFromDate,
-                              const std::function<QByteArray(qint64)> &until, TaskTimes *times)
+                              const UntilValue &until, TaskTimes *times)
 {
     if (times->repeat.kind != RepeatRule::Rule)
         return;
@@ -206,11 +206,11 @@ void keepFirstWhenEndedBefore(const TaskDates &dates, const QByteArray &firstTim
 TaskTimes taskTimes(const TaskDates &dates, const ZoneRules *archiveZone)
 {
     const QByteArray firstTime = dates.startUtc.isEmpty() ? dates.dueUtc : dates.startUtc;
-    // UNTIL takes the form of the time the rule counts from.
+    // UNTIL takes the form of the time the rule counts from: after a date alone, the end's day
+    // read as every other date-only value is.
     const bool countsFromDate = dates.startUtc.isEmpty() ? dates.dueIsDate : dates.startIsDate;
-    const auto until = [&](qint64 seconds) {
-        const QByteArray packed = PackedWallTime(seconds);
-        return countsFromDate ? packed.left(8) : packed.isEmpty() ? packed : packed + 'Z';
+    const auto until = [&](const QString &endText) {
+        return countsFromDate ? ArchiveDateLocalDay(endText, archiveZone) : ArchiveDateUtc(endText);
     };
     TaskTimes times{ZoneRules(QString()), dates.startUtc, dates.dueUtc, RepeatRule()};
     if (dates.recurrence.trimmed().isEmpty() || countsFromDate || !archiveZone

@@ -1,5 +1,6 @@
 #include "browse/ItemElements.h"
 
+#include "browse/MailPreview.h"
 #include "save/MessageFields.h"
 #include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
@@ -256,6 +257,14 @@ QString PreviewLongText(const QByteArray &stored, EntityForm form)
     }
     out += UnescapeXmlEntities(text.mid(from), form);
     return out;
+}
+
+QString ItemPreviewLongText(const QByteArray &stored)
+{
+    // The markup test on the typed form, so a text shows as typed exactly when it did; the mail
+    // body's form undoes the same references and more, so the writer still finds markup in it.
+    const QString typed = PreviewLongText(stored, EntityForm::Four);
+    return IsPreviewHtmlBody(typed) ? PreviewLongText(stored, EntityForm::Preview) : typed;
 }
 
 QString ReadLongText(qint64 length, qint64 offset)

@@ -482,6 +482,13 @@ QString TextOfInertMarkup(const QByteArray &markup)
         .replace(QLatin1String("&amp;"), QLatin1String("&"));
 }
 
+QString PicturesAfterBlocksOnTheirOwnLine(const QString &markup)
+{
+    if (!markup.contains(QLatin1String("<img")))
+        return markup;
+    return QString::fromUtf8(withPicturesAfterBlocksOnTheirOwnLine(markup.toUtf8()));
+}
+
 QString PreparePreviewBody(const QString &body, int width, const std::atomic<bool> &stop, bool *html)
 {
     PreviewLook look;

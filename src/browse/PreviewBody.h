@@ -33,6 +33,9 @@ constexpr qint64 kInPlacePreviewReads = 128 * 1024;
 // out on the preview's worker, as a body is: a later job, a cancel or another fill of the item
 // list drops it, and the pane tells when it takes a while.
 void ShowPreviewWritten(QTextBrowser *view, PreviewWrite write, qint64 reads);
+// Markup with each picture that follows a block's end (</p><img>) on a line of its own, as a
+// mail body's: the toolkit would add it to that block, the block's text at the picture's foot.
+QString PicturesAfterBlocksOnTheirOwnLine(const QString &markup);
 // The view's property that tells what a shown body came to: "markup" or "text".
 constexpr char kPreviewShownAs[] = "previewShownAs";
 // Drops whatever the preview still prepares (a body or a mail being read).

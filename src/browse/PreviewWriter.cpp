@@ -1,6 +1,7 @@
 #include "browse/PreviewWriter.h"
 
 #include "browse/MailPreview.h"
+#include "browse/PreviewBody.h"
 #include "browse/QPreviewOfItems.h"
 
 #include <QBrush>
@@ -62,7 +63,7 @@ void PreviewWriter::appendPlain(const QString &text)
 void PreviewWriter::appendLongText(const QString &text)
 {
     if (IsPreviewHtmlBody(text))
-        append(text);
+        append(PicturesAfterBlocksOnTheirOwnLine(text));
     else
         appendPlain(text);
 }

@@ -222,7 +222,7 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
             writer.appendLine(QStringLiteral("Priority : "), priority);
         if (task.dwNoteLength != 0) {
             const QByteArray note = archive->read(task.dwNoteOffset, task.dwNoteLength, kMaxArchiveTextRead);
-            appendLongText(writer, QStringLiteral("Description: "), PreviewLongText(note, EntityForm::Four));
+            appendLongText(writer, QStringLiteral("Description: "), ItemPreviewLongText(note));
         } else if (!notePlain.trimmed().isEmpty()) {
             writer.appendLine(QStringLiteral("Description: "), QString());
             writer.setTextColor(PreviewTextColour());
@@ -254,7 +254,7 @@ void QPreviewOfItems::writePreviewItemsForNotes(NotesInformation *record)
             writer.appendLine(QStringLiteral("Summary : "), summary);
         if (note.dwTextLength != 0) {
             const QByteArray text = archive->read(note.dwTextOffset, note.dwTextLength, kMaxArchiveTextRead);
-            appendLongText(writer, QStringLiteral("Description : "), PreviewLongText(text, EntityForm::Four));
+            appendLongText(writer, QStringLiteral("Description : "), ItemPreviewLongText(text));
         }
     };
     const qint64 titleReads = titled ? 0 : ArchiveReadSize(note.llItemOffset, note.dwItemLength);

@@ -77,6 +77,8 @@ private Q_SLOTS:
     void sampleNote();
     void typedTextStaysText_data();
     void typedTextStaysText();
+    void markupQuotedByReferences_data();
+    void markupQuotedByReferences();
     void sampleContacts_data();
     void sampleContacts();
     void contactWithoutNames_data();
@@ -314,6 +316,67 @@ void PreviewTest::typedTextStaysText()
             QVERIFY2(!format.fontItalic() && format.fontWeight() <= QFont::Normal, qPrintable(it.fragment().text()));
         }
     }
+}
+
+void PreviewTest::markupQuotedByReferences_data()
+{
+    QTest::addColumn<QString>("folder");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<bool>("picture");
+    QTest::addColumn<QString>("shown");
+    // Markup as the archive holds it, its attribute quotes written as references.
+    const QByteArray png = "data:image/png;base64," + pngBytes().toBase64();
+    const auto html = [](const QByteArray &inner) {
+        return QString::fromUtf8("&lt;html&gt;&lt;body&gt;&lt;p&gt;above&lt;/p&gt;" + inner + "&lt;/body&gt;&lt;/html&gt;");
+    };
+    const QString quoted = html("&lt;img src=&quot;" + png + "&quot;&gt;");
+    const QString note = QStringLiteral("Notes"), tasks = QStringLiteral("Tasks");
+    QTest::newRow("note, picture quoted by &quot;") << note << OlmXml::notes({{"Quoted", quoted}}) << true << "above";
+    QTest::newRow("task note, picture quoted by &quot;")
+        << tasks << OlmXml::tasks({{"Quoted", quoted, "2"}}) << true << "above";
+    QTest::newRow("event description, picture quoted by &quot;")
+        << QStringLiteral("Calendar")
+        << OlmXml::appointments({{"Quoted", QString(), quoted, QString(), QString()}}) << true << "above";
+    QTest::newRow("note, picture quoted by &apos;")
+        << note << OlmXml::notes({{"Quoted", html("&lt;img src=&apos;" + png + "&apos;&gt;")}}) << true << "above";
+    // References are undone once: "&amp;quot;" is the text "&quot;", no quote of the markup.
+    QTest::newRow("note, &amp;quot; is no quote")
+        << note << OlmXml::notes({{"Quoted", html("&lt;img src=&amp;quot;" + png + "&amp;quot;&gt;")}}) << false
+        << "above";
+    QTest::newRow("note, style quoted by &quot;")
+        << note << OlmXml::notes({{"Quoted", html("&lt;p style=&quot;color:#ff0000&quot;&gt;red&lt;/p&gt;")}})
+        << false << "red";
+    // Typed text shows its references as before.
+    QTest::newRow("typed note keeps its references")
+        << note << OlmXml::notes({{"Typed", "&lt;b&gt; &quot;q&quot; &amp;quot;"}}) << false
+        << "<b> &quot;q&quot; &quot;";
+}
+
+// A note's or task's markup reads as XML gives it, as a mail body's does: attribute quotes
+// written as references are quotes, so its pictures and styles show.
+void PreviewTest::markupQuotedByReferences()
+{
+    QFETCH(QString, folder);
+    QFETCH(QByteArray, xml);
+    QFETCH(bool, picture);
+    QFETCH(QString, shown);
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/%1/%1.xml").arg(folder), xml);
+    const QString path = m_dir.filePath(QStringLiteral("quoted.olm"));
+    QVERIFY(WriteTestFile(path, b.finish()));
+    QZovuvozivMainWindow w;
+    QTreeWidget *list = openFolder(w, path, folder);
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    select(w, 0);
+    QTextDocument *document = w.panes().textPreview->document();
+    QVERIFY2(document->toPlainText().contains(shown), qPrintable(document->toPlainText()));
+    QCOMPARE(laidOutHeight(document) >= kPictureSide, picture);
+    // The picture starts a line of its own under the text before it, as in a mail body.
+    const QTextBlock above = document->findBlock(document->toPlainText().indexOf(shown));
+    QVERIFY2(!above.text().contains(QChar::ObjectReplacementCharacter), qPrintable(above.text()));
+    if (shown == QLatin1String("red"))
+        QCOMPARE(above.begin().fragment().charFormat().foreground().color(), QColor(Qt::red));
 }
 
 void PreviewTest::sampleContacts_data()

@@ -170,9 +170,7 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
     w.resize(1000, 700);
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
-    startScanInWindow(w, archive);
-    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
-    peer(w).m_pInformationDlg->close();
+    scanInWindow(w, archive);
 
     QTreeWidget *tree = w.panes().folderTree;
     QTreeWidget *list = w.panes().itemList;
@@ -232,9 +230,7 @@ void BodyPixelsTest::mailIsReadOffTheWindowThread()
     const QString path = m_dir.filePath(QStringLiteral("senders.olm"));
     QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
-    startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
-    peer(w).m_pInformationDlg->close();
+    scanInWindow(w, path);
     QTreeWidgetItem *inbox = folderNamed(w.panes().folderTree, QStringLiteral("Inbox"));
     QVERIFY(inbox);
     w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
@@ -283,9 +279,7 @@ void BodyPixelsTest::itemIsReadOffTheWindowThread()
     const QString path = m_dir.filePath(QStringLiteral("long-item.olm"));
     QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
-    startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
-    peer(w).m_pInformationDlg->close();
+    scanInWindow(w, path);
     QTreeWidgetItem *items = folderNamed(w.panes().folderTree, folder);
     QVERIFY(items);
     w.parseDatabase()->ShowindivisualMailItemsInfo(items, 0);

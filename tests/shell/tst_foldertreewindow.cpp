@@ -40,6 +40,19 @@ namespace {
 
 QStringList g_messages;
 
+// One message per (path below the Inbox, subject) pair, its body named after its subject.
+template <size_t N>
+void addInboxMails(TestArchiveBuilder &b, const char *const (&mails)[N][2])
+{
+    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    for (const auto &mail : mails) {
+        OlmXml::MailItem m;
+        m.subject = QString::fromLatin1(mail[1]);
+        m.body = QStringLiteral("Body of ") + m.subject;
+        b.addEntry(inbox + QLatin1String(mail[0]), OlmXml::emails({m}));
+    }
+}
+
 // An Inbox with two messages of its own and subfolders A and B of one message each, and a
 // contact; lostAttachment adds an attachment in the Inbox that no message names.
 QByteArray ownMailArchive(bool lostAttachment = false)
@@ -49,17 +62,11 @@ QByteArray ownMailArchive(bool lostAttachment = false)
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/lost.bin"),
                    QByteArray(100, 'x'));
     b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"Ann", "Lee", "", "", ""}}));
-    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
     const char *const mails[][2] = {{"message_00001.xml", "Own one"},
                                     {"message_00002.xml", "Own two"},
                                     {"A/message_00003.xml", "In A"},
                                     {"B/message_00004.xml", "In B"}};
-    for (const auto &mail : mails) {
-        OlmXml::MailItem m;
-        m.subject = QString::fromLatin1(mail[1]);
-        m.body = QStringLiteral("Body of ") + m.subject;
-        b.addEntry(inbox + QLatin1String(mail[0]), OlmXml::emails({m}));
-    }
+    addInboxMails(b, mails);
     return b.finish();
 }
 
@@ -67,15 +74,9 @@ QByteArray ownMailArchive(bool lostAttachment = false)
 QByteArray deepChainArchive()
 {
     TestArchiveBuilder b;
-    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
     const char *const mails[][2] = {
         {"message_00001.xml", "In Inbox"}, {"A/message_00002.xml", "In A"}, {"A/Deeper/message_00003.xml", "Deep"}};
-    for (const auto &mail : mails) {
-        OlmXml::MailItem m;
-        m.subject = QString::fromLatin1(mail[1]);
-        m.body = QStringLiteral("Body of ") + m.subject;
-        b.addEntry(inbox + QLatin1String(mail[0]), OlmXml::emails({m}));
-    }
+    addInboxMails(b, mails);
     return b.finish();
 }
 

@@ -95,6 +95,7 @@ private Q_SLOTS:
 private:
     void open(QZovuvozivMainWindow &w, const QString &path);
     QTreeWidget *openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder);
+    QTreeWidget *openEntry(QZovuvozivMainWindow &w, const QString &entry, const QByteArray &xml, const QString &folder);
     void select(QZovuvozivMainWindow &w, int row);
     QTemporaryDir m_dir;
     QString m_picturePath;
@@ -114,9 +115,7 @@ void PreviewTest::initTestCase()
 
 void PreviewTest::open(QZovuvozivMainWindow &w, const QString &path)
 {
-    startScanInWindow(w, path);
-    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
-    peer(w).m_pInformationDlg->close();
+    scanInWindow(w, path);
 }
 
 QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, const QString &folder)
@@ -127,6 +126,16 @@ QTreeWidget *PreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &pat
         return nullptr;
     w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
     return w.panes().itemList;
+}
+
+// An archive holding one entry, opened at the folder; null when it cannot be written or opened.
+QTreeWidget *PreviewTest::openEntry(QZovuvozivMainWindow &w, const QString &entry, const QByteArray &xml,
+                                    const QString &folder)
+{
+    TestArchiveBuilder b;
+    b.addEntry(entry, xml);
+    const QString path = m_dir.filePath(QStringLiteral("entry.olm"));
+    return WriteTestFile(path, b.finish()) ? openFolder(w, path, folder) : nullptr;
 }
 
 // The user's selection of one row, through the list's own signal.
@@ -202,16 +211,10 @@ void PreviewTest::longNamesShowWhole()
     QFETCH(QString, name);
     QFETCH(int, textLength);
     const QString text(textLength, QLatin1Char('x'));
-    TestArchiveBuilder b;
-    if (folder == QLatin1String("Tasks"))
-        b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"), OlmXml::tasks({{name, text, "2"}}));
-    else
-        b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{name, text}}));
-    const QString path = m_dir.filePath(QStringLiteral("names.olm"));
-    QVERIFY(WriteTestFile(path, b.finish()));
-
+    const bool tasks = folder == QLatin1String("Tasks");
     QZovuvozivMainWindow w;
-    QTreeWidget *list = openFolder(w, path, folder);
+    QTreeWidget *list = openEntry(w, QStringLiteral("Local/%1/%1.xml").arg(folder),
+                                  tasks ? OlmXml::tasks({{name, text, "2"}}) : OlmXml::notes({{name, text}}), folder);
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(list->topLevelItem(0)->text(ItemColumnText), name);
@@ -299,12 +302,8 @@ void PreviewTest::typedTextStaysText()
     QFETCH(QByteArray, entry);
     QFETCH(QByteArray, xml);
     QFETCH(QString, shown);
-    TestArchiveBuilder b;
-    b.addEntry(QString::fromUtf8(entry), xml);
-    const QString path = m_dir.filePath(QStringLiteral("typed.olm"));
-    QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
-    QTreeWidget *list = openFolder(w, path, folder);
+    QTreeWidget *list = openEntry(w, QString::fromUtf8(entry), xml, folder);
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     select(w, 0);
@@ -360,12 +359,8 @@ void PreviewTest::markupQuotedByReferences()
     QFETCH(QByteArray, xml);
     QFETCH(bool, picture);
     QFETCH(QString, shown);
-    TestArchiveBuilder b;
-    b.addEntry(QStringLiteral("Local/%1/%1.xml").arg(folder), xml);
-    const QString path = m_dir.filePath(QStringLiteral("quoted.olm"));
-    QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
-    QTreeWidget *list = openFolder(w, path, folder);
+    QTreeWidget *list = openEntry(w, QStringLiteral("Local/%1/%1.xml").arg(folder), xml, folder);
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     select(w, 0);
@@ -442,12 +437,9 @@ void PreviewTest::contactWithoutNames()
 {
     QFETCH(QString, notes);
     QFETCH(QString, shown);
-    TestArchiveBuilder b;
-    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts({{"", "", "", notes, ""}}));
-    const QString path = m_dir.filePath(QStringLiteral("nameless.olm"));
-    QVERIFY(WriteTestFile(path, b.finish()));
     QZovuvozivMainWindow w;
-    QTreeWidget *list = openFolder(w, path, QStringLiteral("Address Book"));
+    QTreeWidget *list = openEntry(w, QStringLiteral("Local/Address Book/Contacts.xml"),
+                                  OlmXml::contacts({{"", "", "", notes, ""}}), QStringLiteral("Address Book"));
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(w.panes().textPreview->toPlainText(), shown);

@@ -2,8 +2,10 @@
 // Opens an archive through the main window's "Select OLM File" dialog, as a user would with
 // Browse and Start. GUI tests only (needs the shell library).
 
+#include "MainWindowTestPeer.h"
 #include "browse/FolderTree.h"
 #include "platform/WorkerGlobals.h"
+#include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
@@ -23,6 +25,16 @@ inline void startScanInWindow(QZovuvozivMainWindow &w, const QString &path)
     dialog->browseZovuvozivButton->click();
     QVERIFY(dialog->StartButton->isEnabled());
     dialog->StartButton->click();
+}
+
+// Opens path as startScanInWindow does, waits for the scan to end and closes its summary.
+inline void scanInWindow(QZovuvozivMainWindow &w, const QString &path)
+{
+    startScanInWindow(w, path);
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(peer(w).m_pInformationDlg != nullptr, 60000);
+    peer(w).m_pInformationDlg->close();
 }
 
 // The first folder of the tree shown with this name, or null.

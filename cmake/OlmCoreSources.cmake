@@ -28,6 +28,7 @@ set(OLM_CORE_SOURCES
   src/scanner/ArchiveWalk.cpp
   src/scanner/EntryNames.cpp
   src/scanner/EntryExtent.cpp
+  src/scanner/RecordPlaces.cpp
   src/scanner/UnusedRecords.cpp
   src/scanner/BuildQueue.cpp
   src/scanner/BlockRecovery.cpp

@@ -32,6 +32,11 @@ bool NameHeldMessage(QByteArray raw);
 // An entry name as a report line shows it: control bytes written out as \xNN, at most a few
 // hundred characters (a damaged name length may take thousands of bytes for a name).
 QString ReportName(const QByteArray &raw);
+// A line summing up a kind of repair that touched many entries: the line, then the first
+// kListedEntries of them (items, already bounded by the caller) indented below it, then how many
+// more there are.
+constexpr size_t kListedEntries = 20;
+void AppendListed(QStringList &lines, const QString &summary, const QStringList &items, qint64 total);
 // Whether raw holds nothing but well-formed UTF-8.
 bool validUtf8(const QByteArray &raw);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more

@@ -78,6 +78,8 @@ bool CentralDirectory::read(ArchiveSource &source)
     m_inOrder = false;
     m_shift = 0;
     m_shifted = 0;
+    m_relocated = m_indexed = false;
+    m_headers.clear();
     m_size = source.size();
     qint64 cdOffset = 0, cdSize = 0, count = 0, cdEnd = 0;
     if (!locate(source, &cdOffset, &cdSize, &count, &cdEnd))
@@ -315,8 +317,12 @@ bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader 
 bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
 {
     CentralEntry &e = m_entries[i];
-    if (e.agreeing < 0)
+    if (e.agreeing < 0) {
         e.agreeing = !e.dropped && localAgrees(e, r);
+        // The first record that does not agree: every header from here on is looked for once.
+        if (!e.agreeing && !m_relocated)
+            relocateFrom(i, r);
+    }
     return e.agreeing > 0;
 }
 

@@ -31,6 +31,8 @@ struct CentralEntry {
     qint8 agreeing = -1;       // cached: a local header of this name stands at headerOffset (-1 unknown)
     bool messageName = false;  // the name held a NUL, and its whole text names a message
     bool gapAfter = false;     // damaged records follow it in the directory: its successor is unknown
+    qint64 movedFrom = -1;     // where the record placed its header, when it was found elsewhere
+    bool placed = false;       // its header is damaged: its data was found by name and CRC-32
 };
 
 class CentralDirectory {
@@ -66,6 +68,15 @@ public:
     size_t firstAtOrAfter(qint64 pos) const;
 
 private:
+    // Finds the headers of records from i on that do not point at them (bytes lost or added
+    // before or inside them): by name, wherever they stand after the previous record's.
+    void relocateFrom(size_t i, BufferedArchiveReader &r);
+    // The header of e's name after lo nearest expected whose CRC-32 agrees, or -1.
+    qint64 findHeader(const CentralEntry &e, qint64 lo, qint64 expected, BufferedArchiveReader &r);
+    // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
+    // the following header stands, or -1.
+    bool placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r);
+    void indexHeaders(BufferedArchiveReader &r);
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
     bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
@@ -80,6 +91,11 @@ private:
     qint64 m_shift = 0;                             // where the directory lies, less where the end records place it
     qint64 m_shifted = 0;                           // records whose headers stand moved by m_shift
     size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
+    bool m_relocated = false;                       // the records' headers were looked for once
+    // Local headers before the directory by their names' hashes, built only when a record's
+    // header is not where it points.
+    std::vector<std::pair<quint64, qint64>> m_headers;
+    bool m_indexed = false;
 };
 
 }  // namespace olm

@@ -16,12 +16,14 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
     // The header is read before the next record is checked: the walk's window then serves both
     // and moves on with the walk, never back.
     m_limit = directory;
-    if (m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+    // A record placed by its data's CRC-32 stands for a header too damaged to read.
+    if (!known[k].placed && m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         // The header is the first source: a record pointing at a header of another name is
         // damage (named after the walk), and the header's entry is read as it says.
         size_t match = known.size();
         for (size_t j = k; j < known.size() && known[j].headerOffset == pos; ++j) {
-            if (known[j].dropped || !m_central->agrees(j, *m_reader))
+            // The first question may move records found elsewhere: the place is asked again.
+            if (known[j].dropped || !m_central->agrees(j, *m_reader) || known[j].headerOffset != pos)
                 continue;
             if (match == known.size())
                 match = j;

@@ -68,6 +68,16 @@ QString ReportName(const QByteArray &raw)
     return name;
 }
 
+void AppendListed(QStringList &lines, const QString &summary, const QStringList &items, qint64 total)
+{
+    lines << summary;
+    for (int k = 0; k < items.size() && size_t(k) < kListedEntries; ++k)
+        lines << QStringLiteral("    ") + items[k];
+    if (total > qMin<qint64>(items.size(), qint64(kListedEntries)))
+        lines
+            << QStringLiteral("    \u2026 and %1 more").arg(total - qMin<qint64>(items.size(), qint64(kListedEntries)));
+}
+
 bool validUtf8(const QByteArray &raw)
 {
     const auto *p = reinterpret_cast<const uchar *>(raw.constData());

@@ -27,41 +27,49 @@ quint64 contentKey(const LocalHeader &h)
 
 // Records whose entries were read from local headers elsewhere. Bytes lost or added inside one
 // entry move every header behind it by as much: the records of one move are summed up in one
-// line, their entries listed below it, so a few real losses are not buried among thousands.
+// line with the first of their entries below it, so a few real losses are not buried among
+// thousands.
 class MovedRecords {
 public:
-    void add(qint64 shift, const QByteArray &name, qint64 record, qint64 header)
+    // name empty: read from nameOffset when the line is written.
+    void add(qint64 shift, const QByteArray &name, qint64 record, qint64 header, qint64 nameOffset = -1,
+             int nameLength = 0)
     {
         auto it = m_byShift.find(shift);
         if (it == m_byShift.end()) {
             it = m_byShift.insert(shift, int(m_groups.size()));
             m_groups.emplace_back();
         }
-        m_groups[size_t(*it)].push_back({name, record, header});
+        m_groups[size_t(*it)].push_back({name, record, header, nameOffset, nameLength});
     }
-    void report() const
+    template <typename NameAt>
+    void report(NameAt nameAt) const
     {
         for (const auto &group : m_groups) {
+            const auto name = [&](const Moved &m) {
+                return ReportName(m.nameOffset >= 0 ? nameAt(m.nameOffset, m.nameLength) : m.name);
+            };
             if (group.size() == 1) {
                 const Moved &m = group.front();
                 EntriesReadElsewhere << QStringLiteral(
                                             "Entry \"%1\": the central directory places its header at archive offset "
                                             "%2, where none of that name stands; read from its local header at %3")
-                                            .arg(ReportName(m.name))
+                                            .arg(name(m))
                                             .arg(m.record)
                                             .arg(m.header);
                 continue;
             }
             const qint64 shift = group.front().header - group.front().record;
-            EntriesReadElsewhere << QStringLiteral(
-                                        "%1 entries stand %2 bytes %3 where the central directory places their "
+            QStringList names;
+            for (size_t k = 0; k < group.size() && k < kListedEntries; ++k)
+                names << QStringLiteral("\"%1\" at archive offset %2").arg(name(group[k])).arg(group[k].header);
+            AppendListed(EntriesReadElsewhere,
+                         QStringLiteral("%1 entries stand %2 bytes %3 where the central directory places their "
                                         "headers; each was read from its own local header:")
-                                        .arg(group.size())
-                                        .arg(qAbs(shift))
-                                        .arg(shift < 0 ? QStringLiteral("before") : QStringLiteral("after"));
-            for (const Moved &m : group)
-                EntriesReadElsewhere
-                    << QStringLiteral("    \"%1\" at archive offset %2").arg(ReportName(m.name)).arg(m.header);
+                             .arg(group.size())
+                             .arg(qAbs(shift))
+                             .arg(shift < 0 ? QStringLiteral("before") : QStringLiteral("after")),
+                         names, qint64(group.size()));
         }
     }
 
@@ -70,6 +78,8 @@ private:
         QByteArray name;
         qint64 record;
         qint64 header;
+        qint64 nameOffset;
+        int nameLength;
     };
     QHash<qint64, int> m_byShift;
     std::vector<std::vector<Moved>> m_groups;
@@ -105,6 +115,27 @@ void ArchiveWalker::noteUnusedRecords()
     QHash<QByteArray, qint64> attachments;
     bool gathered = false;
     MovedRecords moved;
+    QStringList damagedHeaders;
+    qint64 damagedCount = 0;
+    // Records whose headers were found elsewhere before the walk, and read there.
+    for (const CentralEntry &e : m_central->entries()) {
+        if (e.movedFrom < 0 || !e.used)
+            continue;
+        if (!e.placed) {
+            moved.add(e.headerOffset - e.movedFrom, QByteArray(), e.movedFrom, e.headerOffset, e.headerOffset + 30,
+                      e.nameLength);
+        } else if (++damagedCount <= qint64(kListedEntries)) {
+            damagedHeaders << QStringLiteral("\"%1\" at archive offset %2")
+                                  .arg(ReportName(entryNameAt(e.nameOffset, e.nameLength)))
+                                  .arg(e.dataOffset);
+        }
+    }
+    if (damagedCount > 0)
+        AppendListed(EntriesReadElsewhere,
+                     QStringLiteral("%1 entries whose local headers are damaged were read where the central "
+                                    "directory's name, size and CRC-32 find their data:")
+                         .arg(damagedCount),
+                     damagedHeaders, damagedCount);
     for (const CentralEntry &e : m_central->entries()) {
         if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
             continue;
@@ -155,7 +186,7 @@ void ArchiveWalker::noteUnusedRecords()
                                   .arg(e.headerOffset);
         }
     }
-    moved.report();
+    moved.report([this](qint64 at, int length) { return entryNameAt(at, length); });
 }
 
 void ArchiveWalker::noteRepeatedName(const LocalHeader &h)

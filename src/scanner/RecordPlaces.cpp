@@ -1,0 +1,173 @@
+// Records whose offsets no longer point at their local headers. Bytes lost or added inside one
+// entry, or inside a header, move every header behind it; each record still names its entry's
+// name, sizes and CRC-32, so its header is found by name wherever it now stands, and taken only
+// where its CRC-32 agrees. Run once, and only when some record does not agree: an intact
+// archive costs nothing more.
+
+#include "scanner/CentralDirectory.h"
+
+#include "platform/WorkerGlobals.h"
+#include "scanner/ArchiveWalk.h"
+#include "scanner/BufferedArchiveReader.h"
+
+#include <algorithm>
+#include <functional>
+#include <string_view>
+
+namespace olm {
+
+namespace {
+
+quint64 hashOf(const char *p, int n)
+{
+    return std::hash<std::string_view>()(std::string_view(p, size_t(n)));
+}
+
+// How far from the place the record gives (moved as the headers before it) a header whose own
+// bytes were damaged is looked for: bytes put into or lost from one header are a few.
+constexpr qint64 kDamagedHeaderReach = 4096;
+
+}  // namespace
+
+void CentralDirectory::indexHeaders(BufferedArchiveReader &r)
+{
+    m_indexed = true;
+    const qint64 end = m_start >= 0 ? m_start : m_size;
+    QByteArray name;
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = r.find(sig, 4, 0, end); at >= 0 && !bStopFlag; at = r.find(sig, 4, at + 1, end)) {
+        const quint16 n = r.u16At(at + 26);
+        if (n == 0 || at + 30 + n > end)
+            continue;
+        name.resize(n);
+        if (r.read(at + 30, name.data(), n) == n)
+            m_headers.emplace_back(hashOf(name.constData(), n), at);
+    }
+    std::sort(m_headers.begin(), m_headers.end());
+}
+
+qint64 CentralDirectory::findHeader(const CentralEntry &e, qint64 lo, qint64 expected, BufferedArchiveReader &r)
+{
+    if (!m_indexed)
+        indexHeaders(r);
+    const quint64 key = hashOf(e.name.constData(), e.nameLength);
+    auto it = std::lower_bound(m_headers.begin(), m_headers.end(), std::make_pair(key, qint64(-1)));
+    qint64 best = -1;
+    for (; it != m_headers.end() && it->first == key; ++it) {
+        const qint64 at = it->second;
+        if (at <= lo || at > m_start - 30 - e.nameLength || r.u16At(at + 26) != e.nameLength
+            || !r.matchAt(at + 30, e.name.constData(), e.nameLength))
+            continue;
+        // A header of the name with another CRC-32 is another entry's: one in an archive mailed
+        // as an attachment, say.
+        const quint32 crc = r.u32At(at + 14);
+        if (crc != e.crc && crc != 0 && e.crc != 0)
+            continue;
+        if (best < 0 || qAbs(at - expected) < qAbs(best - expected))
+            best = at;
+    }
+    return best;
+}
+
+bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r)
+{
+    if (e.crc == 0 || e.method != 0 || e.nameLength == 0)
+        return false;
+    const qint64 from = qMax(lo + 1, expected - kDamagedHeaderReach);
+    const qint64 to = qMin(m_start, expected + kDamagedHeaderReach + 30 + e.nameLength);
+    int tries = 0;
+    for (qint64 n = r.find(e.name.constData(), e.nameLength, from, to); n >= 0 && tries < 8;
+         n = r.find(e.name.constData(), e.nameLength, n + 1, to), ++tries) {
+        const qint64 nameEnd = n + e.nameLength;
+        // The data starts behind the extra its header gives, or ends where the next header starts.
+        const qint64 starts[2] = {nameEnd + r.u16At(n - 2), next >= 0 ? next - e.csize : -1};
+        for (qint64 d : starts) {
+            if (d < nameEnd || d - nameEnd > 0xFFFF || e.csize > m_start - d || !r.crcMatches(d, e.csize, e.crc))
+                continue;
+            // The header starts at its signature when a few bytes before the name still hold it.
+            qint64 header = qMax(lo + 1, n - 30);
+            const char sig[4] = {'P', 'K', 3, 4};
+            for (qint64 s = r.find(sig, 4, qMax(lo + 1, n - 46), n); s >= 0; s = r.find(sig, 4, s + 1, n))
+                header = s;
+            e.movedFrom = e.headerOffset;
+            e.headerOffset = header;
+            e.dataOffset = d;
+            e.nameOffset = n;
+            e.placed = true;
+            e.agreeing = 1;
+            e.dropped = false;
+            e.localIntact = false;
+            const int nul = e.name.indexOf('\0');
+            e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
+            if (nul >= 0)
+                e.name.truncate(nul);
+            return true;
+        }
+    }
+    return false;
+}
+
+void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
+{
+    m_relocated = true;
+    if (m_start < 0)
+        return;
+    const qint64 first = i > 0 ? m_entries[i - 1].headerOffset : -1;
+    // The shift of the last header found moved: every header behind it usually moved as much.
+    std::vector<qint64> expected(m_entries.size() - i);
+    qint64 last = first;
+    qint64 delta = 0;
+    for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
+        CentralEntry &e = m_entries[j];
+        expected[j - i] = e.headerOffset + delta;
+        if (e.csize < 0 || e.usize < 0 || e.name.size() != e.nameLength)
+            continue;
+        if (!e.dropped && e.headerOffset > last && localAgrees(e, r)) {
+            e.agreeing = 1;
+            last = e.headerOffset;
+            delta = 0;
+            continue;
+        }
+        qint64 at = -1;
+        CentralEntry moved = e;
+        moved.headerOffset = e.headerOffset + delta;
+        if (delta != 0 && moved.headerOffset > last && moved.headerOffset <= m_start - 30 - e.nameLength
+            && localAgrees(moved, r))
+            at = moved.headerOffset;
+        if (at < 0 && e.nameLength > 0)
+            at = findHeader(e, last, expected[j - i], r);
+        if (at < 0)
+            continue;
+        e.movedFrom = e.headerOffset;
+        delta = at - e.headerOffset;
+        e.headerOffset = at;
+        e.agreeing = 1;
+        e.dropped = false;
+        last = at;
+    }
+    // Headers whose own bytes were damaged: found by their names' bytes and their data's CRC-32.
+    qint64 lo = first;
+    for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
+        CentralEntry &e = m_entries[j];
+        if (e.agreeing > 0) {
+            lo = e.headerOffset;
+            continue;
+        }
+        if (e.csize < 0 || e.name.size() != e.nameLength)
+            continue;
+        qint64 next = -1;
+        if (j + 1 < m_entries.size() && m_entries[j + 1].agreeing > 0)
+            next = m_entries[j + 1].headerOffset;
+        else if (j + 1 == m_entries.size())
+            next = m_start;
+        if (placeByData(e, lo, expected[j - i], next, r))
+            lo = e.headerOffset;
+    }
+    const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; };
+    if (!std::is_sorted(m_entries.begin() + qint64(i), m_entries.end(), byOffset))
+        std::stable_sort(m_entries.begin() + qint64(i), m_entries.end(), byOffset);
+    // Only a record moved to a place before the one before it would leave the whole list unsorted:
+    // such a place is never taken (each is looked for after the previous record's header).
+}
+
+}  // namespace olm

@@ -343,11 +343,11 @@ def contacts_copy(data, stored, rng):
     rewritten(data, change)
 
 
-def shifted_entries(data, stored, rng, delta):
-    """delta bytes removed (< 0) or added inside each of 20 entries (messages and attachments):
-    every header behind stands moved from where the directory points."""
+def shifted_entries(data, stored, rng, delta, count=20):
+    """delta bytes removed (< 0) or added inside each of count entries (messages, attachments and
+    the lists): every header behind stands moved from where the directory points."""
     records = [r for r in central_records(data) if get(data, r[1]['csize']) > 200]
-    records = rng.sample(records, min(20, len(records)))
+    records = rng.sample(records, min(count, len(records)))
     # All places first: each change moves the directory, where the offsets are read.
     places = []
     for _, fields, _ in records:
@@ -358,6 +358,32 @@ def shifted_entries(data, stored, rng, delta):
             del data[at:at - delta]
         else:
             data[at:at] = b' ' * delta
+
+
+HEADER_FIELDS = (('signature', 2), ('version', 5), ('CRC', 15), ('sizes', 20), ('name', 40), ('extra', -6))
+
+
+def bytes_in_headers(data, stored, rng):
+    """1 to 8 bytes put into 10 entries' local headers, one field each: the signature, the
+    version, the CRC-32, the sizes, the name, the ZIP64 extra."""
+    offsets = sorted(rng.sample([get(data, f['offset']) for _, f, _ in central_records(data)], 10), reverse=True)
+    for k, at in enumerate(offsets):
+        _, where = HEADER_FIELDS[k % len(HEADER_FIELDS)]
+        # The name's middle, and the extra counted back from the data.
+        if where == 40:
+            where = 30 + u16(data, at + 26) // 2
+        elif where < 0:
+            where = 30 + u16(data, at + 26) + u16(data, at + 28) + where
+        data[at + where:at + where] = bytes(rng.randrange(256) for _ in range(rng.randrange(1, 9)))
+
+
+def lf_to_crlf(data, stored, rng):
+    """The file copied in text mode: every LF turned into CR LF."""
+    data[:] = bytes(data).replace(b'\n', b'\r\n')
+
+
+def cut_at(data, stored, rng, share):
+    del data[int(len(data) * share):]
 
 
 def name_length_off(data, stored, rng):
@@ -411,6 +437,16 @@ MODES = [('intact', lambda *a: None), ('zeroed CRCs', zero_crcs), ('smashed sign
          ('Contacts.xml copied', contacts_copy),
          ('1 byte removed in 20', lambda *a: shifted_entries(*a, -1)),
          ('3 bytes added in 20', lambda *a: shifted_entries(*a, 3)),
+         ('4 bytes removed in 1', lambda *a: shifted_entries(*a, -4, 1)),
+         ('4 bytes removed in 20', lambda *a: shifted_entries(*a, -4)),
+         ('5 bytes removed in 20', lambda *a: shifted_entries(*a, -5)),
+         ('8 bytes removed in 20', lambda *a: shifted_entries(*a, -8)),
+         ('16 bytes added in 20', lambda *a: shifted_entries(*a, 16)),
+         ('64 bytes removed in 20', lambda *a: shifted_entries(*a, -64)),
+         ('300 bytes added in 20', lambda *a: shifted_entries(*a, 300)),
+         ('bytes in 10 headers', bytes_in_headers), ('LF to CR LF', lf_to_crlf),
+         ('cut at 10 %', lambda *a: cut_at(*a, 0.10)), ('cut at 50 %', lambda *a: cut_at(*a, 0.50)),
+         ('cut at 90 %', lambda *a: cut_at(*a, 0.90)), ('cut at 99 %', lambda *a: cut_at(*a, 0.99)),
          ('name length off by one', name_length_off), ('signatures in text', signatures_in_text),
          ('fake headers, no dir.', fake_header_run)]
 
@@ -599,7 +635,8 @@ def bench_archive(label, base, stored, bench, work, seed, tools):
             continue
         data = bytearray(open(base, 'rb').read())
         # A damage that rewrites entries gives their new bytes: they are what must come back.
-        changed = damage(data, stored, random.Random(seed * 100 + k)) or {}
+        changed = damage(data, stored, random.Random(seed * 100 + k))
+        changed = changed if isinstance(changed, dict) else {}
         row_stored = dict(stored, **changed)
         EXPECTED = expected_messages(row_stored)
         changed_ids = {mid for mid, v in EXPECTED.items() if v[0] in changed}

@@ -27,7 +27,9 @@ set(OLM_CORE_SOURCES
   src/scanner/CentralDirectory.cpp
   src/scanner/ArchiveWalk.cpp
   src/scanner/EntryNames.cpp
+  src/scanner/ArchiveEnd.cpp
   src/scanner/EntryExtent.cpp
+  src/scanner/LocalHeaders.cpp
   src/scanner/RecordPlaces.cpp
   src/scanner/UnusedRecords.cpp
   src/scanner/BuildQueue.cpp

@@ -134,6 +134,7 @@ void ArchiveWalker::walkEntries()
     if (!bStopFlag) {
         noteRepeatedNames();
         noteUnusedRecords();
+        noteCutArchive();
     }
 }
 
@@ -174,101 +175,6 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
         return end;
     // Only a 'P' (a signature) or a '<' (a root tag) can change what happens next.
     return m_reader->findEitherByte(pos + 1, qMax(m_stepLimit, pos + 1), 'P', '<');
-}
-
-namespace {
-
-bool extraHoldsSignature(std::string_view extra)
-{
-    return extra.find("PK\x03\x04") != std::string_view::npos || extra.find("PK\x01\x02") != std::string_view::npos;
-}
-
-}  // namespace
-
-bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
-{
-    if (pos < 0 || pos > m_size - 30)
-        return false;
-    // The fixed fields in one read: the walk reads a header for every entry.
-    uchar fixed[30];
-    if (m_reader->read(pos, fixed, 30) != 30)
-        return false;
-    const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
-    const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
-    // Headers never overlap: one whose fields hold another record's signature is a stray one in
-    // a run of signatures, and its lengths would hide the real header behind it.
-    for (int at = 1; at < 30; ++at) {
-        if (fixed[at] != 'P')
-            continue;
-        const quint32 word = at <= 26 ? u32(at) : m_reader->u32At(pos + at);
-        if (word == kLocalHeaderSig || word == kCentralHeaderSig)
-            return false;
-    }
-    h->pos = pos;
-    h->method = u16(8);
-    h->crc = u32(14);
-    h->nameLength = nameLength >= 0 ? quint16(nameLength) : u16(26);
-    h->extraLength = u16(28);
-    const qint64 extraAt = pos + 30 + h->nameLength;
-    h->dataOffset = extraAt + h->extraLength;
-    h->nameOffset = pos + 30;
-    // A header whose name or extra reaches into a known record is not one.
-    if (h->dataOffset > m_limit)
-        return false;
-    // Sizes from the ZIP64 record among the extra records, else the 32-bit fields.
-    h->csize = u32(18);
-    h->usize = u32(22);
-    // The usual extra (the ZIP64 record alone) is read in one piece.
-    uchar small[64];
-    const bool inSmall =
-        h->extraLength <= sizeof small && m_reader->read(extraAt, small, h->extraLength) == qint64(h->extraLength);
-    const auto x16 = [&](qint64 at) {
-        return inSmall ? quint16(small[at - extraAt] | small[at - extraAt + 1] << 8) : m_reader->u16At(at);
-    };
-    const auto x64 = [&](qint64 at) {
-        if (!inSmall)
-            return m_reader->i64At(at);
-        quint64 v = 0;
-        for (int k = 7; k >= 0; --k)
-            v = v << 8 | small[at - extraAt + k];
-        return qint64(v);
-    };
-    for (qint64 at = extraAt; at + 4 <= h->dataOffset;) {
-        const quint16 id = x16(at);
-        const quint16 len = x16(at + 2);
-        if (at + 4 + len > h->dataOffset)
-            break;
-        if (id == 0x0001) {
-            if (len >= 8)
-                h->usize = x64(at + 4);
-            h->csize = len >= 16 ? x64(at + 12) : h->usize;
-            break;
-        }
-        at += 4 + len;
-    }
-    if (h->usize < 0 || h->csize < 0)
-        return false;
-    h->name.resize(h->nameLength);
-    if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
-        return false;
-    // A name that runs over another record's signature is no name: a stray signature (in a
-    // self-extractor's stub, say) whose name length would hide the entries behind it.
-    const char *raw = h->name.constData();
-    if ((memchr(raw, 3, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x03\x04")))
-        || (memchr(raw, 1, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x01\x02"))))
-        return false;
-    // So is an extra that does: in a run of signatures, a stray one's extra length may reach
-    // tens of kilobytes past the run, over real entries.
-    if (inSmall ? extraHoldsSignature(std::string_view(reinterpret_cast<const char *>(small), h->extraLength))
-                : (m_reader->find("PK\x03\x04", 4, extraAt, h->dataOffset) >= 0
-                   || m_reader->find("PK\x01\x02", 4, extraAt, h->dataOffset) >= 0))
-        return false;
-    const int nul = h->name.indexOf('\0');
-    // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.
-    h->messageName = (nul >= 0 || !validUtf8(h->name)) && NameHeldMessage(h->name);
-    if (nul >= 0)
-        h->name.truncate(nul);
-    return true;
 }
 
 namespace {
@@ -368,96 +274,13 @@ bool ArchiveWalker::endsAtRecord(qint64 end)
     }
 }
 
-namespace {
-
-// Whether the one to three bytes from at to the end of the file begin a record's signature: a
-// cut that fell right after an entry's data.
-bool partialSignature(BufferedArchiveReader &r, qint64 at, qint64 size)
-{
-    const qint64 n = size - at;
-    char tail[3];
-    if (n < 1 || n > 3 || r.read(at, tail, n) != n)
-        return false;
-    static const char *const signatures[] = {"PK\x03\x04", "PK\x01\x02", "PK\x05\x06", "PK\x06\x06", "PK\x07\x08"};
-    for (const char *sig : signatures) {
-        if (memcmp(tail, sig, size_t(n)) == 0)
-            return true;
-    }
-    return false;
-}
-
-bool hasControlByte(const QByteArray &name)
-{
-    return std::any_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
-}
-
-}  // namespace
-
-bool ArchiveWalker::cutByFileEnd(const LocalHeader &h)
-{
-    if (m_limit != m_size || h.method != 0 || h.crc == 0 || h.usize != h.csize || h.name.isEmpty() || h.messageName)
-        return false;
-    // Compared as a distance: a damaged size may be near the largest value.
-    const qint64 room = m_size - h.dataOffset;
-    if (h.csize <= room && !(room - h.csize <= 3 && partialSignature(*m_reader, h.dataOffset + h.csize, m_size)))
-        return false;
-    if (classifyEntry(h.name) != EntryRole::Attachment || !validUtf8(h.name) || hasControlByte(h.name))
-        return false;
-    // Sizes stated once (the ZIP64 record, the 32-bit fields all ones) or alike in both places,
-    // and no flag saying they are not known or the data is not as stored.
-    const quint32 c32 = m_reader->u32At(h.pos + 18);
-    const quint32 u32 = m_reader->u32At(h.pos + 22);
-    const bool sizesStated = (c32 == 0xFFFFFFFFu && u32 == 0xFFFFFFFFu) || (c32 == h.csize && u32 == h.usize);
-    if (!sizesStated || (m_reader->u16At(h.pos + 6) & 0x0009) != 0)
-        return false;
-    // A size that claims this archive's next entries is damaged: any record inside data that
-    // is not an archive, or behind the end record of data that is one, is ours. An archive's own
-    // entries are followed header by header (its attachments may be archives too) to its directory.
-    qint64 from = h.dataOffset;
-    if (m_reader->u32At(from) == kLocalHeaderSig) {
-        const qint64 directory = headerChainEnd(from);
-        if (directory < 0)
-            return false;
-        const qint64 end = directory < m_size ? endRecordFrom(directory) : -1;
-        from = end < 0 ? m_size : qMin(m_size, end + 22 + m_reader->u16At(end + 20));
-    }
-    return from >= m_size || nextSignature(from) >= m_size;
-}
-
-qint64 ArchiveWalker::endRecordFrom(qint64 from)
-{
-    // Asked again from inside the stretch last searched, the answer stands: linear in all.
-    if (m_endFrom >= 0 && from >= m_endFrom && (m_endAt < 0 || from <= m_endAt))
-        return m_endAt;
-    m_endFrom = from;
-    m_endAt = m_reader->find("PK\x05\x06", 4, from, m_size);
-    if (bStopFlag)
-        m_endFrom = -1;
-    return m_endAt;
-}
-
-qint64 ArchiveWalker::headerChainEnd(qint64 p)
-{
-    LocalHeader x;
-    while (p < m_size && !bStopFlag) {
-        const quint32 word = m_reader->u32At(p);
-        if (word == kCentralHeaderSig)
-            return p;
-        if (word != kLocalHeaderSig || !readLocalHeader(p, &x))
-            return -1;
-        if (x.csize >= m_size - x.dataOffset)
-            return m_size;
-        p = x.dataOffset + x.csize;
-    }
-    return bStopFlag ? -1 : m_size;
-}
-
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 {
     // A stored attachment cut by the end of the file holds nothing of this archive: an archive
     // mailed as one holds headers of its own, which are its bytes, never this archive's entries.
     // Its size stays as stated: the copy comes up short, and the save names it cut short.
     if (cutByFileEnd(h)) {
+        noteExtent(h.dataOffset, h.csize);
         appendAttachmentNode(h, true);
         return m_size;
     }
@@ -472,6 +295,7 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
 qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
 {
     const qint64 next = end >= 0 ? end : h.dataOffset;
+    noteExtent(h.dataOffset, h.csize);
     // A message whose name holds a NUL is still a message, in the folder its name gives up to
     // the NUL; taken for an attachment, no save would ever write it.
     EntryRole role = classifyEntry(h.name);

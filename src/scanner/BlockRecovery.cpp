@@ -122,6 +122,7 @@ bool ArchiveWalker::dispatchNamedBlock(EntryRole role, const LocalHeader &h, qin
 void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)
 {
     const qint64 len = qMin(end - p, kMaxEntryText);
+    noteExtent(p, end - p);
     freeText();
     m_text = m_builders->takeText(len);
     if (!m_text)

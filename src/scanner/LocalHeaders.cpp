@@ -1,0 +1,111 @@
+// Local headers as the walk reads them: a stray or overlapping signature is no header.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "platform/WorkerGlobals.h"
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+#include "scanner/ScanGlobals.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+namespace olm {
+
+namespace {
+
+bool extraHoldsSignature(std::string_view extra)
+{
+    return extra.find("PK\x03\x04") != std::string_view::npos || extra.find("PK\x01\x02") != std::string_view::npos;
+}
+
+}  // namespace
+
+bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
+{
+    if (pos < 0 || pos > m_size - 30)
+        return false;
+    // The fixed fields in one read: the walk reads a header for every entry.
+    uchar fixed[30];
+    if (m_reader->read(pos, fixed, 30) != 30)
+        return false;
+    const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
+    const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+    // Headers never overlap: one whose fields hold another record's signature is a stray one in
+    // a run of signatures, and its lengths would hide the real header behind it.
+    for (int at = 1; at < 30; ++at) {
+        if (fixed[at] != 'P')
+            continue;
+        const quint32 word = at <= 26 ? u32(at) : m_reader->u32At(pos + at);
+        if (word == kLocalHeaderSig || word == kCentralHeaderSig)
+            return false;
+    }
+    h->pos = pos;
+    h->method = u16(8);
+    h->crc = u32(14);
+    h->nameLength = nameLength >= 0 ? quint16(nameLength) : u16(26);
+    h->extraLength = u16(28);
+    const qint64 extraAt = pos + 30 + h->nameLength;
+    h->dataOffset = extraAt + h->extraLength;
+    h->nameOffset = pos + 30;
+    // A header whose name or extra reaches into a known record is not one.
+    if (h->dataOffset > m_limit)
+        return false;
+    // Sizes from the ZIP64 record among the extra records, else the 32-bit fields.
+    h->csize = u32(18);
+    h->usize = u32(22);
+    // The usual extra (the ZIP64 record alone) is read in one piece.
+    uchar small[64];
+    const bool inSmall =
+        h->extraLength <= sizeof small && m_reader->read(extraAt, small, h->extraLength) == qint64(h->extraLength);
+    const auto x16 = [&](qint64 at) {
+        return inSmall ? quint16(small[at - extraAt] | small[at - extraAt + 1] << 8) : m_reader->u16At(at);
+    };
+    const auto x64 = [&](qint64 at) {
+        if (!inSmall)
+            return m_reader->i64At(at);
+        quint64 v = 0;
+        for (int k = 7; k >= 0; --k)
+            v = v << 8 | small[at - extraAt + k];
+        return qint64(v);
+    };
+    for (qint64 at = extraAt; at + 4 <= h->dataOffset;) {
+        const quint16 id = x16(at);
+        const quint16 len = x16(at + 2);
+        if (at + 4 + len > h->dataOffset)
+            break;
+        if (id == 0x0001) {
+            if (len >= 8)
+                h->usize = x64(at + 4);
+            h->csize = len >= 16 ? x64(at + 12) : h->usize;
+            break;
+        }
+        at += 4 + len;
+    }
+    if (h->usize < 0 || h->csize < 0)
+        return false;
+    h->name.resize(h->nameLength);
+    if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
+        return false;
+    // A name that runs over another record's signature is no name: a stray signature (in a
+    // self-extractor's stub, say) whose name length would hide the entries behind it.
+    const char *raw = h->name.constData();
+    if ((memchr(raw, 3, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x03\x04")))
+        || (memchr(raw, 1, h->nameLength) && h->name.contains(QByteArrayLiteral("PK\x01\x02"))))
+        return false;
+    // So is an extra that does: in a run of signatures, a stray one's extra length may reach
+    // tens of kilobytes past the run, over real entries.
+    if (inSmall ? extraHoldsSignature(std::string_view(reinterpret_cast<const char *>(small), h->extraLength))
+                : (m_reader->find("PK\x03\x04", 4, extraAt, h->dataOffset) >= 0
+                   || m_reader->find("PK\x01\x02", 4, extraAt, h->dataOffset) >= 0))
+        return false;
+    const int nul = h->name.indexOf('\0');
+    // A name with invalid UTF-8 still names its message: decoded leniently, never dropped.
+    h->messageName = (nul >= 0 || !validUtf8(h->name)) && NameHeldMessage(h->name);
+    if (nul >= 0)
+        h->name.truncate(nul);
+    return true;
+}
+
+}  // namespace olm

@@ -123,18 +123,19 @@ void ArchiveWalker::noteCutArchive()
                               "and any entries stored after them are missing")
                               .arg(m_size)
                               .arg(m_cutByEnd);
-    } else if (m_reader->u32At(m_extentEnd) == kCentralHeaderSig) {
+    } else if (m_reader->u32At(nextSignature(m_extentEnd)) == kCentralHeaderSig) {
         // Only the directory is cut: every entry stands before it.
-        EntriesReadElsewhere << QStringLiteral(
-                                    "The archive ends at byte %1, inside its central directory (the file was cut "
-                                    "short): the entries before the directory at byte %2 were read from their "
-                                    "local headers")
-                                    .arg(m_size)
-                                    .arg(m_extentEnd);
+        EntriesReadElsewhere
+            << QStringLiteral(
+                   "The archive ends at byte %1, inside its central directory (the file was cut "
+                   "short, or its end is damaged): the entries before the directory at byte %2 were read from their "
+                   "local headers")
+                   .arg(m_size)
+                   .arg(m_extentEnd);
     } else {
         EntriesNotRead << QStringLiteral(
-                              "The archive ends at byte %1 without its central directory (the file was cut short, "
-                              "or its end is damaged): nothing could be read from byte %2 to its end, and any "
+                              "The archive ends at byte %1, without its central directory (the file was cut "
+                              "short, or its end is damaged): nothing could be read from byte %2 to its end, and any "
                               "entries stored there are missing")
                               .arg(m_size)
                               .arg(m_extentEnd);

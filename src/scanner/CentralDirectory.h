@@ -60,6 +60,8 @@ public:
     bool startsAt(qint64 pos) const;
 
     bool found() const { return m_start >= 0; }
+    // Every record the end record announced was read.
+    bool complete() const { return m_complete; }
     // Where the directory begins; the walk ends there. -1 when none was found.
     qint64 start() const { return m_start; }
     const std::vector<CentralEntry> &entries() const { return m_entries; }
@@ -76,6 +78,9 @@ private:
     // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
     // the following header stands, or -1.
     bool placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r);
+    // Places e's data at d where its CRC-32 holds, its header at the signature before name (or
+    // before d when name is -1).
+    bool place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r);
     void indexHeaders(BufferedArchiveReader &r);
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);

@@ -83,6 +83,20 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
     // A size past the limit is never added to the offset: it may be near the largest number.
     const qint64 end = fits ? headerNear(chosen.dataOffset, chosen.dataOffset + chosen.csize) : m_limit;
+    // Bytes lost inside the data: with every record read, the bytes up to the next header that
+    // agrees are this entry's, cut short. Headers among them are its own (a document's parts).
+    if (!fits && m_central->complete()) {
+        const qint64 next = dispatchEntry(chosen, m_limit);
+        return qMax(next, h.pos + 1);
+    }
+    // Bytes added inside an XML text: it runs on to the next header that agrees, and all of it
+    // is read, so no item behind the added bytes is lost.
+    if (fits && m_central->complete() && chosen.method == 0 && end < m_limit && !endsAtRecord(end)
+        && classifyEntry(chosen.name) != EntryRole::Attachment) {
+        LocalHeader longer = chosen;
+        longer.usize = longer.csize = m_limit - chosen.dataOffset;
+        return qMax(dispatchEntry(longer, m_limit), h.pos + 1);
+    }
     // Sizes both sources give are trusted as far as the next agreeing record; a size only one
     // of them gives, only where its bytes verify or it ends at a record.
     const bool trusted = fits && (agreed || verified || endsAtRecord(end));
@@ -162,6 +176,21 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
                                     .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
                                     .arg(QLatin1String(how[test]));
         return localOk ? local : central;
+    }
+    // Bytes put into the header's extra move its data: the record's size and CRC-32 find it
+    // ending where the next header that agrees starts.
+    LocalHeader placed = central;
+    placed.dataOffset = m_limit - central.csize;
+    if (central.csize <= m_limit - h.dataOffset && placed.dataOffset > h.dataOffset
+        && placed.dataOffset - h.dataOffset <= 256 && extentVerifies(placed, central.crc, 0)) {
+        *verified = true;
+        EntriesReadElsewhere << QStringLiteral(
+                                    "Entry \"%1\" at archive offset %2: its local header is damaged; its data was "
+                                    "found at %3 by the central directory's size and CRC-32")
+                                    .arg(ReportName(h.name))
+                                    .arg(h.pos)
+                                    .arg(placed.dataOffset);
+        return placed;
     }
     EntriesReadElsewhere << QStringLiteral(
                                 "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "

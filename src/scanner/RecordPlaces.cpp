@@ -26,6 +26,8 @@ quint64 hashOf(const char *p, int n)
 // How far from the place the record gives (moved as the headers before it) a header whose own
 // bytes were damaged is looked for: bytes put into or lost from one header are a few.
 constexpr qint64 kDamagedHeaderReach = 4096;
+// How far behind its name an entry's data may start: its extra, and bytes put into it.
+constexpr qint64 kExtraReach = 256;
 
 }  // namespace
 
@@ -73,38 +75,54 @@ bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, 
 {
     if (e.crc == 0 || e.method != 0 || e.nameLength == 0)
         return false;
-    const qint64 from = qMax(lo + 1, expected - kDamagedHeaderReach);
+    const qint64 from = qMax<qint64>(0, expected - kDamagedHeaderReach);
     const qint64 to = qMin(m_start, expected + kDamagedHeaderReach + 30 + e.nameLength);
     int tries = 0;
     for (qint64 n = r.find(e.name.constData(), e.nameLength, from, to); n >= 0 && tries < 8;
          n = r.find(e.name.constData(), e.nameLength, n + 1, to), ++tries) {
+        // A name before the previous header is another entry's: its place still says the name
+        // stands here, so the data is not looked for without it.
+        if (n <= lo + 30)
+            continue;
         const qint64 nameEnd = n + e.nameLength;
         // The data starts behind the extra its header gives, or ends where the next header starts.
         const qint64 starts[2] = {nameEnd + r.u16At(n - 2), next >= 0 ? next - e.csize : -1};
         for (qint64 d : starts) {
-            if (d < nameEnd || d - nameEnd > 0xFFFF || e.csize > m_start - d || !r.crcMatches(d, e.csize, e.crc))
-                continue;
-            // The header starts at its signature when a few bytes before the name still hold it.
-            qint64 header = qMax(lo + 1, n - 30);
-            const char sig[4] = {'P', 'K', 3, 4};
-            for (qint64 s = r.find(sig, 4, qMax(lo + 1, n - 46), n); s >= 0; s = r.find(sig, 4, s + 1, n))
-                header = s;
-            e.movedFrom = e.headerOffset;
-            e.headerOffset = header;
-            e.dataOffset = d;
-            e.nameOffset = n;
-            e.placed = true;
-            e.agreeing = 1;
-            e.dropped = false;
-            e.localIntact = false;
-            const int nul = e.name.indexOf('\0');
-            e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
-            if (nul >= 0)
-                e.name.truncate(nul);
-            return true;
+            if (d >= nameEnd && d - nameEnd <= kExtraReach && place(e, lo, d, n, r))
+                return true;
         }
     }
-    return false;
+    // Bytes inside the name itself: the data still ends where the next header starts.
+    return tries == 0 && next >= 0 && place(e, lo, next - e.csize, -1, r);
+}
+
+bool CentralDirectory::place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r)
+{
+    if (d <= lo + 30 || e.csize > m_start - d || !r.crcMatches(d, e.csize, e.crc))
+        return false;
+    // The header starts at its signature when the bytes before the name or data still hold it.
+    const qint64 before = name >= 0 ? name : d;
+    const qint64 reach = name >= 0 ? 46 : 30 + e.nameLength + 0x1FF;
+    qint64 header = name >= 0 ? name - 30 : -1;
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 s = r.find(sig, 4, qMax(lo + 1, before - reach), before); s >= 0; s = r.find(sig, 4, s + 1, before))
+        header = s;
+    if (header <= lo)
+        return false;
+    e.movedFrom = e.headerOffset;
+    e.headerOffset = header;
+    e.dataOffset = d;
+    if (name >= 0)
+        e.nameOffset = name;
+    e.placed = true;
+    e.agreeing = 1;
+    e.dropped = false;
+    e.localIntact = false;
+    const int nul = e.name.indexOf('\0');
+    e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
+    if (nul >= 0)
+        e.name.truncate(nul);
+    return true;
 }
 
 void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)

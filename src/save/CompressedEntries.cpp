@@ -13,10 +13,8 @@ void NoteCompressedEntries(MailSaveContext &context)
         if (!node->bCompressed)
             continue;
         ++context.unreadEntries;
-        context.unread << QStringLiteral("Entry \"%1\" at archive offset %2: compressed (method %3), not read")
-                              .arg(olm::ReportName(node->pEntryName ? node->pEntryName : ""))
-                              .arg(node->llDataOffset)
-                              .arg(node->wMethod);
+        context.unread << olm::EntryLine(node->pEntryName ? node->pEntryName : "", node->llDataOffset,
+                                         QStringLiteral(": compressed (method %1), not read").arg(node->wMethod));
     }
     // The entries the walk could not read as either of the archive's sources gives them, after
     // the compressed ones (whose lines the archive writer finds by their order).

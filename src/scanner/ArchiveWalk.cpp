@@ -90,11 +90,9 @@ void ArchiveWalker::noteEmptyMessages()
         if (bStopFlag)
             return;
         const QByteArray name = entryNameAt(e.nameOffset, e.nameLength);
-        EntriesNotRead << QStringLiteral(
-                              "Entry \"%1\" (data at archive offset %2): no message could be read from its text, "
-                              "so nothing of it is listed")
-                              .arg(ReportName(name))
-                              .arg(e.data);
+        EntriesNotRead << EntryLine(
+            name, e.data, QStringLiteral(": no message could be read from its text, so nothing of it is listed"),
+            EntryPlace::Data);
     }
 }
 
@@ -389,12 +387,10 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
 
 void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)
 {
-    EntriesReadElsewhere << QStringLiteral(
-                                "Entry \"%1\" at archive offset %2: its name lies in none of the archive's mail "
-                                "folders (a foreign archive before or inside this one?); its mail is listed in "
-                                "Folder1")
-                                .arg(ReportName(h.name))
-                                .arg(h.pos);
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": its name lies in none of the archive's mail folders (a "
+                                                     "foreign archive before or inside this one?); its mail is "
+                                                     "listed in Folder1"));
 }
 
 qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature)

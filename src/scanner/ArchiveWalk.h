@@ -32,6 +32,12 @@ bool NameHeldMessage(QByteArray raw);
 // An entry name as a report line shows it: control bytes written out as \xNN, at most a few
 // hundred characters (a damaged name length may take thousands of bytes for a name).
 QString ReportName(const QByteArray &raw);
+// Where a report line places an entry: at its local header, at its data, where its central
+// record points, or nowhere.
+enum class EntryPlace { Header, Data, Record, None };
+// A report line about one entry: its name bounded and escaped as ReportName does, where it stands,
+// then rest (which starts with its own separator, ": why" as a rule).
+QString EntryLine(const QByteArray &name, qint64 offset, const QString &rest, EntryPlace place = EntryPlace::Header);
 // A line summing up a kind of repair that touched many entries: the line, then the first
 // kListedEntries of them (items, already bounded by the caller) indented below it, then how many
 // more there are.

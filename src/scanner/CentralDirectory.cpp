@@ -63,6 +63,14 @@ void applyZip64Extra(BufferedArchiveReader &r, qint64 at, qint64 end, CentralEnt
 
 }  // namespace
 
+void CentralEntry::settleName()
+{
+    const int nul = name.indexOf('\0');
+    messageName = (nul >= 0 || !validUtf8(name)) && NameHeldMessage(name);
+    if (nul >= 0)
+        name.truncate(nul);
+}
+
 size_t CentralDirectory::firstAtOrAfter(qint64 pos) const
 {
     const auto it = std::lower_bound(m_entries.begin(), m_entries.end(), pos,
@@ -416,10 +424,7 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
     if (data < 0 || data > next || e.csize > next - data)
         return false;
     e.dataOffset = data;
-    const int nul = e.name.indexOf('\0');
-    e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
-    if (nul >= 0)
-        e.name.truncate(nul);
+    e.settleName();
     return true;
 }
 

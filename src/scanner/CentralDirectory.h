@@ -33,6 +33,9 @@ struct CentralEntry {
     bool gapAfter = false;     // damaged records follow it in the directory: its successor is unknown
     qint64 movedFrom = -1;     // where the record placed its header, when it was found elsewhere
     bool placed = false;       // its header is damaged: its data was found by name and CRC-32
+    // Once its data is placed: the name cut at its first NUL, and whether its whole text names a
+    // message.
+    void settleName();
 };
 
 class CentralDirectory {

@@ -61,13 +61,11 @@ bool ArchiveWalker::readNamedHeader(qint64 pos, size_t i, LocalHeader *h)
     const CentralEntry &e = m_central->entries()[i];
     if (!readLocalHeader(pos, h, e.nameLength))
         return false;
-    EntriesReadElsewhere << QStringLiteral(
-                                "Entry \"%1\" at archive offset %2: its local header gives a name of %3 bytes, the "
-                                "central directory %4; read with the central directory's")
-                                .arg(ReportName(h->name))
-                                .arg(pos)
-                                .arg(own)
-                                .arg(e.nameLength);
+    EntriesReadElsewhere << EntryLine(h->name, pos,
+                                      QStringLiteral(": its local header gives a name of %1 bytes, the central "
+                                                     "directory %2; read with the central directory's")
+                                          .arg(own)
+                                          .arg(e.nameLength));
     return true;
 }
 
@@ -166,15 +164,14 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
         if (!localOk && !centralOk)
             continue;
         *verified = test < 2;
-        EntriesReadElsewhere << QStringLiteral(
-                                    "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
-                                    "directory %4; read with the %5's size (%6)")
-                                    .arg(ReportName(h.name))
-                                    .arg(h.pos)
-                                    .arg(h.csize)
-                                    .arg(e.csize)
-                                    .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
-                                    .arg(QLatin1String(how[test]));
+        EntriesReadElsewhere << EntryLine(
+            h.name, h.pos,
+            QStringLiteral(": its local header gives %1 bytes, the central directory "
+                           "%2; read with the %3's size (%4)")
+                .arg(h.csize)
+                .arg(e.csize)
+                .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
+                .arg(QLatin1String(how[test])));
         return localOk ? local : central;
     }
     // Bytes put into the header's extra move its data: the record's size and CRC-32 find it
@@ -184,22 +181,18 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
     if (central.csize <= m_limit - h.dataOffset && placed.dataOffset > h.dataOffset
         && placed.dataOffset - h.dataOffset <= 256 && extentVerifies(placed, central.crc, 0)) {
         *verified = true;
-        EntriesReadElsewhere << QStringLiteral(
-                                    "Entry \"%1\" at archive offset %2: its local header is damaged; its data was "
-                                    "found at %3 by the central directory's size and CRC-32")
-                                    .arg(ReportName(h.name))
-                                    .arg(h.pos)
-                                    .arg(placed.dataOffset);
+        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                          QStringLiteral(": its local header is damaged; its data was found at %1 "
+                                                         "by the central directory's size and CRC-32")
+                                              .arg(placed.dataOffset));
         return placed;
     }
-    EntriesReadElsewhere << QStringLiteral(
-                                "Entry \"%1\" at archive offset %2: its local header gives %3 bytes, the central "
-                                "directory %4, and neither verifies; read with the central directory's size, cut "
-                                "at the next record")
-                                .arg(ReportName(h.name))
-                                .arg(h.pos)
-                                .arg(h.csize)
-                                .arg(e.csize);
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": its local header gives %1 bytes, the central directory %2, "
+                                                     "and neither verifies; read with the central directory's size, "
+                                                     "cut at the next record")
+                                          .arg(h.csize)
+                                          .arg(e.csize));
     return central;
 }
 

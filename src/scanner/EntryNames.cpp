@@ -68,6 +68,16 @@ QString ReportName(const QByteArray &raw)
     return name;
 }
 
+QString EntryLine(const QByteArray &name, qint64 offset, const QString &rest, EntryPlace place)
+{
+    static const char *const forms[] = {"Entry \"%1\" at archive offset %2", "Entry \"%1\" (data at archive offset %2)",
+                                        "Entry \"%1\" at archive offset %2 (central directory)"};
+    if (place == EntryPlace::None)
+        return QStringLiteral("Entry \"%1\"").arg(ReportName(name)) + rest;
+    // One pass over both: a name holding "%2" stays as it is.
+    return QString::fromLatin1(forms[int(place)]).arg(ReportName(name), QString::number(offset)) + rest;
+}
+
 void AppendListed(QStringList &lines, const QString &summary, const QStringList &items, qint64 total)
 {
     lines << summary;

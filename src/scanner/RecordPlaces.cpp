@@ -118,10 +118,7 @@ bool CentralDirectory::place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, 
     e.agreeing = 1;
     e.dropped = false;
     e.localIntact = false;
-    const int nul = e.name.indexOf('\0');
-    e.messageName = (nul >= 0 || !validUtf8(e.name)) && NameHeldMessage(e.name);
-    if (nul >= 0)
-        e.name.truncate(nul);
+    e.settleName();
     return true;
 }
 

@@ -20,6 +20,16 @@ quint64 nameKey(const QByteArray &name)
     return key ? key : 1;  // 0 marks an empty slot
 }
 
+// Why a record was read elsewhere: where it points, and where its entry was read from.
+QString MovedWhy(qint64 record, const QString &from, qint64 at)
+{
+    return QStringLiteral(": the central directory places its header at archive offset %1, where none of that name "
+                          "stands; read from its %2 at %3")
+        .arg(record)
+        .arg(from)
+        .arg(at);
+}
+
 quint64 contentKey(const LocalHeader &h)
 {
     return quint64(h.usize) * 0x9E3779B97F4A7C15ull ^ h.crc;
@@ -51,12 +61,9 @@ public:
             };
             if (group.size() == 1) {
                 const Moved &m = group.front();
-                EntriesReadElsewhere << QStringLiteral(
-                                            "Entry \"%1\": the central directory places its header at archive offset "
-                                            "%2, where none of that name stands; read from its local header at %3")
-                                            .arg(name(m))
-                                            .arg(m.record)
-                                            .arg(m.header);
+                EntriesReadElsewhere << EntryLine(m.nameOffset >= 0 ? nameAt(m.nameOffset, m.nameLength) : m.name, 0,
+                                                  MovedWhy(m.record, QStringLiteral("local header"), m.header),
+                                                  EntryPlace::None);
                 continue;
             }
             const qint64 shift = group.front().header - group.front().record;
@@ -167,23 +174,18 @@ void ArchiveWalker::noteUnusedRecords()
             }
             const qint64 data = attachments.value(name, -1);
             if (data >= 0) {
-                EntriesReadElsewhere << QStringLiteral(
-                                            "Entry \"%1\": the central directory places its header at archive offset "
-                                            "%2, where none of that name stands; read from its data at %3")
-                                            .arg(ReportName(name))
-                                            .arg(e.headerOffset)
-                                            .arg(data);
+                EntriesReadElsewhere << EntryLine(name, 0, MovedWhy(e.headerOffset, QStringLiteral("data"), data),
+                                                  EntryPlace::None);
                 continue;
             }
         }
         if (at >= 0) {
             moved.add(at - e.headerOffset, name, e.headerOffset, at);
         } else {
-            EntriesNotRead << QStringLiteral(
-                                  "Entry \"%1\" at archive offset %2 (central directory): no local header of that "
-                                  "name was found, and the bytes there do not verify as its data")
-                                  .arg(ReportName(name))
-                                  .arg(e.headerOffset);
+            EntriesNotRead << EntryLine(name, e.headerOffset,
+                                        QStringLiteral(": no local header of that name was found, and the bytes there "
+                                                       "do not verify as its data"),
+                                        EntryPlace::Record);
         }
     }
     moved.report([this](qint64 at, int length) { return entryNameAt(at, length); });
@@ -199,12 +201,10 @@ void ArchiveWalker::noteRepeatedNames()
     m_itemNames.sort();
     m_itemNames.repeats([this](const ItemNameList::Item &first, const ItemNameList::Item &again) {
         const QByteArray name = entryNameAt(again.nameOffset, again.nameLength);
-        EntriesReadElsewhere << QStringLiteral(
-                                    "Entry \"%1\" at archive offset %2 and again at %3: two entries of one name "
-                                    "with different contents; both read")
-                                    .arg(ReportName(name))
-                                    .arg(first.pos)
-                                    .arg(again.pos);
+        EntriesReadElsewhere << EntryLine(
+            name, first.pos,
+            QStringLiteral(" and again at %1: two entries of one name with different contents; both read")
+                .arg(again.pos));
     });
 }
 
@@ -221,12 +221,9 @@ bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
     // The exporter keeps lists in their own folders: one inside the mail folders is a copy.
     if (it.value() == h.pos || !h.name.contains("com.microsoft.__Messages/"))
         return false;
-    EntriesReadElsewhere << QStringLiteral(
-                                "Entry \"%1\" at archive offset %2: a copy inside a mail folder of the list at %3; "
-                                "its items were read once")
-                                .arg(ReportName(h.name))
-                                .arg(h.pos)
-                                .arg(it.value());
+    EntriesReadElsewhere << EntryLine(
+        h.name, h.pos,
+        QStringLiteral(": a copy inside a mail folder of the list at %1; its items were read once").arg(it.value()));
     return true;
 }
 

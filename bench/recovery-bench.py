@@ -2,6 +2,7 @@
 """Recovery from damaged archives, compared with general archive tools.
 
     python3 bench/recovery-bench.py BUILD_DIR [--messages N] [--seed S] [--work DIR] [--sample-only]
+                                    [--modes PATTERN] [--tools PATTERN]
 
 Builds an archive in the exporter's layout (messages in several folders, each with an attachment
 that is itself a ZIP archive, as every Office document is, and the contacts, calendar, tasks and
@@ -686,6 +687,7 @@ def main():
     p.add_argument('--work')
     p.add_argument('--sample-only', action='store_true')
     p.add_argument('--modes', help='only the damage modes whose names match this pattern')
+    p.add_argument('--tools', help='only the tools whose names match this pattern (7z, bsdtar, unzip, zipfile)')
     args = p.parse_args()
     global ONLY
     ONLY = args.modes
@@ -693,6 +695,7 @@ def main():
     work = args.work or tempfile.mkdtemp(prefix='recovery-bench-')
     os.makedirs(work, exist_ok=True)
     tools = [t for t in ('7z', 'bsdtar', 'unzip') if shutil.which(t)] + ['zipfile']
+    tools = [t for t in tools if not args.tools or re.search(args.tools, t)]
     if not args.sample_only:
         base = os.path.join(work, 'base.olm')
         stored = build(base, args.messages, args.seed)

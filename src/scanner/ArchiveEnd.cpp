@@ -100,13 +100,12 @@ qint64 ArchiveWalker::headerChainEnd(qint64 p)
 
 void ArchiveWalker::noteExtent(qint64 data, qint64 size)
 {
-    // Compared as a distance: a damaged size may be near the largest value.
-    if (size > m_size - data) {
-        ++m_cutByEnd;
-        m_extentEnd = m_size;
-    } else {
+    // Only the last entry read can be cut by the file's end: an earlier size past it is damage
+    // (a header whose fields moved), and the walk went on behind it. Compared as a distance: a
+    // damaged size may be near the largest value.
+    m_lastCut = size > m_size - data;
+    if (!m_lastCut)
         m_extentEnd = qMax(m_extentEnd, data + size);
-    }
 }
 
 void ArchiveWalker::noteCutArchive()
@@ -114,15 +113,14 @@ void ArchiveWalker::noteCutArchive()
     // An archive whose directory was found ends where it should. Without one, the last entry
     // read ending at the file's end is an archive written without a directory; anything else is
     // a file cut short (an interrupted copy or download) or an end overwritten.
-    if (m_central->found() || (m_cutByEnd == 0 && m_extentEnd >= m_size))
+    if (m_central->found() || (!m_lastCut && m_extentEnd >= m_size))
         return;
-    if (m_cutByEnd > 0) {
+    if (m_lastCut) {
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, before its central directory (the file was cut short, "
-                              "or its end is damaged): %2 of the entries found run past its end and are cut there, "
-                              "and any entries stored after them are missing")
-                              .arg(m_size)
-                              .arg(m_cutByEnd);
+                              "or its end is damaged): the last entry found runs past its end and is cut there, and "
+                              "any entries stored after it are missing")
+                              .arg(m_size);
     } else if (m_reader->u32At(nextSignature(m_extentEnd)) == kCentralHeaderSig) {
         // Only the directory is cut: every entry stands before it.
         EntriesReadElsewhere

@@ -286,8 +286,10 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
     const bool fits = h.csize <= room;
     const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;
     // A size that does not end at the next record is damage: step through the data instead of
-    // jumping, so nothing behind a smashed header is lost.
-    return dispatchEntry(h, fits && endsAtRecord(end) ? end : -1);
+    // jumping, so nothing behind a smashed header is lost. So is a header without a name (every
+    // entry has one): a damaged header's size may land near a record by chance, and the entries
+    // it would jump over are whole.
+    return dispatchEntry(h, fits && !h.name.isEmpty() && endsAtRecord(end) ? end : -1);
 }
 
 qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)

@@ -158,8 +158,8 @@ private:
     // end of the file when one's data reaches it, the central record that ends it, or -1 where
     // anything else stands.
     qint64 headerChainEnd(qint64 p);
-    // An entry's data of size bytes from data: where the last entry read ends, and how many the
-    // end of the file cuts.
+    // An entry's data of size bytes from data: where the entries read end, and whether the end
+    // of the file cuts the last one.
     void noteExtent(qint64 data, qint64 size);
     // A file cut before its directory: one line names where it ends and what was cut.
     void noteCutArchive();
@@ -228,7 +228,7 @@ private:
     qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};
     qint64 m_extentEnd = 0;       // where the data of the entries read so far ends, at most
-    qint64 m_cutByEnd = 0;        // entries whose data the end of the file cuts
+    bool m_lastCut = false;       // the last entry read runs past the end of the file
     QByteArray m_lastFolderName;  // the name up to its last '/', of the last path kept
     EntryRole m_lastFolderRole = EntryRole::Categories;
     QString m_lastFolderPath;

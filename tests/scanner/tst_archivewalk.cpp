@@ -241,6 +241,7 @@ private Q_SLOTS:
     void neighbourhood_data();
     void neighbourhood();
     void sampleFourAndOneBytes();
+    void namelessHeaderJumpsNothing();
 };
 
 void ArchiveWalkTest::sampleArchive()
@@ -1269,6 +1270,30 @@ void ArchiveWalkTest::sampleFourAndOneBytes()
     QCOMPARE(damaged, 2);
     // One line for the 4-byte move with at most 20 entries below it, one for the directory.
     QVERIFY2(summaryLines(EntriesReadElsewhere) <= 2 && EntriesReadElsewhere.size() <= 23, qPrintable(report));
+}
+
+void ArchiveWalkTest::namelessHeaderJumpsNothing()
+{
+    // A damaged header (an LF grown into CR LF moves its fields) may read as one without a name
+    // whose size lands a byte or three past a later header: the whole entries it would jump over
+    // are read all the same.
+    TestArchiveBuilder t;
+    QVector<qint64> headers;
+    for (int i = 0; i < 7; ++i)
+        headers << t.addEntry(messagePath(i % 2, i), OlmXml::emails({mailItem(i)}));
+    QByteArray a = t.finish(false);
+    QByteArray fake("PK\x03\x04", 4);
+    fake += QByteArray(10, '\0') + QByteArray("\x78\x56\x34\x12", 4);
+    const quint32 size = quint32(headers[5] - headers[1] + 2);
+    for (int k = 0; k < 2; ++k)
+        for (int b = 0; b < 4; ++b)
+            fake += char(size >> (8 * b));
+    fake += QByteArray(4, '\0');
+    a.insert(int(headers[1]), fake);
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(7));
+    for (MailMLRC *m : mails())
+        QVERIFY(m->llFolderId != llFolder1Id);
 }
 
 QTEST_GUILESS_MAIN(ArchiveWalkTest)

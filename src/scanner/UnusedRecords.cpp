@@ -2,6 +2,8 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include <QSet>
+
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
@@ -36,48 +38,52 @@ quint64 contentKey(const LocalHeader &h)
 }
 
 // Records whose entries were read from local headers elsewhere. Bytes lost or added inside one
-// entry move every header behind it by as much: the records of one move are summed up in one
-// line with the first of their entries below it, so a few real losses are not buried among
-// thousands.
+// entry move every header behind it by as much: all moved records are summed up in one line
+// with the first of their entries below it, so a few real losses are not buried among thousands.
 class MovedRecords {
 public:
     // name empty: read from nameOffset when the line is written.
-    void add(qint64 shift, const QByteArray &name, qint64 record, qint64 header, qint64 nameOffset = -1,
-             int nameLength = 0)
+    void add(const QByteArray &name, qint64 record, qint64 header, qint64 nameOffset = -1, int nameLength = 0)
     {
-        auto it = m_byShift.find(shift);
-        if (it == m_byShift.end()) {
-            it = m_byShift.insert(shift, int(m_groups.size()));
-            m_groups.emplace_back();
-        }
-        m_groups[size_t(*it)].push_back({name, record, header, nameOffset, nameLength});
+        m_moved.push_back({name, record, header, nameOffset, nameLength});
     }
     template <typename NameAt>
     void report(NameAt nameAt) const
     {
-        for (const auto &group : m_groups) {
-            const auto name = [&](const Moved &m) {
-                return ReportName(m.nameOffset >= 0 ? nameAt(m.nameOffset, m.nameLength) : m.name);
-            };
-            if (group.size() == 1) {
-                const Moved &m = group.front();
-                EntriesReadElsewhere << EntryLine(m.nameOffset >= 0 ? nameAt(m.nameOffset, m.nameLength) : m.name, 0,
-                                                  MovedWhy(m.record, QStringLiteral("local header"), m.header),
-                                                  EntryPlace::None);
-                continue;
-            }
-            const qint64 shift = group.front().header - group.front().record;
-            QStringList names;
-            for (size_t k = 0; k < group.size() && k < kListedEntries; ++k)
-                names << QStringLiteral("\"%1\" at archive offset %2").arg(name(group[k])).arg(group[k].header);
-            AppendListed(EntriesReadElsewhere,
-                         QStringLiteral("%1 entries stand %2 bytes %3 where the central directory places their "
-                                        "headers; each was read from its own local header:")
-                             .arg(group.size())
-                             .arg(qAbs(shift))
-                             .arg(shift < 0 ? QStringLiteral("before") : QStringLiteral("after")),
-                         names, qint64(group.size()));
+        if (m_moved.empty())
+            return;
+        const auto name = [&](const Moved &m) {
+            return m.nameOffset >= 0 ? nameAt(m.nameOffset, m.nameLength) : m.name;
+        };
+        if (m_moved.size() == 1) {
+            const Moved &m = m_moved.front();
+            EntriesReadElsewhere << EntryLine(name(m), 0, MovedWhy(m.record, QStringLiteral("local header"), m.header),
+                                              EntryPlace::None);
+            return;
         }
+        QSet<qint64> shifts;
+        qint64 least = 0, most = 0;
+        QStringList names;
+        for (const Moved &m : m_moved) {
+            const qint64 shift = m.header - m.record;
+            least = shifts.isEmpty() ? shift : qMin(least, shift);
+            most = shifts.isEmpty() ? shift : qMax(most, shift);
+            shifts.insert(shift);
+            if (size_t(names.size()) < kListedEntries)
+                names << QStringLiteral("\"%1\" at archive offset %2 (moved by %3)")
+                             .arg(ReportName(name(m)))
+                             .arg(m.header)
+                             .arg(shift);
+        }
+        const QString moves = shifts.size() == 1
+            ? QStringLiteral("each %1 bytes away").arg(least)
+            : QStringLiteral("%1 different distances, from %2 to %3 bytes").arg(shifts.size()).arg(least).arg(most);
+        AppendListed(EntriesReadElsewhere,
+                     QStringLiteral("%1 entries do not stand where the central directory places their headers (%2); "
+                                    "each was read from its own local header, found by its name:")
+                         .arg(m_moved.size())
+                         .arg(moves),
+                     names, qint64(m_moved.size()));
     }
 
 private:
@@ -88,8 +94,7 @@ private:
         qint64 nameOffset;
         int nameLength;
     };
-    QHash<qint64, int> m_byShift;
-    std::vector<std::vector<Moved>> m_groups;
+    std::vector<Moved> m_moved;
 };
 
 }  // namespace
@@ -129,8 +134,7 @@ void ArchiveWalker::noteUnusedRecords()
         if (e.movedFrom < 0 || !e.used)
             continue;
         if (!e.placed) {
-            moved.add(e.headerOffset - e.movedFrom, QByteArray(), e.movedFrom, e.headerOffset, e.headerOffset + 30,
-                      e.nameLength);
+            moved.add(QByteArray(), e.movedFrom, e.headerOffset, e.headerOffset + 30, e.nameLength);
         } else if (++damagedCount <= qint64(kListedEntries)) {
             damagedHeaders << QStringLiteral("\"%1\" at archive offset %2")
                                   .arg(ReportName(entryNameAt(e.nameOffset, e.nameLength)))
@@ -180,7 +184,7 @@ void ArchiveWalker::noteUnusedRecords()
             }
         }
         if (at >= 0) {
-            moved.add(at - e.headerOffset, name, e.headerOffset, at);
+            moved.add(name, e.headerOffset, at);
         } else {
             EntriesNotRead << EntryLine(name, e.headerOffset,
                                         QStringLiteral(": no local header of that name was found, and the bytes there "

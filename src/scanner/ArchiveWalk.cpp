@@ -152,6 +152,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     LocalHeader &h = m_header;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         recordStartsAt(pos);
+        // A folder entry ends at its header's end; an entry's data moves this on when it is read.
+        noteExtent(h.dataOffset, 0);
         if (!m_central->entries().empty() && !h.name.isEmpty())
             m_localOnly.insert(h.name, pos);
         if (h.crc != 0)

@@ -11,6 +11,10 @@ namespace olm {
 qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
 {
     const std::vector<CentralEntry> &known = m_central->entries();
+    // The first record that does not agree finds every record's header from it on: this one's
+    // may stand a little further on, where the walk meets it.
+    if (!known[k].placed && !m_central->agrees(k, *m_reader) && known[k].headerOffset != pos)
+        return -1;
     // One header reused: its name's buffer then serves every entry without an allocation.
     LocalHeader &h = m_header;
     // The header is read before the next record is checked: the walk's window then serves both

@@ -65,6 +65,9 @@ qint64 CentralDirectory::findHeader(const CentralEntry &e, qint64 lo, qint64 exp
         const quint32 crc = r.u32At(at + 14);
         if (crc != e.crc && crc != 0 && e.crc != 0)
             continue;
+        // Without a CRC-32 to tell them apart (folder entries), only a header near its place.
+        if ((crc == 0 || e.crc == 0) && qAbs(at - expected) > kDamagedHeaderReach)
+            continue;
         if (best < 0 || qAbs(at - expected) < qAbs(best - expected))
             best = at;
     }

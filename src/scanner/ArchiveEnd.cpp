@@ -82,10 +82,33 @@ qint64 ArchiveWalker::endRecordFrom(qint64 from)
     return m_endAt;
 }
 
+namespace {
+
+// Whether a local header or directory record starts at p and the end of the file cuts it: its
+// fixed fields, or the name and extra they announce, run past the end.
+bool recordCutAt(BufferedArchiveReader &r, qint64 p, qint64 size)
+{
+    const qint64 n = size - p;
+    char head[4];
+    const qint64 got = r.read(p, head, qMin<qint64>(n, 4));
+    if (got <= 0)
+        return false;
+    const bool local = memcmp(head, "PK\x03\x04", size_t(got)) == 0;
+    const bool central = memcmp(head, "PK\x01\x02", size_t(got)) == 0;
+    if (local)
+        return n < 30 || p + 30 + r.u16At(p + 26) + r.u16At(p + 28) > size;
+    return central && n < 46;
+}
+
+}  // namespace
+
 qint64 ArchiveWalker::headerChainEnd(qint64 p)
 {
     LocalHeader x;
     while (p < m_size && !bStopFlag) {
+        // A header the file's end cuts still belongs to the chain: the cut fell inside it.
+        if (recordCutAt(*m_reader, p, m_size))
+            return m_size;
         const quint32 word = m_reader->u32At(p);
         if (word == kCentralHeaderSig)
             return p;

@@ -242,6 +242,7 @@ private Q_SLOTS:
     void neighbourhood();
     void sampleFourAndOneBytes();
     void namelessHeaderJumpsNothing();
+    void mailedArchiveCutInItsHeaders();
 };
 
 void ArchiveWalkTest::sampleArchive()
@@ -1294,6 +1295,35 @@ void ArchiveWalkTest::namelessHeaderJumpsNothing()
     QCOMPARE(MailItemCount, qint64(7));
     for (MailMLRC *m : mails())
         QVERIFY(m->llFolderId != llFolder1Id);
+}
+
+void ArchiveWalkTest::mailedArchiveCutInItsHeaders()
+{
+    // The last mail carries an archive of the same kind, stored; the file is cut inside one of
+    // its local headers or at its directory: none of its mails or events is taken for the
+    // user's own.
+    TestArchiveBuilder inner;
+    QVector<qint64> cuts;
+    for (int i = 0; i < 4; ++i) {
+        const qint64 at = inner.addEntry(messagePath(i % 2, i), OlmXml::emails({mailItem(100 + i)}));
+        cuts << at << at + 3 << at + 29 << at + 40;
+    }
+    inner.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+                   OlmXml::appointments({{QStringLiteral("Inner"), QString(), QString(), QString(), QString()}}));
+    const QByteArray mailed = inner.finish();
+    cuts << inner.size() << inner.size() + 2;
+    TestArchiveBuilder outer;
+    for (int i = 0; i < 3; ++i)
+        outer.addEntry(messagePath(0, i), OlmXml::emails({mailItem(i)}));
+    outer.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/com.microsoft.__Attachments/old.olm"),
+                   mailed);
+    const QByteArray whole = outer.finish();
+    const qint64 start = outer.entries().last().dataOffset;
+    for (qint64 cut : cuts) {
+        scanBytes(whole.left(int(start + cut)));
+        QVERIFY2(MailItemCount == 3, qPrintable(QString::number(cut)));
+        QCOMPARE(CalendarItemCount, qint64(0));
+    }
 }
 
 QTEST_GUILESS_MAIN(ArchiveWalkTest)

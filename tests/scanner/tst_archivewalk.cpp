@@ -14,9 +14,7 @@ namespace {
 
 QString messagePath(int folder, int i)
 {
-    return QStringLiteral("Local/com.microsoft.__Messages/Folder %1/message_%2.xml")
-        .arg(folder)
-        .arg(i, 5, 10, QLatin1Char('0'));
+    return QStringLiteral("Local/com.microsoft.__Messages/Folder %1/message_%2.xml").arg(folder).arg(i, 5, 10, QLatin1Char('0'));
 }
 
 OlmXml::MailItem mailItem(int i)
@@ -57,14 +55,12 @@ BaseArchive baseArchive(bool centralDirectory = true, int cutMessage = -1, const
     b.addDirectory(QStringLiteral("Local/Address Book/"));
     base.contactsHeader = b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), threeContacts());
     b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
-               OlmXml::appointments(
-                   {{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
-                    {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
+               OlmXml::appointments({{QStringLiteral("Meet"), QStringLiteral("Room"), QStringLiteral("Agenda"), QString(), QString()},
+                                     {QStringLiteral("Lunch"), QString(), QString(), QString(), QString()}}));
     b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"),
                OlmXml::tasks({{QStringLiteral("Task A"), QStringLiteral("note A"), QStringLiteral("2")},
                               {QStringLiteral("Task B"), QString(), QString()}}));
-    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
-               OlmXml::notes({{QStringLiteral("Note"), QStringLiteral("Text")}}));
+    b.addEntry(QStringLiteral("Local/Notes/Notes.xml"), OlmXml::notes({{QStringLiteral("Note"), QStringLiteral("Text")}}));
     for (int i = 0; i < 6; ++i) {
         QVector<OlmXml::MailItem> items{mailItem(i)};
         if (i == 5)
@@ -73,9 +69,7 @@ BaseArchive baseArchive(bool centralDirectory = true, int cutMessage = -1, const
         if (i == cutMessage)
             xml.truncate(xml.indexOf(cut) + cut.size());
         base.messageHeaders.append(b.addEntry(messagePath(i % 2, i), xml));
-        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2")
-                       .arg(i % 2)
-                       .arg(i),
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/att%2").arg(i % 2).arg(i),
                    QByteArray(300 + i, char('a' + i)));
     }
     base.lastMessageData = b.entries()[b.entries().size() - 2].dataOffset;
@@ -203,7 +197,7 @@ struct Harm {
     int field = 0;       // for header bytes: the byte of the header they go before (-1: the name's middle)
 };
 
-}  // namespace
+} // namespace
 
 Q_DECLARE_METATYPE(std::function<QByteArray()>)
 Q_DECLARE_METATYPE(Harm)
@@ -267,11 +261,10 @@ void ArchiveWalkTest::sampleArchive()
         QVERIFY(bytesAt(a, m->llDataOffset, m->dwDataLength).startsWith("<emails "));
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, m->llDataOffset, m->dwDataLength)), m->dwCrc32);
     }
-    QCOMPARE(subjects.first(),
-             QString::fromUtf8("[ubuntu-ko] \xec\x9a\xb0\xeb\xb6\x84\xed\x88\xac \xec\x8b\x9c\xec\x9e\x91 "
-                               "\xec\x95\x88\xeb\x82\xb4\xec\x84\x9c\xec\x9d\x98 10. Tips & Trick "
-                               "\xec\x9d\x98 \xeb\xb2\x88\xec\x97\xad\xec\x9d\xb4 \xec\x9d\xbc\xeb\x8b\xa8"
-                               "\xeb\x9d\xbd\xeb\x90\x98\xec\x97\x88\xec\x8a\xb5\xeb\x8b\x88\xeb\x8b\xa4."));
+    QCOMPARE(subjects.first(), QString::fromUtf8("[ubuntu-ko] \xec\x9a\xb0\xeb\xb6\x84\xed\x88\xac \xec\x8b\x9c\xec\x9e\x91 "
+                                                 "\xec\x95\x88\xeb\x82\xb4\xec\x84\x9c\xec\x9d\x98 10. Tips & Trick "
+                                                 "\xec\x9d\x98 \xeb\xb2\x88\xec\x97\xad\xec\x9d\xb4 \xec\x9d\xbc\xeb\x8b\xa8"
+                                                 "\xeb\x9d\xbd\xeb\x90\x98\xec\x97\x88\xec\x8a\xb5\xeb\x8b\x88\xeb\x8b\xa4."));
     QVERIFY(subjects.contains(QStringLiteral("Draft with low priority")));
     QCOMPARE(QString::fromUtf8(mails().first()->pFromNames), QString::fromUtf8("양정석;"));  // the Hangul name kept
     QVERIFY(mails()[1]->bHasAttachment);
@@ -326,15 +319,13 @@ void ArchiveWalkTest::builtArchive()
 {
     TestArchiveBuilder b;
     b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("A")}));
-    const qint64 inboxMsg =
-        b.addEntry(QStringLiteral("Accounts/me@x/Mail/Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
+    const qint64 inboxMsg = b.addEntry(QStringLiteral("Accounts/me@x/Mail/Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
     b.addEntry(QStringLiteral("Local/Mail/Inbox/Old/message_7.xml"), OlmXml::emails({mailItem(2)}));
     b.addEntry(QStringLiteral("Other/Inbox/message_1.xml"), OlmXml::emails({mailItem(3)}));
     b.addDirectory(QStringLiteral("Local/Calendar/"));
     const qint64 att = b.addEntry(QStringLiteral("Local/x__message_attachment__report.xml"), QByteArray("<report/>"));
     b.addEntry(QStringLiteral("Accounts/me@x/Contacts/Contacts.xml"), OlmXml::contacts({{"A", "B", "", "", ""}}));
-    const qint64 cats2 =
-        b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("B"), QStringLiteral("C")}));
+    const qint64 cats2 = b.addEntry(QStringLiteral("Categories.xml"), OlmXml::categories({QStringLiteral("B"), QStringLiteral("C")}));
     const QByteArray a = b.finish();
     scanBytes(a);
 
@@ -347,7 +338,7 @@ void ArchiveWalkTest::builtArchive()
     QCOMPARE(folderKey(objMapFID_PID.value(m[1]->llFolderId)), QStringLiteral("Inbox"));
     QCOMPARE(m[2]->llFolderId, llFolder1Id);
     QCOMPARE(QString::fromUtf8(m[0]->pSubject), QStringLiteral("Subject 1 & more"));
-    QCOMPARE(QString::fromUtf8(m[0]->pFromNames), QStringLiteral("Sender, 1;"));  // its comma kept
+    QCOMPARE(QString::fromUtf8(m[0]->pFromNames), QStringLiteral("Sender, 1;"));   // its comma kept
     QCOMPARE(locationFault(a), QString());
 
     // The attached XML file keeps its location; the last categories file wins.
@@ -374,24 +365,15 @@ void ArchiveWalkTest::folderPaths_data()
 {
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("path");
-    QTest::newRow("account contacts") << "Accounts/acct/Contacts/Contacts.xml"
-                                      << "Contacts";
-    QTest::newRow("local calendar") << "Local/Calendar/Sub/Calendar.xml"
-                                    << "Calendar/Sub";
-    QTest::newRow("account message") << "Accounts/acct/Mail/Inbox/message_00001.xml"
-                                     << "Inbox";
-    QTest::newRow("local message") << "Local/Mail/Inbox/Old/message_7.xml"
-                                   << "Inbox/Old";
-    QTest::newRow("file name itself") << "Local/Notes.xml"
-                                      << "Notes.xml";
-    QTest::newRow("from the root") << "/Local/Mail/Inbox/message_7.xml"
-                                   << "Inbox";
-    QTest::newRow("from \"./\"") << ".//./Local/Mail/Inbox/message_7.xml"
-                                 << "Inbox";
-    QTest::newRow("foreign root") << "Other/Inbox/message_1.xml"
-                                  << "";
-    QTest::newRow("too short") << "Local/message_1.xml"
-                               << "";
+    QTest::newRow("account contacts") << "Accounts/acct/Contacts/Contacts.xml" << "Contacts";
+    QTest::newRow("local calendar") << "Local/Calendar/Sub/Calendar.xml" << "Calendar/Sub";
+    QTest::newRow("account message") << "Accounts/acct/Mail/Inbox/message_00001.xml" << "Inbox";
+    QTest::newRow("local message") << "Local/Mail/Inbox/Old/message_7.xml" << "Inbox/Old";
+    QTest::newRow("file name itself") << "Local/Notes.xml" << "Notes.xml";
+    QTest::newRow("from the root") << "/Local/Mail/Inbox/message_7.xml" << "Inbox";
+    QTest::newRow("from \"./\"") << ".//./Local/Mail/Inbox/message_7.xml" << "Inbox";
+    QTest::newRow("foreign root") << "Other/Inbox/message_1.xml" << "";
+    QTest::newRow("too short") << "Local/message_1.xml" << "";
 }
 
 void ArchiveWalkTest::folderPaths()
@@ -410,21 +392,18 @@ void ArchiveWalkTest::folderPathsInSequence_data()
     QTest::addColumn<QStringList>("folders");
     QTest::newRow("one folder") << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml"}
                                 << QStringList{"Inbox", "Inbox"};
-    QTest::newRow("file names as paths") << QStringList{"Local/Mail/message_1.xml", "Local/Mail/message_2.xml",
-                                                        "Local/Mail/Inbox/message_3.xml"}
-                                         << QStringList{"message_1.xml", "message_2.xml", "Inbox"};
+    QTest::newRow("file names as paths")
+        << QStringList{"Local/Mail/message_1.xml", "Local/Mail/message_2.xml", "Local/Mail/Inbox/message_3.xml"}
+        << QStringList{"message_1.xml", "message_2.xml", "Inbox"};
     QTest::newRow("folder, then a longer one with the same start")
-        << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox2/message_2.xml",
-                       "Local/Mail/Inbox/Sub/message_3.xml"}
+        << QStringList{"Local/Mail/Inbox/message_1.xml", "Local/Mail/Inbox2/message_2.xml", "Local/Mail/Inbox/Sub/message_3.xml"}
         << QStringList{"Inbox", "Inbox2", "Sub"};
     QTest::newRow("account and local folders of one name")
-        << QStringList{"Accounts/a/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml",
-                       "Accounts/a/Mail/Inbox/message_3.xml"}
+        << QStringList{"Accounts/a/Mail/Inbox/message_1.xml", "Local/Mail/Inbox/message_2.xml", "Accounts/a/Mail/Inbox/message_3.xml"}
         << QStringList{"Inbox", "Inbox", "Inbox"};
-    QTest::newRow("a foreign root between")
-        << QStringList{"Local/Mail/Inbox/message_1.xml", "Other/Mail/Inbox/message_2.xml",
-                       "Local/Mail/Inbox/message_3.xml"}
-        << QStringList{"Inbox", "Folder1", "Inbox"};
+    QTest::newRow("a foreign root between") << QStringList{"Local/Mail/Inbox/message_1.xml", "Other/Mail/Inbox/message_2.xml",
+                                                           "Local/Mail/Inbox/message_3.xml"}
+                                            << QStringList{"Inbox", "Folder1", "Inbox"};
 }
 
 void ArchiveWalkTest::folderPathsInSequence()
@@ -603,17 +582,15 @@ void ArchiveWalkTest::oddEntries()
     b.addRawName(QByteArray("Local/a/with\0nul", 16), binaryPayload());
     b.addEntry(messagePath(0, 5), OlmXml::emails({mailItem(5)}));
     // A message whose name holds a NUL stays a message, in the folder its name gives up to the NUL.
-    b.addRawName(messagePath(0, 6).toUtf8().replace("message_", QByteArray("mess\0age_", 10)),
-                 OlmXml::emails({mailItem(6)}));
+    b.addRawName(messagePath(0, 6).toUtf8().replace("message_", QByteArray("mess\0age_", 10)), OlmXml::emails({mailItem(6)}));
     const QByteArray a = b.finish();
     scanBytes(a);
 
     QStringList subjects;
     for (MailMLRC *m : mails())
         subjects << QString::fromUtf8(m->pSubject);
-    QCOMPARE(subjects,
-             QStringList({"Subject 0 & more", "Subject 1 & more", "Subject 2 & more", "Subject 3 & more",
-                          "Subject 5 & more", "Subject 6 & more"}));
+    QCOMPARE(subjects, QStringList({"Subject 0 & more", "Subject 1 & more", "Subject 2 & more",
+                                    "Subject 3 & more", "Subject 5 & more", "Subject 6 & more"}));
     QCOMPARE(mails()[5]->llFolderId, mails()[4]->llFolderId);
     QCOMPARE(locationFault(a), QString());
     QCOMPARE(mails()[3]->llDataOffset, m28 + 30 + mails()[3]->nNameLength + 28);
@@ -634,8 +611,7 @@ void ArchiveWalkTest::mutations()
     // Random byte flips must never crash, hang or yield a location outside the archive.
     const QByteArray base = baseArchive().bytes;
     // Flipped dates are expected to be unreadable; keep the log quiet.
-    const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     for (quint32 seed = 1; seed <= 150; ++seed) {
         QByteArray a = base;
         Damage::flipBytes(a, seed, 0.01);
@@ -671,33 +647,34 @@ void ArchiveWalkTest::centralWitness_data()
         for (qint64 h : o.attachmentHeaders)
             memset(o.bytes.data() + h + 14, 0, 4);
     }) << 6 << 6;
-    QTest::newRow("smashed header of a document")
-        << true << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.attachmentHeaders[1]); }) << 6
-        << 6;
+    QTest::newRow("smashed header of a document") << true << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
+    }) << 6 << 6;
     QTest::newRow("document sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
         setLocalSizes(o.bytes, o.attachmentHeaders[2], o.attachments[2].size() + 4000);
     }) << 6 << 6;
-    QTest::newRow("document sizes too small")
-        << true << OfficeDamage([](OfficeArchive &o) { setLocalSizes(o.bytes, o.attachmentHeaders[2], 10); }) << 6 << 6;
-    QTest::newRow("message sizes too large")
-        << true << OfficeDamage([](OfficeArchive &o) { setLocalSizes(o.bytes, o.messageHeaders[3], 1 << 20); }) << 6
-        << 6;
-    QTest::newRow("smashed header of a message")
-        << true << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.messageHeaders[4]); }) << 6 << 6;
+    QTest::newRow("document sizes too small") << true << OfficeDamage([](OfficeArchive &o) {
+        setLocalSizes(o.bytes, o.attachmentHeaders[2], 10);
+    }) << 6 << 6;
+    QTest::newRow("message sizes too large") << true << OfficeDamage([](OfficeArchive &o) {
+        setLocalSizes(o.bytes, o.messageHeaders[3], 1 << 20);
+    }) << 6 << 6;
+    QTest::newRow("smashed header of a message") << true << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.messageHeaders[4]);
+    }) << 6 << 6;
     // Without the directory the walk steps into the document, but goes on past its inner
     // directory to the messages behind it.
     QTest::newRow("zeroed CRC on the first document, no central directory") << false << zeroCrc(0) << 6 << 6;
-    QTest::newRow("smashed header of a document, no central directory")
-        << false << OfficeDamage([](OfficeArchive &o) { Damage::smashHeader(o.bytes, o.attachmentHeaders[1]); }) << 6
-        << 5;
+    QTest::newRow("smashed header of a document, no central directory") << false << OfficeDamage([](OfficeArchive &o) {
+        Damage::smashHeader(o.bytes, o.attachmentHeaders[1]);
+    }) << 6 << 5;
     // A size past the end of the file is damage where this archive's entries lie behind the
     // document's own end record; only the last document may run to the end.
     for (int k : {1, 5}) {
         QTest::addRow("document %d's sizes past the end of the file, no central directory", k)
             << false << OfficeDamage([k](OfficeArchive &o) {
                    setLocalSizes(o.bytes, o.attachmentHeaders[k], quint64(o.bytes.size()));
-               })
-            << 6 << 5;
+               }) << 6 << 5;
     }
 }
 
@@ -738,13 +715,11 @@ void ArchiveWalkTest::reportName_data()
 {
     QTest::addColumn<QByteArray>("raw");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("plain") << QByteArray("Local/Inbox/message_00001.xml")
-                           << QStringLiteral("Local/Inbox/message_00001.xml");
+    QTest::newRow("plain") << QByteArray("Local/Inbox/message_00001.xml") << QStringLiteral("Local/Inbox/message_00001.xml");
     QTest::newRow("control byte") << QByteArray("message_00034.xml\x01") << QStringLiteral("message_00034.xml\\x01");
     QTest::newRow("260 characters, whole") << QByteArray(260, 'n') << QString(260, QLatin1Char('n'));
     QTest::newRow("run of signatures") << QByteArray("PK\x03\x04").repeated(3000)
-                                       << QStringLiteral("PK\\x03\\x04").repeated(26)
-            + QStringLiteral("\u2026 (12000 bytes)");
+                                       << QStringLiteral("PK\\x03\\x04").repeated(26) + QStringLiteral("\u2026 (12000 bytes)");
 }
 
 void ArchiveWalkTest::reportName()
@@ -760,19 +735,13 @@ void ArchiveWalkTest::validUtf8_data()
     QTest::addColumn<QByteArray>("name");
     QTest::addColumn<bool>("valid");
     QTest::newRow("ASCII") << QByteArray("Local/Inbox/message_00001.xml") << true;
-    QTest::newRow("two, three and four bytes") << QByteArray("Entw\xc3\xbc"
-                                                             "rfe/\xe6\x97\xa5/\xf0\x9f\x98\x80")
-                                               << true;
-    QTest::newRow("bytes of no UTF-8") << QByteArray("m\xff\xfe\xc0"
-                                                     "age_00001.xml")
-                                       << false;
+    QTest::newRow("two, three and four bytes") << QByteArray("Entw\xc3\xbc" "rfe/\xe6\x97\xa5/\xf0\x9f\x98\x80") << true;
+    QTest::newRow("bytes of no UTF-8") << QByteArray("m\xff\xfe\xc0" "age_00001.xml") << false;
     QTest::newRow("overlong slash") << QByteArray("a\xc0\xaf") << false;
     QTest::newRow("surrogate") << QByteArray("a\xed\xa0\x80") << false;
     QTest::newRow("past the last code point") << QByteArray("a\xf4\x90\x80\x80") << false;
     QTest::newRow("cut at the end") << QByteArray("a\xe6\x97") << false;
-    QTest::newRow("continuation byte alone") << QByteArray("a\x80"
-                                                           "b")
-                                             << false;
+    QTest::newRow("continuation byte alone") << QByteArray("a\x80" "b") << false;
 }
 
 void ArchiveWalkTest::validUtf8()
@@ -862,8 +831,7 @@ void ArchiveWalkTest::centralDisagrees()
     QCOMPARE(AttachmentNodeCount, qint64(6));
     for (FileOffsetNode *n : attachmentNodes())
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(b.bytes, n->llDataOffset, n->llSize)), n->dwCrc32);
-    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere,
-             qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 
@@ -1046,8 +1014,7 @@ void ArchiveWalkTest::everyMessageAccounted()
         QVERIFY(QByteArray(n->pEntryName).contains("/att"));
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, n->llDataOffset, n->llSize)), n->dwCrc32);
     }
-    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere,
-             qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
 }
 
@@ -1093,8 +1060,7 @@ void ArchiveWalkTest::sampleShifted()
     for (MailMLRC *m : mails())
         QCOMPARE(folderKey(m->llFolderId), folders.value(QString::fromUtf8(m->pSubject)));
     QVERIFY2(EntriesNotRead.isEmpty(), qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
-    QVERIFY2(summaryLines(EntriesReadElsewhere) <= headers.size() + 1,
-             qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+    QVERIFY2(summaryLines(EntriesReadElsewhere) <= headers.size() + 1, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
 }
 
 void ArchiveWalkTest::sampleDocumentHeader_data()

@@ -289,9 +289,10 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
     const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;
     // A size that does not end at the next record is damage: step through the data instead of
     // jumping, so nothing behind a smashed header is lost. So is a header without a name (every
-    // entry has one): a damaged header's size may land near a record by chance, and the entries
-    // it would jump over are whole.
-    return dispatchEntry(h, fits && !h.name.isEmpty() && endsAtRecord(end) ? end : -1);
+    // entry has one), or stored data whose two sizes differ: a damaged header's size may land
+    // near a record by chance, and the entries it would jump over are whole.
+    const bool sound = !h.name.isEmpty() && (h.method != 0 || h.usize == h.csize);
+    return dispatchEntry(h, fits && sound && endsAtRecord(end) ? end : -1);
 }
 
 qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)

@@ -1241,26 +1241,29 @@ void ArchiveWalkTest::sampleFourAndOneBytes()
 
 void ArchiveWalkTest::namelessHeaderJumpsNothing()
 {
-    // A damaged header (an LF grown into CR LF moves its fields) may read as one without a name
-    // whose size lands a byte or three past a later header: the whole entries it would jump over
-    // are read all the same.
-    TestArchiveBuilder t;
-    QVector<qint64> headers;
-    for (int i = 0; i < 7; ++i)
-        headers << t.addEntry(messagePath(i % 2, i), OlmXml::emails({mailItem(i)}));
-    QByteArray a = t.finish(false);
-    QByteArray fake("PK\x03\x04", 4);
-    fake += QByteArray(10, '\0') + QByteArray("\x78\x56\x34\x12", 4);
-    const quint32 size = quint32(headers[5] - headers[1] + 2);
-    for (int k = 0; k < 2; ++k)
-        for (int b = 0; b < 4; ++b)
-            fake += char(size >> (8 * b));
-    fake += QByteArray(4, '\0');
-    a.insert(int(headers[1]), fake);
-    scanBytes(a);
-    QCOMPARE(MailItemCount, qint64(7));
-    for (MailMLRC *m : mails())
-        QVERIFY(m->llFolderId != llFolder1Id);
+    // A damaged header (an LF grown into CR LF moves its fields) may read as one without a name,
+    // or as stored data of two sizes, whose size lands a byte or three past a later header: the
+    // whole entries it would jump over are read all the same.
+    for (bool named : {false, true}) {
+        TestArchiveBuilder t;
+        QVector<qint64> headers;
+        for (int i = 0; i < 7; ++i)
+            headers << t.addEntry(messagePath(i % 2, i), OlmXml::emails({mailItem(i)}));
+        QByteArray a = t.finish(false);
+        const QByteArray name = named ? QByteArray("Local/com.microsoft.__Messages/Folder 0/x.docx") : QByteArray();
+        QByteArray fake("PK\x03\x04", 4);
+        fake += QByteArray(10, '\0') + QByteArray("\x78\x56\x34\x12", 4);
+        const quint32 size = quint32(headers[5] - headers[1] + 2);
+        for (quint32 v : {size, named ? size / 2 : size})
+            for (int b = 0; b < 4; ++b)
+                fake += char(v >> (8 * b));
+        fake += char(name.size()) + QByteArray(3, '\0') + name;
+        a.insert(int(headers[1]), fake);
+        scanBytes(a);
+        QCOMPARE(MailItemCount, qint64(7));
+        for (MailMLRC *m : mails())
+            QVERIFY(m->llFolderId != llFolder1Id);
+    }
 }
 
 void ArchiveWalkTest::mailedArchiveCutInItsHeaders()

@@ -189,6 +189,9 @@ private:
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
     // h: a header right before p whose sizes and CRC-32 were lost; its name files the block.
     qint64 recoverBlock(qint64 p, const LocalHeader *h = nullptr);
+    // The name of the damaged header right before a root element at p, when its bytes still hold
+    // one: the block is then filed by it.
+    bool nameBefore(qint64 p, LocalHeader *h);
     qint64 nextSignature(qint64 from);
     qint64 findCloseTag(int tag, qint64 from, qint64 limit);
     void dispatchBlock(int tag, qint64 p, qint64 end);

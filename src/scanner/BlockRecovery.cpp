@@ -63,9 +63,45 @@ qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
     if (bStopFlag)
         return -1;
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
+    LocalHeader named;
+    if (!h && nameBefore(p, &named))
+        h = &named;
     if (!h || !dispatchNamedBlock(kRootTags[tag].role, *h, p, end))
         dispatchBlock(tag, p, end);
     return end;
+}
+
+bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
+{
+    // A header whose fields moved (a byte put into them, an LF grown into CR LF) still holds its
+    // name a few bytes behind its fixed fields, and its extra right before the data.
+    const qint64 from = qMax<qint64>(0, p - 512);
+    const char sig[4] = {'P', 'K', 3, 4};
+    qint64 header = -1;
+    for (qint64 at = m_reader->find(sig, 4, from, p); at >= 0; at = m_reader->find(sig, 4, at + 1, p))
+        header = at;
+    if (header < 0 || p - header < 40)
+        return false;
+    QByteArray bytes(int(p - header), Qt::Uninitialized);
+    if (m_reader->read(header, bytes.data(), bytes.size()) != bytes.size())
+        return false;
+    int start = -1;
+    for (int k = 30; k <= 38 && start < 0; ++k) {
+        if (bytes.mid(k, 6) == "Local/" || bytes.mid(k, 9) == "Accounts/")
+            start = k;
+    }
+    const int xml = start < 0 ? -1 : bytes.indexOf(".xml", start);
+    if (xml < 0 || bytes.size() - (xml + 4) > 64)
+        return false;
+    h->pos = header;
+    h->name = bytes.mid(start, xml + 4 - start);
+    h->nameOffset = header + start;
+    h->nameLength = quint16(h->name.size());
+    h->dataOffset = p;
+    h->method = 0;
+    h->crc = 0;
+    h->messageName = false;
+    return validUtf8(h->name) && classifyEntry(h->name) != EntryRole::Attachment;
 }
 
 qint64 ArchiveWalker::nextSignature(qint64 from)

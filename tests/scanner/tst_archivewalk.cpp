@@ -195,6 +195,7 @@ struct Harm {
     int amount;          // bytes, or for a cut the share kept in per cent
     QVector<int> where;  // entry indexes (0 the contacts, odd ones messages, even ones documents)
     int field = 0;       // for header bytes: the byte of the header they go before (-1: the name's middle)
+    bool noDirectory = false;
 };
 
 } // namespace
@@ -1125,6 +1126,9 @@ void ArchiveWalkTest::neighbourhood_data()
                 << Harm{Harm::HeaderBytes, n, {2, 9, 17}, f.at};
         }
     }
+    for (int at : {15, 20})
+        QTest::addRow("a byte in the %s of a message's header, no central directory", at == 15 ? "CRC-32" : "sizes")
+            << Harm{Harm::HeaderBytes, 1, {5}, at, true};
     QTest::newRow("every LF turned into CR LF") << Harm{Harm::CrLf, 0, {}};
     for (int share : {10, 50, 90, 99})
         QTest::addRow("cut at %d %%", share) << Harm{Harm::Cut, share, {}};
@@ -1138,7 +1142,7 @@ void ArchiveWalkTest::neighbourhood()
     QFETCH(Harm, harm);
     const TestArchiveBuilder b = neighbourhoodArchive();
     const QVector<TestArchiveBuilder::Entry> &entries = b.entries();
-    QByteArray a = b.finish();
+    QByteArray a = b.finish(!harm.noDirectory);
     QVector<int> where = harm.where;
     std::sort(where.rbegin(), where.rend());
     for (int i : where) {

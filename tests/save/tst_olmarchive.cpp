@@ -1684,6 +1684,15 @@ void OlmArchiveTest::storeCopies_data()
     QTest::newRow("contacts, zeroed copy before") << contacts << false << QStringLiteral("zeroed") << false << true;
     // A zeroed copy whose header holds 0, or the checksum of its zeroed bytes, and an empty
     // deflated copy: none is whole, whatever its checksum says.
+    // Whole copies beside the whole one, and a cut copy whose header states the whole size.
+    for (const QString &store : {contacts, calendar, tasks}) {
+        const QString shortName = store.section(QLatin1Char('/'), -1);
+        for (const char *other : {"whole again", "whole, one item other", "cut, stating the whole size"}) {
+            for (const bool first : {true, false})
+                QTest::addRow("%s, %s copy %s", qPrintable(shortName), other, first ? "before" : "after")
+                    << store << false << QString::fromLatin1(other) << false << first;
+        }
+    }
     const QString stores[] = {categories, contacts, calendar, tasks, notes};
     for (const QString &store : stores) {
         const QString shortName = store.section(QLatin1Char('/'), -1);
@@ -1732,6 +1741,15 @@ void OlmArchiveTest::storeCopies()
         options.crcZero = kind.endsWith(QLatin1String(" 0"));
     } else if (kind == QLatin1String("empty")) {
         other.clear();
+    } else if (kind == QLatin1String("cut, stating the whole size")) {
+        options.usizeOverride = options.csizeOverride = real.size();
+        options.crcOverride = TestArchiveBuilder::crc32(real);
+    } else if (kind.startsWith(QLatin1String("whole"))) {
+        other = real;
+        for (const char *title : {">Ray<", ">Review<", ">Call Bo<"}) {
+            if (kind.endsWith(QLatin1String("other")))
+                other.replace(title, ">Zed<");
+        }
     }
     TestArchiveBuilder b;
     auto add = [&](const QByteArray &text, bool deflated, const TestArchiveEntryOptions &opt) {
@@ -1749,6 +1767,23 @@ void OlmArchiveTest::storeCopies()
         add(other, otherDeflated, options);
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
     const SaveOutcome outcome = runSave(b.finish());
+    const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
+    if (kind.startsWith(QLatin1String("whole"))) {
+        // One copy under the store's name and none beside it: the items only the other copy
+        // holds go with the recovered items, so reading the new archive lists each item once.
+        QCOMPARE(ExtractedEntry(outputPath(), name), otherFirst ? other : real);
+        QVERIFY(ExtractedEntry(outputPath(), beside).isEmpty());
+        QVERIFY2(outcome.failures.isEmpty() && outcome.incompletes.isEmpty(),
+                 qPrintable((outcome.failures + outcome.incompletes).join(QLatin1Char('\n'))));
+        QFile written(outputPath());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        scanBytes(written.readAll());
+        const int items = name.endsWith(QLatin1String("Contacts.xml"))   ? contacts().size()
+                          : name.endsWith(QLatin1String("Calendar.xml")) ? events().size()
+                                                                         : tasks().size();
+        QCOMPARE(items, kind.endsWith(QLatin1String("other")) ? 3 : 2);
+        return;
+    }
     if (onlyCut) {
         // What it holds is saved under its name, and a line says it is cut.
         QCOMPARE(ExtractedEntry(outputPath(), name), other);
@@ -1759,7 +1794,6 @@ void OlmArchiveTest::storeCopies()
     }
     // The store's name holds the whole copy; a damaged one stands beside it, named as cut.
     QCOMPARE(ExtractedEntry(outputPath(), name), real);
-    const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
     if (kind == QLatin1String("empty"))
         return;
     QCOMPARE(ExtractedEntry(outputPath(), beside), other);
@@ -1770,7 +1804,7 @@ void OlmArchiveTest::storeCopies()
     QCOMPARE(lines.size(), 1);
     for (const QString &part : {QStringLiteral("keeps the name"), beside})
         QVERIFY2(lines.first().contains(part), qPrintable(lines.first()));
-    if (kind != QLatin1String("cut"))
+    if (!kind.startsWith(QLatin1String("cut")))
         return;
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));

@@ -132,6 +132,8 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
 
 void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks)
 {
+    if (m_copiesNotWritten.contains(node->llDataOffset))
+        return;
     beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(nodeName(node))));
     qint64 copied = 0;
     if (node->llSize == 0) {
@@ -141,7 +143,11 @@ void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNod
         noteUnreadable(m_book.what(m_item));
     } else if (claimStoreName(nodeName(node), node->llDataOffset),
                writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
-        m_storeRanges[store.index].append({node->llDataOffset, copied});
+        // Items read from a copy written under another name go with the recovered items: a
+        // reader reads one store file by name.
+        const auto owner = m_storeOwners.constFind(nodeName(node));
+        if (owner == m_storeOwners.constEnd() || owner.value() == node->llDataOffset)
+            m_storeRanges[store.index].append({node->llDataOffset, copied});
         m_book.counted(m_item);
     }
     m_item = -1;

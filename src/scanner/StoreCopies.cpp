@@ -95,6 +95,14 @@ StoreKind judgeCopies(const FileOffsetNode *head, const QByteArray &root, const 
     return kind;
 }
 
+// What the pass over every store kind shares: how it reads, the lines it gives, and the names
+// of compressed entries (copies the scan does not read).
+struct Pass {
+    ReadFn read;
+    QStringList lines;
+    QSet<QByteArray> compressed;
+};
+
 template <typename Record>
 struct Held {
     Record *record;
@@ -118,10 +126,17 @@ QString leftOutLine(const QByteArray &name, const StoreCopyState &c, const Store
     return line;
 }
 
-// The line for the copy the store's items come from when it is not whole itself.
-QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct)
+// The line for the copy the store's items come from when it is not whole itself. compressed: the
+// archive holds a compressed copy of it too, which the scan does not read.
+QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed)
 {
     const int missing = kept.stated > kept.records ? kept.stated - kept.records : 0;
+    const QString read = kept.records == 0
+        ? QStringLiteral("no item could be read from it")
+        : QStringLiteral("%1 of the %2 items read from it read whole").arg(kept.readWhole).arg(kept.records);
+    const QString noWhole = compressed ? QStringLiteral("no copy of it the scan could read is whole (a compressed copy "
+                                                        "of it is not read)")
+                                       : QStringLiteral("the archive holds no whole copy of it");
     QString line;
     if (distinct > 1)
         line = QStringLiteral("Store \"%1\" is held %2 times and no copy of it is whole: its items were read from the "
@@ -129,10 +144,8 @@ QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinc
                    .arg(ReportName(name), QString::number(distinct), QString::number(kept.offset),
                         StoreCopyDamage(kept), QString::number(kept.readWhole));
     else
-        line = QStringLiteral("Store \"%1\" at archive offset %2 is damaged (%3), and the archive holds no whole copy "
-                              "of it: %4 of the %5 items read from it read whole")
-                   .arg(ReportName(name), QString::number(kept.offset), StoreCopyDamage(kept),
-                        QString::number(kept.readWhole), QString::number(kept.records));
+        line = QStringLiteral("Store \"%1\" at archive offset %2 is damaged (%3), and %4: %5")
+                   .arg(ReportName(name), QString::number(kept.offset), StoreCopyDamage(kept), noWhole, read);
     if (kept.stated >= 0)
         line += QStringLiteral(", of the %1 its root element states").arg(kept.stated);
     if (!kept.closed && kept.size > 0)
@@ -148,9 +161,11 @@ QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinc
 // One store name: which of its items are listed, and the lines that name what is not.
 template <typename Record>
 void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
-                QHash<StoreCopyState *, QVector<Held<Record>>> &held, const char *word, const ReadFn &read,
-                QSet<Record *> *drop, QStringList *lines)
+                QHash<StoreCopyState *, QVector<Held<Record>>> &held, const char *word, Pass &pass,
+                QSet<Record *> *drop)
 {
+    const ReadFn &read = pass.read;
+    QStringList *lines = &pass.lines;
     const int first = lines->size();
     QVector<StoreCopyState *> distinct;
     for (StoreCopyState *c : copies) {
@@ -177,7 +192,8 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
         if (!kept || (!kept->whole && c->readWhole > kept->readWhole))
             kept = c;
     }
-    if (!kept || (distinct.size() == 1 && kept->whole))
+    // An empty store file held once holds nothing to lose.
+    if (!kept || (distinct.size() == 1 && (kept->whole || kept->size == 0)))
         return;
     QSet<quint64> keys;
     if (kept->whole && distinct.size() > 1) {
@@ -213,14 +229,14 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
             *lines << leftOutLine(name, *c, *kept, keptHere);
     }
     if (!kept->whole)
-        lines->insert(first, keptLine(name, *kept, distinct.size()));
+        lines->insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name)));
 }
 
 template <typename Record, typename FreeStrings>
 void settleKind(const FileOffsetNode *head, const QByteArray &root, const char *word, Record *&start, Record *&end,
-                qint64 &count, FreeStrings freeStrings, const ReadFn &read, QStringList *lines)
+                qint64 &count, FreeStrings freeStrings, Pass &pass)
 {
-    StoreKind kind = judgeCopies(head, root, read);
+    StoreKind kind = judgeCopies(head, root, pass.read);
     if (kind.copies.empty())
         return;
     QHash<StoreCopyState *, QVector<Held<Record>>> held;
@@ -232,7 +248,7 @@ void settleKind(const FileOffsetNode *head, const QByteArray &root, const char *
     }
     QSet<Record *> drop;
     for (auto it = kind.byName.cbegin(); it != kind.byName.cend(); ++it)
-        settleName(it.key(), it.value(), held, word, read, &drop, lines);
+        settleName(it.key(), it.value(), held, word, pass, &drop);
     if (drop.isEmpty())
         return;
     Record *previous = nullptr;
@@ -284,28 +300,32 @@ void DropItemsOfBrokenStoreCopies(ArchiveSource &source)
         bytes.resize(int(qMax<qint64>(0, got)));
         return bytes;
     };
-    QStringList lines;
+    Pass pass{read, {}, {}};
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        if (node->bCompressed && node->pEntryName)
+            pass.compressed.insert(QByteArray(node->pEntryName));
+    }
     settleKind(
         tmpCoFOStart, "contacts", "contact", TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount,
         [](ContactInformation *r) {
             free(r->pFirstName);
             free(r->pLastName);
         },
-        read, &lines);
+        pass);
     settleKind(
         tmpCaFOStart, "appointments", "calendar item", TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount,
         [](CalenderInformation *r) {
             free(r->pSummary);
             free(r->pLocation);
         },
-        read, &lines);
+        pass);
     settleKind(
         tmpTaFOStart, "tasks", "task", TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount,
-        [](TasksInformation *r) { free(r->pName); }, read, &lines);
+        [](TasksInformation *r) { free(r->pName); }, pass);
     settleKind(
         tmpNoFOStart, "notes", "note", TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount,
-        [](NotesInformation *r) { free(r->pTitle); }, read, &lines);
-    EntriesReadElsewhere << lines;
+        [](NotesInformation *r) { free(r->pTitle); }, pass);
+    EntriesReadElsewhere << pass.lines;
 }
 
 }  // namespace olm

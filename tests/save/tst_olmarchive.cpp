@@ -405,6 +405,8 @@ private Q_SLOTS:
     void destinationReadOnlyMidSave();
     void storeCopies_data();
     void storeCopies();
+    void sampleStoreDamagedInside_data();
+    void sampleStoreDamagedInside();
     void compressedEntryCut_data();
     void compressedEntryCut();
     void hardStop_data();
@@ -1808,6 +1810,32 @@ void OlmArchiveTest::storeCopies()
         return;
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::sampleStoreDamagedInside_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("new archive") << int(SaveTypeOLM);
+    QTest::newRow("mbox") << int(SaveTypeMBOX);
+}
+
+// The sample's calendar, held once, with 4 KiB zeroed inside: every save's report names the
+// store, its damage and the items it lost, and never calls it cut.
+void OlmArchiveTest::sampleStoreDamagedInside()
+{
+    QFETCH(int, type);
+    QByteArray source = ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    const int at = source.indexOf("Weekly Recurring meeting", source.indexOf("<appointments"));
+    QVERIFY(at > 0);
+    Damage::zeroStretch(source, at, 4096);
+    const SaveOutcome outcome = type == SaveTypeOLM ? runSave(source) : runOtherSave(source, SaveType(type));
+    const QStringList lines = outcome.recovered.filter(QStringLiteral("Store \"Local/Calendar/Calendar.xml\""));
+    QCOMPARE(lines.size(), 1);
+    for (const QString &part : {QStringLiteral("is damaged (4096 NUL bytes from archive offset"),
+                                QStringLiteral("its checksum fails"), QStringLiteral("of the 8 its root element states"),
+                                QStringLiteral("1 item of which nothing could be read")})
+        QVERIFY2(lines.first().contains(part), qPrintable(lines.first()));
+    QVERIFY2(!lines.first().contains(QLatin1String("cut")), qPrintable(lines.first()));
 }
 
 void OlmArchiveTest::compressedEntryCut_data()

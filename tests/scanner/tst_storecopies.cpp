@@ -104,6 +104,7 @@ private Q_SLOTS:
     void cutStatingWholeSize_data();
     void cutStatingWholeSize();
     void storeNameBounded();
+    void threeIdenticalCopies();
 };
 
 void StoreCopiesTest::eachItemOnce_data()
@@ -423,7 +424,6 @@ void StoreCopiesTest::cutStatingWholeSize()
 void StoreCopiesTest::storeNameBounded()
 {
     const QString name = QStringLiteral("Local/Tasks/\x1b[31m") + QString(400, QLatin1Char('n')) + "/Tasks.xml";
-    QByteArray close;
     TestArchiveBuilder b;
     b.addEntry(name, damagedCopy(name, QStringLiteral("cut 2")));
     scanBytes(b.finish());
@@ -433,6 +433,22 @@ void StoreCopiesTest::storeNameBounded()
              qPrintable(lines.first()));
     QVERIFY2(lines.first().size() < 700, qPrintable(lines.first()));
     CleanScanResults();
+}
+
+// A store held three times alike is one store: its items are listed once, and nothing is lost.
+void StoreCopiesTest::threeIdenticalCopies()
+{
+    for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml", "Local/Tasks/Tasks.xml",
+                             "Local/Notes/Notes.xml"}) {
+        TestArchiveBuilder b;
+        for (int i = 0; i < 3; ++i)
+            b.addEntry(QString::fromLatin1(name), storeText(QString::fromLatin1(name)));
+        scanBytes(b.finish());
+        QCOMPARE(listed(QString::fromLatin1(name)), 2);
+        QVERIFY2(EntriesReadElsewhere.filter(QStringLiteral("Store \"")).isEmpty(),
+                 qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
+        CleanScanResults();
+    }
 }
 
 QTEST_GUILESS_MAIN(StoreCopiesTest)

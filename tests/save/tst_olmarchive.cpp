@@ -1687,7 +1687,7 @@ void OlmArchiveTest::storeCopies_data()
     // A zeroed copy whose header holds 0, or the checksum of its zeroed bytes, and an empty
     // deflated copy: none is whole, whatever its checksum says.
     // Whole copies beside the whole one, and a cut copy whose header states the whole size.
-    for (const QString &store : {contacts, calendar, tasks}) {
+    for (const QString &store : {contacts, calendar, tasks, notes}) {
         for (const bool first : {true, false})
             QTest::addRow("%s, whole copy with one item other %s", qPrintable(store.section(QLatin1Char('/'), -1)),
                           first ? "before" : "after")
@@ -1751,7 +1751,7 @@ void OlmArchiveTest::storeCopies()
         options.crcOverride = TestArchiveBuilder::crc32(real);
     } else if (kind.startsWith(QLatin1String("whole"))) {
         other = real;
-        for (const char *title : {">Ray<", ">Review<", ">Call Bo<"}) {
+        for (const char *title : {">Ray<", ">Review<", ">Call Bo<", ">a note<"}) {
             if (kind.endsWith(QLatin1String("other")))
                 other.replace(title, ">Zed<");
         }
@@ -1785,8 +1785,11 @@ void OlmArchiveTest::storeCopies()
         scanBytes(written.readAll());
         const int items = name.endsWith(QLatin1String("Contacts.xml"))   ? contacts().size()
                           : name.endsWith(QLatin1String("Calendar.xml")) ? events().size()
-                                                                         : tasks().size();
-        QCOMPARE(items, kind.endsWith(QLatin1String("other")) ? 3 : 2);
+                          : name.endsWith(QLatin1String("Tasks.xml"))    ? tasks().size()
+                                                                         : notes().size();
+        // The notes store holds one item, the others two.
+        const int held = name.endsWith(QLatin1String("Notes.xml")) ? 1 : 2;
+        QCOMPARE(items, held + (kind.endsWith(QLatin1String("other")) ? 1 : 0));
         return;
     }
     if (onlyCut) {

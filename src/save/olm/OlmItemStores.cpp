@@ -179,6 +179,13 @@ QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore 
         return std::any_of(ranges.begin(), ranges.end(),
                            [&](const Span &r) { return offset >= r.offset && offset < r.offset + r.length; });
     };
+    auto inStoreCopy = [&](qint64 offset) {
+        for (const FileOffsetNode *node = storeList(store.index); node; node = node->pNext) {
+            if (offset >= node->llDataOffset && offset < node->llDataOffset + node->llSize)
+                return true;
+        }
+        return false;
+    };
     QVector<Span> spans;
     auto take = [&](qint64 offset, qint64 length) {
         if (length > 0 && !inStoreFile(offset))
@@ -201,9 +208,12 @@ QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore 
         // A note record keeps where its text lies, not its element, so its element is rebuilt.
         // Only items outside any store file get the dummy folder, which tells a note without
         // text apart.
+        // A note read from a copy of the store not written under its name keeps its element.
         for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
             if (r->llFolderId == llFolder1Id && !(r->dwTextLength > 0 && inStoreFile(r->dwTextOffset)))
                 spans.append({r->dwTextOffset, r->dwTextLength, r});
+            else if (inStoreCopy(r->llItemOffset))
+                take(r->llItemOffset, r->dwItemLength);
         }
         break;
     }

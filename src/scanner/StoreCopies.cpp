@@ -148,7 +148,8 @@ QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinc
                    .arg(ReportName(name), QString::number(kept.offset), StoreCopyDamage(kept), noWhole, read);
     if (kept.stated >= 0)
         line += QStringLiteral(", of the %1 its root element states").arg(kept.stated);
-    if (!kept.closed && kept.size > 0)
+    // Bytes added inside leave the root's close tag past the stated size, yet every item read.
+    if (!kept.closed && kept.size > 0 && (kept.stated < 0 || kept.readWhole < kept.stated))
         line += QStringLiteral("; only the items before the cut were read");
     QStringList lost = kept.lost;
     if (missing > 0)

@@ -95,7 +95,7 @@ QString StoreCopyDamage(const StoreCopyState &copy)
         return QStringLiteral("it is empty");
     QStringList parts;
     if (!copy.closed)
-        parts << QStringLiteral("it is cut: its root element never closes");
+        parts << QStringLiteral("its text ends before its root element closes");
     if (copy.nulCount > 0)
         parts << QStringLiteral("%1 NUL bytes from archive offset %2").arg(copy.nulCount).arg(copy.firstNul);
     if (copy.crcFails)

@@ -62,7 +62,8 @@ QByteArray fourItems(const QString &name, QByteArray *closeTag)
 }
 
 // "cut N": ends inside item N+1; "zeroed N": item N's middle zeroed; "nul N": one NUL byte in
-// item N; "shifted": 5 bytes lost inside item 2's text, every tag kept; "empty".
+// item N; "shifted": 5 bytes lost inside item 2's text, every tag kept; "grown": 5 bytes added
+// there; "empty".
 QByteArray damagedCopy(const QString &name, const QString &how)
 {
     QByteArray close;
@@ -71,6 +72,8 @@ QByteArray damagedCopy(const QString &name, const QString &how)
         return {};
     if (how == QLatin1String("shifted"))
         return text.remove(text.indexOf(close) + close.size() + 60, 5);
+    if (how == QLatin1String("grown"))
+        return text.insert(text.indexOf(close) + close.size() + 60, "12345");
     const int n = how.section(QLatin1Char(' '), 1).toInt();
     int at = -1;
     for (int i = 0; i < n; ++i)
@@ -264,7 +267,7 @@ void StoreCopiesTest::damagedOnce_data()
     } rows[] = {
         {"cut 2", 2, 0, 2, true},     {"cut 2,cut 2", 2, 0, 2, true},  {"zeroed 2", 4, 1, 0, false},
         {"nul 3", 4, 1, 0, false},    {"nul 3,nul 3", 4, 1, 0, false}, {"shifted", 4, 0, 0, false},
-        {"zeroed 4", 4, 1, 0, false},
+        {"zeroed 4", 4, 1, 0, false}, {"grown", 4, 0, 0, false},
     };
     for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml", "Local/Tasks/Tasks.xml",
                              "Local/Notes/Notes.xml"}) {
@@ -412,7 +415,7 @@ void StoreCopiesTest::cutStatingWholeSize()
     const QStringList lines = EntriesReadElsewhere.filter(QStringLiteral("Store \""));
     QCOMPARE(lines.size(), cuts.size());
     for (int i = 0; i < cuts.size(); ++i)
-        QVERIFY2(lines[i].contains(QStringLiteral("is not whole (it is cut: its root element never closes; its "
+        QVERIFY2(lines[i].contains(QStringLiteral("is not whole (its text ends before its root element closes; its "
                                                   "checksum fails): %1 items read from it were left out, as its whole "
                                                   "copy gives the store's items")
                                        .arg(held[i])),

@@ -348,6 +348,9 @@ void StoreCopiesTest::sampleDamagedOnce()
     QVERIFY(f.open(QIODevice::ReadOnly));
     QByteArray archive = f.readAll();
     scanBytes(archive);
+    // The intact sample gives no line.
+    QVERIFY2(EntriesReadElsewhere.filter(QStringLiteral("Store \"")).isEmpty(),
+             qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
     const int items = contacts().size() + events().size() + tasks().size();
     const int at = archive.indexOf(within, archive.indexOf(store)) + within.size();
     archive.replace(at, length, QByteArray(length, '\0'));

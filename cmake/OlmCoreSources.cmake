@@ -40,5 +40,6 @@ set(OLM_CORE_SOURCES
   src/scanner/NoteBuilder.cpp
   src/scanner/MailBuilder.cpp
   src/scanner/StoreCopies.cpp
+  src/scanner/StoreCopyState.cpp
 )
 set(OLM_SAVE_SOURCE_GLOBS src/save/*.cpp src/save/*.h)

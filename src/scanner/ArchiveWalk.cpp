@@ -379,7 +379,11 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         appendListNode(whole, role);
         build(role, path, textEnd, len, &whole);
     } else {
-        appendListNode(h, role);
+        // A store copy's extent is what was read of it: a size stated past a cut runs over the
+        // next entry's bytes, which are never this copy's.
+        LocalHeader read = h;
+        read.usize = read.csize = qMin(h.usize, len);
+        appendListNode(read, role);
         build(role, path, textEnd, len, &h);
     }
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,

@@ -2,14 +2,18 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/StoreCopyState.h"
 
 #include <QHash>
 #include <QMap>
+#include <QSet>
 #include <QVector>
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 
 namespace olm {
 
@@ -17,172 +21,243 @@ namespace {
 
 constexpr qint64 kChunk = qint64(1) << 20;
 
-struct Range {
-    qint64 offset;
-    qint64 size;
-    QByteArray name;
-    qint64 keptAt = -1;  // where no copy is whole: the copy whose items are listed instead
-    int dropped = 0;
-};
-
-qint64 startOf(const Range &r)
+QByteArray titleOf(const ContactInformation *r)
 {
-    return r.offset;
+    return (QByteArray(r->pFirstName) + ' ' + QByteArray(r->pLastName)).trimmed();
 }
-qint64 sizeOf(const Range &r)
+QByteArray titleOf(const CalenderInformation *r)
 {
-    return r.size;
+    return QByteArray(r->pSummary);
 }
-qint64 startOf(const FileOffsetNode *node)
+QByteArray titleOf(const TasksInformation *r)
 {
-    return node->llDataOffset;
+    return QByteArray(r->pName);
 }
-qint64 sizeOf(const FileOffsetNode *node)
+QByteArray titleOf(const NotesInformation *r)
 {
-    return node->llSize;
+    return QByteArray(r->pTitle);
 }
 
-// The copy of copies (sorted by start) whose data holds the item at, or null: one binary search,
-// so a store held many times costs no more per record than one held once.
-template <typename Copy>
-Copy *copyHolding(QVector<Copy> &copies, qint64 at)
+// An item's bytes as a key: two items with one key are the same item, listed once.
+quint64 itemKey(const ReadFn &read, qint64 offset, qint64 length)
 {
-    auto it = std::upper_bound(copies.begin(), copies.end(), at,
-                               [](qint64 offset, const Copy &c) { return offset < startOf(c); });
-    if (it == copies.begin())
-        return nullptr;
-    --it;
-    return at < startOf(*it) + qMax<qint64>(sizeOf(*it), 1) ? &*it : nullptr;
-}
-
-template <typename Copy>
-void sortByStart(QVector<Copy> &copies)
-{
-    std::stable_sort(copies.begin(), copies.end(),
-                     [](const Copy &a, const Copy &b) { return startOf(a) < startOf(b); });
-}
-
-// A store held once whose text stops before its root element closes: its items up to the cut
-// are listed, and a line says the rest is lost. Only its tail is read: the scan read it all.
-void noteIfCut(const FileOffsetNode &node, const QByteArray &root,
-               const std::function<QByteArray(qint64, qint64)> &read)
-{
-    if (node.llSize <= 0 || node.llDataOffset < 0 || node.bCompressed)
-        return;
-    const qint64 tail = qMin<qint64>(node.llSize, 256);
-    if (read(node.llDataOffset + node.llSize - tail, tail).trimmed().endsWith("</" + root + '>'))
-        return;
-    EntriesReadElsewhere << QStringLiteral("Store \"%1\" at archive offset %2 is cut, and the archive holds no whole "
-                                           "copy of it: only the items before the cut were read")
-                                .arg(QString::fromUtf8(node.pEntryName), QString::number(node.llDataOffset));
-}
-
-// Whether all length bytes at offset are there and none is NUL.
-bool readsWhole(const std::function<QByteArray(qint64, qint64)> &read, qint64 offset, qint64 length)
-{
+    quint32 crc = 0;
     for (qint64 done = 0; done < length;) {
         const QByteArray bytes = read(offset + done, qMin(kChunk, length - done));
-        if (bytes.isEmpty() || bytes.contains('\0'))
-            return false;
+        if (bytes.isEmpty())
+            break;
+        crc = Crc32Update(crc, bytes.constData(), bytes.size());
         done += bytes.size();
     }
-    return true;
+    return quint64(length) << 32 | crc;
 }
 
-// For each copy in the store list, how many of the records built from it read whole (no byte
-// zeroed or missing).
-template <typename Record>
-QHash<const FileOffsetNode *, int> itemsReadingWhole(const FileOffsetNode *head, const Record *start, const Record *end,
-                                                     const std::function<QByteArray(qint64, qint64)> &read)
+// The copy (sorted by start) whose bytes hold the item at, or null: one binary search, so a
+// store held many times costs no more per record than one held once.
+StoreCopyState *copyHolding(const QVector<StoreCopyState *> &sorted, qint64 at)
 {
-    QVector<const FileOffsetNode *> copies;
-    for (const FileOffsetNode *node = head; node; node = node->pNext)
-        copies.append(node);
-    sortByStart(copies);
-    QHash<const FileOffsetNode *, int> counts;
-    for (const Record *r = start; r; r = r == end ? nullptr : r->pNext) {
-        const FileOffsetNode *const *copy = copyHolding(copies, r->llItemOffset);
-        if (copy && readsWhole(read, r->llItemOffset, r->dwItemLength))
-            ++counts[*copy];
-    }
-    return counts;
+    auto it = std::upper_bound(sorted.begin(), sorted.end(), at,
+                               [](qint64 offset, const StoreCopyState *c) { return offset < c->offset; });
+    if (it == sorted.begin())
+        return nullptr;
+    --it;
+    return at < (*it)->offset + qMax<qint64>((*it)->size, 1) ? *it : nullptr;
 }
 
-// No copy of a name held several times is whole: the copy with the most items that read whole
-// (the first of equals) gives the store's items, so none is listed twice; the others are dropped.
-QVector<Range> copiesBesideBest(const QVector<const FileOffsetNode *> &copies, const QByteArray &name,
-                                const QHash<const FileOffsetNode *, int> &readWhole)
-{
-    const FileOffsetNode *best = nullptr;
-    int most = -1;
-    for (const FileOffsetNode *node : copies) {
-        const int count = readWhole.value(node);
-        if (count > most) {
-            best = node;
-            most = count;
-        }
-    }
-    EntriesReadElsewhere << QStringLiteral("Store \"%1\" is held %2 times and no copy of it is whole: its items were "
-                                           "read from the copy at archive offset %3, which holds the most items that "
-                                           "read whole (%4); the items lost to that copy's damage are missing")
-                                .arg(QString::fromUtf8(name), QString::number(copies.size()),
-                                     QString::number(best->llDataOffset), QString::number(most));
-    QVector<Range> others;
-    for (const FileOffsetNode *node : copies) {
-        if (node != best)
-            others.append({node->llDataOffset, node->llSize, name, best->llDataOffset});
-    }
-    return others;
-}
+// The copies of one store kind, each judged once, grouped by name in a fixed order.
+struct StoreKind {
+    std::deque<StoreCopyState> copies;  // stable addresses
+    QMap<QByteArray, QVector<StoreCopyState *>> byName;
+    QVector<StoreCopyState *> sorted;
+};
 
-// The copies of the store list whose records are dropped: those that are not whole while
-// another copy of their name is, and where no copy is whole, all but the best one.
-template <typename Record>
-QVector<Range> brokenCopies(const FileOffsetNode *head, const QByteArray &root, const Record *start, const Record *end,
-                            const std::function<QByteArray(qint64, qint64)> &read)
+StoreKind judgeCopies(const FileOffsetNode *head, const QByteArray &root, const ReadFn &read)
 {
-    QMap<QByteArray, QVector<const FileOffsetNode *>> byName;  // sorted: the lines come in one order
+    StoreKind kind;
     for (const FileOffsetNode *node = head; node; node = node->pNext) {
-        if (node->pEntryName)
-            byName[QByteArray(node->pEntryName)].append(node);
+        if (!node->pEntryName)
+            continue;
+        kind.copies.push_back(JudgeStoreCopy(read, node, root));
+        StoreCopyState *c = &kind.copies.back();
+        QVector<StoreCopyState *> &same = kind.byName[QByteArray(node->pEntryName)];
+        // Copies with the same bytes are one copy.
+        for (const StoreCopyState *earlier : same) {
+            if (!earlier->sameAs && earlier->size == c->size && earlier->crc == c->crc) {
+                c->sameAs = earlier;
+                break;
+            }
+        }
+        same.append(c);
+        kind.sorted.append(c);
     }
-    QVector<Range> broken;
-    QHash<const FileOffsetNode *, int> readWhole;  // counted once, where a name has no whole copy
-    bool counted = false;
-    for (auto it = byName.cbegin(); it != byName.cend(); ++it) {
-        if (it.value().size() < 2) {
-            noteIfCut(*it.value().first(), root, read);
+    std::stable_sort(kind.sorted.begin(), kind.sorted.end(),
+                     [](const StoreCopyState *a, const StoreCopyState *b) { return a->offset < b->offset; });
+    return kind;
+}
+
+// What the pass over every store kind shares: how it reads, the lines it gives, and the names
+// of compressed entries (copies the scan does not read).
+struct Pass {
+    ReadFn read;
+    QStringList lines;
+    QSet<QByteArray> compressed;
+};
+
+template <typename Record>
+struct Held {
+    Record *record;
+    bool whole;
+};
+
+// The line for a copy left out beside the kept one, and the items it lost.
+QString leftOutLine(const QByteArray &name, const StoreCopyState &c, const StoreCopyState &kept, int keptHere)
+{
+    QString line =
+        QStringLiteral("Store \"%1\" at archive offset %2 is not whole (%3): %4 items read from it were left "
+                       "out, as ")
+            .arg(ReportName(name), QString::number(c.offset), StoreCopyDamage(c), QString::number(c.dropped));
+    line += kept.whole
+        ? QStringLiteral("its whole copy gives the store's items")
+        : QStringLiteral("the store's items are read from its copy at archive offset %1").arg(kept.offset);
+    if (keptHere > 0)
+        line += QStringLiteral("; %1 items only it holds whole are listed").arg(keptHere);
+    if (!c.lost.isEmpty())
+        line += QStringLiteral("; damaged, and no copy holds them whole: %1").arg(BoundedList(c.lost));
+    return line;
+}
+
+// The line for the copy the store's items come from when it is not whole itself. compressed: the
+// archive holds a compressed copy of it too, which the scan does not read.
+QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed)
+{
+    const int missing = kept.stated > kept.records ? kept.stated - kept.records : 0;
+    const QString read = kept.records == 0
+        ? QStringLiteral("no item could be read from it")
+        : QStringLiteral("%1 of the %2 items read from it read whole").arg(kept.readWhole).arg(kept.records);
+    const QString noWhole = compressed ? QStringLiteral("no copy of it the scan could read is whole (a compressed copy "
+                                                        "of it is not read)")
+                                       : QStringLiteral("the archive holds no whole copy of it");
+    QString line;
+    if (distinct > 1)
+        line = QStringLiteral("Store \"%1\" is held %2 times and no copy of it is whole: its items were read from the "
+                              "copy at archive offset %3 (%4), which holds the most items that read whole (%5)")
+                   .arg(ReportName(name), QString::number(distinct), QString::number(kept.offset),
+                        StoreCopyDamage(kept), QString::number(kept.readWhole));
+    else
+        line = QStringLiteral("Store \"%1\" at archive offset %2 is damaged (%3), and %4: %5")
+                   .arg(ReportName(name), QString::number(kept.offset), StoreCopyDamage(kept), noWhole, read);
+    if (kept.stated >= 0)
+        line += QStringLiteral(", of the %1 its root element states").arg(kept.stated);
+    // Bytes added inside leave the root's close tag past the stated size, yet every item read.
+    if (!kept.closed && kept.size > 0 && (kept.stated < 0 || kept.readWhole < kept.stated))
+        line += QStringLiteral("; only the items before the cut were read");
+    QStringList lost = kept.lost;
+    if (missing > 0)
+        lost << QStringLiteral("%1 item%2 of which nothing could be read").arg(missing).arg(missing > 1 ? "s" : "");
+    if (!lost.isEmpty())
+        line += QStringLiteral("; lost or damaged: %1").arg(BoundedList(lost));
+    return line;
+}
+
+// One store name: which of its items are listed, and the lines that name what is not.
+template <typename Record>
+void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
+                QHash<StoreCopyState *, QVector<Held<Record>>> &held, const char *word, Pass &pass,
+                QSet<Record *> *drop)
+{
+    const ReadFn &read = pass.read;
+    QStringList *lines = &pass.lines;
+    const int first = lines->size();
+    QVector<StoreCopyState *> distinct;
+    for (StoreCopyState *c : copies) {
+        if (!c->sameAs) {
+            distinct.append(c);
             continue;
         }
-        QVector<Range> others;
-        bool whole = false;
-        for (const FileOffsetNode *node : it.value()) {
-            if (StoredTextWhole(read, node->llDataOffset, node->llSize, node->dwCrc32, root))
-                whole = true;
-            else
-                others.append({node->llDataOffset, node->llSize, it.key()});
-        }
-        if (!whole && !counted) {
-            readWhole = itemsReadingWhole(head, start, end, read);
-            counted = true;
-        }
-        broken += whole ? others : copiesBesideBest(it.value(), it.key(), readWhole);
+        for (const Held<Record> &h : held.value(c))
+            drop->insert(h.record);
     }
-    return broken;
+    StoreCopyState *kept = nullptr;
+    for (StoreCopyState *c : distinct) {
+        if (c->whole && !kept)
+            kept = c;
+    }
+    for (StoreCopyState *c : distinct) {
+        QVector<Held<Record>> &items = held[c];
+        for (Held<Record> &h : items)
+            h.whole = c->whole || BytesReadWhole(read, h.record->llItemOffset, h.record->dwItemLength);
+        c->readWhole = int(std::count_if(items.begin(), items.end(), [](const Held<Record> &h) { return h.whole; }));
+    }
+    // No copy whole: the one with the most items that read whole (the first of equals).
+    for (StoreCopyState *c : distinct) {
+        if (!kept || (!kept->whole && c->readWhole > kept->readWhole))
+            kept = c;
+    }
+    // An empty store file held once holds nothing to lose.
+    if (!kept || (distinct.size() == 1 && (kept->whole || kept->size == 0)))
+        return;
+    QSet<quint64> keys;
+    if (kept->whole && distinct.size() > 1) {
+        for (const Held<Record> &h : held.value(kept))
+            keys.insert(itemKey(read, h.record->llItemOffset, h.record->dwItemLength));
+    }
+    for (const Held<Record> &h : held.value(kept)) {
+        if (!h.whole)
+            kept->lost << StoreItemName(word, h.record->llItemOffset, titleOf(h.record));
+    }
+    for (StoreCopyState *c : distinct) {
+        if (c == kept)
+            continue;
+        int keptHere = 0;
+        for (const Held<Record> &h : held.value(c)) {
+            const Record *r = h.record;
+            // Beside a whole copy, an item only this copy holds whole is listed: it is no
+            // other item's bytes.
+            if (kept->whole && h.whole) {
+                const quint64 key = itemKey(read, r->llItemOffset, r->dwItemLength);
+                if (!keys.contains(key)) {
+                    keys.insert(key);
+                    keptHere += c->whole ? 0 : 1;
+                    continue;
+                }
+            }
+            drop->insert(h.record);
+            ++c->dropped;
+            if (!h.whole && !KeptCopyHolds(read, *kept, *c, r->llItemOffset, r->dwItemLength))
+                c->lost << StoreItemName(word, r->llItemOffset, titleOf(r));
+        }
+        if (!c->whole && c->dropped > 0)
+            *lines << leftOutLine(name, *c, *kept, keptHere);
+    }
+    if (!kept->whole)
+        lines->insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name)));
 }
 
 template <typename Record, typename FreeStrings>
-void dropRecords(Record *&start, Record *&end, qint64 &count, QVector<Range> &ranges, FreeStrings freeStrings)
+void settleKind(const FileOffsetNode *head, const QByteArray &root, const char *word, Record *&start, Record *&end,
+                qint64 &count, FreeStrings freeStrings, Pass &pass)
 {
-    sortByStart(ranges);
+    StoreKind kind = judgeCopies(head, root, pass.read);
+    if (kind.copies.empty())
+        return;
+    QHash<StoreCopyState *, QVector<Held<Record>>> held;
+    for (Record *r = start; r; r = r == end ? nullptr : r->pNext) {
+        if (StoreCopyState *c = copyHolding(kind.sorted, r->llItemOffset)) {
+            ++c->records;
+            held[c].append({r, true});
+        }
+    }
+    QSet<Record *> drop;
+    for (auto it = kind.byName.cbegin(); it != kind.byName.cend(); ++it)
+        settleName(it.key(), it.value(), held, word, pass, &drop);
+    if (drop.isEmpty())
+        return;
     Record *previous = nullptr;
     for (Record *r = start; r;) {
         Record *next = r == end ? nullptr : r->pNext;
-        Range *in = copyHolding(ranges, r->llItemOffset);
-        if (!in) {
+        if (!drop.contains(r)) {
             previous = r;
         } else {
-            ++in->dropped;
             --count;
             if (previous)
                 previous->pNext = next;
@@ -194,27 +269,6 @@ void dropRecords(Record *&start, Record *&end, qint64 &count, QVector<Range> &ra
             free(r);
         }
         r = next;
-    }
-}
-
-void noteDropped(const QVector<Range> &ranges)
-{
-    for (const Range &r : ranges) {
-        if (r.dropped == 0)
-            continue;
-        // One arg() call each: a store name holding "%2" must stay as it is.
-        const QString name = QString::fromUtf8(r.name);
-        if (r.keptAt < 0)
-            EntriesReadElsewhere << QStringLiteral("Store \"%1\" at archive offset %2 is not whole (cut, zeroed or "
-                                                   "empty): %3 items read from it were left out, as its whole copy "
-                                                   "gives the store's items")
-                                        .arg(name, QString::number(r.offset), QString::number(r.dropped));
-        else
-            EntriesReadElsewhere << QStringLiteral("Store \"%1\" at archive offset %2 is not whole (cut, zeroed or "
-                                                   "empty): %3 items read from it were left out, as the store's items "
-                                                   "are read from its copy at archive offset %4")
-                                        .arg(name, QString::number(r.offset), QString::number(r.dropped),
-                                             QString::number(r.keptAt));
     }
 }
 
@@ -241,32 +295,38 @@ bool StoredTextWhole(const std::function<QByteArray(qint64, qint64)> &read, qint
 
 void DropItemsOfBrokenStoreCopies(ArchiveSource &source)
 {
-    const auto read = [&source](qint64 offset, qint64 length) {
+    const ReadFn read = [&source](qint64 offset, qint64 length) {
         QByteArray bytes(int(qBound<qint64>(0, length, kChunk)), Qt::Uninitialized);
         const qint64 got = offset < 0 ? 0 : source.readAt(offset, bytes.data(), bytes.size());
         bytes.resize(int(qMax<qint64>(0, got)));
         return bytes;
     };
-    QVector<Range> contacts = brokenCopies(tmpCoFOStart, "contacts", TmpCTRCPtrStart, TmpCTRCPtrEnd, read);
-    if (!contacts.isEmpty())
-        dropRecords(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount, contacts, [](ContactInformation *r) {
+    Pass pass{read, {}, {}};
+    for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
+        if (node->bCompressed && node->pEntryName)
+            pass.compressed.insert(QByteArray(node->pEntryName));
+    }
+    settleKind(
+        tmpCoFOStart, "contacts", "contact", TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount,
+        [](ContactInformation *r) {
             free(r->pFirstName);
             free(r->pLastName);
-        });
-    QVector<Range> calendar = brokenCopies(tmpCaFOStart, "appointments", TmpCLRCPtrStart, TmpCLRCPtrEnd, read);
-    if (!calendar.isEmpty())
-        dropRecords(TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount, calendar, [](CalenderInformation *r) {
+        },
+        pass);
+    settleKind(
+        tmpCaFOStart, "appointments", "calendar item", TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount,
+        [](CalenderInformation *r) {
             free(r->pSummary);
             free(r->pLocation);
-        });
-    QVector<Range> tasks = brokenCopies(tmpTaFOStart, "tasks", TmpTSRCPtrStart, TmpTSRCPtrEnd, read);
-    if (!tasks.isEmpty())
-        dropRecords(TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount, tasks, [](TasksInformation *r) { free(r->pName); });
-    QVector<Range> notes = brokenCopies(tmpNoFOStart, "notes", TmpNTRCPtrStart, TmpNTRCPtrEnd, read);
-    if (!notes.isEmpty())
-        dropRecords(TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount, notes,
-                    [](NotesInformation *r) { free(r->pTitle); });
-    noteDropped(contacts + calendar + tasks + notes);
+        },
+        pass);
+    settleKind(
+        tmpTaFOStart, "tasks", "task", TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount,
+        [](TasksInformation *r) { free(r->pName); }, pass);
+    settleKind(
+        tmpNoFOStart, "notes", "note", TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount,
+        [](NotesInformation *r) { free(r->pTitle); }, pass);
+    EntriesReadElsewhere << pass.lines;
 }
 
 }  // namespace olm

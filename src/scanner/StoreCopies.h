@@ -1,7 +1,7 @@
 #pragma once
-// Store files (contacts, calendar, tasks, notes) an archive holds more than once under one name:
-// a damaged export may append a cut, zeroed or empty copy beside the whole one. Only a whole copy
-// gives the store's items, so each item is listed once.
+// Store files (contacts, calendar, tasks, notes) held more than once under one name, or damaged
+// inside: a damaged export may append a cut, zeroed or repeated copy beside the whole one. Each
+// copy is judged by its own bytes, each item is listed once, and every loss is named.
 
 #include <QByteArray>
 
@@ -18,10 +18,12 @@ namespace olm {
 bool StoredTextWhole(const std::function<QByteArray(qint64, qint64)> &read, qint64 offset, qint64 size, quint32 crc32,
                      const QByteArray &root);
 
-// For each store name held more than once with a whole copy among them, the records built from
-// its other copies are dropped from the lists (and their counts), with one line each in
-// EntriesReadElsewhere. Where no copy of a name is whole, the copy with the most items that read
-// whole gives them, and a line names the store. Runs on the scanner's thread once the walk is done.
+// Copies of one store with the same bytes are one copy. Where a name has a whole copy its items
+// are listed from it, with the items only another copy holds whole; where none is whole, from
+// the copy with the most items that read whole. Every other record is dropped from the lists
+// (and their counts). A line in EntriesReadElsewhere names each copy left out and each store
+// without a whole copy, with the items no copy holds whole. Runs on the scanner's thread once
+// the walk is done.
 void DropItemsOfBrokenStoreCopies(ArchiveSource &source);
 
 }  // namespace olm

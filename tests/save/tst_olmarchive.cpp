@@ -405,6 +405,8 @@ private Q_SLOTS:
     void destinationReadOnlyMidSave();
     void storeCopies_data();
     void storeCopies();
+    void sampleStoreDamagedInside_data();
+    void sampleStoreDamagedInside();
     void compressedEntryCut_data();
     void compressedEntryCut();
     void hardStop_data();
@@ -1684,6 +1686,18 @@ void OlmArchiveTest::storeCopies_data()
     QTest::newRow("contacts, zeroed copy before") << contacts << false << QStringLiteral("zeroed") << false << true;
     // A zeroed copy whose header holds 0, or the checksum of its zeroed bytes, and an empty
     // deflated copy: none is whole, whatever its checksum says.
+    // Whole copies beside the whole one, and a cut copy whose header states the whole size.
+    for (const QString &store : {contacts, calendar, tasks, notes}) {
+        for (const bool first : {true, false})
+            QTest::addRow("%s, whole copy with one item other %s", qPrintable(store.section(QLatin1Char('/'), -1)),
+                          first ? "before" : "after")
+                << store << false << QStringLiteral("whole, one item other") << false << first;
+    }
+    QTest::newRow("calendar, identical copy before") << calendar << false << QStringLiteral("whole again") << false << true;
+    QTest::newRow("contacts, cut copy stating the whole size before")
+        << contacts << false << QStringLiteral("cut, stating the whole size") << false << true;
+    QTest::newRow("calendar, cut copy stating the whole size after")
+        << calendar << false << QStringLiteral("cut, stating the whole size") << false << false;
     const QString stores[] = {categories, contacts, calendar, tasks, notes};
     for (const QString &store : stores) {
         const QString shortName = store.section(QLatin1Char('/'), -1);
@@ -1732,6 +1746,15 @@ void OlmArchiveTest::storeCopies()
         options.crcZero = kind.endsWith(QLatin1String(" 0"));
     } else if (kind == QLatin1String("empty")) {
         other.clear();
+    } else if (kind == QLatin1String("cut, stating the whole size")) {
+        options.usizeOverride = options.csizeOverride = real.size();
+        options.crcOverride = TestArchiveBuilder::crc32(real);
+    } else if (kind.startsWith(QLatin1String("whole"))) {
+        other = real;
+        for (const char *title : {">Ray<", ">Review<", ">Call Bo<", ">a note<"}) {
+            if (kind.endsWith(QLatin1String("other")))
+                other.replace(title, ">Zed<");
+        }
     }
     TestArchiveBuilder b;
     auto add = [&](const QByteArray &text, bool deflated, const TestArchiveEntryOptions &opt) {
@@ -1749,6 +1772,26 @@ void OlmArchiveTest::storeCopies()
         add(other, otherDeflated, options);
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
     const SaveOutcome outcome = runSave(b.finish());
+    const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
+    if (kind.startsWith(QLatin1String("whole"))) {
+        // One copy under the store's name and none beside it: the items only the other copy
+        // holds go with the recovered items, so reading the new archive lists each item once.
+        QCOMPARE(ExtractedEntry(outputPath(), name), otherFirst ? other : real);
+        QVERIFY(ExtractedEntry(outputPath(), beside).isEmpty());
+        QVERIFY2(outcome.failures.isEmpty() && outcome.incompletes.isEmpty(),
+                 qPrintable((outcome.failures + outcome.incompletes).join(QLatin1Char('\n'))));
+        QFile written(outputPath());
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        scanBytes(written.readAll());
+        const int items = name.endsWith(QLatin1String("Contacts.xml"))   ? contacts().size()
+                          : name.endsWith(QLatin1String("Calendar.xml")) ? events().size()
+                          : name.endsWith(QLatin1String("Tasks.xml"))    ? tasks().size()
+                                                                         : notes().size();
+        // The notes store holds one item, the others two.
+        const int held = name.endsWith(QLatin1String("Notes.xml")) ? 1 : 2;
+        QCOMPARE(items, held + (kind.endsWith(QLatin1String("other")) ? 1 : 0));
+        return;
+    }
     if (onlyCut) {
         // What it holds is saved under its name, and a line says it is cut.
         QCOMPARE(ExtractedEntry(outputPath(), name), other);
@@ -1759,7 +1802,6 @@ void OlmArchiveTest::storeCopies()
     }
     // The store's name holds the whole copy; a damaged one stands beside it, named as cut.
     QCOMPARE(ExtractedEntry(outputPath(), name), real);
-    const QString beside = name.left(name.size() - 4) + QStringLiteral("_2.xml");
     if (kind == QLatin1String("empty"))
         return;
     QCOMPARE(ExtractedEntry(outputPath(), beside), other);
@@ -1774,6 +1816,32 @@ void OlmArchiveTest::storeCopies()
         return;
     const ToolResult tools = CheckWithTools(outputPath());
     QVERIFY2(tools.problems.isEmpty(), qPrintable(tools.problems.join(QLatin1Char('\n'))));
+}
+
+void OlmArchiveTest::sampleStoreDamagedInside_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("new archive") << int(SaveTypeOLM);
+    QTest::newRow("mbox") << int(SaveTypeMBOX);
+}
+
+// The sample's calendar, held once, with 4 KiB zeroed inside: every save's report names the
+// store, its damage and the items it lost, and never calls it cut.
+void OlmArchiveTest::sampleStoreDamagedInside()
+{
+    QFETCH(int, type);
+    QByteArray source = ReadFile(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    const int at = source.indexOf("Weekly Recurring meeting", source.indexOf("<appointments"));
+    QVERIFY(at > 0);
+    Damage::zeroStretch(source, at, 4096);
+    const SaveOutcome outcome = type == SaveTypeOLM ? runSave(source) : runOtherSave(source, SaveType(type));
+    const QStringList lines = outcome.recovered.filter(QStringLiteral("Store \"Local/Calendar/Calendar.xml\""));
+    QCOMPARE(lines.size(), 1);
+    for (const QString &part : {QStringLiteral("is damaged (4096 NUL bytes from archive offset"),
+                                QStringLiteral("its checksum fails"), QStringLiteral("of the 8 its root element states"),
+                                QStringLiteral("1 item of which nothing could be read")})
+        QVERIFY2(lines.first().contains(part), qPrintable(lines.first()));
+    QVERIFY2(!lines.first().contains(QLatin1String("cut")), qPrintable(lines.first()));
 }
 
 void OlmArchiveTest::compressedEntryCut_data()

@@ -23,6 +23,9 @@
 struct FileOffsetNode;
 struct MailMLRC;
 struct NotesInformation;
+namespace olm {
+struct StoreCopyState;
+}
 
 // What every save type says of an item whose text does not match its checksum or was cut short.
 inline constexpr char kOlmDamagedText[] = "its XML in the archive is damaged (CRC-32 mismatch or cut short)";
@@ -149,6 +152,9 @@ private:
     // Of a store file the archive being read holds more than once, the copy that keeps its
     // name: the first whole one. Cut copies are noted.
     void chooseStoreOwners();
+    // Of one item store's copies: the one that keeps the name where none is whole, and those
+    // that are not written.
+    void chooseAmongCopies(const QByteArray &name, int store, const QVector<olm::StoreCopyState> &copies);
     bool storedCopyWhole(qint64 offset, qint64 size, quint32 crc32, const QByteArray &root) const;
     bool compressedCopyWhole(const FileOffsetNode *node, const QByteArray &root) const;
     // Before a store copy's entry is begun: whether it keeps the store's name, and the line of
@@ -259,6 +265,7 @@ private:
     QSet<qint64> m_compressedCopied;          // by source data offset
     QHash<QByteArray, qint64> m_storeOwners;  // store file name: data offset of the copy that keeps it
     QSet<qint64> m_cutCopies;                 // store copies found cut, by data offset
+    QSet<qint64> m_copiesNotWritten;          // store copies another copy of theirs stands for
     bool m_keepsHeldName = false;             // the entry begun next is its store's chosen copy
     QByteArray m_renamedFrom;                 // the entry begun next had this unsafe name in the archive
     QString m_renamedWhy;                     // and its folder was named otherwise for this

@@ -132,6 +132,8 @@ void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
 
 void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks)
 {
+    if (m_copiesNotWritten.contains(node->llDataOffset))
+        return;
     beginItem(QStringLiteral("Item store \"%1\"").arg(QString::fromUtf8(nodeName(node))));
     qint64 copied = 0;
     if (node->llSize == 0) {
@@ -141,7 +143,11 @@ void OlmArchiveWriter::writeStoreFile(const OlmStore &store, const FileOffsetNod
         noteUnreadable(m_book.what(m_item));
     } else if (claimStoreName(nodeName(node), node->llDataOffset),
                writeCopiedFile(nodeName(node), node->dwCrc32, node->llSize, node->llDataOffset, true, ticks, &copied)) {
-        m_storeRanges[store.index].append({node->llDataOffset, copied});
+        // Items read from a copy written under another name go with the recovered items: a
+        // reader reads one store file by name.
+        const auto owner = m_storeOwners.constFind(nodeName(node));
+        if (owner == m_storeOwners.constEnd() || owner.value() == node->llDataOffset)
+            m_storeRanges[store.index].append({node->llDataOffset, copied});
         m_book.counted(m_item);
     }
     m_item = -1;
@@ -173,6 +179,13 @@ QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore 
         return std::any_of(ranges.begin(), ranges.end(),
                            [&](const Span &r) { return offset >= r.offset && offset < r.offset + r.length; });
     };
+    auto inStoreCopy = [&](qint64 offset) {
+        for (const FileOffsetNode *node = storeList(store.index); node; node = node->pNext) {
+            if (offset >= node->llDataOffset && offset < node->llDataOffset + node->llSize)
+                return true;
+        }
+        return false;
+    };
     QVector<Span> spans;
     auto take = [&](qint64 offset, qint64 length) {
         if (length > 0 && !inStoreFile(offset))
@@ -195,9 +208,12 @@ QVector<OlmArchiveWriter::Span> OlmArchiveWriter::recoveredSpans(const OlmStore 
         // A note record keeps where its text lies, not its element, so its element is rebuilt.
         // Only items outside any store file get the dummy folder, which tells a note without
         // text apart.
+        // A note read from a copy of the store not written under its name keeps its element.
         for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
             if (r->llFolderId == llFolder1Id && !(r->dwTextLength > 0 && inStoreFile(r->dwTextOffset)))
                 spans.append({r->dwTextOffset, r->dwTextLength, r});
+            else if (inStoreCopy(r->llItemOffset))
+                take(r->llItemOffset, r->dwItemLength);
         }
         break;
     }

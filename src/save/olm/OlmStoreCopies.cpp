@@ -1,6 +1,9 @@
 // Store files the archive being read holds more than once (a cut or repeated copy appended by a
-// damaged export): the store's name in the new archive goes to a whole copy, so readers that
-// open the store by name find all of it; every other copy keeps another name, with its lines.
+// damaged export): the store's name in the new archive goes to a whole copy (where none is, to
+// the one the scan read the store's items from), so readers that open the store by name find
+// all of it. A copy with the bytes of another, or whole beside the one kept, is not written:
+// the items only it holds go with the recovered items. A damaged copy keeps another name,
+// with its lines.
 
 #include "save/olm/OlmArchiveWriter.h"
 
@@ -8,6 +11,7 @@
 #include "platform/Crc32.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/StoreCopies.h"
+#include "scanner/StoreCopyState.h"
 
 #include <cstring>
 #include <zlib.h>
@@ -74,6 +78,35 @@ bool OlmArchiveWriter::compressedCopyWhole(const FileOffsetNode *node, const QBy
         && end.trimmed().endsWith("</" + root + '>');
 }
 
+namespace {
+
+// How many of the items the scan lists lie in the copy at offset: where no copy is whole, the
+// one they were read from keeps the store's name.
+template <typename Record>
+int itemsIn(const Record *head, qint64 offset, qint64 size)
+{
+    int count = 0;
+    for (const Record *r = head; r; r = r->pNext)
+        count += r->llItemOffset >= offset && r->llItemOffset < offset + size ? 1 : 0;
+    return count;
+}
+
+int listedIn(int index, qint64 offset, qint64 size)
+{
+    switch (index) {
+    case 0:
+        return itemsIn(TmpCTRCPtrStart, offset, size);
+    case 1:
+        return itemsIn(TmpCLRCPtrStart, offset, size);
+    case 2:
+        return itemsIn(TmpTSRCPtrStart, offset, size);
+    default:
+        return itemsIn(TmpNTRCPtrStart, offset, size);
+    }
+}
+
+}  // namespace
+
 void OlmArchiveWriter::chooseStoreOwners()
 {
     struct Copy {
@@ -83,6 +116,8 @@ void OlmArchiveWriter::chooseStoreOwners()
         quint32 crc32;
         QByteArray root;
         const FileOffsetNode *compressed;
+        const FileOffsetNode *stored = nullptr;  // a copy of an item store the scan read
+        int store = -1;
     };
     QVector<Copy> copies;
     // Empty copies count too: they are never whole, so they never take the name.
@@ -98,7 +133,8 @@ void OlmArchiveWriter::chooseStoreOwners()
             if (!node->pEntryName)
                 continue;
             roots.insert(node->pEntryName, store.root);
-            copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, store.root, nullptr});
+            copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, store.root, nullptr, node,
+                           store.index});
         }
     }
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
@@ -106,29 +142,77 @@ void OlmArchiveWriter::chooseStoreOwners()
         if (node->bCompressed && root != roots.constEnd())
             copies.append({node->pEntryName, node->llDataOffset, node->llSize, node->dwCrc32, root.value(), node});
     }
+    const auto read = [this](qint64 at, qint64 length) { return readSource(at, length); };
     // Every copy is read through, a store held once too: a cut one is named in a line.
+    QHash<QByteArray, QVector<olm::StoreCopyState>> held;  // the item stores' copies the scan read, by name
+    QHash<QByteArray, int> storeOf;
     for (const Copy &c : qAsConst(copies)) {
-        const bool whole = c.compressed ? compressedCopyWhole(c.compressed, c.root)
-                                        : storedCopyWhole(c.offset, c.size, c.crc32, c.root);
+        bool whole = false;
+        if (c.stored) {
+            held[c.name].append(olm::JudgeStoreCopy(read, c.stored, c.root));
+            storeOf.insert(c.name, c.store);
+            whole = held[c.name].last().whole;
+        } else {
+            whole = c.compressed ? compressedCopyWhole(c.compressed, c.root)
+                                 : storedCopyWhole(c.offset, c.size, c.crc32, c.root);
+        }
         if (!whole)
             m_cutCopies.insert(c.offset);
         else if (!m_storeOwners.contains(c.name))
             m_storeOwners.insert(c.name, c.offset);
     }
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        chooseAmongCopies(it.key(), storeOf.value(it.key()), it.value());
     for (auto it = m_storeOwners.cbegin(); it != m_storeOwners.cend(); ++it)
         m_names.hold(it.key());
 }
 
+void OlmArchiveWriter::chooseAmongCopies(const QByteArray &name, int store, const QVector<olm::StoreCopyState> &copies)
+{
+    if (copies.size() < 2)
+        return;
+    // Where no copy is whole, the one the scan lists the store's items from keeps the name.
+    if (!m_storeOwners.contains(name)) {
+        int most = -1;
+        for (const olm::StoreCopyState &c : copies) {
+            const int listed = listedIn(store, c.offset, c.size);
+            if (listed > most) {
+                most = listed;
+                m_storeOwners.insert(name, c.offset);
+            }
+        }
+    }
+    // A copy with the bytes of an earlier one, or whole beside the one kept, is not written: a
+    // reader reads one store file by name, and the items only that copy holds are listed by the
+    // scan, so they go with the recovered items.
+    const qint64 owner = m_storeOwners.value(name);
+    for (int i = 0; i < copies.size(); ++i) {
+        const olm::StoreCopyState &c = copies[i];
+        if (c.offset == owner)
+            continue;
+        bool same = false;
+        for (int j = 0; j < i && !same; ++j)
+            same = copies[j].size == c.size && copies[j].crc == c.crc;
+        if (same || c.whole)
+            m_copiesNotWritten.insert(c.offset);
+    }
+}
 void OlmArchiveWriter::claimStoreName(const QByteArray &name, qint64 dataOffset)
 {
     const auto owner = m_storeOwners.constFind(name);
     m_keepsHeldName = owner != m_storeOwners.constEnd() && owner.value() == dataOffset;
-    if (m_cutCopies.contains(dataOffset))
+    if (!m_cutCopies.contains(dataOffset))
+        return;
+    if (owner == m_storeOwners.constEnd() || m_keepsHeldName)
         m_book.lost(m_item,
-                    owner != m_storeOwners.constEnd()
-                        ? QStringLiteral("a cut copy (its root element never closes, or its checksum fails); "
-                                         "the whole copy keeps the name \"%1\"")
-                              .arg(QString::fromUtf8(name))
-                        : QStringLiteral("a cut copy (its root element never closes, or its checksum "
-                                         "fails), and no copy of it is whole"));
+                    QStringLiteral("a cut copy (its root element never closes, or its checksum "
+                                   "fails), and no copy of it is whole"));
+    else
+        m_book.lost(m_item,
+                    QStringLiteral("a cut copy (its root element never closes, or its checksum fails); "
+                                   "the %1 keeps the name \"%2\"")
+                        .arg(m_cutCopies.contains(owner.value())
+                                 ? QStringLiteral("copy the store's items are read from")
+                                 : QStringLiteral("whole copy"),
+                             OlmNameForLine(name)));
 }

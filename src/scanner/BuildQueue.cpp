@@ -109,6 +109,16 @@ char *BuildQueue::takeSpare()
     return text;
 }
 
+char *BuildQueue::mark(char *text, qint64 size)
+{
+    // The most a buffer ever held: its pages stay touched.
+    qint64 used = 0;
+    memcpy(&used, text - kHeader + sizeof(qint64), sizeof used);
+    used = qMax(used, size);
+    memcpy(text - kHeader + sizeof(qint64), &used, sizeof used);
+    return text;
+}
+
 char *BuildQueue::takeText(qint64 size)
 {
     if (size < 0)
@@ -116,27 +126,28 @@ char *BuildQueue::takeText(qint64 size)
     const qint64 capacity = size < kSmallText ? kSmallText : size + 1;
     if (capacity == kSmallText) {
         if (char *text = takeSpare())
-            return text;
+            return mark(text, size);
     }
     char *block = static_cast<char *>(malloc(kHeader + size_t(capacity)));
     if (!block)
         return nullptr;
-    memcpy(block, &capacity, sizeof capacity);
+    const qint64 header[2] = {capacity, size};
+    memcpy(block, header, sizeof header);
     return block + kHeader;
 }
 
-qint64 BuildQueue::capacityOf(const char *text)
+bool BuildQueue::spareWorthy(const char *text)
 {
-    qint64 capacity = 0;
-    memcpy(&capacity, text - kHeader, sizeof capacity);
-    return capacity;
+    qint64 header[2];
+    memcpy(header, text - kHeader, sizeof header);
+    return header[0] == kSmallText && header[1] <= kSpareUsed;
 }
 
 void BuildQueue::giveBack(char *text)
 {
     if (!text)
         return;
-    const bool small = capacityOf(text) == kSmallText;
+    const bool small = spareWorthy(text);
     if (m_parallel) {
         if (small && m_walkSpares.size() < kMaxSpares) {
             m_walkSpares.push_back(text);
@@ -164,7 +175,7 @@ void BuildQueue::giveBackRun(char *const *texts, size_t count)
             char *text = texts[i];
             if (!text)
                 continue;
-            if (capacityOf(text) == kSmallText && m_spares.size() < m_maxSpares)
+            if (spareWorthy(text) && m_spares.size() < m_maxSpares)
                 m_spares.push_back(text);
             else if (freed < 64)
                 unkept[freed++] = text;

@@ -65,13 +65,17 @@ private:
     // Buffers back from the builders' threads, under one lock.
     void giveBackRun(char *const *texts, size_t count);
     char *takeSpare();
-    static qint64 capacityOf(const char *text);
-    // Buffers carry their capacity in a header in front of the text.
+    // Whether a buffer from takeText is worth keeping for the next text.
+    static bool spareWorthy(const char *text);
+    static char *mark(char *text, qint64 size);
+    // Buffers carry their capacity and the size asked in a header in front of the text.
     static constexpr size_t kHeader = 16;
     static constexpr qint64 kSmallText = 64 * 1024;
     static constexpr size_t kMaxSpares = 64;
     // Texts in flight to several workers: more are reused.
-    static constexpr size_t kMaxParallelSpares = 256;
+    static constexpr size_t kMaxParallelSpares = 512;
+    // A buffer that held a longer text is freed, not kept: its pages would stay resident.
+    static constexpr qint64 kSpareUsed = 16 * 1024;
 
     // At most this much entry text is queued or being built (one larger text still goes alone).
     static constexpr qint64 kMaxBytes = 1024 * 1024;

@@ -2,6 +2,8 @@
 
 #include "platform/WorkerGlobals.h"
 
+#include <chrono>
+
 namespace olm {
 
 ParallelBuild::ParallelBuild(int workers, std::function<void(BuildJob &, PreparedMail &)> commit,
@@ -32,30 +34,42 @@ void ParallelBuild::stopWorkers()
 
 void ParallelBuild::push(BuildJob job)
 {
+    // What the last look under the lock left free is surely free still: the committer only frees.
+    if (m_pending >= m_freeSlots
+        || (m_bytesSeen + m_pendingBytes > 0 && m_bytesSeen + m_pendingBytes + job.size > kMaxBytes))
+        publish(job.size);
+    const bool large = job.size >= 64 * 1024;
+    Slot &s = slot(m_tail + m_pending);
+    s.job = std::move(job);
+    s.ready = false;
+    m_pendingBytes += s.job.size;
+    ++m_pending;
+    if (m_pending >= kRun || large)
+        publish(-1);
+}
+
+void ParallelBuild::publish(qint64 roomFor)
+{
     std::unique_lock<std::mutex> lock(m_mutex);
-    while (m_tail - m_head >= kSlots || (m_bytes > 0 && m_bytes + job.size > kMaxBytes)) {
-        // Jobs short of a run wait for more: with no room for more, the workers take them now.
+    m_tail += m_pending;
+    m_bytes += m_pendingBytes;
+    m_pending = 0;
+    m_pendingBytes = 0;
+    while (roomFor >= 0 && (m_tail - m_head >= kSlots || (m_bytes > 0 && m_bytes + roomFor > kMaxBytes))) {
         if (m_idleWorkers > 0 && m_taken < m_tail)
             m_work.notify_all();
         m_walkWaits = true;
         m_room.wait(lock);
         m_walkWaits = false;
     }
-    const bool large = job.size >= 64 * 1024;
-    m_bytes += job.size;
-    Slot &s = slot(m_tail);
-    s.job = std::move(job);
-    s.ready = false;
-    ++m_tail;
-    // One wake a run: each worker woken finds a whole run waiting.
-    const bool wake = m_idleWorkers > 0 && ((m_tail - m_taken) % kRun == 0 || large);
-    lock.unlock();
-    if (wake)
-        m_work.notify_one();
+    m_freeSlots = kSlots - (m_tail - m_head);
+    m_bytesSeen = m_bytes;
 }
 
 void ParallelBuild::close()
 {
+    if (m_pending > 0)
+        publish(-1);
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         if (m_closed)
@@ -88,8 +102,10 @@ void ParallelBuild::work()
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         while (m_taken == m_tail && !m_closed) {
+            // Idle workers look for jobs now and then rather than being woken by the walk: a
+            // thread woken takes the waker's processor, and the walk is the one that must run.
             ++m_idleWorkers;
-            m_work.wait(lock);
+            m_work.wait_for(lock, std::chrono::microseconds(kLookAgainMicroseconds));
             --m_idleWorkers;
         }
         if (m_taken == m_tail)

@@ -24,8 +24,10 @@ public:
     ParallelBuild(const ParallelBuild &) = delete;
     ParallelBuild &operator=(const ParallelBuild &) = delete;
 
-    // Waits while the jobs or texts in flight exceed their bounds (one larger text goes alone).
+    // On the walk's thread. Jobs are handed on a run at a time; push waits while the jobs or
+    // texts in flight exceed their bounds (one larger text goes alone).
     void push(BuildJob job);
+    // The walk has pushed its last job.
     void close();
     // Commits the jobs as their records are ready until close() and the last one is committed.
     void drain();
@@ -36,6 +38,9 @@ private:
         PreparedMail mail{true};
         bool ready = false;
     };
+    // Hands the jobs pushed since the last call to the workers; roomFor >= 0 then waits until
+    // a job of that size fits.
+    void publish(qint64 roomFor);
     void work();
     // Returns the message's text, now free.
     char *prepare(Slot &slot);
@@ -44,8 +49,9 @@ private:
 
     // A worker takes a run of jobs at a time: fewer wakes and lock turns than one by one.
     static constexpr quint64 kRun = 32;
-    static constexpr size_t kSlots = 512;
-    static constexpr qint64 kMaxBytes = 4 * 1024 * 1024;
+    static constexpr size_t kSlots = 1024;
+    static constexpr int kLookAgainMicroseconds = 250;
+    static constexpr qint64 kMaxBytes = 8 * 1024 * 1024;
 
     std::function<void(BuildJob &, PreparedMail &)> m_commit;
     std::function<void(char *const *, size_t)> m_giveBack;
@@ -65,6 +71,11 @@ private:
     bool m_closed = false;
     bool m_commitWaits = false;
     bool m_walkWaits = false;
+    // The walk's own: jobs written behind m_tail not yet handed on, and what it last saw free.
+    quint64 m_pending = 0;
+    qint64 m_pendingBytes = 0;
+    quint64 m_freeSlots = kSlots;
+    qint64 m_bytesSeen = 0;
 };
 
 }  // namespace olm

@@ -33,7 +33,7 @@ int QFolderInformationThread::DefaultScanThreads()
 
 int QFolderInformationThread::SetScanThreads(int threads)
 {
-    // Past the cores, more threads only wait on each other.
+    // The walk keeps one busy; more readers than 15 only wait on it.
     m_scanThreads = qBound(1, threads, 16);
     return m_scanThreads;
 }

@@ -3,7 +3,8 @@
 //   olmbench scan ARCHIVE [--threads N]
 //   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] [--stop-after S]
 // --threads: the save's threads, the writing one included (default: the cores, at most 8); for the scan,
-// 2 or more runs the record builders on a second thread (default: 2). Each prints the count it used.
+// 2 runs the record builders on a second thread, more read the messages on N-1 threads while one
+// walks (default: the cores, at most 8). Each prints the count it used.
 // --stop-after: asks the save to stop S seconds after it started, as the Stop button does, and
 // prints how long it took to end from then.
 

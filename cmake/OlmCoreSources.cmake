@@ -33,6 +33,8 @@ set(OLM_CORE_SOURCES
   src/scanner/RecordPlaces.cpp
   src/scanner/UnusedRecords.cpp
   src/scanner/BuildQueue.cpp
+  src/scanner/ParallelBuild.cpp
+  src/scanner/PreparedMail.cpp
   src/scanner/BlockRecovery.cpp
   src/scanner/ContactBuilder.cpp
   src/scanner/CalendarBuilder.cpp

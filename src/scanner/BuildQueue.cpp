@@ -1,6 +1,7 @@
 #include "scanner/BuildQueue.h"
 
 #include "platform/WorkerGlobals.h"
+#include "scanner/ParallelBuild.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
@@ -11,11 +12,23 @@ namespace olm {
 
 BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thread(thread), m_threaded(threaded)
 {
+    // The walk keeps a thread of its own; the records join the lists on the draining one, which
+    // waits on the workers most of the time.
+    const int workers = thread.scanThreads() - 1;
+    if (threaded && workers >= 2) {
+        m_maxSpares = kMaxParallelSpares;
+        m_parallel = std::make_unique<ParallelBuild>(
+            workers, [this](BuildJob &job, PreparedMail &mail) { commit(job, mail); },
+            [this](char *const *texts, size_t count) { giveBackRun(texts, count); });
+    }
 }
 
 BuildQueue::~BuildQueue()
 {
+    m_parallel.reset();
     for (char *text : m_spares)
+        free(text - kHeader);
+    for (char *text : m_walkSpares)
         free(text - kHeader);
 }
 
@@ -50,7 +63,60 @@ void BuildQueue::run(BuildJob &job)
     char *text = pBuff;
     pBuff = nullptr;
     pBuffLength = 0;
-    giveBack(text);
+    if (m_parallel)
+        giveBackRun(&text, 1);
+    else
+        giveBack(text);
+}
+
+void BuildQueue::commit(BuildJob &job, PreparedMail &mail)
+{
+    if (job.role != EntryRole::Message) {
+        run(job);
+        return;
+    }
+    // After a stop request the jobs still queued are dropped, as one builder drops them.
+    if (bStopFlag)
+        mail.clear();
+    else
+        m_thread.CommitMail(job.path, mail, job.end, job.nameOffset, job.nameLength, job.size);
+    giveBackRun(&job.text, 1);
+    job.text = nullptr;
+}
+
+char *BuildQueue::takeSpare()
+{
+    if (m_parallel) {
+        if (m_walkSpares.empty()) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            const size_t n = qMin<size_t>(m_spares.size(), kMaxSpares / 2);
+            m_walkSpares.insert(m_walkSpares.end(), m_spares.end() - n, m_spares.end());
+            m_spares.resize(m_spares.size() - n);
+        }
+        if (m_walkSpares.empty())
+            return nullptr;
+        char *text = m_walkSpares.back();
+        m_walkSpares.pop_back();
+        return text;
+    }
+    std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
+    if (m_threaded)
+        lock.lock();
+    if (m_spares.empty())
+        return nullptr;
+    char *text = m_spares.back();
+    m_spares.pop_back();
+    return text;
+}
+
+char *BuildQueue::mark(char *text, qint64 size)
+{
+    // The most a buffer ever held: its pages stay touched.
+    qint64 used = 0;
+    memcpy(&used, text - kHeader + sizeof(qint64), sizeof used);
+    used = qMax(used, size);
+    memcpy(text - kHeader + sizeof(qint64), &used, sizeof used);
+    return text;
 }
 
 char *BuildQueue::takeText(qint64 size)
@@ -59,33 +125,39 @@ char *BuildQueue::takeText(qint64 size)
         return nullptr;
     const qint64 capacity = size < kSmallText ? kSmallText : size + 1;
     if (capacity == kSmallText) {
-        std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
-        if (m_threaded)
-            lock.lock();
-        if (!m_spares.empty()) {
-            char *text = m_spares.back();
-            m_spares.pop_back();
-            return text;
-        }
+        if (char *text = takeSpare())
+            return mark(text, size);
     }
     char *block = static_cast<char *>(malloc(kHeader + size_t(capacity)));
     if (!block)
         return nullptr;
-    memcpy(block, &capacity, sizeof capacity);
+    const qint64 header[2] = {capacity, size};
+    memcpy(block, header, sizeof header);
     return block + kHeader;
+}
+
+bool BuildQueue::spareWorthy(const char *text)
+{
+    qint64 header[2];
+    memcpy(header, text - kHeader, sizeof header);
+    return header[0] == kSmallText && header[1] <= kSpareUsed;
 }
 
 void BuildQueue::giveBack(char *text)
 {
     if (!text)
         return;
-    qint64 capacity = 0;
-    memcpy(&capacity, text - kHeader, sizeof capacity);
-    if (capacity == kSmallText) {
+    const bool small = spareWorthy(text);
+    if (m_parallel) {
+        if (small && m_walkSpares.size() < kMaxSpares) {
+            m_walkSpares.push_back(text);
+            return;
+        }
+    } else if (small) {
         std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
         if (m_threaded)
             lock.lock();
-        if (m_spares.size() < kMaxSpares) {
+        if (m_spares.size() < m_maxSpares) {
             m_spares.push_back(text);
             return;
         }
@@ -93,8 +165,34 @@ void BuildQueue::giveBack(char *text)
     free(text - kHeader);
 }
 
+void BuildQueue::giveBackRun(char *const *texts, size_t count)
+{
+    char *unkept[64];
+    size_t freed = 0;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        for (size_t i = 0; i < count; ++i) {
+            char *text = texts[i];
+            if (!text)
+                continue;
+            if (spareWorthy(text) && m_spares.size() < m_maxSpares)
+                m_spares.push_back(text);
+            else if (freed < 64)
+                unkept[freed++] = text;
+            else
+                free(text - kHeader);
+        }
+    }
+    for (size_t i = 0; i < freed; ++i)
+        free(unkept[i] - kHeader);
+}
+
 void BuildQueue::push(BuildJob job)
 {
+    if (m_parallel) {
+        m_parallel->push(std::move(job));
+        return;
+    }
     if (!m_threaded) {
         run(job);
         return;
@@ -118,6 +216,10 @@ void BuildQueue::push(BuildJob job)
 
 void BuildQueue::drain()
 {
+    if (m_parallel) {
+        m_parallel->drain();
+        return;
+    }
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         while (m_jobs.empty() && !m_done) {
@@ -147,6 +249,10 @@ void BuildQueue::drain()
 
 void BuildQueue::close()
 {
+    if (m_parallel) {
+        m_parallel->close();
+        return;
+    }
     if (!m_threaded)
         return;
     {

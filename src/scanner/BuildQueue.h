@@ -9,12 +9,16 @@
 #include <QString>
 
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 class QFolderInformationThread;
+class PreparedMail;
 
 namespace olm {
+
+class ParallelBuild;
 
 // One entry text (or XML block recovered from a damaged stretch) for its builder.
 struct BuildJob {
@@ -32,7 +36,8 @@ struct BuildJob {
 
 class BuildQueue {
 public:
-    // threaded: push() queues the job for drain(); else it runs the builder at once.
+    // threaded: push() queues the job for drain(); else it runs the builder at once. With more
+    // than two scan threads, messages are read on all but the walk's (see ParallelBuild).
     BuildQueue(QFolderInformationThread &thread, bool threaded);
     ~BuildQueue();
     BuildQueue(const BuildQueue &) = delete;
@@ -50,15 +55,27 @@ public:
     // A buffer for a text of size bytes and its NUL; null when memory is short. Small ones are
     // reused, still warm in the caches, rather than freshly allocated for every entry.
     char *takeText(qint64 size);
-    // Gives a buffer from takeText back (null allowed).
+    // Gives a buffer from takeText back (null allowed). On the walk's thread.
     void giveBack(char *text);
 
 private:
     void run(BuildJob &job);
-    // Buffers carry their capacity in a header in front of the text.
+    // A job whose message records a worker prepared joins the lists; any other is built here.
+    void commit(BuildJob &job, PreparedMail &mail);
+    // Buffers back from the builders' threads, under one lock.
+    void giveBackRun(char *const *texts, size_t count);
+    char *takeSpare();
+    // Whether a buffer from takeText is worth keeping for the next text.
+    static bool spareWorthy(const char *text);
+    static char *mark(char *text, qint64 size);
+    // Buffers carry their capacity and the size asked in a header in front of the text.
     static constexpr size_t kHeader = 16;
     static constexpr qint64 kSmallText = 64 * 1024;
     static constexpr size_t kMaxSpares = 64;
+    // Texts in flight to several workers: more are reused.
+    static constexpr size_t kMaxParallelSpares = 512;
+    // A buffer that held a longer text is freed, not kept: its pages would stay resident.
+    static constexpr qint64 kSpareUsed = 16 * 1024;
 
     // At most this much entry text is queued or being built (one larger text still goes alone).
     static constexpr qint64 kMaxBytes = 1024 * 1024;
@@ -71,7 +88,12 @@ private:
     std::condition_variable m_room;   // the walk may push again
     std::vector<BuildJob> m_jobs;
     std::vector<char *> m_spares;  // free small buffers, last freed first
-    qint64 m_bytes = 0;            // text queued and being built
+    size_t m_maxSpares = kMaxSpares;
+    // With several builders, the walk's own spares, taken from m_spares a run at a time: a lock
+    // for each text made the walk and the builders wait on each other.
+    std::vector<char *> m_walkSpares;
+    std::unique_ptr<ParallelBuild> m_parallel;
+    qint64 m_bytes = 0;  // text queued and being built
     bool m_done = false;
     bool m_builderIdle = false;
     bool m_walkWaits = false;

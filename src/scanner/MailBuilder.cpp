@@ -3,6 +3,7 @@
 #include "scanner/BuilderCommon.h"
 #include "scanner/DateTimeConvert.h"
 #include "scanner/FolderMaps.h"
+#include "scanner/PreparedMail.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/XmlEntities.h"
 
@@ -109,15 +110,11 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
 
 }  // namespace
 
-void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
-                                              qint64 entrySize, unsigned int crc, qint64 size, int nul)
+void PrepareMail(std::string_view text, qint64 end, qint64 nameOffset, int nameLength, qint64 entrySize,
+                 unsigned int crc, qint64 size, int nul, PreparedMail *out)
 {
-    treeCreator(path, false, QStringLiteral("mail"));
-    // One folder id for every item of the entry.
-    const qint64 folderId = recordFolderId(path);
     const qint64 textStart = end - size;
     const bool recovered = nameLength == 0 && nameOffset == 0;
-    const std::string_view text = currentText();
     // An entry's text cut short or holding zeroed bytes: its messages are kept, but marked. The
     // writers check the CRC-32 of what they read; doing it here for every entry would slow the
     // scan of intact archives, so only a text holding a NUL is checked (one the exporter wrote
@@ -130,22 +127,20 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     qint64 tailFrom = 0;
     bool stopped = false;
     const auto makeRecord = [&](const ItemPiece &item, const ItemElements &fields, bool cut) {
-        MailMLRC *rec = appendRecord(TmpMlrcPtrStart, TmpMlrcPtrEnd, MailItemCount);
+        MailMLRC *rec = out->add(item.start);
         if (!rec)
             return !(stopped = true);
         rec->nNameLength = nameLength;
         rec->llNameOffset = nameOffset;
-        status(QStringLiteral("Scanning: Mails..."));
-        progressAt(recovered ? item.start : nameOffset);
         rec->dwEntrySize = quint32(quint64(entrySize) & 0xFFFFFFFFu);
         rec->dwCrc32 = crc;
-        rec->llFolderId = folderId;
         // Where readers find this message's XML: its own item span, so a reader parses one
         // message, never the rest of its entry (that made saving quadratic in the items).
         rec->llDataOffset = item.start;
         rec->dwDataLength = clamp32(item.length);
         rec->bDamaged = damaged || cut;
         fillMessageFields(rec, item, fields);
+        out->keep(rec);
         last = rec;
         tailFrom = item.start + item.length - textStart;
         stopped = bStopFlag;
@@ -173,9 +168,32 @@ void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, q
     // The entry's last message keeps the entry's tail, so a one-message entry's span is its data.
     if (last && !recovered)
         last->dwDataLength = clamp32(textStart + size - last->llDataOffset);
-    if (!last && !recovered && !stopped && !bStopFlag) {
+}
+
+void QFolderInformationThread::CommitMail(const QString &path, PreparedMail &mail, qint64 end, qint64 nameOffset,
+                                          int nameLength, qint64 size)
+{
+    treeCreator(path, false, QStringLiteral("mail"));
+    // One folder id for every item of the entry.
+    const qint64 folderId = recordFolderId(path);
+    const bool recovered = nameLength == 0 && nameOffset == 0;
+    if (mail.count() > 0) {
+        const qint64 firstItem = mail.firstItem();
+        mail.join(folderId);
+        status(QStringLiteral("Scanning: Mails..."));
+        progressAt(recovered ? firstItem : nameOffset);
+    } else if (!recovered && !mail.failed() && !bStopFlag) {
         std::lock_guard<std::mutex> lock(m_reportMutex);
-        m_emptyEntries.push_back({nameOffset, nameLength, textStart});
+        m_emptyEntries.push_back({nameOffset, nameLength, end - size});
     }
+    mail.clear();
     llParentIdRunning = 0;
+}
+
+void QFolderInformationThread::InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength,
+                                              qint64 entrySize, unsigned int crc, qint64 size, int nul)
+{
+    PreparedMail mail;
+    PrepareMail(currentText(), end, nameOffset, nameLength, entrySize, crc, size, nul, &mail);
+    CommitMail(path, mail, end, nameOffset, nameLength, size);
 }

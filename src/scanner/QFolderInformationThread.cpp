@@ -28,14 +28,13 @@ void QFolderInformationThread::setSource(std::shared_ptr<ArchiveSource> source)
 
 int QFolderInformationThread::DefaultScanThreads()
 {
-    return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+    return int(qBound(1u, std::thread::hardware_concurrency(), 8u));
 }
 
 int QFolderInformationThread::SetScanThreads(int threads)
 {
-    // The walk and its record builders: one thread each at most (the builders see the texts in
-    // order, one at a time).
-    m_scanThreads = qBound(1, threads, 2);
+    // The walk keeps one busy; more readers than 15 only wait on it.
+    m_scanThreads = qBound(1, threads, 16);
     return m_scanThreads;
 }
 
@@ -91,7 +90,7 @@ void QFolderInformationThread::CreateFile()
         bStopFlag = true;
         return;
     }
-    olm::ArchiveWalker(*this, *source, m_scanThreads == 2).walk();
+    olm::ArchiveWalker(*this, *source, m_scanThreads >= 2).walk();
     if (!bStopFlag)
         olm::DropItemsOfBrokenStoreCopies(*source);
 }

@@ -15,6 +15,7 @@
 class ArchiveSource;
 class BufferedArchiveReader;
 struct ItemPiece;
+class PreparedMail;
 
 class QFolderInformationThread : public QThread {
     Q_OBJECT
@@ -26,9 +27,12 @@ public:
     void SetInitialSettings();
     // Reads this source instead of the global descriptor (tests, benchmarks, fuzzing).
     void setSource(std::shared_ptr<ArchiveSource> source);
-    // 1: one thread does it all; 2 or more: the record builders run on a second thread behind
-    // the walk (the default where the machine has two cores). Returns the count the next scan uses.
+    // 1: one thread does it all; 2: the record builders run on a second thread behind the walk;
+    // more: the messages' texts are read on threads - 1 threads while one walks, and their records
+    // join the lists in archive order. Default: the cores, at most 8. Returns the count the next
+    // scan uses.
     int SetScanThreads(int threads);
+    int scanThreads() const { return m_scanThreads; }
     static int DefaultScanThreads();
 
     // The walk; run() is its caller, tests may call it directly.
@@ -49,6 +53,9 @@ public:
     // nul: whether the text holds a NUL byte, when the caller knows (-1: the builder looks).
     void InitializeMLRC(const QString &path, qint64 end, qint64 nameOffset, int nameLength, qint64 entrySize,
                         unsigned int crc, qint64 size, int nul = -1);
+    // The records PrepareMail made of a message entry join the lists, in the entry's folder.
+    void CommitMail(const QString &path, PreparedMail &mail, qint64 end, qint64 nameOffset, int nameLength,
+                    qint64 size);
 
 Q_SIGNALS:
     void OnFinishScanning();

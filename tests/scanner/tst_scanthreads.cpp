@@ -1,6 +1,6 @@
-// The scan with its record builders on a second thread gives exactly the records of the scan on
-// one thread: same order, fields, folders and locations, on intact and damaged archives, and a
-// stop still ends it cleanly.
+// The scan with its record builders on a second thread, or its messages read on several, gives
+// exactly the records and report of the scan on one thread: same order, fields, folders,
+// locations and lines, on intact and damaged archives, and a stop still ends it cleanly.
 
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -50,9 +50,30 @@ QStringList describeScan()
                    .arg(a->llDataOffset).arg(a->dwCrc32).arg(a->bCompressed).arg(a->bSizeCut);
     for (auto it = objMapFID_PID.cbegin(); it != objMapFID_PID.cend(); ++it)
         out << QStringLiteral("folder %1 in %2").arg(folderKey(it.key()), folderKey(it.value()));
-    out << QStringLiteral("counts %1 %2 %3 %4 %5 %6")
-               .arg(MailItemCount).arg(ContactItemCount).arg(CalendarItemCount).arg(TaskItemCount)
-               .arg(NotesItemCount).arg(AttachmentNodeCount);
+    const QList<FileOffsetNode *> lists[] = {records(tmpCoFOStart), records(tmpCaFOStart), records(tmpTaFOStart),
+                                             records(tmpNoFOStart)};
+    for (const QList<FileOffsetNode *> &list : lists)
+        for (FileOffsetNode *n : list)
+            out << QStringLiteral("store %1|%2@%3|%4")
+                       .arg(cstr(n->pEntryName))
+                       .arg(n->llSize)
+                       .arg(n->llDataOffset)
+                       .arg(n->dwCrc32);
+    for (const CategorieInfo &c : categorieCopies)
+        out << QStringLiteral("categories %1@%2|%3").arg(c.size).arg(c.dataOffset).arg(c.crc);
+    out << QStringLiteral("categories used %1@%2").arg(categorie.size).arg(categorie.dataOffset);
+    for (const QString &line : EntriesNotRead)
+        out << QStringLiteral("not read: ") + line;
+    for (const QString &line : EntriesReadElsewhere)
+        out << QStringLiteral("elsewhere: ") + line;
+    out << QStringLiteral("counts %1 %2 %3 %4 %5 %6 %7")
+               .arg(MailItemCount)
+               .arg(ContactItemCount)
+               .arg(CalendarItemCount)
+               .arg(TaskItemCount)
+               .arg(NotesItemCount)
+               .arg(AttachmentNodeCount)
+               .arg(CompressedEntryCount);
     return out;
 }
 
@@ -96,6 +117,43 @@ TestArchiveBuilder mixedArchive()
     return b;
 }
 
+// Many small messages, several to an entry now and then, and a message entry holding none.
+QByteArray manySmall(int count)
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < count; ++i) {
+        const QString name = QStringLiteral("Local/com.microsoft.__Messages/Box%1/message_%2.xml").arg(i % 13).arg(i);
+        b.addEntry(name,
+                   i % 50 == 7 ? OlmXml::emails({message(i, 40), message(i + 1, 50), message(i + 2, 60)})
+                               : OlmXml::emails({message(i, 900 + i % 200)}));
+    }
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Box1/message_empty.xml"), "<emails></emails>");
+    return b.finish();
+}
+
+// A store held twice, the second copy cut inside its second item.
+QByteArray storeTwice()
+{
+    TestArchiveBuilder b = mixedArchive();
+    const QByteArray whole = OlmXml::contacts({{"Cy", "Day", "", "n", ""}, {"Di", "Eve", "", "m", ""}});
+    b.addEntry(QStringLiteral("Accounts/a@example.com/Contacts.xml"), whole.left(whole.indexOf("</contact>") + 30));
+    return b.finish();
+}
+
+// Bytes lost (count < 0) or added inside every step-th entry's data.
+QByteArray shifted(const TestArchiveBuilder &b, const QByteArray &intact, int step, int count)
+{
+    QByteArray out = intact;
+    for (int i = b.entries().size() - 2; i > 0; i -= step) {
+        const qint64 at = b.entries()[i].dataOffset + b.entries()[i].size / 2;
+        if (count < 0)
+            out.remove(int(at), -count);
+        else
+            out.insert(int(at), QByteArray(count, 'z'));
+    }
+    return out;
+}
+
 }  // namespace
 
 class ScanThreadsTest : public QObject {
@@ -105,6 +163,7 @@ private Q_SLOTS:
     void cleanupTestCase() { CleanScanResults(); }
     void sameRecords_data();
     void sameRecords();
+    void stopWithBuildersBehind_data();
     void stopWithBuildersBehind();
 };
 
@@ -113,7 +172,20 @@ void ScanThreadsTest::sameRecords_data()
     QTest::addColumn<QByteArray>("archive");
     QFile sample(QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QVERIFY(sample.open(QIODevice::ReadOnly));
-    QTest::newRow("sample") << sample.readAll();
+    const QByteArray sampleBytes = sample.readAll();
+    QTest::newRow("sample") << sampleBytes;
+    QByteArray sampleZeroed = sampleBytes;
+    Damage::zeroStretch(sampleZeroed, sampleBytes.size() / 3, 3000);
+    QTest::newRow("sample, zeroed block") << sampleZeroed;
+    QTest::newRow("sample, cut tail") << Damage::cutTail(sampleBytes, sampleBytes.size() * 3 / 4);
+    const QByteArray many = manySmall(4000);
+    QTest::newRow("many small") << many;
+    QByteArray manyZeroed = many;
+    for (int at = 100000; at < many.size(); at += 700000)
+        Damage::zeroStretch(manyZeroed, at, 5000);
+    QTest::newRow("many small, zeroed blocks") << manyZeroed;
+    QTest::newRow("many small, cut tail") << Damage::cutTail(many, many.size() / 2 + 333);
+    QTest::newRow("store held twice") << storeTwice();
     const TestArchiveBuilder b = mixedArchive();
     const QByteArray intact = b.finish();
     QTest::newRow("mixed") << intact;
@@ -129,6 +201,9 @@ void ScanThreadsTest::sameRecords_data()
     QByteArray flipped = intact;
     Damage::flipBytes(flipped, 17, 0.0005);
     QTest::newRow("mixed, flipped bytes") << flipped;
+    QTest::newRow("mixed, bytes lost inside entries") << shifted(b, intact, 41, -7);
+    QTest::newRow("mixed, bytes added inside entries") << shifted(b, intact, 53, 11);
+    QTest::newRow("mixed, entries shifted, no central directory") << shifted(b, b.finish(false), 61, 5);
 }
 
 void ScanThreadsTest::sameRecords()
@@ -137,28 +212,41 @@ void ScanThreadsTest::sameRecords()
     scanBytes(archive, 0, 1);
     const QStringList one = describeScan();
     QVERIFY(MailItemCount > 0);
-    scanBytes(archive, 0, 2);
-    const QStringList two = describeScan();
-    QCOMPARE(two.size(), one.size());
-    for (int i = 0; i < one.size(); ++i)
-        QCOMPARE(two[i], one[i]);
+    // 3: the fewest that read messages on workers of their own.
+    for (int threads : {2, 3, 8}) {
+        scanBytes(archive, 0, threads);
+        const QStringList more = describeScan();
+        for (int i = 0; i < qMin(one.size(), more.size()); ++i)
+            QVERIFY2(more[i] == one[i],
+                     qPrintable(QStringLiteral("%1 threads: %2\n  one: %3").arg(threads).arg(more[i], one[i])));
+        QCOMPARE(more.size(), one.size());
+    }
+}
+
+void ScanThreadsTest::stopWithBuildersBehind_data()
+{
+    QTest::addColumn<int>("threads");
+    QTest::newRow("2") << 2;
+    QTest::newRow("8") << 8;
 }
 
 void ScanThreadsTest::stopWithBuildersBehind()
 {
     // The stop comes from the builders' first status while the walk has queued more texts:
     // the queued ones are dropped, the scan ends, and the next scan starts clean.
+    QFETCH(int, threads);
     const QByteArray archive = mixedArchive().finish();
     CleanScanResults();
     bStopFlag = false;
     QFolderInformationThread scanner;
-    QCOMPARE(scanner.SetScanThreads(8), 2);
+    QCOMPARE(scanner.SetScanThreads(threads), threads);
     scanner.setSource(std::make_shared<MemoryArchiveSource>(archive));
-    connect(&scanner, &QFolderInformationThread::strInfo, &scanner, [] { bStopFlag = true; }, Qt::DirectConnection);
+    connect(
+        &scanner, &QFolderInformationThread::strInfo, &scanner, [] { bStopFlag = true; }, Qt::DirectConnection);
     scanner.CreateFile();
     QCOMPARE(MailItemCount, qint64(1));
     disconnect(&scanner, &QFolderInformationThread::strInfo, &scanner, nullptr);
-    scanBytes(archive, 0, 2);
+    scanBytes(archive, 0, threads);
     QCOMPARE(MailItemCount, qint64(3003));
 }
 

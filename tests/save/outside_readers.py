@@ -72,7 +72,8 @@ def archive_time(text):
 
 def declared_utf8(text):
     """Markup as a UTF-8 part holds it: every charset its meta tags declare is UTF-8."""
-    return re.sub(r'(?i)(<meta\b[^>]*?charset\s*=\s*["\']?)[\w.:-]+', r'\1UTF-8', text)
+    return re.sub(r'(?i)(<meta\b[^>]*?charset\s*=\s*["\']?)([\w.:-]+)',
+                  lambda m: m.group(1) + (m.group(2) if m.group(2).lower() == 'utf-8' else 'UTF-8'), text)
 
 
 def body_text(xml):

@@ -426,6 +426,10 @@ void MailMimeTest::windows1252Body_data()
                                                    << QStringLiteral("\u00E9t\u00E9");
     QTest::addRow("one UTF-8 pair and as many other bytes is Windows-1252")
         << QByteArray("\xC3\xA9t\xE9") << QStringLiteral("\u00C3\u00A9t\u00E9");
+    // DF 96, C9 A0 and DF 93 are UTF-8 (NKo, a phonetic letter, NKo) beside one byte that is not.
+    QTest::addRow("three accidental pairs and one other byte is Windows-1252")
+        << windows1252->fromUnicode(QStringLiteral("Fu\u00DF\u2013Weg CAF\u00C9\u00A0! \u201ESpa\u00DF\u201C"))
+        << QStringLiteral("Fu\u00DF\u2013Weg CAF\u00C9\u00A0! \u201ESpa\u00DF\u201C");
 }
 
 // The charset is decided once for the whole body: UTF-8 throughout, else Windows-1252.
@@ -496,7 +500,7 @@ void MailMimeTest::declaredCharset_data()
         << "<html><head><meta name=\"Generator\" content=\"Word charset=x\"><meta charset='utf-8'>"
            "<title>charset=latin1</title></head>"
             + tail
-        << "<html><head><meta name=\"Generator\" content=\"Word charset=UTF-8\"><meta charset='UTF-8'>"
+        << "<html><head><meta name=\"Generator\" content=\"Word charset=UTF-8\"><meta charset='utf-8'>"
            "<title>charset=latin1</title></head>"
             + tail;
     QTest::newRow("a quoted '>' inside the tag") << "<html><meta content=\"a>b; charset=cp1252\">" + tail

@@ -53,8 +53,8 @@ problems = []
 def declared_utf8(text):
     """A body as written in a UTF-8 part: the charset its meta tags declare is UTF-8 (the
     archive's text may hold the markup escaped)."""
-    return re.sub(r'(?i)((?:<|&lt;)meta\b(?:(?!&gt;)[^>])*?charset\s*=\s*(?:["\']|&quot;|&apos;)?)[\w.:-]+', r'\1UTF-8',
-                  text or '')
+    return re.sub(r'(?i)((?:<|&lt;)meta\b(?:(?!&gt;)[^>])*?charset\s*=\s*(?:["\']|&quot;|&apos;)?)([\w.:-]+)',
+                  lambda m: m.group(1) + (m.group(2) if m.group(2).lower() == 'utf-8' else 'UTF-8'), text or '')
 
 def norm(text):
     text = (text or '').replace('\r\n', '\n').replace('\r', '\n')

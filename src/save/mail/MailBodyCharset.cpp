@@ -40,9 +40,20 @@ int multiByteLength(const uchar *p, int i, int n)
 }
 
 struct Utf8Tally {
-    int characters = 0;  // well-formed characters of two or more bytes
-    int badBytes = 0;    // bytes that are no part of one
+    int characters = 0;  // well-formed characters of two or more bytes that tell UTF-8
+    int badBytes = 0;    // bytes that are no part of a character
 };
+
+// Whether the two-byte character at p tells nothing: Windows-1252 text makes it by accident, a
+// capital letter or sharp s (C2-DF) before punctuation or a no-break space (80-BF). Such pairs
+// read as C1 controls, phonetic and modifier letters or combining marks, or Syriac, Thaana and
+// NKo letters, which prose beside a damaged byte hardly holds; the letters of Latin, Greek,
+// Cyrillic, Hebrew and Arabic text are not among them.
+bool isAccidentalPair(const uchar *p)
+{
+    const uint code = uint(p[0] & 0x1F) << 6 | (p[1] & 0x3F);
+    return code <= 0x9F || (code >= 0x250 && code <= 0x36F) || code >= 0x700;
+}
 
 Utf8Tally tallyUtf8(const uchar *p, int n)
 {
@@ -54,7 +65,8 @@ Utf8Tally tallyUtf8(const uchar *p, int n)
         }
         const int length = multiByteLength(p, i, n);
         if (length) {
-            ++tally.characters;
+            if (length > 2 || !isAccidentalPair(p + i))
+                ++tally.characters;
             i += length;
         } else {
             ++tally.badBytes;
@@ -102,7 +114,8 @@ QString DecodeBodyText(const QByteArray &bytes, int *replaced)
     const int n = bytes.size() - (mark ? 3 : 0);
     // Windows-1252 prose often holds a pair that happens to be UTF-8 (DF 93, a sharp s before a
     // closing quote), and its other letters are bytes no UTF-8 holds; UTF-8 text with a damaged
-    // byte has many more characters than bad bytes.
+    // byte has many more characters than bad bytes. Pairs Windows-1252 makes by accident count
+    // for neither.
     const Utf8Tally tally = tallyUtf8(p, n);
     if (tally.characters > tally.badBytes) {
         if (replaced)
@@ -147,7 +160,7 @@ size_t tagEnd(const QByteArray &markup, int at)
 }
 
 // The charset value the meta tag declares at each "charset=" (an attribute, or inside its
-// content), replaced by UTF-8. tag is the tag's text; lower the same in lower case.
+// content), replaced by UTF-8 unless it is that. tag is the tag's text; lower the same in lower case.
 QByteArray declareUtf8InTag(QByteArray tag, const QByteArray &lower)
 {
     QVector<QPair<int, int>> values;
@@ -164,7 +177,8 @@ QByteArray declareUtf8InTag(QByteArray tag, const QByteArray &lower)
         int end = i;
         while (end < lower.size() && isCharsetValueByte(lower.at(end)))
             ++end;
-        if (end > i)
+        // A declaration of UTF-8 stays as it is written.
+        if (end > i && lower.mid(i, end - i) != "utf-8")
             values.append({i, end - i});
     }
     // From the last, so the earlier places stay where they were found.

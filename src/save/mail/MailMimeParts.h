@@ -57,8 +57,8 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // Body bytes as text, decided once for the whole body: UTF-8 when they are UTF-8 throughout (a
 // byte order mark allowed); UTF-8 with each byte that is no part of a character a replacement
-// character when the valid multi-byte characters outnumber such bytes (damage in UTF-8 text);
-// else Windows-1252. *replaced (when given) gets the count of bytes replaced.
+// character when the valid multi-byte characters outnumber such bytes (damage in UTF-8 text),
+// pairs Windows-1252 makes by accident not counted; else Windows-1252. *replaced (when given) gets the count of bytes replaced.
 QString DecodeBodyText(const QByteArray &bytes, int *replaced = nullptr);
 // Every charset a meta tag of the markup declares (meta charset, or http-equiv Content-Type's
 // content) made UTF-8, the charset the part is written in; the rest of the markup as it was.

@@ -535,6 +535,18 @@ void MailMimeTest::inlinePictures()
                    "<img src=\"data:image/png;base64,QUJDlogo1@x\"><td background=\"data:image/png;base64,QUJDa&b\">"
                    "</td><img src=\"cid:other@x\"><img src=\"cid:logo1@x"));
     QCOMPARE(ShowInlinePictures("<p>no pictures</p>", give), QByteArray("<p>no pictures</p>"));
+    // A picture named again and again is read once, and the page carries at most 64 MiB of them.
+    int asked = 0;
+    const QByteArray big = "data:image/png;base64," + QByteArray(20 << 20, 'A');
+    const QByteArray many = QByteArray("<img src=\"cid:big\">").repeated(5);
+    const QByteArray shown = ShowInlinePictures(many, [&](const QString &) {
+        ++asked;
+        return big;
+    });
+    QCOMPARE(asked, 1);
+    QCOMPARE(shown.count("src=\"data:image/png;base64,AAAA"), 3);
+    QCOMPARE(shown.size(), 3 * big.size() + many.size() - 3 * 7);
+    QCOMPARE(shown.count("cid:big"), 2);
 }
 
 void MailMimeTest::bodyBytesAsText()

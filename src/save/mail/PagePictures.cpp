@@ -9,12 +9,15 @@
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
 
-#include <QUrl>
+#include <QHash>
 
 namespace {
 
 // A larger picture stays a cid: address: the page carries it whole, in base64.
 constexpr qint64 kMaxInlinePicture = qint64(16) << 20;
+// Nor does a page carry more than this of them: a body that names one picture a thousand times
+// must not make a page a thousand times its size.
+constexpr qint64 kMaxInlinedPerPage = qint64(64) << 20;
 
 // The attribute value as written by InertMarkup (its four references undone), percent-decoded.
 QString contentIdOf(const QByteArray &value)
@@ -58,6 +61,8 @@ QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<QByt
     if (!markup.contains("=\"cid:") && !markup.contains("=\"CID:") && !markup.contains("=\"Cid:"))
         return markup;
     const QByteArray lower = markup.toLower();
+    QHash<QString, QByteArray> urls;  // each picture read once
+    qint64 inlined = 0;
     QByteArray out;
     int copied = 0;
     for (int at = lower.indexOf("=\"cid:"); at >= 0; at = lower.indexOf("=\"cid:", at + 6)) {
@@ -67,9 +72,14 @@ QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<QByt
         const int end = lower.indexOf('"', at + 2);
         if (!picture || end < 0)
             continue;
-        const QByteArray url = pictureUrl(contentIdOf(markup.mid(at + 6, end - at - 6)));
-        if (url.isEmpty())
+        const QString id = contentIdOf(markup.mid(at + 6, end - at - 6));
+        auto known = urls.find(id);
+        if (known == urls.end())
+            known = urls.insert(id, pictureUrl(id));
+        const QByteArray &url = known.value();
+        if (url.isEmpty() || inlined + url.size() > kMaxInlinedPerPage)
             continue;
+        inlined += url.size();
         out.append(markup.constData() + copied, at + 2 - copied);
         out += url;
         copied = end;

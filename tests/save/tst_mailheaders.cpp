@@ -402,6 +402,9 @@ void MailHeadersTest::subjectWord_data()
                                                            << QByteArray();
     QTest::newRow("two-byte script with spaces")
         << QStringLiteral("Отчёт о продажах за третий квартал 2018 года — итоги").repeated(3).toUtf8() << QByteArray();
+    QTest::newRow("whole words: ideographs between Latin words")
+        << QStringLiteral("議事録議事録議事録議事録Namesakeword議事録議事録議事録Namesakeword").repeated(3).toUtf8()
+        << QByteArray();
 }
 
 void MailHeadersTest::subjectWord()
@@ -427,9 +430,14 @@ void MailHeadersTest::subjectWord()
         // A padded word before another ends what GMime reads of the subject.
         if (&line != &lines.last())
             QVERIFY2(!word.contains("=?="), word.constData());
-        // Where the text has spaces, the words part at one.
+        // Where the text has spaces, the words part at one; where it has none, a word of a
+        // script written with blanks is not cut where an ideograph gives another place.
         if (&line != &lines.last() && subject.count(' ') > subject.size() / 12)
             QVERIFY2(bytes.endsWith(' ') || subject.at(joined.size() + bytes.size()) == ' ', bytes.constData());
+        if (&line != &lines.last() && QByteArray(QTest::currentDataTag()).startsWith("whole words"))
+            QVERIFY2(quint8(bytes.at(bytes.size() - 1)) >= 0x80 && quint8(bytes.at(bytes.size() - 2)) >= 0x80
+                         && quint8(bytes.at(bytes.size() - 3)) >= 0xE0,
+                     bytes.constData());
         joined += bytes;
     }
     QCOMPARE(joined, subject);

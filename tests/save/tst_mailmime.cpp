@@ -5,6 +5,7 @@
 #include "save/BidiControls.h"
 #include "save/mail/MailMimeParts.h"
 #include "platform/Crc32.h"
+#include "save/mail/MessageFiles.h"
 
 #include "ArchiveFile.h"
 #include "ScanTestUtil.h"
@@ -162,6 +163,11 @@ private Q_SLOTS:
     void bodyBytesAsText();
     void windows1252Body_data();
     void windows1252Body();
+    void damagedUtf8Body_data();
+    void damagedUtf8Body();
+    void declaredCharset_data();
+    void declaredCharset();
+    void inlinePictures();
     void utf8RoundTrip();
     void crlfLines_data();
     void crlfLines();
@@ -418,8 +424,12 @@ void MailMimeTest::windows1252Body_data()
     }
     QTest::addRow("a byte order mark before UTF-8") << QByteArray("\xEF\xBB\xBF\xC3\xA9t\xC3\xA9")
                                                    << QStringLiteral("\u00E9t\u00E9");
-    QTest::addRow("UTF-8 with one damaged byte is read whole as Windows-1252")
+    QTest::addRow("one UTF-8 pair and as many other bytes is Windows-1252")
         << QByteArray("\xC3\xA9t\xE9") << QStringLiteral("\u00C3\u00A9t\u00E9");
+    // DF 96, C9 A0 and DF 93 are UTF-8 (NKo, a phonetic letter, NKo) beside one byte that is not.
+    QTest::addRow("three accidental pairs and one other byte is Windows-1252")
+        << windows1252->fromUnicode(QStringLiteral("Fu\u00DF\u2013Weg CAF\u00C9\u00A0! \u201ESpa\u00DF\u201C"))
+        << QStringLiteral("Fu\u00DF\u2013Weg CAF\u00C9\u00A0! \u201ESpa\u00DF\u201C");
 }
 
 // The charset is decided once for the whole body: UTF-8 throughout, else Windows-1252.
@@ -429,6 +439,114 @@ void MailMimeTest::windows1252Body()
     QFETCH(QString, text);
     QCOMPARE(DecodeBodyText(stored), text);
     QCOMPARE(QString::fromUtf8(PrepareBodyBytes(stored, false).bytes), text);
+}
+
+void MailMimeTest::damagedUtf8Body_data()
+{
+    QTest::addColumn<QByteArray>("stored");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("replaced");
+    const QString ff(QChar::ReplacementCharacter);
+    const QStringList prose{QStringLiteral("Уважаемый Иван Петрович, спасибо за письмо."),
+                            QStringLiteral("会议改到星期五上午十点，请准时参加。"),
+                            QStringLiteral("Αγαπητέ Αλέξανδρε, ευχαριστώ για το μήνυμα."),
+                            QStringLiteral("مرحبا، الاجتماع يوم الجمعة."),
+                            QStringLiteral("שלום, הפגישה ביום שישי."),
+                            QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.")};
+    for (const QString &text : prose) {
+        const QByteArray utf8 = text.toUtf8();
+        const int cut = utf8.indexOf(' ') + 1;
+        const QString before = QString::fromUtf8(utf8.left(cut)), after = QString::fromUtf8(utf8.mid(cut));
+        QTest::addRow("%s: one FF byte", qPrintable(text.left(6)))
+            << utf8.left(cut) + "\xFF" + utf8.mid(cut) << before + ff + after << 1;
+    }
+    // A bit flip in a lead byte leaves its continuation bytes without one: each is replaced.
+    QByteArray flipped = prose.at(0).toUtf8();
+    flipped[0] = char(flipped[0] ^ 0x40);  // D0 -> 90
+    QTest::newRow("a flipped lead byte") << flipped << ff + ff + prose.at(0).mid(1) << 2;
+    QByteArray cut = prose.at(1).toUtf8();
+    cut.chop(1);
+    QTest::newRow("cut inside the last character") << cut << prose.at(1).chopped(1) + ff + ff << 2;
+    QTest::newRow("byte order mark, then damage")
+        << "\xEF\xBB\xBF" + prose.at(2).toUtf8() + "\x80" << prose.at(2) + ff << 1;
+}
+
+// UTF-8 with a few damaged bytes stays UTF-8, one replacement character per byte, counted.
+void MailMimeTest::damagedUtf8Body()
+{
+    QFETCH(QByteArray, stored);
+    QFETCH(QString, text);
+    QFETCH(int, replaced);
+    int count = -1;
+    QCOMPARE(DecodeBodyText(stored, &count), text);
+    QCOMPARE(count, replaced);
+    const BodyPart part = PrepareBodyBytes(stored, false);
+    QCOMPARE(QString::fromUtf8(part.bytes), text);
+    QCOMPARE(part.replacedBytes, replaced);
+}
+
+void MailMimeTest::declaredCharset_data()
+{
+    QTest::addColumn<QByteArray>("markup");
+    QTest::addColumn<QByteArray>("written");
+    const QByteArray tail = "<body>Gr\xc3\xbc\xc3\x9f"
+                            "e</body></html>";
+    QTest::newRow("meta charset, Windows-1252")
+        << "<html><head><meta charset=windows-1252></head>" + tail << "<html><head><meta charset=UTF-8></head>" + tail;
+    QTest::newRow("http-equiv, ISO-8859-1, quoted, capitals")
+        << "<HTML><HEAD><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; CHARSET=iso-8859-1\"></HEAD>" + tail
+        << "<HTML><HEAD><META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; CHARSET=UTF-8\"></HEAD>" + tail;
+    QTest::newRow("UTF-8 already, other metas and text untouched")
+        << "<html><head><meta name=\"Generator\" content=\"Word charset=x\"><meta charset='utf-8'>"
+           "<title>charset=latin1</title></head>"
+            + tail
+        << "<html><head><meta name=\"Generator\" content=\"Word charset=UTF-8\"><meta charset='utf-8'>"
+           "<title>charset=latin1</title></head>"
+            + tail;
+    QTest::newRow("a quoted '>' inside the tag") << "<html><meta content=\"a>b; charset=cp1252\">" + tail
+                                                 << "<html><meta content=\"a>b; charset=UTF-8\">" + tail;
+    QTest::newRow("an unclosed meta") << QByteArray("<html><body>x</body></html><meta charset=koi8-r")
+                                      << QByteArray("<html><body>x</body></html><meta charset=koi8-r");
+}
+
+// A part is written in UTF-8: the charset its markup declares says so, the rest stays.
+void MailMimeTest::declaredCharset()
+{
+    QFETCH(QByteArray, markup);
+    QFETCH(QByteArray, written);
+    const BodyPart part = PrepareBodyBytes(markup, false);
+    QVERIFY(part.html);
+    QCOMPARE(part.bytes, written);
+}
+
+// Picture addresses by content id become what the page's writer gives for them; any other
+// address, attribute or unknown id stays.
+void MailMimeTest::inlinePictures()
+{
+    const auto give = [](const QString &id) {
+        return id == QLatin1String("logo1@x") || id == QLatin1String("a&b") ? "data:image/png;base64,QUJD" + id.toUtf8()
+                                                                            : QByteArray();
+    };
+    const QByteArray markup = "<p>BEFORE</p><img src=\"cid:logo1@x\" alt=\"cid:logo1@x\"><img src=\"CID:logo1%40x\">"
+                              "<td background=\"cid:a&amp;b\"></td><img src=\"cid:other@x\"><img src=\"cid:logo1@x";
+    QCOMPARE(
+        ShowInlinePictures(markup, give),
+        QByteArray("<p>BEFORE</p><img src=\"data:image/png;base64,QUJDlogo1@x\" alt=\"cid:logo1@x\">"
+                   "<img src=\"data:image/png;base64,QUJDlogo1@x\"><td background=\"data:image/png;base64,QUJDa&b\">"
+                   "</td><img src=\"cid:other@x\"><img src=\"cid:logo1@x"));
+    QCOMPARE(ShowInlinePictures("<p>no pictures</p>", give), QByteArray("<p>no pictures</p>"));
+    // A picture named again and again is read once, and the page carries at most 64 MiB of them.
+    int asked = 0;
+    const QByteArray big = "data:image/png;base64," + QByteArray(20 << 20, 'A');
+    const QByteArray many = QByteArray("<img src=\"cid:big\">").repeated(5);
+    const QByteArray shown = ShowInlinePictures(many, [&](const QString &) {
+        ++asked;
+        return big;
+    });
+    QCOMPARE(asked, 1);
+    QCOMPARE(shown.count("src=\"data:image/png;base64,AAAA"), 3);
+    QCOMPARE(shown.size(), 3 * big.size() + many.size() - 3 * 7);
+    QCOMPARE(shown.count("cid:big"), 2);
 }
 
 void MailMimeTest::bodyBytesAsText()
@@ -703,10 +821,18 @@ void MailMimeTest::partHeader_data()
         << info("=?x?=", "u") << "--T\nContent-type: application/pdf; name*=UTF-8''%3D%3Fx%3F%3D\n"
                                   "Content-Description: =?UTF-8?B?PT94Pz0=?=\n"
                                   "Content-Disposition: attachment; filename*=UTF-8''%3D%3Fx%3F%3D;\n" + tail;
-    QTest::newRow("backslash separates folders as a slash does")
-        << info("a/b\\c.txt", "u") << "--T\nContent-type: application/pdf; name=\"c.txt\"\n"
+    QTest::newRow("backslash is a character of the name")
+        << info("a/b\\c.txt", "u") << "--T\nContent-type: application/pdf; name=\"b\\\\c.txt\"\n"
                                      "Content-Description: a/b\\c.txt\n"
-                                     "Content-Disposition: attachment; filename=\"c.txt\";\n" + tail;
+                                     "Content-Disposition: attachment; filename=\"b\\\\c.txt\";\n" + tail;
+    QTest::newRow("quotes and a backslash")
+        << info("a \"q\" \\ b.txt", "u") << "--T\nContent-type: application/pdf; name=\"a \\\"q\\\" \\\\ b.txt\"\n"
+                                          "Content-Description: a \"q\" \\ b.txt\n"
+                                          "Content-Disposition: attachment; filename=\"a \\\"q\\\" \\\\ b.txt\";\n" + tail;
+    QTest::newRow("a line break in the name is a blank")
+        << info("line\nbreak.txt", "u") << "--T\nContent-type: application/pdf; name=\"line break.txt\"\n"
+                                         "Content-Description: line break.txt\n"
+                                         "Content-Disposition: attachment; filename=\"line break.txt\";\n" + tail;
     QTest::newRow("non-ASCII name in RFC 2231 and RFC 2047 form")
         << info(QString::fromUtf8("r\xc3\xa9sum\xc3\xa9 \xe4\xb8\xad.txt"), "u")
         << "--T\nContent-type: application/pdf; name*=UTF-8''r%C3%A9sum%C3%A9%20%E4%B8%AD.txt\n"
@@ -743,10 +869,10 @@ void MailMimeTest::partHeader_data()
     QTest::newRow("nothing left of a path") << info("a/..", "u")
                                             << "--T\nContent-type: application/pdf; name=\"attachment\"\nContent-Description: a/..\n"
                                                "Content-Disposition: attachment; filename=\"attachment\";\n" + tail;
-    QTest::newRow("controls removed from the file name, spaces elsewhere; bad type replaced")
-        << info("a\r\nFrom: x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
-        << QByteArray("--T\nContent-type: application/octet-stream; name=\"aFrom: x\"\n"
-                      "Content-Description: a  From: x\nContent-Disposition: attachment; filename=\"aFrom: x\";\n"
+    QTest::newRow("a CR LF in the file name one blank, other controls removed; bad type replaced")
+        << info("a\r\nFrom:\x07 x", "u", "c\r\nX: y", "text/plain\r\nX-Evil: 1")
+        << QByteArray("--T\nContent-type: application/octet-stream; name=\"a From: x\"\n"
+                      "Content-Description: a  From:  x\nContent-Disposition: attachment; filename=\"a From: x\";\n"
                       "Content-Transfer-Encoding: base64\nX-Original-Content-ID: c  X: y\n\n");
 }
 
@@ -855,31 +981,40 @@ void MailMimeTest::attachmentChecked()
 void MailMimeTest::attachedMessage_data()
 {
     QTest::addColumn<QByteArray>("entry");
-    QTest::addColumn<bool>("rge");
+    QTest::addColumn<int>("file");             // 0: Apple Mail mailbox (LF), 1: package (CR), 2: .eml (CR LF)
     QTest::addColumn<QByteArray>("encoding");  // empty: written as bytes in base64
     QTest::addColumn<QByteArray>("written");   // what the part holds, when written as it is
 
+    // An attached message takes the file's line ends: a reader splits the whole file at one kind.
     const QByteArray crlf = "From: a@example.org\r\nSubject: fwd\r\n\r\nbody\r\nFrom here on\r\n";
-    QTest::newRow("CR LF lines, 7bit; a From line quoted in the mailbox")
-        << crlf << false << QByteArray("7bit") << QByteArray(crlf).replace("\nFrom here", "\n>From here");
-    QTest::newRow("LF lines in the package's mailbox, unchanged")
-        << QByteArray("Subject: fwd\n\tfolded\n\nline\n") << true << QByteArray("7bit")
-        << QByteArray("Subject: fwd\n\tfolded\n\nline\n");
+    QTest::newRow("CR LF lines in an LF mailbox, 7bit; a From line quoted")
+        << crlf << 0 << QByteArray("7bit") << QByteArray("From: a@example.org\nSubject: fwd\n\nbody\n>From here on\n");
+    QTest::newRow("LF lines in the package's CR mailbox")
+        << QByteArray("Subject: fwd\n\tfolded\n\nline\n") << 1 << QByteArray("7bit")
+        << QByteArray("Subject: fwd\r\tfolded\r\rline\r");
+    QTest::newRow("CR LF lines in the package's CR mailbox")
+        << crlf << 1 << QByteArray("7bit") << QByteArray("From: a@example.org\rSubject: fwd\r\rbody\r>From here on\r");
+    QTest::newRow("LF lines in a CR LF .eml") << QByteArray("Subject: fwd\n\nline\n") << 2 << QByteArray("7bit")
+                                             << QByteArray("Subject: fwd\r\n\r\nline\r\n");
+    QTest::newRow("mixed line ends in a CR LF .eml")
+        << QByteArray("Subject: fwd\r\nTo: b@example.org\n\r\none\ntwo\r\n") << 2 << QByteArray("7bit")
+        << QByteArray("Subject: fwd\r\nTo: b@example.org\r\n\r\none\r\ntwo\r\n");
+    QTest::newRow("CR LF lines in a CR LF .eml, unchanged") << crlf << 2 << QByteArray("7bit") << crlf;
     QTest::newRow("UTF-8 text, 8bit, no line end at the end")
-        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve") << false << QByteArray("8bit")
+        << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve") << 0 << QByteArray("8bit")
         << QByteArray("Subject: caf\xc3\xa9\n\nna\xc3\xafve");
-    QTest::newRow("headers only") << QByteArray("Subject: x\r\n") << false << QByteArray("7bit")
-                                  << QByteArray("Subject: x\r\n");
+    QTest::newRow("headers only") << QByteArray("Subject: x\r\n") << 0 << QByteArray("7bit")
+                                  << QByteArray("Subject: x\n");
     const QByteArray head = "Subject: x\r\n\r\n";
-    QTest::newRow("a line over 998 octets") << head + QByteArray(999, 'a') << false << QByteArray() << QByteArray();
-    QTest::newRow("a bare CR") << head + "a\rb\r\n" << false << QByteArray() << QByteArray();
-    QTest::newRow("a NUL") << head + QByteArray("a\0b", 3) << false << QByteArray() << QByteArray();
-    QTest::newRow("no header block") << QByteArray("%PDF-1.4\n1 0 obj\n") << false << QByteArray() << QByteArray();
-    QTest::newRow("a header name without its colon") << QByteArray("Subject x\n\nb\n") << false << QByteArray()
+    QTest::newRow("a line over 998 octets") << head + QByteArray(999, 'a') << 0 << QByteArray() << QByteArray();
+    QTest::newRow("a bare CR") << head + "a\rb\r\n" << 0 << QByteArray() << QByteArray();
+    QTest::newRow("a NUL") << head + QByteArray("a\0b", 3) << 0 << QByteArray() << QByteArray();
+    QTest::newRow("no header block") << QByteArray("%PDF-1.4\n1 0 obj\n") << 0 << QByteArray() << QByteArray();
+    QTest::newRow("a header name without its colon") << QByteArray("Subject x\n\nb\n") << 0 << QByteArray()
                                                       << QByteArray();
-    QTest::newRow("a blank first line") << QByteArray("\r\nSubject: x\r\n") << false << QByteArray() << QByteArray();
-    QTest::newRow("the outer delimiter inside") << head + "--ABCDEFGHIJKL\r\n" << false << QByteArray() << QByteArray();
-    QTest::newRow("empty entry") << QByteArray() << false << QByteArray() << QByteArray();
+    QTest::newRow("a blank first line") << QByteArray("\r\nSubject: x\r\n") << 0 << QByteArray() << QByteArray();
+    QTest::newRow("the outer delimiter inside") << head + "--ABCDEFGHIJKL\r\n" << 0 << QByteArray() << QByteArray();
+    QTest::newRow("empty entry") << QByteArray() << 0 << QByteArray() << QByteArray();
 }
 
 // An attached message goes as RFC 2046 allows: as it is in 7bit or 8bit, else as bytes in
@@ -887,7 +1022,7 @@ void MailMimeTest::attachedMessage_data()
 void MailMimeTest::attachedMessage()
 {
     QFETCH(QByteArray, entry);
-    QFETCH(bool, rge);
+    QFETCH(int, file);
     QFETCH(QByteArray, encoding);
     QFETCH(QByteArray, written);
     ArchiveFile archive(archiveWith("B", entry));
@@ -898,7 +1033,7 @@ void MailMimeTest::attachedMessage()
     fields.strMessageId = QStringLiteral("<ABCDEFGHIJKL>");
     fields.attachments = {info("fwd.eml", "m", "no", "Message/RFC822")};
     AttachmentOutcome outcome;
-    const MailFormatStyle &style = rge ? RgePackageStyle() : AppleMailStyle();
+    const MailFormatStyle &style = file == 1 ? RgePackageStyle() : file == 2 ? EmlStyle() : AppleMailStyle();
     const QByteArray out = writeParts(style, mailRecord(0), fields, index, 1, &outcome);
     QCOMPARE(outcome.failures.size(), 0);
     const QByteArray le = style.lineEnd;

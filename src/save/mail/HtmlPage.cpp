@@ -393,8 +393,11 @@ QStringList WriteHtmlPage(const MailMessage &message)
     if (rec.dwBodyLength != 0) {
         // A large body takes a while to read: a stop asked by now is not kept waiting.
         bool stopped = SaveStopAsked();
+        int replaced = 0;
         if (!stopped)
-            body = HtmlPageBody(ReadMessageBody(rec, message.xml), &stopped);
+            body = HtmlPageBody(ReadMessageBody(rec, message.xml, &replaced), &stopped);
+        if (replaced > 0)
+            missing.append(ReplacedBodyBytesLine(replaced));
         // The page of a message the stop interrupted would not show it as it is: none is kept.
         if (stopped) {
             message.out.cancel(kStopped);
@@ -406,6 +409,13 @@ QStringList WriteHtmlPage(const MailMessage &message)
     if (!folder.isEmpty() && !writeAttachments(message, folder, &copies, &missing)) {
         message.out.cancel(kStopped);
         return QStringList();
+    }
+    // Pictures the body names by content id show from the files just written.
+    if (!copies.isEmpty()) {
+        QVector<bool> written;
+        for (const AttachmentCopy &c : copies)
+            written.append(!c.fileName.isEmpty());
+        body = ShowInlinePictures(body, [&](const QString &id) { return InlinePictureUrl(message, written, id); });
     }
     QByteArray page = HtmlPageHead();
     page += "<body><B>From: </B>" + senderText(rec, f) + "<BR>" + kLineEnd;

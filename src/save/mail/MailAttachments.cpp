@@ -200,8 +200,39 @@ EmbeddedMessageForm embeddedMessageForm(const FileOffsetNode *node, const QByteA
     return form;
 }
 
-// Writes a checked message entry unchanged (mboxrd quoting aside), chunk by chunk; each chunk
-// ends after a line end so the quoting sees every line start.
+// Lines ended by LF or CR LF (as a checked message has them) ended by lineEnd instead; given back
+// uncopied when they already are.
+QByteArray withLineEnds(const QByteArray &lines, const QByteArray &lineEnd)
+{
+    const bool crlf = lineEnd == "\r\n";
+    int others = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i) != '\n')
+            continue;
+        const bool afterCr = i > 0 && lines.at(i - 1) == '\r';
+        if (afterCr != crlf || (lineEnd != "\n" && !crlf))
+            ++others;
+    }
+    if (others == 0)
+        return lines;
+    QByteArray out;
+    out.reserve(lines.size() + others);
+    int run = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i) != '\n')
+            continue;
+        const int end = i > 0 && lines.at(i - 1) == '\r' ? i - 1 : i;
+        out.append(lines.constData() + run, end - run);
+        out += lineEnd;
+        run = i + 1;
+    }
+    out.append(lines.constData() + run, lines.size() - run);
+    return out;
+}
+
+// Writes a checked message entry chunk by chunk, its lines ended as the file's own (a reader
+// splits the whole file at one kind of line end, and an inner header block in another kind runs
+// into the outer one); each chunk ends after a line end so the quoting sees every line start.
 EntryCopy streamEntryAsIs(const MailMessage &message, const FileOffsetNode &node, quint32 *crc,
                           const std::function<bool(const QByteArray &)> &write)
 {
@@ -219,7 +250,7 @@ EntryCopy streamEntryAsIs(const MailMessage &message, const FileOffsetNode &node
         *crc = Crc32Update(*crc, buffer.constData() + carried, got);
         done += got;
         const int cut = done < node.llSize ? buffer.lastIndexOf('\n') + 1 : buffer.size();
-        const QByteArray piece = buffer.left(cut);
+        const QByteArray piece = withLineEnds(buffer.left(cut), message.style.lineEnd);
         if (!write(message.style.mboxrdFromQuoting ? QuoteMboxFromLines(piece) : piece))
             return EntryCopy::WriteFailed;
         buffer.remove(0, cut);
@@ -321,9 +352,14 @@ QByteArray MimeParameter(const char *name, const QString &value, const QByteArra
 QString AttachmentFileName(const QString &name)
 {
     // A receiving program saves the part under this name: never a path, never a control, no
-    // control that makes it read otherwise. A backslash separates folders on some systems, so it
-    // ends a folder name as '/' does.
-    QString last = QString(name).replace(QLatin1Char('\\'), QLatin1Char('/')).section(QLatin1Char('/'), -1);
+    // control that makes it read otherwise. A backslash is a character of the name (mail readers
+    // keep it); a line break or tab is a blank, as in a subject.
+    QString last = name.section(QLatin1Char('/'), -1);
+    last.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    for (QChar &c : last) {
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n') || c == QLatin1Char('\t'))
+            c = QLatin1Char(' ');
+    }
     last.truncate(int(
         std::remove_if(last.begin(), last.end(),
                        [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7F || IsBidiControl(c.unicode()); })

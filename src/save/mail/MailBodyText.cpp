@@ -7,8 +7,6 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
-#include <QTextCodec>
-
 #include <cstring>
 
 #ifdef __SSE2__
@@ -36,21 +34,9 @@ const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 }  // namespace
 
-QString DecodeBodyText(const QByteArray &bytes)
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml, int *replaced)
 {
-    // Decided once for the whole body: text that is not UTF-8 throughout is some exporter's
-    // Windows-1252, as mail readers and browsers take unlabelled text. Windows-1252 prose often
-    // holds a pair that happens to be UTF-8 (DF 93, a sharp s before a closing quote), so one such
-    // pair decides nothing.
-    if (RoundTripsUtf8(bytes) || (bytes.startsWith("\xEF\xBB\xBF") && RoundTripsUtf8(bytes.mid(3))))
-        return QString::fromUtf8(bytes);
-    static QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
-    return windows1252 ? windows1252->toUnicode(bytes) : QString::fromLatin1(bytes);
-}
-
-QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml)
-{
-    return DecodeBodyText(ReadMessageBodyBytes(record, xml));
+    return DecodeBodyText(ReadMessageBodyBytes(record, xml), replaced);
 }
 
 QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml)
@@ -391,6 +377,9 @@ BodyPart bodyFromUtf8(const QByteArray &utf8, bool mboxrdFromQuoting)
     // Markup keeps its own line ends; text (and anything that came escaped) gets LF.
     if (escaped || !isHtmlBytes(text, kHtmlRowsLineEnds))
         makeLineEndsLfBytes(part.bytes);
+    // The part is written in UTF-8: a charset the markup declares otherwise would misread it.
+    if (part.html)
+        DeclareUtf8Charset(part.bytes);
     if (mboxrdFromQuoting)
         part.bytes = QuoteMboxFromLines(part.bytes);
     return part;
@@ -441,6 +430,11 @@ BodyPart PrepareBodyPart(const QString &raw, bool mboxrdFromQuoting)
 
 BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
 {
+    if (RoundTripsUtf8(raw))
+        return bodyFromUtf8(raw, mboxrdFromQuoting);
     // Anything else is read as text first, as the stored body always was.
-    return bodyFromUtf8(RoundTripsUtf8(raw) ? raw : DecodeBodyText(raw).toUtf8(), mboxrdFromQuoting);
+    int replaced = 0;
+    BodyPart part = bodyFromUtf8(DecodeBodyText(raw, &replaced).toUtf8(), mboxrdFromQuoting);
+    part.replacedBytes = replaced;
+    return part;
 }

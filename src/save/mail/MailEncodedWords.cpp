@@ -54,24 +54,46 @@ bool startsCharacter(const char *utf8, int size, int at)
     return true;
 }
 
+// Whether the character whose lead byte is c belongs to a word of a script written with blanks
+// between words: ASCII letters and digits, and the two-byte characters (Latin, Greek, Cyrillic,
+// Hebrew, Arabic). Ideographs and other three- and four-byte characters stand on their own.
+bool isSpacedWordLead(quint8 c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (c >= 0xC2 && c <= 0xDF);
+}
+
+// Whether the end before byte `end` (a character's start) cuts a word of such a script.
+bool cutsWord(const char *utf8, int end)
+{
+    int lead = end - 1;
+    while (lead > 0 && (quint8(utf8[lead]) & 0xC0) == 0x80 && end - lead < 4)
+        --lead;
+    return isSpacedWordLead(quint8(utf8[lead])) && isSpacedWordLead(quint8(utf8[end]));
+}
+
 // Where the word that starts at `at` ends. Every word but the last holds a multiple of three
 // bytes: a word ending in '=' padding makes some readers (GMime) stop before the words after it.
 // Within that, it ends at a space where one stands (before or after it), so a reader that shows
-// the words apart still shows whole words; else at the last whole character that fits.
+// the words apart still shows whole words; else at the last whole character that cuts no word
+// of a script written with blanks (a reader shows "Nam e" for one cut there); else at the last whole character that fits.
 int wordEnd(const char *utf8, int size, int at)
 {
     if (size - at <= kWordBytes)
         return size;
-    int whole = -1, spaced = -1;
+    int whole = -1, spaced = -1, uncut = -1;
     for (int end = at + 3; end <= at + kWordBytes; end += 3) {
         if (!startsCharacter(utf8, size, end))
             continue;
         whole = end;
         if (utf8[end - 1] == ' ' || utf8[end] == ' ')
             spaced = end;
+        if (!cutsWord(utf8, end))
+            uncut = end;
     }
     if (spaced > 0)
         return spaced;
+    if (uncut > 0)
+        return uncut;
     if (whole > 0)
         return whole;
     // Only a text of alternating four- and two-byte characters has no such end: a padded word

@@ -55,19 +55,27 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 
 // True when, for one of the first rows of the tag-pair table, both texts occur (case-blind).
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
-// Body bytes as text: UTF-8 when they are UTF-8 throughout (a byte order mark allowed), else
-// Windows-1252 for the whole body.
-QString DecodeBodyText(const QByteArray &bytes);
+// Body bytes as text, decided once for the whole body: UTF-8 when they are UTF-8 throughout (a
+// byte order mark allowed); UTF-8 with each byte that is no part of a character a replacement
+// character when the valid multi-byte characters outnumber such bytes (damage in UTF-8 text),
+// pairs Windows-1252 makes by accident not counted; else Windows-1252. *replaced (when given) gets the count of bytes replaced.
+QString DecodeBodyText(const QByteArray &bytes, int *replaced = nullptr);
+// Every charset a meta tag of the markup declares (meta charset, or http-equiv Content-Type's
+// content) made UTF-8, the charset the part is written in; the rest of the markup as it was.
+void DeclareUtf8Charset(QByteArray &markup);
+// The line a saved item's report gets for a body with that many bytes replaced.
+QString ReplacedBodyBytesLine(int replaced);
 // The body's bytes where the record says, clamped to the archive, without its NULs, decoded
 // as DecodeBodyText does.
 // Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
-QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr);
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr, int *replaced = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
 QByteArray QuoteMboxFromLines(const QByteArray &text);
 
 struct BodyPart {
     bool html = false;
-    QByteArray bytes;  // UTF-8, ready to write
+    QByteArray bytes;       // UTF-8, ready to write
+    int replacedBytes = 0;  // stored bytes that were no part of a character, as DecodeBodyText
 };
 // The text part from the body's XML text: entities decoded once; line ends made one LF each
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.
@@ -132,8 +140,8 @@ QByteArray AttachmentContentType(const QString &type);
 // With a fold (line end and TAB), a long value is split into RFC 2231 continuations
 // (name*0=, name*1=, ...) joined by ";" and the fold.
 QByteArray MimeParameter(const char *name, const QString &value, const QByteArray &fold = QByteArray());
-// The name an attachment is saved under: the last path component of its name, control
-// characters removed; "attachment" when nothing usable is left of a non-empty name.
+// The name an attachment is saved under: the last '/' component of its name, line breaks and tabs
+// made blanks and other control characters removed; "attachment" when nothing usable is left of a non-empty name.
 QString AttachmentFileName(const QString &name);
 // The text as is when printable ASCII, not long and without "=?", else RFC 2047 encoded words
 // with the fold between them.

@@ -36,6 +36,8 @@ struct MailMessage {
     const AttachmentIndex &attachments;
     // The outer boundary token the MIME body chose; the attachment parts use the same one.
     mutable QByteArray outerToken = QByteArray();
+    // Bytes of the body that were no part of a UTF-8 character, each written as U+FFFD.
+    mutable int replacedBodyBytes = 0;
     // The message's XML as read from the archive at record.llDataOffset, when the caller has it:
     // the body is then taken from it rather than read again.
     const QByteArray *xml = nullptr;

@@ -38,6 +38,12 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
 // The body's XML text as page content: markup stays markup; plain text is escaped and keeps
 // its line breaks. *stopped: the save's stop interrupted it.
 QByteArray HtmlPageBody(const QString &raw, bool *stopped = nullptr);
+// The markup with each picture address "cid:ID" (src, background) that pictureUrl gives an
+// address for replaced by that address.
+QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<QByteArray(const QString &)> &pictureUrl);
+// The data: address of the attachment of the message whose content id is contentId, when the
+// page's save wrote it (written, by attachment) and it is a picture of a sane size; else empty.
+QByteArray InlinePictureUrl(const MailMessage &message, const QVector<bool> &written, const QString &contentId);
 // Writes the page, and the attachments in a folder beside it that its attachment line links; the
 // attachments not written whole, each as a log line.
 QStringList WriteHtmlPage(const MailMessage &message);

@@ -3,23 +3,24 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "PimSamples.h"
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
-#include "scanner/FolderAttributes.h"
-#include "scanner/FolderKinds.h"
 #include "platform/FinderInfo.h"
 #include "platform/ReminderSink.h"
 #include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
-#include "PimSamples.h"
 #include "save/pim/ArchiveZone.h"
 #include "save/pim/ContactPhoto.h"
 #include "save/pim/ItemFileName.h"
+#include "save/pim/ItemIdentity.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
 #include "save/pim/PimText.h"
-#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -115,7 +116,7 @@ private Q_SLOTS:
     void dateOnlyDays();
     void contactPhotos_data();
     void contactPhotos();
-    void contactUidIsStable();
+    void itemIdentity();
     void archiveZone();
     void eventTimesAndEnds_data();
     void eventTimesAndEnds();
@@ -547,9 +548,12 @@ void PimWritersTest::taskSaves()
     QCOMPARE(m_outcome.written, qint64(3));
     QCOMPARE(m_outcome.failed, qint64(0));
     const QString tasksDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Tasks");
+    // Each named from its own bytes.
     QStringList expected;
-    for (const TasksInformation *rec : tasks())
-        expected << ItemFileName(rec->szUuid) + (type == SaveTypeMBOX ? QStringLiteral(".ics") : QString());
+    ItemIdentities ids;
+    for (const QByteArray &item : items)
+        expected << ItemFileName(ids.next(View(item), "<task", "</task>").hex.constData())
+                + (type == SaveTypeMBOX ? QStringLiteral(".ics") : QString());
     expected.sort();
     QCOMPARE(FilesBelow(tasksDir), recordReminders ? QStringList() : expected);
     QCOMPARE(scripts.size(), recordReminders ? 3 : 0);
@@ -678,8 +682,10 @@ void PimWritersTest::noteSaves()
     QCOMPARE(m_outcome.written, qint64(4));
     const QString notesDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Notes");
     QStringList expected;
+    ItemIdentities ids;
     for (const NotesInformation *rec : notes())
-        expected << ItemFileName(rec->szUuid) + extension;
+        expected << ItemFileName(ids.nextStored(rec->llItemOffset, rec->dwItemLength, "<note").hex.constData())
+                + extension;
     QCOMPARE(finder.size(), 4);
     for (int i = 0; i < 4; ++i)
         QCOMPARE(finder.at(i), qMakePair(expected.at(i), finderType));
@@ -927,20 +933,40 @@ void PimWritersTest::contactPhotos()
     QCOMPARE(value, clean);
 }
 
-// A second save of the same archive gives each contact the UID of the first; two contacts of
-// the same text at two places stay two.
-void PimWritersTest::contactUidIsStable()
+// An item's identity is its own: what stands before it in its store, its place and the items
+// around it do not change it; its own id outweighs its content; equal items held twice stay two.
+void PimWritersTest::itemIdentity()
 {
-    const QByteArray a = OlmXml::item(QStringLiteral("contact"),
-                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("A")));
-    const QByteArray b = OlmXml::item(QStringLiteral("contact"),
-                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("B")));
-    const QString uid = ContactUid(View(a), 100);
-    QCOMPARE(uid.size(), 36);
-    const QByteArray again(a.constData(), a.size());
-    QCOMPARE(ContactUid(View(again), 100), uid);
-    QVERIFY(ContactUid(View(a), 200) != uid);
-    QVERIFY(ContactUid(View(b), 100) != uid);
+    const auto card = [](const char *name) {
+        return OlmXml::item(QStringLiteral("contact"),
+                            OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QString::fromLatin1(name)));
+    };
+    const auto event = [](const char *id, const char *title) {
+        return OlmXml::item(QStringLiteral("appointment"),
+                            OlmXml::element(QStringLiteral("OPFCalendarEventCopySummary"), QString::fromLatin1(title))
+                                + OlmXml::element(QStringLiteral("OPFCalendarEventCopyUUID"), QString::fromLatin1(id)));
+    };
+    const auto hexOf = [](ItemIdentities &ids, const QByteArray &item, const char *tag, const char *close,
+                          const char *idTag = nullptr) { return ids.next(View(item), tag, close, idTag).hex; };
+    ItemIdentities first, later;
+    const QByteArray a = hexOf(first, card("A"), "<contact", "</contact>");
+    QCOMPARE(a.size(), 32);
+    // Later: another card before it, and the list's start tag with another count.
+    QVERIFY(hexOf(later, card("B"), "<contact", "</contact>") != a);
+    QCOMPARE(hexOf(later, "<contacts count=\"9\">\n " + card("A"), "<contact", "</contact>"), a);
+    // The same card again in the same save: another identity, the first keeps its own.
+    const ItemIdentity twice = later.next(View(card("A")), "<contact", "</contact>");
+    QVERIFY(twice.hex != a);
+    QCOMPARE(twice.occurrence, 2);
+    // An event by its own id: an edited title keeps it.
+    const QByteArray meeting =
+        hexOf(first, event("E-1", "Meeting"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID");
+    ItemIdentities edited;
+    QCOMPARE(
+        hexOf(edited, event("E-1", "Meeting moved"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID"),
+        meeting);
+    QVERIFY(meeting
+            != hexOf(edited, event("E-2", "Meeting"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID"));
 }
 
 // The zone an archive shows is the one most of its items carry; texts no reader can use count for

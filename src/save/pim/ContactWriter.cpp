@@ -227,11 +227,6 @@ bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, 
     return false;
 }
 
-QString ContactUid(std::string_view element, qint64 itemOffset)
-{
-    return DashedUuid(ItemUuidHex(itemOffset, {element}).constData());
-}
-
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut, const ContactPhoto *photo,
                        const ZoneRules *archiveZone)
@@ -326,8 +321,9 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray notes = LongTextOf(element, rec.llItemOffset, rec.dwNotesOffset, rec.dwNotesLength);
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
-        uid = ContactUid(std::string_view(element.constData(), size_t(element.size())), rec.llItemOffset);
+        const ItemIdentity id =
+            run->itemIds.next(std::string_view(element.constData(), size_t(element.size())), "<contact", kContactEnd);
+        const PimFile file = ItemFile(target, id.hex.constData(), "Contact", i + 1, &uid);
         QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                    QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
         // A contact known by its display name alone is named by it.

@@ -110,7 +110,8 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
             elementLength ? ReadArchiveBytes(rec.llItemOffset, elementLength) : QByteArray();
         const std::string_view element(elementBytes.constData(), size_t(elementBytes.size()));
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
+        const ItemIdentity id = run->itemIds.nextStored(rec.llItemOffset, rec.dwItemLength, "<note");
+        const PimFile file = ItemFile(target, id.hex.constData(), "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
                                  .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {

@@ -165,7 +165,8 @@ bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const Zon
             *value = utc;
             return true;
         }
-        if (!PackedWallSeconds(utc.left(15), &seconds) || !zone.covers(seconds) || !zone.localTimeIsUnique(seconds))
+        if (!PackedWallSeconds(utc.left(15), &seconds) || !zone.covers(seconds) || !zone.localTimeIsUnique(seconds)
+            || !zone.historyAgrees(seconds))
             return false;
         *value = zone.localTime(seconds);
         return true;
@@ -390,7 +391,9 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
 
         const QByteArray note = LongTextOf(element, rec.llItemOffset, rec.dwNoteOffset, rec.dwNoteLength);
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
+        const ItemIdentity id =
+            run->itemIds.next(std::string_view(element.constData(), size_t(element.size())), "<task", "</task>");
+        const PimFile file = ItemFile(target, id.hex.constData(), "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\" (at archive offset %2)")
                                  .arg(TaskNameOf(rec, dates), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(note, rec.dwNoteLength)) {

@@ -189,13 +189,23 @@ void PimWritersTest::taskFile_data()
         << dated << QByteArray("Call Bob, then Ann; done") << '2'
         << QByteArray("a\r\nb &amp;lt; c\\d &lt;p&gt;x&nbsp;y")
         << Crlf({"DTSTAMP:20100501T143000Z", "SUMMARY:Call Bob\\, then Ann\\; done",
-                 "DESCRIPTION:a\\n\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T143000Z", "DUE:20100503T080000Z",
+                 "DESCRIPTION:a\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T143000Z", "DUE:20100503T080000Z",
                  "Priority:3", "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:Reminder",
                  "TRIGGER;VALUE=DATE-TIME:20100502T071500Z", "END:VALARM"});
     QTest::newRow("no dates") << TaskXml({{"OPFTaskCopyName", "x"}}) << QByteArray("x") << '4' << QByteArray()
                               << Crlf({"SUMMARY:x", "Priority:7"});
     QTest::newRow("no name, the usual priority: nothing to save")
         << TaskXml({}) << QByteArray() << '3' << QByteArray() << QByteArray();
+    // A task's note is its plain text: the plain note the archive holds, else the HTML note's text.
+    const QByteArray htmlNote =
+        "&lt;html&gt;&lt;head&gt;&lt;style&gt;p{}&lt;/style&gt;&lt;/head&gt;&lt;body&gt;&lt;p&gt;"
+        "caf&amp;eacute;\r\n&amp;amp; more&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;";
+    QTest::newRow("an HTML note as its plain text")
+        << TaskXml({}) << QByteArray("x") << '3' << htmlNote
+        << Crlf({"SUMMARY:x", "DESCRIPTION:caf\xc3\xa9 & more\\ntwo", "Priority:5"});
+    QTest::newRow("the plain note before the HTML one")
+        << TaskXml({{"OPFTaskCopyNotePlain", "plain\r\nnote"}}) << QByteArray("x") << '3' << htmlNote
+        << Crlf({"SUMMARY:x", "DESCRIPTION:plain\\nnote", "Priority:5"});
     QTest::newRow("only a plain-text note")
         << TaskXml({{"OPFTaskCopyNotePlain", "first\nsecond, third"}}) << QByteArray() << '3' << QByteArray()
         << Crlf({"DESCRIPTION:first\\nsecond\\, third", "Priority:5"});

@@ -314,11 +314,11 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         lines.add("DTSTAMP", stamp);
     if (!name.isEmpty())
         lines.add("SUMMARY", EscapeText(name));
-    if (rec.dwNoteLength != 0) {
-        lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
-    } else if (!dates.notePlain.isEmpty()) {
+    // Its plain text: the plain note the archive holds, else the note's own plain text.
+    if (!dates.notePlain.isEmpty())
         lines.add("DESCRIPTION", EscapeText(dates.notePlain));
-    }
+    else if (rec.dwNoteLength != 0)
+        lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
     addTaskTime(lines, "DTSTART", times.start, startIsDate, times.zone);
     addTaskTime(lines, "DUE", times.due, dates.dueIsDate, times.zone);
     if (repeat.kind == RepeatRule::Rule && !times.start.isEmpty())
@@ -356,11 +356,14 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
         : rec.cPriority == '4'        ? QStringLiteral("LOW")
                                       : QString();
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
-    if (rec.dwNoteLength != 0)
-        f.note = EscapeScriptString(
-            PlainTextOfHtml(UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(note)), EntityForm::Notes)));
-    else
+    if (!dates.notePlain.isEmpty() || rec.dwNoteLength == 0) {
         f.note = EscapeScriptString(dates.notePlain);
+    } else {
+        const std::string_view stored = TextBeforeNul(note);
+        const QString opening = UnescapeXmlEntities(
+            QString::fromUtf8(stored.data(), int(qMin<size_t>(stored.size(), 4096))), EntityForm::Notes);
+        f.note = EscapeScriptString(QString::fromUtf8(StoredPlainText(stored, IsMarkupText(opening))));
+    }
     // User data: only with the category switched on.
     qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
     return f;

@@ -117,6 +117,8 @@ private Q_SLOTS:
     void contactPhotos_data();
     void contactPhotos();
     void itemIdentity();
+    void contactLosses_data();
+    void contactLosses();
     void archiveZone();
     void eventTimesAndEnds_data();
     void eventTimesAndEnds();
@@ -941,6 +943,32 @@ void PimWritersTest::contactPhotos()
     clean.replace("\r\n", "").replace(" ", "");
     QCOMPARE(QByteArray::fromBase64(value), QByteArray::fromBase64(clean));
     QCOMPARE(value, clean);
+}
+
+void PimWritersTest::contactLosses_data()
+{
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<QStringList>("lost");
+    const auto el = [](const char *name, const char *value) {
+        return OlmXml::element(QString::fromLatin1(name), QString::fromLatin1(value));
+    };
+    QTest::newRow("a real birthday and one picture") << el("OPFContactCopyBirthday", "1999-02-28T07:00:00")
+            + el("OPFContactAddPicture", kPngBase64) << QStringList();
+    QTest::newRow("no such birthday nor anniversary")
+        << el("OPFContactCopyBirthday", "1999-02-30") + el("OPFContactCopyAnniversary", "2001-13-01T00:00:00")
+        << QStringList{"its birthday (1999-02-30) is no real date",
+                       "its anniversary (2001-13-01T00:00:00) is no real date"};
+    QTest::newRow("a second picture") << el("OPFContactAddPicture", kPngBase64) + el("OPFContactAddPicture", kPngBase64)
+                                      << QStringList{"it holds 2 pictures, of which only the first is written"};
+}
+
+// What a card cannot hold of its contact is named, never dropped without a line.
+void PimWritersTest::contactLosses()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QStringList, lost);
+    const QByteArray element = OlmXml::item(QStringLiteral("contact"), fields);
+    QCOMPARE(ContactLosses(View(element)), lost);
 }
 
 // An item's identity is its own: what stands before it in its store, its place and the items

@@ -227,6 +227,27 @@ bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, 
     return false;
 }
 
+QStringList ContactLosses(std::string_view element)
+{
+    QStringList lost;
+    static const char *const kDates[][2] = {{"birthday", "<OPFContactCopyBirthday"},
+                                            {"anniversary", "<OPFContactCopyAnniversary"}};
+    for (const auto &date : kDates) {
+        const QString stored = ItemElementText(element, kContactEnd, date[1]);
+        if (!stored.isEmpty() && ArchiveDateLocalIsoDay(stored).isEmpty())
+            lost << QStringLiteral("its %1 (%2) is no real date").arg(QLatin1String(date[0]), stored);
+    }
+    int pictures = 0;
+    ForEachStartTag(element, "<OPFContactAddPicture", [&pictures](std::string_view) {
+        ++pictures;
+        return true;
+    });
+    // A card holds one picture: the first.
+    if (pictures > 1)
+        lost << QStringLiteral("it holds %1 pictures, of which only the first is written").arg(pictures);
+    return lost;
+}
+
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut, const ContactPhoto *photo,
                        const ZoneRules *archiveZone)
@@ -351,6 +372,7 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             lost << QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", "));
         if (!photo.problem.isEmpty())
             lost << photo.problem;
+        lost << ContactLosses(std::string_view(element.constData(), size_t(element.size())));
         QString path, error;
         const bool written = WritePimFile(file, card, &path, &error);
         if (written && !lost.isEmpty())

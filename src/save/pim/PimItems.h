@@ -82,6 +82,9 @@ QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, s
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut = nullptr, const ContactPhoto *photo = nullptr,
                        const ZoneRules *archiveZone = nullptr);
+// What a contact's card cannot hold of it, each said for its report line: a birthday or
+// anniversary that is no real date, pictures after its first.
+QStringList ContactLosses(std::string_view element);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
 // *unwritten (when given) receives what the file lacks of the item (a repeat pattern written as a
 // single item, an end before the start), empty when nothing. An item that can give no valid

@@ -2,7 +2,7 @@
 // (python icalendar, recurring-ical-events, vobject): weekday-of-the-month and endless repeats,
 // the hour repeated when clocks go back, days without a time, names the record cannot keep,
 // done tasks and the contact fields beyond the basic card; saved as the package and for Apple
-// Mail on machines in seven zones with and without clock changes, which must all give the same
+// Mail on machines in nine zones with and without clock changes, which must all give the same
 // files, for these items and for the sample archive. Times in a clock change of the machine's
 // zone or before the item's zone data, repeats whose own day is not the UTC day, month ends and
 // two-weekly patterns come back as meant. Items that give no valid event or nothing to save are
@@ -51,8 +51,15 @@ const char kTokyo[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Tokyo Standard Tim
                       "TZOFFSETFROM:+0900\nTZOFFSETTO:+0900\nDTSTART:16010101T000000\nEND:STANDARD\nEND:VTIMEZONE\n"
                       "END:VCALENDAR\n";
 
-const char *const kZones[] = {"UTC",           "America/Denver",   "America/New_York",   "Europe/Berlin",
-                              "Australia/Lord_Howe", "Pacific/Auckland", "Pacific/Kiritimati", "Pacific/Tongatapu"};
+const char *const kZones[] = {"UTC",
+                              "America/Denver",
+                              "America/New_York",
+                              "Europe/Berlin",
+                              "Australia/Lord_Howe",
+                              "Pacific/Auckland",
+                              "Pacific/Kiritimati",
+                              "Pacific/Tongatapu",
+                              "Pacific/Apia"};
 
 QByteArray repeat(const QByteArray &pattern, const QByteArray &ends, const char *element = "OPFCalendarEventCopyRecurrence")
 {

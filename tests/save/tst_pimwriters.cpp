@@ -499,6 +499,8 @@ void PimWritersTest::reminderFields()
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
     const ReminderFields f = ReminderFieldsOf(rec, TaskDatesOf(View(element)), note);
     QCOMPARE((QStringList{f.name, f.dateTime, f.note, f.priority}), fields);
+    // The saving writes the note into the script piece by piece: the same script.
+    QCOMPARE(ReminderScriptOf(rec, TaskDatesOf(View(element)), note), ReminderScript(f));
 }
 
 void PimWritersTest::reminderScript()

@@ -62,6 +62,8 @@ struct ReminderFields {
 };
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
 QString ReminderScript(const ReminderFields &fields);
+// ReminderScript(ReminderFieldsOf(...)), with a long stored note escaped into it piece by piece.
+QString ReminderScriptOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
 // Backslash, double quote and line feed escaped for an AppleScript string; CR dropped.
 QString EscapeScriptString(QString text);
 

@@ -229,10 +229,8 @@ void AddCalendarHead(ContentLines &lines, const char *prodId)
     lines.add("METHOD", QByteArray("PUBLISH"));
 }
 
-QByteArray StoredPlainText(std::string_view stored, bool html)
+void ForEachPlainChunk(std::string_view stored, bool html, const std::function<void(const QString &)> &take)
 {
-    QByteArray out;
-    out.reserve(int(qMin<size_t>(stored.size() + 16, INT_MAX / 2)));
     HtmlPlainText reader;
     QString carry;
     for (size_t from = 0; from < stored.size();) {
@@ -247,7 +245,7 @@ QByteArray StoredPlainText(std::string_view stored, bool html)
             reader.feed(text, &plain);
             if (from >= stored.size())
                 reader.finish(&plain);
-            out += plain.toUtf8();
+            take(plain);
             continue;
         }
         // A CR whose LF may open the next chunk: the pair is one line break.
@@ -257,13 +255,15 @@ QByteArray StoredPlainText(std::string_view stored, bool html)
         }
         text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-        out += text.toUtf8();
+        take(text);
     }
-    if (html && stored.empty()) {
-        QString plain;
-        reader.finish(&plain);
-        out += plain.toUtf8();
-    }
+}
+
+QByteArray StoredPlainText(std::string_view stored, bool html)
+{
+    QByteArray out;
+    out.reserve(int(qMin<size_t>(stored.size() + 16, INT_MAX / 2)));
+    ForEachPlainChunk(stored, html, [&out](const QString &text) { out += text.toUtf8(); });
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include "save/pim/HtmlPlainText.h"
 
+#include <functional>
 #include <string_view>
 
 // Text value escaping shared by vCard and iCalendar: backslash, semicolon and comma get a
@@ -70,6 +71,8 @@ std::string_view TextBeforeNul(const QByteArray &bytes);
 // breaks, converted chunk by chunk: html: the plain text of the HTML (EntityForm::Notes undone
 // first); else typed text as typed (EntityForm::Scanned, CR LF and CR each one LF).
 QByteArray StoredPlainText(std::string_view stored, bool html);
+// The same text given to take piece by piece.
+void ForEachPlainChunk(std::string_view stored, bool html, const std::function<void(const QString &)> &take);
 
 // One folded line with its CR LF, for tests.
 QByteArray FoldContentLine(const QByteArray &line);

@@ -348,6 +348,25 @@ QString EscapeScriptString(QString text)
     return text;
 }
 
+namespace {
+
+// Whether the task's stored note is HTML (its opening tells), and the note before its first NUL.
+bool storedNoteIsHtml(const QByteArray &note, std::string_view *stored)
+{
+    *stored = TextBeforeNul(note);
+    const QString opening = UnescapeXmlEntities(
+        QString::fromUtf8(stored->data(), int(qMin<size_t>(stored->size(), 4096))), EntityForm::Notes);
+    return IsMarkupText(opening);
+}
+
+// The note is its plain text: the plain note the archive holds, else the stored note's.
+bool usesStoredNote(const TasksInformation &rec, const TaskDates &dates)
+{
+    return dates.notePlain.isEmpty() && rec.dwNoteLength != 0;
+}
+
+}  // namespace
+
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
 {
     ReminderFields f;
@@ -356,13 +375,12 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
         : rec.cPriority == '4'        ? QStringLiteral("LOW")
                                       : QString();
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
-    if (!dates.notePlain.isEmpty() || rec.dwNoteLength == 0) {
-        f.note = EscapeScriptString(dates.notePlain);
+    if (usesStoredNote(rec, dates)) {
+        std::string_view stored;
+        const bool html = storedNoteIsHtml(note, &stored);
+        ForEachPlainChunk(stored, html, [&f](const QString &text) { f.note += EscapeScriptString(text); });
     } else {
-        const std::string_view stored = TextBeforeNul(note);
-        const QString opening = UnescapeXmlEntities(
-            QString::fromUtf8(stored.data(), int(qMin<size_t>(stored.size(), 4096))), EntityForm::Notes);
-        f.note = EscapeScriptString(QString::fromUtf8(StoredPlainText(stored, IsMarkupText(opening))));
+        f.note = EscapeScriptString(dates.notePlain);
     }
     // User data: only with the category switched on.
     qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
@@ -372,6 +390,26 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
 QString ReminderScript(const ReminderFields &f)
 {
     return QString::fromLatin1(kReminderTemplate).arg(f.name, f.dateTime, f.note, f.priority);
+}
+
+QString ReminderScriptOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
+{
+    if (!usesStoredNote(rec, dates))
+        return ReminderScript(ReminderFieldsOf(rec, dates, note));
+    // A long note is escaped into the script piece by piece: it is held once, not once more whole.
+    ReminderFields f = ReminderFieldsOf(rec, dates, QByteArray());
+    const QString marker = QStringLiteral("\x01note\x01");
+    f.note = marker;
+    const QString frame = ReminderScript(f);
+    const int at = frame.lastIndexOf(marker);
+    QString script;
+    script.reserve(int(qMin<qint64>(qint64(frame.size()) + qint64(note.size()) * 11 / 10, INT_MAX / 4)));
+    script += frame.leftRef(at);
+    std::string_view stored;
+    const bool html = storedNoteIsHtml(note, &stored);
+    ForEachPlainChunk(stored, html, [&script](const QString &text) { script += EscapeScriptString(text); });
+    script += frame.midRef(at + marker.size());
+    return script;
 }
 
 void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
@@ -413,8 +451,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         }
         const auto writeTodo = [&, todo](QString *why) { return WritePimFile(file, todo, &path, why); };
         if (appleMail)
-            written =
-                AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
+            written = AddReminder(ReminderRequest{ReminderScriptOf(rec, dates, note), writeTodo}, &error);
         else
             written = writeTodo(&error);
         if (written && !unwritten.isEmpty())

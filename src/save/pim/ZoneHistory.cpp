@@ -10,6 +10,27 @@
 
 namespace {
 
+// Legacy names exporters still write, for zone databases installed without them.
+const char *const kLegacyNames[][2] = {
+    {"US/Alaska", "America/Anchorage"},
+    {"US/Aleutian", "America/Adak"},
+    {"US/Arizona", "America/Phoenix"},
+    {"US/Central", "America/Chicago"},
+    {"US/East-Indiana", "America/Indiana/Indianapolis"},
+    {"US/Eastern", "America/New_York"},
+    {"US/Hawaii", "Pacific/Honolulu"},
+    {"US/Michigan", "America/Detroit"},
+    {"US/Mountain", "America/Denver"},
+    {"US/Pacific", "America/Los_Angeles"},
+    {"US/Samoa", "Pacific/Pago_Pago"},
+    {"Canada/Atlantic", "America/Halifax"},
+    {"Canada/Central", "America/Winnipeg"},
+    {"Canada/Eastern", "America/Toronto"},
+    {"Canada/Mountain", "America/Edmonton"},
+    {"Canada/Newfoundland", "America/St_Johns"},
+    {"Canada/Pacific", "America/Vancouver"},
+};
+
 // The zone a name stands for: a zone database name or legacy alias ("US/Mountain"), or a
 // Windows zone id ("Samoa Standard Time"); invalid when the database knows none.
 QTimeZone zoneOfName(const QString &name)
@@ -25,6 +46,10 @@ QTimeZone zoneOfName(const QString &name)
         const QTimeZone direct(id);
         if (direct.isValid())
             return direct;
+        for (const auto &legacy : kLegacyNames) {
+            if (id == legacy[0])
+                return QTimeZone(legacy[1]);
+        }
     }
     const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(id);
     return iana.isEmpty() ? QTimeZone() : QTimeZone(iana);

@@ -7,6 +7,7 @@
 #include "save/SaveFlow.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/CalendarRules.h"
+#include "save/pim/ItemIdentity.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QHash>
@@ -64,6 +65,8 @@ struct SaveRun {
     // without a zone; read on first use.
     const ZoneRules &archiveZone();
     std::unique_ptr<ZoneRules> zoneOfArchive;
+    // The names and UIDs of the contact, calendar, task and note files.
+    ItemIdentities itemIds;
 
     QVector<const MailMLRC *> messagesOf(qint64 folderId) const { return messages.value(folderId); }
 };

@@ -26,6 +26,39 @@ def instant(value):
     return value
 
 
+if which == 'days':
+    # Every day of a span as an all-day event "D <start> <end>" and as a card "P <day>" with that
+    # birthday and anniversary, the files of each kind one after the other: each on its own day in
+    # both readers. argv[3]: how many days.
+    def iso(value):
+        return value.isoformat() if type(value) is datetime.date else repr(value)
+
+    data = open(os.path.join(root, 'days.ics'), encoding='utf-8').read()
+    read = [icalendar.Calendar.from_ical(data, multiple=True), vobject.readComponents(data)]
+    events = 0
+    for cal, other in zip(*read):
+        comp, event = cal.walk('VEVENT')[0], other.vevent
+        start, end = str(comp.get('SUMMARY')).split(' ')[1:]
+        got = [iso(comp.get('DTSTART').dt), iso(comp.get('DTEND').dt), iso(event.dtstart.value), iso(event.dtend.value)]
+        if got != [start, end, start, end] or event.summary.value != str(comp.get('SUMMARY')):
+            problem('%s: read as %r' % (event.summary.value, got))
+        events += 1
+    people = 0
+    for card in vobject.readComponents(open(os.path.join(root, 'days.vcf'), encoding='utf-8').read()):
+        day = card.fn.value.split(' ')[1]
+        got = [card.bday.value if hasattr(card, 'bday') else None,
+               card.x_anniversary.value if hasattr(card, 'x_anniversary') else None]
+        if got != [day, day]:
+            problem('%s: read as %r' % (card.fn.value, got))
+        people += 1
+    print('days|%d events|%d cards' % (events, people))
+    if events != int(sys.argv[3]) or people != int(sys.argv[3]):
+        problem('%d events and %d cards for %s days' % (events, people, sys.argv[3]))
+    for p in problems:
+        print('PROBLEM ' + p)
+    sys.exit(0)
+
+
 files = [p for p in glob.glob(os.path.join(root, '**', '*'), recursive=True) if os.path.isfile(p)]
 calendars, cards, texts = [], [], []
 for path in files:

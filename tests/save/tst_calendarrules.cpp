@@ -2,6 +2,7 @@
 // repeat pattern (or the reason none can be written), the offsets of the archive's own zone
 // blocks, and an event written in its zone with its reminder and categories.
 
+#include "PimSamples.h"
 #include "save/pim/CalendarRules.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
@@ -74,6 +75,8 @@ private slots:
     void categoriesReadAsXml();
     void timesReadersCannotMistake_data();
     void timesReadersCannotMistake();
+    void meetingsWhereTheZoneMoved_data();
+    void meetingsWhereTheZoneMoved();
     void wallTimesWhateverTheMachine_data();
     void wallTimesWhateverTheMachine();
     void zoneStatedFromTheStart();
@@ -396,6 +399,38 @@ void CalendarRulesTest::timesReadersCannotMistake_data()
     QTest::newRow("an end before the start") << QByteArray("2018-06-18T17:30:00") << QByteArray("2018-06-18T16:00:00")
                                              << zone + "20180618T113000\r\nEND:VEVENT"
                                              << QStringLiteral("its end (2018-06-18T16:00:00) is before its start");
+}
+
+void CalendarRulesTest::meetingsWhereTheZoneMoved_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QByteArray>("start");
+    QTest::addColumn<QByteArray>("line");
+    // Samoa ran at -10 in January 2011 and at +13 since 2021; its block gives +13 only.
+    QTest::newRow("Apia 2011, by its Windows id: UTC")
+        << QByteArray(kApiaZone) << QByteArray("2011-01-15T19:00:00") << QByteArray("DTSTART:20110115T190000Z\r\n");
+    QTest::newRow("Apia 2023: its local time") << QByteArray(kApiaZone) << QByteArray("2023-01-14T20:00:00")
+                                               << QByteArray("DTSTART;TZID=Samoa Standard Time:20230115T090000\r\n");
+    QTest::newRow("Denver 2008, by the exporter's legacy name: its local time")
+        << QByteArray(kDenverNamedZone) << QByteArray("2008-07-04T16:00:00")
+        << QByteArray("DTSTART;TZID=Mountain Time (US & Canada):20080704T100000\r\n");
+}
+
+// A meeting is written at its local time only where the zone's history and its block agree:
+// readers that take the zone by its name and those that take the block then read one instant.
+void CalendarRulesTest::meetingsWhereTheZoneMoved()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QByteArray, start);
+    QFETCH(QByteArray, line);
+    const QByteArray element = "<appointment>" + el("OPFCalendarEventCopyStartTime", start)
+        + el("OPFCalendarEventGetStartTimeZoneICSData", zone) + "</appointment>";
+    CalenderInformation rec;
+    memset(&rec, 0, sizeof rec);
+    const QByteArray file =
+        CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
+                          QByteArray(), "20240305T101112Z");
+    QVERIFY2(file.contains(line), file.constData());
 }
 
 void CalendarRulesTest::timesReadersCannotMistake()

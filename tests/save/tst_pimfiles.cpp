@@ -274,7 +274,7 @@ void PimFilesTest::storedTextInChunks()
         whole.add("DESCRIPTION", EscapeText(noteEntities(QString::fromUtf8(upToNul))));
         break;
     case ContentLines::StoredForm::TaskNote:
-        whole.add("DESCRIPTION", EscapeTextEachBreak(noteEntities(QString::fromUtf8(QByteArray(stored).replace('\0', "")))));
+        whole.add("DESCRIPTION", EscapeText(noteEntities(QString::fromUtf8(QByteArray(stored).replace('\0', "")))));
         break;
     }
     chunked.addStoredText("DESCRIPTION", std::string_view(stored.constData(), size_t(stored.size())),
@@ -397,6 +397,14 @@ void PimFilesTest::plainTextOfHtml_data()
     QTest::newRow("references decoded once") << "&#x41;&amp;lt;&lt;" << "A&lt;<";
     QTest::newRow("nested blocks give one break") << "<div><p>x</p></div><div>y</div>" << "x\ny";
     QTest::newRow("unclosed tag ends the text") << "kept<p" << "kept";
+    QTest::newRow("every named reference of HTML")
+        << "<p>caf&eacute; &amp; cr&#232;me&nbsp;br&ucirc;l&eacute;e &euro;5 &rsquo;&mdash;&NotNestedLessLess;</p>"
+        << QString::fromUtf8("café & crème brûlée €5 ’—⪡̸");
+    QTest::newRow("legacy names without ';', unknown ones kept")
+        << "&copy 2020 &notit; &nosuch; AT&T" << QString::fromUtf8("© 2020 ¬it; &nosuch; AT&T");
+    QTest::newRow("hidden text across pieces, breaks and blanks at the end dropped")
+        << "<title>no</title>x&nbsp; <br><p> </p>&nbsp;"
+        << "x";
 }
 
 void PimFilesTest::plainTextOfHtml()
@@ -404,6 +412,13 @@ void PimFilesTest::plainTextOfHtml()
     QFETCH(QString, html);
     QFETCH(QString, text);
     QCOMPARE(PlainTextOfHtml(html), text);
+    // Fed a character at a time, as a long note is fed chunk by chunk: the same text.
+    HtmlPlainText reader;
+    QString pieces;
+    for (const QChar c : html)
+        reader.feed(QString(c), &pieces);
+    reader.finish(&pieces);
+    QCOMPARE(pieces, text);
 }
 
 QTEST_GUILESS_MAIN(PimFilesTest)

@@ -2,7 +2,7 @@
 // (python icalendar, recurring-ical-events, vobject): weekday-of-the-month and endless repeats,
 // the hour repeated when clocks go back, days without a time, names the record cannot keep,
 // done tasks and the contact fields beyond the basic card; saved as the package and for Apple
-// Mail on machines in seven zones with and without clock changes, which must all give the same
+// Mail on machines in nine zones with and without clock changes, which must all give the same
 // files, for these items and for the sample archive. Times in a clock change of the machine's
 // zone or before the item's zone data, repeats whose own day is not the UTC day, month ends and
 // two-weekly patterns come back as meant. Items that give no valid event or nothing to save are
@@ -51,8 +51,15 @@ const char kTokyo[] = "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:Tokyo Standard Tim
                       "TZOFFSETFROM:+0900\nTZOFFSETTO:+0900\nDTSTART:16010101T000000\nEND:STANDARD\nEND:VTIMEZONE\n"
                       "END:VCALENDAR\n";
 
-const char *const kZones[] = {"UTC",           "America/Denver",   "America/New_York",   "Europe/Berlin",
-                              "Australia/Lord_Howe", "Pacific/Auckland", "Pacific/Kiritimati", "Pacific/Tongatapu"};
+const char *const kZones[] = {"UTC",
+                              "America/Denver",
+                              "America/New_York",
+                              "Europe/Berlin",
+                              "Australia/Lord_Howe",
+                              "Pacific/Auckland",
+                              "Pacific/Kiritimati",
+                              "Pacific/Tongatapu",
+                              "Pacific/Apia"};
 
 QByteArray repeat(const QByteArray &pattern, const QByteArray &ends, const char *element = "OPFCalendarEventCopyRecurrence")
 {
@@ -333,6 +340,81 @@ QByteArray pacificArchive(const char *zone, const char *zoneData)
     return b.finish();
 }
 
+// A store of every kind; later: the same with one item added and one edited in each, and each
+// store's items in reverse order. "Twice" items are held twice, alike.
+QByteArray laterExportArchive(bool later)
+{
+    const auto store = [later](const char *list, QVector<QByteArray> items, const QByteArray &added) {
+        if (later) {
+            items.append(added);
+            std::reverse(items.begin(), items.end());
+        }
+        QByteArray all;
+        for (const QByteArray &item : items)
+            all += item;
+        return OlmXml::list(QString::fromLatin1(list), items.size(), all);
+    };
+    const auto event = [](const QByteArray &title, const QByteArray &more) {
+        return appointment(title, "2019-03-04T10:00:00", "2019-03-04T11:00:00", more);
+    };
+    const auto task = [](const QByteArray &name, const QByteArray &more) {
+        return OlmXml::item(QStringLiteral("task"), more + el("OPFTaskCopyName", name));
+    };
+    const auto note = [](const QByteArray &title, const QByteArray &text) {
+        return OlmXml::item(QStringLiteral("note"), el("OPFNoteCopyText", text) + el("OPFNoteCopyTitle", title));
+    };
+    const QByteArray edit = later ? QByteArray("edited") : QByteArray("as first");
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Calendar/Calendar.xml"),
+               store("appointments",
+                     {event("Standup", el("OPFCalendarEventCopyUUID", "8C1E0A52-55E4-4C53-9C5E-0C2B1E0C6A11")),
+                      event("Lunch", QByteArray()), event("Review", el("OPFCalendarEventCopyLocation", edit)),
+                      event("Twice", QByteArray()), event("Twice", QByteArray())},
+                     event("Added", QByteArray())));
+    b.addEntry(QStringLiteral("Local/Tasks/Tasks.xml"),
+               store("tasks",
+                     {task("Task one", QByteArray()), task("Task two", el("OPFTaskCopyNotePlain", edit)),
+                      task("Twice task", QByteArray()), task("Twice task", QByteArray())},
+                     task("Added task", QByteArray())));
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"),
+               store("contacts",
+                     {contact("Ann", QByteArray()), contact("Bob", el("OPFContactCopySpousesName", edit)),
+                      contact("Cy", QByteArray()), contact("Cy", QByteArray())},
+                     contact("Dee", QByteArray())));
+    b.addEntry(
+        QStringLiteral("Local/Notes/Notes.xml"),
+        store("notes",
+              {note("Note one", "one"), note("Note two", edit), note("Twice note", "same"), note("Twice note", "same")},
+              note("Added note", "new")));
+    return b.finish();
+}
+
+// The item files below root by folder and title (SUMMARY, FN or a text's first line), each with
+// its file name and UID, sorted.
+QMap<QString, QStringList> fileIdentities(const QString &root)
+{
+    QMap<QString, QStringList> found;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
+        QString title = lines.value(0), uid;
+        for (const QString &line : lines) {
+            if (line.startsWith(QLatin1String("SUMMARY:")) || line.startsWith(QLatin1String("FN:")))
+                title = line.section(QLatin1Char(':'), 1);
+            else if (line.startsWith(QLatin1String("UID:")))
+                uid = line.mid(4);
+        }
+        QStringList &names = found[QFileInfo(path).dir().dirName() + QLatin1Char('|') + title];
+        names << QFileInfo(path).fileName() + QLatin1Char('|') + uid;
+        names.sort();
+    }
+    return found;
+}
+
 // The UID lines of the cards below root, sorted.
 QStringList cardUids(const QString &root)
 {
@@ -374,6 +456,8 @@ private slots:
     void sameOnEveryMachine();
     void eastAndWestOfTheDateLine_data();
     void eastAndWestOfTheDateLine();
+    void laterExportKeepsNames_data();
+    void laterExportKeepsNames();
 
 private:
     // Saves archive as type on a machine in zone; the outcome, and the output root.
@@ -552,6 +636,52 @@ void PimReadBackTest::eastAndWestOfTheDateLine()
         }
         QVERIFY2(files == first, machine);
     }
+}
+
+void PimReadBackTest::laterExportKeepsNames_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::newRow("package") << int(SaveTypeRGE);
+    QTest::newRow("Apple Mail") << int(SaveTypeMBOX);
+}
+
+// A later export of the same mailbox, with items added, edited and moved: every unchanged item
+// keeps its file name and UID, so importing both saves gives no second copy of it.
+void PimReadBackTest::laterExportKeepsNames()
+{
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QMap<QString, QStringList> saved[2];
+    for (const bool later : {false, true}) {
+        SaveOutcome outcome;
+        QString root;
+        QVERIFY(save(laterExportArchive(later), type, "Europe/Berlin", &outcome, &root));
+        saved[later] = fileIdentities(root + QStringLiteral("/Calendar"));
+        for (const char *kind : {"/Tasks", "/Contacts", "/Notes"}) {
+            const QMap<QString, QStringList> more = fileIdentities(root + QLatin1String(kind));
+            for (auto it = more.begin(); it != more.end(); ++it)
+                saved[later].insert(it.key(), it.value());
+        }
+    }
+    QCOMPARE(saved[1].size(), saved[0].size() + 4);
+    int kept = 0;
+    for (auto it = saved[0].begin(); it != saved[0].end(); ++it) {
+        const bool twice = it.key().contains(QLatin1String("Twice")) || it.key().endsWith(QLatin1String("|Cy"));
+        QCOMPARE(it.value().size(), twice ? 2 : 1);
+        // Two equal items: two names and two UIDs.
+        const auto part = [&it](int i, int which) {
+            return it.value().value(i).section(QLatin1Char('|'), which, which);
+        };
+        QVERIFY(!twice || (part(0, 0) != part(1, 0) && (part(0, 1).isEmpty() || part(0, 1) != part(1, 1))));
+        const bool edited = it.key().contains(QLatin1String("Review")) || it.key().contains(QLatin1String("Task two"))
+            || it.key().endsWith(QLatin1String("|Bob")) || it.key().contains(QLatin1String("Note two"));
+        if (edited)
+            continue;
+        QVERIFY2(saved[1].value(it.key()) == it.value(), qPrintable(it.key()));
+        ++kept;
+    }
+    QCOMPARE(kept, saved[0].size() - 4);
 }
 
 QTEST_GUILESS_MAIN(PimReadBackTest)

@@ -3,23 +3,24 @@
 
 #include "ArchiveFile.h"
 #include "OlmXml.h"
+#include "PimSamples.h"
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
-#include "scanner/FolderAttributes.h"
-#include "scanner/FolderKinds.h"
 #include "platform/FinderInfo.h"
 #include "platform/ReminderSink.h"
 #include "save/QMailSavingThread.h"
+#include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
-#include "PimSamples.h"
 #include "save/pim/ArchiveZone.h"
 #include "save/pim/ContactPhoto.h"
 #include "save/pim/ItemFileName.h"
+#include "save/pim/ItemIdentity.h"
 #include "save/pim/PimDates.h"
 #include "save/pim/PimItems.h"
 #include "save/pim/PimText.h"
-#include "save/SaveFlow.h"
+#include "scanner/FolderAttributes.h"
+#include "scanner/FolderKinds.h"
 
 #include <QCryptographicHash>
 #include <QDirIterator>
@@ -115,7 +116,9 @@ private Q_SLOTS:
     void dateOnlyDays();
     void contactPhotos_data();
     void contactPhotos();
-    void contactUidIsStable();
+    void itemIdentity();
+    void contactLosses_data();
+    void contactLosses();
     void archiveZone();
     void eventTimesAndEnds_data();
     void eventTimesAndEnds();
@@ -188,13 +191,23 @@ void PimWritersTest::taskFile_data()
         << dated << QByteArray("Call Bob, then Ann; done") << '2'
         << QByteArray("a\r\nb &amp;lt; c\\d &lt;p&gt;x&nbsp;y")
         << Crlf({"DTSTAMP:20100501T143000Z", "SUMMARY:Call Bob\\, then Ann\\; done",
-                 "DESCRIPTION:a\\n\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T143000Z", "DUE:20100503T080000Z",
+                 "DESCRIPTION:a\\nb &lt\\; c\\\\d <p>x y", "DTSTART:20100501T143000Z", "DUE:20100503T080000Z",
                  "Priority:3", "BEGIN:VALARM", "ACTION:DISPLAY", "DESCRIPTION:Reminder",
                  "TRIGGER;VALUE=DATE-TIME:20100502T071500Z", "END:VALARM"});
     QTest::newRow("no dates") << TaskXml({{"OPFTaskCopyName", "x"}}) << QByteArray("x") << '4' << QByteArray()
                               << Crlf({"SUMMARY:x", "Priority:7"});
     QTest::newRow("no name, the usual priority: nothing to save")
         << TaskXml({}) << QByteArray() << '3' << QByteArray() << QByteArray();
+    // A task's note is its plain text: the plain note the archive holds, else the HTML note's text.
+    const QByteArray htmlNote =
+        "&lt;html&gt;&lt;head&gt;&lt;style&gt;p{}&lt;/style&gt;&lt;/head&gt;&lt;body&gt;&lt;p&gt;"
+        "caf&amp;eacute;\r\n&amp;amp; more&lt;/p&gt;&lt;p&gt;two&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;";
+    QTest::newRow("an HTML note as its plain text")
+        << TaskXml({}) << QByteArray("x") << '3' << htmlNote
+        << Crlf({"SUMMARY:x", "DESCRIPTION:caf\xc3\xa9 & more\\ntwo", "Priority:5"});
+    QTest::newRow("the plain note before the HTML one")
+        << TaskXml({{"OPFTaskCopyNotePlain", "plain\r\nnote"}}) << QByteArray("x") << '3' << htmlNote
+        << Crlf({"SUMMARY:x", "DESCRIPTION:plain\\nnote", "Priority:5"});
     QTest::newRow("only a plain-text note")
         << TaskXml({{"OPFTaskCopyNotePlain", "first\nsecond, third"}}) << QByteArray() << '3' << QByteArray()
         << Crlf({"DESCRIPTION:first\\nsecond\\, third", "Priority:5"});
@@ -486,6 +499,8 @@ void PimWritersTest::reminderFields()
     const TasksInformation rec = TaskRecord(name.isNull() ? nullptr : name.constData(), priority, quint32(note.size()));
     const ReminderFields f = ReminderFieldsOf(rec, TaskDatesOf(View(element)), note);
     QCOMPARE((QStringList{f.name, f.dateTime, f.note, f.priority}), fields);
+    // The saving writes the note into the script piece by piece: the same script.
+    QCOMPARE(ReminderScriptOf(rec, TaskDatesOf(View(element)), note), ReminderScript(f));
 }
 
 void PimWritersTest::reminderScript()
@@ -547,9 +562,12 @@ void PimWritersTest::taskSaves()
     QCOMPARE(m_outcome.written, qint64(3));
     QCOMPARE(m_outcome.failed, qint64(0));
     const QString tasksDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Tasks");
+    // Each named from its own bytes.
     QStringList expected;
-    for (const TasksInformation *rec : tasks())
-        expected << ItemFileName(rec->szUuid) + (type == SaveTypeMBOX ? QStringLiteral(".ics") : QString());
+    ItemIdentities ids;
+    for (const QByteArray &item : items)
+        expected << ItemFileName(ids.next(View(item), "<task", "</task>").hex.constData())
+                + (type == SaveTypeMBOX ? QStringLiteral(".ics") : QString());
     expected.sort();
     QCOMPARE(FilesBelow(tasksDir), recordReminders ? QStringList() : expected);
     QCOMPARE(scripts.size(), recordReminders ? 3 : 0);
@@ -678,8 +696,10 @@ void PimWritersTest::noteSaves()
     QCOMPARE(m_outcome.written, qint64(4));
     const QString notesDir = OutputRootFor(SaveType(type), saveDir, strTime) + QStringLiteral("/Notes");
     QStringList expected;
+    ItemIdentities ids;
     for (const NotesInformation *rec : notes())
-        expected << ItemFileName(rec->szUuid) + extension;
+        expected << ItemFileName(ids.nextStored(rec->llItemOffset, rec->dwItemLength, "<note").hex.constData())
+                + extension;
     QCOMPARE(finder.size(), 4);
     for (int i = 0; i < 4; ++i)
         QCOMPARE(finder.at(i), qMakePair(expected.at(i), finderType));
@@ -927,20 +947,66 @@ void PimWritersTest::contactPhotos()
     QCOMPARE(value, clean);
 }
 
-// A second save of the same archive gives each contact the UID of the first; two contacts of
-// the same text at two places stay two.
-void PimWritersTest::contactUidIsStable()
+void PimWritersTest::contactLosses_data()
 {
-    const QByteArray a = OlmXml::item(QStringLiteral("contact"),
-                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("A")));
-    const QByteArray b = OlmXml::item(QStringLiteral("contact"),
-                                      OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QStringLiteral("B")));
-    const QString uid = ContactUid(View(a), 100);
-    QCOMPARE(uid.size(), 36);
-    const QByteArray again(a.constData(), a.size());
-    QCOMPARE(ContactUid(View(again), 100), uid);
-    QVERIFY(ContactUid(View(a), 200) != uid);
-    QVERIFY(ContactUid(View(b), 100) != uid);
+    QTest::addColumn<QByteArray>("fields");
+    QTest::addColumn<QStringList>("lost");
+    const auto el = [](const char *name, const char *value) {
+        return OlmXml::element(QString::fromLatin1(name), QString::fromLatin1(value));
+    };
+    QTest::newRow("a real birthday and one picture") << el("OPFContactCopyBirthday", "1999-02-28T07:00:00")
+            + el("OPFContactAddPicture", kPngBase64) << QStringList();
+    QTest::newRow("no such birthday nor anniversary")
+        << el("OPFContactCopyBirthday", "1999-02-30") + el("OPFContactCopyAnniversary", "2001-13-01T00:00:00")
+        << QStringList{"its birthday (1999-02-30) is no real date",
+                       "its anniversary (2001-13-01T00:00:00) is no real date"};
+    QTest::newRow("a second picture") << el("OPFContactAddPicture", kPngBase64) + el("OPFContactAddPicture", kPngBase64)
+                                      << QStringList{"it holds 2 pictures, of which only the first is written"};
+}
+
+// What a card cannot hold of its contact is named, never dropped without a line.
+void PimWritersTest::contactLosses()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QStringList, lost);
+    const QByteArray element = OlmXml::item(QStringLiteral("contact"), fields);
+    QCOMPARE(ContactLosses(View(element)), lost);
+}
+
+// An item's identity is its own: what stands before it in its store, its place and the items
+// around it do not change it; its own id outweighs its content; equal items held twice stay two.
+void PimWritersTest::itemIdentity()
+{
+    const auto card = [](const char *name) {
+        return OlmXml::item(QStringLiteral("contact"),
+                            OlmXml::element(QStringLiteral("OPFContactCopyDisplayName"), QString::fromLatin1(name)));
+    };
+    const auto event = [](const char *id, const char *title) {
+        return OlmXml::item(QStringLiteral("appointment"),
+                            OlmXml::element(QStringLiteral("OPFCalendarEventCopySummary"), QString::fromLatin1(title))
+                                + OlmXml::element(QStringLiteral("OPFCalendarEventCopyUUID"), QString::fromLatin1(id)));
+    };
+    const auto hexOf = [](ItemIdentities &ids, const QByteArray &item, const char *tag, const char *close,
+                          const char *idTag = nullptr) { return ids.next(View(item), tag, close, idTag).hex; };
+    ItemIdentities first, later;
+    const QByteArray a = hexOf(first, card("A"), "<contact", "</contact>");
+    QCOMPARE(a.size(), 32);
+    // Later: another card before it, and the list's start tag with another count.
+    QVERIFY(hexOf(later, card("B"), "<contact", "</contact>") != a);
+    QCOMPARE(hexOf(later, "<contacts count=\"9\">\n " + card("A"), "<contact", "</contact>"), a);
+    // The same card again in the same save: another identity, the first keeps its own.
+    const ItemIdentity twice = later.next(View(card("A")), "<contact", "</contact>");
+    QVERIFY(twice.hex != a);
+    QCOMPARE(twice.occurrence, 2);
+    // An event by its own id: an edited title keeps it.
+    const QByteArray meeting =
+        hexOf(first, event("E-1", "Meeting"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID");
+    ItemIdentities edited;
+    QCOMPARE(
+        hexOf(edited, event("E-1", "Meeting moved"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID"),
+        meeting);
+    QVERIFY(meeting
+            != hexOf(edited, event("E-2", "Meeting"), "<appointment", "</appointment>", "<OPFCalendarEventCopyUUID"));
 }
 
 // The zone an archive shows is the one most of its items carry; texts no reader can use count for

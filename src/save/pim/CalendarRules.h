@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QTimeZone>
 #include <QVector>
 #include <QtGlobal>
 
@@ -48,6 +49,18 @@ public:
     // The TZID parameter for a property: quoted when the name holds a separator.
     QByteArray tzidParameter() const;
 
+    // The zone the block names (its TZID or the exporter's own name property: a zone database
+    // name, a legacy alias or a Windows zone id), when the system's zone database knows it and it
+    // agrees with the block's present rules. Its history gives past years their real offsets.
+    const QTimeZone &namedZone() const { return m_named; }
+    // Seconds east of UTC at the instant by that history; the block's offset where no name is known.
+    int historyOffsetAt(qint64 utcSeconds) const;
+    // "YYYYMMDD" of the instant by that history: the day every date-only value takes.
+    QByteArray historyDate(qint64 utcSeconds) const;
+    // Whether the block and the history give the instant one local time: a wall time written with
+    // the block reads back alike in readers that take the block and in those that take the name.
+    bool historyAgrees(qint64 utcSeconds) const;
+
     struct Observance {
         qint64 startLocal = 0;  // DTSTART, local seconds
         int fromOffset = 0;
@@ -60,12 +73,14 @@ public:
 
 private:
     bool parseBlock(const QVector<QByteArray> &block);
+    void nameZone(const QStringList &names);
     qint64 latestOnsetBefore(const Observance &o, qint64 utcSeconds) const;
 
     bool m_valid = false;
     QString m_tzid;
     QVector<QByteArray> m_lines;
     QVector<Observance> m_observances;
+    QTimeZone m_named;
 };
 
 // How an item repeats, as the archive's recurrence element gives it.

@@ -31,22 +31,23 @@ QByteArray utcText(qint64 seconds)
 
 // A start or end time as property name and value: in the event's own zone when the archive
 // gives one readers can use (so a repeating meeting keeps its local time across clock changes),
-// else as a UTC instant; an all-day event's as the date it has in its zone. A local time that
-// could name two instants (the hour repeated when clocks go back), or one before the zone data
-// that readers read alike, is written in UTC. Empty when the archive gives no usable time.
+// else as a UTC instant; an all-day event's as the date it has in its zone, read as every
+// date-only value is. A local time that could name two instants (the hour repeated when clocks go
+// back), one before the zone data that readers read alike, or one where the zone's history and
+// the block give other offsets (readers that take the zone by its name would move it), is
+// written in UTC. Empty when the archive gives no usable time.
 QPair<QByteArray, QByteArray> timeProperty(const char *name, const QString &text, bool allDay, const ZoneRules &zone,
                                            const ZoneRules *archiveZone)
 {
+    if (allDay)
+        return {QByteArray(name) + ";VALUE=DATE", ArchiveDateLocalDay(text, zone.isValid() ? &zone : archiveZone)};
     qint64 seconds = 0;
     if (zone.isValid() && ArchiveSeconds(text, &seconds)) {
-        if (allDay)
-            return {QByteArray(name) + ";VALUE=DATE", zone.localDate(seconds)};
-        if (zone.covers(seconds) && zone.localTimeIsUnique(seconds))
+        if (zone.covers(seconds) && zone.localTimeIsUnique(seconds) && zone.historyAgrees(seconds))
             return {QByteArray(name) + ';' + zone.tzidParameter(), zone.localTime(seconds)};
         return {QByteArray(name), utcText(seconds)};
     }
-    const QByteArray value = allDay ? ArchiveDateLocalDay(text, archiveZone) : ArchiveDateUtc(text);
-    return {allDay ? QByteArray(name) + ";VALUE=DATE" : QByteArray(name), value};
+    return {QByteArray(name), ArchiveDateUtc(text)};
 }
 
 void addTime(ContentLines &lines, const QPair<QByteArray, QByteArray> &property)
@@ -63,10 +64,8 @@ QByteArray untilValue(const QString &endText, bool allDay, const ZoneRules &zone
         return QByteArray();
     if (!allDay)
         return utcText(seconds);
-    if (zone.isValid())
-        return zone.localDate(seconds);
     // As the event's own days: never the converting machine's zone.
-    return ArchiveDateLocalDay(endText, archiveZone);
+    return ArchiveDateLocalDay(endText, zone.isValid() ? &zone : archiveZone);
 }
 
 // The end, unless it is not after the start: such a DTEND makes the file invalid. *lost says
@@ -146,7 +145,7 @@ void AddZoneBlock(ContentLines &lines, const ZoneRules &zone)
 
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
                              const QByteArray &description, const QByteArray &now, QString *unwritten,
-                             const ZoneRules *archiveZone)
+                             const ZoneRules *archiveZone, bool ownIdTaken)
 {
     const auto text = [&](const char *tag) { return ItemElementText(element, kEventEnd, tag); };
     const QString start = text("<OPFCalendarEventCopyStartTime");
@@ -205,7 +204,7 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     if (zone.isValid() && !allDay)
         AddZoneBlock(lines, zone);
     lines.add("BEGIN", QByteArray("VEVENT"));
-    lines.add("UID", EscapeText(eventUid.isEmpty() ? uid : eventUid));
+    lines.add("UID", EscapeText(eventUid.isEmpty() || ownIdTaken ? uid : eventUid));
     lines.add("DTSTAMP", stamp);
     lines.addText("SUMMARY", summary);
     lines.addText("LOCATION", location);
@@ -246,8 +245,10 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray description =
             LongTextOf(element, rec.llItemOffset, rec.dwDescriptionOffset, rec.dwDescriptionLength);
+        const std::string_view view(element.constData(), size_t(element.size()));
+        const ItemIdentity id = run->itemIds.next(view, "<appointment", kEventEnd, "<OPFCalendarEventCopyUUID");
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Event", i + 1, &uid);
+        const PimFile file = ItemFile(target, id.hex.constData(), "Event", i + 1, &uid);
         const QString what =
             QStringLiteral("Calendar item \"%1\" (at archive offset %2)")
                 .arg(QString::fromUtf8(rec.pSummary ? rec.pSummary : ""), QString::number(rec.llItemOffset));
@@ -257,8 +258,7 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         }
         QString unwritten;
         const QByteArray bytes =
-            CalendarEventFile(rec, uid, std::string_view(element.constData(), size_t(element.size())), description, now,
-                              &unwritten, &run->archiveZone());
+            CalendarEventFile(rec, uid, view, description, now, &unwritten, &run->archiveZone(), id.occurrence > 1);
         if (bytes.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder, unwritten);
             continue;

@@ -227,9 +227,25 @@ bool ItemElementUnreadable(std::string_view element, std::string_view closeTag, 
     return false;
 }
 
-QString ContactUid(std::string_view element, qint64 itemOffset)
+QStringList ContactLosses(std::string_view element)
 {
-    return DashedUuid(ItemUuidHex(itemOffset, {element}).constData());
+    QStringList lost;
+    static const char *const kDates[][2] = {{"birthday", "<OPFContactCopyBirthday"},
+                                            {"anniversary", "<OPFContactCopyAnniversary"}};
+    for (const auto &date : kDates) {
+        const QString stored = ItemElementText(element, kContactEnd, date[1]);
+        if (!stored.isEmpty() && ArchiveDateLocalIsoDay(stored).isEmpty())
+            lost << QStringLiteral("its %1 (%2) is no real date").arg(QLatin1String(date[0]), stored);
+    }
+    int pictures = 0;
+    ForEachStartTag(element, "<OPFContactAddPicture", [&pictures](std::string_view) {
+        ++pictures;
+        return true;
+    });
+    // A card holds one picture: the first.
+    if (pictures > 1)
+        lost << QStringLiteral("it holds %1 pictures, of which only the first is written").arg(pictures);
+    return lost;
 }
 
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
@@ -326,8 +342,9 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray notes = LongTextOf(element, rec.llItemOffset, rec.dwNotesOffset, rec.dwNotesLength);
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Contact", i + 1, &uid);
-        uid = ContactUid(std::string_view(element.constData(), size_t(element.size())), rec.llItemOffset);
+        const ItemIdentity id =
+            run->itemIds.next(std::string_view(element.constData(), size_t(element.size())), "<contact", kContactEnd);
+        const PimFile file = ItemFile(target, id.hex.constData(), "Contact", i + 1, &uid);
         QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                    QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
         // A contact known by its display name alone is named by it.
@@ -355,6 +372,7 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
             lost << QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", "));
         if (!photo.problem.isEmpty())
             lost << photo.problem;
+        lost << ContactLosses(std::string_view(element.constData(), size_t(element.size())));
         QString path, error;
         const bool written = WritePimFile(file, card, &path, &error);
         if (written && !lost.isEmpty())

@@ -27,33 +27,6 @@ QString titleOf(const NotesInformation &rec, std::string_view element)
     return JoinLines(ItemElementText(element, "</note>", "<OPFNoteCopyTitle"));
 }
 
-QString decodedNoteText(const QByteArray &stored)
-{
-    return UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Notes);
-}
-
-// Whether a note's text is HTML rather than typed plain text: it opens with a document or with
-// an element's tag, as the exporter writes its notes ("<html ..."). A typed "<" anywhere else (a
-// "<br>" typed into the text, an address in angle brackets, "a<b and c>d") is no markup.
-bool isMarkup(const QString &text)
-{
-    static const QRegularExpression opening(
-        QStringLiteral(
-            "^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|(html|head|body|meta|style|p|div|span|font|b|i|u|em|strong|"
-            "table|ul|ol|h[1-6]|pre|blockquote|a)(\\s[^<>]*)?/?>)"),
-        QRegularExpression::CaseInsensitiveOption);
-    return opening.match(text).hasMatch();
-}
-
-// Typed plain text as typed: the archive's entities undone in one pass, each line break a LF.
-QString plainNoteText(const QByteArray &stored)
-{
-    QString text = UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(PlainElementBytes(stored))), EntityForm::Scanned);
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    return text;
-}
-
 }  // namespace
 
 QByteArray NoteCalendarFile(const NotesInformation &rec, const QString &uid, const QByteArray &stored,
@@ -80,8 +53,13 @@ QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, s
     if (!title.isEmpty())
         out += title.toUtf8() + "\r\n";
     if (rec.dwTextLength != 0) {
-        const QString plain = plainNoteText(stored);
-        out += (isMarkup(plain) ? PlainTextOfHtml(JoinLines(decodedNoteText(stored))) : plain).toUtf8() + "\r\n";
+        // Markup opens the text: its first few kilobytes tell, so the note is read in chunks only.
+        const QByteArray typed = PlainElementBytes(stored);
+        const std::string_view typedText = TextBeforeNul(typed);
+        const QString opening = UnescapeXmlEntities(
+            QString::fromUtf8(typedText.data(), int(qMin<size_t>(typedText.size(), 4096))), EntityForm::Scanned);
+        out += IsMarkupText(opening) ? StoredPlainText(TextBeforeNul(stored), true) : StoredPlainText(typedText, false);
+        out += "\r\n";
     }
     return out;
 }
@@ -110,7 +88,8 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
             elementLength ? ReadArchiveBytes(rec.llItemOffset, elementLength) : QByteArray();
         const std::string_view element(elementBytes.constData(), size_t(elementBytes.size()));
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Note", i + 1, &uid);
+        const ItemIdentity id = run->itemIds.nextStored(rec.llItemOffset, rec.dwItemLength, "<note");
+        const PimFile file = ItemFile(target, id.hex.constData(), "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
                                  .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {

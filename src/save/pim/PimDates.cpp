@@ -49,8 +49,14 @@ constexpr qint64 kPastRulesAhead = 3 * 3600;
 
 QDate midnightDay(qint64 at, const ZoneRules *zone)
 {
+    if (zone && zone->namedZone().isValid()) {
+        // The day the zone's history gives the instant: a midnight there lies on its own day.
+        const QDate day = QDate::fromString(QString::fromLatin1(zone->historyDate(at)), QStringLiteral("yyyyMMdd"));
+        if (day.isValid())
+            return day;
+    }
     if (zone && zone->isValid()) {
-        // Its yearly rules stated back to the day: a birthday of 1990 is read by the summer time
+        // Without a name, the block's offsets alone: its yearly rules stated back to the day: a birthday of 1990 is read by the summer time
         // rules the zone data gives, not by the offset before its first onset.
         const QByteArray local = zone->extendedTo(at).localDate(at + kPastRulesAhead);
         const QDate day = QDate::fromString(QString::fromLatin1(local), QStringLiteral("yyyyMMdd"));

@@ -37,12 +37,14 @@ QByteArray ArchiveDateUtc(const QString &text);
 // The time of the save in that form, from its folder stamp ("(5 Mar 2024,10-11-12)", local time;
 // now when unreadable): the DTSTAMP of an item that carries no time of its own.
 QByteArray SaveTimeUtc(const QString &saveStamp);
-// The calendar day of a date-only value whose zone the item does not carry, "YYYYMMDD" (all-day
-// events): the stored time is the local midnight of the user's zone in UTC. Its day in
-// archiveZone, the zone the archive shows (see ArchiveZone.h); without one, the UTC day of the
-// stored time plus 13 hours, which is the local day of a midnight anywhere from UTC-10 to UTC+13
-// (New Zealand's summer included). A date stored without a time of day is that day. The
-// converting machine's zone never moves it.
+// The calendar day of a date-only value, "YYYYMMDD" (all-day events and their ends, birthdays,
+// anniversaries, date-only task dates): the stored time is a local midnight in UTC. Its day in
+// archiveZone (the item's own zone, else the one the archive shows, see ArchiveZone.h) at that
+// instant: by the history of the zone its block names where the zone database knows the name,
+// else by the block's offsets; without a zone, the UTC day of the stored time plus 13 hours,
+// which is the local day of a midnight anywhere from UTC-10 to UTC+13 (New Zealand's summer
+// included). A date stored without a time of day is that day. The converting machine's zone
+// never moves it.
 QByteArray ArchiveDateLocalDay(const QString &text, const ZoneRules *archiveZone = nullptr);
 // The same day as "YYYY-MM-DD" (birthdays, anniversaries).
 QByteArray ArchiveDateLocalIsoDay(const QString &text, const ZoneRules *archiveZone = nullptr);

@@ -62,6 +62,8 @@ struct ReminderFields {
 };
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
 QString ReminderScript(const ReminderFields &fields);
+// ReminderScript(ReminderFieldsOf(...)), with a long stored note escaped into it piece by piece.
+QString ReminderScriptOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note);
 // Backslash, double quote and line feed escaped for an AppleScript string; CR dropped.
 QString EscapeScriptString(QString text);
 
@@ -82,17 +84,19 @@ QByteArray NoteTextFile(const NotesInformation &rec, const QByteArray &stored, s
 QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::string_view element,
                        const QByteArray &notes, QStringList *leftOut = nullptr, const ContactPhoto *photo = nullptr,
                        const ZoneRules *archiveZone = nullptr);
-// The UID of a contact, made from what the archive holds of it (its element and where it lies),
-// so that a second save of the same archive gives each card the UID of the first.
-QString ContactUid(std::string_view element, qint64 itemOffset);
+// What a contact's card cannot hold of it, each said for its report line: a birthday or
+// anniversary that is no real date, pictures after its first.
+QStringList ContactLosses(std::string_view element);
 // now: the DTSTAMP used when the item has no modification time ("YYYYMMDDThhmmssZ").
 // *unwritten (when given) receives what the file lacks of the item (a repeat pattern written as a
 // single item, an end before the start), empty when nothing. An item that can give no valid
 // event (no real start) gives no bytes, and *unwritten says why.
 // archiveZone: the zone whose days all-day events without zone data are (see PimDates.h).
+// The UID is the event's own id, or uid when it has none or ownIdTaken (an earlier item of the
+// save holds the same id: equal items held twice stay two).
 QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid, std::string_view element,
                              const QByteArray &description, const QByteArray &now, QString *unwritten = nullptr,
-                             const ZoneRules *archiveZone = nullptr);
+                             const ZoneRules *archiveZone = nullptr, bool ownIdTaken = false);
 
 class ContentLines;
 // A VALARM that shows a reminder at the trigger: property "TRIGGER" with a duration before the

@@ -1,5 +1,6 @@
 #include "save/pim/PimText.h"
 
+#include "save/pim/HtmlEntities.h"
 #include "scanner/XmlEntities.h"
 
 #include <QSet>
@@ -175,20 +176,30 @@ void ContentLines::addStoredText(const QByteArray &name, std::string_view stored
         begun = true;
     }
     QString carry;
+    HtmlPlainText html;
+    bool asHtml = false;
     for (size_t from = 0; from < stored.size();) {
         const size_t to = chunkEnd(stored, from, from + kStoredChunk);
         QString text = carry + decodedChunk(stored.substr(from, to - from), form);
+        // A task's note is written as its plain text: HTML read as a document shows it.
+        if (from == 0 && form == StoredForm::TaskNote)
+            asHtml = IsMarkupText(text);
         from = to;
         carry.clear();
-        // A CR whose LF may open the next chunk: the pair is one line break.
-        if (from < stored.size() && text.endsWith(QLatin1Char('\r'))) {
+        if (asHtml) {
+            QString plain;
+            html.feed(text, &plain);
+            if (from >= stored.size())
+                html.finish(&plain);
+            text = plain;
+        } else if (from < stored.size() && text.endsWith(QLatin1Char('\r'))) {
+            // A CR whose LF may open the next chunk: the pair is one line break.
             carry = QStringLiteral("\r");
             text.chop(1);
         }
         if (!begun && text.isEmpty() && carry.isEmpty())
             continue;
-        const QByteArray escaped =
-            (form == StoredForm::TaskNote ? EscapeTextEachBreak(text) : EscapeText(text)).toUtf8();
+        const QByteArray escaped = EscapeText(text).toUtf8();
         if (!begun) {
             beginLine(name + ':');
             begun = true;
@@ -218,94 +229,46 @@ void AddCalendarHead(ContentLines &lines, const char *prodId)
     lines.add("METHOD", QByteArray("PUBLISH"));
 }
 
-namespace {
-
-// Elements that start a new line of the plain text, as a rich-text view lays them out.
-bool isBlockElement(const QString &name)
+void ForEachPlainChunk(std::string_view stored, bool html, const std::function<void(const QString &)> &take)
 {
-    static const QSet<QString> blocks = {QStringLiteral("p"),     QStringLiteral("div"),        QStringLiteral("li"),
-                                         QStringLiteral("tr"),    QStringLiteral("h1"),         QStringLiteral("h2"),
-                                         QStringLiteral("h3"),    QStringLiteral("h4"),         QStringLiteral("h5"),
-                                         QStringLiteral("h6"),    QStringLiteral("ul"),         QStringLiteral("ol"),
-                                         QStringLiteral("table"), QStringLiteral("blockquote"), QStringLiteral("pre")};
-    return blocks.contains(name);
-}
-
-// Elements whose content is never shown.
-bool isHiddenElement(const QString &name)
-{
-    return name == QLatin1String("head") || name == QLatin1String("style") || name == QLatin1String("script")
-        || name == QLatin1String("title");
-}
-
-QString tagName(const QString &html, int from, bool *closing)
-{
-    int at = from + 1;
-    *closing = at < html.size() && html.at(at) == QLatin1Char('/');
-    if (*closing)
-        ++at;
-    int end = at;
-    while (end < html.size() && html.at(end).isLetterOrNumber())
-        ++end;
-    return html.mid(at, end - at).toLower();
-}
-
-// Ends the current line once, however many block edges meet there.
-void breakLine(QString &out)
-{
-    while (out.endsWith(QLatin1Char(' ')))
-        out.chop(1);
-    if (!out.isEmpty() && !out.endsWith(QLatin1Char('\n')))
-        out += QLatin1Char('\n');
-}
-
-void appendText(QString &out, const QString &text)
-{
-    for (const QChar c : text) {
-        if (c.isSpace() && c != QChar(0x00A0)) {
-            if (!out.isEmpty() && !out.endsWith(QLatin1Char(' ')) && !out.endsWith(QLatin1Char('\n')))
-                out += QLatin1Char(' ');
-        } else {
-            out += c;
-        }
-    }
-}
-
-}  // namespace
-
-QString PlainTextOfHtml(const QString &html)
-{
-    // The text a rich-text view shows: white space collapsed, block elements and <br> as line
-    // breaks, hidden elements dropped, entities decoded, no-break spaces as spaces. Done here
-    // rather than with a text document so the writers need no GUI library or font database.
-    QString out;
-    QString hiddenIn;
-    int at = 0;
-    while (at < html.size()) {
-        const int tag = html.indexOf(QLatin1Char('<'), at);
-        const int textEnd = tag < 0 ? html.size() : tag;
-        if (hiddenIn.isEmpty())
-            appendText(out, UnescapeXmlEntities(html.mid(at, textEnd - at), EntityForm::Scanned));
-        if (tag < 0)
-            break;
-        const int close = html.indexOf(QLatin1Char('>'), tag);
-        bool closing = false;
-        const QString name = tagName(html, tag, &closing);
-        at = close < 0 ? html.size() : close + 1;
-        if (!hiddenIn.isEmpty()) {
-            if (closing && name == hiddenIn)
-                hiddenIn.clear();
+    HtmlPlainText reader;
+    QString carry;
+    for (size_t from = 0; from < stored.size();) {
+        const size_t to = chunkEnd(stored, from, from + kStoredChunk);
+        QString text = carry
+            + decodedChunk(stored.substr(from, to - from),
+                           html ? ContentLines::StoredForm::Note : ContentLines::StoredForm::Scanned);
+        from = to;
+        carry.clear();
+        if (html) {
+            QString plain;
+            reader.feed(text, &plain);
+            if (from >= stored.size())
+                reader.finish(&plain);
+            take(plain);
             continue;
         }
-        if (!closing && isHiddenElement(name) && !html.midRef(tag, at - tag).endsWith(QLatin1String("/>")))
-            hiddenIn = name;
-        else if (name == QLatin1String("br"))
-            out += QLatin1Char('\n');
-        else if (isBlockElement(name))
-            breakLine(out);
+        // A CR whose LF may open the next chunk: the pair is one line break.
+        if (from < stored.size() && text.endsWith(QLatin1Char('\r'))) {
+            carry = QStringLiteral("\r");
+            text.chop(1);
+        }
+        text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+        take(text);
     }
-    out.replace(QChar(0x00A0), QLatin1Char(' '));
-    while (out.endsWith(QLatin1Char('\n')) || out.endsWith(QLatin1Char(' ')))
-        out.chop(1);
+}
+
+QByteArray StoredPlainText(std::string_view stored, bool html)
+{
+    QByteArray out;
+    out.reserve(int(qMin<size_t>(stored.size() + 16, INT_MAX / 2)));
+    ForEachPlainChunk(stored, html, [&out](const QString &text) { out += text.toUtf8(); });
     return out;
+}
+
+std::string_view TextBeforeNul(const QByteArray &bytes)
+{
+    const std::string_view all(bytes.constData(), size_t(bytes.size()));
+    return all.substr(0, qMin(all.find('\0'), all.size()));
 }

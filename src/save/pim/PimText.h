@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QString>
 
+#include "save/pim/HtmlPlainText.h"
+
+#include <functional>
 #include <string_view>
 
 // Text value escaping shared by vCard and iCalendar: backslash, semicolon and comma get a
@@ -33,8 +36,9 @@ public:
                    // scanner does, CR LF one line break; no line when the text is empty
         Note,      // a note's text: cut at the first NUL, EntityForm::Notes, CR LF one line
                    // break; the line is written even when the text is empty
-        TaskNote,  // a task's note: every NUL dropped, EntityForm::Notes, each CR and each LF its
-                   // own line break; the line is written even when the text is empty
+        TaskNote,  // a task's note: every NUL dropped, EntityForm::Notes, then its plain text
+                   // (HTML as HtmlPlainText reads it, typed text as typed, CR LF one line break);
+                   // the line is written even when the text is empty
     };
     // A long stored text, written chunk by chunk, so it is never held again whole in any other
     // form; the bytes are those of the whole text escaped and added at once.
@@ -60,9 +64,15 @@ private:
 // The four lines that open every iCalendar file we write: BEGIN, VERSION, PRODID, METHOD.
 void AddCalendarHead(ContentLines &lines, const char *prodId);
 
+// The bytes before the first NUL, without a copy.
+std::string_view TextBeforeNul(const QByteArray &bytes);
+
+// A long stored text (cut at its first NUL by the caller) as a text file holds it, UTF-8 with LF
+// breaks, converted chunk by chunk: html: the plain text of the HTML (EntityForm::Notes undone
+// first); else typed text as typed (EntityForm::Scanned, CR LF and CR each one LF).
+QByteArray StoredPlainText(std::string_view stored, bool html);
+// The same text given to take piece by piece.
+void ForEachPlainChunk(std::string_view stored, bool html, const std::function<void(const QString &)> &take);
+
 // One folded line with its CR LF, for tests.
 QByteArray FoldContentLine(const QByteArray &line);
-
-// HTML to the plain text a rich-text document shows (paragraph breaks as LF, no-break spaces as
-// spaces).
-QString PlainTextOfHtml(const QString &html);

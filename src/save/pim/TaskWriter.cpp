@@ -165,7 +165,8 @@ bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const Zon
             *value = utc;
             return true;
         }
-        if (!PackedWallSeconds(utc.left(15), &seconds) || !zone.covers(seconds) || !zone.localTimeIsUnique(seconds))
+        if (!PackedWallSeconds(utc.left(15), &seconds) || !zone.covers(seconds) || !zone.localTimeIsUnique(seconds)
+            || !zone.historyAgrees(seconds))
             return false;
         *value = zone.localTime(seconds);
         return true;
@@ -313,11 +314,11 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         lines.add("DTSTAMP", stamp);
     if (!name.isEmpty())
         lines.add("SUMMARY", EscapeText(name));
-    if (rec.dwNoteLength != 0) {
-        lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
-    } else if (!dates.notePlain.isEmpty()) {
+    // Its plain text: the plain note the archive holds, else the note's own plain text.
+    if (!dates.notePlain.isEmpty())
         lines.add("DESCRIPTION", EscapeText(dates.notePlain));
-    }
+    else if (rec.dwNoteLength != 0)
+        lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
     addTaskTime(lines, "DTSTART", times.start, startIsDate, times.zone);
     addTaskTime(lines, "DUE", times.due, dates.dueIsDate, times.zone);
     if (repeat.kind == RepeatRule::Rule && !times.start.isEmpty())
@@ -347,6 +348,25 @@ QString EscapeScriptString(QString text)
     return text;
 }
 
+namespace {
+
+// Whether the task's stored note is HTML (its opening tells), and the note before its first NUL.
+bool storedNoteIsHtml(const QByteArray &note, std::string_view *stored)
+{
+    *stored = TextBeforeNul(note);
+    const QString opening = UnescapeXmlEntities(
+        QString::fromUtf8(stored->data(), int(qMin<size_t>(stored->size(), 4096))), EntityForm::Notes);
+    return IsMarkupText(opening);
+}
+
+// The note is its plain text: the plain note the archive holds, else the stored note's.
+bool usesStoredNote(const TasksInformation &rec, const TaskDates &dates)
+{
+    return dates.notePlain.isEmpty() && rec.dwNoteLength != 0;
+}
+
+}  // namespace
+
 ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
 {
     ReminderFields f;
@@ -355,11 +375,13 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
         : rec.cPriority == '4'        ? QStringLiteral("LOW")
                                       : QString();
     f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
-    if (rec.dwNoteLength != 0)
-        f.note = EscapeScriptString(
-            PlainTextOfHtml(UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(note)), EntityForm::Notes)));
-    else
+    if (usesStoredNote(rec, dates)) {
+        std::string_view stored;
+        const bool html = storedNoteIsHtml(note, &stored);
+        ForEachPlainChunk(stored, html, [&f](const QString &text) { f.note += EscapeScriptString(text); });
+    } else {
         f.note = EscapeScriptString(dates.notePlain);
+    }
     // User data: only with the category switched on.
     qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
     return f;
@@ -368,6 +390,26 @@ ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &da
 QString ReminderScript(const ReminderFields &f)
 {
     return QString::fromLatin1(kReminderTemplate).arg(f.name, f.dateTime, f.note, f.priority);
+}
+
+QString ReminderScriptOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
+{
+    if (!usesStoredNote(rec, dates))
+        return ReminderScript(ReminderFieldsOf(rec, dates, note));
+    // A long note is escaped into the script piece by piece: it is held once, not once more whole.
+    ReminderFields f = ReminderFieldsOf(rec, dates, QByteArray());
+    const QString marker = QStringLiteral("\x01note\x01");
+    f.note = marker;
+    const QString frame = ReminderScript(f);
+    const int at = frame.lastIndexOf(marker);
+    QString script;
+    script.reserve(int(qMin<qint64>(qint64(frame.size()) + qint64(note.size()) * 11 / 10, INT_MAX / 4)));
+    script += frame.leftRef(at);
+    std::string_view stored;
+    const bool html = storedNoteIsHtml(note, &stored);
+    ForEachPlainChunk(stored, html, [&script](const QString &text) { script += EscapeScriptString(text); });
+    script += frame.midRef(at + marker.size());
+    return script;
 }
 
 void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
@@ -390,7 +432,9 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
 
         const QByteArray note = LongTextOf(element, rec.llItemOffset, rec.dwNoteOffset, rec.dwNoteLength);
         QString uid;
-        const PimFile file = ItemFile(target, rec.szUuid, "Task", i + 1, &uid);
+        const ItemIdentity id =
+            run->itemIds.next(std::string_view(element.constData(), size_t(element.size())), "<task", "</task>");
+        const PimFile file = ItemFile(target, id.hex.constData(), "Task", i + 1, &uid);
         const QString what = QStringLiteral("Task \"%1\" (at archive offset %2)")
                                  .arg(TaskNameOf(rec, dates), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(note, rec.dwNoteLength)) {
@@ -407,8 +451,7 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         }
         const auto writeTodo = [&, todo](QString *why) { return WritePimFile(file, todo, &path, why); };
         if (appleMail)
-            written =
-                AddReminder(ReminderRequest{ReminderScript(ReminderFieldsOf(rec, dates, note)), writeTodo}, &error);
+            written = AddReminder(ReminderRequest{ReminderScriptOf(rec, dates, note), writeTodo}, &error);
         else
             written = writeTodo(&error);
         if (written && !unwritten.isEmpty())

@@ -122,6 +122,7 @@ ZoneRules::ZoneRules(const QString &icsData)
 
 bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
 {
+    QStringList names;
     Observance current;
     bool inside = false, started = false, from = false, to = false;
     for (const QByteArray &line : block) {
@@ -148,6 +149,9 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
             // As the block's line is written, so the parameter names it exactly.
             if (name == "TZID")
                 m_tzid = QString::fromUtf8(withoutControls(value));
+            // The exporter's own zone name comes first: the TZID may be a display name.
+            if (name == "X-ENTOURAGE-CFTIMEZONE" || name == "X-LIC-LOCATION")
+                names.prepend(QString::fromUtf8(value).trimmed());
         } else if (name == "DTSTART") {
             started = PackedWallSeconds(value, &current.startLocal);
         } else if (name == "TZOFFSETFROM") {
@@ -161,7 +165,11 @@ bool ZoneRules::parseBlock(const QVector<QByteArray> &block)
             return false;
         }
     }
-    return !inside && !m_tzid.trimmed().isEmpty() && !m_tzid.contains(QLatin1Char('"')) && !m_observances.isEmpty();
+    const bool valid =
+        !inside && !m_tzid.trimmed().isEmpty() && !m_tzid.contains(QLatin1Char('"')) && !m_observances.isEmpty();
+    if (valid)
+        nameZone(names << m_tzid.trimmed());
+    return valid;
 }
 
 qint64 ZoneRules::latestOnsetBefore(const Observance &o, qint64 utcSeconds) const

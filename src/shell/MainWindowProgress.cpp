@@ -373,6 +373,12 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
     m_pActionUpdate->setEnabled(false);
 }
 
+void QZovuvozivMainWindow::AddSaveSteps(qint64 count)
+{
+    if (m_pProgressBar && count > 0)
+        m_pProgressBar->setMaximum(int(qMin<qint64>(qint64(m_pProgressBar->maximum()) + count, INT_MAX)));
+}
+
 void QZovuvozivMainWindow::SetProgressValueForMail()
 {
     if (m_pProgressBar && m_pProgressBar->value() < m_pProgressBar->maximum())

@@ -141,6 +141,8 @@ private Q_SLOTS:
     void headerRules();
     void dateRules_data();
     void dateRules();
+    void datesOutsideTheRecord_data();
+    void datesOutsideTheRecord();
     void bodyRules_data();
     void bodyRules();
     void htmlTestFindsEachPair();
@@ -368,6 +370,40 @@ void MailPreviewTest::dateRules()
     QFETCH(uint, received);
     QFETCH(QString, date);
     QCOMPARE(MailPreviewDate(mailWith(quint8(outgoing), sent, received), entryName), date);
+}
+
+void MailPreviewTest::datesOutsideTheRecord_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("listed");  // the list's date column
+    QTest::addColumn<QString>("shown");   // the preview's date line
+    QTest::newRow("1900") << "1900-01-01T00:00:00" << "01/01/1900" << "Mon, 01 Jan 1900 12:00:00 AM";
+    QTest::newRow("1965") << "1965-05-01T12:30:00" << "01/05/1965" << "Sat, 01 May 1965 12:30:00 PM";
+    QTest::newRow("2150") << "2150-01-01T08:00:00" << "01/01/2150" << "Thu, 01 Jan 2150 08:00:00 AM";
+    QTest::newRow("9999") << "9999-12-31T23:59:59" << "31/12/9999" << "Fri, 31 Dec 9999 11:59:59 PM";
+    QTest::newRow("inside the record") << "2006-01-11T17:17:59" << "11/01/2006" << "Wed, 11 Jan 2006 05:17:59 PM";
+}
+
+// A date the scan's record cannot hold (before 1970, after 2106) shows in the list and the
+// preview as the saved files carry it; the times stand after a long body.
+void MailPreviewTest::datesOutsideTheRecord()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, listed);
+    QFETCH(QString, shown);
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Dated");
+    m.body = QString(100000, QLatin1Char('x'));
+    m.sent = sent;
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00001.xml"), OlmXml::emails({m}));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("dated.olm"), b), QStringLiteral("Sent Items"), QStringLiteral("/"));
+    QTreeWidget *list = w.panes().itemList;
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->data(ItemColumnText, DateRole).toString(), listed);
+    select(w, 0);
+    QCOMPARE(w.panes().dateLabel->text(), shown);
 }
 
 void MailPreviewTest::bodyRules_data()

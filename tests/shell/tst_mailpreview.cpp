@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -141,6 +142,7 @@ private Q_SLOTS:
     void headerRules();
     void dateRules_data();
     void dateRules();
+    void unstyledBodyAtTheWindowsSize();
     void datesOutsideTheRecord_data();
     void datesOutsideTheRecord();
     void bodyRules_data();
@@ -370,6 +372,29 @@ void MailPreviewTest::dateRules()
     QFETCH(uint, received);
     QFETCH(QString, date);
     QCOMPARE(MailPreviewDate(mailWith(quint8(outgoing), sent, received), entryName), date);
+}
+
+// Body text without a style is drawn as the window's other texts are (11 points), not at the
+// toolkit's small default; a word processor's empty line keeps its line.
+void MailPreviewTest::unstyledBodyAtTheWindowsSize()
+{
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Unstyled");
+    m.htmlBody = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;plain words&lt;/p&gt;&lt;p class=MsoNormal&gt;&lt;o:p&gt;"
+                                "&amp;nbsp;&lt;/o:p&gt;&lt;/p&gt;&lt;p&gt;after&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00001.xml"), OlmXml::emails({m}));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("unstyled.olm"), b), QStringLiteral("Inbox"), QStringLiteral("/"));
+    select(w, 0);
+    QTextDocument *document = w.panes().htmlPreview->document();
+    QCOMPARE(w.panes().htmlPreview->property(kPreviewShownAs).toString(), QStringLiteral("markup"));
+    const QTextBlock first = document->begin();
+    QCOMPARE(first.text(), QStringLiteral("plain words"));
+    const QFont drawn = first.begin().fragment().charFormat().font();
+    QCOMPARE(drawn.family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(drawn.pointSizeF(), 11.0);
+    QVERIFY2(document->toPlainText().startsWith(QStringLiteral("plain words\n \nafter")), qPrintable(document->toPlainText()));
 }
 
 void MailPreviewTest::datesOutsideTheRecord_data()

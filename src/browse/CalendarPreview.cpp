@@ -17,13 +17,13 @@
 
 namespace {
 
-// Every paragraph of the preview in the preview's grey at 11 points; the summary and location
-// are typed text, the description text or markup.
+// Every paragraph of the preview in the preview's grey at 11 points, as typed: summary, location
+// and the plain description are typed text whatever they hold.
 void appendCalendarParagraph(PreviewWriter &writer, const QString &text)
 {
     writer.setTextColor(PreviewTextColour());
     writer.setFontPointSize(11);
-    writer.appendLongText(text);
+    writer.appendPlain(text);
 }
 
 }  // namespace
@@ -60,7 +60,7 @@ void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
             appendCalendarParagraph(writer, QStringLiteral("Description: \n"));
             // Only the bytes the archive still holds are shown: a cut archive gives a shorter text.
             const QByteArray stored = archive->read(offset, length, kMaxArchiveTextRead);
-            appendCalendarParagraph(writer, PreviewLongText(stored, EntityForm::Preview));
+            appendCalendarParagraph(writer, PreviewLongText(stored, EntityForm::Scanned));
         }
     };
     ShowPreviewWritten(view, write, ArchiveReadSize(offset, length));

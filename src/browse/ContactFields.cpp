@@ -233,3 +233,34 @@ ContactPreviewFields ReadContactPreviewFields(qint64 llItemOffset, qint64 dwItem
     const QByteArray item = ReadItemXml(llItemOffset, dwItemLength);
     return ExtractContactFields(std::string_view(item.constData(), size_t(item.size())));
 }
+
+QString ContactNameFromItem(std::string_view item)
+{
+    for (const char *tag : {"<OPFContactCopyDisplayName", "<OPFContactCopyBusinessCompany"}) {
+        const QString name = ElementNameIn(item, tag);
+        if (!name.isEmpty())
+            return name;
+    }
+    // The first address of the list, read by the preview's own list rule; a list cut off by a
+    // bounded read gives the addresses it holds whole.
+    const QVector<ContactFieldRow> &rows = ContactFieldRows();
+    for (int row = 0; row < rows.size(); ++row) {
+        if (rows.at(row).rule != ContactRule::AddressList)
+            continue;
+        std::string_view raw;
+        if (!ExtractElementValue(item, QByteArray("<") + rows.at(row).element, &raw))
+            break;
+        ContactPreviewFields fields;
+        memset(&fields, 0, sizeof fields);
+        ApplyContactRow(&fields, row, raw);
+        return QString::fromUtf8(fields.szEmailAddress[0]).trimmed();
+    }
+    return QString();
+}
+
+QString ContactShownName(const char *first, const char *last, std::string_view item)
+{
+    if (first || last)
+        return QString::fromUtf8(first ? first : "") + QLatin1Char(' ') + QString::fromUtf8(last ? last : "");
+    return ContactNameFromItem(item);
+}

@@ -93,3 +93,10 @@ ContactPreviewFields ExtractContactFields(std::string_view item);
 
 // The same, read from the archive at the contact record's item span.
 ContactPreviewFields ReadContactPreviewFields(qint64 llItemOffset, qint64 dwItemLength);
+
+// A contact without a first or last name is listed and titled by its display name, else its
+// company, else its first address, as its card's name is; empty when it holds none. item is the
+// contact's element, or its head as a bounded read gives it.
+QString ContactNameFromItem(std::string_view item);
+// "first last" (either may be absent) when the contact has one of them, else ContactNameFromItem.
+QString ContactShownName(const char *first, const char *last, std::string_view item);

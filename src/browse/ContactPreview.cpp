@@ -9,7 +9,6 @@
 #include "browse/PreviewBody.h"
 #include "browse/PreviewWriter.h"
 #include "browse/QPreviewOfItems.h"
-#include "browse/SafePreviewDocument.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
@@ -144,13 +143,15 @@ void writeSection(PreviewWriter &writer, const char *heading, const Lines &lines
         writer.append(line.label + line.value + QLatin1Char('\n'));
 }
 
-void writeDisplayName(PreviewWriter &writer, const ContactInformation &r)
+void writeDisplayName(PreviewWriter &writer, const ContactInformation &r, std::string_view item)
 {
     QString name;
     if (r.pFirstName)
         name = QString::fromUtf8(r.pFirstName) + QLatin1Char(' ');
     if (r.pLastName)
         name += QString::fromUtf8(r.pLastName);
+    if (name.isEmpty())
+        name = ContactNameFromItem(item);
     writer.setTextColor(PreviewTextColour());
     writer.append(QStringLiteral("\n"));
     writer.setFontPointSize(18);
@@ -160,15 +161,10 @@ void writeDisplayName(PreviewWriter &writer, const ContactInformation &r)
     writer.setAlignment(Qt::AlignLeft);
 }
 
-// The notes are stored as HTML-ish text with character references: shown as the plain text
-// they read as. The conversion document loads no resource of any kind it may name.
+// The notes are a plain field: shown as typed, references undone once, tags as written.
 QString notesText(const ContactInformation &r, const PreviewArchive &archive)
 {
-    const QByteArray raw = archive.read(r.dwNotesOffset, r.dwNotesLength, kMaxArchiveTextRead);
-    const int nul = raw.indexOf('\0');
-    SafePreviewDocument doc;
-    doc.setHtml(QString::fromUtf8(nul < 0 ? raw : raw.left(nul)));
-    return doc.toPlainText();
+    return PreviewLongText(archive.read(r.dwNotesOffset, r.dwNotesLength, kMaxArchiveTextRead), EntityForm::Scanned);
 }
 
 // A copy of the contact the job keeps: its names in strings of its own, as the record list may be
@@ -187,7 +183,7 @@ void writeContact(PreviewWriter &writer, const ContactCopy &copy, const PreviewA
     r.pLastName = copy.lastName.isNull() ? nullptr : const_cast<char *>(copy.lastName.constData());
     const QByteArray item = archive.read(r.llItemOffset, r.dwItemLength, kMaxArchiveTextRead);
     const ContactPreviewFields fields = ExtractContactFields(std::string_view(item.constData(), size_t(item.size())));
-    writeDisplayName(writer, r);
+    writeDisplayName(writer, r, std::string_view(item.constData(), size_t(item.size())));
     writeSection(writer, "Contact Name\n", nameLines(r, fields));
     writeSection(writer, "Professional Properties\n", professionalLines(fields));
     Lines mail;
@@ -200,7 +196,7 @@ void writeContact(PreviewWriter &writer, const ContactCopy &copy, const PreviewA
         writer.append(QStringLiteral("Description :\n"));
         writer.setTextColor(PreviewTextColour());
         writer.append(QString());
-        writer.append(notesText(r, archive));
+        writer.appendPlain(notesText(r, archive));
     }
 }
 

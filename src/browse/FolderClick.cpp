@@ -73,8 +73,11 @@ void ShowClickedFolder(QTreeWidgetItem *item, const ShowKindView &showView)
         return;
     if (bProcessRunning) {
         // The saving thread reads the node states: a box changed now goes back to what it saves.
-        if (const FldrAtribNode *node = FindFolderAttribute(FolderIdOf(item)))
-            item->setCheckState(FolderColumnName, FolderBoxFor(node->bState));
+        if (const FldrAtribNode *node = FindFolderAttribute(FolderIdOf(item))) {
+            const bool own = FolderOwnItemsChosen(node);
+            item->setCheckState(FolderColumnName,
+                                IsOwnRow(item) ? (own ? Qt::Checked : Qt::Unchecked) : FolderBoxFor(node->bState));
+        }
     } else if (clickChangedBox(item)) {
         ApplyFolderBoxChange(item);
     } else {

@@ -129,7 +129,49 @@ void addFolder1(QTreeWidgetItem *root, quint32 kind)
     AppendFolderAttribute(1, llRootId, id, kind);
 }
 
+// The row of a folder's own items, first among its children: its box says whether they are
+// saved, so a partly checked folder shows which. It starts as the folder's box shows: a folder
+// checked whole holds its own items.
+void addOwnRow(QTreeWidgetItem *folder)
+{
+    auto *row = new QTreeWidgetItem;
+    folder->insertChild(0, row);
+    decorate(row, OwnRowName(folder->text(FolderColumnName)),
+             folder->data(FolderColumnName, kFolderIconRole).toString());
+    QFont italic = row->font(FolderColumnName);
+    italic.setItalic(true);
+    row->setFont(FolderColumnName, italic);
+    row->setData(FolderColumnName, kFolderOwnRowRole, true);
+    row->setText(FolderColumnId, folder->text(FolderColumnId));
+    row->setText(FolderColumnParent, folder->text(FolderColumnId));
+    row->setText(FolderColumnKind, folder->text(FolderColumnKind));
+    const Qt::CheckState box = folder->checkState(FolderColumnName) == Qt::Checked ? Qt::Checked : Qt::Unchecked;
+    row->setCheckState(FolderColumnName, box);
+    row->setText(FolderColumnCheck, checkCode(box));
+}
+
+// Sets every row below item to the box, own rows included.
+void markSubtree(QTreeWidgetItem *item, Qt::CheckState box)
+{
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem *child = item->child(i);
+        child->setCheckState(FolderColumnName, box);
+        child->setText(FolderColumnCheck, checkCode(box));
+        markSubtree(child, box);
+    }
+}
+
 }  // namespace
+
+QString OwnRowName(const QString &folderName)
+{
+    return folderName + QStringLiteral(" itself");
+}
+
+bool HasOwnRow(const QTreeWidgetItem *folder)
+{
+    return folder && folder->childCount() > 0 && IsOwnRow(folder->child(0));
+}
 
 Qt::CheckState StateFromChildren(const QTreeWidgetItem *parent)
 {
@@ -191,6 +233,8 @@ void AddFolderToTree(qint64 folderId, const FolderMaps &maps)
     AppendFolderAttribute(1, parentId, folderId, look.kind);
     objMapFileIdTreeItem.insert(folderId, item);
     item->setExpanded(true);
+    if (parent->parent() && !HasOwnRow(parent))
+        addOwnRow(parent);
 }
 
 void ApplyFolderBoxChange(QTreeWidgetItem *item)
@@ -202,10 +246,11 @@ void ApplyFolderBoxChange(QTreeWidgetItem *item)
     if (isRootItem(item)) {
         if (box != Qt::PartiallyChecked)
             MarkAllFolders(item->treeWidget(), FolderStateCode(box));
+    } else if (IsOwnRow(item)) {
+        item->setText(FolderColumnCheck, checkCode(box));
+        MarkParentsFromChildren(item);
     } else {
         const quint8 code = FolderStateCode(box);
-        // The user chose this folder itself: its own items follow its box from now on.
-        SetFolderOwnLeftOut(item, box == Qt::Unchecked);
         if (FldrAtribNode *node = FindFolderAttribute(FolderIdOf(item)))
             node->bState = code;
         if (code != 2)
@@ -224,7 +269,7 @@ void MarkAllFolders(QTreeWidget *tree, quint8 state)
         const QuietBoxes quiet(tree);
         for (QTreeWidgetItemIterator it(tree); *it; ++it) {
             (*it)->setCheckState(FolderColumnName, FolderBoxFor(code));
-            SetFolderOwnLeftOut(*it, code != 1);
+            (*it)->setText(FolderColumnCheck, checkCode(FolderBoxFor(code)));
         }
     }
 }
@@ -251,10 +296,8 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state)
     QSet<qint64> seen{queue.first()};
     for (int i = 0; i < queue.size(); ++i) {
         for (FldrAtribNode *node : children.value(queue.at(i))) {
-            if (QTreeWidgetItem *child = items.value(node->llFolderId)) {
+            if (QTreeWidgetItem *child = items.value(node->llFolderId))
                 child->setCheckState(FolderColumnName, state == 1 ? Qt::Checked : Qt::Unchecked);
-                SetFolderOwnLeftOut(child, state != 1);
-            }
             node->bState = state;
             if (!seen.contains(node->llFolderId)) {
                 seen.insert(node->llFolderId);
@@ -262,6 +305,8 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state)
             }
         }
     }
+    // The rows of the folders' own items are no nodes: they follow through the tree.
+    markSubtree(item, state == 1 ? Qt::Checked : Qt::Unchecked);
 }
 
 void MarkParentsFromChildren(QTreeWidgetItem *item)
@@ -302,40 +347,35 @@ void SetRecoverSelectedState(QTreeWidget *tree)
         }
         const Qt::CheckState box = item->checkState(FolderColumnName);
         item->setText(FolderColumnCheck, checkCode(box));
-        // A folder without subfolders has no other reason for its box than the user's choice; a
-        // parent's box may only follow its subfolders, so its own items keep the user's choice.
-        if (box != Qt::PartiallyChecked && item->childCount() == 0)
-            SetFolderOwnLeftOut(item, box == Qt::Unchecked);
+        if (IsOwnRow(item))
+            continue;
         if (FldrAtribNode *node = nodes.value(FolderIdOf(item)))
             node->bState = FolderStateCode(box);
     }
+    // A box follows its own row and its subfolders, so only a partly checked folder can keep its
+    // own items outside its state code, and none leaves them out under a full tick.
     FoldersKeepingOwnItems.clear();
     FoldersLeavingOwnItems.clear();
     for (QTreeWidgetItem *item : qAsConst(order)) {
-        const bool checked = item->checkState(FolderColumnName) == Qt::Checked;
-        if (!checked && !FolderOwnLeftOut(item))
+        if (IsOwnRow(item) && item->checkState(FolderColumnName) == Qt::Checked
+            && item->parent()->checkState(FolderColumnName) != Qt::Checked)
             FoldersKeepingOwnItems.insert(FolderIdOf(item));
-        else if (checked && FolderOwnLeftOut(item))
-            FoldersLeavingOwnItems.insert(FolderIdOf(item));
     }
 }
 
-bool FolderOwnLeftOut(const QTreeWidgetItem *item)
+bool IsOwnRow(const QTreeWidgetItem *item)
 {
-    return item && item->data(FolderColumnName, kFolderOwnLeftOutRole).toBool();
-}
-
-void SetFolderOwnLeftOut(QTreeWidgetItem *item, bool leftOut)
-{
-    if (item && FolderOwnLeftOut(item) != leftOut)
-        item->setData(FolderColumnName, kFolderOwnLeftOutRole, leftOut);
+    return item && item->data(FolderColumnName, kFolderOwnRowRole).toBool();
 }
 
 void TakeFolderBoxesAsChosen(QTreeWidget *tree)
 {
     if (!tree)
         return;
+    // A folder set whole sets its own row; the parents then follow their rows.
     const QuietBoxes quiet(tree);
-    for (QTreeWidgetItemIterator it(tree); *it; ++it)
-        SetFolderOwnLeftOut(*it, (*it)->checkState(FolderColumnName) == Qt::Unchecked);
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        if (HasOwnRow(*it) && (*it)->checkState(FolderColumnName) != Qt::PartiallyChecked)
+            (*it)->child(0)->setCheckState(FolderColumnName, (*it)->checkState(FolderColumnName));
+    }
 }

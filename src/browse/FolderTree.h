@@ -54,7 +54,8 @@ qint64 FolderIdOf(const QTreeWidgetItem *item);
 Qt::CheckState StateFromChildren(const QTreeWidgetItem *parent);
 
 // Carries a changed box through the tree: the root's to every folder, another's to its
-// descendants and up its ancestors; then SetRecoverSelectedState.
+// descendants (own rows included) and up its ancestors, an own row's up its ancestors; then
+// SetRecoverSelectedState.
 void ApplyFolderBoxChange(QTreeWidgetItem *item);
 // Every node and box to state (1 checked, anything else unchecked).
 void MarkAllFolders(QTreeWidget *tree, quint8 state);
@@ -63,14 +64,17 @@ void MarkChildrenLikeParent(QTreeWidgetItem *item, quint8 state);
 // Each ancestor below the root follows its children.
 void MarkParentsFromChildren(QTreeWidgetItem *item);
 // Brings every column-7 code and node state in line with the boxes, parents following their
-// children; also after boxes were set without propagation. A checked box puts its folder's own
-// items back into the save, an unchecked box without subfolders takes them out; then
-// FoldersKeepingOwnItems and FoldersLeavingOwnItems are made afresh from the tree.
+// children (own rows included); also after boxes were set without propagation. Then
+// FoldersKeepingOwnItems is made afresh from the own rows of partly checked folders.
 void SetRecoverSelectedState(QTreeWidget *tree);
 
-// Whether the user left the folder's own items out of the save (kFolderOwnLeftOutRole).
-bool FolderOwnLeftOut(const QTreeWidgetItem *item);
-void SetFolderOwnLeftOut(QTreeWidgetItem *item, bool leftOut);
-// Every folder's own items follow its box as it stands (boxes set one by one, as the kind views
-// do): unchecked leaves them out, checked or partly checked keeps them.
+// Every folder below the root that has subfolders shows its own items as a row of its own, its
+// first child, named OwnRowName(folder's name): a box shown checked saves the folder's own items
+// and all below it, a box shown empty nothing of it, and a partly checked folder's own row shows
+// whether its own items are saved. The row carries the folder's id and kind; it has no node.
+QString OwnRowName(const QString &folderName);
+bool IsOwnRow(const QTreeWidgetItem *item);
+bool HasOwnRow(const QTreeWidgetItem *folder);
+// Boxes set one by one (as the kind views do): a folder checked or unchecked whole sets its own
+// row the same, so its own items follow its box.
 void TakeFolderBoxesAsChosen(QTreeWidget *tree);

@@ -261,10 +261,10 @@ QString PreviewLongText(const QByteArray &stored, EntityForm form)
 
 QString ItemPreviewLongText(const QByteArray &stored)
 {
-    // The markup test on the typed form, so a text shows as typed exactly when it did; the mail
-    // body's form undoes the same references and more, so the writer still finds markup in it.
-    const QString typed = PreviewLongText(stored, EntityForm::Four);
-    return IsPreviewHtmlBody(typed) ? PreviewLongText(stored, EntityForm::Preview) : typed;
+    // The markup test on the text as stored, its references undone once; the mail body's form
+    // keeps the opening tag, so the writer finds the same markup in it.
+    const QString typed = PreviewLongText(stored, EntityForm::Scanned);
+    return OpensAsMarkup(typed) ? PreviewLongText(stored, EntityForm::Preview) : typed;
 }
 
 QString ReadLongText(qint64 length, qint64 offset)

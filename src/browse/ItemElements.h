@@ -40,9 +40,10 @@ void ExtractItemElements(std::string_view item, std::string_view closeTag, const
 // references undone in form, character references ("&#233;", "&#xE9;") once.
 QString PreviewLongText(const QByteArray &stored, EntityForm form);
 
-// A note's or task's long text as its preview shows it: typed text in EntityForm::Four, as before;
-// text that reads as markup (IsPreviewHtmlBody) as the mail body reads it (EntityForm::Preview),
-// so attributes quoted by references keep their pictures, links and styles.
+// A note's or task's long text as its preview shows it: typed text as typed, its references
+// undone once (EntityForm::Scanned); text that opens as markup (OpensAsMarkup) as the mail body
+// reads it (EntityForm::Preview), so attributes quoted by references keep their pictures, links
+// and styles.
 QString ItemPreviewLongText(const QByteArray &stored);
 
 // A long text: length bytes at offset as PreviewLongText gives it in EntityForm::Four (so

@@ -5,11 +5,13 @@
 
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
+#include "browse/ContactFields.h"
 #include "browse/FolderTree.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/ItemTexts.h"
 #include "browse/QPreviewOfItems.h"
 #include "platform/WorkerGlobals.h"
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QElapsedTimer>
@@ -86,11 +88,15 @@ struct KindRow {
     bool priority;
 };
 
+// A contact without a first or last name reads the head of its element for another name.
 KindRow rowOf(const ContactInformation &r)
 {
-    return {QString::fromUtf8(r.pFirstName ? r.pFirstName : "") + QLatin1Char(' ')
-                + QString::fromUtf8(r.pLastName ? r.pLastName : ""),
-            r.szUuid, false};
+    QByteArray head;
+    if (!r.pFirstName && !r.pLastName && r.dwItemLength != 0)
+        head = ReadArchiveBytes(r.llItemOffset, qMin<qint64>(r.dwItemLength, kListNameReadBound), kListNameReadBound);
+    const QString name =
+        ContactShownName(r.pFirstName, r.pLastName, std::string_view(head.constData(), size_t(head.size())));
+    return {name.left(kListNameChars), r.szUuid, false};
 }
 KindRow rowOf(const CalenderInformation &r)
 {

@@ -40,8 +40,11 @@ int ItemListPeakRows(const QTreeWidget *list);
 // What a mail row shows, apart from its widget.
 // The shown sender: the names are "name;" each; of several the last one is shown.
 QString MailSenderText(const char *fromNames);
-// "dd/MM/yyyy" in local time of the date the writers give the message (MailDateSeconds,
-// save/mail/MailHeaders.h); "" without an entry name.
+// The date the writers give the message's Date header, in seconds since 1970 (1900 to 9999);
+// false when it has none. Reads at most 48 KiB of the message, and only for a time its record
+// could not hold.
+bool MailShownSeconds(const MailMLRC &mail, const QString &entryName, qint64 *seconds);
+// "dd/MM/yyyy" in local time of that date; "" without an entry name.
 QString MailDateText(const MailMLRC &mail, const QString &entryName);
 // The grey line: the text a reader sees at the start of the body (markup or text), on one line,
 // at most 160 characters. Costs what the start of the body does, whatever follows it.

@@ -39,7 +39,6 @@ enum MailRowRole : int {
 constexpr int kItemIconRole = Qt::UserRole;
 // Data role of the folder tree's column 0 that holds the icon's resource path.
 constexpr int kFolderIconRole = Qt::UserRole + 1;
-// Data role of the folder tree's column 0: true when the user left the folder's own items out of
-// the save (unchecked that folder or a folder above it). Absent means they are in: a box that only
-// follows its subfolders does not take its folder's own items out.
-constexpr int kFolderOwnLeftOutRole = Qt::UserRole + 2;
+// Data role of the folder tree's column 0: true on the row that stands for a folder's own items,
+// the first child of every folder below the root that has subfolders.
+constexpr int kFolderOwnRowRole = Qt::UserRole + 2;

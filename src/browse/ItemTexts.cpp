@@ -10,14 +10,19 @@
 #include <QDateTime>
 #include <QLocale>
 
+QString ElementNameIn(std::string_view bytes, const char *startTag)
+{
+    std::string_view raw;
+    if (!ExtractElementValue(bytes, QByteArray(startTag), &raw))
+        return QString();
+    return JoinLines(UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned));
+}
+
 namespace {
 
 QString nameIn(const QByteArray &bytes, const char *startTag)
 {
-    std::string_view raw;
-    if (!ExtractElementValue(std::string_view(bytes.constData(), size_t(bytes.size())), QByteArray(startTag), &raw))
-        return QString();
-    return JoinLines(UnescapeXmlEntities(DecodeTrimmed(raw), EntityForm::Scanned));
+    return ElementNameIn(std::string_view(bytes.constData(), size_t(bytes.size())), startTag);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <string_view>
 
 // Bytes of an item read to find a name the scan did not keep: for a list row, which the
 // window's thread fills for a whole folder, and for the preview of one item.
@@ -22,6 +23,8 @@ constexpr int kListNameChars = 1024;
 // longOffset before the name, the readBound bytes after that text are searched too.
 QString ItemElementName(qint64 offset, qint64 length, const char *startTag, qint64 readBound, qint64 longOffset = 0,
                         qint64 longLength = 0);
+// The element's text in bytes, as ItemElementName gives it; empty when absent or blank.
+QString ElementNameIn(std::string_view bytes, const char *startTag);
 // Reads bytes [offset, offset + length) of an archive, clamped to it and to maxLength.
 using ArchiveRead = std::function<QByteArray(qint64 offset, qint64 length, qint64 maxLength)>;
 // The same, read through read (the archive of a preview job, on its thread).

@@ -91,10 +91,10 @@ QString MailListForm(const QString &list)
 QString MailPreviewDate(const MailMLRC &mail, const QString &entryName)
 {
     // A recovered mail has no entry name: its direction and its own times still pick the date.
-    const quint32 seconds = MailDateSeconds(mail, entryName);
-    if (seconds == 0)
+    qint64 seconds = 0;
+    if (!MailShownSeconds(mail, entryName, &seconds))
         return QString();
-    const QDateTime local = QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime);
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime);
     return QLocale::c().toString(local, QStringLiteral("ddd, dd MMM yyyy hh:mm:ss AP"));
 }
 void QPreviewOfItems::MessageFieldsForThePreview(MailMLRC *pRecord)

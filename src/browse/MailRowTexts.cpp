@@ -227,15 +227,37 @@ QString MailSenderText(const char *fromNames)
     return text.mid(text.lastIndexOf(QLatin1Char(';')) + 1);
 }
 
+bool MailShownSeconds(const MailMLRC &mail, const QString &entryName, qint64 *seconds)
+{
+    MessageTimes times = RecordTimes(mail);
+    if (!(times.hasSent && times.hasReceived) && mail.dwDataLength > 0) {
+        // A time the record cannot hold (before 1970, after 2106) is read from the message's
+        // XML, as the writers read it; the times stand after the bodies, so its head and its tail
+        // are read, never the whole of a large message.
+        constexpr qint64 kBound = 16 * 1024;
+        const qint64 length = mail.dwDataLength;
+        QByteArray xml = ReadArchiveBytes(mail.llDataOffset, qMin(length, 2 * kBound), 2 * kBound);
+        if (length > 2 * kBound)
+            xml += "\n" + ReadArchiveBytes(mail.llDataOffset + length - kBound, kBound, kBound);
+        times = ReadMessageTimes(mail, &xml);
+    }
+    const MailTime t = ChooseMailTime(mail, ClassifyMailFolder(entryName), MailTimeRule::DateHeader, times);
+    if (t.kind != MailTime::Record)
+        return false;
+    // As the Date header holds it: years 1900 to 9999.
+    *seconds = ClampMailSeconds(t.seconds);
+    return true;
+}
+
 QString MailDateText(const MailMLRC &mail, const QString &entryName)
 {
     if (entryName.isEmpty())
         return QString();
     // A mail without the time its folder shows has no date, as in the preview: not 1970.
-    const quint32 seconds = MailDateSeconds(mail, entryName);
-    if (seconds == 0)
+    qint64 seconds = 0;
+    if (!MailShownSeconds(mail, entryName, &seconds))
         return QString();
-    return QDateTime::fromSecsSinceEpoch(qint64(seconds), Qt::LocalTime).toString(QStringLiteral("dd/MM/yyyy"));
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::LocalTime).toString(QStringLiteral("dd/MM/yyyy"));
 }
 
 QString MailSnippet(const QByteArray &body)

@@ -130,14 +130,22 @@ QWidget *ensureRowWidget(QTreeWidget *list, QTreeWidgetItem *row, int place)
     return widget;
 }
 
-// Releases the widgets of rows further than margin rows from [first, last]. A folder of many
-// mails keeps widgets for about three screens of rows however far it is scrolled.
-void releaseFarRowWidgets(QTreeWidget *list, int first, int last, int margin)
+// Releases the widgets of rows further than margin rows from [first, last], and puts the others
+// over their rows. A folder of many mails keeps widgets for about three screens of rows however
+// far it is scrolled. A jump of more than a screen (Home, End) repaints the view instead of
+// scrolling it, which leaves the widgets where they were: a kept widget out of view would then
+// be drawn over the rows now there.
+void settleRowWidgets(QTreeWidget *list, int first, int last, int margin)
 {
     for (QWidget *widget : rowWidgets(list)) {
         const QVariant place = widget->property(kRowPlaceProperty);
-        if (place.isValid() && (place.toInt() < first - margin || place.toInt() > last + margin))
+        if (!place.isValid())
+            continue;
+        const int at = place.toInt();
+        if (at < first - margin || at > last + margin || at >= list->topLevelItemCount())
             releaseRowWidget(widget);
+        else if (at < first || at > last)
+            placeRowWidget(list, widget, at);
     }
 }
 
@@ -180,5 +188,5 @@ void MakeVisibleMailRowWidgets(QTreeWidget *list)
             ensureRowWidget(list, inView.at(i), first + i);
     }
     const int last = first + inView.size() - 1;
-    releaseFarRowWidgets(list, first, last, qMax(10, int(inView.size())));
+    settleRowWidgets(list, first, last, qMax(10, int(inView.size())));
 }

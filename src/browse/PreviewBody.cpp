@@ -2,6 +2,7 @@
 
 #include "browse/ItemListFill.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewMarkup.h"
 #include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/mail/MessageFiles.h"
@@ -331,7 +332,8 @@ PreparedBody prepareMarkup(const QString &body, const PreviewLook &look, const I
     auto laid = newDocument(look);
     if (archive)
         AddInlinePictures(laid.get(), pictures, *archive, &stop);
-    prepared.shown = QString::fromUtf8(withPicturesAfterBlocksOnTheirOwnLine(markup));
+    prepared.shown = QString::fromUtf8(
+        withPicturesAfterBlocksOnTheirOwnLine(WithQuoteBordersDrawn(WithEmptyParagraphsKept(markup))));
     laid->setHtml(prepared.shown);
     loadPictures(laid.get(), stop);
     if (stop)

@@ -31,8 +31,14 @@ void PreviewWriter::setAlignment(Qt::Alignment alignment)
 
 void PreviewWriter::append(const QString &text)
 {
+    appendIn(text, false);
+}
+
+void PreviewWriter::appendIn(const QString &text, bool markup)
+{
     // The view appends through a cursor of its own at the end, in the formats of its cursor, and
-    // keeps its cursor's character format over what the text brings.
+    // keeps its cursor's character format over what the text brings. Text is markup only where
+    // the caller knows it is: a guess from its first line would show typed tags as formatting.
     QTextDocument *document = m_cursor.document();
     QTextCursor end(document);
     end.beginEditBlock();
@@ -42,7 +48,7 @@ void PreviewWriter::append(const QString &text)
     else
         end.setCharFormat(m_cursor.charFormat());
     const QTextCharFormat kept = m_cursor.charFormat();
-    if (Qt::mightBeRichText(text))
+    if (markup)
         end.insertHtml(text);
     else
         end.insertText(text);
@@ -62,8 +68,8 @@ void PreviewWriter::appendPlain(const QString &text)
 
 void PreviewWriter::appendLongText(const QString &text)
 {
-    if (IsPreviewHtmlBody(text))
-        append(PicturesAfterBlocksOnTheirOwnLine(text));
+    if (OpensAsMarkup(text))
+        appendIn(PicturesAfterBlocksOnTheirOwnLine(text), true);
     else
         appendPlain(text);
 }

@@ -18,13 +18,12 @@ public:
     void setTextColor(const QColor &colour);
     void setFontPointSize(qreal size);
     void setAlignment(Qt::Alignment alignment);
-    // As the view's append: a new paragraph in the cursor's formats, read as markup when the
-    // toolkit takes it for markup.
+    // As the view's append: a new paragraph in the cursor's formats, the text as written.
     void append(const QString &text);
     // A new paragraph holding text as written, in the cursor's character format.
     void appendPlain(const QString &text);
-    // A long text (a description, a note) as a paragraph of its own: formatted when it passes the
-    // mail body's HTML test (IsPreviewHtmlBody), else as typed, its line breaks and blanks kept.
+    // A note's or task note's text as a paragraph of its own: formatted when it opens as markup
+    // (OpensAsMarkup), else as typed, its line breaks and blanks kept.
     void appendLongText(const QString &text);
     // label + value + "\n" as a paragraph of its own in the preview's grey, as written.
     void appendLine(const QString &label, const QString &value);
@@ -33,5 +32,6 @@ public:
     const QTextCursor &cursor() const { return m_cursor; }
 
 private:
+    void appendIn(const QString &text, bool markup);
     QTextCursor m_cursor;
 };

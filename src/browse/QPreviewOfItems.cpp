@@ -197,7 +197,7 @@ void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)
         const QByteArray item = archive->read(task.llItemOffset, task.dwItemLength, kMaxArchiveTextRead);
         ExtractItemElements(viewOf(item), "</task>", table, [&dates, &notePlain](int row, std::string_view raw) {
             if (row == 2) {
-                notePlain = PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Four);
+                notePlain = PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Scanned);
                 return;
             }
             const QString value = DecodeElementText(raw);

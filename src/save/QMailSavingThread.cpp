@@ -36,7 +36,8 @@ bool isMailKind(quint32 kind)
 // Attachments no saved message names, each in a recovered message of its own: the archive type
 // copies their entries instead. Only an item to write asks the stop test, so a save whose last
 // item is written ends behind an open stop question.
-void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, MailSaveContext &context)
+void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, MailSaveContext &context,
+                              const std::function<void(qint64)> &announceSteps)
 {
     if (stopSeen)
         return;
@@ -60,7 +61,11 @@ void saveRecoveredAttachments(SaveType type, const QSet<qint64> &mailFolders, Ma
     default:
         return;
     }
-    SaveRecoveredAttachments(UnnamedAttachmentEntries(mailFolders, context), *style, context);
+    const QVector<const FileOffsetNode *> entries = UnnamedAttachmentEntries(mailFolders, context);
+    // Each makes a message, one step more than the bar was started with.
+    if (!entries.isEmpty())
+        announceSteps(entries.size());
+    SaveRecoveredAttachments(entries, *style, context);
 }
 
 }  // namespace
@@ -243,7 +248,7 @@ void QMailSavingThread::run()
             OLMSaving(olmFolderIds);
         } else {
             const qint64 writtenBefore = m_run->mail.written;
-            saveRecoveredAttachments(type, mailFolders, m_run->mail);
+            saveRecoveredAttachments(type, mailFolders, m_run->mail, [this](qint64 n) { Q_EMIT moreSteps(n); });
             countWritten(FolderKindMail, m_run->mail.written - writtenBefore);
         }
     }

@@ -110,6 +110,9 @@ public:
 Q_SIGNALS:
     void OnInitialSettingsMainWindow(unsigned int count);
     void OnProgressvalueMainWindow();
+    // count more steps than the save was started with are coming: items found only while saving
+    // (attachments no message names). Sent before their first step.
+    void moreSteps(qint64 count);
     void OnFinishScanning();
     void strInfo(QString text);
     // Declared for the window's connection; a save never sends it.

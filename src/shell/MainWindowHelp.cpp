@@ -7,8 +7,10 @@
 void QZovuvozivMainWindow::onUpdateWizard()
 {
     bCheckForUpdate = true;
-    if (QCheckUpdate::IsRunning())
-        return;  // the pending check reports to the user now
+    if (QCheckUpdate::IsRunning()) {
+        QCheckUpdate::ShowRunningCheck();  // the pending check reports to the user now
+        return;
+    }
     auto *check = new QCheckUpdate(this);
     check->hide();
 }

@@ -5,6 +5,7 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemRoles.h"
 #include "browse/MyButton1.h"
+#include "browse/SafePreviewDocument.h"
 #include "browse/SelectionPalette.h"
 #include "platform/FreedMemory.h"
 #include "shell/QParseDatabase.h"
@@ -103,6 +104,10 @@ void QZovuvozivMainWindow::CreateLeftDockWindows()
     m_panes.emptyItemList->hide();
 
     m_panes.htmlPreview->setHtml(QString());
+    // A body's text without a style of its own is drawn at the size of the window's other texts,
+    // not at the toolkit's small default: every body is built in this document's default font.
+    m_panes.htmlPreview->setFont(uiFont(11));
+    UseSafePreviewDocument(m_panes.htmlPreview)->setDefaultFont(m_panes.htmlPreview->font());
     m_panes.htmlPreview->setOpenExternalLinks(true);
     m_panes.htmlPreview->setContextMenuPolicy(Qt::NoContextMenu);
     m_panes.htmlPreview->setTextInteractionFlags(Qt::NoTextInteraction);

@@ -80,9 +80,8 @@ void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
 {
     if (!tree)
         return;
-    // A folder that keeps its mark keeps its whole subtree; every other folder's own items were
-    // saved and leave the selection, also where a box only follows its subfolders. Folders above
-    // follow their children afterwards.
+    // A folder that keeps its mark keeps its whole subtree (its own row included); every other
+    // row was saved and leaves the selection. Folders above follow their rows afterwards.
     const auto kept = [&keep](const QTreeWidgetItem *item) {
         for (; item; item = item->parent())
             if (keep.contains(FolderIdOf(item)))
@@ -93,7 +92,6 @@ void ClearMarksOfSavedFolders(QTreeWidget *tree, const QSet<qint64> &keep)
         QTreeWidgetItem *item = *it;
         if (kept(item))
             continue;
-        SetFolderOwnLeftOut(item, true);
         if (item->childCount() == 0 && item->checkState(FolderColumnName) == Qt::Checked)
             item->setCheckState(FolderColumnName, Qt::Unchecked);
     }
@@ -373,6 +371,12 @@ void QZovuvozivMainWindow::SetInitialSettingsForMail(unsigned int total)
         QString::fromLatin1(bforQRepairFO ? kSavingHeadingRepair : kSavingHeadingConverter));
     m_pProgressInfo->show();
     m_pActionUpdate->setEnabled(false);
+}
+
+void QZovuvozivMainWindow::AddSaveSteps(qint64 count)
+{
+    if (m_pProgressBar && count > 0)
+        m_pProgressBar->setMaximum(int(qMin<qint64>(qint64(m_pProgressBar->maximum()) + count, INT_MAX)));
 }
 
 void QZovuvozivMainWindow::SetProgressValueForMail()

@@ -337,6 +337,7 @@ void QZovuvozivMainWindow::ConnectSignals()
             &QZovuvozivMainWindow::SetInitialSettingsForMail);
     connect(&m_SavingThread, &QMailSavingThread::OnProgressvalueMainWindow, this,
             &QZovuvozivMainWindow::SetProgressValueForMail);
+    connect(&m_SavingThread, &QMailSavingThread::moreSteps, this, &QZovuvozivMainWindow::AddSaveSteps);
     connect(&m_SavingThread, &QMailSavingThread::OnFinishScanningMainWindow, this,
             &QZovuvozivMainWindow::SetFinishSettingsForMail);
     const struct {

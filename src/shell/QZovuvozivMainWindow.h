@@ -128,6 +128,8 @@ public Q_SLOTS:
     // Save progress and finish.
     void SetInitialSettingsForMail(unsigned int total);
     void SetProgressValueForMail();
+    // Items the save found on its way: the bar's maximum grows by count.
+    void AddSaveSteps(qint64 count);
     void SetFinishSettings();
     void OnAbortSettings();
     // Help, support and update.

@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkReply>
+#include <QPushButton>
 #include <QSettings>
 #include <QTextStream>
 #include <QTimer>
@@ -24,6 +25,8 @@ namespace {
 // A version text is a line or two; anything bigger is not one and is not kept.
 constexpr qint64 kMaxVersionTextBytes = 64 * 1024;
 int g_running = 0;
+// The check running, whose sheet a user's Update brings up.
+QCheckUpdate *g_current = nullptr;
 
 QString storedInstalledVersion()
 {
@@ -36,16 +39,52 @@ QCheckUpdate::QCheckUpdate(QWidget *parent) : QDialog(parent), ui(new Ui::CheckU
     ui->setupUi(this);
     setModal(true);
     KeepTextsFitting(this);
+    connect(ui->cancelButton, &QPushButton::clicked, this, &QCheckUpdate::Cancel);
+    m_bound.setSingleShot(true);
+    connect(&m_bound, &QTimer::timeout, this, &QCheckUpdate::GiveUp);
     ConnectingServer();
 }
 
 QCheckUpdate::~QCheckUpdate()
 {
     ShowWaiting(false);
+    if (g_current == this)
+        g_current = nullptr;
     if (m_pReply) {
         --g_running;
         DropUpdateReply(m_pReply, this);
     }
+}
+
+void QCheckUpdate::ShowRunningCheck()
+{
+    if (g_current && g_current->m_pReply)
+        g_current->ShowWaiting(true);
+}
+
+void QCheckUpdate::Cancel()
+{
+    if (!m_pReply)
+        return;
+    // The user ended it: nothing more is said, and the next check starts afresh.
+    QNetworkReply *reply = m_pReply;
+    m_pReply = nullptr;
+    --g_running;
+    DropUpdateReply(reply, this);
+    m_bound.stop();
+    ShowWaiting(false);
+    m_pFile->close();
+    QFile::remove(m_strFilePath);
+    bCheckForUpdate = false;
+    deleteLater();
+}
+
+void QCheckUpdate::GiveUp()
+{
+    if (!m_pReply)
+        return;
+    m_bTimedOut = true;
+    m_pReply->abort();  // finishes with an error, reported as this failure
 }
 
 bool QCheckUpdate::IsRunning()
@@ -84,6 +123,9 @@ void QCheckUpdate::ConnectingServer()
         return;
     }
     ++g_running;
+    g_current = this;
+    // One bound on the whole check, however slowly the server sends.
+    m_bound.start(UpdateHooks::checkBoundMs);
     if (bCheckForUpdate)
         ShowWaiting(true);
     connect(m_pReply, &QNetworkReply::finished, this, &QCheckUpdate::downloadFinishedTxt);
@@ -95,10 +137,17 @@ void QCheckUpdate::ShowWaiting(bool waiting)
     if (waiting == m_bWaitingShown)
         return;
     m_bWaitingShown = waiting;
-    if (waiting)
+    if (waiting) {
         QApplication::setOverrideCursor(Qt::BusyCursor);
-    else
+        // After the caller's hide(): the sheet with its Cancel stays up while the server is awaited.
+        QTimer::singleShot(0, this, [this] {
+            if (m_bWaitingShown)
+                show();
+        });
+    } else {
         QApplication::restoreOverrideCursor();
+        hide();
+    }
 }
 
 void QCheckUpdate::FailWithoutRequest(const QString &reason)
@@ -130,6 +179,7 @@ void QCheckUpdate::downloadFinishedTxt()
     if (!m_pReply)
         return;  // already handled: an abort may report its end more than once
     ShowWaiting(false);
+    m_bound.stop();
     if (m_pReply->bytesAvailable() > 0)
         downloadReadyReadTxt();
     QNetworkReply *reply = m_pReply;
@@ -184,6 +234,12 @@ void QCheckUpdate::EndWithoutOffer()
 
 QString QCheckUpdate::FailureText(const QNetworkReply *reply) const
 {
+    if (m_bTimedOut) {
+        const int seconds = qMax(1, (UpdateHooks::checkBoundMs + 999) / 1000);
+        return tr("\nThe update server could not be reached: it did not answer within %1 %2.")
+            .arg(seconds)
+            .arg(seconds == 1 ? tr("second") : tr("seconds"));
+    }
     if (m_bTooLarge)
         return tr("\nThe update server answered wrongly: %1.").arg(tr("the answer is too large for a version text"));
     if (m_bWriteFailed)

@@ -7,6 +7,7 @@
 #include "update/UpdateGlobals.h"
 
 #include <QDialog>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,6 +28,8 @@ public:
 
     // A check is waiting for its server; a second one would share its files and its message.
     static bool IsRunning();
+    // The user asked for a check while one runs: its sheet with Cancel and the busy cursor show.
+    static void ShowRunningCheck();
 
     // The stored installed version ("apple"/"MEXO.db" "VNo") already names the one in text.
     bool CheckIfCurrentVersionLatest(const QString &text) const;
@@ -37,6 +40,10 @@ public:
 private Q_SLOTS:
     void downloadReadyReadTxt();
     void downloadFinishedTxt();
+    // Ends the check at once, saying nothing.
+    void Cancel();
+    // The check's time bound (UpdateHooks::checkBoundMs) is up: it ends as not reached.
+    void GiveUp();
 
 private:
     void ConnectingServer();
@@ -47,7 +54,8 @@ private:
     QString FailureText(const QNetworkReply *reply) const;
     void ReportNoUpdate();
     QString ReadVersionLine();
-    // A check the user asked for shows a busy cursor while its server has not answered.
+    // A check the user asked for shows a busy cursor, and this dialog with its Cancel, while its
+    // server has not answered.
     void ShowWaiting(bool waiting);
 
     std::unique_ptr<Ui::CheckUpdate> ui;
@@ -58,4 +66,6 @@ private:
     bool m_bWriteFailed = false;
     bool m_bTooLarge = false;  // the answer outgrew a version text
     bool m_bWaitingShown = false;
+    bool m_bTimedOut = false;
+    QTimer m_bound;
 };

@@ -23,6 +23,8 @@
 #include <QScreen>
 #include <QSettings>
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 
 namespace {
@@ -36,6 +38,15 @@ bool isPackageType(const QString &contentType)
         || type == QLatin1String("application/x-zip-compressed") || type == QLatin1String("application/x-zip")
         || type == QLatin1String("application/octet-stream");
 }
+// Why a write to the package failed: the file's own words, or the system's for the errno the
+// failed call left where the file has none ("Unknown error" says nothing of a full disk).
+QString writeFailure(const QFile &file, int error)
+{
+    if (file.error() != QFileDevice::NoError && file.errorString() != QLatin1String("Unknown error"))
+        return file.errorString();
+    return error != 0 ? QString::fromLocal8Bit(std::strerror(error)) : file.errorString();
+}
+
 }  // namespace
 
 QDownloadApp::QDownloadApp(QWidget *parent) : FramelessDialog(parent), ui(new Ui::DownloadUpdate)
@@ -154,10 +165,13 @@ void QDownloadApp::downloadReadyRead()
         return;
     const QByteArray data = m_pReply->readAll();
     m_nReceived += data.size();
-    if (m_nReceived > kMaxPackageBytes)
+    if (m_nReceived > kMaxPackageBytes) {
         StopDownload(TooLargeText());
-    else if (m_pFile->write(data) != data.size())
-        StopDownload(tr("The package could not be written: %1.").arg(m_pFile->errorString()));
+        return;
+    }
+    errno = 0;
+    if (m_pFile->write(data) != data.size())
+        StopDownload(tr("The package could not be written: %1.").arg(writeFailure(*m_pFile, errno)));
 }
 
 void QDownloadApp::OnDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -184,13 +198,16 @@ void QDownloadApp::downloadFinished()
     reply->deleteLater();
     if (m_progressCheck)
         m_progressCheck->stop();
+    errno = 0;
     const bool written = m_pFile->flush();
+    // Taken before close(), which forgets it: a full disk is named as such.
+    const QString writeError = written ? QString() : writeFailure(*m_pFile, errno);
     m_pFile->close();
     const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
     if (m_strFailure.isEmpty() && !IsCompleteAnswer(reply))
         m_strFailure = ReplyFailureText(reply);
     if (m_strFailure.isEmpty() && !written)
-        m_strFailure = tr("The package could not be written: %1.").arg(m_pFile->errorString());
+        m_strFailure = tr("The package could not be written: %1.").arg(writeError);
     if (m_strFailure.isEmpty() && !isPackageType(reply->header(QNetworkRequest::ContentTypeHeader).toString()))
         m_strFailure = NotAPackageText();
     if (m_strFailure.isEmpty() && length.isValid() && length.toLongLong() != m_nReceived)

@@ -42,10 +42,13 @@ QFont sizedFont(int pointSize, int weight = QFont::Normal)
 void Ui_CheckUpdate::setupUi(QDialog *dialog)
 {
     fixDialog(dialog, "CheckUpdate", 322, 100);
-    progressBar = make<QProgressBar>(dialog, "progressBar", 50, 50, 261, 23);
+    progressBar = make<QProgressBar>(dialog, "progressBar", 20, 50, 190, 23);
     progressBar->setRange(0, 0);  // busy: the check cannot know how long the server takes
     progressBar->setValue(-1);
-    label = make<QLabel>(dialog, "label", 50, 20, 231, 17);
+    progressBar->setTextVisible(false);
+    label = make<QLabel>(dialog, "label", 20, 16, 282, 24);
+    cancelButton = make<QPushButton>(dialog, "cancelButton", 222, 46, 80, 30);
+    cancelButton->setFont(sizedFont(12));
     retranslateUi(dialog);
     QMetaObject::connectSlotsByName(dialog);
 }
@@ -57,6 +60,7 @@ void Ui_CheckUpdate::retranslateUi(QDialog *dialog)
         QCoreApplication::translate("CheckUpdate",
                                     "<html><head/><body><p><span style=\" font-family:'Lucida Grande'; font-size:13pt; "
                                     "font-weight:600;\">Checking For Update ...</span></p></body></html>"));
+    cancelButton->setText(QCoreApplication::translate("CheckUpdate", "Cancel"));
 }
 
 // --- The offer -----------------------------------------------------------------------------------

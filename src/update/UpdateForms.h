@@ -14,6 +14,7 @@ class Ui_CheckUpdate {
 public:
     QProgressBar *progressBar;
     QLabel *label;
+    QPushButton *cancelButton;
 
     void setupUi(QDialog *dialog);
     void retranslateUi(QDialog *dialog);

@@ -21,6 +21,7 @@ QString workDir;
 QString applicationFile;
 std::function<void()> endProgram;
 int stallTimeoutMs = 30000;
+int checkBoundMs = 30000;
 // 32 KB a minute: a 20 MB package would still take ten hours, far past anyone's patience.
 int progressWindowMs = 60000;
 qint64 minProgressBytes = 32 * 1024;

@@ -35,6 +35,8 @@ extern QString applicationFile;
 extern std::function<void()> endProgram;
 // How long a transfer may go without data before it fails.
 extern int stallTimeoutMs;
+// How long an update check may take in all, however its server sends.
+extern int checkBoundMs;
 // A download that brings fewer than minProgressBytes in any progressWindowMs fails: a server that
 // trickles a byte at a time never trips the stall bound above.
 extern int progressWindowMs;

@@ -675,7 +675,7 @@ void OlmArchiveTest::walkLayout()
     selection.cal = CalendarItemCount > 0;
     selection.folderIds = MailFolderIds();
     int reported = 0;
-    OlmArchiveWriter writer(fileDescriptor, {[] { return false; }, [&] { ++reported; }});
+    OlmArchiveWriter writer(fileDescriptor, {[] { return false; }, [&] { ++reported; }, [](qint64) {}});
     QVERIFY2(writer.write(outputPath(), selection), qPrintable(writer.error()));
     QStringList entries;
     for (const LocalEntry &e : LocalEntries(ReadFile(outputPath())))

@@ -70,7 +70,22 @@ QByteArray bigFolderArchive()
     return b.finish();
 }
 
-} // namespace
+// An Inbox of count short mails, "plain 1" to "plain <count>".
+QByteArray plainMailsArchive(int count)
+{
+    TestArchiveBuilder b;
+    for (int i = 1; i <= count; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("plain %1").arg(i);
+        m.body = QStringLiteral("Body %1").arg(i);
+        m.sent = QStringLiteral("2006-01-11T17:17:59");
+        b.addEntry(QLatin1String(kMessages) + QStringLiteral("Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+    }
+    return b.finish();
+}
+
+}  // namespace
 
 class BrowseKeysTest : public QObject {
     Q_OBJECT
@@ -86,6 +101,8 @@ private Q_SLOTS:
     void previewEmptyWithoutCurrentRow_data();
     void previewEmptyWithoutCurrentRow();
     void longContactOpensAtItsTop();
+    void homeAndEndDrawAsArrowsDo_data();
+    void homeAndEndDrawAsArrowsDo();
 
 private:
     QTreeWidget *openInbox(QZovuvozivMainWindow &w, bool renewed = false);
@@ -363,3 +380,60 @@ void BrowseKeysTest::longContactOpensAtItsTop()
 
 QTEST_MAIN(BrowseKeysTest)
 #include "tst_browsekeys.moc"
+
+void BrowseKeysTest::homeAndEndDrawAsArrowsDo_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<int>("width");
+    for (int rows : {10, 13, 17, 21, 25, 30, 40}) {
+        for (int width : {902, 1050})
+            QTest::addRow("%d rows, %d px", rows, width) << rows << width;
+    }
+}
+
+// End and Home jump further than a screen, which the view repaints rather than scrolls: the
+// list then looks exactly as the arrow keys leave it at the same row, each row drawn once.
+void BrowseKeysTest::homeAndEndDrawAsArrowsDo()
+{
+    QFETCH(int, rows);
+    QFETCH(int, width);
+    const QString path = m_dir.filePath(QStringLiteral("plain%1.olm").arg(rows));
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(plainMailsArchive(rows));
+    }
+    QZovuvozivMainWindow w;
+    w.resize(width, 640);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    scanInWindow(w, path);
+    QTreeWidget *tree = w.panes().folderTree;
+    QTreeWidgetItem *inbox = folderNamed(tree, QStringLiteral("Inbox"));
+    QVERIFY(inbox);
+    const QRect folder = tree->visualItemRect(inbox);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, folder.center() + QPoint(folder.width() / 4, 0));
+    QTRY_VERIFY(!ItemListFillRunning() && w.panes().itemList->topLevelItemCount() == rows);
+    QTreeWidget *list = w.panes().itemList;
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->topLevelItem(0)).center());
+    QTRY_COMPARE(w.panes().subjectLabel->text(), QStringLiteral("plain 1"));
+    // The list as it stands once every pending paint and widget placing has run.
+    const auto shown = [&](int row) {
+        const QString subject = QStringLiteral("plain %1").arg(row + 1);
+        if (!QTest::qWaitFor([&] { return w.panes().subjectLabel->text() == subject; }, 10000))
+            return QImage();
+        QCoreApplication::processEvents();
+        return list->viewport()->grab().toImage();
+    };
+    QTest::keyClick(list, Qt::Key_End);
+    const QImage byEnd = shown(rows - 1);
+    QTest::keyClick(list, Qt::Key_Home);
+    const QImage byHome = shown(0);
+    QVERIFY(!byEnd.isNull() && !byHome.isNull() && byEnd != byHome);
+    for (int i = 1; i < rows; ++i)
+        QTest::keyClick(list, Qt::Key_Down);
+    QVERIFY2(shown(rows - 1) == byEnd, "End draws other pixels than the arrows to the last row");
+    for (int i = 1; i < rows; ++i)
+        QTest::keyClick(list, Qt::Key_Up);
+    QVERIFY2(shown(0) == byHome, "Home draws other pixels than the arrows to the first row");
+}

@@ -17,8 +17,8 @@
 #include "shell/InformationDlg.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QProgressInfo.h"
-#include "shell/SaveAsWindow.h"
 #include "shell/QZovuvozivMainWindow.h"
+#include "shell/SaveAsWindow.h"
 #include "shell/ShellGlobals.h"
 #include "shell/ShellHooks.h"
 #include "shell/ShellResources.h"
@@ -28,6 +28,7 @@
 #include <QDirIterator>
 #include <QLabel>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QStyleOptionViewItem>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -67,6 +68,23 @@ QByteArray ownMailArchive(bool lostAttachment = false)
                                     {"A/message_00003.xml", "In A"},
                                     {"B/message_00004.xml", "In B"}};
     addInboxMails(b, mails);
+    return b.finish();
+}
+
+// An Inbox with two messages of its own and subfolders A and B of one message each, and a Sent
+// Items folder with one message.
+QByteArray boxesArchive()
+{
+    TestArchiveBuilder b;
+    const char *const mails[][2] = {{"message_00001.xml", "Own one"},
+                                    {"message_00002.xml", "Own two"},
+                                    {"A/message_00003.xml", "In A"},
+                                    {"B/message_00004.xml", "In B"}};
+    addInboxMails(b, mails);
+    OlmXml::MailItem sent;
+    sent.subject = QStringLiteral("Sent one");
+    sent.body = QStringLiteral("Body of Sent one");
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00005.xml"), OlmXml::emails({sent}));
     return b.finish();
 }
 
@@ -124,6 +142,10 @@ private Q_SLOTS:
     void keyboardShowsTheCurrentFolder();
     void saveKeepsOwnItems_data();
     void saveKeepsOwnItems();
+    void sameBoxesSaveTheSame_data();
+    void sameBoxesSaveTheSame();
+    void stepsMatchWrittenWithLostAttachments_data();
+    void stepsMatchWrittenWithLostAttachments();
     void deepFolderAloneSavesOnlyIt_data();
     void deepFolderAloneSavesOnlyIt();
     void saveOfNothingSaysSo();
@@ -401,6 +423,128 @@ void FolderTreeTest::saveKeepsOwnItems()
     QVERIFY(FoldersKeepingOwnItems.isEmpty());
 }
 
+void FolderTreeTest::sameBoxesSaveTheSame_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("target");      // rows sharing it must end with the same boxes
+    QTest::addColumn<QStringList>("clicks");  // boxes clicked from a fresh open
+    QTest::addColumn<QStringList>("saved");   // subjects of the messages written
+    const QString root = QStringLiteral("root");
+    const QString own = OwnRowName(QStringLiteral("Inbox"));
+    const struct {
+        const char *target;
+        QStringList clicks;
+        QStringList saved;
+    } orders[] = {
+        {"Inbox's own and A", {"A", "B", "A", "Sent Items", "Folder1"}, {"Own one", "Own two", "In A"}},
+        {"Inbox's own and A", {root, "A", own}, {"Own one", "Own two", "In A"}},
+        {"Inbox's own and A", {root, "Inbox", "B"}, {"Own one", "Own two", "In A"}},
+        {"A alone", {root, "A"}, {"In A"}},
+        {"A alone", {root, "Inbox", own, "B"}, {"In A"}},
+        {"A alone", {"Inbox", "A", "B", "B", "Sent Items", "Folder1"}, {"In A"}},
+        {"Inbox's own alone", {"A", "B", "Sent Items", "Folder1"}, {"Own one", "Own two"}},
+        {"Inbox's own alone", {root, own}, {"Own one", "Own two"}},
+        {"every box empty", {root}, {}},
+        {"every box empty", {"A", "B", own, "Sent Items", "Folder1"}, {}},
+        {"every box empty", {root, "A", "B", own, "Inbox"}, {}},
+        {"Inbox ticked through its rows", {root, "A", "B", own}, {"Own one", "Own two", "In A", "In B"}},
+        {"Inbox ticked through its rows", {root, "Inbox"}, {"Own one", "Own two", "In A", "In B"}},
+        {"Inbox ticked through its rows", {"Sent Items", own, "Folder1", own}, {"Own one", "Own two", "In A", "In B"}},
+    };
+    const char *const types[] = {"archive", "package", "mbox", "emlx", "eml", "html"};
+    for (int type = SaveTypeOLM; type <= SaveTypeHTML; ++type) {
+        int n = 0;
+        for (const auto &order : orders) {
+            QTest::addRow("%s, %s %d", types[type], order.target, ++n)
+                << type << QString::fromLatin1(order.target) << order.clicks << order.saved;
+        }
+    }
+}
+
+// What a save writes follows the boxes shown: orders of clicks that end with the same boxes,
+// own rows included, write the same messages and say the same, and boxes all empty write
+// nothing.
+void FolderTreeTest::sameBoxesSaveTheSame()
+{
+    QFETCH(int, type);
+    QFETCH(QString, target);
+    QFETCH(QStringList, clicks);
+    QFETCH(QStringList, saved);
+    if (indexOfType(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    static QHash<QString, QPair<QString, QStringList>> seen;  // target and type -> boxes, messages
+    openInWindow(boxesArchive());
+    for (const QString &name : qAsConst(clicks))
+        clickBox(name == QLatin1String("root") ? tree()->topLevelItem(0)->text(0) : name);
+    QCOMPARE(stepFault(tree()), QString());
+    const QString shown = boxes(tree(), true);
+    QTemporaryDir dest;
+    QMailSavingThread &thread = peer(*m_window).m_SavingThread;
+    std::atomic<int> steps{0};
+    connect(
+        &thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&steps] { ++steps; }, Qt::DirectConnection);
+    startSave(SaveType(type), dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !thread.isRunning(), 30000);
+    const QByteArray written = bytesBelow(thread.outcome().output);
+    for (const QString subject : {"Own one", "Own two", "In A", "In B", "Sent one"})
+        QVERIFY2(written.contains(subject.toUtf8()) == saved.contains(subject), qPrintable(subject));
+    if (saved.isEmpty()) {
+        QVERIFY(!shown.contains(QLatin1Char('1')) && !shown.contains(QLatin1Char('2')));
+        QVERIFY(QDir(dest.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+        QCOMPARE(g_messages, QStringList{QString::fromLatin1(kSelectFolderText)});
+    } else {
+        QCOMPARE(thread.outcome().failed, qint64(0));
+        QCOMPARE(qint64(steps), thread.outcome().written);
+        QCOMPARE(peer(*m_window).m_pProgressInfo->progressBar()->maximum(), steps.load());
+    }
+    // The messages name where the files went: a new folder each time.
+    QStringList said;
+    for (QString message : qAsConst(g_messages))
+        said << message.replace(QRegularExpression(QStringLiteral("\"[^\"]*\"")), QStringLiteral("\"...\""));
+    const QString key = target + QString::number(type);
+    if (!seen.contains(key))
+        seen.insert(key, qMakePair(shown, said));
+    QCOMPARE(shown, seen.value(key).first);
+    QCOMPARE(said, seen.value(key).second);
+}
+
+void FolderTreeTest::stepsMatchWrittenWithLostAttachments_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QStringList>("clicks");  // boxes clicked from a fresh open
+    const char *const types[] = {"archive", "package", "mbox", "emlx", "eml", "html"};
+    for (int type = SaveTypeOLM; type <= SaveTypeHTML; ++type) {
+        QTest::addRow("%s, everything", types[type]) << type << QStringList();
+        QTest::addRow("%s, A unchecked", types[type]) << type << QStringList{"A"};
+    }
+}
+
+// Attachments no message names are saved beside what the boxes count: the bar's maximum grows by
+// them before they are written, so steps, maximum and written end equal in every type.
+void FolderTreeTest::stepsMatchWrittenWithLostAttachments()
+{
+    QFETCH(int, type);
+    QFETCH(QStringList, clicks);
+    if (indexOfType(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    openInWindow(ownMailArchive(true));
+    for (const QString &name : qAsConst(clicks))
+        clickBox(name);
+    QTemporaryDir dest;
+    QMailSavingThread &thread = peer(*m_window).m_SavingThread;
+    std::atomic<int> steps{0};
+    const auto bar = [this] { return peer(*m_window).m_pProgressInfo->progressBar(); };
+    connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&steps] { ++steps; },
+            Qt::DirectConnection);
+    startSave(SaveType(type), dest.path());
+    QTRY_VERIFY_WITH_TIMEOUT(!g_messages.isEmpty() && !thread.isRunning(), 30000);
+    QCOMPARE(thread.outcome().failed, qint64(0));
+    QCOMPARE(qint64(steps), thread.outcome().written);
+    QCOMPARE(bar()->maximum(), steps.load());
+    // A step that came with the bar already full would have been lost.
+    QCOMPARE(bar()->value(), steps.load());
+}
+
 void FolderTreeTest::deepFolderAloneSavesOnlyIt_data()
 {
     QTest::addColumn<int>("type");
@@ -408,8 +552,8 @@ void FolderTreeTest::deepFolderAloneSavesOnlyIt_data()
         QTest::addRow("type %d", type) << type;
 }
 
-// With the root unchecked, checking only the deepest folder checks its single-child parents'
-// boxes, but their own messages stay out of the save.
+// With the root unchecked, checking only the deepest folder saves only it: its parents are
+// partly checked, their own rows empty.
 void FolderTreeTest::deepFolderAloneSavesOnlyIt()
 {
     QFETCH(int, type);
@@ -419,7 +563,10 @@ void FolderTreeTest::deepFolderAloneSavesOnlyIt()
     clickBox(tree()->topLevelItem(0)->text(0));
     QCOMPARE(boxes(tree()).count(QLatin1Char('3')), boxes(tree()).size());
     clickBox(QStringLiteral("Deeper"));
-    QCOMPARE(folderNamed(tree(), QStringLiteral("A"))->checkState(0), Qt::Checked);
+    // The parents show that their own messages stay out.
+    QCOMPARE(folderNamed(tree(), QStringLiteral("A"))->checkState(0), Qt::PartiallyChecked);
+    QCOMPARE(folderNamed(tree(), OwnRowName(QStringLiteral("A")))->checkState(0), Qt::Unchecked);
+    QCOMPARE(folderNamed(tree(), OwnRowName(QStringLiteral("Inbox")))->checkState(0), Qt::Unchecked);
     QTemporaryDir dest;
     QMailSavingThread &thread = peer(*m_window).m_SavingThread;
     startSave(SaveType(type), dest.path());

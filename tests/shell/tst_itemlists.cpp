@@ -452,8 +452,9 @@ void ItemListsTest::contactsWithoutNames()
     QZovuvozivMainWindow w;
     open(w, QStringLiteral(OLM_SAMPLE_ARCHIVE));
     QVERIFY(TmpCTRCPtrStart && TmpCTRCPtrStart->pNext);
-    // First contact: no names but an element in the archive -> a lone space. Second: no names
-    // and no element -> not listed, and the next one is the second row.
+    // First contact: no names kept but an element in the archive -> listed by the name its
+    // element holds, as its card is. Second: no names and no element -> not listed, and the next
+    // one is the second row.
     for (ContactInformation *c : {TmpCTRCPtrStart, TmpCTRCPtrStart->pNext}) {
         free(c->pFirstName);
         free(c->pLastName);
@@ -463,7 +464,7 @@ void ItemListsTest::contactsWithoutNames()
     click(w, folderNamed(w.panes().folderTree, QStringLiteral("Address Book")));
     QTreeWidget *list = w.panes().itemList;
     QCOMPARE(list->topLevelItemCount(), 4);
-    QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral(" "));
+    QCOMPARE(list->topLevelItem(0)->text(4), QStringLiteral("tom"));
     QCOMPARE(list->topLevelItem(0)->data(0, ItemIndexRole).toLongLong(), 0);
     QCOMPARE(list->topLevelItem(1)->data(0, ItemIndexRole).toLongLong(), 2);
     QCOMPARE(list->topLevelItem(1)->text(4), QStringLiteral("Bart Simpson"));

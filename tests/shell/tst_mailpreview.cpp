@@ -32,6 +32,7 @@
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTemporaryDir>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -141,6 +142,9 @@ private Q_SLOTS:
     void headerRules();
     void dateRules_data();
     void dateRules();
+    void unstyledBodyAtTheWindowsSize();
+    void datesOutsideTheRecord_data();
+    void datesOutsideTheRecord();
     void bodyRules_data();
     void bodyRules();
     void htmlTestFindsEachPair();
@@ -368,6 +372,63 @@ void MailPreviewTest::dateRules()
     QFETCH(uint, received);
     QFETCH(QString, date);
     QCOMPARE(MailPreviewDate(mailWith(quint8(outgoing), sent, received), entryName), date);
+}
+
+// Body text without a style is drawn as the window's other texts are (11 points), not at the
+// toolkit's small default; a word processor's empty line keeps its line.
+void MailPreviewTest::unstyledBodyAtTheWindowsSize()
+{
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Unstyled");
+    m.htmlBody = QStringLiteral("&lt;html&gt;&lt;body&gt;&lt;p&gt;plain words&lt;/p&gt;&lt;p class=MsoNormal&gt;&lt;o:p&gt;"
+                                "&amp;nbsp;&lt;/o:p&gt;&lt;/p&gt;&lt;p&gt;after&lt;/p&gt;&lt;/body&gt;&lt;/html&gt;");
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00001.xml"), OlmXml::emails({m}));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("unstyled.olm"), b), QStringLiteral("Inbox"), QStringLiteral("/"));
+    select(w, 0);
+    QTextDocument *document = w.panes().htmlPreview->document();
+    QCOMPARE(w.panes().htmlPreview->property(kPreviewShownAs).toString(), QStringLiteral("markup"));
+    const QTextBlock first = document->begin();
+    QCOMPARE(first.text(), QStringLiteral("plain words"));
+    const QFont drawn = first.begin().fragment().charFormat().font();
+    QCOMPARE(drawn.family(), QStringLiteral("Lucida Grande"));
+    QCOMPARE(drawn.pointSizeF(), 11.0);
+    QVERIFY2(document->toPlainText().startsWith(QStringLiteral("plain words\n \nafter")), qPrintable(document->toPlainText()));
+}
+
+void MailPreviewTest::datesOutsideTheRecord_data()
+{
+    QTest::addColumn<QString>("sent");
+    QTest::addColumn<QString>("listed");  // the list's date column
+    QTest::addColumn<QString>("shown");   // the preview's date line
+    QTest::newRow("1900") << "1900-01-01T00:00:00" << "01/01/1900" << "Mon, 01 Jan 1900 12:00:00 AM";
+    QTest::newRow("1965") << "1965-05-01T12:30:00" << "01/05/1965" << "Sat, 01 May 1965 12:30:00 PM";
+    QTest::newRow("2150") << "2150-01-01T08:00:00" << "01/01/2150" << "Thu, 01 Jan 2150 08:00:00 AM";
+    QTest::newRow("9999") << "9999-12-31T23:59:59" << "31/12/9999" << "Fri, 31 Dec 9999 11:59:59 PM";
+    QTest::newRow("inside the record") << "2006-01-11T17:17:59" << "11/01/2006" << "Wed, 11 Jan 2006 05:17:59 PM";
+}
+
+// A date the scan's record cannot hold (before 1970, after 2106) shows in the list and the
+// preview as the saved files carry it; the times stand after a long body.
+void MailPreviewTest::datesOutsideTheRecord()
+{
+    QFETCH(QString, sent);
+    QFETCH(QString, listed);
+    QFETCH(QString, shown);
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Dated");
+    m.body = QString(100000, QLatin1Char('x'));
+    m.sent = sent;
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Sent Items/message_00001.xml"), OlmXml::emails({m}));
+    QZovuvozivMainWindow w;
+    openFolder(w, writeArchive(QStringLiteral("dated.olm"), b), QStringLiteral("Sent Items"), QStringLiteral("/"));
+    QTreeWidget *list = w.panes().itemList;
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->data(ItemColumnText, DateRole).toString(), listed);
+    select(w, 0);
+    QCOMPARE(w.panes().dateLabel->text(), shown);
 }
 
 void MailPreviewTest::bodyRules_data()

@@ -83,6 +83,8 @@ private Q_SLOTS:
     void sampleContacts();
     void contactWithoutNames_data();
     void contactWithoutNames();
+    void contactNamedAsItsCard_data();
+    void contactNamedAsItsCard();
     void rowWithoutItsRecordShowsNothing_data();
     void rowWithoutItsRecordShowsNothing();
     void allowedResources_data();
@@ -287,6 +289,36 @@ void PreviewTest::typedTextStaysText_data()
                         OlmXml::item(QStringLiteral("task"), OlmXml::elementRaw("OPFTaskCopyName", "Plain only")
                                                                  + OlmXml::elementRaw("OPFTaskCopyNotePlain", typed)))
         << asTyped;
+    // Tag pairs typed into plain fields, on the first line or later, and a typed reference.
+    const QByteArray pairs = "plain typed &lt;b&gt; &amp; x\n    indented &lt;/b&gt; &amp;lt;br&amp;gt;";
+    const QString pairsTyped = QStringLiteral("plain typed <b> & x\n    indented </b> &lt;br&gt;");
+    const QByteArray opening = "&lt;b&gt;first line\n  second &lt;/b&gt; &amp;amp;";
+    const QString openingTyped = QStringLiteral("<b>first line\n  second </b> &amp;");
+    const QByteArray calendar("Local/Calendar/Calendar.xml"), contacts("Local/Address Book/Contacts.xml");
+    const auto event = [](const QByteArray &description) {
+        return OlmXml::list(
+            QStringLiteral("appointments"), 1,
+            OlmXml::item(QStringLiteral("appointment"),
+                         OlmXml::elementRaw("OPFCalendarEventCopySummary", "Typed")
+                             + OlmXml::elementRaw("OPFCalendarEventCopyDescriptionPlain", description)));
+    };
+    QTest::newRow("note, tag pair") << "Notes" << QByteArray("Local/Notes/Notes.xml")
+                                    << OlmXml::notes({{QStringLiteral("Typed"), QString::fromUtf8(pairs)}})
+                                    << pairsTyped;
+    QTest::newRow("task note, tag pair") << "Tasks" << QByteArray("Local/Tasks/Tasks.xml")
+                                         << OlmXml::tasks({{QStringLiteral("Typed"), QString::fromUtf8(pairs), "2"}})
+                                         << pairsTyped;
+    QTest::newRow("event description, tag pair") << "Calendar" << calendar << event(pairs) << pairsTyped;
+    QTest::newRow("event description opening with a tag") << "Calendar" << calendar << event(opening) << openingTyped;
+    QTest::newRow("contact notes, tag pair")
+        << "Address Book" << contacts << OlmXml::contacts({{"Ann", "Lee", "", QString::fromUtf8(pairs), ""}})
+        << pairsTyped;
+    QTest::newRow("contact notes opening with a tag")
+        << "Address Book" << contacts << OlmXml::contacts({{"Ann", "Lee", "", QString::fromUtf8(opening), ""}})
+        << openingTyped;
+    QTest::newRow("contact name with a tag pair")
+        << "Address Book" << contacts << OlmXml::contacts({{"&lt;b&gt;Ann&lt;/b&gt;", "&lt;i&gt;Lee", "", "", ""}})
+        << QStringLiteral("<b>Ann</b> <i>Lee");
     QTest::newRow("event summary") << "Calendar" << QByteArray("Local/Calendar/Calendar.xml")
                                    << OlmXml::appointments({{QStringLiteral("Planning &amp; review &lt;i&gt;not "
                                                                             "italic&lt;/i&gt;"),
@@ -333,9 +365,10 @@ void PreviewTest::markupQuotedByReferences_data()
     QTest::newRow("note, picture quoted by &quot;") << note << OlmXml::notes({{"Quoted", quoted}}) << true << "above";
     QTest::newRow("task note, picture quoted by &quot;")
         << tasks << OlmXml::tasks({{"Quoted", quoted, "2"}}) << true << "above";
-    QTest::newRow("event description, picture quoted by &quot;")
-        << QStringLiteral("Calendar")
-        << OlmXml::appointments({{"Quoted", QString(), quoted, QString(), QString()}}) << true << "above";
+    // An event's description is plain by its field: its markup shows as typed.
+    QTest::newRow("event description, markup is typed text")
+        << QStringLiteral("Calendar") << OlmXml::appointments({{"Quoted", QString(), quoted, QString(), QString()}})
+        << false << "<p>above</p>";
     QTest::newRow("note, picture quoted by &apos;")
         << note << OlmXml::notes({{"Quoted", html("&lt;img src=&apos;" + png + "&apos;&gt;")}}) << true << "above";
     // References are undone once: "&amp;quot;" is the text "&quot;", no quote of the markup.
@@ -346,9 +379,10 @@ void PreviewTest::markupQuotedByReferences_data()
         << note << OlmXml::notes({{"Quoted", html("&lt;p style=&quot;color:#ff0000&quot;&gt;red&lt;/p&gt;")}})
         << false << "red";
     // Typed text shows its references as before.
-    QTest::newRow("typed note keeps its references")
-        << note << OlmXml::notes({{"Typed", "&lt;b&gt; &quot;q&quot; &amp;quot;"}}) << false
-        << "<b> &quot;q&quot; &quot;";
+    // Typed text has its references undone once.
+    QTest::newRow("typed note undoes its references once")
+        << note << OlmXml::notes({{"Typed", "typed &lt;b&gt; &quot;q&quot; &amp;quot;"}}) << false
+        << "typed <b> \"q\" &quot;";
 }
 
 // A note's or task's markup reads as XML gives it, as a mail body's does: attribute quotes
@@ -425,12 +459,15 @@ void PreviewTest::contactWithoutNames_data()
 {
     QTest::addColumn<QString>("notes");
     QTest::addColumn<QString>("shown");
-    QTest::newRow("no notes") << "" << "\n\nUnknown\n\n";
-    // Notes are read as HTML: references resolved, line ends and blank runs one blank.
-    QTest::newRow("notes") << "Fish & chips\nline   two" << "\n\nUnknown\n\n\nDescription :\n\n\nFish & chips line two";
-    // Markup is read and dropped; a picture is an object mark, its file never opened.
-    QTest::newRow("markup in notes") << "<b>bold</b> <img src='file:///etc/passwd'>x"
-                                     << "\n\nUnknown\n\n\nDescription :\n\n\nbold \uFFFCx";
+    QTest::newRow("no notes") << ""
+                              << "\n\nUnknown\n\n";
+    // Notes are a plain field: shown as typed, line ends and blank runs kept.
+    QTest::newRow("notes") << "Fish &amp; chips\nline   two"
+                           << "\n\nUnknown\n\n\nDescription :\n\n\nFish & chips\nline   two";
+    // Typed markup is text: no picture is made, no file opened.
+    QTest::newRow("markup in notes")
+        << "&lt;b&gt;bold&lt;/b&gt; &lt;img src='file:///etc/passwd'&gt;x"
+        << "\n\nUnknown\n\n\nDescription :\n\n\n<b>bold</b> <img src='file:///etc/passwd'>x";
 }
 
 void PreviewTest::contactWithoutNames()
@@ -443,6 +480,42 @@ void PreviewTest::contactWithoutNames()
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(w.panes().textPreview->toPlainText(), shown);
+}
+
+void PreviewTest::contactNamedAsItsCard_data()
+{
+    QTest::addColumn<QByteArray>("fields");  // the contact's elements
+    QTest::addColumn<QString>("name");       // its list row and preview title
+    const QByteArray addresses =
+        "<OPFContactCopyEmailAddressList xml:space=\"preserve\"><contactEmailAddress xml:space=\"preserve\" "
+        "OPFContactEmailAddressAddress=\"bare@example.com\" OPFContactEmailAddressIsDefault=\"1\" "
+        "OPFContactEmailAddressType=\"0\"></contactEmailAddress></OPFContactCopyEmailAddressList>";
+    const QByteArray company = OlmXml::elementRaw("OPFContactCopyBusinessCompany", "ACME &amp; Sons");
+    const QByteArray display = OlmXml::elementRaw("OPFContactCopyDisplayName", "Only Display");
+    QTest::newRow("display name only") << display << "Only Display";
+    QTest::newRow("company only") << company << "ACME & Sons";
+    QTest::newRow("address only") << addresses << "bare@example.com";
+    QTest::newRow("display name before company and address") << addresses + company + display << "Only Display";
+    QTest::newRow("company before address") << addresses + company << "ACME & Sons";
+    QTest::newRow("a name before all") << display + OlmXml::elementRaw("OPFContactCopyLastName", "Lee") << "Lee";
+}
+
+// A contact without a first or last name is listed and titled by the first of its display name,
+// company and address, as its card's name is.
+void PreviewTest::contactNamedAsItsCard()
+{
+    QFETCH(QByteArray, fields);
+    QFETCH(QString, name);
+    QZovuvozivMainWindow w;
+    QTreeWidget *list =
+        openEntry(w, QStringLiteral("Local/Address Book/Contacts.xml"),
+                  OlmXml::list(QStringLiteral("contacts"), 1, OlmXml::item(QStringLiteral("contact"), fields)),
+                  QStringLiteral("Address Book"));
+    QVERIFY(list);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(ItemColumnText).trimmed(), name);
+    QVERIFY2(w.panes().textPreview->toPlainText().startsWith(QStringLiteral("\n\n") + name),
+             qPrintable(w.panes().textPreview->toPlainText()));
 }
 
 void PreviewTest::rowWithoutItsRecordShowsNothing_data()

@@ -2,6 +2,7 @@
 // The folder tree as the tests look at it: hand-made folder maps, items found by path, the check
 // codes of every box, and the test that box, column-7 code and attribute node agree.
 
+#include "browse/FolderTree.h"
 #include "save/SaveFlow.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
@@ -48,12 +49,18 @@ inline int code(Qt::CheckState s)
     return s == Qt::Checked ? 1 : s == Qt::PartiallyChecked ? 2 : 3;
 }
 
-// The box of every item in tree order, as check codes.
-inline QString boxes(QTreeWidget *tree)
+// The box of every folder in tree order, as check codes; withOwnRows adds the rows of the
+// folders' own items, each as "(" code ")".
+inline QString boxes(QTreeWidget *tree, bool withOwnRows = false)
 {
     QString out;
-    for (QTreeWidgetItemIterator it(tree); *it; ++it)
-        out += QString::number(code((*it)->checkState(0)));
+    for (QTreeWidgetItemIterator it(tree); *it; ++it) {
+        const QString box = QString::number(code((*it)->checkState(0)));
+        if (!IsOwnRow(*it))
+            out += box;
+        else if (withOwnRows)
+            out += QLatin1Char('(') + box + QLatin1Char(')');
+    }
     return out;
 }
 
@@ -67,6 +74,12 @@ inline QString stepFault(QTreeWidget *tree)
     for (QTreeWidgetItemIterator it(tree); *it; ++it, ++items) {
         QTreeWidgetItem *item = *it;
         const int box = code(item->checkState(0));
+        if (IsOwnRow(item)) {
+            --items;
+            if (item->text(7).toInt() != box || item->childCount() || item->parent()->child(0) != item)
+                return QStringLiteral("%1: own row box %2, column 7 %3").arg(item->text(0)).arg(box).arg(item->text(7));
+            continue;
+        }
         const FldrAtribNode *node = FindFolderAttribute(item->text(1).toLongLong());
         if (!node || node->bState != box || item->text(7).toInt() != box)
             return QStringLiteral("%1: box %2, column 7 %3, node %4")

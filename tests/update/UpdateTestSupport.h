@@ -30,6 +30,7 @@ struct Answer {
     Mode mode = Whole;
     QByteArray location;         // for a redirect
     qint64 declaredLength = -1;  // Content-Length when it must differ from the body; -2: none
+    int dripMs = 20;             // Trickle: the pause between its bytes
 };
 
 // Answers GET requests from a table of path -> answer; unknown paths get 404. Remembers the paths.
@@ -82,10 +83,10 @@ private:
             if (answer.mode == Answer::Stall)
                 return;  // headers only, then silence
             if (answer.mode == Answer::Trickle) {
-                // A byte every 20 ms, for ever: never silent long enough to stall.
+                // A byte every dripMs, for ever: never silent long enough to stall.
                 auto *drip = new QTimer(socket);
                 connect(drip, &QTimer::timeout, socket, [socket] { socket->write("P"); });
-                drip->start(20);
+                drip->start(answer.dripMs);
                 return;
             }
             if (answer.mode == Answer::Slow) {

@@ -51,6 +51,8 @@ private Q_SLOTS:
     void unreachableServer();
     void missingUpdateAddress();
     void windowClosedMidCheck();
+    void slowAnswerEndsWithinTheBound();
+    void cancelEndsTheCheckAtOnce();
     void busyWhileServerSilent_data();
     void busyWhileServerSilent();
     void newerVersion_data();
@@ -240,6 +242,51 @@ void CheckUpdateTest::windowClosedMidCheck()
     window.reset();
     QVERIFY(!QCheckUpdate::IsRunning());
     QTRY_COMPARE(m_server->ended, 1);   // the dropped check hangs up, though the manager lives on
+    QVERIFY(m_messages.isEmpty());
+}
+
+// A server that answers and then sends a byte a second never stalls: the check's one bound on its
+// whole time ends it, and the user is told the server could not be reached.
+void CheckUpdateTest::slowAnswerEndsWithinTheBound()
+{
+    Answer drip = text("3.0.0.1\n");
+    drip.mode = Answer::Trickle;
+    drip.dripMs = 1000;
+    m_server->answers["/u/Corvask.txt"] = drip;
+    UpdateHooks::checkBoundMs = 2000;
+    auto window = std::make_unique<QWidget>();
+    QMinorUpdate *offer = runCheck(*window, true);
+    UpdateHooks::checkBoundMs = 30000;
+    QVERIFY(!QCheckUpdate::IsRunning());
+    QVERIFY(!offer);
+    QCOMPARE(m_messages, QStringList{"\nThe update server could not be reached: it did not answer within 2 seconds."});
+    QVERIFY(!QApplication::overrideCursor());
+    QTRY_COMPARE(m_server->ended, 1);
+}
+
+// While a check the user asked for runs, its sheet shows a Cancel that ends it at once, saying
+// nothing; the next Update starts afresh.
+void CheckUpdateTest::cancelEndsTheCheckAtOnce()
+{
+    Answer drip = text("3.0.0.1\n");
+    drip.mode = Answer::Trickle;
+    drip.dripMs = 1000;
+    m_server->answers["/u/Corvask.txt"] = drip;
+    bCheckForUpdate = true;
+    auto window = std::make_unique<QWidget>();
+    QPointer<QCheckUpdate> check = new QCheckUpdate(window.get());
+    check->hide();  // as the window does; the sheet comes up once the request runs
+    QTRY_COMPARE(m_server->paths.size(), 1);
+    QTRY_VERIFY(check && check->isVisible());
+    auto *cancel = check->findChild<QPushButton *>(QStringLiteral("cancelButton"));
+    QVERIFY(cancel && cancel->isVisible());
+    QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    QVERIFY(!QCheckUpdate::IsRunning());
+    QVERIFY(!QApplication::overrideCursor());
+    QVERIFY(!bCheckForUpdate);
+    QTRY_VERIFY(!check);
+    QTRY_COMPARE(m_server->ended, 1);
     QVERIFY(m_messages.isEmpty());
 }
 

@@ -19,6 +19,9 @@
 #include <QTextDocument>
 #include <QtTest>
 
+#include <csignal>
+#include <sys/resource.h>
+
 namespace {
 
 Answer package(const QByteArray &body, Answer::Mode mode = Answer::Whole)
@@ -243,6 +246,9 @@ void DownloadAppTest::failures_data()
     ZipWriter foreign;
     foreign.add("Other.app/Contents/Info", "v2");
     QTest::newRow("package without our bundle") << package(foreign.finish()) << "bundle" << notInstalled << false;
+    // A file-size limit fails the write as a full disk does: the message names the cause.
+    QTest::newRow("package file cannot grow") << package(QByteArray(1 << 20, 'P')) << "limited"
+                                              << notDownloaded + "The package could not be written: File too large." << false;
     QTest::newRow("program not in a bundle") << package(ProgramPackage("v2")) << "flat"
                                              << QStringLiteral("This copy of %1 cannot be updated in place.").arg(EditionName()) << true;
 }
@@ -265,8 +271,18 @@ void DownloadAppTest::failures()
     }
     const auto before = TreeSnapshot(m_install->path());
 
+    struct rlimit unlimited;
+    getrlimit(RLIMIT_FSIZE, &unlimited);
+    if (install == QLatin1String("limited")) {
+        std::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit small = unlimited;
+        small.rlim_cur = 64 * 1024;
+        QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
+    }
     QDownloadApp download;  // not shown: nothing waits on it
-    QTRY_VERIFY_WITH_TIMEOUT(download.state() != QDownloadApp::State::Downloading, 10000);
+    const bool ended = QTest::qWaitFor([&] { return download.state() != QDownloadApp::State::Downloading; }, 10000);
+    setrlimit(RLIMIT_FSIZE, &unlimited);
+    QVERIFY(ended);
     QCOMPARE(download.state(), QDownloadApp::State::Failed);
     QString shown = download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text();
     shown.remove(QChar(0x200B));  // where long words may break

@@ -41,7 +41,8 @@ struct OlmSelection {
 
 struct OlmSaveHooks {
     std::function<bool()> stopRequested;
-    std::function<void()> reportItem;  // the status text and one progress tick
+    std::function<void()> reportItem;      // the status text and one progress tick
+    std::function<void(qint64)> addSteps;  // items found while writing, ahead of their ticks
 };
 
 // One row of the item stores: contacts, calendar, tasks, notes.

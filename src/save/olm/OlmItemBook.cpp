@@ -58,11 +58,19 @@ void OlmItemBook::lose(const QString &why)
 
 qint64 OlmItemBook::written() const
 {
-    // The items the walks count, and those of no count that have a line of their own.
     qint64 n = 0;
-    for (const Item &item : m_items)
-        n += saved(item) && (item.counted || !item.lost.isEmpty() || !item.renamed.isEmpty());
+    for (int item = 0; item < m_items.size(); ++item)
+        n += countsAsWritten(item);
     return n;
+}
+
+bool OlmItemBook::countsAsWritten(int index) const
+{
+    // The items the walks count, and those of no count that have a line of their own.
+    if (index < 0 || index >= m_items.size())
+        return false;
+    const Item &item = m_items.at(index);
+    return saved(item) && (item.counted || !item.lost.isEmpty() || !item.renamed.isEmpty());
 }
 
 QStringList OlmItemBook::failures() const

@@ -33,6 +33,8 @@ public:
     const QString &what(int item) const { return m_items[item].what; }
     // Items in the archive at the end, whole or incomplete.
     qint64 written() const;
+    // The item is one of written()'s as it stands now.
+    bool countsAsWritten(int item) const;
     // Items not saved, one line each naming the item and why.
     QStringList failures() const;
     // Items written with something lost, one line each.

@@ -41,6 +41,14 @@ void OlmArchiveWriter::writeUnnamedAttachments()
             writeAttachment(node);
         else
             m_book.leftOut(m_item, damage);
+        // One the save counts (written under a name of its own, or incomplete) is a step the
+        // bar did not know of: it learns of it with its tick.
+        if (m_book.countsAsWritten(m_item)) {
+            if (m_hooks.addSteps)
+                m_hooks.addSteps(1);
+            if (m_hooks.reportItem)
+                m_hooks.reportItem();
+        }
         m_item = -1;
     }
 }

@@ -40,6 +40,7 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     OlmSaveHooks hooks;
     hooks.stopRequested = &QMailSavingThread::stopRequested;
     hooks.reportItem = [this] { reportItem(QStringLiteral("Saving Mail Folders...")); };
+    hooks.addSteps = [this](qint64 count) { Q_EMIT moreSteps(count); };
     OlmSelection selection;
     selection.cont = cont;
     selection.cal = cal;
@@ -48,7 +49,16 @@ void QMailSavingThread::OLMSaving(QString folderIds)
     selection.mail = mail;
     selection.folderIds = folderIds;
     OlmArchiveWriter writer(fileDescriptor, hooks);
+    const qint64 ticksBefore = run->ticks;
     const bool ok = writer.write(WriterOutputFor(SaveTypeOLM, run->mail.saveDir, QString()), selection);
+    // Any other item the archive counts beyond its ticks still gets its step, so steps, the
+    // bar's maximum and the items written end equal.
+    const qint64 unticked = writer.itemsWritten() - (run->ticks - ticksBefore);
+    if (unticked > 0) {
+        Q_EMIT moreSteps(unticked);
+        for (qint64 i = 0; i < unticked; ++i)
+            reportItem(QStringLiteral("Saving Mail Folders..."));
+    }
     // What the archive holds at the end: after a failed write none of it.
     run->mail.written += writer.itemsWritten();
     run->mail.incomplete += writer.incompletes().size();

@@ -2,6 +2,7 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QHash>
@@ -62,6 +63,15 @@ void sortByStart(QVector<Copy> &copies)
                      [](const Copy &a, const Copy &b) { return startOf(a) < startOf(b); });
 }
 
+// A store's tail: its root's close tag and what may follow it (blanks, comments, instructions).
+constexpr qint64 kRootTail = 4096;
+
+bool endsWithRoot(const QByteArray &tail, const QByteArray &root)
+{
+    return EndsWithRootClose(std::string_view(tail.constData(), size_t(tail.size())),
+                             std::string_view(root.constData(), size_t(root.size())));
+}
+
 // A store held once whose text stops before its root element closes: its items up to the cut
 // are listed, and a line says the rest is lost. Only its tail is read: the scan read it all.
 void noteIfCut(const FileOffsetNode &node, const QByteArray &root,
@@ -69,8 +79,8 @@ void noteIfCut(const FileOffsetNode &node, const QByteArray &root,
 {
     if (node.llSize <= 0 || node.llDataOffset < 0 || node.bCompressed)
         return;
-    const qint64 tail = qMin<qint64>(node.llSize, 256);
-    if (read(node.llDataOffset + node.llSize - tail, tail).trimmed().endsWith("</" + root + '>'))
+    const qint64 tail = qMin<qint64>(node.llSize, kRootTail);
+    if (endsWithRoot(read(node.llDataOffset + node.llSize - tail, tail), root))
         return;
     EntriesReadElsewhere << QStringLiteral("Store \"%1\" at archive offset %2 is cut, and the archive holds no whole "
                                            "copy of it: only the items before the cut were read")
@@ -225,8 +235,8 @@ bool StoredTextWhole(const std::function<QByteArray(qint64, qint64)> &read, qint
 {
     if (size <= 0 || offset < 0)
         return false;
-    const qint64 tail = qMin<qint64>(size, 256);
-    if (!read(offset + size - tail, tail).trimmed().endsWith("</" + root + '>'))
+    const qint64 tail = qMin<qint64>(size, kRootTail);
+    if (!endsWithRoot(read(offset + size - tail, tail), root))
         return false;
     quint32 crc = 0;
     for (qint64 done = 0; done < size;) {

@@ -45,7 +45,11 @@ size_t MarkupMemo::end(std::string_view text, size_t lt)
         // later point: the search is not made again (that made unclosed ones quadratic).
         if (m_noEndFrom[k] && from >= m_noEndFrom[k] && m_textEnd == text.data() + text.size())
             return std::string_view::npos;
-        const size_t close = FindBytes(text, form[1], lt + form[0].size());
+        // A comment holds no "--" but its end: one that does is broken where it stands.
+        const std::string_view closing = k == 0 ? std::string_view("--") : form[1];
+        const size_t close = FindBytes(text, closing, lt + form[0].size());
+        if (close != std::string_view::npos && k == 0)
+            return text.compare(close, 3, "-->") == 0 ? close + 3 : std::string_view::npos;
         if (close != std::string_view::npos)
             return close + form[1].size();
         m_noEndFrom[k] = from;

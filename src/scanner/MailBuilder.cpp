@@ -29,16 +29,22 @@ QString withoutNuls(std::string_view raw)
 char *senderNames(const ItemElements &item)
 {
     const std::string_view list = ElementBytes(item.item(), item.value("<OPFMessageCopyFromAddresses"));
+    // No reference is longer than 12 bytes: a longer value never makes a name this short, and
+    // is not decoded at all (a 64 MB one took five times its size).
+    constexpr size_t kMaxNameBytes = 99 * 12;
     QString joined;
+    bool tooLong = false;
     ForEachStartTag(list, "<emailAddress", [&](std::string_view tag) {
         std::string_view raw;
         std::string normalised;
         if (!FindAttribute(tag, "OPFContactEmailAddressName", &raw, &normalised))
             return true;
+        if (raw.size() > kMaxNameBytes)
+            return !(tooLong = true);
         joined += UnescapeXmlEntities(withoutNuls(raw), EntityForm::Scanned) + QLatin1Char(';');
         return joined.size() < 100;
     });
-    if (joined.isEmpty() || joined.size() > 99)
+    if (tooLong || joined.isEmpty() || joined.size() > 99)
         return nullptr;
     return MakeCString(joined.toUtf8());
 }

@@ -3,7 +3,6 @@
 #include "scanner/ElementSyntax.h"
 
 #include <cstdint>
-#include <unordered_set>
 
 using namespace element_syntax;
 
@@ -231,7 +230,11 @@ private:
             return fail(lt, "a '<' that starts no tag");
         const std::string_view name = m_text.substr(nameFrom, i - nameFrom);
         m_names.clear();
-        m_many.clear();
+        if (!m_table.empty()) {
+            m_table.clear();
+            m_table.shrink_to_fit();
+            m_tableCount = 0;
+        }
         while (true) {
             const size_t blanksFrom = i;
             while (i < m_text.size() && isBlank(m_text[i]))
@@ -293,11 +296,12 @@ private:
         return i + 1;
     }
 
-    // Whether the tag's attribute name is not one of those before it; a tag of many attributes
-    // is checked through a hash set, so its cost stays linear.
+    // Whether the tag's attribute name is not one of those before it. A tag of many attributes
+    // is checked through an open-addressing table of where their names start (4 bytes each, at
+    // most half full), so its cost stays linear and its memory below the tag's own size.
     bool newName(std::string_view name)
     {
-        if (m_names.size() < 16) {
+        if (m_names.size() < 16 && m_table.empty()) {
             for (const std::string_view seen : m_names) {
                 if (seen == name)
                     return false;
@@ -305,11 +309,43 @@ private:
             m_names.push_back(name);
             return true;
         }
-        if (m_many.empty())
-            m_many.insert(m_names.begin(), m_names.end());
-        return m_many.insert(name).second;
+        if (m_table.empty()) {
+            m_table.assign(64, kEmpty);
+            for (const std::string_view seen : m_names)
+                insert(seen);
+        }
+        if (!insert(name))
+            return false;
+        if (++m_tableCount * 2 > m_table.size()) {
+            std::vector<uint32_t> old;
+            old.swap(m_table);
+            m_table.assign(old.size() * 2, kEmpty);
+            for (const uint32_t at : old) {
+                if (at != kEmpty)
+                    insert(nameAt(at));
+            }
+        }
+        return true;
     }
 
+    // Adds name to the table; false when it stands there already.
+    bool insert(std::string_view name)
+    {
+        uint64_t hash = 14695981039346656037ull;
+        for (const char c : name)
+            hash = (hash ^ uchar(c)) * 1099511628211ull;
+        const size_t mask = m_table.size() - 1;
+        for (size_t slot = size_t(hash) & mask;; slot = (slot + 1) & mask) {
+            if (m_table[slot] == kEmpty) {
+                m_table[slot] = uint32_t(name.data() - m_text.data());
+                return true;
+            }
+            if (nameAt(m_table[slot]) == name)
+                return false;
+        }
+    }
+
+    static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
     std::string_view m_text;
     ItemFault m_fault;
     std::vector<uint32_t> m_open;  // where the open elements' names start: 4 bytes each, however deep
@@ -317,7 +353,8 @@ private:
     size_t m_keptFrom = 0;
     bool m_broke = false;
     bool m_stopped = false;
-    std::unordered_set<std::string_view> m_many;
+    std::vector<uint32_t> m_table;
+    size_t m_tableCount = 0;
 };
 
 }  // namespace

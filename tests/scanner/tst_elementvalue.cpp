@@ -565,6 +565,12 @@ void ElementValueTest::brokenItems_data()
     // A broken self-closing child has no close tag to go on after: the item ends there.
     QTest::newRow("duplicate attributes") << QByteArray("<e><S/><a x='1' x='2'/><T/></e>")
                                           << QByteArray("an attribute given twice") << QByteArray("<e><S/></e>");
+    QByteArray many = "<e><S/><a";
+    for (int i = 0; i < 40; ++i)
+        many += " n" + QByteArray::number(i) + "='1'";
+    QTest::newRow("a duplicate among many attributes") << many + " n17='2'/></e>" << QByteArray("an attribute given twice")
+                                                       << QByteArray("<e><S/></e>");
+    QTest::newRow("many attributes, none twice") << many + "/></e>" << QByteArray() << QByteArray();
     QTest::newRow("a broken item start tag")
         << QByteArray("<e x='1' x='2'><S/></e>") << QByteArray("an attribute given twice") << QByteArray("<e><S/></e>");
     QTest::newRow("item start tag lost") << QByteArray("<f><S/></e>") << QByteArray("its start tag is damaged")

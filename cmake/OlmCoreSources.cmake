@@ -17,6 +17,9 @@ set(OLM_CORE_SOURCES
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/ScanGlobals.cpp
   src/scanner/ElementValue.cpp
+  src/scanner/ElementText.cpp
+  src/scanner/ItemWalk.cpp
+  src/scanner/WellFormed.cpp
   src/scanner/XmlEntities.cpp
   src/scanner/FolderMaps.cpp
   src/scanner/FolderKinds.cpp

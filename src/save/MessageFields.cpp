@@ -243,7 +243,9 @@ AttachmentInfo parseAttachment(std::string_view tag)
     if (nul >= 0)
         url.truncate(nul);
     url.remove(QLatin1Char('"'));
-    a.url = UnescapeXmlEntities(url, EntityForm::Six);
+    // Character references are read as an XML reader reads them, so that "&#64;" is the '@' of
+    // the entry name it matches; named ones as stored files expect (doubly escaped ones too).
+    a.url = UnescapeXmlEntities(UnescapeXmlEntities(url, EntityForm::Six), EntityForm::Numeric);
     return a;
 }
 
@@ -374,8 +376,7 @@ bool MessageXmlIntact(qint64 llDataOffset, qint64 dwDataLength, const QByteArray
         return false;
     // The close tag stands at the end and the start tag at the start: look there first.
     const std::string_view text(xml.constData(), size_t(xml.size()));
-    return closeTagExpected ? text.rfind("</email>") != std::string_view::npos
-                            : FindBytes(text, "<email") != std::string_view::npos;
+    return closeTagExpected ? HasItemClose(text, "</email>") : FindBytes(text, "<email") != std::string_view::npos;
 }
 
 QString ReadEntryName(qint64 llNameOffset, qint64 nNameLength)

@@ -16,7 +16,7 @@ void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, q
             status(QStringLiteral("Scanning: Calender Events..."));
             progressAt(item.start);
             rec->llFolderId = folderId;
-            MakeRecordUuid(rec->szUuid, item, itemEnd);
+            MakeRecordUuid(rec->szUuid, item);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             const ItemElements elements(item.bytes,

@@ -1,5 +1,4 @@
-#include "scanner/ElementValue.h"
-
+#include "scanner/ElementSyntax.h"
 #include "scanner/XmlEntities.h"
 
 #include <QCryptographicHash>
@@ -7,6 +6,8 @@
 
 #include <cstdlib>
 #include <cstring>
+
+using namespace element_syntax;
 
 size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from)
 {
@@ -36,15 +37,6 @@ size_t FindTag(std::string_view item, std::string_view tag, size_t from)
     return std::string_view::npos;
 }
 
-namespace {
-
-bool endsStartTagName(char c)
-{
-    return c == ' ' || c == '>' || c == '/' || c == '\t' || c == '\r' || c == '\n';
-}
-
-}  // namespace
-
 size_t MarkupEnd(std::string_view text, size_t lt)
 {
     static constexpr std::string_view kForms[][2] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
@@ -57,11 +49,8 @@ size_t MarkupEnd(std::string_view text, size_t lt)
     return std::string_view::npos;
 }
 
-namespace {
-
-// As FindTag, with comments, CDATA sections and processing instructions stepped over whole: a
-// tag inside one of them is text, not a tag.
-size_t findMarkupTag(std::string_view text, std::string_view tag, size_t from)
+// A tag inside a comment, CDATA section or instruction is text, not a tag.
+size_t element_syntax::findMarkupTag(std::string_view text, std::string_view tag, size_t from)
 {
     const char *base = text.data();
     const size_t size = text.size();
@@ -84,22 +73,7 @@ size_t findMarkupTag(std::string_view text, std::string_view tag, size_t from)
     return std::string_view::npos;
 }
 
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
-// Whether the text at `at` is the close tag of startTag ("<Name"): "</Name", blanks, '>'.
-bool closesAt(const char *at, size_t room, std::string_view startTag)
-{
-    const size_t n = startTag.size() - 1;
-    if (room < n + 3 || at[1] != '/' || memcmp(at + 2, startTag.data() + 1, n) != 0)
-        return false;
-    size_t i = n + 2;
-    while (i < room && isBlank(at[i]))
-        ++i;
-    return i < room && at[i] == '>';
-}
+namespace {
 
 // The first close tag of startTag at or after from, outside comments and CDATA; npos if none.
 size_t findCloseTag(std::string_view text, std::string_view startTag, size_t from)
@@ -132,18 +106,8 @@ size_t FindStartTag(std::string_view item, std::string_view startTag, size_t fro
     }
 }
 
-namespace {
-
-bool isStartTag(std::string_view startTag)
-{
-    return startTag.size() >= 2 && startTag.size() <= 200 && startTag[0] == '<';
-}
-
-// The value of the element whose start tag begins at s. closeSeen: closeAt is the first close
-// tag after s in item (npos: there is none), so the close tag is only searched for again when it
-// lies inside the start tag itself.
-ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, size_t closeAt = std::string_view::npos,
-                   bool closeSeen = false)
+ElementSpan element_syntax::spanAt(std::string_view item, std::string_view startTag, size_t s, size_t closeAt,
+                                   bool closeSeen)
 {
     ElementSpan span;
     if (s == std::string_view::npos)
@@ -177,8 +141,6 @@ ElementSpan spanAt(std::string_view item, std::string_view startTag, size_t s, s
     span.length = qint64(c - valueStart);
     return span;
 }
-
-}  // namespace
 
 ElementSpan GetElementValue(std::string_view item, std::string_view startTag)
 {
@@ -223,233 +185,6 @@ size_t StartTagEnd(std::string_view text, size_t lt)
 {
     const size_t end = StartTagLimit(text, lt);
     return end < text.size() && text[end] == '>' ? end : std::string_view::npos;
-}
-
-namespace {
-
-// An attribute value with its literal tabs and line breaks made blanks; raw itself when it holds
-// none, so ordinary values are not copied.
-std::string_view normalisedValue(std::string_view raw, std::string *storage)
-{
-    size_t at = 0;
-    while (at < raw.size() && raw[at] != '\t' && raw[at] != '\n' && raw[at] != '\r')
-        ++at;
-    if (at == raw.size())
-        return raw;
-    storage->assign(raw.data(), at);
-    for (; at < raw.size(); ++at) {
-        const char c = raw[at];
-        if (c == '\r' && at + 1 < raw.size() && raw[at + 1] == '\n')
-            continue;  // the pair is one line break: its '\n' gives the blank
-        storage->push_back(c == '\t' || c == '\n' || c == '\r' ? ' ' : c);
-    }
-    return *storage;
-}
-
-}  // namespace
-
-bool FindAttribute(std::string_view tag, std::string_view name, std::string_view *value, std::string *storage)
-{
-    size_t i = 1;
-    while (i < tag.size() && !endsStartTagName(tag[i]))
-        ++i;
-    while (i < tag.size()) {
-        while (i < tag.size() && (isBlank(tag[i]) || tag[i] == '/'))
-            ++i;
-        const size_t nameStart = i;
-        while (i < tag.size() && !isBlank(tag[i]) && tag[i] != '=' && tag[i] != '>' && tag[i] != '/')
-            ++i;
-        const std::string_view attribute = tag.substr(nameStart, i - nameStart);
-        if (attribute.empty())
-            return false;  // '>' or the end of the tag
-        while (i < tag.size() && isBlank(tag[i]))
-            ++i;
-        if (i == tag.size() || tag[i] != '=')
-            continue;  // no value: not XML, but the attributes after it still count
-        ++i;
-        while (i < tag.size() && isBlank(tag[i]))
-            ++i;
-        if (i == tag.size() || (tag[i] != '"' && tag[i] != '\''))
-            continue;
-        const size_t close = tag.find(tag[i], i + 1);
-        if (close == std::string_view::npos)
-            return false;
-        if (attribute == name) {
-            *value = normalisedValue(tag.substr(i + 1, close - i - 1), storage);
-            return true;
-        }
-        i = close + 1;
-    }
-    return false;
-}
-
-void ItemElements::setTags(std::initializer_list<std::string_view> startTags)
-{
-    for (const std::string_view tag : startTags) {
-        if (m_count == kMaxTags)
-            break;
-        m_tags[m_count] = tag;
-        m_at[m_count] = std::string_view::npos;
-        m_closeAt[m_count] = std::string_view::npos;
-        ++m_count;
-    }
-}
-
-ItemElements::ItemElements(std::string_view item, std::initializer_list<std::string_view> startTags) : m_item(item)
-{
-    setTags(startTags);
-    walk(item, std::string_view());
-}
-
-ItemElements::ItemElements(std::string_view text, std::string_view itemClose,
-                           std::initializer_list<std::string_view> startTags)
-{
-    setTags(startTags);
-    walk(text, itemClose);
-    m_closesKnown = m_end != std::string_view::npos;
-    m_item = m_closesKnown ? text.substr(0, m_end) : text;
-}
-
-void ItemElements::walk(std::string_view text, std::string_view itemClose)
-{
-    // Every '<' is visited once, as FindTag would visit it, and each one is tried against
-    // the tags not found yet; without an item close tag the walk ends when all are found.
-    const char *base = text.data();
-    const size_t size = text.size();
-    const bool toClose = !itemClose.empty();
-    int left = m_count;
-    size_t from = 0;
-    size_t nextClose = 0;  // 0: not searched yet
-    while ((left > 0 || toClose) && from < size) {
-        const void *lt = memchr(base + from, '<', size - from);
-        if (!lt)
-            break;
-        const size_t at = size_t(static_cast<const char *>(lt) - base);
-        from = at + 1;
-        if (from < size && (base[from] == '!' || base[from] == '?')) {
-            // Tags inside comments and CDATA are text. The item's close tag still ends the item,
-            // so a comment cut short or running past it hides no later item; its end is only
-            // looked for up to that close tag, or every item holding an unclosed one would search
-            // the rest of the text.
-            std::string_view scope = text;
-            if (toClose) {
-                if (nextClose == 0 || nextClose < at)
-                    nextClose = FindBytes(text, itemClose, at);
-                if (nextClose != std::string_view::npos)
-                    scope = text.substr(0, nextClose);
-            }
-            const size_t end = MarkupEnd(scope, at);
-            if (end != std::string_view::npos)
-                from = end;
-            continue;
-        }
-        if (from < size && base[from] == '/') {
-            // Half of all tags are close tags: none of them is a start tag.
-            if (!toClose)
-                continue;
-            if (size - at >= itemClose.size() && memcmp(base + at, itemClose.data(), itemClose.size()) == 0) {
-                m_end = at;
-                return;
-            }
-            for (int i = 0; i < m_count; ++i) {
-                if (m_at[i] != std::string_view::npos && m_closeAt[i] == std::string_view::npos
-                    && closesAt(base + at, size - at, m_tags[i]))
-                    m_closeAt[i] = at;
-            }
-            continue;
-        }
-        for (int i = 0; i < m_count; ++i) {
-            const std::string_view tag = m_tags[i];
-            if (m_at[i] != std::string_view::npos || !isStartTag(tag) || at + tag.size() >= size)
-                continue;
-            // The name's end is the cheapest test: names of other lengths fail it.
-            if (endsStartTagName(base[at + tag.size()]) && base[at + tag.size() - 1] == tag.back()
-                && memcmp(base + at, tag.data(), tag.size()) == 0) {
-                m_at[i] = at;
-                --left;
-            }
-        }
-    }
-}
-
-ElementSpan ItemElements::value(std::string_view startTag) const
-{
-    for (int i = 0; i < m_count; ++i) {
-        if (m_tags[i] == startTag) {
-            if (!isStartTag(startTag))
-                return ElementSpan();
-            return spanAt(m_item, startTag, m_at[i], m_closesKnown ? m_closeAt[i] : std::string_view::npos,
-                          m_closesKnown);
-        }
-    }
-    return GetElementValue(m_item, startTag);
-}
-
-std::string_view PlainElementText(std::string_view raw, std::string *storage)
-{
-    size_t lt = raw.find('<');
-    if (lt == std::string_view::npos)
-        return raw;
-    storage->clear();
-    storage->reserve(raw.size());
-    size_t from = 0;
-    for (; lt != std::string_view::npos; lt = raw.find('<', from)) {
-        storage->append(raw.data() + from, lt - from);
-        const size_t end = MarkupEnd(raw, lt);
-        if (end == std::string_view::npos) {
-            // Not markup (damage): kept as it stands.
-            storage->push_back('<');
-            from = lt + 1;
-            continue;
-        }
-        from = end;
-        if (raw.compare(lt, 9, "<![CDATA[") != 0)
-            continue;
-        const size_t textEnd = end - (raw.compare(end - 3, 3, "]]>") == 0 && end >= lt + 12 ? 3 : 0);
-        for (size_t i = lt + 9; i < textEnd; ++i) {
-            if (raw[i] == '&')
-                storage->append("&amp;");
-            else if (raw[i] == '<')
-                storage->append("&lt;");
-            else
-                storage->push_back(raw[i]);
-        }
-    }
-    storage->append(raw.data() + from, raw.size() - from);
-    return *storage;
-}
-
-namespace {
-
-// Whether a '<' of the text starts something other than a comment, CDATA section or processing
-// instruction.
-bool holdsTags(std::string_view text)
-{
-    for (size_t lt = text.find('<'); lt != std::string_view::npos;) {
-        const size_t end = MarkupEnd(text, lt);
-        if (end == std::string_view::npos)
-            return true;
-        lt = text.find('<', end);
-    }
-    return false;
-}
-
-}  // namespace
-
-QByteArray PlainElementBytes(const QByteArray &raw)
-{
-    const std::string_view text(raw.constData(), size_t(raw.size()));
-    if (holdsTags(text))
-        return raw;
-    std::string storage;
-    const std::string_view plain = PlainElementText(text, &storage);
-    return plain.data() == raw.constData() ? raw : QByteArray(plain.data(), int(plain.size()));
-}
-
-QString ElementText(std::string_view raw)
-{
-    std::string storage;
-    return UnescapeXmlEntities(DecodeTrimmed(PlainElementText(raw, &storage)), EntityForm::Scanned);
 }
 
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span)
@@ -553,9 +288,11 @@ QByteArray ItemUuidHex(qint64 offset, std::initializer_list<std::string_view> pa
     return id.toHex().toUpper();
 }
 
-void MakeRecordUuid(char *dst, const ItemPiece &item, std::string_view closeTag)
+void MakeRecordUuid(char *dst, const ItemPiece &item)
 {
-    const QByteArray hex = ItemUuidHex(item.start, {item.bytes, closeTag});
+    // The close tag follows the bytes in the text they were cut from.
+    const std::string_view close(item.bytes.data() + item.bytes.size(), size_t(item.length) - item.bytes.size());
+    const QByteArray hex = ItemUuidHex(item.start, {item.bytes, close});
     memcpy(dst, hex.constData(), 32);
     dst[32] = '\0';
 }

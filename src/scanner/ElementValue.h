@@ -19,37 +19,6 @@ size_t FindBytes(std::string_view haystack, std::string_view needle, size_t from
 // text holds no '<', so hopping from '<' to '<' skips long bodies far faster than memmem.
 size_t FindTag(std::string_view haystack, std::string_view tag, size_t from = 0);
 
-// One item of a collection: its bytes up to (not including) the item close tag, and where they
-// start in the archive.
-struct ItemPiece {
-    std::string_view bytes;
-    qint64 start;   // absolute archive offset of bytes[0]
-    qint64 length;  // bytes.size() + close tag length: the item's whole span
-};
-
-// Calls f(piece) for every item before the last close tag, in order, with starts counted forward
-// from textStart. f returns false to stop. Returns the number of items visited.
-template <typename F>
-qint64 SplitItems(std::string_view text, std::string_view closeTag, qint64 textStart, F f)
-{
-    qint64 count = 0;
-    size_t from = 0;
-    qint64 start = textStart;
-    while (from <= text.size()) {
-        const size_t at = FindTag(text, closeTag, from);
-        if (at == std::string_view::npos)
-            break;
-        const std::string_view piece = text.substr(from, at - from);
-        ItemPiece item{piece, start, qint64(piece.size() + closeTag.size())};
-        ++count;
-        if (!f(item))
-            break;
-        start += item.length;
-        from = at + closeTag.size();
-    }
-    return count;
-}
-
 // Where an element's text lies inside an item: value start and length in bytes; found false when
 // the start tag, its '>' or its close tag is missing.
 struct ElementSpan {
@@ -88,6 +57,11 @@ std::string_view PlainElementText(std::string_view raw, std::string *storage);
 // for the HTML reading of it.
 QByteArray PlainElementBytes(const QByteArray &raw);
 
+// A long text as PlainElementBytes gives it, with its character references and quotes written
+// as references undone as an XML reader undoes them; a reference to '<', '>' or '&' becomes
+// "&lt;", "&gt;" or "&amp;", so that the text's readers, which undo those, read what XML reads.
+QByteArray ReadableElementBytes(const QByteArray &raw);
+
 // An element's short text as an XML reader gives it, trimmed, up to its first NUL.
 QString ElementText(std::string_view raw);
 
@@ -114,6 +88,34 @@ void ForEachStartTag(std::string_view text, std::string_view startTag, F f)
     }
 }
 
+// The length of the close tag closeTag ("</Name>") standing at text[at], with the blanks XML
+// allows before its '>'; 0 when none stands there.
+size_t CloseTagLengthAt(std::string_view text, size_t at, std::string_view closeTag);
+
+// Whether closeTag ("</email>") stands anywhere in text, blanks before its '>' allowed.
+bool HasItemClose(std::string_view text, std::string_view closeTag);
+
+// Where comments, CDATA sections and instructions of one text end, searched so that one that
+// never ends is searched for once, not once per item after it.
+class MarkupMemo {
+public:
+    // Past the closing text of the markup whose '<' stands at lt; npos when it has none, or lt
+    // starts no markup.
+    size_t end(std::string_view text, size_t lt);
+
+private:
+    const char *m_noEndFrom[3] = {nullptr, nullptr, nullptr};
+    const char *m_textEnd = nullptr;
+};
+
+// Whether what stands at from, after blanks, comments and instructions, is a close tag: after
+// an item, the close tag of the store's root. Nothing after it is an item of the store.
+bool RootClosesAt(std::string_view text, size_t from, MarkupMemo *memo = nullptr);
+
+// Whether a store's text ends with the close tag of its root element root ("emails"), blanks
+// before its '>' allowed, and only blanks, comments and instructions after it.
+bool EndsWithRootClose(std::string_view text, std::string_view root);
+
 // The first start tag of each of a builder's elements in one item, all found in one walk over the
 // item's tags: searching every element from the item's start again made the scan's cost grow
 // with the elements times the text. value() gives exactly what GetElementValue gives.
@@ -125,18 +127,22 @@ public:
     // The item is text up to the first itemClose tag, found in the same walk as the elements and
     // their close tags, so one item costs one walk over its tags (SplitItems plus the element
     // searches made three). end() is where itemClose starts, npos when text holds none.
-    ItemElements(std::string_view text, std::string_view itemClose, std::initializer_list<std::string_view> startTags);
+    ItemElements(std::string_view text, std::string_view itemClose, std::initializer_list<std::string_view> startTags,
+                 MarkupMemo *memo = nullptr);
     std::string_view item() const { return m_item; }
     size_t end() const { return m_end; }
+    // The length of the close tag at end() (blanks before its '>' included).
+    size_t closeLength() const { return m_closeLength; }
     ElementSpan value(std::string_view startTag) const;
 
 private:
     void setTags(std::initializer_list<std::string_view> startTags);
     // Visits every '<' of the text in order, as FindTag does, until itemClose (when given).
-    void walk(std::string_view text, std::string_view itemClose);
+    void walk(std::string_view text, std::string_view itemClose, MarkupMemo *memo);
 
     std::string_view m_item;
     size_t m_end = std::string_view::npos;
+    size_t m_closeLength = 0;
     std::string_view m_tags[kMaxTags];
     size_t m_at[kMaxTags];
     // The first close tag after each start tag, when the walk saw it; npos: search as before.
@@ -145,19 +151,52 @@ private:
     int m_count = 0;
 };
 
-// As SplitItems, with each item's elements found in the walk that finds its close tag: calls
-// f(elements, offset) for every item, offset being where it starts in text. f returns false to
-// stop.
+// Calls f(elements, offset) for every item of text closed by closeTag ("</email>"), in order,
+// offset being where it starts in text, each item's elements found in the walk that finds its
+// close tag. Items end where an XML reader ends them: at a close tag outside comments and CDATA,
+// blanks before its '>' allowed; the walk stops where the store's root closes, so nothing after
+// the root is taken for an item. f returns false to stop. Returns where the walk stopped: past
+// the last item's close tag; *rootClosed tells whether the root's close tag stands there.
 template <typename F>
-void SplitItemElements(std::string_view text, std::string_view closeTag,
-                       std::initializer_list<std::string_view> startTags, F f)
+size_t SplitItemElements(std::string_view text, std::string_view closeTag,
+                         std::initializer_list<std::string_view> startTags, F f, bool *rootClosed = nullptr)
 {
-    for (size_t from = 0; from <= text.size();) {
-        const ItemElements item(text.substr(from), closeTag, startTags);
+    MarkupMemo memo;
+    size_t from = 0;
+    bool closed = false;
+    while (from <= text.size()) {
+        const ItemElements item(text.substr(from), closeTag, startTags, &memo);
         if (item.end() == std::string_view::npos || !f(item, from))
-            return;
-        from += item.end() + closeTag.size();
+            break;
+        from += item.end() + item.closeLength();
+        if ((closed = RootClosesAt(text, from, &memo)))
+            break;
     }
+    if (rootClosed)
+        *rootClosed = closed;
+    return from;
+}
+
+// One item of a collection: its bytes up to (not including) the item close tag, and where they
+// start in the archive.
+struct ItemPiece {
+    std::string_view bytes;
+    qint64 start;   // absolute archive offset of bytes[0]
+    qint64 length;  // bytes.size() + close tag length: the item's whole span
+};
+
+// Calls f(piece) for every item of text closed by closeTag, as SplitItemElements finds them,
+// with starts counted forward from textStart. f returns false to stop. Returns the number of
+// items visited.
+template <typename F>
+qint64 SplitItems(std::string_view text, std::string_view closeTag, qint64 textStart, F f)
+{
+    qint64 count = 0;
+    SplitItemElements(text, closeTag, {}, [&](const ItemElements &item, size_t from) {
+        ++count;
+        return f(ItemPiece{item.item(), textStart + qint64(from), qint64(item.end() + item.closeLength())});
+    });
+    return count;
 }
 
 // The raw bytes of a found element (empty when not found).
@@ -189,5 +228,5 @@ bool MakeLongText(const ItemElements &item, std::string_view startTag, qint64 it
 QByteArray ItemUuidHex(qint64 offset, std::initializer_list<std::string_view> parts);
 
 // The record's key and the source of its file names: ItemUuidHex of the item's whole span (its
-// bytes and close tag), 32 digits and a NUL into dst[33].
-void MakeRecordUuid(char *dst, const ItemPiece &item, std::string_view closeTag);
+// bytes and close tag, as SplitItems gives them), 32 digits and a NUL into dst[33].
+void MakeRecordUuid(char *dst, const ItemPiece &item);

@@ -4,6 +4,7 @@
 
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 namespace olm {
@@ -111,8 +112,7 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
 
 namespace {
 
-const char *const kRootCloses[] = {"</emails>", "</contacts>", "</appointments>",
-                                   "</tasks>",  "</notes>",    "</categories>"};
+const char *const kRoots[] = {"emails", "contacts", "appointments", "tasks", "notes", "categories"};
 
 }  // namespace
 
@@ -126,14 +126,12 @@ bool ArchiveWalker::extentVerifies(const LocalHeader &h, quint32 crc, int test)
         // Compressed data has the CRC-32 of what it unpacks to: nothing to check here.
         return h.method == 0 && crc != 0 && m_reader->crcMatches(h.dataOffset, h.csize, crc);
     case 1: {
-        char tail[32];
+        char tail[256];
         const qint64 n = qMin<qint64>(h.csize, sizeof tail);
         if (h.method != 0 || m_reader->read(end - n, tail, n) != n)
             return false;
-        QByteArray text(tail, int(n));
-        text = text.trimmed();
-        for (const char *close : kRootCloses) {
-            if (text.endsWith(close))
+        for (const char *root : kRoots) {
+            if (EndsWithRootClose(std::string_view(tail, size_t(n)), root))
                 return true;
         }
         return false;

@@ -5,6 +5,7 @@
 #include "scanner/FolderMaps.h"
 #include "scanner/PreparedMail.h"
 #include "scanner/QFolderInformationThread.h"
+#include "scanner/WellFormed.h"
 #include "scanner/XmlEntities.h"
 
 #include <QRegularExpression>
@@ -29,16 +30,22 @@ QString withoutNuls(std::string_view raw)
 char *senderNames(const ItemElements &item)
 {
     const std::string_view list = ElementBytes(item.item(), item.value("<OPFMessageCopyFromAddresses"));
+    // No reference is longer than 12 bytes: a longer value never makes a name this short, and
+    // is not decoded at all (a 64 MB one took five times its size).
+    constexpr size_t kMaxNameBytes = 99 * 12;
     QString joined;
+    bool tooLong = false;
     ForEachStartTag(list, "<emailAddress", [&](std::string_view tag) {
         std::string_view raw;
         std::string normalised;
         if (!FindAttribute(tag, "OPFContactEmailAddressName", &raw, &normalised))
             return true;
+        if (raw.size() > kMaxNameBytes)
+            return !(tooLong = true);
         joined += UnescapeXmlEntities(withoutNuls(raw), EntityForm::Scanned) + QLatin1Char(';');
         return joined.size() < 100;
     });
-    if (joined.isEmpty() || joined.size() > 99)
+    if (tooLong || joined.isEmpty() || joined.size() > 99)
         return nullptr;
     return MakeCString(joined.toUtf8());
 }
@@ -63,7 +70,11 @@ char *subjectText(const ItemElements &item)
 // Converts a time element whose trimmed text has 1 to 31 characters; 0 otherwise.
 quint32 timeValue(const ItemElements &item, std::string_view startTag)
 {
-    const QString value = trimmedValue(item, startTag);
+    const ElementSpan span = item.value(startTag);
+    // Read as XML (references, comments, CDATA); a date is short, so a long text is none.
+    if (!span.found || span.length > 4096)
+        return 0;
+    const QString value = ElementText(ElementBytes(item.item(), span));
     if (value.isEmpty() || value.size() > 31)
         return 0;
     return integertimeconverter(value);
@@ -84,7 +95,9 @@ const std::initializer_list<std::string_view> kMessageFieldTags = {
     "<OPFMessageCopySentTime", "<OPFMessageCopySubject",        "<OPFMessageCopyReceivedTime",
     "<OPFMessageIsOutgoing",   "<OPFMessageGetPriority",        "<OPFMessageCopyHTMLBody"};
 
-void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements &bytes)
+// soundEnd: where the item stops being sound; its body is not read past it.
+void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements &bytes,
+                       size_t soundEnd = std::string_view::npos)
 {
     ElementSpan body = bytes.value("<OPFMessageCopyBody");
     // A message that has only its HTML form keeps that as its body.
@@ -93,8 +106,8 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
         if (html.found && html.length > 0)
             body = html;
     }
-    if (body.found) {
-        rec->dwBodyLength = clamp32(body.length);
+    if (body.found && size_t(body.start) <= soundEnd) {
+        rec->dwBodyLength = clamp32(qMin<qint64>(body.length, qint64(qMin(soundEnd, item.bytes.size())) - body.start));
         rec->llBodyOffset = item.start + body.start;
     }
     const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
@@ -138,30 +151,46 @@ void PrepareMail(std::string_view text, qint64 end, qint64 nameOffset, int nameL
         // message, never the rest of its entry (that made saving quadratic in the items).
         rec->llDataOffset = item.start;
         rec->dwDataLength = clamp32(item.length);
+        // A message that is no well-formed XML gives only the fields of its whole elements; the
+        // save checks it again and names what is wrong. Its bytes stand whole in the archive:
+        // the record is not marked cut.
+        const std::string_view span(item.bytes.data(), size_t(item.length));
+        const ItemFault fault = CheckItem(span, "<email");
         rec->bDamaged = damaged || cut;
-        fillMessageFields(rec, item, fields);
+        if (fault.whole()) {
+            fillMessageFields(rec, item, fields);
+        } else {
+            const std::string sound = SoundPart(span, fault);
+            const std::string_view soundView(sound);
+            const ItemElements soundFields(soundView, {}, kMessageFieldTags);
+            fillMessageFields(rec, ItemPiece{soundView, item.start, item.length}, soundFields,
+                              qMin(fault.at, item.bytes.size()));
+        }
         out->keep(rec);
         last = rec;
         tailFrom = item.start + item.length - textStart;
         stopped = bStopFlag;
         return !stopped;
     };
-    static constexpr std::string_view close = "</email>";
+    bool rootClosed = false;
     if (!bStopFlag)
-        SplitItemElements(text, close, kMessageFieldTags, [&](const ItemElements &fields, size_t from) {
-            return makeRecord(ItemPiece{fields.item(), textStart + qint64(from), qint64(fields.end() + close.size())},
-                              fields, false);
-        });
-    if (!stopped && !bStopFlag) {
+        SplitItemElements(
+            text, "</email>", kMessageFieldTags,
+            [&](const ItemElements &fields, size_t from) {
+                return makeRecord(
+                    ItemPiece{fields.item(), textStart + qint64(from), qint64(fields.end() + fields.closeLength())},
+                    fields, false);
+            },
+            &rootClosed);
+    if (!stopped && !bStopFlag && !rootClosed) {
         // A damaged entry's last message may have lost its close tag: keep what is left of it
         // rather than lose the message and its attachments. So does an entry cut short whose
         // sizes and CRC-32 were made for the cut bytes: it passes every check, but a message
-        // without its close tag is cut all the same.
+        // without its close tag is cut all the same. After the root's close tag nothing is a
+        // message of the entry.
         const std::string_view tail = text.substr(size_t(tailFrom));
         // An intact entry's tail is its root's close tag: one search tells it apart.
-        if (tail.find("<email") != std::string_view::npos
-            && (FindTag(tail, "<email ") != std::string_view::npos
-                || FindTag(tail, "<email>") != std::string_view::npos))
+        if (tail.find("<email") != std::string_view::npos && FindStartTag(tail, "<email", 0) != std::string_view::npos)
             makeRecord(ItemPiece{tail, textStart + tailFrom, qint64(tail.size())},
                        ItemElements(tail, {}, kMessageFieldTags), true);
     }

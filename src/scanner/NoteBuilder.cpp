@@ -32,7 +32,7 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             status(QStringLiteral("Scanning: Notes..."));
-            MakeRecordUuid(rec->szUuid, item, itemEnd);
+            MakeRecordUuid(rec->szUuid, item);
             const ItemElements elements(item.bytes, {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});
             rec->pTitle = noteTitle(elements);
             MakeLongText(elements, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);

@@ -3,6 +3,7 @@
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
 #include "scanner/ArchiveWalk.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/StoreCopyState.h"
 
@@ -279,8 +280,7 @@ bool StoredTextWhole(const std::function<QByteArray(qint64, qint64)> &read, qint
 {
     if (size <= 0 || offset < 0)
         return false;
-    const qint64 tail = qMin<qint64>(size, 256);
-    if (!read(offset + size - tail, tail).trimmed().endsWith("</" + root + '>'))
+    if (!EndsWithRootTail(read, offset, size, root))
         return false;
     quint32 crc = 0;
     for (qint64 done = 0; done < size;) {

@@ -2,6 +2,7 @@
 
 #include "platform/Crc32.h"
 #include "scanner/ArchiveWalk.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 namespace olm {
@@ -34,8 +35,7 @@ StoreCopyState JudgeStoreCopy(const ReadFn &read, const FileOffsetNode *node, co
     c.size = qMax<qint64>(0, node->llSize);
     if (c.size == 0 || c.offset < 0 || node->bCompressed)
         return c;
-    const qint64 tail = qMin<qint64>(c.size, 256);
-    c.closed = read(c.offset + c.size - tail, tail).trimmed().endsWith("</" + root + '>');
+    c.closed = EndsWithRootTail(read, c.offset, c.size, root);
     for (qint64 done = 0; done < c.size;) {
         const QByteArray bytes = read(c.offset + done, qMin(kChunk, c.size - done));
         if (bytes.isEmpty()) {
@@ -55,6 +55,15 @@ StoreCopyState JudgeStoreCopy(const ReadFn &read, const FileOffsetNode *node, co
     c.crcFails = node->dwCrc32 != 0 && c.crc != node->dwCrc32;
     c.whole = c.closed && c.nulCount == 0 && !c.crcFails;
     return c;
+}
+
+bool EndsWithRootTail(const ReadFn &read, qint64 offset, qint64 size, const QByteArray &root)
+{
+    // What may follow the close tag is short in any real store; 4 KiB leaves room for a comment.
+    const qint64 tail = qMin<qint64>(size, 4096);
+    const QByteArray bytes = read(offset + size - tail, tail);
+    return EndsWithRootClose(std::string_view(bytes.constData(), size_t(bytes.size())),
+                             std::string_view(root.constData(), size_t(root.size())));
 }
 
 bool BytesReadWhole(const ReadFn &read, qint64 offset, qint64 length)

@@ -36,6 +36,10 @@ struct StoreCopyState {
 // Reads the copy's bytes once: its close tag, NUL bytes, checksum and stated count.
 StoreCopyState JudgeStoreCopy(const ReadFn &read, const FileOffsetNode *node, const QByteArray &root);
 // Whether all length bytes at offset are there and none is NUL.
+// Whether the text at offset ends with root's close tag, blanks before its '>' and blanks,
+// comments or instructions after it allowed, as XML reads a document's end.
+bool EndsWithRootTail(const ReadFn &read, qint64 offset, qint64 size, const QByteArray &root);
+
 bool BytesReadWhole(const ReadFn &read, qint64 offset, qint64 length);
 // Whether the kept copy holds the item at offset whole: at the same place from its start, its
 // bytes hold no NUL and equal the item's wherever the item's are not NUL.

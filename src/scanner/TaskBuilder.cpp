@@ -35,7 +35,7 @@ void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, q
             progressAt(item.start);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            MakeRecordUuid(rec->szUuid, item, itemEnd);
+            MakeRecordUuid(rec->szUuid, item);
             const ItemElements elements(item.bytes, {"<OPFTaskCopyName", "<OPFTaskCopyNote", "<OPFTaskGetPriority"});
             rec->pName = taskName(elements);
             MakeLongText(elements, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);

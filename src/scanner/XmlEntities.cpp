@@ -91,8 +91,13 @@ int numericReference(const QString &text, int i, QString *out)
 {
     if (text.midRef(i, 2) != QLatin1String("&#"))
         return 0;
-    const int semi = text.indexOf(QLatin1Char(';'), i + 2);
-    if (semi < 0 || semi - i > 12)
+    // Only the few characters a reference may span are looked at: a text of references that
+    // never end must not search its rest for each of them.
+    const int limit = qMin(text.size(), i + 13);
+    int semi = i + 2;
+    while (semi < limit && text[semi] != QLatin1Char(';'))
+        ++semi;
+    if (semi >= limit)
         return 0;
     const bool hex = i + 2 < text.size() && (text[i + 2] == QLatin1Char('x') || text[i + 2] == QLatin1Char('X'));
     bool ok = false;
@@ -119,9 +124,11 @@ bool hasLiteralAt(const QString &text, int at, const char *literal, int length)
 
 // Appends the text of the reference at text[i] ('&') to out and returns its length, or 0 when
 // it is unknown. Bodies hold a reference every few characters: no string is made for one.
-int appendReference(const QString &text, int i, bool numeric, QString &out)
+int appendReference(const QString &text, int i, bool numeric, bool named, QString &out)
 {
     for (const Entity &e : kNamedEntities) {
+        if (!named)
+            break;
         const int length = int(std::strlen(e.text));
         if (hasLiteralAt(text, i, e.text, length)) {
             out.append(QLatin1Char(e.replacement[0]));
@@ -137,7 +144,7 @@ int appendReference(const QString &text, int i, bool numeric, QString &out)
     return used;
 }
 
-QString onePass(const QString &text, bool numeric)
+QString onePass(const QString &text, bool numeric, bool named = true)
 {
     int amp = text.indexOf(QLatin1Char('&'));
     if (amp < 0)
@@ -147,7 +154,7 @@ QString onePass(const QString &text, bool numeric)
     int from = 0;
     while (amp >= 0) {
         out.append(text.constData() + from, amp - from);
-        const int used = appendReference(text, amp, numeric, out);
+        const int used = appendReference(text, amp, numeric, named, out);
         if (used > 0) {
             from = amp + used;
         } else {
@@ -193,6 +200,8 @@ QString UnescapeXmlEntities(const QString &text, EntityForm form)
         return replaceInOrder(text, kNoteEntities);
     case EntityForm::Scanned:
         return onePass(text, true);
+    case EntityForm::Numeric:
+        return onePass(text, true, false);
     case EntityForm::Named:
         break;
     }

@@ -15,6 +15,7 @@ enum class EntityForm {
     // One left-to-right pass, so "&amp;lt;" stays "&lt;"; unknown references are kept.
     Scanned,  // &lt; &gt; &amp; &quot; &apos; &nbsp; (a space), &#N; and &#xH;: scanner records
     Named,    // the same six named ones, no numeric references: the writers' body part
+    Numeric,  // &#N; and &#xH; only: attachment addresses after their named ones
 };
 
 QString UnescapeXmlEntities(const QString &text, EntityForm form);

@@ -9,6 +9,7 @@
 #include "scanner/CentralDirectory.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/WellFormed.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -174,8 +175,19 @@ void checkMail(const Input &in)
                   "mail name inside its data", r->llNameOffset, r->llDataOffset);
         }
         CHECK(in.holds(r->llBodyOffset, r->dwBodyLength), "mail body span", r->llBodyOffset, r->dwBodyLength);
-        checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength,
-                      "OPFMessageCopyBody", "mail body");
+        // A message that is no well-formed XML keeps its body as far as it is sound: it ends at
+        // the fault, not at a close tag.
+        const bool whole = in.holds(r->llDataOffset, r->dwDataLength)
+            && CheckItem(std::string_view(reinterpret_cast<const char *>(in.data) + r->llDataOffset, r->dwDataLength),
+                         "<email")
+                   .whole();
+        if (whole)
+            checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength,
+                          "OPFMessageCopyBody", "mail body");
+        else if (r->dwBodyLength)
+            CHECK(r->llBodyOffset > r->llDataOffset
+                      && r->llBodyOffset + r->dwBodyLength <= r->llDataOffset + r->dwDataLength,
+                  "mail body of a broken message", r->llBodyOffset, r->llDataOffset);
         CHECK(r->bOutgoing == 0 || r->bOutgoing == 1 || r->bOutgoing == 0x2D, "mail outgoing flag", r->bOutgoing, 0);
         CHECK(r->cPriority == 0 || r->cPriority == '2' || r->cPriority == '3' || r->cPriority == '4',
               "mail priority", r->cPriority, 0);

@@ -475,7 +475,7 @@ void PimSaveEndToEndTest::itemsBeyond4GiB()
         QVERIFY(*offset > (qint64(1) << 32));
     };
     const auto recordKey = [](char *szUuid, const QByteArray &item, qint64 start) {
-        MakeRecordUuid(szUuid, ItemPiece{std::string_view(item.constData(), size_t(item.size())), start, item.size()}, {});
+        MakeRecordUuid(szUuid, ItemPiece{std::string_view(item.constData(), size_t(item.size())), start, item.size()});
     };
     qint64 at = far;
     ContactInformation *c = appendRecord(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount);

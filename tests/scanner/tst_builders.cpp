@@ -3,6 +3,7 @@
 #include "OlmXml.h"
 #include "ScanTestUtil.h"
 #include "scanner/ElementValue.h"
+#include "scanner/WellFormed.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -77,6 +78,10 @@ private Q_SLOTS:
     void mailBody();
     void mailSenders();
     void recoveredMail();
+    void closeTagsWithBlanks_data();
+    void closeTagsWithBlanks();
+    void brokenMail_data();
+    void brokenMail();
     void mailDamagedEntry_data();
     void mailDamagedEntry();
 };
@@ -458,6 +463,87 @@ void BuildersTest::mailDamagedEntry()
     // The last record's span runs to the end of what was read, and stays inside it.
     QCOMPARE(m.last()->llDataOffset + m.last()->dwDataLength, kTextStart + text.size());
     QCOMPARE(locationFault(archiveWith(text)), QString());
+}
+
+void BuildersTest::closeTagsWithBlanks_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("item");
+    QTest::addColumn<QByteArray>("root");
+    QTest::newRow("contacts") << int(Contacts) << QByteArray("contact") << QByteArray("contacts");
+    QTest::newRow("events") << int(Calendar) << QByteArray("appointment") << QByteArray("appointments");
+    QTest::newRow("tasks") << int(Tasks) << QByteArray("task") << QByteArray("tasks");
+    QTest::newRow("notes") << int(Notes) << QByteArray("note") << QByteArray("notes");
+    QTest::newRow("messages") << int(Mail) << QByteArray("email") << QByteArray("emails");
+}
+
+// Every form of close tag XML allows ends its item, and what stands after the root is no item.
+void BuildersTest::closeTagsWithBlanks()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, item);
+    QFETCH(QByteArray, root);
+    const char *const closes[] = {" >", "\n>", "\t\r\n >", ">"};
+    QByteArray xml = "<?xml version=\"1.0\"?>\n<" + root + ">";
+    for (const char *close : closes)
+        xml += "<" + item + "\t><x>1</x\n></" + item + close + "<!-- between --><?pi?>\n";
+    xml += "</" + root + " ><!-- after --><" + root + "><" + item + "><x>ghost</x></" + item + "></" + root + ">";
+    QFolderInformationThread t;
+    build(t, Kind(kind), xml);
+    const qint64 counts[] = {ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount, MailItemCount};
+    QCOMPARE(counts[kind], qint64(4));
+    for (const MailMLRC *m : mails())
+        QVERIFY(!m->bDamaged);
+}
+
+void BuildersTest::brokenMail_data()
+{
+    QTest::addColumn<QByteArray>("children");
+    QTest::addColumn<bool>("damaged");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("sent");
+    const QByteArray subject = OlmXml::element(QStringLiteral("OPFMessageCopySubject"), QStringLiteral("S"));
+    const QByteArray sent =
+        OlmXml::element(QStringLiteral("OPFMessageCopySentTime"), QStringLiteral("2020-01-0&#50;T10:00:00"));
+    const auto from = [](const QByteArray &tags) {
+        return "<OPFMessageCopyFromAddresses>" + tags + "</OPFMessageCopyFromAddresses>";
+    };
+    const QByteArray ann = "<emailAddress OPFContactEmailAddressAddress=\"a@x\" OPFContactEmailAddressName=\"Ann\"/>";
+    QTest::newRow("whole, a date with a reference") << subject + from(ann) + sent << false << "Ann;" << true;
+    QTest::newRow("an address tag never closed") << subject
+            + from(ann
+                   + "<emailAddress OPFContactEmailAddressAddress=\"ghost@evil.example\" "
+                     "OPFContactEmailAddressName=\"Ghost\" ")
+            + sent << true << "Ann;" << true;
+    QTest::newRow("an unterminated quote") << subject
+            + from("<emailAddress OPFContactEmailAddressName=\"Ann OPFContactEmailAddressAddress=\"a@example.com\"/>")
+            + sent << true << "<null>" << true;
+    QTest::newRow("an unclosed comment in the body")
+        << subject + "<OPFMessageCopyBody>a<!-- b</OPFMessageCopyBody>" + from(ann) + sent << true << "Ann;" << true;
+    QTest::newRow("a bare '&' in the body")
+        << "<OPFMessageCopyBody>a & b</OPFMessageCopyBody>" + subject << true << "<null>" << false;
+}
+
+// A message that is no well-formed XML: nothing is read from a broken element.
+void BuildersTest::brokenMail()
+{
+    QFETCH(QByteArray, children);
+    QFETCH(bool, damaged);
+    QFETCH(QString, from);
+    QFETCH(bool, sent);
+    QFolderInformationThread t;
+    build(t, Mail, mailXml(children));
+    QCOMPARE(MailItemCount, qint64(1));
+    const MailMLRC *m = TmpMlrcPtrStart;
+    // Its bytes are whole: the save, not the record, names what is wrong.
+    QVERIFY(!m->bDamaged);
+    QCOMPARE(
+        !CheckItem(bytesAt(archiveWith(mailXml(children)), m->llDataOffset, m->dwDataLength).toStdString(), "<email")
+             .whole(),
+        damaged);
+    QCOMPARE(str(m->pSubject), QStringLiteral("S"));
+    QCOMPARE(str(m->pFromNames), from);
+    QCOMPARE(m->dwSentTime != 0, sent);
 }
 
 QTEST_GUILESS_MAIN(BuildersTest)

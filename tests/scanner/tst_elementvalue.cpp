@@ -4,6 +4,7 @@
 #include "scanner/ElementValue.h"
 #include "scanner/FolderMaps.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/WellFormed.h"
 
 #include <QtTest>
 
@@ -30,6 +31,14 @@ private Q_SLOTS:
     void dateTimes_data();
     void dateTimes();
     void dateTimesAgreeWithQt();
+    void itemsEndAsXmlEndsThem_data();
+    void itemsEndAsXmlEndsThem();
+    void storeEnd_data();
+    void storeEnd();
+    void brokenItems_data();
+    void brokenItems();
+    void readableText_data();
+    void readableText();
 };
 
 void ElementValueTest::elementValue_data()
@@ -259,7 +268,8 @@ void ElementValueTest::recordUuid()
 {
     const auto uuid = [](std::string_view bytes, qint64 start, std::string_view closeTag = "</task>") {
         char id[33];
-        MakeRecordUuid(id, ItemPiece{bytes, start, qint64(bytes.size() + closeTag.size())}, closeTag);
+        const std::string whole = std::string(bytes) + std::string(closeTag);
+        MakeRecordUuid(id, ItemPiece{std::string_view(whole).substr(0, bytes.size()), start, qint64(whole.size())});
         return QByteArray(id);
     };
     const QByteArray a = uuid("<task>a", 100);
@@ -449,6 +459,172 @@ void ElementValueTest::dateTimesAgreeWithQt()
             QVERIFY2(integertimeconverter(text) == quint32(want), qPrintable(text + QLatin1Char(' ') + QLatin1String(tz)));
         }
     }
+}
+
+void ElementValueTest::itemsEndAsXmlEndsThem_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<bool>("rootClosed");
+    const auto item = [](const char *name, const char *close = "</i>") {
+        return "<i><N>" + QByteArray(name) + "</N>" + close;
+    };
+    QTest::newRow("plain") << "<r>" + item("a") + item("b") + "</r>" << QStringList{"a", "b"} << true;
+    QTest::newRow("blanks before every '>'")
+        << "<r>" + item("a", "</i >") + item("b", "</i\n\t>") + "</r\r\n>" << QStringList{"a", "b"} << true;
+    QTest::newRow("a longer name is no close tag")
+        << "<r>" + item("a", "</ix>") + "</i></r>" << QStringList{"a"} << true;
+    QTest::newRow("close tag inside a comment, CDATA, instruction")
+        << QByteArray("<r><i><!--</i>--><N>a</N><![CDATA[</i>]]><?p </i>?></i></r>") << QStringList{"a"} << true;
+    QTest::newRow("comments and instructions between items and after the root")
+        << "<r>" + item("a") + "<!-- x --><?p?>\n" + item("b") + "<!--y--></r><!-- z --><?q?>" << QStringList{"a", "b"}
+        << true;
+    QTest::newRow("a second root is no item")
+        << "<r>" + item("a") + "</r><r>" + item("ghost") + "</r>" << QStringList{"a"} << true;
+    QTest::newRow("an unclosed comment hides its item's rest, not the next item")
+        << QByteArray("<r><i><!-- <N>no</N></i><i><N>b</N></i></r>") << QStringList{"", "b"} << true;
+    QTest::newRow("root never closed") << "<r>" + item("a") + item("b") << QStringList{"a", "b"} << false;
+}
+
+void ElementValueTest::itemsEndAsXmlEndsThem()
+{
+    QFETCH(QByteArray, store);
+    QFETCH(QStringList, names);
+    QFETCH(bool, rootClosed);
+    const std::string_view text(store.constData(), size_t(store.size()));
+    QStringList got;
+    bool closed = false;
+    SplitItemElements(
+        text, "</i>", {"<N"},
+        [&](const ItemElements &item, size_t) {
+            got << ElementText(ElementBytes(item.item(), item.value("<N")));
+            return true;
+        },
+        &closed);
+    QCOMPARE(got, names);
+    QCOMPARE(closed, rootClosed);
+    // SplitItems sees the same items, each span ending with its close tag.
+    QStringList spans;
+    SplitItems(text, "</i>", 0, [&](const ItemPiece &piece) {
+        const QByteArray whole(piece.bytes.data(), int(piece.length));
+        spans << (whole.endsWith('>') ? QString() : QStringLiteral("no close"));
+        return true;
+    });
+    QCOMPARE(spans.size(), names.size());
+    QVERIFY(!spans.contains(QStringLiteral("no close")));
+}
+
+void ElementValueTest::storeEnd_data()
+{
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<bool>("whole");
+    QTest::newRow("plain") << QByteArray("</i></emails>") << true;
+    QTest::newRow("blanks inside and after") << QByteArray("</i></emails \n>\r\n") << true;
+    QTest::newRow("comment and instruction after") << QByteArray("</i></emails><!-- done --> <?pi x?>\n") << true;
+    QTest::newRow("cut") << QByteArray("</i><i><N>a") << false;
+    QTest::newRow("another root") << QByteArray("</i></contacts>") << false;
+    QTest::newRow("a longer name") << QByteArray("</i></emailsX>") << false;
+    QTest::newRow("a comment cut short") << QByteArray("</i></emails><!-- x") << false;
+}
+
+void ElementValueTest::storeEnd()
+{
+    QFETCH(QByteArray, tail);
+    QFETCH(bool, whole);
+    QCOMPARE(EndsWithRootClose(std::string_view(tail.constData(), size_t(tail.size())), "emails"), whole);
+}
+
+void ElementValueTest::brokenItems_data()
+{
+    QTest::addColumn<QByteArray>("item");
+    QTest::addColumn<QByteArray>("what");   // empty: well-formed
+    QTest::addColumn<QByteArray>("sound");  // what the element reader is given
+    const QByteArray from = "<F><a x=\"good\"/>";
+    QTest::newRow("whole, every valid form") << QByteArray(
+        "<?xml version=\"1.0\"?><r><e a='1' b=\"&#64;&amp;\"><!-- <x> --><?p <y>?><![CDATA[<&]]>t&#x20AC;</e\n></r>")
+                                             << QByteArray() << QByteArray();
+    QTest::newRow("a start tag never closed")
+        << "<e>" + from + "<a x=\"ghost\" </F><S>s</S></e>" << QByteArray("a start tag that is never closed")
+        << "<e>" + from + "</F><S>s</S></e>";
+    QTest::newRow("mismatched tags") << QByteArray("<e><S>s</T><U>u</U></e>")
+                                     << QByteArray("a close tag that does not match its start tag")
+                                     << QByteArray("<e><S>s</S><U>u</U></e>");
+    QTest::newRow("mismatched deeper") << QByteArray("<e><S><a>s</b></S><U>u</U></e>")
+                                       << QByteArray("a close tag that does not match its start tag")
+                                       << QByteArray("<e><S><a>s</a></S><U>u</U></e>");
+    QTest::newRow("a bare '&'") << QByteArray("<e><S>a & b</S></e>") << QByteArray("a '&' that starts no reference")
+                                << QByteArray("<e><S>a </S></e>");
+    QTest::newRow("a reference that never ends")
+        << QByteArray("<e><S>&#12345678&#1</S></e>") << QByteArray("a '&' that starts no reference")
+        << QByteArray("<e><S></S></e>");
+    QTest::newRow("'<' in an attribute value")
+        << QByteArray("<e><a x=\"a<b\"/></e>")
+        << QByteArray("a '<' inside an attribute value (its quote may never close)") << QByteArray("<e></e>");
+    QTest::newRow("an unterminated quote") << QByteArray("<e><a n=\"a@example.com n2=\" <a/></e>")
+                                           << QByteArray("a start tag that is never closed") << QByteArray("<e></e>");
+    // A broken self-closing child has no close tag to go on after: the item ends there.
+    QTest::newRow("duplicate attributes") << QByteArray("<e><S/><a x='1' x='2'/><T/></e>")
+                                          << QByteArray("an attribute given twice") << QByteArray("<e><S/></e>");
+    QByteArray many = "<e><S/><a";
+    for (int i = 0; i < 40; ++i)
+        many += " n" + QByteArray::number(i) + "='1'";
+    QTest::newRow("a duplicate among many attributes") << many + " n17='2'/></e>" << QByteArray("an attribute given twice")
+                                                       << QByteArray("<e><S/></e>");
+    QTest::newRow("many attributes, none twice") << many + "/></e>" << QByteArray() << QByteArray();
+    QTest::newRow("a broken item start tag")
+        << QByteArray("<e x='1' x='2'><S/></e>") << QByteArray("an attribute given twice") << QByteArray("<e><S/></e>");
+    QTest::newRow("item start tag lost") << QByteArray("<f><S/></e>") << QByteArray("its start tag is damaged")
+                                         << QByteArray("<f><S/></e>");
+    QTest::newRow("text cut short") << QByteArray("<e><S>abc") << QByteArray("its text ends before its close tag")
+                                    << QByteArray("<e><S>abc</S></e>");
+    // The exporter writes NULs, other encodings and HTML's named references: no fault.
+    QTest::newRow("what the exporter writes")
+        << QByteArray("<e><S>a\0b\xff\x01&nbsp;</S></e>", 25) << QByteArray() << QByteArray();
+    QTest::newRow("an unclosed comment, a whole element after it")
+        << QByteArray("<e><S>s</S><B>a<!-- b</B><T>t</T></e>") << QByteArray("a comment that is never closed")
+        << QByteArray("<e><S>s</S><B>a</B><T>t</T></e>");
+    QTest::newRow("an unclosed CDATA section")
+        << QByteArray("<e><B><![CDATA[b</B></e>") << QByteArray("a CDATA section that is never closed")
+        << QByteArray("<e><B></B></e>");
+    QTest::newRow("a reference to no character")
+        << QByteArray("<e><S>&#0;</S></e>") << QByteArray("a '&' that starts no reference")
+        << QByteArray("<e><S></S></e>");
+}
+
+void ElementValueTest::brokenItems()
+{
+    QFETCH(QByteArray, item);
+    QFETCH(QByteArray, what);
+    QFETCH(QByteArray, sound);
+    const std::string_view text(item.constData(), size_t(item.size()));
+    const ItemFault fault = CheckItem(text, "<e");
+    QCOMPARE(QByteArray(fault.whole() ? "" : fault.what), what);
+    const std::string got = SoundPart(text, fault);
+    QCOMPARE(QByteArray(got.data(), int(got.size())), what.isEmpty() ? item : sound);
+    // The sound part itself is whole.
+    if (!what.isEmpty() && sound.startsWith("<e"))
+        QVERIFY(CheckItem(got, "<e").whole());
+}
+
+void ElementValueTest::readableText_data()
+{
+    QTest::addColumn<QByteArray>("raw");
+    QTest::addColumn<QByteArray>("readable");
+    QTest::newRow("plain stays") << QByteArray("a &lt;b&gt; &amp;") << QByteArray("a &lt;b&gt; &amp;");
+    QTest::newRow("a comment holding a tag") << QByteArray("abc<!-- x <y/> z -->def") << QByteArray("abcdef");
+    QTest::newRow("an instruction") << QByteArray("abc<?x y?>def") << QByteArray("abcdef");
+    QTest::newRow("CDATA inside") << QByteArray("abc<![CDATA[d<e>&f]]>ghi") << QByteArray("abcd&lt;e>&amp;fghi");
+    QTest::newRow("character references") << QByteArray("&#60;/body&#62; &#x41;&#233; &#38;amp; &quot;q&apos;")
+                                          << QByteArray("&lt;/body&gt; A\xc3\xa9 &amp;amp; \"q'");
+    QTest::newRow("references that never end stay")
+        << QByteArray("&#12345678&#1 & x") << QByteArray("&#12345678&#1 & x");
+}
+
+void ElementValueTest::readableText()
+{
+    QFETCH(QByteArray, raw);
+    QFETCH(QByteArray, readable);
+    QCOMPARE(ReadableElementBytes(raw), readable);
 }
 
 QTEST_GUILESS_MAIN(ElementValueTest)

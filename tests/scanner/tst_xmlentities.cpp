@@ -61,6 +61,10 @@ void XmlEntitiesTest::forms_data()
     QTest::newRow("scanned: invalid references kept")
         << scanned << "&#0; &#xD800; &#xZZ; &#1234567890123; &bogus; & alone &"
         << "&#0; &#xD800; &#xZZ; &#1234567890123; &bogus; & alone &";
+    // A reference is only a few characters long: one that never ends is kept as written, and
+    // the next one is still read.
+    QTest::newRow("scanned: references that never end") << scanned << "&#12345678&#65;&#1 &#x41" << "&#12345678A&#1 &#x41";
+    QTest::newRow("numeric: named ones kept") << EntityForm::Numeric << "&amp;&#64;&#x41;&lt;" << "&amp;@A&lt;";
 
     QTest::newRow("named: one pass only") << named << "&amp;lt;&amp;amp;" << "&lt;&amp;";
     QTest::newRow("named: all six") << named << "&lt;&gt;&amp;&quot;&apos;&nbsp;" << "<>&\"' ";

@@ -137,7 +137,8 @@ bool xmlTime(std::string_view xml, std::string_view startTag, qint64 *seconds)
     const ElementSpan span = GetElementValue(xml, startTag);
     if (!span.found || span.length <= 0 || span.length > 256)
         return false;
-    const QString text = QString::fromUtf8(xml.data() + span.start, int(span.length)).trimmed();
+    // Read as XML: references, comments and CDATA inside the date are what a reader makes of them.
+    const QString text = ElementText(ElementBytes(xml, span));
     return !text.isEmpty() && ArchiveTimeSeconds(text, seconds);
 }
 

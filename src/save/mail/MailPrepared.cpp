@@ -4,7 +4,9 @@
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/WellFormed.h"
 
 #include <new>
 
@@ -66,13 +68,29 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     const bool damaged = rec.bDamaged
         || (rec.nNameLength > 0 && rec.dwCrc32 != 0 && rec.dwEntrySize == rec.dwDataLength
             && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
-    if (damaged && p.readable)
+    // A message that is no well-formed XML is read only as far as it is sound; one with nothing
+    // whole before its fault is not written as if it were a message.
+    const ItemFault fault =
+        p.readable ? CheckItem(std::string_view(xml.constData(), size_t(xml.size())), "<email") : ItemFault();
+    if (damaged && p.readable) {
         p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
+    } else if (!fault.whole() && fault.wholeChildren == 0) {
+        p.readable = false;
+        p.failure = QStringLiteral("its XML is not well-formed (%1 at byte %2) and none of its elements is whole")
+                        .arg(QLatin1String(fault.what), QString::number(fault.at));
+    } else if (!fault.whole()) {
+        p.damage = QStringLiteral("its XML is not well-formed (%1 at byte %2): its broken elements were not read")
+                       .arg(QLatin1String(fault.what), QString::number(fault.at));
+    }
     // A damaged message that lost its close tag is closed where its span ends: what is left of
     // it (its attachment list above all) is still written.
     p.xml = xml;
-    if (rec.bDamaged && !xml.contains("</email>"))
+    if (!fault.whole()) {
+        const std::string sound = SoundPart(std::string_view(xml.constData(), size_t(xml.size())), fault);
+        xml = p.xml = QByteArray(sound.data(), int(sound.size()));
+    } else if (rec.bDamaged && !HasItemClose(std::string_view(xml.constData(), size_t(xml.size())), "</email>")) {
         xml += "</email>";
+    }
     QString entryName = p.fields.strEntryName;
     p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     p.fields.strEntryName = entryName;

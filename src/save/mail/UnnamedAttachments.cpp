@@ -7,6 +7,7 @@
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/mail/MailWriter.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 namespace {
@@ -34,7 +35,7 @@ QSet<QByteArray> namedUrls(const MailSaveContext &context, bool *stop)
         }
         QByteArray xml = ReadMessageXml(r->llDataOffset, r->dwDataLength);
         // As the writers read a damaged message: closed where its span ends.
-        if (r->bDamaged && !xml.contains("</email>"))
+        if (r->bDamaged && !HasItemClose(std::string_view(xml.constData(), size_t(xml.size())), "</email>"))
             xml += "</email>";
         for (const AttachmentInfo &a : ParseMessageXml(xml).attachments)
             urls.insert(a.url.toUtf8());

@@ -80,8 +80,9 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         const NotesInformation &rec = *records.at(i);
         reportItem(QStringLiteral("Saving Notes Folders..."));
 
-        const QByteArray stored =
-            rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
+        const QByteArray raw = rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
+        // The text as XML reads it: comments dropped, CDATA and character references undone.
+        const QByteArray stored = ReadableElementBytes(raw);
         // Only a title the record could not keep needs the element read again.
         const quint32 elementLength = rec.pTitle ? 0 : rec.dwItemLength;
         const QByteArray elementBytes =
@@ -92,7 +93,7 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         const PimFile file = ItemFile(target, id.hex.constData(), "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
                                  .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
-        if (!ReadBackIntact(stored, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
+        if (!ReadBackIntact(raw, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }

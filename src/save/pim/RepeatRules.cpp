@@ -17,7 +17,7 @@ QString childText(const QByteArray &xml, const char *tag)
     const ElementSpan span = GetElementValue(text, tag);
     if (!span.found)
         return QString();
-    return QString::fromUtf8(xml.constData() + span.start, int(span.length)).trimmed();
+    return ElementText(ElementBytes(text, span));
 }
 
 bool isSet(const QByteArray &xml, const char *tag)

@@ -113,7 +113,7 @@ void takeDate(std::string_view part, const char *tag, QByteArray (*convert)(cons
     const ElementSpan span = GetElementValue(part, tag);
     if (!span.found)
         return;
-    const QString value = DecodeTrimmed(ElementBytes(part, span));
+    const QString value = ElementText(ElementBytes(part, span));
     const QByteArray local = value.isEmpty() ? QByteArray() : convert(value);
     if (unusable)
         *unusable = local.isEmpty() ? value : QString();

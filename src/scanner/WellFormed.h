@@ -1,0 +1,35 @@
+#pragma once
+// Whether one item of a store is well-formed XML, as a conforming reader would find it, and
+// where it stops being so: a broken item is read only as far as it is sound.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ItemFault {
+    // Where the item stops being sound (a broken tag's '<', a bad reference's '&', the byte
+    // that is no character); npos when the item is whole.
+    size_t at = std::string_view::npos;
+    const char *what = nullptr;  // what is wrong there, as the report says it
+    // The sound pieces of a broken item, in order: text[from, to) and the close tags that end
+    // what was open at `to`. Each broken child element of the item is cut at its fault, and the
+    // check goes on after its close tag; an item whose own tags are broken ends there.
+    struct Kept {
+        size_t from;
+        size_t to;
+        std::string closes;
+    };
+    std::vector<Kept> kept;
+    // How many of the item's child elements are whole.
+    int wholeChildren = 0;
+    bool whole() const { return at == std::string_view::npos; }
+};
+
+// Checks the element whose start tag is the first startTag ("<email") in text, from that start
+// tag through its close tag (what stands before or after it is not the item's). Linear in the
+// text, whatever it holds. Texts of 4 GiB or more are checked only as far as 4 GiB.
+ItemFault CheckItem(std::string_view text, std::string_view startTag);
+
+// The item's sound pieces joined, so that the element reader takes nothing from a broken
+// element: text itself when the item is whole.
+std::string SoundPart(std::string_view text, const ItemFault &fault);

@@ -2,6 +2,7 @@
 
 #include "browse/MailPreview.h"
 #include "save/MessageFields.h"
+#include "save/pim/HtmlPlainText.h"
 #include "scanner/ElementValue.h"
 #include "scanner/XmlEntities.h"
 
@@ -264,7 +265,7 @@ QString ItemPreviewLongText(const QByteArray &stored)
     // The markup test on the text as stored, its references undone once; the mail body's form
     // keeps the opening tag, so the writer finds the same markup in it.
     const QString typed = PreviewLongText(stored, EntityForm::Scanned);
-    return OpensAsMarkup(typed) ? PreviewLongText(stored, EntityForm::Preview) : typed;
+    return IsMarkupText(typed) ? PreviewLongText(stored, EntityForm::Preview) : typed;
 }
 
 QString ReadLongText(qint64 length, qint64 offset)

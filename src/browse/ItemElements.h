@@ -41,7 +41,7 @@ void ExtractItemElements(std::string_view item, std::string_view closeTag, const
 QString PreviewLongText(const QByteArray &stored, EntityForm form);
 
 // A note's or task's long text as its preview shows it: typed text as typed, its references
-// undone once (EntityForm::Scanned); text that opens as markup (OpensAsMarkup) as the mail body
+// undone once (EntityForm::Scanned); text that opens as markup (IsMarkupText) as the mail body
 // reads it (EntityForm::Preview), so attributes quoted by references keep their pictures, links
 // and styles.
 QString ItemPreviewLongText(const QByteArray &stored);

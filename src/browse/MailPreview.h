@@ -49,10 +49,6 @@ void ClearItemPreview();
 // Whether the body counts as HTML: one of the tag pairs (lower or upper case) has both its
 // opening and its closing text somewhere in it.
 bool IsPreviewHtmlBody(const QString &body);
-// Whether a note's or task note's text (its references undone once) is markup: it opens with a
-// document or an element's tag, as the exporter writes them ("<html ...") and as the note writer
-// decides for the saved files. A typed "<" anywhere else is text.
-bool OpensAsMarkup(const QString &text);
 // The body as stored (bytes up to the first NUL) made ready to show: entities replaced, every
 // CR turned into LF, and a body that is not HTML without its final line end.
 QString MailPreviewBody(const QByteArray &stored, bool *html);

@@ -31,7 +31,6 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLocale>
-#include <QRegularExpression>
 #include <QResizeEvent>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -164,16 +163,6 @@ bool IsPreviewHtmlBody(const QString &body)
         }
     }
     return false;
-}
-
-bool OpensAsMarkup(const QString &text)
-{
-    static const QRegularExpression opening(
-        QStringLiteral(
-            "^\\s*<\\s*(!--|!doctype\\b|\\?xml\\b|(html|head|body|meta|style|p|div|span|font|b|i|u|em|strong|"
-            "table|ul|ol|h[1-6]|pre|blockquote|a)(\\s[^<>]*)?/?>)"),
-        QRegularExpression::CaseInsensitiveOption);
-    return opening.match(text).hasMatch();
 }
 
 QString MailPreviewBody(const QByteArray &stored, bool *html)

@@ -3,6 +3,7 @@
 #include "browse/MailPreview.h"
 #include "browse/PreviewBody.h"
 #include "browse/QPreviewOfItems.h"
+#include "save/pim/HtmlPlainText.h"
 
 #include <QBrush>
 #include <QColor>
@@ -68,7 +69,7 @@ void PreviewWriter::appendPlain(const QString &text)
 
 void PreviewWriter::appendLongText(const QString &text)
 {
-    if (OpensAsMarkup(text))
+    if (IsMarkupText(text))
         appendIn(PicturesAfterBlocksOnTheirOwnLine(text), true);
     else
         appendPlain(text);

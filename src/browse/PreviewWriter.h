@@ -23,7 +23,7 @@ public:
     // A new paragraph holding text as written, in the cursor's character format.
     void appendPlain(const QString &text);
     // A note's or task note's text as a paragraph of its own: formatted when it opens as markup
-    // (OpensAsMarkup), else as typed, its line breaks and blanks kept.
+    // (IsMarkupText, the rule the note writer uses), else as typed, its line breaks and blanks kept.
     void appendLongText(const QString &text);
     // label + value + "\n" as a paragraph of its own in the preview's grey, as written.
     void appendLine(const QString &label, const QString &value);

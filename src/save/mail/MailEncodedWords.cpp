@@ -217,9 +217,9 @@ bool isDomainLiteral(const QStringRef &text)
     return true;
 }
 
-// The id without the brackets around it (stored ids may carry doubled ones). Its references were
-// undone when it was read: undoing them again would change an id that holds "&amp;".
-QString bareIdentifier(const QString &id)
+}  // namespace
+
+QString BareIdentifier(const QString &id)
 {
     QString bare = id.trimmed();
     while (bare.startsWith(QLatin1Char('<')))
@@ -229,11 +229,9 @@ QString bareIdentifier(const QString &id)
     return bare;
 }
 
-}  // namespace
-
 QByteArray IdentifierLine(const char *name, const QString &id, bool needsDomain, const QByteArray &lineEnd)
 {
-    const QString bare = bareIdentifier(id);
+    const QString bare = BareIdentifier(id);
     const int at = bare.lastIndexOf(QLatin1Char('@'));
     const bool valid = at < 0 ? !needsDomain && isDotAtomText(QStringRef(&bare))
                               : isDotAtomText(bare.leftRef(at))

@@ -102,6 +102,9 @@ QString HeaderSafe(QString value);
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by the separator (a blank, or a fold).
 QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
+// The id without the brackets around it (stored ids may carry doubled ones). Its references were
+// undone when it was read: undoing them again would change an id that holds "&amp;".
+QString BareIdentifier(const QString &id);
 // The header line of a Message-ID ("Message-ID") or Content-ID, line end included: the id
 // in angle brackets when, entities undone and its brackets dropped, it is a valid msg-id
 // (RFC 5322: dot-atom-text "@" dot-atom-text or domain literal; without "@" when !needsDomain);

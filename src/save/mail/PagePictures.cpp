@@ -6,6 +6,7 @@
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
+#include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
 #include "scanner/ScanGlobals.h"
 
@@ -25,16 +26,6 @@ QString contentIdOf(const QByteArray &value)
     QByteArray v = value;
     v.replace("&quot;", "\"").replace("&lt;", "<").replace("&gt;", ">").replace("&amp;", "&");
     return QString::fromUtf8(QByteArray::fromPercentEncoding(v));
-}
-
-QString bareId(const QString &id)
-{
-    QString bare = id.trimmed();
-    while (bare.startsWith(QLatin1Char('<')))
-        bare.remove(0, 1);
-    while (bare.endsWith(QLatin1Char('>')))
-        bare.chop(1);
-    return bare;
 }
 
 // The picture's type from its first bytes, else the declared one when it is a picture's.
@@ -94,14 +85,15 @@ QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<QByt
 QByteArray InlinePictureUrl(const MailMessage &message, const QVector<bool> &written, const QString &contentId)
 {
     const QVector<AttachmentInfo> &list = message.fields.attachments;
-    const QString wanted = bareId(contentId);
+    const QString wanted = BareIdentifier(contentId);
     if (wanted.isEmpty())
         return QByteArray();
     for (int pass = 0; pass < 2; ++pass) {
         const Qt::CaseSensitivity cs = pass == 0 ? Qt::CaseSensitive : Qt::CaseInsensitive;
         for (int i = 0; i < list.size() && i < written.size(); ++i) {
             const AttachmentInfo &a = list.at(i);
-            if (!written.at(i) || a.contentId == QLatin1String("no") || bareId(a.contentId).compare(wanted, cs) != 0)
+            if (!written.at(i) || a.contentId == QLatin1String("no")
+                || BareIdentifier(a.contentId).compare(wanted, cs) != 0)
                 continue;
             const FileOffsetNode *node = message.attachments.find(a.url);
             if (!node || node->bCompressed || node->llSize <= 0 || node->llSize > kMaxInlinePicture)

@@ -4,6 +4,7 @@
 #include "browse/MailPreview.h"
 #include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
+#include "platform/HandOver.h"
 #include "save/mail/MessageFiles.h"
 
 #include <QAbstractTextDocumentLayout>
@@ -85,6 +86,10 @@ struct PendingBody {
     QPointer<QTextBrowser> view;  // the pane that tells it is being prepared, if any
 };
 std::shared_ptr<PendingBody> gPending;
+// What stands for the queues a job goes through (a pool's, to its worker; the application's,
+// back to the window's thread) where the checker looks for hand-overs (platform/HandOver.h).
+char gToWorker;
+char gToWindow;
 
 bool isBlockTag(const QByteArray &name)
 {
@@ -542,16 +547,21 @@ void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)>
     pending->worker = gShowingWorker == 0 ? 1 : 0;
     pending->handsOver = handsOverLayout;
     gPending = pending;
-    previewPool(pending->worker)->start(QRunnable::create([pending, work = std::move(work)] {
+    QThreadPool *pool = previewPool(pending->worker);
+    MarkHandedOver(&gToWorker);
+    pool->start(QRunnable::create([pending, work = std::move(work)] {
+        MarkTaken(&gToWorker);
         PreviewFinish finish = work(pending->stop);
         if (!finish)
             return;
         // Back on the window's thread; dropped when another job was asked since. The finishing
         // step goes with the call: freed where it ran, or with the calls never run as the
         // application ends.
+        MarkHandedOver(&gToWindow);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [pending, finish = std::move(finish)] {
+                MarkTaken(&gToWindow);
                 if (gPending != pending)
                     return;
                 gPending.reset();

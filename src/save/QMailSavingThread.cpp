@@ -70,14 +70,14 @@ QString SaveFailedText(qint64 failed)
     return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
 }
 
-QString SaveWrittenText(const SaveOutcome &outcome)
+QString SaveWrittenText(const SaveOutcome &outcome, const QString &savedText)
 {
     if (outcome.written <= 0)
         return QString::fromLatin1(kNothingSavedText);
     QString what = DescribeItemCounts(outcome.writtenByKind);
     if (outcome.writtenByKind.total() != outcome.written)
         what = QStringLiteral("%1 item%2").arg(outcome.written).arg(outcome.written == 1 ? "" : "s");
-    return QString::fromLatin1(kItemsSavedText).arg(what, QDir::toNativeSeparators(outcome.output));
+    return savedText.arg(what, QDir::toNativeSeparators(outcome.output));
 }
 
 QString SaveReportNamedText(const SaveOutcome &outcome)

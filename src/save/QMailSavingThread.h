@@ -52,8 +52,8 @@ struct SaveOutcome {
 inline const char kItemsSavedText[] = "\n%1 saved in \"%2\".";
 inline const char kNothingSavedText[] = "\nNothing was saved: the checked folders held no items this save type writes.";
 // kItemsSavedText for outcome ("3 messages and 1 contact", else "12 items"); kNothingSavedText
-// when it wrote nothing.
-QString SaveWrittenText(const SaveOutcome &outcome);
+// when it wrote nothing. savedText: kItemsSavedText as the window shows it (translated).
+QString SaveWrittenText(const SaveOutcome &outcome, const QString &savedText = QString::fromLatin1(kItemsSavedText));
 
 // The end message of a save that was not stopped but could not write everything. Like every
 // message it starts with a line feed.

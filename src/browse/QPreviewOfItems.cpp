@@ -7,8 +7,9 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemTexts.h"
 #include "browse/MailPreview.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewArchive.h"
 #include "browse/PreviewDispatch.h"
+#include "browse/PreviewJob.h"
 #include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/WorkerGlobals.h"
@@ -95,19 +96,6 @@ void AppendPreviewLine(const QString &label, const QString &value)
     PreviewWriter writer(view->textCursor());
     writer.appendLine(label, value);
     view->setCurrentCharFormat(writer.cursor().charFormat());
-}
-
-qint64 ArchiveReadSize(qint64 offset, qint64 length)
-{
-    if (offset < 0 || offset >= lSize || length <= 0)
-        return 0;
-    return qMin(qMin(length, lSize - offset), kMaxArchiveTextRead);
-}
-
-ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive)
-{
-    return
-        [archive](qint64 offset, qint64 length, qint64 maxLength) { return archive->read(offset, length, maxLength); };
 }
 
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)

@@ -14,7 +14,6 @@
 #include "browse/ThreadOLMPreview.h"
 // --- end of attachment tiles ---
 
-class PreviewArchive;
 class QTextBrowser;
 class QTreeWidgetItem;
 struct ContactInformation;
@@ -44,11 +43,6 @@ void ResetItemPreviewPane();
 // Appends label + value + "\n" as a new paragraph of the text preview (followed by an empty
 // one), as text: a value that looks like markup is shown as written.
 void AppendPreviewLine(const QString &label, const QString &value);
-
-// The bytes a read of length bytes at offset takes from the open archive: none past its end.
-qint64 ArchiveReadSize(qint64 offset, qint64 length);
-// Reads through a preview job's archive.
-ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive);
 
 // Ends every preview: the item shown from its first line, and the keyboard on the folder tree so
 // that arrow keys move between folders, unless it is on the item list, whose rows are then being

@@ -111,54 +111,15 @@ QPreviewOfItems::~QPreviewOfItems()
 
 void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, int nCol)
 {
+    Q_UNUSED(nCol);
     // Rows of an earlier fill may point into freed lists: they show nothing at all.
     const int kind = CurrentRowKind(pItemSelected);
     if (kind < 0 || !Panes().htmlPreview)
         return;
-    if (kind == FolderKindMail) {
-        if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
-            PreviewMailRecord(mail);
-        return;
-    }
-    Panes().htmlPreview->close();
-    switch (kind) {
-    case FolderKindContacts:
-        OnContactItemClicked(pItemSelected, nCol);
-        break;
-    case FolderKindCalendar:
-        if (CalenderInformation *event = CalendarRecordOfRow(pItemSelected))
-            PreviewCalendarRecord(event);
-        break;
-    case FolderKindTasks:
-        OnTaskItemClicked(pItemSelected, nCol);
-        break;
-    case FolderKindNotes:
-        OnNoteItemClicked(pItemSelected, nCol);
-        break;
-    default:
-        break;
-    }
-}
-
-void QPreviewOfItems::OnContactItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (ContactInformation *record = ContactRecordOfRow(pItemSelected))
-        writePreviewItemsForContact(record);
-}
-
-void QPreviewOfItems::OnTaskItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (TasksInformation *record = TaskRecordOfRow(pItemSelected))
-        writePreviewItemsForTask(record);
-}
-
-void QPreviewOfItems::OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (NotesInformation *record = NoteRecordOfRow(pItemSelected))
-        writePreviewItemsForNotes(record);
+    // Every kind but mail shows in the text preview: the mail's markup view goes at once.
+    if (kind != FolderKindMail)
+        Panes().htmlPreview->close();
+    PreviewRowItem(pItemSelected);
 }
 
 void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)

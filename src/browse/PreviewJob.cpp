@@ -8,6 +8,7 @@
 #include "platform/HandOver.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QPointer>
 #include <QRunnable>
 #include <QTextBrowser>
@@ -44,6 +45,8 @@ constexpr int kPreparingNoticeMs = 150;
 QThreadPool *gPreviewPools[2] = {nullptr, nullptr};
 // The worker whose laid-out document was handed to a pane last; -1 before the first.
 int gShowingWorker = -1;
+// Takes finished jobs on the window's thread (FinishedJobs); made with the first job.
+QObject *gFinishedJobs = nullptr;
 
 QThreadPool *previewPool(int worker)
 {
@@ -57,6 +60,7 @@ QThreadPool *previewPool(int worker)
         qAddPostRoutine([] {
             for (QThreadPool *&pool : gPreviewPools)
                 delete std::exchange(pool, nullptr);
+            gFinishedJobs = nullptr;
         });
     }
     return gPreviewPools[worker];
@@ -74,6 +78,42 @@ std::shared_ptr<PendingJob> gPendingJob;
 // back to the window's thread) where the checker looks for hand-overs (platform/HandOver.h).
 char gToWorker;
 char gToWindow;
+
+// A finished job's last step on its way to the window's thread, posted as an event of its own:
+// built whole before its hand-over is marked and read only after the window's thread marked it
+// taken, so the checker sees the hand-over (a queued call would be built inside the toolkit, after
+// any mark the job could make).
+class FinishedJob : public QEvent {
+public:
+    static QEvent::Type kind()
+    {
+        static const int type = QEvent::registerEventType();
+        return QEvent::Type(type);
+    }
+    explicit FinishedJob(PreviewFinish step) : QEvent(kind()), m_step(std::move(step)) {}
+    void run() const
+    {
+        MarkTaken(&gToWindow);
+        m_step();
+    }
+
+private:
+    PreviewFinish m_step;
+};
+
+// Takes finished jobs on the window's thread; it goes with the application, and with it the jobs
+// that never ran.
+class FinishedJobs : public QObject {
+public:
+    using QObject::QObject;
+    bool event(QEvent *e) override
+    {
+        if (e->type() != FinishedJob::kind())
+            return QObject::event(e);
+        static_cast<FinishedJob *>(e)->run();
+        return true;
+    }
+};
 
 // A finished document on its way to the window's thread; deleted there unless a view takes it.
 // Only the call that carries it holds it, so it goes on the window's thread: when the call has
@@ -221,8 +261,10 @@ void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)>
     pending->handsOver = handsOverLayout;
     gPendingJob = pending;
     QThreadPool *pool = previewPool(pending->worker);
-    MarkHandedOver(&gToWorker);
-    pool->start(QRunnable::create([pending, work = std::move(work)] {
+    FinishedJob::kind();
+    if (!gFinishedJobs)
+        gFinishedJobs = new FinishedJobs(QCoreApplication::instance());
+    QRunnable *job = QRunnable::create([pending, work = std::move(work), receiver = gFinishedJobs] {
         MarkTaken(&gToWorker);
         PreviewFinish finish = work(pending->stop);
         if (!finish)
@@ -230,21 +272,20 @@ void StartPreviewJob(std::function<PreviewFinish(const std::atomic<bool> &stop)>
         // Back on the window's thread; dropped when another job was asked since. The finishing
         // step goes with the call: freed where it ran, or with the calls never run as the
         // application ends.
+        auto *done = new FinishedJob([pending, finish = std::move(finish)] {
+            if (gPendingJob != pending)
+                return;
+            gPendingJob.reset();
+            endPreparing(pending);
+            if (pending->handsOver)
+                gShowingWorker = pending->worker;
+            finish();
+        });
         MarkHandedOver(&gToWindow);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [pending, finish = std::move(finish)] {
-                MarkTaken(&gToWindow);
-                if (gPendingJob != pending)
-                    return;
-                gPendingJob.reset();
-                endPreparing(pending);
-                if (pending->handsOver)
-                    gShowingWorker = pending->worker;
-                finish();
-            },
-            Qt::QueuedConnection);
-    }));
+        QCoreApplication::postEvent(receiver, done);
+    });
+    MarkHandedOver(&gToWorker);
+    pool->start(job);
 }
 
 bool PreviewJobPending()

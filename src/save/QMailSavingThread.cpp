@@ -13,7 +13,6 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QMutexLocker>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -150,7 +149,7 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
 
 SaveOutcome QMailSavingThread::outcome() const
 {
-    QMutexLocker lock(&m_outcomeLock);
+    std::lock_guard<std::mutex> lock(m_outcomeLock);
     return m_outcome;
 }
 
@@ -203,7 +202,7 @@ void QMailSavingThread::run()
     tzset();
     cont = cal = task = note = mail = false;
     {
-        QMutexLocker lock(&m_outcomeLock);
+        std::lock_guard<std::mutex> lock(m_outcomeLock);
         m_outcome = SaveOutcome();
     }
     const SaveType type = nSaveType;
@@ -429,7 +428,7 @@ void QMailSavingThread::finishRun(bool stopped)
     for (const QString &what : qAsConst(result.notWritten))
         qWarning().noquote() << "Not written by this version:" << what;
     {
-        QMutexLocker lock(&m_outcomeLock);
+        std::lock_guard<std::mutex> lock(m_outcomeLock);
         m_outcome = result;
     }
     // Flags first: the window treats the finish signal as the end of the run.

@@ -9,13 +9,13 @@
 #include "save/SaveType.h"
 #include "save/mail/OrderedWork.h"
 
-#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <memory>
+#include <mutex>
 
 struct SaveRun;
 
@@ -156,7 +156,9 @@ private:
     SaveType nSaveType = SaveTypeInvalid;
     QString strDatabasePath;  // kept for the shell; the writers take their paths from the globals
     std::unique_ptr<SaveRun> m_run;
-    mutable QMutex m_outcomeLock;
+    // A lock of the standard library, which ThreadSanitizer sees (the toolkit's is locked inside
+    // the toolkit, out of its sight).
+    mutable std::mutex m_outcomeLock;
     SaveOutcome m_outcome;
     int m_saveThreads = DefaultSaveThreads();
 };

@@ -9,7 +9,7 @@
 
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "platform/WorkerGlobals.h"
 #include "shell/QParseDatabase.h"
 #include "shell/QZovuvozivMainWindow.h"
@@ -256,7 +256,7 @@ double untilShown(QZovuvozivMainWindow &window)
 {
     QElapsedTimer clock;
     clock.start();
-    waitFor([] { return !ItemListFillRunning() && !PreviewBodyPending(); }, 120);
+    waitFor([] { return !ItemListFillRunning() && !PreviewJobPending(); }, 120);
     const double shown = clock.nsecsElapsed() / 1e9;
     waitFor([] { return false; }, 0);
     QElapsedTimer after;

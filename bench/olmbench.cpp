@@ -1,18 +1,22 @@
 // Benchmark driver: runs the real scanner thread (and saving thread) over an archive and prints
 // one JSON object.
 //   olmbench scan ARCHIVE [--threads N]
-//   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] [--stop-after S]
+//   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] [--stop-after S] [--hold]
 // --threads: the save's threads, the writing one included (default: the cores, at most 8); for the scan,
 // 2 runs the record builders on a second thread, more read the messages on N-1 threads while one
 // walks (default: the cores, at most 8). Each prints the count it used.
 // --stop-after: asks the save to stop S seconds after it started, as the Stop button does, and
 // prints how long it took to end from then.
+// --hold: pauses the save at its first item (the window's pause), prints {"held":true} once it
+// waits there ({"held":false} when it ended first) and goes on when a line arrives on stdin, so a
+// test can run something else while this save is held at a known point.
 
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveFlow.h"
 #include "save/SaveGlobals.h"
+#include "save/SavePause.h"
 #include "save/mail/OrderedWork.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
@@ -136,6 +140,22 @@ QString jsonString(const QString &text)
     return out;
 }
 
+// Pauses the save where its writer next looks at the stop, says whether it got there before the
+// save ended, and lets it go on when stdin gives a line (or ends).
+void holdSave(QMailSavingThread &thread)
+{
+    PauseSave();
+    while (ThreadsWaitingAtPause(SavePauseRole::Writer) == 0 && !thread.wait(5)) {
+    }
+    printf("{\"held\":%s}\n", thread.isFinished() ? "false" : "true");
+    fflush(stdout);
+    char line[16];
+    if (!fgets(line, sizeof line, stdin)) {
+        // stdin closed: go on all the same
+    }
+    ResumeSave();
+}
+
 // Waits for the save, asking it to stop after stopAfter seconds (never when negative); the seconds
 // from that request to its end, -1 when it ended before.
 double waitForSave(QMailSavingThread &thread, double stopAfter)
@@ -152,7 +172,7 @@ double waitForSave(QMailSavingThread &thread, double stopAfter)
 }
 
 int save(const QString &archive, const QString &dest, SaveType type, bool converterEdition, int threads,
-         double stopAfter)
+         double stopAfter, bool hold)
 {
     const int index = listIndexFor(type, converterEdition);
     if (index < 0) {
@@ -181,6 +201,8 @@ int save(const QString &archive, const QString &dest, SaveType type, bool conver
     QMailSavingThread thread;
     thread.SetSaveThreads(threads);
     thread.SetInitialSettings(archive, index);
+    if (hold)
+        holdSave(thread);
     const double stopLag = waitForSave(thread, stopAfter);
     const double seconds = clock.nsecsElapsed() / 1e9;
     const SaveOutcome outcome = thread.outcome();
@@ -205,7 +227,7 @@ int usage()
     fprintf(stderr,
             "usage: olmbench scan ARCHIVE [--threads N]\n"
             "       olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] "
-            "[--stop-after S]\n");
+            "[--stop-after S] [--hold]\n");
     return 2;
 }
 
@@ -228,24 +250,33 @@ int main(int argc, char *argv[])
     int threads = DefaultSaveThreads();
     bool converter = bforQConverterFO;
     double stopAfter = -1;
-    for (int i = 4; i + 1 < args.size(); i += 2) {
+    bool hold = false;
+    for (int i = 4; i < args.size(); ++i) {
+        if (args[i] == QLatin1String("--hold")) {
+            hold = true;
+            continue;
+        }
+        if (i + 1 >= args.size())
+            return usage();
+        const QString &option = args[i];
+        const QString &value = args[++i];
         bool ok = true;
-        if (args[i] == QLatin1String("--threads"))
-            ok = (threads = args[i + 1].toInt(&ok)) >= 1 && ok;
-        else if (args[i] == QLatin1String("--stop-after"))
-            ok = (stopAfter = args[i + 1].toDouble(&ok)) >= 0 && ok;
-        else if (args[i] == QLatin1String("--type"))
-            type = args[i + 1].toInt(&ok);
-        else if (args[i] == QLatin1String("--edition") && args[i + 1] == QLatin1String("repair"))
+        if (option == QLatin1String("--threads"))
+            ok = (threads = value.toInt(&ok)) >= 1 && ok;
+        else if (option == QLatin1String("--stop-after"))
+            ok = (stopAfter = value.toDouble(&ok)) >= 0 && ok;
+        else if (option == QLatin1String("--type"))
+            type = value.toInt(&ok);
+        else if (option == QLatin1String("--edition") && value == QLatin1String("repair"))
             converter = false;
-        else if (args[i] == QLatin1String("--edition") && args[i + 1] == QLatin1String("converter"))
+        else if (option == QLatin1String("--edition") && value == QLatin1String("converter"))
             converter = true;
         else
             return usage();
         if (!ok)
             return usage();
     }
-    if (args.size() % 2 != 0 || type < SaveTypeOLM || type > SaveTypeHTML)
+    if (type < SaveTypeOLM || type > SaveTypeHTML)
         return usage();
-    return save(args[2], args[3], SaveType(type), converter, threads, stopAfter);
+    return save(args[2], args[3], SaveType(type), converter, threads, stopAfter, hold);
 }

@@ -9,9 +9,11 @@
 
 #include "browse/ContactFields.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewArchive.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
+#include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/QFolderInformationThread.h"
@@ -195,7 +197,8 @@ void benchPictures()
         const qint64 before = residentKiB("VmRSS:");
         resetPeak();
         const double s = seconds([&] {
-            InlineMailPictures(&document, body, fields);
+            AddInlinePictures(&document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)),
+                              *PreviewArchive::OfOpenArchive());
             document.setHtml(body);
             document.setTextWidth(800);
             document.documentLayout()->documentSize();

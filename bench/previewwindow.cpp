@@ -3,7 +3,7 @@
 // showed, and whether it showed as markup or as text.
 //   olmpreviewwindowbench [--times N] [NAME ...]   (each input shown N times, default once)
 
-#include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "browse/SafePreviewDocument.h"
 
 #include <QApplication>

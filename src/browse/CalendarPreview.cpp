@@ -4,8 +4,8 @@
 #include "browse/BrowsePanes.h"
 #include "browse/ItemElements.h"
 #include "browse/MailPreview.h"
-#include "browse/PreviewBody.h"
-#include "browse/PreviewDispatch.h"
+#include "browse/PreviewArchive.h"
+#include "browse/PreviewJob.h"
 #include "browse/PreviewWriter.h"
 #include "browse/QPreviewOfItems.h"
 #include "save/MessageFields.h"
@@ -13,7 +13,6 @@
 #include "scanner/XmlEntities.h"
 
 #include <QTextBrowser>
-#include <QTreeWidget>
 
 namespace {
 
@@ -27,13 +26,6 @@ void appendCalendarParagraph(PreviewWriter &writer, const QString &text)
 }
 
 }  // namespace
-
-void QPreviewOfItems::OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (CalenderInformation *record = CalendarRecordOfRow(pItemSelected))
-        writePreviewItemsForCalendar(record);
-}
 
 void QPreviewOfItems::writePreviewItemsForCalendar(CalenderInformation *record)
 {

@@ -12,6 +12,7 @@
 #include <memory>
 
 class AttachmentIndex;
+class PreviewArchive;
 struct MailMLRC;
 struct MailMessageFields;
 class QTextDocument;
@@ -59,23 +60,6 @@ struct InlinePictureEntry {
     qint64 size = 0;
 };
 using InlinePictureEntries = QVector<InlinePictureEntry>;
-// The open archive as one preview job reads it: a descriptor of the job's own, so the window may
-// close or replace its archive while the job still reads, and the size the archive had.
-class PreviewArchive {
-public:
-    // A handle on the archive the window has open now (one that reads nothing when none is).
-    static std::shared_ptr<const PreviewArchive> OfOpenArchive();
-    ~PreviewArchive();
-    PreviewArchive(const PreviewArchive &) = delete;
-    PreviewArchive &operator=(const PreviewArchive &) = delete;
-    // Bytes at [offset, offset + length), clamped to the archive and to maxLength.
-    QByteArray read(qint64 offset, qint64 length, qint64 maxLength) const;
-
-private:
-    PreviewArchive(int fd, qint64 size) : m_fd(fd), m_size(size) {}
-    int m_fd;
-    qint64 m_size;
-};
 // The entries of the pictures the body names as "cid:<id>": of each content id the first
 // attachment with an entry within the size limit, each entry once however many ids name it.
 // Costs what the body and the mail's attachments do, nothing it reads from the archive.
@@ -92,7 +76,3 @@ QSet<QString> ReferencedContentIds(const QString &body);
 // thread, on a document of that thread; stop ends it early. Returns how many names were added.
 int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const PreviewArchive &archive,
                       const std::atomic<bool> *stop = nullptr);
-// Gives the document each picture the body names as "cid:<id>" as an image resource under that
-// address, from the entry of the first attachment with that content id: read and decoded once
-// however often the body names it, and the body is left as it is. Returns how many were added.
-int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields);

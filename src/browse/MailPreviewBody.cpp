@@ -9,7 +9,8 @@
 #include "browse/DrawnText.h"
 #include "browse/ItemElements.h"
 #include "browse/ItemListFill.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewArchive.h"
+#include "browse/PreviewJob.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/ResizeFollower.h"
 #include "browse/SafePreviewDocument.h"
@@ -105,7 +106,7 @@ void mailpreview::showBody(const ReadBody &read, const MailMessageFields &f,
 {
     QTextBrowser *htmlView = Panes().htmlPreview;
     UseSafePreviewDocument(htmlView);
-    CancelPreviewBody();
+    CancelPreviewJob();
     if (!read.present) {
         htmlView->clear();
         htmlView->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);

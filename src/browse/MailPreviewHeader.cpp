@@ -8,7 +8,7 @@
 #include "browse/BrowsePanes.h"
 #include "browse/DrawnText.h"
 #include "browse/ItemListFill.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/ResizeFollower.h"
 #include "browse/SafePreviewDocument.h"
@@ -365,7 +365,7 @@ void ClearItemPreview()
     const BrowsePanes &p = Panes();
     if (!p.htmlPreview)
         return;
-    CancelPreviewBody();
+    CancelPreviewJob();
     ClearAttachmentTiles();
     // The sender is cut again from its whole text whenever its label resizes: that text goes too.
     p.senderLabel->setProperty(kWholeSenderProperty, QVariant());

@@ -2,8 +2,8 @@
 
 #include "browse/MailPreview.h"
 
+#include "browse/PreviewArchive.h"
 #include "browse/SafePreviewDocument.h"
-#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -13,9 +13,6 @@
 #include <QSet>
 #include <QTextDocument>
 #include <QUrl>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 // Each address runs up to the first character that ends a URL in markup or a style sheet. The
 // next one is looked for after it, so each character is seen once.
@@ -71,25 +68,6 @@ InlinePictureEntries InlinePicturesOf(QSet<QString> wanted, const MailMessageFie
     return entries;
 }
 
-std::shared_ptr<const PreviewArchive> PreviewArchive::OfOpenArchive()
-{
-    // A duplicate shares the open file, not the number: closing the window's descriptor, or its
-    // number being given to another archive, leaves this one reading the same file.
-    const int fd = fileDescriptor >= 0 ? fcntl(fileDescriptor, F_DUPFD_CLOEXEC, 0) : -1;
-    return std::shared_ptr<const PreviewArchive>(new PreviewArchive(fd, fd >= 0 ? lSize : 0));
-}
-
-PreviewArchive::~PreviewArchive()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
-
-QByteArray PreviewArchive::read(qint64 offset, qint64 length, qint64 maxLength) const
-{
-    return m_fd >= 0 ? ReadArchiveBytes(m_fd, m_size, offset, length, maxLength) : QByteArray();
-}
-
 int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entries, const PreviewArchive &archive,
                       const std::atomic<bool> *stop)
 {
@@ -111,10 +89,4 @@ int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entri
         }
     }
     return added;
-}
-
-int InlineMailPictures(QTextDocument *document, const QString &body, const MailMessageFields &fields)
-{
-    return AddInlinePictures(document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)),
-                             *PreviewArchive::OfOpenArchive());
 }

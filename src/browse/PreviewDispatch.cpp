@@ -81,12 +81,30 @@ NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row)
     return keyedRecord(row, FolderKindNotes, TmpNTRCPtrStart);
 }
 
-void PreviewMailRecord(MailMLRC *record)
+void PreviewRowItem(const QTreeWidgetItem *row)
 {
-    QPreviewOfItems::MessageFieldsForThePreview(record);
-}
-
-void PreviewCalendarRecord(CalenderInformation *record)
-{
-    QPreviewOfItems::writePreviewItemsForCalendar(record);
+    switch (CurrentRowKind(row)) {
+    case FolderKindMail:
+        if (MailMLRC *mail = MailRecordOfRow(row))
+            QPreviewOfItems::MessageFieldsForThePreview(mail);
+        break;
+    case FolderKindContacts:
+        if (ContactInformation *contact = ContactRecordOfRow(row))
+            QPreviewOfItems::writePreviewItemsForContact(contact);
+        break;
+    case FolderKindCalendar:
+        if (CalenderInformation *event = CalendarRecordOfRow(row))
+            QPreviewOfItems::writePreviewItemsForCalendar(event);
+        break;
+    case FolderKindTasks:
+        if (TasksInformation *task = TaskRecordOfRow(row))
+            QPreviewOfItems::writePreviewItemsForTask(task);
+        break;
+    case FolderKindNotes:
+        if (NotesInformation *note = NoteRecordOfRow(row))
+            QPreviewOfItems::writePreviewItemsForNotes(note);
+        break;
+    default:
+        break;
+    }
 }

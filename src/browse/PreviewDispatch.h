@@ -1,6 +1,6 @@
 #pragma once
-// From an item-list row to the record it stands for, and the mail and calendar previews it
-// hands the record to.
+// From an item-list row to the record it stands for, and the preview of its kind that the record
+// is handed to: a click looks its item up, reads and writes it in one pass.
 //
 // A row carries its record's kind, its position in that kind's record list and the serial of
 // the fill that made it (browse/ItemListFill.h). A row made before the records were freed or
@@ -43,9 +43,8 @@ CalenderInformation *CalendarRecordOfRow(const QTreeWidgetItem *row);
 TasksInformation *TaskRecordOfRow(const QTreeWidgetItem *row);
 NotesInformation *NoteRecordOfRow(const QTreeWidgetItem *row);
 
-// Called by the dispatcher with the record of a current row (never null). The mail preview
-// also closes or shows the HTML view itself: for mail rows the dispatcher touches no pane.
-// Shows a mail in the mail panes (header labels, body, attachment tiles).
-void PreviewMailRecord(MailMLRC *record);
-// Shows a calendar item in the text preview.
-void PreviewCalendarRecord(CalenderInformation *record);
+// Shows the item of a current row in the preview of its kind: a mail in the mail panes (header
+// labels, body, attachment tiles), any other item in the text preview. A row whose record cannot
+// be found (stale, of no kind, its key not the record's) leaves the panes as they are; the
+// dispatcher itself touches no pane.
+void PreviewRowItem(const QTreeWidgetItem *row);

@@ -5,6 +5,9 @@
 
 #include <QTextCursor>
 
+#include <atomic>
+#include <functional>
+
 class QColor;
 class QString;
 
@@ -35,3 +38,7 @@ private:
     void appendIn(const QString &text, bool markup);
     QTextCursor m_cursor;
 };
+
+// An item's preview (a note, task, event or contact): what it reads from the archive, decodes and
+// writes into the document. Runs on any thread; stop asks it to end early.
+using PreviewWrite = std::function<void(PreviewWriter &writer, const std::atomic<bool> &stop)>;

@@ -7,8 +7,9 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemTexts.h"
 #include "browse/MailPreview.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewArchive.h"
 #include "browse/PreviewDispatch.h"
+#include "browse/PreviewJob.h"
 #include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/WorkerGlobals.h"
@@ -97,19 +98,6 @@ void AppendPreviewLine(const QString &label, const QString &value)
     view->setCurrentCharFormat(writer.cursor().charFormat());
 }
 
-qint64 ArchiveReadSize(qint64 offset, qint64 length)
-{
-    if (offset < 0 || offset >= lSize || length <= 0)
-        return 0;
-    return qMin(qMin(length, lSize - offset), kMaxArchiveTextRead);
-}
-
-ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive)
-{
-    return
-        [archive](qint64 offset, qint64 length, qint64 maxLength) { return archive->read(offset, length, maxLength); };
-}
-
 QPreviewOfItems::QPreviewOfItems(QObject *parent) : QObject(parent)
 {
     connect(&m_previewThread, &ThreadOLMPreview::openFailed, this, &TellAttachmentNotOpened, Qt::QueuedConnection);
@@ -123,54 +111,15 @@ QPreviewOfItems::~QPreviewOfItems()
 
 void QPreviewOfItems::OnMessageSubjectClicked(QTreeWidgetItem *pItemSelected, int nCol)
 {
+    Q_UNUSED(nCol);
     // Rows of an earlier fill may point into freed lists: they show nothing at all.
     const int kind = CurrentRowKind(pItemSelected);
     if (kind < 0 || !Panes().htmlPreview)
         return;
-    if (kind == FolderKindMail) {
-        if (MailMLRC *mail = MailRecordOfRow(pItemSelected))
-            PreviewMailRecord(mail);
-        return;
-    }
-    Panes().htmlPreview->close();
-    switch (kind) {
-    case FolderKindContacts:
-        OnContactItemClicked(pItemSelected, nCol);
-        break;
-    case FolderKindCalendar:
-        if (CalenderInformation *event = CalendarRecordOfRow(pItemSelected))
-            PreviewCalendarRecord(event);
-        break;
-    case FolderKindTasks:
-        OnTaskItemClicked(pItemSelected, nCol);
-        break;
-    case FolderKindNotes:
-        OnNoteItemClicked(pItemSelected, nCol);
-        break;
-    default:
-        break;
-    }
-}
-
-void QPreviewOfItems::OnContactItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (ContactInformation *record = ContactRecordOfRow(pItemSelected))
-        writePreviewItemsForContact(record);
-}
-
-void QPreviewOfItems::OnTaskItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (TasksInformation *record = TaskRecordOfRow(pItemSelected))
-        writePreviewItemsForTask(record);
-}
-
-void QPreviewOfItems::OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol)
-{
-    Q_UNUSED(nCol);
-    if (NotesInformation *record = NoteRecordOfRow(pItemSelected))
-        writePreviewItemsForNotes(record);
+    // Every kind but mail shows in the text preview: the mail's markup view goes at once.
+    if (kind != FolderKindMail)
+        Panes().htmlPreview->close();
+    PreviewRowItem(pItemSelected);
 }
 
 void QPreviewOfItems::writePreviewItemsForTask(TasksInformation *record)

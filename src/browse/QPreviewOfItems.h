@@ -14,7 +14,6 @@
 #include "browse/ThreadOLMPreview.h"
 // --- end of attachment tiles ---
 
-class PreviewArchive;
 class QTextBrowser;
 class QTreeWidgetItem;
 struct ContactInformation;
@@ -45,11 +44,6 @@ void ResetItemPreviewPane();
 // one), as text: a value that looks like markup is shown as written.
 void AppendPreviewLine(const QString &label, const QString &value);
 
-// The bytes a read of length bytes at offset takes from the open archive: none past its end.
-qint64 ArchiveReadSize(qint64 offset, qint64 length);
-// Reads through a preview job's archive.
-ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive);
-
 // Ends every preview: the item shown from its first line, and the keyboard on the folder tree so
 // that arrow keys move between folders, unless it is on the item list, whose rows are then being
 // walked by keys.
@@ -62,24 +56,17 @@ public:
     explicit QPreviewOfItems(QObject *parent = nullptr);
     ~QPreviewOfItems() override;
 
-    // Record lookups: a row whose record cannot be found (stale, of another kind, null) leaves
-    // the pane as it is. The column is not read.
-    void OnContactItemClicked(QTreeWidgetItem *pItemSelected, int nCol);
-    void OnTaskItemClicked(QTreeWidgetItem *pItemSelected, int nCol);
-    void OnNoteItemClicked(QTreeWidgetItem *pItemSelected, int nCol);
-
+    // The previews of each kind, given the record of a current row (PreviewRowItem). Static: they
+    // use only the main window's panes and the archive.
     // Display name, then the sections of a contact's fields and its notes.
-    void writePreviewItemsForContact(ContactInformation *record);
+    static void writePreviewItemsForContact(ContactInformation *record);
     // Name, start and due dates, priority and note of a task.
-    void writePreviewItemsForTask(TasksInformation *record);
+    static void writePreviewItemsForTask(TasksInformation *record);
     // Title and text of a note.
-    void writePreviewItemsForNotes(NotesInformation *record);
+    static void writePreviewItemsForNotes(NotesInformation *record);
 
     // --- mail and calendar previews ---
-    // Same lookup as the contact, task and note rows.
-    void OnCalendarItemClicked(QTreeWidgetItem *pItemSelected, int nCol);
-    // Summary, location and the description read back from the archive. Static: it uses only
-    // the main window's panes and the archive, so the dispatch helpers call it without an object.
+    // Summary, location and the description read back from the archive.
     static void writePreviewItemsForCalendar(CalenderInformation *record);
     // Header labels, attachment tiles and body of a mail, from its record, its message XML and
     // its body text in the archive (read through the shared archive descriptor).

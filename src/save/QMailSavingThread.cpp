@@ -13,7 +13,6 @@
 
 #include <QDebug>
 #include <QDir>
-#include <QMutexLocker>
 #include <QSet>
 #include <QStandardPaths>
 
@@ -75,14 +74,14 @@ QString SaveFailedText(qint64 failed)
     return QString::fromLatin1(kSaveItemsFailedText).arg(failed);
 }
 
-QString SaveWrittenText(const SaveOutcome &outcome)
+QString SaveWrittenText(const SaveOutcome &outcome, const QString &savedText)
 {
     if (outcome.written <= 0)
         return QString::fromLatin1(kNothingSavedText);
     QString what = DescribeItemCounts(outcome.writtenByKind);
     if (outcome.writtenByKind.total() != outcome.written)
         what = QStringLiteral("%1 item%2").arg(outcome.written).arg(outcome.written == 1 ? "" : "s");
-    return QString::fromLatin1(kItemsSavedText).arg(what, QDir::toNativeSeparators(outcome.output));
+    return savedText.arg(what, QDir::toNativeSeparators(outcome.output));
 }
 
 QString SaveReportNamedText(const SaveOutcome &outcome)
@@ -155,7 +154,7 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
 
 SaveOutcome QMailSavingThread::outcome() const
 {
-    QMutexLocker lock(&m_outcomeLock);
+    std::lock_guard<std::mutex> lock(m_outcomeLock);
     return m_outcome;
 }
 
@@ -208,7 +207,7 @@ void QMailSavingThread::run()
     tzset();
     cont = cal = task = note = mail = false;
     {
-        QMutexLocker lock(&m_outcomeLock);
+        std::lock_guard<std::mutex> lock(m_outcomeLock);
         m_outcome = SaveOutcome();
     }
     const SaveType type = nSaveType;
@@ -434,7 +433,7 @@ void QMailSavingThread::finishRun(bool stopped)
     for (const QString &what : qAsConst(result.notWritten))
         qWarning().noquote() << "Not written by this version:" << what;
     {
-        QMutexLocker lock(&m_outcomeLock);
+        std::lock_guard<std::mutex> lock(m_outcomeLock);
         m_outcome = result;
     }
     // Flags first: the window treats the finish signal as the end of the run.

@@ -9,13 +9,13 @@
 #include "save/SaveType.h"
 #include "save/mail/OrderedWork.h"
 
-#include <QMutex>
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QThread>
 
 #include <memory>
+#include <mutex>
 
 struct SaveRun;
 
@@ -52,8 +52,8 @@ struct SaveOutcome {
 inline const char kItemsSavedText[] = "\n%1 saved in \"%2\".";
 inline const char kNothingSavedText[] = "\nNothing was saved: the checked folders held no items this save type writes.";
 // kItemsSavedText for outcome ("3 messages and 1 contact", else "12 items"); kNothingSavedText
-// when it wrote nothing.
-QString SaveWrittenText(const SaveOutcome &outcome);
+// when it wrote nothing. savedText: kItemsSavedText as the window shows it (translated).
+QString SaveWrittenText(const SaveOutcome &outcome, const QString &savedText = QString::fromLatin1(kItemsSavedText));
 
 // The end message of a save that was not stopped but could not write everything. Like every
 // message it starts with a line feed.
@@ -159,7 +159,9 @@ private:
     SaveType nSaveType = SaveTypeInvalid;
     QString strDatabasePath;  // kept for the shell; the writers take their paths from the globals
     std::unique_ptr<SaveRun> m_run;
-    mutable QMutex m_outcomeLock;
+    // A lock of the standard library, which ThreadSanitizer sees (the toolkit's is locked inside
+    // the toolkit, out of its sight).
+    mutable std::mutex m_outcomeLock;
     SaveOutcome m_outcome;
     int m_saveThreads = DefaultSaveThreads();
 };

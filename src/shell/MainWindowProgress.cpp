@@ -37,7 +37,7 @@ namespace {
 QString StoppedSaveText(const SaveOutcome &outcome)
 {
     const QString written = outcome.written > 0
-        ? SaveWrittenText(outcome)
+        ? SaveWrittenText(outcome, QCoreApplication::translate("QZovuvozivMainWindow", kItemsSavedText))
         : QCoreApplication::translate("QZovuvozivMainWindow", kNothingSavedBeforeStopText);
     const QString problem = SaveProblemText(outcome);
     return written + (problem.isEmpty() ? SaveReportNamedText(outcome) : problem);

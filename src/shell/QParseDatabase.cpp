@@ -3,7 +3,7 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/FolderClick.h"
 #include "browse/FolderTree.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "browse/QPreviewOfItems.h"
 #include "browse/TextFit.h"
 #include "platform/ArchiveSource.h"
@@ -236,7 +236,7 @@ void QParseDatabase::OnStartScan()
     // A stopped scan may still be finishing its entry: wait before freeing what it writes.
     StopAndWait();
     // A mail still being read for the preview is not shown from the lists freed here.
-    CancelPreviewBody();
+    CancelPreviewJob();
     MailItemCount = ContactItemCount = TaskItemCount = NotesItemCount = CalendarItemCount = 0;
     CleanListAndHash();
     if (m_window)

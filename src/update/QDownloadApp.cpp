@@ -121,6 +121,9 @@ void QDownloadApp::downloadExe()
         FailDownload(tr("The update address may not serve updates."));
         return;
     }
+    // The reply holds at most this much unread: on a busy machine the window reads it less often,
+    // and the toolkit would otherwise keep reading the socket into memory meanwhile.
+    m_pReply->setReadBufferSize(4 * 1024 * 1024);
     connect(m_pReply, &QNetworkReply::finished, this, &QDownloadApp::downloadFinished);
     connect(m_pReply, &QNetworkReply::readyRead, this, &QDownloadApp::downloadReadyRead);
     connect(m_pReply, &QNetworkReply::downloadProgress, this, &QDownloadApp::OnDownloadProgress);

@@ -4,7 +4,9 @@
 
 #include "TestFiles.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewArchive.h"
 #include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
@@ -156,7 +158,7 @@ void PreviewBodyTest::onlyTheLastBodyShows()
     QCoreApplication::processEvents();
     QVERIFY(view.toPlainText().startsWith(QLatin1String("second")));
     ShowPreviewBody(&view, QString(QStringLiteral("<table>") + QStringLiteral("<tr><td>slow<td>b").repeated(40000)));
-    CancelPreviewBody();
+    CancelPreviewJob();
     WaitForPreviewWorkers();
     QCoreApplication::processEvents();
     QVERIFY(view.toPlainText().isEmpty());
@@ -330,7 +332,7 @@ void PreviewBodyTest::jobReadsTheArchiveItWasGiven()
     entry.offset = 4;
     entry.size = picture.size();
     ShowPreviewBody(&view, QStringLiteral("<html><body><img src=\"cid:p\"></body></html>"), {entry}, archive);
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QCOMPARE(view.property(kPreviewShownAs).toString(), QStringLiteral("markup"));
     const QImage shown = qvariant_cast<QImage>(view.document()->resource(QTextDocument::ImageResource, QUrl("cid:p")));
     QCOMPARE(shown.size(), QSize(40, 40));
@@ -376,7 +378,7 @@ void PreviewBodyTest::largePictureUnderItsText()
     ShowPreviewBody(&view, QStringLiteral("<html><body><p>BEFORE text</p><img%1 src=\"data:image/png;base64,%2\">"
                                           "<p>AFTER text</p></body></html>")
                                .arg(width, QString::fromLatin1(PngOf(picture(side, height)).toBase64())));
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QTextDocument *document = view.document();
     const QTextBlock before = document->findBlock(0);
     QCOMPARE(before.text(), QStringLiteral("BEFORE text"));

@@ -9,9 +9,11 @@
 #include "browse/ContactFields.h"
 #include "browse/ItemElements.h"
 #include "browse/MailPreview.h"
+#include "browse/PreviewArchive.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
+#include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/olm/OlmZipRecords.h"
 #include "scanner/QFolderInformationThread.h"
@@ -133,7 +135,9 @@ void previewMail(const MailMLRC &mail)
     if (!html)
         return;
     SafePreviewDocument document;
-    const int added = InlineMailPictures(&document, body, fields);
+    // The pictures the body names, from the mail's attachments in the open archive.
+    const int added = AddInlinePictures(&document, InlinePicturesOf(body, fields, AttachmentIndex(tmpAtFOStart)),
+                                        *PreviewArchive::OfOpenArchive());
     if (added > fields.attachments.size())
         fail("more pictures than attachments", added);
     // Laid out only to draw the pictures from the document: the markup itself is the toolkit's.

@@ -9,7 +9,7 @@
 #include "browse/FolderTree.h"
 #include "browse/ItemListFill.h"
 #include "browse/PreviewDispatch.h"
-#include "browse/PreviewBody.h"
+#include "browse/PreviewJob.h"
 #include "shell/InformationDlg.h"
 #include "shell/QZovuvozivMainWindow.h"
 #include "shell/ShellHooks.h"
@@ -186,7 +186,7 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
             QTreeWidgetItem *item = list->topLevelItem(row);
             list->scrollToItem(item);
             QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
-            QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
             // A mail's body, or the text pane of a note, task, event or contact.
             QTextBrowser *pane = MailRecordOfRow(item) ? body : w.panes().textPreview;
             if (!pane->isVisible()
@@ -235,14 +235,14 @@ void BodyPixelsTest::mailIsReadOffTheWindowThread()
     QVERIFY(inbox);
     w.parseDatabase()->ShowindivisualMailItemsInfo(inbox, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QTreeWidget *list = w.panes().itemList;
     list->setCurrentItem(nullptr);
     w.panes().subjectLabel->clear();
     list->setCurrentItem(list->topLevelItem(0));
-    QVERIFY(PreviewBodyPending());
+    QVERIFY(PreviewJobPending());
     QVERIFY(w.panes().subjectLabel->text().isEmpty());
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QCOMPARE(w.panes().subjectLabel->text(), m.subject);
     QVERIFY(w.panes().htmlPreview->toPlainText().contains(m.body));
 }
@@ -284,7 +284,7 @@ void BodyPixelsTest::itemIsReadOffTheWindowThread()
     QVERIFY(items);
     w.parseDatabase()->ShowindivisualMailItemsInfo(items, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QTreeWidget *list = w.panes().itemList;
     QTextBrowser *pane = w.panes().textPreview;
     QTreeWidgetItem *longRow = rowNamed(list, QStringLiteral("Long"));
@@ -292,12 +292,12 @@ void BodyPixelsTest::itemIsReadOffTheWindowThread()
     QVERIFY(longRow && shortRow);
 
     list->setCurrentItem(shortRow);
-    QVERIFY(!PreviewBodyPending());
+    QVERIFY(!PreviewJobPending());
     QVERIFY(pane->toPlainText().contains(QLatin1String("a short text")));
     list->setCurrentItem(longRow);
-    QVERIFY(PreviewBodyPending());
+    QVERIFY(PreviewJobPending());
     QVERIFY2(pane->toPlainText().isEmpty(), qPrintable(pane->toPlainText().left(200)));
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
     QVERIFY(pane->toPlainText().contains(QLatin1String("line 0 of a long text")));
     QVERIFY(pane->toPlainText().contains(QLatin1String("the last words")));
     QCOMPARE(pane->textColor(), QColor(68, 68, 68));
@@ -305,9 +305,9 @@ void BodyPixelsTest::itemIsReadOffTheWindowThread()
     // The long item asked for and left before it is ready: its finish is dropped.
     list->setCurrentItem(shortRow);
     list->setCurrentItem(longRow);
-    QVERIFY(PreviewBodyPending());
+    QVERIFY(PreviewJobPending());
     list->setCurrentItem(shortRow);
-    QVERIFY(!PreviewBodyPending());
+    QVERIFY(!PreviewJobPending());
     WaitForPreviewWorkers();
     QCoreApplication::processEvents();
     QVERIFY(pane->toPlainText().contains(QLatin1String("a short text")));

@@ -12,8 +12,8 @@
 #include "browse/ItemListFill.h"
 #include "browse/ItemListMailRow.h"
 #include "browse/MailPreview.h"
-#include "browse/PreviewBody.h"
 #include "browse/PreviewDispatch.h"
+#include "browse/PreviewJob.h"
 #include "browse/SafePreviewDocument.h"
 #include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
@@ -207,7 +207,7 @@ void MailPreviewTest::openFolder(QZovuvozivMainWindow &w, const QString &path, c
     w.parseDatabase()->ShowindivisualMailItemsInfo(item, 0);
     QTRY_VERIFY_WITH_TIMEOUT(!ItemListFillRunning(), 20000);
     // The first mail's body is prepared off the window's thread.
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
 }
 
 // The user's selection of one row, through the list's own signal.
@@ -216,7 +216,7 @@ void MailPreviewTest::select(QZovuvozivMainWindow &w, int row)
     // The preview follows the current row: from none to this one, even when it was current.
     w.panes().itemList->setCurrentItem(nullptr);
     w.panes().itemList->setCurrentItem(w.panes().itemList->topLevelItem(row));
-    QTRY_VERIFY_WITH_TIMEOUT(!PreviewBodyPending(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!PreviewJobPending(), 20000);
 }
 
 void MailPreviewTest::sampleMails_data()

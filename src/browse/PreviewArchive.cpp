@@ -1,0 +1,39 @@
+#include "browse/PreviewArchive.h"
+
+#include "platform/WorkerGlobals.h"
+#include "save/MessageFields.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+std::shared_ptr<const PreviewArchive> PreviewArchive::OfOpenArchive()
+{
+    // A duplicate shares the open file, not the number: closing the window's descriptor, or its
+    // number being given to another archive, leaves this one reading the same file.
+    const int fd = fileDescriptor >= 0 ? fcntl(fileDescriptor, F_DUPFD_CLOEXEC, 0) : -1;
+    return std::shared_ptr<const PreviewArchive>(new PreviewArchive(fd, fd >= 0 ? lSize : 0));
+}
+
+PreviewArchive::~PreviewArchive()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QByteArray PreviewArchive::read(qint64 offset, qint64 length, qint64 maxLength) const
+{
+    return m_fd >= 0 ? ReadArchiveBytes(m_fd, m_size, offset, length, maxLength) : QByteArray();
+}
+
+qint64 ArchiveReadSize(qint64 offset, qint64 length)
+{
+    if (offset < 0 || offset >= lSize || length <= 0)
+        return 0;
+    return qMin(qMin(length, lSize - offset), kMaxArchiveTextRead);
+}
+
+ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive)
+{
+    return
+        [archive](qint64 offset, qint64 length, qint64 maxLength) { return archive->read(offset, length, maxLength); };
+}

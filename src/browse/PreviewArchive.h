@@ -1,0 +1,32 @@
+#pragma once
+// The open archive as one preview job reads it, and what a click's reads from it take.
+
+#include "browse/ItemTexts.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+#include <memory>
+
+// The open archive as one preview job reads it: a descriptor of the job's own, so the window may
+// close or replace its archive while the job still reads, and the size the archive had.
+class PreviewArchive {
+public:
+    // A handle on the archive the window has open now (one that reads nothing when none is).
+    static std::shared_ptr<const PreviewArchive> OfOpenArchive();
+    ~PreviewArchive();
+    PreviewArchive(const PreviewArchive &) = delete;
+    PreviewArchive &operator=(const PreviewArchive &) = delete;
+    // Bytes at [offset, offset + length), clamped to the archive and to maxLength.
+    QByteArray read(qint64 offset, qint64 length, qint64 maxLength) const;
+
+private:
+    PreviewArchive(int fd, qint64 size) : m_fd(fd), m_size(size) {}
+    int m_fd;
+    qint64 m_size;
+};
+
+// The bytes a read of length bytes at offset takes from the open archive: none past its end.
+qint64 ArchiveReadSize(qint64 offset, qint64 length);
+// Reads through a preview job's archive.
+ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive);

@@ -1,5 +1,6 @@
 #include "save/QMailSavingThread.h"
 
+#include "platform/HandOver.h"
 #include "platform/WorkerGlobals.h"
 #include "save/CompressedEntries.h"
 #include "save/OutputLayout.h"
@@ -140,6 +141,7 @@ bool QMailSavingThread::SetInitialSettings(QString path, int index)
     // A second save while one runs would change the running save's type and output under it.
     if (isRunning())
         return false;
+    MarkTaken(this);  // the last run's writes, seen by this thread and the run it starts
     const SaveType type = SaveTypeForIndex(index);
     if (type == SaveTypeInvalid)
         return false;
@@ -201,6 +203,12 @@ void QMailSavingThread::reportNotWritten(const QString &what, qint64 count)
 
 void QMailSavingThread::run()
 {
+    // Whoever starts the next save has waited for this one to end: what this run wrote is handed
+    // to that thread on every way out.
+    struct HandBack {
+        const void *run;
+        ~HandBack() { MarkHandedOver(run); }
+    } handBack{this};
     bProcessRunning = true;
     // The zone is set up once here, before the formatting threads start: their local times
     // (localtime_r) then only read it.

@@ -380,6 +380,21 @@ qint64 CentralDirectory::nextStart(size_t i) const
     return m_start;
 }
 
+bool CentralDirectory::insideResolvedBefore(size_t i) const
+{
+    // A header found again after damage may lie inside the data of an entry placed before it
+    // (an attached archive's header): that data is the other entry's, never an entry of ours.
+    // The look back is bounded, so placing every record stays linear.
+    const qint64 at = m_entries[i].headerOffset;
+    for (size_t k = i, steps = 0; k > 0 && steps < 64; --k, ++steps) {
+        const CentralEntry &p = m_entries[k - 1];
+        if (p.dropped || p.dataOffset < 0)
+            continue;
+        return at - p.dataOffset < p.csize;
+    }
+    return false;
+}
+
 bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
 {
     if (i >= m_entries.size() || m_entries[i].dropped)
@@ -421,7 +436,7 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
             data = d;
     }
     const qint64 next = nextStart(i);
-    if (data < 0 || data > next || e.csize > next - data)
+    if (data < 0 || data > next || e.csize > next - data || insideResolvedBefore(i))
         return false;
     e.dataOffset = data;
     e.settleName();

@@ -73,6 +73,8 @@ public:
     size_t firstAtOrAfter(qint64 pos) const;
 
 private:
+    // Whether entry i's header lies inside the data of the entry placed before it.
+    bool insideResolvedBefore(size_t i) const;
     // Finds the headers of records from i on that do not point at them (bytes lost or added
     // before or inside them): by name, wherever they stand after the previous record's.
     void relocateFrom(size_t i, BufferedArchiveReader &r);

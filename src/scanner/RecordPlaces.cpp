@@ -12,11 +12,21 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <string_view>
 
 namespace olm {
 
 namespace {
+
+// a + d kept inside [0, the largest offset]: a directory's offsets and the shifts between them
+// are archive bytes, and their sum must not wrap.
+qint64 shifted(qint64 a, qint64 d)
+{
+    if (d > 0 && a > std::numeric_limits<qint64>::max() - d)
+        return std::numeric_limits<qint64>::max();
+    return qMax<qint64>(0, a < 0 && d < 0 && a < std::numeric_limits<qint64>::min() - d ? 0 : a + d);
+}
 
 quint64 hashOf(const char *p, int n)
 {
@@ -78,8 +88,8 @@ bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, 
 {
     if (e.crc == 0 || e.method != 0 || e.nameLength == 0)
         return false;
-    const qint64 from = qMax<qint64>(0, expected - kDamagedHeaderReach);
-    const qint64 to = qMin(m_start, expected + kDamagedHeaderReach + 30 + e.nameLength);
+    const qint64 from = shifted(expected, -kDamagedHeaderReach);
+    const qint64 to = qMin(m_start, shifted(expected, kDamagedHeaderReach + 30 + e.nameLength));
     int tries = 0;
     for (qint64 n = r.find(e.name.constData(), e.nameLength, from, to); n >= 0 && tries < 8;
          n = r.find(e.name.constData(), e.nameLength, n + 1, to), ++tries) {
@@ -137,7 +147,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
     qint64 delta = 0;
     for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
         CentralEntry &e = m_entries[j];
-        expected[j - i] = e.headerOffset + delta;
+        expected[j - i] = shifted(e.headerOffset, delta);
         if (e.csize < 0 || e.usize < 0 || e.name.size() != e.nameLength)
             continue;
         if (!e.dropped && e.headerOffset > last && localAgrees(e, r)) {
@@ -148,7 +158,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         }
         qint64 at = -1;
         CentralEntry moved = e;
-        moved.headerOffset = e.headerOffset + delta;
+        moved.headerOffset = shifted(e.headerOffset, delta);
         if (delta != 0 && moved.headerOffset > last && moved.headerOffset <= m_start - 30 - e.nameLength
             && localAgrees(moved, r))
             at = moved.headerOffset;

@@ -299,6 +299,7 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
             moved.headerOffset += m_shift;
             if (moved.headerOffset >= 0 && localAgrees(moved, headers)) {
                 e.headerOffset = moved.headerOffset;
+                e.shifted = true;
                 ++m_shifted;
             }
         }

@@ -33,6 +33,7 @@ struct CentralEntry {
     bool gapAfter = false;     // damaged records follow it in the directory: its successor is unknown
     qint64 movedFrom = -1;     // where the record placed its header, when it was found elsewhere
     bool placed = false;       // its header is damaged: its data was found by name and CRC-32
+    bool shifted = false;      // its header stood moved as much as the directory
     // Once its data is placed: the name cut at its first NUL, and whether its whole text names a
     // message.
     void settleName();
@@ -84,8 +85,8 @@ private:
     // the following header stands, or -1.
     bool placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r);
     // Places e's data at d where its CRC-32 holds, its header at the signature before name (or
-    // before d when name is -1).
-    bool place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r);
+    // before d when name is -1, else at expected).
+    bool place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r, qint64 expected = -1);
     void indexHeaders(BufferedArchiveReader &r);
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);

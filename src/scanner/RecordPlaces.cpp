@@ -106,20 +106,28 @@ bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, 
         }
     }
     // Bytes inside the name itself: the data still ends where the next header starts.
-    return tries == 0 && next >= 0 && place(e, lo, next - e.csize, -1, r);
+    return tries == 0 && next >= 0 && place(e, lo, next - e.csize, -1, r, expected);
 }
 
-bool CentralDirectory::place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r)
+bool CentralDirectory::place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r,
+                             qint64 expected)
 {
     if (d <= lo + 30 || e.csize > m_start - d || !r.crcMatches(d, e.csize, e.crc))
         return false;
     // The header starts at its signature when the bytes before the name or data still hold it.
-    const qint64 before = name >= 0 ? name : d;
-    const qint64 reach = name >= 0 ? 46 : 30 + e.nameLength + 0x1FF;
-    qint64 header = name >= 0 ? name - 30 : -1;
+    // Only a signature that leaves room for the header's fixed part (and, without the name, for
+    // the name too) can be its own: one closer is bytes of the name, and the entry's header and
+    // data would overlap. Without the name, a signature far before the data must still give the
+    // name's length, or it may be a header inside the previous entry's data; without either, the
+    // header stands where its record says, moved as the headers before it.
+    const qint64 last = name >= 0 ? name - 30 : d - 30 - e.nameLength;
+    const qint64 reach = name >= 0 ? 16 : 0x1FF;
+    qint64 header = name >= 0 ? last : (expected <= last && last - expected <= reach ? expected : -1);
     const char sig[4] = {'P', 'K', 3, 4};
-    for (qint64 s = r.find(sig, 4, qMax(lo + 1, before - reach), before); s >= 0; s = r.find(sig, 4, s + 1, before))
-        header = s;
+    for (qint64 s = r.find(sig, 4, qMax(lo + 1, last - reach), last + 4); s >= 0; s = r.find(sig, 4, s + 1, last + 4)) {
+        if (name >= 0 || s >= last - 64 || r.u16At(s + 26) == e.nameLength)
+            header = s;
+    }
     if (header <= lo)
         return false;
     e.movedFrom = e.headerOffset;
@@ -144,7 +152,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
     // The shift of the last header found moved: every header behind it usually moved as much.
     std::vector<qint64> expected(m_entries.size() - i);
     qint64 last = first;
-    qint64 delta = 0;
+    qint64 delta = i > 0 && m_entries[i - 1].shifted ? m_shift : 0;
     for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
         CentralEntry &e = m_entries[j];
         expected[j - i] = shifted(e.headerOffset, delta);
@@ -153,7 +161,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         if (!e.dropped && e.headerOffset > last && localAgrees(e, r)) {
             e.agreeing = 1;
             last = e.headerOffset;
-            delta = 0;
+            delta = e.shifted ? m_shift : 0;
             continue;
         }
         qint64 at = -1;

@@ -69,6 +69,8 @@ private Q_SLOTS:
     void read();
     void cutAfterMailedArchive_data();
     void cutAfterMailedArchive();
+    void signatureInDamagedHeader_data();
+    void signatureInDamagedHeader();
 };
 
 void CentralDirectoryTest::read_data()
@@ -269,6 +271,54 @@ void CentralDirectoryTest::cutAfterMailedArchive()
     QCOMPARE((*mailed)->llDataOffset + (*mailed)->llSize, end);
     QVERIFY(!(*mailed)->bSizeCut);
     CleanScanResults();
+}
+
+void CentralDirectoryTest::signatureInDamagedHeader_data()
+{
+    QTest::addColumn<int>("lost");  // bytes lost from the entry before, so every header after moved
+    QTest::addColumn<int>("at");    // where a stray signature stands in the damaged header
+    const int name = int(qstrlen("Local/a/att1"));
+    for (int lost : {0, 1, 4, 5, 64}) {
+        for (int at : {4, 12, 20, 26, 29, 30, 31, 34, 30 + name - 4})
+            QTest::addRow("%d lost, signature at %d", lost, at) << lost << at;
+    }
+}
+
+// A header whose signature is smashed and whose fixed part or name holds another signature:
+// the entry's data is still placed where it is, behind the header and name, never inside them.
+void CentralDirectoryTest::signatureInDamagedHeader()
+{
+    QFETCH(int, lost);
+    QFETCH(int, at);
+    Built b = built();
+    b.bytes.remove(int(b.entries[1].dataOffset + 10), lost);
+    const qint64 header = b.entries[3].headerOffset - lost;
+    b.bytes[int(header)] = 'X';
+    b.bytes.replace(int(header + at), 4, QByteArray("PK\x03\x04", 4));
+    MemoryArchiveSource source(b.bytes);
+    olm::CentralDirectory cd;
+    QVERIFY(cd.read(source));
+    BufferedArchiveReader reader(source);
+    for (size_t i = 0; i < cd.entries().size(); ++i)
+        cd.agrees(i, reader);
+    for (size_t i = 0; i < cd.entries().size(); ++i)
+        cd.resolve(i, reader);
+    bool att1 = false;
+    qint64 previousEnd = 0;
+    for (const olm::CentralEntry &e : cd.entries()) {
+        if (e.dropped || e.dataOffset < 0)
+            continue;
+        QVERIFY(e.headerOffset >= previousEnd);
+        QVERIFY(e.dataOffset >= e.headerOffset + 30 + e.nameLength);
+        previousEnd = e.dataOffset + e.csize;
+        if (e.name != "Local/a/att1")
+            continue;
+        att1 = true;
+        QCOMPARE(e.headerOffset, header);
+        QCOMPARE(e.dataOffset, b.entries[3].dataOffset - lost);
+        QCOMPARE(b.bytes.mid(int(e.dataOffset), int(e.csize)), QByteArray(200, 'b'));
+    }
+    QVERIFY(att1);
 }
 
 QTEST_GUILESS_MAIN(CentralDirectoryTest)

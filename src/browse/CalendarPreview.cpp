@@ -3,7 +3,6 @@
 #include "browse/BrowseGlobals.h"
 #include "browse/BrowsePanes.h"
 #include "browse/ItemElements.h"
-#include "browse/MailPreview.h"
 #include "browse/PreviewArchive.h"
 #include "browse/PreviewJob.h"
 #include "browse/PreviewWriter.h"

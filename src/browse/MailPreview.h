@@ -1,6 +1,6 @@
 #pragma once
-// The text rules of the mail and calendar previews, apart from the panes they fill
-// (QPreviewOfItems::MessageFieldsForThePreview and writePreviewItemsForCalendar).
+// The text rules of the mail preview, apart from the panes it fills
+// (QPreviewOfItems::MessageFieldsForThePreview), and the emptying of every preview pane.
 
 #include <QSet>
 #include <QString>

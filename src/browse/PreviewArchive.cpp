@@ -37,3 +37,11 @@ ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive)
     return
         [archive](qint64 offset, qint64 length, qint64 maxLength) { return archive->read(offset, length, maxLength); };
 }
+
+QString PreviewItemName(const KeptName &kept, const std::shared_ptr<const PreviewArchive> &archive, qint64 offset,
+                        qint64 length, const char *startTag)
+{
+    if (kept.kept)
+        return QString::fromUtf8(kept.bytes);
+    return ItemElementName(ReaderOf(archive), offset, length, startTag, kPreviewNameReadBound);
+}

@@ -4,6 +4,7 @@
 #include "browse/ItemTexts.h"
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <memory>
@@ -30,3 +31,25 @@ private:
 qint64 ArchiveReadSize(qint64 offset, qint64 length);
 // Reads through a preview job's archive.
 ArchiveRead ReaderOf(const std::shared_ptr<const PreviewArchive> &archive);
+
+// A copy of a record for a job that points into no list and holds no name: the record list may
+// be freed while the job runs.
+template <typename Record>
+Record DetachedRecord(const Record &record, char *Record::*name)
+{
+    Record copy = record;
+    copy.pNext = nullptr;
+    copy.*name = nullptr;
+    return copy;
+}
+// A name the scan kept, copied for a job (the record list may be freed while it runs); none when
+// the scan kept none, as for a name over 255 characters, which only the item's element holds.
+struct KeptName {
+    explicit KeptName(const char *name) : kept(name != nullptr), bytes(name) {}
+    bool kept;
+    QByteArray bytes;
+};
+// The name a preview shows: the kept one, else the startTag element's of the item at offset,
+// read through the job's archive.
+QString PreviewItemName(const KeptName &kept, const std::shared_ptr<const PreviewArchive> &archive, qint64 offset,
+                        qint64 length, const char *startTag);

@@ -80,3 +80,10 @@ void PreviewWriter::appendLine(const QString &label, const QString &value)
     setTextColor(PreviewTextColour());
     appendPlain(label + value + QLatin1Char('\n'));
 }
+
+void PreviewWriter::appendHeadedLongText(const QString &heading, const QString &text)
+{
+    appendLine(heading, QString());
+    setTextColor(PreviewTextColour());
+    appendLongText(text);
+}

@@ -30,6 +30,8 @@ public:
     void appendLongText(const QString &text);
     // label + value + "\n" as a paragraph of its own in the preview's grey, as written.
     void appendLine(const QString &label, const QString &value);
+    // A heading line, then a long text (appendLongText) in the preview's grey.
+    void appendHeadedLongText(const QString &heading, const QString &text);
 
     // The stand-in for the view's cursor, its character format the one the view writes in next.
     const QTextCursor &cursor() const { return m_cursor; }

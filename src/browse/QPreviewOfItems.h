@@ -38,7 +38,8 @@ inline QColor PreviewHeadingColour()
 // Prepares the text preview for a contact, task or note: the mail header view cleared and
 // hidden, the mail HTML view closed, the text preview shown, emptied, in "Lucida Grande" 12 and
 // without text interaction. The text preview never loads local files named by archive HTML.
-void ResetItemPreviewPane();
+// Returns the text preview, null when the window has no panes.
+QTextBrowser *ResetItemPreviewPane();
 
 // Appends label + value + "\n" as a new paragraph of the text preview (followed by an empty
 // one), as text: a value that looks like markup is shown as written.
@@ -69,7 +70,7 @@ public:
     // Summary, location and the description read back from the archive.
     static void writePreviewItemsForCalendar(CalenderInformation *record);
     // Header labels, attachment tiles and body of a mail, from its record, its message XML and
-    // its body text in the archive (read through the shared archive descriptor).
+    // its body text in the archive (read on the preview's worker through a descriptor of its own).
     static void MessageFieldsForThePreview(MailMLRC *pRecord);
     // --- end of mail and calendar previews ---
 

@@ -1,7 +1,8 @@
 #pragma once
 // The attachment strip of the mail preview: one tile per attachment in the main window's
-// attachment grid, two to a row. Pressing a tile copies the attachment out of the archive into a
-// private file and shows that in the previewer (QPreviewOfItems' tile slots, browse/ThreadOLMPreview.h).
+// attachment grid, two to a row where the pane has room for two, else one. Pressing a tile copies
+// the attachment out of the archive into a private file and shows that in the previewer
+// (QPreviewOfItems' tile slots, browse/ThreadOLMPreview.h).
 // GUI thread only.
 
 #include <QString>

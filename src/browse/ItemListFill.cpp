@@ -102,10 +102,8 @@ KindRow rowOf(const CalenderInformation &r)
 {
     return {QString::fromUtf8(r.pSummary ? r.pSummary : ""), r.szUuid, false};
 }
-// A name the scan kept, or one too long for it read from the head of the item's element: the
-// row shows its start rather than a blank.
-// A name the scan kept, or one too long for it read from the item's element, before and after
-// its long text: the row shows its start rather than a blank.
+// Of a task or a note: a name the scan kept, or one too long for it read from the item's element,
+// before and after its long text: the row shows its start rather than a blank.
 KindRow rowOf(const TasksInformation &r)
 {
     const QString name = r.pName ? QString::fromUtf8(r.pName)

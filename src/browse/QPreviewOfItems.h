@@ -57,8 +57,9 @@ public:
     explicit QPreviewOfItems(QObject *parent = nullptr);
     ~QPreviewOfItems() override;
 
-    // The previews of each kind, given the record of a current row (PreviewRowItem). Static: they
-    // use only the main window's panes and the archive.
+    // The previews of each kind, given the record of a current row (PreviewRowItem), each in a
+    // file of its own (ContactPreview, CalendarPreview, TaskPreview, NotePreview, MailPreview).
+    // Static: they use only the main window's panes and the archive.
     // Display name, then the sections of a contact's fields and its notes.
     static void writePreviewItemsForContact(ContactInformation *record);
     // Name, start and due dates, priority and note of a task.
@@ -89,7 +90,7 @@ public Q_SLOTS:
     void OnShowReleaseImageattwidget();
 
 public:
-    // Size text of an attachment from its byte count text: "1536" gives "1.5  KB".
+    // Size text of an attachment from its byte count text: "1536" gives "1.5 KB".
     static QString GetSize(QString size);
     // Launches the previewer for the tiles' copies.
     ThreadOLMPreview m_previewThread;

@@ -8,8 +8,10 @@
 
 #include "browse/ContactFields.h"
 #include "browse/ItemElements.h"
+#include "browse/ItemTexts.h"
 #include "browse/MailPreview.h"
 #include "browse/PreviewArchive.h"
+#include "browse/PreviewWriter.h"
 #include "browse/SafePreviewDocument.h"
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
@@ -24,6 +26,7 @@
 #include <QBuffer>
 #include <QGuiApplication>
 #include <QImage>
+#include <QTextCursor>
 
 #include <cstdint>
 #include <cstdio>
@@ -51,7 +54,7 @@ const QByteArray kAttachments[2] = {kInbox + "com.microsoft.__Attachments/a_0000
                                     kInbox + "com.microsoft.__Attachments/b_0001"};
 const QByteArray kEntries[] = {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml",
                                "Local/Tasks/Tasks.xml", "Local/Notes/Notes.xml", kInbox + "message_00000.xml"};
-const ElementTagTable kTaskTable{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime"};
+const ElementTagTable kTaskTable{"<OPFTaskCopyStartDateTime", "<OPFTaskCopyDueDateTime", "<OPFTaskCopyNotePlain"};
 constexpr int kAmplified = 1 << 20;
 
 QByteArray smallPicture()
@@ -148,6 +151,29 @@ void previewMail(const MailMLRC &mail)
     document.documentLayout()->documentSize();
 }
 
+// A task's or note's long text as its preview reads and writes it, into a document of its own.
+void writeLongText(qint64 offset, qint64 length)
+{
+    SafePreviewDocument document;
+    PreviewWriter writer{QTextCursor(&document)};
+    writer.appendLongText(ItemPreviewLongText(ReadArchiveBytes(offset, length)));
+}
+
+void previewTask(const TasksInformation &t)
+{
+    ExtractItemElements(view(ReadItemXml(t.llItemOffset, t.dwItemLength)), "</task>", kTaskTable,
+                        [](int row, std::string_view raw) {
+                            if (row == 2)
+                                PreviewLongText(QByteArray(raw.data(), int(raw.size())), EntityForm::Scanned);
+                            else
+                                LocalTimeText(DecodeElementText(raw));
+                        });
+    if (!t.pName)
+        ItemElementName(t.llItemOffset, t.dwItemLength, "<OPFTaskCopyName", kPreviewNameReadBound);
+    if (t.dwNoteLength != 0)
+        writeLongText(t.dwNoteOffset, t.dwNoteLength);
+}
+
 void previewRecords()
 {
     for (const MailMLRC *m = TmpMlrcPtrStart; m; m = m->pNext)
@@ -161,15 +187,13 @@ void previewRecords()
         const QByteArray stored = ReadArchiveBytes(c->dwDescriptionOffset, c->dwDescriptionLength);
         UnescapeXmlEntities(QString::fromUtf8(UpToFirstNul(stored)), EntityForm::Preview);
     }
-    for (const TasksInformation *t = TmpTSRCPtrStart; t; t = t->pNext) {
-        ExtractItemElements(view(ReadItemXml(t->llItemOffset, t->dwItemLength)), "</task>", kTaskTable,
-                            [](int, std::string_view raw) { DecodeElementText(raw); });
-        if (t->dwNoteLength != 0)
-            ReadLongText(t->dwNoteLength, t->dwNoteOffset);
-    }
+    for (const TasksInformation *t = TmpTSRCPtrStart; t; t = t->pNext)
+        previewTask(*t);
     for (const NotesInformation *n = TmpNTRCPtrStart; n; n = n->pNext) {
+        if (!n->pTitle)
+            ItemElementName(n->llItemOffset, n->dwItemLength, "<OPFNoteCopyTitle", kPreviewNameReadBound);
         if (n->dwTextLength != 0)
-            ReadLongText(n->dwTextLength, n->dwTextOffset);
+            writeLongText(n->dwTextOffset, n->dwTextLength);
     }
 }
 

@@ -24,7 +24,7 @@ struct CalenderInformation;
 struct MailMLRC;
 // --- end of mail and calendar previews ---
 
-// Colour of every line of the contact, task and note previews.
+// Colour of the lines of the contact, calendar, task and note previews, the contact's headings aside.
 inline QColor PreviewTextColour()
 {
     return QColor(68, 68, 68, 255);
@@ -35,10 +35,10 @@ inline QColor PreviewHeadingColour()
     return QColor(25, 104, 232, 255);
 }
 
-// Prepares the text preview for a contact, task or note: the mail header view cleared and
-// hidden, the mail HTML view closed, the text preview shown, emptied, in "Lucida Grande" 12 and
-// without text interaction. The text preview never loads local files named by archive HTML.
-// Returns the text preview, null when the window has no panes.
+// Prepares the text preview for a contact, calendar item, task or note: the mail header view
+// cleared and hidden, the mail HTML view closed, the text preview shown, emptied, in "Lucida
+// Grande" 12 and without text interaction. The text preview never loads local files named by
+// archive HTML. Returns the text preview, null when the window has no panes.
 QTextBrowser *ResetItemPreviewPane();
 
 // Appends label + value + "\n" as a new paragraph of the text preview (followed by an empty

@@ -385,3 +385,27 @@ std::string SoundPart(std::string_view text, const ItemFault &fault)
         sound.append(text.substr(piece.from, piece.to - piece.from)).append(piece.closes);
     return sound;
 }
+
+size_t SourceOffset(const ItemFault &fault, size_t at, size_t length)
+{
+    if (fault.whole())
+        return at;
+    size_t soundAt = 0;
+    for (const ItemFault::Kept &piece : fault.kept) {
+        const size_t size = piece.to - piece.from;
+        if (at >= soundAt && at - soundAt <= size && length <= size - (at - soundAt))
+            return piece.from + (at - soundAt);
+        soundAt += size + piece.closes.size();
+        if (at < soundAt)
+            return std::string_view::npos;
+    }
+    return std::string_view::npos;
+}
+
+QString NotWellFormedReason(const ItemFault &fault)
+{
+    const QString what = QStringLiteral("its XML is not well-formed (%1 at byte %2)")
+                             .arg(QLatin1String(fault.what ? fault.what : "damage"), QString::number(fault.at));
+    return fault.wholeChildren == 0 ? what + QStringLiteral(" and none of its elements is whole")
+                                    : what + QStringLiteral(": its broken elements were not read");
+}

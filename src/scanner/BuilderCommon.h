@@ -76,13 +76,14 @@ public:
         if (m_fault.whole())
             return MakeLongText(m_elements, startTag, itemStart, length, offset);
         qint64 at = 0;
-        if (!MakeLongText(m_elements, startTag, 0, length, &at))
+        quint32 found = 0;
+        if (!MakeLongText(m_elements, startTag, 0, &found, &at))
             return false;
-        const size_t from = SourceOffset(m_fault, size_t(at), *length);
-        if (from == std::string_view::npos) {
-            *length = 0;
+        size_t kept = found;
+        const size_t from = SourceOffset(m_fault, size_t(at), &kept);
+        if (from == std::string_view::npos || IsBlankValue(m_elements.item().substr(size_t(at), kept)))
             return false;
-        }
+        *length = quint32(kept);
         *offset = itemStart + qint64(from);
         return true;
     }

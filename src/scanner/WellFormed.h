@@ -36,9 +36,10 @@ ItemFault CheckItem(std::string_view text, std::string_view startTag);
 // element: text itself when the item is whole.
 std::string SoundPart(std::string_view text, const ItemFault &fault);
 
-// Where the sound part's bytes [at, at + length) stand in the item's text, when they lie inside
-// one of its sound pieces (not in a close tag added to end one); npos otherwise.
-size_t SourceOffset(const ItemFault &fault, size_t at, size_t length);
+// Where the sound part's bytes from at on stand in the item's text, when at lies inside one of
+// its sound pieces (not in a close tag added to end one); npos otherwise. *length is cut to
+// what of them stands in that piece: a value that ran into the fault keeps its text before it.
+size_t SourceOffset(const ItemFault &fault, size_t at, size_t *length);
 
 // What the report says of a broken item: what is wrong and where, and that its broken elements
 // were not read, or that none of its elements is whole (nothing of it can be written).

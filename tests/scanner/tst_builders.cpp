@@ -583,6 +583,9 @@ void BuildersTest::brokenItems_data()
     QTest::newRow("task: a mismatched close tag in its name ends what is read")
         << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T</i>ghost") + el("OPFTaskCopyNote", "n")) << "T"
         << "<null>" << QByteArray();
+    QTest::newRow("task: markup never closed in its note keeps the note up to the fault")
+        << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T") + el("OPFTaskCopyNote", "<img src='x'>"))
+        << "T" << "<null>" << QByteArray("<img src='x'>");
     QTest::newRow("task: a bare '&' in its name, a whole note after it")
         << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T & ghost") + el("OPFTaskCopyNote", "n")) << "T"
         << "<null>" << QByteArray("n");

@@ -3,7 +3,9 @@
 
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/WellFormed.h"
 
+#include <string>
 #include <string_view>
 
 // The entry text the walk left in pBuff, NUL bytes included.
@@ -50,3 +52,44 @@ inline QString trimmedValue(const ItemElements &item, std::string_view startTag)
     std::string plain;
     return DecodeTrimmed(PlainElementText(ElementBytes(item.item(), item.value(startTag)), &plain));
 }
+
+// An item's elements as a conforming reader may take them: of the item itself when it is
+// well-formed, else of its sound part only, so nothing is taken from a broken element. The
+// save checks the item again and names what is wrong.
+class SoundElements {
+public:
+    SoundElements(const ItemPiece &item, std::string_view startTag, std::initializer_list<std::string_view> tags)
+        : m_fault(CheckItem(std::string_view(item.bytes.data(), size_t(item.length)), startTag)),
+          m_sound(m_fault.whole() ? std::string()
+                                  : SoundPart(std::string_view(item.bytes.data(), size_t(item.length)), m_fault)),
+          m_elements(m_fault.whole() ? item.bytes : std::string_view(m_sound), tags)
+    {
+    }
+    SoundElements(const SoundElements &) = delete;
+    SoundElements &operator=(const SoundElements &) = delete;
+
+    const ItemElements &elements() const { return m_elements; }
+
+    // MakeLongText of the sound part: recorded only where the value stands whole in the archive.
+    bool longText(std::string_view startTag, qint64 itemStart, quint32 *length, qint64 *offset) const
+    {
+        if (m_fault.whole())
+            return MakeLongText(m_elements, startTag, itemStart, length, offset);
+        qint64 at = 0;
+        quint32 found = 0;
+        if (!MakeLongText(m_elements, startTag, 0, &found, &at))
+            return false;
+        size_t kept = found;
+        const size_t from = SourceOffset(m_fault, size_t(at), &kept);
+        if (from == std::string_view::npos || IsBlankValue(m_elements.item().substr(size_t(at), kept)))
+            return false;
+        *length = quint32(kept);
+        *offset = itemStart + qint64(from);
+        return true;
+    }
+
+private:
+    const ItemFault m_fault;
+    const std::string m_sound;
+    const ItemElements m_elements;
+};

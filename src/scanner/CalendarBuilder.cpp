@@ -19,11 +19,12 @@ void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, q
             MakeRecordUuid(rec->szUuid, item);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            const ItemElements elements(item.bytes,
-                                        {"<OPFCalendarEventCopyDescriptionPlain", "<OPFCalendarEventCopyLocation",
-                                         "<OPFCalendarEventCopySummary"});
-            MakeLongText(elements, "<OPFCalendarEventCopyDescriptionPlain", item.start, &rec->dwDescriptionLength,
-                         &rec->dwDescriptionOffset);
+            const SoundElements sound(item, "<appointment",
+                                      {"<OPFCalendarEventCopyDescriptionPlain", "<OPFCalendarEventCopyLocation",
+                                       "<OPFCalendarEventCopySummary"});
+            const ItemElements &elements = sound.elements();
+            sound.longText("<OPFCalendarEventCopyDescriptionPlain", item.start, &rec->dwDescriptionLength,
+                           &rec->dwDescriptionOffset);
             // Calendar texts have no length bound.
             rec->pLocation = MakeShortText(elements, "<OPFCalendarEventCopyLocation", 0);
             rec->pSummary = MakeShortText(elements, "<OPFCalendarEventCopySummary", 0);

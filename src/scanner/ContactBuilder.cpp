@@ -19,13 +19,14 @@ void QFolderInformationThread::InitializeCTRC(const QString &path, qint64 end, q
             MakeRecordUuid(rec->szUuid, item);
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
-            const ItemElements elements(item.bytes,
-                                        {"<OPFContactCopyFirstName", "<OPFContactCopyLastName",
-                                         "<OPFContactCopyNotesPlain", "<OPFContactAddPicture"});
+            const SoundElements sound(item, "<contact",
+                                      {"<OPFContactCopyFirstName", "<OPFContactCopyLastName",
+                                       "<OPFContactCopyNotesPlain", "<OPFContactAddPicture"});
+            const ItemElements &elements = sound.elements();
             rec->pFirstName = MakeShortText(elements, "<OPFContactCopyFirstName", 255);
             rec->pLastName = MakeShortText(elements, "<OPFContactCopyLastName", 255);
-            MakeLongText(elements, "<OPFContactCopyNotesPlain", item.start, &rec->dwNotesLength, &rec->dwNotesOffset);
-            MakeLongText(elements, "<OPFContactAddPicture", item.start, &rec->dwPictureLength, &rec->dwPictureOffset);
+            sound.longText("<OPFContactCopyNotesPlain", item.start, &rec->dwNotesLength, &rec->dwNotesOffset);
+            sound.longText("<OPFContactAddPicture", item.start, &rec->dwPictureLength, &rec->dwPictureOffset);
             return !bStopFlag;
         });
     }

@@ -33,9 +33,9 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
             rec->dwItemLength = clamp32(item.length);
             status(QStringLiteral("Scanning: Notes..."));
             MakeRecordUuid(rec->szUuid, item);
-            const ItemElements elements(item.bytes, {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});
-            rec->pTitle = noteTitle(elements);
-            MakeLongText(elements, "<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);
+            const SoundElements sound(item, "<note", {"<OPFNoteCopyTitle", "<OPFNoteCopyText"});
+            rec->pTitle = noteTitle(sound.elements());
+            sound.longText("<OPFNoteCopyText", item.start, &rec->dwTextLength, &rec->dwTextOffset);
             return !bStopFlag;
         });
     }

@@ -36,9 +36,10 @@ void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, q
             rec->llItemOffset = item.start;
             rec->dwItemLength = clamp32(item.length);
             MakeRecordUuid(rec->szUuid, item);
-            const ItemElements elements(item.bytes, {"<OPFTaskCopyName", "<OPFTaskCopyNote", "<OPFTaskGetPriority"});
+            const SoundElements sound(item, "<task", {"<OPFTaskCopyName", "<OPFTaskCopyNote", "<OPFTaskGetPriority"});
+            const ItemElements &elements = sound.elements();
             rec->pName = taskName(elements);
-            MakeLongText(elements, "<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);
+            sound.longText("<OPFTaskCopyNote", item.start, &rec->dwNoteLength, &rec->dwNoteOffset);
             rec->cPriority = priorityCode(trimmedValue(elements, "<OPFTaskGetPriority"));
             return !bStopFlag;
         });

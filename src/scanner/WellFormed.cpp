@@ -3,6 +3,7 @@
 #include "scanner/ElementSyntax.h"
 
 #include <cstdint>
+#include <cstring>
 
 using namespace element_syntax;
 
@@ -83,7 +84,7 @@ public:
             m_broke = false;
             const unsigned kind = kBytes.kind[uchar(m_text[i])];
             if (kind == 0) {
-                ++i;
+                i = nextMarkOrReference(i + 1);
             } else if (kind == 1) {
                 i = markup(i);
                 if (!m_broke && m_open.empty()) {
@@ -146,6 +147,25 @@ private:
         m_keptFrom = resume;
         m_open.resize(1);
         return resume;
+    }
+
+    // The first '<' or '&' at or after from, or the text's end. Where each one lies is searched
+    // for again only once the check has passed it, so the searches cost one pass in all.
+    size_t nextMarkOrReference(size_t from)
+    {
+        if (m_nextLt < from)
+            m_nextLt = nextByte('<', from);
+        if (m_nextAmp < from)
+            m_nextAmp = nextByte('&', from);
+        return qMin(m_nextLt, m_nextAmp);
+    }
+
+    size_t nextByte(char c, size_t from) const
+    {
+        if (from >= m_text.size())
+            return m_text.size();
+        const void *at = memchr(m_text.data() + from, c, m_text.size() - from);
+        return at ? size_t(static_cast<const char *>(at) - m_text.data()) : m_text.size();
     }
 
     std::string_view nameAt(size_t from) const { return m_text.substr(from, nameEnd(from) - from); }
@@ -351,6 +371,8 @@ private:
     std::vector<uint32_t> m_open;  // where the open elements' names start: 4 bytes each, however deep
     std::vector<std::string_view> m_names;
     size_t m_keptFrom = 0;
+    size_t m_nextLt = 0;  // as nextMarkOrReference last found them
+    size_t m_nextAmp = 0;
     bool m_broke = false;
     bool m_stopped = false;
     std::vector<uint32_t> m_table;
@@ -384,4 +406,30 @@ std::string SoundPart(std::string_view text, const ItemFault &fault)
     for (const ItemFault::Kept &piece : fault.kept)
         sound.append(text.substr(piece.from, piece.to - piece.from)).append(piece.closes);
     return sound;
+}
+
+size_t SourceOffset(const ItemFault &fault, size_t at, size_t *length)
+{
+    if (fault.whole())
+        return at;
+    size_t soundAt = 0;
+    for (const ItemFault::Kept &piece : fault.kept) {
+        const size_t size = piece.to - piece.from;
+        if (at >= soundAt && at - soundAt < size) {
+            *length = qMin(*length, size - (at - soundAt));
+            return piece.from + (at - soundAt);
+        }
+        soundAt += size + piece.closes.size();
+        if (at < soundAt)
+            return std::string_view::npos;
+    }
+    return std::string_view::npos;
+}
+
+QString NotWellFormedReason(const ItemFault &fault)
+{
+    const QString what = QStringLiteral("its XML is not well-formed (%1 at byte %2)")
+                             .arg(QLatin1String(fault.what ? fault.what : "damage"), QString::number(fault.at));
+    return fault.wholeChildren == 0 ? what + QStringLiteral(" and none of its elements is whole")
+                                    : what + QStringLiteral(": its broken elements were not read");
 }

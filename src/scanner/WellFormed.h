@@ -2,6 +2,8 @@
 // Whether one item of a store is well-formed XML, as a conforming reader would find it, and
 // where it stops being so: a broken item is read only as far as it is sound.
 
+#include <QString>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,3 +35,12 @@ ItemFault CheckItem(std::string_view text, std::string_view startTag);
 // The item's sound pieces joined, so that the element reader takes nothing from a broken
 // element: text itself when the item is whole.
 std::string SoundPart(std::string_view text, const ItemFault &fault);
+
+// Where the sound part's bytes from at on stand in the item's text, when at lies inside one of
+// its sound pieces (not in a close tag added to end one); npos otherwise. *length is cut to
+// what of them stands in that piece: a value that ran into the fault keeps its text before it.
+size_t SourceOffset(const ItemFault &fault, size_t at, size_t *length);
+
+// What the report says of a broken item: what is wrong and where, and that its broken elements
+// were not read, or that none of its elements is whole (nothing of it can be written).
+QString NotWellFormedReason(const ItemFault &fault);

@@ -88,6 +88,8 @@ private Q_SLOTS:
     void identifiers_data();
     void identifiers();
     void headerSafe();
+    void longNameWords_data();
+    void longNameWords();
 
 private:
     QByteArray m_oldTz;
@@ -601,4 +603,45 @@ void MailHeadersTest::headerSafe()
 }
 
 QTEST_GUILESS_MAIN(MailHeadersTest)
+void MailHeadersTest::longNameWords_data()
+{
+    QTest::addColumn<QString>("name");
+    // Longer than the pieces the name is converted in, with characters of every UTF-8 length
+    // and a surrogate pair across each piece boundary.
+    const QString mixed = QString::fromUtf8("Ab\xC3\xA9 \xE6\x97\xA5\xF0\x9F\x98\x80x");
+    QTest::newRow("ASCII, no blanks") << QString(200000, QLatin1Char('x'));
+    QTest::newRow("every character length") << mixed.repeated(30000);
+    QString pairs = QString(65535, QLatin1Char('y'));
+    for (int i = 0; i < 4; ++i)
+        pairs += QString::fromUtf8("\xF0\x9F\x98\x80") + QString(65534, QLatin1Char('z'));
+    QTest::newRow("pairs across piece boundaries") << pairs;
+}
+
+// A long display name is converted a piece at a time and may be spilled to the output as it
+// grows: the words decode to the name, each whole characters within the line limit, and the
+// bytes are the same with or without the spill.
+void MailHeadersTest::longNameWords()
+{
+    QFETCH(QString, name);
+    const QByteArray fold = "\r\n ";
+    QByteArray kept;
+    AppendMailbox(kept, name, QStringLiteral("a@example.com"), fold);
+    MailOutput out;
+    out.openMemory(qint64(1) << 30);
+    QByteArray spilled = "From: ";
+    AppendMailbox(spilled, name, QStringLiteral("a@example.com"), fold, &out);
+    out.write(spilled);
+    QCOMPARE(out.takeMemory(), "From: " + kept);
+    QVERIFY(kept.endsWith(" <a@example.com>"));
+    QByteArray decoded;
+    for (const QByteArray &word : kept.left(kept.size() - 16).split('\n')) {
+        const QByteArray w = word.trimmed();
+        QVERIFY2(w.size() <= 75 && w.startsWith("=?UTF-8?B?") && w.endsWith("?="), w.constData());
+        const QByteArray bytes = QByteArray::fromBase64(w.mid(10, w.size() - 12));
+        QCOMPARE(QString::fromUtf8(bytes).toUtf8(), bytes);  // no character cut
+        decoded += bytes;
+    }
+    QCOMPARE(QString::fromUtf8(decoded), name);
+}
+
 #include "tst_mailheaders.moc"

@@ -416,6 +416,7 @@ private Q_SLOTS:
     void replaceOnlyTheAgreedFile();
     void twoSavesIntoOneFolder();
     void recoveredNoteKeepsLongTitle();
+    void recoveredBrokenItemsNamed();
 
 private:
     // Scans the bytes, checks every folder and runs save type 0 into m_dest to its end.
@@ -2141,13 +2142,47 @@ void OlmArchiveTest::recoveredNoteKeepsLongTitle()
     const QString title = QString(300, QLatin1Char('T')) + QStringLiteral(" & end");
     TestArchiveBuilder t;
     t.addRaw(QByteArray(100, '\x11'));
-    t.addRaw(OlmXml::notes({{title, "Text"}}));
+    t.addRaw(OlmXml::notes({{OlmXml::escape(title), "Text"}}));
     t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
     const SaveOutcome outcome = runSave(t.finish());
     QCOMPARE(outcome.failed, qint64(0));
     const QByteArray output = ReadFile(outputPath());
     QVERIFY(output.contains("<OPFNoteCopyTitle xml:space=\"preserve\">" + title.toUtf8().replace("&", "&amp;")
                             + "</OPFNoteCopyTitle>"));
+}
+
+// Recovered items are rewritten into a store of their own: a broken one as far as it is sound,
+// named; one with no whole element named and left out.
+void OlmArchiveTest::recoveredBrokenItemsNamed()
+{
+    if (IndexForOlm() < 0)
+        QSKIP("this edition has no OLM save");
+    const auto name = [](const QByteArray &first, const QByteArray &last) {
+        return OlmXml::item(QStringLiteral("contact"),
+                            OlmXml::elementRaw("OPFContactCopyFirstName", first)
+                                + OlmXml::elementRaw("OPFContactCopyLastName", last));
+    };
+    TestArchiveBuilder t;
+    t.addRaw(QByteArray(100, '\x11'));
+    t.addRaw(OlmXml::list(
+        QStringLiteral("contacts"), 3,
+        name("Good", "One") + name("Bea", "a & Ghost")
+            + OlmXml::item(QStringLiteral("contact"), OlmXml::elementRaw("OPFContactCopyFirstName", "<!-- Ghost"))));
+    t.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({Mail(1)}));
+    const SaveOutcome outcome = runSave(t.finish());
+    QCOMPARE(outcome.failures.size(), 1);
+    QVERIFY2(outcome.failures.first().startsWith(QStringLiteral("Contact at archive offset"))
+                 && outcome.failures.first().contains(QStringLiteral("and none of its elements is whole")),
+             qPrintable(outcome.failures.first()));
+    QCOMPARE(outcome.incompletes.size(), 1);
+    QVERIFY2(outcome.incompletes.first().contains(QStringLiteral("Contact at archive offset"))
+                 && outcome.incompletes.first().contains(QStringLiteral("its broken elements were not read")),
+             qPrintable(outcome.incompletes.first()));
+    const QByteArray output = ReadFile(outputPath());
+    QVERIFY(output.contains(">Good<"));
+    QVERIFY(output.contains(">Bea<"));
+    QVERIFY(!output.contains("Ghost"));
+    QVERIFY(output.contains("elementCount=\"2\""));
 }
 
 #include "tst_olmarchive.moc"

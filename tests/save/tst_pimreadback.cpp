@@ -530,7 +530,7 @@ void PimReadBackTest::readersAgree()
     const QString incomplete = outcome.incompletes.join(QLatin1Char('\n'));
     QCOMPARE(outcome.incomplete, qint64(5));
     for (const char *words : {"Jane Doe", "Custom 1, Custom date 1, business office, interests", "Holiday Person",
-                              "astrology sign", "its title could not be read", "\"Bad due\"",
+                              "astrology sign", "its XML is not well-formed (a close tag that does not match", "\"Bad due\"",
                               "its due time (2018-13-45) is no real date", "\"Ended early\"",
                               "its repeat ends (2018-06-19T00:00:00) before its first occurrence"})
         QVERIFY2(incomplete.contains(QLatin1String(words)), qPrintable(incomplete));

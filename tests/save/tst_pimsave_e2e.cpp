@@ -216,6 +216,10 @@ private Q_SLOTS:
     void manyItems_data();
     void manyItems();
     void recoveredFromSmashedHeaders();
+    void brokenItemsNamed_data();
+    void brokenItemsNamed();
+    void notesReadAsXml_data();
+    void notesReadAsXml();
     void itemsBeyond4GiB();
     void contactsFolderCannotBeMade();
 
@@ -419,6 +423,138 @@ void PimSaveEndToEndTest::manyItems()
             texts << t.section(QStringLiteral("\r\n"), 1, 1);
         QCOMPARE(Sorted(texts), Sorted(notesExpected));
     }
+}
+
+// Every file below root, read whole.
+QByteArray AllOutput(const QString &root)
+{
+    QByteArray all;
+    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        all += ReadFile(it.next());
+    return all;
+}
+
+void PimSaveEndToEndTest::brokenItemsNamed_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<int>("incomplete");
+    QTest::addColumn<int>("failed");
+    const auto el = [](const char *name, const QByteArray &value) { return OlmXml::elementRaw(name, value); };
+    const auto store = [](const char *root, const char *item, const QByteArray &good, const QByteArray &broken) {
+        const QString itemName = QString::fromLatin1(item);
+        return OlmXml::list(QString::fromLatin1(root), 2,
+                            OlmXml::item(itemName, good) + OlmXml::item(itemName, broken));
+    };
+    const QByteArray start = el("OPFCalendarEventCopyStartTime", "2014-07-01T10:00:00")
+        + el("OPFCalendarEventCopyEndTime", "2014-07-01T11:00:00");
+    const QString messages = QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00001.xml");
+    // Each store: a whole item, then one whose XML breaks in one element ("Ghost" stands only
+    // after the fault, so no file may hold it).
+    struct Kind {
+        const char *name;
+        QString entry;
+        const char *root;
+        const char *item;
+        QByteArray good;
+        QByteArray partly;   // a whole element and a broken one
+        QByteArray nothing;  // no whole element
+    };
+    const Kind kinds[] = {
+        {"message", messages, "emails", "email", el("OPFMessageCopySubject", "Good") + el("OPFMessageCopyBody", "b"),
+         el("OPFMessageCopySubject", "Bea") + el("OPFMessageCopyBody", "a & Ghost"),
+         el("OPFMessageCopyBody", "a & Ghost")},
+        {"contact", QStringLiteral("Local/Address Book/Contacts.xml"), "contacts", "contact",
+         el("OPFContactCopyFirstName", "Good"),
+         el("OPFContactCopyFirstName", "Bea") + el("OPFContactCopyLastName", "a & Ghost"),
+         el("OPFContactCopyFirstName", "a & Ghost")},
+        {"event", QStringLiteral("Local/Calendar/Calendar.xml"), "appointments", "appointment",
+         el("OPFCalendarEventCopySummary", "Good") + start,
+         el("OPFCalendarEventCopySummary", "Bea") + el("OPFCalendarEventCopyLocation", "a <!-- Ghost") + start,
+         el("OPFCalendarEventCopySummary", "a & Ghost")},
+        {"task", QStringLiteral("Local/Tasks/Tasks.xml"), "tasks", "task", el("OPFTaskCopyName", "Good"),
+         el("OPFTaskCopyName", "Bea") + el("OPFTaskCopyNote", "a & Ghost"), el("OPFTaskCopyName", "a & Ghost")},
+        {"note", QStringLiteral("Local/Notes/Notes.xml"), "notes", "note", el("OPFNoteCopyTitle", "Good"),
+         el("OPFNoteCopyTitle", "Bea") + el("OPFNoteCopyText", "a <b c=\"1\" Ghost"),
+         el("OPFNoteCopyText", "a & Ghost")},
+    };
+    for (const Kind &k : kinds) {
+        QTest::newRow(qPrintable(QStringLiteral("%1: a broken element").arg(QLatin1String(k.name))))
+            << k.entry << store(k.root, k.item, k.good, k.partly) << 1 << 0;
+        QTest::newRow(qPrintable(QStringLiteral("%1: no whole element").arg(QLatin1String(k.name))))
+            << k.entry << store(k.root, k.item, k.good, k.nothing) << 0 << 1;
+    }
+}
+
+// An item that is no well-formed XML is saved as far as it is sound and named with what was
+// wrong; one with nothing whole is named and not counted written; nothing after a fault is saved.
+void PimSaveEndToEndTest::brokenItemsNamed()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, store);
+    QFETCH(int, incomplete);
+    QFETCH(int, failed);
+    if (IndexFor(SaveTypeRGE) < 0)
+        QSKIP("no package save in this edition");
+    TestArchiveBuilder b;
+    b.addEntry(entry, store);
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(true), SaveTypeRGE, dest.path()));
+    QVERIFY(save(SaveTypeRGE));
+    QCOMPARE(m_outcome.written, qint64(2 - failed));
+    QCOMPARE(m_outcome.incomplete, qint64(incomplete));
+    QCOMPARE(m_outcome.failed, qint64(failed));
+    const QStringList lines = failed ? m_outcome.failures : m_outcome.incompletes;
+    QCOMPARE(lines.size(), 1);
+    const QString said = failed ? QStringLiteral(") and none of its elements is whole")
+                                : QStringLiteral("): its broken elements were not read");
+    QVERIFY2(lines.first().contains(QStringLiteral("its XML is not well-formed (")) && lines.first().contains(said),
+             qPrintable(lines.first()));
+    const QByteArray output = AllOutput(root(SaveTypeRGE));
+    QVERIFY(output.contains("Good"));
+    QVERIFY(!output.contains("Ghost"));
+}
+
+void PimSaveEndToEndTest::notesReadAsXml_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QByteArray>("line");
+    // A comment holding markup, an instruction, a CDATA section and character references.
+    const QByteArray text = "a<!-- x <y/> z -->b<?pi q?><![CDATA[<c>]]>&#65;&#x42;&#38;lt;";
+    const QByteArray read = "ab<c>AB&lt\\;";  // ";" escaped as both formats escape it
+    QTest::newRow("contact note") << QStringLiteral("Local/Address Book/Contacts.xml")
+                                  << OlmXml::list(
+                                         QStringLiteral("contacts"), 1,
+                                         OlmXml::item(QStringLiteral("contact"),
+                                                      OlmXml::elementRaw("OPFContactCopyFirstName", "Ann")
+                                                          + OlmXml::elementRaw("OPFContactCopyNotesPlain", text)))
+                                  << "NOTE:" + read;
+    QTest::newRow("task note") << QStringLiteral("Local/Tasks/Tasks.xml")
+                               << OlmXml::list(QStringLiteral("tasks"), 1,
+                                               OlmXml::item(QStringLiteral("task"),
+                                                            OlmXml::elementRaw("OPFTaskCopyName", "T")
+                                                                + OlmXml::elementRaw("OPFTaskCopyNote", text)))
+                               << "DESCRIPTION:" + read;
+}
+
+// Contact and task notes reach their files as XML reads them.
+void PimSaveEndToEndTest::notesReadAsXml()
+{
+    QFETCH(QString, entry);
+    QFETCH(QByteArray, store);
+    QFETCH(QByteArray, line);
+    if (IndexFor(SaveTypeRGE) < 0)
+        QSKIP("no package save in this edition");
+    TestArchiveBuilder b;
+    b.addEntry(entry, store);
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(true), SaveTypeRGE, dest.path()));
+    QVERIFY(save(SaveTypeRGE));
+    QCOMPARE(m_outcome.written, qint64(1));
+    const QByteArray output = AllOutput(root(SaveTypeRGE));
+    QVERIFY2(output.contains(line + "\r\n"), output.constData());
 }
 
 void PimSaveEndToEndTest::recoveredFromSmashedHeaders()

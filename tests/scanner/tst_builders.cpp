@@ -82,6 +82,8 @@ private Q_SLOTS:
     void closeTagsWithBlanks();
     void brokenMail_data();
     void brokenMail();
+    void brokenItems_data();
+    void brokenItems();
     void mailDamagedEntry_data();
     void mailDamagedEntry();
 };
@@ -544,6 +546,99 @@ void BuildersTest::brokenMail()
     QCOMPARE(str(m->pSubject), QStringLiteral("S"));
     QCOMPARE(str(m->pFromNames), from);
     QCOMPARE(m->dwSentTime != 0, sent);
+}
+
+void BuildersTest::brokenItems_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QByteArray>("xml");
+    QTest::addColumn<QString>("name");     // first name, summary, task name or title
+    QTest::addColumn<QString>("second");   // last name or location
+    QTest::addColumn<QByteArray>("text");  // notes, description or note text as recorded
+    const auto el = [](const char *name, const QByteArray &value) { return OlmXml::elementRaw(name, value); };
+    const auto store = [](const char *root, const char *item, const QByteArray &children) {
+        return OlmXml::list(QString::fromLatin1(root), 1, OlmXml::item(QString::fromLatin1(item), children));
+    };
+    QTest::newRow("contact: an unclosed comment in its last name, a whole note after it")
+        << int(Contacts)
+        << store("contacts", "contact",
+                 el("OPFContactCopyFirstName", "Ann") + el("OPFContactCopyLastName", "Bea<!-- ghost")
+                     + el("OPFContactCopyNotesPlain", "note"))
+        << "Ann"
+        << "Bea" << QByteArray("note");
+    QTest::newRow("contact: a bare '&' in its note keeps the note up to it")
+        << int(Contacts)
+        << store("contacts", "contact",
+                 el("OPFContactCopyFirstName", "Ann") + el("OPFContactCopyNotesPlain", "ab &amp c ghost"))
+        << "Ann"
+        << "<null>" << QByteArray("ab ");
+    QTest::newRow("event: a '<' in an attribute of its summary")
+        << int(Calendar)
+        << store("appointments", "appointment",
+                 el("OPFCalendarEventCopyLocation", "Room")
+                     + "<OPFCalendarEventCopySummary a=\"<\">ghost</OPFCalendarEventCopySummary>"
+                     + el("OPFCalendarEventCopyDescriptionPlain", "desc"))
+        << "<null>"
+        << "Room" << QByteArray("desc");
+    QTest::newRow("task: a mismatched close tag in its name ends what is read")
+        << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T</i>ghost") + el("OPFTaskCopyNote", "n")) << "T"
+        << "<null>" << QByteArray();
+    QTest::newRow("task: markup never closed in its note keeps the note up to the fault")
+        << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T") + el("OPFTaskCopyNote", "<img src='x'>"))
+        << "T" << "<null>" << QByteArray("<img src='x'>");
+    QTest::newRow("task: a bare '&' in its name, a whole note after it")
+        << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T & ghost") + el("OPFTaskCopyNote", "n")) << "T"
+        << "<null>" << QByteArray("n");
+    QTest::newRow("note: a tag never closed in its text, nothing taken after it")
+        << int(Notes)
+        << store("notes", "note", el("OPFNoteCopyTitle", "Title") + el("OPFNoteCopyText", "one <b x=\"1\" ghost"))
+        << "Title"
+        << "<null>" << QByteArray("one ");
+}
+
+// An item that is no well-formed XML: its record takes nothing from a broken element, and a
+// long text is recorded only where its sound part stands in the archive.
+void BuildersTest::brokenItems()
+{
+    QFETCH(int, kind);
+    QFETCH(QByteArray, xml);
+    QFETCH(QString, name);
+    QFETCH(QString, second);
+    QFETCH(QByteArray, text);
+    QFolderInformationThread t;
+    build(t, Kind(kind), xml);
+    const QByteArray arc = archiveWith(xml);
+    QString gotName, gotSecond;
+    QByteArray gotText;
+    switch (Kind(kind)) {
+    case Contacts:
+        QCOMPARE(ContactItemCount, qint64(1));
+        gotName = str(TmpCTRCPtrStart->pFirstName);
+        gotSecond = str(TmpCTRCPtrStart->pLastName);
+        gotText = bytesAt(arc, TmpCTRCPtrStart->dwNotesOffset, TmpCTRCPtrStart->dwNotesLength);
+        break;
+    case Calendar:
+        QCOMPARE(CalendarItemCount, qint64(1));
+        gotName = str(TmpCLRCPtrStart->pSummary);
+        gotSecond = str(TmpCLRCPtrStart->pLocation);
+        gotText = bytesAt(arc, TmpCLRCPtrStart->dwDescriptionOffset, TmpCLRCPtrStart->dwDescriptionLength);
+        break;
+    case Tasks:
+        QCOMPARE(TaskItemCount, qint64(1));
+        gotName = str(TmpTSRCPtrStart->pName);
+        gotSecond = QStringLiteral("<null>");
+        gotText = bytesAt(arc, TmpTSRCPtrStart->dwNoteOffset, TmpTSRCPtrStart->dwNoteLength);
+        break;
+    default:
+        QCOMPARE(NotesItemCount, qint64(1));
+        gotName = str(TmpNTRCPtrStart->pTitle);
+        gotSecond = QStringLiteral("<null>");
+        gotText = bytesAt(arc, TmpNTRCPtrStart->dwTextOffset, TmpNTRCPtrStart->dwTextLength);
+        break;
+    }
+    QCOMPARE(gotName, name);
+    QCOMPARE(gotSecond, second);
+    QCOMPARE(gotText, text);
 }
 
 QTEST_GUILESS_MAIN(BuildersTest)

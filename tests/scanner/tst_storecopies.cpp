@@ -326,7 +326,8 @@ void StoreCopiesTest::sampleDamagedOnce_data()
     QTest::addColumn<QString>("lost");       // what the line names
     QTest::newRow("4 KiB zeroed inside Calendar.xml")
         << QByteArray("<appointments") << QByteArray("Weekly Recurring meeting") << 4096
-        << QStringLiteral("lost or damaged: the calendar item at archive offset 20971, 1 item of which nothing");
+        << QStringLiteral("lost or damaged: the calendar item at archive offset 20971 (\"Weekly Recurring meeting\"), 1 "
+                          "item of which nothing");
     QTest::newRow("a NUL byte in a task") << QByteArray("<tasks") << QByteArray("recurring task") << 1
                                           << QStringLiteral("lost or damaged: the task at archive offset 49803");
     QTest::newRow("a NUL byte in an event's summary")

@@ -216,7 +216,9 @@ void PreviewTest::longNamesShowWhole()
     const bool tasks = folder == QLatin1String("Tasks");
     QZovuvozivMainWindow w;
     QTreeWidget *list = openEntry(w, QStringLiteral("Local/%1/%1.xml").arg(folder),
-                                  tasks ? OlmXml::tasks({{name, text, "2"}}) : OlmXml::notes({{name, text}}), folder);
+                                  tasks ? OlmXml::tasks({{OlmXml::escape(name), text, "2"}})
+                                        : OlmXml::notes({{OlmXml::escape(name), text}}),
+                                  folder);
     QVERIFY(list);
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(list->topLevelItem(0)->text(ItemColumnText), name);

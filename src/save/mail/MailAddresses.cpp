@@ -235,13 +235,13 @@ void appendAddress(QByteArray &out, const QString &address)
         out += ace;
 }
 
-void appendDisplayName(QByteArray &out, const QString &name, const QByteArray &fold)
+void appendDisplayName(QByteArray &out, const QString &name, const QByteArray &fold, MailOutput *spill)
 {
     const QString clean = HeaderSafe(name);
     // "=?" inside quotes is still decoded by many readers: the name is then written as words
     // whose decoding is the name itself.
     if (!isAscii(clean) || clean.size() > kLongName || clean.contains(QLatin1String("=?"))) {
-        out += EncodedWords(clean, fold);
+        AppendEncodedWords(out, clean, fold, spill);
         return;
     }
     if (!needsQuoting(clean)) {
@@ -303,7 +303,8 @@ QString LastListEntry(const QString &list)
     return entries.isEmpty() ? list : entries.last();
 }
 
-void AppendMailbox(QByteArray &out, const QString &name, const QString &address, const QByteArray &fold)
+void AppendMailbox(QByteArray &out, const QString &name, const QString &address, const QByteArray &fold,
+                   MailOutput *spill)
 {
     QString shown = HeaderSafe(name).trimmed();
     QString addr = HeaderSafe(address).trimmed();
@@ -323,7 +324,7 @@ void AppendMailbox(QByteArray &out, const QString &name, const QString &address,
         addr.truncate(blank);
     }
     if (!shown.isEmpty()) {
-        appendDisplayName(out, shown, fold);
+        appendDisplayName(out, shown, fold, spill);
         out += ' ';
     }
     out += '<';
@@ -368,14 +369,15 @@ QVector<MailRecipient> HeaderRecipients(const QString &list, const QVector<MailR
     return recipients;
 }
 
-void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style)
+void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style,
+                       MailOutput *spill)
 {
     bool first = true;
     const QByteArray fold = style.lineEnd + ' ';
     for (const MailRecipient &r : recipients) {
         if (!first)
             out += style.addressSeparator;
-        AppendMailbox(out, r.name, r.address, fold);
+        AppendMailbox(out, r.name, r.address, fold, spill);
         first = false;
     }
 }

@@ -2,6 +2,8 @@
 
 #include "save/mail/MailHeaders.h"
 
+#include "save/mail/MailOutput.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -133,10 +135,51 @@ QByteArray EncodeSubjectWord(const char *subject, const QByteArray &fold)
 
 QByteArray EncodedWords(const QString &text, const QByteArray &separator)
 {
-    const QByteArray utf8 = text.toUtf8();
     QByteArray out;
-    appendEncodedWords(out, utf8.constData(), utf8.size(), separator);
+    AppendEncodedWords(out, text, separator);
     return out;
+}
+
+void AppendEncodedWords(QByteArray &out, const QString &text, const QByteArray &separator, MailOutput *spill)
+{
+    // Converted in pieces: toUtf8 of the whole text would take three bytes per unit at once.
+    constexpr int kPiece = 1 << 16;
+    // Past this many bytes ahead of a word's start, wordEnd reads the same bytes as it would in
+    // the whole text: a word is cut only where the text as a whole would cut it.
+    constexpr int kLookAhead = kWordBytes + 4;
+    constexpr int kSpillBytes = 1 << 20;
+    // Room for the words at once (base64, each word's frame and separator): growing the buffer
+    // would hold it twice for a moment. With a spill, room for what is held between spills.
+    const qint64 estimate =
+        qint64(text.size()) * 4 / 3 + (qint64(text.size()) / kWordBytes + 2) * (12 + separator.size()) + 64;
+    out.reserve(int(
+        qMin<qint64>(qint64(out.size()) + qMin<qint64>(estimate, spill ? 2 * kSpillBytes : estimate), INT_MAX / 2)));
+    QByteArray pending;
+    bool first = true;
+    for (int from = 0; from < text.size();) {
+        int to = qMin(from + kPiece, text.size());
+        if (to < text.size() && text.at(to - 1).isHighSurrogate())
+            --to;
+        pending += text.midRef(from, to - from).toUtf8();
+        from = to;
+        const bool last = from >= text.size();
+        const char *utf8 = pending.constData();
+        const int size = pending.size();
+        int at = 0;
+        while (at < size && (last || size - at > kLookAhead)) {
+            const int end = wordEnd(utf8, size, at);
+            if (!first)
+                out += separator;
+            first = false;
+            appendEncodedWord(out, utf8 + at, end - at);
+            at = end;
+        }
+        pending.remove(0, at);
+        if (spill && out.size() >= kSpillBytes) {
+            spill->write(out);
+            out.truncate(0);
+        }
+    }
 }
 
 namespace {

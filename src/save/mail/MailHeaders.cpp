@@ -35,10 +35,12 @@ QByteArray dateLine(const MailMessage &message)
     return "Date: " + FormatMailDate(seconds, style) + style.dateLineEnd;
 }
 
-void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields, const QByteArray &fold)
+void appendFromHeader(QByteArray &out, const MailMLRC &rec, const MailMessageFields &fields, const QByteArray &fold,
+                      MailOutput *spill)
 {
     out += "From: ";
-    AppendMailbox(out, SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)), fold);
+    AppendMailbox(out, SenderDisplayName(rec, fields), CleanRecipientAddress(LastListEntry(fields.strFromList)), fold,
+                  spill);
 }
 
 // The subject as it is where its line fits the limit and nothing in it reads as an encoded word;
@@ -82,7 +84,7 @@ void WriteMailHeaders(const MailMessage &message)
     if (rec.pSubject)
         AppendPieces(block, "Subject: ", EncodeSubjectWord(rec.pSubject, fold), le);
     if (!f.strFromList.isEmpty()) {
-        appendFromHeader(block, rec, f, fold);
+        appendFromHeader(block, rec, f, fold, &message.out);
         block += le;
     }
     const struct {
@@ -98,7 +100,7 @@ void WriteMailHeaders(const MailMessage &message)
         if (recipients.isEmpty())
             continue;
         block += l.name;
-        AppendAddressList(block, recipients, style);
+        AppendAddressList(block, recipients, style, &message.out);
         block += le;
     }
     block += dateLine(message);

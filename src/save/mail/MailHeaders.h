@@ -11,6 +11,7 @@
 #include <QtGlobal>
 
 struct MailMLRC;
+class MailOutput;
 
 // Folder words of the entry name that decide which record time a message shows.
 enum class MailFolderClass { SentItems, Inbox, DeletedItems, Drafts, Other };
@@ -76,8 +77,10 @@ QString LastListEntry(const QString &list);
 // is a long one, so it can be folded between its words. The address's local part is quoted
 // when it is no dot-atom, a domain outside ASCII written in its ASCII (IDNA) form.
 QByteArray FormatMailbox(const QString &name, const QString &address);
+// spill (when given) takes out's bytes whenever a long name has made it large, so a name of any
+// length is never held whole as encoded words.
 void AppendMailbox(QByteArray &out, const QString &name, const QString &address,
-                   const QByteArray &fold = QByteArrayLiteral(" "));
+                   const QByteArray &fold = QByteArrayLiteral(" "), MailOutput *spill = nullptr);
 // The address as a header writes it.
 QByteArray HeaderAddress(const QString &address);
 // The entries of a To (entityCount 3) or Cc/Bcc (4) list with their entities decoded.
@@ -89,7 +92,8 @@ QVector<MailRecipient> HeaderRecipients(const QString &list, const QVector<MailR
 // address, the style's separator between entries.
 QByteArray FormatAddressList(const QString &list, int entityCount, const MailFormatStyle &style,
                              const QVector<MailRecipient> &parsed = {});
-void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style);
+void AppendAddressList(QByteArray &out, const QVector<MailRecipient> &recipients, const MailFormatStyle &style,
+                       MailOutput *spill = nullptr);
 // The display name of the sender the From line shows: as the archive writes it (commas kept);
 // the record's name when the XML names no sender; empty when that sender has none.
 QString SenderDisplayName(const MailMLRC &record, const MailMessageFields &fields);
@@ -102,6 +106,9 @@ QString HeaderSafe(QString value);
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by the separator (a blank, or a fold).
 QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
+// EncodedWords(text, separator) appended to out, the text converted a piece at a time: a long
+// name is never held whole as UTF-8 beside its text. spill as for AppendMailbox.
+void AppendEncodedWords(QByteArray &out, const QString &text, const QByteArray &separator, MailOutput *spill = nullptr);
 // The id without the brackets around it (stored ids may carry doubled ones). Its references were
 // undone when it was read: undoing them again would change an id that holds "&amp;".
 QString BareIdentifier(const QString &id);

@@ -76,11 +76,9 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
         p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
     } else if (!fault.whole() && fault.wholeChildren == 0) {
         p.readable = false;
-        p.failure = QStringLiteral("its XML is not well-formed (%1 at byte %2) and none of its elements is whole")
-                        .arg(QLatin1String(fault.what), QString::number(fault.at));
+        p.failure = NotWellFormedReason(fault);
     } else if (!fault.whole()) {
-        p.damage = QStringLiteral("its XML is not well-formed (%1 at byte %2): its broken elements were not read")
-                       .arg(QLatin1String(fault.what), QString::number(fault.at));
+        p.damage = NotWellFormedReason(fault);
     }
     // A damaged message that lost its close tag is closed where its span ends: what is left of
     // it (its attachment list above all) is still written.

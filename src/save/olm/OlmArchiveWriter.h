@@ -165,6 +165,11 @@ private:
     void writeStoreFile(const OlmStore &store, const FileOffsetNode *node, bool ticks);
     void writeRecoveredStoreItems(const OlmStore &store);
     QVector<Span> recoveredSpans(const OlmStore &store) const;
+    // Whether a recovered item may be written, as far as its XML is sound (*broken: only its
+    // sound part); one with no whole element is named and left out.
+    bool checkRecoveredItem(const OlmStore &store, const Span &span, bool *broken);
+    qint64 recoveredRootLength(const OlmStore &store, const Span &span) const;
+    static QString recoveredItemName(const OlmStore &store, const Span &span);
 
     // Mail.
     void collectMail(const QString &folderIds);

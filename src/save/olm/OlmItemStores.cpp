@@ -5,8 +5,11 @@
 #include "save/olm/OlmArchiveWriter.h"
 
 #include "save/olm/OlmMailWalk.h"
+#include "save/pim/PimFiles.h"
 #include "save/pim/PimItems.h"
 #include "scanner/ScanGlobals.h"
+
+#include <QSet>
 
 #include <algorithm>
 
@@ -52,6 +55,8 @@ QByteArray nodeName(const FileOffsetNode *node)
 
 // The log's word for one item of each store.
 const char *const kItemWords[4] = {"Contact", "Calendar item", "Task", "Note"};
+// The start tag of one item of each store.
+const char *const kItemTags[4] = {"<contact", "<appointment", "<task", "<note"};
 
 QByteArray escapeText(const QByteArray &text)
 {
@@ -71,9 +76,9 @@ QByteArray OlmArchiveWriter::noteTitle(const NotesInformation &note) const
         return QByteArray(note.pTitle);
     if (note.dwItemLength == 0 || note.dwItemLength > kLargestNoteElement)
         return QByteArray();
-    const QByteArray element = readSource(note.llItemOffset, note.dwItemLength);
-    const std::string_view view(element.constData(), size_t(element.size()));
-    return ItemElementText(view, "</note>", "<OPFNoteCopyTitle").toUtf8();
+    // Nothing is taken from a broken element.
+    const SoundElement element = SoundElementOf(readSource(note.llItemOffset, note.dwItemLength), "<note");
+    return ItemElementText(element.view(), "</note>", "<OPFNoteCopyTitle").toUtf8();
 }
 
 void OlmArchiveWriter::WriteItemStoreEntries(const OlmStore &store, bool gate)
@@ -225,12 +230,17 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     if (stopNow())
         return;
     QVector<Span> spans;
+    QSet<qint64> broken;
     for (const Span &span : recoveredSpans(store)) {
-        if (span.length <= 0 || textReadable(span.offset, span.length, nullptr, nullptr))
-            spans.append(span);
-        else
-            noteUnreadable(
-                QStringLiteral("%1 at archive offset %2").arg(QLatin1String(kItemWords[store.index])).arg(span.offset));
+        bool cut = false;
+        if (span.length <= 0 || textReadable(span.offset, span.length, nullptr, nullptr)) {
+            if (checkRecoveredItem(store, span, &cut))
+                spans.append(span);
+            if (cut)
+                broken.insert(span.offset);
+        } else {
+            noteUnreadable(recoveredItemName(store, span));
+        }
     }
     if (spans.isEmpty())
         return;
@@ -238,7 +248,6 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
     for (int n = 2; !m_names.free(dir + store.fileWord); ++n)
         dir = QByteArray(store.localRoot) + "Folder1 " + QByteArray::number(n) + '/';
     writeDirectory(dir);
-    const QByteArray root = store.root;
     beginItem(
         QStringLiteral("Item store \"%1\" of the recovered %2s")
             .arg(QString::fromUtf8(dir + store.fileWord), QString::fromLatin1(kItemWords[store.index]).toLower()));
@@ -246,6 +255,7 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
         m_item = -1;
         return;
     }
+    const QByteArray root = store.root;
     appendData("<" + root + " xml:space=\"preserve\" elementCount=\"" + QByteArray::number(spans.size()) + "\">");
     for (const Span &span : spans) {
         if (const NotesInformation *note = span.note) {
@@ -261,12 +271,47 @@ void OlmArchiveWriter::writeRecoveredStoreItems(const OlmStore &store)
             appendData("</note>");
             continue;
         }
-        // The first item of a recovered block still carries the block's root start tag.
-        const qint64 skip = OlmRootTagLength(readSource(span.offset, qMin<qint64>(span.length, 4096)), root);
-        copySource(span.offset + skip, span.length - skip, false);
+        const qint64 skip = recoveredRootLength(store, span);
+        if (broken.contains(span.offset)) {
+            const SoundElement sound =
+                SoundElementOf(readSource(span.offset + skip, span.length - skip), kItemTags[store.index]);
+            appendData(sound.bytes);
+            m_book.lost(m_item, recoveredItemName(store, span) + QStringLiteral(": ") + sound.damage);
+        } else {
+            copySource(span.offset + skip, span.length - skip, false);
+        }
     }
     appendData("</" + root + ">");
     endFile(true);
     m_book.counted(m_item);
     m_item = -1;
+}
+
+QString OlmArchiveWriter::recoveredItemName(const OlmStore &store, const Span &span)
+{
+    return QStringLiteral("%1 at archive offset %2").arg(QLatin1String(kItemWords[store.index])).arg(span.offset);
+}
+
+qint64 OlmArchiveWriter::recoveredRootLength(const OlmStore &store, const Span &span) const
+{
+    // The first item of a recovered block still carries the block's root start tag.
+    return OlmRootTagLength(readSource(span.offset, qMin<qint64>(span.length, 4096)), store.root);
+}
+
+bool OlmArchiveWriter::checkRecoveredItem(const OlmStore &store, const Span &span, bool *broken)
+{
+    // A rebuilt note is written from its sound text and title alone.
+    if (span.note || span.length <= 0)
+        return true;
+    const qint64 skip = recoveredRootLength(store, span);
+    const SoundElement sound =
+        SoundElementOf(readSource(span.offset + skip, span.length - skip), kItemTags[store.index]);
+    if (sound.damage.isEmpty())
+        return true;
+    if (sound.nothingWhole) {
+        m_book.leftOut(m_book.begin(recoveredItemName(store, span)), sound.damage);
+        return false;
+    }
+    *broken = true;
+    return true;
 }

@@ -245,8 +245,8 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
         const QByteArray description =
             LongTextOf(element, rec.llItemOffset, rec.dwDescriptionOffset, rec.dwDescriptionLength);
-        const std::string_view view(element.constData(), size_t(element.size()));
-        const ItemIdentity id = run->itemIds.next(view, "<appointment", kEventEnd, "<OPFCalendarEventCopyUUID");
+        const ItemIdentity id = run->itemIds.next(std::string_view(element.constData(), size_t(element.size())),
+                                                  "<appointment", kEventEnd, "<OPFCalendarEventCopyUUID");
         QString uid;
         const PimFile file = ItemFile(target, id.hex.constData(), "Event", i + 1, &uid);
         const QString what =
@@ -256,9 +256,16 @@ void QMailSavingThread::OnCalenderSaving(unsigned long long folderId)
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        const SoundElement sound = SoundElementOf(element, "<appointment");
+        if (sound.nothingWhole) {
+            NotePimResult(run->mail, false, what, file.folder, sound.damage);
+            continue;
+        }
         QString unwritten;
-        const QByteArray bytes =
-            CalendarEventFile(rec, uid, view, description, now, &unwritten, &run->archiveZone(), id.occurrence > 1);
+        const QByteArray bytes = CalendarEventFile(rec, uid, sound.view(), description, now, &unwritten,
+                                                   &run->archiveZone(), id.occurrence > 1);
+        if (!sound.damage.isEmpty())
+            unwritten = unwritten.isEmpty() ? sound.damage : sound.damage + QStringLiteral("; ") + unwritten;
         if (bytes.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder, unwritten);
             continue;

@@ -303,7 +303,7 @@ QByteArray ContactCard(const ContactInformation &rec, const QString &uid, std::s
     for (const QString &child : stringEntries(element, "<OPFContactCopyChildren"))
         lines.addText("X-CHILD", child);
     if (rec.dwNotesLength != 0)
-        lines.addStoredText("NOTE", PlainElementBytes(notes));
+        lines.addStoredText("NOTE", ReadableElementBytes(notes));
     const QByteArray categories = CategoriesValue(
         ItemCategoryNames(element, kContactEnd, "<OPFContactCopyCategoryList"), text("<OPFCategoryCopyName"));
     if (!categories.isEmpty())
@@ -345,34 +345,41 @@ void QMailSavingThread::OnContactSaving(unsigned long long folderId)
         const ItemIdentity id =
             run->itemIds.next(std::string_view(element.constData(), size_t(element.size())), "<contact", kContactEnd);
         const PimFile file = ItemFile(target, id.hex.constData(), "Contact", i + 1, &uid);
+        const SoundElement sound = SoundElementOf(element, "<contact");
         QString name = QStringLiteral("%1 %2").arg(QString::fromUtf8(rec.pFirstName ? rec.pFirstName : ""),
                                                    QString::fromUtf8(rec.pLastName ? rec.pLastName : ""));
         // A contact known by its display name alone is named by it.
         if (name.trimmed().isEmpty())
-            name = ItemElementText(std::string_view(element.constData(), size_t(element.size())), kContactEnd,
-                                   "<OPFContactCopyDisplayName");
+            name = ItemElementText(sound.view(), kContactEnd, "<OPFContactCopyDisplayName");
         const QString what = QStringLiteral("Contact \"%1\" (at archive offset %2)")
                                  .arg(name.trimmed(), QString::number(rec.llItemOffset));
         if (!ReadBackIntact(element, rec.dwItemLength) || !ReadBackIntact(notes, rec.dwNotesLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        if (sound.nothingWhole) {
+            NotePimResult(run->mail, false, what, file.folder, sound.damage);
+            continue;
+        }
         QStringList leftOut;
         const ContactPhoto photo = ReadContactPhoto(rec.dwPictureOffset, rec.dwPictureLength,
                                                     [](qint64 at, qint64 n) { return ReadArchiveBytes(at, n); });
-        const QByteArray card = ContactCard(rec, uid, std::string_view(element.constData(), size_t(element.size())),
-                                            notes, &leftOut, &photo, &run->archiveZone());
+        const QByteArray card = ContactCard(rec, uid, sound.view(), notes, &leftOut, &photo, &run->archiveZone());
         if (card.isEmpty()) {
             NotePimResult(run->mail, false, what, file.folder,
-                          QStringLiteral("it holds no name or other field to save"));
+                          sound.damage.isEmpty()
+                              ? QStringLiteral("it holds no name or other field to save")
+                              : sound.damage + QStringLiteral("; it holds no name or other field to save"));
             continue;
         }
         QStringList lost;
+        if (!sound.damage.isEmpty())
+            lost << sound.damage;
         if (!leftOut.isEmpty())
             lost << QStringLiteral("no vCard field holds its ") + leftOut.join(QStringLiteral(", "));
         if (!photo.problem.isEmpty())
             lost << photo.problem;
-        lost << ContactLosses(std::string_view(element.constData(), size_t(element.size())));
+        lost << ContactLosses(sound.view());
         QString path, error;
         const bool written = WritePimFile(file, card, &path, &error);
         if (written && !lost.isEmpty())

@@ -80,26 +80,38 @@ void QMailSavingThread::OnNotesSaving(unsigned long long folderId)
         const NotesInformation &rec = *records.at(i);
         reportItem(QStringLiteral("Saving Notes Folders..."));
 
-        const QByteArray raw = rec.dwTextLength ? ReadArchiveBytes(rec.dwTextOffset, rec.dwTextLength) : QByteArray();
-        // The text as XML reads it: comments dropped, CDATA and character references undone.
-        const QByteArray stored = ReadableElementBytes(raw);
-        // Only a title the record could not keep needs the element read again.
-        const quint32 elementLength = rec.pTitle ? 0 : rec.dwItemLength;
-        const QByteArray elementBytes =
-            elementLength ? ReadArchiveBytes(rec.llItemOffset, elementLength) : QByteArray();
-        const std::string_view element(elementBytes.constData(), size_t(elementBytes.size()));
+        // The element is read whole to be checked; the text is a slice of it.
+        const QByteArray elementBytes = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
+        const QByteArray raw = LongTextOf(elementBytes, rec.llItemOffset, rec.dwTextOffset, rec.dwTextLength);
+        const SoundElement sound = SoundElementOf(elementBytes, "<note");
+        // Only a title the record could not keep is read from the element.
+        const std::string_view element = rec.pTitle ? std::string_view() : sound.view();
         QString uid;
         const ItemIdentity id = run->itemIds.nextStored(rec.llItemOffset, rec.dwItemLength, "<note");
         const PimFile file = ItemFile(target, id.hex.constData(), "Note", i + 1, &uid);
         const QString what = QStringLiteral("Note \"%1\" (at archive offset %2)")
                                  .arg(titleOf(rec, element), QString::number(rec.llItemOffset));
-        if (!ReadBackIntact(raw, rec.dwTextLength) || !ReadBackIntact(elementBytes, elementLength)) {
+        if (!ReadBackIntact(raw, rec.dwTextLength) || !ReadBackIntact(elementBytes, rec.dwItemLength)) {
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        if (sound.nothingWhole) {
+            NotePimResult(run->mail, false, what, file.folder, sound.damage);
+            continue;
+        }
+        // The text as XML reads it: comments dropped, CDATA and character references undone.
+        const QByteArray stored = ReadableElementBytes(raw);
         const QByteArray bytes =
             appleMail ? NoteTextFile(rec, stored, element) : NoteCalendarFile(rec, uid, stored, element);
         // An empty note is saved as the empty note it is.
-        SavePimItem(run->mail, file, bytes, what);
+        if (sound.damage.isEmpty()) {
+            SavePimItem(run->mail, file, bytes, what);
+            continue;
+        }
+        QString path, error;
+        if (WritePimFile(file, bytes, &path, &error))
+            NotePimIncomplete(run->mail, what, path, sound.damage);
+        else
+            NotePimResult(run->mail, false, what, path, error);
     }
 }

@@ -6,6 +6,7 @@
 #include "save/OutputLayout.h"
 #include "save/mail/MailWriter.h"
 #include "save/pim/ItemFileName.h"
+#include "scanner/WellFormed.h"
 
 #include <QDir>
 #include <QFile>
@@ -171,4 +172,20 @@ QByteArray LongTextOf(const QByteArray &element, qint64 elementOffset, qint64 of
 void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file)
 {
     NotePimResult(context, false, what, file.folder, QStringLiteral("its text can no longer be read from the archive"));
+}
+
+SoundElement SoundElementOf(const QByteArray &element, std::string_view startTag)
+{
+    SoundElement out;
+    const std::string_view text(element.constData(), size_t(element.size()));
+    const ItemFault fault = CheckItem(text, startTag);
+    if (fault.whole()) {
+        out.bytes = element;
+        return out;
+    }
+    const std::string sound = SoundPart(text, fault);
+    out.bytes = QByteArray(sound.data(), int(sound.size()));
+    out.damage = NotWellFormedReason(fault);
+    out.nothingWhole = fault.wholeChildren == 0;
+    return out;
 }

@@ -7,6 +7,8 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <string_view>
+
 struct MailSaveContext;
 
 // The item folder of the output: the output root of the package or of Apple Mail + "/" + kind.
@@ -55,3 +57,15 @@ QByteArray LongTextOf(const QByteArray &element, qint64 elementOffset, qint64 of
 
 // Counts an item whose text could no longer be read, with "what" named in the log.
 void NoteUnreadable(MailSaveContext &context, const QString &what, const PimFile &file);
+
+// An item's element as a conforming reader may read it: the element itself when it is
+// well-formed, else its sound part, so nothing is taken from a broken element; damage then says
+// what was wrong, for the item's report line. nothingWhole: none of its elements is whole, and
+// nothing of it may be written.
+struct SoundElement {
+    QByteArray bytes;
+    QString damage;
+    bool nothingWhole = false;
+    std::string_view view() const { return std::string_view(bytes.constData(), size_t(bytes.size())); }
+};
+SoundElement SoundElementOf(const QByteArray &element, std::string_view startTag);

@@ -427,7 +427,8 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
             return;
         const TasksInformation &rec = *records.at(i);
         const QByteArray element = ReadArchiveBytes(rec.llItemOffset, rec.dwItemLength);
-        const TaskDates dates = TaskDatesOf(std::string_view(element.constData(), size_t(element.size())));
+        const SoundElement sound = SoundElementOf(element, "<task");
+        const TaskDates dates = TaskDatesOf(sound.view());
         reportItem(QStringLiteral("Saving Tasks Folders..."));
 
         const QByteArray note = LongTextOf(element, rec.llItemOffset, rec.dwNoteOffset, rec.dwNoteLength);
@@ -441,17 +442,25 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
             NoteUnreadable(run->mail, what, file);
             continue;
         }
+        if (sound.nothingWhole) {
+            NotePimResult(run->mail, false, what, file.folder, sound.damage);
+            continue;
+        }
         QString path = file.folder, error;
         bool written = false;
         QString unwritten;
-        const QByteArray todo = TaskCalendarFile(rec, uid, dates, note, now, &unwritten, &run->archiveZone());
+        // The note as XML reads it: comments dropped, CDATA and character references undone.
+        const QByteArray readable = ReadableElementBytes(note);
+        const QByteArray todo = TaskCalendarFile(rec, uid, dates, readable, now, &unwritten, &run->archiveZone());
+        if (!sound.damage.isEmpty())
+            unwritten = unwritten.isEmpty() ? sound.damage : sound.damage + QStringLiteral("; ") + unwritten;
         if (todo.isEmpty()) {
             NotePimResult(run->mail, false, what, path, unwritten);
             continue;
         }
         const auto writeTodo = [&, todo](QString *why) { return WritePimFile(file, todo, &path, why); };
         if (appleMail)
-            written = AddReminder(ReminderRequest{ReminderScriptOf(rec, dates, note), writeTodo}, &error);
+            written = AddReminder(ReminderRequest{ReminderScriptOf(rec, dates, readable), writeTodo}, &error);
         else
             written = writeTodo(&error);
         if (written && !unwritten.isEmpty())

@@ -19,14 +19,29 @@ const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill)
 {
     if (pos < 0 || len < 0 || len > m_capacity || pos > m_size - len)
         return nullptr;
-    if (pos < m_start || pos + len > m_start + m_filled) {
-        m_start = pos;
-        const qint64 want = qMin(qMin(m_capacity, qMax(len, fill)), m_size - pos);
-        m_filled = qMax<qint64>(0, readFully(m_source, pos, m_buf.data(), want));
-        if (len > m_filled)
-            return nullptr;
+    if (pos < m_start || pos + len > m_start + m_filled)
+        refill(pos, len, fill);
+    return len > m_start + m_filled - pos ? nullptr : m_buf.constData() + (pos - m_start);
+}
+
+void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
+{
+    // A walk going on at or just past the window's end reads on as far as a text read does, and
+    // keeps the bytes before pos that a look back may want (a record's fields after a look at the
+    // next signature, a text after a look at the header behind it): nothing is read twice.
+    const qint64 end = m_start + m_filled;
+    qint64 start = pos;
+    if (pos >= m_start && pos <= end + kLookBack) {
+        start = qMax(qMax(m_start, pos - kLookBack), pos + len - m_capacity);
+        fill = qMax(fill, kTextFill);
     }
-    return m_buf.constData() + (pos - m_start);
+    const qint64 want = qMin(qMin(m_capacity, qMax(len, fill) + (pos - start)), m_size - start);
+    const qint64 kept = start >= m_start ? qBound<qint64>(0, end - start, want) : 0;
+    if (kept > 0 && start > m_start)
+        memmove(m_buf.data(), m_buf.constData() + (start - m_start), size_t(kept));
+    m_start = start;
+    const qint64 got = want > kept ? readFully(m_source, start + kept, m_buf.data() + kept, want - kept) : 0;
+    m_filled = kept + qMax<qint64>(0, got);
 }
 
 quint32 BufferedArchiveReader::u32At(qint64 pos)

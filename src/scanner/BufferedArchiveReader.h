@@ -35,6 +35,8 @@ private:
     // returns a pointer or null past the end. Header reads fill little, so the data of
     // attachments the walk jumps over is never read; scans of damaged stretches fill it all.
     const char *window(qint64 pos, qint64 len, qint64 fill = kHeaderFill);
+    // Makes the window start at pos, holding at least fill bytes where the file has them.
+    void refill(qint64 pos, qint64 len, qint64 fill);
 
     // Bytes from 'from' (at least minLen, at most up to limit) already in the window, or a fresh
     // full window there; sets *len to how many can be scanned.
@@ -43,6 +45,9 @@ private:
     static constexpr qint64 kHeaderFill = 8 * 1024;
     // Archives of many small messages: one read serves a run of small entries.
     static constexpr qint64 kTextFill = 64 * 1024;
+    // Bytes before a read that goes on past the window's end stay in it: the largest text read
+    // through the window.
+    static constexpr qint64 kLookBack = kTextFill / 2;
 
     ArchiveSource &m_source;
     qint64 m_size;

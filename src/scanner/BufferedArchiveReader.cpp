@@ -26,14 +26,14 @@ const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill)
 
 void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
 {
-    // A walk going on at or just past the window's end reads on as far as a text read does, and
+    // A walk going on at or just past the window's end reads on in a long run, and
     // keeps the bytes before pos that a look back may want (a record's fields after a look at the
     // next signature, a text after a look at the header behind it): nothing is read twice.
     const qint64 end = m_start + m_filled;
     qint64 start = pos;
     if (pos >= m_start && pos <= end + kLookBack) {
         start = qMax(qMax(m_start, pos - kLookBack), pos + len - m_capacity);
-        fill = qMax(fill, kTextFill);
+        fill = qMax(fill, kRunFill);
     }
     const qint64 want = qMin(qMin(m_capacity, qMax(len, fill) + (pos - start)), m_size - start);
     const qint64 kept = start >= m_start ? qBound<qint64>(0, end - start, want) : 0;

@@ -45,6 +45,8 @@ private:
     static constexpr qint64 kHeaderFill = 8 * 1024;
     // Archives of many small messages: one read serves a run of small entries.
     static constexpr qint64 kTextFill = 64 * 1024;
+    // A read going on from the window's end: long runs, so the bytes kept behind are moved seldom.
+    static constexpr qint64 kRunFill = 256 * 1024;
     // Bytes before a read that goes on past the window's end stay in it: the largest text read
     // through the window.
     static constexpr qint64 kLookBack = kTextFill / 2;

@@ -48,6 +48,7 @@ void WalkReadsTest::textInChunks_data()
     QTest::newRow("fourths swapped") << pad + "PK\x03\x02" + "PK\x01\x04" + pad;
     QTest::newRow("third bytes without PK") << pad + "P\x03\x04K\x01\x02" + pad;
     QTest::newRow("two signatures, the later one local") << pad + "PK\x01\x02" + "PK\x03\x04" + pad;
+    QTest::newRow("bytes 2 around a signature") << pad + "PK\x02\x04\x02" + "PK\x01\x02\x02" + pad;
     QTest::newRow("third byte at the start") << QByteArray("\x03\x04", 2) + pad;
     QTest::newRow("signature at the start") << QByteArray("PK\x03\x04") + pad;
 }

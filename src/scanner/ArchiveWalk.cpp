@@ -63,6 +63,10 @@ void ArchiveWalker::walk()
     if (!m_threaded) {
         walkEntries();
     } else {
+        // With workers reading the messages, the walk is what they wait on: its reads go on
+        // ahead of it on a thread of their own.
+        if (m_thread.scanThreads() >= 3)
+            m_reader->readAhead();
         std::thread walker([this] {
             walkEntries();
             m_builders->close();

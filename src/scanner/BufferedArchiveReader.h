@@ -6,9 +6,17 @@
 
 #include <QByteArray>
 
+#include <memory>
+
 class BufferedArchiveReader {
 public:
     explicit BufferedArchiveReader(ArchiveSource &source, qint64 window = 1024 * 1024);
+    ~BufferedArchiveReader();
+    BufferedArchiveReader(const BufferedArchiveReader &) = delete;
+    BufferedArchiveReader &operator=(const BufferedArchiveReader &) = delete;
+    // From now on, a walk going on past the window's end finds the next run already read: a
+    // thread of its own reads it while the caller works on the window. The bytes given are the same.
+    void readAhead();
 
     qint64 size() const { return m_size; }
     // Little-endian words; 0 when the bytes lie (partly) past the end.
@@ -51,10 +59,21 @@ private:
     // through the window.
     static constexpr qint64 kLookBack = kTextFill / 2;
 
+    struct Ahead;
+    void askAhead(qint64 from);
+    // Takes the run read ahead as the window's bytes from start + kept on, with the kept bytes
+    // before it; false (nothing changed) when it is not there or holds fewer than need bytes.
+    bool takeAhead(qint64 start, qint64 kept, qint64 need);
+    const char *data() const { return m_buf.constData() + m_base; }
+    // Room in front of a run read ahead for the bytes kept from the window.
+    static constexpr qint64 kAheadHead = 96 * 1024;
+
     ArchiveSource &m_source;
     qint64 m_size;
     qint64 m_capacity;
     QByteArray m_buf;
     qint64 m_start = 0;
     qint64 m_filled = 0;
+    qint64 m_base = 0;  // where the window's first byte lies in m_buf
+    std::unique_ptr<Ahead> m_ahead;
 };

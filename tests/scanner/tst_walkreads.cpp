@@ -84,9 +84,12 @@ void WalkReadsTest::windowOrder_data()
 {
     QTest::addColumn<qint64>("window");
     QTest::addColumn<qint64>("maxChunk");
-    QTest::newRow("small window") << qint64(4096) << qint64(0);
-    QTest::newRow("the walk's window") << qint64(1024 * 1024) << qint64(0);
-    QTest::newRow("the walk's window, short reads") << qint64(1024 * 1024) << qint64(1000);
+    QTest::addColumn<bool>("ahead");
+    QTest::newRow("small window") << qint64(4096) << qint64(0) << false;
+    QTest::newRow("the walk's window") << qint64(1024 * 1024) << qint64(0) << false;
+    QTest::newRow("the walk's window, short reads") << qint64(1024 * 1024) << qint64(1000) << false;
+    QTest::newRow("read ahead") << qint64(1024 * 1024) << qint64(0) << true;
+    QTest::newRow("read ahead, short reads") << qint64(1024 * 1024) << qint64(1000) << true;
 }
 
 void WalkReadsTest::windowOrder()
@@ -95,12 +98,15 @@ void WalkReadsTest::windowOrder()
     // one, then the text behind; now and then a jump ahead or a look far back.
     QFETCH(qint64, window);
     QFETCH(qint64, maxChunk);
-    QByteArray bytes(600 * 1024, Qt::Uninitialized);
+    QFETCH(bool, ahead);
+    QByteArray bytes(3 * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator rng(7);
     for (char &c : bytes)
         c = char(rng.bounded(256));
     MemoryArchiveSource source(bytes, maxChunk);
     BufferedArchiveReader r(source, window);
+    if (ahead)
+        r.readAhead();
     const auto wordAt = [&](qint64 p) {
         quint32 v = 0;
         for (int i = 3; i >= 0; --i)
@@ -116,11 +122,11 @@ void WalkReadsTest::windowOrder()
         QByteArray text(int(size), Qt::Uninitialized);
         QCOMPARE(r.readText(pos + 30, text.data(), size), size);
         QCOMPARE(text, bytes.mid(int(pos + 30), int(size)));
-        if (rng.bounded(8) == 0) {
+        if (rng.bounded(30) == 0) {
             const qint64 back = qMax<qint64>(0, pos - rng.bounded(1, 100000));
             QCOMPARE(r.u16At(back), quint16(wordAt(back) & 0xFFFF));
         }
-        pos = rng.bounded(6) == 0 ? next + rng.bounded(1, 70000) : next;
+        pos = rng.bounded(20) == 0 ? next + rng.bounded(1, 400000) : next;
     }
     QCOMPARE(r.u32At(bytes.size() - 2), quint32(0));
 }

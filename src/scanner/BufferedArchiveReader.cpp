@@ -108,7 +108,7 @@ BufferedArchiveReader::~BufferedArchiveReader() = default;
 
 void BufferedArchiveReader::readAhead()
 {
-    if (m_ahead || m_capacity < kRunFill)
+    if (m_ahead || m_capacity < kAheadRun)
         return;
     // Without a thread or the memory for a second window, the walk reads as before.
     try {
@@ -126,7 +126,7 @@ void BufferedArchiveReader::askAhead(qint64 from)
     std::unique_lock<std::mutex> lock(m_ahead->mutex);
     m_ahead->settle(lock);
     m_ahead->pos = from;
-    m_ahead->length = qMin(kRunFill, m_size - from);
+    m_ahead->length = qMin(kAheadRun, m_size - from);
     m_ahead->got = -1;
     m_ahead->changed.notify_all();
 }

@@ -43,7 +43,8 @@ private:
     // returns a pointer or null past the end. Header reads fill little, so the data of
     // attachments the walk jumps over is never read; scans of damaged stretches fill it all.
     const char *window(qint64 pos, qint64 len, qint64 fill = kHeaderFill);
-    // Makes the window start at pos, holding at least fill bytes where the file has them.
+    // Makes [pos, pos + len) available, with at least fill bytes from pos where the file has
+    // them; the window starts at pos, or before it where the walk goes on from the window.
     void refill(qint64 pos, qint64 len, qint64 fill);
 
     // Bytes from 'from' (at least minLen, at most up to limit) already in the window, or a fresh

@@ -15,6 +15,7 @@ set(OLM_CORE_SOURCES
   src/platform/WholeFile.cpp
   src/platform/WorkerGlobals.cpp
   src/scanner/BufferedArchiveReader.cpp
+  src/scanner/EntryTextScan.cpp
   src/scanner/ScanGlobals.cpp
   src/scanner/ElementValue.cpp
   src/scanner/ElementText.cpp

@@ -9,6 +9,7 @@
 #include "scanner/BuildQueue.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ElementValue.h"
+#include "scanner/EntryTextScan.h"
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
@@ -16,7 +17,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <string_view>
 #include <thread>
 
 namespace olm {
@@ -63,6 +63,10 @@ void ArchiveWalker::walk()
     if (!m_threaded) {
         walkEntries();
     } else {
+        // With workers reading the messages, the walk is what they wait on: its reads go on
+        // ahead of it on a thread of their own.
+        if (m_thread.scanThreads() >= 3)
+            m_reader->readAhead();
         std::thread walker([this] {
             walkEntries();
             m_builders->close();
@@ -193,30 +197,6 @@ FileOffsetNode *appendNode(FileOffsetNode *&head, FileOffsetNode *&tail, const L
     node->wMethod = h.method;
     node->llStoredSize = h.csize;
     return node;
-}
-
-// First "PK\3\4" or "PK\1\2" at or after from, or -1. Their third bytes are control
-// characters that XML text never holds, so memchr on them is both fast and rarely misled.
-qint64 findZipSignature(std::string_view text, size_t from)
-{
-    qint64 best = -1;
-    const char thirds[2] = {3, 1};
-    const char fourths[2] = {4, 2};
-    for (int k = 0; k < 2; ++k) {
-        for (size_t at = from + 2; at + 1 < text.size();) {
-            const void *hit = memchr(text.data() + at, thirds[k], text.size() - 1 - at);
-            if (!hit)
-                break;
-            at = size_t(static_cast<const char *>(hit) - text.data());
-            if (text[at - 2] == 'P' && text[at - 1] == 'K' && text[at + 1] == fourths[k]) {
-                if (best < 0 || qint64(at - 2) < best)
-                    best = qint64(at - 2);
-                break;
-            }
-            ++at;
-        }
-    }
-    return best;
 }
 
 }  // namespace
@@ -411,23 +391,23 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
         return 0;
     const qint64 chunk = qint64(1) << 20;
     qint64 len = 0;
+    // Each byte is looked at once, for a NUL and for a signature alike, as its chunk comes in.
+    qint64 scanned = 0;
+    bool nul = false;
     while (len < want) {
         const qint64 got = m_reader->readText(offset + len, text + len, qMin(chunk, want - len));
         if (got <= 0)
             break;
-        // A signature may straddle the previous chunk: look back three bytes.
-        const qint64 from = qMax<qint64>(0, len - 3);
         len += got;
-        const qint64 sig = stopAtSignature ? findZipSignature(std::string_view(text, size_t(len)), size_t(from)) : -1;
+        const qint64 sig = ScanEntryText(text, scanned, len, stopAtSignature, &nul, &scanned);
         if (sig >= 0) {
             len = sig;
             *cut = true;
-        }
-        if (*cut)
             break;
+        }
     }
     text[len] = '\0';
-    m_textNul = memchr(text, 0, size_t(len)) != nullptr;
+    m_textNul = nul;
     return len;
 }
 

@@ -3,7 +3,11 @@
 #include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
 
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
+#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -19,14 +23,136 @@ const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill)
 {
     if (pos < 0 || len < 0 || len > m_capacity || pos > m_size - len)
         return nullptr;
-    if (pos < m_start || pos + len > m_start + m_filled) {
-        m_start = pos;
-        const qint64 want = qMin(qMin(m_capacity, qMax(len, fill)), m_size - pos);
-        m_filled = qMax<qint64>(0, readFully(m_source, pos, m_buf.data(), want));
-        if (len > m_filled)
-            return nullptr;
+    if (pos < m_start || pos + len > m_start + m_filled)
+        refill(pos, len, fill);
+    return len > m_start + m_filled - pos ? nullptr : data() + (pos - m_start);
+}
+
+void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
+{
+    // A walk going on at or just past the window's end reads on in a long run, and
+    // keeps the bytes before pos that a look back may want (a record's fields after a look at the
+    // next signature, a text after a look at the header behind it): nothing is read twice.
+    const qint64 end = m_start + m_filled;
+    qint64 start = pos;
+    const bool onward = pos >= m_start && pos <= end + kLookBack;
+    if (onward) {
+        start = qMax(qMax(m_start, pos - kLookBack), pos + len - m_capacity);
+        fill = qMax(fill, kRunFill);
     }
-    return m_buf.constData() + (pos - m_start);
+    const qint64 want = qMin(qMin(m_capacity, qMax(len, fill) + (pos - start)), m_size - start);
+    const qint64 kept = start >= m_start ? qBound<qint64>(0, end - start, want) : 0;
+    if (m_ahead && onward && takeAhead(start, kept, pos + len - start))
+        return;
+    if (kept > 0 && (start > m_start || m_base > 0))
+        memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
+    m_base = 0;
+    m_start = start;
+    const qint64 got = want > kept ? readFully(m_source, start + kept, m_buf.data() + kept, want - kept) : 0;
+    m_filled = kept + qMax<qint64>(0, got);
+    if (m_ahead && onward)
+        askAhead(m_start + m_filled);
+}
+
+// The run after the window, read on a thread of its own. One run at a time: pos is the run asked
+// for (-1 none), got its length once read (-1 while it is read).
+struct BufferedArchiveReader::Ahead {
+    explicit Ahead(ArchiveSource &s, qint64 capacity) : source(s)
+    {
+        buf.resize(int(kAheadHead + capacity));
+        thread = std::thread([this] { run(); });
+    }
+    ~Ahead()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            quit = true;
+        }
+        changed.notify_all();
+        thread.join();
+    }
+    void run()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        for (;;) {
+            changed.wait(lock, [this] { return quit || (pos >= 0 && got < 0); });
+            if (quit)
+                return;
+            const qint64 at = pos, len = length;
+            char *to = buf.data() + kAheadHead;
+            lock.unlock();
+            const qint64 n = readFully(source, at, to, len);
+            lock.lock();
+            got = qMax<qint64>(0, n);
+            changed.notify_all();
+        }
+    }
+    // Waits until no run is being read.
+    void settle(std::unique_lock<std::mutex> &lock)
+    {
+        changed.wait(lock, [this] { return pos < 0 || got >= 0; });
+    }
+
+    ArchiveSource &source;
+    std::mutex mutex;
+    std::condition_variable changed;
+    QByteArray buf;  // kAheadHead bytes for those kept from the window, then the run
+    qint64 pos = -1;
+    qint64 length = 0;
+    qint64 got = -1;
+    bool quit = false;
+    std::thread thread;
+};
+
+BufferedArchiveReader::~BufferedArchiveReader() = default;
+
+void BufferedArchiveReader::readAhead()
+{
+    if (m_ahead || m_capacity < kAheadRun)
+        return;
+    // Without a thread or the memory for a second window, the walk reads as before.
+    try {
+        m_buf.resize(int(kAheadHead + m_capacity));
+        m_ahead = std::make_unique<Ahead>(m_source, m_capacity);
+    } catch (const std::exception &) {
+        m_ahead.reset();
+    }
+}
+
+void BufferedArchiveReader::askAhead(qint64 from)
+{
+    if (from >= m_size)
+        return;
+    std::unique_lock<std::mutex> lock(m_ahead->mutex);
+    m_ahead->settle(lock);
+    m_ahead->pos = from;
+    m_ahead->length = qMin(kAheadRun, m_size - from);
+    m_ahead->got = -1;
+    m_ahead->changed.notify_all();
+}
+
+bool BufferedArchiveReader::takeAhead(qint64 start, qint64 kept, qint64 need)
+{
+    {
+        std::unique_lock<std::mutex> lock(m_ahead->mutex);
+        if (m_ahead->pos != start + kept || kept > kAheadHead)
+            return false;
+        m_ahead->settle(lock);
+        // A run cut short (the end of the file, a read error) is read again as it would be alone.
+        if (kept + m_ahead->got < need || m_ahead->got < m_ahead->length)
+            return false;
+        // The kept bytes go in front of the run, and the two buffers change places.
+        char *front = m_ahead->buf.data() + kAheadHead - kept;
+        if (kept > 0)
+            memcpy(front, data() + (start - m_start), size_t(kept));
+        m_buf.swap(m_ahead->buf);
+        m_base = kAheadHead - kept;
+        m_start = start;
+        m_filled = kept + m_ahead->got;
+        m_ahead->pos = -1;
+    }
+    askAhead(m_start + m_filled);
+    return true;
 }
 
 quint32 BufferedArchiveReader::u32At(qint64 pos)
@@ -83,13 +209,13 @@ qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
         return 0;
     len = qMin(len, m_size - pos);
     if (pos >= m_start && pos + len <= m_start + m_filled) {
-        memcpy(dst, m_buf.constData() + (pos - m_start), size_t(len));
+        memcpy(dst, data() + (pos - m_start), size_t(len));
         return len;
     }
     // The window's header fill often holds the start of the entry's text: only the rest is read.
     const qint64 held = pos >= m_start ? m_start + m_filled - pos : 0;
     if (held > 0) {
-        memcpy(dst, m_buf.constData() + (pos - m_start), size_t(held));
+        memcpy(dst, data() + (pos - m_start), size_t(held));
         const qint64 rest = readFully(m_source, pos + held, static_cast<char *>(dst) + held, len - held);
         return held + qMax<qint64>(0, rest);
     }
@@ -117,7 +243,7 @@ const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 
     const qint64 held = m_start + m_filled - from;
     if (from >= m_start && held >= minLen) {
         *len = qMin(held, limit - from);
-        return m_buf.constData() + (from - m_start);
+        return data() + (from - m_start);
     }
     const char *p = window(from, qMin(qMax(minLen, qint64(1)), limit - from), m_capacity);
     *len = p ? qMin(m_start + m_filled, limit) - from : 0;

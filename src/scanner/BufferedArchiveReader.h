@@ -6,9 +6,17 @@
 
 #include <QByteArray>
 
+#include <memory>
+
 class BufferedArchiveReader {
 public:
     explicit BufferedArchiveReader(ArchiveSource &source, qint64 window = 1024 * 1024);
+    ~BufferedArchiveReader();
+    BufferedArchiveReader(const BufferedArchiveReader &) = delete;
+    BufferedArchiveReader &operator=(const BufferedArchiveReader &) = delete;
+    // From now on, a walk going on past the window's end finds the next run already read: a
+    // thread of its own reads it while the caller works on the window. The bytes given are the same.
+    void readAhead();
 
     qint64 size() const { return m_size; }
     // Little-endian words; 0 when the bytes lie (partly) past the end.
@@ -35,6 +43,9 @@ private:
     // returns a pointer or null past the end. Header reads fill little, so the data of
     // attachments the walk jumps over is never read; scans of damaged stretches fill it all.
     const char *window(qint64 pos, qint64 len, qint64 fill = kHeaderFill);
+    // Makes [pos, pos + len) available, with at least fill bytes from pos where the file has
+    // them; the window starts at pos, or before it where the walk goes on from the window.
+    void refill(qint64 pos, qint64 len, qint64 fill);
 
     // Bytes from 'from' (at least minLen, at most up to limit) already in the window, or a fresh
     // full window there; sets *len to how many can be scanned.
@@ -43,6 +54,22 @@ private:
     static constexpr qint64 kHeaderFill = 8 * 1024;
     // Archives of many small messages: one read serves a run of small entries.
     static constexpr qint64 kTextFill = 64 * 1024;
+    // A read going on from the window's end: long runs, so the bytes kept behind are moved seldom.
+    static constexpr qint64 kRunFill = 256 * 1024;
+    // Bytes before a read that goes on past the window's end stay in it: the largest text read
+    // through the window.
+    static constexpr qint64 kLookBack = kTextFill / 2;
+
+    struct Ahead;
+    void askAhead(qint64 from);
+    // Takes the run read ahead as the window's bytes from start + kept on, with the kept bytes
+    // before it; false (nothing changed) when it is not there or holds fewer than need bytes.
+    bool takeAhead(qint64 start, qint64 kept, qint64 need);
+    const char *data() const { return m_buf.constData() + m_base; }
+    // Room in front of a run read ahead for the bytes kept from the window.
+    static constexpr qint64 kAheadHead = 96 * 1024;
+    // A run read ahead: long, so the two threads hand runs over seldom.
+    static constexpr qint64 kAheadRun = 512 * 1024;
 
     ArchiveSource &m_source;
     qint64 m_size;
@@ -50,4 +77,6 @@ private:
     QByteArray m_buf;
     qint64 m_start = 0;
     qint64 m_filled = 0;
+    qint64 m_base = 0;  // where the window's first byte lies in m_buf
+    std::unique_ptr<Ahead> m_ahead;
 };

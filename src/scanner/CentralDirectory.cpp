@@ -337,7 +337,13 @@ bool CentralDirectory::agrees(size_t i, BufferedArchiveReader &r)
 
 qint64 CentralDirectory::nextConfirmed(qint64 pos, BufferedArchiveReader &r)
 {
-    size_t j = firstAtOrAfter(pos + 1);
+    // The walk asks at each entry in turn: the answer's index lies at or just after the last one.
+    const size_t hint = qMin(m_confirmedAt, m_entries.size());
+    size_t j = hint;
+    while (j < m_entries.size() && j < hint + 2 && m_entries[j].headerOffset <= pos)
+        ++j;
+    if ((j < m_entries.size() && m_entries[j].headerOffset <= pos) || (j > 0 && m_entries[j - 1].headerOffset > pos))
+        j = firstAtOrAfter(pos + 1);
     // Every entry from the last question's start up to its answer was found not to agree. The
     // stretch keeps its start, so a walk through thousands of records that disagree (every
     // header moved by a few bytes) does not scan it again at each step.

@@ -1,0 +1,67 @@
+#include "scanner/EntryTextScan.h"
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace olm {
+
+namespace {
+
+// First index in [from, len) holding a byte up to 3 (a NUL, a signature's third byte, or a 2),
+// or only a NUL when !signatures; len when none. XML text holds none of them, so a hit is rare:
+// the bytes are crossed sixty-four at a time with one test each, then sixteen.
+qint64 nextMark(const char *text, qint64 from, qint64 len, bool signatures)
+{
+    const uchar top = signatures ? 3 : 0;
+    qint64 i = from;
+#ifdef __SSE2__
+    const __m128i limit = _mm_set1_epi8(char(top));
+    const auto marks = [&](qint64 at) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at));
+        return _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
+    };
+    for (; i + 64 <= len; i += 64) {
+        const __m128i low = _mm_or_si128(marks(i), marks(i + 16));
+        const __m128i high = _mm_or_si128(marks(i + 32), marks(i + 48));
+        if (_mm_movemask_epi8(_mm_or_si128(low, high)))
+            break;
+    }
+    for (; i + 16 <= len; i += 16) {
+        if (const int mask = _mm_movemask_epi8(marks(i)))
+            return i + __builtin_ctz(unsigned(mask));
+    }
+#endif
+    for (; i < len; ++i) {
+        if (uchar(text[i]) <= top)
+            return i;
+    }
+    return len;
+}
+
+}  // namespace
+
+qint64 ScanEntryText(const char *text, qint64 from, qint64 len, bool signatures, bool *nul, qint64 *resume)
+{
+    for (qint64 at = nextMark(text, from, len, signatures); at < len; at = nextMark(text, at + 1, len, signatures)) {
+        const char c = text[at];
+        if (c == 0) {
+            *nul = true;
+            continue;
+        }
+        if (c == 2)
+            continue;
+        if (at + 1 >= len) {
+            *resume = at;
+            return -1;
+        }
+        if (at >= 2 && text[at - 2] == 'P' && text[at - 1] == 'K' && text[at + 1] == (c == 3 ? 4 : 2)) {
+            *resume = at - 2;
+            return at - 2;
+        }
+    }
+    *resume = len;
+    return -1;
+}
+
+}  // namespace olm

@@ -402,6 +402,34 @@ bool CentralDirectory::insideResolvedBefore(size_t i) const
     return false;
 }
 
+qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd,
+                                            BufferedArchiveReader &r) const
+{
+    // Entries stand back to back: data that ends at a signature (or the directory) is where its
+    // header says. Else bytes lost from or put into the header's extra moved it: the data ending
+    // at the nearest signature with the entry's CRC-32 is taken, when there is one.
+    const auto recordAt = [&](qint64 end) {
+        const quint32 sig = r.u32At(end);
+        return end == m_start || end == m_size || sig == kLocalHeaderSig || sig == kCentralHeaderSig
+            || sig == 0x08074B50;
+    };
+    if (csize < 0 || data < 0 || csize > m_size - data || recordAt(data + csize) || crc == 0
+        || r.crcMatches(data, csize, crc))
+        return data;
+    const qint64 end = data + csize;
+    const char kLocalSig[4] = {'P', 'K', 3, 4};
+    for (qint64 step = 1; step <= 256; ++step) {
+        for (qint64 at : {end - step, end + step}) {
+            const qint64 d = at - csize;
+            // Never past a header: data of the same bytes behind it is another copy's.
+            if (d >= nameEnd && at <= m_size && recordAt(at)
+                && (d <= data || r.find(kLocalSig, 4, nameEnd, d + 3) < 0) && r.crcMatches(d, csize, crc))
+                return d;
+        }
+    }
+    return data;
+}
+
 bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
 {
     if (i >= m_entries.size() || m_entries[i].dropped)
@@ -427,11 +455,15 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
         // distance: a 64-bit size may be near the largest value, and the sum would overflow.
         for (size_t j = i + 1; j < m_entries.size() && m_entries[j].headerOffset - data < e.csize; ++j) {
             if (localAgrees(m_entries[j], r)) {
-                data = -1;
+                // Or bytes lost from this header's extra: its data then ends at that header.
+                const qint64 d = m_entries[j].headerOffset - e.csize;
+                data = e.method == 0 && d >= nameEnd && d < data && r.crcMatches(d, e.csize, e.crc) ? d : -1;
                 break;
             }
             m_entries[j].dropped = true;
         }
+        if (data >= 0 && e.method == 0)
+            data = dataEndingAtRecord(data, e.csize, e.crc, nameEnd, r);
     } else if (m_complete || (m_inOrder && !e.gapAfter)) {
         // The exporter writes entries back to back: the data ends where the next record begins.
         // Only trusted when no record is missing between this one and the next (in a directory

@@ -62,6 +62,10 @@ public:
     qint64 nextConfirmed(qint64 pos, BufferedArchiveReader &r);
     // Whether some record points at pos.
     bool startsAt(qint64 pos) const;
+    // Where a stored entry's data of csize bytes stands when its header places it at data: there
+    // when it ends at a record, else where it ends at one near it with the CRC-32 crc (bytes lost
+    // from or put into the header's extra moved it), never before nameEnd; data when none does.
+    qint64 dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd, BufferedArchiveReader &r) const;
 
     bool found() const { return m_start >= 0; }
     // Every record the end record announced was read.
@@ -81,12 +85,20 @@ private:
     void relocateFrom(size_t i, BufferedArchiveReader &r);
     // The header of e's name after lo nearest expected whose CRC-32 agrees, or -1.
     qint64 findHeader(const CentralEntry &e, qint64 lo, qint64 expected, BufferedArchiveReader &r);
+    // The entry found before the one being placed: its header, where its data ends (-1 when
+    // unknown), and whether its CRC-32 verified that extent.
+    struct Before {
+        qint64 header = -1;
+        qint64 dataEnd = -1;
+        bool verified = false;
+    };
     // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
     // the following header stands, or -1.
-    bool placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r);
+    bool placeByData(CentralEntry &e, const Before &before, qint64 expected, qint64 next, BufferedArchiveReader &r);
     // Places e's data at d where its CRC-32 holds, its header at the signature before name (or
-    // before d when name is -1, else at expected).
-    bool place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r, qint64 expected = -1);
+    // before d when name is -1, else at expected), never inside the data before it.
+    bool place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
+               qint64 expected = -1);
     void indexHeaders(BufferedArchiveReader &r);
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);

@@ -82,7 +82,21 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     e.dataOffset = h.dataOffset;
     const bool agreed = e.csize == h.csize && e.usize == h.usize && e.method == h.method;
     bool verified = false;
-    const LocalHeader chosen = chooseExtent(h, e, &verified);
+    LocalHeader chosen = chooseExtent(h, e, &verified);
+    // Sizes that agree say nothing of where the data starts: bytes lost from or put into the
+    // header's extra move it.
+    if (!verified && chosen.method == 0) {
+        const qint64 d = m_central->dataEndingAtRecord(chosen.dataOffset, chosen.csize, chosen.crc,
+                                                       h.nameOffset + h.nameLength, *m_reader);
+        if (d != chosen.dataOffset) {
+            EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                              QStringLiteral(": its local header is damaged; its data was found at "
+                                                             "%1 by its size and CRC-32")
+                                                  .arg(d));
+            chosen.dataOffset = d;
+            verified = true;
+        }
+    }
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
     // A size past the limit is never added to the offset: it may be near the largest number.
     const qint64 end = fits ? headerNear(chosen.dataOffset, chosen.dataOffset + chosen.csize) : m_limit;
@@ -176,12 +190,13 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
                 .arg(QLatin1String(how[test])));
         return localOk ? local : central;
     }
-    // Bytes put into the header's extra move its data: the record's size and CRC-32 find it
-    // ending where the next header that agrees starts.
+    // Bytes put into or lost from the header's extra move its data: the record's size and CRC-32
+    // find it ending where the next header that agrees starts, never inside the name.
     LocalHeader placed = central;
     placed.dataOffset = m_limit - central.csize;
-    if (central.csize <= m_limit - h.dataOffset && placed.dataOffset > h.dataOffset
-        && placed.dataOffset - h.dataOffset <= 256 && extentVerifies(placed, central.crc, 0)) {
+    const qint64 nameEnd = h.pos + 30 + h.nameLength;
+    if (central.csize >= 0 && central.csize <= m_limit - nameEnd && placed.dataOffset != h.dataOffset
+        && qAbs(placed.dataOffset - h.dataOffset) <= 256 && extentVerifies(placed, central.crc, 0)) {
         *verified = true;
         EntriesReadElsewhere << EntryLine(h.name, h.pos,
                                           QStringLiteral(": its local header is damaged; its data was found at %1 "

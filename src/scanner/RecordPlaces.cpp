@@ -33,6 +33,18 @@ quint64 hashOf(const char *p, int n)
     return std::hash<std::string_view>()(std::string_view(p, size_t(n)));
 }
 
+// Where the data of e, whose header agrees, ends (-1 when its sizes are unknown), and whether its
+// CRC-32 verified that place.
+std::pair<qint64, bool> dataEnd(const CentralEntry &e, BufferedArchiveReader &r)
+{
+    if (e.csize < 0)
+        return {-1, false};
+    if (e.dataOffset >= 0)
+        return {shifted(e.dataOffset, e.csize), e.placed};
+    const qint64 data = shifted(e.headerOffset, 30 + qint64(e.nameLength) + r.u16At(e.headerOffset + 28));
+    return {shifted(data, e.csize), false};
+}
+
 // How far from the place the record gives (moved as the headers before it) a header whose own
 // bytes were damaged is looked for: bytes put into or lost from one header are a few.
 constexpr qint64 kDamagedHeaderReach = 4096;
@@ -84,8 +96,10 @@ qint64 CentralDirectory::findHeader(const CentralEntry &e, qint64 lo, qint64 exp
     return best;
 }
 
-bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, qint64 next, BufferedArchiveReader &r)
+bool CentralDirectory::placeByData(CentralEntry &e, const Before &before, qint64 expected, qint64 next,
+                                   BufferedArchiveReader &r)
 {
+    const qint64 lo = before.header;
     if (e.crc == 0 || e.method != 0 || e.nameLength == 0)
         return false;
     const qint64 from = shifted(expected, -kDamagedHeaderReach);
@@ -101,34 +115,52 @@ bool CentralDirectory::placeByData(CentralEntry &e, qint64 lo, qint64 expected, 
         // The data starts behind the extra its header gives, or ends where the next header starts.
         const qint64 starts[2] = {nameEnd + r.u16At(n - 2), next >= 0 ? next - e.csize : -1};
         for (qint64 d : starts) {
-            if (d >= nameEnd && d - nameEnd <= kExtraReach && place(e, lo, d, n, r))
+            if (d >= nameEnd && d - nameEnd <= kExtraReach && place(e, before, d, n, r))
                 return true;
         }
     }
     // Bytes inside the name itself: the data still ends where the next header starts.
-    return tries == 0 && next >= 0 && place(e, lo, next - e.csize, -1, r, expected);
+    return tries == 0 && next >= 0 && place(e, before, next - e.csize, -1, r, expected);
 }
 
-bool CentralDirectory::place(CentralEntry &e, qint64 lo, qint64 d, qint64 name, BufferedArchiveReader &r,
+bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
                              qint64 expected)
 {
-    if (d <= lo + 30 || e.csize > m_start - d || !r.crcMatches(d, e.csize, e.crc))
+    const qint64 lo = before.header;
+    // The header's bytes end before its name, or without the name before its data.
+    const qint64 room = name >= 0 ? name : d;
+    // A name or data inside the verified data before it is that entry's bytes, not this one's.
+    if (d <= lo + 30 || (before.verified && room < before.dataEnd) || e.csize > m_start - d
+        || !r.crcMatches(d, e.csize, e.crc))
         return false;
-    // The header starts at its signature when the bytes before the name or data still hold it.
-    // Only a signature that leaves room for the header's fixed part (and, without the name, for
-    // the name too) can be its own: one closer is bytes of the name, and the entry's header and
-    // data would overlap. Without the name, a signature far before the data must still give the
-    // name's length, or it may be a header inside the previous entry's data; without either, the
-    // header stands where its record says, moved as the headers before it.
     const qint64 last = name >= 0 ? name - 30 : d - 30 - e.nameLength;
     const qint64 reach = name >= 0 ? 16 : 0x1FF;
-    qint64 header = name >= 0 ? last : (expected <= last && last - expected <= reach ? expected : -1);
-    const char sig[4] = {'P', 'K', 3, 4};
-    for (qint64 s = r.find(sig, 4, qMax(lo + 1, last - reach), last + 4); s >= 0; s = r.find(sig, 4, s + 1, last + 4)) {
-        if (name >= 0 || s >= last - 64 || r.u16At(s + 26) == e.nameLength)
-            header = s;
+    qint64 header = -1;
+    if (before.dataEnd > lo && before.dataEnd <= room - 4 && before.dataEnd >= last - reach) {
+        // Entries follow each other: the header starts where the data before it ends, whatever
+        // its own bytes lost or gained, and the walk meets it there.
+        header = before.dataEnd;
+    } else {
+        // Else at its signature when the bytes before the name or data still hold it: before the
+        // name, one that lost bytes of its fixed part too. Without the name, a signature that
+        // leaves room for the fixed part and the name comes first (one closer may be bytes of
+        // the name), and one far before the data must still give the name's length, or it may
+        // be a header inside the previous entry's data; then the place its record gives, moved
+        // as the headers before it; last a closer signature, a header that lost bytes.
+        header = name >= 0 ? last : (expected <= last && last - expected <= reach ? expected : -1);
+        qint64 closer = -1;
+        const qint64 limit = name >= 0 ? name : d;
+        const char sig[4] = {'P', 'K', 3, 4};
+        for (qint64 s = r.find(sig, 4, qMax(lo + 1, last - reach), limit); s >= 0; s = r.find(sig, 4, s + 1, limit)) {
+            if (name < 0 && s > last)
+                closer = closer < 0 ? s : closer;
+            else if (name >= 0 || s >= last - 64 || r.u16At(s + 26) == e.nameLength)
+                header = s;
+        }
+        if (header < 0)
+            header = closer;
     }
-    if (header <= lo)
+    if (header <= lo || (before.verified && header < before.dataEnd))
         return false;
     e.movedFrom = e.headerOffset;
     e.headerOffset = header;
@@ -182,22 +214,43 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         last = at;
     }
     // Headers whose own bytes were damaged: found by their names' bytes and their data's CRC-32.
-    qint64 lo = first;
+    const auto after = [&r](const CentralEntry &e) {
+        const auto end = dataEnd(e, r);
+        return Before{e.headerOffset, end.first, end.second};
+    };
+    Before before{first, -1, false};
+    if (i > 0 && !m_entries[i - 1].dropped && (m_entries[i - 1].agreeing > 0 || m_entries[i - 1].dataOffset >= 0))
+        before = after(m_entries[i - 1]);
+    const auto placeable = [this](size_t j) {
+        const CentralEntry &e = m_entries[j];
+        return e.agreeing <= 0 && e.csize >= 0 && e.name.size() == e.nameLength;
+    };
+    const auto nextHeader = [this](size_t j) -> qint64 {
+        if (j + 1 == m_entries.size())
+            return m_start;
+        return m_entries[j + 1].agreeing > 0 ? m_entries[j + 1].headerOffset : -1;
+    };
+    std::vector<Before> befores(m_entries.size() - i);
+    bool unplaced = false;
     for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
         CentralEntry &e = m_entries[j];
+        befores[j - i] = before;
         if (e.agreeing > 0) {
-            lo = e.headerOffset;
+            before = after(e);
             continue;
         }
-        if (e.csize < 0 || e.name.size() != e.nameLength)
+        if (!placeable(j))
             continue;
-        qint64 next = -1;
-        if (j + 1 < m_entries.size() && m_entries[j + 1].agreeing > 0)
-            next = m_entries[j + 1].headerOffset;
-        else if (j + 1 == m_entries.size())
-            next = m_start;
-        if (placeByData(e, lo, expected[j - i], next, r))
-            lo = e.headerOffset;
+        if (placeByData(e, before, expected[j - i], nextHeader(j), r))
+            before = after(e);
+        else
+            unplaced = true;
+    }
+    // One whose name is damaged too is placed by where the next header starts: when that header
+    // was placed only after it, back to front, so a run of damaged headers is placed in one pass.
+    for (size_t j = m_entries.size(); unplaced && j > i && !bStopFlag; --j) {
+        if (placeable(j - 1) && nextHeader(j - 1) >= 0)
+            placeByData(m_entries[j - 1], befores[j - 1 - i], expected[j - 1 - i], nextHeader(j - 1), r);
     }
     const auto byOffset = [](const CentralEntry &a, const CentralEntry &b) { return a.headerOffset < b.headerOffset; };
     if (!std::is_sorted(m_entries.begin() + qint64(i), m_entries.end(), byOffset))

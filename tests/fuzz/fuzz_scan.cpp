@@ -91,15 +91,27 @@ void checkItem(const Input &in, qint64 offset, quint32 length, const char *close
     CHECK(length >= n && in.bytesAt(offset + length - n, closeTag), what, offset, length);
 }
 
+// Whether the item's span is well-formed XML: only then does each long text end at its close tag.
+bool wholeItem(const Input &in, qint64 itemOffset, qint64 itemLength, const char *startTag)
+{
+    return in.holds(itemOffset, itemLength)
+        && CheckItem(std::string_view(reinterpret_cast<const char *>(in.data) + itemOffset, size_t(itemLength)),
+                     startTag)
+               .whole();
+}
+
 // A long text lies inside its item, right after the '>' of its start tag and right before its
-// close tag. Length 0 means nothing was recorded.
+// close tag. An item that is no well-formed XML keeps its text as far as it is sound: it ends at
+// the fault, not at a close tag. Length 0 means nothing was recorded.
 void checkLongText(const Input &in, qint64 offset, quint32 length, qint64 itemOffset, qint64 itemLength,
-                   const char *element, const char *what)
+                   const char *itemTag, const char *element, const char *what)
 {
     if (length == 0)
         return;
     CHECK(in.holds(offset, length), what, offset, length);
     CHECK(offset > itemOffset && offset + length <= itemOffset + itemLength, what, offset, itemOffset);
+    if (!wholeItem(in, itemOffset, itemLength, itemTag))
+        return;
     CHECK(in.data[offset - 1] == '>', what, offset, in.data[offset - 1]);
     // XML allows blanks between the close tag's name and its '>'.
     char close[128];
@@ -175,19 +187,8 @@ void checkMail(const Input &in)
                   "mail name inside its data", r->llNameOffset, r->llDataOffset);
         }
         CHECK(in.holds(r->llBodyOffset, r->dwBodyLength), "mail body span", r->llBodyOffset, r->dwBodyLength);
-        // A message that is no well-formed XML keeps its body as far as it is sound: it ends at
-        // the fault, not at a close tag.
-        const bool whole = in.holds(r->llDataOffset, r->dwDataLength)
-            && CheckItem(std::string_view(reinterpret_cast<const char *>(in.data) + r->llDataOffset, r->dwDataLength),
-                         "<email")
-                   .whole();
-        if (whole)
-            checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength,
-                          "OPFMessageCopyBody", "mail body");
-        else if (r->dwBodyLength)
-            CHECK(r->llBodyOffset > r->llDataOffset
-                      && r->llBodyOffset + r->dwBodyLength <= r->llDataOffset + r->dwDataLength,
-                  "mail body of a broken message", r->llBodyOffset, r->llDataOffset);
+        checkLongText(in, r->llBodyOffset, r->dwBodyLength, r->llDataOffset, r->dwDataLength, "<email",
+                      "OPFMessageCopyBody", "mail body");
         CHECK(r->bOutgoing == 0 || r->bOutgoing == 1 || r->bOutgoing == 0x2D, "mail outgoing flag", r->bOutgoing, 0);
         CHECK(r->cPriority == 0 || r->cPriority == '2' || r->cPriority == '3' || r->cPriority == '4',
               "mail priority", r->cPriority, 0);
@@ -210,9 +211,9 @@ void checkContacts(const Input &in)
         checkFolder(r->llFolderId, "contact folder id");
         checkUuid(r->szUuid, "contact uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</contact>", "contact item span");
-        checkLongText(in, r->dwNotesOffset, r->dwNotesLength, r->llItemOffset, r->dwItemLength,
+        checkLongText(in, r->dwNotesOffset, r->dwNotesLength, r->llItemOffset, r->dwItemLength, "<contact",
                       "OPFContactCopyNotesPlain", "contact notes");
-        checkLongText(in, r->dwPictureOffset, r->dwPictureLength, r->llItemOffset, r->dwItemLength,
+        checkLongText(in, r->dwPictureOffset, r->dwPictureLength, r->llItemOffset, r->dwItemLength, "<contact",
                       "OPFContactAddPicture", "contact picture");
         checkCString(r->pFirstName);
         checkCString(r->pLastName);
@@ -229,7 +230,7 @@ void checkCalendar(const Input &in)
         checkUuid(r->szUuid, "calendar uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</appointment>", "calendar item span");
         checkLongText(in, r->dwDescriptionOffset, r->dwDescriptionLength, r->llItemOffset, r->dwItemLength,
-                      "OPFCalendarEventCopyDescriptionPlain", "calendar description");
+                      "<appointment", "OPFCalendarEventCopyDescriptionPlain", "calendar description");
         checkCString(r->pSummary);
         checkCString(r->pLocation);
     }
@@ -244,7 +245,7 @@ void checkTasks(const Input &in)
         checkFolder(r->llFolderId, "task folder id");
         checkUuid(r->szUuid, "task uuid", keys);
         checkItem(in, r->llItemOffset, r->dwItemLength, "</task>", "task item span");
-        checkLongText(in, r->dwNoteOffset, r->dwNoteLength, r->llItemOffset, r->dwItemLength,
+        checkLongText(in, r->dwNoteOffset, r->dwNoteLength, r->llItemOffset, r->dwItemLength, "<task",
                       "OPFTaskCopyNote", "task note");
         CHECK(r->cPriority == 0 || r->cPriority == '2' || r->cPriority == '3' || r->cPriority == '4',
               "task priority", r->cPriority, 0);
@@ -260,8 +261,8 @@ void checkNotes(const Input &in)
     for (const NotesInformation *r = TmpNTRCPtrStart; r; r = r->pNext) {
         checkFolder(r->llFolderId, "note folder id");
         checkUuid(r->szUuid, "note uuid", keys);
-        // Notes keep no item span: the whole input bounds the text.
-        checkLongText(in, r->dwTextOffset, r->dwTextLength, 0, in.size, "OPFNoteCopyText", "note text");
+        checkLongText(in, r->dwTextOffset, r->dwTextLength, r->llItemOffset, r->dwItemLength, "<note",
+                      "OPFNoteCopyText", "note text");
         checkCString(r->pTitle);
     }
 }
@@ -301,7 +302,8 @@ void checkLocations(const Input &in)
 }
 
 // The central directory's entries: sorted, each extent inside the input and before the
-// directory, behind its own header and name, and no two overlapping.
+// directory, behind its own header (and name, unless the header was placed by its data), and no
+// two overlapping.
 void checkCentralDirectory(const Input &in, const std::shared_ptr<MemoryArchiveSource> &source)
 {
     olm::CentralDirectory cd;
@@ -316,8 +318,13 @@ void checkCentralDirectory(const Input &in, const std::shared_ptr<MemoryArchiveS
         if (e.dropped || e.dataOffset < 0)
             continue;
         CHECK(e.headerOffset >= previousEnd, "central entries overlap", e.headerOffset, previousEnd);
-        CHECK(e.dataOffset >= e.headerOffset + 30 + e.nameLength, "central data before its name", e.dataOffset,
-              e.headerOffset);
+        // A header placed by its data may have lost bytes of its fixed part: it then starts where
+        // the data before it ends, closer to its data than a whole header would.
+        if (e.placed)
+            CHECK(e.dataOffset >= e.headerOffset, "placed data before its header", e.dataOffset, e.headerOffset);
+        else
+            CHECK(e.dataOffset >= e.headerOffset + 30 + e.nameLength, "central data before its name", e.dataOffset,
+                  e.headerOffset);
         CHECK(e.csize >= 0 && e.usize >= 0, "central sizes", e.csize, e.usize);
         CHECK(in.holds(e.dataOffset, e.csize) && e.dataOffset + e.csize <= cd.start(), "central extent",
               e.dataOffset, e.csize);

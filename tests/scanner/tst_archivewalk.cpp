@@ -194,7 +194,8 @@ struct Harm {
     enum Kind { Shift, HeaderBytes, CrLf, Cut } kind;
     int amount;          // bytes, or for a cut the share kept in per cent
     QVector<int> where;  // entry indexes (0 the contacts, odd ones messages, even ones documents)
-    int field = 0;       // for header bytes: the byte of the header they go before (-1: the name's middle)
+    int field = 0;       // for header bytes: the byte of the header they go before or are lost from
+                         // (-1: the name's middle); lost when amount < 0
     bool noDirectory = false;
 };
 
@@ -235,6 +236,8 @@ private Q_SLOTS:
     void sampleDocumentHeader();
     void neighbourhood_data();
     void neighbourhood();
+    void otherExtraChanged_data();
+    void otherExtraChanged();
     void sampleFourAndOneBytes();
     void namelessHeaderJumpsNothing();
     void mailedArchiveCutInItsHeaders();
@@ -1127,6 +1130,22 @@ void ArchiveWalkTest::neighbourhood_data()
                 << Harm{Harm::HeaderBytes, n, {2, 9, 17}, f.at};
         }
     }
+    // Bytes lost from a header, its signature's or name's included: the header then starts where
+    // the entry before it ends, closer to its data than a whole header, also where that entry's
+    // own header is damaged too.
+    for (const auto &f : fields) {
+        for (int n : {1, 4, 8, 22}) {
+            // More than the extra's 14 bytes after the field would take bytes of the data too.
+            if (f.at == -2 && n > 14)
+                continue;
+            QTest::addRow("%d bytes lost from the %s of a message's header", n, f.name)
+                << Harm{Harm::HeaderBytes, -n, {5}, f.at};
+            QTest::addRow("%d bytes lost from the %s of a document's header and the message's behind it", n, f.name)
+                << Harm{Harm::HeaderBytes, -n, {4, 5}, f.at};
+            QTest::addRow("%d bytes lost from the %s of three headers", n, f.name)
+                << Harm{Harm::HeaderBytes, -n, {2, 9, 17}, f.at};
+        }
+    }
     for (int at : {15, 20})
         QTest::addRow("a byte in the %s of a message's header, no central directory", at == 15 ? "CRC-32" : "sizes")
             << Harm{Harm::HeaderBytes, 1, {5}, at, true};
@@ -1157,7 +1176,10 @@ void ArchiveWalkTest::neighbourhood()
         } else {
             const int nameLength = e.nameBytes.size();
             const int at = harm.field == -1 ? 30 + nameLength / 2 : harm.field == -2 ? 30 + nameLength + 6 : harm.field;
-            a.insert(int(e.headerOffset) + at, QByteArray(harm.amount, '\x11'));
+            if (harm.amount < 0)
+                a.remove(int(e.headerOffset) + at, -harm.amount);
+            else
+                a.insert(int(e.headerOffset) + at, QByteArray(harm.amount, '\x11'));
         }
     }
     if (harm.kind == Harm::CrLf)
@@ -1213,6 +1235,59 @@ void ArchiveWalkTest::neighbourhood()
                  qPrintable(QString::number(ContactItemCount) + report));
     }
     QVERIFY2(!report.contains(QLatin1String("Folder1")), qPrintable(report));
+}
+
+void ArchiveWalkTest::otherExtraChanged_data()
+{
+    QTest::addColumn<bool>("zip64");
+    QTest::addColumn<int>("amount");  // bytes put into (> 0) or lost from (< 0) a timestamp extra
+    for (bool zip64 : {true, false}) {
+        for (int n : {-4, -3, -1, 1, 3, 64})
+            QTest::addRow("%d bytes %s, %s", qAbs(n), n < 0 ? "lost" : "added", zip64 ? "ZIP64" : "32-bit sizes")
+                << zip64 << n;
+    }
+}
+
+// Headers with another extra before or instead of the ZIP64 one, as other programs write them:
+// bytes lost from or put into it move the data while both sources' sizes still agree. The data
+// is found where it ends at the next header with its CRC-32; nothing is read shifted.
+void ArchiveWalkTest::otherExtraChanged()
+{
+    QFETCH(bool, zip64);
+    QFETCH(int, amount);
+    TestArchiveEntryOptions options;
+    options.zip64Extra = zip64;
+    options.extraBefore = QByteArray("\x55\x54\x05\x00\x01\x11\x22\x33\x44", 9);  // a timestamp
+    TestArchiveBuilder b;
+    for (int i = 0; i < 6; ++i) {
+        OlmXml::MailItem m = mailItem(i);
+        m.body += QString(500, QLatin1Char('y'));
+        b.addEntry(messagePath(i % 3, i), OlmXml::emails({m}), options);
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder %1/com.microsoft.__Attachments/doc%2.docx")
+                       .arg(i % 3)
+                       .arg(i),
+                   officeDocument(i), options);
+    }
+    const QVector<TestArchiveBuilder::Entry> entries = b.entries();
+    QByteArray a = b.finish();
+    // A message's and a document's timestamps, from the back so the places before stay put.
+    for (int i : {7, 2}) {
+        const qint64 at = entries[i].headerOffset + 30 + entries[i].nameBytes.size() + 5;
+        if (amount < 0)
+            a.remove(int(at), -amount);
+        else
+            a.insert(int(at), QByteArray(amount, '\x11'));
+    }
+    scanBytes(a);
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    QCOMPARE(MailItemCount, qint64(6));
+    QVERIFY2(EntriesNotRead.isEmpty(), qPrintable(report));
+    for (MailMLRC *m : mails())
+        QVERIFY2(!m->bDamaged, qPrintable(report));
+    int whole = 0;
+    for (FileOffsetNode *n : attachmentNodes())
+        whole += TestArchiveBuilder::crc32(bytesAt(a, n->llDataOffset, n->llSize)) == n->dwCrc32;
+    QVERIFY2(whole == 6, qPrintable(QString::number(whole) + QLatin1Char('\n') + report));
 }
 
 void ArchiveWalkTest::sampleFourAndOneBytes()

@@ -264,15 +264,29 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
         appendAttachmentNode(h, true);
         return m_size;
     }
-    const qint64 room = m_limit - h.dataOffset;
-    const bool fits = h.csize <= room;
-    const qint64 end = fits ? headerNear(h.dataOffset, h.dataOffset + h.csize) : m_limit;
-    // A size that does not end at the next record is damage: step through the data instead of
-    // jumping, so nothing behind a smashed header is lost. So is a header without a name (every
-    // entry has one), or stored data whose two sizes differ: a damaged header's size may land
-    // near a record by chance, and the entries it would jump over are whole.
-    const bool sound = !h.name.isEmpty() && (h.method != 0 || h.usize == h.csize);
-    return dispatchEntry(h, fits && sound && endsAtRecord(end) ? end : -1);
+    LocalHeader moved = h;
+    // Bytes lost from or put into the name's or extra's length move the data: it is found ending
+    // at a record with its CRC-32.
+    bool verified = false;
+    if (h.method == 0 && h.crc != 0 && h.csize <= m_limit - h.dataOffset) {
+        moved.dataOffset = m_central->dataEndingAtRecord(h.dataOffset, h.csize, h.crc, h.nameOffset + h.nameLength,
+                                                         *m_reader, &verified);
+        if (moved.dataOffset != h.dataOffset)
+            EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                              QStringLiteral(": its local header is damaged; its data was found at "
+                                                             "%1 by its size and CRC-32")
+                                                  .arg(moved.dataOffset));
+    }
+    const qint64 room = m_limit - moved.dataOffset;
+    const bool fits = moved.csize <= room;
+    const qint64 end = fits ? headerNear(moved.dataOffset, moved.dataOffset + moved.csize) : m_limit;
+    // A size that does not end at the next record is damage, unless its bytes have its CRC-32
+    // (the next header is the damaged one): step through the data instead of jumping, so
+    // nothing behind a smashed header is lost. So is a header without a name (every entry has
+    // one), or stored data whose two sizes differ: a damaged header's size may land near a
+    // record by chance, and the entries it would jump over are whole.
+    const bool sound = !moved.name.isEmpty() && (moved.method != 0 || moved.usize == moved.csize);
+    return dispatchEntry(moved, fits && sound && (verified || endsAtRecord(end)) ? end : -1);
 }
 
 qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)

@@ -73,29 +73,40 @@ qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
 
 bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
 {
-    // A header whose fields moved (a byte put into them, an LF grown into CR LF) still holds its
-    // name a few bytes behind its fixed fields, and its extra right before the data.
+    // A header whose fields moved (bytes put into or lost from them, an LF grown into CR LF)
+    // still holds its name a few bytes behind its signature, and its extra right before the
+    // data; one that lost its signature too still holds the name.
     const qint64 from = qMax<qint64>(0, p - 512);
     const char sig[4] = {'P', 'K', 3, 4};
     qint64 header = -1;
     for (qint64 at = m_reader->find(sig, 4, from, p); at >= 0; at = m_reader->find(sig, 4, at + 1, p))
         header = at;
-    if (header < 0 || p - header < 40)
+    const qint64 first = header >= 0 ? header : from;
+    if (p - first < 40)
         return false;
-    QByteArray bytes(int(p - header), Qt::Uninitialized);
-    if (m_reader->read(header, bytes.data(), bytes.size()) != bytes.size())
+    QByteArray bytes(int(p - first), Qt::Uninitialized);
+    if (m_reader->read(first, bytes.data(), bytes.size()) != bytes.size())
         return false;
+    const auto nameAt = [&](int k) { return bytes.mid(k, 6) == "Local/" || bytes.mid(k, 9) == "Accounts/"; };
     int start = -1;
-    for (int k = 30; k <= 38 && start < 0; ++k) {
-        if (bytes.mid(k, 6) == "Local/" || bytes.mid(k, 9) == "Accounts/")
-            start = k;
+    if (header >= 0) {
+        for (int k = 4; k <= 38 && start < 0; ++k) {
+            if (nameAt(k))
+                start = k;
+        }
+    } else {
+        // The last name that ends shortly before the data: names hold no other name.
+        for (int k = bytes.size() - 10; k >= 0 && start < 0; --k) {
+            if (nameAt(k))
+                start = k;
+        }
     }
     const int xml = start < 0 ? -1 : bytes.indexOf(".xml", start);
     if (xml < 0 || bytes.size() - (xml + 4) > 64)
         return false;
-    h->pos = header;
+    h->pos = header >= 0 ? header : first + start;
     h->name = bytes.mid(start, xml + 4 - start);
-    h->nameOffset = header + start;
+    h->nameOffset = first + start;
     h->nameLength = quint16(h->name.size());
     h->dataOffset = p;
     h->method = 0;

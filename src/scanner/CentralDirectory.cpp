@@ -403,8 +403,10 @@ bool CentralDirectory::insideResolvedBefore(size_t i) const
 }
 
 qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd,
-                                            BufferedArchiveReader &r) const
+                                            BufferedArchiveReader &r, bool *verified) const
 {
+    if (verified)
+        *verified = false;
     // Entries stand back to back: data that ends at a signature (or the directory) is where its
     // header says. Else bytes lost from or put into the header's extra moved it: the data ending
     // at the nearest signature with the entry's CRC-32 is taken, when there is one.
@@ -413,18 +415,25 @@ qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 c
         return end == m_start || end == m_size || sig == kLocalHeaderSig || sig == kCentralHeaderSig
             || sig == 0x08074B50;
     };
-    if (csize < 0 || data < 0 || csize > m_size - data || recordAt(data + csize) || crc == 0
-        || r.crcMatches(data, csize, crc))
+    if (csize < 0 || data < 0 || csize > m_size - data || recordAt(data + csize) || crc == 0)
         return data;
+    if (r.crcMatches(data, csize, crc)) {
+        if (verified)
+            *verified = true;
+        return data;
+    }
     const qint64 end = data + csize;
     const char kLocalSig[4] = {'P', 'K', 3, 4};
     for (qint64 step = 1; step <= 256; ++step) {
         for (qint64 at : {end - step, end + step}) {
             const qint64 d = at - csize;
             // Never past a header: data of the same bytes behind it is another copy's.
-            if (d >= nameEnd && at <= m_size && recordAt(at)
-                && (d <= data || r.find(kLocalSig, 4, nameEnd, d + 3) < 0) && r.crcMatches(d, csize, crc))
+            if (d >= nameEnd && at <= m_size && recordAt(at) && (d <= data || r.find(kLocalSig, 4, nameEnd, d + 3) < 0)
+                && r.crcMatches(d, csize, crc)) {
+                if (verified)
+                    *verified = true;
                 return d;
+            }
         }
     }
     return data;

@@ -65,7 +65,9 @@ public:
     // Where a stored entry's data of csize bytes stands when its header places it at data: there
     // when it ends at a record, else where it ends at one near it with the CRC-32 crc (bytes lost
     // from or put into the header's extra moved it), never before nameEnd; data when none does.
-    qint64 dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd, BufferedArchiveReader &r) const;
+    // verified: whether the CRC-32 was checked and held (not asked where the data ends at a record).
+    qint64 dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd, BufferedArchiveReader &r,
+                              bool *verified = nullptr) const;
 
     bool found() const { return m_start >= 0; }
     // Every record the end record announced was read.
@@ -86,11 +88,12 @@ private:
     // The header of e's name after lo nearest expected whose CRC-32 agrees, or -1.
     qint64 findHeader(const CentralEntry &e, qint64 lo, qint64 expected, BufferedArchiveReader &r);
     // The entry found before the one being placed: its header, where its data ends (-1 when
-    // unknown), and whether its CRC-32 verified that extent.
+    // unknown), whether its CRC-32 verified that extent, and whether it is the entry right before.
     struct Before {
         qint64 header = -1;
         qint64 dataEnd = -1;
         bool verified = false;
+        bool adjacent = false;
     };
     // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
     // the following header stands, or -1.

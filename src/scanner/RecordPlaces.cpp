@@ -115,7 +115,8 @@ bool CentralDirectory::placeByData(CentralEntry &e, const Before &before, qint64
         // The data starts behind the extra its header gives, or ends where the next header starts.
         const qint64 starts[2] = {nameEnd + r.u16At(n - 2), next >= 0 ? next - e.csize : -1};
         for (qint64 d : starts) {
-            if (d >= nameEnd && d - nameEnd <= kExtraReach && place(e, before, d, n, r))
+            if (d >= nameEnd && d - nameEnd <= kExtraReach && (next < 0 || e.csize <= next - d)
+                && place(e, before, d, n, r))
                 return true;
         }
     }
@@ -136,7 +137,7 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     const qint64 last = name >= 0 ? name - 30 : d - 30 - e.nameLength;
     const qint64 reach = name >= 0 ? 16 : 0x1FF;
     qint64 header = -1;
-    if (before.dataEnd > lo && before.dataEnd <= room - 4 && before.dataEnd >= last - reach) {
+    if (before.adjacent && before.dataEnd > lo && before.dataEnd <= room - 4 && before.dataEnd >= last - reach) {
         // Entries follow each other: the header starts where the data before it ends, whatever
         // its own bytes lost or gained, and the walk meets it there.
         header = before.dataEnd;
@@ -160,6 +161,9 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
         if (header < 0)
             header = closer;
     }
+    // Never inside the data before it: a header that lost bytes of its fixed part starts there.
+    if (header >= 0 && header < before.dataEnd && before.dataEnd <= room - 4)
+        header = before.dataEnd;
     if (header <= lo || (before.verified && header < before.dataEnd))
         return false;
     e.movedFrom = e.headerOffset;
@@ -219,8 +223,18 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         return Before{e.headerOffset, end.first, end.second};
     };
     Before before{first, -1, false};
+    size_t beforeIndex = i - 1;  // the entry before describes; i - 1 wraps when i is 0
     if (i > 0 && !m_entries[i - 1].dropped && (m_entries[i - 1].agreeing > 0 || m_entries[i - 1].dataOffset >= 0))
         before = after(m_entries[i - 1]);
+    else
+        beforeIndex = m_entries.size();
+    // Only the entry right before ends where the next one's header starts: one further back
+    // may have unplaced entries between them, and only bounds it.
+    const auto from = [&](size_t j) {
+        Before b = before;
+        b.adjacent = beforeIndex + 1 == j;
+        return b;
+    };
     const auto placeable = [this](size_t j) {
         const CentralEntry &e = m_entries[j];
         return e.agreeing <= 0 && e.csize >= 0 && e.name.size() == e.nameLength;
@@ -234,17 +248,20 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
     bool unplaced = false;
     for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
         CentralEntry &e = m_entries[j];
-        befores[j - i] = before;
+        befores[j - i] = from(j);
         if (e.agreeing > 0) {
             before = after(e);
+            beforeIndex = j;
             continue;
         }
         if (!placeable(j))
             continue;
-        if (placeByData(e, before, expected[j - i], nextHeader(j), r))
+        if (placeByData(e, befores[j - i], expected[j - i], nextHeader(j), r)) {
             before = after(e);
-        else
+            beforeIndex = j;
+        } else {
             unplaced = true;
+        }
     }
     // One whose name is damaged too is placed by where the next header starts: when that header
     // was placed only after it, back to front, so a run of damaged headers is placed in one pass.

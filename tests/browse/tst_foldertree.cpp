@@ -34,8 +34,8 @@ struct Damaged {
     int recoveredContacts = 0;
 };
 
-// Every kind in its own folder, with the local headers of the four item lists and of one message
-// smashed, so those items come back from block recovery without a folder.
+// Every kind in its own folder, with the local headers (and their names' start) of the four item
+// lists and of one message smashed, so those items come back from block recovery without a folder.
 Damaged damagedArchive()
 {
     TestArchiveBuilder b;
@@ -57,8 +57,10 @@ Damaged damagedArchive()
     Damaged d;
     // Without a central directory: with one, the entries would keep their folders.
     d.bytes = b.finish(false);
-    for (qint64 header : smash)
+    for (qint64 header : smash) {
         Damage::smashHeader(d.bytes, header);
+        Damage::zeroStretch(d.bytes, header + 30, 6);  // a name behind the fields still gives the folder
+    }
     d.recoveredContacts = 2;
     return d;
 }

@@ -647,8 +647,9 @@ void PreviewTest::recoveredItemsUnderTheirFolder1()
 {
     QFETCH(QString, kind);
     QFETCH(QStringList, expected);
-    // Every PIM entry sits between mails with its local header smashed: its items come back from
-    // block recovery without a folder and are listed under their own kind's Folder1.
+    // Every PIM entry sits between mails with its local header and its name's start smashed: its
+    // items come back from block recovery without a folder and are listed under their own kind's
+    // Folder1.
     TestArchiveBuilder b;
     QVector<qint64> smash;
     OlmXml::MailItem m;
@@ -662,8 +663,10 @@ void PreviewTest::recoveredItemsUnderTheirFolder1()
     b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_00001.xml"), OlmXml::emails({m}));
     // Without a central directory: with one, the entries would keep their folders.
     QByteArray bytes = b.finish(false);
-    for (qint64 header : smash)
+    for (qint64 header : smash) {
         Damage::smashHeader(bytes, header);
+        Damage::zeroStretch(bytes, header + 30, 6);  // a name behind the fields still gives the folder
+    }
     const QString path = m_dir.filePath(QStringLiteral("damaged-%1.olm").arg(kind));
     QVERIFY(WriteTestFile(path, bytes));
 

@@ -1,6 +1,7 @@
 #include "scanner/QFolderInformationThread.h"
 
 #include "platform/ArchiveSource.h"
+#include "platform/HandOver.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
@@ -43,6 +44,20 @@ void QFolderInformationThread::SetInitialSettings()
     StartWorker(*this, bStopFlag);
 }
 
+namespace {
+char gScanResults;  // only its address is used
+}
+
+void HandOverScanResults()
+{
+    MarkHandedOver(&gScanResults);
+}
+
+void TakeScanResults()
+{
+    MarkTaken(&gScanResults);
+}
+
 void QFolderInformationThread::run()
 {
     m_stopped = false;
@@ -51,6 +66,7 @@ void QFolderInformationThread::run()
     if (bStopFlag) {
         m_stopped = true;
         bProcessRunning = false;
+        HandOverScanResults();
         return;
     }
     if (TmpCLRCPtrEnd)
@@ -64,6 +80,7 @@ void QFolderInformationThread::run()
     if (TmpMlrcPtrEnd)
         TmpMlrcPtrEnd->pNext = nullptr;
     bProcessRunning = false;
+    HandOverScanResults();
     Q_EMIT OnFinishScanning();
     if (bStopFlag)
         return;

@@ -17,6 +17,12 @@ class BufferedArchiveReader;
 struct ItemPiece;
 class PreparedMail;
 
+// The scan's lists go to the window's thread through a queued signal, which the thread checker
+// cannot see (platform/HandOver.h). The scan hands them over before its finish signal and at its
+// end; a slot that reads them takes them first.
+void HandOverScanResults();
+void TakeScanResults();
+
 class QFolderInformationThread : public QThread {
     Q_OBJECT
 public:

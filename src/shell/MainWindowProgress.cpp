@@ -155,6 +155,7 @@ void QZovuvozivMainWindow::OnStrInfo(QString text)
 
 void QZovuvozivMainWindow::SetFinishSettingsForMail()
 {
+    TakeScanResults();
     m_scanFinishSeen = true;
     g_scanEndedAt = QDateTime::currentDateTime();
     OnMailButtonClicked();
@@ -206,6 +207,7 @@ void QZovuvozivMainWindow::showHeldSummary()
 
 void QZovuvozivMainWindow::OnScanEnded()
 {
+    TakeScanResults();
     m_scanEndSeen = true;
     // The walk's working buffers went with its thread, and the archive shown before was freed
     // when it started: what both took goes back to the system.
@@ -231,6 +233,7 @@ void QZovuvozivMainWindow::OnScanEnded()
 
 void QZovuvozivMainWindow::OnInformationDlg()
 {
+    TakeScanResults();
     // Never on top of the scan's stop question: the summary waits for its answer.
     if (scanQuestionOpen()) {
         m_summaryHeld = true;

@@ -131,6 +131,7 @@ void QParseDatabase::StopAndWait()
     if (m_FolderInfoThread.isRunning()) {
         bStopFlag = true;
         m_FolderInfoThread.wait();
+        TakeScanResults();
     }
 }
 

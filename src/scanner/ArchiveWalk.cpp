@@ -47,6 +47,13 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
         job.entrySize = h->usize;
         job.crc = h->crc;
     }
+    if (m_textFrom >= 0 && m_defer && role == EntryRole::Message) {
+        job.fillSource = &m_source;
+        job.fillFrom = m_textFrom;
+        m_textFrom = -1;
+    } else {
+        fillText();
+    }
     job.text = m_text;
     // The walk's thread looks for a NUL: the builders' thread is the busier one.
     job.nul = m_textNul;
@@ -58,6 +65,7 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
 void ArchiveWalker::walk()
 {
     m_central->read(m_source);
+    m_defer = m_builders->parallel();
     // Most entries of a large archive are messages: their names' table never grows in the walk.
     m_itemNames.reserve(m_central->entries().size());
     if (!m_threaded) {
@@ -365,7 +373,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
         len = readEntryText(h.dataOffset, want, &cut, false);
     const qint64 textEnd = h.dataOffset + len;
-    if (len > 0 && len < h.usize && h.crc != 0 && Crc32Update(0, m_text, len) == h.crc) {
+    if (len > 0 && len < h.usize && h.crc != 0 && (fillText(), Crc32Update(0, m_text, len) == h.crc)) {
         // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
         // the sizes are the damaged part and the text is whole.
         LocalHeader whole = h;
@@ -403,6 +411,19 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
     char *text = m_text = m_builders->takeText(want);
     if (!text)
         return 0;
+    if (m_defer) {
+        if (const char *p = m_reader->peekText(offset, want)) {
+            bool nul = false;
+            qint64 scanned = 0;
+            const qint64 sig = ScanEntryText(p, 0, want, stopAtSignature, &nul, &scanned);
+            const qint64 len = sig >= 0 ? sig : want;
+            *cut = sig >= 0;
+            m_textNul = nul;
+            m_textFrom = offset;
+            m_textLength = len;
+            return len;
+        }
+    }
     const qint64 chunk = qint64(1) << 20;
     qint64 len = 0;
     // Each byte is looked at once, for a NUL and for a signature alike, as its chunk comes in.
@@ -425,8 +446,18 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
     return len;
 }
 
+void ArchiveWalker::fillText()
+{
+    if (m_textFrom < 0 || !m_text)
+        return;
+    const qint64 got = qMax<qint64>(0, m_reader->read(m_textFrom, m_text, m_textLength));
+    m_text[got] = '\0';
+    m_textFrom = -1;
+}
+
 void ArchiveWalker::freeText()
 {
+    m_textFrom = -1;
     m_builders->giveBack(m_text);
     m_text = nullptr;
     m_textNul = -1;

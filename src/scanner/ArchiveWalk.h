@@ -180,6 +180,8 @@ private:
     // Returns the length read; *cut is true when a signature ended it early.
     qint64 readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature = true);
     void freeText();
+    // Reads m_text's bytes where they were left for a worker: the walk needs them after all.
+    void fillText();
     // Hands m_text (length bytes, ending at end) to its builder.
     void build(EntryRole role, const QString &path, qint64 end, qint64 length, const LocalHeader *h = nullptr);
     // folderPathFor of an entry name; entries of one folder follow each other, so the last
@@ -209,6 +211,12 @@ private:
     char *m_text = nullptr;  // the entry text just read, until it goes to its builder
     LocalHeader m_header;    // the local header just read
     int m_textNul = -1;      // whether m_text holds a NUL byte: -1 unknown
+    // With workers reading the messages, a short text is only looked at in the window (for
+    // signatures and NULs) and its worker reads it: the copy is off the walk's path. m_text is
+    // then not read yet; its bytes lie at m_textFrom, m_textLength of them.
+    bool m_defer = false;
+    qint64 m_textFrom = -1;
+    qint64 m_textLength = 0;
     // The next offset the walk must not step past: the next entry the central directory
     // knows, or the directory itself. Bytes there belong to a known record.
     qint64 m_limit = 0;

@@ -237,6 +237,13 @@ qint64 BufferedArchiveReader::readText(qint64 pos, void *dst, qint64 len)
     return read(pos, dst, len);
 }
 
+const char *BufferedArchiveReader::peekText(qint64 pos, qint64 len)
+{
+    if (pos < 0 || len <= 0 || len > kTextFill / 2 || pos > m_size - len)
+        return nullptr;
+    return window(pos, len, kTextFill);
+}
+
 const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len)
 {
     // Use what the window already holds from 'from'; refill a whole window only when it is spent.

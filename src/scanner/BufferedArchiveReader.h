@@ -30,6 +30,9 @@ public:
     // As read, for entry texts: a short text not in the window is read with what follows it,
     // so the next entries' headers and texts come with the same read.
     qint64 readText(qint64 pos, void *dst, qint64 len);
+    // The len bytes at pos in the window, read as readText reads them; null when len is over
+    // half a text fill or the bytes are not all in the archive. Valid until the next call.
+    const char *peekText(qint64 pos, qint64 len);
     // Whether the len bytes at pos are all in the archive and have the CRC-32 crc. Read in
     // chunks past the window, so a large entry costs no more memory than a small one.
     bool crcMatches(qint64 pos, qint64 len, quint32 crc);

@@ -15,6 +15,7 @@
 
 class QFolderInformationThread;
 class PreparedMail;
+class ArchiveSource;
 
 namespace olm {
 
@@ -32,6 +33,9 @@ struct BuildJob {
     qint64 size = 0;       // text length
     char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back
     int nul = -1;          // whether the text holds a NUL byte: -1 unknown
+    // Where text's bytes still are to be read from, when the walk left them to the worker.
+    ArchiveSource *fillSource = nullptr;
+    qint64 fillFrom = -1;
 };
 
 class BuildQueue {
@@ -46,6 +50,9 @@ public:
     // Takes the job's text. Waits while the texts in flight exceed the bound. After a stop
     // request the remaining jobs are dropped.
     void push(BuildJob job);
+    // Whether messages are read on workers: the walk may then leave their texts' bytes to them
+    // (BuildJob::fillSource).
+    bool parallel() const { return m_parallel != nullptr; }
     // The walk has pushed its last job.
     void close();
     // Builds the jobs as they come, in order, until close() and the last job is built (or

@@ -1,8 +1,10 @@
 #include "scanner/ParallelBuild.h"
 
+#include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
 
 #include <chrono>
+#include <cstring>
 
 namespace olm {
 
@@ -80,6 +82,19 @@ void ParallelBuild::close()
     m_ready.notify_one();
 }
 
+void ParallelBuild::fill(BuildJob &job)
+{
+    const qint64 got = qMax<qint64>(0, readFully(*job.fillSource, job.fillFrom, job.text, job.size));
+    // The walk saw these bytes; a file that changed since reads short. Its length stays as the
+    // walk placed it (the bounds on texts in flight count it), the rest zeroed for the builder.
+    if (got < job.size) {
+        memset(job.text + got, 0, size_t(job.size - got));
+        job.nul = -1;
+    }
+    job.text[job.size] = '\0';
+    job.fillSource = nullptr;
+}
+
 char *ParallelBuild::prepare(Slot &s)
 {
     BuildJob &job = s.job;
@@ -87,6 +102,8 @@ char *ParallelBuild::prepare(Slot &s)
         return nullptr;
     // As the builders read pBuff: no text is an empty one.
     if (!bStopFlag) {
+        if (job.fillSource && job.text)
+            fill(job);
         const std::string_view text =
             job.text && job.size > 0 ? std::string_view(job.text, size_t(job.size)) : std::string_view();
         PrepareMail(text, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc, job.size, job.nul, &s.mail);

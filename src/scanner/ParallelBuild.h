@@ -42,6 +42,8 @@ private:
     // a job of that size fits.
     void publish(qint64 roomFor);
     void work();
+    // Reads a text the walk only looked at in its window.
+    static void fill(BuildJob &job);
     // Returns the message's text, now free.
     char *prepare(Slot &slot);
     Slot &slot(quint64 index) { return m_slots[index % kSlots]; }

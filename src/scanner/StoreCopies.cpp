@@ -297,7 +297,7 @@ void DropItemsOfBrokenStoreCopies(ArchiveSource &source)
 {
     const ReadFn read = [&source](qint64 offset, qint64 length) {
         QByteArray bytes(int(qBound<qint64>(0, length, kChunk)), Qt::Uninitialized);
-        const qint64 got = offset < 0 ? 0 : source.readAt(offset, bytes.data(), bytes.size());
+        const qint64 got = offset < 0 ? 0 : readFully(source, offset, bytes.data(), bytes.size());
         bytes.resize(int(qMax<qint64>(0, got)));
         return bytes;
     };

@@ -163,6 +163,8 @@ private Q_SLOTS:
     void cleanupTestCase() { CleanScanResults(); }
     void sameRecords_data();
     void sameRecords();
+    void fileCutUnderTheScan_data();
+    void fileCutUnderTheScan();
     void stopWithBuildersBehind_data();
     void stopWithBuildersBehind();
 };
@@ -220,6 +222,68 @@ void ScanThreadsTest::sameRecords()
             QVERIFY2(more[i] == one[i],
                      qPrintable(QStringLiteral("%1 threads: %2\n  one: %3").arg(threads).arg(more[i], one[i])));
         QCOMPARE(more.size(), one.size());
+    }
+    // Reads that come back short (the source's contract allows it) change nothing, whoever
+    // reads: the walk, a worker filling a message's text, the store copies' check.
+    for (int threads : {1, 8}) {
+        scanBytes(archive, 4093, threads);
+        QCOMPARE(describeScan(), one);
+    }
+}
+
+namespace {
+// An archive cut short while the scan reads it: once `after` bytes have been read, nothing past
+// cutAt is there any more. Bytes the walk already saw are then gone when a worker reads them.
+class CutWhileReadSource : public ArchiveSource {
+public:
+    CutWhileReadSource(QByteArray data, qint64 cutAt, qint64 after) : m_data(std::move(data)), m_cutAt(cutAt), m_after(after)
+    {
+    }
+    qint64 size() const override { return m_data.size(); }
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        const qint64 end = m_read.fetch_add(length) + length > m_after ? m_cutAt : m_data.size();
+        if (offset < 0 || offset >= end || length <= 0)
+            return 0;
+        length = qMin(length, end - offset);
+        memcpy(buffer, m_data.constData() + offset, size_t(length));
+        return length;
+    }
+
+private:
+    QByteArray m_data;
+    qint64 m_cutAt, m_after;
+    std::atomic<qint64> m_read{0};
+};
+}  // namespace
+
+void ScanThreadsTest::fileCutUnderTheScan_data()
+{
+    QTest::addColumn<double>("cut");
+    QTest::addColumn<double>("after");
+    QTest::newRow("cut behind the walk") << 0.3 << 0.5;
+    QTest::newRow("cut at the walk") << 0.5 << 0.5;
+    QTest::newRow("cut ahead of the walk") << 0.7 << 0.4;
+    QTest::newRow("cut at the start, late") << 0.0 << 0.9;
+}
+
+void ScanThreadsTest::fileCutUnderTheScan()
+{
+    // The scan ends (no wait on texts whose bytes never came), lists no more messages than the
+    // archive holds, and its threads read nothing past what they were given.
+    QFETCH(double, cut);
+    QFETCH(double, after);
+    const QByteArray archive = manySmall(3000);
+    for (int threads : {1, 3, 8}) {
+        CleanScanResults();
+        bStopFlag = false;
+        QFolderInformationThread scanner;
+        scanner.SetScanThreads(threads);
+        scanner.setSource(std::make_shared<CutWhileReadSource>(archive, qint64(archive.size() * cut),
+                                                               qint64(archive.size() * after)));
+        scanner.CreateFile();
+        bProcessRunning = false;
+        QVERIFY2(MailItemCount > 0 && MailItemCount <= 3000 + 60 * 2, qPrintable(QString::number(MailItemCount)));
     }
 }
 

@@ -450,8 +450,7 @@ void ArchiveWalker::fillText()
 {
     if (m_textFrom < 0 || !m_text)
         return;
-    const qint64 got = qMax<qint64>(0, m_reader->read(m_textFrom, m_text, m_textLength));
-    m_text[got] = '\0';
+    EndLateText(m_text, m_reader->read(m_textFrom, m_text, m_textLength), m_textLength, &m_textNul);
     m_textFrom = -1;
 }
 

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <cstring>
+
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -37,6 +39,19 @@ struct BuildJob {
     ArchiveSource *fillSource = nullptr;
     qint64 fillFrom = -1;
 };
+
+// Ends a text read later than the walk saw it (got of its size bytes): a file that changed since
+// reads short. The text keeps the length the walk placed (the bounds on texts in flight count
+// it), the rest zeroed, so no builder reads bytes never written; *nul becomes unknown then.
+inline void EndLateText(char *text, qint64 got, qint64 size, int *nul)
+{
+    got = qBound<qint64>(0, got, size);
+    if (got < size) {
+        memset(text + got, 0, size_t(size - got));
+        *nul = -1;
+    }
+    text[size] = '\0';
+}
 
 class BuildQueue {
 public:

@@ -4,7 +4,6 @@
 #include "platform/WorkerGlobals.h"
 
 #include <chrono>
-#include <cstring>
 
 namespace olm {
 
@@ -84,14 +83,7 @@ void ParallelBuild::close()
 
 void ParallelBuild::fill(BuildJob &job)
 {
-    const qint64 got = qMax<qint64>(0, readFully(*job.fillSource, job.fillFrom, job.text, job.size));
-    // The walk saw these bytes; a file that changed since reads short. Its length stays as the
-    // walk placed it (the bounds on texts in flight count it), the rest zeroed for the builder.
-    if (got < job.size) {
-        memset(job.text + got, 0, size_t(job.size - got));
-        job.nul = -1;
-    }
-    job.text[job.size] = '\0';
+    EndLateText(job.text, readFully(*job.fillSource, job.fillFrom, job.text, job.size), job.size, &job.nul);
     job.fillSource = nullptr;
 }
 

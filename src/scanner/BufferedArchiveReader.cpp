@@ -54,54 +54,112 @@ void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
         askAhead(m_start + m_filled);
 }
 
-// The run after the window, read on a thread of its own. One run at a time: pos is the run asked
-// for (-1 none), got its length once read (-1 while it is read).
+// The runs after the window, read on threads of their own: a chain of runs, each beginning where
+// the one before it ends, so one reader's pause does not stall the walk. A run is asked for
+// (pos set, got -1), read (got its length), or free (pos -1); a run dropped while it is read is
+// freed by its reader.
 struct BufferedArchiveReader::Ahead {
-    explicit Ahead(ArchiveSource &s, qint64 capacity) : source(s)
+    struct Run {
+        QByteArray buf;  // kAheadHead bytes for those kept from the window, then the run
+        qint64 pos = -1;
+        qint64 length = 0;
+        qint64 got = -1;
+        bool reading = false;
+    };
+
+    Ahead(ArchiveSource &s, qint64 capacity) : source(s)
     {
-        buf.resize(int(kAheadHead + capacity));
-        thread = std::thread([this] { run(); });
+        for (Run &run : runs)
+            run.buf.resize(int(kAheadHead + capacity));
+        try {
+            for (std::thread &t : threads)
+                t = std::thread([this] { read(); });
+        } catch (...) {
+            stop();
+            throw;
+        }
     }
-    ~Ahead()
+    ~Ahead() { stop(); }
+    void stop()
     {
         {
             std::lock_guard<std::mutex> lock(mutex);
             quit = true;
         }
         changed.notify_all();
-        thread.join();
+        for (std::thread &t : threads) {
+            if (t.joinable())
+                t.join();
+        }
     }
-    void run()
+    // The earliest run asked for and not taken by a reader; null if none.
+    Run *nextAsked()
+    {
+        Run *first = nullptr;
+        for (Run &run : runs) {
+            if (run.pos >= 0 && run.got < 0 && !run.reading && (!first || run.pos < first->pos))
+                first = &run;
+        }
+        return first;
+    }
+    void read()
     {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [this] { return quit || (pos >= 0 && got < 0); });
+            Run *run = nullptr;
+            changed.wait(lock, [&] { return quit || (run = nextAsked()) != nullptr; });
             if (quit)
                 return;
-            const qint64 at = pos, len = length;
-            char *to = buf.data() + kAheadHead;
+            const qint64 at = run->pos, len = run->length;
+            char *to = run->buf.data() + kAheadHead;
+            run->reading = true;
             lock.unlock();
             const qint64 n = readFully(source, at, to, len);
             lock.lock();
-            got = qMax<qint64>(0, n);
+            run->reading = false;
+            if (run->pos == at)
+                run->got = qMax<qint64>(0, n);
             changed.notify_all();
         }
     }
-    // Waits until no run is being read.
-    void settle(std::unique_lock<std::mutex> &lock)
+    Run *runAt(qint64 pos)
     {
-        changed.wait(lock, [this] { return pos < 0 || got >= 0; });
+        for (Run &run : runs) {
+            if (run.pos == pos)
+                return &run;
+        }
+        return nullptr;
+    }
+    // Asks for runs from 'from' on until every free run is asked for; runs not in that chain are
+    // dropped.
+    void askFrom(qint64 from, qint64 size)
+    {
+        qint64 end = from;
+        for (Run *run = runAt(end); run; run = runAt(end))
+            end = run->pos + run->length;
+        for (Run &run : runs) {
+            if (run.pos >= 0 && (run.pos < from || run.pos >= end))
+                run.pos = -1;
+        }
+        for (Run &run : runs) {
+            if (end >= size)
+                break;
+            if (run.pos >= 0 || run.reading)
+                continue;
+            run.pos = end;
+            run.length = qMin(kAheadRun, size - end);
+            run.got = -1;
+            end += run.length;
+        }
+        changed.notify_all();
     }
 
     ArchiveSource &source;
     std::mutex mutex;
     std::condition_variable changed;
-    QByteArray buf;  // kAheadHead bytes for those kept from the window, then the run
-    qint64 pos = -1;
-    qint64 length = 0;
-    qint64 got = -1;
+    Run runs[kAheadRuns];
     bool quit = false;
-    std::thread thread;
+    std::thread threads[kAheadReaders];
 };
 
 BufferedArchiveReader::~BufferedArchiveReader() = default;
@@ -110,7 +168,7 @@ void BufferedArchiveReader::readAhead()
 {
     if (m_ahead || m_capacity < kAheadRun)
         return;
-    // Without a thread or the memory for a second window, the walk reads as before.
+    // Without threads or the memory for the runs, the walk reads as before.
     try {
         m_buf.resize(int(kAheadHead + m_capacity));
         m_ahead = std::make_unique<Ahead>(m_source, m_capacity);
@@ -121,35 +179,30 @@ void BufferedArchiveReader::readAhead()
 
 void BufferedArchiveReader::askAhead(qint64 from)
 {
-    if (from >= m_size)
-        return;
-    std::unique_lock<std::mutex> lock(m_ahead->mutex);
-    m_ahead->settle(lock);
-    m_ahead->pos = from;
-    m_ahead->length = qMin(kAheadRun, m_size - from);
-    m_ahead->got = -1;
-    m_ahead->changed.notify_all();
+    std::lock_guard<std::mutex> lock(m_ahead->mutex);
+    m_ahead->askFrom(from, m_size);
 }
 
 bool BufferedArchiveReader::takeAhead(qint64 start, qint64 kept, qint64 need)
 {
     {
         std::unique_lock<std::mutex> lock(m_ahead->mutex);
-        if (m_ahead->pos != start + kept || kept > kAheadHead)
+        Ahead::Run *run = m_ahead->runAt(start + kept);
+        if (!run || kept > kAheadHead)
             return false;
-        m_ahead->settle(lock);
+        m_ahead->changed.wait(lock, [&] { return run->got >= 0; });
         // A run cut short (the end of the file, a read error) is read again as it would be alone.
-        if (kept + m_ahead->got < need || m_ahead->got < m_ahead->length)
+        if (kept + run->got < need || run->got < run->length)
             return false;
         // The kept bytes go in front of the run, and the two buffers change places.
-        char *front = m_ahead->buf.data() + kAheadHead - kept;
+        char *front = run->buf.data() + kAheadHead - kept;
         if (kept > 0)
             memcpy(front, data() + (start - m_start), size_t(kept));
-        m_buf.swap(m_ahead->buf);
+        m_buf.swap(run->buf);
         m_base = kAheadHead - kept;
         m_start = start;
-        m_filled = kept + m_ahead->got;
-        m_ahead->pos = -1;
+        m_filled = kept + run->got;
+        run->pos = -1;
     }
     askAhead(m_start + m_filled);
     return true;

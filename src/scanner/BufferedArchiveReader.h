@@ -71,8 +71,11 @@ private:
     const char *data() const { return m_buf.constData() + m_base; }
     // Room in front of a run read ahead for the bytes kept from the window.
     static constexpr qint64 kAheadHead = 96 * 1024;
-    // A run read ahead: long, so the two threads hand runs over seldom.
+    // A run read ahead: long, so the threads hand runs over seldom.
     static constexpr qint64 kAheadRun = 512 * 1024;
+    // Runs read ahead at most, and the threads that read them.
+    static constexpr int kAheadRuns = 4;
+    static constexpr int kAheadReaders = 2;
 
     ArchiveSource &m_source;
     qint64 m_size;

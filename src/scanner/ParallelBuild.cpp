@@ -4,6 +4,7 @@
 #include "platform/WorkerGlobals.h"
 
 #include <chrono>
+#include <cstring>
 
 namespace olm {
 
@@ -87,6 +88,45 @@ void ParallelBuild::fill(BuildJob &job)
     job.fillSource = nullptr;
 }
 
+void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &bytes)
+{
+    const auto waiting = [](const BuildJob &job) {
+        return job.role == EntryRole::Message && job.fillSource && job.text && job.size > 0;
+    };
+    for (quint64 first = from; first < to && !bStopFlag;) {
+        const BuildJob &head = slot(first).job;
+        if (!waiting(head)) {
+            ++first;
+            continue;
+        }
+        // A stretch: texts in the archive's order, from one source, within the span.
+        quint64 last = first + 1;
+        qint64 end = head.fillFrom + head.size;
+        for (; last < to; ++last) {
+            const BuildJob &job = slot(last).job;
+            if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom < end
+                || job.fillFrom + job.size - head.fillFrom > kTogetherSpan)
+                break;
+            end = job.fillFrom + job.size;
+        }
+        if (last - first >= 2) {
+            bytes.resize(size_t(end - head.fillFrom));
+            const qint64 got = readFully(*head.fillSource, head.fillFrom, bytes.data(), end - head.fillFrom);
+            // A text the read did not reach whole is read alone, as it always was.
+            for (quint64 i = first; i < last; ++i) {
+                BuildJob &job = slot(i).job;
+                const qint64 at = job.fillFrom - head.fillFrom;
+                if (at + job.size > got)
+                    break;
+                memcpy(job.text, bytes.data() + at, size_t(job.size));
+                EndLateText(job.text, job.size, job.size, &job.nul);
+                job.fillSource = nullptr;
+            }
+        }
+        first = last;
+    }
+}
+
 char *ParallelBuild::prepare(Slot &s)
 {
     BuildJob &job = s.job;
@@ -108,6 +148,7 @@ char *ParallelBuild::prepare(Slot &s)
 
 void ParallelBuild::work()
 {
+    std::vector<char> together;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         while (m_taken == m_tail && !m_closed) {
@@ -124,6 +165,7 @@ void ParallelBuild::work()
         m_taken = to;
         lock.unlock();
         char *texts[kRun];
+        fillTogether(from, to, together);
         for (quint64 i = from; i < to; ++i)
             texts[i - from] = prepare(slot(i));
         m_giveBack(texts, size_t(to - from));

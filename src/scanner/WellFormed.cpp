@@ -11,10 +11,11 @@ namespace {
 
 constexpr size_t npos = std::string_view::npos;
 
-// What each byte is to the check: 0 plain, 1 '<', 2 '&'.
+// What each byte is to the check: 0 plain, 1 '<', 2 '&'; and whether it ends a name.
 struct ByteKinds {
     unsigned char kind[256] = {};
-    constexpr ByteKinds() : kind()
+    bool nameEnd[256] = {};
+    constexpr ByteKinds() : kind(), nameEnd()
     {
         // Bytes that are no character are not looked at: the exporter itself writes NUL bytes
         // and texts in other encodings, which every reader decodes as it always did (each
@@ -22,6 +23,8 @@ struct ByteKinds {
         // of the item is taken from them.
         kind[uchar('<')] = 1;
         kind[uchar('&')] = 2;
+        for (const char c : {' ', '\t', '\r', '\n', '>', '/', '=', '<', '"', '\'', '&'})
+            nameEnd[uchar(c)] = true;
     }
 };
 constexpr ByteKinds kBytes;
@@ -36,7 +39,7 @@ bool allowedCode(unsigned long c)
 // reference to a character XML allows; 0 when it is none. Only a few bytes are looked at.
 size_t referenceLength(std::string_view text, size_t i)
 {
-    if (text.compare(i, 2, "&#") != 0) {
+    if (i + 1 >= text.size() || text[i + 1] != '#') {
         // A named one: the five of XML, or one of HTML's the exporter writes ("&nbsp;"), which
         // the readers undo or keep as they always did.
         size_t k = i + 1;
@@ -70,7 +73,7 @@ size_t referenceLength(std::string_view text, size_t i)
 
 bool isNameEnd(char c)
 {
-    return isBlank(c) || c == '>' || c == '/' || c == '=' || c == '<' || c == '"' || c == '\'' || c == '&';
+    return kBytes.nameEnd[uchar(c)];
 }
 
 class Checker {
@@ -191,7 +194,9 @@ private:
 
     size_t markup(size_t lt)
     {
-        if (m_text.compare(lt, 4, "<!--") == 0) {
+        // Most marks are tags: the byte after '<' tells them from the rest.
+        const char next = lt + 1 < m_text.size() ? m_text[lt + 1] : '\0';
+        if (next == '!' && m_text.compare(lt, 4, "<!--") == 0) {
             // A comment holds no "--" but its end.
             const size_t dashes = FindBytes(m_text, "--", lt + 4);
             if (dashes == npos)
@@ -200,11 +205,11 @@ private:
                 return fail(lt, "a comment holding \"--\"");
             return dashes + 3;
         }
-        if (m_text.compare(lt, 9, "<![CDATA[") == 0)
+        if (next == '!' && m_text.compare(lt, 9, "<![CDATA[") == 0)
             return skipped(lt, "<![CDATA[", "]]>", "a CDATA section that is never closed");
-        if (m_text.compare(lt, 2, "<?") == 0)
+        if (next == '?')
             return skipped(lt, "<?", "?>", "an instruction that is never closed");
-        if (m_text.compare(lt, 2, "</") == 0)
+        if (next == '/')
             return closeTag(lt);
         return startTag(lt);
     }

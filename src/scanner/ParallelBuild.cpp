@@ -3,6 +3,7 @@
 #include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -88,46 +89,62 @@ void ParallelBuild::fill(BuildJob &job)
     job.fillSource = nullptr;
 }
 
-void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &bytes)
+void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views)
 {
     const auto waiting = [](const BuildJob &job) {
         return job.role == EntryRole::Message && job.fillSource && job.text && job.size > 0;
     };
-    for (quint64 first = from; first < to && !bStopFlag;) {
+    std::fill(views, views + (to - from), nullptr);
+    // Stretches: texts in the archive's order from one source, all within the bytes a run may
+    // read together, each followed by a byte of another entry's header that its NUL may take.
+    struct Stretch {
+        quint64 first, last;
+    };
+    Stretch stretches[kRun];
+    size_t count = 0;
+    qint64 total = 0;
+    for (quint64 first = from; first < to;) {
         const BuildJob &head = slot(first).job;
-        if (!waiting(head)) {
-            ++first;
-            continue;
-        }
-        // A stretch: texts in the archive's order, from one source, within the span.
         quint64 last = first + 1;
-        qint64 end = head.fillFrom + head.size;
-        for (; last < to; ++last) {
-            const BuildJob &job = slot(last).job;
-            if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom < end
-                || job.fillFrom + job.size - head.fillFrom > kTogetherSpan)
-                break;
-            end = job.fillFrom + job.size;
-        }
-        if (last - first >= 2) {
-            bytes.resize(size_t(end - head.fillFrom));
-            const qint64 got = readFully(*head.fillSource, head.fillFrom, bytes.data(), end - head.fillFrom);
-            // A text the read did not reach whole is read alone, as it always was.
-            for (quint64 i = first; i < last; ++i) {
-                BuildJob &job = slot(i).job;
-                const qint64 at = job.fillFrom - head.fillFrom;
-                if (at + job.size > got)
+        if (waiting(head)) {
+            for (qint64 end = head.fillFrom + head.size; last < to; ++last) {
+                const BuildJob &job = slot(last).job;
+                if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom <= end
+                    || job.fillFrom + job.size - head.fillFrom + 1 > kTogetherBytes - total)
                     break;
-                memcpy(job.text, bytes.data() + at, size_t(job.size));
-                EndLateText(job.text, job.size, job.size, &job.nul);
-                job.fillSource = nullptr;
+                end = job.fillFrom + job.size;
+            }
+            if (last - first >= 2) {
+                stretches[count++] = {first, last};
+                const BuildJob &tail = slot(last - 1).job;
+                total += tail.fillFrom + tail.size - head.fillFrom + 1;
             }
         }
         first = last;
     }
+    bytes.resize(size_t(total));
+    qint64 at = 0;
+    for (size_t k = 0; k < count && !bStopFlag; ++k) {
+        const BuildJob &head = slot(stretches[k].first).job;
+        const BuildJob &tail = slot(stretches[k].last - 1).job;
+        const qint64 span = tail.fillFrom + tail.size - head.fillFrom;
+        char *base = bytes.data() + at;
+        const qint64 got = readFully(*head.fillSource, head.fillFrom, base, span);
+        // A text the read did not reach whole is read alone, as it always was.
+        for (quint64 i = stretches[k].first; i < stretches[k].last; ++i) {
+            BuildJob &job = slot(i).job;
+            const qint64 offset = job.fillFrom - head.fillFrom;
+            if (offset + job.size > got)
+                break;
+            base[offset + job.size] = '\0';
+            views[i - from] = base + offset;
+            job.fillSource = nullptr;
+        }
+        at += span + 1;
+    }
 }
 
-char *ParallelBuild::prepare(Slot &s)
+char *ParallelBuild::prepare(Slot &s, const char *view)
 {
     BuildJob &job = s.job;
     if (job.role != EntryRole::Message)
@@ -136,8 +153,9 @@ char *ParallelBuild::prepare(Slot &s)
     if (!bStopFlag) {
         if (job.fillSource && job.text)
             fill(job);
+        const char *bytes = view ? view : job.text;
         const std::string_view text =
-            job.text && job.size > 0 ? std::string_view(job.text, size_t(job.size)) : std::string_view();
+            bytes && job.size > 0 ? std::string_view(bytes, size_t(job.size)) : std::string_view();
         PrepareMail(text, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc, job.size, job.nul, &s.mail);
     }
     // The records hold no pointer into the text: it goes back for the walk's next entries.
@@ -165,9 +183,10 @@ void ParallelBuild::work()
         m_taken = to;
         lock.unlock();
         char *texts[kRun];
-        fillTogether(from, to, together);
+        const char *views[kRun];
+        fillTogether(from, to, together, views);
         for (quint64 i = from; i < to; ++i)
-            texts[i - from] = prepare(slot(i));
+            texts[i - from] = prepare(slot(i), views[i - from]);
         m_giveBack(texts, size_t(to - from));
         lock.lock();
         for (quint64 i = from; i < to; ++i)

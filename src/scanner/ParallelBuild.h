@@ -45,10 +45,11 @@ private:
     // Reads a text the walk only looked at in its window.
     static void fill(BuildJob &job);
     // Reads the texts of jobs [from, to) that lie close together in the archive with one read
-    // for each such stretch; the others are left to fill.
-    void fillTogether(quint64 from, quint64 to, std::vector<char> &bytes);
-    // Returns the message's text, now free.
-    char *prepare(Slot &slot);
+    // for each such stretch into bytes, each text ended by a NUL there; views[i - from] is where
+    // job i's text now stands, null for those left to fill.
+    void fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views);
+    // Returns the message's text, now free. view: the text's bytes read with others, or null.
+    char *prepare(Slot &slot, const char *view);
     Slot &slot(quint64 index) { return m_slots[index % kSlots]; }
     void stopWorkers();
 
@@ -57,8 +58,8 @@ private:
     static constexpr size_t kSlots = 1024;
     static constexpr int kLookAgainMicroseconds = 250;
     static constexpr qint64 kMaxBytes = 8 * 1024 * 1024;
-    // The longest stretch of the archive read for the texts in it at once.
-    static constexpr qint64 kTogetherSpan = 256 * 1024;
+    // The most bytes a worker reads for one run's texts together.
+    static constexpr qint64 kTogetherBytes = 256 * 1024;
 
     std::function<void(BuildJob &, PreparedMail &)> m_commit;
     std::function<void(char *const *, size_t)> m_giveBack;

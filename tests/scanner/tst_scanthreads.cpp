@@ -118,7 +118,7 @@ TestArchiveBuilder mixedArchive()
 }
 
 // Many small messages, several to an entry now and then, and a message entry holding none.
-QByteArray manySmall(int count)
+TestArchiveBuilder manySmallArchive(int count)
 {
     TestArchiveBuilder b;
     for (int i = 0; i < count; ++i) {
@@ -128,6 +128,23 @@ QByteArray manySmall(int count)
                                : OlmXml::emails({message(i, 900 + i % 200)}));
     }
     b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Box1/message_empty.xml"), "<emails></emails>");
+    return b;
+}
+
+QByteArray manySmall(int count)
+{
+    return manySmallArchive(count).finish();
+}
+
+// Messages whose texts are of sizes about the bounds of how they are read: the largest the walk
+// only looks at, and runs of texts too large to be read together at once.
+QByteArray manySizes(int count)
+{
+    const int sizes[] = {1, 64, 4093, 16 * 1024, 31 * 1024, 32 * 1024 - 700, 32 * 1024 + 10, 29000, 30000, 200};
+    TestArchiveBuilder b;
+    for (int i = 0; i < count; ++i)
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Box%1/message_%2.xml").arg(i % 3).arg(i),
+                   OlmXml::emails({message(i, sizes[(i / 3 + i * i) % 10] + i % 7)}));
     return b.finish();
 }
 
@@ -187,6 +204,9 @@ void ScanThreadsTest::sameRecords_data()
         Damage::zeroStretch(manyZeroed, at, 5000);
     QTest::newRow("many small, zeroed blocks") << manyZeroed;
     QTest::newRow("many small, cut tail") << Damage::cutTail(many, many.size() / 2 + 333);
+    const QByteArray sizes = manySizes(1500);
+    QTest::newRow("texts of many sizes") << sizes;
+    QTest::newRow("texts of many sizes, cut tail") << Damage::cutTail(sizes, sizes.size() * 4 / 5);
     QTest::newRow("store held twice") << storeTwice();
     const TestArchiveBuilder b = mixedArchive();
     const QByteArray intact = b.finish();
@@ -273,7 +293,22 @@ void ScanThreadsTest::fileCutUnderTheScan()
     // archive holds, and its threads read nothing past what they were given.
     QFETCH(double, cut);
     QFETCH(double, after);
-    const QByteArray archive = manySmall(3000);
+    const TestArchiveBuilder b = manySmallArchive(3000);
+    const QByteArray archive = b.finish();
+    // Message i stands in entry i (with i + 1 and i + 2 in some): a text read from bytes that are
+    // not its own shows up as another entry's subject.
+    const auto ownEntry = [&](const MailMLRC *m) {
+        const QString subject = cstr(m->pSubject);
+        if (!subject.startsWith(QLatin1String("Subject ")))
+            return true;
+        const int n = subject.section(QLatin1Char(' '), 1, 1).toInt();
+        for (int k = 0; k < b.entries().size(); ++k) {
+            const TestArchiveBuilder::Entry &e = b.entries()[k];
+            if (m->llDataOffset >= e.dataOffset && m->llDataOffset < e.dataOffset + qMax<qint64>(e.size, 1))
+                return n >= k && n <= k + 2;
+        }
+        return false;
+    };
     for (int threads : {1, 3, 8}) {
         CleanScanResults();
         bStopFlag = false;
@@ -284,6 +319,8 @@ void ScanThreadsTest::fileCutUnderTheScan()
         scanner.CreateFile();
         bProcessRunning = false;
         QVERIFY2(MailItemCount > 0 && MailItemCount <= 3000 + 60 * 2, qPrintable(QString::number(MailItemCount)));
+        for (const MailMLRC *m : mails())
+            QVERIFY2(ownEntry(m), qPrintable(QStringLiteral("%1 threads: %2 at %3").arg(threads).arg(cstr(m->pSubject)).arg(m->llDataOffset)));
     }
 }
 

@@ -72,7 +72,7 @@ void ArchiveWalker::walk()
         walkEntries();
     } else {
         // With workers reading the messages, the walk is what they wait on: its reads go on
-        // ahead of it on a thread of their own.
+        // ahead of it on threads of their own.
         if (m_thread.scanThreads() >= 3)
             m_reader->readAhead();
         std::thread walker([this] {

@@ -14,8 +14,9 @@ public:
     ~BufferedArchiveReader();
     BufferedArchiveReader(const BufferedArchiveReader &) = delete;
     BufferedArchiveReader &operator=(const BufferedArchiveReader &) = delete;
-    // From now on, a walk going on past the window's end finds the next run already read: a
-    // thread of its own reads it while the caller works on the window. The bytes given are the same.
+    // From now on, a walk going on past the window's end finds the next runs already read:
+    // threads of their own read them while the caller works on the window. The bytes given are
+    // the same.
     void readAhead();
 
     qint64 size() const { return m_size; }

@@ -169,6 +169,9 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     e.movedFrom = e.headerOffset;
     e.headerOffset = header;
     e.dataOffset = d;
+    // Stored data whose CRC-32 verified csize bytes is that long, whatever the damaged record's
+    // other size says: a negative or larger one would be copied as the entry's.
+    e.usize = e.csize;
     if (name >= 0)
         e.nameOffset = name;
     e.placed = true;

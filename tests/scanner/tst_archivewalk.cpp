@@ -218,6 +218,8 @@ private Q_SLOTS:
     void damaged_data();
     void damaged();
     void oddEntries();
+    void recordSizeOfPlacedData_data();
+    void recordSizeOfPlacedData();
     void mutations();
     void centralWitness_data();
     void centralWitness();
@@ -609,6 +611,46 @@ void ArchiveWalkTest::oddEntries()
     QVERIFY(compressed);
     QVERIFY(names.contains("Local/" + QByteArray(2000, 'n')));
     QVERIFY(names.contains("Local/a/with"));
+}
+
+void ArchiveWalkTest::recordSizeOfPlacedData_data()
+{
+    QTest::addColumn<qint64>("centralSize");
+    QTest::addColumn<bool>("smashed");
+    const qint64 negative = qint64(Q_UINT64_C(0xCD00000000000088));
+    for (bool smashed : {true, false}) {
+        const char *header = smashed ? "header smashed" : "header intact";
+        QTest::newRow(qPrintable(QStringLiteral("negative, %1").arg(header))) << negative << smashed;
+        QTest::newRow(qPrintable(QStringLiteral("far larger, %1").arg(header))) << (qint64(1) << 62) << smashed;
+        QTest::newRow(qPrintable(QStringLiteral("one more, %1").arg(header))) << qint64(201) << smashed;
+        QTest::newRow(qPrintable(QStringLiteral("zero, %1").arg(header))) << qint64(0) << smashed;
+    }
+}
+
+void ArchiveWalkTest::recordSizeOfPlacedData()
+{
+    // A stored attachment's central record gives a damaged uncompressed size: the attachment is
+    // listed with the size its bytes have, whether its own header or its CRC-32 places it.
+    QFETCH(qint64, centralSize);
+    QFETCH(bool, smashed);
+    TestArchiveBuilder b;
+    b.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
+    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/com.microsoft.__Attachments/a_0"), binaryPayload());
+    b.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
+    QByteArray a = b.finish();
+    // The attachment's record: its ZIP64 extra's first value is the uncompressed size.
+    const int record = a.indexOf("PK\x01\x02", a.indexOf("PK\x01\x02") + 4);
+    const int nameLength = quint8(a[record + 28]) | quint8(a[record + 29]) << 8;
+    QCOMPARE(a.mid(record + 46 + nameLength, 2), QByteArray("\x01\x00", 2));
+    for (int i = 0; i < 8; ++i)
+        a[record + 46 + nameLength + 4 + i] = char(quint64(centralSize) >> (8 * i));
+    if (smashed)
+        Damage::smashHeader(a, b.entries()[1].headerOffset);
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(2));
+    QCOMPARE(attachmentNodes().size(), 1);
+    QCOMPARE(attachmentNodes()[0]->llDataOffset, b.entries()[1].dataOffset);
+    QCOMPARE(attachmentNodes()[0]->llSize, qint64(200));
 }
 
 void ArchiveWalkTest::mutations()

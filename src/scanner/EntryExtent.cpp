@@ -180,6 +180,10 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
         if (!localOk && !centralOk)
             continue;
         *verified = test < 2;
+        // Stored data verified over csize bytes is that long, whatever the other size says.
+        LocalHeader &chosen = localOk ? local : central;
+        if (*verified)
+            chosen.usize = chosen.csize;
         EntriesReadElsewhere << EntryLine(
             h.name, h.pos,
             QStringLiteral(": its local header gives %1 bytes, the central directory "
@@ -188,7 +192,7 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
                 .arg(e.csize)
                 .arg(localOk ? QStringLiteral("local header") : QStringLiteral("central directory"))
                 .arg(QLatin1String(how[test])));
-        return localOk ? local : central;
+        return chosen;
     }
     // Bytes put into or lost from the header's extra move its data: the record's size and CRC-32
     // find it ending where the next header that agrees starts, never inside the name.
@@ -198,6 +202,7 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
     if (central.csize >= 0 && central.csize <= m_limit - nameEnd && placed.dataOffset != h.dataOffset
         && qAbs(placed.dataOffset - h.dataOffset) <= 256 && extentVerifies(placed, central.crc, 0)) {
         *verified = true;
+        placed.usize = placed.csize;
         EntriesReadElsewhere << EntryLine(h.name, h.pos,
                                           QStringLiteral(": its local header is damaged; its data was found at %1 "
                                                          "by the central directory's size and CRC-32")

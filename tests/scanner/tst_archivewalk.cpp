@@ -218,8 +218,8 @@ private Q_SLOTS:
     void damaged_data();
     void damaged();
     void oddEntries();
-    void recordSizeOfPlacedData_data();
-    void recordSizeOfPlacedData();
+    void damagedStoredSize_data();
+    void damagedStoredSize();
     void mutations();
     void centralWitness_data();
     void centralWitness();
@@ -613,29 +613,38 @@ void ArchiveWalkTest::oddEntries()
     QVERIFY(names.contains("Local/a/with"));
 }
 
-void ArchiveWalkTest::recordSizeOfPlacedData_data()
+void ArchiveWalkTest::damagedStoredSize_data()
 {
     QTest::addColumn<qint64>("centralSize");
-    QTest::addColumn<bool>("smashed");
+    QTest::addColumn<int>("header");  // 0 intact, 1 smashed, 2 its sizes damaged
+    QTest::addColumn<bool>("message");
     const qint64 negative = qint64(Q_UINT64_C(0xCD00000000000088));
-    for (bool smashed : {true, false}) {
-        const char *header = smashed ? "header smashed" : "header intact";
-        QTest::newRow(qPrintable(QStringLiteral("negative, %1").arg(header))) << negative << smashed;
-        QTest::newRow(qPrintable(QStringLiteral("far larger, %1").arg(header))) << (qint64(1) << 62) << smashed;
-        QTest::newRow(qPrintable(QStringLiteral("one more, %1").arg(header))) << qint64(201) << smashed;
-        QTest::newRow(qPrintable(QStringLiteral("zero, %1").arg(header))) << qint64(0) << smashed;
+    const char *const headers[] = {"header intact", "header smashed", "header's sizes damaged"};
+    for (bool message : {false, true}) {
+        for (int header = 0; header < 3; ++header) {
+            const QString how = QLatin1String(message ? "message, " : "attachment, ") + QLatin1String(headers[header]);
+            QTest::newRow(qPrintable(QStringLiteral("negative, %1").arg(how))) << negative << header << message;
+            QTest::newRow(qPrintable(QStringLiteral("far larger, %1").arg(how))) << (qint64(1) << 62) << header << message;
+            QTest::newRow(qPrintable(QStringLiteral("one more, %1").arg(how))) << qint64(201) << header << message;
+            QTest::newRow(qPrintable(QStringLiteral("zero, %1").arg(how))) << qint64(0) << header << message;
+        }
     }
 }
 
-void ArchiveWalkTest::recordSizeOfPlacedData()
+void ArchiveWalkTest::damagedStoredSize()
 {
-    // A stored attachment's central record gives a damaged uncompressed size: the attachment is
-    // listed with the size its bytes have, whether its own header or its CRC-32 places it.
+    // A stored entry's central record gives a damaged uncompressed size: an attachment is listed
+    // with the size its bytes have, a message read whole, whether its own header or its CRC-32
+    // places it.
     QFETCH(qint64, centralSize);
-    QFETCH(bool, smashed);
+    QFETCH(int, header);
+    QFETCH(bool, message);
     TestArchiveBuilder b;
     b.addEntry(messagePath(0, 0), OlmXml::emails({mailItem(0)}));
-    b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/com.microsoft.__Attachments/a_0"), binaryPayload());
+    if (message)
+        b.addEntry(messagePath(0, 9), OlmXml::emails({mailItem(9)}));
+    else
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Folder 0/com.microsoft.__Attachments/a_0"), binaryPayload());
     b.addEntry(messagePath(0, 1), OlmXml::emails({mailItem(1)}));
     QByteArray a = b.finish();
     // The attachment's record: its ZIP64 extra's first value is the uncompressed size.
@@ -644,9 +653,20 @@ void ArchiveWalkTest::recordSizeOfPlacedData()
     QCOMPARE(a.mid(record + 46 + nameLength, 2), QByteArray("\x01\x00", 2));
     for (int i = 0; i < 8; ++i)
         a[record + 46 + nameLength + 4 + i] = char(quint64(centralSize) >> (8 * i));
-    if (smashed)
+    if (header == 1)
         Damage::smashHeader(a, b.entries()[1].headerOffset);
+    // The local ZIP64 extra's two sizes, right before the data.
+    for (int i = 16; header == 2 && i > 0; --i)
+        a[int(b.entries()[1].dataOffset - i)] = char(0x5A + i);
     scanBytes(a);
+    QCOMPARE(locationFault(a), QString());
+    if (message) {
+        QStringList subjects;
+        for (MailMLRC *m : mails())
+            subjects << QString::fromUtf8(m->pSubject);
+        QCOMPARE(subjects, QStringList({"Subject 0 & more", "Subject 9 & more", "Subject 1 & more"}));
+        return;
+    }
     QCOMPARE(MailItemCount, qint64(2));
     QCOMPARE(attachmentNodes().size(), 1);
     QCOMPARE(attachmentNodes()[0]->llDataOffset, b.entries()[1].dataOffset);

@@ -95,52 +95,42 @@ void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &by
         return job.role == EntryRole::Message && job.fillSource && job.text && job.size > 0;
     };
     std::fill(views, views + (to - from), nullptr);
-    // Stretches: texts in the archive's order from one source, all within the bytes a run may
-    // read together, each followed by a byte of another entry's header that its NUL may take.
-    struct Stretch {
-        quint64 first, last;
-    };
-    Stretch stretches[kRun];
-    size_t count = 0;
+    // Sized once for the worker: the views into it stay valid while its run is prepared.
+    bytes.resize(size_t(kTogetherBytes));
     qint64 total = 0;
-    for (quint64 first = from; first < to;) {
+    for (quint64 first = from; first < to && !bStopFlag;) {
         const BuildJob &head = slot(first).job;
         quint64 last = first + 1;
-        if (waiting(head)) {
-            for (qint64 end = head.fillFrom + head.size; last < to; ++last) {
-                const BuildJob &job = slot(last).job;
-                if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom <= end
-                    || job.fillFrom + job.size - head.fillFrom + 1 > kTogetherBytes - total)
+        if (!waiting(head)) {
+            first = last;
+            continue;
+        }
+        // A stretch: texts in the archive's order from one source, within the bytes left to the
+        // run, each followed by a byte of another entry's header that its NUL may take.
+        qint64 end = head.fillFrom + head.size;
+        for (; last < to; ++last) {
+            const BuildJob &job = slot(last).job;
+            if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom <= end
+                || job.fillFrom + job.size - head.fillFrom + 1 > kTogetherBytes - total)
+                break;
+            end = job.fillFrom + job.size;
+        }
+        if (last - first >= 2) {
+            char *base = bytes.data() + total;
+            const qint64 got = readFully(*head.fillSource, head.fillFrom, base, end - head.fillFrom);
+            // A text the read did not reach whole is read alone, as it always was.
+            for (quint64 i = first; i < last; ++i) {
+                BuildJob &job = slot(i).job;
+                const qint64 offset = job.fillFrom - head.fillFrom;
+                if (offset + job.size > got)
                     break;
-                end = job.fillFrom + job.size;
+                base[offset + job.size] = '\0';
+                views[i - from] = base + offset;
+                job.fillSource = nullptr;
             }
-            if (last - first >= 2) {
-                stretches[count++] = {first, last};
-                const BuildJob &tail = slot(last - 1).job;
-                total += tail.fillFrom + tail.size - head.fillFrom + 1;
-            }
+            total += end - head.fillFrom + 1;
         }
         first = last;
-    }
-    bytes.resize(size_t(total));
-    qint64 at = 0;
-    for (size_t k = 0; k < count && !bStopFlag; ++k) {
-        const BuildJob &head = slot(stretches[k].first).job;
-        const BuildJob &tail = slot(stretches[k].last - 1).job;
-        const qint64 span = tail.fillFrom + tail.size - head.fillFrom;
-        char *base = bytes.data() + at;
-        const qint64 got = readFully(*head.fillSource, head.fillFrom, base, span);
-        // A text the read did not reach whole is read alone, as it always was.
-        for (quint64 i = stretches[k].first; i < stretches[k].last; ++i) {
-            BuildJob &job = slot(i).job;
-            const qint64 offset = job.fillFrom - head.fillFrom;
-            if (offset + job.size > got)
-                break;
-            base[offset + job.size] = '\0';
-            views[i - from] = base + offset;
-            job.fillSource = nullptr;
-        }
-        at += span + 1;
     }
 }
 

@@ -2,16 +2,13 @@
 
 #include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
+#include "scanner/ByteScan.h"
 
 #include <condition_variable>
 #include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 BufferedArchiveReader::BufferedArchiveReader(ArchiveSource &source, qint64 window)
     : m_source(source), m_size(source.size()), m_capacity(qMax<qint64>(qMin(window, m_size), 64))
@@ -310,32 +307,6 @@ const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 
     return p;
 }
 
-namespace {
-
-// First index in p[0..len) holding a or b, or len. Damaged stretches are crossed here, byte by
-// byte in principle, so it compares sixteen bytes at a time where the processor allows.
-qint64 scanForEither(const char *p, qint64 len, char a, char b)
-{
-    qint64 i = 0;
-#ifdef __SSE2__
-    const __m128i va = _mm_set1_epi8(a);
-    const __m128i vb = _mm_set1_epi8(b);
-    for (; i + 16 <= len; i += 16) {
-        const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(chunk, va), _mm_cmpeq_epi8(chunk, vb)));
-        if (mask)
-            return i + __builtin_ctz(unsigned(mask));
-    }
-#endif
-    for (; i < len; ++i) {
-        if (p[i] == a || p[i] == b)
-            return i;
-    }
-    return len;
-}
-
-}  // namespace
-
 qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, char b)
 {
     limit = qMin(limit, m_size);
@@ -345,7 +316,7 @@ qint64 BufferedArchiveReader::findEitherByte(qint64 from, qint64 limit, char a, 
         const char *p = scanWindow(from, limit, 1, &len);
         if (!p || len <= 0)
             return limit;
-        const qint64 at = scanForEither(p, len, a, b);
+        const qint64 at = qint64(byte_scan::FirstOfEither(p, 0, size_t(len), a, b));
         if (at < len)
             return from + at;
         from += len;

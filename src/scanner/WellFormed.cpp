@@ -1,9 +1,14 @@
 #include "scanner/WellFormed.h"
 
+#include "scanner/ByteScan.h"
 #include "scanner/ElementSyntax.h"
 
 #include <cstdint>
 #include <cstring>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 using namespace element_syntax;
 
@@ -71,10 +76,40 @@ size_t referenceLength(std::string_view text, size_t i)
     return k + 1 - i;
 }
 
+// As referenceLength, the three an exporter writes most told by their bytes alone.
+inline size_t referenceLengthAt(std::string_view text, size_t i)
+{
+    const char *r = text.data() + i + 1;
+    const size_t room = text.size() - i - 1;
+    if (room >= 3 && r[1] == 't' && r[2] == ';' && (r[0] == 'l' || r[0] == 'g'))
+        return 4;
+    if (room >= 4 && r[0] == 'a' && r[1] == 'm' && r[2] == 'p' && r[3] == ';')
+        return 5;
+    return referenceLength(text, i);
+}
+
 bool isNameEnd(char c)
 {
     return kBytes.nameEnd[uchar(c)];
 }
+
+#ifdef __SSE2__
+// A bit for each byte of v that may end a name: a few more than do (any up to '\'', then '/',
+// '<', '=', '>'), so each hit is looked up again.
+inline unsigned nameEndHits(__m128i v)
+{
+    const __m128i angle = _mm_sub_epi8(v, _mm_set1_epi8('<'));  // '<' '=' '>' become 0 to 2
+    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8('\'')), v);
+    const __m128i slash = _mm_cmpeq_epi8(v, _mm_set1_epi8('/'));
+    const __m128i marks = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
+    return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, slash), marks)));
+}
+
+inline __m128i load16(const char *p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+#endif
 
 class Checker {
 public:
@@ -82,13 +117,10 @@ public:
 
     ItemFault run(size_t start)
     {
-        size_t i = start;
-        while (i < m_text.size() && !m_stopped) {
+        // From mark to mark: the text between them is only searched.
+        for (size_t i = nextMarkOrReference(start); i < m_text.size() && !m_stopped; i = nextMarkOrReference(i)) {
             m_broke = false;
-            const unsigned kind = kBytes.kind[uchar(m_text[i])];
-            if (kind == 0) {
-                i = nextMarkOrReference(i + 1);
-            } else if (kind == 1) {
+            if (m_text[i] == '<') {
                 i = markup(i);
                 if (!m_broke && m_open.empty()) {
                     // The item's close tag.
@@ -97,7 +129,7 @@ public:
                     return m_fault;
                 }
             } else {
-                const size_t n = referenceLength(m_text, i);
+                const size_t n = referenceLengthAt(m_text, i);
                 i = n ? i + n : fail(i, "a '&' that starts no reference");
             }
         }
@@ -152,23 +184,10 @@ private:
         return resume;
     }
 
-    // The first '<' or '&' at or after from, or the text's end. Where each one lies is searched
-    // for again only once the check has passed it, so the searches cost one pass in all.
-    size_t nextMarkOrReference(size_t from)
+    // The first '<' or '&' at or after from, or the text's end: most lie a few bytes on.
+    size_t nextMarkOrReference(size_t from) const
     {
-        if (m_nextLt < from)
-            m_nextLt = nextByte('<', from);
-        if (m_nextAmp < from)
-            m_nextAmp = nextByte('&', from);
-        return qMin(m_nextLt, m_nextAmp);
-    }
-
-    size_t nextByte(char c, size_t from) const
-    {
-        if (from >= m_text.size())
-            return m_text.size();
-        const void *at = memchr(m_text.data() + from, c, m_text.size() - from);
-        return at ? size_t(static_cast<const char *>(at) - m_text.data()) : m_text.size();
+        return byte_scan::FirstOfEither(m_text.data(), from, m_text.size(), '<', '&');
     }
 
     std::string_view nameAt(size_t from) const { return m_text.substr(from, nameEnd(from) - from); }
@@ -214,26 +233,62 @@ private:
         return startTag(lt);
     }
 
+    // Names are looked at for every tag and attribute: sixteen bytes at a time.
     size_t nameEnd(size_t from) const
     {
+        const char *p = m_text.data();
+        const size_t size = m_text.size();
         size_t i = from;
-        while (i < m_text.size() && !isNameEnd(m_text[i]))
+#ifdef __SSE2__
+        for (; i + 16 <= size; i += 16) {
+            for (unsigned mask = nameEndHits(load16(p + i)); mask; mask &= mask - 1) {
+                const size_t at = i + size_t(__builtin_ctz(mask));
+                if (isNameEnd(p[at]))
+                    return at;
+            }
+        }
+#endif
+        while (i < size && !isNameEnd(p[i]))
             ++i;
         return i;
+    }
+
+    // Where the name at b ends when it is the name at a (which stands before it), else npos: the
+    // two are compared and b's end looked for in one pass.
+    size_t sameNameEnd(size_t a, size_t b) const
+    {
+        const char *p = m_text.data();
+        const size_t size = m_text.size();
+        const auto ends = [&](size_t k) { return isNameEnd(p[a + k]) && isNameEnd(p[b + k]) ? b + k : npos; };
+        size_t k = 0;
+#ifdef __SSE2__
+        for (; b + k + 16 <= size; k += 16) {
+            const __m128i vb = load16(p + b + k);
+            const unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(load16(p + a + k), vb))) & 0xFFFFu;
+            for (unsigned mask = differ | nameEndHits(vb); mask; mask &= mask - 1) {
+                const size_t at = k + size_t(__builtin_ctz(mask));
+                if (p[a + at] != p[b + at] || isNameEnd(p[b + at]))
+                    return ends(at);
+            }
+        }
+#endif
+        for (; b + k < size; ++k) {
+            if (p[a + k] != p[b + k] || isNameEnd(p[b + k]))
+                return ends(k);
+        }
+        // The text ends in b's name.
+        return isNameEnd(p[a + k]) ? size : npos;
     }
 
     size_t closeTag(size_t lt)
     {
         if (m_open.empty())
             return fail(lt, "a close tag with no element open");
-        const size_t openName = m_open.back();
-        const size_t openLength = nameEnd(openName) - openName;
-        const size_t end = nameEnd(lt + 2);
-        size_t i = end;
+        const size_t same = sameNameEnd(m_open.back(), lt + 2);
+        size_t i = same != npos ? same : nameEnd(lt + 2);
         while (i < m_text.size() && isBlank(m_text[i]))
             ++i;
-        if (end - lt - 2 != openLength
-            || m_text.compare(lt + 2, openLength, m_text.substr(openName, openLength)) != 0) {
+        if (same == npos) {
             // One that would close a child of the item ends that broken child (a name damage
             // changed in its start tag or in this tag).
             const bool endsChild = m_open.size() == 2 && i < m_text.size() && m_text[i] == '>';
@@ -310,7 +365,7 @@ private:
             } else if (kind == 1) {
                 return fail(lt, "a '<' inside an attribute value (its quote may never close)", tag);
             } else {
-                const size_t n = referenceLength(m_text, i);
+                const size_t n = referenceLengthAt(m_text, i);
                 if (!n)
                     return fail(lt, "a '&' that starts no reference", tag);
                 i += n;
@@ -376,8 +431,6 @@ private:
     std::vector<uint32_t> m_open;  // where the open elements' names start: 4 bytes each, however deep
     std::vector<std::string_view> m_names;
     size_t m_keptFrom = 0;
-    size_t m_nextLt = 0;  // as nextMarkOrReference last found them
-    size_t m_nextAmp = 0;
     bool m_broke = false;
     bool m_stopped = false;
     std::vector<uint32_t> m_table;

@@ -37,6 +37,7 @@ private Q_SLOTS:
     void storeEnd();
     void brokenItems_data();
     void brokenItems();
+    void namesAndReferencesAtEveryPlace();
     void readableText_data();
     void readableText();
 };
@@ -604,6 +605,53 @@ void ElementValueTest::brokenItems()
     // The sound part itself is whole.
     if (!what.isEmpty() && sound.startsWith("<e"))
         QVERIFY(CheckItem(got, "<e").whole());
+}
+
+// Names and references are tested sixteen bytes at a time: every length and place about those
+// blocks, names holding bytes that look like their end, and texts that end inside them.
+void ElementValueTest::namesAndReferencesAtEveryPlace()
+{
+    const auto check = [](const QByteArray &item) {
+        const ItemFault fault = CheckItem(std::string_view(item.constData(), size_t(item.size())), "<e");
+        return QByteArray(fault.whole() ? "" : fault.what);
+    };
+    const QByteArray mismatch = "a close tag that does not match its start tag";
+    const QByteArray unclosed = "a close tag that is never closed";
+    for (int pad = 0; pad <= 17; ++pad) {
+        const QByteArray before = "<e>" + QByteArray(pad, 't');
+        for (const int length : {1, 2, 14, 15, 16, 17, 18, 31, 32, 33, 40}) {
+            QByteArray name(length, 'N');
+            for (int k = 0; k < length; ++k)
+                name[k] = char('a' + (k * 7 + pad) % 26);
+            const QByteArray open = before + "<" + name + " a='1'>x";
+            QCOMPARE(check(open + "</" + name + "></e>"), QByteArray());
+            QCOMPARE(check(open + "</" + name + " \n></e>"), QByteArray());
+            QCOMPARE(check(before + "<" + name + "/><" + name + "\t/></e>"), QByteArray());
+            QCOMPARE(check(open + "</" + name + "x></e>"), mismatch);
+            QCOMPARE(check(open + "</" + name.left(length - 1) + "></e>"), mismatch);
+            QCOMPARE(check(open + "</" + name), unclosed);
+            QCOMPARE(check(open + "</" + name.left(length - 1)), mismatch);
+            for (const int k : {0, length / 2, length - 1}) {
+                QByteArray other = name;
+                other[k] = 'Z';
+                QCOMPARE(check(open + "</" + other + "></e>"), mismatch);
+                // Bytes below a blank, and marks that end no name, are part of it.
+                for (const char inside : {'\x01', '!', '#', '%', '-', '.', ':', '\x7f', '\xc3'}) {
+                    QByteArray odd = name;
+                    odd[k] = inside;
+                    const QByteArray noTag = k == 0 && inside == '!' ? "a '<' that starts no tag" : "";
+                    QCOMPARE(check(before + "<" + odd + ">x</" + odd + "></e>"), noTag);
+                    QCOMPARE(check(before + "<" + odd + ">x</" + name + "></e>"), noTag.isEmpty() ? mismatch : noTag);
+                }
+            }
+        }
+        for (const char *reference : {"&lt;", "&gt;", "&amp;", "&quot;", "&#60;", "&nbsp;", "&lg;", "&ampx;"})
+            QCOMPARE(check(before + reference + "</e>"), QByteArray());
+        for (const char *cut : {"&", "&l", "&lt", "&gt", "&am", "&amp", "&#6", "&lt ;", "&a mp;"})
+            QCOMPARE(check(before + cut + "</e>"), QByteArray("a '&' that starts no reference"));
+        for (const char *end : {"&lt", "&amp", "&g"})
+            QCOMPARE(check(before + end), QByteArray("a '&' that starts no reference"));
+    }
 }
 
 void ElementValueTest::readableText_data()

@@ -7,20 +7,32 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace olm {
 
 BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thread(thread), m_threaded(threaded)
 {
-    // The walk keeps a thread of its own; the records join the lists on the draining one, which
-    // waits on the workers most of the time.
-    const int workers = thread.scanThreads() - 1;
+    const int workers = workersFor(thread.scanThreads(), std::thread::hardware_concurrency());
     if (threaded && workers >= 2) {
         m_maxSpares = kMaxParallelSpares;
         m_parallel = std::make_unique<ParallelBuild>(
             workers, [this](BuildJob &job, PreparedMail &mail) { commit(job, mail); },
             [this](char *const *texts, size_t count) { giveBackRun(texts, count); });
     }
+}
+
+int BuildQueue::workersFor(int threads, unsigned processors)
+{
+    // The walk keeps a thread of its own; the records join the lists on the draining one.
+    int workers = threads - 1;
+    if (workers < 2)
+        return 0;
+    // The walk, the drain and the reads ahead keep about three processors busy between them. A
+    // worker more than the machine has processors for takes the walk's, and all wait on it.
+    if (processors > 0)
+        workers = qBound(2, int(processors) - 3, workers);
+    return workers;
 }
 
 BuildQueue::~BuildQueue()

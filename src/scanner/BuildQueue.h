@@ -56,8 +56,11 @@ inline void EndLateText(char *text, qint64 got, qint64 size, int *nul)
 class BuildQueue {
 public:
     // threaded: push() queues the job for drain(); else it runs the builder at once. With more
-    // than two scan threads, messages are read on all but the walk's (see ParallelBuild).
+    // than two scan threads, messages are read on workers of their own (see ParallelBuild).
     BuildQueue(QFolderInformationThread &thread, bool threaded);
+    // How many threads read messages in a scan of threads threads on a machine of processors
+    // (0: unknown); 0 when messages are read on the draining thread alone.
+    static int workersFor(int threads, unsigned processors);
     ~BuildQueue();
     BuildQueue(const BuildQueue &) = delete;
     BuildQueue &operator=(const BuildQueue &) = delete;

@@ -5,6 +5,7 @@
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "OlmXml.h"
+#include "scanner/BuildQueue.h"
 
 #include <QtTest>
 
@@ -184,6 +185,7 @@ private Q_SLOTS:
     void fileCutUnderTheScan();
     void stopWithBuildersBehind_data();
     void stopWithBuildersBehind();
+    void workersForTheMachine();
 };
 
 void ScanThreadsTest::sameRecords_data()
@@ -349,6 +351,21 @@ void ScanThreadsTest::stopWithBuildersBehind()
     disconnect(&scanner, &QFolderInformationThread::strInfo, &scanner, nullptr);
     scanBytes(archive, 0, threads);
     QCOMPARE(MailItemCount, qint64(3003));
+}
+
+// Never more busy threads than the machine has processors: a worker beyond them only takes the
+// walk's processor. The walk, the drain and the reads ahead count as three.
+void ScanThreadsTest::workersForTheMachine()
+{
+    const struct {
+        int threads;
+        unsigned processors;
+        int workers;
+    } rows[] = {{1, 8, 0},  {2, 8, 0},    {3, 8, 2}, {4, 8, 3}, {6, 8, 5}, {8, 8, 5}, {16, 8, 5},
+                {8, 16, 7}, {16, 16, 13}, {8, 0, 7}, {8, 4, 2}, {8, 1, 2}, {3, 2, 2}, {2, 1, 0}};
+    for (const auto &row : rows)
+        QVERIFY2(olm::BuildQueue::workersFor(row.threads, row.processors) == row.workers,
+                 qPrintable(QStringLiteral("%1 threads, %2 processors").arg(row.threads).arg(row.processors)));
 }
 
 QTEST_GUILESS_MAIN(ScanThreadsTest)

@@ -111,9 +111,27 @@ inline __m128i load16(const char *p)
 }
 #endif
 
+// The checker's lists, kept by each thread from item to item: a scan checks hundreds of thousands
+// of items, and each allocated them anew.
+struct CheckerLists {
+    std::vector<uint32_t> open;
+    std::vector<std::string_view> names;
+    // Empties them, and gives back what one deep item made them hold.
+    void clear()
+    {
+        open.clear();
+        names.clear();
+        if (open.capacity() > 4096)
+            std::vector<uint32_t>().swap(open);
+    }
+};
+
 class Checker {
 public:
-    Checker(std::string_view text) : m_text(text.substr(0, qMin<size_t>(text.size(), 0xFFFFFFFFu))) {}
+    Checker(std::string_view text, CheckerLists &lists)
+        : m_text(text.substr(0, qMin<size_t>(text.size(), 0xFFFFFFFFu))), m_open(lists.open), m_names(lists.names)
+    {
+    }
 
     ItemFault run(size_t start)
     {
@@ -428,8 +446,8 @@ private:
     static constexpr uint32_t kEmpty = 0xFFFFFFFFu;
     std::string_view m_text;
     ItemFault m_fault;
-    std::vector<uint32_t> m_open;  // where the open elements' names start: 4 bytes each, however deep
-    std::vector<std::string_view> m_names;
+    std::vector<uint32_t> &m_open;  // where the open elements' names start: 4 bytes each, however deep
+    std::vector<std::string_view> &m_names;
     size_t m_keptFrom = 0;
     bool m_broke = false;
     bool m_stopped = false;
@@ -452,8 +470,12 @@ ItemFault CheckItem(std::string_view text, std::string_view startTag)
         fault.wholeChildren = 1;
         return fault;
     }
-    Checker checker(text);
-    return checker.run(start);
+    thread_local CheckerLists lists;
+    lists.clear();
+    Checker checker(text, lists);
+    ItemFault fault = checker.run(start);
+    lists.clear();
+    return fault;
 }
 
 std::string SoundPart(std::string_view text, const ItemFault &fault)

@@ -38,6 +38,7 @@ private Q_SLOTS:
     void brokenItems_data();
     void brokenItems();
     void namesAndReferencesAtEveryPlace();
+    void itemsCheckedOneAfterAnother();
     void readableText_data();
     void readableText();
 };
@@ -651,6 +652,34 @@ void ElementValueTest::namesAndReferencesAtEveryPlace()
             QCOMPARE(check(before + cut + "</e>"), QByteArray("a '&' that starts no reference"));
         for (const char *end : {"&lt", "&amp", "&g"})
             QCOMPARE(check(before + end), QByteArray("a '&' that starts no reference"));
+    }
+}
+
+// The check keeps its lists from item to item: an item left broken with elements open, deep or
+// with many attributes, changes nothing for the items checked after it.
+void ElementValueTest::itemsCheckedOneAfterAnother()
+{
+    QByteArray deep = "<e>";
+    for (int i = 0; i < 6000; ++i)
+        deep += "<d a='1' b='2'>";
+    QByteArray attributes = "<e><S/><a";
+    for (int i = 0; i < 40; ++i)
+        attributes += " n" + QByteArray::number(i) + "='1'";
+    const QList<QByteArray> items = {deep + "x",         deep + "</x></e>",         attributes + " n3='2'/></e>",
+                                     "<e><S>s</S></e>",  "<e><a x='1'/></e>",       "<e><S>s</T></e>",
+                                     attributes + "/></e>"};
+    const auto describe = [](const QByteArray &item) {
+        const ItemFault fault = CheckItem(std::string_view(item.constData(), size_t(item.size())), "<e");
+        return QStringLiteral("%1 %2 %3").arg(fault.whole() ? "" : fault.what).arg(fault.at).arg(fault.wholeChildren);
+    };
+    QStringList alone;
+    for (const QByteArray &item : items)
+        alone << describe(item);
+    for (int round = 0; round < 3; ++round) {
+        for (int i = items.size() - 1; i >= 0; --i) {
+            describe(items[(i + round) % items.size()]);
+            QCOMPARE(describe(items[i]), alone[i]);
+        }
     }
 }
 

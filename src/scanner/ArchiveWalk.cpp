@@ -412,10 +412,10 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
     if (!text)
         return 0;
     if (m_defer) {
-        if (const char *p = m_reader->peekText(offset, want)) {
+        if (m_reader->peekText(offset, want)) {
             bool nul = false;
             qint64 scanned = 0;
-            const qint64 sig = ScanEntryText(p, 0, want, stopAtSignature, &nul, &scanned);
+            const qint64 sig = m_reader->scanPeekedText(offset, want, stopAtSignature, &nul, &scanned);
             const qint64 len = sig >= 0 ? sig : want;
             *cut = sig >= 0;
             m_textNul = nul;

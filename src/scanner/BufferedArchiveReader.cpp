@@ -3,7 +3,9 @@
 #include "platform/Crc32.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ByteScan.h"
+#include "scanner/EntryTextScan.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstring>
 #include <exception>
@@ -45,6 +47,8 @@ void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
         memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
     m_base = 0;
     m_start = start;
+    m_marks.clear();
+    m_marksFrom = -1;
     const qint64 got = want > kept ? readFully(m_source, start + kept, m_buf.data() + kept, want - kept) : 0;
     m_filled = kept + qMax<qint64>(0, got);
     if (m_ahead && onward)
@@ -57,7 +61,8 @@ void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
 // freed by its reader.
 struct BufferedArchiveReader::Ahead {
     struct Run {
-        QByteArray buf;  // kAheadHead bytes for those kept from the window, then the run
+        QByteArray buf;             // kAheadHead bytes for those kept from the window, then the run
+        std::vector<qint64> marks;  // where the run's bytes up to 3 stand, found by its reader
         qint64 pos = -1;
         qint64 length = 0;
         qint64 got = -1;
@@ -112,6 +117,9 @@ struct BufferedArchiveReader::Ahead {
             run->reading = true;
             lock.unlock();
             const qint64 n = readFully(source, at, to, len);
+            // The bytes are in this thread's caches now: their scan for the walk costs least here.
+            run->marks.clear();
+            olm::FindLowBytes(to, qMax<qint64>(0, n), at, &run->marks);
             lock.lock();
             run->reading = false;
             if (run->pos == at)
@@ -195,6 +203,7 @@ bool BufferedArchiveReader::takeAhead(qint64 start, qint64 kept, qint64 need)
         char *front = run->buf.data() + kAheadHead - kept;
         if (kept > 0)
             memcpy(front, data() + (start - m_start), size_t(kept));
+        takeMarks(start, kept, run->marks);
         m_buf.swap(run->buf);
         m_base = kAheadHead - kept;
         m_start = start;
@@ -285,6 +294,34 @@ qint64 BufferedArchiveReader::readText(qint64 pos, void *dst, qint64 len)
         }
     }
     return read(pos, dst, len);
+}
+
+void BufferedArchiveReader::takeMarks(qint64 start, qint64 kept, const std::vector<qint64> &runMarks)
+{
+    // The kept bytes' marks are known when the window's were from before them on.
+    if (m_marksFrom >= 0 && m_marksFrom <= start) {
+        m_marks.erase(std::lower_bound(m_marks.begin(), m_marks.end(), start + kept), m_marks.end());
+        m_marks.erase(m_marks.begin(), std::lower_bound(m_marks.begin(), m_marks.end(), start));
+        m_marksFrom = start;
+    } else {
+        m_marks.clear();
+        m_marksFrom = start + kept;
+    }
+    m_marks.insert(m_marks.end(), runMarks.begin(), runMarks.end());
+}
+
+qint64 BufferedArchiveReader::scanPeekedText(qint64 pos, qint64 len, bool signatures, bool *nul, qint64 *resume)
+{
+    const char *text = window(pos, len, kTextFill);
+    if (!text) {
+        *resume = 0;
+        return -1;
+    }
+    if (m_marksFrom < 0 || pos < m_marksFrom)
+        return olm::ScanEntryText(text, 0, len, signatures, nul, resume);
+    const auto first = std::lower_bound(m_marks.begin(), m_marks.end(), pos);
+    return olm::ScanEntryTextMarked(text, len, pos, m_marks.data() + (first - m_marks.begin()),
+                                    size_t(m_marks.end() - first), signatures, nul, resume);
 }
 
 const char *BufferedArchiveReader::peekText(qint64 pos, qint64 len)

@@ -7,6 +7,7 @@
 #include <QByteArray>
 
 #include <memory>
+#include <vector>
 
 class BufferedArchiveReader {
 public:
@@ -34,6 +35,9 @@ public:
     // The len bytes at pos in the window, read as readText reads them; null when len is over
     // half a text fill or the bytes are not all in the archive. Valid until the next call.
     const char *peekText(qint64 pos, qint64 len);
+    // ScanEntryText over the len bytes at pos just peeked. Where the window came from runs read
+    // ahead, their readers already found its bytes up to 3, and those alone are looked at.
+    qint64 scanPeekedText(qint64 pos, qint64 len, bool signatures, bool *nul, qint64 *resume);
     // Whether the len bytes at pos are all in the archive and have the CRC-32 crc. Read in
     // chunks past the window, so a large entry costs no more memory than a small one.
     bool crcMatches(qint64 pos, qint64 len, quint32 crc);
@@ -69,6 +73,8 @@ private:
     // Takes the run read ahead as the window's bytes from start + kept on, with the kept bytes
     // before it; false (nothing changed) when it is not there or holds fewer than need bytes.
     bool takeAhead(qint64 start, qint64 kept, qint64 need);
+    // The window's marks once a run's bytes follow the kept bytes [start, start + kept).
+    void takeMarks(qint64 start, qint64 kept, const std::vector<qint64> &runMarks);
     const char *data() const { return m_buf.constData() + m_base; }
     // Room in front of a run read ahead for the bytes kept from the window.
     static constexpr qint64 kAheadHead = 96 * 1024;
@@ -86,4 +92,8 @@ private:
     qint64 m_filled = 0;
     qint64 m_base = 0;  // where the window's first byte lies in m_buf
     std::unique_ptr<Ahead> m_ahead;
+    // Where every byte up to 3 of the window from m_marksFrom on stands (m_marksFrom -1: none
+    // known), as the runs' readers found them.
+    std::vector<qint64> m_marks;
+    qint64 m_marksFrom = -1;
 };

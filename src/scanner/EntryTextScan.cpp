@@ -1,5 +1,7 @@
 #include "scanner/EntryTextScan.h"
 
+#include <algorithm>
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -39,11 +41,11 @@ qint64 nextMark(const char *text, qint64 from, qint64 len, bool signatures)
     return len;
 }
 
-}  // namespace
-
-qint64 ScanEntryText(const char *text, qint64 from, qint64 len, bool signatures, bool *nul, qint64 *resume)
+// The scan over the marks next(at) gives in turn: the first at or after at, or len.
+template <typename Next>
+qint64 scanMarks(const char *text, qint64 from, qint64 len, bool *nul, qint64 *resume, Next next)
 {
-    for (qint64 at = nextMark(text, from, len, signatures); at < len; at = nextMark(text, at + 1, len, signatures)) {
+    for (qint64 at = next(from); at < len; at = next(at + 1)) {
         const char c = text[at];
         if (c == 0) {
             *nul = true;
@@ -62,6 +64,33 @@ qint64 ScanEntryText(const char *text, qint64 from, qint64 len, bool signatures,
     }
     *resume = len;
     return -1;
+}
+
+}  // namespace
+
+qint64 ScanEntryText(const char *text, qint64 from, qint64 len, bool signatures, bool *nul, qint64 *resume)
+{
+    return scanMarks(text, from, len, nul, resume, [&](qint64 at) { return nextMark(text, at, len, signatures); });
+}
+
+qint64 ScanEntryTextMarked(const char *text, qint64 len, qint64 origin, const qint64 *marks, size_t count,
+                           bool signatures, bool *nul, qint64 *resume)
+{
+    const qint64 *mark = marks;
+    const qint64 *const end = marks + count;
+    return scanMarks(text, 0, len, nul, resume, [&](qint64 at) {
+        mark = std::lower_bound(mark, end, origin + at);
+        // Without signatures only a NUL counts.
+        while (mark != end && *mark - origin < len && !signatures && text[*mark - origin] != 0)
+            ++mark;
+        return mark != end && *mark - origin < len ? *mark - origin : len;
+    });
+}
+
+void FindLowBytes(const char *bytes, qint64 len, qint64 origin, std::vector<qint64> *at)
+{
+    for (qint64 i = nextMark(bytes, 0, len, true); i < len; i = nextMark(bytes, i + 1, len, true))
+        at->push_back(origin + i);
 }
 
 }  // namespace olm

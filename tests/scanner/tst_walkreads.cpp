@@ -30,6 +30,7 @@ class WalkReadsTest : public QObject {
 private slots:
     void textInChunks_data();
     void textInChunks();
+    void lowBytesEverywhere();
     void windowOrder_data();
     void windowOrder();
 };
@@ -77,6 +78,42 @@ void WalkReadsTest::textInChunks()
         qint64 resume = 0;
         QCOMPARE(olm::ScanEntryText(text.constData(), 0, edge, false, &nul, &resume), qint64(-1));
         QCOMPARE(nul, text.left(int(edge)).contains('\0'));
+        // Where the bytes up to 3 stand known before (those of the whole text, past edge too):
+        // the same answers.
+        std::vector<qint64> marks;
+        olm::FindLowBytes(text.constData(), text.size(), 1000, &marks);
+        for (const bool signatures : {true, false}) {
+            bool scannedNul = false, markedNul = false;
+            qint64 scannedResume = 0, markedResume = 0;
+            const qint64 scanned =
+                olm::ScanEntryText(text.constData(), 0, edge, signatures, &scannedNul, &scannedResume);
+            QCOMPARE(olm::ScanEntryTextMarked(text.constData(), edge, 1000, marks.data(), marks.size(), signatures,
+                                              &markedNul, &markedResume),
+                     scanned);
+            QCOMPARE(markedNul, scannedNul);
+            QCOMPARE(markedResume, scannedResume);
+        }
+    }
+}
+
+// Where the bytes up to 3 stand, found sixteen and sixty-four at a time: every length about those
+// blocks, one such byte at each place, and every byte one.
+void WalkReadsTest::lowBytesEverywhere()
+{
+    for (int len = 0; len <= 140; ++len) {
+        for (int at = -1; at < len; ++at) {
+            for (const char low : {'\0', '\x01', '\x03'}) {
+                QByteArray bytes(len, 'x');
+                if (at >= 0)
+                    bytes[at] = low;
+                std::vector<qint64> found;
+                olm::FindLowBytes(bytes.constData(), len, 5, &found);
+                QCOMPARE(found, at >= 0 ? std::vector<qint64>{5 + at} : std::vector<qint64>{});
+            }
+        }
+        std::vector<qint64> all;
+        olm::FindLowBytes(QByteArray(len, '\x02').constData(), len, 0, &all);
+        QCOMPARE(all.size(), size_t(len));
     }
 }
 
@@ -107,8 +144,12 @@ void WalkReadsTest::windowOrder()
     // Several times the runs read ahead at once, so chains of them are taken and asked for anew.
     QByteArray bytes(12 * 1024 * 1024, Qt::Uninitialized);
     QRandomGenerator rng(7);
+    // One byte in eight up to 3 (those a text's look stops at), so some end every run read ahead.
     for (char &c : bytes)
-        c = char(rng.bounded(256));
+        c = char(rng.bounded(8) ? rng.bounded(256) : rng.bounded(4));
+    // Signatures now and then, so texts looked at end at them.
+    for (int at = 0; at + 4 < bytes.size(); at += rng.bounded(1, 60000))
+        bytes.replace(at, 4, rng.bounded(2) ? "PK\x03\x04" : "PK\x01\x02", 4);
     MemoryArchiveSource source(bytes, maxChunk);
     BufferedArchiveReader r(source, window);
     if (ahead)
@@ -125,6 +166,20 @@ void WalkReadsTest::windowOrder()
         QCOMPARE(r.u32At(pos), wordAt(pos));
         if (next + 4 <= bytes.size())
             QCOMPARE(r.u32At(next), wordAt(next));
+        // A text looked at in the window: its NULs and signatures as a scan of its bytes finds them
+        // (read ahead, its runs' readers found them).
+        if (size <= 32 * 1024 && r.peekText(pos + 30, size)) {
+            const QByteArray expected = bytes.mid(int(pos + 30), int(size));
+            for (const bool signatures : {true, false}) {
+                bool nul = false, expectedNul = false;
+                qint64 resume = 0, expectedResume = 0;
+                const qint64 sig = r.scanPeekedText(pos + 30, size, signatures, &nul, &resume);
+                QCOMPARE(sig,
+                         olm::ScanEntryText(expected.constData(), 0, size, signatures, &expectedNul, &expectedResume));
+                QCOMPARE(nul, expectedNul);
+                QCOMPARE(resume, expectedResume);
+            }
+        }
         QByteArray text(int(size), Qt::Uninitialized);
         QCOMPARE(r.readText(pos + 30, text.data(), size), size);
         QCOMPARE(text, bytes.mid(int(pos + 30), int(size)));

@@ -53,6 +53,9 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
         m_textFrom = -1;
     } else {
         fillText();
+        // Without memory for the text it is an empty one, as when none was had to read it into.
+        if (!m_text)
+            job.size = 0;
     }
     job.text = m_text;
     // The walk's thread looks for a NUL: the builders' thread is the busier one.
@@ -373,7 +376,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
         len = readEntryText(h.dataOffset, want, &cut, false);
     const qint64 textEnd = h.dataOffset + len;
-    if (len > 0 && len < h.usize && h.crc != 0 && (fillText(), Crc32Update(0, m_text, len) == h.crc)) {
+    if (len > 0 && len < h.usize && h.crc != 0 && (fillText(), m_text && Crc32Update(0, m_text, len) == h.crc)) {
         // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
         // the sizes are the damaged part and the text is whole.
         LocalHeader whole = h;
@@ -408,9 +411,8 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
 {
     freeText();
     *cut = false;
-    char *text = m_text = m_builders->takeText(want);
-    if (!text)
-        return 0;
+    // A message text left to a worker is read into the worker's own buffer: none is taken here
+    // unless the walk must read the bytes itself (fillText).
     if (m_defer) {
         if (m_reader->peekText(offset, want)) {
             bool nul = false;
@@ -424,6 +426,9 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
             return len;
         }
     }
+    char *text = m_text = m_builders->takeText(want);
+    if (!text)
+        return 0;
     const qint64 chunk = qint64(1) << 20;
     qint64 len = 0;
     // Each byte is looked at once, for a NUL and for a signature alike, as its chunk comes in.
@@ -448,8 +453,16 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
 
 void ArchiveWalker::fillText()
 {
-    if (m_textFrom < 0 || !m_text)
+    if (m_textFrom < 0)
         return;
+    if (!m_text)
+        m_text = m_builders->takeText(m_textLength);
+    if (!m_text) {
+        // Memory is short: the text is taken as empty.
+        m_textFrom = -1;
+        m_textLength = 0;
+        return;
+    }
     EndLateText(m_text, m_reader->read(m_textFrom, m_text, m_textLength), m_textLength, &m_textNul);
     m_textFrom = -1;
 }

@@ -33,7 +33,8 @@ struct BuildJob {
     qint64 entrySize = 0;
     quint32 crc = 0;
     qint64 size = 0;       // text length
-    char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back
+    char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back. Null for a
+                           // message text left to the workers (fillSource).
     int nul = -1;          // whether the text holds a NUL byte: -1 unknown
     // Where text's bytes still are to be read from, when the walk left them to the worker.
     ArchiveSource *fillSource = nullptr;

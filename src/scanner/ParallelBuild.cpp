@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <new>
 
 namespace olm {
 
@@ -83,16 +84,24 @@ void ParallelBuild::close()
     m_ready.notify_one();
 }
 
-void ParallelBuild::fill(BuildJob &job)
+const char *ParallelBuild::readAlone(BuildJob &job, std::vector<char> &alone)
 {
-    EndLateText(job.text, readFully(*job.fillSource, job.fillFrom, job.text, job.size), job.size, &job.nul);
+    try {
+        alone.resize(size_t(job.size) + 1);
+    } catch (const std::bad_alloc &) {
+        // Memory is short: the text is taken as empty, as the walk takes one it has no room for
+        // (its size stays: the bounds on texts in flight count it).
+        return nullptr;
+    }
+    EndLateText(alone.data(), readFully(*job.fillSource, job.fillFrom, alone.data(), job.size), job.size, &job.nul);
     job.fillSource = nullptr;
+    return alone.data();
 }
 
 void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views)
 {
     const auto waiting = [](const BuildJob &job) {
-        return job.role == EntryRole::Message && job.fillSource && job.text && job.size > 0;
+        return job.role == EntryRole::Message && job.fillSource && job.size > 0;
     };
     std::fill(views, views + (to - from), nullptr);
     // Sized once for the worker: the views into it stay valid while its run is prepared.
@@ -134,15 +143,15 @@ void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &by
     }
 }
 
-char *ParallelBuild::prepare(Slot &s, const char *view)
+char *ParallelBuild::prepare(Slot &s, const char *view, std::vector<char> &alone)
 {
     BuildJob &job = s.job;
     if (job.role != EntryRole::Message)
         return nullptr;
     // As the builders read pBuff: no text is an empty one.
     if (!bStopFlag) {
-        if (job.fillSource && job.text)
-            fill(job);
+        if (!view && job.fillSource)
+            view = readAlone(job, alone);
         const char *bytes = view ? view : job.text;
         const std::string_view text =
             bytes && job.size > 0 ? std::string_view(bytes, size_t(job.size)) : std::string_view();
@@ -157,6 +166,7 @@ char *ParallelBuild::prepare(Slot &s, const char *view)
 void ParallelBuild::work()
 {
     std::vector<char> together;
+    std::vector<char> alone;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         while (m_taken == m_tail && !m_closed) {
@@ -176,7 +186,10 @@ void ParallelBuild::work()
         const char *views[kRun];
         fillTogether(from, to, together, views);
         for (quint64 i = from; i < to; ++i)
-            texts[i - from] = prepare(slot(i), views[i - from]);
+            texts[i - from] = prepare(slot(i), views[i - from], alone);
+        // A text read alone may have been a large one: its memory is not kept for the next.
+        if (alone.capacity() > size_t(kTogetherBytes))
+            std::vector<char>().swap(alone);
         m_giveBack(texts, size_t(to - from));
         lock.lock();
         for (quint64 i = from; i < to; ++i)

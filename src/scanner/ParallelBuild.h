@@ -42,14 +42,16 @@ private:
     // a job of that size fits.
     void publish(qint64 roomFor);
     void work();
-    // Reads a text the walk only looked at in its window.
-    static void fill(BuildJob &job);
+    // Reads a text the walk only looked at in its window into alone, ended by a NUL; null (and
+    // the text empty) when memory is short.
+    static const char *readAlone(BuildJob &job, std::vector<char> &alone);
     // Reads the texts of jobs [from, to) that lie close together in the archive with one read
     // for each such stretch into bytes, each text ended by a NUL there; views[i - from] is where
     // job i's text now stands, null for those left to fill.
     void fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views);
-    // Returns the message's text, now free. view: the text's bytes read with others, or null.
-    char *prepare(Slot &slot, const char *view);
+    // Returns the message's text buffer, now free. view: the text's bytes read with others, or
+    // null; alone: the worker's buffer for a text read by itself.
+    char *prepare(Slot &slot, const char *view, std::vector<char> &alone);
     Slot &slot(quint64 index) { return m_slots[index % kSlots]; }
     void stopWorkers();
 

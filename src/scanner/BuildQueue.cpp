@@ -5,6 +5,7 @@
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -15,7 +16,6 @@ BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thre
 {
     const int workers = workersFor(thread.scanThreads(), std::thread::hardware_concurrency());
     if (threaded && workers >= 2) {
-        m_maxSpares = kMaxParallelSpares;
         m_parallel = std::make_unique<ParallelBuild>(
             workers, [this](BuildJob &job, PreparedMail &mail) { commit(job, mail); },
             [this](char *const *texts, size_t count) { giveBackRun(texts, count); });
@@ -39,8 +39,6 @@ BuildQueue::~BuildQueue()
 {
     m_parallel.reset();
     for (char *text : m_spares)
-        free(text - kHeader);
-    for (char *text : m_walkSpares)
         free(text - kHeader);
 }
 
@@ -98,19 +96,6 @@ void BuildQueue::commit(BuildJob &job, PreparedMail &mail)
 
 char *BuildQueue::takeSpare()
 {
-    if (m_parallel) {
-        if (m_walkSpares.empty()) {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            const size_t n = qMin<size_t>(m_spares.size(), kMaxSpares / 2);
-            m_walkSpares.insert(m_walkSpares.end(), m_spares.end() - n, m_spares.end());
-            m_spares.resize(m_spares.size() - n);
-        }
-        if (m_walkSpares.empty())
-            return nullptr;
-        char *text = m_walkSpares.back();
-        m_walkSpares.pop_back();
-        return text;
-    }
     std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
     if (m_threaded)
         lock.lock();
@@ -159,17 +144,11 @@ void BuildQueue::giveBack(char *text)
 {
     if (!text)
         return;
-    const bool small = spareWorthy(text);
-    if (m_parallel) {
-        if (small && m_walkSpares.size() < kMaxSpares) {
-            m_walkSpares.push_back(text);
-            return;
-        }
-    } else if (small) {
+    if (spareWorthy(text)) {
         std::unique_lock<std::mutex> lock(m_mutex, std::defer_lock);
         if (m_threaded)
             lock.lock();
-        if (m_spares.size() < m_maxSpares) {
+        if (m_spares.size() < kMaxSpares) {
             m_spares.push_back(text);
             return;
         }
@@ -179,6 +158,9 @@ void BuildQueue::giveBack(char *text)
 
 void BuildQueue::giveBackRun(char *const *texts, size_t count)
 {
+    // Messages the workers read themselves come with no buffer: most runs give none back.
+    if (std::all_of(texts, texts + count, [](const char *text) { return text == nullptr; }))
+        return;
     char *unkept[64];
     size_t freed = 0;
     {
@@ -187,7 +169,7 @@ void BuildQueue::giveBackRun(char *const *texts, size_t count)
             char *text = texts[i];
             if (!text)
                 continue;
-            if (spareWorthy(text) && m_spares.size() < m_maxSpares)
+            if (spareWorthy(text) && m_spares.size() < kMaxSpares)
                 m_spares.push_back(text);
             else if (freed < 64)
                 unkept[freed++] = text;

@@ -98,8 +98,6 @@ private:
     static constexpr size_t kHeader = 16;
     static constexpr qint64 kSmallText = 64 * 1024;
     static constexpr size_t kMaxSpares = 64;
-    // Texts in flight to several workers: more are reused.
-    static constexpr size_t kMaxParallelSpares = 512;
     // A buffer that held a longer text is freed, not kept: its pages would stay resident.
     static constexpr qint64 kSpareUsed = 16 * 1024;
 
@@ -114,10 +112,6 @@ private:
     std::condition_variable m_room;   // the walk may push again
     std::vector<BuildJob> m_jobs;
     std::vector<char *> m_spares;  // free small buffers, last freed first
-    size_t m_maxSpares = kMaxSpares;
-    // With several builders, the walk's own spares, taken from m_spares a run at a time: a lock
-    // for each text made the walk and the builders wait on each other.
-    std::vector<char *> m_walkSpares;
     std::unique_ptr<ParallelBuild> m_parallel;
     qint64 m_bytes = 0;  // text queued and being built
     bool m_done = false;

@@ -1,44 +1,18 @@
 #include "scanner/EntryTextScan.h"
 
-#include <algorithm>
+#include "scanner/ByteScan.h"
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
+#include <algorithm>
 
 namespace olm {
 
 namespace {
 
 // First index in [from, len) holding a byte up to 3 (a NUL, a signature's third byte, or a 2),
-// or only a NUL when !signatures; len when none. XML text holds none of them, so a hit is rare:
-// the bytes are crossed sixty-four at a time with one test each, then sixteen.
+// or only a NUL when !signatures; len when none. XML text holds none of them, so a hit is rare.
 qint64 nextMark(const char *text, qint64 from, qint64 len, bool signatures)
 {
-    const uchar top = signatures ? 3 : 0;
-    qint64 i = from;
-#ifdef __SSE2__
-    const __m128i limit = _mm_set1_epi8(char(top));
-    const auto marks = [&](qint64 at) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + at));
-        return _mm_cmpeq_epi8(_mm_min_epu8(v, limit), v);
-    };
-    for (; i + 64 <= len; i += 64) {
-        const __m128i low = _mm_or_si128(marks(i), marks(i + 16));
-        const __m128i high = _mm_or_si128(marks(i + 32), marks(i + 48));
-        if (_mm_movemask_epi8(_mm_or_si128(low, high)))
-            break;
-    }
-    for (; i + 16 <= len; i += 16) {
-        if (const int mask = _mm_movemask_epi8(marks(i)))
-            return i + __builtin_ctz(unsigned(mask));
-    }
-#endif
-    for (; i < len; ++i) {
-        if (uchar(text[i]) <= top)
-            return i;
-    }
-    return len;
+    return byte_scan::FirstAtMost(text, from, len, signatures ? 3 : 0);
 }
 
 // The scan over the marks next(at) gives in turn: the first at or after at, or len.

@@ -6,10 +6,6 @@
 #include <cstdint>
 #include <cstring>
 
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
-
 using namespace element_syntax;
 
 namespace {
@@ -88,28 +84,8 @@ inline size_t referenceLengthAt(std::string_view text, size_t i)
     return referenceLength(text, i);
 }
 
-bool isNameEnd(char c)
-{
-    return kBytes.nameEnd[uchar(c)];
-}
-
-#ifdef __SSE2__
-// A bit for each byte of v that may end a name: a few more than do (any up to '\'', then '/',
-// '<', '=', '>'), so each hit is looked up again.
-inline unsigned nameEndHits(__m128i v)
-{
-    const __m128i angle = _mm_sub_epi8(v, _mm_set1_epi8('<'));  // '<' '=' '>' become 0 to 2
-    const __m128i low = _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8('\'')), v);
-    const __m128i slash = _mm_cmpeq_epi8(v, _mm_set1_epi8('/'));
-    const __m128i marks = _mm_cmpeq_epi8(_mm_min_epu8(angle, _mm_set1_epi8(2)), angle);
-    return unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(low, slash), marks)));
-}
-
-inline __m128i load16(const char *p)
-{
-    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-}
-#endif
+// A lambda, not a function, so the searches it is handed to inline it.
+constexpr auto isNameEnd = [](char c) { return kBytes.nameEnd[uchar(c)]; };
 
 // The checker's lists, kept by each thread from item to item: a scan checks hundreds of thousands
 // of items, and each allocated them anew.
@@ -252,50 +228,12 @@ private:
     }
 
     // Names are looked at for every tag and attribute: sixteen bytes at a time.
-    size_t nameEnd(size_t from) const
-    {
-        const char *p = m_text.data();
-        const size_t size = m_text.size();
-        size_t i = from;
-#ifdef __SSE2__
-        for (; i + 16 <= size; i += 16) {
-            for (unsigned mask = nameEndHits(load16(p + i)); mask; mask &= mask - 1) {
-                const size_t at = i + size_t(__builtin_ctz(mask));
-                if (isNameEnd(p[at]))
-                    return at;
-            }
-        }
-#endif
-        while (i < size && !isNameEnd(p[i]))
-            ++i;
-        return i;
-    }
+    size_t nameEnd(size_t from) const { return byte_scan::FirstNameEnd(m_text.data(), from, m_text.size(), isNameEnd); }
 
-    // Where the name at b ends when it is the name at a (which stands before it), else npos: the
-    // two are compared and b's end looked for in one pass.
+    // Where the name at b ends when it is the name at a (which stands before it), else npos.
     size_t sameNameEnd(size_t a, size_t b) const
     {
-        const char *p = m_text.data();
-        const size_t size = m_text.size();
-        const auto ends = [&](size_t k) { return isNameEnd(p[a + k]) && isNameEnd(p[b + k]) ? b + k : npos; };
-        size_t k = 0;
-#ifdef __SSE2__
-        for (; b + k + 16 <= size; k += 16) {
-            const __m128i vb = load16(p + b + k);
-            const unsigned differ = ~unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(load16(p + a + k), vb))) & 0xFFFFu;
-            for (unsigned mask = differ | nameEndHits(vb); mask; mask &= mask - 1) {
-                const size_t at = k + size_t(__builtin_ctz(mask));
-                if (p[a + at] != p[b + at] || isNameEnd(p[b + at]))
-                    return ends(at);
-            }
-        }
-#endif
-        for (; b + k < size; ++k) {
-            if (p[a + k] != p[b + k] || isNameEnd(p[b + k]))
-                return ends(k);
-        }
-        // The text ends in b's name.
-        return isNameEnd(p[a + k]) ? size : npos;
+        return byte_scan::SameNameEnd(m_text.data(), m_text.size(), a, b, isNameEnd);
     }
 
     size_t closeTag(size_t lt)

@@ -4,14 +4,11 @@
 #include "save/mail/MailMimeParts.h"
 
 #include "save/MessageFields.h"
+#include "scanner/ByteScan.h"
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
 #include <cstring>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -115,38 +112,28 @@ QByteArray QuoteMboxFromLines(const QByteArray &text)
 namespace {
 
 #ifdef __SSE2__
-// Lanes (0xFF) where the unsigned byte is at least / at most k, or equal to it.
-__m128i atLeast(__m128i v, int k)
-{
-    return _mm_cmpeq_epi8(_mm_max_epu8(v, _mm_set1_epi8(char(k))), v);
-}
-__m128i atMost(__m128i v, int k)
-{
-    return _mm_cmpeq_epi8(_mm_min_epu8(v, _mm_set1_epi8(char(k))), v);
-}
-__m128i equals(__m128i v, int k)
-{
-    return _mm_cmpeq_epi8(v, _mm_set1_epi8(char(k)));
-}
+using byte_scan::AtLeast;
+using byte_scan::AtMost;
+using byte_scan::Equals;
 
 // The sixteen bytes at q checked as UTF-8, q[-3..-1] being the bytes before them: lanes that
 // break a rule. Without a branch per character, so mixed scripts cost no mispredictions.
 __m128i utf8Errors(const uchar *q)
 {
-    const auto load = [](const uchar *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); };
-    const __m128i cur = load(q), p1 = load(q - 1), p2 = load(q - 2), p3 = load(q - 3);
+    using byte_scan::Load16;
+    const __m128i cur = Load16(q), p1 = Load16(q - 1), p2 = Load16(q - 2), p3 = Load16(q - 3);
     // Never in UTF-8: C0, C1 (overlong leads) and F5 up.
-    __m128i bad = _mm_or_si128(atLeast(cur, 0xF5), _mm_or_si128(equals(cur, 0xC0), equals(cur, 0xC1)));
+    __m128i bad = _mm_or_si128(AtLeast(cur, 0xF5), _mm_or_si128(Equals(cur, 0xC0), Equals(cur, 0xC1)));
     // A continuation byte exactly where a lead one, two or three bytes back asks for one.
-    const __m128i continuation = _mm_and_si128(atLeast(cur, 0x80), atMost(cur, 0xBF));
-    const __m128i wanted = _mm_or_si128(atLeast(p1, 0xC0), _mm_or_si128(atLeast(p2, 0xE0), atLeast(p3, 0xF0)));
+    const __m128i continuation = _mm_and_si128(AtLeast(cur, 0x80), AtMost(cur, 0xBF));
+    const __m128i wanted = _mm_or_si128(AtLeast(p1, 0xC0), _mm_or_si128(AtLeast(p2, 0xE0), AtLeast(p3, 0xF0)));
     bad = _mm_or_si128(bad, _mm_xor_si128(continuation, wanted));
     // The second byte after E0 (no overlong), ED (no surrogate), F0 (no overlong), F4 (not past
     // U+10FFFF).
-    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xE0), atMost(cur, 0x9F)));
-    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xED), atLeast(cur, 0xA0)));
-    bad = _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xF0), atMost(cur, 0x8F)));
-    return _mm_or_si128(bad, _mm_and_si128(equals(p1, 0xF4), atLeast(cur, 0x90)));
+    bad = _mm_or_si128(bad, _mm_and_si128(Equals(p1, 0xE0), AtMost(cur, 0x9F)));
+    bad = _mm_or_si128(bad, _mm_and_si128(Equals(p1, 0xED), AtLeast(cur, 0xA0)));
+    bad = _mm_or_si128(bad, _mm_and_si128(Equals(p1, 0xF0), AtMost(cur, 0x8F)));
+    return _mm_or_si128(bad, _mm_and_si128(Equals(p1, 0xF4), AtLeast(cur, 0x90)));
 }
 #endif
 
@@ -174,8 +161,8 @@ bool RoundTripsUtf8(const QByteArray &bytes)
     padded(0);
     qint64 i = 16;
     for (; i + 16 <= n; i += 16) {
-        const __m128i cur = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + i - 3));
+        const __m128i cur = byte_scan::Load16(p + i);
+        const __m128i before = byte_scan::Load16(p + i - 3);
         // A block of ASCII after ASCII needs no other test.
         if (_mm_movemask_epi8(_mm_or_si128(cur, before)))
             bad = _mm_or_si128(bad, utf8Errors(p + i));

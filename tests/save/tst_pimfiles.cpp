@@ -402,6 +402,17 @@ void PimFilesTest::plainTextOfHtml_data()
         << QString::fromUtf8("café & crème brûlée €5 ’—⪡̸");
     QTest::newRow("legacy names without ';', unknown ones kept")
         << "&copy 2020 &notit; &nosuch; AT&T" << QString::fromUtf8("© 2020 ¬it; &nosuch; AT&T");
+    QTest::newRow("cells of a row apart, rows on their own lines")
+        << "<table><tr><td>a </td>\n<td> b</td></tr><tr><th>c</th><td></td><td>d</td></tr></table>after"
+        << "a\tb\nc\t\td\nafter";
+    QTest::newRow("an empty first cell keeps its tab, a table in a cell its rows")
+        << "<table><tr><td></td><td>x<table><tr><td>y</td><td>z</td></tr></table></td><td>w</td></tr></table>"
+        << "\tx\ny\tz\n\tw";
+    QTest::newRow("pre keeps blanks and breaks, drops the break after its tag")
+        << "<p>a   b</p><pre>\r\n  c  d\r\n\te\rf\n\ng</pre> h  i" << "a b\n  c  d\n\te\nf\n\ng\nh i";
+    QTest::newRow("numeric references as HTML reads them")
+        << "&#150;&#146;&#147;&#148;&#x80;&#x9f;&#129; &#0;&#x110000;&#xD800;&#99999999999;&#65 &#x42x&#;&#x;"
+        << QString::fromUtf8("\u2013\u2019\u201c\u201d\u20ac\u0178\u0081 \ufffd\ufffd\ufffd\ufffdA Bx&#;&#x;");
     QTest::newRow("hidden text across pieces, breaks and blanks at the end dropped")
         << "<title>no</title>x&nbsp; <br><p> </p>&nbsp;"
         << "x";

@@ -7,5 +7,7 @@
 extern const char *const kHtmlEntityTable;
 
 // The text between tags with every reference undone once: each name HTML defines (the legacy
-// ones also without their ';'), and numeric ones; an unknown name stays as it stands.
+// ones also without their ';'), and numeric ones as HTML reads them (their ';' optional, the C1
+// codes as Windows-1252, NUL, surrogates and codes past U+10FFFF as U+FFFD); an unknown name
+// stays as it stands.
 QString UnescapeHtmlText(const QString &text);

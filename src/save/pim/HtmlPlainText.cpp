@@ -74,12 +74,16 @@ void HtmlPlainText::flushTail(QString *out)
 
 void HtmlPlainText::appendText(const QString &text, QString *out)
 {
+    if (m_preDepth > 0) {
+        appendPreformatted(text, out);
+        return;
+    }
     for (const QChar c : text) {
         const QChar last = m_tail.isEmpty() ? QChar() : m_tail.back();
         if (c.isSpace() && c != kNoBreakSpace) {
-            // One blank for a run of white space, none after a break or at the start.
+            // One blank for a run of white space, none after a break, a cell's tab or at the start.
             if ((m_started || !m_tail.isEmpty()) && last != QLatin1Char(' ') && last != QLatin1Char('\n')
-                && (!m_tail.isEmpty() || m_started))
+                && last != QLatin1Char('\t'))
                 m_tail += QLatin1Char(' ');
         } else if (c == kNoBreakSpace) {
             m_tail += c;
@@ -87,6 +91,77 @@ void HtmlPlainText::appendText(const QString &text, QString *out)
             flushTail(out);
             *out += c;
             m_started = true;
+        }
+    }
+}
+
+// Inside <pre> every blank and break stands as written; CR LF and CR are one LF, as HTML reads
+// them, and a break right after the start tag is dropped.
+void HtmlPlainText::appendPreformatted(const QString &text, QString *out)
+{
+    for (const QChar c : text) {
+        const bool opening = m_preOpened;
+        m_preOpened = false;
+        if (c == QLatin1Char('\n') && m_afterCr) {
+            m_afterCr = false;
+            continue;
+        }
+        m_afterCr = c == QLatin1Char('\r');
+        if (c == QLatin1Char('\r') || c == QLatin1Char('\n')) {
+            if (!opening)
+                m_tail += QLatin1Char('\n');
+        } else if (c.isSpace()) {
+            m_tail += c;
+        } else {
+            flushTail(out);
+            *out += c;
+            m_started = true;
+        }
+    }
+}
+
+// A browser's text puts a tab between the cells of a row (none after its last) and each row on
+// a line of its own; a table inside a cell has rows of its own.
+void HtmlPlainText::takeTableTag(const QString &name, bool closing)
+{
+    if (name == QLatin1String("table")) {
+        if (!closing)
+            m_cellSeen.push_back(false);
+        else if (!m_cellSeen.empty())
+            m_cellSeen.pop_back();
+        breakLine();
+    } else if (name == QLatin1String("tr")) {
+        if (!m_cellSeen.empty())
+            m_cellSeen.back() = false;
+        breakLine();
+    } else if (!closing) {  // td or th
+        if (m_cellSeen.empty())
+            m_cellSeen.push_back(false);
+        if (m_cellSeen.back()) {
+            while (m_tail.endsWith(QLatin1Char(' ')))
+                m_tail.chop(1);
+            m_tail += QLatin1Char('\t');
+        }
+        m_cellSeen.back() = true;
+    }
+}
+
+void HtmlPlainText::takeTag(const QString &name, bool closing, bool selfClosing)
+{
+    m_preOpened = false;
+    m_afterCr = false;
+    if (!closing && isHiddenElement(name) && !selfClosing) {
+        m_hiddenIn = name;
+    } else if (name == QLatin1String("br")) {
+        m_tail += QLatin1Char('\n');
+    } else if (name == QLatin1String("table") || name == QLatin1String("tr") || name == QLatin1String("td")
+               || name == QLatin1String("th")) {
+        takeTableTag(name, closing);
+    } else if (isBlockElement(name)) {
+        breakLine();
+        if (name == QLatin1String("pre")) {
+            m_preDepth = closing ? qMax(0, m_preDepth - 1) : m_preDepth + 1;
+            m_preOpened = !closing;
         }
     }
 }
@@ -119,12 +194,7 @@ void HtmlPlainText::convert(const QString &html, QString *out)
                 m_hiddenIn.clear();
             continue;
         }
-        if (!closing && isHiddenElement(name) && !html.midRef(tag, at - tag).endsWith(QLatin1String("/>")))
-            m_hiddenIn = name;
-        else if (name == QLatin1String("br"))
-            m_tail += QLatin1Char('\n');
-        else if (isBlockElement(name))
-            breakLine();
+        takeTag(name, closing, html.midRef(tag, at - tag).endsWith(QLatin1String("/>")));
     }
 }
 

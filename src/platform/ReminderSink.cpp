@@ -44,7 +44,7 @@ bool AddReminder(const ReminderRequest &request, QString *error)
         return ReminderHooks::record(request, error);
     const QString osascript = QStandardPaths::findExecutable(QStringLiteral("osascript"));
     if (!osascript.isEmpty())
-        return runScript(osascript, request.script, error);
+        return runScript(osascript, request.script ? request.script() : QString(), error);
     if (!request.standIn) {
         *error = QStringLiteral("no reminders application");
         return false;

@@ -9,7 +9,8 @@
 #include <functional>
 
 struct ReminderRequest {
-    QString script;                               // the filled AppleScript, UTF-8
+    // Makes the filled AppleScript, only where it runs: a long note makes a large script.
+    std::function<QString()> script;
     std::function<bool(QString *error)> standIn;  // used where no reminders application exists
 };
 

@@ -4,6 +4,7 @@
 #include "ArchiveFile.h"
 #include "OlmXml.h"
 #include "PimSamples.h"
+#include "ProcessMemory.h"
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
@@ -102,6 +103,7 @@ private Q_SLOTS:
     void reminderFields_data();
     void reminderFields();
     void reminderScript();
+    void longPlainNoteCost();
     void taskSaves_data();
     void taskSaves();
     void stopAtFirstFile();
@@ -211,6 +213,13 @@ void PimWritersTest::taskFile_data()
     QTest::newRow("only a plain-text note")
         << TaskXml({{"OPFTaskCopyNotePlain", "first\nsecond, third"}}) << QByteArray() << '3' << QByteArray()
         << Crlf({"DESCRIPTION:first\\nsecond\\, third", "Priority:5"});
+    QTest::newRow("a plain note read as XML reads it: CDATA, comments, blanks at its ends, a NUL")
+        << TaskXml({{"OPFTaskCopyNotePlain", QString::fromUtf8(" \r\n\u00a0<![CDATA[a&b<c]]><!-- x -->;x\ry\u3000 ")
+                                                 + QChar(0) + QStringLiteral("lost")}})
+        << QByteArray("x") << '3' << QByteArray() << Crlf({"SUMMARY:x", "DESCRIPTION:a&b<c\\;x\\ny", "Priority:5"});
+    QTest::newRow("a plain note of blanks alone is none")
+        << TaskXml({{"OPFTaskCopyNotePlain", " \r\n\t"}}) << QByteArray("x") << '3' << QByteArray()
+        << Crlf({"SUMMARY:x", "Priority:5"});
     QTest::newRow("a name over two lines, a time to the second")
         << TaskXml({{"OPFTaskCopyName", "one\ntwo"}, {"OPFTaskCopyDueDateTime", "2010-05-06T10:20:30Z"}})
         << QByteArray("one two") << char(0) << QByteArray() << Crlf({"SUMMARY:one\\ntwo", "DUE:20100506T102030Z"});
@@ -487,6 +496,9 @@ void PimWritersTest::reminderFields_data()
         << QStringList{"", "", "one \\\"q\\\"\\ntwo \\\\ <", ""};
     QTest::newRow("note cut at NUL") << TaskXml({}) << QByteArray() << char(0) << QByteArray("kept\0lost", 9)
                                      << QStringList{"", "", "kept", ""};
+    QTest::newRow("a plain note: CR LF, CR and LF each one break")
+        << TaskXml({{"OPFTaskCopyNotePlain", " a\r\nb\rc\n\"d\" &amp;lt; "}}) << QByteArray() << char(0)
+        << QByteArray("not this") << QStringList{"", "", "a\\nb\\nc\\n\\\"d\\\" &lt;", ""};
 }
 
 void PimWritersTest::reminderFields()
@@ -526,6 +538,41 @@ void PimWritersTest::reminderScript()
              QByteArray("21758834f1a4b3d016cf0b7f1e4d9d5f9977bab3ab54f20bd6c325f55a91efb0"));
 }
 
+// A long plain note is written piece by piece: the to-do and the script each take about what
+// they hold, not the note again in other forms (memory, not time: the bench times it).
+void PimWritersTest::longPlainNoteCost()
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    QSKIP("the sanitizers keep freed memory: peaks are measured in a plain build only");
+#endif
+    // 7-byte lines: each break is an escape, the costliest form; CR LF pairs across the pieces.
+    const int lines = (12 << 20) / 7;
+    QByteArray element = "<task><OPFTaskCopyNotePlain>";
+    element += QByteArray("abcde\r\n").repeated(lines) + "</OPFTaskCopyNotePlain></task>";
+    const TaskDates dates = TaskDatesOf(View(element));
+    const TasksInformation rec = TaskRecord("x", '3', 0);
+    const long noteKb = element.size() / 1024;
+
+    long before = MemoryKb("VmRSS:");
+    if (before < 0 || !ResetPeakMemory())
+        QSKIP("no memory figures here");
+    QByteArray file = TaskCalendarFile(rec, QStringLiteral("U"), dates, QByteArray(), QByteArray());
+    const long fileGrowth = MemoryKb("VmHWM:") - before;
+    QVERIFY2(fileGrowth < 2 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(fileGrowth).arg(noteKb)));
+    const QByteArray unfolded = file.replace("\r\n ", "");
+    QCOMPARE(unfolded.count("abcde\\n"), lines - 1);
+    QVERIFY(unfolded.contains("DESCRIPTION:abcde\\nabcde") && unfolded.contains("\\nabcde\r\nPriority:5"));
+    file.clear();
+    file.squeeze();
+
+    before = MemoryKb("VmRSS:");
+    QVERIFY(ResetPeakMemory());
+    const QString script = ReminderScriptOf(rec, dates, QByteArray());
+    const long scriptGrowth = MemoryKb("VmHWM:") - before;
+    QVERIFY2(scriptGrowth < 3 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(scriptGrowth).arg(noteKb)));
+    QCOMPARE(script.count(QLatin1String("abcde\\n")), lines - 1);
+}
+
 void PimWritersTest::taskSaves_data()
 {
     QTest::addColumn<int>("type");
@@ -551,7 +598,7 @@ void PimWritersTest::taskSaves()
     QStringList scripts;
     if (recordReminders) {
         ReminderHooks::record = [&](const ReminderRequest &r, QString *) {
-            scripts << r.script;
+            scripts << r.script();
             return true;
         };
     }

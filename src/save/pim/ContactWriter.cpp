@@ -186,6 +186,23 @@ QString ItemElementText(std::string_view element, std::string_view closeTag, con
     return value;
 }
 
+QByteArray ItemElementBytes(std::string_view element, std::string_view closeTag, const char *startTag)
+{
+    std::string_view raw;
+    SplitItems(element, closeTag, 0, [&](const ItemPiece &piece) {
+        const ElementSpan span = GetElementValue(piece.bytes, startTag);
+        if (span.found)
+            raw = ElementBytes(piece.bytes, span);
+        return true;
+    });
+    std::string storage;
+    const std::string_view text = TrimmedUtf8(TextBeforeNul(PlainElementText(raw, &storage)));
+    const int size = int(qMin<size_t>(text.size(), INT_MAX));
+    if (text.empty() || text.data() < raw.data() || text.data() >= raw.data() + raw.size())
+        return QByteArray(text.data(), size);
+    return QByteArray::fromRawData(text.data(), size);
+}
+
 QStringList ItemCategoryNames(std::string_view element, std::string_view closeTag, const char *listTag)
 {
     QStringList names;

@@ -32,7 +32,10 @@ struct TaskDates {
     QByteArray categories;    // the CATEGORIES value, or empty
     QByteArray completedUtc;  // when the task was done, "YYYYMMDDThhmmssZ"; empty while it is open
     QString name;             // the whole name as the element holds it, its line breaks kept
-    QString notePlain;        // the plain-text note, for a task without an HTML note
+    // The plain-text note as ItemElementBytes gives it, for a task without an HTML note: a long
+    // one is written piece by piece. It may point into the element TaskDatesOf read, which must
+    // outlive it.
+    QByteArray notePlain;
     // What the element holds but no line can carry: an unreadable time ("its due time (…) is no
     // real date and time").
     QStringList unusable;
@@ -53,6 +56,9 @@ TaskDates TaskDatesOf(std::string_view element);
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten = nullptr,
                             const ZoneRules *archiveZone = nullptr);
+
+// The task's name on one line, for the report and the reminders script.
+QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates);
 
 struct ReminderFields {
     QString name;      // escaped for a script string
@@ -108,6 +114,10 @@ void AddZoneBlock(ContentLines &lines, const ZoneRules &zone);
 // The text of the item's element (entities undone, trimmed), from the last part of the item
 // that holds it; empty when no part does.
 QString ItemElementText(std::string_view element, std::string_view closeTag, const char *startTag);
+// The same text before its references are undone and its line breaks read, as UTF-8 bytes:
+// comments and CDATA as XML reads them, cut at the first NUL, trimmed as ItemElementText trims.
+// It points into element (no copy) where no comment or CDATA had to be undone.
+QByteArray ItemElementBytes(std::string_view element, std::string_view closeTag, const char *startTag);
 // The names of the category entries of a list element, each its name attribute as XML reads it
 // (trimmed), from the last part of the item that holds the list.
 QStringList ItemCategoryNames(std::string_view element, std::string_view closeTag, const char *listTag);

@@ -269,6 +269,58 @@ QByteArray StoredPlainText(std::string_view stored, bool html)
 
 std::string_view TextBeforeNul(const QByteArray &bytes)
 {
-    const std::string_view all(bytes.constData(), size_t(bytes.size()));
-    return all.substr(0, qMin(all.find('\0'), all.size()));
+    return TextBeforeNul(std::string_view(bytes.constData(), size_t(bytes.size())));
+}
+
+std::string_view TextBeforeNul(std::string_view text)
+{
+    return text.substr(0, qMin(text.find('\0'), text.size()));
+}
+
+namespace {
+
+// Whether the UTF-8 sequence text[at, at + length) is one blank character; a broken sequence,
+// which decodes to U+FFFD, is none.
+bool isBlankSequence(std::string_view text, size_t at, size_t length)
+{
+    const quint8 lead = quint8(text[at]);
+    const size_t expected = lead < 0x80 ? 1 : lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : 4;
+    if (length != expected || (expected == 4 && lead > 0xF4))
+        return false;
+    uint code = expected == 1 ? lead : lead & (0x7F >> expected);
+    for (size_t i = 1; i < length; ++i) {
+        if ((quint8(text[at + i]) & 0xC0) != 0x80)
+            return false;
+        code = (code << 6) | (quint8(text[at + i]) & 0x3F);
+    }
+    static const uint kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};  // shorter forms are broken
+    return code >= kSmallest[length] && QChar::isSpace(code);
+}
+
+size_t sequenceLength(quint8 lead)
+{
+    return lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+}
+
+}  // namespace
+
+std::string_view TrimmedUtf8(std::string_view text)
+{
+    size_t from = 0;
+    while (from < text.size()) {
+        const size_t length = qMin(sequenceLength(quint8(text[from])), text.size() - from);
+        if (!isBlankSequence(text, from, length))
+            break;
+        from += length;
+    }
+    size_t to = text.size();
+    while (to > from) {
+        size_t start = to - 1;
+        while (start > from && to - start < 4 && (quint8(text[start]) & 0xC0) == 0x80)
+            --start;
+        if (!isBlankSequence(text, start, to - start))
+            break;
+        to = start;
+    }
+    return text.substr(from, to - from);
 }

@@ -66,6 +66,9 @@ void AddCalendarHead(ContentLines &lines, const char *prodId);
 
 // The bytes before the first NUL, without a copy.
 std::string_view TextBeforeNul(const QByteArray &bytes);
+std::string_view TextBeforeNul(std::string_view text);
+// UTF-8 text without the blanks QString::trimmed drops at its ends, without a copy.
+std::string_view TrimmedUtf8(std::string_view text);
 
 // A long stored text (cut at its first NUL by the caller) as a text file holds it, UTF-8 with LF
 // breaks, converted chunk by chunk: html: the plain text of the HTML (EntityForm::Notes undone

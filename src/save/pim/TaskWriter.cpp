@@ -17,78 +17,7 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/XmlEntities.h"
 
-#include <QLoggingCategory>
-
-Q_LOGGING_CATEGORY(lcReminders, "corvask.reminders", QtWarningMsg)
-
 namespace {
-
-// The day is set to 1 before year and month, so no intermediate date rolls into the next month.
-const char kReminderTemplate[] = "set reminderName to \"%1\"\n"
-                                 "set reminderDateTime to \"%2\"\n"
-                                 "set reminderNote to \"%3\"\n"
-                                 "set reminderPriority to \"%4\"\n"
-                                 "\n"
-                                 "set myListName to \"ImportedTask\"\n"
-                                 "\n"
-                                 "-- Initialize base properties\n"
-                                 "set reminderProperties to {name:reminderName}\n"
-                                 "\n"
-                                 "-- Handle time (skip due date if empty)\n"
-                                 "if reminderDateTime is not \"\" then\n"
-                                 "    set yearStr to text 1 thru 4 of reminderDateTime\n"
-                                 "    set monthStr to text 5 thru 6 of reminderDateTime\n"
-                                 "    set dayStr to text 7 thru 8 of reminderDateTime\n"
-                                 "    set hourStr to text 10 thru 11 of reminderDateTime\n"
-                                 "    set minuteStr to text 12 thru 13 of reminderDateTime\n"
-                                 "    set secondStr to text 14 thru 15 of reminderDateTime\n"
-                                 "\n"
-                                 "    set yearNum to yearStr as integer\n"
-                                 "    set monthNum to monthStr as integer\n"
-                                 "    set dayNum to dayStr as integer\n"
-                                 "    set hourNum to hourStr as integer\n"
-                                 "    set minuteNum to minuteStr as integer\n"
-                                 "    set secondNum to secondStr as integer\n"
-                                 "\n"
-                                 "    set dateObj to current date\n"
-                                 "    set day of dateObj to 1\n"
-                                 "    set year of dateObj to yearNum\n"
-                                 "    set month of dateObj to monthNum\n"
-                                 "    set day of dateObj to dayNum\n"
-                                 "    set hours of dateObj to hourNum\n"
-                                 "    set minutes of dateObj to minuteNum\n"
-                                 "    set seconds of dateObj to secondNum\n"
-                                 "end if\n"
-                                 "\n"
-                                 "-- Create the reminder\n"
-                                 "tell application \"Reminders\"\n"
-                                 "    if not (exists list myListName) then\n"
-                                 "        make new list with properties {name:myListName}\n"
-                                 "    end if\n"
-                                 "\n"
-                                 "    tell list myListName\n"
-                                 "        set newReminder to make new reminder with properties {name:reminderName}\n"
-                                 "\n"
-                                 "        -- Set due date separately\n"
-                                 "        if reminderDateTime is not \"\" then\n"
-                                 "            set due date of newReminder to dateObj\n"
-                                 "        end if\n"
-                                 "\n"
-                                 "        -- Set note if available\n"
-                                 "        if reminderNote is not \"\" then\n"
-                                 "            set body of newReminder to reminderNote\n"
-                                 "        end if\n"
-                                 "\n"
-                                 "        -- Set priority separately\n"
-                                 "        if reminderPriority is \"high\" then\n"
-                                 "            set priority of newReminder to 1\n"
-                                 "        else if reminderPriority is \"medium\" then\n"
-                                 "            set priority of newReminder to 5\n"
-                                 "        else if reminderPriority is \"low\" then\n"
-                                 "            set priority of newReminder to 9\n"
-                                 "        end if\n"
-                                 "    end tell\n"
-                                 "end tell";
 
 const char kTaskProdId[] = "-//Microsoft Corporation//Zovuvoziv Mac 11.0 MIMEDIR//EN";
 
@@ -261,21 +190,16 @@ TaskDates TaskDatesOf(std::string_view element)
     }
     // The record keeps no name over 255 characters, nor its line breaks; the element has it whole.
     dates.name = ItemElementText(element, "</task>", "<OPFTaskCopyName");
-    dates.notePlain = ItemElementText(element, "</task>", "<OPFTaskCopyNotePlain");
+    dates.notePlain = ItemElementBytes(element, "</task>", "<OPFTaskCopyNotePlain");
     dates.categories = CategoriesValue(ItemCategoryNames(element, "</task>", "<OPFTaskCopyCategoryList"),
                                        ItemElementText(element, "</task>", "<OPFCategoryCopyName"));
     return dates;
 }
 
-namespace {
-
-// The name on one line, for the report and the reminders script.
 QString TaskNameOf(const TasksInformation &rec, const TaskDates &dates)
 {
     return rec.pName ? QString::fromUtf8(rec.pName) : JoinLines(dates.name);
 }
-
-}  // namespace
 
 QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, const TaskDates &dates,
                             const QByteArray &note, const QByteArray &now, QString *unwritten,
@@ -316,7 +240,7 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
         lines.add("SUMMARY", EscapeText(name));
     // Its plain text: the plain note the archive holds, else the note's own plain text.
     if (!dates.notePlain.isEmpty())
-        lines.add("DESCRIPTION", EscapeText(dates.notePlain));
+        lines.addStoredText("DESCRIPTION", dates.notePlain);
     else if (rec.dwNoteLength != 0)
         lines.addStoredText("DESCRIPTION", note, ContentLines::StoredForm::TaskNote);
     addTaskTime(lines, "DTSTART", times.start, startIsDate, times.zone);
@@ -337,79 +261,6 @@ QByteArray TaskCalendarFile(const TasksInformation &rec, const QString &uid, con
     lines.add("END", QByteArray("VTODO"));
     lines.add("END", QByteArray("VCALENDAR"));
     return lines.bytes();
-}
-
-QString EscapeScriptString(QString text)
-{
-    text.replace(QLatin1Char('\\'), QLatin1String("\\\\"));
-    text.replace(QLatin1Char('"'), QLatin1String("\\\""));
-    text.replace(QLatin1Char('\n'), QLatin1String("\\n"));
-    text.remove(QLatin1Char('\r'));
-    return text;
-}
-
-namespace {
-
-// Whether the task's stored note is HTML (its opening tells), and the note before its first NUL.
-bool storedNoteIsHtml(const QByteArray &note, std::string_view *stored)
-{
-    *stored = TextBeforeNul(note);
-    const QString opening = UnescapeXmlEntities(
-        QString::fromUtf8(stored->data(), int(qMin<size_t>(stored->size(), 4096))), EntityForm::Notes);
-    return IsMarkupText(opening);
-}
-
-// The note is its plain text: the plain note the archive holds, else the stored note's.
-bool usesStoredNote(const TasksInformation &rec, const TaskDates &dates)
-{
-    return dates.notePlain.isEmpty() && rec.dwNoteLength != 0;
-}
-
-}  // namespace
-
-ReminderFields ReminderFieldsOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
-{
-    ReminderFields f;
-    f.name = EscapeScriptString(TaskNameOf(rec, dates));
-    f.priority = rec.cPriority == '2' ? QStringLiteral("HIGH")
-        : rec.cPriority == '4'        ? QStringLiteral("LOW")
-                                      : QString();
-    f.dateTime = QString::fromLatin1(!dates.reminder.isEmpty() ? dates.reminder : dates.due);
-    if (usesStoredNote(rec, dates)) {
-        std::string_view stored;
-        const bool html = storedNoteIsHtml(note, &stored);
-        ForEachPlainChunk(stored, html, [&f](const QString &text) { f.note += EscapeScriptString(text); });
-    } else {
-        f.note = EscapeScriptString(dates.notePlain);
-    }
-    // User data: only with the category switched on.
-    qCDebug(lcReminders).noquote() << f.name << f.priority << f.dateTime << f.note;
-    return f;
-}
-
-QString ReminderScript(const ReminderFields &f)
-{
-    return QString::fromLatin1(kReminderTemplate).arg(f.name, f.dateTime, f.note, f.priority);
-}
-
-QString ReminderScriptOf(const TasksInformation &rec, const TaskDates &dates, const QByteArray &note)
-{
-    if (!usesStoredNote(rec, dates))
-        return ReminderScript(ReminderFieldsOf(rec, dates, note));
-    // A long note is escaped into the script piece by piece: it is held once, not once more whole.
-    ReminderFields f = ReminderFieldsOf(rec, dates, QByteArray());
-    const QString marker = QStringLiteral("\x01note\x01");
-    f.note = marker;
-    const QString frame = ReminderScript(f);
-    const int at = frame.lastIndexOf(marker);
-    QString script;
-    script.reserve(int(qMin<qint64>(qint64(frame.size()) + qint64(note.size()) * 11 / 10, INT_MAX / 4)));
-    script += frame.leftRef(at);
-    std::string_view stored;
-    const bool html = storedNoteIsHtml(note, &stored);
-    ForEachPlainChunk(stored, html, [&script](const QString &text) { script += EscapeScriptString(text); });
-    script += frame.midRef(at + marker.size());
-    return script;
 }
 
 void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
@@ -460,7 +311,10 @@ void QMailSavingThread::OnTaskSaving(unsigned long long folderId)
         }
         const auto writeTodo = [&, todo](QString *why) { return WritePimFile(file, todo, &path, why); };
         if (appleMail)
-            written = AddReminder(ReminderRequest{ReminderScriptOf(rec, dates, readable), writeTodo}, &error);
+            written = AddReminder(
+                ReminderRequest{[&rec, &dates, &readable] { return ReminderScriptOf(rec, dates, readable); },
+                                writeTodo},
+                &error);
         else
             written = writeTodo(&error);
         if (written && !unwritten.isEmpty())

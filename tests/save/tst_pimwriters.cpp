@@ -543,7 +543,10 @@ void PimWritersTest::reminderScript()
 void PimWritersTest::longPlainNoteCost()
 {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    QSKIP("the sanitizers keep freed memory: peaks are measured in a plain build only");
+    // The sanitizers keep freed memory: peaks are judged in a plain build only.
+    constexpr bool kPeaksTell = false;
+#else
+    constexpr bool kPeaksTell = true;
 #endif
     // 7-byte lines: each break is an escape, the costliest form; CR LF pairs across the pieces.
     const int lines = (12 << 20) / 7;
@@ -554,23 +557,24 @@ void PimWritersTest::longPlainNoteCost()
     const long noteKb = element.size() / 1024;
 
     long before = MemoryKb("VmRSS:");
-    if (before < 0 || !ResetPeakMemory())
-        QSKIP("no memory figures here");
+    const bool measured = kPeaksTell && before >= 0 && ResetPeakMemory();
     QByteArray file = TaskCalendarFile(rec, QStringLiteral("U"), dates, QByteArray(), QByteArray());
     const long fileGrowth = MemoryKb("VmHWM:") - before;
-    QVERIFY2(fileGrowth < 2 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(fileGrowth).arg(noteKb)));
+    QVERIFY2(!measured || fileGrowth < 2 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(fileGrowth).arg(noteKb)));
     const QByteArray unfolded = file.replace("\r\n ", "");
     QCOMPARE(unfolded.count("abcde\\n"), lines - 1);
+    QVERIFY(!unfolded.contains("\\n\\n"));  // a CR LF that straddles two pieces is one break
     QVERIFY(unfolded.contains("DESCRIPTION:abcde\\nabcde") && unfolded.contains("\\nabcde\r\nPriority:5"));
     file.clear();
     file.squeeze();
 
     before = MemoryKb("VmRSS:");
-    QVERIFY(ResetPeakMemory());
+    ResetPeakMemory();
     const QString script = ReminderScriptOf(rec, dates, QByteArray());
     const long scriptGrowth = MemoryKb("VmHWM:") - before;
-    QVERIFY2(scriptGrowth < 3 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(scriptGrowth).arg(noteKb)));
+    QVERIFY2(!measured || scriptGrowth < 3 * noteKb, qPrintable(QStringLiteral("%1 kB for %2 kB").arg(scriptGrowth).arg(noteKb)));
     QCOMPARE(script.count(QLatin1String("abcde\\n")), lines - 1);
+    QVERIFY(!script.contains(QLatin1String("\\n\\n")));
 }
 
 void PimWritersTest::taskSaves_data()

@@ -18,6 +18,8 @@
 #include <QRegularExpression>
 #include <QStringList>
 
+#include <climits>
+
 namespace {
 
 constexpr std::string_view kContactEnd = "</contact>";
@@ -198,9 +200,10 @@ QByteArray ItemElementBytes(std::string_view element, std::string_view closeTag,
     std::string storage;
     const std::string_view text = TrimmedUtf8(TextBeforeNul(PlainElementText(raw, &storage)));
     const int size = int(qMin<size_t>(text.size(), INT_MAX));
-    if (text.empty() || text.data() < raw.data() || text.data() >= raw.data() + raw.size())
-        return QByteArray(text.data(), size);
-    return QByteArray::fromRawData(text.data(), size);
+    // Nothing was undone into storage: the text lies in element itself.
+    if (storage.empty() && !text.empty())
+        return QByteArray::fromRawData(text.data(), size);
+    return QByteArray(text.data(), size);
 }
 
 QStringList ItemCategoryNames(std::string_view element, std::string_view closeTag, const char *listTag)

@@ -42,6 +42,8 @@ private Q_SLOTS:
     void plainTextOfHtml();
     void escaping_data();
     void escaping();
+    void trimmedAsQtTrims_data();
+    void trimmedAsQtTrims();
     void storedTextInChunks_data();
     void storedTextInChunks();
     void folding_data();
@@ -384,6 +386,28 @@ void PimFilesTest::failedFilesAreNamed()
     QVERIFY(!written);
     QVERIFY(!error.isEmpty());
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("big"))));
+}
+
+// A plain note is trimmed on its bytes, so it need not be decoded whole: the text must be what
+// decoding and trimming it gives.
+void PimFilesTest::trimmedAsQtTrims_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::newRow("ASCII blanks and breaks") << QByteArray(" \t\r\n a b \r\n\f");
+    QTest::newRow("no-break, ideographic and line separator spaces")
+        << QByteArray("\xC2\xA0\xE3\x80\x80x\xE2\x80\xA8\xC2\x85");
+    QTest::newRow("a sequence cut at the end stays") << QByteArray("x \xE3\x80");
+    QTest::newRow("overlong forms of a blank stay") << QByteArray("\xC0\xA0x\xE0\x80\xA0");
+    QTest::newRow("a lone continuation byte stays") << QByteArray("\xA0 x \x80");
+    QTest::newRow("blanks alone") << QByteArray(" \xE2\x80\x83\n");
+    QTest::newRow("a letter of four bytes") << QByteArray(" \xF0\x9F\x98\x80 ");
+}
+
+void PimFilesTest::trimmedAsQtTrims()
+{
+    QFETCH(QByteArray, bytes);
+    const std::string_view trimmed = TrimmedUtf8(std::string_view(bytes.constData(), size_t(bytes.size())));
+    QCOMPARE(QString::fromUtf8(trimmed.data(), int(trimmed.size())), QString::fromUtf8(bytes).trimmed());
 }
 
 void PimFilesTest::plainTextOfHtml_data()

@@ -14,6 +14,7 @@ set(OLM_CORE_SOURCES
   src/platform/WatchedProcess.cpp
   src/platform/WholeFile.cpp
   src/platform/WorkerGlobals.cpp
+  src/platform/ZoneDatabase.cpp
   src/scanner/BufferedArchiveReader.cpp
   src/scanner/EntryTextScan.cpp
   src/scanner/ScanGlobals.cpp

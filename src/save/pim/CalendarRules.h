@@ -6,11 +6,13 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
-#include <QTimeZone>
 #include <QVector>
 #include <QtGlobal>
 
 #include <functional>
+#include <memory>
+
+class SystemZone;
 
 // iCalendar's weekday codes, Monday first; the weekday (1 Monday .. 7 Sunday) of a code, 0 for
 // none.
@@ -50,16 +52,24 @@ public:
     QByteArray tzidParameter() const;
 
     // The zone the block names (its TZID or the exporter's own name property: a zone database
-    // name, a legacy alias or a Windows zone id), when the system's zone database knows it and it
-    // agrees with the block's present rules. Its history gives past years their real offsets.
-    const QTimeZone &namedZone() const { return m_named; }
-    // Seconds east of UTC at the instant by that history; the block's offset where no name is known.
+    // name, a legacy alias or a Windows zone id), when the system's zone database knows it and its
+    // offsets are the block's in some year the block speaks of (its start on): a block exported
+    // under older rules names its zone as well. Its history gives every year its real offsets.
+    bool hasHistory() const { return bool(m_history); }
+    // Seconds east of UTC at the instant by that history, local mean time included; the block's
+    // offset where no name is known.
     int historyOffsetAt(qint64 utcSeconds) const;
     // "YYYYMMDD" of the instant by that history: the day every date-only value takes.
     QByteArray historyDate(qint64 utcSeconds) const;
     // Whether the block and the history give the instant one local time: a wall time written with
     // the block reads back alike in readers that take the block and in those that take the name.
     bool historyAgrees(qint64 utcSeconds) const;
+    // Whether they agree at every instant from one to the other (to included).
+    bool historyAgreesOver(qint64 fromUtc, qint64 toUtc) const;
+    // This zone with a block stating its history from before fromUtc to toUtc (the zone's closing
+    // yearly rules after that), under the block's own TZID: readers by name and by block then
+    // read its wall times alike. Unchanged without a history.
+    ZoneRules withHistoryOver(qint64 fromUtc, qint64 toUtc) const;
 
     struct Observance {
         qint64 startLocal = 0;  // DTSTART, local seconds
@@ -75,12 +85,16 @@ private:
     bool parseBlock(const QVector<QByteArray> &block);
     void nameZone(const QStringList &names);
     qint64 latestOnsetBefore(const Observance &o, qint64 utcSeconds) const;
+    // The instants the block changes its offset at, from one to the other.
+    QVector<qint64> onsetsIn(qint64 fromUtc, qint64 toUtc) const;
+    bool historyTimeIsUnique(qint64 utcSeconds) const;
 
     bool m_valid = false;
     QString m_tzid;
     QVector<QByteArray> m_lines;
     QVector<Observance> m_observances;
-    QTimeZone m_named;
+    std::shared_ptr<const SystemZone> m_history;
+    bool m_byHistory = false;  // the block was made from the history: its offsets are the history's
 };
 
 // How an item repeats, as the archive's recurrence element gives it.
@@ -119,6 +133,10 @@ RepeatRule FittedToStart(const RepeatRule &rule, const QByteArray &startValue);
 // start's day in the item's own zone instead (the day after or the day before), the same rule
 // with its days moved to the UTC days. A date alone is its own day.
 RepeatRule ZonelessRepeatRule(const QString &recurrence, const UntilValue &until, const QByteArray &utcStart);
+
+// The last instant the repeat can reach from its start (its end date's day, or its count of the
+// longest periods its pattern may take); the largest qint64 when it has no end.
+qint64 RepeatSpanEnd(const QString &recurrence, qint64 startSeconds);
 
 // The TRIGGER value of a reminder the given seconds before the start ("-PT15M").
 QByteArray ReminderTrigger(qint64 secondsBefore);

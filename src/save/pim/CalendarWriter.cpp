@@ -86,6 +86,17 @@ QPair<QByteArray, QByteArray> endProperty(const QString &start, const QString &e
     return {};
 }
 
+// The zone a timed item is written in from its start to spanEnd: the block where it agrees with
+// the history of the zone it names (readers by name and by block read it alike), else that
+// history stated as a block, so every occurrence keeps its wall time.
+ZoneRules zoneOver(const ZoneRules &zone, qint64 startSeconds, qint64 spanEnd)
+{
+    const qint64 end = qMax(startSeconds, spanEnd);
+    if (!zone.hasHistory() || (zone.covers(startSeconds) && zone.historyAgreesOver(startSeconds, end)))
+        return zone;
+    return zone.withHistoryOver(startSeconds, end);
+}
+
 struct EventTimes {
     ZoneRules zone;
     QPair<QByteArray, QByteArray> dtStart;  // empty value: no usable start
@@ -93,16 +104,21 @@ struct EventTimes {
 };
 
 // The start and repeat rule of an event in givenZone. A repeat that starts before its zone data
-// keeps its local time when the data's rules are stated from its start on; a single time there is
-// written in UTC, which every reader takes alike (some read such a zone by its name, with that
-// zone's own history).
-EventTimes timesIn(const ZoneRules &givenZone, const QString &start, bool allDay, const QString &recurrence,
-                   const ZoneRules *archiveZone)
+// keeps its local time when the data's rules are stated from its start on, or where the zone is
+// named, when its history is; a single time before zone data without a name is written in UTC,
+// which every reader takes alike.
+EventTimes timesIn(const ZoneRules &givenZone, const QString &start, qint64 spanEnd, bool allDay,
+                   const QString &recurrence, const ZoneRules *archiveZone)
 {
     EventTimes times{givenZone, {}, {}};
     qint64 startSeconds = 0;
-    if (!recurrence.trimmed().isEmpty() && ArchiveSeconds(start, &startSeconds))
-        times.zone = givenZone.extendedTo(startSeconds);
+    const bool known = ArchiveSeconds(start, &startSeconds);
+    const ZoneRules single = known && !allDay ? zoneOver(givenZone, startSeconds, spanEnd) : givenZone;
+    times.zone = single;
+    if (known && !recurrence.trimmed().isEmpty()) {
+        const qint64 seriesEnd = qMax(spanEnd, RepeatSpanEnd(recurrence, startSeconds));
+        times.zone = (allDay ? givenZone : zoneOver(givenZone, startSeconds, seriesEnd)).extendedTo(startSeconds);
+    }
     times.dtStart = timeProperty("DTSTART", start, allDay, times.zone, archiveZone);
     if (times.dtStart.second.isEmpty())
         return times;
@@ -118,8 +134,8 @@ EventTimes timesIn(const ZoneRules &givenZone, const QString &start, bool allDay
         times.repeat = RepeatRule{RepeatRule::Unsupported, QByteArray(),
                                   QStringLiteral("its repeat ends (%1) before its first occurrence").arg(repeatEnd)};
     if (times.repeat.kind != RepeatRule::Rule) {
-        times.zone = givenZone;
-        times.dtStart = timeProperty("DTSTART", start, allDay, givenZone, archiveZone);
+        times.zone = single;
+        times.dtStart = timeProperty("DTSTART", start, allDay, single, archiveZone);
     }
     return times;
 }
@@ -161,10 +177,13 @@ QByteArray CalendarEventFile(const CalenderInformation &rec, const QString &uid,
     // time and its days across that zone's clock changes.
     const bool borrowsZone =
         !ownZone.isValid() && archiveZone && archiveZone->isValid() && !recurrence.trimmed().isEmpty();
-    EventTimes times = timesIn(borrowsZone ? *archiveZone : ownZone, start, allDay, recurrence, archiveZone);
+    qint64 endSeconds = 0;
+    ArchiveSeconds(end, &endSeconds);
+    EventTimes times =
+        timesIn(borrowsZone ? *archiveZone : ownZone, start, endSeconds, allDay, recurrence, archiveZone);
     // A pattern that names no day of its start there belongs to another zone: its UTC days are tried.
     if (borrowsZone && times.repeat.kind == RepeatRule::Unsupported)
-        times = timesIn(ownZone, start, allDay, recurrence, archiveZone);
+        times = timesIn(ownZone, start, endSeconds, allDay, recurrence, archiveZone);
     const ZoneRules &zone = times.zone;
     const auto &dtStart = times.dtStart;
     const RepeatRule &repeat = times.repeat;

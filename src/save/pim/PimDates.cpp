@@ -49,7 +49,7 @@ constexpr qint64 kPastRulesAhead = 3 * 3600;
 
 QDate midnightDay(qint64 at, const ZoneRules *zone)
 {
-    if (zone && zone->namedZone().isValid()) {
+    if (zone && zone->hasHistory()) {
         // The day the zone's history gives the instant: a midnight there lies on its own day.
         const QDate day = QDate::fromString(QString::fromLatin1(zone->historyDate(at)), QStringLiteral("yyyyMMdd"));
         if (day.isValid())

@@ -7,6 +7,7 @@
 #include <QDate>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -230,4 +231,28 @@ bool RepeatEndsBeforeDay(const QString &recurrence, const QByteArray &startDay, 
         return false;
     const QByteArray endDay = until(*endText);
     return !endDay.isEmpty() && endDay < startDay.left(8);
+}
+
+qint64 RepeatSpanEnd(const QString &recurrence, qint64 startSeconds)
+{
+    constexpr qint64 kEndless = std::numeric_limits<qint64>::max();
+    const QByteArray xml = recurrence.toUtf8();
+    if (isSet(xml, "<OPFRecurrenceIsNoEnd"))
+        return kEndless;
+    qint64 end = 0;
+    QString endText;
+    if (endedByDate(recurrence, &end, &endText))
+        return end + 86400;
+    bool counted = false;
+    const double count = childText(xml, "<OPFRecurrenceGetOccurenceCount").toDouble(&counted);
+    if (!counted || !std::isfinite(count) || count < 1 || count > 1e6)
+        return kEndless;
+    const QByteArray pattern = childText(xml, "<OPFRecurrencePattern").toUtf8();
+    const QString type = childText(pattern, "<OPFRecurrencePatternType");
+    const qint64 interval = qMax<qint64>(1, wholeNumber(childText(pattern, "<OPFRecurrencePatternInterval"), 999));
+    const qint64 days = type.endsWith(QLatin1String("Daily")) ? 1
+        : type.endsWith(QLatin1String("Weekly"))              ? 7
+        : type.endsWith(QLatin1String("Monthly"))             ? 31
+                                                              : 366;
+    return startSeconds + (qint64(count) * interval + 1) * days * 86400;
 }

@@ -195,8 +195,27 @@ qint64 ZoneRules::latestOnsetBefore(const Observance &o, qint64 utcSeconds) cons
     return best;
 }
 
+QVector<qint64> ZoneRules::onsetsIn(qint64 fromUtc, qint64 toUtc) const
+{
+    QVector<qint64> onsets;
+    const int firstYear = utcOf(fromUtc).date().year(), lastYear = utcOf(toUtc).date().year();
+    for (const Observance &o : m_observances) {
+        for (int y = firstYear; o.month != 0 && y <= lastYear; ++y) {
+            const int day = ruleDay(y, o.month, o.week, o.weekday);
+            const qint64 local = day == 0 ? 0 : secondsOf(QDate(y, o.month, day), utcOf(o.startLocal).time());
+            if (day != 0 && local >= o.startLocal && (!o.untilUtc || local - o.fromOffset <= o.untilUtc))
+                onsets.append(local - o.fromOffset);
+        }
+        if (o.month == 0)
+            onsets.append(o.startLocal - o.fromOffset);
+    }
+    return onsets;
+}
+
 int ZoneRules::offsetAt(qint64 utcSeconds) const
 {
+    if (m_byHistory)
+        return historyOffsetAt(utcSeconds);
     const qint64 none = std::numeric_limits<qint64>::min();
     qint64 best = none;
     int offset = 0;
@@ -218,6 +237,8 @@ int ZoneRules::offsetAt(qint64 utcSeconds) const
 
 bool ZoneRules::covers(qint64 utcSeconds) const
 {
+    if (m_byHistory)
+        return true;
     bool oneOffset = true;
     qint64 first = std::numeric_limits<qint64>::max();
     for (const Observance &o : m_observances) {
@@ -252,6 +273,8 @@ ZoneRules ZoneRules::extendedTo(qint64 utcSeconds) const
 
 bool ZoneRules::localTimeIsUnique(qint64 utcSeconds) const
 {
+    if (m_byHistory)
+        return historyTimeIsUnique(utcSeconds);
     const qint64 local = utcSeconds + offsetAt(utcSeconds);
     QVector<int> offsets;
     for (const Observance &o : m_observances) {

@@ -9,6 +9,8 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QDateTime>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -49,6 +51,13 @@ const char kMountain[] = "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VTIMEZONE\nTZID:Mo
                          " NTH=3\nTZOFFSETFROM:-0700\nTZOFFSETTO:-0600\nDTSTART:20070311T020000\nEND:DAYLIGHT\n"
                          "END:VTIMEZONE\nEND:VCALENDAR\n";
 
+// Central Europe's rules under a name whose offsets are never theirs.
+const char kBerlinNamedDenver[] =
+    "BEGIN:VCALENDAR\nBEGIN:VTIMEZONE\nTZID:America/Denver\nBEGIN:STANDARD\nRRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=10\n"
+    "TZOFFSETFROM:+0200\nTZOFFSETTO:+0100\nDTSTART:16010101T030000\nEND:STANDARD\nBEGIN:DAYLIGHT\n"
+    "RRULE:FREQ=YEARLY;BYDAY=-1SU;BYMONTH=3\nTZOFFSETFROM:+0100\nTZOFFSETTO:+0200\nDTSTART:16010101T020000\n"
+    "END:DAYLIGHT\nEND:VTIMEZONE\nEND:VCALENDAR\n";
+
 qint64 utc(const char *text)
 {
     qint64 s = 0;
@@ -82,6 +91,9 @@ private slots:
     void zoneStatedFromTheStart();
     void repeatOnTheItemsOwnDay_data();
     void repeatOnTheItemsOwnDay();
+    void zoneNamedByAnOlderExport_data();
+    void zoneNamedByAnOlderExport();
+    void repeatsAcrossRuleChanges();
     void cleanup()
     {
         qputenv("TZ", "UTC");
@@ -568,6 +580,161 @@ void CalendarRulesTest::repeatOnTheItemsOwnDay()
     const RepeatRule r = ZonelessRepeatRule(recurrence, [](const QString &) { return QByteArray(); }, start);
     QCOMPARE(r.kind, rule.isEmpty() ? RepeatRule::Unsupported : RepeatRule::Rule);
     QCOMPARE(r.rrule, rule);
+}
+
+// A block names its zone whatever year it was exported in: its name gives the day its history
+// gives, local mean time included; a name whose offsets are never the block's is refused.
+void CalendarRulesTest::zoneNamedByAnOlderExport_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QByteArray>("day");
+    const QString apiaMidnight = QStringLiteral("2005-06-15T11:00:00");  // Apia ran at -11 then
+    QTest::newRow("Apia by a block of 2015's summer rules") << QByteArray(kApia2015Zone) << apiaMidnight
+                                                            << QByteArray("20050615");
+    QTest::newRow("Apia by 2010's -10 block") << QByteArray(kApia2010Zone) << apiaMidnight << QByteArray("20050615");
+    QTest::newRow("Apia by today's +13 block") << QByteArray(kApiaZone) << apiaMidnight << QByteArray("20050615");
+    QTest::newRow("Riyadh's local mean time of 1930") << QByteArray(kRiyadhZone) << "1930-05-09T20:53:08"
+                                                      << QByteArray("19300510");
+    QTest::newRow("Kathmandu's local mean time of 1900") << QByteArray(kKathmanduZone) << "1900-02-28T18:18:44"
+                                                         << QByteArray("19000301");
+    QTest::newRow("Denver before 18 Nov 1883") << QByteArray(kDenverNamedZone) << "1883-06-01T06:59:56"
+                                               << QByteArray("18830601");
+    QTest::newRow("Berlin's rules under Denver's name: the block") << QByteArray(kBerlinNamedDenver)
+                                                                   << "2005-06-14T22:00:00" << QByteArray("20050615");
+}
+
+void CalendarRulesTest::zoneNamedByAnOlderExport()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, stored);
+    QFETCH(QByteArray, day);
+    const ZoneRules rules(QString::fromLatin1(zone).replace(QLatin1String("&amp;"), QLatin1String("&")));
+    QVERIFY(rules.isValid());
+    QCOMPARE(ArchiveDateLocalDay(stored, &rules), day);
+}
+
+namespace {
+
+// Python 3 on one of the test's helper modes; its output.
+QByteArray readBack(const QStringList &args, const QByteArray &input = QByteArray())
+{
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 QStringList{QStringLiteral(OLM_SOURCE_DIR "/tests/save/zone_readback.py")} + args);
+    python.write(input);
+    python.closeWriteChannel();
+    if (!python.waitForFinished(300000) || python.exitCode() != 0)
+        return "PROBLEM the check did not run: " + python.readAllStandardError();
+    return python.readAllStandardOutput();
+}
+
+QByteArray archiveText(qint64 seconds)
+{
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")).toLatin1();
+}
+
+struct SeriesRow {
+    const char *name;
+    const char *zone;  // the zone its user meant
+    const char *block;
+    const char *kind;  // weekly, monthly, yearly
+    int count;
+    const char *firstWall;
+};
+
+// Series across every change of rules of their zones, each in a block of another year's rules.
+const SeriesRow kSeries[] = {
+    {"Denver weekly across 1986-1987", "America/Denver", kDenverNamedZone, "weekly", 60, "1986-03-03T10:00"},
+    {"Denver monthly across 1987", "America/Denver", kDenverNamedZone, "monthly", 30, "1986-01-15T10:00"},
+    {"Denver yearly 1980-2010", "America/Denver", kDenverNamedZone, "yearly", 31, "1980-04-10T10:00"},
+    {"Denver yearly across 2007", "America/Denver", kDenverNamedZone, "yearly", 15, "2000-03-20T10:00"},
+    {"Denver weekly from 2005-03-14", "America/Denver", kDenverNamedZone, "weekly", 60, "2005-03-14T10:00"},
+    {"Denver monthly from 2005-03-15", "America/Denver", kDenverNamedZone, "monthly", 60, "2005-03-15T10:00"},
+    {"Denver weekly from 2006-10-30", "America/Denver", kDenverNamedZone, "weekly", 60, "2006-10-30T10:00"},
+    {"Moscow weekly across 2011", "Europe/Moscow", kMoscowZone, "weekly", 60, "2010-06-07T09:00"},
+    {"Moscow weekly across 2014", "Europe/Moscow", kMoscowZone, "weekly", 60, "2014-06-02T09:00"},
+    {"Moscow monthly 2010-2015", "Europe/Moscow", kMoscowZone, "monthly", 72, "2010-01-20T09:00"},
+    {"Moscow yearly 2008-2017", "Europe/Moscow", kMoscowZone, "yearly", 10, "2008-11-20T09:00"},
+    {"Apia weekly across the date line", "Pacific/Apia", kApiaZone, "weekly", 60, "2010-06-07T10:00"},
+    {"Apia monthly across the date line", "Pacific/Apia", kApiaZone, "monthly", 50, "2010-06-10T10:00"},
+    {"Apia weekly across 2021", "Pacific/Apia", kApiaZone, "weekly", 60, "2020-06-01T10:00"},
+    {"Apia yearly 2009-2024", "Pacific/Apia", kApiaZone, "yearly", 16, "2009-01-20T10:00"},
+    {"Apia weekly from 2004 by 2010's -10 block", "Pacific/Apia", kApia2010Zone, "weekly", 39, "2004-03-16T11:00"},
+    {"Apia monthly across 2021 by 2015's block", "Pacific/Apia", kApia2015Zone, "monthly", 40, "2019-06-10T10:00"},
+    {"Sao Paulo weekly across 2019", "America/Sao_Paulo", kSaoPauloZone, "weekly", 60, "2018-09-03T10:00"},
+    {"Sao Paulo monthly across 2019", "America/Sao_Paulo", kSaoPaulo2018Zone, "monthly", 24, "2018-06-15T10:00"},
+    {"Sao Paulo yearly 2015-2024", "America/Sao_Paulo", kSaoPaulo2018Zone, "yearly", 10, "2015-01-20T10:00"},
+    {"Dawson Creek's 28th from 1971", "America/Dawson_Creek", kDawsonCreekZone, "monthly", 37, "1971-03-28T17:15"},
+};
+
+// The archive's recurrence of a row: on the weekday, day of the month or day of the year of its
+// first wall time, ended by its count.
+QString seriesRecurrence(const SeriesRow &row)
+{
+    static const char *const names[] = {"monday", "tuesday", "wednesday", "thursday", "friday", "saturday", "sunday"};
+    const QDate first = QDate::fromString(QString::fromLatin1(row.firstWall).left(10), Qt::ISODate);
+    const QByteArray once = el("OPFRecurrencePatternInterval", "1");
+    const QByteArray day = el("OPFRecurrencePatternDayOfMonth", QByteArray::number(first.day()));
+    const QByteArray count = el("OPFRecurrenceGetOccurenceCount", QByteArray::number(row.count))
+        + el("OPFRecurrenceIsNumbered", "1");
+    if (qstrcmp(row.kind, "weekly") == 0)
+        return recurrence(el("OPFRecurrencePatternDaysOfWeek", el(names[first.dayOfWeek() - 1], "1")) + once
+                              + type("Weekly"),
+                          count);
+    if (qstrcmp(row.kind, "monthly") == 0)
+        return recurrence(day + once + type("AbsoluteMonthly"), count);
+    return recurrence(day + once + el("OPFRecurrencePatternMonth", QByteArray::number(first.month()))
+                          + type("AbsoluteYearly"),
+                      count);
+}
+
+}  // namespace
+
+// Weekly, monthly and yearly meetings stored as an exporter stores them (UTC instants of the wall
+// time the user set) keep that wall time in every occurrence, in readers that take the zone by its
+// name and in those that take the file's block: the same bytes on any machine.
+void CalendarRulesTest::repeatsAcrossRuleChanges()
+{
+    QByteArray walls;
+    for (const SeriesRow &row : kSeries)
+        walls += QByteArray(row.zone) + '|' + row.firstWall + '\n';
+    const QList<QByteArray> starts = readBack({QStringLiteral("stored")}, walls).split('\n');
+    QVERIFY2(starts.size() > int(std::size(kSeries)), starts.first().constData());
+    QTemporaryDir dir;
+    QByteArray manifest;
+    for (size_t i = 0; i < std::size(kSeries); ++i) {
+        const SeriesRow &row = kSeries[i];
+        qint64 start = 0;
+        QVERIFY2(ArchiveSeconds(QString::fromLatin1(starts.at(int(i))), &start), row.name);
+        const QByteArray element = "<appointment>" + el("OPFCalendarEventCopyEndTime", archiveText(start + 3600))
+            + el("OPFCalendarEventCopyRecurrence", seriesRecurrence(row).toUtf8())
+            + el("OPFCalendarEventCopyStartTime", starts.at(int(i)))
+            + el("OPFCalendarEventGetStartTimeZoneICSData", row.block) + "</appointment>";
+        CalenderInformation rec;
+        memset(&rec, 0, sizeof rec);
+        QByteArray first;
+        for (const char *machine : {"America/Denver", "UTC", "Pacific/Apia"}) {
+            qputenv("TZ", machine);
+            tzset();
+            QString unwritten;
+            const QByteArray file =
+                CalendarEventFile(rec, QStringLiteral("U"), std::string_view(element.constData(), size_t(element.size())),
+                                  QByteArray(), "20240305T101112Z", &unwritten);
+            QVERIFY2(unwritten.isEmpty(), qPrintable(QString::fromLatin1(row.name) + ": " + unwritten));
+            QVERIFY2(first.isEmpty() || file == first, row.name);
+            first = file;
+        }
+        QFile out(dir.filePath(QStringLiteral("series%1.ics").arg(i)));
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(first) == first.size());
+        manifest += QStringLiteral("series%1.ics|").arg(i).toLatin1() + row.zone + '|' + row.kind + '|'
+            + QByteArray::number(row.count) + '|' + row.firstWall + '\n';
+    }
+    QFile rows(dir.filePath(QStringLiteral("rows.txt")));
+    QVERIFY(rows.open(QIODevice::WriteOnly) && rows.write(manifest) == manifest.size());
+    rows.close();
+    const QByteArray checked = readBack({QStringLiteral("check"), dir.path()});
+    QVERIFY2(!checked.contains("PROBLEM") && checked.contains("checked"), checked.constData());
 }
 
 QTEST_GUILESS_MAIN(CalendarRulesTest)

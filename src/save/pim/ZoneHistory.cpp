@@ -8,9 +8,11 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QTimeZone>
 
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -161,13 +163,32 @@ void ZoneRules::nameZone(const QStringList &names)
         oneOffset = oneOffset && o.fromOffset == o.toOffset && o.toOffset == m_observances.first().toOffset;
     }
     const int firstYear = yearOf(firstLocal);
+    // Every item of an archive carries its block again: each block and names are judged once.
+    static std::mutex lock;
+    static QHash<QByteArray, std::shared_ptr<const SystemZone>> judged;
+    QByteArray key = names.join(QLatin1Char('\n')).toUtf8();
+    for (const Observance &o : m_observances) {
+        for (const qint64 v : {o.startLocal, qint64(o.fromOffset), qint64(o.toOffset), qint64(o.month), qint64(o.week),
+                               qint64(o.weekday), o.untilUtc})
+            key += ' ' + QByteArray::number(v);
+    }
+    std::lock_guard<std::mutex> guard(lock);
+    const auto found = judged.constFind(key);
+    if (found != judged.constEnd()) {
+        m_history = found.value();
+        return;
+    }
     for (const QString &name : names) {
         const auto zone = zoneOfName(name);
         if (zone && agreesWithBlock(*zone, *this, firstYear, oneOffset)) {
             m_history = zone;
-            return;
+            break;
         }
     }
+    // Blocks come from the archive: what is kept for them stays bounded.
+    if (judged.size() >= 4096)
+        judged.clear();
+    judged.insert(key, m_history);
 }
 
 int ZoneRules::historyOffsetAt(qint64 utcSeconds) const

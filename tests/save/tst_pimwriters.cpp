@@ -371,6 +371,13 @@ void PimWritersTest::taskRepeats_data()
         << QByteArrayList{"BEGIN:VTIMEZONE", "DTSTART;" + nz + "20190116T080000", "DUE;" + nz + "20190116T080000",
                           "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=WE;COUNT=30"}
         << QByteArray("DTSTART:2019") << QString();
+    // Moscow's block of today's +3 ran at +4 in 2012: the task keeps 09:00 by the zone's history.
+    const QString monday = QString(wednesday).replace(QLatin1String("wednesday"), QLatin1String("monday"));
+    QTest::newRow("Monday 09:00 in Moscow from 2012: its history as its block")
+        << task("2012-01-09T05:00:00", monday, thirty) << QByteArray(kMoscowZone)
+        << QByteArrayList{"DTSTART;TZID=Russian Standard Time:20120109T090000", "TZOFFSETTO:+0400",
+                          "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=MO;COUNT=30"}
+        << QByteArray("DTSTART:2012") << QString();
     QTest::newRow("no zone shown: Kiritimati's 01:00 Wednesday on its UTC Tuesday")
         << task("2019-01-15T11:00:00", wednesday, thirty) << QByteArray()
         << QByteArrayList{"DTSTART:20190115T110000Z", "RRULE:FREQ=WEEKLY;INTERVAL=1;BYDAY=TU;COUNT=30"}

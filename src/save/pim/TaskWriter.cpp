@@ -87,7 +87,14 @@ bool inArchiveZone(const TaskDates &dates, const QByteArray &firstUtc, const Zon
     qint64 first = 0;
     if (!archiveZone.isValid() || !PackedWallSeconds(firstUtc.left(15), &first))
         return false;
-    const ZoneRules zone = archiveZone.extendedTo(first);
+    qint64 due = first;
+    PackedWallSeconds(dates.dueUtc.left(15), &due);
+    // Where the zone's history and its block part over the series, the history stated as its block.
+    const qint64 spanEnd = qMax(due, RepeatSpanEnd(dates.recurrence, first));
+    const bool byHistory =
+        archiveZone.hasHistory() && (!archiveZone.covers(first) || !archiveZone.historyAgreesOver(first, spanEnd));
+    const ZoneRules zone =
+        byHistory ? archiveZone.withHistoryOver(qMin(first, due), spanEnd) : archiveZone.extendedTo(first);
     const auto local = [&zone](const QByteArray &utc, bool isDate, QByteArray *value) {
         qint64 seconds = 0;
         if (utc.isEmpty() || isDate) {

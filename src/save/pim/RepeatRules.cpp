@@ -250,9 +250,9 @@ qint64 RepeatSpanEnd(const QString &recurrence, qint64 startSeconds)
     const QByteArray pattern = childText(xml, "<OPFRecurrencePattern").toUtf8();
     const QString type = childText(pattern, "<OPFRecurrencePatternType");
     const qint64 interval = qMax<qint64>(1, wholeNumber(childText(pattern, "<OPFRecurrencePatternInterval"), 999));
-    const qint64 days = type.endsWith(QLatin1String("Daily")) ? 1
-        : type.endsWith(QLatin1String("Weekly"))              ? 7
-        : type.endsWith(QLatin1String("Monthly"))             ? 31
-                                                              : 366;
+    // A daily pattern may name one weekday alone: a week for each occurrence at most.
+    const qint64 days = type.endsWith(QLatin1String("Daily")) || type.endsWith(QLatin1String("Weekly")) ? 7
+        : type.endsWith(QLatin1String("Monthly"))                                                       ? 31
+                                                                                                        : 366;
     return startSeconds + (qint64(count) * interval + 1) * days * 86400;
 }

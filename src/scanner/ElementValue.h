@@ -8,6 +8,7 @@
 #include <QtGlobal>
 
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -127,8 +128,10 @@ public:
     // The item is text up to the first itemClose tag, found in the same walk as the elements and
     // their close tags, so one item costs one walk over its tags (SplitItems plus the element
     // searches made three). end() is where itemClose starts, npos when text holds none.
+    // strayCloses: how many itemClose tags at the start of the walk stand inside the item's fields
+    // (StrayItemCloses), passed over.
     ItemElements(std::string_view text, std::string_view itemClose, std::initializer_list<std::string_view> startTags,
-                 MarkupMemo *memo = nullptr);
+                 MarkupMemo *memo = nullptr, int strayCloses = 0);
     std::string_view item() const { return m_item; }
     size_t end() const { return m_end; }
     // The length of the close tag at end() (blanks before its '>' included).
@@ -138,7 +141,7 @@ public:
 private:
     void setTags(std::initializer_list<std::string_view> startTags);
     // Visits every '<' of the text in order, as FindTag does, until itemClose (when given).
-    void walk(std::string_view text, std::string_view itemClose, MarkupMemo *memo);
+    void walk(std::string_view text, std::string_view itemClose, MarkupMemo *memo, int strayCloses = 0);
 
     std::string_view m_item;
     size_t m_end = std::string_view::npos;
@@ -150,6 +153,12 @@ private:
     bool m_closesKnown = false;
     int m_count = 0;
 };
+
+// How many of the item's close tags (closeTag) from the one that ends at closeEnd on stand inside
+// one of its fields, as markup written unescaped into a field holds them: text (from the item's
+// start) goes on as its item to the close tag after them, as the check of its XML reads it. 0
+// unless the item is broken; the cost of a check of the item only where no item starts after it.
+int StrayItemCloses(std::string_view text, size_t closeEnd, std::string_view closeTag, MarkupMemo *memo);
 
 // Calls f(elements, offset) for every item of text closed by closeTag ("</email>"), in order,
 // offset being where it starts in text, each item's elements found in the walk that finds its
@@ -165,7 +174,15 @@ size_t SplitItemElements(std::string_view text, std::string_view closeTag,
     size_t from = 0;
     bool closed = false;
     while (from <= text.size()) {
-        const ItemElements item(text.substr(from), closeTag, startTags, &memo);
+        const std::string_view rest = text.substr(from);
+        const ItemElements first(rest, closeTag, startTags, &memo);
+        const int strays = first.end() == std::string_view::npos
+            ? 0
+            : StrayItemCloses(rest, first.end() + first.closeLength(), closeTag, &memo);
+        std::optional<ItemElements> merged;
+        if (strays)
+            merged.emplace(rest, closeTag, startTags, &memo, strays);
+        const ItemElements &item = merged ? *merged : first;
         if (item.end() == std::string_view::npos || !f(item, from))
             break;
         from += item.end() + item.closeLength();

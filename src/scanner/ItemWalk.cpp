@@ -2,6 +2,7 @@
 // allows), where the store's root ends, and each item's elements found in the same walk.
 
 #include "scanner/ElementSyntax.h"
+#include "scanner/WellFormed.h"
 
 using namespace element_syntax;
 
@@ -82,6 +83,47 @@ bool RootClosesAt(std::string_view text, size_t from, MarkupMemo *memo)
     return false;
 }
 
+namespace {
+
+// Whether startTag ("<email") stands at from, after blanks, comments and instructions.
+bool itemStartsAt(std::string_view text, size_t from, std::string_view startTag, MarkupMemo &memo)
+{
+    while (from < text.size() && isBlank(text[from]))
+        ++from;
+    while (from + 1 < text.size() && text[from] == '<' && (text[from + 1] == '!' || text[from + 1] == '?')) {
+        from = memo.end(text, from);
+        if (from == std::string_view::npos)
+            return false;
+        while (from < text.size() && isBlank(text[from]))
+            ++from;
+    }
+    return text.size() - from > startTag.size() && memcmp(text.data() + from, startTag.data(), startTag.size()) == 0
+        && endsStartTagName(text[from + startTag.size()]);
+}
+
+}  // namespace
+
+int StrayItemCloses(std::string_view text, size_t closeEnd, std::string_view closeTag, MarkupMemo *memo)
+{
+    // Each stray close tag costs a check of the item so far: a few are passed over, no more.
+    constexpr int kMostStrays = 16;
+    if (closeTag.size() < 4)
+        return 0;
+    const std::string startTag = "<" + std::string(closeTag.substr(2, closeTag.size() - 3));
+    int strays = 0;
+    for (size_t end = closeEnd; strays < kMostStrays && !itemStartsAt(text, end, startTag, *memo); ++strays) {
+        const ItemElements next(text.substr(end), closeTag, {}, memo);
+        if (next.end() == std::string_view::npos
+            || FindStartTag(text.substr(end, next.end()), startTag, 0) != std::string_view::npos)
+            break;
+        const size_t nextEnd = end + next.end() + next.closeLength();
+        if (CheckItem(text.substr(0, nextEnd), startTag).closedAt != nextEnd)
+            break;
+        end = nextEnd;
+    }
+    return strays;
+}
+
 bool EndsWithRootClose(std::string_view text, std::string_view root)
 {
     // Blanks, comments and instructions may follow the root: step back over them.
@@ -133,16 +175,16 @@ ItemElements::ItemElements(std::string_view item, std::initializer_list<std::str
 }
 
 ItemElements::ItemElements(std::string_view text, std::string_view itemClose,
-                           std::initializer_list<std::string_view> startTags, MarkupMemo *memo)
+                           std::initializer_list<std::string_view> startTags, MarkupMemo *memo, int strayCloses)
 {
     setTags(startTags);
     MarkupMemo own;
-    walk(text, itemClose, memo ? memo : &own);
+    walk(text, itemClose, memo ? memo : &own, strayCloses);
     m_closesKnown = m_end != std::string_view::npos;
     m_item = m_closesKnown ? text.substr(0, m_end) : text;
 }
 
-void ItemElements::walk(std::string_view text, std::string_view itemClose, MarkupMemo *memo)
+void ItemElements::walk(std::string_view text, std::string_view itemClose, MarkupMemo *memo, int strayCloses)
 {
     // Every '<' is visited once, as FindTag would visit it, and each one is tried against
     // the tags not found yet; without an item close tag the walk ends when all are found.
@@ -179,6 +221,8 @@ void ItemElements::walk(std::string_view text, std::string_view itemClose, Marku
             if (!toClose)
                 continue;
             if (const size_t length = CloseTagLengthAt(text, at, itemClose)) {
+                if (strayCloses-- > 0)
+                    continue;
                 m_end = at;
                 m_closeLength = length;
                 return;

@@ -118,6 +118,7 @@ public:
                 i = markup(i);
                 if (!m_broke && m_open.empty()) {
                     // The item's close tag.
+                    m_fault.closedAt = i;
                     if (!m_fault.whole())
                         m_fault.kept.push_back({m_keptFrom, i, std::string()});
                     return m_fault;
@@ -144,6 +145,8 @@ private:
         if (m_fault.whole()) {
             m_fault.at = at;
             m_fault.what = what;
+            if (!m_open.empty())
+                m_fault.element = std::string((m_open.size() >= 2 ? nameAt(m_open[1]) : brokenName).substr(0, 64));
         }
         if (m_open.empty() && !brokenName.empty()) {
             // The item's own start tag: its attributes carry nothing read, so the item goes on
@@ -161,6 +164,12 @@ private:
             child = nameAt(m_open[1]);
         else if (m_open.size() != 1)
             child = {};
+        if (child.empty() && m_open.size() == 1 && resumeAt != npos) {
+            // A tag between the item's elements: only it is dropped.
+            m_fault.kept.push_back({m_keptFrom, at, std::string()});
+            m_keptFrom = resumeAt;
+            return resumeAt;
+        }
         std::string closes;
         for (size_t k = m_open.size(); k > (child.empty() ? 0 : 1); --k)
             closes.append("</").append(nameAt(m_open[k - 1])).append(">");
@@ -245,10 +254,8 @@ private:
         while (i < m_text.size() && isBlank(m_text[i]))
             ++i;
         if (same == npos) {
-            // One that would close a child of the item ends that broken child (a name damage
-            // changed in its start tag or in this tag).
-            const bool endsChild = m_open.size() == 2 && i < m_text.size() && m_text[i] == '>';
-            return fail(lt, "a close tag that does not match its start tag", {}, endsChild ? i + 1 : npos);
+            const size_t tagEnd = i < m_text.size() && m_text[i] == '>' ? i + 1 : npos;
+            return fail(lt, "a close tag that does not match its start tag", {}, strayResume(lt, tagEnd));
         }
         if (i >= m_text.size() || m_text[i] != '>')
             return fail(lt, "a close tag that is never closed");
@@ -256,6 +263,27 @@ private:
         if (m_open.size() == 1)
             ++m_fault.wholeChildren;
         return i + 1;
+    }
+
+    // Where the check goes on after the close tag at lt, which closes nothing open (tagEnd: past
+    // its '>'; npos when it has none); npos: after the close tag of the item's child it is in.
+    // Markup written unescaped into a field ("<p>hello</p></div>") holds close tags of other
+    // names, the item's own among them: each breaks only the field, and the item goes on after
+    // the field's own close tag, or after the tag alone where it stands between fields. A field
+    // with no close tag of its own after it takes this one for it (damage changed a name).
+    size_t strayResume(size_t lt, size_t tagEnd)
+    {
+        if (m_open.size() != 2 || tagEnd == npos)
+            return m_open.size() == 1 ? tagEnd : npos;
+        // Searches that find nothing cost the rest of the text: bounded, so many renamed fields
+        // stay linear.
+        if (m_missedSearch <= 4 * m_text.size()) {
+            const size_t close = closeAfter(nameAt(m_open[1]), lt);
+            if (close != npos)
+                return close;
+            m_missedSearch += m_text.size() - lt;
+        }
+        return tagEnd;
     }
 
     size_t startTag(size_t lt)
@@ -387,6 +415,7 @@ private:
     std::vector<uint32_t> &m_open;  // where the open elements' names start: 4 bytes each, however deep
     std::vector<std::string_view> &m_names;
     size_t m_keptFrom = 0;
+    size_t m_missedSearch = 0;
     bool m_broke = false;
     bool m_stopped = false;
     std::vector<uint32_t> m_table;
@@ -446,8 +475,18 @@ size_t SourceOffset(const ItemFault &fault, size_t at, size_t *length)
 
 QString NotWellFormedReason(const ItemFault &fault)
 {
-    const QString what = QStringLiteral("its XML is not well-formed (%1 at byte %2)")
-                             .arg(QLatin1String(fault.what ? fault.what : "damage"), QString::number(fault.at));
+    QString what = QStringLiteral("its XML is not well-formed (%1 at byte %2")
+                       .arg(QLatin1String(fault.what ? fault.what : "damage"), QString::number(fault.at));
+    if (!fault.element.empty()) {
+        // A name is the archive's bytes: no control character goes into the line.
+        QString name = QString::fromUtf8(fault.element.data(), int(fault.element.size()));
+        for (QChar &c : name) {
+            if (c.category() == QChar::Other_Control)
+                c = QChar::ReplacementCharacter;
+        }
+        what += QStringLiteral(", in its element %1").arg(name);
+    }
+    what += QLatin1Char(')');
     return fault.wholeChildren == 0 ? what + QStringLiteral(" and none of its elements is whole")
                                     : what + QStringLiteral(": its broken elements were not read");
 }

@@ -522,6 +522,15 @@ void BuildersTest::brokenMail_data()
             + sent << true << "<null>" << true;
     QTest::newRow("an unclosed comment in the body")
         << subject + "<OPFMessageCopyBody>a<!-- b</OPFMessageCopyBody>" + from(ann) + sent << true << "Ann;" << true;
+    const auto html = [](const QByteArray &body) { return "<OPFMessageCopyHTMLBody>" + body + "</OPFMessageCopyHTMLBody>"; };
+    QTest::newRow("a stray close tag in the HTML body, the fields after it")
+        << html("<p>hello</p></div>") + subject + from(ann) + sent << true << "Ann;" << true;
+    QTest::newRow("a stray close tag in the text body")
+        << "<OPFMessageCopyBody>Hello</div>world</OPFMessageCopyBody>" + subject + from(ann) + sent << true << "Ann;"
+        << true;
+    QTest::newRow("a stray close tag between the fields") << subject + "</p>" + from(ann) + sent << true << "Ann;" << true;
+    QTest::newRow("the message's own close tag in its body")
+        << "<OPFMessageCopyBody>a</email>b</OPFMessageCopyBody>" + subject + from(ann) + sent << true << "Ann;" << true;
     QTest::newRow("a bare '&' in the body")
         << "<OPFMessageCopyBody>a & b</OPFMessageCopyBody>" + subject << true << "<null>" << false;
 }
@@ -566,6 +575,13 @@ void BuildersTest::brokenItems_data()
                      + el("OPFContactCopyNotesPlain", "note"))
         << "Ann"
         << "Bea" << QByteArray("note");
+    QTest::newRow("contact: its own close tag in its last name, one card")
+        << int(Contacts)
+        << store("contacts", "contact",
+                 el("OPFContactCopyFirstName", "Ann") + el("OPFContactCopyLastName", "Bea</contact>Cy")
+                     + el("OPFContactCopyNotesPlain", "note"))
+        << "Ann"
+        << "Bea" << QByteArray("note");
     QTest::newRow("contact: a bare '&' in its note keeps the note up to it")
         << int(Contacts)
         << store("contacts", "contact",
@@ -580,15 +596,19 @@ void BuildersTest::brokenItems_data()
                      + el("OPFCalendarEventCopyDescriptionPlain", "desc"))
         << "<null>"
         << "Room" << QByteArray("desc");
-    QTest::newRow("task: a mismatched close tag in its name ends what is read")
+    QTest::newRow("task: a stray close tag in its name breaks only the name, the note after it is read")
         << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T</i>ghost") + el("OPFTaskCopyNote", "n")) << "T"
-        << "<null>" << QByteArray();
+        << "<null>" << QByteArray("n");
     QTest::newRow("task: markup never closed in its note keeps the note up to the fault")
         << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T") + el("OPFTaskCopyNote", "<img src='x'>"))
         << "T" << "<null>" << QByteArray("<img src='x'>");
     QTest::newRow("task: a bare '&' in its name, a whole note after it")
         << int(Tasks) << store("tasks", "task", el("OPFTaskCopyName", "T & ghost") + el("OPFTaskCopyNote", "n")) << "T"
         << "<null>" << QByteArray("n");
+    QTest::newRow("note: a stray close tag in its text, its title after it")
+        << int(Notes) << store("notes", "note", el("OPFNoteCopyText", "abc</p>def") + el("OPFNoteCopyTitle", "Title"))
+        << "Title"
+        << "<null>" << QByteArray("abc");
     QTest::newRow("note: a tag never closed in its text, nothing taken after it")
         << int(Notes)
         << store("notes", "note", el("OPFNoteCopyTitle", "Title") + el("OPFNoteCopyText", "one <b x=\"1\" ghost"))

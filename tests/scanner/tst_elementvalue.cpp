@@ -37,6 +37,8 @@ private Q_SLOTS:
     void storeEnd();
     void brokenItems_data();
     void brokenItems();
+    void brokenElementNamed_data();
+    void brokenElementNamed();
     void namesAndReferencesAtEveryPlace();
     void itemsCheckedOneAfterAnother();
     void readableText_data();
@@ -485,6 +487,19 @@ void ElementValueTest::itemsEndAsXmlEndsThem_data()
         << "<r>" + item("a") + "</r><r>" + item("ghost") + "</r>" << QStringList{"a"} << true;
     QTest::newRow("an unclosed comment hides its item's rest, not the next item")
         << QByteArray("<r><i><!-- <N>no</N></i><i><N>b</N></i></r>") << QStringList{"", "b"} << true;
+    // Markup written unescaped into a field may hold the item's own close tag: the item goes on
+    // to its own, and an item that lost a close tag stays apart from the next.
+    QTest::newRow("the item's close tag inside a field")
+        << QByteArray("<r><i><B>x</i>y</B><N>a</N></i>") + item("b") + "</r>" << QStringList{"a", "b"} << true;
+    QTest::newRow("the item's close tag at a field's end")
+        << QByteArray("<r><i><B>x</i></B><N>a</N></i></r>") << QStringList{"a"} << true;
+    QTest::newRow("the item's close tag twice in a field, a comment after one")
+        << QByteArray("<r><i><B></i><!-- c -->x</i></B><N>a</N></i>") + item("b") + "</r>" << QStringList{"a", "b"}
+        << true;
+    QTest::newRow("an item that lost a field's close tag, the next after it")
+        << QByteArray("<r><i><B>x</i>") + item("b") + "</r>" << QStringList{"", "b"} << true;
+    QTest::newRow("text between items") << "<r>" + item("a") + "junk</B>" + item("b") + "</r>" << QStringList{"a", "b"}
+                                        << true;
     QTest::newRow("root never closed") << "<r>" + item("a") + item("b") << QStringList{"a", "b"} << false;
 }
 
@@ -554,6 +569,23 @@ void ElementValueTest::brokenItems_data()
     QTest::newRow("mismatched deeper") << QByteArray("<e><S><a>s</b></S><U>u</U></e>")
                                        << QByteArray("a close tag that does not match its start tag")
                                        << QByteArray("<e><S><a>s</a></S><U>u</U></e>");
+    // Markup written unescaped into a field: a close tag of another name breaks only that field.
+    const QByteArray mismatch = "a close tag that does not match its start tag";
+    const QByteArray after = "<S>s</S></e>";
+    const struct {
+        const char *name, *item, *sound;
+    } strays[] = {
+        {"a stray close tag in a field", "<e><B><p>h</p></d></B>", "<e><B><p>h</p></B>"},
+        {"a stray close tag at a field's start", "<e><B></d>x</B>", "<e><B></B>"},
+        {"a stray close tag at a field's end", "<e><B>x</d></B>", "<e><B>x</B>"},
+        {"stray close tags one after another", "<e><B>a</d>b</d></p>c</B>", "<e><B>a</B>"},
+        {"the item's own close tag in a field", "<e><B>a</e>b</B>", "<e><B>a</B>"},
+        {"a parent's close tag two levels down", "<e><B><d><p>a</d></B>", "<e><B><d><p>a</p></d></B>"},
+        {"a stray close tag between fields", "<e><B>b</B></d>", "<e><B>b</B>"},
+        {"a stray close tag, then the field's close renamed", "<e><B>a</d>b</C>", "<e><B>a</B>b"},
+    };
+    for (const auto &row : strays)
+        QTest::newRow(row.name) << row.item + after << mismatch << row.sound + after;
     QTest::newRow("a bare '&'") << QByteArray("<e><S>a & b</S></e>") << QByteArray("a '&' that starts no reference")
                                 << QByteArray("<e><S>a </S></e>");
     QTest::newRow("a reference that never ends")
@@ -606,6 +638,30 @@ void ElementValueTest::brokenItems()
     // The sound part itself is whole.
     if (!what.isEmpty() && sound.startsWith("<e"))
         QVERIFY(CheckItem(got, "<e").whole());
+}
+
+void ElementValueTest::brokenElementNamed_data()
+{
+    QTest::addColumn<QByteArray>("item");
+    QTest::addColumn<QString>("said");  // what the report line says of the element; empty: no element
+    QTest::newRow("a stray close tag in a field") << QByteArray("<e><S/><B>x</d></B></e>")
+                                                  << QStringLiteral(", in its element B)");
+    QTest::newRow("deeper in a field") << QByteArray("<e><B><p>x</d></p></B></e>") << QStringLiteral(", in its element B)");
+    QTest::newRow("a field's broken start tag") << QByteArray("<e><S a='1' a='2'>x</S></e>")
+                                                << QStringLiteral(", in its element S)");
+    QTest::newRow("a control byte in the name") << QByteArray("<e><B\x01>x</d></B\x01></e>")
+                                                << QStringLiteral(", in its element B\uFFFD)");
+    QTest::newRow("between fields") << QByteArray("<e><B/></d></e>") << QString();
+    QTest::newRow("the item's own start tag") << QByteArray("<e a='1' a='2'><S/></e>") << QString();
+}
+
+// The report line names the field a fault lies in.
+void ElementValueTest::brokenElementNamed()
+{
+    QFETCH(QByteArray, item);
+    QFETCH(QString, said);
+    const QString line = NotWellFormedReason(CheckItem(std::string_view(item.constData(), size_t(item.size())), "<e"));
+    QVERIFY2(said.isEmpty() ? !line.contains(QLatin1String("in its element")) : line.contains(said), qPrintable(line));
 }
 
 // Names and references are tested sixteen bytes at a time: every length and place about those

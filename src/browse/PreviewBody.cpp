@@ -278,8 +278,8 @@ PreparedBody previewbody::prepareMarkup(const QString &body, const PreviewLook &
     auto laid = newDocument(look);
     if (archive)
         AddInlinePictures(laid.get(), pictures, *archive, &stop);
-    prepared.shown = QString::fromUtf8(
-        withPicturesAfterBlocksOnTheirOwnLine(WithQuoteBordersDrawn(WithEmptyParagraphsKept(markup))));
+    prepared.shown = QString::fromUtf8(WithUnsetDirectionsLeftToRight(
+        withPicturesAfterBlocksOnTheirOwnLine(WithQuoteBordersDrawn(WithEmptyParagraphsKept(markup)))));
     laid->setHtml(prepared.shown);
     loadPictures(laid.get(), stop);
     if (stop)

@@ -152,3 +152,11 @@ QByteArray WithQuoteBordersDrawn(const QByteArray &markup)
     }
     return out;
 }
+
+QByteArray WithUnsetDirectionsLeftToRight(const QByteArray &markup)
+{
+    // The filter writes every kept attribute with double quotes.
+    if (!markup.contains(" dir=\""))
+        return markup;
+    return "<div dir=\"ltr\">" + markup + "</div>";
+}

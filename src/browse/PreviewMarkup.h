@@ -11,3 +11,7 @@ QByteArray WithEmptyParagraphsKept(const QByteArray &markup);
 // content goes in a one-cell table whose cell draws that border, which the toolkit draws where
 // it draws none for the block itself.
 QByteArray WithQuoteBordersDrawn(const QByteArray &markup);
+// Markup that sets a direction anywhere is held in a left-to-right block: the toolkit gives the
+// block after an element with a direction that element's direction where no parent sets one, and
+// a browser gives it the page's (left to right).
+QByteArray WithUnsetDirectionsLeftToRight(const QByteArray &markup);

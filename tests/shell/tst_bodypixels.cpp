@@ -75,6 +75,30 @@ int bluePixels(const QImage &image)
     return blue;
 }
 
+// The lines the pane draws text in, top down: the leftmost and rightmost ink of each.
+QVector<QPair<int, int>> inkedLines(QWidget *viewport)
+{
+    const QImage image = viewport->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QRgb background = viewport->palette().color(QPalette::Base).rgb();
+    QVector<QPair<int, int>> lines;
+    bool inLine = false;
+    for (int y = 0; y < image.height(); ++y) {
+        int left = image.width(), right = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAbs(qGray(image.pixel(x, y)) - qGray(background)) > 60) {
+                left = qMin(left, x);
+                right = x;
+            }
+        }
+        if (right >= 0 && !inLine)
+            lines.append({left, right});
+        else if (right >= 0)
+            lines.last() = {qMin(lines.last().first, left), qMax(lines.last().second, right)};
+        inLine = right >= 0;
+    }
+    return lines;
+}
+
 // A typed text of about size bytes in lines of words, ending in its own last line.
 QString longText(int size, const QString &last)
 {
@@ -151,6 +175,11 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody_data()
                        "</body></html>")
             .arg(QString::fromLatin1(PngOf(3000, Qt::blue).toBase64())));
     b.addEntry(mailEntry(QStringLiteral("Inbox"), 13), OlmXml::emails({picture}));
+    OlmXml::MailItem directions;
+    directions.subject = QStringLiteral("Directions");
+    directions.body = OlmXml::escape(QStringLiteral(
+        "<html><body><div dir=\"rtl\"><p>RIGHT</p></div><p>LEFT text after the block</p></body></html>"));
+    b.addEntry(mailEntry(QStringLiteral("Inbox"), 14), OlmXml::emails({directions}));
     b.addEntry(QStringLiteral("Local/Notes/Notes.xml"),
                OlmXml::notes({{QStringLiteral("Plain note"), QStringLiteral("plain typed &lt;b&gt; &amp; x\n    indented")},
                               {QStringLiteral("Long note"), longText(300 * 1024, QStringLiteral("the end"))}}));
@@ -201,6 +230,14 @@ void BodyPixelsTest::everyClickedMailPaintsItsBody()
                                       qPrintable(folder->text(FolderColumnName) + QLatin1Char(' ')
                                                  + pane->toPlainText().left(80)),
                                       10000);
+            // A right-to-left block is drawn at the right, the paragraph after it at the left.
+            if (pane->toPlainText().startsWith(QLatin1String("RIGHT"))) {
+                const QVector<QPair<int, int>> lines = inkedLines(pane->viewport());
+                QVERIFY2(lines.size() >= 2, qPrintable(QString::number(lines.size())));
+                const int half = pane->viewport()->width() / 2;
+                QVERIFY2(lines[0].first > half && lines[1].first < half,
+                         qPrintable(QStringLiteral("%1 %2").arg(lines[0].first).arg(lines[1].first)));
+            }
             // The picture is drawn under its text, not only room left for it.
             if (pane->toPlainText().startsWith(QLatin1String("BEFORE"))) {
                 QVERIFY(bluePixels(pane->viewport()->grab().toImage()) > 1000);

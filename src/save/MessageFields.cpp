@@ -235,7 +235,7 @@ AttachmentInfo parseAttachment(std::string_view tag)
     a.contentId = UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentContentID", &hasId), EntityForm::Scanned);
     if (!hasId)
         a.contentId = QStringLiteral("no");
-    a.contentType = attributeWithNuls(tag, "OPFAttachmentContentType");
+    a.contentType = UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentContentType"), EntityForm::Scanned);
     a.name = withoutNul(UnescapeXmlEntities(attributeWithNuls(tag, "OPFAttachmentName"), EntityForm::Scanned));
     QString url = attributeWithNuls(tag, "OPFAttachmentURL");
     // Entry names end at their first NUL, as the scanner keeps them.

@@ -4,6 +4,7 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/WellFormed.h"
+#include "scanner/XmlEntities.h"
 
 #include <string>
 #include <string_view>
@@ -28,9 +29,12 @@ inline qint64 recordFolderId(const QString &path)
     return path.isEmpty() ? llFolder1Id : llParentIdRunning;
 }
 
-// "2" and "4" are kept, any other non-empty value is normal priority '3'; 0 when absent.
-inline char priorityCode(const QString &value)
+// "2" and "4" are kept, any other non-empty value is normal priority '3'; 0 when absent. The
+// value is read as XML reads it: "&#50;" is "2".
+inline char priorityCode(const QString &raw)
 {
+    const QString value =
+        raw.contains(QLatin1Char('&')) ? UnescapeXmlEntities(raw, EntityForm::Scanned).trimmed() : raw;
     if (value.isEmpty())
         return 0;
     if (value == QLatin1String("2"))

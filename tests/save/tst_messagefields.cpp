@@ -224,6 +224,9 @@ void MessageFieldsTest::lists_data()
     QTest::newRow("content type")
         << emails(email(element(kAtt, attachment("a.pdf", "u/a", QString(), "1", "application/pdf")))) << "types"
         << "application/pdf;";
+    QTest::newRow("content type read as XML: references undone")
+        << emails(email(element(kAtt, attachment("a.pdf", "u/a", QString(), "1", "application/pd&#102;")))) << "types"
+        << "application/pdf;";
     QTest::newRow("name with an escaped ampersand")
         << emails(email(element(kAtt, attachment("R&amp;D.pdf", "u/a")))) << "names" << "R&D.pdf;";
     QTest::newRow("name decoded once whatever follows it")

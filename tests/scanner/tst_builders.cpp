@@ -285,6 +285,8 @@ void BuildersTest::mailFields_data()
     QTest::newRow("subject of 2000 kept") << el("OPFMessageCopySubject", QString(2000, 's')) << QString(2000, 's') << 0 << 0 << false << false;
     QTest::newRow("outgoing 1, priority 2") << el("OPFMessageIsOutgoing", "1") + el("OPFMessageGetPriority", "2") << "<null>" << 1 << int('2') << false << false;
     QTest::newRow("outgoing 0E0, priority 5") << el("OPFMessageIsOutgoing", "0E0") + el("OPFMessageGetPriority", "5") << "<null>" << 0x2D << int('3') << false << false;
+    QTest::newRow("priority by character references") << el("OPFMessageGetPriority", " &#50;") << "<null>" << 0 << int('2') << false << false;
+    QTest::newRow("priority by a hexadecimal reference") << el("OPFMessageGetPriority", "&#x34;") << "<null>" << 0 << int('4') << false << false;
     QTest::newRow("outgoing x, empty priority") << el("OPFMessageIsOutgoing", "x") + el("OPFMessageGetPriority", " ") << "<null>" << 0 << 0 << false << false;
     QTest::newRow("sent time of 31 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+0100") << "<null>" << 0 << 0 << true << false;
     QTest::newRow("sent time of 32 characters") << el("OPFMessageCopySentTime", "2018-06-21T03:26:46.123456+01:00") << "<null>" << 0 << 0 << false << false;

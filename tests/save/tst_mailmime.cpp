@@ -500,11 +500,31 @@ void MailMimeTest::declaredCharset_data()
         << "<html><head><meta name=\"Generator\" content=\"Word charset=x\"><meta charset='utf-8'>"
            "<title>charset=latin1</title></head>"
             + tail
-        << "<html><head><meta name=\"Generator\" content=\"Word charset=UTF-8\"><meta charset='utf-8'>"
+        << "<html><head><meta name=\"Generator\" content=\"Word charset=x\"><meta charset='utf-8'>"
            "<title>charset=latin1</title></head>"
             + tail;
-    QTest::newRow("a quoted '>' inside the tag") << "<html><meta content=\"a>b; charset=cp1252\">" + tail
-                                                 << "<html><meta content=\"a>b; charset=UTF-8\">" + tail;
+    QTest::newRow("a quoted '>' inside the tag")
+        << "<html><meta http-equiv=content-type content=\"a>b; charset=cp1252\">" + tail
+        << "<html><meta http-equiv=content-type content=\"a>b; charset=UTF-8\">" + tail;
+    QTest::newRow("an XML declaration before the markup")
+        << "<?xml version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<html>" + tail
+        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<html>" + tail;
+    QTest::newRow("an XML declaration, blanks about '=' and single quotes")
+        << " <?xml version='1.0' encoding = 'windows-1252' ?><html>" + tail
+        << " <?xml version='1.0' encoding = 'UTF-8' ?><html>" + tail;
+    QTest::newRow("a tab and a line break before the name")
+        << "<html><meta charset=\t\"windows-1252\"><META\nHTTP-EQUIV=Content-Type\nCONTENT=\"text/html;\ncharset=\nlatin1\">"
+            + tail
+        << "<html><meta charset=\t\"UTF-8\"><META\nHTTP-EQUIV=Content-Type\nCONTENT=\"text/html;\ncharset=\nUTF-8\">"
+            + tail;
+    const QByteArray text = "<title><meta charset=latin1></title><textarea><meta charset=latin1></textarea>"
+                            "<img alt=\"<meta charset=latin1>\"><!-- <meta charset=latin1> -->"
+                            "<p>encoding=\"latin1\" <?xml version=\"1.0\" encoding=\"latin1\"?></p>";
+    QTest::newRow("a meta in a title, a text area, an attribute or a comment stays")
+        << "<html><head>" + text + "<meta charset=latin1></head>" + tail
+        << "<html><head>" + text + "<meta charset=UTF-8></head>" + tail;
+    QTest::newRow("a quote that never closes") << "<html><meta charset=\"latin1>" + tail
+                                               << "<html><meta charset=\"latin1>" + tail;
     QTest::newRow("an unclosed meta") << QByteArray("<html><body>x</body></html><meta charset=koi8-r")
                                       << QByteArray("<html><body>x</body></html><meta charset=koi8-r");
 }

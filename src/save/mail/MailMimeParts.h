@@ -60,8 +60,9 @@ bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // character when the valid multi-byte characters outnumber such bytes (damage in UTF-8 text),
 // pairs Windows-1252 makes by accident not counted; else Windows-1252. *replaced (when given) gets the count of bytes replaced.
 QString DecodeBodyText(const QByteArray &bytes, int *replaced = nullptr);
-// Every charset a meta tag of the markup declares (meta charset, or http-equiv Content-Type's
-// content) made UTF-8, the charset the part is written in; the rest of the markup as it was.
+// Every charset the markup declares (its XML declaration's encoding, a meta charset, or an
+// http-equiv Content-Type's content) made UTF-8, the charset the part is written in; the rest of
+// the markup as it was, a "<meta" in a comment, an attribute or raw text such as a title too.
 void DeclareUtf8Charset(QByteArray &markup);
 // The line a saved item's report gets for a body with that many bytes replaced.
 QString ReplacedBodyBytesLine(int replaced);

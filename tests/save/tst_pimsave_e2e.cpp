@@ -441,6 +441,7 @@ void PimSaveEndToEndTest::brokenItemsNamed_data()
     QTest::addColumn<QByteArray>("store");
     QTest::addColumn<int>("incomplete");
     QTest::addColumn<int>("failed");
+    QTest::addColumn<QByteArray>("kept");  // what the broken item's output holds after the fault
     const auto el = [](const char *name, const QByteArray &value) { return OlmXml::elementRaw(name, value); };
     const auto store = [](const char *root, const char *item, const QByteArray &good, const QByteArray &broken) {
         const QString itemName = QString::fromLatin1(item);
@@ -460,30 +461,37 @@ void PimSaveEndToEndTest::brokenItemsNamed_data()
         QByteArray good;
         QByteArray partly;   // a whole element and a broken one
         QByteArray nothing;  // no whole element
+        QByteArray stray;    // the item's own close tag inside a field, a whole element after it
     };
     const Kind kinds[] = {
         {"message", messages, "emails", "email", el("OPFMessageCopySubject", "Good") + el("OPFMessageCopyBody", "b"),
          el("OPFMessageCopySubject", "Bea") + el("OPFMessageCopyBody", "a & Ghost"),
-         el("OPFMessageCopyBody", "a & Ghost")},
+         el("OPFMessageCopyBody", "a & Ghost"),
+         el("OPFMessageCopyBody", "a</email>Ghost</p>") + el("OPFMessageCopySubject", "After")},
         {"contact", QStringLiteral("Local/Address Book/Contacts.xml"), "contacts", "contact",
          el("OPFContactCopyFirstName", "Good"),
          el("OPFContactCopyFirstName", "Bea") + el("OPFContactCopyLastName", "a & Ghost"),
-         el("OPFContactCopyFirstName", "a & Ghost")},
+         el("OPFContactCopyFirstName", "a & Ghost"),
+         el("OPFContactCopyLastName", "a</contact>Ghost") + el("OPFContactCopyFirstName", "After")},
         {"event", QStringLiteral("Local/Calendar/Calendar.xml"), "appointments", "appointment",
          el("OPFCalendarEventCopySummary", "Good") + start,
          el("OPFCalendarEventCopySummary", "Bea") + el("OPFCalendarEventCopyLocation", "a <!-- Ghost") + start,
-         el("OPFCalendarEventCopySummary", "a & Ghost")},
+         el("OPFCalendarEventCopySummary", "a & Ghost"),
+         el("OPFCalendarEventCopyLocation", "a</appointment>Ghost") + el("OPFCalendarEventCopySummary", "After") + start},
         {"task", QStringLiteral("Local/Tasks/Tasks.xml"), "tasks", "task", el("OPFTaskCopyName", "Good"),
-         el("OPFTaskCopyName", "Bea") + el("OPFTaskCopyNote", "a & Ghost"), el("OPFTaskCopyName", "a & Ghost")},
+         el("OPFTaskCopyName", "Bea") + el("OPFTaskCopyNote", "a & Ghost"), el("OPFTaskCopyName", "a & Ghost"),
+         el("OPFTaskCopyNote", "a</task>Ghost") + el("OPFTaskCopyName", "After")},
         {"note", QStringLiteral("Local/Notes/Notes.xml"), "notes", "note", el("OPFNoteCopyTitle", "Good"),
          el("OPFNoteCopyTitle", "Bea") + el("OPFNoteCopyText", "a <b c=\"1\" Ghost"),
-         el("OPFNoteCopyText", "a & Ghost")},
+         el("OPFNoteCopyText", "a & Ghost"), el("OPFNoteCopyText", "a</p></note>Ghost") + el("OPFNoteCopyTitle", "After")},
     };
     for (const Kind &k : kinds) {
         QTest::newRow(qPrintable(QStringLiteral("%1: a broken element").arg(QLatin1String(k.name))))
-            << k.entry << store(k.root, k.item, k.good, k.partly) << 1 << 0;
+            << k.entry << store(k.root, k.item, k.good, k.partly) << 1 << 0 << QByteArray("Bea");
         QTest::newRow(qPrintable(QStringLiteral("%1: no whole element").arg(QLatin1String(k.name))))
-            << k.entry << store(k.root, k.item, k.good, k.nothing) << 0 << 1;
+            << k.entry << store(k.root, k.item, k.good, k.nothing) << 0 << 1 << QByteArray();
+        QTest::newRow(qPrintable(QStringLiteral("%1: its own close tag in a field").arg(QLatin1String(k.name))))
+            << k.entry << store(k.root, k.item, k.good, k.stray) << 1 << 0 << QByteArray("After");
     }
 }
 
@@ -495,6 +503,7 @@ void PimSaveEndToEndTest::brokenItemsNamed()
     QFETCH(QByteArray, store);
     QFETCH(int, incomplete);
     QFETCH(int, failed);
+    QFETCH(QByteArray, kept);
     if (IndexFor(SaveTypeRGE) < 0)
         QSKIP("no package save in this edition");
     TestArchiveBuilder b;
@@ -513,6 +522,7 @@ void PimSaveEndToEndTest::brokenItemsNamed()
              qPrintable(lines.first()));
     const QByteArray output = AllOutput(root(SaveTypeRGE));
     QVERIFY(output.contains("Good"));
+    QVERIFY(output.contains(kept));
     QVERIFY(!output.contains("Ghost"));
 }
 

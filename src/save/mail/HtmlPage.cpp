@@ -393,11 +393,11 @@ QStringList WriteHtmlPage(const MailMessage &message)
     if (rec.dwBodyLength != 0) {
         // A large body takes a while to read: a stop asked by now is not kept waiting.
         bool stopped = SaveStopAsked();
-        int replaced = 0;
+        BodyReading reading;
         if (!stopped)
-            body = HtmlPageBody(ReadMessageBody(rec, message.xml, &replaced), &stopped);
-        if (replaced > 0)
-            missing.append(ReplacedBodyBytesLine(replaced));
+            body = HtmlPageBody(ReadMessageBody(rec, message.xml, &reading), &stopped);
+        if (!BodyReadingLine(reading).isEmpty())
+            missing.append(BodyReadingLine(reading));
         // The page of a message the stop interrupted would not show it as it is: none is kept.
         if (stopped) {
             message.out.cancel(kStopped);

@@ -40,35 +40,68 @@ int multiByteLength(const uchar *p, int i, int n)
 }
 
 struct Utf8Tally {
-    int characters = 0;  // well-formed characters of two or more bytes that tell UTF-8
-    int badBytes = 0;    // bytes that are no part of a character
+    int weight = 0;     // the evidence of the well-formed characters that tell UTF-8
+    int sequences = 0;  // how many such characters there are
+    int badBytes = 0;   // bytes that are no part of a character
 };
 
-// Whether the two-byte character at p tells nothing: Windows-1252 text makes it by accident, a
-// capital letter or sharp s (C2-DF) before punctuation or a no-break space (80-BF). Such pairs
-// read as C1 controls, phonetic and modifier letters or combining marks, or Syriac, Thaana and
-// NKo letters, which prose beside a damaged byte hardly holds; the letters of Latin, Greek,
-// Cyrillic, Hebrew and Arabic text are not among them.
-bool isAccidentalPair(const uchar *p)
+// Bytes Windows-1252 leaves undefined: a character holding one cannot be Windows-1252 text.
+bool isUndefinedIn1252(uchar c)
 {
-    const uint code = uint(p[0] & 0x1F) << 6 | (p[1] & 0x3F);
-    return code <= 0x9F || (code >= 0x250 && code <= 0x36F) || code >= 0x700;
+    return c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D;
+}
+
+// Whether the character of `length` bytes at p[i] is a letter and its punctuation in Windows-1252
+// prose rather than UTF-8: a capital or sharp s before a quote, a dash or a no-break space
+// ("CAFÉ\u00a0!", "Fuß–Weg"), or a small letter before a no-break space and a guillemet. It is not
+// when it follows another such character (Syriac, Thaana and NKo words, combining marks after a
+// letter), when a capital would follow a small letter ("e" and a combining accent), or when a
+// byte reads as nothing in Windows-1252. afterCharacter: the byte before ended a character.
+bool madeBy1252(const uchar *p, int i, int length, bool afterCharacter)
+{
+    if (length > 3 || afterCharacter)
+        return false;
+    for (int k = 1; k < length; ++k) {
+        if (isUndefinedIn1252(p[i + k]))
+            return false;
+    }
+    if (length == 3)
+        return p[i + 1] == 0xA0;
+    const bool capital = p[i] != 0xDF;
+    return !(capital && i > 0 && p[i - 1] >= 'a' && p[i - 1] <= 'z');
+}
+
+// How much the character tells UTF-8: a pair reading as a C1 control tells nothing (Windows-1252
+// punctuation after a capital A with circumflex), and longer characters tell more, as Windows-1252
+// prose hardly ever forms them.
+int evidenceOf(const uchar *p, int i, int length, bool afterCharacter)
+{
+    if (length == 2 && p[i] == 0xC2 && p[i + 1] <= 0x9F)
+        return 0;
+    if (madeBy1252(p, i, length, afterCharacter))
+        return 0;
+    return length - 1;
 }
 
 Utf8Tally tallyUtf8(const uchar *p, int n)
 {
     Utf8Tally tally;
+    bool afterCharacter = false;
     for (int i = 0; i < n;) {
         if (p[i] < 0x80) {
+            afterCharacter = false;
             ++i;
             continue;
         }
         const int length = multiByteLength(p, i, n);
         if (length) {
-            if (length > 2 || !isAccidentalPair(p + i))
-                ++tally.characters;
+            const int weight = evidenceOf(p, i, length, afterCharacter);
+            tally.weight += weight;
+            tally.sequences += weight > 0;
+            afterCharacter = true;
             i += length;
         } else {
+            afterCharacter = false;
             ++tally.badBytes;
             ++i;
         }
@@ -103,32 +136,39 @@ QString utf8WithReplacements(const uchar *p, int n)
 
 }  // namespace
 
-QString DecodeBodyText(const QByteArray &bytes, int *replaced)
+QString DecodeBodyText(const QByteArray &bytes, BodyReading *reading)
 {
-    if (replaced)
-        *replaced = 0;
+    if (reading)
+        *reading = BodyReading();
     if (RoundTripsUtf8(bytes) || (bytes.startsWith("\xEF\xBB\xBF") && RoundTripsUtf8(bytes.mid(3))))
         return QString::fromUtf8(bytes);
     const bool mark = bytes.startsWith("\xEF\xBB\xBF");
     const auto *p = reinterpret_cast<const uchar *>(bytes.constData()) + (mark ? 3 : 0);
     const int n = bytes.size() - (mark ? 3 : 0);
-    // Windows-1252 prose often holds a pair that happens to be UTF-8 (DF 93, a sharp s before a
-    // closing quote), and its other letters are bytes no UTF-8 holds; UTF-8 text with a damaged
-    // byte has many more characters than bad bytes. Pairs Windows-1252 makes by accident count
-    // for neither.
+    // UTF-8 text with a damaged byte has much more evidence than bad bytes; Windows-1252 prose
+    // has many bad bytes and at most a few pairs it makes by accident, which weigh nothing.
     const Utf8Tally tally = tallyUtf8(p, n);
-    if (tally.characters > tally.badBytes) {
-        if (replaced)
-            *replaced = tally.badBytes;
+    if (tally.weight > tally.badBytes) {
+        if (reading)
+            reading->replacedBytes = tally.badBytes;
         return utf8WithReplacements(p, n);
     }
+    if (reading)
+        reading->utf8Characters = tally.sequences;
     static QTextCodec *const windows1252 = QTextCodec::codecForName("Windows-1252");
     return windows1252 ? windows1252->toUnicode(bytes) : QString::fromLatin1(bytes);
 }
 
-QString ReplacedBodyBytesLine(int replaced)
+QString BodyReadingLine(const BodyReading &reading)
 {
-    return QStringLiteral("its body was read as UTF-8 with %1 damaged %2 each shown as a replacement character")
-        .arg(replaced)
-        .arg(replaced == 1 ? QStringLiteral("byte") : QStringLiteral("bytes"));
+    const auto plural = [](int n, const char *one, const char *many) {
+        return QStringLiteral("%1 %2").arg(n).arg(QLatin1String(n == 1 ? one : many));
+    };
+    if (reading.replacedBytes > 0)
+        return QStringLiteral("its body was read as UTF-8 with %1 each shown as a replacement character")
+            .arg(plural(reading.replacedBytes, "damaged byte", "damaged bytes"));
+    if (reading.utf8Characters > 0)
+        return QStringLiteral("its body was read as Windows-1252 though it holds %1, shown as Windows-1252 reads them")
+            .arg(plural(reading.utf8Characters, "UTF-8 character", "UTF-8 characters"));
+    return QString();
 }

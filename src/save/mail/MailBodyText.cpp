@@ -31,9 +31,9 @@ const char *const kEntityGate[] = {"&gt;", "&lt;", "&amp;", "&nbsp;"};
 
 }  // namespace
 
-QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml, int *replaced)
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml, BodyReading *reading)
 {
-    return DecodeBodyText(ReadMessageBodyBytes(record, xml), replaced);
+    return DecodeBodyText(ReadMessageBodyBytes(record, xml), reading);
 }
 
 QByteArray ReadMessageBodyBytes(const MailMLRC &record, const QByteArray *xml)
@@ -420,8 +420,8 @@ BodyPart PrepareBodyBytes(const QByteArray &raw, bool mboxrdFromQuoting)
     if (RoundTripsUtf8(raw))
         return bodyFromUtf8(raw, mboxrdFromQuoting);
     // Anything else is read as text first, as the stored body always was.
-    int replaced = 0;
-    BodyPart part = bodyFromUtf8(DecodeBodyText(raw, &replaced).toUtf8(), mboxrdFromQuoting);
-    part.replacedBytes = replaced;
+    BodyReading reading;
+    BodyPart part = bodyFromUtf8(DecodeBodyText(raw, &reading).toUtf8(), mboxrdFromQuoting);
+    part.reading = reading;
     return part;
 }

@@ -115,8 +115,8 @@ bool writeMimeFrame(const MailMessage &message, const QByteArray &token, unsigne
     if (message.record.dwBodyLength != 0)
         body = PrepareBodyBytes(ReadMessageBodyBytes(message.record, message.xml), message.style.mboxrdFromQuoting);
     else if (message.style.emptyBodyAsHtml)
-        body = BodyPart{true, EmptyBodyHtml(), 0};
-    message.replacedBodyBytes = body.replacedBytes;
+        body = BodyPart{true, EmptyBodyHtml(), BodyReading()};
+    message.bodyReading = body.reading;
     if (message.style.crlfBodyLines)
         body.bytes = CrlfLineEnds(body.bytes);
     const QByteArray &le = message.style.lineEnd;

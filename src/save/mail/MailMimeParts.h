@@ -57,26 +57,27 @@ constexpr int kHtmlRowsLineEnds = 13;  // whether line ends stay; the anchor row
 bool IsHtmlBody(const QString &text, int rows = kHtmlRowsKind);
 // Body bytes as text, decided once for the whole body: UTF-8 when they are UTF-8 throughout (a
 // byte order mark allowed); UTF-8 with each byte that is no part of a character a replacement
-// character when the valid multi-byte characters outnumber such bytes (damage in UTF-8 text),
-// pairs Windows-1252 makes by accident not counted; else Windows-1252. *replaced (when given) gets the count of bytes replaced.
-QString DecodeBodyText(const QByteArray &bytes, int *replaced = nullptr);
+// character when the weight of its well-formed characters (longer ones more; pairs Windows-1252
+// prose makes by accident nothing) outweighs such bytes; else Windows-1252. *reading (when given)
+// says which.
+QString DecodeBodyText(const QByteArray &bytes, BodyReading *reading = nullptr);
 // Every charset the markup declares (its XML declaration's encoding, a meta charset, or an
 // http-equiv Content-Type's content) made UTF-8, the charset the part is written in; the rest of
 // the markup as it was, a "<meta" in a comment, an attribute or raw text such as a title too.
 void DeclareUtf8Charset(QByteArray &markup);
-// The line a saved item's report gets for a body with that many bytes replaced.
-QString ReplacedBodyBytesLine(int replaced);
+// The line a saved item's report gets for a body so read, or an empty one.
+QString BodyReadingLine(const BodyReading &reading);
 // The body's bytes where the record says, clamped to the archive, without its NULs, decoded
 // as DecodeBodyText does.
 // Taken from xml (the message's XML read at record.llDataOffset) when the body lies inside it.
-QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr, int *replaced = nullptr);
+QString ReadMessageBody(const MailMLRC &record, const QByteArray *xml = nullptr, BodyReading *reading = nullptr);
 // A body line matching ^>*From  gets one more '>' (mboxrd), so a reader does not split there.
 QByteArray QuoteMboxFromLines(const QByteArray &text);
 
 struct BodyPart {
     bool html = false;
     QByteArray bytes;       // UTF-8, ready to write
-    int replacedBytes = 0;  // stored bytes that were no part of a character, as DecodeBodyText
+    BodyReading reading;    // how bytes that are not UTF-8 throughout were read
 };
 // The text part from the body's XML text: entities decoded once; line ends made one LF each
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.

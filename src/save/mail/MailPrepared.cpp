@@ -16,8 +16,9 @@ QStringList WriteMailSteps(const MailMessage &message)
     WriteMailHeaders(message);
     const bool frameWritten = WriteMimeBody(message);
     QStringList missing;
-    if (message.replacedBodyBytes > 0)
-        missing.append(ReplacedBodyBytesLine(message.replacedBodyBytes));
+    const QString reading = BodyReadingLine(message.bodyReading);
+    if (!reading.isEmpty())
+        missing.append(reading);
     for (const AttachmentFailure &f : WriteAttachmentPartsChecked(message, frameWritten).failures)
         missing.append(QStringLiteral("attachment \"%1\": %2").arg(f.name, f.reason));
     return missing;

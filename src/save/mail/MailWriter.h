@@ -28,6 +28,12 @@ void AppendPieces(QByteArray &out, const Pieces &...pieces)
 }
 
 // Everything a writing step receives for one message.
+// How a body that is not UTF-8 throughout was read, for the saved item's report.
+struct BodyReading {
+    int replacedBytes = 0;   // read as UTF-8, this many bytes that are no part of a character replaced
+    int utf8Characters = 0;  // read as Windows-1252, though it holds this many UTF-8 characters
+};
+
 struct MailMessage {
     const MailMLRC &record;
     const MailMessageFields &fields;
@@ -36,8 +42,8 @@ struct MailMessage {
     const AttachmentIndex &attachments;
     // The outer boundary token the MIME body chose; the attachment parts use the same one.
     mutable QByteArray outerToken = QByteArray();
-    // Bytes of the body that were no part of a UTF-8 character, each written as U+FFFD.
-    mutable int replacedBodyBytes = 0;
+    // How a body that is not UTF-8 throughout was read (bytes written as U+FFFD, or Windows-1252).
+    mutable BodyReading bodyReading = BodyReading();
     // The message's XML as read from the archive at record.llDataOffset, when the caller has it:
     // the body is then taken from it rather than read again.
     const QByteArray *xml = nullptr;

@@ -64,24 +64,99 @@ bool isSpacedWordLead(quint8 c)
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (c >= 0xC2 && c <= 0xDF);
 }
 
-// Whether the end before byte `end` (a character's start) cuts a word of such a script.
-bool cutsWord(const char *utf8, int end)
+// Where the character that starts at `at` ends.
+int nextCharacter(const char *utf8, int size, int at)
+{
+    int end = at + 1;
+    while (end < size && !startsCharacter(utf8, size, end))
+        ++end;
+    return end;
+}
+
+// The lead byte of the character that ends before `end`.
+int leadBefore(const char *utf8, int end)
 {
     int lead = end - 1;
     while (lead > 0 && (quint8(utf8[lead]) & 0xC0) == 0x80 && end - lead < 4)
         --lead;
-    return isSpacedWordLead(quint8(utf8[lead])) && isSpacedWordLead(quint8(utf8[end]));
+    return lead;
 }
 
-// Where the word that starts at `at` ends. Every word but the last holds a multiple of three
-// bytes: a word ending in '=' padding makes some readers (GMime) stop before the words after it.
+// The code point of the character at utf8[at] (a character's start), or 0 for a byte of no
+// character.
+uint codePointAt(const char *utf8, int size, int at)
+{
+    const quint8 c = quint8(utf8[at]);
+    const int length = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 0;
+    if (length == 0 || at + length > size)
+        return 0;
+    uint code = length == 1 ? c : c & (0x7F >> length);
+    for (int k = 1; k < length; ++k)
+        code = code << 6 | (quint8(utf8[at + k]) & 0x3F);
+    return code;
+}
+
+bool isJoiner(uint code)
+{
+    return code == 0x200C || code == 0x200D;
+}
+
+// Whether the end before byte `end` (a character's start) cuts what a reader that shows the words
+// apart would show broken: a word of a script written with blanks ("Nam e"), a letter and the
+// marks, joiners or emoji modifiers after it (Thai tone marks, Devanagari and Bengali vowel signs),
+// or a conjunct after a virama or a joiner.
+bool cutsWord(const char *utf8, int size, int end)
+{
+    const int lead = leadBefore(utf8, end);
+    if (isSpacedWordLead(quint8(utf8[lead])) && isSpacedWordLead(quint8(utf8[end])))
+        return true;
+    const uint next = codePointAt(utf8, size, end), before = codePointAt(utf8, size, lead);
+    const QChar::Category category = QChar::category(next);
+    return category == QChar::Mark_NonSpacing || category == QChar::Mark_SpacingCombining
+        || category == QChar::Mark_Enclosing || isJoiner(next) || (next >= 0x1F3FB && next <= 0x1F3FF)
+        || isJoiner(before) || (before >= 0x80 && QChar::combiningClass(before) == 9);
+}
+
+// The most UTF-8 bytes a Q-encoded word holds: each may take three characters, in 75.
+constexpr int kQuotedWordBytes = 21;
+
+// "=?UTF-8?Q?<the bytes>?=", with only the characters a word in a phrase may hold left as they are.
+void appendQuotedWord(QByteArray &out, const char *bytes, int size)
+{
+    static const char kHex[] = "0123456789ABCDEF";
+    out += "=?UTF-8?Q?";
+    for (int i = 0; i < size; ++i) {
+        const quint8 c = quint8(bytes[i]);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '!' || c == '*'
+            || c == '+' || c == '-' || c == '/') {
+            out += char(c);
+        } else if (c == ' ') {
+            out += '_';
+        } else {
+            out += '=';
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        }
+    }
+    out += "?=";
+}
+
+struct WordCut {
+    int end = 0;
+    bool quoted = false;  // the word is Q-encoded: no end a base64 word may take lies in reach
+};
+
+// Where the word that starts at `at` ends. Every base64 word but the last holds a multiple of
+// three bytes: a word ending in '=' padding makes some readers (GMime) drop the words after it.
 // Within that, it ends at a space where one stands (before or after it), so a reader that shows
 // the words apart still shows whole words; else at the last whole character that cuts no word
-// of a script written with blanks (a reader shows "Nam e" for one cut there); else at the last whole character that fits.
-int wordEnd(const char *utf8, int size, int at)
+// (see cutsWord); else at the last whole character that fits. Where no such end lies in reach
+// (a blank before a run of three-byte characters shifts every end), the word is Q-encoded, one
+// character and its marks long, and the next one is base64 again.
+WordCut wordEnd(const char *utf8, int size, int at)
 {
     if (size - at <= kWordBytes)
-        return size;
+        return {size, false};
     int whole = -1, spaced = -1, uncut = -1;
     for (int end = at + 3; end <= at + kWordBytes; end += 3) {
         if (!startsCharacter(utf8, size, end))
@@ -89,21 +164,31 @@ int wordEnd(const char *utf8, int size, int at)
         whole = end;
         if (utf8[end - 1] == ' ' || utf8[end] == ' ')
             spaced = end;
-        if (!cutsWord(utf8, end))
+        if (!cutsWord(utf8, size, end))
             uncut = end;
     }
     if (spaced > 0)
-        return spaced;
+        return {spaced, false};
     if (uncut > 0)
-        return uncut;
+        return {uncut, false};
     if (whole > 0)
-        return whole;
-    // Only a text of alternating four- and two-byte characters has no such end: a padded word
-    // is then the lesser harm than a cut character.
-    int end = at + kWordBytes;
-    while (end > at + 1 && !startsCharacter(utf8, size, end))
-        --end;
-    return end;
+        return {whole, false};
+    int end = nextCharacter(utf8, size, at);
+    while (end < size && cutsWord(utf8, size, end)) {
+        const int next = nextCharacter(utf8, size, end);
+        if (next - at > kQuotedWordBytes)
+            break;
+        end = next;
+    }
+    return {end, true};
+}
+
+void appendWord(QByteArray &out, const char *utf8, int at, const WordCut &cut)
+{
+    if (cut.quoted)
+        appendQuotedWord(out, utf8 + at, cut.end - at);
+    else
+        appendEncodedWord(out, utf8 + at, cut.end - at);
 }
 
 // Words as wordEnd cuts them, never splitting a UTF-8 character, the separator between.
@@ -111,11 +196,11 @@ void appendEncodedWords(QByteArray &out, const char *utf8, int size, const QByte
 {
     int at = 0;
     while (at < size) {
-        const int end = wordEnd(utf8, size, at);
+        const WordCut cut = wordEnd(utf8, size, at);
         if (at > 0)
             out += separator;
-        appendEncodedWord(out, utf8 + at, end - at);
-        at = end;
+        appendWord(out, utf8, at, cut);
+        at = cut.end;
     }
 }
 
@@ -167,12 +252,12 @@ void AppendEncodedWords(QByteArray &out, const QString &text, const QByteArray &
         const int size = pending.size();
         int at = 0;
         while (at < size && (last || size - at > kLookAhead)) {
-            const int end = wordEnd(utf8, size, at);
+            const WordCut cut = wordEnd(utf8, size, at);
             if (!first)
                 out += separator;
             first = false;
-            appendEncodedWord(out, utf8 + at, end - at);
-            at = end;
+            appendWord(out, utf8, at, cut);
+            at = cut.end;
         }
         pending.remove(0, at);
         if (spill && out.size() >= kSpillBytes) {

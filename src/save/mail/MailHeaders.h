@@ -105,6 +105,7 @@ QString HeaderSafe(QString value);
 
 // RFC 2047 encoded words of at most 45 UTF-8 bytes each (so each word stays within 75
 // characters), never splitting a character; separated by the separator (a blank, or a fold).
+// Base64 words but the last end in no padding; where none can, a short word is Q-encoded.
 QByteArray EncodedWords(const QString &text, const QByteArray &separator = QByteArrayLiteral(" "));
 // EncodedWords(text, separator) appended to out, the text converted a piece at a time: a long
 // name is never held whole as UTF-8 beside its text. spill as for AppendMailbox.

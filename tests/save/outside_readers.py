@@ -85,14 +85,15 @@ def body_text(xml):
 
 def decoded_xml(raw):
     """A message's text: UTF-8; UTF-8 with a replacement character per damaged byte where its
-    characters outnumber those bytes; else Windows-1252, as mail readers read unlabelled text."""
+    characters outweigh those bytes (each by its length in bytes less one); else Windows-1252,
+    as mail readers read unlabelled text."""
     try:
         return raw.decode('utf-8'), False
     except UnicodeDecodeError:
         pass
     text = raw.decode('utf-8', 'replace')
     bad = text.count('\ufffd')
-    if sum(1 for c in text if ord(c) > 0x7F and c != '\ufffd') > bad:
+    if sum(len(c.encode('utf-8')) - 1 for c in text if ord(c) > 0x7F and c != '\ufffd') > bad:
         return text, True
     return raw.decode('cp1252', 'replace'), False
 
@@ -367,6 +368,12 @@ def check_eml_readers(path, msg):
         for name, address in expected['to'] + expected['cc'] + expected['sender'][-1:]:
             if name and name not in shown:
                 problem('%s: mu view does not show the name %r' % (path, name))
+        # GMime drops what follows a padded base64 word: the subject must show whole.
+        subject = ' '.join(str(msg['subject'] or '').split())
+        if subject and subject not in ' '.join(shown.split()):
+            problem('%s: mu view does not show the subject %r' % (path, subject[:80]))
+        elif len(subject) > 40:
+            print('mu subject|%s' % subject[:20])
         # mu saves the inline text part with -a too: the parts it lists as attachments are taken.
         listing = run(['mu', 'extract', '--muhome=' + home, path], home)
         parts = re.findall(r'^\s*(\d+) .*\[attachment\]', listing, re.M)

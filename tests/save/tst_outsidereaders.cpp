@@ -325,7 +325,17 @@ QByteArray readerCasesArchive()
         {QStringLiteral("Greek"), QStringLiteral("Αγαπητέ Αλέξανδρε, ευχαριστώ για το μήνυμα.")},
         {QStringLiteral("Arabic"), QStringLiteral("مرحبا، الاجتماع يوم الجمعة.")},
         {QStringLiteral("Hebrew"), QStringLiteral("שלום, הפגישה ביום שישי.")},
-        {QStringLiteral("Czech"), QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.")}};
+        {QStringLiteral("Czech"), QStringLiteral("Příliš žluťoučký kůň úpěl ďábelské ódy.")},
+        {QStringLiteral("French decomposed"),
+         QStringLiteral("Élève à l’école, chère Hélène.").normalized(QString::NormalizationForm_D)},
+        {QStringLiteral("Vietnamese decomposed"),
+         QStringLiteral("Chào anh, cuộc họp sẽ diễn ra vào thứ Sáu.").normalized(QString::NormalizationForm_D)},
+        {QStringLiteral("IPA"), QStringLiteral("ðə kwɪk braʊn fɒks")},
+        {QStringLiteral("Syriac"), QStringLiteral("ܫܠܡܐ ܠܟ ܐܚܝ ܚܒܝܒܐ.")},
+        {QStringLiteral("Thaana"), QStringLiteral("ތިޔަ ފޮނުއްވި ސިޓީއަށް ޝުކުރިއްޔާ.")},
+        {QStringLiteral("NKo"), QStringLiteral("ߊ߲ ߣߌ߫ ߛߏ߬ߡߊ߬ ߞߊ߬ ߕߊ߯.")},
+        {QStringLiteral("English"), QStringLiteral("Hi Tom, I don’t think so.")},
+        {QStringLiteral("Emoji"), QStringLiteral("👍 🎉 ✅ 😀")}};
     for (const auto &p : prose) {
         const QByteArray marker = "BODY-" + QByteArray::number(xml.size());
         const QByteArray utf8 = p.second.toUtf8();
@@ -333,6 +343,17 @@ QByteArray readerCasesArchive()
         xml << OlmXml::emails(
                    {mail(QStringLiteral("Damaged ") + p.first + QStringLiteral(" prose"), QString::fromLatin1(marker))})
                    .replace(marker, utf8.left(cut) + "\xFF" + utf8.mid(cut));
+    }
+    // Subjects and sender names in scripts of three-byte characters with blanks between words.
+    const QStringList titles{QStringLiteral("ประชุมวันศุกร์ เวลาสิบโมง ห้องประชุมใหญ่ชั้นสาม"),
+                             QStringLiteral("সভা শুক্রবার সকাল দশটায় হবে অনুগ্রহ করে আসুন"),
+                             QStringLiteral("बैठक शुक्रवार सुबह दस बजे होगी कृपया समय पर आएँ"),
+                             QStringLiteral("Report ประชุม সভা बैठक 会議 Отчёт ห้องประชุมใหญ่ชั้นสาม").repeated(8),
+                             QStringLiteral(" ห้องประชุมใหญ่ชั้นสาม เวลาสิบโมง").repeated(150)};
+    for (const QString &title : titles) {
+        OlmXml::MailItem m = mail(title, QStringLiteral("Title in full."));
+        m.from = {{QStringLiteral("pat@example.com"), title.left(200).trimmed()}};
+        xml << OlmXml::emails({m});
     }
     const QString text = QStringLiteral("Grüße aus München – 12 €");
     const QList<QPair<QString, QString>> declared{
@@ -541,7 +562,8 @@ void OutsideReadersTest::everyTypeReadBack()
     // so Chromium shows the text of each HTML body opened from every type; the page shows the
     // picture's own pixels between the texts around it.
     if (QString::fromUtf8(QTest::currentDataTag()).startsWith(QLatin1String("damaged"))) {
-        for (const char *script : {"Russian", "Chinese", "Greek", "Arabic", "Hebrew", "Czech"})
+        for (const char *script : {"Russian", "Chinese", "Greek", "Arabic", "Hebrew", "Czech", "French decomposed",
+                                   "Vietnamese decomposed", "IPA", "Syriac", "Thaana", "NKo", "English", "Emoji"})
             QVERIFY2(output.count(QStringLiteral("damaged prose|Damaged %1 prose").arg(QLatin1String(script))) == 5,
                      qPrintable(output));
         for (const char *subject : {"HTML declaring Windows-1252", "HTML declaring ISO-8859-1", "HTML declaring UTF-8",
@@ -549,6 +571,9 @@ void OutsideReadersTest::everyTypeReadBack()
             QVERIFY2(output.count(QStringLiteral("chromium text|") + QLatin1String(subject) + QLatin1Char('\n')) == 5,
                      qPrintable(output));
         QVERIFY2(output.contains(QLatin1String("page picture|Inline picture|shown")), qPrintable(output));
+        // mu showed each long Thai, Bengali, Devanagari and mixed subject whole, in each of the
+        // three types it reads.
+        QVERIFY2(output.count(QLatin1String("mu subject|")) == 15, qPrintable(output));
     }
     if (QString::fromUtf8(QTest::currentDataTag()).startsWith(QLatin1String("mended")))
         QVERIFY2(output.contains(QStringLiteral("mu find|subject:итоги")), qPrintable(output));

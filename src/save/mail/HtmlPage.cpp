@@ -412,10 +412,12 @@ QStringList WriteHtmlPage(const MailMessage &message)
     }
     // Pictures the body names by content id show from the files just written.
     if (!copies.isEmpty()) {
-        QVector<bool> written;
+        QVector<QByteArray> links;
         for (const AttachmentCopy &c : copies)
-            written.append(!c.fileName.isEmpty());
-        body = ShowInlinePictures(body, [&](const QString &id) { return InlinePictureUrl(message, written, id); });
+            links.append(c.fileName.isEmpty() ? QByteArray()
+                                              : linkPart(QFileInfo(folder).fileName()) + '/' + linkPart(c.fileName));
+        body = ShowInlinePictures(
+            body, [&](const QString &id) { return InlinePicture(message, links, id); }, &missing);
     }
     QByteArray page = HtmlPageHead();
     page += "<body><B>From: </B>" + senderText(rec, f) + "<BR>" + kLineEnd;

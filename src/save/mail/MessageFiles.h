@@ -38,12 +38,22 @@ QByteArray HtmlPageDate(const MailMLRC &record, const QString &entryName, const 
 // The body's XML text as page content: markup stays markup; plain text is escaped and keeps
 // its line breaks. *stopped: the save's stop interrupted it.
 QByteArray HtmlPageBody(const QString &raw, bool *stopped = nullptr);
-// The markup with each picture address "cid:ID" (src, background) that pictureUrl gives an
-// address for replaced by that address.
-QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<QByteArray(const QString &)> &pictureUrl);
-// The data: address of the attachment of the message whose content id is contentId, when the
-// page's save wrote it (written, by attachment) and it is a picture of a sane size; else empty.
-QByteArray InlinePictureUrl(const MailMessage &message, const QVector<bool> &written, const QString &contentId);
+// How a page shows a picture its markup names by content id.
+struct PagePicture {
+    QByteArray url;   // its data: address; empty when it is too large for a page to carry
+    QByteArray link;  // the address of its file beside the page, written by the same save
+    QString name;     // its attachment's name
+};
+// The markup with each picture address "cid:ID" (src, background, url() in style attributes and
+// style sheets) replaced by the data: address pictureOf gives, while the page carries at most
+// 64 MiB of them. A picture past that, or too large, shown by an img tag becomes a link to its
+// file; each picture not shown gets a line in *lines.
+QByteArray ShowInlinePictures(const QByteArray &markup, const std::function<PagePicture(const QString &)> &pictureOf,
+                              QStringList *lines = nullptr);
+// The picture attachment of the message whose content id is contentId, when the page's save wrote
+// it (links: its file's address, by attachment; empty when not written): its data: address when
+// of a sane size; else an empty one.
+PagePicture InlinePicture(const MailMessage &message, const QVector<QByteArray> &links, const QString &contentId);
 // Writes the page, and the attachments in a folder beside it that its attachment line links; the
 // attachments not written whole, each as a log line.
 QStringList WriteHtmlPage(const MailMessage &message);

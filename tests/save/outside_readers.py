@@ -658,10 +658,11 @@ def check_chromium():
                 print('chromium text|%s' % subject)
             else:
                 problem('%s: Chromium shows %r' % (where, body))
-        for path, red, dom in pool.map(picture, chromium_pictures):
-            texts = 'BEFORE text' in dom and 'AFTER text' in dom and 'src="data:image/png;base64,' in dom
+        for (path, red, dom), subject in zip(pool.map(picture, [p for _, p in chromium_pictures]),
+                                             [s for s, _ in chromium_pictures]):
+            texts = 'BEFORE text' in dom and 'AFTER text' in dom and 'data:image/png;base64,' in dom
             if red >= 60 * 60 * 0.9 and texts:
-                print('page picture|Inline picture|shown')
+                print('page picture|%s|shown' % subject)
             else:
                 problem('%s: Chromium shows %d picture pixels: %s' % (path, red, dom[-400:]))
 
@@ -755,8 +756,8 @@ def check_mail():
                 problem('%s: the page lacks the body %r' % (path, ' '.join(words)[:80]))
             if subject.startswith('HTML declaring'):
                 chromium_texts.append((subject, path, path))
-            if subject == 'Inline picture':
-                chromium_pictures.append(path)
+            if subject.startswith('Inline picture'):
+                chromium_pictures.append((subject, path))
             shown = ' '.join(html.unescape(re.search(r'<B>To: </B>(.*?)<BR>', page, re.S).group(1)).split())
             for name, address in expected['page_to']:
                 if ' '.join((name + ' <' + address + '>' if name else address).split()) not in shown:

@@ -168,6 +168,9 @@ private Q_SLOTS:
     void declaredCharset_data();
     void declaredCharset();
     void inlinePictures();
+    void pagePictures_data();
+    void pagePictures();
+    void pagePictureShare();
     void utf8RoundTrip();
     void crlfLines_data();
     void crlfLines();
@@ -544,8 +547,10 @@ void MailMimeTest::declaredCharset()
 void MailMimeTest::inlinePictures()
 {
     const auto give = [](const QString &id) {
-        return id == QLatin1String("logo1@x") || id == QLatin1String("a&b") ? "data:image/png;base64,QUJD" + id.toUtf8()
-                                                                            : QByteArray();
+        PagePicture p;
+        if (id == QLatin1String("logo1@x") || id == QLatin1String("a&b"))
+            p.url = "data:image/png;base64,QUJD" + id.toUtf8();
+        return p;
     };
     const QByteArray markup = "<p>BEFORE</p><img src=\"cid:logo1@x\" alt=\"cid:logo1@x\"><img src=\"CID:logo1%40x\">"
                               "<td background=\"cid:a&amp;b\"></td><img src=\"cid:other@x\"><img src=\"cid:logo1@x";
@@ -561,12 +566,76 @@ void MailMimeTest::inlinePictures()
     const QByteArray many = QByteArray("<img src=\"cid:big\">").repeated(5);
     const QByteArray shown = ShowInlinePictures(many, [&](const QString &) {
         ++asked;
-        return big;
+        return PagePicture{big, QByteArray(), QString()};
     });
     QCOMPARE(asked, 1);
     QCOMPARE(shown.count("src=\"data:image/png;base64,AAAA"), 3);
     QCOMPARE(shown.size(), 3 * big.size() + many.size() - 3 * 7);
     QCOMPARE(shown.count("cid:big"), 2);
+}
+
+void MailMimeTest::pagePictures_data()
+{
+    QTest::addColumn<QByteArray>("markup");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<int>("lines");
+    const QByteArray pic = "data:image/png;base64,UE5H";
+    QTest::newRow("style attribute") << QByteArray("<div style=\"background-image:url(cid:p1)\">x</div>")
+                                     << "<div style=\"background-image:url(" + pic + ")\">x</div>" << 0;
+    QTest::newRow("style attribute, quoted url, upper case")
+        << QByteArray("<td style=\"background: URL( &quot;CID:p1&quot; ) no-repeat\">")
+        << "<td style=\"background: URL( &quot;" + pic + "&quot; ) no-repeat\">" << 0;
+    QTest::newRow("style sheet") << QByteArray("<style>.a { background: url(\"cid:p1\") } .b { x: url('cid:p1') }</style>")
+                                 << "<style>.a { background: url(\"" + pic + "\") } .b { x: url('" + pic + "') }</style>"
+                                 << 0;
+    QTest::newRow("text and other attributes stay")
+        << QByteArray("<p title=\"url(cid:p1)\">url(cid:p1) myurl(cid:p1)</p><style>.a{b:myurl(cid:p1)}</style>")
+        << QByteArray("<p title=\"url(cid:p1)\">url(cid:p1) myurl(cid:p1)</p><style>.a{b:myurl(cid:p1)}</style>") << 0;
+    QTest::newRow("too large: the img is a link to its file, once said")
+        << QByteArray("<p>a</p><img src=\"cid:big\" width=\"9\"><img src=\"cid:big\"><td background=\"cid:big\">")
+        << QByteArray("<p>a</p><a href=\"1_attachments/shot%201.png\">shot 1&lt;.png</a><a "
+                      "href=\"1_attachments/shot%201.png\">shot 1&lt;.png</a><td background=\"cid:big\">")
+        << 1;
+    QTest::newRow("not the save's: left") << QByteArray("<img src=\"cid:other\">") << QByteArray("<img src=\"cid:other\">")
+                                          << 0;
+}
+
+// Pictures by content id show in attributes and styles; one the page cannot carry is a link to
+// its file with a line.
+void MailMimeTest::pagePictures()
+{
+    QFETCH(QByteArray, markup);
+    QFETCH(QByteArray, shown);
+    QFETCH(int, lines);
+    QStringList said;
+    const auto pictureOf = [](const QString &id) {
+        if (id == QLatin1String("p1"))
+            return PagePicture{"data:image/png;base64,UE5H", "1_attachments/p1.png", QStringLiteral("p1.png")};
+        if (id == QLatin1String("big"))
+            return PagePicture{QByteArray(), "1_attachments/shot%201.png", QStringLiteral("shot 1<.png")};
+        return PagePicture();
+    };
+    QCOMPARE(ShowInlinePictures(markup, pictureOf, &said), shown);
+    QCOMPARE(said.size(), lines);
+}
+
+// A page carries at most 64 MiB of pictures: five of 14 MiB show three, one of 2 MiB named fifty
+// times shows 23 times; the others are links to their files, each picture said once.
+void MailMimeTest::pagePictureShare()
+{
+    for (const auto &c : {qMakePair(14, 5), qMakePair(2, 50)}) {
+        QByteArray markup;
+        for (int i = 0; i < c.second; ++i)
+            markup += "<img src=\"cid:p" + QByteArray::number(c.first == 14 ? i : 0) + "\">";
+        const QByteArray url = "data:image/png;base64," + QByteArray((c.first << 20) / 3 * 4, 'A');
+        QStringList said;
+        const QByteArray shown = ShowInlinePictures(
+            markup, [&](const QString &id) { return PagePicture{url, "f/" + id.toUtf8(), id}; }, &said);
+        const int inlined = c.first == 14 ? 3 : 23;
+        QCOMPARE(shown.count("<img src=\"data:image/png;base64,AAAA"), inlined);
+        QCOMPARE(shown.count("<a href=\"f/p"), c.second - inlined);
+        QCOMPARE(said.size(), c.first == 14 ? 2 : 1);
+    }
 }
 
 void MailMimeTest::bodyBytesAsText()

@@ -458,6 +458,7 @@ private Q_SLOTS:
     void destinationCannotTakeFiles_data();
     void destinationCannotTakeFiles();
     void pageAttachmentNotWrittenIsNamed();
+    void pagePictureTooLargeIsLinked();
     void bidiControlsLeaveNames();
 
 private:
@@ -681,6 +682,48 @@ void MessageFilesEndToEndTest::pageAttachmentNotWrittenIsNamed()
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("kept bytes"));
     QCOMPARE(QDir(inbox + QStringLiteral("1_attachments")).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+// A 20 MiB screenshot is a link to the file written beside the page, with a line; a picture
+// in a style attribute shows from its data.
+void MessageFilesEndToEndTest::pagePictureTooLargeIsLinked()
+{
+    if (IndexFor(SaveTypeHTML) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    OlmXml::MailItem m;
+    m.subject = QStringLiteral("Screenshot");
+    m.sent = QStringLiteral("2019-03-01T21:45:00");
+    m.body = OlmXml::escape(QStringLiteral("<html><body><p>See</p><img src=\"cid:shot@x\" width=\"600\">"
+                                           "<div style=\"background-image:url('cid:dot@x')\">x</div></body></html>"));
+    const QString dir = QStringLiteral("Local/s/Inbox/com.microsoft.__Attachments/");
+    const QByteArray png = QByteArray("\x89PNG\r\n\x1a\n", 8);
+    b.addEntry(dir + QStringLiteral("shot"), png + QByteArray((20 << 20) - 8, 'p'));
+    b.addEntry(dir + QStringLiteral("dot"), png + "dot");
+    m.attachmentNames = QStringList{QStringLiteral("shot.png"), QStringLiteral("dot.png")};
+    m.attachmentUrls = QStringList{dir + QStringLiteral("shot"), dir + QStringLiteral("dot")};
+    QByteArray xml = OlmXml::emails({m});
+    const int first = xml.indexOf("OPFAttachmentName=");
+    xml.insert(xml.indexOf("OPFAttachmentName=", first + 1), "OPFAttachmentContentID=\"dot@x\" ");
+    xml.insert(first, "OPFAttachmentContentID=\"shot@x\" ");
+    b.addEntry(QStringLiteral("Local/s/Inbox/message_00000.xml"), xml);
+    QTemporaryDir dest;
+    QVERIFY(startSave(b.finish(), SaveTypeHTML, dest.path()));
+    const SaveOutcome outcome = runSave(SaveTypeHTML);
+    QCOMPARE(outcome.written, qint64(1));
+    QCOMPARE(outcome.incompletes.size(), 1);
+    QVERIFY2(outcome.incompletes[0].contains(
+                 QLatin1String("picture \"shot.png\" is not shown in the page but linked to its file")),
+             qPrintable(outcome.incompletes[0]));
+    const QString inbox = outputRoot(SaveTypeHTML) + QStringLiteral("/Mail/Inbox/");
+    QFile page(inbox + QStringLiteral("1.htm"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray text = page.readAll();
+    QVERIFY2(text.contains("<p>See</p><a href=\"1_attachments/shot.png\">shot.png</a>"), text.right(400).constData());
+    QVERIFY2(text.contains("url(\"data:image/png;base64," + (png + "dot").toBase64() + "\")")
+                 || text.contains("url(&quot;data:image/png;base64," + (png + "dot").toBase64() + "&quot;)"),
+             text.right(400).constData());
+    QCOMPARE(QFileInfo(inbox + QStringLiteral("1_attachments/shot.png")).size(), qint64(20 << 20));
 }
 
 // Names that bidirectional controls would show reordered ("invoice<U+202E>fdp.exe" as

@@ -387,6 +387,20 @@ QByteArray readerCasesArchive()
     picture.attachmentUrls << url;
     xml << OlmXml::emails({picture}).replace("OPFAttachmentName=",
                                              "OPFAttachmentContentID=\"logo1@x\" OPFAttachmentName=");
+    // The same picture as a style attribute's and a style sheet's background.
+    const QList<QPair<QString, QString>> styled{
+        {QStringLiteral("Inline picture in a style"),
+         QStringLiteral("<div style=\"background-image: url('cid:logo2@x'); width: 60px; height: 60px\"></div>")},
+        {QStringLiteral("Inline picture in a style sheet"),
+         QStringLiteral("<style>.pic { background: URL( \"CID:logo2@x\" ); width: 60px; height: 60px }</style>"
+                        "<div class=\"pic\"></div>")}};
+    for (const auto &p : styled) {
+        OlmXml::MailItem m = mail(p.first, OlmXml::escape(QStringLiteral("<html><body><p>BEFORE text</p>") + p.second
+                                                          + QStringLiteral("<p>AFTER text</p></body></html>")));
+        m.attachmentNames << QStringLiteral("logo.png");
+        m.attachmentUrls << url;
+        xml << OlmXml::emails({m}).replace("OPFAttachmentName=", "OPFAttachmentContentID=\"logo2@x\" OPFAttachmentName=");
+    }
     for (int i = 0; i < xml.size(); ++i)
         b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), xml.at(i));
     return b.finish();
@@ -570,7 +584,9 @@ void OutsideReadersTest::everyTypeReadBack()
                                     "HTML declaring Windows-1252 in its bytes"})
             QVERIFY2(output.count(QStringLiteral("chromium text|") + QLatin1String(subject) + QLatin1Char('\n')) == 5,
                      qPrintable(output));
-        QVERIFY2(output.contains(QLatin1String("page picture|Inline picture|shown")), qPrintable(output));
+        for (const char *subject : {"Inline picture", "Inline picture in a style", "Inline picture in a style sheet"})
+            QVERIFY2(output.contains(QStringLiteral("page picture|%1|shown").arg(QLatin1String(subject))),
+                     qPrintable(output));
         // mu showed each long Thai, Bengali, Devanagari and mixed subject whole, in each of the
         // three types it reads.
         QVERIFY2(output.count(QLatin1String("mu subject|")) == 15, qPrintable(output));

@@ -4,6 +4,7 @@
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
 
+#include <QRandomGenerator>
 #include <QTextCodec>
 #include <QtTest>
 
@@ -123,6 +124,7 @@ private slots:
     void windows1252Body();
     void headerWords_data();
     void headerWords();
+    void headerWordsOfAnyBytes();
 };
 
 void MailScriptsTest::damagedBody_data()
@@ -284,6 +286,27 @@ void MailScriptsTest::headerWords()
             joined += bytes;
         }
         QCOMPARE(joined, utf8);
+    }
+}
+
+// A stored subject is encoded as its bytes are, UTF-8 or not: a Thai subject with damaged bytes
+// keeps the same rules.
+void MailScriptsTest::headerWordsOfAnyBytes()
+{
+    QRandomGenerator random(85);
+    const QByteArray thai = QStringLiteral("ประชุมวันศุกร์ เวลาสิบโมง ห้องประชุมใหญ่ชั้นสาม ").toUtf8();
+    for (int round = 0; round < 300; ++round) {
+        QByteArray subject = thai.repeated(1 + round % 20).mid(int(random.bounded(thai.size())));
+        for (int k = 0; k <= subject.size() / 50; ++k)
+            subject[int(random.bounded(subject.size()))] = char(random.bounded(1, 256));
+        const QList<QByteArray> lines = EncodeSubjectWord(subject.constData(), "\n ").split('\n');
+        QByteArray joined;
+        for (int i = 0; i < lines.size(); ++i) {
+            const QByteArray word = lines.at(i).trimmed();
+            QVERIFY2(word.size() <= 75 && (i + 1 == lines.size() || !word.endsWith("=?=")), word.constData());
+            joined += decodeWord(word);
+        }
+        QCOMPARE(joined, subject);
     }
 }
 

@@ -1,7 +1,7 @@
 """Reads a save's output with the mail and calendar readers people use and checks it against the
 archive it came from. argv: archive, output root per save type (1-5, "-" when not saved).
 Prints one problem per line; no output means every check held."""
-import concurrent.futures, threading, datetime, json, shutil, struct, urllib.parse, zoneinfo, email, email.policy, email.utils, glob, html, os, re, subprocess, sys, tempfile, zipfile, zlib
+import codecs, concurrent.futures, threading, datetime, json, shutil, struct, urllib.parse, zoneinfo, email, email.policy, email.utils, glob, html, os, re, subprocess, sys, tempfile, zipfile, zlib
 
 import icalendar
 import recurring_ical_events
@@ -83,6 +83,11 @@ def body_text(xml):
     return declared_utf8(unescape(raw).replace('\0', '').replace('\r\n', '\n').replace('\r', '\n').strip())
 
 
+# The five bytes Windows-1252 leaves undefined read as the C1 controls of the same number, as
+# browsers read them.
+codecs.register_error('c1', lambda e: (''.join(chr(b) for b in e.object[e.start:e.end]), e.end))
+
+
 def decoded_xml(raw):
     """A message's text: UTF-8; UTF-8 with a replacement character per damaged byte where its
     characters outweigh those bytes (each by its length in bytes less one); else Windows-1252,
@@ -95,7 +100,7 @@ def decoded_xml(raw):
     bad = text.count('\ufffd')
     if sum(len(c.encode('utf-8')) - 1 for c in text if ord(c) > 0x7F and c != '\ufffd') > bad:
         return text, True
-    return raw.decode('cp1252', 'replace'), False
+    return raw.decode('cp1252', 'c1'), False
 
 
 def saved_name(name):

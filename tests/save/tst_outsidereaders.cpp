@@ -296,6 +296,11 @@ QByteArray forwardedArchive()
             xml << OlmXml::emails({mail(QStringLiteral("Prose ") + language + form.first, QString::fromLatin1(marker))})
                        .replace(marker, windows1252->fromUnicode(form.second));
         }
+        // Quotes pasted from UTF-8 text: still Windows-1252 prose, and said so.
+        const QByteArray marker = "BODY-" + QByteArray::number(xml.size());
+        xml << OlmXml::emails({mail(QStringLiteral("Prose ") + language + QStringLiteral(" with UTF-8 quotes"),
+                                    QString::fromLatin1(marker))})
+                   .replace(marker, windows1252->fromUnicode(p.text) + " \xE2\x80\x9Cok\xE2\x80\x9D");
     }
     for (int i = 0; i < xml.size(); ++i)
         b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i, 5, 10, QLatin1Char('0')), xml.at(i));
@@ -442,6 +447,7 @@ private:
 
     std::unique_ptr<ArchiveFile> m_archive;
     QString m_python;
+    int m_pastedQuoteLines = 0;  // report lines of Windows-1252 bodies holding UTF-8 quotes
 };
 
 void OutsideReadersTest::initTestCase()
@@ -480,7 +486,12 @@ QString OutsideReadersTest::save(const QByteArray &archive, SaveType type, const
         const bool damagedProse = line.startsWith(QLatin1String("Mail \"Damaged "))
             && line.endsWith(QLatin1String("incomplete: its body was read as UTF-8 with 1 damaged byte each shown as a "
                                            "replacement character"));
-        if (!line.contains(QLatin1String("no vCard field holds")) && !damagedProse)
+        const bool pastedQuotes = line.startsWith(QLatin1String("Mail \"Prose "))
+            && line.contains(QLatin1String(" with UTF-8 quotes\" "))
+            && line.endsWith(QLatin1String("incomplete: its body was read as Windows-1252 though it holds 2 UTF-8 "
+                                           "characters, shown as Windows-1252 reads them"));
+        m_pastedQuoteLines += pastedQuotes;
+        if (!line.contains(QLatin1String("no vCard field holds")) && !damagedProse && !pastedQuotes)
             lost << line;
     }
     if (!lost.isEmpty()) {
@@ -540,11 +551,14 @@ void OutsideReadersTest::everyTypeReadBack()
     QVERIFY(copy.open(QIODevice::WriteOnly) && copy.write(archive) == archive.size());
     copy.close();
     QStringList args{QStringLiteral(OLM_SOURCE_DIR "/tests/save/outside_readers.py"), copy.fileName()};
+    m_pastedQuoteLines = 0;
+    int types = 0;
     for (const SaveType type : {SaveTypeRGE, SaveTypeMBOX, SaveTypeEMLX, SaveTypeEML, SaveTypeHTML}) {
         if (IndexFor(type) < 0) {
             args << QStringLiteral("-");
             continue;
         }
+        ++types;
         const QString out = dest.filePath(QString::number(int(type)));
         QVERIFY(QDir().mkpath(out));
         const QString root = save(archive, type, out);
@@ -565,6 +579,8 @@ void OutsideReadersTest::everyTypeReadBack()
     // Each readable forwarded message reads back as an attached message in types 1 to 4, and the
     // mail server names it with its envelope.
     if (QString::fromUtf8(QTest::currentDataTag()).startsWith(QLatin1String("forwarded"))) {
+        // Each type names the six Windows-1252 bodies holding UTF-8 quotes.
+        QCOMPARE(m_pastedQuoteLines, 6 * types);
         for (const char *subject : {"Inner plain", "Inner with attachment", "Inner LF lines", "Inner mixed lines"}) {
             const QString line = QStringLiteral("attached message|") + QLatin1String(subject);
             QVERIFY2(output.count(line) == 4, qPrintable(output));

@@ -142,6 +142,8 @@ void MailScriptsTest::damagedBody_data()
             QTest::addRow("%s, %d bad bytes", s.name, bad) << stored << text << bad;
         }
     }
+    QTest::newRow("a short Russian reply, one bad byte") << QByteArray("\xD0\x94\xD0\xB0\xFF") << QStringLiteral("Да\uFFFD")
+                                                         << 1;
     // One curly apostrophe outweighs one bad byte: Windows-1252 prose hardly forms three bytes of UTF-8.
     QTest::newRow("English, one apostrophe and one bad byte")
         << QByteArray("Hi\xFF Tom, I don\xE2\x80\x99t think so.") << QStringLiteral("Hi\uFFFD Tom, I don’t think so.")

@@ -53,13 +53,14 @@ bool isUndefinedIn1252(uchar c)
 
 // Whether the character of `length` bytes at p[i] is a letter and its punctuation in Windows-1252
 // prose rather than UTF-8: a capital or sharp s before a quote, a dash or a no-break space
-// ("CAFÉ\u00a0!", "Fuß–Weg"), or a small letter before a no-break space and a guillemet. It is not
-// when it follows another such character (Syriac, Thaana and NKo words, combining marks after a
-// letter), when a capital would follow a small letter ("e" and a combining accent), or when a
-// byte reads as nothing in Windows-1252. afterCharacter: the byte before ended a character.
-bool madeBy1252(const uchar *p, int i, int length, bool afterCharacter)
+// ("CAFÉ\u00a0!", "Fuß–Weg"), or a small letter before a no-break space and a guillemet. Such a
+// character stands alone: it is not when another one is next to it (the letters of a word in
+// another script, combining marks after an accented letter), when a capital would follow a small
+// letter ("e" and a combining accent), or when a byte reads as nothing in Windows-1252.
+// afterCharacter: the byte before ended a character.
+bool madeBy1252(const uchar *p, int i, int length, int n, bool afterCharacter)
 {
-    if (length > 3 || afterCharacter)
+    if (length > 3 || afterCharacter || (i + length < n && multiByteLength(p, i + length, n) > 0))
         return false;
     for (int k = 1; k < length; ++k) {
         if (isUndefinedIn1252(p[i + k]))
@@ -74,11 +75,11 @@ bool madeBy1252(const uchar *p, int i, int length, bool afterCharacter)
 // How much the character tells UTF-8: a pair reading as a C1 control tells nothing (Windows-1252
 // punctuation after a capital A with circumflex), and longer characters tell more, as Windows-1252
 // prose hardly ever forms them.
-int evidenceOf(const uchar *p, int i, int length, bool afterCharacter)
+int evidenceOf(const uchar *p, int i, int length, int n, bool afterCharacter)
 {
     if (length == 2 && p[i] == 0xC2 && p[i + 1] <= 0x9F)
         return 0;
-    if (madeBy1252(p, i, length, afterCharacter))
+    if (madeBy1252(p, i, length, n, afterCharacter))
         return 0;
     return length - 1;
 }
@@ -95,7 +96,7 @@ Utf8Tally tallyUtf8(const uchar *p, int n)
         }
         const int length = multiByteLength(p, i, n);
         if (length) {
-            const int weight = evidenceOf(p, i, length, afterCharacter);
+            const int weight = evidenceOf(p, i, length, n, afterCharacter);
             tally.weight += weight;
             tally.sequences += weight > 0;
             afterCharacter = true;

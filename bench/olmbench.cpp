@@ -28,8 +28,10 @@
 #include <QElapsedTimer>
 #include <QFile>
 
+#include <atomic>
 #include <cstdio>
 #include <fcntl.h>
+#include <memory>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -92,11 +94,29 @@ void runScan()
     scanner.wait();
 }
 
+// The archive as the scan reads it, counting the bytes its reads return.
+class CountingSource : public FdArchiveSource {
+public:
+    using FdArchiveSource::FdArchiveSource;
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        const qint64 got = FdArchiveSource::readAt(offset, buffer, length);
+        m_read += qMax<qint64>(0, got);
+        return got;
+    }
+    qint64 bytesRead() const { return m_read; }
+
+private:
+    std::atomic<qint64> m_read{0};
+};
+
 int scan(const QString &path, int askedThreads)
 {
     if (!openArchive(path))
         return 2;
     QFolderInformationThread scanner;
+    auto source = std::make_shared<CountingSource>(fileDescriptor, lSize);
+    scanner.setSource(source);
     const int threads = scanner.SetScanThreads(askedThreads);
     QElapsedTimer clock;
     clock.start();
@@ -104,10 +124,11 @@ int scan(const QString &path, int askedThreads)
     scanner.wait();
     const double seconds = clock.nsecsElapsed() / 1e9;
     printf("{\"archive_bytes\":%lld,\"threads\":%d,\"seconds\":%.3f,\"mails\":%lld,\"contacts\":%lld,\"calendar\":%lld,"
-           "\"tasks\":%lld,\"notes\":%lld,\"attachments\":%lld,\"folders\":%d,\"peak_rss_kb\":%ld}\n",
+           "\"tasks\":%lld,\"notes\":%lld,\"attachments\":%lld,\"folders\":%d,\"peak_rss_kb\":%ld,"
+           "\"read_bytes\":%lld}\n",
            (long long)lSize, threads, seconds, (long long)MailItemCount, (long long)ContactItemCount,
            (long long)CalendarItemCount, (long long)TaskItemCount, (long long)NotesItemCount,
-           (long long)AttachmentNodeCount, objMapFID_PID.size(), peakRssKb());
+           (long long)AttachmentNodeCount, objMapFID_PID.size(), peakRssKb(), (long long)source->bytesRead());
     closeArchive();
     return 0;
 }

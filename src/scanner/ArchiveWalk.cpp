@@ -48,8 +48,12 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
         job.crc = h->crc;
     }
     if (m_textFrom >= 0 && m_defer && role == EntryRole::Message) {
-        job.fillSource = &m_source;
-        job.fillFrom = m_textFrom;
+        // Bytes still in the window go to the worker as they are; else it reads them itself.
+        job.view = m_reader->shareText(m_textFrom, m_textLength, &job.hold);
+        if (!job.view) {
+            job.fillSource = &m_source;
+            job.fillFrom = m_textFrom;
+        }
         m_textFrom = -1;
     } else {
         fillText();
@@ -68,6 +72,7 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
 void ArchiveWalker::walk()
 {
     m_central->read(m_source);
+    planJumps(m_central->found() ? m_central->start() : m_size);
     m_defer = m_builders->parallel();
     // Most entries of a large archive are messages: their names' table never grows in the walk.
     m_itemNames.reserve(m_central->entries().size());

@@ -149,6 +149,9 @@ private:
     // After the walk: every record not used is named, as read from its local header elsewhere
     // or as not read.
     void noteUnusedRecords();
+    // Tells the reader which stretches the central records say the walk jumps over: the data of
+    // attachments and compressed entries whose sizes end at the next header.
+    void planJumps(qint64 directory);
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
     // Whether h is a stored attachment with a sound header whose data the end of the file cuts

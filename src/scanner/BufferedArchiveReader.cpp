@@ -18,12 +18,15 @@ BufferedArchiveReader::BufferedArchiveReader(ArchiveSource &source, qint64 windo
     m_buf.resize(int(m_capacity));
 }
 
-const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill)
+const char *BufferedArchiveReader::window(qint64 pos, qint64 len, qint64 fill, bool own)
 {
     if (pos < 0 || len < 0 || len > m_capacity || pos > m_size - len)
         return nullptr;
-    if (pos < m_start || pos + len > m_start + m_filled)
+    if (pos < m_start || pos + len > m_start + m_filled) {
+        if (const char *side = own ? nullptr : sideWindow(pos, len))
+            return side;
         refill(pos, len, fill);
+    }
     return len > m_start + m_filled - pos ? nullptr : data() + (pos - m_start);
 }
 
@@ -34,25 +37,70 @@ void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
     // next signature, a text after a look at the header behind it): nothing is read twice.
     const qint64 end = m_start + m_filled;
     qint64 start = pos;
-    const bool onward = pos >= m_start && pos <= end + kLookBack;
+    // A walk that jumped over a stretch starts afresh behind it: those bytes are not read.
+    const bool onward = pos >= m_start && pos <= end + kLookBack && jumpFrom(end) >= pos;
     if (onward) {
         start = qMax(qMax(m_start, pos - kLookBack), pos + len - m_capacity);
         fill = qMax(fill, kRunFill);
     }
-    const qint64 want = qMin(qMin(m_capacity, qMax(len, fill) + (pos - start)), m_size - start);
+    // The fill stops where the walk is to jump: those bytes are never read for it.
+    const qint64 stop = qMax(pos + len, jumpFrom(pos + len));
+    const qint64 want = qMin(qMin(qMin(m_capacity, qMax(len, fill) + (pos - start)), m_size - start), stop - start);
     const qint64 kept = start >= m_start ? qBound<qint64>(0, end - start, want) : 0;
-    if (m_ahead && onward && takeAhead(start, kept, pos + len - start))
+    // A jump lands where the reads ahead went on behind it.
+    const bool forward = pos >= m_start;
+    if (m_ahead && ((onward && takeAhead(start, kept, pos + len - start)) || (forward && takeAhead(pos, 0, len))))
         return;
-    if (kept > 0 && (start > m_start || m_base > 0))
-        memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
-    m_base = 0;
+    ownBuffer(start, kept);
     m_start = start;
     m_marks.clear();
     m_marksFrom = -1;
     const qint64 got = want > kept ? readFully(m_source, start + kept, m_buf.data() + kept, want - kept) : 0;
     m_filled = kept + qMax<qint64>(0, got);
-    if (m_ahead && onward)
+    if (m_ahead && forward)
         askAhead(m_start + m_filled);
+}
+
+void BufferedArchiveReader::ownBuffer(qint64 start, qint64 kept)
+{
+    if (!m_buf.isDetached()) {
+        QByteArray own(m_buf.size(), Qt::Uninitialized);
+        if (kept > 0)
+            memcpy(own.data(), data() + (start - m_start), size_t(kept));
+        m_buf.swap(own);
+    } else if (kept > 0 && (start > m_start || m_base > 0)) {
+        memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
+    }
+    m_base = 0;
+}
+
+void BufferedArchiveReader::setJumps(std::vector<std::pair<qint64, qint64>> jumps)
+{
+    m_jumps = std::move(jumps);
+}
+
+qint64 BufferedArchiveReader::jumpFrom(qint64 pos) const
+{
+    const auto it = std::lower_bound(m_jumps.begin(), m_jumps.end(), std::make_pair(pos, qint64(-1)));
+    return it == m_jumps.end() ? m_size : it->first;
+}
+
+qint64 BufferedArchiveReader::behindJump(qint64 pos) const
+{
+    // The last jump starting at or before pos.
+    auto it = std::upper_bound(m_jumps.begin(), m_jumps.end(), std::make_pair(pos, m_size));
+    if (it == m_jumps.begin())
+        return pos;
+    --it;
+    return pos < it->second ? it->second : pos;
+}
+
+const char *BufferedArchiveReader::shareText(qint64 pos, qint64 len, QByteArray *hold) const
+{
+    if (pos < m_start || len < 0 || len > m_start + m_filled - pos)
+        return nullptr;
+    *hold = m_buf;
+    return data() + (pos - m_start);
 }
 
 // The runs after the window, read on threads of their own: a chain of runs, each beginning where
@@ -69,7 +117,7 @@ struct BufferedArchiveReader::Ahead {
         bool reading = false;
     };
 
-    Ahead(ArchiveSource &s, qint64 capacity) : source(s)
+    Ahead(ArchiveSource &s, qint64 capacity, const BufferedArchiveReader &r) : source(s), reader(r)
     {
         for (Run &run : runs)
             run.buf.resize(int(kAheadHead + capacity));
@@ -113,9 +161,12 @@ struct BufferedArchiveReader::Ahead {
             if (quit)
                 return;
             const qint64 at = run->pos, len = run->length;
-            char *to = run->buf.data() + kAheadHead;
             run->reading = true;
             lock.unlock();
+            // A buffer a job still shares stays the job's; the run gets one of its own.
+            if (!run->buf.isDetached())
+                run->buf = QByteArray(run->buf.size(), Qt::Uninitialized);
+            char *to = run->buf.data() + kAheadHead;
             const qint64 n = readFully(source, at, to, len);
             // The bytes are in this thread's caches now: their scan for the walk costs least here.
             run->marks.clear();
@@ -136,12 +187,13 @@ struct BufferedArchiveReader::Ahead {
         return nullptr;
     }
     // Asks for runs from 'from' on until every free run is asked for; runs not in that chain are
-    // dropped.
+    // dropped. The chain goes on behind the bytes the walk jumps over, and no run reads into them.
     void askFrom(qint64 from, qint64 size)
     {
+        from = reader.behindJump(from);
         qint64 end = from;
         for (Run *run = runAt(end); run; run = runAt(end))
-            end = run->pos + run->length;
+            end = reader.behindJump(run->pos + run->length);
         for (Run &run : runs) {
             if (run.pos >= 0 && (run.pos < from || run.pos >= end))
                 run.pos = -1;
@@ -152,14 +204,15 @@ struct BufferedArchiveReader::Ahead {
             if (run.pos >= 0 || run.reading)
                 continue;
             run.pos = end;
-            run.length = qMin(kAheadRun, size - end);
+            run.length = qMin(qMin(kAheadRun, size - end), reader.jumpFrom(end) - end);
             run.got = -1;
-            end += run.length;
+            end = reader.behindJump(end + run.length);
         }
         changed.notify_all();
     }
 
     ArchiveSource &source;
+    const BufferedArchiveReader &reader;
     std::mutex mutex;
     std::condition_variable changed;
     Run runs[kAheadRuns];
@@ -169,6 +222,26 @@ struct BufferedArchiveReader::Ahead {
 
 BufferedArchiveReader::~BufferedArchiveReader() = default;
 
+const char *BufferedArchiveReader::sideWindow(qint64 pos, qint64 len)
+{
+    // Only a look far ahead with runs read ahead: moving the window there would leave the runs
+    // the walk comes back to, and they would be read again.
+    if (!m_ahead || len > kSideFill || pos <= m_start + m_filled + kLookBack)
+        return nullptr;
+    if (pos >= m_sideStart && pos + len <= m_sideStart + m_sideFilled)
+        return m_side.constData() + (pos - m_sideStart);
+    {
+        // The walk jumped to where runs go on: the window moves there.
+        std::lock_guard<std::mutex> lock(m_ahead->mutex);
+        if (m_ahead->runAt(pos))
+            return nullptr;
+    }
+    m_side.resize(int(kSideFill));
+    m_sideStart = pos;
+    m_sideFilled = qMax<qint64>(0, readFully(m_source, pos, m_side.data(), qMin(kSideFill, m_size - pos)));
+    return len <= m_sideFilled ? m_side.constData() : nullptr;
+}
+
 void BufferedArchiveReader::readAhead()
 {
     if (m_ahead || m_capacity < kAheadRun)
@@ -176,7 +249,7 @@ void BufferedArchiveReader::readAhead()
     // Without threads or the memory for the runs, the walk reads as before.
     try {
         m_buf.resize(int(kAheadHead + m_capacity));
-        m_ahead = std::make_unique<Ahead>(m_source, m_capacity);
+        m_ahead = std::make_unique<Ahead>(m_source, m_capacity, *this);
     } catch (const std::exception &) {
         m_ahead.reset();
     }
@@ -271,6 +344,10 @@ qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
         memcpy(dst, data() + (pos - m_start), size_t(len));
         return len;
     }
+    // With runs read ahead, a long text is taken from them as the walk goes on: its bytes are
+    // read once.
+    if (m_ahead)
+        return readOnward(pos, static_cast<char *>(dst), len);
     // The window's header fill often holds the start of the entry's text: only the rest is read.
     const qint64 held = pos >= m_start ? m_start + m_filled - pos : 0;
     if (held > 0) {
@@ -279,6 +356,22 @@ qint64 BufferedArchiveReader::read(qint64 pos, void *dst, qint64 len)
         return held + qMax<qint64>(0, rest);
     }
     return readFully(m_source, pos, dst, len);
+}
+
+qint64 BufferedArchiveReader::readOnward(qint64 pos, char *dst, qint64 len)
+{
+    qint64 done = 0;
+    while (done < len) {
+        const qint64 at = pos + done;
+        const qint64 held = at >= m_start ? m_start + m_filled - at : 0;
+        const qint64 n = qMin(len - done, held > 0 ? held : kAheadRun);
+        const char *p = window(at, n, kRunFill);
+        if (!p)
+            break;
+        memcpy(dst + done, p, size_t(n));
+        done += n;
+    }
+    return done;
 }
 
 qint64 BufferedArchiveReader::readText(qint64 pos, void *dst, qint64 len)
@@ -312,7 +405,7 @@ void BufferedArchiveReader::takeMarks(qint64 start, qint64 kept, const std::vect
 
 qint64 BufferedArchiveReader::scanPeekedText(qint64 pos, qint64 len, bool signatures, bool *nul, qint64 *resume)
 {
-    const char *text = window(pos, len, kTextFill);
+    const char *text = window(pos, len, kTextFill, true);
     if (!text) {
         *resume = 0;
         return -1;
@@ -328,7 +421,7 @@ const char *BufferedArchiveReader::peekText(qint64 pos, qint64 len)
 {
     if (pos < 0 || len <= 0 || len > kTextFill / 2 || pos > m_size - len)
         return nullptr;
-    return window(pos, len, kTextFill);
+    return window(pos, len, kTextFill, true);
 }
 
 const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 minLen, qint64 *len)
@@ -339,7 +432,7 @@ const char *BufferedArchiveReader::scanWindow(qint64 from, qint64 limit, qint64 
         *len = qMin(held, limit - from);
         return data() + (from - m_start);
     }
-    const char *p = window(from, qMin(qMax(minLen, qint64(1)), limit - from), m_capacity);
+    const char *p = window(from, qMin(qMax(minLen, qint64(1)), limit - from), m_capacity, true);
     *len = p ? qMin(m_start + m_filled, limit) - from : 0;
     return p;
 }

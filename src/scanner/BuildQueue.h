@@ -6,6 +6,7 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstring>
@@ -39,6 +40,10 @@ struct BuildJob {
     // Where text's bytes still are to be read from, when the walk left them to the worker.
     ArchiveSource *fillSource = nullptr;
     qint64 fillFrom = -1;
+    // Or the text's bytes in the walk's window (size bytes, not NUL-terminated), kept for the
+    // worker by hold, which shares the window's buffer: no byte is read twice.
+    const char *view = nullptr;
+    QByteArray hold;
 };
 
 // Ends a text read later than the walk saw it (got of its size bytes): a file that changed since

@@ -7,7 +7,42 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
+#include <utility>
+#include <vector>
+
 namespace olm {
+
+namespace {
+// Stretches shorter than this are read with the bytes around them: a read more costs more.
+constexpr qint64 kShortestJump = 16 * 1024;
+// Local extras longer than this are damage, not a header's.
+constexpr qint64 kLongestExtra = 4096;
+}  // namespace
+
+void ArchiveWalker::planJumps(qint64 directory)
+{
+    const std::vector<CentralEntry> &known = m_central->entries();
+    std::vector<std::pair<qint64, qint64>> jumps;
+    for (size_t i = 0, j = 0; i < known.size(); ++i) {
+        const CentralEntry &e = known[i];
+        if (e.dropped)
+            continue;
+        j = qMax(j, i + 1);
+        while (j < known.size() && (known[j].dropped || known[j].headerOffset <= e.headerOffset))
+            ++j;
+        const qint64 next = j < known.size() ? known[j].headerOffset : directory;
+        // Data that ends at the next header: the walk jumps from its header there.
+        const qint64 data = next - e.csize;
+        const qint64 extra = data - (e.headerOffset + 30 + e.nameLength);
+        if ((e.method != 0 || classifyEntry(e.name) == EntryRole::Attachment) && extra >= 0 && extra <= kLongestExtra
+            && e.csize >= kShortestJump && (jumps.empty() || jumps.back().second <= data))
+            jumps.emplace_back(data, next);
+    }
+    // The walk ends at the directory, which was read apart.
+    if (directory < m_size && (jumps.empty() || jumps.back().second <= directory))
+        jumps.emplace_back(directory, m_size);
+    m_reader->setJumps(std::move(jumps));
+}
 
 qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
 {

@@ -150,6 +150,8 @@ char *ParallelBuild::prepare(Slot &s, const char *view, std::vector<char> &alone
         return nullptr;
     // As the builders read pBuff: no text is an empty one.
     if (!bStopFlag) {
+        if (!view)
+            view = job.view;
         if (!view && job.fillSource)
             view = readAlone(job, alone);
         const char *bytes = view ? view : job.text;
@@ -157,6 +159,9 @@ char *ParallelBuild::prepare(Slot &s, const char *view, std::vector<char> &alone
             bytes && job.size > 0 ? std::string_view(bytes, size_t(job.size)) : std::string_view();
         PrepareMail(text, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc, job.size, job.nul, &s.mail);
     }
+    // The window's buffer goes back to the walk's reader as soon as no job holds it.
+    job.view = nullptr;
+    job.hold = QByteArray();
     // The records hold no pointer into the text: it goes back for the walk's next entries.
     char *text = job.text;
     job.text = nullptr;

@@ -154,6 +154,23 @@ QByteArray manySizes(int count)
     return manySizesArchive(count).finish();
 }
 
+// Mail as most archives hold it: each message followed by its attachment, most of them larger
+// than the bytes around them (the walk jumps over those), some small.
+TestArchiveBuilder attachedArchive(int count)
+{
+    TestArchiveBuilder b;
+    QByteArray bytes(80 * 1024, '\0');
+    for (int i = 0; i < bytes.size(); ++i)
+        bytes[i] = char((i * 7919 + i / 251) & 0xFF);  // every byte value, "PK" pairs and NULs too
+    for (int i = 0; i < count; ++i) {
+        const QString folder = QStringLiteral("Accounts/a@example.com/com.microsoft.__Messages/Box%1/").arg(i % 9);
+        b.addEntry(folder + QStringLiteral("message_%1.xml").arg(i), OlmXml::emails({message(i, 1000 + i % 3000)}));
+        const int size = i % 5 == 4 ? 3000 + i : 20 * 1024 + (i * 997) % (60 * 1024);
+        b.addEntry(folder + QStringLiteral("com.microsoft.__Attachments/a%1").arg(i), bytes.left(size));
+    }
+    return b;
+}
+
 // A store held twice, the second copy cut inside its second item.
 QByteArray storeTwice()
 {
@@ -191,6 +208,8 @@ private Q_SLOTS:
     void stopWithBuildersBehind_data();
     void stopWithBuildersBehind();
     void workersForTheMachine();
+    void readsWhatTheWalkLooksAt_data();
+    void readsWhatTheWalkLooksAt();
 };
 
 void ScanThreadsTest::sameRecords_data()
@@ -215,6 +234,12 @@ void ScanThreadsTest::sameRecords_data()
     QTest::newRow("texts of many sizes") << sizes;
     QTest::newRow("texts of many sizes, cut tail") << Damage::cutTail(sizes, sizes.size() * 4 / 5);
     QTest::newRow("store held twice") << storeTwice();
+    const QByteArray attached = attachedArchive(400).finish();
+    QTest::newRow("attachments") << attached;
+    QTest::newRow("attachments, cut tail") << Damage::cutTail(attached, attached.size() * 3 / 5);
+    QByteArray attachedZeroed = attached;
+    Damage::zeroStretch(attachedZeroed, attached.size() / 3, 50000);
+    QTest::newRow("attachments, zeroed stretch") << attachedZeroed;
     const TestArchiveBuilder b = mixedArchive();
     const QByteArray intact = b.finish();
     QTest::newRow("mixed") << intact;
@@ -375,6 +400,71 @@ void ScanThreadsTest::workersForTheMachine()
     for (const auto &row : rows)
         QVERIFY2(olm::BuildQueue::workersFor(row.threads, row.processors) == row.workers,
                  qPrintable(QStringLiteral("%1 threads, %2 processors").arg(row.threads).arg(row.processors)));
+}
+
+namespace {
+// Counts the bytes the scan's reads return, and those of them inside the given stretches.
+struct CountingSource : MemoryArchiveSource {
+    CountingSource(QByteArray data, std::vector<std::pair<qint64, qint64>> skipped)
+        : MemoryArchiveSource(std::move(data)), m_skipped(std::move(skipped))
+    {
+    }
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        const qint64 got = MemoryArchiveSource::readAt(offset, buffer, length);
+        read += qMax<qint64>(0, got);
+        for (const auto &s : m_skipped) {
+            const qint64 in = qMax<qint64>(0, qMin(offset + got, s.second) - qMax(offset, s.first));
+            if (in > 0 && inSkipped.fetch_add(in) == 0)
+                firstSkipped = offset;
+        }
+        return got;
+    }
+    std::atomic<qint64> read{0};
+    std::atomic<qint64> inSkipped{0};
+    std::atomic<qint64> firstSkipped{-1};
+    std::vector<std::pair<qint64, qint64>> m_skipped;
+};
+}  // namespace
+
+void ScanThreadsTest::readsWhatTheWalkLooksAt_data()
+{
+    QTest::addColumn<int>("archive");
+    QTest::newRow("many small") << 0;
+    QTest::newRow("attachments") << 1;
+    QTest::newRow("mixed") << 2;
+}
+
+// Whatever the threads, the scan's reads return each byte about once, and none of the data of an
+// attachment the walk jumps over: the reads ahead follow the walk, and the workers take the
+// texts the walk read.
+void ScanThreadsTest::readsWhatTheWalkLooksAt()
+{
+    QFETCH(int, archive);
+    const TestArchiveBuilder b = archive == 0 ? manySmallArchive(4000) : archive == 1 ? attachedArchive(400) : mixedArchive();
+    const QByteArray bytes = b.finish();
+    std::vector<std::pair<qint64, qint64>> attachments;
+    for (const TestArchiveBuilder::Entry &e : b.entries()) {
+        if (e.name.contains("__Attachments") && e.size >= 16 * 1024)
+            attachments.emplace_back(e.dataOffset, e.dataOffset + e.size);
+    }
+    QVERIFY(archive != 1 || attachments.size() > 200);
+    for (int threads : {1, 2, 3, 8}) {
+        CleanScanResults();
+        bStopFlag = false;
+        auto source = std::make_shared<CountingSource>(bytes, attachments);
+        QFolderInformationThread scanner;
+        scanner.SetScanThreads(threads);
+        scanner.setSource(source);
+        scanner.CreateFile();
+        bProcessRunning = false;
+        QVERIFY(MailItemCount > 0);
+        const QString what = QStringLiteral("%1 threads: %2 of %3 bytes read, %4 of attachments, from %5 on")
+                                 .arg(threads).arg(source->read).arg(bytes.size()).arg(source->inSkipped)
+                                 .arg(source->firstSkipped);
+        QVERIFY2(source->read <= bytes.size() * 105 / 100, qPrintable(what));
+        QVERIFY2(source->inSkipped == 0, qPrintable(what));
+    }
 }
 
 QTEST_GUILESS_MAIN(ScanThreadsTest)

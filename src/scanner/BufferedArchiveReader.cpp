@@ -77,22 +77,32 @@ void BufferedArchiveReader::ownBuffer(qint64 start, qint64 kept)
 void BufferedArchiveReader::setJumps(std::vector<std::pair<qint64, qint64>> jumps)
 {
     m_jumps = std::move(jumps);
+    // The stretches between jumps long enough to be read ahead.
+    m_longStretches.clear();
+    qint64 from = 0;
+    for (size_t i = 0; i <= m_jumps.size(); ++i) {
+        const qint64 to = i < m_jumps.size() ? m_jumps[i].first : m_size;
+        if (to - from >= kAheadStretch || (i == m_jumps.size() && to > from))
+            m_longStretches.emplace_back(from, to);
+        if (i < m_jumps.size())
+            from = m_jumps[i].second;
+    }
+}
+
+qint64 BufferedArchiveReader::aheadFrom(qint64 pos) const
+{
+    if (m_jumps.empty())
+        return pos;
+    // The first long stretch that ends after pos: pos itself when it lies inside, else its start.
+    const auto it = std::upper_bound(m_longStretches.begin(), m_longStretches.end(), pos,
+                                     [](qint64 p, const std::pair<qint64, qint64> &s) { return p < s.second; });
+    return it == m_longStretches.end() ? m_size : qMax(pos, it->first);
 }
 
 qint64 BufferedArchiveReader::jumpFrom(qint64 pos) const
 {
     const auto it = std::lower_bound(m_jumps.begin(), m_jumps.end(), std::make_pair(pos, qint64(-1)));
     return it == m_jumps.end() ? m_size : it->first;
-}
-
-qint64 BufferedArchiveReader::behindJump(qint64 pos) const
-{
-    // The last jump starting at or before pos.
-    auto it = std::upper_bound(m_jumps.begin(), m_jumps.end(), std::make_pair(pos, m_size));
-    if (it == m_jumps.begin())
-        return pos;
-    --it;
-    return pos < it->second ? it->second : pos;
 }
 
 const char *BufferedArchiveReader::shareText(qint64 pos, qint64 len, QByteArray *hold) const
@@ -188,16 +198,19 @@ struct BufferedArchiveReader::Ahead {
     }
     // Asks for runs from 'from' on until every free run is asked for; runs not in that chain are
     // dropped. The chain goes on behind the bytes the walk jumps over, and no run reads into them.
+    // Short stretches between jumps are left to the walk: a run's hand-over would cost more than
+    // its read.
     void askFrom(qint64 from, qint64 size)
     {
-        from = reader.behindJump(from);
+        from = reader.aheadFrom(from);
         qint64 end = from;
         for (Run *run = runAt(end); run; run = runAt(end))
-            end = reader.behindJump(run->pos + run->length);
+            end = reader.aheadFrom(run->pos + run->length);
         for (Run &run : runs) {
             if (run.pos >= 0 && (run.pos < from || run.pos >= end))
                 run.pos = -1;
         }
+        bool asked = false;
         for (Run &run : runs) {
             if (end >= size)
                 break;
@@ -206,9 +219,12 @@ struct BufferedArchiveReader::Ahead {
             run.pos = end;
             run.length = qMin(qMin(kAheadRun, size - end), reader.jumpFrom(end) - end);
             run.got = -1;
-            end = reader.behindJump(end + run.length);
+            end = reader.aheadFrom(end + run.length);
+            asked = true;
         }
-        changed.notify_all();
+        // A wake costs the readers' and the walk's processors: only for work.
+        if (asked)
+            changed.notify_all();
     }
 
     ArchiveSource &source;
@@ -225,8 +241,8 @@ BufferedArchiveReader::~BufferedArchiveReader() = default;
 const char *BufferedArchiveReader::sideWindow(qint64 pos, qint64 len)
 {
     // Only a look far ahead with runs read ahead: moving the window there would leave the runs
-    // the walk comes back to, and they would be read again.
-    if (!m_ahead || len > kSideFill || pos <= m_start + m_filled + kLookBack)
+    // the walk comes back to, and they would be read again. A walk that jumped moves it.
+    if (!m_ahead || len > kSideFill || pos <= m_start + m_filled + kLookBack || jumpFrom(m_start + m_filled) < pos)
         return nullptr;
     if (pos >= m_sideStart && pos + len <= m_sideStart + m_sideFilled)
         return m_side.constData() + (pos - m_sideStart);

@@ -76,8 +76,9 @@ private:
     qint64 readOnward(qint64 pos, char *dst, qint64 len);
     // Where the first jump at or after pos starts; the file's size if none.
     qint64 jumpFrom(qint64 pos) const;
-    // pos, or the end of the jump it lies in.
-    qint64 behindJump(qint64 pos) const;
+    // Where runs are read ahead from pos on: pos inside a stretch between jumps long enough for
+    // them, else the next such stretch's start (the file's size if none).
+    qint64 aheadFrom(qint64 pos) const;
 
     static constexpr qint64 kHeaderFill = 8 * 1024;
     // Archives of many small messages: one read serves a run of small entries.
@@ -108,6 +109,8 @@ private:
     // Runs read ahead at most, and the threads that read them.
     static constexpr int kAheadRuns = 4;
     static constexpr int kAheadReaders = 2;
+    // The shortest stretch between jumps read ahead.
+    static constexpr qint64 kAheadStretch = kAheadRun / 2;
 
     ArchiveSource &m_source;
     qint64 m_size;
@@ -118,6 +121,7 @@ private:
     qint64 m_base = 0;  // where the window's first byte lies in m_buf
     std::unique_ptr<Ahead> m_ahead;
     std::vector<std::pair<qint64, qint64>> m_jumps;
+    std::vector<std::pair<qint64, qint64>> m_longStretches;
     QByteArray m_side;
     qint64 m_sideStart = -1;
     qint64 m_sideFilled = 0;

@@ -2,6 +2,7 @@
 // ticks and status texts, stop before and during a save, one save at a time, and the in-process
 // copy and removal of an output tree.
 
+#include "platform/HandOver.h"
 #include "platform/WorkerGlobals.h"
 #include "save/QMailSavingThread.h"
 #include "save/SaveGlobals.h"
@@ -9,9 +10,9 @@
 #include "scanner/ScanGlobals.h"
 #include "SaveTestUtil.h"
 #include "save/SaveFlow.h"
+#include "ThreadResults.h"
 
 #include <QSemaphore>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -68,7 +69,7 @@ QString Marks()
 // Records each writer call as "writer(id)"; the package/Apple writers add their target.
 class RecordingThread : public QMailSavingThread {
 public:
-    QStringList calls;   // written by the saving thread; read after wait()
+    QStringList calls;   // written by the saving thread; read once its run is taken
 
 protected:
     void OnContactSaving(unsigned long long id) override { target("contacts", id); }
@@ -125,6 +126,16 @@ bool WriteFile(const QString &path, const QByteArray &bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+// The run's results, taken as the window takes them: its queued signals delivered here, then
+// its hand-over (the mark the next start takes).
+bool finished(QMailSavingThread &thread)
+{
+    if (!EndRun(thread))
+        return false;
+    MarkTaken(&thread);
+    return true;
 }
 
 } // namespace
@@ -223,13 +234,13 @@ void SavingThreadTest::dispatch()
     SizeOfAllMails = 7;
     appmaildata = type != SaveTypeMBOX;   // the writers must see the value of their own save
     RecordingThread thread;
-    QSignalSpy initial(&thread, &QMailSavingThread::OnInitialSettingsMainWindow);
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy initial(&thread, &QMailSavingThread::OnInitialSettingsMainWindow);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     bool flagsAtFinish = true;
     connect(&thread, &QMailSavingThread::OnFinishScanning, &thread,
             [&] { flagsAtFinish = bProcessRunning || bStopFlag; }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QStringLiteral("/a.olm"), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QCOMPARE(thread.calls, calls);
     QCOMPARE(initial.count(), starts);
     if (starts)
@@ -246,15 +257,15 @@ void SavingThreadTest::flagsBelongToTheirSave()
     RecordingThread thread;
     BuildFolders(QStringLiteral("2:501:0 1:502:41 3:503:0"));
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeOLM)));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     BuildFolders(QStringLiteral("2:501:0 3:502:41 1:503:0"));
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeOLM)));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     BuildFolders(QStringLiteral("2:501:0 1:502:41"));
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeRGE)));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QCOMPARE(thread.calls, (QStringList{"olm() cont", "olm(503;) mail", "contacts(502) apple",
                                         "contacts(502) package"}));
 }
@@ -329,11 +340,11 @@ void SavingThreadTest::ticksPerItem()
         ::close(archiveFd);
     });
     QMailSavingThread thread;
-    QSignalSpy tickSpy(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
-    QSignalSpy textSpy(&thread, &QMailSavingThread::strInfo);
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy tickSpy(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    QueuedSpy textSpy(&thread, &QMailSavingThread::strInfo);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QCOMPARE(tickSpy.count(), ticks);
     QStringList shown;
     for (const QList<QVariant> &args : qAsConst(textSpy))
@@ -380,13 +391,14 @@ void SavingThreadTest::stopBeforeStart()
     BuildFolders(QStringLiteral("1:501:0 1:502:0"));
     BuildRecords(QStringLiteral("mail:501:4 mail:502:4"));
     NotingThread thread;
-    QSignalSpy initial(&thread, &QMailSavingThread::OnInitialSettingsMainWindow);
-    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy initial(&thread, &QMailSavingThread::OnInitialSettingsMainWindow);
+    QueuedSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     // The confirmed stop arrives between the start request and the thread's first step.
     bStopFlag = true;
     stopflag = true;
     thread.run();
+    QCoreApplication::sendPostedEvents();
     QCOMPARE(initial.count(), 0);
     QCOMPARE(ticks.count(), 0);
     QVERIFY(thread.emlCalls.isEmpty());
@@ -416,7 +428,7 @@ void SavingThreadTest::stops()
     BuildFolders(QStringLiteral("2:501:0 1:502:0 1:503:0 1:504:0 1:505:0 1:506:0"));
     BuildRecords(QStringLiteral("mail:502:200 mail:503:200 mail:504:200 mail:505:200 mail:506:200"));
     NotingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     int ticks = 0;
     connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
         if (++ticks == 250) {
@@ -425,7 +437,7 @@ void SavingThreadTest::stops()
         }
     }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeEML)));
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QCOMPARE(ticks, 250);   // not one item after the stop
     // The remaining folders' writers are still called, and write nothing.
     QCOMPARE(thread.emlCalls, (QList<unsigned long long>{502, 503, 504, 505, 506}));
@@ -445,8 +457,8 @@ void SavingThreadTest::refusesSecondStart()
     QMailSavingThread thread;
     QSemaphore inside;
     QSemaphore release;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
-    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
     bool first = true;   // touched by the saving thread only
     connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
         if (first) {
@@ -466,7 +478,7 @@ void SavingThreadTest::refusesSecondStart()
     QCOMPARE(thread.databasePath(), QStringLiteral("/first.olm"));
     QVERIFY(!bStopFlag);   // the refused start does not stop the running save
     release.release();
-    QVERIFY(thread.wait(30000));
+    QVERIFY(finished(thread));
     QCOMPARE(ticks.count(), 3);
     QCOMPARE(finish.count(), 1);
 }

@@ -1,0 +1,36 @@
+#pragma once
+// What a worker thread hands a test, taken as the window takes it: its signals through queued
+// connections, delivered on the test's thread, and what it wrote through its hand-over mark
+// (platform/HandOver.h). A QSignalSpy appends on the emitting thread, and the test's read of it
+// after QThread::wait is a race the thread checker sees: that wait is a hand-over inside Qt.
+
+#include <QCoreApplication>
+#include <QList>
+#include <QObject>
+#include <QThread>
+#include <QVariant>
+
+#include <type_traits>
+
+// Each emission's arguments, recorded on the thread the spy lives in.
+class QueuedSpy : public QObject, public QList<QVariantList> {
+public:
+    template <typename Sender, typename Owner, typename... Args>
+    QueuedSpy(Sender *sender, void (Owner::*signal)(Args...))
+    {
+        connect(
+            static_cast<Owner *>(sender), signal, this,
+            [this](Args... args) { append(QVariantList{QVariant::fromValue(std::decay_t<Args>(args))...}); },
+            Qt::QueuedConnection);
+    }
+};
+
+// Waits for the thread's run to end and delivers what it queued for this thread; false when it
+// did not end in time. The caller then takes the run's hand-over mark.
+inline bool EndRun(QThread &thread)
+{
+    if (!thread.wait(30000))
+        return false;
+    QCoreApplication::sendPostedEvents();
+    return true;
+}

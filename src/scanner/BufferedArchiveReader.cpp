@@ -52,6 +52,7 @@ void BufferedArchiveReader::refill(qint64 pos, qint64 len, qint64 fill)
     if (m_ahead && ((onward && takeAhead(start, kept, pos + len - start)) || (forward && takeAhead(pos, 0, len))))
         return;
     ownBuffer(start, kept);
+    m_fromRun = false;
     m_start = start;
     m_marks.clear();
     m_marksFrom = -1;
@@ -107,7 +108,9 @@ qint64 BufferedArchiveReader::jumpFrom(qint64 pos) const
 
 const char *BufferedArchiveReader::shareText(qint64 pos, qint64 len, QByteArray *hold) const
 {
-    if (pos < m_start || len < 0 || len > m_start + m_filled - pos)
+    // Only a run's buffer is shared: runs are few and long, so the jobs in flight hold a few of
+    // them at most. A window the walk read itself may hold a text alone.
+    if (!m_fromRun || pos < m_start || len < 0 || len > m_start + m_filled - pos)
         return nullptr;
     *hold = m_buf;
     return data() + (pos - m_start);
@@ -268,7 +271,10 @@ void BufferedArchiveReader::readAhead()
         m_ahead = std::make_unique<Ahead>(m_source, m_capacity, *this);
     } catch (const std::exception &) {
         m_ahead.reset();
+        return;
     }
+    // The walk's first bytes come from a run too: the workers share its buffer.
+    askAhead(m_start + m_filled);
 }
 
 void BufferedArchiveReader::askAhead(qint64 from)
@@ -294,6 +300,7 @@ bool BufferedArchiveReader::takeAhead(qint64 start, qint64 kept, qint64 need)
             memcpy(front, data() + (start - m_start), size_t(kept));
         takeMarks(start, kept, run->marks);
         m_buf.swap(run->buf);
+        m_fromRun = true;
         m_base = kAheadHead - kept;
         m_start = start;
         m_filled = kept + run->got;

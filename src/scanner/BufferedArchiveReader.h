@@ -42,7 +42,7 @@ public:
     const char *peekText(qint64 pos, qint64 len);
     // The len bytes at pos in the window, kept for another thread: *hold shares the window's
     // buffer, which the reader never writes again while it is shared. Null when they are not all
-    // in the window.
+    // in the window, or the window is not a run read ahead.
     const char *shareText(qint64 pos, qint64 len, QByteArray *hold) const;
     // ScanEntryText over the len bytes at pos just peeked. Where the window came from runs read
     // ahead, their readers already found its bytes up to 3, and those alone are looked at.
@@ -119,6 +119,7 @@ private:
     qint64 m_start = 0;
     qint64 m_filled = 0;
     qint64 m_base = 0;  // where the window's first byte lies in m_buf
+    bool m_fromRun = false;  // m_buf is a run read ahead
     std::unique_ptr<Ahead> m_ahead;
     std::vector<std::pair<qint64, qint64>> m_jumps;
     std::vector<std::pair<qint64, qint64>> m_longStretches;

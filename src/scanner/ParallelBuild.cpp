@@ -115,11 +115,14 @@ void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &by
             continue;
         }
         // A stretch: texts in the archive's order from one source, within the bytes left to the
-        // run, each followed by a byte of another entry's header that its NUL may take.
+        // run, each followed by a byte of another entry's header that its NUL may take. Texts
+        // apart by more than a header or two are read apart: what lies between them (an
+        // attachment) is never read.
         qint64 end = head.fillFrom + head.size;
         for (; last < to; ++last) {
             const BuildJob &job = slot(last).job;
             if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom <= end
+                || job.fillFrom - end > kTogetherGap
                 || job.fillFrom + job.size - head.fillFrom + 1 > kTogetherBytes - total)
                 break;
             end = job.fillFrom + job.size;

@@ -62,6 +62,8 @@ private:
     static constexpr qint64 kMaxBytes = 8 * 1024 * 1024;
     // The most bytes a worker reads for one run's texts together.
     static constexpr qint64 kTogetherBytes = 256 * 1024;
+    // The most bytes between two texts read together (the headers between them).
+    static constexpr qint64 kTogetherGap = 2048;
 
     std::function<void(BuildJob &, PreparedMail &)> m_commit;
     std::function<void(char *const *, size_t)> m_giveBack;

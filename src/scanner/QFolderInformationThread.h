@@ -34,8 +34,9 @@ public:
     // Reads this source instead of the global descriptor (tests, benchmarks, fuzzing).
     void setSource(std::shared_ptr<ArchiveSource> source);
     // 1: one thread does it all; 2: the record builders run on a second thread behind the walk;
-    // more: the messages' texts are read on threads - 1 threads while one walks, and their records
-    // join the lists in archive order. Default: the cores, at most 8. Returns the count the next
+    // more: the messages' texts are read on workers while one walks (BuildQueue::workersFor: at most
+    // threads - 1, fewer where the machine has few processors), and their records join the lists
+    // in archive order. Default: the cores, at most 8. Returns the count the next
     // scan uses.
     int SetScanThreads(int threads);
     int scanThreads() const { return m_scanThreads; }

@@ -4,6 +4,7 @@
 #include "scanner/FolderAttributes.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QCoreApplication>
 #include <QHash>
 #include <QSet>
 #include <QTreeWidget>
@@ -165,7 +166,8 @@ void markSubtree(QTreeWidgetItem *item, Qt::CheckState box)
 
 QString OwnRowName(const QString &folderName)
 {
-    return folderName + QStringLiteral(" itself");
+    // Translated as the window's other texts are: the order of name and word is the language's.
+    return QCoreApplication::translate("FolderTree", "%1 itself").arg(folderName);
 }
 
 bool HasOwnRow(const QTreeWidgetItem *folder)

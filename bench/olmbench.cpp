@@ -3,8 +3,9 @@
 //   olmbench scan ARCHIVE [--threads N]
 //   olmbench save ARCHIVE DEST --type T [--edition repair|converter] [--threads N] [--stop-after S] [--hold]
 // --threads: the save's threads, the writing one included (default: the cores, at most 8); for the scan,
-// 2 runs the record builders on a second thread, more read the messages on N-1 threads while one
-// walks (default: the cores, at most 8). Each prints the count it used.
+// 2 runs the record builders on a second thread, more read the messages on workers while one walks
+// (BuildQueue::workersFor: N-1 at most, fewer on a machine of few processors; default: the cores,
+// at most 8). Each prints the count it used; the scan also the bytes its reads returned.
 // --stop-after: asks the save to stop S seconds after it started, as the Stop button does, and
 // prints how long it took to end from then.
 // --hold: pauses the save at its first item (the window's pause), prints {"held":true} once it

@@ -7,6 +7,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "ThreadResults.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
 #include "save/AttachmentIndex.h"
@@ -24,7 +25,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -498,8 +498,8 @@ bool MessageFilesEndToEndTest::startSave(const QByteArray &archive, SaveType typ
 SaveOutcome MessageFilesEndToEndTest::runSave(SaveType type, int *finished)
 {
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
-    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !EndRun(thread, &thread, 120000))
         return SaveOutcome();
     if (finished)
         *finished = finish.count();
@@ -581,7 +581,7 @@ void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
     QTemporaryDir dest;
     QVERIFY(startSave(MessageFileCases(600), SaveType(type), dest.path()));
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     int ticks = 0;   // touched by the saving thread only, until wait() returns
     connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
         if (++ticks == 234) {   // the confirmed stop, as the progress sheet sets it
@@ -590,7 +590,7 @@ void MessageFilesEndToEndTest::stopLeavesCompleteFiles()
         }
     }, Qt::DirectConnection);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(finish.count(), 0);
     QVERIFY(outcome.stopped);

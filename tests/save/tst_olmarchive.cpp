@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "ThreadResults.h"
 #include "platform/Crc32.h"
 #include "scanner/FolderAttributes.h"
 #include "scanner/FolderKinds.h"
@@ -23,7 +24,6 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtEndian>
@@ -463,7 +463,7 @@ SaveOutcome OlmArchiveTest::runSave(const QByteArray &archive, int *ticks, const
         if (onTick)
             onTick(count);
     }, Qt::DirectConnection);
-    if (!thread.SetInitialSettings(QString(), IndexForOlm()) || !thread.wait(300000))
+    if (!thread.SetInitialSettings(QString(), IndexForOlm()) || !EndRun(thread, &thread, 300000))
         return SaveOutcome();
     if (ticks)
         *ticks = count;
@@ -773,7 +773,7 @@ SaveOutcome OlmArchiveTest::runOtherSave(const QByteArray &archive, SaveType typ
     if (!StartTestSave(type, dest.path()))
         return SaveOutcome();
     QMailSavingThread thread;
-    if (!thread.SetInitialSettings(QString(), IndexForType(type)) || !thread.wait(300000))
+    if (!thread.SetInitialSettings(QString(), IndexForType(type)) || !EndRun(thread, &thread, 300000))
         return SaveOutcome();
     return thread.outcome();
 }
@@ -976,7 +976,7 @@ void OlmArchiveTest::failures()
         QTemporaryDir roomy;
         saveDir = roomy.path();
         QMailSavingThread first;
-        if (first.SetInitialSettings(QString(), IndexForOlm()) && first.wait(120000))
+        if (first.SetInitialSettings(QString(), IndexForOlm()) && EndRun(first, &first, 120000))
             whole = first.outcome().written;
         QVERIFY(whole > 0);
     }
@@ -997,9 +997,9 @@ void OlmArchiveTest::failures()
     const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
     saveDir = dest;
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     const bool started = thread.SetInitialSettings(QString(), IndexForOlm());
-    const bool ended = started && thread.wait(120000);
+    const bool ended = started && EndRun(thread, &thread, 120000);
     setrlimit(RLIMIT_FSIZE, &oldLimit);
     qInstallMessageHandler(previous);
     const bool left = QFileInfo::exists(dest + QStringLiteral("/RepairedOLMfile.olm"));
@@ -1097,7 +1097,7 @@ void OlmArchiveTest::beyondFourGiB()
     saveDir = dest;
     QMailSavingThread thread;
     QVERIFY(thread.SetInitialSettings(QString(), IndexForOlm()));
-    QVERIFY(thread.wait(1800000));
+    QVERIFY(EndRun(thread, &thread, 1800000));
     fileDescriptor = oldFd;
     lSize = oldSize;
     ::close(fd);

@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "ThreadResults.h"
 #include "platform/FinderInfo.h"
 #include "platform/ReminderSink.h"
 #include "save/QMailSavingThread.h"
@@ -25,7 +26,6 @@
 
 #include <QCryptographicHash>
 #include <QDirIterator>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -166,9 +166,9 @@ bool PimWritersTest::runSave(const QByteArray &archive, SaveType type, const QSt
     if (!m_archive->isOpen() || !StartTestSave(type, dest))
         return false;
     QMailSavingThread thread;
-    QSignalSpy texts(&thread, &QMailSavingThread::strInfo);
-    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
-    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+    QueuedSpy texts(&thread, &QMailSavingThread::strInfo);
+    QueuedSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !EndRun(thread, &thread, 120000))
         return false;
     m_outcome = thread.outcome();
     m_ticks = ticks.count();

@@ -8,6 +8,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "ThreadResults.h"
 #include "platform/WholeFile.h"
 #include "save/OutputLayout.h"
 #include "save/QMailSavingThread.h"
@@ -15,7 +16,6 @@
 #include "save/mail/MailWriter.h"
 
 #include <QDirIterator>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -161,7 +161,7 @@ SaveOutcome SaveOutcomeTest::save(SaveType type, int threads, const std::functio
         connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] { onTick(++ticks); },
                 Qt::DirectConnection);
     thread.SetSaveThreads(threads);
-    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !thread.wait(120000))
+    if (!thread.SetInitialSettings(QString(), IndexFor(type)) || !EndRun(thread, &thread, 120000))
         return SaveOutcome();
     return thread.outcome();
 }

@@ -7,6 +7,7 @@
 #include "SaveTestUtil.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "ThreadResults.h"
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
@@ -23,7 +24,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QRegularExpression>
@@ -374,9 +374,9 @@ void SaveTypesEndToEndTest::readBack()
     QVERIFY(startSave(archive, SaveType(type), dest.path()));
     QCOMPARE(int(MailItemCount), messages);
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     const SaveOutcome outcome = thread.outcome();
     QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(outcome.failed, qint64(0));
@@ -407,11 +407,11 @@ void SaveTypesEndToEndTest::unwritableDestination()
         QVERIFY(QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::ExeOwner));
     }
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
-    QSignalSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy ticks(&thread, &QMailSavingThread::OnProgressvalueMainWindow);
     thread.SetSaveThreads(8);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     QFile::setPermissions(mailDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(finish.count(), 1);
@@ -459,7 +459,7 @@ void SaveTypesEndToEndTest::pauseHoldsEverySaveType()
         bStopFlag = stopflag = true;
     else
         ResumeSave();
-    QVERIFY(thread.wait(60000));
+    QVERIFY(EndRun(thread, &thread, 60000));
     ResumeSave();
     // Stopped: only the item ticked before the hold was written (the archive writer also copies
     // its store's list file and the category list, which have no tick of their own).
@@ -478,7 +478,7 @@ void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
     QVERIFY(startSave(LargeArchive(3000), SaveTypeMBOX, dest.path()));
     QCOMPARE(int(MailItemCount), 3000);
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     int ticks = 0;   // touched by the saving thread only, until wait() returns
     connect(&thread, &QMailSavingThread::OnProgressvalueMainWindow, &thread, [&] {
         if (++ticks == 1234) {   // the confirmed stop, as the progress sheet sets it
@@ -488,7 +488,7 @@ void SaveTypesEndToEndTest::stopLeavesCompleteMessages()
     }, Qt::DirectConnection);
     thread.SetSaveThreads(8);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
-    QVERIFY(thread.wait(300000));
+    QVERIFY(EndRun(thread, &thread, 300000));
     const SaveOutcome outcome = thread.outcome();
     QCOMPARE(finish.count(), 0);
     QVERIFY(outcome.stopped);
@@ -544,7 +544,7 @@ void SaveTypesEndToEndTest::archiveChangedAfterScan()
     }
     QMailSavingThread thread;
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     const SaveOutcome outcome = thread.outcome();
     QVERIFY2(outcome.failed >= minFailed, qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     QCOMPARE(qint64(outcome.failures.size()), outcome.failed);
@@ -635,9 +635,9 @@ void SaveTypesEndToEndTest::hostileArchiveEveryType()
     QVERIFY(startSave(f.readAll(), SaveType(type), dest.path()));
     QCOMPARE(int(MailItemCount), 1);
     QMailSavingThread thread;
-    QSignalSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
+    QueuedSpy finish(&thread, &QMailSavingThread::OnFinishScanning);
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     const SaveOutcome outcome = thread.outcome();
     QVERIFY2(outcome.failures.isEmpty(), qPrintable(outcome.failures.join(QLatin1Char('\n'))));
     // The new archive holds the category list as well.
@@ -669,7 +669,7 @@ void SaveTypesEndToEndTest::fileSizeLimit()
     setrlimit(RLIMIT_FSIZE, &small);
     QMailSavingThread thread;
     const bool started = thread.SetInitialSettings(QString(), IndexFor(SaveType(type)));
-    const bool ended = started && thread.wait(120000);
+    const bool ended = started && EndRun(thread, &thread, 120000);
     setrlimit(RLIMIT_FSIZE, &old);
     signal(SIGXFSZ, before);
     QVERIFY(ended);
@@ -698,7 +698,7 @@ void SaveTypesEndToEndTest::mailboxLinkNotFollowed()
     QVERIFY(QFile::link(target, inbox + QStringLiteral("/Inbox.mbox")));
     QMailSavingThread thread;
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveTypeMBOX)));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     const SaveOutcome outcome = thread.outcome();
     QFile t(target);
     QVERIFY(t.open(QIODevice::ReadOnly));
@@ -759,7 +759,7 @@ void SaveTypesEndToEndTest::truncatedSampleKeepsAttachments()
     QVERIFY(startSave(cut, SaveType(type), dest.path()));
     QMailSavingThread thread;
     QVERIFY(thread.SetInitialSettings(QString(), IndexFor(SaveType(type))));
-    QVERIFY(thread.wait(120000));
+    QVERIFY(EndRun(thread, &thread, 120000));
     QProcess py;
     py.start(QStringLiteral("python3"), {QStringLiteral("-c"), QString::fromLatin1(kAttachmentsBack),
                                          outputRoot(SaveType(type)), QStringLiteral(OLM_SAMPLE_ARCHIVE)});

@@ -4,6 +4,8 @@
 // (platform/HandOver.h). A QSignalSpy appends on the emitting thread, and the test's read of it
 // after QThread::wait is a race the thread checker sees: that wait is a hand-over inside Qt.
 
+#include "platform/HandOver.h"
+
 #include <QCoreApplication>
 #include <QList>
 #include <QObject>
@@ -27,10 +29,20 @@ public:
 
 // Waits for the thread's run to end and delivers what it queued for this thread; false when it
 // did not end in time. The caller then takes the run's hand-over mark.
-inline bool EndRun(QThread &thread)
+inline bool EndRun(QThread &thread, unsigned long milliseconds = 30000)
 {
-    if (!thread.wait(30000))
+    if (!thread.wait(milliseconds))
         return false;
     QCoreApplication::sendPostedEvents();
+    return true;
+}
+
+// As EndRun, then takes the hand-over the run marked at mark (a saving thread marks its own
+// address as its run ends, and takes it as the next run starts).
+inline bool EndRun(QThread &thread, const void *mark, unsigned long milliseconds)
+{
+    if (!EndRun(thread, milliseconds))
+        return false;
+    MarkTaken(mark);
     return true;
 }

@@ -47,13 +47,9 @@ void ArchiveWalker::build(EntryRole role, const QString &path, qint64 end, qint6
         job.entrySize = h->usize;
         job.crc = h->crc;
     }
-    if (m_textFrom >= 0 && m_defer && role == EntryRole::Message) {
-        // Bytes still in the window go to the worker as they are; else it reads them itself.
-        job.view = m_reader->shareText(m_textFrom, m_textLength, &job.hold);
-        if (!job.view) {
-            job.fillSource = &m_source;
-            job.fillFrom = m_textFrom;
-        }
+    // Bytes of a run read ahead go to the worker as they are; others are copied from the window.
+    if (m_textFrom >= 0 && m_defer && role == EntryRole::Message
+        && (job.view = m_reader->shareText(m_textFrom, m_textLength, &job.hold))) {
         m_textFrom = -1;
     } else {
         fillText();
@@ -416,8 +412,8 @@ qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool 
 {
     freeText();
     *cut = false;
-    // A message text left to a worker is read into the worker's own buffer: none is taken here
-    // unless the walk must read the bytes itself (fillText).
+    // A message text a worker takes from a run read ahead needs no buffer: none is taken here
+    // unless the walk must copy the bytes itself (fillText).
     if (m_defer) {
         if (m_reader->peekText(offset, want)) {
             bool nul = false;

@@ -215,8 +215,9 @@ private:
     LocalHeader m_header;    // the local header just read
     int m_textNul = -1;      // whether m_text holds a NUL byte: -1 unknown
     // With workers reading the messages, a short text is only looked at in the window (for
-    // signatures and NULs) and its worker reads it: the copy is off the walk's path. m_text is
-    // then not read yet; its bytes lie at m_textFrom, m_textLength of them.
+    // signatures and NULs); a text in a run read ahead goes to its worker as it stands there, any
+    // other is copied out of the window when it is handed on. m_text is then not filled yet; its
+    // bytes lie at m_textFrom, m_textLength of them.
     bool m_defer = false;
     qint64 m_textFrom = -1;
     qint64 m_textLength = 0;

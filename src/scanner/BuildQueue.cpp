@@ -158,7 +158,7 @@ void BuildQueue::giveBack(char *text)
 
 void BuildQueue::giveBackRun(char *const *texts, size_t count)
 {
-    // Messages the workers read themselves come with no buffer: most runs give none back.
+    // Messages left in runs read ahead come with no buffer: most runs give none back.
     if (std::all_of(texts, texts + count, [](const char *text) { return text == nullptr; }))
         return;
     char *unkept[64];

@@ -18,7 +18,6 @@
 
 class QFolderInformationThread;
 class PreparedMail;
-class ArchiveSource;
 
 namespace olm {
 
@@ -35,13 +34,10 @@ struct BuildJob {
     quint32 crc = 0;
     qint64 size = 0;       // text length
     char *text = nullptr;  // from takeText(), NUL-terminated; the queue gives it back. Null for a
-                           // message text left to the workers (fillSource).
+                           // message text left in a run read ahead (view).
     int nul = -1;          // whether the text holds a NUL byte: -1 unknown
-    // Where text's bytes still are to be read from, when the walk left them to the worker.
-    ArchiveSource *fillSource = nullptr;
-    qint64 fillFrom = -1;
-    // Or the text's bytes in the walk's window (size bytes, not NUL-terminated), kept for the
-    // worker by hold, which shares the window's buffer: no byte is read twice.
+    // The text's bytes in a run the walk's reader read ahead (size bytes, not NUL-terminated),
+    // kept for the worker by hold, which shares the run's buffer: no byte is read twice.
     const char *view = nullptr;
     QByteArray hold;
 };
@@ -74,8 +70,8 @@ public:
     // Takes the job's text. Waits while the texts in flight exceed the bound. After a stop
     // request the remaining jobs are dropped.
     void push(BuildJob job);
-    // Whether messages are read on workers: the walk may then leave their texts' bytes to them
-    // (BuildJob::fillSource).
+    // Whether messages are read on workers: the walk may then leave their texts' bytes in its
+    // runs to them (BuildJob::view).
     bool parallel() const { return m_parallel != nullptr; }
     // The walk has pushed its last job.
     void close();

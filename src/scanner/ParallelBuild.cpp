@@ -1,12 +1,8 @@
 #include "scanner/ParallelBuild.h"
 
-#include "platform/ArchiveSource.h"
 #include "platform/WorkerGlobals.h"
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <new>
 
 namespace olm {
 
@@ -84,80 +80,14 @@ void ParallelBuild::close()
     m_ready.notify_one();
 }
 
-const char *ParallelBuild::readAlone(BuildJob &job, std::vector<char> &alone)
-{
-    try {
-        alone.resize(size_t(job.size) + 1);
-    } catch (const std::bad_alloc &) {
-        // Memory is short: the text is taken as empty, as the walk takes one it has no room for
-        // (its size stays: the bounds on texts in flight count it).
-        return nullptr;
-    }
-    EndLateText(alone.data(), readFully(*job.fillSource, job.fillFrom, alone.data(), job.size), job.size, &job.nul);
-    job.fillSource = nullptr;
-    return alone.data();
-}
-
-void ParallelBuild::fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views)
-{
-    const auto waiting = [](const BuildJob &job) {
-        return job.role == EntryRole::Message && job.fillSource && job.size > 0;
-    };
-    std::fill(views, views + (to - from), nullptr);
-    // Sized once for the worker: the views into it stay valid while its run is prepared.
-    bytes.resize(size_t(kTogetherBytes));
-    qint64 total = 0;
-    for (quint64 first = from; first < to && !bStopFlag;) {
-        const BuildJob &head = slot(first).job;
-        quint64 last = first + 1;
-        if (!waiting(head)) {
-            first = last;
-            continue;
-        }
-        // A stretch: texts in the archive's order from one source, within the bytes left to the
-        // run, each followed by a byte of another entry's header that its NUL may take. Texts
-        // apart by more than a header or two are read apart: what lies between them (an
-        // attachment) is never read.
-        qint64 end = head.fillFrom + head.size;
-        for (; last < to; ++last) {
-            const BuildJob &job = slot(last).job;
-            if (!waiting(job) || job.fillSource != head.fillSource || job.fillFrom <= end
-                || job.fillFrom - end > kTogetherGap
-                || job.fillFrom + job.size - head.fillFrom + 1 > kTogetherBytes - total)
-                break;
-            end = job.fillFrom + job.size;
-        }
-        if (last - first >= 2) {
-            char *base = bytes.data() + total;
-            const qint64 got = readFully(*head.fillSource, head.fillFrom, base, end - head.fillFrom);
-            // A text the read did not reach whole is read alone, as it always was.
-            for (quint64 i = first; i < last; ++i) {
-                BuildJob &job = slot(i).job;
-                const qint64 offset = job.fillFrom - head.fillFrom;
-                if (offset + job.size > got)
-                    break;
-                base[offset + job.size] = '\0';
-                views[i - from] = base + offset;
-                job.fillSource = nullptr;
-            }
-            total += end - head.fillFrom + 1;
-        }
-        first = last;
-    }
-}
-
-char *ParallelBuild::prepare(Slot &s, const char *view, std::vector<char> &alone)
+char *ParallelBuild::prepare(Slot &s)
 {
     BuildJob &job = s.job;
     if (job.role != EntryRole::Message)
         return nullptr;
     // As the builders read pBuff: no text is an empty one.
     if (!bStopFlag) {
-        if (!view)
-            view = job.view;
-        if (!view && job.fillSource)
-            view = readAlone(job, alone);
-        const char *bytes = view ? view : job.text;
+        const char *bytes = job.view ? job.view : job.text;
         const std::string_view text =
             bytes && job.size > 0 ? std::string_view(bytes, size_t(job.size)) : std::string_view();
         PrepareMail(text, job.end, job.nameOffset, job.nameLength, job.entrySize, job.crc, job.size, job.nul, &s.mail);
@@ -173,8 +103,6 @@ char *ParallelBuild::prepare(Slot &s, const char *view, std::vector<char> &alone
 
 void ParallelBuild::work()
 {
-    std::vector<char> together;
-    std::vector<char> alone;
     std::unique_lock<std::mutex> lock(m_mutex);
     while (true) {
         while (m_taken == m_tail && !m_closed) {
@@ -191,13 +119,8 @@ void ParallelBuild::work()
         m_taken = to;
         lock.unlock();
         char *texts[kRun];
-        const char *views[kRun];
-        fillTogether(from, to, together, views);
         for (quint64 i = from; i < to; ++i)
-            texts[i - from] = prepare(slot(i), views[i - from], alone);
-        // A text read alone may have been a large one: its memory is not kept for the next.
-        if (alone.capacity() > size_t(kTogetherBytes))
-            std::vector<char>().swap(alone);
+            texts[i - from] = prepare(slot(i));
         m_giveBack(texts, size_t(to - from));
         lock.lock();
         for (quint64 i = from; i < to; ++i)

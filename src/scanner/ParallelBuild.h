@@ -42,16 +42,8 @@ private:
     // a job of that size fits.
     void publish(qint64 roomFor);
     void work();
-    // Reads a text the walk only looked at in its window into alone, ended by a NUL; null (and
-    // the text empty) when memory is short.
-    static const char *readAlone(BuildJob &job, std::vector<char> &alone);
-    // Reads the texts of jobs [from, to) that lie close together in the archive with one read
-    // for each such stretch into bytes, each text ended by a NUL there; views[i - from] is where
-    // job i's text now stands, null for those left to fill.
-    void fillTogether(quint64 from, quint64 to, std::vector<char> &bytes, const char **views);
-    // Returns the message's text buffer, now free. view: the text's bytes read with others, or
-    // null; alone: the worker's buffer for a text read by itself.
-    char *prepare(Slot &slot, const char *view, std::vector<char> &alone);
+    // Returns the message's text buffer, now free.
+    char *prepare(Slot &slot);
     Slot &slot(quint64 index) { return m_slots[index % kSlots]; }
     void stopWorkers();
 
@@ -60,10 +52,6 @@ private:
     static constexpr size_t kSlots = 1024;
     static constexpr int kLookAgainMicroseconds = 250;
     static constexpr qint64 kMaxBytes = 8 * 1024 * 1024;
-    // The most bytes a worker reads for one run's texts together.
-    static constexpr qint64 kTogetherBytes = 256 * 1024;
-    // The most bytes between two texts read together (the headers between them).
-    static constexpr qint64 kTogetherGap = 2048;
 
     std::function<void(BuildJob &, PreparedMail &)> m_commit;
     std::function<void(char *const *, size_t)> m_giveBack;

@@ -1,12 +1,14 @@
 // Where the file ends: a mailed archive cut by the end of the file holds no entries of this
-// archive, and an archive cut short says so in its report.
+// archive, and an archive cut short says so in its report; so does text the walk could not read.
 
 #include "scanner/ArchiveWalk.h"
 
 #include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
+#include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
+#include "scanner/XmlEntities.h"
 
 #include <algorithm>
 #include <cstring>
@@ -30,6 +32,21 @@ bool partialSignature(BufferedArchiveReader &r, qint64 at, qint64 size)
             return true;
     }
     return false;
+}
+
+// The subject of a message whose text ends at close, when the bytes before it still hold one.
+QString lostSubject(BufferedArchiveReader &r, qint64 from, qint64 close)
+{
+    const qint64 start = qMax(from, close - 65536);
+    QByteArray text(int(close - start), Qt::Uninitialized);
+    if (r.read(start, text.data(), text.size()) != text.size())
+        return QString();
+    const std::string_view view(text.constData(), size_t(text.size()));
+    const ElementSpan s = GetElementValue(view, "<OPFMessageCopySubject");
+    if (!s.found || s.length <= 0)
+        return QString();
+    const QString subject = QString::fromUtf8(text.mid(int(s.start), int(qMin<qint64>(s.length, 200))));
+    return QStringLiteral("the message \"%1\"").arg(UnescapeXmlEntities(subject, EntityForm::Scanned).simplified());
 }
 
 bool hasControlByte(const QByteArray &name)
@@ -131,21 +148,72 @@ void ArchiveWalker::noteExtent(qint64 data, qint64 size)
         m_extentEnd = qMax(m_extentEnd, data + size);
 }
 
+void ArchiveWalker::noteLostText(qint64 to)
+{
+    // With a directory its records name every entry the walk did not find.
+    if (m_central->found() || to <= m_extentEnd || bStopFlag)
+        return;
+    // An attachment whose size did not end at a record runs up to the next one; a "header"
+    // whose name is text or binary bytes is a damaged one's remains, and owns nothing.
+    const QByteArray open = m_openNode && m_openNode->pEntryName ? QByteArray(m_openNode->pEntryName) : QByteArray();
+    if (m_openNode && m_openNode->llDataOffset <= m_extentEnd && validUtf8(open) && !hasControlByte(open))
+        return;
+    static const char *const closes[] = {"</email>", "</contact>", "</appointment>", "</task>", "</note>"};
+    const qint64 from = m_extentEnd;
+    qint64 count = 0, first = -1;
+    for (const char *close : closes) {
+        const int n = int(strlen(close));
+        for (qint64 at = m_reader->find(close, n, from, to); at >= 0 && !bStopFlag;
+             at = m_reader->find(close, n, at + n, to)) {
+            first = count++ == 0 ? at : qMin(first, at);
+        }
+    }
+    // Bytes that end no item are only stray bytes between entries.
+    if (count == 0)
+        return;
+    QString which = lostSubject(*m_reader, from, first);
+    if (!which.isEmpty())
+        which = QStringLiteral(" (%1%2)").arg(count == 1 ? "" : "the first ", which);
+    EntriesNotRead << QStringLiteral("Archive offsets %1 to %2 hold the end of %3 item%4 whose entry's local header "
+                                     "and start are lost%5, and no central directory names the entry: nothing of "
+                                     "%6 could be read")
+                          .arg(from)
+                          .arg(to)
+                          .arg(count)
+                          .arg(count == 1 ? "" : "s")
+                          .arg(which)
+                          .arg(count == 1 ? "it" : "them");
+}
+
 void ArchiveWalker::noteCutArchive()
 {
-    // An archive whose directory was found ends where it should. Without one, the last entry
-    // read ending at the file's end is an archive written without a directory; anything else is
-    // a file cut short (an interrupted copy or download) or an end overwritten.
-    if (m_central->found() || (!m_lastCut && m_extentEnd >= m_size))
+    // An archive whose directory was found ends where it should. Without one the file was cut
+    // short (an interrupted copy or download) or its end overwritten, wherever the cut fell:
+    // writers of these archives always write the directory, and a copy stopped after a whole
+    // entry leaves just the shape of an archive written without one.
+    if (m_central->found())
         return;
-    if (m_lastCut) {
+    if (m_size == 0) {
+        EntriesNotRead << QStringLiteral("The archive is empty (0 bytes): the file was cut short before its first "
+                                         "entry, and every entry of it is missing");
+    } else if (!m_lastCut && m_extentEnd >= m_size) {
+        EntriesNotRead << QStringLiteral(
+                              "The archive ends at byte %1, right where the last entry found ends, without its central "
+                              "directory (the file was cut short at an entry's edge, or its end is damaged; nothing "
+                              "else in it tells it from an archive written without one): the entries before byte %1 "
+                              "were read from their local headers, and any entries stored after them are missing")
+                              .arg(m_size);
+    } else if (m_lastCut) {
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, before its central directory (the file was cut short, "
                               "or its end is damaged): the last entry found runs past its end and is cut there, and "
                               "any entries stored after it are missing")
                               .arg(m_size);
     } else if (m_reader->u32At(nextSignature(m_extentEnd)) == kCentralHeaderSig) {
-        // Only the directory is cut: every entry stands before it.
+        // Only the directory is cut: every entry stands before it, but for text whose header
+        // is lost.
+        noteLostText(nextSignature(m_extentEnd));
+        noteRecordsLeft(nextSignature(m_extentEnd));
         EntriesReadElsewhere
             << QStringLiteral(
                    "The archive ends at byte %1, inside its central directory (the file was cut "

@@ -167,6 +167,7 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     // One header reused: its name's buffer then serves every entry without an allocation.
     LocalHeader &h = m_header;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        noteLostText(pos);
         recordStartsAt(pos);
         // A folder entry ends at its header's end; an entry's data moves this on when it is read.
         noteExtent(h.dataOffset, 0);
@@ -377,6 +378,8 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
         len = readEntryText(h.dataOffset, want, &cut, false);
     const qint64 textEnd = h.dataOffset + len;
+    // Read up to there, whatever a damaged size says.
+    m_extentEnd = qMax(m_extentEnd, textEnd);
     if (len > 0 && len < h.usize && h.crc != 0 && (fillText(), m_text && Crc32Update(0, m_text, len) == h.crc)) {
         // Sizes stretched over the next entry: the text up to there has the entry's CRC-32, so
         // the sizes are the damaged part and the text is whole.

@@ -137,6 +137,9 @@ private:
     // (CRC-32, then a closed root element, then ending at a record), else the record's.
     LocalHeader chooseExtent(const LocalHeader &h, const CentralEntry &e, bool *verified);
     bool extentVerifies(const LocalHeader &h, quint32 crc, int test);
+    // The bytes [from, to) behind h's whole data up to the next entry: named once, read as
+    // nobody's.
+    void noteStrayBytes(const LocalHeader &h, qint64 from, qint64 to);
     // An entry the central directory describes: its extent is known exactly.
     qint64 handleKnownEntry(const CentralEntry &e);
     // A second entry of one name with other contents is read too, and named after the walk.
@@ -164,6 +167,12 @@ private:
     // An entry's data of size bytes from data: where the entries read end, and whether the end
     // of the file cuts the last one.
     void noteExtent(qint64 data, qint64 size);
+    // Items whose text ends between the entries read and to, their entry's header and start lost:
+    // without a directory nothing else names them.
+    void noteLostText(qint64 to);
+    // The records of a directory whose start (or end record) is lost, from from on: each item
+    // entry they name that the walk never read is named.
+    void noteRecordsLeft(qint64 from);
     // A file cut before its directory: one line names where it ends and what was cut.
     void noteCutArchive();
     // The first end-of-directory record at or after from, or -1.

@@ -145,6 +145,13 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     // is read, so no item behind the added bytes is lost.
     if (fits && m_central->complete() && chosen.method == 0 && end < m_limit && !endsAtRecord(end)
         && classifyEntry(chosen.name) != EntryRole::Attachment) {
+        // Unless its stated size and CRC-32 verify: then the entry is whole, and the bytes behind
+        // it are no entry's.
+        if (verified || extentVerifies(chosen, chosen.crc, 0)) {
+            noteStrayBytes(chosen, end, m_limit);
+            dispatchEntry(chosen, end);
+            return qMax(m_limit, h.pos + 1);
+        }
         LocalHeader longer = chosen;
         longer.usize = longer.csize = m_limit - chosen.dataOffset;
         return qMax(dispatchEntry(longer, m_limit), h.pos + 1);
@@ -157,6 +164,17 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
         return qMax(end, h.pos + 1);
     const qint64 next = dispatchEntry(chosen, trusted ? end : -1);
     return trusted ? qMax(end, h.pos + 1) : qMax(next, h.pos + 1);
+}
+
+void ArchiveWalker::noteStrayBytes(const LocalHeader &h, qint64 from, qint64 to)
+{
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": read whole (its size and CRC-32 verify); the %1 bytes from "
+                                                     "archive offset %2 to the next entry at %3 are damage between "
+                                                     "entries, no entry's data")
+                                          .arg(to - from)
+                                          .arg(from)
+                                          .arg(to));
 }
 
 namespace {

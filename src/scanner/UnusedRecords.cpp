@@ -4,6 +4,7 @@
 
 #include <QSet>
 
+#include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
@@ -229,6 +230,24 @@ bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
         h.name, h.pos,
         QStringLiteral(": a copy inside a mail folder of the list at %1; its items were read once").arg(it.value()));
     return true;
+}
+
+void ArchiveWalker::noteRecordsLeft(qint64 from)
+{
+    // The records run one after the other; what stops the run is the directory's end.
+    for (qint64 p = from; p <= m_size - 46 && m_reader->u32At(p) == kCentralHeaderSig && !bStopFlag;) {
+        const int nameLength = m_reader->u16At(p + 28);
+        const qint64 next = p + 46 + nameLength + m_reader->u16At(p + 30) + m_reader->u16At(p + 32);
+        const QByteArray name = entryNameAt(p + 46, nameLength);
+        const EntryRole role = classifyEntry(name);
+        if (next <= m_size && role != EntryRole::Attachment && role != EntryRole::Categories && !name.endsWith('/')
+            && !m_itemNames.find(nameKey(name)))
+            EntriesNotRead << EntryLine(name, p,
+                                        QStringLiteral(": its record stands in what is left of the central "
+                                                       "directory, but no local header or text of it was found"),
+                                        EntryPlace::Record);
+        p = next;
+    }
 }
 
 }  // namespace olm

@@ -164,6 +164,14 @@ int summaryLines(const QStringList &lines)
     return n;
 }
 
+// The lines saying the file ends at byte size, where an entry ends, before any directory.
+int cutAtEdgeLines(qint64 size)
+{
+    const QString head = QStringLiteral("The archive ends at byte %1, right where the last entry found ends").arg(size);
+    return int(std::count_if(EntriesNotRead.begin(), EntriesNotRead.end(),
+                             [&](const QString &line) { return line.startsWith(head); }));
+}
+
 QByteArray binaryPayload()
 {
     // No 'P' and no '<': nothing in it can look like a header or a root tag.
@@ -1084,7 +1092,10 @@ void ArchiveWalkTest::everyMessageAccounted()
         QCOMPARE(TestArchiveBuilder::crc32(bytesAt(a, n->llDataOffset, n->llSize)), n->dwCrc32);
     }
     QVERIFY2(summaryLines(EntriesReadElsewhere) == readElsewhere, qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
-    QVERIFY2(EntriesNotRead.size() == notRead, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+    // Without its directory the file reads as cut where an entry ends: one line more says so.
+    const bool noDirectory = QByteArray(QTest::currentDataTag()).endsWith("no central directory");
+    QVERIFY2(EntriesNotRead.size() == notRead + noDirectory, qPrintable(EntriesNotRead.join(QLatin1Char('\n'))));
+    QCOMPARE(cutAtEdgeLines(a.size()), int(noDirectory));
 }
 
 void ArchiveWalkTest::sampleShifted_data()
@@ -1271,7 +1282,9 @@ void ArchiveWalkTest::neighbourhood()
         QVERIFY2(report.contains(QStringLiteral("The archive ends at byte %1,").arg(kept)), qPrintable(report));
     } else {
         QCOMPARE(MailItemCount, qint64(listed));
-        QVERIFY2(EntriesNotRead.isEmpty(), qPrintable(report));
+        // Without its directory the file reads as cut where an entry ends, and says only that.
+        QVERIFY2(EntriesNotRead.size() == int(harm.noDirectory), qPrintable(report));
+        QCOMPARE(cutAtEdgeLines(a.size()), int(harm.noDirectory));
     }
     for (MailMLRC *m : mails()) {
         damaged += m->bDamaged;

@@ -4,6 +4,24 @@
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
 
+namespace {
+
+// Store items nothing could be read of are items no save writes, whatever its type: they count
+// as not saved, so the save's end never says all was saved while the report names a loss.
+void noteStoreItemsLost(MailSaveContext &context)
+{
+    if (StoreItemsLost <= 0)
+        return;
+    context.failed += StoreItemsLost;
+    context.failures << QStringLiteral("%1 store item%2 of which nothing could be read: the line of %3 store names "
+                                       "what was lost")
+                            .arg(StoreItemsLost)
+                            .arg(StoreItemsLost == 1 ? "" : "s")
+                            .arg(StoreItemsLost == 1 ? "its" : "each");
+}
+
+}  // namespace
+
 void NoteCompressedEntries(MailSaveContext &context)
 {
     // Set, not added to: the count stays right however often a run asks.
@@ -21,4 +39,5 @@ void NoteCompressedEntries(MailSaveContext &context)
     context.unreadEntries += EntriesNotRead.size();
     context.unread += EntriesNotRead;
     context.recovered += EntriesReadElsewhere;
+    noteStoreItemsLost(context);
 }

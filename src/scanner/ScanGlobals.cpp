@@ -18,6 +18,7 @@ qint64 AttachmentNodeCount = 0;
 qint64 CompressedEntryCount = 0;
 QStringList EntriesNotRead;
 QStringList EntriesReadElsewhere;
+qint64 StoreItemsLost = 0;
 CategorieInfo categorie = {0, 0, 0};
 QVector<CategorieInfo> categorieCopies;
 
@@ -104,6 +105,7 @@ void CleanScanResults()
     CompressedEntryCount = 0;
     EntriesNotRead.clear();
     EntriesReadElsewhere.clear();
+    StoreItemsLost = 0;
     categorie = {0, 0, 0};
     categorieCopies.clear();
     objMapName_FID.clear();

@@ -130,6 +130,9 @@ extern qint64 CompressedEntryCount;
 // extent than one source gives, or a second entry of one name.
 extern QStringList EntriesNotRead;
 extern QStringList EntriesReadElsewhere;
+// Store items lost whole: counted by the root element, and nothing of them could be read (the
+// lines above name them). Every save counts them as items not saved.
+extern qint64 StoreItemsLost;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
 // Every stored Categories.xml, in archive order: a damaged export may hold a cut copy beside the real one.
 extern QVector<CategorieInfo> categorieCopies;

@@ -131,7 +131,7 @@ QString leftOutLine(const QByteArray &name, const StoreCopyState &c, const Store
 // archive holds a compressed copy of it too, which the scan does not read.
 QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed)
 {
-    const int missing = kept.stated > kept.records ? kept.stated - kept.records : 0;
+    const int missing = ItemsLostWhole(kept);
     const QString read = kept.records == 0
         ? QStringLiteral("no item could be read from it")
         : QStringLiteral("%1 of the %2 items read from it read whole").arg(kept.readWhole).arg(kept.records);
@@ -230,8 +230,10 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
         if (!c->whole && c->dropped > 0)
             *lines << leftOutLine(name, *c, *kept, keptHere);
     }
-    if (!kept->whole)
+    if (!kept->whole) {
         lines->insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name)));
+        StoreItemsLost += ItemsLostWhole(*kept);
+    }
 }
 
 template <typename Record, typename FreeStrings>

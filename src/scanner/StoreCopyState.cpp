@@ -112,6 +112,11 @@ QString StoreCopyDamage(const StoreCopyState &copy)
     return parts.join(QStringLiteral("; "));
 }
 
+int ItemsLostWhole(const StoreCopyState &copy)
+{
+    return copy.stated > copy.records ? copy.stated - copy.records : 0;
+}
+
 QString StoreItemName(const char *word, qint64 offset, const QByteArray &title)
 {
     QString name = QStringLiteral("the %1 at archive offset %2").arg(QLatin1String(word)).arg(offset);

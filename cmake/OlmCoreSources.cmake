@@ -22,6 +22,7 @@ set(OLM_CORE_SOURCES
   src/scanner/ElementText.cpp
   src/scanner/ItemWalk.cpp
   src/scanner/WellFormed.cpp
+  src/scanner/ItemSeams.cpp
   src/scanner/XmlEntities.cpp
   src/scanner/FolderMaps.cpp
   src/scanner/FolderKinds.cpp

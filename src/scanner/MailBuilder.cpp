@@ -136,6 +136,14 @@ void PrepareMail(std::string_view text, qint64 end, qint64 nameOffset, int nameL
         && (size != entrySize
             || ((nul >= 0 ? nul > 0 : !text.empty() && memchr(text.data(), 0, text.size()) != nullptr)
                 && Crc32Update(0, text.data(), qint64(text.size())) != crc));
+    // A broken item's entry is checked against its CRC-32 after all: only then may a seam join
+    // it to another entry's text. Broken items are rare; once per entry.
+    int crcFails = damaged ? 1 : recovered || crc == 0 ? 0 : -1;
+    const auto entryDamaged = [&] {
+        if (crcFails < 0)
+            crcFails = Crc32Update(0, text.data(), qint64(text.size())) != crc;
+        return crcFails > 0;
+    };
     MailMLRC *last = nullptr;
     qint64 tailFrom = 0;
     bool stopped = false;
@@ -154,8 +162,10 @@ void PrepareMail(std::string_view text, qint64 end, qint64 nameOffset, int nameL
         // A message that is no well-formed XML gives only the fields of its whole elements; the
         // save checks it again and names what is wrong. Its bytes stand whole in the archive:
         // the record is not marked cut.
-        const std::string_view span(item.bytes.data(), size_t(item.length));
-        const ItemFault fault = CheckItem(span, "<email");
+        std::string_view span(item.bytes.data(), size_t(item.length));
+        ItemFault fault = CheckItem(span, "<email");
+        if (!fault.whole() && entryDamaged())
+            span = KeepBeforeMessageSeam(span, &fault);
         rec->bDamaged = damaged || cut;
         if (fault.whole()) {
             fillMessageFields(rec, item, fields);

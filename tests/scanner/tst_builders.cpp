@@ -40,7 +40,8 @@ void build(QFolderInformationThread &t, Kind kind, const QByteArray &xml, const 
     case Calendar: t.InitializeCLRC(path, end, xml.size()); break;
     case Tasks: t.InitializeTSRC(path, end, xml.size()); break;
     case Notes: t.InitializeNTRC(path, end, xml.size()); break;
-    case Mail: t.InitializeMLRC(path, end, 1000, 20, xml.size(), 0x1234, xml.size()); break;
+    // The entry's own CRC-32: its bytes are whole.
+    case Mail: t.InitializeMLRC(path, end, 1000, 20, xml.size(), Crc32Update(0, xml.constData(), xml.size()), xml.size()); break;
     }
 }
 
@@ -253,7 +254,7 @@ void BuildersTest::mailTwoItems()
     for (MailMLRC *r : m) {
         QCOMPARE(r->llNameOffset, qint64(1000));
         QCOMPARE(r->nNameLength, 20);
-        QCOMPARE(r->dwCrc32, 0x1234u);
+        QCOMPARE(r->dwCrc32, Crc32Update(0, xml.constData(), xml.size()));
         QCOMPARE(r->dwEntrySize, quint32(xml.size()));
     }
     // Each record's XML is its own item span: together they tile the entry, one message each.

@@ -71,8 +71,10 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
             && Crc32Update(0, xml.constData(), xml.size()) != rec.dwCrc32);
     // A message that is no well-formed XML is read only as far as it is sound; one with nothing
     // whole before its fault is not written as if it were a message.
-    const ItemFault fault =
+    ItemFault fault =
         p.readable ? CheckItem(std::string_view(xml.constData(), size_t(xml.size())), "<email") : ItemFault();
+    if (damaged)
+        xml.truncate(int(KeepBeforeMessageSeam(std::string_view(xml.constData(), size_t(xml.size())), &fault).size()));
     if (damaged && p.readable) {
         p.damage = QStringLiteral("its XML in the archive is damaged (CRC-32 mismatch or cut short)");
     } else if (!fault.whole() && fault.wholeChildren == 0) {

@@ -154,9 +154,11 @@ void ArchiveWalker::noteLostText(qint64 to)
     if (m_central->found() || to <= m_extentEnd || bStopFlag)
         return;
     // An attachment whose size did not end at a record runs up to the next one; a "header"
-    // whose name is text or binary bytes is a damaged one's remains, and owns nothing.
+    // whose name is no attachment's (text or binary bytes) is a damaged one's remains, and owns
+    // nothing.
     const QByteArray open = m_openNode && m_openNode->pEntryName ? QByteArray(m_openNode->pEntryName) : QByteArray();
-    if (m_openNode && m_openNode->llDataOffset <= m_extentEnd && validUtf8(open) && !hasControlByte(open))
+    if (m_openNode && m_openNode->llDataOffset <= m_extentEnd && open.contains("__Attachments/") && validUtf8(open)
+        && !hasControlByte(open))
         return;
     static const char *const closes[] = {"</email>", "</contact>", "</appointment>", "</task>", "</note>"};
     const qint64 from = m_extentEnd;

@@ -34,10 +34,11 @@ struct ItemFault {
 // text, whatever it holds. Texts of 4 GiB or more are checked only as far as 4 GiB.
 ItemFault CheckItem(std::string_view text, std::string_view startTag);
 
-// A broken message of an entry whose bytes do not verify ends at its first fault when what reads
-// as sound behind it repeats an element a message holds once and that stood before it: there the
-// text of a later entry, whose header was lost with the bytes between, runs on. Returns the text
-// up to that seam, checked again into *fault; text itself when there is none.
+// A broken message of an entry whose bytes do not verify, in which an element a message holds once
+// starts a second time or inside another element, ends at its first fault or there, whichever
+// comes first: there the text of a later entry, whose header was lost with the bytes between,
+// runs on. Returns
+// the text up to that seam, checked again into *fault; text itself when there is none.
 std::string_view KeepBeforeMessageSeam(std::string_view text, ItemFault *fault);
 
 // The item's sound pieces joined, so that the element reader takes nothing from a broken

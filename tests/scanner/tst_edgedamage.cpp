@@ -1,0 +1,262 @@
+// Damage placed at the edges of entries rather than at shares of the file: a file cut where an
+// entry starts or ends or inside a header, stray bytes between two whole entries, a name that lost
+// bytes without a directory, and bytes lost across an entry's end.
+
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+quint32 u32(const QByteArray &a, qint64 at)
+{
+    quint32 v = 0;
+    for (int k = 3; k >= 0; --k)
+        v = v << 8 | quint8(a[int(at + k)]);
+    return v;
+}
+
+quint16 u16(const QByteArray &a, qint64 at)
+{
+    return quint16(quint8(a[int(at)]) | quint8(a[int(at + 1)]) << 8);
+}
+
+struct Entry {
+    QByteArray name;
+    qint64 header = 0;
+    qint64 data = 0;
+    qint64 size = 0;
+};
+
+// The entries of an intact archive, header after header; sizes from the ZIP64 record where the
+// 32-bit fields are all ones.
+QVector<Entry> entriesOf(const QByteArray &a)
+{
+    QVector<Entry> out;
+    for (qint64 p = 0; p + 30 <= a.size() && u32(a, p) == 0x04034B50;) {
+        Entry e;
+        const int n = u16(a, p + 26);
+        const int m = u16(a, p + 28);
+        e.header = p;
+        e.name = a.mid(int(p + 30), n);
+        e.data = p + 30 + n + m;
+        e.size = u32(a, p + 18);
+        for (qint64 x = p + 30 + n; e.size == 0xFFFFFFFFu && x + 4 <= e.data; x += 4 + u16(a, x + 2)) {
+            if (u16(a, x) == 1)
+                e.size = qint64(u32(a, x + 12)) | qint64(u32(a, x + 16)) << 32;
+        }
+        out.append(e);
+        p = e.data + e.size;
+    }
+    return out;
+}
+
+QByteArray sample()
+{
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool isMessage(const Entry &e)
+{
+    return e.name.contains("/message_") && e.name.endsWith(".xml");
+}
+
+const Entry *firstNamed(const QVector<Entry> &entries, const char *part)
+{
+    for (const Entry &e : entries) {
+        if (e.name.contains(part) && e.size > 0)
+            return &e;
+    }
+    return nullptr;
+}
+
+int linesWith(const QStringList &lines, const QString &text)
+{
+    return int(std::count_if(lines.begin(), lines.end(), [&](const QString &l) { return l.contains(text); }));
+}
+
+QString report()
+{
+    return (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+}
+
+}  // namespace
+
+class EdgeDamageTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { CleanScanResults(); }
+    void cutAtEdges_data();
+    void cutAtEdges();
+    void strayBytes_data();
+    void strayBytes();
+    void namesLostWithoutDirectory();
+    void lossAcrossEntries_data();
+    void lossAcrossEntries();
+};
+
+void EdgeDamageTest::cutAtEdges_data()
+{
+    QTest::addColumn<qint64>("cut");
+    const QVector<Entry> entries = entriesOf(sample());
+    QVERIFY(entries.size() > 20);
+    for (const Entry &e : entries) {
+        QTest::addRow("cut where %s starts", e.name.constData()) << e.header;
+        if (e.size > 0)
+            QTest::addRow("cut where %s's data ends", e.name.constData()) << e.data + e.size;
+    }
+    // Inside the fixed fields, the name and the extra of one message, one attachment, one store.
+    for (const char *part : {"/message_", "__Attachments/", "Contacts.xml"}) {
+        const Entry *e = firstNamed(entries, part);
+        QVERIFY(e);
+        for (qint64 at : {qint64(2), qint64(7), qint64(10), qint64(16), qint64(20), qint64(27), qint64(29),
+                          qint64(30 + e->name.size() / 2), e->data - e->header - 3})
+            QTest::addRow("cut at byte %lld of %s's header", at, e->name.constData()) << e->header + at;
+    }
+}
+
+void EdgeDamageTest::cutAtEdges()
+{
+    // Wherever the cut falls, one line says where the file ends, and it counts as not read: the
+    // save never ends in success. Every message whose text lies before the cut is listed.
+    QFETCH(qint64, cut);
+    const QByteArray whole = sample();
+    const QVector<Entry> entries = entriesOf(whole);
+    scanBytes(whole.left(int(cut)));
+    const QString line = cut == 0 ? QStringLiteral("The archive is empty")
+                                  : QStringLiteral("The archive ends at byte %1,").arg(cut);
+    QVERIFY2(linesWith(EntriesNotRead, line) == 1, qPrintable(report()));
+    const int before = int(std::count_if(entries.begin(), entries.end(),
+                                         [&](const Entry &e) { return isMessage(e) && e.data + e.size <= cut; }));
+    QVERIFY2(MailItemCount >= before, qPrintable(report()));
+}
+
+void EdgeDamageTest::strayBytes_data()
+{
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("bytes");
+    for (int n : {1, 2, 3, 4, 8, 16, 32, 63, 65, 128, 200, 300, 1000}) {
+        QTest::addRow("%d NUL bytes after the first Inbox message", n) << QByteArray("Inbox/message_") << QByteArray(n, '\0');
+        QTest::addRow("%d bytes of text after the first Inbox message", n)
+            << QByteArray("Inbox/message_") << QByteArray(n, 'x');
+        QTest::addRow("%d NUL bytes after the contacts", n) << QByteArray("Contacts.xml") << QByteArray(n, '\0');
+    }
+}
+
+void EdgeDamageTest::strayBytes()
+{
+    // An entry whose size and CRC-32 verify is whole: the bytes behind it are named once, as
+    // damage between entries, and no message or store item is taken for damaged.
+    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, bytes);
+    QByteArray a = sample();
+    const Entry *e = firstNamed(entriesOf(a), after.constData());
+    QVERIFY(e);
+    const qint64 end = e->data + e->size;
+    a.insert(int(end), bytes);
+    scanBytes(a);
+    QCOMPARE(MailItemCount, qint64(7));
+    QCOMPARE(ContactItemCount, qint64(5));
+    for (MailMLRC *m : mails())
+        QVERIFY2(!m->bDamaged, qPrintable(report()));
+    QVERIFY2(EntriesNotRead.isEmpty(), qPrintable(report()));
+    const QString stray = QStringLiteral("the %1 bytes from archive offset %2 to the next entry at %3 are damage between")
+                              .arg(bytes.size())
+                              .arg(end)
+                              .arg(end + bytes.size());
+    QVERIFY2(linesWith(EntriesReadElsewhere, stray) == 1, qPrintable(report()));
+    QVERIFY2(!report().contains(QLatin1String("is damaged")), qPrintable(report()));
+}
+
+void EdgeDamageTest::namesLostWithoutDirectory()
+{
+    // No directory, and three bytes lost from the middle of every message's name: each message is
+    // still read, and the file's end is named.
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    a.truncate(int(entries.last().data + entries.last().size));
+    for (int i = entries.size() - 1; i >= 0; --i) {
+        if (isMessage(entries[i]))
+            a.remove(int(entries[i].header + 30 + entries[i].name.size() / 2), 3);
+    }
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QStringLiteral("The archive ends at byte %1,").arg(a.size())) == 1,
+             qPrintable(report()));
+}
+
+void EdgeDamageTest::lossAcrossEntries_data()
+{
+    QTest::addColumn<bool>("directory");
+    QTest::addColumn<int>("from");  // the message whose text the loss starts in
+    QTest::addColumn<int>("to");    // the message whose text it ends in
+    QTest::addColumn<QByteArray>("fromTag");  // the loss starts 50 bytes into this element
+    QTest::addColumn<QByteArray>("toTag");    // and ends 2 bytes before this one
+    const int pairs[][2] = {{1, 2}, {1, 3}, {4, 5}};
+    for (bool directory : {true, false}) {
+        for (const auto &p : pairs) {
+            for (const char *fromTag : {"<OPFMessageCopyBody", "<OPFMessageCopyMessageID"}) {
+                for (const char *toTag : {"<OPFMessageCopyMessageID", "<OPFMessageCopySubject"}) {
+                    QTest::addRow("from inside message %d's %s to before message %d's %s%s", p[0], fromTag + 15,
+                                  p[1], toTag + 15, directory ? "" : ", no central directory")
+                        << directory << p[0] << p[1] << QByteArray(fromTag) << QByteArray(toTag);
+                }
+            }
+        }
+    }
+}
+
+void EdgeDamageTest::lossAcrossEntries()
+{
+    // Bytes lost from inside one message's text to inside a later one's: no message takes fields
+    // from two entries, and every message is listed or named.
+    QFETCH(bool, directory);
+    QFETCH(int, from);
+    QFETCH(int, to);
+    QFETCH(QByteArray, fromTag);
+    QFETCH(QByteArray, toTag);
+    TestArchiveBuilder b;
+    QVector<qint64> headers;
+    QVector<QByteArray> texts;
+    for (int i = 0; i < 6; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        m.body = QStringLiteral("Body %1 ").arg(i).repeated(40);
+        m.sent = QStringLiteral("2018-06-21T03:26:46");
+        m.from = {{QStringLiteral("a%1@example.com").arg(i), QStringLiteral("Sender %1").arg(i)}};
+        m.messageId = QStringLiteral("id-%1@example.com").arg(i);
+        texts.append(OlmXml::emails({m}));
+        headers.append(b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i), texts.last()));
+    }
+    const QVector<TestArchiveBuilder::Entry> &entries = b.entries();
+    QByteArray a = b.finish(directory);
+    const qint64 start = entries[from].dataOffset + texts[from].indexOf(fromTag) + 50;
+    const qint64 end = entries[to].dataOffset + texts[to].indexOf(toTag) - 2;
+    a.remove(int(start), int(end - start));
+    scanBytes(a);
+    for (MailMLRC *m : mails()) {
+        const QByteArray name = bytesAt(a, m->llNameOffset, m->nNameLength);
+        const QByteArray subject = m->pSubject ? QByteArray(m->pSubject) : QByteArray();
+        // Read under its own name, or recovered without one: its subject is its own.
+        if (!name.isEmpty())
+            QVERIFY2(subject.isEmpty() || name.endsWith("message_" + subject.mid(8) + ".xml"),
+                     qPrintable(name + " holds " + subject + "\n" + report()));
+    }
+    for (int i = 0; i < 6; ++i) {
+        const QByteArray name = "message_" + QByteArray::number(i) + ".xml";
+        bool listed = false;
+        for (MailMLRC *m : mails())
+            listed = listed || bytesAt(a, m->llNameOffset, m->nNameLength).endsWith(name);
+        QVERIFY2(listed || report().contains(QString::fromLatin1(name))
+                     || report().contains(QStringLiteral("Subject %1").arg(i)) || !EntriesNotRead.isEmpty(),
+                 qPrintable(name + "\n" + report()));
+    }
+}
+
+QTEST_GUILESS_MAIN(EdgeDamageTest)
+#include "tst_edgedamage.moc"

@@ -13,12 +13,10 @@ void noteStoreItemsLost(MailSaveContext &context)
     if (StoreItemsLost <= 0)
         return;
     context.failed += StoreItemsLost;
-    context.failures << QStringLiteral(
-                            "%1 store item%2 of which nothing could be read (%3 store is damaged; its line names what "
-                            "was lost)")
+    context.failures << QStringLiteral("%1 store item%2 of which nothing could be read: the line of their damaged "
+                                       "store names what was lost")
                             .arg(StoreItemsLost)
-                            .arg(StoreItemsLost == 1 ? "" : "s")
-                            .arg(StoreItemsLost == 1 ? "its" : "each");
+                            .arg(StoreItemsLost == 1 ? "" : "s");
 }
 
 }  // namespace

@@ -140,6 +140,8 @@ private Q_SLOTS:
     void messageFileStandsOnlyWhole();
     void stopEndsRecoveredPass_data();
     void stopEndsRecoveredPass();
+    void storeItemsLost_data();
+    void storeItemsLost();
 
 private:
     bool prepare(const QByteArray &archive, SaveType type, const QString &dest);
@@ -476,6 +478,39 @@ void SaveOutcomeTest::stopEndsRecoveredPass()
         QVERIFY2(context.failures.first().contains(QLatin1String("stopped"))
                      && context.failures.first().contains(QStringLiteral("(%1)").arg(url)),
                  qPrintable(context.failures.first()));
+}
+
+void SaveOutcomeTest::storeItemsLost_data()
+{
+    QTest::addColumn<int>("type");
+    for (int type = SaveTypeOLM; type <= SaveTypeHTML; ++type)
+        QTest::addRow("type %d", type) << type;
+}
+
+void SaveOutcomeTest::storeItemsLost()
+{
+    // A store held once and cut at 60 % of its text, its sizes those of the cut bytes: the items
+    // its root counts that nothing could be read of are not saved, whatever the save type, and
+    // the end message says so.
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    QVector<OlmXml::ContactItem> cards;
+    for (int i = 0; i < 30; ++i)
+        cards.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last%1").arg(i), QString(), QString(), QString()});
+    QByteArray store = OlmXml::contacts(cards);
+    store.truncate(store.size() * 6 / 10);
+    TestArchiveBuilder b;
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), store);
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(), SaveType(type), dest.path()));
+    const qint64 lost = 30 - ContactItemCount;
+    QVERIFY2(lost >= 11 && StoreItemsLost == lost, qPrintable(QString::number(ContactItemCount)));
+    const SaveOutcome outcome = save(SaveType(type), 2);
+    QVERIFY2(outcome.failed >= lost, qPrintable(QString::number(outcome.failed)));
+    QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
+    QVERIFY(readAll(outcome.reportPath).contains(QStringLiteral("Not saved: %1 store items of which nothing could be read").arg(lost).toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(SaveOutcomeTest)

@@ -8,21 +8,15 @@
 #include "scanner/ScanGlobals.h"
 
 #include <QFile>
+#include <QtEndian>
 #include <QtTest>
 
 namespace {
 
-quint32 u32(const QByteArray &a, qint64 at)
+template <typename T>
+T le(const QByteArray &a, qint64 at)
 {
-    quint32 v = 0;
-    for (int k = 3; k >= 0; --k)
-        v = v << 8 | quint8(a[int(at + k)]);
-    return v;
-}
-
-quint16 u16(const QByteArray &a, qint64 at)
-{
-    return quint16(quint8(a[int(at)]) | quint8(a[int(at + 1)]) << 8);
+    return qFromLittleEndian<T>(a.constData() + at);
 }
 
 struct Entry {
@@ -37,17 +31,12 @@ struct Entry {
 QVector<Entry> entriesOf(const QByteArray &a)
 {
     QVector<Entry> out;
-    for (qint64 p = 0; p + 30 <= a.size() && u32(a, p) == 0x04034B50;) {
-        Entry e;
-        const int n = u16(a, p + 26);
-        const int m = u16(a, p + 28);
-        e.header = p;
-        e.name = a.mid(int(p + 30), n);
-        e.data = p + 30 + n + m;
-        e.size = u32(a, p + 18);
-        for (qint64 x = p + 30 + n; e.size == 0xFFFFFFFFu && x + 4 <= e.data; x += 4 + u16(a, x + 2)) {
-            if (u16(a, x) == 1)
-                e.size = qint64(u32(a, x + 12)) | qint64(u32(a, x + 16)) << 32;
+    for (qint64 p = 0; p + 30 <= a.size() && le<quint32>(a, p) == 0x04034B50;) {
+        const int n = le<quint16>(a, p + 26);
+        Entry e{a.mid(int(p + 30), n), p, p + 30 + n + le<quint16>(a, p + 28), le<quint32>(a, p + 18)};
+        for (qint64 x = p + 30 + n; e.size == 0xFFFFFFFFu && x + 4 <= e.data; x += 4 + le<quint16>(a, x + 2)) {
+            if (le<quint16>(a, x) == 1)
+                e.size = le<qint64>(a, x + 12);
         }
         out.append(e);
         p = e.data + e.size;

@@ -49,6 +49,19 @@ QString lostSubject(BufferedArchiveReader &r, qint64 from, qint64 close)
     return QStringLiteral("the message \"%1\"").arg(UnescapeXmlEntities(subject, EntityForm::Scanned).simplified());
 }
 
+// How many items' close tags stand in [from, to); *first: where the first of them stands.
+qint64 itemEndsIn(BufferedArchiveReader &r, qint64 from, qint64 to, qint64 *first)
+{
+    static const char *const closes[] = {"</email>", "</contact>", "</appointment>", "</task>", "</note>"};
+    qint64 count = 0;
+    for (const char *close : closes) {
+        const int n = int(strlen(close));
+        for (qint64 at = r.find(close, n, from, to); at >= 0 && !bStopFlag; at = r.find(close, n, at + n, to))
+            *first = count++ == 0 ? at : qMin(*first, at);
+    }
+    return count;
+}
+
 bool hasControlByte(const QByteArray &name)
 {
     return std::any_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
@@ -160,19 +173,20 @@ void ArchiveWalker::noteLostText(qint64 to)
     if (m_openNode && m_openNode->llDataOffset <= m_extentEnd && open.contains("__Attachments/") && validUtf8(open)
         && !hasControlByte(open))
         return;
-    static const char *const closes[] = {"</email>", "</contact>", "</appointment>", "</task>", "</note>"};
     const qint64 from = m_extentEnd;
-    qint64 count = 0, first = -1;
-    for (const char *close : closes) {
-        const int n = int(strlen(close));
-        for (qint64 at = m_reader->find(close, n, from, to); at >= 0 && !bStopFlag;
-             at = m_reader->find(close, n, at + n, to)) {
-            first = count++ == 0 ? at : qMin(first, at);
-        }
-    }
-    // Bytes that end no item are only stray bytes between entries.
-    if (count == 0)
+    qint64 first = -1;
+    const qint64 count = itemEndsIn(*m_reader, from, to, &first);
+    // Bytes that end no item are only stray bytes between entries: named, nothing lost. Bytes
+    // before the first entry are a stub (a self-extractor's), no damage.
+    if (count == 0) {
+        if (from > 0)
+            EntriesReadElsewhere << QStringLiteral("Archive offsets %1 to %2: %3 bytes between entries that are no "
+                                                   "entry's and end no item (damage between entries)")
+                                        .arg(from)
+                                        .arg(to)
+                                        .arg(to - from);
         return;
+    }
     QString which = lostSubject(*m_reader, from, first);
     if (!which.isEmpty())
         which = QStringLiteral(" (%1%2)").arg(count == 1 ? "" : "the first ", which);

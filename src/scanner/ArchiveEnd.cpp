@@ -238,13 +238,32 @@ void ArchiveWalker::noteCutArchive()
                    .arg(m_size)
                    .arg(m_extentEnd);
     } else {
+        // What is left of a directory behind the damage still names the entries it held.
+        const qint64 records = m_reader->find("PK\x01\x02", 4, m_extentEnd, m_size);
+        if (records >= 0)
+            noteRecordsLeft(records);
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, without its central directory (the file was cut "
                               "short, or its end is damaged): nothing could be read from byte %2 to its end, and any "
-                              "entries stored there are missing")
+                              "entries stored there are missing%3")
                               .arg(m_size)
-                              .arg(m_extentEnd);
+                              .arg(m_extentEnd)
+                              .arg(cutHeaderName());
     }
+}
+
+QString ArchiveWalker::cutHeaderName()
+{
+    // The header the end of the file runs through still names its entry, as far as its name stands.
+    const qint64 p = nextSignature(m_extentEnd);
+    if (p > m_size - 30 || m_reader->u32At(p) != kLocalHeaderSig)
+        return QString();
+    const QByteArray name = entryNameAt(p + 30, int(qMin<qint64>(m_reader->u16At(p + 26), m_size - p - 30)));
+    if (name.isEmpty() || !validUtf8(name) || hasControlByte(name))
+        return QString();
+    return QStringLiteral(", the first of them \"%1\", whose local header at byte %2 the end cuts")
+        .arg(ReportName(name))
+        .arg(p);
 }
 
 }  // namespace olm

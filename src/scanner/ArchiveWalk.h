@@ -174,6 +174,8 @@ private:
     // entry they name that the walk never read is named.
     void noteRecordsLeft(qint64 from);
     // A file cut before its directory: one line names where it ends and what was cut.
+    // cutHeaderName: the entry whose local header the end cuts, for that line; "" when none.
+    QString cutHeaderName();
     void noteCutArchive();
     // The first end-of-directory record at or after from, or -1.
     qint64 endRecordFrom(qint64 from);

@@ -1,13 +1,20 @@
 #pragma once
 // From an attachment's URL (its archive entry name) to the entry that holds its bytes. The
 // preview tiles and every writer use this one rule: an empty URL never matches, and when
-// several entries carry the same name the first in list order serves it.
+// several entries carry the same name the first in list order serves it. Names are compared as
+// folder names are: a zip tool that packed the archive again may have written "./Local/..." or
+// doubled a slash, and the messages still name "Local/...".
 
 #include <QByteArray>
 #include <QHash>
 #include <QString>
+#include <QVector>
 
 struct FileOffsetNode;
+
+// The form two entry names that extract to one file share: without a leading "/" or "./", with
+// no empty or "." level.
+QByteArray EntryNameKey(const QByteArray &name);
 
 class AttachmentIndex {
 public:
@@ -17,8 +24,17 @@ public:
     void build(const FileOffsetNode *head);
     // The entry named url, or null.
     const FileOffsetNode *find(const QString &url) const;
+    // The entries the exporter named after a message: "<its folder>com.microsoft.__Attachments/
+    // <its id>_NNNN", in their numbers' order. messageEntry: the message's entry name.
+    QVector<const FileOffsetNode *> namedAfter(const QByteArray &messageEntry, const QByteArray &messageId) const;
     int size() const { return int(m_byName.size()); }
 
 private:
     QHash<QByteArray, const FileOffsetNode *> m_byName;
+    // By name less its "_NNNN": the message's folder and id.
+    QHash<QByteArray, QVector<const FileOffsetNode *>> m_byOwner;
 };
+
+// The folder and message id an attachment entry's name gives ("<folder>com.microsoft.
+// __Attachments/<id>_NNNN"), as the key namedAfter looks up; empty when the name gives none.
+QByteArray AttachmentOwnerKey(const QByteArray &entryName);

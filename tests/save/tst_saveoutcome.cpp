@@ -80,6 +80,46 @@ QByteArray mixedArchive(int messages, int largeBody)
     return b.finish();
 }
 
+// A message of the Inbox with three attachments named as the exporter names them, after its id.
+// how: "list cut" (bytes lost inside its attachment list, its checksum failing), "list gone" (no
+// list left), "no message" (the list cut, and the message has another id), "no folder" (that,
+// and no name gives a folder), "./ names" (every name packed again with a leading "./"), "// names" (a
+// slash doubled in each).
+QByteArray ownedAttachments(const QString &how, QStringList *urls)
+{
+    QString dir = kMessages + QStringLiteral("Inbox/");
+    if (how == QLatin1String("no folder"))
+        dir = QStringLiteral("Inbox/");
+    OlmXml::MailItem m = mailItem(1);
+    for (int i = 0; i < 3; ++i) {
+        *urls << dir + QStringLiteral("com.microsoft.__Attachments/m1@example.org_000%1").arg(i);
+        m.attachmentNames << QStringLiteral("file%1.bin").arg(i);
+    }
+    m.attachmentUrls = *urls;
+    if (how.startsWith(QLatin1String("no ")))
+        m.messageId = QStringLiteral("other@example.org");
+    QByteArray xml = OlmXml::emails({m});
+    const QByteArray whole = xml;
+    const int list = xml.indexOf("<OPFMessageCopyAttachmentList");
+    const int listEnd = xml.indexOf("</OPFMessageCopyAttachmentList>") + 31;
+    if (how == QLatin1String("list cut") || how == QLatin1String("no message") || how == QLatin1String("no folder"))
+        xml.remove(list + 60, 40);
+    else if (how == QLatin1String("list gone"))
+        xml.remove(list, listEnd - list);
+    const QString prefix = how == QLatin1String("./ names") ? QStringLiteral("./") : QString();
+    const auto named = [&](QString name) {
+        return how == QLatin1String("// names") ? name.replace(QLatin1String("__Messages/"), QLatin1String("__Messages//"))
+                                                 : prefix + name;
+    };
+    TestArchiveBuilder b;
+    TestArchiveEntryOptions lost;
+    lost.crcOverride = TestArchiveBuilder::crc32(whole);
+    b.addEntry(named(dir + QStringLiteral("message_00001.xml")), xml, xml == whole ? TestArchiveEntryOptions() : lost);
+    for (int i = 0; i < urls->size(); ++i)
+        b.addEntry(named(urls->at(i)), QByteArray(2000 + i, char('k' + i)));
+    return b.finish();
+}
+
 QStringList filesBelow(const QString &root, const QStringList &patterns)
 {
     QStringList found;
@@ -142,6 +182,8 @@ private Q_SLOTS:
     void stopEndsRecoveredPass();
     void storeItemsLost_data();
     void storeItemsLost();
+    void attachmentsFindTheirMessage_data();
+    void attachmentsFindTheirMessage();
 
 private:
     bool prepare(const QByteArray &archive, SaveType type, const QString &dest);
@@ -422,6 +464,62 @@ void SaveOutcomeTest::stopEndsRecoveredPass_data()
         QTest::addRow("type %d, stopped at the entry", int(type)) << int(type) << 1;
         QTest::addRow("type %d, stopped inside the copy", int(type)) << int(type) << 3;
     }
+}
+
+void SaveOutcomeTest::attachmentsFindTheirMessage_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<int>("tied");       // attachments its message names or its id claims
+    QTest::addColumn<QString>("folder");  // where the recovered ones are filed
+    for (SaveType type : {SaveTypeMBOX, SaveTypeEML}) {
+        for (const char *how : {"list cut", "list gone", "./ names", "// names"})
+            QTest::addRow("type %d, %s", int(type), how) << int(type) << QString::fromLatin1(how) << 3 << QString();
+        QTest::addRow("type %d, no message", int(type))
+            << int(type) << QStringLiteral("no message") << 0 << QStringLiteral("Inbox");
+        QTest::addRow("type %d, no folder", int(type))
+            << int(type) << QStringLiteral("no folder") << 0 << QStringLiteral("Folder1");
+    }
+}
+
+// An attachment belongs to the message whose list names it, else to the one whose id and folder
+// its name gives; one no message claims goes to the folder its name gives. Names packed again
+// by a zip tool ("./", "//") are the names the messages give.
+void SaveOutcomeTest::attachmentsFindTheirMessage()
+{
+    QFETCH(int, type);
+    QFETCH(QString, how);
+    QFETCH(int, tied);
+    QFETCH(QString, folder);
+    QStringList urls;
+    QTemporaryDir dest;
+    QVERIFY(prepare(ownedAttachments(how, &urls), SaveType(type), dest.path()));
+    const SaveOutcome outcome = save(SaveType(type), 1);
+    const QString root = OutputRootFor(SaveType(type), saveDir, strTime);
+    QCOMPARE(outcome.failed, qint64(0));
+    // A doubled slash also names a folder "" beside the attachments.
+    const QStringList recovered = outcome.recovered.filter(QRegularExpression(QStringLiteral("^attachment ")));
+    QCOMPARE(recovered.size(), 3 - tied);
+    QCOMPARE(itemsOnDisk(SaveType(type), root), qint64(1 + 3 - tied));
+    const bool damaged = !how.endsWith(QLatin1String(" names"));
+    QCOMPARE(outcome.incompletes.size(), damaged ? 1 : 0);
+    if (damaged && how == QLatin1String("list gone"))
+        QVERIFY2(outcome.incompletes.first().contains(QLatin1String("3 attachments it does not list were tied")),
+                 qPrintable(outcome.incompletes.first()));
+    const QStringList files = filesBelow(root, {QStringLiteral("*.mbox"), QStringLiteral("*.eml")});
+    QByteArray all;
+    for (const QString &file : files) {
+        all += readAll(file);
+        // Only what has no readable name goes to Folder1; the rest to the folder its name gives.
+        QVERIFY2(folder.isEmpty() || file.contains(QStringLiteral("/Inbox")) || file.contains(folder), qPrintable(file));
+    }
+    for (int i = 0; i < 3; ++i) {
+        // Each attachment's bytes in base64: 2000 'k's start "a2tr".
+        const QByteArray bytes(2000 + i, char('k' + i));
+        QVERIFY2(all.contains(bytes.left(300).toBase64().left(76)), qPrintable(urls.at(i)));
+    }
+    for (const QString &line : recovered)
+        QVERIFY2(line.contains(QStringLiteral(" of %1: no saved message names it").arg(folder)), qPrintable(line));
 }
 
 void SaveOutcomeTest::stopEndsRecoveredPass()

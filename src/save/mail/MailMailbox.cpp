@@ -158,7 +158,7 @@ void commitPending(OpenMailbox &mailbox, const MailFormatStyle &style, const Att
     }
     out.discard();
     for (const PendingMessage &m : batch) {
-        PreparedMessage again = preparedOrFailed(*m.rec, style);
+        PreparedMessage again = preparedOrFailed(*m.rec, style, attachments);
         nameOutputFolder(again, style, context);
         if (again.readable)
             appendToMailbox(again, style, attachments, context, mailbox);

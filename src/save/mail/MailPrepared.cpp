@@ -8,6 +8,8 @@
 #include "scanner/ScanGlobals.h"
 #include "scanner/WellFormed.h"
 
+#include <QSet>
+
 #include <new>
 
 QStringList WriteMailSteps(const MailMessage &message)
@@ -55,8 +57,60 @@ void readNameAndXml(const MailMLRC &rec, QString *name, QByteArray *xml)
     *name = ReadEntryName(rec.llNameOffset, rec.nNameLength);
 }
 
+// The message's own id as its XML gives it, without angle brackets: what the exporter names its
+// attachment entries after.
+QByteArray messageIdOf(const QByteArray &xml)
+{
+    const std::string_view item(xml.constData(), size_t(xml.size()));
+    const ElementSpan span = GetElementValue(item, "<OPFMessageCopyMessageID");
+    if (!span.found)
+        return QByteArray();
+    const std::string_view raw = ElementBytes(item, span);
+    QByteArray id = QByteArray(raw.data(), int(raw.size())).trimmed();
+    if (id.startsWith('<') && id.endsWith('>'))
+        id = id.mid(1, id.size() - 2);
+    return id;
+}
+
+// Attachments the message's damaged list no longer names, tied to it by the name the archive
+// gives them: its own id and number, in its folder's attachments. Named in its damage line.
+void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIndex &attachments)
+{
+    const QVector<const FileOffsetNode *> nodes =
+        attachments.namedAfter(p.fields.strEntryName.toUtf8(), messageIdOf(xml));
+    if (nodes.isEmpty())
+        return;
+    QSet<QByteArray> listed;
+    for (const AttachmentInfo &a : p.fields.attachments)
+        listed.insert(EntryNameKey(a.url.toUtf8()));
+    QStringList tied;
+    for (const FileOffsetNode *node : nodes) {
+        const QByteArray url(node->pEntryName);
+        if (listed.contains(EntryNameKey(url)))
+            continue;
+        AttachmentInfo a;
+        a.url = QString::fromUtf8(url);
+        a.name = a.url.mid(a.url.lastIndexOf(QLatin1Char('/')) + 1);
+        a.contentType = QStringLiteral("application/octet-stream");
+        a.contentId = QStringLiteral("no");
+        a.size = QString::number(node->llSize);
+        p.fields.attachments.append(a);
+        tied << a.url;
+    }
+    if (tied.isEmpty())
+        return;
+    const QString line = QStringLiteral("its attachment list is damaged: %1 attachment%2 it does not list %3 tied to "
+                                        "it by %4 entry name%2 (%5)")
+                             .arg(tied.size())
+                             .arg(tied.size() > 1 ? "s" : "")
+                             .arg(tied.size() > 1 ? "were" : "was")
+                             .arg(tied.size() > 1 ? "their" : "its")
+                             .arg(tied.join(QStringLiteral(", ")));
+    p.damage = p.damage.isEmpty() ? line : p.damage + QStringLiteral("; ") + line;
+}
+
 // Read, checks and parse: everything before a message's output file is known.
-PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style)
+PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments)
 {
     PreparedMessage p;
     p.rec = &rec;
@@ -96,15 +150,16 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     p.fields.strEntryName = entryName;
     p.relative = MailFolderRelativePath(p.fields.strEntryName);
+    addNamedAfter(p, xml, attachments);
     return p;
 }
 
 }  // namespace
 
-PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style)
+PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments)
 {
     try {
-        return prepareMessage(rec, style);
+        return prepareMessage(rec, style, attachments);
     } catch (const std::bad_alloc &) {
         PreparedMessage p;
         p.rec = &rec;

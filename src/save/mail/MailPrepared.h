@@ -39,8 +39,9 @@ inline const QString &sourceOf(const PreparedMessage &p)
     return p.source.isEmpty() ? p.fields.strEntryName : p.source;
 }
 
-// A message prepared, or marked unreadable when there was no memory to read it.
-PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style);
+// A message prepared, or marked unreadable when there was no memory to read it. attachments
+// also gives the entries named after it that its damaged list no longer names.
+PreparedMessage preparedOrFailed(const MailMLRC &rec, const MailFormatStyle &style, const AttachmentIndex &attachments);
 // The message's bytes as its writer makes them, collected in memory; left unformatted when they
 // outgrow the limit.
 void formatAhead(PreparedMessage &p, const MailFormatStyle &style, const AttachmentIndex &attachments);

@@ -122,13 +122,27 @@ bool saveInParallel(const QVector<const MailMLRC *> &records, const MailFormatSt
     return RunInOrder<Prepared>(
         records.size(), workers, kMessagesAhead, kMessagesPerTake,
         [&](int i) {
-            Prepared p(new PreparedMessage(preparedOrFailed(*records.at(i), style)));
+            Prepared p(new PreparedMessage(preparedOrFailed(*records.at(i), style, attachments)));
             formatAhead(*p, style, attachments);
             return p;
         },
         [&](int, Prepared &p) { return saveMessage(*p, style, attachments, context, mailbox); },
         // Workers wait too while the stop question is open, not only the writing thread.
         [](bool consumer) { WaitWhileSavePaused(consumer ? SavePauseRole::Writer : SavePauseRole::Worker); });
+}
+
+// A recovered attachment goes to the folder its entry name gives ("<folder>/com.microsoft.
+// __Attachments/<file>"), as that folder's messages do; to Folder1 when the name gives none.
+void fileInItsFolder(PreparedMessage &p, const QByteArray &url, const MailFormatStyle &style, MailSaveContext &context)
+{
+    const int at = url.lastIndexOf("com.microsoft.__Attachments/");
+    p.relative = kFolder1;
+    if (at <= 0)
+        return;
+    // A message's name in that folder stands in for the attachment's: the folder is the same.
+    p.fields.strEntryName = QString::fromUtf8(url.left(at) + "message.xml");
+    nameOutputFolder(p, style, context);
+    p.fields.strEntryName.clear();
 }
 
 }  // namespace
@@ -156,7 +170,7 @@ bool SaveMailFolder(quint64 folderId, const MailFormatStyle &style, MailSaveCont
         finished = saveInParallel(*records, style, *attachments, context, mailbox);
     } else {
         for (const MailMLRC *rec : *records) {
-            PreparedMessage p = preparedOrFailed(*rec, style);
+            PreparedMessage p = preparedOrFailed(*rec, style, *attachments);
             if (!saveMessage(p, style, *attachments, context, mailbox)) {
                 finished = false;
                 break;
@@ -191,8 +205,8 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         rec.bHasAttachment = 1;
         PreparedMessage p;
         p.rec = &rec;
-        p.relative = kFolder1;
         p.source = QString::fromUtf8(url);
+        fileInItsFolder(p, url, style, context);
         // An attachment may be large: a stop ends it within a chunk, and the message is not kept.
         if (context.stopRequested)
             p.stopRequested = &context.stopRequested;
@@ -219,7 +233,7 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
             context.recovered << QStringLiteral("attachment \"%1\" (%2) in the message \"%3\" of %4: no saved "
                                                 "message names it")
                                      .arg(QString::fromUtf8(file), QString::fromUtf8(url), QString::fromUtf8(subject),
-                                          kFolder1);
+                                          p.relative);
         if (context.reportProgress)
             context.reportProgress();
     }

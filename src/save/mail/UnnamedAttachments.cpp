@@ -40,7 +40,11 @@ QSet<QByteArray> namedUrls(const MailSaveContext &context, bool *stop)
         for (const AttachmentInfo &a : ParseMessageXml(xml).attachments)
             urls.insert(a.url.toUtf8());
     }
-    return urls;
+    // Compared as the index compares names: "./Local/..." is the entry a message names "Local/...".
+    QSet<QByteArray> keys;
+    for (const QByteArray &url : qAsConst(urls))
+        keys.insert(EntryNameKey(url));
+    return keys;
 }
 
 QSet<QByteArray> uncheckedDirs(const QSet<qint64> &checked)
@@ -50,7 +54,7 @@ QSet<QByteArray> uncheckedDirs(const QSet<qint64> &checked)
         if (checked.contains(r->llFolderId))
             continue;
         const QByteArray name = ReadEntryName(r->llNameOffset, r->nNameLength).toUtf8();
-        dirs.insert(name.left(name.lastIndexOf('/') + 1));
+        dirs.insert(EntryNameKey(name.left(name.lastIndexOf('/') + 1)));
     }
     return dirs;
 }
@@ -95,12 +99,12 @@ QVector<const FileOffsetNode *> UnnamedAttachmentEntries(const QSet<qint64> &che
     // shares, cannot be named by one.
     const AttachmentIndex index(tmpAtFOStart);
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
-        const QByteArray name = node->pEntryName ? QByteArray(node->pEntryName) : QByteArray();
+        const QByteArray name = node->pEntryName ? EntryNameKey(QByteArray(node->pEntryName)) : QByteArray();
         const int at = name.indexOf(kAttachmentsDir);
         // Only mail attachments: calendar files and address-book stores belong to their kinds.
         if (at < 0 || name.endsWith('/') || node->bCompressed || node->bSizeCut || named.contains(name)
             || name.startsWith("Local/Calendar/") || name.contains("/Calendar/") || unchecked.contains(name.left(at))
-            || index.find(QString::fromUtf8(name)) != node)
+            || index.find(QString::fromUtf8(node->pEntryName)) != node)
             continue;
         // A stop leaves nothing for the writers to start on.
         if (!entryWhole(node, context, &stop)) {

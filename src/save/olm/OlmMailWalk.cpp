@@ -5,6 +5,7 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "save/AttachmentIndex.h"
 #include "save/MessageFields.h"
 #include "save/olm/OlmArchiveWriter.h"
 #include "save/olm/OlmZipRecords.h"
@@ -152,7 +153,7 @@ void OlmArchiveWriter::buildAttachmentIndex()
 {
     for (FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
         if (node->pEntryName && *node->pEntryName)
-            m_attachmentsByName[QByteArray(node->pEntryName)].append(m_attachments.size());
+            m_attachmentsByName[EntryNameKey(QByteArray(node->pEntryName))].append(m_attachments.size());
         m_attachments.append(node);
     }
 }
@@ -301,7 +302,8 @@ void OlmArchiveWriter::ScanMessageAttachments(const MailMLRC *record, const QByt
     }
     QVector<int> hits;
     for (const QString &url : urls) {
-        const QVector<int> found = url.isEmpty() ? QVector<int>() : m_attachmentsByName.value(url.toUtf8());
+        const QVector<int> found =
+            url.isEmpty() ? QVector<int>() : m_attachmentsByName.value(EntryNameKey(url.toUtf8()));
         if (found.isEmpty())
             m_book.lost(m_item, QStringLiteral("attachment \"%1\": not found in the archive").arg(url));
         hits += found;

@@ -39,18 +39,24 @@ QByteArray titleOf(const NotesInformation *r)
     return QByteArray(r->pTitle);
 }
 
-// An item's bytes as a key: two items with one key are the same item, listed once.
-quint64 itemKey(const ReadFn &read, qint64 offset, qint64 length)
+// An item's bytes as a key: two items with one key are the same item, listed once. The first
+// item of a copy starts with the root's start tag, whose stated count two copies may differ in:
+// the key starts at the item's own start tag (itemTag, "<contact").
+quint64 itemKey(const ReadFn &read, qint64 offset, qint64 length, const QByteArray &itemTag)
 {
+    const QByteArray head = read(offset, qMin<qint64>(length, 4096));
+    const size_t tag = FindStartTag(std::string_view(head.constData(), size_t(head.size())),
+                                    std::string_view(itemTag.constData(), size_t(itemTag.size())), 0);
+    const qint64 skip = tag == std::string_view::npos ? 0 : qint64(tag);
     quint32 crc = 0;
-    for (qint64 done = 0; done < length;) {
+    for (qint64 done = skip; done < length;) {
         const QByteArray bytes = read(offset + done, qMin(kChunk, length - done));
         if (bytes.isEmpty())
             break;
         crc = Crc32Update(crc, bytes.constData(), bytes.size());
         done += bytes.size();
     }
-    return quint64(length) << 32 | crc;
+    return quint64(length - skip) << 32 | crc;
 }
 
 // The copy (sorted by start) whose bytes hold the item at, or null: one binary search, so a
@@ -102,6 +108,7 @@ struct Pass {
     ReadFn read;
     QStringList lines;
     QSet<QByteArray> compressed;
+    QByteArray itemTag;  // of the kind being settled: "<contact"
 };
 
 template <typename Record>
@@ -128,10 +135,11 @@ QString leftOutLine(const QByteArray &name, const StoreCopyState &c, const Store
 }
 
 // The line for the copy the store's items come from when it is not whole itself. compressed: the
-// archive holds a compressed copy of it too, which the scan does not read.
-QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed)
+// archive holds a compressed copy of it too, which the scan does not read. listed: the items
+// listed of the name, from every copy.
+QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed, int listed)
 {
-    const int missing = ItemsLostWhole(kept);
+    const int missing = ItemsLostWhole(kept, listed);
     const QString read = kept.records == 0
         ? QStringLiteral("no item could be read from it")
         : QStringLiteral("%1 of the %2 items read from it read whole").arg(kept.readWhole).arg(kept.records);
@@ -160,15 +168,13 @@ QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinc
     return line;
 }
 
-// One store name: which of its items are listed, and the lines that name what is not.
+// The distinct copies of one name; the records of copies with the same bytes as an earlier one
+// are dropped.
 template <typename Record>
-void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
-                QHash<StoreCopyState *, QVector<Held<Record>>> &held, const char *word, Pass &pass,
-                QSet<Record *> *drop)
+QVector<StoreCopyState *> distinctCopies(const QVector<StoreCopyState *> &copies,
+                                         const QHash<StoreCopyState *, QVector<Held<Record>>> &held,
+                                         QSet<Record *> *drop)
 {
-    const ReadFn &read = pass.read;
-    QStringList *lines = &pass.lines;
-    const int first = lines->size();
     QVector<StoreCopyState *> distinct;
     for (StoreCopyState *c : copies) {
         if (!c->sameAs) {
@@ -178,61 +184,93 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
         for (const Held<Record> &h : held.value(c))
             drop->insert(h.record);
     }
-    StoreCopyState *kept = nullptr;
-    for (StoreCopyState *c : distinct) {
-        if (c->whole && !kept)
-            kept = c;
+    return distinct;
+}
+
+// The order items are taken in: a whole copy first, then the copies with the most items that
+// read whole; archive order among equals.
+QVector<StoreCopyState *> byPreference(QVector<StoreCopyState *> copies)
+{
+    std::stable_sort(copies.begin(), copies.end(), [](const StoreCopyState *a, const StoreCopyState *b) {
+        if (a->whole != b->whole)
+            return a->whole;
+        return !a->whole && a->readWhole > b->readWhole;
+    });
+    return copies;
+}
+
+// Whether a copy other than c holds c's damaged item at offset whole, at its place there.
+bool wholeElsewhere(const ReadFn &read, const QVector<StoreCopyState *> &copies, const StoreCopyState *c, qint64 offset,
+                    qint64 length)
+{
+    for (const StoreCopyState *other : copies) {
+        if (other != c && KeptCopyHolds(read, *other, *c, offset, length))
+            return true;
     }
+    return false;
+}
+
+// One store name: each item is listed once, from a copy that holds it whole, whichever copy that
+// is; an item whole in no copy is listed from the first copy (as it reads) and named. Lines name
+// the copies left out and the store when no copy is whole.
+template <typename Record>
+void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
+                QHash<StoreCopyState *, QVector<Held<Record>>> &held, const char *word, Pass &pass,
+                QSet<Record *> *drop)
+{
+    const ReadFn &read = pass.read;
+    const int first = pass.lines.size();
+    const QVector<StoreCopyState *> distinct = distinctCopies(copies, held, drop);
     for (StoreCopyState *c : distinct) {
         QVector<Held<Record>> &items = held[c];
         for (Held<Record> &h : items)
             h.whole = c->whole || BytesReadWhole(read, h.record->llItemOffset, h.record->dwItemLength);
         c->readWhole = int(std::count_if(items.begin(), items.end(), [](const Held<Record> &h) { return h.whole; }));
     }
-    // No copy whole: the one with the most items that read whole (the first of equals).
-    for (StoreCopyState *c : distinct) {
-        if (!kept || (!kept->whole && c->readWhole > kept->readWhole))
-            kept = c;
-    }
+    const QVector<StoreCopyState *> order = byPreference(distinct);
+    StoreCopyState *kept = order.value(0);
     // An empty store file held once holds nothing to lose.
     if (!kept || (distinct.size() == 1 && (kept->whole || kept->size == 0)))
         return;
     QSet<quint64> keys;
-    if (kept->whole && distinct.size() > 1) {
-        for (const Held<Record> &h : held.value(kept))
-            keys.insert(itemKey(read, h.record->llItemOffset, h.record->dwItemLength));
-    }
-    for (const Held<Record> &h : held.value(kept)) {
-        if (!h.whole)
-            kept->lost << StoreItemName(word, h.record->llItemOffset, titleOf(h.record));
-    }
-    for (StoreCopyState *c : distinct) {
-        if (c == kept)
-            continue;
+    int listed = 0;
+    QHash<const StoreCopyState *, QString> leftOut;
+    for (StoreCopyState *c : order) {
         int keptHere = 0;
         for (const Held<Record> &h : held.value(c)) {
             const Record *r = h.record;
-            // Beside a whole copy, an item only this copy holds whole is listed: it is no
-            // other item's bytes.
-            if (kept->whole && h.whole) {
-                const quint64 key = itemKey(read, r->llItemOffset, r->dwItemLength);
-                if (!keys.contains(key)) {
+            if (h.whole) {
+                // Copies hold the same item at one key: the first copy to hold it gives it.
+                const quint64 key =
+                    distinct.size() > 1 ? itemKey(read, r->llItemOffset, r->dwItemLength, pass.itemTag) : 0;
+                if (distinct.size() == 1 || !keys.contains(key)) {
                     keys.insert(key);
-                    keptHere += c->whole ? 0 : 1;
+                    ++listed;
+                    keptHere += c == kept || c->whole ? 0 : 1;
+                    continue;
+                }
+            } else if (!wholeElsewhere(read, distinct, c, r->llItemOffset, r->dwItemLength)) {
+                c->lost << StoreItemName(word, r->llItemOffset, titleOf(r));
+                // What the first copy reads of it is kept, named: nothing holds more of it.
+                if (c == kept) {
+                    ++listed;
                     continue;
                 }
             }
             drop->insert(h.record);
             ++c->dropped;
-            if (!h.whole && !KeptCopyHolds(read, *kept, *c, r->llItemOffset, r->dwItemLength))
-                c->lost << StoreItemName(word, r->llItemOffset, titleOf(r));
         }
-        if (!c->whole && c->dropped > 0)
-            *lines << leftOutLine(name, *c, *kept, keptHere);
+        if (c != kept && !c->whole && c->dropped > 0)
+            leftOut.insert(c, leftOutLine(name, *c, *kept, keptHere));
+    }
+    // The copies left out are named in archive order.
+    for (const StoreCopyState *c : distinct) {
+        if (leftOut.contains(c))
+            pass.lines << leftOut.value(c);
     }
     if (!kept->whole) {
-        lines->insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name)));
-        StoreItemsLost += ItemsLostWhole(*kept);
+        pass.lines.insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name), listed));
+        StoreItemsLost += ItemsLostWhole(*kept, listed);
     }
 }
 
@@ -251,6 +289,7 @@ void settleKind(const FileOffsetNode *head, const QByteArray &root, const char *
         }
     }
     QSet<Record *> drop;
+    pass.itemTag = "<" + root.left(root.size() - 1);
     for (auto it = kind.byName.cbegin(); it != kind.byName.cend(); ++it)
         settleName(it.key(), it.value(), held, word, pass, &drop);
     if (drop.isEmpty())
@@ -303,7 +342,7 @@ void DropItemsOfBrokenStoreCopies(ArchiveSource &source)
         bytes.resize(int(qMax<qint64>(0, got)));
         return bytes;
     };
-    Pass pass{read, {}, {}};
+    Pass pass{read, {}, {}, {}};
     for (const FileOffsetNode *node = tmpAtFOStart; node; node = node->pNext) {
         if (node->bCompressed && node->pEntryName)
             pass.compressed.insert(QByteArray(node->pEntryName));

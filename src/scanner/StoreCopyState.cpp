@@ -112,9 +112,9 @@ QString StoreCopyDamage(const StoreCopyState &copy)
     return parts.join(QStringLiteral("; "));
 }
 
-int ItemsLostWhole(const StoreCopyState &copy)
+int ItemsLostWhole(const StoreCopyState &copy, int listed)
 {
-    return copy.stated > copy.records ? copy.stated - copy.records : 0;
+    return copy.stated > listed ? copy.stated - listed : 0;
 }
 
 QString StoreItemName(const char *word, qint64 offset, const QByteArray &title)

@@ -48,8 +48,9 @@ bool KeptCopyHolds(const ReadFn &read, const StoreCopyState &kept, const StoreCo
 // The damage of a copy that is not whole, in words ("its checksum fails; 4096 NUL bytes from
 // archive offset 27014").
 QString StoreCopyDamage(const StoreCopyState &copy);
-// Items the copy's root element counts that no record was built for: lost whole.
-int ItemsLostWhole(const StoreCopyState &copy);
+// Items the copy's root element counts that no copy gave a record for (listed: the items listed
+// of its name from every copy): lost whole.
+int ItemsLostWhole(const StoreCopyState &copy, int listed);
 // An item for a report line: its kind, its place and its title as the scan read it.
 QString StoreItemName(const char *word, qint64 offset, const QByteArray &title);
 // The first items of a list of names, then how many more.

@@ -90,6 +90,55 @@ QByteArray damagedCopy(const QString &name, const QString &how)
     return text;
 }
 
+// Thirty items, each named by its number, and the close tag of one.
+QByteArray thirtyItems(const QString &name, QByteArray *close, int count = 30)
+{
+    const QString pad(30, QLatin1Char('y'));
+    if (name.endsWith(QLatin1String("Contacts.xml"))) {
+        QVector<OlmXml::ContactItem> items;
+        for (int i = 1; i <= count; ++i)
+            items.append({QStringLiteral("P%1").arg(i), pad, {}, {}, {}});
+        *close = "</contact>";
+        return OlmXml::contacts(items);
+    }
+    QVector<OlmXml::EventItem> items;
+    for (int i = 1; i <= count; ++i)
+        items.append({QStringLiteral("E%1").arg(i), pad, {}, "2020-01-02T09:00:00", "2020-01-02T09:15:00"});
+    *close = "</appointment>";
+    return OlmXml::appointments(items);
+}
+
+// One copy of the thirty items, its header stating what the export wrote: "whole"; "older" (the
+// first 29, whole, written earlier); "cut 60%" (the first 60 %); "zeroed 40-55%"; "cut in N";
+// "zeros in N" (200 NUL bytes inside item N); "NUL in N" (one).
+QByteArray thirtyCopy(const QString &name, const QString &how, TestArchiveEntryOptions *options)
+{
+    QByteArray close;
+    const QByteArray whole = thirtyItems(name, &close);
+    if (how == QLatin1String("older"))
+        return thirtyItems(name, &close, 29);
+    options->usizeOverride = options->csizeOverride = whole.size();
+    options->crcOverride = TestArchiveBuilder::crc32(whole);
+    if (how == QLatin1String("whole"))
+        return whole;
+    if (how == QLatin1String("cut 60%"))
+        return whole.left(whole.size() * 60 / 100);
+    QByteArray copy = whole;
+    if (how == QLatin1String("zeroed 40-55%")) {
+        const int from = whole.size() * 40 / 100;
+        return copy.replace(from, whole.size() * 55 / 100 - from, QByteArray(whole.size() * 15 / 100, '\0'));
+    }
+    const int n = how.section(QLatin1Char(' '), -1).toInt();
+    int end = -1;
+    for (int i = 0; i < n; ++i)
+        end = copy.indexOf(close, end + 1);
+    const int start = copy.lastIndexOf(close, end - 1) + close.size();
+    if (how.startsWith(QLatin1String("cut")))
+        return copy.left((start + end) / 2);
+    const int length = how.startsWith(QLatin1String("zeros")) ? qMin(200, end - start - 20) : 1;
+    return copy.replace(start + 20, length, QByteArray(length, '\0'));
+}
+
 }  // namespace
 
 class StoreCopiesTest : public QObject {
@@ -108,6 +157,8 @@ private Q_SLOTS:
     void cutStatingWholeSize();
     void storeNameBounded();
     void threeIdenticalCopies();
+    void itemsWholeInAnyCopy_data();
+    void itemsWholeInAnyCopy();
 };
 
 void StoreCopiesTest::eachItemOnce_data()
@@ -215,7 +266,7 @@ void StoreCopiesTest::noCopyWhole_data()
     } rows[] = {
         {"cut 1,cut 3", 3, 3, 1},       {"cut 3,cut 1", 3, 3, 1},    {"empty,cut 2", 2, 2, 0},
         {"cut 2,cut 3", 3, 3, 1},       {"zeroed 2,cut 2", 4, 3, 1}, {"cut 2,zeroed 2", 4, 3, 1},
-        {"cut 1,empty,cut 3", 3, 3, 1}, {"cut 3,zeroed 1", 3, 3, 1},
+        {"cut 1,empty,cut 3", 3, 3, 1}, {"cut 3,zeroed 1", 4, 3, 1},
     };
     for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml", "Local/Tasks/Tasks.xml",
                              "Local/Notes/Notes.xml"}) {
@@ -456,6 +507,68 @@ void StoreCopiesTest::threeIdenticalCopies()
                  qPrintable(EntriesReadElsewhere.join(QLatin1Char('\n'))));
         CleanScanResults();
     }
+}
+
+void StoreCopiesTest::itemsWholeInAnyCopy_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QStringList>("copies");  // in archive order
+    QTest::addColumn<int>("lost");            // items whole in no copy: listed as they read, and named
+    const struct {
+        const char *copies;
+        int lost;
+    } rows[] = {
+        {"cut 60%,zeroed 40-55%", 0},
+        {"zeroed 40-55%,cut 60%", 0},
+        {"cut in 20,zeros in 5,NUL in 12", 0},
+        {"NUL in 12,zeros in 5,cut in 20", 0},
+        {"zeros in 5,cut in 20,NUL in 12", 0},
+        {"older,whole", 0},
+        {"whole,older", 0},
+        {"older,NUL in 12", 0},
+        {"zeros in 5,whole", 0},
+        {"NUL in 12,cut in 20", 0},
+        {"zeros in 5,NUL in 5", 1},
+        {"NUL in 5,cut in 3,zeros in 5", 1},
+    };
+    for (const char *name : {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml"}) {
+        for (const auto &row : rows)
+            QTest::addRow("%s: %s", name, row.copies)
+                << QString::fromLatin1(name) << QString::fromLatin1(row.copies).split(QLatin1Char(',')) << row.lost;
+    }
+}
+
+// Copies of a store each damaged elsewhere, or written at other times: every item whole in any
+// copy is listed once, whichever copy holds it; one whole in no copy is listed once and named.
+void StoreCopiesTest::itemsWholeInAnyCopy()
+{
+    QFETCH(QString, name);
+    QFETCH(QStringList, copies);
+    QFETCH(int, lost);
+    TestArchiveBuilder b;
+    for (const QString &how : copies) {
+        TestArchiveEntryOptions options;
+        b.addEntry(name, thirtyCopy(name, how, &options), options);
+    }
+    scanBytes(b.finish());
+    QStringList titles;
+    if (name.endsWith(QLatin1String("Contacts.xml"))) {
+        for (const ContactInformation *r : contacts())
+            titles << QString::fromUtf8(r->pFirstName);
+    } else {
+        for (const CalenderInformation *r : events())
+            titles << QString::fromUtf8(r->pSummary);
+    }
+    // Each item once; an item damaged in every copy may have lost its title.
+    QCOMPARE(titles.size(), 30);
+    const QString prefix = QLatin1String(name.endsWith(QLatin1String("Contacts.xml")) ? "P" : "E");
+    for (int i = 1; i <= 30; ++i)
+        QVERIFY2(titles.count(prefix + QString::number(i)) == 1 || (lost > 0 && i == 5), qPrintable(titles.join(' ')));
+    const QString lines = EntriesReadElsewhere.filter(QStringLiteral("Store \"")).join(QLatin1Char('\n'));
+    QVERIFY2(!lines.contains(QLatin1String("nothing could be read")), qPrintable(lines));
+    QCOMPARE(lines.contains(QRegularExpression(QStringLiteral("(lost or damaged|no copy holds them whole): the"))),
+             lost > 0);
+    CleanScanResults();
 }
 
 QTEST_GUILESS_MAIN(StoreCopiesTest)

@@ -251,20 +251,7 @@ void ArchiveWalker::recordStartsAt(qint64 pos)
 
 bool ArchiveWalker::endsAtRecord(qint64 end)
 {
-    if (end == m_size || end == m_limit)
-        return true;
-    switch (m_reader->u32At(end)) {
-    case kLocalHeaderSig:
-    case kCentralHeaderSig:
-    case 0x08074B50:  // data descriptor
-    case 0x06064B50:  // ZIP64 end of central directory
-    case 0x07064B50:  // ZIP64 locator
-    case 0x06054B50:  // end of central directory
-        return true;
-    default:
-        // A record points here: its header may be smashed, but its place is known.
-        return m_central->startsAt(end);
-    }
+    return end == m_size || end == m_limit || m_central->recordAt(end, *m_reader) != CentralDirectory::RecordHere::None;
 }
 
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)

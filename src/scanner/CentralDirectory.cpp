@@ -88,6 +88,7 @@ bool CentralDirectory::read(ArchiveSource &source)
     m_shifted = 0;
     m_relocated = m_indexed = false;
     m_headers.clear();
+    m_searched = 0;
     m_size = source.size();
     qint64 cdOffset = 0, cdSize = 0, count = 0, cdEnd = 0;
     if (!locate(source, &cdOffset, &cdSize, &count, &cdEnd))
@@ -407,17 +408,13 @@ qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 c
 {
     if (verified)
         *verified = false;
-    // Entries stand back to back: data that ends at a signature (or the directory) is where its
+    // Entries stand back to back: data that ends at a record (or the directory) is where its
     // header says. Else bytes lost from or put into the header's extra moved it: the data ending
-    // at the nearest signature with the entry's CRC-32 is taken, when there is one.
-    const auto recordAt = [&](qint64 end) {
-        const quint32 sig = r.u32At(end);
-        return end == m_start || end == m_size || sig == kLocalHeaderSig || sig == kCentralHeaderSig
-            || sig == 0x08074B50;
-    };
-    if (csize < 0 || data < 0 || csize > m_size - data || recordAt(data + csize) || crc == 0)
+    // at the nearest record with the entry's CRC-32 is taken, when there is one.
+    if (csize < 0 || data < 0 || csize > m_size - data || recordAt(data + csize, r) == RecordHere::Signature
+        || crc == 0)
         return data;
-    if (r.crcMatches(data, csize, crc)) {
+    if (searchedCrcMatches(data, csize, crc, r)) {
         if (verified)
             *verified = true;
         return data;
@@ -428,8 +425,8 @@ qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 c
         for (qint64 at : {end - step, end + step}) {
             const qint64 d = at - csize;
             // Never past a header: data of the same bytes behind it is another copy's.
-            if (d >= nameEnd && at <= m_size && recordAt(at) && (d <= data || r.find(kLocalSig, 4, nameEnd, d + 3) < 0)
-                && r.crcMatches(d, csize, crc)) {
+            if (d >= nameEnd && at <= m_size && recordAt(at, r) == RecordHere::Signature
+                && (d <= data || r.find(kLocalSig, 4, nameEnd, d + 3) < 0) && searchedCrcMatches(d, csize, crc, r)) {
                 if (verified)
                     *verified = true;
                 return d;
@@ -466,7 +463,7 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
             if (localAgrees(m_entries[j], r)) {
                 // Or bytes lost from this header's extra: its data then ends at that header.
                 const qint64 d = m_entries[j].headerOffset - e.csize;
-                data = e.method == 0 && d >= nameEnd && d < data && r.crcMatches(d, e.csize, e.crc) ? d : -1;
+                data = e.method == 0 && d >= nameEnd && d < data && searchedCrcMatches(d, e.csize, e.crc, r) ? d : -1;
                 break;
             }
             m_entries[j].dropped = true;
@@ -480,7 +477,7 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
         // where its own record says or the bytes have this entry's CRC-32: a directory whose
         // offsets are all shifted would otherwise place every entry on other entries' bytes.
         const qint64 d = nextStart(i) - e.csize;
-        if (d >= nameEnd && d - nameEnd <= 0xFFFF && (nextVerified(i, r) || r.crcMatches(d, e.csize, e.crc)))
+        if (d >= nameEnd && d - nameEnd <= 0xFFFF && (nextVerified(i, r) || searchedCrcMatches(d, e.csize, e.crc, r)))
             data = d;
     }
     const qint64 next = nextStart(i);

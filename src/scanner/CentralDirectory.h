@@ -62,6 +62,13 @@ public:
     qint64 nextConfirmed(qint64 pos, BufferedArchiveReader &r);
     // Whether some record points at pos.
     bool startsAt(qint64 pos) const;
+    // Whether an entry's data may end at pos, and by what: a record's signature stands there (a
+    // local or central header, a data descriptor, an end record; or the directory starts or the
+    // file ends there), or only a record points there (its header may be smashed, or the record
+    // may still give the place bytes lost before it moved). The walk and the searches for moved
+    // data ask this one; a search takes only a signature.
+    enum class RecordHere { None, Signature, Pointed };
+    RecordHere recordAt(qint64 pos, BufferedArchiveReader &r) const;
     // Where a stored entry's data of csize bytes stands when its header places it at data: there
     // when it ends at a record, else where it ends at one near it with the CRC-32 crc (bytes lost
     // from or put into the header's extra moved it), never before nameEnd; data when none does.
@@ -103,6 +110,10 @@ private:
     bool place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
                qint64 expected = -1);
     void indexHeaders(BufferedArchiveReader &r);
+    // Whether the len bytes at pos have the CRC-32 crc, for a search of where damaged data lies.
+    // Such searches together read at most a few times the file, whatever its records say: past
+    // that, false without reading.
+    bool searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const;
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
     bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
@@ -122,6 +133,7 @@ private:
     // header is not where it points.
     std::vector<std::pair<quint64, qint64>> m_headers;
     bool m_indexed = false;
+    mutable qint64 m_searched = 0;  // bytes the searches for damaged data checked by their CRC-32
 };
 
 }  // namespace olm

@@ -50,8 +50,46 @@ std::pair<qint64, bool> dataEnd(const CentralEntry &e, BufferedArchiveReader &r)
 constexpr qint64 kDamagedHeaderReach = 4096;
 // How far behind its name an entry's data may start: its extra, and bytes put into it.
 constexpr qint64 kExtraReach = 256;
+// Headers of a record's name looked at to find it: an archive holds one per entry name, a few
+// more where archives mailed as attachments hold the same names.
+constexpr int kHeadersOfOneName = 64;
+
+// What the searches for damaged data may check by CRC-32 together: a few times the file. Each
+// search reads at most the bytes its record claims, and a record that cannot be placed claims
+// them again at every place tried: thousands of them cost the file thousands of times over.
+constexpr qint64 kSearchedFiles = 4;
+constexpr qint64 kSearchedAtLeast = qint64(1) << 20;
 
 }  // namespace
+
+CentralDirectory::RecordHere CentralDirectory::recordAt(qint64 pos, BufferedArchiveReader &r) const
+{
+    if (pos == m_start || pos == m_size)
+        return RecordHere::Signature;
+    switch (r.u32At(pos)) {
+    case kLocalHeaderSig:
+    case kCentralHeaderSig:
+    case 0x08074B50:  // data descriptor
+    case 0x06064B50:  // ZIP64 end of central directory
+    case 0x07064B50:  // ZIP64 locator
+    case 0x06054B50:  // end of central directory
+        return RecordHere::Signature;
+    default:
+        return startsAt(pos) ? RecordHere::Pointed : RecordHere::None;
+    }
+}
+
+bool CentralDirectory::searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const
+{
+    const qint64 budget =
+        qMax(kSearchedAtLeast,
+             m_size > std::numeric_limits<qint64>::max() / kSearchedFiles ? std::numeric_limits<qint64>::max()
+                                                                          : kSearchedFiles * m_size);
+    if (len < 0 || len > budget - m_searched)
+        return false;
+    m_searched += len;
+    return r.crcMatches(pos, len, crc);
+}
 
 void CentralDirectory::indexHeaders(BufferedArchiveReader &r)
 {
@@ -75,10 +113,15 @@ qint64 CentralDirectory::findHeader(const CentralEntry &e, qint64 lo, qint64 exp
     if (!m_indexed)
         indexHeaders(r);
     const quint64 key = hashOf(e.name.constData(), e.nameLength);
-    auto it = std::lower_bound(m_headers.begin(), m_headers.end(), std::make_pair(key, qint64(-1)));
+    // Headers of one name come in file order: from the first after lo, nearer expected until one
+    // lies past it. Only so many are looked at: thousands of headers of one name (an archive made
+    // to be slow) would cost each record all of them.
+    auto it = std::lower_bound(m_headers.begin(), m_headers.end(), std::make_pair(key, lo + 1));
     qint64 best = -1;
-    for (; it != m_headers.end() && it->first == key; ++it) {
+    for (int looked = 0; it != m_headers.end() && it->first == key && looked < kHeadersOfOneName; ++it, ++looked) {
         const qint64 at = it->second;
+        if (best >= 0 && best > expected)
+            break;
         if (at <= lo || at > m_start - 30 - e.nameLength || r.u16At(at + 26) != e.nameLength
             || !r.matchAt(at + 30, e.name.constData(), e.nameLength))
             continue;
@@ -132,7 +175,7 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     const qint64 room = name >= 0 ? name : d;
     // A name or data inside the verified data before it is that entry's bytes, not this one's.
     if (d <= lo + 30 || (before.verified && room < before.dataEnd) || e.csize > m_start - d
-        || !r.crcMatches(d, e.csize, e.crc))
+        || !searchedCrcMatches(d, e.csize, e.crc, r))
         return false;
     const qint64 last = name >= 0 ? name - 30 : d - 30 - e.nameLength;
     const qint64 reach = name >= 0 ? 16 : 0x1FF;

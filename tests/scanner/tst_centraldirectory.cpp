@@ -57,6 +57,61 @@ qint64 nthRecord(const QByteArray &a, int k)
     return at;
 }
 
+// Counts the bytes a scan reads: what it costs, whatever the machine.
+class CountingSource : public ArchiveSource {
+public:
+    explicit CountingSource(QByteArray data) : m_source(std::move(data)) {}
+    qint64 size() const override { return m_source.size(); }
+    qint64 readAt(qint64 offset, void *buffer, qint64 length) override
+    {
+        const qint64 got = m_source.readAt(offset, buffer, length);
+        m_read += qMax<qint64>(0, got);
+        return got;
+    }
+    qint64 read() const { return m_read; }
+
+private:
+    MemoryArchiveSource m_source;
+    std::atomic<qint64> m_read{0};
+};
+
+// Messages in the Inbox, each with an attachment of 1 KB: about 2.5 MB.
+QByteArray inboxOf(int messages)
+{
+    TestArchiveBuilder b;
+    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    for (int n = 0; n < messages; ++n) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(n);
+        m.messageId = QStringLiteral("m%1@example.org").arg(n);
+        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(n, 5, 10, QLatin1Char('0')), OlmXml::emails({m}));
+        b.addEntry(inbox + QStringLiteral("com.microsoft.__Attachments/m%1@example.org_0000").arg(n),
+                   QByteArray(1000, char('a' + n % 26)));
+    }
+    return b.finish();
+}
+
+// Every directory record points 7 bytes past its header, states a wrong CRC-32 and a size that
+// runs to (toDirectory) or most of the way to the directory: none can be placed.
+void makeRecordsHostile(QByteArray &a, bool toDirectory)
+{
+    const qint64 directory = directoryOffset(a);
+    for (qint64 at = directory; a.mid(int(at), 4) == QByteArray("PK\x01\x02", 4);) {
+        const int n = quint8(a[int(at + 28)]) | quint8(a[int(at + 29)]) << 8;
+        const qint64 extra = at + 46 + n;
+        qint64 offset = 0;
+        for (int k = 7; k >= 0; --k)
+            offset = offset << 8 | quint8(a[int(extra + 20 + k)]);
+        const qint64 data = offset + 7 + 30 + n + 24;
+        const qint64 size = toDirectory ? directory - data : (directory - data) * 9 / 10;
+        a[int(at + 16)] = char(a[int(at + 16)] ^ 0x5A);
+        put64(a, extra + 4, quint64(size));
+        put64(a, extra + 12, quint64(size));
+        put64(a, extra + 20, quint64(offset + 7));
+        at = extra + 28;
+    }
+}
+
 } // namespace
 
 using DirectoryDamage = std::function<void(Built &)>;
@@ -71,6 +126,8 @@ private Q_SLOTS:
     void cutAfterMailedArchive();
     void signatureInDamagedHeader_data();
     void signatureInDamagedHeader();
+    void unplaceableRecordsReadOnce_data();
+    void unplaceableRecordsReadOnce();
 };
 
 void CentralDirectoryTest::read_data()
@@ -319,6 +376,41 @@ void CentralDirectoryTest::signatureInDamagedHeader()
         QCOMPARE(b.bytes.mid(int(e.dataOffset), int(e.csize)), QByteArray(200, 'b'));
     }
     QVERIFY(att1);
+}
+
+void CentralDirectoryTest::unplaceableRecordsReadOnce_data()
+{
+    QTest::addColumn<bool>("toDirectory");
+    QTest::newRow("sizes most of the way to the directory") << false;
+    QTest::newRow("sizes that end at the directory") << true;
+}
+
+// Records that cannot be placed cost a scan a few readings of the file more than the intact
+// archive's scan, not one per record; every entry is still read from its own header.
+void CentralDirectoryTest::unplaceableRecordsReadOnce()
+{
+    QFETCH(bool, toDirectory);
+    const QByteArray intact = inboxOf(1200);
+    QByteArray hostile = intact;
+    makeRecordsHostile(hostile, toDirectory);
+    qint64 read[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        auto source = std::make_shared<CountingSource>(i == 0 ? intact : hostile);
+        CleanScanResults();
+        bStopFlag = false;
+        {
+            QFolderInformationThread scanner;
+            scanner.SetScanThreads(1);
+            scanner.setSource(source);
+            scanner.CreateFile();
+        }
+        bProcessRunning = false;
+        QCOMPARE(mails().size(), 1200);
+        QCOMPARE(attachmentNodes().size(), 1200);
+        read[i] = source->read();
+    }
+    QVERIFY2(read[1] <= 10 * read[0], qPrintable(QStringLiteral("%1 bytes read, intact %2").arg(read[1]).arg(read[0])));
+    CleanScanResults();
 }
 
 QTEST_GUILESS_MAIN(CentralDirectoryTest)

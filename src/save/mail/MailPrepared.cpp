@@ -57,10 +57,15 @@ void readNameAndXml(const MailMLRC &rec, QString *name, QByteArray *xml)
     *name = ReadEntryName(rec.llNameOffset, rec.nNameLength);
 }
 
-// The message's own id as its XML gives it, without angle brackets: what the exporter names its
-// attachment entries after.
-QByteArray messageIdOf(const QByteArray &xml)
+// The message's own id without angle brackets: what the exporter names its attachment entries
+// after. The writers' parse has it already; else it is read from the XML.
+QByteArray messageIdOf(const MailMessageFields &fields, const QByteArray &xml)
 {
+    if (!fields.strMessageId.isEmpty()) {
+        QByteArray id = fields.strMessageId.toUtf8();
+        id.replace('<', QByteArray()).replace('>', QByteArray());
+        return id;
+    }
     const std::string_view item(xml.constData(), size_t(xml.size()));
     const ElementSpan span = GetElementValue(item, "<OPFMessageCopyMessageID");
     if (!span.found)
@@ -77,7 +82,7 @@ QByteArray messageIdOf(const QByteArray &xml)
 void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIndex &attachments)
 {
     const QVector<const FileOffsetNode *> nodes =
-        attachments.namedAfter(p.fields.strEntryName.toUtf8(), messageIdOf(xml));
+        attachments.namedAfter(p.fields.strEntryName.toUtf8(), messageIdOf(p.fields, xml));
     if (nodes.isEmpty())
         return;
     QSet<QByteArray> listed;

@@ -167,6 +167,17 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     // One header reused: its name's buffer then serves every entry without an allocation.
     LocalHeader &h = m_header;
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+        // A header of no folder of this archive right behind an attachment's name: the first
+        // part of a zip whose own header is damaged.
+        if (!archiveName(h.name) && !(tmpAtFOEnd && tmpAtFOEnd->llDataOffset == pos)) {
+            const qint64 zipEnd = zipBehindDamagedHeader(pos);
+            if (zipEnd > pos)
+                return zipEnd;
+            // A deflated part of a zip whose head was lost: no record points here, and this
+            // archive deflates nothing outside its folders but its lists.
+            if (h.method != 0 && classifyEntry(h.name) == EntryRole::Attachment)
+                return qMax(h.dataOffset, pos + 1);
+        }
         noteLostText(pos);
         recordStartsAt(pos);
         // A folder entry ends at its header's end; an entry's data moves this on when it is read.
@@ -315,6 +326,8 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         categorieCopies.append({h.usize, h.crc, h.dataOffset});
         return next;
     case EntryRole::Attachment:
+        if (const qint64 zipEnd = wholeZipEnd(h, end); zipEnd >= 0)
+            return keepWholeZip(h, zipEnd);
         // Data cut short by a header standing before its size's end ends at that header.
         appendAttachmentNode(h, end >= 0 && end - h.dataOffset >= h.csize);
         if (end >= 0)

@@ -26,6 +26,9 @@ enum class EntryRole { Categories, Contacts, Calendar, Tasks, Notes, Message, At
 
 // Role of an entry from its raw name; first match wins.
 EntryRole classifyEntry(const QByteArray &name);
+// Whether a raw entry name lies in the archive's own folders ("Local/", "Accounts/"): the parts of
+// a zip stored as an attachment never do.
+bool archiveName(const QByteArray &name);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
@@ -182,6 +185,22 @@ private:
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 dispatchEntry(const LocalHeader &h, qint64 end);
     void appendAttachmentNode(const LocalHeader &h, bool sizeLanded);
+    // Attachments that are zips of their own (ZipAttachments.cpp). Whether a local header of this
+    // archive (its name in the archive's folders) starts at pos, or one starts inside [from, to).
+    bool archiveHeaderAt(qint64 pos);
+    bool archiveHeaderWithin(qint64 from, qint64 to);
+    // The end of the zip whose data starts at data: behind its end record, or at the record of
+    // this archive that stands inside that record's tail; -1 when none lies before limit.
+    qint64 embeddedZipEnd(qint64 data, qint64 limit);
+    // Where a stored attachment whose data is a zip really ends when its size (end, -1 when it
+    // ends at no record) does not verify: the zip's end where a record follows; else -1.
+    qint64 wholeZipEnd(const LocalHeader &h, qint64 end);
+    // Lists h's data as the attachment up to zipEnd, with a line; returns zipEnd.
+    qint64 keepWholeZip(const LocalHeader &h, qint64 zipEnd);
+    // A zip at p behind an attachment's damaged header, its name still standing before p: listed
+    // whole up to the zip's end. Returns that end, or -1.
+    qint64 zipBehindDamagedHeader(qint64 p);
+    bool attachmentNameBefore(qint64 p, LocalHeader *h);
     // A record starts at pos: an attachment whose damaged size ran past it is cut there.
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.

@@ -163,7 +163,8 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     if (chosen.crc == 0 && chosen.csize == 0 && (chosen.name.isEmpty() || chosen.name.endsWith('/')))
         return qMax(end, h.pos + 1);
     const qint64 next = dispatchEntry(chosen, trusted ? end : -1);
-    return trusted ? qMax(end, h.pos + 1) : qMax(next, h.pos + 1);
+    // An attachment that is a zip may end past a size that ends at its own headers.
+    return trusted ? qMax(qMax(end, next), h.pos + 1) : qMax(next, h.pos + 1);
 }
 
 void ArchiveWalker::noteStrayBytes(const LocalHeader &h, qint64 from, qint64 to)

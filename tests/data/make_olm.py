@@ -2,7 +2,8 @@
 """Write a large archive in the exporter's layout, for benchmarks and smoke tests.
 
     python3 make_olm.py OUT.olm --messages N --contacts N --events N --tasks N \
-        --notes N --attachment-bytes B --folders F [--subfolder NAME] --seed S
+        --notes N --attachment-bytes B --folders F [--subfolder NAME] --seed S \
+        [--zip-attachments]
 
 Entries are STORED with a ZIP64 local header (version 45, 20-byte ZIP64 extra),
 UTF-8 flagged names and the exporter's item XML. The same seed gives the same file.
@@ -10,6 +11,7 @@ Prints a one-line JSON summary on stdout.
 """
 
 import argparse
+import io
 import json
 import os
 import random
@@ -88,6 +90,7 @@ class Generator:
         self.entries = 0
         self.attachments = 0
         self.attachment_bytes = 0
+        self.zip_attachments = False
 
     def _open(self, name):
         info = _Info(name, DATE_TIME)
@@ -126,6 +129,28 @@ class Generator:
         self.attachments += 1
         self.attachment_bytes += size
 
+    def zip_document(self, ext):
+        # What mail really carries: a .docx (deflated parts) or a .zip (stored text files), each
+        # with its own local headers and LF line ends inside.
+        rng, out = self.rng, io.BytesIO()
+        method = zipfile.ZIP_DEFLATED if ext == 'docx' else zipfile.ZIP_STORED
+        with zipfile.ZipFile(out, 'w', method) as z:
+            if ext == 'docx':
+                z.writestr('[Content_Types].xml', '<?xml version="1.0"?>\n<Types>\n<Default Extension="xml"/>\n</Types>\n')
+                z.writestr('_rels/.rels', '<?xml version="1.0"?>\n<Relationships/>\n')
+            for k in range(rng.randrange(1, 4)):
+                lines = '\n'.join(self.words(rng.randrange(4, 16)) for _ in range(rng.randrange(2, 30)))
+                z.writestr('word/document%d.xml' % k if ext == 'docx' else 'notes/part%d.txt' % k,
+                           lines + '\n', zipfile.ZIP_STORED if k % 2 and ext == 'docx' else method)
+        return out.getvalue()
+
+    def put_document(self, name, ext):
+        data = self.zip_document(ext)
+        self.put(name, data)
+        self.attachments += 1
+        self.attachment_bytes += len(data)
+        return len(data)
+
     def date(self):
         t = self.rng.randrange(1420070400, 1704067200)  # 2015..2023
         return time.strftime('%Y-%m-%dT%H:%M:%S', time.gmtime(t))
@@ -149,21 +174,30 @@ class Generator:
                        for _ in range(paragraphs))
         return text('<html><head><meta charset="utf-8"></head><body>\n%s</body></html>' % body)
 
+    def attachment(self, folder, index, mid, k, attachment_bytes):
+        rng = self.rng
+        url = '%s%s%s%s_%04d' % (MESSAGES_ROOT, folder, '/' + ATTACHMENTS_DIR, mid, k)
+        if self.zip_attachments:
+            ext, ctype = rng.choice([t for t in ATTACHMENT_TYPES if t[0] in ('docx', 'zip')])
+            size = self.put_document(url, ext)
+        else:
+            size = max(1, int(attachment_bytes * rng.uniform(0.75, 1.25)))
+            ext, ctype = rng.choice(ATTACHMENT_TYPES)
+            self.put_random(url, size)
+        return ('<messageAttachment xml:space="preserve" OPFAttachmentContentExtension="%s" '
+                'OPFAttachmentContentFileSize="%s" OPFAttachmentContentType="%s" '
+                'OPFAttachmentName="%s" OPFAttachmentURL="%s"></messageAttachment>'
+                % (ext, float_size(size), ctype, attr('Bericht %05d «Übersicht» & Co.%s' % (index, ext)),
+                   attr(url)))
+
     def message(self, folder, index, attachment_bytes):
         rng = self.rng
         mid = str(uuid.UUID(int=rng.getrandbits(128), version=4)).upper() + '@example.com'
         attachments = ''
         if attachment_bytes > 0:
-            url = '%s%s%s%s_0000' % (MESSAGES_ROOT, folder, '/' + ATTACHMENTS_DIR, mid)
-            size = max(1, int(attachment_bytes * rng.uniform(0.75, 1.25)))
-            ext, ctype = rng.choice(ATTACHMENT_TYPES)
-            self.put_random(url, size)
-            attachments = (
-                '<messageAttachment xml:space="preserve" OPFAttachmentContentExtension="%s" '
-                'OPFAttachmentContentFileSize="%s" OPFAttachmentContentType="%s" '
-                'OPFAttachmentName="%s" OPFAttachmentURL="%s"></messageAttachment>'
-                % (ext, float_size(size), ctype, attr('Bericht %05d «Übersicht» & Co.%s' % (index, ext)),
-                   attr(url)))
+            # Zip documents come 0-2 to a message, as mail carries them.
+            count = rng.choice([0, 1, 1, 2]) if self.zip_attachments else 1
+            attachments = ''.join(self.attachment(folder, index, mid, k, attachment_bytes) for k in range(count))
         subject = text(self.words(rng.randrange(3, 10)))
         sent = self.date()
         outgoing = folder == 'Sent Items'
@@ -240,6 +274,7 @@ def generate(args):
     started = time.monotonic()
     with zipfile.ZipFile(args.output, 'w', zipfile.ZIP_STORED, allowZip64=True) as zf:
         g = Generator(zf, rng)
+        g.zip_attachments = args.zip_attachments
         g.put('Categories.xml', (
             '<categories elementCount="%d">%s</categories>' % (len(CATEGORIES), ''.join(
                 '<category xml:space="preserve" OPFCategoryCopyBackgroundColor="%s" '
@@ -290,6 +325,8 @@ def main(argv=None):
     p.add_argument('--subfolder', default='',
                    help='give every folder a subfolder of this name, the messages spread over both')
     p.add_argument('--seed', type=int, default=1)
+    p.add_argument('--zip-attachments', action='store_true',
+                   help='attachments are small .docx and .zip files (zip containers of their own), 0-2 a message')
     args = p.parse_args(argv)
     for k in ('messages', 'contacts', 'events', 'tasks', 'notes', 'attachment_bytes', 'folders'):
         if getattr(args, k) < 0:

@@ -1,0 +1,169 @@
+// Attachments that are zips of their own (.docx, .xlsx, .zip): their local headers are their
+// bytes, never this archive's entries, and their end is the end of the zip they hold.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "platform/WorkerGlobals.h"
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+#include "scanner/ScanGlobals.h"
+
+namespace olm {
+
+namespace {
+
+constexpr quint32 kEndRecordSig = 0x06054B50;
+constexpr int kEndRecordSize = 22;
+// The most bytes a name may stand before its data in a damaged header: name, extra and a few moved.
+constexpr qint64 kNameReach = 512;
+
+}  // namespace
+
+bool archiveName(const QByteArray &name)
+{
+    return name.startsWith("Local/") || name.startsWith("Accounts/");
+}
+
+bool ArchiveWalker::archiveHeaderAt(qint64 pos)
+{
+    if (m_reader->u32At(pos) != kLocalHeaderSig)
+        return false;
+    // Its name stands a few bytes on where CRs grew into its fields.
+    char bytes[40];
+    if (m_reader->read(pos + 30, bytes, sizeof bytes) != qint64(sizeof bytes))
+        return false;
+    const QByteArray name = QByteArray::fromRawData(bytes, sizeof bytes);
+    for (int at = 0; at <= 4; ++at) {
+        if (archiveName(name.mid(at)))
+            return true;
+    }
+    return false;
+}
+
+bool ArchiveWalker::archiveHeaderWithin(qint64 from, qint64 to)
+{
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = m_reader->find(sig, 4, from, to); at >= 0 && !bStopFlag; at = m_reader->find(sig, 4, at + 1, to)) {
+        if (archiveHeaderAt(at))
+            return true;
+    }
+    return false;
+}
+
+qint64 ArchiveWalker::embeddedZipEnd(qint64 data, qint64 limit)
+{
+    const char sig[4] = {'P', 'K', 5, 6};
+    const qint64 at = m_reader->find(sig, 4, data, limit);
+    if (at < 0 || at > limit - kEndRecordSize)
+        return -1;
+    const qint64 stated = at + kEndRecordSize + m_reader->u16At(at + 20);
+    // Bytes lost from the end record's tail or comment put the next record of this archive inside
+    // it; LFs grown into CR LF among its fields, a little behind it. Only this archive's records
+    // end it: the zip holds none of its own past here.
+    for (qint64 p = at + 4; p < qMin(stated + kEndRecordSize - 4, limit); ++p) {
+        if (endsAtRecord(p))
+            return p;
+    }
+    return stated <= limit ? stated : -1;
+}
+
+qint64 ArchiveWalker::wholeZipEnd(const LocalHeader &h, qint64 end)
+{
+    const qint64 data = h.dataOffset;
+    if (h.method != 0 || data >= m_limit || m_reader->u32At(data) != kLocalHeaderSig)
+        return -1;
+    const bool stated = end >= 0 && h.csize == end - data;
+    // The usual case: an intact zip's end record ends right where its size says.
+    if (stated && h.csize >= kEndRecordSize && m_reader->u32At(end - kEndRecordSize) == kEndRecordSig
+        && m_reader->u16At(end - 2) == 0)
+        return -1;
+    // Line ends grown into CR LF at most double it; a damaged size says nothing.
+    const qint64 room = m_limit - data;
+    const qint64 reach = h.csize >= 0 && h.csize <= room / 2 ? qMin(room, 2 * h.csize + 65557) : room;
+    const qint64 zipEnd = embeddedZipEnd(data, data + reach);
+    if (zipEnd < 0 || zipEnd == end || !endsAtRecord(zipEnd) || archiveHeaderWithin(data + 1, zipEnd))
+        return -1;
+    // A size whose bytes verify stands, whatever the zip inside it looks like.
+    if (stated && h.crc != 0 && m_reader->crcMatches(data, h.csize, h.crc))
+        return -1;
+    return zipEnd;
+}
+
+qint64 ArchiveWalker::keepWholeZip(const LocalHeader &h, qint64 zipEnd)
+{
+    LocalHeader whole = h;
+    whole.usize = whole.csize = zipEnd - h.dataOffset;
+    noteExtent(whole.dataOffset, whole.csize);
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": its header gives %1 bytes; its data is a zip of its own, "
+                                                     "kept whole to the next entry (%2 bytes)")
+                                          .arg(h.csize)
+                                          .arg(whole.csize));
+    appendAttachmentNode(whole, true);
+    recordStartsAt(zipEnd);
+    return zipEnd;
+}
+
+bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
+{
+    const qint64 first = qMax<qint64>(0, p - kNameReach);
+    QByteArray bytes(int(p - first), Qt::Uninitialized);
+    if (bytes.isEmpty() || m_reader->read(first, bytes.data(), bytes.size()) != bytes.size())
+        return false;
+    const int start = qMax(bytes.lastIndexOf("Local/"), bytes.lastIndexOf("Accounts/"));
+    if (start < 0)
+        return false;
+    const qint64 nameAt = first + start;
+    // Where the header's lengths still hold, they give the name exactly; else it ends at the
+    // first control byte (an extra field's id or length).
+    const int length = m_reader->u16At(nameAt - 4);
+    int end = start;
+    if (nameAt >= 30 && nameAt + length + m_reader->u16At(nameAt - 2) == p)
+        end = start + length;
+    else
+        while (end < bytes.size() && quint8(bytes[end]) >= 0x20)
+            ++end;
+    const QByteArray name = bytes.mid(start, end - start);
+    if (!name.contains("__Attachments/") || classifyEntry(name) != EntryRole::Attachment)
+        return false;
+    *h = LocalHeader();
+    h->pos = qMax<qint64>(0, nameAt - 30);
+    h->name = name;
+    h->nameOffset = nameAt;
+    h->nameLength = quint16(name.size());
+    h->dataOffset = p;
+    return true;
+}
+
+qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)
+{
+    LocalHeader h;
+    if (!attachmentNameBefore(p, &h))
+        return -1;
+    const qint64 zipEnd = embeddedZipEnd(p, m_limit);
+    if (zipEnd < 0 || !endsAtRecord(zipEnd) || archiveHeaderWithin(p + 1, zipEnd))
+        return -1;
+    h.usize = h.csize = zipEnd - p;
+    noteExtent(p, h.csize);
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": its local header is damaged; its data, a zip of its own, "
+                                                     "was read to the next entry (%1 bytes)")
+                                          .arg(h.csize));
+    // The header was read with fields that moved its data a few bytes: its entry is this one,
+    // and keeps the CRC-32 it gave.
+    FileOffsetNode *last = tmpAtFOEnd;
+    if (last && last->llDataOffset < p && p - last->llDataOffset <= kNameReach && last->pEntryName
+        && h.name == last->pEntryName && !last->bCompressed) {
+        if (m_openNode == last)
+            m_openNode = nullptr;
+        last->llDataOffset = p;
+        last->llSize = last->llStoredSize = h.csize;
+        last->bSizeCut = 0;
+        return zipEnd;
+    }
+    appendAttachmentNode(h, true);
+    recordStartsAt(zipEnd);
+    return zipEnd;
+}
+
+}  // namespace olm

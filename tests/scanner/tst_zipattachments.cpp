@@ -1,0 +1,149 @@
+// Attachments that are zips of their own (.docx, .zip), as mail carries them, damaged around
+// and inside: each stays one attachment of at least its length, and none of its parts is
+// ever taken for an entry of the archive.
+
+#include "OlmXml.h"
+#include "ScanTestUtil.h"
+#include "TestArchiveBuilder.h"
+#include "scanner/ArchiveWalk.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString kAttachments = QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/");
+
+// A document whose parts hold LF line ends: a stored text part and one that claims deflate.
+QByteArray lfDocument(int i)
+{
+    TestArchiveBuilder inner;
+    inner.addEntry(QStringLiteral("[Content_Types].xml"), QByteArray("<?xml?>\n<Types>\n</Types>\n"));
+    QByteArray lines;
+    for (int k = 0; k < 20 + i; ++k)
+        lines += "line " + QByteArray::number(k) + " of part " + QByteArray::number(i) + "\n";
+    inner.addEntry(QStringLiteral("notes/part.txt"), lines);
+    TestArchiveBuilder::EntryOptions deflated;
+    deflated.method = 8;
+    inner.addEntry(QStringLiteral("word/document.xml"), QByteArray(300 + i, char(i % 2 ? '\n' : 'q')), deflated);
+    return inner.finish();
+}
+
+struct DocumentArchive {
+    QByteArray bytes;
+    QVector<TestArchiveBuilder::Entry> entries;  // message, document, message, document, ...
+};
+
+DocumentArchive documentArchive(bool directory)
+{
+    TestArchiveBuilder b;
+    for (int i = 0; i < 6; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        m.body = QStringLiteral("Body %1\nsecond line").arg(i);
+        m.sent = QStringLiteral("2018-06-21T03:26:46");
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                   OlmXml::emails({m}));
+        b.addEntry(kAttachments + QStringLiteral("doc%1_0000").arg(i), lfDocument(i));
+    }
+    return {b.finish(directory), b.entries()};
+}
+
+// What a row does to the archive; index names the document (0-5) it is done to.
+struct ZipHarm {
+    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart } kind;
+    int index = 2;
+    bool directory = true;
+};
+
+QByteArray withLfEnds(QByteArray bytes)
+{
+    return bytes.replace("\r\n", "\n");
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(ZipHarm)
+
+class ZipAttachmentsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() { CleanScanResults(); }
+    void damaged_data();
+    void damaged();
+};
+
+void ZipAttachmentsTest::damaged_data()
+{
+    QTest::addColumn<ZipHarm>("harm");
+    for (bool directory : {true, false}) {
+        const char *where = directory ? "" : ", no directory";
+        QTest::addRow("every LF turned into CR LF%s", where) << ZipHarm{ZipHarm::CrLf, 0, directory};
+        QTest::addRow("a flipped byte inside a document%s", where) << ZipHarm{ZipHarm::Flip, 2, directory};
+        QTest::addRow("a zeroed block inside a document%s", where) << ZipHarm{ZipHarm::Zeros, 2, directory};
+        QTest::addRow("5 bytes lost at a document's end, before the next header%s", where)
+            << ZipHarm{ZipHarm::LostBeforeHeader, 3, directory};
+    }
+    QTest::newRow("a document's header signature damaged, no directory") << ZipHarm{ZipHarm::Signature, 2, false};
+    QTest::newRow("a document's header lost its first 12 bytes, no directory")
+        << ZipHarm{ZipHarm::HeaderStart, 2, false};
+}
+
+void ZipAttachmentsTest::damaged()
+{
+    QFETCH(ZipHarm, harm);
+    const DocumentArchive d = documentArchive(harm.directory);
+    const TestArchiveBuilder::Entry &doc = d.entries[2 * harm.index + 1];
+    QByteArray a = d.bytes;
+    switch (harm.kind) {
+    case ZipHarm::CrLf:
+        a.replace("\n", "\r\n");
+        break;
+    case ZipHarm::Flip:
+        a[int(doc.dataOffset + doc.size / 2)] = char(a[int(doc.dataOffset + doc.size / 2)] ^ 0x20);
+        break;
+    case ZipHarm::Zeros:
+        a.replace(int(doc.dataOffset + 40), 100, QByteArray(100, '\0'));
+        break;
+    case ZipHarm::LostBeforeHeader:
+        // The last bytes of the document's end record, right before the next message's header.
+        a.remove(int(d.entries[2 * harm.index + 2].headerOffset - 5), 5);
+        break;
+    case ZipHarm::Signature:
+        a[int(doc.headerOffset)] = 'Q';
+        break;
+    case ZipHarm::HeaderStart:
+        a.remove(int(doc.headerOffset), 12);
+        break;
+    }
+    scanBytes(a);
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    QCOMPARE(MailItemCount, qint64(6));
+    QCOMPARE(CompressedEntryCount, qint64(0));
+    QVERIFY2(!report.contains(QLatin1String("Content_Types")) && !report.contains(QLatin1String("part.txt")),
+             qPrintable(report));
+    const QList<FileOffsetNode *> nodes = attachmentNodes();
+    QCOMPARE(nodes.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        const TestArchiveBuilder::Entry &e = d.entries[2 * i + 1];
+        const FileOffsetNode *n = nodes[i];
+        QCOMPARE(QString::fromUtf8(n->pEntryName), kAttachments + QStringLiteral("doc%1_0000").arg(i));
+        const QByteArray kept = bytesAt(a, n->llDataOffset, n->llSize);
+        const QByteArray original = bytesAt(d.bytes, e.dataOffset, e.size);
+        const bool changedInPlace = i == harm.index && (harm.kind == ZipHarm::Flip || harm.kind == ZipHarm::Zeros);
+        if (harm.kind == ZipHarm::CrLf) {
+            // Grown, never cut: the line ends taken back give the document again.
+            QVERIFY2(n->llSize >= e.size && withLfEnds(kept) == withLfEnds(original), qPrintable(report));
+        } else if (changedInPlace) {
+            // Its whole length, its CRC-32 telling the damage.
+            QVERIFY2(n->llSize == e.size && !n->bSizeCut, qPrintable(report));
+        } else if (harm.kind == ZipHarm::LostBeforeHeader && i == harm.index) {
+            // The last bytes of its end record lost: the rest of it is kept, up to the next header.
+            QVERIFY2(kept == original.left(original.size() - 5), qPrintable(report));
+        } else {
+            QVERIFY2(kept == original, qPrintable(QStringLiteral("doc%1\n").arg(i) + report));
+        }
+    }
+}
+
+QTEST_GUILESS_MAIN(ZipAttachmentsTest)
+#include "tst_zipattachments.moc"

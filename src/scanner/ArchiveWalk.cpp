@@ -169,7 +169,10 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
         // A header of no folder of this archive right behind an attachment's name: the first
         // part of a zip whose own header is damaged.
-        if (!archiveName(h.name) && !(tmpAtFOEnd && tmpAtFOEnd->llDataOffset == pos)) {
+        if (!archiveName(h.name)) {
+            // Inside the attachment just listed: its own part, never this archive's entry.
+            if (insideLastAttachment(pos))
+                return qMax(h.dataOffset, pos + 1);
             const qint64 zipEnd = zipBehindDamagedHeader(pos);
             if (zipEnd > pos)
                 return zipEnd;
@@ -363,7 +366,8 @@ void ArchiveWalker::appendListNode(const LocalHeader &h, EntryRole role)
 
 qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
-    const qint64 want = qMin(h.usize, (end >= 0 ? end : m_limit) - h.dataOffset);
+    const qint64 grown = end < 0 ? grownStoreEnd(h, role) : -1;
+    const qint64 want = grown > 0 ? grown - h.dataOffset : qMin(h.usize, (end >= 0 ? end : m_limit) - h.dataOffset);
     if (want > kMaxEntryText) {
         appendListNode(h, role);
         return end > h.pos ? end : h.dataOffset;
@@ -391,7 +395,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
         // A store copy's extent is what was read of it: a size stated past a cut runs over the
         // next entry's bytes, which are never this copy's.
         LocalHeader read = h;
-        read.usize = read.csize = qMin(h.usize, len);
+        read.usize = read.csize = grown > 0 ? len : qMin(h.usize, len);
         appendListNode(read, role);
         build(role, path, textEnd, len, &h);
     }

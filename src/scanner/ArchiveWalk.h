@@ -201,12 +201,17 @@ private:
     // whole up to the zip's end. Returns that end, or -1.
     qint64 zipBehindDamagedHeader(qint64 p);
     bool attachmentNameBefore(qint64 p, LocalHeader *h);
+    // Whether pos lies inside the data of the last attachment listed.
+    bool insideLastAttachment(qint64 pos) const;
     // A record starts at pos: an attachment whose damaged size ran past it is cut there.
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
     // A message whose name gives no folder is listed apart: the report says so.
     void notePlacelessMessage(const LocalHeader &h);
+    // A store whose size ends at no record, its root closing a little past that size and before
+    // the next header: its text grew (LF into CR LF); the end of its close tag, else -1.
+    qint64 grownStoreEnd(const LocalHeader &h, EntryRole role);
     // Whether a record (or the end of the archive) starts at end.
     bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.

@@ -7,6 +7,7 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -291,6 +292,24 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
         return qMax(end, e.headerOffset + 1);
     dispatchEntry(h, end);
     return qMax(end, e.headerOffset + 1);
+}
+
+qint64 ArchiveWalker::grownStoreEnd(const LocalHeader &h, EntryRole role)
+{
+    static const char *const closes[] = {"</contacts>", "</appointments>", "</tasks>", "</notes>"};
+    const int k = role == EntryRole::Contacts ? 0
+        : role == EntryRole::Calendar         ? 1
+        : role == EntryRole::Tasks            ? 2
+        : role == EntryRole::Notes            ? 3
+                                              : -1;
+    if (k < 0 || h.method != 0 || h.usize < 16 || h.usize > m_limit - h.dataOffset)
+        return -1;
+    const int length = int(strlen(closes[k]));
+    const qint64 stated = h.dataOffset + h.usize;
+    // Growth only moves the close tag on; the next header bounds the text.
+    const qint64 stop = qMin(nextSignature(stated - length), m_limit);
+    const qint64 close = m_reader->find(closes[k], length, stated - length, stop);
+    return close >= 0 && close + length > stated ? close + length : -1;
 }
 
 qint64 ArchiveWalker::headerNear(qint64 data, qint64 end)

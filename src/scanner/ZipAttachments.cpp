@@ -16,6 +16,8 @@ constexpr quint32 kEndRecordSig = 0x06054B50;
 constexpr int kEndRecordSize = 22;
 // The most bytes a name may stand before its data in a damaged header: name, extra and a few moved.
 constexpr qint64 kNameReach = 512;
+// The most bytes an extra field of a damaged header may take.
+constexpr int kExtraReach = 64;
 
 }  // namespace
 
@@ -124,7 +126,10 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
         while (end < bytes.size() && quint8(bytes[end]) >= 0x20)
             ++end;
     const QByteArray name = bytes.mid(start, end - start);
-    if (!name.contains("__Attachments/") || classifyEntry(name) != EntryRole::Attachment)
+    // The name ends right before the data, an extra field between: a name further back is
+    // another entry's.
+    if (bytes.size() - end > kExtraReach || !name.contains("__Attachments/")
+        || classifyEntry(name) != EntryRole::Attachment)
         return false;
     *h = LocalHeader();
     h->pos = qMax<qint64>(0, nameAt - 30);
@@ -133,6 +138,12 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
     h->nameLength = quint16(name.size());
     h->dataOffset = p;
     return true;
+}
+
+bool ArchiveWalker::insideLastAttachment(qint64 pos) const
+{
+    const FileOffsetNode *last = tmpAtFOEnd;
+    return last && !last->bCompressed && pos >= last->llDataOffset && pos - last->llDataOffset < last->llSize;
 }
 
 qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)

@@ -30,12 +30,18 @@ QByteArray lfDocument(int i)
 
 struct DocumentArchive {
     QByteArray bytes;
-    QVector<TestArchiveBuilder::Entry> entries;  // message, document, message, document, ...
+    QVector<TestArchiveBuilder::Entry> entries;  // contacts, then message, document, message, ...
 };
 
 DocumentArchive documentArchive(bool directory)
 {
     TestArchiveBuilder b;
+    // Notes of several lines: the list grows where LFs turn into CR LF.
+    QVector<OlmXml::ContactItem> contacts;
+    for (int i = 0; i < 4; ++i)
+        contacts.append({QStringLiteral("First%1").arg(i), QStringLiteral("Last"), QString(),
+                         QStringLiteral("line\n").repeated(40), QString()});
+    b.addEntry(QStringLiteral("Local/Address Book/Contacts.xml"), OlmXml::contacts(contacts));
     for (int i = 0; i < 6; ++i) {
         OlmXml::MailItem m;
         m.subject = QStringLiteral("Subject %1").arg(i);
@@ -92,7 +98,7 @@ void ZipAttachmentsTest::damaged()
 {
     QFETCH(ZipHarm, harm);
     const DocumentArchive d = documentArchive(harm.directory);
-    const TestArchiveBuilder::Entry &doc = d.entries[2 * harm.index + 1];
+    const TestArchiveBuilder::Entry &doc = d.entries[2 * harm.index + 2];
     QByteArray a = d.bytes;
     switch (harm.kind) {
     case ZipHarm::CrLf:
@@ -106,7 +112,7 @@ void ZipAttachmentsTest::damaged()
         break;
     case ZipHarm::LostBeforeHeader:
         // The last bytes of the document's end record, right before the next message's header.
-        a.remove(int(d.entries[2 * harm.index + 2].headerOffset - 5), 5);
+        a.remove(int(d.entries[2 * harm.index + 3].headerOffset - 5), 5);
         break;
     case ZipHarm::Signature:
         a[int(doc.headerOffset)] = 'Q';
@@ -118,13 +124,15 @@ void ZipAttachmentsTest::damaged()
     scanBytes(a);
     const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
     QCOMPARE(MailItemCount, qint64(6));
+    // A list grown past its stated size is read to its root's close.
+    QCOMPARE(ContactItemCount, qint64(4));
     QCOMPARE(CompressedEntryCount, qint64(0));
     QVERIFY2(!report.contains(QLatin1String("Content_Types")) && !report.contains(QLatin1String("part.txt")),
              qPrintable(report));
     const QList<FileOffsetNode *> nodes = attachmentNodes();
     QCOMPARE(nodes.size(), 6);
     for (int i = 0; i < 6; ++i) {
-        const TestArchiveBuilder::Entry &e = d.entries[2 * i + 1];
+        const TestArchiveBuilder::Entry &e = d.entries[2 * i + 2];
         const FileOffsetNode *n = nodes[i];
         QCOMPARE(QString::fromUtf8(n->pEntryName), kAttachments + QStringLiteral("doc%1_0000").arg(i));
         const QByteArray kept = bytesAt(a, n->llDataOffset, n->llSize);

@@ -56,12 +56,21 @@ void AttachmentIndex::build(const FileOffsetNode *head)
         if (!node->pEntryName || !*node->pEntryName)
             continue;
         const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
-        if (m_byName.contains(name))
+        // A copy cut at the next entry (stray bytes that hold an earlier copy of the entry) gives
+        // way to one of its whole size.
+        const FileOffsetNode *&kept = m_byName[name];
+        if (kept && !(kept->bSizeCut && !node->bSizeCut))
             continue;
-        m_byName.insert(name, node);
         const QByteArray owner = AttachmentOwnerKey(name);
-        if (!owner.isEmpty())
-            m_byOwner[owner].append(node);
+        if (!owner.isEmpty()) {
+            QVector<const FileOffsetNode *> &nodes = m_byOwner[owner];
+            const int at = kept ? nodes.indexOf(kept) : -1;
+            if (at >= 0)
+                nodes[at] = node;
+            else
+                nodes.append(node);
+        }
+        kept = node;
     }
     // "_0000" before "_0001": the order the message listed them in. Names of one owner differ
     // only in their numbers, compared as text of one length.

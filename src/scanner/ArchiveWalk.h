@@ -201,6 +201,8 @@ private:
     // whole up to the zip's end. Returns that end, or -1.
     qint64 zipBehindDamagedHeader(qint64 p);
     bool attachmentNameBefore(qint64 p, LocalHeader *h);
+    // The CRC-32 of a data descriptor at at that gives size bytes; false when none stands there.
+    bool descriptorCrc(qint64 at, qint64 size, quint32 *crc);
     // Whether pos lies inside the data of the last attachment listed.
     bool insideLastAttachment(qint64 pos) const;
     // A record starts at pos: an attachment whose damaged size ran past it is cut there.

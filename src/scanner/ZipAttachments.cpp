@@ -13,6 +13,7 @@ namespace olm {
 namespace {
 
 constexpr quint32 kEndRecordSig = 0x06054B50;
+constexpr quint32 kDescriptorSig = 0x08074B50;
 constexpr int kEndRecordSize = 22;
 // The most bytes a name may stand before its data in a damaged header: name, extra and a few moved.
 constexpr qint64 kNameReach = 512;
@@ -140,6 +141,17 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
     return true;
 }
 
+bool ArchiveWalker::descriptorCrc(qint64 at, qint64 size, quint32 *crc)
+{
+    if (m_reader->u32At(at) != kDescriptorSig)
+        return false;
+    // 32-bit sizes, or ZIP64's 64-bit ones.
+    if (qint64(m_reader->u32At(at + 8)) != size && m_reader->i64At(at + 8) != size)
+        return false;
+    *crc = m_reader->u32At(at + 4);
+    return true;
+}
+
 bool ArchiveWalker::insideLastAttachment(qint64 pos) const
 {
     const FileOffsetNode *last = tmpAtFOEnd;
@@ -156,10 +168,17 @@ qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)
         return -1;
     h.usize = h.csize = zipEnd - p;
     noteExtent(p, h.csize);
-    EntriesReadElsewhere << EntryLine(h.name, h.pos,
-                                      QStringLiteral(": its local header is damaged; its data, a zip of its own, "
-                                                     "was read to the next entry (%1 bytes)")
-                                          .arg(h.csize));
+    // A zip tool that streams writes no size or CRC-32 in the header but a data descriptor
+    // behind the data: where it agrees, the entry is as it was written.
+    LocalHeader own;
+    const bool described = descriptorCrc(zipEnd, h.csize, &h.crc);
+    const bool sound = m_reader->u32At(h.pos) == kLocalHeaderSig && readLocalHeader(h.pos, &own) && own.dataOffset == p
+        && own.name == h.name;
+    if (!described || !sound)
+        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                          QStringLiteral(": its local header is damaged; its data, a zip of its "
+                                                         "own, was read to the next entry (%1 bytes)")
+                                              .arg(h.csize));
     // The header was read with fields that moved its data a few bytes: its entry is this one,
     // and keeps the CRC-32 it gave.
     FileOffsetNode *last = tmpAtFOEnd;

@@ -66,6 +66,24 @@ QByteArray withLfEnds(QByteArray bytes)
     return bytes.replace("\r\n", "\n");
 }
 
+// As a zip tool that streams writes it, without a directory: no size or CRC-32 in the local
+// headers (flag 8), a data descriptor behind each entry's data.
+QByteArray streamedArchive(const QVector<QPair<QString, QByteArray>> &entries)
+{
+    QByteArray out;
+    const auto u16 = [&](quint16 v) { out.append(char(v & 0xff)).append(char(v >> 8)); };
+    const auto u32 = [&](quint32 v) { u16(quint16(v & 0xffff)), u16(quint16(v >> 16)); };
+    for (const auto &e : entries) {
+        const QByteArray name = e.first.toUtf8();
+        u32(0x04034B50), u16(20), u16(0x0808), u16(0), u16(0), u16(0), u32(0), u32(0), u32(0);
+        u16(quint16(name.size())), u16(0);
+        out += name + e.second;
+        u32(0x08074B50), u32(TestArchiveBuilder::crc32(e.second)), u32(quint32(e.second.size()));
+        u32(quint32(e.second.size()));
+    }
+    return out;
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(ZipHarm)
@@ -76,6 +94,7 @@ private slots:
     void cleanup() { CleanScanResults(); }
     void damaged_data();
     void damaged();
+    void streamed();
 };
 
 void ZipAttachmentsTest::damaged_data()
@@ -150,6 +169,32 @@ void ZipAttachmentsTest::damaged()
         } else {
             QVERIFY2(kept == original, qPrintable(QStringLiteral("doc%1\n").arg(i) + report));
         }
+    }
+}
+
+void ZipAttachmentsTest::streamed()
+{
+    // Each document ends where its zip does, with its descriptor's CRC-32, and no line calls
+    // its header damaged.
+    QVector<QPair<QString, QByteArray>> entries;
+    for (int i = 0; i < 4; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        entries.append({QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
+                        OlmXml::emails({m})});
+        entries.append({kAttachments + QStringLiteral("doc%1_0000").arg(i), lfDocument(i)});
+    }
+    scanBytes(streamedArchive(entries));
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    QCOMPARE(MailItemCount, qint64(4));
+    QVERIFY2(!report.contains(QLatin1String("local header")) && !report.contains(QLatin1String("Content_Types")),
+             qPrintable(report));
+    const QList<FileOffsetNode *> nodes = attachmentNodes();
+    QCOMPARE(nodes.size(), 4);
+    for (int i = 0; i < 4; ++i) {
+        QCOMPARE(QString::fromUtf8(nodes[i]->pEntryName), entries[2 * i + 1].first);
+        QCOMPARE(nodes[i]->llSize, qint64(entries[2 * i + 1].second.size()));
+        QCOMPARE(nodes[i]->dwCrc32, TestArchiveBuilder::crc32(entries[2 * i + 1].second));
     }
 }
 

@@ -170,12 +170,12 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
         // A header of no folder of this archive right behind an attachment's name: the first
         // part of a zip whose own header is damaged.
         if (!archiveName(h.name)) {
-            // Inside the attachment just listed: its own part, never this archive's entry.
-            if (insideLastAttachment(pos))
-                return qMax(h.dataOffset, pos + 1);
             const qint64 zipEnd = zipBehindDamagedHeader(pos);
             if (zipEnd > pos)
                 return zipEnd;
+            // Inside the attachment just listed: its own part, never this archive's entry.
+            if (insideLastAttachment(pos))
+                return qMax(h.dataOffset, pos + 1);
             // A deflated part of a zip whose head was lost: no record points here, and this
             // archive deflates nothing outside its folders but its lists.
             if (h.method != 0 && classifyEntry(h.name) == EntryRole::Attachment)

@@ -160,8 +160,9 @@ bool ArchiveWalker::insideLastAttachment(qint64 pos) const
 
 qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)
 {
+    // The data of the attachment just listed starts here: it is read already.
     LocalHeader h;
-    if (!attachmentNameBefore(p, &h))
+    if ((tmpAtFOEnd && tmpAtFOEnd->llDataOffset == p) || !attachmentNameBefore(p, &h))
         return -1;
     const qint64 zipEnd = embeddedZipEnd(p, m_limit);
     if (zipEnd < 0 || !endsAtRecord(zipEnd) || archiveHeaderWithin(p + 1, zipEnd))

@@ -14,9 +14,12 @@ namespace {
 const QString kAttachments = QStringLiteral("Local/com.microsoft.__Messages/Inbox/com.microsoft.__Attachments/");
 
 // A document whose parts hold LF line ends: a stored text part and one that claims deflate.
-QByteArray lfDocument(int i)
+// pad: bytes of one more part, to give the document a size of chosen bytes.
+QByteArray lfDocument(int i, int pad = -1)
 {
     TestArchiveBuilder inner;
+    if (pad >= 0)
+        inner.addEntry(QStringLiteral("pad"), QByteArray(pad, 'p'));
     inner.addEntry(QStringLiteral("[Content_Types].xml"), QByteArray("<?xml?>\n<Types>\n</Types>\n"));
     QByteArray lines;
     for (int k = 0; k < 20 + i; ++k)
@@ -49,7 +52,9 @@ DocumentArchive documentArchive(bool directory)
         m.sent = QStringLiteral("2018-06-21T03:26:46");
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
                    OlmXml::emails({m}));
-        b.addEntry(kAttachments + QStringLiteral("doc%1_0000").arg(i), lfDocument(i));
+        // Document 4's size holds an LF byte: CR LF moves its header's fields and so its data.
+        const int pad = (0x10A - lfDocument(i, 0).size() % 256) % 256;
+        b.addEntry(kAttachments + QStringLiteral("doc%1_0000").arg(i), lfDocument(i, i == 4 ? pad : -1));
     }
     return {b.finish(directory), b.entries()};
 }

@@ -73,9 +73,13 @@ qint64 ArchiveWalker::embeddedZipEnd(qint64 data, qint64 limit)
 qint64 ArchiveWalker::wholeZipEnd(const LocalHeader &h, qint64 end)
 {
     const qint64 data = h.dataOffset;
+    const bool stated = end >= 0 && h.csize == end - data;
+    // A size that ends where the directory puts the next entry is the attachment's whole extent:
+    // its bytes are left unread, as the walk jumps over them.
+    if (stated && m_central->startsAt(end))
+        return -1;
     if (h.method != 0 || data >= m_limit || m_reader->u32At(data) != kLocalHeaderSig)
         return -1;
-    const bool stated = end >= 0 && h.csize == end - data;
     // The usual case: an intact zip's end record ends right where its size says.
     if (stated && h.csize >= kEndRecordSize && m_reader->u32At(end - kEndRecordSize) == kEndRecordSig
         && m_reader->u16At(end - 2) == 0)

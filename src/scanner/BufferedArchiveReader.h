@@ -118,7 +118,7 @@ private:
     QByteArray m_buf;
     qint64 m_start = 0;
     qint64 m_filled = 0;
-    qint64 m_base = 0;  // where the window's first byte lies in m_buf
+    qint64 m_base = 0;       // where the window's first byte lies in m_buf
     bool m_fromRun = false;  // m_buf is a run read ahead
     std::unique_ptr<Ahead> m_ahead;
     std::vector<std::pair<qint64, qint64>> m_jumps;

@@ -12,8 +12,8 @@ struct ItemFault {
     // Where the item stops being sound (a broken tag's '<', a bad reference's '&', the byte
     // that is no character); npos when the item is whole.
     size_t at = std::string_view::npos;
-    const char *what = nullptr;  // what is wrong there, as the report says it
-    std::string element;         // the name of the item's child element it lies in, if any
+    const char *what = nullptr;                // what is wrong there, as the report says it
+    std::string element;                       // the name of the item's child element it lies in, if any
     size_t closedAt = std::string_view::npos;  // past the item's close tag, when the check came to it
     // The sound pieces of a broken item, in order: text[from, to) and the close tags that end
     // what was open at `to`. Each broken child element of the item is cut at its fault, and the

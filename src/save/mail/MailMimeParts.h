@@ -76,8 +76,8 @@ QByteArray QuoteMboxFromLines(const QByteArray &text);
 
 struct BodyPart {
     bool html = false;
-    QByteArray bytes;       // UTF-8, ready to write
-    BodyReading reading;    // how bytes that are not UTF-8 throughout were read
+    QByteArray bytes;     // UTF-8, ready to write
+    BodyReading reading;  // how bytes that are not UTF-8 throughout were read
 };
 // The text part from the body's XML text: entities decoded once; line ends made one LF each
 // unless the text is markup (13 rows) without any entity; mboxrd quoting when asked.

@@ -148,7 +148,8 @@ void EdgeDamageTest::strayBytes()
     QFETCH(QByteArray, after);
     QFETCH(QByteArray, bytes);
     QByteArray a = sample();
-    const Entry *e = firstNamed(entriesOf(a), after.constData());
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, after.constData());
     QVERIFY(e);
     const qint64 end = e->data + e->size;
     a.insert(int(end), bytes);

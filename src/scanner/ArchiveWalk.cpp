@@ -327,7 +327,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         if (categorie.size <= 0 || (h.usize > 0 && end >= 0))
             categorie = {h.usize, h.crc, h.dataOffset};
         categorieCopies.append({h.usize, h.crc, h.dataOffset});
-        return next;
+        return recoverForeignBlocks(h, role, next);
     case EntryRole::Attachment:
         if (const qint64 zipEnd = wholeZipEnd(h, end); zipEnd >= 0)
             return keepWholeZip(h, zipEnd);
@@ -335,12 +335,16 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
         appendAttachmentNode(h, end >= 0 && end - h.dataOffset >= h.csize);
         if (end >= 0)
             recordStartsAt(end);
+        // A list the scan does not read (the address book's groups) is a store's neighbour too.
+        if (h.name.endsWith(".xml") && !h.name.contains("__Attachments/"))
+            return recoverForeignBlocks(h, role, next);
         return next;
     default:
         if (role != EntryRole::Message && listCopy(h, role))
             return next;
         noteRepeatedName(h);
-        return handleXmlEntry(h, role, end);
+        const qint64 after = handleXmlEntry(h, role, end);
+        return role == EntryRole::Message ? after : recoverForeignBlocks(h, role, after);
     }
 }
 
@@ -376,7 +380,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (role == EntryRole::Message && path.isEmpty() && !h.name.isEmpty())
         notePlacelessMessage(h);
     bool cut = false;
-    qint64 len = readEntryText(h.dataOffset, want, &cut);
+    qint64 len = readEntryText(h.dataOffset, want, &cut, !m_readThrough);
     // Mail text may hold a signature's bytes all the same: sizes that end at a record and a
     // CRC-32 that holds over the whole extent are the entry's end, not the signature.
     if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))

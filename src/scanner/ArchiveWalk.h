@@ -125,6 +125,8 @@ private:
     qint64 stepUnknown(qint64 pos);
     // nameLength >= 0 reads the header with that name length instead of its own field's.
     bool readLocalHeader(qint64 pos, LocalHeader *h, int nameLength = -1);
+    // Moves h's data start to its root's start tag when a damaged extra length put it elsewhere.
+    void findXmlDataStart(LocalHeader *h, qint64 extraAt);
     // Where an entry whose data starts at data and whose size ends at end really ends: a few
     // bytes earlier when the next header starts there (bytes were lost inside the data).
     qint64 headerNear(qint64 data, qint64 end);
@@ -231,6 +233,11 @@ private:
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
     // h: a header right before p whose sizes and CRC-32 were lost; its name files the block.
     qint64 recoverBlock(qint64 p, const LocalHeader *h = nullptr);
+    // The root (or, rootLost, item) start tag at p of a block: its index, or -1.
+    int blockTagAt(qint64 p, bool *rootLost);
+    // Blocks of other stores inside a damaged list entry h of role own, whose extent ends at to;
+    // returns where the walk goes on (to, or past the last such block).
+    qint64 recoverForeignBlocks(const LocalHeader &h, EntryRole own, qint64 to);
     // The name of the damaged header right before a root element at p, when its bytes still hold
     // one: the block is then filed by it.
     bool nameBefore(qint64 p, LocalHeader *h);
@@ -279,7 +286,10 @@ private:
     qint64 m_closeFrom[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeLimit[5] = {-1, -1, -1, -1, -1};
     qint64 m_closeAt[5] = {-1, -1, -1, -1, -1};
-    qint64 m_extentEnd = 0;       // where the data of the entries read so far ends, at most
+    qint64 m_extentEnd = 0;  // where the data of the entries read so far ends, at most
+    // The entry being read runs to the next header that agrees with a complete directory: a
+    // signature inside its text is a copy of another entry's, not where it ends.
+    bool m_readThrough = false;
     bool m_lastCut = false;       // the last entry read runs past the end of the file
     QByteArray m_lastFolderName;  // the name up to its last '/', of the last path kept
     EntryRole m_lastFolderRole = EntryRole::Categories;

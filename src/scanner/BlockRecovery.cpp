@@ -1,7 +1,9 @@
 // Recovery of XML root elements ("<emails ", "<contacts ", ...) from stretches of a damaged
 // archive that no usable local header describes. A block ends at its root close tag, or, when a
 // damaged element was cut short, at the next ZIP signature or the end of the file: the complete
-// items in it are kept and the walk goes on from there.
+// items in it are kept and the walk goes on from there. A store whose start was lost with its
+// header (and its root's start tag) still holds its later items: a block starts at an item's
+// start tag too.
 
 #include "scanner/ArchiveWalk.h"
 
@@ -23,15 +25,16 @@ struct RootTag {
     char key;          // the byte after '<'
     const char *open;  // start tag with its blank
     const char *close;
-    EntryRole role;  // whose builder gets the block
+    EntryRole role;    // whose builder gets the block
+    const char *item;  // a store item's start tag with its blank; a message's root is never lost alone
 };
 
 const RootTag kRootTags[] = {
-    {'e', "<emails ", "</emails>", EntryRole::Message},
-    {'n', "<notes ", "</notes>", EntryRole::Notes},
-    {'t', "<tasks ", "</tasks>", EntryRole::Tasks},
-    {'c', "<contacts ", "</contacts>", EntryRole::Contacts},
-    {'a', "<appointments ", "</appointments>", EntryRole::Calendar},
+    {'e', "<emails ", "</emails>", EntryRole::Message, nullptr},
+    {'n', "<notes ", "</notes>", EntryRole::Notes, "<note "},
+    {'t', "<tasks ", "</tasks>", EntryRole::Tasks, "<task "},
+    {'c', "<contacts ", "</contacts>", EntryRole::Contacts, "<contact "},
+    {'a', "<appointments ", "</appointments>", EntryRole::Calendar, "<appointment "},
 };
 
 int tagLength(const char *s)
@@ -41,19 +44,32 @@ int tagLength(const char *s)
 
 }  // namespace
 
-qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
+int ArchiveWalker::blockTagAt(qint64 p, bool *rootLost)
 {
     char head[2];
     if (m_reader->read(p, head, 2) != 2 || head[0] != '<')
         return -1;
-    int tag = -1;
     for (int i = 0; i < 5; ++i) {
-        if (kRootTags[i].key == head[1])
-            tag = i;
+        const RootTag &root = kRootTags[i];
+        if (root.key != head[1])
+            continue;
+        *rootLost = false;
+        if (m_reader->matchAt(p, root.open, tagLength(root.open)))
+            return i;
+        *rootLost = true;
+        if (root.item && m_reader->matchAt(p, root.item, tagLength(root.item)))
+            return i;
     }
-    if (tag < 0 || !m_reader->matchAt(p, kRootTags[tag].open, tagLength(kRootTags[tag].open)))
+    return -1;
+}
+
+qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
+{
+    bool rootLost = false;
+    const int tag = blockTagAt(p, &rootLost);
+    if (tag < 0)
         return -1;
-    const qint64 s = p + tagLength(kRootTags[tag].open);
+    const qint64 s = p + tagLength(rootLost ? kRootTags[tag].item : kRootTags[tag].open);
     // A block never runs into the next record the central directory knows.
     const qint64 stop = qMin(nextSignature(s), m_limit);
     if (stop <= s)
@@ -64,11 +80,35 @@ qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
         return -1;
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
     LocalHeader named;
-    if (!h && nameBefore(p, &named))
+    // An entry's data starts with its root: a header never describes a block that lost it.
+    if (rootLost)
+        h = nullptr;
+    else if (!h && nameBefore(p, &named))
         h = &named;
     if (!h || !dispatchNamedBlock(kRootTags[tag].role, *h, p, end))
         dispatchBlock(tag, p, end);
     return end;
+}
+
+qint64 ArchiveWalker::recoverForeignBlocks(const LocalHeader &h, EntryRole own, qint64 to)
+{
+    // Bytes that verify are the entry's own; only a damaged list may hold another store's
+    // items, where bytes lost across its end brought them inside its size.
+    if (h.method != 0 || h.crc == 0 || h.dataOffset < 0 || to <= h.dataOffset || h.csize > m_size - h.dataOffset
+        || m_reader->crcMatches(h.dataOffset, h.csize, h.crc))
+        return to;
+    qint64 reach = to;
+    for (qint64 p = m_reader->findEitherByte(h.dataOffset + 1, to, '<', '<'); p >= 0 && p < to && !bStopFlag;) {
+        bool rootLost = false;
+        const int tag = blockTagAt(p, &rootLost);
+        // A message inside a list's extent is a copy of one: its own header and record place it.
+        const EntryRole role = tag >= 0 ? kRootTags[tag].role : own;
+        const qint64 end = role != own && role != EntryRole::Message ? recoverBlock(p) : -1;
+        if (end > p)
+            reach = qMax(reach, end);
+        p = m_reader->findEitherByte(qMax(end, p + 1), to, '<', '<');
+    }
+    return reach;
 }
 
 bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)

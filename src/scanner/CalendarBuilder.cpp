@@ -9,7 +9,7 @@ void QFolderInformationThread::InitializeCLRC(const QString &path, qint64 end, q
     treeCreator(path, true, QStringLiteral("calender"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
+        SplitStoreItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             CalenderInformation *rec = appendRecord(TmpCLRCPtrStart, TmpCLRCPtrEnd, CalendarItemCount);
             if (!rec)
                 return false;

@@ -9,7 +9,7 @@ void QFolderInformationThread::InitializeCTRC(const QString &path, qint64 end, q
     treeCreator(path, true, QStringLiteral("contact"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
+        SplitStoreItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             ContactInformation *rec = appendRecord(TmpCTRCPtrStart, TmpCTRCPtrEnd, ContactItemCount);
             if (!rec)
                 return false;

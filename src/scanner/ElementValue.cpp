@@ -93,6 +93,22 @@ size_t findCloseTag(std::string_view text, std::string_view startTag, size_t fro
 
 }  // namespace
 
+ItemPiece OwnItemStart(const ItemPiece &piece, std::string_view closeTag)
+{
+    if (closeTag.size() < 4 || piece.bytes.empty())
+        return piece;
+    std::string itemTag("<");
+    itemTag.append(closeTag.substr(2, closeTag.size() - 3));
+    const size_t at = FindStartTag(piece.bytes, itemTag, 0);
+    if (at == 0 || at == std::string_view::npos)
+        return piece;
+    // The store's root is its items' name made plural: "<tasks".
+    const std::string_view before = piece.bytes.substr(0, at);
+    if (before.find('\0') == std::string_view::npos && FindStartTag(before, itemTag + 's', 0) != std::string_view::npos)
+        return piece;
+    return ItemPiece{piece.bytes.substr(at), piece.start + qint64(at), piece.length - qint64(at)};
+}
+
 size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from)
 {
     while (true) {

@@ -216,6 +216,20 @@ qint64 SplitItems(std::string_view text, std::string_view closeTag, qint64 textS
     return count;
 }
 
+// A store's item as SplitItems gives it, starting at its own start tag (closeTag "</task>" gives
+// "<task") where what stands before that tag is damage: bytes holding a NUL or no root start tag.
+// An item behind its store's root start tag keeps it (its key and file name are made of its
+// bytes).
+ItemPiece OwnItemStart(const ItemPiece &piece, std::string_view closeTag);
+
+// SplitItems over a store's text, each item as OwnItemStart gives it.
+template <typename F>
+qint64 SplitStoreItems(std::string_view text, std::string_view closeTag, qint64 textStart, F f)
+{
+    return SplitItems(text, closeTag, textStart,
+                      [&](const ItemPiece &item) { return f(OwnItemStart(item, closeTag)); });
+}
+
 // The raw bytes of a found element (empty when not found).
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span);
 

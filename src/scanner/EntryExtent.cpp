@@ -93,6 +93,10 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
     m_central->entry(k).used = true;
     const qint64 next = handleKnownEntry(known[k]);
     m_central->passed(k);
+    // An empty entry's record verifies anywhere: without its header it places no bytes, and what
+    // stands where the header was (a store whose header and start were lost) is the walk's to read.
+    if (known[k].csize == 0)
+        return -1;
     return next;
 }
 
@@ -155,7 +159,10 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
         }
         LocalHeader longer = chosen;
         longer.usize = longer.csize = m_limit - chosen.dataOffset;
-        return qMax(dispatchEntry(longer, m_limit), h.pos + 1);
+        m_readThrough = true;
+        const qint64 next = dispatchEntry(longer, m_limit);
+        m_readThrough = false;
+        return qMax(next, h.pos + 1);
     }
     // Sizes both sources give are trusted as far as the next agreeing record; a size only one
     // of them gives, only where its bytes verify or it ends at a record.

@@ -20,6 +20,27 @@ bool extraHoldsSignature(std::string_view extra)
     return extra.find("PK\x03\x04") != std::string_view::npos || extra.find("PK\x01\x02") != std::string_view::npos;
 }
 
+// The start tag an XML entry's data begins with, by its role; null for attachments.
+const char *rootStartTag(EntryRole role)
+{
+    switch (role) {
+    case EntryRole::Message:
+        return "<emails ";
+    case EntryRole::Contacts:
+        return "<contacts ";
+    case EntryRole::Calendar:
+        return "<appointments ";
+    case EntryRole::Tasks:
+        return "<tasks ";
+    case EntryRole::Notes:
+        return "<notes ";
+    case EntryRole::Categories:
+        return "<categories ";
+    default:
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
@@ -105,7 +126,28 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
     h->messageName = (nul >= 0 || !validUtf8(h->name)) && NameHeldMessage(h->name);
     if (nul >= 0)
         h->name.truncate(nul);
+    findXmlDataStart(h, extraAt);
     return true;
+}
+
+void ArchiveWalker::findXmlDataStart(LocalHeader *h, qint64 extraAt)
+{
+    // An XML entry's data starts with its root's start tag: where a damaged extra length puts
+    // the start elsewhere, the tag near the header's end gives it (an extra is at most 64 KiB).
+    const EntryRole role = h->messageName ? EntryRole::Message : classifyEntry(h->name);
+    const char *root = h->method == 0 ? rootStartTag(role) : nullptr;
+    // A byte-order mark or blanks may stand before the root too.
+    char first = 0;
+    if (!root || h->usize <= 0 || m_reader->read(h->dataOffset, &first, 1) != 1 || first == '<' || first == '\xEF'
+        || strchr(" \t\r\n", first))
+        return;
+    const int length = int(strlen(root));
+    const qint64 at = m_reader->find(root, length, extraAt, qMin(m_limit, extraAt + 0xFFFF + length));
+    // Never another entry's root: no header stands between.
+    if (at < 0 || m_reader->find("PK\x03\x04", 4, extraAt, at) >= 0)
+        return;
+    h->extraLength = quint16(at - extraAt);
+    h->dataOffset = at;
 }
 
 }  // namespace olm

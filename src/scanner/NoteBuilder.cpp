@@ -24,7 +24,7 @@ void QFolderInformationThread::InitializeNTRC(const QString &path, qint64 end, q
     treeCreator(path, true, QStringLiteral("notes"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
+        SplitStoreItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             NotesInformation *rec = appendRecord(TmpNTRCPtrStart, TmpNTRCPtrEnd, NotesItemCount);
             if (!rec)
                 return false;

@@ -26,7 +26,7 @@ void QFolderInformationThread::InitializeTSRC(const QString &path, qint64 end, q
     treeCreator(path, true, QStringLiteral("task"));
     const qint64 folderId = recordFolderId(path);
     if (!bStopFlag) {
-        SplitItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
+        SplitStoreItems(currentText(), itemEnd, end - size, [&](const ItemPiece &item) {
             TasksInformation *rec = appendRecord(TmpTSRCPtrStart, TmpTSRCPtrEnd, TaskItemCount);
             if (!rec)
                 return false;

@@ -1,0 +1,178 @@
+// A store whose header and first bytes are lost, zeroed or taken into the entry before it, or
+// whose header's lengths are damaged: every item whose bytes still stand is listed, once.
+
+#include "ScanTestUtil.h"
+#include "scanner/ScanGlobals.h"
+
+#include <QFile>
+#include <QtEndian>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+struct Entry {
+    QByteArray name;
+    qint64 header = 0;
+    qint64 data = 0;
+    qint64 size = 0;
+};
+
+template <typename T>
+T le(const QByteArray &a, qint64 at)
+{
+    return qFromLittleEndian<T>(a.constData() + at);
+}
+
+QVector<Entry> entriesOf(const QByteArray &a)
+{
+    QVector<Entry> out;
+    for (qint64 p = 0; p + 30 <= a.size() && le<quint32>(a, p) == 0x04034B50;) {
+        const int n = le<quint16>(a, p + 26);
+        Entry e{a.mid(int(p + 30), n), p, p + 30 + n + le<quint16>(a, p + 28), le<quint32>(a, p + 18)};
+        for (qint64 x = p + 30 + n; e.size == 0xFFFFFFFFu && x + 4 <= e.data; x += 4 + le<quint16>(a, x + 2)) {
+            if (le<quint16>(a, x) == 1)
+                e.size = le<qint64>(a, x + 12);
+        }
+        out.append(e);
+        p = e.data + e.size;
+    }
+    return out;
+}
+
+QByteArray sample()
+{
+    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Store {
+    const char *name;
+    const char *item;  // "contact": start tag "<contact ", close tag "</contact>"
+    std::function<int()> listed;
+};
+
+const Store kStores[] = {
+    {"Contacts.xml", "contact", [] { return contacts().size(); }},
+    {"Calendar.xml", "appointment", [] { return events().size(); }},
+    {"Tasks.xml", "task", [] { return tasks().size(); }},
+    {"Notes.xml", "note", [] { return notes().size(); }},
+};
+
+// The store's items as the intact archive holds them, each from its start tag to its close tag.
+QList<QByteArray> itemsOf(const QByteArray &text, const QByteArray &item)
+{
+    QList<QByteArray> out;
+    const QByteArray open = '<' + item + ' ', close = "</" + item + '>';
+    for (int s = text.indexOf(open); s >= 0; s = text.indexOf(open, s + 1)) {
+        const int e = text.indexOf(close, s);
+        if (e > s)
+            out << text.mid(s, e + close.size() - s);
+    }
+    return out;
+}
+
+enum class Damage { Delete, Zero, ExtraGrown, CopyInside };
+
+}  // namespace
+
+class StoreStartsTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void cleanup() { CleanScanResults(); }
+    void itemsThatStandAreListed_data();
+    void itemsThatStandAreListed();
+};
+
+void StoreStartsTest::itemsThatStandAreListed_data()
+{
+    QTest::addColumn<int>("store");
+    QTest::addColumn<int>("damage");
+    QTest::addColumn<int>("from");  // -1: the entry before's header; -2: inside the entry before's data; else the store's header
+    QTest::addColumn<int>("into");  // bytes into the store's data the damage reaches
+    QTest::addColumn<bool>("directory");
+    for (int s = 0; s < 4; ++s) {
+        const char *name = kStores[s].name;
+        for (bool dir : {true, false}) {
+            const char *d = dir ? "" : ", no directory";
+            for (int into : {2, 40, 200}) {
+                QTest::addRow("%s: header and %d bytes lost%s", name, into, d)
+                    << s << int(Damage::Delete) << 0 << into << dir;
+                QTest::addRow("%s: the folder entry before, its header and %d bytes lost%s", name, into, d)
+                    << s << int(Damage::Delete) << -1 << into << dir;
+                QTest::addRow("%s: from the entry before's data to %d bytes in lost%s", name, into, d)
+                    << s << int(Damage::Delete) << -2 << into << dir;
+                QTest::addRow("%s: header and %d bytes zeroed%s", name, into, d)
+                    << s << int(Damage::Zero) << 0 << into << dir;
+            }
+            QTest::addRow("%s: the header's extra length 1,016 too long%s", name, d)
+                << s << int(Damage::ExtraGrown) << 0 << 0 << dir;
+        }
+        QTest::addRow("%s: a message's header and text copied inside it", name)
+            << s << int(Damage::CopyInside) << 0 << 0 << true;
+    }
+}
+
+void StoreStartsTest::itemsThatStandAreListed()
+{
+    QFETCH(int, store);
+    QFETCH(int, damage);
+    QFETCH(int, from);
+    QFETCH(int, into);
+    QFETCH(bool, directory);
+    const Store &st = kStores[store];
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    int k = 0;
+    while (k < entries.size() && !entries[k].name.endsWith(st.name))
+        ++k;
+    QVERIFY(k > 0 && k < entries.size());
+    const Entry e = entries[k];
+    const QList<QByteArray> items = itemsOf(a.mid(int(e.data), int(e.size)), st.item);
+    QVERIFY(!items.isEmpty());
+    if (!directory)
+        a.truncate(int(entries.last().data + entries.last().size));
+    const qint64 start = from == 0 ? e.header : from == -1 ? entries[k - 1].header : -1;
+    switch (Damage(damage)) {
+    case Damage::Delete: {
+        qint64 s = start;
+        if (from == -2) {
+            int p = k - 1;
+            while (p > 0 && entries[p].size == 0)
+                --p;
+            s = entries[p].data + entries[p].size / 2;
+        }
+        a.remove(int(s), int(e.data + into - s));
+        break;
+    }
+    case Damage::Zero:
+        a.replace(int(start), int(e.data + into - start), QByteArray(int(e.data + into - start), '\0'));
+        break;
+    case Damage::ExtraGrown:
+        qToLittleEndian<quint16>(quint16(le<quint16>(a, e.header + 28) + 1016), a.data() + e.header + 28);
+        break;
+    case Damage::CopyInside: {
+        const auto m = std::find_if(entries.begin(), entries.end(), [](const Entry &x) {
+            return x.name.contains("/message_") && x.size > 3000;
+        });
+        QVERIFY(m != entries.end());
+        const int at = a.indexOf("</" + QByteArray(st.item) + '>', int(e.data)) + 3;
+        a.insert(at, a.mid(int(m->header), int(m->data - m->header + 1500)));
+        break;
+    }
+    }
+    const int standing = int(std::count_if(items.begin(), items.end(), [&](const QByteArray &i) { return a.contains(i); }));
+    scanBytes(a);
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    QVERIFY2(st.listed() >= standing, qPrintable(QStringLiteral("%1 of %2 standing listed\n%3")
+                                                      .arg(st.listed())
+                                                      .arg(standing)
+                                                      .arg(report)));
+    QVERIFY2(st.listed() <= items.size(), qPrintable(report));
+    // The other stores and the mail are untouched.
+    QCOMPARE(MailItemCount, qint64(7));
+}
+
+QTEST_GUILESS_MAIN(StoreStartsTest)
+#include "tst_storestarts.moc"

@@ -109,6 +109,16 @@ ItemPiece OwnItemStart(const ItemPiece &piece, std::string_view closeTag)
     return ItemPiece{piece.bytes.substr(at), piece.start + qint64(at), piece.length - qint64(at)};
 }
 
+size_t NextItemStart(const ItemPiece &piece, std::string_view closeTag)
+{
+    if (closeTag.size() < 4)
+        return std::string_view::npos;
+    std::string itemTag("<");
+    itemTag.append(closeTag.substr(2, closeTag.size() - 3));
+    const size_t own = FindStartTag(piece.bytes, itemTag, 0);
+    return own == std::string_view::npos ? own : FindStartTag(piece.bytes, itemTag, own + 1);
+}
+
 size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from)
 {
     while (true) {

@@ -247,6 +247,8 @@ private:
     // The block [p, end) is the data of h when h's name gives the block's role: read as h's entry,
     // with the CRC-32 of a data descriptor behind it when its size agrees. Returns false when not.
     bool dispatchNamedBlock(EntryRole role, const LocalHeader &h, qint64 p, qint64 end);
+    // The CRC-32 of h's header read with its line ends converted back; 0 when that gives none.
+    quint32 convertedHeaderCrc(const LocalHeader &h);
 
     QFolderInformationThread &m_thread;
     ArchiveSource &m_source;

@@ -202,8 +202,28 @@ bool ArchiveWalker::dispatchNamedBlock(EntryRole role, const LocalHeader &h, qin
     const quint64 size = quint64(end - p);
     if (m_reader->u32At(d + 4) == size || quint64(m_reader->i64At(d + 4)) == size)
         entry.crc = m_reader->u32At(d);
+    else
+        entry.crc = convertedHeaderCrc(h);
     dispatchEntry(entry, end);
     return true;
+}
+
+quint32 ArchiveWalker::convertedHeaderCrc(const LocalHeader &h)
+{
+    // Line ends converted (LF written as CR LF, once or more) grow a header whose fixed fields
+    // hold a 0x0A byte, and its name no longer stands where its length says: converted back,
+    // the header whose name is h's gives the CRC-32 its text is checked against.
+    if (h.pos < 0 || m_reader->u32At(h.pos) != kLocalHeaderSig || h.name.isEmpty())
+        return 0;
+    QByteArray bytes(30 + 2 * 26 + h.name.size(), Qt::Uninitialized);
+    bytes.resize(int(qMax<qint64>(0, m_reader->read(h.pos, bytes.data(), bytes.size()))));
+    for (int pass = 0; pass < 2 && bytes.contains("\r\n"); ++pass) {
+        bytes.replace("\r\n", "\n");
+        const auto u16 = [&](int at) { return quint16(uchar(bytes[at]) | uchar(bytes[at + 1]) << 8); };
+        if (bytes.size() >= 30 + h.name.size() && u16(26) == h.name.size() && bytes.mid(30, h.name.size()) == h.name)
+            return quint32(u16(14)) | quint32(u16(16)) << 16;
+    }
+    return 0;
 }
 
 void ArchiveWalker::dispatchBlock(int tag, qint64 p, qint64 end)

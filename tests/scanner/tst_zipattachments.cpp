@@ -100,6 +100,8 @@ private slots:
     void damaged_data();
     void damaged();
     void streamed();
+    void convertedHeaders_data();
+    void convertedHeaders();
 };
 
 void ZipAttachmentsTest::damaged_data()
@@ -205,3 +207,51 @@ void ZipAttachmentsTest::streamed()
 
 QTEST_GUILESS_MAIN(ZipAttachmentsTest)
 #include "tst_zipattachments.moc"
+
+void ZipAttachmentsTest::convertedHeaders_data()
+{
+    QTest::addColumn<int>("times");
+    QTest::addColumn<bool>("directory");
+    for (int times : {1, 2}) {
+        QTest::addRow("every LF turned into CR LF %d times", times) << times << true;
+        QTest::addRow("every LF turned into CR LF %d times, no directory", times) << times << false;
+    }
+}
+
+// Messages whose headers' CRC-32 holds an LF byte: converted line ends move the header's fields,
+// so its name no longer stands where its length says. Each message is still read under its name
+// and checked against its own CRC-32, so a text the conversion changed is never taken for whole.
+void ZipAttachmentsTest::convertedHeaders()
+{
+    QFETCH(int, times);
+    QFETCH(bool, directory);
+    TestArchiveBuilder b;
+    int made = 0;
+    for (int pad = 0; made < 4 && pad < 4096; ++pad) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(made);
+        m.body = QStringLiteral("Body\nsecond line ") + QString(pad, QLatin1Char('x'));
+        m.sent = QStringLiteral("2018-06-21T03:26:46");
+        const QByteArray xml = OlmXml::emails({m});
+        const quint32 crc = TestArchiveBuilder::crc32(xml);
+        if ((crc & 0xff) != 0x0a && (crc >> 8 & 0xff) != 0x0a && (crc >> 16 & 0xff) != 0x0a && (crc >> 24) != 0x0a)
+            continue;
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(made++, 5, 10, QLatin1Char('0')),
+                   xml);
+    }
+    QCOMPARE(made, 4);
+    QByteArray a = b.finish(directory);
+    for (int k = 0; k < times; ++k)
+        a.replace("\n", "\r\n");
+    scanBytes(a);
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    QCOMPARE(MailItemCount, qint64(4));
+    // As the save judges a message: marked damaged, or its text fails its entry's CRC-32.
+    for (MailMLRC *m : mails()) {
+        const QByteArray text = bytesAt(a, m->llDataOffset, m->dwDataLength);
+        QVERIFY2(m->bDamaged
+                     || (m->nNameLength > 0 && m->dwCrc32 != 0 && m->dwEntrySize == m->dwDataLength
+                         && TestArchiveBuilder::crc32(text) != m->dwCrc32),
+                 qPrintable(report));
+    }
+}

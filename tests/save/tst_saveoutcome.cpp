@@ -184,6 +184,8 @@ private Q_SLOTS:
     void storeItemsLost();
     void attachmentsFindTheirMessage_data();
     void attachmentsFindTheirMessage();
+    void uncheckedMessageNamed_data();
+    void uncheckedMessageNamed();
 
 private:
     bool prepare(const QByteArray &archive, SaveType type, const QString &dest);
@@ -609,6 +611,38 @@ void SaveOutcomeTest::storeItemsLost()
     QVERIFY2(outcome.failed >= lost, qPrintable(QString::number(outcome.failed)));
     QVERIFY(SaveProblemText(outcome).startsWith(SaveFailedText(outcome.failed)));
     QVERIFY(readAll(outcome.reportPath).contains(QStringLiteral("Not saved: %1 store items of which nothing could be read").arg(lost).toUtf8()));
+}
+
+void SaveOutcomeTest::uncheckedMessageNamed_data()
+{
+    QTest::addColumn<int>("type");
+    for (SaveType type : {SaveTypeMBOX, SaveTypeEML, SaveTypeEMLX, SaveTypeHTML})
+        QTest::addRow("type %d", int(type)) << int(type);
+}
+
+void SaveOutcomeTest::uncheckedMessageNamed()
+{
+    // A message whose header is lost, with no directory: read from its text alone, with no name
+    // or CRC-32 to check it against. The report names it, by its subject, where it went.
+    QFETCH(int, type);
+    if (IndexFor(SaveType(type)) < 0)
+        QSKIP("this edition has no such save type");
+    TestArchiveBuilder b;
+    b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
+    b.addRaw(QByteArray(40, 'x'));
+    b.addRaw(OlmXml::emails({mailItem(1)}));
+    QTemporaryDir dest;
+    QVERIFY(prepare(b.finish(false), SaveType(type), dest.path()));
+    QCOMPARE(MailItemCount, qint64(2));
+    const SaveOutcome outcome = save(SaveType(type), 2);
+    const QString subject = QString::fromUtf8(mails().last()->pSubject);
+    QVERIFY(!subject.isEmpty());
+    const QString report = QString::fromUtf8(readAll(outcome.reportPath));
+    QVERIFY2(report.contains(QStringLiteral("Mail \"%1\" (at archive offset").arg(subject))
+                 && report.contains(QLatin1String("read from text no entry header describes")),
+             qPrintable(report));
+    QVERIFY2(!report.contains(QStringLiteral("Mail \"%1\"").arg(QString::fromUtf8(mails().first()->pSubject))),
+             qPrintable(report));
 }
 
 QTEST_GUILESS_MAIN(SaveOutcomeTest)

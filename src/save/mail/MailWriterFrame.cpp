@@ -97,6 +97,11 @@ bool saveMessage(PreparedMessage &p, const MailFormatStyle &style, const Attachm
         context.reportProgress();
     context.namedFolders.insert(p.rec->llFolderId);
     nameOutputFolder(p, style, context);
+    // Read from text no header describes: no name and no CRC-32 tell whether it is whole.
+    if (p.readable && p.rec->nNameLength == 0 && p.rec->dwCrc32 == 0 && !p.rec->bDamaged)
+        context.recovered << QStringLiteral("%1 was read from text no entry header describes, so nothing could check "
+                                            "it; it is filed in \"%2\"")
+                                 .arg(describe(*p.rec, QString()), p.relative);
     for (const AttachmentInfo &a : p.fields.attachments)
         context.namedAttachmentUrls.insert(a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.

@@ -505,9 +505,14 @@ void SaveOutcomeTest::attachmentsFindTheirMessage()
     QCOMPARE(itemsOnDisk(SaveType(type), root), qint64(1 + 3 - tied));
     const bool damaged = !how.endsWith(QLatin1String(" names"));
     QCOMPARE(outcome.incompletes.size(), damaged ? 1 : 0);
-    if (damaged && how == QLatin1String("list gone"))
+    if (damaged && how == QLatin1String("list gone")) {
         QVERIFY2(outcome.incompletes.first().contains(QLatin1String("3 attachments it does not list were tied")),
                  qPrintable(outcome.incompletes.first()));
+        // Each name whole and apart, as a reader of the report looks for one.
+        for (const QString &url : urls)
+            QVERIFY2(outcome.incompletes.first().contains(QLatin1Char('"') + url + QLatin1Char('"')),
+                     qPrintable(outcome.incompletes.first()));
+    }
     const QStringList files = filesBelow(root, {QStringLiteral("*.mbox"), QStringLiteral("*.eml")});
     QByteArray all;
     for (const QString &file : files) {

@@ -104,13 +104,14 @@ void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIn
     }
     if (tied.isEmpty())
         return;
+    // Each name quoted apart: a reader of the report takes a parenthesis for one name.
     const QString line = QStringLiteral("its attachment list is damaged: %1 attachment%2 it does not list %3 tied to "
-                                        "it by %4 entry name%2 (%5)")
+                                        "it by %4 entry name%2, \"%5\"")
                              .arg(tied.size())
                              .arg(tied.size() > 1 ? "s" : "")
                              .arg(tied.size() > 1 ? "were" : "was")
                              .arg(tied.size() > 1 ? "their" : "its")
-                             .arg(tied.join(QStringLiteral(", ")));
+                             .arg(tied.join(QStringLiteral("\", \"")));
     p.damage = p.damage.isEmpty() ? line : p.damage + QStringLiteral("; ") + line;
 }
 

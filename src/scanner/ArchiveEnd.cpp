@@ -163,23 +163,24 @@ void ArchiveWalker::noteExtent(qint64 data, qint64 size)
 
 void ArchiveWalker::noteLostText(qint64 to)
 {
-    // With a directory its records name every entry the walk did not find.
-    if (m_central->found() || to <= m_extentEnd || bStopFlag)
+    // With a whole directory its records name every entry the walk did not find; records lost
+    // from it leave such entries to their remains.
+    if ((m_central->found() && m_central->complete()) || to <= m_extentEnd || bStopFlag)
         return;
-    // An attachment whose size did not end at a record runs up to the next one; a "header"
-    // whose name is no attachment's (text or binary bytes) is a damaged one's remains, and owns
-    // nothing.
+    // An attachment whose size did not end at a record runs up to the next one (its line ends
+    // may have grown); a "header" whose name is no attachment's (text or binary bytes) is a
+    // damaged one's remains, and owns nothing. Ends of messages behind its stated size are no
+    // attachment's bytes: a message whose start was zeroed with the attachment's end.
     const QByteArray open = m_openNode && m_openNode->pEntryName ? QByteArray(m_openNode->pEntryName) : QByteArray();
-    if (m_openNode && m_openNode->llDataOffset <= m_extentEnd && open.contains("__Attachments/") && validUtf8(open)
-        && !hasControlByte(open))
-        return;
+    const bool openAttachment = m_openNode && m_openNode->llDataOffset <= m_extentEnd && open.contains("__Attachments/")
+        && validUtf8(open) && !hasControlByte(open);
     const qint64 from = m_extentEnd;
     qint64 first = -1;
     const qint64 count = itemEndsIn(*m_reader, from, to, &first);
     // Bytes that end no item are only stray bytes between entries: named, nothing lost. Bytes
     // before the first entry are a stub (a self-extractor's), no damage.
     if (count == 0) {
-        if (from > 0)
+        if (from > 0 && !openAttachment)
             EntriesReadElsewhere << QStringLiteral("Archive offsets %1 to %2: %3 bytes between entries that are no "
                                                    "entry's and end no item (damage between entries)")
                                         .arg(from)

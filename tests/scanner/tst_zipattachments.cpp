@@ -102,6 +102,8 @@ private slots:
     void streamed();
     void convertedHeaders_data();
     void convertedHeaders();
+    void messageZeroedAfterAttachment_data();
+    void messageZeroedAfterAttachment();
 };
 
 void ZipAttachmentsTest::damaged_data()
@@ -254,4 +256,32 @@ void ZipAttachmentsTest::convertedHeaders()
                          && TestArchiveBuilder::crc32(text) != m->dwCrc32),
                  qPrintable(report));
     }
+}
+
+void ZipAttachmentsTest::messageZeroedAfterAttachment_data()
+{
+    QTest::addColumn<int>("into");  // bytes of the message's text zeroed with its header
+    for (int into : {0, 20, 200})
+        QTest::addRow("the attachment's end, the next message's header and %d bytes of its text zeroed", into) << into;
+}
+
+// Zeros over an attachment's end and the next message's header leave the attachment's size
+// ending where no header stands, and the message's end behind it: the attachment runs on to the
+// next header, and the message it took in is counted lost, never silently.
+void ZipAttachmentsTest::messageZeroedAfterAttachment()
+{
+    QFETCH(int, into);
+    const DocumentArchive d = documentArchive(false);
+    const TestArchiveBuilder::Entry &doc = d.entries[2 * 2 + 2];
+    const TestArchiveBuilder::Entry &next = d.entries[2 * 3 + 1];
+    QVERIFY(next.name.contains(QLatin1String("message_")));
+    QByteArray a = d.bytes;
+    const qint64 from = doc.dataOffset + doc.size - 30;
+    a.replace(int(from), int(next.dataOffset + into - from), QByteArray(int(next.dataOffset + into - from), '\0'));
+    scanBytes(a);
+    const QString report = (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
+    // Its root's start tag standing, the message is read from it; else its end is counted lost.
+    QCOMPARE(MailItemCount, qint64(into == 0 ? 6 : 5));
+    QVERIFY2(EntriesNotRead.filter(QLatin1String("hold the end of 1 item")).size() == (into == 0 ? 0 : 1),
+             qPrintable(report));
 }

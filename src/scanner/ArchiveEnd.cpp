@@ -161,11 +161,12 @@ void ArchiveWalker::noteExtent(qint64 data, qint64 size)
         m_extentEnd = qMax(m_extentEnd, data + size);
 }
 
-void ArchiveWalker::noteLostText(qint64 to)
+void ArchiveWalker::noteLostText(qint64 to, bool storeStart)
 {
     // With a whole directory its records name every entry the walk did not find; records lost
-    // from it leave such entries to their remains.
-    if ((m_central->found() && m_central->complete()) || to <= m_extentEnd || bStopFlag)
+    // from it leave such entries to their remains. A store whose start was lost is no entry the
+    // directory misses: the item cut with its start is named by its remains.
+    if ((m_central->found() && m_central->complete() && !storeStart) || to <= m_extentEnd || bStopFlag)
         return;
     // An attachment whose size did not end at a record runs up to the next one (its line ends
     // may have grown); a "header" whose name is no attachment's (text or binary bytes) is a
@@ -180,7 +181,7 @@ void ArchiveWalker::noteLostText(qint64 to)
     // Bytes that end no item are only stray bytes between entries: named, nothing lost. Bytes
     // before the first entry are a stub (a self-extractor's), no damage.
     if (count == 0) {
-        if (from > 0 && !openAttachment)
+        if (from > 0 && !openAttachment && !storeStart)
             EntriesReadElsewhere << QStringLiteral("Archive offsets %1 to %2: %3 bytes between entries that are no "
                                                    "entry's and end no item (damage between entries)")
                                         .arg(from)

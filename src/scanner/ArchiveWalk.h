@@ -173,8 +173,9 @@ private:
     // of the file cuts the last one.
     void noteExtent(qint64 data, qint64 size);
     // Items whose text ends between the entries read and to, their entry's header and start lost:
-    // without a directory nothing else names them.
-    void noteLostText(qint64 to);
+    // without a whole directory nothing else names them. storeStart: to starts a store's item
+    // whose store lost its start (and the items cut with it).
+    void noteLostText(qint64 to, bool storeStart = false);
     // The records of a directory whose start (or end record) is lost, from from on: each item
     // entry they name that the walk never read is named.
     void noteRecordsLeft(qint64 from);
@@ -233,6 +234,9 @@ private:
     // Block recovery: the end of the root element starting at p, or -1 when none starts there.
     // h: a header right before p whose sizes and CRC-32 were lost; its name files the block.
     qint64 recoverBlock(qint64 p, const LocalHeader *h = nullptr);
+    // An item of a block that starts at its p's item start tag (tag's): the item before it, cut
+    // with its store's start, is named where its remains stand.
+    void noteCutItemBefore(int tag, qint64 p);
     // The root (or, rootLost, item) start tag at p of a block: its index, or -1.
     int blockTagAt(qint64 p, bool *rootLost);
     // Blocks of other stores inside a damaged list entry h of role own, whose extent ends at to;

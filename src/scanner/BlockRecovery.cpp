@@ -81,13 +81,33 @@ qint64 ArchiveWalker::recoverBlock(qint64 p, const LocalHeader *h)
     const qint64 end = close >= 0 ? close + tagLength(kRootTags[tag].close) : stop;
     LocalHeader named;
     // An entry's data starts with its root: a header never describes a block that lost it.
-    if (rootLost)
+    if (rootLost) {
         h = nullptr;
-    else if (!h && nameBefore(p, &named))
+        noteCutItemBefore(tag, p);
+    } else if (!h && nameBefore(p, &named))
         h = &named;
     if (!h || !dispatchNamedBlock(kRootTags[tag].role, *h, p, end))
         dispatchBlock(tag, p, end);
     return end;
+}
+
+void ArchiveWalker::noteCutItemBefore(int tag, qint64 p)
+{
+    const int named = EntriesNotRead.size();
+    noteLostText(p, true);
+    if (EntriesNotRead.size() > named)
+        return;
+    // Within bytes an entry's size claimed: the item cut with its store's start ends right
+    // before this one's start tag, and nothing read it.
+    const QByteArray close = QByteArray("</") + (kRootTags[tag].item + 1);
+    const int n = close.size();  // "</task " with its blank: the tag's '>' stands there
+    char before[32];
+    if (p < n || n > int(sizeof before) || m_reader->read(p - n, before, n) != n
+        || memcmp(before, close.constData(), size_t(n - 1)) != 0 || before[n - 1] != '>')
+        return;
+    EntriesNotRead << QStringLiteral("Archive offsets before %1 hold the end of 1 item whose store lost its start "
+                                     "with it: nothing of it could be read")
+                          .arg(p);
 }
 
 qint64 ArchiveWalker::recoverForeignBlocks(const LocalHeader &h, EntryRole own, qint64 to)

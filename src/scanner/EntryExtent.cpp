@@ -297,8 +297,8 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
     // A folder entry holds nothing. An empty file is still listed: a message may name it.
     if (e.crc == 0 && e.csize == 0 && (e.name.isEmpty() || e.name.endsWith('/')))
         return qMax(end, e.headerOffset + 1);
-    dispatchEntry(h, end);
-    return qMax(end, e.headerOffset + 1);
+    // Text cut at a header inside it goes on there: what follows is not this entry's.
+    return qMax(dispatchEntry(h, end), e.headerOffset + 1);
 }
 
 qint64 ArchiveWalker::grownStoreEnd(const LocalHeader &h, EntryRole role)

@@ -23,8 +23,9 @@ struct StoreCopyState {
     qint64 nulCount = 0;
     qint64 firstNul = -1;  // archive offset
     bool crcFails = false;
-    quint32 crc = 0;  // of its bytes
-    int stated = -1;  // the item count its root element states
+    quint32 crc = 0;     // of its bytes
+    int stated = -1;     // the item count its root element states
+    int itemCloses = 0;  // its items' close tags: items whose ends it holds
     bool whole = false;
     const StoreCopyState *sameAs = nullptr;  // an earlier copy with the same bytes
     int records = 0;                         // items the scan built from it

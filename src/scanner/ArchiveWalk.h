@@ -19,6 +19,9 @@ namespace olm {
 
 constexpr quint32 kLocalHeaderSig = 0x04034B50;
 constexpr quint32 kCentralHeaderSig = 0x02014B50;
+constexpr quint32 kEndRecordSig = 0x06054B50;
+constexpr quint32 kDescriptorSig = 0x08074B50;
+constexpr qint64 kEndRecordSize = 22;
 // One XML text larger than this is damage, not an entry.
 constexpr qint64 kMaxEntryText = qint64(1) << 30;
 

@@ -218,7 +218,7 @@ bool ArchiveWalker::dispatchNamedBlock(EntryRole role, const LocalHeader &h, qin
     entry.usize = entry.csize = end - p;
     // Written with the descriptor flag, an entry's CRC-32 and sizes follow its data, with or
     // without the descriptor's signature, its sizes 4 or 8 bytes each.
-    const qint64 d = m_reader->u32At(end) == 0x08074B50 ? end + 4 : end;
+    const qint64 d = m_reader->u32At(end) == kDescriptorSig ? end + 4 : end;
     const quint64 size = quint64(end - p);
     if (m_reader->u32At(d + 4) == size || quint64(m_reader->i64At(d + 4)) == size)
         entry.crc = m_reader->u32At(d);

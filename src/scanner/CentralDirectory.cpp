@@ -14,7 +14,6 @@ namespace {
 
 constexpr quint32 kZip64EndSig = 0x06064B50;
 constexpr quint32 kZip64LocatorSig = 0x07064B50;
-constexpr qint64 kEndRecordSize = 22;
 constexpr qint64 kZip64EndSize = 56;
 constexpr qint64 kLocatorSize = 20;
 constexpr qint64 kCentralRecordSize = 46;

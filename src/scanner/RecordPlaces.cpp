@@ -69,10 +69,10 @@ CentralDirectory::RecordHere CentralDirectory::recordAt(qint64 pos, BufferedArch
     switch (r.u32At(pos)) {
     case kLocalHeaderSig:
     case kCentralHeaderSig:
-    case 0x08074B50:  // data descriptor
+    case kDescriptorSig:
     case 0x06064B50:  // ZIP64 end of central directory
     case 0x07064B50:  // ZIP64 locator
-    case 0x06054B50:  // end of central directory
+    case kEndRecordSig:
         return RecordHere::Signature;
     default:
         return startsAt(pos) ? RecordHere::Pointed : RecordHere::None;

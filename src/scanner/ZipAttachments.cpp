@@ -12,9 +12,6 @@ namespace olm {
 
 namespace {
 
-constexpr quint32 kEndRecordSig = 0x06054B50;
-constexpr quint32 kDescriptorSig = 0x08074B50;
-constexpr int kEndRecordSize = 22;
 // The most bytes a name may stand before its data in a damaged header: name, extra and a few moved.
 constexpr qint64 kNameReach = 512;
 // The most bytes an extra field of a damaged header may take.

@@ -141,10 +141,13 @@ void ArchiveWalker::findXmlDataStart(LocalHeader *h, qint64 extraAt)
     if (!root || h->usize <= 0 || m_reader->read(h->dataOffset, &first, 1) != 1 || first == '<' || first == '\xEF'
         || strchr(" \t\r\n", first))
         return;
+    // Never another entry's root: the search ends at the next header, so every header's search
+    // covers only the bytes up to the next one.
     const int length = int(strlen(root));
-    const qint64 at = m_reader->find(root, length, extraAt, qMin(m_limit, extraAt + 0xFFFF + length));
-    // Never another entry's root: no header stands between.
-    if (at < 0 || m_reader->find("PK\x03\x04", 4, extraAt, at) >= 0)
+    const qint64 reach = qMin(m_limit, extraAt + 0xFFFF + length);
+    const qint64 next = m_reader->find("PK\x03\x04", 4, extraAt, reach);
+    const qint64 at = m_reader->find(root, length, extraAt, next >= 0 ? next : reach);
+    if (at < 0)
         return;
     h->extraLength = quint16(at - extraAt);
     h->dataOffset = at;

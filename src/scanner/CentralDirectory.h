@@ -34,6 +34,7 @@ struct CentralEntry {
     qint64 movedFrom = -1;     // where the record placed its header, when it was found elsewhere
     bool placed = false;       // its header is damaged: its data was found by name and CRC-32
     bool shifted = false;      // its header stood moved as much as the directory
+    bool renamed = false;      // its record's name was damaged: it is read with its local header's
     // Once its data is placed: the name cut at its first NUL, and whether its whole text names a
     // message.
     void settleName();
@@ -109,6 +110,11 @@ private:
     // before d when name is -1, else at expected), never inside the data before it.
     bool place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
                qint64 expected = -1);
+    // Where e was placed with its data at d by a header whose name differs from its record's:
+    // that name, when the header is whole and the name fits the archive better.
+    void takeHeaderName(CentralEntry &e, qint64 header, qint64 d, BufferedArchiveReader &r);
+    // Whether the records beside entry i lie in the folder name gives.
+    bool fitsFolder(size_t i, const QByteArray &name) const;
     void indexHeaders(BufferedArchiveReader &r);
     // Whether the len bytes at pos have the CRC-32 crc, for a search of where damaged data lies.
     // Such searches together read at most a few times the file, whatever its records say: past

@@ -9,6 +9,7 @@
 #include "platform/WorkerGlobals.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/BufferedArchiveReader.h"
+#include "scanner/ScanGlobals.h"
 
 #include <algorithm>
 #include <functional>
@@ -217,12 +218,59 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     e.usize = e.csize;
     if (name >= 0)
         e.nameOffset = name;
+    else
+        takeHeaderName(e, header, d, r);
     e.placed = true;
     e.agreeing = 1;
     e.dropped = false;
     e.localIntact = false;
     e.settleName();
     return true;
+}
+
+bool CentralDirectory::fitsFolder(size_t i, const QByteArray &name) const
+{
+    // An entry stands among its folder's entries: the records beside it share its folder.
+    const int slash = name.lastIndexOf('/');
+    if (slash <= 0)
+        return false;
+    const QByteArray folder = name.left(slash + 1);
+    for (size_t j : {i - 1, i + 1}) {
+        if (j < m_entries.size() && m_entries[j].name.startsWith(folder))
+            return true;
+    }
+    return false;
+}
+
+void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, BufferedArchiveReader &r)
+{
+    // The record's name stands nowhere near: its own bytes may be the damaged ones. A header
+    // whose fixed fields agree with the record and whose name and extra end where the verified
+    // data starts is whole; its name is taken where it fits the archive and the record's does not.
+    if (header < 0 || r.u32At(header) != kLocalHeaderSig || r.u16At(header + 26) != e.nameLength
+        || r.u32At(header + 14) != e.crc || header + 30 + e.nameLength + r.u16At(header + 28) != d)
+        return;
+    // A size of all ones is in the header's ZIP64 extra.
+    const quint32 size = r.u32At(header + 18);
+    if (size != 0xFFFFFFFFu && size != quint32(e.csize))
+        return;
+    QByteArray own(e.nameLength, Qt::Uninitialized);
+    if (r.read(header + 30, own.data(), own.size()) != own.size() || own == e.name || own.contains('\0')
+        || !validUtf8(own))
+        return;
+    const size_t i = size_t(&e - m_entries.data());
+    const bool ownFits = fitsFolder(i, own), recordFits = fitsFolder(i, e.name);
+    const bool ownMessage = classifyEntry(own) == EntryRole::Message;
+    if (!ownFits || (recordFits && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
+        return;
+    EntriesReadElsewhere << EntryLine(own, header,
+                                      QStringLiteral(": the central directory names it \"%1\", a name that stands "
+                                                     "nowhere else; its local header agrees in all else and its data's "
+                                                     "CRC-32 verifies: read with the local header's name")
+                                          .arg(ReportName(e.name)));
+    e.name = own;
+    e.nameOffset = header + 30;
+    e.renamed = true;
 }
 
 void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)

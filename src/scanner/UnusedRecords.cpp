@@ -132,7 +132,7 @@ void ArchiveWalker::noteUnusedRecords()
     qint64 damagedCount = 0;
     // Records whose headers were found elsewhere before the walk, and read there.
     for (const CentralEntry &e : m_central->entries()) {
-        if (e.movedFrom < 0 || !e.used)
+        if (e.movedFrom < 0 || !e.used || e.renamed)
             continue;
         if (!e.placed) {
             moved.add(QByteArray(), e.movedFrom, e.headerOffset, e.headerOffset + 30, e.nameLength);
@@ -234,11 +234,18 @@ bool ArchiveWalker::listCopy(const LocalHeader &h, EntryRole role)
 
 void ArchiveWalker::noteRecordsLeft(qint64 from)
 {
-    // The records run one after the other; what stops the run is the directory's end.
-    for (qint64 p = from; p <= m_size - 46 && m_reader->u32At(p) == kCentralHeaderSig && !bStopFlag;) {
+    // The records run one after the other. Bytes lost from or put into one of them break the
+    // run there, not the directory: the next record signature behind the damage starts it again,
+    // so every record left still names its entry.
+    const char sig[4] = {'P', 'K', 1, 2};
+    for (qint64 p = from; p >= 0 && p <= m_size - 46 && !bStopFlag;) {
+        if (m_reader->u32At(p) != kCentralHeaderSig) {
+            p = m_reader->find(sig, 4, p + 1, m_size);
+            continue;
+        }
         const int nameLength = m_reader->u16At(p + 28);
         const qint64 next = p + 46 + nameLength + m_reader->u16At(p + 30) + m_reader->u16At(p + 32);
-        const QByteArray name = entryNameAt(p + 46, nameLength);
+        const QByteArray name = entryNameAt(p + 46, int(qMin<qint64>(nameLength, m_size - p - 46)));
         const EntryRole role = classifyEntry(name);
         if (next <= m_size && role != EntryRole::Attachment && role != EntryRole::Categories && !name.endsWith('/')
             && !m_itemNames.find(nameKey(name)))
@@ -246,7 +253,9 @@ void ArchiveWalker::noteRecordsLeft(qint64 from)
                                         QStringLiteral(": its record stands in what is left of the central "
                                                        "directory, but no local header or text of it was found"),
                                         EntryPlace::Record);
-        p = next;
+        // A damaged length may point anywhere: past the file or into this record, the next
+        // signature is looked for instead.
+        p = next <= m_size && m_reader->u32At(next) == kCentralHeaderSig ? next : m_reader->find(sig, 4, p + 4, m_size);
     }
 }
 

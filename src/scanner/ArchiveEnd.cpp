@@ -203,18 +203,30 @@ void ArchiveWalker::noteLostText(qint64 to, bool storeStart)
                           .arg(count == 1 ? "it" : "them");
 }
 
+namespace {
+
+// The earlier of two places, either of which may be -1 (none).
+qint64 firstOf(qint64 a, qint64 b)
+{
+    return a < 0 ? b : b < 0 ? a : qMin(a, b);
+}
+
+}  // namespace
+
 void ArchiveWalker::noteCutArchive()
 {
     // An archive whose directory was found ends where it should. Without one the file was cut
     // short (an interrupted copy or download) or its end overwritten, wherever the cut fell:
     // writers of these archives always write the directory, and a copy stopped after a whole
-    // entry leaves just the shape of an archive written without one.
+    // entry leaves just the shape of an archive written without one. Records the walk met on
+    // the way (a directory whose end records bytes added behind it hide) still name entries.
     if (m_central->found())
         return;
     if (m_size == 0) {
         EntriesNotRead << QStringLiteral("The archive is empty (0 bytes): the file was cut short before its first "
                                          "entry, and every entry of it is missing");
     } else if (!m_lastCut && m_extentEnd >= m_size) {
+        noteRecordsLeft(m_strayRecords);
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, right where the last entry found ends, without its central "
                               "directory (the file was cut short at an entry's edge, or its end is damaged; nothing "
@@ -222,6 +234,7 @@ void ArchiveWalker::noteCutArchive()
                               "were read from their local headers, and any entries stored after them are missing")
                               .arg(m_size);
     } else if (m_lastCut) {
+        noteRecordsLeft(m_strayRecords);
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, before its central directory (the file was cut short, "
                               "or its end is damaged): the last entry found runs past its end and is cut there, and "
@@ -231,7 +244,7 @@ void ArchiveWalker::noteCutArchive()
         // Only the directory is cut: every entry stands before it, but for text whose header
         // is lost.
         noteLostText(nextSignature(m_extentEnd));
-        noteRecordsLeft(nextSignature(m_extentEnd));
+        noteRecordsLeft(firstOf(m_strayRecords, nextSignature(m_extentEnd)));
         EntriesReadElsewhere
             << QStringLiteral(
                    "The archive ends at byte %1, inside its central directory (the file was cut "
@@ -242,8 +255,7 @@ void ArchiveWalker::noteCutArchive()
     } else {
         // What is left of a directory behind the damage still names the entries it held.
         const qint64 records = m_reader->find("PK\x01\x02", 4, m_extentEnd, m_size);
-        if (records >= 0)
-            noteRecordsLeft(records);
+        noteRecordsLeft(firstOf(m_strayRecords, records));
         EntriesNotRead << QStringLiteral(
                               "The archive ends at byte %1, without its central directory (the file was cut "
                               "short, or its end is damaged): nothing could be read from byte %2 to its end, and any "

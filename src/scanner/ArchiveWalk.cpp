@@ -156,6 +156,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
 {
     const quint32 word = m_reader->u32At(pos);
     if (word == kCentralHeaderSig) {
+        if (m_strayRecords < 0)
+            m_strayRecords = pos;
         // A central record no end record led to: an embedded archive's directory, or this one's
         // with its end records lost. What follows may still hold entries, so the walk goes on:
         // over the whole record when its lengths lead to the next record, else byte by byte, so a

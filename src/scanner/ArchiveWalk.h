@@ -300,6 +300,7 @@ private:
     // signature inside its text is a copy of another entry's, not where it ends.
     bool m_readThrough = false;
     bool m_lastCut = false;       // the last entry read runs past the end of the file
+    qint64 m_strayRecords = -1;   // the first central record the walk met without a directory
     QByteArray m_lastFolderName;  // the name up to its last '/', of the last path kept
     EntryRole m_lastFolderRole = EntryRole::Categories;
     QString m_lastFolderPath;

@@ -19,6 +19,7 @@ qint64 CompressedEntryCount = 0;
 QStringList EntriesNotRead;
 QStringList EntriesReadElsewhere;
 qint64 StoreItemsLost = 0;
+QStringList StoresNotWhole;
 CategorieInfo categorie = {0, 0, 0};
 QVector<CategorieInfo> categorieCopies;
 
@@ -106,6 +107,7 @@ void CleanScanResults()
     EntriesNotRead.clear();
     EntriesReadElsewhere.clear();
     StoreItemsLost = 0;
+    StoresNotWhole.clear();
     categorie = {0, 0, 0};
     categorieCopies.clear();
     objMapName_FID.clear();

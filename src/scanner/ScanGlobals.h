@@ -133,6 +133,9 @@ extern QStringList EntriesReadElsewhere;
 // Store items lost whole: counted by the root element, and nothing of them could be read (the
 // lines above name them). Every save counts them as items not saved.
 extern qint64 StoreItemsLost;
+// Stores whose items were all listed from a copy that is not whole, with no item named lost:
+// what changed inside them cannot be told, so no save of them says all was saved.
+extern QStringList StoresNotWhole;
 extern CategorieInfo categorie;  // the last Categories.xml of the archive that holds a whole list, zero without one
 // Every stored Categories.xml, in archive order: a damaged export may hold a cut copy beside the real one.
 extern QVector<CategorieInfo> categorieCopies;

@@ -270,7 +270,14 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
     }
     if (!kept->whole) {
         pass.lines.insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name), listed));
-        StoreItemsLost += ItemsLostWhole(*kept, listed);
+        const int missing = ItemsLostWhole(*kept, listed);
+        StoreItemsLost += missing;
+        // Held once, the copy's failing checksum may lie in any item's text; among several copies
+        // every item read whole in one of them unless one is named.
+        const bool named =
+            std::any_of(distinct.begin(), distinct.end(), [](const StoreCopyState *c) { return !c->lost.isEmpty(); });
+        if (missing == 0 && (distinct.size() == 1 || named))
+            StoresNotWhole << ReportName(name);
     }
 }
 

@@ -1,14 +1,17 @@
 #include "save/CompressedEntries.h"
 
+#include <QDir>
+#include <QHash>
+
 #include "save/mail/MailWriter.h"
 #include "scanner/ArchiveWalk.h"
+#include "scanner/FolderKinds.h"
 #include "scanner/ScanGlobals.h"
 
 namespace {
 
 // Store items nothing could be read of are items no save writes, whatever its type: they count
-// as not saved, so the save's end never says all was saved while the report names a loss. A
-// store written from a copy that is not whole counts as saved incomplete.
+// as not saved, so the save's end never says all was saved while the report names a loss.
 void noteStoreItemsLost(MailSaveContext &context)
 {
     if (StoreItemsLost > 0) {
@@ -17,13 +20,6 @@ void noteStoreItemsLost(MailSaveContext &context)
                                            "damaged store names what was lost")
                                 .arg(StoreItemsLost)
                                 .arg(StoreItemsLost == 1 ? "" : "s");
-    }
-    // Items written from a store no copy of which is whole may hold changed text: saved, not whole.
-    for (const QString &name : qAsConst(StoresNotWhole)) {
-        ++context.incomplete;
-        context.incompletes << QStringLiteral("Store \"%1\": its items were written from a copy that is not whole; "
-                                              "the line of the damaged store names the damage")
-                                   .arg(name);
     }
 }
 
@@ -47,4 +43,24 @@ void NoteCompressedEntries(MailSaveContext &context)
     context.unread += EntriesNotRead;
     context.recovered += EntriesReadElsewhere;
     noteStoreItemsLost(context);
+}
+
+void NoteStoresNotWhole(MailSaveContext &context, const QString &output, const QSet<quint32> &kindsSaved)
+{
+    // Held once and damaged, a store's failing checksum may lie in any item's text: the items
+    // written from it are saved, but not whole.
+    static const QHash<int, quint32> kinds = {{int(olm::EntryRole::Contacts), FolderKindContacts},
+                                              {int(olm::EntryRole::Calendar), FolderKindCalendar},
+                                              {int(olm::EntryRole::Tasks), FolderKindTasks},
+                                              {int(olm::EntryRole::Notes), FolderKindNotes}};
+    for (const QString &name : qAsConst(StoresNotWhole)) {
+        const auto kind = kinds.find(int(olm::classifyEntry(name.toUtf8())));
+        if (kind == kinds.end() || !kindsSaved.contains(kind.value()))
+            continue;
+        ++context.incomplete;
+        context.incompletes << QStringLiteral("Store \"%1\" written to %2 incomplete: its items were written from a "
+                                              "copy that is damaged, and no copy of it is whole (the store's line "
+                                              "names the damage)")
+                                   .arg(name, QDir::toNativeSeparators(output));
+    }
 }

@@ -233,6 +233,7 @@ void QMailSavingThread::run()
             m_run->mail.removed += RemoveEarlierSaveParts(m_run->mail.saveDir);
         QString olmFolderIds;
         QSet<qint64> mailFolders;
+        QSet<quint32> kindsSaved;
         QSet<qint64> &foldersNotSaved = m_run->foldersNotSaved;
         if (StartFldrAtrib) {
             Q_EMIT OnInitialSettingsMainWindow(SizeOfAllMails);
@@ -244,6 +245,7 @@ void QMailSavingThread::run()
                 const qint64 failedBefore = m_run->mail.failed;
                 const qint64 writtenBefore = m_run->mail.written;
                 saveFolder(type, node->llFolderId, node->dwKind, &olmFolderIds);
+                kindsSaved.insert(node->dwKind);
                 countWritten(node->dwKind, m_run->mail.written - writtenBefore);
                 if (m_run->mail.failed > failedBefore)
                     foldersNotSaved.insert(node->llFolderId);
@@ -257,6 +259,9 @@ void QMailSavingThread::run()
             const qint64 writtenBefore = m_run->mail.written;
             saveRecoveredAttachments(type, mailFolders, m_run->mail, [this](qint64 n) { Q_EMIT moreSteps(n); });
             countWritten(FolderKindMail, m_run->mail.written - writtenBefore);
+            if (type == SaveTypeRGE || type == SaveTypeMBOX)
+                NoteStoresNotWhole(m_run->mail, WriterOutputFor(type, m_run->mail.saveDir, m_run->mail.strTime),
+                                   kindsSaved);
         }
     }
     stopped = stopped || stopSeen;

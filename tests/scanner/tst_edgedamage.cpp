@@ -87,6 +87,8 @@ private Q_SLOTS:
     void namesLostWithoutDirectory();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
+    void directoryDamage_data();
+    void directoryDamage();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -249,6 +251,55 @@ void EdgeDamageTest::lossAcrossEntries()
         QVERIFY2(listed || report().contains(QString::fromLatin1(name))
                      || report().contains(QStringLiteral("Subject %1").arg(i)) || !EntriesNotRead.isEmpty(),
                  qPrintable(name + "\n" + report()));
+    }
+}
+
+void EdgeDamageTest::directoryDamage_data()
+{
+    QTest::addColumn<QByteArray>("damage");
+    QTest::addColumn<bool>("lost");  // message 2's entry is gone from the file; its record names it
+    QTest::addColumn<int>("listed");
+    QTest::newRow("4 bytes lost inside the first record") << QByteArray("lose") << true << 5;
+    QTest::newRow("18 bytes put into the first record") << QByteArray("add") << true << 5;
+    QTest::newRow("a copy of an entry behind the end record") << QByteArray("junk") << true << 6;
+    QTest::newRow("a flipped bit in a record's file name") << QByteArray("file") << false << 6;
+    QTest::newRow("a flipped bit in a record's folder name") << QByteArray("folder") << false << 6;
+}
+
+void EdgeDamageTest::directoryDamage()
+{
+    // Damage inside or behind the directory: a message whose entry is lost is named by what is
+    // left of its record, and one whose record's name is damaged is read by its whole header.
+    QFETCH(QByteArray, damage);
+    QFETCH(bool, lost);
+    QFETCH(int, listed);
+    TestArchiveBuilder b;
+    for (int i = 0; i < 6; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        m.messageId = QStringLiteral("id-%1@example.com").arg(i);
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i), OlmXml::emails({m}));
+    }
+    const QVector<TestArchiveBuilder::Entry> e = b.entries();
+    QByteArray a = b.finish();
+    const qint64 records = e.last().dataOffset + e.last().size;
+    const int third = a.indexOf("Inbox/message_3.xml", int(records));
+    if (damage == "lose")
+        a.remove(int(records + 20), 4);
+    else if (damage == "add")
+        a.insert(int(records + 50), QByteArray(18, 'x'));
+    else if (damage == "junk")
+        a += a.mid(int(e[5].headerOffset), int(records - e[5].headerOffset));
+    else
+        a[damage == "file" ? third + 8 : third + 3] = a[damage == "file" ? third + 8 : third + 3] ^ 0x04;
+    if (lost)
+        a.remove(int(e[2].headerOffset), int(e[3].headerOffset - e[2].headerOffset));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == listed, qPrintable(report()));
+    QVERIFY2(!lost || linesWith(EntriesNotRead, QStringLiteral("Inbox/message_2.xml")) == 1, qPrintable(report()));
+    for (MailMLRC *m : mails()) {
+        const QByteArray name = bytesAt(a, m->llNameOffset, m->nNameLength);
+        QVERIFY2(name.startsWith("Local/com.microsoft.__Messages/Inbox/message_"), qPrintable(name + "\n" + report()));
     }
 }
 

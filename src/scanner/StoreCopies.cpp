@@ -135,11 +135,10 @@ QString leftOutLine(const QByteArray &name, const StoreCopyState &c, const Store
 }
 
 // The line for the copy the store's items come from when it is not whole itself. compressed: the
-// archive holds a compressed copy of it too, which the scan does not read. listed: the items
-// listed of the name, from every copy.
-QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed, int listed)
+// archive holds a compressed copy of it too, which the scan does not read. missing: the items the
+// copies' roots count that nothing could be read of.
+QString keptLine(const QByteArray &name, const StoreCopyState &kept, int distinct, bool compressed, int missing)
 {
-    const int missing = ItemsLostWhole(kept, listed);
     const QString read = kept.records == 0
         ? QStringLiteral("no item could be read from it")
         : QStringLiteral("%1 of the %2 items read from it read whole").arg(kept.readWhole).arg(kept.records);
@@ -269,14 +268,21 @@ void settleName(const QByteArray &name, const QVector<StoreCopyState *> &copies,
             pass.lines << leftOut.value(c);
     }
     if (!kept->whole) {
-        pass.lines.insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name), listed));
-        const int missing = ItemsLostWhole(*kept, listed);
+        // A copy whose root is lost (all NUL) states no count: another copy's root still does.
+        StoreCopyState counted = *kept;
+        for (const StoreCopyState *c : distinct)
+            counted.stated = qMax(counted.stated, c->stated);
+        const int missing = ItemsLostWhole(counted, listed);
+        pass.lines.insert(first, keptLine(name, *kept, distinct.size(), pass.compressed.contains(name), missing));
         StoreItemsLost += missing;
         // Held once, the copy's failing checksum may lie in any item's text; among several copies
-        // every item read whole in one of them unless one is named.
+        // every item read whole in one of them, unless one is named or no copy reaches its root's
+        // close (the items behind every cut are lost, and a root that does not count them hides it).
         const bool named =
             std::any_of(distinct.begin(), distinct.end(), [](const StoreCopyState *c) { return !c->lost.isEmpty(); });
-        if (missing == 0 && (distinct.size() == 1 || named))
+        const bool tailLost =
+            std::none_of(distinct.begin(), distinct.end(), [](const StoreCopyState *c) { return c->closed; });
+        if (missing == 0 && (distinct.size() == 1 || named || tailLost))
             StoresNotWhole << ReportName(name);
     }
 }

@@ -159,6 +159,8 @@ private Q_SLOTS:
     void threeIdenticalCopies();
     void itemsWholeInAnyCopy_data();
     void itemsWholeInAnyCopy();
+    void countFromAnyRoot_data();
+    void countFromAnyRoot();
 };
 
 void StoreCopiesTest::eachItemOnce_data()
@@ -568,6 +570,37 @@ void StoreCopiesTest::itemsWholeInAnyCopy()
     QVERIFY2(!lines.contains(QLatin1String("nothing could be read")), qPrintable(lines));
     QCOMPARE(lines.contains(QRegularExpression(QStringLiteral("(lost or damaged|no copy holds them whole): the"))),
              lost > 0);
+    CleanScanResults();
+}
+
+void StoreCopiesTest::countFromAnyRoot_data()
+{
+    QTest::addColumn<bool>("nulFirst");
+    QTest::newRow("all-NUL copy before one cut inside its first item") << true;
+    QTest::newRow("all-NUL copy after one cut inside its first item") << false;
+}
+
+// No copy holds an item whole, and the copy kept (the first of equals) lost its root: the other
+// copy's root still counts the items lost, so no save passes them over.
+void StoreCopiesTest::countFromAnyRoot()
+{
+    QFETCH(bool, nulFirst);
+    QVector<OlmXml::ContactItem> items;
+    for (int i = 0; i < 30; ++i)
+        items.append({QStringLiteral("P%1").arg(i), QString(30, QLatin1Char('y')), {}, {}, {}});
+    const QByteArray whole = OlmXml::contacts(items);
+    TestArchiveEntryOptions cut;
+    cut.usizeOverride = cut.csizeOverride = whole.size();
+    cut.crcOverride = TestArchiveBuilder::crc32(whole);
+    const QString name = QStringLiteral("Local/Address Book/Contacts.xml");
+    TestArchiveBuilder b;
+    if (nulFirst)
+        b.addEntry(name, QByteArray(whole.size(), '\0'));
+    b.addEntry(name, whole.left(whole.indexOf("</contact>") - 5), cut);
+    if (!nulFirst)
+        b.addEntry(name, QByteArray(whole.size(), '\0'));
+    scanBytes(b.finish());
+    QCOMPARE(StoreItemsLost, qint64(30 - listed(name)));
     CleanScanResults();
 }
 

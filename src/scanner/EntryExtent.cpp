@@ -126,8 +126,17 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     // Sizes that agree say nothing of where the data starts: bytes lost from or put into the
     // header's extra move it.
     if (!verified && chosen.method == 0) {
-        const qint64 d = m_central->dataEndingAtRecord(chosen.dataOffset, chosen.csize, chosen.crc,
-                                                       h.nameOffset + h.nameLength, *m_reader);
+        const qint64 nameEnd = h.nameOffset + h.nameLength;
+        qint64 d = m_central->dataEndingAtRecord(chosen.dataOffset, chosen.csize, chosen.crc, nameEnd, *m_reader);
+        // More bytes put into the extra than that search reaches: the data ends at the next
+        // header that agrees, one CRC-32 over its size tells.
+        if (d == chosen.dataOffset && chosen.csize >= 0 && chosen.csize <= m_limit - nameEnd
+            && m_limit - chosen.csize > chosen.dataOffset) {
+            LocalHeader atLimit = chosen;
+            atLimit.dataOffset = m_limit - chosen.csize;
+            if (extentVerifies(atLimit, chosen.crc, 0))
+                d = atLimit.dataOffset;
+        }
         if (d != chosen.dataOffset) {
             EntriesReadElsewhere << EntryLine(h.name, h.pos,
                                               QStringLiteral(": its local header is damaged; its data was found at "
@@ -261,8 +270,9 @@ LocalHeader ArchiveWalker::chooseExtent(const LocalHeader &h, const CentralEntry
     LocalHeader placed = central;
     placed.dataOffset = m_limit - central.csize;
     const qint64 nameEnd = h.pos + 30 + h.nameLength;
+    // Bytes put in may be many: the data is bounded by the name before it and the next header.
     if (central.csize >= 0 && central.csize <= m_limit - nameEnd && placed.dataOffset != h.dataOffset
-        && qAbs(placed.dataOffset - h.dataOffset) <= 256 && extentVerifies(placed, central.crc, 0)) {
+        && h.dataOffset - placed.dataOffset <= 256 && extentVerifies(placed, central.crc, 0)) {
         *verified = true;
         placed.usize = placed.csize;
         EntriesReadElsewhere << EntryLine(h.name, h.pos,

@@ -149,8 +149,10 @@ bool CentralDirectory::placeByData(CentralEntry &e, const Before &before, qint64
     const qint64 from = shifted(expected, -kDamagedHeaderReach);
     const qint64 to = qMin(m_start, shifted(expected, kDamagedHeaderReach + 30 + e.nameLength));
     int tries = 0;
+    bool inHeader = false;
     for (qint64 n = r.find(e.name.constData(), e.nameLength, from, to); n >= 0 && tries < 8;
          n = r.find(e.name.constData(), e.nameLength, n + 1, to), ++tries) {
+        inHeader = inHeader || (n >= 30 && r.u32At(n - 30) == kLocalHeaderSig);
         // A name before the previous header is another entry's: its place still says the name
         // stands here, so the data is not looked for without it.
         if (n <= lo + 30)
@@ -164,8 +166,9 @@ bool CentralDirectory::placeByData(CentralEntry &e, const Before &before, qint64
                 return true;
         }
     }
-    // Bytes inside the name itself: the data still ends where the next header starts.
-    return tries == 0 && next >= 0 && place(e, before, next - e.csize, -1, r, expected);
+    // Bytes inside the name itself, or a name found only inside a text (a message lists its
+    // attachments by their entries' names): the data still ends where the next header starts.
+    return !inHeader && next >= 0 && place(e, before, next - e.csize, -1, r, expected);
 }
 
 bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
@@ -181,7 +184,12 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     const qint64 last = name >= 0 ? name - 30 : d - 30 - e.nameLength;
     const qint64 reach = name >= 0 ? 16 : 0x1FF;
     qint64 header = -1;
-    if (before.adjacent && before.dataEnd > lo && before.dataEnd <= room - 4 && before.dataEnd >= last - reach) {
+    // Data that ends where the next header starts, its CRC-32 verified, is bounded on both
+    // sides; so is a header whose signature still stands where the data before ends: either
+    // starts there, however many bytes it gained.
+    if (before.adjacent && before.dataEnd > lo && before.dataEnd <= room - 4
+        && ((name < 0 && expected >= 0) || r.u32At(before.dataEnd) == kLocalHeaderSig
+            || before.dataEnd >= last - reach)) {
         // Entries follow each other: the header starts where the data before it ends, whatever
         // its own bytes lost or gained, and the walk meets it there.
         header = before.dataEnd;

@@ -50,6 +50,9 @@ DocumentArchive documentArchive(bool directory)
         m.subject = QStringLiteral("Subject %1").arg(i);
         m.body = QStringLiteral("Body %1\nsecond line").arg(i);
         m.sent = QStringLiteral("2018-06-21T03:26:46");
+        // The message lists its document by the entry's name: the name stands in its text too.
+        m.attachmentNames = QStringList{QStringLiteral("doc%1.docx").arg(i)};
+        m.attachmentUrls = QStringList{kAttachments + QStringLiteral("doc%1_0000").arg(i)};
         b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i, 5, 10, QLatin1Char('0')),
                    OlmXml::emails({m}));
         // Document 4's size holds an LF byte: CR LF moves its header's fields and so its data.
@@ -61,9 +64,11 @@ DocumentArchive documentArchive(bool directory)
 
 // What a row does to the archive; index names the document (0-5) it is done to.
 struct ZipHarm {
-    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart } kind;
+    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader } kind;
     int index = 2;
     bool directory = true;
+    int at = 0;     // PutInHeader: where in the header bytes are put (-1: right before the data)
+    int bytes = 0;  // PutInHeader, HeaderStart: how many bytes are put in or lost
 };
 
 QByteArray withLfEnds(QByteArray bytes)
@@ -117,9 +122,20 @@ void ZipAttachmentsTest::damaged_data()
         QTest::addRow("5 bytes lost at a document's end, before the next header%s", where)
             << ZipHarm{ZipHarm::LostBeforeHeader, 3, directory};
     }
+    // The directory's name, size and CRC-32 place the data between the headers around it,
+    // however many bytes the header gained: the message's list naming it is no header.
+    for (int bytes : {300, 5000}) {
+        for (int at : {2, 10, 30, 30 + 70}) {
+            QTest::addRow("%d bytes put into a document's header at its byte %d", bytes, at)
+                << ZipHarm{ZipHarm::PutInHeader, 2, true, at, bytes};
+        }
+        QTest::addRow("%d bytes put into a document's extra, before its data", bytes)
+            << ZipHarm{ZipHarm::PutInHeader, 2, true, -1, bytes};
+    }
+    QTest::newRow("a document's header lost its first 31 bytes") << ZipHarm{ZipHarm::HeaderStart, 2, true, 0, 31};
     QTest::newRow("a document's header signature damaged, no directory") << ZipHarm{ZipHarm::Signature, 2, false};
     QTest::newRow("a document's header lost its first 12 bytes, no directory")
-        << ZipHarm{ZipHarm::HeaderStart, 2, false};
+        << ZipHarm{ZipHarm::HeaderStart, 2, false, 0, 12};
 }
 
 void ZipAttachmentsTest::damaged()
@@ -146,7 +162,10 @@ void ZipAttachmentsTest::damaged()
         a[int(doc.headerOffset)] = 'Q';
         break;
     case ZipHarm::HeaderStart:
-        a.remove(int(doc.headerOffset), 12);
+        a.remove(int(doc.headerOffset), harm.bytes);
+        break;
+    case ZipHarm::PutInHeader:
+        a.insert(int(harm.at < 0 ? doc.dataOffset : doc.headerOffset + harm.at), QByteArray(harm.bytes, '\x5a'));
         break;
     }
     scanBytes(a);

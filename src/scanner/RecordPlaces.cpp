@@ -213,8 +213,9 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
         if (header < 0)
             header = closer;
     }
-    // Never inside the data before it: a header that lost bytes of its fixed part starts there.
-    if (header >= 0 && header < before.dataEnd && before.dataEnd <= room - 4)
+    // Never inside the data before it: a header that lost bytes of its fixed part starts there,
+    // one that lost all of them where its name starts.
+    if (header >= 0 && header < before.dataEnd && before.dataEnd <= room)
         header = before.dataEnd;
     if (header <= lo || (before.verified && header < before.dataEnd))
         return false;

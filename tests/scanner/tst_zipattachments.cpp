@@ -64,7 +64,7 @@ DocumentArchive documentArchive(bool directory)
 
 // What a row does to the archive; index names the document (0-5) it is done to.
 struct ZipHarm {
-    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader } kind;
+    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart } kind;
     int index = 2;
     bool directory = true;
     int at = 0;     // PutInHeader: where in the header bytes are put (-1: right before the data)
@@ -133,6 +133,10 @@ void ZipAttachmentsTest::damaged_data()
             << ZipHarm{ZipHarm::PutInHeader, 2, true, -1, bytes};
     }
     QTest::newRow("a document's header lost its first 31 bytes") << ZipHarm{ZipHarm::HeaderStart, 2, true, 0, 31};
+    // The message's header, placed by its name, starts where the document ends, not inside it.
+    for (int bytes : {26, 30})
+        QTest::addRow("the header after a document lost its first %d bytes", bytes)
+            << ZipHarm{ZipHarm::NextHeaderStart, 2, true, 0, bytes};
     QTest::newRow("a document's header signature damaged, no directory") << ZipHarm{ZipHarm::Signature, 2, false};
     QTest::newRow("a document's header lost its first 12 bytes, no directory")
         << ZipHarm{ZipHarm::HeaderStart, 2, false, 0, 12};
@@ -163,6 +167,9 @@ void ZipAttachmentsTest::damaged()
         break;
     case ZipHarm::HeaderStart:
         a.remove(int(doc.headerOffset), harm.bytes);
+        break;
+    case ZipHarm::NextHeaderStart:
+        a.remove(int(d.entries[2 * harm.index + 3].headerOffset), harm.bytes);
         break;
     case ZipHarm::PutInHeader:
         a.insert(int(harm.at < 0 ? doc.dataOffset : doc.headerOffset + harm.at), QByteArray(harm.bytes, '\x5a'));

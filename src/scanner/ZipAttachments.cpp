@@ -90,6 +90,11 @@ qint64 ArchiveWalker::wholeZipEnd(const LocalHeader &h, qint64 end)
     // A size whose bytes verify stands, whatever the zip inside it looks like.
     if (stated && h.crc != 0 && m_reader->crcMatches(data, h.csize, h.crc))
         return -1;
+    // An end inside the stated size where the directory places no entry is bytes put into the
+    // data (another zip's end): with every record read, the attachment runs on to the next
+    // entry that agrees, never cut inside its own extent.
+    if (stated && zipEnd < end && zipEnd != m_limit && m_central->complete() && !m_central->startsAt(zipEnd))
+        return m_limit > end ? m_limit : -1;
     return zipEnd;
 }
 

@@ -64,12 +64,19 @@ DocumentArchive documentArchive(bool directory)
 
 // What a row does to the archive; index names the document (0-5) it is done to.
 struct ZipHarm {
-    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart } kind;
+    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart, CopyInside } kind;
     int index = 2;
     bool directory = true;
     int at = 0;     // PutInHeader: where in the header bytes are put (-1: right before the data)
     int bytes = 0;  // PutInHeader, HeaderStart: how many bytes are put in or lost
 };
+
+// The last 100 bytes of document 4 (its end record) and the 200 behind it (the next header).
+QByteArray copied(const DocumentArchive &d)
+{
+    const TestArchiveBuilder::Entry &doc = d.entries[2 * 4 + 2];
+    return d.bytes.mid(int(doc.dataOffset + doc.size - 100), 300);
+}
 
 QByteArray withLfEnds(QByteArray bytes)
 {
@@ -137,6 +144,10 @@ void ZipAttachmentsTest::damaged_data()
     for (int bytes : {26, 30})
         QTest::addRow("the header after a document lost its first %d bytes", bytes)
             << ZipHarm{ZipHarm::NextHeaderStart, 2, true, 0, bytes};
+    // Another document's end record and the header behind it copied into the data: the
+    // document runs on to the next entry the directory lists.
+    QTest::newRow("another document's end and the next header copied into a document")
+        << ZipHarm{ZipHarm::CopyInside, 2, true};
     QTest::newRow("a document's header signature damaged, no directory") << ZipHarm{ZipHarm::Signature, 2, false};
     QTest::newRow("a document's header lost its first 12 bytes, no directory")
         << ZipHarm{ZipHarm::HeaderStart, 2, false, 0, 12};
@@ -171,6 +182,9 @@ void ZipAttachmentsTest::damaged()
     case ZipHarm::NextHeaderStart:
         a.remove(int(d.entries[2 * harm.index + 3].headerOffset), harm.bytes);
         break;
+    case ZipHarm::CopyInside:
+        a.insert(int(doc.dataOffset + doc.size / 2), copied(d));
+        break;
     case ZipHarm::PutInHeader:
         a.insert(int(harm.at < 0 ? doc.dataOffset : doc.headerOffset + harm.at), QByteArray(harm.bytes, '\x5a'));
         break;
@@ -198,6 +212,8 @@ void ZipAttachmentsTest::damaged()
         } else if (changedInPlace) {
             // Its whole length, its CRC-32 telling the damage.
             QVERIFY2(n->llSize == e.size && !n->bSizeCut, qPrintable(report));
+        } else if (harm.kind == ZipHarm::CopyInside && i == harm.index) {
+            QVERIFY2(kept == QByteArray(original).insert(int(e.size / 2), copied(d)), qPrintable(report));
         } else if (harm.kind == ZipHarm::LostBeforeHeader && i == harm.index) {
             // The last bytes of its end record lost: the rest of it is kept, up to the next header.
             QVERIFY2(kept == original.left(original.size() - 5), qPrintable(report));

@@ -36,6 +36,7 @@ set(OLM_CORE_SOURCES
   src/scanner/ArchiveEnd.cpp
   src/scanner/EntryExtent.cpp
   src/scanner/ZipAttachments.cpp
+  src/scanner/AttachmentCopies.cpp
   src/scanner/LocalHeaders.cpp
   src/scanner/RecordPlaces.cpp
   src/scanner/UnusedRecords.cpp

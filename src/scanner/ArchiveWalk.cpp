@@ -146,6 +146,7 @@ void ArchiveWalker::walkEntries()
     }
     freeText();
     if (!bStopFlag) {
+        dropDamagedAttachmentCopies();
         noteRepeatedNames();
         noteUnusedRecords();
         noteCutArchive();

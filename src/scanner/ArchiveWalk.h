@@ -153,6 +153,9 @@ private:
     // A second entry of one name with other contents is read too, and named after the walk.
     void noteRepeatedName(const LocalHeader &h);
     void noteRepeatedNames();
+    // An attachment read twice under one name, one copy whole by its CRC-32 and the other not:
+    // the damaged copy leaves the list, with a line.
+    void dropDamagedAttachmentCopies();
     // A list stored again inside a mail folder with the contents of one already read: named,
     // and its items are not read twice.
     bool listCopy(const LocalHeader &h, EntryRole role);

@@ -64,7 +64,7 @@ DocumentArchive documentArchive(bool directory)
 
 // What a row does to the archive; index names the document (0-5) it is done to.
 struct ZipHarm {
-    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart, CopyInside } kind;
+    enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart, CopyInside, HeaderCopied } kind;
     int index = 2;
     bool directory = true;
     int at = 0;     // PutInHeader: where in the header bytes are put (-1: right before the data)
@@ -148,6 +148,10 @@ void ZipAttachmentsTest::damaged_data()
     // document runs on to the next entry the directory lists.
     QTest::newRow("another document's end and the next header copied into a document")
         << ZipHarm{ZipHarm::CopyInside, 2, true};
+    // A document's header and half its data copied into an earlier message: the copy is no
+    // attachment, the document is read whole where it stands.
+    QTest::newRow("a document's header and half its data copied into a message before it")
+        << ZipHarm{ZipHarm::HeaderCopied, 3, true};
     QTest::newRow("a document's header signature damaged, no directory") << ZipHarm{ZipHarm::Signature, 2, false};
     QTest::newRow("a document's header lost its first 12 bytes, no directory")
         << ZipHarm{ZipHarm::HeaderStart, 2, false, 0, 12};
@@ -184,6 +188,10 @@ void ZipAttachmentsTest::damaged()
         break;
     case ZipHarm::CopyInside:
         a.insert(int(doc.dataOffset + doc.size / 2), copied(d));
+        break;
+    case ZipHarm::HeaderCopied:
+        a.insert(a.indexOf("</email>", int(d.entries[1].dataOffset)),
+                 d.bytes.mid(int(doc.headerOffset), int(doc.dataOffset - doc.headerOffset + doc.size / 2)));
         break;
     case ZipHarm::PutInHeader:
         a.insert(int(harm.at < 0 ? doc.dataOffset : doc.headerOffset + harm.at), QByteArray(harm.bytes, '\x5a'));

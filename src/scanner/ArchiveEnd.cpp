@@ -175,7 +175,10 @@ void ArchiveWalker::noteLostText(qint64 to, bool storeStart)
     const QByteArray open = m_openNode && m_openNode->pEntryName ? QByteArray(m_openNode->pEntryName) : QByteArray();
     const bool openAttachment = m_openNode && m_openNode->llDataOffset <= m_extentEnd && open.contains("__Attachments/")
         && validUtf8(open) && !hasControlByte(open);
-    const qint64 from = m_extentEnd;
+    // An open attachment's bytes are its own: an archive mailed as one holds names of ours.
+    const qint64 from = openAttachment ? m_extentEnd : attachmentsInStretch(m_extentEnd, to);
+    if (from >= to)
+        return;
     qint64 first = -1;
     const qint64 count = itemEndsIn(*m_reader, from, to, &first);
     // Bytes that end no item are only stray bytes between entries: named, nothing lost. Bytes

@@ -214,6 +214,10 @@ private:
     bool descriptorCrc(qint64 at, qint64 size, quint32 *crc);
     // Whether pos lies inside the data of the last attachment listed.
     bool insideLastAttachment(qint64 pos) const;
+    // Without a directory, attachments in the stretch from..to no entry took whose headers lost
+    // their signatures (or gained bytes in them) but keep their fields, name and data: each is
+    // listed where its CRC-32 verifies its data. Returns where the stretch's damage now starts.
+    qint64 attachmentsInStretch(qint64 from, qint64 to);
     // A record starts at pos: an attachment whose damaged size ran past it is cut there.
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.

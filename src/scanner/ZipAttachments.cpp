@@ -203,4 +203,39 @@ qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)
     return zipEnd;
 }
 
+qint64 ArchiveWalker::attachmentsInStretch(qint64 from, qint64 to)
+{
+    static const char kDir[] = "__Attachments/";
+    const int dirLength = int(sizeof kDir - 1);
+    // Each candidate costs a CRC-32 over at most the stretch: only so many are tried.
+    int tries = 0;
+    for (qint64 at = m_reader->find(kDir, dirLength, from, to); at >= 0 && tries < 8 && !bStopFlag;
+         at = m_reader->find(kDir, dirLength, at + 1, to)) {
+        // The name starts a little before: its folder's own part stands in front of the marker.
+        const qint64 first = qMax(from, at - kNameReach);
+        QByteArray before(int(at - first), Qt::Uninitialized);
+        if (m_reader->read(first, before.data(), before.size()) != before.size())
+            continue;
+        const int start = qMax(before.lastIndexOf("Local/"), before.lastIndexOf("Accounts/"));
+        const qint64 nameAt = start < 0 ? -1 : first + start;
+        LocalHeader h;
+        // The fields before the name still hold: its length, sizes and CRC-32.
+        if (nameAt - 26 < from || !readLocalHeader(nameAt - 30, &h) || h.nameOffset + h.nameLength <= at
+            || h.method != 0 || h.crc == 0 || h.csize != h.usize || classifyEntry(h.name) != EntryRole::Attachment
+            || !validUtf8(h.name) || h.csize > to - h.dataOffset)
+            continue;
+        ++tries;
+        if (!m_reader->crcMatches(h.dataOffset, h.csize, h.crc))
+            continue;
+        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                          QStringLiteral(": its local header's signature is damaged; read by its "
+                                                         "own fields, its data's CRC-32 verified"));
+        noteExtent(h.dataOffset, h.csize);
+        appendAttachmentNode(h, true);
+        from = h.dataOffset + h.csize;
+        at = from - 1;
+    }
+    return from;
+}
+
 }  // namespace olm

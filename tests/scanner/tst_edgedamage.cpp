@@ -85,6 +85,8 @@ private Q_SLOTS:
     void strayBytes_data();
     void strayBytes();
     void namesLostWithoutDirectory();
+    void attachmentSignatureWithoutDirectory_data();
+    void attachmentSignatureWithoutDirectory();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
     void directoryDamage_data();
@@ -167,6 +169,47 @@ void EdgeDamageTest::strayBytes()
                               .arg(end + bytes.size());
     QVERIFY2(linesWith(EntriesReadElsewhere, stray) == 1, qPrintable(report()));
     QVERIFY2(!report().contains(QLatin1String("is damaged")), qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentSignatureWithoutDirectory_data()
+{
+    QTest::addColumn<int>("at");     // where in the attachment's header bytes are put or zeroed
+    QTest::addColumn<int>("bytes");  // bytes put in; 0: the signature zeroed
+    QTest::newRow("signature zeroed") << 0 << 0;
+    for (int n : {1, 100, 1386})
+        QTest::addRow("%d bytes put into the signature", n) << 2 << n;
+    QTest::newRow("9 bytes put before the signature's last byte") << 3 << 9;
+}
+
+void EdgeDamageTest::attachmentSignatureWithoutDirectory()
+{
+    // No directory, an attachment's header without its signature, its fields, name and data
+    // whole: the attachment is read by its fields, its bytes verified.
+    QFETCH(int, at);
+    QFETCH(int, bytes);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    // Not a zip of its own (a document): its data holds no header to find it by.
+    const auto plain = std::find_if(entries.begin(), entries.end(), [&](const Entry &x) {
+        return x.name.contains("__Attachments/") && x.size > 0 && !a.mid(int(x.data), 2).startsWith("PK");
+    });
+    QVERIFY(plain != entries.end());
+    const Entry *e = &*plain;
+    const QByteArray data = a.mid(int(e->data), int(e->size));
+    a.truncate(int(entries.last().data + entries.last().size));
+    if (bytes == 0)
+        a.replace(int(e->header), 4, QByteArray(4, '\0'));
+    else
+        a.insert(int(e->header + at), QByteArray(bytes, 'P'));
+    scanBytes(a);
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        if (n->pEntryName == e->name) {
+            ++found;
+            QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data, qPrintable(report()));
+        }
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
 }
 
 void EdgeDamageTest::namesLostWithoutDirectory()

@@ -467,8 +467,17 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
             }
             m_entries[j].dropped = true;
         }
-        if (data >= 0 && e.method == 0)
-            data = dataEndingAtRecord(data, e.csize, e.crc, nameEnd, r);
+        if (data >= 0 && e.method == 0) {
+            bool verified = false;
+            const qint64 found = dataEndingAtRecord(data, e.csize, e.crc, nameEnd, r, &verified);
+            // More bytes put into the extra than that search reaches: the data ends where the
+            // next record that agrees begins, one CRC-32 over its size tells.
+            const qint64 atNext = nextStart(i) - e.csize;
+            data = verified || found != data || atNext <= data || !nextVerified(i, r)
+                    || !searchedCrcMatches(atNext, e.csize, e.crc, r)
+                ? found
+                : atNext;
+        }
     } else if (m_complete || (m_inOrder && !e.gapAfter)) {
         // The exporter writes entries back to back: the data ends where the next record begins.
         // Only trusted when no record is missing between this one and the next (in a directory

@@ -67,8 +67,9 @@ struct ZipHarm {
     enum Kind { CrLf, Flip, Zeros, LostBeforeHeader, Signature, HeaderStart, PutInHeader, NextHeaderStart, CopyInside, HeaderCopied } kind;
     int index = 2;
     bool directory = true;
-    int at = 0;     // PutInHeader: where in the header bytes are put (-1: right before the data)
+    int at = 0;     // PutInHeader: where in the header bytes are put (below 0: from the data's start)
     int bytes = 0;  // PutInHeader, HeaderStart: how many bytes are put in or lost
+    char fill = 'Z';
 };
 
 // The last 100 bytes of document 4 (its end record) and the 200 behind it (the next header).
@@ -138,6 +139,9 @@ void ZipAttachmentsTest::damaged_data()
         }
         QTest::addRow("%d bytes put into a document's extra, before its data", bytes)
             << ZipHarm{ZipHarm::PutInHeader, 2, true, -1, bytes};
+        // Inside the ZIP64 sizes, which turn negative: the header is read by its record alone.
+        QTest::addRow("%d bytes of 0xFF put into a document's ZIP64 sizes", bytes)
+            << ZipHarm{ZipHarm::PutInHeader, 2, true, -9, bytes, '\xff'};
     }
     QTest::newRow("a document's header lost its first 31 bytes") << ZipHarm{ZipHarm::HeaderStart, 2, true, 0, 31};
     // The message's header, placed by its name, starts where the document ends, not inside it.
@@ -194,7 +198,8 @@ void ZipAttachmentsTest::damaged()
                  d.bytes.mid(int(doc.headerOffset), int(doc.dataOffset - doc.headerOffset + doc.size / 2)));
         break;
     case ZipHarm::PutInHeader:
-        a.insert(int(harm.at < 0 ? doc.dataOffset : doc.headerOffset + harm.at), QByteArray(harm.bytes, '\x5a'));
+        a.insert(int(harm.at < 0 ? doc.dataOffset + harm.at + 1 : doc.headerOffset + harm.at),
+                 QByteArray(harm.bytes, harm.fill));
         break;
     }
     scanBytes(a);

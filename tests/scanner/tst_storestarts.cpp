@@ -82,7 +82,7 @@ QList<QByteArray> itemsOf(const QByteArray &text, const QByteArray &item)
     return out;
 }
 
-enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, DeleteBehindNoise };
+enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, DeleteBehindNoise, FieldsLost };
 
 }  // namespace
 
@@ -114,6 +114,8 @@ void StoreStartsTest::itemsThatStandAreListed_data()
                     << s << int(Damage::Delete) << -2 << into << dir;
                 QTest::addRow("%s: header and %d bytes zeroed%s", name, into, d)
                     << s << int(Damage::Zero) << 0 << into << dir;
+                QTest::addRow("%s: its header from its date on and %d bytes lost%s", name, into * 10, d)
+                    << s << int(Damage::FieldsLost) << 0 << into * 10 << dir;
             }
             if (s < 3)
                 QTest::addRow("%s: header and 200 bytes lost, 57,635 bytes of noise in the first entry%s", name, d)
@@ -170,6 +172,9 @@ void StoreStartsTest::itemsThatStandAreListed()
         a.insert(int(entries.first().data + 100), noise);
         break;
     }
+    case Damage::FieldsLost:
+        a.remove(int(e.header + 12), int(e.data + into - e.header - 12));
+        break;
     case Damage::Zero:
         a.replace(int(start), int(e.data + into - start), QByteArray(int(e.data + into - start), '\0'));
         break;

@@ -226,19 +226,17 @@ ItemPiece OwnItemStart(const ItemPiece &piece, std::string_view closeTag);
 // the item that starts there is one of its own. npos when none does.
 size_t NextItemStart(const ItemPiece &piece, std::string_view closeTag);
 
-// SplitItems over a store's text, each item as OwnItemStart gives it; an item that lost its close
-// tag is given up to the next item's start tag (length: its bytes alone), the next one apart.
+// SplitItems over a store's text, each item as OwnItemStart gives it. An item that lost its close
+// tag ends where the next item's start tag stands: it is no item any reader could take (its
+// store counts it lost by its start tag), and the next one is given apart.
 template <typename F>
 qint64 SplitStoreItems(std::string_view text, std::string_view closeTag, qint64 textStart, F f)
 {
     return SplitItems(text, closeTag, textStart, [&](const ItemPiece &item) {
         ItemPiece rest = OwnItemStart(item, closeTag);
         for (size_t at = NextItemStart(rest, closeTag); at != std::string_view::npos;
-             at = NextItemStart(rest, closeTag)) {
-            if (!f(ItemPiece{rest.bytes.substr(0, at), rest.start, qint64(at)}))
-                return false;
+             at = NextItemStart(rest, closeTag))
             rest = ItemPiece{rest.bytes.substr(at), rest.start + qint64(at), rest.length - qint64(at)};
-        }
         return f(rest);
     });
 }

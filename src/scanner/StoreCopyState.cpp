@@ -36,9 +36,10 @@ StoreCopyState JudgeStoreCopy(const ReadFn &read, const FileOffsetNode *node, co
     if (c.size == 0 || c.offset < 0 || node->bCompressed)
         return c;
     c.closed = EndsWithRootTail(read, c.offset, c.size, root);
-    // "</contact>": a chunk's last bytes go on into the next one, so no tag is split.
+    // "</contact>", "<contact ": a chunk's last bytes go on into the next one, so no tag is split.
     const QByteArray itemClose = "</" + root.left(root.size() - 1) + '>';
-    QByteArray carried;
+    const QByteArray itemOpen = '<' + root.left(root.size() - 1) + ' ';
+    QByteArray closeTail, openTail;
     for (qint64 done = 0; done < c.size;) {
         const QByteArray bytes = read(c.offset + done, qMin(kChunk, c.size - done));
         if (bytes.isEmpty()) {
@@ -54,9 +55,13 @@ StoreCopyState JudgeStoreCopy(const ReadFn &read, const FileOffsetNode *node, co
         }
         c.crc = Crc32Update(c.crc, bytes.constData(), bytes.size());
         done += bytes.size();
-        carried += bytes;
-        c.itemCloses += carried.count(itemClose);
-        carried = carried.right(itemClose.size() - 1);
+        // Each tag's own tail, shorter than the tag: nothing is counted twice.
+        closeTail += bytes;
+        c.itemCloses += closeTail.count(itemClose);
+        closeTail = closeTail.right(itemClose.size() - 1);
+        openTail += bytes;
+        c.itemOpens += openTail.count(itemOpen);
+        openTail = openTail.right(itemOpen.size() - 1);
     }
     c.crcFails = node->dwCrc32 != 0 && c.crc != node->dwCrc32;
     c.whole = c.closed && c.nulCount == 0 && !c.crcFails;
@@ -120,8 +125,8 @@ QString StoreCopyDamage(const StoreCopyState &copy)
 
 int ItemsLostWhole(const StoreCopyState &copy, int listed)
 {
-    // A root that lost its stated count still holds the ends of the items it held.
-    const int held = qMax(copy.stated, copy.itemCloses);
+    // A root that lost its stated count still holds the ends (or starts) of the items it held.
+    const int held = qMax(copy.stated, qMax(copy.itemCloses, copy.itemOpens));
     return held > listed ? held - listed : 0;
 }
 

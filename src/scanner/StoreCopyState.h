@@ -26,6 +26,7 @@ struct StoreCopyState {
     quint32 crc = 0;     // of its bytes
     int stated = -1;     // the item count its root element states
     int itemCloses = 0;  // its items' close tags: items whose ends it holds
+    int itemOpens = 0;   // its items' start tags: items whose starts it holds
     bool whole = false;
     const StoreCopyState *sameAs = nullptr;  // an earlier copy with the same bytes
     int records = 0;                         // items the scan built from it

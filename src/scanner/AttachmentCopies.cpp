@@ -76,6 +76,9 @@ void ArchiveWalker::dropDamagedAttachmentCopies()
             (prev ? prev->pNext : tmpAtFOStart) = next;
             if (tmpAtFOEnd == n)
                 tmpAtFOEnd = prev;
+            // The walk's own pointer into the list goes with the node.
+            if (m_openNode == n)
+                m_openNode = nullptr;
             free(n->pEntryName);
             free(n);
             --AttachmentNodeCount;

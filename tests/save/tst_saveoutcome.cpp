@@ -624,8 +624,11 @@ void SaveOutcomeTest::storeItemsLost()
 void SaveOutcomeTest::uncheckedMessageNamed_data()
 {
     QTest::addColumn<int>("type");
-    for (SaveType type : {SaveTypeMBOX, SaveTypeEML, SaveTypeEMLX, SaveTypeHTML})
-        QTest::addRow("type %d", int(type)) << int(type);
+    QTest::addColumn<bool>("named");  // its header stands, its lengths damaged: read under its name
+    for (SaveType type : {SaveTypeMBOX, SaveTypeEML, SaveTypeEMLX, SaveTypeHTML}) {
+        QTest::addRow("type %d, header lost", int(type)) << int(type) << false;
+        QTest::addRow("type %d, header's lengths damaged", int(type)) << int(type) << true;
+    }
 }
 
 void SaveOutcomeTest::uncheckedMessageNamed()
@@ -633,21 +636,30 @@ void SaveOutcomeTest::uncheckedMessageNamed()
     // A message whose header is lost, with no directory: read from its text alone, with no name
     // or CRC-32 to check it against. The report names it, by its subject, where it went.
     QFETCH(int, type);
+    QFETCH(bool, named);
     if (IndexFor(SaveType(type)) < 0)
         QSKIP("this edition has no such save type");
     TestArchiveBuilder b;
     b.addEntry(kMessages + QStringLiteral("Inbox/message_00000.xml"), OlmXml::emails({mailItem(0)}));
-    b.addRaw(QByteArray(40, 'x'));
-    b.addRaw(OlmXml::emails({mailItem(1)}));
+    if (named) {
+        b.addEntry(kMessages + QStringLiteral("Inbox/message_00001.xml"), OlmXml::emails({mailItem(1)}));
+    } else {
+        b.addRaw(QByteArray(40, 'x'));
+        b.addRaw(OlmXml::emails({mailItem(1)}));
+    }
+    QByteArray archive = b.finish(false);
+    if (named)
+        archive[int(b.entries().last().headerOffset + 27)] = char(0xff);
     QTemporaryDir dest;
-    QVERIFY(prepare(b.finish(false), SaveType(type), dest.path()));
+    QVERIFY(prepare(archive, SaveType(type), dest.path()));
     QCOMPARE(MailItemCount, qint64(2));
     const SaveOutcome outcome = save(SaveType(type), 2);
     const QString subject = QString::fromUtf8(mails().last()->pSubject);
     QVERIFY(!subject.isEmpty());
     const QString report = QString::fromUtf8(readAll(outcome.reportPath));
-    QVERIFY2(report.contains(QStringLiteral("Mail \"%1\" (at archive offset").arg(subject))
-                 && report.contains(QLatin1String("read from text no entry header describes")),
+    QVERIFY2(report.contains(QStringLiteral("Mail \"%1\" (").arg(subject))
+                 && report.contains(named ? QLatin1String("read from its text behind a damaged header")
+                                          : QLatin1String("read from text no entry header describes")),
              qPrintable(report));
     QVERIFY2(!report.contains(QStringLiteral("Mail \"%1\"").arg(QString::fromUtf8(mails().first()->pSubject))),
              qPrintable(report));

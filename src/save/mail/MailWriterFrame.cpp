@@ -97,11 +97,14 @@ bool saveMessage(PreparedMessage &p, const MailFormatStyle &style, const Attachm
         context.reportProgress();
     context.namedFolders.insert(p.rec->llFolderId);
     nameOutputFolder(p, style, context);
-    // Read from text no header describes: no name and no CRC-32 tell whether it is whole.
-    if (p.readable && p.rec->nNameLength == 0 && p.rec->dwCrc32 == 0 && !p.rec->bDamaged)
-        context.recovered << QStringLiteral("%1 was read from text no entry header describes, so nothing could check "
-                                            "it; it is filed in \"%2\"")
-                                 .arg(describe(*p.rec, QString()), p.relative);
+    // Read from text no whole header describes: no CRC-32 tells whether it is whole.
+    if (p.readable && p.rec->dwCrc32 == 0 && !p.rec->bDamaged)
+        context.recovered << (p.rec->nNameLength == 0
+                                  ? QStringLiteral("%1 was read from text no entry header describes, so nothing could "
+                                                   "check it; it is filed in \"%2\"")
+                                  : QStringLiteral("%1 was read from its text behind a damaged header with no CRC-32, "
+                                                   "so nothing could check it; it is filed in \"%2\""))
+                                 .arg(describe(*p.rec, p.fields.strEntryName), p.relative);
     for (const AttachmentInfo &a : p.fields.attachments)
         context.namedAttachmentUrls.insert(a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.

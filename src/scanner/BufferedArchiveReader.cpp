@@ -1,9 +1,11 @@
 #include "scanner/BufferedArchiveReader.h"
 
 #include "platform/Crc32.h"
+#include "platform/HandOver.h"
 #include "platform/WorkerGlobals.h"
 #include "scanner/ByteScan.h"
 #include "scanner/EntryTextScan.h"
+#include "scanner/ReadAheadRuns.h"
 
 #include <algorithm>
 #include <condition_variable>
@@ -69,8 +71,11 @@ void BufferedArchiveReader::ownBuffer(qint64 start, qint64 kept)
         if (kept > 0)
             memcpy(own.data(), data() + (start - m_start), size_t(kept));
         m_buf.swap(own);
-    } else if (kept > 0 && (start > m_start || m_base > 0)) {
-        memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
+    } else {
+        // Jobs that shared it let it go before: their reads come before the window's writes.
+        MarkTaken(m_buf.constData());
+        if (kept > 0 && (start > m_start || m_base > 0))
+            memmove(m_buf.data(), data() + (start - m_start), size_t(kept));
     }
     m_base = 0;
 }
@@ -116,129 +121,6 @@ const char *BufferedArchiveReader::shareText(qint64 pos, qint64 len, QByteArray 
     return data() + (pos - m_start);
 }
 
-// The runs after the window, read on threads of their own: a chain of runs, each beginning where
-// the one before it ends, so one reader's pause does not stall the walk. A run is asked for
-// (pos set, got -1), read (got its length), or free (pos -1); a run dropped while it is read is
-// freed by its reader.
-struct BufferedArchiveReader::Ahead {
-    struct Run {
-        QByteArray buf;             // kAheadHead bytes for those kept from the window, then the run
-        std::vector<qint64> marks;  // where the run's bytes up to 3 stand, found by its reader
-        qint64 pos = -1;
-        qint64 length = 0;
-        qint64 got = -1;
-        bool reading = false;
-    };
-
-    Ahead(ArchiveSource &s, qint64 capacity, const BufferedArchiveReader &r) : source(s), reader(r)
-    {
-        for (Run &run : runs)
-            run.buf.resize(int(kAheadHead + capacity));
-        try {
-            for (std::thread &t : threads)
-                t = std::thread([this] { read(); });
-        } catch (...) {
-            stop();
-            throw;
-        }
-    }
-    ~Ahead() { stop(); }
-    void stop()
-    {
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            quit = true;
-        }
-        changed.notify_all();
-        for (std::thread &t : threads) {
-            if (t.joinable())
-                t.join();
-        }
-    }
-    // The earliest run asked for and not taken by a reader; null if none.
-    Run *nextAsked()
-    {
-        Run *first = nullptr;
-        for (Run &run : runs) {
-            if (run.pos >= 0 && run.got < 0 && !run.reading && (!first || run.pos < first->pos))
-                first = &run;
-        }
-        return first;
-    }
-    void read()
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        for (;;) {
-            Run *run = nullptr;
-            changed.wait(lock, [&] { return quit || (run = nextAsked()) != nullptr; });
-            if (quit)
-                return;
-            const qint64 at = run->pos, len = run->length;
-            run->reading = true;
-            lock.unlock();
-            // A buffer a job still shares stays the job's; the run gets one of its own.
-            if (!run->buf.isDetached())
-                run->buf = QByteArray(run->buf.size(), Qt::Uninitialized);
-            char *to = run->buf.data() + kAheadHead;
-            const qint64 n = readFully(source, at, to, len);
-            // The bytes are in this thread's caches now: their scan for the walk costs least here.
-            run->marks.clear();
-            olm::FindLowBytes(to, qMax<qint64>(0, n), at, &run->marks);
-            lock.lock();
-            run->reading = false;
-            if (run->pos == at)
-                run->got = qMax<qint64>(0, n);
-            changed.notify_all();
-        }
-    }
-    Run *runAt(qint64 pos)
-    {
-        for (Run &run : runs) {
-            if (run.pos == pos)
-                return &run;
-        }
-        return nullptr;
-    }
-    // Asks for runs from 'from' on until every free run is asked for; runs not in that chain are
-    // dropped. The chain goes on behind the bytes the walk jumps over, and no run reads into them.
-    // Short stretches between jumps are left to the walk: a run's hand-over would cost more than
-    // its read.
-    void askFrom(qint64 from, qint64 size)
-    {
-        from = reader.aheadFrom(from);
-        qint64 end = from;
-        for (Run *run = runAt(end); run; run = runAt(end))
-            end = reader.aheadFrom(run->pos + run->length);
-        for (Run &run : runs) {
-            if (run.pos >= 0 && (run.pos < from || run.pos >= end))
-                run.pos = -1;
-        }
-        bool asked = false;
-        for (Run &run : runs) {
-            if (end >= size)
-                break;
-            if (run.pos >= 0 || run.reading)
-                continue;
-            run.pos = end;
-            run.length = qMin(qMin(kAheadRun, size - end), reader.jumpFrom(end) - end);
-            run.got = -1;
-            end = reader.aheadFrom(end + run.length);
-            asked = true;
-        }
-        // A wake costs the readers' and the walk's processors: only for work.
-        if (asked)
-            changed.notify_all();
-    }
-
-    ArchiveSource &source;
-    const BufferedArchiveReader &reader;
-    std::mutex mutex;
-    std::condition_variable changed;
-    Run runs[kAheadRuns];
-    bool quit = false;
-    std::thread threads[kAheadReaders];
-};
-
 BufferedArchiveReader::~BufferedArchiveReader() = default;
 
 const char *BufferedArchiveReader::sideWindow(qint64 pos, qint64 len)
@@ -264,6 +146,13 @@ const char *BufferedArchiveReader::sideWindow(qint64 pos, qint64 len)
 void BufferedArchiveReader::readAhead()
 {
     if (m_ahead || m_capacity < kAheadRun)
+        return;
+    // Where the walk jumps over nearly every byte (large attachments), threads of their own would
+    // cost more to start than the few runs they could read.
+    qint64 aheadBytes = 0;
+    for (const auto &stretch : m_longStretches)
+        aheadBytes += stretch.second - stretch.first;
+    if (!m_jumps.empty() && aheadBytes < kAheadWorth)
         return;
     // Without threads or the memory for the runs, the walk reads as before.
     try {

@@ -111,6 +111,8 @@ private:
     static constexpr int kAheadReaders = 2;
     // The shortest stretch between jumps read ahead.
     static constexpr qint64 kAheadStretch = kAheadRun / 2;
+    // The fewest bytes between jumps for which runs are read ahead at all.
+    static constexpr qint64 kAheadWorth = 8 * kAheadRun;
 
     ArchiveSource &m_source;
     qint64 m_size;

@@ -15,7 +15,7 @@ namespace olm {
 BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thread(thread), m_threaded(threaded)
 {
     const int workers = workersFor(thread.scanThreads(), std::thread::hardware_concurrency());
-    if (threaded && workers >= 2) {
+    if (threaded && workers >= 1) {
         m_parallel = std::make_unique<ParallelBuild>(
             workers, [this](BuildJob &job, PreparedMail &mail) { commit(job, mail); },
             [this](char *const *texts, size_t count) { giveBackRun(texts, count); });
@@ -24,14 +24,15 @@ BuildQueue::BuildQueue(QFolderInformationThread &thread, bool threaded) : m_thre
 
 int BuildQueue::workersFor(int threads, unsigned processors)
 {
-    // The walk keeps a thread of its own; the records join the lists on the draining one.
+    // The walk keeps a thread of its own; the records join the lists on the draining one. With
+    // two threads one worker reads the messages while the walk reads on: the drain costs little.
     int workers = threads - 1;
-    if (workers < 2)
+    if (workers < 1)
         return 0;
     // The walk, the drain and the reads ahead keep about three processors busy between them. A
     // worker more than the machine has processors for takes the walk's, and all wait on it.
     if (processors > 0)
-        workers = qBound(2, int(processors) - 3, workers);
+        workers = qBound(qMin(2, workers), int(processors) - 3, workers);
     return workers;
 }
 

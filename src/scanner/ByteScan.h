@@ -64,6 +64,88 @@ inline size_t FirstOfEither(const char *p, size_t from, size_t len, char a, char
     return len;
 }
 
+// Where in [from, len) of p the first sixteen-byte block starts that holds a '<', or a '&' that
+// does not start "&lt;", "&gt;", "&amp;" or "&quot;"; at most len. Escaped markup is mostly those
+// four: blocks of them are passed with one test each, and the rest is looked at byte by byte.
+inline size_t PastCommonReferences(const char *p, size_t from, size_t len)
+{
+    size_t i = from;
+#ifdef __SSE2__
+    const auto eq = [](__m128i v, char c) { return _mm_cmpeq_epi8(v, _mm_set1_epi8(c)); };
+    // Five bytes after a block's last '&' are looked at too: the block is read only when they stand.
+    for (; i + 21 <= len; i += 16) {
+        const __m128i c0 = Load16(p + i);
+        if (_mm_movemask_epi8(eq(c0, '<')))
+            break;
+        const unsigned amps = unsigned(_mm_movemask_epi8(eq(c0, '&')));
+        if (!amps)
+            continue;
+        const __m128i c1 = Load16(p + i + 1), c2 = Load16(p + i + 2), c3 = Load16(p + i + 3);
+        const __m128i c4 = Load16(p + i + 4), c5 = Load16(p + i + 5);
+        const __m128i ltGt =
+            _mm_and_si128(_mm_or_si128(eq(c1, 'l'), eq(c1, 'g')), _mm_and_si128(eq(c2, 't'), eq(c3, ';')));
+        const __m128i amp =
+            _mm_and_si128(_mm_and_si128(eq(c1, 'a'), eq(c2, 'm')), _mm_and_si128(eq(c3, 'p'), eq(c4, ';')));
+        const __m128i quot = _mm_and_si128(_mm_and_si128(eq(c1, 'q'), eq(c2, 'u')),
+                                           _mm_and_si128(_mm_and_si128(eq(c3, 'o'), eq(c4, 't')), eq(c5, ';')));
+        const unsigned known = unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_or_si128(ltGt, amp), quot)));
+        if (amps & ~known)
+            break;
+    }
+#endif
+    return i < len ? i : len;
+}
+
+// The first index in [from, len) of p holding stop, or holding skipped where over(i) gives 0;
+// each skipped byte over(i) gives a length n for is passed with its n bytes. For text dense with
+// them (references in escaped markup): those of a sixteen-byte block come from one mask.
+template <typename Over>
+inline size_t FirstStopOver(const char *p, size_t from, size_t len, char stop, char skipped, Over over)
+{
+    size_t i = from;
+#ifdef __SSE2__
+    while (i + 16 <= len) {
+        const __m128i chunk = Load16(p + i);
+        const unsigned stops = unsigned(_mm_movemask_epi8(Equals(chunk, stop)));
+        const unsigned firstStop = stops ? unsigned(__builtin_ctz(stops)) : 16u;
+        unsigned marks = unsigned(_mm_movemask_epi8(Equals(chunk, skipped))) & ((1u << firstStop) - 1);
+        size_t resume = 0;
+        while (marks) {
+            const size_t at = i + size_t(__builtin_ctz(marks));
+            const size_t n = over(at);
+            if (n == 0)
+                return at;
+            const size_t past = at + n - i;
+            if (past >= firstStop) {
+                resume = at + n;
+                break;
+            }
+            marks &= ~((1u << past) - 1);
+        }
+        if (resume) {
+            i = resume;
+            continue;
+        }
+        if (stops)
+            return i + firstStop;
+        i += 16;
+    }
+#endif
+    while (i < len) {
+        if (p[i] == stop)
+            return i;
+        if (p[i] != skipped) {
+            ++i;
+            continue;
+        }
+        const size_t n = over(i);
+        if (n == 0)
+            return i;
+        i += n;
+    }
+    return len;
+}
+
 // The first index in [from, len) of p holding a byte up to top (unsigned); len when none. For
 // bytes that text seldom holds: they are crossed sixty-four at a time with one test each, then
 // sixteen.

@@ -1,5 +1,6 @@
 #include "scanner/ParallelBuild.h"
 
+#include "platform/HandOver.h"
 #include "platform/WorkerGlobals.h"
 
 #include <chrono>
@@ -94,6 +95,8 @@ char *ParallelBuild::prepare(Slot &s)
     }
     // The window's buffer goes back to the walk's reader as soon as no job holds it.
     job.view = nullptr;
+    if (!job.hold.isNull())
+        MarkHandedOver(job.hold.constData());
     job.hold = QByteArray();
     // The records hold no pointer into the text: it goes back for the walk's next entries.
     char *text = job.text;

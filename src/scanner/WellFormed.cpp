@@ -111,8 +111,8 @@ public:
 
     ItemFault run(size_t start)
     {
-        // From mark to mark: the text between them is only searched.
-        for (size_t i = nextMarkOrReference(start); i < m_text.size() && !m_stopped; i = nextMarkOrReference(i)) {
+        // From mark to mark: the text between them is only searched, its references checked.
+        for (size_t i = pastText(start); i < m_text.size() && !m_stopped; i = pastText(i)) {
             m_broke = false;
             if (m_text[i] == '<') {
                 i = markup(i);
@@ -124,8 +124,7 @@ public:
                     return m_fault;
                 }
             } else {
-                const size_t n = referenceLengthAt(m_text, i);
-                i = n ? i + n : fail(i, "a '&' that starts no reference");
+                i = fail(i, "a '&' that starts no reference");
             }
         }
         if (!m_stopped)
@@ -187,10 +186,12 @@ private:
         return resume;
     }
 
-    // The first '<' or '&' at or after from, or the text's end: most lie a few bytes on.
-    size_t nextMarkOrReference(size_t from) const
+    // The first '<', or '&' that starts no reference, at or after from; the text's end if none.
+    size_t pastText(size_t from) const
     {
-        return byte_scan::FirstOfEither(m_text.data(), from, m_text.size(), '<', '&');
+        from = byte_scan::PastCommonReferences(m_text.data(), from, m_text.size());
+        return byte_scan::FirstStopOver(m_text.data(), from, m_text.size(), '<', '&',
+                                        [this](size_t at) { return referenceLengthAt(m_text, at); });
     }
 
     std::string_view nameAt(size_t from) const { return m_text.substr(from, nameEnd(from) - from); }

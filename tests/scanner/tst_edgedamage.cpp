@@ -3,6 +3,7 @@
 // bytes without a directory, and bytes lost across an entry's end.
 
 #include "OlmXml.h"
+#include "ArchiveEntries.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
 #include "scanner/ScanGlobals.h"
@@ -12,43 +13,6 @@
 #include <QtTest>
 
 namespace {
-
-template <typename T>
-T le(const QByteArray &a, qint64 at)
-{
-    return qFromLittleEndian<T>(a.constData() + at);
-}
-
-struct Entry {
-    QByteArray name;
-    qint64 header = 0;
-    qint64 data = 0;
-    qint64 size = 0;
-};
-
-// The entries of an intact archive, header after header; sizes from the ZIP64 record where the
-// 32-bit fields are all ones.
-QVector<Entry> entriesOf(const QByteArray &a)
-{
-    QVector<Entry> out;
-    for (qint64 p = 0; p + 30 <= a.size() && le<quint32>(a, p) == 0x04034B50;) {
-        const int n = le<quint16>(a, p + 26);
-        Entry e{a.mid(int(p + 30), n), p, p + 30 + n + le<quint16>(a, p + 28), le<quint32>(a, p + 18)};
-        for (qint64 x = p + 30 + n; e.size == 0xFFFFFFFFu && x + 4 <= e.data; x += 4 + le<quint16>(a, x + 2)) {
-            if (le<quint16>(a, x) == 1)
-                e.size = le<qint64>(a, x + 12);
-        }
-        out.append(e);
-        p = e.data + e.size;
-    }
-    return out;
-}
-
-QByteArray sample()
-{
-    QFile f(QStringLiteral(OLM_SAMPLE_ARCHIVE));
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 bool isMessage(const Entry &e)
 {

@@ -40,6 +40,7 @@ private Q_SLOTS:
     void brokenElementNamed_data();
     void brokenElementNamed();
     void namesAndReferencesAtEveryPlace();
+    void referenceRunsAtEveryPlace();
     void itemsCheckedOneAfterAnother();
     void readableText_data();
     void readableText();
@@ -708,6 +709,31 @@ void ElementValueTest::namesAndReferencesAtEveryPlace()
             QCOMPARE(check(before + cut + "</e>"), QByteArray("a '&' that starts no reference"));
         for (const char *end : {"&lt", "&amp", "&g"})
             QCOMPARE(check(before + end), QByteArray("a '&' that starts no reference"));
+    }
+}
+
+// Escaped markup is passed a block of references at a time: a bad reference or a '<' at every
+// place of a block, after and before runs of the common ones, is found where it stands, and a
+// reference that runs over a block's end is read whole.
+void ElementValueTest::referenceRunsAtEveryPlace()
+{
+    const QByteArray run = QByteArray("&lt;p&gt;x&amp;y&quot;z").repeated(3);
+    const auto fault = [](const QByteArray &item) {
+        const ItemFault f = CheckItem(std::string_view(item.constData(), size_t(item.size())), "<e");
+        return f.whole() ? QStringLiteral("whole") : QStringLiteral("%1 at %2").arg(f.what).arg(f.at);
+    };
+    const QString noReference = QStringLiteral("a '&' that starts no reference at %1");
+    for (int pad = 0; pad <= 40; ++pad) {
+        const QByteArray before = "<e>" + run + QByteArray(pad, 'a');
+        const int at = before.size();
+        for (const QByteArray &good : {QByteArray("&lt;"), QByteArray("&quot;"), QByteArray("&#60;"), QByteArray("&nbsp;")})
+            QCOMPARE(fault(before + good + run + "</e>"), QStringLiteral("whole"));
+        for (const QByteArray &bad : {QByteArray("& "), QByteArray("&lt "), QByteArray("&amp"), QByteArray("&quot "),
+                                      QByteArray("&#0;"), QByteArray("&;"), QByteArray("&&lt;")})
+            QCOMPARE(fault(before + bad + run + "</e>"), noReference.arg(at));
+        QCOMPARE(fault(before + "< " + run + "</e>"), QStringLiteral("a '<' that starts no tag at %1").arg(at));
+        // Cut inside a reference: the text ends there.
+        QCOMPARE(fault(before + "&quo"), noReference.arg(at));
     }
 }
 

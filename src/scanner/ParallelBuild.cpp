@@ -4,15 +4,28 @@
 #include "platform/WorkerGlobals.h"
 
 #include <chrono>
+#include <system_error>
 
 namespace olm {
 
 ParallelBuild::ParallelBuild(int workers, std::function<void(BuildJob &, PreparedMail &)> commit,
                              std::function<void(char *const *, size_t)> giveBack)
-    : m_commit(std::move(commit)), m_giveBack(std::move(giveBack)), m_slots(new Slot[kSlots])
+    : m_commit(std::move(commit)), m_giveBack(std::move(giveBack)), m_slots(new Slot[kSlots]),
+      m_maxWorkers(size_t(qMax(1, workers)))
 {
-    for (int i = 0; i < workers; ++i)
+    m_workers.emplace_back([this] { work(); });
+    m_started = 1;
+}
+
+void ParallelBuild::addWorker()
+{
+    // More workers only where jobs wait for one: a small archive's scan costs less than their start.
+    try {
         m_workers.emplace_back([this] { work(); });
+        ++m_started;
+    } catch (const std::system_error &) {
+        m_maxWorkers = m_workers.size();
+    }
 }
 
 ParallelBuild::~ParallelBuild()
@@ -65,6 +78,10 @@ void ParallelBuild::publish(qint64 roomFor)
     }
     m_freeSlots = kSlots - (m_tail - m_head);
     m_bytesSeen = m_bytes;
+    const bool waiting = m_tail - m_taken >= kRun && m_workers.size() < m_maxWorkers;
+    lock.unlock();
+    if (waiting)
+        addWorker();
 }
 
 void ParallelBuild::close()

@@ -29,6 +29,8 @@ public:
     void push(BuildJob job);
     // The walk has pushed its last job.
     void close();
+    // The workers started so far: one, and more only while jobs wait for them.
+    size_t workersStarted() const { return m_started; }
     // Commits the jobs as their records are ready until close() and the last one is committed.
     void drain();
 
@@ -46,6 +48,8 @@ private:
     char *prepare(Slot &slot);
     Slot &slot(quint64 index) { return m_slots[index % kSlots]; }
     void stopWorkers();
+    // Starts one more worker (on the walk's thread, which alone adds them).
+    void addWorker();
 
     // A worker takes a run of jobs at a time: fewer wakes and lock turns than one by one.
     static constexpr quint64 kRun = 32;
@@ -57,6 +61,8 @@ private:
     std::function<void(char *const *, size_t)> m_giveBack;
     std::unique_ptr<Slot[]> m_slots;
     std::vector<std::thread> m_workers;
+    size_t m_maxWorkers;
+    size_t m_started = 0;
     std::mutex m_mutex;
     std::condition_variable m_work;   // jobs to take, or the end
     std::condition_variable m_ready;  // the next job to commit is ready, or the end

@@ -62,12 +62,12 @@ qint64 itemEndsIn(BufferedArchiveReader &r, qint64 from, qint64 to, qint64 *firs
     return count;
 }
 
+}  // namespace
+
 bool hasControlByte(const QByteArray &name)
 {
     return std::any_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20 || c == 0x7f; });
 }
-
-}  // namespace
 
 bool ArchiveWalker::cutByFileEnd(const LocalHeader &h)
 {

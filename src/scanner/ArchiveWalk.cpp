@@ -179,15 +179,13 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
             // Inside the attachment just listed: its own part, never this archive's entry.
             if (insideLastAttachment(pos))
                 return qMax(h.dataOffset, pos + 1);
+            // Not even a zip's part: its method too is read from what followed its signature.
+            if (describesNothing(h))
+                return pos + 1;
             // A deflated part of a zip whose head was lost: no record points here, and this
             // archive deflates nothing outside its folders but its lists.
             if (h.method != 0 && classifyEntry(h.name) == EntryRole::Attachment)
                 return qMax(h.dataOffset, pos + 1);
-            // A name that is text or no name at all and a size past the file's end: a header
-            // whose fields lost or gained bytes, its lengths read from what followed. It
-            // describes nothing; the bytes behind its signature are looked at as they stand.
-            if (h.csize > m_size - h.dataOffset && (h.name.contains('<') || !validUtf8(h.name)))
-                return pos + 1;
         }
         noteLostText(pos);
         recordStartsAt(pos);

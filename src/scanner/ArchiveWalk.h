@@ -51,6 +51,8 @@ constexpr size_t kListedEntries = 20;
 void AppendListed(QStringList &lines, const QString &summary, const QStringList &items, qint64 total);
 // Whether raw holds nothing but well-formed UTF-8.
 bool validUtf8(const QByteArray &raw);
+// Whether a name holds a control byte (a line end of text read as a name, say).
+bool hasControlByte(const QByteArray &name);
 // Folder path of a list file or message: the account or "Local" prefix (and for messages one more
 // level) and the file name removed. Empty when the name has no such prefix.
 QString folderPathFor(const QStringList &parts, EntryRole role);
@@ -128,6 +130,10 @@ private:
     qint64 stepUnknown(qint64 pos);
     // nameLength >= 0 reads the header with that name length instead of its own field's.
     bool readLocalHeader(qint64 pos, LocalHeader *h, int nameLength = -1);
+    // Whether h, whose name is none of this archive's, is a header whose fields lost or gained
+    // bytes, its lengths read from what followed: its name is text or no text, its size runs past
+    // the file's end. The bytes behind its signature are then looked at as they stand.
+    bool describesNothing(const LocalHeader &h) const;
     // Moves h's data start to its root's start tag when a damaged extra length put it elsewhere.
     void findXmlDataStart(LocalHeader *h, qint64 extraAt);
     // Where an entry whose data starts at data and whose size ends at end really ends: a few

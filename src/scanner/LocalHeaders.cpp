@@ -153,4 +153,10 @@ void ArchiveWalker::findXmlDataStart(LocalHeader *h, qint64 extraAt)
     h->dataOffset = at;
 }
 
+bool ArchiveWalker::describesNothing(const LocalHeader &h) const
+{
+    // Markup, bytes of no text, or line ends, with a size past the file's end.
+    return h.csize > m_size - h.dataOffset && (h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name));
+}
+
 }  // namespace olm

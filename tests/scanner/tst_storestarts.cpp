@@ -48,7 +48,7 @@ QList<QByteArray> itemsOf(const QByteArray &text, const QByteArray &item)
     return out;
 }
 
-enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, DeleteBehindNoise, FieldsLost };
+enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, DeleteBehindNoise, FieldsLost, FieldsGained, BinaryGainedFar };
 
 }  // namespace
 
@@ -88,6 +88,15 @@ void StoreStartsTest::itemsThatStandAreListed_data()
                     << s << int(Damage::DeleteBehindNoise) << 0 << 200 << dir;
             QTest::addRow("%s: the header's extra length 1,016 too long%s", name, d)
                 << s << int(Damage::ExtraGrown) << 0 << 0 << dir;
+            // A message's escaped markup put into the header's fields: its lengths and sizes are
+            // read from that text.
+            for (int field : {8, 12, 14})
+                for (int n : {40, 301, 597})
+                    for (Damage fill : {Damage::FieldsGained, Damage::BinaryGainedFar})
+                        QTest::addRow("%s: %d bytes of %s put into its header at byte %d%s", name, n,
+                                      fill == Damage::FieldsGained ? "mail text" : "an attachment's middle",
+                                      field, d)
+                            << s << int(fill) << field << n << dir;
         }
         QTest::addRow("%s: a message's header and text copied inside it", name)
             << s << int(Damage::CopyInside) << 0 << 0 << true;
@@ -141,6 +150,20 @@ void StoreStartsTest::itemsThatStandAreListed()
     case Damage::FieldsLost:
         a.remove(int(e.header + 12), int(e.data + into - e.header - 12));
         break;
+    case Damage::FieldsGained:
+    case Damage::BinaryGainedFar: {
+        // Escaped markup of a message's body, or an attachment's binary bytes, as a copy of
+        // another place of the file brings them.
+        const auto binary = std::find_if(entries.begin(), entries.end(), [](const Entry &x) {
+            return x.name.contains("__Attachments/") && x.size > 60000;
+        });
+        QVERIFY(binary != entries.end());
+        const int body = Damage(damage) == Damage::FieldsGained ? a.indexOf("Name=\"Light Shading\"")
+                                                                 : int(binary->data + 47873);
+        QVERIFY(body > 0);
+        a.insert(int(e.header + from), a.mid(body, into));
+        break;
+    }
     case Damage::Zero:
         a.replace(int(start), int(e.data + into - start), QByteArray(int(e.data + into - start), '\0'));
         break;

@@ -1,10 +1,19 @@
 #include "save/AttachmentIndex.h"
 
+#include "save/MessageFields.h"
 #include "scanner/ScanGlobals.h"
 
 #include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 namespace {
+
+// Entries looked at per third of a name: a larger group of names that share all but one third
+// cannot tell a damaged name apart, and the look stays bounded.
+constexpr size_t kNearLooked = 64;
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
 
@@ -19,7 +28,46 @@ bool numbered(const QByteArray &name, int underscore)
     return true;
 }
 
+// The name less its part-th third, hashed with its length and that part: two names of one length
+// that differ in one byte share the hash of the third that holds it.
+quint64 thirdLeftOut(const QByteArray &name, int part)
+{
+    const int n = name.size();
+    const int from = n * part / 3, to = n * (part + 1) / 3;
+    quint64 h = 14695981039346656037ull ^ (quint64(n) << 2 | quint64(part));
+    const auto add = [&h, &name](int a, int b) {
+        for (int i = a; i < b; ++i)
+            h = (h ^ uchar(name[i])) * 1099511628211ull;
+    };
+    add(0, from);
+    add(to, n);
+    return h;
+}
+
+bool oneByteApart(const QByteArray &a, const QByteArray &b)
+{
+    if (a.size() != b.size())
+        return false;
+    int differ = 0;
+    for (int i = 0; i < a.size() && differ < 2; ++i)
+        differ += a[i] != b[i];
+    return differ == 1;
+}
+
+// A list's size is written with a few digits ("5.0614E4"): it agrees within its rounding.
+bool sizeAgrees(const QString &listed, qint64 size)
+{
+    bool ok = false;
+    const double value = listed.trimmed().toDouble(&ok);
+    return !ok || !std::isfinite(value) || value < 0 || std::fabs(value - double(size)) <= 1 + value * 1e-4;
+}
+
 }  // namespace
+
+struct AttachmentIndex::NearNames {
+    std::once_flag made;
+    std::vector<std::pair<quint64, const FileOffsetNode *>> thirds;  // sorted by hash
+};
 
 QByteArray EntryNameKey(const QByteArray &name)
 {
@@ -52,6 +100,7 @@ void AttachmentIndex::build(const FileOffsetNode *head)
 {
     m_byName.clear();
     m_byOwner.clear();
+    m_near = std::make_shared<NearNames>();
     for (const FileOffsetNode *node = head; node; node = node->pNext) {
         if (!node->pEntryName || !*node->pEntryName)
             continue;
@@ -89,6 +138,11 @@ const FileOffsetNode *AttachmentIndex::find(const QString &url) const
     return m_byName.value(EntryNameKey(url.toUtf8()), nullptr);
 }
 
+const FileOffsetNode *AttachmentIndex::find(const AttachmentInfo &attachment) const
+{
+    return attachment.entry ? attachment.entry : find(attachment.url);
+}
+
 QVector<const FileOffsetNode *> AttachmentIndex::namedAfter(const QByteArray &messageEntry,
                                                             const QByteArray &messageId) const
 {
@@ -97,4 +151,52 @@ QVector<const FileOffsetNode *> AttachmentIndex::namedAfter(const QByteArray &me
     if (slash < 0 || messageId.isEmpty() || messageId.contains('/'))
         return {};
     return m_byOwner.value(key.left(slash + 1) + kAttachmentsDir + messageId);
+}
+
+const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QString &listedSize,
+                                                const QSet<QByteArray> &listed) const
+{
+    const QByteArray key = EntryNameKey(url.toUtf8());
+    if (key.size() < 3 || !m_near || m_byName.contains(key))
+        return nullptr;
+    NearNames &near = *m_near;
+    std::call_once(near.made, [this, &near] {
+        near.thirds.reserve(size_t(m_byName.size()) * 3);
+        for (auto it = m_byName.cbegin(); it != m_byName.cend(); ++it) {
+            for (int part = 0; part < 3; ++part)
+                near.thirds.emplace_back(thirdLeftOut(it.key(), part), it.value());
+        }
+        std::sort(near.thirds.begin(), near.thirds.end());
+    });
+    const FileOffsetNode *found = nullptr;
+    for (int part = 0; part < 3; ++part) {
+        const auto range = std::equal_range(near.thirds.begin(), near.thirds.end(),
+                                            std::make_pair(thirdLeftOut(key, part), (const FileOffsetNode *)nullptr),
+                                            [](const auto &a, const auto &b) { return a.first < b.first; });
+        if (size_t(range.second - range.first) > kNearLooked)
+            return nullptr;
+        for (auto it = range.first; it != range.second; ++it) {
+            const FileOffsetNode *node = it->second;
+            const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
+            if (node == found || listed.contains(name) || !oneByteApart(name, key)
+                || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
+                continue;
+            // Two entries that near: which one the message meant is not known.
+            if (found)
+                return nullptr;
+            found = node;
+        }
+    }
+    if (found)
+        return found;
+    // A byte of the name turned NUL: the entry is listed under the name up to there.
+    for (int cut = key.size() - 1; cut > key.indexOf('/'); --cut) {
+        const FileOffsetNode *node = m_byName.value(key.left(cut), nullptr);
+        if (!node || listed.contains(key.left(cut)) || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
+            continue;
+        if (found)
+            return nullptr;
+        found = node;
+    }
+    return found;
 }

@@ -7,9 +7,13 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QSet>
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+struct AttachmentInfo;
 struct FileOffsetNode;
 
 // The form two entry names that extract to one file share: without a leading "/" or "./", with
@@ -24,15 +28,28 @@ public:
     void build(const FileOffsetNode *head);
     // The entry named url, or null.
     const FileOffsetNode *find(const QString &url) const;
+    // The entry a message's attachment was tied to, else the one its URL names.
+    const FileOffsetNode *find(const AttachmentInfo &attachment) const;
     // The entries the exporter named after a message: "<its folder>com.microsoft.__Attachments/
     // <its id>_NNNN", in their numbers' order. messageEntry: the message's entry name.
     QVector<const FileOffsetNode *> namedAfter(const QByteArray &messageEntry, const QByteArray &messageId) const;
+    // Where no entry is named url: the one entry whose name differs from it in a single byte (a
+    // bit flipped in its local header or in its record), of about the size a message lists
+    // (listedSize, when it gives one), and not one of the names listed (as EntryNameKey gives
+    // them: the message's other attachments, often one digit apart); else the one whose name is
+    // url cut short (a byte turned NUL ends a name). Null when no entry, or more than one, is
+    // that near.
+    const FileOffsetNode *nearName(const QString &url, const QString &listedSize = QString(),
+                                   const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     int size() const { return int(m_byName.size()); }
 
 private:
+    struct NearNames;
     QHash<QByteArray, const FileOffsetNode *> m_byName;
     // By name less its "_NNNN": the message's folder and id.
     QHash<QByteArray, QVector<const FileOffsetNode *>> m_byOwner;
+    // Made on the first nearName: only damaged names ask it. Shared by copies of the index.
+    std::shared_ptr<NearNames> m_near;
 };
 
 // The folder and message id an attachment entry's name gives ("<folder>com.microsoft.

@@ -11,6 +11,8 @@
 #include <QVector>
 #include <QtGlobal>
 
+struct FileOffsetNode;
+
 // One attachment as its messageAttachment element describes it.
 struct AttachmentInfo {
     QString size;       // OPFAttachmentContentFileSize text, as written ("5.0614E4")
@@ -18,6 +20,9 @@ struct AttachmentInfo {
     QString contentType;
     QString name;  // entities decoded
     QString url;   // archive entry that holds the bytes; quotes removed, entities decoded
+    // The entry that holds the bytes when no entry is named url (its name was damaged); null
+    // else. Raw: a damaged name need not be UTF-8.
+    const FileOffsetNode *entry = nullptr;
 };
 
 // One recipient as its emailAddress entry gives it, for the writers' header lines.

@@ -10,6 +10,8 @@ class AttachmentIndexTest : public QObject {
 private slots:
     void repeatedName_data();
     void repeatedName();
+    void nearName_data();
+    void nearName();
 };
 
 void AttachmentIndexTest::repeatedName_data()
@@ -39,6 +41,63 @@ void AttachmentIndexTest::repeatedName()
     }
     const AttachmentIndex index(&nodes[0]);
     QCOMPARE(index.find(QString::fromLatin1(name)), &nodes[size_t(found)]);
+}
+
+void AttachmentIndexTest::nearName_data()
+{
+    QTest::addColumn<QByteArrayList>("names");  // the entries, each 3000 bytes long
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<QString>("listedSize");
+    QTest::addColumn<int>("found");  // index into names, -1: none
+    const QByteArray dir = "Local/M/Inbox/com.microsoft.__Attachments/";
+    const QByteArray a = dir + "AB12-CD34@example.com_0000", b = dir + "EF56-GH78@example.com_0000";
+    for (int at : {0, 9, 30, 50, a.size() - 1}) {
+        QByteArray flipped = a;
+        flipped[at] = char(flipped[at] ^ 0x10);
+        QTest::addRow("a bit flipped at byte %d", at) << QByteArrayList{flipped, b} << a << QString() << 0;
+    }
+    QByteArray other = a;
+    other[20] = 'x';
+    QTest::newRow("a byte changed") << QByteArrayList{b, other} << a << QString() << 1;
+    QTest::newRow("the name itself stands") << QByteArrayList{a, other} << a << QString() << -1;
+    QByteArray two = other;
+    two[45] = 'y';
+    QTest::newRow("two bytes apart") << QByteArrayList{two} << a << QString() << -1;
+    QTest::newRow("a byte lost") << QByteArrayList{a.left(40) + a.mid(41)} << a << QString() << -1;
+    QByteArray second = a;
+    second[45] = 'z';
+    QTest::newRow("two entries that near") << QByteArrayList{other, second} << a << QString() << -1;
+    QTest::newRow("the size the list gives") << QByteArrayList{other} << a << QStringLiteral("3.0E3") << 0;
+    QTest::newRow("another size than the list gives") << QByteArrayList{other} << a << QStringLiteral("3.1E3") << -1;
+    QTest::newRow("a size the list gives unreadably") << QByteArrayList{other} << a << QStringLiteral("n/a") << 0;
+    QTest::newRow("a leading ./") << QByteArrayList{"./" + other} << a << QString() << 0;
+    QByteArray sibling = a;
+    sibling[a.size() - 1] = '1';
+    QTest::newRow("the message's other attachment, one digit apart")
+        << QByteArrayList{sibling, other} << a << QString() << 1;
+    QTest::newRow("a byte turned NUL: the name cut there") << QByteArrayList{b, a.left(50)} << a << QString() << 1;
+    QTest::newRow("two names cut short") << QByteArrayList{a.left(50), a.left(60)} << a << QString() << -1;
+    QTest::newRow("an empty url") << QByteArrayList{other} << QByteArray() << QString() << -1;
+}
+
+void AttachmentIndexTest::nearName()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QByteArray, url);
+    QFETCH(QString, listedSize);
+    QFETCH(int, found);
+    std::vector<FileOffsetNode> nodes(size_t(names.size()));
+    for (int i = 0; i < names.size(); ++i) {
+        nodes[size_t(i)] = FileOffsetNode{};
+        nodes[size_t(i)].pEntryName = names[i].data();
+        nodes[size_t(i)].llSize = 3000;
+        nodes[size_t(i)].pNext = i + 1 < names.size() ? &nodes[size_t(i) + 1] : nullptr;
+    }
+    const AttachmentIndex index(&nodes[0]);
+    // The message lists its other attachments too: never the one it lost.
+    const QSet<QByteArray> listed{names.first().endsWith("_0001") ? names.first() : QByteArray()};
+    QCOMPARE(index.nearName(QString::fromLatin1(url), listedSize, listed),
+             found < 0 ? nullptr : &nodes[size_t(found)]);
 }
 
 QTEST_GUILESS_MAIN(AttachmentIndexTest)

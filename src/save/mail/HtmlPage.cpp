@@ -303,7 +303,7 @@ bool writeAttachments(const MailMessage &message, const QString &folder, QVector
         return message.stopRequested && *message.stopRequested ? (*message.stopRequested)() : SaveStopAsked();
     };
     for (const AttachmentInfo &a : message.fields.attachments) {
-        const AttachmentCopy copy = copyAttachment(message.attachments.find(a.url), folder, a.name, stopAsked);
+        const AttachmentCopy copy = copyAttachment(message.attachments.find(a), folder, a.name, stopAsked);
         if (copy.stopped) {
             for (const AttachmentCopy &written : *copies) {
                 if (!written.fileName.isEmpty())

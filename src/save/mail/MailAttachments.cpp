@@ -464,7 +464,7 @@ AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool f
             open = true;
         }
         for (const AttachmentInfo &a : list) {
-            const FileOffsetNode *node = message.attachments.find(a.url);
+            const FileOffsetNode *node = message.attachments.find(a);
             const EmbeddedMessageForm form = IsMessageType(AttachmentContentType(a.contentType))
                 ? embeddedMessageForm(node, token)
                 : EmbeddedMessageForm();

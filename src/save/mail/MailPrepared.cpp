@@ -1,9 +1,11 @@
 #include "save/mail/MailPrepared.h"
 
 #include "platform/Crc32.h"
+#include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
 #include "save/mail/MailMimeParts.h"
 #include "save/mail/MessageFiles.h"
+#include "scanner/ArchiveWalk.h"
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/WellFormed.h"
@@ -77,6 +79,51 @@ QByteArray messageIdOf(const MailMessageFields &fields, const QByteArray &xml)
     return id;
 }
 
+// Whether the entry's bytes have the CRC-32 its header or record gives, read in chunks.
+bool crcHolds(const FileOffsetNode *node)
+{
+    constexpr qint64 kChunk = qint64(1) << 20;
+    if (node->bCompressed || node->dwCrc32 == 0 || node->llDataOffset <= 0 || node->llSize < 0
+        || node->llSize > lSize - node->llDataOffset)
+        return false;
+    quint32 crc = 0;
+    for (qint64 done = 0; done < node->llSize; done += kChunk) {
+        const qint64 want = qMin(kChunk, node->llSize - done);
+        const QByteArray bytes = ReadArchiveBytes(node->llDataOffset + done, want);
+        if (bytes.size() != want)
+            return false;
+        crc = Crc32Update(crc, bytes.constData(), bytes.size());
+    }
+    return crc == node->dwCrc32;
+}
+
+// Attachments the list names that no entry holds, found under a name one byte off: a bit
+// flipped in the name in the entry's local header or its record. Taken where the entry is the
+// only one that near, no other attachment of the list names it, and its bytes verify; the
+// report says which entry stood in for which name.
+void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
+{
+    QSet<QByteArray> listed;
+    for (const AttachmentInfo &a : p.fields.attachments)
+        listed.insert(EntryNameKey(a.url.toUtf8()));
+    for (AttachmentInfo &a : p.fields.attachments) {
+        if (a.url.isEmpty() || attachments.find(a.url))
+            continue;
+        const FileOffsetNode *node = attachments.nearName(a.url, a.size, listed);
+        if (!node || !crcHolds(node))
+            continue;
+        const QByteArray name(node->pEntryName);
+        p.notes << olm::EntryLine(
+            name, node->llDataOffset,
+            QStringLiteral(": its name is \"%1\" with one byte damaged, an attachment the message \"%2\" "
+                           "lists and no entry holds; its CRC-32 verifies: saved as that attachment")
+                .arg(a.url, p.fields.strEntryName),
+            olm::EntryPlace::Data);
+        listed.insert(EntryNameKey(name));
+        a.entry = node;
+    }
+}
+
 // Attachments the message's damaged list no longer names, tied to it by the name the archive
 // gives them: its own id and number, in its folder's attachments. Named in its damage line.
 void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIndex &attachments)
@@ -87,7 +134,7 @@ void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIn
         return;
     QSet<QByteArray> listed;
     for (const AttachmentInfo &a : p.fields.attachments)
-        listed.insert(EntryNameKey(a.url.toUtf8()));
+        listed.insert(EntryNameKey(a.entry ? QByteArray(a.entry->pEntryName) : a.url.toUtf8()));
     QStringList tied;
     for (const FileOffsetNode *node : nodes) {
         const QByteArray url(node->pEntryName);
@@ -156,6 +203,7 @@ PreparedMessage prepareMessage(const MailMLRC &rec, const MailFormatStyle &style
     p.fields = ParseMessageXml(xml, style.messageIdForm, AddressListLimit::Unlimited);
     p.fields.strEntryName = entryName;
     p.relative = MailFolderRelativePath(p.fields.strEntryName);
+    tieNearNames(p, attachments);
     addNamedAfter(p, xml, attachments);
     return p;
 }

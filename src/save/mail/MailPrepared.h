@@ -21,6 +21,8 @@ struct PreparedMessage {
     QByteArray xml;  // as read, until the message is formatted
     bool readable = true;
     QString damage;
+    // Lines for the report that are no loss: an attachment found under a damaged name.
+    QStringList notes;
     QString relative;
     bool formatted = false;
     QByteArray bytes;

@@ -105,8 +105,9 @@ bool saveMessage(PreparedMessage &p, const MailFormatStyle &style, const Attachm
                                   : QStringLiteral("%1 was read from its text behind a damaged header with no CRC-32, "
                                                    "so nothing could check it; it is filed in \"%2\""))
                                  .arg(describe(*p.rec, p.fields.strEntryName), p.relative);
+    context.recovered += p.notes;
     for (const AttachmentInfo &a : p.fields.attachments)
-        context.namedAttachmentUrls.insert(a.url.toUtf8());
+        context.namedAttachmentUrls.insert(a.entry ? QByteArray(a.entry->pEntryName) : a.url.toUtf8());
     // What waits in the mailbox is counted before anything later is.
     if (!p.readable || !p.formatted)
         commitPending(mailbox, style, attachments, context);

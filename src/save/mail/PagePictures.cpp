@@ -214,7 +214,7 @@ PagePicture InlinePicture(const MailMessage &message, const QVector<QByteArray> 
             if (links.at(i).isEmpty() || a.contentId == QLatin1String("no")
                 || BareIdentifier(a.contentId).compare(wanted, cs) != 0)
                 continue;
-            const FileOffsetNode *node = message.attachments.find(a.url);
+            const FileOffsetNode *node = message.attachments.find(a);
             if (!node || node->bCompressed || node->llSize <= 0)
                 return PagePicture();
             // A picture too large to carry is still told by its first bytes, and linked.

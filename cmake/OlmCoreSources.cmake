@@ -3,6 +3,7 @@
 # src/save to the same core library (OLM_SAVE_SOURCE_GLOBS).
 set(OLM_CORE_SOURCES
   src/platform/ArchiveSource.cpp
+  src/platform/LineEndsBack.cpp
   src/platform/FinderInfo.cpp
   src/platform/ReminderSink.cpp
   src/platform/Crc32.cpp
@@ -37,6 +38,7 @@ set(OLM_CORE_SOURCES
   src/scanner/EntryExtent.cpp
   src/scanner/ZipAttachments.cpp
   src/scanner/AttachmentCopies.cpp
+  src/scanner/LineEndNodes.cpp
   src/scanner/LocalHeaders.cpp
   src/scanner/RecordPlaces.cpp
   src/scanner/UnusedRecords.cpp

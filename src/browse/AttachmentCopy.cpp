@@ -3,6 +3,7 @@
 #include "platform/ArchiveSource.h"
 #include "platform/PreviewerLauncher.h"
 #include "platform/WorkerGlobals.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QByteArray>
@@ -39,17 +40,18 @@ qint64 bytesInArchive(const FileOffsetNode &node)
 {
     if (node.llSize <= 0 || node.llDataOffset < 0 || node.llDataOffset >= lSize)
         return 0;
-    return qMin(node.llSize, lSize - node.llDataOffset);
+    return qMin(EntryDataSize(node), lSize - node.llDataOffset);
 }
 
 bool copyBytes(const FileOffsetNode &node, int out)
 {
     const qint64 total = bytesInArchive(node);
+    EntryDataReader reader = EntryData(node);
     QByteArray chunk;
     for (qint64 done = 0; done < total; done += chunk.size()) {
         const qint64 want = qMin(kCopyChunk, total - done);
         chunk.fill('\0', int(want));
-        readAt(node.llDataOffset + done, chunk.data(), want);
+        reader.read(chunk.data(), want);
         if (!writeAll(out, chunk.constData(), want))
             return false;
     }

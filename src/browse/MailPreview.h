@@ -58,6 +58,7 @@ struct InlinePictureEntry {
     QStringList contentIds;
     qint64 offset = 0;
     qint64 size = 0;
+    int lineEndsBack = 0;  // its bytes are read with their line ends converted back
 };
 using InlinePictureEntries = QVector<InlinePictureEntry>;
 // The entries of the pictures the body names as "cid:<id>": of each content id the first

@@ -63,7 +63,7 @@ InlinePictureEntries InlinePicturesOf(QSet<QString> wanted, const MailMessageFie
             continue;
         }
         byOffset.insert(node->llDataOffset, entries.size());
-        entries.append({{a.contentId}, node->llDataOffset, node->llSize});
+        entries.append({{a.contentId}, node->llDataOffset, node->llSize, node->bLineEndsBack});
     }
     return entries;
 }
@@ -77,8 +77,8 @@ int AddInlinePictures(QTextDocument *document, const InlinePictureEntries &entri
     for (const InlinePictureEntry &entry : entries) {
         if (stop && *stop)
             break;
-        const QImage picture =
-            DecodePreviewPicture(archive.read(entry.offset, entry.size, kMaxInlinePictureBytes), room);
+        const QImage picture = DecodePreviewPicture(
+            archive.readEntry(entry.offset, entry.size, entry.lineEndsBack, kMaxInlinePictureBytes), room);
         if (picture.isNull() || (safe && !safe->TakePictureRoom(picture.sizeInBytes())))
             continue;
         room -= picture.sizeInBytes();

@@ -1,5 +1,6 @@
 #include "browse/PreviewArchive.h"
 
+#include "platform/LineEndsBack.h"
 #include "platform/WorkerGlobals.h"
 #include "save/MessageFields.h"
 
@@ -23,6 +24,18 @@ PreviewArchive::~PreviewArchive()
 QByteArray PreviewArchive::read(qint64 offset, qint64 length, qint64 maxLength) const
 {
     return m_fd >= 0 ? ReadArchiveBytes(m_fd, m_size, offset, length, maxLength) : QByteArray();
+}
+
+QByteArray PreviewArchive::readEntry(qint64 offset, qint64 length, int lineEndsBack, qint64 maxLength) const
+{
+    if (lineEndsBack == 0)
+        return read(offset, length, maxLength);
+    if (m_fd < 0 || offset < 0 || offset >= m_size || length <= 0)
+        return QByteArray();
+    EntryDataReader reader(m_fd, offset, qMin(length, m_size - offset), lineEndsBack);
+    QByteArray bytes(int(qBound<qint64>(0, qMin(length, maxLength), qint64(1) << 30)), Qt::Uninitialized);
+    bytes.resize(int(reader.read(bytes.data(), bytes.size())));
+    return bytes;
 }
 
 qint64 ArchiveReadSize(qint64 offset, qint64 length)

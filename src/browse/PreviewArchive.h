@@ -20,6 +20,9 @@ public:
     PreviewArchive &operator=(const PreviewArchive &) = delete;
     // Bytes at [offset, offset + length), clamped to the archive and to maxLength.
     QByteArray read(qint64 offset, qint64 length, qint64 maxLength) const;
+    // An entry's data of length stored bytes, its line ends converted back lineEndsBack times
+    // (as the scan found them converted), at most maxLength bytes.
+    QByteArray readEntry(qint64 offset, qint64 length, int lineEndsBack, qint64 maxLength) const;
 
 private:
     PreviewArchive(int fd, qint64 size) : m_fd(fd), m_size(size) {}

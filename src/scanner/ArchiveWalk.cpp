@@ -147,6 +147,7 @@ void ArchiveWalker::walkEntries()
     freeText();
     if (!bStopFlag) {
         dropDamagedAttachmentCopies();
+        readLineEndsBack();
         noteRepeatedNames();
         noteUnusedRecords();
         noteCutArchive();
@@ -229,6 +230,7 @@ FileOffsetNode *appendNode(FileOffsetNode *&head, FileOffsetNode *&tail, const L
     node->bCompressed = h.method != 0;
     node->wMethod = h.method;
     node->llStoredSize = h.csize;
+    node->llStatedSize = h.statedSize >= 0 ? h.statedSize : h.usize;
     return node;
 }
 
@@ -266,12 +268,9 @@ void ArchiveWalker::recordStartsAt(qint64 pos)
     if (node && pos >= node->llDataOffset && node->llSize > pos - node->llDataOffset) {
         node->llSize = pos - node->llDataOffset;
         node->bSizeCut = 1;
+    } else if (node && pos > node->llDataOffset + node->llSize) {
+        node->llReach = pos - node->llDataOffset;
     }
-}
-
-bool ArchiveWalker::endsAtRecord(qint64 end)
-{
-    return end == m_size || end == m_limit || m_central->recordAt(end, *m_reader) != CentralDirectory::RecordHere::None;
 }
 
 qint64 ArchiveWalker::handleEntry(const LocalHeader &h)

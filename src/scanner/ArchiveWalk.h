@@ -65,6 +65,7 @@ struct LocalHeader {
     quint16 extraLength = 0;
     qint64 usize = 0;
     qint64 csize = 0;
+    qint64 statedSize = -1;  // the size the header's fields give; -1: usize is that
     qint64 dataOffset = 0;
     qint64 nameOffset = 0;     // where the name bytes lie in the archive
     QByteArray name;           // raw bytes up to the first NUL
@@ -162,6 +163,9 @@ private:
     // An attachment read twice under one name, one copy whole by its CRC-32 and the other not:
     // the damaged copy leaves the list, with a line.
     void dropDamagedAttachmentCopies();
+    // Attachments grown past their stated size whose CRC-32 fails as stored: where the bytes with
+    // their line ends converted back verify, they are read so (LineEndNodes.cpp).
+    void readLineEndsBack();
     // A list stored again inside a mail folder with the contents of one already read: named,
     // and its items are not read twice.
     bool listCopy(const LocalHeader &h, EntryRole role);

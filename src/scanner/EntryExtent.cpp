@@ -343,4 +343,9 @@ qint64 ArchiveWalker::headerNear(qint64 data, qint64 end)
     return end;
 }
 
+bool ArchiveWalker::endsAtRecord(qint64 end)
+{
+    return end == m_size || end == m_limit || m_central->recordAt(end, *m_reader) != CentralDirectory::RecordHere::None;
+}
+
 }  // namespace olm

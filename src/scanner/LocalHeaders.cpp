@@ -106,6 +106,7 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
     }
     if (h->usize < 0 || h->csize < 0)
         return false;
+    h->statedSize = h->usize;
     h->name.resize(h->nameLength);
     if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
         return false;

@@ -97,6 +97,13 @@ struct FileOffsetNode {
     quint16 wMethod;      // the entry's compression method as its header gives it
     qint64 llStoredSize;  // compressed entries: the bytes their data takes in the archive
     quint8 bSizeCut;      // the declared size ran into the next known entry: cut there
+    qint64 llStatedSize;  // the size its header or record gave, before the walk placed its end
+    qint64 llReach;       // the next entry the walk found starts this far behind its data start, past llSize; else 0
+    // The archive's line ends were converted (LF written as CR LF) this many times, 0 or 1 or 2:
+    // the data read with them converted back (llBackSize bytes) has its CRC-32. Readers copy
+    // it through EntryDataReader, never as stored.
+    quint8 bLineEndsBack;
+    qint64 llBackSize;
     FileOffsetNode *pNext;
 };
 

@@ -16,6 +16,7 @@
 #include "save/SavePause.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDir>
@@ -221,7 +222,8 @@ AttachmentCopy copyAttachment(const FileOffsetNode *node, const QString &folder,
         return result;
     }
     const qint64 offset = node->llDataOffset;
-    const qint64 available = offset < 0 || offset > lSize || node->llSize < 0 ? 0 : qMin(node->llSize, lSize - offset);
+    const qint64 size = EntryDataSize(*node);
+    const qint64 available = offset < 0 || offset > lSize || node->llSize < 0 ? 0 : qMin(size, lSize - offset);
     if (!QDir(folder).exists() && !QDir().mkdir(folder) && !QDir(folder).exists()) {
         result.reason = QStringLiteral("could not be written: its folder could not be made");
         return result;
@@ -233,6 +235,7 @@ AttachmentCopy copyAttachment(const FileOffsetNode *node, const QString &folder,
         return result;
     }
     QByteArray buffer(int(qBound<qint64>(1, available, kCopyChunkBytes)), Qt::Uninitialized);
+    EntryDataReader reader = EntryData(*node);
     quint32 crc = 0;
     qint64 done = 0;
     while (done < available) {
@@ -241,7 +244,7 @@ AttachmentCopy copyAttachment(const FileOffsetNode *node, const QString &folder,
             return result;
         }
         const qint64 want = qMin(kCopyChunkBytes, available - done);
-        const qint64 got = readAt(offset + done, buffer.data(), want);
+        const qint64 got = reader.read(buffer.data(), want);
         if (got <= 0)
             break;
         crc = Crc32Update(crc, buffer.constData(), got);
@@ -268,7 +271,7 @@ AttachmentCopy copyAttachment(const FileOffsetNode *node, const QString &folder,
     if (result.fileName.isEmpty())
         result.reason = QStringLiteral("could not be written: no free name is left");
     // What was read is kept; it is named as not what the archive stored.
-    else if (done != node->llSize)
+    else if (done != size)
         result.reason = QStringLiteral("cut short in the archive");
     else if (node->dwCrc32 != 0 && crc != node->dwCrc32)
         result.reason = node->bSizeCut ? QStringLiteral("damaged: its size ran into the next entry, cut there")

@@ -10,6 +10,7 @@
 #include "save/Base64.h"
 #include "save/BidiControls.h"
 #include "save/mail/MailHeaders.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <algorithm>
@@ -186,15 +187,12 @@ EmbeddedMessageForm embeddedMessageForm(const FileOffsetNode *node, const QByteA
         || node->llDataOffset > lSize - node->llSize)
         return form;
     EmbeddedMessageCheck check("--" + token);
+    EntryDataReader reader = EntryData(*node);
     QByteArray buffer(int(qMin<qint64>(kBase64ChunkBytes, node->llSize)), Qt::Uninitialized);
-    for (qint64 done = 0; done < node->llSize;) {
-        const qint64 want = qMin<qint64>(buffer.size(), node->llSize - done);
-        const qint64 got = readAt(node->llDataOffset + done, buffer.data(), want);
-        if (got != want)
-            return form;
+    for (qint64 got; (got = reader.read(buffer.data(), buffer.size())) > 0;)
         check.feed(buffer.constData(), got);
-        done += got;
-    }
+    if (!reader.whole())
+        return form;
     form.asIs = check.fits();
     form.eightBit = check.eightBit();
     return form;
@@ -237,25 +235,25 @@ EntryCopy streamEntryAsIs(const MailMessage &message, const FileOffsetNode &node
                           const std::function<bool(const QByteArray &)> &write)
 {
     *crc = 0;
+    EntryDataReader reader = EntryData(node);
     QByteArray buffer;
-    qint64 done = 0;
-    while (done < node.llSize) {
-        const qint64 want = qMin<qint64>(kBase64ChunkBytes, node.llSize - done);
+    for (;;) {
         const int carried = buffer.size();
-        buffer.resize(carried + int(want));
-        const qint64 got = readAt(node.llDataOffset + done, buffer.data() + carried, want);
-        if (got <= 0)
+        buffer.resize(carried + int(kBase64ChunkBytes));
+        const qint64 got = reader.read(buffer.data() + carried, kBase64ChunkBytes);
+        buffer.resize(carried + int(qMax<qint64>(0, got)));
+        *crc = Crc32Update(*crc, buffer.constData() + carried, buffer.size() - carried);
+        const bool last = got < kBase64ChunkBytes;
+        if (last && !reader.whole())
             return EntryCopy::Short;
-        buffer.resize(carried + int(got));
-        *crc = Crc32Update(*crc, buffer.constData() + carried, got);
-        done += got;
-        const int cut = done < node.llSize ? buffer.lastIndexOf('\n') + 1 : buffer.size();
+        const int cut = last ? buffer.size() : buffer.lastIndexOf('\n') + 1;
         const QByteArray piece = withLineEnds(buffer.left(cut), message.style.lineEnd);
-        if (!write(message.style.mboxrdFromQuoting ? QuoteMboxFromLines(piece) : piece))
+        if (!piece.isEmpty() && !write(message.style.mboxrdFromQuoting ? QuoteMboxFromLines(piece) : piece))
             return EntryCopy::WriteFailed;
         buffer.remove(0, cut);
+        if (last)
+            return EntryCopy::Complete;
     }
-    return EntryCopy::Complete;
 }
 
 // Writes the entry's data, in base64 lines or as it is; the reason when it could not be written
@@ -276,9 +274,8 @@ QString writeAttachmentData(const MailMessage &message, const FileOffsetNode *no
         return message.out.write(text);
     };
     const QByteArray &le = message.style.lineEnd;
-    const EntryCopy copy = asIs
-        ? streamEntryAsIs(message, *node, &crc, writeChunk)
-        : StreamEntryBase64(node->llDataOffset, node->llSize, writeChunk, kBase64ChunkBytes, &crc, le);
+    const EntryCopy copy = asIs ? streamEntryAsIs(message, *node, &crc, writeChunk)
+                                : StreamEntryBase64(EntryData(*node), writeChunk, kBase64ChunkBytes, &crc, le);
     // Base64 lines have their ends already: one more makes the blank line before the next
     // delimiter. After a message copied as it is, this line end belongs to the delimiter.
     message.out.write(le);
@@ -416,18 +413,24 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
         return EntryCopy::Complete;
     if (size < 0 || offset < 0 || offset >= lSize)
         return EntryCopy::Short;
+    return StreamEntryBase64(EntryDataReader(fileDescriptor, offset, size, 0), write, chunkBytes, crc, lineEnd);
+}
+
+EntryCopy StreamEntryBase64(EntryDataReader reader, const std::function<bool(const QByteArray &)> &write,
+                            qint64 chunkBytes, quint32 *crc, const QByteArray &lineEnd)
+{
+    if (crc)
+        *crc = 0;
     // Every chunk but the last a multiple of 3 (of a line's 57 with line ends): the texts then
     // join without padding or a short line inside.
     const qint64 unit = lineEnd.isEmpty() ? 3 : 57;
     qint64 chunk = qBound<qint64>(unit, chunkBytes, qint64(64) << 20);
     chunk -= chunk % unit;
-    const qint64 available = qMin(size, lSize - offset);
-    QByteArray buffer(int(qMin(chunk, available)), Qt::Uninitialized);
+    QByteArray buffer(int(qBound<qint64>(1, reader.storedSize(), chunk)), Qt::Uninitialized);
     QByteArray encoded(int(Base64LinesLength(buffer.size(), lineEnd.size())), Qt::Uninitialized);
-    qint64 done = 0;
-    while (done < available) {
-        const qint64 want = qMin(chunk, available - done);
-        const qint64 got = readAt(offset + done, buffer.data(), want);
+    for (;;) {
+        // A read gives all that is asked but at the data's end: only the last chunk is short.
+        const qint64 got = reader.read(buffer.data(), buffer.size());
         if (got <= 0)
             break;
         if (crc)
@@ -437,11 +440,10 @@ EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool
             : EncodeBase64Lines(buffer.constData(), got, encoded.data(), lineEnd.constData(), lineEnd.size());
         if (!write(QByteArray::fromRawData(encoded.constData(), int(text))))
             return EntryCopy::WriteFailed;
-        done += got;
-        if (got < want)
+        if (got < chunk)
             break;
     }
-    return done == size ? EntryCopy::Complete : EntryCopy::Short;
+    return reader.whole() ? EntryCopy::Complete : EntryCopy::Short;
 }
 
 AttachmentOutcome WriteAttachmentPartsChecked(const MailMessage &message, bool frameWritten)

@@ -3,6 +3,7 @@
 // Message-ID, the body text's kind test and conversions, the attachment part headers and the
 // chunked base64 copy of an archive entry.
 
+#include "platform/LineEndsBack.h"
 #include "save/mail/MailWriter.h"
 
 #include <QByteArray>
@@ -124,6 +125,11 @@ enum class EntryCopy {
 // receives the CRC-32 of the bytes read, computed as they stream. With a lineEnd the text comes
 // in lines of 76 characters, each ended by it (chunkBytes then a multiple of 57).
 EntryCopy StreamEntryBase64(qint64 offset, qint64 size, const std::function<bool(const QByteArray &)> &write,
+                            qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr,
+                            const QByteArray &lineEnd = QByteArray());
+// The same for the bytes reader gives (an entry's data, its line ends converted back where the
+// scan found them converted).
+EntryCopy StreamEntryBase64(EntryDataReader reader, const std::function<bool(const QByteArray &)> &write,
                             qint64 chunkBytes = kBase64ChunkBytes, quint32 *crc = nullptr,
                             const QByteArray &lineEnd = QByteArray());
 

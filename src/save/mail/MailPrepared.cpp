@@ -7,6 +7,7 @@
 #include "save/mail/MessageFiles.h"
 #include "scanner/ArchiveWalk.h"
 #include "scanner/ElementValue.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 #include "scanner/WellFormed.h"
 
@@ -145,7 +146,7 @@ void addNamedAfter(PreparedMessage &p, const QByteArray &xml, const AttachmentIn
         a.name = a.url.mid(a.url.lastIndexOf(QLatin1Char('/')) + 1);
         a.contentType = QStringLiteral("application/octet-stream");
         a.contentId = QStringLiteral("no");
-        a.size = QString::number(node->llSize);
+        a.size = QString::number(EntryDataSize(*node));
         p.fields.attachments.append(a);
         tied << a.url;
     }

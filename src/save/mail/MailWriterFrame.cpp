@@ -13,6 +13,7 @@
 #include "save/mail/MailPrepared.h"
 #include "save/mail/MessageFiles.h"
 #include "save/mail/OrderedWork.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QDir>
@@ -224,7 +225,7 @@ void SaveRecoveredAttachments(const QVector<const FileOffsetNode *> &entries, co
         a.url = QString::fromUtf8(url);
         a.contentType = QStringLiteral("application/octet-stream");
         a.contentId = QStringLiteral("no");
-        a.size = QString::number(node->llSize);
+        a.size = QString::number(EntryDataSize(*node));
         p.fields.attachments.append(a);
         const qint64 writtenBefore = context.written;
         if (style.oneFilePerFolder) {

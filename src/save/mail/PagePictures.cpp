@@ -9,6 +9,7 @@
 #include "save/MessageFields.h"
 #include "save/mail/MailHeaders.h"
 #include "save/mail/MailMimeParts.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QHash>
@@ -218,15 +219,14 @@ PagePicture InlinePicture(const MailMessage &message, const QVector<QByteArray> 
             if (!node || node->bCompressed || node->llSize <= 0)
                 return PagePicture();
             // A picture too large to carry is still told by its first bytes, and linked.
-            const QByteArray type =
-                pictureType(ReadArchiveBytes(node->llDataOffset, qMin<qint64>(node->llSize, 16), 16), a.contentType);
+            const QByteArray type = pictureType(ReadEntryData(*node, 16), a.contentType);
             if (type.isEmpty())
                 return PagePicture();
             PagePicture p;
             p.name = WithoutBidiControls(a.name);
             p.link = links.at(i);
-            if (node->llSize <= kMaxInlinePicture) {
-                const QByteArray bytes = ReadArchiveBytes(node->llDataOffset, node->llSize, kMaxInlinePicture);
+            if (EntryDataSize(*node) <= kMaxInlinePicture) {
+                const QByteArray bytes = ReadEntryData(*node, kMaxInlinePicture);
                 if (!bytes.isEmpty())
                     p.url = "data:" + pictureType(bytes, a.contentType) + ";base64," + bytes.toBase64();
             }

@@ -8,6 +8,7 @@
 #include "save/MessageFields.h"
 #include "save/mail/MailWriter.h"
 #include "scanner/ElementValue.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 namespace {
@@ -67,17 +68,19 @@ bool entryWhole(const FileOffsetNode *node, const MailSaveContext &context, bool
     if (node->dwCrc32 == 0)
         return true;
     constexpr qint64 kChunk = qint64(1) << 20;
+    const qint64 size = EntryDataSize(*node);
+    QByteArray bytes(int(qBound<qint64>(1, size, kChunk)), Qt::Uninitialized);
+    EntryDataReader reader = EntryData(*node);
     quint32 crc = 0;
-    for (qint64 done = 0; done < node->llSize; done += kChunk) {
+    for (qint64 done = 0; done < size; done += kChunk) {
         if (stopped(context)) {
             *stop = true;
             return false;
         }
-        const qint64 want = qMin(kChunk, node->llSize - done);
-        const QByteArray bytes = ReadArchiveBytes(node->llDataOffset + done, want);
-        if (bytes.size() != want)
+        const qint64 want = qMin(kChunk, size - done);
+        if (reader.read(bytes.data(), want) != want)
             return false;
-        crc = Crc32Update(crc, bytes.constData(), bytes.size());
+        crc = Crc32Update(crc, bytes.constData(), want);
     }
     return crc == node->dwCrc32;
 }

@@ -5,6 +5,7 @@
 
 #include "platform/ArchiveSource.h"
 #include "platform/Crc32.h"
+#include "platform/LineEndsBack.h"
 #include "platform/WorkerGlobals.h"
 #include "save/OutputLayout.h"
 #include "save/olm/OlmZipRecords.h"
@@ -158,23 +159,23 @@ qint64 OlmArchiveWriter::copySource(qint64 offset, qint64 length, bool xml)
 qint64 OlmArchiveWriter::copyStored(qint64 offset, qint64 length)
 {
     // Read straight into the output buffer: every byte is read once, and small entries leave
-    // in large writes together.
+    // in large writes together. Converted back, the bytes written are fewer than those read.
+    EntryDataReader reader(m_source, offset, length, m_lineEndsBack);
     qint64 done = 0;
     while (done < length) {
         const qint64 want = qMin(kChunk, length - done);
         char *into = m_out.reserve(want);
         if (!into)
             break;
-        const qint64 got = readAt(m_source, offset + done, into, want);
-        if (got <= 0) {
-            m_readShort = true;  // a read error: the entry ends with what was read
-            break;
+        const qint64 got = reader.read(into, want);
+        if (got > 0) {
+            m_out.commit(got);
+            m_written += quint64(got);
+            done += got;
         }
-        m_out.commit(got);
-        m_written += quint64(got);
-        done += got;
         if (got < want) {
-            m_readShort = true;
+            // A read error or the archive's end: the entry ends with what was read.
+            m_readShort = !reader.whole();
             break;
         }
         // A large entry asks between its pieces: a confirmed stop ends the save within one.

@@ -244,6 +244,7 @@ private:
     bool m_readShort = false;  // the entry's copy ended where the archive being read ended
     QString m_fileLabel;       // the entry's words in its item's problems; empty: the item's text
     bool m_fileSizeCut = false;
+    int m_lineEndsBack = 0;  // the stored entry being copied is read with its line ends converted back
 
     // The file entry being written.
     qint64 m_fileHeader = -1;

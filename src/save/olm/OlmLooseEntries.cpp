@@ -60,7 +60,8 @@ QString OlmArchiveWriter::unnamedAttachmentDamage(const FileOffsetNode *node) co
     if (node->bSizeCut || node->llDataOffset <= 0 || node->llSize < 0
         || node->llSize > m_sourceSize - node->llDataOffset)
         return QStringLiteral("cut short in the archive");
-    if (node->dwCrc32 != 0 && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32)
+    // Read with its line ends converted back, the scan found its bytes whole.
+    if (node->dwCrc32 != 0 && !node->bLineEndsBack && sourceCrc(node->llDataOffset, node->llSize) != node->dwCrc32)
         return QStringLiteral("its bytes in the archive are damaged (CRC-32 mismatch)");
     return QString();
 }

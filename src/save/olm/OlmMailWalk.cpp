@@ -9,6 +9,7 @@
 #include "save/MessageFields.h"
 #include "save/olm/OlmArchiveWriter.h"
 #include "save/olm/OlmZipRecords.h"
+#include "scanner/EntryData.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QSet>
@@ -340,7 +341,13 @@ void OlmArchiveWriter::writeAttachment(FileOffsetNode *node)
     }
     m_fileLabel = label;
     m_fileSizeCut = node->bSizeCut;
-    writeCopiedFile(name, node->dwCrc32, node->llSize, node->llDataOffset, false, false);
+    // Its stored size bounds the bytes read; the entry written states the size they give.
+    m_lineEndsBack = node->bLineEndsBack;
+    if (beginFile(name, node->dwCrc32, quint64(qMax<qint64>(0, EntryDataSize(*node))))) {
+        copySource(node->llDataOffset, node->llSize, false);
+        endFile(false);
+    }
+    m_lineEndsBack = 0;
 }
 
 void OlmArchiveWriter::writeStrayAttachments()

@@ -300,14 +300,13 @@ void freeBlock(void *userdata, void *pointer)
         escapeParse(tParse.pending);
 }
 
-// CPU time a page's build may take: 2 s, and 1.2 s per MiB, many times what the parser needs for
-// mail, at most 5 s. It is the thread's own time, so a busy machine does not turn a message into
-// text; but where every core runs memory-heavy work the parser's own CPU time grows up to sixfold
-// (its allocations and copies wait on shared caches and memory), and a 2 MB table, 0.7 s alone,
-// must still stay markup there.
+// CPU time a page's build may take: 1.5 s, and 0.6 s per MiB, many times what the parser needs
+// for mail, at most 3.5 s. It is the thread's own time, so a busy machine does not turn a message
+// into text; but on a machine whose every core is busy the same work takes about twice the CPU
+// time (shared caches, page faults served slower), and a 2 MB table must still stay markup there.
 qint64 cpuBudgetNanoseconds(qint64 markupBytes)
 {
-    const qint64 ms = qMin<qint64>(5000, 2000 + (markupBytes * 1200 >> 20));
+    const qint64 ms = qMin<qint64>(3500, 1500 + (markupBytes * 600 >> 20));
     return ms * 1000 * 1000;
 }
 

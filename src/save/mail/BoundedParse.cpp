@@ -300,13 +300,12 @@ void freeBlock(void *userdata, void *pointer)
         escapeParse(tParse.pending);
 }
 
-// CPU time a page's build may take: 1.5 s, and 0.6 s per MiB, many times what the parser needs
-// for mail, at most 3.5 s. It is the thread's own time, so a busy machine does not turn a message
-// into text; but on a machine whose every core is busy the same work takes about twice the CPU
-// time (shared caches, page faults served slower), and a 2 MB table must still stay markup there.
+// CPU time a page's build may take: a second, and 0.4 s per MiB, many times what the parser needs
+// for mail, at most 2.5 s. It is the thread's own time, so a busy machine does not turn a message
+// into text.
 qint64 cpuBudgetNanoseconds(qint64 markupBytes)
 {
-    const qint64 ms = qMin<qint64>(3500, 1500 + (markupBytes * 600 >> 20));
+    const qint64 ms = qMin<qint64>(2500, 1000 + (markupBytes * 400 >> 20));
     return ms * 1000 * 1000;
 }
 

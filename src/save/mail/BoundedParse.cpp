@@ -1,6 +1,7 @@
 #include "save/mail/BoundedParse.h"
 
 #include "save/SavePause.h"
+#include "save/mail/ParseArena.h"
 
 #include <gumbo.h>
 
@@ -49,11 +50,6 @@ struct ParseState {
 };
 
 thread_local ParseState tParse;
-
-// Every parser block held by every parse of the process; the parses of a save run at once, and
-// together they must stay within what the machine gives.
-std::atomic<size_t> gSharedBytes{0};
-constexpr size_t kSharedLimitBytes = size_t(1) << 30;
 
 qint64 threadCpuNanoseconds()
 {
@@ -189,68 +185,39 @@ private:
     bool done_ = false;
 };
 
-// What the allocator puts before each block it hands the parser: the list of live blocks, so that
-// all are freed at once, and the block's size for the budget.
-struct alignas(std::max_align_t) BlockHeader {
-    BlockHeader *prev;
-    BlockHeader *next;
-    size_t size;
-};
-
 }  // namespace
 
-// Every block the parser holds, and what the parse may spend. Freed at once at the end: gumbo's
-// own release of the tree recurses once per level, and a deeply nested message would overflow
-// the stack. Some markup makes the parser build far more than it reads (formatting elements
-// re-opened in every paragraph) or search its stack at every character: bytes held and CPU time
-// are bounded by the markup's size, so one message never holds a save for long nor takes the
-// machine's memory.
+// The parse's memory, and what it may spend. Freed at once at the end: gumbo's own release of the
+// tree recurses once per level, and a deeply nested message would overflow the stack. Some markup
+// makes the parser build far more than it reads (formatting elements re-opened in every
+// paragraph) or search its stack at every character: bytes held and CPU time are bounded by the
+// markup's size, so one message never holds a save for long nor takes the machine's memory.
 struct BoundedParse::Blocks {
-    BlockHeader live{nullptr, nullptr, 0};  // the list's anchor
-    size_t liveBytes = 0;
-    size_t maxBytes = 0;
+    ParseArena arena;
     unsigned allocations = 0;
 
-    explicit Blocks(size_t markupBytes)
+    explicit Blocks(size_t markupBytes) : arena(maxBytesFor(markupBytes)) {}
+
+    static size_t maxBytesFor(size_t markupBytes)
     {
         // The parser's tree of dense markup (a table of one-letter cells) takes about 100 times
         // its size; mail's usual markup far less.
         constexpr size_t kFloorBytes = size_t(64) << 20;
         constexpr size_t kBytesPerMarkupByte = 128;
-        maxBytes = qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, kSharedLimitBytes);
-        live.prev = live.next = &live;
+        return qBound(kFloorBytes, markupBytes * kBytesPerMarkupByte, ParseArena::kSharedLimitBytes);
     }
-    ~Blocks()
-    {
-        for (BlockHeader *block = live.next; block != &live;) {
-            BlockHeader *next = block->next;
-            std::free(block);
-            block = next;
-        }
-        gSharedBytes -= liveBytes;
-    }
-    Blocks(const Blocks &) = delete;
-    Blocks &operator=(const Blocks &) = delete;
 };
 
 namespace {
 
-// Every few blocks, the clock and the stop, also where no tick comes.
+// Every few hundred blocks, the clock and the stop, also where no tick comes. The clock is a
+// system call, dearer than many blocks.
 void checkProgress(BoundedParse::Blocks &blocks)
 {
-    if (++blocks.allocations % 16 != 0)
+    if (++blocks.allocations % 256 != 0)
         return;
     if (const int why = reasonToEnd())
         escapeParse(why);
-}
-
-// Takes cost bytes from the shared budget; false when the parses running would pass it.
-bool takeShared(size_t cost)
-{
-    if (gSharedBytes.fetch_add(cost) + cost <= kSharedLimitBytes)
-        return true;
-    gSharedBytes -= cost;
-    return false;
 }
 
 // Never returns null: gumbo does not check, so a refused block ends the parse instead.
@@ -260,40 +227,22 @@ void *allocateBlock(void *userdata, size_t size)
     tParse.inAllocator = 1;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     checkProgress(blocks);
-    const size_t cost = size + sizeof(BlockHeader);
-    if (size > blocks.maxBytes || cost > blocks.maxBytes - blocks.liveBytes || !takeShared(cost))
+    void *block = blocks.arena.allocate(size);
+    if (!block)
         escapeParse(kGaveUp);
-    auto *block = static_cast<BlockHeader *>(std::malloc(cost));
-    if (!block) {
-        gSharedBytes -= cost;
-        escapeParse(kGaveUp);
-    }
-    block->size = cost;
-    block->prev = &blocks.live;
-    block->next = blocks.live.next;
-    blocks.live.next->prev = block;
-    blocks.live.next = block;
-    blocks.liveBytes += cost;
     std::atomic_signal_fence(std::memory_order_seq_cst);
     tParse.inAllocator = 0;
     if (tParse.pending)
         escapeParse(tParse.pending);
-    return block + 1;
+    return block;
 }
 
 void freeBlock(void *userdata, void *pointer)
 {
-    if (!pointer)
-        return;
     auto &blocks = *static_cast<BoundedParse::Blocks *>(userdata);
-    BlockHeader *block = static_cast<BlockHeader *>(pointer) - 1;
     tParse.inAllocator = 1;
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    block->prev->next = block->next;
-    block->next->prev = block->prev;
-    blocks.liveBytes -= block->size;
-    gSharedBytes -= block->size;
-    std::free(block);
+    blocks.arena.release(pointer);
     std::atomic_signal_fence(std::memory_order_seq_cst);
     tParse.inAllocator = 0;
     if (tParse.pending)

@@ -32,6 +32,7 @@ set(OLM_CORE_SOURCES
   src/scanner/DateConverter.cpp
   src/scanner/QFolderInformationThread.cpp
   src/scanner/CentralDirectory.cpp
+  src/scanner/DirectoryEnd.cpp
   src/scanner/ArchiveWalk.cpp
   src/scanner/EntryNames.cpp
   src/scanner/ArchiveEnd.cpp

@@ -22,6 +22,9 @@ constexpr quint32 kCentralHeaderSig = 0x02014B50;
 constexpr quint32 kEndRecordSig = 0x06054B50;
 constexpr quint32 kDescriptorSig = 0x08074B50;
 constexpr qint64 kEndRecordSize = 22;
+constexpr qint64 kCentralRecordSize = 46;
+// A 32-bit size or offset that says the ZIP64 field holds it.
+constexpr quint32 kAll32 = 0xFFFFFFFFu;
 // One XML text larger than this is damage, not an entry.
 constexpr qint64 kMaxEntryText = qint64(1) << 30;
 

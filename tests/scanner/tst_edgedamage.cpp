@@ -55,6 +55,8 @@ private Q_SLOTS:
     void lossAcrossEntries();
     void directoryDamage_data();
     void directoryDamage();
+    void directoryMovedOntoRecords_data();
+    void directoryMovedOntoRecords();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -308,6 +310,60 @@ void EdgeDamageTest::directoryDamage()
         const QByteArray name = bytesAt(a, m->llNameOffset, m->nNameLength);
         QVERIFY2(name.startsWith("Local/com.microsoft.__Messages/Inbox/message_"), qPrintable(name + "\n" + report()));
     }
+}
+
+void EdgeDamageTest::directoryMovedOntoRecords_data()
+{
+    QTest::addColumn<QByteArray>("where");  // the bytes are lost or added right at this entry's header
+    QTest::addColumn<int>("records");       // as many bytes as the directory's first records hold
+    QTest::addColumn<bool>("added");        // a copy of those records put in, else bytes lost
+    for (const char *where : {"__Attachments/", "/message_", "directory"}) {
+        for (int records : {1, 2, 5}) {
+            for (bool added : {false, true})
+                QTest::addRow("%s %d records' length %s", added ? "a copy of" : "bytes lost:", records,
+                              QByteArray(where).startsWith("dir") ? "before the directory"
+                                                                  : qPrintable(QStringLiteral("at the first %1 header")
+                                                                                   .arg(QLatin1String(where))))
+                    << QByteArray(where) << records << added;
+        }
+    }
+}
+
+void EdgeDamageTest::directoryMovedOntoRecords()
+{
+    // Bytes lost or added before the directory by as many as its first records hold leave the
+    // end record's offset on a record all the same: the directory is still found where its size
+    // puts it, and every message is read.
+    QFETCH(QByteArray, where);
+    QFETCH(int, records);
+    QFETCH(bool, added);
+    QByteArray a = sample();
+    scanBytes(a);
+    const qint64 intact = MailItemCount;
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const qint64 directory = entries.last().data + entries.last().size;
+    qint64 span = 0;
+    for (int i = 0; i < records; ++i) {
+        const qint64 at = directory + span;
+        span += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    }
+    const Entry *entry = where == "directory" ? nullptr : firstNamed(entries, where.constData());
+    const qint64 at = entry ? entry->header : directory;
+    // Bytes lost past a message's header take its text with them: it is named instead.
+    const bool messageLost = !added && entry && where == "/message_" && span > entry->data - entry->header;
+    // Lost right before the directory, the bytes are the last entry's; else the header's own.
+    if (added)
+        a.insert(int(at), a.mid(int(directory), int(span)));
+    else
+        a.remove(int(where == "directory" ? at - span : at), int(span));
+    scanBytes(a);
+    QVERIFY2(linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends at byte")) == 0,
+             qPrintable(report()));
+    QVERIFY2(!entry || linesWith(EntriesReadElsewhere, QStringLiteral("The central directory lies %1 bytes").arg(span)) == 1,
+             qPrintable(report()));
+    QVERIFY2(MailItemCount == intact - messageLost, qPrintable(QString::number(MailItemCount) + "\n" + report()));
+    QVERIFY2(!messageLost || linesWith(EntriesNotRead, QString::fromUtf8(entry->name)) == 1, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

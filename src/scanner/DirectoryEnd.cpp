@@ -1,0 +1,142 @@
+#include "scanner/CentralDirectory.h"
+
+#include "platform/ArchiveSource.h"
+#include "scanner/ArchiveWalk.h"
+#include "scanner/BufferedArchiveReader.h"
+
+#include <algorithm>
+
+// Where the central directory lies: the end records at the file's end, and where they place it
+// when bytes were lost or added before it.
+
+namespace olm {
+
+namespace {
+
+constexpr quint32 kZip64EndSig = 0x06064B50;
+constexpr quint32 kZip64LocatorSig = 0x07064B50;
+constexpr qint64 kZip64EndSize = 56;
+constexpr qint64 kLocatorSize = 20;
+
+// The last end record in the tail a comment may follow it in; -1 when none.
+qint64 findEndRecord(ArchiveSource &source, qint64 size)
+{
+    if (size < kEndRecordSize)
+        return -1;
+    const qint64 tail = qMin(size, kEndRecordSize + 0xFFFF);
+    QByteArray bytes(int(tail), Qt::Uninitialized);
+    if (readFully(source, size - tail, bytes.data(), tail) != tail)
+        return -1;
+    const int at = bytes.lastIndexOf("PK\x05\x06", int(tail - kEndRecordSize));
+    return at < 0 ? -1 : size - tail + at;
+}
+
+bool entryDataStartsAt(BufferedArchiveReader &r, qint64 origin)
+{
+    // An archive mailed as an attachment begins where its entry's data does: a local header
+    // whose name and extra field end right there. A stub before an archive holds none.
+    if (origin <= 30)
+        return false;
+    const qint64 from = qMax<qint64>(0, origin - 30 - 2 * 0xFFFF);
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = r.find(sig, 4, from, origin); at >= 0 && at < origin; at = r.find(sig, 4, at + 1, origin)) {
+        if (at + 30 + r.u16At(at + 26) + r.u16At(at + 28) == origin)
+            return true;
+    }
+    return false;
+}
+
+bool entryHeaderFrom(BufferedArchiveReader &r, qint64 from, qint64 size)
+{
+    // Entries after the last end record: it ends a small archive before this one (a stub that
+    // is a zip of its own), and this archive's own end records are lost. A header counts only
+    // with a plain name and a method entries have: not a stray signature in a comment or a run.
+    const char sig[4] = {'P', 'K', 3, 4};
+    for (qint64 at = r.find(sig, 4, from, size); at >= 0; at = r.find(sig, 4, at + 1, size)) {
+        const quint16 method = r.u16At(at + 8);
+        const quint16 n = r.u16At(at + 26);
+        if ((method != 0 && method != 8) || n == 0 || at + 30 + n > size)
+            continue;
+        QByteArray name(n, Qt::Uninitialized);
+        if (r.read(at + 30, name.data(), n) == n
+            && std::none_of(name.begin(), name.end(), [](char c) { return uchar(c) < 0x20; }))
+            return true;
+    }
+    return false;
+}
+
+// Whether count records, each read by its own lengths, fill the bytes from first to end exactly.
+bool recordsFill(BufferedArchiveReader &r, qint64 first, qint64 end, qint64 count)
+{
+    qint64 p = first;
+    for (qint64 i = 0; i < count; ++i) {
+        if (p > end - kCentralRecordSize || r.u32At(p) != kCentralHeaderSig)
+            return false;
+        p += kCentralRecordSize + r.u16At(p + 28) + r.u16At(p + 30) + r.u16At(p + 32);
+    }
+    return p == end;
+}
+
+}  // namespace
+
+bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
+{
+    const qint64 eocd = findEndRecord(source, m_size);
+    if (eocd < 0)
+        return false;
+    BufferedArchiveReader r(source, 64 * 1024);
+    if (entryHeaderFrom(r, eocd + kEndRecordSize, m_size))
+        return false;
+    // ZIP64: the locator right before the end record names the ZIP64 end record; when its offset
+    // is damaged, the record usually lies right before the locator.
+    qint64 z64 = -1;
+    if (eocd >= kLocatorSize && r.u32At(eocd - kLocatorSize) == kZip64LocatorSig) {
+        const qint64 named = r.i64At(eocd - kLocatorSize + 8);
+        const qint64 adjacent = eocd - kLocatorSize - kZip64EndSize;
+        if (named >= 0 && named <= eocd - kLocatorSize - kZip64EndSize && r.u32At(named) == kZip64EndSig)
+            z64 = named;
+        else if (adjacent >= 0 && r.u32At(adjacent) == kZip64EndSig)
+            z64 = adjacent;
+    }
+    if (z64 >= 0) {
+        *count = r.i64At(z64 + 32);
+        *cdSize = r.i64At(z64 + 40);
+        *cdOffset = r.i64At(z64 + 48);
+        *cdEnd = z64;
+    } else {
+        const quint16 n = r.u16At(eocd + 10);
+        const quint32 s = r.u32At(eocd + 12);
+        const quint32 o = r.u32At(eocd + 16);
+        if (n == 0xFFFF || s == kAll32 || o == kAll32)
+            return false;
+        *count = n;
+        *cdSize = s;
+        *cdOffset = o;
+        *cdEnd = eocd;
+    }
+    if (*cdSize < 0 || *count < 0 || *cdSize > *cdEnd)
+        return false;
+    // Bytes added before the archive (a self-extractor's stub) or removed inside it move the
+    // directory: it still ends where the end records begin and has the size they give. Only an
+    // end record that ends the file is ours; an embedded archive's near a cut tail is not.
+    // A record may stand at the stated offset too: one of its own later records (bytes lost
+    // before it), or a copied one (bytes added): its records filling its place settle it.
+    const qint64 moved = *cdEnd - *cdSize;
+    if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig
+        && (r.u32At(*cdOffset) != kCentralHeaderSig || recordsFill(r, moved, *cdEnd, *count))
+        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size && !entryDataStartsAt(r, moved - *cdOffset)) {
+        m_shift = moved - *cdOffset;
+        *cdOffset = moved;
+    }
+    // The directory ends where the end records begin. This also keeps the end record of an
+    // embedded archive (an attachment near a cut tail) from being taken for ours.
+    if (*cdOffset < 0 || *cdOffset > *cdEnd || *cdSize != *cdEnd - *cdOffset)
+        return false;
+    if (*count > *cdSize / kCentralRecordSize)
+        return false;
+    // A damaged first record leaves the others: some record must start in the directory.
+    const char sig[4] = {'P', 'K', 1, 2};
+    return *count == 0 || r.u32At(*cdOffset) == kCentralHeaderSig || r.find(sig, 4, *cdOffset, *cdEnd) >= 0;
+}
+
+}  // namespace olm

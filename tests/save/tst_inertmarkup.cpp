@@ -10,6 +10,7 @@
 
 #include "platform/WorkerGlobals.h"
 #include "save/AttachmentIndex.h"
+#include "save/mail/BoundedParse.h"
 #include "save/mail/MailFormatStyle.h"
 #include "save/mail/MessageFiles.h"
 
@@ -354,12 +355,9 @@ void InertMarkupTest::unreadableMarkup()
 {
     QFETCH(QByteArray, markup);
     QFETCH(bool, asMarkup);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    // The sanitizers slow the parser several times, past the CPU time large markup is given:
-    // whether it stays markup only a plain build tells.
-    if (asMarkup && markup.size() > 256 * 1024)
-        QSKIP("large markup is timed in a plain build only");
-#endif
+    // Markup within bounds is checked against the bounds a busy machine does not move: whether
+    // its CPU time suffices is the page filter bench's to measure.
+    const PageCpuBudgetScale generous(asMarkup ? 20 : 1);
     const QByteArray out = InertMarkup(markup);
     QCOMPARE(out.startsWith(kAsText), !asMarkup);
 }

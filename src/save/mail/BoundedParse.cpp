@@ -252,13 +252,25 @@ void freeBlock(void *userdata, void *pointer)
 // CPU time a page's build may take: a second, and 0.4 s per MiB, many times what the parser needs
 // for mail, at most 2.5 s. It is the thread's own time, so a busy machine does not turn a message
 // into text.
+thread_local int tBudgetScale = 1;
+
 qint64 cpuBudgetNanoseconds(qint64 markupBytes)
 {
     const qint64 ms = qMin<qint64>(2500, 1000 + (markupBytes * 400 >> 20));
-    return ms * 1000 * 1000;
+    return ms * 1000 * 1000 * tBudgetScale;
 }
 
 }  // namespace
+
+PageCpuBudgetScale::PageCpuBudgetScale(int factor) : previous_(tBudgetScale)
+{
+    tBudgetScale = qMax(1, factor);
+}
+
+PageCpuBudgetScale::~PageCpuBudgetScale()
+{
+    tBudgetScale = previous_;
+}
 
 qint64 PageCpuDeadline(qint64 markupBytes)
 {

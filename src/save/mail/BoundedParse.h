@@ -20,6 +20,20 @@ qint64 PageCpuDeadline(qint64 markupBytes);
 // the save's stop. A system call: asked every few hundred steps, not at each.
 PageWorkEnd PageWorkShouldEnd(const std::atomic<bool> *stop, qint64 cpuDeadline);
 
+// While it lives, pages built on this thread are given factor times their CPU time. For checks
+// of what the other bounds let through (memory, nesting, the parser's own checks): whether the
+// time suffices depends on how busy the machine is, and is measured by the page filter's bench.
+class PageCpuBudgetScale {
+public:
+    explicit PageCpuBudgetScale(int factor);
+    ~PageCpuBudgetScale();
+    PageCpuBudgetScale(const PageCpuBudgetScale &) = delete;
+    PageCpuBudgetScale &operator=(const PageCpuBudgetScale &) = delete;
+
+private:
+    int previous_;
+};
+
 class BoundedParse {
 public:
     // Parses markup on the calling thread; stop, when set, ends the parse as soon as it is true,

@@ -65,6 +65,7 @@ bool CentralDirectory::read(ArchiveSource &source)
     m_inOrder = false;
     m_shift = 0;
     m_shifted = 0;
+    m_sizeDamaged = false;
     m_relocated = m_indexed = false;
     m_headers.clear();
     m_searched = 0;
@@ -74,9 +75,9 @@ bool CentralDirectory::read(ArchiveSource &source)
         return false;
     m_start = cdOffset;
     parseRecords(source, cdOffset, cdSize, count);
-    if (m_shift != 0) {
-        // A moved directory is taken only when it lists the archive's own folders: the last
-        // attachment of an archive without a directory may be an archive that ends the file.
+    if (m_shift != 0 || m_sizeDamaged) {
+        // A moved or damaged directory is taken only when it lists the archive's own folders: the
+        // last attachment of an archive without a directory may be an archive that ends the file.
         const bool ours = std::any_of(m_entries.begin(), m_entries.end(), [](const CentralEntry &e) {
             return e.name.startsWith("Local/") || e.name.startsWith("Accounts/") || e.name == "Categories.xml";
         });
@@ -85,6 +86,13 @@ bool CentralDirectory::read(ArchiveSource &source)
             m_start = -1;
             return false;
         }
+        if (m_sizeDamaged)
+            EntriesReadElsewhere << QStringLiteral(
+                                        "The central directory is damaged: its records from byte %1 do not fill the "
+                                        "size its end record gives (bytes were lost or put in among them); the %2 "
+                                        "records read there were used")
+                                        .arg(cdOffset)
+                                        .arg(m_entries.size());
         if (m_shifted > 0)
             EntriesReadElsewhere << QStringLiteral(
                                         "The central directory lies %1 bytes %2 where the end record places it: %3 of "

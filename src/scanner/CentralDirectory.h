@@ -133,6 +133,7 @@ private:
     bool m_inOrder = false;                         // the directory lists its records in entry order
     qint64 m_shift = 0;                             // where the directory lies, less where the end records place it
     qint64 m_shifted = 0;                           // records whose headers stand moved by m_shift
+    bool m_sizeDamaged = false;                     // its records do not fill the size the end records give
     size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
     bool m_relocated = false;                       // the records' headers were looked for once
     // Local headers before the directory by their names' hashes, built only when a record's

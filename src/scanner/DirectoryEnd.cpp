@@ -77,6 +77,54 @@ bool recordsFill(BufferedArchiveReader &r, qint64 first, qint64 end, qint64 coun
     return p == end;
 }
 
+// Whether the records from first, each read by its own lengths and past damaged ones to the
+// next record, end exactly at end. Damage is bounded: so many resumes and no more.
+bool recordsReachEnd(BufferedArchiveReader &r, qint64 first, qint64 end)
+{
+    constexpr int kResumes = 8;
+    const char sig[4] = {'P', 'K', 1, 2};
+    int resumes = 0;
+    qint64 p = first;
+    while (p < end) {
+        // A record leads to the next one or to the end; one whose lengths lead elsewhere is damaged.
+        if (p <= end - kCentralRecordSize && r.u32At(p) == kCentralHeaderSig) {
+            const qint64 next = p + kCentralRecordSize + r.u16At(p + 28) + r.u16At(p + 30) + r.u16At(p + 32);
+            if (next == end || (next < end && r.u32At(next) == kCentralHeaderSig)) {
+                p = next;
+                continue;
+            }
+        }
+        if (++resumes > kResumes)
+            return false;
+        // Damage inside a directory leaves parts of records: a local header or an end record
+        // skipped over means the records before it are another archive's, one an entry holds.
+        const qint64 next = r.find(sig, 4, p + 1, end);
+        const qint64 to = next < 0 ? end : next;
+        if (r.find("PK\x03\x04", 4, p, to) >= 0 || r.find("PK\x05\x06", 4, p, to) >= 0)
+            return false;
+        p = to;
+    }
+    return p == end && resumes < kResumes;
+}
+
+// The first record of a directory whose size no longer holds: the first record from a little
+// before the stated offset whose records lead to the end records (every later record of the
+// directory leads there too). Only so many are tried, so a stretch full of signatures costs no
+// more than a few reads of the directory. -1 when none leads there.
+qint64 damagedDirectoryStart(BufferedArchiveReader &r, qint64 stated, qint64 end)
+{
+    constexpr qint64 kReach = 64 * 1024;
+    constexpr int kTried = 16;
+    const char sig[4] = {'P', 'K', 1, 2};
+    int tried = 0;
+    for (qint64 p = r.find(sig, 4, qMax<qint64>(0, stated - kReach), end); p >= 0 && tried < kTried;
+         p = r.find(sig, 4, p + 1, end), ++tried) {
+        if (recordsReachEnd(r, p, end))
+            return p;
+    }
+    return -1;
+}
+
 }  // namespace
 
 bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
@@ -127,6 +175,19 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
         && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size && !entryDataStartsAt(r, moved - *cdOffset)) {
         m_shift = moved - *cdOffset;
         *cdOffset = moved;
+    }
+    // Bytes lost or added inside the directory: its records still end where the end records
+    // begin, from a first record near the stated offset.
+    const bool endsFile = eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size;
+    if (endsFile && *cdSize != *cdEnd - *cdOffset && *cdOffset >= 0 && *cdOffset <= *cdEnd) {
+        const qint64 start = damagedDirectoryStart(r, *cdOffset, *cdEnd);
+        if (start >= 0 && !entryDataStartsAt(r, start - *cdOffset)) {
+            m_sizeDamaged = true;
+            m_shift = start - *cdOffset;
+            *cdOffset = start;
+            *cdSize = *cdEnd - start;
+            *count = qMin(*count, *cdSize / kCentralRecordSize);
+        }
     }
     // The directory ends where the end records begin. This also keeps the end record of an
     // embedded archive (an attachment near a cut tail) from being taken for ours.

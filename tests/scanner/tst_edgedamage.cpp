@@ -57,6 +57,8 @@ private Q_SLOTS:
     void directoryDamage();
     void directoryMovedOntoRecords_data();
     void directoryMovedOntoRecords();
+    void damageInsideDirectory_data();
+    void damageInsideDirectory();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -364,6 +366,54 @@ void EdgeDamageTest::directoryMovedOntoRecords()
              qPrintable(report()));
     QVERIFY2(MailItemCount == intact - messageLost, qPrintable(QString::number(MailItemCount) + "\n" + report()));
     QVERIFY2(!messageLost || linesWith(EntriesNotRead, QString::fromUtf8(entry->name)) == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::damageInsideDirectory_data()
+{
+    QTest::addColumn<int>("record");   // the record the change is made in, from the directory's first
+    QTest::addColumn<int>("change");   // bytes put in (positive) or lost (negative), 20 bytes into it and no
+                                       // further than its end
+    QTest::addColumn<bool>("header");  // and 22 bytes lost from the first attachment's header
+    for (int record : {0, 25, 52}) {
+        for (int change : {-5, -40, 7, 100}) {
+            for (bool header : {false, true})
+                QTest::addRow("%d bytes %s record %d%s", qAbs(change), change < 0 ? "lost from" : "put into", record,
+                              header ? ", an attachment header damaged" : "")
+                    << record << change << header;
+        }
+    }
+}
+
+void EdgeDamageTest::damageInsideDirectory()
+{
+    // Bytes lost or put in among the directory's records, which the end record's size no longer
+    // holds: the directory is still used, no cut is reported, every mail and attachment is read,
+    // also one whose own header the directory alone places.
+    QFETCH(int, record);
+    QFETCH(int, change);
+    QFETCH(bool, header);
+    QByteArray a = sample();
+    scanBytes(a);
+    const qint64 mails = MailItemCount, attachments = AttachmentNodeCount;
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    qint64 at = entries.last().data + entries.last().size;
+    for (int i = 0; i < record; ++i)
+        at += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    QVERIFY(le<quint32>(a, at) == 0x02014B50);
+    if (change < 0)
+        a.remove(int(at + 20), -change);
+    else
+        a.insert(int(at + 20), QByteArray(change, 'j'));
+    if (header)
+        a.remove(int(firstNamed(entries, "__Attachments/")->header), 22);
+    scanBytes(a);
+    QVERIFY2(linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends at byte")) == 0,
+             qPrintable(report()));
+    QVERIFY2(linesWith(EntriesReadElsewhere, QStringLiteral("The central directory is damaged")) == 1,
+             qPrintable(report()));
+    QVERIFY2(MailItemCount == mails, qPrintable(report()));
+    QVERIFY2(AttachmentNodeCount == attachments, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

@@ -291,20 +291,28 @@ template <typename Record, typename FreeStrings>
 void settleKind(const FileOffsetNode *head, const QByteArray &root, const char *word, Record *&start, Record *&end,
                 qint64 &count, FreeStrings freeStrings, Pass &pass)
 {
-    StoreKind kind = judgeCopies(head, root, pass.read);
-    if (kind.copies.empty())
-        return;
-    QHash<StoreCopyState *, QVector<Held<Record>>> held;
-    for (Record *r = start; r; r = r == end ? nullptr : r->pNext) {
-        if (StoreCopyState *c = copyHolding(kind.sorted, r->llItemOffset)) {
-            ++c->records;
-            held[c].append({r, true});
-        }
-    }
+    // An item read twice from the same bytes is one item: a store the directory places may also
+    // lie inside the extent of a damaged store before it, whose foreign items are read too.
     QSet<Record *> drop;
-    pass.itemTag = "<" + root.left(root.size() - 1);
-    for (auto it = kind.byName.cbegin(); it != kind.byName.cend(); ++it)
-        settleName(it.key(), it.value(), held, word, pass, &drop);
+    QSet<qint64> itemAt;
+    for (Record *r = start; r; r = r == end ? nullptr : r->pNext) {
+        if (itemAt.contains(r->llItemOffset))
+            drop.insert(r);
+        itemAt.insert(r->llItemOffset);
+    }
+    StoreKind kind = judgeCopies(head, root, pass.read);
+    if (!kind.copies.empty()) {
+        QHash<StoreCopyState *, QVector<Held<Record>>> held;
+        for (Record *r = start; r; r = r == end ? nullptr : r->pNext) {
+            if (StoreCopyState *c = copyHolding(kind.sorted, r->llItemOffset); c && !drop.contains(r)) {
+                ++c->records;
+                held[c].append({r, true});
+            }
+        }
+        pass.itemTag = "<" + root.left(root.size() - 1);
+        for (auto it = kind.byName.cbegin(); it != kind.byName.cend(); ++it)
+            settleName(it.key(), it.value(), held, word, pass, &drop);
+    }
     if (drop.isEmpty())
         return;
     Record *previous = nullptr;

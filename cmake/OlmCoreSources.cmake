@@ -38,6 +38,7 @@ set(OLM_CORE_SOURCES
   src/scanner/ArchiveEnd.cpp
   src/scanner/EntryExtent.cpp
   src/scanner/ZipAttachments.cpp
+  src/scanner/HeaderByName.cpp
   src/scanner/AttachmentCopies.cpp
   src/scanner/LineEndNodes.cpp
   src/scanner/LocalHeaders.cpp

@@ -100,11 +100,14 @@ void AttachmentIndex::build(const FileOffsetNode *head)
 {
     m_byName.clear();
     m_byOwner.clear();
+    m_byTail.clear();
     m_near = std::make_shared<NearNames>();
     for (const FileOffsetNode *node = head; node; node = node->pNext) {
         if (!node->pEntryName || !*node->pEntryName)
             continue;
         const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
+        if (!name.startsWith("Local/") && !name.startsWith("Accounts/"))
+            m_byTail[name.mid(name.lastIndexOf('/') + 1)].append(node);
         // A copy cut at the next entry (stray bytes that hold an earlier copy of the entry) gives
         // way to one of its whole size.
         const FileOffsetNode *&kept = m_byName[name];
@@ -193,6 +196,27 @@ const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QStrin
     for (int cut = key.size() - 1; cut > key.indexOf('/'); --cut) {
         const FileOffsetNode *node = m_byName.value(key.left(cut), nullptr);
         if (!node || listed.contains(key.left(cut)) || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
+            continue;
+        if (found)
+            return nullptr;
+        found = node;
+    }
+    return found;
+}
+
+const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QString &listedSize,
+                                                const QSet<QByteArray> &listed) const
+{
+    const QByteArray key = EntryNameKey(url.toUtf8());
+    const QByteArray own = key.mid(key.lastIndexOf('/') + 1);
+    const int underscore = own.lastIndexOf('_');
+    // Only an attachment's own numbered part is the message's alone.
+    if (m_byTail.isEmpty() || underscore < 1 || !numbered(own, underscore) || m_byName.contains(key))
+        return nullptr;
+    const FileOffsetNode *found = nullptr;
+    for (const FileOffsetNode *node : m_byTail.value(own)) {
+        const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
+        if (node == found || listed.contains(name) || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
             continue;
         if (found)
             return nullptr;

@@ -41,6 +41,11 @@ public:
     // that near.
     const FileOffsetNode *nearName(const QString &url, const QString &listedSize = QString(),
                                    const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
+    // Where no entry is named url: the one entry whose name lost its head with its header's
+    // damage (it names none of the archive's folders) and ends with url's own part, the
+    // message's id and number ("/<id>_NNNN", or that part alone), of about the listed size.
+    const FileOffsetNode *nameTail(const QString &url, const QString &listedSize = QString(),
+                                   const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     int size() const { return int(m_byName.size()); }
 
 private:
@@ -48,6 +53,8 @@ private:
     QHash<QByteArray, const FileOffsetNode *> m_byName;
     // By name less its "_NNNN": the message's folder and id.
     QHash<QByteArray, QVector<const FileOffsetNode *>> m_byOwner;
+    // Entries whose names lost their heads, by their last part.
+    QHash<QByteArray, QVector<const FileOffsetNode *>> m_byTail;
     // Made on the first nearName: only damaged names ask it. Shared by copies of the index.
     std::shared_ptr<NearNames> m_near;
 };

@@ -170,7 +170,12 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     }
     // One header reused: its name's buffer then serves every entry without an allocation.
     LocalHeader &h = m_header;
-    if (word == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+    const bool read = word == kLocalHeaderSig && readLocalHeader(pos, &h);
+    if (word == kLocalHeaderSig && (!read || !archiveName(h.name))) {
+        if (const qint64 next = attachmentByOwnName(pos); next > pos)
+            return next;
+    }
+    if (read) {
         // A header of no folder of this archive right behind an attachment's name: the first
         // part of a zip whose own header is damaged.
         if (!archiveName(h.name)) {

@@ -223,6 +223,10 @@ private:
     // whole up to the zip's end. Returns that end, or -1.
     qint64 zipBehindDamagedHeader(qint64 p);
     bool attachmentNameBefore(qint64 p, LocalHeader *h);
+    // Without a record for it, an attachment at pos whose header's fixed fields lost or gained
+    // bytes, read by the name behind them where a size among them ends at the next entry:
+    // returns where the walk goes on, or -1 (HeaderByName.cpp).
+    qint64 attachmentByOwnName(qint64 pos);
     // The CRC-32 of a data descriptor at at that gives size bytes; false when none stands there.
     bool descriptorCrc(qint64 at, qint64 size, quint32 *crc);
     // Whether pos lies inside the data of the last attachment listed.

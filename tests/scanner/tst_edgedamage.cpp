@@ -38,6 +38,21 @@ QString report()
     return (EntriesNotRead + EntriesReadElsewhere).join(QLatin1Char('\n'));
 }
 
+// The sample cut before its directory, and its first attachment that is (or is not) a zip of its own.
+bool withoutDirectory(bool zip, QByteArray *a, Entry *e)
+{
+    *a = sample();
+    const QVector<Entry> entries = entriesOf(*a);
+    const auto chosen = std::find_if(entries.begin(), entries.end(), [&](const Entry &x) {
+        return x.name.contains("__Attachments/") && x.size > 0 && a->mid(int(x.data), 2).startsWith("PK") == zip;
+    });
+    if (chosen == entries.end())
+        return false;
+    *e = *chosen;
+    a->truncate(int(entries.last().data + entries.last().size));
+    return true;
+}
+
 }  // namespace
 
 class EdgeDamageTest : public QObject {
@@ -51,6 +66,10 @@ private Q_SLOTS:
     void namesLostWithoutDirectory();
     void attachmentSignatureWithoutDirectory_data();
     void attachmentSignatureWithoutDirectory();
+    void attachmentFieldsWithoutDirectory_data();
+    void attachmentFieldsWithoutDirectory();
+    void attachmentNameHeadWithoutDirectory_data();
+    void attachmentNameHeadWithoutDirectory();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
     void directoryDamage_data();
@@ -175,6 +194,100 @@ void EdgeDamageTest::attachmentSignatureWithoutDirectory()
         if (n->pEntryName == e->name) {
             ++found;
             QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data, qPrintable(report()));
+        }
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentFieldsWithoutDirectory_data()
+{
+    QTest::addColumn<int>("at");      // the field of the attachment's header the change starts in
+    QTest::addColumn<int>("change");  // bytes put in (positive) or lost (negative)
+    QTest::addColumn<bool>("zip");    // the attachment is a zip of its own (a document's parts)
+    const std::pair<const char *, int> fields[] = {{"version", 4}, {"flags", 6},  {"method", 8},
+                                                   {"time", 10},   {"date", 12},  {"CRC-32", 14},
+                                                   {"size", 18},   {"length", 22}, {"name length", 26},
+                                                   {"extra length", 28}};
+    for (const auto &[field, at] : fields) {
+        for (int change : {-1, -3, -5, 1, 4, 9, 40}) {
+            for (bool zip : {false, true}) {
+                if (at - change <= 30)
+                    QTest::addRow("%d bytes %s the %s of a %s", qAbs(change), change < 0 ? "lost from" : "put into",
+                                  field, zip ? "zip" : "document")
+                        << at << change << zip;
+            }
+        }
+    }
+}
+
+void EdgeDamageTest::attachmentFieldsWithoutDirectory()
+{
+    // No directory, and bytes lost from or put into an attachment's fixed header fields: its name
+    // and extra still stand before its data, whose size ends at the next entry. The attachment
+    // is read whole, once, and named; no mail is lost.
+    QFETCH(int, at);
+    QFETCH(int, change);
+    QFETCH(bool, zip);
+    QByteArray a;
+    Entry e;
+    QVERIFY(withoutDirectory(zip, &a, &e));
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    if (change < 0)
+        a.remove(int(e.header + at), -change);
+    else
+        a.insert(int(e.header + at), QByteArray(change, '\x7f'));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        if (n->pEntryName == e.name) {
+            ++found;
+            QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data, qPrintable(report()));
+        }
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QString::fromUtf8(e.name)) == 0, qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentNameHeadWithoutDirectory_data()
+{
+    QTest::addColumn<int>("at");    // the field the loss starts in
+    QTest::addColumn<int>("name");  // bytes of the name lost with the fields; -1: all but its own part
+    QTest::addColumn<bool>("zip");
+    for (int at : {12, 22, 26}) {
+        for (int name : {7, 30, -1}) {
+            for (bool zip : {false, true})
+                QTest::addRow("from byte %d, %s of the name, a %s", at,
+                              name < 0 ? "all but the last part" : qPrintable(QStringLiteral("%1 bytes").arg(name)),
+                              zip ? "zip" : "document")
+                    << at << name << zip;
+        }
+    }
+}
+
+void EdgeDamageTest::attachmentNameHeadWithoutDirectory()
+{
+    // No directory, and bytes lost from an attachment's fields through the head of its name: the
+    // rest of its name (its message's id and number) and its data still stand. It is read whole
+    // under that rest, which the save ties to the message's list, and named.
+    QFETCH(int, at);
+    QFETCH(int, name);
+    QFETCH(bool, zip);
+    QByteArray a;
+    Entry e;
+    QVERIFY(withoutDirectory(zip, &a, &e));
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    const int lostOfName = name < 0 ? e.name.lastIndexOf('/') - 3 : name;
+    a.remove(int(e.header + at), 30 - at + lostOfName);
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        const QByteArray read(n->pEntryName);
+        if (read != e.name && e.name.endsWith(read) && read.endsWith(e.name.mid(e.name.lastIndexOf('/') + 1))) {
+            ++found;
+            QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data, qPrintable(report()));
+            QVERIFY2(linesWith(EntriesReadElsewhere, QString::fromUtf8(read)) == 1, qPrintable(report()));
         }
     }
     QVERIFY2(found == 1, qPrintable(report()));

@@ -111,14 +111,21 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
         if (a.url.isEmpty() || attachments.find(a.url))
             continue;
         const FileOffsetNode *node = attachments.nearName(a.url, a.size, listed);
-        if (!node || !crcHolds(node))
+        const FileOffsetNode *tail = node ? nullptr : attachments.nameTail(a.url, a.size, listed);
+        // A name that lost its head keeps the message's id: its CRC-32 may have gone with it.
+        if (tail && (tail->dwCrc32 == 0 || crcHolds(tail)))
+            node = tail;
+        else if (!node || !crcHolds(node))
             continue;
         const QByteArray name(node->pEntryName);
         p.notes << olm::EntryLine(
             name, node->llDataOffset,
-            QStringLiteral(": its name is \"%1\" with one byte damaged, an attachment the message \"%2\" "
-                           "lists and no entry holds; its CRC-32 verifies: saved as that attachment")
-                .arg(a.url, p.fields.strEntryName),
+            QStringLiteral(": its name is \"%1\" with %2, an attachment the message \"%3\" lists and no entry "
+                           "holds; %4: saved as that attachment")
+                .arg(a.url, node == tail ? QStringLiteral("its head lost") : QStringLiteral("one byte damaged"),
+                     p.fields.strEntryName,
+                     node->dwCrc32 != 0 ? QStringLiteral("its CRC-32 verifies")
+                                        : QStringLiteral("its size agrees with the list's")),
             olm::EntryPlace::Data);
         listed.insert(EntryNameKey(name));
         a.entry = node;

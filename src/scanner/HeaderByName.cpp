@@ -1,0 +1,166 @@
+// An attachment whose local header lost or gained bytes among its fixed fields: its name still
+// stands a few bytes from its signature, and its data right behind the name and extra. Without a
+// directory nothing else places it, and its message would be saved without it.
+
+#include "scanner/ArchiveWalk.h"
+
+#include "platform/WorkerGlobals.h"
+#include "scanner/BufferedArchiveReader.h"
+#include "scanner/CentralDirectory.h"
+#include "scanner/ScanGlobals.h"
+
+namespace olm {
+
+namespace {
+
+// The most bytes put into a header's fixed fields that still leave its name found.
+constexpr int kFieldShift = 64;
+constexpr int kMaxNameLength = 1024;
+
+quint16 u16In(const QByteArray &b, int at)
+{
+    return quint16(uchar(b[at]) | uchar(b[at + 1]) << 8);
+}
+
+quint32 u32In(const QByteArray &b, int at)
+{
+    return quint32(u16In(b, at)) | quint32(u16In(b, at + 2)) << 16;
+}
+
+qint64 i64In(const QByteArray &b, int at)
+{
+    return qint64(u32In(b, at)) | qint64(u32In(b, at + 4)) << 32;
+}
+
+// Where the name starts among a damaged header's bytes: the first of this archive's folders
+// within reach of the signature, -1 when none.
+int nameStart(const QByteArray &bytes)
+{
+    for (int k = 8; k <= 30 + kFieldShift && k + 9 <= bytes.size(); ++k) {
+        if (archiveName(QByteArray::fromRawData(bytes.constData() + k, 9)))
+            return k;
+    }
+    return -1;
+}
+
+// The ZIP64 record the archive's writer puts behind every name, sizes only.
+bool zip64ExtraAt(const QByteArray &b, int at)
+{
+    return at + 4 <= b.size() && u16In(b, at) == 0x0001 && u16In(b, at + 2) >= 8 && u16In(b, at + 2) <= 28;
+}
+
+// An attachment's own part of its name: "<message id>_NNNN".
+bool numberedPart(const QByteArray &name)
+{
+    const int underscore = name.lastIndexOf('_');
+    if (underscore < name.lastIndexOf('/') + 2 || underscore + 1 >= name.size())
+        return false;
+    for (int i = underscore + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    }
+    return true;
+}
+
+// A name whose head went with the damage: the tail from its first folder separator up to the
+// ZIP64 record, which field bytes that happen to be text never reach. [*start, *end).
+bool nameTail(const QByteArray &bytes, int *start, int *end)
+{
+    for (int e = 9; e + 4 <= bytes.size(); ++e) {
+        if (!zip64ExtraAt(bytes, e))
+            continue;
+        int s = e;
+        while (s > 4 && uchar(bytes[s - 1]) >= 0x20)
+            --s;
+        const int slash = bytes.indexOf('/', s);
+        if (slash < 0 || slash >= e)
+            return false;
+        *start = slash + 1;
+        *end = e;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
+{
+    if (insideLastAttachment(pos) || pos >= m_limit)
+        return -1;
+    QByteArray bytes(30 + kFieldShift + kMaxNameLength + 32, Qt::Uninitialized);
+    bytes.resize(int(qMax<qint64>(0, m_reader->read(pos, bytes.data(), qMin<qint64>(bytes.size(), m_limit - pos)))));
+    int start = nameStart(bytes);
+    int end = start;
+    // A name ends at its first control byte: an extra field's id, or the data.
+    while (start >= 0 && end < bytes.size() && uchar(bytes[end]) >= 0x20)
+        ++end;
+    const bool tail = start < 0;
+    if (tail && !nameTail(bytes, &start, &end))
+        return -1;
+    const QByteArray name = bytes.mid(start, end - start);
+    // Fields that stand where they belong are the header's own reading, not damage.
+    const bool lengthsHold = !tail && u16In(bytes, start - 4) == name.size();
+    if (end + 4 > bytes.size() || (start == 30 && lengthsHold) || !validUtf8(name)
+        || !(tail ? numberedPart(name) : name.contains("__Attachments/"))
+        || classifyEntry(name) != EntryRole::Attachment)
+        return -1;
+    // The extra: the ZIP64 record the archive's writer puts there, or the length the field
+    // before the name gives where that field still holds.
+    const bool zip64 = zip64ExtraAt(bytes, end);
+    const int extra = zip64 ? 4 + u16In(bytes, end + 2) : lengthsHold ? u16In(bytes, start - 2) : 0;
+    const qint64 data = pos + end + extra;
+    if (extra > kFieldShift || end + extra > bytes.size() || data >= m_limit)
+        return -1;
+    QVector<qint64> sizes;
+    if (zip64 && end + 12 <= bytes.size())
+        sizes << i64In(bytes, end + 4);
+    if (lengthsHold)
+        sizes << u32In(bytes, start - 8) << u32In(bytes, start - 12);
+    sizes << u32In(bytes, 22) << u32In(bytes, 18);
+    // Only a size that ends where the next entry starts places the data: the fields are damaged.
+    qint64 size = -1;
+    for (const qint64 s : std::as_const(sizes)) {
+        // A name's tail is less sure: only a header of this archive (or its end) may follow.
+        if (s > 0 && s != 0xFFFFFFFF && s <= m_limit - data && endsAtRecord(data + s)
+            && (!tail || data + s == m_size || archiveHeaderAt(data + s)
+                || m_reader->u32At(data + s) == kCentralHeaderSig)) {
+            size = s;
+            break;
+        }
+    }
+    if (size < 0)
+        return -1;
+    // The CRC-32 where the fields before the damage hold it, or where those before the name do.
+    const quint32 first = u32In(bytes, 14);
+    const quint32 second = lengthsHold && start >= 20 ? u32In(bytes, start - 16) : 0;
+    quint32 crc = 0;
+    if (first != 0 && m_reader->crcMatches(data, size, first))
+        crc = first;
+    else if (second != 0 && second != first && m_reader->crcMatches(data, size, second))
+        crc = second;
+    noteLostText(pos);
+    recordStartsAt(pos);
+    LocalHeader h;
+    h.pos = pos;
+    h.name = name;
+    h.nameOffset = pos + start;
+    h.nameLength = quint16(name.size());
+    h.dataOffset = data;
+    h.crc = crc;
+    h.usize = h.csize = size;
+    const QString read = tail ? QStringLiteral(": its local header is damaged with the head of its name; read by "
+                                               "the rest of its name")
+                              : QStringLiteral(": its local header's fields are damaged; read by its name");
+    EntriesReadElsewhere << EntryLine(name, pos,
+                                      read
+                                          + (crc != 0 ? QStringLiteral(", its data's size and CRC-32 verified")
+                                                      : QStringLiteral(", its data ends where the next entry starts, "
+                                                                       "but its CRC-32 was lost with the fields and "
+                                                                       "could not be checked")));
+    if (!m_central->entries().empty())
+        m_localOnly.insert(name, pos);
+    return dispatchEntry(h, data + size);
+}
+
+}  // namespace olm

@@ -125,6 +125,19 @@ qint64 damagedDirectoryStart(BufferedArchiveReader &r, qint64 stated, qint64 end
     return -1;
 }
 
+// Whether the end record at eocd ends the archive: its comment ends the file, or only stray
+// bytes follow (junk a copy or transfer left behind) with no record of any zip among them. An
+// embedded archive's end record near a cut tail has this archive's records behind it.
+bool endsArchive(BufferedArchiveReader &r, qint64 eocd, qint64 size)
+{
+    const qint64 end = eocd + kEndRecordSize + r.u16At(eocd + 20);
+    if (end == size)
+        return true;
+    const qint64 from = eocd + kEndRecordSize;
+    return size - from <= 0xFFFF && r.find("PK\x01\x02", 4, from, size) < 0 && r.find("PK\x03\x04", 4, from, size) < 0
+        && r.find("PK\x05\x06", 4, from, size) < 0;
+}
+
 }  // namespace
 
 bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
@@ -170,15 +183,15 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
     // A record may stand at the stated offset too: one of its own later records (bytes lost
     // before it), or a copied one (bytes added): its records filling its place settle it.
     const qint64 moved = *cdEnd - *cdSize;
+    const bool endsFile = endsArchive(r, eocd, m_size);
     if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig
-        && (r.u32At(*cdOffset) != kCentralHeaderSig || recordsFill(r, moved, *cdEnd, *count))
-        && eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size && !entryDataStartsAt(r, moved - *cdOffset)) {
+        && (r.u32At(*cdOffset) != kCentralHeaderSig || recordsFill(r, moved, *cdEnd, *count)) && endsFile
+        && !entryDataStartsAt(r, moved - *cdOffset)) {
         m_shift = moved - *cdOffset;
         *cdOffset = moved;
     }
     // Bytes lost or added inside the directory: its records still end where the end records
     // begin, from a first record near the stated offset.
-    const bool endsFile = eocd + kEndRecordSize + r.u16At(eocd + 20) == m_size;
     if (endsFile && *cdSize != *cdEnd - *cdOffset && *cdOffset >= 0 && *cdOffset <= *cdEnd) {
         const qint64 start = damagedDirectoryStart(r, *cdOffset, *cdEnd);
         if (start >= 0 && !entryDataStartsAt(r, start - *cdOffset)) {

@@ -70,6 +70,8 @@ private Q_SLOTS:
     void attachmentFieldsWithoutDirectory();
     void attachmentNameHeadWithoutDirectory_data();
     void attachmentNameHeadWithoutDirectory();
+    void storeFieldsShifted_data();
+    void storeFieldsShifted();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
     void directoryDamage_data();
@@ -291,6 +293,55 @@ void EdgeDamageTest::attachmentNameHeadWithoutDirectory()
         }
     }
     QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::storeFieldsShifted_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<int>("at");      // the header field the change is made in
+    QTest::addColumn<int>("change");  // bytes put in (positive) or lost (negative)
+    QTest::addColumn<bool>("stray");  // the directory kept, stray bytes behind its end record; else cut off
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (int at : {10, 14, 26, 28}) {
+            for (int change : {1, -1, 3}) {
+                for (bool stray : {false, true})
+                    QTest::addRow("%s: %d bytes %s byte %d, %s", store, qAbs(change), change < 0 ? "lost at" : "put in at",
+                                  at, stray ? "stray bytes behind the directory" : "no directory")
+                        << QByteArray(store) << at << change << stray;
+            }
+        }
+    }
+}
+
+void EdgeDamageTest::storeFieldsShifted()
+{
+    // A store's header whose fields moved by a few bytes, its name and extra read from what
+    // followed: its items are still read from its text, every one, and no store's bytes are
+    // jumped over. Stray bytes behind the end record do not hide a directory the change moved.
+    QFETCH(QByteArray, store);
+    QFETCH(int, at);
+    QFETCH(int, change);
+    QFETCH(bool, stray);
+    QByteArray a = sample();
+    scanBytes(a);
+    const QVector<qint64> intact{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, store.constData());
+    QVERIFY(e);
+    if (stray)
+        a += QByteArray("e and \xd7\xa9\xd7\x9c\xd7\x95\xd7\x9d o");
+    else
+        a.truncate(int(entries.last().data + entries.last().size));
+    if (change < 0)
+        a.remove(int(e->header + at), -change);
+    else
+        a.insert(int(e->header + at), QByteArray(change, '\0'));
+    scanBytes(a);
+    const QVector<qint64> read{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    QVERIFY2(read == intact, qPrintable(report()));
+    QVERIFY2(!stray || linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends at byte")) == 0,
+             qPrintable(report()));
 }
 
 void EdgeDamageTest::namesLostWithoutDirectory()

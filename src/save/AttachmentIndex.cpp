@@ -14,6 +14,10 @@ namespace {
 // Entries looked at per third of a name: a larger group of names that share all but one third
 // cannot tell a damaged name apart, and the look stays bounded.
 constexpr size_t kNearLooked = 64;
+// Damaged names' tails compared with a lost attachment's own part, and the fewest bytes of it a
+// tail must hold: its number, an id's domain and part of the id itself.
+constexpr int kTailsCompared = 4096;
+constexpr int kShortestTail = 24;
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
 
@@ -204,8 +208,7 @@ const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QStrin
     return found;
 }
 
-const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QString &listedSize,
-                                                const QSet<QByteArray> &listed) const
+const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QSet<QByteArray> &listed) const
 {
     const QByteArray key = EntryNameKey(url.toUtf8());
     const QByteArray own = key.mid(key.lastIndexOf('/') + 1);
@@ -213,10 +216,20 @@ const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QStrin
     // Only an attachment's own numbered part is the message's alone.
     if (m_byTail.isEmpty() || underscore < 1 || !numbered(own, underscore) || m_byName.contains(key))
         return nullptr;
+    // The own part whole, else its tail where the loss reached into it: long enough to hold
+    // more of the id than its number and domain. Few names are damaged, and only so many are
+    // compared with each lost attachment.
+    QVector<const FileOffsetNode *> candidates = m_byTail.value(own);
+    if (candidates.isEmpty() && m_byTail.size() <= kTailsCompared) {
+        for (auto it = m_byTail.cbegin(); it != m_byTail.cend(); ++it) {
+            if (it.key().size() >= kShortestTail && own.endsWith(it.key()))
+                candidates += it.value();
+        }
+    }
     const FileOffsetNode *found = nullptr;
-    for (const FileOffsetNode *node : m_byTail.value(own)) {
+    for (const FileOffsetNode *node : qAsConst(candidates)) {
         const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
-        if (node == found || listed.contains(name) || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
+        if (node == found || listed.contains(name))
             continue;
         if (found)
             return nullptr;

@@ -43,9 +43,9 @@ public:
                                    const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     // Where no entry is named url: the one entry whose name lost its head with its header's
     // damage (it names none of the archive's folders) and ends with url's own part, the
-    // message's id and number ("/<id>_NNNN", or that part alone), of about the listed size.
-    const FileOffsetNode *nameTail(const QString &url, const QString &listedSize = QString(),
-                                   const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
+    // message's id and number ("/<id>_NNNN", or that part alone). The list's size is no test:
+    // the exporter's often differs from the entry's.
+    const FileOffsetNode *nameTail(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     int size() const { return int(m_byName.size()); }
 
 private:

@@ -9,6 +9,9 @@
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
 
+#include <cctype>
+#include <cstring>
+
 namespace olm {
 
 namespace {
@@ -62,9 +65,11 @@ bool numberedPart(const QByteArray &name)
     return true;
 }
 
-// A name whose head went with the damage: the tail from its first folder separator up to the
-// ZIP64 record, which field bytes that happen to be text never reach. [*start, *end).
-bool nameTail(const QByteArray &bytes, int *start, int *end)
+// The name behind the ZIP64 record: whole where one of the archive's folders starts it (bytes
+// put into the fields moved it further than a name is looked for), else its tail from its first
+// folder separator, which field bytes that happen to be text never reach. [*start, *end);
+// *whole tells which.
+bool nameBeforeExtra(const QByteArray &bytes, int *start, int *end, bool *whole)
 {
     for (int e = 9; e + 4 <= bytes.size(); ++e) {
         if (!zip64ExtraAt(bytes, e))
@@ -72,10 +77,17 @@ bool nameTail(const QByteArray &bytes, int *start, int *end)
         int s = e;
         while (s > 4 && uchar(bytes[s - 1]) >= 0x20)
             --s;
-        const int slash = bytes.indexOf('/', s);
-        if (slash < 0 || slash >= e)
-            return false;
-        *start = slash + 1;
+        const QByteArray run = QByteArray::fromRawData(bytes.constData() + s, e - s);
+        const int local = run.indexOf("Local/"), accounts = run.indexOf("Accounts/");
+        const int named = local >= 0 && (accounts < 0 || local < accounts) ? local : accounts;
+        // Without a separator the run is what is left of the own part (the id's head lost too):
+        // the characters of an id, field bytes before them left out.
+        const int slash = run.indexOf('/');
+        int id = e;
+        while (id > s && (isalnum(uchar(bytes[id - 1])) || (bytes[id - 1] && strchr("@._-+", bytes[id - 1]))))
+            --id;
+        *whole = named >= 0;
+        *start = *whole ? s + named : slash >= 0 ? s + slash + 1 : id;
         *end = e;
         return true;
     }
@@ -95,9 +107,10 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
     // A name ends at its first control byte: an extra field's id, or the data.
     while (start >= 0 && end < bytes.size() && uchar(bytes[end]) >= 0x20)
         ++end;
-    const bool tail = start < 0;
-    if (tail && !nameTail(bytes, &start, &end))
+    bool whole = start >= 0;
+    if (!whole && !nameBeforeExtra(bytes, &start, &end, &whole))
         return -1;
+    const bool tail = !whole;
     const QByteArray name = bytes.mid(start, end - start);
     // Fields that stand where they belong are the header's own reading, not damage.
     const bool lengthsHold = !tail && u16In(bytes, start - 4) == name.size();

@@ -111,7 +111,7 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
         if (a.url.isEmpty() || attachments.find(a.url))
             continue;
         const FileOffsetNode *node = attachments.nearName(a.url, a.size, listed);
-        const FileOffsetNode *tail = node ? nullptr : attachments.nameTail(a.url, a.size, listed);
+        const FileOffsetNode *tail = node ? nullptr : attachments.nameTail(a.url, listed);
         // A name that lost its head keeps the message's id: its CRC-32 may have gone with it.
         if (tail && (tail->dwCrc32 == 0 || crcHolds(tail)))
             node = tail;
@@ -125,7 +125,7 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
                 .arg(a.url, node == tail ? QStringLiteral("its head lost") : QStringLiteral("one byte damaged"),
                      p.fields.strEntryName,
                      node->dwCrc32 != 0 ? QStringLiteral("its CRC-32 verifies")
-                                        : QStringLiteral("its size agrees with the list's")),
+                                        : QStringLiteral("its CRC-32 was lost with its header")),
             olm::EntryPlace::Data);
         listed.insert(EntryNameKey(name));
         a.entry = node;

@@ -121,7 +121,11 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
     // The extra: the ZIP64 record the archive's writer puts there, or the length the field
     // before the name gives where that field still holds.
     const bool zip64 = zip64ExtraAt(bytes, end);
-    const int extra = zip64 ? 4 + u16In(bytes, end + 2) : lengthsHold ? u16In(bytes, start - 2) : 0;
+    // Without either, the name may run on into data that starts with text: nothing says where
+    // it ends.
+    if (!zip64 && !lengthsHold)
+        return -1;
+    const int extra = zip64 ? 4 + u16In(bytes, end + 2) : u16In(bytes, start - 2);
     const qint64 data = pos + end + extra;
     if (extra > kFieldShift || end + extra > bytes.size() || data >= m_limit)
         return -1;
@@ -142,7 +146,9 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
             break;
         }
     }
-    if (size < 0)
+    // Never over another entry of this archive: a size that lands on a later header by chance
+    // would hide the entries between.
+    if (size < 0 || archiveHeaderWithin(data, data + size))
         return -1;
     // The CRC-32 where the fields before the damage hold it, or where those before the name do.
     const quint32 first = u32In(bytes, 14);

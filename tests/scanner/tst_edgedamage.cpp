@@ -70,6 +70,7 @@ private Q_SLOTS:
     void attachmentFieldsWithoutDirectory();
     void attachmentNameHeadWithoutDirectory_data();
     void attachmentNameHeadWithoutDirectory();
+    void textDataBehindDamagedName();
     void storeFieldsShifted_data();
     void storeFieldsShifted();
     void lossAcrossEntries_data();
@@ -296,6 +297,30 @@ void EdgeDamageTest::attachmentNameHeadWithoutDirectory()
         }
     }
     QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::textDataBehindDamagedName()
+{
+    // No directory and no extra behind an attachment's name, its data starting with text ("PK"
+    // and more): with a byte put into its name length nothing says where the name ends, so the
+    // attachment is never listed under a name that ran on into its data, and no message is lost.
+    TestArchiveBuilder b;
+    const QString dir = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    for (int i = 0; i < 3; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        b.addEntry(dir + QStringLiteral("com.microsoft.__Attachments/id-%1@example.com_0000").arg(i),
+                   "PKtext of the attachment " + QByteArray(2000, char('a' + i)));
+        b.addEntry(dir + QStringLiteral("message_%1.xml").arg(i), OlmXml::emails({m}));
+    }
+    const QVector<TestArchiveBuilder::Entry> e = b.entries();
+    QByteArray a = b.finish();
+    a.truncate(int(e.last().dataOffset + e.last().size));
+    a.insert(int(e[2].headerOffset + 27), '\x01');
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 3, qPrintable(report()));
+    for (FileOffsetNode *n : attachmentNodes())
+        QVERIFY2(QByteArray(n->pEntryName).endsWith("_0000"), n->pEntryName);
 }
 
 void EdgeDamageTest::storeFieldsShifted_data()

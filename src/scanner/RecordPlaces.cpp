@@ -212,6 +212,20 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
         }
         if (header < 0)
             header = closer;
+        // Data that verifies and ends where the next header starts, its own header lost with the
+        // bytes behind the entry before, and no header of any entry between: the entry is placed
+        // at its data, where the walk meets it past the records whose headers were lost too.
+        const char any[4] = {'P', 'K', 3, 4};
+        if (header < 0 && name < 0 && expected >= 0 && before.dataEnd > lo && before.dataEnd <= d
+            && r.find(any, 4, before.dataEnd, d) < 0) {
+            header = d;
+            // Folder entries lost with it whose records still point into its data place nothing.
+            for (CentralEntry &other : m_entries) {
+                if (&other != &e && other.csize == 0 && other.agreeing <= 0 && other.headerOffset >= before.dataEnd
+                    && other.headerOffset < d + e.csize)
+                    other.dropped = true;
+            }
+        }
     }
     // Never inside the data before it: a header that lost bytes of its fixed part starts there,
     // one that lost all of them where its name starts.

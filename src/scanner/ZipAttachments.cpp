@@ -135,7 +135,8 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
     const QByteArray name = bytes.mid(start, end - start);
     // The name ends right before the data, an extra field between: a name further back is
     // another entry's.
-    if (bytes.size() - end > kExtraReach || !name.contains("__Attachments/")
+    // A folder's entry holds no data: its name is never an attachment's.
+    if (bytes.size() - end > kExtraReach || !name.contains("__Attachments/") || name.endsWith('/')
         || classifyEntry(name) != EntryRole::Attachment)
         return false;
     *h = LocalHeader();

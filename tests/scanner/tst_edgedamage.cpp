@@ -71,6 +71,8 @@ private Q_SLOTS:
     void attachmentNameHeadWithoutDirectory_data();
     void attachmentNameHeadWithoutDirectory();
     void textDataBehindDamagedName();
+    void headerLostBehindFolders_data();
+    void headerLostBehindFolders();
     void storeFieldsShifted_data();
     void storeFieldsShifted();
     void lossAcrossEntries_data();
@@ -321,6 +323,54 @@ void EdgeDamageTest::textDataBehindDamagedName()
     QVERIFY2(MailItemCount == 3, qPrintable(report()));
     for (FileOffsetNode *n : attachmentNodes())
         QVERIFY2(QByteArray(n->pEntryName).endsWith("_0000"), n->pEntryName);
+}
+
+void EdgeDamageTest::headerLostBehindFolders_data()
+{
+    QTest::addColumn<bool>("folders");  // the folder entries before it lost too
+    QTest::addColumn<int>("into");      // bytes of the attachment's header lost; -1: all of it
+    for (bool folders : {true, false}) {
+        for (int into : {4, 30, 60, 150, -1})
+            QTest::addRow("%s%s", folders ? "folder entries and " : "",
+                          into < 0 ? "the whole header" : qPrintable(QStringLiteral("%1 header bytes").arg(into)))
+                << folders << into;
+    }
+}
+
+void EdgeDamageTest::headerLostBehindFolders()
+{
+    // With the directory whole, bytes lost from where the entry before ends through an
+    // attachment's header (a zip of its own): its data, whose CRC-32 its record gives, ends where
+    // the next header starts. It is read whole, its message keeps it, and the folder entries
+    // lost with it place nothing inside its data.
+    QFETCH(bool, folders);
+    QFETCH(int, into);
+    QByteArray a = sample();
+    scanBytes(a);
+    const qint64 mails = MailItemCount;
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    int i = 2;
+    while (i < entries.size()
+           && !(entries[i].name.contains("__Attachments/") && entries[i].size > 0 && entries[i - 1].name.endsWith('/')
+                && entries[i - 2].name.endsWith('/')))
+        ++i;
+    QVERIFY(i < entries.size());
+    const Entry e = entries[i];
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    const qint64 from = folders ? entries[i - 2].header : e.header;
+    a.remove(int(from), int((into < 0 ? e.data : e.header + into) - from));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == mails, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes()) {
+        if (n->pEntryName == e.name) {
+            ++found;
+            QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data && !n->bSizeCut, qPrintable(report()));
+        }
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QString::fromUtf8(e.name)) == 0, qPrintable(report()));
 }
 
 void EdgeDamageTest::storeFieldsShifted_data()

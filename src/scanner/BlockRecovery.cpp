@@ -150,7 +150,8 @@ bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
     const auto nameAt = [&](int k) { return bytes.mid(k, 6) == "Local/" || bytes.mid(k, 9) == "Accounts/"; };
     int start = -1;
     if (header >= 0) {
-        for (int k = 4; k <= 38 && start < 0; ++k) {
+        // Bytes put into its fixed fields move the name on: as far as they are looked for.
+        for (int k = 4; k <= 30 + 64 && start < 0; ++k) {
             if (nameAt(k))
                 start = k;
         }

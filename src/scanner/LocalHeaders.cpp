@@ -156,10 +156,10 @@ void ArchiveWalker::findXmlDataStart(LocalHeader *h, qint64 extraAt)
 
 bool ArchiveWalker::describesNothing(const LocalHeader &h) const
 {
-    // Markup, bytes of no text, line ends, or a NUL first (fields read as the name), with a size
-    // past the file's end.
-    return h.csize > m_size - h.dataOffset
-        && (h.name.isEmpty() || h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name));
+    // Every entry has a name: none, or a NUL first, is fields read as the name's length. So are
+    // markup, bytes of no text, or line ends, with a size past the file's end.
+    return h.name.isEmpty()
+        || (h.csize > m_size - h.dataOffset && (h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name)));
 }
 
 }  // namespace olm

@@ -379,9 +379,9 @@ void EdgeDamageTest::storeFieldsShifted_data()
     QTest::addColumn<int>("at");      // the header field the change is made in
     QTest::addColumn<int>("change");  // bytes put in (positive) or lost (negative)
     QTest::addColumn<bool>("stray");  // the directory kept, stray bytes behind its end record; else cut off
-    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
-        for (int at : {10, 14, 26, 28}) {
-            for (int change : {1, -1, 3}) {
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml", "Drafts/message_"}) {
+        for (int at : {6, 10, 14, 26, 28}) {
+            for (int change : {1, -1, 3, 18}) {
                 for (bool stray : {false, true})
                     QTest::addRow("%s: %d bytes %s byte %d, %s", store, qAbs(change), change < 0 ? "lost at" : "put in at",
                                   at, stray ? "stray bytes behind the directory" : "no directory")
@@ -418,6 +418,7 @@ void EdgeDamageTest::storeFieldsShifted()
     scanBytes(a);
     const QVector<qint64> read{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
     QVERIFY2(read == intact, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QStringLiteral("local header and start are lost")) == 0, qPrintable(report()));
     QVERIFY2(!stray || linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends at byte")) == 0,
              qPrintable(report()));
 }

@@ -1,6 +1,7 @@
 #include "save/AttachmentIndex.h"
 
 #include "save/MessageFields.h"
+#include "scanner/ArchiveWalk.h"
 #include "scanner/ScanGlobals.h"
 
 #include <algorithm>
@@ -20,17 +21,6 @@ constexpr int kTailsCompared = 4096;
 constexpr int kShortestTail = 24;
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
-
-bool numbered(const QByteArray &name, int underscore)
-{
-    if (underscore < 0 || underscore + 1 >= name.size())
-        return false;
-    for (int i = underscore + 1; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return false;
-    }
-    return true;
-}
 
 // The name less its part-th third, hashed with its length and that part: two names of one length
 // that differ in one byte share the hash of the third that holds it.
@@ -95,7 +85,7 @@ QByteArray AttachmentOwnerKey(const QByteArray &entryName)
     const int dir = key.lastIndexOf(kAttachmentsDir);
     const int underscore = key.lastIndexOf('_');
     if (dir < 0 || key.indexOf('/', dir + kAttachmentsDir.size()) >= 0 || underscore <= dir + kAttachmentsDir.size()
-        || !numbered(key, underscore))
+        || !olm::attachmentNumbered(key, underscore))
         return QByteArray();
     return key.left(underscore);
 }
@@ -214,7 +204,7 @@ const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QSet<Q
     const QByteArray own = key.mid(key.lastIndexOf('/') + 1);
     const int underscore = own.lastIndexOf('_');
     // Only an attachment's own numbered part is the message's alone.
-    if (m_byTail.isEmpty() || underscore < 1 || !numbered(own, underscore) || m_byName.contains(key))
+    if (m_byTail.isEmpty() || underscore < 1 || !olm::attachmentNumbered(own, underscore) || m_byName.contains(key))
         return nullptr;
     // The own part whole, else its tail where the loss reached into it: long enough to hold
     // more of the id than its number and domain. Few names are damaged, and only so many are

@@ -35,6 +35,9 @@ EntryRole classifyEntry(const QByteArray &name);
 // Whether a raw entry name lies in the archive's own folders ("Local/", "Accounts/"): the parts of
 // a zip stored as an attachment never do.
 bool archiveName(const QByteArray &name);
+// Whether the bytes behind the underscore at `underscore` are an attachment's number: one digit
+// or more, nothing else.
+bool attachmentNumbered(const QByteArray &name, int underscore);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);

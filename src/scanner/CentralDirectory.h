@@ -106,6 +106,7 @@ private:
     // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
     // the following header stands, or -1.
     bool placeByData(CentralEntry &e, const Before &before, qint64 expected, qint64 next, BufferedArchiveReader &r);
+    void dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to);
     // Places e's data at d where its CRC-32 holds, its header at the signature before name (or
     // before d when name is -1, else at expected), never inside the data before it.
     bool place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,

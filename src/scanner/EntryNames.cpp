@@ -7,6 +7,17 @@
 
 namespace olm {
 
+bool attachmentNumbered(const QByteArray &name, int underscore)
+{
+    if (underscore < 0 || underscore + 1 >= name.size())
+        return false;
+    for (int i = underscore + 1; i < name.size(); ++i) {
+        if (name[i] < '0' || name[i] > '9')
+            return false;
+    }
+    return true;
+}
+
 EntryRole classifyEntry(const QByteArray &name)
 {
     // Decided on the raw name bytes: every name tested is ASCII, so this equals testing the

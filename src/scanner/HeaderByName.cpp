@@ -9,6 +9,8 @@
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QtEndian>
+
 #include <cctype>
 #include <cstring>
 
@@ -19,27 +21,29 @@ namespace {
 // The most bytes put into a header's fixed fields that still leave its name found.
 constexpr int kFieldShift = 64;
 constexpr int kMaxNameLength = 1024;
+// Bytes read past the next signature: an extra record standing before it, with its sizes.
+constexpr int kTrailingExtra = 64;
 
 quint16 u16In(const QByteArray &b, int at)
 {
-    return quint16(uchar(b[at]) | uchar(b[at + 1]) << 8);
+    return qFromLittleEndian<quint16>(b.constData() + at);
 }
 
 quint32 u32In(const QByteArray &b, int at)
 {
-    return quint32(u16In(b, at)) | quint32(u16In(b, at + 2)) << 16;
+    return qFromLittleEndian<quint32>(b.constData() + at);
 }
 
 qint64 i64In(const QByteArray &b, int at)
 {
-    return qint64(u32In(b, at)) | qint64(u32In(b, at + 4)) << 32;
+    return qFromLittleEndian<qint64>(b.constData() + at);
 }
 
 // Where the name starts among a damaged header's bytes: the first of this archive's folders
 // within reach of the signature, -1 when none.
-int nameStart(const QByteArray &bytes)
+int nameStart(const QByteArray &bytes, int before)
 {
-    for (int k = 8; k <= 30 + kFieldShift && k + 9 <= bytes.size(); ++k) {
+    for (int k = 8; k <= 30 + kFieldShift && k < before && k + 9 <= bytes.size(); ++k) {
         if (archiveName(QByteArray::fromRawData(bytes.constData() + k, 9)))
             return k;
     }
@@ -56,22 +60,16 @@ bool zip64ExtraAt(const QByteArray &b, int at)
 bool numberedPart(const QByteArray &name)
 {
     const int underscore = name.lastIndexOf('_');
-    if (underscore < name.lastIndexOf('/') + 2 || underscore + 1 >= name.size())
-        return false;
-    for (int i = underscore + 1; i < name.size(); ++i) {
-        if (name[i] < '0' || name[i] > '9')
-            return false;
-    }
-    return true;
+    return underscore >= name.lastIndexOf('/') + 2 && attachmentNumbered(name, underscore);
 }
 
 // The name behind the ZIP64 record: whole where one of the archive's folders starts it (bytes
 // put into the fields moved it further than a name is looked for), else its tail from its first
 // folder separator, which field bytes that happen to be text never reach. [*start, *end);
 // *whole tells which.
-bool nameBeforeExtra(const QByteArray &bytes, int *start, int *end, bool *whole)
+bool nameBeforeExtra(const QByteArray &bytes, int before, int *start, int *end, bool *whole)
 {
-    for (int e = 9; e + 4 <= bytes.size(); ++e) {
+    for (int e = 9; e < before && e + 4 <= bytes.size(); ++e) {
         if (!zip64ExtraAt(bytes, e))
             continue;
         int s = e;
@@ -100,15 +98,22 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
 {
     if (insideLastAttachment(pos) || pos >= m_limit)
         return -1;
-    QByteArray bytes(30 + kFieldShift + kMaxNameLength + 32, Qt::Uninitialized);
-    bytes.resize(int(qMax<qint64>(0, m_reader->read(pos, bytes.data(), qMin<qint64>(bytes.size(), m_limit - pos)))));
-    int start = nameStart(bytes);
+    // The name and the extra record behind it stand before the next signature: a nearer one is
+    // that header's, looked at in its turn. So each byte is looked at for one signature only, however
+    // densely signatures stand; the bytes behind the next one hold at most the extra's sizes.
+    const qint64 reach = qMin(m_limit, pos + 30 + kFieldShift + kMaxNameLength + 32);
+    const char sig[4] = {'P', 'K', 3, 4};
+    const qint64 next = m_reader->find(sig, 4, pos + 4, reach);
+    const int before = int((next < 0 ? reach : next) - pos);
+    QByteArray bytes(int(qMin(reach - pos, qint64(before) + kTrailingExtra)), Qt::Uninitialized);
+    bytes.resize(int(qMax<qint64>(0, m_reader->read(pos, bytes.data(), bytes.size()))));
+    int start = nameStart(bytes, before);
     int end = start;
     // A name ends at its first control byte: an extra field's id, or the data.
     while (start >= 0 && end < bytes.size() && uchar(bytes[end]) >= 0x20)
         ++end;
     bool whole = start >= 0;
-    if (!whole && !nameBeforeExtra(bytes, &start, &end, &whole))
+    if (!whole && !nameBeforeExtra(bytes, before, &start, &end, &whole))
         return -1;
     const bool tail = !whole;
     const QByteArray name = bytes.mid(start, end - start);

@@ -7,6 +7,8 @@
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -51,8 +53,8 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
     uchar fixed[30];
     if (m_reader->read(pos, fixed, 30) != 30)
         return false;
-    const auto u16 = [&](int at) { return quint16(fixed[at] | fixed[at + 1] << 8); };
-    const auto u32 = [&](int at) { return quint32(u16(at)) | quint32(u16(at + 2)) << 16; };
+    const auto u16 = [&](int at) { return qFromLittleEndian<quint16>(fixed + at); };
+    const auto u32 = [&](int at) { return qFromLittleEndian<quint32>(fixed + at); };
     // Headers never overlap: one whose fields hold another record's signature is a stray one in
     // a run of signatures, and its lengths would hide the real header behind it.
     for (int at = 1; at < 30; ++at) {
@@ -81,15 +83,12 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
     const bool inSmall =
         h->extraLength <= sizeof small && m_reader->read(extraAt, small, h->extraLength) == qint64(h->extraLength);
     const auto x16 = [&](qint64 at) {
-        return inSmall ? quint16(small[at - extraAt] | small[at - extraAt + 1] << 8) : m_reader->u16At(at);
+        return inSmall ? qFromLittleEndian<quint16>(small + (at - extraAt)) : m_reader->u16At(at);
     };
     const auto x64 = [&](qint64 at) {
         if (!inSmall)
             return m_reader->i64At(at);
-        quint64 v = 0;
-        for (int k = 7; k >= 0; --k)
-            v = v << 8 | small[at - extraAt + k];
-        return qint64(v);
+        return qFromLittleEndian<qint64>(small + (at - extraAt));
     };
     for (qint64 at = extraAt; at + 4 <= h->dataOffset;) {
         const quint16 id = x16(at);

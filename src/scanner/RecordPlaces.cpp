@@ -219,12 +219,7 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
         if (header < 0 && name < 0 && expected >= 0 && before.dataEnd > lo && before.dataEnd <= d
             && r.find(any, 4, before.dataEnd, d) < 0) {
             header = d;
-            // Folder entries lost with it whose records still point into its data place nothing.
-            for (CentralEntry &other : m_entries) {
-                if (&other != &e && other.csize == 0 && other.agreeing <= 0 && other.headerOffset >= before.dataEnd
-                    && other.headerOffset < d + e.csize)
-                    other.dropped = true;
-            }
+            dropRecordsInto(e, before.dataEnd, d + e.csize);
         }
     }
     // Never inside the data before it: a header that lost bytes of its fixed part starts there,
@@ -294,6 +289,24 @@ void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, 
     e.name = own;
     e.nameOffset = header + 30;
     e.renamed = true;
+}
+
+void CentralDirectory::dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to)
+{
+    // Folder entries lost with it whose records still point into its data place nothing. Records
+    // follow their headers' order, so they stand next to it in the list: looking further would
+    // cost the whole list for every entry placed so.
+    const size_t i = size_t(&e - m_entries.data());
+    const auto inside = [&](size_t j) { return m_entries[j].headerOffset >= from && m_entries[j].headerOffset < to; };
+    const auto drop = [&](size_t j) {
+        CentralEntry &other = m_entries[j];
+        if (other.csize == 0 && other.agreeing <= 0)
+            other.dropped = true;
+    };
+    for (size_t j = i; j-- > 0 && inside(j);)
+        drop(j);
+    for (size_t j = i + 1; j < m_entries.size() && inside(j); ++j)
+        drop(j);
 }
 
 void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)

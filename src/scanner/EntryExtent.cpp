@@ -48,6 +48,16 @@ void ArchiveWalker::planJumps(qint64 directory)
 qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
 {
     const std::vector<CentralEntry> &known = m_central->entries();
+    // A record placed by its data where an empty entry's record points too (a folder whose header
+    // lost its bytes up to the next entry's name): the signature there is the placed entry's, whose
+    // name and extra were lost with them, and the bytes in the name's place would file it.
+    const bool signature = m_reader->u32At(pos) == kLocalHeaderSig;
+    for (size_t j = k + 1; signature && !known[k].placed && j < known.size() && known[j].headerOffset == pos; ++j) {
+        if (known[j].placed && known[k].csize == 0 && !m_central->agrees(k, *m_reader)) {
+            m_central->entry(k).dropped = true;
+            k = j;
+        }
+    }
     // The first record that does not agree finds every record's header from it on: this one's
     // may stand a little further on, where the walk meets it.
     if (!known[k].placed && !m_central->agrees(k, *m_reader) && known[k].headerOffset != pos)

@@ -73,6 +73,8 @@ private Q_SLOTS:
     void textDataBehindDamagedName();
     void headerLostBehindFolders_data();
     void headerLostBehindFolders();
+    void folderHeaderLostIntoNext_data();
+    void folderHeaderLostIntoNext();
     void storeFieldsShifted_data();
     void storeFieldsShifted();
     void lossAcrossEntries_data();
@@ -209,6 +211,7 @@ void EdgeDamageTest::attachmentFieldsWithoutDirectory_data()
     QTest::addColumn<int>("at");      // the field of the attachment's header the change starts in
     QTest::addColumn<int>("change");  // bytes put in (positive) or lost (negative)
     QTest::addColumn<bool>("zip");    // the attachment is a zip of its own (a document's parts)
+    QTest::addColumn<QByteArray>("fill");  // the bytes put in
     const std::pair<const char *, int> fields[] = {{"version", 4}, {"flags", 6},  {"method", 8},
                                                    {"time", 10},   {"date", 12},  {"CRC-32", 14},
                                                    {"size", 18},   {"length", 22}, {"name length", 26},
@@ -219,8 +222,16 @@ void EdgeDamageTest::attachmentFieldsWithoutDirectory_data()
                 if (at - change <= 30)
                     QTest::addRow("%d bytes %s the %s of a %s", qAbs(change), change < 0 ? "lost from" : "put into",
                                   field, zip ? "zip" : "document")
-                        << at << change << zip;
+                        << at << change << zip << QByteArray("\x7f");
             }
+        }
+    }
+    // Stray signatures put in: the last of them is the header nearest the name.
+    for (int at : {4, 14, 28}) {
+        for (int signatures : {1, 10, 50}) {
+            for (bool zip : {false, true})
+                QTest::addRow("%d signatures put into byte %d of a %s", signatures, at, zip ? "zip" : "document")
+                    << at << 4 * signatures << zip << QByteArray("PK\x03\x04");
         }
     }
 }
@@ -233,6 +244,7 @@ void EdgeDamageTest::attachmentFieldsWithoutDirectory()
     QFETCH(int, at);
     QFETCH(int, change);
     QFETCH(bool, zip);
+    QFETCH(QByteArray, fill);
     QByteArray a;
     Entry e;
     QVERIFY(withoutDirectory(zip, &a, &e));
@@ -240,7 +252,7 @@ void EdgeDamageTest::attachmentFieldsWithoutDirectory()
     if (change < 0)
         a.remove(int(e.header + at), -change);
     else
-        a.insert(int(e.header + at), QByteArray(change, '\x7f'));
+        a.insert(int(e.header + at), fill.repeated(change / fill.size()));
     scanBytes(a);
     QVERIFY2(MailItemCount == 7, qPrintable(report()));
     int found = 0;
@@ -371,6 +383,64 @@ void EdgeDamageTest::headerLostBehindFolders()
     }
     QVERIFY2(found == 1, qPrintable(report()));
     QVERIFY2(linesWith(EntriesNotRead, QString::fromUtf8(e.name)) == 0, qPrintable(report()));
+}
+
+void EdgeDamageTest::folderHeaderLostIntoNext_data()
+{
+    QTest::addColumn<QByteArray>("part");  // the entry behind the folder entry
+    QTest::addColumn<int>("from");         // the folder header's byte the loss starts at
+    QTest::addColumn<int>("into");         // bytes of the next header lost; past 30, its name's head
+    for (const char *part : {"/message_", "__Attachments/"}) {
+        for (int from : {6, 10, 14, 18, 22, 26, 28, 31}) {
+            for (int into : {0, 14, 26, 30, 31, 35, 40, 50})
+                QTest::addRow("%s: folder header from byte %d, next header %d bytes", part, from, into)
+                    << QByteArray(part) << from << into;
+        }
+    }
+}
+
+void EdgeDamageTest::folderHeaderLostIntoNext()
+{
+    // With the directory whole, bytes lost from an empty folder entry's fields through the head of
+    // the next entry's header leave one header of both: the next entry's data, whose CRC-32 its
+    // record gives, still stands whole. It is read from there under its own name and folder, never
+    // under the name bytes left in that header.
+    QFETCH(QByteArray, part);
+    QFETCH(int, from);
+    QFETCH(int, into);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    int i = 1;
+    while (i < entries.size()
+           && !(entries[i].name.contains(part) && entries[i].size > 0 && entries[i - 1].name.endsWith('/')
+                && entries[i - 1].size == 0 && entries[i].name.size() > into - 30))
+        ++i;
+    QVERIFY(i < entries.size());
+    const Entry e = entries[i];
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    scanBytes(a);
+    const qint64 mails = MailItemCount;
+    QString folder;
+    for (MailMLRC *m : ::mails()) {
+        if (m->llDataOffset == e.data)
+            folder = folderKey(m->llFolderId);
+    }
+    CleanScanResults();
+    const qint64 at = entries[i - 1].header + from;
+    const qint64 lost = e.header + into - at;
+    a.remove(int(at), int(lost));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == mails, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QString::fromUtf8(e.name)) == 0, qPrintable(report()));
+    int found = 0;
+    if (part == "/message_") {
+        for (MailMLRC *m : ::mails())
+            found += m->llDataOffset == e.data - lost && folderKey(m->llFolderId) == folder;
+    } else {
+        for (FileOffsetNode *n : attachmentNodes())
+            found += n->pEntryName == e.name && bytesAt(a, n->llDataOffset, n->llSize) == data && !n->bSizeCut;
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
 }
 
 void EdgeDamageTest::storeFieldsShifted_data()

@@ -19,8 +19,19 @@ constexpr size_t kNearLooked = 64;
 // tail must hold: its number, an id's domain and part of the id itself.
 constexpr int kTailsCompared = 4096;
 constexpr int kShortestTail = 24;
+// Field bytes a tail may start with: each reads as an id's character about one time in four, so
+// more than a few before the tail are another name's.
+constexpr int kFieldBytes = 8;
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
+
+int commonSuffix(const QByteArray &a, const QByteArray &b)
+{
+    int n = 0;
+    while (n < a.size() && n < b.size() && a[a.size() - 1 - n] == b[b.size() - 1 - n])
+        ++n;
+    return n;
+}
 
 // The name less its part-th third, hashed with its length and that part: two names of one length
 // that differ in one byte share the hash of the third that holds it.
@@ -212,7 +223,9 @@ const FileOffsetNode *AttachmentIndex::nameTail(const QString &url, const QSet<Q
     QVector<const FileOffsetNode *> candidates = m_byTail.value(own);
     if (candidates.isEmpty() && m_byTail.size() <= kTailsCompared) {
         for (auto it = m_byTail.cbegin(); it != m_byTail.cend(); ++it) {
-            if (it.key().size() >= kShortestTail && own.endsWith(it.key()))
+            // Field bytes that happen to be an id's characters may stand before the tail.
+            const int same = commonSuffix(own, it.key());
+            if (same >= kShortestTail && it.key().size() - same <= kFieldBytes)
                 candidates += it.value();
         }
     }

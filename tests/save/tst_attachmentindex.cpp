@@ -124,6 +124,17 @@ void AttachmentIndexTest::nameTail_data()
         QTest::addRow("the name's first %d bytes lost", lost) << QByteArrayList{b, a.mid(lost)} << a << 1;
     QTest::newRow("field bytes before the tail") << QByteArrayList{"\x7f\x7f" + a.mid(30)} << a << 0;
     QTest::newRow("the own part alone") << QByteArrayList{own} << a << 0;
+    // The loss ran into the id: field bytes that read as an id's characters start the tail.
+    const QByteArray id = dir + "2A09A102-8AE0-4657-AFA2-BB78E0C76D9B@contoso.com_0002";
+    const QByteArray rest = id.right(44);
+    for (const QByteArray &fields : {QByteArray("L"), QByteArray("Lx9"), QByteArray(8, 'Q'), QByteArray(9, 'Q')})
+        QTest::addRow("%d field bytes before the id's tail", int(fields.size()))
+            << QByteArrayList{b, fields + rest} << id << (fields.size() <= 8 ? 1 : -1);
+    QTest::newRow("a field byte before too short a tail") << QByteArrayList{"L" + id.right(23)} << id << -1;
+    QByteArray other = rest;
+    other[other.size() - 20] = other[other.size() - 20] == 'A' ? 'B' : 'A';
+    QTest::newRow("a field byte before another id's tail") << QByteArrayList{"L" + other} << id << -1;
+    QTest::newRow("two tails with field bytes") << QByteArrayList{"L" + rest, "Q9" + rest} << id << -1;
     QTest::newRow("the own part's first bytes lost") << QByteArrayList{b, own.mid(1)} << a << 1;
     QTest::newRow("all but 20 bytes of it lost") << QByteArrayList{own.right(20)} << a << -1;
     QTest::newRow("two tails of one part") << QByteArrayList{a.mid(10), a.mid(30)} << a << -1;

@@ -68,7 +68,7 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
     // and moves on with the walk, never back.
     m_limit = directory;
     // A record placed by its data's CRC-32 stands for a header too damaged to read.
-    if (!known[k].placed && m_reader->u32At(pos) == kLocalHeaderSig && readLocalHeader(pos, &h)) {
+    if (!known[k].placed && signature && readLocalHeader(pos, &h)) {
         // The header is the first source: a record pointing at a header of another name is
         // damage (named after the walk), and the header's entry is read as it says.
         size_t match = known.size();

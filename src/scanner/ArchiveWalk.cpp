@@ -354,7 +354,7 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
             return next;
         noteRepeatedName(h);
         const qint64 after = handleXmlEntry(h, role, end);
-        return role == EntryRole::Message ? after : recoverForeignBlocks(h, role, after);
+        return role == EntryRole::Message && after == end ? after : recoverForeignBlocks(h, role, after);
     }
 }
 

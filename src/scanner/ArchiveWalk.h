@@ -38,6 +38,11 @@ bool archiveName(const QByteArray &name);
 // Whether the bytes behind the underscore at `underscore` are an attachment's number: one digit
 // or more, nothing else.
 bool attachmentNumbered(const QByteArray &name, int underscore);
+// Where the rest of an attachment's name that lost its head with its header starts, the name
+// ending at end in bytes: behind its first folder separator, which field bytes that happen to be
+// text never reach, or without one at its id's characters; -1 when the rest is no attachment's
+// ("<message id>_NNNN").
+int attachmentNameTail(const QByteArray &bytes, int end);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.
 bool NameHeldMessage(QByteArray raw);
@@ -226,6 +231,12 @@ private:
     // whole up to the zip's end. Returns that end, or -1.
     qint64 zipBehindDamagedHeader(qint64 p);
     bool attachmentNameBefore(qint64 p, LocalHeader *h);
+    // The rest of a name whose head was lost, in bytes read from first up to the data: h when found.
+    bool nameTailBefore(qint64 first, const QByteArray &bytes, LocalHeader *h);
+    // Attachments in lost bytes [from, to) whose headers lost their heads through their names:
+    // each by its name's rest and the size in the ZIP64 record behind it, which ends at a record.
+    // Lists them and returns where the bytes no attachment took start.
+    qint64 attachmentsByNameTail(qint64 from, qint64 to);
     // Without a record for it, an attachment at pos whose header's fixed fields lost or gained
     // bytes, read by the name behind them where a size among them ends at the next entry:
     // returns where the walk goes on, or -1 (HeaderByName.cpp).
@@ -269,8 +280,9 @@ private:
     void noteCutItemBefore(int tag, qint64 p);
     // The root (or, rootLost, item) start tag at p of a block: its index, or -1.
     int blockTagAt(qint64 p, bool *rootLost);
-    // Blocks of other stores inside a damaged list entry h of role own, whose extent ends at to;
-    // returns where the walk goes on (to, or past the last such block).
+    // Blocks of other stores inside a damaged entry h of role own, whose extent ends at to (a
+    // message's only where its size ran past the next header: a store that lost its signature
+    // may stand inside); returns where the walk goes on (to, or past the last such block).
     qint64 recoverForeignBlocks(const LocalHeader &h, EntryRole own, qint64 to);
     // The name of the damaged header right before a root element at p, when its bytes still hold
     // one: the block is then filed by it.
@@ -281,6 +293,9 @@ private:
     // The block [p, end) is the data of h when h's name gives the block's role: read as h's entry,
     // with the CRC-32 of a data descriptor behind it when its size agrees. Returns false when not.
     bool dispatchNamedBlock(EntryRole role, const LocalHeader &h, qint64 p, qint64 end);
+    // The CRC-32 of h's damaged header that h's size bytes of data have, from its field or from
+    // before the moved lengths; 0 when neither holds.
+    quint32 fieldCrc(const LocalHeader &h, qint64 size);
     // The CRC-32 of h's header read with its line ends converted back; 0 when that gives none.
     quint32 convertedHeaderCrc(const LocalHeader &h);
 

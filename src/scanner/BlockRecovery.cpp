@@ -14,6 +14,8 @@
 #include "scanner/QFolderInformationThread.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QtEndian>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -40,6 +42,22 @@ const RootTag kRootTags[] = {
 int tagLength(const char *s)
 {
     return int(strlen(s));
+}
+
+// The extra length right before a name at k, with the name length before it or in its field
+// (header, bytes put in between the two): the name ends with ".xml", and the extra fills the
+// bytes from there to the data (the end of bytes).
+bool lengthsBefore(const QByteArray &bytes, int k, int header = -1)
+{
+    const auto u16 = [&](int at) { return at >= 0 ? int(qFromLittleEndian<quint16>(bytes.constData() + at)) : -1; };
+    if (k < 4)
+        return false;
+    const int extra = u16(k - 2);
+    for (const int name : {u16(k - 4), header >= 0 && header + 30 <= k ? u16(header + 26) : -1}) {
+        if (name > 4 && k + name + extra == bytes.size() && bytes.mid(k + name - 4, 4) == ".xml")
+            return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -112,7 +130,7 @@ void ArchiveWalker::noteCutItemBefore(int tag, qint64 p)
 
 qint64 ArchiveWalker::recoverForeignBlocks(const LocalHeader &h, EntryRole own, qint64 to)
 {
-    // Bytes that verify are the entry's own; only a damaged list may hold another store's
+    // Bytes that verify are the entry's own; only a damaged entry may hold another store's
     // items, where bytes lost across its end brought them inside its size.
     if (h.method != 0 || h.crc == 0 || h.dataOffset < 0 || to <= h.dataOffset || h.csize > m_size - h.dataOffset
         || m_reader->crcMatches(h.dataOffset, h.csize, h.crc))
@@ -155,12 +173,13 @@ bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
             if (nameAt(k))
                 start = k;
         }
-    } else {
-        // The last name that ends shortly before the data: names hold no other name.
-        for (int k = bytes.size() - 10; k >= 0 && start < 0; --k) {
-            if (nameAt(k))
-                start = k;
-        }
+    }
+    // Else the last name that ends shortly before the data: names hold no other name. Behind a
+    // signature more bytes put into the fields moved it further; the lengths standing right
+    // before it, which agree with it and with where the data starts, tell it is the header's own.
+    for (int k = bytes.size() - 10; k >= 0 && start < 0; --k) {
+        if (nameAt(k) && (header < 0 || lengthsBefore(bytes, k, 0)))
+            start = k;
     }
     const int xml = start < 0 ? -1 : bytes.indexOf(".xml", start);
     if (xml < 0 || bytes.size() - (xml + 4) > 64)
@@ -171,7 +190,9 @@ bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
     h->nameLength = quint16(h->name.size());
     h->dataOffset = p;
     h->method = 0;
-    h->crc = 0;
+    // Where the lengths before the name hold, the CRC-32 stands before them: the caller checks it.
+    h->crc =
+        start >= 16 && lengthsBefore(bytes, start) ? qFromLittleEndian<quint32>(bytes.constData() + start - 16) : 0;
     h->messageName = false;
     return validUtf8(h->name) && classifyEntry(h->name) != EntryRole::Attachment;
 }
@@ -223,10 +244,27 @@ bool ArchiveWalker::dispatchNamedBlock(EntryRole role, const LocalHeader &h, qin
     const quint64 size = quint64(end - p);
     if (m_reader->u32At(d + 4) == size || quint64(m_reader->i64At(d + 4)) == size)
         entry.crc = m_reader->u32At(d);
-    else
+    else if (const quint32 crc = fieldCrc(h, end - p)) {
+        entry.crc = crc;
+        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                          QStringLiteral(": its local header's fields are damaged; read by its name "
+                                                         "before its text, its CRC-32 verified"));
+    } else
         entry.crc = convertedHeaderCrc(h);
     dispatchEntry(entry, end);
     return true;
+}
+
+quint32 ArchiveWalker::fieldCrc(const LocalHeader &h, qint64 size)
+{
+    // Bytes put in behind the CRC-32 leave it in its field; put in before it, they move it on
+    // with the lengths, and it stands right before them (the name's reader took it from there).
+    const bool signature = h.pos >= 0 && m_reader->u32At(h.pos) == kLocalHeaderSig;
+    for (const quint32 crc : {h.crc, signature ? m_reader->u32At(h.pos + 14) : 0u}) {
+        if (crc != 0 && m_reader->crcMatches(h.dataOffset, size, crc))
+            return crc;
+    }
+    return 0;
 }
 
 quint32 ArchiveWalker::convertedHeaderCrc(const LocalHeader &h)

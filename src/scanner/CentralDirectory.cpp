@@ -194,6 +194,12 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
                 e.headerOffset = moved.headerOffset;
                 e.shifted = true;
                 ++m_shifted;
+            } else if (!m_entries.empty() && m_entries.back().shifted && moved.headerOffset <= cdOffset
+                       && e.headerOffset > m_entries.back().headerOffset - m_shift) {
+                // Behind a moved header its own damaged one moved too: looked for there, and kept
+                // in its place among its neighbours, not among the headers the bytes put in moved.
+                e.headerOffset = moved.headerOffset;
+                e.shifted = true;
             }
         }
         // Local headers lie before the directory; a record pointing elsewhere is damage, kept

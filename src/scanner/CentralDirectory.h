@@ -33,7 +33,7 @@ struct CentralEntry {
     bool gapAfter = false;     // damaged records follow it in the directory: its successor is unknown
     qint64 movedFrom = -1;     // where the record placed its header, when it was found elsewhere
     bool placed = false;       // its header is damaged: its data was found by name and CRC-32
-    bool shifted = false;      // its header stood moved as much as the directory
+    bool shifted = false;      // its header stood (or, damaged, is looked for) moved as much as the directory
     bool renamed = false;      // its record's name was damaged: it is read with its local header's
     // Once its data is placed: the name cut at its first NUL, and whether its whole text names a
     // message.

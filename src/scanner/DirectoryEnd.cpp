@@ -34,8 +34,10 @@ qint64 findEndRecord(ArchiveSource &source, qint64 size)
 bool entryDataStartsAt(BufferedArchiveReader &r, qint64 origin)
 {
     // An archive mailed as an attachment begins where its entry's data does: a local header
-    // whose name and extra field end right there. A stub before an archive holds none.
-    if (origin <= 30)
+    // whose name and extra field end right there. A stub before an archive holds none, and an
+    // archive starts with its first entry's header: bytes put in as many as an entry's name
+    // and extra leave text there.
+    if (origin <= 30 || r.u32At(origin) != kLocalHeaderSig)
         return false;
     const qint64 from = qMax<qint64>(0, origin - 30 - 2 * 0xFFFF);
     const char sig[4] = {'P', 'K', 3, 4};

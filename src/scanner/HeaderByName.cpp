@@ -56,13 +56,6 @@ bool zip64ExtraAt(const QByteArray &b, int at)
     return at + 4 <= b.size() && u16In(b, at) == 0x0001 && u16In(b, at + 2) >= 8 && u16In(b, at + 2) <= 28;
 }
 
-// An attachment's own part of its name: "<message id>_NNNN".
-bool numberedPart(const QByteArray &name)
-{
-    const int underscore = name.lastIndexOf('_');
-    return underscore >= name.lastIndexOf('/') + 2 && attachmentNumbered(name, underscore);
-}
-
 // The name behind the ZIP64 record: whole where one of the archive's folders starts it (bytes
 // put into the fields moved it further than a name is looked for), else its tail from its first
 // folder separator, which field bytes that happen to be text never reach. [*start, *end);
@@ -78,21 +71,34 @@ bool nameBeforeExtra(const QByteArray &bytes, int before, int *start, int *end, 
         const QByteArray run = QByteArray::fromRawData(bytes.constData() + s, e - s);
         const int local = run.indexOf("Local/"), accounts = run.indexOf("Accounts/");
         const int named = local >= 0 && (accounts < 0 || local < accounts) ? local : accounts;
-        // Without a separator the run is what is left of the own part (the id's head lost too):
-        // the characters of an id, field bytes before them left out.
-        const int slash = run.indexOf('/');
-        int id = e;
-        while (id > s && (isalnum(uchar(bytes[id - 1])) || (bytes[id - 1] && strchr("@._-+", bytes[id - 1]))))
-            --id;
         *whole = named >= 0;
-        *start = *whole ? s + named : slash >= 0 ? s + slash + 1 : id;
+        *start = *whole ? s + named : attachmentNameTail(bytes, e);
         *end = e;
-        return true;
+        return *start >= 0;
     }
     return false;
 }
 
 }  // namespace
+
+int attachmentNameTail(const QByteArray &bytes, int end)
+{
+    if (end <= 0 || end > bytes.size())
+        return -1;
+    int s = end;
+    while (s > 0 && uchar(bytes[s - 1]) >= 0x20)
+        --s;
+    const int slash = bytes.indexOf('/', s);
+    // Without a separator the run is what is left of the own part (the id's head lost too): the
+    // characters of an id, field bytes before them left out.
+    int id = end;
+    while (id > s && (isalnum(uchar(bytes[id - 1])) || (bytes[id - 1] && strchr("@._-+", bytes[id - 1]))))
+        --id;
+    const int start = slash >= 0 && slash < end ? slash + 1 : id;
+    const QByteArray name = QByteArray::fromRawData(bytes.constData() + start, end - start);
+    const int underscore = name.lastIndexOf('_');
+    return underscore >= name.lastIndexOf('/') + 2 && attachmentNumbered(name, underscore) ? start : -1;
+}
 
 qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
 {
@@ -120,8 +126,7 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
     // Fields that stand where they belong are the header's own reading, not damage.
     const bool lengthsHold = !tail && u16In(bytes, start - 4) == name.size();
     if (end + 4 > bytes.size() || (start == 30 && lengthsHold) || !validUtf8(name)
-        || !(tail ? numberedPart(name) : name.contains("__Attachments/"))
-        || classifyEntry(name) != EntryRole::Attachment)
+        || (!tail && !name.contains("__Attachments/")) || classifyEntry(name) != EntryRole::Attachment)
         return -1;
     // The extra: the ZIP64 record the archive's writer puts there, or the length the field
     // before the name gives where that field still holds.
@@ -185,6 +190,48 @@ qint64 ArchiveWalker::attachmentByOwnName(qint64 pos)
     if (!m_central->entries().empty())
         m_localOnly.insert(name, pos);
     return dispatchEntry(h, data + size);
+}
+
+qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
+{
+    // Each ZIP64 record behind a name's rest: field bytes that happen to read as one rarely
+    // stand behind such a rest, and each costs a look at the bytes around it only.
+    const char record[4] = {1, 0, 16, 0};
+    for (qint64 x = m_reader->find(record, 4, from, to); x >= 0 && !bStopFlag;
+         x = m_reader->find(record, 4, x + 1, to)) {
+        const qint64 first = qMax(from, x - kMaxNameLength);
+        QByteArray bytes(int(qMin(x + 20, to) - first), Qt::Uninitialized);
+        if (m_reader->read(first, bytes.data(), bytes.size()) != bytes.size() || bytes.size() < x - first + 20)
+            continue;
+        const int end = int(x - first);
+        const int start = attachmentNameTail(bytes, end);
+        if (start < 0)
+            continue;
+        const QByteArray name = bytes.mid(start, end - start);
+        const qint64 data = x + 20;
+        const qint64 size = i64In(bytes, end + 4);
+        // Stored: both sizes agree. Only data that ends at the next entry, with no header of
+        // this archive inside, is the attachment's.
+        if (!validUtf8(name) || classifyEntry(name) != EntryRole::Attachment || size <= 0 || size > to - data
+            || i64In(bytes, end + 12) != size || !endsAtRecord(data + size) || archiveHeaderWithin(data, data + size))
+            continue;
+        LocalHeader h;
+        h.pos = h.nameOffset = first + start;
+        h.name = name;
+        h.nameLength = quint16(name.size());
+        h.dataOffset = data;
+        h.usize = h.csize = size;
+        EntriesReadElsewhere << EntryLine(name, h.pos,
+                                          QStringLiteral(": its local header is damaged with the head of its name; "
+                                                         "read by the rest of its name, its data ends where the next "
+                                                         "entry starts, but its CRC-32 was lost with the fields and "
+                                                         "could not be checked"));
+        noteExtent(data, size);
+        appendAttachmentNode(h, true);
+        from = data + size;
+        x = from - 1;
+    }
+    return from;
 }
 
 }  // namespace olm

@@ -279,7 +279,13 @@ void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, 
     const size_t i = size_t(&e - m_entries.data());
     const bool ownFits = fitsFolder(i, own), recordFits = fitsFolder(i, e.name);
     const bool ownMessage = classifyEntry(own) == EntryRole::Message;
-    if (!ownFits || (recordFits && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
+    // A record's name that is no UTF-8 had a byte damaged: the writer writes none such. A header
+    // standing where its record (moved as much as the directory) places it is the one the walk
+    // reads under its own name where nothing moved.
+    const bool inPlace = header == e.movedFrom;
+    if (!ownFits
+        || (recordFits && !inPlace && validUtf8(e.name)
+            && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
         return;
     EntriesReadElsewhere << EntryLine(own, header,
                                       QStringLiteral(": the central directory names it \"%1\", a name that stands "
@@ -321,7 +327,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
     qint64 delta = i > 0 && m_entries[i - 1].shifted ? m_shift : 0;
     for (size_t j = i; j < m_entries.size() && !bStopFlag; ++j) {
         CentralEntry &e = m_entries[j];
-        expected[j - i] = shifted(e.headerOffset, delta);
+        expected[j - i] = e.shifted ? e.headerOffset : shifted(e.headerOffset, delta);
         if (e.csize < 0 || e.usize < 0 || e.name.size() != e.nameLength)
             continue;
         if (!e.dropped && e.headerOffset > last && localAgrees(e, r)) {
@@ -333,7 +339,7 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         qint64 at = -1;
         CentralEntry moved = e;
         moved.headerOffset = shifted(e.headerOffset, delta);
-        if (delta != 0 && moved.headerOffset > last && moved.headerOffset <= m_start - 30 - e.nameLength
+        if (delta != 0 && !e.shifted && moved.headerOffset > last && moved.headerOffset <= m_start - 30 - e.nameLength
             && localAgrees(moved, r))
             at = moved.headerOffset;
         if (at < 0 && e.nameLength > 0)

@@ -8,6 +8,8 @@
 #include "scanner/CentralDirectory.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QtEndian>
+
 namespace olm {
 
 namespace {
@@ -113,6 +115,42 @@ qint64 ArchiveWalker::keepWholeZip(const LocalHeader &h, qint64 zipEnd)
     return zipEnd;
 }
 
+namespace {
+
+// Where the ZIP64 record the archive's writer puts behind every name starts, when it ends bytes
+// (the data starts right behind it); -1 when none does.
+int zip64ExtraEnding(const QByteArray &bytes)
+{
+    for (int x = qMax(0, bytes.size() - 4 - 28); x + 12 <= bytes.size(); ++x) {
+        if (qFromLittleEndian<quint16>(bytes.constData() + x) == 0x0001
+            && x + 4 + qFromLittleEndian<quint16>(bytes.constData() + x + 2) == bytes.size())
+            return x;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool ArchiveWalker::nameTailBefore(qint64 first, const QByteArray &bytes, LocalHeader *h)
+{
+    // A header that lost its signature, fields and the head of its name: the rest of the name
+    // and the ZIP64 record stand right before the data.
+    const int extra = zip64ExtraEnding(bytes);
+    const int start = extra > 0 ? attachmentNameTail(bytes, extra) : -1;
+    if (start < 0)
+        return false;
+    const QByteArray name = bytes.mid(start, extra - start);
+    if (!validUtf8(name) || classifyEntry(name) != EntryRole::Attachment)
+        return false;
+    *h = LocalHeader();
+    h->pos = first + start;
+    h->name = name;
+    h->nameOffset = first + start;
+    h->nameLength = quint16(name.size());
+    h->dataOffset = first + bytes.size();
+    return true;
+}
+
 bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
 {
     const qint64 first = qMax<qint64>(0, p - kNameReach);
@@ -120,8 +158,9 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
     if (bytes.isEmpty() || m_reader->read(first, bytes.data(), bytes.size()) != bytes.size())
         return false;
     const int start = qMax(bytes.lastIndexOf("Local/"), bytes.lastIndexOf("Accounts/"));
+    // A name further back is another entry's: the name's head may be lost.
     if (start < 0)
-        return false;
+        return nameTailBefore(first, bytes, h);
     const qint64 nameAt = first + start;
     // Where the header's lengths still hold, they give the name exactly; else it ends at the
     // first control byte (an extra field's id or length).
@@ -138,7 +177,7 @@ bool ArchiveWalker::attachmentNameBefore(qint64 p, LocalHeader *h)
     // A folder's entry holds no data: its name is never an attachment's.
     if (bytes.size() - end > kExtraReach || !name.contains("__Attachments/") || name.endsWith('/')
         || classifyEntry(name) != EntryRole::Attachment)
-        return false;
+        return nameTailBefore(first, bytes, h);
     *h = LocalHeader();
     h->pos = qMax<qint64>(0, nameAt - 30);
     h->name = name;
@@ -236,7 +275,7 @@ qint64 ArchiveWalker::attachmentsInStretch(qint64 from, qint64 to)
         from = h.dataOffset + h.csize;
         at = from - 1;
     }
-    return from;
+    return attachmentsByNameTail(from, to);
 }
 
 }  // namespace olm

@@ -635,10 +635,12 @@ void SaveOutcomeTest::storeItemsLost()
 void SaveOutcomeTest::uncheckedMessageNamed_data()
 {
     QTest::addColumn<int>("type");
-    QTest::addColumn<bool>("named");  // its header stands, its lengths damaged: read under its name
+    QTest::addColumn<bool>("named");    // its header stands, its lengths damaged: read under its name
+    QTest::addColumn<bool>("checked");  // and its CRC-32 left: its text is checked
     for (SaveType type : {SaveTypeMBOX, SaveTypeEML, SaveTypeEMLX, SaveTypeHTML}) {
-        QTest::addRow("type %d, header lost", int(type)) << int(type) << false;
-        QTest::addRow("type %d, header's lengths damaged", int(type)) << int(type) << true;
+        QTest::addRow("type %d, header lost", int(type)) << int(type) << false << false;
+        QTest::addRow("type %d, header's lengths and CRC-32 damaged", int(type)) << int(type) << true << false;
+        QTest::addRow("type %d, header's lengths damaged", int(type)) << int(type) << true << true;
     }
 }
 
@@ -648,6 +650,7 @@ void SaveOutcomeTest::uncheckedMessageNamed()
     // or CRC-32 to check it against. The report names it, by its subject, where it went.
     QFETCH(int, type);
     QFETCH(bool, named);
+    QFETCH(bool, checked);
     if (IndexFor(SaveType(type)) < 0)
         QSKIP("this edition has no such save type");
     TestArchiveBuilder b;
@@ -661,6 +664,8 @@ void SaveOutcomeTest::uncheckedMessageNamed()
     QByteArray archive = b.finish(false);
     if (named)
         archive[int(b.entries().last().headerOffset + 27)] = char(0xff);
+    if (named && !checked)
+        archive[int(b.entries().last().headerOffset + 15)] = char(archive[int(b.entries().last().headerOffset + 15)] ^ 1);
     QTemporaryDir dest;
     QVERIFY(prepare(archive, SaveType(type), dest.path()));
     QCOMPARE(MailItemCount, qint64(2));
@@ -668,10 +673,17 @@ void SaveOutcomeTest::uncheckedMessageNamed()
     const QString subject = QString::fromUtf8(mails().last()->pSubject);
     QVERIFY(!subject.isEmpty());
     const QString report = QString::fromUtf8(readAll(outcome.reportPath));
-    QVERIFY2(report.contains(QStringLiteral("Mail \"%1\" (").arg(subject))
-                 && report.contains(named ? QLatin1String("read from its text behind a damaged header")
-                                          : QLatin1String("read from text no entry header describes")),
-             qPrintable(report));
+    if (checked) {
+        const QString name = kMessages + QStringLiteral("Inbox/message_00001.xml");
+        QVERIFY2(report.contains(QStringLiteral("\"%1\" at archive offset").arg(name))
+                     && report.contains(QLatin1String("read by its name before its text, its CRC-32 verified")),
+                 qPrintable(report));
+    } else {
+        QVERIFY2(report.contains(QStringLiteral("Mail \"%1\" (").arg(subject))
+                     && report.contains(named ? QLatin1String("read from its text behind a damaged header")
+                                              : QLatin1String("read from text no entry header describes")),
+                 qPrintable(report));
+    }
     QVERIFY2(!report.contains(QStringLiteral("Mail \"%1\"").arg(QString::fromUtf8(mails().first()->pSubject))),
              qPrintable(report));
 }

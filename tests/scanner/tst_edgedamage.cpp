@@ -77,6 +77,12 @@ private Q_SLOTS:
     void folderHeaderLostIntoNext();
     void storeFieldsShifted_data();
     void storeFieldsShifted();
+    void messageFieldsFarShifted_data();
+    void messageFieldsFarShifted();
+    void storeHeaderHoldsCopiedHeader_data();
+    void storeHeaderHoldsCopiedHeader();
+    void damagedHeaderBehindMovedBytes_data();
+    void damagedHeaderBehindMovedBytes();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
     void directoryDamage_data();
@@ -268,11 +274,11 @@ void EdgeDamageTest::attachmentFieldsWithoutDirectory()
 
 void EdgeDamageTest::attachmentNameHeadWithoutDirectory_data()
 {
-    QTest::addColumn<int>("at");    // the field the loss starts in
+    QTest::addColumn<int>("at");    // the field the loss starts in (0: the signature)
     QTest::addColumn<int>("name");  // bytes of the name lost with the fields; -1: all but its own part,
                                     // -2: and that part's first byte
     QTest::addColumn<bool>("zip");
-    for (int at : {12, 22, 26}) {
+    for (int at : {0, 4, 12, 22, 26}) {
         for (int name : {7, 30, -1, -2}) {
             for (bool zip : {false, true})
                 QTest::addRow("from byte %d, %s of the name, a %s", at,
@@ -493,6 +499,176 @@ void EdgeDamageTest::storeFieldsShifted()
              qPrintable(report()));
 }
 
+void EdgeDamageTest::messageFieldsFarShifted_data()
+{
+    QTest::addColumn<int>("at");      // the header field the bytes are put into
+    QTest::addColumn<int>("change");  // bytes put in: past where a name is looked for behind a signature
+    QTest::addColumn<int>("end");     // 0: the directory kept, 1: cut off, 2: the file cut inside the data
+    for (int at : {4, 8, 14, 22, 28}) {
+        for (int change : {65, 194, 300, 470, 600, 5000}) {
+            for (int end : {0, 1, 2})
+                QTest::addRow("%d bytes put in at byte %d, %s", change, at,
+                              end == 0   ? "directory kept"
+                              : end == 1 ? "no directory"
+                                         : "cut inside the data")
+                    << at << change << end;
+        }
+    }
+}
+
+void EdgeDamageTest::messageFieldsFarShifted()
+{
+    // Many bytes put into a message header's fields: its name, lengths and extra still stand
+    // right before its text. The message is read under its own name, checked by the CRC-32 that
+    // stands before its lengths, or named cut where the file ends inside it.
+    QFETCH(int, at);
+    QFETCH(int, change);
+    QFETCH(int, end);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = nullptr;
+    for (const Entry &x : entries) {
+        if (isMessage(x) && (!e || x.size > e->size))
+            e = &x;
+    }
+    QVERIFY(e && e->size > 4000);
+    const quint32 crc = le<quint32>(a, e->header + 14);
+    if (end > 0)
+        a.truncate(int(end == 1 ? entries.last().data + entries.last().size : e->data + e->size / 2));
+    scanBytes(a);
+    const qint64 intact = MailItemCount;
+    CleanScanResults();
+    QByteArray fill(change, Qt::Uninitialized);
+    for (int i = 0; i < change; ++i)
+        fill[i] = char(i * 37 + 11);
+    a.insert(int(e->header + at), fill);
+    scanBytes(a);
+    QVERIFY2(MailItemCount == intact, qPrintable(report()));
+    int named = 0;
+    for (const MailMLRC *m : mails()) {
+        if (m->nNameLength <= 0 || bytesAt(a, m->llNameOffset, m->nNameLength) != e->name)
+            continue;
+        ++named;
+        // Past a few hundred bytes the signature, and any CRC-32 left in its field, is out of
+        // reach: the text is read unchecked, never called damaged.
+        QVERIFY2(end == 2 ? bool(m->bDamaged) : (m->dwCrc32 == crc || (change > 400 && m->dwCrc32 == 0)) && !m->bDamaged,
+                 qPrintable(report()));
+    }
+    QVERIFY2(named == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::storeHeaderHoldsCopiedHeader_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<int>("copied");      // bytes of a message's data copied with its header
+    QTest::addColumn<bool>("directory");  // kept, else cut off
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (int copied : {0, 100, 5000, 30000}) {
+            for (bool directory : {false, true})
+                QTest::addRow("%s: a header and %d bytes of its data, %s", store, copied,
+                              directory ? "directory kept" : "no directory")
+                    << QByteArray(store) << copied << directory;
+        }
+    }
+}
+
+void EdgeDamageTest::storeHeaderHoldsCopiedHeader()
+{
+    // Bytes of the archive itself put into a store's header fields: a copy of a message's header
+    // and the head of its data, whose size claims the store's text as well. The store lost its
+    // signature behind the copy; its items are still read from its text.
+    QFETCH(QByteArray, store);
+    QFETCH(int, copied);
+    QFETCH(bool, directory);
+    QByteArray a = sample();
+    scanBytes(a);
+    const QVector<qint64> intact{ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, store.constData());
+    const Entry *m = nullptr;
+    for (const Entry &x : entries) {
+        if (isMessage(x) && (!m || x.size > m->size))
+            m = &x;
+    }
+    QVERIFY(e && m && m->size > copied);
+    if (!directory)
+        a.truncate(int(entries.last().data + entries.last().size));
+    a.insert(int(e->header + 8), a.mid(int(m->header), int(m->data - m->header + copied)));
+    scanBytes(a);
+    const QVector<qint64> read{ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    QVERIFY2(read == intact, qPrintable(report()));
+    QVERIFY2(MailItemCount >= 7, qPrintable(report()));
+}
+
+void EdgeDamageTest::damagedHeaderBehindMovedBytes_data()
+{
+    QTest::addColumn<QByteArray>("entry");  // the entry whose header is damaged
+    QTest::addColumn<int>("change");        // bytes put into (positive) or lost from the calendar before it
+    QTest::addColumn<QByteArray>("damage");
+    for (const char *entry : {"__Attachments/", "/message_"}) {
+        for (int change : {1, 64, 2207, 40000, -1, -50}) {
+            for (const char *damage :
+                 {"name", "name and CRC-32", "name and signature", "record's file name", "record's folder name"})
+                QTest::addRow("%s: %d bytes %s the calendar, %s damaged", entry, qAbs(change),
+                              change < 0 ? "lost from" : "put into", damage)
+                    << QByteArray(entry) << change << QByteArray(damage);
+        }
+    }
+}
+
+void EdgeDamageTest::damagedHeaderBehindMovedBytes()
+{
+    // The directory kept, every header behind a store moved by bytes put into or lost from its
+    // text, and one of those headers damaged besides: its record, moved as much as its
+    // neighbours, still places its data by its CRC-32, whole and under its name.
+    QFETCH(QByteArray, entry);
+    QFETCH(int, change);
+    QFETCH(QByteArray, damage);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *calendar = firstNamed(entries, "Calendar.xml");
+    const Entry *e = nullptr;
+    for (const Entry &x : entries) {
+        if (!e && x.header > calendar->header && x.name.contains(entry) && x.size > 0)
+            e = &x;
+    }
+    QVERIFY(calendar && e);
+    const QByteArray data = a.mid(int(e->data), int(e->size));
+    const quint32 crc = le<quint32>(a, e->header + 14);
+    // A byte of the record's name damaged instead: the header standing where the record, moved
+    // as much as its neighbours, places it gives the name.
+    const auto flip = [&a](qint64 at) { a[int(at)] = char(a[int(at)] ^ 0x04); };
+    const int record = damage.startsWith("record") ? a.lastIndexOf(e->name) : -1;
+    if (record >= 0)
+        flip(record + (damage.contains("file") ? e->name.size() - 8 : 8));
+    for (int k : {40, 47, 81}) {
+        if (record < 0)
+            flip(e->header + 30 + qMin(k, e->name.size() - 1));
+    }
+    if (damage.contains("CRC"))
+        flip(e->header + 14);
+    if (damage.contains("signature"))
+        a[int(e->header + 1)] = 'X';
+    if (change > 0)
+        a.insert(int(calendar->data + calendar->size / 2), QByteArray(change, '\0'));
+    else
+        a.remove(int(calendar->data + calendar->size / 2), -change);
+    const qint64 at = e->data + change;
+    scanBytes(a);
+    int found = 0;
+    if (entry.contains("message")) {
+        for (const MailMLRC *m : mails())
+            found += m->llDataOffset == at && m->dwCrc32 == crc && !m->bDamaged
+                && (record < 0 || bytesAt(a, m->llNameOffset, m->nNameLength) == e->name);
+    } else {
+        for (FileOffsetNode *n : attachmentNodes())
+            found += n->pEntryName == e->name && bytesAt(a, n->llDataOffset, n->llSize) == data;
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+}
+
 void EdgeDamageTest::namesLostWithoutDirectory()
 {
     // No directory, and three bytes lost from the middle of every message's name: each message is
@@ -588,6 +764,13 @@ void EdgeDamageTest::directoryDamage_data()
     QTest::newRow("a copy of an entry behind the end record") << QByteArray("junk") << true << 6;
     QTest::newRow("a flipped bit in a record's file name") << QByteArray("file") << false << 6;
     QTest::newRow("a flipped bit in a record's folder name") << QByteArray("folder") << false << 6;
+    // The name no longer UTF-8: the writer writes none such.
+    QTest::newRow("the high bit set in a record's file name") << QByteArray("file high") << false << 6;
+    QTest::newRow("the high bit set in a record's folder name") << QByteArray("folder high") << false << 6;
+    // Every header behind the first message moved by bytes put into its data: the record is
+    // looked for moved as much, and its header's name, standing there, is read.
+    QTest::newRow("a flipped bit in a moved record's file name") << QByteArray("file moved") << false << 6;
+    QTest::newRow("a flipped bit in a moved record's folder name") << QByteArray("folder moved") << false << 6;
 }
 
 void EdgeDamageTest::directoryDamage()
@@ -615,9 +798,14 @@ void EdgeDamageTest::directoryDamage()
     else if (damage == "junk")
         a += a.mid(int(e[5].headerOffset), int(records - e[5].headerOffset));
     else
-        a[damage == "file" ? third + 8 : third + 3] = a[damage == "file" ? third + 8 : third + 3] ^ 0x04;
+    {
+        const int at = damage.startsWith("file") ? third + 8 : third + 3;
+        a[at] = char(a[at] ^ (damage.endsWith("high") ? 0x80 : 0x04));
+    }
     if (lost)
         a.remove(int(e[2].headerOffset), int(e[3].headerOffset - e[2].headerOffset));
+    if (damage.endsWith("moved"))
+        a.insert(int(e[1].headerOffset), QByteArray(100, 'x'));
     scanBytes(a);
     QVERIFY2(MailItemCount == listed, qPrintable(report()));
     QVERIFY2(!lost || linesWith(EntriesNotRead, QStringLiteral("Inbox/message_2.xml")) == 1, qPrintable(report()));

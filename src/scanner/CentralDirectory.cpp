@@ -126,6 +126,7 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
     // A damaged count must not reserve gigabytes; a real one seldom passes a million.
     m_entries.reserve(size_t(qMin<qint64>(count, 1 << 20)));
     bool gaps = false;
+    std::vector<bool> agreeing;  // in a moved archive: the record's header stands where it, or it moved, says
     // One damaged record must not end the directory's use: every record behind it still places
     // its entry. Past damage the read goes on at the next record signature; the record before
     // the damage no longer knows its successor, so it never places its data by it.
@@ -187,29 +188,56 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
         // as the directory (every header behind the place where bytes were added or removed).
         // Only an offset inside the archive is moved: one from damage may be near the largest
         // number, where adding the shift would overflow.
-        if (m_shift != 0 && e.headerOffset >= 0 && e.headerOffset <= cdOffset && !localAgrees(e, headers)) {
+        bool agrees = false;
+        if (m_shift != 0 && e.headerOffset >= 0 && e.headerOffset <= cdOffset) {
+            agrees = localAgrees(e, headers);
             CentralEntry moved = e;
             moved.headerOffset += m_shift;
-            if (moved.headerOffset >= 0 && localAgrees(moved, headers)) {
+            if (!agrees && moved.headerOffset >= 0 && localAgrees(moved, headers)) {
                 e.headerOffset = moved.headerOffset;
                 e.shifted = true;
                 ++m_shifted;
-            } else if (!m_entries.empty() && m_entries.back().shifted && moved.headerOffset <= cdOffset
-                       && e.headerOffset > m_entries.back().headerOffset - m_shift) {
-                // Behind a moved header its own damaged one moved too: looked for there, and kept
-                // in its place among its neighbours, not among the headers the bytes put in moved.
-                e.headerOffset = moved.headerOffset;
-                e.shifted = true;
+                agrees = true;
             }
         }
+        agreeing.push_back(agrees);
         // Local headers lie before the directory; a record pointing elsewhere is damage, kept
         // only to be named when no local header of its name is found.
         e.dropped = e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0;
         m_entries.push_back(std::move(e));
     }
+    if (m_shift != 0)
+        moveDamagedAmongMoved(agreeing, cdOffset);
     m_complete = i == count && !gaps;
     if (!m_complete && !m_entries.empty())
         m_entries.back().gapAfter = true;
+}
+
+void CentralDirectory::moveDamagedAmongMoved(const std::vector<bool> &agreeing, qint64 cdOffset)
+{
+    // A damaged header behind the place where bytes were put in or lost moved as much as its
+    // neighbours: its record is looked for moved where only that keeps the records in the order
+    // of their headers, as the writer wrote them; so it is also sorted among its neighbours.
+    const size_t n = m_entries.size();
+    std::vector<qint64> after(n + 1, -1);  // the first header that agrees at or after each record
+    for (size_t j = n; j-- > 0;)
+        after[j] = agreeing[j] ? m_entries[j].headerOffset : after[j + 1];
+    qint64 before = -1;
+    for (size_t j = 0; j < n; ++j) {
+        CentralEntry &e = m_entries[j];
+        if (agreeing[j]) {
+            before = e.headerOffset;
+            continue;
+        }
+        const qint64 next = after[j + 1];
+        const auto inOrder = [&](qint64 x) { return x > before && (next < 0 || x < next); };
+        const qint64 moved = e.headerOffset + m_shift;
+        if (!e.dropped && !inOrder(e.headerOffset) && moved >= 0 && moved <= cdOffset - 30 - e.nameLength
+            && inOrder(moved)) {
+            e.headerOffset = moved;
+            e.shifted = true;
+        }
+    }
 }
 
 bool CentralDirectory::localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const

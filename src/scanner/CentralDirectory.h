@@ -106,7 +106,7 @@ private:
     // Places e by its name's bytes and its data's CRC-32 where its header is damaged. next: where
     // the following header stands, or -1.
     bool placeByData(CentralEntry &e, const Before &before, qint64 expected, qint64 next, BufferedArchiveReader &r);
-    void dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to);
+    void dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to, bool any = false);
     // Places e's data at d where its CRC-32 holds, its header at the signature before name (or
     // before d when name is -1, else at expected), never inside the data before it.
     bool place(CentralEntry &e, const Before &before, qint64 d, qint64 name, BufferedArchiveReader &r,
@@ -116,6 +116,9 @@ private:
     void takeHeaderName(CentralEntry &e, qint64 header, qint64 d, BufferedArchiveReader &r);
     // Whether the records beside entry i lie in the folder name gives.
     bool fitsFolder(size_t i, const QByteArray &name) const;
+    // Whether a record beside record i shares name's stem: all up to its last '_' (a message's
+    // id in its attachments' names, "message_" in messages').
+    bool sharesStem(size_t i, const QByteArray &name) const;
     void indexHeaders(BufferedArchiveReader &r);
     // Whether the len bytes at pos have the CRC-32 crc, for a search of where damaged data lies.
     // Such searches together read at most a few times the file, whatever its records say: past
@@ -123,6 +126,9 @@ private:
     bool searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const;
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
+    // In a moved archive, records whose headers do not agree, moved as much as the directory
+    // where only that keeps them in order between the records whose headers agree.
+    void moveDamagedAmongMoved(const std::vector<bool> &agreeing, qint64 cdOffset);
     bool localAgrees(const CentralEntry &e, BufferedArchiveReader &r) const;
     // Whether the next record after i that is not dropped agrees with its local header.
     bool nextVerified(size_t i, BufferedArchiveReader &r);

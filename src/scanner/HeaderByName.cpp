@@ -197,7 +197,9 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
     // Each ZIP64 record behind a name's rest: field bytes that happen to read as one rarely
     // stand behind such a rest, and each costs a look at the bytes around it only.
     const char record[4] = {1, 0, 16, 0};
-    for (qint64 x = m_reader->find(record, 4, from, to); x >= 0 && !bStopFlag;
+    // A size is checked against the bytes it spans: only so many rests that fail are tried.
+    int failed = 0;
+    for (qint64 x = m_reader->find(record, 4, from, to); x >= 0 && failed < 8 && !bStopFlag;
          x = m_reader->find(record, 4, x + 1, to)) {
         const qint64 first = qMax(from, x - kMaxNameLength);
         QByteArray bytes(int(qMin(x + 20, to) - first), Qt::Uninitialized);
@@ -213,8 +215,10 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
         // Stored: both sizes agree. Only data that ends at the next entry, with no header of
         // this archive inside, is the attachment's.
         if (!validUtf8(name) || classifyEntry(name) != EntryRole::Attachment || size <= 0 || size > to - data
-            || i64In(bytes, end + 12) != size || !endsAtRecord(data + size) || archiveHeaderWithin(data, data + size))
+            || i64In(bytes, end + 12) != size || !endsAtRecord(data + size) || archiveHeaderWithin(data, data + size)) {
+            ++failed;
             continue;
+        }
         LocalHeader h;
         h.pos = h.nameOffset = first + start;
         h.name = name;

@@ -158,8 +158,11 @@ bool CentralDirectory::placeByData(CentralEntry &e, const Before &before, qint64
         if (n <= lo + 30)
             continue;
         const qint64 nameEnd = n + e.nameLength;
-        // The data starts behind the extra its header gives, or ends where the next header starts.
-        const qint64 starts[2] = {nameEnd + r.u16At(n - 2), next >= 0 ? next - e.csize : -1};
+        // The data starts behind the extra its header gives, or behind the ZIP64 record standing
+        // there (its length lost with the fields), or ends where the next header starts.
+        const qint64 given = nameEnd + r.u16At(n - 2);
+        const qint64 zip64 = r.u16At(nameEnd) == 0x0001 ? nameEnd + 4 + r.u16At(nameEnd + 2) : -1;
+        const qint64 starts[3] = {given, zip64 != given ? zip64 : -1, next >= 0 ? next - e.csize : -1};
         for (qint64 d : starts) {
             if (d >= nameEnd && d - nameEnd <= kExtraReach && (next < 0 || e.csize <= next - d)
                 && place(e, before, d, n, r))
@@ -214,12 +217,14 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
             header = closer;
         // Data that verifies and ends where the next header starts, its own header lost with the
         // bytes behind the entry before, and no header of any entry between: the entry is placed
-        // at its data, where the walk meets it past the records whose headers were lost too.
+        // at its data, where the walk meets it past the records whose headers were lost too. So
+        // it is where the loss took the end of the entry before too: that one's size, which no
+        // longer verifies, runs into this data.
         const char any[4] = {'P', 'K', 3, 4};
-        if (header < 0 && name < 0 && expected >= 0 && before.dataEnd > lo && before.dataEnd <= d
-            && r.find(any, 4, before.dataEnd, d) < 0) {
+        if (header < 0 && name < 0 && expected >= 0 && before.dataEnd > lo
+            && (before.dataEnd <= d ? r.find(any, 4, before.dataEnd, d) < 0 : !before.verified)) {
             header = d;
-            dropRecordsInto(e, before.dataEnd, d + e.csize);
+            dropRecordsInto(e, qMin(before.dataEnd, d), d + e.csize);
         }
     }
     // Never inside the data before it: a header that lost bytes of its fixed part starts there,
@@ -243,7 +248,23 @@ bool CentralDirectory::place(CentralEntry &e, const Before &before, qint64 d, qi
     e.dropped = false;
     e.localIntact = false;
     e.settleName();
+    dropRecordsInto(e, d, d + e.csize, true);
     return true;
+}
+
+bool CentralDirectory::sharesStem(size_t i, const QByteArray &name) const
+{
+    // A message's attachments share its id up to their numbers, and messages their stem: a
+    // record beside it that holds the same shows which of two names a damaged byte changed.
+    const int underscore = name.lastIndexOf('_');
+    if (underscore <= name.lastIndexOf('/') + 1)
+        return false;
+    const QByteArray stem = name.left(underscore + 1);
+    for (size_t j : {i - 2, i - 1, i + 1, i + 2}) {
+        if (j < m_entries.size() && m_entries[j].name.startsWith(stem))
+            return true;
+    }
+    return false;
 }
 
 bool CentralDirectory::fitsFolder(size_t i, const QByteArray &name) const
@@ -279,12 +300,11 @@ void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, 
     const size_t i = size_t(&e - m_entries.data());
     const bool ownFits = fitsFolder(i, own), recordFits = fitsFolder(i, e.name);
     const bool ownMessage = classifyEntry(own) == EntryRole::Message;
-    // A record's name that is no UTF-8 had a byte damaged: the writer writes none such. A header
-    // standing where its record (moved as much as the directory) places it is the one the walk
-    // reads under its own name where nothing moved.
-    const bool inPlace = header == e.movedFrom;
+    // A record's name that is no UTF-8 had a byte damaged: the writer writes none such; nor did
+    // one the records beside it do not share a stem with where the header's does.
+    const bool ownStem = sharesStem(i, own) && !sharesStem(i, e.name);
     if (!ownFits
-        || (recordFits && !inPlace && validUtf8(e.name)
+        || (recordFits && !ownStem && validUtf8(e.name)
             && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
         return;
     EntriesReadElsewhere << EntryLine(own, header,
@@ -297,16 +317,17 @@ void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, 
     e.renamed = true;
 }
 
-void CentralDirectory::dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to)
+void CentralDirectory::dropRecordsInto(const CentralEntry &e, qint64 from, qint64 to, bool any)
 {
-    // Folder entries lost with it whose records still point into its data place nothing. Records
+    // Folder entries lost with it whose records still point into its data place nothing, nor
+    // (any) do records of entries lost before it that point into its verified data. Records
     // follow their headers' order, so they stand next to it in the list: looking further would
     // cost the whole list for every entry placed so.
     const size_t i = size_t(&e - m_entries.data());
     const auto inside = [&](size_t j) { return m_entries[j].headerOffset >= from && m_entries[j].headerOffset < to; };
     const auto drop = [&](size_t j) {
         CentralEntry &other = m_entries[j];
-        if (other.csize == 0 && other.agreeing <= 0)
+        if ((any || other.csize == 0) && other.agreeing <= 0 && !other.placed)
             other.dropped = true;
     };
     for (size_t j = i; j-- > 0 && inside(j);)
@@ -375,10 +396,14 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         const CentralEntry &e = m_entries[j];
         return e.agreeing <= 0 && e.csize >= 0 && e.name.size() == e.nameLength;
     };
+    // Past a few records whose entries were lost with the loss that took this header: their
+    // records still stand between, out of place.
     const auto nextHeader = [this](size_t j) -> qint64 {
-        if (j + 1 == m_entries.size())
-            return m_start;
-        return m_entries[j + 1].agreeing > 0 ? m_entries[j + 1].headerOffset : -1;
+        for (size_t k = j + 1; k < m_entries.size() && k <= j + 4; ++k) {
+            if (m_entries[k].agreeing > 0)
+                return m_entries[k].headerOffset;
+        }
+        return j + 1 == m_entries.size() ? m_start : -1;
     };
     std::vector<Before> befores(m_entries.size() - i);
     bool unplaced = false;

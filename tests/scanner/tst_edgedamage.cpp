@@ -83,6 +83,8 @@ private Q_SLOTS:
     void storeHeaderHoldsCopiedHeader();
     void damagedHeaderBehindMovedBytes_data();
     void damagedHeaderBehindMovedBytes();
+    void lossIntoLaterHeader_data();
+    void lossIntoLaterHeader();
     void lossAcrossEntries_data();
     void lossAcrossEntries();
     void directoryDamage_data();
@@ -636,12 +638,13 @@ void EdgeDamageTest::damagedHeaderBehindMovedBytes()
     QVERIFY(calendar && e);
     const QByteArray data = a.mid(int(e->data), int(e->size));
     const quint32 crc = le<quint32>(a, e->header + 14);
-    // A byte of the record's name damaged instead: the header standing where the record, moved
-    // as much as its neighbours, places it gives the name.
+    // A byte of the record's name damaged instead (in an attachment's message id, or in the stem
+    // a message shares with its neighbours): the header's name, which they share, is read. A
+    // digit of a message's number is no such damage: either name may be the damaged one.
     const auto flip = [&a](qint64 at) { a[int(at)] = char(a[int(at)] ^ 0x04); };
     const int record = damage.startsWith("record") ? a.lastIndexOf(e->name) : -1;
     if (record >= 0)
-        flip(record + (damage.contains("file") ? e->name.size() - 8 : 8));
+        flip(record + (damage.contains("file") ? e->name.size() - (entry.contains("message") ? 12 : 8) : 8));
     for (int k : {40, 47, 81}) {
         if (record < 0)
             flip(e->header + 30 + qMin(k, e->name.size() - 1));
@@ -667,6 +670,60 @@ void EdgeDamageTest::damagedHeaderBehindMovedBytes()
     }
     QVERIFY2(found == 1, qPrintable(report()));
     QVERIFY2(MailItemCount == 7, qPrintable(report()));
+}
+
+void EdgeDamageTest::lossIntoLaterHeader_data()
+{
+    QTest::addColumn<QByteArray>("entry");  // the entry whose header's head the loss takes
+    QTest::addColumn<int>("into");          // bytes of that header lost; -1: all but its extra, -2: and 1 byte of it
+    QTest::addColumn<bool>("near");         // the loss starts 77 bytes before the end of the entry right before
+    for (const char *entry : {"__Attachments/", "/message_"}) {
+        for (bool near : {false, true}) {
+            for (int into : {1, 4, 11, 20, 29, -1, -2})
+                QTest::addRow("%s: %s, %s lost", entry, near ? "from the entry right before" : "from two entries before",
+                              into == -1   ? "all of its header but the extra"
+                              : into == -2 ? "all of its header and a byte of the extra"
+                                           : qPrintable(QStringLiteral("its header's first %1 bytes").arg(into)))
+                    << QByteArray(entry) << into << near;
+        }
+    }
+}
+
+void EdgeDamageTest::lossIntoLaterHeader()
+{
+    // The directory kept, and bytes lost from inside an attachment's data through the entries
+    // behind it into a later header: that header's record, between one that stands where it
+    // says and ones that moved, is looked for moved, and its whole data read under its name,
+    // also where the loss took the whole header but the ZIP64 record, or the end of the entry
+    // right before with the whole header.
+    QFETCH(QByteArray, entry);
+    QFETCH(int, into);
+    QFETCH(bool, near);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    int first = 0;
+    while (first < entries.size() && !(entries[first].name.contains("__Attachments/") && entries[first].size > 1000))
+        ++first;
+    int target = first + 2;
+    while (target < entries.size()
+           && !(entries[target].name.contains(entry) && entries[target].size > 0
+                && (!near || entries[target - 1].size > 1000)))
+        ++target;
+    QVERIFY(target < entries.size());
+    const Entry &e = entries[target];
+    if (into < 0)
+        into = int(30 + e.name.size() + (into == -2 ? 1 : 0));
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    const qint64 from = near ? e.header - 77 : entries[first].data + entries[first].size / 2;
+    a.remove(int(from), int(e.header + into - from));
+    const qint64 at = e.data - (e.header + into - from);
+    scanBytes(a);
+    int found = 0;
+    for (const MailMLRC *m : mails())
+        found += m->llDataOffset == at && bytesAt(a, m->llNameOffset, m->nNameLength) == e.name && !m->bDamaged;
+    for (FileOffsetNode *n : attachmentNodes())
+        found += n->pEntryName == e.name && n->llDataOffset == at && bytesAt(a, n->llDataOffset, n->llSize) == data;
+    QVERIFY2(found == 1, qPrintable(report()));
 }
 
 void EdgeDamageTest::namesLostWithoutDirectory()
@@ -771,6 +828,10 @@ void EdgeDamageTest::directoryDamage_data()
     // looked for moved as much, and its header's name, standing there, is read.
     QTest::newRow("a flipped bit in a moved record's file name") << QByteArray("file moved") << false << 6;
     QTest::newRow("a flipped bit in a moved record's folder name") << QByteArray("folder moved") << false << 6;
+    // The header's name damaged, its record whole: the record's name, whose stem its
+    // neighbours share, is read.
+    QTest::newRow("a flipped bit in a header's file name") << QByteArray("header") << false << 6;
+    QTest::newRow("a flipped bit in a moved header's file name") << QByteArray("header moved") << false << 6;
 }
 
 void EdgeDamageTest::directoryDamage()
@@ -797,8 +858,9 @@ void EdgeDamageTest::directoryDamage()
         a.insert(int(records + 50), QByteArray(18, 'x'));
     else if (damage == "junk")
         a += a.mid(int(e[5].headerOffset), int(records - e[5].headerOffset));
-    else
-    {
+    else if (damage.startsWith("header"))
+        a[int(e[3].headerOffset + 30 + 37)] = char(a[int(e[3].headerOffset + 30 + 37)] ^ 0x04);
+    else {
         const int at = damage.startsWith("file") ? third + 8 : third + 3;
         a[at] = char(a[at] ^ (damage.endsWith("high") ? 0x80 : 0x04));
     }

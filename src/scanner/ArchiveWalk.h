@@ -38,10 +38,10 @@ bool archiveName(const QByteArray &name);
 // Whether the bytes behind the underscore at `underscore` are an attachment's number: one digit
 // or more, nothing else.
 bool attachmentNumbered(const QByteArray &name, int underscore);
-// Where the rest of an attachment's name that lost its head with its header starts, the name
-// ending at end in bytes: behind its first folder separator, which field bytes that happen to be
-// text never reach, or without one at its id's characters; -1 when the rest is no attachment's
-// ("<message id>_NNNN").
+// Where the rest of an attachment's name that lost its header's fields starts, the name ending at
+// end in bytes: at one of the archive's folders where the head still stands, else behind its
+// first folder separator, which field bytes that happen to be text never reach, or without one
+// at its id's characters; -1 when the rest is no attachment's ("<message id>_NNNN").
 int attachmentNameTail(const QByteArray &bytes, int end);
 // Whether a raw entry name that holds a NUL names a message: with its NULs left out, it does, or
 // it is an XML file in a mail folder outside the attachments.

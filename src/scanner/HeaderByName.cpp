@@ -88,13 +88,17 @@ int attachmentNameTail(const QByteArray &bytes, int end)
     int s = end;
     while (s > 0 && uchar(bytes[s - 1]) >= 0x20)
         --s;
+    // The whole name where one of the archive's folders still starts it.
+    const QByteArray run = QByteArray::fromRawData(bytes.constData() + s, end - s);
+    const int local = run.indexOf("Local/"), accounts = run.indexOf("Accounts/");
+    const int named = local >= 0 && (accounts < 0 || local < accounts) ? local : accounts;
     const int slash = bytes.indexOf('/', s);
     // Without a separator the run is what is left of the own part (the id's head lost too): the
     // characters of an id, field bytes before them left out.
     int id = end;
     while (id > s && (isalnum(uchar(bytes[id - 1])) || (bytes[id - 1] && strchr("@._-+", bytes[id - 1]))))
         --id;
-    const int start = slash >= 0 && slash < end ? slash + 1 : id;
+    const int start = named >= 0 ? s + named : slash >= 0 && slash < end ? slash + 1 : id;
     const QByteArray name = QByteArray::fromRawData(bytes.constData() + start, end - start);
     const int underscore = name.lastIndexOf('_');
     return underscore >= name.lastIndexOf('/') + 2 && attachmentNumbered(name, underscore) ? start : -1;
@@ -226,10 +230,15 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
         h.dataOffset = data;
         h.usize = h.csize = size;
         EntriesReadElsewhere << EntryLine(name, h.pos,
-                                          QStringLiteral(": its local header is damaged with the head of its name; "
-                                                         "read by the rest of its name, its data ends where the next "
-                                                         "entry starts, but its CRC-32 was lost with the fields and "
-                                                         "could not be checked"));
+                                          (archiveName(name)
+                                               ? QStringLiteral(": its local header's fields are damaged; "
+                                                                "read by its name")
+                                               : QStringLiteral(": its local header is damaged with the "
+                                                                "head of its name; read by the rest of "
+                                                                "its name"))
+                                              + QStringLiteral(", its data ends where the next entry starts, but its "
+                                                               "CRC-32 was lost with the fields and could not be "
+                                                               "checked"));
         noteExtent(data, size);
         appendAttachmentNode(h, true);
         from = data + size;

@@ -70,6 +70,8 @@ private Q_SLOTS:
     void attachmentFieldsWithoutDirectory();
     void attachmentNameHeadWithoutDirectory_data();
     void attachmentNameHeadWithoutDirectory();
+    void attachmentHeaderHeadWithoutDirectory_data();
+    void attachmentHeaderHeadWithoutDirectory();
     void textDataBehindDamagedName();
     void headerLostBehindFolders_data();
     void headerLostBehindFolders();
@@ -318,6 +320,35 @@ void EdgeDamageTest::attachmentNameHeadWithoutDirectory()
             QVERIFY2(linesWith(EntriesReadElsewhere, QString::fromUtf8(read)) == 1, qPrintable(report()));
         }
     }
+    QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentHeaderHeadWithoutDirectory_data()
+{
+    QTest::addColumn<int>("lost");  // bytes lost from the header's start, its signature with them
+    QTest::addColumn<bool>("zip");
+    for (int lost : {5, 15, 22, 29}) {
+        for (bool zip : {false, true})
+            QTest::addRow("%d bytes, a %s", lost, zip ? "zip" : "document") << lost << zip;
+    }
+}
+
+void EdgeDamageTest::attachmentHeaderHeadWithoutDirectory()
+{
+    // No directory, and an attachment's header lost its signature and fields up to its name:
+    // its whole name, the ZIP64 record and its data still stand, and it is read under that name.
+    QFETCH(int, lost);
+    QFETCH(bool, zip);
+    QByteArray a;
+    Entry e;
+    QVERIFY(withoutDirectory(zip, &a, &e));
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    a.remove(int(e.header), lost);
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes())
+        found += n->pEntryName == e.name && bytesAt(a, n->llDataOffset, n->llSize) == data;
     QVERIFY2(found == 1, qPrintable(report()));
 }
 

@@ -229,11 +229,14 @@ void CentralDirectory::moveDamagedAmongMoved(const std::vector<bool> &agreeing, 
             before = e.headerOffset;
             continue;
         }
+        // Only an offset inside the archive is moved: one from damage may be near the largest
+        // number, where adding the shift would overflow.
+        if (e.dropped || e.headerOffset < 0 || e.headerOffset > cdOffset)
+            continue;
         const qint64 next = after[j + 1];
         const auto inOrder = [&](qint64 x) { return x > before && (next < 0 || x < next); };
         const qint64 moved = e.headerOffset + m_shift;
-        if (!e.dropped && !inOrder(e.headerOffset) && moved >= 0 && moved <= cdOffset - 30 - e.nameLength
-            && inOrder(moved)) {
+        if (!inOrder(e.headerOffset) && moved >= 0 && moved <= cdOffset - 30 - e.nameLength && inOrder(moved)) {
             e.headerOffset = moved;
             e.shifted = true;
         }

@@ -32,7 +32,10 @@ void ArchiveWalker::planJumps(qint64 directory)
         while (j < known.size() && (known[j].dropped || known[j].headerOffset <= e.headerOffset))
             ++j;
         const qint64 next = j < known.size() ? known[j].headerOffset : directory;
-        // Data that ends at the next header: the walk jumps from its header there.
+        // Data that ends at the next header: the walk jumps from its header there. A damaged size
+        // larger than all before that header places nothing.
+        if (e.csize < 0 || e.csize > next)
+            continue;
         const qint64 data = next - e.csize;
         const qint64 extra = data - (e.headerOffset + 30 + e.nameLength);
         if ((e.method != 0 || classifyEntry(e.name) == EntryRole::Attachment) && extra >= 0 && extra <= kLongestExtra

@@ -11,7 +11,9 @@ cut off, and a copy with as many random bytes and no signature. Every signature 
 fails to read, so the walk looks for a damaged header's name behind each. Prints per copy the
 scan's seconds (best of N runs), its processor seconds, the messages found and the ratio to the
 copy without signatures: the time must grow with the bytes put in, not with the bytes looked at
-per signature.
+per signature. A second table puts in runs of the other marks the walk looks behind where no
+header stands (an attachments folder's name, a ZIP64 record's id and length), the directory cut
+off, against as many random bytes.
 """
 
 import argparse
@@ -45,6 +47,15 @@ def signatures(size, gap, rng):
         filler = bytes(rng.randrange(256) for _ in range(gap - 4)) if gap > 4 else b''
         out += b'PK\x03\x04' + filler.replace(b'PK', b'pk')
     return bytes(out[:size])
+
+
+# Marks looked behind in bytes no entry took, each repeated back to back.
+MARKS = [('attachments folder', b'__Attachments/'), ('folder and attachments folder', b'Local/a__Attachments/'),
+         ('ZIP64 record', b'\x01\x00\x10\x00'), ('name rest and ZIP64 record', b'x_0001\x01\x00\x10\x00')]
+
+
+def marks(size, mark):
+    return (mark * (size // len(mark) + 1))[:size]
 
 
 def directory_offset(data):
@@ -102,6 +113,21 @@ def main():
                                                                    t, c, m, t / max(plain[kept], 0.001)))
                 os.remove(path)
                 sys.stdout.flush()
+    print()
+    print('| MiB put in | mark | scan s | processor s | messages | scan / random bytes |')
+    print('|---:|---|---:|---:|---:|---:|')
+    for mib in [int(x) for x in a.mib.split(',')]:
+        plain = None
+        for label, mark in [('random bytes', None)] + MARKS:
+            run = signatures(mib << 20, 0, rng) if mark is None else marks(mib << 20, mark)
+            path = os.path.join(work, 'mark-%d.olm' % mib)
+            with open(path, 'wb') as f:
+                f.write(base[:middle] + run + base[middle:cut])
+            t, c, m = scan(olmbench, path, a.runs)
+            plain = plain or t
+            print('| %d | %s | %.3f | %.2f | %d | %.1f |' % (mib, label, t, c, m, t / max(plain, 0.001)))
+            os.remove(path)
+            sys.stdout.flush()
 
 
 if __name__ == '__main__':

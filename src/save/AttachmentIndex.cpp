@@ -22,6 +22,8 @@ constexpr int kShortestTail = 24;
 // Field bytes a tail may start with: each reads as an id's character about one time in four, so
 // more than a few before the tail are another name's.
 constexpr int kFieldBytes = 8;
+// Bytes of a folder's part that may differ where the own part holds the message's id and number.
+constexpr int kFlippedBytes = 8;
 
 const QByteArray kAttachmentsDir("com.microsoft.__Attachments/");
 
@@ -49,22 +51,39 @@ quint64 thirdLeftOut(const QByteArray &name, int part)
     return h;
 }
 
-bool oneByteApart(const QByteArray &a, const QByteArray &b)
-{
-    if (a.size() != b.size())
-        return false;
-    int differ = 0;
-    for (int i = 0; i < a.size() && differ < 2; ++i)
-        differ += a[i] != b[i];
-    return differ == 1;
-}
-
-// A list's size is written with a few digits ("5.0614E4"): it agrees within its rounding.
+// A list's size is written with a few digits ("5.0614E4"): it agrees within its rounding. The
+// exporter lists either the bytes or their size in base64 lines (72 or 76 characters, ended by
+// one or two bytes).
 bool sizeAgrees(const QString &listed, qint64 size)
 {
     bool ok = false;
     const double value = listed.trimmed().toDouble(&ok);
-    return !ok || !std::isfinite(value) || value < 0 || std::fabs(value - double(size)) <= 1 + value * 1e-4;
+    if (!ok || !std::isfinite(value) || value < 0)
+        return true;
+    const auto near = [value](double bytes) { return std::fabs(value - bytes) <= 1 + value * 1e-4; };
+    const double encoded = double((size + 2) / 3 * 4);
+    return near(double(size)) || near(encoded * 73 / 72) || near(encoded * 74 / 72) || near(encoded * 77 / 76)
+        || near(encoded * 78 / 76);
+}
+
+// Where two names of one length differ: -1 when in more than most places.
+int bytesApart(const QByteArray &a, const QByteArray &b, int most)
+{
+    if (a.size() != b.size())
+        return -1;
+    int differ = 0;
+    for (int i = 0; i < a.size() && differ <= most; ++i)
+        differ += a[i] != b[i];
+    return differ <= most ? differ : -1;
+}
+
+// An attachment name's own part, the message's id and number ("<id>_NNNN" after its last "/"):
+// empty when the name ends otherwise.
+QByteArray numberedOwnPart(const QByteArray &name)
+{
+    const QByteArray own = name.mid(name.lastIndexOf('/') + 1);
+    const int underscore = own.lastIndexOf('_');
+    return underscore >= 1 && olm::attachmentNumbered(own, underscore) ? own : QByteArray();
 }
 
 }  // namespace
@@ -72,6 +91,8 @@ bool sizeAgrees(const QString &listed, qint64 size)
 struct AttachmentIndex::NearNames {
     std::once_flag made;
     std::vector<std::pair<quint64, const FileOffsetNode *>> thirds;  // sorted by hash
+    // Attachment entries by their own part: the message's id and number.
+    QHash<QByteArray, QVector<const FileOffsetNode *>> byOwnPart;
 };
 
 QByteArray EntryNameKey(const QByteArray &name)
@@ -167,15 +188,7 @@ const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QStrin
     const QByteArray key = EntryNameKey(url.toUtf8());
     if (key.size() < 3 || !m_near || m_byName.contains(key))
         return nullptr;
-    NearNames &near = *m_near;
-    std::call_once(near.made, [this, &near] {
-        near.thirds.reserve(size_t(m_byName.size()) * 3);
-        for (auto it = m_byName.cbegin(); it != m_byName.cend(); ++it) {
-            for (int part = 0; part < 3; ++part)
-                near.thirds.emplace_back(thirdLeftOut(it.key(), part), it.value());
-        }
-        std::sort(near.thirds.begin(), near.thirds.end());
-    });
+    NearNames &near = nearNames();
     const FileOffsetNode *found = nullptr;
     for (int part = 0; part < 3; ++part) {
         const auto range = std::equal_range(near.thirds.begin(), near.thirds.end(),
@@ -186,7 +199,7 @@ const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QStrin
         for (auto it = range.first; it != range.second; ++it) {
             const FileOffsetNode *node = it->second;
             const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
-            if (node == found || listed.contains(name) || !oneByteApart(name, key)
+            if (node == found || listed.contains(name) || bytesApart(name, key, 1) != 1
                 || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
                 continue;
             // Two entries that near: which one the message meant is not known.
@@ -201,6 +214,42 @@ const FileOffsetNode *AttachmentIndex::nearName(const QString &url, const QStrin
     for (int cut = key.size() - 1; cut > key.indexOf('/'); --cut) {
         const FileOffsetNode *node = m_byName.value(key.left(cut), nullptr);
         if (!node || listed.contains(key.left(cut)) || (!listedSize.isEmpty() && !sizeAgrees(listedSize, node->llSize)))
+            continue;
+        if (found)
+            return nullptr;
+        found = node;
+    }
+    return found;
+}
+
+AttachmentIndex::NearNames &AttachmentIndex::nearNames() const
+{
+    NearNames &near = *m_near;
+    std::call_once(near.made, [this, &near] {
+        near.thirds.reserve(size_t(m_byName.size()) * 3);
+        for (auto it = m_byName.cbegin(); it != m_byName.cend(); ++it) {
+            for (int part = 0; part < 3; ++part)
+                near.thirds.emplace_back(thirdLeftOut(it.key(), part), it.value());
+            const QByteArray own = numberedOwnPart(it.key());
+            if (!own.isEmpty())
+                near.byOwnPart[own].append(it.value());
+        }
+        std::sort(near.thirds.begin(), near.thirds.end());
+    });
+    return near;
+}
+
+const FileOffsetNode *AttachmentIndex::folderDamaged(const QString &url, const QSet<QByteArray> &listed) const
+{
+    const QByteArray key = EntryNameKey(url.toUtf8());
+    const QByteArray own = numberedOwnPart(key);
+    if (!m_near || own.isEmpty() || m_byName.contains(key))
+        return nullptr;
+    const FileOffsetNode *found = nullptr;
+    for (const FileOffsetNode *node : nearNames().byOwnPart.value(own)) {
+        const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
+        // Bits flipped in the folder's part only: the own part names the message.
+        if (node == found || listed.contains(name) || bytesApart(name, key, kFlippedBytes) <= 0)
             continue;
         if (found)
             return nullptr;

@@ -46,10 +46,15 @@ public:
     // message's id and number ("/<id>_NNNN", or that part alone). The list's size is no test:
     // the exporter's often differs from the entry's.
     const FileOffsetNode *nameTail(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
+    // Where no entry is named url: the one attachment entry with url's own part (the message's id
+    // and number) whose name differs from url's only in a few bytes of its folder's part (bits
+    // flipped in the header's name). The list's size is no test: the own part is the message's.
+    const FileOffsetNode *folderDamaged(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     int size() const { return int(m_byName.size()); }
 
 private:
     struct NearNames;
+    NearNames &nearNames() const;
     QHash<QByteArray, const FileOffsetNode *> m_byName;
     // By name less its "_NNNN": the message's folder and id.
     QHash<QByteArray, QVector<const FileOffsetNode *>> m_byOwner;

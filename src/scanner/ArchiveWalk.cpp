@@ -380,7 +380,7 @@ void ArchiveWalker::appendListNode(const LocalHeader &h, EntryRole role)
 
 qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end)
 {
-    const qint64 grown = end < 0 ? grownStoreEnd(h, role) : -1;
+    const qint64 grown = grownStoreEnd(h, role, end);
     const qint64 want = grown > 0 ? grown - h.dataOffset : qMin(h.usize, (end >= 0 ? end : m_limit) - h.dataOffset);
     if (want > kMaxEntryText) {
         appendListNode(h, role);
@@ -416,7 +416,7 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     // Stored XML never holds a ZIP signature: one inside the text means the sizes were damaged,
     // so the walk goes on at the signature. Past a damaged size it goes on behind the text it
     // parsed, never at the text's own root tag again.
-    if (cut || end < 0)
+    if (cut || end < 0 || grown > 0)
         return textEnd;
     return end;
 }

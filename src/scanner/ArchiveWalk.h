@@ -249,15 +249,19 @@ private:
     // their signatures (or gained bytes in them) but keep their fields, name and data: each is
     // listed where its CRC-32 verifies its data. Returns where the stretch's damage now starts.
     qint64 attachmentsInStretch(qint64 from, qint64 to);
+    // The last "Local/" or "Accounts/" in [first, at), from the one found for the marker before
+    // (named) and the bytes searched since (to searched): -1 when none stands there.
+    qint64 folderStartBefore(qint64 first, qint64 at, qint64 *named, qint64 *searched);
     // A record starts at pos: an attachment whose damaged size ran past it is cut there.
     void recordStartsAt(qint64 pos);
     // end is where the entry's data ends, or -1 when its size is damaged.
     qint64 handleXmlEntry(const LocalHeader &h, EntryRole role, qint64 end);
     // A message whose name gives no folder is listed apart: the report says so.
     void notePlacelessMessage(const LocalHeader &h);
-    // A store whose size ends at no record, its root closing a little past that size and before
-    // the next header: its text grew (LF into CR LF); the end of its close tag, else -1.
-    qint64 grownStoreEnd(const LocalHeader &h, EntryRole role);
+    // A store whose size ends at no header (end: where the walk placed its end, -1 at no record),
+    // its root closing a little past that size and before the next header: its text grew (LF
+    // into CR LF); the end of its close tag, else -1.
+    qint64 grownStoreEnd(const LocalHeader &h, EntryRole role, qint64 end);
     // Whether a record (or the end of the archive) starts at end.
     bool endsAtRecord(qint64 end);
     // Reads up to want bytes of entry text into m_text, stopping at a ZIP signature inside it.

@@ -408,7 +408,7 @@ bool CentralDirectory::resolve(size_t i, BufferedArchiveReader &r)
                 ? found
                 : atNext;
         }
-    } else if (m_complete || (m_inOrder && !e.gapAfter)) {
+    } else if (successorKnown(i)) {
         // The exporter writes entries back to back: the data ends where the next record begins.
         // Only trusted when no record is missing between this one and the next (in a directory
         // in entry order, none lost next to it in the directory), and when that next record is

@@ -80,6 +80,12 @@ public:
     bool found() const { return m_start >= 0; }
     // Every record the end record announced was read.
     bool complete() const { return m_complete; }
+    // Whether the next record after entry i is its successor in the archive: every record was
+    // read, or the directory lists them in entry order and none was lost right behind i's.
+    bool successorKnown(size_t i) const
+    {
+        return m_complete || (m_inOrder && i < m_entries.size() && !m_entries[i].gapAfter);
+    }
     // Where the directory begins; the walk ends there. -1 when none was found.
     qint64 start() const { return m_start; }
     const std::vector<CentralEntry> &entries() const { return m_entries; }

@@ -162,15 +162,17 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
     // A size past the limit is never added to the offset: it may be near the largest number.
     const qint64 end = fits ? headerNear(chosen.dataOffset, chosen.dataOffset + chosen.csize) : m_limit;
-    // Bytes lost inside the data: with every record read, the bytes up to the next header that
-    // agrees are this entry's, cut short. Headers among them are its own (a document's parts).
-    if (!fits && m_central->complete()) {
+    // Bytes lost inside the data: with no record lost behind this one, the bytes up to the next
+    // header that agrees are this entry's, cut short. Headers among them are its own (a
+    // document's parts).
+    const bool successor = m_central->successorKnown(i);
+    if (!fits && successor) {
         const qint64 next = dispatchEntry(chosen, m_limit);
         return qMax(next, h.pos + 1);
     }
     // Bytes added inside an XML text: it runs on to the next header that agrees, and all of it
     // is read, so no item behind the added bytes is lost.
-    if (fits && m_central->complete() && chosen.method == 0 && end < m_limit && !endsAtRecord(end)
+    if (fits && successor && chosen.method == 0 && end < m_limit && !endsAtRecord(end)
         && classifyEntry(chosen.name) != EntryRole::Attachment) {
         // Unless its stated size and CRC-32 verify: then the entry is whole, and the bytes behind
         // it are no entry's.
@@ -190,8 +192,11 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     // of them gives, only where its bytes verify or it ends at a record.
     const bool trusted = fits && (agreed || verified || endsAtRecord(end));
     // A folder entry holds nothing. An empty file is still listed: a message may name it.
-    if (chosen.crc == 0 && chosen.csize == 0 && (chosen.name.isEmpty() || chosen.name.endsWith('/')))
+    if (chosen.crc == 0 && chosen.csize == 0 && (chosen.name.isEmpty() || chosen.name.endsWith('/'))) {
+        // Its header is the archive's bytes all the same: none of it is stray.
+        noteExtent(chosen.dataOffset, 0);
         return qMax(end, h.pos + 1);
+    }
     const qint64 next = dispatchEntry(chosen, trusted ? end : -1);
     // An attachment that is a zip may end past a size that ends at its own headers.
     return trusted ? qMax(qMax(end, next), h.pos + 1) : qMax(next, h.pos + 1);
@@ -324,8 +329,12 @@ qint64 ArchiveWalker::handleKnownEntry(const CentralEntry &e)
     return qMax(dispatchEntry(h, end), e.headerOffset + 1);
 }
 
-qint64 ArchiveWalker::grownStoreEnd(const LocalHeader &h, EntryRole role)
+qint64 ArchiveWalker::grownStoreEnd(const LocalHeader &h, EntryRole role, qint64 end)
 {
+    // A size that ends at a header is the store's; one that ends where only a record points
+    // (its offset from before the growth) may not be.
+    if (end >= 0 && m_reader->u32At(end) == kLocalHeaderSig)
+        return -1;
     static const char *const closes[] = {"</contacts>", "</appointments>", "</tasks>", "</notes>"};
     const int k = role == EntryRole::Contacts ? 0
         : role == EntryRole::Calendar         ? 1

@@ -203,9 +203,11 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
     const char record[4] = {1, 0, 16, 0};
     // A size is checked against the bytes it spans: only so many rests that fail are tried.
     int failed = 0;
+    // A name's rest holds no control byte, so it never reaches back over the record before.
+    qint64 afterLast = from;
     for (qint64 x = m_reader->find(record, 4, from, to); x >= 0 && failed < 8 && !bStopFlag;
-         x = m_reader->find(record, 4, x + 1, to)) {
-        const qint64 first = qMax(from, x - kMaxNameLength);
+         afterLast = qMax(from, x + 4), x = m_reader->find(record, 4, qMax(from, x + 1), to)) {
+        const qint64 first = qMax(afterLast, x - kMaxNameLength);
         QByteArray bytes(int(qMin(x + 20, to) - first), Qt::Uninitialized);
         if (m_reader->read(first, bytes.data(), bytes.size()) != bytes.size() || bytes.size() < x - first + 20)
             continue;
@@ -242,7 +244,7 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
         noteExtent(data, size);
         appendAttachmentNode(h, true);
         from = data + size;
-        x = from - 1;
+        x = from - 4;
     }
     return from;
 }

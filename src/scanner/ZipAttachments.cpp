@@ -243,25 +243,43 @@ qint64 ArchiveWalker::zipBehindDamagedHeader(qint64 p)
     return zipEnd;
 }
 
+qint64 ArchiveWalker::folderStartBefore(qint64 first, qint64 at, qint64 *named, qint64 *searched)
+{
+    // A folder start straddling the last marker's place is searched again: the rest was seen.
+    const qint64 lo = qMax(first, *searched - 8);
+    QByteArray before(int(qMax<qint64>(0, at - lo)), Qt::Uninitialized);
+    if (m_reader->read(lo, before.data(), before.size()) != before.size())
+        return -1;
+    *searched = at;
+    const int start = qMax(before.lastIndexOf("Local/"), before.lastIndexOf("Accounts/"));
+    if (start >= 0)
+        *named = lo + start;
+    return *named >= first ? *named : -1;
+}
+
 qint64 ArchiveWalker::attachmentsInStretch(qint64 from, qint64 to)
 {
     static const char kDir[] = "__Attachments/";
     const int dirLength = int(sizeof kDir - 1);
-    // Each candidate costs a CRC-32 over at most the stretch: only so many are tried.
+    // Each candidate costs a CRC-32 over at most the stretch: only so many are tried. The names
+    // and extras read for candidates are bounded by the stretch too, however densely markers stand.
     int tries = 0;
-    for (qint64 at = m_reader->find(kDir, dirLength, from, to); at >= 0 && tries < 8 && !bStopFlag;
+    qint64 budget = 16 * (to - from) + (1 << 20);
+    // Where the last folder start before a marker stood: only bytes after the last marker's are
+    // searched again, so each byte is looked at about once.
+    qint64 named = -1, searched = from;
+    for (qint64 at = m_reader->find(kDir, dirLength, from, to); at >= 0 && tries < 8 && budget > 0 && !bStopFlag;
          at = m_reader->find(kDir, dirLength, at + 1, to)) {
-        // The name starts a little before: its folder's own part stands in front of the marker.
-        const qint64 first = qMax(from, at - kNameReach);
-        QByteArray before(int(at - first), Qt::Uninitialized);
-        if (m_reader->read(first, before.data(), before.size()) != before.size())
+        const qint64 nameAt = folderStartBefore(qMax(from, at - kNameReach), at, &named, &searched);
+        // The fields before the name still hold: its length, method and CRC-32 (looked at before
+        // its name and extra are read).
+        uchar fixed[30];
+        if (nameAt - 26 < from || m_reader->read(nameAt - 30, fixed, 30) != 30 || qFromLittleEndian<quint16>(fixed + 8)
+            || !qFromLittleEndian<quint32>(fixed + 14) || nameAt + qFromLittleEndian<quint16>(fixed + 26) <= at)
             continue;
-        const int start = qMax(before.lastIndexOf("Local/"), before.lastIndexOf("Accounts/"));
-        const qint64 nameAt = start < 0 ? -1 : first + start;
+        budget -= 30 + qFromLittleEndian<quint16>(fixed + 26) + qFromLittleEndian<quint16>(fixed + 28);
         LocalHeader h;
-        // The fields before the name still hold: its length, sizes and CRC-32.
-        if (nameAt - 26 < from || !readLocalHeader(nameAt - 30, &h) || h.nameOffset + h.nameLength <= at
-            || h.method != 0 || h.crc == 0 || h.csize != h.usize || classifyEntry(h.name) != EntryRole::Attachment
+        if (!readLocalHeader(nameAt - 30, &h) || h.csize != h.usize || classifyEntry(h.name) != EntryRole::Attachment
             || !validUtf8(h.name) || h.csize > to - h.dataOffset)
             continue;
         ++tries;

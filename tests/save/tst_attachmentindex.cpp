@@ -14,6 +14,8 @@ private slots:
     void nearName();
     void nameTail_data();
     void nameTail();
+    void folderDamaged_data();
+    void folderDamaged();
 };
 
 namespace {
@@ -89,6 +91,11 @@ void AttachmentIndexTest::nearName_data()
     QTest::newRow("the size the list gives") << QByteArrayList{other} << a << QStringLiteral("3.0E3") << 0;
     QTest::newRow("another size than the list gives") << QByteArrayList{other} << a << QStringLiteral("3.1E3") << -1;
     QTest::newRow("a size the list gives unreadably") << QByteArrayList{other} << a << QStringLiteral("n/a") << 0;
+    // The exporter lists the size of the attachment's base64 lines: 4,000 characters for 3,000
+    // bytes, a line end every 72 or 76 of them.
+    for (const char *listed : {"4.0556E3", "4.1111E3", "4.0527E3", "4.1053E3"})
+        QTest::addRow("the size of its base64 lines, %s", listed) << QByteArrayList{other} << a << QString(listed) << 0;
+    QTest::newRow("the size of base64 lines of other bytes") << QByteArrayList{other} << a << QStringLiteral("4.2E3") << -1;
     QTest::newRow("a leading ./") << QByteArrayList{"./" + other} << a << QString() << 0;
     QByteArray sibling = a;
     sibling[a.size() - 1] = '1';
@@ -155,6 +162,46 @@ void AttachmentIndexTest::nameTail()
     std::vector<FileOffsetNode> nodes = nodesNamed(names);
     const AttachmentIndex index(&nodes[0]);
     QCOMPARE(index.nameTail(QString::fromLatin1(url)), found < 0 ? nullptr : &nodes[size_t(found)]);
+}
+
+void AttachmentIndexTest::folderDamaged_data()
+{
+    QTest::addColumn<QByteArrayList>("names");  // the entries, each 3000 bytes long
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<int>("found");  // index into names, -1: none
+    const QByteArray dir = "Local/com.microsoft.__Messages/Outlook PST/Inbox/com.microsoft.__Attachments/";
+    const QByteArray a = dir + "AB12-CD34@example.com_0000", b = dir + "EF56-GH78@example.com_0000";
+    // Bits flipped over the folder's part, printable or not: 1 to 8 bytes apart.
+    for (int flipped : {1, 2, 5, 8, 9}) {
+        QByteArray name = a;
+        for (int k = 0; k < flipped; ++k)
+            name[3 + k * 9] = char(name[3 + k * 9] ^ (k % 2 ? 0x40 : 0x10));
+        QTest::addRow("%d bytes of the folder's part flipped", flipped) << QByteArrayList{b, name} << a << (flipped <= 8 ? 1 : -1);
+    }
+    QByteArray own = a;
+    own[a.size() - 8] = 'Z';
+    QTest::newRow("a byte of the own part changed") << QByteArrayList{own} << a << -1;
+    QByteArray folder = a;
+    folder[10] = 'q';
+    QTest::newRow("the name itself stands") << QByteArrayList{a, folder} << a << -1;
+    QByteArray other = a;
+    other[20] = 'r';
+    QTest::newRow("two damaged copies of the own part") << QByteArrayList{folder, other} << a << -1;
+    QTest::newRow("a byte of the folder lost") << QByteArrayList{a.left(12) + a.mid(13)} << a << -1;
+    QTest::newRow("a name the message lists itself") << QByteArrayList{dir.left(40) + "x" + a.mid(41)} << a << -1;
+    QTest::newRow("no number: not an attachment's name") << QByteArrayList{"Lxcal/" + a.mid(6, 40)} << a.left(46) << -1;
+}
+
+void AttachmentIndexTest::folderDamaged()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QByteArray, url);
+    QFETCH(int, found);
+    std::vector<FileOffsetNode> nodes = nodesNamed(names);
+    const AttachmentIndex index(&nodes[0]);
+    const QSet<QByteArray> listed{QTest::currentDataTag() == QByteArray("a name the message lists itself") ? names.first()
+                                                                                                        : QByteArray()};
+    QCOMPARE(index.folderDamaged(QString::fromLatin1(url), listed), found < 0 ? nullptr : &nodes[size_t(found)]);
 }
 
 QTEST_GUILESS_MAIN(AttachmentIndexTest)

@@ -112,6 +112,11 @@ QByteArray ownedAttachments(const QString &how, QStringList *urls)
         // The second attachment's name with one bit flipped in its id.
         if (how == QLatin1String("flipped bit names") && name.endsWith(QLatin1String("_0001")))
             name[name.size() - 8] = QChar(name.at(name.size() - 8).unicode() ^ 0x02);
+        // Bits flipped in two bytes of its folder's part, one into a control byte.
+        if (how == QLatin1String("flipped folder names") && name.endsWith(QLatin1String("_0001"))) {
+            name[3] = QChar(name.at(3).unicode() ^ 0x10);
+            name[9] = QChar(name.at(9).unicode() ^ 0x20);
+        }
         // Its head lost with its header's fields: only the tail from "ments/" stands.
         if (how == QLatin1String("head lost names") && name.endsWith(QLatin1String("_0001")))
             name = name.mid(name.indexOf(QLatin1String("__Attachments/")) + 8);
@@ -484,7 +489,8 @@ void SaveOutcomeTest::attachmentsFindTheirMessage_data()
     QTest::addColumn<int>("tied");       // attachments its message names or its id claims
     QTest::addColumn<QString>("folder");  // where the recovered ones are filed
     for (SaveType type : {SaveTypeMBOX, SaveTypeEML}) {
-        for (const char *how : {"list cut", "list gone", "./ names", "// names", "flipped bit names", "head lost names"})
+        for (const char *how :
+             {"list cut", "list gone", "./ names", "// names", "flipped bit names", "flipped folder names", "head lost names"})
             QTest::addRow("type %d, %s", int(type), how) << int(type) << QString::fromLatin1(how) << 3 << QString();
         QTest::addRow("type %d, no message", int(type))
             << int(type) << QStringLiteral("no message") << 0 << QStringLiteral("Inbox");
@@ -519,6 +525,8 @@ void SaveOutcomeTest::attachmentsFindTheirMessage()
              how == QLatin1String("flipped bit names") ? 1 : 0);
     QCOMPARE(outcome.recovered.filter(QStringLiteral("with its head lost")).size(),
              how == QLatin1String("head lost names") ? 1 : 0);
+    QCOMPARE(outcome.recovered.filter(QStringLiteral("with its folder's part damaged")).size(),
+             how == QLatin1String("flipped folder names") ? 1 : 0);
     if (damaged && how == QLatin1String("list gone")) {
         QVERIFY2(outcome.incompletes.first().contains(QLatin1String("3 attachments it does not list were tied")),
                  qPrintable(outcome.incompletes.first()));

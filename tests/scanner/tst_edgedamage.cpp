@@ -95,6 +95,8 @@ private Q_SLOTS:
     void directoryMovedOntoRecords();
     void damageInsideDirectory_data();
     void damageInsideDirectory();
+    void bytesPutIntoStore_data();
+    void bytesPutIntoStore();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -1008,6 +1010,73 @@ void EdgeDamageTest::damageInsideDirectory()
              qPrintable(report()));
     QVERIFY2(MailItemCount == mails, qPrintable(report()));
     QVERIFY2(AttachmentNodeCount == attachments, qPrintable(report()));
+}
+
+namespace {
+
+QVector<qint64> storeCounts()
+{
+    return {MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+}
+
+}  // namespace
+
+void EdgeDamageTest::bytesPutIntoStore_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QByteArray>("put");  // put into the store's text, three fifths of the way in; empty: its
+                                          // LFs written as CR LF
+    QTest::addColumn<int>("record");      // the directory's record 40 bytes are lost from; -1: none, -2: the
+                                          // record of the entry behind the store
+    QByteArray binary;
+    for (int i = 0; i < 278; ++i)
+        binary += char(i % 97 == 5 ? 0 : (i * 73 + 11) & 0xff);
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (const QByteArray &put : {QByteArray("hello"), binary, QByteArray()}) {
+            for (int record : {-1, -2, 0, 20, 47, 52})
+                QTest::addRow("%s: %s, %s", store,
+                              put.isEmpty() ? "CR LF" : qPrintable(QStringLiteral("%1 bytes put in").arg(put.size())),
+                              record == -1   ? "the directory whole"
+                                  : record == -2 ? "bytes lost from the next entry's record"
+                                                 : qPrintable(QStringLiteral("bytes lost from record %1").arg(record)))
+                    << QByteArray(store) << put << record;
+        }
+    }
+}
+
+void EdgeDamageTest::bytesPutIntoStore()
+{
+    // Bytes put into a store's text: it runs on to the next header, and every item behind the
+    // bytes is read, wherever records were lost from the directory: also where the next entry's
+    // record, lost, leaves its successor unknown. The folder entries behind a lost record are no
+    // stray bytes.
+    QFETCH(QByteArray, store);
+    QFETCH(QByteArray, put);
+    QFETCH(int, record);
+    QByteArray a = sample();
+    scanBytes(a);
+    const QVector<qint64> intact = storeCounts();
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, store.constData());
+    QVERIFY(e);
+    qint64 at = entries.last().data + entries.last().size;
+    const auto name = [&a](qint64 r) { return a.mid(int(r + 46), le<quint16>(a, r + 28)); };
+    for (int i = 0; record == -2 ? name(at) != e->name : i < record; ++i)
+        at += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    if (record == -2)
+        at += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    if (record != -1) {
+        QVERIFY(le<quint32>(a, at) == 0x02014B50);
+        a.remove(int(at + 20), 40);
+    }
+    if (put.isEmpty())
+        a.replace(int(e->data), int(e->size), a.mid(int(e->data), int(e->size)).replace("\n", "\r\n"));
+    else
+        a.insert(int(e->data + e->size * 3 / 5), put);
+    scanBytes(a);
+    QVERIFY2(storeCounts() == intact, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesReadElsewhere, QStringLiteral("no entry's and end no item")) == 0, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

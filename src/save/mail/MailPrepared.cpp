@@ -111,18 +111,26 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
         if (a.url.isEmpty() || attachments.find(a.url))
             continue;
         const FileOffsetNode *node = attachments.nearName(a.url, a.size, listed);
-        const FileOffsetNode *tail = node ? nullptr : attachments.nameTail(a.url, listed);
-        // A name that lost its head keeps the message's id: its CRC-32 may have gone with it.
-        if (tail && (tail->dwCrc32 == 0 || crcHolds(tail)))
-            node = tail;
-        else if (!node || !crcHolds(node))
+        const FileOffsetNode *folder = node ? nullptr : attachments.folderDamaged(a.url, listed);
+        const FileOffsetNode *tail = node || folder ? nullptr : attachments.nameTail(a.url, listed);
+        // A name that keeps the message's id and number (its head lost, or bits of its folder's
+        // part flipped) is the message's: its CRC-32 may have gone with the header's damage.
+        if (folder || tail) {
+            node = folder ? folder : tail;
+            if (node->dwCrc32 != 0 && !crcHolds(node))
+                continue;
+        } else if (!node || !crcHolds(node)) {
             continue;
+        }
         const QByteArray name(node->pEntryName);
         p.notes << olm::EntryLine(
             name, node->llDataOffset,
             QStringLiteral(": its name is \"%1\" with %2, an attachment the message \"%3\" lists and no entry "
                            "holds; %4: saved as that attachment")
-                .arg(a.url, node == tail ? QStringLiteral("its head lost") : QStringLiteral("one byte damaged"),
+                .arg(a.url,
+                     node == tail         ? QStringLiteral("its head lost")
+                         : node == folder ? QStringLiteral("its folder's part damaged")
+                                          : QStringLiteral("one byte damaged"),
                      p.fields.strEntryName,
                      node->dwCrc32 != 0 ? QStringLiteral("its CRC-32 verifies")
                                         : QStringLiteral("its CRC-32 was lost with its header")),

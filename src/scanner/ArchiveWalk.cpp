@@ -395,6 +395,9 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     // CRC-32 that holds over the whole extent are the entry's end, not the signature.
     if (cut && end >= 0 && want == h.usize && h.crc != 0 && m_reader->crcMatches(h.dataOffset, want, h.crc))
         len = readEntryText(h.dataOffset, want, &cut, false);
+    // Another message's text inside a damaged one's: this one ends there, that one is read by its name.
+    if (const qint64 inner = end < 0 && role == EntryRole::Message ? messageStartInside(h, len) : -1; inner > 0)
+        len = readEntryText(h.dataOffset, inner - h.dataOffset, &cut, false), cut = true;
     const qint64 textEnd = h.dataOffset + len;
     // Read up to there, whatever a damaged size says.
     m_extentEnd = qMax(m_extentEnd, textEnd);
@@ -419,14 +422,6 @@ qint64 ArchiveWalker::handleXmlEntry(const LocalHeader &h, EntryRole role, qint6
     if (cut || end < 0 || grown > 0)
         return textEnd;
     return end;
-}
-
-void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)
-{
-    EntriesReadElsewhere << EntryLine(h.name, h.pos,
-                                      QStringLiteral(": its name lies in none of the archive's mail folders (a "
-                                                     "foreign archive before or inside this one?); its mail is "
-                                                     "listed in Folder1"));
 }
 
 qint64 ArchiveWalker::readEntryText(qint64 offset, qint64 want, bool *cut, bool stopAtSignature)

@@ -291,6 +291,9 @@ private:
     // The name of the damaged header right before a root element at p, when its bytes still hold
     // one: the block is then filed by it.
     bool nameBefore(qint64 p, LocalHeader *h);
+    // Where another message's text starts inside a message whose size ran past what was read
+    // (len bytes) and whose CRC-32 fails: its root, right behind that one's name; else -1.
+    qint64 messageStartInside(const LocalHeader &h, qint64 len);
     qint64 nextSignature(qint64 from);
     qint64 findCloseTag(int tag, qint64 from, qint64 limit);
     void dispatchBlock(int tag, qint64 p, qint64 end);

@@ -149,6 +149,22 @@ qint64 ArchiveWalker::recoverForeignBlocks(const LocalHeader &h, EntryRole own, 
     return reach;
 }
 
+qint64 ArchiveWalker::messageStartInside(const LocalHeader &h, qint64 len)
+{
+    const char *root = kRootTags[0].open;
+    const int length = tagLength(root);
+    const qint64 to = h.dataOffset + len;
+    // Each root looked at costs a look at the bytes before it: only so many are.
+    int tries = 0;
+    for (qint64 p = m_reader->find(root, length, h.dataOffset + 1, to); p >= 0 && tries < 8 && !bStopFlag;
+         p = m_reader->find(root, length, p + 1, to), ++tries) {
+        LocalHeader named;
+        if (nameBefore(p, &named) && classifyEntry(named.name) == EntryRole::Message)
+            return h.crc != 0 && m_reader->crcMatches(h.dataOffset, h.csize, h.crc) ? -1 : p;
+    }
+    return -1;
+}
+
 bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
 {
     // A header whose fields moved (bytes put into or lost from them, an LF grown into CR LF)
@@ -174,6 +190,14 @@ bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
                 start = k;
         }
     }
+    const auto endsNear = [&](int k) {
+        const int xml = k < 0 ? -1 : bytes.indexOf(".xml", k);
+        return xml >= 0 && bytes.size() - (xml + 4) <= 64;
+    };
+    // A whole name there that ends far from the data is another entry's, its header too.
+    const bool othersHeader = start >= 0 && !endsNear(start);
+    if (othersHeader)
+        start = -1;
     // Else the last name that ends shortly before the data: names hold no other name. Behind a
     // signature more bytes put into the fields moved it further; the lengths standing right
     // before it, which agree with it and with where the data starts, tell it is the header's own.
@@ -181,10 +205,14 @@ bool ArchiveWalker::nameBefore(qint64 p, LocalHeader *h)
         if (nameAt(k) && (header < 0 || lengthsBefore(bytes, k, 0)))
             start = k;
     }
-    const int xml = start < 0 ? -1 : bytes.indexOf(".xml", start);
-    if (xml < 0 || bytes.size() - (xml + 4) > 64)
+    if (!endsNear(start))
         return false;
-    h->pos = header >= 0 ? header : first + start;
+    const int xml = bytes.indexOf(".xml", start);
+    // Behind another entry's header only a message is read so: a store's text there is that
+    // entry's, or placed by its record.
+    if (othersHeader && classifyEntry(bytes.mid(start, xml + 4 - start)) != EntryRole::Message)
+        return false;
+    h->pos = header >= 0 && !othersHeader ? header : first + start;
     h->name = bytes.mid(start, xml + 4 - start);
     h->nameOffset = first + start;
     h->nameLength = quint16(h->name.size());

@@ -303,9 +303,11 @@ void CentralDirectory::takeHeaderName(CentralEntry &e, qint64 header, qint64 d, 
     // A record's name that is no UTF-8 had a byte damaged: the writer writes none such; nor did
     // one the records beside it do not share a stem with where the header's does.
     const bool ownStem = sharesStem(i, own) && !sharesStem(i, e.name);
-    if (!ownFits
-        || (recordFits && !ownStem && validUtf8(e.name)
-            && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
+    // An attachment's neighbours are its message and the next one, of the folder above its own:
+    // where the record's name holds bytes no name holds, an archive name in the header is taken.
+    const bool recordDamaged = !validUtf8(e.name) || hasControlByte(e.name);
+    if ((!ownFits && !(recordDamaged && archiveName(own)))
+        || (recordFits && !ownStem && !recordDamaged && (!ownMessage || classifyEntry(e.name) == EntryRole::Message)))
         return;
     EntriesReadElsewhere << EntryLine(own, header,
                                       QStringLiteral(": the central directory names it \"%1\", a name that stands "

@@ -196,6 +196,14 @@ void ArchiveWalker::noteUnusedRecords()
     moved.report([this](qint64 at, int length) { return entryNameAt(at, length); });
 }
 
+void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)
+{
+    EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                      QStringLiteral(": its name lies in none of the archive's mail folders (a "
+                                                     "foreign archive before or inside this one?); its mail is "
+                                                     "listed in Folder1"));
+}
+
 void ArchiveWalker::noteRepeatedName(const LocalHeader &h)
 {
     m_itemNames.add({nameKey(h.name), contentKey(h), h.pos, h.nameOffset, h.nameLength});

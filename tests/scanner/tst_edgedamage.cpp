@@ -81,6 +81,8 @@ private Q_SLOTS:
     void storeFieldsShifted();
     void messageFieldsFarShifted_data();
     void messageFieldsFarShifted();
+    void messageFieldsHoldCopiedHeader_data();
+    void messageFieldsHoldCopiedHeader();
     void storeHeaderHoldsCopiedHeader_data();
     void storeHeaderHoldsCopiedHeader();
     void damagedHeaderBehindMovedBytes_data();
@@ -97,6 +99,8 @@ private Q_SLOTS:
     void damageInsideDirectory();
     void bytesPutIntoStore_data();
     void bytesPutIntoStore();
+    void attachmentRecordNameDamaged_data();
+    void attachmentRecordNameDamaged();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -592,6 +596,50 @@ void EdgeDamageTest::messageFieldsFarShifted()
     QVERIFY2(named == 1, qPrintable(report()));
 }
 
+void EdgeDamageTest::messageFieldsHoldCopiedHeader_data()
+{
+    QTest::addColumn<int>("at");      // the header field the copy is put into
+    QTest::addColumn<int>("copied");  // bytes of the first message's entry copied there: its header and text's head
+    QTest::addColumn<bool>("directory");
+    for (int at : {14, 22, 26}) {
+        for (int copied : {400, 2000, 9000}) {
+            for (bool directory : {false, true})
+                QTest::addRow("%d bytes of another entry put in at byte %d, %s", copied, at,
+                              directory ? "directory kept" : "no directory")
+                    << at << copied << directory;
+        }
+    }
+}
+
+void EdgeDamageTest::messageFieldsHoldCopiedHeader()
+{
+    // A copy of another message's header and the head of its text put into a message header's
+    // fields: the copy's size runs over this message's name and text, but its text is read under
+    // its own name, never as the end of the copy.
+    QFETCH(int, at);
+    QFETCH(int, copied);
+    QFETCH(bool, directory);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *first = nullptr, *e = nullptr;
+    for (const Entry &x : entries) {
+        if (isMessage(x) && !first)
+            first = &x;
+        else if (isMessage(x) && x.size > 20000 && !e)
+            e = &x;
+    }
+    QVERIFY(first && e && first->data + first->size - first->header > copied);
+    if (!directory)
+        a.truncate(int(entries.last().data + entries.last().size));
+    a.insert(int(e->header + at), a.mid(int(first->header), copied));
+    scanBytes(a);
+    int named = 0;
+    for (const MailMLRC *m : mails())
+        named += m->nNameLength > 0 && bytesAt(a, m->llNameOffset, m->nNameLength) == e->name;
+    QVERIFY2(named == 1, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QStringLiteral("local header and start are lost")) == 0, qPrintable(report()));
+}
+
 void EdgeDamageTest::storeHeaderHoldsCopiedHeader_data()
 {
     QTest::addColumn<QByteArray>("store");
@@ -1077,6 +1125,57 @@ void EdgeDamageTest::bytesPutIntoStore()
     scanBytes(a);
     QVERIFY2(storeCounts() == intact, qPrintable(report()));
     QVERIFY2(linesWith(EntriesReadElsewhere, QStringLiteral("no entry's and end no item")) == 0, qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentRecordNameDamaged_data()
+{
+    QTest::addColumn<QByteArray>("bytes");  // over the attachment record's name from its 45th byte on
+    QTest::addColumn<bool>("putIn");        // put in there instead, the record's extra moved behind them
+    const QByteArray high("\x87\x90\x86=N\xe3\xe5\xf1\x93\xaa", 10), control("\x01\x02\x11U\x0f", 5);
+    QByteArray run;
+    for (int i = 0; i < 300; ++i)
+        run += char((i * 151 + 7) & 0xff);
+    QTest::newRow("bytes no name holds written over it") << high << false;
+    QTest::newRow("control bytes written over it") << control << false;
+    QTest::newRow("bytes no name holds put into it") << high << true;
+    QTest::newRow("300 random bytes put into it") << run << true;
+}
+
+void EdgeDamageTest::attachmentRecordNameDamaged()
+{
+    // An attachment's record whose name holds bytes no name holds: its neighbours are its message
+    // and the next one, of another folder, but its local header's name, whose fields agree with
+    // the record and whose data verifies, is the entry's.
+    QFETCH(QByteArray, bytes);
+    QFETCH(bool, putIn);
+    TestArchiveBuilder b;
+    const QString inbox = QStringLiteral("Local/com.microsoft.__Messages/Inbox/");
+    QSet<QByteArray> names;
+    for (int n = 0; n < 4; ++n) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Message %1").arg(n);
+        m.messageId = QStringLiteral("m%1@example.org").arg(n);
+        const QString url = inbox + QStringLiteral("com.microsoft.__Attachments/m%1@example.org_0000").arg(n);
+        m.attachmentUrls << url;
+        m.attachmentNames << QStringLiteral("file%1.bin").arg(n);
+        b.addEntry(url, QByteArray(1500, char('a' + n)));
+        b.addEntry(inbox + QStringLiteral("message_%1.xml").arg(n, 5, 10, QLatin1Char('0')), OlmXml::emails({m}));
+        names.insert(url.toUtf8());
+    }
+    const QVector<TestArchiveBuilder::Entry> e = b.entries();
+    QByteArray a = b.finish();
+    const int name = a.indexOf("m2@example.org_0000", int(e.last().dataOffset + e.last().size)) - 65;
+    QVERIFY(a.mid(name, 6) == "Local/");
+    if (putIn)
+        a.insert(name + 45, bytes);
+    else
+        a.replace(name + 45, bytes.size(), bytes);
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 4, qPrintable(report()));
+    QSet<QByteArray> read;
+    for (FileOffsetNode *n : attachmentNodes())
+        read.insert(QByteArray(n->pEntryName));
+    QVERIFY2(read == names, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

@@ -93,6 +93,8 @@ struct AttachmentIndex::NearNames {
     std::vector<std::pair<quint64, const FileOffsetNode *>> thirds;  // sorted by hash
     // Attachment entries by their own part: the message's id and number.
     QHash<QByteArray, QVector<const FileOffsetNode *>> byOwnPart;
+    // Entries whose names name no message's attachment, by their names' lengths.
+    QHash<int, QVector<const FileOffsetNode *>> ownerlessByLength;
 };
 
 QByteArray EntryNameKey(const QByteArray &name)
@@ -233,6 +235,8 @@ AttachmentIndex::NearNames &AttachmentIndex::nearNames() const
             const QByteArray own = numberedOwnPart(it.key());
             if (!own.isEmpty())
                 near.byOwnPart[own].append(it.value());
+            if (AttachmentOwnerKey(it.key()).isEmpty())
+                near.ownerlessByLength[it.key().size()].append(it.value());
         }
         std::sort(near.thirds.begin(), near.thirds.end());
     });
@@ -250,6 +254,27 @@ const FileOffsetNode *AttachmentIndex::folderDamaged(const QString &url, const Q
         const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
         // Bits flipped in the folder's part only: the own part names the message.
         if (node == found || listed.contains(name) || bytesApart(name, key, kFlippedBytes) <= 0)
+            continue;
+        if (found)
+            return nullptr;
+        found = node;
+    }
+    return found;
+}
+
+const FileOffsetNode *AttachmentIndex::scatteredFlips(const QString &url, const QSet<QByteArray> &listed) const
+{
+    const QByteArray key = EntryNameKey(url.toUtf8());
+    if (!m_near || numberedOwnPart(key).isEmpty() || m_byName.contains(key))
+        return nullptr;
+    const QVector<const FileOffsetNode *> nodes = nearNames().ownerlessByLength.value(key.size());
+    // Many such names of one length cannot tell a damaged one apart, and the look stays bounded.
+    if (size_t(nodes.size()) > kNearLooked)
+        return nullptr;
+    const FileOffsetNode *found = nullptr;
+    for (const FileOffsetNode *node : nodes) {
+        const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
+        if (listed.contains(name) || bytesApart(name, key, kFlippedBytes) <= 0)
             continue;
         if (found)
             return nullptr;

@@ -50,6 +50,10 @@ public:
     // and number) whose name differs from url's only in a few bytes of its folder's part (bits
     // flipped in the header's name). The list's size is no test: the own part is the message's.
     const FileOffsetNode *folderDamaged(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
+    // Where no entry is named url: the one entry whose name names no message's attachment (bits
+    // flipped in a separator or the folder's name) and differs from url in a few bytes, its own
+    // part included. Only its CRC-32 can tell it is the message's: the caller checks it.
+    const FileOffsetNode *scatteredFlips(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     int size() const { return int(m_byName.size()); }
 
 private:

@@ -289,18 +289,7 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
         return m_size;
     }
     LocalHeader moved = h;
-    // Bytes lost from or put into the name's or extra's length move the data: it is found ending
-    // at a record with its CRC-32.
-    bool verified = false;
-    if (h.method == 0 && h.crc != 0 && h.csize <= m_limit - h.dataOffset) {
-        moved.dataOffset = m_central->dataEndingAtRecord(h.dataOffset, h.csize, h.crc, h.nameOffset + h.nameLength,
-                                                         *m_reader, &verified);
-        if (moved.dataOffset != h.dataOffset)
-            EntriesReadElsewhere << EntryLine(h.name, h.pos,
-                                              QStringLiteral(": its local header is damaged; its data was found at "
-                                                             "%1 by its size and CRC-32")
-                                                  .arg(moved.dataOffset));
-    }
+    const bool verified = findStoredData(h, &moved);
     const qint64 room = m_limit - moved.dataOffset;
     const bool fits = moved.csize <= room;
     const qint64 end = fits ? headerNear(moved.dataOffset, moved.dataOffset + moved.csize) : m_limit;

@@ -187,6 +187,12 @@ private:
     // Tells the reader which stretches the central records say the walk jumps over: the data of
     // attachments and compressed entries whose sizes end at the next header.
     void planJumps(qint64 directory);
+    // Where a stored entry's data whose CRC-32 its header gives stands, moved by bytes lost from or
+    // put into its header's lengths or ZIP64 record: moved takes its offset and size; false when
+    // no place verifies.
+    bool findStoredData(const LocalHeader &h, LocalHeader *moved);
+    template <typename TryAt>
+    bool sizeInDamagedExtra(const LocalHeader &h, TryAt tryAt);
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
     // Whether h is a stored attachment with a sound header whose data the end of the file cuts

@@ -362,6 +362,30 @@ qint64 CentralDirectory::dataEndingAtRecord(qint64 data, qint64 csize, quint32 c
             }
         }
     }
+    // More bytes put into the extra than those steps reach: the data ends at one of the next few
+    // signatures, with no header between the name and its start.
+    const qint64 firstHeader = searchedFind(kLocalSig, nameEnd, m_size, r);
+    const qint64 lastEnd = firstHeader < 0 || firstHeader > m_size - csize ? m_size : firstHeader + csize;
+    // A zip of its own starts at that header.
+    if (firstHeader > data + 256 && lastEnd < m_size && recordAt(lastEnd, r) == RecordHere::Signature
+        && searchedCrcMatches(firstHeader, csize, crc, r)) {
+        if (verified)
+            *verified = true;
+        return firstHeader;
+    }
+    qint64 at = end + 257;
+    for (int tries = 0; tries < 4 && at <= lastEnd; ++tries, ++at) {
+        const qint64 local = searchedFind(kLocalSig, at, qMin(m_size, lastEnd + 4), r);
+        const qint64 central = searchedFind("PK\x01\x02", at, local < 0 ? qMin(m_size, lastEnd + 4) : local, r);
+        at = central >= 0 ? central : local;
+        if (at < 0)
+            break;
+        if (searchedCrcMatches(at - csize, csize, crc, r)) {
+            if (verified)
+                *verified = true;
+            return at - csize;
+        }
+    }
     return data;
 }
 

@@ -77,6 +77,17 @@ public:
     qint64 dataEndingAtRecord(qint64 data, qint64 csize, quint32 crc, qint64 nameEnd, BufferedArchiveReader &r,
                               bool *verified = nullptr) const;
 
+    // Whether the len bytes at pos have the CRC-32 crc, for a search of where damaged data lies.
+    // Such searches together read at most a few times the file, whatever its records say: past
+    // that, false without reading.
+    bool searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const;
+    // A search for a 4-byte signature in [from, to), its bytes charged to the same budget; -1
+    // when none stands there or the budget is spent.
+    qint64 searchedFind(const char *needle, qint64 from, qint64 to, BufferedArchiveReader &r) const;
+    qint64 searchBudget() const;
+
+    // Whether some record names a folder of this archive ("Local/", "Accounts/").
+    bool ownNames();
     bool found() const { return m_start >= 0; }
     // Every record the end record announced was read.
     bool complete() const { return m_complete; }
@@ -126,10 +137,6 @@ private:
     // id in its attachments' names, "message_" in messages').
     bool sharesStem(size_t i, const QByteArray &name) const;
     void indexHeaders(BufferedArchiveReader &r);
-    // Whether the len bytes at pos have the CRC-32 crc, for a search of where damaged data lies.
-    // Such searches together read at most a few times the file, whatever its records say: past
-    // that, false without reading.
-    bool searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const;
     bool locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd);
     void parseRecords(ArchiveSource &source, qint64 cdOffset, qint64 cdSize, qint64 count);
     // In a moved archive, records whose headers do not agree, moved as much as the directory
@@ -142,11 +149,12 @@ private:
     std::vector<CentralEntry> m_entries;
     qint64 m_start = -1;
     qint64 m_size = 0;
-    bool m_complete = false;                        // every record the end record announced was read
-    bool m_inOrder = false;                         // the directory lists its records in entry order
-    qint64 m_shift = 0;                             // where the directory lies, less where the end records place it
-    qint64 m_shifted = 0;                           // records whose headers stand moved by m_shift
-    bool m_sizeDamaged = false;                     // its records do not fill the size the end records give
+    bool m_complete = false;     // every record the end record announced was read
+    bool m_inOrder = false;      // the directory lists its records in entry order
+    int m_archiveNames = -1;     // whether some record names a folder of this archive; -1: not asked yet
+    qint64 m_shift = 0;          // where the directory lies, less where the end records place it
+    qint64 m_shifted = 0;        // records whose headers stand moved by m_shift
+    bool m_sizeDamaged = false;  // its records do not fill the size the end records give
     size_t m_confirmedFrom = 0, m_confirmedAt = 0;  // the last answer of nextConfirmed, as indexes
     bool m_relocated = false;                       // the records' headers were looked for once
     // Local headers before the directory by their names' hashes, built only when a record's

@@ -36,7 +36,9 @@ inline bool closesAt(const char *at, size_t room, std::string_view startTag)
 }
 
 // As FindTag, with comments, CDATA sections and processing instructions stepped over whole.
-size_t findMarkupTag(std::string_view text, std::string_view tag, size_t from);
+// unclosedHides: a comment, CDATA section or instruction that never closes hides all after it,
+// as an XML reader reads it; else its opening is taken for damaged bytes.
+size_t findMarkupTag(std::string_view text, std::string_view tag, size_t from, bool unclosedHides = true);
 
 // The value of the element whose start tag begins at s. closeSeen: closeAt is the first close
 // tag after s in item (npos: there is none), so the close tag is only searched for again when it

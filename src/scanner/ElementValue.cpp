@@ -50,7 +50,7 @@ size_t MarkupEnd(std::string_view text, size_t lt)
 }
 
 // A tag inside a comment, CDATA section or instruction is text, not a tag.
-size_t element_syntax::findMarkupTag(std::string_view text, std::string_view tag, size_t from)
+size_t element_syntax::findMarkupTag(std::string_view text, std::string_view tag, size_t from, bool unclosedHides)
 {
     const char *base = text.data();
     const size_t size = text.size();
@@ -61,7 +61,7 @@ size_t element_syntax::findMarkupTag(std::string_view text, std::string_view tag
         const size_t at = size_t(static_cast<const char *>(lt) - base);
         if (at + 1 < size && (base[at + 1] == '!' || base[at + 1] == '?')) {
             const size_t end = MarkupEnd(text, at);
-            if (end != std::string_view::npos) {
+            if (end != std::string_view::npos && (unclosedHides || end < size)) {
                 from = end;
                 continue;
             }
@@ -116,7 +116,17 @@ size_t NextItemStart(const ItemPiece &piece, std::string_view closeTag)
     std::string itemTag("<");
     itemTag.append(closeTag.substr(2, closeTag.size() - 3));
     const size_t own = FindStartTag(piece.bytes, itemTag, 0);
-    return own == std::string_view::npos ? own : FindStartTag(piece.bytes, itemTag, own + 1);
+    if (own == std::string_view::npos)
+        return own;
+    // The walk that ended this item read its close tag past markup that never closes (damaged
+    // bytes: "<?" with no "?>"): that opening hides no later item's start either.
+    for (size_t from = own + 1;;) {
+        const size_t at = findMarkupTag(piece.bytes, itemTag, from, false);
+        if (at == std::string_view::npos
+            || (at + itemTag.size() < piece.bytes.size() && endsStartTagName(piece.bytes[at + itemTag.size()])))
+            return at;
+        from = at + 1;
+    }
 }
 
 size_t FindStartTag(std::string_view item, std::string_view startTag, size_t from)

@@ -2,6 +2,7 @@
 
 #include "scanner/ArchiveWalk.h"
 
+#include "platform/WorkerGlobals.h"
 #include "scanner/BufferedArchiveReader.h"
 #include "scanner/CentralDirectory.h"
 #include "scanner/ElementValue.h"
@@ -349,6 +350,69 @@ qint64 ArchiveWalker::grownStoreEnd(const LocalHeader &h, EntryRole role, qint64
     const qint64 stop = qMin(nextSignature(stated - length), m_limit);
     const qint64 close = m_reader->find(closes[k], length, stated - length, stop);
     return close >= 0 && close + length > stated ? close + length : -1;
+}
+
+bool ArchiveWalker::findStoredData(const LocalHeader &h, LocalHeader *moved)
+{
+    if (h.method != 0 || h.crc == 0)
+        return false;
+    const qint64 nameEnd = h.nameOffset + h.nameLength;
+    // Bytes lost from or put into the name's or extra's length move the data: it is found ending
+    // at a record with its CRC-32.
+    const auto tryAt = [&](qint64 data, qint64 size) {
+        bool verified = false;
+        if (size < 0 || data < nameEnd || data > m_limit || size > m_limit - data)
+            return false;
+        const qint64 d = m_central->dataEndingAtRecord(data, size, h.crc, nameEnd, *m_reader, &verified);
+        // Ending at a record is enough only where the header placed the data.
+        if (!verified && d == data && (data != h.dataOffset || size != h.csize))
+            verified = m_central->searchedCrcMatches(data, size, h.crc, *m_reader);
+        if (verified) {
+            moved->dataOffset = d;
+            moved->csize = moved->usize = size;
+        }
+        return verified;
+    };
+    // Data that ends at a record where its header says is taken as it stands, unread.
+    const bool sound = h.csize == h.usize && h.csize <= m_limit - h.dataOffset;
+    if (sound && endsAtRecord(h.dataOffset + h.csize))
+        return false;
+    // A stored entry's two sizes are one: where bytes lost from or put into the ZIP64 record made
+    // them differ, the other is tried too; where neither holds, the record is looked for.
+    const bool found = tryAt(h.dataOffset, h.csize) || (h.usize != h.csize && tryAt(h.dataOffset, h.usize))
+        || sizeInDamagedExtra(h, tryAt);
+    if (found && moved->dataOffset != h.dataOffset)
+        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+                                          QStringLiteral(": its local header is damaged; its data was found at "
+                                                         "%1 by its size and CRC-32")
+                                              .arg(moved->dataOffset));
+    return found;
+}
+
+template <typename TryAt>
+bool ArchiveWalker::sizeInDamagedExtra(const LocalHeader &h, TryAt tryAt)
+{
+    // The ZIP64 record's sizes, where bytes lost from or put into the extra moved them: a size
+    // behind which the data, or the record's other size and then the data, ends at a record.
+    // Only the bytes up to the next header are looked at, at most as many as an extra holds.
+    const qint64 nameEnd = h.nameOffset + h.nameLength;
+    const qint64 reach = qMin(m_limit, nameEnd + 0xFFFF + 64);
+    const qint64 header = m_central->searchedFind("PK\x03\x04", nameEnd, reach, *m_reader);
+    const qint64 last = (header < 0 ? reach : header) - 8;
+    int tries = 0;
+    for (qint64 q = nameEnd; q <= last && tries < 4 && !bStopFlag; ++q) {
+        const qint64 size = m_reader->i64At(q);
+        if (size <= 0 || size > m_limit - q - 8)
+            continue;
+        const qint64 data = q + 8 + (m_reader->i64At(q + 8) == size ? 8 : 0);
+        if (size > m_limit - data
+            || m_central->recordAt(data + size, *m_reader) != CentralDirectory::RecordHere::Signature)
+            continue;
+        ++tries;
+        if (tryAt(data, size))
+            return true;
+    }
+    return false;
 }
 
 qint64 ArchiveWalker::headerNear(qint64 data, qint64 end)

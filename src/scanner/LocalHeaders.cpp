@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string_view>
 
 namespace olm {
@@ -103,8 +104,14 @@ bool ArchiveWalker::readLocalHeader(qint64 pos, LocalHeader *h, int nameLength)
         }
         at += 4 + len;
     }
-    if (h->usize < 0 || h->csize < 0)
+    // A size past the largest number was read from bytes moved into the ZIP64 record: the other
+    // may still stand, and this one is as good as none. Without either, nothing is described.
+    if (h->usize < 0 && h->csize < 0)
         return false;
+    if (h->usize < 0)
+        h->usize = std::numeric_limits<qint64>::max();
+    if (h->csize < 0)
+        h->csize = std::numeric_limits<qint64>::max();
     h->statedSize = h->usize;
     h->name.resize(h->nameLength);
     if (m_reader->read(pos + 30, h->name.data(), h->nameLength) != h->nameLength)
@@ -156,9 +163,11 @@ void ArchiveWalker::findXmlDataStart(LocalHeader *h, qint64 extraAt)
 bool ArchiveWalker::describesNothing(const LocalHeader &h) const
 {
     // Every entry has a name: none, or a NUL first, is fields read as the name's length. So are
-    // markup, bytes of no text, or line ends, with a size past the file's end.
+    // markup, bytes of no text, or line ends, with a size past the file's end; and any name whose
+    // size fields send it to a ZIP64 record its extra does not hold (text read as the extra).
     return h.name.isEmpty()
-        || (h.csize > m_size - h.dataOffset && (h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name)));
+        || (h.csize > m_size - h.dataOffset
+            && (h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name) || h.csize == kAll32));
 }
 
 }  // namespace olm

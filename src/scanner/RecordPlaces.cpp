@@ -80,16 +80,28 @@ CentralDirectory::RecordHere CentralDirectory::recordAt(qint64 pos, BufferedArch
     }
 }
 
+qint64 CentralDirectory::searchBudget() const
+{
+    return qMax(kSearchedAtLeast,
+                m_size > std::numeric_limits<qint64>::max() / kSearchedFiles ? std::numeric_limits<qint64>::max()
+                                                                             : kSearchedFiles * m_size);
+}
+
 bool CentralDirectory::searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, BufferedArchiveReader &r) const
 {
-    const qint64 budget =
-        qMax(kSearchedAtLeast,
-             m_size > std::numeric_limits<qint64>::max() / kSearchedFiles ? std::numeric_limits<qint64>::max()
-                                                                          : kSearchedFiles * m_size);
-    if (len < 0 || len > budget - m_searched)
+    if (len < 0 || len > searchBudget() - m_searched)
         return false;
     m_searched += len;
     return r.crcMatches(pos, len, crc);
+}
+
+qint64 CentralDirectory::searchedFind(const char *needle, qint64 from, qint64 to, BufferedArchiveReader &r) const
+{
+    if (m_searched >= searchBudget())
+        return -1;
+    const qint64 at = r.find(needle, 4, from, to);
+    m_searched += (at < 0 ? to : at) - from;
+    return at;
 }
 
 void CentralDirectory::indexHeaders(BufferedArchiveReader &r)
@@ -107,6 +119,14 @@ void CentralDirectory::indexHeaders(BufferedArchiveReader &r)
             m_headers.emplace_back(hashOf(name.constData(), n), at);
     }
     std::sort(m_headers.begin(), m_headers.end());
+}
+
+bool CentralDirectory::ownNames()
+{
+    if (m_archiveNames < 0)
+        m_archiveNames =
+            std::any_of(m_entries.begin(), m_entries.end(), [](const CentralEntry &e) { return archiveName(e.name); });
+    return m_archiveNames > 0;
 }
 
 qint64 CentralDirectory::findHeader(const CentralEntry &e, qint64 lo, qint64 expected, BufferedArchiveReader &r)
@@ -365,7 +385,11 @@ void CentralDirectory::relocateFrom(size_t i, BufferedArchiveReader &r)
         if (delta != 0 && !e.shifted && moved.headerOffset > last && moved.headerOffset <= m_start - 30 - e.nameLength
             && localAgrees(moved, r))
             at = moved.headerOffset;
-        if (at < 0 && e.nameLength > 0)
+        // A record of a name outside this archive's folders beside records inside them is a
+        // copy of a zip's own directory (an attachment's) put among them: its header of that name
+        // is that zip's part, inside the attachment, never this archive's entry.
+        if (at < 0 && e.nameLength > 0
+            && (!ownNames() || archiveName(e.name) || classifyEntry(e.name) == EntryRole::Categories))
             at = findHeader(e, last, expected[j - i], r);
         if (at < 0)
             continue;

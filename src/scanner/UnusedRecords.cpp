@@ -148,9 +148,18 @@ void ArchiveWalker::noteUnusedRecords()
                                     "directory's name, size and CRC-32 find their data:")
                          .arg(damagedCount),
                      damagedHeaders, damagedCount);
+    // Records of names outside this archive's folders beside records inside them: a zip's own
+    // directory copied among the records, whose entries are that zip's parts.
+    QStringList foreign;
+    qint64 foreignCount = 0;
     for (const CentralEntry &e : m_central->entries()) {
         if (e.used || e.name.isEmpty() || (e.name.endsWith('/') && e.csize == 0))
             continue;
+        if (m_central->ownNames() && !archiveName(e.name) && classifyEntry(e.name) != EntryRole::Categories) {
+            if (++foreignCount <= qint64(kListedEntries))
+                foreign << QStringLiteral("\"%1\"").arg(ReportName(e.name));
+            continue;
+        }
         QByteArray name = e.name;
         const int nul = name.indexOf('\0');
         if (nul >= 0)
@@ -194,6 +203,12 @@ void ArchiveWalker::noteUnusedRecords()
         }
     }
     moved.report([this](qint64 at, int length) { return entryNameAt(at, length); });
+    if (foreignCount > 0)
+        AppendListed(EntriesReadElsewhere,
+                     QStringLiteral("%1 records of the central directory name no folder of this archive (a zip's "
+                                    "own directory copied among its records?); no entry was read for them:")
+                         .arg(foreignCount),
+                     foreign, foreignCount);
 }
 
 void ArchiveWalker::notePlacelessMessage(const LocalHeader &h)

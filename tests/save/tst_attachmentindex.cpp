@@ -16,6 +16,8 @@ private slots:
     void nameTail();
     void folderDamaged_data();
     void folderDamaged();
+    void scatteredFlips_data();
+    void scatteredFlips();
 };
 
 namespace {
@@ -202,6 +204,50 @@ void AttachmentIndexTest::folderDamaged()
     const QSet<QByteArray> listed{QTest::currentDataTag() == QByteArray("a name the message lists itself") ? names.first()
                                                                                                         : QByteArray()};
     QCOMPARE(index.folderDamaged(QString::fromLatin1(url), listed), found < 0 ? nullptr : &nodes[size_t(found)]);
+}
+
+void AttachmentIndexTest::scatteredFlips_data()
+{
+    QTest::addColumn<QByteArrayList>("names");  // the entries, each 3000 bytes long
+    QTest::addColumn<QByteArray>("url");
+    QTest::addColumn<int>("found");  // index into names, -1: none
+    const QByteArray dir = "Local/com.microsoft.__Messages/Outlook PST/Inbox/com.microsoft.__Attachments/";
+    const QByteArray a = dir + "AB12-CD34@example.com_0000", b = dir + "EF56-GH78@example.com_0001";
+    // The separator before the own part flipped, with 0 to 8 more bytes over the whole name.
+    for (int more : {0, 1, 3, 7, 8}) {
+        QByteArray name = a;
+        name[dir.size() - 1] = char(0xaf);
+        for (int k = 0; k < more; ++k)
+            name[5 + k * 13] = char(name[5 + k * 13] ^ 0x04);
+        QTest::addRow("separator and %d more bytes flipped", more) << QByteArrayList{b, name} << a << (more < 8 ? 1 : -1);
+    }
+    QByteArray folder = a;
+    folder[dir.size() - 1] = '*';
+    QByteArray second = folder;
+    second[a.size() - 3] = 'x';
+    QTest::newRow("two such names: neither") << QByteArrayList{folder, second} << a << -1;
+    QByteArray owned = a;
+    owned[a.size() - 10] = 'k';
+    QTest::newRow("a name that names another attachment") << QByteArrayList{owned} << a << -1;
+    QTest::newRow("one byte longer") << QByteArrayList{folder + "0"} << a << -1;
+    QByteArrayList many;
+    for (int i = 0; i < 70; ++i) {
+        QByteArray name = folder;
+        name[10] = char('A' + i % 26);
+        name[11] = char('a' + i / 26);
+        many << name;
+    }
+    QTest::newRow("too many names of that length to tell") << many << a << -1;
+}
+
+void AttachmentIndexTest::scatteredFlips()
+{
+    QFETCH(QByteArrayList, names);
+    QFETCH(QByteArray, url);
+    QFETCH(int, found);
+    std::vector<FileOffsetNode> nodes = nodesNamed(names);
+    const AttachmentIndex index(&nodes[0]);
+    QCOMPARE(index.scatteredFlips(QString::fromLatin1(url)), found < 0 ? nullptr : &nodes[size_t(found)]);
 }
 
 QTEST_GUILESS_MAIN(AttachmentIndexTest)

@@ -101,6 +101,12 @@ private Q_SLOTS:
     void bytesPutIntoStore();
     void attachmentRecordNameDamaged_data();
     void attachmentRecordNameDamaged();
+    void folderHeaderLostIntoStore_data();
+    void folderHeaderLostIntoStore();
+    void attachmentExtraWithoutDirectory_data();
+    void attachmentExtraWithoutDirectory();
+    void zipDirectoryCopiedIntoDirectory_data();
+    void zipDirectoryCopiedIntoDirectory();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -1176,6 +1182,134 @@ void EdgeDamageTest::attachmentRecordNameDamaged()
     for (FileOffsetNode *n : attachmentNodes())
         read.insert(QByteArray(n->pEntryName));
     QVERIFY2(read == names, qPrintable(report()));
+}
+
+void EdgeDamageTest::folderHeaderLostIntoStore_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<int>("from");  // the folder header's byte the loss starts at
+    QTest::addColumn<int>("into");  // bytes of the store's text lost with its header: its root's head
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (int from : {18, 26, 29, 31}) {
+            for (int into : {1, 4, 11, 30})
+                QTest::addRow("%s: folder header from byte %d, %d bytes of its text", store, from, into)
+                    << QByteArray(store) << from << into;
+        }
+    }
+}
+
+void EdgeDamageTest::folderHeaderLostIntoStore()
+{
+    // Bytes lost from the folder entry before a store through the store's header into the head of
+    // its root's start tag: what is left of the folder's header reads the store's text as its
+    // name and extra, whose ZIP64 record is not there. Every item behind the lost tag is read.
+    QFETCH(QByteArray, store);
+    QFETCH(int, from);
+    QFETCH(int, into);
+    QByteArray a = sample();
+    scanBytes(a);
+    const QVector<qint64> intact{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    int i = 1;
+    while (i < entries.size() && !(entries[i].name.endsWith(store) && entries[i - 1].name.endsWith('/')))
+        ++i;
+    QVERIFY(i < entries.size());
+    const qint64 at = entries[i - 1].header + from;
+    a.remove(int(at), int(entries[i].data + into - at));
+    scanBytes(a);
+    const QVector<qint64> read{MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
+    QVERIFY2(read == intact, qPrintable(report()));
+}
+
+void EdgeDamageTest::attachmentExtraWithoutDirectory_data()
+{
+    QTest::addColumn<int>("at");      // the byte of the attachment's ZIP64 record the change starts at
+    QTest::addColumn<int>("change");  // bytes put in (positive) or lost (negative)
+    QTest::addColumn<bool>("zip");    // the attachment is a zip of its own
+    const std::pair<const char *, int> fields[] = {{"tag", 1}, {"length", 3}, {"size", 4}, {"size", 9},
+                                                   {"compressed size", 12}, {"compressed size", 19}};
+    for (const auto &[field, at] : fields) {
+        for (int change : {-1, -2, -5, 1, 7, 300, 3525, 40000}) {
+            // Losses that reach the data, or both sizes, leave nothing to find it by.
+            if (at - change > 20 || (at < 12 && at - change > 12))
+                continue;
+            for (bool zip : {false, true})
+                QTest::addRow("%d bytes %s byte %d (%s) of a %s", qAbs(change), change < 0 ? "lost from" : "put into",
+                              at, field, zip ? "zip" : "document")
+                    << at << change << zip;
+        }
+    }
+}
+
+void EdgeDamageTest::attachmentExtraWithoutDirectory()
+{
+    // No directory, and bytes lost from or put into an attachment's ZIP64 record: its sizes read
+    // from there may be anything, but the one that stands and its CRC-32 find its data ending at
+    // the next header, however many bytes were put in before it.
+    QFETCH(int, at);
+    QFETCH(int, change);
+    QFETCH(bool, zip);
+    QByteArray a;
+    Entry e;
+    QVERIFY(withoutDirectory(zip, &a, &e));
+    const QByteArray data = a.mid(int(e.data), int(e.size));
+    const qint64 extra = e.header + 30 + e.name.size();
+    if (change < 0)
+        a.remove(int(extra + at), -change);
+    else
+        a.insert(int(extra + at), QByteArray(change, '\0'));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == 7, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes())
+        found += n->pEntryName == e.name && bytesAt(a, n->llDataOffset, n->llSize) == data;
+    QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::zipDirectoryCopiedIntoDirectory_data()
+{
+    QTest::addColumn<int>("record");   // the record the copy is put before, from the directory's first
+    QTest::addColumn<int>("records");  // the zip's own records copied; -1: all of them
+    for (int record : {0, 25, 52}) {
+        for (int records : {1, 4, -1})
+            QTest::addRow("%d of a document's own records put before record %d", records, record) << record << records;
+    }
+}
+
+void EdgeDamageTest::zipDirectoryCopiedIntoDirectory()
+{
+    // Records of a zip stored as an attachment (a document's parts) copied among the archive's
+    // own: their names lie in none of its folders, and their headers, found by those names, stand
+    // inside the attachment. The attachment stays whole; none of its parts is an entry.
+    QFETCH(int, record);
+    QFETCH(int, records);
+    QByteArray a = sample();
+    scanBytes(a);
+    const qint64 mails = MailItemCount, attachments = AttachmentNodeCount;
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const auto zip = std::find_if(entries.begin(), entries.end(), [&](const Entry &x) {
+        return x.name.contains("__Attachments/") && x.size > 0 && a.mid(int(x.data), 4) == "PK\x03\x04";
+    });
+    QVERIFY(zip != entries.end());
+    const QByteArray data = a.mid(int(zip->data), int(zip->size));
+    const int own = data.indexOf("PK\x01\x02");
+    int end = own;
+    for (int k = 0; (records < 0 || k < records) && le<quint32>(data, end) == 0x02014B50; ++k)
+        end += 46 + le<quint16>(data, end + 28) + le<quint16>(data, end + 30) + le<quint16>(data, end + 32);
+    qint64 at = entries.last().data + entries.last().size;
+    for (int i = 0; i < record; ++i)
+        at += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    a.insert(int(at), data.mid(own, end - own));
+    scanBytes(a);
+    QVERIFY2(MailItemCount == mails, qPrintable(report()));
+    QVERIFY2(AttachmentNodeCount == attachments, qPrintable(report()));
+    int found = 0;
+    for (FileOffsetNode *n : attachmentNodes())
+        found += n->pEntryName == zip->name && bytesAt(a, n->llDataOffset, n->llSize) == data;
+    QVERIFY2(found == 1, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead, QStringLiteral("word/")) == 0, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

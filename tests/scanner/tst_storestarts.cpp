@@ -48,7 +48,7 @@ QList<QByteArray> itemsOf(const QByteArray &text, const QByteArray &item)
     return out;
 }
 
-enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, DeleteBehindNoise, FieldsLost, FieldsGained, BinaryGainedFar };
+enum class Damage { Delete, Zero, ExtraGrown, CopyInside, CloseTagSplit, CloseTagNoise, DeleteBehindNoise, FieldsLost, FieldsGained, BinaryGainedFar };
 
 }  // namespace
 
@@ -103,6 +103,11 @@ void StoreStartsTest::itemsThatStandAreListed_data()
         for (int n : {1, 700, 7000})
             QTest::addRow("%s: %d bytes of the directory inside its first item's close tag", name, n)
                 << s << int(Damage::CloseTagSplit) << 0 << n << true;
+        // Noise that opens an instruction, a declaration or a comment and never closes it.
+        for (int opening = 0; opening < 3; ++opening)
+            QTest::addRow("%s: noise with an opening %d that never closes inside its first item's close tag", name,
+                          opening)
+                << s << int(Damage::CloseTagNoise) << opening << 5000 << true;
     }
 }
 
@@ -177,6 +182,14 @@ void StoreStartsTest::itemsThatStandAreListed()
         QVERIFY(m != entries.end());
         const int at = a.indexOf("</" + QByteArray(st.item) + '>', int(e.data)) + 3;
         a.insert(at, a.mid(int(m->header), int(m->data - m->header + 1500)));
+        break;
+    }
+    case Damage::CloseTagNoise: {
+        const int at = a.indexOf("</" + QByteArray(st.item) + '>', int(e.data)) + 5;
+        QByteArray noise(into, '\x93');
+        const char *const openings[] = {"<?\x92\xa1", "<!\xcd\xf9", "<!--\x01"};
+        noise.replace(into / 2, 6, QByteArray(openings[from]).leftJustified(6, '\xb7'));
+        a.insert(at, noise);
         break;
     }
     case Damage::CloseTagSplit: {

@@ -113,12 +113,18 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
         const FileOffsetNode *node = attachments.nearName(a.url, a.size, listed);
         const FileOffsetNode *folder = node ? nullptr : attachments.folderDamaged(a.url, listed);
         const FileOffsetNode *tail = node || folder ? nullptr : attachments.nameTail(a.url, listed);
+        const FileOffsetNode *scattered = node || folder || tail ? nullptr : attachments.scatteredFlips(a.url, listed);
         // A name that keeps the message's id and number (its head lost, or bits of its folder's
         // part flipped) is the message's: its CRC-32 may have gone with the header's damage.
         if (folder || tail) {
             node = folder ? folder : tail;
             if (node->dwCrc32 != 0 && !crcHolds(node))
                 continue;
+        } else if (scattered) {
+            // Bytes of the own part flipped too: only the bytes themselves tell it is this one.
+            if (scattered->dwCrc32 == 0 || !crcHolds(scattered))
+                continue;
+            node = scattered;
         } else if (!node || !crcHolds(node)) {
             continue;
         }
@@ -128,9 +134,10 @@ void tieNearNames(PreparedMessage &p, const AttachmentIndex &attachments)
             QStringLiteral(": its name is \"%1\" with %2, an attachment the message \"%3\" lists and no entry "
                            "holds; %4: saved as that attachment")
                 .arg(a.url,
-                     node == tail         ? QStringLiteral("its head lost")
-                         : node == folder ? QStringLiteral("its folder's part damaged")
-                                          : QStringLiteral("one byte damaged"),
+                     node == tail            ? QStringLiteral("its head lost")
+                         : node == folder    ? QStringLiteral("its folder's part damaged")
+                         : node == scattered ? QStringLiteral("a few bytes damaged")
+                                             : QStringLiteral("one byte damaged"),
                      p.fields.strEntryName,
                      node->dwCrc32 != 0 ? QStringLiteral("its CRC-32 verifies")
                                         : QStringLiteral("its CRC-32 was lost with its header")),

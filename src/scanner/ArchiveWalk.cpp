@@ -176,6 +176,8 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
             return next;
     }
     if (read) {
+        if (archiveName(h.name) && h.method != 0 && describesNothing(h))
+            return pos + 1;
         // A header of no folder of this archive right behind an attachment's name: the first
         // part of a zip whose own header is damaged.
         if (!archiveName(h.name)) {

@@ -192,7 +192,7 @@ private:
     // no place verifies.
     bool findStoredData(const LocalHeader &h, LocalHeader *moved);
     template <typename TryAt>
-    bool sizeInDamagedExtra(const LocalHeader &h, TryAt tryAt);
+    bool sizeInDamagedExtra(qint64 nameEnd, TryAt tryAt);
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.
     qint64 handleEntry(const LocalHeader &h);
     // Whether h is a stored attachment with a sound header whose data the end of the file cuts

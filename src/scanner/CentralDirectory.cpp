@@ -146,16 +146,26 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
             at = nextRecord(at + 1);
             continue;
         }
-        const quint16 n = r.u16At(at + 28);
-        const quint16 m = r.u16At(at + 30);
-        const quint16 k = r.u16At(at + 32);
-        qint64 next = at + kCentralRecordSize + n + m + k;
+        // Bytes put into the fixed fields (a CR before each LF among them) move what follows.
+        int moved = 0;
+        const auto next32 = [&](int by) {
+            return at + kCentralRecordSize + by + r.u16At(at + 28 + by) + r.u16At(at + 30 + by) + r.u16At(at + 32 + by);
+        };
+        qint64 next = next32(0);
         bool gapAfter = false;
         if (next != limit && (next > limit || r.u32At(next) != kCentralHeaderSig)) {
             // Either this record's lengths or the next record are damaged. A signature inside
-            // the lengths' reach says they are this record's: it is left out.
+            // the lengths' reach says they are this record's: it is left out, unless its fields
+            // stand a few bytes on, its lengths leading to that signature and its name to one of
+            // the archive's folders.
             const qint64 found = nextRecord(at + 4);
             gaps = true;
+            char head[9];
+            while (found < next && ++moved <= 4) {
+                if (next32(moved) == found && r.read(at + kCentralRecordSize + moved, head, 9) == 9
+                    && archiveName(QByteArray::fromRawData(head, 9)))
+                    next = found;
+            }
             if (found < next) {
                 if (!m_entries.empty())
                     m_entries.back().gapAfter = true;
@@ -165,20 +175,23 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
             next = found;
             gapAfter = true;
         }
+        const qint64 fields = at + moved;
+        const quint16 n = r.u16At(fields + 28);
+        const quint16 m = r.u16At(fields + 30);
         CentralEntry e;
-        e.method = r.u16At(at + 10);
-        e.crc = r.u32At(at + 16);
-        const quint32 c32 = r.u32At(at + 20);
-        const quint32 u32 = r.u32At(at + 24);
-        const quint32 o32 = r.u32At(at + 42);
+        e.method = r.u16At(fields + 10);
+        e.crc = r.u32At(fields + 16);
+        const quint32 c32 = r.u32At(fields + 20);
+        const quint32 u32 = r.u32At(fields + 24);
+        const quint32 o32 = r.u32At(fields + 42);
         e.csize = c32;
         e.usize = u32;
         e.headerOffset = o32;
-        applyZip64Extra(r, at + kCentralRecordSize + n, at + kCentralRecordSize + n + m, &e, u32 == kAll32,
+        applyZip64Extra(r, fields + kCentralRecordSize + n, fields + kCentralRecordSize + n + m, &e, u32 == kAll32,
                         c32 == kAll32, o32 == kAll32);
         e.gapAfter = gapAfter;
         e.nameLength = n;
-        e.nameOffset = at + kCentralRecordSize;
+        e.nameOffset = fields + kCentralRecordSize;
         e.name.resize(n);
         if (r.read(e.nameOffset, e.name.data(), n) != n)
             break;

@@ -85,6 +85,8 @@ public:
     // when none stands there or the budget is spent.
     qint64 searchedFind(const char *needle, qint64 from, qint64 to, BufferedArchiveReader &r) const;
     qint64 searchBudget() const;
+    // Charges bytes a search reads to the same budget: false, and nothing charged, when it is spent.
+    bool spend(qint64 bytes) const;
 
     // Whether some record names a folder of this archive ("Local/", "Accounts/").
     bool ownNames();

@@ -8,6 +8,8 @@
 #include "scanner/ElementValue.h"
 #include "scanner/ScanGlobals.h"
 
+#include <QtEndian>
+
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -356,7 +358,12 @@ bool ArchiveWalker::findStoredData(const LocalHeader &h, LocalHeader *moved)
 {
     if (h.method != 0 || h.crc == 0)
         return false;
-    const qint64 nameEnd = h.nameOffset + h.nameLength;
+    // A name that lost bytes takes as many of the extra (its ZIP64 record starts with a control
+    // byte): the name ends there, and the record stands behind it.
+    int own = 0;
+    while (own < h.name.size() && uchar(h.name[own]) >= 0x20)
+        ++own;
+    const qint64 nameEnd = h.nameOffset + (own < h.name.size() ? own : h.nameLength);
     // Bytes lost from or put into the name's or extra's length move the data: it is found ending
     // at a record with its CRC-32.
     const auto tryAt = [&](qint64 data, qint64 size) {
@@ -380,9 +387,15 @@ bool ArchiveWalker::findStoredData(const LocalHeader &h, LocalHeader *moved)
     // A stored entry's two sizes are one: where bytes lost from or put into the ZIP64 record made
     // them differ, the other is tried too; where neither holds, the record is looked for.
     const bool found = tryAt(h.dataOffset, h.csize) || (h.usize != h.csize && tryAt(h.dataOffset, h.usize))
-        || sizeInDamagedExtra(h, tryAt);
+        || sizeInDamagedExtra(nameEnd, tryAt);
+    const bool zip64Tag = h.name.size() == own + 1 && h.name[own] == '\x01';
+    if (found && own < h.name.size() && (zip64Tag || moved->dataOffset <= h.dataOffset - (h.nameLength - own))) {
+        moved->name.truncate(own);
+        moved->nameLength = quint16(own);
+        moved->messageName = h.messageName || NameHeldMessage(moved->name);
+    }
     if (found && moved->dataOffset != h.dataOffset)
-        EntriesReadElsewhere << EntryLine(h.name, h.pos,
+        EntriesReadElsewhere << EntryLine(moved->name, h.pos,
                                           QStringLiteral(": its local header is damaged; its data was found at "
                                                          "%1 by its size and CRC-32")
                                               .arg(moved->dataOffset));
@@ -390,21 +403,33 @@ bool ArchiveWalker::findStoredData(const LocalHeader &h, LocalHeader *moved)
 }
 
 template <typename TryAt>
-bool ArchiveWalker::sizeInDamagedExtra(const LocalHeader &h, TryAt tryAt)
+bool ArchiveWalker::sizeInDamagedExtra(qint64 nameEnd, TryAt tryAt)
 {
     // The ZIP64 record's sizes, where bytes lost from or put into the extra moved them: a size
     // behind which the data, or the record's other size and then the data, ends at a record.
     // Only the bytes up to the next header are looked at, at most as many as an extra holds.
-    const qint64 nameEnd = h.nameOffset + h.nameLength;
     const qint64 reach = qMin(m_limit, nameEnd + 0xFFFF + 64);
     const qint64 header = m_central->searchedFind("PK\x03\x04", nameEnd, reach, *m_reader);
-    const qint64 last = (header < 0 ? reach : header) - 8;
+    const qint64 length = (header < 0 ? reach : header) - nameEnd;
+    // The bytes are read once and charged to the searches' budget: a file of many damaged
+    // headers (its line ends converted) costs a few times its size, no more.
+    if (length < 16 || !m_central->spend(length))
+        return false;
+    QByteArray bytes(int(length), Qt::Uninitialized);
+    if (m_reader->read(nameEnd, bytes.data(), length) != length)
+        return false;
+    const uchar *b = reinterpret_cast<const uchar *>(bytes.constData());
     int tries = 0;
-    for (qint64 q = nameEnd; q <= last && tries < 4 && !bStopFlag; ++q) {
-        const qint64 size = m_reader->i64At(q);
-        if (size <= 0 || size > m_limit - q - 8)
+    for (int q = 0; q + 8 <= length && tries < 4 && !bStopFlag; ++q) {
+        // A size stands in the record's low bytes; its high bytes are zeros.
+        if (b[q + 7] != 0 || b[q + 6] != 0)
             continue;
-        const qint64 data = q + 8 + (m_reader->i64At(q + 8) == size ? 8 : 0);
+        const qint64 size = qFromLittleEndian<qint64>(b + q);
+        const qint64 at = nameEnd + q;
+        if (size <= 0 || size > m_limit - at - 8)
+            continue;
+        const bool both = q + 16 <= length && qFromLittleEndian<qint64>(b + q + 8) == size;
+        const qint64 data = at + 8 + (both ? 8 : 0);
         if (size > m_limit - data
             || m_central->recordAt(data + size, *m_reader) != CentralDirectory::RecordHere::Signature)
             continue;

@@ -165,7 +165,9 @@ bool ArchiveWalker::describesNothing(const LocalHeader &h) const
     // Every entry has a name: none, or a NUL first, is fields read as the name's length. So are
     // markup, bytes of no text, or line ends, with a size past the file's end; and any name whose
     // size fields send it to a ZIP64 record its extra does not hold (text read as the extra).
-    return h.name.isEmpty()
+    // No zip writer uses a method past these: one is a damaged field, and so are the others.
+    const bool knownMethod = h.method <= 20 || (h.method >= 93 && h.method <= 99);
+    return h.name.isEmpty() || !knownMethod
         || (h.csize > m_size - h.dataOffset
             && (h.name.contains('<') || !validUtf8(h.name) || hasControlByte(h.name) || h.csize == kAll32));
 }

@@ -95,6 +95,14 @@ bool CentralDirectory::searchedCrcMatches(qint64 pos, qint64 len, quint32 crc, B
     return r.crcMatches(pos, len, crc);
 }
 
+bool CentralDirectory::spend(qint64 bytes) const
+{
+    if (bytes < 0 || bytes > searchBudget() - m_searched)
+        return false;
+    m_searched += bytes;
+    return true;
+}
+
 qint64 CentralDirectory::searchedFind(const char *needle, qint64 from, qint64 to, BufferedArchiveReader &r) const
 {
     if (m_searched >= searchBudget())

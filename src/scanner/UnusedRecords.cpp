@@ -266,9 +266,20 @@ void ArchiveWalker::noteRecordsLeft(qint64 from)
             p = m_reader->find(sig, 4, p + 1, m_size);
             continue;
         }
-        const int nameLength = m_reader->u16At(p + 28);
-        const qint64 next = p + 46 + nameLength + m_reader->u16At(p + 30) + m_reader->u16At(p + 32);
-        const QByteArray name = entryNameAt(p + 46, int(qMin<qint64>(nameLength, m_size - p - 46)));
+        // Bytes put into the fixed fields (a CR before each LF among them) move the lengths and
+        // the name by as many: the name starts with one of the archive's folders.
+        int moved = 0;
+        char head[9 + 4];
+        if (m_reader->read(p + 46, head, sizeof head) == qint64(sizeof head)) {
+            while (moved < 4 && !archiveName(QByteArray::fromRawData(head + moved, 9)))
+                ++moved;
+            if (moved == 4)
+                moved = 0;
+        }
+        const int nameLength = m_reader->u16At(p + 28 + moved);
+        const qint64 next =
+            p + 46 + moved + nameLength + m_reader->u16At(p + 30 + moved) + m_reader->u16At(p + 32 + moved);
+        const QByteArray name = entryNameAt(p + 46 + moved, int(qMin<qint64>(nameLength, m_size - p - 46 - moved)));
         const EntryRole role = classifyEntry(name);
         if (next <= m_size && role != EntryRole::Attachment && role != EntryRole::Categories && !name.endsWith('/')
             && !m_itemNames.find(nameKey(name)))

@@ -107,6 +107,10 @@ private Q_SLOTS:
     void attachmentExtraWithoutDirectory();
     void zipDirectoryCopiedIntoDirectory_data();
     void zipDirectoryCopiedIntoDirectory();
+    void nameLostIntoExtraWithoutDirectory_data();
+    void nameLostIntoExtraWithoutDirectory();
+    void storeHeaderFieldsFlipped_data();
+    void storeHeaderFieldsFlipped();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -906,6 +910,10 @@ void EdgeDamageTest::directoryDamage_data()
     QTest::newRow("4 bytes lost inside the first record") << QByteArray("lose") << true << 5;
     QTest::newRow("18 bytes put into the first record") << QByteArray("add") << true << 5;
     QTest::newRow("a copy of an entry behind the end record") << QByteArray("junk") << true << 6;
+    // Line ends converted inside the record's fixed fields: its lengths and name stand that much on.
+    QTest::newRow("1 byte put into the lost entry's record's fields") << QByteArray("fields 1") << true << 5;
+    QTest::newRow("3 bytes put into the lost entry's record's fields") << QByteArray("fields 3") << true << 5;
+    QTest::newRow("2 bytes put into its record's fields, the end records lost") << QByteArray("fields end 2") << true << 5;
     QTest::newRow("a flipped bit in a record's file name") << QByteArray("file") << false << 6;
     QTest::newRow("a flipped bit in a record's folder name") << QByteArray("folder") << false << 6;
     // The name no longer UTF-8: the writer writes none such.
@@ -945,6 +953,13 @@ void EdgeDamageTest::directoryDamage()
         a.insert(int(records + 50), QByteArray(18, 'x'));
     else if (damage == "junk")
         a += a.mid(int(e[5].headerOffset), int(records - e[5].headerOffset));
+    else if (damage.startsWith("fields"))
+        a.insert(a.indexOf("Local/com.microsoft.__Messages/Inbox/message_2.xml", int(records)) - 46 + 6,
+                 QByteArray(damage.right(1).toInt(), '\r'));
+    if (damage.startsWith("fields end")) {
+        const int ends = a.indexOf("PK\x06\x06", int(records));
+        a.truncate(ends >= 0 ? ends : a.indexOf("PK\x05\x06", int(records)));
+    }
     else if (damage.startsWith("header"))
         a[int(e[3].headerOffset + 30 + 37)] = char(a[int(e[3].headerOffset + 30 + 37)] ^ 0x04);
     else {
@@ -1310,6 +1325,84 @@ void EdgeDamageTest::zipDirectoryCopiedIntoDirectory()
         found += n->pEntryName == zip->name && bytesAt(a, n->llDataOffset, n->llSize) == data;
     QVERIFY2(found == 1, qPrintable(report()));
     QVERIFY2(linesWith(EntriesNotRead, QStringLiteral("word/")) == 0, qPrintable(report()));
+}
+
+void EdgeDamageTest::nameLostIntoExtraWithoutDirectory_data()
+{
+    QTest::addColumn<QByteArray>("part");  // the entry whose name loses bytes
+    QTest::addColumn<int>("lost");         // bytes lost from the middle of its name
+    for (const char *part : {"/message_", "__Attachments/"}) {
+        for (int lost : {1, 3, 9, 21})
+            QTest::addRow("%s: %d bytes of its name lost", part, lost) << QByteArray(part) << lost;
+    }
+}
+
+void EdgeDamageTest::nameLostIntoExtraWithoutDirectory()
+{
+    // No directory, and bytes lost from a name whose length still counts them: the name takes
+    // the first bytes of the ZIP64 record, its control bytes with them. The name ends at those;
+    // the record behind it gives the sizes, and the CRC-32 verifies the data where it stands.
+    QFETCH(QByteArray, part);
+    QFETCH(int, lost);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, part.constData());
+    QVERIFY(e);
+    const QByteArray data = a.mid(int(e->data), int(e->size));
+    a.truncate(int(entries.last().data + entries.last().size));
+    const int at = int(e->header + 30 + e->name.size() / 2);
+    a.remove(at, lost);
+    const QByteArray name = e->name.left(e->name.size() / 2) + e->name.mid(e->name.size() / 2 + lost);
+    scanBytes(a);
+    int found = 0;
+    if (part == "/message_") {
+        for (MailMLRC *m : mails())
+            found += bytesAt(a, m->llDataOffset, m->dwEntrySize) == data && bytesAt(a, m->llNameOffset, m->nNameLength) == name;
+    } else {
+        for (FileOffsetNode *n : attachmentNodes())
+            found += n->pEntryName == name && bytesAt(a, n->llDataOffset, n->llSize) == data;
+    }
+    QVERIFY2(found == 1, qPrintable(report()));
+}
+
+void EdgeDamageTest::storeHeaderFieldsFlipped_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<int>("fields");  // 1: its method, 2: and its name length, 3: and a byte of its name
+    QTest::addColumn<bool>("directory");
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (int fields : {1, 2, 3}) {
+            for (bool directory : {true, false})
+                QTest::addRow("%s: %d fields flipped, %s", store, fields, directory ? "directory kept" : "no directory")
+                    << QByteArray(store) << fields << directory;
+        }
+    }
+}
+
+void EdgeDamageTest::storeHeaderFieldsFlipped()
+{
+    // Bits flipped in a store header's method (to one no zip writer uses), name length and name:
+    // the header describes nothing, and the store's text behind it is read by its root element.
+    QFETCH(QByteArray, store);
+    QFETCH(int, fields);
+    QFETCH(bool, directory);
+    QByteArray a = sample();
+    scanBytes(a);
+    const QVector<qint64> intact = storeCounts();
+    CleanScanResults();
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *e = firstNamed(entries, store.constData());
+    QVERIFY(e);
+    if (!directory)
+        a.truncate(int(entries.last().data + entries.last().size));
+    const int h = int(e->header);
+    a[h + 9] = char(a[h + 9] ^ 0x04);
+    if (fields >= 2)
+        a[h + 27] = char(a[h + 27] ^ 0x10);
+    if (fields >= 3)
+        a[h + 38] = char(a[h + 38] ^ 0x08);
+    scanBytes(a);
+    QVERIFY2(storeCounts() == intact, qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

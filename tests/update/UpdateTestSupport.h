@@ -188,6 +188,10 @@ private:
 };
 
 // The executable's place inside a bundle, as the build lays it out.
+// A wait ends as soon as what it waits for holds; its bound only counts on a machine too busy
+// to answer within the toolkit's default five seconds.
+constexpr int kBusyMachineMs = 60000;
+
 inline QByteArray ExecutableInBundle()
 {
     return "Contents/Resources/Corvask.app/Contents/MacOS/Corvask";

@@ -170,7 +170,7 @@ void CheckUpdateTest::reportsOnlyWhenAsked()
     QCOMPARE(offer != nullptr && offer->isVisible(), newer);
     QVERIFY(!bCheckForUpdate);
     if (!newer)
-        QTRY_VERIFY(window.findChildren<QCheckUpdate *>().isEmpty());   // a check without offer goes away
+        QTRY_VERIFY_WITH_TIMEOUT(window.findChildren<QCheckUpdate *>().isEmpty(), kBusyMachineMs);   // a check without offer goes away
 }
 
 void CheckUpdateTest::unreachableServer_data()
@@ -237,11 +237,11 @@ void CheckUpdateTest::windowClosedMidCheck()
     bCheckForUpdate = true;
     auto window = std::make_unique<QWidget>();
     new QCheckUpdate(window.get());
-    QTRY_COMPARE(m_server->paths.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->paths.size(), 1, kBusyMachineMs);
     QVERIFY(QCheckUpdate::IsRunning());
     window.reset();
     QVERIFY(!QCheckUpdate::IsRunning());
-    QTRY_COMPARE(m_server->ended, 1);   // the dropped check hangs up, though the manager lives on
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ended, 1, kBusyMachineMs);   // the dropped check hangs up, though the manager lives on
     QVERIFY(m_messages.isEmpty());
 }
 
@@ -261,7 +261,7 @@ void CheckUpdateTest::slowAnswerEndsWithinTheBound()
     QVERIFY(!offer);
     QCOMPARE(m_messages, QStringList{"\nThe update server could not be reached: it did not answer within 2 seconds."});
     QVERIFY(!QApplication::overrideCursor());
-    QTRY_COMPARE(m_server->ended, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ended, 1, kBusyMachineMs);
 }
 
 // While a check the user asked for runs, its sheet shows a Cancel that ends it at once, saying
@@ -276,8 +276,8 @@ void CheckUpdateTest::cancelEndsTheCheckAtOnce()
     auto window = std::make_unique<QWidget>();
     QPointer<QCheckUpdate> check = new QCheckUpdate(window.get());
     check->hide();  // as the window does; the sheet comes up once the request runs
-    QTRY_COMPARE(m_server->paths.size(), 1);
-    QTRY_VERIFY(check && check->isVisible());
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->paths.size(), 1, kBusyMachineMs);
+    QTRY_VERIFY_WITH_TIMEOUT(check && check->isVisible(), kBusyMachineMs);
     auto *cancel = check->findChild<QPushButton *>(QStringLiteral("cancelButton"));
     QVERIFY(cancel && cancel->isVisible());
     QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
@@ -285,8 +285,8 @@ void CheckUpdateTest::cancelEndsTheCheckAtOnce()
     QVERIFY(!QCheckUpdate::IsRunning());
     QVERIFY(!QApplication::overrideCursor());
     QVERIFY(!bCheckForUpdate);
-    QTRY_VERIFY(!check);
-    QTRY_COMPARE(m_server->ended, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(!check, kBusyMachineMs);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ended, 1, kBusyMachineMs);
     QVERIFY(m_messages.isEmpty());
 }
 
@@ -311,7 +311,7 @@ void CheckUpdateTest::busyWhileServerSilent()
     bCheckForUpdate = asked;
     auto window = std::make_unique<QWidget>();
     QPointer<QCheckUpdate> check = new QCheckUpdate(window.get());
-    QTRY_COMPARE(m_server->paths.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->paths.size(), 1, kBusyMachineMs);
     const QCursor *shown = QApplication::overrideCursor();
     QCOMPARE(shown ? int(shown->shape()) : -1, asked ? int(Qt::BusyCursor) : -1);
     if (answered)
@@ -319,7 +319,7 @@ void CheckUpdateTest::busyWhileServerSilent()
     else
         window.reset();
     m_server = answered ? new UpdateServer : m_server;
-    QTRY_VERIFY(!check);
+    QTRY_VERIFY_WITH_TIMEOUT(!check, kBusyMachineMs);
     QVERIFY(!QApplication::overrideCursor());
 }
 

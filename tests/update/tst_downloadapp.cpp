@@ -121,9 +121,9 @@ void DownloadAppTest::wholeRoad()
     QWidget window;
     bCheckForUpdate = true;
     new QCheckUpdate(&window);
-    QTRY_VERIFY(window.findChild<QMinorUpdate *>());
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QMinorUpdate *>(), kBusyMachineMs);
     auto *offer = window.findChild<QMinorUpdate *>();
-    QTRY_VERIFY(offer->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(offer->isVisible(), kBusyMachineMs);
     offer->findChild<QPushButton *>(QStringLiteral("UpdateButton"))->click();
     auto *download = offer->findChild<QDownloadApp *>();
     QVERIFY(download && download->isVisible());
@@ -133,7 +133,7 @@ void DownloadAppTest::wholeRoad()
     QVERIFY(!download->findChild<QLabel *>(QStringLiteral("RestartLabel"))->isVisible());
     QVERIFY(!download->findChild<QProgressBar *>()->isTextVisible());
 
-    QTRY_VERIFY(download->state() != QDownloadApp::State::Downloading);
+    QTRY_VERIFY_WITH_TIMEOUT(download->state() != QDownloadApp::State::Downloading, kBusyMachineMs);
     QCOMPARE(download->state(), QDownloadApp::State::Installed);
     QVERIFY(ok->isVisible());
     QVERIFY(download->findChild<QLabel *>(QStringLiteral("RestartLabel"))->isVisible());
@@ -184,7 +184,7 @@ void DownloadAppTest::reachesThePackage()
     if (path != asked)
         m_server->answers[path] = package(ProgramPackage("v2"));
     QDownloadApp download;
-    QTRY_VERIFY(download.state() != QDownloadApp::State::Downloading);
+    QTRY_VERIFY_WITH_TIMEOUT(download.state() != QDownloadApp::State::Downloading, kBusyMachineMs);
     QCOMPARE(download.state(), QDownloadApp::State::Installed);
     QCOMPARE(m_server->paths.first(), asked);
     QCOMPARE(m_server->paths.last(), path);
@@ -280,7 +280,7 @@ void DownloadAppTest::failures()
         QVERIFY(setrlimit(RLIMIT_FSIZE, &small) == 0);
     }
     QDownloadApp download;  // not shown: nothing waits on it
-    const bool ended = QTest::qWaitFor([&] { return download.state() != QDownloadApp::State::Downloading; }, 10000);
+    const bool ended = QTest::qWaitFor([&] { return download.state() != QDownloadApp::State::Downloading; }, kBusyMachineMs);
     setrlimit(RLIMIT_FSIZE, &unlimited);
     QVERIFY(ended);
     QCOMPARE(download.state(), QDownloadApp::State::Failed);
@@ -319,7 +319,7 @@ void DownloadAppTest::closedWhileDownloading()
     QDownloadApp download;
     download.setWindowModality(Qt::NonModal);
     download.show();
-    QTRY_COMPARE(m_server->paths.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->paths.size(), 1, kBusyMachineMs);
     QVERIFY(QFileInfo::exists(download.PackagePath()));
     auto *cancel = download.findChild<QPushButton *>(QStringLiteral("CancelButton"));
     QVERIFY(cancel->isVisible());
@@ -327,12 +327,12 @@ void DownloadAppTest::closedWhileDownloading()
         cancel->click();
     else
         download.close();
-    QTRY_VERIFY(download.state() == QDownloadApp::State::Failed);
+    QTRY_VERIFY_WITH_TIMEOUT(download.state() == QDownloadApp::State::Failed, kBusyMachineMs);
     QVERIFY(!cancel->isVisible() || !download.isVisible());
     QCOMPARE(download.findChild<QLabel *>(QStringLiteral("InfoLabel"))->text(),
              QStringLiteral("Update could not be downloaded. The download was cancelled."));
     QVERIFY(!QFileInfo::exists(download.PackagePath()));
-    QTRY_COMPARE(m_server->ended, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ended, 1, kBusyMachineMs);
 }
 
 // Failures found before any request is sent say why as well, and send nothing.
@@ -384,7 +384,7 @@ void DownloadAppTest::endlessStreamInBoundedMemory()
     QVERIFY(WriteSettingsFile(strPlistPath, server.base()));
     {
         QDownloadApp first;
-        QTRY_VERIFY(first.state() == QDownloadApp::State::Failed);
+        QTRY_VERIFY_WITH_TIMEOUT(first.state() == QDownloadApp::State::Failed, kBusyMachineMs);
     }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     const long before = MemoryKb("VmRSS:");
@@ -423,11 +423,11 @@ void DownloadAppTest::deletedWhileDownloading()
     m_server->answers["/u/Corvask.zip"] = package(ProgramPackage("v2"), Answer::Stall);
     auto download = std::make_unique<QDownloadApp>();
     download->show();
-    QTRY_COMPARE(m_server->paths.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->paths.size(), 1, kBusyMachineMs);
     const QString path = download->PackagePath();
     download.reset();
     QVERIFY(!QFileInfo::exists(path));
-    QTRY_COMPARE(m_server->ended, 1);  // the request stops with its window
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->ended, 1, kBusyMachineMs);  // the request stops with its window
 }
 
 void DownloadAppTest::texts()
@@ -493,7 +493,7 @@ void DownloadAppTest::windowsFit()
         window = std::make_unique<QDownloadApp>();
     if (!offer && answer.mode != Answer::Stall) {
         auto *download = static_cast<QDownloadApp *>(window.get());
-        QTRY_VERIFY(download->state() != QDownloadApp::State::Downloading);
+        QTRY_VERIFY_WITH_TIMEOUT(download->state() != QDownloadApp::State::Downloading, kBusyMachineMs);
     }
     window->setWindowModality(Qt::NonModal);
     window->show();

@@ -314,7 +314,11 @@ void parseEmailPiece(const ItemElements &piece, MessageIdForm idForm, AddressLis
         return span.found;
     };
     std::string_view bytes;
+    // A list whose start tag went with the message's zeroed or cut head still lists its
+    // attachments up to its close tag.
     if (raw("<OPFMessageCopyAttachmentList", &bytes))
+        parseAttachments(bytes, f);
+    else if (!(bytes = ElementWithLostStart(piece.item(), "<email", "<OPFMessageCopyAttachmentList")).empty())
         parseAttachments(bytes, f);
     if (raw("<OPFMessageCopyFromAddresses", &bytes)) {
         const QVector<AddressEntry> senders = addressEntries(bytes);

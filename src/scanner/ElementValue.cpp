@@ -109,6 +109,20 @@ ItemPiece OwnItemStart(const ItemPiece &piece, std::string_view closeTag)
     return ItemPiece{piece.bytes.substr(at), piece.start + qint64(at), piece.length - qint64(at)};
 }
 
+std::string_view ElementWithLostStart(std::string_view item, std::string_view itemTag, std::string_view startTag)
+{
+    size_t head = 0;
+    while (head < item.size() && element_syntax::isBlank(item[head]))
+        ++head;
+    if (startTag.size() < 2 || item.compare(head, itemTag.size(), itemTag) == 0
+        || FindStartTag(item, startTag, 0) != std::string_view::npos)
+        return {};
+    std::string close("</");
+    close.append(startTag.substr(1));
+    const size_t at = FindBytes(item, close, 0);
+    return at == std::string_view::npos ? std::string_view() : item.substr(0, at);
+}
+
 size_t NextItemStart(const ItemPiece &piece, std::string_view closeTag)
 {
     if (closeTag.size() < 4)

@@ -244,6 +244,12 @@ qint64 SplitStoreItems(std::string_view text, std::string_view closeTag, qint64 
 // The raw bytes of a found element (empty when not found).
 std::string_view ElementBytes(std::string_view item, const ElementSpan &span);
 
+// Where an element's start tag was lost with the item's head (zeroed or cut bytes: the item does
+// not start with its own start tag, itemTag) but its close tag stands: the item's bytes before
+// that close tag, which hold what is left of its children. Empty otherwise; a whole item costs
+// no search.
+std::string_view ElementWithLostStart(std::string_view item, std::string_view itemTag, std::string_view startTag);
+
 // Raw value bytes decoded as UTF-8 up to the first NUL, then trimmed.
 QString DecodeTrimmed(std::string_view raw);
 // Whether DecodeTrimmed(raw) would be empty, without decoding long texts.

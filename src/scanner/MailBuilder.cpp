@@ -110,7 +110,10 @@ void fillMessageFields(MailMLRC *rec, const ItemPiece &item, const ItemElements 
         rec->dwBodyLength = clamp32(qMin<qint64>(body.length, qint64(qMin(soundEnd, item.bytes.size())) - body.start));
         rec->llBodyOffset = item.start + body.start;
     }
-    const std::string_view attachments = ElementBytes(item.bytes, bytes.value("<OPFMessageCopyAttachmentList"));
+    const ElementSpan list = bytes.value("<OPFMessageCopyAttachmentList");
+    const std::string_view attachments = list.found
+        ? ElementBytes(item.bytes, list)
+        : ElementWithLostStart(item.bytes, "<email", "<OPFMessageCopyAttachmentList");
     // Any start tag counts: other tools write the self-closing form.
     rec->bHasAttachment = FindStartTag(attachments, "<messageAttachment", 0) != std::string_view::npos;
     rec->pFromNames = senderNames(bytes);

@@ -123,6 +123,19 @@ void MessageFieldsTest::lists_data()
     QTest::addColumn<QString>("expected");
 
     const QByteArray pqr = address("p@x", "P") + address("q@x", "Q") + address("r@x", "R");
+    // The message's head zeroed or cut up to inside its attachment list's start tag: the list's
+    // close tag and its attachments stand, and they are read.
+    const QByteArray listed = emails(email(element(kAtt, attachment("a.txt", "u/1") + attachment("b.txt", "u/2"))
+                                           + element("OPFMessageCopySubject", "s")));
+    const int listTag = listed.indexOf(kAtt);
+    for (int at : {20, listTag - 10, listTag + 12, listTag + 40}) {
+        QTest::addRow("head zeroed to byte %d: the list's attachments", at)
+            << QByteArray(at, '\0') + listed.mid(at) << "names" << "a.txt;b.txt;";
+        QTest::addRow("head cut to byte %d: the list's attachments", at) << listed.mid(at) << "urls" << "u/1;u/2;";
+    }
+    const QByteArray unlisted = emails(email(element("OPFMessageCopySubject", "s")));
+    QTest::newRow("head zeroed, no list: no attachment")
+        << QByteArray(30, '\0') + unlisted.mid(30) << "names" << "";
     QTest::newRow("three named senders give the last one three times")
         << emails(email(element(kFrom, pqr))) << "from" << "r@x;r@x;r@x;";
     QTest::newRow("one sender") << emails(email(element(kFrom, address("p@x", "P")))) << "from" << "p@x;";

@@ -77,6 +77,20 @@ int bytesApart(const QByteArray &a, const QByteArray &b, int most)
     return differ <= most ? differ : -1;
 }
 
+// Two names that differ in one run of at most most bytes, which may be longer or shorter in one of
+// them (bytes lost from or put into a header's name): their common head and tail leave no more.
+bool oneRunApart(const QByteArray &a, const QByteArray &b, int most)
+{
+    const int shorter = int(qMin(a.size(), b.size())), longer = int(qMax(a.size(), b.size()));
+    if (longer - shorter > most)
+        return false;
+    int head = 0;
+    while (head < shorter && a[head] == b[head])
+        ++head;
+    const int tail = qMin(commonSuffix(a, b), shorter - head);
+    return longer - head - tail <= most;
+}
+
 // An attachment name's own part, the message's id and number ("<id>_NNNN" after its last "/"):
 // empty when the name ends otherwise.
 QByteArray numberedOwnPart(const QByteArray &name)
@@ -252,8 +266,10 @@ const FileOffsetNode *AttachmentIndex::folderDamaged(const QString &url, const Q
     const FileOffsetNode *found = nullptr;
     for (const FileOffsetNode *node : nearNames().byOwnPart.value(own)) {
         const QByteArray name = EntryNameKey(QByteArray(node->pEntryName));
-        // Bits flipped in the folder's part only: the own part names the message.
-        if (node == found || listed.contains(name) || bytesApart(name, key, kFlippedBytes) <= 0)
+        // Bits flipped in the folder's part only, or a few of its bytes lost or put in: the own
+        // part names the message.
+        if (node == found || listed.contains(name) || name == key
+            || (bytesApart(name, key, kFlippedBytes) <= 0 && !oneRunApart(name, key, kFlippedBytes)))
             continue;
         if (found)
             return nullptr;

@@ -48,7 +48,8 @@ public:
     const FileOffsetNode *nameTail(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     // Where no entry is named url: the one attachment entry with url's own part (the message's id
     // and number) whose name differs from url's only in a few bytes of its folder's part (bits
-    // flipped in the header's name). The list's size is no test: the own part is the message's.
+    // flipped in the header's name, or a few bytes lost or put in). The list's size is no test:
+    // the own part is the message's.
     const FileOffsetNode *folderDamaged(const QString &url, const QSet<QByteArray> &listed = QSet<QByteArray>()) const;
     // Where no entry is named url: the one entry whose name names no message's attachment (bits
     // flipped in a separator or the folder's name) and differs from url in a few bytes, its own

@@ -291,7 +291,7 @@ qint64 ArchiveWalker::handleEntry(const LocalHeader &h)
         return m_size;
     }
     LocalHeader moved = h;
-    const bool verified = findStoredData(h, &moved);
+    const bool verified = findStoredData(h, &moved) || runsToFirstRecord(moved);
     const qint64 room = m_limit - moved.dataOffset;
     const bool fits = moved.csize <= room;
     const qint64 end = fits ? headerNear(moved.dataOffset, moved.dataOffset + moved.csize) : m_limit;

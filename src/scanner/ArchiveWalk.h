@@ -157,6 +157,13 @@ private:
     qint64 readWithRecord(size_t k, qint64 pos, qint64 directory);
     // Reads the header at pos again with record i's name length: its own length is damaged.
     bool readNamedHeader(qint64 pos, size_t i, LocalHeader *h);
+    // The record from k on placing a header at pos whose name lost its bytes to damage while its
+    // CRC-32 and size fields are the record's; h then takes the record's name and sizes. The
+    // records' count when none does.
+    size_t recordOfDamagedName(size_t k, qint64 pos, LocalHeader *h);
+    // Bytes put into a store's header name moved its data to moved's: the name is its head and
+    // the bytes behind the put-in run, where exactly one such split names a store.
+    void restoreStoreName(const LocalHeader &h, LocalHeader *moved);
     // The local header h and the agreeing record i describe one entry.
     qint64 handleWitnessed(const LocalHeader &h, size_t i);
     // Where the header and the record differ on the entry's extent: the one whose bytes verify
@@ -191,6 +198,9 @@ private:
     // put into its header's lengths or ZIP64 record: moved takes its offset and size; false when
     // no place verifies.
     bool findStoredData(const LocalHeader &h, LocalHeader *moved);
+    // Whether h is the last entry before a directory that starts past where its end record says,
+    // its data verifying up to the first record: the walk's limit then ends with it.
+    bool runsToFirstRecord(const LocalHeader &h);
     template <typename TryAt>
     bool sizeInDamagedExtra(qint64 nameEnd, TryAt tryAt);
     // Handles an entry with a known CRC from its local header alone; returns where the walk goes on.

@@ -61,6 +61,7 @@ bool CentralDirectory::read(ArchiveSource &source)
 {
     m_entries.clear();
     m_start = -1;
+    m_firstRecord = -1;
     m_complete = false;
     m_inOrder = false;
     m_shift = 0;
@@ -217,6 +218,8 @@ void CentralDirectory::parseRecords(ArchiveSource &source, qint64 cdOffset, qint
         // Local headers lie before the directory; a record pointing elsewhere is damage, kept
         // only to be named when no local header of its name is found.
         e.dropped = e.headerOffset < 0 || e.headerOffset > cdOffset - 30 - n || e.csize < 0 || e.usize < 0;
+        if (m_entries.empty())
+            m_firstRecord = fields - moved;
         m_entries.push_back(std::move(e));
     }
     if (m_shift != 0)

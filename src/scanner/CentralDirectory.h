@@ -101,6 +101,9 @@ public:
     }
     // Where the directory begins; the walk ends there. -1 when none was found.
     qint64 start() const { return m_start; }
+    // Where its first record stands: past start() when bytes were put in before the directory and
+    // lost among its records, so the end record's offsets still add up. -1 when none was read.
+    qint64 firstRecord() const { return m_firstRecord; }
     const std::vector<CentralEntry> &entries() const { return m_entries; }
     CentralEntry &entry(size_t i) { return m_entries[i]; }
     // Index of the first entry whose local header lies at or after pos; size() when none.
@@ -150,6 +153,7 @@ private:
 
     std::vector<CentralEntry> m_entries;
     qint64 m_start = -1;
+    qint64 m_firstRecord = -1;
     qint64 m_size = 0;
     bool m_complete = false;     // every record the end record announced was read
     bool m_inOrder = false;      // the directory lists its records in entry order

@@ -31,6 +31,26 @@ qint64 findEndRecord(ArchiveSource &source, qint64 size)
     return at < 0 ? -1 : size - tail + at;
 }
 
+// Where the file's bytes end before a run of NULs that ends it: a copy padded to a disk's or a
+// transfer's block size, past the reach of the end record's search.
+qint64 withoutTrailingZeros(ArchiveSource &source, qint64 size)
+{
+    char block[4096];
+    qint64 end = size;
+    while (end > 0) {
+        const qint64 n = qMin<qint64>(end, sizeof block);
+        if (readFully(source, end - n, block, n) != n)
+            return size;
+        qint64 i = n;
+        while (i > 0 && block[i - 1] == 0)
+            --i;
+        end -= n - i;
+        if (i > 0)
+            break;
+    }
+    return end;
+}
+
 bool entryDataStartsAt(BufferedArchiveReader &r, qint64 origin)
 {
     // An archive mailed as an attachment begins where its entry's data does: a local header
@@ -144,7 +164,11 @@ bool endsArchive(BufferedArchiveReader &r, qint64 eocd, qint64 size)
 
 bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *cdSize, qint64 *count, qint64 *cdEnd)
 {
-    const qint64 eocd = findEndRecord(source, m_size);
+    qint64 end = m_size;
+    qint64 eocd = findEndRecord(source, end);
+    // The end record's own last fields may be NULs too: the search reaches as far past them.
+    if (eocd < 0 && (end = qMin(m_size, withoutTrailingZeros(source, m_size) + kEndRecordSize)) < m_size)
+        eocd = findEndRecord(source, end);
     if (eocd < 0)
         return false;
     BufferedArchiveReader r(source, 64 * 1024);
@@ -185,7 +209,7 @@ bool CentralDirectory::locate(ArchiveSource &source, qint64 *cdOffset, qint64 *c
     // A record may stand at the stated offset too: one of its own later records (bytes lost
     // before it), or a copied one (bytes added): its records filling its place settle it.
     const qint64 moved = *cdEnd - *cdSize;
-    const bool endsFile = endsArchive(r, eocd, m_size);
+    const bool endsFile = endsArchive(r, eocd, end);
     if (*cdOffset != moved && r.u32At(moved) == kCentralHeaderSig
         && (r.u32At(*cdOffset) != kCentralHeaderSig || recordsFill(r, moved, *cdEnd, *count)) && endsFile
         && !entryDataStartsAt(r, moved - *cdOffset)) {

@@ -88,6 +88,8 @@ qint64 ArchiveWalker::readWithRecord(size_t k, qint64 pos, qint64 directory)
                 m_central->entry(j).used = true;  // the same record twice
         }
         if (match == known.size())
+            match = recordOfDamagedName(k, pos, &h);
+        if (match == known.size())
             return -1;
         if (h.nameLength != known[match].nameLength && !readNamedHeader(pos, match, &h))
             return -1;
@@ -162,6 +164,8 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
             verified = true;
         }
     }
+    if (runsToFirstRecord(chosen))
+        verified = true;
     const bool fits = chosen.csize <= m_limit - chosen.dataOffset;
     // A size past the limit is never added to the offset: it may be near the largest number.
     const qint64 end = fits ? headerNear(chosen.dataOffset, chosen.dataOffset + chosen.csize) : m_limit;
@@ -178,11 +182,13 @@ qint64 ArchiveWalker::handleWitnessed(const LocalHeader &h, size_t i)
     if (fits && successor && chosen.method == 0 && end < m_limit && !endsAtRecord(end)
         && classifyEntry(chosen.name) != EntryRole::Attachment) {
         // Unless its stated size and CRC-32 verify: then the entry is whole, and the bytes behind
-        // it are no entry's.
+        // it are no entry's, but for a header among them whose record was lost: the walk reads on.
         if (verified || extentVerifies(chosen, chosen.crc, 0)) {
-            noteStrayBytes(chosen, end, m_limit);
+            const bool header = m_central->searchedFind("PK\x03\x04", end, m_limit, *m_reader) >= 0;
+            if (!header)
+                noteStrayBytes(chosen, end, m_limit);
             dispatchEntry(chosen, end);
-            return qMax(m_limit, h.pos + 1);
+            return qMax(header ? end : m_limit, h.pos + 1);
         }
         LocalHeader longer = chosen;
         longer.usize = longer.csize = m_limit - chosen.dataOffset;
@@ -221,6 +227,19 @@ namespace {
 const char *const kRoots[] = {"emails", "contacts", "appointments", "tasks", "notes", "categories"};
 
 }  // namespace
+
+bool ArchiveWalker::runsToFirstRecord(const LocalHeader &h)
+{
+    // Bytes put in before the directory and as many lost among its records leave the end record
+    // adding up: the last entry runs past where it places the directory, to the first record.
+    const qint64 first = m_central->firstRecord();
+    if (h.csize <= m_limit - h.dataOffset || m_limit != m_central->start() || first <= m_limit || h.csize < 0
+        || h.csize > first - h.dataOffset || h.method != 0 || h.crc == 0
+        || !m_reader->crcMatches(h.dataOffset, h.csize, h.crc))
+        return false;
+    m_limit = h.dataOffset + h.csize;
+    return true;
+}
 
 bool ArchiveWalker::extentVerifies(const LocalHeader &h, quint32 crc, int test)
 {
@@ -394,6 +413,8 @@ bool ArchiveWalker::findStoredData(const LocalHeader &h, LocalHeader *moved)
         moved->nameLength = quint16(own);
         moved->messageName = h.messageName || NameHeldMessage(moved->name);
     }
+    if (found && moved->dataOffset > h.dataOffset)
+        restoreStoreName(h, moved);
     if (found && moved->dataOffset != h.dataOffset)
         EntriesReadElsewhere << EntryLine(moved->name, h.pos,
                                           QStringLiteral(": its local header is damaged; its data was found at "

@@ -24,6 +24,19 @@ constexpr int kMaxNameLength = 1024;
 // Bytes read past the next signature: an extra record standing before it, with its sizes.
 constexpr int kTrailingExtra = 64;
 
+// A store as the exporter names it: in a folder of its own list's name. Any name that ends with a
+// store's file name would do for one split of a run put into it, as every split keeps that end.
+bool storeShaped(const QByteArray &name)
+{
+    static const char *const stores[] = {"/Address Book/Contacts.xml", "/Calendar/Calendar.xml", "/Tasks/Tasks.xml",
+                                         "/Notes/Notes.xml"};
+    for (const char *store : stores) {
+        if (name.endsWith(store))
+            return true;
+    }
+    return false;
+}
+
 quint16 u16In(const QByteArray &b, int at)
 {
     return qFromLittleEndian<quint16>(b.constData() + at);
@@ -247,6 +260,66 @@ qint64 ArchiveWalker::attachmentsByNameTail(qint64 from, qint64 to)
         x = from - 4;
     }
     return from;
+}
+
+size_t ArchiveWalker::recordOfDamagedName(size_t k, qint64 pos, LocalHeader *h)
+{
+    // Bytes put into or lost from a header's name leave its fixed fields whole: its CRC-32 and
+    // size are still the record's, while its name holds bytes no archive name holds. The
+    // record's name stands for it, and the data is found by its size and CRC-32. A message's
+    // name is read again from where its header holds it: its own paths place it.
+    const std::vector<CentralEntry> &known = m_central->entries();
+    const bool damaged = !archiveName(h->name) || hasControlByte(h->name) || !validUtf8(h->name);
+    const quint32 size = m_reader->u32At(pos + 18);
+    for (size_t j = k; damaged && j < known.size() && known[j].headerOffset == pos; ++j) {
+        const CentralEntry &e = known[j];
+        if (e.dropped || e.placed || e.crc == 0 || e.crc != h->crc || e.method != h->method
+            || (size != 0xFFFFFFFFu && size != quint32(e.csize)) || !archiveName(e.name) || hasControlByte(e.name)
+            || classifyEntry(e.name) == EntryRole::Message)
+            continue;
+        EntriesReadElsewhere << EntryLine(e.name, pos,
+                                          QStringLiteral(": its local header's name is damaged; read with the central "
+                                                         "directory's"));
+        h->name = e.name;
+        h->nameLength = e.nameLength;
+        h->csize = e.csize;
+        h->usize = e.usize;
+        h->messageName = false;
+        return j;
+    }
+    return known.size();
+}
+
+void ArchiveWalker::restoreStoreName(const LocalHeader &h, LocalHeader *moved)
+{
+    // The header's name is its own head and then the put-in bytes; its tail stands right before
+    // the extra, as far on as the data moved. Where the run started is unknown: every split is
+    // tried, and only a name that is a store's own, made by one split alone, is taken.
+    const qint64 put = moved->dataOffset - h.dataOffset;
+    const int length = h.nameLength;
+    constexpr qint64 kMostPut = 1 << 20;
+    if (put <= 0 || put > kMostPut || length == 0 || length > kMaxNameLength)
+        return;
+    QByteArray bytes(int(length + put), Qt::Uninitialized);
+    if (m_reader->read(h.nameOffset, bytes.data(), bytes.size()) != bytes.size())
+        return;
+    QByteArray name;
+    for (int head = 0; head <= length; ++head) {
+        const QByteArray split = bytes.left(head) + bytes.mid(int(head + put), length - head);
+        if (split == name || !storeShaped(split) || !archiveName(split) || hasControlByte(split) || !validUtf8(split))
+            continue;
+        if (!name.isEmpty())
+            return;
+        name = split;
+    }
+    if (name.isEmpty() || name == moved->name)
+        return;
+    EntriesReadElsewhere << EntryLine(name, h.pos,
+                                      QStringLiteral(": its local header's name is damaged, %1 bytes put into it; "
+                                                     "read with the name its head and tail give")
+                                          .arg(put));
+    moved->name = name;
+    moved->messageName = false;
 }
 
 }  // namespace olm

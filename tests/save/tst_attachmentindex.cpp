@@ -189,7 +189,14 @@ void AttachmentIndexTest::folderDamaged_data()
     QByteArray other = a;
     other[20] = 'r';
     QTest::newRow("two damaged copies of the own part") << QByteArrayList{folder, other} << a << -1;
-    QTest::newRow("a byte of the folder lost") << QByteArrayList{a.left(12) + a.mid(13)} << a << -1;
+    // Bytes lost from or put into the folder's part: the header's name length counts them, or the
+    // name ended at its extra's control byte.
+    for (int lost : {1, 4, 8, 9})
+        QTest::addRow("%d bytes of the folder lost", lost) << QByteArrayList{b, a.left(12) + a.mid(12 + lost)} << a
+                                                          << (lost <= 8 ? 1 : -1);
+    QTest::newRow("3 bytes put into the folder") << QByteArrayList{a.left(40) + "\x93\x01z" + a.mid(40)} << a << 0;
+    QTest::newRow("5 bytes of the folder turned into 2") << QByteArrayList{a.left(30) + "ZZ" + a.mid(35)} << a << 0;
+    QTest::newRow("bytes lost in two places") << QByteArrayList{a.left(8) + a.mid(10, 30) + a.mid(43)} << a << -1;
     QTest::newRow("a name the message lists itself") << QByteArrayList{dir.left(40) + "x" + a.mid(41)} << a << -1;
     QTest::newRow("no number: not an attachment's name") << QByteArrayList{"Lxcal/" + a.mid(6, 40)} << a.left(46) << -1;
 }

@@ -111,6 +111,12 @@ private Q_SLOTS:
     void nameLostIntoExtraWithoutDirectory();
     void storeHeaderFieldsFlipped_data();
     void storeHeaderFieldsFlipped();
+    void storeNameHoldsPutBytes_data();
+    void storeNameHoldsPutBytes();
+    void directoryMovedAsMuchAsLost_data();
+    void directoryMovedAsMuchAsLost();
+    void zerosBehindEndRecord_data();
+    void zerosBehindEndRecord();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -1088,6 +1094,25 @@ QVector<qint64> storeCounts()
     return {MailItemCount, ContactItemCount, CalendarItemCount, TaskItemCount, NotesItemCount};
 }
 
+// The first entry named store, and the archive cut before its directory unless that is kept.
+Entry storeWithoutDirectory(const QByteArray &store, bool directory, QByteArray *a)
+{
+    const QVector<Entry> entries = entriesOf(*a);
+    const Entry *e = firstNamed(entries, store.constData());
+    if (!directory)
+        a->truncate(int(entries.last().data + entries.last().size));
+    return e ? *e : Entry();
+}
+
+// The counts a scan of the archive before its damage gives.
+QVector<qint64> intactStoreCounts(const QByteArray &a)
+{
+    scanBytes(a);
+    const QVector<qint64> counts = storeCounts();
+    CleanScanResults();
+    return counts;
+}
+
 }  // namespace
 
 void EdgeDamageTest::bytesPutIntoStore_data()
@@ -1123,9 +1148,7 @@ void EdgeDamageTest::bytesPutIntoStore()
     QFETCH(QByteArray, put);
     QFETCH(int, record);
     QByteArray a = sample();
-    scanBytes(a);
-    const QVector<qint64> intact = storeCounts();
-    CleanScanResults();
+    const QVector<qint64> intact = intactStoreCounts(a);
     const QVector<Entry> entries = entriesOf(a);
     const Entry *e = firstNamed(entries, store.constData());
     QVERIFY(e);
@@ -1387,15 +1410,10 @@ void EdgeDamageTest::storeHeaderFieldsFlipped()
     QFETCH(int, fields);
     QFETCH(bool, directory);
     QByteArray a = sample();
-    scanBytes(a);
-    const QVector<qint64> intact = storeCounts();
-    CleanScanResults();
-    const QVector<Entry> entries = entriesOf(a);
-    const Entry *e = firstNamed(entries, store.constData());
-    QVERIFY(e);
-    if (!directory)
-        a.truncate(int(entries.last().data + entries.last().size));
-    const int h = int(e->header);
+    const QVector<qint64> intact = intactStoreCounts(a);
+    const Entry e = storeWithoutDirectory(store, directory, &a);
+    QVERIFY(!e.name.isEmpty());
+    const int h = int(e.header);
     a[h + 9] = char(a[h + 9] ^ 0x04);
     if (fields >= 2)
         a[h + 27] = char(a[h + 27] ^ 0x10);
@@ -1403,6 +1421,118 @@ void EdgeDamageTest::storeHeaderFieldsFlipped()
         a[h + 38] = char(a[h + 38] ^ 0x08);
     scanBytes(a);
     QVERIFY2(storeCounts() == intact, qPrintable(report()));
+}
+
+void EdgeDamageTest::storeNameHoldsPutBytes_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QByteArray>("put");  // put into its header's name, a third of the way in
+    QTest::addColumn<bool>("directory");
+    QByteArray binary;
+    for (int i = 0; i < 7; ++i)
+        binary += char(0x81 + i * 29);
+    const QByteArray text = sample().mid(1124214, 2751);  // a message's text, copied
+    for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
+        for (const QByteArray &put : {binary, text.left(300), text}) {
+            for (bool directory : {true, false})
+                QTest::addRow("%s: %d bytes put in, %s", store, int(put.size()),
+                              directory ? "directory kept" : "no directory")
+                    << QByteArray(store) << put << directory;
+        }
+    }
+}
+
+void EdgeDamageTest::storeNameHoldsPutBytes()
+{
+    // Bytes put into a store header's name: its CRC-32 and sizes still stand, and its data is
+    // found by them. The directory's record names it; without one, the head of the name and the
+    // bytes right before the extra give the store's name back.
+    QFETCH(QByteArray, store);
+    QFETCH(QByteArray, put);
+    QFETCH(bool, directory);
+    QByteArray a = sample();
+    const QVector<qint64> intact = intactStoreCounts(a);
+    const Entry e = storeWithoutDirectory(store, directory, &a);
+    QVERIFY(!e.name.isEmpty());
+    a.insert(int(e.header + 30 + e.name.size() / 3), put);
+    scanBytes(a);
+    QVERIFY2(storeCounts() == intact, qPrintable(report()));
+}
+
+void EdgeDamageTest::directoryMovedAsMuchAsLost_data()
+{
+    QTest::addColumn<int>("message");  // the message bytes are put in front of
+    QTest::addColumn<int>("record");   // the record as many bytes are lost from, 20 bytes into it
+    QTest::addColumn<int>("bytes");
+    for (int message : {0, 3, 5}) {
+        for (int record : {0, 2, 5}) {
+            for (int bytes : {1, 5, 40})
+                QTest::addRow("%d bytes put before message %d, lost from record %d", bytes, message, record)
+                    << message << record << bytes;
+        }
+    }
+}
+
+void EdgeDamageTest::directoryMovedAsMuchAsLost()
+{
+    // Bytes put in before an entry and as many lost among the directory's records: the end
+    // record still adds up, but the directory starts later than it says. The last entry runs on
+    // to the first record, and its CRC-32 verifies there: it is whole, not cut.
+    QFETCH(int, message);
+    QFETCH(int, record);
+    QFETCH(int, bytes);
+    TestArchiveBuilder b;
+    for (int i = 0; i < 6; ++i) {
+        OlmXml::MailItem m;
+        m.subject = QStringLiteral("Subject %1").arg(i);
+        m.body = QStringLiteral("Body %1 ").arg(i).repeated(40);
+        m.messageId = QStringLiteral("id-%1@example.com").arg(i);
+        b.addEntry(QStringLiteral("Local/com.microsoft.__Messages/Inbox/message_%1.xml").arg(i), OlmXml::emails({m}));
+    }
+    const QVector<TestArchiveBuilder::Entry> &entries = b.entries();
+    QByteArray a = b.finish();
+    qint64 at = entries.last().dataOffset + entries.last().size;
+    for (int i = 0; i < record; ++i)
+        at += 46 + le<quint16>(a, at + 28) + le<quint16>(a, at + 30) + le<quint16>(a, at + 32);
+    QVERIFY(le<quint32>(a, at) == 0x02014B50);
+    a.remove(int(at + 20), bytes);
+    a.insert(int(entries[message].headerOffset), QByteArray(bytes, 'j'));
+    scanBytes(a);
+    int whole = 0;
+    for (MailMLRC *m : mails())
+        whole += !m->bDamaged && m->dwDataLength == m->dwEntrySize;
+    QVERIFY2(whole == 6, qPrintable(report()));
+}
+
+void EdgeDamageTest::zerosBehindEndRecord_data()
+{
+    QTest::addColumn<int>("zeros");
+    QTest::addColumn<bool>("moved");  // and bytes put in before the first message: only the directory
+                                      // knows where its records' headers went
+    for (int zeros : {1, 1000, 65535, 65536 + 22, 70000, 300000}) {
+        for (bool moved : {false, true})
+            QTest::addRow("%d NULs behind the end record%s", zeros, moved ? ", headers moved" : "") << zeros << moved;
+    }
+}
+
+void EdgeDamageTest::zerosBehindEndRecord()
+{
+    // A copy padded with NULs to a block's size, further than an end record's comment reaches:
+    // the end record is still found behind them, and the directory read. The NULs hold nothing.
+    QFETCH(int, zeros);
+    QFETCH(bool, moved);
+    QByteArray a = sample();
+    const QVector<qint64> intact = intactStoreCounts(a);
+    const QVector<Entry> entries = entriesOf(a);
+    const Entry *first = firstNamed(entries, "/message_");
+    QVERIFY(first);
+    if (moved)
+        a.insert(int(first->header), QByteArray(40, 'x'));
+    a += QByteArray(zeros, '\0');
+    scanBytes(a);
+    QVERIFY2(storeCounts() == intact, qPrintable(report()));
+    QVERIFY2(linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends")) == 0,
+             qPrintable(report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

@@ -170,7 +170,13 @@ qint64 ArchiveWalker::stepUnknown(qint64 pos)
     }
     // One header reused: its name's buffer then serves every entry without an allocation.
     LocalHeader &h = m_header;
-    const bool read = word == kLocalHeaderSig && readLocalHeader(pos, &h);
+    // A signature with a bit or two flipped right where the entry before ends (entries follow
+    // each other), with a name in this archive's folders: a header all the same.
+    const bool flipped = word != kLocalHeaderSig && pos > 0 && pos == m_extentEnd
+        && qPopulationCount(word ^ kLocalHeaderSig) <= 2 && readLocalHeader(pos, &h) && archiveName(h.name);
+    if (flipped)
+        EntriesReadElsewhere << EntryLine(h.name, pos, QStringLiteral(": its local header's signature is damaged"));
+    const bool read = flipped || (word == kLocalHeaderSig && readLocalHeader(pos, &h));
     if (word == kLocalHeaderSig && (!read || !archiveName(h.name))) {
         if (const qint64 next = attachmentByOwnName(pos); next > pos)
             return next;
@@ -313,6 +319,8 @@ qint64 ArchiveWalker::dispatchEntry(const LocalHeader &h, qint64 end)
     EntryRole role = classifyEntry(h.name);
     if (role == EntryRole::Attachment && h.messageName)
         role = EntryRole::Message;
+    else if (role == EntryRole::Attachment && h.method == 0)
+        role = flippedStoreRole(h);
     if (h.method != 0) {
         // A folder entry that a zip tool deflated all the same holds nothing to read.
         if (h.usize == 0 && h.name.endsWith('/'))

@@ -164,6 +164,8 @@ private:
     // Bytes put into a store's header name moved its data to moved's: the name is its head and
     // the bytes behind the put-in run, where exactly one such split names a store.
     void restoreStoreName(const LocalHeader &h, LocalHeader *moved);
+    // The role of the list whose name h's is with a few bytes flipped; Attachment when none.
+    EntryRole flippedStoreRole(const LocalHeader &h);
     // The local header h and the agreeing record i describe one entry.
     qint64 handleWitnessed(const LocalHeader &h, size_t i);
     // Where the header and the record differ on the entry's extent: the one whose bytes verify

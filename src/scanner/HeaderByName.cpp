@@ -21,6 +21,8 @@ namespace {
 // The most bytes put into a header's fixed fields that still leave its name found.
 constexpr int kFieldShift = 64;
 constexpr int kMaxNameLength = 1024;
+// Bytes of a list's name that may differ where no other name comes near it.
+constexpr int kListNameFlips = 4;
 // Bytes read past the next signature: an extra record standing before it, with its sizes.
 constexpr int kTrailingExtra = 64;
 
@@ -320,6 +322,39 @@ void ArchiveWalker::restoreStoreName(const LocalHeader &h, LocalHeader *moved)
                                           .arg(put));
     moved->name = name;
     moved->messageName = false;
+}
+
+EntryRole ArchiveWalker::flippedStoreRole(const LocalHeader &h)
+{
+    // The exporter writes each list once, under a name of its own: a name a few bytes away from
+    // one of them is that list's, its header's name damaged. Its items would be lost as an
+    // attachment's bytes no message lists.
+    static const char *const lists[] = {"Local/Address Book/Contacts.xml", "Local/Calendar/Calendar.xml",
+                                        "Local/Tasks/Tasks.xml", "Local/Notes/Notes.xml", "Categories.xml"};
+    // A byte flipped to NUL ends the name read: the header's bytes are compared whole.
+    QByteArray raw = h.name;
+    constexpr int kLongestList = 64;
+    if (raw.size() < h.nameLength && h.nameLength <= kLongestList) {
+        raw.resize(h.nameLength);
+        if (m_reader->read(h.nameOffset, raw.data(), raw.size()) != raw.size())
+            raw = h.name;
+    }
+    for (const char *list : lists) {
+        const QByteArray name(list);
+        if (raw.size() != name.size())
+            continue;
+        int differ = 0;
+        for (int i = 0; i < name.size() && differ <= kListNameFlips; ++i)
+            differ += raw[i] != name[i];
+        if (differ == 0 || differ > kListNameFlips)
+            continue;
+        EntriesReadElsewhere << EntryLine(name, h.pos,
+                                          QStringLiteral(": its local header's name has %1 damaged bytes; read as that "
+                                                         "list")
+                                              .arg(differ));
+        return classifyEntry(name);
+    }
+    return EntryRole::Attachment;
 }
 
 }  // namespace olm

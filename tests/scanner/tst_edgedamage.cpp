@@ -6,6 +6,7 @@
 #include "ArchiveEntries.h"
 #include "ScanTestUtil.h"
 #include "TestArchiveBuilder.h"
+#include "platform/Crc32.h"
 #include "scanner/ScanGlobals.h"
 
 #include <QFile>
@@ -200,8 +201,12 @@ void EdgeDamageTest::strayBytes()
 void EdgeDamageTest::attachmentSignatureWithoutDirectory_data()
 {
     QTest::addColumn<int>("at");     // where in the attachment's header bytes are put or zeroed
-    QTest::addColumn<int>("bytes");  // bytes put in; 0: the signature zeroed
+    QTest::addColumn<int>("bytes");  // bytes put in; 0: the signature zeroed; -1: a bit of it flipped at
+                                     // byte at; -2: and another there, and bits of three bytes of the name
     QTest::newRow("signature zeroed") << 0 << 0;
+    for (int at : {0, 1, 3})
+        QTest::addRow("a bit of the signature's byte %d flipped", at) << at << -1;
+    QTest::newRow("two bits of the signature and three bytes of the name flipped") << 2 << -2;
     for (int n : {1, 100, 1386})
         QTest::addRow("%d bytes put into the signature", n) << 2 << n;
     QTest::newRow("9 bytes put before the signature's last byte") << 3 << 9;
@@ -223,16 +228,25 @@ void EdgeDamageTest::attachmentSignatureWithoutDirectory()
     const Entry *e = &*plain;
     const QByteArray data = a.mid(int(e->data), int(e->size));
     a.truncate(int(entries.last().data + entries.last().size));
+    const int h = int(e->header);
     if (bytes == 0)
-        a.replace(int(e->header), 4, QByteArray(4, '\0'));
+        a.replace(h, 4, QByteArray(4, '\0'));
+    else if (bytes > 0)
+        a.insert(h + at, QByteArray(bytes, 'P'));
     else
-        a.insert(int(e->header + at), QByteArray(bytes, 'P'));
+        a[h + at] = char(a[h + at] ^ (bytes == -1 ? 0x10 : 0x12));
+    // In the attachments folder's name, the separator behind it and the own part.
+    const int folder = int(e->name.indexOf("Attachments/"));
+    for (int k : {folder + 7, folder + 11, folder + 12})
+        a[h + 30 + k] = bytes == -2 ? char(a[h + 30 + k] ^ 0x10) : a[h + 30 + k];
     scanBytes(a);
     int found = 0;
     for (FileOffsetNode *n : attachmentNodes()) {
-        if (n->pEntryName == e->name) {
+        if (n->pEntryName == e->name || (bytes == -2 && bytesAt(a, n->llDataOffset, n->llSize) == data)) {
             ++found;
             QVERIFY2(bytesAt(a, n->llDataOffset, n->llSize) == data, qPrintable(report()));
+            // Read as the header it is, its CRC-32 kept: a damaged name is tied to its message by it.
+            QVERIFY2(bytes >= 0 || n->dwCrc32 == Crc32Update(0, data.constData(), data.size()), qPrintable(report()));
         }
     }
     QVERIFY2(found == 1, qPrintable(report()));
@@ -1391,10 +1405,11 @@ void EdgeDamageTest::nameLostIntoExtraWithoutDirectory()
 void EdgeDamageTest::storeHeaderFieldsFlipped_data()
 {
     QTest::addColumn<QByteArray>("store");
-    QTest::addColumn<int>("fields");  // 1: its method, 2: and its name length, 3: and a byte of its name
+    QTest::addColumn<int>("fields");  // 1: its method, 2: and its name length, 3: and a byte of its name;
+                                      // -n: n bytes of its name alone
     QTest::addColumn<bool>("directory");
     for (const char *store : {"Contacts.xml", "Calendar.xml", "Tasks.xml", "Notes.xml"}) {
-        for (int fields : {1, 2, 3}) {
+        for (int fields : {1, 2, 3, -1, -2, -4}) {
             for (bool directory : {true, false})
                 QTest::addRow("%s: %d fields flipped, %s", store, fields, directory ? "directory kept" : "no directory")
                     << QByteArray(store) << fields << directory;
@@ -1406,6 +1421,7 @@ void EdgeDamageTest::storeHeaderFieldsFlipped()
 {
     // Bits flipped in a store header's method (to one no zip writer uses), name length and name:
     // the header describes nothing, and the store's text behind it is read by its root element.
+    // Bits flipped in its name alone: the name is the list's all the same.
     QFETCH(QByteArray, store);
     QFETCH(int, fields);
     QFETCH(bool, directory);
@@ -1414,7 +1430,11 @@ void EdgeDamageTest::storeHeaderFieldsFlipped()
     const Entry e = storeWithoutDirectory(store, directory, &a);
     QVERIFY(!e.name.isEmpty());
     const int h = int(e.header);
-    a[h + 9] = char(a[h + 9] ^ 0x04);
+    // Bits of a list's name flipped: no other name comes near it, and its items are read.
+    for (int k = 0; k < -fields; ++k)
+        a[h + 31 + k * 6] = char(a[h + 31 + k * 6] ^ (k % 2 ? 0x80 : 0x20));
+    if (fields > 0)
+        a[h + 9] = char(a[h + 9] ^ 0x04);
     if (fields >= 2)
         a[h + 27] = char(a[h + 27] ^ 0x10);
     if (fields >= 3)

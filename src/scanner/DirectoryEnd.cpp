@@ -5,6 +5,7 @@
 #include "scanner/BufferedArchiveReader.h"
 
 #include <algorithm>
+#include <vector>
 
 // Where the central directory lies: the end records at the file's end, and where they place it
 // when bytes were lost or added before it.
@@ -129,6 +130,30 @@ bool recordsReachEnd(BufferedArchiveReader &r, qint64 first, qint64 end)
     return p == end && resumes < kResumes;
 }
 
+// More bytes lost before the directory than the search for its start reaches: its first records
+// stand further back, each one's lengths leading to the next. They are taken back to the first
+// that leads on, a window at a time, so many windows.
+qint64 earlierRecords(BufferedArchiveReader &r, qint64 start)
+{
+    constexpr qint64 kWindow = 64 * 1024;
+    constexpr int kWindows = 16;
+    const char sig[4] = {'P', 'K', 1, 2};
+    for (int window = 0; window < kWindows && start > 0; ++window) {
+        const qint64 from = qMax<qint64>(0, start - kWindow);
+        std::vector<qint64> signatures;
+        for (qint64 p = r.find(sig, 4, from, start); p >= 0; p = r.find(sig, 4, p + 1, start))
+            signatures.push_back(p);
+        const qint64 before = start;
+        for (auto it = signatures.rbegin(); it != signatures.rend(); ++it) {
+            if (*it + kCentralRecordSize + r.u16At(*it + 28) + r.u16At(*it + 30) + r.u16At(*it + 32) == start)
+                start = *it;
+        }
+        if (start == before)
+            break;
+    }
+    return start;
+}
+
 // The first record of a directory whose size no longer holds: the first record from a little
 // before the stated offset whose records lead to the end records (every later record of the
 // directory leads there too). Only so many are tried, so a stretch full of signatures costs no
@@ -142,7 +167,7 @@ qint64 damagedDirectoryStart(BufferedArchiveReader &r, qint64 stated, qint64 end
     for (qint64 p = r.find(sig, 4, qMax<qint64>(0, stated - kReach), end); p >= 0 && tried < kTried;
          p = r.find(sig, 4, p + 1, end), ++tried) {
         if (recordsReachEnd(r, p, end))
-            return p;
+            return earlierRecords(r, p);
     }
     return -1;
 }

@@ -118,6 +118,8 @@ private Q_SLOTS:
     void directoryMovedAsMuchAsLost();
     void zerosBehindEndRecord_data();
     void zerosBehindEndRecord();
+    void directoryFarMovedAndDamaged_data();
+    void directoryFarMovedAndDamaged();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -1553,6 +1555,43 @@ void EdgeDamageTest::zerosBehindEndRecord()
     QVERIFY2(storeCounts() == intact, qPrintable(report()));
     QVERIFY2(linesWith(EntriesNotRead + EntriesReadElsewhere, QStringLiteral("The archive ends")) == 0,
              qPrintable(report()));
+}
+
+void EdgeDamageTest::directoryFarMovedAndDamaged_data()
+{
+    QTest::addColumn<int>("lost");  // bytes lost before the directory, from the first message's header on
+    QTest::addColumn<int>("put");   // NULs put in among its records, two thirds of the way in
+    for (int lost : {1000, 70000, 200000}) {
+        for (int put : {100, 84193})
+            QTest::addRow("%d bytes lost before it, %d put in", lost, put) << lost << put;
+    }
+}
+
+void EdgeDamageTest::directoryFarMovedAndDamaged()
+{
+    // Whole entries lost before the directory and bytes put in among its records: its size no
+    // longer holds, and its first records stand further back than where its end record places
+    // it. Every record is read from its first on: each message is read, or named as lost.
+    QFETCH(int, lost);
+    QFETCH(int, put);
+    QByteArray a = sample();
+    const QVector<Entry> entries = entriesOf(a);
+    const qint64 directory = entries.last().data + entries.last().size;
+    const int end = a.lastIndexOf("PK\x05\x06");
+    a.insert(int(directory + (end - directory) * 2 / 3), QByteArray(put, '\0'));
+    const Entry *first = firstNamed(entries, "/message_");
+    QVERIFY(first && first->header + lost < directory);
+    a.remove(int(first->header), lost);
+    scanBytes(a);
+    for (const Entry &e : entries) {
+        if (!isMessage(e))
+            continue;
+        bool read = false;
+        for (MailMLRC *m : mails())
+            read = read || bytesAt(a, m->llNameOffset, m->nNameLength) == e.name;
+        QVERIFY2(read || linesWith(EntriesNotRead, QString::fromUtf8(e.name)) > 0,
+                 qPrintable(e.name + "\n" + report()));
+    }
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)

@@ -268,7 +268,7 @@ size_t ArchiveWalker::recordOfDamagedName(size_t k, qint64 pos, LocalHeader *h)
 {
     // Bytes put into or lost from a header's name leave its fixed fields whole: its CRC-32 and
     // size are still the record's, while its name holds bytes no archive name holds. The
-    // record's name stands for it, and the data is found by its size and CRC-32. A message's
+    // record's name stands for it where the data is found by its size and CRC-32. A message's
     // name is read again from where its header holds it: its own paths place it.
     const std::vector<CentralEntry> &known = m_central->entries();
     const bool damaged = !archiveName(h->name) || hasControlByte(h->name) || !validUtf8(h->name);
@@ -278,6 +278,12 @@ size_t ArchiveWalker::recordOfDamagedName(size_t k, qint64 pos, LocalHeader *h)
         if (e.dropped || e.placed || e.crc == 0 || e.crc != h->crc || e.method != h->method
             || (size != 0xFFFFFFFFu && size != quint32(e.csize)) || !archiveName(e.name) || hasControlByte(e.name)
             || classifyEntry(e.name) == EntryRole::Message)
+            continue;
+        // Only where its data verifies: a header that lost bytes from its name on lost the
+        // data's start too, and what is left is read by its items, not as the whole list.
+        bool verified = false;
+        const qint64 d = m_central->dataEndingAtRecord(h->dataOffset, e.csize, e.crc, pos + 30, *m_reader, &verified);
+        if (!verified && !m_central->searchedCrcMatches(d, e.csize, e.crc, *m_reader))
             continue;
         EntriesReadElsewhere << EntryLine(e.name, pos,
                                           QStringLiteral(": its local header's name is damaged; read with the central "

@@ -120,6 +120,8 @@ private Q_SLOTS:
     void zerosBehindEndRecord();
     void directoryFarMovedAndDamaged_data();
     void directoryFarMovedAndDamaged();
+    void storeHeadLostFromNameOn_data();
+    void storeHeadLostFromNameOn();
 };
 
 void EdgeDamageTest::cutAtEdges_data()
@@ -1592,6 +1594,46 @@ void EdgeDamageTest::directoryFarMovedAndDamaged()
         QVERIFY2(read || linesWith(EntriesNotRead, QString::fromUtf8(e.name)) > 0,
                  qPrintable(e.name + "\n" + report()));
     }
+}
+
+void EdgeDamageTest::storeHeadLostFromNameOn_data()
+{
+    QTest::addColumn<QByteArray>("store");
+    QTest::addColumn<QByteArray>("item");  // the store's item start tag
+    QTest::addColumn<int>("field");        // where in the header the loss starts: its name length, its extra length
+    QTest::addColumn<int>("lost");
+    const QList<QPair<QByteArray, QByteArray>> stores = {
+        {"Contacts.xml", "<contact "}, {"Calendar.xml", "<appointment "}, {"Tasks.xml", "<task "}};
+    for (const auto &store : stores) {
+        for (int field : {27, 28}) {
+            for (int lost : {437, 3171})
+                QTest::addRow("%s: %d bytes lost from byte %d of its header", store.first.constData(), lost, field)
+                    << store.first << store.second << field << lost;
+        }
+    }
+}
+
+void EdgeDamageTest::storeHeadLostFromNameOn()
+{
+    // Bytes lost from a store header's name or extra length on, its name, extra and the start of
+    // its text with them: its CRC-32 and size still agree with its record, but its data does not
+    // verify anywhere. What is left is read by its items: every item behind the loss is read.
+    QFETCH(QByteArray, store);
+    QFETCH(QByteArray, item);
+    QFETCH(int, field);
+    QFETCH(int, lost);
+    QByteArray a = sample();
+    const Entry e = storeWithoutDirectory(store, true, &a);
+    QVERIFY(!e.name.isEmpty());
+    const QByteArray text = a.mid(int(e.data), int(e.size));
+    const qint64 cut = e.header + field + lost - e.data;  // into the text
+    QVERIFY(cut > 0 && cut < text.size());
+    const int behind = text.mid(int(cut)).count(item);
+    a.remove(int(e.header + field), lost);
+    scanBytes(a);
+    const QVector<qint64> counts = storeCounts();
+    const qint64 read = store == "Contacts.xml" ? counts[1] : store == "Calendar.xml" ? counts[2] : counts[3];
+    QVERIFY2(read >= behind, qPrintable(QStringLiteral("%1 of %2\n").arg(read).arg(behind) + report()));
 }
 
 QTEST_GUILESS_MAIN(EdgeDamageTest)
